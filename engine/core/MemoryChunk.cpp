@@ -1,0 +1,128 @@
+#include "engine/core/MemoryChunk.h"
+
+#include <boost/make_shared.hpp>
+
+#include <cstring>
+#include <limits>
+
+#include "SVLibrary/Exception/Exception.h"
+
+namespace SarvelonMediaKit {
+
+namespace {
+
+const uint64_t kMaxBufferBytes = std::numeric_limits<uint32_t>::max();
+
+}  // namespace
+
+MemoryChunk::MemoryChunk() {}
+
+MemoryChunk::MemoryChunk(uint32_t size, uint32_t headroom, uint32_t tailroom) {
+    // Offsets are 32-bit, so the whole buffer must be addressable with them.
+    const uint64_t total = uint64_t(size) + headroom + tailroom;
+    if (total > kMaxBufferBytes) {
+        throw SV::SVLibraryException(SV::SVL_InvalidParameter, "MemoryChunk too large");
+    }
+    buffer_ = boost::make_shared<Buffer>();
+    buffer_->bytes.assign(static_cast<size_t>(total), 0);
+    buffer_->begin = headroom;
+    buffer_->end = headroom + size;
+}
+
+MemoryChunk::MemoryChunk(const boost::shared_ptr<MemoryMarker>& marker) : marker_(marker) {}
+
+uint32_t MemoryChunk::Size() const {
+    return buffer_ ? buffer_->end - buffer_->begin : 0;
+}
+
+unsigned char* MemoryChunk::Data(uint32_t offset) const {
+    if (!buffer_) {
+        return nullptr;
+    }
+    return buffer_->bytes.data() + buffer_->begin + offset;
+}
+
+void MemoryChunk::SetSize(uint32_t size) {
+    if (!buffer_) {
+        if (size == 0) {
+            return;
+        }
+        buffer_ = boost::make_shared<Buffer>();
+    }
+    Buffer& b = *buffer_;
+    const uint32_t current = b.end - b.begin;
+    if (size <= current) {
+        b.end -= current - size;
+        return;
+    }
+    const uint32_t grow = size - current;
+    if (uint64_t(b.bytes.size()) + grow > kMaxBufferBytes) {
+        throw SV::SVLibraryException(SV::SVL_InvalidParameter, "MemoryChunk too large");
+    }
+    b.bytes.resize(b.bytes.size() + grow, 0);
+    b.end += grow;
+}
+
+bool MemoryChunk::Advance(uint32_t n) {
+    if (!buffer_) {
+        return n == 0;
+    }
+    if (uint64_t(buffer_->begin) + n > buffer_->end) {
+        return false;
+    }
+    buffer_->begin += n;
+    return true;
+}
+
+bool MemoryChunk::Reserve(uint32_t n) {
+    if (!buffer_) {
+        return n == 0;
+    }
+    if (buffer_->begin < n) {
+        return false;
+    }
+    buffer_->begin -= n;
+    return true;
+}
+
+bool MemoryChunk::TrimEnd(uint32_t n) {
+    if (n > Size()) {
+        return false;
+    }
+    if (buffer_) {
+        buffer_->end -= n;
+    }
+    return true;
+}
+
+void MemoryChunk::Append(const MemoryChunk& other, uint32_t n) {
+    const uint32_t available = other.Size();
+    if (n == 0) {
+        n = available;
+    }
+    if (n > available) {
+        throw SV::SVLibraryException(SV::SVL_InvalidParameter, "MemoryChunk::Append beyond data");
+    }
+    if (n == 0) {
+        return;
+    }
+    const uint32_t oldSize = Size();
+    if (uint64_t(oldSize) + n > kMaxBufferBytes) {
+        throw SV::SVLibraryException(SV::SVL_InvalidParameter, "MemoryChunk too large");
+    }
+    if (other.buffer_ == buffer_) {
+        // Growing may move the storage the source bytes live in: take them first.
+        std::vector<unsigned char> copy(other.Data(0), other.Data(0) + n);
+        SetSize(oldSize + n);
+        std::memcpy(Data(oldSize), copy.data(), n);
+        return;
+    }
+    SetSize(oldSize + n);
+    std::memcpy(Data(oldSize), other.Data(0), n);
+}
+
+bool MemoryChunk::IsEmpty() const {
+    return !buffer_ || buffer_->begin == buffer_->end;
+}
+
+}  // namespace SarvelonMediaKit

@@ -1,0 +1,146 @@
+#ifndef ENGINE_CORE_MEMORYCHUNK_H
+#define ENGINE_CORE_MEMORYCHUNK_H
+
+#include <boost/shared_ptr.hpp>
+
+#include <cstdint>
+#include <vector>
+
+#include "SVLibrary/Types/SarvelonMediaKitTypes.h"
+
+namespace SarvelonMediaKit {
+
+// In-band control that travels in the same queues as data, so that it keeps its place in the
+// byte stream. A marker never changes after it is made.
+class MemoryMarker {
+public:
+    explicit MemoryMarker(uint32_t type) : type_(type) {}
+    virtual ~MemoryMarker() {}
+
+    uint32_t GetType() const { return type_; }
+
+private:
+    uint32_t type_;
+};
+
+// The marker type numbers. 3 is not used.
+enum MemoryMarkerType : uint32_t {
+    MemoryMarkerTypeGopStart = 0,
+    MemoryMarkerTypeTrackChange = 1,
+    MemoryMarkerTypeEndOfStream = 2,
+    MemoryMarkerTypeEndOfData = 4,
+    MemoryMarkerTypeMediaTimeSeek = 5,
+};
+
+// A group of pictures starts here; the value is chosen by the maker (the output clock time).
+class MemoryMarkerGopStart : public MemoryMarker {
+public:
+    explicit MemoryMarkerGopStart(uint64_t value)
+        : MemoryMarker(MemoryMarkerTypeGopStart), value_(value) {}
+    ~MemoryMarkerGopStart() override {}
+
+    uint64_t GetValue() const { return value_; }
+
+private:
+    uint64_t value_;
+};
+
+// The bytes after this marker belong to another track.
+class MemoryMarkerTrackChange : public MemoryMarker {
+public:
+    MemoryMarkerTrackChange(TrackId track, int32_t changeType)
+        : MemoryMarker(MemoryMarkerTypeTrackChange), track_(track), changeType_(changeType) {}
+    ~MemoryMarkerTrackChange() override {}
+
+    TrackId GetTrack() const { return track_; }
+    int32_t GetChangeType() const { return changeType_; }
+
+private:
+    TrackId track_;
+    int32_t changeType_;
+};
+
+// The input has ended.
+class MemoryMarkerEndOfStream : public MemoryMarker {
+public:
+    MemoryMarkerEndOfStream() : MemoryMarker(MemoryMarkerTypeEndOfStream) {}
+    ~MemoryMarkerEndOfStream() override {}
+};
+
+// The requested range of the download has ended.
+class MemoryMarkerEndOfData : public MemoryMarker {
+public:
+    MemoryMarkerEndOfData() : MemoryMarker(MemoryMarkerTypeEndOfData) {}
+    ~MemoryMarkerEndOfData() override {}
+};
+
+// The bytes after this marker start at a new media time (after a seek).
+class MemoryMarkerMediaTimeSeek : public MemoryMarker {
+public:
+    MemoryMarkerMediaTimeSeek(MediaTime mediaTime, TrackId track)
+        : MemoryMarker(MemoryMarkerTypeMediaTimeSeek), mediaTime_(mediaTime), track_(track) {}
+    ~MemoryMarkerMediaTimeSeek() override {}
+
+    MediaTime GetMediaTime() const { return mediaTime_; }
+    TrackId GetTrack() const { return track_; }
+
+private:
+    MediaTime mediaTime_;
+    TrackId track_;
+};
+
+// A cheap handle on a shared byte buffer, the unit of data between components. Copies share
+// the bytes *and* the payload range: advancing or resizing through one copy changes what every
+// copy sees (a cache relies on this when it hands on the chunk it also keeps).
+//
+// A chunk is a data chunk (buffer, no marker), a marker chunk (marker, no buffer) or an empty
+// chunk (neither). Bytes before the payload are headroom and bytes after it tailroom, so later
+// stages can add a header or trailer in place.
+class MemoryChunk {
+public:
+    struct Buffer {
+        std::vector<unsigned char> bytes;
+        uint32_t begin = 0;  // first payload byte
+        uint32_t end = 0;    // one past the last payload byte; begin <= end <= bytes.size()
+    };
+
+    // An empty chunk.
+    MemoryChunk();
+    // A data chunk of size zero bytes with the given room before and after. Throws
+    // SVLibraryException SVL_InvalidParameter when the three do not fit 32 bits together.
+    MemoryChunk(uint32_t size, uint32_t headroom, uint32_t tailroom);
+    // A marker chunk.
+    explicit MemoryChunk(const boost::shared_ptr<MemoryMarker>& marker);
+
+    // Payload bytes; 0 without a buffer.
+    uint32_t Size() const;
+    // The payload byte at offset (not checked). Data chunks only.
+    unsigned char* Data(uint32_t offset = 0) const;
+    // A larger size grows the buffer by the difference at its back (the payload then takes the
+    // bytes that followed it, and the room behind it is kept); a smaller one only moves the end
+    // back, so growing again gives the old bytes back. A chunk without a buffer gets one of its
+    // own (a marker chunk given bytes this way is refused by Component::Add). Throws
+    // SVL_InvalidParameter when the buffer would pass 32 bits.
+    void SetSize(uint32_t size);
+    // Drops n bytes from the front; false (and no change) when there are fewer.
+    bool Advance(uint32_t n);
+    // Takes n bytes of headroom into the front of the payload; false (and no change) when the
+    // headroom is smaller.
+    bool Reserve(uint32_t n);
+    // Drops n bytes from the end; false (and no change) when there are fewer.
+    bool TrimEnd(uint32_t n);
+    // Appends a copy of the first n payload bytes of other (all of them when n is 0). Throws
+    // SVL_InvalidParameter when other holds fewer than n bytes or the result would pass 32 bits.
+    void Append(const MemoryChunk& other, uint32_t n = 0);
+    // No buffer, or an empty payload. A marker chunk is always empty.
+    bool IsEmpty() const;
+    const boost::shared_ptr<MemoryMarker>& GetMarker() const { return marker_; }
+
+private:
+    boost::shared_ptr<Buffer> buffer_;
+    boost::shared_ptr<MemoryMarker> marker_;
+};
+
+}  // namespace SarvelonMediaKit
+
+#endif

@@ -1,0 +1,165 @@
+#include "engine/core/MemoryChunk.h"
+
+#include <boost/make_shared.hpp>
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <vector>
+
+#include "SVLibrary/Exception/Exception.h"
+
+namespace SarvelonMediaKit {
+namespace {
+
+// A data chunk whose payload bytes are first, first + 1, ...
+MemoryChunk PatternChunk(uint32_t size, unsigned char first = 1, uint32_t headroom = 0,
+                         uint32_t tailroom = 0) {
+    MemoryChunk chunk(size, headroom, tailroom);
+    for (uint32_t i = 0; i < size; ++i) {
+        *chunk.Data(i) = static_cast<unsigned char>(first + i);
+    }
+    return chunk;
+}
+
+std::vector<unsigned char> Bytes(const MemoryChunk& chunk) {
+    if (chunk.Size() == 0) {
+        return std::vector<unsigned char>();
+    }
+    return std::vector<unsigned char>(chunk.Data(0), chunk.Data(0) + chunk.Size());
+}
+
+TEST(MemoryChunk, EmptyAndMarkerChunksHaveNoPayload) {
+    MemoryChunk none;
+    MemoryChunk marker(boost::make_shared<MemoryMarkerEndOfStream>());
+    MemoryChunk zero(0, 16, 8);
+    for (const MemoryChunk* chunk : {&none, &marker, &zero}) {
+        EXPECT_EQ(0u, chunk->Size());
+        EXPECT_TRUE(chunk->IsEmpty());
+    }
+    EXPECT_FALSE(none.GetMarker());
+    ASSERT_TRUE(marker.GetMarker());
+    EXPECT_EQ(2u, marker.GetMarker()->GetType());
+    // Size 0 with room on both sides: all of the headroom can be taken, no more.
+    EXPECT_FALSE(zero.Reserve(17));
+    EXPECT_TRUE(zero.Reserve(16));
+    EXPECT_EQ(16u, zero.Size());
+}
+
+TEST(MemoryChunk, MarkerKindsCarryTheirTypeAndFields) {
+    struct Case {
+        boost::shared_ptr<MemoryMarker> marker;
+        uint32_t type;
+    } cases[] = {
+        {boost::make_shared<MemoryMarkerGopStart>(0x123456789ULL), 0},
+        {boost::make_shared<MemoryMarkerTrackChange>(TrackId(7), 4), 1},
+        {boost::make_shared<MemoryMarkerEndOfStream>(), 2},
+        {boost::make_shared<MemoryMarkerEndOfData>(), 4},
+        {boost::make_shared<MemoryMarkerMediaTimeSeek>(MediaTime(5000000), TrackId(3)), 5},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(c.type, c.marker->GetType());
+        EXPECT_EQ(c.type, MemoryChunk(c.marker).GetMarker()->GetType());
+    }
+    EXPECT_EQ(0x123456789ULL,
+              static_cast<MemoryMarkerGopStart&>(*cases[0].marker).GetValue());
+    const MemoryMarkerTrackChange& change = static_cast<MemoryMarkerTrackChange&>(*cases[1].marker);
+    EXPECT_EQ(7u, change.GetTrack());
+    EXPECT_EQ(4, change.GetChangeType());
+    const MemoryMarkerMediaTimeSeek& seek =
+        static_cast<MemoryMarkerMediaTimeSeek&>(*cases[4].marker);
+    EXPECT_EQ(5000000u, seek.GetMediaTime());
+    EXPECT_EQ(3u, seek.GetTrack());
+}
+
+TEST(MemoryChunk, CopiesShareBytesAndRange) {
+    MemoryChunk a = PatternChunk(10);
+    MemoryChunk b = a;
+    MemoryChunk c;
+    c = b;
+    *b.Data(0) = 0xEE;
+    EXPECT_EQ(0xEE, *a.Data(0));
+    ASSERT_TRUE(a.Advance(4));
+    EXPECT_EQ(6u, b.Size());
+    EXPECT_EQ(6u, c.Size());
+    EXPECT_EQ(5, *c.Data(0));
+    c.SetSize(2);
+    EXPECT_EQ(2u, a.Size());
+}
+
+TEST(MemoryChunk, AdvanceByTheSizeEmptiesAndOneMoreFails) {
+    MemoryChunk chunk = PatternChunk(8);
+    MemoryChunk copy = chunk;
+    EXPECT_FALSE(chunk.Advance(9));
+    EXPECT_EQ(8u, chunk.Size());
+    EXPECT_EQ(1, *chunk.Data(0));
+    EXPECT_TRUE(chunk.Advance(8));
+    EXPECT_EQ(0u, copy.Size());
+    EXPECT_TRUE(copy.IsEmpty());
+    EXPECT_FALSE(chunk.Advance(1));
+    EXPECT_TRUE(chunk.Advance(0));
+    EXPECT_FALSE(MemoryChunk().Advance(1));
+}
+
+TEST(MemoryChunk, ShrinkingAndGrowingBackRestoresTheBytes) {
+    MemoryChunk chunk = PatternChunk(100, 1, 4, 4);
+    const std::vector<unsigned char> before = Bytes(chunk);
+    chunk.SetSize(30);
+    EXPECT_EQ(30u, chunk.Size());
+    chunk.SetSize(100);
+    EXPECT_EQ(before, Bytes(chunk));
+    // Growing past the old payload keeps the old bytes and adds zeros at the back.
+    chunk.SetSize(200);
+    EXPECT_TRUE(std::equal(before.begin(), before.end(), chunk.Data(0)));
+    EXPECT_EQ(0, *chunk.Data(199));
+}
+
+TEST(MemoryChunk, SetSizeGivesAnEmptyChunkAStoreOfItsOwn) {
+    MemoryChunk chunk;
+    chunk.SetSize(0);
+    EXPECT_TRUE(chunk.IsEmpty());
+    chunk.SetSize(3);
+    ASSERT_EQ(3u, chunk.Size());
+    EXPECT_EQ(0, *chunk.Data(2));
+}
+
+TEST(MemoryChunk, TrimEndAndReserveRefuseMoreThanThereIs) {
+    MemoryChunk chunk = PatternChunk(5, 1, 2, 0);
+    EXPECT_FALSE(chunk.TrimEnd(6));
+    EXPECT_EQ(5u, chunk.Size());
+    EXPECT_TRUE(chunk.TrimEnd(2));
+    EXPECT_EQ((std::vector<unsigned char>{1, 2, 3}), Bytes(chunk));
+    EXPECT_FALSE(chunk.Reserve(3));
+    EXPECT_TRUE(chunk.Reserve(2));
+    EXPECT_EQ(5u, chunk.Size());
+    EXPECT_EQ(1, *chunk.Data(2));
+}
+
+TEST(MemoryChunk, AppendCopiesThePrefixOfAnother) {
+    MemoryChunk chunk = PatternChunk(3, 10);
+    MemoryChunk other = PatternChunk(4, 50);
+    chunk.Append(other, 2);
+    EXPECT_EQ((std::vector<unsigned char>{10, 11, 12, 50, 51}), Bytes(chunk));
+    chunk.Append(other);  // all of it
+    EXPECT_EQ(9u, chunk.Size());
+    EXPECT_EQ(53, *chunk.Data(8));
+    EXPECT_THROW(chunk.Append(other, 5), SV::SVLibraryException);
+    EXPECT_EQ(9u, chunk.Size());
+    // Appending a chunk to itself reads the bytes before the store grows.
+    MemoryChunk self = PatternChunk(4, 1);
+    self.Append(self);
+    EXPECT_EQ((std::vector<unsigned char>{1, 2, 3, 4, 1, 2, 3, 4}), Bytes(self));
+    MemoryChunk empty;
+    empty.Append(other, 1);
+    EXPECT_EQ((std::vector<unsigned char>{50}), Bytes(empty));
+}
+
+TEST(MemoryChunk, SizesThatDoNotFit32BitsAreRefused) {
+    EXPECT_THROW(MemoryChunk(0xFFFFFFFFu, 1, 0), SV::SVLibraryException);
+    EXPECT_THROW(MemoryChunk(1, 0xFFFFFFFFu, 1), SV::SVLibraryException);
+    MemoryChunk chunk(1, 2, 0);
+    EXPECT_THROW(chunk.SetSize(0xFFFFFFFFu), SV::SVLibraryException);
+    EXPECT_EQ(1u, chunk.Size());
+}
+
+}  // namespace
+}  // namespace SarvelonMediaKit
