@@ -1,0 +1,99 @@
+#include "SVLibrary/File/File.h"
+
+#include <algorithm>
+
+#include <sys/types.h>
+
+#include "SVLibrary/File/FileSystem.h"
+
+namespace SV {
+
+namespace {
+
+// ReadBytes grows its result by at most this much per read.
+constexpr uint64_t kReadPiece = 1 << 20;
+
+// Makes (or empties) the file at the path; failures show later when the open fails.
+void MakeEmptyFile(const std::string& path) {
+    FILE* stream = std::fopen(path.c_str(), "w+");
+    if (stream != nullptr) std::fclose(stream);
+}
+
+}  // namespace
+
+File::File(const std::string& path, uint32_t flags) { Open(path, flags); }
+
+File::~File() { Close(); }
+
+bool File::Open(const std::string& path, uint32_t flags) {
+    Close();
+    if ((flags & kTruncate) != 0 && FileExists(path)) MakeEmptyFile(path);
+    if ((flags & kCreate) != 0 && !FileExists(path)) MakeEmptyFile(path);
+
+    const bool binary = (flags & kBinary) != 0;
+    const char* mode;
+    if ((flags & kReadOnly) != 0)
+        mode = binary ? "rb" : "r";
+    else
+        mode = binary ? "r+b" : "r+";
+    stream_ = std::fopen(path.c_str(), mode);
+    return IsOpen();
+}
+
+void File::Close() {
+    if (stream_ != nullptr) {
+        std::fclose(stream_);
+        stream_ = nullptr;
+    }
+}
+
+uint64_t File::Read(void* buffer, uint64_t count) {
+    if (stream_ == nullptr) return UINT64_MAX;
+    return std::fread(buffer, 1, count, stream_);
+}
+
+std::vector<unsigned char> File::ReadBytes(uint64_t count) {
+    std::vector<unsigned char> bytes;
+    if (stream_ == nullptr) return bytes;
+    while (bytes.size() < count) {
+        size_t have = bytes.size();
+        size_t piece = static_cast<size_t>(std::min<uint64_t>(count - have, kReadPiece));
+        bytes.resize(have + piece);
+        size_t got = std::fread(bytes.data() + have, 1, piece, stream_);
+        if (got < piece) {
+            bytes.resize(have + got);
+            break;
+        }
+    }
+    return bytes;
+}
+
+uint64_t File::Write(const std::vector<unsigned char>& bytes) {
+    if (stream_ == nullptr || bytes.empty()) return 0;
+    return std::fwrite(bytes.data(), 1, bytes.size(), stream_);
+}
+
+int64_t File::Tell() {
+    if (stream_ == nullptr) return -1;
+    return ftello(stream_);
+}
+
+bool File::Seek(int64_t offset, int whence) {
+    if (stream_ == nullptr) return false;
+    return fseeko(stream_, static_cast<off_t>(offset), whence) == 0;
+}
+
+int64_t File::GetSize() {
+    int64_t position = Tell();
+    if (position < 0) return -1;
+    if (!Seek(0, SEEK_END)) return -1;
+    int64_t size = Tell();
+    Seek(position, SEEK_SET);
+    return size;
+}
+
+bool File::IsEof() const { return stream_ != nullptr && std::feof(stream_) != 0; }
+
+bool File::IsError() const { return stream_ == nullptr || std::ferror(stream_) != 0; }
+
+}  // namespace SV

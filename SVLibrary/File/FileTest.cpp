@@ -1,0 +1,355 @@
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <future>
+#include <iterator>
+#include <set>
+#include <string>
+#include <vector>
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include "SVLibrary/File/DirectoryListing.h"
+#include "SVLibrary/File/File.h"
+#include "SVLibrary/File/FileLock.h"
+#include "SVLibrary/File/FileSystem.h"
+
+namespace {
+
+// A fresh directory under the system's temporary folder, removed with everything in it.
+class TempDirectory {
+public:
+    TempDirectory() {
+        std::string pattern = (std::filesystem::temp_directory_path() / "svfile-XXXXXX").string();
+        std::vector<char> buffer(pattern.begin(), pattern.end());
+        buffer.push_back('\0');
+        if (mkdtemp(buffer.data()) != nullptr) path_ = buffer.data();
+    }
+    ~TempDirectory() {
+        std::error_code ignored;
+        if (!path_.empty()) std::filesystem::remove_all(path_, ignored);
+    }
+    const std::string& Path() const { return path_; }
+    std::string operator/(const std::string& name) const { return path_ + "/" + name; }
+
+private:
+    std::string path_;
+};
+
+void WriteText(const std::string& path, const std::string& text) {
+    std::ofstream(path, std::ios::binary) << text;
+}
+
+std::string ReadText(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+// Runs the check in a child process as user "nobody", so that file permissions apply even when
+// the tests run as root. 0: check passed, 1: failed, 77: could not drop privileges.
+int RunUnprivileged(const std::function<bool()>& check) {
+    pid_t child = fork();
+    if (child == 0) {
+        if (setgid(65534) != 0 || setuid(65534) != 0) _exit(77);
+        _exit(check() ? 0 : 1);
+    }
+    int status = 0;
+    if (child < 0 || waitpid(child, &status, 0) != child || !WIFEXITED(status)) return 1;
+    return WEXITSTATUS(status);
+}
+
+TEST(File, OpenModes) {
+    struct Case {
+        const char* what;
+        bool exists;     // a file with "0123456789" is there before the open
+        uint32_t flags;
+        bool opens;
+        bool existsAfter;
+        bool writable;   // a write through the open file reaches the disk
+        std::string contentAfter;  // after the open and the attempted write of "Z"
+    };
+    const Case cases[] = {
+        {"missing, binary read-only", false, 5, false, false, false, ""},
+        {"missing, create binary read-only", false, 7, true, true, false, ""},
+        {"missing, create update", false, 2, true, true, true, "Z"},
+        {"missing, truncate", false, 8, false, false, false, ""},
+        {"missing, update", false, 0, false, false, false, ""},
+        {"existing, update", true, 0, true, true, true, "Z123456789"},
+        {"existing, binary update", true, 1, true, true, true, "Z123456789"},
+        {"existing, read-only", true, 4, true, true, false, "0123456789"},
+        {"existing, create keeps content", true, 6, true, true, false, "0123456789"},
+        {"existing, truncate then update", true, 8, true, true, true, "Z"},
+        {"existing, truncate read-only", true, 12, true, true, false, ""},
+    };
+    for (const Case& c : cases) {
+        TempDirectory dir;
+        ASSERT_FALSE(dir.Path().empty());
+        std::string path = dir / "f";
+        if (c.exists) WriteText(path, "0123456789");
+        {
+            SV::File file;
+            EXPECT_EQ(file.Open(path, c.flags), c.opens) << c.what;
+            EXPECT_EQ(file.IsOpen(), c.opens) << c.what;
+            if (file.IsOpen()) {
+                EXPECT_EQ(file.Write({'Z'}) == 1 && std::fflush(nullptr) == 0 && !file.IsError(),
+                          c.writable)
+                    << c.what;
+            }
+        }
+        EXPECT_EQ(SV::FileExists(path), c.existsAfter) << c.what;
+        if (c.existsAfter) {
+            EXPECT_EQ(ReadText(path), c.contentAfter) << c.what;
+        }
+    }
+}
+
+TEST(File, ReadOnlyFileSizeAndOpenForUpdate) {
+    TempDirectory dir;
+    ASSERT_EQ(chmod(dir.Path().c_str(), 0755), 0);
+    std::string path = dir / "ro";
+    WriteText(path, std::string(100, 'r'));
+    ASSERT_EQ(chmod(path.c_str(), 0444), 0);
+
+    auto check = [&] {
+        SV::File update;
+        SV::File readOnly;
+        return SV::GetFileSize(path) == 100 && !update.Open(path, 0) &&
+               readOnly.Open(path, SV::File::kReadOnly) && readOnly.GetSize() == 100;
+    };
+    int result = RunUnprivileged(check);
+    if (result == 77) {
+        // Without a way to drop privileges, at least the size must not depend on write access.
+        EXPECT_EQ(SV::GetFileSize(path), 100);
+        GTEST_SKIP() << "cannot switch to an unprivileged user";
+    }
+    EXPECT_EQ(result, 0);
+    EXPECT_EQ(SV::GetFileSize(path), 100);
+}
+
+TEST(File, SizePositionAndReads) {
+    TempDirectory dir;
+    std::string path = dir / "data";
+    std::string content;
+    for (int i = 0; i < 100; ++i) content += static_cast<char>('A' + i % 26);
+    WriteText(path, content);
+
+    SV::File file(path, SV::File::kBinary | SV::File::kReadOnly);
+    ASSERT_TRUE(file.IsOpen());
+    ASSERT_TRUE(file.Seek(10, SEEK_SET));
+    EXPECT_EQ(file.GetSize(), 100);
+    EXPECT_EQ(file.Tell(), 10);
+
+    char buffer[8];
+    EXPECT_EQ(file.Read(buffer, 4), 4u);
+    EXPECT_EQ(std::string(buffer, 4), content.substr(10, 4));
+    EXPECT_TRUE(file.Seek(-3, SEEK_END));
+    EXPECT_EQ(file.Read(buffer, 8), 3u);  // short at the end, not an error
+    EXPECT_TRUE(file.IsEof());
+    EXPECT_FALSE(file.IsError());
+    EXPECT_TRUE(file.Seek(-2, SEEK_CUR));
+    EXPECT_EQ(file.Tell(), 98);
+
+    EXPECT_FALSE(file.Seek(-1, SEEK_SET));
+    EXPECT_FALSE(file.Seek(0, 7));
+    EXPECT_EQ(file.Tell(), 98);
+
+    ASSERT_TRUE(file.Seek(90, SEEK_SET));
+    std::vector<unsigned char> rest = file.ReadBytes(1000);
+    EXPECT_EQ(std::string(rest.begin(), rest.end()), content.substr(90));
+}
+
+TEST(File, ReadBytesWithAHugeCountReadsOnlyWhatIsThere) {
+    TempDirectory dir;
+    std::string path = dir / "big";
+    std::string content(1536 * 1024, '\0');
+    for (size_t i = 0; i < content.size(); ++i) content[i] = static_cast<char>(i * 7 + i / 4096);
+    WriteText(path, content);
+
+    SV::File file(path, SV::File::kBinary | SV::File::kReadOnly);
+    ASSERT_TRUE(file.IsOpen());
+    // A count like this must not be allocated up front.
+    std::vector<unsigned char> bytes = file.ReadBytes(uint64_t(1) << 40);
+    ASSERT_EQ(bytes.size(), content.size());
+    auto same = [](unsigned char a, char b) { return a == static_cast<unsigned char>(b); };
+    EXPECT_TRUE(std::equal(bytes.begin(), bytes.end(), content.begin(), same));
+    EXPECT_TRUE(file.ReadBytes(10).empty());
+}
+
+TEST(File, ClosedFileValues) {
+    SV::File file;
+    char buffer[4];
+    EXPECT_FALSE(file.IsOpen());
+    EXPECT_EQ(file.Read(buffer, 4), UINT64_MAX);
+    EXPECT_TRUE(file.ReadBytes(4).empty());
+    EXPECT_EQ(file.Write({1, 2, 3}), 0u);
+    EXPECT_EQ(file.Tell(), -1);
+    EXPECT_FALSE(file.Seek(0, SEEK_SET));
+    EXPECT_EQ(file.GetSize(), -1);
+    EXPECT_TRUE(file.IsError());
+    EXPECT_FALSE(file.IsEof());
+    file.Close();  // harmless
+}
+
+TEST(File, ReopenClosesTheFirstStream) {
+    TempDirectory dir;
+    WriteText(dir / "a", "aaaa");
+    WriteText(dir / "b", "bb");
+    SV::File file(dir / "a", SV::File::kReadOnly);
+    ASSERT_TRUE(file.IsOpen());
+    ASSERT_TRUE(file.Open(dir / "b", SV::File::kReadOnly));
+    EXPECT_EQ(file.GetSize(), 2);
+    EXPECT_FALSE(file.Open(dir / "missing", SV::File::kReadOnly));
+    EXPECT_FALSE(file.IsOpen());
+}
+
+TEST(FileSystem, PathTestsAndChanges) {
+    TempDirectory dir;
+    std::string file = dir / "file";
+    std::string sub = dir / "sub";
+    std::string missing = dir / "missing";
+    WriteText(file, "12345");
+
+    EXPECT_TRUE(SV::FileExists(file));
+    EXPECT_TRUE(SV::IsRegularFile(file));
+    EXPECT_FALSE(SV::IsDirectory(file));
+    EXPECT_FALSE(SV::FileExists(missing));
+    EXPECT_FALSE(SV::IsDirectory(missing));
+    EXPECT_FALSE(SV::IsRegularFile(missing));
+
+    // MakeDirectory and RemovePath return true for FAILURE.
+    EXPECT_FALSE(SV::MakeDirectory(sub));
+    EXPECT_TRUE(SV::IsDirectory(sub));
+    EXPECT_FALSE(SV::IsRegularFile(sub));
+    EXPECT_TRUE(SV::MakeDirectory(sub));  // exists already
+    EXPECT_TRUE(SV::MakeDirectory(missing + "/child"));
+    EXPECT_FALSE(SV::FileExists(missing));
+
+    WriteText(sub + "/inner", "x");
+    EXPECT_TRUE(SV::RemovePath(sub));  // not empty
+    EXPECT_TRUE(SV::IsDirectory(sub));
+    EXPECT_FALSE(SV::RemovePath(sub + "/inner"));
+    EXPECT_FALSE(SV::RemovePath(sub));
+    EXPECT_FALSE(SV::FileExists(sub));
+    EXPECT_TRUE(SV::RemovePath(missing));
+
+    EXPECT_EQ(SV::GetFileSize(file), 5);
+    EXPECT_EQ(SV::GetFileSize(missing), -1);
+    EXPECT_EQ(SV::GetFileSize(dir.Path()), -1);
+    EXPECT_EQ(SV::GetFileTime(file).Get(), 0u);
+}
+
+TEST(DirectoryListing, ListsEveryNameAndTellsDirectories) {
+    TempDirectory dir;
+    SV::DirectoryListing empty = SV::ListDirectory(dir.Path());
+    EXPECT_EQ(empty.path, dir.Path());
+    std::multiset<std::string> names;
+    for (const SV::DirectoryEntry& e : empty.entries) names.insert(e.name);
+    EXPECT_EQ(names, (std::multiset<std::string>{".", ".."}));
+
+    WriteText(dir / "a.ts", "x");
+    ASSERT_FALSE(SV::MakeDirectory(dir / "sub"));
+    SV::DirectoryListing listing = SV::ListDirectory(dir.Path() + "/");
+    EXPECT_EQ(listing.path, dir.Path() + "/");
+    std::set<std::string> directories;
+    names.clear();
+    for (const SV::DirectoryEntry& e : listing.entries) {
+        EXPECT_EQ(e.directory, dir.Path() + "/");
+        names.insert(e.name);
+        if (e.IsDirectory()) directories.insert(e.name);
+    }
+    EXPECT_EQ(names, (std::multiset<std::string>{".", "..", "a.ts", "sub"}));
+    EXPECT_EQ(directories, (std::set<std::string>{".", "..", "sub"}));
+
+    SV::DirectoryListing missing = SV::ListDirectory(dir / "missing");
+    EXPECT_TRUE(missing.entries.empty());
+    EXPECT_TRUE(missing.path.empty());
+    SV::DirectoryListing notADirectory = SV::ListDirectory(dir / "a.ts");
+    EXPECT_TRUE(notADirectory.path.empty());
+}
+
+// Runs Acquire aside, so that an attempt that blocks on a held lock fails the test instead of
+// hanging it: after two seconds the holder is released through unblock.
+bool AcquireAside(SV::FileLock& lock, uint32_t timeout, const std::function<void()>& unblock,
+                  bool removeStale = false) {
+    auto attempt =
+        std::async(std::launch::async, [&] { return lock.Acquire(timeout, removeStale); });
+    if (attempt.wait_for(std::chrono::seconds(2)) != std::future_status::ready) {
+        ADD_FAILURE() << "Acquire blocked past its time-out";
+        unblock();
+    }
+    return attempt.get();
+}
+
+TEST(FileLock, TimesOutWhileAnotherDescriptorHoldsIt) {
+    TempDirectory dir;
+    std::string path = dir / "lock";
+    int other = open(path.c_str(), O_RDONLY | O_CREAT, 0666);
+    ASSERT_GE(other, 0);
+    ASSERT_EQ(flock(other, LOCK_EX), 0);
+    auto unblock = [&] {
+        close(other);
+        other = -1;
+    };
+
+    SV::FileLock lock(path);
+    auto start = std::chrono::steady_clock::now();
+    EXPECT_FALSE(AcquireAside(lock, 50, unblock));
+    EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(50));
+    EXPECT_EQ(lock.descriptor, -1);
+    EXPECT_FALSE(AcquireAside(lock, 0, unblock));
+    EXPECT_TRUE(SV::FileExists(path));
+
+    if (other >= 0) unblock();
+    EXPECT_TRUE(lock.Acquire(SV::FileLock::kNoTimeout, false));
+    EXPECT_GE(lock.descriptor, 0);
+    EXPECT_TRUE(lock.Acquire(0, false));  // already held
+    lock.Release();
+    EXPECT_EQ(lock.descriptor, -1);
+    EXPECT_TRUE(SV::FileExists(path));  // the file stays
+}
+
+TEST(FileLock, TwoLocksOnOnePathExcludeEachOther) {
+    TempDirectory dir;
+    std::string path = dir / "lock";
+    {
+        SV::FileLock first(path);
+        SV::FileLock second(path);
+        ASSERT_TRUE(first.TryAcquire());
+        EXPECT_FALSE(AcquireAside(second, 0, [&] { first.Release(); }));
+        first.Release();
+        EXPECT_TRUE(second.TryAcquire());
+        // second goes out of scope still holding the lock: the destructor must drop it.
+    }
+    SV::FileLock third(path);
+    EXPECT_TRUE(third.TryAcquire());
+}
+
+TEST(FileLock, RemoveStaleReplacesAHeldLockFile) {
+    TempDirectory dir;
+    std::string path = dir / "lock";
+    SV::FileLock holder(path);
+    ASSERT_TRUE(holder.TryAcquire());
+    SV::FileLock lock(path);
+    EXPECT_TRUE(AcquireAside(lock, 0, [&] { holder.Release(); }, true));
+    EXPECT_GE(lock.descriptor, 0);
+}
+
+TEST(FileLock, MissingDirectoryFailsAfterOneAttempt) {
+    TempDirectory dir;
+    std::string path = dir / "missing/lock";
+    SV::FileLock lock(path);
+    EXPECT_FALSE(lock.Acquire(0, false));
+    EXPECT_FALSE(lock.Acquire(0, true));
+    EXPECT_EQ(lock.descriptor, -1);
+}
+
+}  // namespace

@@ -1,0 +1,170 @@
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+#include <string>
+#include <thread>
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include "SVLibrary/Exception/Exception.h"
+#include "SVLibrary/Socket/PilSocketHolder.h"
+
+namespace {
+
+constexpr uint32_t kLoopback = 0x7F000001;  // 127.0.0.1 in host order
+
+uint16_t BoundPort(int fd) {
+    sockaddr_in address;
+    socklen_t length = sizeof address;
+    EXPECT_EQ(getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length), 0);
+    return ntohs(address.sin_port);
+}
+
+// A plain client socket connected to 127.0.0.1 at the port; -1 on failure.
+int ConnectTo(uint16_t port) {
+    int fd = socket(AF_INET, SOCK_STREAM, 0);
+    if (fd == -1) return -1;
+    sockaddr_in address;
+    std::memset(&address, 0, sizeof address);
+    address.sin_family = AF_INET;
+    address.sin_port = htons(port);
+    address.sin_addr.s_addr = htonl(kLoopback);
+    if (connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+        close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+bool IsOpenDescriptor(int fd) { return fcntl(fd, F_GETFD) != -1; }
+
+TEST(PilSocketHolder, ListenOnEphemeralPortAndAcceptAConnection) {
+    SV::PilSocketHolder listener;
+    listener.Listen(0, kLoopback);
+    ASSERT_NE(listener.fd, -1);
+    uint16_t port = BoundPort(listener.fd);
+    ASSERT_NE(port, 0);
+
+    int client = ConnectTo(port);
+    ASSERT_NE(client, -1);
+    SV::PilSocketHolder connection;
+    connection.Accept(listener.fd);
+    ASSERT_NE(connection.fd, -1);
+
+    const char text[] = "hello";
+    ASSERT_EQ(connection.Send(text, 5), 5);
+    std::string got;
+    while (got.size() < 5) {
+        char received[8];
+        ssize_t n = recv(client, received, sizeof received, 0);
+        ASSERT_GT(n, 0);
+        got.append(received, static_cast<size_t>(n));
+    }
+    EXPECT_EQ(got, "hello");
+    close(client);
+}
+
+TEST(PilSocketHolder, ListenOnAHeldPortThrowsAndLeavesNothingOpen) {
+    SV::PilSocketHolder first;
+    first.Listen(0, kLoopback);
+    uint16_t port = BoundPort(first.fd);
+
+    SV::PilSocketHolder second;  // reuse-address is set on both, yet a listener holds the port
+    try {
+        second.Listen(port, kLoopback);
+        FAIL() << "Listen on a held port did not throw";
+    } catch (const SV::SVLibraryException& e) {
+        EXPECT_STREQ(e.what(), "SVL_Internal: Could not open port error");
+        EXPECT_EQ(e.GetCode(), 0x2a);
+    }
+    EXPECT_EQ(second.fd, -1);
+    // The first listener is untouched.
+    int client = ConnectTo(port);
+    EXPECT_NE(client, -1);
+    if (client != -1) close(client);
+}
+
+TEST(PilSocketHolder, AcceptFailureThrowsSocketInit) {
+    SV::PilSocketHolder holder;
+    try {
+        holder.Accept(-1);
+        FAIL() << "Accept on an invalid descriptor did not throw";
+    } catch (const SV::SVLibraryException& e) {
+        EXPECT_STREQ(e.what(), "SVL_Internal: SOCKETINIT failed");
+    }
+    EXPECT_EQ(holder.fd, -1);
+}
+
+TEST(PilSocketHolder, SendAfterPeerClosedFailsWithoutSigpipe) {
+    // SIGPIPE keeps its default action here: if a send raised it, the test program would die.
+    SV::PilSocketHolder listener;
+    listener.Listen(0, kLoopback);
+    int client = ConnectTo(BoundPort(listener.fd));
+    ASSERT_NE(client, -1);
+    SV::PilSocketHolder connection;
+    connection.Accept(listener.fd);
+    ASSERT_EQ(SV::PilSocketHolder::SetSocketNoSigPipe(connection.fd), 0);
+    close(client);
+
+    // The first send after the close may still be accepted by the kernel; the peer's reset
+    // then makes a later one fail.
+    const char byte = 'x';
+    ssize_t result = 0;
+    for (int attempt = 0; attempt < 200 && result != -1; ++attempt) {
+        result = connection.Send(&byte, 1);
+        if (result != -1) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    EXPECT_EQ(result, -1);
+    EXPECT_TRUE(errno == EPIPE || errno == ECONNRESET) << std::strerror(errno);
+}
+
+TEST(PilSocketHolder, EmptyHolderSendCloseAndSwap) {
+    SV::PilSocketHolder empty;
+    const char byte = 'x';
+    EXPECT_EQ(empty.Send(&byte, 1), -1);
+
+    SV::PilSocketHolder listener;
+    listener.Listen(0, kLoopback);
+    int listening = listener.fd;
+    listener.Swap(empty);
+    EXPECT_EQ(listener.fd, -1);
+    EXPECT_EQ(empty.fd, listening);
+    EXPECT_TRUE(IsOpenDescriptor(listening));
+
+    // A second Close must not close a descriptor that has since reused the number.
+    empty.Close();
+    EXPECT_EQ(empty.fd, -1);
+    int reused = dup(STDERR_FILENO);
+    ASSERT_NE(reused, -1);
+    empty.Close();
+    EXPECT_TRUE(IsOpenDescriptor(reused));
+    close(reused);
+}
+
+TEST(PilSocketHolder, DestructorClosesTheDescriptor) {
+    int fd;
+    {
+        SV::PilSocketHolder holder;
+        holder.Listen(0, kLoopback);
+        fd = holder.fd;
+        EXPECT_TRUE(IsOpenDescriptor(fd));
+    }
+    EXPECT_FALSE(IsOpenDescriptor(fd));
+}
+
+TEST(PilSocketHolder, SetSocketNoSigPipeRejectsNonSockets) {
+    EXPECT_EQ(SV::PilSocketHolder::SetSocketNoSigPipe(-1), -1);
+    int pipeFds[2];
+    ASSERT_EQ(pipe(pipeFds), 0);
+    EXPECT_EQ(SV::PilSocketHolder::SetSocketNoSigPipe(pipeFds[0]), -1);
+    close(pipeFds[0]);
+    close(pipeFds[1]);
+}
+
+}  // namespace

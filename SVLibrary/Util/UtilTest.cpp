@@ -1,0 +1,81 @@
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "SVLibrary/Util/ByteOrder.h"
+#include "SVLibrary/Util/Hex.h"
+#include "SVLibrary/Util/LibraryVersion.h"
+#include "SVLibrary/Util/Random.h"
+
+namespace {
+
+using Bytes = std::vector<unsigned char>;
+
+TEST(ByteOrder, ReadsAndWritesMostSignificantFirst) {
+    const uint8_t source[8] = {0x12, 0x34, 0x56, 0x78, 0x9A, 0xBC, 0xDE, 0xF0};
+    EXPECT_EQ(SV::ReadBigEndian16(source), 0x1234u);
+    EXPECT_EQ(SV::ReadBigEndian32(source), 0x12345678u);
+    EXPECT_EQ(SV::ReadBigEndian64(source), 0x123456789ABCDEF0ull);
+    // High bytes with the top bit set must not sign-extend.
+    EXPECT_EQ(SV::ReadBigEndian32(source + 4), 0x9ABCDEF0u);
+
+    uint8_t out[8] = {};
+    SV::WriteBigEndian16(0x12345, out);  // only the low 16 bits are used
+    EXPECT_EQ(out[0], 0x23);
+    EXPECT_EQ(out[1], 0x45);
+    EXPECT_EQ(out[2], 0x00);  // nothing past the field
+    SV::WriteBigEndian32(0xA1B2C3D4u, out);
+    EXPECT_EQ(Bytes(out, out + 4), (Bytes{0xA1, 0xB2, 0xC3, 0xD4}));
+    SV::WriteBigEndian64(0x0102030405060708ull, out);
+    EXPECT_EQ(Bytes(out, out + 8), (Bytes{1, 2, 3, 4, 5, 6, 7, 8}));
+    EXPECT_EQ(SV::ReadBigEndian64(out), 0x0102030405060708ull);
+}
+
+TEST(Hex, BothWaysAndMalformedInput) {
+    EXPECT_EQ(SV::HexToBytes("0aFf"), (Bytes{0x0A, 0xFF}));
+    EXPECT_EQ(SV::HexToBytes("00017f80"), (Bytes{0x00, 0x01, 0x7F, 0x80}));
+    // Malformed input is never decoded in part.
+    const std::vector<std::string> malformed = {
+        "", "abc", "0g", "0aG0", "zz", "0x12", " 0a", "0a ", "+1", std::string("0a\0b", 4)};
+    for (const std::string& bad : malformed) {
+        EXPECT_TRUE(SV::HexToBytes(bad).empty()) << bad;
+    }
+    EXPECT_EQ(SV::BytesToHex({0x0A, 0xFF}), "0aff");
+    EXPECT_EQ(SV::BytesToHex({}), "");
+    Bytes all;
+    for (int i = 0; i < 256; ++i) all.push_back(static_cast<unsigned char>(i));
+    std::string text = SV::BytesToHex(all);
+    EXPECT_EQ(text.size(), 512u);
+    EXPECT_EQ(SV::HexToBytes(text), all);
+}
+
+TEST(Random, BoundsAndFill) {
+    for (int i = 0; i < 100; ++i) EXPECT_EQ(SV::RandomBelow(1), 0u);
+    std::set<uint32_t> seen;
+    for (int i = 0; i < 200; ++i) {
+        uint32_t value = SV::RandomBelow(3);
+        EXPECT_LT(value, 3u);
+        seen.insert(value);
+    }
+    EXPECT_EQ(seen.size(), 3u);  // chance of a miss is below 1e-34
+    EXPECT_NE(SV::RandomBelow(0), 0xFFFFFFFFu);
+
+    // Every byte of a large request is filled, not just count modulo 256 of them.
+    std::vector<unsigned char> buffer(300, 0);
+    EXPECT_EQ(SV::FillRandom(buffer.data(), 300), 300);
+    int zeros = 0;
+    for (size_t i = 256; i < buffer.size(); ++i) zeros += buffer[i] == 0;
+    EXPECT_LT(zeros, 10);
+    EXPECT_EQ(SV::FillRandom(buffer.data(), -1), -1);
+
+    unsigned char bytes[255] = {};
+    EXPECT_TRUE(SV::GetRandomBytes(bytes, 255));
+    EXPECT_TRUE(SV::GetRandomBytes(bytes, 0));
+}
+
+TEST(LibraryVersion, Text) { EXPECT_STREQ(SV::GetLibraryVersion(), "6.0.0.12556"); }
+
+}  // namespace
