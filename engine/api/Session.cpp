@@ -22,7 +22,7 @@ boost::shared_ptr<Session> Session::Create() {
 }
 
 Session::Session()
-    : taskManager_(new TaskManager), capacity_(0), unallocated_(0) {}
+    : stack_(StackIdServing), taskManager_(new TaskManager), capacity_(0), unallocated_(0) {}
 
 void Session::Initialise() {
     boost::shared_ptr<MemoryTracker> main(new MemoryTracker(weak_from_this(), 0));
@@ -30,7 +30,18 @@ void Session::Initialise() {
     trackers_.push_back(main);
 }
 
-Session::~Session() {}
+Session::~Session() {
+    // Its error events reach into the session: stop them before any member goes.
+    ErrorInfoMonitor::DetachFromSources();
+}
+
+void Session::SetComponentStack(const ComponentStack& stack) {
+    stack_ = stack;
+}
+
+ComponentStack Session::GetComponentStack() const {
+    return stack_;
+}
 
 void Session::SetCapacity(ByteAmount bytes) {
     std::vector<boost::shared_ptr<MemoryTracker>> trackers;

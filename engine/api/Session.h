@@ -9,24 +9,48 @@
 #include <mutex>
 
 #include "SVLibrary/Types/SarvelonMediaKitTypes.h"
+#include "engine/core/ComponentStack.h"
+#include "engine/core/ErrorInfoMonitor.h"
+#include "engine/core/ErrorInfoSource.h"
 #include "engine/core/MemoryTracker.h"
+#include "engine/core/SessionInfoSource.h"
 #include "engine/core/Task.h"
 #include "engine/core/TaskManager.h"
 
 namespace SarvelonMediaKit {
 
-// One chain of components and what keeps it alive: its memory budget with the trackers that
-// components buffer under, and the task queue through which every other thread reaches it.
+// One chain of components and what keeps it alive: the component stack, its memory budget
+// with the trackers that components buffer under, and the task queue through which every other
+// thread reaches it. It publishes its errors, warnings and life cycle to its monitors, and may
+// itself be attached to an error source.
 //
 // A session is always owned by a boost::shared_ptr (made by Create): trackers keep a weak link
 // back to it, so a tracker that outlives its session gives nothing back to a dead one.
-class Session : public boost::enable_shared_from_this<Session> {
+class Session : public boost::enable_shared_from_this<Session>,
+                public ErrorInfoSource,
+                public ErrorInfoMonitor,
+                public SessionInfoSource {
 public:
     static boost::shared_ptr<Session> Create();
-    virtual ~Session();
+    ~Session() override;
 
     Session(const Session&) = delete;
     Session& operator=(const Session&) = delete;
+
+    // Both source families attach and detach by the monitor's type.
+    using ErrorInfoSource::AddMonitor;
+    using SessionInfoSource::AddMonitor;
+    using ErrorInfoSource::RemoveMonitor;
+    using SessionInfoSource::RemoveMonitor;
+    using ErrorInfoSource::HasMonitor;
+    using SessionInfoSource::HasMonitor;
+
+    // ---- Components ---------------------------------------------------------------------
+
+    // Replaces the stack (stack id and components) with a copy of the given one. A new
+    // session holds an empty stack with stack id 0.
+    void SetComponentStack(const ComponentStack& stack);
+    ComponentStack GetComponentStack() const;
 
     // ---- Memory -------------------------------------------------------------------------
     //
@@ -72,8 +96,11 @@ private:
     // Guards trackers_, capacity_ and unallocated_. Nothing else is called while it is held
     // (trackers are asked for their use outside it), so it is safe to take from anywhere,
     // including from a tracker or a cache that holds a lock of its own.
+    // Members go in reverse order: queued tasks first, then the components (whose caches
+    // leave their trackers), then the trackers.
     mutable std::mutex memoryLock_;
     std::list<boost::shared_ptr<MemoryTracker>> trackers_;  // main tracker first
+    ComponentStack stack_;
     boost::shared_ptr<TaskManager> taskManager_;
     ByteAmount capacity_;
     ByteAmount unallocated_;

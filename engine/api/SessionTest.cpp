@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "SVLibrary/Exception/Exception.h"
+#include "engine/core/Component.h"
 #include "engine/core/MemoryUser.h"
 
 namespace SarvelonMediaKit {
@@ -212,6 +213,70 @@ TEST(SessionTaskTest, TasksGoThroughTheSessionsQueue) {
     EXPECT_FALSE(tasks->IsDroppingDataTasks());
     tasks->RunTasks();
     EXPECT_EQ((std::vector<std::string>{"data", "control"}), counter.ran);
+}
+
+class Stage : public Component {
+public:
+    explicit Stage(Session* session) : Component(session) {}
+    std::string GetTypeName() const override { return "Stage"; }
+};
+
+TEST(SessionStackTest, ANewSessionHoldsAnEmptyStackZeroAndTakesACopyOfAnother) {
+    boost::shared_ptr<Session> session = Session::Create();
+    EXPECT_TRUE(session->GetComponentStack().IsEmpty());
+    EXPECT_EQ(StackIdServing, session->GetComponentStack().GetStackId());
+
+    ComponentStack stack(StackIdMain);
+    boost::shared_ptr<Component> output(new Stage(session.get()));
+    boost::shared_ptr<Component> input(new Stage(session.get()));
+    stack.AddComponent(output);
+    stack.AddComponent(input);
+    session->SetComponentStack(stack);
+    stack.AddComponent(boost::shared_ptr<Component>(new Stage(session.get())));  // not seen
+
+    ComponentStack held = session->GetComponentStack();
+    EXPECT_EQ(StackIdMain, held.GetStackId());
+    EXPECT_EQ((std::list<boost::shared_ptr<Component>>{output, input}), held.GetComponents());
+}
+
+class ErrorLog : public ErrorInfoMonitor {
+public:
+    ~ErrorLog() override { DetachFromSources(); }
+    void SetError(SVStatus status, std::string text) override {
+        log.push_back(std::to_string(status) + " " + text);
+    }
+    std::vector<std::string> log;
+};
+
+class LifeLog : public SessionInfoMonitor {
+public:
+    ~LifeLog() override { DetachFromSources(); }
+    void SessionStopped() override { log.push_back("stopped"); }
+    std::vector<std::string> log;
+};
+
+TEST(SessionEventsTest, TheSessionIsAnErrorSourceASessionSourceAndAnErrorMonitor) {
+    ErrorLog errors;
+    LifeLog life;
+    ErrorInfoSource upstream;
+    {
+        boost::shared_ptr<Session> session = Session::Create();
+        session->AddMonitor(&errors);
+        session->AddMonitor(&life);
+        upstream.AddMonitor(session.get());
+        EXPECT_TRUE(session->HasMonitor(&errors));
+        EXPECT_TRUE(session->HasMonitor(&life));
+
+        session->PublishError(1013, "file://x");
+        session->PublishSessionStopped();
+        upstream.PublishError(1, "reaches the session's own handler, not its monitors");
+        EXPECT_EQ(std::vector<std::string>{"1013 file://x"}, errors.log);
+        EXPECT_EQ(std::vector<std::string>{"stopped"}, life.log);
+    }
+    // Every link went with the session.
+    EXPECT_FALSE(errors.HasSources());
+    EXPECT_FALSE(life.HasSources());
+    EXPECT_FALSE(upstream.HasMonitors());
 }
 
 }  // namespace
