@@ -1,0 +1,405 @@
+// Throughput of the JSON library beside yajl and RapidJSON on one generated document of about
+// 20 MB (--json_mb=N changes the size):
+//   parse-events  the streaming parser with a delegate that does nothing (yajl: callbacks,
+//                 RapidJSON: SAX reader), whole and in pieces of 1, 16, 4096 and 65536 bytes;
+//   parse-tree    parsing into values (ours: ns::Value; yajl: yajl_tree; RapidJSON: Document),
+//                 whole, and ours also in pieces;
+//   write         the parsed tree written back as compact JSON.
+// A table of MB/s per case and library follows the usual benchmark output. RapidJSON has no
+// push interface and yajl no incremental tree, so those cells stay empty.
+
+#include <benchmark/benchmark.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include <rapidjson/document.h>
+#include <rapidjson/reader.h>
+#include <rapidjson/stringbuffer.h>
+#include <rapidjson/writer.h>
+#include <yajl/yajl_gen.h>
+#include <yajl/yajl_parse.h>
+#include <yajl/yajl_tree.h>
+
+#include "json/KvJsonParser.h"
+#include "json/KvJsonStreamParser.h"
+#include "json/KvJsonStreamParserAccumulator.h"
+#include "json/KvJsonStreamParserAdapter.h"
+#include "json/KvJsonWriter.h"
+
+namespace {
+
+size_t gDocumentMegabytes = 20;
+
+// A catalogue-like document: an array of records with strings (some with escapes and
+// non-ASCII text), integers, decimals, booleans, nulls and nested containers.
+std::string MakeDocument(size_t bytes) {
+    uint32_t seed = 12345;
+    auto next = [&seed]() {
+        seed = seed * 1103515245u + 12345u;
+        return (seed >> 8) & 0xFFFFFF;
+    };
+    static const char* const kWords[] = {"alpha", "beta", "gamma", "delta", "series",
+                                         "movie", "episode", "drama", "comedy", "nature"};
+    std::string doc = "[\n";
+    for (uint64_t i = 0; doc.size() < bytes; ++i) {
+        if (i > 0) {
+            doc += ",\n";
+        }
+        char record[1024];
+        const uint32_t a = next();
+        const uint32_t b = next();
+        std::snprintf(
+            record, sizeof(record),
+            "{\"id\":%llu,\"title\":\"%s %s %u\",\"url\":\"/title/%06u\","
+            "\"thumb\":\"http://img.example/t/%u.jpg\",\"price\":%u.%02u,\"ratio\":-0.%06u,"
+            "\"views\":%llu,\"active\":%s,\"parent\":null,"
+            "\"text\":\"Line one\\nLine \\\"two\\\" caf\xC3\xA9 \\u00e9 \xE2\x82\xAC %u\","
+            "\"tags\":[\"%s\",\"%s\",\"%s\"],\"scores\":[%u,%u,%u,%u.5],"
+            "\"meta\":{\"w\":%u,\"h\":%u,\"lang\":{\"audio\":\"sv\",\"sub\":[\"en\",\"fi\"]}}}",
+            static_cast<unsigned long long>(i), kWords[a % 10], kWords[b % 10], a, a % 1000000,
+            b, a % 1000, b % 100, b % 1000000,
+            static_cast<unsigned long long>(a) * 1000003ull, (a & 1) ? "true" : "false", b,
+            kWords[(a >> 4) % 10], kWords[(b >> 4) % 10], kWords[(a >> 8) % 10], a % 100,
+            b % 1000, a % 10000, b % 10, 320 + a % 1600, 240 + b % 900);
+        doc += record;
+    }
+    doc += "\n]\n";
+    return doc;
+}
+
+const std::string& Document() {
+    static const std::string* const document = new std::string(MakeDocument(gDocumentMegabytes << 20));
+    return *document;
+}
+
+// ---- ours ----
+
+class NullDelegate : public KvJsonStreamParserDelegate {
+public:
+    void parserFoundObjectStart(KvJsonStreamParser&) override {}
+    void parserFoundObjectKey(KvJsonStreamParser&, std::string_view) override {}
+    void parserFoundObjectEnd(KvJsonStreamParser&) override {}
+    void parserFoundArrayStart(KvJsonStreamParser&) override {}
+    void parserFoundArrayEnd(KvJsonStreamParser&) override {}
+    void parserFoundBoolean(KvJsonStreamParser&, bool) override {}
+    void parserFoundNull(KvJsonStreamParser&) override {}
+    void parserFoundNumber(KvJsonStreamParser&, const ns::Value&) override {}
+    void parserFoundString(KvJsonStreamParser&, std::string_view) override {}
+};
+
+// Feeds the document in pieces of `chunk` bytes (0: whole); true when it parsed completely.
+bool FeedKv(KvJsonStreamParser& parser, const std::string& doc, size_t chunk) {
+    if (chunk == 0) {
+        chunk = doc.size();
+    }
+    int status = KvJsonStreamParserWaitingForData;
+    for (size_t at = 0; at < doc.size() && status == KvJsonStreamParserWaitingForData;
+         at += chunk) {
+        status = parser.parse(doc.data() + at, std::min(chunk, doc.size() - at));
+    }
+    return status == KvJsonStreamParserComplete;
+}
+
+void KvEvents(benchmark::State& state, size_t chunk) {
+    const std::string& doc = Document();
+    for (auto _ : state) {
+        NullDelegate delegate;
+        KvJsonStreamParser parser;
+        parser.setDelegate(&delegate);
+        if (!FeedKv(parser, doc, chunk)) {
+            state.SkipWithError(parser.error().c_str());
+            break;
+        }
+    }
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * doc.size()));
+}
+
+void KvTree(benchmark::State& state, size_t chunk) {
+    const std::string& doc = Document();
+    for (auto _ : state) {
+        std::optional<ns::Value> value;
+        if (chunk == 0) {
+            KvJsonParser parser;
+            value = parser.objectWithData(doc.data(), doc.size());
+        } else {
+            KvJsonStreamParserAccumulator accumulator;
+            KvJsonStreamParserAdapter adapter;
+            adapter.setDelegate(&accumulator);
+            KvJsonStreamParser parser;
+            parser.setDelegate(&adapter);
+            if (FeedKv(parser, doc, chunk)) {
+                value = accumulator.takeValue();
+            }
+        }
+        if (!value) {
+            state.SkipWithError("parse failed");
+            break;
+        }
+        benchmark::DoNotOptimize(value->Count());
+    }
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * doc.size()));
+}
+
+void KvWrite(benchmark::State& state) {
+    KvJsonParser parser;
+    const std::optional<ns::Value> value = parser.objectWithString(Document());
+    size_t written = 0;
+    for (auto _ : state) {
+        KvJsonWriter writer;
+        const std::optional<std::string> text = writer.dataWithObject(*value);
+        if (!text) {
+            state.SkipWithError(writer.error().c_str());
+            break;
+        }
+        written = text->size();
+    }
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * written));
+}
+
+// ---- yajl ----
+
+int YajlNull(void*) { return 1; }
+int YajlBool(void*, int) { return 1; }
+int YajlNumber(void*, const char*, size_t) { return 1; }
+int YajlString(void*, const unsigned char*, size_t) { return 1; }
+int YajlStartMap(void*) { return 1; }
+int YajlMapKey(void*, const unsigned char*, size_t) { return 1; }
+int YajlEnd(void*) { return 1; }
+
+const yajl_callbacks kYajlCallbacks = {YajlNull, YajlBool, nullptr, nullptr, YajlNumber,
+                                       YajlString, YajlStartMap, YajlMapKey, YajlEnd,
+                                       YajlStartMap, YajlEnd};
+
+void YajlEvents(benchmark::State& state, size_t chunk) {
+    const std::string& doc = Document();
+    const size_t piece = chunk == 0 ? doc.size() : chunk;
+    for (auto _ : state) {
+        yajl_handle handle = yajl_alloc(&kYajlCallbacks, nullptr, nullptr);
+        yajl_status status = yajl_status_ok;
+        for (size_t at = 0; at < doc.size() && status == yajl_status_ok; at += piece) {
+            status = yajl_parse(handle, reinterpret_cast<const unsigned char*>(doc.data()) + at,
+                                std::min(piece, doc.size() - at));
+        }
+        if (status == yajl_status_ok) {
+            status = yajl_complete_parse(handle);
+        }
+        yajl_free(handle);
+        if (status != yajl_status_ok) {
+            state.SkipWithError("yajl_parse failed");
+            break;
+        }
+    }
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * doc.size()));
+}
+
+void YajlTree(benchmark::State& state) {
+    const std::string& doc = Document();  // NUL-terminated by std::string
+    for (auto _ : state) {
+        yajl_val tree = yajl_tree_parse(doc.c_str(), nullptr, 0);
+        if (tree == nullptr) {
+            state.SkipWithError("yajl_tree_parse failed");
+            break;
+        }
+        yajl_tree_free(tree);
+    }
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * doc.size()));
+}
+
+void YajlGenerate(yajl_gen gen, yajl_val v) {
+    switch (v->type) {
+    case yajl_t_string:
+        yajl_gen_string(gen, reinterpret_cast<const unsigned char*>(v->u.string),
+                        std::strlen(v->u.string));
+        break;
+    case yajl_t_number: yajl_gen_number(gen, v->u.number.r, std::strlen(v->u.number.r)); break;
+    case yajl_t_object:
+        yajl_gen_map_open(gen);
+        for (size_t i = 0; i < v->u.object.len; ++i) {
+            const char* key = v->u.object.keys[i];
+            yajl_gen_string(gen, reinterpret_cast<const unsigned char*>(key), std::strlen(key));
+            YajlGenerate(gen, v->u.object.values[i]);
+        }
+        yajl_gen_map_close(gen);
+        break;
+    case yajl_t_array:
+        yajl_gen_array_open(gen);
+        for (size_t i = 0; i < v->u.array.len; ++i) {
+            YajlGenerate(gen, v->u.array.values[i]);
+        }
+        yajl_gen_array_close(gen);
+        break;
+    case yajl_t_true: yajl_gen_bool(gen, 1); break;
+    case yajl_t_false: yajl_gen_bool(gen, 0); break;
+    default: yajl_gen_null(gen); break;
+    }
+}
+
+void YajlWrite(benchmark::State& state) {
+    yajl_val tree = yajl_tree_parse(Document().c_str(), nullptr, 0);
+    size_t written = 0;
+    for (auto _ : state) {
+        yajl_gen gen = yajl_gen_alloc(nullptr);
+        yajl_gen_config(gen, yajl_gen_validate_utf8, 1);
+        YajlGenerate(gen, tree);
+        const unsigned char* buffer = nullptr;
+        yajl_gen_get_buf(gen, &buffer, &written);
+        benchmark::DoNotOptimize(buffer);
+        yajl_gen_free(gen);
+    }
+    yajl_tree_free(tree);
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * written));
+}
+
+// ---- RapidJSON ----
+
+constexpr unsigned kRapidFlags = rapidjson::kParseValidateEncodingFlag;
+
+void RapidEvents(benchmark::State& state) {
+    const std::string& doc = Document();
+    for (auto _ : state) {
+        rapidjson::Reader reader;
+        rapidjson::BaseReaderHandler<> handler;
+        rapidjson::StringStream stream(doc.c_str());
+        if (reader.Parse<kRapidFlags>(stream, handler).IsError()) {
+            state.SkipWithError("RapidJSON Reader failed");
+            break;
+        }
+    }
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * doc.size()));
+}
+
+void RapidTree(benchmark::State& state) {
+    const std::string& doc = Document();
+    for (auto _ : state) {
+        rapidjson::Document document;
+        if (document.Parse<kRapidFlags>(doc.c_str()).HasParseError()) {
+            state.SkipWithError("RapidJSON Document failed");
+            break;
+        }
+        benchmark::DoNotOptimize(document.Size());
+    }
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * doc.size()));
+}
+
+void RapidWrite(benchmark::State& state) {
+    rapidjson::Document document;
+    document.Parse<kRapidFlags>(Document().c_str());
+    size_t written = 0;
+    for (auto _ : state) {
+        rapidjson::StringBuffer buffer;
+        rapidjson::Writer<rapidjson::StringBuffer> writer(buffer);
+        document.Accept(writer);
+        written = buffer.GetSize();
+        benchmark::DoNotOptimize(buffer.GetString());
+    }
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * written));
+}
+
+// ---- summary ----
+
+// Prints the usual table, and at the end MB/s per case with one column per library.
+class SummaryReporter : public benchmark::ConsoleReporter {
+public:
+    void ReportRuns(const std::vector<Run>& runs) override {
+        ConsoleReporter::ReportRuns(runs);
+        for (const Run& run : runs) {
+            const std::string name = run.benchmark_name();  // "<case>/<library>"
+            const size_t slash = name.rfind('/');
+            const auto counter = run.counters.find("bytes_per_second");
+            if (slash == std::string::npos || counter == run.counters.end() || run.error_occurred) {
+                continue;
+            }
+            const std::string library = name.substr(slash + 1);
+            if (mRows.find(name.substr(0, slash)) == mRows.end()) {
+                mOrder.push_back(name.substr(0, slash));
+            }
+            mRows[name.substr(0, slash)][library] = counter->second.value / 1e6;
+        }
+    }
+
+    void Finalize() override {
+        ConsoleReporter::Finalize();
+        std::printf("\nMB/s (10^6 bytes per second; document %zu bytes)\n", Document().size());
+        std::printf("%-26s %10s %10s %10s\n", "case", "kvjson", "yajl", "rapidjson");
+        for (const std::string& row : mOrder) {
+            std::printf("%-26s", row.c_str());
+            for (const char* library : {"kvjson", "yajl", "rapidjson"}) {
+                const auto& cells = mRows[row];
+                const auto cell = cells.find(library);
+                if (cell == cells.end()) {
+                    std::printf(" %10s", "-");
+                } else {
+                    std::printf(" %10.1f", cell->second);
+                }
+            }
+            std::printf("\n");
+        }
+    }
+
+private:
+    std::vector<std::string> mOrder;
+    std::map<std::string, std::map<std::string, double>> mRows;
+};
+
+void Register() {
+    const struct {
+        const char* name;
+        size_t chunk;
+    } pieces[] = {{"whole", 0}, {"chunk-65536", 65536}, {"chunk-4096", 4096},
+                  {"chunk-16", 16}, {"chunk-1", 1}};
+    for (const auto& piece : pieces) {
+        const size_t chunk = piece.chunk;
+        const std::string events = std::string("parse-events/") + piece.name;
+        benchmark::RegisterBenchmark((events + "/kvjson").c_str(),
+                                     [chunk](benchmark::State& s) { KvEvents(s, chunk); });
+        benchmark::RegisterBenchmark((events + "/yajl").c_str(),
+                                     [chunk](benchmark::State& s) { YajlEvents(s, chunk); });
+        if (chunk == 0) {
+            benchmark::RegisterBenchmark((events + "/rapidjson").c_str(), RapidEvents);
+        }
+    }
+    for (const auto& piece : pieces) {
+        const size_t chunk = piece.chunk;
+        const std::string tree = std::string("parse-tree/") + piece.name;
+        benchmark::RegisterBenchmark((tree + "/kvjson").c_str(),
+                                     [chunk](benchmark::State& s) { KvTree(s, chunk); });
+        if (chunk == 0) {
+            benchmark::RegisterBenchmark((tree + "/yajl").c_str(), YajlTree);
+            benchmark::RegisterBenchmark((tree + "/rapidjson").c_str(), RapidTree);
+        }
+    }
+    benchmark::RegisterBenchmark("write/kvjson", KvWrite);
+    benchmark::RegisterBenchmark("write/yajl", YajlWrite);
+    benchmark::RegisterBenchmark("write/rapidjson", RapidWrite);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    // Our own flag first: --json_mb=N sets the document size.
+    std::vector<char*> rest;
+    for (int i = 0; i < argc; ++i) {
+        if (std::strncmp(argv[i], "--json_mb=", 10) == 0) {
+            gDocumentMegabytes = std::strtoul(argv[i] + 10, nullptr, 10);
+            if (gDocumentMegabytes == 0 || gDocumentMegabytes > 1024) {
+                std::fprintf(stderr, "--json_mb takes 1 to 1024\n");
+                return 2;
+            }
+        } else {
+            rest.push_back(argv[i]);
+        }
+    }
+    int restCount = static_cast<int>(rest.size());
+    benchmark::Initialize(&restCount, rest.data());
+    Register();
+    SummaryReporter reporter;
+    benchmark::RunSpecifiedBenchmarks(&reporter);
+    benchmark::Shutdown();
+    return 0;
+}

@@ -1,0 +1,14 @@
+#pragma once
+// Error object of the convenience parser and writer: code 0, the library's domain and the
+// failure text as its localised description.
+
+#include <string>
+
+struct KvJsonError {
+    int code = 0;
+    std::string domain;
+    std::string localizedDescription;
+};
+
+extern const char* const KvJsonParserErrorDomain;
+extern const char* const KvJsonWriterErrorDomain;

@@ -1,0 +1,56 @@
+#pragma once
+// A stream-parser delegate that builds values from the parser's events (objects become
+// ns::Dictionary, arrays ns::Array) and hands each finished top-level value to its own
+// delegate. With levelsToSkip > 0 the outer levels are not built: every value found inside
+// them (containers and scalars alike) is handed over on its own, so that the elements of a
+// large outer array arrive one by one.
+
+#include <cstddef>
+#include <string>
+#include <vector>
+
+#include "json/KvJsonStreamParser.h"
+#include "platform/Value.h"
+
+class KvJsonStreamParserAdapterDelegate {
+public:
+    virtual ~KvJsonStreamParserAdapterDelegate() = default;
+    virtual void parserFoundArray(KvJsonStreamParser& parser, ns::Value&& array) = 0;
+    // Every value that is not an array (objects, and scalars found in skipped levels).
+    virtual void parserFoundObject(KvJsonStreamParser& parser, ns::Value&& object) = 0;
+};
+
+class KvJsonStreamParserAdapter : public KvJsonStreamParserDelegate {
+public:
+    KvJsonStreamParserAdapter();
+
+    KvJsonStreamParserAdapterDelegate* delegate() const { return _delegate; }
+    void setDelegate(KvJsonStreamParserAdapterDelegate* delegate) { _delegate = delegate; }
+    size_t levelsToSkip() const { return _levelsToSkip; }
+    void setLevelsToSkip(size_t levels) { _levelsToSkip = levels; }
+
+    void parserFoundObjectStart(KvJsonStreamParser& parser) override;
+    void parserFoundObjectKey(KvJsonStreamParser& parser, std::string_view key) override;
+    void parserFoundObjectEnd(KvJsonStreamParser& parser) override;
+    void parserFoundArrayStart(KvJsonStreamParser& parser) override;
+    void parserFoundArrayEnd(KvJsonStreamParser& parser) override;
+    void parserFoundBoolean(KvJsonStreamParser& parser, bool value) override;
+    void parserFoundNull(KvJsonStreamParser& parser) override;
+    void parserFoundNumber(KvJsonStreamParser& parser, const ns::Value& number) override;
+    void parserFoundString(KvJsonStreamParser& parser, std::string_view string) override;
+
+private:
+    enum CurrentType { CurrentTypeNone = 0, CurrentTypeArray = 1, CurrentTypeObject = 2 };
+
+    void containerStart(ns::Value&& container);
+    void containerEnd(KvJsonStreamParser& parser);
+    void deliver(KvJsonStreamParser& parser, ns::Value&& value);
+    void updateCurrentType();
+
+    KvJsonStreamParserAdapterDelegate* _delegate = nullptr;
+    size_t _levelsToSkip = 0;
+    size_t _depth = 0;
+    std::vector<ns::Value> _stack;       // the containers being built, innermost last
+    std::vector<std::string> _keyStack;  // pending keys of the objects being built
+    CurrentType _currentType = CurrentTypeNone;
+};

@@ -1,0 +1,353 @@
+#include "json/KvJsonStreamWriter.h"
+
+#include <algorithm>
+#include <charconv>
+#include <cmath>
+
+#include "json/KvJsonStreamWriterState.h"
+#include "json/KvJsonUTF8Stream.h"
+
+namespace {
+
+constexpr size_t kInitialStackCapacity = 32;
+
+// What a byte below 0x20, '"' or '\\' becomes inside a string; empty: copied as it is.
+struct EscapeTable {
+    char text[256][7];
+    constexpr EscapeTable() : text() {
+        const char hex[] = "0123456789abcdef";
+        for (int b = 0; b < 0x20; ++b) {
+            // "\u00" and two lower-case hexadecimal digits.
+            const char form[7] = {'\\', 'u', '0', '0', hex[b >> 4], hex[b & 15], '\0'};
+            for (int k = 0; k < 7; ++k) {
+                text[b][k] = form[k];
+            }
+        }
+        const struct {
+            unsigned char byte;
+            char letter;
+        } shortForms[] = {{'\b', 'b'}, {'\t', 't'}, {'\n', 'n'}, {'\f', 'f'},
+                          {'\r', 'r'}, {'"', '"'}, {'\\', '\\'}};
+        for (const auto& form : shortForms) {
+            text[form.byte][0] = '\\';
+            text[form.byte][1] = form.letter;
+            for (int k = 2; k < 7; ++k) {
+                text[form.byte][k] = '\0';
+            }
+        }
+    }
+};
+constexpr EscapeTable kEscapes;
+
+const char* KindName(const ns::Value& value) {
+    switch (value.GetKind()) {
+    case ns::Value::Kind::Null: return "null";
+    case ns::Value::Kind::Bool: return "boolean";
+    case ns::Value::Kind::String: return "string";
+    case ns::Value::Kind::Array: return "array";
+    case ns::Value::Kind::Dictionary: return "dictionary";
+    default: return "number";
+    }
+}
+
+// A decimal's own plain text, unless that would hold more digits than a JSON number the
+// parser accepts (38): then the digits with an exponent, so that what is written reads back.
+// "1e-128" is written "1E-128", not as 129 digits; an exponent above 127 (left by
+// normalisation, as in 1 followed by 37 zeros, times 10^127) moves into padding zeros.
+std::string DecimalText(const ns::Decimal& decimal) {
+    constexpr int64_t kMaxDigits = 38;
+    constexpr int64_t kMaxExponent = 127;
+    const int64_t exponent = decimal.GetExponent();
+    std::string digits = ns::Decimal(decimal.GetMantissa(), 0, false).ToString();
+    const int64_t n = static_cast<int64_t>(digits.size());
+    const int64_t plainDigits = exponent >= 0 ? n + exponent : std::max(n, 1 - exponent);
+    if (plainDigits <= kMaxDigits) {
+        return decimal.ToString();
+    }
+    if (exponent > kMaxExponent) {
+        digits.append(static_cast<size_t>(std::min(exponent - kMaxExponent, kMaxDigits)), '0');
+    }
+    std::string text = decimal.IsNegative() ? "-" : "";
+    text += digits[0];
+    if (digits.size() > 1) {
+        text += '.';
+        text.append(digits, 1, std::string::npos);
+    }
+    const int64_t scientific = exponent + n - 1;
+    text += scientific < 0 ? "E-" : "E+";
+    text += std::to_string(scientific < 0 ? -scientific : scientific);
+    return text;
+}
+
+}  // namespace
+
+KvJsonStreamWriter::KvJsonStreamWriter() : _state(&KvJsonStreamWriterStateStart::sharedInstance()) {
+    _stateStack.reserve(kInitialStackCapacity);
+}
+
+// Keeps the bytes of a composite write together (see _pending).
+struct KvJsonStreamWriter::Batch {
+    explicit Batch(KvJsonStreamWriter& writer) : writer(writer) { ++writer._nesting; }
+    ~Batch() {
+        --writer._nesting;
+        writer.flush();
+    }
+    KvJsonStreamWriter& writer;
+};
+
+void KvJsonStreamWriter::flush() {
+    constexpr size_t kPieceSize = 65536;
+    if (_nesting > 0 && _pending.size() < kPieceSize) {
+        return;
+    }
+    if (_delegate != nullptr && !_pending.empty()) {
+        _delegate->writerAppendBytes(*this, _pending.data(), _pending.size());
+    }
+    _pending.clear();
+}
+
+bool KvJsonStreamWriter::stateAllowsValue(bool isKey) {
+    if (_state->isInvalidState(*this)) {
+        return false;
+    }
+    return isKey || !_state->expectingKey(*this);
+}
+
+void KvJsonStreamWriter::beginValue() {
+    _state->appendSeparator(*this);
+    if (_humanReadable) {
+        _state->appendWhitespace(*this);
+    }
+}
+
+void KvJsonStreamWriter::endValue() {
+    _state->transitionState(*this);
+    flush();
+}
+
+bool KvJsonStreamWriter::writeNull() {
+    if (!stateAllowsValue(false)) {
+        return false;
+    }
+    beginValue();
+    appendBytes("null", 4);
+    endValue();
+    return true;
+}
+
+bool KvJsonStreamWriter::writeBool(bool value) {
+    if (!stateAllowsValue(false)) {
+        return false;
+    }
+    beginValue();
+    if (value) {
+        appendBytes("true", 4);
+    } else {
+        appendBytes("false", 5);
+    }
+    endValue();
+    return true;
+}
+
+bool KvJsonStreamWriter::writeNumber(const ns::Value& number) {
+    if (const bool* b = number.AsBool()) {
+        return writeBool(*b);
+    }
+    if (!number.IsNumber()) {
+        _error = std::string("JSON serialisation not supported for ") + KindName(number);
+        return false;
+    }
+    if (!stateAllowsValue(false)) {
+        return false;
+    }
+    char text[128];
+    char* end = text;
+    if (const int64_t* i = number.AsInt()) {
+        end = std::to_chars(text, text + sizeof(text), *i).ptr;
+    } else if (const uint64_t* u = number.AsUInt()) {
+        end = std::to_chars(text, text + sizeof(text), *u).ptr;
+    } else if (const double* d = number.AsDouble()) {
+        // Checked before anything is written, so that a failed write leaves no separator.
+        if (std::isnan(*d)) {
+            _error = "NaN is not a valid number in JSON";
+            return false;
+        }
+        if (std::isinf(*d)) {
+            _error = *d > 0 ? "+Infinity is not a valid number in JSON"
+                            : "-Infinity is not a valid number in JSON";
+            return false;
+        }
+        // The "%.17g" form, without the locale's decimal separator.
+        end = std::to_chars(text, text + sizeof(text), *d, std::chars_format::general, 17).ptr;
+    }
+    beginValue();
+    if (const ns::Decimal* decimal = number.AsDecimal()) {
+        const std::string decimalText = DecimalText(*decimal);
+        appendBytes(decimalText.data(), decimalText.size());
+    } else {
+        appendBytes(text, static_cast<size_t>(end - text));
+    }
+    endValue();
+    return true;
+}
+
+bool KvJsonStreamWriter::writeString(std::string_view string) {
+    if (!stateAllowsValue(true)) {
+        return false;
+    }
+    const auto* bytes = reinterpret_cast<const unsigned char*>(string.data());
+    const size_t length = string.size();
+    if (!KvJsonUTF8Stream::isValidUTF8(bytes, length)) {
+        _error = "String is not valid UTF-8";
+        return false;
+    }
+    beginValue();
+    _pending.reserve(_pending.size() + length + length / 10 + 2);
+    _pending += '"';
+    size_t run = 0;  // start of the bytes not yet copied
+    for (size_t i = KvJsonUTF8Stream::findStringStop(bytes, 0, length); i < length;
+         i = KvJsonUTF8Stream::findStringStop(bytes, i + 1, length)) {
+        _pending.append(string.data() + run, i - run);
+        _pending += kEscapes.text[bytes[i]];
+        run = i + 1;
+    }
+    _pending.append(string.data() + run, length - run);
+    _pending += '"';
+    endValue();
+    return true;
+}
+
+bool KvJsonStreamWriter::openContainer(bool object) {
+    if (!stateAllowsValue(false)) {
+        return false;
+    }
+    if (_maxDepth != 0 && _stateStack.size() + 1 > _maxDepth) {
+        _error = "Nested too deep";
+        return false;
+    }
+    _state->appendSeparator(*this);
+    if (_humanReadable && !_stateStack.empty()) {
+        _state->appendWhitespace(*this);
+    }
+    _stateStack.push_back(_state);
+    if (object) {
+        _state = &KvJsonStreamWriterStateObjectStart::sharedInstance();
+        appendBytes("{", 1);
+    } else {
+        _state = &KvJsonStreamWriterStateArrayStart::sharedInstance();
+        appendBytes("[", 1);
+    }
+    flush();
+    return true;
+}
+
+void KvJsonStreamWriter::closeContainer(char bracket) {
+    const KvJsonStreamWriterState* closing = _state;
+    _state = _stateStack.back();
+    _stateStack.pop_back();
+    if (_humanReadable) {
+        closing->appendWhitespace(*this);
+    }
+    appendBytes(&bracket, 1);
+    endValue();
+}
+
+bool KvJsonStreamWriter::writeObjectOpen() {
+    return openContainer(true);
+}
+
+bool KvJsonStreamWriter::writeArrayOpen() {
+    return openContainer(false);
+}
+
+bool KvJsonStreamWriter::writeObjectClose() {
+    if (_state->isInvalidState(*this)) {
+        return false;
+    }
+    // Only an open object, empty or after a complete member, may be closed.
+    if (_state == &KvJsonStreamWriterStateObjectValue::sharedInstance()) {
+        _error = "Object key without value";
+        return false;
+    }
+    if (_state != &KvJsonStreamWriterStateObjectStart::sharedInstance() &&
+        _state != &KvJsonStreamWriterStateObjectKey::sharedInstance()) {
+        _error = "Object close outside an object";
+        return false;
+    }
+    closeContainer('}');
+    return true;
+}
+
+bool KvJsonStreamWriter::writeArrayClose() {
+    if (_state->isInvalidState(*this) || _state->expectingKey(*this)) {
+        return false;
+    }
+    if (_state != &KvJsonStreamWriterStateArrayStart::sharedInstance() &&
+        _state != &KvJsonStreamWriterStateArrayValue::sharedInstance()) {
+        _error = "Array close outside an array";
+        return false;
+    }
+    closeContainer(']');
+    return true;
+}
+
+bool KvJsonStreamWriter::writeObject(const ns::Dictionary& object) {
+    const Batch batch(*this);
+    if (!writeObjectOpen()) {
+        return false;
+    }
+    // Every write stops at the first failure: nothing is written after a broken member.
+    auto writeMember = [this](const ns::Dictionary::Entry& entry) {
+        return writeString(entry.first) && writeValue(entry.second);
+    };
+    if (_sortKeys) {
+        std::vector<const ns::Dictionary::Entry*> entries;
+        entries.reserve(object.size());
+        for (const auto& entry : object) {
+            entries.push_back(&entry);
+        }
+        if (_sortKeysComparator) {
+            std::stable_sort(entries.begin(), entries.end(), [this](auto* a, auto* b) {
+                return _sortKeysComparator(a->first, b->first) < 0;
+            });
+        } else {
+            std::sort(entries.begin(), entries.end(),
+                      [](auto* a, auto* b) { return a->first < b->first; });
+        }
+        for (const auto* entry : entries) {
+            if (!writeMember(*entry)) {
+                return false;
+            }
+        }
+    } else {
+        for (const auto& entry : object) {
+            if (!writeMember(entry)) {
+                return false;
+            }
+        }
+    }
+    return writeObjectClose();
+}
+
+bool KvJsonStreamWriter::writeArray(const ns::Array& array) {
+    const Batch batch(*this);
+    if (!writeArrayOpen()) {
+        return false;
+    }
+    for (const ns::Value& element : array) {
+        if (!writeValue(element)) {
+            return false;
+        }
+    }
+    return writeArrayClose();
+}
+
+bool KvJsonStreamWriter::writeValue(const ns::Value& value) {
+    switch (value.GetKind()) {
+    case ns::Value::Kind::Dictionary: return writeObject(*value.AsDictionary());
+    case ns::Value::Kind::Array: return writeArray(*value.AsArray());
+    case ns::Value::Kind::String: return writeString(*value.AsString());
+    case ns::Value::Kind::Null: return writeNull();
+    default: return writeNumber(value);
+    }
+}

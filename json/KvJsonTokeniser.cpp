@@ -1,0 +1,428 @@
+#include "json/KvJsonTokeniser.h"
+
+#include <algorithm>
+#include <cstdio>
+
+namespace {
+
+constexpr int kMaxDigits = 38;
+constexpr int kMinExponent = -128;
+constexpr int kMaxExponent = 127;
+// The written exponent saturates here: far outside the range, and far from overflowing.
+constexpr int64_t kExponentCeiling = 1000000;
+
+inline bool IsDigit(unsigned char ch) {
+    return ch >= '0' && ch <= '9';
+}
+
+int HexValue(unsigned char ch) {
+    if (ch >= '0' && ch <= '9') {
+        return ch - '0';
+    }
+    if (ch >= 'a' && ch <= 'f') {
+        return ch - 'a' + 10;
+    }
+    if (ch >= 'A' && ch <= 'F') {
+        return ch - 'A' + 10;
+    }
+    return -1;
+}
+
+// Four hexadecimal digits at `at`: 1 with the value, -1 at the first byte that is not one
+// (among those present), 0 when the bytes present are good but fewer than four.
+int ReadHexQuad(const unsigned char* bytes, size_t length, size_t at, uint32_t& value) {
+    value = 0;
+    for (size_t k = 0; k < 4; ++k) {
+        if (at + k >= length) {
+            return 0;
+        }
+        const int digit = HexValue(bytes[at + k]);
+        if (digit < 0) {
+            return -1;
+        }
+        value = value * 16 + static_cast<uint32_t>(digit);
+    }
+    return 1;
+}
+
+void AppendUTF8(std::string& out, uint32_t cp) {
+    if (cp < 0x80) {
+        out += static_cast<char>(cp);
+    } else if (cp < 0x800) {
+        out += static_cast<char>(0xC0 | (cp >> 6));
+        out += static_cast<char>(0x80 | (cp & 0x3F));
+    } else if (cp < 0x10000) {
+        out += static_cast<char>(0xE0 | (cp >> 12));
+        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (cp & 0x3F));
+    } else {
+        out += static_cast<char>(0xF0 | (cp >> 18));
+        out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
+        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (cp & 0x3F));
+    }
+}
+
+// The character of "Illegal start of token [%c]": printable ASCII as itself, every other byte
+// as a backslash and three octal digits, so that the error text stays printable UTF-8.
+std::string TokenCharacter(unsigned char ch) {
+    char buffer[8];
+    if (ch >= 0x20 && ch < 0x7F) {
+        std::snprintf(buffer, sizeof(buffer), "%c", ch);
+    } else {
+        std::snprintf(buffer, sizeof(buffer), "\\%03o", ch);
+    }
+    return buffer;
+}
+
+}  // namespace
+
+void KvJsonTokeniser::appendData(const void* bytes, size_t length) {
+    const size_t dropped = _stream.index();
+    _stream.appendData(bytes, length);
+    if (_resume.active) {
+        if (_resume.start >= dropped) {
+            _resume.start -= dropped;
+        } else {
+            _resume.active = false;
+        }
+    }
+}
+
+// Keeps what has not been read, as the caller's bytes may go away now.
+int KvJsonTokeniser::needMoreData() {
+    const size_t dropped = _stream.index();
+    _stream.keepUnreadBytes();
+    if (_resume.active) {
+        _resume.start -= dropped;
+    }
+    return KvJsonTokenEndOfInput;
+}
+
+int KvJsonTokeniser::setError(std::string text) {
+    _error = std::move(text);
+    _resume.active = false;
+    _stream.keepUnreadBytes();  // the caller's bytes may go away now, as after need-more-data
+    return KvJsonTokenError;
+}
+
+int KvJsonTokeniser::getValueToken(unsigned char ch) {
+    const size_t start = _stream.index();
+    const bool resuming = _resume.active && _resume.start == start;
+    _resume.active = false;
+    int token;
+    switch (ch) {
+    case 'f': token = match("false", 5, KvJsonTokenFalse); break;
+    case 't': token = match("true", 4, KvJsonTokenTrue); break;
+    case 'n': token = match("null", 4, KvJsonTokenNull); break;
+    case '"': token = getStringToken(start, resuming); break;
+    case '-':
+    case '0': case '1': case '2': case '3': case '4':
+    case '5': case '6': case '7': case '8': case '9':
+        token = getNumberToken(start, resuming);
+        break;
+    case '+': return setError("Leading + is illegal in number");
+    default: return setError("Illegal start of token [" + TokenCharacter(ch) + "]");
+    }
+    if (token == KvJsonTokenEndOfInput) {
+        _resume.active = true;
+        _resume.start = start;
+        _stream.setIndex(start);
+        return needMoreData();
+    }
+    return token;
+}
+
+int KvJsonTokeniser::match(const char* keyword, size_t length, int token) {
+    if (!_stream.haveRemainingCharacters(length)) {
+        return KvJsonTokenEndOfInput;
+    }
+    if (_stream.skipCharacters(keyword, length)) {
+        return token;
+    }
+    return setError(std::string("Expected '") + keyword + "' after initial '" + keyword[0] +
+                    "'");
+}
+
+int KvJsonTokeniser::getStringToken(size_t start, bool resuming) {
+    if (resuming) {
+        _stream.setIndex(start + _resume.offset);
+    } else {
+        _string.clear();
+        _stream.setIndex(start + 1);  // after the opening quotation mark
+    }
+    for (bool first = !resuming;; first = false) {
+        std::string_view fragment;
+        const KvJsonUTF8Stream::FragmentResult result = _stream.getStringFragment(fragment);
+        if (result == KvJsonUTF8Stream::FragmentBroken) {
+            return setError("Broken Unicode encoding");
+        }
+        if (first && result == KvJsonUTF8Stream::FragmentStopped &&
+            _stream.bytes()[_stream.index()] == '"') {
+            // No escape: the text is used where it stands, without a copy.
+            _stringValue = fragment;
+            _stream.skip();
+            return KvJsonTokenString;
+        }
+        _string.append(fragment.data(), fragment.size());
+        if (result == KvJsonUTF8Stream::FragmentAtEnd) {
+            _resume.offset = _stream.index() - start;
+            return KvJsonTokenEndOfInput;
+        }
+        unsigned char ch = 0;
+        _stream.getUnichar(ch);
+        if (ch == '"') {
+            _stringValue = _string;
+            _stream.skip();
+            return KvJsonTokenString;
+        }
+        if (ch < 0x20) {
+            char text[48];
+            std::snprintf(text, sizeof(text), "Unescaped control character [0x%.2X]", ch);
+            return setError(text);
+        }
+        // A backslash: an escape, decoded whole or not at all.
+        const size_t escape = _stream.index();
+        if (!_stream.getNextUnichar(ch)) {
+            _resume.offset = escape - start;
+            return KvJsonTokenEndOfInput;
+        }
+        switch (ch) {
+        case '"':
+        case '/':
+        case '\\': _string += static_cast<char>(ch); break;
+        case 'b': _string += '\b'; break;
+        case 'f': _string += '\f'; break;
+        case 'n': _string += '\n'; break;
+        case 'r': _string += '\r'; break;
+        case 't': _string += '\t'; break;
+        case 'u': {
+            const int result = decodeUnicodeEscape();
+            if (result < 0) {
+                return result;
+            }
+            if (result == 0) {
+                _resume.offset = escape - start;
+                return KvJsonTokenEndOfInput;
+            }
+            continue;  // the cursor is already after the escape
+        }
+        default: return setError("Illegal escape character");
+        }
+        _stream.skip();
+    }
+}
+
+// On the 'u' of an escape. Appends the character and moves the cursor past the escape (1), or
+// answers need-more-data (0) or an error (-1). Bytes that are present are checked even when
+// more are needed, so that a broken escape at the very end of the input is reported as what
+// it is.
+int KvJsonTokeniser::decodeUnicodeEscape() {
+    const unsigned char* const bytes = _stream.bytes();
+    const size_t length = _stream.length();
+    const size_t u = _stream.index();
+    uint32_t unit = 0;
+    const int quad = ReadHexQuad(bytes, length, u + 1, unit);
+    if (quad < 0) {
+        return setError("Invalid hex quad");
+    }
+    if (quad == 0) {
+        return KvJsonTokenEndOfInput;
+    }
+    if (unit >= 0xDC00 && unit <= 0xDFFF) {
+        return setError("Invalid high character in surrogate pair");
+    }
+    if (unit < 0xD800 || unit > 0xDBFF) {
+        AppendUTF8(_string, unit);
+        _stream.setIndex(u + 5);
+        return 1;
+    }
+    const size_t next = u + 5;  // where the escape of the low half must start
+    if (next >= length) {
+        return KvJsonTokenEndOfInput;
+    }
+    if (bytes[next] != '\\') {
+        return setError("Missing low character in surrogate pair");
+    }
+    if (next + 1 >= length) {
+        return KvJsonTokenEndOfInput;
+    }
+    if (bytes[next + 1] != 'u') {
+        return setError("Missing low character in surrogate pair");
+    }
+    uint32_t low = 0;
+    const int lowQuad = ReadHexQuad(bytes, length, next + 2, low);
+    if (lowQuad < 0) {
+        return setError("Missing low character in surrogate pair");
+    }
+    if (lowQuad == 0) {
+        return KvJsonTokenEndOfInput;
+    }
+    if (low < 0xDC00 || low > 0xDFFF) {
+        return setError("Invalid low character in surrogate pair");
+    }
+    AppendUTF8(_string, 0x10000 + ((unit - 0xD800) << 10) + (low - 0xDC00));
+    _stream.setIndex(next + 6);
+    return 1;
+}
+
+int KvJsonTokeniser::getNumberToken(size_t start, bool resuming) {
+    NumberState& s = _numberState;
+    size_t i = start;
+    if (resuming) {
+        i += _resume.offset;
+    } else {
+        s = NumberState();
+    }
+    const unsigned char* const bytes = _stream.bytes();
+    const size_t length = _stream.length();
+    for (;;) {
+        // Every part needs the byte after it: a number at the very end is not complete.
+        if (i >= length) {
+            _resume.offset = i - start;
+            return KvJsonTokenEndOfInput;
+        }
+        const unsigned char ch = bytes[i];
+        switch (s.phase) {
+        case NumberStart:
+            if (ch == '-') {
+                s.negative = true;
+                ++i;
+                s.phase = NumberAfterMinus;
+            } else {
+                s.phase = NumberFirstDigit;
+            }
+            break;
+        case NumberAfterMinus:
+            // A digit must follow the minus at once: "-.5" and "-e1" are not numbers.
+            if (!IsDigit(ch)) {
+                return setError("No digits after initial minus");
+            }
+            s.phase = NumberFirstDigit;
+            break;
+        case NumberFirstDigit:
+            s.phase = ch == '0' ? NumberAfterLeadingZero : NumberIntegerDigits;
+            if (ch == '0') {
+                s.digits = 1;
+                ++i;
+            }
+            break;
+        case NumberAfterLeadingZero:
+            if (IsDigit(ch)) {
+                return setError("Leading zero is illegal in number");
+            }
+            s.phase = NumberAfterInteger;
+            break;
+        case NumberIntegerDigits:
+            i = addDigits(bytes, i, length, false);
+            if (i < length) {
+                s.phase = NumberAfterInteger;
+            }
+            break;
+        case NumberAfterInteger:
+            if (ch == '.') {
+                s.isInteger = false;
+                ++i;
+                s.phase = NumberFirstFractionDigit;
+            } else {
+                s.phase = NumberAfterFraction;
+            }
+            break;
+        case NumberFirstFractionDigit:
+            if (!IsDigit(ch)) {
+                return setError("No digits after decimal point");
+            }
+            s.phase = NumberFractionDigits;
+            break;
+        case NumberFractionDigits:
+            i = addDigits(bytes, i, length, true);
+            if (i < length) {
+                s.phase = NumberAfterFraction;
+            }
+            break;
+        case NumberAfterFraction:
+            if (ch != 'e' && ch != 'E') {
+                return finishNumber(i);
+            }
+            s.isInteger = false;
+            ++i;
+            s.phase = NumberExponentSign;
+            break;
+        case NumberExponentSign:
+            if (ch == '+' || ch == '-') {
+                s.negativeExponent = ch == '-';
+                ++i;
+            }
+            s.phase = NumberFirstExponentDigit;
+            break;
+        case NumberFirstExponentDigit:
+            if (!IsDigit(ch)) {
+                return setError("No digits in exponent");
+            }
+            s.phase = NumberExponentDigits;
+            break;
+        case NumberExponentDigits:
+            if (!IsDigit(ch)) {
+                s.exponent += s.negativeExponent ? -s.written : s.written;
+                return finishNumber(i);
+            }
+            // Saturates instead of wrapping, so that "1e65536" is out of range rather than 1.
+            s.written = std::min(s.written * 10 + (ch - '0'), kExponentCeiling);
+            ++i;
+            break;
+        }
+    }
+}
+
+// Adds the run of digits from `i` to the mantissa (the first 38 of them; more only count) and
+// answers where the run ends. Fraction digits also lower the exponent.
+size_t KvJsonTokeniser::addDigits(const unsigned char* bytes, size_t i, size_t length,
+                                  bool fraction) {
+    NumberState& s = _numberState;
+    const size_t first = i;
+    for (; i < length && IsDigit(bytes[i]); ++i) {
+        const unsigned digit = static_cast<unsigned>(bytes[i] - '0');
+        // Most numbers fit in 64 bits; the wide mantissa takes over from the 20th digit.
+        if (s.digits < 19) {
+            s.narrow = s.narrow * 10 + digit;
+        } else if (s.digits < kMaxDigits) {
+            if (s.digits == 19) {
+                s.mantissa = s.narrow;
+            }
+            s.mantissa = s.mantissa * 10 + digit;
+        }
+        ++s.digits;
+    }
+    if (fraction) {
+        s.exponent -= static_cast<int64_t>(i - first);
+    }
+    return i;
+}
+
+int KvJsonTokeniser::finishNumber(size_t end) {
+    const NumberState& s = _numberState;
+    if (s.digits > kMaxDigits) {
+        return setError("Precision is too high");
+    }
+    if (s.exponent < kMinExponent || s.exponent > kMaxExponent) {
+        return setError("Exponent out of range");
+    }
+    const ns::Decimal::Mantissa mantissa = s.digits <= 19 ? s.narrow : s.mantissa;
+    if (s.isInteger && s.digits <= 19) {
+        // Up to 19 digits fit in 64 unsigned bits; what does not fit the signed range stays
+        // exact as a decimal instead of changing sign.
+        const uint64_t magnitude = s.narrow;
+        const uint64_t limit = s.negative ? uint64_t{1} << 63 : (uint64_t{1} << 63) - 1;
+        if (magnitude <= limit) {
+            _number = ns::Value(s.negative ? static_cast<int64_t>(0 - magnitude)
+                                           : static_cast<int64_t>(magnitude));
+        } else {
+            _number = ns::Value(ns::Decimal(mantissa, 0, s.negative));
+        }
+    } else {
+        _number = ns::Value(
+            ns::Decimal(mantissa, static_cast<int32_t>(s.exponent), s.negative));
+    }
+    _stream.setIndex(end);
+    return KvJsonTokenNumber;
+}

@@ -1,0 +1,46 @@
+#include "json/KvJsonWriter.h"
+
+#include "json/KvJsonStreamWriterAccumulator.h"
+
+const char* const KvJsonWriterErrorDomain = "KvJsonWriterErrorDomain";
+
+std::optional<std::string> KvJsonWriter::dataWithObject(const ns::Value& value) {
+    _error.clear();
+    KvJsonStreamWriterAccumulator accumulator;
+    KvJsonStreamWriter writer;
+    writer.setDelegate(&accumulator);
+    writer.setSortKeys(_sortKeys);
+    writer.setMaxDepth(_maxDepth);
+    writer.setSortKeysComparator(_sortKeysComparator);
+    writer.setHumanReadable(_humanReadable);
+
+    bool ok;
+    if (const ns::Dictionary* object = value.AsDictionary()) {
+        ok = writer.writeObject(*object);
+    } else if (const ns::Array* array = value.AsArray()) {
+        ok = writer.writeArray(*array);
+    } else {
+        _error = "Not valid type for JSON";
+        return std::nullopt;
+    }
+    if (!ok) {
+        _error = writer.error();
+        return std::nullopt;
+    }
+    return accumulator.takeData();
+}
+
+std::optional<std::string> KvJsonWriter::stringWithObject(const ns::Value& value) {
+    return dataWithObject(value);
+}
+
+std::optional<std::string> KvJsonWriter::stringWithObject(const ns::Value& value,
+                                                          KvJsonError* error) {
+    std::optional<std::string> text = stringWithObject(value);
+    if (!text && error != nullptr) {
+        error->code = 0;
+        error->domain = KvJsonWriterErrorDomain;
+        error->localizedDescription = _error;
+    }
+    return text;
+}

@@ -1,0 +1,251 @@
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "json/KvJsonLog.h"
+#include "json/KvJsonParser.h"
+#include "json/KvJsonStreamWriter.h"
+#include "json/KvJsonStreamWriterAccumulator.h"
+#include "json/KvJsonWriter.h"
+#include "json/KvJsonWriting.h"
+
+namespace {
+
+using ns::Array;
+using ns::Decimal;
+using ns::Dictionary;
+using ns::Value;
+
+std::string Write(const Value& value, bool human = false, bool sort = false) {
+    KvJsonWriter writer;
+    writer.setHumanReadable(human);
+    writer.setSortKeys(sort);
+    const std::optional<std::string> text = writer.dataWithObject(value);
+    return text ? *text : "error: " + writer.error();
+}
+
+Value Parse(const std::string& text) {
+    KvJsonParser parser;
+    std::optional<Value> value = parser.objectWithString(text);
+    EXPECT_TRUE(value) << text << ": " << parser.error();
+    return value.value_or(Value());
+}
+
+TEST(KvJsonWriter, WritesEveryKindCompactly) {
+    Dictionary object;
+    object.Set("s", "x");
+    object.Set("n", nullptr);
+    object.Set("t", true);
+    object.Set("f", false);
+    object.Set("i", -42);
+    object.Set("u", uint64_t{18446744073709551615u});
+    object.Set("d", 0.1);  // "%.17g"
+    object.Set("whole", 100.0);
+    object.Set("dec", Decimal(15, -1, true));
+    object.Set("a", Array{Array{}, Dictionary{}});
+    EXPECT_EQ(Write(Value(object)),
+              R"({"s":"x","n":null,"t":true,"f":false,"i":-42,"u":18446744073709551615,)"
+              R"("d":0.10000000000000001,"whole":100,"dec":-1.5,"a":[[],{}]})");
+}
+
+TEST(KvJsonWriter, EscapesStringsByteForByte) {
+    struct Case {
+        std::string string;
+        const char* written;
+    };
+    const Case cases[] = {
+        {"plain / text", R"("plain / text")"},
+        {"\"\\", R"("\"\\")"},
+        {"\b\t\n\f\r", R"("\b\t\n\f\r")"},
+        {std::string("\0\x01\x0B\x1F", 4), R"("\u0000\u0001\u000b\u001f")"},
+        {"\x7F", "\"\x7F\""},
+        {"caf\xC3\xA9 \xF0\x9F\x98\x80", "\"caf\xC3\xA9 \xF0\x9F\x98\x80\""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.written);
+        EXPECT_EQ(Write(Value(Array{c.string})), std::string("[") + c.written + "]");
+        // Keys go through the same encoding.
+        Dictionary d;
+        d.Set(c.string, 1);
+        EXPECT_EQ(Write(Value(d)), std::string("{") + c.written + ":1}");
+    }
+}
+
+TEST(KvJsonWriter, RefusesStringsThatAreNotUTF8) {
+    for (const std::string bad : {"\xC3", "a\xFF", "\xED\xA0\x80", "\xC0\xAF"}) {
+        EXPECT_EQ(Write(Value(Array{"ok", bad})), "error: String is not valid UTF-8");
+        Dictionary d;
+        d.Set(bad, 1);
+        EXPECT_EQ(Write(Value(d)), "error: String is not valid UTF-8");
+    }
+}
+
+TEST(KvJsonWriter, HumanReadableLayout) {
+    EXPECT_EQ(Write(Parse(R"({"b":[1,{}],"a":true})"), true, true),
+              "{\n"
+              "  \"a\": true,\n"
+              "  \"b\": [\n"
+              "    1,\n"
+              "    {\n"
+              "    }\n"
+              "  ]\n"
+              "}");
+    EXPECT_EQ(Write(Parse(R"({"k":"v"})"), true), "{\n  \"k\": \"v\"\n}");
+    EXPECT_EQ(Write(Parse("[]"), true), "[\n]");
+}
+
+TEST(KvJsonWriter, SortsKeysPlainlyOrWithAComparator) {
+    const Value value = Parse(R"({"b":1,"B":2,"a":{"z":1,"y":2},"aa":3})");
+    EXPECT_EQ(Write(value), R"({"b":1,"B":2,"a":{"z":1,"y":2},"aa":3})");
+    EXPECT_EQ(Write(value, false, true), R"({"B":2,"a":{"y":2,"z":1},"aa":3,"b":1})");
+
+    // By length only: keys of equal length keep their stored order (a stable sort).
+    KvJsonWriter writer;
+    writer.setSortKeys(true);
+    writer.setSortKeysComparator([](const std::string& x, const std::string& y) {
+        return static_cast<int>(x.size()) - static_cast<int>(y.size());
+    });
+    EXPECT_EQ(writer.dataWithObject(value).value_or(""),
+              R"({"b":1,"B":2,"a":{"z":1,"y":2},"aa":3})");
+}
+
+TEST(KvJsonWriter, WrittenNumbersReadBackExactly) {
+    // Decimals at the edges of what the parser takes, written and read again.
+    const std::string document =
+        "[1e-128,1e127,-1.5e-127,10000000000000000000000000000000000000e127,"
+        "12345678901234567890123456789012345678,0.00001,9223372036854775808,-0,1E22]";
+    const Value value = Parse(document);
+    const std::string written = Write(value);
+    EXPECT_EQ(written,
+              "[1E-128,1E+127,-1.5E-127,1.0000000000000000000000000000000000000E+164,"
+              "12345678901234567890123456789012345678,0.00001,9223372036854775808,0,"
+              "10000000000000000000000]");
+    EXPECT_EQ(Parse(written), value);
+    EXPECT_EQ(Write(Parse(written)), written);
+}
+
+TEST(KvJsonWriter, FailuresNameTheirCause) {
+    struct Case {
+        Value value;
+        const char* error;
+    };
+    std::vector<Case> cases = {
+        {Value("top-level string"), "Not valid type for JSON"},
+        {Value(5), "Not valid type for JSON"},
+        {Value(), "Not valid type for JSON"},
+        {Value(Array{std::nan("")}), "NaN is not a valid number in JSON"},
+        {Value(Array{HUGE_VAL}), "+Infinity is not a valid number in JSON"},
+        {Value(Array{-HUGE_VAL}), "-Infinity is not a valid number in JSON"},
+    };
+    Value deep(Array{});
+    for (int i = 0; i < 32; ++i) {
+        deep = Value(Array{deep});
+    }
+    cases.push_back({deep, "Nested too deep"});  // 33 arrays
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.value.Description());
+        KvJsonError error;
+        KvJsonWriter writer;
+        EXPECT_FALSE(writer.stringWithObject(c.value, &error));
+        EXPECT_EQ(writer.error(), c.error);
+        EXPECT_EQ(error.code, 0);
+        EXPECT_EQ(error.domain, KvJsonWriterErrorDomain);
+        EXPECT_EQ(error.localizedDescription, c.error);
+    }
+    // 32 arrays are fine, and without a limit so are 33.
+    EXPECT_EQ(Write(deep[0]).size(), 64u);
+    KvJsonWriter unlimited;
+    unlimited.setMaxDepth(0);
+    EXPECT_EQ(unlimited.dataWithObject(deep).value_or("").size(), 66u);
+}
+
+// Drives a stream writer by hand and returns what it wrote, then "|" and the error if the
+// last step failed.
+struct Stream {
+    KvJsonStreamWriterAccumulator output;
+    KvJsonStreamWriter writer;
+    Stream() { writer.setDelegate(&output); }
+    std::string result(bool lastOk) const {
+        return output.data() + (lastOk ? "" : "|" + writer.error());
+    }
+};
+
+TEST(KvJsonStreamWriter, RefusesWritesThatWouldBreakTheDocument) {
+    {
+        Stream s;  // a key must be a string
+        s.writer.writeObjectOpen();
+        EXPECT_EQ(s.result(s.writer.writeNumber(Value(1))), "{|JSON object key must be string");
+        EXPECT_EQ(s.result(s.writer.writeArrayOpen()), "{|JSON object key must be string");
+    }
+    {
+        Stream s;  // nothing after a complete document
+        s.writer.writeArrayOpen();
+        s.writer.writeArrayClose();
+        EXPECT_EQ(s.result(s.writer.writeNull()), "[]|Stream is closed");
+        EXPECT_EQ(s.result(s.writer.writeString("x")), "[]|Stream is closed");
+    }
+    {
+        Stream s;  // an object close inside an array
+        s.writer.writeArrayOpen();
+        s.writer.writeNumber(Value(1));
+        EXPECT_EQ(s.result(s.writer.writeObjectClose()), "[1|Object close outside an object");
+        EXPECT_EQ(s.result(s.writer.writeArrayClose()), "[1]");
+    }
+    {
+        Stream s;  // an object closed after a key without its value
+        s.writer.writeObjectOpen();
+        s.writer.writeString("a");
+        EXPECT_EQ(s.result(s.writer.writeObjectClose()), "{\"a\"|Object key without value");
+        EXPECT_EQ(s.result(s.writer.writeArrayClose()), "{\"a\"|Array close outside an array");
+        EXPECT_EQ(s.result(s.writer.writeBool(false)), "{\"a\":false");
+        EXPECT_EQ(s.result(s.writer.writeObjectClose()), "{\"a\":false}");
+    }
+    {
+        Stream s;  // closes with nothing open
+        EXPECT_EQ(s.result(s.writer.writeObjectClose()), "|Object close outside an object");
+        EXPECT_EQ(s.result(s.writer.writeArrayClose()), "|Array close outside an array");
+        EXPECT_EQ(s.result(s.writer.writeObjectOpen()), "{");
+        EXPECT_EQ(s.result(s.writer.writeArrayClose()), "{|JSON object key must be string");
+    }
+    {
+        Stream s;  // a bad number writes nothing, not even its separator
+        s.writer.writeArrayOpen();
+        s.writer.writeNumber(Value(1));
+        EXPECT_EQ(s.result(s.writer.writeNumber(Value(std::nan("")))),
+                  "[1|NaN is not a valid number in JSON");
+        EXPECT_EQ(s.result(s.writer.writeNumber(Value("1"))),
+                  "[1|JSON serialisation not supported for string");
+    }
+}
+
+TEST(KvJsonStreamWriter, CompositeWriteStopsAtTheFirstFailure) {
+    Dictionary inner;
+    inner.Set("bad", std::nan(""));
+    inner.Set("after", 1);
+    Stream s;
+    EXPECT_FALSE(s.writer.writeArray(Array{1, inner, 2}));
+    EXPECT_EQ(s.output.data(), R"([1,{"bad")");
+    EXPECT_EQ(s.writer.error(), "NaN is not a valid number in JSON");
+}
+
+std::vector<std::string> gLogLines;
+void CaptureLog(const std::string& line) {
+    gLogLines.push_back(line);
+}
+
+TEST(KvJsonWriting, JSONRepresentationLogsItsFailure) {
+    gLogLines.clear();
+    KvJsonSetLogHandler(&CaptureLog);
+    const std::optional<std::string> good = JSONRepresentation(Value(Array{1, "a"}));
+    const std::optional<std::string> bad = JSONRepresentation(Value("scalar"));
+    KvJsonSetLogHandler(nullptr);
+    EXPECT_EQ(good.value_or(""), R"([1,"a"])");
+    EXPECT_FALSE(bad);
+    EXPECT_EQ(gLogLines, (std::vector<std::string>{
+                             "-JSONRepresentation failed. Error is: Not valid type for JSON"}));
+}
+
+}  // namespace

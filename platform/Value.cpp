@@ -1,0 +1,566 @@
+#include "platform/Value.h"
+
+#include <algorithm>
+#include <charconv>
+#include <cmath>
+#include <cstring>
+#include <functional>
+#include <limits>
+
+namespace ns {
+
+namespace {
+
+using Mantissa = Decimal::Mantissa;
+
+// Exponents whose plain text would be longer than this use the E form.
+constexpr int32_t kPlainExponentLimit = 200;
+
+std::string MantissaDigits(Mantissa m) {
+    if (m <= std::numeric_limits<uint64_t>::max()) {
+        char buffer[24];
+        const auto result = std::to_chars(buffer, buffer + sizeof(buffer), static_cast<uint64_t>(m));
+        return std::string(buffer, result.ptr);
+    }
+    char buffer[48];
+    char* p = buffer + sizeof(buffer);
+    do {
+        *--p = static_cast<char>('0' + static_cast<int>(m % 10));
+        m /= 10;
+    } while (m != 0);
+    return std::string(p, buffer + sizeof(buffer));
+}
+
+Decimal DecimalFromInt(int64_t i) {
+    const uint64_t magnitude = i < 0 ? 0 - static_cast<uint64_t>(i) : static_cast<uint64_t>(i);
+    return Decimal(magnitude, 0, i < 0);
+}
+
+bool IsSpace(char c) {
+    return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\f' || c == '\v';
+}
+
+size_t SkipSpace(std::string_view s, size_t i) {
+    while (i < s.size() && IsSpace(s[i])) {
+        ++i;
+    }
+    return i;
+}
+
+// Leading white space, an optional sign, then digits; saturates at the bounds; 0 without digits.
+int64_t LeadingInteger(std::string_view s, int64_t min, int64_t max) {
+    size_t i = SkipSpace(s, 0);
+    bool negative = false;
+    if (i < s.size() && (s[i] == '+' || s[i] == '-')) {
+        negative = s[i] == '-';
+        ++i;
+    }
+    const uint64_t limit = negative ? 0 - static_cast<uint64_t>(min) : static_cast<uint64_t>(max);
+    uint64_t value = 0;
+    for (; i < s.size() && s[i] >= '0' && s[i] <= '9'; ++i) {
+        const unsigned digit = static_cast<unsigned>(s[i] - '0');
+        if (value > (limit - digit) / 10) {
+            return negative ? min : max;
+        }
+        value = value * 10 + digit;
+    }
+    if (negative) {
+        return value == 0 ? 0 : static_cast<int64_t>(0 - value);
+    }
+    return static_cast<int64_t>(value);
+}
+
+bool LeadingBool(std::string_view s) {
+    size_t i = SkipSpace(s, 0);
+    if (i < s.size() && (s[i] == '+' || s[i] == '-')) {
+        ++i;
+    }
+    while (i < s.size() && s[i] == '0') {
+        ++i;
+    }
+    return i < s.size() && std::strchr("YyTt123456789", s[i]) != nullptr && s[i] != '\0';
+}
+
+// Decimal floating-point prefix of `s` after white space and an optional sign, independent of
+// the locale. Overflow gives +-HUGE_VAL, underflow 0, no number 0.
+double LeadingDouble(std::string_view s) {
+    size_t i = SkipSpace(s, 0);
+    bool negative = false;
+    if (i < s.size() && (s[i] == '+' || s[i] == '-')) {
+        negative = s[i] == '-';
+        ++i;
+    }
+    const char* first = s.data() + i;
+    const char* last = s.data() + s.size();
+    double value = 0;
+    const auto result = std::from_chars(first, last, value, std::chars_format::general);
+    if (result.ec == std::errc::result_out_of_range) {
+        // Tell overflow from underflow by the position of the first significant digit.
+        const char* p = first;
+        int64_t integerDigits = 0;
+        int64_t leadingZeros = 0;
+        while (p < last && *p == '0') {
+            ++p;
+        }
+        while (p < last && *p >= '0' && *p <= '9') {
+            ++integerDigits;
+            ++p;
+        }
+        if (p < last && *p == '.') {
+            ++p;
+            if (integerDigits == 0) {
+                while (p < last && *p == '0') {
+                    ++leadingZeros;
+                    ++p;
+                }
+            }
+            while (p < last && *p >= '0' && *p <= '9') {
+                ++p;
+            }
+        }
+        int64_t exponent = 0;
+        if (p < last && (*p == 'e' || *p == 'E')) {
+            ++p;
+            bool negativeExponent = false;
+            if (p < last && (*p == '+' || *p == '-')) {
+                negativeExponent = *p == '-';
+                ++p;
+            }
+            for (; p < last && *p >= '0' && *p <= '9'; ++p) {
+                exponent = std::min<int64_t>(exponent * 10 + (*p - '0'), 1000000000);
+            }
+            if (negativeExponent) {
+                exponent = -exponent;
+            }
+        }
+        const int64_t magnitude = (integerDigits > 0 ? integerDigits : -leadingZeros) + exponent;
+        value = magnitude > 0 ? HUGE_VAL : 0.0;
+    } else if (result.ec != std::errc()) {
+        value = 0;
+    }
+    return negative ? -value : value;
+}
+
+int64_t SaturatedInt64(double d) {
+    if (std::isnan(d)) {
+        return 0;
+    }
+    if (d >= 9223372036854775808.0) {
+        return std::numeric_limits<int64_t>::max();
+    }
+    if (d < -9223372036854775808.0) {
+        return std::numeric_limits<int64_t>::min();
+    }
+    return static_cast<int64_t>(d);
+}
+
+int32_t SaturatedInt32(int64_t i) {
+    return static_cast<int32_t>(std::clamp<int64_t>(i, std::numeric_limits<int32_t>::min(),
+                                                    std::numeric_limits<int32_t>::max()));
+}
+
+std::string ShortestDouble(double d) {
+    char buffer[64];
+    const auto result = std::to_chars(buffer, buffer + sizeof(buffer), d);
+    return std::string(buffer, result.ptr);
+}
+
+template <typename T>
+std::string IntegerText(T i) {
+    char buffer[32];
+    const auto result = std::to_chars(buffer, buffer + sizeof(buffer), i);
+    return std::string(buffer, result.ptr);
+}
+
+void AppendQuoted(std::string& out, const std::string& s) {
+    static const char kHex[] = "0123456789abcdef";
+    out += '"';
+    for (const char c : s) {
+        const auto byte = static_cast<unsigned char>(c);
+        switch (c) {
+        case '"': out += "\\\""; break;
+        case '\\': out += "\\\\"; break;
+        case '\n': out += "\\n"; break;
+        case '\r': out += "\\r"; break;
+        case '\t': out += "\\t"; break;
+        default:
+            if (byte < 0x20) {
+                out += "\\u00";
+                out += kHex[byte >> 4];
+                out += kHex[byte & 15];
+            } else {
+                out += c;
+            }
+        }
+    }
+    out += '"';
+}
+
+void AppendDescription(std::string& out, const Value& value) {
+    switch (value.GetKind()) {
+    case Value::Kind::Null: out += "null"; break;
+    case Value::Kind::Bool: out += *value.AsBool() ? "true" : "false"; break;
+    case Value::Kind::String: AppendQuoted(out, *value.AsString()); break;
+    case Value::Kind::Array: {
+        out += '[';
+        bool first = true;
+        for (const Value& element : *value.AsArray()) {
+            if (!first) {
+                out += ", ";
+            }
+            first = false;
+            AppendDescription(out, element);
+        }
+        out += ']';
+        break;
+    }
+    case Value::Kind::Dictionary: {
+        out += '{';
+        bool first = true;
+        for (const auto& entry : *value.AsDictionary()) {
+            if (!first) {
+                out += ", ";
+            }
+            first = false;
+            AppendQuoted(out, entry.first);
+            out += ": ";
+            AppendDescription(out, entry.second);
+        }
+        out += '}';
+        break;
+    }
+    default: out += value.StringValue(); break;
+    }
+}
+
+}  // namespace
+
+// ---- Decimal ----
+
+Decimal::Decimal(Mantissa mantissa, int32_t exponent, bool negative) {
+    if (mantissa == 0) {
+        return;
+    }
+    while (mantissa % 10 == 0 && exponent < std::numeric_limits<int32_t>::max()) {
+        mantissa /= 10;
+        ++exponent;
+    }
+    mLow = static_cast<uint64_t>(mantissa);
+    mHigh = static_cast<uint64_t>(mantissa >> 64);
+    mExponent = exponent;
+    mNegative = negative;
+}
+
+Decimal::Mantissa Decimal::GetMantissa() const {
+    return (static_cast<Mantissa>(mHigh) << 64) | mLow;
+}
+
+std::string Decimal::ToString() const {
+    if (IsZero()) {
+        return "0";
+    }
+    const std::string digits = MantissaDigits(GetMantissa());
+    const int64_t n = static_cast<int64_t>(digits.size());
+    std::string text = mNegative ? "-" : "";
+    const int64_t e = mExponent;
+    if (e > kPlainExponentLimit || e < -kPlainExponentLimit) {
+        text += digits[0];
+        if (n > 1) {
+            text += '.';
+            text.append(digits, 1, std::string::npos);
+        }
+        const int64_t scientific = e + n - 1;
+        text += scientific < 0 ? "E-" : "E+";
+        text += IntegerText(scientific < 0 ? -scientific : scientific);
+    } else if (e >= 0) {
+        text += digits;
+        text.append(static_cast<size_t>(e), '0');
+    } else if (-e < n) {
+        text.append(digits, 0, static_cast<size_t>(n + e));
+        text += '.';
+        text.append(digits, static_cast<size_t>(n + e), std::string::npos);
+    } else {
+        text += "0.";
+        text.append(static_cast<size_t>(-e - n), '0');
+        text += digits;
+    }
+    return text;
+}
+
+double Decimal::ToDouble() const {
+    if (IsZero()) {
+        return 0.0;
+    }
+    const std::string text = MantissaDigits(GetMantissa()) + "e" + IntegerText(mExponent);
+    double value = 0;
+    const auto result = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (result.ec == std::errc::result_out_of_range) {
+        value = mExponent > 0 ? HUGE_VAL : 0.0;
+    }
+    return mNegative ? -value : value;
+}
+
+int64_t Decimal::ToInt64() const {
+    Mantissa m = GetMantissa();
+    bool overflow = false;
+    if (mExponent >= 0) {
+        for (int32_t i = 0; i < mExponent && m != 0; ++i) {
+            if (m > std::numeric_limits<Mantissa>::max() / 10) {
+                overflow = true;
+                break;
+            }
+            m *= 10;
+        }
+    } else {
+        for (int32_t i = 0; i < -int64_t{mExponent} && m != 0; ++i) {
+            m /= 10;
+        }
+    }
+    const Mantissa limit = mNegative ? Mantissa{1} << 63 : (Mantissa{1} << 63) - 1;
+    if (overflow || m > limit) {
+        return mNegative ? std::numeric_limits<int64_t>::min()
+                         : std::numeric_limits<int64_t>::max();
+    }
+    const uint64_t magnitude = static_cast<uint64_t>(m);
+    return mNegative ? static_cast<int64_t>(0 - magnitude) : static_cast<int64_t>(magnitude);
+}
+
+// ---- Dictionary ----
+
+ptrdiff_t Dictionary::Slot(std::string_view key, size_t hash) const {
+    const size_t mask = mIndex.size() - 1;
+    for (size_t i = hash & mask;; i = (i + 1) & mask) {
+        const uint32_t entry = mIndex[i];
+        if (entry == 0 || mEntries[entry - 1].first == key) {
+            return static_cast<ptrdiff_t>(i);
+        }
+    }
+}
+
+void Dictionary::Rehash(size_t slots) {
+    mIndex.assign(slots, 0);
+    for (size_t i = 0; i < mEntries.size(); ++i) {
+        const std::string& key = mEntries[i].first;
+        mIndex[Slot(key, std::hash<std::string_view>()(key))] = static_cast<uint32_t>(i + 1);
+    }
+}
+
+const Value* Dictionary::Find(std::string_view key) const {
+    if (mIndex.empty()) {
+        for (const Entry& entry : mEntries) {
+            if (entry.first == key) {
+                return &entry.second;
+            }
+        }
+        return nullptr;
+    }
+    const uint32_t entry = mIndex[Slot(key, std::hash<std::string_view>()(key))];
+    return entry == 0 ? nullptr : &mEntries[entry - 1].second;
+}
+
+Value* Dictionary::Find(std::string_view key) {
+    return const_cast<Value*>(static_cast<const Dictionary*>(this)->Find(key));
+}
+
+void Dictionary::Set(std::string key, Value value) {
+    if (mIndex.empty()) {
+        for (Entry& entry : mEntries) {
+            if (entry.first == key) {
+                entry.second = std::move(value);
+                return;
+            }
+        }
+        mEntries.emplace_back(std::move(key), std::move(value));
+        if (mEntries.size() > kIndexFrom) {
+            Rehash(32);
+        }
+        return;
+    }
+    const ptrdiff_t slot = Slot(key, std::hash<std::string_view>()(key));
+    if (mIndex[slot] != 0) {
+        mEntries[mIndex[slot] - 1].second = std::move(value);
+        return;
+    }
+    mEntries.emplace_back(std::move(key), std::move(value));
+    mIndex[slot] = static_cast<uint32_t>(mEntries.size());
+    if (mEntries.size() * 2 > mIndex.size()) {
+        Rehash(mIndex.size() * 2);
+    }
+}
+
+std::vector<std::string> Dictionary::Keys() const {
+    std::vector<std::string> keys;
+    keys.reserve(mEntries.size());
+    for (const Entry& entry : mEntries) {
+        keys.push_back(entry.first);
+    }
+    return keys;
+}
+
+bool Dictionary::operator==(const Dictionary& other) const {
+    if (size() != other.size()) {
+        return false;
+    }
+    for (const Entry& entry : mEntries) {
+        const Value* found = other.Find(entry.first);
+        if (found == nullptr || *found != entry.second) {
+            return false;
+        }
+    }
+    return true;
+}
+
+// ---- Value ----
+
+const Value& NullValue() {
+    static const Value* const null = new Value();  // never destroyed: usable during exit
+    return *null;
+}
+
+bool Value::IsNumber() const {
+    switch (GetKind()) {
+    case Kind::Int:
+    case Kind::UInt:
+    case Kind::Double:
+    case Kind::Decimal: return true;
+    default: return false;
+    }
+}
+
+const Value& Value::operator[](std::string_view key) const {
+    const Value* found = Find(key);
+    return found ? *found : NullValue();
+}
+
+const Value& Value::operator[](size_t index) const {
+    const Array* array = AsArray();
+    return array && index < array->size() ? (*array)[index] : NullValue();
+}
+
+const Value* Value::Find(std::string_view key) const {
+    const Dictionary* dictionary = AsDictionary();
+    return dictionary ? dictionary->Find(key) : nullptr;
+}
+
+size_t Value::Count() const {
+    if (const Array* array = AsArray()) {
+        return array->size();
+    }
+    if (const Dictionary* dictionary = AsDictionary()) {
+        return dictionary->size();
+    }
+    return 0;
+}
+
+bool Value::Append(Value value) {
+    Array* array = AsArray();
+    if (array == nullptr) {
+        return false;
+    }
+    array->push_back(std::move(value));
+    return true;
+}
+
+bool Value::Set(std::string key, Value value) {
+    Dictionary* dictionary = AsDictionary();
+    if (dictionary == nullptr) {
+        return false;
+    }
+    dictionary->Set(std::move(key), std::move(value));
+    return true;
+}
+
+int32_t Value::IntValue() const {
+    switch (GetKind()) {
+    case Kind::Bool: return *AsBool() ? 1 : 0;
+    case Kind::Int: return static_cast<int32_t>(static_cast<uint32_t>(*AsInt()));
+    case Kind::UInt: return static_cast<int32_t>(static_cast<uint32_t>(*AsUInt()));
+    case Kind::Double: return SaturatedInt32(SaturatedInt64(*AsDouble()));
+    case Kind::Decimal: return SaturatedInt32(AsDecimal()->ToInt64());
+    case Kind::String:
+        return static_cast<int32_t>(LeadingInteger(*AsString(),
+                                                   std::numeric_limits<int32_t>::min(),
+                                                   std::numeric_limits<int32_t>::max()));
+    default: return 0;
+    }
+}
+
+int64_t Value::Int64Value() const {
+    switch (GetKind()) {
+    case Kind::Bool: return *AsBool() ? 1 : 0;
+    case Kind::Int: return *AsInt();
+    case Kind::UInt: return static_cast<int64_t>(*AsUInt());
+    case Kind::Double: return SaturatedInt64(*AsDouble());
+    case Kind::Decimal: return AsDecimal()->ToInt64();
+    case Kind::String:
+        return LeadingInteger(*AsString(), std::numeric_limits<int64_t>::min(),
+                              std::numeric_limits<int64_t>::max());
+    default: return 0;
+    }
+}
+
+bool Value::BoolValue() const {
+    switch (GetKind()) {
+    case Kind::Bool: return *AsBool();
+    case Kind::Int: return *AsInt() != 0;
+    case Kind::UInt: return *AsUInt() != 0;
+    case Kind::Double: return *AsDouble() != 0.0;
+    case Kind::Decimal: return !AsDecimal()->IsZero();
+    case Kind::String: return LeadingBool(*AsString());
+    default: return false;
+    }
+}
+
+double Value::DoubleValue() const {
+    switch (GetKind()) {
+    case Kind::Bool: return *AsBool() ? 1.0 : 0.0;
+    case Kind::Int: return static_cast<double>(*AsInt());
+    case Kind::UInt: return static_cast<double>(*AsUInt());
+    case Kind::Double: return *AsDouble();
+    case Kind::Decimal: return AsDecimal()->ToDouble();
+    case Kind::String: return LeadingDouble(*AsString());
+    default: return 0.0;
+    }
+}
+
+std::string Value::StringValue() const {
+    switch (GetKind()) {
+    case Kind::Bool: return *AsBool() ? "1" : "0";
+    case Kind::Int: return IntegerText(*AsInt());
+    case Kind::UInt: return IntegerText(*AsUInt());
+    case Kind::Double: return ShortestDouble(*AsDouble());
+    case Kind::Decimal: return AsDecimal()->ToString();
+    case Kind::String: return *AsString();
+    default: return std::string();
+    }
+}
+
+std::string Value::Description() const {
+    std::string text;
+    AppendDescription(text, *this);
+    return text;
+}
+
+bool Value::operator==(const Value& other) const {
+    const Kind kind = GetKind();
+    const Kind otherKind = other.GetKind();
+    if (IsNumber() && other.IsNumber()) {
+        if (kind == Kind::Double || otherKind == Kind::Double) {
+            return DoubleValue() == other.DoubleValue();
+        }
+        auto exact = [](const Value& v) {
+            switch (v.GetKind()) {
+            case Kind::Int: return DecimalFromInt(*v.AsInt());
+            case Kind::UInt: return Decimal(*v.AsUInt(), 0, false);
+            default: return *v.AsDecimal();
+            }
+        };
+        return exact(*this) == exact(other);
+    }
+    if (kind != otherKind) {
+        return false;
+    }
+    return mData == other.mData;
+}
+
+}  // namespace ns

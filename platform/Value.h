@@ -1,0 +1,180 @@
+#pragma once
+// The value type the JSON library and the application use in place of the platform's
+// collection classes: null, boolean, signed and unsigned 64-bit integers, double, exact
+// decimal, UTF-8 string (embedded NUL allowed), array and dictionary.
+//
+// Lookups never throw: a missing key, an index out of range or a lookup on a value of another
+// kind yields a shared null value, so lookups can be chained
+// (`info["video"]["drm"]["deliveryUri"]`). `Find` tells a missing member from a JSON null.
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <variant>
+#include <vector>
+
+namespace ns {
+
+class Value;
+
+// Exact decimal number: (-1)^negative x mantissa x 10^exponent. The mantissa holds up to 38
+// decimal digits (it is kept in 128 bits). Values are normalised on construction (no trailing
+// zeros in the mantissa, zero is never negative), so equal numbers have equal parts.
+class Decimal {
+public:
+    using Mantissa = unsigned __int128;
+
+    Decimal() = default;  // zero
+    Decimal(Mantissa mantissa, int32_t exponent, bool negative);
+
+    Mantissa GetMantissa() const;
+    int32_t GetExponent() const { return mExponent; }
+    bool IsNegative() const { return mNegative; }
+    bool IsZero() const { return mLow == 0 && mHigh == 0; }
+
+    // Plain decimal notation without exponent ("10000000000000000000000", "0.001", "-1.5").
+    // Exponents beyond +-200 (never produced by the JSON parser) use the form "1E+300" so that
+    // the text stays short.
+    std::string ToString() const;
+    // Nearest double (correctly rounded; +-infinity or 0 when out of range).
+    double ToDouble() const;
+    // Truncated toward zero, saturated to the 64-bit range.
+    int64_t ToInt64() const;
+
+    bool operator==(const Decimal& other) const {
+        return mLow == other.mLow && mHigh == other.mHigh && mExponent == other.mExponent &&
+               mNegative == other.mNegative;
+    }
+    bool operator!=(const Decimal& other) const { return !(*this == other); }
+
+private:
+    // The mantissa in two halves keeps the value 8-byte aligned (and ns::Value small).
+    uint64_t mLow = 0;
+    uint64_t mHigh = 0;
+    int32_t mExponent = 0;
+    bool mNegative = false;
+};
+
+using Array = std::vector<Value>;
+
+// String-keyed map that keeps its keys in insertion order. Setting a key that is already
+// present replaces its value in place. Lookups are hashed once the dictionary grows, so
+// building a large object stays linear.
+class Dictionary {
+public:
+    using Entry = std::pair<std::string, Value>;
+    using const_iterator = std::vector<Entry>::const_iterator;
+
+    size_t size() const { return mEntries.size(); }
+    bool empty() const { return mEntries.empty(); }
+    const_iterator begin() const { return mEntries.begin(); }
+    const_iterator end() const { return mEntries.end(); }
+
+    const Value* Find(std::string_view key) const;
+    Value* Find(std::string_view key);
+    void Set(std::string key, Value value);
+    std::vector<std::string> Keys() const;
+
+    // Same keys with equal values, in any order.
+    bool operator==(const Dictionary& other) const;
+    bool operator!=(const Dictionary& other) const { return !(*this == other); }
+
+private:
+    ptrdiff_t Slot(std::string_view key, size_t hash) const;
+    void Rehash(size_t slots);
+
+    std::vector<Entry> mEntries;
+    // Open-addressing table of entry numbers + 1 (0: empty slot); only past kIndexFrom entries.
+    std::vector<uint32_t> mIndex;
+    static constexpr size_t kIndexFrom = 8;
+};
+
+class Value {
+public:
+    enum class Kind { Null, Bool, Int, UInt, Double, Decimal, String, Array, Dictionary };
+
+    Value() = default;
+    Value(std::nullptr_t) {}
+    Value(bool b) : mData(b) {}
+    Value(int i) : mData(int64_t{i}) {}
+    Value(long i) : mData(int64_t{i}) {}
+    Value(long long i) : mData(int64_t{i}) {}
+    Value(unsigned u) : mData(uint64_t{u}) {}
+    Value(unsigned long u) : mData(uint64_t{u}) {}
+    Value(unsigned long long u) : mData(uint64_t{u}) {}
+    Value(double d) : mData(d) {}
+    Value(const ns::Decimal& d) : mData(d) {}
+    Value(std::string s) : mData(std::move(s)) {}
+    Value(const char* s) : mData(std::string(s ? s : "")) {}
+    Value(std::string_view s) : mData(std::string(s)) {}
+    Value(ns::Array a) : mData(std::move(a)) {}
+    Value(ns::Dictionary d) : mData(std::move(d)) {}
+
+    Kind GetKind() const { return static_cast<Kind>(mData.index()); }
+    bool IsNull() const { return GetKind() == Kind::Null; }
+    bool IsBool() const { return GetKind() == Kind::Bool; }
+    // Int, UInt, Double or Decimal (a boolean is not a number here).
+    bool IsNumber() const;
+    bool IsString() const { return GetKind() == Kind::String; }
+    bool IsArray() const { return GetKind() == Kind::Array; }
+    bool IsDictionary() const { return GetKind() == Kind::Dictionary; }
+
+    // The stored value when it is of that kind, else nullptr.
+    const bool* AsBool() const { return std::get_if<bool>(&mData); }
+    const int64_t* AsInt() const { return std::get_if<int64_t>(&mData); }
+    const uint64_t* AsUInt() const { return std::get_if<uint64_t>(&mData); }
+    const double* AsDouble() const { return std::get_if<double>(&mData); }
+    const ns::Decimal* AsDecimal() const { return std::get_if<ns::Decimal>(&mData); }
+    const std::string* AsString() const { return std::get_if<std::string>(&mData); }
+    const ns::Array* AsArray() const { return std::get_if<ns::Array>(&mData); }
+    ns::Array* AsArray() { return std::get_if<ns::Array>(&mData); }
+    const ns::Dictionary* AsDictionary() const { return std::get_if<ns::Dictionary>(&mData); }
+    ns::Dictionary* AsDictionary() { return std::get_if<ns::Dictionary>(&mData); }
+
+    // Lookups: the member or element, or a shared null value. Never throw.
+    const Value& operator[](std::string_view key) const;
+    const Value& operator[](size_t index) const;
+    // The member, or nullptr when this is not a dictionary or has no such key.
+    const Value* Find(std::string_view key) const;
+    // Elements of an array or members of a dictionary; 0 for every other kind.
+    size_t Count() const;
+
+    // Appends to an array / stores in a dictionary; false (nothing changed) for other kinds.
+    bool Append(Value value);
+    bool Set(std::string key, Value value);
+
+    // Conversions after the platform's rules for numbers and strings:
+    // - numbers convert as C does, but a double or decimal out of range saturates (NaN: 0);
+    //   a 64-bit integer is cut to its low 32 bits by IntValue;
+    // - a string is read from its start: leading white space, an optional sign and the
+    //   digits that follow (IntValue / Int64Value saturate; no digits: 0); BoolValue is true
+    //   when, after white space, a sign and leading zeros, the first character is one of
+    //   "YyTt1-9"; DoubleValue reads a decimal floating-point prefix (no locale);
+    // - true and false are 1 and 0; null, arrays and dictionaries give 0 / false.
+    int32_t IntValue() const;
+    int64_t Int64Value() const;
+    bool BoolValue() const;
+    double DoubleValue() const;
+    // A string itself; a number's text; "1" / "0" for booleans; "" for the other kinds.
+    std::string StringValue() const;
+
+    // One-line text for log lines, JSON-like: {"a": [1, "x"], "b": null}.
+    std::string Description() const;
+
+    // Numbers compare by value across Int, UInt and Decimal (exactly) and against Double
+    // (through the nearest double); booleans equal only booleans; dictionaries ignore order.
+    bool operator==(const Value& other) const;
+    bool operator!=(const Value& other) const { return !(*this == other); }
+
+private:
+    std::variant<std::monostate, bool, int64_t, uint64_t, double, ns::Decimal, std::string,
+                 ns::Array, ns::Dictionary>
+        mData;
+};
+
+// The shared null value that failed lookups return.
+const Value& NullValue();
+
+}  // namespace ns

@@ -1,0 +1,89 @@
+#!/usr/bin/env bash
+# Runs the kvjson command on documents and checks standard output, standard error and the exit
+# status, with the input read whole and fed in pieces of 1, 3, 7 and 4096 bytes.
+#   kvjson_test.sh PATH_TO_KVJSON
+set -u
+kvjson="$1"
+work="$(mktemp -d)"
+trap 'rm -rf "$work"' EXIT
+failures=0
+
+# expect NAME STATUS STDOUT STDERR [kvjson options...] < input
+# STDOUT and STDERR are the whole expected text without the final line feed ("" for none).
+expect() {
+    local name="$1" status="$2" out="$3" err="$4"
+    shift 4
+    cat > "$work/in"
+    if [ -n "$out" ]; then printf '%s\n' "$out" > "$work/want-out"; else : > "$work/want-out"; fi
+    if [ -n "$err" ]; then printf '%s\n' "$err" > "$work/want-err"; else : > "$work/want-err"; fi
+    local chunk
+    for chunk in whole 1 3 7 4096; do
+        local args=("$@")
+        [ "$chunk" != whole ] && args+=(--chunk "$chunk")
+        "$kvjson" "${args[@]}" - < "$work/in" > "$work/out" 2> "$work/err"
+        local got=$?
+        if [ "$got" -ne "$status" ] || ! cmp -s "$work/out" "$work/want-out" ||
+           ! cmp -s "$work/err" "$work/want-err"; then
+            echo "FAIL $name ($chunk): status $got (want $status)"
+            echo "  stdout: $(head -c 300 "$work/out")"
+            echo "  stderr: $(head -c 300 "$work/err")"
+            failures=$((failures + 1))
+        fi
+    done
+}
+
+repeat() { local i; for ((i = 0; i < $2; i++)); do printf '%s' "$1"; done; }
+
+# Numbers stay exact (a 64-bit overflow becomes a decimal, -0 the integer 0, 1.50 is 1.5,
+# 1E22 is written out in full) and escapes decode (\u0000 is kept as an escape, \u00e9 is
+# written as UTF-8, "/" needs no escape).
+printf '%s' '[9223372036854775808, -0, 1.50, 1E22, 0.1, "A\u0000B\t/\u00e9"]' |
+    expect roundtrip 0 '[9223372036854775808,0,1.5,10000000000000000000000,0.1,"A\u0000B\t/é"]' \
+        "" --roundtrip
+
+# Human-readable with sorted keys: two-space indent, "key": value, an empty object as an open
+# and a close brace on lines of their own.
+printf '%s' '{"b":[1,{}],"a":true}' | expect human-sorted 0 '{
+  "a": true,
+  "b": [
+    1,
+    {
+    }
+  ]
+}' "" --roundtrip --human --sort
+
+# Without --sort the keys keep the document's order.
+printf '%s' '{"b":1,"a":2,"b":3}' | expect document-order 0 '{"b":3,"a":2}' "" --roundtrip
+
+printf '%s' '[1]  ' | expect accepted-silently 0 "" ""
+printf '%s' '[1e65536]' | expect exponent-saturates 1 "" "Exponent out of range"
+printf '%s' '[1] tru' | expect unfinished-token-after-document 1 "" "Unexpected end of input"
+printf '%s' '[1] true' | expect token-after-document 1 "" \
+    "Token 'boolean' not expected after outer-most array or object"
+printf '%s' 'true' | expect top-level-scalar 1 "" \
+    "Token 'boolean' not expected before outer-most array or object"
+printf '%s' '[-.5]' | expect minus-needs-digit 1 "" "No digits after initial minus"
+printf '["a\tb"]' | expect raw-tab 1 "" "Unescaped control character [0x09]"
+printf '[\x01]' | expect unprintable-start 1 "" 'Illegal start of token [\001]'
+printf '' | expect empty 1 "" "Unexpected end of input"
+printf '%s' '[1,' | expect cut-short 1 "" "Unexpected end of input"
+
+{ repeat '[' 32; repeat ']' 32; } | expect depth-32 0 "" ""
+{ repeat '[' 33; repeat ']' 33; } | expect depth-33 1 "" "Input depth exceeds max depth of 32"
+repeat '[' 100000 | expect 100000-brackets 1 "" "Input depth exceeds max depth of 32"
+
+# Usage and read errors.
+"$kvjson" > /dev/null 2>&1; [ $? -eq 2 ] || { echo "FAIL no-arguments"; failures=$((failures + 1)); }
+"$kvjson" --chunk 0 - < /dev/null > /dev/null 2>&1
+[ $? -eq 2 ] || { echo "FAIL chunk-0"; failures=$((failures + 1)); }
+"$kvjson" "$work/missing.json" > /dev/null 2>&1
+[ $? -eq 2 ] || { echo "FAIL missing-file"; failures=$((failures + 1)); }
+printf '%s' '{"k":[null]}' > "$work/doc.json"
+[ "$("$kvjson" --roundtrip "$work/doc.json")" = '{"k":[null]}' ] ||
+    { echo "FAIL file-argument"; failures=$((failures + 1)); }
+
+if [ "$failures" -ne 0 ]; then
+    echo "$failures failure(s)"
+    exit 1
+fi
+echo "kvjson: all checks passed"
