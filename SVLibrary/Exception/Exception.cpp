@@ -1,5 +1,7 @@
 #include "SVLibrary/Exception/Exception.h"
 
+#include <cstdio>
+
 namespace SV {
 
 namespace {
@@ -70,8 +72,9 @@ const ExceptionEntry kSVLInternalTable[] = {
 };
 
 Exception::Exception(uint8_t category, const ExceptionEntry* table, uint8_t code,
-                     const char* /*detail*/, int32_t /*value1*/, int32_t /*value2*/)
+                     const char* detail, int32_t /*value1*/, int32_t /*value2*/)
     : category_(category), code_(code), entry_(&kFallbackEntry) {
+    std::snprintf(detail_, sizeof(detail_), "%s", detail ? detail : "");
     if (table == nullptr) return;
     for (int i = 0;; ++i) {
         const ExceptionEntry& row = table[i];

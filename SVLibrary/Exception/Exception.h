@@ -30,11 +30,15 @@ public:
     uint8_t GetCode() const { return code_; }
     uint8_t GetSeverity() const { return entry_->severity; }
     const ExceptionEntry* GetEntry() const { return entry_; }
+    // The detail text given at the raise (cut to fit). It never reaches what(), which stays the
+    // table's text; it lets a catcher or a test tell apart raises that share one code.
+    const char* GetDetail() const noexcept { return detail_; }
 
 private:
     uint8_t category_;
     uint8_t code_;
     const ExceptionEntry* entry_;
+    char detail_[128];
 };
 
 // The portability layer's exception: category 1 over the "SVL_Internal" table.

@@ -48,12 +48,17 @@ TEST(ExceptionTable, UnknownCodeGivesFallbackAndKeepsTheCode) {
     EXPECT_STREQ(SV::SVLibraryException(0xff).what(), "SV::Exception:  Invalid exception");
 }
 
-TEST(ExceptionTable, CaughtAsStdException) {
+TEST(ExceptionTable, CaughtAsStdExceptionWithTheTableTextAndItsDetail) {
     try {
         throw SV::SVLibraryException(0x0c, "detail is not kept", 1, 2);
     } catch (const std::exception& e) {
         EXPECT_STREQ(e.what(), "SVL_Internal: Mutex creation error");
+        EXPECT_STREQ(static_cast<const SV::Exception&>(e).GetDetail(), "detail is not kept");
     }
+    // A long detail is cut, never overrun.
+    const std::string longDetail(500, 'x');
+    SV::SVLibraryException e(0x02, longDetail.c_str());
+    EXPECT_EQ(std::string(e.GetDetail()), std::string(127, 'x'));
 }
 
 TEST(PilTime, OverflowAndUnderflowThrowAndKeepTheValue) {

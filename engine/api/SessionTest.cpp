@@ -27,20 +27,24 @@ private:
     uint32_t bytes_;
 };
 
-// Runs f, which must throw the invalid-parameter exception, and returns its text.
+// Runs f, which must throw the invalid-parameter exception, and returns its detail text (its
+// what() is the table's "SVL_Internal: Invalid parameter" for every capacity check).
 template <typename F>
 std::string InvalidParameter(F f) {
     try {
         f();
     } catch (const SV::SVLibraryException& e) {
         EXPECT_EQ(SV::SVL_InvalidParameter, e.GetCode());
-        return e.what();
+        EXPECT_STREQ("SVL_Internal: Invalid parameter", e.what());
+        return e.GetDetail();
     }
     ADD_FAILURE() << "no exception";
     return "";
 }
 
-const char kInvalidParameter[] = "SVL_Internal: Invalid parameter";
+const char kTooLarge[] = "Cannot allocate Tracker that large";
+const char kBelowTrackers[] = "Cannot set session capacity to less than that of allocated trackers";
+const char kBelowHeld[] = "Session capacity cannot be set to less than current bytes held";
 
 TEST(SessionMemoryTest, ANewSessionHasNoCapacity) {
     boost::shared_ptr<Session> session = Session::Create();
@@ -49,7 +53,7 @@ TEST(SessionMemoryTest, ANewSessionHasNoCapacity) {
     boost::shared_ptr<MemoryTracker> main = session->GetMemoryTracker();
     ASSERT_TRUE(main);
     EXPECT_EQ(0u, main->Limit());
-    EXPECT_EQ(kInvalidParameter, InvalidParameter([&] { session->AllocateTracker(1); }));
+    EXPECT_EQ(kTooLarge, InvalidParameter([&] { session->AllocateTracker(1); }));
     EXPECT_EQ(0u, session->GetCapacity());
     EXPECT_EQ(0u, session->GetUnallocatedCapacity());
     EXPECT_EQ(main, session->GetMemoryTracker());
@@ -66,7 +70,7 @@ TEST(SessionMemoryTest, ATrackerOfTheWholeCapacityLeavesNothing) {
     EXPECT_EQ(4096u, dedicated->Limit());
     EXPECT_EQ(0u, session->GetUnallocatedCapacity());
     EXPECT_EQ(0u, main->Limit());
-    EXPECT_EQ(kInvalidParameter, InvalidParameter([&] { session->AllocateTracker(1); }));
+    EXPECT_EQ(kTooLarge, InvalidParameter([&] { session->AllocateTracker(1); }));
     EXPECT_EQ(0u, session->GetUnallocatedCapacity());
 }
 
@@ -75,16 +79,16 @@ TEST(SessionMemoryTest, CapacityCannotDropBelowTrackersOrBytesHeld) {
         uint32_t mainHeld;       // bytes held under the main tracker
         uint32_t dedicatedHeld;  // bytes held under the 1000-byte tracker
         uint32_t newCapacity;
-        bool throws;
+        const char* thrown;  // the detail text, or null when the change is accepted
         uint32_t unallocatedAfter;
     };
     const Case cases[] = {
-        {0, 0, 999, true, 4000},     // below the dedicated tracker's limit
-        {0, 0, 1000, false, 0},      // exactly the allocated limits
-        {0, 0, 6000, false, 5000},   // growing adds to the unallocated part
-        {0, 1200, 1100, true, 4000}, // trackers hold more than the new capacity
-        {300, 800, 1100, false, 100},
-        {300, 800, 1099, true, 4000},
+        {0, 0, 999, kBelowTrackers, 4000},  // below the dedicated tracker's limit
+        {0, 0, 1000, nullptr, 0},           // exactly the allocated limits
+        {0, 0, 6000, nullptr, 5000},        // growing adds to the unallocated part
+        {0, 1200, 1100, kBelowHeld, 4000},  // trackers hold more than the new capacity
+        {300, 800, 1100, nullptr, 100},
+        {300, 800, 1099, kBelowHeld, 4000},
     };
     for (const Case& c : cases) {
         boost::shared_ptr<Session> session = Session::Create();
@@ -92,8 +96,8 @@ TEST(SessionMemoryTest, CapacityCannotDropBelowTrackersOrBytesHeld) {
         boost::shared_ptr<MemoryTracker> dedicated = session->AllocateTracker(1000);
         Holder onMain(session->GetMemoryTracker(), c.mainHeld);
         Holder onDedicated(dedicated, c.dedicatedHeld);
-        if (c.throws) {
-            EXPECT_EQ(kInvalidParameter,
+        if (c.thrown) {
+            EXPECT_EQ(c.thrown,
                       InvalidParameter([&] { session->SetCapacity(c.newCapacity); }))
                 << c.newCapacity;
             EXPECT_EQ(5000u, session->GetCapacity());
