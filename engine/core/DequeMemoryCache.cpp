@@ -14,9 +14,13 @@ namespace SarvelonMediaKit {
 
 DequeMemoryCache::DequeMemoryCache(const boost::shared_ptr<MemoryTracker>& tracker,
                                    Component* owner)
-    : MemoryCache(tracker, owner), mCurrentBytesHeld(0) {}
+    : MemoryCache(tracker, owner), mCurrentBytesHeld(0) {
+    JoinTracker();
+}
 
-DequeMemoryCache::~DequeMemoryCache() {}
+DequeMemoryCache::~DequeMemoryCache() {
+    LeaveTracker();
+}
 
 boost::shared_ptr<DequeMemoryCache> DequeMemoryCache::Create(
     const boost::shared_ptr<MemoryTracker>& tracker, Component* owner) {

@@ -9,7 +9,7 @@
 namespace SarvelonMediaKit {
 
 MemoryCache::MemoryCache(const boost::shared_ptr<MemoryTracker>& tracker, Component* owner)
-    : MemoryUser(tracker), mOwner(owner), mReadPosition(0), mFlushed(0) {}
+    : MemoryUser(tracker, false), mOwner(owner), mReadPosition(0), mFlushed(0) {}
 
 MemoryCache::~MemoryCache() {}
 

@@ -16,7 +16,8 @@ class Component;
 class MemoryCache : public MemoryUser {
 public:
     // The owner makes the chunks the cache has to cut, so they get its headroom and tailroom;
-    // without an owner they are made plain.
+    // without an owner they are made plain. A concrete cache joins its tracker (JoinTracker)
+    // at the end of its constructor and leaves it (LeaveTracker) first thing in its destructor.
     MemoryCache(const boost::shared_ptr<MemoryTracker>& tracker, Component* owner);
     ~MemoryCache() override;
 

@@ -3,6 +3,10 @@
 #include <boost/make_shared.hpp>
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <thread>
+#include <vector>
+
 #include "engine/api/Session.h"
 #include "engine/core/DequeMemoryCache.h"
 
@@ -72,6 +76,39 @@ TEST(MemoryTracker, ATrackerThatOutlivesItsSessionGivesNothingBack) {
     EXPECT_EQ(90u, cache->BytesAvailable());
     cache.reset();  // the last user leaves: nothing to hand the limit back to
     EXPECT_EQ(100u, dedicated->Limit());
+}
+
+// Caches come and go on several threads (trackers allocated, used and released) while another
+// thread keeps summing the session's use: nothing is counted twice or read after it is gone.
+TEST(MemoryTracker, UsersComingAndGoingOnSeveralThreads) {
+    boost::shared_ptr<Session> session = Session::Create();
+    session->SetCapacity(1 << 20);
+    std::atomic<bool> done(false);
+    std::vector<std::thread> workers;
+    for (int t = 0; t < 4; ++t) {
+        workers.emplace_back([&session]() {
+            for (int i = 0; i < 300; ++i) {
+                DequeMemoryCache shared(session->GetMemoryTracker(), nullptr);
+                shared.Add(Bytes(100));
+                DequeMemoryCache own(session->AllocateTracker(1000), nullptr);
+                own.Add(Bytes(10));
+                EXPECT_EQ(990u, own.BytesAvailable());
+            }
+        });
+    }
+    std::thread reader([&session, &done]() {
+        while (!done) {
+            session->SetCapacity(1 << 20);  // sums every tracker's use
+            EXPECT_LE(session->GetMemoryTracker()->BytesUsed(), 400u);
+        }
+    });
+    for (std::thread& worker : workers) {
+        worker.join();
+    }
+    done = true;
+    reader.join();
+    EXPECT_EQ(1u << 20, session->GetUnallocatedCapacity());
+    EXPECT_EQ(0u, session->GetMemoryTracker()->BytesUsed());
 }
 
 }  // namespace

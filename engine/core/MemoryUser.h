@@ -15,7 +15,10 @@ class MemoryTracker;
 class MemoryUser {
 public:
     // An empty tracker is allowed: the user then counts against nothing and has no room.
-    explicit MemoryUser(const boost::shared_ptr<MemoryTracker>& tracker);
+    // With joinNow false the concrete class calls JoinTracker at the end of its own
+    // constructor, so that a tracker summing its users on another thread never meets it half
+    // built.
+    explicit MemoryUser(const boost::shared_ptr<MemoryTracker>& tracker, bool joinNow = true);
     virtual ~MemoryUser();
 
     MemoryUser(const MemoryUser&) = delete;
@@ -29,8 +32,17 @@ public:
     // The tracker, or empty when it is gone.
     boost::shared_ptr<MemoryTracker> GetTracker() const { return tracker_.lock(); }
 
+protected:
+    // Registers with the tracker (once).
+    void JoinTracker();
+    // Unregisters from the tracker (once; later calls do nothing). A concrete user calls it
+    // first thing in its destructor: the tracker may ask BytesHeld on another thread until the
+    // user has left, and by the time this base destructor runs the override is gone.
+    void LeaveTracker();
+
 private:
     boost::weak_ptr<MemoryTracker> tracker_;
+    bool joined_;
 };
 
 }  // namespace SarvelonMediaKit

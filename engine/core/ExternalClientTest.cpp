@@ -1,0 +1,239 @@
+#include "engine/core/ExternalClient.h"
+
+#include <boost/make_shared.hpp>
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstring>
+#include <limits>
+#include <vector>
+
+#include "engine/api/Session.h"
+#include "engine/core/ComponentStack.h"
+#include "engine/core/DequeMemoryCache.h"
+#include "engine/core/MemoryTracker.h"
+
+namespace SarvelonMediaKit {
+namespace {
+
+// Serves a fixed byte string, offering a cycling amount per call.
+class PatternProvider : public ExternalClient::Provider {
+public:
+    PatternProvider(uint32_t total, std::vector<uint32_t> offers)
+        : offers_(offers), next_(0), position_(0) {
+        bytes.resize(total);
+        for (uint32_t i = 0; i < total; ++i) {
+            bytes[i] = static_cast<unsigned char>(i % 251);  // period prime to every chunk size
+        }
+    }
+
+    ByteAmount AvailableBytes() override {
+        const uint32_t offer = offers_[next_++ % offers_.size()];
+        return std::min<uint32_t>(offer, Remaining());
+    }
+    ByteAmount BufferedBytes() override { return Remaining(); }
+    void Fill(const MemoryChunk& chunk) override {
+        ++fills;
+        ASSERT_LE(chunk.Size(), Remaining());
+        if (chunk.Size() != 0) {
+            std::memcpy(chunk.Data(0), bytes.data() + position_, chunk.Size());
+        }
+        position_ += chunk.Size();
+    }
+    void Seek(BytePosition start, BytePosition second) override {
+        seeks.push_back(start);
+        seeks.push_back(second);
+        position_ = static_cast<uint32_t>(start);
+    }
+    BytePosition CurrentPosition() override { return position_; }
+    BytePosition EndPosition() override { return bytes.size(); }
+    bool AtEnd() override { return position_ == bytes.size(); }
+    void Detach() override { ++detached; }
+
+    std::vector<unsigned char> bytes;
+    std::vector<uint64_t> seeks;
+    int fills = 0;
+    int detached = 0;
+
+private:
+    uint32_t Remaining() const { return static_cast<uint32_t>(bytes.size()) - position_; }
+
+    std::vector<uint32_t> offers_;
+    size_t next_;
+    uint32_t position_;
+};
+
+// Output end: keeps the bytes and markers that arrive, in order.
+class Sink : public Component {
+public:
+    Sink() : Component(nullptr) {}
+    std::string GetTypeName() const override { return "Sink"; }
+    ByteAmount DoGetBytesWanted() override { return std::numeric_limits<uint32_t>::max(); }
+    void DoAdd(const MemoryChunk& chunk) override {
+        EXPECT_EQ(0, endMarkers) << "data after the end marker";
+        chunkSizes.push_back(chunk.Size());
+        bytes.insert(bytes.end(), chunk.Data(0), chunk.Data(0) + chunk.Size());
+    }
+    bool DoProcessMemoryMarker(const boost::shared_ptr<MemoryMarker>& marker) override {
+        EXPECT_EQ(2u, marker->GetType());
+        ++endMarkers;
+        return false;
+    }
+
+    std::vector<unsigned char> bytes;
+    std::vector<uint32_t> chunkSizes;
+    int endMarkers = 0;
+};
+
+// A plain middle stage that watches how full the cache of its consumer gets.
+class Middle : public Component {
+public:
+    Middle() : Component(nullptr) {}
+    std::string GetTypeName() const override { return "Middle"; }
+    void DoAdd(const MemoryChunk& chunk) override {
+        Component::DoAdd(chunk);
+        if (boost::shared_ptr<MemoryCache> cache = GetConsumer()->GetMemoryCache()) {
+            maxHeld = std::max<uint32_t>(maxHeld, cache->BytesHeld());
+        }
+    }
+    uint32_t maxHeld = 0;
+};
+
+class Cached : public Component {
+public:
+    explicit Cached(Session* session) : Component(session) {}
+    std::string GetTypeName() const override { return "Cached"; }
+};
+
+TEST(ExternalClient, WithoutProviderItIsInert) {
+    boost::shared_ptr<Sink> sink = boost::make_shared<Sink>();
+    boost::shared_ptr<ExternalClient> client = boost::make_shared<ExternalClient>(nullptr);
+    ComponentStack stack(StackIdMain);
+    stack.AddComponent(sink);
+    stack.AddComponent(client);
+    client->PullData(1000);
+    client->SeekFilePosition(10, 20, true);
+    EXPECT_TRUE(sink->chunkSizes.empty());
+    EXPECT_EQ(0, sink->endMarkers);
+    EXPECT_EQ(0u, client->GetBufferedBytes());
+    EXPECT_EQ(0u, sink->EndPosition());  // the client knows its end: 0
+    EXPECT_EQ(0u, client->CurrentPosition());
+    EXPECT_EQ("SarvelonMediaKit::FunctorClient", client->GetTypeName());
+}
+
+TEST(ExternalClient, DeliversNoMoreThanTheProviderHasThenEndsAfterEveryPull) {
+    boost::shared_ptr<Sink> sink = boost::make_shared<Sink>();
+    boost::shared_ptr<ExternalClient> client = boost::make_shared<ExternalClient>(nullptr);
+    boost::shared_ptr<PatternProvider> provider =
+        boost::make_shared<PatternProvider>(150, std::vector<uint32_t>{100});
+    ComponentStack stack(StackIdMain);
+    stack.AddComponent(sink);
+    stack.AddComponent(client);
+    client->SetProvider(provider);
+    EXPECT_EQ(150u, sink->EndPosition());
+    EXPECT_EQ(150u, client->GetBufferedBytes());
+
+    client->PullData(1000);
+    EXPECT_EQ((std::vector<uint32_t>{100}), sink->chunkSizes);
+    EXPECT_EQ(100u, client->CurrentPosition());
+    EXPECT_EQ(0, sink->endMarkers);
+    client->PullData(1000);
+    EXPECT_EQ((std::vector<uint32_t>{100, 50}), sink->chunkSizes);
+    EXPECT_EQ(1, sink->endMarkers);
+    EXPECT_EQ(provider->bytes, sink->bytes);
+    client->PullData(1000);
+    EXPECT_EQ(2, sink->endMarkers);
+}
+
+TEST(ExternalClient, SeekDropsItsStacksDataTasksAndMovesTheProvider) {
+    struct Holder {
+        void Take(MemoryChunk) {}
+    } holder;
+    typedef TaskTemplate1<Holder*, void (Holder::*)(MemoryChunk), MemoryChunk> ChunkTask;
+    boost::shared_ptr<Session> session = Session::Create();
+    // (category, stack, bytes): only the first is a data task of the client's stack.
+    const struct {
+        uint32_t category;
+        StackId stack;
+        uint32_t size;
+    } tasks[] = {{1, StackIdMain, 10}, {8, StackIdMain, 20}, {1, StackIdAudioBranch, 40}};
+    for (const auto& t : tasks) {
+        session->AddTask(boost::make_shared<ChunkTask>(t.category, t.stack, "Holder::Take",
+                                                       &holder, &Holder::Take,
+                                                       MemoryChunk(t.size, 0, 0)));
+    }
+    boost::shared_ptr<ExternalClient> client = boost::make_shared<ExternalClient>(session.get());
+    client->SetStackId(StackIdMain);
+    boost::shared_ptr<PatternProvider> provider =
+        boost::make_shared<PatternProvider>(100, std::vector<uint32_t>{100});
+    client->SetProvider(provider);
+    client->SeekFilePosition(30, 60, true);
+    EXPECT_EQ(60u, session->GetTaskManager()->PendingData());
+    EXPECT_EQ((std::vector<uint64_t>{30, 60}), provider->seeks);
+    EXPECT_EQ(30u, client->CurrentPosition());
+}
+
+TEST(ExternalClient, AProviderIsDetachedWhenReplacedOrWhenTheClientGoes) {
+    boost::shared_ptr<PatternProvider> first =
+        boost::make_shared<PatternProvider>(1, std::vector<uint32_t>{1});
+    boost::shared_ptr<PatternProvider> second =
+        boost::make_shared<PatternProvider>(1, std::vector<uint32_t>{1});
+    {
+        ExternalClient client(nullptr);
+        client.SetProvider(first);
+        client.SetProvider(first);  // the same one again stays attached
+        EXPECT_EQ(0, first->detached);
+        client.SetProvider(second);
+        EXPECT_EQ(1, first->detached);
+        EXPECT_EQ(0, second->detached);
+    }
+    EXPECT_EQ(1, second->detached);
+    EXPECT_EQ(1, first->detached);
+}
+
+// sink <- cached consumer <- plain middle <- external client with 1 MiB of pattern bytes.
+TEST(ExternalClient, AChainDeliversThePatternInOrderThenTheEnd) {
+    const uint32_t kTotal = 1 << 20;
+    const uint32_t kCacheLimit = 40000;  // smaller than one pull
+    boost::shared_ptr<Session> session = Session::Create();
+    session->SetCapacity(kCacheLimit);
+
+    boost::shared_ptr<Sink> sink = boost::make_shared<Sink>();
+    boost::shared_ptr<Cached> cached = boost::make_shared<Cached>(session.get());
+    boost::shared_ptr<Middle> middle = boost::make_shared<Middle>();
+    boost::shared_ptr<ExternalClient> client = boost::make_shared<ExternalClient>(session.get());
+    boost::shared_ptr<PatternProvider> provider = boost::make_shared<PatternProvider>(
+        kTotal, std::vector<uint32_t>{70000, 3000, 65536, 1, 12345});
+    client->SetProvider(provider);
+    cached->SetMemoryCache(DequeMemoryCache::CreateForSession(cached.get()));
+
+    ComponentStack stack(StackIdMain);
+    stack.AddComponent(cached);
+    stack.AddComponent(middle);
+    stack.AddComponent(client);
+    ComponentStack::LinkToConsumer(cached, sink);
+    stack.Link();
+
+    int pulls = 0;
+    while (sink->endMarkers == 0 && pulls < 10000) {
+        cached->PullData(65536);
+        ++pulls;
+    }
+    ASSERT_EQ(1, sink->endMarkers) << "after " << pulls << " pulls";
+    EXPECT_EQ(kTotal, sink->bytes.size());
+    EXPECT_TRUE(provider->bytes == sink->bytes);
+    for (uint32_t size : sink->chunkSizes) {
+        EXPECT_LE(size, 65536u);
+    }
+    EXPECT_GT(middle->maxHeld, 0u);
+    EXPECT_LE(middle->maxHeld, kCacheLimit);
+    // Nothing more comes after the end.
+    cached->PullData(65536);
+    cached->PullData(65536);
+    EXPECT_EQ(1, sink->endMarkers);
+    EXPECT_EQ(kTotal, sink->bytes.size());
+    EXPECT_EQ(0u, cached->GetMemoryCache()->BytesHeld());
+}
+
+}  // namespace
+}  // namespace SarvelonMediaKit
