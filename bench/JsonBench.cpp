@@ -306,6 +306,8 @@ void RapidWrite(benchmark::State& state) {
 // Prints the usual table, and at the end MB/s per case with one column per library.
 class SummaryReporter : public benchmark::ConsoleReporter {
 public:
+    SummaryReporter() : ConsoleReporter(OO_Tabular) {}
+
     void ReportRuns(const std::vector<Run>& runs) override {
         ConsoleReporter::ReportRuns(runs);
         for (const Run& run : runs) {

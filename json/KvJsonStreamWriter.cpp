@@ -50,33 +50,67 @@ const char* KindName(const ns::Value& value) {
     }
 }
 
-// A decimal's own plain text, unless that would hold more digits than a JSON number the
-// parser accepts (38): then the digits with an exponent, so that what is written reads back.
-// "1e-128" is written "1E-128", not as 129 digits; an exponent above 127 (left by
-// normalisation, as in 1 followed by 37 zeros, times 10^127) moves into padding zeros.
-std::string DecimalText(const ns::Decimal& decimal) {
+// Writes a decimal into `out` (kDecimalTextSize bytes) and answers its length: the plain
+// text ("1.5", "0.001", "10000000000000000000000"), unless that would hold more digits than a
+// JSON number the parser accepts (38); then the digits with an exponent, so that what is
+// written reads back. "1e-128" is written "1E-128", not as 129 digits; an exponent above
+// 127 (left by normalisation, as in 1 followed by 37 zeros, times 10^127) moves into
+// padding zeros.
+constexpr size_t kDecimalTextSize = 160;
+size_t DecimalText(const ns::Decimal& decimal, char* out) {
     constexpr int64_t kMaxDigits = 38;
     constexpr int64_t kMaxExponent = 127;
-    const int64_t exponent = decimal.GetExponent();
-    std::string digits = ns::Decimal(decimal.GetMantissa(), 0, false).ToString();
-    const int64_t n = static_cast<int64_t>(digits.size());
-    const int64_t plainDigits = exponent >= 0 ? n + exponent : std::max(n, 1 - exponent);
+    char digits[48];
+    size_t n = 0;
+    ns::Decimal::Mantissa m = decimal.GetMantissa();
+    if (m <= UINT64_MAX) {
+        n = static_cast<size_t>(
+            std::to_chars(digits, digits + sizeof(digits), static_cast<uint64_t>(m)).ptr -
+            digits);
+    } else {
+        char reversed[48];
+        for (; m != 0; m /= 10) {
+            reversed[n++] = static_cast<char>('0' + static_cast<int>(m % 10));
+        }
+        std::reverse_copy(reversed, reversed + n, digits);
+    }
+    const int64_t exponent = decimal.IsZero() ? 0 : decimal.GetExponent();
+    const int64_t count = static_cast<int64_t>(n);
+    char* p = out;
+    if (decimal.IsNegative()) {
+        *p++ = '-';
+    }
+    const int64_t plainDigits = exponent >= 0 ? count + exponent : std::max(count, 1 - exponent);
     if (plainDigits <= kMaxDigits) {
-        return decimal.ToString();
+        if (exponent >= 0) {
+            p = std::copy(digits, digits + n, p);
+            p = std::fill_n(p, exponent, '0');
+        } else if (-exponent < count) {
+            const size_t point = static_cast<size_t>(count + exponent);
+            p = std::copy(digits, digits + point, p);
+            *p++ = '.';
+            p = std::copy(digits + point, digits + n, p);
+        } else {
+            *p++ = '0';
+            *p++ = '.';
+            p = std::fill_n(p, -exponent - count, '0');
+            p = std::copy(digits, digits + n, p);
+        }
+        return static_cast<size_t>(p - out);
     }
-    if (exponent > kMaxExponent) {
-        digits.append(static_cast<size_t>(std::min(exponent - kMaxExponent, kMaxDigits)), '0');
+    *p++ = digits[0];
+    const int64_t padding =
+        exponent > kMaxExponent ? std::min(exponent - kMaxExponent, kMaxDigits) : 0;
+    if (n > 1 || padding > 0) {
+        *p++ = '.';
+        p = std::copy(digits + 1, digits + n, p);
+        p = std::fill_n(p, padding, '0');
     }
-    std::string text = decimal.IsNegative() ? "-" : "";
-    text += digits[0];
-    if (digits.size() > 1) {
-        text += '.';
-        text.append(digits, 1, std::string::npos);
-    }
-    const int64_t scientific = exponent + n - 1;
-    text += scientific < 0 ? "E-" : "E+";
-    text += std::to_string(scientific < 0 ? -scientific : scientific);
-    return text;
+    const int64_t scientific = exponent + count - 1;
+    *p++ = 'E';
+    *p++ = scientific < 0 ? '-' : '+';
+    p = std::to_chars(p, out + kDecimalTextSize, scientific < 0 ? -scientific : scientific).ptr;
+    return static_cast<size_t>(p - out);
 }
 
 }  // namespace
@@ -160,7 +194,7 @@ bool KvJsonStreamWriter::writeNumber(const ns::Value& number) {
     if (!stateAllowsValue(false)) {
         return false;
     }
-    char text[128];
+    char text[kDecimalTextSize];
     char* end = text;
     if (const int64_t* i = number.AsInt()) {
         end = std::to_chars(text, text + sizeof(text), *i).ptr;
@@ -180,13 +214,11 @@ bool KvJsonStreamWriter::writeNumber(const ns::Value& number) {
         // The "%.17g" form, without the locale's decimal separator.
         end = std::to_chars(text, text + sizeof(text), *d, std::chars_format::general, 17).ptr;
     }
-    beginValue();
     if (const ns::Decimal* decimal = number.AsDecimal()) {
-        const std::string decimalText = DecimalText(*decimal);
-        appendBytes(decimalText.data(), decimalText.size());
-    } else {
-        appendBytes(text, static_cast<size_t>(end - text));
+        end = text + DecimalText(*decimal, text);
     }
+    beginValue();
+    appendBytes(text, static_cast<size_t>(end - text));
     endValue();
     return true;
 }
@@ -202,7 +234,6 @@ bool KvJsonStreamWriter::writeString(std::string_view string) {
         return false;
     }
     beginValue();
-    _pending.reserve(_pending.size() + length + length / 10 + 2);
     _pending += '"';
     size_t run = 0;  // start of the bytes not yet copied
     for (size_t i = KvJsonUTF8Stream::findStringStop(bytes, 0, length); i < length;
@@ -232,10 +263,10 @@ bool KvJsonStreamWriter::openContainer(bool object) {
     _stateStack.push_back(_state);
     if (object) {
         _state = &KvJsonStreamWriterStateObjectStart::sharedInstance();
-        appendBytes("{", 1);
+        appendByte('{');
     } else {
         _state = &KvJsonStreamWriterStateArrayStart::sharedInstance();
-        appendBytes("[", 1);
+        appendByte('[');
     }
     flush();
     return true;
@@ -248,7 +279,7 @@ void KvJsonStreamWriter::closeContainer(char bracket) {
     if (_humanReadable) {
         closing->appendWhitespace(*this);
     }
-    appendBytes(&bracket, 1);
+    appendByte(bracket);
     endValue();
 }
 

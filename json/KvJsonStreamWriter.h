@@ -63,6 +63,7 @@ public:
     void setState(const KvJsonStreamWriterState* state) { _state = state; }
     void setError(std::string error) { _error = std::move(error); }
     void appendBytes(const char* bytes, size_t length) { _pending.append(bytes, length); }
+    void appendByte(char byte) { _pending.push_back(byte); }
 
 private:
     bool stateAllowsValue(bool isKey);

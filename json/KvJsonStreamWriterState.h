@@ -28,7 +28,7 @@ public:
     }
     void appendSeparator(KvJsonStreamWriter& writer) const {
         if (_separator != '\0') {
-            writer.appendBytes(&_separator, 1);
+            writer.appendByte(_separator);
         }
     }
     void transitionState(KvJsonStreamWriter& writer) const {
