@@ -1,0 +1,271 @@
+#include "engine/core/Pump.h"
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <vector>
+
+#include "SVLibrary/Output/DebugPrint.h"
+#include "SVLibrary/Output/LineWriter.h"
+
+namespace SarvelonMediaKit {
+
+namespace {
+
+const uint32_t kWatchdogMilliseconds = 500;
+// The player and the multiplexer count as stalled after more than this long.
+const int64_t kStallMilliseconds = 2000;
+const size_t kMaxTraces = 10;
+
+// When data was last handed to the player; 0 while nothing has been. Shared by every pump,
+// and never destroyed: a watchdog may still look at it while the process exits.
+SV::MutexedVariable<SV::PilTime>& LastFed() {
+    static SV::MutexedVariable<SV::PilTime>* lastFed =
+        new SV::MutexedVariable<SV::PilTime>(SV::PilTime(0));
+    return *lastFed;
+}
+
+// The pump whose thread this is, so Pause can tell that it is called from inside a pass.
+thread_local const Pump* tCurrentPump = nullptr;
+
+// Clears the busy flag however a pass ends, so a pass that throws never leaves Pause waiting.
+class BusyMark {
+public:
+    explicit BusyMark(std::atomic<bool>& busy) : busy_(busy) { busy_ = true; }
+    ~BusyMark() { busy_ = false; }
+
+private:
+    std::atomic<bool>& busy_;
+};
+
+// "<prefix><milliseconds>MS" when the stamp is set and more than the stall time ago.
+void ReportStall(SV::MutexedVariable<SV::PilTime>& stamp, const SV::PilTime& now,
+                 const char* prefix) {
+    int64_t since = 0;
+    {
+        SV::ScopedLock lock(stamp);
+        if (stamp.Value().Get() == 0) return;
+        since = now - stamp.Value();
+    }
+    // A clock set back gives a negative span: nothing to report.
+    if (since > kStallMilliseconds) {
+        SV::WriteLine(prefix + std::to_string(since) + "MS");
+    }
+}
+
+}  // namespace
+
+Pump::Pump(Session* session, const boost::shared_ptr<TaskManager>& taskManager,
+           const Clock& clock)
+    : taskManager_(taskManager ? taskManager : boost::shared_ptr<TaskManager>(new TaskManager)),
+      muxLastOutput_(SV::PilTime(0)),
+      started_(false),
+      pauseCount_(0),
+      busy_(false),
+      threadRunning_(false),
+      session_(session),
+      interval_(0),
+      pullAmount_(0),
+      thread_(nullptr),
+      wake_(false),
+      clock_(clock) {
+    SV::MutexedVariable<SV::PilTime>& lastFed = LastFed();
+    SV::ScopedLock lock(lastFed);
+    lastFed = SV::PilTime(0);
+}
+
+Pump::~Pump() {
+    // The watchdog reads our members: it must neither be running nor come back from here on.
+    CancelTimer();
+    StopThread();
+    // A thread that started only now armed it once more before it saw the stop.
+    CancelTimer();
+}
+
+SV::PilTime Pump::Now() const {
+    return clock_ ? clock_() : SV::PilTime::Now();
+}
+
+void Pump::CreateThread(MediaTime intervalMicroseconds) {
+    if (thread_ != nullptr) return;
+    interval_ = intervalMicroseconds;
+    if (intervalMicroseconds.Get() == 0) return;
+    threadRunning_ = true;
+    try {
+        thread_ = new SV::Thread("Pump", new SV::CppFunctorNoP<Pump>(&Pump::Run, this), true,
+                                 false, 3);
+    } catch (...) {
+        threadRunning_ = false;
+        throw;
+    }
+}
+
+void Pump::Start() {
+    const bool wasStarted = started_.exchange(true);
+    StartThread(!wasStarted);
+}
+
+void Pump::StartThread(bool start) {
+    if (start && thread_ != nullptr) thread_->Start();
+}
+
+void Pump::RequestStop() {
+    taskManager_->RequestStop();
+    wake_.Set();
+}
+
+void Pump::Pause() {
+    ++pauseCount_;
+    // Inside a pass the pass is our own: waiting for it to end would wait for ourselves.
+    if (IsPumpThread()) return;
+    const uint64_t milliseconds = std::max<uint64_t>(interval_.Get() / 1000, 1);
+    while (busy_) usleep(static_cast<useconds_t>(milliseconds * 1000));
+}
+
+void Pump::Resume() {
+    uint32_t count = pauseCount_.load();
+    for (;;) {
+        if (count == 0) {
+            DebugPrint("WARNING: Pump Pause/Resume imbalance\n");
+            return;
+        }
+        if (pauseCount_.compare_exchange_weak(count, count - 1)) return;
+    }
+}
+
+void Pump::SetPullAmount(ByteAmount amount) {
+    pullAmount_ = amount.Get();
+}
+
+void Pump::NoteMuxOutput(bool produced) {
+    if (!produced) return;
+    const SV::PilTime now = Now();
+    SV::ScopedLock lock(muxLastOutput_);
+    muxLastOutput_ = now;
+}
+
+void Pump::AddTrace(const std::string& text) {
+    SV::ScopedLock lock(taskManager_->GetStateMutex());
+    traces_.push_back(text);
+    if (traces_.size() > kMaxTraces) traces_.pop_front();
+}
+
+void Pump::AppendToLastTrace(const std::string& text) {
+    SV::ScopedLock lock(taskManager_->GetStateMutex());
+    if (!traces_.empty()) traces_.back() += text;
+}
+
+void Pump::SetPullHandler(const boost::function<void(ByteAmount)>& handler) {
+    pullHandler_ = handler;
+}
+
+void Pump::SetTickHandler(const boost::function<void()>& handler) {
+    tickHandler_ = handler;
+}
+
+void Pump::SetShutdownHandler(const boost::function<void()>& handler) {
+    shutdownHandler_ = handler;
+}
+
+bool Pump::IsPumpThread() const {
+    return tCurrentPump == this;
+}
+
+void Pump::PullHook() {
+    const uint32_t amount = pullAmount_;
+    if (taskManager_->IsDroppingDataTasks() || amount == 0) return;
+    if (pullHandler_) pullHandler_(ByteAmount(amount));
+}
+
+void Pump::Pass() {
+    BusyMark busy(busy_);
+    if (pauseCount_ != 0) return;
+    taskManager_->RunTasks();
+    PullHook();
+    if (tickHandler_) tickHandler_();
+}
+
+int Pump::Run() {
+    tCurrentPump = this;
+    try {
+        SV::TimerSet(this, 0, kWatchdogMilliseconds, true);
+    } catch (...) {
+        // The process is terminating: no watchdog then.
+    }
+
+    // Passes are timed on the monotonic clock, so a clock set back never stretches a wait.
+    typedef std::chrono::steady_clock Steady;
+    const int64_t period = static_cast<int64_t>(interval_.Get() / 1000);
+    while (!taskManager_->IsStopRequested()) {
+        const Steady::time_point t0 = Steady::now();
+        try {
+            Pass();
+        } catch (...) {
+            // A failing pass is dropped; the next one comes round as usual.
+        }
+        const int64_t elapsed =
+            std::chrono::duration_cast<std::chrono::milliseconds>(Steady::now() - t0).count();
+        if (elapsed < period) {
+            try {
+                wake_.Wait(static_cast<uint32_t>(period - elapsed));
+            } catch (...) {
+            }
+            // Only a stop sets it, and the loop ends on the stop flag set before it.
+            wake_.Reset();
+        }
+    }
+
+    threadRunning_ = false;
+    // A check that is running now sees the loop ended and does not re-arm; once this returns,
+    // none runs again.
+    CancelTimer();
+    if (shutdownHandler_) {
+        try {
+            shutdownHandler_();
+        } catch (...) {
+        }
+    }
+    tCurrentPump = nullptr;
+    return 0;
+}
+
+void Pump::StopThread() {
+    taskManager_->RequestStop();
+    wake_.Set();
+    if (thread_ != nullptr) {
+        // Joins a started thread; one that was never started is released without running.
+        delete thread_;
+        thread_ = nullptr;
+    }
+    threadRunning_ = false;
+}
+
+void Pump::TimerExpired() {
+    std::string name;
+    if (taskManager_->IsTaskHung(name)) {
+        SV::WriteLine("TaskManager hung on " + name);
+    }
+    if (taskManager_->IsNotRunning(name)) {
+        std::vector<std::string> traces;
+        {
+            SV::ScopedLock lock(taskManager_->GetStateMutex());
+            traces.assign(traces_.begin(), traces_.end());
+        }
+        SV::WriteLine("Pump is not runing.  Last task " + name);
+        for (size_t i = 0; i < traces.size(); ++i) SV::WriteLine("\t" + traces[i]);
+    }
+    const SV::PilTime now = Now();
+    ReportStall(LastFed(), now, "We are not feeding the player for ");
+    ReportStall(muxLastOutput_, now, "Mux has stopped sending ");
+
+    // A stopped pump has nothing left to watch.
+    if (threadRunning_) {
+        try {
+            SV::TimerSet(this, 0, kWatchdogMilliseconds, true);
+        } catch (...) {
+        }
+    }
+}
+
+}  // namespace SarvelonMediaKit

@@ -1,0 +1,129 @@
+#ifndef ENGINE_CORE_PUMP_H
+#define ENGINE_CORE_PUMP_H
+
+#include <boost/function.hpp>
+#include <boost/shared_ptr.hpp>
+
+#include <atomic>
+#include <deque>
+#include <string>
+
+#include "SVLibrary/PilThread/Event.h"
+#include "SVLibrary/PilThread/MutexUnix.h"
+#include "SVLibrary/PilThread/ThreadUnix.h"
+#include "SVLibrary/Time/PilTime.h"
+#include "SVLibrary/Time/Timer.h"
+#include "SVLibrary/Types/SarvelonMediaKitTypes.h"
+#include "engine/core/TaskManager.h"
+
+namespace SarvelonMediaKit {
+
+class Session;
+
+// The heartbeat of one session: a thread "Pump" that, once per interval, runs the session's
+// task queue and then lets the session pull the next amount of data through its chain. The
+// session may pause it around changes of its chain.
+//
+// The pump is also its own watchdog (the timer): every 500 ms, on the timer-manager thread, it
+// writes to standard output what looks stuck: a task running for more than a second, a queue
+// that has not been run for more than a second (with the last traces components left here),
+// a player that has not been fed and a multiplexer that has stopped producing. The watchdog is
+// armed while the pump thread runs, and only then.
+//
+// The session's part of a pass (its pull and its tick) and its shutdown at the end are reached
+// through handlers the session installs before Start.
+class Pump : public SV::Timer {
+public:
+    typedef TaskManager::Clock Clock;
+
+    // session may be null. An empty taskManager makes the pump a queue of its own. The clock
+    // (tests) drives the watchdog's times and should be the queue's as well; empty: real time.
+    explicit Pump(Session* session,
+                  const boost::shared_ptr<TaskManager>& taskManager = boost::shared_ptr<TaskManager>(),
+                  const Clock& clock = Clock());
+    // Disarms the watchdog, stops the thread (joining it; a thread that was never started is
+    // released without running) and lets the queue go. A pump must not be destroyed on its
+    // own thread: the pass that runs there still uses it.
+    ~Pump() override;
+
+    Pump(const Pump&) = delete;
+    Pump& operator=(const Pump&) = delete;
+
+    // The watchdog's check; runs on the timer-manager thread.
+    void TimerExpired() override;
+
+    // Starts the thread when start is true and the thread has been created.
+    virtual void StartThread(bool start);
+    // The session's pull of one pass: when no seek is pending (no data tasks dropped) and a
+    // pull amount is set, the pull handler with that amount.
+    virtual void PullHook();
+
+    // Stores the interval (microseconds between the starts of two passes) and, when it is not
+    // 0, creates the thread "Pump", suspended. Only the first call with an interval makes one.
+    void CreateThread(MediaTime intervalMicroseconds);
+    // Starts the thread; only the first call does anything.
+    void Start();
+    // The loop ends after its current pass; the session is then shut down on the pump thread.
+    // Returns at once.
+    void RequestStop();
+
+    // From the next pass on, nothing runs until the matching Resume; returns when no pass is
+    // running, so the caller may change the chain. On the pump thread itself (from a task or
+    // the shutdown) it returns at once: the running pass is the caller's own.
+    void Pause();
+    void Resume();
+
+    // The bytes each pass pulls (0: no pull).
+    void SetPullAmount(ByteAmount amount);
+    ByteAmount GetPullAmount() const { return ByteAmount(pullAmount_.load()); }
+
+    // The multiplexer calls this after it has sent output.
+    void NoteMuxOutput(bool produced);
+
+    // Keeps the last ten trace texts of the components, for the watchdog's report.
+    void AddTrace(const std::string& text);
+    void AppendToLastTrace(const std::string& text);
+
+    // Installed by the session before Start; each runs on the pump thread.
+    // Called by PullHook with the pull amount.
+    void SetPullHandler(const boost::function<void(ByteAmount)>& handler);
+    // Called on every pass that is not paused, after the queue and the pull.
+    void SetTickHandler(const boost::function<void()>& handler);
+    // Called once when the loop has ended.
+    void SetShutdownHandler(const boost::function<void()>& handler);
+
+    boost::shared_ptr<TaskManager> GetTaskManager() const { return taskManager_; }
+    Session* GetSession() const { return session_; }
+    // True on this pump's own thread (in a task, a handler or the shutdown).
+    bool IsPumpThread() const;
+    // True from the creation of the thread until its loop has ended.
+    bool IsThreadRunning() const { return threadRunning_; }
+
+private:
+    int Run();
+    void Pass();
+    void StopThread();
+    SV::PilTime Now() const;
+
+    boost::shared_ptr<TaskManager> taskManager_;
+    SV::MutexedVariable<SV::PilTime> muxLastOutput_;  // 0 until the multiplexer produces
+    std::atomic<bool> started_;
+    std::atomic<uint32_t> pauseCount_;
+    std::atomic<bool> busy_;           // a pass is running
+    std::atomic<bool> threadRunning_;  // thread created and its loop not yet ended
+    Session* session_;
+    MediaTime interval_;  // microseconds; written before the thread starts
+    std::atomic<uint32_t> pullAmount_;
+    SV::Thread* thread_;  // owned; only the owner's thread creates and deletes it
+    SV::Event wake_;      // cuts the wait between two passes short when stopping
+    std::deque<std::string> traces_;  // under the task manager's state mutex, oldest first
+    Clock clock_;
+    // Written before the thread starts, read on it.
+    boost::function<void(ByteAmount)> pullHandler_;
+    boost::function<void()> tickHandler_;
+    boost::function<void()> shutdownHandler_;
+};
+
+}  // namespace SarvelonMediaKit
+
+#endif

@@ -1,0 +1,347 @@
+#include "engine/core/Pump.h"
+
+#include <gtest/gtest.h>
+
+#include <boost/make_shared.hpp>
+
+#include <dirent.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <fstream>
+#include <functional>
+#include <string>
+#include <thread>
+
+#include "SVLibrary/Output/LineWriter.h"
+
+namespace SarvelonMediaKit {
+namespace {
+
+using std::chrono::milliseconds;
+
+// Threads of this process carrying the name.
+int ThreadsNamed(const std::string& name) {
+    int count = 0;
+    DIR* dir = opendir("/proc/self/task");
+    if (dir == nullptr) return -1;
+    while (dirent* entry = readdir(dir)) {
+        if (entry->d_name[0] == '.') continue;
+        std::ifstream comm(std::string("/proc/self/task/") + entry->d_name + "/comm");
+        std::string line;
+        if (std::getline(comm, line) && line == name) ++count;
+    }
+    closedir(dir);
+    return count;
+}
+
+bool WaitUntil(const std::function<bool()>& condition, int timeoutMs = 2000) {
+    const auto end = std::chrono::steady_clock::now() + milliseconds(timeoutMs);
+    while (!condition()) {
+        if (std::chrono::steady_clock::now() > end) return false;
+        std::this_thread::sleep_for(milliseconds(2));
+    }
+    return true;
+}
+
+// Sends the engine's standard-output lines to a temporary file for the test's lifetime.
+class OutputCapture {
+public:
+    OutputCapture() : file_(tmpfile()) { SV::SetLineWriterStream(file_); }
+    ~OutputCapture() {
+        SV::SetLineWriterStream(nullptr);
+        fclose(file_);
+    }
+    std::string Text() {
+        SV::WriteLine("");  // takes the writer's lock, so every earlier line is complete
+        std::string text;
+        fseek(file_, 0, SEEK_SET);
+        char buffer[4096];
+        size_t n;
+        while ((n = fread(buffer, 1, sizeof buffer, file_)) > 0) text.append(buffer, n);
+        fseek(file_, 0, SEEK_END);
+        // Drop the blank lines this reading wrote.
+        std::string kept;
+        size_t start = 0;
+        while (start < text.size()) {
+            size_t end = text.find('\n', start);
+            if (end == std::string::npos) end = text.size();
+            if (end > start) kept += text.substr(start, end - start) + "\n";
+            start = end + 1;
+        }
+        return kept;
+    }
+
+private:
+    FILE* file_;
+};
+
+// A test-driven clock for the queue and the watchdog.
+struct FakeClock {
+    std::atomic<uint64_t> now{1000000};
+    TaskManager::Clock Get() {
+        return [this]() { return SV::PilTime(now.load()); };
+    }
+};
+
+class FunctionTask : public Task {
+public:
+    FunctionTask(const std::string& name, std::function<void()> body)
+        : Task(8, 0, name), body_(body) {}
+    bool Execute() override {
+        body_();
+        return false;
+    }
+
+private:
+    std::function<void()> body_;
+};
+
+boost::shared_ptr<Task> MakeTask(const std::string& name, std::function<void()> body) {
+    return boost::make_shared<FunctionTask>(name, body);
+}
+
+TEST(PumpTest, PassesRunTheQueueThenPullAndTickOnThePumpThread) {
+    boost::shared_ptr<TaskManager> tm(new TaskManager);
+    std::atomic<int> pulls{0}, ticks{0}, shutdowns{0}, offThread{0};
+    std::atomic<uint32_t> lastAmount{0};
+    {
+        Pump pump(nullptr, tm);
+        pump.SetPullAmount(4096);
+        pump.SetPullHandler([&](ByteAmount amount) {
+            if (!pump.IsPumpThread()) ++offThread;
+            lastAmount = amount.Get();
+            ++pulls;
+        });
+        pump.SetTickHandler([&]() {
+            if (!pump.IsPumpThread()) ++offThread;
+            ++ticks;
+        });
+        pump.SetShutdownHandler([&]() {
+            if (!pump.IsPumpThread()) ++offThread;
+            ++shutdowns;
+        });
+        EXPECT_FALSE(pump.IsPumpThread());
+        pump.CreateThread(MediaTime(1000));
+        pump.Start();
+        pump.Start();  // only the first call starts anything
+        EXPECT_EQ(1, ThreadsNamed("Pump"));
+
+        std::atomic<bool> ranOnPump{false};
+        pump.GetTaskManager()->AddTask(MakeTask("Test::Run", [&]() { ranOnPump = pump.IsPumpThread(); }));
+        ASSERT_TRUE(WaitUntil([&]() { return ranOnPump.load(); }));
+        ASSERT_TRUE(WaitUntil([&]() { return pulls > 3 && ticks > 3; }));
+        EXPECT_EQ(4096u, lastAmount.load());
+
+        // While a seek is pending the pump pulls nothing of its own; passes still tick.
+        tm->SetDropDataTasks();
+        int t0 = ticks;
+        ASSERT_TRUE(WaitUntil([&]() { return ticks > t0 + 1; }));
+        const int p0 = pulls;
+        t0 = ticks;
+        ASSERT_TRUE(WaitUntil([&]() { return ticks > t0 + 5; }));
+        EXPECT_EQ(p0, pulls.load());
+        tm->ClearDropDataTasks();
+        ASSERT_TRUE(WaitUntil([&]() { return pulls > p0; }));
+
+        pump.RequestStop();
+        ASSERT_TRUE(WaitUntil([&]() { return !pump.IsThreadRunning() && shutdowns == 1; }));
+    }
+    EXPECT_EQ(1, shutdowns.load());
+    EXPECT_EQ(0, offThread.load());
+    EXPECT_EQ(0, ThreadsNamed("Pump"));
+}
+
+TEST(PumpTest, PumpsWithoutARunningThreadStartAndStopCleanly) {
+    std::atomic<int> shutdowns{0};
+    {
+        // Interval 0: no thread at all, Start does nothing.
+        Pump pump(nullptr);
+        pump.CreateThread(MediaTime(0));
+        pump.Start();
+        EXPECT_FALSE(pump.IsThreadRunning());
+        EXPECT_EQ(0, ThreadsNamed("Pump"));
+    }
+    {
+        // Created but never started: destruction releases the thread without waiting for a
+        // loop that never ran.
+        Pump pump(nullptr);
+        pump.SetShutdownHandler([&]() { ++shutdowns; });
+        pump.CreateThread(MediaTime(1000));
+        EXPECT_TRUE(pump.IsThreadRunning());
+        EXPECT_EQ(1, ThreadsNamed("Pump"));
+    }
+    EXPECT_EQ(0, shutdowns.load());
+    EXPECT_EQ(0, ThreadsNamed("Pump"));
+}
+
+TEST(PumpTest, PauseWaitsForTheRunningPassAndHoldsTasksUntilEveryResume) {
+    Pump pump(nullptr);
+    pump.CreateThread(MediaTime(1000));
+    pump.Start();
+    std::atomic<bool> inTask{false}, taskDone{false};
+    pump.GetTaskManager()->AddTask(MakeTask("Test::Slow", [&]() {
+        inTask = true;
+        std::this_thread::sleep_for(milliseconds(150));
+        taskDone = true;
+    }));
+    ASSERT_TRUE(WaitUntil([&]() { return inTask.load(); }));
+    pump.Pause();
+    EXPECT_TRUE(taskDone.load());  // returned only once the pass had ended
+
+    std::atomic<int> ran{0};
+    auto count = [&]() { ++ran; };
+    pump.GetTaskManager()->AddTask(MakeTask("Test::Count", count));
+    pump.Pause();  // twice paused
+    std::this_thread::sleep_for(milliseconds(40));
+    EXPECT_EQ(0, ran.load());
+    pump.Resume();
+    std::this_thread::sleep_for(milliseconds(40));
+    EXPECT_EQ(0, ran.load());  // one Pause still holds it
+    pump.Resume();
+    ASSERT_TRUE(WaitUntil([&]() { return ran == 1; }));
+
+    // An unmatched Resume leaves the count at 0: one Pause holds the queue again.
+    pump.Resume();
+    pump.Pause();
+    pump.GetTaskManager()->AddTask(MakeTask("Test::Count", count));
+    std::this_thread::sleep_for(milliseconds(40));
+    EXPECT_EQ(1, ran.load());
+    pump.Resume();
+    ASSERT_TRUE(WaitUntil([&]() { return ran == 2; }));
+}
+
+TEST(PumpTest, PauseOnThePumpThreadDoesNotWaitForItself) {
+    Pump pump(nullptr);
+    std::atomic<bool> pausedInShutdown{false};
+    pump.SetShutdownHandler([&]() {
+        pump.Pause();
+        pausedInShutdown = true;
+    });
+    pump.CreateThread(MediaTime(1000));
+    pump.Start();
+    std::atomic<bool> pausedInTask{false};
+    std::atomic<int> after{0};
+    pump.GetTaskManager()->AddTask(MakeTask("Test::Pause", [&]() {
+        pump.Pause();
+        pausedInTask = true;
+    }));
+    ASSERT_TRUE(WaitUntil([&]() { return pausedInTask.load(); }));
+    // The pause it took holds later tasks until it is resumed.
+    pump.GetTaskManager()->AddTask(MakeTask("Test::After", [&]() { ++after; }));
+    std::this_thread::sleep_for(milliseconds(30));
+    EXPECT_EQ(0, after.load());
+    pump.Resume();
+    ASSERT_TRUE(WaitUntil([&]() { return after == 1; }));
+
+    pump.RequestStop();
+    ASSERT_TRUE(WaitUntil([&]() { return pausedInShutdown.load(); }));
+}
+
+TEST(PumpTest, WatchdogReportsATaskThatHangs) {
+    OutputCapture output;
+    Pump pump(nullptr);
+    pump.CreateThread(MediaTime(5000));
+    pump.Start();
+    // The watchdog looks every 500 ms from the thread's start; starting the task between two
+    // looks leaves one look well inside the window in which it has run for more than a second.
+    std::this_thread::sleep_for(milliseconds(250));
+    std::atomic<bool> done{false};
+    pump.GetTaskManager()->AddTask(MakeTask("Test::Sleep", [&]() {
+        std::this_thread::sleep_for(milliseconds(1500));
+        done = true;
+    }));
+    ASSERT_TRUE(WaitUntil([&]() { return done.load(); }, 2500));
+    EXPECT_NE(std::string::npos, output.Text().find("TaskManager hung on Test::Sleep\n"))
+        << output.Text();
+}
+
+TEST(PumpTest, WatchdogIsArmedWhileTheLoopRunsAndQuietOnceItHasEnded) {
+    OutputCapture output;
+    FakeClock clock;
+    boost::shared_ptr<TaskManager> tm(new TaskManager(clock.Get()));
+    Pump pump(nullptr, tm, clock.Get());
+    pump.CreateThread(MediaTime(1000));
+    pump.Start();
+
+    std::atomic<bool> blocked{false}, release{false};
+    tm->AddTask(MakeTask("Test::Block", [&]() {
+        blocked = true;
+        while (!release) std::this_thread::sleep_for(milliseconds(1));
+    }));
+    ASSERT_TRUE(WaitUntil([&]() { return blocked.load(); }));
+    clock.now += 1500;
+    ASSERT_TRUE(WaitUntil([&]() {
+        return output.Text().find("TaskManager hung on Test::Block\n") != std::string::npos;
+    }));
+    release = true;
+
+    pump.NoteMuxOutput(true);
+    pump.RequestStop();
+    ASSERT_TRUE(WaitUntil([&]() { return !pump.IsThreadRunning(); }));
+    const std::string before = output.Text();
+    // Everything the watchdog looks at now looks stuck: an armed one would say so within
+    // 500 ms.
+    clock.now += 10000;
+    std::this_thread::sleep_for(milliseconds(700));
+    EXPECT_EQ(before, output.Text());
+}
+
+TEST(PumpTest, WatchdogTexts) {
+    FakeClock clock;
+    boost::shared_ptr<TaskManager> tm(new TaskManager(clock.Get()));
+    Pump pump(nullptr, tm, clock.Get());  // no thread: each check is called by hand
+    const uint64_t t = clock.now;
+
+    struct Case {
+        int64_t sinceMuxOutput;  // < 0: the multiplexer never produced
+        const char* expected;
+    };
+    const Case cases[] = {
+        {-1, ""},                                     // never produced: nothing
+        {2000, ""},                                   // not more than 2000 ms
+        {2001, "Mux has stopped sending 2001MS\n"},   //
+        {2500, "Mux has stopped sending 2500MS\n"},   //
+    };
+    for (const Case& c : cases) {
+        Pump muxPump(nullptr, boost::shared_ptr<TaskManager>(new TaskManager(clock.Get())),
+                     clock.Get());
+        OutputCapture output;
+        clock.now = t;
+        muxPump.NoteMuxOutput(false);  // nothing produced: no stamp
+        if (c.sinceMuxOutput >= 0) muxPump.NoteMuxOutput(true);
+        clock.now = t + (c.sinceMuxOutput >= 0 ? c.sinceMuxOutput : 5000);
+        muxPump.TimerExpired();
+        EXPECT_EQ(c.expected, output.Text()) << c.sinceMuxOutput;
+    }
+    {
+        // A clock set back reports nothing.
+        OutputCapture output;
+        clock.now = t;
+        pump.NoteMuxOutput(true);
+        clock.now = t - 100;
+        pump.TimerExpired();
+        EXPECT_EQ("", output.Text());
+    }
+
+    // A queue not run for more than a second names its last task and lists the last ten
+    // traces, oldest first.
+    OutputCapture output;
+    clock.now = t;
+    pump.NoteMuxOutput(true);
+    tm->AddTask(MakeTask("Test::Last", []() {}));
+    tm->RunTasks();
+    for (int i = 1; i <= 11; ++i) pump.AddTrace("trace" + std::to_string(i));
+    pump.AppendToLastTrace(" more");
+    clock.now = t + 1001;
+    pump.TimerExpired();
+    std::string expected = "Pump is not runing.  Last task Test::Last\n";
+    for (int i = 2; i <= 10; ++i) expected += "\ttrace" + std::to_string(i) + "\n";
+    expected += "\ttrace11 more\n";
+    EXPECT_EQ(expected, output.Text());
+}
+
+}  // namespace
+}  // namespace SarvelonMediaKit

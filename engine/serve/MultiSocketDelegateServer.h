@@ -1,0 +1,55 @@
+#ifndef ENGINE_SERVE_MULTISOCKETDELEGATESERVER_H
+#define ENGINE_SERVE_MULTISOCKETDELEGATESERVER_H
+
+#include <boost/function.hpp>
+#include <boost/shared_ptr.hpp>
+
+#include <atomic>
+#include <cstdint>
+
+#include "SVLibrary/Socket/PilSocketHolder.h"
+#include "engine/serve/SocketDelegate.h"
+
+namespace SarvelonMediaKit {
+
+// Builds the delegate that serves one accepted connection: called on the master's thread with
+// the server's master, the server's component and the holder of the connection. It moves the
+// descriptor into the delegate (SwapSocket) and attaches the delegate to the master that will
+// watch it (SetSocketMaster), then returns it; or returns null to refuse the connection. The
+// returned delegate stays the factory's to own.
+typedef boost::function<SocketDelegate*(SocketMaster*, Component*, SV::PilSocketHolder&)>
+    SocketFactory;
+
+// The front door of the local server: listens on one port and hands every accepted connection
+// to a delegate of its own, built by the factory. Its session socket is the listening socket.
+class MultiSocketDelegateServer : public SocketDelegate {
+public:
+    // Connections served at the same time. Each one costs a session and two threads, so a
+    // connection beyond this is accepted and closed at once.
+    static const int kMaxServingConnections = 32;
+
+    MultiSocketDelegateServer(SocketMaster* master, Component* component,
+                              const SocketFactory& factory);
+    ~MultiSocketDelegateServer() override;
+
+    // Opens the listening socket on the address and port (host byte order; port 0 takes a free
+    // one) and has the master watch it. Throws SVLibraryException when it cannot listen;
+    // nothing is registered then.
+    void Listen(uint16_t port, uint32_t address);
+    // The port actually listened on, 0 when not listening.
+    uint16_t GetListeningPort() const;
+    // Connections handed out and still open.
+    int GetServingConnections() const { return *mServing; }
+
+    // Accepts one connection and hands it out.
+    void DoSocketReadable(int fd) override;
+
+private:
+    SocketFactory mFactory;
+    // Shared with the slots of the connections handed out, which may outlive the server.
+    boost::shared_ptr<std::atomic<int>> mServing;
+};
+
+}  // namespace SarvelonMediaKit
+
+#endif

@@ -1,0 +1,252 @@
+#include "engine/serve/MultiSocketDelegateServer.h"
+
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+#include <atomic>
+#include <memory>
+#include <mutex>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "SVLibrary/Exception/Exception.h"
+#include "engine/serve/ServeTestSupport.h"
+
+namespace SarvelonMediaKit {
+namespace {
+
+using namespace test;
+
+// What the engine does per connection: a session of its own (pump and socket master) with a
+// delegate on it. Torn down in the order a session goes: threads first, then the delegate.
+struct Connection {
+    Station station;
+    std::unique_ptr<RecordingDelegate> delegate;
+    std::atomic<int> reports{0};
+
+    Connection() : delegate(new RecordingDelegate(station.master.get(), station.pump.get())) {
+        station.master->SetSocketClosedHandler([this](int, SocketDelegate* d) {
+            if (d == delegate.get()) ++reports;
+        });
+    }
+    ~Connection() {
+        station.Halt();
+        delegate.reset();
+    }
+};
+
+// The connection factory of the tests: every connection gets a Connection, or (optionally)
+// shares one station.
+class Factory {
+public:
+    explicit Factory(Station* shared = nullptr) : shared_(shared) {}
+
+    SocketDelegate* Make(SocketMaster*, Component*, SV::PilSocketHolder& accepted) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        ++calls_;
+        if (refuseNext_) {
+            refuseNext_ = false;
+            return nullptr;
+        }
+        SocketDelegate* delegate = nullptr;
+        if (shared_ != nullptr) {
+            shared_delegates_.emplace_back(
+                new RecordingDelegate(nullptr, shared_->pump.get()));
+            delegate = shared_delegates_.back().get();
+            delegate->SwapSocket(accepted);
+            delegate->SetSocketMaster(shared_->master.get());
+        } else {
+            connections_.emplace_back(new Connection);
+            delegate = connections_.back()->delegate.get();
+            delegate->SwapSocket(accepted);
+            delegate->SetSocketMaster(connections_.back()->station.master.get());
+        }
+        return delegate;
+    }
+    SocketFactory Function() {
+        return [this](SocketMaster* m, Component* c, SV::PilSocketHolder& h) {
+            return Make(m, c, h);
+        };
+    }
+
+    int Calls() {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return calls_;
+    }
+    void RefuseNext() {
+        std::lock_guard<std::mutex> lock(mutex_);
+        refuseNext_ = true;
+    }
+    std::vector<Connection*> Connections() {
+        std::lock_guard<std::mutex> lock(mutex_);
+        std::vector<Connection*> all;
+        for (size_t i = 0; i < connections_.size(); ++i) all.push_back(connections_[i].get());
+        return all;
+    }
+    std::vector<RecordingDelegate*> SharedDelegates() {
+        std::lock_guard<std::mutex> lock(mutex_);
+        std::vector<RecordingDelegate*> all;
+        for (size_t i = 0; i < shared_delegates_.size(); ++i) {
+            all.push_back(shared_delegates_[i].get());
+        }
+        return all;
+    }
+    // Once the threads that use them have stopped.
+    // Once the threads that use them have stopped; destroyed outside our lock, which the
+    // factory takes under the master's.
+    void Clear() {
+        std::vector<std::unique_ptr<Connection>> connections;
+        std::vector<std::unique_ptr<RecordingDelegate>> delegates;
+        std::lock_guard<std::mutex> lock(mutex_);
+        connections.swap(connections_);
+        delegates.swap(shared_delegates_);
+    }
+
+private:
+    Station* shared_;
+    std::mutex mutex_;
+    int calls_ = 0;
+    bool refuseNext_ = false;
+    std::vector<std::unique_ptr<Connection>> connections_;
+    std::vector<std::unique_ptr<RecordingDelegate>> shared_delegates_;
+};
+
+TEST(MultiSocketDelegateServerTest, EveryConnectionGetsItsOwnDelegateAndSession) {
+    {
+        Factory factory;
+        Station front;
+        MultiSocketDelegateServer server(front.master.get(), nullptr, factory.Function());
+        server.Listen(0, kLoopback);
+        const uint16_t port = server.GetListeningPort();
+        ASSERT_NE(0, port);
+
+        const int kClients = 20;
+        std::vector<int> clients;
+        for (int i = 0; i < kClients; ++i) {
+            const int fd = Connect(port);
+            ASSERT_GE(fd, 0);
+            clients.push_back(fd);
+            ASSERT_TRUE(SendAll(fd, "client " + std::to_string(i)));
+        }
+        ASSERT_TRUE(WaitUntil([&]() { return factory.Calls() == kClients; }));
+
+        // What each peer wrote reached its own delegate's task queue, and nothing else did.
+        std::set<std::string> seen;
+        for (Connection* c : factory.Connections()) {
+            ASSERT_TRUE(WaitUntil([&]() { return !c->delegate->Data().empty(); }));
+            ASSERT_TRUE(WaitUntil([&]() { return c->delegate->Count("open") == 1; }));
+            seen.insert(c->delegate->Data());
+        }
+        EXPECT_EQ(static_cast<size_t>(kClients), seen.size());
+        for (int i = 0; i < kClients; ++i) EXPECT_EQ(1u, seen.count("client " + std::to_string(i)));
+        EXPECT_EQ(kClients, server.GetServingConnections());
+
+        // Each peer that hangs up is reported once, to its own session.
+        for (int fd : clients) close(fd);
+        for (Connection* c : factory.Connections()) {
+            ASSERT_TRUE(WaitUntil([&]() { return c->reports == 1; }));
+            ASSERT_TRUE(WaitUntil([&]() { return c->delegate->Count("closed") == 1; }));
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(150));
+        for (Connection* c : factory.Connections()) {
+            EXPECT_EQ(1, c->reports.load());
+            const std::vector<std::string> expected = {"open", "closed"};
+            EXPECT_EQ(expected, c->delegate->Events());
+            EXPECT_EQ(0, c->delegate->OffThread());
+        }
+        EXPECT_EQ(0, server.GetServingConnections());
+
+        front.Halt();
+        factory.Clear();
+    }
+    EXPECT_EQ(0, ThreadsNamed("SocketMaster"));
+    EXPECT_EQ(0, ThreadsNamed("Pump"));
+}
+
+TEST(MultiSocketDelegateServerTest, ARefusedConnectionIsClosedAndTheServerKeepsListening) {
+    Station front;
+    Factory factory(&front);
+    {
+        MultiSocketDelegateServer server(front.master.get(), nullptr, factory.Function());
+        server.Listen(0, kLoopback);
+        factory.RefuseNext();
+        const int refused = Connect(server.GetListeningPort());
+        ASSERT_GE(refused, 0);
+        EXPECT_TRUE(PeerCloses(refused));
+        close(refused);
+
+        const int served = Connect(server.GetListeningPort());
+        ASSERT_GE(served, 0);
+        ASSERT_TRUE(SendAll(served, "still here"));
+        ASSERT_TRUE(WaitUntil([&]() {
+            return factory.SharedDelegates().size() == 1 &&
+                   factory.SharedDelegates()[0]->Data() == "still here";
+        }));
+        EXPECT_EQ(2, factory.Calls());
+        close(served);
+        front.Halt();
+    }
+    factory.Clear();
+}
+
+TEST(MultiSocketDelegateServerTest, ConnectionsBeyondTheCapAreClosed) {
+    Station front;
+    Factory factory(&front);
+    {
+        MultiSocketDelegateServer server(front.master.get(), nullptr, factory.Function());
+        server.Listen(0, kLoopback);
+        const uint16_t port = server.GetListeningPort();
+        const int cap = MultiSocketDelegateServer::kMaxServingConnections;
+        ASSERT_EQ(32, cap);
+
+        std::vector<int> clients;
+        for (int i = 0; i < cap; ++i) {
+            clients.push_back(Connect(port));
+            ASSERT_GE(clients.back(), 0);
+        }
+        ASSERT_TRUE(WaitUntil([&]() { return server.GetServingConnections() == cap; }));
+
+        const int extra = Connect(port);
+        ASSERT_GE(extra, 0);
+        EXPECT_TRUE(PeerCloses(extra));
+        close(extra);
+        EXPECT_EQ(cap, factory.Calls());  // never handed out
+
+        // A connection that ends frees its place.
+        close(clients.back());
+        clients.pop_back();
+        ASSERT_TRUE(WaitUntil([&]() { return server.GetServingConnections() == cap - 1; }));
+        const int next = Connect(port);
+        ASSERT_GE(next, 0);
+        clients.push_back(next);
+        ASSERT_TRUE(SendAll(next, "made it"));
+        ASSERT_TRUE(WaitUntil([&]() {
+            return factory.SharedDelegates().size() == static_cast<size_t>(cap + 1) &&
+                   factory.SharedDelegates().back()->Data() == "made it";
+        }));
+
+        for (int fd : clients) close(fd);
+        front.Halt();
+    }
+    factory.Clear();
+}
+
+TEST(MultiSocketDelegateServerTest, ListeningOnATakenPortThrowsAndRegistersNothing) {
+    Station front;
+    Factory factory(&front);
+    MultiSocketDelegateServer first(front.master.get(), nullptr, factory.Function());
+    first.Listen(0, kLoopback);
+
+    boost::shared_ptr<Pump> pump(new Pump(nullptr));
+    SocketMaster idle(pump);
+    MultiSocketDelegateServer second(&idle, nullptr, factory.Function());
+    EXPECT_THROW(second.Listen(first.GetListeningPort(), kLoopback), SV::SVLibraryException);
+    EXPECT_EQ(-1, second.GetSessionDescriptor());
+    EXPECT_EQ(1, ThreadsNamed("SocketMaster"));  // the first server's only
+    front.Halt();
+}
+
+}  // namespace
+}  // namespace SarvelonMediaKit

@@ -1,0 +1,94 @@
+#ifndef ENGINE_SERVE_SOCKETDELEGATE_H
+#define ENGINE_SERVE_SOCKETDELEGATE_H
+
+#include <boost/shared_ptr.hpp>
+
+#include <atomic>
+#include <mutex>
+
+#include "SVLibrary/Socket/PilSocketHolder.h"
+#include "engine/core/MemoryChunk.h"
+
+namespace SarvelonMediaKit {
+
+class Component;
+class SocketMaster;
+
+// Owns one socket of the local server (a listening socket or one connection, the "session
+// socket") and is told by its SocketMaster when it becomes readable. Reading happens on the
+// master's thread; the reactions (connection opened, data received, connection closed) run as
+// tasks on the session's queue, in the Do* hooks below.
+//
+// A derived class whose DoSocketReadable or hooks use its own members must call Detach first
+// thing in its destructor: once that returns the master no longer calls it. The tasks the
+// delegate posted hold a plain pointer to it: it must outlive them (destroy it on the pump
+// thread, or once the pump has stopped).
+class SocketDelegate {
+public:
+    // Registers with the master when there is one. component (may be null) allocates the
+    // receive buffers, so what is read counts against its session's memory.
+    SocketDelegate(SocketMaster* master, Component* component);
+    // Leaves the master (Detach) and closes the session socket if it is still open. Posts
+    // nothing.
+    virtual ~SocketDelegate();
+
+    SocketDelegate(const SocketDelegate&) = delete;
+    SocketDelegate& operator=(const SocketDelegate&) = delete;
+
+    // Called by the master on its thread, with its socket table locked. The default reads up
+    // to 10000 bytes of the session socket: data goes to ProcessSessionData, an orderly close
+    // or an error to SessionSocketClosed.
+    virtual void DoSocketReadable(int fd);
+    // The protocol hooks; they run on the session's task queue.
+    virtual void DoSessionSocketOpen();
+    virtual void DoProcessSessionData(MemoryChunk chunk);
+    virtual void DoSessionSocketClosed();
+
+    // Leaves the current master (taking the session socket off it) and joins the new one
+    // (null: none), adding the session socket there when it is open.
+    void SetSocketMaster(SocketMaster* master);
+    SocketMaster* GetSocketMaster() const { return mSocketMaster; }
+
+    // Exchanges the session socket with the holder's descriptor (an accepted connection, handed
+    // over before SetSocketMaster). Registrations do not change.
+    void SwapSocket(SV::PilSocketHolder& holder);
+
+    // The connection is open: watch the session socket and post the open task.
+    void SessionSocketOpen();
+    // Posts the data task with the chunk (which shares its bytes).
+    void ProcessSessionData(const MemoryChunk& chunk);
+    // The connection has ended: stop watching the session socket, close it and post the
+    // closed task. Only the first call for one connection does anything, so a connection is
+    // reported closed once.
+    void SessionSocketClosed();
+    // Drops the connection if it is open.
+    void CloseSessionSocket();
+
+    // The session socket's descriptor, -1 when none.
+    int GetSessionDescriptor() const;
+
+    // Held while the session socket is open and let go when it closes or the delegate goes; the
+    // server that handed out the connection counts its open connections by these.
+    void HoldConnectionSlot(const boost::shared_ptr<void>& slot);
+
+protected:
+    // Takes the session socket off the master and leaves it. Safe to call more than once.
+    void Detach();
+    Component* GetComponent() const { return mComponent; }
+    // Guards the sockets this delegate holds (the session socket here, more in subclasses).
+    // Master operations are never called with it held.
+    std::mutex& SocketLock() const { return mSocketLock; }
+    // The session socket; under SocketLock.
+    SV::PilSocketHolder& SessionSocket() { return mSessionSocket; }
+
+private:
+    std::atomic<SocketMaster*> mSocketMaster;
+    Component* mComponent;
+    mutable std::mutex mSocketLock;
+    SV::PilSocketHolder mSessionSocket;
+    boost::shared_ptr<void> mConnectionSlot;  // under mSocketLock
+};
+
+}  // namespace SarvelonMediaKit
+
+#endif
