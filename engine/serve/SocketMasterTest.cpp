@@ -44,17 +44,13 @@ struct Pair {
 // Drains whatever is readable on the descriptor and notes who was asked.
 class RawDelegate : public SocketDelegate {
 public:
-    RawDelegate(SocketMaster* master, const std::string& name)
-        : SocketDelegate(master, nullptr), name_(name) {}
+    explicit RawDelegate(SocketMaster* master) : SocketDelegate(master, nullptr) {}
     ~RawDelegate() override { Detach(); }
     void DoSocketReadable(int fd) override {
         char buffer[256];
         if (recv(fd, buffer, sizeof buffer, MSG_DONTWAIT) > 0) ++reads;
     }
     std::atomic<int> reads{0};
-
-private:
-    std::string name_;
 };
 
 class HandlerLog {
@@ -76,7 +72,7 @@ private:
 TEST(SocketMasterTest, TheThreadStartsWithTheFirstSocketAndIsNotRestartedAfterStop) {
     boost::shared_ptr<Pump> pump(new Pump(nullptr));
     SocketMaster master(pump);
-    RawDelegate delegate(&master, "d");
+    RawDelegate delegate(&master);
     Pair a, b;
 
     master.AddSocket(-1, &delegate);
@@ -150,10 +146,10 @@ TEST(SocketMasterTest, SocketTableChanges) {
     HandlerLog handlerLog;
     station.master->SetSocketClosedHandler(
         [&](int fd, SocketDelegate* d) { handlerLog.Note(fd, d); });
-    RawDelegate first(station.master.get(), "first");
-    RawDelegate second(station.master.get(), "second");
+    RawDelegate first(station.master.get());
+    RawDelegate second(station.master.get());
     {
-        RawDelegate leaving(station.master.get(), "leaving");
+        RawDelegate leaving(station.master.get());
         Pair a, b;
 
         // A descriptor moves to the delegate that added it last.
@@ -184,7 +180,7 @@ TEST(SocketMasterTest, SocketTableChanges) {
 TEST(SocketMasterTest, TheClosedSocketHandlerRunsWithNoLockHeld) {
     Station station;
     Pair a, b, c;
-    RawDelegate delegate(station.master.get(), "d");
+    RawDelegate delegate(station.master.get());
     station.master->AddSocket(a.fd[0], &delegate);
     station.master->AddSocket(b.fd[0], &delegate);
     station.master->AddSocket(c.fd[0], &delegate);
