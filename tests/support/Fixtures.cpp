@@ -1,0 +1,228 @@
+#include "tests/support/Fixtures.h"
+
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <cstdio>
+#include <stdexcept>
+
+extern char** environ;
+
+namespace SvTestSupport {
+
+namespace {
+
+std::string Joined(const std::vector<std::string>& argv) {
+    std::string text;
+    for (const std::string& arg : argv) {
+        text += (text.empty() ? "" : " ") + arg;
+    }
+    return text;
+}
+
+bool Exists(const std::string& path, struct stat* info = nullptr) {
+    struct stat local;
+    return stat(path.c_str(), info ? info : &local) == 0;
+}
+
+bool NewerThan(const struct stat& a, const struct stat& b) {
+    if (a.st_mtim.tv_sec != b.st_mtim.tv_sec) {
+        return a.st_mtim.tv_sec > b.st_mtim.tv_sec;
+    }
+    return a.st_mtim.tv_nsec > b.st_mtim.tv_nsec;
+}
+
+std::string TemporaryName(const std::string& path) {
+    static std::atomic<unsigned> counter{0};
+    return path + ".tmp." + std::to_string(getpid()) + "." + std::to_string(counter++);
+}
+
+std::string BuildFile(const std::string& name, const std::vector<std::string>& argv,
+                      bool remakeWhenToolIsNewer) {
+    const std::string dir = Fixtures::Directory();
+    const std::string path = dir + "/" + name;
+    struct stat existing;
+    if (Exists(path, &existing)) {
+        struct stat tool;
+        if (!remakeWhenToolIsNewer || !Exists(Fixtures::MktitlePath(), &tool) ||
+            !NewerThan(tool, existing)) {
+            return path;
+        }
+    }
+    const std::string temporary = TemporaryName(path);
+    std::vector<std::string> command = argv;
+    for (std::string& arg : command) {
+        const size_t at = arg.find("{out}");
+        if (at != std::string::npos) {
+            arg.replace(at, 5, temporary);
+        }
+    }
+    std::string output;
+    const int status = RunProgram(command, &output);
+    if (status != 0 || !Exists(temporary)) {
+        std::remove(temporary.c_str());
+        throw std::runtime_error("fixture " + name + ": `" + Joined(command) + "` exited with " +
+                                 std::to_string(status) + ": " + output);
+    }
+    if (std::rename(temporary.c_str(), path.c_str()) != 0) {
+        std::remove(temporary.c_str());
+        throw std::runtime_error("fixture " + name + ": cannot rename into " + path);
+    }
+    return path;
+}
+
+std::vector<std::string> ClipCommand(const std::string& size, const std::string& seconds,
+                                     const std::string& videoRate,
+                                     const std::vector<std::string>& audio) {
+    std::vector<std::string> argv = {
+        "ffmpeg", "-nostdin", "-v", "error", "-y",
+        "-f", "lavfi", "-i", "testsrc2=size=" + size + ":rate=25"};
+    if (!audio.empty()) {
+        argv.insert(argv.end(), {"-f", "lavfi", "-i", "sine=frequency=440:sample_rate=48000"});
+    }
+    argv.insert(argv.end(), {"-t", seconds, "-c:v", "libx264", "-preset", "veryfast",
+                             "-g", "50", "-keyint_min", "50", "-sc_threshold", "0",
+                             "-b:v", videoRate, "-pix_fmt", "yuv420p"});
+    argv.insert(argv.end(), audio.begin(), audio.end());
+    argv.insert(argv.end(), {"-f", "mpegts", "{out}"});
+    return argv;
+}
+
+const std::vector<std::string> kAac = {"-c:a", "aac", "-b:a", "64k", "-ac", "2"};
+
+}  // namespace
+
+int RunProgram(const std::vector<std::string>& argv, std::string* output) {
+    if (argv.empty()) {
+        return -1;
+    }
+    int pipeFds[2];
+    if (pipe2(pipeFds, O_CLOEXEC) != 0) {
+        return -1;
+    }
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_adddup2(&actions, pipeFds[1], 1);
+    posix_spawn_file_actions_adddup2(&actions, pipeFds[1], 2);
+    std::vector<char*> args;
+    for (const std::string& arg : argv) {
+        args.push_back(const_cast<char*>(arg.c_str()));
+    }
+    args.push_back(nullptr);
+    pid_t child = 0;
+    const int spawned = posix_spawnp(&child, args[0], &actions, nullptr, args.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    close(pipeFds[1]);
+    std::string collected;
+    if (spawned == 0) {
+        char buffer[4096];
+        for (;;) {
+            const ssize_t got = read(pipeFds[0], buffer, sizeof buffer);
+            if (got > 0) {
+                collected.append(buffer, static_cast<size_t>(got));
+            } else if (got < 0 && errno == EINTR) {
+                continue;
+            } else {
+                break;
+            }
+        }
+    }
+    close(pipeFds[0]);
+    if (output) {
+        *output = collected;
+    }
+    if (spawned != 0) {
+        if (output) {
+            *output = "cannot start " + argv[0];
+        }
+        return -1;
+    }
+    int status = 0;
+    while (waitpid(child, &status, 0) < 0) {
+        if (errno != EINTR) {
+            return -1;
+        }
+    }
+    if (WIFEXITED(status)) {
+        return WEXITSTATUS(status);
+    }
+    return WIFSIGNALED(status) ? 128 + WTERMSIG(status) : -1;
+}
+
+std::string Fixtures::Directory() {
+    const std::string dir = SV_FIXTURE_DIR;
+    if (mkdir(dir.c_str(), 0755) != 0 && errno != EEXIST) {
+        throw std::runtime_error("cannot make the fixture folder " + dir);
+    }
+    return dir;
+}
+
+std::string Fixtures::MktitlePath() { return SV_MKTITLE_PATH; }
+
+std::string Fixtures::Make(const std::string& name, const std::vector<std::string>& argv) {
+    return BuildFile(name, argv, false);
+}
+
+std::string Fixtures::MakeTitle(const std::string& name, const std::vector<std::string>& args) {
+    std::vector<std::string> argv = {MktitlePath()};
+    argv.insert(argv.end(), args.begin(), args.end());
+    return BuildFile(name, argv, true);
+}
+
+std::string Fixtures::ShortClip() {
+    return Make("short.ts", ClipCommand("320x180", "4", "300k", kAac));
+}
+
+std::string Fixtures::LongClip() {
+    return Make("long.ts", ClipCommand("640x360", "20", "400k", kAac));
+}
+
+std::string Fixtures::Eac3Clip() {
+    return Make("eac3.ts",
+                ClipCommand("320x180", "4", "300k", {"-c:a", "eac3", "-b:a", "192k", "-ac", "2"}));
+}
+
+std::string Fixtures::AudioOnlyClip() {
+    return Make("audio.ts", {"ffmpeg", "-nostdin", "-v", "error", "-y", "-f", "lavfi", "-i",
+                             "sine=frequency=660:sample_rate=48000", "-t", "4", "-c:a", "aac",
+                             "-b:a", "64k", "-ac", "2", "-f", "mpegts", "{out}"});
+}
+
+std::vector<std::string> Fixtures::MultiRateClips() {
+    std::vector<std::string> clips;
+    for (const char* rate : {"150k", "300k", "600k"}) {
+        clips.push_back(Make(std::string("rate") + rate + ".ts",
+                             ClipCommand("320x180", "4", rate, kAac)));
+    }
+    return clips;
+}
+
+std::string Fixtures::Thumbnail(int index) {
+    const std::string pattern = index % 2 ? "smptebars" : "testsrc2";
+    return Make("thumb" + std::to_string(index) + ".jpg",
+                {"ffmpeg", "-nostdin", "-v", "error", "-y", "-f", "lavfi", "-i",
+                 pattern + "=size=160x90", "-frames:v", "1", "-c:v", "mjpeg", "-f", "mjpeg",
+                 "{out}"});
+}
+
+std::string Fixtures::ShortTitle() {
+    return MakeTitle("short.svm", {ShortClip(), "{out}"});
+}
+
+std::string Fixtures::MultiRateTitle() {
+    std::vector<std::string> args = MultiRateClips();
+    args.push_back("{out}");
+    return MakeTitle("multirate.svm", args);
+}
+
+std::string Fixtures::Eac3Title() {
+    return MakeTitle("eac3.svm", {Eac3Clip(), "{out}"});
+}
+
+}  // namespace SvTestSupport

@@ -1,0 +1,54 @@
+#ifndef TESTS_SUPPORT_FIXTURES_H
+#define TESTS_SUPPORT_FIXTURES_H
+
+#include <cstddef>
+#include <string>
+#include <vector>
+
+namespace SvTestSupport {
+
+// Runs a program (looked up in PATH, no shell) with standard input from /dev/null and returns
+// its exit status (128 + signal number when a signal ended it, -1 when it could not start).
+// Standard output and standard error are collected into output when it is given.
+int RunProgram(const std::vector<std::string>& argv, std::string* output = nullptr);
+
+// Test media made at test time from a fixed recipe and cached in the build folder. Every
+// function returns the path of a finished file, making it first when it is missing; a failed
+// recipe raises std::runtime_error with the command and what it printed. Files are built under
+// a temporary name and renamed into place, so test processes running at once never see half a
+// file. Titles are made again when the title maker is newer than the cached file.
+class Fixtures {
+public:
+    // H.264 (libx264, key frame every 50 frames, no scene-cut key frames) at 25 fps plus
+    // stereo AAC at 48 kHz, in MPEG-TS as ffmpeg writes it.
+    static constexpr size_t kShortClipFrames = 100;  // 4 s, 320x180
+    static constexpr size_t kLongClipFrames = 500;   // 20 s, 640x360
+    static std::string ShortClip();
+    static std::string LongClip();
+    // As the short clip with E-AC-3 (stereo, 48 kHz) in place of AAC.
+    static std::string Eac3Clip();
+    // AAC only, 4 s.
+    static std::string AudioOnlyClip();
+    // The short clip at three video bit rates (150, 300 and 600 kbit/s) with the same GOPs.
+    static std::vector<std::string> MultiRateClips();
+    // A small JPEG picture; index picks one of several.
+    static std::string Thumbnail(int index);
+
+    // Titles made by the title maker from the clips above.
+    static std::string ShortTitle();
+    static std::string MultiRateTitle();
+    static std::string Eac3Title();
+
+    // Builds (once) a title named name by running the title maker with args; "{out}" in args
+    // stands for the output path.
+    static std::string MakeTitle(const std::string& name, const std::vector<std::string>& args);
+    // Builds (once) a file named name by running argv; "{out}" stands for the output path.
+    static std::string Make(const std::string& name, const std::vector<std::string>& argv);
+
+    static std::string Directory();
+    static std::string MktitlePath();
+};
+
+}  // namespace SvTestSupport
+
+#endif

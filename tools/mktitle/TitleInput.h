@@ -1,0 +1,67 @@
+#ifndef TOOLS_MKTITLE_TITLEINPUT_H
+#define TOOLS_MKTITLE_TITLEINPUT_H
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace SvTools {
+
+// One video access unit or one audio frame, times on the input's unwrapped 90 kHz time line.
+struct AccessUnit {
+    uint64_t dts = 0;
+    uint64_t pts = 0;
+    bool key = false;  // video: an IDR picture or a random-access point; audio: always
+    std::vector<uint8_t> data;
+};
+
+enum class AudioCodec { None, Aac, Eac3 };
+
+struct VideoStream {
+    bool present = false;
+    std::vector<AccessUnit> units;  // decode order
+    uint8_t profile = 0;
+    uint8_t level = 0;
+    uint32_t width = 0;
+    uint32_t height = 0;
+    uint32_t sarWidth = 0;  // 0:0 when the stream does not say
+    uint32_t sarHeight = 0;
+    uint32_t frameDuration = 0;  // ticks
+    std::vector<uint8_t> avcConfiguration;
+};
+
+struct AudioStream {
+    AudioCodec codec = AudioCodec::None;
+    std::vector<AccessUnit> units;
+    uint8_t profile = 0;         // AAC audio object type; 0 for E-AC-3
+    uint32_t channels = 0;
+    uint32_t sampleRate = 0;
+    uint32_t frameDuration = 0;  // ticks of the first frame
+    uint64_t maxFrameSize = 0;
+    // AAC: AudioSpecificConfig; E-AC-3: the header fields for the EC3SpecificBox.
+    std::vector<uint8_t> audioSpecificConfig;
+    uint8_t eac3Fscod = 0;
+    uint8_t eac3Bsid = 0;
+    uint8_t eac3Acmod = 0;
+    bool eac3Lfe = false;
+};
+
+// What one input file holds: at most one H.264 stream and one AAC or E-AC-3 stream.
+struct Rendition {
+    std::string source;
+    std::string language;  // given on the command line; empty when none
+    VideoStream video;
+    AudioStream audio;
+    std::vector<std::string> warnings;
+};
+
+// Reads an MPEG-TS file made by ffmpeg: the first program's first H.264 stream and first AAC
+// (ADTS) or E-AC-3 stream. Video access units are taken one per PES (a PES without a PTS
+// continues the previous unit); audio PES payloads are cut into single frames, each timed from
+// its PES's PTS. Video units before the first key frame are dropped (with a warning). Raises
+// std::runtime_error with the reason when the file cannot be read or holds nothing usable.
+Rendition ReadRendition(const std::string& path);
+
+}  // namespace SvTools
+
+#endif
