@@ -1,0 +1,51 @@
+#ifndef ENGINE_SERVE_FILESERVER_H
+#define ENGINE_SERVE_FILESERVER_H
+
+#include <fstream>
+#include <string>
+
+#include "engine/core/Component.h"
+#include "engine/core/ErrorInfoSource.h"
+
+namespace SarvelonMediaKit {
+
+// The output end of a chain that writes the produced stream to a file: every chunk that
+// reaches it is appended to the file named by SetName, and the end-of-data marker ends the
+// session.
+//
+// A file that cannot be opened or written is published as error 1013 through this
+// component's error source (the path, or "Could not write bytes"), once; nothing more is
+// written after that, and the session is stopped at the first chunk that cannot be stored, so
+// a truncated output never passes for a complete one.
+class FileServer : public Component, public ErrorInfoSource {
+public:
+    explicit FileServer(Session* session);
+    ~FileServer() override;
+
+    // Opens the path for writing in binary mode, truncating an existing file. The flag is
+    // not used.
+    void DoSetName(const std::string& name, bool flag) override;
+    // Appends the chunk's bytes to the file and flushes.
+    void DoAdd(const MemoryChunk& chunk) override;
+    // Stops the session on end of data; every marker goes on.
+    bool DoProcessMemoryMarker(const boost::shared_ptr<MemoryMarker>& marker) override;
+    // The sink never limits its source.
+    ByteAmount DoGetBytesWanted() override;
+    std::string GetTypeName() const override;
+
+    // True once an open or a write has failed.
+    bool HasFailed() const { return mFailed; }
+
+private:
+    // Publishes the error once, closes the file and stops the session.
+    void Fail(const std::string& text, bool stopSession);
+    void StopSession();
+
+    std::ofstream mFile;
+    bool mFailed;
+    bool mStopped;
+};
+
+}  // namespace SarvelonMediaKit
+
+#endif

@@ -1,0 +1,138 @@
+#include "engine/serve/FileServer.h"
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <boost/make_shared.hpp>
+
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "engine/api/Session.h"
+#include "engine/core/ComponentStack.h"
+#include "engine/core/ErrorInfoMonitor.h"
+
+namespace SarvelonMediaKit {
+namespace {
+
+struct ErrorLog : ErrorInfoMonitor {
+    ~ErrorLog() override { DetachFromSources(); }
+    void SetError(SVStatus status, std::string text) override {
+        errors.push_back(std::make_pair(status, text));
+    }
+    std::vector<std::pair<SVStatus, std::string>> errors;
+};
+
+MemoryChunk Bytes(const std::string& text) {
+    MemoryChunk chunk(static_cast<uint32_t>(text.size()), 4, 4);
+    if (!text.empty()) std::memcpy(chunk.Data(0), text.data(), text.size());
+    return chunk;
+}
+
+MemoryChunk Marker(const boost::shared_ptr<MemoryMarker>& marker) {
+    return MemoryChunk(marker);
+}
+
+std::string ReadFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream out;
+    out << in.rdbuf();
+    return out.str();
+}
+
+class FileServerTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        char pattern[] = "/tmp/fileserverXXXXXX";
+        ASSERT_NE(nullptr, mkdtemp(pattern));
+        dir = pattern;
+        path = dir + "/out.ts";
+        session = Session::Create();
+        // A pump without a thread: a stop shuts the session down at once on this thread.
+        session->StartPump(0);
+        server = boost::make_shared<FileServer>(session.get());
+        ComponentStack stack(StackIdMain);
+        stack.AddComponent(server);
+        session->SetComponentStack(stack);
+        server->AddMonitor(&errors);
+    }
+    void TearDown() override {
+        server->RemoveMonitor(&errors);
+        std::remove(path.c_str());
+        rmdir(dir.c_str());
+    }
+
+    std::string dir;
+    std::string path;
+    ErrorLog errors;
+    boost::shared_ptr<Session> session;
+    boost::shared_ptr<FileServer> server;
+};
+
+TEST_F(FileServerTest, WritesTheChunksInOrderAndEndOfDataStopsTheSession) {
+    {
+        std::ofstream old(path, std::ios::binary);
+        old << "older and longer content that must not survive";
+    }
+    server->SetName(path, true);
+    server->Add(Bytes(std::string("\x47\x00\x01", 3)));
+    server->Add(Marker(boost::make_shared<MemoryMarkerGopStart>(5)));
+    server->Add(Bytes(std::string("ab\0cd", 5)));
+    server->Add(Marker(boost::make_shared<MemoryMarkerEndOfStream>()));
+    // Each chunk is on disk as soon as it has been added.
+    EXPECT_EQ(std::string("\x47\x00\x01" "ab\0cd", 8), ReadFile(path));
+    EXPECT_FALSE(session->WaitForStop(0));  // end of stream is not end of data
+
+    server->Add(Marker(boost::make_shared<MemoryMarkerEndOfData>()));
+    EXPECT_TRUE(session->WaitForStop(0));
+    EXPECT_EQ(std::string("\x47\x00\x01" "ab\0cd", 8), ReadFile(path));
+    EXPECT_TRUE(errors.errors.empty());
+    EXPECT_EQ(0xFFFFFFFFu, server->BytesWanted());
+    EXPECT_EQ("SarvelonMediaKit::FileServer", server->GetTypeName());
+    EXPECT_EQ("", server->GetName());
+}
+
+TEST_F(FileServerTest, AFileThatCannotBeOpenedIsReportedAndStopsAtTheFirstChunk) {
+    const std::string missing = dir + "/no/such/dir/out.ts";
+    server->SetName(missing, true);
+    ASSERT_EQ(1u, errors.errors.size());
+    EXPECT_EQ(SVStatusFileInput, errors.errors[0].first);
+    EXPECT_EQ(missing, errors.errors[0].second);
+    EXPECT_TRUE(server->HasFailed());
+    EXPECT_FALSE(session->WaitForStop(0));  // the chain being set up is left alone
+
+    server->Add(Bytes("data"));
+    EXPECT_TRUE(session->WaitForStop(0));
+    server->Add(Bytes("more"));
+    EXPECT_EQ(1u, errors.errors.size());  // reported once
+}
+
+TEST_F(FileServerTest, AChunkWithoutANameIsReportedAsLost) {
+    server->Add(Bytes("data"));
+    ASSERT_EQ(1u, errors.errors.size());
+    EXPECT_EQ(std::make_pair(SVStatus(SVStatusFileInput), std::string("Could not write bytes")),
+              errors.errors[0]);
+    EXPECT_TRUE(session->WaitForStop(0));
+}
+
+TEST_F(FileServerTest, AFailedWriteIsReportedAndNothingMoreIsWritten) {
+    if (access("/dev/full", W_OK) != 0) GTEST_SKIP() << "no /dev/full";
+    server->SetName("/dev/full", true);
+    ASSERT_TRUE(errors.errors.empty());
+    server->Add(Bytes(std::string(70000, 'x')));
+    ASSERT_EQ(1u, errors.errors.size());
+    EXPECT_EQ(std::make_pair(SVStatus(SVStatusFileInput), std::string("Could not write bytes")),
+              errors.errors[0]);
+    EXPECT_TRUE(server->HasFailed());
+    EXPECT_TRUE(session->WaitForStop(0));
+    server->Add(Bytes("more"));
+    EXPECT_EQ(1u, errors.errors.size());
+}
+
+}  // namespace
+}  // namespace SarvelonMediaKit
