@@ -8,6 +8,7 @@
 
 #include <atomic>
 #include <cerrno>
+#include <cstdint>
 #include <cstdio>
 #include <stdexcept>
 
@@ -42,10 +43,28 @@ std::string TemporaryName(const std::string& path) {
     return path + ".tmp." + std::to_string(getpid()) + "." + std::to_string(counter++);
 }
 
+// The cached file's name carries a digest of its recipe, so that a changed recipe makes a new
+// file instead of reusing one made the old way: "short.ts" becomes "short-1a2b3c4d.ts".
+std::string CacheName(const std::string& name, const std::vector<std::string>& argv) {
+    uint32_t hash = 2166136261u;  // FNV-1a
+    for (const std::string& arg : argv) {
+        for (unsigned char c : arg + '\0') {
+            hash = (hash ^ c) * 16777619u;
+        }
+    }
+    char digest[9];
+    std::snprintf(digest, sizeof digest, "%08x", hash);
+    const size_t dot = name.rfind('.');
+    if (dot == std::string::npos || dot == 0) {
+        return name + "-" + digest;
+    }
+    return name.substr(0, dot) + "-" + digest + name.substr(dot);
+}
+
 std::string BuildFile(const std::string& name, const std::vector<std::string>& argv,
                       bool remakeWhenToolIsNewer) {
     const std::string dir = Fixtures::Directory();
-    const std::string path = dir + "/" + name;
+    const std::string path = dir + "/" + CacheName(name, argv);
     struct stat existing;
     if (Exists(path, &existing)) {
         struct stat tool;

@@ -16,7 +16,8 @@ int RunProgram(const std::vector<std::string>& argv, std::string* output = nullp
 // function returns the path of a finished file, making it first when it is missing; a failed
 // recipe raises std::runtime_error with the command and what it printed. Files are built under
 // a temporary name and renamed into place, so test processes running at once never see half a
-// file. Titles are made again when the title maker is newer than the cached file.
+// file. A cached file's name carries a digest of its recipe, so an edited recipe makes a new
+// file; titles are also made again when the title maker is newer than the cached file.
 class Fixtures {
 public:
     // H.264 (libx264, key frame every 50 frames, no scene-cut key frames) at 25 fps plus
