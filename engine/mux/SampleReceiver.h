@@ -1,0 +1,40 @@
+#ifndef ENGINE_MUX_SAMPLERECEIVER_H
+#define ENGINE_MUX_SAMPLERECEIVER_H
+
+namespace SarvelonMediaKit {
+
+class Sample;
+
+// A link in a stream's ring of receivers (the stream, its filters, the demultiplexer's parser):
+// it takes a sample and passes what it makes of it to the next receiver.
+class SampleReceiver {
+public:
+    SampleReceiver() : mNext(nullptr) {}
+    virtual ~SampleReceiver() {}
+
+    SampleReceiver(const SampleReceiver&) = delete;
+    SampleReceiver& operator=(const SampleReceiver&) = delete;
+
+    // Hands the sample to this receiver's DoReceiveSample.
+    void Receive(Sample& sample) { DoReceiveSample(sample); }
+    // Hands the sample to the next receiver; dropped when there is none.
+    void SendSampleDownstream(Sample& sample) {
+        if (mNext) {
+            mNext->Receive(sample);
+        }
+    }
+
+    // Not owned; may be null.
+    SampleReceiver* GetNext() const { return mNext; }
+    void SetNext(SampleReceiver* next) { mNext = next; }
+
+    // The receiver's work.
+    virtual void DoReceiveSample(Sample& sample) = 0;
+
+private:
+    SampleReceiver* mNext;
+};
+
+}  // namespace SarvelonMediaKit
+
+#endif
