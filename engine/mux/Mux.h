@@ -1,0 +1,119 @@
+#ifndef ENGINE_MUX_MUX_H
+#define ENGINE_MUX_MUX_H
+
+#include <boost/shared_ptr.hpp>
+
+#include <cstdint>
+#include <list>
+#include <string>
+#include <vector>
+
+#include "SVLibrary/Types/SarvelonMediaKitTypes.h"
+#include "engine/core/Component.h"
+#include "engine/core/ComponentStack.h"
+#include "engine/mux/Sample.h"
+#include "engine/mux/SampleSource.h"
+#include "engine/mux/SampleStream.h"
+
+namespace SarvelonMediaKit {
+
+// The stage that turns the per-track sample queues of one or more demultiplexers into one
+// interleaved output: it always emits the queued sample with the earliest decode time next and
+// passes in-band markers on in their place. It consumes the demultiplexer of its own stack and
+// the output ends of any side branches (extra stacks, such as a separate audio chain) that it
+// adopts when it is linked. The container format is left to the subclasses.
+//
+// Runs on its session's task thread; holds no lock.
+class Mux : public Component {
+public:
+    explicit Mux(Session* session);
+    ~Mux() override;
+
+    // ---- Component operations ----
+    std::string DoGetName() override;
+    void DoPullData(ByteAmount& amount) override;
+    // Hands the chunk on, counts it into the running pull and tells the pump's watchdog.
+    void DoSend(const MemoryChunk& chunk) override;
+    void DoTick() override;
+    // The own cache and the main source, the side branches and the queued sample bytes.
+    ByteAmount DoGetBufferedBytes() override;
+    void DoPeriodicCheck() override;
+    void DoStop() override;
+    // Collects the demultiplexers of the main stack and of the side branches, adopts and
+    // links the side branches.
+    void DoLinked(bool firstTime) override;
+    void DoSeek(BytePosition start, BytePosition second, bool flag) override;
+    void DoSeek(MediaTime time) override;
+    // True when the main source or a side branch accepts the rate; then audio streams are
+    // connected only at normal speed.
+    bool DoTrickPlay(TrickPlayRate rate, MediaTime time) override;
+    void DoSelectTrack(TrackId track) override;
+    // For this stack (or every stack) the stream queues are flushed and the end of stream is
+    // forgotten.
+    void DoSetPosition(BytePosition position, StackId stackId) override;
+    bool KnowCurrentLoadedFilePosition() override;
+    bool KnowEndPosition() override;
+    BytePosition DoCurrentLoadedFilePosition() override;
+    BytePosition DoEndPosition() override;
+    // Only the side branches: Component::GetStatistics walks the main source itself.
+    void DoGetStatistics(SV::SVDictionary& statistics) override;
+    bool IsMux() const override;
+    std::string DoDump() override;
+
+    // ---- Operations of the multiplexers ----
+
+    // The first connected stream (in list order) that answers.
+    virtual bool GetStreamInfo(uint32_t kind, const uint8_t** data, uint32_t* size);
+    virtual bool GetStreamValue(uint32_t kind, uint64_t* value);
+    virtual Mux* AsMux();
+    // Hooks run after a stream has been added or removed (the stream-added hook installs
+    // the stream's sample filters).
+    virtual void OnSampleStreamAdded(const boost::shared_ptr<SampleStream>& stream);
+    virtual void OnSampleStreamRemoved(const boost::shared_ptr<SampleStream>& stream);
+    // One data sample in decode-time order: the subclass writes it out.
+    virtual void DoProcessSample(Sample& sample) = 0;
+    // One marker sample in its place: passes the marker on downstream.
+    virtual void DoProcessMemoryMarker(Sample& sample);
+    // The decode time of the first sample ever emitted.
+    virtual void OnFirstDecodeTime(MediaTime decodeTime);
+    // The Component marker hook keeps its meaning beside the sample form above.
+    using Component::DoProcessMemoryMarker;
+
+    // An extra stack whose output end this multiplexer consumes; before the session links.
+    void AddSideBranch(const ComponentStack& branch);
+    // Called by a demultiplexer for each stream it creates or removes.
+    void AddSampleStream(const boost::shared_ptr<SampleStream>& stream);
+    void RemoveSampleStream(const boost::shared_ptr<SampleStream>& stream);
+    void SetEndOfStream(bool endOfStream) { mEndOfStream = endOfStream; }
+    // The current format of the first connected stream of the media type; 0 when none.
+    uint32_t GetStreamFormat(uint32_t mediaType) const;
+
+    uint32_t GetSampleHeadroom() const { return mSampleHeadroom; }
+    uint32_t GetSampleTailroom() const { return mSampleTailroom; }
+    const std::vector<SampleSource*>& GetDemuxes() const { return mDemuxes; }
+    const std::list<boost::shared_ptr<SampleStream>>& GetSampleStreams() const {
+        return mStreams;
+    }
+    bool IsEndOfStream() const { return mEndOfStream; }
+
+protected:
+    // Marker or data sample to the matching hook.
+    void ProcessSample(Sample& sample);
+    void AdoptDemux(const boost::shared_ptr<Component>& component);
+
+    // The demultiplexers of the main stack and of the side branches (not owned).
+    std::vector<SampleSource*> mDemuxes;
+    std::vector<ComponentStack> mSideBranches;
+    // Room every new sample payload chunk keeps in front of and behind its bytes, handed to
+    // the demultiplexers and through them to their streams and filters.
+    uint32_t mSampleHeadroom;
+    uint32_t mSampleTailroom;
+    std::list<boost::shared_ptr<SampleStream>> mStreams;  // video streams first
+    bool mStarted;
+    bool mEndOfStream;
+    ByteAmount mBytesSent;  // during the current pull
+};
+
+}  // namespace SarvelonMediaKit
+
+#endif

@@ -1,0 +1,282 @@
+#include "engine/mux/Mux.h"
+
+#include <gtest/gtest.h>
+
+#include <boost/make_shared.hpp>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include "engine/core/ComponentStack.h"
+#include "engine/mux/MuxTestSupport.h"
+#include "tests/support/FakeDemux.h"
+
+namespace SarvelonMediaKit {
+namespace {
+
+using SvTestSupport::FakeDemux;
+using test::RecordingSink;
+
+// Writes one 188-byte chunk per data sample and logs what it was given.
+class LoggingMux : public Mux {
+public:
+    LoggingMux() : Mux(nullptr) {}
+    std::string GetTypeName() const override { return "LoggingMux"; }
+    void DoProcessSample(Sample& sample) override {
+        log.push_back(std::string(sample.GetType() == SampleMediaTypeVideo ? "v" : "a") +
+                      std::to_string(sample.GetDecodeTime().Get()));
+        DoSend(CreateMemoryChunk(188, 0, 0));
+    }
+    void OnSampleStreamAdded(const boost::shared_ptr<SampleStream>& stream) override {
+        log.push_back("+" + std::to_string(stream->GetType()));
+    }
+    void OnSampleStreamRemoved(const boost::shared_ptr<SampleStream>& stream) override {
+        log.push_back("-");
+    }
+    void OnFirstDecodeTime(MediaTime time) override { firstTimes.push_back(time.Get()); }
+
+    std::vector<std::string> log;
+    std::vector<uint64_t> firstTimes;
+};
+
+// A demultiplexer whose source side takes every trick-play rate.
+class TrickDemux : public FakeDemux {
+public:
+    TrickDemux() : FakeDemux(nullptr) {}
+    bool DoTrickPlay(TrickPlayRate, MediaTime) override { return true; }
+};
+
+std::vector<uint8_t> Payload(size_t n) {
+    return std::vector<uint8_t>(n, 0xAB);
+}
+
+class MuxTest : public ::testing::Test {
+protected:
+    void Build(const boost::shared_ptr<FakeDemux>& source) {
+        demux = source;
+        video = demux->AddStream(0xE0, SampleMediaTypeVideo, SampleFormatH264AnnexB);
+        audio = demux->AddStream(0xC0, SampleMediaTypeAudio, SampleFormatEac3);
+        stack.AddComponent(sink);
+        stack.AddComponent(mux);
+        stack.AddComponent(demux);
+        stack.Link();
+    }
+    void SetUp() override { Build(boost::make_shared<FakeDemux>(nullptr)); }
+    // Takes the log entries of the samples only.
+    std::vector<std::string> Emitted() const {
+        std::vector<std::string> out;
+        for (const std::string& entry : mux->log) {
+            if (entry[0] == 'v' || entry[0] == 'a') out.push_back(entry);
+        }
+        return out;
+    }
+
+    ComponentStack stack{StackIdMain};
+    boost::shared_ptr<RecordingSink> sink = boost::make_shared<RecordingSink>();
+    boost::shared_ptr<LoggingMux> mux = boost::make_shared<LoggingMux>();
+    boost::shared_ptr<FakeDemux> demux;
+    size_t video = 0;
+    size_t audio = 0;
+};
+
+TEST_F(MuxTest, APullOfNothingDoesNothing) {
+    demux->AddSample(video, Payload(10), 0);
+    mux->PullData(0);
+    EXPECT_EQ(0, demux->PullCount());
+    EXPECT_TRUE(sink->entries.empty());
+}
+
+TEST_F(MuxTest, StreamsAreAnnouncedAtTheFirstPullVideoFirst) {
+    demux->AddSample(audio, Payload(10), 0);
+    mux->PullData(100000);
+    EXPECT_EQ(demux, boost::shared_ptr<Component>(mux->GetSource()));
+    ASSERT_EQ(2u, mux->GetSampleStreams().size());
+    EXPECT_EQ(SampleMediaTypeVideo, mux->GetSampleStreams().front()->GetType());
+    EXPECT_TRUE(demux->GetStream(audio)->IsConnected());
+    EXPECT_EQ((std::vector<std::string>{"+2", "+1"}),
+              std::vector<std::string>(mux->log.begin(), mux->log.begin() + 2));
+    EXPECT_EQ(SampleFormatH264AnnexB, mux->GetStreamFormat(SampleMediaTypeVideo));
+    EXPECT_EQ(SampleFormatEac3, mux->GetStreamFormat(SampleMediaTypeAudio));
+    EXPECT_EQ(0u, mux->GetStreamFormat(7));
+}
+
+TEST_F(MuxTest, SamplesLeaveInDecodeTimeOrderVideoFirstOnEqualTimes) {
+    demux->AddSample(audio, Payload(10), 0);
+    demux->AddSample(audio, Payload(10), 21000);
+    demux->AddSample(video, Payload(10), 0);
+    demux->AddSample(audio, Payload(10), 42000);
+    demux->AddSample(video, Payload(10), 40000);
+    demux->AddSample(audio, Payload(10), 64000);
+    demux->AddSample(video, Payload(10), 80000);
+    demux->SetEndOfStreamAtEnd(true);
+    mux->PullData(1000000);
+    EXPECT_EQ((std::vector<std::string>{"v0", "a0", "a21000", "v40000", "a42000", "a64000",
+                                        "v80000"}),
+              Emitted());
+    EXPECT_EQ(std::vector<uint64_t>{0}, mux->firstTimes);
+    // The end-of-stream marker follows the last sample.
+    ASSERT_FALSE(sink->entries.empty());
+    EXPECT_TRUE(sink->entries.back().isMarker);
+    EXPECT_EQ(uint32_t(MemoryMarkerTypeEndOfStream), sink->entries.back().markerType);
+}
+
+TEST_F(MuxTest, AnEmptyStreamEndsThePassUntilTheEndOfStream) {
+    demux->AddSample(video, Payload(10), 0);
+    demux->AddSample(audio, Payload(10), 0);
+    demux->AddSample(video, Payload(10), 40000);
+    demux->AddSample(video, Payload(10), 80000);
+    mux->PullData(1000000);
+    // The audio queue stays empty, so no later picture may go out yet.
+    EXPECT_EQ((std::vector<std::string>{"v0", "a0"}), Emitted());
+    EXPECT_FALSE(demux->GetStream(video)->IsEmpty());
+
+    mux->SetEndOfStream(true);
+    mux->PullData(1000000);
+    EXPECT_EQ((std::vector<std::string>{"v0", "a0", "v40000", "v80000"}), Emitted());
+    EXPECT_EQ(std::vector<uint64_t>{0}, mux->firstTimes);  // once in the multiplexer's life
+}
+
+TEST_F(MuxTest, APullEndsOnceTheAmountHasGoneOutAndTheNextGoesOn) {
+    for (int i = 0; i < 5; ++i) demux->AddSample(video, Payload(10), i * 40000);
+    demux->SetEndOfStreamAtEnd(true);
+    mux->PullData(2 * 188);
+    EXPECT_EQ((std::vector<std::string>{"v0", "v40000"}), Emitted());
+    mux->PullData(188);
+    EXPECT_EQ((std::vector<std::string>{"v0", "v40000", "v80000"}), Emitted());
+    mux->PullData(100000);
+    EXPECT_EQ(5u, Emitted().size());
+}
+
+TEST_F(MuxTest, MarkersPassDownstreamInTheirPlace) {
+    demux->AddSample(video, Payload(10), 0);
+    demux->AddMarker(video, boost::make_shared<MemoryMarkerMediaTimeSeek>(MediaTime(5), 1));
+    demux->AddSample(video, Payload(10), 40000);
+    demux->SetEndOfStreamAtEnd(true);
+    mux->PullData(100000);
+    ASSERT_EQ(4u, sink->entries.size());
+    EXPECT_FALSE(sink->entries[0].isMarker);
+    EXPECT_TRUE(sink->entries[1].isMarker);
+    EXPECT_EQ(uint32_t(MemoryMarkerTypeMediaTimeSeek), sink->entries[1].markerType);
+    EXPECT_FALSE(sink->entries[2].isMarker);
+    EXPECT_EQ(uint32_t(MemoryMarkerTypeEndOfStream), sink->entries[3].markerType);
+}
+
+TEST_F(MuxTest, RepositioningThisStackFlushesTheQueuesAndForgetsTheEnd) {
+    demux->AddSample(video, Payload(10), 0);
+    demux->AddSample(audio, Payload(10), 0);
+    demux->AddSample(video, Payload(10), 40000);
+    demux->AddSample(video, Payload(10), 80000);
+    mux->PullData(100000);
+    mux->SetEndOfStream(true);
+    ASSERT_FALSE(demux->GetStream(video)->IsEmpty());
+    const uint32_t held = mux->GetBufferedBytes();
+    EXPECT_EQ(20u, held);  // two pictures of 10 bytes still queued
+
+    mux->SetPosition(BytePosition(0), StackIdAudioBranch);  // another stack: kept
+    EXPECT_FALSE(demux->GetStream(video)->IsEmpty());
+    EXPECT_TRUE(mux->IsEndOfStream());
+
+    mux->SetPosition(BytePosition(0), StackIdMain);
+    EXPECT_TRUE(demux->GetStream(video)->IsEmpty());
+    EXPECT_FALSE(mux->IsEndOfStream());
+    EXPECT_EQ(0u, mux->GetBufferedBytes());
+}
+
+TEST_F(MuxTest, RemovingAStreamAlwaysRunsTheHook) {
+    boost::shared_ptr<SampleStream> stranger =
+        boost::make_shared<SampleStream>(nullptr, StreamReference(9), SampleMediaTypeAudio,
+                                         SampleFormatEac3);
+    stranger->SetConnected(true);
+    mux->RemoveSampleStream(stranger);
+    EXPECT_FALSE(stranger->IsConnected());
+    EXPECT_EQ("-", mux->log.back());
+
+    demux->AddSample(video, Payload(10), 0);
+    mux->PullData(1);
+    mux->RemoveSampleStream(demux->GetStream(video));
+    EXPECT_EQ(1u, mux->GetSampleStreams().size());
+    EXPECT_FALSE(demux->GetStream(video)->IsConnected());
+}
+
+TEST(MuxTrickPlay, AudioPausesAtAnyRateButNormalSpeed) {
+    ComponentStack stack(StackIdMain);
+    boost::shared_ptr<RecordingSink> sink = boost::make_shared<RecordingSink>();
+    boost::shared_ptr<LoggingMux> mux = boost::make_shared<LoggingMux>();
+    boost::shared_ptr<TrickDemux> demux = boost::make_shared<TrickDemux>();
+    const size_t video = demux->AddStream(0xE0, SampleMediaTypeVideo, SampleFormatH264AnnexB);
+    const size_t audio = demux->AddStream(0xC0, SampleMediaTypeAudio, SampleFormatEac3);
+    stack.AddComponent(sink);
+    stack.AddComponent(mux);
+    stack.AddComponent(demux);
+    stack.Link();
+    demux->AddSample(video, Payload(10), 0);
+    mux->PullData(1);
+
+    EXPECT_TRUE(mux->TrickPlay(TrickPlayRate(4), MediaTime(0)));
+    EXPECT_FALSE(demux->GetStream(audio)->IsConnected());
+    EXPECT_TRUE(demux->GetStream(video)->IsConnected());
+    // Only pictures are waited for while audio is off.
+    demux->AddSample(video, Payload(10), 40000);
+    demux->AddSample(video, Payload(10), 80000);
+    mux->PullData(100000);
+    EXPECT_EQ(3u, std::count_if(mux->log.begin(), mux->log.end(),
+                                [](const std::string& s) { return s[0] == 'v'; }));
+
+    EXPECT_TRUE(mux->TrickPlay(TrickPlayRate(0), MediaTime(0)));
+    EXPECT_TRUE(demux->GetStream(audio)->IsConnected());
+}
+
+TEST_F(MuxTest, ARateNobodyTakesLeavesAudioAlone) {
+    demux->AddSample(video, Payload(10), 0);
+    mux->PullData(1);
+    EXPECT_FALSE(mux->TrickPlay(TrickPlayRate(4), MediaTime(0)));
+    EXPECT_TRUE(demux->GetStream(audio)->IsConnected());
+}
+
+TEST(MuxSideBranch, ABranchIsAdoptedLinkedAndInterleaved) {
+    ComponentStack stack(StackIdMain);
+    boost::shared_ptr<RecordingSink> sink = boost::make_shared<RecordingSink>();
+    boost::shared_ptr<LoggingMux> mux = boost::make_shared<LoggingMux>();
+    boost::shared_ptr<FakeDemux> main = boost::make_shared<FakeDemux>(nullptr);
+    const size_t video = main->AddStream(0xE0, SampleMediaTypeVideo, SampleFormatH264AnnexB);
+    stack.AddComponent(sink);
+    stack.AddComponent(mux);
+    stack.AddComponent(main);
+
+    ComponentStack branch(StackIdAudioBranch);
+    boost::shared_ptr<FakeDemux> side = boost::make_shared<FakeDemux>(nullptr);
+    const size_t audio = side->AddStream(0xC0, SampleMediaTypeAudio, SampleFormatEac3);
+    branch.AddComponent(side);
+    mux->AddSideBranch(branch);
+    mux->AddSideBranch(ComponentStack(StackIdAudioBranch));  // an empty branch is skipped
+    stack.Link();
+
+    EXPECT_EQ(mux.get(), side->GetMux());
+    EXPECT_EQ(mux, side->GetConsumer());
+    ASSERT_EQ(2u, mux->GetDemuxes().size());
+
+    main->AddSample(video, Payload(10), 0);
+    main->AddSample(video, Payload(10), 40000);
+    side->AddSample(audio, Payload(30), 20000);
+    side->SetEndOfStreamAtEnd(true);
+    main->SetEndOfStreamAtEnd(true);
+    main->SetSamplesPerPull(0);  // main announces its stream but holds its pictures back
+    side->SetSamplesPerPull(0);
+    mux->PullData(1);  // announces the main stream only
+    side->PullSamples();  // announces the audio stream
+    EXPECT_EQ(30u + 20u, mux->GetBufferedBytes());  // the branch's unread bytes count too
+
+    main->SetSamplesPerPull(1);
+    side->SetSamplesPerPull(1);
+    mux->PullData(100000);
+    EXPECT_EQ((std::vector<std::string>{"v0", "a20000", "v40000"}),
+              std::vector<std::string>(mux->log.end() - 3, mux->log.end()));
+
+    const std::string dump = mux->Dump();
+    EXPECT_NE(std::string::npos, dump.find("MUX SIDE BRANCH: \tSvTestSupport::FakeDemux"));
+    EXPECT_NE(std::string::npos, dump.find("MUX MAIN BRANCH: \r\n\tSvTestSupport::FakeDemux"));
+}
+
+}  // namespace
+}  // namespace SarvelonMediaKit

@@ -1,0 +1,272 @@
+#include "tests/support/FakeDemux.h"
+
+#include <boost/make_shared.hpp>
+
+#include <cstring>
+#include <limits>
+#include <map>
+#include <stdexcept>
+
+#include "engine/api/Session.h"
+#include "engine/mux/Mux.h"
+#include "engine/mux/SampleFormat.h"
+#include "tools/common/Aac.h"
+#include "tools/common/H264.h"
+#include "tools/common/TsReader.h"
+
+namespace SvTestSupport {
+
+using namespace SarvelonMediaKit;
+
+FakeDemux::FakeDemux(Session* session)
+    : Component(session),
+      mux_(nullptr),
+      scriptBytes_(0),
+      headroom_(0),
+      tailroom_(0),
+      samplesPerPull_(1),
+      endOfStreamAtEnd_(false),
+      endOfDataAtEnd_(false),
+      endSent_(false),
+      pulls_(0) {
+    if (session) {
+        tracker_ = session->GetMemoryTracker();
+    }
+}
+
+FakeDemux::~FakeDemux() {}
+
+size_t FakeDemux::AddStream(uint32_t streamRef, uint32_t type, uint32_t format) {
+    StreamSpec spec;
+    spec.streamRef = streamRef;
+    spec.type = type;
+    spec.format = format;
+    specs_.push_back(spec);
+    return specs_.size() - 1;
+}
+
+void FakeDemux::AddSample(size_t stream, const std::vector<uint8_t>& payload,
+                          uint64_t decodeTime, uint64_t presentationOffset, bool keyFrame) {
+    Item item;
+    item.stream = stream;
+    item.payload = payload;
+    item.decodeTime = decodeTime;
+    item.presentationOffset = presentationOffset;
+    item.keyFrame = keyFrame;
+    script_.push_back(item);
+    scriptBytes_ += payload.size();
+}
+
+void FakeDemux::AddMarker(size_t stream, const boost::shared_ptr<MemoryMarker>& marker) {
+    Item item;
+    item.stream = stream;
+    item.decodeTime = 0;
+    item.presentationOffset = 0;
+    item.keyFrame = false;
+    item.marker = marker;
+    script_.push_back(item);
+}
+
+void FakeDemux::SetStreamInfo(size_t stream, uint32_t kind, const std::vector<uint8_t>& bytes) {
+    if (stream < specs_.size() && kind < 8) {
+        specs_[stream].info[kind] = bytes;
+    }
+}
+
+void FakeDemux::LoadTransportStream(const std::string& path) {
+    SvTools::TsReader reader = SvTools::TsReader::ReadFile(path);
+    std::map<uint16_t, size_t> byPid;
+    for (SvTools::TsPes& pes : reader.Pes()) {
+        if (!pes.hasPts || pes.payload.empty()) {
+            continue;
+        }
+        std::map<uint16_t, size_t>::iterator found = byPid.find(pes.pid);
+        if (found == byPid.end()) {
+            uint32_t type = 0;
+            uint32_t format = 0;
+            switch (pes.streamType) {
+                case 0x1B: type = SampleMediaTypeVideo; format = SampleFormatH264AnnexB; break;
+                case 0x0F: type = SampleMediaTypeAudio; format = SampleFormatAacAdts; break;
+                case 0x87: type = SampleMediaTypeAudio; format = SampleFormatEac3; break;
+                default: break;
+            }
+            if (type == 0) {
+                continue;
+            }
+            found = byPid.insert(std::make_pair(pes.pid, AddStream(pes.pid, type, format))).first;
+            if (format == SampleFormatAacAdts) {
+                const SvTools::AdtsHeader adts =
+                    SvTools::ParseAdtsHeader(pes.payload.data(), pes.payload.size());
+                SetStreamInfo(found->second, StreamInfoKindAudioSpecificConfig,
+                              SvTools::BuildAudioSpecificConfig(adts.audioObjectType,
+                                                                adts.samplingFrequencyIndex,
+                                                                adts.channelConfiguration));
+            }
+        }
+        const StreamSpec& spec = specs_[found->second];
+        const uint64_t decodeTime = static_cast<uint64_t>(pes.dts / 0.09);
+        const uint64_t offset = pes.pts > pes.dts ? static_cast<uint64_t>((pes.pts - pes.dts) / 0.09) : 0;
+        const bool key = spec.type == SampleMediaTypeVideo
+                             ? SvTools::ContainsIdrSlice(pes.payload.data(), pes.payload.size())
+                             : pes.dataAlignment;
+        AddSample(found->second, pes.payload, decodeTime, offset, key);
+    }
+    if (specs_.empty()) {
+        throw std::runtime_error("no stream of a known type in " + path);
+    }
+}
+
+boost::shared_ptr<SampleStream> FakeDemux::GetStream(size_t stream) const {
+    return stream < streams_.size() ? streams_[stream] : boost::shared_ptr<SampleStream>();
+}
+
+bool FakeDemux::PullSamples() {
+    ++pulls_;
+    MakeStreams();
+    return PushNext();
+}
+
+void FakeDemux::SetFirstContext(uint32_t headroom) {
+    headroom_ = headroom;
+    for (size_t i = 0; i < streams_.size(); ++i) {
+        streams_[i]->SetHeadroom(headroom);
+    }
+}
+
+void FakeDemux::SetSecondContext(uint32_t tailroom) {
+    tailroom_ = tailroom;
+    for (size_t i = 0; i < streams_.size(); ++i) {
+        streams_[i]->SetTailroom(tailroom);
+    }
+}
+
+boost::shared_ptr<MemoryTracker> FakeDemux::GetMemoryTracker() const {
+    return tracker_;
+}
+
+bool FakeDemux::GetStreamInfo(uint32_t kind, const uint8_t** data, uint32_t* size) {
+    if (kind >= 8) {
+        return false;
+    }
+    for (size_t i = 0; i < specs_.size(); ++i) {
+        const std::vector<uint8_t>& info = specs_[i].info[kind];
+        if (!info.empty()) {
+            *data = info.data();
+            *size = static_cast<uint32_t>(info.size());
+            return true;
+        }
+    }
+    return false;
+}
+
+std::string FakeDemux::GetTypeName() const {
+    return "SvTestSupport::FakeDemux";
+}
+
+bool FakeDemux::IsDemux() const {
+    return true;
+}
+
+void FakeDemux::DoLinked(bool firstTime) {
+    Component::DoLinked(firstTime);
+    if (boost::shared_ptr<Component> consumer = GetConsumer()) {
+        if (consumer->IsMux()) {
+            mux_ = dynamic_cast<Mux*>(consumer.get());
+        }
+    }
+}
+
+void FakeDemux::DoPullData(ByteAmount&) {
+    ++pulls_;
+    MakeStreams();
+    PushNext();
+}
+
+ByteAmount FakeDemux::DoGetBufferedBytes() {
+    const uint64_t max = std::numeric_limits<uint32_t>::max();
+    return ByteAmount(static_cast<uint32_t>(scriptBytes_ > max ? max : scriptBytes_));
+}
+
+void FakeDemux::MakeStreams() {
+    if (!streams_.empty() || mux_ == nullptr) {
+        return;
+    }
+    for (size_t i = 0; i < specs_.size(); ++i) {
+        boost::shared_ptr<SampleStream> stream = boost::make_shared<SampleStream>(
+            this, StreamReference(specs_[i].streamRef), specs_[i].type, specs_[i].format);
+        stream->SetHeadroom(headroom_);
+        stream->SetTailroom(tailroom_);
+        streams_.push_back(stream);
+        mux_->AddSampleStream(stream);
+    }
+}
+
+bool FakeDemux::PushNext() {
+    if (streams_.empty()) {
+        return false;
+    }
+    size_t pushed = 0;
+    while (pushed < samplesPerPull_ && !script_.empty()) {
+        Item item = script_.front();
+        script_.pop_front();
+        scriptBytes_ -= item.payload.size();
+        const boost::shared_ptr<SampleStream>& stream = streams_[item.stream];
+        if (item.marker) {
+            stream->SendMemoryMarker(item.marker);
+        } else {
+            Sample sample = stream->MakeSample(static_cast<uint32_t>(item.payload.size()));
+            if (!item.payload.empty()) {
+                std::memcpy(sample.GetPayload().Begin()->Data(0), item.payload.data(),
+                            item.payload.size());
+            }
+            sample.SetDecodeTime(MediaTime(item.decodeTime));
+            sample.SetPresentationOffset(MediaTime(item.presentationOffset));
+            sample.SetDataAlignment(item.keyFrame);
+            stream->PushSample(sample);
+        }
+        ++pushed;
+    }
+    if (pushed > 0) {
+        return true;
+    }
+    if (!endSent_ && (endOfStreamAtEnd_ || endOfDataAtEnd_)) {
+        SendEnd();
+        return true;
+    }
+    return false;
+}
+
+void FakeDemux::SendEnd() {
+    endSent_ = true;
+    if (endOfStreamAtEnd_ && mux_) {
+        mux_->SetEndOfStream(true);
+    }
+    // The carrier is the connected stream whose last queued sample is latest, so that the
+    // markers arrive behind every sample; without one they go down the component chain.
+    boost::shared_ptr<SampleStream> carrier;
+    for (size_t i = 0; i < streams_.size(); ++i) {
+        const boost::shared_ptr<SampleStream>& stream = streams_[i];
+        if (!stream->IsConnected() || stream->IsEmpty()) {
+            continue;
+        }
+        if (!carrier || stream->Back().GetDecodeTime() > carrier->Back().GetDecodeTime()) {
+            carrier = stream;
+        }
+    }
+    std::vector<boost::shared_ptr<MemoryMarker>> markers;
+    if (endOfStreamAtEnd_) {
+        markers.push_back(boost::make_shared<MemoryMarkerEndOfStream>());
+    }
+    if (endOfDataAtEnd_) {
+        markers.push_back(boost::make_shared<MemoryMarkerEndOfData>());
+    }
+    for (size_t i = 0; i < markers.size(); ++i) {
+        if (carrier) {
+            carrier->SendMemoryMarker(markers[i]);
+        } else {
+            Add(MemoryChunk(markers[i]));
+        }
+    }
+}
+
+}  // namespace SvTestSupport
