@@ -187,6 +187,16 @@ ByteAmount FakeDemux::DoGetBufferedBytes() {
     return ByteAmount(static_cast<uint32_t>(scriptBytes_ > max ? max : scriptBytes_));
 }
 
+void FakeDemux::DoSetPosition(BytePosition position, StackId stackId) {
+    Component::DoSetPosition(position, stackId);
+    if (stackId == GetStackId() || stackId == StackIdAny) {
+        for (size_t i = 0; i < streams_.size(); ++i) {
+            streams_[i]->Flush();
+        }
+        endSent_ = false;
+    }
+}
+
 void FakeDemux::MakeStreams() {
     if (!streams_.empty() || mux_ == nullptr) {
         return;

@@ -87,6 +87,10 @@ public:
     // The payload bytes not pushed yet (saturated), so that a sink pulling by buffered bytes
     // keeps pulling.
     SarvelonMediaKit::ByteAmount DoGetBufferedBytes() override;
+    // A reposition of its stack flushes the streams, and samples added afterwards end with
+    // the end markers again.
+    void DoSetPosition(SarvelonMediaKit::BytePosition position,
+                       SarvelonMediaKit::StackId stackId) override;
 
 private:
     struct StreamSpec {

@@ -1,0 +1,427 @@
+#include "engine/mux/Mpeg2TsMux.h"
+
+#include <gtest/gtest.h>
+
+#include <boost/make_shared.hpp>
+
+#include <map>
+#include <string>
+#include <vector>
+
+#include "engine/core/ComponentStack.h"
+#include "engine/mux/MuxTestSupport.h"
+#include "tests/support/FakeDemux.h"
+#include "tools/common/TsReader.h"
+
+namespace SarvelonMediaKit {
+namespace {
+
+using SvTestSupport::FakeDemux;
+using test::RecordingSink;
+typedef std::vector<uint8_t> Bytes;
+
+// One AAC-LC frame, 48 kHz stereo, behind a 7-byte ADTS header; size counts the header.
+Bytes AdtsFrame(uint32_t size) {
+    Bytes frame(size, 0x21);
+    frame[0] = 0xFF;
+    frame[1] = 0xF1;                                   // MPEG-4, layer 0, no CRC
+    frame[2] = (1 << 6) | (3 << 2);                    // LC, 48000 Hz, channels (high bit) 0
+    frame[3] = static_cast<uint8_t>((2 << 6) | (size >> 11));  // 2 channels, length
+    frame[4] = static_cast<uint8_t>(size >> 3);
+    frame[5] = static_cast<uint8_t>(((size & 7) << 5) | 0x1F);  // buffer fullness 0x7FF
+    frame[6] = 0xFC;                                   // one raw data block
+    return frame;
+}
+
+Bytes Picture(uint32_t size) {
+    Bytes picture(size, 0x5A);
+    const uint8_t head[] = {0x00, 0x00, 0x00, 0x01, 0x09, 0xF0, 0x00, 0x00, 0x01, 0x65};
+    std::copy(head, head + std::min<size_t>(sizeof head, size), picture.begin());
+    return picture;
+}
+
+// One 188-byte packet of the output, with the chunk it came in.
+struct Packet {
+    size_t chunk;
+    const uint8_t* p;
+    uint16_t Pid() const { return static_cast<uint16_t>(((p[1] & 0x1F) << 8) | p[2]); }
+    bool UnitStart() const { return (p[1] & 0x40) != 0; }
+    uint8_t Counter() const { return p[3] & 0x0F; }
+    bool HasAdaptation() const { return (p[3] & 0x20) != 0; }
+    // The payload after the adaptation field.
+    const uint8_t* Payload() const { return HasAdaptation() ? p + 5 + p[4] : p + 4; }
+    size_t PayloadSize() const { return static_cast<size_t>(p + 188 - Payload()); }
+    bool HasPcr() const { return HasAdaptation() && p[4] > 0 && (p[5] & 0x10) != 0; }
+    uint64_t Pcr() const {
+        const uint8_t* f = p + 6;
+        const uint64_t base = (uint64_t(f[0]) << 25) | (uint64_t(f[1]) << 17) |
+                              (uint64_t(f[2]) << 9) | (uint64_t(f[3]) << 1) | (f[4] >> 7);
+        return base * 300 + (((f[4] & 1) << 8) | f[5]);
+    }
+};
+
+uint64_t ReadTimestamp(const uint8_t* f) {
+    return (uint64_t((f[0] >> 1) & 7) << 30) | (uint64_t(f[1]) << 22) |
+           (uint64_t(f[2] >> 1) << 15) | (uint64_t(f[3]) << 7) | (f[4] >> 1);
+}
+
+class Mpeg2TsMuxTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        video = demux->AddStream(0xE0, SampleMediaTypeVideo, SampleFormatH264AnnexB);
+        audio = demux->AddStream(0xC0, SampleMediaTypeAudio, audioFormat);
+        stack.AddComponent(sink);
+        stack.AddComponent(mux);
+        stack.AddComponent(demux);
+        stack.Link();
+        demux->SetEndOfStreamAtEnd(true);
+    }
+    void Run() { mux->PullData(ByteAmount(0x7FFFFFFF)); }
+    std::vector<Packet> Packets() const {
+        std::vector<Packet> packets;
+        for (size_t i = 0; i < sink->entries.size(); ++i) {
+            const Bytes& bytes = sink->entries[i].bytes;
+            for (size_t at = 0; at + 188 <= bytes.size(); at += 188) {
+                packets.push_back(Packet{i, bytes.data() + at});
+            }
+        }
+        return packets;
+    }
+    std::vector<Packet> PacketsOf(uint16_t pid) const {
+        std::vector<Packet> out;
+        for (const Packet& packet : Packets()) {
+            if (packet.Pid() == pid) out.push_back(packet);
+        }
+        return out;
+    }
+
+    uint32_t audioFormat = SampleFormatAacAdts;
+    ComponentStack stack{StackIdMain};
+    boost::shared_ptr<RecordingSink> sink = boost::make_shared<RecordingSink>();
+    boost::shared_ptr<Mpeg2TsMux> mux = boost::make_shared<Mpeg2TsMux>(nullptr);
+    boost::shared_ptr<FakeDemux> demux = boost::make_shared<FakeDemux>(nullptr);
+    size_t video = 0;
+    size_t audio = 0;
+};
+
+const uint8_t kPat[] = {
+    0x00,                    // pointer_field
+    0x00, 0xB0, 0x0D,        // table_id 0, section_syntax_indicator, section_length 13
+    0x00, 0x00,              // transport_stream_id 0
+    0xC1, 0x00, 0x00,        // version 0, current_next_indicator; section 0 of 0
+    0x00, 0x01, 0xE0, 0x20,  // program 1 -> PMT PID 0x0020
+    0xF9, 0x62, 0xF5, 0x8B,  // CRC_32
+};
+
+// PMT, H.264 video and AAC-LC 48 kHz stereo (AudioSpecificConfig 11 90), version 0.
+const uint8_t kPmt[] = {
+    0x00,                    // pointer_field
+    0x02, 0xB0, 0x3C,        // table_id 2, section_length 60
+    0x00, 0x01,              // program_number 1
+    0xC1, 0x00, 0x00,        // version 0, current_next_indicator; section 0 of 0
+    0xE0, 0x21,              // PCR_PID 0x0021
+    0xF0, 0x25,              // program_info_length 37
+    0x1D, 0x23, 0x10, 0x01,  // IOD_descriptor, Scope_of_IOD_label, IOD_label
+    0x02, 0x1F, 0x00, 0x4F,  // InitialObjectDescriptor, ObjectDescriptorID 1
+    0xFF, 0xFF, 0xFE, 0xFE, 0xFF,  // profile-level indications
+    0x03, 0x16, 0x00, 0x22, 0x10,  // ES_Descriptor, ES_ID 0x0022, streamPriority 16
+    0x04, 0x11, 0x40, 0x15,        // DecoderConfigDescriptor: 14496-3 audio, audio stream
+    0xFF, 0xFF, 0xFF,              // bufferSizeDB
+    0xFF, 0xFF, 0xFF, 0xFF,        // maxBitrate
+    0xFF, 0xFF, 0xFF, 0xFF,        // avgBitrate
+    0x05, 0x02, 0x11, 0x90,        // DecoderSpecificInfo: the AudioSpecificConfig
+    0x1B, 0xE0, 0x21, 0xF0, 0x00,  // H.264 on PID 0x0021
+    0x0F, 0xE0, 0x22, 0xF0, 0x00,  // ADTS AAC on PID 0x0022
+    0xB8, 0xAB, 0xB8, 0x57,        // CRC_32
+};
+
+TEST_F(Mpeg2TsMuxTest, PatAndPmtAreGoldenEachInOnePacketBeforeTheKeyFrame) {
+    demux->SetStreamInfo(audio, StreamInfoKindAudioSpecificConfig, {0x11, 0x90});
+    demux->AddSample(video, Picture(1000), 10000000, 0, true);
+    demux->AddSample(audio, AdtsFrame(300), 10000000);
+    Run();
+
+    EXPECT_EQ(Bytes(kPat, kPat + sizeof kPat), mux->GetPat());
+    EXPECT_EQ(Bytes(kPmt, kPmt + sizeof kPmt), mux->GetPmt());
+    ASSERT_GE(sink->entries.size(), 4u);
+    // The group-of-pictures marker, timed by the PCR: 200 ms before the DTS.
+    EXPECT_TRUE(sink->entries[0].isMarker);
+    EXPECT_EQ(uint32_t(MemoryMarkerTypeGopStart), sink->entries[0].markerType);
+    EXPECT_EQ(10000000u - 200000u, sink->entries[0].gopTime);
+
+    struct Case {
+        size_t entry;
+        uint16_t pid;
+        const uint8_t* section;
+        size_t size;
+    } cases[] = {{1, 0x0000, kPat, sizeof kPat}, {2, 0x0020, kPmt, sizeof kPmt}};
+    for (const Case& c : cases) {
+        const Bytes& packet = sink->entries[c.entry].bytes;
+        ASSERT_EQ(188u, packet.size()) << c.pid;
+        EXPECT_EQ(0x47, packet[0]);
+        EXPECT_EQ(0x40 | (c.pid >> 8), packet[1]);  // payload_unit_start_indicator
+        EXPECT_EQ(c.pid & 0xFF, packet[2]);
+        EXPECT_EQ(0x30, packet[3]);  // adaptation field and payload, counter 0
+        EXPECT_EQ(183 - c.size, packet[4]);  // stuffing fills the packet exactly
+        EXPECT_EQ(0x00, packet[5]);  // no flags: the PAT carries no PCR
+        EXPECT_EQ(Bytes(188 - 6 - c.size, 0xFF), Bytes(packet.begin() + 6, packet.end() - c.size));
+        EXPECT_EQ(Bytes(c.section, c.section + c.size), Bytes(packet.end() - c.size, packet.end()));
+    }
+
+    // An outside reader agrees: CRCs good, one program, the two streams.
+    SvTools::TsReader reader;
+    const Bytes all = sink->Bytes();
+    reader.Feed(all.data(), all.size());
+    reader.Finish();
+    EXPECT_EQ(0u, reader.SectionErrors());
+    ASSERT_EQ(1u, reader.Programs().size());
+    EXPECT_EQ(0x21, reader.Programs()[0].pcrPid);
+    ASSERT_EQ(2u, reader.Programs()[0].streams.size());
+    EXPECT_EQ(0x22, reader.Programs()[0].streams[1].pid);
+}
+
+TEST_F(Mpeg2TsMuxTest, ThePmtVersionGrowsAtEachRefreshAndCountersRunPerPid) {
+    uint64_t time = 0;
+    for (int refresh = 0; refresh < 33; ++refresh) {
+        demux->AddSample(video, Picture(400), time, 0, true);
+        demux->AddSample(audio, AdtsFrame(200), time);
+        demux->AddSample(video, Picture(400), time + 40000, 0, false);
+        time += 80000;
+        Run();
+        // Versions 0, 1 ... 31, then round to 0 again.
+        const uint8_t expected[] = {0xC1, 0xC3, 0xFF, 0xC1};
+        const int at[] = {0, 1, 31, 32};
+        for (int k = 0; k < 4; ++k) {
+            if (refresh == at[k]) {
+                EXPECT_EQ(expected[k], mux->GetPmt()[6]) << refresh;
+            }
+        }
+        mux->SetPosition(BytePosition(0), StackIdAny);
+    }
+    EXPECT_EQ(Bytes(kPat, kPat + sizeof kPat), mux->GetPat());  // never changes
+
+    std::map<uint16_t, int> next;
+    std::map<uint16_t, int> count;
+    for (const Packet& packet : Packets()) {
+        const uint16_t pid = packet.Pid();
+        if (next.count(pid)) {
+            EXPECT_EQ(next[pid], packet.Counter()) << "PID " << pid;
+        }
+        next[pid] = (packet.Counter() + 1) & 0x0F;
+        ++count[pid];
+    }
+    EXPECT_EQ(33, count[0x0000]);
+    EXPECT_EQ(33, count[0x0020]);
+    EXPECT_EQ(66 * 3, count[0x0021]);  // 400 bytes with headers take three packets
+    EXPECT_EQ(33 * 2, count[0x0022]);
+}
+
+TEST_F(Mpeg2TsMuxTest, TimestampsFollowTheSampleTimes) {
+    struct Case {
+        uint64_t decodeTime;
+        uint64_t presentationOffset;
+        uint64_t dts;
+        uint64_t pts;
+    } cases[] = {
+        {10000000, 0, 900000, 900000},          // 10 s, PTS only
+        {10000000, 80000, 900000, 907200},      // two frames of reordering
+        {10001234, 0, 900111, 900111},          // (t + 5 us) x 0.09, truncated
+        {10001107, 0, 900100, 900100},          // rounds to the nearest tick
+    };
+    for (const Case& c : cases) {
+        demux->AddSample(video, Picture(100), c.decodeTime, c.presentationOffset, false);
+    }
+    Run();
+    EXPECT_EQ(0u, mux->GetTimestampOffset());  // the first DTS is past 0.2 s
+    const std::vector<Packet> packets = PacketsOf(0x0021);
+    ASSERT_EQ(4u, packets.size());
+    for (size_t i = 0; i < packets.size(); ++i) {
+        const Packet& packet = packets[i];
+        ASSERT_TRUE(packet.HasPcr()) << i;  // every video PES carries a PCR
+        EXPECT_EQ(cases[i].dts * 300 - 5400000, packet.Pcr()) << i;
+        const uint8_t* pes = packet.Payload();
+        ASSERT_EQ(0xE0, pes[3]);
+        EXPECT_EQ(0x83, pes[6]);
+        if (cases[i].pts == cases[i].dts) {
+            EXPECT_EQ(0x80, pes[7]) << i;
+            EXPECT_EQ(5, pes[8]);
+            EXPECT_EQ(0x21, pes[9] & 0xF1);  // '0010' prefix and marker
+            EXPECT_EQ(cases[i].pts, ReadTimestamp(pes + 9)) << i;
+            EXPECT_EQ(100u + 14 - 6, (pes[4] << 8 | pes[5]));
+        } else {
+            EXPECT_EQ(0xC0, pes[7]) << i;
+            EXPECT_EQ(10, pes[8]);
+            EXPECT_EQ(0x31, pes[9] & 0xF1);   // '0011'
+            EXPECT_EQ(0x11, pes[14] & 0xF1);  // '0001'
+            EXPECT_EQ(cases[i].pts, ReadTimestamp(pes + 9)) << i;
+            EXPECT_EQ(cases[i].dts, ReadTimestamp(pes + 14)) << i;
+            EXPECT_EQ(100u + 19 - 6, (pes[4] << 8 | pes[5]));
+        }
+    }
+}
+
+TEST_F(Mpeg2TsMuxTest, AnEarlyFirstDecodeTimeShiftsEverythingByTwoTenthsOnce) {
+    demux->AddSample(video, Picture(100), 0, 0, true);
+    demux->AddSample(video, Picture(100), 40000, 0, false);
+    Run();
+    EXPECT_EQ(18000u, mux->GetTimestampOffset());
+    std::vector<Packet> packets = PacketsOf(0x0021);
+    ASSERT_EQ(2u, packets.size());
+    EXPECT_EQ(18000u, ReadTimestamp(packets[0].Payload() + 9));
+    EXPECT_EQ(0u, packets[0].Pcr());
+    EXPECT_EQ(0u, sink->entries[0].gopTime);
+    EXPECT_EQ(18000u + 3600u, ReadTimestamp(packets[1].Payload() + 9));
+
+    // A seek back to the start: the offset is already in every timestamp and is not added a
+    // second time, so the first picture does not land after the ones that follow it.
+    mux->SetPosition(BytePosition(0), StackIdMain);
+    demux->AddSample(video, Picture(100), 0, 0, true);
+    demux->AddSample(video, Picture(100), 40000, 0, false);
+    Run();
+    packets = PacketsOf(0x0021);
+    ASSERT_EQ(4u, packets.size());
+    EXPECT_EQ(18000u, ReadTimestamp(packets[2].Payload() + 9));
+    EXPECT_EQ(18000u + 3600u, ReadTimestamp(packets[3].Payload() + 9));
+}
+
+TEST_F(Mpeg2TsMuxTest, KeyFramesStartGroupsAndChunksHoldWholePacketsOfOneUnit) {
+    demux->SetStreamInfo(audio, StreamInfoKindAudioSpecificConfig, {0x11, 0x90});
+    const uint32_t sizes[] = {100000, 3000, 70000, 5000};
+    const bool keys[] = {true, false, true, false};
+    for (int i = 0; i < 4; ++i) {
+        demux->AddSample(video, Picture(sizes[i]), 1000000 + i * 40000, 40000, keys[i]);
+        demux->AddSample(audio, AdtsFrame(400), 1000000 + i * 40000 + 10000);
+    }
+    Run();
+
+    // Marker, PAT, PMT, then the key frame, each time; nothing of the kind before others.
+    const std::vector<RecordingSink::Entry>& entries = sink->entries;
+    std::vector<size_t> markers;
+    for (size_t i = 0; i < entries.size(); ++i) {
+        if (entries[i].isMarker && entries[i].markerType == MemoryMarkerTypeGopStart) {
+            markers.push_back(i);
+        }
+    }
+    ASSERT_EQ(2u, markers.size());
+    for (size_t m : markers) {
+        ASSERT_LT(m + 3, entries.size());
+        const Packet pat{m + 1, entries[m + 1].bytes.data()};
+        const Packet pmt{m + 2, entries[m + 2].bytes.data()};
+        const Packet picture{m + 3, entries[m + 3].bytes.data()};
+        EXPECT_EQ(188u, entries[m + 1].bytes.size());
+        EXPECT_EQ(0x0000, pat.Pid());
+        EXPECT_EQ(188u, entries[m + 2].bytes.size());
+        EXPECT_EQ(0x0020, pmt.Pid());
+        EXPECT_EQ(0x0021, picture.Pid());
+        EXPECT_TRUE(picture.UnitStart());
+        EXPECT_EQ(picture.Pcr() / 27, entries[m].gopTime);
+    }
+
+    // Every chunk: whole packets of one PID, at most 348; every unit starts a chunk.
+    std::vector<Packet> packets = Packets();
+    size_t previousChunk = ~size_t(0);
+    for (const Packet& packet : packets) {
+        if (packet.UnitStart()) {
+            EXPECT_NE(previousChunk, packet.chunk);
+        }
+        if (packet.chunk == previousChunk) {
+            EXPECT_EQ(packets[&packet - &packets[0] - 1].Pid(), packet.Pid());
+        }
+        previousChunk = packet.chunk;
+    }
+    for (const RecordingSink::Entry& entry : entries) {
+        if (entry.isMarker) continue;
+        EXPECT_EQ(0u, entry.bytes.size() % 188);
+        EXPECT_LE(entry.bytes.size(), 348u * 188u);
+    }
+    // The 100000-byte picture with its PCR and header needs 544 packets: a full chunk and
+    // the rest.
+    EXPECT_EQ(348u * 188u, entries[3].bytes.size());
+    EXPECT_EQ((544u - 348u) * 188u, entries[4].bytes.size());
+    const uint8_t* big = Packet{3, entries[3].bytes.data()}.Payload();
+    EXPECT_EQ(0, big[4] | big[5]);  // PES_packet_length 0: too long for 16 bits
+
+    // The payload arrives whole and in order.
+    SvTools::TsReader reader;
+    const Bytes all = sink->Bytes();
+    reader.Feed(all.data(), all.size());
+    reader.Finish();
+    EXPECT_TRUE(reader.ContinuityErrors().empty());
+    EXPECT_EQ(0u, reader.PesErrors());
+    std::vector<size_t> videoSizes;
+    for (const SvTools::TsPes& pes : reader.Pes()) {
+        if (pes.pid == 0x21) {
+            videoSizes.push_back(pes.payload.size());
+            EXPECT_EQ(Picture(static_cast<uint32_t>(pes.payload.size())), pes.payload);
+        } else {
+            EXPECT_EQ(AdtsFrame(400), pes.payload);
+            EXPECT_EQ(0xC0, pes.streamId);
+        }
+    }
+    EXPECT_EQ((std::vector<size_t>{100000, 3000, 70000, 5000}), videoSizes);
+}
+
+TEST_F(Mpeg2TsMuxTest, ShortUnitsFillOnePacketWithStuffing) {
+    // 14 header bytes + 169 = 183: an adaptation field of one byte, length 0, no flags.
+    demux->AddSample(audio, AdtsFrame(169), 1000000);
+    // 14 + 8 (PCR) + 100: the PCR's adaptation field grows to fill the packet.
+    demux->AddSample(video, Picture(100), 1000000, 0, false);
+    Run();
+    const std::vector<Packet> audioPackets = PacketsOf(0x0022);
+    ASSERT_EQ(1u, audioPackets.size());
+    EXPECT_EQ(0x30, audioPackets[0].p[3] & 0xF0);
+    EXPECT_EQ(0, audioPackets[0].p[4]);
+    EXPECT_EQ(0x00, audioPackets[0].p[5]);  // the first PES byte, not a flags byte
+    EXPECT_EQ(183u, audioPackets[0].PayloadSize());
+
+    const std::vector<Packet> videoPackets = PacketsOf(0x0021);
+    ASSERT_EQ(1u, videoPackets.size());
+    EXPECT_EQ(183 - 114, videoPackets[0].p[4]);
+    EXPECT_EQ(0x10, videoPackets[0].p[5]);  // PCR_flag
+    EXPECT_EQ(Bytes(183 - 114 - 7, 0xFF),
+              Bytes(videoPackets[0].p + 12, videoPackets[0].p + 12 + 183 - 114 - 7));
+    EXPECT_EQ(114u, videoPackets[0].PayloadSize());
+}
+
+TEST_F(Mpeg2TsMuxTest, AacWithoutItsConfigurationGetsNoDescriptor) {
+    // The audio stream stays empty: nothing tells the configuration.
+    demux->AddSample(video, Picture(100), 1000000, 0, true);
+    Run();
+    const Bytes& pmt = mux->GetPmt();
+    ASSERT_GE(pmt.size(), 27u);
+    EXPECT_EQ(0xF0, pmt[11]);  // program_info_length 0
+    EXPECT_EQ(0x00, pmt[12]);
+    EXPECT_EQ(Bytes({0x1B, 0xE0, 0x21, 0xF0, 0x00, 0x0F, 0xE0, 0x22, 0xF0, 0x00}),
+              Bytes(pmt.begin() + 13, pmt.begin() + 23));
+    EXPECT_EQ(27u, pmt.size());
+}
+
+class Mpeg2TsMuxAudioOnlyTest : public Mpeg2TsMuxTest {
+protected:
+    void SetUp() override {
+        audio = demux->AddStream(0xBD, SampleMediaTypeAudio, SampleFormatEac3);
+        stack.AddComponent(sink);
+        stack.AddComponent(mux);
+        stack.AddComponent(demux);
+        stack.Link();
+        demux->SetEndOfStreamAtEnd(true);
+    }
+};
+
+TEST_F(Mpeg2TsMuxAudioOnlyTest, AudioAloneGetsNoTablesAndEac3GoesToPrivateStream1) {
+    for (int i = 0; i < 3; ++i) demux->AddSample(audio, Bytes(300, 0x0B), 1000000 + i * 32000);
+    Run();
+    EXPECT_TRUE(PacketsOf(0x0000).empty());
+    EXPECT_TRUE(PacketsOf(0x0020).empty());
+    const std::vector<Packet> packets = PacketsOf(0x0022);
+    ASSERT_EQ(6u, packets.size());
+    EXPECT_EQ(0xBD, packets[0].Payload()[3]);
+    EXPECT_FALSE(packets[0].HasPcr());
+    // The table it would write lists E-AC-3 and nothing else.
+    EXPECT_EQ(Bytes({0x87, 0xE0, 0x22, 0xF0, 0x00}),
+              Bytes(mux->GetPmt().begin() + 13, mux->GetPmt().begin() + 18));
+    EXPECT_EQ(22u, mux->GetPmt().size());
+}
+
+}  // namespace
+}  // namespace SarvelonMediaKit
