@@ -1,0 +1,319 @@
+#include "engine/demux/Mpeg2PsParser.h"
+
+#include <gtest/gtest.h>
+
+#include "engine/demux/Mpeg2PsParserTestSupport.h"
+
+namespace SarvelonMediaKit {
+namespace {
+
+using namespace ParserTest;
+
+// A pack with the stream map, then an aligned video access unit in three PES packets (only the
+// first with PTS and DTS), an audio frame, and a second video unit; then the end code.
+Bytes SmallStream() {
+    Bytes s = Pack(300 * 1000);
+    Append(s, StreamMap());
+    Append(s, Pes(0xE0, Filled(100, 1), 9000 + 3600, 9000, true));
+    Append(s, Pes(0xE0, Filled(50, 2)));
+    Append(s, Pes(0xE0, Filled(25, 3)));
+    Append(s, Pes(0xC0, Filled(40, 4), 9000, -1, true));
+    Append(s, Pack(300 * 5000));
+    Append(s, Pes(0xE0, Filled(60, 5), 12600 + 3600, 12600, false));
+    Append(s, Pes(0xE0, Filled(10, 6)));
+    Append(s, ProgramEnd());
+    return s;
+}
+
+TEST(Mpeg2PsParserTest, AssemblesSamplesWithTimesAndKeyFlags) {
+    RecordingParser parser(true);
+    EXPECT_EQ(Mpeg2PsParser::ResultProgramEnd, parser.Feed(SmallStream(), {}));
+    EXPECT_EQ(0xC0, parser.GetAudioStreamId());
+    EXPECT_EQ(0x0F, parser.GetAudioStreamType());
+    EXPECT_EQ(0xE0, parser.GetVideoStreamId());
+    ASSERT_EQ(3u, parser.samples.size());
+
+    // The access unit split over three packets is one sample of three chunks.
+    const Sample& first = parser.samples[0];
+    EXPECT_EQ(3u, first.GetPayload().GetChunks().size());
+    Bytes expected = Filled(100, 1);
+    Append(expected, Filled(50, 2));
+    Append(expected, Filled(25, 3));
+    EXPECT_EQ(expected, SampleBytes(first));
+    EXPECT_EQ(2u, first.GetType());
+    EXPECT_EQ(100000u, first.GetDecodeTime().Get());        // DTS 9000 ticks
+    EXPECT_EQ(40000u, first.GetPresentationOffset().Get()); // PTS - DTS = 3600 ticks
+    EXPECT_TRUE(first.IsKeyFrame());
+
+    const Sample& audio = parser.samples[1];
+    EXPECT_EQ(1u, audio.GetType());
+    EXPECT_EQ(Filled(40, 4), SampleBytes(audio));
+    EXPECT_EQ(100000u, audio.GetDecodeTime().Get());  // PTS only: decode time from the PTS
+    EXPECT_EQ(0u, audio.GetPresentationOffset().Get());
+
+    // The last unit continues over a PTS-less packet and is handed on at program end.
+    const Sample& last = parser.samples[2];
+    EXPECT_EQ(70u, last.GetPayload().Size());
+    EXPECT_EQ(140000u, last.GetDecodeTime().Get());
+    EXPECT_FALSE(last.IsKeyFrame());
+    EXPECT_EQ(1u, parser.metadataCompleteCalls);  // at the first media packet
+}
+
+TEST(Mpeg2PsParserTest, LargestTimesFitWithoutLoss) {
+    // The largest 33-bit PTS in microseconds, and the largest SCR base with extension 299.
+    const uint64_t maxTicks = (uint64_t(1) << 33) - 1;
+    const uint64_t maxScr = maxTicks * 300 + 299;
+    Bytes s = Pack(maxScr);
+    Append(s, StreamMap());
+    Append(s, Pes(0xE0, Filled(10, 1), static_cast<int64_t>(maxTicks), -1, true));
+    Append(s, ProgramEnd());
+    RecordingParser parser(true);
+    parser.Feed(s, {});
+    EXPECT_EQ(maxScr, parser.GetScr());
+    ASSERT_EQ(1u, parser.samples.size());
+    EXPECT_EQ(static_cast<uint64_t>(maxTicks / 0.09), parser.samples[0].GetDecodeTime().Get());
+}
+
+TEST(Mpeg2PsParserTest, EveryCutGivesTheSameReports) {
+    const Bytes stream = SmallStream();
+    RecordingParser whole(true);
+    whole.Feed(stream, {});
+    for (const std::vector<size_t>& pieces :
+         std::vector<std::vector<size_t>>{{1}, {2}, {3}, {7}, {5, 1, 13, 2}}) {
+        RecordingParser cut(true);
+        cut.Feed(stream, pieces);
+        EXPECT_EQ(whole.log, cut.log) << "piece size " << pieces[0];
+    }
+}
+
+TEST(Mpeg2PsParserTest, RefusesDataBeforeTheFirstPack) {
+    Bytes s = Pes(0xE0, Filled(10, 1), 9000, -1, true);
+    Append(s, Pack(300));
+    {
+        RecordingParser parser(true);
+        EXPECT_EQ(Mpeg2PsParser::ResultNoPackFirst, parser.Feed(s, {}));
+    }
+    {
+        // Garbage before the pack is refused too, one byte or many.
+        RecordingParser parser(true);
+        Bytes g{0x47};
+        Append(g, Pack(300));
+        EXPECT_EQ(Mpeg2PsParser::ResultNoPackFirst, parser.Feed(g, {}));
+    }
+    {
+        // After Reset(true) the same data are taken.
+        RecordingParser parser(true);
+        parser.Reset(true);
+        Append(s, ProgramEnd());
+        EXPECT_EQ(Mpeg2PsParser::ResultProgramEnd, parser.Feed(s, {}));
+        EXPECT_EQ(1u, parser.samples.size());
+    }
+    {
+        // Extra zeros before 01 BA are accepted.
+        RecordingParser parser(true);
+        Bytes z{0x00, 0x00};
+        Append(z, Pack(300));
+        Append(z, ProgramEnd());
+        EXPECT_EQ(Mpeg2PsParser::ResultProgramEnd, parser.Feed(z, {}));
+    }
+}
+
+TEST(Mpeg2PsParserTest, ResynchronisesAfterTheFirstPack) {
+    Bytes s = Pack(300);
+    Append(s, StreamMap());
+    Append(s, Pes(0xE0, Filled(10, 1), 9000, -1, true));
+    Append(s, Bytes{0x55, 0x00, 0x00, 0x01, 0xE3, 0x99});       // garbage, unknown PES id
+    Append(s, Pes(0xE0, Filled(20, 2), 12600, -1, true));         // a known id: sync point
+    Append(s, Pes(0xC0, Filled(30, 3), 12600, -1, true));
+    Append(s, ProgramEnd());
+    RecordingParser parser(true);
+    EXPECT_EQ(Mpeg2PsParser::ResultProgramEnd, parser.Feed(s, {}));
+    EXPECT_EQ(1u, parser.resyncCalls);
+    ASSERT_EQ(3u, parser.samples.size());
+    EXPECT_EQ(Filled(10, 1), SampleBytes(parser.samples[0]));
+    EXPECT_EQ(Filled(20, 2), SampleBytes(parser.samples[1]));
+    EXPECT_EQ(Filled(30, 3), SampleBytes(parser.samples[2]));
+}
+
+TEST(Mpeg2PsParserTest, StreamMapThatDoesNotFitGivesTwo) {
+    // Raw map payloads (the bytes after PES_packet_length) and whether they are accepted.
+    struct Case {
+        const char* name;
+        Bytes payload;
+        Mpeg2PsParser::Result result;
+    };
+    const Bytes good = StreamMap();  // with its 6-byte PES prefix cut below
+    Bytes goodPayload(good.begin() + 6, good.end());
+    Bytes longInfo = goodPayload;
+    longInfo[2] = 0x7F;  // program_stream_info_length far past the bytes
+    Bytes longMap = goodPayload;
+    longMap[5] = static_cast<uint8_t>(longMap[5] + 1);  // the map would take a CRC byte
+    Bytes longDescriptor = goodPayload;
+    longDescriptor[6 + 2] = 0x00;
+    longDescriptor[6 + 3] = 0x09;  // the first entry's descriptors run past the map
+    Bytes cutEntry = goodPayload;
+    cutEntry[5] = static_cast<uint8_t>(cutEntry[5] - 2);  // the map ends inside an entry
+    const Case cases[] = {
+        {"well formed", goodPayload, 0},
+        {"3 bytes", Bytes{0x80, 0x01, 0x00}, Mpeg2PsParser::ResultBadStreamMap},
+        {"info length past the end", longInfo, Mpeg2PsParser::ResultBadStreamMap},
+        {"map into the CRC", longMap, Mpeg2PsParser::ResultBadStreamMap},
+        {"descriptor past the map", longDescriptor, Mpeg2PsParser::ResultBadStreamMap},
+        {"entry cut by the map length", cutEntry, Mpeg2PsParser::ResultBadStreamMap},
+    };
+    for (const Case& c : cases) {
+        RecordingParser parser(true);
+        Bytes s = Pack(300);
+        Mpeg2PsPes pes;
+        pes.SetStreamId(0xBC);
+        pes.AddData(c.payload.data(), static_cast<uint32_t>(c.payload.size()), true);
+        pes.AppendTo(s);
+        EXPECT_EQ(c.result, parser.Feed(s, {})) << c.name;
+        // A refused map leaves the elementary-stream map empty, so the next one is read.
+        EXPECT_EQ(c.result == 0 ? 2u : 0u, parser.GetEsMap().size()) << c.name;
+        if (c.result != 0) {
+            EXPECT_EQ(0, parser.GetVideoStreamId()) << c.name;
+            EXPECT_EQ(0u, parser.Feed(StreamMap(), {})) << c.name;
+            EXPECT_EQ(2u, parser.GetEsMap().size()) << c.name;
+        }
+    }
+}
+
+TEST(Mpeg2PsParserTest, StreamMapRoutesPrivateStreamOneAndLaterAudio) {
+    Mpeg2PsPsm psm;
+    psm.SetCurrentNextIndicator(true);
+    psm.AddEsInfo(0xC0, 0x0F);
+    psm.AddEsInfo(0xC1, 0x0F);  // the later audio entry wins
+    psm.AddEsInfo(0xBD, 0x81);  // not an audio type on 0xBD
+    Bytes map(psm.GetSize());
+    psm.Write(map.data(), static_cast<uint32_t>(map.size()));
+    RecordingParser parser(true);
+    Bytes s = Pack(300);
+    Append(s, map);
+    EXPECT_EQ(0u, parser.Feed(s, {}));
+    EXPECT_EQ(0xC1, parser.GetAudioStreamId());
+
+    Mpeg2PsPsm eac3;
+    eac3.AddEsInfo(0xBD, 0x87);
+    Bytes map2(eac3.GetSize());
+    eac3.Write(map2.data(), static_cast<uint32_t>(map2.size()));
+    RecordingParser second(true);
+    Bytes s2 = Pack(300);
+    Append(s2, map2);
+    EXPECT_EQ(0u, second.Feed(s2, {}));
+    EXPECT_EQ(0xBD, second.GetAudioStreamId());
+    EXPECT_EQ(0x87, second.GetAudioStreamType());
+}
+
+TEST(Mpeg2PsParserTest, MetadataBlockTooLargeIsRefused) {
+    // A block whose length field asks for 4 GiB is not gathered.
+    Bytes block{0xFF, 0xFF, 0xFF, 0xF0, 0x03, 0x00};
+    Bytes s = Pack(300);
+    Append(s, Pes(0xF1, block, -1, -1, true));
+    RecordingParser parser(true);
+    EXPECT_EQ(Mpeg2PsParser::ResultBadMetadata, parser.Feed(s, {}));
+}
+
+TEST(Mpeg2PsParserTest, PassThroughInsertsTheStreamMapIntoACopy) {
+    // A header pack (SCR 0) with the system header and map, then a media pack: the first pack
+    // decides, so nothing is inserted.
+    Bytes header = Pack(0);
+    Append(header, StreamMap());
+    Bytes media = Pack(300 * 9000);
+    Append(media, Pes(0xE0, Filled(30, 1), 9000, -1, true));
+    {
+        RecordingParser parser(false);
+        Bytes s = header;
+        Append(s, media);
+        EXPECT_EQ(0u, parser.Feed(s, {}));
+        EXPECT_EQ(s, parser.output);
+    }
+    {
+        // After a Reset (a seek), the first media pack gets the system header and the map.
+        RecordingParser parser(false);
+        parser.Feed(header, {});
+        parser.Reset(true);
+        parser.output.clear();
+        const MemoryChunk in = ToChunk(media.data(), media.size());
+        EXPECT_EQ(0u, parser.Parse(in, false));
+        EXPECT_EQ(media, FromChunk(in));  // the caller's chunk is untouched
+
+        const Bytes map = StreamMap();
+        Bytes expected(media.begin(), media.begin() + 14);
+        Append(expected, map);
+        expected.insert(expected.end(), media.begin() + 14, media.end());
+        EXPECT_EQ(expected, parser.output);
+
+        // Only once per Reset.
+        parser.output.clear();
+        EXPECT_EQ(0u, parser.Parse(ToChunk(media.data(), media.size()), false));
+        EXPECT_EQ(media, parser.output);
+    }
+}
+
+TEST(Mpeg2PsParserTest, PassThroughStopsAfterTheEndCode) {
+    Bytes s = Pack(0);
+    Append(s, StreamMap());
+    Append(s, ProgramEnd());
+    const size_t endLength = s.size();
+    Append(s, Bytes{0x00, 0x00, 0x01, 0xBA, 0x12});
+    RecordingParser parser(false);
+    const MemoryChunk in = ToChunk(s.data(), s.size());
+    EXPECT_EQ(Mpeg2PsParser::ResultProgramEnd, parser.Parse(in, false));
+    EXPECT_EQ(Bytes(s.begin(), s.begin() + endLength), parser.output);
+    EXPECT_EQ(s.size(), in.Size());  // the cut is the parser's own copy
+}
+
+TEST(Mpeg2PsParserTest, IndexCompletesOnceAtTheFirstMediaPacket) {
+    Bytes s = Pack(300);
+    Append(s, StreamMap());
+    Append(s, Pes(0xE0, Filled(10, 1), 9000, -1, true));
+    Append(s, Pes(0xBF, Filled(20, 1)));  // after the header section: dropped
+    Append(s, Pes(0xE0, Filled(10, 1), 12600, -1, true));
+    RecordingParser parser(true);
+    parser.SetHashEnabled(true);
+    EXPECT_EQ(0u, parser.Feed(s, {}));
+    EXPECT_EQ(1u, parser.metadataCompleteCalls);
+    EXPECT_TRUE(parser.IsIndexComplete());
+    // Nothing was fed: the digest is the SHA-256 of no bytes.
+    ASSERT_EQ(32u, parser.GetIndexDigest().size());
+    EXPECT_EQ(0xE3, parser.GetIndexDigest()[0]);
+    EXPECT_EQ(0x55, parser.GetIndexDigest()[31]);
+}
+
+TEST(Mpeg2PsParserTest, Pack0MapRecordsWhereTheHeaderRecordsLie) {
+    Bytes s = Pack(0);
+    const uint32_t mapAt = static_cast<uint32_t>(s.size());
+    Append(s, StreamMap());
+    const uint32_t ps2At = static_cast<uint32_t>(s.size());
+    Append(s, Pes(0xBF, Bytes{0x49, 0x44, 0x4D, 0x78, 0, 0, 0, 4, 0, 0, 0, 0}));
+    const uint32_t ps2End = static_cast<uint32_t>(s.size());
+    const uint32_t mediaAt = ps2End;
+    Append(s, Pes(0xE0, Filled(10, 1), 9000, -1, true));
+    (void)mapAt;
+    // An index reader that takes any entry, so the map's bookkeeping is seen alone.
+    class Parser : public RecordingParser {
+    public:
+        Parser() : RecordingParser(true) {}
+        Result ParseIndexEntry() override {
+            GetIndexBuffer().clear();
+            return 0;
+        }
+    };
+    for (size_t piece : {size_t(0), size_t(1), size_t(5)}) {
+        Parser parser;
+        parser.CreatePack0Map();
+        parser.Feed(s, piece ? std::vector<size_t>{piece} : std::vector<size_t>{});
+        const Mpeg2PsParser::Pack0Map* map = parser.GetPack0Map();
+        ASSERT_NE(nullptr, map);
+        EXPECT_EQ(0u, map->packStart);
+        ASSERT_EQ(1u, map->metadataItems.size());
+        EXPECT_EQ(ps2At, map->metadataItems[0].start);
+        EXPECT_EQ(ps2End, map->metadataItems[0].end);
+        EXPECT_FALSE(map->metadataItems[0].isMetadata);
+        EXPECT_EQ(mediaAt, map->firstMediaPes);
+    }
+}
+
+}  // namespace
+}  // namespace SarvelonMediaKit

@@ -1,0 +1,192 @@
+#ifndef ENGINE_DEMUX_MPEG2PSPARSERTESTSUPPORT_H
+#define ENGINE_DEMUX_MPEG2PSPARSERTESTSUPPORT_H
+
+// Helpers of the parser's tests: a parser that records what it reports, and writers of small
+// program streams.
+
+#include <boost/shared_ptr.hpp>
+
+#include <cstdint>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "engine/core/MemoryChunk.h"
+#include "engine/demux/MediaTrack.h"
+#include "engine/demux/Mpeg2PsPack.h"
+#include "engine/demux/Mpeg2PsParser.h"
+#include "engine/demux/Mpeg2PsPes.h"
+#include "engine/demux/Mpeg2PsPsm.h"
+#include "engine/demux/TrackInfoKeys.h"
+#include "engine/mux/Sample.h"
+
+namespace SarvelonMediaKit {
+namespace ParserTest {
+
+typedef std::vector<uint8_t> Bytes;
+
+inline MemoryChunk ToChunk(const uint8_t* bytes, size_t size) {
+    MemoryChunk chunk(static_cast<uint32_t>(size), 0, 0);
+    for (size_t i = 0; i < size; ++i) {
+        *chunk.Data(static_cast<uint32_t>(i)) = bytes[i];
+    }
+    return chunk;
+}
+
+inline Bytes FromChunk(const MemoryChunk& chunk) {
+    return chunk.Size() ? Bytes(chunk.Data(0), chunk.Data(0) + chunk.Size()) : Bytes();
+}
+
+inline Bytes SampleBytes(const Sample& sample) {
+    Bytes out;
+    for (const MemoryChunk& c : sample.GetPayload().GetChunks()) {
+        const Bytes b = FromChunk(c);
+        out.insert(out.end(), b.begin(), b.end());
+    }
+    return out;
+}
+
+// Records every report of the parser as one line of text, in order; keeps the samples and the
+// output chunks.
+class RecordingParser : public Mpeg2PsParser {
+public:
+    explicit RecordingParser(bool demultiplexing) : Mpeg2PsParser(demultiplexing) {}
+
+    std::vector<std::string> log;
+    std::vector<Sample> samples;
+    std::vector<uint8_t> sampleIds;
+    Bytes output;
+    std::vector<MemoryChunk> outputChunks;
+    std::vector<boost::shared_ptr<MediaTrack>> tracks;
+    Result sampleResult = 0;
+    uint32_t metadataCompleteCalls = 0;
+    uint32_t resyncCalls = 0;
+
+    // Feeds data in pieces of the given sizes (cycled; the rest of data at the end); logs and
+    // returns the first non-zero result, continuing after results a caller may go on from.
+    Result Feed(const Bytes& data, const std::vector<size_t>& pieces) {
+        size_t pos = 0;
+        size_t i = 0;
+        while (pos < data.size()) {
+            size_t n = pieces.empty() ? data.size() : pieces[i++ % pieces.size()];
+            n = std::min(n, data.size() - pos);
+            const Result r = Parse(ToChunk(data.data() + pos, n), false);
+            pos += n;
+            if (r != 0) {
+                log.push_back("result " + std::to_string(r));
+                return r;
+            }
+        }
+        log.push_back("result 0");
+        return 0;
+    }
+
+protected:
+    Sample CreateSample(uint8_t streamId, uint32_t payloadLength) override {
+        Sample s = Mpeg2PsParser::CreateSample(streamId, payloadLength);
+        s.SetStreamRef(StreamReference(streamId));
+        return s;
+    }
+    Result OnSample(const Sample& sample) override {
+        char line[160];
+        std::snprintf(line, sizeof line, "sample id=%02x type=%u size=%llu dts=%llu pto=%llu key=%d",
+                      static_cast<unsigned>(sample.GetStreamRef().Get()), sample.GetType(),
+                      static_cast<unsigned long long>(sample.GetPayload().Size()),
+                      static_cast<unsigned long long>(sample.GetDecodeTime().Get()),
+                      static_cast<unsigned long long>(sample.GetPresentationOffset().Get()),
+                      sample.IsKeyFrame() ? 1 : 0);
+        log.push_back(line);
+        samples.push_back(sample);
+        sampleIds.push_back(static_cast<uint8_t>(sample.GetStreamRef().Get()));
+        return sampleResult;
+    }
+    Result OnOutputChunk(const MemoryChunk& chunk) override {
+        const Bytes b = FromChunk(chunk);
+        output.insert(output.end(), b.begin(), b.end());
+        outputChunks.push_back(chunk);
+        return 0;
+    }
+    Result OnNewTrack(const boost::shared_ptr<MediaTrack>& track) override {
+        std::string line = "track";
+        for (const auto& entry : track->GetInfo()) {
+            std::string value;
+            entry.second.Print("", value);
+            while (!value.empty() && value.back() == '\n') {
+                value.pop_back();
+            }
+            line += " " + entry.first + "=" + value;
+        }
+        line += " seek=" + std::to_string(track->GetIndex().GetCount());
+        log.push_back(line);
+        tracks.push_back(track);
+        return 0;
+    }
+    Result MetadataComplete() override {
+        ++metadataCompleteCalls;
+        log.push_back("metadata complete");
+        return 0;
+    }
+    Result ShouldResync(const uint8_t* current, uint32_t left) override {
+        ++resyncCalls;
+        return Mpeg2PsParser::ShouldResync(current, left);
+    }
+};
+
+// ---- Writers of small streams ----
+
+inline void Append(Bytes& out, const Bytes& more) { out.insert(out.end(), more.begin(), more.end()); }
+
+inline Bytes Pack(uint64_t scr) {
+    Mpeg2PsPack pack;
+    pack.SetScr(scr);
+    pack.SetMuxRate(1000);
+    Bytes out;
+    pack.AppendTo(out);
+    return out;
+}
+
+inline Bytes Pes(uint8_t id, const Bytes& payload, int64_t pts = -1, int64_t dts = -1,
+                 bool aligned = false) {
+    Mpeg2PsPes pes;
+    pes.SetStreamId(id);
+    if (pts >= 0) {
+        pes.SetPts(static_cast<uint64_t>(pts));
+    }
+    if (dts >= 0) {
+        pes.SetDts(static_cast<uint64_t>(dts));
+    }
+    pes.SetDataAlignment(aligned);
+    pes.AddData(payload.data(), static_cast<uint32_t>(payload.size()), true);
+    Bytes out;
+    pes.AppendTo(out);
+    return out;
+}
+
+// A stream map packet (start code to CRC) naming H.264 on 0xE0 and AAC on 0xC0, with optional program_stream_info.
+inline Bytes StreamMap(const Bytes& info = Bytes()) {
+    Mpeg2PsPsm psm;
+    psm.SetCurrentNextIndicator(true);
+    if (!info.empty()) {
+        psm.AddProgramStreamInfo(info.data(), static_cast<uint16_t>(info.size()));
+    }
+    psm.AddEsInfo(0xE0, 0x1B);
+    psm.AddEsInfo(0xC0, 0x0F);
+    Bytes out(psm.GetSize());
+    out.resize(psm.Write(out.data(), static_cast<uint32_t>(out.size())));
+    return out;
+}
+
+inline Bytes ProgramEnd() { return Bytes{0x00, 0x00, 0x01, 0xB9}; }
+
+inline Bytes Filled(size_t n, uint8_t seed) {
+    Bytes b(n);
+    for (size_t i = 0; i < n; ++i) {
+        b[i] = static_cast<uint8_t>(seed + i * 7);
+    }
+    return b;
+}
+
+}  // namespace ParserTest
+}  // namespace SarvelonMediaKit
+
+#endif

@@ -1,0 +1,51 @@
+#ifndef TOOLS_TITLEDUMP_TITLEDUMP_H
+#define TOOLS_TITLEDUMP_TITLEDUMP_H
+
+#include <boost/shared_ptr.hpp>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "engine/demux/MediaTrack.h"
+#include "engine/demux/Mpeg2PsParser.h"
+
+namespace SvTools {
+
+// What one elementary stream of a title delivered.
+struct StreamSummary {
+    uint8_t streamId = 0;
+    uint8_t streamType = 0;      // from the program stream map; 0 when it names none
+    uint32_t mediaType = 0;      // 1 audio, 2 video, 0 other
+    uint64_t samples = 0;
+    uint64_t keyFrames = 0;
+    uint64_t bytes = 0;
+    uint64_t firstDecodeTime = 0;  // microseconds
+    uint64_t lastDecodeTime = 0;
+};
+
+// What the parser read from a title.
+struct TitleSummary {
+    std::vector<boost::shared_ptr<SarvelonMediaKit::MediaTrack>> tracks;
+    std::vector<SarvelonMediaKit::Mpeg2PsParser::Chapter> chapters;
+    std::vector<StreamSummary> streams;  // in the order of their first sample
+    // The parser's last result: 12 at the program end code, 0 when the file ended without one,
+    // any other value is the error that stopped it.
+    uint32_t result = 0;
+    uint64_t bytesParsed = 0;  // bytes handed to the parser before it stopped
+};
+
+// Parses the title in pieces of pieceSize bytes. False, with the reason in error, when the file
+// cannot be read; a title the parser refuses still gives true, with the parser's result.
+bool ReadTitle(const std::string& path, TitleSummary& summary, std::string& error,
+               size_t pieceSize = 65536);
+
+// The summary as text, one item per line.
+std::string FormatTitle(const TitleSummary& summary);
+
+// Name of a parser result ("program end", "bad magic", ...).
+std::string ResultName(uint32_t result);
+
+}  // namespace SvTools
+
+#endif
