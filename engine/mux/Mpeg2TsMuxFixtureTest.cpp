@@ -1,0 +1,124 @@
+// A fixture clip taken apart by the fake demultiplexer, put together again by Mpeg2TsMux and
+// written by FileServer on a running session: outside tools must accept the file and the
+// access units must come out as they went in.
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <boost/make_shared.hpp>
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "engine/api/Session.h"
+#include "engine/core/ComponentStack.h"
+#include "engine/mux/Mpeg2TsMux.h"
+#include "engine/serve/FileServer.h"
+#include "tests/support/FakeDemux.h"
+#include "tests/support/Fixtures.h"
+#include "tools/common/TsReader.h"
+
+namespace SarvelonMediaKit {
+namespace {
+
+using SvTestSupport::FakeDemux;
+using SvTestSupport::Fixtures;
+using SvTestSupport::RunProgram;
+
+struct Elementary {
+    std::vector<SvTools::TsPes> video;
+    std::vector<uint8_t> audio;  // the audio bytes in order, however they were cut
+    size_t audioPes = 0;
+};
+
+Elementary Split(SvTools::TsReader& reader) {
+    Elementary out;
+    for (SvTools::TsPes& pes : reader.Pes()) {
+        if (pes.streamType == 0x1B) {
+            out.video.push_back(pes);
+        } else if (pes.streamType == 0x0F || pes.streamType == 0x87) {
+            out.audio.insert(out.audio.end(), pes.payload.begin(), pes.payload.end());
+            ++out.audioPes;
+        }
+    }
+    return out;
+}
+
+void Remux(const std::string& source, const std::string& out, uint32_t mergeCount) {
+    boost::shared_ptr<Session> session = Session::Create();
+    boost::shared_ptr<FileServer> sink = boost::make_shared<FileServer>(session.get());
+    boost::shared_ptr<Mpeg2TsMux> mux = boost::make_shared<Mpeg2TsMux>(session.get());
+    boost::shared_ptr<FakeDemux> demux = boost::make_shared<FakeDemux>(session.get());
+    demux->LoadTransportStream(source);
+    demux->SetEndOfStreamAtEnd(true);
+    demux->SetEndOfDataAtEnd(true);  // the file sink ends the session there
+    mux->SetMergeCount(mergeCount);
+    sink->SetName(out, true);
+    ASSERT_FALSE(sink->HasFailed());
+    ComponentStack stack(StackIdMain);
+    stack.AddComponent(sink);
+    stack.AddComponent(mux);
+    stack.AddComponent(demux);
+    session->SetComponentStack(stack);
+    session->StartPump(1000);
+    session->SetPullAmount(ByteAmount(131072));
+    session->Start();
+    EXPECT_TRUE(session->WaitForStop(30000)) << "the end of data never reached the sink";
+    session->Stop(true);
+    EXPECT_FALSE(sink->HasFailed());
+}
+
+class Mpeg2TsMuxFixtureTest : public ::testing::TestWithParam<uint32_t> {
+protected:
+    void SetUp() override {
+        char pattern[] = "/tmp/tsmuxXXXXXX";
+        ASSERT_NE(nullptr, mkdtemp(pattern));
+        dir = pattern;
+        out = dir + "/out.ts";
+    }
+    void TearDown() override {
+        std::remove(out.c_str());
+        rmdir(dir.c_str());
+    }
+    std::string dir;
+    std::string out;
+};
+
+TEST_P(Mpeg2TsMuxFixtureTest, TheClipRemuxedIsAcceptedAndKeepsItsAccessUnits) {
+    const std::string source = Fixtures::ShortClip();
+    Remux(source, out, GetParam());
+
+    std::string report;
+    EXPECT_EQ(0, RunProgram({"tsinfo", out}, &report)) << report;
+    EXPECT_EQ(0, RunProgram({"ffmpeg", "-nostdin", "-v", "error", "-xerror", "-i", out, "-map",
+                             "0", "-f", "null", "-"},
+                            &report))
+        << report;
+
+    SvTools::TsReader in = SvTools::TsReader::ReadFile(source);
+    SvTools::TsReader got = SvTools::TsReader::ReadFile(out);
+    EXPECT_TRUE(got.ContinuityErrors().empty());
+    EXPECT_EQ(0u, got.SectionErrors());
+    EXPECT_EQ(0u, got.PesErrors());
+    EXPECT_EQ(0u, got.SkippedBytes());
+    const Elementary before = Split(in);
+    const Elementary after = Split(got);
+    ASSERT_EQ(before.video.size(), after.video.size());
+    for (size_t i = 0; i < before.video.size(); ++i) {
+        EXPECT_EQ(before.video[i].payload, after.video[i].payload) << "picture " << i;
+        EXPECT_EQ(before.video[i].dts, after.video[i].dts) << "picture " << i;
+        EXPECT_EQ(before.video[i].pts, after.video[i].pts) << "picture " << i;
+    }
+    EXPECT_EQ(before.audio, after.audio);
+    EXPECT_GT(after.audioPes, 0u);
+    // One table pair per group of pictures (a key frame every 50 pictures).
+    EXPECT_EQ(Fixtures::kShortClipFrames / 50, got.PacketsPerPid().at(0x0000));
+    EXPECT_EQ(Fixtures::kShortClipFrames / 50, got.PacketsPerPid().at(0x0020));
+}
+
+// Without and with four audio frames to a PES, as the HLS output has it.
+INSTANTIATE_TEST_SUITE_P(MergeCounts, Mpeg2TsMuxFixtureTest, ::testing::Values(0u, 4u));
+
+}  // namespace
+}  // namespace SarvelonMediaKit
