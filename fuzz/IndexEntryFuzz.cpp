@@ -1,0 +1,110 @@
+// Feeds index entries to the index-entry reader packet by packet, as the parser does: either
+// arbitrary bytes, or an entry made by the writer (version from the first input byte) with the
+// rest of the input laid over it and appended. Checks the reader's contract whatever the
+// bytes: an incomplete entry keeps the buffer untouched, every other result empties it, a
+// track comes only with success and never holds more seek entries than the bytes could carry,
+// and the buffer never grows past the reader's limit.
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <vector>
+
+#include "SVLibrary/Util/Sha256.h"
+#include "engine/demux/Mpeg2PsIndexEntry.h"
+#include "engine/demux/Mpeg2PsIndexEntryReader.h"
+
+namespace {
+
+using namespace SarvelonMediaKit;
+typedef Mpeg2PsIndexEntryReader Reader;
+
+std::vector<uint8_t> WrittenEntry(uint32_t version) {
+    Mpeg2PsIndexEntry entry;
+    entry.offset = 4096;
+    entry.size = 1 << 20;
+    entry.duration = 900000;
+    entry.bitRate = 2000000;
+    entry.trickPlayRate = 2;
+    entry.adaptationInterval = 90000;
+    entry.flags = 1;
+    entry.trackVersion = 1;
+    Mpeg2PsIndexEntry::Video video;
+    video.format = 1;
+    video.width = 320;
+    video.height = 240;
+    video.frameDuration = 3000;
+    video.avcDecoderConfigurationRecord = {1, 0x42, 0, 0x1E, 0xFF};
+    entry.video = video;
+    Mpeg2PsIndexEntry::Audio audio;
+    audio.format = 2;
+    audio.numChannels = 2;
+    audio.sampleFrequency = 44100;
+    audio.esDescriptor = {3, 4, 0, 1, 0, 0};
+    audio.identifier = "fin";
+    entry.audio = audio;
+    entry.seekPoints = {{0, 4096}, {90000, 8192}, {180000, 300000}};
+    std::vector<uint8_t> bytes;
+    entry.Write(version, bytes);
+    return bytes;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    if (size < 2) {
+        return 0;
+    }
+    const uint32_t mode = data[0] % 8;
+    const size_t piece = data[1] == 0 ? size : data[1];
+    data += 2;
+    size -= 2;
+
+    std::vector<uint8_t> input;
+    if (mode <= 4) {
+        input = WrittenEntry(mode);
+        for (size_t i = 0; i < size; ++i) {
+            if (i < input.size()) {
+                input[i] ^= data[i];
+            } else {
+                input.push_back(data[i]);
+            }
+        }
+    } else {
+        input.assign(data, data + size);
+    }
+
+    const std::vector<Reader::EsStream> esMap = {{0xE0, 0x1B}, {0xC0, 0x0F}, {0xBD, 0x87}};
+    SV::Sha256Context digest;
+    if (SV::Sha256Init(&digest) != 1) {
+        abort();
+    }
+    std::vector<uint8_t> buffer;
+    uint32_t longest = 0;
+    for (size_t pos = 0; pos < input.size();) {
+        const size_t n = std::min(piece, input.size() - pos);
+        buffer.insert(buffer.end(), input.begin() + pos, input.begin() + pos + n);
+        pos += n;
+        if (buffer.size() > Reader::kMaxEntrySize) {
+            abort();
+        }
+        const std::vector<uint8_t> before = buffer;
+        boost::shared_ptr<MediaTrack> track;
+        const Reader::Result result =
+            Reader::ParseIndexEntry(buffer, &digest, esMap, longest, track);
+        if (result == Reader::ResultEntryIncomplete) {
+            if (buffer != before || track) {
+                abort();
+            }
+            continue;
+        }
+        if (!buffer.empty() || (result == Reader::ResultOk) != bool(track)) {
+            abort();
+        }
+        if (track && uint64_t(track->GetIndex().GetCount()) * 6 > before.size()) {
+            abort();
+        }
+    }
+    std::vector<uint8_t> out(SV::kSha256DigestLength);
+    SV::Sha256Final(out.data(), &digest);
+    return 0;
+}
