@@ -58,12 +58,14 @@ void AdtsAddSampleFilter::DoReceiveSample(Sample& sample) {
     if (payload.IsEmpty() || !ReadConfig()) {
         return;
     }
-    MemoryChunk& first = payload.GetChunks().front();
-    const uint32_t frameLength = first.Size() + kHeaderSize;
+    // The length covers the whole access unit, also when it spans several chunks.
+    const uint64_t frameLength = payload.Size() + kHeaderSize;
     if (frameLength > kMaxFrameLength) {
-        DebugPrint("AdtsAddSampleFilter: frame of %u bytes too long", frameLength);
+        DebugPrint("AdtsAddSampleFilter: frame of %llu bytes too long",
+                   static_cast<unsigned long long>(frameLength));
         return;
     }
+    MemoryChunk& first = payload.GetChunks().front();
     if (!first.Reserve(kHeaderSize)) {
         DebugPrint("AdtsAddSampleFilter: no headroom for the header");
         return;

@@ -287,6 +287,16 @@ TEST(AdtsAddSampleFilterTest, WritesTheHeaderIntoTheHeadroom) {
     EXPECT_EQ(4000u, out[0].GetDecodeTime());
 }
 
+TEST(AdtsAddSampleFilterTest, LengthCoversEveryChunk) {
+    AddChain chain({0x12, 0x10}, 16);
+    Push(*chain.stream, {Bytes(60, 0x01), Bytes(40, 0x02)});
+    const std::vector<Sample> out = Drain(*chain.stream);
+    ASSERT_EQ(1u, out.size());
+    const Bytes bytes = PayloadOf(out[0]);
+    ASSERT_EQ(107u, bytes.size());
+    EXPECT_EQ(107u, AdtsParserSampleFilter::FrameLength(bytes.data()));
+}
+
 TEST(AdtsAddSampleFilterTest, LongestFrameFitsTheLengthField) {
     AddChain chain({0x12, 0x10}, 16);
     Push(*chain.stream, {Bytes(8191 - 7, 0x01)});  // aac_frame_length 8191
