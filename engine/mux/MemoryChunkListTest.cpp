@@ -79,15 +79,6 @@ TEST(MemoryChunkList, CopiesShareTheBytesAndAppendChunksSharesToo) {
     EXPECT_EQ(std::vector<std::string>({"x", "Zbc"}), Parts(joined));
 }
 
-TEST(MemoryChunkList, EmptinessCountsBytesNotChunks) {
-    MemoryChunkList list;
-    EXPECT_TRUE(list.IsEmpty());
-    list.AddChunk(0);
-    EXPECT_TRUE(list.IsEmpty());
-    list.AddChunk(1);
-    EXPECT_FALSE(list.IsEmpty());
-}
-
 TEST(MemoryChunkListCursor, WalksAcrossChunksSkippingEmptyOnes) {
     MemoryChunkList list = ListOf({"", "ab", "", "", "cde", ""});
     MemoryChunkList::Cursor cursor(list);
