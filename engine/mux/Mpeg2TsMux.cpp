@@ -5,7 +5,12 @@
 #include <algorithm>
 #include <cstring>
 
-#include "SVLibrary/Output/DebugPrint.h"
+#include "engine/mux/AdtsAddSampleFilter.h"
+#include "engine/mux/AdtsSynchronizeSampleFilter.h"
+#include "engine/mux/Eac3HdDvdToRawSampleFilter.h"
+#include "engine/mux/H264SampleFilterFillerRemove.h"
+#include "engine/mux/LengthToStartCodeH264SampleFilter.h"
+#include "engine/mux/MergeSampleFilter.h"
 
 namespace SarvelonMediaKit {
 
@@ -136,7 +141,46 @@ void Mpeg2TsMux::DoSetPosition(BytePosition position, StackId stackId) {
 }
 
 void Mpeg2TsMux::OnSampleStreamAdded(const boost::shared_ptr<SampleStream>& stream) {
-    // Filters are installed once they exist (see the filter chain).
+    if (!stream) {
+        return;
+    }
+    // Every stream leaves the chain as what a transport stream carries: ADTS AAC, raw E-AC-3,
+    // H.264 with start codes.
+    const uint32_t format = stream->GetCurrentFormat();
+    bool mergeAudio = false;
+    switch (format) {
+        case SampleFormatAacRaw:
+            stream->AddFilter(boost::make_shared<AdtsAddSampleFilter>(
+                stream, SampleFormatAacRaw, SampleFormatAacAdts));
+            mergeAudio = true;
+            break;
+        case SampleFormatAacAdts:
+            stream->AddFilter(boost::make_shared<AdtsSynchronizeSampleFilter>(
+                stream, SampleFormatAacAdts, SampleFormatAacAdts));
+            mergeAudio = true;
+            break;
+        case SampleFormatEac3HdDvd:
+            stream->AddFilter(boost::make_shared<Eac3HdDvdToRawSampleFilter>(stream));
+            mergeAudio = true;
+            break;
+        case SampleFormatH264AnnexB:
+            if (mRemoveFillerData) {
+                stream->AddFilter(boost::make_shared<H264SampleFilterFillerRemove>(stream));
+            }
+            break;
+        case SampleFormatH264Length:
+            // Filler units are found by their length fields, so before the conversion.
+            if (mRemoveFillerData) {
+                stream->AddFilter(boost::make_shared<H264SampleFilterFillerRemove>(stream));
+            }
+            stream->AddFilter(boost::make_shared<LengthToStartCodeH264SampleFilter>(stream));
+            break;
+        default:
+            break;
+    }
+    if (mergeAudio && mMergeCount != 0) {
+        stream->AddFilter(boost::make_shared<MergeSampleFilter>(stream, mMergeCount, 0));
+    }
 }
 
 uint64_t Mpeg2TsMux::ToTicks(MediaTime microseconds) {

@@ -9,6 +9,12 @@
 #include <vector>
 
 #include "engine/core/ComponentStack.h"
+#include "engine/mux/AdtsAddSampleFilter.h"
+#include "engine/mux/AdtsSynchronizeSampleFilter.h"
+#include "engine/mux/Eac3HdDvdToRawSampleFilter.h"
+#include "engine/mux/H264SampleFilterFillerRemove.h"
+#include "engine/mux/LengthToStartCodeH264SampleFilter.h"
+#include "engine/mux/MergeSampleFilter.h"
 #include "engine/mux/MuxTestSupport.h"
 #include "tests/support/FakeDemux.h"
 #include "tools/common/TsReader.h"
@@ -421,6 +427,64 @@ TEST_F(Mpeg2TsMuxAudioOnlyTest, AudioAloneGetsNoTablesAndEac3GoesToPrivateStream
     EXPECT_EQ(Bytes({0x87, 0xE0, 0x22, 0xF0, 0x00}),
               Bytes(mux->GetPmt().begin() + 13, mux->GetPmt().begin() + 18));
     EXPECT_EQ(22u, mux->GetPmt().size());
+}
+
+}  // namespace
+}  // namespace SarvelonMediaKit
+
+namespace SarvelonMediaKit {
+namespace {
+
+std::string FilterName(const boost::shared_ptr<SampleFilter>& filter) {
+    const SampleFilter* f = filter.get();
+    if (dynamic_cast<const AdtsAddSampleFilter*>(f)) return "AdtsAdd";
+    if (dynamic_cast<const AdtsSynchronizeSampleFilter*>(f)) return "AdtsSynchronize";
+    if (dynamic_cast<const Eac3HdDvdToRawSampleFilter*>(f)) return "Eac3HdDvdToRaw";
+    if (dynamic_cast<const H264SampleFilterFillerRemove*>(f)) return "FillerRemove";
+    if (dynamic_cast<const LengthToStartCodeH264SampleFilter*>(f)) return "LengthToStartCode";
+    if (dynamic_cast<const MergeSampleFilter*>(f)) return "Merge";
+    return "?";
+}
+
+TEST(Mpeg2TsMuxFilters, EachFormatGetsTheChainThatMakesItTransportStreamReady) {
+    typedef std::vector<std::string> Names;
+    struct Case {
+        uint32_t type;
+        uint32_t format;
+        bool removeFiller;
+        uint32_t merge;
+        Names filters;
+        uint32_t leaves;  // the stream's current format afterwards
+    } cases[] = {
+        {1, SampleFormatAacRaw, false, 0, {"AdtsAdd"}, SampleFormatAacAdts},
+        {1, SampleFormatAacRaw, false, 4, {"AdtsAdd", "Merge"}, SampleFormatAacAdts},
+        {1, SampleFormatAacAdts, true, 0, {"AdtsSynchronize"}, SampleFormatAacAdts},
+        {1, SampleFormatAacAdts, false, 4, {"AdtsSynchronize", "Merge"}, SampleFormatAacAdts},
+        {1, SampleFormatEac3, false, 4, {}, SampleFormatEac3},
+        {1, SampleFormatEac3HdDvd, false, 4, {"Eac3HdDvdToRaw", "Merge"}, SampleFormatEac3},
+        {1, SampleFormatPesPrivate, false, 4, {}, SampleFormatPesPrivate},
+        {2, SampleFormatH264AnnexB, false, 4, {}, SampleFormatH264AnnexB},
+        {2, SampleFormatH264AnnexB, true, 4, {"FillerRemove"}, SampleFormatH264AnnexB},
+        {2, SampleFormatH264Length, false, 4, {"LengthToStartCode"}, SampleFormatH264AnnexB},
+        {2, SampleFormatH264Length, true, 0, {"FillerRemove", "LengthToStartCode"},
+         SampleFormatH264AnnexB},
+        {2, 99, true, 4, {}, 99},
+    };
+    for (const Case& c : cases) {
+        Mpeg2TsMux mux(nullptr);
+        mux.SetRemoveFillerData(c.removeFiller);
+        mux.SetMergeCount(c.merge);
+        boost::shared_ptr<SampleStream> stream =
+            boost::make_shared<SampleStream>(nullptr, StreamReference(1), c.type, c.format);
+        mux.AddSampleStream(stream);
+        Names names;
+        for (const boost::shared_ptr<SampleFilter>& filter : stream->GetFilters()) {
+            names.push_back(FilterName(filter));
+        }
+        EXPECT_EQ(c.filters, names) << "format " << c.format;
+        EXPECT_EQ(c.leaves, stream->GetCurrentFormat()) << "format " << c.format;
+        EXPECT_EQ(c.leaves, mux.GetStreamFormat(c.type));
+    }
 }
 
 }  // namespace
