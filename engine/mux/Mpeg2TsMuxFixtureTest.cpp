@@ -142,6 +142,33 @@ TEST_P(Mpeg2TsMuxFixtureTest, TheClipRemuxedIsAcceptedAndKeepsItsAccessUnits) {
     EXPECT_EQ(Fixtures::kShortClipFrames / 50, got.PacketsPerPid().at(0x0020));
 }
 
+TEST_F(Mpeg2TsMuxFixtureTest, Eac3TravelsAsStreamType87OnPrivateStream1) {
+    const std::string source = Fixtures::Eac3Clip();
+    Remux(source, out, 4);
+
+    std::string report;
+    EXPECT_EQ(0, RunProgram({"tsinfo", out}, &report)) << report;
+    EXPECT_EQ(0, RunProgram({"ffmpeg", "-nostdin", "-v", "error", "-xerror", "-i", out, "-map",
+                             "0", "-f", "null", "-"},
+                            &report))
+        << report;
+    SvTools::TsReader in = SvTools::TsReader::ReadFile(source);
+    SvTools::TsReader got = SvTools::TsReader::ReadFile(out);
+    ASSERT_EQ(1u, got.Programs().size());
+    const SvTools::TsStreamInfo* audio = got.FindStream(0x22);
+    ASSERT_NE(nullptr, audio);
+    EXPECT_EQ(0x87, audio->streamType);
+    EXPECT_TRUE(got.Programs()[0].programInfo.empty());  // no AAC configuration to describe
+    const Elementary before = Split(in);
+    const Elementary after = Split(got);
+    EXPECT_EQ(before.audio, after.audio);  // raw E-AC-3 is neither cut nor merged
+    for (const SvTools::TsPes& pes : got.Pes()) {
+        if (pes.pid == 0x22) {
+            EXPECT_EQ(0xBD, pes.streamId);
+        }
+    }
+}
+
 // Without and with four audio frames to a PES, as the HLS output has it.
 INSTANTIATE_TEST_SUITE_P(MergeCounts, Mpeg2TsMuxFixtureTest, ::testing::Values(0u, 4u));
 
