@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "SVLibrary/TypedValue/SVDictionary.h"
 #include "engine/core/ComponentStack.h"
 #include "engine/mux/MuxTestSupport.h"
 #include "tests/support/FakeDemux.h"
@@ -276,6 +277,60 @@ TEST(MuxSideBranch, ABranchIsAdoptedLinkedAndInterleaved) {
     const std::string dump = mux->Dump();
     EXPECT_NE(std::string::npos, dump.find("MUX SIDE BRANCH: \tSvTestSupport::FakeDemux"));
     EXPECT_NE(std::string::npos, dump.find("MUX MAIN BRANCH: \r\n\tSvTestSupport::FakeDemux"));
+}
+
+// Notes every request that reaches it (the output end of a side branch).
+class RequestLog : public Component {
+public:
+    RequestLog() : Component(nullptr) {}
+    std::string GetTypeName() const override { return "RequestLog"; }
+    void DoTick() override { log.push_back("tick"); }
+    void DoPeriodicCheck() override { log.push_back("check"); }
+    void DoStop() override { log.push_back("stop"); }
+    void DoSeek(BytePosition start, BytePosition, bool) override {
+        log.push_back("seek@" + std::to_string(start.Get()));
+    }
+    void DoSeek(MediaTime time) override { log.push_back("seek " + std::to_string(time.Get())); }
+    bool DoTrickPlay(TrickPlayRate rate, MediaTime) override {
+        log.push_back("rate " + std::to_string(rate.Get()));
+        return true;
+    }
+    void DoSelectTrack(TrackId track) override {
+        log.push_back("track " + std::to_string(track.Get()));
+    }
+    void DoSetPosition(BytePosition position, StackId stackId) override {
+        log.push_back("position " + std::to_string(stackId));
+    }
+    void DoGetStatistics(SV::SVDictionary& statistics) override {
+        statistics.SetValue("branch", SV::SVTypedValue(uint32_t(1)));
+    }
+    std::vector<std::string> log;
+};
+
+TEST_F(MuxTest, RequestsReachEverySideBranch) {
+    ComponentStack branch(StackIdAudioBranch);
+    boost::shared_ptr<RequestLog> side = boost::make_shared<RequestLog>();
+    branch.AddComponent(side);
+    boost::shared_ptr<LoggingMux> other = boost::make_shared<LoggingMux>();
+    other->AddSideBranch(branch);
+    ComponentStack stack2(StackIdMain);
+    stack2.AddComponent(other);
+    stack2.Link();
+
+    other->Tick();
+    other->PeriodicCheck();
+    other->SeekFilePosition(BytePosition(100), BytePosition(200), true);
+    other->Seek(MediaTime(5));
+    other->SelectTrack(TrackId(3));
+    other->SetPosition(BytePosition(0), StackIdAny);
+    EXPECT_TRUE(other->TrickPlay(TrickPlayRate(2), MediaTime(0)));  // the branch took it
+    other->Stop();
+    EXPECT_EQ((std::vector<std::string>{"tick", "check", "seek@100", "seek 5", "track 3",
+                                        "position 65535", "rate 2", "stop"}),
+              side->log);
+    SV::SVDictionary statistics;
+    other->GetStatistics(statistics);
+    EXPECT_EQ(1u, statistics.GetUnsignedIntOrDefault("branch", 0));
 }
 
 }  // namespace
