@@ -37,6 +37,11 @@ enum State : uint32_t {
 const uint64_t kNoScr = ~uint64_t(0);
 const uint64_t kTimestampMask = (uint64_t(1) << 33) - 1;
 const uint64_t kSystemClock = 27000000;
+// The longest stretch that trick play fills with copies of one key frame (or with silent
+// audio): the largest distance between two seek points of the container, about 186 s. A jump
+// of the input clock beyond it (a damaged or discontinuous stream) is crossed with one copy,
+// as in write-once mode, instead of writing the whole gap.
+const uint64_t kMaxFillGap = uint64_t(Mpeg2PsFormat::kSeekRecordDeltaMax) * 300;
 
 // ISO/IEC 14496-3 sampling_frequency_index table.
 const uint32_t kAacFrequencies[13] = {96000, 88200, 64000, 48000, 44100, 32000, 24000,
@@ -112,6 +117,7 @@ Mpeg2PsParser::Mpeg2PsParser(bool demultiplexing)
       timestamp_(0),
       pts_(0),
       dts_(0),
+      metadataDropRest_(false),
       write_(nullptr),
       end_(nullptr),
       copyInProgress_(false),
@@ -702,6 +708,7 @@ Mpeg2PsParser::Result Mpeg2PsParser::PesHeaderDone(uint32_t pos) {
         if (flags1_ & 0x04) {
             metadataCollector_.clear();
         }
+        metadataDropRest_ = false;
         state_ = kPayloadMedia;
         break;
     default:
@@ -744,6 +751,9 @@ Mpeg2PsParser::Result Mpeg2PsParser::PayloadBytes(const uint8_t* bytes, uint32_t
     case F::kStreamIdPadding:
         return ResultOk;
     case F::kStreamIdMetadata:
+        if (metadataDropRest_) {
+            return ResultOk;
+        }
         metadataCollector_.insert(metadataCollector_.end(), bytes, bytes + n);
         return MetadataBytesAdded();
     default:
@@ -764,6 +774,7 @@ Mpeg2PsParser::Result Mpeg2PsParser::MetadataBytesAdded() {
     if (length > kCollectorLimit) {
         // A block this large is refused rather than gathered.
         metadataCollector_.clear();
+        metadataDropRest_ = true;
         return ResultBadMetadata;
     }
     if (length > metadataCollector_.size()) {
@@ -772,7 +783,10 @@ Mpeg2PsParser::Result Mpeg2PsParser::MetadataBytesAdded() {
     Mpeg2PsMetadata block(1);
     size_t consumed = 0;
     const bool ok = block.Read(metadataCollector_.data(), length, consumed);
-    metadataCollector_.clear();  // bytes after the block go with it
+    // The bytes after the block go with it: those collected and the rest of this packet,
+    // however the packet was cut into chunks.
+    metadataCollector_.clear();
+    metadataDropRest_ = true;
     if (!ok) {
         return ResultBadMetadata;
     }
@@ -1221,6 +1235,8 @@ Mpeg2PsParser::Result Mpeg2PsParser::RepacketiseSample(Sample& sample) {
 
     std::vector<MemoryChunk> packets;  // built once per sample
     uint64_t muxRate = 0;
+    const bool once = (trickPlayFlags_ & TrickPlayWriteOnce) != 0 ||
+                      (outputClock_ < target && target - outputClock_ > kMaxFillGap);
     while (outputClock_ < target) {
         const uint64_t pts = static_cast<uint64_t>(
             static_cast<int64_t>((outputClock_ + accumulatedOffset_) / 300) + ptsBase) &
@@ -1246,7 +1262,7 @@ Mpeg2PsParser::Result Mpeg2PsParser::RepacketiseSample(Sample& sample) {
         }
         OnTimestamp(2, static_cast<uint32_t>(pts), static_cast<uint32_t>(position));
 
-        if (trickPlayFlags_ & TrickPlayWriteOnce) {
+        if (once) {
             outputClock_ += (target - outputClock_ + step - 1) / step * step;
         } else {
             outputClock_ += step;
@@ -1354,7 +1370,12 @@ Mpeg2PsParser::Result Mpeg2PsParser::WriteSilentAudio(int64_t ptsBase) {
     if (audioFrequency_ == 0 || silentFrame_.empty()) {
         return ResultOk;
     }
-    const uint64_t audioTarget = (outputClock_ + accumulatedOffset_) * audioFrequency_ / kSystemClock;
+    const uint64_t audioTarget =
+        (outputClock_ + accumulatedOffset_) * audioFrequency_ / kSystemClock;
+    if (audioClock_ < audioTarget &&
+        audioTarget - audioClock_ > kMaxFillGap * audioFrequency_ / kSystemClock) {
+        audioClock_ = audioTarget - std::min<uint64_t>(audioTarget, audioFrameLength_);
+    }
     while (audioClock_ < audioTarget && audioClock_ < (uint64_t(1) << 32)) {
         const uint64_t pts = static_cast<uint64_t>(
             static_cast<int64_t>(audioClock_ * kSystemClock / audioFrequency_ / 300) + ptsBase) &

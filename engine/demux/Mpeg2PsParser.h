@@ -264,6 +264,7 @@ private:
     std::vector<uint8_t> psmCollector_;
     std::vector<uint8_t> privateStream2_;
     std::vector<uint8_t> metadataCollector_;
+    bool metadataDropRest_;  // a block was read from this 0xF1 packet: skip the rest of it
 
     // The sample being filled.
     Sample sample_;

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include "engine/demux/Mpeg2PsMetadataBlocks.h"
 #include "engine/demux/Mpeg2PsParserTestSupport.h"
 
 namespace SarvelonMediaKit {
@@ -203,6 +204,117 @@ TEST(Mpeg2PsParserTest, StreamMapRoutesPrivateStreamOneAndLaterAudio) {
     EXPECT_EQ(0u, second.Feed(s2, {}));
     EXPECT_EQ(0xBD, second.GetAudioStreamId());
     EXPECT_EQ(0x87, second.GetAudioStreamType());
+}
+
+// An ES_Descriptor for AAC on stream 0xC0: ES_ID, flags, DecoderConfigDescriptor (13 fixed
+// bytes, then DecoderSpecificInfo 11 90: LC, 48 kHz, stereo), SLConfigDescriptor.
+Bytes AacEsDescriptor() {
+    return Bytes{0x03, 0x19, 0x00, 0xC0, 0x00, 0x04, 0x11, 0x40, 0x15, 0, 0, 0, 0, 0,
+                 0,    0,    0,    0,    0,    0,    0x05, 0x02, 0x11, 0x90, 0x06, 0x01, 0x02};
+}
+
+TEST(Mpeg2PsParserTest, AudioDecoderConfigFromTheStreamMapOrTheTrack) {
+    // IOD_descriptor: tag, length, scope, label, then the InitialObjectDescriptor (tag 0x02,
+    // length, ObjectDescriptorID and flags without URL, five profile bytes, the ES_Descriptor).
+    const Bytes es = AacEsDescriptor();
+    Bytes iod{0x02, static_cast<uint8_t>(7 + es.size()), 0x00, 0x4F, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF};
+    Append(iod, es);
+    Bytes info{0x1D, static_cast<uint8_t>(2 + iod.size()), 0x01, 0x01};
+    Append(info, iod);
+    {
+        RecordingParser parser(true);
+        Bytes s = Pack(300);
+        Append(s, StreamMap(info));
+        EXPECT_EQ(0u, parser.Feed(s, {}));
+        Bytes config;
+        EXPECT_TRUE(parser.GetAudioDecoderConfig(0xC0, config));
+        EXPECT_EQ((Bytes{0x11, 0x90}), config);
+        EXPECT_FALSE(parser.GetAudioDecoderConfig(0xC1, config));  // no ES for that id
+    }
+
+    // The track's ES descriptor, well formed and damaged: every length is checked.
+    struct Case {
+        const char* name;
+        Bytes es;
+        bool found;
+    };
+    Bytes shortFixed = es;
+    shortFixed[6] = 12;  // DecoderConfigDescriptor shorter than its 13 fixed bytes
+    shortFixed.resize(5 + 2 + 12);
+    shortFixed[1] = static_cast<uint8_t>(shortFixed.size() - 2);
+    Bytes longEs = es;
+    longEs[1] = 0x7F;  // ES_Descriptor longer than its bytes
+    Bytes longUrl = es;
+    longUrl[4] = 0x40;  // URL flag, with a URL length far past the end
+    longUrl.insert(longUrl.begin() + 5, 0xF0);
+    longUrl[1] = static_cast<uint8_t>(longUrl.size() - 2);
+    Bytes longInfo = es;
+    longInfo[21] = 0x09;  // DecoderSpecificInfo longer than the DecoderConfigDescriptor
+    const Case cases[] = {
+        {"well formed", es, true},
+        {"fixed fields cut", shortFixed, false},
+        {"ES length past the bytes", longEs, false},
+        {"URL past the end", longUrl, false},
+        {"specific info past its parent", longInfo, false},
+        {"empty", Bytes(), false},
+    };
+    for (const Case& c : cases) {
+        Mpeg2PsParser parser(true);
+        boost::shared_ptr<MediaTrack> track(new MediaTrack);
+        track->GetInfo().SetValue(TrackInfoKey_AudioEsDescriptor, SV::SVTypedValue(c.es));
+        parser.SetSelectedTrack(track);
+        Bytes config;
+        EXPECT_EQ(c.found, parser.GetAudioDecoderConfig(0xC0, config)) << c.name;
+        if (c.found) {
+            EXPECT_EQ((Bytes{0x11, 0x90}), config);
+        }
+    }
+}
+
+TEST(Mpeg2PsParserTest, TrickPlayCrossesAnInputClockJumpWithOneCopy) {
+    // Two key frames whose packs lie 26 hours apart: at rate 2 that gap would take millions
+    // of copies of the first one.
+    const uint64_t farTicks = (uint64_t(1) << 33) - 90000;
+    Bytes s = Pack(300 * 9000);
+    Append(s, StreamMap());
+    Append(s, Pes(0xE0, Filled(50, 1), 9000, -1, true));
+    Append(s, Pack(300 * farTicks));
+    Append(s, Pes(0xE0, Filled(50, 2), static_cast<int64_t>(farTicks), -1, true));
+    Append(s, ProgramEnd());
+    RecordingParser parser(false);
+    boost::shared_ptr<MediaTrack> track(new MediaTrack);
+    track->GetIndex().SetFrameDuration(3600);
+    parser.SetSelectedTrack(track);
+    parser.SetTrickPlayRate(2, true);
+    EXPECT_EQ(Mpeg2PsParser::ResultProgramEnd, parser.Feed(s, {}));
+    size_t videoPackets = 0;
+    for (const MemoryChunk& chunk : parser.outputChunks) {
+        videoPackets += chunk.Size() > 3 && *chunk.Data(3) == 0xE0 ? 1 : 0;
+    }
+    EXPECT_GE(videoPackets, 1u);
+    EXPECT_LE(videoPackets, 3u);
+}
+
+TEST(Mpeg2PsParserTest, BytesAfterAMetadataBlockGoWithItHoweverTheyArrive) {
+    // One aligned 0xF1 packet: a chapter block, then bytes that are no block; then an
+    // unaligned packet that continues nothing and a second aligned block.
+    Bytes first;
+    ASSERT_TRUE(Mpeg2PsMetadataBlocks::WriteChapter(90000, "One", 5000, 100, first));
+    Append(first, Bytes{0x00, 0x00, 0x00, 0x02, 0x99, 0x98});
+    Bytes second;
+    ASSERT_TRUE(Mpeg2PsMetadataBlocks::WriteChapter(180000, "Two", 5100, 100, second));
+    Bytes s = Pack(0);
+    Append(s, Pes(0xF1, first, -1, -1, true));
+    Append(s, Pes(0xF1, second, -1, -1, true));
+    Append(s, Pes(0xE0, Filled(10, 1), 9000, -1, true));
+    for (size_t piece : {size_t(0), size_t(1), size_t(3)}) {
+        RecordingParser parser(true);
+        EXPECT_EQ(0u, parser.Feed(s, piece ? std::vector<size_t>{piece} : std::vector<size_t>{}))
+            << piece;
+        ASSERT_EQ(2u, parser.GetChapters().size()) << piece;
+        EXPECT_EQ("One", parser.GetChapters()[0].title);
+        EXPECT_EQ(180000u, parser.GetChapters()[1].time);
+    }
 }
 
 TEST(Mpeg2PsParserTest, MetadataBlockTooLargeIsRefused) {

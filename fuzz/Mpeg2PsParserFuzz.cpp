@@ -1,0 +1,145 @@
+// Feeds arbitrary bytes to the program-stream parser in both modes, whole and in pieces whose
+// sizes come from the first input byte, and checks that the pieces change nothing: the same
+// samples (sizes, times, key flags, bytes), tracks, chapters and result in demultiplexing
+// mode, the same bytes handed on in pass-through mode, and the same trick-play output (rate
+// and flags from the first byte too). Whatever the input, the parser must neither crash nor
+// hold more than its collectors' caps, nor write without bound.
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "engine/demux/Mpeg2PsParser.h"
+#include "engine/demux/TrackInfoKeys.h"
+#include "engine/mux/Sample.h"
+
+namespace {
+
+using namespace SarvelonMediaKit;
+
+class FuzzParser : public Mpeg2PsParser {
+public:
+    explicit FuzzParser(bool demultiplexing) : Mpeg2PsParser(demultiplexing) {}
+
+    // Trick play at that rate over a track of 25 frames per second whose ES descriptor says
+    // AAC LC, 48 kHz, stereo (unless the stream map's own descriptor says otherwise).
+    void StartTrickPlay(int16_t rate, uint32_t flags) {
+        boost::shared_ptr<MediaTrack> track(new MediaTrack);
+        track->GetIndex().SetFrameDuration(3600);
+        track->GetIndex().SetDuration(90000 * 60);
+        const std::vector<uint8_t> es{0x03, 0x19, 0x00, 0xC0, 0x00, 0x04, 0x11, 0x40, 0x15,
+                                      0,    0,    0,    0,    0,    0,    0,    0,    0,
+                                      0,    0,    0x05, 0x02, 0x11, 0x90, 0x06, 0x01, 0x02};
+        track->GetInfo().SetValue(TrackInfoKey_AudioEsDescriptor, SV::SVTypedValue(es));
+        SetSelectedTrack(track);
+        SetTrickPlayFlags(flags);
+        SetTrickPlayRate(rate, true);
+    }
+
+    std::string log;
+    std::vector<uint8_t> output;
+
+    // Returns the result that stopped it (0 when all bytes were taken).
+    Result Feed(const uint8_t* data, size_t size, size_t piece) {
+        for (size_t pos = 0; pos < size;) {
+            const size_t n = piece == 0 ? size : std::min(piece, size - pos);
+            MemoryChunk chunk(static_cast<uint32_t>(n), 0, 0);
+            std::copy(data + pos, data + pos + n, chunk.Data(0));
+            pos += n;
+            const Result result = Parse(chunk, false);
+            if (result != ResultOk) {
+                log += "result " + std::to_string(result) + "\n";
+                return result;
+            }
+        }
+        return ResultOk;
+    }
+
+protected:
+    Result OnSample(const Sample& sample) override {
+        log += "sample " + std::to_string(sample.GetType()) + " " +
+               std::to_string(sample.GetDecodeTime().Get()) + " " +
+               std::to_string(sample.GetPresentationOffset().Get()) + " " +
+               std::to_string(sample.IsKeyFrame()) + " " +
+               std::to_string(sample.GetPayload().Size()) + " ";
+        // FNV-1a over the payload stands for its bytes.
+        uint64_t hash = 0xCBF29CE484222325ull;
+        for (const MemoryChunk& chunk : sample.GetPayload().GetChunks()) {
+            for (uint32_t i = 0; i < chunk.Size(); ++i) {
+                hash = (hash ^ *chunk.Data(i)) * 0x100000001B3ull;
+            }
+        }
+        log += std::to_string(hash) + "\n";
+        return ResultOk;
+    }
+    Result OnOutputChunk(const MemoryChunk& chunk) override {
+        if (chunk.Size() != 0) {
+            output.insert(output.end(), chunk.Data(0), chunk.Data(0) + chunk.Size());
+        }
+        return ResultOk;
+    }
+    Result OnNewTrack(const boost::shared_ptr<MediaTrack>& track) override {
+        log += "track " + std::to_string(track->GetIndex().GetCount()) + " " +
+               std::to_string(track->GetIndex().GetDuration()) + "\n";
+        return ResultOk;
+    }
+    void OnTimestamp(uint32_t kind, uint32_t timestamp, uint32_t scrBase) override {
+        log += "ts " + std::to_string(kind) + " " + std::to_string(timestamp) + " " +
+               std::to_string(scrBase) + "\n";
+    }
+};
+
+void Check(bool ok) {
+    if (!ok) {
+        std::abort();
+    }
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    if (size == 0) {
+        return 0;
+    }
+    const size_t piece = 1 + data[0] % 64;
+    ++data;
+    --size;
+
+    FuzzParser whole(true);
+    FuzzParser cut(true);
+    const Mpeg2PsParser::Result wholeResult = whole.Feed(data, size, 0);
+    const Mpeg2PsParser::Result cutResult = cut.Feed(data, size, piece);
+    Check(wholeResult == cutResult);
+    Check(whole.log == cut.log);
+    Check(whole.GetChapters().size() == cut.GetChapters().size());
+    Check(whole.GetEsMap().size() == cut.GetEsMap().size());
+
+    // Pass-through: the bytes handed on are the same as long as nothing stopped the parser
+    // (a stop drops the rest of the chunk it happened in, and the chunks differ).
+    FuzzParser passWhole(false);
+    FuzzParser passCut(false);
+    const Mpeg2PsParser::Result passWholeResult = passWhole.Feed(data, size, 0);
+    const Mpeg2PsParser::Result passCutResult = passCut.Feed(data, size, piece);
+    Check(passWholeResult == passCutResult);
+    if (passWholeResult == Mpeg2PsParser::ResultOk ||
+        passWholeResult == Mpeg2PsParser::ResultProgramEnd) {
+        Check(passWhole.output == passCut.output);
+    }
+
+    // Trick play in both modes.
+    const int16_t rate = static_cast<int16_t>(2 + (data[-1] >> 6));
+    const uint32_t flags = (data[-1] >> 4) & 3;
+    for (bool demultiplexing : {false, true}) {
+        FuzzParser trickWhole(demultiplexing);
+        FuzzParser trickCut(demultiplexing);
+        trickWhole.StartTrickPlay(rate, flags);
+        trickCut.StartTrickPlay(rate, flags);
+        const Mpeg2PsParser::Result trickWholeResult = trickWhole.Feed(data, size, 0);
+        const Mpeg2PsParser::Result trickCutResult = trickCut.Feed(data, size, piece);
+        Check(trickWholeResult == trickCutResult);
+        Check(trickWhole.log == trickCut.log);
+        Check(trickWhole.output == trickCut.output);
+    }
+    return 0;
+}
