@@ -3,11 +3,13 @@
 #include <boost/make_shared.hpp>
 
 #include <cstring>
+#include <fstream>
 #include <limits>
 #include <map>
 #include <stdexcept>
 
 #include "engine/api/Session.h"
+#include "engine/demux/Mpeg2PsParser.h"
 #include "engine/mux/Mux.h"
 #include "engine/mux/SampleFormat.h"
 #include "tools/common/Aac.h"
@@ -110,6 +112,95 @@ void FakeDemux::LoadTransportStream(const std::string& path) {
                              ? SvTools::ContainsIdrSlice(pes.payload.data(), pes.payload.size())
                              : pes.dataAlignment;
         AddSample(found->second, pes.payload, decodeTime, offset, key);
+    }
+    if (specs_.empty()) {
+        throw std::runtime_error("no stream of a known type in " + path);
+    }
+}
+
+namespace {
+
+// Keeps every sample the parser makes, tagged with its stream id.
+class CollectingParser : public Mpeg2PsParser {
+public:
+    CollectingParser() : Mpeg2PsParser(true) {}
+    std::vector<Sample> samples;
+
+protected:
+    Sample CreateSample(uint8_t streamId, uint32_t payloadLength) override {
+        Sample sample = Mpeg2PsParser::CreateSample(streamId, payloadLength);
+        sample.SetStreamRef(StreamReference(streamId));
+        return sample;
+    }
+    Result OnSample(const Sample& sample) override {
+        samples.push_back(sample);
+        return ResultOk;
+    }
+};
+
+}  // namespace
+
+void FakeDemux::LoadTitle(const std::string& path) {
+    std::ifstream file(path, std::ios::binary);
+    if (!file) {
+        throw std::runtime_error("cannot open " + path);
+    }
+    CollectingParser parser;
+    std::vector<char> buffer(65536);
+    while (file) {
+        file.read(buffer.data(), static_cast<std::streamsize>(buffer.size()));
+        const size_t n = static_cast<size_t>(file.gcount());
+        if (n == 0) {
+            break;
+        }
+        MemoryChunk chunk(static_cast<uint32_t>(n), 0, 0);
+        std::memcpy(chunk.Data(0), buffer.data(), n);
+        const Mpeg2PsParser::Result result = parser.Parse(chunk, false);
+        if (result == Mpeg2PsParser::ResultProgramEnd) {
+            break;
+        }
+        if (result != Mpeg2PsParser::ResultOk) {
+            throw std::runtime_error("parse error " + std::to_string(result) + " in " + path);
+        }
+    }
+    // The last sample is complete once no more payload can follow.
+    parser.AddPesPayloadToSample();
+
+    std::map<uint8_t, size_t> byId;
+    for (const Mpeg2PsParser::PSM::EsMapEntry& entry : parser.GetEsMap()) {
+        const uint8_t id = entry.elementary_stream_id;
+        uint32_t type = SampleMediaTypeAudio;
+        uint32_t format = 0;
+        switch (entry.stream_type) {
+            case 0x1B: type = SampleMediaTypeVideo; format = SampleFormatH264AnnexB; break;
+            case 0x0F: format = SampleFormatAacAdts; break;
+            case 0x87: format = SampleFormatEac3HdDvd; break;
+            case 0x06: format = id == 0xBD ? uint32_t(SampleFormatPesPrivate) : 0u; break;
+            default: break;
+        }
+        if (format == 0 || byId.count(id)) {
+            continue;
+        }
+        byId[id] = AddStream(id, type, format);
+        std::vector<uint8_t> config;
+        if (type == SampleMediaTypeAudio && parser.GetAudioDecoderConfig(id, config)) {
+            SetStreamInfo(byId[id], StreamInfoKindAudioSpecificConfig, config);
+        }
+    }
+    for (const Sample& sample : parser.samples) {
+        std::map<uint8_t, size_t>::const_iterator found =
+            byId.find(static_cast<uint8_t>(sample.GetStreamRef().Get()));
+        if (found == byId.end()) {
+            continue;
+        }
+        std::vector<uint8_t> payload;
+        payload.reserve(sample.GetPayload().Size());
+        for (MemoryChunkList::ConstIterator it = sample.GetPayload().Begin();
+             it != sample.GetPayload().End(); ++it) {
+            payload.insert(payload.end(), it->Data(0), it->Data(0) + it->Size());
+        }
+        AddSample(found->second, payload, sample.GetDecodeTime().Get(),
+                  sample.GetPresentationOffset().Get(), sample.IsKeyFrame());
     }
     if (specs_.empty()) {
         throw std::runtime_error("no stream of a known type in " + path);

@@ -25,9 +25,10 @@ namespace SvTestSupport {
 // when the stack is linked, and pushes prepared samples into them, a few at a time, each time
 // the multiplexer asks for more (PullSamples, or a pull through the chain).
 //
-// Samples come from a script (AddStream, AddSample) or from a transport stream that ffmpeg
-// wrote (LoadTransportStream): one sample per PES packet with the times of its header, H.264
-// as format 24, ADTS AAC as format 8, E-AC-3 as format 15. Once everything is pushed it can
+// Samples come from a script (AddStream, AddSample), from a transport stream that ffmpeg
+// wrote (LoadTransportStream: one sample per PES packet with the times of its header, H.264
+// as format 24, ADTS AAC as format 8, E-AC-3 as format 15), or from a title read by the
+// program-stream parser (LoadTitle). Once everything is pushed it can
 // end the input as a demultiplexer does: the end-of-stream marker (which also sets the
 // multiplexer's end of stream) behind the last sample, and an end-of-data marker after it.
 class FakeDemux : public SarvelonMediaKit::Component,
@@ -50,6 +51,12 @@ public:
     // Reads a transport stream; raises std::runtime_error when it cannot be read or holds no
     // stream of a known type.
     void LoadTransportStream(const std::string& path);
+    // Reads a title of the engine's container with the program-stream parser: the samples as
+    // the parser makes them, with the formats the program-stream demultiplexer gives its
+    // streams (stream_type 0x1B: 24, 0x0F: 8, 0x87: 16, 0x06 on 0xBD: 17) and the audio
+    // configuration of the stream map as stream information. Raises std::runtime_error when
+    // the title cannot be read or parsed.
+    void LoadTitle(const std::string& path);
     // Decoder configuration answered as stream information of the kind for the stream.
     void SetStreamInfo(size_t stream, uint32_t kind, const std::vector<uint8_t>& bytes);
     // What happens when the script is exhausted (both off by default).
