@@ -248,7 +248,8 @@ void Mpeg2TsMux::BuildPsi() {
     }
 
     // An MPEG-4 initial object descriptor carrying the AAC AudioSpecificConfig, for players
-    // that want the decoder configuration ahead of the first frame.
+    // that want the decoder configuration ahead of the first frame. A configuration too long
+    // for the descriptors' one-byte lengths is left out, as a missing one is.
     std::vector<uint8_t> descriptor;
     const uint8_t* config = nullptr;
     uint32_t n = 0;

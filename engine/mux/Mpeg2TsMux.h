@@ -13,8 +13,8 @@ namespace SarvelonMediaKit {
 // packets carrying one program with one H.264 video stream and one audio stream. Each sample
 // becomes one PES packet; every video PES carries a PCR 200 ms before its DTS; every video key
 // frame is preceded by a group-of-pictures marker, the PAT and the PMT. Output leaves in chunks
-// of whole packets, each chunk holding packets of one PES packet or one section only, so a
-// chunk boundary is always a place where a segment may start.
+// of whole packets (at most 348) of one PES packet or one section; every PES packet and
+// section starts a new chunk, so the segmenter can cut at the marker without splitting one.
 class Mpeg2TsMux : public Mux {
 public:
     enum : uint16_t {

@@ -389,17 +389,28 @@ TEST_F(Mpeg2TsMuxTest, ShortUnitsFillOnePacketWithStuffing) {
     EXPECT_EQ(114u, videoPackets[0].PayloadSize());
 }
 
-TEST_F(Mpeg2TsMuxTest, AacWithoutItsConfigurationGetsNoDescriptor) {
-    // The audio stream stays empty: nothing tells the configuration.
+TEST_F(Mpeg2TsMuxTest, AacWithoutAUsableConfigurationGetsNoDescriptor) {
+    // The audio stream stays empty, so only the demultiplexer could tell the configuration:
+    // first nothing, then one byte, then more than the descriptor lengths can count.
+    const Bytes configs[] = {Bytes(), Bytes(1, 0x11), Bytes(223, 0x11)};
+    for (const Bytes& config : configs) {
+        if (!config.empty()) demux->SetStreamInfo(audio, StreamInfoKindAudioSpecificConfig, config);
+        demux->AddSample(video, Picture(100), 1000000, 0, true);
+        Run();
+        mux->SetPosition(BytePosition(0), StackIdAny);
+        const Bytes& pmt = mux->GetPmt();
+        ASSERT_EQ(27u, pmt.size()) << config.size();
+        EXPECT_EQ(0xF0, pmt[11]);  // program_info_length 0
+        EXPECT_EQ(0x00, pmt[12]);
+        EXPECT_EQ(Bytes({0x1B, 0xE0, 0x21, 0xF0, 0x00, 0x0F, 0xE0, 0x22, 0xF0, 0x00}),
+                  Bytes(pmt.begin() + 13, pmt.begin() + 23));
+    }
+    // The longest that fits: 222 bytes, descriptor_length 255.
+    demux->SetStreamInfo(audio, StreamInfoKindAudioSpecificConfig, Bytes(222, 0x11));
     demux->AddSample(video, Picture(100), 1000000, 0, true);
     Run();
-    const Bytes& pmt = mux->GetPmt();
-    ASSERT_GE(pmt.size(), 27u);
-    EXPECT_EQ(0xF0, pmt[11]);  // program_info_length 0
-    EXPECT_EQ(0x00, pmt[12]);
-    EXPECT_EQ(Bytes({0x1B, 0xE0, 0x21, 0xF0, 0x00, 0x0F, 0xE0, 0x22, 0xF0, 0x00}),
-              Bytes(pmt.begin() + 13, pmt.begin() + 23));
-    EXPECT_EQ(27u, pmt.size());
+    EXPECT_EQ(0x1D, mux->GetPmt()[13]);
+    EXPECT_EQ(0xFF, mux->GetPmt()[14]);
 }
 
 class Mpeg2TsMuxAudioOnlyTest : public Mpeg2TsMuxTest {
