@@ -7,6 +7,7 @@
 #include <random>
 
 #include "SVLibrary/Util/ByteOrder.h"
+#include "SVLibrary/Util/Sha256.h"
 #include "engine/demux/Mpeg2PsParserTestSupport.h"
 #include "tests/support/Fixtures.h"
 
@@ -79,6 +80,74 @@ TEST(Mpeg2PsParserTitleTest, SplitIndexEntriesGiveTheSameTrack) {
     EXPECT_EQ(320u, a.tracks[0]->GetInfo().GetUnsignedIntOrDefault(TrackInfoKey_VideoWidth, 0));
     EXPECT_EQ(std::vector<std::string>(b.log.begin() + 1, b.log.end()),
               std::vector<std::string>(a.log.begin() + 1, a.log.end()));
+}
+
+// The payloads of the private stream 2 packets of a title's header section, in order.
+std::vector<Bytes> IndexPackets(const Bytes& title) {
+    std::vector<Bytes> packets;
+    for (size_t i = 0; i + 6 <= title.size();) {
+        if (title[i] != 0 || title[i + 1] != 0 || title[i + 2] != 1) {
+            ++i;
+            continue;
+        }
+        const uint8_t id = title[i + 3];
+        if (id == 0xBA) {
+            i += 14 + (title[i + 13] & 7);
+            continue;
+        }
+        if (id >= 0xC0 && id <= 0xEF) {
+            break;  // the first media packet ends the header section
+        }
+        const size_t length = SV::ReadBigEndian16(&title[i + 4]);
+        if (id == 0xBF) {
+            packets.push_back(Bytes(title.begin() + i + 6, title.begin() + i + 6 + length));
+        }
+        i += 6 + length;
+    }
+    return packets;
+}
+
+Bytes Sha256Of(const std::vector<Bytes>& pieces) {
+    SV::Sha256Context context;
+    Bytes digest(SV::kSha256DigestLength);
+    EXPECT_EQ(1, SV::Sha256Init(&context));
+    for (const Bytes& piece : pieces) {
+        EXPECT_EQ(1, SV::Sha256Update(&context, piece.data(), static_cast<uint32_t>(piece.size())));
+    }
+    EXPECT_EQ(1, SV::Sha256Final(digest.data(), &context));
+    return digest;
+}
+
+TEST(Mpeg2PsParserTitleTest, IndexDigestCoversTheEntriesAsTheyWereFed) {
+    // One entry in one packet: the digest of the entry's bytes.
+    const Bytes plain = ReadFile(Fixtures::ShortTitle());
+    const std::vector<Bytes> plainPackets = IndexPackets(plain);
+    ASSERT_EQ(1u, plainPackets.size());
+    RecordingParser a(true);
+    a.SetHashEnabled(true);
+    EXPECT_EQ(Mpeg2PsParser::ResultProgramEnd, a.Feed(plain, {7}));
+    EXPECT_EQ(Sha256Of(plainPackets), a.GetIndexDigest());
+
+    // One entry over several packets: at each packet's end the whole buffer so far is fed.
+    const Bytes split = ReadFile(Fixtures::MakeTitle(
+        "dump-split.svm", {"--split-index", "40", Fixtures::ShortClip(), "{out}"}));
+    const std::vector<Bytes> splitPackets = IndexPackets(split);
+    ASSERT_GT(splitPackets.size(), 2u);
+    std::vector<Bytes> fed;
+    Bytes buffer;
+    for (const Bytes& packet : splitPackets) {
+        Append(buffer, packet);
+        fed.push_back(buffer);
+    }
+    RecordingParser b(true);
+    b.SetHashEnabled(true);
+    EXPECT_EQ(Mpeg2PsParser::ResultProgramEnd, b.Feed(split, {}));
+    EXPECT_EQ(Sha256Of(fed), b.GetIndexDigest());
+
+    // Without the hash switched on there is no digest.
+    RecordingParser c(true);
+    c.Feed(plain, {});
+    EXPECT_TRUE(c.GetIndexDigest().empty());
 }
 
 // The PTS of a PES packet written with a PTS (flags 0x80), in 90 kHz ticks.
