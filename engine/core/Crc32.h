@@ -1,5 +1,5 @@
-#ifndef ENGINE_DEMUX_CRC32_H
-#define ENGINE_DEMUX_CRC32_H
+#ifndef ENGINE_CORE_CRC32_H
+#define ENGINE_CORE_CRC32_H
 
 #include <cstddef>
 #include <cstdint>

@@ -1,4 +1,4 @@
-#include "engine/demux/Crc32.h"
+#include "engine/core/Crc32.h"
 
 #include <gtest/gtest.h>
 

@@ -3,7 +3,7 @@
 #include <cstring>
 
 #include "SVLibrary/Util/ByteOrder.h"
-#include "engine/demux/Crc32.h"
+#include "engine/core/Crc32.h"
 #include "engine/demux/Mpeg2PsFormat.h"
 
 namespace SarvelonMediaKit {

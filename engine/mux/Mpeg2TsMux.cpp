@@ -5,6 +5,8 @@
 #include <algorithm>
 #include <cstring>
 
+#include "SVLibrary/Util/ByteOrder.h"
+#include "engine/core/Crc32.h"
 #include "engine/mux/AdtsAddSampleFilter.h"
 #include "engine/mux/AdtsSynchronizeSampleFilter.h"
 #include "engine/mux/Eac3HdDvdToRawSampleFilter.h"
@@ -16,39 +18,6 @@ namespace SarvelonMediaKit {
 
 namespace {
 
-// CRC-32/MPEG-2 (ISO/IEC 13818-1 annex A): polynomial 0x04C11DB7, most significant bit
-// first, initial value all ones, no reflection, no final inversion. Kept here rather than
-// shared with the program-stream records so the two libraries do not depend on each other.
-struct TsCrcTable {
-    uint32_t entries[256];
-    TsCrcTable() {
-        for (uint32_t i = 0; i < 256; ++i) {
-            uint32_t crc = i << 24;
-            for (int bit = 0; bit < 8; ++bit) {
-                crc = (crc & 0x80000000u) ? (crc << 1) ^ 0x04C11DB7u : crc << 1;
-            }
-            entries[i] = crc;
-        }
-    }
-};
-
-uint32_t TsCrcUpdate(const uint8_t* data, size_t length, uint32_t crc) {
-    static const TsCrcTable table;
-    for (size_t i = 0; i < length; ++i) {
-        crc = (crc << 8) ^ table.entries[((crc >> 24) ^ data[i]) & 0xFF];
-    }
-    return crc;
-}
-
-uint32_t TsSectionCrc(const uint8_t* data, size_t length) {
-    return TsCrcUpdate(data, length, 0xFFFFFFFFu);
-}
-
-void PutBigEndian16(uint8_t* p, uint16_t value) {
-    p[0] = static_cast<uint8_t>(value >> 8);
-    p[1] = static_cast<uint8_t>(value);
-}
-
 void AppendBigEndian16(std::vector<uint8_t>& out, uint16_t value) {
     out.push_back(static_cast<uint8_t>(value >> 8));
     out.push_back(static_cast<uint8_t>(value));
@@ -56,7 +25,7 @@ void AppendBigEndian16(std::vector<uint8_t>& out, uint16_t value) {
 
 void AppendCrc(std::vector<uint8_t>& section) {
     // The CRC covers the section from table_id on: everything after the pointer field.
-    const uint32_t crc = TsSectionCrc(section.data() + 1, section.size() - 1);
+    const uint32_t crc = Crc32(section.data() + 1, section.size() - 1);
     section.push_back(static_cast<uint8_t>(crc >> 24));
     section.push_back(static_cast<uint8_t>(crc >> 16));
     section.push_back(static_cast<uint8_t>(crc >> 8));
@@ -310,7 +279,7 @@ void Mpeg2TsMux::BuildPsi() {
     }
     // section_length counts the bytes after it up to the end of the CRC: the 4 bytes of the
     // CRC still to come make up for pointer_field, table_id and the length field itself.
-    PutBigEndian16(&pmt[2], static_cast<uint16_t>(0xB000 | pmt.size()));
+    SV::WriteBigEndian16(static_cast<uint16_t>(0xB000 | pmt.size()), &pmt[2]);
     AppendCrc(pmt);
     mPmt.swap(pmt);
 }
@@ -351,7 +320,7 @@ void Mpeg2TsMux::WritePackets(MemoryChunkList& payload, uint16_t pid, uint8_t& c
 
     // First packet: payload_unit_start_indicator, then the adaptation field and the PES header.
     p[0] = 0x47;
-    PutBigEndian16(p + 1, static_cast<uint16_t>(pid | 0x4000));
+    SV::WriteBigEndian16(static_cast<uint16_t>(pid | 0x4000), p + 1);
     if (adaptation + header + size < 184) {
         adaptation = static_cast<uint32_t>(184 - (header + size));
     }
@@ -379,7 +348,7 @@ void Mpeg2TsMux::WritePackets(MemoryChunkList& payload, uint16_t pid, uint8_t& c
         q[2] = 0x01;
         q[3] = streamId;
         const uint64_t length = header + size - 6;
-        PutBigEndian16(q + 4, length <= 0xFFFF ? static_cast<uint16_t>(length) : 0);
+        SV::WriteBigEndian16(length <= 0xFFFF ? static_cast<uint16_t>(length) : 0, q + 4);
         q[6] = 0x83;  // '10', not scrambled, priority 0, no alignment, copyright, original
         if (pts == dts) {
             q[7] = 0x80;  // PTS only
@@ -409,7 +378,7 @@ void Mpeg2TsMux::WritePackets(MemoryChunkList& payload, uint16_t pid, uint8_t& c
         }
         p = chunk.Data(written * kPacketSize);
         p[0] = 0x47;
-        PutBigEndian16(p + 1, pid);
+        SV::WriteBigEndian16(pid, p + 1);
         const uint32_t k = static_cast<uint32_t>(std::min<uint64_t>(left, 184));
         q = p + 4;
         if (k < 184) {
