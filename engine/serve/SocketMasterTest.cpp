@@ -86,7 +86,7 @@ TEST(SocketMasterTest, TheThreadStartsWithTheFirstSocketAndIsNotRestartedAfterSt
     EXPECT_TRUE(master.IsStopRequested());
     master.Stop();
     EXPECT_TRUE(master.IsStopped());
-    EXPECT_EQ(0, ThreadsNamed("SocketMaster"));
+    EXPECT_TRUE(WaitUntil([]() { return ThreadsNamed("SocketMaster") == 0; }));
 
     master.Start();
     master.AddSocket(a.fd[1], &delegate);
