@@ -1,0 +1,155 @@
+#include "engine/input/FileClient.h"
+
+#include <boost/make_shared.hpp>
+
+#include <algorithm>
+#include <cstdint>
+
+#include "SVLibrary/Types/SVStatus.h"
+#include "engine/core/DefaultBandwidth.h"
+
+namespace SarvelonMediaKit {
+
+namespace {
+
+const char kFileScheme[] = "file://";
+const size_t kFileSchemeLength = sizeof(kFileScheme) - 1;
+// Out-of-band ranges go out in pieces of this size, with room for a header and a trailer.
+const uint64_t kOutOfBandPiece = 0x10000;
+const uint32_t kOutOfBandRoom = 0x40;
+
+}  // namespace
+
+FileClient::FileClient(Session* session) : ExternalClient(session), mMediaSize(0) {}
+
+FileClient::~FileClient() {
+    mFile.Close();
+}
+
+void FileClient::DoSetName(const std::string& name, bool) {
+    // Only a scheme at the very start makes a URL; the rest of the name is the path as given.
+    mPath = name.compare(0, kFileSchemeLength, kFileScheme) == 0 ? name.substr(kFileSchemeLength)
+                                                                 : name;
+    if (!mFile.Open(mPath, SV::File::kReadOnly | SV::File::kBinary)) {
+        mMediaSize = 0;  // a file open before has been closed by the attempt
+        PublishError(SVStatusFileInput, name);
+        return;
+    }
+    const int64_t size = mFile.GetSize();
+    mMediaSize = size > 0 ? uint64_t(size) : 0;
+    SetDefaultBandwidth(ByteAmount(0xFFFFFFFFu));
+}
+
+std::string FileClient::DoGetName() {
+    return mPath;
+}
+
+void FileClient::PrePullData(ByteAmount& amount) {
+    boost::shared_ptr<Component> consumer = GetConsumer();
+    if (!consumer) {
+        return;
+    }
+    if (mFile.IsOpen()) {
+        // Never a buffer larger than what is left (at least one byte, so a read at the end
+        // sets the end-of-file indicator) and never larger than one pull's maximum.
+        const uint64_t position = GetReadPosition();
+        const uint64_t left = mMediaSize > position ? mMediaSize - position : 0;
+        const uint32_t size = uint32_t(std::min<uint64_t>(
+            {uint64_t(amount.Get()), std::max<uint64_t>(left, 1), uint64_t(kMaxPullBytes)}));
+        if (size != 0) {
+            MemoryChunk chunk = CreateMemoryChunk(size, 0, 0);
+            const uint64_t read = mFile.Read(chunk.Data(0), size);
+            if (mFile.IsError() || read > size) {
+                PublishError(SVStatusFileInput, "Could not read bytes");
+            } else {
+                if (read < size) {
+                    chunk.SetSize(uint32_t(read));
+                }
+                consumer->Add(chunk);
+            }
+        }
+    }
+    // The end also counts once the read position has reached the size taken at opening: a
+    // pull that takes exactly the bytes left does not raise the end-of-file indicator, and a
+    // chain that stops pulling when nothing is left would otherwise never see the end.
+    if (mFile.IsOpen() && (mFile.IsEof() || GetReadPosition() >= mMediaSize)) {
+        DoSend(MemoryChunk(boost::make_shared<MemoryMarkerEndOfStream>()));
+    }
+}
+
+void FileClient::DoPullData(ByteAmount& amount) {
+    Component::DoPullData(amount);
+}
+
+ByteAmount FileClient::DoGetBufferedBytes() {
+    const uint64_t position = GetReadPosition();
+    if (position > mMediaSize || mMediaSize - position > 0xFFFFFFFFu) {
+        return ByteAmount(0xFFFFFFFFu);
+    }
+    return ByteAmount(uint32_t(mMediaSize - position));
+}
+
+std::string FileClient::GetTypeName() const {
+    return "SarvelonMediaKit::FileClient";
+}
+
+void FileClient::DoSeek(BytePosition start, BytePosition, bool) {
+    if (start.Get() > uint64_t(INT64_MAX) || !mFile.Seek(int64_t(start.Get()), 0)) {
+        PublishError(SVStatusFileInput, "Bad Seek Range");
+    }
+}
+
+bool FileClient::DoOutOfBandRequest(BytePosition start, BytePosition end) {
+    const int64_t resume = mFile.Tell();
+    if (start.Get() <= uint64_t(INT64_MAX) && mFile.Seek(int64_t(start.Get()), 0)) {
+        uint64_t remaining = end > start ? end - start : 0;
+        while (remaining > 0) {
+            const uint32_t n = uint32_t(std::min(remaining, kOutOfBandPiece));
+            MemoryChunk chunk(n, kOutOfBandRoom, kOutOfBandRoom);
+            if (mFile.Read(chunk.Data(0), n) != n) {
+                break;  // a short read ends the request after what was delivered
+            }
+            OutOfBandData(chunk);
+            remaining -= n;
+        }
+    }
+    if (resume >= 0) {
+        mFile.Seek(resume, 0);
+    }
+    return true;
+}
+
+bool FileClient::KnowCurrentLoadedFilePosition() {
+    return true;
+}
+
+bool FileClient::KnowEndPosition() {
+    return true;
+}
+
+BytePosition FileClient::DoCurrentLoadedFilePosition() {
+    return mMediaSize;
+}
+
+BytePosition FileClient::DoEndPosition() {
+    return mMediaSize;
+}
+
+BytePosition FileClient::CurrentPosition() {
+    return GetReadPosition();
+}
+
+BytePosition FileClient::GetReadPosition() {
+    const int64_t position = mFile.Tell();
+    return position > 0 ? BytePosition(uint64_t(position)) : BytePosition(0);
+}
+
+boost::shared_ptr<Component> CreateFileClient(Session* session, FileClient** raw) {
+    boost::shared_ptr<FileClient> client = boost::make_shared<FileClient>(session);
+    if (raw) {
+        *raw = client.get();
+    }
+    return client;
+}
+
+}  // namespace SarvelonMediaKit

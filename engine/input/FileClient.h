@@ -1,0 +1,72 @@
+#ifndef ENGINE_INPUT_FILECLIENT_H
+#define ENGINE_INPUT_FILECLIENT_H
+
+#include <boost/shared_ptr.hpp>
+
+#include <string>
+
+#include "SVLibrary/File/File.h"
+#include "engine/core/ErrorInfoSource.h"
+#include "engine/core/ExternalClient.h"
+
+namespace SarvelonMediaKit {
+
+// The source at the input end of a chain when the media is a local file. Named with a plain
+// path or a "file://" URL; answers positions and sizes from the file itself, hands on what the
+// consumer pulls, marks the end of the file with an end-of-stream marker, moves on seek and
+// serves out-of-band byte ranges at once.
+//
+// Failures (the file cannot be opened, a seek or a read is refused) are published as error
+// 1013 through the component's error source; the component keeps running.
+class FileClient : public ExternalClient, public ErrorInfoSource {
+public:
+    // No pull allocates more than this, however much the consumer asks for: a saturated count
+    // (a file over 4 GiB reports 0xFFFFFFFF bytes left) must not become a 4 GiB buffer.
+    static const uint32_t kMaxPullBytes = 1u << 20;
+
+    explicit FileClient(Session* session);
+    ~FileClient() override;
+
+    using ExternalClient::DoSeek;
+
+    // Opens the file, read-only and binary; a leading "file://" is dropped from the path.
+    // Opening a local file lifts the process-wide default bandwidth to 0xFFFFFFFF (no limit),
+    // so bitrate adaptation is not held back by a rate measured over a network.
+    void DoSetName(const std::string& name, bool flag) override;
+    std::string DoGetName() override;
+    // Reads up to amount bytes (bounded by the bytes left and kMaxPullBytes) and hands them
+    // on, followed by an end-of-stream marker once the file is at its end.
+    void PrePullData(ByteAmount& amount) override;
+    // The base body: the data has already gone on in PrePullData.
+    void DoPullData(ByteAmount& amount) override;
+    // The bytes left in the file; 0xFFFFFFFF when that does not fit in 32 bits.
+    ByteAmount DoGetBufferedBytes() override;
+    std::string GetTypeName() const override;
+    // Moves the next read to start; second and flag are not used.
+    void DoSeek(BytePosition start, BytePosition second, bool flag) override;
+    // Delivers [start, end) through OutOfBandData in chunks of at most 64 KiB before it
+    // returns, and leaves the read position where it was. Always true.
+    bool DoOutOfBandRequest(BytePosition start, BytePosition end) override;
+    bool KnowCurrentLoadedFilePosition() override;
+    bool KnowEndPosition() override;
+    // The whole file counts as loaded.
+    BytePosition DoCurrentLoadedFilePosition() override;
+    BytePosition DoEndPosition() override;
+    BytePosition CurrentPosition() override;
+
+    // The file's read offset; 0 without an open file.
+    virtual BytePosition GetReadPosition();
+
+private:
+    std::string mPath;
+    SV::File mFile;
+    BytePosition mMediaSize;
+};
+
+// Makes a file client for the session; raw, when given, receives the plain pointer. The caller
+// names it with Component::SetName.
+boost::shared_ptr<Component> CreateFileClient(Session* session, FileClient** raw);
+
+}  // namespace SarvelonMediaKit
+
+#endif

@@ -1,0 +1,322 @@
+#include "engine/input/FileClient.h"
+
+#include <boost/make_shared.hpp>
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <limits>
+#include <new>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "engine/core/ComponentStack.h"
+#include "engine/core/DefaultBandwidth.h"
+#include "engine/core/ErrorInfoMonitor.h"
+
+#if defined(__GNUC__) && !defined(__clang__)
+// The replacement operator new below takes its memory from malloc, so free is the matching
+// release; GCC cannot see through the replacement.
+#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
+#endif
+
+// The largest single allocation made while tracking is on: a pull must size its buffer by what
+// the file can give, not by what was asked for.
+namespace {
+std::atomic<bool> gTrackAllocations(false);
+std::atomic<size_t> gLargestAllocation(0);
+}  // namespace
+
+void* operator new(size_t size) {
+    if (gTrackAllocations.load(std::memory_order_relaxed)) {
+        size_t seen = gLargestAllocation.load();
+        while (size > seen && !gLargestAllocation.compare_exchange_weak(seen, size)) {
+        }
+    }
+    if (void* p = std::malloc(size == 0 ? 1 : size)) {
+        return p;
+    }
+    throw std::bad_alloc();
+}
+void operator delete(void* p) noexcept { std::free(p); }
+void operator delete(void* p, size_t) noexcept { std::free(p); }
+
+namespace SarvelonMediaKit {
+namespace {
+
+// Output end: keeps the bytes, the end markers and the out-of-band chunks that arrive.
+class Sink : public Component {
+public:
+    Sink() : Component(nullptr) {}
+    std::string GetTypeName() const override { return "Sink"; }
+    ByteAmount DoGetBytesWanted() override { return std::numeric_limits<uint32_t>::max(); }
+    void DoAdd(const MemoryChunk& chunk) override {
+        EXPECT_EQ(0, endMarkers) << "data after the end marker";
+        chunkSizes.push_back(chunk.Size());
+        bytes.insert(bytes.end(), chunk.Data(0), chunk.Data(0) + chunk.Size());
+    }
+    bool DoProcessMemoryMarker(const boost::shared_ptr<MemoryMarker>& marker) override {
+        EXPECT_EQ(uint32_t(MemoryMarkerTypeEndOfStream), marker->GetType());
+        ++endMarkers;
+        return false;
+    }
+    bool DoOutOfBandData(const MemoryChunk& chunk) override {
+        outOfBand.push_back(std::vector<unsigned char>(chunk.Data(0), chunk.Data(0) + chunk.Size()));
+        return true;
+    }
+
+    std::vector<unsigned char> bytes;
+    std::vector<uint32_t> chunkSizes;
+    std::vector<std::vector<unsigned char>> outOfBand;
+    int endMarkers = 0;
+};
+
+// A plain stage between client and sink: it pulls only what the client says it has left.
+class Middle : public Component {
+public:
+    Middle() : Component(nullptr) {}
+    std::string GetTypeName() const override { return "Middle"; }
+};
+
+class Errors : public ErrorInfoMonitor {
+public:
+    void SetError(SVStatus status, std::string text) override {
+        errors.push_back(std::make_pair(status, text));
+    }
+    std::vector<std::pair<SVStatus, std::string>> errors;
+};
+
+class FileClientTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        char pattern[] = "/tmp/fileclientXXXXXX";
+        ASSERT_NE(nullptr, mkdtemp(pattern));
+        dir = pattern;
+    }
+    void TearDown() override {
+        for (const std::string& f : files) std::remove(f.c_str());
+        rmdir(dir.c_str());
+    }
+    // A file of size bytes whose byte i is i % 251 (a period prime to every chunk size).
+    std::string MakeFile(const std::string& name, uint64_t size) {
+        const std::string path = dir + "/" + name;
+        std::ofstream out(path, std::ios::binary);
+        std::vector<char> block(size);
+        for (uint64_t i = 0; i < size; ++i) block[i] = char(i % 251);
+        out.write(block.data(), std::streamsize(size));
+        files.push_back(path);
+        return path;
+    }
+    static std::vector<unsigned char> Pattern(uint64_t from, uint64_t to) {
+        std::vector<unsigned char> v;
+        for (uint64_t i = from; i < to; ++i) v.push_back((unsigned char)(i % 251));
+        return v;
+    }
+    // sink <- middle <- client, the client named with name and watched by errors.
+    void Build(const std::string& name) {
+        sink = boost::make_shared<Sink>();
+        middle = boost::make_shared<Middle>();
+        client = boost::make_shared<FileClient>(nullptr);
+        client->AddMonitor(&errors);
+        stack.AddComponent(sink);
+        stack.AddComponent(middle);
+        stack.AddComponent(client);
+        stack.Link();
+        client->SetName(name, true);
+    }
+
+    std::string dir;
+    std::vector<std::string> files;
+    ComponentStack stack{StackIdMain};
+    boost::shared_ptr<Sink> sink;
+    boost::shared_ptr<Middle> middle;
+    boost::shared_ptr<FileClient> client;
+    Errors errors;
+};
+
+// Sizes around the pull size and the per-pull maximum; each file named as a path and as a
+// "file://" URL. The end comes with the pull that takes the last bytes: the stage in between
+// pulls no further once the client has nothing left.
+TEST_F(FileClientTest, AChainReadsTheFileExactlyThenEndsOnce) {
+    const uint64_t sizes[] = {1, 65536, 65537, 300001, FileClient::kMaxPullBytes + 5};
+    for (uint64_t size : sizes) {
+        for (bool url : {false, true}) {
+            SCOPED_TRACE(testing::Message() << size << (url ? " url" : " path"));
+            stack = ComponentStack(StackIdMain);
+            errors.errors.clear();
+            const std::string path = MakeFile("f" + std::to_string(size), size);
+            Build(url ? "file://" + path : path);
+            EXPECT_EQ(path, client->GetName());
+            EXPECT_EQ(size, sink->EndPosition());
+            EXPECT_EQ(size, sink->CurrentLoadedFilePosition());
+            int pulls = 0;
+            while (sink->endMarkers == 0 && pulls < 1000) {
+                middle->PullData(65536);
+                ++pulls;
+            }
+            // Pulls after the end reach the client no more: what it has left is 0.
+            middle->PullData(65536);
+            middle->PullData(65536);
+            EXPECT_EQ(1, sink->endMarkers);
+            EXPECT_TRUE(Pattern(0, size) == sink->bytes);
+            for (uint32_t s : sink->chunkSizes) EXPECT_LE(s, 65536u);
+            EXPECT_EQ(size, client->GetReadPosition());
+            EXPECT_TRUE(errors.errors.empty());
+        }
+    }
+}
+
+TEST_F(FileClientTest, PullsAtTheEndOfTheFile) {
+    Build(MakeFile("empty", 0));
+    client->PullData(1000);  // an empty file ends at the first pull
+    EXPECT_TRUE(sink->chunkSizes.empty());
+    EXPECT_EQ(1, sink->endMarkers);
+
+    stack = ComponentStack(StackIdMain);
+    Build(MakeFile("end", 1300));
+    client->SeekFilePosition(1000, 0, false);
+    client->PullData(1000);  // 300 left: the data, then the marker, in the same pull
+    EXPECT_EQ((std::vector<uint32_t>{300}), sink->chunkSizes);
+    EXPECT_EQ(1, sink->endMarkers);
+    client->PullData(1000);  // pulled again directly, the end is told again
+    EXPECT_EQ(2, sink->endMarkers);
+    EXPECT_EQ(300u, sink->bytes.size());
+}
+
+TEST_F(FileClientTest, SeekMovesTheNextReadToTheFilePosition) {
+    Build(MakeFile("seek", 5000));
+    client->SeekFilePosition(4000, 4500, true);
+    EXPECT_EQ(4000u, client->GetReadPosition());
+    EXPECT_EQ(1000u, client->GetBufferedBytes());
+    client->PullData(10);
+    client->SeekFilePosition(7, 0, false);
+    client->PullData(3);
+    EXPECT_EQ(Pattern(4000, 4010), std::vector<unsigned char>(sink->bytes.begin(),
+                                                              sink->bytes.begin() + 10));
+    EXPECT_EQ(Pattern(7, 10), std::vector<unsigned char>(sink->bytes.begin() + 10,
+                                                         sink->bytes.end()));
+    EXPECT_TRUE(errors.errors.empty());
+
+    // An offset the file refuses (beyond the signed range) is reported; the position stays.
+    client->SeekFilePosition(BytePosition(~uint64_t(0)), 0, false);
+    ASSERT_EQ(1u, errors.errors.size());
+    EXPECT_EQ(1013, errors.errors[0].first);
+    EXPECT_EQ("Bad Seek Range", errors.errors[0].second);
+    EXPECT_EQ(10u, client->GetReadPosition());
+}
+
+TEST_F(FileClientTest, OutOfBandRangesComeInPiecesAndLeaveTheReadPosition) {
+    const uint64_t size = 0x30000;
+    Build(MakeFile("oob", size));
+    client->SeekFilePosition(123, 0, false);
+    const struct {
+        uint64_t start;
+        uint64_t end;
+        std::vector<size_t> pieces;
+    } cases[] = {
+        {500, 500, {}},                        // empty range
+        {100, 100 + 0x10001, {0x10000, 1}},    // one byte over a piece
+        {size - 0x10000, size, {0x10000}},     // the last piece exactly
+        {size - 10, size + 100, {}},           // short read: nothing of a partial piece
+        {size + 5, size + 10, {}},             // wholly beyond the end
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.start << "-" << c.end);
+        sink->outOfBand.clear();
+        EXPECT_TRUE(sink->OutOfBandRequest(c.start, c.end));  // offered toward the source
+        ASSERT_EQ(c.pieces.size(), sink->outOfBand.size());
+        uint64_t at = c.start;
+        for (size_t i = 0; i < c.pieces.size(); ++i) {
+            EXPECT_TRUE(Pattern(at, at + c.pieces[i]) == sink->outOfBand[i]);
+            at += c.pieces[i];
+        }
+        EXPECT_EQ(123u, client->GetReadPosition());
+    }
+    EXPECT_TRUE(sink->bytes.empty());
+    EXPECT_TRUE(errors.errors.empty());
+}
+
+TEST_F(FileClientTest, AMissingFileIsReportedWithItsNameAndLeavesTheBandwidth) {
+    SetDefaultBandwidth(ByteAmount(1234));
+    const std::string name = "file://" + dir + "/missing.svm";
+    Build(name);
+    ASSERT_EQ(1u, errors.errors.size());
+    EXPECT_EQ(1013, errors.errors[0].first);
+    EXPECT_EQ(name, errors.errors[0].second);  // the name as given, prefix included
+    EXPECT_EQ(1234u, GetDefaultBandwidth());
+    EXPECT_EQ(0u, sink->EndPosition());
+    client->PullData(1000);
+    EXPECT_TRUE(sink->chunkSizes.empty());
+    EXPECT_EQ(0, sink->endMarkers);
+
+    // "file://" anywhere but at the start is part of the path.
+    errors.errors.clear();
+    const std::string inside = dir + "/file://x";
+    client->SetName(inside, true);
+    ASSERT_EQ(1u, errors.errors.size());
+    EXPECT_EQ(inside, errors.errors[0].second);
+
+    client->SetName(MakeFile("present", 10), true);
+    EXPECT_EQ(0xFFFFFFFFu, GetDefaultBandwidth());  // a local file: no limit
+    EXPECT_EQ(10u, sink->EndPosition());
+}
+
+TEST_F(FileClientTest, AHugePullAllocatesNoMoreThanTheBytesLeftOrOnePullsMaximum) {
+    const struct {
+        uint64_t size;
+        uint64_t from;
+        uint32_t delivered;
+    } cases[] = {
+        {300, 0, 300},
+        {FileClient::kMaxPullBytes * 3, 1000, FileClient::kMaxPullBytes},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.size);
+        stack = ComponentStack(StackIdMain);
+        Build(MakeFile("huge" + std::to_string(c.size), c.size));
+        client->SeekFilePosition(c.from, 0, false);
+        gLargestAllocation = 0;
+        gTrackAllocations = true;
+        client->PullData(ByteAmount(0xFFFFFFFFu));
+        gTrackAllocations = false;
+        EXPECT_LE(gLargestAllocation.load(), size_t(c.delivered) + 4096);
+        ASSERT_EQ(1u, sink->chunkSizes.size());
+        EXPECT_EQ(c.delivered, sink->chunkSizes[0]);
+        EXPECT_TRUE(Pattern(c.from, c.from + c.delivered) == sink->bytes);
+    }
+}
+
+// Bytes left past 4 GiB do not fit the 32-bit count: it saturates (a sparse file costs no
+// disk).
+TEST_F(FileClientTest, BytesLeftSaturateAt32Bits) {
+    const std::string path = dir + "/sparse";
+    files.push_back(path);
+    const uint64_t size = 6ull << 30;
+    {
+        std::ofstream out(path, std::ios::binary);
+    }
+    ASSERT_EQ(0, truncate(path.c_str(), off_t(size)));
+    Build(path);
+    EXPECT_EQ(size, sink->EndPosition());
+    EXPECT_EQ(0xFFFFFFFFu, client->GetBufferedBytes());
+    client->SeekFilePosition(size - 10, 0, false);
+    EXPECT_EQ(10u, client->GetBufferedBytes());
+    client->SeekFilePosition(size + 10, 0, false);  // past the end: the difference is negative
+    EXPECT_EQ(0xFFFFFFFFu, client->GetBufferedBytes());
+}
+
+TEST(FileClientFactory, MakesANamedFileClient) {
+    FileClient* raw = nullptr;
+    boost::shared_ptr<Component> client = CreateFileClient(nullptr, &raw);
+    ASSERT_NE(nullptr, raw);
+    EXPECT_EQ(client.get(), static_cast<Component*>(raw));
+    EXPECT_EQ("SarvelonMediaKit::FileClient", client->GetTypeName());
+    EXPECT_NE(nullptr, CreateFileClient(nullptr, nullptr));
+}
+
+}  // namespace
+}  // namespace SarvelonMediaKit
