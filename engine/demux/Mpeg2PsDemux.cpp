@@ -1,0 +1,695 @@
+#include "engine/demux/Mpeg2PsDemux.h"
+
+#include <boost/make_shared.hpp>
+
+#include <unistd.h>
+
+#include <limits>
+
+#include "SVLibrary/Exception/Exception.h"
+#include "SVLibrary/Output/DebugPrint.h"
+#include "SVLibrary/TypedValue/SVDictionary.h"
+#include "engine/api/Session.h"
+#include "engine/core/Pump.h"
+#include "engine/core/Task.h"
+#include "engine/demux/MediaTrackFilter.h"
+#include "engine/demux/Mpeg2PsFormat.h"
+#include "engine/demux/TrackInfoKeys.h"
+#include "engine/mux/SampleFormat.h"
+
+namespace SarvelonMediaKit {
+
+namespace {
+
+const uint64_t kAllBits = std::numeric_limits<uint64_t>::max();
+
+// 90 kHz ticks to microseconds, truncated.
+uint64_t TicksToMicroseconds(uint64_t ticks) {
+    return static_cast<uint64_t>(static_cast<double>(ticks) / 0.09);
+}
+
+typedef TaskTemplate2<boost::shared_ptr<Mpeg2PsDemux>,
+                      void (Mpeg2PsDemux::*)(const MediaTime&, const SV::PilTime&), MediaTime,
+                      SV::PilTime>
+    PreloadTask;
+
+const uint32_t kTaskCategoryControl = 8;
+
+}  // namespace
+
+// ---------------------------------------------------------------------------------------------
+// The container parser of a demultiplexer: what it finds goes to its owner.
+
+class Mpeg2PsDemux::Parser : public Mpeg2PsParser {
+public:
+    Parser(Mpeg2PsDemux& owner, bool demultiplexing)
+        : Mpeg2PsParser(demultiplexing), owner_(owner) {}
+
+    Result OwnParseProgramStreamMap() { return Mpeg2PsParser::ParseProgramStreamMap(); }
+    Result OwnShouldResync(const uint8_t* current, uint32_t bytesLeft) {
+        return Mpeg2PsParser::ShouldResync(current, bytesLeft);
+    }
+    Sample OwnCreateSample(uint8_t streamId, uint32_t payloadLength) {
+        return Mpeg2PsParser::CreateSample(streamId, payloadLength);
+    }
+    std::vector<Chapter>& Chapters() { return MutableChapters(); }
+
+protected:
+    void OnTimestamp(uint32_t kind, uint32_t timestamp, uint32_t scrBase) override {
+        owner_.OnTimestamp(kind, timestamp, scrBase);
+    }
+    Result OnOutputChunk(const MemoryChunk& chunk) override { return owner_.OnOutputChunk(chunk); }
+    Result OnSample(const Sample& sample) override { return owner_.OnSample(sample); }
+    Result OnNewTrack(const boost::shared_ptr<MediaTrack>& track) override {
+        // Once the tracks are known (read before, or installed from outside), a stream index
+        // read again by a new parser is not taken.
+        if (owner_.mMetadataComplete || owner_.mTracksInstalled) {
+            return ResultOk;
+        }
+        return owner_.OnNewTrack(track);
+    }
+    Result ShouldResync(const uint8_t* current, uint32_t bytesLeft) override {
+        return owner_.ShouldResync(current, bytesLeft);
+    }
+    Result ParseProgramStreamMap() override { return owner_.ParseProgramStreamMap(); }
+    Result MetadataComplete() override {
+        if (owner_.mMetadataComplete || owner_.mTracksInstalled) {
+            return ResultOk;
+        }
+        return owner_.MetadataComplete();
+    }
+    Sample CreateSample(uint8_t streamId, uint32_t payloadLength) override {
+        return owner_.CreateSample(streamId, payloadLength);
+    }
+
+private:
+    Mpeg2PsDemux& owner_;
+};
+
+// ---------------------------------------------------------------------------------------------
+// Out-of-band parser
+
+Mpeg2PsDemux::OutOfBandParser::OutOfBandParser(ErrorInfoSource& errors,
+                                               ChapterInfoSource& chapters)
+    : Mpeg2PsParser(false), errors_(errors), chapters_(chapters) {}
+
+bool Mpeg2PsDemux::OutOfBandParser::ParseData(const MemoryChunk& chunk) {
+    if (Parse(chunk, false) == ResultOk) {
+        return true;
+    }
+    errors_.PublishError(SVStatus(1003), "Error parsing thumbnails");
+    return false;
+}
+
+void Mpeg2PsDemux::OutOfBandParser::OnThumbnail(uint32_t chapterIndex,
+                                                const std::vector<uint8_t>& image) {
+    chapters_.PublishThumbnail(chapterIndex, image);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Construction
+
+Mpeg2PsDemux::Mpeg2PsDemux(Session* session)
+    : Demux(session),
+      mEndOfMedia(false),
+      mMetadataComplete(false),
+      mTracksInstalled(false),
+      mLastTimestamp(0),
+      mOutOfBandFailed(false) {
+    MakeParser(false);
+}
+
+Mpeg2PsDemux::Mpeg2PsDemux(Session* session, const Mpeg2PsDemux& other)
+    : Demux(session),
+      mTracks(other.mTracks),
+      mEndOfMedia(false),
+      mMetadataComplete(other.mMetadataComplete),
+      mTracksInstalled(other.mTracksInstalled || other.mParser->IsIndexComplete()),
+      mLastTimestamp(0),
+      mOutOfBandFailed(false) {
+    MakeParser(false);
+}
+
+Mpeg2PsDemux::~Mpeg2PsDemux() {
+    mOutOfBandParser.reset();
+    // The streams lead to the parser (video output); let them go before it.
+    for (SampleStreamMap::iterator it = mSampleStreams.begin(); it != mSampleStreams.end(); ++it) {
+        it->second->SetConnected(false);
+    }
+    mSampleStreams.clear();
+    mParser.reset();
+}
+
+void Mpeg2PsDemux::MakeParser(bool demultiplexing) {
+    boost::shared_ptr<MediaTrack> selected;
+    if (mParser) {
+        selected = mParser->GetSelectedTrack();
+    }
+    mParser.reset(new Parser(*this, demultiplexing));
+    mParser->SetSelectedTrack(selected);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Component
+
+std::string Mpeg2PsDemux::GetTypeName() const {
+    return "Mpeg2PsDemux";
+}
+
+void Mpeg2PsDemux::DoAdd(const MemoryChunk& chunk) {
+    DoAddInTask(chunk);
+}
+
+void Mpeg2PsDemux::DoLinked(bool firstTime) {
+    Demux::DoLinked(firstTime);
+    const bool demultiplexing = mMux != nullptr;
+    if (mParser->IsDemultiplexing() != demultiplexing) {
+        // The mode is fixed per parser; the streams lead to the old one.
+        RemoveAllSampleStreams();
+        MakeParser(demultiplexing);
+    }
+    if (!mTracks.empty()) {
+        RemoveAllSampleStreams();
+        ConfigureStreams();
+    }
+}
+
+void Mpeg2PsDemux::DoSetPosition(BytePosition position, StackId stackId) {
+    Demux::DoSetPosition(position, stackId);
+    if (stackId == GetStackId() || stackId == StackIdAny) {
+        mParser->Reset(false);
+    }
+}
+
+bool Mpeg2PsDemux::DoOutOfBandData(const MemoryChunk& chunk) {
+    if (mOutOfBandParser && !mOutOfBandFailed && !mOutOfBandParser->ParseData(chunk)) {
+        // The rest of this transfer is dropped rather than reported again.
+        mOutOfBandFailed = true;
+        OutOfBandEnd();
+    }
+    return true;
+}
+
+void Mpeg2PsDemux::DoGetChapterData(uint32_t first, uint32_t last) {
+    const std::vector<Mpeg2PsParser::Chapter>& chapters = mParser->GetChapters();
+    if (first > last || last >= chapters.size()) {
+        return;
+    }
+    const uint64_t start = chapters[first].thumbnailPosition;
+    const uint64_t lastStart = chapters[last].thumbnailPosition;
+    const uint64_t end = lastStart + chapters[last].thumbnailSize;
+    // Chapters whose thumbnails do not lie in increasing order (or a size that runs past the
+    // end of the position range) give no usable range: the request is ignored rather than
+    // asking the source for a reversed one.
+    if (end < lastStart || end <= start) {
+        DebugPrint("Mpeg2PsDemux::DoGetChapterData: no range for chapters %u-%u\n", first, last);
+        return;
+    }
+    if (!mOutOfBandParser) {
+        mOutOfBandParser.reset(new OutOfBandParser(*this, *this));
+    }
+    mOutOfBandParser->Reset(true);
+    mOutOfBandFailed = false;
+    OutOfBandRequest(BytePosition(start), BytePosition(end));
+}
+
+void Mpeg2PsDemux::PrePullData(ByteAmount& amount) {
+    if (mEndOfMedia) {
+        amount = 0;
+        return;
+    }
+    Component::PrePullData(amount);
+}
+
+void Mpeg2PsDemux::DoSetName(const std::string& name, bool flag) {
+    mSourceName = name;
+    Component::DoSetName(name, flag);
+}
+
+std::string Mpeg2PsDemux::DoGetName() {
+    return mSourceName;
+}
+
+void Mpeg2PsDemux::DoPreLoad(MediaTime timeout) {
+    try {
+        AllocateMemoryCache();
+    } catch (const SV::SVLibraryException&) {
+        // Without a cache of its own the preload still reads; only the room differs.
+        DebugPrint("Mpeg2PsDemux::DoPreLoad: no preload cache\n");
+    }
+    if (!mSession) {
+        return;
+    }
+    mPreloadState = PreloadStatePreloading;
+    PostPreloadStep("Mpeg2PsDemux::DoPreLoad", timeout, Now());
+}
+
+void Mpeg2PsDemux::PostPreloadStep(const char* name, const MediaTime& timeout,
+                                   const SV::PilTime& start) {
+    boost::shared_ptr<Mpeg2PsDemux> self =
+        boost::static_pointer_cast<Mpeg2PsDemux>(Component::shared_from_this());
+    mSession->AddTask(boost::make_shared<PreloadTask>(kTaskCategoryControl, GetStackId(),
+                                                      std::string(name), self,
+                                                      &Mpeg2PsDemux::DoPreLoadInTask, timeout,
+                                                      start));
+}
+
+void Mpeg2PsDemux::DoPreLoadInTask(const MediaTime& timeout, const SV::PilTime& start) {
+    if (boost::shared_ptr<Component> source = GetSource()) {
+        PullNext(source->BytesReady());
+    }
+    if (mMetadataComplete) {
+        SetPreLoaded();
+        const std::vector<Mpeg2PsParser::Chapter>& chapters = mParser->GetChapters();
+        PublishChapterCount(static_cast<unsigned>(chapters.size()));
+        for (size_t i = 0; i < chapters.size(); ++i) {
+            PublishChapter(static_cast<unsigned>(i), MediaTime(TicksToMicroseconds(chapters[i].time)),
+                           chapters[i].title);
+        }
+        PublishPreloadComplete();
+        return;
+    }
+    const int64_t elapsed = Now() - start;
+    const uint64_t elapsedMs = elapsed > 0 ? static_cast<uint64_t>(elapsed) : 0;
+    // Media that has ended will not complete the index: that ends the preload at once, as a
+    // full chain does, instead of waiting out the time.
+    if (!mEndOfMedia && BytesWanted() != 0 && elapsedMs < timeout.Get() / 1000) {
+        if (GetBufferedBytes() == 0) {
+            usleep(10000);
+        }
+        PostPreloadStep("Mpeg2PsDemux::DoPreLoadInTask", timeout, start);
+        return;
+    }
+    mPreloadState = PreloadStateNone;
+    PublishError(SVStatus(408), "Preload timeout");
+    PublishPreloadComplete();
+}
+
+bool Mpeg2PsDemux::DoProcessMemoryMarker(const boost::shared_ptr<MemoryMarker>& marker) {
+    if (marker && marker->GetType() == MemoryMarkerTypeEndOfStream) {
+        if (mEndOfMedia) {
+            return false;  // the end of the media has been passed on already
+        }
+    }
+    const bool result = Demux::DoProcessMemoryMarker(marker);
+    if (marker && marker->GetType() == MemoryMarkerTypeEndOfStream) {
+        // A source that ends without the program end code ends the media just the same: no
+        // further pulls, and one end-of-stream marker however often the source repeats it.
+        mEndOfMedia = true;
+    }
+    if (!marker) {
+        return result;
+    }
+    TrackId named(0);
+    bool select = false;
+    if (marker->GetType() == MemoryMarkerTypeTrackChange) {
+        const MemoryMarkerTrackChange* change =
+            static_cast<const MemoryMarkerTrackChange*>(marker.get());
+        DebugPrint("stack %hu: Mpeg2PsDemux::DoProcessMemoryMarker: track change %d, change type %d\n",
+                   GetStackId(), static_cast<int>(change->GetTrack().Get()),
+                   static_cast<int>(change->GetChangeType()));
+        named = change->GetTrack();
+        select = change->GetChangeType() > 2;
+    } else if (marker->GetType() == MemoryMarkerTypeMediaTimeSeek) {
+        const MemoryMarkerMediaTimeSeek* seek =
+            static_cast<const MemoryMarkerMediaTimeSeek*>(marker.get());
+        DebugPrint("stack %hu: Mpeg2PsDemux::DoProcessMemoryMarker: media time seek %lluus, track %d\n",
+                   GetStackId(), static_cast<unsigned long long>(seek->GetMediaTime().Get()),
+                   static_cast<int>(seek->GetTrack().Get()));
+        named = seek->GetTrack();
+        select = true;
+    }
+    if (named.Get() != 0) {
+        TrackMap::const_iterator found = mTracks.find(named);
+        if (found != mTracks.end() && found->second != mParser->GetSelectedTrack()) {
+            if (select) {
+                mParser->SetSelectedTrack(found->second);
+                PublishCurrentTrack(found->second);
+            }
+            mCurrentTrack = found->second;
+        }
+    }
+    return result;
+}
+
+void Mpeg2PsDemux::DoSeek(BytePosition start, BytePosition second, bool flag) {
+    mParser->Reset(false);
+    Component::DoSeek(start, second, flag);
+    mEndOfMedia = false;
+}
+
+void Mpeg2PsDemux::DoSeek(MediaTime time) {
+    mParser->Reset(false);
+    Component::DoSeek(time);
+    mEndOfMedia = false;
+}
+
+bool Mpeg2PsDemux::DoTrickPlay(TrickPlayRate rate, MediaTime time) {
+    mParser->SetTrickPlayRate(rate.Get(), time.Get() != kAllBits);
+    const bool accepted = Component::DoTrickPlay(rate, time);
+    if (accepted) {
+        mEndOfMedia = false;
+    }
+    return accepted;
+}
+
+void Mpeg2PsDemux::DoGetStatistics(SV::SVDictionary& statistics) {
+    Demux::DoGetStatistics(statistics);
+    const char* timeKey = nullptr;
+    if (GetStackId() == StackIdMain) {
+        timeKey = "StatsKey_VideoTimeBuffered";
+    } else if (GetStackId() == StackIdAudioBranch) {
+        timeKey = "StatsKey_AudioTimeBuffered";
+    }
+    if (timeKey && statistics.GetValue(timeKey) != nullptr) {
+        const float value = statistics.GetFloatOrDefault(timeKey, 0.0f) +
+                            static_cast<float>(GetTimeBufferedAhead().Get()) / 1000000.0f;
+        statistics.SetValue(timeKey, SV::SVTypedValue(value));
+    }
+    if (!mCurrentTrack) {
+        return;
+    }
+    const boost::shared_ptr<MediaTrack> selected = mParser->GetSelectedTrack();
+    if (!selected) {
+        return;
+    }
+    uint32_t rate = 0;
+    if (mCurrentTrack->HasVideo() && statistics.GetValue("StatsKey_VideoBitRate") != nullptr &&
+        selected->GetInfo().GetUnsignedInt(TrackInfoKey_VideoBitRate, rate)) {
+        statistics.SetValue("StatsKey_VideoBitRate", SV::SVTypedValue(rate));
+    }
+    if (mCurrentTrack->HasAudio()) {
+        if (statistics.GetValue("StatsKey_AudioBitRate") != nullptr &&
+            selected->GetInfo().GetUnsignedInt(TrackInfoKey_AudioBitRate, rate)) {
+            statistics.SetValue("StatsKey_AudioBitRate", SV::SVTypedValue(rate));
+        }
+        const std::string* identifier = nullptr;
+        if (statistics.GetValue("StatsKey_AudioIdentifier") != nullptr &&
+            selected->GetInfo().GetString(TrackInfoKey_AudioIdentifier, identifier) &&
+            identifier != nullptr) {
+            statistics.SetValue("StatsKey_AudioIdentifier", SV::SVTypedValue(*identifier));
+        }
+    }
+}
+
+// ---------------------------------------------------------------------------------------------
+// Demux
+
+uint32_t Mpeg2PsDemux::DoFlushPendingSample() {
+    return mParser->AddPesPayloadToSample();
+}
+
+MediaTime Mpeg2PsDemux::GetDuration() {
+    const boost::shared_ptr<MediaTrack> selected = mParser->GetSelectedTrack();
+    if (!selected) {
+        return MediaTime(0);
+    }
+    const MediaTrackIndex& index = selected->GetIndex();
+    return MediaTime(index.TicksToMicroseconds(index.GetDuration()));
+}
+
+bool Mpeg2PsDemux::GetDecoderConfig(uint32_t kind, const uint8_t** data, uint32_t* size) {
+    if (kind == StreamInfoKindAudioSpecificConfig && data && size) {
+        std::vector<uint8_t> config;
+        if (mParser->GetAudioDecoderConfig(mParser->GetAudioStreamId(), config) &&
+            !config.empty()) {
+            mDecoderConfig.swap(config);
+            *data = mDecoderConfig.data();
+            *size = static_cast<uint32_t>(mDecoderConfig.size());
+            return true;
+        }
+    }
+    return Demux::GetDecoderConfig(kind, data, size);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Data path
+
+void Mpeg2PsDemux::Trace(const char* text) {
+    if (mSession) {
+        if (boost::shared_ptr<Pump> pump = mSession->GetPump()) {
+            pump->AppendToLastTrace(text);
+        }
+    }
+}
+
+void Mpeg2PsDemux::DoAddInTask(const MemoryChunk& chunk) {
+    Demux::DoAdd(chunk);
+    if (mEndOfMedia) {
+        return;
+    }
+    const Result result = mParser->Parse(chunk, false);
+    switch (result) {
+    case Mpeg2PsParser::ResultOk:
+        break;
+    case Mpeg2PsParser::ResultNoPackFirst:
+        Trace("Invalid Data");
+        PublishError(SVStatus(1001), "Invalid data format");
+        break;
+    case 6:  // an index entry of a version this reader does not know
+        Trace("Invalid Index");
+        PublishError(SVStatus(1002), "Invalid data version");
+        break;
+    case Mpeg2PsParser::ResultProgramEnd:
+        Trace("EndOfMedia");
+        Add(MemoryChunk(boost::make_shared<MemoryMarkerEndOfStream>()));
+        mEndOfMedia = true;
+        break;
+    default:
+        Trace("Unknown Error");
+        PublishError(SVStatus(1003), "Mpeg2PsParser error " + std::to_string(result));
+        break;
+    }
+}
+
+uint32_t Mpeg2PsDemux::ResetParsing() {
+    mParser->Reset(false);
+    FlushSampleStreams();
+    mEndOfMedia = false;
+    return 0;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Tracks
+
+Mpeg2PsDemux::Result Mpeg2PsDemux::OnNewTrack(const boost::shared_ptr<MediaTrack>& track) {
+    if (!track) {
+        return Mpeg2PsParser::ResultOk;
+    }
+    const uint32_t version = track->GetInfo().GetUnsignedIntOrDefault(TrackInfoKey_Version, 0);
+    if (version > 2 || !MediaTrackFilter::Instance().Accept(track)) {
+        DebugPrint("Track rejected by filter\n");
+        return Mpeg2PsParser::ResultOk;
+    }
+    track->SetSource(mSourceName);
+    const TrackId id(static_cast<uint32_t>(mTracks.size() + 1));
+    track->SetId(id);
+    mTracks[id] = track;
+    return Mpeg2PsParser::ResultOk;
+}
+
+Mpeg2PsDemux::Result Mpeg2PsDemux::MetadataComplete() {
+    DebugPrint("Mpeg2PsDemux::MetadataComplete\n");
+    uint64_t duration = 0;
+    uint64_t end = 0;
+    bool trickPlay = false;
+    for (TrackMap::const_iterator it = mTracks.begin(); it != mTracks.end(); ++it) {
+        const MediaTrack& track = *it->second;
+        if (!track.HasAudio() && !track.HasVideo()) {
+            continue;
+        }
+        const MediaTrackIndex& index = track.GetIndex();
+        if (track.GetTrickPlayRate().Get() != 0) {
+            trickPlay = true;
+        } else {
+            // A timescale of 0 gives 0 rather than a division by zero.
+            const uint64_t trackDuration = index.TicksToMicroseconds(index.GetDuration());
+            duration = std::max(duration, trackDuration);
+        }
+        const uint64_t trackEnd = index.GetOffset() + index.GetSize();
+        end = std::max(end, trackEnd < index.GetOffset() ? kAllBits : trackEnd);
+    }
+    PublishTracks(mTracks, true);
+    PublishTrickPlayAvailable(trickPlay);
+    PublishDuration(MediaTime(duration));
+    PublishEndPosition(BytePosition(end));
+    if (!mMetadataComplete) {
+        const uint64_t mediaSize = EndPosition().Get();
+        if (mediaSize != 0 && end > mediaSize) {
+            DebugPrint("END POSITION MISMATCH end = %llu, mediaSize = %llu, file = %s\n",
+                       static_cast<unsigned long long>(end),
+                       static_cast<unsigned long long>(mediaSize), GetName().c_str());
+            PublishError(SVStatus(1005), "Media was truncated");
+        }
+    }
+    ConfigureStreams();
+    mMetadataComplete = true;
+    return Mpeg2PsParser::ResultOk;
+}
+
+void Mpeg2PsDemux::ConfigureStreams() {
+    for (TrackMap::const_iterator it = mTracks.begin(); it != mTracks.end(); ++it) {
+        const MediaTrack& track = *it->second;
+        const SV::SVDictionary& info = track.GetInfo();
+        if (track.HasAudio()) {
+            AddElementaryStream(
+                static_cast<uint8_t>(info.GetUnsignedIntOrDefault(TrackInfoKey_AudioMpegStreamId, 0)),
+                static_cast<uint8_t>(
+                    info.GetUnsignedIntOrDefault(TrackInfoKey_AudioMpegStreamType, 0)));
+        }
+        if (track.HasVideo()) {
+            AddElementaryStream(
+                static_cast<uint8_t>(info.GetUnsignedIntOrDefault(TrackInfoKey_VideoMpegStreamId, 0)),
+                static_cast<uint8_t>(
+                    info.GetUnsignedIntOrDefault(TrackInfoKey_VideoMpegStreamType, 0)));
+        }
+    }
+}
+
+void Mpeg2PsDemux::AddElementaryStream(uint8_t streamId, uint8_t streamType) {
+    const StreamReference reference(streamId);
+    if (!mMux || FindSampleStream(reference)) {
+        return;
+    }
+    uint32_t type = 0;
+    uint32_t format = 0;
+    switch (streamType) {
+    case 0x0F: type = SampleMediaTypeAudio; format = SampleFormatAacAdts; break;
+    case 0x1B: type = SampleMediaTypeVideo; format = SampleFormatH264AnnexB; break;
+    case 0x87: type = SampleMediaTypeAudio; format = SampleFormatEac3HdDvd; break;
+    case 0x06:
+        if (streamId == 0xBD) {
+            type = SampleMediaTypeAudio;
+            format = SampleFormatPesPrivate;
+        }
+        break;
+    default: break;
+    }
+    if (type == 0) {
+        return;
+    }
+    boost::shared_ptr<SampleStream> stream =
+        boost::make_shared<SampleStream>(this, reference, type, format);
+    AddSampleStream(stream);
+    if (type == SampleMediaTypeVideo) {
+        stream->SetOutput(mParser.get());
+    }
+}
+
+Mpeg2PsDemux::Result Mpeg2PsDemux::ParseProgramStreamMap() {
+    const Result result = mParser->OwnParseProgramStreamMap();
+    if (result == Mpeg2PsParser::ResultOk && mParser->IsDemultiplexing()) {
+        const std::vector<Mpeg2PsParser::PSM::EsMapEntry>& map = mParser->GetEsMap();
+        for (size_t i = 0; i < map.size(); ++i) {
+            AddElementaryStream(map[i].elementary_stream_id, map[i].stream_type);
+        }
+    }
+    return result;
+}
+
+Mpeg2PsDemux::Result Mpeg2PsDemux::OnOutputChunk(const MemoryChunk& chunk) {
+    DoSend(chunk);
+    return Mpeg2PsParser::ResultOk;
+}
+
+Mpeg2PsDemux::Result Mpeg2PsDemux::OnSample(const Sample& sample) {
+    const StreamReference reference = sample.GetStreamRef();
+    if (reference.Get() == kInvalidStreamReference) {
+        return Mpeg2PsParser::ResultOk;
+    }
+    if (boost::shared_ptr<SampleStream> stream = FindSampleStream(reference)) {
+        Sample copy(sample);
+        stream->PushSample(copy);
+    }
+    return Mpeg2PsParser::ResultOk;
+}
+
+Mpeg2PsDemux::Result Mpeg2PsDemux::ShouldResync(const uint8_t* current, uint32_t bytesLeft) {
+    return mParser->OwnShouldResync(current, bytesLeft);
+}
+
+Sample Mpeg2PsDemux::CreateSample(uint8_t streamId, uint32_t payloadLength) {
+    if (boost::shared_ptr<SampleStream> stream = FindSampleStream(StreamReference(streamId))) {
+        return stream->MakeSample(payloadLength);
+    }
+    return mParser->OwnCreateSample(streamId, payloadLength);
+}
+
+void Mpeg2PsDemux::OnTimestamp(uint32_t kind, uint32_t timestamp, uint32_t scrBase) {
+    mLastTimestamp = timestamp;
+    PublishTimestamp(kind, MediaTime(TicksToMicroseconds(timestamp)),
+                     MediaTime(TicksToMicroseconds(scrBase)));
+}
+
+void Mpeg2PsDemux::SetTracks(const TrackMap& tracks) {
+    mTracks = tracks;
+    mTracksInstalled = true;
+    mMetadataComplete = true;
+    MetadataComplete();
+    SeekFilePosition(BytePosition(0), BytePosition(0), false);
+}
+
+bool Mpeg2PsDemux::HasAudioOnlyTracks() const {
+    bool video = false;
+    bool audioOnly = false;
+    for (TrackMap::const_iterator it = mTracks.begin(); it != mTracks.end(); ++it) {
+        video = video || it->second->HasVideo();
+        audioOnly = audioOnly || (it->second->HasAudio() && !it->second->HasVideo());
+    }
+    return video && audioOnly;
+}
+
+template <typename Predicate>
+void Mpeg2PsDemux::RemoveTracks(Predicate matches) {
+    for (TrackMap::iterator it = mTracks.begin(); it != mTracks.end();) {
+        if (matches(*it->second)) {
+            it = mTracks.erase(it);
+        } else {
+            ++it;
+        }
+    }
+    PublishTracks(mTracks, false);
+}
+
+void Mpeg2PsDemux::RemoveAudioOnlyTracks() {
+    RemoveTracks([](const MediaTrack& t) { return t.HasAudio() && !t.HasVideo(); });
+}
+
+void Mpeg2PsDemux::RemoveVideoTracks() {
+    RemoveTracks([](const MediaTrack& t) { return t.HasVideo(); });
+}
+
+void Mpeg2PsDemux::RemoveTextStreamTracks() {
+    RemoveTracks([](const MediaTrack& t) { return t.HasText(); });
+}
+
+MediaTime Mpeg2PsDemux::GetTimeBufferedAhead() {
+    if (!mCurrentTrack) {
+        return MediaTime(0);
+    }
+    const uint64_t parsed = TicksToMicroseconds(mLastTimestamp);
+    const BytePosition position = CurrentLoadedFilePosition();
+    const uint64_t reached = mCurrentTrack->GetIndex().InterpolateTime(position).Get();
+    if (mLastTimestamp == 0 || reached <= parsed) {
+        return MediaTime(0);
+    }
+    return MediaTime(reached - parsed);
+}
+
+boost::shared_ptr<MediaTrack> Mpeg2PsDemux::GetSelectedTrack() const {
+    return mParser->GetSelectedTrack();
+}
+
+const std::vector<Mpeg2PsParser::Chapter>& Mpeg2PsDemux::GetChapters() const {
+    return mParser->GetChapters();
+}
+
+std::vector<Mpeg2PsParser::Chapter>& Mpeg2PsDemux::MutableChapters() {
+    return mParser->Chapters();
+}
+
+SV::PilTime Mpeg2PsDemux::Now() const {
+    return mClock ? mClock() : SV::PilTime::Now();
+}
+
+}  // namespace SarvelonMediaKit

@@ -1,0 +1,164 @@
+#ifndef ENGINE_DEMUX_MPEG2PSDEMUX_H
+#define ENGINE_DEMUX_MPEG2PSDEMUX_H
+
+#include <boost/shared_ptr.hpp>
+
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "SVLibrary/Time/PilTime.h"
+#include "engine/core/ChapterInfoSource.h"
+#include "engine/core/ErrorInfoSource.h"
+#include "engine/core/StreamInfoSource.h"
+#include "engine/core/TaskManager.h"
+#include "engine/demux/Demux.h"
+#include "engine/demux/MediaTrack.h"
+#include "engine/demux/Mpeg2PsParser.h"
+
+namespace SarvelonMediaKit {
+
+// The demultiplexer of the engine's program-stream container. Bytes from the source side are
+// parsed as they arrive (Mpeg2PsParser). The index entries of the first pack become the track
+// map (ids 1, 2, ... in the order the track filter accepts them); once the index is complete
+// the tracks, the duration, the media size and whether trick play is possible are published,
+// and one SampleStream is made per elementary stream of the tracks.
+//
+// With a multiplexer as consumer the PES payloads become timed samples in those streams; with
+// any other consumer the container bytes are passed on unchanged.
+//
+// Preload (DoPreLoad) reads until the index is complete or the time-out passes; then the
+// chapters are published. Thumbnails are read on request (DoGetChapterData) as out-of-band
+// data and published by the OutOfBandParser.
+//
+// Everything runs on the session's task thread; the information sources may be attached to
+// from other threads.
+class Mpeg2PsDemux : public Demux,
+                     public StreamInfoSource,
+                     public ChapterInfoSource,
+                     public ErrorInfoSource {
+public:
+    typedef StreamInfoMonitor::TrackMap TrackMap;
+    typedef Mpeg2PsParser::Result Result;
+
+    // Reads the thumbnail blocks of an out-of-band range and publishes each thumbnail.
+    // Its events go out through the demultiplexer's own sources, so they reach the monitors
+    // attached to the demultiplexer when they happen.
+    class OutOfBandParser : public Mpeg2PsParser {
+    public:
+        OutOfBandParser(ErrorInfoSource& errors, ChapterInfoSource& chapters);
+        // False after a parse error ("Error parsing thumbnails", 1003).
+        bool ParseData(const MemoryChunk& chunk);
+
+    protected:
+        void OnThumbnail(uint32_t chapterIndex, const std::vector<uint8_t>& image) override;
+
+    private:
+        ErrorInfoSource& errors_;
+        ChapterInfoSource& chapters_;
+    };
+
+    explicit Mpeg2PsDemux(Session* session);
+    // A demultiplexer for a further chain that starts from the other's tracks.
+    Mpeg2PsDemux(Session* session, const Mpeg2PsDemux& other);
+    ~Mpeg2PsDemux() override;
+
+    // ---- Component ----
+
+    std::string GetTypeName() const override;
+    void DoAdd(const MemoryChunk& chunk) override;
+    // Parses (demultiplexing) exactly when a multiplexer is linked; streams are made anew.
+    void DoLinked(bool firstTime) override;
+    void DoSetPosition(BytePosition position, StackId stackId) override;
+    bool DoOutOfBandData(const MemoryChunk& chunk) override;
+    void DoGetChapterData(uint32_t first, uint32_t last) override;
+    // Nothing is pulled after the end of the media until a seek.
+    void PrePullData(ByteAmount& amount) override;
+    void DoSetName(const std::string& name, bool flag) override;
+    std::string DoGetName() override;
+    // timeout in microseconds.
+    void DoPreLoad(MediaTime timeout) override;
+    bool DoProcessMemoryMarker(const boost::shared_ptr<MemoryMarker>& marker) override;
+    using Component::DoSeek;
+    void DoSeek(BytePosition start, BytePosition second, bool flag) override;
+    void DoSeek(MediaTime time) override;
+    bool DoTrickPlay(TrickPlayRate rate, MediaTime time) override;
+    void DoGetStatistics(SV::SVDictionary& statistics) override;
+
+    // ---- Demux ----
+
+    uint32_t DoFlushPendingSample() override;
+    MediaTime GetDuration() override;
+    bool GetDecoderConfig(uint32_t kind, const uint8_t** data, uint32_t* size) override;
+
+    // ---- Operations of its own ----
+
+    void DoAddInTask(const MemoryChunk& chunk);
+    // One preload step; posts the next one itself.
+    void DoPreLoadInTask(const MediaTime& timeout, const SV::PilTime& start);
+    // Parsing restarts awaiting a pack header; the streams are flushed.
+    virtual uint32_t ResetParsing();
+    // Installs a track map built elsewhere; the stream's own index is then not read.
+    void SetTracks(const TrackMap& tracks);
+    bool HasAudioOnlyTracks() const;
+    void RemoveAudioOnlyTracks();
+    void RemoveVideoTracks();
+    void RemoveTextStreamTracks();
+    // Media time between the last parsed timestamp and how far the source has data.
+    MediaTime GetTimeBufferedAhead();
+
+    const TrackMap& GetTracks() const { return mTracks; }
+    boost::shared_ptr<MediaTrack> GetCurrentTrack() const { return mCurrentTrack; }
+    boost::shared_ptr<MediaTrack> GetSelectedTrack() const;
+    const std::vector<Mpeg2PsParser::Chapter>& GetChapters() const;
+    bool IsMetadataComplete() const { return mMetadataComplete; }
+    bool IsEndOfMedia() const { return mEndOfMedia; }
+    // Where the preload takes "now" from; the system clock by default.
+    void SetClock(const TaskManager::Clock& clock) { mClock = clock; }
+
+protected:
+    // The parser's callbacks.
+    virtual Result ParseProgramStreamMap();
+    virtual Result OnNewTrack(const boost::shared_ptr<MediaTrack>& track);
+    virtual Result MetadataComplete();
+    virtual Result OnOutputChunk(const MemoryChunk& chunk);
+    virtual Result OnSample(const Sample& sample);
+    virtual Result ShouldResync(const uint8_t* current, uint32_t bytesLeft);
+    virtual Sample CreateSample(uint8_t streamId, uint32_t payloadLength);
+    virtual void OnTimestamp(uint32_t kind, uint32_t timestamp, uint32_t scrBase);
+
+    std::vector<Mpeg2PsParser::Chapter>& MutableChapters();
+
+private:
+    class Parser;
+
+    void MakeParser(bool demultiplexing);
+    void ConfigureStreams();
+    void AddElementaryStream(uint8_t streamId, uint8_t streamType);
+    void Trace(const char* text);
+    void PostPreloadStep(const char* name, const MediaTime& timeout, const SV::PilTime& start);
+    template <typename Predicate>
+    void RemoveTracks(Predicate matches);
+    SV::PilTime Now() const;
+
+    std::unique_ptr<Parser> mParser;
+    std::string mSourceName;  // given to every accepted track as its source
+    TrackMap mTracks;
+    boost::shared_ptr<MediaTrack> mCurrentTrack;
+    bool mEndOfMedia;
+    bool mMetadataComplete;
+    // The track map came from SetTracks: the stream's own index is not used.
+    bool mTracksInstalled;
+    // Low 32 bits of the last PES decode (or presentation) time, 90 kHz; 0 before any.
+    uint32_t mLastTimestamp;
+    boost::shared_ptr<OutOfBandParser> mOutOfBandParser;
+    bool mOutOfBandFailed;  // the current out-of-band transfer failed to parse
+    std::vector<uint8_t> mDecoderConfig;
+    TaskManager::Clock mClock;
+};
+
+}  // namespace SarvelonMediaKit
+
+#endif

@@ -1,0 +1,440 @@
+// The program-stream demultiplexer on real titles: file client -> Mpeg2PsDemux -> a recording
+// multiplexer (or a plain sink), compared with what the parser alone reads from the same file.
+
+#include <gtest/gtest.h>
+
+#include <boost/make_shared.hpp>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <iterator>
+#include <random>
+
+#include "SVLibrary/TypedValue/SVDictionary.h"
+#include "engine/api/Session.h"
+#include "engine/core/ComponentStack.h"
+#include "engine/demux/Mpeg2PsDemux.h"
+#include "engine/demux/Mpeg2PsDemuxTestSupport.h"
+#include "engine/input/FileClient.h"
+#include "engine/mux/MuxTestSupport.h"
+#include "tests/support/Fixtures.h"
+#include "tools/titledump/TitleDump.h"
+
+namespace SarvelonMediaKit {
+namespace {
+
+using demuxtest::EventRecorder;
+using demuxtest::RecordingMux;
+using demuxtest::StreamRecord;
+using SvTestSupport::Fixtures;
+
+std::vector<uint8_t> ReadBytes(const std::string& path) {
+    std::ifstream file(path, std::ios::binary);
+    return std::vector<uint8_t>(std::istreambuf_iterator<char>(file),
+                                std::istreambuf_iterator<char>());
+}
+
+void WriteBytes(const std::string& path, const std::vector<uint8_t>& bytes) {
+    std::ofstream file(path, std::ios::binary | std::ios::trunc);
+    file.write(reinterpret_cast<const char*>(bytes.data()),
+               static_cast<std::streamsize>(bytes.size()));
+}
+
+// A title of the long clip with three chapters, two of them with pictures.
+std::string ChapterTitle() {
+    return Fixtures::MakeTitle(
+        "demux-chapters.svm",
+        {Fixtures::LongClip(), "{out}", "--chapter", "0:Opening:" + Fixtures::Thumbnail(0),
+         "--chapter", "5.5:The middle part:" + Fixtures::Thumbnail(1), "--chapter",
+         "12:Late:" + Fixtures::Thumbnail(2)});
+}
+
+// What the parser alone yields for a file: per stream id the samples' times and key flags.
+class CollectingParser : public Mpeg2PsParser {
+public:
+    CollectingParser() : Mpeg2PsParser(true) {}
+    std::map<uint32_t, StreamRecord> streams;
+
+protected:
+    Sample CreateSample(uint8_t streamId, uint32_t payloadLength) override {
+        Sample sample = Mpeg2PsParser::CreateSample(streamId, payloadLength);
+        sample.SetStreamRef(StreamReference(streamId));
+        return sample;
+    }
+    Result OnSample(const Sample& sample) override {
+        StreamRecord& record = streams[sample.GetStreamRef().Get()];
+        record.samples.push_back(std::make_pair(sample.GetDecodeTime().Get(), sample.IsKeyFrame()));
+        record.bytes += sample.GetPayload().Size();
+        return ResultOk;
+    }
+};
+
+std::map<uint32_t, StreamRecord> ParseAlone(const std::vector<uint8_t>& bytes) {
+    CollectingParser parser;
+    for (size_t at = 0; at < bytes.size(); at += 65536) {
+        const uint32_t n = static_cast<uint32_t>(std::min<size_t>(65536, bytes.size() - at));
+        MemoryChunk chunk(n, 0, 0);
+        std::memcpy(chunk.Data(0), bytes.data() + at, n);
+        const Mpeg2PsParser::Result result = parser.Parse(chunk, false);
+        if (result == Mpeg2PsParser::ResultProgramEnd) break;
+        EXPECT_EQ(0u, result);
+    }
+    parser.AddPesPayloadToSample();
+    return parser.streams;
+}
+
+// A test demultiplexer that lets the tests change the chapter list it read.
+class ChapterEditingDemux : public Mpeg2PsDemux {
+public:
+    explicit ChapterEditingDemux(Session* session) : Mpeg2PsDemux(session) {}
+    using Mpeg2PsDemux::MutableChapters;
+};
+
+// file client -> [trickle] -> demux -> consumer, driven on the test thread (no pump): tasks
+// and pulls run when the test says.
+struct Chain {
+    explicit Chain(const std::string& path, bool withMux = true, uint32_t trickle = 0) {
+        session = Session::Create();
+        session->SetCapacity(ByteAmount(16u << 20));  // room for the preload cache
+        source = CreateFileClient(session.get(), &file);
+        source->SetName(path, true);
+        demux = boost::make_shared<ChapterEditingDemux>(session.get());
+        ComponentStack stack(StackIdMain);
+        if (withMux) {
+            mux = boost::make_shared<RecordingMux>(session.get());
+            stack.AddComponent(mux);
+        } else {
+            sink = boost::make_shared<test::RecordingSink>();
+            stack.AddComponent(sink);
+        }
+        stack.AddComponent(demux);
+        stage = boost::make_shared<demuxtest::ObservingStage>(session.get(), trickle);
+        stack.AddComponent(stage);
+        stack.AddComponent(source);
+        session->SetComponentStack(stack);
+        demux->StreamInfoSource::AddMonitor(&events);
+        demux->ErrorInfoSource::AddMonitor(&events);
+        demux->ChapterInfoSource::AddMonitor(&events);
+        stack.Link();
+    }
+    ~Chain() { session->Stop(true); }
+
+    void RunTasks(int rounds = 1) {
+        for (int i = 0; i < rounds; ++i) session->GetTaskManager()->RunTasks();
+    }
+    // Preloads to the end (success or time-out).
+    void Preload(uint64_t timeoutMicroseconds) {
+        demux->PreLoad(MediaTime(timeoutMicroseconds));
+        for (int i = 0; i < 100000 && !Preloaded(); ++i) {
+            RunTasks();
+        }
+    }
+    bool Preloaded() const {
+        return std::find(events.events.begin(), events.events.end(), "preload complete") !=
+               events.events.end();
+    }
+    // Pulls through the front until the end of the stream has gone through (or 5000 pulls).
+    void PullToEnd() {
+        boost::shared_ptr<Component> front = mux ? boost::shared_ptr<Component>(mux) : sink;
+        for (int i = 0; i < 5000; ++i) {
+            if (mux && mux->CountMarkers(MemoryMarkerTypeEndOfStream) != 0) break;
+            if (sink && !sink->entries.empty() && sink->entries.back().isMarker) break;
+            if (mux) {
+                mux->PullData(ByteAmount(1u << 20));
+            } else {
+                demux->PullData(ByteAmount(65536));
+            }
+        }
+    }
+
+    boost::shared_ptr<Session> session;
+    FileClient* file = nullptr;
+    boost::shared_ptr<Component> source;
+    boost::shared_ptr<ChapterEditingDemux> demux;
+    boost::shared_ptr<RecordingMux> mux;
+    boost::shared_ptr<test::RecordingSink> sink;
+    boost::shared_ptr<demuxtest::ObservingStage> stage;
+    EventRecorder events;
+};
+
+std::string TitleName(const ::testing::TestParamInfo<std::string (*)()>& info) {
+    static const char* const names[] = {"Short", "MultiRate", "Eac3"};
+    return names[info.index];
+}
+
+class Mpeg2PsDemuxTitleTest : public ::testing::TestWithParam<std::string (*)()> {};
+
+// The whole chain on a running session: tracks, duration, size, preload, and every stream's
+// samples as the parser reads them from the file, then one end of stream.
+TEST_P(Mpeg2PsDemuxTitleTest, RemuxesEverySampleOfTheTitle) {
+    const std::string path = GetParam()();
+    SvTools::TitleSummary summary;
+    std::string error;
+    ASSERT_TRUE(SvTools::ReadTitle(path, summary, error)) << error;
+    const std::map<uint32_t, StreamRecord> expected = ParseAlone(ReadBytes(path));
+    ASSERT_FALSE(summary.streams.empty());
+
+    EventRecorder events;
+    {
+        boost::shared_ptr<Session> session = Session::Create();
+        session->SetCapacity(ByteAmount(16u << 20));
+        boost::shared_ptr<Component> source = CreateFileClient(session.get(), nullptr);
+        source->SetName("file://" + path, true);
+        boost::shared_ptr<Mpeg2PsDemux> demux = boost::make_shared<Mpeg2PsDemux>(session.get());
+        boost::shared_ptr<RecordingMux> mux = boost::make_shared<RecordingMux>(session.get());
+        ComponentStack stack(StackIdMain);
+        stack.AddComponent(mux);
+        stack.AddComponent(demux);
+        stack.AddComponent(source);
+        session->SetComponentStack(stack);
+        demux->StreamInfoSource::AddMonitor(&events);
+        demux->ErrorInfoSource::AddMonitor(&events);
+        demux->ChapterInfoSource::AddMonitor(&events);
+        stack.Link();
+        session->PreLoad(MediaTime(15000000));  // before the pump runs: on this thread
+        session->StartPump(1000);
+        session->SetPullAmount(ByteAmount(131072));
+        session->Start();
+        ASSERT_TRUE(events.WaitForPreload(20000));
+        ASSERT_TRUE(mux->WaitForMarker(MemoryMarkerTypeEndOfStream, 20000));
+        session->Stop(true);
+
+        // One tracks event with ids 1..n in the order of the index.
+        ASSERT_EQ(1u, events.trackEvents.size());
+        EXPECT_TRUE(events.trackEvents[0].second);
+        ASSERT_EQ(summary.tracks.size(), events.trackEvents[0].first.size());
+        for (size_t i = 0; i < summary.tracks.size(); ++i) {
+            EXPECT_EQ(i + 1, events.trackEvents[0].first[i]);
+        }
+        // Duration and media size from the index.
+        uint64_t duration = 0;
+        uint64_t end = 0;
+        for (size_t i = 0; i < summary.tracks.size(); ++i) {
+            const MediaTrackIndex& index = summary.tracks[i]->GetIndex();
+            duration = std::max(duration, index.GetDuration() * uint64_t(1000000) / index.GetTimescale());
+            end = std::max(end, index.GetOffset() + index.GetSize());
+        }
+        EXPECT_EQ(std::vector<uint64_t>{duration}, events.durations);
+        EXPECT_EQ(std::vector<uint64_t>{end}, events.sizes);
+        EXPECT_TRUE(events.errors.empty()) << events.errors.front().second;
+        EXPECT_EQ(std::vector<std::string>({"tracks", "preload complete"}), events.events);
+        EXPECT_EQ(uint32_t(Component::PreloadStateNone), demux->GetPreloadState())
+            << "a finished preload gives its cache back once read out";
+
+        // Every sample of every stream, with its decode time and key flag.
+        const std::map<uint32_t, StreamRecord> got = mux->Streams();
+        ASSERT_EQ(summary.streams.size(), got.size());
+        for (size_t i = 0; i < summary.streams.size(); ++i) {
+            const SvTools::StreamSummary& s = summary.streams[i];
+            ASSERT_EQ(1u, got.count(s.streamId)) << "stream " << int(s.streamId);
+            const StreamRecord& record = got.at(s.streamId);
+            EXPECT_EQ(s.samples, record.samples.size());
+            EXPECT_EQ(s.bytes, record.bytes);
+            EXPECT_EQ(s.firstDecodeTime, record.samples.front().first);
+            EXPECT_EQ(s.lastDecodeTime, record.samples.back().first);
+            uint64_t keys = 0;
+            for (size_t k = 0; k < record.samples.size(); ++k) keys += record.samples[k].second;
+            EXPECT_EQ(s.keyFrames, keys);
+            EXPECT_TRUE(expected.at(s.streamId).samples == record.samples)
+                << "decode times or key flags differ in stream " << int(s.streamId);
+        }
+        EXPECT_EQ(1u, mux->CountMarkers(MemoryMarkerTypeEndOfStream));
+        EXPECT_TRUE(mux->IsEndOfStream());
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Titles, Mpeg2PsDemuxTitleTest,
+                         ::testing::Values(&Fixtures::ShortTitle, &Fixtures::MultiRateTitle,
+                                           &Fixtures::Eac3Title),
+                         TitleName);
+
+class Mpeg2PsDemuxTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        char pattern[] = "/tmp/demuxtestXXXXXX";
+        ASSERT_NE(nullptr, mkdtemp(pattern));
+        dir = pattern;
+    }
+    void TearDown() override {
+        for (size_t i = 0; i < made.size(); ++i) std::remove(made[i].c_str());
+        rmdir(dir.c_str());
+    }
+    std::string Write(const std::string& name, const std::vector<uint8_t>& bytes) {
+        const std::string path = dir + "/" + name;
+        WriteBytes(path, bytes);
+        made.push_back(path);
+        return path;
+    }
+    std::string dir;
+    std::vector<std::string> made;
+};
+
+TEST_F(Mpeg2PsDemuxTest, TruncatedTitleIsReportedAndEndsOnce) {
+    std::vector<uint8_t> bytes = ReadBytes(Fixtures::ShortTitle());
+    bytes.resize(bytes.size() * 8 / 10);
+    Chain chain(Write("truncated.svm", bytes));
+    chain.Preload(15000000);
+    chain.PullToEnd();
+    EXPECT_TRUE(chain.events.HasError(1005, "Media was truncated"));
+    ASSERT_EQ(1u, chain.events.trackEvents.size()) << "tracks are still published";
+    // The source's end stands for the missing program end; pulling on gives no second one.
+    for (int i = 0; i < 3; ++i) chain.mux->PullData(ByteAmount(65536));
+    EXPECT_EQ(1u, chain.mux->CountMarkers(MemoryMarkerTypeEndOfStream));
+    EXPECT_FALSE(chain.mux->Streams().empty());
+}
+
+TEST_F(Mpeg2PsDemuxTest, RandomBytesAreNotAContainer) {
+    std::vector<uint8_t> bytes(300000);
+    std::mt19937 random(7);
+    for (size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<uint8_t>(random());
+    bytes[0] = 0xFF;  // not a start code
+    Chain chain(Write("random.svm", bytes));
+    chain.Preload(15000000);
+    ASSERT_FALSE(chain.events.errors.empty());
+    EXPECT_EQ(std::make_pair(1001u, std::string("Invalid data format")), chain.events.errors.front());
+    EXPECT_TRUE(chain.events.trackEvents.empty());
+    // The media ended without an index: the preload ends at once instead of waiting.
+    EXPECT_EQ("preload complete", chain.events.events.back());
+    EXPECT_TRUE(chain.events.HasError(408, "Preload timeout"));
+}
+
+TEST_F(Mpeg2PsDemuxTest, PreloadTimeoutOfZero) {
+    // A source that hands on 100 bytes a pull cannot complete the index in the first step.
+    Chain chain(Fixtures::ShortTitle(), true, 100);
+    chain.Preload(0);
+    EXPECT_EQ(std::vector<std::string>({"error 408", "preload complete"}), chain.events.events);
+    EXPECT_TRUE(chain.events.HasError(408, "Preload timeout"));
+    EXPECT_FALSE(chain.session->GetComponentStack().Front()->IsPreLoading())
+        << "a failed preload must not keep refusing seeks";
+
+    // With time to spare the same slow source completes it.
+    Chain slow(Fixtures::ShortTitle(), true, 100);
+    slow.Preload(60000000);
+    EXPECT_EQ(std::vector<std::string>({"tracks", "preload complete"}), slow.events.events);
+    EXPECT_EQ(uint32_t(Component::PreloadStateDone), slow.demux->GetPreloadState());
+}
+
+TEST_F(Mpeg2PsDemuxTest, SeekToFiveSecondsStartsAtTheKeyFrameOfTheIndex) {
+    Chain chain(ChapterTitle());
+    chain.Preload(15000000);
+    ASSERT_EQ(1u, chain.demux->GetTracks().size());
+    const MediaTrack& track = *chain.demux->GetTracks().begin()->second;
+    MediaTime time(5000000);
+    const BytePosition position = track.GetIndex().TimeToPosition(time, false);
+    ASSERT_LT(time.Get(), 5000000u);  // the entry before 5 s
+    chain.mux->PullData(ByteAmount(100000));
+    ASSERT_FALSE(chain.mux->Streams().empty());
+
+    chain.session->SetPosition(BytePosition(0), StackIdAny);
+    chain.mux->SeekFilePosition(position, BytePosition(0), false);
+    chain.mux->Forget();
+    chain.mux->PullData(ByteAmount(100000));
+    const std::map<uint32_t, StreamRecord> got = chain.mux->Streams();
+    ASSERT_EQ(1u, got.count(0xE0));
+    const std::pair<uint64_t, bool> first = got.at(0xE0).samples.front();
+    EXPECT_TRUE(first.second) << "the first video sample after the seek is a key frame";
+    EXPECT_EQ(time.Get(), first.first);
+}
+
+TEST_F(Mpeg2PsDemuxTest, ChaptersAndThumbnails) {
+    Chain chain(ChapterTitle());
+    chain.Preload(15000000);
+    ASSERT_EQ(std::vector<unsigned>{3}, chain.events.chapterCounts);
+    ASSERT_EQ(3u, chain.events.chapters.size());
+    const char* titles[] = {"Opening", "The middle part", "Late"};
+    const uint64_t times[] = {0, 5500000, 12000000};
+    for (unsigned i = 0; i < 3; ++i) {
+        EXPECT_EQ(i, chain.events.chapters[i].index);
+        EXPECT_EQ(titles[i], chain.events.chapters[i].title);
+        EXPECT_EQ(times[i], chain.events.chapters[i].time);
+    }
+
+    // Reversed and out-of-range requests publish nothing.
+    chain.demux->GetChapterData(2, 1);
+    chain.demux->GetChapterData(0, 3);
+    chain.demux->GetChapterData(3, 3);
+    EXPECT_TRUE(chain.events.thumbnails.empty());
+    EXPECT_TRUE(chain.stage->requests.empty());
+
+    chain.demux->GetChapterData(0, 2);
+    const std::vector<Mpeg2PsParser::Chapter>& read = chain.demux->GetChapters();
+    ASSERT_EQ(1u, chain.stage->requests.size());
+    EXPECT_EQ(read[0].thumbnailPosition, chain.stage->requests[0].first);
+    EXPECT_EQ(read[2].thumbnailPosition + read[2].thumbnailSize, chain.stage->requests[0].second);
+    ASSERT_EQ(3u, chain.events.thumbnails.size());
+    for (unsigned i = 0; i < 3; ++i) {
+        EXPECT_EQ(i, chain.events.thumbnails[i].first);
+        EXPECT_TRUE(ReadBytes(Fixtures::Thumbnail(int(i))) == chain.events.thumbnails[i].second)
+            << "thumbnail " << i;
+    }
+    // A second request of one chapter starts afresh.
+    chain.demux->GetChapterData(1, 1);
+    ASSERT_EQ(4u, chain.events.thumbnails.size());
+    EXPECT_EQ(1u, chain.events.thumbnails[3].first);
+    EXPECT_TRUE(ReadBytes(Fixtures::Thumbnail(1)) == chain.events.thumbnails[3].second);
+
+    // Chapters whose thumbnails do not lie in increasing order give no range.
+    std::vector<Mpeg2PsParser::Chapter>& chapters = chain.demux->MutableChapters();
+    std::swap(chapters[0].thumbnailPosition, chapters[2].thumbnailPosition);
+    chain.demux->GetChapterData(0, 2);
+    EXPECT_EQ(2u, chain.stage->requests.size()) << "no reversed range is asked for";
+    EXPECT_EQ(4u, chain.events.thumbnails.size());
+    EXPECT_TRUE(chain.events.errors.empty());
+}
+
+TEST_F(Mpeg2PsDemuxTest, DamagedThumbnailDataIsReportedOnce) {
+    std::vector<uint8_t> bytes = ReadBytes(ChapterTitle());
+    Chain probe(ChapterTitle());
+    probe.Preload(15000000);
+    const std::vector<Mpeg2PsParser::Chapter> chapters = probe.demux->GetChapters();
+    ASSERT_EQ(3u, chapters.size());
+    // The first thumbnail block claims a length no block may have.
+    size_t at = chapters[0].thumbnailPosition;
+    const uint8_t metadataPacket[] = {0x00, 0x00, 0x01, 0xF1};
+    while (at + 9 < bytes.size() && std::memcmp(&bytes[at], metadataPacket, 4) != 0) ++at;
+    ASSERT_LT(at + 9, size_t(chapters[0].thumbnailPosition + chapters[0].thumbnailSize));
+    const size_t block = at + 9 + bytes[at + 8];  // past PES_header_data_length's bytes
+    for (size_t i = 0; i < 4; ++i) bytes[block + i] = 0xFF;
+    Chain chain(Write("damaged.svm", bytes));
+    chain.Preload(15000000);
+    chain.demux->GetChapterData(0, 0);
+    const std::vector<std::pair<uint32_t, std::string>> once = {
+        std::make_pair(1003u, std::string("Error parsing thumbnails"))};
+    EXPECT_EQ(once, chain.events.errors);
+    EXPECT_TRUE(chain.events.thumbnails.empty());
+    // The next request starts afresh.
+    chain.demux->GetChapterData(1, 1);
+    ASSERT_EQ(1u, chain.events.thumbnails.size());
+    EXPECT_EQ(1u, chain.events.thumbnails[0].first);
+}
+
+// Without a multiplexer the container bytes pass on: parsed again they give the same samples.
+TEST_F(Mpeg2PsDemuxTest, PassesTheStreamOnWithoutAMultiplexer) {
+    const std::string path = Fixtures::ShortTitle();
+    Chain chain(path, false);
+    chain.PullToEnd();
+    ASSERT_FALSE(chain.sink->entries.empty());
+    EXPECT_TRUE(chain.demux->GetSampleStreams().empty());
+    size_t ends = 0;
+    for (size_t i = 0; i < chain.sink->entries.size(); ++i) {
+        ends += chain.sink->entries[i].isMarker &&
+                chain.sink->entries[i].markerType == MemoryMarkerTypeEndOfStream;
+    }
+    EXPECT_EQ(1u, ends);
+    for (int i = 0; i < 3; ++i) chain.demux->PullData(ByteAmount(65536));
+    EXPECT_EQ(ends, 1u);
+    const std::map<uint32_t, StreamRecord> expected = ParseAlone(ReadBytes(path));
+    const std::map<uint32_t, StreamRecord> got = ParseAlone(chain.sink->Bytes());
+    ASSERT_EQ(expected.size(), got.size());
+    for (std::map<uint32_t, StreamRecord>::const_iterator it = expected.begin();
+         it != expected.end(); ++it) {
+        EXPECT_TRUE(it->second.samples == got.at(it->first).samples);
+        EXPECT_EQ(it->second.bytes, got.at(it->first).bytes);
+    }
+    ASSERT_EQ(1u, chain.events.trackEvents.size());
+}
+
+}  // namespace
+}  // namespace SarvelonMediaKit
