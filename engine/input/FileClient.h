@@ -22,7 +22,7 @@ class FileClient : public ExternalClient, public ErrorInfoSource {
 public:
     // No pull allocates more than this, however much the consumer asks for: a saturated count
     // (a file over 4 GiB reports 0xFFFFFFFF bytes left) must not become a 4 GiB buffer.
-    static const uint32_t kMaxPullBytes = 1u << 20;
+    static constexpr uint32_t kMaxPullBytes = 1u << 20;
 
     explicit FileClient(Session* session);
     ~FileClient() override;
