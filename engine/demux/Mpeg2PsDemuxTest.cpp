@@ -300,6 +300,16 @@ TEST_F(Mpeg2PsDemuxTest, RandomBytesAreNotAContainer) {
     EXPECT_TRUE(chain.events.HasError(408, "Preload timeout"));
 }
 
+TEST_F(Mpeg2PsDemuxTest, OtherParserFailuresCarryTheResult) {
+    const std::string path = Fixtures::MakeTitle(
+        "demux-badmagic.svm", {Fixtures::ShortClip(), "{out}", "--bad-magic"});
+    Chain chain(path);
+    chain.Preload(15000000);
+    ASSERT_FALSE(chain.events.errors.empty());
+    EXPECT_EQ(std::make_pair(1003u, std::string("Mpeg2PsParser error 4")),
+              chain.events.errors.front());
+}
+
 TEST_F(Mpeg2PsDemuxTest, PreloadTimeoutOfZero) {
     // A source that hands on 100 bytes a pull cannot complete the index in the first step.
     Chain chain(Fixtures::ShortTitle(), true, 100);
