@@ -348,6 +348,27 @@ TEST_F(Mpeg2PsDemuxTest, SeekToFiveSecondsStartsAtTheKeyFrameOfTheIndex) {
     EXPECT_EQ(time.Get(), first.first);
 }
 
+// The file client holds the whole file loaded: the time buffered counts the media between the
+// last parsed timestamp and the end, once a track is current.
+TEST_F(Mpeg2PsDemuxTest, TimeBufferedCountsTheMediaLoadedAhead) {
+    Chain chain(ChapterTitle());
+    chain.Preload(15000000);
+    chain.mux->PullData(ByteAmount(100000));
+    SV::SVDictionary statistics;
+    statistics.SetValue("StatsKey_VideoTimeBuffered", SV::SVTypedValue(0.0f));
+    chain.mux->GetStatistics(statistics);
+    const float queued = statistics.GetFloatOrDefault("StatsKey_VideoTimeBuffered", -1.0f);
+    EXPECT_GE(queued, 0.0f);
+    EXPECT_LT(queued, 5.0f) << "without a current track only the queued samples count";
+
+    chain.demux->Add(MemoryChunk(boost::make_shared<MemoryMarkerTrackChange>(TrackId(1), 3)));
+    statistics.SetValue("StatsKey_VideoTimeBuffered", SV::SVTypedValue(0.0f));
+    chain.mux->GetStatistics(statistics);
+    const float ahead = statistics.GetFloatOrDefault("StatsKey_VideoTimeBuffered", -1.0f);
+    EXPECT_GT(ahead, 15.0f) << "about 20 s of title, of which little has been parsed";
+    EXPECT_LT(ahead, 21.0f);
+}
+
 TEST_F(Mpeg2PsDemuxTest, ChaptersAndThumbnails) {
     Chain chain(ChapterTitle());
     chain.Preload(15000000);

@@ -32,7 +32,7 @@ struct StreamRecord {
     uint64_t bytes = 0;
 };
 
-// A multiplexer that writes nothing: it keeps every sample's stream, time and key flag and
+// A multiplexer that writes nothing (a pull still ends after about the bytes asked for): it keeps every sample's stream, time and key flag and
 // every marker type, in the order it takes them. Readable from another thread.
 class RecordingMux : public Mux {
 public:
@@ -45,6 +45,9 @@ public:
         StreamRecord& record = streams_[sample.GetStreamRef().Get()];
         record.samples.push_back(std::make_pair(sample.GetDecodeTime().Get(), sample.IsKeyFrame()));
         record.bytes += sample.GetPayload().Size();
+        // Counted as if written, so that a pull ends after about the bytes it asked for.
+        const uint64_t sent = mBytesSent.Get() + sample.GetPayload().Size();
+        mBytesSent = ByteAmount(sent > 0xFFFFFFFFu ? 0xFFFFFFFFu : static_cast<uint32_t>(sent));
         if (order_.empty() || order_.back() != sample.GetStreamRef().Get()) {
             order_.push_back(sample.GetStreamRef().Get());
         }
