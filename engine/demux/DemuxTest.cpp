@@ -277,5 +277,87 @@ TEST(Mpeg2PsDemuxControl, TrackRemovals) {
     EXPECT_TRUE(chain.events.trackEvents[3].first.empty()) << "the empty map is published too";
 }
 
+class TrackFeedingDemux : public Mpeg2PsDemux {
+public:
+    explicit TrackFeedingDemux(Session* session) : Mpeg2PsDemux(session) {}
+    using Mpeg2PsDemux::OnNewTrack;
+};
+
+TEST(Mpeg2PsDemuxControl, TracksOfVersionThreeOrMoreAreRejectedAndUseNoId) {
+    boost::shared_ptr<Session> session = Session::Create();
+    boost::shared_ptr<TrackFeedingDemux> demux = boost::make_shared<TrackFeedingDemux>(session.get());
+    demux->SetName("file:///title.svm", true);
+    const int versions[] = {0, 3, -1, 7, 2};  // -1: no version key
+    for (int version : versions) {
+        boost::shared_ptr<MediaTrack> track = MakeTrack(true, true, false, 300000);
+        if (version >= 0) {
+            track->GetInfo().SetValue(TrackInfoKey_Version, SV::SVTypedValue(uint32_t(version)));
+        }
+        EXPECT_EQ(0u, demux->OnNewTrack(track));
+    }
+    ASSERT_EQ(3u, demux->GetTracks().size());
+    uint32_t id = 1;
+    for (Mpeg2PsDemux::TrackMap::const_iterator it = demux->GetTracks().begin();
+         it != demux->GetTracks().end(); ++it, ++id) {
+        EXPECT_EQ(id, it->first.Get());
+        EXPECT_EQ(id, it->second->GetId().Get());
+        EXPECT_EQ("file:///title.svm", it->second->GetSource());
+    }
+}
+
+TEST(Mpeg2PsDemuxControl, StreamKindsByStreamType) {
+    struct Case {
+        uint32_t id, streamType;
+        uint32_t type, format;  // 0, 0: no stream
+    } cases[] = {
+        {0xC0, 0x0F, SampleMediaTypeAudio, SampleFormatAacAdts},
+        {0xBD, 0x87, SampleMediaTypeAudio, SampleFormatEac3HdDvd},
+        {0xBD, 0x06, SampleMediaTypeAudio, SampleFormatPesPrivate},
+        {0xC0, 0x06, 0, 0},
+        {0xC0, 0x03, 0, 0},
+    };
+    for (const Case& c : cases) {
+        boost::shared_ptr<Session> session = Session::Create();
+        boost::shared_ptr<RecordingMux> mux = boost::make_shared<RecordingMux>(session.get());
+        boost::shared_ptr<Mpeg2PsDemux> demux = boost::make_shared<Mpeg2PsDemux>(session.get());
+        ComponentStack stack(StackIdMain);
+        stack.AddComponent(mux);
+        stack.AddComponent(demux);
+        stack.Link();
+        boost::shared_ptr<MediaTrack> track = MakeTrack(false, true, false, 0);
+        track->GetInfo().SetValue(TrackInfoKey_AudioMpegStreamId, SV::SVTypedValue(c.id));
+        track->GetInfo().SetValue(TrackInfoKey_AudioMpegStreamType, SV::SVTypedValue(c.streamType));
+        Mpeg2PsDemux::TrackMap tracks;
+        tracks[TrackId(1)] = track;
+        demux->SetTracks(tracks);
+        boost::shared_ptr<SampleStream> stream = demux->FindSampleStream(StreamReference(c.id));
+        if (c.type == 0) {
+            EXPECT_FALSE(stream) << std::hex << c.id << " " << c.streamType;
+            continue;
+        }
+        ASSERT_TRUE(stream) << std::hex << c.id << " " << c.streamType;
+        EXPECT_EQ(c.type, stream->GetType());
+        EXPECT_EQ(c.format, stream->GetInputFormat());
+    }
+}
+
+// A demultiplexer for a further chain starts from the first one's tracks and makes its streams
+// when it is linked to a multiplexer.
+TEST(Mpeg2PsDemuxControl, CloneStartsFromTheTracks) {
+    PsChain chain;
+    boost::shared_ptr<Session> session = Session::Create();
+    boost::shared_ptr<Mpeg2PsDemux> clone =
+        boost::make_shared<Mpeg2PsDemux>(session.get(), *chain.demux);
+    EXPECT_EQ(chain.demux->GetTracks().size(), clone->GetTracks().size());
+    EXPECT_TRUE(clone->IsMetadataComplete());
+    boost::shared_ptr<RecordingMux> mux = boost::make_shared<RecordingMux>(session.get());
+    ComponentStack stack(StackIdMain);
+    stack.AddComponent(mux);
+    stack.AddComponent(clone);
+    stack.Link();
+    EXPECT_EQ(2u, clone->GetSampleStreams().size());
+    EXPECT_EQ(2u, mux->GetSampleStreams().size());
+}
+
 }  // namespace
 }  // namespace SarvelonMediaKit
