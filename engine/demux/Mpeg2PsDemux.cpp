@@ -115,6 +115,7 @@ Mpeg2PsDemux::Mpeg2PsDemux(Session* session)
       mMetadataComplete(false),
       mTracksInstalled(false),
       mLastTimestamp(0),
+      mAudioStreamId(0),
       mOutOfBandFailed(false) {
     MakeParser(false);
 }
@@ -126,6 +127,7 @@ Mpeg2PsDemux::Mpeg2PsDemux(Session* session, const Mpeg2PsDemux& other)
       mMetadataComplete(other.mMetadataComplete),
       mTracksInstalled(other.mTracksInstalled || other.mParser->IsIndexComplete()),
       mLastTimestamp(0),
+      mAudioStreamId(0),
       mOutOfBandFailed(false) {
     MakeParser(false);
 }
@@ -411,7 +413,9 @@ MediaTime Mpeg2PsDemux::GetDuration() {
 bool Mpeg2PsDemux::GetDecoderConfig(uint32_t kind, const uint8_t** data, uint32_t* size) {
     if (kind == StreamInfoKindAudioSpecificConfig && data && size) {
         std::vector<uint8_t> config;
-        if (mParser->GetAudioDecoderConfig(mParser->GetAudioStreamId(), config) &&
+        // The audio stream of the tracks; the stream map's when the tracks name none.
+        const uint8_t audioId = mAudioStreamId != 0 ? mAudioStreamId : mParser->GetAudioStreamId();
+        if (mParser->GetAudioDecoderConfig(audioId, config) &&
             !config.empty()) {
             mDecoderConfig.swap(config);
             *data = mDecoderConfig.data();
@@ -532,10 +536,12 @@ void Mpeg2PsDemux::ConfigureStreams() {
         const MediaTrack& track = *it->second;
         const SV::SVDictionary& info = track.GetInfo();
         if (track.HasAudio()) {
+            // A later track's id replaces an earlier one's, as the stream map's would.
+            mAudioStreamId =
+                static_cast<uint8_t>(info.GetUnsignedIntOrDefault(TrackInfoKey_AudioMpegStreamId, 0));
             AddElementaryStream(
-                static_cast<uint8_t>(info.GetUnsignedIntOrDefault(TrackInfoKey_AudioMpegStreamId, 0)),
-                static_cast<uint8_t>(
-                    info.GetUnsignedIntOrDefault(TrackInfoKey_AudioMpegStreamType, 0)));
+                mAudioStreamId, static_cast<uint8_t>(
+                                    info.GetUnsignedIntOrDefault(TrackInfoKey_AudioMpegStreamType, 0)));
         }
         if (track.HasVideo()) {
             AddElementaryStream(

@@ -153,6 +153,9 @@ private:
     bool mTracksInstalled;
     // Low 32 bits of the last PES decode (or presentation) time, 90 kHz; 0 before any.
     uint32_t mLastTimestamp;
+    // The audio stream of the tracks (the last one with audio), whose decoder set-up the
+    // multiplexer asks for.
+    uint8_t mAudioStreamId;
     boost::shared_ptr<OutOfBandParser> mOutOfBandParser;
     bool mOutOfBandFailed;  // the current out-of-band transfer failed to parse
     std::vector<uint8_t> mDecoderConfig;

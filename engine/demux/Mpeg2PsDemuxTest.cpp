@@ -19,6 +19,7 @@
 #include "engine/demux/Mpeg2PsDemuxTestSupport.h"
 #include "engine/input/FileClient.h"
 #include "engine/mux/MuxTestSupport.h"
+#include "engine/mux/SampleFormat.h"
 #include "tests/support/Fixtures.h"
 #include "tools/titledump/TitleDump.h"
 
@@ -159,8 +160,13 @@ struct Chain {
     EventRecorder events;
 };
 
+std::string NoStreamMapTitle() {
+    return Fixtures::MakeTitle("demux-nomap.svm",
+                               {Fixtures::ShortClip(), "{out}", "--no-stream-map"});
+}
+
 std::string TitleName(const ::testing::TestParamInfo<std::string (*)()>& info) {
-    static const char* const names[] = {"Short", "MultiRate", "Eac3"};
+    static const char* const names[] = {"Short", "MultiRate", "Eac3", "NoStreamMap"};
     return names[info.index];
 }
 
@@ -247,7 +253,7 @@ TEST_P(Mpeg2PsDemuxTitleTest, RemuxesEverySampleOfTheTitle) {
 
 INSTANTIATE_TEST_SUITE_P(Titles, Mpeg2PsDemuxTitleTest,
                          ::testing::Values(&Fixtures::ShortTitle, &Fixtures::MultiRateTitle,
-                                           &Fixtures::Eac3Title),
+                                           &Fixtures::Eac3Title, &NoStreamMapTitle),
                          TitleName);
 
 class Mpeg2PsDemuxTest : public ::testing::Test {
@@ -367,6 +373,24 @@ TEST_F(Mpeg2PsDemuxTest, TimeBufferedCountsTheMediaLoadedAhead) {
     const float ahead = statistics.GetFloatOrDefault("StatsKey_VideoTimeBuffered", -1.0f);
     EXPECT_GT(ahead, 15.0f) << "about 20 s of title, of which little has been parsed";
     EXPECT_LT(ahead, 21.0f);
+}
+
+// The AudioSpecificConfig a multiplexer asks for comes from the selected track's ES
+// descriptor (the titles' stream maps carry no object descriptor), with or without a stream map.
+TEST_F(Mpeg2PsDemuxTest, AudioDecoderConfiguration) {
+    for (const std::string& path : {Fixtures::ShortTitle(), NoStreamMapTitle()}) {
+        Chain chain(path);
+        chain.Preload(15000000);
+        const uint8_t* data = nullptr;
+        uint32_t size = 0;
+        EXPECT_FALSE(chain.demux->GetStreamInfo(StreamInfoKindAudioSpecificConfig, &data, &size))
+            << "no track selected yet";
+        chain.demux->Add(MemoryChunk(boost::make_shared<MemoryMarkerTrackChange>(TrackId(1), 3)));
+        ASSERT_TRUE(chain.demux->GetStreamInfo(StreamInfoKindAudioSpecificConfig, &data, &size));
+        EXPECT_EQ(std::vector<uint8_t>({0x11, 0x90}), std::vector<uint8_t>(data, data + size))
+            << "AAC LC, 48 kHz, stereo";
+        EXPECT_FALSE(chain.demux->GetStreamInfo(StreamInfoKindEsDescriptor, &data, &size));
+    }
 }
 
 TEST_F(Mpeg2PsDemuxTest, ChaptersAndThumbnails) {
