@@ -14,26 +14,12 @@
 #include "SVLibrary/Exception/Exception.h"
 #include "SVLibrary/PilThread/Event.h"
 #include "SVLibrary/PilThread/ThreadUnix.h"
+#include "tests/support/ThreadTestSupport.h"
 
 namespace {
 
-// The names of every thread of this process, as the kernel shows them.
-std::vector<std::string> TaskNames() {
-    std::vector<std::string> names;
-    DIR* dir = opendir("/proc/self/task");
-    if (dir == nullptr) return names;
-    while (dirent* entry = readdir(dir)) {
-        if (entry->d_name[0] == '.') continue;
-        std::ifstream comm(std::string("/proc/self/task/") + entry->d_name + "/comm");
-        std::string name;
-        if (std::getline(comm, name)) names.push_back(name);
-    }
-    closedir(dir);
-    return names;
-}
-
 bool HasTaskNamed(const std::string& name) {
-    for (const std::string& n : TaskNames()) {
+    for (const std::string& n : SvTestSupport::ThreadNames()) {
         if (n == name) return true;
     }
     return false;

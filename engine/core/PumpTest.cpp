@@ -16,35 +16,15 @@
 #include <thread>
 
 #include "SVLibrary/Output/LineWriter.h"
+#include "tests/support/ThreadTestSupport.h"
 
 namespace SarvelonMediaKit {
 namespace {
 
 using std::chrono::milliseconds;
 
-// Threads of this process carrying the name.
-int ThreadsNamed(const std::string& name) {
-    int count = 0;
-    DIR* dir = opendir("/proc/self/task");
-    if (dir == nullptr) return -1;
-    while (dirent* entry = readdir(dir)) {
-        if (entry->d_name[0] == '.') continue;
-        std::ifstream comm(std::string("/proc/self/task/") + entry->d_name + "/comm");
-        std::string line;
-        if (std::getline(comm, line) && line == name) ++count;
-    }
-    closedir(dir);
-    return count;
-}
-
-bool WaitUntil(const std::function<bool()>& condition, int timeoutMs = 2000) {
-    const auto end = std::chrono::steady_clock::now() + milliseconds(timeoutMs);
-    while (!condition()) {
-        if (std::chrono::steady_clock::now() > end) return false;
-        std::this_thread::sleep_for(milliseconds(2));
-    }
-    return true;
-}
+using SvTestSupport::ThreadsNamed;
+using SvTestSupport::WaitUntil;
 
 // Sends the engine's standard-output lines to a temporary file for the test's lifetime.
 class OutputCapture {

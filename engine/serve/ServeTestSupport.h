@@ -23,6 +23,7 @@
 #include "engine/core/Pump.h"
 #include "engine/core/Task.h"
 #include "engine/serve/SocketDelegate.h"
+#include "tests/support/ThreadTestSupport.h"
 #include "engine/serve/SocketMaster.h"
 
 namespace SarvelonMediaKit {
@@ -30,29 +31,8 @@ namespace test {
 
 const uint32_t kLoopback = 0x7F000001;
 
-// Threads of this process carrying the name.
-inline int ThreadsNamed(const std::string& name) {
-    int count = 0;
-    DIR* dir = opendir("/proc/self/task");
-    if (dir == nullptr) return -1;
-    while (dirent* entry = readdir(dir)) {
-        if (entry->d_name[0] == '.') continue;
-        std::ifstream comm(std::string("/proc/self/task/") + entry->d_name + "/comm");
-        std::string line;
-        if (std::getline(comm, line) && line == name) ++count;
-    }
-    closedir(dir);
-    return count;
-}
-
-inline bool WaitUntil(const std::function<bool()>& condition, int timeoutMs = 2000) {
-    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-    while (!condition()) {
-        if (std::chrono::steady_clock::now() > end) return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    }
-    return true;
-}
+using SvTestSupport::ThreadsNamed;
+using SvTestSupport::WaitUntil;
 
 // A client connection to 127.0.0.1:port; -1 when it fails.
 inline int Connect(uint16_t port) {
