@@ -23,7 +23,7 @@ TEST(Fixtures, RunProgramReportsStatusAndOutput) {
 
 // A recipe runs once however many callers ask at the same time, and a failed one leaves no
 // file behind and says what the command printed.
-TEST(Fixtures, MakeRunsARecipeOnceAndReportsFailures) {
+TEST(Fixtures, ConcurrentCallersShareOneResultThenItIsCachedAndFailuresLeaveNothing) {
     const std::string dir = Fixtures::Directory();
     const std::string name = "fixture-test-" + std::to_string(::getpid());
     const std::string counter = dir + "/" + name + ".count";

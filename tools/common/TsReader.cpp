@@ -1,5 +1,7 @@
 #include "tools/common/TsReader.h"
 
+#include "SVLibrary/Util/ByteOrder.h"
+
 #include <algorithm>
 #include <fstream>
 #include <stdexcept>
@@ -13,8 +15,6 @@ const uint8_t kSyncByte = 0x47;
 const uint16_t kNullPid = 0x1FFF;
 const size_t kMaxPesBytes = 16 * 1024 * 1024;
 const size_t kMaxSectionBytes = 4096;
-
-uint16_t Read16(const uint8_t* p) { return static_cast<uint16_t>((p[0] << 8) | p[1]); }
 
 // PTS or DTS: '00xx', bits 32-30, marker, bits 29-15, marker, bits 14-0, marker.
 uint64_t ReadTimestamp(const uint8_t* p) {
@@ -138,7 +138,7 @@ void TsReader::Packet(const uint8_t* packet) {
     ++packets_;
     const bool transportError = (packet[1] & 0x80) != 0;
     const bool unitStart = (packet[1] & 0x40) != 0;
-    const uint16_t pid = Read16(packet + 1) & 0x1FFF;
+    const uint16_t pid = SV::ReadBigEndian16(packet + 1) & 0x1FFF;
     const uint8_t scrambling = packet[3] >> 6;
     const uint8_t adaptationControl = (packet[3] >> 4) & 3;
     const uint8_t cc = packet[3] & 0x0F;
@@ -261,13 +261,13 @@ void TsReader::SectionBytes(PidState& state, uint16_t pid, const uint8_t* data, 
         // Take the three bytes up to section_length first, then the rest of the section.
         size_t want = 3;
         if (state.section.size() >= 3) {
-            want = size_t{3} + (Read16(state.section.data() + 1) & 0x0FFFu);
+            want = size_t{3} + (SV::ReadBigEndian16(state.section.data() + 1) & 0x0FFFu);
         }
         const size_t take = std::min(want - state.section.size(), size - i);
         state.section.insert(state.section.end(), data + i, data + i + take);
         i += take;
         if (state.section.size() == 3) {
-            const size_t length = Read16(state.section.data() + 1) & 0x0FFF;
+            const size_t length = SV::ReadBigEndian16(state.section.data() + 1) & 0x0FFF;
             if (3 + length > kMaxSectionBytes || length < 9) {
                 ++sectionErrors_;
                 state.section.clear();
@@ -277,7 +277,7 @@ void TsReader::SectionBytes(PidState& state, uint16_t pid, const uint8_t* data, 
             continue;
         }
         if (state.section.size() >= 3 &&
-            state.section.size() == size_t{3} + (Read16(state.section.data() + 1) & 0x0FFFu)) {
+            state.section.size() == size_t{3} + (SV::ReadBigEndian16(state.section.data() + 1) & 0x0FFFu)) {
             Section(pid, state.section.data(), state.section.size());
             state.section.clear();  // a further section may follow in the same packet
         }
@@ -304,8 +304,8 @@ void TsReader::ProgramAssociation(const uint8_t* data, size_t size) {
         return;
     }
     for (size_t p = 8; p + 4 <= size - 4; p += 4) {
-        const uint16_t number = Read16(data + p);
-        const uint16_t pmtPid = Read16(data + p + 2) & 0x1FFF;
+        const uint16_t number = SV::ReadBigEndian16(data + p);
+        const uint16_t pmtPid = SV::ReadBigEndian16(data + p + 2) & 0x1FFF;
         if (number == 0) {
             continue;  // network PID
         }
@@ -334,7 +334,7 @@ void TsReader::ProgramMap(uint16_t pid, const uint8_t* data, size_t size) {
         ++sectionErrors_;
         return;
     }
-    const uint16_t number = Read16(data + 3);
+    const uint16_t number = SV::ReadBigEndian16(data + 3);
     TsProgram* program = nullptr;
     for (TsProgram& candidate : programs_) {
         if (candidate.pmtPid == pid && candidate.programNumber == number) {
@@ -345,7 +345,7 @@ void TsReader::ProgramMap(uint16_t pid, const uint8_t* data, size_t size) {
         return;
     }
     const size_t end = size - 4;  // CRC
-    const size_t infoLength = Read16(data + 10) & 0x0FFF;
+    const size_t infoLength = SV::ReadBigEndian16(data + 10) & 0x0FFF;
     if (12 + infoLength > end) {
         ++sectionErrors_;
         return;
@@ -353,7 +353,7 @@ void TsReader::ProgramMap(uint16_t pid, const uint8_t* data, size_t size) {
     TsProgram updated = *program;
     updated.mapSeen = true;
     updated.mapVersion = (data[5] >> 1) & 0x1F;
-    updated.pcrPid = Read16(data + 8) & 0x1FFF;
+    updated.pcrPid = SV::ReadBigEndian16(data + 8) & 0x1FFF;
     updated.programInfo.assign(data + 12, data + 12 + infoLength);
     updated.streams.clear();
     size_t p = 12 + infoLength;
@@ -364,8 +364,8 @@ void TsReader::ProgramMap(uint16_t pid, const uint8_t* data, size_t size) {
         }
         TsStreamInfo stream;
         stream.streamType = data[p];
-        stream.pid = Read16(data + p + 1) & 0x1FFF;
-        const size_t esInfoLength = Read16(data + p + 3) & 0x0FFF;
+        stream.pid = SV::ReadBigEndian16(data + p + 1) & 0x1FFF;
+        const size_t esInfoLength = SV::ReadBigEndian16(data + p + 3) & 0x0FFF;
         if (p + 5 + esInfoLength > end) {
             ++sectionErrors_;
             return;
@@ -401,7 +401,7 @@ void TsReader::PesPayload(PidState& state, uint16_t pid, const uint8_t* data, si
     state.bytes.insert(state.bytes.end(), data, data + size);
     // A PES with a length is complete as soon as its bytes are in.
     if (state.bytes.size() >= 6) {
-        const size_t declared = Read16(state.bytes.data() + 4);
+        const size_t declared = SV::ReadBigEndian16(state.bytes.data() + 4);
         if (declared != 0 && state.bytes.size() >= declared + 6) {
             EmitPes(state, pid);
         }
@@ -419,7 +419,7 @@ void TsReader::EmitPes(PidState& state, uint16_t pid) {
         return;
     }
     pes.streamId = bytes[3];
-    pes.declaredLength = Read16(bytes.data() + 4);
+    pes.declaredLength = SV::ReadBigEndian16(bytes.data() + 4);
     size_t end = bytes.size();
     if (pes.declaredLength != 0) {
         if (6 + size_t{pes.declaredLength} > end) {

@@ -142,7 +142,9 @@ private:
 };
 
 // CRC-32/MPEG-2 (polynomial 0x04C11DB7, initial value all ones, no reflection, no final xor)
-// over the bytes; a PSI section including its CRC_32 field gives 0.
+// over the bytes; a PSI section including its CRC_32 field gives 0. Written apart from the
+// engine's own on purpose: the reader checks the engine's output, so it must not share its
+// faults.
 uint32_t Crc32Mpeg2(const uint8_t* data, size_t size);
 
 }  // namespace SvTools
