@@ -17,6 +17,7 @@
 
 #include "SVLibrary/Output/LineWriter.h"
 #include "tests/support/ThreadTestSupport.h"
+#include "tests/support/TaskTestSupport.h"
 
 namespace SarvelonMediaKit {
 namespace {
@@ -66,22 +67,7 @@ struct FakeClock {
     }
 };
 
-class FunctionTask : public Task {
-public:
-    FunctionTask(const std::string& name, std::function<void()> body)
-        : Task(8, 0, name), body_(body) {}
-    bool Execute() override {
-        body_();
-        return false;
-    }
-
-private:
-    std::function<void()> body_;
-};
-
-boost::shared_ptr<Task> MakeTask(const std::string& name, std::function<void()> body) {
-    return boost::make_shared<FunctionTask>(name, body);
-}
+using SvTestSupport::MakeTask;
 
 TEST(PumpTest, PassesRunTheQueueThenPullAndTickOnThePumpThread) {
     boost::shared_ptr<TaskManager> tm(new TaskManager);

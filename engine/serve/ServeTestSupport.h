@@ -24,6 +24,7 @@
 #include "engine/core/Task.h"
 #include "engine/serve/SocketDelegate.h"
 #include "tests/support/ThreadTestSupport.h"
+#include "tests/support/TaskTestSupport.h"
 #include "engine/serve/SocketMaster.h"
 
 namespace SarvelonMediaKit {
@@ -75,22 +76,7 @@ inline bool PeerCloses(int fd, int timeoutMs = 2000) {
     }
 }
 
-class FunctionTask : public Task {
-public:
-    FunctionTask(const std::string& name, std::function<void()> body)
-        : Task(8, 0, name), body_(body) {}
-    bool Execute() override {
-        body_();
-        return false;
-    }
-
-private:
-    std::function<void()> body_;
-};
-
-inline boost::shared_ptr<Task> MakeTask(const std::string& name, std::function<void()> body) {
-    return boost::shared_ptr<Task>(new FunctionTask(name, body));
-}
+using SvTestSupport::MakeTask;
 
 // One session's worth of threads: a running pump and the socket master posting to it.
 struct Station {
