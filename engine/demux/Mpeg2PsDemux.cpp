@@ -411,10 +411,21 @@ MediaTime Mpeg2PsDemux::GetDuration() {
 }
 
 bool Mpeg2PsDemux::GetDecoderConfig(uint32_t kind, const uint8_t** data, uint32_t* size) {
+    // The audio stream of the tracks; the stream map's when the tracks name none.
+    const uint8_t audioId = mAudioStreamId != 0 ? mAudioStreamId : mParser->GetAudioStreamId();
+    if (kind == StreamInfoKindEsDescriptor && data && size) {
+        const uint8_t* es = nullptr;
+        uint32_t esSize = 0;
+        if (mParser->FindEsDescriptor(audioId, es, esSize)) {
+            // A copy, so the answer outlives the next stream map the parser reads.
+            mDecoderConfig.assign(es, es + esSize);
+            *data = mDecoderConfig.data();
+            *size = esSize;
+            return true;
+        }
+    }
     if (kind == StreamInfoKindAudioSpecificConfig && data && size) {
         std::vector<uint8_t> config;
-        // The audio stream of the tracks; the stream map's when the tracks name none.
-        const uint8_t audioId = mAudioStreamId != 0 ? mAudioStreamId : mParser->GetAudioStreamId();
         if (mParser->GetAudioDecoderConfig(audioId, config) &&
             !config.empty()) {
             mDecoderConfig.swap(config);

@@ -147,6 +147,11 @@ public:
     // the descriptors do not hold together.
     bool GetAudioDecoderConfig(uint8_t audioId, std::vector<uint8_t>& config) const;
 
+    // Finds the ES_Descriptor of the audio stream in the stream map's initial object
+    // descriptor; es points into the parser's copy of program_stream_info and stays valid
+    // until the next stream map is read.
+    bool FindEsDescriptor(uint8_t audioId, const uint8_t*& es, uint32_t& size) const;
+
     // Parses one program stream map payload (the bytes after PES_packet_length). 0, or 2 when
     // it does not fit (the elementary-stream map is then left as it was).
     Result ReadProgramStreamMap(const uint8_t* data, uint32_t size);
@@ -209,7 +214,6 @@ private:
     bool InIdSetA(uint8_t id) const;
     bool IsTrickPlay() const { return trickPlayMagnitude_ != 0; }
     uint32_t FrameStepTicks() const;
-    bool FindEsDescriptor(uint8_t audioId, const uint8_t*& es, uint32_t& size) const;
 
     const bool demultiplexing_;
     boost::shared_ptr<MediaTrack> selectedTrack_;

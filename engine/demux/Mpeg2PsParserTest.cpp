@@ -230,6 +230,11 @@ TEST(Mpeg2PsParserTest, AudioDecoderConfigFromTheStreamMapOrTheTrack) {
         EXPECT_TRUE(parser.GetAudioDecoderConfig(0xC0, config));
         EXPECT_EQ((Bytes{0x11, 0x90}), config);
         EXPECT_FALSE(parser.GetAudioDecoderConfig(0xC1, config));  // no ES for that id
+        const uint8_t* found = nullptr;
+        uint32_t foundSize = 0;
+        ASSERT_TRUE(parser.FindEsDescriptor(0xC0, found, foundSize));
+        EXPECT_EQ(es, Bytes(found, found + foundSize));  // the whole ES_Descriptor
+        EXPECT_FALSE(parser.FindEsDescriptor(0xC1, found, foundSize));
     }
 
     // The track's ES descriptor, well formed and damaged: every length is checked.
