@@ -92,29 +92,19 @@ void MediaTrackIndex::SetEntries(std::unique_ptr<Entry[]> entries, uint32_t n) {
     count_ = capacity_ = entries_ ? n : 0;
 }
 
-// Binary searches over indices, so that no probe ever lies outside the table.
+// The standard binary search over [first, first + count): it never probes outside the table.
 uint32_t MediaTrackIndex::LowerBoundTime(uint64_t ticks) const {
-    uint32_t lo = 0, hi = count_;
-    while (lo < hi) {
-        const uint32_t mid = lo + (hi - lo) / 2;
-        if (entries_[mid].time < ticks)
-            lo = mid + 1;
-        else
-            hi = mid;
-    }
-    return lo;
+    const Entry* first = entries_.get();
+    return static_cast<uint32_t>(
+        std::lower_bound(first, first + count_, ticks,
+                         [](const Entry& e, uint64_t t) { return e.time < t; }) - first);
 }
 
 uint32_t MediaTrackIndex::LowerBoundPosition(uint64_t position) const {
-    uint32_t lo = 0, hi = count_;
-    while (lo < hi) {
-        const uint32_t mid = lo + (hi - lo) / 2;
-        if (entries_[mid].position < position)
-            lo = mid + 1;
-        else
-            hi = mid;
-    }
-    return lo;
+    const Entry* first = entries_.get();
+    return static_cast<uint32_t>(
+        std::lower_bound(first, first + count_, position,
+                         [](const Entry& e, uint64_t p) { return e.position < p; }) - first);
 }
 
 BytePosition MediaTrackIndex::TimeToPosition(MediaTime& time, bool forward) const {
