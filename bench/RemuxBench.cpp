@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/api/Session.h"
+#include "engine/core/Session.h"
 #include "engine/core/ComponentStack.h"
 #include "engine/core/ExternalClient.h"
 #include "engine/demux/Mpeg2PsDemux.h"

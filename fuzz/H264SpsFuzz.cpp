@@ -6,10 +6,10 @@
 #include <cstdlib>
 #include <vector>
 
-#include "tools/common/Aac.h"
-#include "tools/common/Eac3.h"
-#include "tools/common/H264.h"
-#include "tools/common/MediaFormatError.h"
+#include "engine/codecs/Aac.h"
+#include "engine/codecs/Eac3.h"
+#include "engine/codecs/H264.h"
+#include "engine/codecs/MediaFormatError.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::vector<uint8_t> sps(data, data + size);
@@ -17,30 +17,30 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         sps[0] = 0x67;  // let most inputs past the NAL type check
     }
     try {
-        const SvTools::H264Sps parsed = SvTools::ParseH264Sps(sps.data(), sps.size());
+        const SarvelonMediaKit::H264Sps parsed = SarvelonMediaKit::ParseH264Sps(sps.data(), sps.size());
         if (parsed.width == 0 || parsed.height == 0 || parsed.width > 16384 || parsed.height > 16384) {
             abort();
         }
         const std::vector<uint8_t> record =
-            SvTools::BuildAvcDecoderConfigurationRecord({sps}, {{0x68, 0xCE, 0x38, 0x80}});
+            SarvelonMediaKit::BuildAvcDecoderConfigurationRecord({sps}, {{0x68, 0xCE, 0x38, 0x80}});
         if (record.size() < 6 + 2 + sps.size() + 1 + 2 + 4 || record[1] != parsed.profileIdc) {
             abort();
         }
-    } catch (const SvTools::MediaFormatError&) {
+    } catch (const SarvelonMediaKit::MediaFormatError&) {
     }
     try {
-        const SvTools::AdtsHeader header = SvTools::ParseAdtsHeader(data, size);
+        const SarvelonMediaKit::AdtsHeader header = SarvelonMediaKit::ParseAdtsHeader(data, size);
         if (header.frameLength < header.headerSize || header.samplingFrequency == 0) {
             abort();
         }
-    } catch (const SvTools::MediaFormatError&) {
+    } catch (const SarvelonMediaKit::MediaFormatError&) {
     }
     try {
-        const SvTools::Eac3FrameHeader header = SvTools::ParseEac3FrameHeader(data, size);
+        const SarvelonMediaKit::Eac3FrameHeader header = SarvelonMediaKit::ParseEac3FrameHeader(data, size);
         if (header.frameSize < 2 || header.SamplesPerFrame() == 0 || header.Channels() > 6) {
             abort();
         }
-    } catch (const SvTools::MediaFormatError&) {
+    } catch (const SarvelonMediaKit::MediaFormatError&) {
     }
     return 0;
 }

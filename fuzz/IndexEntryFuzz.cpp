@@ -10,8 +10,8 @@
 #include <vector>
 
 #include "SVLibrary/Util/Sha256.h"
-#include "engine/demux/Mpeg2PsIndexEntry.h"
-#include "engine/demux/Mpeg2PsIndexEntryReader.h"
+#include "engine/container/Mpeg2PsIndexEntry.h"
+#include "engine/container/Mpeg2PsIndexEntryReader.h"
 
 namespace {
 

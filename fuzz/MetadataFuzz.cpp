@@ -8,9 +8,9 @@
 #include <cstdlib>
 #include <vector>
 
-#include "engine/demux/Mpeg2PsMetadata.h"
-#include "engine/demux/Mpeg2PsMetadataBlockReader.h"
-#include "engine/demux/Mpeg2PsMetadataBlocks.h"
+#include "engine/container/Mpeg2PsMetadata.h"
+#include "engine/container/Mpeg2PsMetadataBlockReader.h"
+#include "engine/container/Mpeg2PsMetadataBlocks.h"
 
 namespace {
 

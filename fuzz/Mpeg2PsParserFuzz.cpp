@@ -11,8 +11,8 @@
 #include <vector>
 
 #include "engine/demux/Mpeg2PsParser.h"
-#include "engine/demux/TrackInfoKeys.h"
-#include "engine/mux/Sample.h"
+#include "engine/container/TrackInfoKeys.h"
+#include "engine/samples/Sample.h"
 
 namespace {
 

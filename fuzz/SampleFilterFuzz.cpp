@@ -14,16 +14,16 @@
 #include <vector>
 
 #include "engine/core/MemoryTracker.h"
-#include "engine/mux/AdtsAddSampleFilter.h"
-#include "engine/mux/AdtsParserSampleFilter.h"
-#include "engine/mux/AdtsSynchronizeSampleFilter.h"
-#include "engine/mux/Eac3HdDvdToRawSampleFilter.h"
-#include "engine/mux/Eac3RawToHdDvdSampleFilter.h"
-#include "engine/mux/H264SampleFilterFillerRemove.h"
-#include "engine/mux/LengthToStartCodeH264SampleFilter.h"
-#include "engine/mux/MergeSampleFilter.h"
-#include "engine/mux/SampleStream.h"
-#include "engine/mux/SampleStreamOwner.h"
+#include "engine/samples/AdtsAddSampleFilter.h"
+#include "engine/samples/AdtsParserSampleFilter.h"
+#include "engine/samples/AdtsSynchronizeSampleFilter.h"
+#include "engine/samples/Eac3HdDvdToRawSampleFilter.h"
+#include "engine/samples/Eac3RawToHdDvdSampleFilter.h"
+#include "engine/samples/H264SampleFilterFillerRemove.h"
+#include "engine/samples/LengthToStartCodeH264SampleFilter.h"
+#include "engine/samples/MergeSampleFilter.h"
+#include "engine/samples/SampleStream.h"
+#include "engine/samples/SampleStreamOwner.h"
 
 using namespace SarvelonMediaKit;
 

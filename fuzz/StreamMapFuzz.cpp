@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "engine/demux/Mpeg2PsParser.h"
-#include "engine/demux/TrackInfoKeys.h"
+#include "engine/container/TrackInfoKeys.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     using namespace SarvelonMediaKit;

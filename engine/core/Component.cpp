@@ -7,7 +7,7 @@
 #include "SVLibrary/Exception/Exception.h"
 #include "SVLibrary/Output/DebugPrint.h"
 #include "SVLibrary/TypedValue/SVDictionary.h"
-#include "engine/api/Session.h"
+#include "engine/core/Session.h"
 #include "engine/core/DequeMemoryCache.h"
 #include "engine/core/MemoryTracker.h"
 

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/api/Session.h"
+#include "engine/core/Session.h"
 #include "engine/core/ComponentStack.h"
 #include "engine/core/DequeMemoryCache.h"
 #include "engine/core/ExternalClient.h"

@@ -7,7 +7,7 @@
 #include <limits>
 
 #include "SVLibrary/Exception/Exception.h"
-#include "engine/api/Session.h"
+#include "engine/core/Session.h"
 #include "engine/core/Component.h"
 
 namespace SarvelonMediaKit {

@@ -2,7 +2,7 @@
 
 #include <boost/make_shared.hpp>
 
-#include "engine/api/Session.h"
+#include "engine/core/Session.h"
 
 namespace SarvelonMediaKit {
 

@@ -8,7 +8,7 @@
 #include <limits>
 #include <vector>
 
-#include "engine/api/Session.h"
+#include "engine/core/Session.h"
 #include "engine/core/ComponentStack.h"
 #include "engine/core/DequeMemoryCache.h"
 #include "engine/core/MemoryTracker.h"

@@ -5,7 +5,7 @@
 #include <algorithm>
 #include <limits>
 
-#include "engine/api/Session.h"
+#include "engine/core/Session.h"
 #include "engine/core/MemoryUser.h"
 
 namespace SarvelonMediaKit {

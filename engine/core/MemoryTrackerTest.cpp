@@ -7,7 +7,7 @@
 #include <thread>
 #include <vector>
 
-#include "engine/api/Session.h"
+#include "engine/core/Session.h"
 #include "engine/core/DequeMemoryCache.h"
 
 namespace SarvelonMediaKit {

@@ -4,10 +4,10 @@
 
 #include "SVLibrary/Output/DebugPrint.h"
 #include "SVLibrary/TypedValue/SVDictionary.h"
-#include "engine/api/Session.h"
+#include "engine/core/Session.h"
 #include "engine/core/MemoryTracker.h"
-#include "engine/mux/Mux.h"
-#include "engine/mux/SampleFormat.h"
+#include "engine/samples/SampleConsumer.h"
+#include "engine/samples/SampleFormat.h"
 
 namespace SarvelonMediaKit {
 
@@ -82,7 +82,7 @@ void Demux::DoLinked(bool firstTime) {
     Component::DoLinked(firstTime);
     boost::shared_ptr<Component> consumer = GetConsumer();
     if (consumer && consumer->IsMux()) {
-        if (Mux* mux = dynamic_cast<Mux*>(consumer.get())) {
+        if (SampleConsumer* mux = dynamic_cast<SampleConsumer*>(consumer.get())) {
             mMux = mux;
         }
     }

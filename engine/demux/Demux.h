@@ -8,14 +8,14 @@
 
 #include "SVLibrary/Types/SarvelonMediaKitTypes.h"
 #include "engine/core/Component.h"
-#include "engine/mux/SampleSource.h"
-#include "engine/mux/SampleStream.h"
-#include "engine/mux/SampleStreamOwner.h"
+#include "engine/samples/SampleSource.h"
+#include "engine/samples/SampleStream.h"
+#include "engine/samples/SampleStreamOwner.h"
 
 namespace SarvelonMediaKit {
 
 class MemoryTracker;
-class Mux;
+class SampleConsumer;
 
 // Base of the demultiplexers: the stage between the byte source and a multiplexer. It keeps
 // one SampleStream per elementary stream (made by the subclass), hands each to the multiplexer
@@ -86,12 +86,12 @@ public:
     void RemoveAllSampleStreams();
     void FlushSampleStreams();
     const SampleStreamMap& GetSampleStreams() const { return mSampleStreams; }
-    Mux* GetMux() const { return mMux; }
+    SampleConsumer* GetMux() const { return mMux; }
     uint32_t GetFirstContext() const { return mSampleHeadroom; }
     uint32_t GetSecondContext() const { return mSampleTailroom; }
 
 protected:
-    Mux* mMux;  // not owned: the consumer, which holds this stage
+    SampleConsumer* mMux;  // not owned: the consumer, which holds this stage
     boost::shared_ptr<MemoryTracker> mMemoryTracker;
     SampleStreamMap mSampleStreams;
     uint32_t mSampleHeadroom;

@@ -6,13 +6,13 @@
 #include <boost/make_shared.hpp>
 
 #include "SVLibrary/TypedValue/SVDictionary.h"
-#include "engine/api/Session.h"
+#include "engine/core/Session.h"
 #include "engine/core/ComponentStack.h"
 #include "engine/demux/Demux.h"
 #include "engine/demux/Mpeg2PsDemux.h"
-#include "engine/demux/Mpeg2PsDemuxTestSupport.h"
-#include "engine/demux/TrackInfoKeys.h"
-#include "engine/mux/SampleFormat.h"
+#include "tests/support/Mpeg2PsDemuxTestSupport.h"
+#include "engine/container/TrackInfoKeys.h"
+#include "engine/samples/SampleFormat.h"
 
 namespace SarvelonMediaKit {
 namespace {

@@ -9,13 +9,13 @@
 #include "SVLibrary/Exception/Exception.h"
 #include "SVLibrary/Output/DebugPrint.h"
 #include "SVLibrary/TypedValue/SVDictionary.h"
-#include "engine/api/Session.h"
+#include "engine/core/Session.h"
 #include "engine/core/Pump.h"
 #include "engine/core/Task.h"
-#include "engine/demux/MediaTrackFilter.h"
-#include "engine/demux/Mpeg2PsFormat.h"
-#include "engine/demux/TrackInfoKeys.h"
-#include "engine/mux/SampleFormat.h"
+#include "engine/container/MediaTrackFilter.h"
+#include "engine/container/Mpeg2PsFormat.h"
+#include "engine/container/TrackInfoKeys.h"
+#include "engine/samples/SampleFormat.h"
 
 namespace SarvelonMediaKit {
 

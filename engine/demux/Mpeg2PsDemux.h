@@ -15,7 +15,7 @@
 #include "engine/core/StreamInfoSource.h"
 #include "engine/core/TaskManager.h"
 #include "engine/demux/Demux.h"
-#include "engine/demux/MediaTrack.h"
+#include "engine/container/MediaTrack.h"
 #include "engine/demux/Mpeg2PsParser.h"
 
 namespace SarvelonMediaKit {

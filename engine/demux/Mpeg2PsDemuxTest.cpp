@@ -13,13 +13,13 @@
 #include <random>
 
 #include "SVLibrary/TypedValue/SVDictionary.h"
-#include "engine/api/Session.h"
+#include "engine/core/Session.h"
 #include "engine/core/ComponentStack.h"
 #include "engine/demux/Mpeg2PsDemux.h"
-#include "engine/demux/Mpeg2PsDemuxTestSupport.h"
+#include "tests/support/Mpeg2PsDemuxTestSupport.h"
 #include "engine/input/FileClient.h"
-#include "engine/mux/MuxTestSupport.h"
-#include "engine/mux/SampleFormat.h"
+#include "tests/support/MuxTestSupport.h"
+#include "engine/samples/SampleFormat.h"
 #include "tests/support/Fixtures.h"
 #include "tools/titledump/TitleDump.h"
 

@@ -7,13 +7,13 @@
 
 #include "SVLibrary/Output/DebugPrint.h"
 #include "SVLibrary/Util/ByteOrder.h"
-#include "engine/demux/Mpeg2PsFormat.h"
-#include "engine/demux/Mpeg2PsIndexEntryReader.h"
-#include "engine/demux/Mpeg2PsPack.h"
-#include "engine/demux/Mpeg2PsPes.h"
-#include "engine/demux/Mpeg2PsPsm.h"
-#include "engine/demux/Mpeg2PsSystemHeader.h"
-#include "engine/demux/TrackInfoKeys.h"
+#include "engine/container/Mpeg2PsFormat.h"
+#include "engine/container/Mpeg2PsIndexEntryReader.h"
+#include "engine/container/Mpeg2PsPack.h"
+#include "engine/container/Mpeg2PsPes.h"
+#include "engine/container/Mpeg2PsPsm.h"
+#include "engine/container/Mpeg2PsSystemHeader.h"
+#include "engine/container/TrackInfoKeys.h"
 
 namespace SarvelonMediaKit {
 

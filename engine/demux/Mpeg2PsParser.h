@@ -10,12 +10,12 @@
 
 #include "SVLibrary/Util/Sha256.h"
 #include "engine/core/MemoryChunk.h"
-#include "engine/demux/MediaTrack.h"
-#include "engine/demux/Mpeg2PsMetadata.h"
-#include "engine/demux/Mpeg2PsMetadataBlockReader.h"
-#include "engine/demux/Mpeg2PsPsm.h"
-#include "engine/mux/Sample.h"
-#include "engine/mux/SampleReceiver.h"
+#include "engine/container/MediaTrack.h"
+#include "engine/container/Mpeg2PsMetadata.h"
+#include "engine/container/Mpeg2PsMetadataBlockReader.h"
+#include "engine/container/Mpeg2PsPsm.h"
+#include "engine/samples/Sample.h"
+#include "engine/samples/SampleReceiver.h"
 
 namespace SarvelonMediaKit {
 

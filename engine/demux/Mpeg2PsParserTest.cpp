@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "engine/demux/Mpeg2PsMetadataBlocks.h"
+#include "engine/container/Mpeg2PsMetadataBlocks.h"
 #include "engine/demux/Mpeg2PsParserTestSupport.h"
 
 namespace SarvelonMediaKit {

@@ -12,13 +12,13 @@
 #include <vector>
 
 #include "engine/core/MemoryChunk.h"
-#include "engine/demux/MediaTrack.h"
-#include "engine/demux/Mpeg2PsPack.h"
+#include "engine/container/MediaTrack.h"
+#include "engine/container/Mpeg2PsPack.h"
 #include "engine/demux/Mpeg2PsParser.h"
-#include "engine/demux/Mpeg2PsPes.h"
-#include "engine/demux/Mpeg2PsPsm.h"
-#include "engine/demux/TrackInfoKeys.h"
-#include "engine/mux/Sample.h"
+#include "engine/container/Mpeg2PsPes.h"
+#include "engine/container/Mpeg2PsPsm.h"
+#include "engine/container/TrackInfoKeys.h"
+#include "engine/samples/Sample.h"
 
 namespace SarvelonMediaKit {
 namespace ParserTest {

@@ -7,12 +7,12 @@
 
 #include "SVLibrary/Util/ByteOrder.h"
 #include "engine/core/Crc32.h"
-#include "engine/mux/AdtsAddSampleFilter.h"
-#include "engine/mux/AdtsSynchronizeSampleFilter.h"
-#include "engine/mux/Eac3HdDvdToRawSampleFilter.h"
-#include "engine/mux/H264SampleFilterFillerRemove.h"
-#include "engine/mux/LengthToStartCodeH264SampleFilter.h"
-#include "engine/mux/MergeSampleFilter.h"
+#include "engine/samples/AdtsAddSampleFilter.h"
+#include "engine/samples/AdtsSynchronizeSampleFilter.h"
+#include "engine/samples/Eac3HdDvdToRawSampleFilter.h"
+#include "engine/samples/H264SampleFilterFillerRemove.h"
+#include "engine/samples/LengthToStartCodeH264SampleFilter.h"
+#include "engine/samples/MergeSampleFilter.h"
 
 namespace SarvelonMediaKit {
 

@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/api/Session.h"
+#include "engine/core/Session.h"
 #include "engine/core/ComponentStack.h"
 #include "engine/mux/Mpeg2TsMux.h"
 #include "engine/serve/FileServer.h"

@@ -4,7 +4,7 @@
 
 #include <limits>
 
-#include "engine/api/Session.h"
+#include "engine/core/Session.h"
 #include "engine/core/Pump.h"
 
 namespace SarvelonMediaKit {

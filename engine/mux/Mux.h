@@ -11,9 +11,10 @@
 #include "SVLibrary/Types/SarvelonMediaKitTypes.h"
 #include "engine/core/Component.h"
 #include "engine/core/ComponentStack.h"
-#include "engine/mux/Sample.h"
-#include "engine/mux/SampleSource.h"
-#include "engine/mux/SampleStream.h"
+#include "engine/samples/Sample.h"
+#include "engine/samples/SampleConsumer.h"
+#include "engine/samples/SampleSource.h"
+#include "engine/samples/SampleStream.h"
 
 namespace SarvelonMediaKit {
 
@@ -24,7 +25,7 @@ namespace SarvelonMediaKit {
 // adopts when it is linked. The container format is left to the subclasses.
 //
 // Runs on its session's task thread; holds no lock.
-class Mux : public Component {
+class Mux : public Component, public SampleConsumer {
 public:
     explicit Mux(Session* session);
     ~Mux() override;
@@ -82,9 +83,9 @@ public:
     // An extra stack whose output end this multiplexer consumes; before the session links.
     void AddSideBranch(const ComponentStack& branch);
     // Called by a demultiplexer for each stream it creates or removes.
-    void AddSampleStream(const boost::shared_ptr<SampleStream>& stream);
-    void RemoveSampleStream(const boost::shared_ptr<SampleStream>& stream);
-    void SetEndOfStream(bool endOfStream) { mEndOfStream = endOfStream; }
+    void AddSampleStream(const boost::shared_ptr<SampleStream>& stream) override;
+    void RemoveSampleStream(const boost::shared_ptr<SampleStream>& stream) override;
+    void SetEndOfStream(bool endOfStream) override { mEndOfStream = endOfStream; }
     // The current format of the first connected stream of the media type; 0 when none.
     uint32_t GetStreamFormat(uint32_t mediaType) const;
 

@@ -10,7 +10,7 @@
 
 #include "SVLibrary/TypedValue/SVDictionary.h"
 #include "engine/core/ComponentStack.h"
-#include "engine/mux/MuxTestSupport.h"
+#include "tests/support/MuxTestSupport.h"
 #include "tests/support/FakeDemux.h"
 
 namespace SarvelonMediaKit {

@@ -4,7 +4,7 @@
 
 #include "SVLibrary/Output/DebugPrint.h"
 #include "SVLibrary/Types/SVStatus.h"
-#include "engine/api/Session.h"
+#include "engine/core/Session.h"
 
 namespace SarvelonMediaKit {
 

@@ -13,7 +13,7 @@
 #include <utility>
 #include <vector>
 
-#include "engine/api/Session.h"
+#include "engine/core/Session.h"
 #include "engine/core/ComponentStack.h"
 #include "engine/core/ErrorInfoMonitor.h"
 

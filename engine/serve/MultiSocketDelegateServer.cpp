@@ -2,7 +2,7 @@
 
 #include "SVLibrary/Output/DebugPrint.h"
 #include "engine/serve/ListeningPort.h"
-#include "engine/serve/SocketMaster.h"
+#include "engine/core/SocketMaster.h"
 
 namespace SarvelonMediaKit {
 

@@ -8,7 +8,7 @@
 #include <cstdint>
 
 #include "SVLibrary/Socket/PilSocketHolder.h"
-#include "engine/serve/SocketDelegate.h"
+#include "engine/core/SocketDelegate.h"
 
 namespace SarvelonMediaKit {
 

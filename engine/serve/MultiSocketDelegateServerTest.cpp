@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "SVLibrary/Exception/Exception.h"
-#include "engine/serve/ServeTestSupport.h"
+#include "tests/support/SocketTestSupport.h"
 
 namespace SarvelonMediaKit {
 namespace {

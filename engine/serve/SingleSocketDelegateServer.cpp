@@ -3,7 +3,7 @@
 #include <cstdio>
 
 #include "engine/serve/ListeningPort.h"
-#include "engine/serve/SocketMaster.h"
+#include "engine/core/SocketMaster.h"
 
 namespace SarvelonMediaKit {
 

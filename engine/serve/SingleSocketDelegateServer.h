@@ -4,7 +4,7 @@
 #include <cstdint>
 
 #include "SVLibrary/Socket/PilSocketHolder.h"
-#include "engine/serve/SocketDelegate.h"
+#include "engine/core/SocketDelegate.h"
 
 namespace SarvelonMediaKit {
 

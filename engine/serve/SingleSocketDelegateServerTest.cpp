@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/serve/ServeTestSupport.h"
+#include "tests/support/SocketTestSupport.h"
 
 namespace SarvelonMediaKit {
 namespace {

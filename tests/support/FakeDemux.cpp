@@ -8,12 +8,12 @@
 #include <map>
 #include <stdexcept>
 
-#include "engine/api/Session.h"
+#include "engine/core/Session.h"
 #include "engine/demux/Mpeg2PsParser.h"
 #include "engine/mux/Mux.h"
-#include "engine/mux/SampleFormat.h"
-#include "tools/common/Aac.h"
-#include "tools/common/H264.h"
+#include "engine/samples/SampleFormat.h"
+#include "engine/codecs/Aac.h"
+#include "engine/codecs/H264.h"
 #include "tools/common/TsReader.h"
 
 namespace SvTestSupport {
@@ -97,10 +97,10 @@ void FakeDemux::LoadTransportStream(const std::string& path) {
             }
             found = byPid.insert(std::make_pair(pes.pid, AddStream(pes.pid, type, format))).first;
             if (format == SampleFormatAacAdts) {
-                const SvTools::AdtsHeader adts =
-                    SvTools::ParseAdtsHeader(pes.payload.data(), pes.payload.size());
+                const SarvelonMediaKit::AdtsHeader adts =
+                    SarvelonMediaKit::ParseAdtsHeader(pes.payload.data(), pes.payload.size());
                 SetStreamInfo(found->second, StreamInfoKindAudioSpecificConfig,
-                              SvTools::BuildAudioSpecificConfig(adts.audioObjectType,
+                              SarvelonMediaKit::BuildAudioSpecificConfig(adts.audioObjectType,
                                                                 adts.samplingFrequencyIndex,
                                                                 adts.channelConfiguration));
             }
@@ -109,7 +109,7 @@ void FakeDemux::LoadTransportStream(const std::string& path) {
         const uint64_t decodeTime = static_cast<uint64_t>(pes.dts / 0.09);
         const uint64_t offset = pes.pts > pes.dts ? static_cast<uint64_t>((pes.pts - pes.dts) / 0.09) : 0;
         const bool key = spec.type == SampleMediaTypeVideo
-                             ? SvTools::ContainsIdrSlice(pes.payload.data(), pes.payload.size())
+                             ? SarvelonMediaKit::ContainsIdrSlice(pes.payload.data(), pes.payload.size())
                              : pes.dataAlignment;
         AddSample(found->second, pes.payload, decodeTime, offset, key);
     }

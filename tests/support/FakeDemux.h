@@ -9,10 +9,10 @@
 #include <vector>
 
 #include "engine/core/Component.h"
-#include "engine/mux/Sample.h"
-#include "engine/mux/SampleSource.h"
-#include "engine/mux/SampleStream.h"
-#include "engine/mux/SampleStreamOwner.h"
+#include "engine/samples/Sample.h"
+#include "engine/samples/SampleSource.h"
+#include "engine/samples/SampleStream.h"
+#include "engine/samples/SampleStreamOwner.h"
 
 namespace SarvelonMediaKit {
 class Mux;

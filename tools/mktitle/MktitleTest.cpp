@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "SVLibrary/Util/ByteOrder.h"
-#include "engine/demux/Mpeg2PsMetadata.h"
+#include "engine/container/Mpeg2PsMetadata.h"
 #include "tests/support/Fixtures.h"
 
 namespace {

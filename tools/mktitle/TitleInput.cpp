@@ -2,14 +2,16 @@
 
 #include <stdexcept>
 
-#include "tools/common/Aac.h"
-#include "tools/common/Eac3.h"
-#include "tools/common/H264.h"
-#include "tools/common/MediaFormatError.h"
-#include "tools/common/MediaTiming.h"
+#include "engine/codecs/Aac.h"
+#include "engine/codecs/Eac3.h"
+#include "engine/codecs/H264.h"
+#include "engine/codecs/MediaFormatError.h"
+#include "engine/codecs/MediaTiming.h"
 #include "tools/common/TsReader.h"
 
 namespace SvTools {
+
+using namespace SarvelonMediaKit;
 
 namespace {
 

@@ -7,14 +7,14 @@
 #include <set>
 #include <stdexcept>
 
-#include "engine/demux/Mpeg2PsFormat.h"
-#include "engine/demux/Mpeg2PsIndexEntry.h"
-#include "engine/demux/Mpeg2PsMetadataBlocks.h"
-#include "engine/demux/Mpeg2PsPack.h"
-#include "engine/demux/Mpeg2PsRecordPackets.h"
-#include "tools/common/Aac.h"
-#include "tools/common/Eac3.h"
-#include "tools/common/MediaTiming.h"
+#include "engine/container/Mpeg2PsFormat.h"
+#include "engine/container/Mpeg2PsIndexEntry.h"
+#include "engine/container/Mpeg2PsMetadataBlocks.h"
+#include "engine/container/Mpeg2PsPack.h"
+#include "engine/container/Mpeg2PsRecordPackets.h"
+#include "engine/codecs/Aac.h"
+#include "engine/codecs/Eac3.h"
+#include "engine/codecs/MediaTiming.h"
 
 namespace SvTools {
 

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/demux/TrackInfoKeys.h"
+#include "engine/container/TrackInfoKeys.h"
 #include "tests/support/Fixtures.h"
 #include "tools/titledump/TitleDump.h"
 

@@ -6,7 +6,7 @@
 #include <map>
 
 #include "engine/core/MemoryChunk.h"
-#include "engine/mux/Sample.h"
+#include "engine/samples/Sample.h"
 
 namespace SvTools {
 

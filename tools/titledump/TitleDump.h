@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/demux/MediaTrack.h"
+#include "engine/container/MediaTrack.h"
 #include "engine/demux/Mpeg2PsParser.h"
 
 namespace SvTools {

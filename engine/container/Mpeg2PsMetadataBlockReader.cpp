@@ -1,0 +1,97 @@
+#include "engine/container/Mpeg2PsMetadataBlockReader.h"
+
+#include <boost/any.hpp>
+
+#include "engine/container/Mpeg2PsFormat.h"
+
+namespace SarvelonMediaKit {
+namespace {
+
+using namespace Mpeg2PsFormat;
+
+// Counts one more table for as long as it is being read.
+class DepthGuard {
+public:
+    explicit DepthGuard(uint32_t& depth) : depth_(depth) { ++depth_; }
+    ~DepthGuard() { --depth_; }
+
+private:
+    uint32_t& depth_;
+};
+
+}  // namespace
+
+Mpeg2PsMetadataBlockReader::Mpeg2PsMetadataBlockReader() : mTableDepth(0) {}
+
+Mpeg2PsMetadataBlockReader::Result Mpeg2PsMetadataBlockReader::ParseMetadataBlock(
+    const Mpeg2PsMetadata& block, std::vector<Chapter>& chapters,
+    const ThumbnailHandler& onThumbnail, const BlockHandler& onNestedBlock) {
+    try {
+        switch (block.GetVersion()) {
+        case kBlockKindThumbnail: {
+            uint32_t chapterIndex;
+            std::vector<uint8_t> image;
+            if (!block.GetUInt32(TagThumbnailChapterIndex, chapterIndex) ||
+                !block.GetBytes(TagThumbnailImage, image)) {
+                return ResultBadTags;
+            }
+            if (onThumbnail) onThumbnail(chapterIndex, image);
+            return ResultOk;
+        }
+        case kBlockKindChapter: {
+            Chapter chapter;
+            if (!block.GetUInt32(TagChapterTime, chapter.time) ||
+                !block.GetUInt64(TagChapterThumbnailPosition, chapter.thumbnailPosition) ||
+                !block.GetUInt32(TagChapterThumbnailSize, chapter.thumbnailSize)) {
+                return ResultBadTags;
+            }
+            block.GetString(TagChapterTitle, chapter.title);
+            chapters.push_back(chapter);
+            return ResultOk;
+        }
+        case kBlockKindTable:
+            return ParseTable(block, chapters, onThumbnail, onNestedBlock);
+        default:
+            return ResultOk;
+        }
+    } catch (const boost::bad_any_cast&) {
+        // A tag of another type than the format gives it counts as missing.
+        return ResultBadTags;
+    }
+}
+
+Mpeg2PsMetadataBlockReader::Result Mpeg2PsMetadataBlockReader::ParseTable(
+    const Mpeg2PsMetadata& block, std::vector<Chapter>& chapters,
+    const ThumbnailHandler& onThumbnail, const BlockHandler& onNestedBlock) {
+    // Only the first table counts; one that comes after a chapter is ignored.
+    if (!chapters.empty()) return ResultOk;
+    uint32_t count;
+    std::vector<uint8_t> nested;
+    if (!block.GetUInt32(TagTableBlockCount, count) || !block.GetBytes(TagTableBlocks, nested)) {
+        return ResultBadTags;
+    }
+    if (nested.empty()) return ResultOk;
+    // Each nested table is smaller than its parent, yet a chain of them could still run the
+    // stack dry.
+    if (mTableDepth >= kMaxTableDepth) return ResultBadTags;
+    DepthGuard guard(mTableDepth);
+
+    size_t position = 0;
+    for (uint32_t i = 0; i < count; ++i) {
+        Mpeg2PsMetadata inner(1);
+        size_t consumed = 0;
+        // Every read takes at least a block header, so the loop ends with the bytes.
+        if (!inner.Read(nested.data() + position, nested.size() - position, consumed)) {
+            return ResultBadTags;
+        }
+        position += consumed;
+        const Result result = onNestedBlock
+                                  ? onNestedBlock(inner)
+                                  : ParseMetadataBlock(inner, chapters, onThumbnail,
+                                                       onNestedBlock);
+        if (result != ResultOk) return result;
+    }
+    return ResultOk;
+}
+
+}  // namespace SarvelonMediaKit

@@ -1,0 +1,57 @@
+#ifndef ENGINE_DEMUX_MPEG2PSPACK_H
+#define ENGINE_DEMUX_MPEG2PSPACK_H
+
+#include <boost/shared_ptr.hpp>
+
+#include <cstdint>
+#include <vector>
+
+#include "engine/container/Mpeg2PsPes.h"
+#include "engine/container/Mpeg2PsPsm.h"
+#include "engine/container/Mpeg2PsSystemHeader.h"
+
+namespace SarvelonMediaKit {
+
+// A program-stream pack (ISO/IEC 13818-1, 2.5.3.3): the pack header, then an optional system
+// header, an optional program stream map and the PES packets, in that order. In padding mode 1
+// a pack smaller than 2048 bytes is filled up to 2048: by stuffing bytes in its header when
+// fewer than 8 are missing, else by a padding packet at its end.
+class Mpeg2PsPack {
+public:
+    explicit Mpeg2PsPack(uint32_t paddingMode = 0);
+
+    // System clock reference in 27 MHz units (base = SCR / 300, extension = SCR mod 300).
+    void SetScr(uint64_t scr) { scr_ = scr; }
+    uint64_t GetScr() const { return scr_; }
+    // program_mux_rate in units of 50 bytes per second (22 bits).
+    void SetMuxRate(uint32_t muxRate) { muxRate_ = muxRate; }
+    void SetSystemHeader(const boost::shared_ptr<Mpeg2PsSystemHeader>& header) {
+        systemHeader_ = header;
+    }
+    void SetPsm(const boost::shared_ptr<Mpeg2PsPsm>& psm) { psm_ = psm; }
+    void AddPes(const boost::shared_ptr<Mpeg2PsPes>& pes) { pes_.push_back(pes); }
+    const std::vector<boost::shared_ptr<Mpeg2PsPes>>& GetPes() const { return pes_; }
+
+    // 14 + the system header's size when one is attached.
+    uint32_t GetHeaderSize() const;
+    // Header, map and packets; raised to 2048 when padded is true, the padding mode is 1 and
+    // the sum is below 2048.
+    uint32_t GetSize(bool padded) const;
+    // The written byte count (with the padding); 0 when the padded pack does not fit the
+    // capacity or one of its records cannot be written.
+    uint32_t Write(uint8_t* out, uint32_t capacity) const;
+    // The padded pack appended to a byte vector; false (nothing appended) on failure.
+    bool AppendTo(std::vector<uint8_t>& out) const;
+
+private:
+    uint32_t paddingMode_;
+    uint64_t scr_;
+    uint32_t muxRate_;
+    boost::shared_ptr<Mpeg2PsSystemHeader> systemHeader_;
+    boost::shared_ptr<Mpeg2PsPsm> psm_;
+    std::vector<boost::shared_ptr<Mpeg2PsPes>> pes_;
+};
+
+}  // namespace SarvelonMediaKit
+
+#endif

@@ -1,0 +1,153 @@
+#include "engine/container/Mpeg2PsPes.h"
+
+#include <cstring>
+
+#include "SVLibrary/Util/ByteOrder.h"
+#include "engine/container/Mpeg2PsFormat.h"
+
+namespace SarvelonMediaKit {
+namespace {
+
+constexpr uint8_t kPtsFlag = 0x80;
+constexpr uint8_t kDtsFlag = 0x40;
+constexpr uint8_t kDataAlignmentBit = 0x04;
+
+// A 33-bit timestamp in its five bytes: prefix nibble, bits 32-30, marker; bits 29-15, marker;
+// bits 14-0, marker.
+void WriteTimestamp(uint8_t prefix, uint64_t value, uint8_t* p) {
+    p[0] = static_cast<uint8_t>(prefix | ((value >> 29) & 0x0E) | 0x01);
+    SV::WriteBigEndian16(static_cast<uint32_t>(((value >> 14) & 0xFFFE) | 1), p + 1);
+    SV::WriteBigEndian16(static_cast<uint32_t>(((value << 1) & 0xFFFE) | 1), p + 3);
+}
+
+}  // namespace
+
+Mpeg2PsPes::Mpeg2PsPes(uint32_t sizeLimit)
+    : sizeLimit_(sizeLimit), streamId_(0), flags1_(0x80), flags2_(0), pts_(0), dts_(0) {}
+
+Mpeg2PsPes& Mpeg2PsPes::operator=(Mpeg2PsPes&& other) {
+    if (this != &other) {
+        buffers_ = std::move(other.buffers_);
+        other.buffers_.clear();
+        sizeLimit_ = other.sizeLimit_;
+        streamId_ = other.streamId_;
+        flags1_ = other.flags1_;
+        flags2_ = other.flags2_;
+        pts_ = other.pts_;
+        dts_ = other.dts_;
+    }
+    return *this;
+}
+
+void Mpeg2PsPes::SetPts(uint64_t pts) {
+    pts_ = pts;
+    flags2_ |= kPtsFlag;
+}
+
+void Mpeg2PsPes::SetDts(uint64_t dts) {
+    dts_ = dts;
+    flags2_ |= kDtsFlag;
+}
+
+void Mpeg2PsPes::SetDataAlignment(bool aligned) {
+    flags1_ = aligned ? (flags1_ | kDataAlignmentBit) : (flags1_ & ~kDataAlignmentBit);
+}
+
+void Mpeg2PsPes::SetScramblingControl(uint8_t value) {
+    flags1_ = static_cast<uint8_t>((flags1_ & ~0x70) | ((value & 3) << 4));
+}
+
+bool Mpeg2PsPes::HasOptionalHeader() const {
+    return Mpeg2PsFormat::HasOptionalPesHeader(streamId_);
+}
+
+uint32_t Mpeg2PsPes::GetHeaderSize() const {
+    if (!HasOptionalHeader()) return Mpeg2PsFormat::kPesShortHeaderSize;
+    uint32_t size = Mpeg2PsFormat::kPesOptionalHeaderSize;
+    if (flags2_ & kPtsFlag) size += Mpeg2PsFormat::kPesTimestampSize;
+    if (flags2_ & kDtsFlag) size += Mpeg2PsFormat::kPesTimestampSize;
+    return size;
+}
+
+uint32_t Mpeg2PsPes::GetSize() const {
+    // AddData keeps the payload under the limit, so the sum stays far below 32 bits.
+    uint32_t size = GetHeaderSize();
+    for (const Buffer& buffer : buffers_) size += buffer.length;
+    return size;
+}
+
+uint32_t Mpeg2PsPes::EffectiveLimit() const {
+    // A larger limit would let the packet outgrow its 16-bit length field.
+    if (sizeLimit_ == 0 || sizeLimit_ > Mpeg2PsFormat::kPesMaxSize)
+        return Mpeg2PsFormat::kPesMaxSize;
+    return sizeLimit_;
+}
+
+int32_t Mpeg2PsPes::GetFreeSpace() const {
+    return static_cast<int32_t>(EffectiveLimit()) - static_cast<int32_t>(GetSize());
+}
+
+bool Mpeg2PsPes::AddData(const uint8_t* bytes, uint32_t length, bool copy) {
+    if (length == 0) return true;
+    if (static_cast<int64_t>(length) > static_cast<int64_t>(GetFreeSpace())) return false;
+    Buffer buffer;
+    buffer.length = length;
+    if (copy)
+        buffer.owned.assign(bytes, bytes + length);
+    else
+        buffer.data = bytes;
+    buffers_.push_back(std::move(buffer));
+    return true;
+}
+
+uint32_t Mpeg2PsPes::WriteHeader(uint8_t* out, uint32_t capacity) const {
+    const uint32_t headerSize = GetHeaderSize();
+    const uint32_t totalSize = GetSize();
+    if (headerSize > capacity) return 0;
+    // A timestamp set after the payload was added can push the packet past what the length
+    // field can hold; such a packet is not written rather than written with a wrong length.
+    if (totalSize - Mpeg2PsFormat::kPesShortHeaderSize > 0xFFFF) return 0;
+
+    out[0] = 0x00;                                   // packet_start_code_prefix
+    out[1] = 0x00;
+    out[2] = 0x01;
+    out[3] = streamId_;                              // stream_id
+    SV::WriteBigEndian16(totalSize - 6, out + 4);    // PES_packet_length
+    if (!HasOptionalHeader()) return headerSize;
+
+    out[6] = flags1_;                                // '10', scrambling, ..., alignment, ...
+    out[7] = flags2_;                                // PTS_DTS_flags and the others
+    out[8] = static_cast<uint8_t>(headerSize - Mpeg2PsFormat::kPesOptionalHeaderSize);
+    uint8_t* p = out + 9;
+    if (flags2_ & kPtsFlag) {
+        WriteTimestamp((flags2_ & kDtsFlag) ? 0x30 : 0x20, pts_, p);
+        p += Mpeg2PsFormat::kPesTimestampSize;
+    }
+    if (flags2_ & kDtsFlag) WriteTimestamp(0x10, dts_, p);
+    return headerSize;
+}
+
+uint32_t Mpeg2PsPes::Write(uint8_t* out, uint32_t capacity) const {
+    const uint32_t totalSize = GetSize();
+    if (totalSize > capacity) return 0;
+    uint32_t written = WriteHeader(out, capacity);
+    if (written == 0) return 0;
+    for (const Buffer& buffer : buffers_) {
+        std::memcpy(out + written, buffer.Bytes(), buffer.length);
+        written += buffer.length;
+    }
+    return written;
+}
+
+bool Mpeg2PsPes::AppendTo(std::vector<uint8_t>& out) const {
+    const size_t start = out.size();
+    const uint32_t size = GetSize();
+    out.resize(start + size);
+    if (Write(out.data() + start, size) != size) {
+        out.resize(start);
+        return false;
+    }
+    return true;
+}
+
+}  // namespace SarvelonMediaKit

@@ -1,0 +1,262 @@
+#include "engine/core/SocketMaster.h"
+
+#include <errno.h>
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <unistd.h>
+
+#include <algorithm>
+
+#include "SVLibrary/Output/DebugPrint.h"
+#include "engine/core/SocketDelegate.h"
+
+namespace SarvelonMediaKit {
+
+namespace {
+
+// The longest wait of one pass, and the pause after a failed one.
+const int kPassMilliseconds = 100;
+
+// The master whose thread this is, so Stop does not wait for itself.
+thread_local const SocketMaster* tCurrentMaster = nullptr;
+
+}  // namespace
+
+SocketMaster::SocketMaster(const boost::shared_ptr<Pump>& pump)
+    : mPump(pump),
+      mNextGeneration(0),
+      mThread(nullptr),
+      mWakeFd(-1),
+      mStopRequested(false),
+      mStopped(false) {}
+
+SocketMaster::~SocketMaster() {
+    Stop();
+    // When the thread was left to finish on its own (Stop on its own thread), the descriptor
+    // is still its; that thread has been joined here in every other case.
+    SV::Thread* thread = nullptr;
+    {
+        std::lock_guard<std::mutex> lock(mThreadLock);
+        thread = mThread;
+        mThread = nullptr;
+    }
+    delete thread;
+    const int fd = mWakeFd.exchange(-1);
+    if (fd >= 0) close(fd);
+}
+
+void SocketMaster::SetPump(const boost::shared_ptr<Pump>& pump) {
+    std::lock_guard<std::mutex> lock(mPumpLock);
+    mPump = pump;
+}
+
+boost::shared_ptr<Pump> SocketMaster::GetPump() const {
+    std::lock_guard<std::mutex> lock(mPumpLock);
+    return mPump;
+}
+
+void SocketMaster::SetSocketClosedHandler(const SocketClosedHandler& handler) {
+    std::lock_guard<std::mutex> lock(mClosedLock);
+    mClosedHandler = handler;
+}
+
+void SocketMaster::RegisterDelegate(SocketDelegate* delegate) {
+    if (delegate == nullptr) return;
+    SV::ScopedLock lock(mTableLock);
+    mDelegates[delegate];  // an empty list unless present
+}
+
+void SocketMaster::UnregisterDelegate(SocketDelegate* delegate) {
+    SV::ScopedLock lock(mTableLock);
+    std::map<SocketDelegate*, std::vector<int>>::iterator entry = mDelegates.find(delegate);
+    if (entry == mDelegates.end()) return;
+    const std::vector<int> fds = entry->second;
+    for (size_t i = 0; i < fds.size(); ++i) RemoveSocket(fds[i]);
+    mDelegates.erase(delegate);
+    // A delegate that has left may be destroyed at any time: it is not handed out any more.
+    std::lock_guard<std::mutex> closedLock(mClosedLock);
+    mClosed.erase(std::remove_if(mClosed.begin(), mClosed.end(),
+                                 [delegate](const std::pair<int, SocketDelegate*>& c) {
+                                     return c.second == delegate;
+                                 }),
+                  mClosed.end());
+}
+
+void SocketMaster::AddSocket(int fd, SocketDelegate* delegate) {
+    if (fd < 0 || delegate == nullptr) return;
+    Start();
+    SV::ScopedLock lock(mTableLock);
+    std::map<int, Watched>::iterator existing = mSockets.find(fd);
+    if (existing != mSockets.end() && existing->second.delegate != delegate) {
+        std::vector<int>& previous = mDelegates[existing->second.delegate];
+        previous.erase(std::remove(previous.begin(), previous.end(), fd), previous.end());
+    }
+    // A new generation: a readiness seen for an earlier registration of the same number is
+    // not handed to this one.
+    Watched watched = {delegate, ++mNextGeneration};
+    mSockets[fd] = watched;
+    std::vector<int>& list = mDelegates[delegate];
+    if (std::find(list.begin(), list.end(), fd) == list.end()) list.push_back(fd);
+}
+
+void SocketMaster::RemoveSocket(int fd) {
+    if (fd < 0) return;
+    SV::ScopedLock lock(mTableLock);
+    std::map<int, Watched>::iterator entry = mSockets.find(fd);
+    if (entry == mSockets.end()) return;
+    SocketDelegate* delegate = entry->second.delegate;
+    mSockets.erase(entry);
+    std::map<SocketDelegate*, std::vector<int>>::iterator owner = mDelegates.find(delegate);
+    if (owner != mDelegates.end()) {
+        std::vector<int>& list = owner->second;
+        list.erase(std::remove(list.begin(), list.end(), fd), list.end());
+    }
+    std::lock_guard<std::mutex> closedLock(mClosedLock);
+    mClosed.push_back(std::make_pair(fd, delegate));
+}
+
+void SocketMaster::PostTask(const boost::shared_ptr<Task>& task) {
+    boost::shared_ptr<Pump> pump = GetPump();
+    if (pump) {
+        pump->GetTaskManager()->AddTask(task);
+    } else {
+        DebugPrint("SocketMaster::PostTask: no task queue, task dropped\n");
+    }
+}
+
+void SocketMaster::Start() {
+    if (mStopRequested) return;
+    std::lock_guard<std::mutex> lock(mThreadLock);
+    // Checked again under the lock: Stop sets the flag before it takes the lock, so either we
+    // see it here or Stop finds the thread we make.
+    if (mThread != nullptr || mStopRequested) return;
+    // Without it a stop is still seen, only at the end of the current wait.
+    mWakeFd = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    mThread = new SV::Thread("SocketMaster",
+                             new SV::CppFunctorNoP<SocketMaster>(&SocketMaster::Run, this), true,
+                             false, 3);
+    mThread->Start();
+}
+
+void SocketMaster::RequestStop() {
+    mStopRequested = true;
+    Wake();
+}
+
+void SocketMaster::Stop() {
+    RequestStop();
+    if (tCurrentMaster == this) return;
+    SV::Thread* thread = nullptr;
+    {
+        std::lock_guard<std::mutex> lock(mThreadLock);
+        thread = mThread;
+        mThread = nullptr;
+    }
+    // Its destructor waits until the loop has returned.
+    delete thread;
+    mStopped = true;
+}
+
+void SocketMaster::Wake() {
+    const int fd = mWakeFd;
+    if (fd < 0) return;
+    const uint64_t one = 1;
+    ssize_t written = write(fd, &one, sizeof one);
+    (void)written;  // a full counter already wakes the thread
+}
+
+void SocketMaster::Idle(int milliseconds) {
+    pollfd wake = {mWakeFd, POLLIN, 0};
+    if (wake.fd < 0 || poll(&wake, 1, milliseconds) < 0) usleep(milliseconds * 1000);
+}
+
+int SocketMaster::Run() {
+    tCurrentMaster = this;
+    while (!mStopRequested) {
+        bool completed = false;
+        try {
+            Pass();
+            completed = true;
+        } catch (...) {
+            // Whatever a delegate threw ends its pass; the closed sockets are reported after
+            // the next one. The pause keeps a failure that repeats (an accept that keeps
+            // failing) from spinning.
+            DebugPrint("SocketMaster::Run: exception in a pass\n");
+        }
+        if (completed) {
+            ReportClosedSockets();
+        } else {
+            Idle(kPassMilliseconds);
+        }
+    }
+    mStopped = true;
+    tCurrentMaster = nullptr;
+    return 0;
+}
+
+void SocketMaster::Pass() {
+    // poll() over a snapshot of the table taken under its lock: any descriptor number works,
+    // and registrations may change the table while we wait.
+    std::vector<pollfd> fds;
+    std::vector<uint64_t> generations;
+    {
+        SV::ScopedLock lock(mTableLock);
+        fds.reserve(mSockets.size() + 1);
+        for (std::map<int, Watched>::const_iterator it = mSockets.begin(); it != mSockets.end();
+             ++it) {
+            pollfd p = {it->first, POLLIN, 0};
+            fds.push_back(p);
+            generations.push_back(it->second.generation);
+        }
+    }
+    const size_t watchedCount = fds.size();
+    const int wakeFd = mWakeFd;
+    if (wakeFd >= 0) {
+        pollfd p = {wakeFd, POLLIN, 0};
+        fds.push_back(p);
+    }
+
+    const int result = poll(fds.data(), fds.size(), kPassMilliseconds);
+    if (result < 0) {
+        if (errno != EINTR) Idle(kPassMilliseconds);
+        return;
+    }
+    if (result == 0) return;
+
+    bool invalid = false;
+    for (size_t i = 0; i < watchedCount && !mStopRequested; ++i) {
+        const short events = fds[i].revents;
+        if ((events & (POLLIN | POLLHUP | POLLERR | POLLNVAL)) == 0) continue;
+        if (events & POLLNVAL) invalid = true;
+        const int fd = fds[i].fd;
+        SV::ScopedLock lock(mTableLock);
+        std::map<int, Watched>::iterator entry = mSockets.find(fd);
+        // Gone, or registered anew since the snapshot: not this readiness's owner.
+        if (entry == mSockets.end() || entry->second.generation != generations[i]) continue;
+        entry->second.delegate->DoSocketReadable(fd);
+    }
+    // A descriptor closed behind our back stays invalid until its owner removes it.
+    if (invalid) Idle(kPassMilliseconds);
+}
+
+void SocketMaster::ReportClosedSockets() {
+    std::vector<std::pair<int, SocketDelegate*>> closed;
+    SocketClosedHandler handler;
+    {
+        std::lock_guard<std::mutex> lock(mClosedLock);
+        closed.swap(mClosed);
+        handler = mClosedHandler;
+    }
+    // No lock is held here: the handler may stop the session, which waits for threads that
+    // take these locks.
+    if (!handler) return;
+    for (size_t i = 0; i < closed.size(); ++i) {
+        try {
+            handler(closed[i].first, closed[i].second);
+        } catch (...) {
+            DebugPrint("SocketMaster: closed-socket handler threw\n");
+        }
+    }
+}
+
+}  // namespace SarvelonMediaKit

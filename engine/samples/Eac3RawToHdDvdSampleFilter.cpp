@@ -1,0 +1,32 @@
+#include "engine/samples/Eac3RawToHdDvdSampleFilter.h"
+
+#include "SVLibrary/Output/DebugPrint.h"
+#include "SVLibrary/Util/ByteOrder.h"
+#include "engine/samples/Eac3HdDvdToRawSampleFilter.h"
+
+namespace SarvelonMediaKit {
+
+Eac3RawToHdDvdSampleFilter::Eac3RawToHdDvdSampleFilter(
+    const boost::shared_ptr<SampleStream>& stream, uint8_t subStream)
+    : SampleFilter(stream, SampleFormatEac3, SampleFormatEac3HdDvd), mSubStream(subStream) {}
+
+Eac3RawToHdDvdSampleFilter::~Eac3RawToHdDvdSampleFilter() {}
+
+void Eac3RawToHdDvdSampleFilter::DoReceiveSample(Sample& sample) {
+    MemoryChunkList& payload = sample.GetPayload();
+    if (payload.IsEmpty()) {
+        return;
+    }
+    MemoryChunk& first = payload.GetChunks().front();
+    if (!first.Reserve(4)) {
+        DebugPrint("Eac3RawToHdDvdSampleFilter: no headroom for the private data");
+        return;
+    }
+    SV::WriteBigEndian32(
+        Eac3HdDvdToRawSampleFilter::kPrivateData | (uint32_t(mSubStream & 0x0F) << 24),
+        first.Data(0));
+    sample.SetFormat(SampleFormatEac3HdDvd);
+    SendSampleDownstream(sample);
+}
+
+}  // namespace SarvelonMediaKit

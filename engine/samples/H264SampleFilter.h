@@ -1,0 +1,43 @@
+#ifndef ENGINE_MUX_H264SAMPLEFILTER_H
+#define ENGINE_MUX_H264SAMPLEFILTER_H
+
+#include <boost/shared_ptr.hpp>
+
+#include <cstdint>
+#include <vector>
+
+#include "engine/samples/SampleFilter.h"
+
+namespace SarvelonMediaKit {
+
+// Base of the H.264 filters that learn the stream's parameter sets: it keeps the last sequence
+// and picture parameter set seen (without start code or length) and builds the
+// AVCDecoderConfigurationRecord (ISO/IEC 14496-15) from the first complete pair.
+class H264SampleFilter : public SampleFilter {
+public:
+    H264SampleFilter(const boost::shared_ptr<SampleStream>& stream, uint32_t inputFormat,
+                     uint32_t outputFormat);
+    ~H264SampleFilter() override;
+
+    // Kind 4 (StreamInfoKindAvcDecoderConfigurationRecord) only: the record, built once from
+    // the first SPS and PPS known; false while there is none.
+    bool GetStreamInfo(uint32_t kind, const uint8_t** data, uint32_t* size) override;
+
+    // NAL unit types (ISO/IEC 14496-10 table 7-1) the filters act on.
+    enum NalUnitType : uint8_t {
+        NalUnitTypeIdrSlice = 5,
+        NalUnitTypeSps = 7,
+        NalUnitTypePps = 8,
+        NalUnitTypeAccessUnitDelimiter = 9,
+        NalUnitTypeFillerData = 12,
+    };
+
+protected:
+    std::vector<uint8_t> mSps;
+    std::vector<uint8_t> mPps;
+    std::vector<uint8_t> mAvcC;
+};
+
+}  // namespace SarvelonMediaKit
+
+#endif

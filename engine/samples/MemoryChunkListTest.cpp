@@ -1,0 +1,160 @@
+#include "engine/samples/MemoryChunkList.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace SarvelonMediaKit {
+namespace {
+
+// A list of chunks holding the given strings, one chunk per string.
+MemoryChunkList ListOf(const std::vector<std::string>& parts, uint32_t headroom = 0,
+                       uint32_t tailroom = 0) {
+    MemoryChunkList list(headroom, tailroom);
+    for (const std::string& part : parts) {
+        MemoryChunk& chunk = list.AddChunk(static_cast<uint32_t>(part.size()));
+        for (size_t i = 0; i < part.size(); ++i) {
+            *chunk.Data(static_cast<uint32_t>(i)) = static_cast<unsigned char>(part[i]);
+        }
+    }
+    return list;
+}
+
+// The chunks' payloads, one string per chunk.
+std::vector<std::string> Parts(const MemoryChunkList& list) {
+    std::vector<std::string> parts;
+    for (auto it = list.Begin(); it != list.End(); ++it) {
+        parts.emplace_back(reinterpret_cast<const char*>(it->Data(0)), it->Size());
+    }
+    return parts;
+}
+
+TEST(MemoryChunkList, OnlyTheFirstChunkGetsHeadroomEveryChunkTailroom) {
+    MemoryChunkList list(7, 3);
+    MemoryChunk first = list.AddChunk(4);
+    MemoryChunk second = list.AddChunk(4);
+    EXPECT_TRUE(first.Reserve(7));
+    EXPECT_FALSE(second.Reserve(1));
+    // The tailroom lets a chunk grow without its old bytes moving elsewhere in the list.
+    *second.Data(3) = 'x';
+    second.SetSize(7);
+    EXPECT_EQ('x', *second.Data(3));
+    // The list holds handles of the same chunks: it sees both changes (11 + 7 bytes).
+    EXPECT_EQ(18u, list.Size());
+}
+
+TEST(MemoryChunkList, AppendGrowsTheLastChunkOrMakesTheFirst) {
+    MemoryChunkList list(2, 0);
+    const uint8_t abc[] = {'a', 'b', 'c'};
+    list.Append(abc, 3);
+    list.Append(abc, 2);
+    EXPECT_EQ(std::vector<std::string>({"abcab"}), Parts(list));
+    list.AddChunk(0);
+    list.Append(abc + 2, 1);
+    EXPECT_EQ(std::vector<std::string>({"abcab", "c"}), Parts(list));
+    EXPECT_EQ(6u, list.Size());
+}
+
+TEST(MemoryChunkList, PrependMovesTheFirstChunksBytesUp) {
+    const uint8_t head[] = {'H', 'D'};
+    MemoryChunkList empty(4, 0);
+    empty.Prepend(head, 2);
+    EXPECT_EQ(std::vector<std::string>({"HD"}), Parts(empty));
+
+    MemoryChunkList list = ListOf({"payload", "more"}, 4, 0);
+    list.Prepend(head, 2);
+    EXPECT_EQ(std::vector<std::string>({"HDpayload", "more"}), Parts(list));
+    // The headroom was not used for it.
+    EXPECT_TRUE(list.Begin()->Reserve(4));
+}
+
+TEST(MemoryChunkList, CopiesShareTheBytesAndAppendChunksSharesToo) {
+    MemoryChunkList list = ListOf({"abc"});
+    MemoryChunkList copy = list;
+    MemoryChunkList joined = ListOf({"x"});
+    joined.AppendChunks(list);
+    *list.Begin()->Data(0) = 'Z';
+    EXPECT_EQ(std::vector<std::string>({"Zbc"}), Parts(copy));
+    EXPECT_EQ(std::vector<std::string>({"x", "Zbc"}), Parts(joined));
+}
+
+TEST(MemoryChunkListCursor, WalksAcrossChunksSkippingEmptyOnes) {
+    MemoryChunkList list = ListOf({"", "ab", "", "", "cde", ""});
+    MemoryChunkList::Cursor cursor(list);
+    std::string seen;
+    for (; !cursor.IsAtEnd(); cursor.Advance(1)) {
+        seen += static_cast<char>(*cursor);
+    }
+    EXPECT_EQ("abcde", seen);
+    EXPECT_EQ(5u, cursor.GetPosition());
+
+    MemoryChunkList::Cursor end(list);
+    end.End();
+    EXPECT_FALSE(cursor != end);
+
+    EXPECT_EQ(4u, cursor.StepBack(4));
+    EXPECT_EQ('b', *cursor);
+    EXPECT_EQ(1u, cursor.StepBack(9));  // stops at the first byte
+    EXPECT_EQ('a', *cursor);
+    MemoryChunkList::Cursor begin(list);
+    EXPECT_FALSE(cursor != begin);
+    EXPECT_EQ(3u, begin.Advance(3));
+    EXPECT_EQ('d', *begin);
+    EXPECT_EQ(2u, begin.BytesLeftInChunk());
+    EXPECT_EQ(3, begin - cursor);
+    EXPECT_EQ(2u, begin.Advance(10));
+    EXPECT_TRUE(begin.IsAtEnd());
+}
+
+TEST(MemoryChunkListCursor, EraseFollowsTheChunkRules) {
+    struct Case {
+        const char* name;
+        std::vector<std::string> parts;
+        uint64_t start;  // cursor position
+        uint64_t count;
+        std::vector<std::string> after;
+        uint64_t removed;
+        char current;  // 0: at the end
+    };
+    const Case cases[] = {
+        {"inside one chunk: following bytes move down", {"abcdef"}, 1, 2, {"adef"}, 2, 'd'},
+        {"from a chunk start: the front is dropped", {"abc", "defg"}, 3, 2, {"abc", "fg"}, 2, 'f'},
+        {"whole chunk from its start leaves the list", {"ab", "cd", "ef"}, 2, 2, {"ab", "ef"}, 2,
+         'e'},
+        {"to a chunk end from inside: cut short, go on", {"abcd", "efgh"}, 2, 4, {"ab", "gh"}, 4,
+         'g'},
+        {"across a whole middle chunk", {"abc", "de", "fgh"}, 1, 5, {"a", "gh"}, 5, 'g'},
+        {"past the end removes what there is", {"abc", "de"}, 1, 50, {"a"}, 4, 0},
+        {"everything", {"abc", "de"}, 0, 5, {}, 5, 0},
+        {"zero bytes", {"abc"}, 1, 0, {"abc"}, 0, 'b'},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        MemoryChunkList list = ListOf(c.parts);
+        MemoryChunkList::Cursor cursor(list);
+        cursor.Advance(c.start);
+        EXPECT_EQ(c.removed, cursor.Erase(c.count));
+        EXPECT_EQ(c.after, Parts(list));
+        EXPECT_EQ(c.start, cursor.GetPosition());
+        if (c.current) {
+            ASSERT_FALSE(cursor.IsAtEnd());
+            EXPECT_EQ(c.current, static_cast<char>(*cursor));
+        } else {
+            EXPECT_TRUE(cursor.IsAtEnd());
+        }
+    }
+}
+
+TEST(MemoryChunkListCursor, EraseEditsTheSharedBytesOfCopies) {
+    MemoryChunkList list = ListOf({"abcdef"});
+    MemoryChunkList copy = list;
+    MemoryChunkList::Cursor cursor(list);
+    cursor.Advance(2);
+    cursor.Erase(2);
+    // The chunk is edited in place: a copy of the list sees the same bytes.
+    EXPECT_EQ(std::vector<std::string>({"abef"}), Parts(copy));
+}
+
+}  // namespace
+}  // namespace SarvelonMediaKit

@@ -1,0 +1,37 @@
+#ifndef ENGINE_MUX_MERGESAMPLEFILTER_H
+#define ENGINE_MUX_MERGESAMPLEFILTER_H
+
+#include <boost/shared_ptr.hpp>
+
+#include <cstdint>
+
+#include "engine/samples/Sample.h"
+#include "engine/samples/SampleFilter.h"
+
+namespace SarvelonMediaKit {
+
+// Joins a fixed number of consecutive samples into one, timed and flagged by the first of
+// them; the bytes are shared, not copied. The format is left as it is.
+class MergeSampleFilter : public SampleFilter {
+public:
+    // mergeCount samples make one (0 and 1: each sample on its own); the merged payload must
+    // hold at least minimumBytes before it leaves.
+    MergeSampleFilter(const boost::shared_ptr<SampleStream>& stream, uint32_t mergeCount,
+                      uint32_t minimumBytes);
+    ~MergeSampleFilter() override;
+
+    // Drops empty samples.
+    void DoReceiveSample(Sample& sample) override;
+    // Discards a partly merged sample.
+    void Reset() override;
+
+private:
+    uint32_t mMergeCount;
+    uint32_t mMinimumBytes;
+    Sample mPending;
+    uint32_t mCount;
+};
+
+}  // namespace SarvelonMediaKit
+
+#endif

@@ -1,0 +1,58 @@
+#ifndef ENGINE_MUX_SAMPLEFILTER_H
+#define ENGINE_MUX_SAMPLEFILTER_H
+
+#include <boost/shared_ptr.hpp>
+#include <boost/weak_ptr.hpp>
+
+#include <cstdint>
+
+#include "engine/samples/Sample.h"
+#include "engine/samples/SampleReceiver.h"
+
+namespace SarvelonMediaKit {
+
+class SampleStream;
+
+// Base of the filters in a stream's ring of receivers: each rewrites, drops, splits or joins
+// the samples on their way to the multiplexer and passes the result on with
+// SendSampleDownstream. The stream owns its filters; a filter keeps only a weak link back, so
+// the two do not keep each other alive.
+class SampleFilter : public SampleReceiver {
+public:
+    // outputFormat 0 leaves the stream's format as it is.
+    SampleFilter(const boost::shared_ptr<SampleStream>& stream, uint32_t inputFormat,
+                 uint32_t outputFormat);
+    ~SampleFilter() override;
+
+    // Codec set-up that this filter derived (StreamInfoKind); false (arguments untouched) by
+    // default.
+    virtual bool GetStreamInfo(uint32_t kind, const uint8_t** data, uint32_t* size);
+    // No filter has a numeric stream value.
+    virtual bool GetStreamValue(uint32_t kind, uint64_t* value);
+    // Drops what the filter holds between samples (the stream is being flushed).
+    virtual void Reset();
+
+    uint32_t GetInputFormat() const { return mInputFormat; }
+    uint32_t GetOutputFormat() const { return mOutputFormat; }
+    uint32_t GetHeadroom() const { return mHeadroom; }
+    void SetHeadroom(uint32_t headroom) { mHeadroom = headroom; }
+    uint32_t GetTailroom() const { return mTailroom; }
+    void SetTailroom(uint32_t tailroom) { mTailroom = tailroom; }
+    // The stream, or empty once it is gone.
+    boost::shared_ptr<SampleStream> GetStream() const { return mStream.lock(); }
+
+    // A sample of type 0, the filter's output format and the invalid stream reference, with a
+    // payload of size bytes made with the filter's headroom and tailroom.
+    Sample MakeSample(uint32_t size) const;
+
+private:
+    boost::weak_ptr<SampleStream> mStream;
+    uint32_t mInputFormat;
+    uint32_t mOutputFormat;
+    uint32_t mHeadroom;
+    uint32_t mTailroom;
+};
+
+}  // namespace SarvelonMediaKit
+
+#endif

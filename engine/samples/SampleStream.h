@@ -1,0 +1,131 @@
+#ifndef ENGINE_MUX_SAMPLESTREAM_H
+#define ENGINE_MUX_SAMPLESTREAM_H
+
+#include <boost/shared_ptr.hpp>
+
+#include <atomic>
+#include <cstdint>
+#include <deque>
+#include <vector>
+
+#include "SVLibrary/Types/SarvelonMediaKitTypes.h"
+#include "engine/core/MemoryChunk.h"
+#include "engine/core/MemoryUser.h"
+#include "engine/samples/Sample.h"
+#include "engine/samples/SampleFilter.h"
+#include "engine/samples/SampleReceiver.h"
+#include "engine/samples/SampleStreamOwner.h"
+
+namespace SarvelonMediaKit {
+
+// The queue of one elementary stream between the demultiplexer and a multiplexer, with the
+// stream's chain of sample filters in front of it.
+//
+// The receivers form a ring that starts and ends at the stream: stream, filter 1 ... filter n,
+// the optional output receiver (linked with SetOutput before any filter), stream. A pushed
+// sample goes round the ring once and lands in the queue; markers skip the filters. The
+// stream counts the payload bytes it holds against its owner's memory tracker, which may sum
+// them on another thread.
+//
+// Everything except BytesHeld runs on the session's task thread, without locks.
+class SampleStream : public SampleReceiver, public MemoryUser {
+public:
+    // type: SampleMediaType; inputFormat: the SampleFormat the owner delivers. owner may be
+    // null (a stream on its own counts against nothing and is asked nothing).
+    SampleStream(SampleStreamOwner* owner, StreamReference streamRef, uint32_t type,
+                 uint32_t inputFormat);
+    ~SampleStream() override;
+
+    // The end of the ring: stamps the stream's reference and type and queues the sample.
+    void DoReceiveSample(Sample& sample) override;
+    // Asks the filters from the last to the first, then the owner; the first answer counts.
+    // False (arguments untouched) when nobody knows.
+    virtual bool GetStreamInfo(uint32_t kind, const uint8_t** data, uint32_t* size);
+    virtual bool GetStreamValue(uint32_t kind, uint64_t* value);
+    // Payload bytes of the queued data samples (saturated at 32 bits); 1 when the queue holds
+    // only markers or empty samples, so that it never looks empty to the accounting.
+    virtual ByteAmount GetBytesHeld() const;
+    // Called at the end of Flush.
+    virtual void OnFlush();
+
+    // MemoryUser: GetBytesHeld. Safe on any thread.
+    ByteAmount BytesHeld() const override;
+
+    // A sample of this stream's type, input format and reference with a payload of size bytes
+    // made with the stream's headroom and tailroom.
+    Sample MakeSample(uint32_t size) const;
+    // Entry point of the demultiplexer. Dropped while the stream is not connected; a marker
+    // sample is queued at once, any other goes to the first filter (or round the ring).
+    void PushSample(Sample& sample);
+    void PushSample(Sample&& sample) { PushSample(sample); }
+    // Queues the marker as a marker sample behind what is queued, past the filters (so ahead
+    // of samples a filter still holds). Dropped while not connected.
+    void SendMemoryMarker(const boost::shared_ptr<MemoryMarker>& marker);
+
+    // Installs a filter at the end of the chain (before an output receiver linked earlier);
+    // it gets the stream's headroom and tailroom, and its non-zero output format becomes the
+    // stream's current format.
+    void AddFilter(const boost::shared_ptr<SampleFilter>& filter);
+    // Links a receiver after the last filter, or after the stream when there is none.
+    void SetOutput(SampleReceiver* receiver);
+    // Store the room in the stream and in every installed filter.
+    void SetHeadroom(uint32_t headroom);
+    void SetTailroom(uint32_t tailroom);
+    uint32_t GetHeadroom() const { return mHeadroom; }
+    uint32_t GetTailroom() const { return mTailroom; }
+
+    SampleStreamOwner* GetOwner() const { return mOwner; }
+    StreamReference GetStreamRef() const { return mStreamRef; }
+    uint32_t GetType() const { return mType; }
+    uint32_t GetInputFormat() const { return mInputFormat; }
+    // The format that leaves the filter chain: the last non-zero output format of the
+    // filters, else the input format.
+    uint32_t GetCurrentFormat() const;
+    const std::vector<boost::shared_ptr<SampleFilter>>& GetFilters() const { return mFilters; }
+
+    // Set by the multiplexer that takes the stream, cleared when it lets it go.
+    bool IsConnected() const { return mConnected; }
+    void SetConnected(bool connected) { mConnected = connected; }
+
+    // The queue, oldest first.
+    bool IsEmpty() const { return mQueue.empty(); }
+    size_t GetQueueSize() const { return mQueue.size(); }
+    // The oldest and the newest queued sample; the queue must not be empty.
+    Sample& Front() { return mQueue.front().sample; }
+    Sample& Back() { return mQueue.back().sample; }
+    // Removes the oldest sample and the bytes it was counted with.
+    void PopFront();
+    // Empties the queue.
+    void Clear();
+    // Clear, then every filter's Reset (first to last), then OnFlush.
+    void Flush();
+    // Decode time of the newest queued sample minus that of the oldest (markers included);
+    // 0 when the queue is empty or the newest is not later.
+    MediaTime GetBufferedDuration() const;
+
+private:
+    struct QueuedSample {
+        Sample sample;
+        uint64_t countedBytes;  // what the sample added to the bytes held when queued
+    };
+
+    void SetQueued(uint64_t bytes);
+
+    SampleStreamOwner* mOwner;
+    StreamReference mStreamRef;
+    bool mConnected;
+    std::deque<QueuedSample> mQueue;
+    uint32_t mType;
+    uint32_t mInputFormat;
+    uint32_t mCurrentFormat;
+    uint32_t mHeadroom;
+    uint32_t mTailroom;
+    std::vector<boost::shared_ptr<SampleFilter>> mFilters;
+    // Written on the task thread, read by the tracker on any thread.
+    std::atomic<uint64_t> mBytesHeld;
+    std::atomic<uint64_t> mQueueCount;
+};
+
+}  // namespace SarvelonMediaKit
+
+#endif

@@ -1,0 +1,219 @@
+#ifndef ENGINE_DEMUX_MPEG2PSDEMUXTESTSUPPORT_H
+#define ENGINE_DEMUX_MPEG2PSDEMUXTESTSUPPORT_H
+
+// Helpers of the demultiplexer tests (included by *Test.cpp only): a multiplexer that records
+// what it is given, monitors that record the events, and a stage that can slow the source
+// down and notes out-of-band requests.
+
+#include <boost/shared_ptr.hpp>
+
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <map>
+#include <mutex>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "engine/core/ChapterInfoMonitor.h"
+#include "engine/core/Component.h"
+#include "engine/core/ErrorInfoMonitor.h"
+#include "engine/core/StreamInfoMonitor.h"
+#include "engine/container/MediaTrack.h"
+#include "engine/mux/Mux.h"
+
+namespace SarvelonMediaKit {
+namespace demuxtest {
+
+// What one stream delivered: per sample its decode time (microseconds) and key flag.
+struct StreamRecord {
+    std::vector<std::pair<uint64_t, bool>> samples;
+    uint64_t bytes = 0;
+};
+
+// A multiplexer that writes nothing (a pull still ends after about the bytes asked for): it keeps every sample's stream, time and key flag and
+// every marker type, in the order it takes them. Readable from another thread.
+class RecordingMux : public Mux {
+public:
+    explicit RecordingMux(Session* session) : Mux(session) {}
+    std::string GetTypeName() const override { return "RecordingMux"; }
+    using Mux::DoProcessMemoryMarker;
+
+    void DoProcessSample(Sample& sample) override {
+        std::lock_guard<std::mutex> lock(mutex_);
+        StreamRecord& record = streams_[sample.GetStreamRef().Get()];
+        record.samples.push_back(std::make_pair(sample.GetDecodeTime().Get(), sample.IsKeyFrame()));
+        record.bytes += sample.GetPayload().Size();
+        // Counted as if written, so that a pull ends after about the bytes it asked for.
+        const uint64_t sent = mBytesSent.Get() + sample.GetPayload().Size();
+        mBytesSent = ByteAmount(sent > 0xFFFFFFFFu ? 0xFFFFFFFFu : static_cast<uint32_t>(sent));
+        if (order_.empty() || order_.back() != sample.GetStreamRef().Get()) {
+            order_.push_back(sample.GetStreamRef().Get());
+        }
+    }
+    void DoProcessMemoryMarker(Sample& sample) override {
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            if (boost::shared_ptr<MemoryMarker> marker = sample.GetMemoryMarker()) {
+                markers_.push_back(marker->GetType());
+            }
+        }
+        changed_.notify_all();
+        Mux::DoProcessMemoryMarker(sample);
+    }
+
+    std::map<uint32_t, StreamRecord> Streams() const {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return streams_;
+    }
+    std::vector<uint32_t> Markers() const {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return markers_;
+    }
+    size_t CountMarkers(uint32_t type) const {
+        std::lock_guard<std::mutex> lock(mutex_);
+        size_t n = 0;
+        for (size_t i = 0; i < markers_.size(); ++i) n += markers_[i] == type ? 1 : 0;
+        return n;
+    }
+    void Forget() {
+        std::lock_guard<std::mutex> lock(mutex_);
+        streams_.clear();
+        markers_.clear();
+        order_.clear();
+    }
+    // Waits until a marker of the type has been taken.
+    bool WaitForMarker(uint32_t type, int milliseconds) {
+        std::unique_lock<std::mutex> lock(mutex_);
+        return changed_.wait_for(lock, std::chrono::milliseconds(milliseconds), [&] {
+            for (size_t i = 0; i < markers_.size(); ++i) {
+                if (markers_[i] == type) return true;
+            }
+            return false;
+        });
+    }
+
+private:
+    mutable std::mutex mutex_;
+    std::condition_variable changed_;
+    std::map<uint32_t, StreamRecord> streams_;
+    std::vector<uint32_t> markers_;
+    std::vector<uint32_t> order_;
+};
+
+// Records the stream, error and chapter events of a demultiplexer.
+class EventRecorder : public StreamInfoMonitor, public ErrorInfoMonitor, public ChapterInfoMonitor {
+public:
+    struct Chapter {
+        unsigned index;
+        uint64_t time;
+        std::string title;
+    };
+
+    void TracksAvailable(const TrackMap& tracks, bool complete) override {
+        std::lock_guard<std::mutex> lock(mutex_);
+        std::vector<uint32_t> ids;
+        for (TrackMap::const_iterator it = tracks.begin(); it != tracks.end(); ++it) {
+            ids.push_back(it->first.Get());
+        }
+        trackEvents.push_back(std::make_pair(ids, complete));
+        events.push_back("tracks");
+    }
+    void TrackChanged(const boost::shared_ptr<MediaTrack>& track) override {
+        std::lock_guard<std::mutex> lock(mutex_);
+        changedTracks.push_back(track ? track->GetId().Get() : 0);
+    }
+    void DurationAvailable(MediaTime duration) override {
+        std::lock_guard<std::mutex> lock(mutex_);
+        durations.push_back(duration.Get());
+    }
+    void MediaSizeAvailable(BytePosition size) override {
+        std::lock_guard<std::mutex> lock(mutex_);
+        sizes.push_back(size.Get());
+    }
+    void PreloadComplete() override {
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            events.push_back("preload complete");
+        }
+        changed_.notify_all();
+    }
+    void SetError(SVStatus status, std::string text) override {
+        std::lock_guard<std::mutex> lock(mutex_);
+        errors.push_back(std::make_pair(static_cast<uint32_t>(status), text));
+        events.push_back("error " + std::to_string(static_cast<uint32_t>(status)));
+    }
+    void ChaptersAvailable(unsigned count) override {
+        std::lock_guard<std::mutex> lock(mutex_);
+        chapterCounts.push_back(count);
+    }
+    void ChapterReceived(unsigned index, MediaTime time, const std::string& title) override {
+        std::lock_guard<std::mutex> lock(mutex_);
+        chapters.push_back(Chapter{index, time.Get(), title});
+    }
+    void ThumbnailReceived(unsigned index, const std::vector<unsigned char>& image) override {
+        std::lock_guard<std::mutex> lock(mutex_);
+        thumbnails.push_back(std::make_pair(index, image));
+    }
+
+    bool WaitForPreload(int milliseconds) {
+        std::unique_lock<std::mutex> lock(mutex_);
+        return changed_.wait_for(lock, std::chrono::milliseconds(milliseconds), [&] {
+            for (size_t i = 0; i < events.size(); ++i) {
+                if (events[i] == "preload complete") return true;
+            }
+            return false;
+        });
+    }
+    bool HasError(uint32_t status, const std::string& text) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        for (size_t i = 0; i < errors.size(); ++i) {
+            if (errors[i].first == status && errors[i].second == text) return true;
+        }
+        return false;
+    }
+
+    // Read once the publishing thread has stopped (or on the publishing thread).
+    std::vector<std::pair<std::vector<uint32_t>, bool>> trackEvents;
+    std::vector<uint32_t> changedTracks;
+    std::vector<uint64_t> durations;
+    std::vector<uint64_t> sizes;
+    std::vector<std::pair<uint32_t, std::string>> errors;
+    std::vector<std::string> events;
+    std::vector<unsigned> chapterCounts;
+    std::vector<Chapter> chapters;
+    std::vector<std::pair<unsigned, std::vector<unsigned char>>> thumbnails;
+
+private:
+    std::mutex mutex_;
+    std::condition_variable changed_;
+};
+
+// A stage between the source and the demultiplexer: passes on at most limit bytes per pull
+// (0: no limit), and notes the out-of-band ranges asked for on their way to the source.
+class ObservingStage : public Component {
+public:
+    ObservingStage(Session* session, uint32_t limit) : Component(session), limit_(limit) {}
+    std::string GetTypeName() const override { return "ObservingStage"; }
+    void PrePullData(ByteAmount& amount) override {
+        if (limit_ != 0 && amount > limit_) amount = ByteAmount(limit_);
+    }
+    void DoPullData(ByteAmount& amount) override {
+        if (boost::shared_ptr<Component> source = GetSource()) source->PullData(amount);
+    }
+    bool DoOutOfBandRequest(BytePosition start, BytePosition end) override {
+        requests.push_back(std::make_pair(start.Get(), end.Get()));
+        return false;  // the source serves it
+    }
+
+    std::vector<std::pair<uint64_t, uint64_t>> requests;
+
+private:
+    uint32_t limit_;
+};
+
+}  // namespace demuxtest
+}  // namespace SarvelonMediaKit
+
+#endif

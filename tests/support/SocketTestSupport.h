@@ -1,0 +1,160 @@
+#ifndef ENGINE_SERVE_SERVETESTSUPPORT_H
+#define ENGINE_SERVE_SERVETESTSUPPORT_H
+
+// Helpers shared by the tests of this folder (included by *Test.cpp only).
+
+#include <arpa/inet.h>
+#include <dirent.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <fstream>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "engine/core/Pump.h"
+#include "engine/core/Task.h"
+#include "engine/core/SocketDelegate.h"
+#include "tests/support/ThreadTestSupport.h"
+#include "tests/support/TaskTestSupport.h"
+#include "engine/core/SocketMaster.h"
+
+namespace SarvelonMediaKit {
+namespace test {
+
+const uint32_t kLoopback = 0x7F000001;
+
+using SvTestSupport::ThreadsNamed;
+using SvTestSupport::WaitUntil;
+
+// A client connection to 127.0.0.1:port; -1 when it fails.
+inline int Connect(uint16_t port) {
+    const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0) return -1;
+    sockaddr_in address = {};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(port);
+    address.sin_addr.s_addr = htonl(kLoopback);
+    if (connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+        close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+inline bool SendAll(int fd, const std::string& bytes) {
+    size_t sent = 0;
+    while (sent < bytes.size()) {
+        const ssize_t n = send(fd, bytes.data() + sent, bytes.size() - sent, MSG_NOSIGNAL);
+        if (n <= 0) return false;
+        sent += static_cast<size_t>(n);
+    }
+    return true;
+}
+
+// True when the other end closes the connection within the time (data before it is skipped).
+inline bool PeerCloses(int fd, int timeoutMs = 2000) {
+    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    for (;;) {
+        const int left = static_cast<int>(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                              end - std::chrono::steady_clock::now())
+                                              .count());
+        if (left <= 0) return false;
+        pollfd p = {fd, POLLIN, 0};
+        if (poll(&p, 1, left) <= 0) continue;
+        char buffer[256];
+        const ssize_t n = recv(fd, buffer, sizeof buffer, 0);
+        if (n <= 0) return true;
+    }
+}
+
+using SvTestSupport::MakeTask;
+
+// One session's worth of threads: a running pump and the socket master posting to it.
+struct Station {
+    boost::shared_ptr<Pump> pump;
+    std::unique_ptr<SocketMaster> master;
+
+    Station() : pump(new Pump(nullptr)), master(new SocketMaster(pump)) {
+        pump->CreateThread(MediaTime(1000));
+        pump->Start();
+    }
+    // Nothing is read or run any more afterwards, so delegates may go.
+    void Halt() {
+        master->Stop();
+        pump->RequestStop();
+        WaitUntil([this]() { return !pump->IsThreadRunning(); });
+    }
+};
+
+// Records what reaches its hooks, and whether each ran on its session's pump thread.
+template <typename Base>
+class Recording : public Base {
+public:
+    Recording(SocketMaster* master, const Pump* pump) : Base(master, nullptr), pump_(pump) {}
+    ~Recording() override { this->Detach(); }
+
+    void DoSessionSocketOpen() override { Note("open"); }
+    void DoProcessSessionData(MemoryChunk chunk) override {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (!pump_->IsPumpThread()) ++offThread_;
+        data_.append(reinterpret_cast<const char*>(chunk.Data()), chunk.Size());
+        chunkSizes_.push_back(chunk.Size());
+    }
+    void DoSessionSocketClosed() override {
+        Note("closed");
+        Base::DoSessionSocketClosed();
+    }
+
+    std::vector<std::string> Events() {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return events_;
+    }
+    int Count(const std::string& event) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        int n = 0;
+        for (size_t i = 0; i < events_.size(); ++i) n += events_[i] == event;
+        return n;
+    }
+    std::string Data() {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return data_;
+    }
+    std::vector<uint32_t> ChunkSizes() {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return chunkSizes_;
+    }
+    int OffThread() {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return offThread_;
+    }
+
+private:
+    void Note(const std::string& event) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (!pump_->IsPumpThread()) ++offThread_;
+        events_.push_back(event);
+    }
+
+    const Pump* pump_;
+    std::mutex mutex_;
+    std::vector<std::string> events_;
+    std::string data_;
+    std::vector<uint32_t> chunkSizes_;
+    int offThread_ = 0;
+};
+
+typedef Recording<SocketDelegate> RecordingDelegate;
+
+}  // namespace test
+}  // namespace SarvelonMediaKit
+
+#endif
