@@ -318,10 +318,10 @@ public:
                 continue;
             }
             const std::string library = name.substr(slash + 1);
-            if (mRows.find(name.substr(0, slash)) == mRows.end()) {
-                mOrder.push_back(name.substr(0, slash));
+            if (rows_.find(name.substr(0, slash)) == rows_.end()) {
+                order_.push_back(name.substr(0, slash));
             }
-            mRows[name.substr(0, slash)][library] = counter->second.value / 1e6;
+            rows_[name.substr(0, slash)][library] = counter->second.value / 1e6;
         }
     }
 
@@ -329,10 +329,10 @@ public:
         ConsoleReporter::Finalize();
         std::printf("\nMB/s (10^6 bytes per second; document %zu bytes)\n", Document().size());
         std::printf("%-26s %10s %10s %10s\n", "case", "kvjson", "yajl", "rapidjson");
-        for (const std::string& row : mOrder) {
+        for (const std::string& row : order_) {
             std::printf("%-26s", row.c_str());
             for (const char* library : {"kvjson", "yajl", "rapidjson"}) {
-                const auto& cells = mRows[row];
+                const auto& cells = rows_[row];
                 const auto cell = cells.find(library);
                 if (cell == cells.end()) {
                     std::printf(" %10s", "-");
@@ -345,8 +345,8 @@ public:
     }
 
 private:
-    std::vector<std::string> mOrder;
-    std::map<std::string, std::map<std::string, double>> mRows;
+    std::vector<std::string> order_;
+    std::map<std::string, std::map<std::string, double>> rows_;
 };
 
 void Register() {

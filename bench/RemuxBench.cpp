@@ -49,25 +49,25 @@ const std::vector<unsigned char>& TitleBytes() {
 // The title's bytes from memory.
 class MemoryProvider : public ExternalClient::Provider {
 public:
-    explicit MemoryProvider(const std::vector<unsigned char>& bytes) : mBytes(bytes) {}
+    explicit MemoryProvider(const std::vector<unsigned char>& bytes) : bytes_(bytes) {}
     ByteAmount AvailableBytes() override { return ByteAmount(uint32_t(Left())); }
     ByteAmount BufferedBytes() override { return ByteAmount(uint32_t(Left())); }
     void Fill(const MemoryChunk& chunk) override {
-        std::memcpy(chunk.Data(0), mBytes.data() + mPosition, chunk.Size());
-        mPosition += chunk.Size();
+        std::memcpy(chunk.Data(0), bytes_.data() + position_, chunk.Size());
+        position_ += chunk.Size();
     }
-    void Seek(BytePosition start, BytePosition) override { mPosition = start; }
-    BytePosition CurrentPosition() override { return mPosition; }
-    BytePosition EndPosition() override { return mBytes.size(); }
-    bool AtEnd() override { return mPosition >= mBytes.size(); }
+    void Seek(BytePosition start, BytePosition) override { position_ = start; }
+    BytePosition CurrentPosition() override { return position_; }
+    BytePosition EndPosition() override { return bytes_.size(); }
+    bool AtEnd() override { return position_ >= bytes_.size(); }
     void Detach() override {}
 
 private:
     uint64_t Left() const {
-        return std::min<uint64_t>(mBytes.size() - mPosition, std::numeric_limits<uint32_t>::max());
+        return std::min<uint64_t>(bytes_.size() - position_, std::numeric_limits<uint32_t>::max());
     }
-    const std::vector<unsigned char>& mBytes;
-    uint64_t mPosition = 0;
+    const std::vector<unsigned char>& bytes_;
+    uint64_t position_ = 0;
 };
 
 // Output end: counts the transport stream's bytes and notes its end.

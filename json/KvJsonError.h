@@ -1,4 +1,5 @@
-#pragma once
+#ifndef JSON_KVJSONERROR_H
+#define JSON_KVJSONERROR_H
 // Error object of the convenience parser and writer: code 0, the library's domain and the
 // failure text as its localised description.
 
@@ -12,3 +13,5 @@ struct KvJsonError {
 
 extern const char* const KvJsonParserErrorDomain;
 extern const char* const KvJsonWriterErrorDomain;
+
+#endif  // JSON_KVJSONERROR_H

@@ -8,14 +8,14 @@ const char* const KvJsonParserErrorDomain = "KvJsonParserErrorDomain";
 
 std::optional<ns::Value> KvJsonParser::objectWithData(const void* bytes, size_t length) {
     if (bytes == nullptr) {
-        _error = "Input was 'nil'";
+        error_ = "Input was 'nil'";
         return std::nullopt;
     }
     KvJsonStreamParserAccumulator accumulator;
     KvJsonStreamParserAdapter adapter;
     adapter.setDelegate(&accumulator);
     KvJsonStreamParser parser;
-    parser.setMaxDepth(_maxDepth);
+    parser.setMaxDepth(maxDepth_);
     parser.setDelegate(&adapter);
 
     switch (parser.parse(bytes, length)) {
@@ -27,9 +27,9 @@ std::optional<ns::Value> KvJsonParser::objectWithData(const void* bytes, size_t 
         }
         return accumulator.takeValue();
     case KvJsonStreamParserWaitingForData: break;
-    default: _error = parser.error(); return std::nullopt;
+    default: error_ = parser.error(); return std::nullopt;
     }
-    _error = "Unexpected end of input";
+    error_ = "Unexpected end of input";
     return std::nullopt;
 }
 
@@ -43,7 +43,7 @@ std::optional<ns::Value> KvJsonParser::objectWithString(const std::string& strin
     if (!value && error != nullptr) {
         error->code = 0;
         error->domain = KvJsonParserErrorDomain;
-        error->localizedDescription = _error;
+        error->localizedDescription = error_;
     }
     return value;
 }

@@ -1,4 +1,5 @@
-#pragma once
+#ifndef JSON_KVJSONPARSER_H
+#define JSON_KVJSONPARSER_H
 // One call from a whole JSON document in memory to its value: wires a stream parser, an
 // adapter and an accumulator together. The document must be one array or object, optionally
 // surrounded by white space.
@@ -18,11 +19,13 @@ public:
     // As above; on failure also fills `error` (when given).
     std::optional<ns::Value> objectWithString(const std::string& string, KvJsonError* error);
 
-    size_t maxDepth() const { return _maxDepth; }
-    void setMaxDepth(size_t maxDepth) { _maxDepth = maxDepth; }
-    const std::string& error() const { return _error; }
+    size_t maxDepth() const { return maxDepth_; }
+    void setMaxDepth(size_t maxDepth) { maxDepth_ = maxDepth; }
+    const std::string& error() const { return error_; }
 
 private:
-    size_t _maxDepth = 32;
-    std::string _error;
+    size_t maxDepth_ = 32;
+    std::string error_;
 };
+
+#endif  // JSON_KVJSONPARSER_H

@@ -28,31 +28,31 @@ const char* TokenName(int token) {
 }  // namespace
 
 KvJsonStreamParser::KvJsonStreamParser()
-    : _errorState(&KvJsonStreamParserStateError::sharedInstance()),
-      _state(&KvJsonStreamParserStateStart::sharedInstance()) {
-    _stateStack.reserve(kInitialStackCapacity);
+    : errorState_(&KvJsonStreamParserStateError::sharedInstance()),
+      state_(&KvJsonStreamParserStateStart::sharedInstance()) {
+    stateStack_.reserve(kInitialStackCapacity);
 }
 
 int KvJsonStreamParser::parse(const void* bytes, size_t length) {
     // A parser in error keeps its answer; its input is not buffered any more.
-    if (_state == _errorState) {
+    if (state_ == errorState_) {
         return KvJsonStreamParserError;
     }
-    _tokeniser.appendData(bytes, length);
+    tokeniser_.appendData(bytes, length);
     for (;;) {
-        const int token = _tokeniser.getToken();
+        const int token = tokeniser_.getToken();
         if (token == KvJsonTokenError) {
-            _state = _errorState;
-            _error = _tokeniser.error();
+            state_ = errorState_;
+            error_ = tokeniser_.error();
             return KvJsonStreamParserError;
         }
         if (token == KvJsonTokenEndOfInput) {
-            return _state->parserShouldReturn(*this);
+            return state_->parserShouldReturn(*this);
         }
-        if (!_state->parserShouldAcceptToken(*this, token)) {
-            _error = std::string("Token '") + TokenName(token) + "' not expected " +
-                     _state->name();
-            _state = _errorState;
+        if (!state_->parserShouldAcceptToken(*this, token)) {
+            error_ = std::string("Token '") + TokenName(token) + "' not expected " +
+                     state_->name();
+            state_ = errorState_;
             return KvJsonStreamParserError;
         }
         switch (token) {
@@ -61,76 +61,76 @@ int KvJsonStreamParser::parse(const void* bytes, size_t length) {
         case KvJsonTokenObjectStart: enterContainer(true); break;
         case KvJsonTokenObjectEnd: leaveContainer(token); break;
         case KvJsonTokenValueSeparator:
-        case KvJsonTokenKeyValueSeparator: _state->parserShouldTransitionTo(*this, token); break;
+        case KvJsonTokenKeyValueSeparator: state_->parserShouldTransitionTo(*this, token); break;
         case KvJsonTokenNumber:
-            if (_delegate) {
-                _delegate->parserFoundNumber(*this, _tokeniser.numberValue());
+            if (delegate_) {
+                delegate_->parserFoundNumber(*this, tokeniser_.numberValue());
             }
-            _state->parserShouldTransitionTo(*this, token);
+            state_->parserShouldTransitionTo(*this, token);
             break;
         case KvJsonTokenString:
-            if (_delegate) {
-                if (_state->needKey()) {
-                    _delegate->parserFoundObjectKey(*this, _tokeniser.stringValue());
+            if (delegate_) {
+                if (state_->needKey()) {
+                    delegate_->parserFoundObjectKey(*this, tokeniser_.stringValue());
                 } else {
-                    _delegate->parserFoundString(*this, _tokeniser.stringValue());
+                    delegate_->parserFoundString(*this, tokeniser_.stringValue());
                 }
             }
-            _state->parserShouldTransitionTo(*this, token);
+            state_->parserShouldTransitionTo(*this, token);
             break;
         case KvJsonTokenTrue:
         case KvJsonTokenFalse:
-            if (_delegate) {
-                _delegate->parserFoundBoolean(*this, token == KvJsonTokenTrue);
+            if (delegate_) {
+                delegate_->parserFoundBoolean(*this, token == KvJsonTokenTrue);
             }
-            _state->parserShouldTransitionTo(*this, token);
+            state_->parserShouldTransitionTo(*this, token);
             break;
         case KvJsonTokenNull:
-            if (_delegate) {
-                _delegate->parserFoundNull(*this);
+            if (delegate_) {
+                delegate_->parserFoundNull(*this);
             }
-            _state->parserShouldTransitionTo(*this, token);
+            state_->parserShouldTransitionTo(*this, token);
             break;
         default: break;
         }
-        if (_state == _errorState) {  // the Error state is the one whose isError is true
+        if (state_ == errorState_) {  // the Error state is the one whose isError is true
             return KvJsonStreamParserError;
         }
     }
 }
 
 void KvJsonStreamParser::enterContainer(bool object) {
-    if (_stateStack.size() >= _maxDepth) {
-        _error = "Input depth exceeds max depth of " + std::to_string(_maxDepth);
-        _state = _errorState;
+    if (stateStack_.size() >= maxDepth_) {
+        error_ = "Input depth exceeds max depth of " + std::to_string(maxDepth_);
+        state_ = errorState_;
         return;
     }
-    if (_delegate) {
+    if (delegate_) {
         if (object) {
-            _delegate->parserFoundObjectStart(*this);
+            delegate_->parserFoundObjectStart(*this);
         } else {
-            _delegate->parserFoundArrayStart(*this);
+            delegate_->parserFoundArrayStart(*this);
         }
     }
-    _stateStack.push_back(_state);
+    stateStack_.push_back(state_);
     if (object) {
-        _state = &KvJsonStreamParserStateObjectStart::sharedInstance();
+        state_ = &KvJsonStreamParserStateObjectStart::sharedInstance();
     } else {
-        _state = &KvJsonStreamParserStateArrayStart::sharedInstance();
+        state_ = &KvJsonStreamParserStateArrayStart::sharedInstance();
     }
 }
 
 void KvJsonStreamParser::leaveContainer(int token) {
     // The states let a closing token through only inside a container of its kind, so the
     // stack is not empty here.
-    _state = _stateStack.back();
-    _stateStack.pop_back();
-    _state->parserShouldTransitionTo(*this, token);
-    if (_delegate) {
+    state_ = stateStack_.back();
+    stateStack_.pop_back();
+    state_->parserShouldTransitionTo(*this, token);
+    if (delegate_) {
         if (token == KvJsonTokenObjectEnd) {
-            _delegate->parserFoundObjectEnd(*this);
+            delegate_->parserFoundObjectEnd(*this);
         } else {
-            _delegate->parserFoundArrayEnd(*this);
+            delegate_->parserFoundArrayEnd(*this);
         }
     }
 }

@@ -1,4 +1,5 @@
-#pragma once
+#ifndef JSON_KVJSONSTREAMPARSER_H
+#define JSON_KVJSONSTREAMPARSER_H
 // Checks the JSON grammar over the tokens of its tokeniser and reports what it finds as events
 // to a delegate, without building values. Input may come in pieces: every parse call appends
 // the bytes and runs until they are used up, the document is complete or an error occurs.
@@ -46,31 +47,33 @@ public:
 
     // True when the input so far ends inside a token (after a parse that answered complete,
     // this means bytes that are not white space follow the document).
-    bool hasUnfinishedToken() const { return _tokeniser.hasUnfinishedToken(); }
+    bool hasUnfinishedToken() const { return tokeniser_.hasUnfinishedToken(); }
 
-    bool supportMultipleDocuments() const { return _supportMultipleDocuments; }
-    void setSupportMultipleDocuments(bool support) { _supportMultipleDocuments = support; }
-    KvJsonStreamParserDelegate* delegate() const { return _delegate; }
-    void setDelegate(KvJsonStreamParserDelegate* delegate) { _delegate = delegate; }
-    size_t maxDepth() const { return _maxDepth; }
-    void setMaxDepth(size_t maxDepth) { _maxDepth = maxDepth; }
-    const std::string& error() const { return _error; }
+    bool supportMultipleDocuments() const { return supportMultipleDocuments_; }
+    void setSupportMultipleDocuments(bool support) { supportMultipleDocuments_ = support; }
+    KvJsonStreamParserDelegate* delegate() const { return delegate_; }
+    void setDelegate(KvJsonStreamParserDelegate* delegate) { delegate_ = delegate; }
+    size_t maxDepth() const { return maxDepth_; }
+    void setMaxDepth(size_t maxDepth) { maxDepth_ = maxDepth; }
+    const std::string& error() const { return error_; }
 
     // For the states.
-    const KvJsonStreamParserState* state() const { return _state; }
-    void setState(const KvJsonStreamParserState* state) { _state = state; }
-    void setError(std::string error) { _error = std::move(error); }
+    const KvJsonStreamParserState* state() const { return state_; }
+    void setState(const KvJsonStreamParserState* state) { state_ = state; }
+    void setError(std::string error) { error_ = std::move(error); }
 
 private:
     void enterContainer(bool object);
     void leaveContainer(int token);
 
-    bool _supportMultipleDocuments = false;
-    KvJsonStreamParserDelegate* _delegate = nullptr;
-    size_t _maxDepth = 32;
-    std::string _error;
-    const KvJsonStreamParserState* const _errorState;
-    const KvJsonStreamParserState* _state;
-    std::vector<const KvJsonStreamParserState*> _stateStack;
-    KvJsonTokeniser _tokeniser;
+    bool supportMultipleDocuments_ = false;
+    KvJsonStreamParserDelegate* delegate_ = nullptr;
+    size_t maxDepth_ = 32;
+    std::string error_;
+    const KvJsonStreamParserState* const errorState_;
+    const KvJsonStreamParserState* state_;
+    std::vector<const KvJsonStreamParserState*> stateStack_;
+    KvJsonTokeniser tokeniser_;
 };
+
+#endif  // JSON_KVJSONSTREAMPARSER_H

@@ -3,10 +3,10 @@
 #include <utility>
 
 void KvJsonStreamParserAccumulator::parserFoundArray(KvJsonStreamParser&, ns::Value&& array) {
-    _value = std::move(array);
+    value_ = std::move(array);
 }
 
 void KvJsonStreamParserAccumulator::parserFoundObject(KvJsonStreamParser&,
                                                       ns::Value&& object) {
-    _value = std::move(object);
+    value_ = std::move(object);
 }

@@ -1,4 +1,5 @@
-#pragma once
+#ifndef JSON_KVJSONSTREAMPARSERACCUMULATOR_H
+#define JSON_KVJSONSTREAMPARSERACCUMULATOR_H
 // Adapter delegate that keeps the last value delivered.
 
 #include <optional>
@@ -10,10 +11,12 @@ public:
     void parserFoundArray(KvJsonStreamParser& parser, ns::Value&& array) override;
     void parserFoundObject(KvJsonStreamParser& parser, ns::Value&& object) override;
 
-    const std::optional<ns::Value>& value() const { return _value; }
+    const std::optional<ns::Value>& value() const { return value_; }
     // Moves the value out (a large document is not copied).
-    std::optional<ns::Value> takeValue() { return std::move(_value); }
+    std::optional<ns::Value> takeValue() { return std::move(value_); }
 
 private:
-    std::optional<ns::Value> _value;
+    std::optional<ns::Value> value_;
 };
+
+#endif  // JSON_KVJSONSTREAMPARSERACCUMULATOR_H

@@ -3,53 +3,53 @@
 #include <utility>
 
 KvJsonStreamParserAdapter::KvJsonStreamParserAdapter() {
-    _stack.reserve(32);
-    _keyStack.reserve(32);
+    stack_.reserve(32);
+    keyStack_.reserve(32);
 }
 
 void KvJsonStreamParserAdapter::updateCurrentType() {
-    if (_stack.empty()) {
-        _currentType = CurrentTypeNone;
+    if (stack_.empty()) {
+        currentType_ = CurrentTypeNone;
     } else {
-        _currentType = _stack.back().IsDictionary() ? CurrentTypeObject : CurrentTypeArray;
+        currentType_ = stack_.back().IsDictionary() ? CurrentTypeObject : CurrentTypeArray;
     }
 }
 
 void KvJsonStreamParserAdapter::containerStart(ns::Value&& container) {
-    ++_depth;
-    if (_depth <= _levelsToSkip) {
+    ++depth_;
+    if (depth_ <= levelsToSkip_) {
         return;
     }
-    _stack.push_back(std::move(container));
+    stack_.push_back(std::move(container));
     updateCurrentType();
 }
 
 void KvJsonStreamParserAdapter::containerEnd(KvJsonStreamParser& parser) {
-    const size_t depth = _depth--;
-    if (depth <= _levelsToSkip) {
+    const size_t depth = depth_--;
+    if (depth <= levelsToSkip_) {
         return;
     }
-    ns::Value finished = std::move(_stack.back());
-    _stack.pop_back();
+    ns::Value finished = std::move(stack_.back());
+    stack_.pop_back();
     updateCurrentType();
     deliver(parser, std::move(finished));
 }
 
 void KvJsonStreamParserAdapter::deliver(KvJsonStreamParser& parser, ns::Value&& value) {
-    switch (_currentType) {
+    switch (currentType_) {
     case CurrentTypeObject:
-        _stack.back().AsDictionary()->Set(std::move(_keyStack.back()), std::move(value));
-        _keyStack.pop_back();
+        stack_.back().AsDictionary()->Set(std::move(keyStack_.back()), std::move(value));
+        keyStack_.pop_back();
         break;
-    case CurrentTypeArray: _stack.back().AsArray()->push_back(std::move(value)); break;
+    case CurrentTypeArray: stack_.back().AsArray()->push_back(std::move(value)); break;
     case CurrentTypeNone:
-        if (_delegate == nullptr) {
+        if (delegate_ == nullptr) {
             break;
         }
         if (value.IsArray()) {
-            _delegate->parserFoundArray(parser, std::move(value));
+            delegate_->parserFoundArray(parser, std::move(value));
         } else {
-            _delegate->parserFoundObject(parser, std::move(value));
+            delegate_->parserFoundObject(parser, std::move(value));
         }
         break;
     }
@@ -62,8 +62,8 @@ void KvJsonStreamParserAdapter::parserFoundObjectStart(KvJsonStreamParser&) {
 void KvJsonStreamParserAdapter::parserFoundObjectKey(KvJsonStreamParser&,
                                                      std::string_view key) {
     // Keys of skipped objects are never used: keeping them would only pile them up.
-    if (_depth > _levelsToSkip) {
-        _keyStack.emplace_back(key);
+    if (depth_ > levelsToSkip_) {
+        keyStack_.emplace_back(key);
     }
 }
 

@@ -1,4 +1,5 @@
-#pragma once
+#ifndef JSON_KVJSONSTREAMPARSERADAPTER_H
+#define JSON_KVJSONSTREAMPARSERADAPTER_H
 // A stream-parser delegate that builds values from the parser's events (objects become
 // ns::Dictionary, arrays ns::Array) and hands each finished top-level value to its own
 // delegate. With levelsToSkip > 0 the outer levels are not built: every value found inside
@@ -24,10 +25,10 @@ class KvJsonStreamParserAdapter : public KvJsonStreamParserDelegate {
 public:
     KvJsonStreamParserAdapter();
 
-    KvJsonStreamParserAdapterDelegate* delegate() const { return _delegate; }
-    void setDelegate(KvJsonStreamParserAdapterDelegate* delegate) { _delegate = delegate; }
-    size_t levelsToSkip() const { return _levelsToSkip; }
-    void setLevelsToSkip(size_t levels) { _levelsToSkip = levels; }
+    KvJsonStreamParserAdapterDelegate* delegate() const { return delegate_; }
+    void setDelegate(KvJsonStreamParserAdapterDelegate* delegate) { delegate_ = delegate; }
+    size_t levelsToSkip() const { return levelsToSkip_; }
+    void setLevelsToSkip(size_t levels) { levelsToSkip_ = levels; }
 
     void parserFoundObjectStart(KvJsonStreamParser& parser) override;
     void parserFoundObjectKey(KvJsonStreamParser& parser, std::string_view key) override;
@@ -47,10 +48,12 @@ private:
     void deliver(KvJsonStreamParser& parser, ns::Value&& value);
     void updateCurrentType();
 
-    KvJsonStreamParserAdapterDelegate* _delegate = nullptr;
-    size_t _levelsToSkip = 0;
-    size_t _depth = 0;
-    std::vector<ns::Value> _stack;       // the containers being built, innermost last
-    std::vector<std::string> _keyStack;  // pending keys of the objects being built
-    CurrentType _currentType = CurrentTypeNone;
+    KvJsonStreamParserAdapterDelegate* delegate_ = nullptr;
+    size_t levelsToSkip_ = 0;
+    size_t depth_ = 0;
+    std::vector<ns::Value> stack_;       // the containers being built, innermost last
+    std::vector<std::string> keyStack_;  // pending keys of the objects being built
+    CurrentType currentType_ = CurrentTypeNone;
 };
+
+#endif  // JSON_KVJSONSTREAMPARSERADAPTER_H

@@ -28,12 +28,12 @@ private:
 
     static void accept(State& state, std::initializer_list<int> tokens) {
         for (const int token : tokens) {
-            state._accepts |= 1u << token;
+            state.accepts_ |= 1u << token;
         }
     }
     static void lead(State& state, std::initializer_list<int> tokens, const State& next) {
         for (const int token : tokens) {
-            state._next[token] = &next;
+            state.next_[token] = &next;
         }
     }
 
@@ -47,53 +47,53 @@ private:
             KvJsonTokenNumber,     KvJsonTokenString,         KvJsonTokenTrue,
             KvJsonTokenFalse,      KvJsonTokenNull};
 
-        start._name = "before outer-most array or object";
+        start.name_ = "before outer-most array or object";
         accept(start, {KvJsonTokenArrayStart, KvJsonTokenObjectStart});
         lead(start, kEveryToken, error);
         lead(start, {KvJsonTokenArrayEnd, KvJsonTokenObjectEnd}, complete);
-        start._documentEnds = (1u << KvJsonTokenArrayEnd) | (1u << KvJsonTokenObjectEnd);
+        start.documentEnds_ = (1u << KvJsonTokenArrayEnd) | (1u << KvJsonTokenObjectEnd);
         lead(start, {KvJsonTokenArrayStart}, arrayStart);
         lead(start, {KvJsonTokenObjectStart}, objectStart);
 
-        complete._name = "after outer-most array or object";
-        complete._shouldReturn = KvJsonStreamParserComplete;
+        complete.name_ = "after outer-most array or object";
+        complete.shouldReturn_ = KvJsonStreamParserComplete;
 
-        error._name = "in error";
-        error._shouldReturn = KvJsonStreamParserError;
-        error._isError = true;
+        error.name_ = "in error";
+        error.shouldReturn_ = KvJsonStreamParserError;
+        error.isError_ = true;
 
-        objectStart._name = "at beginning of object";
-        objectStart._needKey = true;
+        objectStart.name_ = "at beginning of object";
+        objectStart.needKey_ = true;
         accept(objectStart, {KvJsonTokenObjectEnd, KvJsonTokenString});
         lead(objectStart, kEveryToken, objectGotKey);
 
-        objectGotKey._name = "after object key";
+        objectGotKey.name_ = "after object key";
         accept(objectGotKey, {KvJsonTokenKeyValueSeparator});
         lead(objectGotKey, kEveryToken, objectSeparator);
 
-        objectSeparator._name = "as object value";
+        objectSeparator.name_ = "as object value";
         accept(objectSeparator, kValues);
         lead(objectSeparator, kEveryToken, objectGotValue);
 
-        objectGotValue._name = "after object value";
+        objectGotValue.name_ = "after object value";
         accept(objectGotValue, {KvJsonTokenObjectEnd, KvJsonTokenValueSeparator});
         lead(objectGotValue, kEveryToken, objectNeedKey);
 
-        objectNeedKey._name = "in place of object key";
-        objectNeedKey._needKey = true;
+        objectNeedKey.name_ = "in place of object key";
+        objectNeedKey.needKey_ = true;
         accept(objectNeedKey, {KvJsonTokenString});
         lead(objectNeedKey, kEveryToken, objectGotKey);
 
-        arrayStart._name = "at array start";
+        arrayStart.name_ = "at array start";
         accept(arrayStart, kValues);
         accept(arrayStart, {KvJsonTokenArrayEnd});
         lead(arrayStart, kEveryToken, arrayGotValue);
 
-        arrayGotValue._name = "after array value";
+        arrayGotValue.name_ = "after array value";
         accept(arrayGotValue, {KvJsonTokenArrayEnd, KvJsonTokenValueSeparator});
         lead(arrayGotValue, {KvJsonTokenValueSeparator}, arrayNeedValue);
 
-        arrayNeedValue._name = "as array value";
+        arrayNeedValue.name_ = "as array value";
         accept(arrayNeedValue, kValues);
         lead(arrayNeedValue, kEveryToken, arrayGotValue);
     }

@@ -1,4 +1,5 @@
-#pragma once
+#ifndef JSON_KVJSONSTREAMPARSERSTATE_H
+#define JSON_KVJSONSTREAMPARSERSTATE_H
 // The grammar positions of KvJsonStreamParser. Each state class has one shared instance; a
 // state answers which tokens it accepts, where a token leads, whether a string there is an
 // object key, and what parse returns when the input runs out there.
@@ -16,22 +17,22 @@ struct KvJsonStreamParserStates;
 class KvJsonStreamParserState {
 public:
     bool parserShouldAcceptToken(KvJsonStreamParser&, int token) const {
-        return token > 0 && token < kTokenCount && ((_accepts >> token) & 1u) != 0;
+        return token > 0 && token < kTokenCount && ((accepts_ >> token) & 1u) != 0;
     }
-    int parserShouldReturn(KvJsonStreamParser&) const { return _shouldReturn; }
+    int parserShouldReturn(KvJsonStreamParser&) const { return shouldReturn_; }
     void parserShouldTransitionTo(KvJsonStreamParser& parser, int token) const {
-        if (token <= 0 || token >= kTokenCount || _next[token] == nullptr) {
+        if (token <= 0 || token >= kTokenCount || next_[token] == nullptr) {
             return;
         }
-        if (((_documentEnds >> token) & 1u) != 0 && parser.supportMultipleDocuments()) {
+        if (((documentEnds_ >> token) & 1u) != 0 && parser.supportMultipleDocuments()) {
             parser.setState(this);  // a complete document, and another may follow
         } else {
-            parser.setState(_next[token]);
+            parser.setState(next_[token]);
         }
     }
-    bool needKey() const { return _needKey; }
-    bool isError() const { return _isError; }
-    const char* name() const { return _name; }
+    bool needKey() const { return needKey_; }
+    bool isError() const { return isError_; }
+    const char* name() const { return name_; }
 
     KvJsonStreamParserState(const KvJsonStreamParserState&) = delete;
     KvJsonStreamParserState& operator=(const KvJsonStreamParserState&) = delete;
@@ -44,16 +45,16 @@ private:
     static constexpr int kTokenCount = 12;
 
     // The base behaviour: accepts nothing, waits for data, changes nothing.
-    const char* _name = "<aaiie!>";
-    uint32_t _accepts = 0;  // bit n: token n is accepted
-    int _shouldReturn = KvJsonStreamParserWaitingForData;
-    bool _needKey = false;
-    bool _isError = false;
+    const char* name_ = "<aaiie!>";
+    uint32_t accepts_ = 0;  // bit n: token n is accepted
+    int shouldReturn_ = KvJsonStreamParserWaitingForData;
+    bool needKey_ = false;
+    bool isError_ = false;
     // Where each token leads; nullptr: no change.
-    const KvJsonStreamParserState* _next[kTokenCount] = {};
+    const KvJsonStreamParserState* next_[kTokenCount] = {};
     // Bit n: token n completes a document, and leads back to this state instead when the
     // parser takes multiple documents.
-    uint32_t _documentEnds = 0;
+    uint32_t documentEnds_ = 0;
 };
 
 #define KV_JSON_PARSER_STATE(Class)                   \
@@ -79,3 +80,5 @@ KV_JSON_PARSER_STATE(KvJsonStreamParserStateArrayGotValue)
 KV_JSON_PARSER_STATE(KvJsonStreamParserStateArrayNeedValue)
 
 #undef KV_JSON_PARSER_STATE
+
+#endif  // JSON_KVJSONSTREAMPARSERSTATE_H

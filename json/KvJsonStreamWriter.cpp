@@ -115,15 +115,15 @@ size_t DecimalText(const ns::Decimal& decimal, char* out) {
 
 }  // namespace
 
-KvJsonStreamWriter::KvJsonStreamWriter() : _state(&KvJsonStreamWriterStateStart::sharedInstance()) {
-    _stateStack.reserve(kInitialStackCapacity);
+KvJsonStreamWriter::KvJsonStreamWriter() : state_(&KvJsonStreamWriterStateStart::sharedInstance()) {
+    stateStack_.reserve(kInitialStackCapacity);
 }
 
-// Keeps the bytes of a composite write together (see _pending).
+// Keeps the bytes of a composite write together (see pending_).
 struct KvJsonStreamWriter::Batch {
-    explicit Batch(KvJsonStreamWriter& writer) : writer(writer) { ++writer._nesting; }
+    explicit Batch(KvJsonStreamWriter& writer) : writer(writer) { ++writer.nesting_; }
     ~Batch() {
-        --writer._nesting;
+        --writer.nesting_;
         writer.flush();
     }
     KvJsonStreamWriter& writer;
@@ -131,31 +131,31 @@ struct KvJsonStreamWriter::Batch {
 
 void KvJsonStreamWriter::flush() {
     constexpr size_t kPieceSize = 65536;
-    if (_nesting > 0 && _pending.size() < kPieceSize) {
+    if (nesting_ > 0 && pending_.size() < kPieceSize) {
         return;
     }
-    if (_delegate != nullptr && !_pending.empty()) {
-        _delegate->writerAppendBytes(*this, _pending.data(), _pending.size());
+    if (delegate_ != nullptr && !pending_.empty()) {
+        delegate_->writerAppendBytes(*this, pending_.data(), pending_.size());
     }
-    _pending.clear();
+    pending_.clear();
 }
 
 bool KvJsonStreamWriter::stateAllowsValue(bool isKey) {
-    if (_state->isInvalidState(*this)) {
+    if (state_->isInvalidState(*this)) {
         return false;
     }
-    return isKey || !_state->expectingKey(*this);
+    return isKey || !state_->expectingKey(*this);
 }
 
 void KvJsonStreamWriter::beginValue() {
-    _state->appendSeparator(*this);
-    if (_humanReadable) {
-        _state->appendWhitespace(*this);
+    state_->appendSeparator(*this);
+    if (humanReadable_) {
+        state_->appendWhitespace(*this);
     }
 }
 
 void KvJsonStreamWriter::endValue() {
-    _state->transitionState(*this);
+    state_->transitionState(*this);
     flush();
 }
 
@@ -188,7 +188,7 @@ bool KvJsonStreamWriter::writeNumber(const ns::Value& number) {
         return writeBool(*b);
     }
     if (!number.IsNumber()) {
-        _error = std::string("JSON serialisation not supported for ") + KindName(number);
+        error_ = std::string("JSON serialisation not supported for ") + KindName(number);
         return false;
     }
     if (!stateAllowsValue(false)) {
@@ -203,11 +203,11 @@ bool KvJsonStreamWriter::writeNumber(const ns::Value& number) {
     } else if (const double* d = number.AsDouble()) {
         // Checked before anything is written, so that a failed write leaves no separator.
         if (std::isnan(*d)) {
-            _error = "NaN is not a valid number in JSON";
+            error_ = "NaN is not a valid number in JSON";
             return false;
         }
         if (std::isinf(*d)) {
-            _error = *d > 0 ? "+Infinity is not a valid number in JSON"
+            error_ = *d > 0 ? "+Infinity is not a valid number in JSON"
                             : "-Infinity is not a valid number in JSON";
             return false;
         }
@@ -230,20 +230,20 @@ bool KvJsonStreamWriter::writeString(std::string_view string) {
     const auto* bytes = reinterpret_cast<const unsigned char*>(string.data());
     const size_t length = string.size();
     if (!KvJsonUTF8Stream::isValidUTF8(bytes, length)) {
-        _error = "String is not valid UTF-8";
+        error_ = "String is not valid UTF-8";
         return false;
     }
     beginValue();
-    _pending += '"';
+    pending_ += '"';
     size_t run = 0;  // start of the bytes not yet copied
     for (size_t i = KvJsonUTF8Stream::findStringStop(bytes, 0, length); i < length;
          i = KvJsonUTF8Stream::findStringStop(bytes, i + 1, length)) {
-        _pending.append(string.data() + run, i - run);
-        _pending += kEscapes.text[bytes[i]];
+        pending_.append(string.data() + run, i - run);
+        pending_ += kEscapes.text[bytes[i]];
         run = i + 1;
     }
-    _pending.append(string.data() + run, length - run);
-    _pending += '"';
+    pending_.append(string.data() + run, length - run);
+    pending_ += '"';
     endValue();
     return true;
 }
@@ -252,20 +252,20 @@ bool KvJsonStreamWriter::openContainer(bool object) {
     if (!stateAllowsValue(false)) {
         return false;
     }
-    if (_maxDepth != 0 && _stateStack.size() + 1 > _maxDepth) {
-        _error = "Nested too deep";
+    if (maxDepth_ != 0 && stateStack_.size() + 1 > maxDepth_) {
+        error_ = "Nested too deep";
         return false;
     }
-    _state->appendSeparator(*this);
-    if (_humanReadable && !_stateStack.empty()) {
-        _state->appendWhitespace(*this);
+    state_->appendSeparator(*this);
+    if (humanReadable_ && !stateStack_.empty()) {
+        state_->appendWhitespace(*this);
     }
-    _stateStack.push_back(_state);
+    stateStack_.push_back(state_);
     if (object) {
-        _state = &KvJsonStreamWriterStateObjectStart::sharedInstance();
+        state_ = &KvJsonStreamWriterStateObjectStart::sharedInstance();
         appendByte('{');
     } else {
-        _state = &KvJsonStreamWriterStateArrayStart::sharedInstance();
+        state_ = &KvJsonStreamWriterStateArrayStart::sharedInstance();
         appendByte('[');
     }
     flush();
@@ -273,10 +273,10 @@ bool KvJsonStreamWriter::openContainer(bool object) {
 }
 
 void KvJsonStreamWriter::closeContainer(char bracket) {
-    const KvJsonStreamWriterState* closing = _state;
-    _state = _stateStack.back();
-    _stateStack.pop_back();
-    if (_humanReadable) {
+    const KvJsonStreamWriterState* closing = state_;
+    state_ = stateStack_.back();
+    stateStack_.pop_back();
+    if (humanReadable_) {
         closing->appendWhitespace(*this);
     }
     appendByte(bracket);
@@ -292,17 +292,17 @@ bool KvJsonStreamWriter::writeArrayOpen() {
 }
 
 bool KvJsonStreamWriter::writeObjectClose() {
-    if (_state->isInvalidState(*this)) {
+    if (state_->isInvalidState(*this)) {
         return false;
     }
     // Only an open object, empty or after a complete member, may be closed.
-    if (_state == &KvJsonStreamWriterStateObjectValue::sharedInstance()) {
-        _error = "Object key without value";
+    if (state_ == &KvJsonStreamWriterStateObjectValue::sharedInstance()) {
+        error_ = "Object key without value";
         return false;
     }
-    if (_state != &KvJsonStreamWriterStateObjectStart::sharedInstance() &&
-        _state != &KvJsonStreamWriterStateObjectKey::sharedInstance()) {
-        _error = "Object close outside an object";
+    if (state_ != &KvJsonStreamWriterStateObjectStart::sharedInstance() &&
+        state_ != &KvJsonStreamWriterStateObjectKey::sharedInstance()) {
+        error_ = "Object close outside an object";
         return false;
     }
     closeContainer('}');
@@ -310,12 +310,12 @@ bool KvJsonStreamWriter::writeObjectClose() {
 }
 
 bool KvJsonStreamWriter::writeArrayClose() {
-    if (_state->isInvalidState(*this) || _state->expectingKey(*this)) {
+    if (state_->isInvalidState(*this) || state_->expectingKey(*this)) {
         return false;
     }
-    if (_state != &KvJsonStreamWriterStateArrayStart::sharedInstance() &&
-        _state != &KvJsonStreamWriterStateArrayValue::sharedInstance()) {
-        _error = "Array close outside an array";
+    if (state_ != &KvJsonStreamWriterStateArrayStart::sharedInstance() &&
+        state_ != &KvJsonStreamWriterStateArrayValue::sharedInstance()) {
+        error_ = "Array close outside an array";
         return false;
     }
     closeContainer(']');
@@ -331,15 +331,15 @@ bool KvJsonStreamWriter::writeObject(const ns::Dictionary& object) {
     auto writeMember = [this](const ns::Dictionary::Entry& entry) {
         return writeString(entry.first) && writeValue(entry.second);
     };
-    if (_sortKeys) {
+    if (sortKeys_) {
         std::vector<const ns::Dictionary::Entry*> entries;
         entries.reserve(object.size());
         for (const auto& entry : object) {
             entries.push_back(&entry);
         }
-        if (_sortKeysComparator) {
+        if (sortKeysComparator_) {
             std::stable_sort(entries.begin(), entries.end(), [this](auto* a, auto* b) {
-                return _sortKeysComparator(a->first, b->first) < 0;
+                return sortKeysComparator_(a->first, b->first) < 0;
             });
         } else {
             std::sort(entries.begin(), entries.end(),

@@ -1,4 +1,5 @@
-#pragma once
+#ifndef JSON_KVJSONSTREAMWRITER_H
+#define JSON_KVJSONSTREAMWRITER_H
 // Writes JSON text piece by piece (open and close containers, write values) and passes the
 // bytes to a delegate. A state object per position decides separators, white space and what
 // may come next. Every write returns false on error, with error() set; a failed write writes
@@ -43,27 +44,27 @@ public:
     bool writeString(std::string_view string);
     bool writeValue(const ns::Value& value);
 
-    KvJsonStreamWriterDelegate* delegate() const { return _delegate; }
-    void setDelegate(KvJsonStreamWriterDelegate* delegate) { _delegate = delegate; }
-    const std::string& error() const { return _error; }
+    KvJsonStreamWriterDelegate* delegate() const { return delegate_; }
+    void setDelegate(KvJsonStreamWriterDelegate* delegate) { delegate_ = delegate; }
+    const std::string& error() const { return error_; }
     // 0 means no limit.
-    size_t maxDepth() const { return _maxDepth; }
-    void setMaxDepth(size_t maxDepth) { _maxDepth = maxDepth; }
-    bool humanReadable() const { return _humanReadable; }
-    void setHumanReadable(bool humanReadable) { _humanReadable = humanReadable; }
-    bool sortKeys() const { return _sortKeys; }
-    void setSortKeys(bool sortKeys) { _sortKeys = sortKeys; }
-    const KvJsonKeyComparator& sortKeysComparator() const { return _sortKeysComparator; }
+    size_t maxDepth() const { return maxDepth_; }
+    void setMaxDepth(size_t maxDepth) { maxDepth_ = maxDepth; }
+    bool humanReadable() const { return humanReadable_; }
+    void setHumanReadable(bool humanReadable) { humanReadable_ = humanReadable; }
+    bool sortKeys() const { return sortKeys_; }
+    void setSortKeys(bool sortKeys) { sortKeys_ = sortKeys; }
+    const KvJsonKeyComparator& sortKeysComparator() const { return sortKeysComparator_; }
     void setSortKeysComparator(KvJsonKeyComparator comparator) {
-        _sortKeysComparator = std::move(comparator);
+        sortKeysComparator_ = std::move(comparator);
     }
 
     // For the states.
-    const std::vector<const KvJsonStreamWriterState*>& stateStack() const { return _stateStack; }
-    void setState(const KvJsonStreamWriterState* state) { _state = state; }
-    void setError(std::string error) { _error = std::move(error); }
-    void appendBytes(const char* bytes, size_t length) { _pending.append(bytes, length); }
-    void appendByte(char byte) { _pending.push_back(byte); }
+    const std::vector<const KvJsonStreamWriterState*>& stateStack() const { return stateStack_; }
+    void setState(const KvJsonStreamWriterState* state) { state_ = state; }
+    void setError(std::string error) { error_ = std::move(error); }
+    void appendBytes(const char* bytes, size_t length) { pending_.append(bytes, length); }
+    void appendByte(char byte) { pending_.push_back(byte); }
 
 private:
     bool stateAllowsValue(bool isKey);
@@ -74,16 +75,18 @@ private:
     void flush();
     struct Batch;
 
-    KvJsonStreamWriterDelegate* _delegate = nullptr;
-    std::string _error;
-    size_t _maxDepth = 32;
-    bool _humanReadable = false;
-    bool _sortKeys = false;
-    KvJsonKeyComparator _sortKeysComparator;
-    const KvJsonStreamWriterState* _state;
-    std::vector<const KvJsonStreamWriterState*> _stateStack;
+    KvJsonStreamWriterDelegate* delegate_ = nullptr;
+    std::string error_;
+    size_t maxDepth_ = 32;
+    bool humanReadable_ = false;
+    bool sortKeys_ = false;
+    KvJsonKeyComparator sortKeysComparator_;
+    const KvJsonStreamWriterState* state_;
+    std::vector<const KvJsonStreamWriterState*> stateStack_;
     // The bytes of the write in progress, handed over in one piece when the outermost write
     // call ends (or in 64 kB pieces during a large composite write).
-    std::string _pending;
-    int _nesting = 0;  // composite writes in progress
+    std::string pending_;
+    int nesting_ = 0;  // composite writes in progress
 };
+
+#endif  // JSON_KVJSONSTREAMWRITER_H

@@ -1,4 +1,5 @@
-#pragma once
+#ifndef JSON_KVJSONSTREAMWRITERACCUMULATOR_H
+#define JSON_KVJSONSTREAMWRITERACCUMULATOR_H
 // Stream-writer delegate that collects every byte written.
 
 #include <string>
@@ -7,15 +8,17 @@
 
 class KvJsonStreamWriterAccumulator : public KvJsonStreamWriterDelegate {
 public:
-    KvJsonStreamWriterAccumulator() { _data.reserve(8096); }
+    KvJsonStreamWriterAccumulator() { data_.reserve(8096); }
 
     void writerAppendBytes(KvJsonStreamWriter&, const char* bytes, size_t length) override {
-        _data.append(bytes, length);
+        data_.append(bytes, length);
     }
 
-    const std::string& data() const { return _data; }
-    std::string takeData() { return std::move(_data); }
+    const std::string& data() const { return data_; }
+    std::string takeData() { return std::move(data_); }
 
 private:
-    std::string _data;
+    std::string data_;
 };
+
+#endif  // JSON_KVJSONSTREAMWRITERACCUMULATOR_H

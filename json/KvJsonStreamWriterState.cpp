@@ -18,30 +18,30 @@ struct KvJsonStreamWriterStates {
 
 private:
     KvJsonStreamWriterStates() {
-        start._next = &complete;
+        start.next_ = &complete;
 
-        complete._closed = true;
+        complete.closed_ = true;
 
-        objectStart._expectsKey = true;
-        objectStart._next = &objectValue;
+        objectStart.expectsKey_ = true;
+        objectStart.next_ = &objectValue;
 
         // ObjectKey is an ObjectStart after a member: the same, with a separator.
-        objectKey._expectsKey = true;
-        objectKey._separator = ',';
-        objectKey._next = &objectValue;
+        objectKey.expectsKey_ = true;
+        objectKey.separator_ = ',';
+        objectKey.next_ = &objectValue;
 
-        objectValue._separator = ':';
-        objectValue._oneSpace = true;
-        objectValue._next = &objectKey;
+        objectValue.separator_ = ':';
+        objectValue.oneSpace_ = true;
+        objectValue.next_ = &objectKey;
 
-        arrayStart._next = &arrayValue;
+        arrayStart.next_ = &arrayValue;
 
-        arrayValue._separator = ',';
+        arrayValue.separator_ = ',';
     }
 };
 
 void KvJsonStreamWriterState::appendWhitespace(KvJsonStreamWriter& writer) const {
-    if (_oneSpace) {
+    if (oneSpace_) {
         writer.appendBytes(" ", 1);
         return;
     }

@@ -1,4 +1,5 @@
-#pragma once
+#ifndef JSON_KVJSONSTREAMWRITERSTATE_H
+#define JSON_KVJSONSTREAMWRITERSTATE_H
 // The positions of KvJsonStreamWriter. Each state class has one shared instance; a state
 // decides whether anything (or only a key) may be written there, the separator before a
 // value, the white space of the human-readable layout, and the position after a value.
@@ -14,26 +15,26 @@ class KvJsonStreamWriterState {
 public:
     // True (with the writer's error set) when nothing may be written here.
     bool isInvalidState(KvJsonStreamWriter& writer) const {
-        if (_closed) {
+        if (closed_) {
             writer.setError("Stream is closed");
         }
-        return _closed;
+        return closed_;
     }
     // True (with the writer's error set) when only a key may be written here.
     bool expectingKey(KvJsonStreamWriter& writer) const {
-        if (_expectsKey) {
+        if (expectsKey_) {
             writer.setError("JSON object key must be string");
         }
-        return _expectsKey;
+        return expectsKey_;
     }
     void appendSeparator(KvJsonStreamWriter& writer) const {
-        if (_separator != '\0') {
-            writer.appendByte(_separator);
+        if (separator_ != '\0') {
+            writer.appendByte(separator_);
         }
     }
     void transitionState(KvJsonStreamWriter& writer) const {
-        if (_next != nullptr) {
-            writer.setState(_next);
+        if (next_ != nullptr) {
+            writer.setState(next_);
         }
     }
     // Human-readable layout: a line feed and two spaces per open container (after an object
@@ -50,11 +51,11 @@ private:
     friend struct KvJsonStreamWriterStates;
 
     // The base behaviour: anything may be written, no separator, no change.
-    bool _closed = false;
-    bool _expectsKey = false;
-    char _separator = '\0';
-    bool _oneSpace = false;
-    const KvJsonStreamWriterState* _next = nullptr;
+    bool closed_ = false;
+    bool expectsKey_ = false;
+    char separator_ = '\0';
+    bool oneSpace_ = false;
+    const KvJsonStreamWriterState* next_ = nullptr;
 };
 
 #define KV_JSON_WRITER_STATE(Class, Base)           \
@@ -76,3 +77,5 @@ KV_JSON_WRITER_STATE(KvJsonStreamWriterStateArrayStart, KvJsonStreamWriterState)
 KV_JSON_WRITER_STATE(KvJsonStreamWriterStateArrayValue, KvJsonStreamWriterState)
 
 #undef KV_JSON_WRITER_STATE
+
+#endif  // JSON_KVJSONSTREAMWRITERSTATE_H

@@ -78,38 +78,38 @@ std::string TokenCharacter(unsigned char ch) {
 }  // namespace
 
 void KvJsonTokeniser::appendData(const void* bytes, size_t length) {
-    const size_t dropped = _stream.index();
-    _stream.appendData(bytes, length);
-    if (_resume.active) {
-        if (_resume.start >= dropped) {
-            _resume.start -= dropped;
+    const size_t dropped = stream_.index();
+    stream_.appendData(bytes, length);
+    if (resume_.active) {
+        if (resume_.start >= dropped) {
+            resume_.start -= dropped;
         } else {
-            _resume.active = false;
+            resume_.active = false;
         }
     }
 }
 
 // Keeps what has not been read, as the caller's bytes may go away now.
 int KvJsonTokeniser::needMoreData() {
-    const size_t dropped = _stream.index();
-    _stream.keepUnreadBytes();
-    if (_resume.active) {
-        _resume.start -= dropped;
+    const size_t dropped = stream_.index();
+    stream_.keepUnreadBytes();
+    if (resume_.active) {
+        resume_.start -= dropped;
     }
     return KvJsonTokenEndOfInput;
 }
 
 int KvJsonTokeniser::setError(std::string text) {
-    _error = std::move(text);
-    _resume.active = false;
-    _stream.keepUnreadBytes();  // the caller's bytes may go away now, as after need-more-data
+    error_ = std::move(text);
+    resume_.active = false;
+    stream_.keepUnreadBytes();  // the caller's bytes may go away now, as after need-more-data
     return KvJsonTokenError;
 }
 
 int KvJsonTokeniser::getValueToken(unsigned char ch) {
-    const size_t start = _stream.index();
-    const bool resuming = _resume.active && _resume.start == start;
-    _resume.active = false;
+    const size_t start = stream_.index();
+    const bool resuming = resume_.active && resume_.start == start;
+    resume_.active = false;
     int token;
     switch (ch) {
     case 'f': token = match("false", 5, KvJsonTokenFalse); break;
@@ -125,19 +125,19 @@ int KvJsonTokeniser::getValueToken(unsigned char ch) {
     default: return setError("Illegal start of token [" + TokenCharacter(ch) + "]");
     }
     if (token == KvJsonTokenEndOfInput) {
-        _resume.active = true;
-        _resume.start = start;
-        _stream.setIndex(start);
+        resume_.active = true;
+        resume_.start = start;
+        stream_.setIndex(start);
         return needMoreData();
     }
     return token;
 }
 
 int KvJsonTokeniser::match(const char* keyword, size_t length, int token) {
-    if (!_stream.haveRemainingCharacters(length)) {
+    if (!stream_.haveRemainingCharacters(length)) {
         return KvJsonTokenEndOfInput;
     }
-    if (_stream.skipCharacters(keyword, length)) {
+    if (stream_.skipCharacters(keyword, length)) {
         return token;
     }
     return setError(std::string("Expected '") + keyword + "' after initial '" + keyword[0] +
@@ -146,34 +146,34 @@ int KvJsonTokeniser::match(const char* keyword, size_t length, int token) {
 
 int KvJsonTokeniser::getStringToken(size_t start, bool resuming) {
     if (resuming) {
-        _stream.setIndex(start + _resume.offset);
+        stream_.setIndex(start + resume_.offset);
     } else {
-        _string.clear();
-        _stream.setIndex(start + 1);  // after the opening quotation mark
+        string_.clear();
+        stream_.setIndex(start + 1);  // after the opening quotation mark
     }
     for (bool first = !resuming;; first = false) {
         std::string_view fragment;
-        const KvJsonUTF8Stream::FragmentResult result = _stream.getStringFragment(fragment);
+        const KvJsonUTF8Stream::FragmentResult result = stream_.getStringFragment(fragment);
         if (result == KvJsonUTF8Stream::FragmentBroken) {
             return setError("Broken Unicode encoding");
         }
         if (first && result == KvJsonUTF8Stream::FragmentStopped &&
-            _stream.bytes()[_stream.index()] == '"') {
+            stream_.bytes()[stream_.index()] == '"') {
             // No escape: the text is used where it stands, without a copy.
-            _stringValue = fragment;
-            _stream.skip();
+            stringValue_ = fragment;
+            stream_.skip();
             return KvJsonTokenString;
         }
-        _string.append(fragment.data(), fragment.size());
+        string_.append(fragment.data(), fragment.size());
         if (result == KvJsonUTF8Stream::FragmentAtEnd) {
-            _resume.offset = _stream.index() - start;
+            resume_.offset = stream_.index() - start;
             return KvJsonTokenEndOfInput;
         }
         unsigned char ch = 0;
-        _stream.getUnichar(ch);
+        stream_.getUnichar(ch);
         if (ch == '"') {
-            _stringValue = _string;
-            _stream.skip();
+            stringValue_ = string_;
+            stream_.skip();
             return KvJsonTokenString;
         }
         if (ch < 0x20) {
@@ -182,34 +182,34 @@ int KvJsonTokeniser::getStringToken(size_t start, bool resuming) {
             return setError(text);
         }
         // A backslash: an escape, decoded whole or not at all.
-        const size_t escape = _stream.index();
-        if (!_stream.getNextUnichar(ch)) {
-            _resume.offset = escape - start;
+        const size_t escape = stream_.index();
+        if (!stream_.getNextUnichar(ch)) {
+            resume_.offset = escape - start;
             return KvJsonTokenEndOfInput;
         }
         switch (ch) {
         case '"':
         case '/':
-        case '\\': _string += static_cast<char>(ch); break;
-        case 'b': _string += '\b'; break;
-        case 'f': _string += '\f'; break;
-        case 'n': _string += '\n'; break;
-        case 'r': _string += '\r'; break;
-        case 't': _string += '\t'; break;
+        case '\\': string_ += static_cast<char>(ch); break;
+        case 'b': string_ += '\b'; break;
+        case 'f': string_ += '\f'; break;
+        case 'n': string_ += '\n'; break;
+        case 'r': string_ += '\r'; break;
+        case 't': string_ += '\t'; break;
         case 'u': {
             const int result = decodeUnicodeEscape();
             if (result < 0) {
                 return result;
             }
             if (result == 0) {
-                _resume.offset = escape - start;
+                resume_.offset = escape - start;
                 return KvJsonTokenEndOfInput;
             }
             continue;  // the cursor is already after the escape
         }
         default: return setError("Illegal escape character");
         }
-        _stream.skip();
+        stream_.skip();
     }
 }
 
@@ -218,9 +218,9 @@ int KvJsonTokeniser::getStringToken(size_t start, bool resuming) {
 // more are needed, so that a broken escape at the very end of the input is reported as what
 // it is.
 int KvJsonTokeniser::decodeUnicodeEscape() {
-    const unsigned char* const bytes = _stream.bytes();
-    const size_t length = _stream.length();
-    const size_t u = _stream.index();
+    const unsigned char* const bytes = stream_.bytes();
+    const size_t length = stream_.length();
+    const size_t u = stream_.index();
     uint32_t unit = 0;
     const int quad = ReadHexQuad(bytes, length, u + 1, unit);
     if (quad < 0) {
@@ -233,8 +233,8 @@ int KvJsonTokeniser::decodeUnicodeEscape() {
         return setError("Invalid high character in surrogate pair");
     }
     if (unit < 0xD800 || unit > 0xDBFF) {
-        AppendUTF8(_string, unit);
-        _stream.setIndex(u + 5);
+        AppendUTF8(string_, unit);
+        stream_.setIndex(u + 5);
         return 1;
     }
     const size_t next = u + 5;  // where the escape of the low half must start
@@ -261,25 +261,25 @@ int KvJsonTokeniser::decodeUnicodeEscape() {
     if (low < 0xDC00 || low > 0xDFFF) {
         return setError("Invalid low character in surrogate pair");
     }
-    AppendUTF8(_string, 0x10000 + ((unit - 0xD800) << 10) + (low - 0xDC00));
-    _stream.setIndex(next + 6);
+    AppendUTF8(string_, 0x10000 + ((unit - 0xD800) << 10) + (low - 0xDC00));
+    stream_.setIndex(next + 6);
     return 1;
 }
 
 int KvJsonTokeniser::getNumberToken(size_t start, bool resuming) {
-    NumberState& s = _numberState;
+    NumberState& s = numberState_;
     size_t i = start;
     if (resuming) {
-        i += _resume.offset;
+        i += resume_.offset;
     } else {
         s = NumberState();
     }
-    const unsigned char* const bytes = _stream.bytes();
-    const size_t length = _stream.length();
+    const unsigned char* const bytes = stream_.bytes();
+    const size_t length = stream_.length();
     for (;;) {
         // Every part needs the byte after it: a number at the very end is not complete.
         if (i >= length) {
-            _resume.offset = i - start;
+            resume_.offset = i - start;
             return KvJsonTokenEndOfInput;
         }
         const unsigned char ch = bytes[i];
@@ -378,7 +378,7 @@ int KvJsonTokeniser::getNumberToken(size_t start, bool resuming) {
 // answers where the run ends. Fraction digits also lower the exponent.
 size_t KvJsonTokeniser::addDigits(const unsigned char* bytes, size_t i, size_t length,
                                   bool fraction) {
-    NumberState& s = _numberState;
+    NumberState& s = numberState_;
     const size_t first = i;
     for (; i < length && IsDigit(bytes[i]); ++i) {
         const unsigned digit = static_cast<unsigned>(bytes[i] - '0');
@@ -400,7 +400,7 @@ size_t KvJsonTokeniser::addDigits(const unsigned char* bytes, size_t i, size_t l
 }
 
 int KvJsonTokeniser::finishNumber(size_t end) {
-    const NumberState& s = _numberState;
+    const NumberState& s = numberState_;
     if (s.digits > kMaxDigits) {
         return setError("Precision is too high");
     }
@@ -414,15 +414,15 @@ int KvJsonTokeniser::finishNumber(size_t end) {
         const uint64_t magnitude = s.narrow;
         const uint64_t limit = s.negative ? uint64_t{1} << 63 : (uint64_t{1} << 63) - 1;
         if (magnitude <= limit) {
-            _number = ns::Value(s.negative ? static_cast<int64_t>(0 - magnitude)
+            number_ = ns::Value(s.negative ? static_cast<int64_t>(0 - magnitude)
                                            : static_cast<int64_t>(magnitude));
         } else {
-            _number = ns::Value(ns::Decimal(mantissa, 0, s.negative));
+            number_ = ns::Value(ns::Decimal(mantissa, 0, s.negative));
         }
     } else {
-        _number = ns::Value(
+        number_ = ns::Value(
             ns::Decimal(mantissa, static_cast<int32_t>(s.exponent), s.negative));
     }
-    _stream.setIndex(end);
+    stream_.setIndex(end);
     return KvJsonTokenNumber;
 }

@@ -1,4 +1,5 @@
-#pragma once
+#ifndef JSON_KVJSONTOKENISER_H
+#define JSON_KVJSONTOKENISER_H
 // Cuts UTF-8 JSON input into tokens, one per getToken call, decoding strings and numbers on
 // the way. When a token is not complete yet the answer is KvJsonTokenEndOfInput and the
 // cursor goes back to the token's start, so the call after the next appendData starts the
@@ -42,9 +43,9 @@ public:
     // is in numberValue(); after KvJsonTokenError the text is in error().
     int getToken() {
         // Punctuation, half of all tokens, is answered here; the rest out of line.
-        _stream.skipWhitespace();
+        stream_.skipWhitespace();
         unsigned char ch;
-        if (!_stream.getUnichar(ch)) {
+        if (!stream_.getUnichar(ch)) {
             return needMoreData();
         }
         int token;
@@ -57,17 +58,17 @@ public:
         case ':': token = KvJsonTokenKeyValueSeparator; break;
         default: return getValueToken(ch);
         }
-        _stream.skip();
+        stream_.skip();
         return token;
     }
 
-    std::string_view stringValue() const { return _stringValue; }
-    const ns::Value& numberValue() const { return _number; }
-    const std::string& error() const { return _error; }
+    std::string_view stringValue() const { return stringValue_; }
+    const ns::Value& numberValue() const { return number_; }
+    const std::string& error() const { return error_; }
 
     // True when the bytes received hold the start of a token that is not complete yet (only
     // meaningful after getToken answered KvJsonTokenEndOfInput).
-    bool hasUnfinishedToken() const { return _stream.haveRemainingCharacters(1); }
+    bool hasUnfinishedToken() const { return stream_.haveRemainingCharacters(1); }
 
 private:
     int getValueToken(unsigned char first);
@@ -80,11 +81,11 @@ private:
     int decodeUnicodeEscape();
     int setError(std::string text);
 
-    KvJsonUTF8Stream _stream;
-    std::string _error;
-    std::string _string;            // decoded text of a string with escapes or in pieces
-    std::string_view _stringValue;  // the last string: in the input itself, or _string
-    ns::Value _number;
+    KvJsonUTF8Stream stream_;
+    std::string error_;
+    std::string string_;            // decoded text of a string with escapes or in pieces
+    std::string_view stringValue_;  // the last string: in the input itself, or string_
+    ns::Value number_;
 
     // A long string or number that arrives in small pieces would be decoded again from its
     // start after every piece (quadratic in its length). Instead the decoder keeps what it
@@ -95,7 +96,7 @@ private:
         bool active = false;
         size_t start = 0;   // buffer position of the token
         size_t offset = 0;  // where decoding goes on, from the token's start
-    } _resume;
+    } resume_;
 
     // Progress through a number: the part being read and what was read so far.
     enum NumberPhase {
@@ -122,5 +123,7 @@ private:
         ns::Decimal::Mantissa mantissa = 0;  // the mantissa from the 20th digit on
         int64_t exponent = 0;  // from the fraction digits
         int64_t written = 0;   // the exponent after 'e', saturated
-    } _numberState;
+    } numberState_;
 };
+
+#endif  // JSON_KVJSONTOKENISER_H

@@ -20,48 +20,48 @@ constexpr StopTable kStops;
 }  // namespace
 
 KvJsonUTF8Stream::KvJsonUTF8Stream() {
-    _data.reserve(4096);
-    _bytes = reinterpret_cast<const unsigned char*>(_data.data());
+    data_.reserve(4096);
+    bytes_ = reinterpret_cast<const unsigned char*>(data_.data());
 }
 
 // Makes the stream's own buffer hold `length` bytes from `unread` (which may point into that
 // buffer itself) and read from it with the cursor at 0.
 void KvJsonUTF8Stream::own(const unsigned char* unread, size_t length) {
     const char* from = reinterpret_cast<const char*>(unread);
-    if (!_borrowed && length > 0) {
-        _data.erase(0, static_cast<size_t>(from - _data.data()));
+    if (!borrowed_ && length > 0) {
+        data_.erase(0, static_cast<size_t>(from - data_.data()));
     } else {
-        _data.assign(from, length);
+        data_.assign(from, length);
     }
-    _data.resize(length);
-    _bytes = reinterpret_cast<const unsigned char*>(_data.data());
-    _length = length;
-    _borrowed = false;
-    _index = 0;
+    data_.resize(length);
+    bytes_ = reinterpret_cast<const unsigned char*>(data_.data());
+    length_ = length;
+    borrowed_ = false;
+    index_ = 0;
 }
 
 void KvJsonUTF8Stream::appendData(const void* bytes, size_t length) {
-    const size_t unread = _index < _length ? _length - _index : 0;
+    const size_t unread = index_ < length_ ? length_ - index_ : 0;
     if (unread == 0) {
-        _data.clear();
-        _bytes = static_cast<const unsigned char*>(bytes);
-        _length = length;
-        _borrowed = true;
-        _index = 0;
+        data_.clear();
+        bytes_ = static_cast<const unsigned char*>(bytes);
+        length_ = length;
+        borrowed_ = true;
+        index_ = 0;
         return;
     }
-    own(_bytes + _index, unread);
+    own(bytes_ + index_, unread);
     if (length > 0) {
-        _data.append(static_cast<const char*>(bytes), length);
-        _bytes = reinterpret_cast<const unsigned char*>(_data.data());
-        _length = _data.size();
+        data_.append(static_cast<const char*>(bytes), length);
+        bytes_ = reinterpret_cast<const unsigned char*>(data_.data());
+        length_ = data_.size();
     }
 }
 
 void KvJsonUTF8Stream::keepUnreadBytes() {
-    const size_t unread = _index < _length ? _length - _index : 0;
-    if (_borrowed || _index > 0) {
-        own(_bytes + _index, unread);
+    const size_t unread = index_ < length_ ? length_ - index_ : 0;
+    if (borrowed_ || index_ > 0) {
+        own(bytes_ + index_, unread);
     }
 }
 
@@ -117,9 +117,9 @@ size_t KvJsonUTF8Stream::findStringStop(const unsigned char* bytes, size_t i, si
 
 KvJsonUTF8Stream::FragmentResult KvJsonUTF8Stream::getStringFragment(
     std::string_view& fragment) {
-    const unsigned char* const data = _bytes;
-    const size_t end = _length;
-    const size_t start = _index;
+    const unsigned char* const data = bytes_;
+    const size_t end = length_;
+    const size_t start = index_;
     uint64_t high = 0;
     const size_t i = FindStop(data, start, end, high);
     size_t valid = i - start;
@@ -132,7 +132,7 @@ KvJsonUTF8Stream::FragmentResult KvJsonUTF8Stream::getStringFragment(
         }
     }
     fragment = std::string_view(reinterpret_cast<const char*>(data + start), valid);
-    _index = start + valid;
+    index_ = start + valid;
     return i < end ? FragmentStopped : FragmentAtEnd;
 }
 
@@ -151,10 +151,10 @@ bool KvJsonUTF8Stream::isASCII(const unsigned char* bytes, size_t length) {
 }
 
 bool KvJsonUTF8Stream::skipCharacters(const char* chars, size_t n) {
-    if (!haveRemainingCharacters(n) || std::memcmp(_bytes + _index, chars, n) != 0) {
+    if (!haveRemainingCharacters(n) || std::memcmp(bytes_ + index_, chars, n) != 0) {
         return false;
     }
-    _index += n;
+    index_ += n;
     return true;
 }
 

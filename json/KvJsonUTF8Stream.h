@@ -1,4 +1,5 @@
-#pragma once
+#ifndef JSON_KVJSONUTF8STREAM_H
+#define JSON_KVJSONUTF8STREAM_H
 // Byte cursor over a growing buffer of UTF-8 JSON input. Input arrives in pieces through
 // appendData; the bytes before the cursor are dropped at the next append, so the buffer only
 // ever holds the unfinished token plus what has not been read yet.
@@ -24,16 +25,16 @@ public:
 
     // The byte at the cursor without moving; false at the end.
     bool getUnichar(unsigned char& ch) const {
-        if (_index >= _length) {
+        if (index_ >= length_) {
             return false;
         }
-        ch = _bytes[_index];
+        ch = bytes_[index_];
         return true;
     }
     // Moves the cursor forward by one, then reads there; false (cursor already moved) past
     // the end.
     bool getNextUnichar(unsigned char& ch) {
-        ++_index;
+        ++index_;
         return getUnichar(ch);
     }
 
@@ -48,25 +49,25 @@ public:
     // character that is cut short is left in place for the next call.
     FragmentResult getStringFragment(std::string_view& fragment);
 
-    void skip() { ++_index; }
+    void skip() { ++index_; }
     void skipWhitespace() {
-        while (_index < _length) {
-            const unsigned char ch = _bytes[_index];
+        while (index_ < length_) {
+            const unsigned char ch = bytes_[index_];
             if (ch != ' ' && ch != '\n' && ch != '\r' && ch != '\t') {
                 break;
             }
-            ++_index;
+            ++index_;
         }
     }
-    bool haveRemainingCharacters(size_t n) const { return _length - _index >= n; }
+    bool haveRemainingCharacters(size_t n) const { return length_ - index_ >= n; }
     // Moves over `n` bytes equal to `bytes`; false (not moved) when they differ. Callers check
     // first that n bytes remain.
     bool skipCharacters(const char* bytes, size_t n);
 
-    size_t index() const { return _index; }
-    void setIndex(size_t index) { _index = index; }
-    const unsigned char* bytes() const { return _bytes; }
-    size_t length() const { return _length; }
+    size_t index() const { return index_; }
+    void setIndex(size_t index) { index_ = index; }
+    const unsigned char* bytes() const { return bytes_; }
+    size_t length() const { return length_; }
 
     // The position of the first byte from `i` on that a JSON string cannot hold as it is (a
     // control character, '"' or '\\'), or `length` when there is none.
@@ -83,10 +84,12 @@ public:
 private:
     void own(const unsigned char* unread, size_t length);
 
-    std::string _data;  // the stream's own bytes
-    // What is read: _data, or the caller's bytes while they are read in place.
-    const unsigned char* _bytes = nullptr;
-    size_t _length = 0;
-    bool _borrowed = false;
-    size_t _index = 0;
+    std::string data_;  // the stream's own bytes
+    // What is read: data_, or the caller's bytes while they are read in place.
+    const unsigned char* bytes_ = nullptr;
+    size_t length_ = 0;
+    bool borrowed_ = false;
+    size_t index_ = 0;
 };
+
+#endif  // JSON_KVJSONUTF8STREAM_H

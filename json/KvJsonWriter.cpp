@@ -5,14 +5,14 @@
 const char* const KvJsonWriterErrorDomain = "KvJsonWriterErrorDomain";
 
 std::optional<std::string> KvJsonWriter::dataWithObject(const ns::Value& value) {
-    _error.clear();
+    error_.clear();
     KvJsonStreamWriterAccumulator accumulator;
     KvJsonStreamWriter writer;
     writer.setDelegate(&accumulator);
-    writer.setSortKeys(_sortKeys);
-    writer.setMaxDepth(_maxDepth);
-    writer.setSortKeysComparator(_sortKeysComparator);
-    writer.setHumanReadable(_humanReadable);
+    writer.setSortKeys(sortKeys_);
+    writer.setMaxDepth(maxDepth_);
+    writer.setSortKeysComparator(sortKeysComparator_);
+    writer.setHumanReadable(humanReadable_);
 
     bool ok;
     if (const ns::Dictionary* object = value.AsDictionary()) {
@@ -20,11 +20,11 @@ std::optional<std::string> KvJsonWriter::dataWithObject(const ns::Value& value) 
     } else if (const ns::Array* array = value.AsArray()) {
         ok = writer.writeArray(*array);
     } else {
-        _error = "Not valid type for JSON";
+        error_ = "Not valid type for JSON";
         return std::nullopt;
     }
     if (!ok) {
-        _error = writer.error();
+        error_ = writer.error();
         return std::nullopt;
     }
     return accumulator.takeData();
@@ -40,7 +40,7 @@ std::optional<std::string> KvJsonWriter::stringWithObject(const ns::Value& value
     if (!text && error != nullptr) {
         error->code = 0;
         error->domain = KvJsonWriterErrorDomain;
-        error->localizedDescription = _error;
+        error->localizedDescription = error_;
     }
     return text;
 }

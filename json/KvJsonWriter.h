@@ -1,4 +1,5 @@
-#pragma once
+#ifndef JSON_KVJSONWRITER_H
+#define JSON_KVJSONWRITER_H
 // One call from a whole value (a dictionary or an array) to its JSON text, compact or
 // human-readable (two-space indentation), with keys in their stored or in sorted order.
 
@@ -18,22 +19,24 @@ public:
     // As above; on failure also fills `error` (when given).
     std::optional<std::string> stringWithObject(const ns::Value& value, KvJsonError* error);
 
-    bool sortKeys() const { return _sortKeys; }
-    void setSortKeys(bool sortKeys) { _sortKeys = sortKeys; }
-    bool humanReadable() const { return _humanReadable; }
-    void setHumanReadable(bool humanReadable) { _humanReadable = humanReadable; }
-    size_t maxDepth() const { return _maxDepth; }
-    void setMaxDepth(size_t maxDepth) { _maxDepth = maxDepth; }
-    const KvJsonKeyComparator& sortKeysComparator() const { return _sortKeysComparator; }
+    bool sortKeys() const { return sortKeys_; }
+    void setSortKeys(bool sortKeys) { sortKeys_ = sortKeys; }
+    bool humanReadable() const { return humanReadable_; }
+    void setHumanReadable(bool humanReadable) { humanReadable_ = humanReadable; }
+    size_t maxDepth() const { return maxDepth_; }
+    void setMaxDepth(size_t maxDepth) { maxDepth_ = maxDepth; }
+    const KvJsonKeyComparator& sortKeysComparator() const { return sortKeysComparator_; }
     void setSortKeysComparator(KvJsonKeyComparator comparator) {
-        _sortKeysComparator = std::move(comparator);
+        sortKeysComparator_ = std::move(comparator);
     }
-    const std::string& error() const { return _error; }
+    const std::string& error() const { return error_; }
 
 private:
-    bool _sortKeys = false;
-    bool _humanReadable = false;
-    size_t _maxDepth = 32;
-    KvJsonKeyComparator _sortKeysComparator;
-    std::string _error;
+    bool sortKeys_ = false;
+    bool humanReadable_ = false;
+    size_t maxDepth_ = 32;
+    KvJsonKeyComparator sortKeysComparator_;
+    std::string error_;
 };
+
+#endif  // JSON_KVJSONWRITER_H

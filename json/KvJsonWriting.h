@@ -1,4 +1,5 @@
-#pragma once
+#ifndef JSON_KVJSONWRITING_H
+#define JSON_KVJSONWRITING_H
 // JSONRepresentation for values: a fresh KvJsonWriter (compact); on failure the log line
 // "-JSONRepresentation failed. Error is: <text>" and nothing.
 
@@ -8,3 +9,5 @@
 #include "platform/Value.h"
 
 std::optional<std::string> JSONRepresentation(const ns::Value& value);
+
+#endif  // JSON_KVJSONWRITING_H

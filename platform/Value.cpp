@@ -245,14 +245,14 @@ Decimal::Decimal(Mantissa mantissa, int32_t exponent, bool negative) {
         mantissa /= 10;
         ++exponent;
     }
-    mLow = static_cast<uint64_t>(mantissa);
-    mHigh = static_cast<uint64_t>(mantissa >> 64);
-    mExponent = exponent;
-    mNegative = negative;
+    low_ = static_cast<uint64_t>(mantissa);
+    high_ = static_cast<uint64_t>(mantissa >> 64);
+    exponent_ = exponent;
+    negative_ = negative;
 }
 
 Decimal::Mantissa Decimal::GetMantissa() const {
-    return (static_cast<Mantissa>(mHigh) << 64) | mLow;
+    return (static_cast<Mantissa>(high_) << 64) | low_;
 }
 
 std::string Decimal::ToString() const {
@@ -261,8 +261,8 @@ std::string Decimal::ToString() const {
     }
     const std::string digits = MantissaDigits(GetMantissa());
     const int64_t n = static_cast<int64_t>(digits.size());
-    std::string text = mNegative ? "-" : "";
-    const int64_t e = mExponent;
+    std::string text = negative_ ? "-" : "";
+    const int64_t e = exponent_;
     if (e > kPlainExponentLimit || e < -kPlainExponentLimit) {
         text += digits[0];
         if (n > 1) {
@@ -291,20 +291,20 @@ double Decimal::ToDouble() const {
     if (IsZero()) {
         return 0.0;
     }
-    const std::string text = MantissaDigits(GetMantissa()) + "e" + IntegerText(mExponent);
+    const std::string text = MantissaDigits(GetMantissa()) + "e" + IntegerText(exponent_);
     double value = 0;
     const auto result = std::from_chars(text.data(), text.data() + text.size(), value);
     if (result.ec == std::errc::result_out_of_range) {
-        value = mExponent > 0 ? HUGE_VAL : 0.0;
+        value = exponent_ > 0 ? HUGE_VAL : 0.0;
     }
-    return mNegative ? -value : value;
+    return negative_ ? -value : value;
 }
 
 int64_t Decimal::ToInt64() const {
     Mantissa m = GetMantissa();
     bool overflow = false;
-    if (mExponent >= 0) {
-        for (int32_t i = 0; i < mExponent && m != 0; ++i) {
+    if (exponent_ >= 0) {
+        for (int32_t i = 0; i < exponent_ && m != 0; ++i) {
             if (m > std::numeric_limits<Mantissa>::max() / 10) {
                 overflow = true;
                 break;
@@ -312,50 +312,50 @@ int64_t Decimal::ToInt64() const {
             m *= 10;
         }
     } else {
-        for (int32_t i = 0; i < -int64_t{mExponent} && m != 0; ++i) {
+        for (int32_t i = 0; i < -int64_t{exponent_} && m != 0; ++i) {
             m /= 10;
         }
     }
-    const Mantissa limit = mNegative ? Mantissa{1} << 63 : (Mantissa{1} << 63) - 1;
+    const Mantissa limit = negative_ ? Mantissa{1} << 63 : (Mantissa{1} << 63) - 1;
     if (overflow || m > limit) {
-        return mNegative ? std::numeric_limits<int64_t>::min()
+        return negative_ ? std::numeric_limits<int64_t>::min()
                          : std::numeric_limits<int64_t>::max();
     }
     const uint64_t magnitude = static_cast<uint64_t>(m);
-    return mNegative ? static_cast<int64_t>(0 - magnitude) : static_cast<int64_t>(magnitude);
+    return negative_ ? static_cast<int64_t>(0 - magnitude) : static_cast<int64_t>(magnitude);
 }
 
 // ---- Dictionary ----
 
 ptrdiff_t Dictionary::Slot(std::string_view key, size_t hash) const {
-    const size_t mask = mIndex.size() - 1;
+    const size_t mask = index_.size() - 1;
     for (size_t i = hash & mask;; i = (i + 1) & mask) {
-        const uint32_t entry = mIndex[i];
-        if (entry == 0 || mEntries[entry - 1].first == key) {
+        const uint32_t entry = index_[i];
+        if (entry == 0 || entries_[entry - 1].first == key) {
             return static_cast<ptrdiff_t>(i);
         }
     }
 }
 
 void Dictionary::Rehash(size_t slots) {
-    mIndex.assign(slots, 0);
-    for (size_t i = 0; i < mEntries.size(); ++i) {
-        const std::string& key = mEntries[i].first;
-        mIndex[Slot(key, std::hash<std::string_view>()(key))] = static_cast<uint32_t>(i + 1);
+    index_.assign(slots, 0);
+    for (size_t i = 0; i < entries_.size(); ++i) {
+        const std::string& key = entries_[i].first;
+        index_[Slot(key, std::hash<std::string_view>()(key))] = static_cast<uint32_t>(i + 1);
     }
 }
 
 const Value* Dictionary::Find(std::string_view key) const {
-    if (mIndex.empty()) {
-        for (const Entry& entry : mEntries) {
+    if (index_.empty()) {
+        for (const Entry& entry : entries_) {
             if (entry.first == key) {
                 return &entry.second;
             }
         }
         return nullptr;
     }
-    const uint32_t entry = mIndex[Slot(key, std::hash<std::string_view>()(key))];
-    return entry == 0 ? nullptr : &mEntries[entry - 1].second;
+    const uint32_t entry = index_[Slot(key, std::hash<std::string_view>()(key))];
+    return entry == 0 ? nullptr : &entries_[entry - 1].second;
 }
 
 Value* Dictionary::Find(std::string_view key) {
@@ -363,35 +363,35 @@ Value* Dictionary::Find(std::string_view key) {
 }
 
 void Dictionary::Set(std::string key, Value value) {
-    if (mIndex.empty()) {
-        for (Entry& entry : mEntries) {
+    if (index_.empty()) {
+        for (Entry& entry : entries_) {
             if (entry.first == key) {
                 entry.second = std::move(value);
                 return;
             }
         }
-        mEntries.emplace_back(std::move(key), std::move(value));
-        if (mEntries.size() > kIndexFrom) {
+        entries_.emplace_back(std::move(key), std::move(value));
+        if (entries_.size() > kIndexFrom) {
             Rehash(32);
         }
         return;
     }
     const ptrdiff_t slot = Slot(key, std::hash<std::string_view>()(key));
-    if (mIndex[slot] != 0) {
-        mEntries[mIndex[slot] - 1].second = std::move(value);
+    if (index_[slot] != 0) {
+        entries_[index_[slot] - 1].second = std::move(value);
         return;
     }
-    mEntries.emplace_back(std::move(key), std::move(value));
-    mIndex[slot] = static_cast<uint32_t>(mEntries.size());
-    if (mEntries.size() * 2 > mIndex.size()) {
-        Rehash(mIndex.size() * 2);
+    entries_.emplace_back(std::move(key), std::move(value));
+    index_[slot] = static_cast<uint32_t>(entries_.size());
+    if (entries_.size() * 2 > index_.size()) {
+        Rehash(index_.size() * 2);
     }
 }
 
 std::vector<std::string> Dictionary::Keys() const {
     std::vector<std::string> keys;
-    keys.reserve(mEntries.size());
-    for (const Entry& entry : mEntries) {
+    keys.reserve(entries_.size());
+    for (const Entry& entry : entries_) {
         keys.push_back(entry.first);
     }
     return keys;
@@ -401,7 +401,7 @@ bool Dictionary::operator==(const Dictionary& other) const {
     if (size() != other.size()) {
         return false;
     }
-    for (const Entry& entry : mEntries) {
+    for (const Entry& entry : entries_) {
         const Value* found = other.Find(entry.first);
         if (found == nullptr || *found != entry.second) {
             return false;
@@ -560,7 +560,7 @@ bool Value::operator==(const Value& other) const {
     if (kind != otherKind) {
         return false;
     }
-    return mData == other.mData;
+    return data_ == other.data_;
 }
 
 }  // namespace ns

@@ -1,4 +1,5 @@
-#pragma once
+#ifndef PLATFORM_VALUE_H
+#define PLATFORM_VALUE_H
 // The value type the JSON library and the application use in place of the platform's
 // collection classes: null, boolean, signed and unsigned 64-bit integers, double, exact
 // decimal, UTF-8 string (embedded NUL allowed), array and dictionary.
@@ -30,9 +31,9 @@ public:
     Decimal(Mantissa mantissa, int32_t exponent, bool negative);
 
     Mantissa GetMantissa() const;
-    int32_t GetExponent() const { return mExponent; }
-    bool IsNegative() const { return mNegative; }
-    bool IsZero() const { return mLow == 0 && mHigh == 0; }
+    int32_t GetExponent() const { return exponent_; }
+    bool IsNegative() const { return negative_; }
+    bool IsZero() const { return low_ == 0 && high_ == 0; }
 
     // Plain decimal notation without exponent ("10000000000000000000000", "0.001", "-1.5").
     // Exponents beyond +-200 (never produced by the JSON parser) use the form "1E+300" so that
@@ -44,17 +45,17 @@ public:
     int64_t ToInt64() const;
 
     bool operator==(const Decimal& other) const {
-        return mLow == other.mLow && mHigh == other.mHigh && mExponent == other.mExponent &&
-               mNegative == other.mNegative;
+        return low_ == other.low_ && high_ == other.high_ && exponent_ == other.exponent_ &&
+               negative_ == other.negative_;
     }
     bool operator!=(const Decimal& other) const { return !(*this == other); }
 
 private:
     // The mantissa in two halves keeps the value 8-byte aligned (and ns::Value small).
-    uint64_t mLow = 0;
-    uint64_t mHigh = 0;
-    int32_t mExponent = 0;
-    bool mNegative = false;
+    uint64_t low_ = 0;
+    uint64_t high_ = 0;
+    int32_t exponent_ = 0;
+    bool negative_ = false;
 };
 
 using Array = std::vector<Value>;
@@ -67,10 +68,10 @@ public:
     using Entry = std::pair<std::string, Value>;
     using const_iterator = std::vector<Entry>::const_iterator;
 
-    size_t size() const { return mEntries.size(); }
-    bool empty() const { return mEntries.empty(); }
-    const_iterator begin() const { return mEntries.begin(); }
-    const_iterator end() const { return mEntries.end(); }
+    size_t size() const { return entries_.size(); }
+    bool empty() const { return entries_.empty(); }
+    const_iterator begin() const { return entries_.begin(); }
+    const_iterator end() const { return entries_.end(); }
 
     const Value* Find(std::string_view key) const;
     Value* Find(std::string_view key);
@@ -85,9 +86,9 @@ private:
     ptrdiff_t Slot(std::string_view key, size_t hash) const;
     void Rehash(size_t slots);
 
-    std::vector<Entry> mEntries;
+    std::vector<Entry> entries_;
     // Open-addressing table of entry numbers + 1 (0: empty slot); only past kIndexFrom entries.
-    std::vector<uint32_t> mIndex;
+    std::vector<uint32_t> index_;
     static constexpr size_t kIndexFrom = 8;
 };
 
@@ -97,22 +98,22 @@ public:
 
     Value() = default;
     Value(std::nullptr_t) {}
-    Value(bool b) : mData(b) {}
-    Value(int i) : mData(int64_t{i}) {}
-    Value(long i) : mData(int64_t{i}) {}
-    Value(long long i) : mData(int64_t{i}) {}
-    Value(unsigned u) : mData(uint64_t{u}) {}
-    Value(unsigned long u) : mData(uint64_t{u}) {}
-    Value(unsigned long long u) : mData(uint64_t{u}) {}
-    Value(double d) : mData(d) {}
-    Value(const ns::Decimal& d) : mData(d) {}
-    Value(std::string s) : mData(std::move(s)) {}
-    Value(const char* s) : mData(std::string(s ? s : "")) {}
-    Value(std::string_view s) : mData(std::string(s)) {}
-    Value(ns::Array a) : mData(std::move(a)) {}
-    Value(ns::Dictionary d) : mData(std::move(d)) {}
+    Value(bool b) : data_(b) {}
+    Value(int i) : data_(int64_t{i}) {}
+    Value(long i) : data_(int64_t{i}) {}
+    Value(long long i) : data_(int64_t{i}) {}
+    Value(unsigned u) : data_(uint64_t{u}) {}
+    Value(unsigned long u) : data_(uint64_t{u}) {}
+    Value(unsigned long long u) : data_(uint64_t{u}) {}
+    Value(double d) : data_(d) {}
+    Value(const ns::Decimal& d) : data_(d) {}
+    Value(std::string s) : data_(std::move(s)) {}
+    Value(const char* s) : data_(std::string(s ? s : "")) {}
+    Value(std::string_view s) : data_(std::string(s)) {}
+    Value(ns::Array a) : data_(std::move(a)) {}
+    Value(ns::Dictionary d) : data_(std::move(d)) {}
 
-    Kind GetKind() const { return static_cast<Kind>(mData.index()); }
+    Kind GetKind() const { return static_cast<Kind>(data_.index()); }
     bool IsNull() const { return GetKind() == Kind::Null; }
     bool IsBool() const { return GetKind() == Kind::Bool; }
     // Int, UInt, Double or Decimal (a boolean is not a number here).
@@ -122,16 +123,16 @@ public:
     bool IsDictionary() const { return GetKind() == Kind::Dictionary; }
 
     // The stored value when it is of that kind, else nullptr.
-    const bool* AsBool() const { return std::get_if<bool>(&mData); }
-    const int64_t* AsInt() const { return std::get_if<int64_t>(&mData); }
-    const uint64_t* AsUInt() const { return std::get_if<uint64_t>(&mData); }
-    const double* AsDouble() const { return std::get_if<double>(&mData); }
-    const ns::Decimal* AsDecimal() const { return std::get_if<ns::Decimal>(&mData); }
-    const std::string* AsString() const { return std::get_if<std::string>(&mData); }
-    const ns::Array* AsArray() const { return std::get_if<ns::Array>(&mData); }
-    ns::Array* AsArray() { return std::get_if<ns::Array>(&mData); }
-    const ns::Dictionary* AsDictionary() const { return std::get_if<ns::Dictionary>(&mData); }
-    ns::Dictionary* AsDictionary() { return std::get_if<ns::Dictionary>(&mData); }
+    const bool* AsBool() const { return std::get_if<bool>(&data_); }
+    const int64_t* AsInt() const { return std::get_if<int64_t>(&data_); }
+    const uint64_t* AsUInt() const { return std::get_if<uint64_t>(&data_); }
+    const double* AsDouble() const { return std::get_if<double>(&data_); }
+    const ns::Decimal* AsDecimal() const { return std::get_if<ns::Decimal>(&data_); }
+    const std::string* AsString() const { return std::get_if<std::string>(&data_); }
+    const ns::Array* AsArray() const { return std::get_if<ns::Array>(&data_); }
+    ns::Array* AsArray() { return std::get_if<ns::Array>(&data_); }
+    const ns::Dictionary* AsDictionary() const { return std::get_if<ns::Dictionary>(&data_); }
+    ns::Dictionary* AsDictionary() { return std::get_if<ns::Dictionary>(&data_); }
 
     // Lookups: the member or element, or a shared null value. Never throw.
     const Value& operator[](std::string_view key) const;
@@ -171,10 +172,12 @@ public:
 private:
     std::variant<std::monostate, bool, int64_t, uint64_t, double, ns::Decimal, std::string,
                  ns::Array, ns::Dictionary>
-        mData;
+        data_;
 };
 
 // The shared null value that failed lookups return.
 const Value& NullValue();
 
 }  // namespace ns
+
+#endif  // PLATFORM_VALUE_H

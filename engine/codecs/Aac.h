@@ -1,5 +1,5 @@
-#ifndef TOOLS_COMMON_AAC_H
-#define TOOLS_COMMON_AAC_H
+#ifndef ENGINE_CODECS_AAC_H
+#define ENGINE_CODECS_AAC_H
 
 #include <cstddef>
 #include <cstdint>

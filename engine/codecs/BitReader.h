@@ -1,5 +1,5 @@
-#ifndef TOOLS_COMMON_BITREADER_H
-#define TOOLS_COMMON_BITREADER_H
+#ifndef ENGINE_CODECS_BITREADER_H
+#define ENGINE_CODECS_BITREADER_H
 
 #include <cstddef>
 #include <cstdint>

@@ -1,5 +1,5 @@
-#ifndef TOOLS_COMMON_EAC3_H
-#define TOOLS_COMMON_EAC3_H
+#ifndef ENGINE_CODECS_EAC3_H
+#define ENGINE_CODECS_EAC3_H
 
 #include <cstddef>
 #include <cstdint>

@@ -1,5 +1,5 @@
-#ifndef TOOLS_COMMON_H264_H
-#define TOOLS_COMMON_H264_H
+#ifndef ENGINE_CODECS_H264_H
+#define ENGINE_CODECS_H264_H
 
 #include <cstddef>
 #include <cstdint>

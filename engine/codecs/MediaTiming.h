@@ -1,5 +1,5 @@
-#ifndef TOOLS_COMMON_MEDIATIMING_H
-#define TOOLS_COMMON_MEDIATIMING_H
+#ifndef ENGINE_CODECS_MEDIATIMING_H
+#define ENGINE_CODECS_MEDIATIMING_H
 
 #include <cstdint>
 #include <vector>

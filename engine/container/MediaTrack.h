@@ -1,5 +1,5 @@
-#ifndef ENGINE_DEMUX_MEDIATRACK_H
-#define ENGINE_DEMUX_MEDIATRACK_H
+#ifndef ENGINE_CONTAINER_MEDIATRACK_H
+#define ENGINE_CONTAINER_MEDIATRACK_H
 
 #include <cstdint>
 #include <string>

@@ -21,7 +21,7 @@ private:
 
 }  // namespace
 
-Mpeg2PsMetadataBlockReader::Mpeg2PsMetadataBlockReader() : mTableDepth(0) {}
+Mpeg2PsMetadataBlockReader::Mpeg2PsMetadataBlockReader() : tableDepth_(0) {}
 
 Mpeg2PsMetadataBlockReader::Result Mpeg2PsMetadataBlockReader::ParseMetadataBlock(
     const Mpeg2PsMetadata& block, std::vector<Chapter>& chapters,
@@ -73,8 +73,8 @@ Mpeg2PsMetadataBlockReader::Result Mpeg2PsMetadataBlockReader::ParseTable(
     if (nested.empty()) return ResultOk;
     // Each nested table is smaller than its parent, yet a chain of them could still run the
     // stack dry.
-    if (mTableDepth >= kMaxTableDepth) return ResultBadTags;
-    DepthGuard guard(mTableDepth);
+    if (tableDepth_ >= kMaxTableDepth) return ResultBadTags;
+    DepthGuard guard(tableDepth_);
 
     size_t position = 0;
     for (uint32_t i = 0; i < count; ++i) {

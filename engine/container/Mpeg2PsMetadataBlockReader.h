@@ -1,5 +1,5 @@
-#ifndef ENGINE_DEMUX_MPEG2PSMETADATABLOCKREADER_H
-#define ENGINE_DEMUX_MPEG2PSMETADATABLOCKREADER_H
+#ifndef ENGINE_CONTAINER_MPEG2PSMETADATABLOCKREADER_H
+#define ENGINE_CONTAINER_MPEG2PSMETADATABLOCKREADER_H
 
 #include <boost/function.hpp>
 
@@ -63,7 +63,7 @@ private:
     Result ParseTable(const Mpeg2PsMetadata& block, std::vector<Chapter>& chapters,
                       const ThumbnailHandler& onThumbnail, const BlockHandler& onNestedBlock);
 
-    uint32_t mTableDepth;  // tables being read right now, outermost included
+    uint32_t tableDepth_;  // tables being read right now, outermost included
 };
 
 }  // namespace SarvelonMediaKit

@@ -1,5 +1,5 @@
-#ifndef ENGINE_DEMUX_MPEG2PSPES_H
-#define ENGINE_DEMUX_MPEG2PSPES_H
+#ifndef ENGINE_CONTAINER_MPEG2PSPES_H
+#define ENGINE_CONTAINER_MPEG2PSPES_H
 
 #include <cstdint>
 #include <vector>

@@ -27,18 +27,18 @@ bool StackMatches(StackId asked, StackId own) {
 }  // namespace
 
 Component::Component(Session* session)
-    : mSession(session),
-      mStackId(StackIdServing),
-      mHeadroom(0),
-      mTailroom(0),
-      mPreloadState(PreloadStateNone),
-      mLinked(false) {}
+    : session_(session),
+      stackId_(StackIdServing),
+      headroom_(0),
+      tailroom_(0),
+      preloadState_(PreloadStateNone),
+      linked_(false) {}
 
 Component::~Component() {
-    mMemoryCache.reset();
-    mName.clear();
-    mSource.reset();
-    mConsumer.reset();
+    memoryCache_.reset();
+    name_.clear();
+    source_.reset();
+    consumer_.reset();
 }
 
 // ---- Virtual operations ----
@@ -47,18 +47,18 @@ BytePosition Component::CurrentLoadedFilePosition() {
     if (KnowCurrentLoadedFilePosition()) {
         return DoCurrentLoadedFilePosition();
     }
-    if (boost::shared_ptr<Component> source = mSource) {
+    if (boost::shared_ptr<Component> source = source_) {
         return source->CurrentLoadedFilePosition();
     }
     return BytePosition(kUnknownPosition);
 }
 
 void Component::SetConsumer(const boost::shared_ptr<Component>& consumer) {
-    mConsumer = consumer;
+    consumer_ = consumer;
 }
 
 void Component::SetSource(const boost::shared_ptr<Component>& source) {
-    mSource = source;
+    source_ = source;
 }
 
 uint32_t Component::GetHeadroom() const {
@@ -85,8 +85,8 @@ void Component::DoPullData(ByteAmount& amount) {
             amount = wanted;
         }
     }
-    boost::shared_ptr<Component> source = mSource;
-    boost::shared_ptr<MemoryCache> cache = mMemoryCache;
+    boost::shared_ptr<Component> source = source_;
+    boost::shared_ptr<MemoryCache> cache = memoryCache_;
 
     if (!cache) {
         // The source's chunks pass straight through this stage to the consumer.
@@ -120,10 +120,10 @@ void Component::DoPullData(ByteAmount& amount) {
 
     // A finished preload gives its buffer and tracker back once it has been read out. Markers
     // still queued behind the data keep it until they too have been handed on.
-    if (mPreloadState == PreloadStateDone && mMemoryCache == cache && cache->BytesReady() == 0 &&
+    if (preloadState_ == PreloadStateDone && memoryCache_ == cache && cache->BytesReady() == 0 &&
         cache->IsEmpty()) {
-        mMemoryCache.reset();
-        mPreloadState = PreloadStateNone;
+        memoryCache_.reset();
+        preloadState_ = PreloadStateNone;
     }
 }
 
@@ -138,7 +138,7 @@ void Component::DoSend(const MemoryChunk& chunk) {
 void Component::DoPreLoad(MediaTime) {}
 
 void Component::DoAdd(const MemoryChunk& chunk) {
-    if (boost::shared_ptr<MemoryCache> cache = mMemoryCache) {
+    if (boost::shared_ptr<MemoryCache> cache = memoryCache_) {
         cache->Add(chunk);
     } else {
         DoSend(chunk);
@@ -152,7 +152,7 @@ bool Component::DoProcessMemoryMarker(const boost::shared_ptr<MemoryMarker>&) {
 }
 
 ByteAmount Component::DoGetBytesWanted() {
-    if (boost::shared_ptr<MemoryCache> cache = mMemoryCache) {
+    if (boost::shared_ptr<MemoryCache> cache = memoryCache_) {
         return cache->BytesAvailable();
     }
     if (boost::shared_ptr<Component> consumer = GetConsumer()) {
@@ -163,10 +163,10 @@ ByteAmount Component::DoGetBytesWanted() {
 
 ByteAmount Component::DoGetBufferedBytes() {
     uint64_t sum = 0;
-    if (boost::shared_ptr<MemoryCache> cache = mMemoryCache) {
+    if (boost::shared_ptr<MemoryCache> cache = memoryCache_) {
         sum += cache->BytesReady().Get();
     }
-    if (boost::shared_ptr<Component> source = mSource) {
+    if (boost::shared_ptr<Component> source = source_) {
         sum += source->GetBufferedBytes().Get();
     }
     return ByteAmount(sum > kMax32 ? kMax32 : static_cast<uint32_t>(sum));
@@ -179,26 +179,26 @@ void Component::DoStop() {}
 void Component::DoLinked(bool) {}
 
 void Component::DoSeek(BytePosition start, BytePosition second, bool flag) {
-    if (boost::shared_ptr<Component> source = mSource) {
+    if (boost::shared_ptr<Component> source = source_) {
         source->SeekFilePosition(start, second, flag);
     }
 }
 
 void Component::DoSeek(MediaTime time) {
-    if (boost::shared_ptr<Component> source = mSource) {
+    if (boost::shared_ptr<Component> source = source_) {
         source->Seek(time);
     }
 }
 
 bool Component::DoTrickPlay(TrickPlayRate rate, MediaTime time) {
-    if (boost::shared_ptr<Component> source = mSource) {
+    if (boost::shared_ptr<Component> source = source_) {
         return source->TrickPlay(rate, time);
     }
     return false;
 }
 
 void Component::DoSelectTrack(TrackId track) {
-    if (boost::shared_ptr<Component> source = mSource) {
+    if (boost::shared_ptr<Component> source = source_) {
         source->DoSelectTrack(track);
     }
 }
@@ -216,7 +216,7 @@ bool Component::DoOutOfBandData(const MemoryChunk&) {
 }
 
 void Component::DoGetChapterData(uint32_t first, uint32_t last) {
-    if (boost::shared_ptr<Component> source = mSource) {
+    if (boost::shared_ptr<Component> source = source_) {
         source->GetChapterData(first, last);
     }
 }
@@ -224,14 +224,14 @@ void Component::DoGetChapterData(uint32_t first, uint32_t last) {
 void Component::DoSetDownloadLimited(bool) {}
 
 void Component::DoSetPosition(BytePosition position, StackId stackId) {
-    boost::shared_ptr<MemoryCache> cache = mMemoryCache;
-    if (cache && StackMatches(stackId, mStackId)) {
+    boost::shared_ptr<MemoryCache> cache = memoryCache_;
+    if (cache && StackMatches(stackId, stackId_)) {
         cache->SetPosition(position);
     }
 }
 
 bool Component::KnowCurrentLoadedFilePosition() {
-    return mMemoryCache != nullptr;
+    return memoryCache_ != nullptr;
 }
 
 bool Component::KnowEndPosition() {
@@ -239,7 +239,7 @@ bool Component::KnowEndPosition() {
 }
 
 BytePosition Component::DoCurrentLoadedFilePosition() {
-    if (boost::shared_ptr<MemoryCache> cache = mMemoryCache) {
+    if (boost::shared_ptr<MemoryCache> cache = memoryCache_) {
         return cache->CurrentLoadedFilePosition();
     }
     return BytePosition(kUnknownPosition);
@@ -252,11 +252,11 @@ BytePosition Component::DoEndPosition() {
 void Component::DoGetStatistics(SV::SVDictionary&) {}
 
 void Component::SetHeadroom(uint32_t headroom) {
-    mHeadroom = headroom;
+    headroom_ = headroom;
 }
 
 void Component::SetTailroom(uint32_t tailroom) {
-    mTailroom = tailroom;
+    tailroom_ = tailroom;
 }
 
 bool Component::IsMux() const {
@@ -279,8 +279,8 @@ void Component::SetName(const std::string& name, bool flag) {
 
 MemoryChunk Component::CreateMemoryChunk(uint32_t size, uint32_t extraHeadroom,
                                          uint32_t extraTailroom) {
-    const uint64_t headroom = uint64_t(mHeadroom) + extraHeadroom;
-    const uint64_t tailroom = uint64_t(mTailroom) + extraTailroom;
+    const uint64_t headroom = uint64_t(headroom_) + extraHeadroom;
+    const uint64_t tailroom = uint64_t(tailroom_) + extraTailroom;
     if (headroom > kMax32 || tailroom > kMax32) {
         throw SV::SVLibraryException(SV::SVL_InvalidParameter, "MemoryChunk too large");
     }
@@ -299,7 +299,7 @@ void Component::Add(const MemoryChunk& chunk) {
             return;
         }
         // A marker keeps its place: behind the data in our cache, or straight on without one.
-        if (boost::shared_ptr<MemoryCache> cache = mMemoryCache) {
+        if (boost::shared_ptr<MemoryCache> cache = memoryCache_) {
             cache->Add(chunk);
         } else if (boost::shared_ptr<Component> consumer = GetConsumer()) {
             consumer->Add(chunk);
@@ -321,7 +321,7 @@ void Component::PullData(ByteAmount amount) {
 }
 
 void Component::PullNext(ByteAmount amount) {
-    if (boost::shared_ptr<Component> source = mSource) {
+    if (boost::shared_ptr<Component> source = source_) {
         source->PullData(amount);
     }
 }
@@ -336,13 +336,13 @@ ByteAmount Component::GetBufferedBytes() {
 
 ByteAmount Component::BytesReady() {
     ByteAmount ready(0);
-    if (boost::shared_ptr<MemoryCache> cache = mMemoryCache) {
+    if (boost::shared_ptr<MemoryCache> cache = memoryCache_) {
         ready = cache->NextChunkSize();
     }
     if (ready != 0) {
         return ready;
     }
-    if (boost::shared_ptr<Component> source = mSource) {
+    if (boost::shared_ptr<Component> source = source_) {
         return source->BytesReady();
     }
     return ByteAmount(kDefaultBytesReady);
@@ -350,41 +350,41 @@ ByteAmount Component::BytesReady() {
 
 void Component::Tick() {
     DoTick();
-    if (boost::shared_ptr<Component> source = mSource) {
+    if (boost::shared_ptr<Component> source = source_) {
         source->Tick();
     }
 }
 
 void Component::PeriodicCheck() {
     DoPeriodicCheck();
-    if (boost::shared_ptr<Component> source = mSource) {
+    if (boost::shared_ptr<Component> source = source_) {
         source->PeriodicCheck();
     }
 }
 
 void Component::Stop() {
     DoStop();
-    if (boost::shared_ptr<Component> source = mSource) {
+    if (boost::shared_ptr<Component> source = source_) {
         source->Stop();
     }
 }
 
 void Component::SetDownloadLimited(bool limited) {
     DoSetDownloadLimited(limited);
-    if (boost::shared_ptr<Component> source = mSource) {
+    if (boost::shared_ptr<Component> source = source_) {
         source->SetDownloadLimited(limited);
     }
 }
 
 void Component::GetStatistics(SV::SVDictionary& statistics) {
     DoGetStatistics(statistics);
-    if (boost::shared_ptr<Component> source = mSource) {
+    if (boost::shared_ptr<Component> source = source_) {
         source->GetStatistics(statistics);
     }
 }
 
 void Component::PreLoad(MediaTime timeout) {
-    if (boost::shared_ptr<Component> source = mSource) {
+    if (boost::shared_ptr<Component> source = source_) {
         source->PreLoad(timeout);
     }
     DoPreLoad(timeout);
@@ -414,7 +414,7 @@ bool Component::OutOfBandRequest(BytePosition start, BytePosition end) {
     if (DoOutOfBandRequest(start, end)) {
         return true;
     }
-    if (boost::shared_ptr<Component> source = mSource) {
+    if (boost::shared_ptr<Component> source = source_) {
         return source->OutOfBandRequest(start, end);
     }
     return false;
@@ -424,7 +424,7 @@ bool Component::OutOfBandEnd() {
     if (DoOutOfBandEnd()) {
         return true;
     }
-    if (boost::shared_ptr<Component> source = mSource) {
+    if (boost::shared_ptr<Component> source = source_) {
         return source->OutOfBandEnd();
     }
     return false;
@@ -444,7 +444,7 @@ BytePosition Component::EndPosition() {
     if (KnowEndPosition()) {
         return DoEndPosition();
     }
-    if (boost::shared_ptr<Component> source = mSource) {
+    if (boost::shared_ptr<Component> source = source_) {
         return source->EndPosition();
     }
     return BytePosition(0);
@@ -455,7 +455,7 @@ std::string Component::GetName() {
     if (!name.empty()) {
         return name;
     }
-    if (boost::shared_ptr<Component> source = mSource) {
+    if (boost::shared_ptr<Component> source = source_) {
         return source->GetName();
     }
     return std::string();
@@ -464,50 +464,50 @@ std::string Component::GetName() {
 void Component::SetPosition(BytePosition position, StackId stackId) {
     DoSetPosition(position, stackId);
     // Preloaded bytes do not survive a reposition.
-    if (mPreloadState == PreloadStateDone && StackMatches(stackId, mStackId)) {
-        mMemoryCache.reset();
-        mPreloadState = PreloadStateNone;
+    if (preloadState_ == PreloadStateDone && StackMatches(stackId, stackId_)) {
+        memoryCache_.reset();
+        preloadState_ = PreloadStateNone;
     }
-    if (boost::shared_ptr<Component> source = mSource) {
+    if (boost::shared_ptr<Component> source = source_) {
         source->SetPosition(position, stackId);
     }
 }
 
 bool Component::IsPreLoading() {
-    if (mPreloadState == PreloadStatePreloading) {
+    if (preloadState_ == PreloadStatePreloading) {
         return true;
     }
-    if (boost::shared_ptr<Component> source = mSource) {
+    if (boost::shared_ptr<Component> source = source_) {
         return source->IsPreLoading();
     }
     return false;
 }
 
 void Component::AllocateMemoryCache() {
-    if (!mSession) {
+    if (!session_) {
         throw SV::SVLibraryException(SV::SVL_BadInternalState, "Component without Session");
     }
-    boost::shared_ptr<MemoryTracker> main = mSession->GetMemoryTracker();
+    boost::shared_ptr<MemoryTracker> main = session_->GetMemoryTracker();
     const ByteAmount half(main ? main->BytesAvailable().Get() >> 1 : 0);
-    boost::shared_ptr<MemoryTracker> tracker = mSession->AllocateTracker(half);
-    mMemoryCache = DequeMemoryCache::Create(tracker, this);
+    boost::shared_ptr<MemoryTracker> tracker = session_->AllocateTracker(half);
+    memoryCache_ = DequeMemoryCache::Create(tracker, this);
 }
 
 bool Component::NotifyLinked() {
-    DoLinked(!mLinked);
-    mLinked = true;
+    DoLinked(!linked_);
+    linked_ = true;
     return true;
 }
 
 std::string Component::Dump() {
-    boost::shared_ptr<MemoryCache> cache = mMemoryCache;
+    boost::shared_ptr<MemoryCache> cache = memoryCache_;
     const std::string held =
         cache ? std::to_string(cache->BytesHeld().Get()) : std::string("No MemoryCache");
     std::string rest;
-    if (boost::shared_ptr<Component> source = mSource) {
+    if (boost::shared_ptr<Component> source = source_) {
         rest = source->Dump();
     } else {
-        const uint32_t pending = mSession ? mSession->GetTaskManager()->PendingData().Get() : 0;
+        const uint32_t pending = session_ ? session_->GetTaskManager()->PendingData().Get() : 0;
         rest = (boost::format("\tPending data in Tasks %1%") % pending).str();
     }
     return (boost::format("\t%1%:%2%(%3%)%4%\r\n%5%") % GetTypeName() % held %

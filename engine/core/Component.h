@@ -105,21 +105,21 @@ public:
 
     // ---- Construction and wiring ----
 
-    void SetStackId(StackId stackId) { mStackId = stackId; }
-    StackId GetStackId() const { return mStackId; }
-    Session* GetSession() const { return mSession; }
+    void SetStackId(StackId stackId) { stackId_ = stackId; }
+    StackId GetStackId() const { return stackId_; }
+    Session* GetSession() const { return session_; }
     // Empty when there is none or it is gone.
-    boost::shared_ptr<Component> GetConsumer() const { return mConsumer.lock(); }
-    boost::shared_ptr<Component> GetSource() const { return mSource; }
+    boost::shared_ptr<Component> GetConsumer() const { return consumer_.lock(); }
+    boost::shared_ptr<Component> GetSource() const { return source_; }
     void SetName(const std::string& name, bool flag);
-    void SetMemoryCache(const boost::shared_ptr<MemoryCache>& cache) { mMemoryCache = cache; }
-    boost::shared_ptr<MemoryCache> GetMemoryCache() const { return mMemoryCache; }
+    void SetMemoryCache(const boost::shared_ptr<MemoryCache>& cache) { memoryCache_ = cache; }
+    boost::shared_ptr<MemoryCache> GetMemoryCache() const { return memoryCache_; }
     // A data chunk with this stage's headroom and tailroom plus the extras. Throws
     // SVLibraryException SVL_InvalidParameter when the buffer would pass 32 bits.
     MemoryChunk CreateMemoryChunk(uint32_t size, uint32_t extraHeadroom, uint32_t extraTailroom);
-    uint32_t GetLinkedHeadroom() const { return mHeadroom; }
-    uint32_t GetLinkedTailroom() const { return mTailroom; }
-    uint32_t GetPreloadState() const { return mPreloadState; }
+    uint32_t GetLinkedHeadroom() const { return headroom_; }
+    uint32_t GetLinkedTailroom() const { return tailroom_; }
+    uint32_t GetPreloadState() const { return preloadState_; }
 
     // ---- Chain operations ----
 
@@ -159,7 +159,7 @@ public:
     // a finished preload.
     void SetPosition(BytePosition position, StackId stackId);
     bool IsPreLoading();
-    void SetPreLoaded() { mPreloadState = PreloadStateDone; }
+    void SetPreLoaded() { preloadState_ = PreloadStateDone; }
     // A cache of its own on a new tracker of half the session's free budget. Lets the session's
     // exception through when it cannot give that much.
     void AllocateMemoryCache();
@@ -175,16 +175,16 @@ public:
     };
 
 protected:
-    Session* mSession;
-    boost::weak_ptr<Component> mConsumer;
-    boost::shared_ptr<Component> mSource;
-    std::string mName;  // for stages that keep a name; the base never writes it
-    StackId mStackId;
-    boost::shared_ptr<MemoryCache> mMemoryCache;
-    uint32_t mHeadroom;
-    uint32_t mTailroom;
-    uint32_t mPreloadState;
-    bool mLinked;
+    Session* session_;
+    boost::weak_ptr<Component> consumer_;
+    boost::shared_ptr<Component> source_;
+    std::string name_;  // for stages that keep a name; the base never writes it
+    StackId stackId_;
+    boost::shared_ptr<MemoryCache> memoryCache_;
+    uint32_t headroom_;
+    uint32_t tailroom_;
+    uint32_t preloadState_;
+    bool linked_;
 };
 
 }  // namespace SarvelonMediaKit

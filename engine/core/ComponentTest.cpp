@@ -52,7 +52,7 @@ public:
     bool DoOutOfBandRequest(BytePosition, BytePosition) override { return acceptsOutOfBand; }
     bool DoOutOfBandData(const MemoryChunk&) override { return acceptsOutOfBand; }
     std::string DoDump() override { return dump; }
-    using Component::mPreloadState;
+    using Component::preloadState_;
 
     int markersSeen = 0;
     bool passMarkers = true;
@@ -243,7 +243,7 @@ TEST(Component, IsPreLoadingLooksTowardTheSource) {
     stack.AddComponent(a);
     stack.AddComponent(b);
     EXPECT_FALSE(a->IsPreLoading());
-    b->mPreloadState = Component::PreloadStatePreloading;
+    b->preloadState_ = Component::PreloadStatePreloading;
     EXPECT_TRUE(a->IsPreLoading());
     EXPECT_FALSE(b->GetConsumer()->GetConsumer());
     b->SetPreLoaded();

@@ -14,7 +14,7 @@ namespace SarvelonMediaKit {
 
 DequeMemoryCache::DequeMemoryCache(const boost::shared_ptr<MemoryTracker>& tracker,
                                    Component* owner)
-    : MemoryCache(tracker, owner), mCurrentBytesHeld(0) {
+    : MemoryCache(tracker, owner), currentBytesHeld_(0) {
     JoinTracker();
 }
 
@@ -34,37 +34,37 @@ boost::shared_ptr<DequeMemoryCache> DequeMemoryCache::CreateForSession(Component
 }
 
 ByteAmount DequeMemoryCache::BytesHeld() const {
-    return ByteAmount(mCurrentBytesHeld.load(std::memory_order_relaxed));
+    return ByteAmount(currentBytesHeld_.load(std::memory_order_relaxed));
 }
 
 BytePosition DequeMemoryCache::FlushedPosition() const {
-    return mFlushed;
+    return flushed_;
 }
 
 BytePosition DequeMemoryCache::LoadedPosition() const {
-    return BytePosition(mFlushed + mCurrentBytesHeld.load(std::memory_order_relaxed));
+    return BytePosition(flushed_ + currentBytesHeld_.load(std::memory_order_relaxed));
 }
 
 void DequeMemoryCache::AddChunk(const MemoryChunk& chunk) {
-    const uint32_t held = mCurrentBytesHeld.load(std::memory_order_relaxed);
+    const uint32_t held = currentBytesHeld_.load(std::memory_order_relaxed);
     if (uint64_t(held) + chunk.Size() > std::numeric_limits<uint32_t>::max()) {
         throw SV::SVLibraryException(SV::SVL_InvalidParameter, "MemoryCache full");
     }
-    mChunks.push_back(chunk);
-    mCurrentBytesHeld.store(held + chunk.Size(), std::memory_order_relaxed);
+    chunks_.push_back(chunk);
+    currentBytesHeld_.store(held + chunk.Size(), std::memory_order_relaxed);
 }
 
 ByteAmount DequeMemoryCache::NextChunkSize() const {
-    if (mChunks.empty()) {
+    if (chunks_.empty()) {
         return ByteAmount(0);
     }
-    const MemoryChunk& front = mChunks.front();
+    const MemoryChunk& front = chunks_.front();
     if (front.IsEmpty()) {
         // A marker: report one byte so that a puller asking for the ready amount asks at all.
         return ByteAmount(1);
     }
     // Part of the front chunk may lie before the read position.
-    const uint64_t consumed = mReadPosition > mFlushed ? mReadPosition - mFlushed : 0;
+    const uint64_t consumed = readPosition_ > flushed_ ? readPosition_ - flushed_ : 0;
     return ByteAmount(consumed < front.Size() ? front.Size() - static_cast<uint32_t>(consumed)
                                               : 0);
 }
@@ -72,42 +72,42 @@ ByteAmount DequeMemoryCache::NextChunkSize() const {
 void DequeMemoryCache::ReleaseHeld(uint32_t n) {
     // A queued chunk shares its range with the copy its sender kept; should the sender shrink
     // it, the count must still not wrap to a huge number.
-    const uint32_t held = mCurrentBytesHeld.load(std::memory_order_relaxed);
-    mCurrentBytesHeld.store(held > n ? held - n : 0, std::memory_order_relaxed);
+    const uint32_t held = currentBytesHeld_.load(std::memory_order_relaxed);
+    currentBytesHeld_.store(held > n ? held - n : 0, std::memory_order_relaxed);
 }
 
 void DequeMemoryCache::CutFront(uint32_t n) {
-    mFlushed += n;
+    flushed_ += n;
     ReleaseHeld(n);
-    mChunks.front().Advance(n);
+    chunks_.front().Advance(n);
 }
 
 MemoryChunk DequeMemoryCache::PopFront() {
-    MemoryChunk chunk = mChunks.front();
-    mChunks.pop_front();
-    mFlushed += chunk.Size();
+    MemoryChunk chunk = chunks_.front();
+    chunks_.pop_front();
+    flushed_ += chunk.Size();
     ReleaseHeld(chunk.Size());
     return chunk;
 }
 
 MemoryChunk DequeMemoryCache::ReadAt(BytePosition position, ByteAmount max) {
-    if (mChunks.empty()) {
+    if (chunks_.empty()) {
         return MakeChunk(0);
     }
-    if (mFlushed < position) {
+    if (flushed_ < position) {
         // Whole chunks before the position go, markers among them.
-        while (!mChunks.empty() && position >= mFlushed + mChunks.front().Size()) {
+        while (!chunks_.empty() && position >= flushed_ + chunks_.front().Size()) {
             PopFront();
         }
-        if (mChunks.empty()) {
+        if (chunks_.empty()) {
             return MakeChunk(0);
         }
-        if (mFlushed < position) {
+        if (flushed_ < position) {
             // The position lies inside the front chunk, so the cut is smaller than its size.
-            CutFront(static_cast<uint32_t>(position - mFlushed));
+            CutFront(static_cast<uint32_t>(position - flushed_));
         }
     }
-    MemoryChunk& front = mChunks.front();
+    MemoryChunk& front = chunks_.front();
     const uint32_t size = front.Size();
     if (size > max) {
         MemoryChunk part = MakeChunk(max);
@@ -121,17 +121,17 @@ MemoryChunk DequeMemoryCache::ReadAt(BytePosition position, ByteAmount max) {
 }
 
 bool DequeMemoryCache::IsEmpty() const {
-    return mChunks.empty();
+    return chunks_.empty();
 }
 
 void DequeMemoryCache::Clear() {
-    mChunks.clear();
-    mCurrentBytesHeld.store(0, std::memory_order_relaxed);
+    chunks_.clear();
+    currentBytesHeld_.store(0, std::memory_order_relaxed);
 }
 
 std::string DequeMemoryCache::GetStats() const {
     return (boost::format("%1%\r\n\tmCurrentBytesHeld %2%\r\n\tBytesReady %3%") %
-            MemoryCache::GetStats() % mCurrentBytesHeld.load(std::memory_order_relaxed) %
+            MemoryCache::GetStats() % currentBytesHeld_.load(std::memory_order_relaxed) %
             BytesReady().Get())
         .str();
 }

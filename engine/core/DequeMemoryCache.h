@@ -42,8 +42,8 @@ private:
     // Removes the front chunk and returns it.
     MemoryChunk PopFront();
 
-    std::atomic<uint32_t> mCurrentBytesHeld;
-    std::deque<MemoryChunk> mChunks;
+    std::atomic<uint32_t> currentBytesHeld_;
+    std::deque<MemoryChunk> chunks_;
 };
 
 }  // namespace SarvelonMediaKit

@@ -16,21 +16,21 @@ const uint32_t kDataTaskCategory = 1;
 ExternalClient::ExternalClient(Session* session) : Component(session) {}
 
 ExternalClient::~ExternalClient() {
-    if (mProvider) {
-        mProvider->Detach();
+    if (provider_) {
+        provider_->Detach();
     }
-    mProvider.reset();
+    provider_.reset();
 }
 
 void ExternalClient::SetProvider(const boost::shared_ptr<Provider>& provider) {
-    if (mProvider && mProvider != provider) {
-        mProvider->Detach();
+    if (provider_ && provider_ != provider) {
+        provider_->Detach();
     }
-    mProvider = provider;
+    provider_ = provider;
 }
 
 void ExternalClient::DoPullData(ByteAmount& amount) {
-    boost::shared_ptr<Provider> provider = mProvider;
+    boost::shared_ptr<Provider> provider = provider_;
     if (!provider) {
         return;
     }
@@ -49,7 +49,7 @@ void ExternalClient::DoPullData(ByteAmount& amount) {
 }
 
 ByteAmount ExternalClient::DoGetBufferedBytes() {
-    return mProvider ? mProvider->BufferedBytes() : ByteAmount(0);
+    return provider_ ? provider_->BufferedBytes() : ByteAmount(0);
 }
 
 std::string ExternalClient::GetTypeName() const {
@@ -57,12 +57,12 @@ std::string ExternalClient::GetTypeName() const {
 }
 
 void ExternalClient::DoSeek(BytePosition start, BytePosition second, bool) {
-    boost::shared_ptr<Provider> provider = mProvider;
+    boost::shared_ptr<Provider> provider = provider_;
     if (!provider) {
         return;
     }
-    if (mSession) {
-        mSession->RemoveTasks(kDataTaskCategory, mStackId);
+    if (session_) {
+        session_->RemoveTasks(kDataTaskCategory, stackId_);
     }
     provider->Seek(start, second);
 }
@@ -72,11 +72,11 @@ bool ExternalClient::KnowEndPosition() {
 }
 
 BytePosition ExternalClient::DoEndPosition() {
-    return mProvider ? mProvider->EndPosition() : BytePosition(0);
+    return provider_ ? provider_->EndPosition() : BytePosition(0);
 }
 
 BytePosition ExternalClient::CurrentPosition() {
-    return mProvider ? mProvider->CurrentPosition() : BytePosition(0);
+    return provider_ ? provider_->CurrentPosition() : BytePosition(0);
 }
 
 }  // namespace SarvelonMediaKit

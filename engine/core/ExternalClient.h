@@ -53,7 +53,7 @@ public:
     virtual BytePosition CurrentPosition();
 
 private:
-    boost::shared_ptr<Provider> mProvider;
+    boost::shared_ptr<Provider> provider_;
 };
 
 }  // namespace SarvelonMediaKit

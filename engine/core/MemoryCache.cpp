@@ -9,7 +9,7 @@
 namespace SarvelonMediaKit {
 
 MemoryCache::MemoryCache(const boost::shared_ptr<MemoryTracker>& tracker, Component* owner)
-    : MemoryUser(tracker, false), mOwner(owner), mReadPosition(0), mFlushed(0) {}
+    : MemoryUser(tracker, false), owner_(owner), readPosition_(0), flushed_(0) {}
 
 MemoryCache::~MemoryCache() {}
 
@@ -26,7 +26,7 @@ void MemoryCache::Clear() {}
 std::string MemoryCache::GetStats() const {
     return (boost::format("MemoryCache stats:\r\n\tmFlushed %1%\r\n\tmReadPosition %2%"
                           "\r\n\tCurrentLoadedFilePosition %3%") %
-            mFlushed.Get() % mReadPosition.Get() % LoadedPosition().Get())
+            flushed_.Get() % readPosition_.Get() % LoadedPosition().Get())
         .str();
 }
 
@@ -36,10 +36,10 @@ void MemoryCache::Add(const MemoryChunk& chunk) {
 
 ByteAmount MemoryCache::BytesReady() const {
     const uint64_t loaded = LoadedPosition();
-    if (loaded <= mReadPosition) {
+    if (loaded <= readPosition_) {
         return ByteAmount(0);
     }
-    const uint64_t ready = loaded - mReadPosition;
+    const uint64_t ready = loaded - readPosition_;
     // Saturate rather than wrap: a wrapped count would promise bytes that are not there.
     return ByteAmount(ready > std::numeric_limits<uint32_t>::max()
                           ? std::numeric_limits<uint32_t>::max()
@@ -52,13 +52,13 @@ BytePosition MemoryCache::CurrentLoadedFilePosition() const {
 
 void MemoryCache::SetPosition(BytePosition position) {
     Clear();
-    mReadPosition = position;
-    mFlushed = position;
+    readPosition_ = position;
+    flushed_ = position;
 }
 
 MemoryChunk MemoryCache::Read(ByteAmount n) {
-    MemoryChunk chunk = ReadAt(mReadPosition, n);
-    mReadPosition += chunk.Size();
+    MemoryChunk chunk = ReadAt(readPosition_, n);
+    readPosition_ += chunk.Size();
     return chunk;
 }
 
@@ -67,8 +67,8 @@ MemoryChunk MemoryCache::ReadAll() {
 }
 
 MemoryChunk MemoryCache::MakeChunk(ByteAmount size) const {
-    if (mOwner) {
-        return mOwner->CreateMemoryChunk(size, 0, 0);
+    if (owner_) {
+        return owner_->CreateMemoryChunk(size, 0, 0);
     }
     return MemoryChunk(size, 0, 0);
 }

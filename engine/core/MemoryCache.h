@@ -11,7 +11,7 @@ namespace SarvelonMediaKit {
 class Component;
 
 // Chunks a component buffers, counted against a MemoryTracker, with the file positions of what
-// is held: mFlushed is the position of the first byte still held, mReadPosition that of the
+// is held: flushed_ is the position of the first byte still held, readPosition_ that of the
 // next byte to hand out.
 class MemoryCache : public MemoryUser {
 public:
@@ -44,15 +44,15 @@ public:
     // The next chunk whole.
     MemoryChunk ReadAll();
 
-    BytePosition GetReadPosition() const { return mReadPosition; }
+    BytePosition GetReadPosition() const { return readPosition_; }
 
 protected:
     // A new data chunk of size bytes, made through the owner when there is one.
     MemoryChunk MakeChunk(ByteAmount size) const;
 
-    Component* mOwner;
-    BytePosition mReadPosition;
-    BytePosition mFlushed;
+    Component* owner_;
+    BytePosition readPosition_;
+    BytePosition flushed_;
 };
 
 }  // namespace SarvelonMediaKit

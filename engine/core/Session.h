@@ -1,5 +1,5 @@
-#ifndef ENGINE_API_SESSION_H
-#define ENGINE_API_SESSION_H
+#ifndef ENGINE_CORE_SESSION_H
+#define ENGINE_CORE_SESSION_H
 
 #include <boost/enable_shared_from_this.hpp>
 #include <boost/shared_ptr.hpp>

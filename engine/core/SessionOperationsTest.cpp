@@ -39,7 +39,7 @@ public:
     std::string GetTypeName() const override { return "Recorder"; }
 
     using Component::DoSeek;
-    using Component::mPreloadState;
+    using Component::preloadState_;
 
     void DoSeek(MediaTime time) override { Log("seek " + std::to_string(time.Get())); }
     bool DoTrickPlay(TrickPlayRate rate, MediaTime time) override {
@@ -64,7 +64,7 @@ private:
     void Log(const std::string& what) {
         std::string task = "-";
         clock_->Advance(1001);
-        mSession->GetTaskManager()->IsTaskHung(task);
+        session_->GetTaskManager()->IsTaskHung(task);
         clock_->Advance(-1001);
         log.push_back(task + " " + what);
     }
@@ -299,7 +299,7 @@ TEST_F(SessionOperationsTest, DataQueuedBeforeASeekIsDroppedAndTheDownloadsLater
 }
 
 TEST_F(SessionOperationsTest, ASeekWhilePreloadingOnlyLowersTheFlag) {
-    recorder->mPreloadState = Component::PreloadStatePreloading;
+    recorder->preloadState_ = Component::PreloadStatePreloading;
     session->Seek(9000);
     EXPECT_TRUE(Dropping());
     PostMark("download", Session::TaskCategoryDownload);

@@ -26,7 +26,7 @@ typedef TaskTemplate1<SocketDelegate*, void (SocketDelegate::*)(MemoryChunk), Me
 }  // namespace
 
 SocketDelegate::SocketDelegate(SocketMaster* master, Component* component)
-    : mSocketMaster(master), mComponent(component) {
+    : socketMaster_(master), component_(component) {
     if (master != nullptr) master->RegisterDelegate(this);
 }
 
@@ -34,14 +34,14 @@ SocketDelegate::~SocketDelegate() {
     Detach();
     boost::shared_ptr<void> slot;
     {
-        std::lock_guard<std::mutex> lock(mSocketLock);
-        mSessionSocket.Close();
-        slot.swap(mConnectionSlot);
+        std::lock_guard<std::mutex> lock(socketLock_);
+        sessionSocket_.Close();
+        slot.swap(connectionSlot_);
     }
 }
 
 void SocketDelegate::Detach() {
-    SocketMaster* master = mSocketMaster.exchange(nullptr);
+    SocketMaster* master = socketMaster_.exchange(nullptr);
     if (master == nullptr) return;
     // Waits for a dispatch to us that is running on the master's thread.
     master->RemoveSocket(GetSessionDescriptor());
@@ -51,7 +51,7 @@ void SocketDelegate::Detach() {
 void SocketDelegate::DoSocketReadable(int /*fd*/) {
     const int fd = GetSessionDescriptor();
     if (fd < 0) return;
-    MemoryChunk chunk = mComponent != nullptr ? mComponent->CreateMemoryChunk(kReceiveBytes, 0, 0)
+    MemoryChunk chunk = component_ != nullptr ? component_->CreateMemoryChunk(kReceiveBytes, 0, 0)
                                               : MemoryChunk(kReceiveBytes, 0, 0);
     // Never blocks the master's thread, even on a readiness that has passed.
     const ssize_t received = recv(fd, chunk.Data(), kReceiveBytes, MSG_DONTWAIT);
@@ -73,12 +73,12 @@ void SocketDelegate::DoSessionSocketClosed() {}
 
 void SocketDelegate::SetSocketMaster(SocketMaster* master) {
     const int fd = GetSessionDescriptor();
-    SocketMaster* previous = mSocketMaster.exchange(nullptr);
+    SocketMaster* previous = socketMaster_.exchange(nullptr);
     if (previous != nullptr) {
         previous->RemoveSocket(fd);
         previous->UnregisterDelegate(this);
     }
-    mSocketMaster = master;
+    socketMaster_ = master;
     if (master != nullptr) {
         master->RegisterDelegate(this);
         master->AddSocket(fd, this);  // nothing when the socket is not open
@@ -86,12 +86,12 @@ void SocketDelegate::SetSocketMaster(SocketMaster* master) {
 }
 
 void SocketDelegate::SwapSocket(SV::PilSocketHolder& holder) {
-    std::lock_guard<std::mutex> lock(mSocketLock);
-    mSessionSocket.Swap(holder);
+    std::lock_guard<std::mutex> lock(socketLock_);
+    sessionSocket_.Swap(holder);
 }
 
 void SocketDelegate::SessionSocketOpen() {
-    SocketMaster* master = mSocketMaster;
+    SocketMaster* master = socketMaster_;
     if (master == nullptr) return;
     // Queued before the socket is watched, so the open task runs before any data task.
     master->PostTask(boost::make_shared<HookTask>(kTaskCategory, StackIdServing,
@@ -101,7 +101,7 @@ void SocketDelegate::SessionSocketOpen() {
 }
 
 void SocketDelegate::ProcessSessionData(const MemoryChunk& chunk) {
-    SocketMaster* master = mSocketMaster;
+    SocketMaster* master = socketMaster_;
     if (master == nullptr) return;
     master->PostTask(boost::make_shared<DataTask>(kTaskCategory, StackIdServing,
                                                   "SocketDelegate::ProcessSessionData", this,
@@ -111,17 +111,17 @@ void SocketDelegate::ProcessSessionData(const MemoryChunk& chunk) {
 void SocketDelegate::SessionSocketClosed() {
     const int fd = GetSessionDescriptor();
     if (fd < 0) return;
-    SocketMaster* master = mSocketMaster;
+    SocketMaster* master = socketMaster_;
     // Taken off the master first: this waits for a dispatch that may be reading the socket.
     if (master != nullptr) master->RemoveSocket(fd);
     bool closedHere = false;
     boost::shared_ptr<void> slot;
     {
-        std::lock_guard<std::mutex> lock(mSocketLock);
+        std::lock_guard<std::mutex> lock(socketLock_);
         // Another thread may have closed it meanwhile; only one of us reports it.
-        if (mSessionSocket.fd == fd) {
-            mSessionSocket.Close();
-            slot.swap(mConnectionSlot);
+        if (sessionSocket_.fd == fd) {
+            sessionSocket_.Close();
+            slot.swap(connectionSlot_);
             closedHere = true;
         }
     }
@@ -137,17 +137,17 @@ void SocketDelegate::CloseSessionSocket() {
 }
 
 int SocketDelegate::GetSessionDescriptor() const {
-    std::lock_guard<std::mutex> lock(mSocketLock);
-    return mSessionSocket.fd;
+    std::lock_guard<std::mutex> lock(socketLock_);
+    return sessionSocket_.fd;
 }
 
 void SocketDelegate::HoldConnectionSlot(const boost::shared_ptr<void>& slot) {
     boost::shared_ptr<void> unused;
-    std::lock_guard<std::mutex> lock(mSocketLock);
+    std::lock_guard<std::mutex> lock(socketLock_);
     // A connection that has already ended gives its slot back at once (outside the lock).
-    if (mSessionSocket.fd >= 0) {
-        unused.swap(mConnectionSlot);
-        mConnectionSlot = slot;
+    if (sessionSocket_.fd >= 0) {
+        unused.swap(connectionSlot_);
+        connectionSlot_ = slot;
     } else {
         unused = slot;
     }

@@ -1,5 +1,5 @@
-#ifndef ENGINE_SERVE_SOCKETDELEGATE_H
-#define ENGINE_SERVE_SOCKETDELEGATE_H
+#ifndef ENGINE_CORE_SOCKETDELEGATE_H
+#define ENGINE_CORE_SOCKETDELEGATE_H
 
 #include <boost/shared_ptr.hpp>
 
@@ -47,7 +47,7 @@ public:
     // Leaves the current master (taking the session socket off it) and joins the new one
     // (null: none), adding the session socket there when it is open.
     void SetSocketMaster(SocketMaster* master);
-    SocketMaster* GetSocketMaster() const { return mSocketMaster; }
+    SocketMaster* GetSocketMaster() const { return socketMaster_; }
 
     // Exchanges the session socket with the holder's descriptor (an accepted connection, handed
     // over before SetSocketMaster). Registrations do not change.
@@ -74,19 +74,19 @@ public:
 protected:
     // Takes the session socket off the master and leaves it. Safe to call more than once.
     void Detach();
-    Component* GetComponent() const { return mComponent; }
+    Component* GetComponent() const { return component_; }
     // Guards the sockets this delegate holds (the session socket here, more in subclasses).
     // Master operations are never called with it held.
-    std::mutex& SocketLock() const { return mSocketLock; }
+    std::mutex& SocketLock() const { return socketLock_; }
     // The session socket; under SocketLock.
-    SV::PilSocketHolder& SessionSocket() { return mSessionSocket; }
+    SV::PilSocketHolder& SessionSocket() { return sessionSocket_; }
 
 private:
-    std::atomic<SocketMaster*> mSocketMaster;
-    Component* mComponent;
-    mutable std::mutex mSocketLock;
-    SV::PilSocketHolder mSessionSocket;
-    boost::shared_ptr<void> mConnectionSlot;  // under mSocketLock
+    std::atomic<SocketMaster*> socketMaster_;
+    Component* component_;
+    mutable std::mutex socketLock_;
+    SV::PilSocketHolder sessionSocket_;
+    boost::shared_ptr<void> connectionSlot_;  // under socketLock_
 };
 
 }  // namespace SarvelonMediaKit

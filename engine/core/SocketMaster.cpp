@@ -23,12 +23,12 @@ thread_local const SocketMaster* tCurrentMaster = nullptr;
 }  // namespace
 
 SocketMaster::SocketMaster(const boost::shared_ptr<Pump>& pump)
-    : mPump(pump),
-      mNextGeneration(0),
-      mThread(nullptr),
-      mWakeFd(-1),
-      mStopRequested(false),
-      mStopped(false) {}
+    : pump_(pump),
+      nextGeneration_(0),
+      thread_(nullptr),
+      wakeFd_(-1),
+      stopRequested_(false),
+      stopped_(false) {}
 
 SocketMaster::~SocketMaster() {
     Stop();
@@ -36,83 +36,83 @@ SocketMaster::~SocketMaster() {
     // is still its; that thread has been joined here in every other case.
     SV::Thread* thread = nullptr;
     {
-        std::lock_guard<std::mutex> lock(mThreadLock);
-        thread = mThread;
-        mThread = nullptr;
+        std::lock_guard<std::mutex> lock(threadLock_);
+        thread = thread_;
+        thread_ = nullptr;
     }
     delete thread;
-    const int fd = mWakeFd.exchange(-1);
+    const int fd = wakeFd_.exchange(-1);
     if (fd >= 0) close(fd);
 }
 
 void SocketMaster::SetPump(const boost::shared_ptr<Pump>& pump) {
-    std::lock_guard<std::mutex> lock(mPumpLock);
-    mPump = pump;
+    std::lock_guard<std::mutex> lock(pumpLock_);
+    pump_ = pump;
 }
 
 boost::shared_ptr<Pump> SocketMaster::GetPump() const {
-    std::lock_guard<std::mutex> lock(mPumpLock);
-    return mPump;
+    std::lock_guard<std::mutex> lock(pumpLock_);
+    return pump_;
 }
 
 void SocketMaster::SetSocketClosedHandler(const SocketClosedHandler& handler) {
-    std::lock_guard<std::mutex> lock(mClosedLock);
-    mClosedHandler = handler;
+    std::lock_guard<std::mutex> lock(closedLock_);
+    closedHandler_ = handler;
 }
 
 void SocketMaster::RegisterDelegate(SocketDelegate* delegate) {
     if (delegate == nullptr) return;
-    SV::ScopedLock lock(mTableLock);
-    mDelegates[delegate];  // an empty list unless present
+    SV::ScopedLock lock(tableLock_);
+    delegates_[delegate];  // an empty list unless present
 }
 
 void SocketMaster::UnregisterDelegate(SocketDelegate* delegate) {
-    SV::ScopedLock lock(mTableLock);
-    std::map<SocketDelegate*, std::vector<int>>::iterator entry = mDelegates.find(delegate);
-    if (entry == mDelegates.end()) return;
+    SV::ScopedLock lock(tableLock_);
+    std::map<SocketDelegate*, std::vector<int>>::iterator entry = delegates_.find(delegate);
+    if (entry == delegates_.end()) return;
     const std::vector<int> fds = entry->second;
     for (size_t i = 0; i < fds.size(); ++i) RemoveSocket(fds[i]);
-    mDelegates.erase(delegate);
+    delegates_.erase(delegate);
     // A delegate that has left may be destroyed at any time: it is not handed out any more.
-    std::lock_guard<std::mutex> closedLock(mClosedLock);
-    mClosed.erase(std::remove_if(mClosed.begin(), mClosed.end(),
+    std::lock_guard<std::mutex> closedLock(closedLock_);
+    closed_.erase(std::remove_if(closed_.begin(), closed_.end(),
                                  [delegate](const std::pair<int, SocketDelegate*>& c) {
                                      return c.second == delegate;
                                  }),
-                  mClosed.end());
+                  closed_.end());
 }
 
 void SocketMaster::AddSocket(int fd, SocketDelegate* delegate) {
     if (fd < 0 || delegate == nullptr) return;
     Start();
-    SV::ScopedLock lock(mTableLock);
-    std::map<int, Watched>::iterator existing = mSockets.find(fd);
-    if (existing != mSockets.end() && existing->second.delegate != delegate) {
-        std::vector<int>& previous = mDelegates[existing->second.delegate];
+    SV::ScopedLock lock(tableLock_);
+    std::map<int, Watched>::iterator existing = sockets_.find(fd);
+    if (existing != sockets_.end() && existing->second.delegate != delegate) {
+        std::vector<int>& previous = delegates_[existing->second.delegate];
         previous.erase(std::remove(previous.begin(), previous.end(), fd), previous.end());
     }
     // A new generation: a readiness seen for an earlier registration of the same number is
     // not handed to this one.
-    Watched watched = {delegate, ++mNextGeneration};
-    mSockets[fd] = watched;
-    std::vector<int>& list = mDelegates[delegate];
+    Watched watched = {delegate, ++nextGeneration_};
+    sockets_[fd] = watched;
+    std::vector<int>& list = delegates_[delegate];
     if (std::find(list.begin(), list.end(), fd) == list.end()) list.push_back(fd);
 }
 
 void SocketMaster::RemoveSocket(int fd) {
     if (fd < 0) return;
-    SV::ScopedLock lock(mTableLock);
-    std::map<int, Watched>::iterator entry = mSockets.find(fd);
-    if (entry == mSockets.end()) return;
+    SV::ScopedLock lock(tableLock_);
+    std::map<int, Watched>::iterator entry = sockets_.find(fd);
+    if (entry == sockets_.end()) return;
     SocketDelegate* delegate = entry->second.delegate;
-    mSockets.erase(entry);
-    std::map<SocketDelegate*, std::vector<int>>::iterator owner = mDelegates.find(delegate);
-    if (owner != mDelegates.end()) {
+    sockets_.erase(entry);
+    std::map<SocketDelegate*, std::vector<int>>::iterator owner = delegates_.find(delegate);
+    if (owner != delegates_.end()) {
         std::vector<int>& list = owner->second;
         list.erase(std::remove(list.begin(), list.end(), fd), list.end());
     }
-    std::lock_guard<std::mutex> closedLock(mClosedLock);
-    mClosed.push_back(std::make_pair(fd, delegate));
+    std::lock_guard<std::mutex> closedLock(closedLock_);
+    closed_.push_back(std::make_pair(fd, delegate));
 }
 
 void SocketMaster::PostTask(const boost::shared_ptr<Task>& task) {
@@ -125,21 +125,21 @@ void SocketMaster::PostTask(const boost::shared_ptr<Task>& task) {
 }
 
 void SocketMaster::Start() {
-    if (mStopRequested) return;
-    std::lock_guard<std::mutex> lock(mThreadLock);
+    if (stopRequested_) return;
+    std::lock_guard<std::mutex> lock(threadLock_);
     // Checked again under the lock: Stop sets the flag before it takes the lock, so either we
     // see it here or Stop finds the thread we make.
-    if (mThread != nullptr || mStopRequested) return;
+    if (thread_ != nullptr || stopRequested_) return;
     // Without it a stop is still seen, only at the end of the current wait.
-    mWakeFd = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-    mThread = new SV::Thread("SocketMaster",
+    wakeFd_ = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    thread_ = new SV::Thread("SocketMaster",
                              new SV::CppFunctorNoP<SocketMaster>(&SocketMaster::Run, this), true,
                              false, 3);
-    mThread->Start();
+    thread_->Start();
 }
 
 void SocketMaster::RequestStop() {
-    mStopRequested = true;
+    stopRequested_ = true;
     Wake();
 }
 
@@ -148,17 +148,17 @@ void SocketMaster::Stop() {
     if (tCurrentMaster == this) return;
     SV::Thread* thread = nullptr;
     {
-        std::lock_guard<std::mutex> lock(mThreadLock);
-        thread = mThread;
-        mThread = nullptr;
+        std::lock_guard<std::mutex> lock(threadLock_);
+        thread = thread_;
+        thread_ = nullptr;
     }
     // Its destructor waits until the loop has returned.
     delete thread;
-    mStopped = true;
+    stopped_ = true;
 }
 
 void SocketMaster::Wake() {
-    const int fd = mWakeFd;
+    const int fd = wakeFd_;
     if (fd < 0) return;
     const uint64_t one = 1;
     ssize_t written = write(fd, &one, sizeof one);
@@ -166,13 +166,13 @@ void SocketMaster::Wake() {
 }
 
 void SocketMaster::Idle(int milliseconds) {
-    pollfd wake = {mWakeFd, POLLIN, 0};
+    pollfd wake = {wakeFd_, POLLIN, 0};
     if (wake.fd < 0 || poll(&wake, 1, milliseconds) < 0) usleep(milliseconds * 1000);
 }
 
 int SocketMaster::Run() {
     tCurrentMaster = this;
-    while (!mStopRequested) {
+    while (!stopRequested_) {
         bool completed = false;
         try {
             Pass();
@@ -189,7 +189,7 @@ int SocketMaster::Run() {
             Idle(kPassMilliseconds);
         }
     }
-    mStopped = true;
+    stopped_ = true;
     tCurrentMaster = nullptr;
     return 0;
 }
@@ -200,9 +200,9 @@ void SocketMaster::Pass() {
     std::vector<pollfd> fds;
     std::vector<uint64_t> generations;
     {
-        SV::ScopedLock lock(mTableLock);
-        fds.reserve(mSockets.size() + 1);
-        for (std::map<int, Watched>::const_iterator it = mSockets.begin(); it != mSockets.end();
+        SV::ScopedLock lock(tableLock_);
+        fds.reserve(sockets_.size() + 1);
+        for (std::map<int, Watched>::const_iterator it = sockets_.begin(); it != sockets_.end();
              ++it) {
             pollfd p = {it->first, POLLIN, 0};
             fds.push_back(p);
@@ -210,7 +210,7 @@ void SocketMaster::Pass() {
         }
     }
     const size_t watchedCount = fds.size();
-    const int wakeFd = mWakeFd;
+    const int wakeFd = wakeFd_;
     if (wakeFd >= 0) {
         pollfd p = {wakeFd, POLLIN, 0};
         fds.push_back(p);
@@ -224,15 +224,15 @@ void SocketMaster::Pass() {
     if (result == 0) return;
 
     bool invalid = false;
-    for (size_t i = 0; i < watchedCount && !mStopRequested; ++i) {
+    for (size_t i = 0; i < watchedCount && !stopRequested_; ++i) {
         const short events = fds[i].revents;
         if ((events & (POLLIN | POLLHUP | POLLERR | POLLNVAL)) == 0) continue;
         if (events & POLLNVAL) invalid = true;
         const int fd = fds[i].fd;
-        SV::ScopedLock lock(mTableLock);
-        std::map<int, Watched>::iterator entry = mSockets.find(fd);
+        SV::ScopedLock lock(tableLock_);
+        std::map<int, Watched>::iterator entry = sockets_.find(fd);
         // Gone, or registered anew since the snapshot: not this readiness's owner.
-        if (entry == mSockets.end() || entry->second.generation != generations[i]) continue;
+        if (entry == sockets_.end() || entry->second.generation != generations[i]) continue;
         entry->second.delegate->DoSocketReadable(fd);
     }
     // A descriptor closed behind our back stays invalid until its owner removes it.
@@ -243,9 +243,9 @@ void SocketMaster::ReportClosedSockets() {
     std::vector<std::pair<int, SocketDelegate*>> closed;
     SocketClosedHandler handler;
     {
-        std::lock_guard<std::mutex> lock(mClosedLock);
-        closed.swap(mClosed);
-        handler = mClosedHandler;
+        std::lock_guard<std::mutex> lock(closedLock_);
+        closed.swap(closed_);
+        handler = closedHandler_;
     }
     // No lock is held here: the handler may stop the session, which waits for threads that
     // take these locks.

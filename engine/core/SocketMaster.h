@@ -1,5 +1,5 @@
-#ifndef ENGINE_SERVE_SOCKETMASTER_H
-#define ENGINE_SERVE_SOCKETMASTER_H
+#ifndef ENGINE_CORE_SOCKETMASTER_H
+#define ENGINE_CORE_SOCKETMASTER_H
 
 #include <boost/function.hpp>
 #include <boost/shared_ptr.hpp>
@@ -78,9 +78,9 @@ public:
     // Asks the thread to end and waits until it has (on the master's own thread: only asks).
     void Stop();
 
-    bool IsStopRequested() const { return mStopRequested; }
+    bool IsStopRequested() const { return stopRequested_; }
     // True once the thread's loop has ended.
-    bool IsStopped() const { return mStopped; }
+    bool IsStopped() const { return stopped_; }
 
 private:
     struct Watched {
@@ -96,28 +96,28 @@ private:
     void Idle(int milliseconds);
     void Wake();
 
-    mutable std::mutex mPumpLock;
-    boost::shared_ptr<Pump> mPump;
+    mutable std::mutex pumpLock_;
+    boost::shared_ptr<Pump> pump_;
 
     // The delegate table (each delegate with the descriptors it has here) and the socket table
     // share one recursive lock: a dispatch holds it, and what a delegate does from inside its
     // dispatch (removing its own socket) takes it again.
-    SV::Mutex mTableLock;
-    std::map<SocketDelegate*, std::vector<int>> mDelegates;
-    std::map<int, Watched> mSockets;
-    uint64_t mNextGeneration;
+    SV::Mutex tableLock_;
+    std::map<SocketDelegate*, std::vector<int>> delegates_;
+    std::map<int, Watched> sockets_;
+    uint64_t nextGeneration_;
 
     // The closed list and the handler; never held while anything else is called.
-    std::mutex mClosedLock;
-    std::vector<std::pair<int, SocketDelegate*>> mClosed;
-    SocketClosedHandler mClosedHandler;
+    std::mutex closedLock_;
+    std::vector<std::pair<int, SocketDelegate*>> closed_;
+    SocketClosedHandler closedHandler_;
 
-    std::mutex mThreadLock;
-    SV::Thread* mThread;  // owned, under mThreadLock
+    std::mutex threadLock_;
+    SV::Thread* thread_;  // owned, under threadLock_
     // Wakes the thread's wait when a stop is requested; -1 until the thread is made.
-    std::atomic<int> mWakeFd;
-    std::atomic<bool> mStopRequested;
-    std::atomic<bool> mStopped;
+    std::atomic<int> wakeFd_;
+    std::atomic<bool> stopRequested_;
+    std::atomic<bool> stopped_;
 };
 
 }  // namespace SarvelonMediaKit

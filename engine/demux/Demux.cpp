@@ -20,38 +20,38 @@ const char kAudioTimeBuffered[] = "StatsKey_AudioTimeBuffered";
 
 Demux::Demux(Session* session)
     : Component(session),
-      mMux(nullptr),
-      mSampleHeadroom(0),
-      mSampleTailroom(0),
-      mDataArrived(false) {
+      mux_(nullptr),
+      sampleHeadroom_(0),
+      sampleTailroom_(0),
+      dataArrived_(false) {
     if (session) {
-        mMemoryTracker = session->GetMemoryTracker();
+        memoryTracker_ = session->GetMemoryTracker();
     }
 }
 
 Demux::~Demux() {
-    for (SampleStreamMap::iterator it = mSampleStreams.begin(); it != mSampleStreams.end(); ++it) {
+    for (SampleStreamMap::iterator it = sampleStreams_.begin(); it != sampleStreams_.end(); ++it) {
         it->second->SetConnected(false);
     }
-    mSampleStreams.clear();
-    mMemoryTracker.reset();
+    sampleStreams_.clear();
+    memoryTracker_.reset();
 }
 
 // ---- Component ----
 
 void Demux::DoAdd(const MemoryChunk& chunk) {
     if (chunk.Size() != 0) {
-        mDataArrived = true;
+        dataArrived_ = true;
     }
 }
 
 bool Demux::DoProcessMemoryMarker(const boost::shared_ptr<MemoryMarker>& marker) {
-    if (!mMux || !marker) {
+    if (!mux_ || !marker) {
         return true;
     }
     if (marker->GetType() == MemoryMarkerTypeEndOfStream) {
         DebugPrint("stack %hu: Demux::DoProcessMemoryMarker: EndOfStream\n", GetStackId());
-        mMux->SetEndOfStream(true);
+        mux_->SetEndOfStream(true);
         DoFlushPendingSample();
     } else if (marker->GetType() == MemoryMarkerTypeTrackChange) {
         const MemoryMarkerTrackChange* change =
@@ -62,7 +62,7 @@ bool Demux::DoProcessMemoryMarker(const boost::shared_ptr<MemoryMarker>& marker)
     }
     // The marker rides behind the latest queued sample; on equal times the smaller reference.
     boost::shared_ptr<SampleStream> carrier;
-    for (SampleStreamMap::iterator it = mSampleStreams.begin(); it != mSampleStreams.end(); ++it) {
+    for (SampleStreamMap::iterator it = sampleStreams_.begin(); it != sampleStreams_.end(); ++it) {
         const boost::shared_ptr<SampleStream>& stream = it->second;
         if (!stream->IsConnected() || stream->IsEmpty()) {
             continue;
@@ -83,31 +83,31 @@ void Demux::DoLinked(bool firstTime) {
     boost::shared_ptr<Component> consumer = GetConsumer();
     if (consumer && consumer->IsMux()) {
         if (SampleConsumer* mux = dynamic_cast<SampleConsumer*>(consumer.get())) {
-            mMux = mux;
+            mux_ = mux;
         }
     }
 }
 
 void Demux::DoPullData(ByteAmount& amount) {
-    if (!mMux) {
+    if (!mux_) {
         Component::DoPullData(amount);
         return;
     }
-    boost::shared_ptr<Component> source = mSource;
+    boost::shared_ptr<Component> source = source_;
     if (source) {
         source->PullData(amount);  // the bytes come back through Add and are parsed there
     }
     // Markers that found no carrier wait in a preload cache; they go on in their place.
-    boost::shared_ptr<MemoryCache> cache = mMemoryCache;
+    boost::shared_ptr<MemoryCache> cache = memoryCache_;
     if (cache) {
         boost::shared_ptr<Component> consumer = GetConsumer();
         while (consumer && !cache->IsEmpty() && cache->BytesReady() == 0) {
             consumer->Add(cache->ReadAll());
         }
         // A finished preload gives its cache and tracker back.
-        if (mPreloadState == PreloadStateDone && cache->IsEmpty()) {
-            mMemoryCache.reset();
-            mPreloadState = PreloadStateNone;
+        if (preloadState_ == PreloadStateDone && cache->IsEmpty()) {
+            memoryCache_.reset();
+            preloadState_ = PreloadStateNone;
         }
     }
 }
@@ -134,7 +134,7 @@ void Demux::DoGetStatistics(SV::SVDictionary& statistics) {
     if (statistics.GetValue(key) == nullptr) {
         return;
     }
-    for (SampleStreamMap::iterator it = mSampleStreams.begin(); it != mSampleStreams.end(); ++it) {
+    for (SampleStreamMap::iterator it = sampleStreams_.begin(); it != sampleStreams_.end(); ++it) {
         const boost::shared_ptr<SampleStream>& stream = it->second;
         if (stream->GetType() == type && stream->IsConnected()) {
             const float seconds =
@@ -166,23 +166,23 @@ bool Demux::GetDecoderConfig(uint32_t, const uint8_t**, uint32_t*) {
 // ---- SampleSource ----
 
 bool Demux::PullSamples() {
-    mDataArrived = false;
-    if (boost::shared_ptr<Component> source = mSource) {
+    dataArrived_ = false;
+    if (boost::shared_ptr<Component> source = source_) {
         PullData(source->BytesReady());
     }
-    return mDataArrived;
+    return dataArrived_;
 }
 
 void Demux::SetFirstContext(uint32_t headroom) {
-    mSampleHeadroom = headroom;
-    for (SampleStreamMap::iterator it = mSampleStreams.begin(); it != mSampleStreams.end(); ++it) {
+    sampleHeadroom_ = headroom;
+    for (SampleStreamMap::iterator it = sampleStreams_.begin(); it != sampleStreams_.end(); ++it) {
         it->second->SetHeadroom(headroom);
     }
 }
 
 void Demux::SetSecondContext(uint32_t tailroom) {
-    mSampleTailroom = tailroom;
-    for (SampleStreamMap::iterator it = mSampleStreams.begin(); it != mSampleStreams.end(); ++it) {
+    sampleTailroom_ = tailroom;
+    for (SampleStreamMap::iterator it = sampleStreams_.begin(); it != sampleStreams_.end(); ++it) {
         it->second->SetTailroom(tailroom);
     }
 }
@@ -190,7 +190,7 @@ void Demux::SetSecondContext(uint32_t tailroom) {
 // ---- SampleStreamOwner ----
 
 boost::shared_ptr<MemoryTracker> Demux::GetMemoryTracker() const {
-    return mMemoryTracker;
+    return memoryTracker_;
 }
 
 bool Demux::GetStreamInfo(uint32_t kind, const uint8_t** data, uint32_t* size) {
@@ -200,40 +200,40 @@ bool Demux::GetStreamInfo(uint32_t kind, const uint8_t** data, uint32_t* size) {
 // ---- Streams ----
 
 boost::shared_ptr<SampleStream> Demux::FindSampleStream(StreamReference reference) const {
-    SampleStreamMap::const_iterator found = mSampleStreams.find(reference);
-    return found != mSampleStreams.end() ? found->second : boost::shared_ptr<SampleStream>();
+    SampleStreamMap::const_iterator found = sampleStreams_.find(reference);
+    return found != sampleStreams_.end() ? found->second : boost::shared_ptr<SampleStream>();
 }
 
 void Demux::AddSampleStream(const boost::shared_ptr<SampleStream>& stream) {
-    if (!stream || !mMux) {
+    if (!stream || !mux_) {
         return;
     }
-    mSampleStreams[stream->GetStreamRef()] = stream;
-    stream->SetHeadroom(mSampleHeadroom);
-    stream->SetTailroom(mSampleTailroom);
-    mMux->AddSampleStream(stream);
+    sampleStreams_[stream->GetStreamRef()] = stream;
+    stream->SetHeadroom(sampleHeadroom_);
+    stream->SetTailroom(sampleTailroom_);
+    mux_->AddSampleStream(stream);
 }
 
 void Demux::RemoveSampleStream(StreamReference reference) {
-    SampleStreamMap::iterator found = mSampleStreams.find(reference);
-    if (found == mSampleStreams.end()) {
+    SampleStreamMap::iterator found = sampleStreams_.find(reference);
+    if (found == sampleStreams_.end()) {
         return;
     }
     boost::shared_ptr<SampleStream> stream = found->second;
-    if (mMux) {
-        mMux->RemoveSampleStream(stream);
+    if (mux_) {
+        mux_->RemoveSampleStream(stream);
     }
-    mSampleStreams.erase(reference);
+    sampleStreams_.erase(reference);
 }
 
 void Demux::RemoveAllSampleStreams() {
-    while (!mSampleStreams.empty()) {
-        RemoveSampleStream(mSampleStreams.begin()->first);
+    while (!sampleStreams_.empty()) {
+        RemoveSampleStream(sampleStreams_.begin()->first);
     }
 }
 
 void Demux::FlushSampleStreams() {
-    for (SampleStreamMap::iterator it = mSampleStreams.begin(); it != mSampleStreams.end(); ++it) {
+    for (SampleStreamMap::iterator it = sampleStreams_.begin(); it != sampleStreams_.end(); ++it) {
         it->second->Flush();
     }
 }

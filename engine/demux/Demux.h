@@ -85,18 +85,18 @@ public:
     void RemoveSampleStream(StreamReference reference);
     void RemoveAllSampleStreams();
     void FlushSampleStreams();
-    const SampleStreamMap& GetSampleStreams() const { return mSampleStreams; }
-    SampleConsumer* GetMux() const { return mMux; }
-    uint32_t GetFirstContext() const { return mSampleHeadroom; }
-    uint32_t GetSecondContext() const { return mSampleTailroom; }
+    const SampleStreamMap& GetSampleStreams() const { return sampleStreams_; }
+    SampleConsumer* GetMux() const { return mux_; }
+    uint32_t GetFirstContext() const { return sampleHeadroom_; }
+    uint32_t GetSecondContext() const { return sampleTailroom_; }
 
 protected:
-    SampleConsumer* mMux;  // not owned: the consumer, which holds this stage
-    boost::shared_ptr<MemoryTracker> mMemoryTracker;
-    SampleStreamMap mSampleStreams;
-    uint32_t mSampleHeadroom;
-    uint32_t mSampleTailroom;
-    bool mDataArrived;
+    SampleConsumer* mux_;  // not owned: the consumer, which holds this stage
+    boost::shared_ptr<MemoryTracker> memoryTracker_;
+    SampleStreamMap sampleStreams_;
+    uint32_t sampleHeadroom_;
+    uint32_t sampleTailroom_;
+    bool dataArrived_;
 };
 
 }  // namespace SarvelonMediaKit

@@ -63,7 +63,7 @@ protected:
     Result OnNewTrack(const boost::shared_ptr<MediaTrack>& track) override {
         // Once the tracks are known (read before, or installed from outside), a stream index
         // read again by a new parser is not taken.
-        if (owner_.mMetadataComplete || owner_.mTracksInstalled) {
+        if (owner_.metadataComplete_ || owner_.tracksInstalled_) {
             return ResultOk;
         }
         return owner_.OnNewTrack(track);
@@ -73,7 +73,7 @@ protected:
     }
     Result ParseProgramStreamMap() override { return owner_.ParseProgramStreamMap(); }
     Result MetadataComplete() override {
-        if (owner_.mMetadataComplete || owner_.mTracksInstalled) {
+        if (owner_.metadataComplete_ || owner_.tracksInstalled_) {
             return ResultOk;
         }
         return owner_.MetadataComplete();
@@ -111,44 +111,44 @@ void Mpeg2PsDemux::OutOfBandParser::OnThumbnail(uint32_t chapterIndex,
 
 Mpeg2PsDemux::Mpeg2PsDemux(Session* session)
     : Demux(session),
-      mEndOfMedia(false),
-      mMetadataComplete(false),
-      mTracksInstalled(false),
-      mLastTimestamp(0),
-      mAudioStreamId(0),
-      mOutOfBandFailed(false) {
+      endOfMedia_(false),
+      metadataComplete_(false),
+      tracksInstalled_(false),
+      lastTimestamp_(0),
+      audioStreamId_(0),
+      outOfBandFailed_(false) {
     MakeParser(false);
 }
 
 Mpeg2PsDemux::Mpeg2PsDemux(Session* session, const Mpeg2PsDemux& other)
     : Demux(session),
-      mTracks(other.mTracks),
-      mEndOfMedia(false),
-      mMetadataComplete(other.mMetadataComplete),
-      mTracksInstalled(other.mTracksInstalled || other.mParser->IsIndexComplete()),
-      mLastTimestamp(0),
-      mAudioStreamId(0),
-      mOutOfBandFailed(false) {
+      tracks_(other.tracks_),
+      endOfMedia_(false),
+      metadataComplete_(other.metadataComplete_),
+      tracksInstalled_(other.tracksInstalled_ || other.parser_->IsIndexComplete()),
+      lastTimestamp_(0),
+      audioStreamId_(0),
+      outOfBandFailed_(false) {
     MakeParser(false);
 }
 
 Mpeg2PsDemux::~Mpeg2PsDemux() {
-    mOutOfBandParser.reset();
+    outOfBandParser_.reset();
     // The streams lead to the parser (video output); let them go before it.
-    for (SampleStreamMap::iterator it = mSampleStreams.begin(); it != mSampleStreams.end(); ++it) {
+    for (SampleStreamMap::iterator it = sampleStreams_.begin(); it != sampleStreams_.end(); ++it) {
         it->second->SetConnected(false);
     }
-    mSampleStreams.clear();
-    mParser.reset();
+    sampleStreams_.clear();
+    parser_.reset();
 }
 
 void Mpeg2PsDemux::MakeParser(bool demultiplexing) {
     boost::shared_ptr<MediaTrack> selected;
-    if (mParser) {
-        selected = mParser->GetSelectedTrack();
+    if (parser_) {
+        selected = parser_->GetSelectedTrack();
     }
-    mParser.reset(new Parser(*this, demultiplexing));
-    mParser->SetSelectedTrack(selected);
+    parser_.reset(new Parser(*this, demultiplexing));
+    parser_->SetSelectedTrack(selected);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -164,13 +164,13 @@ void Mpeg2PsDemux::DoAdd(const MemoryChunk& chunk) {
 
 void Mpeg2PsDemux::DoLinked(bool firstTime) {
     Demux::DoLinked(firstTime);
-    const bool demultiplexing = mMux != nullptr;
-    if (mParser->IsDemultiplexing() != demultiplexing) {
+    const bool demultiplexing = mux_ != nullptr;
+    if (parser_->IsDemultiplexing() != demultiplexing) {
         // The mode is fixed per parser; the streams lead to the old one.
         RemoveAllSampleStreams();
         MakeParser(demultiplexing);
     }
-    if (!mTracks.empty()) {
+    if (!tracks_.empty()) {
         RemoveAllSampleStreams();
         ConfigureStreams();
     }
@@ -179,21 +179,21 @@ void Mpeg2PsDemux::DoLinked(bool firstTime) {
 void Mpeg2PsDemux::DoSetPosition(BytePosition position, StackId stackId) {
     Demux::DoSetPosition(position, stackId);
     if (stackId == GetStackId() || stackId == StackIdAny) {
-        mParser->Reset(false);
+        parser_->Reset(false);
     }
 }
 
 bool Mpeg2PsDemux::DoOutOfBandData(const MemoryChunk& chunk) {
-    if (mOutOfBandParser && !mOutOfBandFailed && !mOutOfBandParser->ParseData(chunk)) {
+    if (outOfBandParser_ && !outOfBandFailed_ && !outOfBandParser_->ParseData(chunk)) {
         // The rest of this transfer is dropped rather than reported again.
-        mOutOfBandFailed = true;
+        outOfBandFailed_ = true;
         OutOfBandEnd();
     }
     return true;
 }
 
 void Mpeg2PsDemux::DoGetChapterData(uint32_t first, uint32_t last) {
-    const std::vector<Mpeg2PsParser::Chapter>& chapters = mParser->GetChapters();
+    const std::vector<Mpeg2PsParser::Chapter>& chapters = parser_->GetChapters();
     if (first > last || last >= chapters.size()) {
         return;
     }
@@ -207,16 +207,16 @@ void Mpeg2PsDemux::DoGetChapterData(uint32_t first, uint32_t last) {
         DebugPrint("Mpeg2PsDemux::DoGetChapterData: no range for chapters %u-%u\n", first, last);
         return;
     }
-    if (!mOutOfBandParser) {
-        mOutOfBandParser.reset(new OutOfBandParser(*this, *this));
+    if (!outOfBandParser_) {
+        outOfBandParser_.reset(new OutOfBandParser(*this, *this));
     }
-    mOutOfBandParser->Reset(true);
-    mOutOfBandFailed = false;
+    outOfBandParser_->Reset(true);
+    outOfBandFailed_ = false;
     OutOfBandRequest(BytePosition(start), BytePosition(end));
 }
 
 void Mpeg2PsDemux::PrePullData(ByteAmount& amount) {
-    if (mEndOfMedia) {
+    if (endOfMedia_) {
         amount = 0;
         return;
     }
@@ -224,12 +224,12 @@ void Mpeg2PsDemux::PrePullData(ByteAmount& amount) {
 }
 
 void Mpeg2PsDemux::DoSetName(const std::string& name, bool flag) {
-    mSourceName = name;
+    sourceName_ = name;
     Component::DoSetName(name, flag);
 }
 
 std::string Mpeg2PsDemux::DoGetName() {
-    return mSourceName;
+    return sourceName_;
 }
 
 void Mpeg2PsDemux::DoPreLoad(MediaTime timeout) {
@@ -239,10 +239,10 @@ void Mpeg2PsDemux::DoPreLoad(MediaTime timeout) {
         // Without a cache of its own the preload still reads; only the room differs.
         DebugPrint("Mpeg2PsDemux::DoPreLoad: no preload cache\n");
     }
-    if (!mSession) {
+    if (!session_) {
         return;
     }
-    mPreloadState = PreloadStatePreloading;
+    preloadState_ = PreloadStatePreloading;
     PostPreloadStep("Mpeg2PsDemux::DoPreLoad", timeout, Now());
 }
 
@@ -250,7 +250,7 @@ void Mpeg2PsDemux::PostPreloadStep(const char* name, const MediaTime& timeout,
                                    const SV::PilTime& start) {
     boost::shared_ptr<Mpeg2PsDemux> self =
         boost::static_pointer_cast<Mpeg2PsDemux>(Component::shared_from_this());
-    mSession->AddTask(boost::make_shared<PreloadTask>(kTaskCategoryControl, GetStackId(),
+    session_->AddTask(boost::make_shared<PreloadTask>(kTaskCategoryControl, GetStackId(),
                                                       std::string(name), self,
                                                       &Mpeg2PsDemux::DoPreLoadInTask, timeout,
                                                       start));
@@ -260,9 +260,9 @@ void Mpeg2PsDemux::DoPreLoadInTask(const MediaTime& timeout, const SV::PilTime& 
     if (boost::shared_ptr<Component> source = GetSource()) {
         PullNext(source->BytesReady());
     }
-    if (mMetadataComplete) {
+    if (metadataComplete_) {
         SetPreLoaded();
-        const std::vector<Mpeg2PsParser::Chapter>& chapters = mParser->GetChapters();
+        const std::vector<Mpeg2PsParser::Chapter>& chapters = parser_->GetChapters();
         PublishChapterCount(static_cast<unsigned>(chapters.size()));
         for (size_t i = 0; i < chapters.size(); ++i) {
             PublishChapter(static_cast<unsigned>(i), MediaTime(TicksToMicroseconds(chapters[i].time)),
@@ -275,21 +275,21 @@ void Mpeg2PsDemux::DoPreLoadInTask(const MediaTime& timeout, const SV::PilTime& 
     const uint64_t elapsedMs = elapsed > 0 ? static_cast<uint64_t>(elapsed) : 0;
     // Media that has ended will not complete the index: that ends the preload at once, as a
     // full chain does, instead of waiting out the time.
-    if (!mEndOfMedia && BytesWanted() != 0 && elapsedMs < timeout.Get() / 1000) {
+    if (!endOfMedia_ && BytesWanted() != 0 && elapsedMs < timeout.Get() / 1000) {
         if (GetBufferedBytes() == 0) {
             usleep(10000);
         }
         PostPreloadStep("Mpeg2PsDemux::DoPreLoadInTask", timeout, start);
         return;
     }
-    mPreloadState = PreloadStateNone;
+    preloadState_ = PreloadStateNone;
     PublishError(SVStatus(408), "Preload timeout");
     PublishPreloadComplete();
 }
 
 bool Mpeg2PsDemux::DoProcessMemoryMarker(const boost::shared_ptr<MemoryMarker>& marker) {
     if (marker && marker->GetType() == MemoryMarkerTypeEndOfStream) {
-        if (mEndOfMedia) {
+        if (endOfMedia_) {
             return false;  // the end of the media has been passed on already
         }
     }
@@ -297,7 +297,7 @@ bool Mpeg2PsDemux::DoProcessMemoryMarker(const boost::shared_ptr<MemoryMarker>& 
     if (marker && marker->GetType() == MemoryMarkerTypeEndOfStream) {
         // A source that ends without the program end code ends the media just the same: no
         // further pulls, and one end-of-stream marker however often the source repeats it.
-        mEndOfMedia = true;
+        endOfMedia_ = true;
     }
     if (!marker) {
         return result;
@@ -322,35 +322,35 @@ bool Mpeg2PsDemux::DoProcessMemoryMarker(const boost::shared_ptr<MemoryMarker>& 
         select = true;
     }
     if (named.Get() != 0) {
-        TrackMap::const_iterator found = mTracks.find(named);
-        if (found != mTracks.end() && found->second != mParser->GetSelectedTrack()) {
+        TrackMap::const_iterator found = tracks_.find(named);
+        if (found != tracks_.end() && found->second != parser_->GetSelectedTrack()) {
             if (select) {
-                mParser->SetSelectedTrack(found->second);
+                parser_->SetSelectedTrack(found->second);
                 PublishCurrentTrack(found->second);
             }
-            mCurrentTrack = found->second;
+            currentTrack_ = found->second;
         }
     }
     return result;
 }
 
 void Mpeg2PsDemux::DoSeek(BytePosition start, BytePosition second, bool flag) {
-    mParser->Reset(false);
+    parser_->Reset(false);
     Component::DoSeek(start, second, flag);
-    mEndOfMedia = false;
+    endOfMedia_ = false;
 }
 
 void Mpeg2PsDemux::DoSeek(MediaTime time) {
-    mParser->Reset(false);
+    parser_->Reset(false);
     Component::DoSeek(time);
-    mEndOfMedia = false;
+    endOfMedia_ = false;
 }
 
 bool Mpeg2PsDemux::DoTrickPlay(TrickPlayRate rate, MediaTime time) {
-    mParser->SetTrickPlayRate(rate.Get(), time.Get() != kAllBits);
+    parser_->SetTrickPlayRate(rate.Get(), time.Get() != kAllBits);
     const bool accepted = Component::DoTrickPlay(rate, time);
     if (accepted) {
-        mEndOfMedia = false;
+        endOfMedia_ = false;
     }
     return accepted;
 }
@@ -368,19 +368,19 @@ void Mpeg2PsDemux::DoGetStatistics(SV::SVDictionary& statistics) {
                             static_cast<float>(GetTimeBufferedAhead().Get()) / 1000000.0f;
         statistics.SetValue(timeKey, SV::SVTypedValue(value));
     }
-    if (!mCurrentTrack) {
+    if (!currentTrack_) {
         return;
     }
-    const boost::shared_ptr<MediaTrack> selected = mParser->GetSelectedTrack();
+    const boost::shared_ptr<MediaTrack> selected = parser_->GetSelectedTrack();
     if (!selected) {
         return;
     }
     uint32_t rate = 0;
-    if (mCurrentTrack->HasVideo() && statistics.GetValue("StatsKey_VideoBitRate") != nullptr &&
+    if (currentTrack_->HasVideo() && statistics.GetValue("StatsKey_VideoBitRate") != nullptr &&
         selected->GetInfo().GetUnsignedInt(TrackInfoKey_VideoBitRate, rate)) {
         statistics.SetValue("StatsKey_VideoBitRate", SV::SVTypedValue(rate));
     }
-    if (mCurrentTrack->HasAudio()) {
+    if (currentTrack_->HasAudio()) {
         if (statistics.GetValue("StatsKey_AudioBitRate") != nullptr &&
             selected->GetInfo().GetUnsignedInt(TrackInfoKey_AudioBitRate, rate)) {
             statistics.SetValue("StatsKey_AudioBitRate", SV::SVTypedValue(rate));
@@ -398,11 +398,11 @@ void Mpeg2PsDemux::DoGetStatistics(SV::SVDictionary& statistics) {
 // Demux
 
 uint32_t Mpeg2PsDemux::DoFlushPendingSample() {
-    return mParser->AddPesPayloadToSample();
+    return parser_->AddPesPayloadToSample();
 }
 
 MediaTime Mpeg2PsDemux::GetDuration() {
-    const boost::shared_ptr<MediaTrack> selected = mParser->GetSelectedTrack();
+    const boost::shared_ptr<MediaTrack> selected = parser_->GetSelectedTrack();
     if (!selected) {
         return MediaTime(0);
     }
@@ -412,25 +412,25 @@ MediaTime Mpeg2PsDemux::GetDuration() {
 
 bool Mpeg2PsDemux::GetDecoderConfig(uint32_t kind, const uint8_t** data, uint32_t* size) {
     // The audio stream of the tracks; the stream map's when the tracks name none.
-    const uint8_t audioId = mAudioStreamId != 0 ? mAudioStreamId : mParser->GetAudioStreamId();
+    const uint8_t audioId = audioStreamId_ != 0 ? audioStreamId_ : parser_->GetAudioStreamId();
     if (kind == StreamInfoKindEsDescriptor && data && size) {
         const uint8_t* es = nullptr;
         uint32_t esSize = 0;
-        if (mParser->FindEsDescriptor(audioId, es, esSize)) {
+        if (parser_->FindEsDescriptor(audioId, es, esSize)) {
             // A copy, so the answer outlives the next stream map the parser reads.
-            mDecoderConfig.assign(es, es + esSize);
-            *data = mDecoderConfig.data();
+            decoderConfig_.assign(es, es + esSize);
+            *data = decoderConfig_.data();
             *size = esSize;
             return true;
         }
     }
     if (kind == StreamInfoKindAudioSpecificConfig && data && size) {
         std::vector<uint8_t> config;
-        if (mParser->GetAudioDecoderConfig(audioId, config) &&
+        if (parser_->GetAudioDecoderConfig(audioId, config) &&
             !config.empty()) {
-            mDecoderConfig.swap(config);
-            *data = mDecoderConfig.data();
-            *size = static_cast<uint32_t>(mDecoderConfig.size());
+            decoderConfig_.swap(config);
+            *data = decoderConfig_.data();
+            *size = static_cast<uint32_t>(decoderConfig_.size());
             return true;
         }
     }
@@ -441,8 +441,8 @@ bool Mpeg2PsDemux::GetDecoderConfig(uint32_t kind, const uint8_t** data, uint32_
 // Data path
 
 void Mpeg2PsDemux::Trace(const char* text) {
-    if (mSession) {
-        if (boost::shared_ptr<Pump> pump = mSession->GetPump()) {
+    if (session_) {
+        if (boost::shared_ptr<Pump> pump = session_->GetPump()) {
             pump->AppendToLastTrace(text);
         }
     }
@@ -450,10 +450,10 @@ void Mpeg2PsDemux::Trace(const char* text) {
 
 void Mpeg2PsDemux::DoAddInTask(const MemoryChunk& chunk) {
     Demux::DoAdd(chunk);
-    if (mEndOfMedia) {
+    if (endOfMedia_) {
         return;
     }
-    const Result result = mParser->Parse(chunk, false);
+    const Result result = parser_->Parse(chunk, false);
     switch (result) {
     case Mpeg2PsParser::ResultOk:
         break;
@@ -468,7 +468,7 @@ void Mpeg2PsDemux::DoAddInTask(const MemoryChunk& chunk) {
     case Mpeg2PsParser::ResultProgramEnd:
         Trace("EndOfMedia");
         Add(MemoryChunk(boost::make_shared<MemoryMarkerEndOfStream>()));
-        mEndOfMedia = true;
+        endOfMedia_ = true;
         break;
     default:
         Trace("Unknown Error");
@@ -478,9 +478,9 @@ void Mpeg2PsDemux::DoAddInTask(const MemoryChunk& chunk) {
 }
 
 uint32_t Mpeg2PsDemux::ResetParsing() {
-    mParser->Reset(false);
+    parser_->Reset(false);
     FlushSampleStreams();
-    mEndOfMedia = false;
+    endOfMedia_ = false;
     return 0;
 }
 
@@ -496,10 +496,10 @@ Mpeg2PsDemux::Result Mpeg2PsDemux::OnNewTrack(const boost::shared_ptr<MediaTrack
         DebugPrint("Track rejected by filter\n");
         return Mpeg2PsParser::ResultOk;
     }
-    track->SetSource(mSourceName);
-    const TrackId id(static_cast<uint32_t>(mTracks.size() + 1));
+    track->SetSource(sourceName_);
+    const TrackId id(static_cast<uint32_t>(tracks_.size() + 1));
     track->SetId(id);
-    mTracks[id] = track;
+    tracks_[id] = track;
     return Mpeg2PsParser::ResultOk;
 }
 
@@ -508,7 +508,7 @@ Mpeg2PsDemux::Result Mpeg2PsDemux::MetadataComplete() {
     uint64_t duration = 0;
     uint64_t end = 0;
     bool trickPlay = false;
-    for (TrackMap::const_iterator it = mTracks.begin(); it != mTracks.end(); ++it) {
+    for (TrackMap::const_iterator it = tracks_.begin(); it != tracks_.end(); ++it) {
         const MediaTrack& track = *it->second;
         if (!track.HasAudio() && !track.HasVideo()) {
             continue;
@@ -524,11 +524,11 @@ Mpeg2PsDemux::Result Mpeg2PsDemux::MetadataComplete() {
         const uint64_t trackEnd = index.GetOffset() + index.GetSize();
         end = std::max(end, trackEnd < index.GetOffset() ? kAllBits : trackEnd);
     }
-    PublishTracks(mTracks, true);
+    PublishTracks(tracks_, true);
     PublishTrickPlayAvailable(trickPlay);
     PublishDuration(MediaTime(duration));
     PublishEndPosition(BytePosition(end));
-    if (!mMetadataComplete) {
+    if (!metadataComplete_) {
         const uint64_t mediaSize = EndPosition().Get();
         if (mediaSize != 0 && end > mediaSize) {
             DebugPrint("END POSITION MISMATCH end = %llu, mediaSize = %llu, file = %s\n",
@@ -538,20 +538,20 @@ Mpeg2PsDemux::Result Mpeg2PsDemux::MetadataComplete() {
         }
     }
     ConfigureStreams();
-    mMetadataComplete = true;
+    metadataComplete_ = true;
     return Mpeg2PsParser::ResultOk;
 }
 
 void Mpeg2PsDemux::ConfigureStreams() {
-    for (TrackMap::const_iterator it = mTracks.begin(); it != mTracks.end(); ++it) {
+    for (TrackMap::const_iterator it = tracks_.begin(); it != tracks_.end(); ++it) {
         const MediaTrack& track = *it->second;
         const SV::SVDictionary& info = track.GetInfo();
         if (track.HasAudio()) {
             // A later track's id replaces an earlier one's, as the stream map's would.
-            mAudioStreamId =
+            audioStreamId_ =
                 static_cast<uint8_t>(info.GetUnsignedIntOrDefault(TrackInfoKey_AudioMpegStreamId, 0));
             AddElementaryStream(
-                mAudioStreamId, static_cast<uint8_t>(
+                audioStreamId_, static_cast<uint8_t>(
                                     info.GetUnsignedIntOrDefault(TrackInfoKey_AudioMpegStreamType, 0)));
         }
         if (track.HasVideo()) {
@@ -565,7 +565,7 @@ void Mpeg2PsDemux::ConfigureStreams() {
 
 void Mpeg2PsDemux::AddElementaryStream(uint8_t streamId, uint8_t streamType) {
     const StreamReference reference(streamId);
-    if (!mMux || FindSampleStream(reference)) {
+    if (!mux_ || FindSampleStream(reference)) {
         return;
     }
     uint32_t type = 0;
@@ -589,14 +589,14 @@ void Mpeg2PsDemux::AddElementaryStream(uint8_t streamId, uint8_t streamType) {
         boost::make_shared<SampleStream>(this, reference, type, format);
     AddSampleStream(stream);
     if (type == SampleMediaTypeVideo) {
-        stream->SetOutput(mParser.get());
+        stream->SetOutput(parser_.get());
     }
 }
 
 Mpeg2PsDemux::Result Mpeg2PsDemux::ParseProgramStreamMap() {
-    const Result result = mParser->OwnParseProgramStreamMap();
-    if (result == Mpeg2PsParser::ResultOk && mParser->IsDemultiplexing()) {
-        const std::vector<Mpeg2PsParser::PSM::EsMapEntry>& map = mParser->GetEsMap();
+    const Result result = parser_->OwnParseProgramStreamMap();
+    if (result == Mpeg2PsParser::ResultOk && parser_->IsDemultiplexing()) {
+        const std::vector<Mpeg2PsParser::PSM::EsMapEntry>& map = parser_->GetEsMap();
         for (size_t i = 0; i < map.size(); ++i) {
             AddElementaryStream(map[i].elementary_stream_id, map[i].stream_type);
         }
@@ -622,26 +622,26 @@ Mpeg2PsDemux::Result Mpeg2PsDemux::OnSample(const Sample& sample) {
 }
 
 Mpeg2PsDemux::Result Mpeg2PsDemux::ShouldResync(const uint8_t* current, uint32_t bytesLeft) {
-    return mParser->OwnShouldResync(current, bytesLeft);
+    return parser_->OwnShouldResync(current, bytesLeft);
 }
 
 Sample Mpeg2PsDemux::CreateSample(uint8_t streamId, uint32_t payloadLength) {
     if (boost::shared_ptr<SampleStream> stream = FindSampleStream(StreamReference(streamId))) {
         return stream->MakeSample(payloadLength);
     }
-    return mParser->OwnCreateSample(streamId, payloadLength);
+    return parser_->OwnCreateSample(streamId, payloadLength);
 }
 
 void Mpeg2PsDemux::OnTimestamp(uint32_t kind, uint32_t timestamp, uint32_t scrBase) {
-    mLastTimestamp = timestamp;
+    lastTimestamp_ = timestamp;
     PublishTimestamp(kind, MediaTime(TicksToMicroseconds(timestamp)),
                      MediaTime(TicksToMicroseconds(scrBase)));
 }
 
 void Mpeg2PsDemux::SetTracks(const TrackMap& tracks) {
-    mTracks = tracks;
-    mTracksInstalled = true;
-    mMetadataComplete = true;
+    tracks_ = tracks;
+    tracksInstalled_ = true;
+    metadataComplete_ = true;
     MetadataComplete();
     SeekFilePosition(BytePosition(0), BytePosition(0), false);
 }
@@ -649,7 +649,7 @@ void Mpeg2PsDemux::SetTracks(const TrackMap& tracks) {
 bool Mpeg2PsDemux::HasAudioOnlyTracks() const {
     bool video = false;
     bool audioOnly = false;
-    for (TrackMap::const_iterator it = mTracks.begin(); it != mTracks.end(); ++it) {
+    for (TrackMap::const_iterator it = tracks_.begin(); it != tracks_.end(); ++it) {
         video = video || it->second->HasVideo();
         audioOnly = audioOnly || (it->second->HasAudio() && !it->second->HasVideo());
     }
@@ -658,14 +658,14 @@ bool Mpeg2PsDemux::HasAudioOnlyTracks() const {
 
 template <typename Predicate>
 void Mpeg2PsDemux::RemoveTracks(Predicate matches) {
-    for (TrackMap::iterator it = mTracks.begin(); it != mTracks.end();) {
+    for (TrackMap::iterator it = tracks_.begin(); it != tracks_.end();) {
         if (matches(*it->second)) {
-            it = mTracks.erase(it);
+            it = tracks_.erase(it);
         } else {
             ++it;
         }
     }
-    PublishTracks(mTracks, false);
+    PublishTracks(tracks_, false);
 }
 
 void Mpeg2PsDemux::RemoveAudioOnlyTracks() {
@@ -681,32 +681,32 @@ void Mpeg2PsDemux::RemoveTextStreamTracks() {
 }
 
 MediaTime Mpeg2PsDemux::GetTimeBufferedAhead() {
-    if (!mCurrentTrack) {
+    if (!currentTrack_) {
         return MediaTime(0);
     }
-    const uint64_t parsed = TicksToMicroseconds(mLastTimestamp);
+    const uint64_t parsed = TicksToMicroseconds(lastTimestamp_);
     const BytePosition position = CurrentLoadedFilePosition();
-    const uint64_t reached = mCurrentTrack->GetIndex().InterpolateTime(position).Get();
-    if (mLastTimestamp == 0 || reached <= parsed) {
+    const uint64_t reached = currentTrack_->GetIndex().InterpolateTime(position).Get();
+    if (lastTimestamp_ == 0 || reached <= parsed) {
         return MediaTime(0);
     }
     return MediaTime(reached - parsed);
 }
 
 boost::shared_ptr<MediaTrack> Mpeg2PsDemux::GetSelectedTrack() const {
-    return mParser->GetSelectedTrack();
+    return parser_->GetSelectedTrack();
 }
 
 const std::vector<Mpeg2PsParser::Chapter>& Mpeg2PsDemux::GetChapters() const {
-    return mParser->GetChapters();
+    return parser_->GetChapters();
 }
 
 std::vector<Mpeg2PsParser::Chapter>& Mpeg2PsDemux::MutableChapters() {
-    return mParser->Chapters();
+    return parser_->Chapters();
 }
 
 SV::PilTime Mpeg2PsDemux::Now() const {
-    return mClock ? mClock() : SV::PilTime::Now();
+    return clock_ ? clock_() : SV::PilTime::Now();
 }
 
 }  // namespace SarvelonMediaKit

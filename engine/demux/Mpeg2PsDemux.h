@@ -109,14 +109,14 @@ public:
     // Media time between the last parsed timestamp and how far the source has data.
     MediaTime GetTimeBufferedAhead();
 
-    const TrackMap& GetTracks() const { return mTracks; }
-    boost::shared_ptr<MediaTrack> GetCurrentTrack() const { return mCurrentTrack; }
+    const TrackMap& GetTracks() const { return tracks_; }
+    boost::shared_ptr<MediaTrack> GetCurrentTrack() const { return currentTrack_; }
     boost::shared_ptr<MediaTrack> GetSelectedTrack() const;
     const std::vector<Mpeg2PsParser::Chapter>& GetChapters() const;
-    bool IsMetadataComplete() const { return mMetadataComplete; }
-    bool IsEndOfMedia() const { return mEndOfMedia; }
+    bool IsMetadataComplete() const { return metadataComplete_; }
+    bool IsEndOfMedia() const { return endOfMedia_; }
     // Where the preload takes "now" from; the system clock by default.
-    void SetClock(const TaskManager::Clock& clock) { mClock = clock; }
+    void SetClock(const TaskManager::Clock& clock) { clock_ = clock; }
 
 protected:
     // The parser's callbacks.
@@ -143,23 +143,23 @@ private:
     void RemoveTracks(Predicate matches);
     SV::PilTime Now() const;
 
-    std::unique_ptr<Parser> mParser;
-    std::string mSourceName;  // given to every accepted track as its source
-    TrackMap mTracks;
-    boost::shared_ptr<MediaTrack> mCurrentTrack;
-    bool mEndOfMedia;
-    bool mMetadataComplete;
+    std::unique_ptr<Parser> parser_;
+    std::string sourceName_;  // given to every accepted track as its source
+    TrackMap tracks_;
+    boost::shared_ptr<MediaTrack> currentTrack_;
+    bool endOfMedia_;
+    bool metadataComplete_;
     // The track map came from SetTracks: the stream's own index is not used.
-    bool mTracksInstalled;
+    bool tracksInstalled_;
     // Low 32 bits of the last PES decode (or presentation) time, 90 kHz; 0 before any.
-    uint32_t mLastTimestamp;
+    uint32_t lastTimestamp_;
     // The audio stream of the tracks (the last one with audio), whose decoder set-up the
     // multiplexer asks for.
-    uint8_t mAudioStreamId;
-    boost::shared_ptr<OutOfBandParser> mOutOfBandParser;
-    bool mOutOfBandFailed;  // the current out-of-band transfer failed to parse
-    std::vector<uint8_t> mDecoderConfig;
-    TaskManager::Clock mClock;
+    uint8_t audioStreamId_;
+    boost::shared_ptr<OutOfBandParser> outOfBandParser_;
+    bool outOfBandFailed_;  // the current out-of-band transfer failed to parse
+    std::vector<uint8_t> decoderConfig_;
+    TaskManager::Clock clock_;
 };
 
 }  // namespace SarvelonMediaKit

@@ -20,28 +20,28 @@ const uint32_t kOutOfBandRoom = 0x40;
 
 }  // namespace
 
-FileClient::FileClient(Session* session) : ExternalClient(session), mMediaSize(0) {}
+FileClient::FileClient(Session* session) : ExternalClient(session), mediaSize_(0) {}
 
 FileClient::~FileClient() {
-    mFile.Close();
+    file_.Close();
 }
 
 void FileClient::DoSetName(const std::string& name, bool) {
     // Only a scheme at the very start makes a URL; the rest of the name is the path as given.
-    mPath = name.compare(0, kFileSchemeLength, kFileScheme) == 0 ? name.substr(kFileSchemeLength)
+    path_ = name.compare(0, kFileSchemeLength, kFileScheme) == 0 ? name.substr(kFileSchemeLength)
                                                                  : name;
-    if (!mFile.Open(mPath, SV::File::kReadOnly | SV::File::kBinary)) {
-        mMediaSize = 0;  // a file open before has been closed by the attempt
+    if (!file_.Open(path_, SV::File::kReadOnly | SV::File::kBinary)) {
+        mediaSize_ = 0;  // a file open before has been closed by the attempt
         PublishError(SVStatusFileInput, name);
         return;
     }
-    const int64_t size = mFile.GetSize();
-    mMediaSize = size > 0 ? uint64_t(size) : 0;
+    const int64_t size = file_.GetSize();
+    mediaSize_ = size > 0 ? uint64_t(size) : 0;
     SetDefaultBandwidth(ByteAmount(0xFFFFFFFFu));
 }
 
 std::string FileClient::DoGetName() {
-    return mPath;
+    return path_;
 }
 
 void FileClient::PrePullData(ByteAmount& amount) {
@@ -49,17 +49,17 @@ void FileClient::PrePullData(ByteAmount& amount) {
     if (!consumer) {
         return;
     }
-    if (mFile.IsOpen()) {
+    if (file_.IsOpen()) {
         // Never a buffer larger than what is left (at least one byte, so a read at the end
         // sets the end-of-file indicator) and never larger than one pull's maximum.
         const uint64_t position = GetReadPosition();
-        const uint64_t left = mMediaSize > position ? mMediaSize - position : 0;
+        const uint64_t left = mediaSize_ > position ? mediaSize_ - position : 0;
         const uint32_t size = uint32_t(std::min<uint64_t>(
             {uint64_t(amount.Get()), std::max<uint64_t>(left, 1), uint64_t(kMaxPullBytes)}));
         if (size != 0) {
             MemoryChunk chunk = CreateMemoryChunk(size, 0, 0);
-            const uint64_t read = mFile.Read(chunk.Data(0), size);
-            if (mFile.IsError() || read > size) {
+            const uint64_t read = file_.Read(chunk.Data(0), size);
+            if (file_.IsError() || read > size) {
                 PublishError(SVStatusFileInput, "Could not read bytes");
             } else {
                 if (read < size) {
@@ -72,7 +72,7 @@ void FileClient::PrePullData(ByteAmount& amount) {
     // The end also counts once the read position has reached the size taken at opening: a
     // pull that takes exactly the bytes left does not raise the end-of-file indicator, and a
     // chain that stops pulling when nothing is left would otherwise never see the end.
-    if (mFile.IsOpen() && (mFile.IsEof() || GetReadPosition() >= mMediaSize)) {
+    if (file_.IsOpen() && (file_.IsEof() || GetReadPosition() >= mediaSize_)) {
         DoSend(MemoryChunk(boost::make_shared<MemoryMarkerEndOfStream>()));
     }
 }
@@ -83,10 +83,10 @@ void FileClient::DoPullData(ByteAmount& amount) {
 
 ByteAmount FileClient::DoGetBufferedBytes() {
     const uint64_t position = GetReadPosition();
-    if (position > mMediaSize || mMediaSize - position > 0xFFFFFFFFu) {
+    if (position > mediaSize_ || mediaSize_ - position > 0xFFFFFFFFu) {
         return ByteAmount(0xFFFFFFFFu);
     }
-    return ByteAmount(uint32_t(mMediaSize - position));
+    return ByteAmount(uint32_t(mediaSize_ - position));
 }
 
 std::string FileClient::GetTypeName() const {
@@ -94,19 +94,19 @@ std::string FileClient::GetTypeName() const {
 }
 
 void FileClient::DoSeek(BytePosition start, BytePosition, bool) {
-    if (start.Get() > uint64_t(INT64_MAX) || !mFile.Seek(int64_t(start.Get()), 0)) {
+    if (start.Get() > uint64_t(INT64_MAX) || !file_.Seek(int64_t(start.Get()), 0)) {
         PublishError(SVStatusFileInput, "Bad Seek Range");
     }
 }
 
 bool FileClient::DoOutOfBandRequest(BytePosition start, BytePosition end) {
-    const int64_t resume = mFile.Tell();
-    if (start.Get() <= uint64_t(INT64_MAX) && mFile.Seek(int64_t(start.Get()), 0)) {
+    const int64_t resume = file_.Tell();
+    if (start.Get() <= uint64_t(INT64_MAX) && file_.Seek(int64_t(start.Get()), 0)) {
         uint64_t remaining = end > start ? end - start : 0;
         while (remaining > 0) {
             const uint32_t n = uint32_t(std::min(remaining, kOutOfBandPiece));
             MemoryChunk chunk(n, kOutOfBandRoom, kOutOfBandRoom);
-            if (mFile.Read(chunk.Data(0), n) != n) {
+            if (file_.Read(chunk.Data(0), n) != n) {
                 break;  // a short read ends the request after what was delivered
             }
             OutOfBandData(chunk);
@@ -114,7 +114,7 @@ bool FileClient::DoOutOfBandRequest(BytePosition start, BytePosition end) {
         }
     }
     if (resume >= 0) {
-        mFile.Seek(resume, 0);
+        file_.Seek(resume, 0);
     }
     return true;
 }
@@ -128,11 +128,11 @@ bool FileClient::KnowEndPosition() {
 }
 
 BytePosition FileClient::DoCurrentLoadedFilePosition() {
-    return mMediaSize;
+    return mediaSize_;
 }
 
 BytePosition FileClient::DoEndPosition() {
-    return mMediaSize;
+    return mediaSize_;
 }
 
 BytePosition FileClient::CurrentPosition() {
@@ -140,7 +140,7 @@ BytePosition FileClient::CurrentPosition() {
 }
 
 BytePosition FileClient::GetReadPosition() {
-    const int64_t position = mFile.Tell();
+    const int64_t position = file_.Tell();
     return position > 0 ? BytePosition(uint64_t(position)) : BytePosition(0);
 }
 

@@ -58,9 +58,9 @@ public:
     virtual BytePosition GetReadPosition();
 
 private:
-    std::string mPath;
-    SV::File mFile;
-    BytePosition mMediaSize;
+    std::string path_;
+    SV::File file_;
+    BytePosition mediaSize_;
 };
 
 // Makes a file client for the session; raw, when given, receives the plain pointer. The caller

@@ -69,19 +69,19 @@ void CopyPayload(MemoryChunkList::Cursor& cursor, uint8_t* out, uint32_t n) {
 
 Mpeg2TsMux::Mpeg2TsMux(Session* session)
     : Mux(session),
-      mRemoveFillerData(false),
-      mPsiPending(true),
-      mFirstDts(0),
-      mTimestampOffset(0),
-      mTrickPlay(false),
-      mPatCounter(0),
-      mPmtCounter(0),
-      mVideoCounter(0),
-      mAudioCounter(0),
-      mPmtVersion(0),
-      mMergeCount(0) {
+      removeFillerData_(false),
+      psiPending_(true),
+      firstDts_(0),
+      timestampOffset_(0),
+      trickPlay_(false),
+      patCounter_(0),
+      pmtCounter_(0),
+      videoCounter_(0),
+      audioCounter_(0),
+      pmtVersion_(0),
+      mergeCount_(0) {
     // The ADTS header that a filter may put in front of a raw AAC frame.
-    mSampleHeadroom = 7;
+    sampleHeadroom_ = 7;
 }
 
 Mpeg2TsMux::~Mpeg2TsMux() {}
@@ -97,15 +97,15 @@ bool Mpeg2TsMux::IsPacketised() const {
 bool Mpeg2TsMux::DoTrickPlay(TrickPlayRate rate, MediaTime time) {
     const bool accepted = Mux::DoTrickPlay(rate, time);
     if (accepted) {
-        mTrickPlay = rate != 0;
+        trickPlay_ = rate != 0;
     }
     return accepted;
 }
 
 void Mpeg2TsMux::DoSetPosition(BytePosition position, StackId stackId) {
     Mux::DoSetPosition(position, stackId);
-    if (stackId == mStackId || stackId == StackIdAny) {
-        mPsiPending = true;
+    if (stackId == stackId_ || stackId == StackIdAny) {
+        psiPending_ = true;
     }
 }
 
@@ -133,13 +133,13 @@ void Mpeg2TsMux::OnSampleStreamAdded(const boost::shared_ptr<SampleStream>& stre
             mergeAudio = true;
             break;
         case SampleFormatH264AnnexB:
-            if (mRemoveFillerData) {
+            if (removeFillerData_) {
                 stream->AddFilter(boost::make_shared<H264SampleFilterFillerRemove>(stream));
             }
             break;
         case SampleFormatH264Length:
             // Filler units are found by their length fields, so before the conversion.
-            if (mRemoveFillerData) {
+            if (removeFillerData_) {
                 stream->AddFilter(boost::make_shared<H264SampleFilterFillerRemove>(stream));
             }
             stream->AddFilter(boost::make_shared<LengthToStartCodeH264SampleFilter>(stream));
@@ -147,8 +147,8 @@ void Mpeg2TsMux::OnSampleStreamAdded(const boost::shared_ptr<SampleStream>& stre
         default:
             break;
     }
-    if (mergeAudio && mMergeCount != 0) {
-        stream->AddFilter(boost::make_shared<MergeSampleFilter>(stream, mMergeCount, 0));
+    if (mergeAudio && mergeCount_ != 0) {
+        stream->AddFilter(boost::make_shared<MergeSampleFilter>(stream, mergeCount_, 0));
     }
 }
 
@@ -162,19 +162,19 @@ void Mpeg2TsMux::DoProcessSample(Sample& sample) {
         return;
     }
     const uint64_t decodeTime = sample.GetDecodeTime();
-    uint64_t dts = ToTicks(decodeTime) + mTimestampOffset;
-    uint64_t pts = ToTicks(decodeTime + sample.GetPresentationOffset().Get()) + mTimestampOffset;
-    if (mPsiPending) {
-        mFirstDts = static_cast<uint32_t>(static_cast<uint64_t>(decodeTime * 0.09));
-        if (mFirstDts < kMinimumFirstDts && mTimestampOffset == 0) {
+    uint64_t dts = ToTicks(decodeTime) + timestampOffset_;
+    uint64_t pts = ToTicks(decodeTime + sample.GetPresentationOffset().Get()) + timestampOffset_;
+    if (psiPending_) {
+        firstDts_ = static_cast<uint32_t>(static_cast<uint64_t>(decodeTime * 0.09));
+        if (firstDts_ < kMinimumFirstDts && timestampOffset_ == 0) {
             // Only the first time: once set, the offset is already in the values above, and
             // adding it again would put this sample 0.2 s after the ones that follow.
-            mTimestampOffset = kMinimumFirstDts;
+            timestampOffset_ = kMinimumFirstDts;
             dts += kMinimumFirstDts;
             pts += kMinimumFirstDts;
         }
         BuildPsi();
-        mPsiPending = false;
+        psiPending_ = false;
     }
     // 0.2 s ahead of the decode time; a sample timed before the clock's start (an audio
     // frame ahead of the first picture) gets the start rather than a wrapped value.
@@ -182,26 +182,26 @@ void Mpeg2TsMux::DoProcessSample(Sample& sample) {
 
     if (type == SampleMediaTypeVideo) {
         if (sample.IsKeyFrame()) {
-            WriteSection(mPat, kPatPid, mPatCounter, pcr);
-            WriteSection(mPmt, kPmtPid, mPmtCounter, kNoPcr);
+            WriteSection(pat_, kPatPid, patCounter_, pcr);
+            WriteSection(pmt_, kPmtPid, pmtCounter_, kNoPcr);
         }
-        WritePackets(sample.GetPayload(), kVideoPid, mVideoCounter, pcr, true, kVideoStreamId,
+        WritePackets(sample.GetPayload(), kVideoPid, videoCounter_, pcr, true, kVideoStreamId,
                      pts, dts);
     } else {
         const uint32_t format = sample.GetFormat();
         const uint8_t streamId =
             (format == SampleFormatEac3 || format == SampleFormatPesPrivate) ? kPrivateStream1
                                                                              : kAudioStreamId;
-        WritePackets(sample.GetPayload(), kAudioPid, mAudioCounter, kNoPcr, true, streamId, pts,
+        WritePackets(sample.GetPayload(), kAudioPid, audioCounter_, kNoPcr, true, streamId, pts,
                      dts);
     }
 }
 
 void Mpeg2TsMux::BuildPsi() {
     const uint32_t videoFormat = GetStreamFormat(SampleMediaTypeVideo);
-    const uint32_t audioFormat = mTrickPlay ? 0 : GetStreamFormat(SampleMediaTypeAudio);
+    const uint32_t audioFormat = trickPlay_ ? 0 : GetStreamFormat(SampleMediaTypeAudio);
 
-    if (mPat.empty()) {
+    if (pat_.empty()) {
         const uint8_t pat[] = {
             0x00,        // pointer_field
             0x00,        // table_id: program_association_section
@@ -212,8 +212,8 @@ void Mpeg2TsMux::BuildPsi() {
             0x00, 0x01,  // program_number 1
             0xE0, 0x20,  // reserved, program_map_PID 0x0020
         };
-        mPat.assign(pat, pat + sizeof pat);
-        AppendCrc(mPat);
+        pat_.assign(pat, pat + sizeof pat);
+        AppendCrc(pat_);
     }
 
     // An MPEG-4 initial object descriptor carrying the AAC AudioSpecificConfig, for players
@@ -253,8 +253,8 @@ void Mpeg2TsMux::BuildPsi() {
     pmt.push_back(0xB0);  // section_length goes here once known
     pmt.push_back(0x00);
     AppendBigEndian16(pmt, 0x0001);  // program_number 1
-    pmt.push_back(static_cast<uint8_t>(0xC1 | ((mPmtVersion & 0x1F) << 1)));
-    ++mPmtVersion;
+    pmt.push_back(static_cast<uint8_t>(0xC1 | ((pmtVersion_ & 0x1F) << 1)));
+    ++pmtVersion_;
     pmt.push_back(0x00);  // section_number
     pmt.push_back(0x00);  // last_section_number
     AppendBigEndian16(pmt, 0xE000 | kVideoPid);  // PCR_PID
@@ -281,7 +281,7 @@ void Mpeg2TsMux::BuildPsi() {
     // CRC still to come make up for pointer_field, table_id and the length field itself.
     SV::WriteBigEndian16(static_cast<uint16_t>(0xB000 | pmt.size()), &pmt[2]);
     AppendCrc(pmt);
-    mPmt.swap(pmt);
+    pmt_.swap(pmt);
 }
 
 void Mpeg2TsMux::WriteSection(const std::vector<uint8_t>& section, uint16_t pid,

@@ -48,13 +48,13 @@ public:
     virtual bool IsPacketised() const;
 
     // Put a filler-removing filter into video chains.
-    void SetRemoveFillerData(bool remove) { mRemoveFillerData = remove; }
+    void SetRemoveFillerData(bool remove) { removeFillerData_ = remove; }
     // Audio samples joined into one PES (0: none).
-    void SetMergeCount(uint32_t count) { mMergeCount = count; }
+    void SetMergeCount(uint32_t count) { mergeCount_ = count; }
 
-    const std::vector<uint8_t>& GetPat() const { return mPat; }
-    const std::vector<uint8_t>& GetPmt() const { return mPmt; }
-    uint32_t GetTimestampOffset() const { return mTimestampOffset; }
+    const std::vector<uint8_t>& GetPat() const { return pat_; }
+    const std::vector<uint8_t>& GetPmt() const { return pmt_; }
+    uint32_t GetTimestampOffset() const { return timestampOffset_; }
 
     // 90 kHz time of a microsecond time, rounded to the nearest tick.
     static uint64_t ToTicks(MediaTime microseconds);
@@ -70,19 +70,19 @@ protected:
     void WriteSection(const std::vector<uint8_t>& section, uint16_t pid, uint8_t& counter,
                       uint64_t pcr);
 
-    bool mRemoveFillerData;
-    bool mPsiPending;
-    uint32_t mFirstDts;
-    uint32_t mTimestampOffset;
-    bool mTrickPlay;
-    std::vector<uint8_t> mPat;
-    std::vector<uint8_t> mPmt;
-    uint8_t mPatCounter;
-    uint8_t mPmtCounter;
-    uint8_t mVideoCounter;
-    uint8_t mAudioCounter;
-    uint8_t mPmtVersion;
-    uint32_t mMergeCount;
+    bool removeFillerData_;
+    bool psiPending_;
+    uint32_t firstDts_;
+    uint32_t timestampOffset_;
+    bool trickPlay_;
+    std::vector<uint8_t> pat_;
+    std::vector<uint8_t> pmt_;
+    uint8_t patCounter_;
+    uint8_t pmtCounter_;
+    uint8_t videoCounter_;
+    uint8_t audioCounter_;
+    uint8_t pmtVersion_;
+    uint32_t mergeCount_;
 };
 
 }  // namespace SarvelonMediaKit

@@ -21,11 +21,11 @@ uint32_t SaturatingAdd(uint32_t a, uint32_t b) {
 
 Mux::Mux(Session* session)
     : Component(session),
-      mSampleHeadroom(0),
-      mSampleTailroom(0),
-      mStarted(false),
-      mEndOfStream(false),
-      mBytesSent(0) {}
+      sampleHeadroom_(0),
+      sampleTailroom_(0),
+      started_(false),
+      endOfStream_(false),
+      bytesSent_(0) {}
 
 Mux::~Mux() {}
 
@@ -37,18 +37,18 @@ void Mux::DoPullData(ByteAmount& amount) {
     if (amount == 0) {
         return;
     }
-    mBytesSent = 0;
+    bytesSent_ = 0;
     bool goOn = true;
-    if (mStreams.empty()) {
+    if (streams_.empty()) {
         // No demultiplexer has announced a stream yet: let it parse further.
-        if (boost::shared_ptr<Component> source = mSource) {
+        if (boost::shared_ptr<Component> source = source_) {
             source->PullData(source->BytesReady());
         }
     }
-    while (mBytesSent < amount && goOn) {
+    while (bytesSent_ < amount && goOn) {
         // Fill: every connected stream needs a sample to compare, unless the input has ended.
-        for (std::list<boost::shared_ptr<SampleStream>>::iterator it = mStreams.begin();
-             goOn && it != mStreams.end(); ++it) {
+        for (std::list<boost::shared_ptr<SampleStream>>::iterator it = streams_.begin();
+             goOn && it != streams_.end(); ++it) {
             SampleStream& stream = **it;
             if (!stream.IsConnected()) {
                 continue;
@@ -56,7 +56,7 @@ void Mux::DoPullData(ByteAmount& amount) {
             while (stream.IsEmpty()) {
                 SampleSource* owner = dynamic_cast<SampleSource*>(stream.GetOwner());
                 if (owner == nullptr || !owner->PullSamples()) {
-                    goOn = mEndOfStream;
+                    goOn = endOfStream_;
                     break;
                 }
             }
@@ -66,8 +66,8 @@ void Mux::DoPullData(ByteAmount& amount) {
         }
         // Choose the earliest decode time; on a tie the stream nearer the front (video).
         boost::shared_ptr<SampleStream> chosen;
-        for (std::list<boost::shared_ptr<SampleStream>>::iterator it = mStreams.begin();
-             it != mStreams.end(); ++it) {
+        for (std::list<boost::shared_ptr<SampleStream>>::iterator it = streams_.begin();
+             it != streams_.end(); ++it) {
             const boost::shared_ptr<SampleStream>& stream = *it;
             if (!stream->IsConnected() || stream->IsEmpty()) {
                 continue;
@@ -83,9 +83,9 @@ void Mux::DoPullData(ByteAmount& amount) {
         // A copy: the subclass may send, and a marker passed on may reach code that changes
         // the queues (a flush) before the sample is popped.
         Sample sample = chosen->Front();
-        if (!mStarted) {
+        if (!started_) {
             OnFirstDecodeTime(sample.GetDecodeTime());
-            mStarted = true;
+            started_ = true;
         }
         chosen->PopFront();
         ProcessSample(sample);
@@ -95,17 +95,17 @@ void Mux::DoPullData(ByteAmount& amount) {
 void Mux::DoSend(const MemoryChunk& chunk) {
     Component::DoSend(chunk);
     const uint32_t size = chunk.Size();
-    mBytesSent = SaturatingAdd(mBytesSent, size);
-    if (mSession) {
-        if (boost::shared_ptr<Pump> pump = mSession->GetPump()) {
+    bytesSent_ = SaturatingAdd(bytesSent_, size);
+    if (session_) {
+        if (boost::shared_ptr<Pump> pump = session_->GetPump()) {
             pump->NoteMuxOutput(size != 0);
         }
     }
 }
 
 void Mux::DoTick() {
-    for (size_t i = 0; i < mSideBranches.size(); ++i) {
-        if (boost::shared_ptr<Component> front = mSideBranches[i].Front()) {
+    for (size_t i = 0; i < sideBranches_.size(); ++i) {
+        if (boost::shared_ptr<Component> front = sideBranches_[i].Front()) {
             front->Tick();
         }
     }
@@ -113,13 +113,13 @@ void Mux::DoTick() {
 
 ByteAmount Mux::DoGetBufferedBytes() {
     uint32_t sum = Component::DoGetBufferedBytes();
-    for (size_t i = 0; i < mSideBranches.size(); ++i) {
-        if (boost::shared_ptr<Component> front = mSideBranches[i].Front()) {
+    for (size_t i = 0; i < sideBranches_.size(); ++i) {
+        if (boost::shared_ptr<Component> front = sideBranches_[i].Front()) {
             sum = SaturatingAdd(sum, front->GetBufferedBytes());
         }
     }
-    for (std::list<boost::shared_ptr<SampleStream>>::const_iterator it = mStreams.begin();
-         it != mStreams.end(); ++it) {
+    for (std::list<boost::shared_ptr<SampleStream>>::const_iterator it = streams_.begin();
+         it != streams_.end(); ++it) {
         if ((*it)->IsConnected()) {
             sum = SaturatingAdd(sum, (*it)->GetBytesHeld());
         }
@@ -128,16 +128,16 @@ ByteAmount Mux::DoGetBufferedBytes() {
 }
 
 void Mux::DoPeriodicCheck() {
-    for (size_t i = 0; i < mSideBranches.size(); ++i) {
-        if (boost::shared_ptr<Component> front = mSideBranches[i].Front()) {
+    for (size_t i = 0; i < sideBranches_.size(); ++i) {
+        if (boost::shared_ptr<Component> front = sideBranches_[i].Front()) {
             front->PeriodicCheck();
         }
     }
 }
 
 void Mux::DoStop() {
-    for (size_t i = 0; i < mSideBranches.size(); ++i) {
-        if (boost::shared_ptr<Component> front = mSideBranches[i].Front()) {
+    for (size_t i = 0; i < sideBranches_.size(); ++i) {
+        if (boost::shared_ptr<Component> front = sideBranches_[i].Front()) {
             front->Stop();
         }
     }
@@ -151,17 +151,17 @@ void Mux::AdoptDemux(const boost::shared_ptr<Component>& component) {
     if (demux == nullptr) {
         return;
     }
-    mDemuxes.push_back(demux);
-    demux->SetFirstContext(mSampleHeadroom);
-    demux->SetSecondContext(mSampleTailroom);
+    demuxes_.push_back(demux);
+    demux->SetFirstContext(sampleHeadroom_);
+    demux->SetSecondContext(sampleTailroom_);
 }
 
 void Mux::DoLinked(bool firstTime) {
     Component::DoLinked(firstTime);
-    mDemuxes.clear();
-    AdoptDemux(mSource);
-    for (size_t i = 0; i < mSideBranches.size(); ++i) {
-        ComponentStack& branch = mSideBranches[i];
+    demuxes_.clear();
+    AdoptDemux(source_);
+    for (size_t i = 0; i < sideBranches_.size(); ++i) {
+        ComponentStack& branch = sideBranches_[i];
         boost::shared_ptr<Component> front = branch.Front();
         if (!front) {
             continue;
@@ -174,8 +174,8 @@ void Mux::DoLinked(bool firstTime) {
 
 void Mux::DoSeek(BytePosition start, BytePosition second, bool flag) {
     Component::DoSeek(start, second, flag);
-    for (size_t i = 0; i < mSideBranches.size(); ++i) {
-        if (boost::shared_ptr<Component> front = mSideBranches[i].Front()) {
+    for (size_t i = 0; i < sideBranches_.size(); ++i) {
+        if (boost::shared_ptr<Component> front = sideBranches_[i].Front()) {
             front->SeekFilePosition(start, second, flag);
         }
     }
@@ -183,8 +183,8 @@ void Mux::DoSeek(BytePosition start, BytePosition second, bool flag) {
 
 void Mux::DoSeek(MediaTime time) {
     Component::DoSeek(time);
-    for (size_t i = 0; i < mSideBranches.size(); ++i) {
-        if (boost::shared_ptr<Component> front = mSideBranches[i].Front()) {
+    for (size_t i = 0; i < sideBranches_.size(); ++i) {
+        if (boost::shared_ptr<Component> front = sideBranches_[i].Front()) {
             front->Seek(time);
         }
     }
@@ -192,8 +192,8 @@ void Mux::DoSeek(MediaTime time) {
 
 bool Mux::DoTrickPlay(TrickPlayRate rate, MediaTime time) {
     bool accepted = Component::DoTrickPlay(rate, time);
-    for (size_t i = 0; i < mSideBranches.size(); ++i) {
-        if (boost::shared_ptr<Component> front = mSideBranches[i].Front()) {
+    for (size_t i = 0; i < sideBranches_.size(); ++i) {
+        if (boost::shared_ptr<Component> front = sideBranches_[i].Front()) {
             if (front->TrickPlay(rate, time)) {
                 accepted = true;
             }
@@ -201,8 +201,8 @@ bool Mux::DoTrickPlay(TrickPlayRate rate, MediaTime time) {
     }
     if (accepted) {
         // Audio pauses while pictures are played at another speed.
-        for (std::list<boost::shared_ptr<SampleStream>>::iterator it = mStreams.begin();
-             it != mStreams.end(); ++it) {
+        for (std::list<boost::shared_ptr<SampleStream>>::iterator it = streams_.begin();
+             it != streams_.end(); ++it) {
             if ((*it)->GetType() == SampleMediaTypeAudio) {
                 (*it)->SetConnected(rate == 0);
             }
@@ -213,8 +213,8 @@ bool Mux::DoTrickPlay(TrickPlayRate rate, MediaTime time) {
 
 void Mux::DoSelectTrack(TrackId track) {
     Component::DoSelectTrack(track);
-    for (size_t i = 0; i < mSideBranches.size(); ++i) {
-        if (boost::shared_ptr<Component> front = mSideBranches[i].Front()) {
+    for (size_t i = 0; i < sideBranches_.size(); ++i) {
+        if (boost::shared_ptr<Component> front = sideBranches_[i].Front()) {
             front->SelectTrack(track);
         }
     }
@@ -222,17 +222,17 @@ void Mux::DoSelectTrack(TrackId track) {
 
 void Mux::DoSetPosition(BytePosition position, StackId stackId) {
     Component::DoSetPosition(position, stackId);
-    for (size_t i = 0; i < mSideBranches.size(); ++i) {
-        if (boost::shared_ptr<Component> front = mSideBranches[i].Front()) {
+    for (size_t i = 0; i < sideBranches_.size(); ++i) {
+        if (boost::shared_ptr<Component> front = sideBranches_[i].Front()) {
             front->SetPosition(position, stackId);
         }
     }
-    if (stackId == mStackId || stackId == StackIdAny) {
-        for (std::list<boost::shared_ptr<SampleStream>>::iterator it = mStreams.begin();
-             it != mStreams.end(); ++it) {
+    if (stackId == stackId_ || stackId == StackIdAny) {
+        for (std::list<boost::shared_ptr<SampleStream>>::iterator it = streams_.begin();
+             it != streams_.end(); ++it) {
             (*it)->Flush();
         }
-        mEndOfStream = false;
+        endOfStream_ = false;
     }
 }
 
@@ -253,8 +253,8 @@ BytePosition Mux::DoEndPosition() {
 }
 
 void Mux::DoGetStatistics(SV::SVDictionary& statistics) {
-    for (size_t i = 0; i < mSideBranches.size(); ++i) {
-        if (boost::shared_ptr<Component> front = mSideBranches[i].Front()) {
+    for (size_t i = 0; i < sideBranches_.size(); ++i) {
+        if (boost::shared_ptr<Component> front = sideBranches_[i].Front()) {
             front->GetStatistics(statistics);
         }
     }
@@ -267,8 +267,8 @@ bool Mux::IsMux() const {
 std::string Mux::DoDump() {
     // Component::Dump puts this behind the multiplexer's own line and the main chain after it.
     std::string text;
-    for (size_t i = 0; i < mSideBranches.size(); ++i) {
-        if (boost::shared_ptr<Component> front = mSideBranches[i].Front()) {
+    for (size_t i = 0; i < sideBranches_.size(); ++i) {
+        if (boost::shared_ptr<Component> front = sideBranches_[i].Front()) {
             text += "\r\nMUX SIDE BRANCH: " + front->Dump();
         }
     }
@@ -277,8 +277,8 @@ std::string Mux::DoDump() {
 }
 
 bool Mux::GetStreamInfo(uint32_t kind, const uint8_t** data, uint32_t* size) {
-    for (std::list<boost::shared_ptr<SampleStream>>::iterator it = mStreams.begin();
-         it != mStreams.end(); ++it) {
+    for (std::list<boost::shared_ptr<SampleStream>>::iterator it = streams_.begin();
+         it != streams_.end(); ++it) {
         if ((*it)->IsConnected() && (*it)->GetStreamInfo(kind, data, size)) {
             return true;
         }
@@ -287,8 +287,8 @@ bool Mux::GetStreamInfo(uint32_t kind, const uint8_t** data, uint32_t* size) {
 }
 
 bool Mux::GetStreamValue(uint32_t kind, uint64_t* value) {
-    for (std::list<boost::shared_ptr<SampleStream>>::iterator it = mStreams.begin();
-         it != mStreams.end(); ++it) {
+    for (std::list<boost::shared_ptr<SampleStream>>::iterator it = streams_.begin();
+         it != streams_.end(); ++it) {
         if ((*it)->IsConnected() && (*it)->GetStreamValue(kind, value)) {
             return true;
         }
@@ -315,7 +315,7 @@ void Mux::DoProcessMemoryMarker(Sample& sample) {
 void Mux::OnFirstDecodeTime(MediaTime) {}
 
 void Mux::AddSideBranch(const ComponentStack& branch) {
-    mSideBranches.push_back(branch);
+    sideBranches_.push_back(branch);
 }
 
 void Mux::AddSampleStream(const boost::shared_ptr<SampleStream>& stream) {
@@ -324,9 +324,9 @@ void Mux::AddSampleStream(const boost::shared_ptr<SampleStream>& stream) {
     }
     stream->SetConnected(true);
     if (stream->GetType() == SampleMediaTypeVideo) {
-        mStreams.push_front(stream);
+        streams_.push_front(stream);
     } else {
-        mStreams.push_back(stream);
+        streams_.push_back(stream);
     }
     OnSampleStreamAdded(stream);
 }
@@ -335,10 +335,10 @@ void Mux::RemoveSampleStream(const boost::shared_ptr<SampleStream>& stream) {
     if (stream) {
         stream->SetConnected(false);
     }
-    for (std::list<boost::shared_ptr<SampleStream>>::iterator it = mStreams.begin();
-         it != mStreams.end(); ++it) {
+    for (std::list<boost::shared_ptr<SampleStream>>::iterator it = streams_.begin();
+         it != streams_.end(); ++it) {
         if (*it == stream) {
-            mStreams.erase(it);
+            streams_.erase(it);
             break;
         }
     }
@@ -346,8 +346,8 @@ void Mux::RemoveSampleStream(const boost::shared_ptr<SampleStream>& stream) {
 }
 
 uint32_t Mux::GetStreamFormat(uint32_t mediaType) const {
-    for (std::list<boost::shared_ptr<SampleStream>>::const_iterator it = mStreams.begin();
-         it != mStreams.end(); ++it) {
+    for (std::list<boost::shared_ptr<SampleStream>>::const_iterator it = streams_.begin();
+         it != streams_.end(); ++it) {
         if ((*it)->IsConnected() && (*it)->GetType() == mediaType) {
             return (*it)->GetCurrentFormat();
         }

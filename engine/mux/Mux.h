@@ -85,17 +85,17 @@ public:
     // Called by a demultiplexer for each stream it creates or removes.
     void AddSampleStream(const boost::shared_ptr<SampleStream>& stream) override;
     void RemoveSampleStream(const boost::shared_ptr<SampleStream>& stream) override;
-    void SetEndOfStream(bool endOfStream) override { mEndOfStream = endOfStream; }
+    void SetEndOfStream(bool endOfStream) override { endOfStream_ = endOfStream; }
     // The current format of the first connected stream of the media type; 0 when none.
     uint32_t GetStreamFormat(uint32_t mediaType) const;
 
-    uint32_t GetSampleHeadroom() const { return mSampleHeadroom; }
-    uint32_t GetSampleTailroom() const { return mSampleTailroom; }
-    const std::vector<SampleSource*>& GetDemuxes() const { return mDemuxes; }
+    uint32_t GetSampleHeadroom() const { return sampleHeadroom_; }
+    uint32_t GetSampleTailroom() const { return sampleTailroom_; }
+    const std::vector<SampleSource*>& GetDemuxes() const { return demuxes_; }
     const std::list<boost::shared_ptr<SampleStream>>& GetSampleStreams() const {
-        return mStreams;
+        return streams_;
     }
-    bool IsEndOfStream() const { return mEndOfStream; }
+    bool IsEndOfStream() const { return endOfStream_; }
 
 protected:
     // Marker or data sample to the matching hook.
@@ -103,16 +103,16 @@ protected:
     void AdoptDemux(const boost::shared_ptr<Component>& component);
 
     // The demultiplexers of the main stack and of the side branches (not owned).
-    std::vector<SampleSource*> mDemuxes;
-    std::vector<ComponentStack> mSideBranches;
+    std::vector<SampleSource*> demuxes_;
+    std::vector<ComponentStack> sideBranches_;
     // Room every new sample payload chunk keeps in front of and behind its bytes, handed to
     // the demultiplexers and through them to their streams and filters.
-    uint32_t mSampleHeadroom;
-    uint32_t mSampleTailroom;
-    std::list<boost::shared_ptr<SampleStream>> mStreams;  // video streams first
-    bool mStarted;
-    bool mEndOfStream;
-    ByteAmount mBytesSent;  // during the current pull
+    uint32_t sampleHeadroom_;
+    uint32_t sampleTailroom_;
+    std::list<boost::shared_ptr<SampleStream>> streams_;  // video streams first
+    bool started_;
+    bool endOfStream_;
+    ByteAmount bytesSent_;  // during the current pull
 };
 
 }  // namespace SarvelonMediaKit

@@ -18,15 +18,15 @@ const uint32_t kBufferFullness = 0x7FF;
 AdtsAddSampleFilter::AdtsAddSampleFilter(const boost::shared_ptr<SampleStream>& stream,
                                          uint32_t inputFormat, uint32_t outputFormat)
     : SampleFilter(stream, inputFormat, outputFormat),
-      mHaveConfig(false),
-      mProfile(0),
-      mChannelConfiguration(0),
-      mSamplingFrequencyIndex(0) {}
+      haveConfig_(false),
+      profile_(0),
+      channelConfiguration_(0),
+      samplingFrequencyIndex_(0) {}
 
 AdtsAddSampleFilter::~AdtsAddSampleFilter() {}
 
 bool AdtsAddSampleFilter::ReadConfig() {
-    if (mHaveConfig) {
+    if (haveConfig_) {
         return true;
     }
     const boost::shared_ptr<SampleStream> stream = GetStream();
@@ -46,10 +46,10 @@ bool AdtsAddSampleFilter::ReadConfig() {
                    objectType, index);
         return false;
     }
-    mProfile = static_cast<uint8_t>(objectType - 1);
-    mChannelConfiguration = static_cast<uint8_t>((config[1] >> 3) & 0x0F);
-    mSamplingFrequencyIndex = static_cast<uint8_t>(index);
-    mHaveConfig = true;
+    profile_ = static_cast<uint8_t>(objectType - 1);
+    channelConfiguration_ = static_cast<uint8_t>((config[1] >> 3) & 0x0F);
+    samplingFrequencyIndex_ = static_cast<uint8_t>(index);
+    haveConfig_ = true;
     return true;
 }
 
@@ -76,11 +76,11 @@ void AdtsAddSampleFilter::DoReceiveSample(Sample& sample) {
     header[1] = 0xF1;
     // profile (2 bits), sampling_frequency_index (4 bits), then the 4-bit channel
     // configuration across private_bit and the high bit of channel_configuration
-    header[2] = static_cast<uint8_t>((mProfile << 6) | (mSamplingFrequencyIndex << 2) |
-                                     ((mChannelConfiguration >> 2) & 0x03));
+    header[2] = static_cast<uint8_t>((profile_ << 6) | (samplingFrequencyIndex_ << 2) |
+                                     ((channelConfiguration_ >> 2) & 0x03));
     // channel_configuration low 2 bits, original_copy 1, home 1, copyright_identification_bit
     // 0, copyright_identification_start 0, aac_frame_length bits 12-11
-    header[3] = static_cast<uint8_t>(((mChannelConfiguration & 0x03) << 6) | 0x20 | 0x10 |
+    header[3] = static_cast<uint8_t>(((channelConfiguration_ & 0x03) << 6) | 0x20 | 0x10 |
                                      ((frameLength >> 11) & 0x03));
     // aac_frame_length bits 10-3
     header[4] = static_cast<uint8_t>(frameLength >> 3);

@@ -1,5 +1,5 @@
-#ifndef ENGINE_MUX_ADTSADDSAMPLEFILTER_H
-#define ENGINE_MUX_ADTSADDSAMPLEFILTER_H
+#ifndef ENGINE_SAMPLES_ADTSADDSAMPLEFILTER_H
+#define ENGINE_SAMPLES_ADTSADDSAMPLEFILTER_H
 
 #include <boost/shared_ptr.hpp>
 
@@ -26,10 +26,10 @@ private:
     // put in a 7-byte header.
     bool ReadConfig();
 
-    bool mHaveConfig;
-    uint8_t mProfile;
-    uint8_t mChannelConfiguration;
-    uint8_t mSamplingFrequencyIndex;
+    bool haveConfig_;
+    uint8_t profile_;
+    uint8_t channelConfiguration_;
+    uint8_t samplingFrequencyIndex_;
 };
 
 }  // namespace SarvelonMediaKit

@@ -20,11 +20,11 @@ uint32_t AdtsParserSampleFilter::ParseHeader(const uint8_t* header) {
     const uint32_t profile = header[2] >> 6;
     const uint32_t index = (header[2] >> 2) & 0x0F;
     const uint32_t channels = ((header[2] & 1) << 2) | (header[3] >> 6);
-    mAudioSpecificConfig.resize(2);
+    audioSpecificConfig_.resize(2);
     // audioObjectType (profile + 1, 5 bits), samplingFrequencyIndex (4 bits),
     // channelConfiguration (4 bits), frameLengthFlag, dependsOnCoreCoder, extensionFlag (0).
-    mAudioSpecificConfig[0] = static_cast<uint8_t>(((profile + 1) << 3) | (index >> 1));
-    mAudioSpecificConfig[1] = static_cast<uint8_t>(((index & 1) << 7) | (channels << 3));
+    audioSpecificConfig_[0] = static_cast<uint8_t>(((profile + 1) << 3) | (index >> 1));
+    audioSpecificConfig_[1] = static_cast<uint8_t>(((index & 1) << 7) | (channels << 3));
     return index;
 }
 
@@ -50,12 +50,12 @@ void AdtsParserSampleFilter::DoReceiveSample(Sample& sample) {
 }
 
 bool AdtsParserSampleFilter::GetStreamInfo(uint32_t kind, const uint8_t** data, uint32_t* size) {
-    if (kind != StreamInfoKindAudioSpecificConfig || mAudioSpecificConfig.empty() || !data ||
+    if (kind != StreamInfoKindAudioSpecificConfig || audioSpecificConfig_.empty() || !data ||
         !size) {
         return false;
     }
-    *data = mAudioSpecificConfig.data();
-    *size = static_cast<uint32_t>(mAudioSpecificConfig.size());
+    *data = audioSpecificConfig_.data();
+    *size = static_cast<uint32_t>(audioSpecificConfig_.size());
     return true;
 }
 

@@ -1,5 +1,5 @@
-#ifndef ENGINE_MUX_ADTSPARSERSAMPLEFILTER_H
-#define ENGINE_MUX_ADTSPARSERSAMPLEFILTER_H
+#ifndef ENGINE_SAMPLES_ADTSPARSERSAMPLEFILTER_H
+#define ENGINE_SAMPLES_ADTSPARSERSAMPLEFILTER_H
 
 #include <boost/shared_ptr.hpp>
 
@@ -43,7 +43,7 @@ protected:
     uint32_t ParseHeader(const uint8_t* header);
 
 private:
-    std::vector<uint8_t> mAudioSpecificConfig;
+    std::vector<uint8_t> audioSpecificConfig_;
 };
 
 }  // namespace SarvelonMediaKit

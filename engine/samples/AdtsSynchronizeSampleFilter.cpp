@@ -27,30 +27,30 @@ MemoryChunk CopyToChunk(const uint8_t* data, uint32_t size) {
 AdtsSynchronizeSampleFilter::AdtsSynchronizeSampleFilter(
     const boost::shared_ptr<SampleStream>& stream, uint32_t inputFormat, uint32_t outputFormat)
     : AdtsParserSampleFilter(stream, inputFormat, outputFormat),
-      mSynchronised(false),
-      mNextTime(0),
-      mFrameDuration(0),
-      mSampleTimeUsed(false) {}
+      synchronised_(false),
+      nextTime_(0),
+      frameDuration_(0),
+      sampleTimeUsed_(false) {}
 
 AdtsSynchronizeSampleFilter::~AdtsSynchronizeSampleFilter() {}
 
 void AdtsSynchronizeSampleFilter::DoReceiveSample(Sample& sample) {
     // A copy of the handles: the frames passed on must not change the list being walked.
     const std::list<MemoryChunk> chunks = sample.GetPayload().GetChunks();
-    mSampleTimeUsed = false;
+    sampleTimeUsed_ = false;
     for (const MemoryChunk& chunk : chunks) {
         ProcessChunk(sample, chunk);
     }
 }
 
 void AdtsSynchronizeSampleFilter::Reset() {
-    mCarry = MemoryChunk();
-    mSynchronised = false;
-    mNextTime = 0;
+    carry_ = MemoryChunk();
+    synchronised_ = false;
+    nextTime_ = 0;
 }
 
 void AdtsSynchronizeSampleFilter::ProcessChunk(const Sample& sample, MemoryChunk chunk) {
-    bool useSampleTimes = !mSampleTimeUsed;
+    bool useSampleTimes = !sampleTimeUsed_;
     bool joined = false;
     // The bytes are read through data and size; the chunk's own range is left alone, since
     // other copies of the sample share it.
@@ -59,8 +59,8 @@ void AdtsSynchronizeSampleFilter::ProcessChunk(const Sample& sample, MemoryChunk
     uint32_t position = 0;
     MemoryChunk combined;
 
-    if (!mSynchronised) {
-        mCarry = MemoryChunk();
+    if (!synchronised_) {
+        carry_ = MemoryChunk();
         bool found = false;
         for (uint32_t i = 0; i + 6 < size; ++i) {
             if (!IsSyncword(data + i)) {
@@ -86,40 +86,40 @@ void AdtsSynchronizeSampleFilter::ProcessChunk(const Sample& sample, MemoryChunk
             DebugPrint("AdtsSynchronizeSampleFilter: no frame start in %u bytes", size);
             return;
         }
-        mSynchronised = true;
+        synchronised_ = true;
         const uint32_t rate = SamplingRate(ParseHeader(data + position));
-        mFrameDuration = rate != 0 ? 1024000000ULL / rate : kDefaultFrameDuration;
-    } else if (mCarry.Size() > 0) {
+        frameDuration_ = rate != 0 ? 1024000000ULL / rate : kDefaultFrameDuration;
+    } else if (carry_.Size() > 0) {
         // The frame begun in the previous chunk goes on here.
-        const uint32_t carried = mCarry.Size();
+        const uint32_t carried = carry_.Size();
         combined = MemoryChunk(carried + size, 0, 0);
-        std::memcpy(combined.Data(0), mCarry.Data(0), carried);
+        std::memcpy(combined.Data(0), carry_.Data(0), carried);
         if (size > 0) {
             std::memcpy(combined.Data(carried), data, size);
         }
-        mCarry = MemoryChunk();
+        carry_ = MemoryChunk();
         data = combined.Data(0);
         size = combined.Size();
         joined = true;
         useSampleTimes = false;
     }
 
-    while (mSynchronised && size - position >= kHeaderSize) {
+    while (synchronised_ && size - position >= kHeaderSize) {
         const uint8_t* frame = data + position;
         if (!IsSyncword(frame)) {
             DebugPrint("AdtsSynchronizeSampleFilter: sync lost");
-            mSynchronised = false;
+            synchronised_ = false;
             return;
         }
         const uint32_t length = FrameLength(frame);
         if (length < kHeaderSize) {
             // A length that does not cover its own header would never advance: lost sync.
             DebugPrint("AdtsSynchronizeSampleFilter: frame length %u", length);
-            mSynchronised = false;
+            synchronised_ = false;
             return;
         }
         if (length > size - position) {
-            mCarry = CopyToChunk(frame, size - position);
+            carry_ = CopyToChunk(frame, size - position);
             return;
         }
         Sample out = MakeSample(0);
@@ -131,20 +131,20 @@ void AdtsSynchronizeSampleFilter::ProcessChunk(const Sample& sample, MemoryChunk
         if (useSampleTimes) {
             out.SetDecodeTime(sample.GetDecodeTime());
             out.SetPresentationOffset(sample.GetPresentationOffset());
-            mNextTime = sample.GetDecodeTime();
+            nextTime_ = sample.GetDecodeTime();
             useSampleTimes = false;
-            mSampleTimeUsed = true;
+            sampleTimeUsed_ = true;
         } else {
-            out.SetDecodeTime(mNextTime);
+            out.SetDecodeTime(nextTime_);
             out.SetPresentationOffset(0);
         }
         if (joined) {
             // The frame completed from carried bytes took the extrapolated time; the first
             // frame that starts in this chunk takes the sample's own.
             joined = false;
-            useSampleTimes = !mSampleTimeUsed;
+            useSampleTimes = !sampleTimeUsed_;
         }
-        mNextTime += mFrameDuration;
+        nextTime_ += frameDuration_;
         out.SetDataAlignment(sample.IsKeyFrame());
         out.SetScramblingControl(sample.GetScramblingControl());
         if (GetOutputFormat() != SampleFormatNone) {
@@ -152,7 +152,7 @@ void AdtsSynchronizeSampleFilter::ProcessChunk(const Sample& sample, MemoryChunk
         }
         SendSampleDownstream(out);
     }
-    mCarry = CopyToChunk(data + position, size - position);
+    carry_ = CopyToChunk(data + position, size - position);
 }
 
 }  // namespace SarvelonMediaKit

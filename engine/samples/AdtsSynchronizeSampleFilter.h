@@ -1,5 +1,5 @@
-#ifndef ENGINE_MUX_ADTSSYNCHRONIZESAMPLEFILTER_H
-#define ENGINE_MUX_ADTSSYNCHRONIZESAMPLEFILTER_H
+#ifndef ENGINE_SAMPLES_ADTSSYNCHRONIZESAMPLEFILTER_H
+#define ENGINE_SAMPLES_ADTSSYNCHRONIZESAMPLEFILTER_H
 
 #include <boost/shared_ptr.hpp>
 
@@ -33,13 +33,13 @@ public:
     virtual void ProcessChunk(const Sample& sample, MemoryChunk chunk);
 
 private:
-    MemoryChunk mCarry;          // start of a frame that continues in the next chunk
-    bool mSynchronised;
-    MediaTime mNextTime;         // decode time of the next extrapolated frame
-    MediaTime mFrameDuration;    // microseconds per frame
+    MemoryChunk carry_;          // start of a frame that continues in the next chunk
+    bool synchronised_;
+    MediaTime nextTime_;         // decode time of the next extrapolated frame
+    MediaTime frameDuration_;    // microseconds per frame
     // Whether a frame of the sample being cut already took the sample's own time: a frame
     // that starts in a later chunk of the same sample is extrapolated, so times never go back.
-    bool mSampleTimeUsed;
+    bool sampleTimeUsed_;
 };
 
 }  // namespace SarvelonMediaKit

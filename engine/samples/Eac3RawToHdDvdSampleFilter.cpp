@@ -8,7 +8,7 @@ namespace SarvelonMediaKit {
 
 Eac3RawToHdDvdSampleFilter::Eac3RawToHdDvdSampleFilter(
     const boost::shared_ptr<SampleStream>& stream, uint8_t subStream)
-    : SampleFilter(stream, SampleFormatEac3, SampleFormatEac3HdDvd), mSubStream(subStream) {}
+    : SampleFilter(stream, SampleFormatEac3, SampleFormatEac3HdDvd), subStream_(subStream) {}
 
 Eac3RawToHdDvdSampleFilter::~Eac3RawToHdDvdSampleFilter() {}
 
@@ -23,7 +23,7 @@ void Eac3RawToHdDvdSampleFilter::DoReceiveSample(Sample& sample) {
         return;
     }
     SV::WriteBigEndian32(
-        Eac3HdDvdToRawSampleFilter::kPrivateData | (uint32_t(mSubStream & 0x0F) << 24),
+        Eac3HdDvdToRawSampleFilter::kPrivateData | (uint32_t(subStream_ & 0x0F) << 24),
         first.Data(0));
     sample.SetFormat(SampleFormatEac3HdDvd);
     SendSampleDownstream(sample);

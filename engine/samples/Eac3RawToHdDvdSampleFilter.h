@@ -1,5 +1,5 @@
-#ifndef ENGINE_MUX_EAC3RAWTOHDDVDSAMPLEFILTER_H
-#define ENGINE_MUX_EAC3RAWTOHDDVDSAMPLEFILTER_H
+#ifndef ENGINE_SAMPLES_EAC3RAWTOHDDVDSAMPLEFILTER_H
+#define ENGINE_SAMPLES_EAC3RAWTOHDDVDSAMPLEFILTER_H
 
 #include <boost/shared_ptr.hpp>
 
@@ -21,7 +21,7 @@ public:
     void DoReceiveSample(Sample& sample) override;
 
 private:
-    uint8_t mSubStream;
+    uint8_t subStream_;
 };
 
 }  // namespace SarvelonMediaKit

@@ -25,35 +25,35 @@ bool H264SampleFilter::GetStreamInfo(uint32_t kind, const uint8_t** data, uint32
         return false;
     }
     // Trailing zero bytes belong to the next start code (or are stuffing), not to the set.
-    DropTrailingZeros(mSps);
-    DropTrailingZeros(mPps);
+    DropTrailingZeros(sps_);
+    DropTrailingZeros(pps_);
     // The record needs profile, constraint flags and level from SPS bytes 1-3, and each set's
     // size must fit its 16-bit length field.
-    if (mAvcC.empty() && mSps.size() >= 4 && !mPps.empty() && mSps.size() <= 0xFFFF &&
-        mPps.size() <= 0xFFFF) {
+    if (avcC_.empty() && sps_.size() >= 4 && !pps_.empty() && sps_.size() <= 0xFFFF &&
+        pps_.size() <= 0xFFFF) {
         std::vector<uint8_t> record;
-        record.reserve(11 + mSps.size() + mPps.size());
+        record.reserve(11 + sps_.size() + pps_.size());
         record.push_back(1);         // configurationVersion
-        record.push_back(mSps[1]);   // AVCProfileIndication (profile_idc)
-        record.push_back(mSps[2]);   // profile_compatibility (constraint flags)
-        record.push_back(mSps[3]);   // AVCLevelIndication (level_idc)
+        record.push_back(sps_[1]);   // AVCProfileIndication (profile_idc)
+        record.push_back(sps_[2]);   // profile_compatibility (constraint flags)
+        record.push_back(sps_[3]);   // AVCLevelIndication (level_idc)
         record.push_back(0xFF);      // 6 reserved bits, lengthSizeMinusOne = 3
         record.push_back(0xE1);      // 3 reserved bits, numOfSequenceParameterSets = 1
         uint8_t length[2];
-        SV::WriteBigEndian16(static_cast<uint32_t>(mSps.size()), length);
+        SV::WriteBigEndian16(static_cast<uint32_t>(sps_.size()), length);
         record.insert(record.end(), length, length + 2);
-        record.insert(record.end(), mSps.begin(), mSps.end());
+        record.insert(record.end(), sps_.begin(), sps_.end());
         record.push_back(1);         // numOfPictureParameterSets
-        SV::WriteBigEndian16(static_cast<uint32_t>(mPps.size()), length);
+        SV::WriteBigEndian16(static_cast<uint32_t>(pps_.size()), length);
         record.insert(record.end(), length, length + 2);
-        record.insert(record.end(), mPps.begin(), mPps.end());
-        mAvcC.swap(record);
+        record.insert(record.end(), pps_.begin(), pps_.end());
+        avcC_.swap(record);
     }
-    if (mAvcC.empty()) {
+    if (avcC_.empty()) {
         return false;
     }
-    *data = mAvcC.data();
-    *size = static_cast<uint32_t>(mAvcC.size());
+    *data = avcC_.data();
+    *size = static_cast<uint32_t>(avcC_.size());
     return true;
 }
 

@@ -1,5 +1,5 @@
-#ifndef ENGINE_MUX_H264SAMPLEFILTER_H
-#define ENGINE_MUX_H264SAMPLEFILTER_H
+#ifndef ENGINE_SAMPLES_H264SAMPLEFILTER_H
+#define ENGINE_SAMPLES_H264SAMPLEFILTER_H
 
 #include <boost/shared_ptr.hpp>
 
@@ -33,9 +33,9 @@ public:
     };
 
 protected:
-    std::vector<uint8_t> mSps;
-    std::vector<uint8_t> mPps;
-    std::vector<uint8_t> mAvcC;
+    std::vector<uint8_t> sps_;
+    std::vector<uint8_t> pps_;
+    std::vector<uint8_t> avcC_;
 };
 
 }  // namespace SarvelonMediaKit

@@ -30,7 +30,7 @@ void CopyBytes(MemoryChunkList::Cursor cursor, uint32_t n, std::vector<uint8_t>&
 LengthToStartCodeH264SampleFilter::LengthToStartCodeH264SampleFilter(
     const boost::shared_ptr<SampleStream>& stream)
     : H264SampleFilter(stream, SampleFormatH264Length, SampleFormatH264AnnexB),
-      mParameterSetsSent(false) {}
+      parameterSetsSent_(false) {}
 
 LengthToStartCodeH264SampleFilter::~LengthToStartCodeH264SampleFilter() {}
 
@@ -91,17 +91,17 @@ void LengthToStartCodeH264SampleFilter::DoReceiveSample(Sample& sample) {
     // Learned before the record is asked for, so a first picture that carries its own
     // parameter sets is enough to build it.
     if (haveSps) {
-        CopyBytes(spsAt, spsLength, mSps);
+        CopyBytes(spsAt, spsLength, sps_);
     }
     if (havePps) {
-        CopyBytes(ppsAt, ppsLength, mPps);
+        CopyBytes(ppsAt, ppsLength, pps_);
     }
 
     std::vector<uint8_t> prefix;
     if (!haveDelimiter) {
         prefix.assign(kAccessUnitDelimiter, kAccessUnitDelimiter + sizeof(kAccessUnitDelimiter));
     }
-    if (!mParameterSetsSent || sample.IsKeyFrame()) {
+    if (!parameterSetsSent_ || sample.IsKeyFrame()) {
         const uint8_t* record = nullptr;
         uint32_t recordSize = 0;
         bool known = H264SampleFilter::GetStreamInfo(StreamInfoKindAvcDecoderConfigurationRecord,
@@ -117,7 +117,7 @@ void LengthToStartCodeH264SampleFilter::DoReceiveSample(Sample& sample) {
         }
         if (record && recordSize > 0) {
             if (AppendParameterSets(record, recordSize, prefix)) {
-                mParameterSetsSent = true;
+                parameterSetsSent_ = true;
             } else {
                 DebugPrint("LengthToStartCodeH264SampleFilter: malformed decoder configuration");
             }
@@ -131,7 +131,7 @@ void LengthToStartCodeH264SampleFilter::DoReceiveSample(Sample& sample) {
 }
 
 void LengthToStartCodeH264SampleFilter::Reset() {
-    mParameterSetsSent = false;
+    parameterSetsSent_ = false;
 }
 
 bool LengthToStartCodeH264SampleFilter::AppendParameterSets(const uint8_t* record, uint32_t size,

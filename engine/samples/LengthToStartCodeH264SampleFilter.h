@@ -1,5 +1,5 @@
-#ifndef ENGINE_MUX_LENGTHTOSTARTCODEH264SAMPLEFILTER_H
-#define ENGINE_MUX_LENGTHTOSTARTCODEH264SAMPLEFILTER_H
+#ifndef ENGINE_SAMPLES_LENGTHTOSTARTCODEH264SAMPLEFILTER_H
+#define ENGINE_SAMPLES_LENGTHTOSTARTCODEH264SAMPLEFILTER_H
 
 #include <boost/shared_ptr.hpp>
 
@@ -32,7 +32,7 @@ private:
     static bool AppendParameterSets(const uint8_t* record, uint32_t size,
                                     std::vector<uint8_t>& prefix);
 
-    bool mParameterSetsSent;
+    bool parameterSetsSent_;
 };
 
 }  // namespace SarvelonMediaKit

@@ -7,64 +7,64 @@ namespace SarvelonMediaKit {
 
 // ---- Cursor ----
 
-MemoryChunkList::Cursor::Cursor() : mList(nullptr), mOffset(0), mPosition(0) {}
+MemoryChunkList::Cursor::Cursor() : list_(nullptr), offset_(0), position_(0) {}
 
-MemoryChunkList::Cursor::Cursor(MemoryChunkList& list) : mList(&list), mOffset(0), mPosition(0) {
+MemoryChunkList::Cursor::Cursor(MemoryChunkList& list) : list_(&list), offset_(0), position_(0) {
     Begin();
 }
 
 void MemoryChunkList::Cursor::Begin() {
-    mOffset = 0;
-    mPosition = 0;
-    if (!mList) {
+    offset_ = 0;
+    position_ = 0;
+    if (!list_) {
         return;
     }
-    mChunk = mList->mChunks.begin();
+    chunk_ = list_->chunks_.begin();
     Normalize();
 }
 
 void MemoryChunkList::Cursor::End() {
-    mOffset = 0;
-    mPosition = 0;
-    if (!mList) {
+    offset_ = 0;
+    position_ = 0;
+    if (!list_) {
         return;
     }
-    mChunk = mList->mChunks.end();
-    mPosition = mList->Size();
+    chunk_ = list_->chunks_.end();
+    position_ = list_->Size();
 }
 
 bool MemoryChunkList::Cursor::IsAtEnd() const {
-    return !mList || mChunk == mList->mChunks.end();
+    return !list_ || chunk_ == list_->chunks_.end();
 }
 
 void MemoryChunkList::Cursor::Normalize() {
-    if (!mList) {
+    if (!list_) {
         return;
     }
-    while (mChunk != mList->mChunks.end() && mOffset >= mChunk->Size()) {
-        ++mChunk;
-        mOffset = 0;
+    while (chunk_ != list_->chunks_.end() && offset_ >= chunk_->Size()) {
+        ++chunk_;
+        offset_ = 0;
     }
 }
 
 uint8_t& MemoryChunkList::Cursor::operator*() const {
-    return *mChunk->Data(mOffset);
+    return *chunk_->Data(offset_);
 }
 
 uint8_t* MemoryChunkList::Cursor::Data() const {
-    return IsAtEnd() ? nullptr : mChunk->Data(mOffset);
+    return IsAtEnd() ? nullptr : chunk_->Data(offset_);
 }
 
 uint32_t MemoryChunkList::Cursor::BytesLeftInChunk() const {
-    return IsAtEnd() ? 0 : mChunk->Size() - mOffset;
+    return IsAtEnd() ? 0 : chunk_->Size() - offset_;
 }
 
 uint64_t MemoryChunkList::Cursor::Advance(uint64_t n) {
     uint64_t moved = 0;
     while (n > 0 && !IsAtEnd()) {
         const uint32_t step = static_cast<uint32_t>(std::min<uint64_t>(n, BytesLeftInChunk()));
-        mOffset += step;
-        mPosition += step;
+        offset_ += step;
+        position_ += step;
         moved += step;
         n -= step;
         Normalize();
@@ -73,22 +73,22 @@ uint64_t MemoryChunkList::Cursor::Advance(uint64_t n) {
 }
 
 uint64_t MemoryChunkList::Cursor::StepBack(uint64_t n) {
-    if (!mList) {
+    if (!list_) {
         return 0;
     }
     uint64_t moved = 0;
     while (n > 0) {
-        if (mOffset == 0) {
-            if (mChunk == mList->mChunks.begin()) {
+        if (offset_ == 0) {
+            if (chunk_ == list_->chunks_.begin()) {
                 break;
             }
-            --mChunk;
-            mOffset = mChunk->Size();
+            --chunk_;
+            offset_ = chunk_->Size();
             continue;
         }
-        const uint32_t step = static_cast<uint32_t>(std::min<uint64_t>(n, mOffset));
-        mOffset -= step;
-        mPosition -= step;
+        const uint32_t step = static_cast<uint32_t>(std::min<uint64_t>(n, offset_));
+        offset_ -= step;
+        position_ -= step;
         moved += step;
         n -= step;
     }
@@ -99,31 +99,31 @@ uint64_t MemoryChunkList::Cursor::StepBack(uint64_t n) {
 uint64_t MemoryChunkList::Cursor::Erase(uint64_t n) {
     uint64_t removed = 0;
     while (n > 0 && !IsAtEnd()) {
-        const uint32_t size = mChunk->Size();
-        const uint32_t left = size - mOffset;
-        if (mOffset == 0 && n >= size) {
+        const uint32_t size = chunk_->Size();
+        const uint32_t left = size - offset_;
+        if (offset_ == 0 && n >= size) {
             // The whole chunk goes.
-            mChunk = mList->mChunks.erase(mChunk);
+            chunk_ = list_->chunks_.erase(chunk_);
             removed += size;
             n -= size;
             continue;
         }
         if (n >= left) {
             // From inside the chunk to its end: cut it short here.
-            mChunk->TrimEnd(left);
+            chunk_->TrimEnd(left);
             removed += left;
             n -= left;
-            ++mChunk;
-            mOffset = 0;
+            ++chunk_;
+            offset_ = 0;
             continue;
         }
         // The range ends inside this chunk.
         const uint32_t count = static_cast<uint32_t>(n);
-        if (mOffset == 0) {
-            mChunk->Advance(count);
+        if (offset_ == 0) {
+            chunk_->Advance(count);
         } else {
-            std::memmove(mChunk->Data(mOffset), mChunk->Data(mOffset + count), left - count);
-            mChunk->TrimEnd(count);
+            std::memmove(chunk_->Data(offset_), chunk_->Data(offset_ + count), left - count);
+            chunk_->TrimEnd(count);
         }
         removed += count;
         n = 0;
@@ -134,35 +134,35 @@ uint64_t MemoryChunkList::Cursor::Erase(uint64_t n) {
 
 bool MemoryChunkList::Cursor::operator==(const Cursor& other) const {
     if (IsAtEnd() || other.IsAtEnd()) {
-        return IsAtEnd() == other.IsAtEnd() && mList == other.mList &&
-               mPosition == other.mPosition;
+        return IsAtEnd() == other.IsAtEnd() && list_ == other.list_ &&
+               position_ == other.position_;
     }
-    return mList == other.mList && mChunk == other.mChunk && mPosition == other.mPosition;
+    return list_ == other.list_ && chunk_ == other.chunk_ && position_ == other.position_;
 }
 
 int64_t MemoryChunkList::Cursor::operator-(const Cursor& other) const {
-    return static_cast<int64_t>(mPosition) - static_cast<int64_t>(other.mPosition);
+    return static_cast<int64_t>(position_) - static_cast<int64_t>(other.position_);
 }
 
 // ---- List ----
 
 MemoryChunkList::MemoryChunkList(uint32_t headroom, uint32_t tailroom)
-    : mHeadroom(headroom), mTailroom(tailroom) {}
+    : headroom_(headroom), tailroom_(tailroom) {}
 
 MemoryChunk& MemoryChunkList::AddChunk(uint32_t size) {
-    mChunks.push_back(MemoryChunk(size, mChunks.empty() ? mHeadroom : 0, mTailroom));
-    return mChunks.back();
+    chunks_.push_back(MemoryChunk(size, chunks_.empty() ? headroom_ : 0, tailroom_));
+    return chunks_.back();
 }
 
 void MemoryChunkList::Append(const uint8_t* data, uint32_t length) {
     if (length == 0) {
         return;
     }
-    if (mChunks.empty()) {
+    if (chunks_.empty()) {
         std::memcpy(AddChunk(length).Data(0), data, length);
         return;
     }
-    MemoryChunk& last = mChunks.back();
+    MemoryChunk& last = chunks_.back();
     const uint32_t old = last.Size();
     last.SetSize(old + length);
     std::memcpy(last.Data(old), data, length);
@@ -170,22 +170,22 @@ void MemoryChunkList::Append(const uint8_t* data, uint32_t length) {
 
 void MemoryChunkList::AppendChunks(const MemoryChunkList& other) {
     if (&other == this) {
-        const std::list<MemoryChunk> copy(mChunks);
-        mChunks.insert(mChunks.end(), copy.begin(), copy.end());
+        const std::list<MemoryChunk> copy(chunks_);
+        chunks_.insert(chunks_.end(), copy.begin(), copy.end());
         return;
     }
-    mChunks.insert(mChunks.end(), other.mChunks.begin(), other.mChunks.end());
+    chunks_.insert(chunks_.end(), other.chunks_.begin(), other.chunks_.end());
 }
 
 void MemoryChunkList::Prepend(const uint8_t* data, uint32_t n) {
     if (n == 0) {
         return;
     }
-    if (mChunks.empty()) {
+    if (chunks_.empty()) {
         std::memcpy(AddChunk(n).Data(0), data, n);
         return;
     }
-    MemoryChunk& first = mChunks.front();
+    MemoryChunk& first = chunks_.front();
     const uint32_t old = first.Size();
     first.SetSize(old + n);
     std::memmove(first.Data(n), first.Data(0), old);
@@ -194,14 +194,14 @@ void MemoryChunkList::Prepend(const uint8_t* data, uint32_t n) {
 
 uint64_t MemoryChunkList::Size() const {
     uint64_t size = 0;
-    for (const MemoryChunk& chunk : mChunks) {
+    for (const MemoryChunk& chunk : chunks_) {
         size += chunk.Size();
     }
     return size;
 }
 
 bool MemoryChunkList::IsEmpty() const {
-    for (const MemoryChunk& chunk : mChunks) {
+    for (const MemoryChunk& chunk : chunks_) {
         if (chunk.Size() != 0) {
             return false;
         }

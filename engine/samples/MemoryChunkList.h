@@ -1,5 +1,5 @@
-#ifndef ENGINE_MUX_MEMORYCHUNKLIST_H
-#define ENGINE_MUX_MEMORYCHUNKLIST_H
+#ifndef ENGINE_SAMPLES_MEMORYCHUNKLIST_H
+#define ENGINE_SAMPLES_MEMORYCHUNKLIST_H
 
 #include <cstdint>
 #include <list>
@@ -39,7 +39,7 @@ public:
         uint8_t* Data() const;
         uint32_t BytesLeftInChunk() const;
         // Position of the current byte from the start of the payload.
-        uint64_t GetPosition() const { return mPosition; }
+        uint64_t GetPosition() const { return position_; }
 
         // Moves n bytes forward (backward), stopping at the end (the first byte); returns the
         // bytes moved.
@@ -63,16 +63,16 @@ public:
         // Steps over the end of the current chunk and over empty chunks.
         void Normalize();
 
-        MemoryChunkList* mList;
-        Iterator mChunk;
-        uint32_t mOffset;     // in the payload of *mChunk
-        uint64_t mPosition;
+        MemoryChunkList* list_;
+        Iterator chunk_;
+        uint32_t offset_;     // in the payload of *chunk_
+        uint64_t position_;
     };
 
     explicit MemoryChunkList(uint32_t headroom = 0, uint32_t tailroom = 0);
 
-    uint32_t GetHeadroom() const { return mHeadroom; }
-    uint32_t GetTailroom() const { return mTailroom; }
+    uint32_t GetHeadroom() const { return headroom_; }
+    uint32_t GetTailroom() const { return tailroom_; }
 
     // Appends a new chunk of size bytes (zeroed) and returns it.
     MemoryChunk& AddChunk(uint32_t size);
@@ -91,20 +91,20 @@ public:
     // No chunk, or no byte in all of them.
     bool IsEmpty() const;
 
-    Iterator Begin() { return mChunks.begin(); }
-    Iterator End() { return mChunks.end(); }
-    ConstIterator Begin() const { return mChunks.begin(); }
-    ConstIterator End() const { return mChunks.end(); }
+    Iterator Begin() { return chunks_.begin(); }
+    Iterator End() { return chunks_.end(); }
+    ConstIterator Begin() const { return chunks_.begin(); }
+    ConstIterator End() const { return chunks_.end(); }
     // The last chunk; the list must not be empty.
-    MemoryChunk& Back() { return mChunks.back(); }
+    MemoryChunk& Back() { return chunks_.back(); }
     // The chunks themselves, for stages that take chunks out or put marker chunks in.
-    std::list<MemoryChunk>& GetChunks() { return mChunks; }
-    const std::list<MemoryChunk>& GetChunks() const { return mChunks; }
+    std::list<MemoryChunk>& GetChunks() { return chunks_; }
+    const std::list<MemoryChunk>& GetChunks() const { return chunks_; }
 
 private:
-    uint32_t mHeadroom;
-    uint32_t mTailroom;
-    std::list<MemoryChunk> mChunks;
+    uint32_t headroom_;
+    uint32_t tailroom_;
+    std::list<MemoryChunk> chunks_;
 };
 
 // The name under which the demultiplexer side knows a sample's payload.

@@ -5,10 +5,10 @@ namespace SarvelonMediaKit {
 MergeSampleFilter::MergeSampleFilter(const boost::shared_ptr<SampleStream>& stream,
                                      uint32_t mergeCount, uint32_t minimumBytes)
     : SampleFilter(stream, SampleFormatNone, SampleFormatNone),
-      mMergeCount(mergeCount),
-      mMinimumBytes(minimumBytes),
-      mPending(MakeSample(0)),
-      mCount(0) {}
+      mergeCount_(mergeCount),
+      minimumBytes_(minimumBytes),
+      pending_(MakeSample(0)),
+      count_(0) {}
 
 MergeSampleFilter::~MergeSampleFilter() {}
 
@@ -16,24 +16,24 @@ void MergeSampleFilter::DoReceiveSample(Sample& sample) {
     if (sample.GetPayload().IsEmpty()) {
         return;
     }
-    if (mPending.GetPayload().IsEmpty()) {
-        mPending = sample;
-        mCount = 1;
+    if (pending_.GetPayload().IsEmpty()) {
+        pending_ = sample;
+        count_ = 1;
     } else {
-        mPending.GetPayload().AppendChunks(sample.GetPayload());
-        ++mCount;
+        pending_.GetPayload().AppendChunks(sample.GetPayload());
+        ++count_;
     }
-    if (mCount >= mMergeCount && mPending.GetPayload().Size() >= mMinimumBytes) {
-        Sample merged = mPending;
-        mPending = MakeSample(0);
-        mCount = 0;
+    if (count_ >= mergeCount_ && pending_.GetPayload().Size() >= minimumBytes_) {
+        Sample merged = pending_;
+        pending_ = MakeSample(0);
+        count_ = 0;
         SendSampleDownstream(merged);
     }
 }
 
 void MergeSampleFilter::Reset() {
-    mPending = MakeSample(0);
-    mCount = 0;
+    pending_ = MakeSample(0);
+    count_ = 0;
 }
 
 }  // namespace SarvelonMediaKit

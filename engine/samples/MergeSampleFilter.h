@@ -1,5 +1,5 @@
-#ifndef ENGINE_MUX_MERGESAMPLEFILTER_H
-#define ENGINE_MUX_MERGESAMPLEFILTER_H
+#ifndef ENGINE_SAMPLES_MERGESAMPLEFILTER_H
+#define ENGINE_SAMPLES_MERGESAMPLEFILTER_H
 
 #include <boost/shared_ptr.hpp>
 
@@ -26,10 +26,10 @@ public:
     void Reset() override;
 
 private:
-    uint32_t mMergeCount;
-    uint32_t mMinimumBytes;
-    Sample mPending;
-    uint32_t mCount;
+    uint32_t mergeCount_;
+    uint32_t minimumBytes_;
+    Sample pending_;
+    uint32_t count_;
 };
 
 }  // namespace SarvelonMediaKit

@@ -8,24 +8,24 @@ Sample::Sample(uint32_t headroom, uint32_t tailroom, uint32_t size)
 
 Sample::Sample(uint32_t type, uint32_t format, StreamReference streamRef, uint32_t headroom,
                uint32_t tailroom, uint32_t size)
-    : mType(type),
-      mFormat(format),
-      mStreamRef(streamRef),
-      mDataAlignment(0),
-      mDecodeTime(0),
-      mPresentationOffset(0),
-      mPayload(headroom, tailroom),
-      mScramblingControl(0) {
+    : type_(type),
+      format_(format),
+      streamRef_(streamRef),
+      dataAlignment_(0),
+      decodeTime_(0),
+      presentationOffset_(0),
+      payload_(headroom, tailroom),
+      scramblingControl_(0) {
     if (size > 0) {
-        mPayload.AddChunk(size);
+        payload_.AddChunk(size);
     }
 }
 
 boost::shared_ptr<MemoryMarker> Sample::GetMemoryMarker() const {
-    if (mFormat != SampleFormatMarker || mPayload.GetChunks().empty()) {
+    if (format_ != SampleFormatMarker || payload_.GetChunks().empty()) {
         return boost::shared_ptr<MemoryMarker>();
     }
-    return mPayload.GetChunks().front().GetMarker();
+    return payload_.GetChunks().front().GetMarker();
 }
 
 }  // namespace SarvelonMediaKit

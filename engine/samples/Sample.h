@@ -1,5 +1,5 @@
-#ifndef ENGINE_MUX_SAMPLE_H
-#define ENGINE_MUX_SAMPLE_H
+#ifndef ENGINE_SAMPLES_SAMPLE_H
+#define ENGINE_SAMPLES_SAMPLE_H
 
 #include <boost/shared_ptr.hpp>
 
@@ -25,41 +25,41 @@ public:
            uint32_t tailroom, uint32_t size);
 
     // SampleMediaType: 1 audio, 2 video (0 until a stream stamps a filter-made sample).
-    uint32_t GetType() const { return mType; }
-    void SetType(uint32_t type) { mType = type; }
+    uint32_t GetType() const { return type_; }
+    void SetType(uint32_t type) { type_ = type; }
     // SampleFormat.
-    uint32_t GetFormat() const { return mFormat; }
-    void SetFormat(uint32_t format) { mFormat = format; }
-    StreamReference GetStreamRef() const { return mStreamRef; }
-    void SetStreamRef(StreamReference streamRef) { mStreamRef = streamRef; }
+    uint32_t GetFormat() const { return format_; }
+    void SetFormat(uint32_t format) { format_ = format; }
+    StreamReference GetStreamRef() const { return streamRef_; }
+    void SetStreamRef(StreamReference streamRef) { streamRef_ = streamRef; }
     // A random-access unit: set from the PES data_alignment_indicator, and by the H.264 filter
     // for pictures with an IDR slice.
-    bool IsKeyFrame() const { return (mDataAlignment & 1) != 0; }
-    void SetDataAlignment(bool on) { mDataAlignment = on ? 1 : 0; }
+    bool IsKeyFrame() const { return (dataAlignment_ & 1) != 0; }
+    void SetDataAlignment(bool on) { dataAlignment_ = on ? 1 : 0; }
     // Microseconds.
-    MediaTime GetDecodeTime() const { return mDecodeTime; }
-    void SetDecodeTime(MediaTime time) { mDecodeTime = time; }
+    MediaTime GetDecodeTime() const { return decodeTime_; }
+    void SetDecodeTime(MediaTime time) { decodeTime_ = time; }
     // PTS - DTS in microseconds.
-    MediaTime GetPresentationOffset() const { return mPresentationOffset; }
-    void SetPresentationOffset(MediaTime offset) { mPresentationOffset = offset; }
-    MemoryChunkList& GetPayload() { return mPayload; }
-    const MemoryChunkList& GetPayload() const { return mPayload; }
+    MediaTime GetPresentationOffset() const { return presentationOffset_; }
+    void SetPresentationOffset(MediaTime offset) { presentationOffset_ = offset; }
+    MemoryChunkList& GetPayload() { return payload_; }
+    const MemoryChunkList& GetPayload() const { return payload_; }
     // PES_scrambling_control (0-3) of the packet that started the sample.
-    uint32_t GetScramblingControl() const { return mScramblingControl; }
-    void SetScramblingControl(uint32_t bits) { mScramblingControl = bits; }
+    uint32_t GetScramblingControl() const { return scramblingControl_; }
+    void SetScramblingControl(uint32_t bits) { scramblingControl_ = bits; }
 
     // The marker of a marker sample (format 1 with a chunk); empty for any other sample.
     boost::shared_ptr<MemoryMarker> GetMemoryMarker() const;
 
 private:
-    uint32_t mType;
-    uint32_t mFormat;
-    StreamReference mStreamRef;
-    uint8_t mDataAlignment;  // bit 0 only
-    MediaTime mDecodeTime;
-    MediaTime mPresentationOffset;
-    MemoryChunkList mPayload;
-    uint32_t mScramblingControl;
+    uint32_t type_;
+    uint32_t format_;
+    StreamReference streamRef_;
+    uint8_t dataAlignment_;  // bit 0 only
+    MediaTime decodeTime_;
+    MediaTime presentationOffset_;
+    MemoryChunkList payload_;
+    uint32_t scramblingControl_;
 };
 
 }  // namespace SarvelonMediaKit

@@ -6,11 +6,11 @@ namespace SarvelonMediaKit {
 
 SampleFilter::SampleFilter(const boost::shared_ptr<SampleStream>& stream, uint32_t inputFormat,
                            uint32_t outputFormat)
-    : mStream(stream),
-      mInputFormat(inputFormat),
-      mOutputFormat(outputFormat),
-      mHeadroom(0),
-      mTailroom(0) {}
+    : stream_(stream),
+      inputFormat_(inputFormat),
+      outputFormat_(outputFormat),
+      headroom_(0),
+      tailroom_(0) {}
 
 SampleFilter::~SampleFilter() {}
 
@@ -25,8 +25,8 @@ bool SampleFilter::GetStreamValue(uint32_t, uint64_t*) {
 void SampleFilter::Reset() {}
 
 Sample SampleFilter::MakeSample(uint32_t size) const {
-    return Sample(SampleMediaTypeNone, mOutputFormat, StreamReference(kInvalidStreamReference),
-                  mHeadroom, mTailroom, size);
+    return Sample(SampleMediaTypeNone, outputFormat_, StreamReference(kInvalidStreamReference),
+                  headroom_, tailroom_, size);
 }
 
 }  // namespace SarvelonMediaKit

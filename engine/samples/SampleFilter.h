@@ -1,5 +1,5 @@
-#ifndef ENGINE_MUX_SAMPLEFILTER_H
-#define ENGINE_MUX_SAMPLEFILTER_H
+#ifndef ENGINE_SAMPLES_SAMPLEFILTER_H
+#define ENGINE_SAMPLES_SAMPLEFILTER_H
 
 #include <boost/shared_ptr.hpp>
 #include <boost/weak_ptr.hpp>
@@ -32,25 +32,25 @@ public:
     // Drops what the filter holds between samples (the stream is being flushed).
     virtual void Reset();
 
-    uint32_t GetInputFormat() const { return mInputFormat; }
-    uint32_t GetOutputFormat() const { return mOutputFormat; }
-    uint32_t GetHeadroom() const { return mHeadroom; }
-    void SetHeadroom(uint32_t headroom) { mHeadroom = headroom; }
-    uint32_t GetTailroom() const { return mTailroom; }
-    void SetTailroom(uint32_t tailroom) { mTailroom = tailroom; }
+    uint32_t GetInputFormat() const { return inputFormat_; }
+    uint32_t GetOutputFormat() const { return outputFormat_; }
+    uint32_t GetHeadroom() const { return headroom_; }
+    void SetHeadroom(uint32_t headroom) { headroom_ = headroom; }
+    uint32_t GetTailroom() const { return tailroom_; }
+    void SetTailroom(uint32_t tailroom) { tailroom_ = tailroom; }
     // The stream, or empty once it is gone.
-    boost::shared_ptr<SampleStream> GetStream() const { return mStream.lock(); }
+    boost::shared_ptr<SampleStream> GetStream() const { return stream_.lock(); }
 
     // A sample of type 0, the filter's output format and the invalid stream reference, with a
     // payload of size bytes made with the filter's headroom and tailroom.
     Sample MakeSample(uint32_t size) const;
 
 private:
-    boost::weak_ptr<SampleStream> mStream;
-    uint32_t mInputFormat;
-    uint32_t mOutputFormat;
-    uint32_t mHeadroom;
-    uint32_t mTailroom;
+    boost::weak_ptr<SampleStream> stream_;
+    uint32_t inputFormat_;
+    uint32_t outputFormat_;
+    uint32_t headroom_;
+    uint32_t tailroom_;
 };
 
 }  // namespace SarvelonMediaKit

@@ -1,5 +1,5 @@
-#ifndef ENGINE_MUX_SAMPLEFILTERTESTSUPPORT_H
-#define ENGINE_MUX_SAMPLEFILTERTESTSUPPORT_H
+#ifndef ENGINE_SAMPLES_SAMPLEFILTERTESTSUPPORT_H
+#define ENGINE_SAMPLES_SAMPLEFILTERTESTSUPPORT_H
 
 // Helpers shared by the sample-filter tests of this folder (included by *Test.cpp only).
 

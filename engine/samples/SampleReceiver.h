@@ -1,5 +1,5 @@
-#ifndef ENGINE_MUX_SAMPLERECEIVER_H
-#define ENGINE_MUX_SAMPLERECEIVER_H
+#ifndef ENGINE_SAMPLES_SAMPLERECEIVER_H
+#define ENGINE_SAMPLES_SAMPLERECEIVER_H
 
 namespace SarvelonMediaKit {
 
@@ -9,7 +9,7 @@ class Sample;
 // it takes a sample and passes what it makes of it to the next receiver.
 class SampleReceiver {
 public:
-    SampleReceiver() : mNext(nullptr) {}
+    SampleReceiver() : next_(nullptr) {}
     virtual ~SampleReceiver() {}
 
     SampleReceiver(const SampleReceiver&) = delete;
@@ -19,20 +19,20 @@ public:
     void Receive(Sample& sample) { DoReceiveSample(sample); }
     // Hands the sample to the next receiver; dropped when there is none.
     void SendSampleDownstream(Sample& sample) {
-        if (mNext) {
-            mNext->Receive(sample);
+        if (next_) {
+            next_->Receive(sample);
         }
     }
 
     // Not owned; may be null.
-    SampleReceiver* GetNext() const { return mNext; }
-    void SetNext(SampleReceiver* next) { mNext = next; }
+    SampleReceiver* GetNext() const { return next_; }
+    void SetNext(SampleReceiver* next) { next_ = next; }
 
     // The receiver's work.
     virtual void DoReceiveSample(Sample& sample) = 0;
 
 private:
-    SampleReceiver* mNext;
+    SampleReceiver* next_;
 };
 
 }  // namespace SarvelonMediaKit

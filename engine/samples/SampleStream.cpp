@@ -8,16 +8,16 @@ namespace SarvelonMediaKit {
 SampleStream::SampleStream(SampleStreamOwner* owner, StreamReference streamRef, uint32_t type,
                            uint32_t inputFormat)
     : MemoryUser(owner ? owner->GetMemoryTracker() : boost::shared_ptr<MemoryTracker>(), false),
-      mOwner(owner),
-      mStreamRef(streamRef),
-      mConnected(false),
-      mType(type),
-      mInputFormat(inputFormat),
-      mCurrentFormat(SampleFormatNone),
-      mHeadroom(0),
-      mTailroom(0),
-      mBytesHeld(0),
-      mQueueCount(0) {
+      owner_(owner),
+      streamRef_(streamRef),
+      connected_(false),
+      type_(type),
+      inputFormat_(inputFormat),
+      currentFormat_(SampleFormatNone),
+      headroom_(0),
+      tailroom_(0),
+      bytesHeld_(0),
+      queueCount_(0) {
     SetNext(this);
     // Only now is BytesHeld safe to call from the tracker's side.
     JoinTracker();
@@ -28,44 +28,44 @@ SampleStream::~SampleStream() {
 }
 
 void SampleStream::SetQueued(uint64_t bytes) {
-    mBytesHeld.store(bytes, std::memory_order_relaxed);
-    mQueueCount.store(mQueue.size(), std::memory_order_relaxed);
+    bytesHeld_.store(bytes, std::memory_order_relaxed);
+    queueCount_.store(queue_.size(), std::memory_order_relaxed);
 }
 
 void SampleStream::DoReceiveSample(Sample& sample) {
-    sample.SetStreamRef(mStreamRef);
-    sample.SetType(mType);
+    sample.SetStreamRef(streamRef_);
+    sample.SetType(type_);
     const uint64_t bytes =
         sample.GetFormat() == SampleFormatMarker ? 0 : sample.GetPayload().Size();
-    mQueue.push_back(QueuedSample{sample, bytes});
-    SetQueued(mBytesHeld.load(std::memory_order_relaxed) + bytes);
+    queue_.push_back(QueuedSample{sample, bytes});
+    SetQueued(bytesHeld_.load(std::memory_order_relaxed) + bytes);
 }
 
 bool SampleStream::GetStreamInfo(uint32_t kind, const uint8_t** data, uint32_t* size) {
-    for (auto it = mFilters.rbegin(); it != mFilters.rend(); ++it) {
+    for (auto it = filters_.rbegin(); it != filters_.rend(); ++it) {
         if ((*it)->GetStreamInfo(kind, data, size)) {
             return true;
         }
     }
-    return mOwner ? mOwner->GetStreamInfo(kind, data, size) : false;
+    return owner_ ? owner_->GetStreamInfo(kind, data, size) : false;
 }
 
 bool SampleStream::GetStreamValue(uint32_t kind, uint64_t* value) {
-    for (auto it = mFilters.rbegin(); it != mFilters.rend(); ++it) {
+    for (auto it = filters_.rbegin(); it != filters_.rend(); ++it) {
         if ((*it)->GetStreamValue(kind, value)) {
             return true;
         }
     }
-    return mOwner ? mOwner->GetStreamValue(kind, value) : false;
+    return owner_ ? owner_->GetStreamValue(kind, value) : false;
 }
 
 ByteAmount SampleStream::GetBytesHeld() const {
-    const uint64_t bytes = mBytesHeld.load(std::memory_order_relaxed);
+    const uint64_t bytes = bytesHeld_.load(std::memory_order_relaxed);
     if (bytes != 0) {
         return ByteAmount(static_cast<uint32_t>(
             std::min<uint64_t>(bytes, std::numeric_limits<uint32_t>::max())));
     }
-    return ByteAmount(mQueueCount.load(std::memory_order_relaxed) != 0 ? 1 : 0);
+    return ByteAmount(queueCount_.load(std::memory_order_relaxed) != 0 ? 1 : 0);
 }
 
 void SampleStream::OnFlush() {}
@@ -75,11 +75,11 @@ ByteAmount SampleStream::BytesHeld() const {
 }
 
 Sample SampleStream::MakeSample(uint32_t size) const {
-    return Sample(mType, mInputFormat, mStreamRef, mHeadroom, mTailroom, size);
+    return Sample(type_, inputFormat_, streamRef_, headroom_, tailroom_, size);
 }
 
 void SampleStream::PushSample(Sample& sample) {
-    if (!mConnected) {
+    if (!connected_) {
         return;
     }
     if (sample.GetFormat() == SampleFormatMarker) {
@@ -90,10 +90,10 @@ void SampleStream::PushSample(Sample& sample) {
 }
 
 void SampleStream::SendMemoryMarker(const boost::shared_ptr<MemoryMarker>& marker) {
-    if (!mConnected) {
+    if (!connected_) {
         return;
     }
-    Sample sample(mType, SampleFormatMarker, mStreamRef, 0, 0, 0);
+    Sample sample(type_, SampleFormatMarker, streamRef_, 0, 0, 0);
     sample.GetPayload().GetChunks().push_back(MemoryChunk(marker));
     Receive(sample);
 }
@@ -102,74 +102,74 @@ void SampleStream::AddFilter(const boost::shared_ptr<SampleFilter>& filter) {
     if (!filter) {
         return;
     }
-    filter->SetHeadroom(mHeadroom);
-    filter->SetTailroom(mTailroom);
+    filter->SetHeadroom(headroom_);
+    filter->SetTailroom(tailroom_);
     if (filter->GetOutputFormat() != SampleFormatNone) {
-        mCurrentFormat = filter->GetOutputFormat();
+        currentFormat_ = filter->GetOutputFormat();
     }
     SetOutput(filter.get());
-    mFilters.push_back(filter);
+    filters_.push_back(filter);
 }
 
 void SampleStream::SetOutput(SampleReceiver* receiver) {
     if (!receiver) {
         return;
     }
-    SampleReceiver* last = mFilters.empty() ? static_cast<SampleReceiver*>(this)
-                                            : mFilters.back().get();
+    SampleReceiver* last = filters_.empty() ? static_cast<SampleReceiver*>(this)
+                                            : filters_.back().get();
     receiver->SetNext(last->GetNext());
     last->SetNext(receiver);
 }
 
 void SampleStream::SetHeadroom(uint32_t headroom) {
-    mHeadroom = headroom;
-    for (const auto& filter : mFilters) {
+    headroom_ = headroom;
+    for (const auto& filter : filters_) {
         filter->SetHeadroom(headroom);
     }
 }
 
 void SampleStream::SetTailroom(uint32_t tailroom) {
-    mTailroom = tailroom;
-    for (const auto& filter : mFilters) {
+    tailroom_ = tailroom;
+    for (const auto& filter : filters_) {
         filter->SetTailroom(tailroom);
     }
 }
 
 uint32_t SampleStream::GetCurrentFormat() const {
-    return mCurrentFormat != SampleFormatNone ? mCurrentFormat : mInputFormat;
+    return currentFormat_ != SampleFormatNone ? currentFormat_ : inputFormat_;
 }
 
 void SampleStream::PopFront() {
-    if (mQueue.empty()) {
+    if (queue_.empty()) {
         return;
     }
     // Subtract what the sample was counted with: a multiplexer may have grown or cut its
     // payload in place since.
-    const uint64_t counted = mQueue.front().countedBytes;
-    const uint64_t held = mBytesHeld.load(std::memory_order_relaxed);
-    mQueue.pop_front();
+    const uint64_t counted = queue_.front().countedBytes;
+    const uint64_t held = bytesHeld_.load(std::memory_order_relaxed);
+    queue_.pop_front();
     SetQueued(held >= counted ? held - counted : 0);
 }
 
 void SampleStream::Clear() {
-    mQueue.clear();
+    queue_.clear();
     SetQueued(0);
 }
 
 void SampleStream::Flush() {
     Clear();
-    for (const auto& filter : mFilters) {
+    for (const auto& filter : filters_) {
         filter->Reset();
     }
     OnFlush();
 }
 
 MediaTime SampleStream::GetBufferedDuration() const {
-    if (mQueue.empty()) {
+    if (queue_.empty()) {
         return MediaTime(0);
     }
-    const uint64_t first = mQueue.front().sample.GetDecodeTime();
-    const uint64_t last = mQueue.back().sample.GetDecodeTime();
+    const uint64_t first = queue_.front().sample.GetDecodeTime();
+    const uint64_t last = queue_.back().sample.GetDecodeTime();
     return MediaTime(last > first ? last - first : 0);
 }
 

@@ -1,5 +1,5 @@
-#ifndef ENGINE_MUX_SAMPLESTREAM_H
-#define ENGINE_MUX_SAMPLESTREAM_H
+#ifndef ENGINE_SAMPLES_SAMPLESTREAM_H
+#define ENGINE_SAMPLES_SAMPLESTREAM_H
 
 #include <boost/shared_ptr.hpp>
 
@@ -71,28 +71,28 @@ public:
     // Store the room in the stream and in every installed filter.
     void SetHeadroom(uint32_t headroom);
     void SetTailroom(uint32_t tailroom);
-    uint32_t GetHeadroom() const { return mHeadroom; }
-    uint32_t GetTailroom() const { return mTailroom; }
+    uint32_t GetHeadroom() const { return headroom_; }
+    uint32_t GetTailroom() const { return tailroom_; }
 
-    SampleStreamOwner* GetOwner() const { return mOwner; }
-    StreamReference GetStreamRef() const { return mStreamRef; }
-    uint32_t GetType() const { return mType; }
-    uint32_t GetInputFormat() const { return mInputFormat; }
+    SampleStreamOwner* GetOwner() const { return owner_; }
+    StreamReference GetStreamRef() const { return streamRef_; }
+    uint32_t GetType() const { return type_; }
+    uint32_t GetInputFormat() const { return inputFormat_; }
     // The format that leaves the filter chain: the last non-zero output format of the
     // filters, else the input format.
     uint32_t GetCurrentFormat() const;
-    const std::vector<boost::shared_ptr<SampleFilter>>& GetFilters() const { return mFilters; }
+    const std::vector<boost::shared_ptr<SampleFilter>>& GetFilters() const { return filters_; }
 
     // Set by the multiplexer that takes the stream, cleared when it lets it go.
-    bool IsConnected() const { return mConnected; }
-    void SetConnected(bool connected) { mConnected = connected; }
+    bool IsConnected() const { return connected_; }
+    void SetConnected(bool connected) { connected_ = connected; }
 
     // The queue, oldest first.
-    bool IsEmpty() const { return mQueue.empty(); }
-    size_t GetQueueSize() const { return mQueue.size(); }
+    bool IsEmpty() const { return queue_.empty(); }
+    size_t GetQueueSize() const { return queue_.size(); }
     // The oldest and the newest queued sample; the queue must not be empty.
-    Sample& Front() { return mQueue.front().sample; }
-    Sample& Back() { return mQueue.back().sample; }
+    Sample& Front() { return queue_.front().sample; }
+    Sample& Back() { return queue_.back().sample; }
     // Removes the oldest sample and the bytes it was counted with.
     void PopFront();
     // Empties the queue.
@@ -111,19 +111,19 @@ private:
 
     void SetQueued(uint64_t bytes);
 
-    SampleStreamOwner* mOwner;
-    StreamReference mStreamRef;
-    bool mConnected;
-    std::deque<QueuedSample> mQueue;
-    uint32_t mType;
-    uint32_t mInputFormat;
-    uint32_t mCurrentFormat;
-    uint32_t mHeadroom;
-    uint32_t mTailroom;
-    std::vector<boost::shared_ptr<SampleFilter>> mFilters;
+    SampleStreamOwner* owner_;
+    StreamReference streamRef_;
+    bool connected_;
+    std::deque<QueuedSample> queue_;
+    uint32_t type_;
+    uint32_t inputFormat_;
+    uint32_t currentFormat_;
+    uint32_t headroom_;
+    uint32_t tailroom_;
+    std::vector<boost::shared_ptr<SampleFilter>> filters_;
     // Written on the task thread, read by the tracker on any thread.
-    std::atomic<uint64_t> mBytesHeld;
-    std::atomic<uint64_t> mQueueCount;
+    std::atomic<uint64_t> bytesHeld_;
+    std::atomic<uint64_t> queueCount_;
 };
 
 }  // namespace SarvelonMediaKit

@@ -9,20 +9,20 @@
 namespace SarvelonMediaKit {
 
 FileServer::FileServer(Session* session)
-    : Component(session), mFailed(false), mStopped(false) {}
+    : Component(session), failed_(false), stopped_(false) {}
 
 FileServer::~FileServer() {
     DetachAll();
 }
 
 void FileServer::DoSetName(const std::string& name, bool) {
-    if (mFile.is_open()) {
-        mFile.close();
+    if (file_.is_open()) {
+        file_.close();
     }
-    mFile.clear();
-    mFailed = false;
-    mFile.open(name, std::ios::out | std::ios::binary | std::ios::trunc);
-    if (!mFile.is_open()) {
+    file_.clear();
+    failed_ = false;
+    file_.open(name, std::ios::out | std::ios::binary | std::ios::trunc);
+    if (!file_.is_open()) {
         // Reported now; the session is stopped when the first chunk finds no file, so that a
         // chain still being set up is not torn down under its maker.
         Fail(name, false);
@@ -30,9 +30,9 @@ void FileServer::DoSetName(const std::string& name, bool) {
 }
 
 void FileServer::DoAdd(const MemoryChunk& chunk) {
-    if (mFailed || !mFile.is_open()) {
+    if (failed_ || !file_.is_open()) {
         // Nothing can be stored: whatever arrives now would be lost.
-        if (!mFailed) {
+        if (!failed_) {
             Fail("Could not write bytes", true);
         } else {
             StopSession();
@@ -41,18 +41,18 @@ void FileServer::DoAdd(const MemoryChunk& chunk) {
     }
     const uint32_t size = chunk.Size();
     if (size > 0) {
-        mFile.write(reinterpret_cast<const char*>(chunk.Data(0)), size);
+        file_.write(reinterpret_cast<const char*>(chunk.Data(0)), size);
     }
-    mFile.flush();
-    if (!mFile) {
+    file_.flush();
+    if (!file_) {
         Fail("Could not write bytes", true);
     }
 }
 
 bool FileServer::DoProcessMemoryMarker(const boost::shared_ptr<MemoryMarker>& marker) {
     if (marker && marker->GetType() == MemoryMarkerTypeEndOfData) {
-        if (mFile.is_open()) {
-            mFile.flush();
+        if (file_.is_open()) {
+            file_.flush();
         }
         StopSession();
     }
@@ -68,11 +68,11 @@ std::string FileServer::GetTypeName() const {
 }
 
 void FileServer::Fail(const std::string& text, bool stopSession) {
-    if (!mFailed) {
-        mFailed = true;
+    if (!failed_) {
+        failed_ = true;
         DebugPrint("FileServer: %s\n", text.c_str());
-        if (mFile.is_open()) {
-            mFile.close();
+        if (file_.is_open()) {
+            file_.close();
         }
         PublishError(SVStatusFileInput, text);
     }
@@ -82,12 +82,12 @@ void FileServer::Fail(const std::string& text, bool stopSession) {
 }
 
 void FileServer::StopSession() {
-    if (mStopped) {
+    if (stopped_) {
         return;
     }
-    mStopped = true;
-    if (mSession) {
-        mSession->Stop(false);
+    stopped_ = true;
+    if (session_) {
+        session_->Stop(false);
     }
 }
 

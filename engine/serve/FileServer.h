@@ -34,16 +34,16 @@ public:
     std::string GetTypeName() const override;
 
     // True once an open or a write has failed.
-    bool HasFailed() const { return mFailed; }
+    bool HasFailed() const { return failed_; }
 
 private:
     // Publishes the error once, closes the file and stops the session.
     void Fail(const std::string& text, bool stopSession);
     void StopSession();
 
-    std::ofstream mFile;
-    bool mFailed;
-    bool mStopped;
+    std::ofstream file_;
+    bool failed_;
+    bool stopped_;
 };
 
 }  // namespace SarvelonMediaKit

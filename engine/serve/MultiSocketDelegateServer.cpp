@@ -30,8 +30,8 @@ const int MultiSocketDelegateServer::kMaxServingConnections;
 MultiSocketDelegateServer::MultiSocketDelegateServer(SocketMaster* master, Component* component,
                                                      const SocketFactory& factory)
     : SocketDelegate(master, component),
-      mFactory(factory),
-      mServing(new std::atomic<int>(0)) {}
+      factory_(factory),
+      serving_(new std::atomic<int>(0)) {}
 
 MultiSocketDelegateServer::~MultiSocketDelegateServer() {
     // The master must not accept for us while the factory goes.
@@ -61,16 +61,16 @@ void MultiSocketDelegateServer::DoSocketReadable(int /*fd*/) {
     // A failure throws; the master carries on and the connection stays queued.
     accepted.Accept(GetSessionDescriptor());
     SV::PilSocketHolder::SetSocketNoSigPipe(accepted.fd);
-    if (*mServing >= kMaxServingConnections) {
+    if (*serving_ >= kMaxServingConnections) {
         DebugPrint("MultiSocketDelegateServer: %d connections served, closing a new one\n",
                    kMaxServingConnections);
         return;  // the holder closes it
     }
-    SocketDelegate* delegate = mFactory ? mFactory(GetSocketMaster(), GetComponent(), accepted)
+    SocketDelegate* delegate = factory_ ? factory_(GetSocketMaster(), GetComponent(), accepted)
                                         : nullptr;
     // Refused: the connection is closed with the holder.
     if (delegate == nullptr) return;
-    delegate->HoldConnectionSlot(boost::shared_ptr<void>(new ServingSlot(mServing)));
+    delegate->HoldConnectionSlot(boost::shared_ptr<void>(new ServingSlot(serving_)));
     delegate->SessionSocketOpen();
 }
 

@@ -39,15 +39,15 @@ public:
     // The port actually listened on, 0 when not listening.
     uint16_t GetListeningPort() const;
     // Connections handed out and still open.
-    int GetServingConnections() const { return *mServing; }
+    int GetServingConnections() const { return *serving_; }
 
     // Accepts one connection and hands it out.
     void DoSocketReadable(int fd) override;
 
 private:
-    SocketFactory mFactory;
+    SocketFactory factory_;
     // Shared with the slots of the connections handed out, which may outlive the server.
-    boost::shared_ptr<std::atomic<int>> mServing;
+    boost::shared_ptr<std::atomic<int>> serving_;
 };
 
 }  // namespace SarvelonMediaKit

@@ -10,20 +10,20 @@ namespace SarvelonMediaKit {
 SingleSocketDelegateServer::SingleSocketDelegateServer(SocketMaster* master,
                                                        Component* component)
     : SocketDelegate(master, component) {
-    mListenSocket.reuseAddress = false;
+    listenSocket_.reuseAddress = false;
 }
 
 SingleSocketDelegateServer::~SingleSocketDelegateServer() {
     int listenFd = -1;
     {
         std::lock_guard<std::mutex> lock(SocketLock());
-        listenFd = mListenSocket.fd;
+        listenFd = listenSocket_.fd;
     }
     if (SocketMaster* master = GetSocketMaster()) master->RemoveSocket(listenFd);
     Detach();
     std::lock_guard<std::mutex> lock(SocketLock());
-    mWaitingSocket.Close();
-    mListenSocket.Close();
+    waitingSocket_.Close();
+    listenSocket_.Close();
 }
 
 void SingleSocketDelegateServer::Listen(uint16_t port, uint32_t address) {
@@ -31,20 +31,20 @@ void SingleSocketDelegateServer::Listen(uint16_t port, uint32_t address) {
     int fd = -1;
     {
         std::lock_guard<std::mutex> lock(SocketLock());
-        fd = mListenSocket.fd;
+        fd = listenSocket_.fd;
     }
     if (fd >= 0 && master != nullptr) master->RemoveSocket(fd);
     {
         std::lock_guard<std::mutex> lock(SocketLock());
-        mListenSocket.Listen(port, address);
-        fd = mListenSocket.fd;
+        listenSocket_.Listen(port, address);
+        fd = listenSocket_.fd;
     }
     if (master != nullptr) master->AddSocket(fd, this);
 }
 
 uint16_t SingleSocketDelegateServer::GetListeningPort() const {
     std::lock_guard<std::mutex> lock(SocketLock());
-    return LocalPortOf(mListenSocket.fd);
+    return LocalPortOf(listenSocket_.fd);
 }
 
 bool SingleSocketDelegateServer::DoStopListeningAfterAccept() {
@@ -56,15 +56,15 @@ void SingleSocketDelegateServer::DoSocketReadable(int fd) {
     int activeFd = -1;
     {
         std::lock_guard<std::mutex> lock(SocketLock());
-        if (fd >= 0 && fd == mListenSocket.fd) {
+        if (fd >= 0 && fd == listenSocket_.fd) {
             // Accept throws on failure; the master carries on.
             if (SessionSocket().fd < 0) {
                 SessionSocket().Accept(fd);
                 SV::PilSocketHolder::SetSocketNoSigPipe(SessionSocket().fd);
                 action = kIntoSession;
-            } else if (mWaitingSocket.fd < 0) {
-                mWaitingSocket.Accept(fd);
-                SV::PilSocketHolder::SetSocketNoSigPipe(mWaitingSocket.fd);
+            } else if (waitingSocket_.fd < 0) {
+                waitingSocket_.Accept(fd);
+                SV::PilSocketHolder::SetSocketNoSigPipe(waitingSocket_.fd);
                 action = kIntoWaiting;
             } else {
                 activeFd = SessionSocket().fd;
@@ -99,7 +99,7 @@ void SingleSocketDelegateServer::DoSocketReadable(int fd) {
     if (DoStopListeningAfterAccept()) {
         if (SocketMaster* master = GetSocketMaster()) master->RemoveSocket(fd);
         std::lock_guard<std::mutex> lock(SocketLock());
-        if (mListenSocket.fd == fd) mListenSocket.Close();
+        if (listenSocket_.fd == fd) listenSocket_.Close();
     }
 }
 
@@ -108,8 +108,8 @@ void SingleSocketDelegateServer::DoSessionSocketClosed() {
     int promoted = -1;
     {
         std::lock_guard<std::mutex> lock(SocketLock());
-        if (mWaitingSocket.fd >= 0 && SessionSocket().fd < 0) {
-            SessionSocket().Swap(mWaitingSocket);
+        if (waitingSocket_.fd >= 0 && SessionSocket().fd < 0) {
+            SessionSocket().Swap(waitingSocket_);
             promoted = SessionSocket().fd;
         }
     }

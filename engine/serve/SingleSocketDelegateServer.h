@@ -35,8 +35,8 @@ public:
 
 private:
     // Both under SocketLock.
-    SV::PilSocketHolder mListenSocket;
-    SV::PilSocketHolder mWaitingSocket;
+    SV::PilSocketHolder listenSocket_;
+    SV::PilSocketHolder waitingSocket_;
 };
 
 }  // namespace SarvelonMediaKit

@@ -1,5 +1,5 @@
-#ifndef ENGINE_DEMUX_MPEG2PSDEMUXTESTSUPPORT_H
-#define ENGINE_DEMUX_MPEG2PSDEMUXTESTSUPPORT_H
+#ifndef TESTS_SUPPORT_MPEG2PSDEMUXTESTSUPPORT_H
+#define TESTS_SUPPORT_MPEG2PSDEMUXTESTSUPPORT_H
 
 // Helpers of the demultiplexer tests (included by *Test.cpp only): a multiplexer that records
 // what it is given, monitors that record the events, and a stage that can slow the source
@@ -46,8 +46,8 @@ public:
         record.samples.push_back(std::make_pair(sample.GetDecodeTime().Get(), sample.IsKeyFrame()));
         record.bytes += sample.GetPayload().Size();
         // Counted as if written, so that a pull ends after about the bytes it asked for.
-        const uint64_t sent = mBytesSent.Get() + sample.GetPayload().Size();
-        mBytesSent = ByteAmount(sent > 0xFFFFFFFFu ? 0xFFFFFFFFu : static_cast<uint32_t>(sent));
+        const uint64_t sent = bytesSent_.Get() + sample.GetPayload().Size();
+        bytesSent_ = ByteAmount(sent > 0xFFFFFFFFu ? 0xFFFFFFFFu : static_cast<uint32_t>(sent));
         if (order_.empty() || order_.back() != sample.GetStreamRef().Get()) {
             order_.push_back(sample.GetStreamRef().Get());
         }

@@ -1,5 +1,5 @@
-#ifndef ENGINE_MUX_MUXTESTSUPPORT_H
-#define ENGINE_MUX_MUXTESTSUPPORT_H
+#ifndef TESTS_SUPPORT_MUXTESTSUPPORT_H
+#define TESTS_SUPPORT_MUXTESTSUPPORT_H
 
 // Helpers shared by the multiplexer tests of this folder (included by *Test.cpp only).
 

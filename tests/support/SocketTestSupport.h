@@ -1,5 +1,5 @@
-#ifndef ENGINE_SERVE_SERVETESTSUPPORT_H
-#define ENGINE_SERVE_SERVETESTSUPPORT_H
+#ifndef TESTS_SUPPORT_SOCKETTESTSUPPORT_H
+#define TESTS_SUPPORT_SOCKETTESTSUPPORT_H
 
 // Helpers shared by the tests of this folder (included by *Test.cpp only).
 

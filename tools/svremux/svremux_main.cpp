@@ -59,37 +59,37 @@ const int kStallSeconds = 20;
 // What the chain reports: the first error ends the run.
 class Errors : public ErrorInfoMonitor {
 public:
-    explicit Errors(Session* session) : mSession(session) {}
+    explicit Errors(Session* session) : session_(session) {}
 
     void SetError(SVStatus status, std::string text) override {
         {
-            std::lock_guard<std::mutex> lock(mLock);
-            if (mFailed) {
+            std::lock_guard<std::mutex> lock(lock_);
+            if (failed_) {
                 return;
             }
-            mFailed = true;
-            mStatus = status;
-            mText = text;
+            failed_ = true;
+            status_ = status;
+            text_ = text;
         }
-        mSession->Stop(false);
+        session_->Stop(false);
     }
     void SetWarning(SVStatus status, std::string text) override {
         std::fprintf(stderr, "svremux: warning %d: %s\n", int(status), text.c_str());
     }
 
     bool Failed(SVStatus* status, std::string* text) {
-        std::lock_guard<std::mutex> lock(mLock);
-        *status = mStatus;
-        *text = mText;
-        return mFailed;
+        std::lock_guard<std::mutex> lock(lock_);
+        *status = status_;
+        *text = text_;
+        return failed_;
     }
 
 private:
-    Session* mSession;
-    std::mutex mLock;
-    bool mFailed = false;
-    SVStatus mStatus = 0;
-    std::string mText;
+    Session* session_;
+    std::mutex lock_;
+    bool failed_ = false;
+    SVStatus status_ = 0;
+    std::string text_;
 };
 
 // The file source of the chain, read only up to the end of the title's first rendition: the
@@ -106,42 +106,42 @@ public:
     // From the tracks event, on the pump thread: the byte after the first rendition, or all
     // bits set when the index does not tell.
     void SetEnd(uint64_t end) {
-        mEnd = end;
-        mEndKnown = true;
+        end_ = end;
+        endKnown_ = true;
     }
 
     void PrePullData(ByteAmount& amount) override {
-        if (!mEndKnown) {
+        if (!endKnown_) {
             amount = std::min<uint32_t>(amount, kProbeBytes);
         } else if (Limited()) {
             const uint64_t position = GetReadPosition();
-            if (position >= mEnd) {
+            if (position >= end_) {
                 EndOfStream();
                 return;
             }
-            amount = uint32_t(std::min<uint64_t>(amount, mEnd - position));
+            amount = uint32_t(std::min<uint64_t>(amount, end_ - position));
         }
         FileClient::PrePullData(amount);
-        if (mEndKnown && Limited() && GetReadPosition() >= mEnd) {
+        if (endKnown_ && Limited() && GetReadPosition() >= end_) {
             EndOfStream();
         }
     }
     ByteAmount DoGetBufferedBytes() override {
         const ByteAmount left = FileClient::DoGetBufferedBytes();
-        if (!mEndKnown || !Limited()) {
+        if (!endKnown_ || !Limited()) {
             return left;
         }
         const uint64_t position = GetReadPosition();
-        return ByteAmount(uint32_t(std::min<uint64_t>(left, position < mEnd ? mEnd - position : 0)));
+        return ByteAmount(uint32_t(std::min<uint64_t>(left, position < end_ ? end_ - position : 0)));
     }
 
 private:
     // The rendition ends before the file does (otherwise the file's own end is the end).
-    bool Limited() { return mEnd < DoEndPosition(); }
+    bool Limited() { return end_ < DoEndPosition(); }
     void EndOfStream() { DoSend(MemoryChunk(boost::make_shared<MemoryMarkerEndOfStream>())); }
 
-    uint64_t mEnd = ~uint64_t(0);
-    bool mEndKnown = false;
+    uint64_t end_ = ~uint64_t(0);
+    bool endKnown_ = false;
 };
 
 // The file sink of the chain, which also tells when the stream is complete: after the end of
@@ -156,8 +156,8 @@ class RemuxSink : public FileServer {
 public:
     static constexpr size_t kWriteBytes = 1u << 20;
 
-    RemuxSink(Session* session, FileClient* client) : FileServer(session), mClient(client) {
-        mPending.reserve(2 * kWriteBytes);
+    RemuxSink(Session* session, FileClient* client) : FileServer(session), client_(client) {
+        pending_.reserve(2 * kWriteBytes);
     }
 
     void DoAdd(const MemoryChunk& chunk) override {
@@ -165,59 +165,59 @@ public:
         if (size == 0) {
             return;
         }
-        mPending.insert(mPending.end(), chunk.Data(0), chunk.Data(0) + size);
-        mWritten += size;
-        mWrittenSinceTick = true;
-        if (mPending.size() >= kWriteBytes) {
+        pending_.insert(pending_.end(), chunk.Data(0), chunk.Data(0) + size);
+        written_ += size;
+        writtenSinceTick_ = true;
+        if (pending_.size() >= kWriteBytes) {
             WritePending();
         }
     }
     bool DoProcessMemoryMarker(const boost::shared_ptr<MemoryMarker>& marker) override {
         WritePending();  // whatever came before a marker is on disk before it acts
         if (marker && marker->GetType() == MemoryMarkerTypeEndOfStream) {
-            mEndOfStream = true;
+            endOfStream_ = true;
         }
         return FileServer::DoProcessMemoryMarker(marker);
     }
     void DoTick() override {
         FileServer::DoTick();
-        mRead = mClient->GetReadPosition();
-        if (mEndOfStream && !mWrittenSinceTick && !mComplete) {
+        read_ = client_->GetReadPosition();
+        if (endOfStream_ && !writtenSinceTick_ && !complete_) {
             WritePending();
-            mComplete = !HasFailed();
-            mSession->Stop(false);
+            complete_ = !HasFailed();
+            session_->Stop(false);
         }
-        mWrittenSinceTick = false;
+        writtenSinceTick_ = false;
     }
 
-    std::atomic<uint64_t> mWritten{0};
-    std::atomic<uint64_t> mRead{0};
-    std::atomic<bool> mComplete{false};
+    std::atomic<uint64_t> written_{0};
+    std::atomic<uint64_t> read_{0};
+    std::atomic<bool> complete_{false};
 
 private:
     void WritePending() {
-        if (mPending.empty()) {
+        if (pending_.empty()) {
             return;
         }
-        MemoryChunk chunk = CreateMemoryChunk(uint32_t(mPending.size()), 0, 0);
-        std::memcpy(chunk.Data(0), mPending.data(), mPending.size());
-        mPending.clear();
+        MemoryChunk chunk = CreateMemoryChunk(uint32_t(pending_.size()), 0, 0);
+        std::memcpy(chunk.Data(0), pending_.data(), pending_.size());
+        pending_.clear();
         FileServer::DoAdd(chunk);
     }
 
-    FileClient* mClient;
-    std::vector<unsigned char> mPending;
-    bool mEndOfStream = false;
-    bool mWrittenSinceTick = false;
+    FileClient* client_;
+    std::vector<unsigned char> pending_;
+    bool endOfStream_ = false;
+    bool writtenSinceTick_ = false;
 };
 
 // Takes the tracks the demultiplexer announces: their number, for the message about a title
 // with nothing to write, and the end of the first one, for the source.
 class Tracks : public StreamInfoMonitor {
 public:
-    explicit Tracks(FirstRenditionClient* client) : mClient(client) {}
+    explicit Tracks(FirstRenditionClient* client) : client_(client) {}
     void TracksAvailable(const TrackMap& tracks, bool) override {
-        mCount = tracks.size();
+        count_ = tracks.size();
         uint64_t end = ~uint64_t(0);
         if (!tracks.empty()) {
             const SV::SVDictionary& info = tracks.begin()->second->GetInfo();
@@ -228,12 +228,12 @@ public:
                 end = offset + size;
             }
         }
-        mClient->SetEnd(end);
+        client_->SetEnd(end);
     }
-    std::atomic<size_t> mCount{0};
+    std::atomic<size_t> count_{0};
 
 private:
-    FirstRenditionClient* mClient;
+    FirstRenditionClient* client_;
 };
 
 std::string Megabytes(uint64_t bytes) {
@@ -313,8 +313,8 @@ int Run(const std::string& input, const std::string& output, bool* created) {
         }
     };
     while (!session->WaitForStop(200)) {
-        const uint64_t read = sink->mRead;
-        const uint64_t written = sink->mWritten;
+        const uint64_t read = sink->read_;
+        const uint64_t written = sink->written_;
         showProgress(read, written);
         const std::chrono::steady_clock::time_point now = std::chrono::steady_clock::now();
         if (read != lastRead || written != lastWritten) {
@@ -328,7 +328,7 @@ int Run(const std::string& input, const std::string& output, bool* created) {
     }
     session->Stop(true);
     if (progress) {
-        showProgress(sink->mRead, sink->mWritten);
+        showProgress(sink->read_, sink->written_);
         std::fprintf(stderr, "\n");
     }
 
@@ -346,12 +346,12 @@ int Run(const std::string& input, const std::string& output, bool* created) {
                      kStallSeconds);
         return 1;
     }
-    if (!sink->mComplete) {
+    if (!sink->complete_) {
         std::fprintf(stderr, "svremux: %s: the stream ended before its end was reached\n",
                      input.c_str());
         return 1;
     }
-    if (tracks.mCount == 0 || sink->mWritten == 0) {
+    if (tracks.count_ == 0 || sink->written_ == 0) {
         std::fprintf(stderr, "svremux: %s: the title has no track to write\n", input.c_str());
         return 1;
     }
