@@ -44,7 +44,7 @@ std::string MakeDocument(size_t bytes) {
         seed = seed * 1103515245u + 12345u;
         return (seed >> 8) & 0xFFFFFF;
     };
-    static const char* const kWords[] = {"alpha", "beta", "gamma", "delta", "series",
+    static const char* const kWords[] = {"alpha", "beta",    "gamma", "delta",  "series",
                                          "movie", "episode", "drama", "comedy", "nature"};
     std::string doc = "[\n";
     for (uint64_t i = 0; doc.size() < bytes; ++i) {
@@ -62,11 +62,11 @@ std::string MakeDocument(size_t bytes) {
             "\"text\":\"Line one\\nLine \\\"two\\\" caf\xC3\xA9 \\u00e9 \xE2\x82\xAC %u\","
             "\"tags\":[\"%s\",\"%s\",\"%s\"],\"scores\":[%u,%u,%u,%u.5],"
             "\"meta\":{\"w\":%u,\"h\":%u,\"lang\":{\"audio\":\"sv\",\"sub\":[\"en\",\"fi\"]}}}",
-            static_cast<unsigned long long>(i), kWords[a % 10], kWords[b % 10], a, a % 1000000,
-            b, a % 1000, b % 100, b % 1000000,
-            static_cast<unsigned long long>(a) * 1000003ull, (a & 1) ? "true" : "false", b,
-            kWords[(a >> 4) % 10], kWords[(b >> 4) % 10], kWords[(a >> 8) % 10], a % 100,
-            b % 1000, a % 10000, b % 10, 320 + a % 1600, 240 + b % 900);
+            static_cast<unsigned long long>(i), kWords[a % 10], kWords[b % 10], a, a % 1000000, b,
+            a % 1000, b % 100, b % 1000000, static_cast<unsigned long long>(a) * 1000003ull,
+            (a & 1) ? "true" : "false", b, kWords[(a >> 4) % 10], kWords[(b >> 4) % 10],
+            kWords[(a >> 8) % 10], a % 100, b % 1000, a % 10000, b % 10, 320 + a % 1600,
+            240 + b % 900);
         doc += record;
     }
     doc += "\n]\n";
@@ -74,7 +74,8 @@ std::string MakeDocument(size_t bytes) {
 }
 
 const std::string& Document() {
-    static const std::string* const document = new std::string(MakeDocument(gDocumentMegabytes << 20));
+    static const std::string* const document =
+        new std::string(MakeDocument(gDocumentMegabytes << 20));
     return *document;
 }
 
@@ -172,9 +173,9 @@ int YajlStartMap(void*) { return 1; }
 int YajlMapKey(void*, const unsigned char*, size_t) { return 1; }
 int YajlEnd(void*) { return 1; }
 
-const yajl_callbacks kYajlCallbacks = {YajlNull, YajlBool, nullptr, nullptr, YajlNumber,
-                                       YajlString, YajlStartMap, YajlMapKey, YajlEnd,
-                                       YajlStartMap, YajlEnd};
+const yajl_callbacks kYajlCallbacks = {YajlNull,   YajlBool,     nullptr,      nullptr,
+                                       YajlNumber, YajlString,   YajlStartMap, YajlMapKey,
+                                       YajlEnd,    YajlStartMap, YajlEnd};
 
 void YajlEvents(benchmark::State& state, size_t chunk) {
     const std::string& doc = Document();
@@ -213,30 +214,30 @@ void YajlTree(benchmark::State& state) {
 
 void YajlGenerate(yajl_gen gen, yajl_val v) {
     switch (v->type) {
-    case yajl_t_string:
-        yajl_gen_string(gen, reinterpret_cast<const unsigned char*>(v->u.string),
-                        std::strlen(v->u.string));
-        break;
-    case yajl_t_number: yajl_gen_number(gen, v->u.number.r, std::strlen(v->u.number.r)); break;
-    case yajl_t_object:
-        yajl_gen_map_open(gen);
-        for (size_t i = 0; i < v->u.object.len; ++i) {
-            const char* key = v->u.object.keys[i];
-            yajl_gen_string(gen, reinterpret_cast<const unsigned char*>(key), std::strlen(key));
-            YajlGenerate(gen, v->u.object.values[i]);
-        }
-        yajl_gen_map_close(gen);
-        break;
-    case yajl_t_array:
-        yajl_gen_array_open(gen);
-        for (size_t i = 0; i < v->u.array.len; ++i) {
-            YajlGenerate(gen, v->u.array.values[i]);
-        }
-        yajl_gen_array_close(gen);
-        break;
-    case yajl_t_true: yajl_gen_bool(gen, 1); break;
-    case yajl_t_false: yajl_gen_bool(gen, 0); break;
-    default: yajl_gen_null(gen); break;
+        case yajl_t_string:
+            yajl_gen_string(gen, reinterpret_cast<const unsigned char*>(v->u.string),
+                            std::strlen(v->u.string));
+            break;
+        case yajl_t_number: yajl_gen_number(gen, v->u.number.r, std::strlen(v->u.number.r)); break;
+        case yajl_t_object:
+            yajl_gen_map_open(gen);
+            for (size_t i = 0; i < v->u.object.len; ++i) {
+                const char* key = v->u.object.keys[i];
+                yajl_gen_string(gen, reinterpret_cast<const unsigned char*>(key), std::strlen(key));
+                YajlGenerate(gen, v->u.object.values[i]);
+            }
+            yajl_gen_map_close(gen);
+            break;
+        case yajl_t_array:
+            yajl_gen_array_open(gen);
+            for (size_t i = 0; i < v->u.array.len; ++i) {
+                YajlGenerate(gen, v->u.array.values[i]);
+            }
+            yajl_gen_array_close(gen);
+            break;
+        case yajl_t_true: yajl_gen_bool(gen, 1); break;
+        case yajl_t_false: yajl_gen_bool(gen, 0); break;
+        default: yajl_gen_null(gen); break;
     }
 }
 
@@ -353,8 +354,11 @@ void Register() {
     const struct {
         const char* name;
         size_t chunk;
-    } pieces[] = {{"whole", 0}, {"chunk-65536", 65536}, {"chunk-4096", 4096},
-                  {"chunk-16", 16}, {"chunk-1", 1}};
+    } pieces[] = {{"whole", 0},
+                  {"chunk-65536", 65536},
+                  {"chunk-4096", 4096},
+                  {"chunk-16", 16},
+                  {"chunk-1", 1}};
     for (const auto& piece : pieces) {
         const size_t chunk = piece.chunk;
         const std::string events = std::string("parse-events/") + piece.name;

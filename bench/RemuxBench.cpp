@@ -26,14 +26,49 @@ namespace {
 // Made once with ffmpeg and the title maker, cached with the test fixtures.
 std::string TenMinuteTitle() {
     using SvTestSupport::Fixtures;
-    const std::string clip = Fixtures::Make(
-        "bench10min.ts",
-        {"ffmpeg", "-nostdin", "-v", "error", "-y", "-f", "lavfi", "-i",
-         "testsrc2=size=1280x720:rate=25", "-f", "lavfi", "-i",
-         "sine=frequency=440:sample_rate=48000", "-t", "600", "-c:v", "libx264", "-preset",
-         "veryfast", "-g", "50", "-keyint_min", "50", "-sc_threshold", "0", "-b:v", "4800k",
-         "-maxrate", "4800k", "-bufsize", "4800k", "-pix_fmt", "yuv420p", "-c:a", "aac", "-b:a",
-         "128k", "-ac", "2", "-f", "mpegts", "{out}"});
+    const std::string clip =
+        Fixtures::Make("bench10min.ts", {"ffmpeg",
+                                         "-nostdin",
+                                         "-v",
+                                         "error",
+                                         "-y",
+                                         "-f",
+                                         "lavfi",
+                                         "-i",
+                                         "testsrc2=size=1280x720:rate=25",
+                                         "-f",
+                                         "lavfi",
+                                         "-i",
+                                         "sine=frequency=440:sample_rate=48000",
+                                         "-t",
+                                         "600",
+                                         "-c:v",
+                                         "libx264",
+                                         "-preset",
+                                         "veryfast",
+                                         "-g",
+                                         "50",
+                                         "-keyint_min",
+                                         "50",
+                                         "-sc_threshold",
+                                         "0",
+                                         "-b:v",
+                                         "4800k",
+                                         "-maxrate",
+                                         "4800k",
+                                         "-bufsize",
+                                         "4800k",
+                                         "-pix_fmt",
+                                         "yuv420p",
+                                         "-c:a",
+                                         "aac",
+                                         "-b:a",
+                                         "128k",
+                                         "-ac",
+                                         "2",
+                                         "-f",
+                                         "mpegts",
+                                         "{out}"});
     return Fixtures::MakeTitle("bench10min.svm", {clip, "{out}"});
 }
 

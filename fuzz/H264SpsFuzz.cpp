@@ -17,8 +17,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         sps[0] = 0x67;  // let most inputs past the NAL type check
     }
     try {
-        const SarvelonMediaKit::H264Sps parsed = SarvelonMediaKit::ParseH264Sps(sps.data(), sps.size());
-        if (parsed.width == 0 || parsed.height == 0 || parsed.width > 16384 || parsed.height > 16384) {
+        const SarvelonMediaKit::H264Sps parsed =
+            SarvelonMediaKit::ParseH264Sps(sps.data(), sps.size());
+        if (parsed.width == 0 || parsed.height == 0 || parsed.width > 16384 ||
+            parsed.height > 16384) {
             abort();
         }
         const std::vector<uint8_t> record =
@@ -36,7 +38,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     } catch (const SarvelonMediaKit::MediaFormatError&) {
     }
     try {
-        const SarvelonMediaKit::Eac3FrameHeader header = SarvelonMediaKit::ParseEac3FrameHeader(data, size);
+        const SarvelonMediaKit::Eac3FrameHeader header =
+            SarvelonMediaKit::ParseEac3FrameHeader(data, size);
         if (header.frameSize < 2 || header.SamplesPerFrame() == 0 || header.Channels() > 6) {
             abort();
         }

@@ -81,8 +81,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         std::vector<Reader::Chapter> chapters;
         size_t thumbnails = 0;
         reader.ParseMetadataBlock(
-            list, chapters,
-            [&thumbnails](uint32_t, const std::vector<uint8_t>&) { ++thumbnails; },
+            list, chapters, [&thumbnails](uint32_t, const std::vector<uint8_t>&) { ++thumbnails; },
             Reader::BlockHandler());
         if (chapters.size() + thumbnails > input.size()) {
             abort();

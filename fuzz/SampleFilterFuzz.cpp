@@ -59,36 +59,37 @@ std::vector<uint8_t> Payload(const Sample& sample) {
 void Check(uint32_t mode, const Sample& sample, uint32_t mergeCount) {
     const std::vector<uint8_t> bytes = Payload(sample);
     switch (mode) {
-    case 0:
-        // Every converted picture starts with a start code (delimiter or its first unit).
-        if (bytes.size() < 4 || bytes[0] != 0 || bytes[1] != 0 || bytes[2] != 0 || bytes[3] != 1 ||
-            sample.GetFormat() != SampleFormatH264AnnexB) {
-            abort();
-        }
-        break;
-    case 2:
-        // One ADTS frame per sample unless merged.
-        if (mergeCount <= 1 && (bytes.size() < AdtsParserSampleFilter::kHeaderSize ||
-                                !AdtsParserSampleFilter::IsSyncword(bytes.data()) ||
-                                AdtsParserSampleFilter::FrameLength(bytes.data()) != bytes.size())) {
-            abort();
-        }
-        break;
-    case 3:
-        if (bytes.size() < AdtsParserSampleFilter::kHeaderSize || bytes[0] != 0xFF ||
-            bytes[1] != 0xF1) {
-            abort();
-        }
-        break;
-    case 4:
-        if (bytes.size() < 4 ||
-            (((uint32_t(bytes[0]) << 24) | (bytes[1] << 16) | (bytes[2] << 8) | bytes[3]) &
-             Eac3HdDvdToRawSampleFilter::kPrivateDataMask) != Eac3HdDvdToRawSampleFilter::kPrivateData) {
-            abort();
-        }
-        break;
-    default:
-        break;
+        case 0:
+            // Every converted picture starts with a start code (delimiter or its first unit).
+            if (bytes.size() < 4 || bytes[0] != 0 || bytes[1] != 0 || bytes[2] != 0 ||
+                bytes[3] != 1 || sample.GetFormat() != SampleFormatH264AnnexB) {
+                abort();
+            }
+            break;
+        case 2:
+            // One ADTS frame per sample unless merged.
+            if (mergeCount <= 1 &&
+                (bytes.size() < AdtsParserSampleFilter::kHeaderSize ||
+                 !AdtsParserSampleFilter::IsSyncword(bytes.data()) ||
+                 AdtsParserSampleFilter::FrameLength(bytes.data()) != bytes.size())) {
+                abort();
+            }
+            break;
+        case 3:
+            if (bytes.size() < AdtsParserSampleFilter::kHeaderSize || bytes[0] != 0xFF ||
+                bytes[1] != 0xF1) {
+                abort();
+            }
+            break;
+        case 4:
+            if (bytes.size() < 4 ||
+                (((uint32_t(bytes[0]) << 24) | (bytes[1] << 16) | (bytes[2] << 8) | bytes[3]) &
+                 Eac3HdDvdToRawSampleFilter::kPrivateDataMask) !=
+                    Eac3HdDvdToRawSampleFilter::kPrivateData) {
+                abort();
+            }
+            break;
+        default: break;
     }
 }
 
@@ -118,27 +119,25 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     stream->SetHeadroom(16);
     stream->SetConnected(true);
     switch (mode) {
-    case 0:
-        owner.answerKind = StreamInfoKindAvcDecoderConfigurationRecord;
-        stream->AddFilter(boost::make_shared<H264SampleFilterFillerRemove>(stream));
-        stream->AddFilter(boost::make_shared<LengthToStartCodeH264SampleFilter>(stream));
-        break;
-    case 1:
-        stream->AddFilter(boost::make_shared<H264SampleFilterFillerRemove>(stream));
-        break;
-    case 2:
-        stream->AddFilter(boost::make_shared<AdtsSynchronizeSampleFilter>(
-            stream, SampleFormatAacAdts, SampleFormatAacAdts));
-        break;
-    case 3:
-        owner.answerKind = StreamInfoKindAudioSpecificConfig;
-        stream->AddFilter(
-            boost::make_shared<AdtsAddSampleFilter>(stream, SampleFormatAacRaw, SampleFormatAacAdts));
-        break;
-    default:
-        stream->AddFilter(boost::make_shared<Eac3HdDvdToRawSampleFilter>(stream));
-        stream->AddFilter(boost::make_shared<Eac3RawToHdDvdSampleFilter>(stream, mergeCount));
-        break;
+        case 0:
+            owner.answerKind = StreamInfoKindAvcDecoderConfigurationRecord;
+            stream->AddFilter(boost::make_shared<H264SampleFilterFillerRemove>(stream));
+            stream->AddFilter(boost::make_shared<LengthToStartCodeH264SampleFilter>(stream));
+            break;
+        case 1: stream->AddFilter(boost::make_shared<H264SampleFilterFillerRemove>(stream)); break;
+        case 2:
+            stream->AddFilter(boost::make_shared<AdtsSynchronizeSampleFilter>(
+                stream, SampleFormatAacAdts, SampleFormatAacAdts));
+            break;
+        case 3:
+            owner.answerKind = StreamInfoKindAudioSpecificConfig;
+            stream->AddFilter(boost::make_shared<AdtsAddSampleFilter>(stream, SampleFormatAacRaw,
+                                                                      SampleFormatAacAdts));
+            break;
+        default:
+            stream->AddFilter(boost::make_shared<Eac3HdDvdToRawSampleFilter>(stream));
+            stream->AddFilter(boost::make_shared<Eac3RawToHdDvdSampleFilter>(stream, mergeCount));
+            break;
     }
     if (mergeCount > 0) {
         stream->AddFilter(boost::make_shared<MergeSampleFilter>(stream, mergeCount, 0));

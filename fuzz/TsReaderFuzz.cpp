@@ -37,9 +37,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (whole.Pes().size() != pieces.Pes().size() ||
         whole.Programs().size() != pieces.Programs().size() ||
         whole.ContinuityErrors().size() != pieces.ContinuityErrors().size() ||
-        whole.Pcrs().size() != pieces.Pcrs().size() || whole.PacketCount() != pieces.PacketCount() ||
+        whole.Pcrs().size() != pieces.Pcrs().size() ||
+        whole.PacketCount() != pieces.PacketCount() ||
         whole.SkippedBytes() != pieces.SkippedBytes() ||
-        whole.SectionErrors() != pieces.SectionErrors() || whole.PesErrors() != pieces.PesErrors()) {
+        whole.SectionErrors() != pieces.SectionErrors() ||
+        whole.PesErrors() != pieces.PesErrors()) {
         abort();
     }
     for (size_t i = 0; i < whole.Pes().size(); ++i) {

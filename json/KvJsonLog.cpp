@@ -9,9 +9,7 @@ std::atomic<KvJsonLogHandler> gHandler{nullptr};
 
 }  // namespace
 
-void KvJsonSetLogHandler(KvJsonLogHandler handler) {
-    gHandler.store(handler);
-}
+void KvJsonSetLogHandler(KvJsonLogHandler handler) { gHandler.store(handler); }
 
 void KvJsonLog(const std::string& line) {
     if (const KvJsonLogHandler handler = gHandler.load()) {

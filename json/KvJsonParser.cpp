@@ -19,15 +19,15 @@ std::optional<ns::Value> KvJsonParser::objectWithData(const void* bytes, size_t 
     parser.setDelegate(&adapter);
 
     switch (parser.parse(bytes, length)) {
-    case KvJsonStreamParserComplete:
-        // A complete document followed by the start of another token ("[1] tru") is not a
-        // whole document: the input ended in the middle of something.
-        if (parser.hasUnfinishedToken()) {
-            break;
-        }
-        return accumulator.takeValue();
-    case KvJsonStreamParserWaitingForData: break;
-    default: error_ = parser.error(); return std::nullopt;
+        case KvJsonStreamParserComplete:
+            // A complete document followed by the start of another token ("[1] tru") is not a
+            // whole document: the input ended in the middle of something.
+            if (parser.hasUnfinishedToken()) {
+                break;
+            }
+            return accumulator.takeValue();
+        case KvJsonStreamParserWaitingForData: break;
+        default: error_ = parser.error(); return std::nullopt;
     }
     error_ = "Unexpected end of input";
     return std::nullopt;

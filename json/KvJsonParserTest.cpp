@@ -227,8 +227,7 @@ TEST(KvJsonStreamParserAdapter, SkippedLevelsDeliverTheirValuesOneByOne) {
                                         R"(object:{"c": [3]})"}));
     // Scalars inside the skipped levels arrive through parserFoundObject as well.
     EXPECT_EQ(Skipping(1, R"([2, "x", null, [3]])"),
-              (std::vector<std::string>{"object:2", R"(object:"x")", "object:null",
-                                        "array:[3]"}));
+              (std::vector<std::string>{"object:2", R"(object:"x")", "object:null", "array:[3]"}));
     // Keys of a skipped object do not disturb the objects built inside it.
     EXPECT_EQ(Skipping(1, R"({"a":{"x":1,"y":{"z":2}},"b":[true],"c":3})"),
               (std::vector<std::string>{R"(object:{"x": 1, "y": {"z": 2}})", "array:[true]",
@@ -238,9 +237,7 @@ TEST(KvJsonStreamParserAdapter, SkippedLevelsDeliverTheirValuesOneByOne) {
 }
 
 std::vector<std::string> gLogLines;
-void CaptureLog(const std::string& line) {
-    gLogLines.push_back(line);
-}
+void CaptureLog(const std::string& line) { gLogLines.push_back(line); }
 
 TEST(KvJsonParsing, JSONValueLogsItsFailure) {
     gLogLines.clear();
@@ -252,9 +249,9 @@ TEST(KvJsonParsing, JSONValueLogsItsFailure) {
     KvJsonSetLogHandler(nullptr);
     ASSERT_TRUE(value);
     EXPECT_TRUE((*value)["ok"].BoolValue());
-    EXPECT_EQ(gLogLines, (std::vector<std::string>{
-                             "-JSONValue failed. Error is: Unexpected end of input",
-                             "-JSONValue failed. Error is: Input was 'nil'"}));
+    EXPECT_EQ(gLogLines,
+              (std::vector<std::string>{"-JSONValue failed. Error is: Unexpected end of input",
+                                        "-JSONValue failed. Error is: Input was 'nil'"}));
 }
 
 }  // namespace

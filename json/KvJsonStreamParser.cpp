@@ -10,18 +10,18 @@ constexpr size_t kInitialStackCapacity = 32;
 
 const char* TokenName(int token) {
     switch (token) {
-    case KvJsonTokenArrayStart: return "start of array";
-    case KvJsonTokenArrayEnd: return "end of array";
-    case KvJsonTokenObjectStart: return "start of object";
-    case KvJsonTokenObjectEnd: return "end of object";
-    case KvJsonTokenValueSeparator: return "value separator";
-    case KvJsonTokenKeyValueSeparator: return "key-value separator";
-    case KvJsonTokenNumber: return "number";
-    case KvJsonTokenString: return "string";
-    case KvJsonTokenTrue:
-    case KvJsonTokenFalse: return "boolean";
-    case KvJsonTokenNull: return "null";
-    default: return "<aaiiie!>";
+        case KvJsonTokenArrayStart: return "start of array";
+        case KvJsonTokenArrayEnd: return "end of array";
+        case KvJsonTokenObjectStart: return "start of object";
+        case KvJsonTokenObjectEnd: return "end of object";
+        case KvJsonTokenValueSeparator: return "value separator";
+        case KvJsonTokenKeyValueSeparator: return "key-value separator";
+        case KvJsonTokenNumber: return "number";
+        case KvJsonTokenString: return "string";
+        case KvJsonTokenTrue:
+        case KvJsonTokenFalse: return "boolean";
+        case KvJsonTokenNull: return "null";
+        default: return "<aaiiie!>";
     }
 }
 
@@ -50,48 +50,49 @@ int KvJsonStreamParser::parse(const void* bytes, size_t length) {
             return state_->parserShouldReturn(*this);
         }
         if (!state_->parserShouldAcceptToken(*this, token)) {
-            error_ = std::string("Token '") + TokenName(token) + "' not expected " +
-                     state_->name();
+            error_ = std::string("Token '") + TokenName(token) + "' not expected " + state_->name();
             state_ = errorState_;
             return KvJsonStreamParserError;
         }
         switch (token) {
-        case KvJsonTokenArrayStart: enterContainer(false); break;
-        case KvJsonTokenArrayEnd: leaveContainer(token); break;
-        case KvJsonTokenObjectStart: enterContainer(true); break;
-        case KvJsonTokenObjectEnd: leaveContainer(token); break;
-        case KvJsonTokenValueSeparator:
-        case KvJsonTokenKeyValueSeparator: state_->parserShouldTransitionTo(*this, token); break;
-        case KvJsonTokenNumber:
-            if (delegate_) {
-                delegate_->parserFoundNumber(*this, tokeniser_.numberValue());
-            }
-            state_->parserShouldTransitionTo(*this, token);
-            break;
-        case KvJsonTokenString:
-            if (delegate_) {
-                if (state_->needKey()) {
-                    delegate_->parserFoundObjectKey(*this, tokeniser_.stringValue());
-                } else {
-                    delegate_->parserFoundString(*this, tokeniser_.stringValue());
+            case KvJsonTokenArrayStart: enterContainer(false); break;
+            case KvJsonTokenArrayEnd: leaveContainer(token); break;
+            case KvJsonTokenObjectStart: enterContainer(true); break;
+            case KvJsonTokenObjectEnd: leaveContainer(token); break;
+            case KvJsonTokenValueSeparator:
+            case KvJsonTokenKeyValueSeparator:
+                state_->parserShouldTransitionTo(*this, token);
+                break;
+            case KvJsonTokenNumber:
+                if (delegate_) {
+                    delegate_->parserFoundNumber(*this, tokeniser_.numberValue());
                 }
-            }
-            state_->parserShouldTransitionTo(*this, token);
-            break;
-        case KvJsonTokenTrue:
-        case KvJsonTokenFalse:
-            if (delegate_) {
-                delegate_->parserFoundBoolean(*this, token == KvJsonTokenTrue);
-            }
-            state_->parserShouldTransitionTo(*this, token);
-            break;
-        case KvJsonTokenNull:
-            if (delegate_) {
-                delegate_->parserFoundNull(*this);
-            }
-            state_->parserShouldTransitionTo(*this, token);
-            break;
-        default: break;
+                state_->parserShouldTransitionTo(*this, token);
+                break;
+            case KvJsonTokenString:
+                if (delegate_) {
+                    if (state_->needKey()) {
+                        delegate_->parserFoundObjectKey(*this, tokeniser_.stringValue());
+                    } else {
+                        delegate_->parserFoundString(*this, tokeniser_.stringValue());
+                    }
+                }
+                state_->parserShouldTransitionTo(*this, token);
+                break;
+            case KvJsonTokenTrue:
+            case KvJsonTokenFalse:
+                if (delegate_) {
+                    delegate_->parserFoundBoolean(*this, token == KvJsonTokenTrue);
+                }
+                state_->parserShouldTransitionTo(*this, token);
+                break;
+            case KvJsonTokenNull:
+                if (delegate_) {
+                    delegate_->parserFoundNull(*this);
+                }
+                state_->parserShouldTransitionTo(*this, token);
+                break;
+            default: break;
         }
         if (state_ == errorState_) {  // the Error state is the one whose isError is true
             return KvJsonStreamParserError;

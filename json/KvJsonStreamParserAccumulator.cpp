@@ -6,7 +6,6 @@ void KvJsonStreamParserAccumulator::parserFoundArray(KvJsonStreamParser&, ns::Va
     value_ = std::move(array);
 }
 
-void KvJsonStreamParserAccumulator::parserFoundObject(KvJsonStreamParser&,
-                                                      ns::Value&& object) {
+void KvJsonStreamParserAccumulator::parserFoundObject(KvJsonStreamParser&, ns::Value&& object) {
     value_ = std::move(object);
 }

@@ -37,21 +37,21 @@ void KvJsonStreamParserAdapter::containerEnd(KvJsonStreamParser& parser) {
 
 void KvJsonStreamParserAdapter::deliver(KvJsonStreamParser& parser, ns::Value&& value) {
     switch (currentType_) {
-    case CurrentTypeObject:
-        stack_.back().AsDictionary()->Set(std::move(keyStack_.back()), std::move(value));
-        keyStack_.pop_back();
-        break;
-    case CurrentTypeArray: stack_.back().AsArray()->push_back(std::move(value)); break;
-    case CurrentTypeNone:
-        if (delegate_ == nullptr) {
+        case CurrentTypeObject:
+            stack_.back().AsDictionary()->Set(std::move(keyStack_.back()), std::move(value));
+            keyStack_.pop_back();
             break;
-        }
-        if (value.IsArray()) {
-            delegate_->parserFoundArray(parser, std::move(value));
-        } else {
-            delegate_->parserFoundObject(parser, std::move(value));
-        }
-        break;
+        case CurrentTypeArray: stack_.back().AsArray()->push_back(std::move(value)); break;
+        case CurrentTypeNone:
+            if (delegate_ == nullptr) {
+                break;
+            }
+            if (value.IsArray()) {
+                delegate_->parserFoundArray(parser, std::move(value));
+            } else {
+                delegate_->parserFoundObject(parser, std::move(value));
+            }
+            break;
     }
 }
 
@@ -59,8 +59,7 @@ void KvJsonStreamParserAdapter::parserFoundObjectStart(KvJsonStreamParser&) {
     containerStart(ns::Value(ns::Dictionary()));
 }
 
-void KvJsonStreamParserAdapter::parserFoundObjectKey(KvJsonStreamParser&,
-                                                     std::string_view key) {
+void KvJsonStreamParserAdapter::parserFoundObjectKey(KvJsonStreamParser&, std::string_view key) {
     // Keys of skipped objects are never used: keeping them would only pile them up.
     if (depth_ > levelsToSkip_) {
         keyStack_.emplace_back(key);

@@ -41,11 +41,17 @@ private:
         const std::initializer_list<int> kValues = {
             KvJsonTokenArrayStart, KvJsonTokenObjectStart, KvJsonTokenNumber, KvJsonTokenString,
             KvJsonTokenTrue,       KvJsonTokenFalse,       KvJsonTokenNull};
-        const std::initializer_list<int> kEveryToken = {
-            KvJsonTokenArrayStart, KvJsonTokenArrayEnd,       KvJsonTokenObjectStart,
-            KvJsonTokenObjectEnd,  KvJsonTokenValueSeparator, KvJsonTokenKeyValueSeparator,
-            KvJsonTokenNumber,     KvJsonTokenString,         KvJsonTokenTrue,
-            KvJsonTokenFalse,      KvJsonTokenNull};
+        const std::initializer_list<int> kEveryToken = {KvJsonTokenArrayStart,
+                                                        KvJsonTokenArrayEnd,
+                                                        KvJsonTokenObjectStart,
+                                                        KvJsonTokenObjectEnd,
+                                                        KvJsonTokenValueSeparator,
+                                                        KvJsonTokenKeyValueSeparator,
+                                                        KvJsonTokenNumber,
+                                                        KvJsonTokenString,
+                                                        KvJsonTokenTrue,
+                                                        KvJsonTokenFalse,
+                                                        KvJsonTokenNull};
 
         start.name_ = "before outer-most array or object";
         accept(start, {KvJsonTokenArrayStart, KvJsonTokenObjectStart});
@@ -99,10 +105,8 @@ private:
     }
 };
 
-#define KV_JSON_SHARED_INSTANCE(Class, member)         \
-    const Class& Class::sharedInstance() {             \
-        return KvJsonStreamParserStates::shared().member; \
-    }
+#define KV_JSON_SHARED_INSTANCE(Class, member) \
+    const Class& Class::sharedInstance() { return KvJsonStreamParserStates::shared().member; }
 
 KV_JSON_SHARED_INSTANCE(KvJsonStreamParserStateStart, start)
 KV_JSON_SHARED_INSTANCE(KvJsonStreamParserStateComplete, complete)

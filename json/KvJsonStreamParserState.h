@@ -57,14 +57,14 @@ private:
     uint32_t documentEnds_ = 0;
 };
 
-#define KV_JSON_PARSER_STATE(Class)                   \
-    class Class : public KvJsonStreamParserState {    \
-    public:                                           \
-        static const Class& sharedInstance();         \
-                                                      \
-    private:                                          \
-        friend struct KvJsonStreamParserStates;       \
-        Class() = default;                            \
+#define KV_JSON_PARSER_STATE(Class)                \
+    class Class : public KvJsonStreamParserState { \
+    public:                                        \
+        static const Class& sharedInstance();      \
+                                                   \
+    private:                                       \
+        friend struct KvJsonStreamParserStates;    \
+        Class() = default;                         \
     };
 
 KV_JSON_PARSER_STATE(KvJsonStreamParserStateStart)

@@ -49,8 +49,7 @@ TEST(KvJsonStreamParser, ReportsEventsInDocumentOrder) {
     parser.setDelegate(&recorder);
     EXPECT_EQ(Parse(parser, R"({"a":[1,"x",true,false,null,{}],"b":{"c":-2.5},"d":[]} )"),
               KvJsonStreamParserComplete);
-    EXPECT_EQ(recorder.events,
-              "{ k:a [ n:1 s:x b:1 b:0 null { } ] k:b { k:c n:-2.5 } k:d [ ] }");
+    EXPECT_EQ(recorder.events, "{ k:a [ n:1 s:x b:1 b:0 null { } ] k:b { k:c n:-2.5 } k:d [ ] }");
 }
 
 TEST(KvJsonStreamParser, GrammarErrorsNameTheTokenAndThePlace) {

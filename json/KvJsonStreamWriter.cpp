@@ -27,7 +27,7 @@ struct EscapeTable {
             unsigned char byte;
             char letter;
         } shortForms[] = {{'\b', 'b'}, {'\t', 't'}, {'\n', 'n'}, {'\f', 'f'},
-                          {'\r', 'r'}, {'"', '"'}, {'\\', '\\'}};
+                          {'\r', 'r'}, {'"', '"'},  {'\\', '\\'}};
         for (const auto& form : shortForms) {
             text[form.byte][0] = '\\';
             text[form.byte][1] = form.letter;
@@ -41,12 +41,12 @@ constexpr EscapeTable kEscapes;
 
 const char* KindName(const ns::Value& value) {
     switch (value.GetKind()) {
-    case ns::Value::Kind::Null: return "null";
-    case ns::Value::Kind::Bool: return "boolean";
-    case ns::Value::Kind::String: return "string";
-    case ns::Value::Kind::Array: return "array";
-    case ns::Value::Kind::Dictionary: return "dictionary";
-    default: return "number";
+        case ns::Value::Kind::Null: return "null";
+        case ns::Value::Kind::Bool: return "boolean";
+        case ns::Value::Kind::String: return "string";
+        case ns::Value::Kind::Array: return "array";
+        case ns::Value::Kind::Dictionary: return "dictionary";
+        default: return "number";
     }
 }
 
@@ -65,8 +65,7 @@ size_t DecimalText(const ns::Decimal& decimal, char* out) {
     ns::Decimal::Mantissa m = decimal.GetMantissa();
     if (m <= UINT64_MAX) {
         n = static_cast<size_t>(
-            std::to_chars(digits, digits + sizeof(digits), static_cast<uint64_t>(m)).ptr -
-            digits);
+            std::to_chars(digits, digits + sizeof(digits), static_cast<uint64_t>(m)).ptr - digits);
     } else {
         char reversed[48];
         for (; m != 0; m /= 10) {
@@ -283,13 +282,9 @@ void KvJsonStreamWriter::closeContainer(char bracket) {
     endValue();
 }
 
-bool KvJsonStreamWriter::writeObjectOpen() {
-    return openContainer(true);
-}
+bool KvJsonStreamWriter::writeObjectOpen() { return openContainer(true); }
 
-bool KvJsonStreamWriter::writeArrayOpen() {
-    return openContainer(false);
-}
+bool KvJsonStreamWriter::writeArrayOpen() { return openContainer(false); }
 
 bool KvJsonStreamWriter::writeObjectClose() {
     if (state_->isInvalidState(*this)) {
@@ -375,10 +370,10 @@ bool KvJsonStreamWriter::writeArray(const ns::Array& array) {
 
 bool KvJsonStreamWriter::writeValue(const ns::Value& value) {
     switch (value.GetKind()) {
-    case ns::Value::Kind::Dictionary: return writeObject(*value.AsDictionary());
-    case ns::Value::Kind::Array: return writeArray(*value.AsArray());
-    case ns::Value::Kind::String: return writeString(*value.AsString());
-    case ns::Value::Kind::Null: return writeNull();
-    default: return writeNumber(value);
+        case ns::Value::Kind::Dictionary: return writeObject(*value.AsDictionary());
+        case ns::Value::Kind::Array: return writeArray(*value.AsArray());
+        case ns::Value::Kind::String: return writeString(*value.AsString());
+        case ns::Value::Kind::Null: return writeNull();
+        default: return writeNumber(value);
     }
 }

@@ -51,10 +51,8 @@ void KvJsonStreamWriterState::appendWhitespace(KvJsonStreamWriter& writer) const
     }
 }
 
-#define KV_JSON_SHARED_INSTANCE(Class, member)            \
-    const Class& Class::sharedInstance() {                \
-        return KvJsonStreamWriterStates::shared().member; \
-    }
+#define KV_JSON_SHARED_INSTANCE(Class, member) \
+    const Class& Class::sharedInstance() { return KvJsonStreamWriterStates::shared().member; }
 
 KV_JSON_SHARED_INSTANCE(KvJsonStreamWriterStateStart, start)
 KV_JSON_SHARED_INSTANCE(KvJsonStreamWriterStateComplete, complete)

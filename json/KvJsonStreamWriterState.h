@@ -58,14 +58,14 @@ private:
     const KvJsonStreamWriterState* next_ = nullptr;
 };
 
-#define KV_JSON_WRITER_STATE(Class, Base)           \
-    class Class : public Base {                     \
-    public:                                         \
-        static const Class& sharedInstance();       \
-                                                    \
-    protected:                                      \
-        friend struct KvJsonStreamWriterStates;     \
-        Class() = default;                          \
+#define KV_JSON_WRITER_STATE(Class, Base)       \
+    class Class : public Base {                 \
+    public:                                     \
+        static const Class& sharedInstance();   \
+                                                \
+    protected:                                  \
+        friend struct KvJsonStreamWriterStates; \
+        Class() = default;                      \
     };
 
 KV_JSON_WRITER_STATE(KvJsonStreamWriterStateStart, KvJsonStreamWriterState)

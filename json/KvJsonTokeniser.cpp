@@ -11,9 +11,7 @@ constexpr int kMaxExponent = 127;
 // The written exponent saturates here: far outside the range, and far from overflowing.
 constexpr int64_t kExponentCeiling = 1000000;
 
-inline bool IsDigit(unsigned char ch) {
-    return ch >= '0' && ch <= '9';
-}
+inline bool IsDigit(unsigned char ch) { return ch >= '0' && ch <= '9'; }
 
 int HexValue(unsigned char ch) {
     if (ch >= '0' && ch <= '9') {
@@ -112,17 +110,23 @@ int KvJsonTokeniser::getValueToken(unsigned char ch) {
     resume_.active = false;
     int token;
     switch (ch) {
-    case 'f': token = match("false", 5, KvJsonTokenFalse); break;
-    case 't': token = match("true", 4, KvJsonTokenTrue); break;
-    case 'n': token = match("null", 4, KvJsonTokenNull); break;
-    case '"': token = getStringToken(start, resuming); break;
-    case '-':
-    case '0': case '1': case '2': case '3': case '4':
-    case '5': case '6': case '7': case '8': case '9':
-        token = getNumberToken(start, resuming);
-        break;
-    case '+': return setError("Leading + is illegal in number");
-    default: return setError("Illegal start of token [" + TokenCharacter(ch) + "]");
+        case 'f': token = match("false", 5, KvJsonTokenFalse); break;
+        case 't': token = match("true", 4, KvJsonTokenTrue); break;
+        case 'n': token = match("null", 4, KvJsonTokenNull); break;
+        case '"': token = getStringToken(start, resuming); break;
+        case '-':
+        case '0':
+        case '1':
+        case '2':
+        case '3':
+        case '4':
+        case '5':
+        case '6':
+        case '7':
+        case '8':
+        case '9': token = getNumberToken(start, resuming); break;
+        case '+': return setError("Leading + is illegal in number");
+        default: return setError("Illegal start of token [" + TokenCharacter(ch) + "]");
     }
     if (token == KvJsonTokenEndOfInput) {
         resume_.active = true;
@@ -140,8 +144,7 @@ int KvJsonTokeniser::match(const char* keyword, size_t length, int token) {
     if (stream_.skipCharacters(keyword, length)) {
         return token;
     }
-    return setError(std::string("Expected '") + keyword + "' after initial '" + keyword[0] +
-                    "'");
+    return setError(std::string("Expected '") + keyword + "' after initial '" + keyword[0] + "'");
 }
 
 int KvJsonTokeniser::getStringToken(size_t start, bool resuming) {
@@ -188,26 +191,26 @@ int KvJsonTokeniser::getStringToken(size_t start, bool resuming) {
             return KvJsonTokenEndOfInput;
         }
         switch (ch) {
-        case '"':
-        case '/':
-        case '\\': string_ += static_cast<char>(ch); break;
-        case 'b': string_ += '\b'; break;
-        case 'f': string_ += '\f'; break;
-        case 'n': string_ += '\n'; break;
-        case 'r': string_ += '\r'; break;
-        case 't': string_ += '\t'; break;
-        case 'u': {
-            const int result = decodeUnicodeEscape();
-            if (result < 0) {
-                return result;
+            case '"':
+            case '/':
+            case '\\': string_ += static_cast<char>(ch); break;
+            case 'b': string_ += '\b'; break;
+            case 'f': string_ += '\f'; break;
+            case 'n': string_ += '\n'; break;
+            case 'r': string_ += '\r'; break;
+            case 't': string_ += '\t'; break;
+            case 'u': {
+                const int result = decodeUnicodeEscape();
+                if (result < 0) {
+                    return result;
+                }
+                if (result == 0) {
+                    resume_.offset = escape - start;
+                    return KvJsonTokenEndOfInput;
+                }
+                continue;  // the cursor is already after the escape
             }
-            if (result == 0) {
-                resume_.offset = escape - start;
-                return KvJsonTokenEndOfInput;
-            }
-            continue;  // the cursor is already after the escape
-        }
-        default: return setError("Illegal escape character");
+            default: return setError("Illegal escape character");
         }
         stream_.skip();
     }
@@ -284,92 +287,92 @@ int KvJsonTokeniser::getNumberToken(size_t start, bool resuming) {
         }
         const unsigned char ch = bytes[i];
         switch (s.phase) {
-        case NumberStart:
-            if (ch == '-') {
-                s.negative = true;
-                ++i;
-                s.phase = NumberAfterMinus;
-            } else {
+            case NumberStart:
+                if (ch == '-') {
+                    s.negative = true;
+                    ++i;
+                    s.phase = NumberAfterMinus;
+                } else {
+                    s.phase = NumberFirstDigit;
+                }
+                break;
+            case NumberAfterMinus:
+                // A digit must follow the minus at once: "-.5" and "-e1" are not numbers.
+                if (!IsDigit(ch)) {
+                    return setError("No digits after initial minus");
+                }
                 s.phase = NumberFirstDigit;
-            }
-            break;
-        case NumberAfterMinus:
-            // A digit must follow the minus at once: "-.5" and "-e1" are not numbers.
-            if (!IsDigit(ch)) {
-                return setError("No digits after initial minus");
-            }
-            s.phase = NumberFirstDigit;
-            break;
-        case NumberFirstDigit:
-            s.phase = ch == '0' ? NumberAfterLeadingZero : NumberIntegerDigits;
-            if (ch == '0') {
-                s.digits = 1;
-                ++i;
-            }
-            break;
-        case NumberAfterLeadingZero:
-            if (IsDigit(ch)) {
-                return setError("Leading zero is illegal in number");
-            }
-            s.phase = NumberAfterInteger;
-            break;
-        case NumberIntegerDigits:
-            i = addDigits(bytes, i, length, false);
-            if (i < length) {
+                break;
+            case NumberFirstDigit:
+                s.phase = ch == '0' ? NumberAfterLeadingZero : NumberIntegerDigits;
+                if (ch == '0') {
+                    s.digits = 1;
+                    ++i;
+                }
+                break;
+            case NumberAfterLeadingZero:
+                if (IsDigit(ch)) {
+                    return setError("Leading zero is illegal in number");
+                }
                 s.phase = NumberAfterInteger;
-            }
-            break;
-        case NumberAfterInteger:
-            if (ch == '.') {
+                break;
+            case NumberIntegerDigits:
+                i = addDigits(bytes, i, length, false);
+                if (i < length) {
+                    s.phase = NumberAfterInteger;
+                }
+                break;
+            case NumberAfterInteger:
+                if (ch == '.') {
+                    s.isInteger = false;
+                    ++i;
+                    s.phase = NumberFirstFractionDigit;
+                } else {
+                    s.phase = NumberAfterFraction;
+                }
+                break;
+            case NumberFirstFractionDigit:
+                if (!IsDigit(ch)) {
+                    return setError("No digits after decimal point");
+                }
+                s.phase = NumberFractionDigits;
+                break;
+            case NumberFractionDigits:
+                i = addDigits(bytes, i, length, true);
+                if (i < length) {
+                    s.phase = NumberAfterFraction;
+                }
+                break;
+            case NumberAfterFraction:
+                if (ch != 'e' && ch != 'E') {
+                    return finishNumber(i);
+                }
                 s.isInteger = false;
                 ++i;
-                s.phase = NumberFirstFractionDigit;
-            } else {
-                s.phase = NumberAfterFraction;
-            }
-            break;
-        case NumberFirstFractionDigit:
-            if (!IsDigit(ch)) {
-                return setError("No digits after decimal point");
-            }
-            s.phase = NumberFractionDigits;
-            break;
-        case NumberFractionDigits:
-            i = addDigits(bytes, i, length, true);
-            if (i < length) {
-                s.phase = NumberAfterFraction;
-            }
-            break;
-        case NumberAfterFraction:
-            if (ch != 'e' && ch != 'E') {
-                return finishNumber(i);
-            }
-            s.isInteger = false;
-            ++i;
-            s.phase = NumberExponentSign;
-            break;
-        case NumberExponentSign:
-            if (ch == '+' || ch == '-') {
-                s.negativeExponent = ch == '-';
+                s.phase = NumberExponentSign;
+                break;
+            case NumberExponentSign:
+                if (ch == '+' || ch == '-') {
+                    s.negativeExponent = ch == '-';
+                    ++i;
+                }
+                s.phase = NumberFirstExponentDigit;
+                break;
+            case NumberFirstExponentDigit:
+                if (!IsDigit(ch)) {
+                    return setError("No digits in exponent");
+                }
+                s.phase = NumberExponentDigits;
+                break;
+            case NumberExponentDigits:
+                if (!IsDigit(ch)) {
+                    s.exponent += s.negativeExponent ? -s.written : s.written;
+                    return finishNumber(i);
+                }
+                // Saturates instead of wrapping, so that "1e65536" is out of range rather than 1.
+                s.written = std::min(s.written * 10 + (ch - '0'), kExponentCeiling);
                 ++i;
-            }
-            s.phase = NumberFirstExponentDigit;
-            break;
-        case NumberFirstExponentDigit:
-            if (!IsDigit(ch)) {
-                return setError("No digits in exponent");
-            }
-            s.phase = NumberExponentDigits;
-            break;
-        case NumberExponentDigits:
-            if (!IsDigit(ch)) {
-                s.exponent += s.negativeExponent ? -s.written : s.written;
-                return finishNumber(i);
-            }
-            // Saturates instead of wrapping, so that "1e65536" is out of range rather than 1.
-            s.written = std::min(s.written * 10 + (ch - '0'), kExponentCeiling);
-            ++i;
-            break;
+                break;
         }
     }
 }
@@ -420,8 +423,7 @@ int KvJsonTokeniser::finishNumber(size_t end) {
             number_ = ns::Value(ns::Decimal(mantissa, 0, s.negative));
         }
     } else {
-        number_ = ns::Value(
-            ns::Decimal(mantissa, static_cast<int32_t>(s.exponent), s.negative));
+        number_ = ns::Value(ns::Decimal(mantissa, static_cast<int32_t>(s.exponent), s.negative));
     }
     stream_.setIndex(end);
     return KvJsonTokenNumber;

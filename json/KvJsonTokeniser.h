@@ -50,13 +50,13 @@ public:
         }
         int token;
         switch (ch) {
-        case '[': token = KvJsonTokenArrayStart; break;
-        case ']': token = KvJsonTokenArrayEnd; break;
-        case '{': token = KvJsonTokenObjectStart; break;
-        case '}': token = KvJsonTokenObjectEnd; break;
-        case ',': token = KvJsonTokenValueSeparator; break;
-        case ':': token = KvJsonTokenKeyValueSeparator; break;
-        default: return getValueToken(ch);
+            case '[': token = KvJsonTokenArrayStart; break;
+            case ']': token = KvJsonTokenArrayEnd; break;
+            case '{': token = KvJsonTokenObjectStart; break;
+            case '}': token = KvJsonTokenObjectEnd; break;
+            case ',': token = KvJsonTokenValueSeparator; break;
+            case ':': token = KvJsonTokenKeyValueSeparator; break;
+            default: return getValueToken(ch);
         }
         stream_.skip();
         return token;
@@ -121,8 +121,8 @@ private:
         int digits = 0;
         uint64_t narrow = 0;                 // the mantissa while it has up to 19 digits
         ns::Decimal::Mantissa mantissa = 0;  // the mantissa from the 20th digit on
-        int64_t exponent = 0;  // from the fraction digits
-        int64_t written = 0;   // the exponent after 'e', saturated
+        int64_t exponent = 0;                // from the fraction digits
+        int64_t written = 0;                 // the exponent after 'e', saturated
     } numberState_;
 };
 

@@ -54,8 +54,9 @@ TEST(KvJsonTokeniser, NumbersAreIntegersOrExactDecimals) {
         Value value;
         Value::Kind kind;
     };
-    const Decimal::Mantissa big = Decimal::Mantissa(12345678901234567890ull) * 1000000000000000000ull +
-                                  123456789012345678ull;  // 38 digits
+    const Decimal::Mantissa big =
+        Decimal::Mantissa(12345678901234567890ull) * 1000000000000000000ull +
+        123456789012345678ull;  // 38 digits
     const Case cases[] = {
         {"0", Value(0), Value::Kind::Int},
         {"-0", Value(0), Value::Kind::Int},
@@ -212,8 +213,7 @@ TEST(KvJsonTokeniser, UnfinishedTokensWaitAndResumeFromTheirStart) {
     // Each input is cut at every position; the first part must ask for more data, and the
     // whole token must come out once the rest is appended.
     const std::string inputs[] = {
-        R"("ab\u00e9\uD834\uDD1E\n")", "-12.5e+3 ", "true", "false", "null",
-        "\"x\xE2\x82\xAC\"",
+        R"("ab\u00e9\uD834\uDD1E\n")", "-12.5e+3 ", "true", "false", "null", "\"x\xE2\x82\xAC\"",
     };
     for (const std::string& input : inputs) {
         const Single whole = TokenOf(input);

@@ -115,8 +115,7 @@ size_t KvJsonUTF8Stream::findStringStop(const unsigned char* bytes, size_t i, si
     return FindStop(bytes, i, length, high);
 }
 
-KvJsonUTF8Stream::FragmentResult KvJsonUTF8Stream::getStringFragment(
-    std::string_view& fragment) {
+KvJsonUTF8Stream::FragmentResult KvJsonUTF8Stream::getStringFragment(std::string_view& fragment) {
     const unsigned char* const data = bytes_;
     const size_t end = length_;
     const size_t start = index_;

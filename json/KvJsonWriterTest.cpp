@@ -232,9 +232,7 @@ TEST(KvJsonStreamWriter, CompositeWriteStopsAtTheFirstFailure) {
 }
 
 std::vector<std::string> gLogLines;
-void CaptureLog(const std::string& line) {
-    gLogLines.push_back(line);
-}
+void CaptureLog(const std::string& line) { gLogLines.push_back(line); }
 
 TEST(KvJsonWriting, JSONRepresentationLogsItsFailure) {
     gLogLines.clear();

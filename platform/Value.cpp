@@ -19,7 +19,8 @@ constexpr int32_t kPlainExponentLimit = 200;
 std::string MantissaDigits(Mantissa m) {
     if (m <= std::numeric_limits<uint64_t>::max()) {
         char buffer[24];
-        const auto result = std::to_chars(buffer, buffer + sizeof(buffer), static_cast<uint64_t>(m));
+        const auto result =
+            std::to_chars(buffer, buffer + sizeof(buffer), static_cast<uint64_t>(m));
         return std::string(buffer, result.ptr);
     }
     char buffer[48];
@@ -178,19 +179,19 @@ void AppendQuoted(std::string& out, const std::string& s) {
     for (const char c : s) {
         const auto byte = static_cast<unsigned char>(c);
         switch (c) {
-        case '"': out += "\\\""; break;
-        case '\\': out += "\\\\"; break;
-        case '\n': out += "\\n"; break;
-        case '\r': out += "\\r"; break;
-        case '\t': out += "\\t"; break;
-        default:
-            if (byte < 0x20) {
-                out += "\\u00";
-                out += kHex[byte >> 4];
-                out += kHex[byte & 15];
-            } else {
-                out += c;
-            }
+            case '"': out += "\\\""; break;
+            case '\\': out += "\\\\"; break;
+            case '\n': out += "\\n"; break;
+            case '\r': out += "\\r"; break;
+            case '\t': out += "\\t"; break;
+            default:
+                if (byte < 0x20) {
+                    out += "\\u00";
+                    out += kHex[byte >> 4];
+                    out += kHex[byte & 15];
+                } else {
+                    out += c;
+                }
         }
     }
     out += '"';
@@ -198,38 +199,38 @@ void AppendQuoted(std::string& out, const std::string& s) {
 
 void AppendDescription(std::string& out, const Value& value) {
     switch (value.GetKind()) {
-    case Value::Kind::Null: out += "null"; break;
-    case Value::Kind::Bool: out += *value.AsBool() ? "true" : "false"; break;
-    case Value::Kind::String: AppendQuoted(out, *value.AsString()); break;
-    case Value::Kind::Array: {
-        out += '[';
-        bool first = true;
-        for (const Value& element : *value.AsArray()) {
-            if (!first) {
-                out += ", ";
+        case Value::Kind::Null: out += "null"; break;
+        case Value::Kind::Bool: out += *value.AsBool() ? "true" : "false"; break;
+        case Value::Kind::String: AppendQuoted(out, *value.AsString()); break;
+        case Value::Kind::Array: {
+            out += '[';
+            bool first = true;
+            for (const Value& element : *value.AsArray()) {
+                if (!first) {
+                    out += ", ";
+                }
+                first = false;
+                AppendDescription(out, element);
             }
-            first = false;
-            AppendDescription(out, element);
+            out += ']';
+            break;
         }
-        out += ']';
-        break;
-    }
-    case Value::Kind::Dictionary: {
-        out += '{';
-        bool first = true;
-        for (const auto& entry : *value.AsDictionary()) {
-            if (!first) {
-                out += ", ";
+        case Value::Kind::Dictionary: {
+            out += '{';
+            bool first = true;
+            for (const auto& entry : *value.AsDictionary()) {
+                if (!first) {
+                    out += ", ";
+                }
+                first = false;
+                AppendQuoted(out, entry.first);
+                out += ": ";
+                AppendDescription(out, entry.second);
             }
-            first = false;
-            AppendQuoted(out, entry.first);
-            out += ": ";
-            AppendDescription(out, entry.second);
+            out += '}';
+            break;
         }
-        out += '}';
-        break;
-    }
-    default: out += value.StringValue(); break;
+        default: out += value.StringValue(); break;
     }
 }
 
@@ -419,11 +420,11 @@ const Value& NullValue() {
 
 bool Value::IsNumber() const {
     switch (GetKind()) {
-    case Kind::Int:
-    case Kind::UInt:
-    case Kind::Double:
-    case Kind::Decimal: return true;
-    default: return false;
+        case Kind::Int:
+        case Kind::UInt:
+        case Kind::Double:
+        case Kind::Decimal: return true;
+        default: return false;
     }
 }
 
@@ -472,66 +473,66 @@ bool Value::Set(std::string key, Value value) {
 
 int32_t Value::IntValue() const {
     switch (GetKind()) {
-    case Kind::Bool: return *AsBool() ? 1 : 0;
-    case Kind::Int: return static_cast<int32_t>(static_cast<uint32_t>(*AsInt()));
-    case Kind::UInt: return static_cast<int32_t>(static_cast<uint32_t>(*AsUInt()));
-    case Kind::Double: return SaturatedInt32(SaturatedInt64(*AsDouble()));
-    case Kind::Decimal: return SaturatedInt32(AsDecimal()->ToInt64());
-    case Kind::String:
-        return static_cast<int32_t>(LeadingInteger(*AsString(),
-                                                   std::numeric_limits<int32_t>::min(),
-                                                   std::numeric_limits<int32_t>::max()));
-    default: return 0;
+        case Kind::Bool: return *AsBool() ? 1 : 0;
+        case Kind::Int: return static_cast<int32_t>(static_cast<uint32_t>(*AsInt()));
+        case Kind::UInt: return static_cast<int32_t>(static_cast<uint32_t>(*AsUInt()));
+        case Kind::Double: return SaturatedInt32(SaturatedInt64(*AsDouble()));
+        case Kind::Decimal: return SaturatedInt32(AsDecimal()->ToInt64());
+        case Kind::String:
+            return static_cast<int32_t>(LeadingInteger(*AsString(),
+                                                       std::numeric_limits<int32_t>::min(),
+                                                       std::numeric_limits<int32_t>::max()));
+        default: return 0;
     }
 }
 
 int64_t Value::Int64Value() const {
     switch (GetKind()) {
-    case Kind::Bool: return *AsBool() ? 1 : 0;
-    case Kind::Int: return *AsInt();
-    case Kind::UInt: return static_cast<int64_t>(*AsUInt());
-    case Kind::Double: return SaturatedInt64(*AsDouble());
-    case Kind::Decimal: return AsDecimal()->ToInt64();
-    case Kind::String:
-        return LeadingInteger(*AsString(), std::numeric_limits<int64_t>::min(),
-                              std::numeric_limits<int64_t>::max());
-    default: return 0;
+        case Kind::Bool: return *AsBool() ? 1 : 0;
+        case Kind::Int: return *AsInt();
+        case Kind::UInt: return static_cast<int64_t>(*AsUInt());
+        case Kind::Double: return SaturatedInt64(*AsDouble());
+        case Kind::Decimal: return AsDecimal()->ToInt64();
+        case Kind::String:
+            return LeadingInteger(*AsString(), std::numeric_limits<int64_t>::min(),
+                                  std::numeric_limits<int64_t>::max());
+        default: return 0;
     }
 }
 
 bool Value::BoolValue() const {
     switch (GetKind()) {
-    case Kind::Bool: return *AsBool();
-    case Kind::Int: return *AsInt() != 0;
-    case Kind::UInt: return *AsUInt() != 0;
-    case Kind::Double: return *AsDouble() != 0.0;
-    case Kind::Decimal: return !AsDecimal()->IsZero();
-    case Kind::String: return LeadingBool(*AsString());
-    default: return false;
+        case Kind::Bool: return *AsBool();
+        case Kind::Int: return *AsInt() != 0;
+        case Kind::UInt: return *AsUInt() != 0;
+        case Kind::Double: return *AsDouble() != 0.0;
+        case Kind::Decimal: return !AsDecimal()->IsZero();
+        case Kind::String: return LeadingBool(*AsString());
+        default: return false;
     }
 }
 
 double Value::DoubleValue() const {
     switch (GetKind()) {
-    case Kind::Bool: return *AsBool() ? 1.0 : 0.0;
-    case Kind::Int: return static_cast<double>(*AsInt());
-    case Kind::UInt: return static_cast<double>(*AsUInt());
-    case Kind::Double: return *AsDouble();
-    case Kind::Decimal: return AsDecimal()->ToDouble();
-    case Kind::String: return LeadingDouble(*AsString());
-    default: return 0.0;
+        case Kind::Bool: return *AsBool() ? 1.0 : 0.0;
+        case Kind::Int: return static_cast<double>(*AsInt());
+        case Kind::UInt: return static_cast<double>(*AsUInt());
+        case Kind::Double: return *AsDouble();
+        case Kind::Decimal: return AsDecimal()->ToDouble();
+        case Kind::String: return LeadingDouble(*AsString());
+        default: return 0.0;
     }
 }
 
 std::string Value::StringValue() const {
     switch (GetKind()) {
-    case Kind::Bool: return *AsBool() ? "1" : "0";
-    case Kind::Int: return IntegerText(*AsInt());
-    case Kind::UInt: return IntegerText(*AsUInt());
-    case Kind::Double: return ShortestDouble(*AsDouble());
-    case Kind::Decimal: return AsDecimal()->ToString();
-    case Kind::String: return *AsString();
-    default: return std::string();
+        case Kind::Bool: return *AsBool() ? "1" : "0";
+        case Kind::Int: return IntegerText(*AsInt());
+        case Kind::UInt: return IntegerText(*AsUInt());
+        case Kind::Double: return ShortestDouble(*AsDouble());
+        case Kind::Decimal: return AsDecimal()->ToString();
+        case Kind::String: return *AsString();
+        default: return std::string();
     }
 }
 
@@ -550,9 +551,9 @@ bool Value::operator==(const Value& other) const {
         }
         auto exact = [](const Value& v) {
             switch (v.GetKind()) {
-            case Kind::Int: return DecimalFromInt(*v.AsInt());
-            case Kind::UInt: return Decimal(*v.AsUInt(), 0, false);
-            default: return *v.AsDecimal();
+                case Kind::Int: return DecimalFromInt(*v.AsInt());
+                case Kind::UInt: return Decimal(*v.AsUInt(), 0, false);
+                default: return *v.AsDecimal();
             }
         };
         return exact(*this) == exact(other);

@@ -116,8 +116,8 @@ TEST(Decimal, NormalisesAndWritesPlainText) {
         {0, -5, true, "0"},  // zero is never negative
         {100, 0, false, "100"},
         // 38 nines: the widest mantissa the parser produces.
-        {Decimal::Mantissa(10000000000000000000ull) * 10000000000000000000ull - 1, 0,
-         false, "99999999999999999999999999999999999999"},
+        {Decimal::Mantissa(10000000000000000000ull) * 10000000000000000000ull - 1, 0, false,
+         "99999999999999999999999999999999999999"},
         {15, 300, false, "1.5E+301"},
         {25, -400, true, "-2.5E-399"},
     };
@@ -167,16 +167,16 @@ TEST(Value, ConversionsFollowThePlatformRules) {
         {Value(1e300), 2147483647, std::numeric_limits<int64_t>::max(), true, 1e300, "1e+300"},
         {Value(std::nan("")), 0, 0, true, std::nan(""), "nan"},
         {Value(Decimal(12345, -2, true)), -123, -123, true, -123.45, "-123.45"},
-        {Value(Decimal(1, 20, false)), 2147483647, std::numeric_limits<int64_t>::max(), true,
-         1e20, "100000000000000000000"},
+        {Value(Decimal(1, 20, false)), 2147483647, std::numeric_limits<int64_t>::max(), true, 1e20,
+         "100000000000000000000"},
         {Value(Decimal()), 0, 0, false, 0.0, "0"},
         // Strings: leading white space, sign, digits; the rest is ignored.
         {Value("  -17abc"), -17, -17, true, -17.0, "  -17abc"},
         {Value("+8"), 8, 8, true, 8.0, "+8"},
         {Value("abc"), 0, 0, false, 0.0, "abc"},
         {Value("99999999999"), 2147483647, 99999999999, true, 99999999999.0, "99999999999"},
-        {Value("-99999999999999999999"), -2147483647 - 1, std::numeric_limits<int64_t>::min(),
-         true, -99999999999999999999.0, "-99999999999999999999"},
+        {Value("-99999999999999999999"), -2147483647 - 1, std::numeric_limits<int64_t>::min(), true,
+         -99999999999999999999.0, "-99999999999999999999"},
         {Value(" 1.5e3x"), 1, 1, true, 1500.0, " 1.5e3x"},
         {Value("0.5"), 0, 0, false, 0.5, "0.5"},  // "0" then ".": bool looks past zeros only
         {Value("00012"), 12, 12, true, 12.0, "00012"},

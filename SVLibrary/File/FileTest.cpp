@@ -70,11 +70,11 @@ int RunUnprivileged(const std::function<bool()>& check) {
 TEST(File, OpenModes) {
     struct Case {
         const char* what;
-        bool exists;     // a file with "0123456789" is there before the open
+        bool exists;  // a file with "0123456789" is there before the open
         uint32_t flags;
         bool opens;
         bool existsAfter;
-        bool writable;   // a write through the open file reaches the disk
+        bool writable;             // a write through the open file reaches the disk
         std::string contentAfter;  // after the open and the attempted write of "Z"
     };
     const Case cases[] = {
@@ -339,7 +339,8 @@ TEST(FileLock, RemoveStaleReplacesAHeldLockFile) {
     SV::FileLock holder(path);
     ASSERT_TRUE(holder.TryAcquire());
     SV::FileLock lock(path);
-    EXPECT_TRUE(AcquireAside(lock, 0, [&] { holder.Release(); }, true));
+    EXPECT_TRUE(AcquireAside(
+        lock, 0, [&] { holder.Release(); }, true));
     EXPECT_GE(lock.descriptor, 0);
 }
 

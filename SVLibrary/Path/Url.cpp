@@ -35,8 +35,7 @@ bool ParseUrl(const std::string& url, size_t* schemeEnd, size_t* pathStart, size
     if (!IsAsciiLetter(url[0])) return false;
     for (size_t i = 1; i < colon; ++i) {
         char c = url[i];
-        if (!IsAsciiLetter(c) && !IsAsciiDigit(c) && c != '.' && c != '+' && c != '-')
-            return false;
+        if (!IsAsciiLetter(c) && !IsAsciiDigit(c) && c != '.' && c != '+' && c != '-') return false;
     }
     if (url.compare(colon + 1, 2, "//") != 0) return false;
 

@@ -217,8 +217,8 @@ Thread::Thread(const char* name, RunFunctor* runFunctor, bool ownsRunFunctor, bo
                int32_t priority) {
     std::shared_ptr<ThreadImpl> impl;
     try {
-        impl = std::make_shared<ThreadImpl>(name, runFunctor, ownsRunFunctor, autoDelete,
-                                            priority, this);
+        impl = std::make_shared<ThreadImpl>(name, runFunctor, ownsRunFunctor, autoDelete, priority,
+                                            this);
     } catch (...) {
         if (ownsRunFunctor) delete runFunctor;
         throw;

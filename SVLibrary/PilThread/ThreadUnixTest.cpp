@@ -125,8 +125,8 @@ TEST(Thread, DestroyingAStartedThreadWaitsForItsFunctor) {
 
 TEST(Thread, NamesAreCutAndVisibleToTheSystem) {
     Gate gate;
-    SV::Thread thread("NameProbeThread12345", new SV::CppFunctorNoP<Gate>(&Gate::Run, &gate),
-                      true, false, 3);
+    SV::Thread thread("NameProbeThread12345", new SV::CppFunctorNoP<Gate>(&Gate::Run, &gate), true,
+                      false, 3);
     EXPECT_STREQ(thread.GetName(), "NameProbeThread1");  // 16 characters kept
     thread.Start();
     ASSERT_TRUE(gate.entered.Wait(2000));
@@ -155,8 +155,8 @@ TEST(Thread, WhateverTheFunctorThrowsIsKeptInsideTheThread) {
         uint8_t storedCode;
     } cases[] = {
         {0, SV::SVL_CouldNotOpenPort},
-        {1, SV::SVL_ThreadExitStdException},     // 0x06
-        {2, SV::SVL_ThreadExitUnknownException}, // 0x07
+        {1, SV::SVL_ThreadExitStdException},      // 0x06
+        {2, SV::SVL_ThreadExitUnknownException},  // 0x07
     };
     for (const auto& c : cases) {
         Thrower thrower;

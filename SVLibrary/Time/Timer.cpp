@@ -65,7 +65,8 @@ void TimerSet(Timer* timer, uint32_t seconds, uint32_t milliseconds, bool relati
     if (timer == nullptr) throw SVLibraryException(SVL_InvalidParameter, "TimerSet");
     ScopedLock lock(TimerMutex());
     if (gManager == nullptr) {
-        if (GetTerminateFlag()->load()) throw SVLibraryException(SVL_ProcessTerminating, "TimerSet");
+        if (GetTerminateFlag()->load())
+            throw SVLibraryException(SVL_ProcessTerminating, "TimerSet");
         gManager = TimerManager::Launch();
     }
     const uint64_t interval = static_cast<uint64_t>(seconds) * 1000u + milliseconds;
@@ -152,7 +153,9 @@ int TimerManager::Run() {
         const uint64_t now = PilTime::Now().Get();
         uint32_t wait = kLongestWait;
         if (next != kFar) {
-            wait = next <= now ? 0 : static_cast<uint32_t>(std::min<uint64_t>(next - now, kLongestWait));
+            wait = next <= now
+                       ? 0
+                       : static_cast<uint32_t>(std::min<uint64_t>(next - now, kLongestWait));
         }
         // Reset under the lock: an arming that follows sets it again and is not lost.
         wake_.Reset();

@@ -90,7 +90,8 @@ SVTypedValue::SVTypedValue(const SVDataBlob& blob) : kind_(kDataBlob) {
     payload_.rep = new SVTypedValueRepDataBlob(blob);
 }
 
-SVTypedValue::SVTypedValue(const SVTypedValue& other) : kind_(other.kind_), payload_(other.payload_) {
+SVTypedValue::SVTypedValue(const SVTypedValue& other)
+    : kind_(other.kind_), payload_(other.payload_) {
     if (IsComposite()) {
         payload_.rep = nullptr;
         if (other.payload_.rep != nullptr) {
@@ -218,18 +219,10 @@ bool SVTypedValue::GetDataBlob(const SVDataBlob*& out) const {
 void SVTypedValue::Serialize(std::vector<uint8_t>& output) const {
     output.push_back(static_cast<uint8_t>(kind_));
     switch (kind_) {
-        case kUnsignedInt:
-            AppendBigEndian32(output, payload_.u32);
-            break;
-        case kSignedInt:
-            AppendBigEndian32(output, static_cast<uint32_t>(payload_.s32));
-            break;
-        case kUnsignedLong:
-            AppendBigEndian64(output, payload_.u64);
-            break;
-        case kSignedLong:
-            AppendBigEndian64(output, static_cast<uint64_t>(payload_.s64));
-            break;
+        case kUnsignedInt: AppendBigEndian32(output, payload_.u32); break;
+        case kSignedInt: AppendBigEndian32(output, static_cast<uint32_t>(payload_.s32)); break;
+        case kUnsignedLong: AppendBigEndian64(output, payload_.u64); break;
+        case kSignedLong: AppendBigEndian64(output, static_cast<uint64_t>(payload_.s64)); break;
         case kFloat: {
             // The float alone is little-endian in the format, whatever the host's order.
             uint32_t bits;
@@ -239,9 +232,7 @@ void SVTypedValue::Serialize(std::vector<uint8_t>& output) const {
             }
             break;
         }
-        case kBoolean:
-            output.push_back(static_cast<uint8_t>(payload_.b & 1));
-            break;
+        case kBoolean: output.push_back(static_cast<uint8_t>(payload_.b & 1)); break;
         case kString:
         case kArray:
         case kDictionary:
@@ -252,8 +243,7 @@ void SVTypedValue::Serialize(std::vector<uint8_t>& output) const {
                 payload_.rep->Serialize(output);
             }
             break;
-        default:
-            break;
+        default: break;
     }
 }
 
@@ -268,8 +258,7 @@ size_t SVTypedValue::Deserialize(const std::vector<uint8_t>& input, size_t offse
     const size_t left = BytesLeft(input, position);
     const uint8_t* bytes = input.data() + position;
     switch (kind_) {
-        case kNull:
-            return 1;
+        case kNull: return 1;
         case kUnsignedInt:
             if (left < 4) return 0;
             payload_.u32 = ReadBigEndian32(bytes);
@@ -288,10 +277,9 @@ size_t SVTypedValue::Deserialize(const std::vector<uint8_t>& input, size_t offse
             return 9;
         case kFloat: {
             if (left < 4) return 0;
-            const uint32_t bits = static_cast<uint32_t>(bytes[0]) |
-                                  (static_cast<uint32_t>(bytes[1]) << 8) |
-                                  (static_cast<uint32_t>(bytes[2]) << 16) |
-                                  (static_cast<uint32_t>(bytes[3]) << 24);
+            const uint32_t bits =
+                static_cast<uint32_t>(bytes[0]) | (static_cast<uint32_t>(bytes[1]) << 8) |
+                (static_cast<uint32_t>(bytes[2]) << 16) | (static_cast<uint32_t>(bytes[3]) << 24);
             std::memcpy(&payload_.f, &bits, sizeof bits);
             return 5;
         }
@@ -307,8 +295,7 @@ size_t SVTypedValue::Deserialize(const std::vector<uint8_t>& input, size_t offse
             const size_t consumed = payload_.rep->Deserialize(input, position, nesting);
             return consumed == 0 ? 0 : consumed + 1;
         }
-        default:
-            return 0;
+        default: return 0;
     }
 }
 
@@ -358,8 +345,7 @@ void SVTypedValue::Print(const std::string& indent, std::string& output) const {
                 payload_.rep->Print(indent, output);
             }
             break;
-        default:
-            break;
+        default: break;
     }
 }
 

@@ -41,17 +41,17 @@ constexpr uint32_t kSVTypedValueMaxNesting = 64;
 class SVTypedValue {
 public:
     SVTypedValue();
-    SVTypedValue(uint32_t value);                     // UnsignedInt
-    SVTypedValue(int32_t value);                      // SignedInt
-    SVTypedValue(uint64_t value);                     // UnsignedLong
-    SVTypedValue(float value);                        // Float
-    SVTypedValue(bool value);                         // Boolean
-    SVTypedValue(const std::string& text);            // String
+    SVTypedValue(uint32_t value);           // UnsignedInt
+    SVTypedValue(int32_t value);            // SignedInt
+    SVTypedValue(uint64_t value);           // UnsignedLong
+    SVTypedValue(float value);              // Float
+    SVTypedValue(bool value);               // Boolean
+    SVTypedValue(const std::string& text);  // String
     // A string literal would otherwise convert to bool ahead of std::string.
-    SVTypedValue(const char* text);                   // String
-    SVTypedValue(const SVTypedValueArray& array);     // Array
-    SVTypedValue(const SVDictionary& dictionary);     // Dictionary
-    SVTypedValue(const SVDataBlob& blob);             // DataBlob
+    SVTypedValue(const char* text);                // String
+    SVTypedValue(const SVTypedValueArray& array);  // Array
+    SVTypedValue(const SVDictionary& dictionary);  // Dictionary
+    SVTypedValue(const SVDataBlob& blob);          // DataBlob
 
     SVTypedValue(const SVTypedValue& other);
     // Takes the other's content without cloning; the other is left Null.

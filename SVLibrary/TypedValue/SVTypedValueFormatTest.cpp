@@ -64,18 +64,19 @@ TEST(SVTypedValueFormat, ExamplesEncodeExactlyAndReadBack) {
     };
     const Case cases[] = {
         {SVTypedValue(), "00"},
-        {SVTypedValue(5u), "01 00000005"},                              // kind, u32 BE
-        {SVTypedValue(int32_t{-2}), "02 fffffffe"},                    // kind, s32 BE
-        {SVTypedValue(uint64_t{1}), "03 0000000000000001"},           // kind, u64 BE
-        {SVTypedValue(1.0f), "05 0000803f"},                           // kind, float LE
-        {SVTypedValue(false), "06 00"},                                // kind, bool
-        {SVTypedValue("abc"), "07 00000003 616263"},                   // kind, length, text
-        {SVTypedValue(""), "07 00000000"},                             // empty text
-        {SVTypedValue(SVDataBlob{0xde, 0xad}), "0a 00000002 dead"},    // kind, length, bytes
+        {SVTypedValue(5u), "01 00000005"},                           // kind, u32 BE
+        {SVTypedValue(int32_t{-2}), "02 fffffffe"},                  // kind, s32 BE
+        {SVTypedValue(uint64_t{1}), "03 0000000000000001"},          // kind, u64 BE
+        {SVTypedValue(1.0f), "05 0000803f"},                         // kind, float LE
+        {SVTypedValue(false), "06 00"},                              // kind, bool
+        {SVTypedValue("abc"), "07 00000003 616263"},                 // kind, length, text
+        {SVTypedValue(""), "07 00000000"},                           // empty text
+        {SVTypedValue(SVDataBlob{0xde, 0xad}), "0a 00000002 dead"},  // kind, length, bytes
         {SVTypedValue(SVTypedValueArray{SVTypedValue(1u), SVTypedValue()}),
-         "08 00000002 01 00000001 00"},                                // kind, count, elements
-        {SVTypedValue(oneEntry), "09 00000001 00000001 61 06 01"},     // kind, count, key len, key, value
-        {SVTypedValue(SVDictionary()), "09 00000000"},                 // empty dictionary
+         "08 00000002 01 00000001 00"},  // kind, count, elements
+        {SVTypedValue(oneEntry),
+         "09 00000001 00000001 61 06 01"},              // kind, count, key len, key, value
+        {SVTypedValue(SVDictionary()), "09 00000000"},  // empty dictionary
     };
     for (const Case& c : cases) {
         const Bytes expected = Hex(c.bytes);
@@ -114,29 +115,29 @@ TEST(SVTypedValueFormat, SignedLongExistsOnlyThroughBytes) {
 
 TEST(SVTypedValueFormat, ReadsThatFail) {
     const char* const failing[] = {
-        "",                          // nothing to read
-        "01 000005",                 // u32 one byte short
-        "02 00",                     // s32 short
-        "03 00000000000000",         // u64 one byte short
-        "04",                        // s64 without payload
-        "05 000080",                 // float one byte short
-        "06",                        // boolean without its byte
-        "0b",                        // no such kind
-        "ff 00000000",               // no such kind
-        "07 000000",                 // length field short
-        "07 00000005 6162",          // two of five promised bytes
-        "0a 00000003 0102",          // blob short
-        "0a ffffffff 00",            // huge blob length
-        "08 00000002 01 00000001",   // second element missing
-        "08 00000001 07 00000009",   // nested element fails
-        "08 00000003 00 00",         // count one more than the bytes left
-        "08 ffffffff 00",            // corrupt huge count
-        "09 00000001 00000002 61",   // key shorter than its length
-        "09 00000001 000000",        // key length field short
-        "09 00000001 00000001 61",   // entry without its value
-        "09 00000001 00000000 0b",   // entry with a bad value
+        "",                                  // nothing to read
+        "01 000005",                         // u32 one byte short
+        "02 00",                             // s32 short
+        "03 00000000000000",                 // u64 one byte short
+        "04",                                // s64 without payload
+        "05 000080",                         // float one byte short
+        "06",                                // boolean without its byte
+        "0b",                                // no such kind
+        "ff 00000000",                       // no such kind
+        "07 000000",                         // length field short
+        "07 00000005 6162",                  // two of five promised bytes
+        "0a 00000003 0102",                  // blob short
+        "0a ffffffff 00",                    // huge blob length
+        "08 00000002 01 00000001",           // second element missing
+        "08 00000001 07 00000009",           // nested element fails
+        "08 00000003 00 00",                 // count one more than the bytes left
+        "08 ffffffff 00",                    // corrupt huge count
+        "09 00000001 00000002 61",           // key shorter than its length
+        "09 00000001 000000",                // key length field short
+        "09 00000001 00000001 61",           // entry without its value
+        "09 00000001 00000000 0b",           // entry with a bad value
         "09 00000002 00000000 00 00000000",  // count beyond what the bytes can hold
-        "09 ffffffff 00000000 00",   // corrupt huge count
+        "09 ffffffff 00000000 00",           // corrupt huge count
     };
     for (const char* hex : failing) {
         SVTypedValue value("previous content");
@@ -207,10 +208,10 @@ TEST(SVTypedValueFormat, DictionaryKeysAreWrittenInByteOrder) {
     dictionary.SetValue("a", SVTypedValue());
     Bytes bytes;
     dictionary.Serialize(bytes);
-    EXPECT_EQ(bytes, Hex("00000003"                 // count, no kind byte on its own
-                         "00000001 42 00"           // B
-                         "00000001 61 00"           // a
-                         "00000001 62 00"));        // b
+    EXPECT_EQ(bytes, Hex("00000003"           // count, no kind byte on its own
+                         "00000001 42 00"     // B
+                         "00000001 61 00"     // a
+                         "00000001 62 00"));  // b
     SVDictionary read;
     read.SetValue("stale", SVTypedValue(1u));
     ASSERT_EQ(read.Deserialize(bytes, 0), bytes.size());
@@ -269,7 +270,8 @@ TEST(SVTypedValueFormat, PrintedForms) {
     single.SetValue("n", SVTypedValue(int32_t{-1}));
     SVDictionary nested;
     nested.SetValue("rate", SVTypedValue(5u));
-    nested.SetValue("list", SVTypedValue(SVTypedValueArray{SVTypedValue(true), SVTypedValue(single)}));
+    nested.SetValue("list",
+                    SVTypedValue(SVTypedValueArray{SVTypedValue(true), SVTypedValue(single)}));
     struct Case {
         SVTypedValue value;
         const char* indent;
@@ -283,7 +285,8 @@ TEST(SVTypedValueFormat, PrintedForms) {
         {SVTypedValue(1.5f), "> ", "> SVFloat 1.500000\n"},
         {SVTypedValue(), "  ", "  Null\n"},
         {SVTypedValue(4294967295u), "", "SVUnsignedInt 4294967295\n"},
-        {SVTypedValue(uint64_t{18446744073709551615u}), "", "SVUnsignedLong 18446744073709551615\n"},
+        {SVTypedValue(uint64_t{18446744073709551615u}), "",
+         "SVUnsignedLong 18446744073709551615\n"},
         {SVTypedValue(false), "", "SVBoolean false\n"},
         {SVTypedValue("say \"hi\""), "", "SVString \"say \"hi\"\"\n"},  // no escaping
         {SVTypedValue(nested), "",

@@ -60,8 +60,7 @@ private:
 
 class SVTypedValueRepDictionary : public SVTypedValueRep {
 public:
-    explicit SVTypedValueRepDictionary(const SVDictionary& dictionary)
-        : dictionary_(dictionary) {}
+    explicit SVTypedValueRepDictionary(const SVDictionary& dictionary) : dictionary_(dictionary) {}
     std::unique_ptr<SVTypedValueRep> Clone() const override;
     void Serialize(std::vector<uint8_t>& output) const override;
     size_t Deserialize(const std::vector<uint8_t>& input, size_t offset,

@@ -96,7 +96,8 @@ TEST(SVTypedValue, CopiesShareNothingAtAnyDepth) {
     SVDictionary outer;
     outer.SetValue("text", SVTypedValue("hello"));
     outer.SetValue("blob", SVTypedValue(SVDataBlob{0xde, 0xad}));
-    outer.SetValue("list", SVTypedValue(SVTypedValueArray{SVTypedValue(innermost), SVTypedValue(3u)}));
+    outer.SetValue("list",
+                   SVTypedValue(SVTypedValueArray{SVTypedValue(innermost), SVTypedValue(3u)}));
 
     auto source = std::make_unique<SVTypedValue>(outer);
     std::vector<uint8_t> before;

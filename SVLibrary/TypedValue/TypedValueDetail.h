@@ -42,9 +42,8 @@ inline void AppendFormatted(std::string& output, const char* format, ...) {
     const int length = vsnprintf(text, sizeof text, format, args);
     va_end(args);
     if (length > 0) {
-        output.append(text, static_cast<size_t>(length) < sizeof text
-                                ? static_cast<size_t>(length)
-                                : sizeof text - 1);
+        output.append(text, static_cast<size_t>(length) < sizeof text ? static_cast<size_t>(length)
+                                                                      : sizeof text - 1);
     }
 }
 

@@ -16,26 +16,26 @@ typedef int32_t SVStatus;
 enum SVStatusCode {
     /* Engine statuses. */
     SVStatusSuccess = 200,
-    SVStatusAlreadyStarted = 400,          /* transformation already started */
-    SVStatusPreloadTimeout = 408,          /* "Preload timeout" */
-    SVStatusUnsupported = 415,             /* unsupported format or component */
+    SVStatusAlreadyStarted = 400, /* transformation already started */
+    SVStatusPreloadTimeout = 408, /* "Preload timeout" */
+    SVStatusUnsupported = 415,    /* unsupported format or component */
     SVStatusNullCallback = 451,
-    SVStatusInvalidDataFormat = 1001,      /* "Invalid data format" */
-    SVStatusInvalidDataVersion = 1002,     /* "Invalid data version" */
+    SVStatusInvalidDataFormat = 1001,  /* "Invalid data format" */
+    SVStatusInvalidDataVersion = 1002, /* "Invalid data version" */
     SVStatusParserError = 1003,
-    SVStatusDigestMismatch = 1004,         /* manifest file whose index digest differs from its hash */
-    SVStatusMediaTruncated = 1005,         /* "Media was truncated" */
-    SVStatusChapterRange = 1009,           /* chapter range out of bounds */
-    SVStatusTransportStream = 1010,        /* stream errors of the download transport */
-    SVStatusUnrecognisedScheme = 1012,     /* unrecognised scheme or output kind */
+    SVStatusDigestMismatch = 1004,     /* manifest file whose index digest differs from its hash */
+    SVStatusMediaTruncated = 1005,     /* "Media was truncated" */
+    SVStatusChapterRange = 1009,       /* chapter range out of bounds */
+    SVStatusTransportStream = 1010,    /* stream errors of the download transport */
+    SVStatusUnrecognisedScheme = 1012, /* unrecognised scheme or output kind */
     SVStatusFileInput = 1013,
     SVStatusAlreadyInitialised = 1021,
     SVStatusNotInitialised = 1022,
     SVStatusManifest = 1029,
-    SVStatusDataStalled = 2000,            /* "Data stopped arriving, will retry" */
-    SVStatusNoTransformer = 2008,          /* session without transformer */
+    SVStatusDataStalled = 2000,   /* "Data stopped arriving, will retry" */
+    SVStatusNoTransformer = 2008, /* session without transformer */
     SVStatusUnknownSession = 4200,
-    SVStatusSetupRefused = 4201,           /* setup refused for the media format */
+    SVStatusSetupRefused = 4201, /* setup refused for the media format */
 
     /* Results of the bridge; any other engine status passes through unchanged. */
     SVBridgeSuccess = 0,

@@ -23,14 +23,14 @@ TEST(StringFormat, NumberedPlaceholders) {
     const Case cases[] = {
         {"A%2%B%1%%%C%9%", {"x", "y"}, "AyBx%C"},
         {"%1%/%1%", {"x"}, "x/x"},
-        {"%0%|%3%|%x%", {"a", "b"}, "||"},       // out of range or not a number: vanishes
-        {"a%1", {"x"}, "a"},                     // unterminated: the rest is dropped
+        {"%0%|%3%|%x%", {"a", "b"}, "||"},  // out of range or not a number: vanishes
+        {"a%1", {"x"}, "a"},                // unterminated: the rest is dropped
         {"a%1%b%2", {"x", "y"}, "axb"},
         {"100%%", {}, "100%"},
         {"%%%1%%%", {"x"}, "%x%"},
-        {"% 2%%+1%%-1%", {"x", "y"}, "yx"},      // read like atoi: blanks and a sign
-        {"%1x%", {"x"}, "x"},                    // digits up to the first non-digit
-        {"%99999999999999999999%", {"x"}, ""},   // huge numbers do not wrap around to 1
+        {"% 2%%+1%%-1%", {"x", "y"}, "yx"},     // read like atoi: blanks and a sign
+        {"%1x%", {"x"}, "x"},                   // digits up to the first non-digit
+        {"%99999999999999999999%", {"x"}, ""},  // huge numbers do not wrap around to 1
         {"%4294967297%", {"x"}, ""},
         {"no placeholders", {"x"}, "no placeholders"},
         {"%2%", {"", "z"}, "z"},
@@ -42,8 +42,8 @@ TEST(StringFormat, NumberedPlaceholders) {
 
 TEST(StringFormat, ArgumentKindsAndRepeatedStr) {
     SV::StringFormat format("%1% %2% %3% %4% %5% %6%");
-    format % std::string("s") % "c" % int32_t(-5) % uint32_t(4294967295u)
-           % uint64_t(0xFFFFFFFFFFFFFFFFull) % static_cast<const char*>(nullptr);
+    format % std::string("s") % "c" % int32_t(-5) % uint32_t(4294967295u) %
+        uint64_t(0xFFFFFFFFFFFFFFFFull) % static_cast<const char*>(nullptr);
     EXPECT_EQ(format.Str(), "s c -5 4294967295 18446744073709551615 ");
     EXPECT_EQ(format.Str(), "s c -5 4294967295 18446744073709551615 ");
     EXPECT_EQ((SV::StringFormat("HTTP Error %1%") % 404).Str(), "HTTP Error 404");

@@ -88,8 +88,8 @@ std::vector<uint8_t> BuildAudioEsDescriptor(uint16_t esId,
     std::vector<uint8_t> config;  // DecoderConfigDescriptor
     config.push_back(0x04);
     AppendDescriptorLength(config, static_cast<uint32_t>(13 + specific.size()));
-    config.push_back(0x40);              // objectTypeIndication: ISO/IEC 14496-3 audio
-    config.push_back((0x05 << 2) | 1);   // streamType audio, upStream 0, reserved 1
+    config.push_back(0x40);             // objectTypeIndication: ISO/IEC 14496-3 audio
+    config.push_back((0x05 << 2) | 1);  // streamType audio, upStream 0, reserved 1
     config.push_back(static_cast<uint8_t>(bufferSizeBytes >> 16));  // bufferSizeDB, 24 bits
     config.push_back(static_cast<uint8_t>(bufferSizeBytes >> 8));
     config.push_back(static_cast<uint8_t>(bufferSizeBytes));

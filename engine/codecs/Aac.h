@@ -9,15 +9,15 @@ namespace SarvelonMediaKit {
 
 // Fields of one ADTS header (ISO/IEC 13818-7, 6.2; ISO/IEC 14496-3, 1.A.2).
 struct AdtsHeader {
-    uint8_t mpegId = 0;              // 0 MPEG-4, 1 MPEG-2
+    uint8_t mpegId = 0;  // 0 MPEG-4, 1 MPEG-2
     bool protectionAbsent = true;
-    uint8_t audioObjectType = 0;     // profile + 1 (2 = AAC LC)
+    uint8_t audioObjectType = 0;  // profile + 1 (2 = AAC LC)
     uint8_t samplingFrequencyIndex = 0;
     uint32_t samplingFrequency = 0;
     uint8_t channelConfiguration = 0;
-    uint32_t frameLength = 0;        // header included
-    uint32_t headerSize = 0;         // 7, or 9 with the CRC
-    uint32_t rawDataBlocks = 1;      // number_of_raw_data_blocks_in_frame + 1
+    uint32_t frameLength = 0;    // header included
+    uint32_t headerSize = 0;     // 7, or 9 with the CRC
+    uint32_t rawDataBlocks = 1;  // number_of_raw_data_blocks_in_frame + 1
     uint32_t SamplesPerFrame() const { return 1024 * rawDataBlocks; }
 };
 

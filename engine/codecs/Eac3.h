@@ -9,12 +9,12 @@ namespace SarvelonMediaKit {
 
 // The leading fields of an E-AC-3 sync frame (ETSI TS 102 366, annex E, bsi()).
 struct Eac3FrameHeader {
-    uint8_t streamType = 0;   // strmtyp: 0 independent, 1 dependent, 2 independent (AC-3 coded)
+    uint8_t streamType = 0;  // strmtyp: 0 independent, 1 dependent, 2 independent (AC-3 coded)
     uint8_t substreamId = 0;
-    uint32_t frameSize = 0;   // bytes, header included
+    uint32_t frameSize = 0;  // bytes, header included
     uint8_t fscod = 0;
     uint32_t sampleRate = 0;
-    uint32_t blocks = 0;      // audio blocks of 256 samples: 1, 2, 3 or 6
+    uint32_t blocks = 0;  // audio blocks of 256 samples: 1, 2, 3 or 6
     uint8_t acmod = 0;
     bool lfeOn = false;
     uint8_t bsid = 0;

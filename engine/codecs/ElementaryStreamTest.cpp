@@ -101,8 +101,9 @@ TEST(H264, SplitsAnnexBAndFindsIdr) {
     EXPECT_EQ(H264NalIdrSlice, units[2].Type(stream.data()));
     EXPECT_TRUE(ContainsIdrSlice(stream.data(), stream.size()));
     EXPECT_FALSE(ContainsIdrSlice(stream.data(), 13));
-    EXPECT_EQ(Bytes({0x00, 0x00, 0x00, 0x00, 0x01}),
-              RemoveEmulationPrevention(Bytes({0x00, 0x00, 0x03, 0x00, 0x00, 0x03, 0x01}).data(), 7));
+    EXPECT_EQ(
+        Bytes({0x00, 0x00, 0x00, 0x00, 0x01}),
+        RemoveEmulationPrevention(Bytes({0x00, 0x00, 0x03, 0x00, 0x00, 0x03, 0x01}).data(), 7));
 }
 
 TEST(H264, BuildsTheDecoderConfigurationRecord) {
@@ -159,18 +160,17 @@ TEST(Aac, BuildsConfigAndEsDescriptor) {
     EXPECT_EQ(Bytes({0x11, 0x90}), BuildAudioSpecificConfig(2, 3, 2));  // LC 48 kHz stereo
     EXPECT_EQ(Bytes({0x12, 0x08}), BuildAudioSpecificConfig(2, 4, 1));  // LC 44.1 kHz mono
     const Bytes descriptor = BuildAudioEsDescriptor(0xC0, {0x11, 0x90}, 0x001800, 128000, 96000);
-    const Bytes expected = {
-        0x03, 0x19,                    // ES_Descriptor, 25 bytes
-        0x00, 0xC0,                    // ES_ID
-        0x00,                          // flags
-        0x04, 0x11,                    // DecoderConfigDescriptor, 17 bytes
-        0x40,                          // objectTypeIndication: MPEG-4 audio
-        0x15,                          // streamType 5 (audio) << 2 | reserved 1
-        0x00, 0x18, 0x00,              // bufferSizeDB
-        0x00, 0x01, 0xF4, 0x00,        // maxBitrate 128000
-        0x00, 0x01, 0x77, 0x00,        // avgBitrate 96000
-        0x05, 0x02, 0x11, 0x90,        // DecoderSpecificInfo: the AudioSpecificConfig
-        0x06, 0x01, 0x02};             // SLConfigDescriptor, predefined 2
+    const Bytes expected = {0x03, 0x19,              // ES_Descriptor, 25 bytes
+                            0x00, 0xC0,              // ES_ID
+                            0x00,                    // flags
+                            0x04, 0x11,              // DecoderConfigDescriptor, 17 bytes
+                            0x40,                    // objectTypeIndication: MPEG-4 audio
+                            0x15,                    // streamType 5 (audio) << 2 | reserved 1
+                            0x00, 0x18, 0x00,        // bufferSizeDB
+                            0x00, 0x01, 0xF4, 0x00,  // maxBitrate 128000
+                            0x00, 0x01, 0x77, 0x00,  // avgBitrate 96000
+                            0x05, 0x02, 0x11, 0x90,  // DecoderSpecificInfo: the AudioSpecificConfig
+                            0x06, 0x01, 0x02};       // SLConfigDescriptor, predefined 2
     EXPECT_EQ(expected, descriptor);
     Bytes length;
     AppendDescriptorLength(length, 200);

@@ -9,11 +9,20 @@ namespace {
 
 bool IsHighProfile(uint32_t profile) {
     switch (profile) {
-        case 100: case 110: case 122: case 244: case 44: case 83: case 86: case 118: case 128:
-        case 138: case 139: case 134: case 135:
-            return true;
-        default:
-            return false;
+        case 100:
+        case 110:
+        case 122:
+        case 244:
+        case 44:
+        case 83:
+        case 86:
+        case 118:
+        case 128:
+        case 138:
+        case 139:
+        case 134:
+        case 135: return true;
+        default: return false;
     }
 }
 
@@ -33,9 +42,9 @@ void SkipScalingList(BitReader& bits, unsigned size) {
 }
 
 // Table E-1 of ISO/IEC 14496-10: aspect_ratio_idc 1 to 16.
-const uint16_t kSampleAspect[17][2] = {
-    {0, 0},   {1, 1},   {12, 11}, {10, 11}, {16, 11}, {40, 33}, {24, 11},  {20, 11}, {32, 11},
-    {80, 33}, {18, 11}, {15, 11}, {64, 33}, {160, 99}, {4, 3},  {3, 2},    {2, 1}};
+const uint16_t kSampleAspect[17][2] = {{0, 0},   {1, 1},    {12, 11}, {10, 11}, {16, 11}, {40, 33},
+                                       {24, 11}, {20, 11},  {32, 11}, {80, 33}, {18, 11}, {15, 11},
+                                       {64, 33}, {160, 99}, {4, 3},   {3, 2},   {2, 1}};
 
 }  // namespace
 
@@ -127,7 +136,7 @@ H264Sps ParseH264Sps(const uint8_t* nal, size_t size) {
         }
         sps.bitDepthLuma = lumaMinus8 + 8;
         sps.bitDepthChroma = chromaMinus8 + 8;
-        bits.ReadFlag();  // qpprime_y_zero_transform_bypass_flag
+        bits.ReadFlag();        // qpprime_y_zero_transform_bypass_flag
         if (bits.ReadFlag()) {  // seq_scaling_matrix_present_flag
             const unsigned lists = sps.chromaFormatIdc != 3 ? 8 : 12;
             for (unsigned i = 0; i < lists; ++i) {
@@ -184,8 +193,7 @@ H264Sps ParseH264Sps(const uint8_t* nal, size_t size) {
     const uint64_t subWidthC = chromaArrayType == 3 ? 1 : 2;
     const uint64_t subHeightC = chromaArrayType == 1 ? 2 : 1;
     const uint64_t cropUnitX = chromaArrayType == 0 ? 1 : subWidthC;
-    const uint64_t cropUnitY =
-        (chromaArrayType == 0 ? 1 : subHeightC) * (sps.frameMbsOnly ? 1 : 2);
+    const uint64_t cropUnitY = (chromaArrayType == 0 ? 1 : subHeightC) * (sps.frameMbsOnly ? 1 : 2);
     const uint64_t cropX = (cropLeft + cropRight) * cropUnitX;
     const uint64_t cropY = (cropTop + cropBottom) * cropUnitY;
     if (cropX >= codedWidth || cropY >= codedHeight) {

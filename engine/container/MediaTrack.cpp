@@ -3,7 +3,12 @@
 namespace SarvelonMediaKit {
 
 MediaTrack::MediaTrack()
-    : id_(0), byteRate_(0), audio_(false), video_(false), text_(false), trickPlayRate_(0),
+    : id_(0),
+      byteRate_(0),
+      audio_(false),
+      video_(false),
+      text_(false),
+      trickPlayRate_(0),
       timingOffset_(0.0f) {}
 
 void MediaTrack::SetId(TrackId id) {

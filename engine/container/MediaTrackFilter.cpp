@@ -7,12 +7,12 @@ namespace {
 
 bool Matches(double v, MediaTrackFilter::Operator op, double r) {
     switch (op) {
-    case MediaTrackFilter::OperatorLess: return v < r;
-    case MediaTrackFilter::OperatorLessOrEqual: return v <= r;
-    case MediaTrackFilter::OperatorEqual: return v == r;
-    case MediaTrackFilter::OperatorGreaterOrEqual: return v >= r;
-    case MediaTrackFilter::OperatorGreater: return v > r;
-    default: return false;
+        case MediaTrackFilter::OperatorLess: return v < r;
+        case MediaTrackFilter::OperatorLessOrEqual: return v <= r;
+        case MediaTrackFilter::OperatorEqual: return v == r;
+        case MediaTrackFilter::OperatorGreaterOrEqual: return v >= r;
+        case MediaTrackFilter::OperatorGreater: return v > r;
+        default: return false;
     }
 }
 
@@ -49,46 +49,44 @@ bool MediaTrackFilter::Accept(const boost::shared_ptr<MediaTrack>& track) const 
     for (auto it = rules_.begin(); accept && it != rules_.end(); ++it) {
         double v = 0.0;
         switch (it->first) {
-        case SelectorBitRate:
-            v = static_cast<double>(track->GetByteRate().Get()) * 8.0;
-            break;
-        case SelectorVideoFormat:
-        case SelectorVideoWidth:
-        case SelectorVideoHeight:
-        case SelectorAspectRatio:
-        case SelectorVideoProfile:
-        case SelectorVideoLevel:
-            if (!hasVideo) continue;
-            if (it->first == SelectorVideoFormat) {
-                v = get(TrackInfoKey_VideoFormat);
-            } else if (it->first == SelectorVideoWidth) {
-                v = get(TrackInfoKey_VideoWidth);
-            } else if (it->first == SelectorVideoHeight) {
-                v = get(TrackInfoKey_VideoHeight);
-            } else if (it->first == SelectorVideoProfile) {
-                v = get(TrackInfoKey_VideoProfile);
-            } else if (it->first == SelectorVideoLevel) {
-                v = get(TrackInfoKey_VideoLevel);
-            } else {
-                const double height = get(TrackInfoKey_VideoHeight);
-                v = height;  // 0 without a height
-                if (height > 0) {
-                    v = get(TrackInfoKey_VideoWidth) / height;
-                    const double pixelHeight = get(TrackInfoKey_VideoPixelHeight);
-                    if (pixelHeight != 0) v = v * get(TrackInfoKey_VideoPixelWidth) / pixelHeight;
+            case SelectorBitRate: v = static_cast<double>(track->GetByteRate().Get()) * 8.0; break;
+            case SelectorVideoFormat:
+            case SelectorVideoWidth:
+            case SelectorVideoHeight:
+            case SelectorAspectRatio:
+            case SelectorVideoProfile:
+            case SelectorVideoLevel:
+                if (!hasVideo) continue;
+                if (it->first == SelectorVideoFormat) {
+                    v = get(TrackInfoKey_VideoFormat);
+                } else if (it->first == SelectorVideoWidth) {
+                    v = get(TrackInfoKey_VideoWidth);
+                } else if (it->first == SelectorVideoHeight) {
+                    v = get(TrackInfoKey_VideoHeight);
+                } else if (it->first == SelectorVideoProfile) {
+                    v = get(TrackInfoKey_VideoProfile);
+                } else if (it->first == SelectorVideoLevel) {
+                    v = get(TrackInfoKey_VideoLevel);
+                } else {
+                    const double height = get(TrackInfoKey_VideoHeight);
+                    v = height;  // 0 without a height
+                    if (height > 0) {
+                        v = get(TrackInfoKey_VideoWidth) / height;
+                        const double pixelHeight = get(TrackInfoKey_VideoPixelHeight);
+                        if (pixelHeight != 0)
+                            v = v * get(TrackInfoKey_VideoPixelWidth) / pixelHeight;
+                    }
                 }
-            }
-            break;
-        case SelectorAudioFormat:
-        case SelectorChannelCount:
-        case SelectorAudioProfile:
-            if (!hasAudio) continue;
-            v = get(it->first == SelectorAudioFormat    ? TrackInfoKey_AudioFormat
-                    : it->first == SelectorChannelCount ? TrackInfoKey_AudioNumChannels
-                                                        : TrackInfoKey_AudioProfile);
-            break;
-        default:
-            continue;  // selectors outside 1-10 judge nothing
+                break;
+            case SelectorAudioFormat:
+            case SelectorChannelCount:
+            case SelectorAudioProfile:
+                if (!hasAudio) continue;
+                v = get(it->first == SelectorAudioFormat    ? TrackInfoKey_AudioFormat
+                        : it->first == SelectorChannelCount ? TrackInfoKey_AudioNumChannels
+                                                            : TrackInfoKey_AudioProfile);
+                break;
+            default: continue;  // selectors outside 1-10 judge nothing
         }
         accept = MatchesAny(v, it->second);
     }

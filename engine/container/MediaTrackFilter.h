@@ -20,11 +20,11 @@ class MediaTrack;
 class MediaTrackFilter {
 public:
     enum Selector : uint32_t {
-        SelectorBitRate = 1,       // byte rate x 8
+        SelectorBitRate = 1,  // byte rate x 8
         SelectorVideoFormat = 2,
         SelectorVideoWidth = 3,
         SelectorVideoHeight = 4,
-        SelectorAspectRatio = 5,   // width / height x pixel width / pixel height
+        SelectorAspectRatio = 5,  // width / height x pixel width / pixel height
         SelectorAudioFormat = 6,
         SelectorChannelCount = 7,
         SelectorVideoProfile = 8,
@@ -33,11 +33,11 @@ public:
     };
     // Track value v against rule value r; any other operator never matches.
     enum Operator : uint32_t {
-        OperatorLess = 1,          // v < r
-        OperatorLessOrEqual = 2,   // v <= r
-        OperatorEqual = 3,         // v == r
+        OperatorLess = 1,            // v < r
+        OperatorLessOrEqual = 2,     // v <= r
+        OperatorEqual = 3,           // v == r
         OperatorGreaterOrEqual = 4,  // v >= r
-        OperatorGreater = 5,       // v > r
+        OperatorGreater = 5,         // v > r
     };
     typedef std::vector<std::pair<Operator, double>> Rules;
 

@@ -21,14 +21,26 @@ uint32_t Saturate32(Wide value) {
 }  // namespace
 
 MediaTrackIndex::MediaTrackIndex()
-    : offset_(0), size_(0), timescale_(0), duration_(0), frameDuration_(0),
-      adaptationInterval_(0), peakByteRate_(0), count_(0), capacity_(0) {}
+    : offset_(0),
+      size_(0),
+      timescale_(0),
+      duration_(0),
+      frameDuration_(0),
+      adaptationInterval_(0),
+      peakByteRate_(0),
+      count_(0),
+      capacity_(0) {}
 
 MediaTrackIndex::MediaTrackIndex(const MediaTrackIndex& other)
-    : offset_(other.offset_), size_(other.size_), timescale_(other.timescale_),
-      duration_(other.duration_), frameDuration_(other.frameDuration_),
-      adaptationInterval_(other.adaptationInterval_), peakByteRate_(other.peakByteRate_),
-      count_(0), capacity_(0) {
+    : offset_(other.offset_),
+      size_(other.size_),
+      timescale_(other.timescale_),
+      duration_(other.duration_),
+      frameDuration_(other.frameDuration_),
+      adaptationInterval_(other.adaptationInterval_),
+      peakByteRate_(other.peakByteRate_),
+      count_(0),
+      capacity_(0) {
     if (other.entries_) {
         entries_.reset(new Entry[other.capacity_]);
         std::copy(other.entries_.get(), other.entries_.get() + other.count_, entries_.get());
@@ -97,14 +109,16 @@ uint32_t MediaTrackIndex::LowerBoundTime(uint64_t ticks) const {
     const Entry* first = entries_.get();
     return static_cast<uint32_t>(
         std::lower_bound(first, first + count_, ticks,
-                         [](const Entry& e, uint64_t t) { return e.time < t; }) - first);
+                         [](const Entry& e, uint64_t t) { return e.time < t; }) -
+        first);
 }
 
 uint32_t MediaTrackIndex::LowerBoundPosition(uint64_t position) const {
     const Entry* first = entries_.get();
     return static_cast<uint32_t>(
         std::lower_bound(first, first + count_, position,
-                         [](const Entry& e, uint64_t p) { return e.position < p; }) - first);
+                         [](const Entry& e, uint64_t p) { return e.position < p; }) -
+        first);
 }
 
 BytePosition MediaTrackIndex::TimeToPosition(MediaTime& time, bool forward) const {
@@ -112,8 +126,8 @@ BytePosition MediaTrackIndex::TimeToPosition(MediaTime& time, bool forward) cons
     const uint64_t end = offset_ + size_;
     // One microsecond more, so that a time made from an entry's ticks finds that entry again
     // despite the truncation of the conversion.
-    const uint64_t ticks = Saturate64((static_cast<Wide>(time.Get()) + 1) * timescale_ /
-                                      kMicrosecondsPerSecond);
+    const uint64_t ticks =
+        Saturate64((static_cast<Wide>(time.Get()) + 1) * timescale_ / kMicrosecondsPerSecond);
     if (ticks > duration_) {
         time = TicksToMicroseconds(duration_);
         return end;
@@ -195,11 +209,10 @@ MediaTime MediaTrackIndex::InterpolateTime(BytePosition position) const {
     }
     // Equal positions (a zero byte delta) or times that do not increase leave nothing to
     // divide by: the earlier entry's time.
-    if (to.position <= from.position || to.time <= from.time)
-        return TicksToMicroseconds(from.time);
+    if (to.position <= from.position || to.time <= from.time) return TicksToMicroseconds(from.time);
     const uint64_t ticks =
-        from.time + Saturate64(static_cast<Wide>(position - from.position) *
-                               (to.time - from.time) / (to.position - from.position));
+        from.time + Saturate64(static_cast<Wide>(position - from.position) * (to.time - from.time) /
+                               (to.position - from.position));
     return TicksToMicroseconds(ticks);
 }
 
@@ -207,8 +220,8 @@ void MediaTrackIndex::ComputePeakByteRate(MediaTime window) {
     peakByteRate_ = 0;
     uint32_t peak = 0;
     if (window != 0 && count_ > 0) {
-        const int64_t windowTicks = static_cast<int64_t>(
-            std::min<uint64_t>(MicrosecondsToTicks(window), INT64_MAX));
+        const int64_t windowTicks =
+            static_cast<int64_t>(std::min<uint64_t>(MicrosecondsToTicks(window), INT64_MAX));
         uint32_t e = 1;
         for (uint32_t s = 0; s < count_ && e < count_; ++s) {
             if (e <= s) e = s + 1;  // the end entry always lies after the start entry

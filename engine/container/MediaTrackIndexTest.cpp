@@ -30,8 +30,7 @@ TEST(MediaTrackIndexTest, TimeToPositionRoundsDownOrUp) {
         {1500000, false, 2000, 1000000},  // between entries: the one before
         {1500000, true, 3000, 2000000},   // ... or the one after
         {1000000, false, 2000, 1000000},  // on an entry
-        {1000000, true, 2000, 1000000},
-        {0, false, 1000, 0},
+        {1000000, true, 2000, 1000000},  {0, false, 1000, 0},
         {2500000, false, 3000, 2000000},  // after the last entry
         {2500000, true, 4000, 3000000},   // forward past the last: the end
         {5000000, false, 4000, 3000000},  // beyond the duration: the end
@@ -120,8 +119,8 @@ TEST(MediaTrackIndexTest, InterpolateTimeBetweenEntries) {
     EXPECT_EQ(1500000u, index.InterpolateTime(2500).Get());
     EXPECT_EQ(2500000u, index.InterpolateTime(3500).Get());  // toward (duration, end)
     EXPECT_EQ(1000000u, index.InterpolateTime(2000).Get());
-    EXPECT_EQ(0u, index.InterpolateTime(500).Get());          // before the offset
-    EXPECT_EQ(3000000u, index.InterpolateTime(4500).Get());   // beyond the end
+    EXPECT_EQ(0u, index.InterpolateTime(500).Get());         // before the offset
+    EXPECT_EQ(3000000u, index.InterpolateTime(4500).Get());  // beyond the end
     EXPECT_EQ(0u, MediaTrackIndex().InterpolateTime(10).Get());
 
     // A zero byte delta between two entries: the earlier entry's time, no division by zero.
@@ -179,9 +178,9 @@ TEST(MediaTrackIndexTest, ReserveKeepsOrTruncatesAndRefusesHugeTables) {
     MediaTrackIndex index = ThreeSeconds();
     EXPECT_FALSE(index.AddEntry(270000, 4000));  // the reserved room is used up
     const MediaTrackIndex::Entry* before = index.GetEntries();
-    EXPECT_TRUE(index.Reserve(3));               // same capacity: the same array
+    EXPECT_TRUE(index.Reserve(3));  // same capacity: the same array
     EXPECT_EQ(before, index.GetEntries());
-    EXPECT_TRUE(index.Reserve(2));               // smaller: the first two stay
+    EXPECT_TRUE(index.Reserve(2));  // smaller: the first two stay
     EXPECT_EQ(2u, index.GetCount());
     EXPECT_EQ(90000u, index.GetEntries()[1].time);
     EXPECT_TRUE(index.Reserve(10));

@@ -29,8 +29,7 @@ TEST(MediaTrackTest, SettersKeepTheDictionaryInStep) {
     EXPECT_EQ(0, track.GetTrickPlayRate());
 
     track.SetSource("http://host/title.svm");
-    EXPECT_EQ("http://host/title.svm",
-              track.GetInfo().GetStringOrDefault(TrackInfoKey_Source, ""));
+    EXPECT_EQ("http://host/title.svm", track.GetInfo().GetStringOrDefault(TrackInfoKey_Source, ""));
     track.SetSource("");
     EXPECT_EQ(nullptr, track.GetInfo().GetValue(TrackInfoKey_Source));
     EXPECT_EQ("", track.GetSource());

@@ -98,7 +98,8 @@ uint64_t Mpeg2PsIndexEntry::GetSize(uint32_t version) const {
     const uint64_t records = static_cast<uint64_t>(kSeekRecordSize) * seekPoints.size();
     if (version == kIndexEntryVersionTagged)
         return kIndexEntryMinimumSize + MakeTags(*this).GetSize() + 4 + records;
-    if (version < kIndexEntryVersionTagged) return kFixedIndexLayouts[version].seekRecords + records;
+    if (version < kIndexEntryVersionTagged)
+        return kFixedIndexLayouts[version].seekRecords + records;
     return 0;
 }
 
@@ -114,19 +115,19 @@ bool Mpeg2PsIndexEntry::Write(uint32_t version, std::vector<uint8_t>& out,
 
     std::vector<uint8_t> entry(static_cast<size_t>(entrySize), 0);
     uint8_t* p = entry.data();
-    SV::WriteBigEndian32(kIndexMagic, p);                  // magic "IDMi"
-    SV::WriteBigEndian32(version, p + 4);                  // entry version
+    SV::WriteBigEndian32(kIndexMagic, p);  // magic "IDMi"
+    SV::WriteBigEndian32(version, p + 4);  // entry version
     const uint32_t count = static_cast<uint32_t>(seekPoints.size());
     uint8_t* records;
 
     if (version == kIndexEntryVersionTagged) {
         SV::WriteBigEndian32(static_cast<uint32_t>(entrySize - kIndexEntryMinimumSize),
-                             p + 8);                       // L: everything after these 12 bytes
+                             p + 8);  // L: everything after these 12 bytes
         std::vector<uint8_t> tags;
-        MakeTags(*this).Write(tags);                       // bare tag list
+        MakeTags(*this).Write(tags);  // bare tag list
         std::copy(tags.begin(), tags.end(), p + kIndexEntryMinimumSize);
         uint8_t* countField = p + kIndexEntryMinimumSize + tags.size();
-        SV::WriteBigEndian32(count, countField);           // seek record count
+        SV::WriteBigEndian32(count, countField);  // seek record count
         records = countField + 4;
     } else {
         const FixedIndexLayout& layout = kFixedIndexLayouts[version];
@@ -140,7 +141,7 @@ bool Mpeg2PsIndexEntry::Write(uint32_t version, std::vector<uint8_t>& out,
         SV::WriteBigEndian16(static_cast<uint16_t>(trickPlayRate), p + layout.trickPlayRate);
         if (layout.adaptationInterval)
             SV::WriteBigEndian32(adaptationInterval, p + layout.adaptationInterval);
-        if (layout.videoGroup && video) {                  // absent group: format byte 0
+        if (layout.videoGroup && video) {  // absent group: format byte 0
             uint8_t* g = p + layout.videoGroup;
             g[0] = video->format;
             g[1] = video->profile;

@@ -25,41 +25,41 @@ struct Mpeg2PsIndexEntry {
     };
 
     struct Video {
-        uint8_t format = 0;            // not 0
+        uint8_t format = 0;  // not 0
         uint8_t profile = 0;
         uint8_t level = 0;
         uint16_t width = 0;
         uint16_t height = 0;
-        boost::optional<uint16_t> pixelWidth;   // pixel aspect ratio (version 4)
+        boost::optional<uint16_t> pixelWidth;  // pixel aspect ratio (version 4)
         boost::optional<uint16_t> pixelHeight;
-        uint32_t frameDuration = 0;    // ticks; 0 = unknown (not written in version 4)
+        uint32_t frameDuration = 0;  // ticks; 0 = unknown (not written in version 4)
         uint32_t bitRate = 0;
-        boost::optional<uint8_t> mpegStreamId;    // version 4; else taken from the stream map
+        boost::optional<uint8_t> mpegStreamId;  // version 4; else taken from the stream map
         boost::optional<uint8_t> mpegStreamType;
         std::vector<uint8_t> avcDecoderConfigurationRecord;  // version 4, when not empty
     };
 
     struct Audio {
-        uint8_t format = 0;            // not 0; 2 makes readers assume six channels
+        uint8_t format = 0;  // not 0; 2 makes readers assume six channels
         uint8_t profile = 0;
         uint8_t numChannels = 0;
-        uint32_t sampleFrequency = 0;  // Hz
-        boost::optional<uint8_t> sampleSize;      // version 4
+        uint32_t sampleFrequency = 0;         // Hz
+        boost::optional<uint8_t> sampleSize;  // version 4
         uint32_t bitRate = 0;
-        boost::optional<uint8_t> mpegStreamId;    // version 4; else taken from the stream map
+        boost::optional<uint8_t> mpegStreamId;  // version 4; else taken from the stream map
         boost::optional<uint8_t> mpegStreamType;
-        std::vector<uint8_t> esDescriptor;        // version 4, when not empty
-        std::vector<uint8_t> ec3SpecificData;     // version 4, when not empty
-        std::string identifier;                   // language; version 4, when not empty
+        std::vector<uint8_t> esDescriptor;     // version 4, when not empty
+        std::vector<uint8_t> ec3SpecificData;  // version 4, when not empty
+        std::string identifier;                // language; version 4, when not empty
     };
 
-    uint64_t offset = 0;              // first byte of the track's data
-    uint64_t size = 0;                // bytes of the track's data
+    uint64_t offset = 0;  // first byte of the track's data
+    uint64_t size = 0;    // bytes of the track's data
     uint32_t duration = 0;
-    uint32_t bitRate = 0;             // bits per second of the whole track
-    int16_t trickPlayRate = 0;        // 0 = a normal-speed track
-    uint32_t adaptationInterval = 0;  // versions 2 to 4
-    boost::optional<uint32_t> flags;  // versions 3 and 4
+    uint32_t bitRate = 0;                    // bits per second of the whole track
+    int16_t trickPlayRate = 0;               // 0 = a normal-speed track
+    uint32_t adaptationInterval = 0;         // versions 2 to 4
+    boost::optional<uint32_t> flags;         // versions 3 and 4
     boost::optional<uint32_t> trackVersion;  // version 4 (tag 0x14)
     boost::optional<Video> video;
     boost::optional<Audio> audio;

@@ -133,8 +133,7 @@ bool ApplyTags(const Mpeg2PsMetadata& tags, MediaTrack& track) {
         CopyUInt8(tags, TagAudioMpegStreamType, track, TrackInfoKey_AudioMpegStreamType);
         // The codec set-up: an ES descriptor, else E-AC-3 data; format 2 means six channels.
         if (!CopyBytes(tags, TagAudioEsDescriptor, track, TrackInfoKey_AudioEsDescriptor) &&
-            !CopyBytes(tags, TagAudioEC3SpecificData, track,
-                       TrackInfoKey_AudioEC3SpecificData)) {
+            !CopyBytes(tags, TagAudioEC3SpecificData, track, TrackInfoKey_AudioEC3SpecificData)) {
             if (track.GetInfo().GetUnsignedIntOrDefault(TrackInfoKey_AudioFormat, 0) == 2) {
                 SetU32(track, TrackInfoKey_AudioNumChannels, 6);
             } else {

@@ -23,17 +23,17 @@ class Mpeg2PsIndexEntryReader {
 public:
     typedef uint32_t Result;
     enum : Result {
-        ResultOk = 0,                   // the entry was read into the track
-        ResultBadMagic = 4,             // the entry does not start with 0x49444D69
-        ResultEntryTooShort = 5,        // fewer than 12 bytes
-        ResultUnknownVersion = 6,       // entry version above 4
-        ResultEntryIncomplete = 10,     // more payload is needed; the buffer is kept
+        ResultOk = 0,                     // the entry was read into the track
+        ResultBadMagic = 4,               // the entry does not start with 0x49444D69
+        ResultEntryTooShort = 5,          // fewer than 12 bytes
+        ResultUnknownVersion = 6,         // entry version above 4
+        ResultEntryIncomplete = 10,       // more payload is needed; the buffer is kept
         ResultSeekTableNotStored = 0x0D,  // the seek table cannot be held (or the entry is
                                           // larger than kMaxEntrySize)
-        ResultBadTags = 0x11,           // tag list unreadable, a tag of the wrong type, or a
-                                        // required tag missing
-        ResultSeekTableTooLong = 0x15,  // version 4: the seek table runs past the entry
-        ResultDigestFailed = 0x17,      // the SHA-256 update failed
+        ResultBadTags = 0x11,             // tag list unreadable, a tag of the wrong type, or a
+                                          // required tag missing
+        ResultSeekTableTooLong = 0x15,    // version 4: the seek table runs past the entry
+        ResultDigestFailed = 0x17,        // the SHA-256 update failed
     };
 
     // The largest entry that is read. A length or seek-record count that asks for more is

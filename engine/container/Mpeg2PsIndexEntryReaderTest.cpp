@@ -73,11 +73,11 @@ std::vector<uint8_t> TaggedEntry(const Mpeg2PsMetadata& tags, uint32_t count,
     std::vector<uint8_t> list;
     EXPECT_TRUE(tags.Write(list));
     std::vector<uint8_t> bytes(12 + list.size() + 4 + records.size());
-    SV::WriteBigEndian32(kIndexMagic, bytes.data());                        // magic
-    SV::WriteBigEndian32(4, bytes.data() + 4);                              // version
+    SV::WriteBigEndian32(kIndexMagic, bytes.data());                                   // magic
+    SV::WriteBigEndian32(4, bytes.data() + 4);                                         // version
     SV::WriteBigEndian32(static_cast<uint32_t>(bytes.size() - 12), bytes.data() + 8);  // L
-    std::copy(list.begin(), list.end(), bytes.begin() + 12);                // tag list
-    SV::WriteBigEndian32(count, bytes.data() + 12 + list.size());           // N
+    std::copy(list.begin(), list.end(), bytes.begin() + 12);                           // tag list
+    SV::WriteBigEndian32(count, bytes.data() + 12 + list.size());                      // N
     std::copy(records.begin(), records.end(), bytes.begin() + 12 + list.size() + 4);
     return bytes;
 }
@@ -99,8 +99,7 @@ struct ReadResult {
     uint32_t longest;
 };
 
-ReadResult Read(std::vector<uint8_t> buffer,
-                const std::vector<Reader::EsStream>& esMap = {}) {
+ReadResult Read(std::vector<uint8_t> buffer, const std::vector<Reader::EsStream>& esMap = {}) {
     ReadResult r;
     r.longest = 0;
     r.result = Reader::ParseIndexEntry(buffer, nullptr, esMap, r.longest, r.track);
@@ -222,8 +221,7 @@ TEST(Mpeg2PsIndexEntryReader, EveryWrittenVersionReadsBack) {
             EXPECT_EQ(0xC0u, U32(track, TrackInfoKey_AudioMpegStreamId));
             EXPECT_EQ(entry.audio->esDescriptor, Data(track, TrackInfoKey_AudioEsDescriptor));
             EXPECT_FALSE(Has(track, TrackInfoKey_AudioEC3SpecificData));
-            EXPECT_EQ("eng",
-                      track.GetInfo().GetStringOrDefault(TrackInfoKey_AudioIdentifier, ""));
+            EXPECT_EQ("eng", track.GetInfo().GetStringOrDefault(TrackInfoKey_AudioIdentifier, ""));
             EXPECT_TRUE(track.HasAudio() && track.HasVideo());
         } else {
             // The fixed layouts may serve either kind of stream.
@@ -250,9 +248,9 @@ TEST(Mpeg2PsIndexEntryReader, TaggedEntriesMarkOnlyTheKindsTheyDescribe) {
     ASSERT_EQ(Reader::ResultOk, r.result);
     EXPECT_TRUE(r.track->HasVideo());
     EXPECT_FALSE(r.track->HasAudio());
-    EXPECT_EQ(0u, r.track->GetIndex().GetFrameDuration());   // 0x0D absent
+    EXPECT_EQ(0u, r.track->GetIndex().GetFrameDuration());  // 0x0D absent
     EXPECT_FALSE(Has(*r.track, TrackInfoKey_VideoFrameRate));
-    EXPECT_EQ(0u, U32(*r.track, TrackInfoKey_Version));       // always set, 0 when absent
+    EXPECT_EQ(0u, U32(*r.track, TrackInfoKey_Version));  // always set, 0 when absent
     EXPECT_EQ(0u, r.track->GetIndex().GetCount());
 
     r = Read(Written(audio, 4));

@@ -67,22 +67,22 @@ TEST(Mpeg2PsIndexEntryTest, FixedLayoutsPutEachFieldAtItsOffset) {
     const struct {
         uint32_t version;
         size_t bitRate, trickPlayRate, count, records;
-    } layouts[] = {{0, 28, 36, 38, 42}, {1, 32, 40, 42, 46}, {2, 28, 32, 64, 68},
-                   {3, 28, 32, 68, 72}};
+    } layouts[] = {
+        {0, 28, 36, 38, 42}, {1, 32, 40, 42, 46}, {2, 28, 32, 64, 68}, {3, 28, 32, 68, 72}};
     for (const auto& l : layouts) {
         SCOPED_TRACE(l.version);
         std::vector<uint8_t> bytes;
         ASSERT_TRUE(entry.Write(l.version, bytes));
         ASSERT_EQ(entry.GetSize(l.version), bytes.size());
         const uint8_t* p = bytes.data();
-        EXPECT_EQ(0x49444D69u, ReadBigEndian32(p));             // "IDMi"
-        EXPECT_EQ(l.version, ReadBigEndian32(p + 4));           // entry version
-        EXPECT_EQ(5000u, ReadBigEndian64(p + 8));               // track offset
-        EXPECT_EQ(0x0102030405ull, ReadBigEndian64(p + 16));    // track size
-        EXPECT_EQ(1800000u, ReadBigEndian32(p + 24));           // duration
-        EXPECT_EQ(1500000u, ReadBigEndian32(p + l.bitRate));    // bit rate
+        EXPECT_EQ(0x49444D69u, ReadBigEndian32(p));               // "IDMi"
+        EXPECT_EQ(l.version, ReadBigEndian32(p + 4));             // entry version
+        EXPECT_EQ(5000u, ReadBigEndian64(p + 8));                 // track offset
+        EXPECT_EQ(0x0102030405ull, ReadBigEndian64(p + 16));      // track size
+        EXPECT_EQ(1800000u, ReadBigEndian32(p + 24));             // duration
+        EXPECT_EQ(1500000u, ReadBigEndian32(p + l.bitRate));      // bit rate
         EXPECT_EQ(0xFFFC, ReadBigEndian16(p + l.trickPlayRate));  // -4
-        EXPECT_EQ(3u, ReadBigEndian32(p + l.count));            // seek record count
+        EXPECT_EQ(3u, ReadBigEndian32(p + l.count));              // seek record count
         ExpectSeekRecords(bytes, l.records);
         if (l.version == 1) {
             EXPECT_EQ(3600u, ReadBigEndian32(p + 28));  // frame duration
@@ -91,19 +91,19 @@ TEST(Mpeg2PsIndexEntryTest, FixedLayoutsPutEachFieldAtItsOffset) {
             EXPECT_EQ(0u, ReadBigEndian32(p + l.trickPlayRate - 4));  // the unused bytes
         }
         if (l.version >= 2) {
-            EXPECT_EQ(180000u, ReadBigEndian32(p + 34));  // adaptation interval
-            EXPECT_EQ(1, p[38]);                          // video group: format
-            EXPECT_EQ(100, p[39]);                        //   profile
-            EXPECT_EQ(30, p[40]);                         //   level
-            EXPECT_EQ(640, ReadBigEndian16(p + 41));      //   width
-            EXPECT_EQ(360, ReadBigEndian16(p + 43));      //   height
-            EXPECT_EQ(3600u, ReadBigEndian32(p + 45));    //   frame duration
-            EXPECT_EQ(1400000u, ReadBigEndian32(p + 49)); //   bit rate
-            EXPECT_EQ(3, p[53]);                          // audio group: format
-            EXPECT_EQ(2, p[54]);                          //   profile
-            EXPECT_EQ(2, p[55]);                          //   channels
-            EXPECT_EQ(48000u, ReadBigEndian32(p + 56));   //   sample frequency
-            EXPECT_EQ(96000u, ReadBigEndian32(p + 60));   //   bit rate
+            EXPECT_EQ(180000u, ReadBigEndian32(p + 34));   // adaptation interval
+            EXPECT_EQ(1, p[38]);                           // video group: format
+            EXPECT_EQ(100, p[39]);                         //   profile
+            EXPECT_EQ(30, p[40]);                          //   level
+            EXPECT_EQ(640, ReadBigEndian16(p + 41));       //   width
+            EXPECT_EQ(360, ReadBigEndian16(p + 43));       //   height
+            EXPECT_EQ(3600u, ReadBigEndian32(p + 45));     //   frame duration
+            EXPECT_EQ(1400000u, ReadBigEndian32(p + 49));  //   bit rate
+            EXPECT_EQ(3, p[53]);                           // audio group: format
+            EXPECT_EQ(2, p[54]);                           //   profile
+            EXPECT_EQ(2, p[55]);                           //   channels
+            EXPECT_EQ(48000u, ReadBigEndian32(p + 56));    //   sample frequency
+            EXPECT_EQ(96000u, ReadBigEndian32(p + 60));    //   bit rate
         }
         if (l.version == 3) {
             EXPECT_EQ(0xA5A5A5A5u, ReadBigEndian32(p + 64));  // flags
@@ -118,10 +118,10 @@ TEST(Mpeg2PsIndexEntryTest, AbsentGroupsHaveFormatZero) {
     std::vector<uint8_t> bytes;
     ASSERT_TRUE(entry.Write(3, bytes));
     ASSERT_EQ(72u, bytes.size());
-    EXPECT_EQ(0, bytes[38]);                        // no video group
-    EXPECT_EQ(0, bytes[53]);                        // no audio group
-    EXPECT_EQ(0u, ReadBigEndian32(&bytes[64]));     // no flags
-    EXPECT_EQ(0u, ReadBigEndian32(&bytes[68]));     // no seek records
+    EXPECT_EQ(0, bytes[38]);                     // no video group
+    EXPECT_EQ(0, bytes[53]);                     // no audio group
+    EXPECT_EQ(0u, ReadBigEndian32(&bytes[64]));  // no flags
+    EXPECT_EQ(0u, ReadBigEndian32(&bytes[68]));  // no seek records
 }
 
 TEST(Mpeg2PsIndexEntryTest, TaggedEntryCarriesEveryField) {
@@ -130,9 +130,9 @@ TEST(Mpeg2PsIndexEntryTest, TaggedEntryCarriesEveryField) {
     std::vector<uint8_t> bytes;
     ASSERT_TRUE(entry.Write(4, bytes));
     ASSERT_EQ(entry.GetSize(4), bytes.size());
-    EXPECT_EQ(0x49444D69u, ReadBigEndian32(&bytes[0]));                 // magic
-    EXPECT_EQ(4u, ReadBigEndian32(&bytes[4]));                          // version 4
-    const uint32_t length = ReadBigEndian32(&bytes[8]);                 // L
+    EXPECT_EQ(0x49444D69u, ReadBigEndian32(&bytes[0]));  // magic
+    EXPECT_EQ(4u, ReadBigEndian32(&bytes[4]));           // version 4
+    const uint32_t length = ReadBigEndian32(&bytes[8]);  // L
     EXPECT_EQ(bytes.size() - 12, length);
 
     Mpeg2PsMetadata tags(0);
@@ -182,13 +182,15 @@ TEST(Mpeg2PsIndexEntryTest, RefusesWhatTheFormatCannotHold) {
          4},
         {"point at the end", [](Mpeg2PsIndexEntry& e) { e.size = 6500 - 5000; }, 0},
         {"time goes back", [](Mpeg2PsIndexEntry& e) { e.seekPoints[2].time = 2999; }, 1},
-        {"position goes back",
-         [](Mpeg2PsIndexEntry& e) { e.seekPoints[2].position = 5999; }, 3},
+        {"position goes back", [](Mpeg2PsIndexEntry& e) { e.seekPoints[2].position = 5999; }, 3},
         {"time delta of 2^24",
          [](Mpeg2PsIndexEntry& e) { e.seekPoints[2].time = 3000 + 0x1000000; }, 4},
         {"byte delta of 2^24",
          [](Mpeg2PsIndexEntry& e) { e.seekPoints[2].position = 6000 + 0x1000000; }, 4},
-        {"first time of 2^24", [](Mpeg2PsIndexEntry& e) { e.seekPoints = {{0x1000000, 5000}}; },
+        {"first time of 2^24",
+         [](Mpeg2PsIndexEntry& e) {
+             e.seekPoints = {{0x1000000, 5000}};
+         },
          4},
     };
     for (const auto& c : cases) {

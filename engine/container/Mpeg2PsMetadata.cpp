@@ -19,20 +19,20 @@ struct FixedType {
     uint32_t length;
 };
 const FixedType kFixedTypes[9] = {
-    {"", 0},      {"uint8", 1},  {"int8", 1},   {"uint16", 2}, {"int16", 2},
+    {"", 0},       {"uint8", 1}, {"int8", 1},   {"uint16", 2}, {"int16", 2},
     {"uint32", 4}, {"int32", 4}, {"uint64", 8}, {"int64", 8},
 };
 
 boost::any DecodeFixed(uint8_t type, const uint8_t* p) {
     switch (type) {
-    case ValueTypeUInt8: return static_cast<uint8_t>(p[0]);
-    case ValueTypeInt8: return static_cast<int8_t>(p[0]);
-    case ValueTypeUInt16: return SV::ReadBigEndian16(p);
-    case ValueTypeInt16: return static_cast<int16_t>(SV::ReadBigEndian16(p));
-    case ValueTypeUInt32: return SV::ReadBigEndian32(p);
-    case ValueTypeInt32: return static_cast<int32_t>(SV::ReadBigEndian32(p));
-    case ValueTypeUInt64: return SV::ReadBigEndian64(p);
-    default: return static_cast<int64_t>(SV::ReadBigEndian64(p));
+        case ValueTypeUInt8: return static_cast<uint8_t>(p[0]);
+        case ValueTypeInt8: return static_cast<int8_t>(p[0]);
+        case ValueTypeUInt16: return SV::ReadBigEndian16(p);
+        case ValueTypeInt16: return static_cast<int16_t>(SV::ReadBigEndian16(p));
+        case ValueTypeUInt32: return SV::ReadBigEndian32(p);
+        case ValueTypeInt32: return static_cast<int32_t>(SV::ReadBigEndian32(p));
+        case ValueTypeUInt64: return SV::ReadBigEndian64(p);
+        default: return static_cast<int64_t>(SV::ReadBigEndian64(p));
     }
 }
 
@@ -92,8 +92,7 @@ uint64_t EncodedLength(const boost::any& value) {
 }
 
 template <typename T>
-bool Get(const std::map<Mpeg2PsMetadata::Tag, boost::any>& tags, Mpeg2PsMetadata::Tag tag,
-         T& out) {
+bool Get(const std::map<Mpeg2PsMetadata::Tag, boost::any>& tags, Mpeg2PsMetadata::Tag tag, T& out) {
     auto it = tags.find(tag);
     if (it == tags.end()) return false;
     out = boost::any_cast<const T&>(it->second);  // throws on another held type
@@ -167,9 +166,7 @@ bool Mpeg2PsMetadata::GetUInt16(Tag tag, uint16_t& out) const { return Get(tags_
 bool Mpeg2PsMetadata::GetInt16(Tag tag, int16_t& out) const { return Get(tags_, tag, out); }
 bool Mpeg2PsMetadata::GetUInt32(Tag tag, uint32_t& out) const { return Get(tags_, tag, out); }
 bool Mpeg2PsMetadata::GetUInt64(Tag tag, uint64_t& out) const { return Get(tags_, tag, out); }
-bool Mpeg2PsMetadata::GetString(Tag tag, std::string& out) const {
-    return Get(tags_, tag, out);
-}
+bool Mpeg2PsMetadata::GetString(Tag tag, std::string& out) const { return Get(tags_, tag, out); }
 bool Mpeg2PsMetadata::GetBytes(Tag tag, std::vector<uint8_t>& out) const {
     return Get(tags_, tag, out);
 }
@@ -192,7 +189,7 @@ bool Mpeg2PsMetadata::Write(std::vector<uint8_t>& out) const {
         header[4] = static_cast<uint8_t>(version_);                 // kind
         out.insert(out.end(), header, header + kMetadataBlockHeaderSize);
     }
-    out.push_back(static_cast<uint8_t>(tags_.size()));              // entry count
+    out.push_back(static_cast<uint8_t>(tags_.size()));  // entry count
     std::vector<uint8_t> value;
     for (const auto& entry : tags_) {
         uint8_t type = 0;
@@ -201,8 +198,8 @@ bool Mpeg2PsMetadata::Write(std::vector<uint8_t>& out) const {
             return false;
         }
         uint8_t header[kMetadataEntryHeaderSize];
-        header[0] = entry.first;                                     // tag
-        header[1] = type;                                            // value type
+        header[0] = entry.first;                                                // tag
+        header[1] = type;                                                       // value type
         SV::WriteBigEndian32(static_cast<uint32_t>(value.size()), header + 2);  // length
         out.insert(out.end(), header, header + kMetadataEntryHeaderSize);
         out.insert(out.end(), value.begin(), value.end());

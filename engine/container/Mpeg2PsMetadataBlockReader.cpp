@@ -28,31 +28,29 @@ Mpeg2PsMetadataBlockReader::Result Mpeg2PsMetadataBlockReader::ParseMetadataBloc
     const ThumbnailHandler& onThumbnail, const BlockHandler& onNestedBlock) {
     try {
         switch (block.GetVersion()) {
-        case kBlockKindThumbnail: {
-            uint32_t chapterIndex;
-            std::vector<uint8_t> image;
-            if (!block.GetUInt32(TagThumbnailChapterIndex, chapterIndex) ||
-                !block.GetBytes(TagThumbnailImage, image)) {
-                return ResultBadTags;
+            case kBlockKindThumbnail: {
+                uint32_t chapterIndex;
+                std::vector<uint8_t> image;
+                if (!block.GetUInt32(TagThumbnailChapterIndex, chapterIndex) ||
+                    !block.GetBytes(TagThumbnailImage, image)) {
+                    return ResultBadTags;
+                }
+                if (onThumbnail) onThumbnail(chapterIndex, image);
+                return ResultOk;
             }
-            if (onThumbnail) onThumbnail(chapterIndex, image);
-            return ResultOk;
-        }
-        case kBlockKindChapter: {
-            Chapter chapter;
-            if (!block.GetUInt32(TagChapterTime, chapter.time) ||
-                !block.GetUInt64(TagChapterThumbnailPosition, chapter.thumbnailPosition) ||
-                !block.GetUInt32(TagChapterThumbnailSize, chapter.thumbnailSize)) {
-                return ResultBadTags;
+            case kBlockKindChapter: {
+                Chapter chapter;
+                if (!block.GetUInt32(TagChapterTime, chapter.time) ||
+                    !block.GetUInt64(TagChapterThumbnailPosition, chapter.thumbnailPosition) ||
+                    !block.GetUInt32(TagChapterThumbnailSize, chapter.thumbnailSize)) {
+                    return ResultBadTags;
+                }
+                block.GetString(TagChapterTitle, chapter.title);
+                chapters.push_back(chapter);
+                return ResultOk;
             }
-            block.GetString(TagChapterTitle, chapter.title);
-            chapters.push_back(chapter);
-            return ResultOk;
-        }
-        case kBlockKindTable:
-            return ParseTable(block, chapters, onThumbnail, onNestedBlock);
-        default:
-            return ResultOk;
+            case kBlockKindTable: return ParseTable(block, chapters, onThumbnail, onNestedBlock);
+            default: return ResultOk;
         }
     } catch (const boost::bad_any_cast&) {
         // A tag of another type than the format gives it counts as missing.
@@ -87,8 +85,7 @@ Mpeg2PsMetadataBlockReader::Result Mpeg2PsMetadataBlockReader::ParseTable(
         position += consumed;
         const Result result = onNestedBlock
                                   ? onNestedBlock(inner)
-                                  : ParseMetadataBlock(inner, chapters, onThumbnail,
-                                                       onNestedBlock);
+                                  : ParseMetadataBlock(inner, chapters, onThumbnail, onNestedBlock);
         if (result != ResultOk) return result;
     }
     return ResultOk;

@@ -139,8 +139,7 @@ TEST(Mpeg2PsMetadataBlockReader, MissingOrMistypedTagsAreRefused) {
 TEST(Mpeg2PsMetadataBlockReader, ATableHandsEachBlockOnInOrder) {
     std::vector<uint8_t> thumbnail;
     ASSERT_TRUE(Mpeg2PsMetadataBlocks::WriteThumbnail(0, {1}, thumbnail));
-    const std::vector<uint8_t> table =
-        Table({Chapter(0, "A"), thumbnail, Chapter(9000, "B")});
+    const std::vector<uint8_t> table = Table({Chapter(0, "A"), thumbnail, Chapter(9000, "B")});
     for (bool viaHandler : {false, true}) {
         SCOPED_TRACE(viaHandler ? "through the handler" : "on its own");
         Harness h;
@@ -195,12 +194,12 @@ TEST(Mpeg2PsMetadataBlockReader, TheHandlersResultEndsTheTable) {
     Reader reader;
     std::vector<Reader::Chapter> chapters;
     int calls = 0;
-    const Reader::Result result = reader.ParseMetadataBlock(
-        Block(table), chapters, Reader::ThumbnailHandler(),
-        [&calls](const Mpeg2PsMetadata&) -> Reader::Result {
-            ++calls;
-            return 0x2A;
-        });
+    const Reader::Result result =
+        reader.ParseMetadataBlock(Block(table), chapters, Reader::ThumbnailHandler(),
+                                  [&calls](const Mpeg2PsMetadata&) -> Reader::Result {
+                                      ++calls;
+                                      return 0x2A;
+                                  });
     EXPECT_EQ(0x2Au, result);
     EXPECT_EQ(1, calls);
 }

@@ -18,8 +18,7 @@ bool Mpeg2PsMetadataBlocks::WriteChapter(uint32_t time, const std::string& title
     return block.Write(out);
 }
 
-bool Mpeg2PsMetadataBlocks::WriteThumbnail(uint32_t chapterIndex,
-                                           const std::vector<uint8_t>& image,
+bool Mpeg2PsMetadataBlocks::WriteThumbnail(uint32_t chapterIndex, const std::vector<uint8_t>& image,
                                            std::vector<uint8_t>& out) {
     Mpeg2PsMetadata block(kBlockKindThumbnail);
     block.SetUInt32(TagThumbnailChapterIndex, chapterIndex);

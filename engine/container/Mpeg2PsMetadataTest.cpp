@@ -101,15 +101,20 @@ TEST(Mpeg2PsMetadataTest, ShortInputFailsWithTheReadersTexts) {
         {"headed, total beyond the bytes", 1, {0, 0, 0, 9, 3, 0, 0, 0}, kIndexTooShort},
         {"headed, header only", 1, {0, 0, 0, 5, 3}, kIndexTooShort},
         {"entry header cut", 0, {1, 5, 5, 0, 0, 0}, kEntryTooShort},
-        {"value shorter than its length", 0, {1, 9, 9, 0, 0, 0, 4, 'a', 'b', 'c'},
-         kEntryTooShort},
+        {"value shorter than its length", 0, {1, 9, 9, 0, 0, 0, 4, 'a', 'b', 'c'}, kEntryTooShort},
         {"second entry missing", 0, {2, 1, 1, 0, 0, 0, 1, 7}, kEntryTooShort},
         {"length near 2^32", 0, {1, 9, 10, 0xFF, 0xFF, 0xFF, 0xFF, 1}, kEntryTooShort},
-        {"uint16 of length 4", 0, {1, 0x2B, 3, 0, 0, 0, 4, 1, 2, 3, 4},
+        {"uint16 of length 4",
+         0,
+         {1, 0x2B, 3, 0, 0, 0, 4, 1, 2, 3, 4},
          "Mpeg2PsMetadata::Read ERROR: Invalid uint16 size 4 for tag 43\n"},
-        {"int64 of length 1", 0, {1, 200, 8, 0, 0, 0, 1, 0},
+        {"int64 of length 1",
+         0,
+         {1, 200, 8, 0, 0, 0, 1, 0},
          "Mpeg2PsMetadata::Read ERROR: Invalid int64 size 1 for tag 200\n"},
-        {"uint8 of length 0", 0, {1, 7, 1, 0, 0, 0, 0},
+        {"uint8 of length 0",
+         0,
+         {1, 7, 1, 0, 0, 0, 0},
          "Mpeg2PsMetadata::Read ERROR: Invalid uint8 size 0 for tag 7\n"},
     };
     for (const Case& c : cases) {
@@ -158,9 +163,9 @@ TEST(Mpeg2PsMetadataTest, FramingEdges) {
 TEST(Mpeg2PsMetadataTest, UnknownTypesAreSkippedAndRepeatedTagsReplace) {
     const uint8_t bytes[] = {
         3,                                     // three entries
-        0x30, 11, 0, 0, 0, 3, 1, 2, 3,         // type 11: skipped with its 3 bytes
-        7, 5, 0, 0, 0, 4, 0, 0, 0, 9,          // tag 7 as uint32
-        7, 9, 0, 0, 0, 2, 'h', 'i',            // tag 7 again, as string
+        0x30, 11, 0, 0, 0, 3, 1,   2,   3,     // type 11: skipped with its 3 bytes
+        7,    5,  0, 0, 0, 4, 0,   0,   0, 9,  // tag 7 as uint32
+        7,    9,  0, 0, 0, 2, 'h', 'i',        // tag 7 again, as string
         0xEE,                                  // after the list: not counted
     };
     Mpeg2PsMetadata metadata(0);

@@ -34,16 +34,16 @@ uint32_t Mpeg2PsPack::Write(uint8_t* out, uint32_t capacity) const {
 
     const uint64_t base = scr_ / Mpeg2PsFormat::kScrPerTick;
     const uint32_t extension = static_cast<uint32_t>(scr_ % Mpeg2PsFormat::kScrPerTick);
-    out[0] = 0x00;                                   // pack_start_code 00 00 01 BA
+    out[0] = 0x00;  // pack_start_code 00 00 01 BA
     out[1] = 0x00;
     out[2] = 0x01;
     out[3] = Mpeg2PsFormat::kStartCodePack;
     // '01', SCR base 32-30, marker, SCR base 29-28
     out[4] = static_cast<uint8_t>(0x44 | ((base >> 27) & 0x38) | ((base >> 28) & 0x03));
-    out[5] = static_cast<uint8_t>(base >> 20);       // SCR base 27-20
+    out[5] = static_cast<uint8_t>(base >> 20);  // SCR base 27-20
     // SCR base 19-15, marker, SCR base 14-13
     out[6] = static_cast<uint8_t>(((base >> 12) & 0xF8) | 0x04 | ((base >> 13) & 0x03));
-    out[7] = static_cast<uint8_t>(base >> 5);        // SCR base 12-5
+    out[7] = static_cast<uint8_t>(base >> 5);  // SCR base 12-5
     // SCR base 4-0, marker, SCR extension 8-7
     out[8] = static_cast<uint8_t>(((base << 3) & 0xF8) | 0x04 | ((extension >> 7) & 0x03));
     out[9] = static_cast<uint8_t>(((extension << 1) & 0xFE) | 0x01);  // extension 6-0, marker
@@ -53,7 +53,7 @@ uint32_t Mpeg2PsPack::Write(uint8_t* out, uint32_t capacity) const {
     out[12] = static_cast<uint8_t>(rate);
     out[13] = static_cast<uint8_t>(0xF8 | stuffing);  // reserved, pack_stuffing_length
     uint32_t p = Mpeg2PsFormat::kPackHeaderSize;
-    std::memset(out + p, 0xFF, stuffing);            // stuffing bytes
+    std::memset(out + p, 0xFF, stuffing);  // stuffing bytes
     p += stuffing;
 
     const uint32_t end = size + stuffing;
@@ -74,7 +74,7 @@ uint32_t Mpeg2PsPack::Write(uint8_t* out, uint32_t capacity) const {
         p += n;
     }
     if (pad >= 8) {
-        out[p] = 0x00;                               // padding packet 00 00 01 BE
+        out[p] = 0x00;  // padding packet 00 00 01 BE
         out[p + 1] = 0x00;
         out[p + 2] = 0x01;
         out[p + 3] = Mpeg2PsFormat::kStreamIdPadding;

@@ -64,9 +64,9 @@ TEST(Mpeg2PsPackTest, RecordsFollowTheHeaderInOrder) {
     std::vector<uint8_t> out;
     ASSERT_TRUE(pack.AppendTo(out));
     ASSERT_EQ(79u, out.size());
-    EXPECT_EQ(0xBB, out[14 + 3]);       // system header after the pack header
-    EXPECT_EQ(0xBC, out[29 + 3]);       // then the map
-    EXPECT_EQ(0xE0, out[49 + 3]);       // then the PES
+    EXPECT_EQ(0xBB, out[14 + 3]);  // system header after the pack header
+    EXPECT_EQ(0xBC, out[29 + 3]);  // then the map
+    EXPECT_EQ(0xE0, out[49 + 3]);  // then the PES
 }
 
 TEST(Mpeg2PsPackTest, PaddingModeFillsTo2048) {
@@ -75,9 +75,9 @@ TEST(Mpeg2PsPackTest, PaddingModeFillsTo2048) {
         uint32_t stuffing;
         bool paddingPacket;
     };
-    for (const Case& c : {Case{2045 - 14, 3, false}, Case{2040 - 14, 0, true},
-                          Case{2048 - 14, 0, false}, Case{2100 - 14, 0, false},
-                          Case{2047 - 14, 1, false}, Case{2041 - 14, 7, false}}) {
+    for (const Case& c :
+         {Case{2045 - 14, 3, false}, Case{2040 - 14, 0, true}, Case{2048 - 14, 0, false},
+          Case{2100 - 14, 0, false}, Case{2047 - 14, 1, false}, Case{2041 - 14, 7, false}}) {
         Mpeg2PsPack pack(1);
         pack.AddPes(PesOfSize(c.content));
         const uint32_t unpadded = 14 + c.content;
@@ -85,8 +85,7 @@ TEST(Mpeg2PsPackTest, PaddingModeFillsTo2048) {
         EXPECT_EQ(total, pack.GetSize(true));
         EXPECT_EQ(unpadded, pack.GetSize(false));
         std::vector<uint8_t> out(total + 10, 0x5A);
-        ASSERT_EQ(total, pack.Write(out.data(), static_cast<uint32_t>(out.size())))
-            << c.content;
+        ASSERT_EQ(total, pack.Write(out.data(), static_cast<uint32_t>(out.size()))) << c.content;
         EXPECT_EQ(0xF8 | c.stuffing, out[13]);  // pack_stuffing_length
         for (uint32_t i = 0; i < c.stuffing; ++i) EXPECT_EQ(0xFF, out[14 + i]);
         EXPECT_EQ(0xE0, out[14 + c.stuffing + 3]);  // the PES after the stuffing
@@ -94,8 +93,8 @@ TEST(Mpeg2PsPackTest, PaddingModeFillsTo2048) {
             const std::vector<uint8_t> padding = {0x00, 0x00, 0x01, 0xBE,  // padding start code
                                                   0x00, 0x02,              // length 8 - 6
                                                   0xFF, 0xFF};             // padding bytes
-            EXPECT_EQ(padding, std::vector<uint8_t>(out.begin() + unpadded,
-                                                    out.begin() + unpadded + 8));
+            EXPECT_EQ(padding,
+                      std::vector<uint8_t>(out.begin() + unpadded, out.begin() + unpadded + 8));
         }
         EXPECT_EQ(0x5A, out[total]);  // nothing written beyond the pack
     }

@@ -108,15 +108,15 @@ uint32_t Mpeg2PsPes::WriteHeader(uint8_t* out, uint32_t capacity) const {
     // field can hold; such a packet is not written rather than written with a wrong length.
     if (totalSize - Mpeg2PsFormat::kPesShortHeaderSize > 0xFFFF) return 0;
 
-    out[0] = 0x00;                                   // packet_start_code_prefix
+    out[0] = 0x00;  // packet_start_code_prefix
     out[1] = 0x00;
     out[2] = 0x01;
-    out[3] = streamId_;                              // stream_id
-    SV::WriteBigEndian16(totalSize - 6, out + 4);    // PES_packet_length
+    out[3] = streamId_;                            // stream_id
+    SV::WriteBigEndian16(totalSize - 6, out + 4);  // PES_packet_length
     if (!HasOptionalHeader()) return headerSize;
 
-    out[6] = flags1_;                                // '10', scrambling, ..., alignment, ...
-    out[7] = flags2_;                                // PTS_DTS_flags and the others
+    out[6] = flags1_;  // '10', scrambling, ..., alignment, ...
+    out[7] = flags2_;  // PTS_DTS_flags and the others
     out[8] = static_cast<uint8_t>(headerSize - Mpeg2PsFormat::kPesOptionalHeaderSize);
     uint8_t* p = out + 9;
     if (flags2_ & kPtsFlag) {

@@ -14,7 +14,7 @@ public:
     struct Buffer {
         const uint8_t* data = nullptr;  // the caller's bytes when not copied
         uint32_t length = 0;
-        std::vector<uint8_t> owned;     // the bytes when copied
+        std::vector<uint8_t> owned;  // the bytes when copied
         // The buffer's bytes (for a copied buffer, its own ones, so that a copy of the record
         // never points into another record).
         const uint8_t* Bytes() const { return owned.empty() ? data : owned.data(); }
@@ -68,8 +68,8 @@ private:
     uint32_t sizeLimit_;
     std::vector<Buffer> buffers_;
     uint8_t streamId_;
-    uint8_t flags1_;   // '10', scrambling control in bits 5-4, data alignment in bit 2
-    uint8_t flags2_;   // PTS flag 0x80, DTS flag 0x40
+    uint8_t flags1_;  // '10', scrambling control in bits 5-4, data alignment in bit 2
+    uint8_t flags2_;  // PTS flag 0x80, DTS flag 0x40
     uint64_t pts_;
     uint64_t dts_;
 };

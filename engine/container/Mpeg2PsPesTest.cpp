@@ -22,14 +22,14 @@ TEST(Mpeg2PsPesTest, VideoPacketWithPtsAndDts) {
     const uint8_t payload[] = {0x00, 0x00, 0x00, 0x01, 0x09, 0xF0};
     ASSERT_TRUE(pes.AddData(payload, sizeof payload, false));
     const std::vector<uint8_t> expected = {
-        0x00, 0x00, 0x01,              // packet_start_code_prefix
-        0xE0,                          // stream_id
-        0x00, 0x13,                    // PES_packet_length: 3 + 10 + 6
-        0x84,                          // '10', not scrambled, data_alignment_indicator
-        0xC0,                          // PTS_DTS_flags '11'
-        0x0A,                          // PES_header_data_length
-        0x31, 0x00, 0x37, 0x77, 0x41,  // '0011', PTS 900000 with its markers
-        0x11, 0x00, 0x37, 0x59, 0xF5,  // '0001', DTS 896250 with its markers
+        0x00, 0x00, 0x01,                    // packet_start_code_prefix
+        0xE0,                                // stream_id
+        0x00, 0x13,                          // PES_packet_length: 3 + 10 + 6
+        0x84,                                // '10', not scrambled, data_alignment_indicator
+        0xC0,                                // PTS_DTS_flags '11'
+        0x0A,                                // PES_header_data_length
+        0x31, 0x00, 0x37, 0x77, 0x41,        // '0011', PTS 900000 with its markers
+        0x11, 0x00, 0x37, 0x59, 0xF5,        // '0001', DTS 896250 with its markers
         0x00, 0x00, 0x00, 0x01, 0x09, 0xF0,  // payload
     };
     EXPECT_EQ(expected, Written(pes));
@@ -137,9 +137,9 @@ TEST(Mpeg2PsPesTest, WritesNothingBeyondTheCapacity) {
     const uint8_t payload[10] = {};
     ASSERT_TRUE(pes.AddData(payload, sizeof payload, false));
     std::vector<uint8_t> out(24, 0x5A);
-    EXPECT_EQ(0u, pes.Write(out.data(), 23));             // 24 bytes needed
-    EXPECT_EQ(std::vector<uint8_t>(24, 0x5A), out);        // untouched
-    EXPECT_EQ(0u, pes.WriteHeader(out.data(), 13));        // header is 14
+    EXPECT_EQ(0u, pes.Write(out.data(), 23));        // 24 bytes needed
+    EXPECT_EQ(std::vector<uint8_t>(24, 0x5A), out);  // untouched
+    EXPECT_EQ(0u, pes.WriteHeader(out.data(), 13));  // header is 14
     EXPECT_EQ(14u, pes.WriteHeader(out.data(), 14));
     EXPECT_EQ(24u, pes.Write(out.data(), 24));
 }

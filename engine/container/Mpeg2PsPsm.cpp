@@ -45,15 +45,15 @@ uint32_t Mpeg2PsPsm::Write(uint8_t* out, uint32_t capacity) const {
     if (size - 6 > 0xFFFF) return 0;
     const uint32_t infoLength = static_cast<uint32_t>(programStreamInfo_.size());
 
-    out[0] = 0x00;                                        // packet_start_code_prefix
+    out[0] = 0x00;  // packet_start_code_prefix
     out[1] = 0x00;
     out[2] = 0x01;
-    out[3] = Mpeg2PsFormat::kStreamIdProgramStreamMap;    // map_stream_id 0xBC
-    SV::WriteBigEndian16(size - 6, out + 4);              // program_stream_map_length
+    out[3] = Mpeg2PsFormat::kStreamIdProgramStreamMap;  // map_stream_id 0xBC
+    SV::WriteBigEndian16(size - 6, out + 4);            // program_stream_map_length
     out[6] = static_cast<uint8_t>((currentNextIndicator_ ? 0x80 : 0) | 0x60 |
-                                  (version_ & 0x1F));     // current_next, reserved, version
-    out[7] = 0xFF;                                        // reserved, marker_bit
-    SV::WriteBigEndian16(infoLength, out + 8);            // program_stream_info_length
+                                  (version_ & 0x1F));  // current_next, reserved, version
+    out[7] = 0xFF;                                     // reserved, marker_bit
+    SV::WriteBigEndian16(infoLength, out + 8);         // program_stream_info_length
     uint32_t p = 10;
     if (infoLength) std::memcpy(out + p, programStreamInfo_.data(), infoLength);
     p += infoLength;
@@ -63,11 +63,11 @@ uint32_t Mpeg2PsPsm::Write(uint8_t* out, uint32_t capacity) const {
         const uint32_t length = static_cast<uint32_t>(info.descriptors.size());
         out[p] = info.stream_type;
         out[p + 1] = info.elementary_stream_id;
-        SV::WriteBigEndian16(length, out + p + 2);        // elementary_stream_info_length
+        SV::WriteBigEndian16(length, out + p + 2);  // elementary_stream_info_length
         if (length) std::memcpy(out + p + 4, info.descriptors.data(), length);
         p += 4 + length;
     }
-    SV::WriteBigEndian32(Crc32(out, p), out + p);         // CRC_32 over everything before it
+    SV::WriteBigEndian32(Crc32(out, p), out + p);  // CRC_32 over everything before it
     return p + 4;
 }
 

@@ -41,16 +41,16 @@ TEST(Mpeg2PsPsmTest, DescriptorsGoToTheFirstStreamWithTheirId) {
     psm.AddEsDescriptor(0xC0, rest, sizeof rest);  // appended to the same stream
     psm.AddEsDescriptor(0xC1, rest, sizeof rest);  // no such stream: nothing
     const std::vector<uint8_t> expected = {
-        0x00, 0x00, 0x01, 0xBC,              // start code
-        0x00, 0x18,                          // program_stream_map_length 24
-        0xE1,                                // current_next 1, reserved, version 1
-        0xFF,                                // reserved, marker
-        0x00, 0x00,                          // program_stream_info_length
-        0x00, 0x0E,                          // elementary_stream_map_length 14
-        0x1B, 0xE0, 0x00, 0x00,              // video, no descriptors
-        0x0F, 0xC0, 0x00, 0x06,              // AAC audio, 6 descriptor bytes
-        0x0A, 0x04, 'e', 'n', 'g', 0x00,     // ISO 639 language descriptor
-        0x9C, 0xF8, 0x64, 0xCE,              // CRC_32
+        0x00, 0x00, 0x01, 0xBC,             // start code
+        0x00, 0x18,                         // program_stream_map_length 24
+        0xE1,                               // current_next 1, reserved, version 1
+        0xFF,                               // reserved, marker
+        0x00, 0x00,                         // program_stream_info_length
+        0x00, 0x0E,                         // elementary_stream_map_length 14
+        0x1B, 0xE0, 0x00, 0x00,             // video, no descriptors
+        0x0F, 0xC0, 0x00, 0x06,             // AAC audio, 6 descriptor bytes
+        0x0A, 0x04, 'e',  'n',  'g', 0x00,  // ISO 639 language descriptor
+        0x9C, 0xF8, 0x64, 0xCE,             // CRC_32
     };
     EXPECT_EQ(expected, Written(psm));
 }
@@ -61,12 +61,12 @@ TEST(Mpeg2PsPsmTest, ProgramStreamInfoAndCurrentNextIndicator) {
     const uint8_t info[] = {0x1D, 0x01, 0x42};
     psm.AddProgramStreamInfo(info, sizeof info);
     std::vector<uint8_t> out = Written(psm);
-    ASSERT_EQ(19u, out.size());               // 16 + 3
-    EXPECT_EQ(0x60, out[6]);                  // current_next_indicator 0
-    EXPECT_EQ(0x00, out[8]);                  // program_stream_info_length 3
+    ASSERT_EQ(19u, out.size());  // 16 + 3
+    EXPECT_EQ(0x60, out[6]);     // current_next_indicator 0
+    EXPECT_EQ(0x00, out[8]);     // program_stream_info_length 3
     EXPECT_EQ(0x03, out[9]);
     EXPECT_EQ(0x42, out[12]);
-    EXPECT_EQ(0x00, out[13]);                 // elementary_stream_map_length 0
+    EXPECT_EQ(0x00, out[13]);  // elementary_stream_map_length 0
     EXPECT_EQ(0x00, out[14]);
 }
 

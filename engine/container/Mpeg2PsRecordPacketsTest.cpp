@@ -43,7 +43,6 @@ TEST(Mpeg2PsRecordPacketsTest, IndexEntryPacketsCarryAtLeastTheEntryHeaderFirst)
     EXPECT_EQ(record, payload);
     EXPECT_EQ(18u, packets[0]->GetSize());
 
-
     // Without a limit of its own a packet takes up to 65535 payload bytes.
     auto large = MakeRecordPackets(0xBF, Record(65536), 0);
     ASSERT_EQ(2u, large.size());

@@ -17,7 +17,11 @@ uint16_t BoundWord(bool smallUnits, uint16_t bound) {
 }  // namespace
 
 Mpeg2PsSystemHeader::Mpeg2PsSystemHeader()
-    : rateBound_(0), audioBound_(0), videoBound_(0), flags_(0), lockByte_(0x20),
+    : rateBound_(0),
+      audioBound_(0),
+      videoBound_(0),
+      flags_(0),
+      lockByte_(0x20),
       restriction_(0x7F) {}
 
 void Mpeg2PsSystemHeader::SetFixedFlag(bool on) { flags_ = SetBit(flags_, 0x02, on); }
@@ -54,25 +58,26 @@ uint32_t Mpeg2PsSystemHeader::Write(uint8_t* out, uint32_t capacity) const {
     const uint32_t size = GetSize();
     if (size > capacity || size - 6 > 0xFFFF) return 0;
 
-    out[0] = 0x00;                                   // start code 00 00 01 BB
+    out[0] = 0x00;  // start code 00 00 01 BB
     out[1] = 0x00;
     out[2] = 0x01;
     out[3] = Mpeg2PsFormat::kStartCodeSystemHeader;
-    SV::WriteBigEndian16(size - 6, out + 4);         // header_length
+    SV::WriteBigEndian16(size - 6, out + 4);  // header_length
     // marker, rate_bound (22 bits), marker: the top three bytes of this word. The bound is
     // masked so that a larger value cannot overwrite the marker bits.
     const uint32_t rateWord = 0x80000100u | ((rateBound_ & 0x3FFFFF) << 9);
     out[6] = static_cast<uint8_t>(rateWord >> 24);
     out[7] = static_cast<uint8_t>(rateWord >> 16);
     out[8] = static_cast<uint8_t>(rateWord >> 8);
-    out[9] = static_cast<uint8_t>(((audioBound_ & 0x3F) << 2) | (flags_ & 0x03));  // audio_bound,
-                                                                  // fixed_flag, CSPS_flag
+    out[9] = static_cast<uint8_t>(((audioBound_ & 0x3F) << 2) |
+                                  (flags_ & 0x03));                    // audio_bound,
+                                                                       // fixed_flag, CSPS_flag
     out[10] = static_cast<uint8_t>(lockByte_ | (videoBound_ & 0x1F));  // locks, marker,
-                                                                        // video_bound
-    out[11] = restriction_;                          // packet_rate_restriction_flag, reserved
+                                                                       // video_bound
+    out[11] = restriction_;  // packet_rate_restriction_flag, reserved
     uint32_t p = 12;
     for (const auto& pair : streamBounds_) {
-        out[p] = pair.first;                         // stream_id
+        out[p] = pair.first;  // stream_id
         // '11', P-STD_buffer_bound_scale, P-STD_buffer_size_bound
         const uint32_t word =
             0xC000u | (pair.second & 0x1FFFu) | ((pair.second & 0x8000u) ? 0x2000u : 0u);

@@ -12,7 +12,7 @@ class Mpeg2PsSystemHeader {
 public:
     Mpeg2PsSystemHeader();
 
-    void SetRateBound(uint32_t rateBound) { rateBound_ = rateBound; }  // 22 bits, 50 bytes/s
+    void SetRateBound(uint32_t rateBound) { rateBound_ = rateBound; }     // 22 bits, 50 bytes/s
     void SetAudioBound(uint8_t audioBound) { audioBound_ = audioBound; }  // 6 bits
     void SetVideoBound(uint8_t videoBound) { videoBound_ = videoBound; }  // 5 bits
     void SetFixedFlag(bool on);

@@ -46,7 +46,7 @@ TEST(Mpeg2PsSystemHeaderTest, FlagsBoundRewritesAndDefaults) {
     header.SetStreamBound(0xC5, false, 1);  // no such stream: nothing
     std::vector<uint8_t> out(header.GetSize());
     ASSERT_EQ(18u, header.Write(out.data(), static_cast<uint32_t>(out.size())));
-    EXPECT_EQ(0x80, out[6]);   // rate_bound 0 between the markers
+    EXPECT_EQ(0x80, out[6]);  // rate_bound 0 between the markers
     EXPECT_EQ(0x00, out[7]);
     EXPECT_EQ(0x01, out[8]);
     EXPECT_EQ(0x03, out[9]);   // audio_bound 0, fixed_flag, CSPS_flag

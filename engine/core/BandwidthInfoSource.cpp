@@ -10,18 +10,14 @@ using boost::placeholders::_1;
 
 namespace {
 
-SV::PilTime SystemNow() {
-    return SV::PilTime::Now();
-}
+SV::PilTime SystemNow() { return SV::PilTime::Now(); }
 
 const int64_t kWindowMilliseconds = 5000;
 const uint64_t kWindowBytes = 10485760;       // 10 MiB
 const int64_t kReportInterval = 500;          // ms between reports, and the shortest span
 const uint64_t kEnoughForShortSpan = 819200;  // bytes that make a shorter span meaningful
 
-int64_t Signed(const SV::PilTime& time) {
-    return static_cast<int64_t>(time.Get());
-}
+int64_t Signed(const SV::PilTime& time) { return static_cast<int64_t>(time.Get()); }
 
 }  // namespace
 

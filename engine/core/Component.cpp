@@ -20,9 +20,7 @@ const uint64_t kUnknownPosition = std::numeric_limits<uint64_t>::max();
 // What a puller sizes its pull by when nothing upstream has a cache.
 const uint32_t kDefaultBytesReady = 65536;
 
-bool StackMatches(StackId asked, StackId own) {
-    return asked == own || asked == StackIdAny;
-}
+bool StackMatches(StackId asked, StackId own) { return asked == own || asked == StackIdAny; }
 
 }  // namespace
 
@@ -53,27 +51,17 @@ BytePosition Component::CurrentLoadedFilePosition() {
     return BytePosition(kUnknownPosition);
 }
 
-void Component::SetConsumer(const boost::shared_ptr<Component>& consumer) {
-    consumer_ = consumer;
-}
+void Component::SetConsumer(const boost::shared_ptr<Component>& consumer) { consumer_ = consumer; }
 
-void Component::SetSource(const boost::shared_ptr<Component>& source) {
-    source_ = source;
-}
+void Component::SetSource(const boost::shared_ptr<Component>& source) { source_ = source; }
 
-uint32_t Component::GetHeadroom() const {
-    return 0;
-}
+uint32_t Component::GetHeadroom() const { return 0; }
 
-uint32_t Component::GetTailroom() const {
-    return 0;
-}
+uint32_t Component::GetTailroom() const { return 0; }
 
 void Component::DoSetName(const std::string&, bool) {}
 
-std::string Component::DoGetName() {
-    return std::string();
-}
+std::string Component::DoGetName() { return std::string(); }
 
 void Component::PrePullData(ByteAmount&) {}
 
@@ -147,9 +135,7 @@ void Component::DoAdd(const MemoryChunk& chunk) {
 
 void Component::DoTick() {}
 
-bool Component::DoProcessMemoryMarker(const boost::shared_ptr<MemoryMarker>&) {
-    return true;
-}
+bool Component::DoProcessMemoryMarker(const boost::shared_ptr<MemoryMarker>&) { return true; }
 
 ByteAmount Component::DoGetBytesWanted() {
     if (boost::shared_ptr<MemoryCache> cache = memoryCache_) {
@@ -203,17 +189,11 @@ void Component::DoSelectTrack(TrackId track) {
     }
 }
 
-bool Component::DoOutOfBandRequest(BytePosition, BytePosition) {
-    return false;
-}
+bool Component::DoOutOfBandRequest(BytePosition, BytePosition) { return false; }
 
-bool Component::DoOutOfBandEnd() {
-    return false;
-}
+bool Component::DoOutOfBandEnd() { return false; }
 
-bool Component::DoOutOfBandData(const MemoryChunk&) {
-    return false;
-}
+bool Component::DoOutOfBandData(const MemoryChunk&) { return false; }
 
 void Component::DoGetChapterData(uint32_t first, uint32_t last) {
     if (boost::shared_ptr<Component> source = source_) {
@@ -230,13 +210,9 @@ void Component::DoSetPosition(BytePosition position, StackId stackId) {
     }
 }
 
-bool Component::KnowCurrentLoadedFilePosition() {
-    return memoryCache_ != nullptr;
-}
+bool Component::KnowCurrentLoadedFilePosition() { return memoryCache_ != nullptr; }
 
-bool Component::KnowEndPosition() {
-    return false;
-}
+bool Component::KnowEndPosition() { return false; }
 
 BytePosition Component::DoCurrentLoadedFilePosition() {
     if (boost::shared_ptr<MemoryCache> cache = memoryCache_) {
@@ -245,37 +221,23 @@ BytePosition Component::DoCurrentLoadedFilePosition() {
     return BytePosition(kUnknownPosition);
 }
 
-BytePosition Component::DoEndPosition() {
-    return BytePosition(0);
-}
+BytePosition Component::DoEndPosition() { return BytePosition(0); }
 
 void Component::DoGetStatistics(SV::SVDictionary&) {}
 
-void Component::SetHeadroom(uint32_t headroom) {
-    headroom_ = headroom;
-}
+void Component::SetHeadroom(uint32_t headroom) { headroom_ = headroom; }
 
-void Component::SetTailroom(uint32_t tailroom) {
-    tailroom_ = tailroom;
-}
+void Component::SetTailroom(uint32_t tailroom) { tailroom_ = tailroom; }
 
-bool Component::IsMux() const {
-    return false;
-}
+bool Component::IsMux() const { return false; }
 
-bool Component::IsDemux() const {
-    return false;
-}
+bool Component::IsDemux() const { return false; }
 
-std::string Component::DoDump() {
-    return std::string();
-}
+std::string Component::DoDump() { return std::string(); }
 
 // ---- Construction and wiring ----
 
-void Component::SetName(const std::string& name, bool flag) {
-    DoSetName(std::string(name), flag);
-}
+void Component::SetName(const std::string& name, bool flag) { DoSetName(std::string(name), flag); }
 
 MemoryChunk Component::CreateMemoryChunk(uint32_t size, uint32_t extraHeadroom,
                                          uint32_t extraTailroom) {
@@ -326,13 +288,9 @@ void Component::PullNext(ByteAmount amount) {
     }
 }
 
-ByteAmount Component::BytesWanted() {
-    return DoGetBytesWanted();
-}
+ByteAmount Component::BytesWanted() { return DoGetBytesWanted(); }
 
-ByteAmount Component::GetBufferedBytes() {
-    return DoGetBufferedBytes();
-}
+ByteAmount Component::GetBufferedBytes() { return DoGetBufferedBytes(); }
 
 ByteAmount Component::BytesReady() {
     ByteAmount ready(0);
@@ -394,21 +352,13 @@ void Component::SeekFilePosition(BytePosition start, BytePosition second, bool f
     DoSeek(start, second, flag);
 }
 
-void Component::Seek(MediaTime time) {
-    DoSeek(time);
-}
+void Component::Seek(MediaTime time) { DoSeek(time); }
 
-bool Component::TrickPlay(TrickPlayRate rate, MediaTime time) {
-    return DoTrickPlay(rate, time);
-}
+bool Component::TrickPlay(TrickPlayRate rate, MediaTime time) { return DoTrickPlay(rate, time); }
 
-void Component::SelectTrack(TrackId track) {
-    DoSelectTrack(track);
-}
+void Component::SelectTrack(TrackId track) { DoSelectTrack(track); }
 
-void Component::GetChapterData(uint32_t first, uint32_t last) {
-    DoGetChapterData(first, last);
-}
+void Component::GetChapterData(uint32_t first, uint32_t last) { DoGetChapterData(first, last); }
 
 bool Component::OutOfBandRequest(BytePosition start, BytePosition end) {
     if (DoOutOfBandRequest(start, end)) {

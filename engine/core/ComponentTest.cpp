@@ -66,18 +66,13 @@ private:
 
 typedef boost::shared_ptr<Stage> StagePtr;
 
-MemoryChunk Data(uint32_t size) {
-    return MemoryChunk(size, 0, 0);
-}
+MemoryChunk Data(uint32_t size) { return MemoryChunk(size, 0, 0); }
 
 MemoryChunk Marker(uint32_t type) {
     switch (type) {
-        case 0:
-            return MemoryChunk(boost::make_shared<MemoryMarkerGopStart>(0));
-        case 4:
-            return MemoryChunk(boost::make_shared<MemoryMarkerEndOfData>());
-        default:
-            return MemoryChunk(boost::make_shared<MemoryMarkerEndOfStream>());
+        case 0: return MemoryChunk(boost::make_shared<MemoryMarkerGopStart>(0));
+        case 4: return MemoryChunk(boost::make_shared<MemoryMarkerEndOfData>());
+        default: return MemoryChunk(boost::make_shared<MemoryMarkerEndOfStream>());
     }
 }
 
@@ -283,9 +278,9 @@ struct Holder {
 TEST(Component, DumpPrintsOneLinePerStageThenThePendingData) {
     boost::shared_ptr<Session> session = Session::Create();
     Holder holder;
-    session->AddTask(boost::make_shared<TaskTemplate1<Holder*, void (Holder::*)(MemoryChunk),
-                                                      MemoryChunk>>(
-        1, StackIdMain, "Holder::Take", &holder, &Holder::Take, Data(7)));
+    session->AddTask(
+        boost::make_shared<TaskTemplate1<Holder*, void (Holder::*)(MemoryChunk), MemoryChunk>>(
+            1, StackIdMain, "Holder::Take", &holder, &Holder::Take, Data(7)));
     ComponentStack stack(StackIdMain);
     StagePtr a = boost::make_shared<Stage>("SarvelonMediaKit::A", session.get());
     StagePtr b = boost::make_shared<Stage>("SarvelonMediaKit::B", session.get());

@@ -21,8 +21,7 @@ std::array<uint32_t, 256> MakeTable() {
 uint32_t Crc32(const uint8_t* bytes, size_t length) {
     static const std::array<uint32_t, 256> table = MakeTable();
     uint32_t crc = 0xFFFFFFFFu;
-    for (size_t i = 0; i < length; ++i)
-        crc = (crc << 8) ^ table[((crc >> 24) ^ bytes[i]) & 0xFF];
+    for (size_t i = 0; i < length; ++i) crc = (crc << 8) ^ table[((crc >> 24) ^ bytes[i]) & 0xFF];
     return crc;
 }
 

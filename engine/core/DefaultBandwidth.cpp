@@ -12,12 +12,8 @@ std::atomic<uint32_t> defaultBandwidth(0xFFFFFFFFu);
 
 }  // namespace
 
-void SetDefaultBandwidth(ByteAmount bandwidth) {
-    defaultBandwidth = bandwidth.Get();
-}
+void SetDefaultBandwidth(ByteAmount bandwidth) { defaultBandwidth = bandwidth.Get(); }
 
-ByteAmount GetDefaultBandwidth() {
-    return defaultBandwidth.load();
-}
+ByteAmount GetDefaultBandwidth() { return defaultBandwidth.load(); }
 
 }  // namespace SarvelonMediaKit

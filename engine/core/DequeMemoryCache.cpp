@@ -18,9 +18,7 @@ DequeMemoryCache::DequeMemoryCache(const boost::shared_ptr<MemoryTracker>& track
     JoinTracker();
 }
 
-DequeMemoryCache::~DequeMemoryCache() {
-    LeaveTracker();
-}
+DequeMemoryCache::~DequeMemoryCache() { LeaveTracker(); }
 
 boost::shared_ptr<DequeMemoryCache> DequeMemoryCache::Create(
     const boost::shared_ptr<MemoryTracker>& tracker, Component* owner) {
@@ -37,9 +35,7 @@ ByteAmount DequeMemoryCache::BytesHeld() const {
     return ByteAmount(currentBytesHeld_.load(std::memory_order_relaxed));
 }
 
-BytePosition DequeMemoryCache::FlushedPosition() const {
-    return flushed_;
-}
+BytePosition DequeMemoryCache::FlushedPosition() const { return flushed_; }
 
 BytePosition DequeMemoryCache::LoadedPosition() const {
     return BytePosition(flushed_ + currentBytesHeld_.load(std::memory_order_relaxed));
@@ -65,8 +61,7 @@ ByteAmount DequeMemoryCache::NextChunkSize() const {
     }
     // Part of the front chunk may lie before the read position.
     const uint64_t consumed = readPosition_ > flushed_ ? readPosition_ - flushed_ : 0;
-    return ByteAmount(consumed < front.Size() ? front.Size() - static_cast<uint32_t>(consumed)
-                                              : 0);
+    return ByteAmount(consumed < front.Size() ? front.Size() - static_cast<uint32_t>(consumed) : 0);
 }
 
 void DequeMemoryCache::ReleaseHeld(uint32_t n) {
@@ -120,9 +115,7 @@ MemoryChunk DequeMemoryCache::ReadAt(BytePosition position, ByteAmount max) {
     return PopFront();
 }
 
-bool DequeMemoryCache::IsEmpty() const {
-    return chunks_.empty();
-}
+bool DequeMemoryCache::IsEmpty() const { return chunks_.empty(); }
 
 void DequeMemoryCache::Clear() {
     chunks_.clear();

@@ -29,9 +29,7 @@ bool HoldsPattern(const MemoryChunk& chunk, uint32_t start) {
     return true;
 }
 
-MemoryChunk MarkerChunk() {
-    return MemoryChunk(boost::make_shared<MemoryMarkerEndOfStream>());
-}
+MemoryChunk MarkerChunk() { return MemoryChunk(boost::make_shared<MemoryMarkerEndOfStream>()); }
 
 boost::shared_ptr<MemoryTracker> Tracker(uint32_t limit) {
     return boost::make_shared<MemoryTracker>(boost::weak_ptr<Session>(), ByteAmount(limit));

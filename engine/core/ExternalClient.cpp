@@ -52,9 +52,7 @@ ByteAmount ExternalClient::DoGetBufferedBytes() {
     return provider_ ? provider_->BufferedBytes() : ByteAmount(0);
 }
 
-std::string ExternalClient::GetTypeName() const {
-    return "SarvelonMediaKit::FunctorClient";
-}
+std::string ExternalClient::GetTypeName() const { return "SarvelonMediaKit::FunctorClient"; }
 
 void ExternalClient::DoSeek(BytePosition start, BytePosition second, bool) {
     boost::shared_ptr<Provider> provider = provider_;
@@ -67,9 +65,7 @@ void ExternalClient::DoSeek(BytePosition start, BytePosition second, bool) {
     provider->Seek(start, second);
 }
 
-bool ExternalClient::KnowEndPosition() {
-    return true;
-}
+bool ExternalClient::KnowEndPosition() { return true; }
 
 BytePosition ExternalClient::DoEndPosition() {
     return provider_ ? provider_->EndPosition() : BytePosition(0);

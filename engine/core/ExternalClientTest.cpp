@@ -158,9 +158,8 @@ TEST(ExternalClient, SeekDropsItsStacksDataTasksAndMovesTheProvider) {
         uint32_t size;
     } tasks[] = {{1, StackIdMain, 10}, {8, StackIdMain, 20}, {1, StackIdAudioBranch, 40}};
     for (const auto& t : tasks) {
-        session->AddTask(boost::make_shared<ChunkTask>(t.category, t.stack, "Holder::Take",
-                                                       &holder, &Holder::Take,
-                                                       MemoryChunk(t.size, 0, 0)));
+        session->AddTask(boost::make_shared<ChunkTask>(t.category, t.stack, "Holder::Take", &holder,
+                                                       &Holder::Take, MemoryChunk(t.size, 0, 0)));
     }
     boost::shared_ptr<ExternalClient> client = boost::make_shared<ExternalClient>(session.get());
     client->SetStackId(StackIdMain);

@@ -9,9 +9,7 @@ InfoLinks::State& InfoLinks::GetState() {
     return *state;
 }
 
-std::mutex& InfoLinks::Lock() {
-    return GetState().lock;
-}
+std::mutex& InfoLinks::Lock() { return GetState().lock; }
 
 InfoLinks::DeliveryHandle InfoLinks::BeginDelivery(const void* source, const void* monitor) {
     State& state = GetState();

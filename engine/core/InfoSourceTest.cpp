@@ -125,8 +125,7 @@ TEST(InfoSourceTest, EachFamilyDeliversItsEventsWithTheirArguments) {
     EXPECT_EQ((std::vector<std::string>{
                   "error 1013 file://missing", "warning 2000 Data stopped arriving, will retry",
                   "tracks 1=T1 2=T2 complete", "tracks 1=T1 partial", "track T1",
-                  "duration 5000000", "size 123456789012", "trick yes", "preloaded",
-                  "time 2 7 3"}),
+                  "duration 5000000", "size 123456789012", "trick yes", "preloaded", "time 2 7 3"}),
               r.log);
 
     ChapterRecorder c;

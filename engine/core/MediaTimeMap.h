@@ -12,8 +12,7 @@ namespace SarvelonMediaKit {
 // How two media-time scales of one playback correspond: a bounded history of (first, second)
 // time pairs as the stream advances, and the difference of the two scales at the first report.
 // The pairs are the guarded value; take a ScopedLock on the map to read them.
-class MediaTimeMap
-    : public SV::MutexedVariable<std::deque<std::pair<MediaTime, MediaTime>>> {
+class MediaTimeMap : public SV::MutexedVariable<std::deque<std::pair<MediaTime, MediaTime>>> {
 public:
     // The history never holds more pairs than this.
     static constexpr size_t kMaxPairs = 7200;

@@ -13,13 +13,9 @@ MemoryCache::MemoryCache(const boost::shared_ptr<MemoryTracker>& tracker, Compon
 
 MemoryCache::~MemoryCache() {}
 
-ByteAmount MemoryCache::NextChunkSize() const {
-    return BytesReady();
-}
+ByteAmount MemoryCache::NextChunkSize() const { return BytesReady(); }
 
-bool MemoryCache::IsEmpty() const {
-    return BytesReady() == 0;
-}
+bool MemoryCache::IsEmpty() const { return BytesReady() == 0; }
 
 void MemoryCache::Clear() {}
 
@@ -30,9 +26,7 @@ std::string MemoryCache::GetStats() const {
         .str();
 }
 
-void MemoryCache::Add(const MemoryChunk& chunk) {
-    AddChunk(chunk);
-}
+void MemoryCache::Add(const MemoryChunk& chunk) { AddChunk(chunk); }
 
 ByteAmount MemoryCache::BytesReady() const {
     const uint64_t loaded = LoadedPosition();
@@ -46,9 +40,7 @@ ByteAmount MemoryCache::BytesReady() const {
                           : static_cast<uint32_t>(ready));
 }
 
-BytePosition MemoryCache::CurrentLoadedFilePosition() const {
-    return LoadedPosition();
-}
+BytePosition MemoryCache::CurrentLoadedFilePosition() const { return LoadedPosition(); }
 
 void MemoryCache::SetPosition(BytePosition position) {
     Clear();
@@ -62,9 +54,7 @@ MemoryChunk MemoryCache::Read(ByteAmount n) {
     return chunk;
 }
 
-MemoryChunk MemoryCache::ReadAll() {
-    return Read(BytesReady());
-}
+MemoryChunk MemoryCache::ReadAll() { return Read(BytesReady()); }
 
 MemoryChunk MemoryCache::MakeChunk(ByteAmount size) const {
     if (owner_) {

@@ -31,9 +31,7 @@ MemoryChunk::MemoryChunk(uint32_t size, uint32_t headroom, uint32_t tailroom) {
 
 MemoryChunk::MemoryChunk(const boost::shared_ptr<MemoryMarker>& marker) : marker_(marker) {}
 
-uint32_t MemoryChunk::Size() const {
-    return buffer_ ? buffer_->end - buffer_->begin : 0;
-}
+uint32_t MemoryChunk::Size() const { return buffer_ ? buffer_->end - buffer_->begin : 0; }
 
 unsigned char* MemoryChunk::Data(uint32_t offset) const {
     if (!buffer_) {
@@ -121,8 +119,6 @@ void MemoryChunk::Append(const MemoryChunk& other, uint32_t n) {
     std::memcpy(Data(oldSize), other.Data(0), n);
 }
 
-bool MemoryChunk::IsEmpty() const {
-    return !buffer_ || buffer_->begin == buffer_->end;
-}
+bool MemoryChunk::IsEmpty() const { return !buffer_ || buffer_->begin == buffer_->end; }
 
 }  // namespace SarvelonMediaKit

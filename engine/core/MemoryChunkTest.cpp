@@ -60,8 +60,7 @@ TEST(MemoryChunk, MarkerKindsCarryTheirTypeAndFields) {
         EXPECT_EQ(c.type, c.marker->GetType());
         EXPECT_EQ(c.type, MemoryChunk(c.marker).GetMarker()->GetType());
     }
-    EXPECT_EQ(0x123456789ULL,
-              static_cast<MemoryMarkerGopStart&>(*cases[0].marker).GetValue());
+    EXPECT_EQ(0x123456789ULL, static_cast<MemoryMarkerGopStart&>(*cases[0].marker).GetValue());
     const MemoryMarkerTrackChange& change = static_cast<MemoryMarkerTrackChange&>(*cases[1].marker);
     EXPECT_EQ(7u, change.GetTrack());
     EXPECT_EQ(4, change.GetChangeType());

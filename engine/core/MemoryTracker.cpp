@@ -55,8 +55,8 @@ ByteAmount MemoryTracker::BytesUsed() const {
     for (MemoryUser* user : users_) {
         sum += user->BytesHeld().Get();
     }
-    return ByteAmount(static_cast<uint32_t>(
-        std::min<uint64_t>(sum, std::numeric_limits<uint32_t>::max())));
+    return ByteAmount(
+        static_cast<uint32_t>(std::min<uint64_t>(sum, std::numeric_limits<uint32_t>::max())));
 }
 
 ByteAmount MemoryTracker::Limit() const {

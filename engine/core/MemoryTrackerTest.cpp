@@ -13,9 +13,7 @@
 namespace SarvelonMediaKit {
 namespace {
 
-MemoryChunk Bytes(uint32_t size) {
-    return MemoryChunk(size, 0, 0);
-}
+MemoryChunk Bytes(uint32_t size) { return MemoryChunk(size, 0, 0); }
 
 TEST(MemoryTracker, TheMainTrackerFollowsTheUnallocatedCapacity) {
     boost::shared_ptr<Session> session = Session::Create();

@@ -21,9 +21,7 @@ void MemoryUser::JoinTracker() {
     }
 }
 
-MemoryUser::~MemoryUser() {
-    LeaveTracker();
-}
+MemoryUser::~MemoryUser() { LeaveTracker(); }
 
 void MemoryUser::LeaveTracker() {
     // Holding the tracker here keeps it alive while it may hand itself back to its session.

@@ -56,8 +56,7 @@ void ReportStall(SV::MutexedVariable<SV::PilTime>& stamp, const SV::PilTime& now
 
 }  // namespace
 
-Pump::Pump(Session* session, const boost::shared_ptr<TaskManager>& taskManager,
-           const Clock& clock)
+Pump::Pump(Session* session, const boost::shared_ptr<TaskManager>& taskManager, const Clock& clock)
     : taskManager_(taskManager ? taskManager : boost::shared_ptr<TaskManager>(new TaskManager)),
       muxLastOutput_(SV::PilTime(0)),
       started_(false),
@@ -83,9 +82,7 @@ Pump::~Pump() {
     CancelTimer();
 }
 
-SV::PilTime Pump::Now() const {
-    return clock_ ? clock_() : SV::PilTime::Now();
-}
+SV::PilTime Pump::Now() const { return clock_ ? clock_() : SV::PilTime::Now(); }
 
 void Pump::CreateThread(MediaTime intervalMicroseconds) {
     if (thread_ != nullptr) return;
@@ -93,8 +90,8 @@ void Pump::CreateThread(MediaTime intervalMicroseconds) {
     if (intervalMicroseconds.Get() == 0) return;
     threadRunning_ = true;
     try {
-        thread_ = new SV::Thread("Pump", new SV::CppFunctorNoP<Pump>(&Pump::Run, this), true,
-                                 false, 3);
+        thread_ =
+            new SV::Thread("Pump", new SV::CppFunctorNoP<Pump>(&Pump::Run, this), true, false, 3);
     } catch (...) {
         threadRunning_ = false;
         throw;
@@ -134,9 +131,7 @@ void Pump::Resume() {
     }
 }
 
-void Pump::SetPullAmount(ByteAmount amount) {
-    pullAmount_ = amount.Get();
-}
+void Pump::SetPullAmount(ByteAmount amount) { pullAmount_ = amount.Get(); }
 
 void Pump::NoteMuxOutput(bool produced) {
     if (!produced) return;
@@ -160,17 +155,13 @@ void Pump::SetPullHandler(const boost::function<void(ByteAmount)>& handler) {
     pullHandler_ = handler;
 }
 
-void Pump::SetTickHandler(const boost::function<void()>& handler) {
-    tickHandler_ = handler;
-}
+void Pump::SetTickHandler(const boost::function<void()>& handler) { tickHandler_ = handler; }
 
 void Pump::SetShutdownHandler(const boost::function<void()>& handler) {
     shutdownHandler_ = handler;
 }
 
-bool Pump::IsPumpThread() const {
-    return tCurrentPump == this;
-}
+bool Pump::IsPumpThread() const { return tCurrentPump == this; }
 
 void Pump::PullHook() {
     const uint32_t amount = pullAmount_;

@@ -38,9 +38,10 @@ public:
 
     // session may be null. An empty taskManager makes the pump a queue of its own. The clock
     // (tests) drives the watchdog's times and should be the queue's as well; empty: real time.
-    explicit Pump(Session* session,
-                  const boost::shared_ptr<TaskManager>& taskManager = boost::shared_ptr<TaskManager>(),
-                  const Clock& clock = Clock());
+    explicit Pump(
+        Session* session,
+        const boost::shared_ptr<TaskManager>& taskManager = boost::shared_ptr<TaskManager>(),
+        const Clock& clock = Clock());
     // Disarms the watchdog, stops the thread (joining it; a thread that was never started is
     // released without running) and lets the queue go. A pump must not be destroyed on its
     // own thread: the pass that runs there still uses it.
@@ -114,8 +115,8 @@ private:
     Session* session_;
     MediaTime interval_;  // microseconds; written before the thread starts
     std::atomic<uint32_t> pullAmount_;
-    SV::Thread* thread_;  // owned; only the owner's thread creates and deletes it
-    SV::Event wake_;      // cuts the wait between two passes short when stopping
+    SV::Thread* thread_;              // owned; only the owner's thread creates and deletes it
+    SV::Event wake_;                  // cuts the wait between two passes short when stopping
     std::deque<std::string> traces_;  // under the task manager's state mutex, oldest first
     Clock clock_;
     // Written before the thread starts, read on it.

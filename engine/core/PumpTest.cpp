@@ -98,7 +98,8 @@ TEST(PumpTest, PassesRunTheQueueThenPullAndTickOnThePumpThread) {
         EXPECT_TRUE(WaitUntil([]() { return ThreadsNamed("Pump") == 1; }));
 
         std::atomic<bool> ranOnPump{false};
-        pump.GetTaskManager()->AddTask(MakeTask("Test::Run", [&]() { ranOnPump = pump.IsPumpThread(); }));
+        pump.GetTaskManager()->AddTask(
+            MakeTask("Test::Run", [&]() { ranOnPump = pump.IsPumpThread(); }));
         ASSERT_TRUE(WaitUntil([&]() { return ranOnPump.load(); }));
         ASSERT_TRUE(WaitUntil([&]() { return pulls > 3 && ticks > 3; }));
         EXPECT_EQ(4096u, lastAmount.load());
@@ -270,10 +271,10 @@ TEST(PumpTest, WatchdogTexts) {
         const char* expected;
     };
     const Case cases[] = {
-        {-1, ""},                                     // never produced: nothing
-        {2000, ""},                                   // not more than 2000 ms
-        {2001, "Mux has stopped sending 2001MS\n"},   //
-        {2500, "Mux has stopped sending 2500MS\n"},   //
+        {-1, ""},                                    // never produced: nothing
+        {2000, ""},                                  // not more than 2000 ms
+        {2001, "Mux has stopped sending 2001MS\n"},  //
+        {2500, "Mux has stopped sending 2500MS\n"},  //
     };
     for (const Case& c : cases) {
         Pump muxPump(nullptr, boost::shared_ptr<TaskManager>(new TaskManager(clock.Get())),

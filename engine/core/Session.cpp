@@ -23,9 +23,7 @@ const char kTrackerTooLarge[] = "Cannot allocate Tracker that large";
 // The chain's periodic check runs at most this often.
 const int64_t kPeriodicCheckMilliseconds = 1000;
 
-SV::PilTime SystemNow() {
-    return SV::PilTime::Now();
-}
+SV::PilTime SystemNow() { return SV::PilTime::Now(); }
 
 // The session's task types: the session, one of its members and copies of the arguments.
 typedef TaskTemplate1<Session*, void (Session::*)(ByteAmount), ByteAmount> PullDataTask;
@@ -243,25 +241,17 @@ ByteAmount Session::GetCapacity() const {
     return capacity_;
 }
 
-void Session::AddTask(const boost::shared_ptr<Task>& task) {
-    taskManager_->AddTask(task);
-}
+void Session::AddTask(const boost::shared_ptr<Task>& task) { taskManager_->AddTask(task); }
 
 void Session::RemoveTasks(uint32_t categoryMask, StackId stackId) {
     taskManager_->RemoveTasks(categoryMask, stackId);
 }
 
-void Session::SetDropDataTasks() {
-    taskManager_->SetDropDataTasks();
-}
+void Session::SetDropDataTasks() { taskManager_->SetDropDataTasks(); }
 
-void Session::ClearDropDataTasks() {
-    taskManager_->ClearDropDataTasks();
-}
+void Session::ClearDropDataTasks() { taskManager_->ClearDropDataTasks(); }
 
-boost::shared_ptr<TaskManager> Session::GetTaskManager() const {
-    return taskManager_;
-}
+boost::shared_ptr<TaskManager> Session::GetTaskManager() const { return taskManager_; }
 
 // ---- Life cycle ---------------------------------------------------------------------------
 
@@ -346,21 +336,13 @@ void Session::Shutdown() {
     stopEvent_.Set();
 }
 
-void Session::PausePump() {
-    pump_->Pause();
-}
+void Session::PausePump() { pump_->Pause(); }
 
-void Session::ResumePump() {
-    pump_->Resume();
-}
+void Session::ResumePump() { pump_->Resume(); }
 
-void Session::SetPullAmount(ByteAmount bytes) {
-    pump_->SetPullAmount(bytes);
-}
+void Session::SetPullAmount(ByteAmount bytes) { pump_->SetPullAmount(bytes); }
 
-bool Session::IsPumpThread() const {
-    return pump_ && pump_->IsPumpThread();
-}
+bool Session::IsPumpThread() const { return pump_ && pump_->IsPumpThread(); }
 
 void Session::PullThrough(const boost::shared_ptr<PumpLink>& link, ByteAmount bytes) {
     if (Session* session = link->session.load()) session->PullDataInTask(bytes);
@@ -377,24 +359,19 @@ void Session::ShutdownThrough(const boost::shared_ptr<PumpLink>& link) {
 // ---- Errors and warnings ------------------------------------------------------------------
 
 void Session::SetError(SVStatus status, std::string text) {
-    AddTask(boost::make_shared<ReportTask>(TaskCategorySession, StackIdServing,
-                                           "Session::SetError", this, &Session::SetErrorInTask,
-                                           status, text));
+    AddTask(boost::make_shared<ReportTask>(TaskCategorySession, StackIdServing, "Session::SetError",
+                                           this, &Session::SetErrorInTask, status, text));
 }
 
 void Session::SetWarning(SVStatus status, std::string text) {
     AddTask(boost::make_shared<ReportTask>(TaskCategorySession, StackIdServing,
-                                           "Session::SetWarning", this,
-                                           &Session::SetWarningInTask, status, text));
+                                           "Session::SetWarning", this, &Session::SetWarningInTask,
+                                           status, text));
 }
 
-void Session::SetErrorInTask(SVStatus status, std::string text) {
-    PublishError(status, text);
-}
+void Session::SetErrorInTask(SVStatus status, std::string text) { PublishError(status, text); }
 
-void Session::SetWarningInTask(SVStatus status, std::string text) {
-    PublishWarning(status, text);
-}
+void Session::SetWarningInTask(SVStatus status, std::string text) { PublishWarning(status, text); }
 
 void Session::Abort(SVStatus status, const std::string& text) {
     if (status != SVStatusSuccess) {
@@ -446,8 +423,8 @@ void Session::TrickPlay(TrickPlayRate rate, MediaTime time) {
     // Raised before posting, as for a seek.
     taskManager_->SetDropDataTasks();
     AddTask(boost::make_shared<TrickPlayTask>(TaskCategoryTrickPlay, StackIdServing,
-                                              "Session::TrickPlay", this,
-                                              &Session::TrickPlayInTask, rate, time));
+                                              "Session::TrickPlay", this, &Session::TrickPlayInTask,
+                                              rate, time));
 }
 
 void Session::TrickPlayInTask(TrickPlayRate rate, MediaTime time) {

@@ -64,11 +64,11 @@ public:
 
     // Both source families attach and detach by the monitor's type.
     using ErrorInfoSource::AddMonitor;
-    using SessionInfoSource::AddMonitor;
-    using ErrorInfoSource::RemoveMonitor;
-    using SessionInfoSource::RemoveMonitor;
     using ErrorInfoSource::HasMonitor;
+    using ErrorInfoSource::RemoveMonitor;
+    using SessionInfoSource::AddMonitor;
     using SessionInfoSource::HasMonitor;
+    using SessionInfoSource::RemoveMonitor;
 
     // ---- Life cycle ---------------------------------------------------------------------
     //

@@ -162,8 +162,7 @@ TEST_F(SessionLifeCycleTest, StartPublishesSetupAndAWaitingStopReturnsAfterTheSh
         seenByWaiter = journal.Entries();
     });
     waiter.join();
-    EXPECT_EQ((Log{"SessionSetupCompleted", "components stopped", "SessionStopped"}),
-              seenByWaiter);
+    EXPECT_EQ((Log{"SessionSetupCompleted", "components stopped", "SessionStopped"}), seenByWaiter);
     EXPECT_NE(std::this_thread::get_id(), life.stoppedOn);  // published on the pump thread
     EXPECT_TRUE(session->WaitForStop(0));
 
@@ -296,8 +295,9 @@ TEST_F(SessionLifeCycleTest, AbortPublishesAFailureThenStops) {
     };
     const Case cases[] = {
         {200, {"SessionSetupCompleted", "components stopped", "SessionStopped"}},
-        {1010, {"SessionSetupCompleted", "error 1010 stream failed", "components stopped",
-                "SessionStopped"}},
+        {1010,
+         {"SessionSetupCompleted", "error 1010 stream failed", "components stopped",
+          "SessionStopped"}},
     };
     for (const Case& c : cases) {
         Journal local;
@@ -436,9 +436,8 @@ TEST_F(SessionLifeCycleTest, ManySeeksRacingThePumpLeaveTheFlagDown) {
     std::thread feeder([&] {
         while (seeking) {
             session->AddTask(boost::make_shared<DataTask>(Session::TaskCategoryDownload,
-                                                          StackIdServing, "Source::Add",
-                                                          &source, &Source::Add,
-                                                          MemoryChunk(188, 0, 0)));
+                                                          StackIdServing, "Source::Add", &source,
+                                                          &Source::Add, MemoryChunk(188, 0, 0)));
             std::this_thread::yield();
         }
     });

@@ -115,8 +115,8 @@ protected:
     // A task of the test's own, of the given category, carrying no data.
     void PostMark(const std::string& name, uint32_t category) {
         typedef TaskTemplate1<Marks*, void (Marks::*)(std::string), std::string> MarkTask;
-        session->AddTask(boost::make_shared<MarkTask>(category, StackIdMain, name, &marks,
-                                                      &Marks::Run, name));
+        session->AddTask(
+            boost::make_shared<MarkTask>(category, StackIdMain, name, &marks, &Marks::Run, name));
     }
     // A data task of the download client: it carries bytes, so it is dropped while a seek or
     // a rate change is on its way.
@@ -304,7 +304,7 @@ TEST_F(SessionOperationsTest, ASeekWhilePreloadingOnlyLowersTheFlag) {
     EXPECT_TRUE(Dropping());
     PostMark("download", Session::TaskCategoryDownload);
     Run();
-    EXPECT_TRUE(recorder->log.empty());  // no reposition, no seek
+    EXPECT_TRUE(recorder->log.empty());     // no reposition, no seek
     EXPECT_EQ(Log{"download"}, marks.ran);  // nothing removed
     EXPECT_FALSE(Dropping());
 }

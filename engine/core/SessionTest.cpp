@@ -87,8 +87,7 @@ TEST(SessionMemoryTest, CapacityCannotDropBelowTrackersOrBytesHeld) {
         {0, 0, 1000, nullptr, 0},           // exactly the allocated limits
         {0, 0, 6000, nullptr, 5000},        // growing adds to the unallocated part
         {0, 1200, 1100, kBelowHeld, 4000},  // trackers hold more than the new capacity
-        {300, 800, 1100, nullptr, 100},
-        {300, 800, 1099, kBelowHeld, 4000},
+        {300, 800, 1100, nullptr, 100},    {300, 800, 1099, kBelowHeld, 4000},
     };
     for (const Case& c : cases) {
         boost::shared_ptr<Session> session = Session::Create();
@@ -97,8 +96,7 @@ TEST(SessionMemoryTest, CapacityCannotDropBelowTrackersOrBytesHeld) {
         Holder onMain(session->GetMemoryTracker(), c.mainHeld);
         Holder onDedicated(dedicated, c.dedicatedHeld);
         if (c.thrown) {
-            EXPECT_EQ(c.thrown,
-                      InvalidParameter([&] { session->SetCapacity(c.newCapacity); }))
+            EXPECT_EQ(c.thrown, InvalidParameter([&] { session->SetCapacity(c.newCapacity); }))
                 << c.newCapacity;
             EXPECT_EQ(5000u, session->GetCapacity());
         } else {
@@ -127,9 +125,7 @@ TEST(SessionMemoryTest, AReleasedTrackerGivesItsLimitBackOnce) {
         Holder user(a, 100);  // the last user leaving hands the tracker back
     }
     EXPECT_EQ(8000u, session->GetUnallocatedCapacity());
-    {
-        Holder again(a, 100);
-    }
+    { Holder again(a, 100); }
     session->ReleaseTracker(a.get());
     EXPECT_EQ(8000u, session->GetUnallocatedCapacity());
 
@@ -198,8 +194,8 @@ TEST(SessionTaskTest, TasksGoThroughTheSessionsQueue) {
     Counter counter;
     typedef TaskTemplate1<Counter*, void (Counter::*)(std::string), std::string> RunTask;
     const auto post = [&](const std::string& name, uint32_t category, StackId stack) {
-        session->AddTask(boost::make_shared<RunTask>(category, stack, name, &counter,
-                                                     &Counter::Run, name));
+        session->AddTask(
+            boost::make_shared<RunTask>(category, stack, name, &counter, &Counter::Run, name));
     };
     post("seek stack 1", 2, 1);
     post("seek stack 2", 2, 2);

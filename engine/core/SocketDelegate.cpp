@@ -20,8 +20,7 @@ const uint32_t kReceiveBytes = 10000;
 const uint32_t kTaskCategory = 8;
 
 typedef TaskTemplate0<SocketDelegate*, void (SocketDelegate::*)()> HookTask;
-typedef TaskTemplate1<SocketDelegate*, void (SocketDelegate::*)(MemoryChunk), MemoryChunk>
-    DataTask;
+typedef TaskTemplate1<SocketDelegate*, void (SocketDelegate::*)(MemoryChunk), MemoryChunk> DataTask;
 
 }  // namespace
 

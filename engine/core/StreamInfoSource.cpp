@@ -32,8 +32,8 @@ void StreamInfoSource::PublishPreloadComplete() {
 
 void StreamInfoSource::PublishTimestamp(uint32_t streamType, MediaTime firstTime,
                                         MediaTime secondTime) {
-    PublishToMonitors(boost::bind(&StreamInfoMonitor::MediaTimeAvailable, _1, streamType,
-                                  firstTime, secondTime));
+    PublishToMonitors(
+        boost::bind(&StreamInfoMonitor::MediaTimeAvailable, _1, streamType, firstTime, secondTime));
 }
 
 }  // namespace SarvelonMediaKit

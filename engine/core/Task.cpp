@@ -9,16 +9,10 @@ Task::Task(uint32_t category, StackId stackId, const std::string& name)
 
 Task::~Task() {}
 
-ByteAmount Task::PendingDataSize() const {
-    return 0;
-}
+ByteAmount Task::PendingDataSize() const { return 0; }
 
-std::string Task::GetName() const {
-    return name_;
-}
+std::string Task::GetName() const { return name_; }
 
-uint32_t TaskArgumentDataSize(const MemoryChunk& chunk) {
-    return chunk.Size();
-}
+uint32_t TaskArgumentDataSize(const MemoryChunk& chunk) { return chunk.Size(); }
 
 }  // namespace SarvelonMediaKit

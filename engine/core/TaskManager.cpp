@@ -6,9 +6,7 @@ namespace SarvelonMediaKit {
 
 namespace {
 
-SV::PilTime SystemNow() {
-    return SV::PilTime::Now();
-}
+SV::PilTime SystemNow() { return SV::PilTime::Now(); }
 
 // A task counts as hung, and the queue as not running, after this long.
 const int64_t kHangMilliseconds = 1000;

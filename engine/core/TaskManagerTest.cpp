@@ -53,10 +53,9 @@ TEST(TaskManagerTest, TemplatesCallTheMemberWithTheirStoredCopies) {
     tm.AddTask(boost::make_shared<TaskTemplate0<Recorder*, void (Recorder::*)()>>(
         1, 0, "Recorder::Plain", &r, &Recorder::Plain));
     std::string text = "b";
-    tm.AddTask(boost::make_shared<TaskTemplate4<Recorder*,
-                                                void (Recorder::*)(int, const std::string&, char,
-                                                                   long),
-                                                int, const std::string&, char, long>>(
+    tm.AddTask(boost::make_shared<
+               TaskTemplate4<Recorder*, void (Recorder::*)(int, const std::string&, char, long),
+                             int, const std::string&, char, long>>(
         1, 0, "Recorder::Four", &r, &Recorder::Four, 1, text, 'c', 4L));
     text = "changed";  // the task holds its own copy
     tm.AddTask(boost::make_shared<
@@ -121,9 +120,9 @@ TEST(TaskManagerTest, RemoveTasksByCategoryAndStack) {
     // Queued: a (category 1, stack 1), b (category 2, stack 2), c (category 3, stack 3),
     // d (category 8, stack 2).
     const Case cases[] = {
-        {1, StackIdAny, {"b", "d"}},     // every stack: a and c share bit 1
-        {1, 3, {"a", "b", "d"}},         // stack 3 only
-        {2, 2, {"a", "c", "d"}},         // c has the bit but another stack
+        {1, StackIdAny, {"b", "d"}},            // every stack: a and c share bit 1
+        {1, 3, {"a", "b", "d"}},                // stack 3 only
+        {2, 2, {"a", "c", "d"}},                // c has the bit but another stack
         {4, StackIdAny, {"a", "b", "c", "d"}},  // no task has bit 4
         {0xFFFFFFFF, 2, {"a", "c"}},
         {0, StackIdAny, {"a", "b", "c", "d"}},

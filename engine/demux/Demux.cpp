@@ -145,23 +145,15 @@ void Demux::DoGetStatistics(SV::SVDictionary& statistics) {
     }
 }
 
-bool Demux::IsDemux() const {
-    return true;
-}
+bool Demux::IsDemux() const { return true; }
 
 // ---- Operations of the demultiplexers ----
 
-uint32_t Demux::DoFlushPendingSample() {
-    return 0;
-}
+uint32_t Demux::DoFlushPendingSample() { return 0; }
 
-MediaTime Demux::GetDuration() {
-    return MediaTime(std::numeric_limits<uint64_t>::max());
-}
+MediaTime Demux::GetDuration() { return MediaTime(std::numeric_limits<uint64_t>::max()); }
 
-bool Demux::GetDecoderConfig(uint32_t, const uint8_t**, uint32_t*) {
-    return false;
-}
+bool Demux::GetDecoderConfig(uint32_t, const uint8_t**, uint32_t*) { return false; }
 
 // ---- SampleSource ----
 
@@ -189,9 +181,7 @@ void Demux::SetSecondContext(uint32_t tailroom) {
 
 // ---- SampleStreamOwner ----
 
-boost::shared_ptr<MemoryTracker> Demux::GetMemoryTracker() const {
-    return memoryTracker_;
-}
+boost::shared_ptr<MemoryTracker> Demux::GetMemoryTracker() const { return memoryTracker_; }
 
 bool Demux::GetStreamInfo(uint32_t kind, const uint8_t** data, uint32_t* size) {
     return GetDecoderConfig(kind, data, size);

@@ -171,14 +171,17 @@ boost::shared_ptr<MediaTrack> MakeTrack(bool video, bool audio, bool text, uint3
     track->GetIndex().SetDuration(900000);
     if (video) {
         track->GetInfo().SetValue(TrackInfoKey_VideoMpegStreamId, SV::SVTypedValue(uint32_t(0xE0)));
-        track->GetInfo().SetValue(TrackInfoKey_VideoMpegStreamType, SV::SVTypedValue(uint32_t(0x1B)));
+        track->GetInfo().SetValue(TrackInfoKey_VideoMpegStreamType,
+                                  SV::SVTypedValue(uint32_t(0x1B)));
         track->GetInfo().SetValue(TrackInfoKey_VideoBitRate, SV::SVTypedValue(videoRate));
     }
     if (audio) {
         track->GetInfo().SetValue(TrackInfoKey_AudioMpegStreamId, SV::SVTypedValue(uint32_t(0xC0)));
-        track->GetInfo().SetValue(TrackInfoKey_AudioMpegStreamType, SV::SVTypedValue(uint32_t(0x0F)));
+        track->GetInfo().SetValue(TrackInfoKey_AudioMpegStreamType,
+                                  SV::SVTypedValue(uint32_t(0x0F)));
         track->GetInfo().SetValue(TrackInfoKey_AudioBitRate, SV::SVTypedValue(uint32_t(64000)));
-        track->GetInfo().SetValue(TrackInfoKey_AudioIdentifier, SV::SVTypedValue(std::string("eng")));
+        track->GetInfo().SetValue(TrackInfoKey_AudioIdentifier,
+                                  SV::SVTypedValue(std::string("eng")));
     }
     return track;
 }
@@ -285,7 +288,8 @@ public:
 
 TEST(Mpeg2PsDemuxControl, TracksOfVersionThreeOrMoreAreRejectedAndUseNoId) {
     boost::shared_ptr<Session> session = Session::Create();
-    boost::shared_ptr<TrackFeedingDemux> demux = boost::make_shared<TrackFeedingDemux>(session.get());
+    boost::shared_ptr<TrackFeedingDemux> demux =
+        boost::make_shared<TrackFeedingDemux>(session.get());
     demux->SetName("file:///title.svm", true);
     const int versions[] = {0, 3, -1, 7, 2};  // -1: no version key
     for (int version : versions) {

@@ -89,8 +89,7 @@ private:
 // ---------------------------------------------------------------------------------------------
 // Out-of-band parser
 
-Mpeg2PsDemux::OutOfBandParser::OutOfBandParser(ErrorInfoSource& errors,
-                                               ChapterInfoSource& chapters)
+Mpeg2PsDemux::OutOfBandParser::OutOfBandParser(ErrorInfoSource& errors, ChapterInfoSource& chapters)
     : Mpeg2PsParser(false), errors_(errors), chapters_(chapters) {}
 
 bool Mpeg2PsDemux::OutOfBandParser::ParseData(const MemoryChunk& chunk) {
@@ -154,13 +153,9 @@ void Mpeg2PsDemux::MakeParser(bool demultiplexing) {
 // ---------------------------------------------------------------------------------------------
 // Component
 
-std::string Mpeg2PsDemux::GetTypeName() const {
-    return "Mpeg2PsDemux";
-}
+std::string Mpeg2PsDemux::GetTypeName() const { return "Mpeg2PsDemux"; }
 
-void Mpeg2PsDemux::DoAdd(const MemoryChunk& chunk) {
-    DoAddInTask(chunk);
-}
+void Mpeg2PsDemux::DoAdd(const MemoryChunk& chunk) { DoAddInTask(chunk); }
 
 void Mpeg2PsDemux::DoLinked(bool firstTime) {
     Demux::DoLinked(firstTime);
@@ -228,9 +223,7 @@ void Mpeg2PsDemux::DoSetName(const std::string& name, bool flag) {
     Component::DoSetName(name, flag);
 }
 
-std::string Mpeg2PsDemux::DoGetName() {
-    return sourceName_;
-}
+std::string Mpeg2PsDemux::DoGetName() { return sourceName_; }
 
 void Mpeg2PsDemux::DoPreLoad(MediaTime timeout) {
     try {
@@ -250,10 +243,9 @@ void Mpeg2PsDemux::PostPreloadStep(const char* name, const MediaTime& timeout,
                                    const SV::PilTime& start) {
     boost::shared_ptr<Mpeg2PsDemux> self =
         boost::static_pointer_cast<Mpeg2PsDemux>(Component::shared_from_this());
-    session_->AddTask(boost::make_shared<PreloadTask>(kTaskCategoryControl, GetStackId(),
-                                                      std::string(name), self,
-                                                      &Mpeg2PsDemux::DoPreLoadInTask, timeout,
-                                                      start));
+    session_->AddTask(
+        boost::make_shared<PreloadTask>(kTaskCategoryControl, GetStackId(), std::string(name), self,
+                                        &Mpeg2PsDemux::DoPreLoadInTask, timeout, start));
 }
 
 void Mpeg2PsDemux::DoPreLoadInTask(const MediaTime& timeout, const SV::PilTime& start) {
@@ -265,8 +257,8 @@ void Mpeg2PsDemux::DoPreLoadInTask(const MediaTime& timeout, const SV::PilTime& 
         const std::vector<Mpeg2PsParser::Chapter>& chapters = parser_->GetChapters();
         PublishChapterCount(static_cast<unsigned>(chapters.size()));
         for (size_t i = 0; i < chapters.size(); ++i) {
-            PublishChapter(static_cast<unsigned>(i), MediaTime(TicksToMicroseconds(chapters[i].time)),
-                           chapters[i].title);
+            PublishChapter(static_cast<unsigned>(i),
+                           MediaTime(TicksToMicroseconds(chapters[i].time)), chapters[i].title);
         }
         PublishPreloadComplete();
         return;
@@ -307,17 +299,19 @@ bool Mpeg2PsDemux::DoProcessMemoryMarker(const boost::shared_ptr<MemoryMarker>& 
     if (marker->GetType() == MemoryMarkerTypeTrackChange) {
         const MemoryMarkerTrackChange* change =
             static_cast<const MemoryMarkerTrackChange*>(marker.get());
-        DebugPrint("stack %hu: Mpeg2PsDemux::DoProcessMemoryMarker: track change %d, change type %d\n",
-                   GetStackId(), static_cast<int>(change->GetTrack().Get()),
-                   static_cast<int>(change->GetChangeType()));
+        DebugPrint(
+            "stack %hu: Mpeg2PsDemux::DoProcessMemoryMarker: track change %d, change type %d\n",
+            GetStackId(), static_cast<int>(change->GetTrack().Get()),
+            static_cast<int>(change->GetChangeType()));
         named = change->GetTrack();
         select = change->GetChangeType() > 2;
     } else if (marker->GetType() == MemoryMarkerTypeMediaTimeSeek) {
         const MemoryMarkerMediaTimeSeek* seek =
             static_cast<const MemoryMarkerMediaTimeSeek*>(marker.get());
-        DebugPrint("stack %hu: Mpeg2PsDemux::DoProcessMemoryMarker: media time seek %lluus, track %d\n",
-                   GetStackId(), static_cast<unsigned long long>(seek->GetMediaTime().Get()),
-                   static_cast<int>(seek->GetTrack().Get()));
+        DebugPrint(
+            "stack %hu: Mpeg2PsDemux::DoProcessMemoryMarker: media time seek %lluus, track %d\n",
+            GetStackId(), static_cast<unsigned long long>(seek->GetMediaTime().Get()),
+            static_cast<int>(seek->GetTrack().Get()));
         named = seek->GetTrack();
         select = true;
     }
@@ -397,9 +391,7 @@ void Mpeg2PsDemux::DoGetStatistics(SV::SVDictionary& statistics) {
 // ---------------------------------------------------------------------------------------------
 // Demux
 
-uint32_t Mpeg2PsDemux::DoFlushPendingSample() {
-    return parser_->AddPesPayloadToSample();
-}
+uint32_t Mpeg2PsDemux::DoFlushPendingSample() { return parser_->AddPesPayloadToSample(); }
 
 MediaTime Mpeg2PsDemux::GetDuration() {
     const boost::shared_ptr<MediaTrack> selected = parser_->GetSelectedTrack();
@@ -426,8 +418,7 @@ bool Mpeg2PsDemux::GetDecoderConfig(uint32_t kind, const uint8_t** data, uint32_
     }
     if (kind == StreamInfoKindAudioSpecificConfig && data && size) {
         std::vector<uint8_t> config;
-        if (parser_->GetAudioDecoderConfig(audioId, config) &&
-            !config.empty()) {
+        if (parser_->GetAudioDecoderConfig(audioId, config) && !config.empty()) {
             decoderConfig_.swap(config);
             *data = decoderConfig_.data();
             *size = static_cast<uint32_t>(decoderConfig_.size());
@@ -455,25 +446,24 @@ void Mpeg2PsDemux::DoAddInTask(const MemoryChunk& chunk) {
     }
     const Result result = parser_->Parse(chunk, false);
     switch (result) {
-    case Mpeg2PsParser::ResultOk:
-        break;
-    case Mpeg2PsParser::ResultNoPackFirst:
-        Trace("Invalid Data");
-        PublishError(SVStatus(1001), "Invalid data format");
-        break;
-    case 6:  // an index entry of a version this reader does not know
-        Trace("Invalid Index");
-        PublishError(SVStatus(1002), "Invalid data version");
-        break;
-    case Mpeg2PsParser::ResultProgramEnd:
-        Trace("EndOfMedia");
-        Add(MemoryChunk(boost::make_shared<MemoryMarkerEndOfStream>()));
-        endOfMedia_ = true;
-        break;
-    default:
-        Trace("Unknown Error");
-        PublishError(SVStatus(1003), "Mpeg2PsParser error " + std::to_string(result));
-        break;
+        case Mpeg2PsParser::ResultOk: break;
+        case Mpeg2PsParser::ResultNoPackFirst:
+            Trace("Invalid Data");
+            PublishError(SVStatus(1001), "Invalid data format");
+            break;
+        case 6:  // an index entry of a version this reader does not know
+            Trace("Invalid Index");
+            PublishError(SVStatus(1002), "Invalid data version");
+            break;
+        case Mpeg2PsParser::ResultProgramEnd:
+            Trace("EndOfMedia");
+            Add(MemoryChunk(boost::make_shared<MemoryMarkerEndOfStream>()));
+            endOfMedia_ = true;
+            break;
+        default:
+            Trace("Unknown Error");
+            PublishError(SVStatus(1003), "Mpeg2PsParser error " + std::to_string(result));
+            break;
     }
 }
 
@@ -548,17 +538,16 @@ void Mpeg2PsDemux::ConfigureStreams() {
         const SV::SVDictionary& info = track.GetInfo();
         if (track.HasAudio()) {
             // A later track's id replaces an earlier one's, as the stream map's would.
-            audioStreamId_ =
-                static_cast<uint8_t>(info.GetUnsignedIntOrDefault(TrackInfoKey_AudioMpegStreamId, 0));
-            AddElementaryStream(
-                audioStreamId_, static_cast<uint8_t>(
-                                    info.GetUnsignedIntOrDefault(TrackInfoKey_AudioMpegStreamType, 0)));
+            audioStreamId_ = static_cast<uint8_t>(
+                info.GetUnsignedIntOrDefault(TrackInfoKey_AudioMpegStreamId, 0));
+            AddElementaryStream(audioStreamId_, static_cast<uint8_t>(info.GetUnsignedIntOrDefault(
+                                                    TrackInfoKey_AudioMpegStreamType, 0)));
         }
         if (track.HasVideo()) {
-            AddElementaryStream(
-                static_cast<uint8_t>(info.GetUnsignedIntOrDefault(TrackInfoKey_VideoMpegStreamId, 0)),
-                static_cast<uint8_t>(
-                    info.GetUnsignedIntOrDefault(TrackInfoKey_VideoMpegStreamType, 0)));
+            AddElementaryStream(static_cast<uint8_t>(info.GetUnsignedIntOrDefault(
+                                    TrackInfoKey_VideoMpegStreamId, 0)),
+                                static_cast<uint8_t>(info.GetUnsignedIntOrDefault(
+                                    TrackInfoKey_VideoMpegStreamType, 0)));
         }
     }
 }
@@ -571,16 +560,25 @@ void Mpeg2PsDemux::AddElementaryStream(uint8_t streamId, uint8_t streamType) {
     uint32_t type = 0;
     uint32_t format = 0;
     switch (streamType) {
-    case 0x0F: type = SampleMediaTypeAudio; format = SampleFormatAacAdts; break;
-    case 0x1B: type = SampleMediaTypeVideo; format = SampleFormatH264AnnexB; break;
-    case 0x87: type = SampleMediaTypeAudio; format = SampleFormatEac3HdDvd; break;
-    case 0x06:
-        if (streamId == 0xBD) {
+        case 0x0F:
             type = SampleMediaTypeAudio;
-            format = SampleFormatPesPrivate;
-        }
-        break;
-    default: break;
+            format = SampleFormatAacAdts;
+            break;
+        case 0x1B:
+            type = SampleMediaTypeVideo;
+            format = SampleFormatH264AnnexB;
+            break;
+        case 0x87:
+            type = SampleMediaTypeAudio;
+            format = SampleFormatEac3HdDvd;
+            break;
+        case 0x06:
+            if (streamId == 0xBD) {
+                type = SampleMediaTypeAudio;
+                format = SampleFormatPesPrivate;
+            }
+            break;
+        default: break;
     }
     if (type == 0) {
         return;
@@ -701,12 +699,8 @@ const std::vector<Mpeg2PsParser::Chapter>& Mpeg2PsDemux::GetChapters() const {
     return parser_->GetChapters();
 }
 
-std::vector<Mpeg2PsParser::Chapter>& Mpeg2PsDemux::MutableChapters() {
-    return parser_->Chapters();
-}
+std::vector<Mpeg2PsParser::Chapter>& Mpeg2PsDemux::MutableChapters() { return parser_->Chapters(); }
 
-SV::PilTime Mpeg2PsDemux::Now() const {
-    return clock_ ? clock_() : SV::PilTime::Now();
-}
+SV::PilTime Mpeg2PsDemux::Now() const { return clock_ ? clock_() : SV::PilTime::Now(); }
 
 }  // namespace SarvelonMediaKit

@@ -219,7 +219,8 @@ TEST_P(Mpeg2PsDemuxTitleTest, RemuxesEverySampleOfTheTitle) {
         uint64_t end = 0;
         for (size_t i = 0; i < summary.tracks.size(); ++i) {
             const MediaTrackIndex& index = summary.tracks[i]->GetIndex();
-            duration = std::max(duration, index.GetDuration() * uint64_t(1000000) / index.GetTimescale());
+            duration =
+                std::max(duration, index.GetDuration() * uint64_t(1000000) / index.GetTimescale());
             end = std::max(end, index.GetOffset() + index.GetSize());
         }
         EXPECT_EQ(std::vector<uint64_t>{duration}, events.durations);
@@ -299,7 +300,8 @@ TEST_F(Mpeg2PsDemuxTest, RandomBytesAreNotAContainer) {
     Chain chain(Write("random.svm", bytes));
     chain.Preload(15000000);
     ASSERT_FALSE(chain.events.errors.empty());
-    EXPECT_EQ(std::make_pair(1001u, std::string("Invalid data format")), chain.events.errors.front());
+    EXPECT_EQ(std::make_pair(1001u, std::string("Invalid data format")),
+              chain.events.errors.front());
     EXPECT_TRUE(chain.events.trackEvents.empty());
     // The media ended without an index: the preload ends at once instead of waiting.
     EXPECT_EQ("preload complete", chain.events.events.back());
@@ -307,8 +309,8 @@ TEST_F(Mpeg2PsDemuxTest, RandomBytesAreNotAContainer) {
 }
 
 TEST_F(Mpeg2PsDemuxTest, OtherParserFailuresCarryTheResult) {
-    const std::string path = Fixtures::MakeTitle(
-        "demux-badmagic.svm", {Fixtures::ShortClip(), "{out}", "--bad-magic"});
+    const std::string path =
+        Fixtures::MakeTitle("demux-badmagic.svm", {Fixtures::ShortClip(), "{out}", "--bad-magic"});
     Chain chain(path);
     chain.Preload(15000000);
     ASSERT_FALSE(chain.events.errors.empty());

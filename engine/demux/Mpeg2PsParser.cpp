@@ -23,15 +23,42 @@ namespace {
 
 // The machine's states.
 enum State : uint32_t {
-    kZero1 = 0, kZero2 = 1, kOne = 2, kStartCodeId = 3,
-    kPack4 = 4, kPack5, kPack6, kPack7, kPack8, kPack9, kMux10, kMux11, kMux12, kStuffingLength,
+    kZero1 = 0,
+    kZero2 = 1,
+    kOne = 2,
+    kStartCodeId = 3,
+    kPack4 = 4,
+    kPack5,
+    kPack6,
+    kPack7,
+    kPack8,
+    kPack9,
+    kMux10,
+    kMux11,
+    kMux12,
+    kStuffingLength,
     kStuffing = 14,
-    kSystemLengthHigh = 15, kSystemLengthLow = 16, kSystemBody = 17,
-    kPesStreamId = 18, kPesLengthHigh = 19, kPesLengthLow = 20,
-    kPesFlags1 = 21, kPesFlags2 = 22, kPesHeaderLength = 23,
-    kPts0 = 24, kPts4 = 28, kDts0 = 29, kDts4 = 33, kPesHeaderRest = 34,
-    kPayloadDispatch = 35, kPayloadMedia = 36, kPayloadStreamMap = 37, kPayloadEcm = 38,
-    kPayloadPrivate2 = 39, kPayloadPadding = 40, kProgramEnd = 41,
+    kSystemLengthHigh = 15,
+    kSystemLengthLow = 16,
+    kSystemBody = 17,
+    kPesStreamId = 18,
+    kPesLengthHigh = 19,
+    kPesLengthLow = 20,
+    kPesFlags1 = 21,
+    kPesFlags2 = 22,
+    kPesHeaderLength = 23,
+    kPts0 = 24,
+    kPts4 = 28,
+    kDts0 = 29,
+    kDts4 = 33,
+    kPesHeaderRest = 34,
+    kPayloadDispatch = 35,
+    kPayloadMedia = 36,
+    kPayloadStreamMap = 37,
+    kPayloadEcm = 38,
+    kPayloadPrivate2 = 39,
+    kPayloadPadding = 40,
+    kProgramEnd = 41,
 };
 
 const uint64_t kNoScr = ~uint64_t(0);
@@ -177,8 +204,7 @@ uint32_t Mpeg2PsParser::Position(uint32_t offsetInChunk) const {
 
 bool Mpeg2PsParser::InIdSetA(uint8_t id) const {
     return id == F::kStreamIdProgramStreamMap || id == F::kStreamIdPadding ||
-           id == F::kStreamIdPrivateStream2 || id == F::kStreamIdEcm ||
-           id == F::kStreamIdMetadata;
+           id == F::kStreamIdPrivateStream2 || id == F::kStreamIdEcm || id == F::kStreamIdMetadata;
 }
 
 Mpeg2PsParser::Result Mpeg2PsParser::LoseSync(uint32_t pos) {
@@ -198,197 +224,191 @@ Mpeg2PsParser::Result Mpeg2PsParser::Step(uint32_t& pos) {
     Result result = ResultOk;
 
     switch (state_) {
-    // ---- Start-code prefix 00 00 01 (more zeros allowed) ----
-    case kZero1:
-        if (b == 0x00) {
-            state_ = kZero2;
-        } else if ((result = LoseSync(pos)) != ResultOk) {
-            return result;
-        }
-        ++pos;
-        return ResultOk;
-    case kZero2:
-        if (b == 0x00) {
-            state_ = kOne;
-        } else {
-            if ((result = LoseSync(pos)) != ResultOk) {
+        // ---- Start-code prefix 00 00 01 (more zeros allowed) ----
+        case kZero1:
+            if (b == 0x00) {
+                state_ = kZero2;
+            } else if ((result = LoseSync(pos)) != ResultOk) {
                 return result;
             }
-            state_ = kZero1;
+            ++pos;
+            return ResultOk;
+        case kZero2:
+            if (b == 0x00) {
+                state_ = kOne;
+            } else {
+                if ((result = LoseSync(pos)) != ResultOk) {
+                    return result;
+                }
+                state_ = kZero1;
+            }
+            ++pos;
+            return ResultOk;
+        case kOne:
+            if (b == 0x01) {
+                state_ = kStartCodeId;
+            } else if (b != 0x00) {
+                if ((result = LoseSync(pos)) != ResultOk) {
+                    return result;
+                }
+                state_ = kZero1;
+            }
+            ++pos;
+            return ResultOk;
+        case kStartCodeId: return StartCode(pos);
+
+        // ---- Pack header (ISO/IEC 13818-1, 2.5.3.3); markers are not checked ----
+        case kPack4: scrBase_ = (uint64_t((b >> 3) & 7) << 30) | (uint64_t(b & 3) << 28); break;
+        case kPack5: scrBase_ |= uint64_t(b) << 20; break;
+        case kPack6: scrBase_ |= (uint64_t(b >> 3) << 15) | (uint64_t(b & 3) << 13); break;
+        case kPack7: scrBase_ |= uint64_t(b) << 5; break;
+        case kPack8:
+            scrBase_ |= uint64_t(b >> 3);
+            scrExtension_ = static_cast<uint16_t>((b & 3) << 7);
+            break;
+        case kPack9:
+            scrExtension_ = static_cast<uint16_t>(scrExtension_ | (b >> 1));
+            scr_ = scrBase_ * F::kScrPerTick + scrExtension_;
+            break;
+        case kMux10:
+        case kMux11:
+        case kMux12: break;
+        case kStuffingLength:
+            counter_ = b & 7;
+            ++pos;
+            state_ = kStuffing;
+            return counter_ == 0 ? PackStuffingDone(pos) : ResultOk;
+        case kStuffing: {
+            const uint32_t n = std::min(left, counter_);
+            pos += n;
+            counter_ -= n;
+            return counter_ == 0 ? PackStuffingDone(pos) : ResultOk;
         }
-        ++pos;
-        return ResultOk;
-    case kOne:
-        if (b == 0x01) {
-            state_ = kStartCodeId;
-        } else if (b != 0x00) {
-            if ((result = LoseSync(pos)) != ResultOk) {
+
+        // ---- System header: kept whole, start code included ----
+        case kSystemLengthHigh:
+            counter_ = uint32_t(b) << 8;
+            systemHeader_.push_back(b);
+            break;
+        case kSystemLengthLow:
+            counter_ |= b;
+            systemHeader_.push_back(b);
+            systemHeader_.reserve(systemHeader_.size() + counter_);
+            ++pos;
+            state_ = counter_ == 0 ? kZero1 : kSystemBody;
+            return ResultOk;
+        case kSystemBody: {
+            const uint32_t n = std::min(left, counter_);
+            systemHeader_.insert(systemHeader_.end(), data_ + pos, data_ + pos + n);
+            pos += n;
+            counter_ -= n;
+            if (counter_ == 0) {
+                state_ = kZero1;
+            }
+            return ResultOk;
+        }
+
+        // ---- PES header ----
+        case kPesStreamId:
+            streamId_ = b;
+            ++pos;
+            state_ = kPesLengthHigh;
+            return PesStreamId(pos - 1);
+        case kPesLengthHigh: packetLeft_ = static_cast<uint16_t>(b << 8); break;
+        case kPesLengthLow:
+            packetLeft_ = static_cast<uint16_t>(packetLeft_ | b);
+            ++pos;
+            if (!F::HasOptionalPesHeader(streamId_)) {
+                flags1_ = 0;
+                flags2_ = 0;
+                headerLeft_ = 0;
+                return PesHeaderDone(pos);
+            }
+            state_ = kPesFlags1;
+            return ResultOk;
+        case kPesFlags1:
+        case kPesFlags2:
+        case kPesHeaderLength:
+            if (packetLeft_ != 0) {
+                --packetLeft_;
+            }
+            ++pos;
+            if (state_ == kPesFlags1) {
+                flags1_ = b;
+                state_ = kPesFlags2;
+                return ResultOk;
+            }
+            if (state_ == kPesFlags2) {
+                flags2_ = b;
+                state_ = kPesHeaderLength;
+                return ResultOk;
+            }
+            headerLeft_ = b;
+            if (flags2_ & 0x80) {
+                state_ = kPts0;
+                return ResultOk;
+            }
+            state_ = kPesHeaderRest;
+            return headerLeft_ == 0 ? PesHeaderDone(pos) : ResultOk;
+        case kPts0:
+        case kDts0:
+            // Bits 32-30 sit in bits 3-1; the marker bits are shifted out.
+            timestamp_ = b & 0x0E;
+            break;
+        case kPts0 + 1:
+        case kPts0 + 2:
+        case kPts0 + 3:
+        case kPts4:
+        case kDts0 + 1:
+        case kDts0 + 2:
+        case kDts0 + 3:
+        case kDts4: {
+            const uint32_t index = state_ < kDts0 ? state_ - kPts0 : state_ - kDts0;
+            if (index == 1) {
+                timestamp_ = (timestamp_ << 7) | b;
+            } else if (index == 2) {
+                timestamp_ = (timestamp_ << 7) | (b >> 1);
+            } else if (index == 3) {
+                timestamp_ = (timestamp_ << 8) | b;
+            } else {
+                timestamp_ = (timestamp_ << 7) | (b >> 1);
+            }
+            break;
+        }
+        case kPesHeaderRest: {
+            const uint32_t n = std::min<uint32_t>(left, headerLeft_);
+            pos += n;
+            headerLeft_ = static_cast<uint8_t>(headerLeft_ - n);
+            packetLeft_ = static_cast<uint16_t>(packetLeft_ > n ? packetLeft_ - n : 0);
+            return headerLeft_ == 0 ? PesHeaderDone(pos) : ResultOk;
+        }
+
+        // ---- Payloads ----
+        case kPayloadMedia:
+        case kPayloadStreamMap:
+        case kPayloadEcm:
+        case kPayloadPrivate2:
+        case kPayloadPadding: {
+            const uint32_t n = std::min<uint32_t>(left, packetLeft_);
+            const uint8_t* bytes = data_ + pos;
+            pos += n;
+            packetLeft_ = static_cast<uint16_t>(packetLeft_ - n);
+            if (packetLeft_ == 0) {
+                state_ =
+                    kZero1;  // before the handlers, so a stop leaves the machine between packets
+            }
+            if ((result = PayloadBytes(bytes, n)) != ResultOk) {
                 return result;
             }
-            state_ = kZero1;
+            return packetLeft_ == 0 ? PayloadDone(pos) : ResultOk;
         }
-        ++pos;
-        return ResultOk;
-    case kStartCodeId:
-        return StartCode(pos);
 
-    // ---- Pack header (ISO/IEC 13818-1, 2.5.3.3); markers are not checked ----
-    case kPack4:
-        scrBase_ = (uint64_t((b >> 3) & 7) << 30) | (uint64_t(b & 3) << 28);
-        break;
-    case kPack5:
-        scrBase_ |= uint64_t(b) << 20;
-        break;
-    case kPack6:
-        scrBase_ |= (uint64_t(b >> 3) << 15) | (uint64_t(b & 3) << 13);
-        break;
-    case kPack7:
-        scrBase_ |= uint64_t(b) << 5;
-        break;
-    case kPack8:
-        scrBase_ |= uint64_t(b >> 3);
-        scrExtension_ = static_cast<uint16_t>((b & 3) << 7);
-        break;
-    case kPack9:
-        scrExtension_ = static_cast<uint16_t>(scrExtension_ | (b >> 1));
-        scr_ = scrBase_ * F::kScrPerTick + scrExtension_;
-        break;
-    case kMux10:
-    case kMux11:
-    case kMux12:
-        break;
-    case kStuffingLength:
-        counter_ = b & 7;
-        ++pos;
-        state_ = kStuffing;
-        return counter_ == 0 ? PackStuffingDone(pos) : ResultOk;
-    case kStuffing: {
-        const uint32_t n = std::min(left, counter_);
-        pos += n;
-        counter_ -= n;
-        return counter_ == 0 ? PackStuffingDone(pos) : ResultOk;
-    }
+        case kProgramEnd: return ProgramEnd(pos);
 
-    // ---- System header: kept whole, start code included ----
-    case kSystemLengthHigh:
-        counter_ = uint32_t(b) << 8;
-        systemHeader_.push_back(b);
-        break;
-    case kSystemLengthLow:
-        counter_ |= b;
-        systemHeader_.push_back(b);
-        systemHeader_.reserve(systemHeader_.size() + counter_);
-        ++pos;
-        state_ = counter_ == 0 ? kZero1 : kSystemBody;
-        return ResultOk;
-    case kSystemBody: {
-        const uint32_t n = std::min(left, counter_);
-        systemHeader_.insert(systemHeader_.end(), data_ + pos, data_ + pos + n);
-        pos += n;
-        counter_ -= n;
-        if (counter_ == 0) {
-            state_ = kZero1;
-        }
-        return ResultOk;
-    }
-
-    // ---- PES header ----
-    case kPesStreamId:
-        streamId_ = b;
-        ++pos;
-        state_ = kPesLengthHigh;
-        return PesStreamId(pos - 1);
-    case kPesLengthHigh:
-        packetLeft_ = static_cast<uint16_t>(b << 8);
-        break;
-    case kPesLengthLow:
-        packetLeft_ = static_cast<uint16_t>(packetLeft_ | b);
-        ++pos;
-        if (!F::HasOptionalPesHeader(streamId_)) {
-            flags1_ = 0;
-            flags2_ = 0;
-            headerLeft_ = 0;
-            return PesHeaderDone(pos);
-        }
-        state_ = kPesFlags1;
-        return ResultOk;
-    case kPesFlags1:
-    case kPesFlags2:
-    case kPesHeaderLength:
-        if (packetLeft_ != 0) {
-            --packetLeft_;
-        }
-        ++pos;
-        if (state_ == kPesFlags1) {
-            flags1_ = b;
-            state_ = kPesFlags2;
+        default:
+            // No such state: take the byte and do nothing.
+            ++pos;
             return ResultOk;
-        }
-        if (state_ == kPesFlags2) {
-            flags2_ = b;
-            state_ = kPesHeaderLength;
-            return ResultOk;
-        }
-        headerLeft_ = b;
-        if (flags2_ & 0x80) {
-            state_ = kPts0;
-            return ResultOk;
-        }
-        state_ = kPesHeaderRest;
-        return headerLeft_ == 0 ? PesHeaderDone(pos) : ResultOk;
-    case kPts0:
-    case kDts0:
-        // Bits 32-30 sit in bits 3-1; the marker bits are shifted out.
-        timestamp_ = b & 0x0E;
-        break;
-    case kPts0 + 1: case kPts0 + 2: case kPts0 + 3: case kPts4:
-    case kDts0 + 1: case kDts0 + 2: case kDts0 + 3: case kDts4: {
-        const uint32_t index = state_ < kDts0 ? state_ - kPts0 : state_ - kDts0;
-        if (index == 1) {
-            timestamp_ = (timestamp_ << 7) | b;
-        } else if (index == 2) {
-            timestamp_ = (timestamp_ << 7) | (b >> 1);
-        } else if (index == 3) {
-            timestamp_ = (timestamp_ << 8) | b;
-        } else {
-            timestamp_ = (timestamp_ << 7) | (b >> 1);
-        }
-        break;
-    }
-    case kPesHeaderRest: {
-        const uint32_t n = std::min<uint32_t>(left, headerLeft_);
-        pos += n;
-        headerLeft_ = static_cast<uint8_t>(headerLeft_ - n);
-        packetLeft_ = static_cast<uint16_t>(packetLeft_ > n ? packetLeft_ - n : 0);
-        return headerLeft_ == 0 ? PesHeaderDone(pos) : ResultOk;
-    }
-
-    // ---- Payloads ----
-    case kPayloadMedia:
-    case kPayloadStreamMap:
-    case kPayloadEcm:
-    case kPayloadPrivate2:
-    case kPayloadPadding: {
-        const uint32_t n = std::min<uint32_t>(left, packetLeft_);
-        const uint8_t* bytes = data_ + pos;
-        pos += n;
-        packetLeft_ = static_cast<uint16_t>(packetLeft_ - n);
-        if (packetLeft_ == 0) {
-            state_ = kZero1;  // before the handlers, so a stop leaves the machine between packets
-        }
-        if ((result = PayloadBytes(bytes, n)) != ResultOk) {
-            return result;
-        }
-        return packetLeft_ == 0 ? PayloadDone(pos) : ResultOk;
-    }
-
-    case kProgramEnd:
-        return ProgramEnd(pos);
-
-    default:
-        // No such state: take the byte and do nothing.
-        ++pos;
-        return ResultOk;
     }
 
     // The one-byte header states that only store their byte.
@@ -677,8 +697,7 @@ Mpeg2PsParser::Result Mpeg2PsParser::PesStreamId(uint32_t idOffset) {
                 return result;
             }
         }
-    } else if (pack0Map_ &&
-               (id == F::kStreamIdPrivateStream2 || id == F::kStreamIdMetadata)) {
+    } else if (pack0Map_ && (id == F::kStreamIdPrivateStream2 || id == F::kStreamIdMetadata)) {
         Pack0Map::MetaDataInfo item;
         item.start = start;
         item.isMetadata = id == F::kStreamIdMetadata;
@@ -689,37 +708,33 @@ Mpeg2PsParser::Result Mpeg2PsParser::PesStreamId(uint32_t idOffset) {
 
 Mpeg2PsParser::Result Mpeg2PsParser::PesHeaderDone(uint32_t pos) {
     switch (streamId_) {
-    case F::kStreamIdProgramStreamMap:
-        psmCollector_.clear();
-        state_ = kPayloadStreamMap;
-        break;
-    case F::kStreamIdPadding:
-        state_ = kPayloadPadding;
-        break;
-    case F::kStreamIdPrivateStream2:
-        // Not emptied: an index entry may span packets.
-        state_ = kPayloadPrivate2;
-        break;
-    case F::kStreamIdEcm:
-        state_ = kPayloadEcm;
-        break;
-    case F::kStreamIdMetadata:
-        // An aligned packet starts a new block, an unaligned one continues it.
-        if (flags1_ & 0x04) {
-            metadataCollector_.clear();
-        }
-        metadataDropRest_ = false;
-        state_ = kPayloadMedia;
-        break;
-    default:
-        state_ = kPayloadMedia;
-        if (demultiplexing_ || IsTrickPlay()) {
-            const Result result = AddPesPayloadToSample();
-            if (result != ResultOk) {
-                return result;
+        case F::kStreamIdProgramStreamMap:
+            psmCollector_.clear();
+            state_ = kPayloadStreamMap;
+            break;
+        case F::kStreamIdPadding: state_ = kPayloadPadding; break;
+        case F::kStreamIdPrivateStream2:
+            // Not emptied: an index entry may span packets.
+            state_ = kPayloadPrivate2;
+            break;
+        case F::kStreamIdEcm: state_ = kPayloadEcm; break;
+        case F::kStreamIdMetadata:
+            // An aligned packet starts a new block, an unaligned one continues it.
+            if (flags1_ & 0x04) {
+                metadataCollector_.clear();
             }
-        }
-        break;
+            metadataDropRest_ = false;
+            state_ = kPayloadMedia;
+            break;
+        default:
+            state_ = kPayloadMedia;
+            if (demultiplexing_ || IsTrickPlay()) {
+                const Result result = AddPesPayloadToSample();
+                if (result != ResultOk) {
+                    return result;
+                }
+            }
+            break;
     }
     if (packetLeft_ == 0) {
         state_ = kZero1;
@@ -730,39 +745,38 @@ Mpeg2PsParser::Result Mpeg2PsParser::PesHeaderDone(uint32_t pos) {
 
 Mpeg2PsParser::Result Mpeg2PsParser::PayloadBytes(const uint8_t* bytes, uint32_t n) {
     switch (streamId_) {
-    case F::kStreamIdProgramStreamMap:
-        psmCollector_.insert(psmCollector_.end(), bytes, bytes + n);
-        return ResultOk;
-    case F::kStreamIdPrivateStream2:
-        if (indexComplete_) {
-            return ResultOk;  // after the header section the payload is dropped
-        }
-        if (privateStream2_.size() + n > kCollectorLimit) {
-            privateStream2_.clear();
-            return ResultEntryTooLarge;
-        }
-        privateStream2_.insert(privateStream2_.end(), bytes, bytes + n);
-        if (!indexMagicSeen_ && privateStream2_.size() >= 4 &&
-            SV::ReadBigEndian32(privateStream2_.data()) == F::kIndexMagic) {
-            indexMagicSeen_ = true;
-        }
-        return ResultOk;
-    case F::kStreamIdEcm:
-    case F::kStreamIdPadding:
-        return ResultOk;
-    case F::kStreamIdMetadata:
-        if (metadataDropRest_) {
+        case F::kStreamIdProgramStreamMap:
+            psmCollector_.insert(psmCollector_.end(), bytes, bytes + n);
             return ResultOk;
-        }
-        metadataCollector_.insert(metadataCollector_.end(), bytes, bytes + n);
-        return MetadataBytesAdded();
-    default:
-        if (copyInProgress_ && write_ != nullptr) {
-            const uint32_t m = std::min<uint32_t>(n, static_cast<uint32_t>(end_ - write_));
-            std::memcpy(write_, bytes, m);
-            write_ += m;
-        }
-        return ResultOk;
+        case F::kStreamIdPrivateStream2:
+            if (indexComplete_) {
+                return ResultOk;  // after the header section the payload is dropped
+            }
+            if (privateStream2_.size() + n > kCollectorLimit) {
+                privateStream2_.clear();
+                return ResultEntryTooLarge;
+            }
+            privateStream2_.insert(privateStream2_.end(), bytes, bytes + n);
+            if (!indexMagicSeen_ && privateStream2_.size() >= 4 &&
+                SV::ReadBigEndian32(privateStream2_.data()) == F::kIndexMagic) {
+                indexMagicSeen_ = true;
+            }
+            return ResultOk;
+        case F::kStreamIdEcm:
+        case F::kStreamIdPadding: return ResultOk;
+        case F::kStreamIdMetadata:
+            if (metadataDropRest_) {
+                return ResultOk;
+            }
+            metadataCollector_.insert(metadataCollector_.end(), bytes, bytes + n);
+            return MetadataBytesAdded();
+        default:
+            if (copyInProgress_ && write_ != nullptr) {
+                const uint32_t m = std::min<uint32_t>(n, static_cast<uint32_t>(end_ - write_));
+                std::memcpy(write_, bytes, m);
+                write_ += m;
+            }
+            return ResultOk;
     }
 }
 
@@ -810,33 +824,31 @@ Mpeg2PsParser::Result Mpeg2PsParser::EndMetadataItem(uint32_t pos) {
 Mpeg2PsParser::Result Mpeg2PsParser::PayloadDone(uint32_t pos) {
     Result result = ResultOk;
     switch (streamId_) {
-    case F::kStreamIdProgramStreamMap:
-        // Only the first map of a stream is read; later ones are collected and dropped.
-        if (!psmCollector_.empty() && esMap_.empty()) {
-            result = ParseProgramStreamMap();
-        }
-        psmCollector_.clear();
-        return result;
-    case F::kStreamIdPrivateStream2:
-        if (privateStream2_.empty()) {
-            return ResultOk;
-        }
-        if (indexComplete_) {
-            privateStream2_.clear();
-            return ResultOk;
-        }
-        result = ParseIndexEntry();
-        if (result == ResultEntryIncomplete) {
-            result = ResultOk;  // the entry continues in the next private stream 2 packet
-        }
-        if (result != ResultOk) {
+        case F::kStreamIdProgramStreamMap:
+            // Only the first map of a stream is read; later ones are collected and dropped.
+            if (!psmCollector_.empty() && esMap_.empty()) {
+                result = ParseProgramStreamMap();
+            }
+            psmCollector_.clear();
             return result;
-        }
-        return EndMetadataItem(pos);
-    case F::kStreamIdMetadata:
-        return EndMetadataItem(pos);
-    default:
-        return ResultOk;
+        case F::kStreamIdPrivateStream2:
+            if (privateStream2_.empty()) {
+                return ResultOk;
+            }
+            if (indexComplete_) {
+                privateStream2_.clear();
+                return ResultOk;
+            }
+            result = ParseIndexEntry();
+            if (result == ResultEntryIncomplete) {
+                result = ResultOk;  // the entry continues in the next private stream 2 packet
+            }
+            if (result != ResultOk) {
+                return result;
+            }
+            return EndMetadataItem(pos);
+        case F::kStreamIdMetadata: return EndMetadataItem(pos);
+        default: return ResultOk;
     }
 }
 
@@ -982,8 +994,8 @@ Mpeg2PsParser::Result Mpeg2PsParser::StartSample() {
     if (flags2_ & 0x40) {
         sample_.SetDecodeTime(MediaTime(TicksToMicroseconds(dts_) + offset));
         // A DTS after its PTS is malformed; the sample then gets no presentation offset.
-        sample_.SetPresentationOffset(MediaTime(pts_ >= dts_ ? TicksToMicroseconds(pts_ - dts_)
-                                                             : 0));
+        sample_.SetPresentationOffset(
+            MediaTime(pts_ >= dts_ ? TicksToMicroseconds(pts_ - dts_) : 0));
     } else {
         sample_.SetDecodeTime(MediaTime(TicksToMicroseconds(pts_) + offset));
         sample_.SetPresentationOffset(MediaTime(0));
@@ -1017,8 +1029,7 @@ void Mpeg2PsParser::DoReceiveSample(Sample& sample) {
 // Trick play
 
 int16_t Mpeg2PsParser::SetTrickPlayRate(int16_t rate, bool restart) {
-    const uint16_t magnitude =
-        static_cast<uint16_t>(rate < 0 ? -static_cast<int32_t>(rate) : rate);
+    const uint16_t magnitude = static_cast<uint16_t>(rate < 0 ? -static_cast<int32_t>(rate) : rate);
     if (magnitude == trickPlayMagnitude_ && !restart) {
         return 0;
     }
@@ -1091,10 +1102,10 @@ Mpeg2PsParser::Result Mpeg2PsParser::PrepareSilentAudio() {
     const uint32_t fullness = 0x7FF;
     const uint32_t profile = objectType - 1;
     silentFrame_.assign(7, 0);
-    silentFrame_[0] = 0xFF;                                       // syncword
-    silentFrame_[1] = 0xF1;                                       // ID 0, layer 0, no CRC
+    silentFrame_[0] = 0xFF;  // syncword
+    silentFrame_[1] = 0xF1;  // ID 0, layer 0, no CRC
     silentFrame_[2] = static_cast<uint8_t>((profile << 6) | (frequencyIndex << 2) |
-                                           (channels >> 2));      // private bit 0
+                                           (channels >> 2));                      // private bit 0
     silentFrame_[3] = static_cast<uint8_t>(((channels & 3) << 6) | 0x20 | 0x10 |  // orig, home
                                            ((frameLength >> 11) & 3));
     silentFrame_[4] = static_cast<uint8_t>(frameLength >> 3);
@@ -1238,8 +1249,9 @@ Mpeg2PsParser::Result Mpeg2PsParser::RepacketiseSample(Sample& sample) {
     const bool once = (trickPlayFlags_ & TrickPlayWriteOnce) != 0 ||
                       (outputClock_ < target && target - outputClock_ > kMaxFillGap);
     while (outputClock_ < target) {
-        const uint64_t pts = static_cast<uint64_t>(
-            static_cast<int64_t>((outputClock_ + accumulatedOffset_) / 300) + ptsBase) &
+        const uint64_t pts =
+            static_cast<uint64_t>(static_cast<int64_t>((outputClock_ + accumulatedOffset_) / 300) +
+                                  ptsBase) &
             kTimestampMask;
         Result result = ResultOk;
         if (!demultiplexing_) {
@@ -1278,10 +1290,9 @@ Mpeg2PsParser::Result Mpeg2PsParser::RepacketiseSample(Sample& sample) {
     return ResultOk;
 }
 
-Mpeg2PsParser::Result Mpeg2PsParser::WriteTrickPlayPack(Sample& sample, uint64_t pts,
-                                                       uint64_t step,
-                                                       std::vector<MemoryChunk>& packets,
-                                                       uint64_t& muxRate) {
+Mpeg2PsParser::Result Mpeg2PsParser::WriteTrickPlayPack(Sample& sample, uint64_t pts, uint64_t step,
+                                                        std::vector<MemoryChunk>& packets,
+                                                        uint64_t& muxRate) {
     const uint8_t streamId = videoStreamId_ != 0 ? videoStreamId_ : streamId_;
     if (packets.empty()) {
         // One PES packet per payload chunk (a chunk too large for one packet is cut).
@@ -1296,9 +1307,8 @@ Mpeg2PsParser::Result Mpeg2PsParser::WriteTrickPlayPack(Sample& sample, uint64_t
                     pes.SetPts(pts);
                     pes.SetDataAlignment(true);
                 }
-                const uint32_t n =
-                    std::min<uint32_t>(total - offset, static_cast<uint32_t>(
-                                                           std::max(pes.GetFreeSpace(), 0)));
+                const uint32_t n = std::min<uint32_t>(
+                    total - offset, static_cast<uint32_t>(std::max(pes.GetFreeSpace(), 0)));
                 pes.AddData(chunk.Data(offset), n, false);
                 std::vector<uint8_t> bytes;
                 if (!pes.AppendTo(bytes)) {
@@ -1377,9 +1387,10 @@ Mpeg2PsParser::Result Mpeg2PsParser::WriteSilentAudio(int64_t ptsBase) {
         audioClock_ = audioTarget - std::min<uint64_t>(audioTarget, audioFrameLength_);
     }
     while (audioClock_ < audioTarget && audioClock_ < (uint64_t(1) << 32)) {
-        const uint64_t pts = static_cast<uint64_t>(
-            static_cast<int64_t>(audioClock_ * kSystemClock / audioFrequency_ / 300) + ptsBase) &
-            kTimestampMask;
+        const uint64_t pts = static_cast<uint64_t>(static_cast<int64_t>(audioClock_ * kSystemClock /
+                                                                        audioFrequency_ / 300) +
+                                                   ptsBase) &
+                             kTimestampMask;
         Result result = ResultOk;
         if (!demultiplexing_) {
             Mpeg2PsPes pes;
@@ -1416,8 +1427,8 @@ Mpeg2PsParser::Result Mpeg2PsParser::WriteSilentAudio(int64_t ptsBase) {
 
 Mpeg2PsParser::Result Mpeg2PsParser::ParseIndexEntry() {
     boost::shared_ptr<MediaTrack> track;
-    const Result result = Mpeg2PsIndexEntryReader::ParseIndexEntry(
-        privateStream2_, hash_.get(), esMap_, longestDuration_, track);
+    const Result result = Mpeg2PsIndexEntryReader::ParseIndexEntry(privateStream2_, hash_.get(),
+                                                                   esMap_, longestDuration_, track);
     if (result != ResultOk) {
         return result;
     }

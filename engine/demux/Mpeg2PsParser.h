@@ -40,10 +40,10 @@ public:
     // operation and is passed up unchanged.
     enum : Result {
         ResultOk = 0,
-        ResultNoPackFirst = 1,        // data before the first pack header
-        ResultBadStreamMap = 2,       // the program stream map does not fit its bytes
-        ResultEntryIncomplete = 10,   // index entry continues in the next private stream 2 packet
-        ResultEntryTooLarge = 0x0D,   // an index entry larger than can be stored
+        ResultNoPackFirst = 1,       // data before the first pack header
+        ResultBadStreamMap = 2,      // the program stream map does not fit its bytes
+        ResultEntryIncomplete = 10,  // index entry continues in the next private stream 2 packet
+        ResultEntryTooLarge = 0x0D,  // an index entry larger than can be stored
         ResultProgramEnd = 12,
         ResultUnsupportedAudio = 16,  // trick play: no silence for this audio configuration
         ResultBadMetadata = 17,       // a metadata block failed to read
@@ -83,7 +83,7 @@ public:
             uint32_t end = 0;         // position just past its payload
             bool isMetadata = false;  // stream 0xF1 (true) or private stream 2 (false)
         };
-        MemoryChunk bytes;            // every chunk parsed while the map exists
+        MemoryChunk bytes;  // every chunk parsed while the map exists
         uint32_t packStart = 0;
         std::vector<MetaDataInfo> metadataItems;
         uint32_t firstMediaPes = 0;
@@ -160,7 +160,6 @@ public:
     void DoReceiveSample(Sample& sample) override;
 
 protected:
-
     virtual void OnTimestamp(uint32_t kind, uint32_t timestamp, uint32_t scrBase);
     virtual Result OnOutputChunk(const MemoryChunk& chunk);
     virtual Result OnSample(const Sample& sample);

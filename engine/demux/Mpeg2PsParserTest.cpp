@@ -42,8 +42,8 @@ TEST(Mpeg2PsParserTest, AssemblesSamplesWithTimesAndKeyFlags) {
     Append(expected, Filled(25, 3));
     EXPECT_EQ(expected, SampleBytes(first));
     EXPECT_EQ(2u, first.GetType());
-    EXPECT_EQ(100000u, first.GetDecodeTime().Get());        // DTS 9000 ticks
-    EXPECT_EQ(40000u, first.GetPresentationOffset().Get()); // PTS - DTS = 3600 ticks
+    EXPECT_EQ(100000u, first.GetDecodeTime().Get());         // DTS 9000 ticks
+    EXPECT_EQ(40000u, first.GetPresentationOffset().Get());  // PTS - DTS = 3600 ticks
     EXPECT_TRUE(first.IsKeyFrame());
 
     const Sample& audio = parser.samples[1];
@@ -123,8 +123,8 @@ TEST(Mpeg2PsParserTest, ResynchronisesAfterTheFirstPack) {
     Bytes s = Pack(300);
     Append(s, StreamMap());
     Append(s, Pes(0xE0, Filled(10, 1), 9000, -1, true));
-    Append(s, Bytes{0x55, 0x00, 0x00, 0x01, 0xE3, 0x99});       // garbage, unknown PES id
-    Append(s, Pes(0xE0, Filled(20, 2), 12600, -1, true));         // a known id: sync point
+    Append(s, Bytes{0x55, 0x00, 0x00, 0x01, 0xE3, 0x99});  // garbage, unknown PES id
+    Append(s, Pes(0xE0, Filled(20, 2), 12600, -1, true));  // a known id: sync point
     Append(s, Pes(0xC0, Filled(30, 3), 12600, -1, true));
     Append(s, ProgramEnd());
     RecordingParser parser(true);
@@ -209,7 +209,7 @@ TEST(Mpeg2PsParserTest, StreamMapRoutesPrivateStreamOneAndLaterAudio) {
 // An ES_Descriptor for AAC on stream 0xC0: ES_ID, flags, DecoderConfigDescriptor (13 fixed
 // bytes, then DecoderSpecificInfo 11 90: LC, 48 kHz, stereo), SLConfigDescriptor.
 Bytes AacEsDescriptor() {
-    return Bytes{0x03, 0x19, 0x00, 0xC0, 0x00, 0x04, 0x11, 0x40, 0x15, 0, 0, 0, 0, 0,
+    return Bytes{0x03, 0x19, 0x00, 0xC0, 0x00, 0x04, 0x11, 0x40, 0x15, 0,    0,    0,    0,   0,
                  0,    0,    0,    0,    0,    0,    0x05, 0x02, 0x11, 0x90, 0x06, 0x01, 0x02};
 }
 

@@ -89,7 +89,8 @@ protected:
     }
     Result OnSample(const Sample& sample) override {
         char line[160];
-        std::snprintf(line, sizeof line, "sample id=%02x type=%u size=%llu dts=%llu pto=%llu key=%d",
+        std::snprintf(line, sizeof line,
+                      "sample id=%02x type=%u size=%llu dts=%llu pto=%llu key=%d",
                       static_cast<unsigned>(sample.GetStreamRef().Get()), sample.GetType(),
                       static_cast<unsigned long long>(sample.GetPayload().Size()),
                       static_cast<unsigned long long>(sample.GetDecodeTime().Get()),
@@ -134,7 +135,9 @@ protected:
 
 // ---- Writers of small streams ----
 
-inline void Append(Bytes& out, const Bytes& more) { out.insert(out.end(), more.begin(), more.end()); }
+inline void Append(Bytes& out, const Bytes& more) {
+    out.insert(out.end(), more.begin(), more.end());
+}
 
 inline Bytes Pack(uint64_t scr) {
     Mpeg2PsPack pack;
@@ -162,7 +165,8 @@ inline Bytes Pes(uint8_t id, const Bytes& payload, int64_t pts = -1, int64_t dts
     return out;
 }
 
-// A stream map packet (start code to CRC) naming H.264 on 0xE0 and AAC on 0xC0, with optional program_stream_info.
+// A stream map packet (start code to CRC) naming H.264 on 0xE0 and AAC on 0xC0, with optional
+// program_stream_info.
 inline Bytes StreamMap(const Bytes& info = Bytes()) {
     Mpeg2PsPsm psm;
     psm.SetCurrentNextIndicator(true);

@@ -22,9 +22,7 @@ const uint32_t kOutOfBandRoom = 0x40;
 
 FileClient::FileClient(Session* session) : ExternalClient(session), mediaSize_(0) {}
 
-FileClient::~FileClient() {
-    file_.Close();
-}
+FileClient::~FileClient() { file_.Close(); }
 
 void FileClient::DoSetName(const std::string& name, bool) {
     // Only a scheme at the very start makes a URL; the rest of the name is the path as given.
@@ -40,9 +38,7 @@ void FileClient::DoSetName(const std::string& name, bool) {
     SetDefaultBandwidth(ByteAmount(0xFFFFFFFFu));
 }
 
-std::string FileClient::DoGetName() {
-    return path_;
-}
+std::string FileClient::DoGetName() { return path_; }
 
 void FileClient::PrePullData(ByteAmount& amount) {
     boost::shared_ptr<Component> consumer = GetConsumer();
@@ -77,9 +73,7 @@ void FileClient::PrePullData(ByteAmount& amount) {
     }
 }
 
-void FileClient::DoPullData(ByteAmount& amount) {
-    Component::DoPullData(amount);
-}
+void FileClient::DoPullData(ByteAmount& amount) { Component::DoPullData(amount); }
 
 ByteAmount FileClient::DoGetBufferedBytes() {
     const uint64_t position = GetReadPosition();
@@ -89,9 +83,7 @@ ByteAmount FileClient::DoGetBufferedBytes() {
     return ByteAmount(uint32_t(mediaSize_ - position));
 }
 
-std::string FileClient::GetTypeName() const {
-    return "SarvelonMediaKit::FileClient";
-}
+std::string FileClient::GetTypeName() const { return "SarvelonMediaKit::FileClient"; }
 
 void FileClient::DoSeek(BytePosition start, BytePosition, bool) {
     if (start.Get() > uint64_t(INT64_MAX) || !file_.Seek(int64_t(start.Get()), 0)) {
@@ -119,25 +111,15 @@ bool FileClient::DoOutOfBandRequest(BytePosition start, BytePosition end) {
     return true;
 }
 
-bool FileClient::KnowCurrentLoadedFilePosition() {
-    return true;
-}
+bool FileClient::KnowCurrentLoadedFilePosition() { return true; }
 
-bool FileClient::KnowEndPosition() {
-    return true;
-}
+bool FileClient::KnowEndPosition() { return true; }
 
-BytePosition FileClient::DoCurrentLoadedFilePosition() {
-    return mediaSize_;
-}
+BytePosition FileClient::DoCurrentLoadedFilePosition() { return mediaSize_; }
 
-BytePosition FileClient::DoEndPosition() {
-    return mediaSize_;
-}
+BytePosition FileClient::DoEndPosition() { return mediaSize_; }
 
-BytePosition FileClient::CurrentPosition() {
-    return GetReadPosition();
-}
+BytePosition FileClient::CurrentPosition() { return GetReadPosition(); }
 
 BytePosition FileClient::GetReadPosition() {
     const int64_t position = file_.Tell();

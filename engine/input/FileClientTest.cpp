@@ -65,7 +65,8 @@ public:
         return false;
     }
     bool DoOutOfBandData(const MemoryChunk& chunk) override {
-        outOfBand.push_back(std::vector<unsigned char>(chunk.Data(0), chunk.Data(0) + chunk.Size()));
+        outOfBand.push_back(
+            std::vector<unsigned char>(chunk.Data(0), chunk.Data(0) + chunk.Size()));
         return true;
     }
 
@@ -195,10 +196,10 @@ TEST_F(FileClientTest, SeekMovesTheNextReadToTheFilePosition) {
     client->PullData(10);
     client->SeekFilePosition(7, 0, false);
     client->PullData(3);
-    EXPECT_EQ(Pattern(4000, 4010), std::vector<unsigned char>(sink->bytes.begin(),
-                                                              sink->bytes.begin() + 10));
-    EXPECT_EQ(Pattern(7, 10), std::vector<unsigned char>(sink->bytes.begin() + 10,
-                                                         sink->bytes.end()));
+    EXPECT_EQ(Pattern(4000, 4010),
+              std::vector<unsigned char>(sink->bytes.begin(), sink->bytes.begin() + 10));
+    EXPECT_EQ(Pattern(7, 10),
+              std::vector<unsigned char>(sink->bytes.begin() + 10, sink->bytes.end()));
     EXPECT_TRUE(errors.errors.empty());
 
     // An offset the file refuses (beyond the signed range) is reported; the position stays.
@@ -218,11 +219,11 @@ TEST_F(FileClientTest, OutOfBandRangesComeInPiecesAndLeaveTheReadPosition) {
         uint64_t end;
         std::vector<size_t> pieces;
     } cases[] = {
-        {500, 500, {}},                        // empty range
-        {100, 100 + 0x10001, {0x10000, 1}},    // one byte over a piece
-        {size - 0x10000, size, {0x10000}},     // the last piece exactly
-        {size - 10, size + 100, {}},           // short read: nothing of a partial piece
-        {size + 5, size + 10, {}},             // wholly beyond the end
+        {500, 500, {}},                      // empty range
+        {100, 100 + 0x10001, {0x10000, 1}},  // one byte over a piece
+        {size - 0x10000, size, {0x10000}},   // the last piece exactly
+        {size - 10, size + 100, {}},         // short read: nothing of a partial piece
+        {size + 5, size + 10, {}},           // wholly beyond the end
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(testing::Message() << c.start << "-" << c.end);
@@ -296,9 +297,7 @@ TEST_F(FileClientTest, BytesLeftSaturateAt32Bits) {
     const std::string path = dir + "/sparse";
     files.push_back(path);
     const uint64_t size = 6ull << 30;
-    {
-        std::ofstream out(path, std::ios::binary);
-    }
+    { std::ofstream out(path, std::ios::binary); }
     ASSERT_EQ(0, truncate(path.c_str(), off_t(size)));
     Build(path);
     EXPECT_EQ(size, sink->EndPosition());

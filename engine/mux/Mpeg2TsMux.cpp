@@ -86,13 +86,9 @@ Mpeg2TsMux::Mpeg2TsMux(Session* session)
 
 Mpeg2TsMux::~Mpeg2TsMux() {}
 
-std::string Mpeg2TsMux::GetTypeName() const {
-    return "Mpeg2TsMux";
-}
+std::string Mpeg2TsMux::GetTypeName() const { return "Mpeg2TsMux"; }
 
-bool Mpeg2TsMux::IsPacketised() const {
-    return true;
-}
+bool Mpeg2TsMux::IsPacketised() const { return true; }
 
 bool Mpeg2TsMux::DoTrickPlay(TrickPlayRate rate, MediaTime time) {
     const bool accepted = Mux::DoTrickPlay(rate, time);
@@ -119,8 +115,8 @@ void Mpeg2TsMux::OnSampleStreamAdded(const boost::shared_ptr<SampleStream>& stre
     bool mergeAudio = false;
     switch (format) {
         case SampleFormatAacRaw:
-            stream->AddFilter(boost::make_shared<AdtsAddSampleFilter>(
-                stream, SampleFormatAacRaw, SampleFormatAacAdts));
+            stream->AddFilter(boost::make_shared<AdtsAddSampleFilter>(stream, SampleFormatAacRaw,
+                                                                      SampleFormatAacAdts));
             mergeAudio = true;
             break;
         case SampleFormatAacAdts:
@@ -144,8 +140,7 @@ void Mpeg2TsMux::OnSampleStreamAdded(const boost::shared_ptr<SampleStream>& stre
             }
             stream->AddFilter(boost::make_shared<LengthToStartCodeH264SampleFilter>(stream));
             break;
-        default:
-            break;
+        default: break;
     }
     if (mergeAudio && mergeCount_ != 0) {
         stream->AddFilter(boost::make_shared<MergeSampleFilter>(stream, mergeCount_, 0));
@@ -185,13 +180,13 @@ void Mpeg2TsMux::DoProcessSample(Sample& sample) {
             WriteSection(pat_, kPatPid, patCounter_, pcr);
             WriteSection(pmt_, kPmtPid, pmtCounter_, kNoPcr);
         }
-        WritePackets(sample.GetPayload(), kVideoPid, videoCounter_, pcr, true, kVideoStreamId,
-                     pts, dts);
+        WritePackets(sample.GetPayload(), kVideoPid, videoCounter_, pcr, true, kVideoStreamId, pts,
+                     dts);
     } else {
         const uint32_t format = sample.GetFormat();
-        const uint8_t streamId =
-            (format == SampleFormatEac3 || format == SampleFormatPesPrivate) ? kPrivateStream1
-                                                                             : kAudioStreamId;
+        const uint8_t streamId = (format == SampleFormatEac3 || format == SampleFormatPesPrivate)
+                                     ? kPrivateStream1
+                                     : kAudioStreamId;
         WritePackets(sample.GetPayload(), kAudioPid, audioCounter_, kNoPcr, true, streamId, pts,
                      dts);
     }
@@ -231,17 +226,22 @@ void Mpeg2TsMux::BuildPsi() {
             0x01,                                // IOD_label
             0x02, static_cast<uint8_t>(n + 29),  // InitialObjectDescriptor
             0x00, 0x4F,                          // ObjectDescriptorID 1, no URL, no inline PL
-            0xFF, 0xFF, 0xFE, 0xFE, 0xFF,        // OD, scene, audio, visual, graphics PL
+            0xFF, 0xFF,
+            0xFE, 0xFE,
+            0xFF,                                // OD, scene, audio, visual, graphics PL
             0x03, static_cast<uint8_t>(n + 20),  // ES_Descriptor
             0x00, 0x22,                          // ES_ID: the audio PID
             0x10,                                // no flags, streamPriority 16
             0x04, static_cast<uint8_t>(n + 15),  // DecoderConfigDescriptor
             0x40,                                // objectTypeIndication: ISO/IEC 14496-3 audio
             0x15,                                // streamType audio, upStream 0, reserved 1
-            0xFF, 0xFF, 0xFF,                    // bufferSizeDB
-            0xFF, 0xFF, 0xFF, 0xFF,              // maxBitrate
-            0xFF, 0xFF, 0xFF, 0xFF,              // avgBitrate
-            0x05, static_cast<uint8_t>(n),       // DecoderSpecificInfo
+            0xFF, 0xFF,
+            0xFF,  // bufferSizeDB
+            0xFF, 0xFF,
+            0xFF, 0xFF,  // maxBitrate
+            0xFF, 0xFF,
+            0xFF, 0xFF,                     // avgBitrate
+            0x05, static_cast<uint8_t>(n),  // DecoderSpecificInfo
         };
         descriptor.assign(head, head + sizeof head);
         descriptor.insert(descriptor.end(), config, config + n);
@@ -255,8 +255,8 @@ void Mpeg2TsMux::BuildPsi() {
     AppendBigEndian16(pmt, 0x0001);  // program_number 1
     pmt.push_back(static_cast<uint8_t>(0xC1 | ((pmtVersion_ & 0x1F) << 1)));
     ++pmtVersion_;
-    pmt.push_back(0x00);  // section_number
-    pmt.push_back(0x00);  // last_section_number
+    pmt.push_back(0x00);                         // section_number
+    pmt.push_back(0x00);                         // last_section_number
     AppendBigEndian16(pmt, 0xE000 | kVideoPid);  // PCR_PID
     AppendBigEndian16(pmt, static_cast<uint16_t>(0xF000 | descriptor.size()));
     pmt.insert(pmt.end(), descriptor.begin(), descriptor.end());
@@ -284,22 +284,23 @@ void Mpeg2TsMux::BuildPsi() {
     pmt_.swap(pmt);
 }
 
-void Mpeg2TsMux::WriteSection(const std::vector<uint8_t>& section, uint16_t pid,
-                              uint8_t& counter, uint64_t pcr) {
+void Mpeg2TsMux::WriteSection(const std::vector<uint8_t>& section, uint16_t pid, uint8_t& counter,
+                              uint64_t pcr) {
     MemoryChunkList scratch(0, 0);
     scratch.Append(section.data(), static_cast<uint32_t>(section.size()));
     WritePackets(scratch, pid, counter, pcr, false, 0, 0, 0);
 }
 
-void Mpeg2TsMux::WritePackets(MemoryChunkList& payload, uint16_t pid, uint8_t& counter, uint64_t pcr,
-                              bool pesHeader, uint8_t streamId, uint64_t pts, uint64_t dts) {
+void Mpeg2TsMux::WritePackets(MemoryChunkList& payload, uint16_t pid, uint8_t& counter,
+                              uint64_t pcr, bool pesHeader, uint8_t streamId, uint64_t pts,
+                              uint64_t dts) {
     if (pid == kPatPid) {
         // A new group of pictures starts with this PAT; its time is the output clock's, in
         // microseconds.
         if (pcr != kNoPcr) {
             const int64_t microseconds = static_cast<int64_t>(pcr) / 27;
-            DoSend(MemoryChunk(boost::make_shared<MemoryMarkerGopStart>(
-                static_cast<uint64_t>(microseconds))));
+            DoSend(MemoryChunk(
+                boost::make_shared<MemoryMarkerGopStart>(static_cast<uint64_t>(microseconds))));
         }
         pcr = kNoPcr;
     }
@@ -371,8 +372,8 @@ void Mpeg2TsMux::WritePackets(MemoryChunkList& payload, uint16_t pid, uint8_t& c
     for (uint64_t packet = 1; packet < packets; ++packet) {
         if (written == inChunk) {
             DoSend(chunk);
-            inChunk = static_cast<uint32_t>(
-                std::min<uint64_t>(packets - packet, kMaxPacketsPerChunk));
+            inChunk =
+                static_cast<uint32_t>(std::min<uint64_t>(packets - packet, kMaxPacketsPerChunk));
             chunk = CreateMemoryChunk(inChunk * kPacketSize, 0, 0);
             written = 0;
         }

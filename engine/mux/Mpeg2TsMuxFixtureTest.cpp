@@ -111,8 +111,8 @@ TEST_P(Mpeg2TsMuxFixtureTest, TheClipRemuxedIsAcceptedAndKeepsItsAccessUnits) {
 
     std::string report;
     EXPECT_EQ(0, RunProgram({"tsinfo", out}, &report)) << report;
-    EXPECT_EQ(0, RunProgram({"ffmpeg", "-nostdin", "-v", "error", "-xerror", "-i", out, "-map",
-                             "0", "-f", "null", "-"},
+    EXPECT_EQ(0, RunProgram({"ffmpeg", "-nostdin", "-v", "error", "-xerror", "-i", out, "-map", "0",
+                             "-f", "null", "-"},
                             &report))
         << report;
 
@@ -153,8 +153,8 @@ TEST_F(Mpeg2TsMuxFixtureTest, Eac3TravelsAsStreamType87OnPrivateStream1) {
 
     std::string report;
     EXPECT_EQ(0, RunProgram({"tsinfo", out}, &report)) << report;
-    EXPECT_EQ(0, RunProgram({"ffmpeg", "-nostdin", "-v", "error", "-xerror", "-i", out, "-map",
-                             "0", "-f", "null", "-"},
+    EXPECT_EQ(0, RunProgram({"ffmpeg", "-nostdin", "-v", "error", "-xerror", "-i", out, "-map", "0",
+                             "-f", "null", "-"},
                             &report))
         << report;
     SvTools::TsReader in = SvTools::TsReader::ReadFile(source);
@@ -186,8 +186,8 @@ TEST_F(Mpeg2TsMuxFixtureTest, TitlesFromTheParserRemuxToTheirSourceClips) {
         Remux(c.title, out, 0, true);
         std::string report;
         EXPECT_EQ(0, RunProgram({"tsinfo", out}, &report)) << report;
-        EXPECT_EQ(0, RunProgram({"ffmpeg", "-nostdin", "-v", "error", "-xerror", "-i", out,
-                                 "-map", "0", "-f", "null", "-"},
+        EXPECT_EQ(0, RunProgram({"ffmpeg", "-nostdin", "-v", "error", "-xerror", "-i", out, "-map",
+                                 "0", "-f", "null", "-"},
                                 &report))
             << report;
         SvTools::TsReader in = SvTools::TsReader::ReadFile(c.clip);

@@ -30,12 +30,12 @@ typedef std::vector<uint8_t> Bytes;
 Bytes AdtsFrame(uint32_t size) {
     Bytes frame(size, 0x21);
     frame[0] = 0xFF;
-    frame[1] = 0xF1;                                   // MPEG-4, layer 0, no CRC
-    frame[2] = (1 << 6) | (3 << 2);                    // LC, 48000 Hz, channels (high bit) 0
+    frame[1] = 0xF1;                 // MPEG-4, layer 0, no CRC
+    frame[2] = (1 << 6) | (3 << 2);  // LC, 48000 Hz, channels (high bit) 0
     frame[3] = static_cast<uint8_t>((2 << 6) | (size >> 11));  // 2 channels, length
     frame[4] = static_cast<uint8_t>(size >> 3);
     frame[5] = static_cast<uint8_t>(((size & 7) << 5) | 0x1F);  // buffer fullness 0x7FF
-    frame[6] = 0xFC;                                   // one raw data block
+    frame[6] = 0xFC;                                            // one raw data block
     return frame;
 }
 
@@ -121,14 +121,14 @@ const uint8_t kPat[] = {
 
 // PMT, H.264 video and AAC-LC 48 kHz stereo (AudioSpecificConfig 11 90), version 0.
 const uint8_t kPmt[] = {
-    0x00,                    // pointer_field
-    0x02, 0xB0, 0x3C,        // table_id 2, section_length 60
-    0x00, 0x01,              // program_number 1
-    0xC1, 0x00, 0x00,        // version 0, current_next_indicator; section 0 of 0
-    0xE0, 0x21,              // PCR_PID 0x0021
-    0xF0, 0x25,              // program_info_length 37
-    0x1D, 0x23, 0x10, 0x01,  // IOD_descriptor, Scope_of_IOD_label, IOD_label
-    0x02, 0x1F, 0x00, 0x4F,  // InitialObjectDescriptor, ObjectDescriptorID 1
+    0x00,                          // pointer_field
+    0x02, 0xB0, 0x3C,              // table_id 2, section_length 60
+    0x00, 0x01,                    // program_number 1
+    0xC1, 0x00, 0x00,              // version 0, current_next_indicator; section 0 of 0
+    0xE0, 0x21,                    // PCR_PID 0x0021
+    0xF0, 0x25,                    // program_info_length 37
+    0x1D, 0x23, 0x10, 0x01,        // IOD_descriptor, Scope_of_IOD_label, IOD_label
+    0x02, 0x1F, 0x00, 0x4F,        // InitialObjectDescriptor, ObjectDescriptorID 1
     0xFF, 0xFF, 0xFE, 0xFE, 0xFF,  // profile-level indications
     0x03, 0x16, 0x00, 0x22, 0x10,  // ES_Descriptor, ES_ID 0x0022, streamPriority 16
     0x04, 0x11, 0x40, 0x15,        // DecoderConfigDescriptor: 14496-3 audio, audio stream
@@ -167,9 +167,9 @@ TEST_F(Mpeg2TsMuxTest, PatAndPmtAreGoldenEachInOnePacketBeforeTheKeyFrame) {
         EXPECT_EQ(0x47, packet[0]);
         EXPECT_EQ(0x40 | (c.pid >> 8), packet[1]);  // payload_unit_start_indicator
         EXPECT_EQ(c.pid & 0xFF, packet[2]);
-        EXPECT_EQ(0x30, packet[3]);  // adaptation field and payload, counter 0
+        EXPECT_EQ(0x30, packet[3]);          // adaptation field and payload, counter 0
         EXPECT_EQ(183 - c.size, packet[4]);  // stuffing fills the packet exactly
-        EXPECT_EQ(0x00, packet[5]);  // no flags: the PAT carries no PCR
+        EXPECT_EQ(0x00, packet[5]);          // no flags: the PAT carries no PCR
         EXPECT_EQ(Bytes(188 - 6 - c.size, 0xFF), Bytes(packet.begin() + 6, packet.end() - c.size));
         EXPECT_EQ(Bytes(c.section, c.section + c.size), Bytes(packet.end() - c.size, packet.end()));
     }
@@ -229,10 +229,10 @@ TEST_F(Mpeg2TsMuxTest, TimestampsFollowTheSampleTimes) {
         uint64_t dts;
         uint64_t pts;
     } cases[] = {
-        {10000000, 0, 900000, 900000},          // 10 s, PTS only
-        {10000000, 80000, 900000, 907200},      // two frames of reordering
-        {10001234, 0, 900111, 900111},          // (t + 5 us) x 0.09, truncated
-        {10001107, 0, 900100, 900100},          // rounds to the nearest tick
+        {10000000, 0, 900000, 900000},      // 10 s, PTS only
+        {10000000, 80000, 900000, 907200},  // two frames of reordering
+        {10001234, 0, 900111, 900111},      // (t + 5 us) x 0.09, truncated
+        {10001107, 0, 900100, 900100},      // rounds to the nearest tick
     };
     for (const Case& c : cases) {
         demux->AddSample(video, Picture(100), c.decodeTime, c.presentationOffset, false);
@@ -477,7 +477,11 @@ TEST(Mpeg2TsMuxFilters, EachFormatGetsTheChainThatMakesItTransportStreamReady) {
         {2, SampleFormatH264AnnexB, false, 4, {}, SampleFormatH264AnnexB},
         {2, SampleFormatH264AnnexB, true, 4, {"FillerRemove"}, SampleFormatH264AnnexB},
         {2, SampleFormatH264Length, false, 4, {"LengthToStartCode"}, SampleFormatH264AnnexB},
-        {2, SampleFormatH264Length, true, 0, {"FillerRemove", "LengthToStartCode"},
+        {2,
+         SampleFormatH264Length,
+         true,
+         0,
+         {"FillerRemove", "LengthToStartCode"},
          SampleFormatH264AnnexB},
         {2, 99, true, 4, {}, 99},
     };

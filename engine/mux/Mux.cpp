@@ -29,9 +29,7 @@ Mux::Mux(Session* session)
 
 Mux::~Mux() {}
 
-std::string Mux::DoGetName() {
-    return std::string();
-}
+std::string Mux::DoGetName() { return std::string(); }
 
 void Mux::DoPullData(ByteAmount& amount) {
     if (amount == 0) {
@@ -236,21 +234,13 @@ void Mux::DoSetPosition(BytePosition position, StackId stackId) {
     }
 }
 
-bool Mux::KnowCurrentLoadedFilePosition() {
-    return false;
-}
+bool Mux::KnowCurrentLoadedFilePosition() { return false; }
 
-bool Mux::KnowEndPosition() {
-    return false;
-}
+bool Mux::KnowEndPosition() { return false; }
 
-BytePosition Mux::DoCurrentLoadedFilePosition() {
-    return BytePosition(0);
-}
+BytePosition Mux::DoCurrentLoadedFilePosition() { return BytePosition(0); }
 
-BytePosition Mux::DoEndPosition() {
-    return BytePosition(0);
-}
+BytePosition Mux::DoEndPosition() { return BytePosition(0); }
 
 void Mux::DoGetStatistics(SV::SVDictionary& statistics) {
     for (size_t i = 0; i < sideBranches_.size(); ++i) {
@@ -260,9 +250,7 @@ void Mux::DoGetStatistics(SV::SVDictionary& statistics) {
     }
 }
 
-bool Mux::IsMux() const {
-    return true;
-}
+bool Mux::IsMux() const { return true; }
 
 std::string Mux::DoDump() {
     // Component::Dump puts this behind the multiplexer's own line and the main chain after it.
@@ -296,9 +284,7 @@ bool Mux::GetStreamValue(uint32_t kind, uint64_t* value) {
     return false;
 }
 
-Mux* Mux::AsMux() {
-    return this;
-}
+Mux* Mux::AsMux() { return this; }
 
 void Mux::OnSampleStreamAdded(const boost::shared_ptr<SampleStream>&) {}
 
@@ -314,9 +300,7 @@ void Mux::DoProcessMemoryMarker(Sample& sample) {
 
 void Mux::OnFirstDecodeTime(MediaTime) {}
 
-void Mux::AddSideBranch(const ComponentStack& branch) {
-    sideBranches_.push_back(branch);
-}
+void Mux::AddSideBranch(const ComponentStack& branch) { sideBranches_.push_back(branch); }
 
 void Mux::AddSampleStream(const boost::shared_ptr<SampleStream>& stream) {
     if (!stream) {

@@ -92,9 +92,7 @@ public:
     uint32_t GetSampleHeadroom() const { return sampleHeadroom_; }
     uint32_t GetSampleTailroom() const { return sampleTailroom_; }
     const std::vector<SampleSource*>& GetDemuxes() const { return demuxes_; }
-    const std::list<boost::shared_ptr<SampleStream>>& GetSampleStreams() const {
-        return streams_;
-    }
+    const std::list<boost::shared_ptr<SampleStream>>& GetSampleStreams() const { return streams_; }
     bool IsEndOfStream() const { return endOfStream_; }
 
 protected:

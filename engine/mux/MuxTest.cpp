@@ -48,9 +48,7 @@ public:
     bool DoTrickPlay(TrickPlayRate, MediaTime) override { return true; }
 };
 
-std::vector<uint8_t> Payload(size_t n) {
-    return std::vector<uint8_t>(n, 0xAB);
-}
+std::vector<uint8_t> Payload(size_t n) { return std::vector<uint8_t>(n, 0xAB); }
 
 class MuxTest : public ::testing::Test {
 protected:
@@ -112,9 +110,9 @@ TEST_F(MuxTest, SamplesLeaveInDecodeTimeOrderVideoFirstOnEqualTimes) {
     demux->AddSample(video, Payload(10), 80000);
     demux->SetEndOfStreamAtEnd(true);
     mux->PullData(1000000);
-    EXPECT_EQ((std::vector<std::string>{"v0", "a0", "a21000", "v40000", "a42000", "a64000",
-                                        "v80000"}),
-              Emitted());
+    EXPECT_EQ(
+        (std::vector<std::string>{"v0", "a0", "a21000", "v40000", "a42000", "a64000", "v80000"}),
+        Emitted());
     EXPECT_EQ(std::vector<uint64_t>{0}, mux->firstTimes);
     // The end-of-stream marker follows the last sample.
     ASSERT_FALSE(sink->entries.empty());
@@ -185,9 +183,8 @@ TEST_F(MuxTest, RepositioningThisStackFlushesTheQueuesAndForgetsTheEnd) {
 }
 
 TEST_F(MuxTest, RemovingAStreamAlwaysRunsTheHook) {
-    boost::shared_ptr<SampleStream> stranger =
-        boost::make_shared<SampleStream>(nullptr, StreamReference(9), SampleMediaTypeAudio,
-                                         SampleFormatEac3);
+    boost::shared_ptr<SampleStream> stranger = boost::make_shared<SampleStream>(
+        nullptr, StreamReference(9), SampleMediaTypeAudio, SampleFormatEac3);
     stranger->SetConnected(true);
     mux->RemoveSampleStream(stranger);
     EXPECT_FALSE(stranger->IsConnected());
@@ -264,8 +261,8 @@ TEST(MuxSideBranch, ABranchIsAdoptedLinkedAndInterleaved) {
     main->SetEndOfStreamAtEnd(true);
     main->SetSamplesPerPull(0);  // main announces its stream but holds its pictures back
     side->SetSamplesPerPull(0);
-    mux->PullData(1);  // announces the main stream only
-    side->PullSamples();  // announces the audio stream
+    mux->PullData(1);                               // announces the main stream only
+    side->PullSamples();                            // announces the audio stream
     EXPECT_EQ(30u + 20u, mux->GetBufferedBytes());  // the branch's unread bytes count too
 
     main->SetSamplesPerPull(1);

@@ -26,12 +26,13 @@ using filtertest::Push;
 Bytes AdtsFrame(uint32_t index, uint32_t payloadSize, uint8_t fill, int lengthField = -1) {
     const uint32_t length = lengthField >= 0 ? uint32_t(lengthField) : 7 + payloadSize;
     Bytes frame = {
-        0xFF, 0xF1,                                        // syncword, MPEG-4, no CRC
-        uint8_t((1 << 6) | (index << 2)),                  // profile 1 (LC), index, private 0
-        uint8_t((2 << 6) | ((length >> 11) & 0x03)),       // 2 channels, length bits 12-11
-        uint8_t(length >> 3),                              // length bits 10-3
-        uint8_t(((length & 0x07) << 5) | 0x1F),            // length bits 2-0, fullness high
-        0xFC,                                              // fullness low, one raw data block
+        0xFF,
+        0xF1,                                         // syncword, MPEG-4, no CRC
+        uint8_t((1 << 6) | (index << 2)),             // profile 1 (LC), index, private 0
+        uint8_t((2 << 6) | ((length >> 11) & 0x03)),  // 2 channels, length bits 12-11
+        uint8_t(length >> 3),                         // length bits 10-3
+        uint8_t(((length & 0x07) << 5) | 0x1F),       // length bits 2-0, fullness high
+        0xFC,                                         // fullness low, one raw data block
     };
     frame.insert(frame.end(), payloadSize, fill);
     return frame;
@@ -131,17 +132,18 @@ TEST(AdtsSynchronizeSampleFilterTest, FrameDurationFollowsTheSamplingRate) {
         uint64_t duration;
     };
     const Case cases[] = {
-        {4, 23219},   // 1024000000 / 44100, truncated
-        {3, 21333},   // 48000 Hz
-        {11, 128000}, // 8000 Hz
-        {12, 21333},  // reserved index: the 48 kHz duration
+        {4, 23219},    // 1024000000 / 44100, truncated
+        {3, 21333},    // 48000 Hz
+        {11, 128000},  // 8000 Hz
+        {12, 21333},   // reserved index: the 48 kHz duration
         {15, 21333},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.index);
         SyncChain chain;
-        Push(*chain.stream, {Concat({AdtsFrame(c.index, 8, 1), AdtsFrame(c.index, 8, 2),
-                                     AdtsFrame(c.index, 8, 3)})},
+        Push(*chain.stream,
+             {Concat(
+                 {AdtsFrame(c.index, 8, 1), AdtsFrame(c.index, 8, 2), AdtsFrame(c.index, 8, 3)})},
              7);
         const std::vector<Sample> out = Drain(*chain.stream);
         ASSERT_EQ(3u, out.size());
@@ -177,8 +179,9 @@ TEST(AdtsSynchronizeSampleFilterTest, TimesDoNotGoBackAcrossChunksOfOneSample) {
     const Bytes second = AdtsFrame(4, 40, 0x22);
     const Bytes third = AdtsFrame(4, 10, 0x33);
     // One sample whose second frame is cut across its two chunks.
-    Push(*chain.stream, {Concat({first, Part(second, 0, 10)}),
-                         Concat({Part(second, 10, second.size() - 10), third})},
+    Push(*chain.stream,
+         {Concat({first, Part(second, 0, 10)}),
+          Concat({Part(second, 10, second.size() - 10), third})},
          1000);
     const std::vector<Sample> out = Drain(*chain.stream);
     ASSERT_EQ(3u, out.size());

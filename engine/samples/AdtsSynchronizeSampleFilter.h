@@ -18,8 +18,8 @@ namespace SarvelonMediaKit {
 // times, the others are extrapolated frame by frame (1024 samples per frame).
 class AdtsSynchronizeSampleFilter : public AdtsParserSampleFilter {
 public:
-    AdtsSynchronizeSampleFilter(const boost::shared_ptr<SampleStream>& stream,
-                                uint32_t inputFormat, uint32_t outputFormat);
+    AdtsSynchronizeSampleFilter(const boost::shared_ptr<SampleStream>& stream, uint32_t inputFormat,
+                                uint32_t outputFormat);
     ~AdtsSynchronizeSampleFilter() override;
 
     // Runs ProcessChunk on each chunk of the payload; only the frames made are passed on.
@@ -33,10 +33,10 @@ public:
     virtual void ProcessChunk(const Sample& sample, MemoryChunk chunk);
 
 private:
-    MemoryChunk carry_;          // start of a frame that continues in the next chunk
+    MemoryChunk carry_;  // start of a frame that continues in the next chunk
     bool synchronised_;
-    MediaTime nextTime_;         // decode time of the next extrapolated frame
-    MediaTime frameDuration_;    // microseconds per frame
+    MediaTime nextTime_;       // decode time of the next extrapolated frame
+    MediaTime frameDuration_;  // microseconds per frame
     // Whether a frame of the sample being cut already took the sample's own time: a frame
     // that starts in a later chunk of the same sample is extrapolated, so times never go back.
     bool sampleTimeUsed_;

@@ -33,17 +33,17 @@ bool H264SampleFilter::GetStreamInfo(uint32_t kind, const uint8_t** data, uint32
         pps_.size() <= 0xFFFF) {
         std::vector<uint8_t> record;
         record.reserve(11 + sps_.size() + pps_.size());
-        record.push_back(1);         // configurationVersion
-        record.push_back(sps_[1]);   // AVCProfileIndication (profile_idc)
-        record.push_back(sps_[2]);   // profile_compatibility (constraint flags)
-        record.push_back(sps_[3]);   // AVCLevelIndication (level_idc)
-        record.push_back(0xFF);      // 6 reserved bits, lengthSizeMinusOne = 3
-        record.push_back(0xE1);      // 3 reserved bits, numOfSequenceParameterSets = 1
+        record.push_back(1);        // configurationVersion
+        record.push_back(sps_[1]);  // AVCProfileIndication (profile_idc)
+        record.push_back(sps_[2]);  // profile_compatibility (constraint flags)
+        record.push_back(sps_[3]);  // AVCLevelIndication (level_idc)
+        record.push_back(0xFF);     // 6 reserved bits, lengthSizeMinusOne = 3
+        record.push_back(0xE1);     // 3 reserved bits, numOfSequenceParameterSets = 1
         uint8_t length[2];
         SV::WriteBigEndian16(static_cast<uint32_t>(sps_.size()), length);
         record.insert(record.end(), length, length + 2);
         record.insert(record.end(), sps_.begin(), sps_.end());
-        record.push_back(1);         // numOfPictureParameterSets
+        record.push_back(1);  // numOfPictureParameterSets
         SV::WriteBigEndian16(static_cast<uint32_t>(pps_.size()), length);
         record.insert(record.end(), length, length + 2);
         record.insert(record.end(), pps_.begin(), pps_.end());

@@ -23,15 +23,11 @@ H264SampleFilterFillerRemove::~H264SampleFilterFillerRemove() {}
 
 void H264SampleFilterFillerRemove::DoReceiveSample(Sample& sample) {
     switch (sample.GetFormat()) {
-    case SampleFormatH264Length:
-        RemoveFromLengthPrefixed(sample);
-        break;
-    case SampleFormatH264AnnexB:
-        RemoveFromStartCodes(sample);
-        break;
-    default:
-        DebugPrint("H264SampleFilterFillerRemove: format %u is not H.264", sample.GetFormat());
-        break;
+        case SampleFormatH264Length: RemoveFromLengthPrefixed(sample); break;
+        case SampleFormatH264AnnexB: RemoveFromStartCodes(sample); break;
+        default:
+            DebugPrint("H264SampleFilterFillerRemove: format %u is not H.264", sample.GetFormat());
+            break;
     }
 }
 

@@ -23,14 +23,14 @@ const Bytes kSps = {0x67, 0x42, 0xC0, 0x1E, 0xD9};  // NAL header, profile 66, f
 const Bytes kPps = {0x68, 0xCE, 0x3C, 0x80};
 // AVCDecoderConfigurationRecord of kSps and kPps.
 const Bytes kRecord = {
-    0x01,                    // configurationVersion
-    0x42, 0xC0, 0x1E,        // profile, compatibility, level from SPS bytes 1-3
-    0xFF,                    // reserved, lengthSizeMinusOne 3
-    0xE1,                    // reserved, one SPS
-    0x00, 0x05,              // SPS length
+    0x01,              // configurationVersion
+    0x42, 0xC0, 0x1E,  // profile, compatibility, level from SPS bytes 1-3
+    0xFF,              // reserved, lengthSizeMinusOne 3
+    0xE1,              // reserved, one SPS
+    0x00, 0x05,        // SPS length
     0x67, 0x42, 0xC0, 0x1E, 0xD9,
-    0x01,                    // one PPS
-    0x00, 0x04,              // PPS length
+    0x01,        // one PPS
+    0x00, 0x04,  // PPS length
     0x68, 0xCE, 0x3C, 0x80,
 };
 const Bytes kStartCode = {0x00, 0x00, 0x00, 0x01};
@@ -94,19 +94,27 @@ TEST(LengthToStartCodeH264SampleFilterTest, PutsDelimiterAndParameterSetsInFront
 TEST(LengthToStartCodeH264SampleFilterTest, LearnsTheRecordFromTheFirstPicture) {
     H264Chain chain(false);
     const Bytes spsWithZeros = Concat({kSps, {0x00, 0x00}});  // trailing zeros not part of it
-    Push(*chain.stream, {Concat({{0x00, 0x00, 0x00, 0x07}, spsWithZeros,
-                                 {0x00, 0x00, 0x00, 0x04}, kPps,
+    Push(*chain.stream, {Concat({{0x00, 0x00, 0x00, 0x07},
+                                 spsWithZeros,
+                                 {0x00, 0x00, 0x00, 0x04},
+                                 kPps,
                                  {0x00, 0x00, 0x00, 0x02, 0x65, 0x88}})});
     const std::vector<Sample> out = Drain(*chain.stream);
     ASSERT_EQ(1u, out.size());
-    EXPECT_EQ(Concat({kDelimiter, kParameterSets, kStartCode, spsWithZeros, kStartCode, kPps,
-                      kStartCode, {0x65, 0x88}}),
+    EXPECT_EQ(Concat({kDelimiter,
+                      kParameterSets,
+                      kStartCode,
+                      spsWithZeros,
+                      kStartCode,
+                      kPps,
+                      kStartCode,
+                      {0x65, 0x88}}),
               PayloadOf(out[0]));
 
     const uint8_t* data = nullptr;
     uint32_t size = 0;
-    ASSERT_TRUE(chain.stream->GetStreamInfo(StreamInfoKindAvcDecoderConfigurationRecord, &data,
-                                            &size));
+    ASSERT_TRUE(
+        chain.stream->GetStreamInfo(StreamInfoKindAvcDecoderConfigurationRecord, &data, &size));
     EXPECT_EQ(kRecord, Bytes(data, data + size));
     EXPECT_FALSE(chain.stream->GetStreamInfo(StreamInfoKindAudioSpecificConfig, &data, &size));
 }
@@ -119,7 +127,8 @@ TEST(LengthToStartCodeH264SampleFilterTest, DropsWhatItCannotConvert) {
     };
     const Case cases[] = {
         {"empty payload", true, {}},
-        {"last length past the end", true,
+        {"last length past the end",
+         true,
          {0x00, 0x00, 0x00, 0x02, 0x41, 0x9A, 0x00, 0x00, 0x00, 0x09, 0x41}},
         {"largest length", true, {0xFF, 0xFF, 0xFF, 0xFF, 0x41}},
         {"no record for the first picture", false, {0x00, 0x00, 0x00, 0x02, 0x41, 0x9A}},
@@ -140,16 +149,17 @@ TEST(LengthToStartCodeH264SampleFilterTest, KeepsShortTailsAndZeroLengthsInBound
          {{0x00, 0x00, 0x00, 0x02, 0x41, 0x9A, 0x00, 0x00, 0x00, 0x00, 0xAA, 0xBB, 0xCC}});
     const std::vector<Sample> out = Drain(*chain.stream);
     ASSERT_EQ(1u, out.size());
-    EXPECT_EQ(Concat({kDelimiter, kParameterSets, kStartCode, {0x41, 0x9A}, kStartCode,
-                      {0xAA, 0xBB, 0xCC}}),
-              PayloadOf(out[0]));
+    EXPECT_EQ(
+        Concat(
+            {kDelimiter, kParameterSets, kStartCode, {0x41, 0x9A}, kStartCode, {0xAA, 0xBB, 0xCC}}),
+        PayloadOf(out[0]));
 }
 
 TEST(LengthToStartCodeH264SampleFilterTest, MalformedRecordAddsNoParameterSets) {
     H264Chain chain(true);
     // One SPS announced with 9 bytes, only 2 present.
-    chain.owner.info[StreamInfoKindAvcDecoderConfigurationRecord] =
-        {0x01, 0x42, 0xC0, 0x1E, 0xFF, 0xE1, 0x00, 0x09, 0x67, 0x42};
+    chain.owner.info[StreamInfoKindAvcDecoderConfigurationRecord] = {0x01, 0x42, 0xC0, 0x1E, 0xFF,
+                                                                     0xE1, 0x00, 0x09, 0x67, 0x42};
     Push(*chain.stream, {{0x00, 0x00, 0x00, 0x02, 0x41, 0x9A}});
     Push(*chain.stream, {{0x00, 0x00, 0x00, 0x02, 0x41, 0x9B}});
     const std::vector<Sample> out = Drain(*chain.stream);
@@ -163,7 +173,8 @@ TEST(LengthToStartCodeH264SampleFilterTest, LengthFieldsMaySpanChunks) {
     Push(*chain.stream, {{0x00, 0x00, 0x00, 0x01, 0x41}});  // takes the parameter sets
     Drain(*chain.stream);
     // Units 41 9A 01 and 42, the length fields cut across three chunks.
-    Push(*chain.stream, {{0x00, 0x00}, {0x00, 0x03, 0x41, 0x9A, 0x01, 0x00}, {0x00, 0x00, 0x01, 0x42}});
+    Push(*chain.stream,
+         {{0x00, 0x00}, {0x00, 0x03, 0x41, 0x9A, 0x01, 0x00}, {0x00, 0x00, 0x01, 0x42}});
     const std::vector<Sample> out = Drain(*chain.stream);
     ASSERT_EQ(1u, out.size());
     EXPECT_EQ(Concat({kDelimiter, kStartCode, {0x41, 0x9A, 0x01}, kStartCode, {0x42}}),
@@ -195,18 +206,18 @@ TEST(H264SampleFilterFillerRemoveTest, RemovesFillerUnitsWithTheirLengths) {
     const Bytes slice = {0x00, 0x00, 0x00, 0x02, 0x41, 0x9A};
     const Bytes filler = {0x00, 0x00, 0x00, 0x03, 0x0C, 0xFF, 0x80};  // type 12
     const Bytes other = {0x00, 0x00, 0x00, 0x02, 0x41, 0x9B};
-    RunFillerCases(SampleFormatH264Length,
-                   {
-                       {"between slices", {Concat({slice, filler, other})}, Concat({slice, other})},
-                       {"first", {Concat({filler, slice})}, slice},
-                       {"last", {Concat({slice, filler})}, slice},
-                       {"two in a row", {Concat({slice, filler, filler, other})},
-                        Concat({slice, other})},
-                       {"across chunks", {Concat({slice, {0x00, 0x00}}), {0x00, 0x03, 0x0C},
-                                          Concat({{0xFF, 0x80}, other})},
-                        Concat({slice, other})},
-                       {"none", {Concat({slice, other})}, Concat({slice, other})},
-                   });
+    RunFillerCases(
+        SampleFormatH264Length,
+        {
+            {"between slices", {Concat({slice, filler, other})}, Concat({slice, other})},
+            {"first", {Concat({filler, slice})}, slice},
+            {"last", {Concat({slice, filler})}, slice},
+            {"two in a row", {Concat({slice, filler, filler, other})}, Concat({slice, other})},
+            {"across chunks",
+             {Concat({slice, {0x00, 0x00}}), {0x00, 0x03, 0x0C}, Concat({{0xFF, 0x80}, other})},
+             Concat({slice, other})},
+            {"none", {Concat({slice, other})}, Concat({slice, other})},
+        });
 }
 
 TEST(H264SampleFilterFillerRemoveTest, RemovesFillerUnitsWithTheirStartCodes) {
@@ -235,8 +246,9 @@ TEST(H264SampleFilterFillerRemoveTest, RemovesFillerUnitsWithTheirStartCodes) {
              {{0x00, 0x00, 0x01, 0x0C, 0xFF, 0x00, 0x00, 0x01, 0x0C, 0x80, 0x00, 0x00, 0x01, 0x41}},
              {0x00, 0x00, 0x01, 0x41}},
             {"start code split across chunks",
-             {{0x00, 0x00, 0x01, 0x41, 0x00}, {0x00, 0x01, 0x0C, 0xFF}, {0x80, 0x00, 0x00, 0x01,
-                                                                         0x65}},
+             {{0x00, 0x00, 0x01, 0x41, 0x00},
+              {0x00, 0x01, 0x0C, 0xFF},
+              {0x80, 0x00, 0x00, 0x01, 0x65}},
              {0x00, 0x00, 0x01, 0x41, 0x00, 0x00, 0x01, 0x65}},
             {"no filler",
              {{0x00, 0x00, 0x01, 0x41, 0x9A, 0x00, 0x00, 0x01, 0x41}},
@@ -250,7 +262,8 @@ TEST(H264SampleFilterFillerRemoveTest, DropsOtherFormatsAndBadLengths) {
     Push(*audio, {{0xFF, 0xF1, 0x50, 0x80, 0x01, 0x00, 0xFC}});
     EXPECT_TRUE(audio->IsEmpty());
 
-    boost::shared_ptr<SampleStream> video = MakeStream(SampleMediaTypeVideo, SampleFormatH264Length);
+    boost::shared_ptr<SampleStream> video =
+        MakeStream(SampleMediaTypeVideo, SampleFormatH264Length);
     video->AddFilter(boost::make_shared<H264SampleFilterFillerRemove>(video));
     Push(*video, {{0x00, 0x00, 0x00, 0x02, 0x41, 0x9A, 0x00, 0x00, 0x00, 0x09, 0x0C, 0xFF}});
     EXPECT_TRUE(video->IsEmpty());

@@ -65,24 +65,19 @@ void LengthToStartCodeH264SampleFilter::DoReceiveSample(Sample& sample) {
         }
         if (length > 0) {
             switch (*cursor & 0x1F) {
-            case NalUnitTypeSps:
-                spsAt = cursor;
-                spsLength = length;
-                haveSps = true;
-                break;
-            case NalUnitTypePps:
-                ppsAt = cursor;
-                ppsLength = length;
-                havePps = true;
-                break;
-            case NalUnitTypeIdrSlice:
-                sample.SetDataAlignment(true);
-                break;
-            case NalUnitTypeAccessUnitDelimiter:
-                haveDelimiter = true;
-                break;
-            default:
-                break;
+                case NalUnitTypeSps:
+                    spsAt = cursor;
+                    spsLength = length;
+                    haveSps = true;
+                    break;
+                case NalUnitTypePps:
+                    ppsAt = cursor;
+                    ppsLength = length;
+                    havePps = true;
+                    break;
+                case NalUnitTypeIdrSlice: sample.SetDataAlignment(true); break;
+                case NalUnitTypeAccessUnitDelimiter: haveDelimiter = true; break;
+                default: break;
             }
         }
         cursor.Advance(length);
@@ -130,9 +125,7 @@ void LengthToStartCodeH264SampleFilter::DoReceiveSample(Sample& sample) {
     SendSampleDownstream(sample);
 }
 
-void LengthToStartCodeH264SampleFilter::Reset() {
-    parameterSetsSent_ = false;
-}
+void LengthToStartCodeH264SampleFilter::Reset() { parameterSetsSent_ = false; }
 
 bool LengthToStartCodeH264SampleFilter::AppendParameterSets(const uint8_t* record, uint32_t size,
                                                             std::vector<uint8_t>& prefix) {

@@ -33,9 +33,7 @@ void MemoryChunkList::Cursor::End() {
     position_ = list_->Size();
 }
 
-bool MemoryChunkList::Cursor::IsAtEnd() const {
-    return !list_ || chunk_ == list_->chunks_.end();
-}
+bool MemoryChunkList::Cursor::IsAtEnd() const { return !list_ || chunk_ == list_->chunks_.end(); }
 
 void MemoryChunkList::Cursor::Normalize() {
     if (!list_) {
@@ -47,9 +45,7 @@ void MemoryChunkList::Cursor::Normalize() {
     }
 }
 
-uint8_t& MemoryChunkList::Cursor::operator*() const {
-    return *chunk_->Data(offset_);
-}
+uint8_t& MemoryChunkList::Cursor::operator*() const { return *chunk_->Data(offset_); }
 
 uint8_t* MemoryChunkList::Cursor::Data() const {
     return IsAtEnd() ? nullptr : chunk_->Data(offset_);
@@ -134,8 +130,7 @@ uint64_t MemoryChunkList::Cursor::Erase(uint64_t n) {
 
 bool MemoryChunkList::Cursor::operator==(const Cursor& other) const {
     if (IsAtEnd() || other.IsAtEnd()) {
-        return IsAtEnd() == other.IsAtEnd() && list_ == other.list_ &&
-               position_ == other.position_;
+        return IsAtEnd() == other.IsAtEnd() && list_ == other.list_ && position_ == other.position_;
     }
     return list_ == other.list_ && chunk_ == other.chunk_ && position_ == other.position_;
 }

@@ -65,7 +65,7 @@ public:
 
         MemoryChunkList* list_;
         Iterator chunk_;
-        uint32_t offset_;     // in the payload of *chunk_
+        uint32_t offset_;  // in the payload of *chunk_
         uint64_t position_;
     };
 

@@ -32,7 +32,7 @@ TEST(MergeSampleFilterTest, JoinsFourSamplesTimedByTheFirst) {
     Push(*stream, {{0xC1}, {0xC2}}, 3000, 30);
     EXPECT_TRUE(stream->IsEmpty());
     Push(*stream, {{0xD1}}, 4000, 40);
-    Push(*stream, {{0xE1}}, 5000, 50);  // opens the next group
+    Push(*stream, {{0xE1}}, 5000, 50);      // opens the next group
     EXPECT_EQ(6u, stream->GetBytesHeld());  // only the merged sample is queued
 
     const std::vector<Sample> out = Drain(*stream);
@@ -62,7 +62,7 @@ TEST(MergeSampleFilterTest, CountsOfZeroAndOnePassEachSample) {
 TEST(MergeSampleFilterTest, WaitsForTheMinimumBytes) {
     boost::shared_ptr<SampleStream> stream = MergingStream(2, 5);
     Push(*stream, {{1, 2}}, 1);
-    Push(*stream, {{3}}, 2);   // two samples, 3 bytes: too few
+    Push(*stream, {{3}}, 2);  // two samples, 3 bytes: too few
     Push(*stream, {{4, 5}}, 3);
     const std::vector<Sample> out = Drain(*stream);
     ASSERT_EQ(1u, out.size());

@@ -14,13 +14,9 @@ SampleFilter::SampleFilter(const boost::shared_ptr<SampleStream>& stream, uint32
 
 SampleFilter::~SampleFilter() {}
 
-bool SampleFilter::GetStreamInfo(uint32_t, const uint8_t**, uint32_t*) {
-    return false;
-}
+bool SampleFilter::GetStreamInfo(uint32_t, const uint8_t**, uint32_t*) { return false; }
 
-bool SampleFilter::GetStreamValue(uint32_t, uint64_t*) {
-    return false;
-}
+bool SampleFilter::GetStreamValue(uint32_t, uint64_t*) { return false; }
 
 void SampleFilter::Reset() {}
 

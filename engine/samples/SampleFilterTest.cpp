@@ -26,8 +26,8 @@ TEST(SampleFilterTest, StreamAndFiltersGoTogether) {
     audio->AddFilter(boost::make_shared<AdtsSynchronizeSampleFilter>(audio, SampleFormatAacAdts,
                                                                      SampleFormatAacAdts));
     audio->AddFilter(boost::make_shared<MergeSampleFilter>(audio, 4, 0));
-    audio->AddFilter(boost::make_shared<AdtsAddSampleFilter>(audio, SampleFormatAacRaw,
-                                                             SampleFormatAacAdts));
+    audio->AddFilter(
+        boost::make_shared<AdtsAddSampleFilter>(audio, SampleFormatAacRaw, SampleFormatAacAdts));
     audio->AddFilter(boost::make_shared<Eac3HdDvdToRawSampleFilter>(audio));
     audio->AddFilter(boost::make_shared<Eac3RawToHdDvdSampleFilter>(audio, 0));
     // Frames held by the merge filter, a partial frame carried by the synchroniser.

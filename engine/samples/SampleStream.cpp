@@ -23,9 +23,7 @@ SampleStream::SampleStream(SampleStreamOwner* owner, StreamReference streamRef, 
     JoinTracker();
 }
 
-SampleStream::~SampleStream() {
-    LeaveTracker();
-}
+SampleStream::~SampleStream() { LeaveTracker(); }
 
 void SampleStream::SetQueued(uint64_t bytes) {
     bytesHeld_.store(bytes, std::memory_order_relaxed);
@@ -62,17 +60,15 @@ bool SampleStream::GetStreamValue(uint32_t kind, uint64_t* value) {
 ByteAmount SampleStream::GetBytesHeld() const {
     const uint64_t bytes = bytesHeld_.load(std::memory_order_relaxed);
     if (bytes != 0) {
-        return ByteAmount(static_cast<uint32_t>(
-            std::min<uint64_t>(bytes, std::numeric_limits<uint32_t>::max())));
+        return ByteAmount(
+            static_cast<uint32_t>(std::min<uint64_t>(bytes, std::numeric_limits<uint32_t>::max())));
     }
     return ByteAmount(queueCount_.load(std::memory_order_relaxed) != 0 ? 1 : 0);
 }
 
 void SampleStream::OnFlush() {}
 
-ByteAmount SampleStream::BytesHeld() const {
-    return GetBytesHeld();
-}
+ByteAmount SampleStream::BytesHeld() const { return GetBytesHeld(); }
 
 Sample SampleStream::MakeSample(uint32_t size) const {
     return Sample(type_, inputFormat_, streamRef_, headroom_, tailroom_, size);
@@ -115,8 +111,8 @@ void SampleStream::SetOutput(SampleReceiver* receiver) {
     if (!receiver) {
         return;
     }
-    SampleReceiver* last = filters_.empty() ? static_cast<SampleReceiver*>(this)
-                                            : filters_.back().get();
+    SampleReceiver* last =
+        filters_.empty() ? static_cast<SampleReceiver*>(this) : filters_.back().get();
     receiver->SetNext(last->GetNext());
     last->SetNext(receiver);
 }

@@ -40,7 +40,9 @@ public:
     RecordingFilter(const boost::shared_ptr<SampleStream>& stream, uint32_t output,
                     std::vector<std::string>* log, const std::string& name, int hold = 0)
         : SampleFilter(stream, stream->GetCurrentFormat(), output),
-          log_(log), name_(name), hold_(hold) {}
+          log_(log),
+          name_(name),
+          hold_(hold) {}
 
     void DoReceiveSample(Sample& sample) override {
         log_->push_back(name_);
@@ -86,9 +88,7 @@ Sample DataSample(uint32_t size, uint64_t decodeTime) {
     return sample;
 }
 
-boost::shared_ptr<MemoryMarker> Marker() {
-    return boost::make_shared<MemoryMarkerEndOfStream>();
-}
+boost::shared_ptr<MemoryMarker> Marker() { return boost::make_shared<MemoryMarkerEndOfStream>(); }
 
 TEST(Sample, AFreshSampleBelongsToNoStream) {
     Sample sample(7, 0, 10);
@@ -147,7 +147,7 @@ TEST(SampleStream, MarkersCountAsOneByteAndPassHeldSamples) {
     stream->AddFilter(boost::make_shared<RecordingFilter>(stream, 0, &log, "merge", 1));
 
     Sample held = DataSample(30, 1000);
-    stream->PushSample(held);          // the filter keeps it
+    stream->PushSample(held);  // the filter keeps it
     stream->SendMemoryMarker(Marker());
     ASSERT_EQ(1u, stream->GetQueueSize());
     EXPECT_TRUE(stream->Front().GetMemoryMarker());
@@ -157,7 +157,7 @@ TEST(SampleStream, MarkersCountAsOneByteAndPassHeldSamples) {
     Sample next = DataSample(20, 2000);
     stream->PushSample(next);
     EXPECT_EQ(20u, stream->GetBytesHeld());
-    stream->PopFront();                // the marker
+    stream->PopFront();  // the marker
     EXPECT_EQ(20u, stream->GetBytesHeld());
     EXPECT_EQ(std::vector<std::string>({"merge", "merge"}), log);
 
@@ -225,7 +225,7 @@ TEST(SampleStream, FlushEmptiesTheQueueAndResetsEveryFilter) {
     stream->SetConnected(true);
     Sample first = DataSample(10, 0);
     Sample second = DataSample(10, 0);
-    stream->PushSample(first);   // held by "a"
+    stream->PushSample(first);  // held by "a"
     stream->PushSample(second);
     EXPECT_EQ(10u, stream->GetBytesHeld());
 

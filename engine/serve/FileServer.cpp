@@ -8,12 +8,9 @@
 
 namespace SarvelonMediaKit {
 
-FileServer::FileServer(Session* session)
-    : Component(session), failed_(false), stopped_(false) {}
+FileServer::FileServer(Session* session) : Component(session), failed_(false), stopped_(false) {}
 
-FileServer::~FileServer() {
-    DetachAll();
-}
+FileServer::~FileServer() { DetachAll(); }
 
 void FileServer::DoSetName(const std::string& name, bool) {
     if (file_.is_open()) {
@@ -63,9 +60,7 @@ ByteAmount FileServer::DoGetBytesWanted() {
     return ByteAmount(std::numeric_limits<uint32_t>::max());
 }
 
-std::string FileServer::GetTypeName() const {
-    return "SarvelonMediaKit::FileServer";
-}
+std::string FileServer::GetTypeName() const { return "SarvelonMediaKit::FileServer"; }
 
 void FileServer::Fail(const std::string& text, bool stopSession) {
     if (!failed_) {

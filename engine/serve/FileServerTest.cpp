@@ -34,9 +34,7 @@ MemoryChunk Bytes(const std::string& text) {
     return chunk;
 }
 
-MemoryChunk Marker(const boost::shared_ptr<MemoryMarker>& marker) {
-    return MemoryChunk(marker);
-}
+MemoryChunk Marker(const boost::shared_ptr<MemoryMarker>& marker) { return MemoryChunk(marker); }
 
 std::string ReadFile(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
@@ -85,12 +83,18 @@ TEST_F(FileServerTest, WritesTheChunksInOrderAndEndOfDataStopsTheSession) {
     server->Add(Bytes(std::string("ab\0cd", 5)));
     server->Add(Marker(boost::make_shared<MemoryMarkerEndOfStream>()));
     // Each chunk is on disk as soon as it has been added.
-    EXPECT_EQ(std::string("\x47\x00\x01" "ab\0cd", 8), ReadFile(path));
+    EXPECT_EQ(std::string("\x47\x00\x01"
+                          "ab\0cd",
+                          8),
+              ReadFile(path));
     EXPECT_FALSE(session->WaitForStop(0));  // end of stream is not end of data
 
     server->Add(Marker(boost::make_shared<MemoryMarkerEndOfData>()));
     EXPECT_TRUE(session->WaitForStop(0));
-    EXPECT_EQ(std::string("\x47\x00\x01" "ab\0cd", 8), ReadFile(path));
+    EXPECT_EQ(std::string("\x47\x00\x01"
+                          "ab\0cd",
+                          8),
+              ReadFile(path));
     EXPECT_TRUE(errors.errors.empty());
     EXPECT_EQ(0xFFFFFFFFu, server->BytesWanted());
     EXPECT_EQ("SarvelonMediaKit::FileServer", server->GetTypeName());

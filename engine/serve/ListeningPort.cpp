@@ -17,13 +17,9 @@ std::atomic<uint16_t> gLoopbackPort(kDefaultLoopbackPort);
 
 }  // namespace
 
-uint16_t GetLoopbackPort() {
-    return gLoopbackPort;
-}
+uint16_t GetLoopbackPort() { return gLoopbackPort; }
 
-void SetLoopbackPort(uint16_t port) {
-    gLoopbackPort = port;
-}
+void SetLoopbackPort(uint16_t port) { gLoopbackPort = port; }
 
 uint16_t LocalPortOf(int fd) {
     if (fd < 0) return 0;

@@ -29,9 +29,7 @@ const int MultiSocketDelegateServer::kMaxServingConnections;
 
 MultiSocketDelegateServer::MultiSocketDelegateServer(SocketMaster* master, Component* component,
                                                      const SocketFactory& factory)
-    : SocketDelegate(master, component),
-      factory_(factory),
-      serving_(new std::atomic<int>(0)) {}
+    : SocketDelegate(master, component), factory_(factory), serving_(new std::atomic<int>(0)) {}
 
 MultiSocketDelegateServer::~MultiSocketDelegateServer() {
     // The master must not accept for us while the factory goes.
@@ -66,8 +64,8 @@ void MultiSocketDelegateServer::DoSocketReadable(int /*fd*/) {
                    kMaxServingConnections);
         return;  // the holder closes it
     }
-    SocketDelegate* delegate = factory_ ? factory_(GetSocketMaster(), GetComponent(), accepted)
-                                        : nullptr;
+    SocketDelegate* delegate =
+        factory_ ? factory_(GetSocketMaster(), GetComponent(), accepted) : nullptr;
     // Refused: the connection is closed with the holder.
     if (delegate == nullptr) return;
     delegate->HoldConnectionSlot(boost::shared_ptr<void>(new ServingSlot(serving_)));

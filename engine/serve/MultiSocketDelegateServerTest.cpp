@@ -52,8 +52,7 @@ public:
         }
         SocketDelegate* delegate = nullptr;
         if (shared_ != nullptr) {
-            shared_delegates_.emplace_back(
-                new RecordingDelegate(nullptr, shared_->pump.get()));
+            shared_delegates_.emplace_back(new RecordingDelegate(nullptr, shared_->pump.get()));
             delegate = shared_delegates_.back().get();
             delegate->SwapSocket(accepted);
             delegate->SetSocketMaster(shared_->master.get());
@@ -66,9 +65,8 @@ public:
         return delegate;
     }
     SocketFactory Function() {
-        return [this](SocketMaster* m, Component* c, SV::PilSocketHolder& h) {
-            return Make(m, c, h);
-        };
+        return
+            [this](SocketMaster* m, Component* c, SV::PilSocketHolder& h) { return Make(m, c, h); };
     }
 
     int Calls() {

@@ -7,8 +7,7 @@
 
 namespace SarvelonMediaKit {
 
-SingleSocketDelegateServer::SingleSocketDelegateServer(SocketMaster* master,
-                                                       Component* component)
+SingleSocketDelegateServer::SingleSocketDelegateServer(SocketMaster* master, Component* component)
     : SocketDelegate(master, component) {
     listenSocket_.reuseAddress = false;
 }
@@ -47,9 +46,7 @@ uint16_t SingleSocketDelegateServer::GetListeningPort() const {
     return LocalPortOf(listenSocket_.fd);
 }
 
-bool SingleSocketDelegateServer::DoStopListeningAfterAccept() {
-    return true;
-}
+bool SingleSocketDelegateServer::DoStopListeningAfterAccept() { return true; }
 
 void SingleSocketDelegateServer::DoSocketReadable(int fd) {
     enum { kIgnored, kRead, kIntoSession, kIntoWaiting, kRefused } action = kIgnored;
@@ -76,11 +73,8 @@ void SingleSocketDelegateServer::DoSocketReadable(int fd) {
     }
 
     switch (action) {
-        case kIgnored:
-            return;
-        case kRead:
-            SocketDelegate::DoSocketReadable(fd);
-            return;
+        case kIgnored: return;
+        case kRead: SocketDelegate::DoSocketReadable(fd); return;
         case kRefused: {
             fprintf(stderr, "Rejecting connection%d\n", activeFd);
             SV::PilSocketHolder refused;
@@ -88,9 +82,7 @@ void SingleSocketDelegateServer::DoSocketReadable(int fd) {
             refused.Close();
             break;
         }
-        case kIntoSession:
-            SessionSocketOpen();
-            break;
+        case kIntoSession: SessionSocketOpen(); break;
         case kIntoWaiting:
             // Neither watched nor announced until it becomes the session socket.
             break;

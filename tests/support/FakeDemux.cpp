@@ -47,8 +47,8 @@ size_t FakeDemux::AddStream(uint32_t streamRef, uint32_t type, uint32_t format) 
     return specs_.size() - 1;
 }
 
-void FakeDemux::AddSample(size_t stream, const std::vector<uint8_t>& payload,
-                          uint64_t decodeTime, uint64_t presentationOffset, bool keyFrame) {
+void FakeDemux::AddSample(size_t stream, const std::vector<uint8_t>& payload, uint64_t decodeTime,
+                          uint64_t presentationOffset, bool keyFrame) {
     Item item;
     item.stream = stream;
     item.payload = payload;
@@ -87,9 +87,18 @@ void FakeDemux::LoadTransportStream(const std::string& path) {
             uint32_t type = 0;
             uint32_t format = 0;
             switch (pes.streamType) {
-                case 0x1B: type = SampleMediaTypeVideo; format = SampleFormatH264AnnexB; break;
-                case 0x0F: type = SampleMediaTypeAudio; format = SampleFormatAacAdts; break;
-                case 0x87: type = SampleMediaTypeAudio; format = SampleFormatEac3; break;
+                case 0x1B:
+                    type = SampleMediaTypeVideo;
+                    format = SampleFormatH264AnnexB;
+                    break;
+                case 0x0F:
+                    type = SampleMediaTypeAudio;
+                    format = SampleFormatAacAdts;
+                    break;
+                case 0x87:
+                    type = SampleMediaTypeAudio;
+                    format = SampleFormatEac3;
+                    break;
                 default: break;
             }
             if (type == 0) {
@@ -100,17 +109,19 @@ void FakeDemux::LoadTransportStream(const std::string& path) {
                 const SarvelonMediaKit::AdtsHeader adts =
                     SarvelonMediaKit::ParseAdtsHeader(pes.payload.data(), pes.payload.size());
                 SetStreamInfo(found->second, StreamInfoKindAudioSpecificConfig,
-                              SarvelonMediaKit::BuildAudioSpecificConfig(adts.audioObjectType,
-                                                                adts.samplingFrequencyIndex,
-                                                                adts.channelConfiguration));
+                              SarvelonMediaKit::BuildAudioSpecificConfig(
+                                  adts.audioObjectType, adts.samplingFrequencyIndex,
+                                  adts.channelConfiguration));
             }
         }
         const StreamSpec& spec = specs_[found->second];
         const uint64_t decodeTime = static_cast<uint64_t>(pes.dts / 0.09);
-        const uint64_t offset = pes.pts > pes.dts ? static_cast<uint64_t>((pes.pts - pes.dts) / 0.09) : 0;
-        const bool key = spec.type == SampleMediaTypeVideo
-                             ? SarvelonMediaKit::ContainsIdrSlice(pes.payload.data(), pes.payload.size())
-                             : pes.dataAlignment;
+        const uint64_t offset =
+            pes.pts > pes.dts ? static_cast<uint64_t>((pes.pts - pes.dts) / 0.09) : 0;
+        const bool key =
+            spec.type == SampleMediaTypeVideo
+                ? SarvelonMediaKit::ContainsIdrSlice(pes.payload.data(), pes.payload.size())
+                : pes.dataAlignment;
         AddSample(found->second, pes.payload, decodeTime, offset, key);
     }
     if (specs_.empty()) {
@@ -172,7 +183,10 @@ void FakeDemux::LoadTitle(const std::string& path) {
         uint32_t type = SampleMediaTypeAudio;
         uint32_t format = 0;
         switch (entry.stream_type) {
-            case 0x1B: type = SampleMediaTypeVideo; format = SampleFormatH264AnnexB; break;
+            case 0x1B:
+                type = SampleMediaTypeVideo;
+                format = SampleFormatH264AnnexB;
+                break;
             case 0x0F: format = SampleFormatAacAdts; break;
             case 0x87: format = SampleFormatEac3HdDvd; break;
             case 0x06: format = id == 0xBD ? uint32_t(SampleFormatPesPrivate) : 0u; break;
@@ -231,9 +245,7 @@ void FakeDemux::SetSecondContext(uint32_t tailroom) {
     }
 }
 
-boost::shared_ptr<MemoryTracker> FakeDemux::GetMemoryTracker() const {
-    return tracker_;
-}
+boost::shared_ptr<MemoryTracker> FakeDemux::GetMemoryTracker() const { return tracker_; }
 
 bool FakeDemux::GetStreamInfo(uint32_t kind, const uint8_t** data, uint32_t* size) {
     if (kind >= 8) {
@@ -250,13 +262,9 @@ bool FakeDemux::GetStreamInfo(uint32_t kind, const uint8_t** data, uint32_t* siz
     return false;
 }
 
-std::string FakeDemux::GetTypeName() const {
-    return "SvTestSupport::FakeDemux";
-}
+std::string FakeDemux::GetTypeName() const { return "SvTestSupport::FakeDemux"; }
 
-bool FakeDemux::IsDemux() const {
-    return true;
-}
+bool FakeDemux::IsDemux() const { return true; }
 
 void FakeDemux::DoLinked(bool firstTime) {
     Component::DoLinked(firstTime);

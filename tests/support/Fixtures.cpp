@@ -98,15 +98,15 @@ std::string BuildFile(const std::string& name, const std::vector<std::string>& a
 std::vector<std::string> ClipCommand(const std::string& size, const std::string& seconds,
                                      const std::string& videoRate,
                                      const std::vector<std::string>& audio) {
-    std::vector<std::string> argv = {
-        "ffmpeg", "-nostdin", "-v", "error", "-y",
-        "-f", "lavfi", "-i", "testsrc2=size=" + size + ":rate=25"};
+    std::vector<std::string> argv = {"ffmpeg", "-nostdin", "-v",
+                                     "error",  "-y",       "-f",
+                                     "lavfi",  "-i",       "testsrc2=size=" + size + ":rate=25"};
     if (!audio.empty()) {
         argv.insert(argv.end(), {"-f", "lavfi", "-i", "sine=frequency=440:sample_rate=48000"});
     }
-    argv.insert(argv.end(), {"-t", seconds, "-c:v", "libx264", "-preset", "veryfast",
-                             "-g", "50", "-keyint_min", "50", "-sc_threshold", "0",
-                             "-b:v", videoRate, "-pix_fmt", "yuv420p"});
+    argv.insert(argv.end(),
+                {"-t", seconds, "-c:v", "libx264", "-preset", "veryfast", "-g", "50", "-keyint_min",
+                 "50", "-sc_threshold", "0", "-b:v", videoRate, "-pix_fmt", "yuv420p"});
     argv.insert(argv.end(), audio.begin(), audio.end());
     argv.insert(argv.end(), {"-f", "mpegts", "{out}"});
     return argv;
@@ -208,31 +208,33 @@ std::string Fixtures::Eac3Clip() {
 }
 
 std::string Fixtures::AudioOnlyClip() {
-    return Make("audio.ts", {"ffmpeg", "-nostdin", "-v", "error", "-y", "-f", "lavfi", "-i",
-                             "sine=frequency=660:sample_rate=48000", "-t", "4", "-c:a", "aac",
-                             "-b:a", "64k", "-ac", "2", "-f", "mpegts", "{out}"});
+    return Make("audio.ts", {"ffmpeg", "-nostdin", "-v",
+                             "error",  "-y",       "-f",
+                             "lavfi",  "-i",       "sine=frequency=660:sample_rate=48000",
+                             "-t",     "4",        "-c:a",
+                             "aac",    "-b:a",     "64k",
+                             "-ac",    "2",        "-f",
+                             "mpegts", "{out}"});
 }
 
 std::vector<std::string> Fixtures::MultiRateClips() {
     std::vector<std::string> clips;
     for (const char* rate : {"150k", "300k", "600k"}) {
-        clips.push_back(Make(std::string("rate") + rate + ".ts",
-                             ClipCommand("320x180", "4", rate, kAac)));
+        clips.push_back(
+            Make(std::string("rate") + rate + ".ts", ClipCommand("320x180", "4", rate, kAac)));
     }
     return clips;
 }
 
 std::string Fixtures::Thumbnail(int index) {
     const std::string pattern = index % 2 ? "smptebars" : "testsrc2";
-    return Make("thumb" + std::to_string(index) + ".jpg",
-                {"ffmpeg", "-nostdin", "-v", "error", "-y", "-f", "lavfi", "-i",
-                 pattern + "=size=160x90", "-frames:v", "1", "-c:v", "mjpeg", "-f", "mjpeg",
-                 "{out}"});
+    return Make(
+        "thumb" + std::to_string(index) + ".jpg",
+        {"ffmpeg", "-nostdin", "-v", "error", "-y", "-f", "lavfi", "-i", pattern + "=size=160x90",
+         "-frames:v", "1", "-c:v", "mjpeg", "-f", "mjpeg", "{out}"});
 }
 
-std::string Fixtures::ShortTitle() {
-    return MakeTitle("short.svm", {ShortClip(), "{out}"});
-}
+std::string Fixtures::ShortTitle() { return MakeTitle("short.svm", {ShortClip(), "{out}"}); }
 
 std::string Fixtures::MultiRateTitle() {
     std::vector<std::string> args = MultiRateClips();
@@ -240,8 +242,6 @@ std::string Fixtures::MultiRateTitle() {
     return MakeTitle("multirate.svm", args);
 }
 
-std::string Fixtures::Eac3Title() {
-    return MakeTitle("eac3.svm", {Eac3Clip(), "{out}"});
-}
+std::string Fixtures::Eac3Title() { return MakeTitle("eac3.svm", {Eac3Clip(), "{out}"}); }
 
 }  // namespace SvTestSupport

@@ -60,7 +60,8 @@ TEST(Fixtures, ConcurrentCallersShareOneResultThenItIsCachedAndFailuresLeaveNoth
         Fixtures::Make(bad, {"sh", "-c", "echo broken recipe >&2; exit 1"});
         ADD_FAILURE() << "a failing recipe returned a path";
     } catch (const std::runtime_error& error) {
-        EXPECT_NE(std::string::npos, std::string(error.what()).find("broken recipe")) << error.what();
+        EXPECT_NE(std::string::npos, std::string(error.what()).find("broken recipe"))
+            << error.what();
     }
     std::string leftovers;
     RunProgram({"sh", "-c", "ls '" + dir + "' | grep -c -- '" + bad + "'"}, &leftovers);

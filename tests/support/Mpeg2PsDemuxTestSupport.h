@@ -32,8 +32,9 @@ struct StreamRecord {
     uint64_t bytes = 0;
 };
 
-// A multiplexer that writes nothing (a pull still ends after about the bytes asked for): it keeps every sample's stream, time and key flag and
-// every marker type, in the order it takes them. Readable from another thread.
+// A multiplexer that writes nothing (a pull still ends after about the bytes asked for): it keeps
+// every sample's stream, time and key flag and every marker type, in the order it takes them.
+// Readable from another thread.
 class RecordingMux : public Mux {
 public:
     explicit RecordingMux(Session* session) : Mux(session) {}

@@ -18,21 +18,24 @@ const size_t kMaxSectionBytes = 4096;
 
 // PTS or DTS: '00xx', bits 32-30, marker, bits 29-15, marker, bits 14-0, marker.
 uint64_t ReadTimestamp(const uint8_t* p) {
-    return (uint64_t{p[0] & 0x0Eu} << 29) | (uint64_t{p[1]} << 22) | (uint64_t{p[2] & 0xFEu} << 14) |
-           (uint64_t{p[3]} << 7) | (p[4] >> 1);
+    return (uint64_t{p[0] & 0x0Eu} << 29) | (uint64_t{p[1]} << 22) |
+           (uint64_t{p[2] & 0xFEu} << 14) | (uint64_t{p[3]} << 7) | (p[4] >> 1);
 }
 
-bool TimestampMarkersSet(const uint8_t* p) {
-    return (p[0] & 1) && (p[2] & 1) && (p[4] & 1);
-}
+bool TimestampMarkersSet(const uint8_t* p) { return (p[0] & 1) && (p[2] & 1) && (p[4] & 1); }
 
 // Stream ids whose PES packets carry no optional header (ISO/IEC 13818-1, table 2-21).
 bool HasOptionalHeader(uint8_t streamId) {
     switch (streamId) {
-        case 0xBC: case 0xBE: case 0xBF: case 0xF0: case 0xF1: case 0xF2: case 0xF8: case 0xFF:
-            return false;
-        default:
-            return true;
+        case 0xBC:
+        case 0xBE:
+        case 0xBF:
+        case 0xF0:
+        case 0xF1:
+        case 0xF2:
+        case 0xF8:
+        case 0xFF: return false;
+        default: return true;
     }
 }
 
@@ -174,7 +177,8 @@ void TsReader::Packet(const uint8_t* packet) {
                 } else {
                     const uint8_t* p = packet + 6;
                     const uint64_t base = (uint64_t{p[0]} << 25) | (uint64_t{p[1]} << 17) |
-                                          (uint64_t{p[2]} << 9) | (uint64_t{p[3]} << 1) | (p[4] >> 7);
+                                          (uint64_t{p[2]} << 9) | (uint64_t{p[3]} << 1) |
+                                          (p[4] >> 7);
                     const uint64_t extension = (uint64_t{p[4] & 1u} << 8) | p[5];
                     pcrs_.push_back({pid, packets_ - 1, base * 300 + extension});
                 }
@@ -277,7 +281,8 @@ void TsReader::SectionBytes(PidState& state, uint16_t pid, const uint8_t* data, 
             continue;
         }
         if (state.section.size() >= 3 &&
-            state.section.size() == size_t{3} + (SV::ReadBigEndian16(state.section.data() + 1) & 0x0FFFu)) {
+            state.section.size() ==
+                size_t{3} + (SV::ReadBigEndian16(state.section.data() + 1) & 0x0FFFu)) {
             Section(pid, state.section.data(), state.section.size());
             state.section.clear();  // a further section may follow in the same packet
         }

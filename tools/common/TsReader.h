@@ -31,7 +31,7 @@ struct TsProgram {
 // One reassembled PES packet.
 struct TsPes {
     uint16_t pid = 0;
-    uint8_t streamType = 0;      // from the program map; 0 when the PID is in no map
+    uint8_t streamType = 0;  // from the program map; 0 when the PID is in no map
     uint8_t streamId = 0;
     bool hasPts = false;
     bool hasDts = false;
@@ -41,9 +41,9 @@ struct TsPes {
     bool discontinuity = false;  // discontinuity_indicator of that packet
     bool dataAlignment = false;
     uint8_t scramblingControl = 0;
-    uint64_t firstPacket = 0;    // index of the transport packet that started the PES
-    uint32_t declaredLength = 0; // PES_packet_length; 0 = unbounded
-    bool truncated = false;      // fewer bytes arrived than PES_packet_length announced
+    uint64_t firstPacket = 0;     // index of the transport packet that started the PES
+    uint32_t declaredLength = 0;  // PES_packet_length; 0 = unbounded
+    bool truncated = false;       // fewer bytes arrived than PES_packet_length announced
     std::vector<uint8_t> payload;
 };
 
@@ -103,7 +103,7 @@ private:
         uint8_t lastCc = 0;
         bool duplicateSeen = false;
         bool gathering = false;
-        TsPes pes;             // header fields of the PES being gathered
+        TsPes pes;                   // header fields of the PES being gathered
         std::vector<uint8_t> bytes;  // PES bytes from the start code on
         bool overflow = false;
         std::vector<uint8_t> section;
@@ -119,8 +119,8 @@ private:
     void Section(uint16_t pid, const uint8_t* data, size_t size);
     void ProgramAssociation(const uint8_t* data, size_t size);
     void ProgramMap(uint16_t pid, const uint8_t* data, size_t size);
-    void PesPayload(PidState& state, uint16_t pid, const uint8_t* data, size_t size,
-                    bool unitStart, bool randomAccess, bool discontinuity);
+    void PesPayload(PidState& state, uint16_t pid, const uint8_t* data, size_t size, bool unitStart,
+                    bool randomAccess, bool discontinuity);
     void EmitPes(PidState& state, uint16_t pid);
     bool IsPsiPid(uint16_t pid) const;
 

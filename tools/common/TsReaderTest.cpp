@@ -23,7 +23,6 @@ struct TsOptions {
 
 class TsBuilder {
 public:
-
     // Splits payload into packets of pid; the first carries payload_unit_start_indicator and
     // the adaptation field asked for; the last is padded with adaptation-field stuffing.
     void Add(uint16_t pid, const Bytes& payload, const TsOptions& options = TsOptions()) {
@@ -43,8 +42,8 @@ public:
                     adaptation.push_back(static_cast<uint8_t>(b >> 17));
                     adaptation.push_back(static_cast<uint8_t>(b >> 9));
                     adaptation.push_back(static_cast<uint8_t>(b >> 1));
-                    adaptation.push_back(static_cast<uint8_t>(((b & 1) << 7) | 0x7E |
-                                                              (options.pcrExtension >> 8)));
+                    adaptation.push_back(
+                        static_cast<uint8_t>(((b & 1) << 7) | 0x7E | (options.pcrExtension >> 8)));
                     adaptation.push_back(static_cast<uint8_t>(options.pcrExtension));
                 }
             }
@@ -63,10 +62,10 @@ public:
                     adaptation.push_back(0xFF);
                 }
             }
-            Bytes packet = {0x47, static_cast<uint8_t>((first ? 0x40 : 0) | (pid >> 8)),
-                            static_cast<uint8_t>(pid),
-                            static_cast<uint8_t>((haveAdaptation ? 0x30 : 0x10) |
-                                                 (counters_[pid]++ & 0x0F))};
+            Bytes packet = {
+                0x47, static_cast<uint8_t>((first ? 0x40 : 0) | (pid >> 8)),
+                static_cast<uint8_t>(pid),
+                static_cast<uint8_t>((haveAdaptation ? 0x30 : 0x10) | (counters_[pid]++ & 0x0F))};
             if (haveAdaptation) {
                 packet.push_back(static_cast<uint8_t>(adaptation.size()));
                 packet.insert(packet.end(), adaptation.begin(), adaptation.end());
@@ -93,9 +92,9 @@ public:
         // PAT: program 1 -> PMT PID 0x1000.
         AddSection(0, {0x00, 0xB0, 13, 0x00, 0x01, 0xC1, 0x00, 0x00, 0x00, 0x01, 0xF0, 0x00});
         // PMT: PCR PID 0x100; H.264 on 0x100, ADTS AAC on 0x101 with a 2-byte descriptor.
-        AddSection(0x1000, {0x02, 0xB0, 25, 0x00, 0x01, 0xC1, 0x00, 0x00, 0xE1, 0x00, 0xF0, 0x00,
-                            0x1B, 0xE1, 0x00, 0xF0, 0x00, 0x0F, 0xE1, 0x01, 0xF0, 0x02, 0x0A,
-                            0x00});
+        AddSection(0x1000,
+                   {0x02, 0xB0, 25,   0x00, 0x01, 0xC1, 0x00, 0x00, 0xE1, 0x00, 0xF0, 0x00,
+                    0x1B, 0xE1, 0x00, 0xF0, 0x00, 0x0F, 0xE1, 0x01, 0xF0, 0x02, 0x0A, 0x00});
     }
 
     Bytes bytes;
@@ -120,8 +119,13 @@ Bytes Pes(uint8_t streamId, const Bytes& payload, bool pts, uint64_t ptsValue, b
         header.insert(header.end(), t.begin(), t.end());
     }
     const size_t length = withLength ? 3 + header.size() + payload.size() : 0;
-    Bytes pes = {0x00, 0x00, 0x01, streamId, static_cast<uint8_t>(length >> 8),
-                 static_cast<uint8_t>(length), static_cast<uint8_t>(aligned ? 0x84 : 0x80),
+    Bytes pes = {0x00,
+                 0x00,
+                 0x01,
+                 streamId,
+                 static_cast<uint8_t>(length >> 8),
+                 static_cast<uint8_t>(length),
+                 static_cast<uint8_t>(aligned ? 0x84 : 0x80),
                  static_cast<uint8_t>((pts ? 0x80 : 0) | (dts ? 0x40 : 0)),
                  static_cast<uint8_t>(header.size())};
     pes.insert(pes.end(), header.begin(), header.end());

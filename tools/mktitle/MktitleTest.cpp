@@ -27,9 +27,9 @@ Bytes ReadFile(const std::string& path) {
 // One record of a program stream: a pack header, a system header, a PES packet or the end code.
 struct Record {
     size_t position = 0;
-    uint8_t id = 0;     // the byte after 00 00 01
-    size_t size = 0;    // whole record
-    size_t payload = 0; // position of the PES payload
+    uint8_t id = 0;      // the byte after 00 00 01
+    size_t size = 0;     // whole record
+    size_t payload = 0;  // position of the PES payload
     bool aligned = false;
 };
 
@@ -118,11 +118,13 @@ Header ReadHeader(const Bytes& b) {
                 if (version == 4) {
                     open = e.size() < 12u + SV::ReadBigEndian32(&e[8]);
                 } else if (version < 4 && e.size() >= kCountAt[version] + 4) {
-                    open = e.size() < kCountAt[version] + 4 + 6u * SV::ReadBigEndian32(&e[kCountAt[version]]);
+                    open = e.size() <
+                           kCountAt[version] + 4 + 6u * SV::ReadBigEndian32(&e[kCountAt[version]]);
                 }
             }
         } else if (r.id == 0xF1) {
-            h.metadata.insert(h.metadata.end(), b.begin() + r.payload, b.begin() + r.position + r.size);
+            h.metadata.insert(h.metadata.end(), b.begin() + r.payload,
+                              b.begin() + r.position + r.size);
         }
     }
     for (IndexEntry& e : h.entries) {
@@ -209,26 +211,28 @@ std::string Output(const std::vector<std::string>& argv, int* status = nullptr) 
 }
 
 int VideoFrames(const std::string& path) {
-    const std::string out = Output({"ffprobe", "-v", "error", "-count_frames", "-select_streams", "v",
-                                    "-show_entries", "stream=nb_read_frames", "-of", "csv=p=0", path});
+    const std::string out =
+        Output({"ffprobe", "-v", "error", "-count_frames", "-select_streams", "v", "-show_entries",
+                "stream=nb_read_frames", "-of", "csv=p=0", path});
     return std::atoi(out.c_str());
 }
 
 std::string ChapterTitle() {
-    return Fixtures::MakeTitle(
-        "chapters.svm", {Fixtures::LongClip(), "{out}", "--chapter", "0:Start:" + Fixtures::Thumbnail(0),
-                         "--chapter", "5:Two:" + Fixtures::Thumbnail(1)});
+    return Fixtures::MakeTitle("chapters.svm", {Fixtures::LongClip(), "{out}", "--chapter",
+                                                "0:Start:" + Fixtures::Thumbnail(0), "--chapter",
+                                                "5:Two:" + Fixtures::Thumbnail(1)});
 }
 
 TEST(Mktitle, TitleWithChaptersPlaysInFfmpeg) {
     const std::string source = Fixtures::LongClip();
     const std::string title = ChapterTitle();
-    std::string streams = Output({"ffprobe", "-v", "error", "-show_entries", "stream=codec_name,id",
-                                  "-of", "csv", title});
+    std::string streams = Output(
+        {"ffprobe", "-v", "error", "-show_entries", "stream=codec_name,id", "-of", "csv", title});
     EXPECT_NE(std::string::npos, streams.find("stream,h264,0x1e0")) << streams;
     EXPECT_NE(std::string::npos, streams.find("stream,aac,0x1c0")) << streams;
     int status = -1;
-    EXPECT_EQ("", Output({"ffmpeg", "-nostdin", "-v", "error", "-i", title, "-f", "null", "-"}, &status));
+    EXPECT_EQ(
+        "", Output({"ffmpeg", "-nostdin", "-v", "error", "-i", title, "-f", "null", "-"}, &status));
     EXPECT_EQ(0, status);
     EXPECT_EQ(static_cast<int>(Fixtures::kLongClipFrames), VideoFrames(source));
     EXPECT_EQ(VideoFrames(source), VideoFrames(title));
@@ -343,7 +347,8 @@ TEST(Mktitle, Eac3TitleCarriesPrefixedFrames) {
         }
     }
     EXPECT_TRUE(mapped);
-    const std::vector<Record> track = Walk(b, h.entries[0].offset, h.entries[0].offset + h.entries[0].size);
+    const std::vector<Record> track =
+        Walk(b, h.entries[0].offset, h.entries[0].offset + h.entries[0].size);
     size_t frames = 0;
     for (const Record& r : track) {
         if (r.id == 0xBD) {
@@ -361,9 +366,11 @@ TEST(Mktitle, Eac3TitleCarriesPrefixedFrames) {
     EXPECT_GE(frames, 125u);  // at least 4 s of 1536-sample frames at 48 kHz
     uint8_t format = 0;
     Bytes dec3;
-    EXPECT_TRUE(h.entries[0].tags.GetUInt8(SarvelonMediaKit::Mpeg2PsFormat::TagAudioFormat, format));
+    EXPECT_TRUE(
+        h.entries[0].tags.GetUInt8(SarvelonMediaKit::Mpeg2PsFormat::TagAudioFormat, format));
     EXPECT_EQ(2, format);
-    EXPECT_TRUE(h.entries[0].tags.GetBytes(SarvelonMediaKit::Mpeg2PsFormat::TagAudioEC3SpecificData, dec3));
+    EXPECT_TRUE(
+        h.entries[0].tags.GetBytes(SarvelonMediaKit::Mpeg2PsFormat::TagAudioEC3SpecificData, dec3));
     EXPECT_EQ(5u, dec3.size());
     std::string streams = Output({"ffprobe", "-v", "error", "-show_entries", "stream=codec_name",
                                   "-of", "csv", Fixtures::Eac3Title()});
@@ -385,7 +392,8 @@ TEST(Mktitle, AudioOnlyTitleHasAPackPerSecond) {
         EXPECT_LT(points[i].first - points[i - 1].first, 90000u + 1920u);
     }
     std::string language;
-    EXPECT_TRUE(h.entries[0].tags.GetString(SarvelonMediaKit::Mpeg2PsFormat::TagAudioIdentifier, language));
+    EXPECT_TRUE(
+        h.entries[0].tags.GetString(SarvelonMediaKit::Mpeg2PsFormat::TagAudioIdentifier, language));
     EXPECT_EQ("swe", language);
     EXPECT_FALSE(h.entries[0].tags.Has(SarvelonMediaKit::Mpeg2PsFormat::TagVideoFormat));
 }
@@ -396,7 +404,8 @@ TEST(Mktitle, SwitchesForTheReadersErrorTests) {
     const Header plainHeader = ReadHeader(plain);
     ASSERT_EQ(1u, plainHeader.entries.size());
 
-    const Bytes noMap = ReadFile(Fixtures::MakeTitle("nomap.svm", {clip, "{out}", "--no-stream-map"}));
+    const Bytes noMap =
+        ReadFile(Fixtures::MakeTitle("nomap.svm", {clip, "{out}", "--no-stream-map"}));
     for (const Record& r : ReadHeader(noMap).records) {
         EXPECT_NE(0xBC, r.id);
     }
@@ -407,7 +416,8 @@ TEST(Mktitle, SwitchesForTheReadersErrorTests) {
     EXPECT_EQ(Bytes({'I', 'D', 'M', 'x'}),
               Bytes(badMagic.entries[0].bytes.begin(), badMagic.entries[0].bytes.begin() + 4));
 
-    const Bytes split = ReadFile(Fixtures::MakeTitle("split.svm", {clip, "{out}", "--split-index=64"}));
+    const Bytes split =
+        ReadFile(Fixtures::MakeTitle("split.svm", {clip, "{out}", "--split-index=64"}));
     const Header splitHeader = ReadHeader(split);
     ASSERT_EQ(1u, splitHeader.entries.size());
     // The same entry, its positions moved by the longer header.
@@ -418,7 +428,8 @@ TEST(Mktitle, SwitchesForTheReadersErrorTests) {
     ASSERT_EQ(whole.seekPoints.size(), pieces.seekPoints.size());
     for (size_t i = 0; i < whole.seekPoints.size(); ++i) {
         EXPECT_EQ(whole.seekPoints[i].first, pieces.seekPoints[i].first);
-        EXPECT_EQ(whole.seekPoints[i].second - whole.offset, pieces.seekPoints[i].second - pieces.offset);
+        EXPECT_EQ(whole.seekPoints[i].second - whole.offset,
+                  pieces.seekPoints[i].second - pieces.offset);
     }
     EXPECT_GT(splitHeader.bfPackets, 5u);
     for (const Record& r : splitHeader.records) {
@@ -427,20 +438,22 @@ TEST(Mktitle, SwitchesForTheReadersErrorTests) {
         }
     }
 
-    const Bytes cut = ReadFile(Fixtures::MakeTitle("truncated.svm", {clip, "{out}", "--truncate", "5000"}));
+    const Bytes cut =
+        ReadFile(Fixtures::MakeTitle("truncated.svm", {clip, "{out}", "--truncate", "5000"}));
     EXPECT_EQ(Bytes(plain.begin(), plain.begin() + 5000), cut);
 
     // Versions 0 to 3: the fixed layouts with the seek count at 38, 42, 64 and 68.
     const size_t countAt[] = {38, 42, 64, 68};
     for (uint32_t version = 0; version < 4; ++version) {
-        const Header fixed = ReadHeader(ReadFile(Fixtures::MakeTitle(
-            "v" + std::to_string(version) + ".svm",
-            {clip, "{out}", "--index-version", std::to_string(version)})));
+        const Header fixed = ReadHeader(ReadFile(
+            Fixtures::MakeTitle("v" + std::to_string(version) + ".svm",
+                                {clip, "{out}", "--index-version", std::to_string(version)})));
         ASSERT_EQ(1u, fixed.entries.size());
         const Bytes& e = fixed.entries[0].bytes;
         ASSERT_GE(e.size(), countAt[version] + 4);
         EXPECT_EQ(version, SV::ReadBigEndian32(&e[4]));
-        EXPECT_EQ(plainHeader.entries[0].offset + (fixed.records.back().position + fixed.records.back().size) -
+        EXPECT_EQ(plainHeader.entries[0].offset +
+                      (fixed.records.back().position + fixed.records.back().size) -
                       (plainHeader.records.back().position + plainHeader.records.back().size),
                   SV::ReadBigEndian64(&e[8]));
         const uint32_t count = SV::ReadBigEndian32(&e[countAt[version]]);

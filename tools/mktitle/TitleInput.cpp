@@ -47,7 +47,8 @@ bool DescribesEac3(const std::vector<uint8_t>& descriptors) {
 // it in that PES.
 class AudioFramer {
 public:
-    AudioFramer(AudioStream& stream, const std::string& source) : stream_(stream), source_(source) {}
+    AudioFramer(AudioStream& stream, const std::string& source)
+        : stream_(stream), source_(source) {}
 
     void Add(const TsPes& pes, uint64_t pts) {
         if (pending_.empty() && pes.hasPts) {
@@ -151,9 +152,9 @@ Rendition ReadRendition(const std::string& path) {
         } else if (audioPid == 0x1FFF && stream.streamType == kStreamTypeAdts) {
             audioPid = stream.pid;
             rendition.audio.codec = AudioCodec::Aac;
-        } else if (audioPid == 0x1FFF &&
-                   (stream.streamType == kStreamTypeEac3Atsc ||
-                    (stream.streamType == kStreamTypePrivate && DescribesEac3(stream.descriptors)))) {
+        } else if (audioPid == 0x1FFF && (stream.streamType == kStreamTypeEac3Atsc ||
+                                          (stream.streamType == kStreamTypePrivate &&
+                                           DescribesEac3(stream.descriptors)))) {
             audioPid = stream.pid;
             rendition.audio.codec = AudioCodec::Eac3;
         } else {
@@ -202,7 +203,8 @@ Rendition ReadRendition(const std::string& path) {
             }
             continue;
         }
-        const bool key = pes.randomAccess || ContainsIdrSlice(pes.payload.data(), pes.payload.size());
+        const bool key =
+            pes.randomAccess || ContainsIdrSlice(pes.payload.data(), pes.payload.size());
         if (video.units.empty() && !key) {
             ++droppedVideo;
             continue;
@@ -256,8 +258,8 @@ Rendition ReadRendition(const std::string& path) {
             // A single picture: take the rate from the VUI timing when there is one.
             const H264Sps sps = ParseH264Sps(spsUnits[0].data(), spsUnits[0].size());
             if (sps.timeScale != 0 && sps.numUnitsInTick != 0) {
-                video.frameDuration = static_cast<uint32_t>(
-                    uint64_t{90000} * 2 * sps.numUnitsInTick / sps.timeScale);
+                video.frameDuration =
+                    static_cast<uint32_t>(uint64_t{90000} * 2 * sps.numUnitsInTick / sps.timeScale);
             }
         }
     }

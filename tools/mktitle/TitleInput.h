@@ -33,7 +33,7 @@ struct VideoStream {
 struct AudioStream {
     AudioCodec codec = AudioCodec::None;
     std::vector<AccessUnit> units;
-    uint8_t profile = 0;         // AAC audio object type; 0 for E-AC-3
+    uint8_t profile = 0;  // AAC audio object type; 0 for E-AC-3
     uint32_t channels = 0;
     uint32_t sampleRate = 0;
     uint32_t frameDuration = 0;  // ticks of the first frame

@@ -26,9 +26,10 @@ namespace Format = SarvelonMediaKit::Mpeg2PsFormat;
 const uint64_t kTimestampMask = (uint64_t{1} << 33) - 1;
 const uint32_t kAudioOnlyPackInterval = 90000;  // a pack (and seek point) per second of audio
 const size_t kMaxImageSize = 16 * 1024 * 1024;
-const uint8_t kEac3PrefixBytes[4] = {
-    static_cast<uint8_t>(Format::kEac3Prefix >> 24), static_cast<uint8_t>(Format::kEac3Prefix >> 16),
-    static_cast<uint8_t>(Format::kEac3Prefix >> 8), static_cast<uint8_t>(Format::kEac3Prefix)};
+const uint8_t kEac3PrefixBytes[4] = {static_cast<uint8_t>(Format::kEac3Prefix >> 24),
+                                     static_cast<uint8_t>(Format::kEac3Prefix >> 16),
+                                     static_cast<uint8_t>(Format::kEac3Prefix >> 8),
+                                     static_cast<uint8_t>(Format::kEac3Prefix)};
 
 struct StreamIds {
     uint8_t video = Format::kStreamIdVideoFirst;
@@ -129,7 +130,8 @@ BuiltTrack BuildTrack(const Rendition& rendition, const StreamIds& ids, uint64_t
         ++a;
     }
     while (v < video.size() || a < audio.size()) {
-        const bool takeVideo = v < video.size() && (a >= audio.size() || video[v].dts <= audio[a].pts);
+        const bool takeVideo =
+            v < video.size() && (a >= audio.size() || video[v].dts <= audio[a].pts);
         if (takeVideo) {
             if (video[v].key || !pack) {
                 open(video[v].dts);
@@ -152,8 +154,8 @@ BuiltTrack BuildTrack(const Rendition& rendition, const StreamIds& ids, uint64_t
 uint32_t MuxRate(const BuiltTrack& track, uint32_t duration) {
     uint64_t peak = 0;
     for (size_t i = 0; i < track.seekPoints.size(); ++i) {
-        const uint64_t end = i + 1 < track.seekPoints.size() ? track.seekPoints[i + 1].position
-                                                             : track.bytes.size();
+        const uint64_t end =
+            i + 1 < track.seekPoints.size() ? track.seekPoints[i + 1].position : track.bytes.size();
         const uint64_t endTime =
             i + 1 < track.seekPoints.size() ? track.seekPoints[i + 1].time : duration;
         const uint64_t span = std::max<uint64_t>(endTime - track.seekPoints[i].time, 1);
@@ -163,7 +165,8 @@ uint32_t MuxRate(const BuiltTrack& track, uint32_t duration) {
     return static_cast<uint32_t>(std::min<uint64_t>(std::max<uint64_t>(rate, 1), 0x3FFFFF));
 }
 
-void Describe(const Rendition& rendition, const StreamIds& ids, uint64_t origin, BuiltTrack& track) {
+void Describe(const Rendition& rendition, const StreamIds& ids, uint64_t origin,
+              BuiltTrack& track) {
     Mpeg2PsIndexEntry& entry = track.entry;
     uint64_t end = origin;
     uint64_t videoBytes = 0, audioBytes = 0;
@@ -219,11 +222,11 @@ void Describe(const Rendition& rendition, const StreamIds& ids, uint64_t origin,
         a.identifier = rendition.language;
         if (audio.codec == AudioCodec::Aac) {
             a.format = kAudioFormatAac;
-            const uint32_t buffer = std::max<uint64_t>(uint64_t{768} * std::max<uint32_t>(audio.channels, 1),
-                                                       audio.maxFrameSize);
-            a.esDescriptor = BuildAudioEsDescriptor(ids.audio, audio.audioSpecificConfig, buffer,
-                                                    std::max(PeakAudioRate(audio.units), a.bitRate),
-                                                    a.bitRate);
+            const uint32_t buffer = std::max<uint64_t>(
+                uint64_t{768} * std::max<uint32_t>(audio.channels, 1), audio.maxFrameSize);
+            a.esDescriptor =
+                BuildAudioEsDescriptor(ids.audio, audio.audioSpecificConfig, buffer,
+                                       std::max(PeakAudioRate(audio.units), a.bitRate), a.bitRate);
         } else {
             a.format = kAudioFormatEac3;
             Eac3FrameHeader header;
@@ -304,7 +307,7 @@ std::vector<uint8_t> Header(const std::vector<Rendition>& renditions,
             system->AddStreamBound(stream.first, false, 232);  // 232 KiB
         } else {
             ++audioStreams;
-            system->AddStreamBound(stream.first, true, 32);    // 4 KiB
+            system->AddStreamBound(stream.first, true, 32);  // 4 KiB
         }
     }
     system->SetAudioBound(audioStreams);
@@ -326,8 +329,8 @@ std::vector<uint8_t> Header(const std::vector<Rendition>& renditions,
         if (options.badMagic && i == 0) {
             bytes[3] = 'x';
         }
-        for (const auto& pes : MakeRecordPackets(Format::kStreamIdPrivateStream2, bytes,
-                                                 options.indexPacketSize)) {
+        for (const auto& pes :
+             MakeRecordPackets(Format::kStreamIdPrivateStream2, bytes, options.indexPacketSize)) {
             pack.AddPes(pes);
         }
     }
@@ -364,7 +367,8 @@ std::vector<uint8_t> BuildTitle(const std::vector<Rendition>& renditions,
         if (rendition.video.units.empty() && rendition.audio.units.empty()) {
             throw std::runtime_error(rendition.source + ": no media to write");
         }
-        for (const std::vector<AccessUnit>* units : {&rendition.video.units, &rendition.audio.units}) {
+        for (const std::vector<AccessUnit>* units :
+             {&rendition.video.units, &rendition.audio.units}) {
             if (!units->empty()) {
                 const uint64_t first = units->front().dts;
                 origin = haveOrigin ? std::min(origin, first) : first;
@@ -395,18 +399,18 @@ std::vector<uint8_t> BuildTitle(const std::vector<Rendition>& renditions,
     std::vector<const ChapterSpec*> chapters;
     for (const ChapterSpec& chapter : options.chapters) {
         if (!(chapter.seconds >= 0) || chapter.seconds * 90000.0 > titleDuration) {
-            throw std::runtime_error("chapter \"" + chapter.title + "\" at " +
-                                     std::to_string(chapter.seconds) +
-                                     " s lies outside the title (" +
-                                     std::to_string(titleDuration / 90000.0) + " s)");
+            throw std::runtime_error(
+                "chapter \"" + chapter.title + "\" at " + std::to_string(chapter.seconds) +
+                " s lies outside the title (" + std::to_string(titleDuration / 90000.0) + " s)");
         }
         if (chapter.image.size() > kMaxImageSize) {
             throw std::runtime_error("chapter \"" + chapter.title + "\": image above 16 MiB");
         }
         chapters.push_back(&chapter);
     }
-    std::stable_sort(chapters.begin(), chapters.end(),
-                     [](const ChapterSpec* a, const ChapterSpec* b) { return a->seconds < b->seconds; });
+    std::stable_sort(
+        chapters.begin(), chapters.end(),
+        [](const ChapterSpec* a, const ChapterSpec* b) { return a->seconds < b->seconds; });
 
     // Entries with every value in place but the positions, whose sizes do not depend on them.
     auto entriesAt = [&tracks](const std::vector<uint64_t>& offsets) {
@@ -427,10 +431,12 @@ std::vector<uint8_t> BuildTitle(const std::vector<Rendition>& renditions,
         std::vector<std::vector<uint8_t>> blocks;
         for (size_t i = 0; i < chapters.size(); ++i) {
             std::vector<uint8_t> block;
-            const uint32_t ticks = static_cast<uint32_t>(std::llround(chapters[i]->seconds * 90000.0));
+            const uint32_t ticks =
+                static_cast<uint32_t>(std::llround(chapters[i]->seconds * 90000.0));
             if (!Mpeg2PsMetadataBlocks::WriteChapter(ticks, chapters[i]->title, ranges[i].first,
                                                      ranges[i].second, block)) {
-                throw std::runtime_error("chapter \"" + chapters[i]->title + "\" cannot be written");
+                throw std::runtime_error("chapter \"" + chapters[i]->title +
+                                         "\" cannot be written");
             }
             blocks.push_back(block);
         }
@@ -473,8 +479,8 @@ std::vector<uint8_t> BuildTitle(const std::vector<Rendition>& renditions,
         ranges.push_back({start, static_cast<uint32_t>(region + thumbnails.size() - start)});
     }
 
-    std::vector<uint8_t> title = Header(renditions, ids, entriesAt(offsets), chapterBlocksAt(ranges),
-                                        headerMuxRate, options);
+    std::vector<uint8_t> title = Header(renditions, ids, entriesAt(offsets),
+                                        chapterBlocksAt(ranges), headerMuxRate, options);
     if (title.size() != draft.size()) {
         throw std::runtime_error("internal error: the header section changed size");
     }

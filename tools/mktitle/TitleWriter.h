@@ -17,14 +17,14 @@ struct ChapterSpec {
 
 struct TitleOptions {
     std::vector<ChapterSpec> chapters;
-    uint32_t indexVersion = 4;     // 0 to 4
+    uint32_t indexVersion = 4;  // 0 to 4
     // Largest total size of each private-stream-2 packet of an index entry; 0 puts each entry
     // in as few packets as the 16-bit PES length allows.
     uint32_t indexPacketSize = 0;
     // Faults on purpose, for the readers' error tests.
-    bool noStreamMap = false;      // header without the program stream map
-    bool badMagic = false;         // the first index entry starts "IDMx"
-    bool truncate = false;         // keep only the first truncateSize bytes
+    bool noStreamMap = false;  // header without the program stream map
+    bool badMagic = false;     // the first index entry starts "IDMx"
+    bool truncate = false;     // keep only the first truncateSize bytes
     uint64_t truncateSize = 0;
 };
 

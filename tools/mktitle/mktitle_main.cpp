@@ -62,7 +62,8 @@ std::vector<uint8_t> ReadWholeFile(const std::string& path) {
     if (!in) {
         throw std::runtime_error("cannot open " + path);
     }
-    std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(in)),
+                               std::istreambuf_iterator<char>());
     if (in.bad()) {
         throw std::runtime_error("cannot read " + path);
     }

@@ -91,8 +91,8 @@ TEST_F(SvremuxTest, ATitleBecomesATransportStreamThatToolsAcceptWithItsStreamsIn
                                  "-map", "0", "-c", "copy", "-f", "null", "-"},
                                 &report))
             << report;
-        EXPECT_EQ(0, RunProgram({"ffmpeg", "-nostdin", "-v", "error", "-xerror", "-i", out,
-                                 "-map", "0", "-f", "null", "-"},
+        EXPECT_EQ(0, RunProgram({"ffmpeg", "-nostdin", "-v", "error", "-xerror", "-i", out, "-map",
+                                 "0", "-f", "null", "-"},
                                 &report))
             << report;
 

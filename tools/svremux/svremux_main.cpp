@@ -132,7 +132,8 @@ public:
             return left;
         }
         const uint64_t position = GetReadPosition();
-        return ByteAmount(uint32_t(std::min<uint64_t>(left, position < end_ ? end_ - position : 0)));
+        return ByteAmount(
+            uint32_t(std::min<uint64_t>(left, position < end_ ? end_ - position : 0)));
     }
 
 private:
@@ -282,8 +283,7 @@ int Run(const std::string& input, const std::string& output, bool* created) {
     *created = true;
     sink->SetName(output, true);
     if (errors.Failed(&status, &text) || sink->HasFailed()) {
-        std::fprintf(stderr, "svremux: cannot write %s (error %d)\n", output.c_str(),
-                     int(status));
+        std::fprintf(stderr, "svremux: cannot write %s (error %d)\n", output.c_str(), int(status));
         return 1;
     }
     const uint64_t size = source->EndPosition();
@@ -308,8 +308,8 @@ int Run(const std::string& input, const std::string& output, bool* created) {
     const auto showProgress = [&](uint64_t read, uint64_t written) {
         if (progress) {
             std::fprintf(stderr, "\rsvremux: %3d%%  %s read, %s written ",
-                         size ? int(std::min(read, size) * 100 / size) : 0,
-                         Megabytes(read).c_str(), Megabytes(written).c_str());
+                         size ? int(std::min(read, size) * 100 / size) : 0, Megabytes(read).c_str(),
+                         Megabytes(written).c_str());
         }
     };
     while (!session->WaitForStop(200)) {

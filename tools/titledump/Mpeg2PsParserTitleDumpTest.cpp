@@ -17,18 +17,18 @@ using SvTestSupport::Fixtures;
 using namespace SarvelonMediaKit;
 
 std::string ChapterTitle() {
-    return Fixtures::MakeTitle("dump-chapters.svm",
-                               {"--chapter", "0:Opening", "--chapter", "2.5:Second half",
-                                Fixtures::ShortClip(), "{out}"});
+    return Fixtures::MakeTitle(
+        "dump-chapters.svm",
+        {"--chapter", "0:Opening", "--chapter", "2.5:Second half", Fixtures::ShortClip(), "{out}"});
 }
 
 // The decode times (90 kHz) of one kind of stream ("v" or "a") of a transport stream.
 std::vector<uint64_t> ProbeDecodeTimes(const std::string& ts, const std::string& kind) {
     std::string out;
-    const int status = SvTestSupport::RunProgram(
-        {"ffprobe", "-v", "error", "-select_streams", kind, "-show_entries", "packet=dts", "-of",
-         "csv=p=0", ts},
-        &out);
+    const int status =
+        SvTestSupport::RunProgram({"ffprobe", "-v", "error", "-select_streams", kind,
+                                   "-show_entries", "packet=dts", "-of", "csv=p=0", ts},
+                                  &out);
     EXPECT_EQ(0, status) << out;
     std::vector<uint64_t> times;
     std::istringstream lines(out);
@@ -121,8 +121,8 @@ TEST(Mpeg2PsParserTitleDumpTest, ToolPrintsTheTitle) {
     }
 
     // A damaged title: the parser's error and a failing exit status.
-    const std::string bad = Fixtures::MakeTitle("dump-badmagic.svm",
-                                                {"--bad-magic", Fixtures::ShortClip(), "{out}"});
+    const std::string bad =
+        Fixtures::MakeTitle("dump-badmagic.svm", {"--bad-magic", Fixtures::ShortClip(), "{out}"});
     EXPECT_EQ(1, SvTestSupport::RunProgram({SV_TITLEDUMP_PATH, bad}, &out));
     EXPECT_NE(std::string::npos, out.find("result: 4 (bad index entry magic)")) << out;
     EXPECT_EQ(2, SvTestSupport::RunProgram({SV_TITLEDUMP_PATH}, &out));

@@ -24,9 +24,8 @@ Bytes ReadFile(const std::string& path) {
 
 const Bytes& ChapterTitleBytes() {
     static const Bytes bytes = ReadFile(Fixtures::MakeTitle(
-        "dump-chapters.svm",
-        {"--chapter", "0:Opening", "--chapter", "2.5:Second half", Fixtures::ShortClip(),
-         "{out}"}));
+        "dump-chapters.svm", {"--chapter", "0:Opening", "--chapter", "2.5:Second half",
+                              Fixtures::ShortClip(), "{out}"}));
     return bytes;
 }
 
@@ -37,8 +36,7 @@ std::vector<std::string> EventLog(const Bytes& title, const std::vector<size_t>&
     std::vector<std::string> log = parser.log;
     for (const Mpeg2PsParser::Chapter& c : parser.GetChapters()) {
         log.push_back("chapter " + std::to_string(c.time) + " " + c.title + " " +
-                      std::to_string(c.thumbnailPosition) + "+" +
-                      std::to_string(c.thumbnailSize));
+                      std::to_string(c.thumbnailPosition) + "+" + std::to_string(c.thumbnailSize));
     }
     return log;
 }
@@ -219,8 +217,8 @@ TEST(Mpeg2PsParserTitleTest, TrickPlayWritesKeyFramesAtTheFrameStepWithSilentAud
 
     // Silent stereo AAC at 48 kHz fills the time: ADTS header (LC, index 3, two channels,
     // 17 bytes, buffer fullness 0x7FF) and the silent block.
-    const Bytes silent{0xFF, 0xF1, 0x4C, 0xB0, 0x02, 0x3F, 0xFC,
-                       0x21, 0x0B, 0xD0, 0x00, 0x7E, 0x00, 0x00, 0x3F, 0x01, 0xC0};
+    const Bytes silent{0xFF, 0xF1, 0x4C, 0xB0, 0x02, 0x3F, 0xFC, 0x21, 0x0B,
+                       0xD0, 0x00, 0x7E, 0x00, 0x00, 0x3F, 0x01, 0xC0};
     ASSERT_FALSE(audioPayloads.empty());
     for (const Bytes& payload : audioPayloads) {
         EXPECT_EQ(silent, payload);
@@ -241,9 +239,9 @@ TEST(Mpeg2PsParserTitleTest, TrickPlayWithoutTrackOrWithUnsupportedAudioStops) {
         // A track whose ES descriptor says 3 channels: no silent frame for it.
         RecordingParser parser(false);
         boost::shared_ptr<MediaTrack> track(new MediaTrack);
-        const Bytes es{0x03, 0x19, 0x00, 0xC0, 0x00,                     // ES_ID 0xC0, no flags
-                       0x04, 0x11, 0x40, 0x15, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0,  // 13 fixed
-                       0x05, 0x02, 0x11, 0x98,                           // LC, 48 kHz, 3 ch
+        const Bytes es{0x03, 0x19, 0x00, 0xC0, 0x00,  // ES_ID 0xC0, no flags
+                       0x04, 0x11, 0x40, 0x15, 0,    0, 0, 0, 0, 0, 0, 0, 0, 0, 0,  // 13 fixed
+                       0x05, 0x02, 0x11, 0x98,  // LC, 48 kHz, 3 ch
                        0x06, 0x01, 0x02};
         track->GetInfo().SetValue(TrackInfoKey_AudioEsDescriptor, SV::SVTypedValue(es));
         parser.SetSelectedTrack(track);

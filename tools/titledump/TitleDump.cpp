@@ -147,22 +147,22 @@ bool ReadTitle(const std::string& path, TitleSummary& summary, std::string& erro
 
 std::string ResultName(uint32_t result) {
     switch (result) {
-    case 0: return "end of file";
-    case 1: return "data before the first pack";
-    case 2: return "bad program stream map";
-    case 4: return "bad index entry magic";
-    case 5: return "index entry too short";
-    case 6: return "unknown index entry version";
-    case 10: return "index entry incomplete";
-    case 12: return "program end";
-    case 0x0D: return "seek table cannot be stored";
-    case 16: return "unsupported audio for trick play";
-    case 17: return "bad tags or metadata block";
-    case 19: return "header record outside the first pack";
-    case 0x15: return "seek table longer than its entry";
-    case 22: return "trick play without a track";
-    case 23: return "index digest failed";
-    default: return "error";
+        case 0: return "end of file";
+        case 1: return "data before the first pack";
+        case 2: return "bad program stream map";
+        case 4: return "bad index entry magic";
+        case 5: return "index entry too short";
+        case 6: return "unknown index entry version";
+        case 10: return "index entry incomplete";
+        case 12: return "program end";
+        case 0x0D: return "seek table cannot be stored";
+        case 16: return "unsupported audio for trick play";
+        case 17: return "bad tags or metadata block";
+        case 19: return "header record outside the first pack";
+        case 0x15: return "seek table longer than its entry";
+        case 22: return "trick play without a track";
+        case 23: return "index digest failed";
+        default: return "error";
     }
 }
 
@@ -187,21 +187,22 @@ std::string FormatTitle(const TitleSummary& summary) {
     out += Format("chapters: %zu\n", summary.chapters.size());
     for (size_t i = 0; i < summary.chapters.size(); ++i) {
         const Mpeg2PsParser::Chapter& c = summary.chapters[i];
-        out += Format("chapter %zu: time %u ticks (%.3f s), title \"%s\", thumbnail %u bytes at "
-                      "%llu\n",
-                      i, c.time, c.time / 90000.0, c.title.c_str(), c.thumbnailSize,
-                      static_cast<unsigned long long>(c.thumbnailPosition));
+        out += Format(
+            "chapter %zu: time %u ticks (%.3f s), title \"%s\", thumbnail %u bytes at "
+            "%llu\n",
+            i, c.time, c.time / 90000.0, c.title.c_str(), c.thumbnailSize,
+            static_cast<unsigned long long>(c.thumbnailPosition));
     }
     out += Format("streams: %zu\n", summary.streams.size());
     for (const StreamSummary& s : summary.streams) {
-        out += Format("stream 0x%02x: %s, stream type 0x%02x, %llu samples (%llu key), %llu "
-                      "bytes, first decode time %llu us, last decode time %llu us\n",
-                      s.streamId, MediaTypeName(s.mediaType), s.streamType,
-                      static_cast<unsigned long long>(s.samples),
-                      static_cast<unsigned long long>(s.keyFrames),
-                      static_cast<unsigned long long>(s.bytes),
-                      static_cast<unsigned long long>(s.firstDecodeTime),
-                      static_cast<unsigned long long>(s.lastDecodeTime));
+        out += Format(
+            "stream 0x%02x: %s, stream type 0x%02x, %llu samples (%llu key), %llu "
+            "bytes, first decode time %llu us, last decode time %llu us\n",
+            s.streamId, MediaTypeName(s.mediaType), s.streamType,
+            static_cast<unsigned long long>(s.samples),
+            static_cast<unsigned long long>(s.keyFrames), static_cast<unsigned long long>(s.bytes),
+            static_cast<unsigned long long>(s.firstDecodeTime),
+            static_cast<unsigned long long>(s.lastDecodeTime));
     }
     out += Format("result: %u (%s)\n", summary.result, ResultName(summary.result).c_str());
     return out;

@@ -15,8 +15,8 @@ namespace SvTools {
 // What one elementary stream of a title delivered.
 struct StreamSummary {
     uint8_t streamId = 0;
-    uint8_t streamType = 0;      // from the program stream map; 0 when it names none
-    uint32_t mediaType = 0;      // 1 audio, 2 video, 0 other
+    uint8_t streamType = 0;  // from the program stream map; 0 when it names none
+    uint32_t mediaType = 0;  // 1 audio, 2 video, 0 other
     uint64_t samples = 0;
     uint64_t keyFrames = 0;
     uint64_t bytes = 0;
