@@ -9,6 +9,7 @@
 #include "SVLibrary/Util/Hex.h"
 #include "SVLibrary/Util/LibraryVersion.h"
 #include "SVLibrary/Util/Random.h"
+#include "SVLibrary/Util/Saturating.h"
 
 namespace {
 
@@ -79,3 +80,13 @@ TEST(Random, BoundsAndFill) {
 TEST(LibraryVersion, Text) { EXPECT_STREQ(SV::GetLibraryVersion(), "6.0.0.12556"); }
 
 }  // namespace
+
+TEST(Saturating, SumsStopAtTheLargestValueInsteadOfWrapping) {
+    const uint32_t max32 = 0xFFFFFFFFu;
+    EXPECT_EQ(SV::SaturatingAdd<uint32_t>(max32 - 1, 1), max32);  // exactly the largest
+    EXPECT_EQ(SV::SaturatingAdd<uint32_t>(max32 - 1, 2), max32);  // one past it
+    EXPECT_EQ(SV::SaturatingAdd<uint32_t>(max32, max32), max32);
+    EXPECT_EQ(SV::SaturatingAdd<uint32_t>(40000, 25), 40025u);
+    EXPECT_EQ(SV::SaturatingAdd<uint64_t>(0xFFFFFFFFFFFFFFF0ull, 0x20), 0xFFFFFFFFFFFFFFFFull);
+    EXPECT_EQ(SV::SaturatingAdd<uint16_t>(0xFFF0, 0x10), 0xFFFF);
+}

@@ -6,6 +6,40 @@
 
 namespace SarvelonMediaKit {
 
+// The clocks of MPEG-2 systems (ISO/IEC 13818-1): timestamps count 90 kHz ticks, system clock
+// references 27 MHz periods; the engine's sample times count microseconds.
+constexpr uint64_t kTicksPerSecond = 90000;
+constexpr uint64_t kClockPeriodsPerTick = 300;  // 27 MHz / 90 kHz
+constexpr uint64_t kMicrosecondsPerSecond = 1000000;
+
+// 90 kHz ticks to microseconds as the container's times are read: ticks / 0.09 in double
+// precision, truncated.
+inline uint64_t TicksToMicrosecondsTruncated(uint64_t ticks) {
+    return static_cast<uint64_t>(static_cast<double>(ticks) / 0.09);
+}
+
+// Microseconds to 90 kHz ticks, truncated: microseconds * 0.09 in double precision.
+inline uint64_t MicrosecondsToTicksTruncated(uint64_t microseconds) {
+    return static_cast<uint64_t>(static_cast<double>(microseconds) * 0.09);
+}
+
+// Microseconds to 90 kHz ticks for timestamps written out: (microseconds + 5) * 0.09 in double
+// precision, truncated. The 5 us (0.45 tick) bias makes a time that came from a tick count
+// (truncated on the way in) land on that tick again.
+inline uint64_t MicrosecondsToTicksRounded(uint64_t microseconds) {
+    return static_cast<uint64_t>(static_cast<double>(microseconds + 5) * 0.09);
+}
+
+// 27 MHz clock periods to 90 kHz ticks (truncated) and back.
+constexpr uint64_t ClockToTicks(uint64_t clock) { return clock / kClockPeriodsPerTick; }
+constexpr uint64_t TicksToClock(uint64_t ticks) { return ticks * kClockPeriodsPerTick; }
+
+// A duration in units of timescale per second to microseconds, in 64-bit integers, truncated;
+// 0 for a timescale of 0.
+constexpr uint64_t UnitsToMicroseconds(uint64_t units, uint32_t timescale) {
+    return timescale == 0 ? 0 : units * kMicrosecondsPerSecond / timescale;
+}
+
 // Frame duration in 90 kHz ticks from the presentation times of a stream's frames (any order):
 // the most frequent gap between neighbouring distinct times, the smaller gap on a tie. 0 when
 // fewer than two distinct times are given.

@@ -4,19 +4,10 @@
 #include <limits>
 
 #include "SVLibrary/Output/DebugPrint.h"
+#include "SVLibrary/Util/Saturating.h"
 #include "engine/core/Component.h"
 
 namespace SarvelonMediaKit {
-
-namespace {
-
-uint32_t SaturatingAdd(uint32_t a, uint32_t b) {
-    const uint64_t sum = uint64_t(a) + b;
-    return sum > std::numeric_limits<uint32_t>::max() ? std::numeric_limits<uint32_t>::max()
-                                                      : static_cast<uint32_t>(sum);
-}
-
-}  // namespace
 
 ComponentStack::ComponentStack(StackId stackId) : stackId_(stackId) {}
 
@@ -70,9 +61,9 @@ void ComponentStack::Link() {
     uint32_t headroom = 0;
     uint32_t tailroom = 0;
     for (const boost::shared_ptr<Component>& component : components_) {
-        headroom = SaturatingAdd(headroom, component->GetHeadroom());
+        headroom = SV::SaturatingAdd<uint32_t>(headroom, component->GetHeadroom());
         component->SetHeadroom(headroom);
-        tailroom = SaturatingAdd(tailroom, component->GetTailroom());
+        tailroom = SV::SaturatingAdd<uint32_t>(tailroom, component->GetTailroom());
         component->SetTailroom(tailroom);
     }
     for (const boost::shared_ptr<Component>& component : components_) {

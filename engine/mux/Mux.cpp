@@ -4,20 +4,11 @@
 
 #include <limits>
 
+#include "SVLibrary/Util/Saturating.h"
 #include "engine/core/Session.h"
 #include "engine/core/Pump.h"
 
 namespace SarvelonMediaKit {
-
-namespace {
-
-uint32_t SaturatingAdd(uint32_t a, uint32_t b) {
-    const uint64_t sum = uint64_t(a) + b;
-    return sum > std::numeric_limits<uint32_t>::max() ? std::numeric_limits<uint32_t>::max()
-                                                      : static_cast<uint32_t>(sum);
-}
-
-}  // namespace
 
 Mux::Mux(Session* session)
     : Component(session),
@@ -93,7 +84,7 @@ void Mux::DoPullData(ByteAmount& amount) {
 void Mux::DoSend(const MemoryChunk& chunk) {
     Component::DoSend(chunk);
     const uint32_t size = chunk.Size();
-    bytesSent_ = SaturatingAdd(bytesSent_, size);
+    bytesSent_ = SV::SaturatingAdd<uint32_t>(bytesSent_, size);
     if (session_) {
         if (boost::shared_ptr<Pump> pump = session_->GetPump()) {
             pump->NoteMuxOutput(size != 0);
@@ -113,13 +104,13 @@ ByteAmount Mux::DoGetBufferedBytes() {
     uint32_t sum = Component::DoGetBufferedBytes();
     for (size_t i = 0; i < sideBranches_.size(); ++i) {
         if (boost::shared_ptr<Component> front = sideBranches_[i].Front()) {
-            sum = SaturatingAdd(sum, front->GetBufferedBytes());
+            sum = SV::SaturatingAdd<uint32_t>(sum, front->GetBufferedBytes());
         }
     }
     for (std::list<boost::shared_ptr<SampleStream>>::const_iterator it = streams_.begin();
          it != streams_.end(); ++it) {
         if ((*it)->IsConnected()) {
-            sum = SaturatingAdd(sum, (*it)->GetBytesHeld());
+            sum = SV::SaturatingAdd<uint32_t>(sum, (*it)->GetBytesHeld());
         }
     }
     return ByteAmount(sum);
