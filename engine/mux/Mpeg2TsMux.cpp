@@ -2,9 +2,6 @@
 
 #include <boost/make_shared.hpp>
 
-#include <algorithm>
-#include <cstring>
-
 #include "SVLibrary/Util/ByteOrder.h"
 #include "engine/core/Crc32.h"
 #include "engine/samples/AdtsAddSampleFilter.h"
@@ -17,6 +14,42 @@
 namespace SarvelonMediaKit {
 
 namespace {
+
+// Room in front of every sample payload for the ADTS header that a filter may put in front of
+// a raw AAC frame (7 bytes without CRC).
+constexpr uint32_t kAdtsHeaderSize = 7;
+
+// 27 MHz clock periods in a microsecond.
+constexpr int64_t kClockPeriodsPerMicrosecond =
+    kClockPeriodsPerTick * kTicksPerSecond / kMicrosecondsPerSecond;
+
+// ---- PSI (ISO/IEC 13818-1, 2.4.4) ----
+constexpr uint8_t kPointerField = 0x00;  // the section starts right after it
+constexpr uint8_t kTableIdPmt = 0x02;    // TS_program_map_section
+constexpr uint16_t kProgramNumber = 1;   // the one program
+// section_syntax_indicator 1, '0', reserved '11', above the 12-bit section_length.
+constexpr uint16_t kSectionSyntaxBits = 0xB000;
+// reserved '11', version_number (5 bits, shifted by one), current_next_indicator 1.
+constexpr uint8_t kCurrentVersionBits = 0xC1;
+constexpr uint8_t kVersionMask = 0x1F;
+// reserved '111' above a 13-bit PID, reserved '1111' above a 12-bit info length.
+constexpr uint16_t kReservedPidBits = 0xE000;
+constexpr uint16_t kReservedLengthBits = 0xF000;
+// stream_type of a PMT entry.
+constexpr uint8_t kStreamTypeAdtsAac = 0x0F;     // ISO/IEC 13818-7 audio, ADTS
+constexpr uint8_t kStreamTypeH264 = 0x1B;        // ITU-T H.264
+constexpr uint8_t kStreamTypePrivatePes = 0x06;  // PES packets of private data
+constexpr uint8_t kStreamTypeEac3 = 0x87;        // E-AC-3
+// The bytes of the IOD descriptor after its length byte and before the AudioSpecificConfig:
+// the length that byte holds is this plus the configuration's.
+constexpr uint32_t kIodFixedLength = 33;
+constexpr uint32_t kMaxDescriptorLength = 0xFF;  // one length byte
+// A configuration shorter than this is no AudioSpecificConfig.
+constexpr uint32_t kMinAudioSpecificConfigSize = 2;
+constexpr uint32_t kCrcSize = 4;  // CRC_32 at the end of a section
+// pointer_field, table_id and the 2 bytes of section_length: where section_length's count
+// starts.
+constexpr uint32_t kSectionLengthEnd = 4;
 
 void AppendBigEndian16(std::vector<uint8_t>& out, uint16_t value) {
     out.push_back(static_cast<uint8_t>(value >> 8));
@@ -32,39 +65,6 @@ void AppendCrc(std::vector<uint8_t>& section) {
     section.push_back(static_cast<uint8_t>(crc));
 }
 
-// PTS or DTS in the 5-byte form of a PES header: 4-bit prefix, 33 bits with marker bits.
-void PutTimestamp(uint8_t* p, uint8_t prefix, uint64_t ts) {
-    ts &= 0x1FFFFFFFFull;
-    p[0] = static_cast<uint8_t>((prefix << 4) | ((ts >> 29) & 0x0E) | 0x01);
-    p[1] = static_cast<uint8_t>(ts >> 22);
-    p[2] = static_cast<uint8_t>(((ts >> 14) & 0xFE) | 0x01);
-    p[3] = static_cast<uint8_t>(ts >> 7);
-    p[4] = static_cast<uint8_t>(((ts << 1) & 0xFE) | 0x01);
-}
-
-// PCR in the 6 bytes of an adaptation field: 33-bit base, six reserved bits, 9-bit extension.
-void PutPcr(uint8_t* p, uint64_t pcr) {
-    const uint64_t base = (pcr / 300) & 0x1FFFFFFFFull;
-    const uint32_t extension = static_cast<uint32_t>(pcr % 300);
-    p[0] = static_cast<uint8_t>(base >> 25);
-    p[1] = static_cast<uint8_t>(base >> 17);
-    p[2] = static_cast<uint8_t>(base >> 9);
-    p[3] = static_cast<uint8_t>(base >> 1);
-    p[4] = static_cast<uint8_t>(((base & 1) << 7) | 0x7E | ((extension >> 8) & 1));
-    p[5] = static_cast<uint8_t>(extension);
-}
-
-// Copies n bytes from the cursor on (the caller knows they are there) and moves past them.
-void CopyPayload(MemoryChunkList::Cursor& cursor, uint8_t* out, uint32_t n) {
-    while (n > 0 && !cursor.IsAtEnd()) {
-        const uint32_t take = std::min(n, cursor.BytesLeftInChunk());
-        std::memcpy(out, cursor.Data(), take);
-        cursor.Advance(take);
-        out += take;
-        n -= take;
-    }
-}
-
 }  // namespace
 
 Mpeg2TsMux::Mpeg2TsMux(Session* session)
@@ -74,14 +74,11 @@ Mpeg2TsMux::Mpeg2TsMux(Session* session)
       firstDts_(0),
       timestampOffset_(0),
       trickPlay_(false),
-      patCounter_(0),
-      pmtCounter_(0),
-      videoCounter_(0),
-      audioCounter_(0),
+      writer_([this](uint32_t size) { return CreateMemoryChunk(size, 0, 0); },
+              [this](const MemoryChunk& chunk) { DoSend(chunk); }),
       pmtVersion_(0),
       mergeCount_(0) {
-    // The ADTS header that a filter may put in front of a raw AAC frame.
-    sampleHeadroom_ = 7;
+    sampleHeadroom_ = kAdtsHeaderSize;
 }
 
 Mpeg2TsMux::~Mpeg2TsMux() {}
@@ -147,20 +144,17 @@ void Mpeg2TsMux::OnSampleStreamAdded(const boost::shared_ptr<SampleStream>& stre
     }
 }
 
-uint64_t Mpeg2TsMux::ToTicks(MediaTime microseconds) {
-    return static_cast<uint64_t>(static_cast<double>(microseconds.Get() + 5) * 0.09);
-}
-
 void Mpeg2TsMux::DoProcessSample(Sample& sample) {
     const uint32_t type = sample.GetType();
     if (type != SampleMediaTypeAudio && type != SampleMediaTypeVideo) {
         return;
     }
     const uint64_t decodeTime = sample.GetDecodeTime();
-    uint64_t dts = ToTicks(decodeTime) + timestampOffset_;
-    uint64_t pts = ToTicks(decodeTime + sample.GetPresentationOffset().Get()) + timestampOffset_;
+    uint64_t dts = MicrosecondsToTicksRounded(decodeTime) + timestampOffset_;
+    uint64_t pts = MicrosecondsToTicksRounded(decodeTime + sample.GetPresentationOffset().Get()) +
+                   timestampOffset_;
     if (psiPending_) {
-        firstDts_ = static_cast<uint32_t>(static_cast<uint64_t>(decodeTime * 0.09));
+        firstDts_ = static_cast<uint32_t>(MicrosecondsToTicksTruncated(decodeTime));
         if (firstDts_ < kMinimumFirstDts && timestampOffset_ == 0) {
             // Only the first time: once set, the offset is already in the values above, and
             // adding it again would put this sample 0.2 s after the ones that follow.
@@ -173,23 +167,36 @@ void Mpeg2TsMux::DoProcessSample(Sample& sample) {
     }
     // 0.2 s ahead of the decode time; a sample timed before the clock's start (an audio
     // frame ahead of the first picture) gets the start rather than a wrapped value.
-    const uint64_t pcr = dts * 300 >= kPcrLead ? dts * 300 - kPcrLead : 0;
+    const uint64_t clock = TicksToClock(dts);
+    const uint64_t pcr = clock >= kPcrLead ? clock - kPcrLead : 0;
 
     if (type == SampleMediaTypeVideo) {
         if (sample.IsKeyFrame()) {
-            WriteSection(pat_, kPatPid, patCounter_, pcr);
-            WriteSection(pmt_, kPmtPid, pmtCounter_, kNoPcr);
+            // A key frame starts a group of pictures: the marker, then the tables a decoder
+            // needs to join the stream here, then the picture.
+            SendGopStart(pcr);
+            writer_.WriteSection(kPatPid, pat_);
+            writer_.WriteSection(kPmtPid, pmt_);
         }
-        WritePackets(sample.GetPayload(), kVideoPid, videoCounter_, pcr, true, kVideoStreamId, pts,
-                     dts);
+        writer_.WritePes(kVideoPid, kVideoStreamId, pts, dts, pcr, sample.GetPayload());
     } else {
         const uint32_t format = sample.GetFormat();
         const uint8_t streamId = (format == SampleFormatEac3 || format == SampleFormatPesPrivate)
                                      ? kPrivateStream1
                                      : kAudioStreamId;
-        WritePackets(sample.GetPayload(), kAudioPid, audioCounter_, kNoPcr, true, streamId, pts,
-                     dts);
+        writer_.WritePes(kAudioPid, streamId, pts, dts, TsPacketWriter::kNoPcr,
+                         sample.GetPayload());
     }
+}
+
+void Mpeg2TsMux::SendGopStart(uint64_t pcr) {
+    if (pcr == TsPacketWriter::kNoPcr) {
+        return;
+    }
+    // The marker's time is the output clock's in microseconds (a signed 64-bit division).
+    const int64_t microseconds = static_cast<int64_t>(pcr) / kClockPeriodsPerMicrosecond;
+    DoSend(
+        MemoryChunk(boost::make_shared<MemoryMarkerGopStart>(static_cast<uint64_t>(microseconds))));
 }
 
 void Mpeg2TsMux::BuildPsi() {
@@ -219,13 +226,13 @@ void Mpeg2TsMux::BuildPsi() {
     uint32_t n = 0;
     if (audioFormat == SampleFormatAacAdts &&
         GetStreamInfo(StreamInfoKindAudioSpecificConfig, &config, &n) && config != nullptr &&
-        n >= 2 && n <= 255 - 33) {
+        n >= kMinAudioSpecificConfigSize && n <= kMaxDescriptorLength - kIodFixedLength) {
         const uint8_t head[] = {
-            0x1D, static_cast<uint8_t>(n + 33),  // IOD_descriptor
-            0x10,                                // Scope_of_IOD_label
-            0x01,                                // IOD_label
-            0x02, static_cast<uint8_t>(n + 29),  // InitialObjectDescriptor
-            0x00, 0x4F,                          // ObjectDescriptorID 1, no URL, no inline PL
+            0x1D, static_cast<uint8_t>(n + kIodFixedLength),  // IOD_descriptor
+            0x10,                                             // Scope_of_IOD_label
+            0x01,                                             // IOD_label
+            0x02, static_cast<uint8_t>(n + 29),               // InitialObjectDescriptor
+            0x00, 0x4F,  // ObjectDescriptorID 1, no URL, no inline PL
             0xFF, 0xFF,
             0xFE, 0xFE,
             0xFF,                                // OD, scene, audio, visual, graphics PL
@@ -243,163 +250,46 @@ void Mpeg2TsMux::BuildPsi() {
             0xFF, 0xFF,                     // avgBitrate
             0x05, static_cast<uint8_t>(n),  // DecoderSpecificInfo
         };
+        static_assert(sizeof head == 2 + kIodFixedLength, "IOD length byte covers the rest");
         descriptor.assign(head, head + sizeof head);
         descriptor.insert(descriptor.end(), config, config + n);
     }
 
     std::vector<uint8_t> pmt;
-    pmt.push_back(0x00);  // pointer_field
-    pmt.push_back(0x02);  // table_id: TS_program_map_section
-    pmt.push_back(0xB0);  // section_length goes here once known
-    pmt.push_back(0x00);
-    AppendBigEndian16(pmt, 0x0001);  // program_number 1
-    pmt.push_back(static_cast<uint8_t>(0xC1 | ((pmtVersion_ & 0x1F) << 1)));
+    pmt.push_back(kPointerField);
+    pmt.push_back(kTableIdPmt);
+    AppendBigEndian16(pmt, kSectionSyntaxBits);  // section_length goes here once known
+    AppendBigEndian16(pmt, kProgramNumber);
+    pmt.push_back(static_cast<uint8_t>(kCurrentVersionBits | ((pmtVersion_ & kVersionMask) << 1)));
     ++pmtVersion_;
-    pmt.push_back(0x00);                         // section_number
-    pmt.push_back(0x00);                         // last_section_number
-    AppendBigEndian16(pmt, 0xE000 | kVideoPid);  // PCR_PID
-    AppendBigEndian16(pmt, static_cast<uint16_t>(0xF000 | descriptor.size()));
+    pmt.push_back(0x00);                                   // section_number
+    pmt.push_back(0x00);                                   // last_section_number
+    AppendBigEndian16(pmt, kReservedPidBits | kVideoPid);  // PCR_PID
+    AppendBigEndian16(pmt, static_cast<uint16_t>(kReservedLengthBits | descriptor.size()));
     pmt.insert(pmt.end(), descriptor.begin(), descriptor.end());
     if (videoFormat == SampleFormatH264AnnexB) {
-        pmt.push_back(0x1B);  // H.264
-        AppendBigEndian16(pmt, 0xE000 | kVideoPid);
-        AppendBigEndian16(pmt, 0xF000);
+        pmt.push_back(kStreamTypeH264);
+        AppendBigEndian16(pmt, kReservedPidBits | kVideoPid);
+        AppendBigEndian16(pmt, kReservedLengthBits);  // ES_info_length 0
     }
     uint8_t audioType = 0;
     switch (audioFormat) {
-        case SampleFormatAacAdts: audioType = 0x0F; break;
-        case SampleFormatEac3: audioType = 0x87; break;
-        case SampleFormatPesPrivate: audioType = 0x06; break;
+        case SampleFormatAacAdts: audioType = kStreamTypeAdtsAac; break;
+        case SampleFormatEac3: audioType = kStreamTypeEac3; break;
+        case SampleFormatPesPrivate: audioType = kStreamTypePrivatePes; break;
         default: break;
     }
     if (audioType != 0) {
         pmt.push_back(audioType);
-        AppendBigEndian16(pmt, 0xE000 | kAudioPid);
-        AppendBigEndian16(pmt, 0xF000);
+        AppendBigEndian16(pmt, kReservedPidBits | kAudioPid);
+        AppendBigEndian16(pmt, kReservedLengthBits);  // ES_info_length 0
     }
-    // section_length counts the bytes after it up to the end of the CRC: the 4 bytes of the
-    // CRC still to come make up for pointer_field, table_id and the length field itself.
-    SV::WriteBigEndian16(static_cast<uint16_t>(0xB000 | pmt.size()), &pmt[2]);
+    // section_length counts the bytes after it up to the end of the CRC still to come.
+    const size_t sectionLength = pmt.size() + kCrcSize - kSectionLengthEnd;
+    SV::WriteBigEndian16(static_cast<uint16_t>(kSectionSyntaxBits | sectionLength),
+                         &pmt[kSectionLengthEnd - 2]);
     AppendCrc(pmt);
     pmt_.swap(pmt);
-}
-
-void Mpeg2TsMux::WriteSection(const std::vector<uint8_t>& section, uint16_t pid, uint8_t& counter,
-                              uint64_t pcr) {
-    MemoryChunkList scratch(0, 0);
-    scratch.Append(section.data(), static_cast<uint32_t>(section.size()));
-    WritePackets(scratch, pid, counter, pcr, false, 0, 0, 0);
-}
-
-void Mpeg2TsMux::WritePackets(MemoryChunkList& payload, uint16_t pid, uint8_t& counter,
-                              uint64_t pcr, bool pesHeader, uint8_t streamId, uint64_t pts,
-                              uint64_t dts) {
-    if (pid == kPatPid) {
-        // A new group of pictures starts with this PAT; its time is the output clock's, in
-        // microseconds.
-        if (pcr != kNoPcr) {
-            const int64_t microseconds = static_cast<int64_t>(pcr) / 27;
-            DoSend(MemoryChunk(
-                boost::make_shared<MemoryMarkerGopStart>(static_cast<uint64_t>(microseconds))));
-        }
-        pcr = kNoPcr;
-    }
-    uint32_t adaptation = pcr != kNoPcr ? 8 : 0;
-    const uint32_t header = pesHeader ? (pts != dts ? 19 : 14) : 0;
-    const uint64_t size = payload.Size();
-    uint64_t packets = (adaptation + header + size + 183) / 184;
-    if (packets == 0) {
-        return;
-    }
-    MemoryChunkList::Cursor cursor(payload);
-    uint64_t left = size;
-
-    uint32_t inChunk = static_cast<uint32_t>(std::min<uint64_t>(packets, kMaxPacketsPerChunk));
-    MemoryChunk chunk = CreateMemoryChunk(inChunk * kPacketSize, 0, 0);
-    uint8_t* p = chunk.Data(0);
-    uint32_t written = 0;
-
-    // First packet: payload_unit_start_indicator, then the adaptation field and the PES header.
-    p[0] = 0x47;
-    SV::WriteBigEndian16(static_cast<uint16_t>(pid | 0x4000), p + 1);
-    if (adaptation + header + size < 184) {
-        adaptation = static_cast<uint32_t>(184 - (header + size));
-    }
-    p[3] = static_cast<uint8_t>((adaptation > 0 ? 0x30 : 0x10) | (counter & 0x0F));
-    ++counter;
-    uint8_t* q = p + 4;
-    if (adaptation > 0) {
-        q[0] = static_cast<uint8_t>(adaptation - 1);  // adaptation_field_length
-        if (adaptation > 1) {
-            uint32_t used = 2;
-            if (pcr != kNoPcr) {
-                q[1] = 0x10;  // PCR_flag
-                PutPcr(q + 2, pcr);
-                used += 6;
-            } else {
-                q[1] = 0x00;
-            }
-            std::memset(q + used, 0xFF, adaptation - used);
-        }
-        q += adaptation;
-    }
-    if (pesHeader) {
-        q[0] = 0x00;
-        q[1] = 0x00;
-        q[2] = 0x01;
-        q[3] = streamId;
-        const uint64_t length = header + size - 6;
-        SV::WriteBigEndian16(length <= 0xFFFF ? static_cast<uint16_t>(length) : 0, q + 4);
-        q[6] = 0x83;  // '10', not scrambled, priority 0, no alignment, copyright, original
-        if (pts == dts) {
-            q[7] = 0x80;  // PTS only
-            q[8] = 5;
-            PutTimestamp(q + 9, 0x2, pts);
-        } else {
-            q[7] = 0xC0;  // PTS and DTS
-            q[8] = 10;
-            PutTimestamp(q + 9, 0x3, pts);
-            PutTimestamp(q + 14, 0x1, dts);
-        }
-        q += header;
-    }
-    uint32_t room = static_cast<uint32_t>(p + kPacketSize - q);
-    uint32_t take = static_cast<uint32_t>(std::min<uint64_t>(room, left));
-    CopyPayload(cursor, q, take);
-    left -= take;
-    ++written;
-
-    for (uint64_t packet = 1; packet < packets; ++packet) {
-        if (written == inChunk) {
-            DoSend(chunk);
-            inChunk =
-                static_cast<uint32_t>(std::min<uint64_t>(packets - packet, kMaxPacketsPerChunk));
-            chunk = CreateMemoryChunk(inChunk * kPacketSize, 0, 0);
-            written = 0;
-        }
-        p = chunk.Data(written * kPacketSize);
-        p[0] = 0x47;
-        SV::WriteBigEndian16(pid, p + 1);
-        const uint32_t k = static_cast<uint32_t>(std::min<uint64_t>(left, 184));
-        q = p + 4;
-        if (k < 184) {
-            p[3] = static_cast<uint8_t>(0x30 | (counter & 0x0F));
-            const uint32_t length = 183 - k;
-            q[0] = static_cast<uint8_t>(length);
-            if (length > 0) {
-                q[1] = 0x00;
-                std::memset(q + 2, 0xFF, length - 1);
-            }
-            q += 1 + length;
-        } else {
-            p[3] = static_cast<uint8_t>(0x10 | (counter & 0x0F));
-        }
-        ++counter;
-        CopyPayload(cursor, q, k);
-        left -= k;
-        ++written;
-    }
-    DoSend(chunk);
 }
 
 }  // namespace SarvelonMediaKit

@@ -5,7 +5,9 @@
 #include <string>
 #include <vector>
 
+#include "engine/codecs/MediaTiming.h"
 #include "engine/mux/Mux.h"
+#include "engine/mux/TsPacketWriter.h"
 
 namespace SarvelonMediaKit {
 
@@ -28,12 +30,11 @@ public:
         kAudioStreamId = 0xC0,
         kPrivateStream1 = 0xBD,  // E-AC-3 and private-data audio
     };
-    static constexpr uint32_t kPacketSize = 188;
-    static constexpr uint32_t kMaxPacketsPerChunk = 348;
-    // Timestamps start no earlier than 0.2 s, so that the PCR (0.2 s ahead) is never negative.
-    static constexpr uint32_t kMinimumFirstDts = 18000;
-    static constexpr uint64_t kPcrLead = 5400000;  // 0.2 s at 27 MHz
-    static constexpr uint64_t kNoPcr = ~uint64_t(0);
+    // The PCR runs 0.2 s ahead of each video DTS: the decoder's buffer time.
+    static constexpr uint64_t kPcrLeadTicks = kTicksPerSecond / 5;
+    static constexpr uint64_t kPcrLead = TicksToClock(kPcrLeadTicks);  // 27 MHz
+    // Timestamps start no earlier than the PCR lead, so that the first PCR is not negative.
+    static constexpr uint32_t kMinimumFirstDts = kPcrLeadTicks;
 
     explicit Mpeg2TsMux(Session* session);
     ~Mpeg2TsMux() override;
@@ -56,19 +57,13 @@ public:
     const std::vector<uint8_t>& GetPmt() const { return pmt_; }
     uint32_t GetTimestampOffset() const { return timestampOffset_; }
 
-    // 90 kHz time of a microsecond time, rounded to the nearest tick.
-    static uint64_t ToTicks(MediaTime microseconds);
-
 protected:
     // Rebuilds the PAT (once) and the PMT with the next version.
     void BuildPsi();
-    // Packetises the payload as one PES packet (with pesHeader) or one section, in chunks of
-    // at most 348 packets handed downstream. PID 0 (the PAT) first sends the group-of-pictures
-    // marker timed by the PCR and then carries no PCR itself.
-    void WritePackets(MemoryChunkList& payload, uint16_t pid, uint8_t& counter, uint64_t pcr,
-                      bool pesHeader, uint8_t streamId, uint64_t pts, uint64_t dts);
-    void WriteSection(const std::vector<uint8_t>& section, uint16_t pid, uint8_t& counter,
-                      uint64_t pcr);
+    // Marks the start of a group of pictures whose first packet carries the PCR: the marker
+    // goes downstream ahead of the tables and the key frame, so that a segmenter can cut
+    // there. Nothing when the PCR is TsPacketWriter::kNoPcr.
+    void SendGopStart(uint64_t pcr);
 
     bool removeFillerData_;
     bool psiPending_;
@@ -77,10 +72,9 @@ protected:
     bool trickPlay_;
     std::vector<uint8_t> pat_;
     std::vector<uint8_t> pmt_;
-    uint8_t patCounter_;
-    uint8_t pmtCounter_;
-    uint8_t videoCounter_;
-    uint8_t audioCounter_;
+    // Lays the tables and PES packets out in transport packets and keeps each PID's
+    // continuity counter.
+    TsPacketWriter writer_;
     uint8_t pmtVersion_;
     uint32_t mergeCount_;
 };

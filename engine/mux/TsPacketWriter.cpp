@@ -1,0 +1,219 @@
+#include "engine/mux/TsPacketWriter.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "SVLibrary/Util/ByteOrder.h"
+#include "engine/codecs/MediaTiming.h"
+
+namespace SarvelonMediaKit {
+
+namespace {
+
+// ---- Transport packet header ----
+constexpr uint8_t kSyncByte = 0x47;
+// payload_unit_start_indicator, above the 13 bits of the PID: a section or PES packet starts
+// in this packet.
+constexpr uint16_t kPayloadUnitStart = 0x4000;
+// adaptation_field_control with transport_scrambling_control '00': '01' payload only, '11'
+// adaptation field followed by payload.
+constexpr uint8_t kPayloadOnly = 0x10;
+constexpr uint8_t kAdaptationAndPayload = 0x30;
+
+// ---- Adaptation field ----
+constexpr uint32_t kAdaptationLengthSize = 1;  // adaptation_field_length
+constexpr uint32_t kAdaptationFlagsSize = 1;   // discontinuity_indicator .. extension_flag
+// program_clock_reference: 33-bit base, six reserved bits, 9-bit extension.
+constexpr uint32_t kPcrSize = 6;
+// An adaptation field that holds a PCR and nothing else.
+constexpr uint32_t kPcrAdaptationSize = kAdaptationLengthSize + kAdaptationFlagsSize + kPcrSize;
+constexpr uint8_t kNoAdaptationFlags = 0x00;
+constexpr uint8_t kPcrFlag = 0x10;
+constexpr uint8_t kStuffingByte = 0xFF;
+
+// ---- PES header ----
+// packet_start_code_prefix (3 bytes), stream_id and PES_packet_length (2 bytes); the length
+// counts the bytes after these.
+constexpr uint32_t kPesStartSize = 6;
+// '10' with the scrambling, priority, alignment, copyright and original bits; PTS_DTS_flags
+// with the other flags; PES_header_data_length.
+constexpr uint32_t kPesFlagsSize = 3;
+// A PTS or DTS: 4-bit prefix, 33 bits split by three marker bits.
+constexpr uint32_t kTimestampSize = 5;
+constexpr uint32_t kPesHeaderWithPtsSize = kPesStartSize + kPesFlagsSize + kTimestampSize;
+constexpr uint32_t kPesHeaderWithPtsDtsSize = kPesHeaderWithPtsSize + kTimestampSize;
+// A longer PES packet gets PES_packet_length 0 (unbounded, as ISO/IEC 13818-1 allows for
+// video in a transport stream).
+constexpr uint64_t kMaxPesPacketLength = 0xFFFF;
+// '10', not scrambled, priority 0, no data_alignment_indicator, copyright, original.
+constexpr uint8_t kPesFirstFlags = 0x83;
+// PTS_DTS_flags '10' (PTS only) and '11' (PTS and DTS), no other optional field.
+constexpr uint8_t kPtsOnly = 0x80;
+constexpr uint8_t kPtsAndDts = 0xC0;
+// The 4-bit prefixes in front of a timestamp: '0010' a PTS alone, '0011' a PTS followed by a
+// DTS, '0001' that DTS.
+constexpr uint8_t kPtsAlonePrefix = 0x2;
+constexpr uint8_t kPtsBeforeDtsPrefix = 0x3;
+constexpr uint8_t kDtsPrefix = 0x1;
+// PTS, DTS and the PCR base count 33 bits.
+constexpr uint64_t kTimestampMask = 0x1FFFFFFFFull;
+
+uint32_t PesHeaderSize(uint64_t pts, uint64_t dts) {
+    return pts != dts ? kPesHeaderWithPtsDtsSize : kPesHeaderWithPtsSize;
+}
+
+// PTS or DTS in the 5-byte form of a PES header: 4-bit prefix, 33 bits with marker bits.
+void PutTimestamp(uint8_t* p, uint8_t prefix, uint64_t ts) {
+    ts &= kTimestampMask;
+    p[0] = static_cast<uint8_t>((prefix << 4) | ((ts >> 29) & 0x0E) | 0x01);
+    p[1] = static_cast<uint8_t>(ts >> 22);
+    p[2] = static_cast<uint8_t>(((ts >> 14) & 0xFE) | 0x01);
+    p[3] = static_cast<uint8_t>(ts >> 7);
+    p[4] = static_cast<uint8_t>(((ts << 1) & 0xFE) | 0x01);
+}
+
+// PCR in the 6 bytes of an adaptation field: 33-bit base (90 kHz), six reserved bits, 9-bit
+// extension (the 27 MHz periods within the tick).
+void PutPcr(uint8_t* p, uint64_t pcr) {
+    const uint64_t base = ClockToTicks(pcr) & kTimestampMask;
+    const uint32_t extension = static_cast<uint32_t>(pcr % kClockPeriodsPerTick);
+    p[0] = static_cast<uint8_t>(base >> 25);
+    p[1] = static_cast<uint8_t>(base >> 17);
+    p[2] = static_cast<uint8_t>(base >> 9);
+    p[3] = static_cast<uint8_t>(base >> 1);
+    p[4] = static_cast<uint8_t>(((base & 1) << 7) | 0x7E | ((extension >> 8) & 1));
+    p[5] = static_cast<uint8_t>(extension);
+}
+
+// An adaptation field of size bytes, its length byte included (nothing for 0): the flags byte
+// when there is room for one, the PCR unless it is kNoPcr (the caller has made room for it),
+// stuffing for the rest.
+void PutAdaptationField(uint8_t* p, uint32_t size, uint64_t pcr) {
+    if (size == 0) {
+        return;
+    }
+    p[0] = static_cast<uint8_t>(size - kAdaptationLengthSize);
+    if (size == kAdaptationLengthSize) {
+        return;  // one byte of stuffing: adaptation_field_length 0 and no flags
+    }
+    uint32_t used = kAdaptationLengthSize + kAdaptationFlagsSize;
+    if (pcr != TsPacketWriter::kNoPcr) {
+        p[1] = kPcrFlag;
+        PutPcr(p + used, pcr);
+        used += kPcrSize;
+    } else {
+        p[1] = kNoAdaptationFlags;
+    }
+    std::memset(p + used, kStuffingByte, size - used);
+}
+
+// The PES header in front of payloadSize bytes of payload.
+void PutPesHeader(uint8_t* p, uint8_t streamId, uint64_t pts, uint64_t dts, uint64_t payloadSize) {
+    const uint32_t headerSize = PesHeaderSize(pts, dts);
+    p[0] = 0x00;  // packet_start_code_prefix 00 00 01
+    p[1] = 0x00;
+    p[2] = 0x01;
+    p[3] = streamId;
+    const uint64_t length = headerSize + payloadSize - kPesStartSize;
+    SV::WriteBigEndian16(length <= kMaxPesPacketLength ? static_cast<uint16_t>(length) : 0, p + 4);
+    p[6] = kPesFirstFlags;
+    if (pts == dts) {
+        p[7] = kPtsOnly;
+        p[8] = kTimestampSize;  // PES_header_data_length
+        PutTimestamp(p + 9, kPtsAlonePrefix, pts);
+    } else {
+        p[7] = kPtsAndDts;
+        p[8] = 2 * kTimestampSize;
+        PutTimestamp(p + 9, kPtsBeforeDtsPrefix, pts);
+        PutTimestamp(p + 9 + kTimestampSize, kDtsPrefix, dts);
+    }
+}
+
+// Copies n bytes from the cursor on (the caller knows they are there) and moves past them.
+void CopyPayload(MemoryChunkList::Cursor& cursor, uint8_t* out, uint32_t n) {
+    while (n > 0 && !cursor.IsAtEnd()) {
+        const uint32_t take = std::min(n, cursor.BytesLeftInChunk());
+        std::memcpy(out, cursor.Data(), take);
+        cursor.Advance(take);
+        out += take;
+        n -= take;
+    }
+}
+
+}  // namespace
+
+TsPacketWriter::TsPacketWriter(const ChunkMaker& makeChunk, const ChunkSender& sendChunk)
+    : makeChunk_(makeChunk), sendChunk_(sendChunk) {}
+
+void TsPacketWriter::WriteSection(uint16_t pid, const std::vector<uint8_t>& section) {
+    MemoryChunkList scratch(0, 0);
+    scratch.Append(section.data(), static_cast<uint32_t>(section.size()));
+    WriteUnit(pid, nullptr, kNoPcr, scratch);
+}
+
+void TsPacketWriter::WritePes(uint16_t pid, uint8_t streamId, uint64_t pts, uint64_t dts,
+                              uint64_t pcr, MemoryChunkList& payload) {
+    const PesHeader pes = {streamId, pts, dts};
+    WriteUnit(pid, &pes, pcr, payload);
+}
+
+uint8_t TsPacketWriter::PeekCounter(uint16_t pid) const {
+    const std::map<uint16_t, TsContinuityCounter>::const_iterator it = counters_.find(pid);
+    return it != counters_.end() ? it->second.Peek() : 0;
+}
+
+void TsPacketWriter::WriteUnit(uint16_t pid, const PesHeader* pes, uint64_t pcr,
+                               MemoryChunkList& payload) {
+    const uint32_t headerSize = pes != nullptr ? PesHeaderSize(pes->pts, pes->dts) : 0;
+    const uint32_t pcrSize = pcr != kNoPcr ? kPcrAdaptationSize : 0;
+    const uint64_t size = payload.Size();
+    const uint64_t packets = (pcrSize + headerSize + size + kPayloadSize - 1) / kPayloadSize;
+    if (packets == 0) {
+        return;  // an empty section
+    }
+    TsContinuityCounter& counter = counters_[pid];
+    MemoryChunkList::Cursor cursor(payload);
+    uint64_t left = size;
+    MemoryChunk chunk;
+    uint32_t inChunk = 0;
+    uint32_t written = 0;
+
+    for (uint64_t packet = 0; packet < packets; ++packet) {
+        if (written == inChunk) {
+            if (packet > 0) {
+                sendChunk_(chunk);
+            }
+            inChunk =
+                static_cast<uint32_t>(std::min<uint64_t>(packets - packet, kMaxPacketsPerChunk));
+            chunk = makeChunk_(inChunk * kPacketSize);
+            written = 0;
+        }
+        uint8_t* p = chunk.Data(written * kPacketSize);
+        ++written;
+
+        // The first packet holds the PES header and the PCR in front of its payload; any room
+        // the payload leaves in a packet goes to the adaptation field as stuffing.
+        const bool first = packet == 0;
+        const uint32_t header = first ? headerSize : 0;
+        const uint32_t room = kPayloadSize - header - (first ? pcrSize : 0);
+        const uint32_t take = static_cast<uint32_t>(std::min<uint64_t>(left, room));
+        const uint32_t adaptation = kPayloadSize - header - take;
+
+        p[0] = kSyncByte;
+        SV::WriteBigEndian16(static_cast<uint16_t>(first ? pid | kPayloadUnitStart : pid), p + 1);
+        p[3] = static_cast<uint8_t>((adaptation > 0 ? kAdaptationAndPayload : kPayloadOnly) |
+                                    counter.Next());
+        uint8_t* q = p + kHeaderSize;
+        PutAdaptationField(q, adaptation, first ? pcr : kNoPcr);
+        q += adaptation;
+        if (header > 0) {
+            PutPesHeader(q, pes->streamId, pes->pts, pes->dts, size);
+            q += header;
+        }
+        CopyPayload(cursor, q, take);
+        left -= take;
+    }
+    sendChunk_(chunk);
+}
+
+}  // namespace SarvelonMediaKit
