@@ -3,28 +3,23 @@
 #include <boost/make_shared.hpp>
 #include <gtest/gtest.h>
 
+#include <string>
 #include <vector>
 
 #include "engine/core/Component.h"
+#include "tests/support/ChainTestComponents.h"
 
 namespace SarvelonMediaKit {
 namespace {
 
-class Stage : public Component {
-public:
-    Stage(uint32_t headroom = 0, uint32_t tailroom = 0)
-        : Component(nullptr), headroom_(headroom), tailroom_(tailroom) {}
-    std::string GetTypeName() const override { return "Stage"; }
-    uint32_t GetHeadroom() const override { return headroom_; }
-    uint32_t GetTailroom() const override { return tailroom_; }
-    void DoLinked(bool firstTime) override { linked.push_back(firstTime); }
+typedef SvTestSupport::RecordingStage Stage;
 
-    std::vector<bool> linked;
-
-private:
-    uint32_t headroom_;
-    uint32_t tailroom_;
-};
+// A stage that needs the given room before and after a payload.
+boost::shared_ptr<Stage> MakeStage(uint32_t headroom = 0, uint32_t tailroom = 0) {
+    boost::shared_ptr<Stage> stage = boost::make_shared<Stage>();
+    stage->SetRoom(headroom, tailroom);
+    return stage;
+}
 
 typedef boost::shared_ptr<Stage> StagePtr;
 typedef boost::shared_ptr<Component> ComponentPtr;
@@ -98,9 +93,9 @@ TEST_F(StackFixture, UnknownPointsAndRepeatedComponentsChangeNothing) {
 
 TEST(ComponentStack, LinkSumsTheRoomFromTheOutputEnd) {
     ComponentStack stack(StackIdMain);
-    StagePtr a = boost::make_shared<Stage>(4, 1);
-    StagePtr b = boost::make_shared<Stage>(0, 2);
-    StagePtr c = boost::make_shared<Stage>(12, 0);
+    StagePtr a = MakeStage(4, 1);
+    StagePtr b = MakeStage(0, 2);
+    StagePtr c = MakeStage(12, 0);
     stack.AddComponent(a);
     stack.AddComponent(b);
     stack.AddComponent(c);
@@ -114,7 +109,8 @@ TEST(ComponentStack, LinkSumsTheRoomFromTheOutputEnd) {
         EXPECT_EQ(3u, c->GetLinkedTailroom());
     }
     for (const StagePtr& s : {a, b, c}) {
-        EXPECT_EQ((std::vector<bool>{true, false}), s->linked);
+        EXPECT_EQ((std::vector<std::string>{"linked first", "linked again"}),
+                  s->Log(Stage::kLinked));
     }
     // The source end makes its chunks with room for every stage after it.
     MemoryChunk chunk = c->CreateMemoryChunk(10, 2, 1);

@@ -12,59 +12,18 @@
 #include "engine/core/DequeMemoryCache.h"
 #include "engine/core/ExternalClient.h"
 #include "engine/core/MemoryTracker.h"
+#include "tests/support/ChainTestComponents.h"
 
 namespace SarvelonMediaKit {
 namespace {
 
-// Output end of a test chain: records what reaches it, in order, and wants `wanted` bytes.
-class Sink : public Component {
-public:
-    explicit Sink(uint32_t wanted = std::numeric_limits<uint32_t>::max())
-        : Component(nullptr), wanted_(wanted) {}
-    std::string GetTypeName() const override { return "Sink"; }
-    ByteAmount DoGetBytesWanted() override { return wanted_; }
-    void DoAdd(const MemoryChunk& chunk) override {
-        received.push_back("D" + std::to_string(chunk.Size()));
-    }
-    bool DoProcessMemoryMarker(const boost::shared_ptr<MemoryMarker>& marker) override {
-        received.push_back("M" + std::to_string(marker->GetType()));
-        return false;
-    }
-
-    std::vector<std::string> received;
-
-private:
-    uint32_t wanted_;
-};
-
-// A middle stage with the base behaviour, counting the markers it is offered.
-class Stage : public Component {
-public:
-    explicit Stage(const std::string& type = "Stage", Session* session = nullptr)
-        : Component(session), type_(type) {}
-    std::string GetTypeName() const override { return type_; }
-    bool DoProcessMemoryMarker(const boost::shared_ptr<MemoryMarker>&) override {
-        ++markersSeen;
-        return passMarkers;
-    }
-    bool KnowEndPosition() override { return endPosition != 0; }
-    BytePosition DoEndPosition() override { return endPosition; }
-    bool DoOutOfBandRequest(BytePosition, BytePosition) override { return acceptsOutOfBand; }
-    bool DoOutOfBandData(const MemoryChunk&) override { return acceptsOutOfBand; }
-    std::string DoDump() override { return dump; }
-    using Component::preloadState_;
-
-    int markersSeen = 0;
-    bool passMarkers = true;
-    uint64_t endPosition = 0;
-    bool acceptsOutOfBand = false;
-    std::string dump;
-
-private:
-    std::string type_;
-};
-
+typedef SvTestSupport::RecordingSink Sink;
+typedef SvTestSupport::RecordingStage Stage;
 typedef boost::shared_ptr<Stage> StagePtr;
+
+StagePtr MakeStage(const std::string& type, Session* session = nullptr) {
+    return boost::make_shared<Stage>(session, type);
+}
 
 MemoryChunk Data(uint32_t size) { return MemoryChunk(size, 0, 0); }
 
@@ -88,9 +47,9 @@ boost::shared_ptr<DequeMemoryCache> GiveCache(const StagePtr& stage, uint32_t li
 struct ChainFixture : ::testing::Test {
     ChainFixture()
         : sink(boost::make_shared<Sink>()),
-          a(boost::make_shared<Stage>("A")),
-          b(boost::make_shared<Stage>("B")),
-          c(boost::make_shared<Stage>("C")) {
+          a(MakeStage("A")),
+          b(MakeStage("B")),
+          c(MakeStage("C")) {
         stack.AddComponent(sink);
         stack.AddComponent(a);
         stack.AddComponent(b);
@@ -106,10 +65,10 @@ TEST_F(ChainFixture, MarkerChunksWithDataAndEmptyDataChunksAreDropped) {
     bad.SetSize(4);
     c->Add(bad);
     c->Add(Data(0));
-    EXPECT_EQ(0, c->markersSeen);
-    EXPECT_TRUE(sink->received.empty());
+    EXPECT_EQ(0, c->Count(Stage::kMarker));
+    EXPECT_TRUE(sink->Trace().empty());
     c->Add(Data(3));
-    EXPECT_EQ((std::vector<std::string>{"D3"}), sink->received);
+    EXPECT_EQ((std::vector<std::string>{"D3"}), sink->Trace());
 }
 
 TEST_F(ChainFixture, MarkersPassStagesWithoutCachesInOrderUntilOneRefuses) {
@@ -117,28 +76,28 @@ TEST_F(ChainFixture, MarkersPassStagesWithoutCachesInOrderUntilOneRefuses) {
     c->Add(Marker(2));
     c->Add(Data(2));
     c->Add(Marker(0));
-    EXPECT_EQ((std::vector<std::string>{"D3", "M2", "D2", "M0"}), sink->received);
-    EXPECT_EQ(2, a->markersSeen);
-    EXPECT_EQ(2, c->markersSeen);
+    EXPECT_EQ((std::vector<std::string>{"D3", "M2", "D2", "M0"}), sink->Trace());
+    EXPECT_EQ(2, a->Count(Stage::kMarker));
+    EXPECT_EQ(2, c->Count(Stage::kMarker));
 
-    b->passMarkers = false;
+    b->SetPassMarkers(false);
     c->Add(Marker(4));
     c->Add(Data(1));
-    EXPECT_EQ(3, c->markersSeen);
-    EXPECT_EQ(3, b->markersSeen);
-    EXPECT_EQ(2, a->markersSeen);
-    EXPECT_EQ((std::vector<std::string>{"D3", "M2", "D2", "M0", "D1"}), sink->received);
+    EXPECT_EQ(3, c->Count(Stage::kMarker));
+    EXPECT_EQ(3, b->Count(Stage::kMarker));
+    EXPECT_EQ(2, a->Count(Stage::kMarker));
+    EXPECT_EQ((std::vector<std::string>{"D3", "M2", "D2", "M0", "D1"}), sink->Trace());
 }
 
 TEST_F(ChainFixture, AMarkerWaitsInACacheBehindTheDataBeforeIt) {
     GiveCache(b);
     c->Add(Data(5));
     c->Add(Marker(2));
-    EXPECT_TRUE(sink->received.empty());
+    EXPECT_TRUE(sink->Trace().empty());
     b->PullData(100);
-    EXPECT_EQ((std::vector<std::string>{"D5"}), sink->received);
+    EXPECT_EQ((std::vector<std::string>{"D5"}), sink->Trace());
     b->PullData(100);
-    EXPECT_EQ((std::vector<std::string>{"D5", "M2"}), sink->received);
+    EXPECT_EQ((std::vector<std::string>{"D5", "M2"}), sink->Trace());
 }
 
 TEST_F(ChainFixture, BytesReadyAsksTheFirstCacheWithSomethingQueued) {
@@ -156,7 +115,7 @@ TEST_F(ChainFixture, BytesReadyAsksTheFirstCacheWithSomethingQueued) {
 TEST_F(ChainFixture, PositionsWhenNobodyKnowsThem) {
     EXPECT_EQ(0u, a->EndPosition());
     EXPECT_EQ(std::numeric_limits<uint64_t>::max(), a->CurrentLoadedFilePosition());
-    c->endPosition = 5000;
+    c->SetEndPosition(5000);
     EXPECT_EQ(5000u, a->EndPosition());
     boost::shared_ptr<DequeMemoryCache> cache = GiveCache(b);
     cache->SetPosition(300);
@@ -181,8 +140,8 @@ TEST_F(ChainFixture, BufferedBytesSaturateAt32Bits) {
 TEST(Component, APullForAConsumerThatWantsNothingMovesNothing) {
     ComponentStack stack(StackIdMain);
     boost::shared_ptr<Sink> full = boost::make_shared<Sink>(0);
-    StagePtr a = boost::make_shared<Stage>("A");
-    StagePtr source = boost::make_shared<Stage>("S");
+    StagePtr a = MakeStage("A");
+    StagePtr source = MakeStage("S");
     stack.AddComponent(full);
     stack.AddComponent(a);
     stack.AddComponent(source);
@@ -191,7 +150,7 @@ TEST(Component, APullForAConsumerThatWantsNothingMovesNothing) {
     cacheA->Add(Data(10));
     cacheS->Add(Data(10));
     a->PullData(100);
-    EXPECT_TRUE(full->received.empty());
+    EXPECT_TRUE(full->entries.empty());
     EXPECT_EQ(10u, cacheA->BytesHeld());
     EXPECT_EQ(10u, cacheS->BytesHeld());
 }
@@ -205,7 +164,7 @@ TEST_F(ChainFixture, APreloadCacheGoesOnceReadOutMarkersIncluded) {
     // The data is out but the marker behind it must not be lost with the cache.
     EXPECT_EQ(cache, a->GetMemoryCache());
     a->PullData(10);
-    EXPECT_EQ((std::vector<std::string>{"D10", "M2"}), sink->received);
+    EXPECT_EQ((std::vector<std::string>{"D10", "M2"}), sink->Trace());
     EXPECT_FALSE(a->GetMemoryCache());
     EXPECT_EQ(0u, a->GetPreloadState());
     EXPECT_EQ(65536u, a->BytesReady());
@@ -233,12 +192,12 @@ TEST_F(ChainFixture, SetPositionForAnyStackRepositionsEveryCacheAndDropsThePrelo
 
 TEST(Component, IsPreLoadingLooksTowardTheSource) {
     ComponentStack stack(StackIdMain);
-    StagePtr a = boost::make_shared<Stage>("A");
-    StagePtr b = boost::make_shared<Stage>("B");
+    StagePtr a = MakeStage("A");
+    StagePtr b = MakeStage("B");
     stack.AddComponent(a);
     stack.AddComponent(b);
     EXPECT_FALSE(a->IsPreLoading());
-    b->preloadState_ = Component::PreloadStatePreloading;
+    b->SetPreloadState(Component::PreloadStatePreloading);
     EXPECT_TRUE(a->IsPreLoading());
     EXPECT_FALSE(b->GetConsumer()->GetConsumer());
     b->SetPreLoaded();
@@ -251,7 +210,7 @@ TEST(Component, AllocateMemoryCacheTakesHalfTheFreeBudget) {
     DequeMemoryCache shared(session->GetMemoryTracker(), nullptr);
     shared.Add(Data(200));
     {
-        StagePtr stage = boost::make_shared<Stage>("A", session.get());
+        StagePtr stage = MakeStage("A", session.get());
         stage->AllocateMemoryCache();
         ASSERT_TRUE(stage->GetMemoryCache());
         EXPECT_EQ(400u, stage->GetMemoryCache()->GetTracker()->Limit());
@@ -263,12 +222,23 @@ TEST(Component, AllocateMemoryCacheTakesHalfTheFreeBudget) {
 
 TEST_F(ChainFixture, OutOfBandRequestsGoTowardTheSourceAndDataTowardTheOutput) {
     EXPECT_FALSE(a->OutOfBandRequest(0, 10));
-    c->acceptsOutOfBand = true;
+    c->SetAcceptOutOfBand(true);
     EXPECT_TRUE(a->OutOfBandRequest(0, 10));
     EXPECT_FALSE(b->OutOfBandData(Data(1)));  // nobody toward the output takes it
-    a->acceptsOutOfBand = true;
+    a->SetAcceptOutOfBand(true);
     EXPECT_TRUE(b->OutOfBandData(Data(1)));
 }
+
+// A stage with extra text of its own for the dump.
+class DumpingStage : public Stage {
+public:
+    DumpingStage(Session* session, const std::string& type, const std::string& dump)
+        : Stage(session, type), dump_(dump) {}
+    std::string DoDump() override { return dump_; }
+
+private:
+    std::string dump_;
+};
 
 // Names the class in the dump; the queued chunk is the session's pending data.
 struct Holder {
@@ -282,14 +252,14 @@ TEST(Component, DumpPrintsOneLinePerStageThenThePendingData) {
         boost::make_shared<TaskTemplate1<Holder*, void (Holder::*)(MemoryChunk), MemoryChunk>>(
             1, StackIdMain, "Holder::Take", &holder, &Holder::Take, Data(7)));
     ComponentStack stack(StackIdMain);
-    StagePtr a = boost::make_shared<Stage>("SarvelonMediaKit::A", session.get());
-    StagePtr b = boost::make_shared<Stage>("SarvelonMediaKit::B", session.get());
+    StagePtr a =
+        boost::make_shared<DumpingStage>(session.get(), "SarvelonMediaKit::A", std::string(" [a]"));
+    StagePtr b = MakeStage("SarvelonMediaKit::B", session.get());
     boost::shared_ptr<ExternalClient> c = boost::make_shared<ExternalClient>(session.get());
     stack.AddComponent(a);
     stack.AddComponent(b);
     stack.AddComponent(c);
     GiveCache(a)->Add(Data(5));
-    a->dump = " [a]";
     EXPECT_EQ(
         "\tSarvelonMediaKit::A:5(5) [a]\r\n"
         "\tSarvelonMediaKit::B:No MemoryCache(0)\r\n"

@@ -5,13 +5,13 @@
 
 #include <algorithm>
 #include <cstring>
-#include <limits>
 #include <vector>
 
 #include "engine/core/Session.h"
 #include "engine/core/ComponentStack.h"
 #include "engine/core/DequeMemoryCache.h"
 #include "engine/core/MemoryTracker.h"
+#include "tests/support/ChainTestComponents.h"
 
 namespace SarvelonMediaKit {
 namespace {
@@ -20,12 +20,7 @@ namespace {
 class PatternProvider : public ExternalClient::Provider {
 public:
     PatternProvider(uint32_t total, std::vector<uint32_t> offers)
-        : offers_(offers), next_(0), position_(0) {
-        bytes.resize(total);
-        for (uint32_t i = 0; i < total; ++i) {
-            bytes[i] = static_cast<unsigned char>(i % 251);  // period prime to every chunk size
-        }
-    }
+        : bytes(SvTestSupport::PatternBytes(0, total)), offers_(offers), next_(0), position_(0) {}
 
     ByteAmount AvailableBytes() override {
         const uint32_t offer = offers_[next_++ % offers_.size()];
@@ -63,46 +58,28 @@ private:
     uint32_t position_;
 };
 
-// Output end: keeps the bytes and markers that arrive, in order.
-class Sink : public Component {
-public:
-    Sink() : Component(nullptr) {}
-    std::string GetTypeName() const override { return "Sink"; }
-    ByteAmount DoGetBytesWanted() override { return std::numeric_limits<uint32_t>::max(); }
-    void DoAdd(const MemoryChunk& chunk) override {
-        EXPECT_EQ(0, endMarkers) << "data after the end marker";
-        chunkSizes.push_back(chunk.Size());
-        bytes.insert(bytes.end(), chunk.Data(0), chunk.Data(0) + chunk.Size());
-    }
-    bool DoProcessMemoryMarker(const boost::shared_ptr<MemoryMarker>& marker) override {
-        EXPECT_EQ(2u, marker->GetType());
-        ++endMarkers;
-        return false;
-    }
+typedef SvTestSupport::RecordingSink Sink;
+typedef SvTestSupport::RecordingStage Stage;
 
-    std::vector<unsigned char> bytes;
-    std::vector<uint32_t> chunkSizes;
-    int endMarkers = 0;
-};
+// The end of the chain: every marker the client sends is the end of the stream, and no data
+// comes after it.
+void ExpectEndsCleanly(const Sink& sink) {
+    EXPECT_EQ("", sink.CheckEndedBy(MemoryMarkerTypeEndOfStream));
+}
+
+size_t EndMarkers(const Sink& sink) { return sink.CountMarkers(MemoryMarkerTypeEndOfStream); }
 
 // A plain middle stage that watches how full the cache of its consumer gets.
-class Middle : public Component {
+class Middle : public Stage {
 public:
-    Middle() : Component(nullptr) {}
-    std::string GetTypeName() const override { return "Middle"; }
+    Middle() : Stage(nullptr, "Middle") {}
     void DoAdd(const MemoryChunk& chunk) override {
-        Component::DoAdd(chunk);
+        Stage::DoAdd(chunk);
         if (boost::shared_ptr<MemoryCache> cache = GetConsumer()->GetMemoryCache()) {
             maxHeld = std::max<uint32_t>(maxHeld, cache->BytesHeld());
         }
     }
     uint32_t maxHeld = 0;
-};
-
-class Cached : public Component {
-public:
-    explicit Cached(Session* session) : Component(session) {}
-    std::string GetTypeName() const override { return "Cached"; }
 };
 
 TEST(ExternalClient, WithoutProviderItIsInert) {
@@ -113,12 +90,13 @@ TEST(ExternalClient, WithoutProviderItIsInert) {
     stack.AddComponent(client);
     client->PullData(1000);
     client->SeekFilePosition(10, 20, true);
-    EXPECT_TRUE(sink->chunkSizes.empty());
-    EXPECT_EQ(0, sink->endMarkers);
+    EXPECT_TRUE(sink->ChunkSizes().empty());
+    EXPECT_EQ(0u, EndMarkers(*sink));
     EXPECT_EQ(0u, client->GetBufferedBytes());
     EXPECT_EQ(0u, sink->EndPosition());  // the client knows its end: 0
     EXPECT_EQ(0u, client->CurrentPosition());
     EXPECT_EQ("SarvelonMediaKit::FunctorClient", client->GetTypeName());
+    ExpectEndsCleanly(*sink);
 }
 
 TEST(ExternalClient, DeliversNoMoreThanTheProviderHasThenEndsAfterEveryPull) {
@@ -134,15 +112,16 @@ TEST(ExternalClient, DeliversNoMoreThanTheProviderHasThenEndsAfterEveryPull) {
     EXPECT_EQ(150u, client->GetBufferedBytes());
 
     client->PullData(1000);
-    EXPECT_EQ((std::vector<uint32_t>{100}), sink->chunkSizes);
+    EXPECT_EQ((std::vector<uint32_t>{100}), sink->ChunkSizes());
     EXPECT_EQ(100u, client->CurrentPosition());
-    EXPECT_EQ(0, sink->endMarkers);
+    EXPECT_EQ(0u, EndMarkers(*sink));
     client->PullData(1000);
-    EXPECT_EQ((std::vector<uint32_t>{100, 50}), sink->chunkSizes);
-    EXPECT_EQ(1, sink->endMarkers);
-    EXPECT_EQ(provider->bytes, sink->bytes);
+    EXPECT_EQ((std::vector<uint32_t>{100, 50}), sink->ChunkSizes());
+    EXPECT_EQ(1u, EndMarkers(*sink));
+    EXPECT_EQ(provider->bytes, sink->Bytes());
     client->PullData(1000);
-    EXPECT_EQ(2, sink->endMarkers);
+    EXPECT_EQ(2u, EndMarkers(*sink));
+    ExpectEndsCleanly(*sink);
 }
 
 TEST(ExternalClient, SeekDropsItsStacksDataTasksAndMovesTheProvider) {
@@ -198,7 +177,7 @@ TEST(ExternalClient, AChainDeliversThePatternInOrderThenTheEnd) {
     session->SetCapacity(kCacheLimit);
 
     boost::shared_ptr<Sink> sink = boost::make_shared<Sink>();
-    boost::shared_ptr<Cached> cached = boost::make_shared<Cached>(session.get());
+    boost::shared_ptr<Stage> cached = boost::make_shared<Stage>(session.get(), "Cached");
     boost::shared_ptr<Middle> middle = boost::make_shared<Middle>();
     boost::shared_ptr<ExternalClient> client = boost::make_shared<ExternalClient>(session.get());
     boost::shared_ptr<PatternProvider> provider = boost::make_shared<PatternProvider>(
@@ -214,14 +193,15 @@ TEST(ExternalClient, AChainDeliversThePatternInOrderThenTheEnd) {
     stack.Link();
 
     int pulls = 0;
-    while (sink->endMarkers == 0 && pulls < 10000) {
+    while (EndMarkers(*sink) == 0 && pulls < 10000) {
         cached->PullData(65536);
         ++pulls;
     }
-    ASSERT_EQ(1, sink->endMarkers) << "after " << pulls << " pulls";
-    EXPECT_EQ(kTotal, sink->bytes.size());
-    EXPECT_TRUE(provider->bytes == sink->bytes);
-    for (uint32_t size : sink->chunkSizes) {
+    ExpectEndsCleanly(*sink);
+    ASSERT_EQ(1u, EndMarkers(*sink)) << "after " << pulls << " pulls";
+    EXPECT_EQ(kTotal, sink->Bytes().size());
+    EXPECT_TRUE(provider->bytes == sink->Bytes());
+    for (uint32_t size : sink->ChunkSizes()) {
         EXPECT_LE(size, 65536u);
     }
     EXPECT_GT(middle->maxHeld, 0u);
@@ -229,9 +209,10 @@ TEST(ExternalClient, AChainDeliversThePatternInOrderThenTheEnd) {
     // Nothing more comes after the end.
     cached->PullData(65536);
     cached->PullData(65536);
-    EXPECT_EQ(1, sink->endMarkers);
-    EXPECT_EQ(kTotal, sink->bytes.size());
+    EXPECT_EQ(1u, EndMarkers(*sink));
+    EXPECT_EQ(kTotal, sink->Bytes().size());
     EXPECT_EQ(0u, cached->GetMemoryCache()->BytesHeld());
+    ExpectEndsCleanly(*sink);
 }
 
 }  // namespace

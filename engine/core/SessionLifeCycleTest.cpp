@@ -23,6 +23,7 @@
 #include "engine/core/Component.h"
 #include "engine/core/MemoryChunk.h"
 #include "engine/core/SocketDelegate.h"
+#include "tests/support/ChainTestComponents.h"
 #include "tests/support/ThreadTestSupport.h"
 
 namespace SarvelonMediaKit {
@@ -66,25 +67,23 @@ private:
     Log entries_;
 };
 
-// The output end of the chain: notes when it is stopped, and counts pulls, ticks and seeks.
-class Stage : public Component {
+// The output end of the chain: notes in the journal when it is stopped, and counts pulls,
+// ticks, seeks and rate changes. The pump may run without a pause between passes, so only the
+// counts are kept.
+class Stage : public SvTestSupport::RecordingStage {
 public:
-    Stage(Session* session, Journal* journal) : Component(session), journal_(journal) {}
-    std::string GetTypeName() const override { return "Stage"; }
-    using Component::DoSeek;
-    void DoStop() override { journal_->Add("components stopped"); }
-    void DoPullData(ByteAmount&) override { ++pulls; }
-    void DoTick() override { ++ticks; }
-    void DoSeek(MediaTime) override { ++seeks; }
-    bool DoTrickPlay(TrickPlayRate, MediaTime) override {
-        ++rateChanges;
-        return true;
+    Stage(Session* session, Journal* journal)
+        : RecordingStage(session, "Stage"), journal_(journal) {
+        KeepLog(false);
     }
-
-    std::atomic<int> pulls{0};
-    std::atomic<int> ticks{0};
-    std::atomic<int> seeks{0};
-    std::atomic<int> rateChanges{0};
+    void DoStop() override {
+        RecordingStage::DoStop();
+        journal_->Add("components stopped");
+    }
+    int Pulls() const { return Count(kPull); }
+    int Ticks() const { return Count(kTick); }
+    int Seeks() const { return Count(kSeek); }
+    int RateChanges() const { return Count(kTrickPlay); }
 
 private:
     Journal* journal_;
@@ -234,11 +233,11 @@ TEST_F(SessionLifeCycleTest, ThePumpRunsTasksPullsAndTicksUntilStopped) {
     session->Start();
     std::atomic<bool> ran(false);
     PostCall(*session, [&] { ran = true; });
-    EXPECT_TRUE(Eventually([&] { return ran && stage->pulls > 2 && stage->ticks > 2; }));
+    EXPECT_TRUE(Eventually([&] { return ran && stage->Pulls() > 2 && stage->Ticks() > 2; }));
     session->Stop(true);
-    const int pulls = stage->pulls;
+    const int pulls = stage->Pulls();
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    EXPECT_EQ(pulls, stage->pulls);  // nothing runs once stopped
+    EXPECT_EQ(pulls, stage->Pulls());  // nothing runs once stopped
 }
 
 TEST_F(SessionLifeCycleTest, ErrorsFromSeveralThreadsReachTheMonitorsOneAtATimeInOrder) {
@@ -449,9 +448,9 @@ TEST_F(SessionLifeCycleTest, ManySeeksRacingThePumpLeaveTheFlagDown) {
     feeder.join();
 
     EXPECT_TRUE(Eventually([&] { return !session->GetTaskManager()->IsDroppingDataTasks(); }));
-    EXPECT_GT(stage->seeks.load(), 0);
-    const int pulls = stage->pulls;
-    EXPECT_TRUE(Eventually([&] { return stage->pulls > pulls + 2; }));  // pulls resume
+    EXPECT_GT(stage->Seeks(), 0);
+    const int pulls = stage->Pulls();
+    EXPECT_TRUE(Eventually([&] { return stage->Pulls() > pulls + 2; }));  // pulls resume
     session->Stop(true);
 }
 
@@ -468,7 +467,7 @@ TEST_F(SessionLifeCycleTest, EachSeekOrRateChangeLowersTheFlagItRaised) {
             session->TrickPlay(2, i);
         }
         const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(2);
-        while (stage->seeks + stage->rateChanges != i + 1) {
+        while (stage->Seeks() + stage->RateChanges() != i + 1) {
             ASSERT_LT(std::chrono::steady_clock::now(), end);
             std::this_thread::yield();
         }

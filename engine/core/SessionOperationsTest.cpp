@@ -15,6 +15,7 @@
 
 #include "engine/core/Component.h"
 #include "engine/core/MemoryChunk.h"
+#include "tests/support/ChainTestComponents.h"
 
 namespace SarvelonMediaKit {
 namespace {
@@ -30,45 +31,29 @@ private:
     std::atomic<uint64_t> now_{1000000};
 };
 
+// The name of the task running, as the hang check would report it: the clock is moved past
+// the hang time, the queue asked, and the clock moved back ("-" outside a task).
+std::string RunningTask(Session* session, FakeClock* clock) {
+    std::string task = "-";
+    clock->Advance(1001);
+    session->GetTaskManager()->IsTaskHung(task);
+    clock->Advance(-1001);
+    return task;
+}
+
 // The output end of a test chain. Logs every operation that reaches it, each preceded by the
-// name of the task it runs in ("-" outside a task). The name is the one the hang check would
-// report: the clock is moved past the hang time, the queue asked, and the clock moved back.
-class Recorder : public Component {
+// name of the task it runs in.
+class Recorder : public SvTestSupport::RecordingStage {
 public:
-    Recorder(Session* session, FakeClock* clock) : Component(session), clock_(clock) {}
-    std::string GetTypeName() const override { return "Recorder"; }
+    Recorder(Session* session, FakeClock* clock)
+        : RecordingStage(session, "Recorder"), clock_(clock) {}
 
-    using Component::DoSeek;
-    using Component::preloadState_;
-
-    void DoSeek(MediaTime time) override { Log("seek " + std::to_string(time.Get())); }
-    bool DoTrickPlay(TrickPlayRate rate, MediaTime time) override {
-        Log("trick " + std::to_string(rate.Get()) + " " + std::to_string(time.Get()));
-        return true;
+protected:
+    std::string Describe(const std::string& line) override {
+        return RunningTask(session_, clock_) + " " + line;
     }
-    void DoSelectTrack(TrackId track) override { Log("track " + std::to_string(track.Get())); }
-    void DoGetChapterData(uint32_t first, uint32_t last) override {
-        Log("chapters " + std::to_string(first) + " " + std::to_string(last));
-    }
-    void DoPullData(ByteAmount& amount) override { Log("pull " + std::to_string(amount.Get())); }
-    void DoSetPosition(BytePosition position, StackId stack) override {
-        Log("position " + std::to_string(position.Get()) + " " + std::to_string(stack));
-    }
-    void DoPreLoad(MediaTime timeout) override { Log("preload " + std::to_string(timeout.Get())); }
-    void DoTick() override { Log("tick"); }
-    void DoPeriodicCheck() override { Log("check"); }
-
-    std::vector<std::string> log;
 
 private:
-    void Log(const std::string& what) {
-        std::string task = "-";
-        clock_->Advance(1001);
-        session_->GetTaskManager()->IsTaskHung(task);
-        clock_->Advance(-1001);
-        log.push_back(task + " " + what);
-    }
-
     FakeClock* clock_;
 };
 
@@ -82,11 +67,8 @@ public:
 
 private:
     void Log(const char* kind, SVStatus status, const std::string& text) {
-        std::string task = "-";
-        clock_->Advance(1001);
-        session_->GetTaskManager()->IsTaskHung(task);
-        clock_->Advance(-1001);
-        log.push_back(task + " " + kind + " " + std::to_string(status) + " " + text);
+        log.push_back(RunningTask(session_, clock_) + " " + kind + " " + std::to_string(status) +
+                      " " + text);
     }
     Session* session_;
     FakeClock* clock_;
@@ -171,22 +153,22 @@ TEST_F(SessionOperationsTest, EachRequestRunsUnderItsNameAndCategory) {
          {"Session::Abort->SetError error 1022 gone"}},
     };
     for (const Case& c : cases) {
-        recorder->log.clear();
+        recorder->ClearLog();
         errors.log.clear();
         c.post(*session);
         Run();
-        EXPECT_EQ(c.chain, recorder->log);
+        EXPECT_EQ(c.chain, recorder->Log());
         EXPECT_EQ(c.events, errors.log);
 
         // The category: removing it drops the request unrun; removing the others does not.
-        recorder->log.clear();
+        recorder->ClearLog();
         errors.log.clear();
         c.post(*session);
         session->RemoveTasks(~c.category, StackIdAny);
         session->RemoveTasks(c.category, StackIdMain);  // posted on stack 0, not this one
         session->RemoveTasks(c.category, StackIdServing);
         Run();
-        EXPECT_TRUE(recorder->log.empty()) << c.category;
+        EXPECT_TRUE(recorder->Log().empty()) << c.category;
         EXPECT_TRUE(errors.log.empty()) << c.category;
         session->ClearDropDataTasks();  // the removed seek or rate change cannot lower it
     }
@@ -236,7 +218,7 @@ TEST_F(SessionOperationsTest, OnlyTheLastOfTwoQueuedSeeksRuns) {
     session->Seek(2000);
     Run();
     EXPECT_EQ((Log{"Session::Seek(MS) position 0 65535", "Session::Seek(MS) seek 2000"}),
-              recorder->log);
+              recorder->Log());
     EXPECT_FALSE(Dropping());
 }
 
@@ -246,16 +228,16 @@ TEST_F(SessionOperationsTest, SeeksAndRateChangesDoNotRemoveEachOther) {
     Run();
     EXPECT_EQ((Log{"Session::TrickPlay trick 2 10", "Session::Seek(MS) position 0 65535",
                    "Session::Seek(MS) seek 20"}),
-              recorder->log);
+              recorder->Log());
 
-    recorder->log.clear();
+    recorder->ClearLog();
     session->Seek(30);
     session->TrickPlay(-2, 40);
     session->TrickPlay(0, 50);  // an earlier rate change stays queued as well
     Run();
     EXPECT_EQ((Log{"Session::Seek(MS) position 0 65535", "Session::Seek(MS) seek 30",
                    "Session::TrickPlay trick -2 40", "Session::TrickPlay trick 0 50"}),
-              recorder->log);
+              recorder->Log());
     EXPECT_FALSE(Dropping());
 }
 
@@ -280,7 +262,7 @@ TEST_F(SessionOperationsTest, DataQueuedBeforeASeekIsDroppedAndTheDownloadsLater
          {"control", "late download"}},
     };
     for (const Case& c : cases) {
-        recorder->log.clear();
+        recorder->ClearLog();
         marks.ran.clear();
         PostData(188);
         PostMark("control", Session::TaskCategorySession);
@@ -288,7 +270,7 @@ TEST_F(SessionOperationsTest, DataQueuedBeforeASeekIsDroppedAndTheDownloadsLater
         EXPECT_TRUE(Dropping()) << c.request;  // raised as soon as the request returns
         PostMark("late download", Session::TaskCategoryDownload);
         Run();
-        EXPECT_EQ(c.chain, recorder->log) << c.request;
+        EXPECT_EQ(c.chain, recorder->Log()) << c.request;
         EXPECT_EQ(c.marks, marks.ran) << c.request;
         EXPECT_FALSE(Dropping()) << c.request;
 
@@ -299,12 +281,12 @@ TEST_F(SessionOperationsTest, DataQueuedBeforeASeekIsDroppedAndTheDownloadsLater
 }
 
 TEST_F(SessionOperationsTest, ASeekWhilePreloadingOnlyLowersTheFlag) {
-    recorder->preloadState_ = Component::PreloadStatePreloading;
+    recorder->SetPreloadState(Component::PreloadStatePreloading);
     session->Seek(9000);
     EXPECT_TRUE(Dropping());
     PostMark("download", Session::TaskCategoryDownload);
     Run();
-    EXPECT_TRUE(recorder->log.empty());     // no reposition, no seek
+    EXPECT_TRUE(recorder->Log().empty());   // no reposition, no seek
     EXPECT_EQ(Log{"download"}, marks.ran);  // nothing removed
     EXPECT_FALSE(Dropping());
 }
@@ -324,7 +306,7 @@ TEST_F(SessionOperationsTest, AnEmptyStackTakesNoRequestButSeeksStillLowerTheFla
     session->TrickPlay(1, 1);
     Run();
     EXPECT_FALSE(Dropping());
-    EXPECT_TRUE(recorder->log.empty());
+    EXPECT_TRUE(recorder->Log().empty());
 }
 
 TEST_F(SessionOperationsTest, RequestsRunInPostingOrderBehindQueuedTasks) {
@@ -337,21 +319,21 @@ TEST_F(SessionOperationsTest, RequestsRunInPostingOrderBehindQueuedTasks) {
     EXPECT_EQ(Log{"queued"}, marks.ran);
     EXPECT_EQ((Log{"Session::SelectTrack track 3", "Session::GetChapterData chapters 0 1",
                    "Session::PullData(FS) pull 100", "Session::SelectTrack track 4"}),
-              recorder->log);
+              recorder->Log());
 }
 
 TEST_F(SessionOperationsTest, PreloadAndRepositionRunOnTheCallingThread) {
     session->PreLoad(15000000);
     session->SetPosition(4096, StackIdMain);
-    EXPECT_EQ((Log{"- preload 15000000", "- position 4096 1"}), recorder->log);
+    EXPECT_EQ((Log{"- preload 15000000", "- position 4096 1"}), recorder->Log());
 }
 
 TEST_F(SessionOperationsTest, TheChainIsCheckedAtMostOncePerSecond) {
     const auto tickAfter = [&](int64_t milliseconds) {
-        recorder->log.clear();
+        recorder->ClearLog();
         clock.Advance(milliseconds);
         session->Tick();
-        return recorder->log;
+        return recorder->Log();
     };
     const Log both{"- tick", "- check"};
     const Log tickOnly{"- tick"};

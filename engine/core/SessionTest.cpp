@@ -12,6 +12,8 @@
 #include "SVLibrary/Exception/Exception.h"
 #include "engine/core/Component.h"
 #include "engine/core/MemoryUser.h"
+#include "tests/support/ChainTestComponents.h"
+#include "tests/support/ErrorRecorder.h"
 
 namespace SarvelonMediaKit {
 namespace {
@@ -215,11 +217,7 @@ TEST(SessionTaskTest, TasksGoThroughTheSessionsQueue) {
     EXPECT_EQ((std::vector<std::string>{"data", "control"}), counter.ran);
 }
 
-class Stage : public Component {
-public:
-    explicit Stage(Session* session) : Component(session) {}
-    std::string GetTypeName() const override { return "Stage"; }
-};
+typedef SvTestSupport::RecordingStage Stage;
 
 TEST(SessionStackTest, ANewSessionHoldsAnEmptyStackZeroAndTakesACopyOfAnother) {
     boost::shared_ptr<Session> session = Session::Create();
@@ -239,15 +237,6 @@ TEST(SessionStackTest, ANewSessionHoldsAnEmptyStackZeroAndTakesACopyOfAnother) {
     EXPECT_EQ((std::list<boost::shared_ptr<Component>>{output, input}), held.GetComponents());
 }
 
-class ErrorLog : public ErrorInfoMonitor {
-public:
-    ~ErrorLog() override { DetachFromSources(); }
-    void SetError(SVStatus status, std::string text) override {
-        log.push_back(std::to_string(status) + " " + text);
-    }
-    std::vector<std::string> log;
-};
-
 class LifeLog : public SessionInfoMonitor {
 public:
     ~LifeLog() override { DetachFromSources(); }
@@ -256,7 +245,7 @@ public:
 };
 
 TEST(SessionEventsTest, TheSessionIsAnErrorSourceASessionSourceAndAnErrorMonitor) {
-    ErrorLog errors;
+    SvTestSupport::ErrorRecorder errors;
     LifeLog life;
     ErrorInfoSource upstream;
     {
@@ -270,7 +259,8 @@ TEST(SessionEventsTest, TheSessionIsAnErrorSourceASessionSourceAndAnErrorMonitor
         session->PublishError(1013, "file://x");
         session->PublishSessionStopped();
         upstream.PublishError(1, "reaches the session's own handler, not its monitors");
-        EXPECT_EQ(std::vector<std::string>{"1013 file://x"}, errors.log);
+        EXPECT_EQ((std::vector<SvTestSupport::ErrorRecorder::Report>{{1013, "file://x"}}),
+                  errors.Errors());
         EXPECT_EQ(std::vector<std::string>{"stopped"}, life.log);
     }
     // Every link went with the session.

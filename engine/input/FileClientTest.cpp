@@ -5,10 +5,8 @@
 #include <unistd.h>
 
 #include <atomic>
-#include <cstdio>
 #include <cstdlib>
 #include <fstream>
-#include <limits>
 #include <new>
 #include <string>
 #include <utility>
@@ -17,6 +15,9 @@
 #include "engine/core/ComponentStack.h"
 #include "engine/core/DefaultBandwidth.h"
 #include "engine/core/ErrorInfoMonitor.h"
+#include "tests/support/ChainTestComponents.h"
+#include "tests/support/ErrorRecorder.h"
+#include "tests/support/TemporaryDirectory.h"
 
 #if defined(__GNUC__) && !defined(__clang__)
 // The replacement operator new below takes its memory from malloc, so free is the matching
@@ -48,79 +49,43 @@ void operator delete(void* p, size_t) noexcept { std::free(p); }
 namespace SarvelonMediaKit {
 namespace {
 
-// Output end: keeps the bytes, the end markers and the out-of-band chunks that arrive.
-class Sink : public Component {
-public:
-    Sink() : Component(nullptr) {}
-    std::string GetTypeName() const override { return "Sink"; }
-    ByteAmount DoGetBytesWanted() override { return std::numeric_limits<uint32_t>::max(); }
-    void DoAdd(const MemoryChunk& chunk) override {
-        EXPECT_EQ(0, endMarkers) << "data after the end marker";
-        chunkSizes.push_back(chunk.Size());
-        bytes.insert(bytes.end(), chunk.Data(0), chunk.Data(0) + chunk.Size());
-    }
-    bool DoProcessMemoryMarker(const boost::shared_ptr<MemoryMarker>& marker) override {
-        EXPECT_EQ(uint32_t(MemoryMarkerTypeEndOfStream), marker->GetType());
-        ++endMarkers;
-        return false;
-    }
-    bool DoOutOfBandData(const MemoryChunk& chunk) override {
-        outOfBand.push_back(
-            std::vector<unsigned char>(chunk.Data(0), chunk.Data(0) + chunk.Size()));
-        return true;
-    }
-
-    std::vector<unsigned char> bytes;
-    std::vector<uint32_t> chunkSizes;
-    std::vector<std::vector<unsigned char>> outOfBand;
-    int endMarkers = 0;
-};
-
-// A plain stage between client and sink: it pulls only what the client says it has left.
-class Middle : public Component {
-public:
-    Middle() : Component(nullptr) {}
-    std::string GetTypeName() const override { return "Middle"; }
-};
-
-class Errors : public ErrorInfoMonitor {
-public:
-    void SetError(SVStatus status, std::string text) override {
-        errors.push_back(std::make_pair(status, text));
-    }
-    std::vector<std::pair<SVStatus, std::string>> errors;
-};
+typedef SvTestSupport::RecordingSink Sink;
+// The stage between client and sink has the base behaviour: it pulls only what the client says
+// it has left.
+typedef SvTestSupport::RecordingStage Middle;
 
 class FileClientTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        char pattern[] = "/tmp/fileclientXXXXXX";
-        ASSERT_NE(nullptr, mkdtemp(pattern));
-        dir = pattern;
+    void TearDown() override { ExpectEndsCleanly(); }
+
+    // The end of the chain so far: every marker the client sent is the end of the stream, and
+    // no data came after it.
+    void ExpectEndsCleanly() {
+        if (sink) {
+            EXPECT_EQ("", sink->CheckEndedBy(MemoryMarkerTypeEndOfStream));
+        }
     }
-    void TearDown() override {
-        for (const std::string& f : files) std::remove(f.c_str());
-        rmdir(dir.c_str());
-    }
-    // A file of size bytes whose byte i is i % 251 (a period prime to every chunk size).
+    size_t EndMarkers() const { return sink->CountMarkers(MemoryMarkerTypeEndOfStream); }
+    std::vector<std::pair<SVStatus, std::string>> Errors() const { return errors.Errors(); }
+
+    // A file of size bytes whose byte i is i % 251.
     std::string MakeFile(const std::string& name, uint64_t size) {
-        const std::string path = dir + "/" + name;
+        const std::string path = dir.File(name);
         std::ofstream out(path, std::ios::binary);
-        std::vector<char> block(size);
-        for (uint64_t i = 0; i < size; ++i) block[i] = char(i % 251);
-        out.write(block.data(), std::streamsize(size));
-        files.push_back(path);
+        const std::vector<uint8_t> bytes = SvTestSupport::PatternBytes(0, size);
+        out.write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(size));
         return path;
     }
-    static std::vector<unsigned char> Pattern(uint64_t from, uint64_t to) {
-        std::vector<unsigned char> v;
-        for (uint64_t i = from; i < to; ++i) v.push_back((unsigned char)(i % 251));
-        return v;
+    static std::vector<uint8_t> Pattern(uint64_t from, uint64_t to) {
+        return SvTestSupport::PatternBytes(from, to);
     }
-    // sink <- middle <- client, the client named with name and watched by errors.
+    // sink <- middle <- client, the client named with name and watched by errors; a sink built
+    // before is checked first.
     void Build(const std::string& name) {
+        ExpectEndsCleanly();
         sink = boost::make_shared<Sink>();
-        middle = boost::make_shared<Middle>();
+        sink->TakeOutOfBand(true);
+        middle = boost::make_shared<Middle>(nullptr, "Middle");
         client = boost::make_shared<FileClient>(nullptr);
         client->AddMonitor(&errors);
         stack.AddComponent(sink);
@@ -130,13 +95,12 @@ protected:
         client->SetName(name, true);
     }
 
-    std::string dir;
-    std::vector<std::string> files;
+    SvTestSupport::TemporaryDirectory dir{"fileclient"};
     ComponentStack stack{StackIdMain};
     boost::shared_ptr<Sink> sink;
     boost::shared_ptr<Middle> middle;
     boost::shared_ptr<FileClient> client;
-    Errors errors;
+    SvTestSupport::ErrorRecorder errors;
 };
 
 // Sizes around the pull size and the per-pull maximum; each file named as a path and as a
@@ -148,25 +112,25 @@ TEST_F(FileClientTest, AChainReadsTheFileExactlyThenEndsOnce) {
         for (bool url : {false, true}) {
             SCOPED_TRACE(testing::Message() << size << (url ? " url" : " path"));
             stack = ComponentStack(StackIdMain);
-            errors.errors.clear();
+            errors.Clear();
             const std::string path = MakeFile("f" + std::to_string(size), size);
             Build(url ? "file://" + path : path);
             EXPECT_EQ(path, client->GetName());
             EXPECT_EQ(size, sink->EndPosition());
             EXPECT_EQ(size, sink->CurrentLoadedFilePosition());
             int pulls = 0;
-            while (sink->endMarkers == 0 && pulls < 1000) {
+            while (EndMarkers() == 0 && pulls < 1000) {
                 middle->PullData(65536);
                 ++pulls;
             }
             // Pulls after the end reach the client no more: what it has left is 0.
             middle->PullData(65536);
             middle->PullData(65536);
-            EXPECT_EQ(1, sink->endMarkers);
-            EXPECT_TRUE(Pattern(0, size) == sink->bytes);
-            for (uint32_t s : sink->chunkSizes) EXPECT_LE(s, 65536u);
+            EXPECT_EQ(1u, EndMarkers());
+            EXPECT_TRUE(Pattern(0, size) == sink->Bytes());
+            for (uint32_t s : sink->ChunkSizes()) EXPECT_LE(s, 65536u);
             EXPECT_EQ(size, client->GetReadPosition());
-            EXPECT_TRUE(errors.errors.empty());
+            EXPECT_TRUE(Errors().empty());
         }
     }
 }
@@ -174,18 +138,18 @@ TEST_F(FileClientTest, AChainReadsTheFileExactlyThenEndsOnce) {
 TEST_F(FileClientTest, PullsAtTheEndOfTheFile) {
     Build(MakeFile("empty", 0));
     client->PullData(1000);  // an empty file ends at the first pull
-    EXPECT_TRUE(sink->chunkSizes.empty());
-    EXPECT_EQ(1, sink->endMarkers);
+    EXPECT_TRUE(sink->ChunkSizes().empty());
+    EXPECT_EQ(1u, EndMarkers());
 
     stack = ComponentStack(StackIdMain);
     Build(MakeFile("end", 1300));
     client->SeekFilePosition(1000, 0, false);
     client->PullData(1000);  // 300 left: the data, then the marker, in the same pull
-    EXPECT_EQ((std::vector<uint32_t>{300}), sink->chunkSizes);
-    EXPECT_EQ(1, sink->endMarkers);
+    EXPECT_EQ((std::vector<uint32_t>{300}), sink->ChunkSizes());
+    EXPECT_EQ(1u, EndMarkers());
     client->PullData(1000);  // pulled again directly, the end is told again
-    EXPECT_EQ(2, sink->endMarkers);
-    EXPECT_EQ(300u, sink->bytes.size());
+    EXPECT_EQ(2u, EndMarkers());
+    EXPECT_EQ(300u, sink->Bytes().size());
 }
 
 TEST_F(FileClientTest, SeekMovesTheNextReadToTheFilePosition) {
@@ -196,17 +160,17 @@ TEST_F(FileClientTest, SeekMovesTheNextReadToTheFilePosition) {
     client->PullData(10);
     client->SeekFilePosition(7, 0, false);
     client->PullData(3);
-    EXPECT_EQ(Pattern(4000, 4010),
-              std::vector<unsigned char>(sink->bytes.begin(), sink->bytes.begin() + 10));
-    EXPECT_EQ(Pattern(7, 10),
-              std::vector<unsigned char>(sink->bytes.begin() + 10, sink->bytes.end()));
-    EXPECT_TRUE(errors.errors.empty());
+    const std::vector<uint8_t> got = sink->Bytes();
+    ASSERT_EQ(13u, got.size());
+    EXPECT_EQ(Pattern(4000, 4010), std::vector<uint8_t>(got.begin(), got.begin() + 10));
+    EXPECT_EQ(Pattern(7, 10), std::vector<uint8_t>(got.begin() + 10, got.end()));
+    EXPECT_TRUE(Errors().empty());
 
     // An offset the file refuses (beyond the signed range) is reported; the position stays.
     client->SeekFilePosition(BytePosition(~uint64_t(0)), 0, false);
-    ASSERT_EQ(1u, errors.errors.size());
-    EXPECT_EQ(1013, errors.errors[0].first);
-    EXPECT_EQ("Bad Seek Range", errors.errors[0].second);
+    ASSERT_EQ(1u, Errors().size());
+    EXPECT_EQ(1013, Errors()[0].first);
+    EXPECT_EQ("Bad Seek Range", Errors()[0].second);
     EXPECT_EQ(10u, client->GetReadPosition());
 }
 
@@ -237,29 +201,29 @@ TEST_F(FileClientTest, OutOfBandRangesComeInPiecesAndLeaveTheReadPosition) {
         }
         EXPECT_EQ(123u, client->GetReadPosition());
     }
-    EXPECT_TRUE(sink->bytes.empty());
-    EXPECT_TRUE(errors.errors.empty());
+    EXPECT_TRUE(sink->Bytes().empty());
+    EXPECT_TRUE(Errors().empty());
 }
 
 TEST_F(FileClientTest, AMissingFileIsReportedWithItsNameAndLeavesTheBandwidth) {
     SetDefaultBandwidth(ByteAmount(1234));
-    const std::string name = "file://" + dir + "/missing.svm";
+    const std::string name = "file://" + dir.File("missing.svm");
     Build(name);
-    ASSERT_EQ(1u, errors.errors.size());
-    EXPECT_EQ(1013, errors.errors[0].first);
-    EXPECT_EQ(name, errors.errors[0].second);  // the name as given, prefix included
+    ASSERT_EQ(1u, Errors().size());
+    EXPECT_EQ(1013, Errors()[0].first);
+    EXPECT_EQ(name, Errors()[0].second);  // the name as given, prefix included
     EXPECT_EQ(1234u, GetDefaultBandwidth());
     EXPECT_EQ(0u, sink->EndPosition());
     client->PullData(1000);
-    EXPECT_TRUE(sink->chunkSizes.empty());
-    EXPECT_EQ(0, sink->endMarkers);
+    EXPECT_TRUE(sink->ChunkSizes().empty());
+    EXPECT_EQ(0u, EndMarkers());
 
     // "file://" anywhere but at the start is part of the path.
-    errors.errors.clear();
-    const std::string inside = dir + "/file://x";
+    errors.Clear();
+    const std::string inside = dir.File("file://x");
     client->SetName(inside, true);
-    ASSERT_EQ(1u, errors.errors.size());
-    EXPECT_EQ(inside, errors.errors[0].second);
+    ASSERT_EQ(1u, Errors().size());
+    EXPECT_EQ(inside, Errors()[0].second);
 
     client->SetName(MakeFile("present", 10), true);
     EXPECT_EQ(0xFFFFFFFFu, GetDefaultBandwidth());  // a local file: no limit
@@ -285,17 +249,16 @@ TEST_F(FileClientTest, AHugePullAllocatesNoMoreThanTheBytesLeftOrOnePullsMaximum
         client->PullData(ByteAmount(0xFFFFFFFFu));
         gTrackAllocations = false;
         EXPECT_LE(gLargestAllocation.load(), size_t(c.delivered) + 4096);
-        ASSERT_EQ(1u, sink->chunkSizes.size());
-        EXPECT_EQ(c.delivered, sink->chunkSizes[0]);
-        EXPECT_TRUE(Pattern(c.from, c.from + c.delivered) == sink->bytes);
+        ASSERT_EQ(1u, sink->ChunkSizes().size());
+        EXPECT_EQ(c.delivered, sink->ChunkSizes()[0]);
+        EXPECT_TRUE(Pattern(c.from, c.from + c.delivered) == sink->Bytes());
     }
 }
 
 // Bytes left past 4 GiB do not fit the 32-bit count: it saturates (a sparse file costs no
 // disk).
 TEST_F(FileClientTest, BytesLeftSaturateAt32Bits) {
-    const std::string path = dir + "/sparse";
-    files.push_back(path);
+    const std::string path = dir.File("sparse");
     const uint64_t size = 6ull << 30;
     { std::ofstream out(path, std::ios::binary); }
     ASSERT_EQ(0, truncate(path.c_str(), off_t(size)));

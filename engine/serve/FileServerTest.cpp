@@ -5,7 +5,6 @@
 
 #include <boost/make_shared.hpp>
 
-#include <cstdio>
 #include <cstring>
 #include <fstream>
 #include <sstream>
@@ -16,17 +15,11 @@
 #include "engine/core/Session.h"
 #include "engine/core/ComponentStack.h"
 #include "engine/core/ErrorInfoMonitor.h"
+#include "tests/support/ErrorRecorder.h"
+#include "tests/support/TemporaryDirectory.h"
 
 namespace SarvelonMediaKit {
 namespace {
-
-struct ErrorLog : ErrorInfoMonitor {
-    ~ErrorLog() override { DetachFromSources(); }
-    void SetError(SVStatus status, std::string text) override {
-        errors.push_back(std::make_pair(status, text));
-    }
-    std::vector<std::pair<SVStatus, std::string>> errors;
-};
 
 MemoryChunk Bytes(const std::string& text) {
     MemoryChunk chunk(static_cast<uint32_t>(text.size()), 4, 4);
@@ -46,10 +39,7 @@ std::string ReadFile(const std::string& path) {
 class FileServerTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        char pattern[] = "/tmp/fileserverXXXXXX";
-        ASSERT_NE(nullptr, mkdtemp(pattern));
-        dir = pattern;
-        path = dir + "/out.ts";
+        path = dir.File("out.ts");
         session = Session::Create();
         // A pump without a thread: a stop shuts the session down at once on this thread.
         session->StartPump(0);
@@ -59,15 +49,12 @@ protected:
         session->SetComponentStack(stack);
         server->AddMonitor(&errors);
     }
-    void TearDown() override {
-        server->RemoveMonitor(&errors);
-        std::remove(path.c_str());
-        rmdir(dir.c_str());
-    }
+    void TearDown() override { server->RemoveMonitor(&errors); }
+    std::vector<SvTestSupport::ErrorRecorder::Report> Errors() const { return errors.Errors(); }
 
-    std::string dir;
+    SvTestSupport::TemporaryDirectory dir{"fileserver"};
     std::string path;
-    ErrorLog errors;
+    SvTestSupport::ErrorRecorder errors;
     boost::shared_ptr<Session> session;
     boost::shared_ptr<FileServer> server;
 };
@@ -95,47 +82,47 @@ TEST_F(FileServerTest, WritesTheChunksInOrderAndEndOfDataStopsTheSession) {
                           "ab\0cd",
                           8),
               ReadFile(path));
-    EXPECT_TRUE(errors.errors.empty());
+    EXPECT_TRUE(Errors().empty());
     EXPECT_EQ(0xFFFFFFFFu, server->BytesWanted());
     EXPECT_EQ("SarvelonMediaKit::FileServer", server->GetTypeName());
     EXPECT_EQ("", server->GetName());
 }
 
 TEST_F(FileServerTest, AFileThatCannotBeOpenedIsReportedAndStopsAtTheFirstChunk) {
-    const std::string missing = dir + "/no/such/dir/out.ts";
+    const std::string missing = dir.File("no/such/dir/out.ts");
     server->SetName(missing, true);
-    ASSERT_EQ(1u, errors.errors.size());
-    EXPECT_EQ(SVStatusFileInput, errors.errors[0].first);
-    EXPECT_EQ(missing, errors.errors[0].second);
+    ASSERT_EQ(1u, Errors().size());
+    EXPECT_EQ(SVStatusFileInput, Errors()[0].first);
+    EXPECT_EQ(missing, Errors()[0].second);
     EXPECT_TRUE(server->HasFailed());
     EXPECT_FALSE(session->WaitForStop(0));  // the chain being set up is left alone
 
     server->Add(Bytes("data"));
     EXPECT_TRUE(session->WaitForStop(0));
     server->Add(Bytes("more"));
-    EXPECT_EQ(1u, errors.errors.size());  // reported once
+    EXPECT_EQ(1u, Errors().size());  // reported once
 }
 
 TEST_F(FileServerTest, AChunkWithoutANameIsReportedAsLost) {
     server->Add(Bytes("data"));
-    ASSERT_EQ(1u, errors.errors.size());
+    ASSERT_EQ(1u, Errors().size());
     EXPECT_EQ(std::make_pair(SVStatus(SVStatusFileInput), std::string("Could not write bytes")),
-              errors.errors[0]);
+              Errors()[0]);
     EXPECT_TRUE(session->WaitForStop(0));
 }
 
 TEST_F(FileServerTest, AFailedWriteIsReportedAndNothingMoreIsWritten) {
     if (access("/dev/full", W_OK) != 0) GTEST_SKIP() << "no /dev/full";
     server->SetName("/dev/full", true);
-    ASSERT_TRUE(errors.errors.empty());
+    ASSERT_TRUE(Errors().empty());
     server->Add(Bytes(std::string(70000, 'x')));
-    ASSERT_EQ(1u, errors.errors.size());
+    ASSERT_EQ(1u, Errors().size());
     EXPECT_EQ(std::make_pair(SVStatus(SVStatusFileInput), std::string("Could not write bytes")),
-              errors.errors[0]);
+              Errors()[0]);
     EXPECT_TRUE(server->HasFailed());
     EXPECT_TRUE(session->WaitForStop(0));
     server->Add(Bytes("more"));
-    EXPECT_EQ(1u, errors.errors.size());
+    EXPECT_EQ(1u, Errors().size());
 }
 
 }  // namespace

@@ -91,7 +91,6 @@ public:
         }
         return all;
     }
-    // Once the threads that use them have stopped.
     // Once the threads that use them have stopped; destroyed outside our lock, which the
     // factory takes under the master's.
     void Clear() {

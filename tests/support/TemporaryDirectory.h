@@ -1,0 +1,53 @@
+#ifndef TESTS_SUPPORT_TEMPORARYDIRECTORY_H
+#define TESTS_SUPPORT_TEMPORARYDIRECTORY_H
+
+// Header-only: a directory of a test's own under /tmp, gone with everything in it afterwards.
+
+#include <ftw.h>
+#include <stdio.h>
+#include <stdlib.h>
+
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace SvTestSupport {
+
+// Makes a new directory /tmp/<prefix>XXXXXX (raising std::runtime_error when it cannot) and
+// removes it with everything made in it when it goes. Symbolic links inside are removed, not
+// followed.
+class TemporaryDirectory {
+public:
+    explicit TemporaryDirectory(const std::string& prefix) {
+        std::string pattern = "/tmp/" + prefix + "XXXXXX";
+        std::vector<char> buffer(pattern.begin(), pattern.end());
+        buffer.push_back('\0');
+        if (mkdtemp(buffer.data()) == nullptr) {
+            throw std::runtime_error("cannot make a directory like " + pattern);
+        }
+        path_ = buffer.data();
+    }
+    ~TemporaryDirectory() {
+        // Depth first, so each directory is empty when its turn comes.
+        nftw(path_.c_str(), &RemoveOne, 16, FTW_DEPTH | FTW_PHYS);
+    }
+
+    TemporaryDirectory(const TemporaryDirectory&) = delete;
+    TemporaryDirectory& operator=(const TemporaryDirectory&) = delete;
+
+    const std::string& Path() const { return path_; }
+    // The path of an entry of the directory.
+    std::string File(const std::string& name) const { return path_ + "/" + name; }
+
+private:
+    static int RemoveOne(const char* path, const struct stat*, int, struct FTW*) {
+        remove(path);
+        return 0;  // go on with the rest whatever happened to this one
+    }
+
+    std::string path_;
+};
+
+}  // namespace SvTestSupport
+
+#endif
