@@ -62,10 +62,11 @@ AdtsHeader ReadAdtsHeaderFields(const uint8_t* header);
 AdtsHeader ParseAdtsHeader(const uint8_t* data, size_t size);
 
 // Writes kAdtsHeaderSize bytes to out: an ADTS header without CRC (ID 0, layer 0), profile
-// audioObjectType - 1 (object types 1 to kAdtsMaxAudioObjectType), the frequency index, the 3-bit
-// channel configuration behind the private bit (so a configuration above 7 spills into it, as the
-// 4-bit AudioSpecificConfig field does), original_copy and home 1, the frame length (13 bits,
-// header included), adts_buffer_fullness 0x7FF (variable bit rate) and one raw data block.
+// audioObjectType - 1 (object types 1 to kAdtsMaxAudioObjectType), the frequency index, the
+// channel configuration as 4 bits across private_bit and channel_configuration (a value above
+// 7, which the 4-bit AudioSpecificConfig field allows, sets the private bit), original_copy and
+// home 1, the frame length (13 bits, header included), adts_buffer_fullness 0x7FF (variable bit
+// rate) and one raw data block.
 void WriteAdtsHeader(uint8_t* out, uint8_t audioObjectType, uint8_t samplingFrequencyIndex,
                      uint8_t channelConfiguration, uint32_t frameLength);
 

@@ -222,16 +222,14 @@ TEST(Aac, ReadsHeaderFieldsUnchecked) {
 
 TEST(Aac, WritesAdtsHeaders) {
     uint8_t header[kAdtsHeaderSize] = {};
-    WriteAdtsHeader(header, 2, 4, 2, 107);  // LC, 44.1 kHz, stereo, 100 bytes of frame
-    const Bytes expected = {
-        0xFF, 0xF1,  // syncword, ID 0, layer 0, protection_absent 1
-        0x50,        // profile 1, index 4, private 0, channel bit 2 = 0
-        0xB0,        // channel bits 1-0 = 2, original_copy 1, home 1, length bits 12-11 = 0
-        0x0D,        // length 107 bits 10-3
-        0x7F,        // length bits 2-0 = 3, fullness 0x7FF bits 10-6
-        0xFC,        // fullness bits 5-0, one raw data block
-    };
-    EXPECT_EQ(expected, Bytes(header, header + kAdtsHeaderSize));
+    // AAC Main, 48 kHz, 5.1 (configuration 6), a frame of 4660 bytes (0x1234).
+    WriteAdtsHeader(header, 1, 3, 6, 0x1234);
+    // FF F1: syncword, ID 0, layer 0, no CRC. 0D: profile 0, index 3, private 0, high channel
+    // bit 1. B2: channel bits 10, original_copy 1, home 1, two zero bits, length bits 12-11 10.
+    // 46: length bits 10-3. 9F: length bits 2-0 100, fullness 0x7FF from bit 10. FC: the rest
+    // of the fullness, one raw data block.
+    EXPECT_EQ(Bytes({0xFF, 0xF1, 0x0D, 0xB2, 0x46, 0x9F, 0xFC}),
+              Bytes(header, header + kAdtsHeaderSize));
 
     // Round trip through the checking reader, the longest frame and a 3-bit configuration.
     WriteAdtsHeader(header, 1, 11, 7, kAdtsMaxFrameLength);
