@@ -1,6 +1,7 @@
 // Reads arbitrary bytes as an H.264 sequence parameter set, an ADTS header and an E-AC-3 frame
 // header. Each reader either answers or raises MediaFormatError; what an accepted SPS gives
-// must be a picture size the reader allows, and the avcC built from it must hold it whole.
+// must be a picture size the reader allows, and the avcC built from it must hold it whole; an
+// accepted ADTS header written again must read back the same.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -33,6 +34,20 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     try {
         const SarvelonMediaKit::AdtsHeader header = SarvelonMediaKit::ParseAdtsHeader(data, size);
         if (header.frameLength < header.headerSize || header.samplingFrequency == 0) {
+            abort();
+        }
+        // Written again without CRC, the header reads back with the same fields.
+        uint8_t again[SarvelonMediaKit::kAdtsHeaderSize];
+        SarvelonMediaKit::WriteAdtsHeader(again, header.audioObjectType,
+                                          header.samplingFrequencyIndex,
+                                          header.channelConfiguration, header.frameLength);
+        const SarvelonMediaKit::AdtsHeader back =
+            SarvelonMediaKit::ParseAdtsHeader(again, sizeof again);
+        if (back.audioObjectType != header.audioObjectType ||
+            back.samplingFrequencyIndex != header.samplingFrequencyIndex ||
+            back.channelConfiguration != header.channelConfiguration ||
+            back.frameLength != header.frameLength || !back.protectionAbsent ||
+            back.rawDataBlocks != 1) {
             abort();
         }
     } catch (const SarvelonMediaKit::MediaFormatError&) {

@@ -13,9 +13,10 @@
 #include <map>
 #include <vector>
 
+#include "engine/codecs/Aac.h"
+#include "engine/codecs/Eac3.h"
 #include "engine/core/MemoryTracker.h"
 #include "engine/samples/AdtsAddSampleFilter.h"
-#include "engine/samples/AdtsParserSampleFilter.h"
 #include "engine/samples/AdtsSynchronizeSampleFilter.h"
 #include "engine/samples/Eac3HdDvdToRawSampleFilter.h"
 #include "engine/samples/Eac3RawToHdDvdSampleFilter.h"
@@ -69,23 +70,20 @@ void Check(uint32_t mode, const Sample& sample, uint32_t mergeCount) {
         case 2:
             // One ADTS frame per sample unless merged.
             if (mergeCount <= 1 &&
-                (bytes.size() < AdtsParserSampleFilter::kHeaderSize ||
-                 !AdtsParserSampleFilter::IsSyncword(bytes.data()) ||
-                 AdtsParserSampleFilter::FrameLength(bytes.data()) != bytes.size())) {
+                (bytes.size() < kAdtsHeaderSize || !IsAdtsSyncword(bytes.data()) ||
+                 AdtsFrameLength(bytes.data()) != bytes.size())) {
                 abort();
             }
             break;
         case 3:
-            if (bytes.size() < AdtsParserSampleFilter::kHeaderSize || bytes[0] != 0xFF ||
-                bytes[1] != 0xF1) {
+            if (bytes.size() < kAdtsHeaderSize || bytes[0] != 0xFF || bytes[1] != 0xF1) {
                 abort();
             }
             break;
         case 4:
-            if (bytes.size() < 4 ||
-                (((uint32_t(bytes[0]) << 24) | (bytes[1] << 16) | (bytes[2] << 8) | bytes[3]) &
-                 Eac3HdDvdToRawSampleFilter::kPrivateDataMask) !=
-                    Eac3HdDvdToRawSampleFilter::kPrivateData) {
+            if (bytes.size() < kEac3HdDvdPrivateDataSize ||
+                !IsEac3HdDvdPrivateData((uint32_t(bytes[0]) << 24) | (bytes[1] << 16) |
+                                        (bytes[2] << 8) | bytes[3])) {
                 abort();
             }
             break;

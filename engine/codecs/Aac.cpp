@@ -10,29 +10,34 @@ uint32_t AacSamplingFrequency(uint8_t index) {
     return index < 13 ? kFrequencies[index] : 0;
 }
 
+AdtsHeader ReadAdtsHeaderFields(const uint8_t* header) {
+    AdtsHeader fields;
+    fields.mpegId = (header[1] >> 3) & 1;
+    fields.protectionAbsent = (header[1] & 1) != 0;
+    fields.audioObjectType = static_cast<uint8_t>(((header[2] >> 6) & 3) + 1);
+    fields.samplingFrequencyIndex = (header[2] >> 2) & 0x0F;
+    fields.samplingFrequency = AacSamplingFrequency(fields.samplingFrequencyIndex);
+    fields.channelConfiguration = static_cast<uint8_t>(((header[2] & 1) << 2) | (header[3] >> 6));
+    fields.frameLength = AdtsFrameLength(header);
+    fields.rawDataBlocks = (header[6] & 3u) + 1;
+    fields.headerSize = fields.protectionAbsent ? kAdtsHeaderSize : kAdtsHeaderSizeWithCrc;
+    return fields;
+}
+
 AdtsHeader ParseAdtsHeader(const uint8_t* data, size_t size) {
-    if (data == nullptr || size < 7) {
+    if (data == nullptr || size < kAdtsHeaderSize) {
         throw MediaFormatError("ADTS: header shorter than 7 bytes");
     }
-    if (data[0] != 0xFF || (data[1] & 0xF0) != 0xF0) {
+    if (!IsAdtsSyncword(data)) {
         throw MediaFormatError("ADTS: no sync word");
     }
     if ((data[1] & 0x06) != 0) {
         throw MediaFormatError("ADTS: layer is not 0");
     }
-    AdtsHeader header;
-    header.mpegId = (data[1] >> 3) & 1;
-    header.protectionAbsent = (data[1] & 1) != 0;
-    header.audioObjectType = static_cast<uint8_t>(((data[2] >> 6) & 3) + 1);
-    header.samplingFrequencyIndex = (data[2] >> 2) & 0x0F;
-    header.samplingFrequency = AacSamplingFrequency(header.samplingFrequencyIndex);
+    const AdtsHeader header = ReadAdtsHeaderFields(data);
     if (header.samplingFrequency == 0) {
         throw MediaFormatError("ADTS: reserved sampling frequency index");
     }
-    header.channelConfiguration = static_cast<uint8_t>(((data[2] & 1) << 2) | (data[3] >> 6));
-    header.frameLength = ((data[3] & 3u) << 11) | (uint32_t{data[4]} << 3) | (data[5] >> 5);
-    header.rawDataBlocks = (data[6] & 3u) + 1;
-    header.headerSize = header.protectionAbsent ? 7 : 9;
     if (size < header.headerSize) {
         throw MediaFormatError("ADTS: header shorter than 9 bytes");
     }
@@ -40,6 +45,30 @@ AdtsHeader ParseAdtsHeader(const uint8_t* data, size_t size) {
         throw MediaFormatError("ADTS: frame length shorter than its header");
     }
     return header;
+}
+
+void WriteAdtsHeader(uint8_t* out, uint8_t audioObjectType, uint8_t samplingFrequencyIndex,
+                     uint8_t channelConfiguration, uint32_t frameLength) {
+    const uint32_t profile = (audioObjectType - 1u) & 0x03;
+    const uint32_t index = samplingFrequencyIndex & 0x0Fu;
+    const uint32_t channels = channelConfiguration & 0x0Fu;
+    const uint32_t length = frameLength & kAdtsMaxFrameLength;
+    const uint32_t fullness = kAdtsVariableBitRateFullness;
+    out[0] = 0xFF;  // syncword, high 8 bits
+    // syncword low 4 bits, ID 0 (MPEG-4), layer 00, protection_absent 1 (no CRC)
+    out[1] = 0xF1;
+    // profile (2 bits), sampling_frequency_index (4 bits), then the 4-bit channel
+    // configuration across private_bit and the high bit of channel_configuration
+    out[2] = static_cast<uint8_t>((profile << 6) | (index << 2) | (channels >> 2));
+    // channel_configuration low 2 bits, original_copy 1, home 1, copyright_identification_bit
+    // 0, copyright_identification_start 0, aac_frame_length bits 12-11
+    out[3] = static_cast<uint8_t>(((channels & 0x03) << 6) | 0x20 | 0x10 | (length >> 11));
+    // aac_frame_length bits 10-3
+    out[4] = static_cast<uint8_t>(length >> 3);
+    // aac_frame_length bits 2-0, adts_buffer_fullness bits 10-6
+    out[5] = static_cast<uint8_t>(((length & 0x07) << 5) | (fullness >> 6));
+    // adts_buffer_fullness bits 5-0, number_of_raw_data_blocks_in_frame 0
+    out[6] = static_cast<uint8_t>((fullness & 0x3F) << 2);
 }
 
 std::vector<uint8_t> BuildAudioSpecificConfig(uint8_t audioObjectType,

@@ -28,6 +28,23 @@ struct Eac3FrameHeader {
 // 16), the stream type or the sample rate code is reserved.
 Eac3FrameHeader ParseEac3FrameHeader(const uint8_t* data, size_t size);
 
+// HD-DVD packaging puts 4 bytes of private data in front of each E-AC-3 frame: sub-stream id
+// 0xC0 + n, one frame header, first access unit pointer 1. As a big-endian word without n, the
+// mask that ignores n, and the size.
+constexpr uint32_t kEac3HdDvdPrivateData = 0xC0010001;
+constexpr uint32_t kEac3HdDvdPrivateDataMask = 0xF0FFFFFF;
+constexpr uint32_t kEac3HdDvdPrivateDataSize = 4;
+
+// The private data word of sub-stream n (its low four bits used).
+constexpr uint32_t Eac3HdDvdPrivateData(uint8_t subStream) {
+    return kEac3HdDvdPrivateData | (static_cast<uint32_t>(subStream & 0x0F) << 24);
+}
+
+// Whether a big-endian word is HD-DVD private data of any sub-stream.
+constexpr bool IsEac3HdDvdPrivateData(uint32_t word) {
+    return (word & kEac3HdDvdPrivateDataMask) == kEac3HdDvdPrivateData;
+}
+
 // EC3SpecificBox payload (ETSI TS 102 366, annex F) for a stream of one independent substream
 // without dependent substreams: data_rate in kbit/s, then fscod, bsid, bsmod 0, acmod, lfeon.
 std::vector<uint8_t> BuildEc3SpecificData(const Eac3FrameHeader& header, uint32_t dataRateKbps);

@@ -127,6 +127,34 @@ TEST(H264, BuildsTheDecoderConfigurationRecord) {
     EXPECT_THROW(BuildAvcDecoderConfigurationRecord({kSps640x360}, {}), MediaFormatError);
 }
 
+TEST(H264, BuildsTheRecordFromProfileBytesAsGiven) {
+    // High profile bytes, but no extension and no parsing: the sets need not even be SPS.
+    const Bytes sps = {0x67, 0x64};
+    const Bytes record = BuildAvcDecoderConfigurationRecord(0x64, 0x00, 0x1f, {sps}, {kPps});
+    const Bytes expected = {0x01,                    // configurationVersion
+                            0x64, 0x00, 0x1f,        // profile, compatibility, level as given
+                            0xFF,                    // reserved, lengthSizeMinusOne 3
+                            0xE1,                    // reserved, one SPS
+                            0x00, 0x02, 0x67, 0x64,  // SPS of 2 bytes
+                            0x01,                    // one PPS
+                            0x00, 0x04, 0x68, 0xef, 0xbc, 0xb0};  // PPS of 4 bytes
+    EXPECT_EQ(expected, record);
+    EXPECT_THROW(BuildAvcDecoderConfigurationRecord(0x42, 0, 0x1e, {sps}, {Bytes()}),
+                 MediaFormatError);
+    EXPECT_THROW(BuildAvcDecoderConfigurationRecord(0x42, 0, 0x1e, {sps},
+                                                    {Bytes(kAvcMaxParameterSetSize + 1)}),
+                 MediaFormatError);
+    EXPECT_NO_THROW(BuildAvcDecoderConfigurationRecord(0x42, 0, 0x1e, {sps},
+                                                       {Bytes(kAvcMaxParameterSetSize, 1)}));
+}
+
+TEST(H264, NalUnitTypeIsTheLowFiveBits) {
+    EXPECT_EQ(H264NalIdrSlice, H264NalUnitType(0x65));  // nal_ref_idc 3, type 5
+    EXPECT_EQ(H264NalFiller, H264NalUnitType(0x0C));
+    EXPECT_EQ(H264NalAccessUnitDelimiter, H264NalUnitType(0x09));
+    EXPECT_EQ(31, H264NalUnitType(0xFF));
+}
+
 TEST(Aac, ReadsAdtsHeaders) {
     // AAC LC, 48 kHz, stereo, 235-byte frame, no CRC (from an ffmpeg-made stream).
     const Bytes header = {0xff, 0xf1, 0x4c, 0x80, 0x1d, 0x7f, 0xfc};
@@ -154,6 +182,64 @@ TEST(Aac, ReadsAdtsHeaders) {
     for (const Bad& b : bad) {
         EXPECT_THROW(ParseAdtsHeader(b.bytes.data(), b.bytes.size()), MediaFormatError) << b.why;
     }
+}
+
+TEST(Aac, SamplingFrequencyTableEndsAt7350Hz) {
+    // ISO/IEC 14496-3, table 1.18.
+    const uint32_t expected[16] = {96000, 88200, 64000, 48000, 44100, 32000, 24000, 22050,
+                                   16000, 12000, 11025, 8000,  7350,  0,     0,     0};
+    for (uint8_t index = 0; index < 16; ++index) {
+        EXPECT_EQ(expected[index], AacSamplingFrequency(index)) << int(index);
+    }
+    EXPECT_EQ(0u, AacSamplingFrequency(255));
+
+    // An ADTS header with index 12 is read; 13 is refused.
+    const Bytes index12 = {0xff, 0xf1, 0x70, 0x80, 0x1d, 0x7f, 0xfc};  // LC, index 12, stereo
+    EXPECT_EQ(7350u, ParseAdtsHeader(index12.data(), index12.size()).samplingFrequency);
+    const Bytes index13 = {0xff, 0xf1, 0x74, 0x80, 0x1d, 0x7f, 0xfc};
+    EXPECT_THROW(ParseAdtsHeader(index13.data(), index13.size()), MediaFormatError);
+}
+
+TEST(Aac, ReadsHeaderFieldsUnchecked) {
+    // Layer 1 and index 14: ParseAdtsHeader refuses both, the field reader just reports them.
+    // FF F7: syncword, ID 0, layer 11, protection_absent 1; B9: profile 2 (object type 3),
+    // index 14, private 0, channel bit 2 = 1; 40: channel bits 1-0 = 01 (configuration 5),
+    // length bits 12-11 = 0; 10 / 3F: length 0x80 + 1 = 129; FD: two raw data blocks.
+    const Bytes header = {0xff, 0xf7, 0xb9, 0x40, 0x10, 0x3f, 0xfd};
+    const AdtsHeader fields = ReadAdtsHeaderFields(header.data());
+    EXPECT_EQ(3, fields.audioObjectType);
+    EXPECT_EQ(14, fields.samplingFrequencyIndex);
+    EXPECT_EQ(0u, fields.samplingFrequency);
+    EXPECT_EQ(5, fields.channelConfiguration);
+    EXPECT_EQ(129u, fields.frameLength);
+    EXPECT_EQ(129u, AdtsFrameLength(header.data()));
+    EXPECT_EQ(2u, fields.rawDataBlocks);
+    EXPECT_EQ(7u, fields.headerSize);
+    EXPECT_TRUE(IsAdtsSyncword(header.data()));
+    EXPECT_FALSE(IsAdtsSyncword(Bytes({0xff, 0xe1}).data()));
+    EXPECT_THROW(ParseAdtsHeader(header.data(), header.size()), MediaFormatError);
+}
+
+TEST(Aac, WritesAdtsHeaders) {
+    uint8_t header[kAdtsHeaderSize] = {};
+    // AAC Main, 48 kHz, 5.1 (configuration 6), a frame of 4660 bytes (0x1234).
+    WriteAdtsHeader(header, 1, 3, 6, 0x1234);
+    // FF F1: syncword, ID 0, layer 0, no CRC. 0D: profile 0, index 3, private 0, high channel
+    // bit 1. B2: channel bits 10, original_copy 1, home 1, two zero bits, length bits 12-11 10.
+    // 46: length bits 10-3. 9F: length bits 2-0 100, fullness 0x7FF from bit 10. FC: the rest
+    // of the fullness, one raw data block.
+    EXPECT_EQ(Bytes({0xFF, 0xF1, 0x0D, 0xB2, 0x46, 0x9F, 0xFC}),
+              Bytes(header, header + kAdtsHeaderSize));
+
+    // Round trip through the checking reader, the longest frame and a 3-bit configuration.
+    WriteAdtsHeader(header, 1, 11, 7, kAdtsMaxFrameLength);
+    const AdtsHeader back = ParseAdtsHeader(header, kAdtsHeaderSize);
+    EXPECT_EQ(1, back.audioObjectType);
+    EXPECT_EQ(11, back.samplingFrequencyIndex);
+    EXPECT_EQ(7, back.channelConfiguration);
+    EXPECT_EQ(8191u, back.frameLength);
+    EXPECT_EQ(1u, back.rawDataBlocks);
+    EXPECT_TRUE(back.protectionAbsent);
 }
 
 TEST(Aac, BuildsConfigAndEsDescriptor) {
@@ -196,6 +282,17 @@ TEST(Eac3, ReadsFrameHeaderAndBuildsDec3) {
     const Bytes noSync = {0x0b, 0x78, 0x01, 0x7f, 0x34, 0x87};
     EXPECT_THROW(ParseEac3FrameHeader(noSync.data(), noSync.size()), MediaFormatError);
     EXPECT_THROW(ParseEac3FrameHeader(frame.data(), 5), MediaFormatError);
+}
+
+TEST(Eac3, HdDvdPrivateData) {
+    // Sub-stream id 0xC0 + n, one frame header, first access unit pointer 00 01.
+    EXPECT_EQ(0xC0010001u, Eac3HdDvdPrivateData(0));
+    EXPECT_EQ(0xC3010001u, Eac3HdDvdPrivateData(3));
+    EXPECT_EQ(0xCF010001u, Eac3HdDvdPrivateData(0x1F));  // low four bits only
+    EXPECT_TRUE(IsEac3HdDvdPrivateData(0xC7010001));
+    EXPECT_FALSE(IsEac3HdDvdPrivateData(0xB0010001));  // not a sub-stream id
+    EXPECT_FALSE(IsEac3HdDvdPrivateData(0xC0020001));  // two frame headers
+    EXPECT_FALSE(IsEac3HdDvdPrivateData(0xC0010002));  // other pointer
 }
 
 TEST(MediaTiming, FrameDurationBitRateAndUnwrap) {

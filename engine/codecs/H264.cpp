@@ -107,7 +107,7 @@ H264Sps ParseH264Sps(const uint8_t* nal, size_t size) {
     if (nal == nullptr || size < 4) {
         throw MediaFormatError("H.264 SPS: too short");
     }
-    if ((nal[0] & 0x1F) != H264NalSps) {
+    if (H264NalUnitType(nal[0]) != H264NalSps) {
         throw MediaFormatError("H.264 SPS: not a sequence parameter set");
     }
     const std::vector<uint8_t> rbsp = RemoveEmulationPrevention(nal + 1, size - 1);
@@ -239,25 +239,34 @@ H264Sps ParseH264Sps(const uint8_t* nal, size_t size) {
     return sps;
 }
 
-std::vector<uint8_t> BuildAvcDecoderConfigurationRecord(
-    const std::vector<std::vector<uint8_t>>& spsUnits,
-    const std::vector<std::vector<uint8_t>>& ppsUnits) {
+namespace {
+
+void CheckParameterSetCounts(const std::vector<std::vector<uint8_t>>& spsUnits,
+                             const std::vector<std::vector<uint8_t>>& ppsUnits) {
     if (spsUnits.empty() || ppsUnits.empty()) {
         throw MediaFormatError("AVC configuration: needs at least one SPS and one PPS");
     }
     if (spsUnits.size() > 31 || ppsUnits.size() > 255) {
         throw MediaFormatError("AVC configuration: too many parameter sets");
     }
-    const H264Sps sps = ParseH264Sps(spsUnits[0].data(), spsUnits[0].size());
+}
+
+}  // namespace
+
+std::vector<uint8_t> BuildAvcDecoderConfigurationRecord(
+    uint8_t profileIdc, uint8_t constraintFlags, uint8_t levelIdc,
+    const std::vector<std::vector<uint8_t>>& spsUnits,
+    const std::vector<std::vector<uint8_t>>& ppsUnits) {
+    CheckParameterSetCounts(spsUnits, ppsUnits);
     std::vector<uint8_t> record;
     record.push_back(1);  // configurationVersion
-    record.push_back(sps.profileIdc);
-    record.push_back(sps.constraintFlags);  // profile_compatibility
-    record.push_back(sps.levelIdc);
+    record.push_back(profileIdc);
+    record.push_back(constraintFlags);  // profile_compatibility
+    record.push_back(levelIdc);
     record.push_back(0xFC | 3);  // reserved '111111', lengthSizeMinusOne = 3
     record.push_back(static_cast<uint8_t>(0xE0 | spsUnits.size()));
     auto append = [&record](const std::vector<uint8_t>& unit) {
-        if (unit.empty() || unit.size() > 0xFFFF) {
+        if (unit.empty() || unit.size() > kAvcMaxParameterSetSize) {
             throw MediaFormatError("AVC configuration: parameter set empty or above 65535 bytes");
         }
         record.push_back(static_cast<uint8_t>(unit.size() >> 8));
@@ -271,6 +280,16 @@ std::vector<uint8_t> BuildAvcDecoderConfigurationRecord(
     for (const auto& unit : ppsUnits) {
         append(unit);
     }
+    return record;
+}
+
+std::vector<uint8_t> BuildAvcDecoderConfigurationRecord(
+    const std::vector<std::vector<uint8_t>>& spsUnits,
+    const std::vector<std::vector<uint8_t>>& ppsUnits) {
+    CheckParameterSetCounts(spsUnits, ppsUnits);
+    const H264Sps sps = ParseH264Sps(spsUnits[0].data(), spsUnits[0].size());
+    std::vector<uint8_t> record = BuildAvcDecoderConfigurationRecord(
+        sps.profileIdc, sps.constraintFlags, sps.levelIdc, spsUnits, ppsUnits);
     if (sps.profileIdc == 100 || sps.profileIdc == 110 || sps.profileIdc == 122 ||
         sps.profileIdc == 144) {
         record.push_back(static_cast<uint8_t>(0xFC | sps.chromaFormatIdc));

@@ -7,12 +7,15 @@
 
 namespace SarvelonMediaKit {
 
+// nal_unit_type (ISO/IEC 14496-10, table 7-1) from the first byte of a NAL unit.
+inline uint8_t H264NalUnitType(uint8_t nalHeader) { return nalHeader & 0x1F; }
+
 // One NAL unit inside an Annex B byte stream: where its first byte (the NAL header) lies and how
 // many bytes it has, start code and trailing zero bytes excluded.
 struct NalUnitRange {
     size_t offset = 0;
     size_t size = 0;
-    uint8_t Type(const uint8_t* stream) const { return stream[offset] & 0x1F; }
+    uint8_t Type(const uint8_t* stream) const { return H264NalUnitType(stream[offset]); }
 };
 
 enum H264NalType : uint8_t {
@@ -61,6 +64,19 @@ struct H264Sps {
 // place). Raises MediaFormatError on a truncated or malformed unit or a picture size that no
 // level allows (above 16384 pixels a side).
 H264Sps ParseH264Sps(const uint8_t* nal, size_t size);
+
+// The longest parameter set an AVCDecoderConfigurationRecord can hold (16-bit length fields).
+constexpr size_t kAvcMaxParameterSetSize = 0xFFFF;
+
+// AVCDecoderConfigurationRecord (ISO/IEC 14496-15, 5.2.4.1) for the given parameter sets (NAL
+// units, header byte included) with 4-byte NAL lengths, as the three profile bytes are given
+// (AVCProfileIndication, profile_compatibility, AVCLevelIndication) and without the chroma and
+// bit-depth extension: nothing of the SPS is parsed. Raises MediaFormatError without an SPS or
+// a PPS, or with units empty, too long or too many for the record.
+std::vector<uint8_t> BuildAvcDecoderConfigurationRecord(
+    uint8_t profileIdc, uint8_t constraintFlags, uint8_t levelIdc,
+    const std::vector<std::vector<uint8_t>>& spsUnits,
+    const std::vector<std::vector<uint8_t>>& ppsUnits);
 
 // AVCDecoderConfigurationRecord (ISO/IEC 14496-15, 5.2.4.1) for the given parameter sets (NAL
 // units, header byte included) with 4-byte NAL lengths. Profile, compatibility and level come

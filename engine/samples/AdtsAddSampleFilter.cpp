@@ -1,19 +1,10 @@
 #include "engine/samples/AdtsAddSampleFilter.h"
 
 #include "SVLibrary/Output/DebugPrint.h"
+#include "engine/codecs/Aac.h"
 #include "engine/samples/SampleStream.h"
 
 namespace SarvelonMediaKit {
-
-namespace {
-
-const uint32_t kHeaderSize = 7;
-// aac_frame_length is 13 bits, header included.
-const uint32_t kMaxFrameLength = 0x1FFF;
-// adts_buffer_fullness 0x7FF: variable bit rate.
-const uint32_t kBufferFullness = 0x7FF;
-
-}  // namespace
 
 AdtsAddSampleFilter::AdtsAddSampleFilter(const boost::shared_ptr<SampleStream>& stream,
                                          uint32_t inputFormat, uint32_t outputFormat)
@@ -41,7 +32,8 @@ bool AdtsAddSampleFilter::ReadConfig() {
     const uint32_t index = ((config[0] & 7) << 1) | (config[1] >> 7);
     // The header's 2-bit profile holds object types 1-4 only, and index 15 (an explicit rate)
     // has no place in it: such a stream cannot be given correct headers.
-    if (objectType < 1 || objectType > 4 || index == 15) {
+    if (objectType < 1 || objectType > kAdtsMaxAudioObjectType ||
+        index == kAacExplicitFrequencyIndex) {
         DebugPrint("AdtsAddSampleFilter: object type %u, index %u not expressible in ADTS",
                    objectType, index);
         return false;
@@ -59,35 +51,20 @@ void AdtsAddSampleFilter::DoReceiveSample(Sample& sample) {
         return;
     }
     // The length covers the whole access unit, also when it spans several chunks.
-    const uint64_t frameLength = payload.Size() + kHeaderSize;
-    if (frameLength > kMaxFrameLength) {
+    const uint64_t frameLength = payload.Size() + kAdtsHeaderSize;
+    if (frameLength > kAdtsMaxFrameLength) {
         DebugPrint("AdtsAddSampleFilter: frame of %llu bytes too long",
                    static_cast<unsigned long long>(frameLength));
         return;
     }
     MemoryChunk& first = payload.GetChunks().front();
-    if (!first.Reserve(kHeaderSize)) {
+    if (!first.Reserve(kAdtsHeaderSize)) {
         DebugPrint("AdtsAddSampleFilter: no headroom for the header");
         return;
     }
-    uint8_t* header = first.Data(0);
-    header[0] = 0xFF;  // syncword, high 8 bits
-    // syncword low 4 bits, ID 0 (MPEG-4), layer 00, protection_absent 1 (no CRC)
-    header[1] = 0xF1;
-    // profile (2 bits), sampling_frequency_index (4 bits), then the 4-bit channel
-    // configuration across private_bit and the high bit of channel_configuration
-    header[2] = static_cast<uint8_t>((profile_ << 6) | (samplingFrequencyIndex_ << 2) |
-                                     ((channelConfiguration_ >> 2) & 0x03));
-    // channel_configuration low 2 bits, original_copy 1, home 1, copyright_identification_bit
-    // 0, copyright_identification_start 0, aac_frame_length bits 12-11
-    header[3] = static_cast<uint8_t>(((channelConfiguration_ & 0x03) << 6) | 0x20 | 0x10 |
-                                     ((frameLength >> 11) & 0x03));
-    // aac_frame_length bits 10-3
-    header[4] = static_cast<uint8_t>(frameLength >> 3);
-    // aac_frame_length bits 2-0, adts_buffer_fullness bits 10-6
-    header[5] = static_cast<uint8_t>(((frameLength & 0x07) << 5) | (kBufferFullness >> 6));
-    // adts_buffer_fullness bits 5-0, number_of_raw_data_blocks_in_frame 0
-    header[6] = static_cast<uint8_t>((kBufferFullness & 0x3F) << 2);
+    // No CRC, original_copy and home 1, variable bit rate, one raw data block.
+    WriteAdtsHeader(first.Data(0), static_cast<uint8_t>(profile_ + 1), samplingFrequencyIndex_,
+                    channelConfiguration_, static_cast<uint32_t>(frameLength));
     if (GetOutputFormat() != SampleFormatNone) {
         sample.SetFormat(GetOutputFormat());
     }

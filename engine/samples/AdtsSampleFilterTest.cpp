@@ -66,6 +66,14 @@ TEST(AdtsParserSampleFilterTest, DerivesTheAudioSpecificConfig) {
     ASSERT_EQ(1u, Drain(*stream).size());
     ASSERT_TRUE(stream->GetStreamInfo(StreamInfoKindAudioSpecificConfig, &data, &size));
     EXPECT_EQ(Bytes({0x09, 0xB0}), Bytes(data, data + size));
+
+    // Index 12 (7350 Hz), the header cut across three chunks.
+    const Bytes low = AdtsFrame(12, 5, 0x00);
+    Push(*stream, {Part(low, 0, 2), Part(low, 2, 3), Part(low, 5, low.size() - 5)});
+    ASSERT_EQ(1u, Drain(*stream).size());
+    ASSERT_TRUE(stream->GetStreamInfo(StreamInfoKindAudioSpecificConfig, &data, &size));
+    // object type 2 (00010), index 12 (1100), 2 channels (0010), three zero flags
+    EXPECT_EQ(Bytes({0x16, 0x10}), Bytes(data, data + size));
 }
 
 TEST(AdtsParserSampleFilterTest, DropsShortSamplesAndSeveralRawDataBlocks) {
@@ -135,8 +143,10 @@ TEST(AdtsSynchronizeSampleFilterTest, FrameDurationFollowsTheSamplingRate) {
         {4, 23219},    // 1024000000 / 44100, truncated
         {3, 21333},    // 48000 Hz
         {11, 128000},  // 8000 Hz
-        {12, 21333},   // reserved index: the 48 kHz duration
-        {15, 21333},
+        {12, 139319},  // 7350 Hz (ISO/IEC 14496-3), 1024000000 / 7350 truncated
+        {13, 21333},   // reserved index: the 48 kHz duration
+        {14, 21333},   // reserved
+        {15, 21333},   // an explicit frequency, which ADTS cannot carry
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.index);
@@ -297,7 +307,10 @@ TEST(AdtsAddSampleFilterTest, LengthCoversEveryChunk) {
     ASSERT_EQ(1u, out.size());
     const Bytes bytes = PayloadOf(out[0]);
     ASSERT_EQ(107u, bytes.size());
-    EXPECT_EQ(107u, AdtsParserSampleFilter::FrameLength(bytes.data()));
+    // aac_frame_length across bytes 3-5: 107 = 0b00'00001101'011
+    EXPECT_EQ(0x00, bytes[3] & 0x03);
+    EXPECT_EQ(0x0D, bytes[4]);
+    EXPECT_EQ(0x60, bytes[5] & 0xE0);
 }
 
 TEST(AdtsAddSampleFilterTest, LongestFrameFitsTheLengthField) {

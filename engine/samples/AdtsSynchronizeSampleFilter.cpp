@@ -4,13 +4,16 @@
 #include <list>
 
 #include "SVLibrary/Output/DebugPrint.h"
+#include "engine/codecs/Aac.h"
+#include "engine/codecs/MediaTiming.h"
 
 namespace SarvelonMediaKit {
 
 namespace {
 
-// Frame duration when the sampling rate is unknown: 1024 samples at 48 kHz.
-const uint64_t kDefaultFrameDuration = 21333;
+// Frame duration when the sampling rate is unknown (a reserved or explicit frequency index):
+// 1024 samples at 48 kHz.
+const uint64_t kDefaultFrameDuration = UnitsToMicroseconds(kAacSamplesPerRawDataBlock, 48000);
 
 // A chunk of its own holding a copy of the bytes; an empty chunk for none.
 MemoryChunk CopyToChunk(const uint8_t* data, uint32_t size) {
@@ -62,12 +65,12 @@ void AdtsSynchronizeSampleFilter::ProcessChunk(const Sample& sample, MemoryChunk
     if (!synchronised_) {
         carry_ = MemoryChunk();
         bool found = false;
-        for (uint32_t i = 0; i + 6 < size; ++i) {
-            if (!IsSyncword(data + i)) {
+        for (uint32_t i = 0; i + kAdtsHeaderSize <= size; ++i) {
+            if (!IsAdtsSyncword(data + i)) {
                 continue;
             }
-            const uint32_t length = FrameLength(data + i);
-            if (length < kHeaderSize) {
+            const uint32_t length = AdtsFrameLength(data + i);
+            if (length < kAdtsHeaderSize) {
                 continue;  // cannot be a frame: its length does not even cover the header
             }
             if (i == 0 && length == size) {
@@ -76,7 +79,7 @@ void AdtsSynchronizeSampleFilter::ProcessChunk(const Sample& sample, MemoryChunk
             }
             // Confirmed by the syncword of the frame that follows.
             const uint64_t next = uint64_t(i) + length;
-            if (next + 2 < size && IsSyncword(data + next)) {
+            if (next + 2 < size && IsAdtsSyncword(data + next)) {
                 position = i;
                 found = true;
                 break;
@@ -87,8 +90,12 @@ void AdtsSynchronizeSampleFilter::ProcessChunk(const Sample& sample, MemoryChunk
             return;
         }
         synchronised_ = true;
-        const uint32_t rate = SamplingRate(ParseHeader(data + position));
-        frameDuration_ = rate != 0 ? 1024000000ULL / rate : kDefaultFrameDuration;
+        // Index 12 is 7350 Hz; 13 and 14 are reserved and 15 (an explicit frequency) has no
+        // place in an ADTS header: those give no rate.
+        const uint32_t rate =
+            AacSamplingFrequency(static_cast<uint8_t>(ParseHeader(data + position)));
+        frameDuration_ = rate != 0 ? UnitsToMicroseconds(kAacSamplesPerRawDataBlock, rate)
+                                   : kDefaultFrameDuration;
     } else if (carry_.Size() > 0) {
         // The frame begun in the previous chunk goes on here.
         const uint32_t carried = carry_.Size();
@@ -104,15 +111,15 @@ void AdtsSynchronizeSampleFilter::ProcessChunk(const Sample& sample, MemoryChunk
         useSampleTimes = false;
     }
 
-    while (synchronised_ && size - position >= kHeaderSize) {
+    while (synchronised_ && size - position >= kAdtsHeaderSize) {
         const uint8_t* frame = data + position;
-        if (!IsSyncword(frame)) {
+        if (!IsAdtsSyncword(frame)) {
             DebugPrint("AdtsSynchronizeSampleFilter: sync lost");
             synchronised_ = false;
             return;
         }
-        const uint32_t length = FrameLength(frame);
-        if (length < kHeaderSize) {
+        const uint32_t length = AdtsFrameLength(frame);
+        if (length < kAdtsHeaderSize) {
             // A length that does not cover its own header would never advance: lost sync.
             DebugPrint("AdtsSynchronizeSampleFilter: frame length %u", length);
             synchronised_ = false;

@@ -2,6 +2,7 @@
 
 #include "SVLibrary/Output/DebugPrint.h"
 #include "SVLibrary/Util/ByteOrder.h"
+#include "engine/codecs/Eac3.h"
 
 namespace SarvelonMediaKit {
 
@@ -13,23 +14,20 @@ Eac3HdDvdToRawSampleFilter::~Eac3HdDvdToRawSampleFilter() {}
 
 void Eac3HdDvdToRawSampleFilter::DoReceiveSample(Sample& sample) {
     MemoryChunkList& payload = sample.GetPayload();
-    if (payload.Size() < 4) {
+    if (payload.Size() < kEac3HdDvdPrivateDataSize) {
         DebugPrint("Eac3HdDvdToRawSampleFilter: payload shorter than the private data");
         return;
     }
-    uint8_t bytes[4];
+    uint8_t bytes[kEac3HdDvdPrivateDataSize];
     MemoryChunkList::Cursor cursor(payload);
-    for (int i = 0; i < 4; ++i) {
-        bytes[i] = *cursor;
-        cursor.Advance(1);
-    }
+    cursor.Read(bytes, kEac3HdDvdPrivateDataSize);
     const uint32_t word = SV::ReadBigEndian32(bytes);
-    if ((word & kPrivateDataMask) != kPrivateData) {
+    if (!IsEac3HdDvdPrivateData(word)) {
         DebugPrint("Eac3HdDvdToRawSampleFilter: no private data (%08x)", word);
         return;
     }
     cursor.Begin();
-    cursor.Erase(4);
+    cursor.Erase(kEac3HdDvdPrivateDataSize);
     sample.SetFormat(SampleFormatEac3);
     SendSampleDownstream(sample);
 }

@@ -16,13 +16,9 @@ public:
     explicit Eac3HdDvdToRawSampleFilter(const boost::shared_ptr<SampleStream>& stream);
     ~Eac3HdDvdToRawSampleFilter() override;
 
-    // Drops samples shorter than the private data or not starting with it.
+    // Drops samples shorter than the private data or not starting with it (the private
+    // data's layout is kEac3HdDvdPrivateData of engine/codecs/Eac3.h).
     void DoReceiveSample(Sample& sample) override;
-
-    // The private data as a big-endian word, without the sub-stream number, and the mask
-    // that ignores that number.
-    static const uint32_t kPrivateData = 0xC0010001;
-    static const uint32_t kPrivateDataMask = 0xF0FFFFFF;
 };
 
 }  // namespace SarvelonMediaKit

@@ -2,7 +2,7 @@
 
 #include "SVLibrary/Output/DebugPrint.h"
 #include "SVLibrary/Util/ByteOrder.h"
-#include "engine/samples/Eac3HdDvdToRawSampleFilter.h"
+#include "engine/codecs/Eac3.h"
 
 namespace SarvelonMediaKit {
 
@@ -18,13 +18,11 @@ void Eac3RawToHdDvdSampleFilter::DoReceiveSample(Sample& sample) {
         return;
     }
     MemoryChunk& first = payload.GetChunks().front();
-    if (!first.Reserve(4)) {
+    if (!first.Reserve(kEac3HdDvdPrivateDataSize)) {
         DebugPrint("Eac3RawToHdDvdSampleFilter: no headroom for the private data");
         return;
     }
-    SV::WriteBigEndian32(
-        Eac3HdDvdToRawSampleFilter::kPrivateData | (uint32_t(subStream_ & 0x0F) << 24),
-        first.Data(0));
+    SV::WriteBigEndian32(Eac3HdDvdPrivateData(subStream_), first.Data(0));
     sample.SetFormat(SampleFormatEac3HdDvd);
     SendSampleDownstream(sample);
 }

@@ -23,15 +23,6 @@ public:
     // the first SPS and PPS known; false while there is none.
     bool GetStreamInfo(uint32_t kind, const uint8_t** data, uint32_t* size) override;
 
-    // NAL unit types (ISO/IEC 14496-10 table 7-1) the filters act on.
-    enum NalUnitType : uint8_t {
-        NalUnitTypeIdrSlice = 5,
-        NalUnitTypeSps = 7,
-        NalUnitTypePps = 8,
-        NalUnitTypeAccessUnitDelimiter = 9,
-        NalUnitTypeFillerData = 12,
-    };
-
 protected:
     std::vector<uint8_t> sps_;
     std::vector<uint8_t> pps_;

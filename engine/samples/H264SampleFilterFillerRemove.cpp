@@ -1,8 +1,8 @@
 #include "engine/samples/H264SampleFilterFillerRemove.h"
 
 #include "SVLibrary/Output/DebugPrint.h"
-#include "SVLibrary/Util/ByteOrder.h"
-#include "engine/samples/H264SampleFilter.h"
+#include "engine/codecs/H264.h"
+#include "engine/samples/LengthPrefixedNalWalker.h"
 #include "engine/samples/SampleStream.h"
 
 namespace SarvelonMediaKit {
@@ -32,29 +32,17 @@ void H264SampleFilterFillerRemove::DoReceiveSample(Sample& sample) {
 }
 
 void H264SampleFilterFillerRemove::RemoveFromLengthPrefixed(Sample& sample) {
-    MemoryChunkList& payload = sample.GetPayload();
-    uint64_t remaining = payload.Size();
-    MemoryChunkList::Cursor cursor(payload);
-    while (remaining > 4) {
-        uint8_t field[4];
-        for (int i = 0; i < 4; ++i) {
-            field[i] = *cursor;
-            cursor.Advance(1);
+    // A filler unit is known by its header byte: a length field with nothing behind it stays.
+    LengthPrefixedNalWalker walker(sample.GetPayload(), 1);
+    LengthPrefixedNalWalker::Result result;
+    while ((result = walker.Next()) == LengthPrefixedNalWalker::ResultUnit) {
+        if (walker.Length() > 0 && walker.UnitType() == H264NalFiller) {
+            walker.EraseUnit();
         }
-        remaining -= 4;
-        const uint32_t length = SV::ReadBigEndian32(field);
-        if (length > remaining) {
-            DebugPrint("H264SampleFilterFillerRemove: NAL length %u past the payload", length);
-            return;
-        }
-        if (length > 0 && (*cursor & 0x1F) == H264SampleFilter::NalUnitTypeFillerData) {
-            // The unit goes with its length field; the cursor then stands on the next length.
-            cursor.StepBack(4);
-            cursor.Erase(4 + static_cast<uint64_t>(length));
-        } else {
-            cursor.Advance(length);
-        }
-        remaining -= length;
+    }
+    if (result == LengthPrefixedNalWalker::ResultLengthPastPayload) {
+        DebugPrint("H264SampleFilterFillerRemove: NAL length %u past the payload", walker.Length());
+        return;
     }
     SendSampleDownstream(sample);
 }
@@ -76,13 +64,13 @@ void H264SampleFilterFillerRemove::RemoveFromStartCodes(Sample& sample) {
         if (found - previous > static_cast<int64_t>(previousLength)) {
             MemoryChunkList::Cursor header = previous;
             header.Advance(previousLength);
-            if ((*header & 0x1F) == H264SampleFilter::NalUnitTypeFillerData) {
+            if (H264NalUnitType(*header) == H264NalFiller) {
                 // Start code and unit go; what was found now stands where the unit began.
                 previous.Erase(static_cast<uint64_t>(found - previous));
                 found = previous;
             }
         }
-        if (length == 0) {
+        if (length == kNoStartCode) {
             break;
         }
         previous = found;
@@ -108,7 +96,7 @@ uint32_t H264SampleFilterFillerRemove::FindStartCode(MemoryChunkList::Cursor& cu
         }
         cursor.Advance(1);
     }
-    return 0;
+    return kNoStartCode;
 }
 
 }  // namespace SarvelonMediaKit

@@ -26,8 +26,9 @@ public:
     // Looks for the next start code (two or more zero bytes, then 01) from the cursor on. On a
     // match the cursor stands on its first byte and the result is its length: 3 for 00 00 01,
     // 4 when three or more zeros precede the 01 (the cursor then stands on the third zero
-    // before it). 0, with the cursor at the end, when there is none.
+    // before it). kNoStartCode, with the cursor at the end, when there is none.
     static uint32_t FindStartCode(MemoryChunkList::Cursor& cursor);
+    static const uint32_t kNoStartCode = 0;
 
 private:
     void RemoveFromLengthPrefixed(Sample& sample);

@@ -269,6 +269,17 @@ TEST(H264SampleFilterFillerRemoveTest, DropsOtherFormatsAndBadLengths) {
     EXPECT_TRUE(video->IsEmpty());
 }
 
+TEST(H264SampleFilterFillerRemoveTest, LeavesALoneLengthFieldAtTheEnd) {
+    // A length of 9 with no byte behind it: no unit to look at, so the picture passes as it is
+    // (the start-code conversion drops it, as its lengths must all hold).
+    const Bytes picture = {0x00, 0x00, 0x00, 0x02, 0x41, 0x9A, 0x00, 0x00, 0x00, 0x09};
+    RunFillerCases(SampleFormatH264Length, {{"lone length field", {picture}, picture}});
+
+    H264Chain chain(true);
+    Push(*chain.stream, {picture});
+    EXPECT_TRUE(chain.stream->IsEmpty());
+}
+
 TEST(H264SampleFilterFillerRemoveTest, RunsBeforeTheStartCodeConversion) {
     // The transport-stream multiplexer's order for length-prefixed video with filler removal.
     InfoOwner owner;

@@ -1,28 +1,24 @@
 #include "engine/samples/LengthToStartCodeH264SampleFilter.h"
 
 #include "SVLibrary/Output/DebugPrint.h"
-#include "SVLibrary/Util/ByteOrder.h"
+#include "engine/codecs/ByteReader.h"
+#include "engine/codecs/H264.h"
+#include "engine/samples/LengthPrefixedNalWalker.h"
 #include "engine/samples/SampleStream.h"
 
 namespace SarvelonMediaKit {
 
 namespace {
 
-const uint8_t kStartCode[4] = {0x00, 0x00, 0x00, 0x01};
+const uint8_t kStartCode[LengthPrefixedNalWalker::kLengthFieldSize] = {0x00, 0x00, 0x00, 0x01};
 // Start code, NAL header of an access unit delimiter (nal_ref_idc 0, type 9), then
 // primary_pic_type 7 ("any slice type") with the stop bit.
-const uint8_t kAccessUnitDelimiter[6] = {0x00, 0x00, 0x00, 0x01, 0x09, 0xE0};
+const uint8_t kAccessUnitDelimiter[6] = {0x00, 0x00, 0x00, 0x01, H264NalAccessUnitDelimiter, 0xE0};
 
 // Copies n bytes from the cursor on into out.
 void CopyBytes(MemoryChunkList::Cursor cursor, uint32_t n, std::vector<uint8_t>& out) {
-    out.clear();
-    out.reserve(n);
-    while (n > 0 && !cursor.IsAtEnd()) {
-        const uint32_t step = n < cursor.BytesLeftInChunk() ? n : cursor.BytesLeftInChunk();
-        out.insert(out.end(), cursor.Data(), cursor.Data() + step);
-        cursor.Advance(step);
-        n -= step;
-    }
+    out.resize(n);
+    out.resize(cursor.Read(out.data(), n));
 }
 
 }  // namespace
@@ -36,12 +32,11 @@ LengthToStartCodeH264SampleFilter::~LengthToStartCodeH264SampleFilter() {}
 
 void LengthToStartCodeH264SampleFilter::DoReceiveSample(Sample& sample) {
     MemoryChunkList& payload = sample.GetPayload();
-    uint64_t remaining = payload.Size();
-    if (remaining == 0) {
+    if (payload.Size() == 0) {
         return;
     }
 
-    MemoryChunkList::Cursor cursor(payload);
+    LengthPrefixedNalWalker walker(payload, 0);
     MemoryChunkList::Cursor spsAt;
     MemoryChunkList::Cursor ppsAt;
     uint32_t spsLength = 0;
@@ -49,39 +44,32 @@ void LengthToStartCodeH264SampleFilter::DoReceiveSample(Sample& sample) {
     bool haveSps = false;
     bool havePps = false;
     bool haveDelimiter = false;
-    while (remaining > 3) {
-        // The length field becomes the start code in place.
-        uint8_t field[4];
-        for (int i = 0; i < 4; ++i) {
-            field[i] = *cursor;
-            *cursor = kStartCode[i];
-            cursor.Advance(1);
+    LengthPrefixedNalWalker::Result result;
+    // Each length field becomes the start code in place.
+    while ((result = walker.Next(kStartCode)) == LengthPrefixedNalWalker::ResultUnit) {
+        if (walker.Length() == 0) {
+            continue;
         }
-        remaining -= 4;
-        const uint32_t length = SV::ReadBigEndian32(field);
-        if (length > remaining) {
-            DebugPrint("LengthToStartCodeH264SampleFilter: NAL length %u past the payload", length);
-            return;
+        switch (walker.UnitType()) {
+            case H264NalSps:
+                spsAt = walker.Unit();
+                spsLength = walker.Length();
+                haveSps = true;
+                break;
+            case H264NalPps:
+                ppsAt = walker.Unit();
+                ppsLength = walker.Length();
+                havePps = true;
+                break;
+            case H264NalIdrSlice: sample.SetDataAlignment(true); break;
+            case H264NalAccessUnitDelimiter: haveDelimiter = true; break;
+            default: break;
         }
-        if (length > 0) {
-            switch (*cursor & 0x1F) {
-                case NalUnitTypeSps:
-                    spsAt = cursor;
-                    spsLength = length;
-                    haveSps = true;
-                    break;
-                case NalUnitTypePps:
-                    ppsAt = cursor;
-                    ppsLength = length;
-                    havePps = true;
-                    break;
-                case NalUnitTypeIdrSlice: sample.SetDataAlignment(true); break;
-                case NalUnitTypeAccessUnitDelimiter: haveDelimiter = true; break;
-                default: break;
-            }
-        }
-        cursor.Advance(length);
-        remaining -= length;
+    }
+    if (result == LengthPrefixedNalWalker::ResultLengthPastPayload) {
+        DebugPrint("LengthToStartCodeH264SampleFilter: NAL length %u past the payload",
+                   walker.Length());
+        return;
     }
     // Learned before the record is asked for, so a first picture that carries its own
     // parameter sets is enough to build it.
@@ -129,35 +117,25 @@ void LengthToStartCodeH264SampleFilter::Reset() { parameterSetsSent_ = false; }
 
 bool LengthToStartCodeH264SampleFilter::AppendParameterSets(const uint8_t* record, uint32_t size,
                                                             std::vector<uint8_t>& prefix) {
-    // configurationVersion, profile, compatibility, level, lengthSizeMinusOne, then the
-    // sequence parameter set count in the low five bits of byte 5.
-    if (size < 6) {
-        return false;
-    }
+    ByteReader reader(record, size);
+    // configurationVersion, profile, compatibility, level, lengthSizeMinusOne.
+    reader.Skip(5);
     std::vector<uint8_t> sets;
-    uint32_t position = 5;
+    // numOfSequenceParameterSets (low 5 bits), then numOfPictureParameterSets (8 bits), each
+    // followed by its sets behind 16-bit lengths.
     for (int list = 0; list < 2; ++list) {
-        if (position >= size) {
-            return false;
-        }
-        // numOfSequenceParameterSets (5 bits), then numOfPictureParameterSets (8 bits).
-        const uint32_t count = list == 0 ? (record[position] & 0x1F) : record[position];
-        ++position;
-        for (uint32_t i = 0; i < count; ++i) {
-            if (size - position < 2) {
-                return false;
-            }
-            const uint32_t length = SV::ReadBigEndian16(record + position);
-            position += 2;
-            if (size - position < length) {
-                return false;
-            }
-            if (length > 0) {
+        const uint32_t count = list == 0 ? (reader.U8() & 0x1F) : reader.U8();
+        for (uint32_t i = 0; i < count && !reader.Failed(); ++i) {
+            const uint16_t length = reader.U16();
+            const uint8_t* set = reader.Bytes(length);
+            if (set && length > 0) {
                 sets.insert(sets.end(), kStartCode, kStartCode + sizeof(kStartCode));
-                sets.insert(sets.end(), record + position, record + position + length);
+                sets.insert(sets.end(), set, set + length);
             }
-            position += length;
         }
+    }
+    if (reader.Failed()) {
+        return false;
     }
     prefix.insert(prefix.end(), sets.begin(), sets.end());
     return true;

@@ -92,6 +92,28 @@ uint64_t MemoryChunkList::Cursor::StepBack(uint64_t n) {
     return moved;
 }
 
+uint64_t MemoryChunkList::Cursor::Read(uint8_t* out, uint64_t n) {
+    uint64_t done = 0;
+    while (n > done && !IsAtEnd()) {
+        const uint32_t step =
+            static_cast<uint32_t>(std::min<uint64_t>(n - done, BytesLeftInChunk()));
+        std::memcpy(out + done, Data(), step);
+        done += Advance(step);
+    }
+    return done;
+}
+
+uint64_t MemoryChunkList::Cursor::Write(const uint8_t* in, uint64_t n) {
+    uint64_t done = 0;
+    while (n > done && !IsAtEnd()) {
+        const uint32_t step =
+            static_cast<uint32_t>(std::min<uint64_t>(n - done, BytesLeftInChunk()));
+        std::memcpy(Data(), in + done, step);
+        done += Advance(step);
+    }
+    return done;
+}
+
 uint64_t MemoryChunkList::Cursor::Erase(uint64_t n) {
     uint64_t removed = 0;
     while (n > 0 && !IsAtEnd()) {

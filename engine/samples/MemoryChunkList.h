@@ -46,6 +46,11 @@ public:
         uint64_t Advance(uint64_t n);
         uint64_t StepBack(uint64_t n);
 
+        // Copies the next n bytes, across chunks, to out (or writes the n bytes of in over
+        // them) and moves past them; returns the count done, fewer when the list ends first.
+        uint64_t Read(uint8_t* out, uint64_t n);
+        uint64_t Write(const uint8_t* in, uint64_t n);
+
         // Removes n bytes from the current one on, across chunks if need be, and returns the
         // count removed (fewer when the list ends first). The cursor then stands on the first
         // byte after them. A chunk covered whole from its start leaves the list; a chunk whose

@@ -107,6 +107,31 @@ TEST(MemoryChunkListCursor, WalksAcrossChunksSkippingEmptyOnes) {
     EXPECT_TRUE(begin.IsAtEnd());
 }
 
+TEST(MemoryChunkListCursor, ReadsAndWritesAcrossChunks) {
+    MemoryChunkList list = ListOf({"ab", "", "cde", "f"});
+    MemoryChunkList::Cursor cursor(list);
+    cursor.Advance(1);
+    char read[4] = {};
+    EXPECT_EQ(4u, cursor.Read(reinterpret_cast<uint8_t*>(read), 4));
+    EXPECT_EQ("bcde", std::string(read, 4));
+    EXPECT_EQ('f', *cursor);
+
+    // Overwrites in place across the empty chunk, the chunks keep their sizes.
+    MemoryChunkList::Cursor writer(list);
+    writer.Advance(1);
+    EXPECT_EQ(3u, writer.Write(reinterpret_cast<const uint8_t*>("XYZ"), 3));
+    EXPECT_EQ(std::vector<std::string>({"aX", "", "YZe", "f"}), Parts(list));
+    EXPECT_EQ(4u, writer.GetPosition());
+
+    // Past the end only what there is: two bytes are left from position 4.
+    char tail[5] = {};
+    EXPECT_EQ(2u, writer.Read(reinterpret_cast<uint8_t*>(tail), 5));
+    EXPECT_EQ("ef", std::string(tail, 2));
+    EXPECT_TRUE(writer.IsAtEnd());
+    EXPECT_EQ(0u, writer.Write(reinterpret_cast<const uint8_t*>("!"), 1));
+    EXPECT_EQ(0u, MemoryChunkList::Cursor().Read(reinterpret_cast<uint8_t*>(tail), 1));
+}
+
 TEST(MemoryChunkListCursor, EraseFollowsTheChunkRules) {
     struct Case {
         const char* name;

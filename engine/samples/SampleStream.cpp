@@ -5,6 +5,14 @@
 
 namespace SarvelonMediaKit {
 
+namespace {
+
+// What a queue of markers and empty samples counts as: not nothing, so the accounting does
+// not take the stream for drained.
+const uint32_t kBytesHeldWithoutData = 1;
+
+}  // namespace
+
 SampleStream::SampleStream(SampleStreamOwner* owner, StreamReference streamRef, uint32_t type,
                            uint32_t inputFormat)
     : MemoryUser(owner ? owner->GetMemoryTracker() : boost::shared_ptr<MemoryTracker>(), false),
@@ -63,7 +71,7 @@ ByteAmount SampleStream::GetBytesHeld() const {
         return ByteAmount(
             static_cast<uint32_t>(std::min<uint64_t>(bytes, std::numeric_limits<uint32_t>::max())));
     }
-    return ByteAmount(queueCount_.load(std::memory_order_relaxed) != 0 ? 1 : 0);
+    return ByteAmount(queueCount_.load(std::memory_order_relaxed) != 0 ? kBytesHeldWithoutData : 0);
 }
 
 void SampleStream::OnFlush() {}

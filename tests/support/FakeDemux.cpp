@@ -14,6 +14,7 @@
 #include "engine/samples/SampleFormat.h"
 #include "engine/codecs/Aac.h"
 #include "engine/codecs/H264.h"
+#include "engine/codecs/MediaTiming.h"
 #include "tools/common/TsReader.h"
 
 namespace SvTestSupport {
@@ -115,9 +116,9 @@ void FakeDemux::LoadTransportStream(const std::string& path) {
             }
         }
         const StreamSpec& spec = specs_[found->second];
-        const uint64_t decodeTime = static_cast<uint64_t>(pes.dts / 0.09);
+        const uint64_t decodeTime = TicksToMicrosecondsTruncated(pes.dts);
         const uint64_t offset =
-            pes.pts > pes.dts ? static_cast<uint64_t>((pes.pts - pes.dts) / 0.09) : 0;
+            pes.pts > pes.dts ? TicksToMicrosecondsTruncated(pes.pts - pes.dts) : 0;
         const bool key =
             spec.type == SampleMediaTypeVideo
                 ? SarvelonMediaKit::ContainsIdrSlice(pes.payload.data(), pes.payload.size())

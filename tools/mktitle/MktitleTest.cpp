@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "SVLibrary/Util/ByteOrder.h"
+#include "engine/codecs/MediaTiming.h"
 #include "engine/container/Mpeg2PsMetadata.h"
 #include "tests/support/Fixtures.h"
 
@@ -277,7 +278,7 @@ TEST(Mktitle, TitleLayoutByteByByte) {
     ASSERT_TRUE(table.GetBytes(TagTableBlocks, nested));
     size_t p = 0;
     const char* titles[] = {"Start", "Two"};
-    const uint32_t times[] = {0, 5 * 90000};
+    const uint32_t times[] = {0, 5 * SarvelonMediaKit::kTicksPerSecond};
     for (int i = 0; i < 2; ++i) {
         SarvelonMediaKit::Mpeg2PsMetadata chapter(1);
         ASSERT_TRUE(chapter.Read(nested.data() + p, nested.size() - p, consumed));
@@ -388,8 +389,8 @@ TEST(Mktitle, AudioOnlyTitleHasAPackPerSecond) {
     const auto& points = h.entries[0].seekPoints;
     EXPECT_GE(points.size(), 4u);
     for (size_t i = 1; i < points.size(); ++i) {
-        EXPECT_GE(points[i].first - points[i - 1].first, 90000u);
-        EXPECT_LT(points[i].first - points[i - 1].first, 90000u + 1920u);
+        EXPECT_GE(points[i].first - points[i - 1].first, SarvelonMediaKit::kTicksPerSecond);
+        EXPECT_LT(points[i].first - points[i - 1].first, SarvelonMediaKit::kTicksPerSecond + 1920u);
     }
     std::string language;
     EXPECT_TRUE(

@@ -104,7 +104,7 @@ public:
                 unit.key = true;
                 stream_.units.push_back(std::move(unit));
                 unitOpen_ = true;
-                const uint64_t duration = rate ? uint64_t{samples} * 90000 / rate : 0;
+                const uint64_t duration = rate ? uint64_t{samples} * kTicksPerSecond / rate : 0;
                 if (stream_.frameDuration == 0) {
                     stream_.frameDuration = static_cast<uint32_t>(duration);
                 }
@@ -259,7 +259,7 @@ Rendition ReadRendition(const std::string& path) {
             const H264Sps sps = ParseH264Sps(spsUnits[0].data(), spsUnits[0].size());
             if (sps.timeScale != 0 && sps.numUnitsInTick != 0) {
                 video.frameDuration =
-                    static_cast<uint32_t>(uint64_t{90000} * 2 * sps.numUnitsInTick / sps.timeScale);
+                    static_cast<uint32_t>(kTicksPerSecond * 2 * sps.numUnitsInTick / sps.timeScale);
             }
         }
     }

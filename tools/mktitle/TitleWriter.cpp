@@ -24,7 +24,8 @@ using namespace SarvelonMediaKit;
 namespace Format = SarvelonMediaKit::Mpeg2PsFormat;
 
 const uint64_t kTimestampMask = (uint64_t{1} << 33) - 1;
-const uint32_t kAudioOnlyPackInterval = 90000;  // a pack (and seek point) per second of audio
+// A pack (and seek point) per second of audio.
+const uint32_t kAudioOnlyPackInterval = kTicksPerSecond;
 const size_t kMaxImageSize = 16 * 1024 * 1024;
 const uint8_t kEac3PrefixBytes[4] = {static_cast<uint8_t>(Format::kEac3Prefix >> 24),
                                      static_cast<uint8_t>(Format::kEac3Prefix >> 16),
@@ -89,7 +90,7 @@ uint32_t PeakAudioRate(const std::vector<AccessUnit>& units) {
     size_t begin = 0;
     for (size_t end = 0; end < units.size(); ++end) {
         window += units[end].data.size();
-        while (units[end].pts - units[begin].pts >= 90000) {
+        while (units[end].pts - units[begin].pts >= kTicksPerSecond) {
             window -= units[begin].data.size();
             ++begin;
         }
@@ -159,7 +160,7 @@ uint32_t MuxRate(const BuiltTrack& track, uint32_t duration) {
         const uint64_t endTime =
             i + 1 < track.seekPoints.size() ? track.seekPoints[i + 1].time : duration;
         const uint64_t span = std::max<uint64_t>(endTime - track.seekPoints[i].time, 1);
-        peak = std::max(peak, (end - track.seekPoints[i].position) * 90000 / span);
+        peak = std::max(peak, (end - track.seekPoints[i].position) * kTicksPerSecond / span);
     }
     const uint64_t rate = (peak + 49) / 50;
     return static_cast<uint32_t>(std::min<uint64_t>(std::max<uint64_t>(rate, 1), 0x3FFFFF));
@@ -398,10 +399,11 @@ std::vector<uint8_t> BuildTitle(const std::vector<Rendition>& renditions,
     // Chapters in time order (stable for equal times).
     std::vector<const ChapterSpec*> chapters;
     for (const ChapterSpec& chapter : options.chapters) {
-        if (!(chapter.seconds >= 0) || chapter.seconds * 90000.0 > titleDuration) {
+        if (!(chapter.seconds >= 0) || chapter.seconds * kTicksPerSecond > titleDuration) {
             throw std::runtime_error(
                 "chapter \"" + chapter.title + "\" at " + std::to_string(chapter.seconds) +
-                " s lies outside the title (" + std::to_string(titleDuration / 90000.0) + " s)");
+                " s lies outside the title (" +
+                std::to_string(titleDuration / double(kTicksPerSecond)) + " s)");
         }
         if (chapter.image.size() > kMaxImageSize) {
             throw std::runtime_error("chapter \"" + chapter.title + "\": image above 16 MiB");
@@ -432,7 +434,7 @@ std::vector<uint8_t> BuildTitle(const std::vector<Rendition>& renditions,
         for (size_t i = 0; i < chapters.size(); ++i) {
             std::vector<uint8_t> block;
             const uint32_t ticks =
-                static_cast<uint32_t>(std::llround(chapters[i]->seconds * 90000.0));
+                static_cast<uint32_t>(std::llround(chapters[i]->seconds * kTicksPerSecond));
             if (!Mpeg2PsMetadataBlocks::WriteChapter(ticks, chapters[i]->title, ranges[i].first,
                                                      ranges[i].second, block)) {
                 throw std::runtime_error("chapter \"" + chapters[i]->title +
