@@ -3,6 +3,7 @@
 #include <boost/make_shared.hpp>
 
 #include "SVLibrary/Util/ByteOrder.h"
+#include "engine/codecs/Aac.h"
 #include "engine/core/Crc32.h"
 #include "engine/samples/AdtsAddSampleFilter.h"
 #include "engine/samples/AdtsSynchronizeSampleFilter.h"
@@ -14,10 +15,6 @@
 namespace SarvelonMediaKit {
 
 namespace {
-
-// Room in front of every sample payload for the ADTS header that a filter may put in front of
-// a raw AAC frame (7 bytes without CRC).
-constexpr uint32_t kAdtsHeaderSize = 7;
 
 // 27 MHz clock periods in a microsecond.
 constexpr int64_t kClockPeriodsPerMicrosecond =
@@ -78,6 +75,8 @@ Mpeg2TsMux::Mpeg2TsMux(Session* session)
               [this](const MemoryChunk& chunk) { DoSend(chunk); }),
       pmtVersion_(0),
       mergeCount_(0) {
+    // Room in front of every sample payload for the ADTS header a filter may put in front of a
+    // raw AAC frame.
     sampleHeadroom_ = kAdtsHeaderSize;
 }
 

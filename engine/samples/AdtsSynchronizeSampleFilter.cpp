@@ -13,6 +13,8 @@ namespace {
 
 // Frame duration when the sampling rate is unknown (a reserved or explicit frequency index):
 // 1024 samples at 48 kHz.
+// Sampling-frequency indexes whose rate times the frames; the others get the 48 kHz duration.
+const uint32_t kTimedIndexes = 12;
 const uint64_t kDefaultFrameDuration = UnitsToMicroseconds(kAacSamplesPerRawDataBlock, 48000);
 
 // A chunk of its own holding a copy of the bytes; an empty chunk for none.
@@ -90,12 +92,14 @@ void AdtsSynchronizeSampleFilter::ProcessChunk(const Sample& sample, MemoryChunk
             return;
         }
         synchronised_ = true;
-        // Index 12 is 7350 Hz; 13 and 14 are reserved and 15 (an explicit frequency) has no
-        // place in an ADTS header: those give no rate.
-        const uint32_t rate =
-            AacSamplingFrequency(static_cast<uint8_t>(ParseHeader(data + position)));
-        frameDuration_ = rate != 0 ? UnitsToMicroseconds(kAacSamplesPerRawDataBlock, rate)
-                                   : kDefaultFrameDuration;
+        // Indexes 0-11 give the frame duration from their rate; 12 and above keep the 48 kHz
+        // duration, as the multiplexers downstream expect of this filter.
+        const uint32_t index = ParseHeader(data + position);
+        frameDuration_ =
+            index < kTimedIndexes
+                ? UnitsToMicroseconds(kAacSamplesPerRawDataBlock,
+                                      AacSamplingFrequency(static_cast<uint8_t>(index)))
+                : kDefaultFrameDuration;
     } else if (carry_.Size() > 0) {
         // The frame begun in the previous chunk goes on here.
         const uint32_t carried = carry_.Size();
