@@ -156,10 +156,13 @@ bool Mpeg2PsMetadata::Read(const uint8_t* data, size_t size, size_t& consumed) {
 }
 
 bool Mpeg2PsMetadata::GetUInt8(Tag tag, uint8_t& out) const { return Get(tags_, tag, out); }
+bool Mpeg2PsMetadata::GetInt8(Tag tag, int8_t& out) const { return Get(tags_, tag, out); }
 bool Mpeg2PsMetadata::GetUInt16(Tag tag, uint16_t& out) const { return Get(tags_, tag, out); }
 bool Mpeg2PsMetadata::GetInt16(Tag tag, int16_t& out) const { return Get(tags_, tag, out); }
 bool Mpeg2PsMetadata::GetUInt32(Tag tag, uint32_t& out) const { return Get(tags_, tag, out); }
+bool Mpeg2PsMetadata::GetInt32(Tag tag, int32_t& out) const { return Get(tags_, tag, out); }
 bool Mpeg2PsMetadata::GetUInt64(Tag tag, uint64_t& out) const { return Get(tags_, tag, out); }
+bool Mpeg2PsMetadata::GetInt64(Tag tag, int64_t& out) const { return Get(tags_, tag, out); }
 bool Mpeg2PsMetadata::GetString(Tag tag, std::string& out) const { return Get(tags_, tag, out); }
 bool Mpeg2PsMetadata::GetBytes(Tag tag, std::vector<uint8_t>& out) const {
     return Get(tags_, tag, out);
