@@ -4,12 +4,14 @@
 // bytes: an incomplete entry keeps the buffer untouched, every other result empties it, a
 // track comes only with success and never holds more seek entries than the bytes could carry,
 // and the buffer never grows past the reader's limit.
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
 #include <vector>
 
 #include "SVLibrary/Util/Sha256.h"
+#include "engine/container/Mpeg2PsFormat.h"
 #include "engine/container/Mpeg2PsIndexEntry.h"
 #include "engine/container/Mpeg2PsIndexEntryReader.h"
 
@@ -100,7 +102,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         if (!buffer.empty() || (result == Reader::ResultOk) != bool(track)) {
             abort();
         }
-        if (track && uint64_t(track->GetIndex().GetCount()) * 6 > before.size()) {
+        if (track && uint64_t(track->GetIndex().GetCount()) * Mpeg2PsFormat::kSeekRecordSize >
+                         before.size()) {
             abort();
         }
     }

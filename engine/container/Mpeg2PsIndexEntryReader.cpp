@@ -3,10 +3,12 @@
 #include <boost/any.hpp>
 #include <boost/make_shared.hpp>
 
+#include <algorithm>
+#include <cstdint>
 #include <string>
 
 #include "SVLibrary/Output/DebugPrint.h"
-#include "SVLibrary/Util/ByteOrder.h"
+#include "engine/codecs/ByteReader.h"
 #include "engine/container/Mpeg2PsFormat.h"
 #include "engine/container/Mpeg2PsMetadata.h"
 #include "engine/container/TrackInfoKeys.h"
@@ -150,62 +152,68 @@ bool ApplyTags(const Mpeg2PsMetadata& tags, MediaTrack& track) {
     return true;
 }
 
-// The fields of a fixed-layout entry (versions 0 to 3); the buffer holds the whole entry.
-void ApplyFixedFields(uint32_t version, const uint8_t* p, MediaTrack& track) {
+// Reads the fields of a fixed-layout entry (versions 0 to 3), from the track offset up to the
+// seek record count, in the order the layout table lists them (a field at offset 0 is absent
+// from the version). False, and the track untouched, when the bytes end first.
+bool ReadFixedFields(uint32_t version, ByteReader& in, MediaTrack& track) {
     const FixedIndexLayout& layout = kFixedIndexLayouts[version];
-    MediaTrackIndex& index = track.GetIndex();
+    const uint64_t offset = in.U64();
+    const uint64_t size = in.U64();
+    const uint32_t duration = in.U32();
+    const uint32_t frameDuration = layout.frameDuration ? in.U32() : 0;
+    const uint32_t bitRate = in.U32();
+    if (layout.unused) in.Skip(4);
+    const int16_t trickPlayRate = static_cast<int16_t>(in.U16());
+    const uint32_t adaptationInterval = layout.adaptationInterval ? in.U32() : 0;
+    ByteReader video = layout.videoGroup ? in.Sub(kVideoGroupSize) : ByteReader(nullptr, 0);
+    ByteReader audio = layout.audioGroup ? in.Sub(kAudioGroupSize) : ByteReader(nullptr, 0);
+    const uint32_t flags = layout.flags ? in.U32() : 0;
+    if (in.Failed()) return false;
 
-    const uint64_t offset = SV::ReadBigEndian64(p + layout.offset);
+    MediaTrackIndex& index = track.GetIndex();
     index.SetOffset(offset);
     SetU64(track, TrackInfoKey_Offset, offset);
-    const uint64_t size = SV::ReadBigEndian64(p + layout.size);
     index.SetSize(size);
     SetU64(track, TrackInfoKey_Size, size);
-    SetDuration(track, SV::ReadBigEndian32(p + layout.duration));
+    SetDuration(track, duration);
     if (version == 0) {
         index.SetFrameDuration(kVersion0FrameDuration);
     } else if (layout.frameDuration) {
-        index.SetFrameDuration(SV::ReadBigEndian32(p + layout.frameDuration));
+        index.SetFrameDuration(frameDuration);
     }
-    track.SetBitRate(SV::ReadBigEndian32(p + layout.bitRate));
-    track.SetTrickPlayRate(static_cast<int16_t>(SV::ReadBigEndian16(p + layout.trickPlayRate)));
-    if (layout.adaptationInterval) {
-        index.SetAdaptationInterval(SV::ReadBigEndian32(p + layout.adaptationInterval));
-    }
+    track.SetBitRate(bitRate);
+    track.SetTrickPlayRate(trickPlayRate);
+    if (layout.adaptationInterval) index.SetAdaptationInterval(adaptationInterval);
 
-    if (layout.videoGroup) {
-        const uint8_t* g = p + layout.videoGroup;
-        if (g[0] != 0) {  // format 0: no video group
-            SetU32(track, TrackInfoKey_VideoFormat, g[0]);
-            SetU32(track, TrackInfoKey_VideoProfile, g[1]);
-            SetU32(track, TrackInfoKey_VideoLevel, g[2]);
-            SetU32(track, TrackInfoKey_VideoWidth, SV::ReadBigEndian16(g + 3));
-            SetU32(track, TrackInfoKey_VideoHeight, SV::ReadBigEndian16(g + 5));
-            index.SetFrameDuration(SV::ReadBigEndian32(g + 7));
-            SetU32(track, TrackInfoKey_VideoBitRate, SV::ReadBigEndian32(g + 11));
-        }
+    // A group whose format byte is 0 is absent (and an empty reader reads format 0).
+    const uint8_t videoFormat = video.U8();
+    if (videoFormat != 0) {
+        SetU32(track, TrackInfoKey_VideoFormat, videoFormat);
+        SetU32(track, TrackInfoKey_VideoProfile, video.U8());
+        SetU32(track, TrackInfoKey_VideoLevel, video.U8());
+        SetU32(track, TrackInfoKey_VideoWidth, video.U16());
+        SetU32(track, TrackInfoKey_VideoHeight, video.U16());
+        index.SetFrameDuration(video.U32());
+        SetU32(track, TrackInfoKey_VideoBitRate, video.U32());
     }
-    if (layout.audioGroup) {
-        const uint8_t* g = p + layout.audioGroup;
-        if (g[0] != 0) {  // format 0: no audio group
-            SetU32(track, TrackInfoKey_AudioFormat, g[0]);
-            SetU32(track, TrackInfoKey_AudioProfile, g[1]);
-            SetU32(track, TrackInfoKey_AudioNumChannels, g[2]);
-            SetU32(track, TrackInfoKey_AudioSampleFrequency, SV::ReadBigEndian32(g + 3));
-            SetU32(track, TrackInfoKey_AudioBitRate, SV::ReadBigEndian32(g + 7));
-        }
+    const uint8_t audioFormat = audio.U8();
+    if (audioFormat != 0) {
+        SetU32(track, TrackInfoKey_AudioFormat, audioFormat);
+        SetU32(track, TrackInfoKey_AudioProfile, audio.U8());
+        SetU32(track, TrackInfoKey_AudioNumChannels, audio.U8());
+        SetU32(track, TrackInfoKey_AudioSampleFrequency, audio.U32());
+        SetU32(track, TrackInfoKey_AudioBitRate, audio.U32());
     }
     if (version < 2) {
         // The oldest layouts describe no codecs.
         SetU32(track, TrackInfoKey_VideoFormat, 1);
         SetU32(track, TrackInfoKey_AudioFormat, 1);
     }
-    if (layout.flags) {
-        SetU32(track, TrackInfoKey_Flags, SV::ReadBigEndian32(p + layout.flags));
-    }
+    if (layout.flags) SetU32(track, TrackInfoKey_Flags, flags);
     // A fixed-layout entry may serve either kind of stream.
     track.SetAudio(true);
     track.SetVideo(true);
+    return true;
 }
 
 // Names the MPEG streams of an entry that does not: the first audio stream (0xC0-0xDF, or
@@ -245,55 +253,58 @@ Mpeg2PsIndexEntryReader::Result Mpeg2PsIndexEntryReader::ParseIndexEntry(
         return result;
     };
 
-    const uint64_t buffered = indexBuffer.size();
-    if (buffered < kIndexEntryMinimumSize) return fail(ResultEntryTooShort);
+    // The first packet of an entry must hold its magic, version and (version 4) length.
+    if (indexBuffer.size() < kIndexEntryMinimumSize) return fail(ResultEntryTooShort);
     if (digest) {
-        if (buffered > UINT32_MAX ||
-            SV::Sha256Update(digest, indexBuffer.data(), static_cast<uint32_t>(buffered)) != 1) {
+        if (indexBuffer.size() > UINT32_MAX ||
+            SV::Sha256Update(digest, indexBuffer.data(),
+                             static_cast<uint32_t>(indexBuffer.size())) != 1) {
             return fail(ResultDigestFailed);
         }
     }
-    const uint8_t* p = indexBuffer.data();
-    if (SV::ReadBigEndian32(p) != kIndexMagic) {
+    ByteReader in(indexBuffer.data(), indexBuffer.size());
+    if (in.U32() != kIndexMagic) {
         DebugPrint("ParseIndexEntry: Invalid magic\n");
         return fail(ResultBadMagic);
     }
-    const uint32_t version = SV::ReadBigEndian32(p + 4);
+    const uint32_t version = in.U32();
     if (version > kIndexEntryVersionMax) return fail(ResultUnknownVersion);
 
     boost::shared_ptr<MediaTrack> made = boost::make_shared<MediaTrack>();
     made->GetIndex().SetTimescale(kTimescale);
 
-    uint64_t countPosition;  // of the seek record count
-    uint64_t entryEnd;       // the seek records must end by here
+    // The rest of the entry from its seek record count on: the count, then the records, which
+    // must not run past the entry.
+    ByteReader seekTable(nullptr, 0);
     if (version == kIndexEntryVersionTagged) {
-        const uint64_t length = SV::ReadBigEndian32(p + 8);
-        entryEnd = kIndexEntryMinimumSize + length;
-        if (entryEnd > kMaxEntrySize) return fail(ResultSeekTableNotStored);
-        if (buffered < entryEnd) return ResultEntryIncomplete;
+        const uint32_t length = in.U32();  // of everything after the first 12 bytes
+        if (uint64_t(kIndexEntryMinimumSize) + length > kMaxEntrySize) {
+            return fail(ResultSeekTableNotStored);
+        }
+        ByteReader body = in.Sub(length);
+        if (in.Failed()) return ResultEntryIncomplete;
 
         Mpeg2PsMetadata tags(0);
         size_t consumed = 0;
-        if (!tags.Read(p + kIndexEntryMinimumSize, static_cast<size_t>(length), consumed)) {
-            return fail(ResultBadTags);
-        }
+        if (!tags.Read(body.Current(), body.Left(), consumed)) return fail(ResultBadTags);
         try {
             if (!ApplyTags(tags, *made)) return fail(ResultBadTags);
         } catch (const boost::bad_any_cast&) {
             // A tag sent with another type than the format gives it: as if it were missing.
             return fail(ResultBadTags);
         }
-        countPosition = kIndexEntryMinimumSize + consumed;
+        body.Skip(consumed);
+        seekTable = body;
     } else {
-        const FixedIndexLayout& layout = kFixedIndexLayouts[version];
-        countPosition = layout.seekCount;
-        if (buffered < countPosition + 4) return ResultEntryIncomplete;
+        if (!ReadFixedFields(version, in, *made)) return ResultEntryIncomplete;
+        ByteReader atCount = in;
         // 6 x N is counted in 64 bits: a 32-bit product wraps for large N.
-        const uint64_t count = SV::ReadBigEndian32(p + countPosition);
-        entryEnd = countPosition + 4 + kSeekRecordSize * count;
-        if (entryEnd > kMaxEntrySize) return fail(ResultSeekTableNotStored);
-        if (buffered < entryEnd) return ResultEntryIncomplete;
-        ApplyFixedFields(version, p, *made);
+        const uint64_t count = in.U32();
+        if (in.Failed()) return ResultEntryIncomplete;
+        const uint64_t tableSize = 4 + kSeekRecordSize * count;
+        if (atCount.Position() + tableSize > kMaxEntrySize) return fail(ResultSeekTableNotStored);
+        seekTable = atCount.Sub(static_cast<size_t>(tableSize));
+        if (atCount.Failed()) return ResultEntryIncomplete;
     }
 
     MediaTrackIndex& index = made->GetIndex();
@@ -308,19 +319,17 @@ Mpeg2PsIndexEntryReader::Result Mpeg2PsIndexEntryReader::ParseIndexEntry(
     FillStreamIds(esMap, *made);
 
     // The seek table, inside the entry.
-    if (countPosition + 4 > entryEnd) return fail(ResultSeekTableTooLong);
-    const uint32_t count = SV::ReadBigEndian32(p + countPosition);
-    const uint64_t recordsStart = countPosition + 4;
-    if (kSeekRecordSize * static_cast<uint64_t>(count) > entryEnd - recordsStart) {
-        return fail(ResultSeekTableTooLong);
-    }
+    const uint32_t count = seekTable.U32();
+    const uint64_t recordBytes = uint64_t(kSeekRecordSize) * count;  // no 32-bit wrap
+    ByteReader records =
+        seekTable.Sub(static_cast<size_t>(std::min<uint64_t>(recordBytes, SIZE_MAX)));
+    if (seekTable.Failed()) return fail(ResultSeekTableTooLong);
     if (!index.Reserve(count)) return fail(ResultSeekTableNotStored);
     uint32_t time = 0;
     uint64_t position = index.GetOffset();
-    const uint8_t* record = p + recordsStart;
-    for (uint32_t i = 0; i < count; ++i, record += kSeekRecordSize) {
-        time += (uint32_t(record[0]) << 16) | (uint32_t(record[1]) << 8) | record[2];
-        position += (uint32_t(record[3]) << 16) | (uint32_t(record[4]) << 8) | record[5];
+    for (uint32_t i = 0; i < count; ++i) {
+        time += records.U24();      // 24-bit time delta
+        position += records.U24();  // 24-bit byte delta
         if (!index.AddEntry(time, position)) return fail(ResultSeekTableNotStored);
     }
 

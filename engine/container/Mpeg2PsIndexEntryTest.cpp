@@ -4,7 +4,9 @@
 
 #include "SVLibrary/Util/ByteOrder.h"
 #include "engine/container/Mpeg2PsFormat.h"
+#include "engine/container/Mpeg2PsIndexEntryReader.h"
 #include "engine/container/Mpeg2PsMetadata.h"
+#include "engine/container/TrackInfoKeys.h"
 
 namespace SarvelonMediaKit {
 namespace {
@@ -209,6 +211,248 @@ TEST(Mpeg2PsIndexEntryTest, RefusesWhatTheFormatCannotHold) {
     ASSERT_TRUE(largest.Write(0, bytes));
     const std::vector<uint8_t> record = {0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF};
     EXPECT_EQ(record, std::vector<uint8_t>(bytes.begin() + 42, bytes.end()));
+}
+
+// ---- Round trips: golden entries of every version read into a track, and the entry that
+// track describes written to the same bytes. ----
+
+// The fields every golden entry below shares, in the order of the fixed layouts.
+const std::vector<uint8_t> kOffsetSizeDuration = {
+    0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x10, 0x00,  // track offset 4096
+    0x00, 0x00, 0x00, 0x00, 0x00, 0x01, 0x00, 0x00,  // track size 65536
+    0x00, 0x02, 0xBF, 0x20,                          // duration 180000 ticks (2 s)
+};
+// Two seek points, (0, 4096) and (90000, 6144), as deltas.
+const std::vector<uint8_t> kSeekTable = {
+    0x00, 0x00, 0x00, 0x02,              // seek record count 2
+    0x00, 0x00, 0x00, 0x00, 0x00, 0x00,  // time +0, bytes +0 (from the offset)
+    0x01, 0x5F, 0x90, 0x00, 0x08, 0x00,  // time +90000, bytes +2048
+};
+const std::vector<uint8_t> kVideoGroup = {
+    0x01, 0x64, 0x1F,        // format 1, profile 100, level 31
+    0x05, 0x00, 0x02, 0xD0,  // width 1280, height 720
+    0x00, 0x00, 0x0E, 0x10,  // frame duration 3600 ticks (25 per second)
+    0x00, 0x0D, 0xBB, 0xA0,  // bit rate 900000
+};
+const std::vector<uint8_t> kAudioGroup = {
+    0x03, 0x02, 0x02,        // format 3, profile 2, two channels
+    0x00, 0x00, 0xBB, 0x80,  // sample frequency 48000
+    0x00, 0x01, 0xF4, 0x00,  // bit rate 128000
+};
+
+std::vector<uint8_t> Concat(std::initializer_list<std::vector<uint8_t>> parts) {
+    std::vector<uint8_t> all;
+    for (const auto& part : parts) all.insert(all.end(), part.begin(), part.end());
+    return all;
+}
+
+std::vector<uint8_t> Golden(uint32_t version) {
+    const std::vector<uint8_t> magic = {0x49, 0x44, 0x4D, 0x69};  // "IDMi"
+    const std::vector<uint8_t> number = {0x00, 0x00, 0x00, static_cast<uint8_t>(version)};
+    const std::vector<uint8_t> bitRate = {0x00, 0x0F, 0x42, 0x40};     // 1000000 bits/s
+    const std::vector<uint8_t> trickPlayRate = {0xFF, 0xFE};           // -2
+    const std::vector<uint8_t> unused = {0x00, 0x00, 0x00, 0x00};      // skipped by readers
+    const std::vector<uint8_t> adaptation = {0x00, 0x01, 0x5F, 0x90};  // 90000 ticks
+    switch (version) {
+        case 0:
+            return Concat(
+                {magic, number, kOffsetSizeDuration, bitRate, unused, trickPlayRate, kSeekTable});
+        case 1: {
+            const std::vector<uint8_t> frameDuration = {0x00, 0x00, 0x0E, 0x10};  // 3600
+            return Concat({magic, number, kOffsetSizeDuration, frameDuration, bitRate, unused,
+                           trickPlayRate, kSeekTable});
+        }
+        case 2:
+            return Concat({magic, number, kOffsetSizeDuration, bitRate, trickPlayRate, adaptation,
+                           kVideoGroup, kAudioGroup, kSeekTable});
+        case 3: {
+            const std::vector<uint8_t> flags = {0x00, 0x00, 0x00, 0x05};
+            return Concat({magic, number, kOffsetSizeDuration, bitRate, trickPlayRate, adaptation,
+                           kVideoGroup, kAudioGroup, flags, kSeekTable});
+        }
+        default: break;
+    }
+    const std::vector<uint8_t> length = {0x00, 0x00, 0x01, 0x19};  // L = 281 after these 12
+    const std::vector<uint8_t> tags = {
+        0x1E,                                            // 30 tags, in tag order
+        0x01, 0x07, 0x00, 0x00, 0x00, 0x08,              // offset, uint64:
+        0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x10, 0x00,  //   4096
+        0x02, 0x07, 0x00, 0x00, 0x00, 0x08,              // size, uint64:
+        0x00, 0x00, 0x00, 0x00, 0x00, 0x01, 0x00, 0x00,  //   65536
+        0x03, 0x05, 0x00, 0x00, 0x00, 0x04,              // duration, uint32:
+        0x00, 0x02, 0xBF, 0x20,                          //   180000
+        0x04, 0x05, 0x00, 0x00, 0x00, 0x04,              // bit rate, uint32:
+        0x00, 0x0F, 0x42, 0x40,                          //   1000000
+        0x05, 0x04, 0x00, 0x00, 0x00, 0x02, 0xFF, 0xFE,  // trick-play rate, int16: -2
+        0x06, 0x05, 0x00, 0x00, 0x00, 0x04,              // adaptation interval, uint32:
+        0x00, 0x01, 0x5F, 0x90,                          //   90000
+        0x07, 0x05, 0x00, 0x00, 0x00, 0x04,              // flags, uint32:
+        0x00, 0x00, 0x00, 0x05,                          //   5
+        0x08, 0x01, 0x00, 0x00, 0x00, 0x01, 0x01,        // video format, uint8: 1
+        0x09, 0x01, 0x00, 0x00, 0x00, 0x01, 0x64,        // video profile, uint8: 100
+        0x0A, 0x01, 0x00, 0x00, 0x00, 0x01, 0x1F,        // video level, uint8: 31
+        0x0B, 0x03, 0x00, 0x00, 0x00, 0x02, 0x05, 0x00,  // width, uint16: 1280
+        0x0C, 0x03, 0x00, 0x00, 0x00, 0x02, 0x02, 0xD0,  // height, uint16: 720
+        0x0D, 0x05, 0x00, 0x00, 0x00, 0x04,              // frame duration, uint32:
+        0x00, 0x00, 0x0E, 0x10,                          //   3600
+        0x0E, 0x05, 0x00, 0x00, 0x00, 0x04,              // video bit rate, uint32:
+        0x00, 0x0D, 0xBB, 0xA0,                          //   900000
+        0x0F, 0x01, 0x00, 0x00, 0x00, 0x01, 0x03,        // audio format, uint8: 3
+        0x10, 0x01, 0x00, 0x00, 0x00, 0x01, 0x02,        // audio profile, uint8: 2
+        0x11, 0x01, 0x00, 0x00, 0x00, 0x01, 0x02,        // channels, uint8: 2
+        0x12, 0x05, 0x00, 0x00, 0x00, 0x04,              // sample frequency, uint32:
+        0x00, 0x00, 0xBB, 0x80,                          //   48000
+        0x13, 0x05, 0x00, 0x00, 0x00, 0x04,              // audio bit rate, uint32:
+        0x00, 0x01, 0xF4, 0x00,                          //   128000
+        0x14, 0x05, 0x00, 0x00, 0x00, 0x04,              // track version, uint32:
+        0x00, 0x00, 0x00, 0x02,                          //   2
+        0x1F, 0x03, 0x00, 0x00, 0x00, 0x02, 0x00, 0x01,  // pixel width, uint16: 1
+        0x20, 0x03, 0x00, 0x00, 0x00, 0x02, 0x00, 0x01,  // pixel height, uint16: 1
+        0x25, 0x01, 0x00, 0x00, 0x00, 0x01, 0x10,        // sample size, uint8: 16
+        0x26, 0x0A, 0x00, 0x00, 0x00, 0x04,              // ES descriptor, 4 bytes:
+        0x03, 0x19, 0x00, 0xC0,                          //   03 19 00 C0
+        0x27, 0x0A, 0x00, 0x00, 0x00, 0x04,              // AVC configuration, 4 bytes:
+        0x01, 0x64, 0x00, 0x1F,                          //   01 64 00 1F
+        0x29, 0x09, 0x00, 0x00, 0x00, 0x03,              // audio identifier, string of 3:
+        'e',  'n',  'g',                                 //   "eng"
+        0x2A, 0x01, 0x00, 0x00, 0x00, 0x01, 0xE0,        // video stream id, uint8: 0xE0
+        0x2B, 0x01, 0x00, 0x00, 0x00, 0x01, 0x1B,        // video stream type, uint8: H.264
+        0x2C, 0x01, 0x00, 0x00, 0x00, 0x01, 0xC0,        // audio stream id, uint8: 0xC0
+        0x2D, 0x01, 0x00, 0x00, 0x00, 0x01, 0x0F,        // audio stream type, uint8: AAC
+    };
+    return Concat({magic, number, length, tags, kSeekTable});
+}
+
+// The entry a track read from an index entry describes: the inverse of the reader's mapping.
+Mpeg2PsIndexEntry EntryOf(const MediaTrack& track) {
+    const SV::SVDictionary& info = track.GetInfo();
+    const MediaTrackIndex& index = track.GetIndex();
+    auto u32 = [&info](const char* key) { return info.GetUnsignedIntOrDefault(key, 0); };
+    auto has = [&info](const char* key) { return info.GetValue(key) != nullptr; };
+    auto bytes = [&info](const char* key) {
+        const SV::SVDataBlob* blob = nullptr;
+        return info.GetDataBlob(key, blob) && blob ? std::vector<uint8_t>(*blob)
+                                                   : std::vector<uint8_t>();
+    };
+
+    Mpeg2PsIndexEntry entry;
+    entry.offset = index.GetOffset();
+    entry.size = index.GetSize();
+    entry.duration = index.GetDuration();
+    entry.bitRate = u32(TrackInfoKey_BitRate);
+    entry.trickPlayRate = static_cast<int16_t>(track.GetTrickPlayRate());
+    entry.adaptationInterval = index.GetAdaptationInterval();
+    if (has(TrackInfoKey_Flags)) entry.flags = u32(TrackInfoKey_Flags);
+    if (has(TrackInfoKey_Version)) entry.trackVersion = u32(TrackInfoKey_Version);
+    if (has(TrackInfoKey_VideoFormat)) {
+        Mpeg2PsIndexEntry::Video video;
+        video.format = static_cast<uint8_t>(u32(TrackInfoKey_VideoFormat));
+        video.profile = static_cast<uint8_t>(u32(TrackInfoKey_VideoProfile));
+        video.level = static_cast<uint8_t>(u32(TrackInfoKey_VideoLevel));
+        video.width = static_cast<uint16_t>(u32(TrackInfoKey_VideoWidth));
+        video.height = static_cast<uint16_t>(u32(TrackInfoKey_VideoHeight));
+        if (has(TrackInfoKey_VideoPixelWidth))
+            video.pixelWidth = static_cast<uint16_t>(u32(TrackInfoKey_VideoPixelWidth));
+        if (has(TrackInfoKey_VideoPixelHeight))
+            video.pixelHeight = static_cast<uint16_t>(u32(TrackInfoKey_VideoPixelHeight));
+        video.frameDuration = index.GetFrameDuration();
+        video.bitRate = u32(TrackInfoKey_VideoBitRate);
+        if (has(TrackInfoKey_VideoMpegStreamId))
+            video.mpegStreamId = static_cast<uint8_t>(u32(TrackInfoKey_VideoMpegStreamId));
+        if (has(TrackInfoKey_VideoMpegStreamType))
+            video.mpegStreamType = static_cast<uint8_t>(u32(TrackInfoKey_VideoMpegStreamType));
+        video.avcDecoderConfigurationRecord = bytes(TrackInfoKey_AVCDecoderConfigurationRecord);
+        entry.video = video;
+    }
+    if (has(TrackInfoKey_AudioFormat)) {
+        Mpeg2PsIndexEntry::Audio audio;
+        audio.format = static_cast<uint8_t>(u32(TrackInfoKey_AudioFormat));
+        audio.profile = static_cast<uint8_t>(u32(TrackInfoKey_AudioProfile));
+        audio.numChannels = static_cast<uint8_t>(u32(TrackInfoKey_AudioNumChannels));
+        audio.sampleFrequency = u32(TrackInfoKey_AudioSampleFrequency);
+        if (has(TrackInfoKey_AudioSampleSize))
+            audio.sampleSize = static_cast<uint8_t>(u32(TrackInfoKey_AudioSampleSize));
+        audio.bitRate = u32(TrackInfoKey_AudioBitRate);
+        if (has(TrackInfoKey_AudioMpegStreamId))
+            audio.mpegStreamId = static_cast<uint8_t>(u32(TrackInfoKey_AudioMpegStreamId));
+        if (has(TrackInfoKey_AudioMpegStreamType))
+            audio.mpegStreamType = static_cast<uint8_t>(u32(TrackInfoKey_AudioMpegStreamType));
+        audio.esDescriptor = bytes(TrackInfoKey_AudioEsDescriptor);
+        audio.ec3SpecificData = bytes(TrackInfoKey_AudioEC3SpecificData);
+        audio.identifier = info.GetStringOrDefault(TrackInfoKey_AudioIdentifier, "");
+        entry.audio = audio;
+    }
+    for (uint32_t i = 0; i < index.GetCount(); ++i) {
+        entry.seekPoints.push_back({index.GetEntries()[i].time, index.GetEntries()[i].position});
+    }
+    return entry;
+}
+
+TEST(Mpeg2PsIndexEntryTest, GoldenEntriesOfEveryVersionReadAndWriteBack) {
+    for (uint32_t version = 0; version <= 4; ++version) {
+        SCOPED_TRACE("version " + std::to_string(version));
+        const std::vector<uint8_t> golden = Golden(version);
+        ASSERT_EQ((std::vector<size_t>{54, 58, 80, 84, 293})[version], golden.size());
+
+        std::vector<uint8_t> buffer = golden;
+        uint32_t longest = 0;
+        boost::shared_ptr<MediaTrack> track;
+        ASSERT_EQ(Mpeg2PsIndexEntryReader::ResultOk,
+                  Mpeg2PsIndexEntryReader::ParseIndexEntry(buffer, nullptr, {}, longest, track));
+        ASSERT_TRUE(track);
+        const SV::SVDictionary& info = track->GetInfo();
+        const MediaTrackIndex& index = track->GetIndex();
+        auto u32 = [&info](const char* key) { return info.GetUnsignedIntOrDefault(key, 0); };
+
+        EXPECT_EQ(4096u, index.GetOffset());
+        EXPECT_EQ(65536u, index.GetSize());
+        EXPECT_EQ(180000u, index.GetDuration());
+        EXPECT_EQ(1000000u, u32(TrackInfoKey_BitRate));
+        EXPECT_EQ(-2, track->GetTrickPlayRate());
+        ASSERT_EQ(2u, index.GetCount());
+        EXPECT_EQ(0u, index.GetEntries()[0].time);
+        EXPECT_EQ(4096u, index.GetEntries()[0].position);
+        EXPECT_EQ(90000u, index.GetEntries()[1].time);
+        EXPECT_EQ(6144u, index.GetEntries()[1].position);
+        EXPECT_EQ((std::vector<uint32_t>{3750, 3600, 3600, 3600, 3600})[version],
+                  index.GetFrameDuration());
+        EXPECT_EQ(version >= 2 ? 90000u : 0u, index.GetAdaptationInterval());
+        if (version >= 2) {
+            EXPECT_EQ(1u, u32(TrackInfoKey_VideoFormat));
+            EXPECT_EQ(100u, u32(TrackInfoKey_VideoProfile));
+            EXPECT_EQ(31u, u32(TrackInfoKey_VideoLevel));
+            EXPECT_EQ(1280u, u32(TrackInfoKey_VideoWidth));
+            EXPECT_EQ(720u, u32(TrackInfoKey_VideoHeight));
+            EXPECT_EQ(900000u, u32(TrackInfoKey_VideoBitRate));
+            EXPECT_EQ(3u, u32(TrackInfoKey_AudioFormat));
+            EXPECT_EQ(2u, u32(TrackInfoKey_AudioProfile));
+            EXPECT_EQ(2u, u32(TrackInfoKey_AudioNumChannels));
+            EXPECT_EQ(48000u, u32(TrackInfoKey_AudioSampleFrequency));
+            EXPECT_EQ(128000u, u32(TrackInfoKey_AudioBitRate));
+        }
+        EXPECT_EQ(version >= 3 ? 5u : 0u, u32(TrackInfoKey_Flags));
+        if (version == 4) {
+            EXPECT_EQ(2u, u32(TrackInfoKey_Version));
+            EXPECT_EQ(1u, u32(TrackInfoKey_VideoPixelWidth));
+            EXPECT_EQ(1u, u32(TrackInfoKey_VideoPixelHeight));
+            EXPECT_EQ(16u, u32(TrackInfoKey_AudioSampleSize));
+            EXPECT_EQ(0xE0u, u32(TrackInfoKey_VideoMpegStreamId));
+            EXPECT_EQ(0x1Bu, u32(TrackInfoKey_VideoMpegStreamType));
+            EXPECT_EQ(0xC0u, u32(TrackInfoKey_AudioMpegStreamId));
+            EXPECT_EQ(0x0Fu, u32(TrackInfoKey_AudioMpegStreamType));
+            EXPECT_EQ("eng", info.GetStringOrDefault(TrackInfoKey_AudioIdentifier, ""));
+            const SV::SVDataBlob* blob = nullptr;
+            ASSERT_TRUE(info.GetDataBlob(TrackInfoKey_AVCDecoderConfigurationRecord, blob));
+            EXPECT_EQ(std::vector<uint8_t>({0x01, 0x64, 0x00, 0x1F}), *blob);
+            ASSERT_TRUE(info.GetDataBlob(TrackInfoKey_AudioEsDescriptor, blob));
+            EXPECT_EQ(std::vector<uint8_t>({0x03, 0x19, 0x00, 0xC0}), *blob);
+        }
+
+        std::vector<uint8_t> written;
+        std::string error;
+        ASSERT_TRUE(EntryOf(*track).Write(version, written, &error)) << error;
+        EXPECT_EQ(golden, written);
+    }
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 
 #include "SVLibrary/Output/DebugPrint.h"
 #include "SVLibrary/Util/ByteOrder.h"
+#include "engine/codecs/ByteReader.h"
 
 namespace SarvelonMediaKit {
 namespace {
@@ -23,16 +24,17 @@ const FixedType kFixedTypes[9] = {
     {"uint32", 4}, {"int32", 4}, {"uint64", 8}, {"int64", 8},
 };
 
-boost::any DecodeFixed(uint8_t type, const uint8_t* p) {
+// A fixed-size value of types 1 to 8 from a reader over exactly its bytes.
+boost::any DecodeFixed(uint8_t type, ByteReader& value) {
     switch (type) {
-        case ValueTypeUInt8: return static_cast<uint8_t>(p[0]);
-        case ValueTypeInt8: return static_cast<int8_t>(p[0]);
-        case ValueTypeUInt16: return SV::ReadBigEndian16(p);
-        case ValueTypeInt16: return static_cast<int16_t>(SV::ReadBigEndian16(p));
-        case ValueTypeUInt32: return SV::ReadBigEndian32(p);
-        case ValueTypeInt32: return static_cast<int32_t>(SV::ReadBigEndian32(p));
-        case ValueTypeUInt64: return SV::ReadBigEndian64(p);
-        default: return static_cast<int64_t>(SV::ReadBigEndian64(p));
+        case ValueTypeUInt8: return value.U8();
+        case ValueTypeInt8: return static_cast<int8_t>(value.U8());
+        case ValueTypeUInt16: return value.U16();
+        case ValueTypeInt16: return static_cast<int16_t>(value.U16());
+        case ValueTypeUInt32: return value.U32();
+        case ValueTypeInt32: return static_cast<int32_t>(value.U32());
+        case ValueTypeUInt64: return value.U64();
+        default: return static_cast<int64_t>(value.U64());
     }
 }
 
@@ -113,30 +115,24 @@ bool Mpeg2PsMetadata::Fail(const std::string& text) {
 
 bool Mpeg2PsMetadata::Read(const uint8_t* data, size_t size, size_t& consumed) {
     tags_.clear();
-    const uint8_t* p = data;
-    size_t left = size;
+    ByteReader in(data, size);
 
     if (static_cast<int32_t>(version_) > 0) {
-        if (left < kMetadataBlockHeaderSize) return Fail(kIndexTooShort);
-        const uint32_t total = SV::ReadBigEndian32(p);
-        if (left < total) return Fail(kIndexTooShort);
+        const uint32_t total = in.U32();  // header included
+        const uint8_t kind = in.U8();
         // The total only has to fit the bytes given; the entries are bounded by those bytes.
-        version_ = p[4];
-        p += kMetadataBlockHeaderSize;
-        left -= kMetadataBlockHeaderSize;
+        if (in.Failed() || total > size) return Fail(kIndexTooShort);
+        version_ = kind;
     }
-    if (left == 0) return Fail(kIndexTooShort);
-    const uint8_t count = *p++;
-    --left;
+    const uint8_t count = in.U8();
+    if (in.Failed()) return Fail(kIndexTooShort);
 
     for (uint8_t i = 0; i < count; ++i) {
-        if (left < kMetadataEntryHeaderSize) return Fail(kEntryTooShort);
-        const Tag tag = static_cast<Tag>(p[0]);
-        const uint8_t type = p[1];
-        const uint32_t length = SV::ReadBigEndian32(p + 2);
-        p += kMetadataEntryHeaderSize;
-        left -= kMetadataEntryHeaderSize;
-        if (left < length) return Fail(kEntryTooShort);
+        const Tag tag = static_cast<Tag>(in.U8());
+        const uint8_t type = in.U8();
+        const uint32_t length = in.U32();
+        ByteReader value = in.Sub(length);
+        if (in.Failed()) return Fail(kEntryTooShort);
 
         if (type >= ValueTypeUInt8 && type <= ValueTypeInt64) {
             if (length != kFixedTypes[type].length) {
@@ -147,25 +143,26 @@ bool Mpeg2PsMetadata::Read(const uint8_t* data, size_t size, size_t& consumed) {
                               static_cast<int>(tag));
                 return Fail(text);
             }
-            tags_[tag] = DecodeFixed(type, p);
+            tags_[tag] = DecodeFixed(type, value);
         } else if (type == ValueTypeString) {
-            tags_[tag] = std::string(reinterpret_cast<const char*>(p), length);
+            tags_[tag] = std::string(reinterpret_cast<const char*>(value.Current()), length);
         } else if (type == ValueTypeBytes) {
-            tags_[tag] = std::vector<uint8_t>(p, p + length);
+            tags_[tag] = std::vector<uint8_t>(value.Current(), value.Current() + length);
         }
         // Other types are skipped with their bytes.
-        p += length;
-        left -= length;
     }
-    consumed = static_cast<size_t>(p - data);
+    consumed = in.Position();
     return true;
 }
 
 bool Mpeg2PsMetadata::GetUInt8(Tag tag, uint8_t& out) const { return Get(tags_, tag, out); }
+bool Mpeg2PsMetadata::GetInt8(Tag tag, int8_t& out) const { return Get(tags_, tag, out); }
 bool Mpeg2PsMetadata::GetUInt16(Tag tag, uint16_t& out) const { return Get(tags_, tag, out); }
 bool Mpeg2PsMetadata::GetInt16(Tag tag, int16_t& out) const { return Get(tags_, tag, out); }
 bool Mpeg2PsMetadata::GetUInt32(Tag tag, uint32_t& out) const { return Get(tags_, tag, out); }
+bool Mpeg2PsMetadata::GetInt32(Tag tag, int32_t& out) const { return Get(tags_, tag, out); }
 bool Mpeg2PsMetadata::GetUInt64(Tag tag, uint64_t& out) const { return Get(tags_, tag, out); }
+bool Mpeg2PsMetadata::GetInt64(Tag tag, int64_t& out) const { return Get(tags_, tag, out); }
 bool Mpeg2PsMetadata::GetString(Tag tag, std::string& out) const { return Get(tags_, tag, out); }
 bool Mpeg2PsMetadata::GetBytes(Tag tag, std::vector<uint8_t>& out) const {
     return Get(tags_, tag, out);

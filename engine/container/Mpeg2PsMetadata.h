@@ -44,10 +44,13 @@ public:
     // with the getter's type; boost::bad_any_cast thrown when it is held with another type
     // (a tag sent with the wrong type is a malformed list to the caller).
     bool GetUInt8(Tag tag, uint8_t& out) const;
+    bool GetInt8(Tag tag, int8_t& out) const;
     bool GetUInt16(Tag tag, uint16_t& out) const;
     bool GetInt16(Tag tag, int16_t& out) const;
     bool GetUInt32(Tag tag, uint32_t& out) const;
+    bool GetInt32(Tag tag, int32_t& out) const;
     bool GetUInt64(Tag tag, uint64_t& out) const;
+    bool GetInt64(Tag tag, int64_t& out) const;
     bool GetString(Tag tag, std::string& out) const;
     bool GetBytes(Tag tag, std::vector<uint8_t>& out) const;
     bool Has(Tag tag) const { return tags_.count(tag) != 0; }

@@ -2,6 +2,7 @@
 
 #include <boost/any.hpp>
 
+#include "engine/codecs/ByteReader.h"
 #include "engine/container/Mpeg2PsFormat.h"
 
 namespace SarvelonMediaKit {
@@ -74,15 +75,13 @@ Mpeg2PsMetadataBlockReader::Result Mpeg2PsMetadataBlockReader::ParseTable(
     if (tableDepth_ >= kMaxTableDepth) return ResultBadTags;
     DepthGuard guard(tableDepth_);
 
-    size_t position = 0;
+    ByteReader rest(nested.data(), nested.size());
     for (uint32_t i = 0; i < count; ++i) {
         Mpeg2PsMetadata inner(1);
         size_t consumed = 0;
         // Every read takes at least a block header, so the loop ends with the bytes.
-        if (!inner.Read(nested.data() + position, nested.size() - position, consumed)) {
-            return ResultBadTags;
-        }
-        position += consumed;
+        if (!inner.Read(rest.Current(), rest.Left(), consumed)) return ResultBadTags;
+        rest.Skip(consumed);
         const Result result = onNestedBlock
                                   ? onNestedBlock(inner)
                                   : ParseMetadataBlock(inner, chapters, onThumbnail, onNestedBlock);

@@ -4,6 +4,7 @@
 
 #include "engine/container/Mpeg2PsFormat.h"
 #include "engine/container/Mpeg2PsMetadata.h"
+#include "engine/container/Mpeg2PsMetadataBlockReader.h"
 
 namespace SarvelonMediaKit {
 namespace {
@@ -78,6 +79,131 @@ TEST(Mpeg2PsMetadataBlocksTest, TableOfChaptersAndThumbnailReadBack) {
     ASSERT_TRUE(thumb.GetBytes(TagThumbnailImage, readImage));
     EXPECT_EQ(1u, index);
     EXPECT_EQ(image, readImage);
+}
+
+// ---- Round trips: golden blocks read by the block reader, and its findings written back. ----
+
+typedef Mpeg2PsMetadataBlockReader Reader;
+
+// What the block reader made of one block.
+struct ReadBack {
+    Reader::Result result = Reader::ResultOk;
+    std::vector<Reader::Chapter> chapters;
+    std::vector<std::pair<uint32_t, std::vector<uint8_t>>> thumbnails;
+};
+
+ReadBack ReadBlock(const std::vector<uint8_t>& bytes) {
+    ReadBack back;
+    Mpeg2PsMetadata block(1);
+    size_t consumed = 0;
+    EXPECT_TRUE(block.Read(bytes.data(), bytes.size(), consumed)) << block.GetError();
+    EXPECT_EQ(bytes.size(), consumed);
+    Reader reader;
+    back.result = reader.ParseMetadataBlock(
+        block, back.chapters,
+        [&back](uint32_t index, const std::vector<uint8_t>& image) {
+            back.thumbnails.emplace_back(index, image);
+        },
+        Reader::BlockHandler());
+    return back;
+}
+
+std::vector<uint8_t> ChapterBytes(const Reader::Chapter& chapter) {
+    std::vector<uint8_t> out;
+    EXPECT_TRUE(Mpeg2PsMetadataBlocks::WriteChapter(
+        chapter.time, chapter.title, chapter.thumbnailPosition, chapter.thumbnailSize, out));
+    return out;
+}
+
+TEST(Mpeg2PsMetadataBlocksTest, GoldenChapterReadsAndWritesBack) {
+    const std::vector<uint8_t> golden = {
+        0x00, 0x00, 0x00, 0x31,                          // total length 49
+        0x03,                                            // kind: chapter
+        0x04,                                            // four entries, in tag order
+        0x15, 0x09, 0x00, 0x00, 0x00, 0x03,              // title: string of 3
+        'T',  'w',  'o',                                 //   "Two"
+        0x18, 0x05, 0x00, 0x00, 0x00, 0x04,              // time: uint32
+        0x00, 0x06, 0xDD, 0xD0,                          //   450000 ticks (5 s)
+        0x1B, 0x07, 0x00, 0x00, 0x00, 0x08,              // thumbnail position: uint64
+        0x00, 0x00, 0x00, 0x00, 0x00, 0x01, 0x00, 0x00,  //   65536
+        0x1C, 0x05, 0x00, 0x00, 0x00, 0x04,              // thumbnail size: uint32
+        0x00, 0x00, 0x08, 0x00,                          //   2048
+    };
+    const ReadBack back = ReadBlock(golden);
+    ASSERT_EQ(Reader::ResultOk, back.result);
+    ASSERT_EQ(1u, back.chapters.size());
+    EXPECT_EQ("Two", back.chapters[0].title);
+    EXPECT_EQ(450000u, back.chapters[0].time);
+    EXPECT_EQ(65536u, back.chapters[0].thumbnailPosition);
+    EXPECT_EQ(2048u, back.chapters[0].thumbnailSize);
+    EXPECT_EQ(golden, ChapterBytes(back.chapters[0]));
+}
+
+TEST(Mpeg2PsMetadataBlocksTest, GoldenThumbnailReadsAndWritesBack) {
+    const std::vector<uint8_t> golden = {
+        0x00, 0x00, 0x00, 0x1B,              // total length 27
+        0x04,                                // kind: thumbnail
+        0x02,                                // two entries, in tag order
+        0x19, 0x0A, 0x00, 0x00, 0x00, 0x05,  // image: 5 bytes
+        0xFF, 0xD8, 0x00, 0xFF, 0xD9,        //   the image
+        0x1A, 0x05, 0x00, 0x00, 0x00, 0x04,  // chapter index: uint32
+        0x00, 0x00, 0x00, 0x07,              //   7
+    };
+    const ReadBack back = ReadBlock(golden);
+    ASSERT_EQ(Reader::ResultOk, back.result);
+    EXPECT_TRUE(back.chapters.empty());
+    ASSERT_EQ(1u, back.thumbnails.size());
+    EXPECT_EQ(7u, back.thumbnails[0].first);
+    EXPECT_EQ(std::vector<uint8_t>({0xFF, 0xD8, 0x00, 0xFF, 0xD9}), back.thumbnails[0].second);
+    std::vector<uint8_t> written;
+    ASSERT_TRUE(Mpeg2PsMetadataBlocks::WriteThumbnail(back.thumbnails[0].first,
+                                                      back.thumbnails[0].second, written));
+    EXPECT_EQ(golden, written);
+}
+
+TEST(Mpeg2PsMetadataBlocksTest, GoldenTableReadsAndWritesBack) {
+    const std::vector<uint8_t> golden = {
+        0x00, 0x00, 0x00, 0x66,                          // total length 102
+        0x02,                                            // kind: table
+        0x02,                                            // two entries, in tag order
+        0x1D, 0x05, 0x00, 0x00, 0x00, 0x04,              // block count: uint32
+        0x00, 0x00, 0x00, 0x02,                          //   2
+        0x1E, 0x0A, 0x00, 0x00, 0x00, 0x50,              // the blocks: 80 bytes
+        0x00, 0x00, 0x00, 0x28,                          //   total length 40
+        0x03,                                            //   kind: chapter
+        0x03,                                            //   three entries, no title
+        0x18, 0x05, 0x00, 0x00, 0x00, 0x04,              //   time: uint32
+        0x00, 0x00, 0x00, 0x00,                          //     0
+        0x1B, 0x07, 0x00, 0x00, 0x00, 0x08,              //   thumbnail position: uint64
+        0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x20, 0x00,  //     8192
+        0x1C, 0x05, 0x00, 0x00, 0x00, 0x04,              //   thumbnail size: uint32
+        0x00, 0x00, 0x01, 0x00,                          //     256
+        0x00, 0x00, 0x00, 0x28,                          //   total length 40
+        0x03,                                            //   kind: chapter
+        0x03,                                            //   three entries, no title
+        0x18, 0x05, 0x00, 0x00, 0x00, 0x04,              //   time: uint32
+        0x00, 0x06, 0xDD, 0xD0,                          //     450000
+        0x1B, 0x07, 0x00, 0x00, 0x00, 0x08,              //   thumbnail position: uint64
+        0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x21, 0x00,  //     8448
+        0x1C, 0x05, 0x00, 0x00, 0x00, 0x04,              //   thumbnail size: uint32
+        0x00, 0x00, 0x00, 0x80,                          //     128
+    };
+    const ReadBack back = ReadBlock(golden);
+    ASSERT_EQ(Reader::ResultOk, back.result);
+    ASSERT_EQ(2u, back.chapters.size());
+    EXPECT_EQ(0u, back.chapters[0].time);
+    EXPECT_EQ("", back.chapters[0].title);
+    EXPECT_EQ(8192u, back.chapters[0].thumbnailPosition);
+    EXPECT_EQ(256u, back.chapters[0].thumbnailSize);
+    EXPECT_EQ(450000u, back.chapters[1].time);
+    EXPECT_EQ(8448u, back.chapters[1].thumbnailPosition);
+    EXPECT_EQ(128u, back.chapters[1].thumbnailSize);
+
+    std::vector<std::vector<uint8_t>> blocks;
+    for (const Reader::Chapter& chapter : back.chapters) blocks.push_back(ChapterBytes(chapter));
+    std::vector<uint8_t> written;
+    ASSERT_TRUE(Mpeg2PsMetadataBlocks::WriteTable(blocks, written));
+    EXPECT_EQ(golden, written);
 }
 
 }  // namespace

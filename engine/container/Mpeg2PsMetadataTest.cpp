@@ -62,8 +62,16 @@ TEST(Mpeg2PsMetadataTest, EveryTypeRoundTripsInBothFramings) {
         EXPECT_EQ((std::vector<uint8_t>{0x00, 0xFF, 0x10}), blob);
         EXPECT_TRUE(read.GetString(T(11), text));
         EXPECT_EQ("", text);
-        // The signed 8-, 32- and 64-bit values have no getter: writing what was read gives
-        // the same bytes, so they were kept with their values and types.
+        int8_t s8 = 0;
+        int32_t s32 = 0;
+        int64_t s64 = 0;
+        EXPECT_TRUE(read.GetInt8(T(2), s8));
+        EXPECT_EQ(-3, s8);
+        EXPECT_TRUE(read.GetInt32(T(6), s32));
+        EXPECT_EQ(-123456789, s32);
+        EXPECT_TRUE(read.GetInt64(T(8), s64));
+        EXPECT_EQ(-1234567890123ll, s64);
+        // Writing what was read gives the same bytes: every value kept its type.
         std::vector<uint8_t> again;
         ASSERT_TRUE(read.Write(again));
         EXPECT_EQ(bytes, again);
@@ -198,6 +206,94 @@ TEST(Mpeg2PsMetadataTest, WriteRefusesMoreThan255Values) {
     bytes.assign(1, 0xAB);
     EXPECT_FALSE(metadata.Write(bytes));
     EXPECT_EQ(std::vector<uint8_t>{0xAB}, bytes);  // nothing appended
+}
+
+TEST(Mpeg2PsMetadataTest, BareListOfEveryTypeReadsAndWritesBack) {
+    const std::vector<uint8_t> golden = {
+        0x0A,                                            // ten entries, in tag order
+        0x01, 0x01, 0x00, 0x00, 0x00, 0x01, 0xFE,        // tag 1, uint8: 254
+        0x02, 0x02, 0x00, 0x00, 0x00, 0x01, 0xFD,        // tag 2, int8: -3
+        0x03, 0x03, 0x00, 0x00, 0x00, 0x02, 0xBE, 0xEF,  // tag 3, uint16: 0xBEEF
+        0x04, 0x04, 0x00, 0x00, 0x00, 0x02, 0xFB, 0x2E,  // tag 4, int16: -1234
+        0x05, 0x05, 0x00, 0x00, 0x00, 0x04,              // tag 5, uint32:
+        0xDE, 0xAD, 0xBE, 0xEF,                          //   0xDEADBEEF
+        0x06, 0x06, 0x00, 0x00, 0x00, 0x04,              // tag 6, int32:
+        0xF8, 0xA4, 0x32, 0xEB,                          //   -123456789
+        0x07, 0x07, 0x00, 0x00, 0x00, 0x08,              // tag 7, uint64:
+        0x01, 0x23, 0x45, 0x67, 0x89, 0xAB, 0xCD, 0xEF,  //   0x0123456789ABCDEF
+        0x08, 0x08, 0x00, 0x00, 0x00, 0x08,              // tag 8, int64:
+        0xFF, 0xFF, 0xFE, 0xE0, 0x8E, 0x04, 0xFB, 0x35,  //   -1234567890123
+        0x09, 0x09, 0x00, 0x00, 0x00, 0x03,              // tag 9, string of 3:
+        'e',  'n',  'g',                                 //   "eng"
+        0x0A, 0x0A, 0x00, 0x00, 0x00, 0x03,              // tag 10, bytes, 3 of them:
+        0x00, 0xFF, 0x10,                                //   00 FF 10
+    };
+    Mpeg2PsMetadata read(0);
+    size_t consumed = 0;
+    ASSERT_TRUE(read.Read(golden.data(), golden.size(), consumed)) << read.GetError();
+    EXPECT_EQ(golden.size(), consumed);
+    EXPECT_EQ(10u, read.Count());
+    uint8_t u8 = 0;
+    int8_t s8 = 0;
+    uint16_t u16 = 0;
+    int16_t s16 = 0;
+    uint32_t u32 = 0;
+    int32_t s32 = 0;
+    uint64_t u64 = 0;
+    int64_t s64 = 0;
+    std::string text;
+    std::vector<uint8_t> blob;
+    ASSERT_TRUE(read.GetUInt8(T(1), u8));
+    EXPECT_EQ(254, u8);
+    ASSERT_TRUE(read.GetInt8(T(2), s8));
+    EXPECT_EQ(-3, s8);
+    ASSERT_TRUE(read.GetUInt16(T(3), u16));
+    EXPECT_EQ(0xBEEF, u16);
+    ASSERT_TRUE(read.GetInt16(T(4), s16));
+    EXPECT_EQ(-1234, s16);
+    ASSERT_TRUE(read.GetUInt32(T(5), u32));
+    EXPECT_EQ(0xDEADBEEFu, u32);
+    ASSERT_TRUE(read.GetInt32(T(6), s32));
+    EXPECT_EQ(-123456789, s32);
+    ASSERT_TRUE(read.GetUInt64(T(7), u64));
+    EXPECT_EQ(0x0123456789ABCDEFull, u64);
+    ASSERT_TRUE(read.GetInt64(T(8), s64));
+    EXPECT_EQ(-1234567890123ll, s64);
+    ASSERT_TRUE(read.GetString(T(9), text));
+    EXPECT_EQ("eng", text);
+    ASSERT_TRUE(read.GetBytes(T(10), blob));
+    EXPECT_EQ(std::vector<uint8_t>({0x00, 0xFF, 0x10}), blob);
+
+    std::vector<uint8_t> written;
+    ASSERT_TRUE(read.Write(written));
+    EXPECT_EQ(golden, written);
+}
+
+TEST(Mpeg2PsMetadataTest, HeadedBlockReadsAndWritesBack) {
+    const std::vector<uint8_t> golden = {
+        0x00, 0x00, 0x00, 0x18,              // total length 24
+        0x04,                                // kind: thumbnail
+        0x02,                                // two entries, in tag order
+        0x19, 0x0A, 0x00, 0x00, 0x00, 0x02,  // tag 0x19, bytes, length 2
+        0xFF, 0xD8,                          //   the image
+        0x1A, 0x05, 0x00, 0x00, 0x00, 0x04,  // tag 0x1A, uint32, length 4
+        0x00, 0x00, 0x00, 0x02,              //   chapter index 2
+    };
+    Mpeg2PsMetadata read(1);  // any kind: the block's own replaces it
+    size_t consumed = 0;
+    ASSERT_TRUE(read.Read(golden.data(), golden.size(), consumed)) << read.GetError();
+    EXPECT_EQ(golden.size(), consumed);
+    EXPECT_EQ(4u, read.GetVersion());
+    std::vector<uint8_t> image;
+    uint32_t index = 0;
+    ASSERT_TRUE(read.GetBytes(Mpeg2PsFormat::TagThumbnailImage, image));
+    EXPECT_EQ(std::vector<uint8_t>({0xFF, 0xD8}), image);
+    ASSERT_TRUE(read.GetUInt32(Mpeg2PsFormat::TagThumbnailChapterIndex, index));
+    EXPECT_EQ(2u, index);
+
+    std::vector<uint8_t> written;
+    ASSERT_TRUE(read.Write(written));
+    EXPECT_EQ(golden, written);
 }
 
 }  // namespace

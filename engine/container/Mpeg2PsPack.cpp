@@ -2,7 +2,10 @@
 
 #include <cstring>
 
+#include <boost/make_shared.hpp>
+
 #include "SVLibrary/Util/ByteOrder.h"
+#include "engine/codecs/ByteReader.h"
 #include "engine/container/Mpeg2PsFormat.h"
 
 namespace SarvelonMediaKit {
@@ -94,6 +97,63 @@ bool Mpeg2PsPack::AppendTo(std::vector<uint8_t>& out) const {
         out.resize(start);
         return false;
     }
+    return true;
+}
+
+bool Mpeg2PsPack::Read(ByteReader& in) {
+    using namespace Mpeg2PsFormat;
+    ByteReader at = in;
+    const size_t start = at.Position();
+    const uint32_t startCode = at.U32();  // 00 00 01 BA
+    // '01', SCR base 32-30, marker, base 29-15, marker, base 14-0, marker, extension, marker
+    const uint64_t scrHigh = at.U16();
+    const uint64_t scrField = (scrHigh << 32) | at.U32();
+    const uint32_t rateField = at.U24();       // program_mux_rate, two markers
+    const uint32_t stuffing = at.U8() & 0x07;  // reserved, pack_stuffing_length
+    at.Skip(stuffing);
+    const uint64_t base = (((scrField >> 43) & 0x07) << 30) | (((scrField >> 27) & 0x7FFF) << 15) |
+                          ((scrField >> 11) & 0x7FFF);
+    const uint32_t extension = static_cast<uint32_t>((scrField >> 1) & 0x1FF);
+    const uint64_t fixedBits = (uint64_t(1) << 42) | (uint64_t(1) << 26) | (uint64_t(1) << 10) | 1;
+    if (at.Failed() || startCode != (0x100u | kStartCodePack) || (scrField >> 46) != 1 ||
+        (scrField & fixedBits) != fixedBits || extension >= kScrPerTick || (rateField & 3) != 3) {
+        return false;
+    }
+
+    Mpeg2PsPack read;
+    read.scr_ = base * kScrPerTick + extension;
+    read.muxRate_ = rateField >> 2;
+    for (;;) {
+        ByteReader peek = at;
+        const uint32_t code = peek.U32();
+        if (peek.Failed() || (code >> 8) != 1) break;  // no start code: the pack ends
+        const uint8_t id = static_cast<uint8_t>(code);
+        if (id == kStartCodeSystemHeader && !read.systemHeader_ && read.pes_.empty()) {
+            auto header = boost::make_shared<Mpeg2PsSystemHeader>();
+            if (!header->Read(at)) return false;
+            read.systemHeader_ = header;
+        } else if (id >= kStreamIdProgramStreamMap) {
+            auto pes = boost::make_shared<Mpeg2PsPes>();
+            if (!pes->Read(at)) return false;
+            read.pes_.push_back(pes);
+        } else {
+            break;  // the next pack or the program end
+        }
+    }
+
+    if (at.Position() - start == kPackPaddedSize) {
+        const Mpeg2PsPes* last = read.pes_.empty() ? nullptr : read.pes_.back().get();
+        const bool trailingPadding =
+            last && last->GetStreamId() == kStreamIdPadding && last->GetSize() >= 8;
+        if (stuffing == 0 && trailingPadding) {
+            read.pes_.pop_back();
+            read.paddingMode_ = 1;
+        } else if (stuffing > 0 && !trailingPadding) {
+            read.paddingMode_ = 1;
+        }
+    }
+    *this = read;
+    in = at;
     return true;
 }
 

@@ -12,6 +12,8 @@
 
 namespace SarvelonMediaKit {
 
+class ByteReader;
+
 // A program-stream pack (ISO/IEC 13818-1, 2.5.3.3): the pack header, then an optional system
 // header, an optional program stream map and the PES packets, in that order. In padding mode 1
 // a pack smaller than 2048 bytes is filled up to 2048: by stuffing bytes in its header when
@@ -25,6 +27,9 @@ public:
     uint64_t GetScr() const { return scr_; }
     // program_mux_rate in units of 50 bytes per second (22 bits).
     void SetMuxRate(uint32_t muxRate) { muxRate_ = muxRate; }
+    uint32_t GetMuxRate() const { return muxRate_; }
+    uint32_t GetPaddingMode() const { return paddingMode_; }
+    const boost::shared_ptr<Mpeg2PsSystemHeader>& GetSystemHeader() const { return systemHeader_; }
     void SetSystemHeader(const boost::shared_ptr<Mpeg2PsSystemHeader>& header) {
         systemHeader_ = header;
     }
@@ -42,6 +47,17 @@ public:
     uint32_t Write(uint8_t* out, uint32_t capacity) const;
     // The padded pack appended to a byte vector; false (nothing appended) on failure.
     bool AppendTo(std::vector<uint8_t>& out) const;
+
+    // Replaces this pack with the one at the front of in and steps in over it: the pack
+    // header, a system header when one follows, then every PES packet up to the next pack
+    // start code, the program end code, or bytes that start no packet. A program stream map
+    // comes back as a PES packet of stream 0xBC with its bytes. A pack of exactly 2048 bytes
+    // that ends in a padding packet of 8 bytes or more, or whose header has stuffing bytes, is
+    // taken as padding mode 1 (the padding packet is dropped; the writer makes it again);
+    // stuffing of other packs is dropped. False, with this pack and in as they were, when in
+    // does not start with a pack header (its '01' or a marker bit wrong, an SCR extension above
+    // 299) or a packet of the pack is cut short or malformed.
+    bool Read(ByteReader& in);
 
 private:
     uint32_t paddingMode_;

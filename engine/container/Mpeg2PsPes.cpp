@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "SVLibrary/Util/ByteOrder.h"
+#include "engine/codecs/ByteReader.h"
 #include "engine/container/Mpeg2PsFormat.h"
 
 namespace SarvelonMediaKit {
@@ -18,6 +19,15 @@ void WriteTimestamp(uint8_t prefix, uint64_t value, uint8_t* p) {
     p[0] = static_cast<uint8_t>(prefix | ((value >> 29) & 0x0E) | 0x01);
     SV::WriteBigEndian16(static_cast<uint32_t>(((value >> 14) & 0xFFFE) | 1), p + 1);
     SV::WriteBigEndian16(static_cast<uint32_t>(((value << 1) & 0xFFFE) | 1), p + 3);
+}
+
+// The 33-bit value of a timestamp's five bytes; the prefix nibble and the markers are not
+// checked.
+uint64_t ReadTimestamp(ByteReader& in) {
+    const uint64_t high = (in.U8() >> 1) & 0x07;  // bits 32-30
+    const uint64_t middle = in.U16() >> 1;        // bits 29-15
+    const uint64_t low = in.U16() >> 1;           // bits 14-0
+    return (high << 30) | (middle << 15) | low;
 }
 
 }  // namespace
@@ -55,6 +65,19 @@ void Mpeg2PsPes::SetDataAlignment(bool aligned) {
 
 void Mpeg2PsPes::SetScramblingControl(uint8_t value) {
     flags1_ = static_cast<uint8_t>((flags1_ & ~0x70) | ((value & 3) << 4));
+}
+
+bool Mpeg2PsPes::HasPts() const { return (flags2_ & kPtsFlag) != 0; }
+
+bool Mpeg2PsPes::HasDts() const { return (flags2_ & kDtsFlag) != 0; }
+
+bool Mpeg2PsPes::GetDataAlignment() const { return (flags1_ & kDataAlignmentBit) != 0; }
+
+std::vector<uint8_t> Mpeg2PsPes::GetPayload() const {
+    std::vector<uint8_t> payload;
+    for (const Buffer& buffer : buffers_)
+        payload.insert(payload.end(), buffer.Bytes(), buffer.Bytes() + buffer.length);
+    return payload;
 }
 
 bool Mpeg2PsPes::HasOptionalHeader() const {
@@ -147,6 +170,35 @@ bool Mpeg2PsPes::AppendTo(std::vector<uint8_t>& out) const {
         out.resize(start);
         return false;
     }
+    return true;
+}
+
+bool Mpeg2PsPes::Read(ByteReader& in) {
+    ByteReader at = in;
+    const uint32_t prefix = at.U24();      // packet_start_code_prefix
+    const uint8_t streamId = at.U8();      // stream_id
+    ByteReader packet = at.Sub(at.U16());  // PES_packet_length bytes follow
+    if (at.Failed() || prefix != 1 || streamId < Mpeg2PsFormat::kStreamIdProgramStreamMap)
+        return false;
+
+    Mpeg2PsPes read;
+    read.streamId_ = streamId;
+    if (Mpeg2PsFormat::HasOptionalPesHeader(streamId)) {
+        const uint8_t flags1 = packet.U8();           // '10', scrambling, ..., alignment, ...
+        const uint8_t flags2 = packet.U8();           // PTS_DTS_flags and the others
+        ByteReader header = packet.Sub(packet.U8());  // PES_header_data_length bytes
+        const uint8_t timestamps = flags2 & (kPtsFlag | kDtsFlag);
+        if (packet.Failed() || (flags1 & 0xC0) != 0x80 || timestamps == kDtsFlag) return false;
+        read.flags1_ = flags1;
+        read.flags2_ = timestamps;
+        if (timestamps & kPtsFlag) read.pts_ = ReadTimestamp(header);
+        if (timestamps & kDtsFlag) read.dts_ = ReadTimestamp(header);
+        if (header.Failed()) return false;
+    }
+    // Whatever follows the header is the payload; at most 65535 bytes, so it fits the limit.
+    if (!read.AddData(packet.Current(), static_cast<uint32_t>(packet.Left()), true)) return false;
+    *this = std::move(read);
+    in = at;
     return true;
 }
 

@@ -6,6 +6,8 @@
 
 namespace SarvelonMediaKit {
 
+class ByteReader;
+
 // One PES packet of a program stream (ISO/IEC 13818-1), written byte for byte. The payload is
 // a list of buffers, each either referenced (the caller's bytes must outlive the record, and
 // the payload is copied once, into the output) or copied into the record.
@@ -40,6 +42,15 @@ public:
     // PES_scrambling_control = value & 3.
     void SetScramblingControl(uint8_t value);
 
+    bool HasPts() const;
+    uint64_t GetPts() const { return pts_; }
+    bool HasDts() const;
+    uint64_t GetDts() const { return dts_; }
+    bool GetDataAlignment() const;
+    uint8_t GetScramblingControl() const { return (flags1_ >> 4) & 3; }
+    // The payload buffers one after the other.
+    std::vector<uint8_t> GetPayload() const;
+
     // False for the stream ids without flags and timestamps (0xBC, 0xBE, 0xBF, 0xF0, 0xF2,
     // 0xF8, 0xFF), true for every other, 0xF1 included.
     bool HasOptionalHeader() const;
@@ -61,6 +72,15 @@ public:
     // The whole packet appended to a byte vector; false (nothing appended) when it cannot be
     // written.
     bool AppendTo(std::vector<uint8_t>& out) const;
+
+    // Replaces this packet with the one at the front of in and steps in over it; the payload
+    // is copied and the size limit is the default one. Of the optional header only the first
+    // flag byte, PTS and DTS are kept: its other fields and stuffing are stepped over, so a
+    // packet that has them is written back without them. False, with this packet and in as
+    // they were, when in does not start with a whole PES packet: no start code 00 00 01 with
+    // a stream id of 0xBC or above, fewer bytes than PES_packet_length, an optional header
+    // without its '10' bits, PTS_DTS_flags '01', or a header longer than the packet.
+    bool Read(ByteReader& in);
 
 private:
     uint32_t EffectiveLimit() const;

@@ -4,6 +4,8 @@
 
 #include <vector>
 
+#include "engine/codecs/ByteReader.h"
+
 namespace SarvelonMediaKit {
 namespace {
 
@@ -160,6 +162,159 @@ TEST(Mpeg2PsPesTest, CopiedPayloadSurvivesTheCallerAndRecordCopies) {
     Mpeg2PsPes moved;
     moved = std::move(copy);
     EXPECT_EQ(expected, Written(moved));
+}
+
+// Reads one packet from the front of bytes; the reader's position afterwards in *position.
+bool ReadPes(const std::vector<uint8_t>& bytes, Mpeg2PsPes& pes, size_t* position = nullptr) {
+    ByteReader in(bytes.data(), bytes.size());
+    const bool ok = pes.Read(in);
+    if (position) *position = in.Position();
+    return ok;
+}
+
+TEST(Mpeg2PsPesTest, ReadGivesTheFieldsAndWritesTheSameBytes) {
+    const std::vector<uint8_t> video = {
+        0x00, 0x00, 0x01,                    // packet_start_code_prefix
+        0xE0,                                // stream_id
+        0x00, 0x13,                          // PES_packet_length: 3 + 10 + 6
+        0xA4,                                // '10', scrambling 2, data_alignment_indicator
+        0xC0,                                // PTS_DTS_flags '11'
+        0x0A,                                // PES_header_data_length
+        0x31, 0x00, 0x37, 0x77, 0x41,        // '0011', PTS 900000 with its markers
+        0x11, 0x00, 0x37, 0x59, 0xF5,        // '0001', DTS 896250 with its markers
+        0x00, 0x00, 0x00, 0x01, 0x09, 0xF0,  // payload
+    };
+    Mpeg2PsPes pes;
+    size_t position = 0;
+    ASSERT_TRUE(ReadPes(video, pes, &position));
+    EXPECT_EQ(video.size(), position);
+    EXPECT_EQ(0xE0, pes.GetStreamId());
+    EXPECT_TRUE(pes.HasPts());
+    EXPECT_EQ(900000u, pes.GetPts());
+    EXPECT_TRUE(pes.HasDts());
+    EXPECT_EQ(896250u, pes.GetDts());
+    EXPECT_TRUE(pes.GetDataAlignment());
+    EXPECT_EQ(2, pes.GetScramblingControl());
+    EXPECT_EQ(std::vector<uint8_t>({0x00, 0x00, 0x00, 0x01, 0x09, 0xF0}), pes.GetPayload());
+    EXPECT_EQ(video, Written(pes));
+
+    const std::vector<uint8_t> audio = {
+        0x00, 0x00, 0x01, 0xC0,        // start code, stream_id
+        0x00, 0x0A,                    // PES_packet_length: 3 + 5 + 2
+        0x80,                          // '10', no alignment
+        0x80,                          // PTS only
+        0x05,                          // PES_header_data_length
+        0x2F, 0xFF, 0xFF, 0xFF, 0xFF,  // '0010', all 33 bits set, markers
+        0xFF, 0xF1,                    // payload
+    };
+    ASSERT_TRUE(ReadPes(audio, pes));
+    EXPECT_EQ(0xC0, pes.GetStreamId());
+    EXPECT_TRUE(pes.HasPts());
+    EXPECT_EQ(0x1FFFFFFFFull, pes.GetPts());
+    EXPECT_FALSE(pes.HasDts());
+    EXPECT_FALSE(pes.GetDataAlignment());
+    EXPECT_EQ(0, pes.GetScramblingControl());
+    EXPECT_EQ(audio, Written(pes));
+
+    const std::vector<uint8_t> metadata = {0x00, 0x00, 0x01, 0xF1,  // start code, stream_id
+                                           0x00, 0x05,              // PES_packet_length
+                                           0x84, 0x00, 0x00,        // aligned, no timestamps
+                                           0x12, 0x34};             // payload
+    ASSERT_TRUE(ReadPes(metadata, pes));
+    EXPECT_FALSE(pes.HasPts());
+    EXPECT_TRUE(pes.GetDataAlignment());
+    EXPECT_EQ(std::vector<uint8_t>({0x12, 0x34}), pes.GetPayload());
+    EXPECT_EQ(metadata, Written(pes));
+}
+
+TEST(Mpeg2PsPesTest, ReadOfStreamsWithoutTheOptionalHeaderAndPadding) {
+    const std::vector<uint8_t> index = {0x00, 0x00, 0x01, 0xBF,   // start code, private stream 2
+                                        0x00, 0x04,               // PES_packet_length
+                                        'I',  'D',  'M',  'i',    // payload, no header fields
+                                        0x00, 0x00, 0x01, 0xBA};  // the next record: not read
+    Mpeg2PsPes pes;
+    size_t position = 0;
+    ASSERT_TRUE(ReadPes(index, pes, &position));
+    EXPECT_EQ(10u, position);
+    EXPECT_EQ(0xBF, pes.GetStreamId());
+    EXPECT_FALSE(pes.HasPts());
+    EXPECT_EQ(std::vector<uint8_t>({'I', 'D', 'M', 'i'}), pes.GetPayload());
+    EXPECT_EQ(std::vector<uint8_t>(index.begin(), index.begin() + 10), Written(pes));
+
+    const std::vector<uint8_t> padding = {0x00, 0x00, 0x01, 0xBE,  // padding start code
+                                          0x00, 0x02,              // PES_packet_length
+                                          0xFF, 0xFF};             // padding bytes
+    ASSERT_TRUE(ReadPes(padding, pes));
+    EXPECT_EQ(0xBE, pes.GetStreamId());
+    EXPECT_EQ(8u, pes.GetSize());
+    EXPECT_EQ(padding, Written(pes));
+
+    const std::vector<uint8_t> empty = {0x00, 0x00, 0x01, 0xBE, 0x00, 0x00};  // length 0
+    ASSERT_TRUE(ReadPes(empty, pes));
+    EXPECT_TRUE(pes.GetPayload().empty());
+    EXPECT_EQ(empty, Written(pes));
+}
+
+TEST(Mpeg2PsPesTest, ReadStepsOverHeaderFieldsItDoesNotKeep) {
+    const std::vector<uint8_t> bytes = {
+        0x00, 0x00, 0x01, 0xE0,        // start code, stream_id
+        0x00, 0x0F,                    // PES_packet_length: 3 + 10 + 2
+        0x81,                          // '10', original_or_copy
+        0xA0,                          // PTS only, ESCR_flag
+        0x0A,                          // PES_header_data_length
+        0x21, 0x00, 0x01, 0x00, 0x03,  // '0010', PTS 1
+        0x44, 0x00, 0x04, 0x00, 0x04,  // ESCR: stepped over
+        0xAB, 0xCD,                    // payload
+    };
+    Mpeg2PsPes pes;
+    ASSERT_TRUE(ReadPes(bytes, pes));
+    EXPECT_EQ(1u, pes.GetPts());
+    EXPECT_EQ(std::vector<uint8_t>({0xAB, 0xCD}), pes.GetPayload());
+    const std::vector<uint8_t> written = {0x00, 0x00, 0x01, 0xE0,        // start code, stream_id
+                                          0x00, 0x0A,                    // 3 + 5 + 2
+                                          0x81,                          // first flag byte kept
+                                          0x80,                          // PTS only
+                                          0x05,                          // one timestamp
+                                          0x21, 0x00, 0x01, 0x00, 0x03,  // PTS 1
+                                          0xAB, 0xCD};                   // payload
+    EXPECT_EQ(written, Written(pes));
+}
+
+TEST(Mpeg2PsPesTest, ReadRefusesWhatIsNotAWholePacket) {
+    const std::vector<uint8_t> good = {0x00, 0x00, 0x01, 0xE0, 0x00, 0x05,  // video, length 5
+                                       0x80, 0x00, 0x00, 0x77, 0x88};       // flags, payload
+    struct Case {
+        const char* name;
+        size_t at;  // byte to replace, or the size to cut to when value < 0
+        int value;
+    };
+    const Case cases[] = {
+        {"no start code", 2, 0x02},
+        {"a pack start code", 3, 0xBA},
+        {"length beyond the bytes", 5, 0x06},
+        {"cut short", 10, -1},
+        {"flags without '10'", 6, 0x40},
+        {"PTS_DTS_flags '01'", 7, 0x40},
+        {"timestamp beyond the header", 7, 0x80},
+        {"header beyond the packet", 8, 0x03},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::vector<uint8_t> bytes = good;
+        if (c.value < 0)
+            bytes.resize(c.at);
+        else
+            bytes[c.at] = static_cast<uint8_t>(c.value);
+        Mpeg2PsPes pes;
+        pes.SetStreamId(0xC5);
+        size_t position = 99;
+        EXPECT_FALSE(ReadPes(bytes, pes, &position));
+        EXPECT_EQ(0u, position);             // the reader is left where it was
+        EXPECT_EQ(0xC5, pes.GetStreamId());  // and the packet as it was
+    }
+    Mpeg2PsPes pes;
+    ASSERT_TRUE(ReadPes(good, pes));
+    EXPECT_EQ(good, Written(pes));
 }
 
 }  // namespace

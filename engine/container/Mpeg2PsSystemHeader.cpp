@@ -1,6 +1,7 @@
 #include "engine/container/Mpeg2PsSystemHeader.h"
 
 #include "SVLibrary/Util/ByteOrder.h"
+#include "engine/codecs/ByteReader.h"
 #include "engine/container/Mpeg2PsFormat.h"
 
 namespace SarvelonMediaKit {
@@ -85,6 +86,37 @@ uint32_t Mpeg2PsSystemHeader::Write(uint8_t* out, uint32_t capacity) const {
         p += 3;
     }
     return p;
+}
+
+bool Mpeg2PsSystemHeader::Read(ByteReader& in) {
+    ByteReader at = in;
+    const uint32_t startCode = at.U32();    // 00 00 01 BB
+    ByteReader body = at.Sub(at.U16());     // header_length bytes follow
+    const uint32_t rateWord = body.U24();   // marker, rate_bound, marker
+    const uint8_t audio = body.U8();        // audio_bound, fixed_flag, CSPS_flag
+    const uint8_t video = body.U8();        // locks, marker, video_bound
+    const uint8_t restriction = body.U8();  // packet_rate_restriction_flag, reserved
+    if (at.Failed() || body.Failed() ||
+        startCode != (0x100u | Mpeg2PsFormat::kStartCodeSystemHeader) ||
+        (rateWord & 0x800001) != 0x800001 || (video & 0x20) == 0) {
+        return false;
+    }
+    Mpeg2PsSystemHeader read;
+    read.rateBound_ = (rateWord >> 1) & 0x3FFFFF;
+    read.audioBound_ = audio >> 2;
+    read.flags_ = audio & 0x03;
+    read.lockByte_ = video & 0xE0;
+    read.videoBound_ = video & 0x1F;
+    read.restriction_ = restriction;
+    while (body.Left() > 0) {
+        const uint8_t streamId = body.U8();
+        const uint16_t word = body.U16();  // '11', P-STD_buffer_bound_scale, size bound
+        if (body.Failed() || (word & 0xC000) != 0xC000) return false;
+        read.streamBounds_.emplace_back(streamId, BoundWord((word & 0x2000) == 0, word & 0x1FFF));
+    }
+    *this = read;
+    in = at;
+    return true;
 }
 
 }  // namespace SarvelonMediaKit
