@@ -43,15 +43,8 @@ inline bool HasOptionalPesHeader(uint8_t streamId) {
 // ---- Stream types of the program stream map that the engine plays ----
 constexpr uint8_t kStreamTypeAacAdts = 0x0F;      // AAC in ADTS frames (audio stream 0xC0)
 constexpr uint8_t kStreamTypeH264 = 0x1B;         // H.264 (video stream 0xE0)
-constexpr uint8_t kStreamTypeEac3 = 0x87;         // E-AC-3 behind a 4-byte prefix (stream 0xBD)
+constexpr uint8_t kStreamTypeEac3 = 0x87;         // E-AC-3 behind HD-DVD private data (stream 0xBD)
 constexpr uint8_t kStreamTypePrivateData = 0x06;  // on 0xBD: private data (sample format 17)
-
-// The 4 bytes in front of each E-AC-3 frame of stream type 0x87 on 0xBD, as a big-endian word:
-// sub-stream id 0xC0 + n, one frame header, first access unit pointer 1. Any n is recognised
-// when the word masked with kEac3PrefixMask equals kEac3Prefix.
-constexpr uint32_t kEac3Prefix = 0xC0010001;
-constexpr uint32_t kEac3PrefixMask = 0xF0FFFFFF;
-constexpr uint32_t kEac3PrefixSize = 4;
 
 // ---- Sizes of the program-stream records ----
 constexpr uint32_t kPackHeaderSize = 14;         // without stuffing and system header

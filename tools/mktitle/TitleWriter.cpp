@@ -27,10 +27,11 @@ const uint64_t kTimestampMask = (uint64_t{1} << 33) - 1;
 // A pack (and seek point) per second of audio.
 const uint32_t kAudioOnlyPackInterval = kTicksPerSecond;
 const size_t kMaxImageSize = 16 * 1024 * 1024;
-const uint8_t kEac3PrefixBytes[4] = {static_cast<uint8_t>(Format::kEac3Prefix >> 24),
-                                     static_cast<uint8_t>(Format::kEac3Prefix >> 16),
-                                     static_cast<uint8_t>(Format::kEac3Prefix >> 8),
-                                     static_cast<uint8_t>(Format::kEac3Prefix)};
+// The HD-DVD private data of sub-stream 0 in front of every E-AC-3 frame.
+const uint8_t kEac3PrefixBytes[kEac3HdDvdPrivateDataSize] = {
+    static_cast<uint8_t>(kEac3HdDvdPrivateData >> 24),
+    static_cast<uint8_t>(kEac3HdDvdPrivateData >> 16),
+    static_cast<uint8_t>(kEac3HdDvdPrivateData >> 8), static_cast<uint8_t>(kEac3HdDvdPrivateData)};
 
 struct StreamIds {
     uint8_t video = Format::kStreamIdVideoFirst;
