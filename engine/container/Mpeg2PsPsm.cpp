@@ -132,6 +132,24 @@ void Mpeg2PsPsm::AddEsDescriptor(uint8_t elementaryStreamId, const uint8_t* byte
     }
 }
 
+void Mpeg2PsPsm::FindPlayedStreams(uint8_t& audioId, uint8_t& audioType, uint8_t& videoId) const {
+    namespace F = Mpeg2PsFormat;
+    for (const EsMapEntry& entry : elementaryStreams_) {
+        const uint8_t id = entry.elementary_stream_id;
+        if ((id & 0xE0) == 0xC0) {
+            audioId = id;
+            audioType = entry.stream_type;
+        } else if ((id & 0xF0) == 0xE0) {
+            videoId = id;
+        } else if (id == F::kStreamIdPrivateStream1 &&
+                   (entry.stream_type == F::kStreamTypeEac3 ||
+                    entry.stream_type == F::kStreamTypePrivateData)) {
+            audioId = id;
+            audioType = entry.stream_type;
+        }
+    }
+}
+
 uint32_t Mpeg2PsPsm::GetSize() const {
     uint64_t size = Mpeg2PsFormat::kProgramStreamMapFixedSize + programStreamInfo_.size();
     for (const EsMapEntry& entry : elementaryStreams_) size += 4 + entry.descriptors.size();

@@ -46,6 +46,11 @@ public:
     const std::vector<uint8_t>& GetProgramStreamInfo() const { return programStreamInfo_; }
     const std::vector<EsMapEntry>& GetEsMap() const { return elementaryStreams_; }
 
+    // The streams of the map that the engine plays: the last MPEG audio stream (0xC0-0xDF, or
+    // 0xBD with E-AC-3 or private data) with its stream type, and the last video stream
+    // (0xE0-0xEF). What the map does not name is left as it was.
+    void FindPlayedStreams(uint8_t& audioId, uint8_t& audioType, uint8_t& videoId) const;
+
     // 16 + info length + the sum over the streams of 4 + their descriptor length.
     uint32_t GetSize() const;
     // The written byte count; 0 (nothing written) when the map does not fit the capacity or

@@ -207,7 +207,8 @@ void Mpeg2PsDemux::DoPreLoadInTask(const MediaTime& timeout, const SV::PilTime& 
         PublishChapterCount(static_cast<unsigned>(chapters.size()));
         for (size_t i = 0; i < chapters.size(); ++i) {
             PublishChapter(static_cast<unsigned>(i),
-                           MediaTime(TicksToMicrosecondsTruncated(chapters[i].time)), chapters[i].title);
+                           MediaTime(TicksToMicrosecondsTruncated(chapters[i].time)),
+                           chapters[i].title);
         }
         PublishPreloadComplete();
         return;

@@ -22,10 +22,10 @@
 namespace SarvelonMediaKit {
 
 // The demultiplexer of the engine's program-stream container. Bytes from the source side are
-// parsed as they arrive by its Mpeg2PsParser, whose listener it is. The index entries of the first pack become the track
-// map (ids 1, 2, ... in the order the track filter accepts them); once the index is complete
-// the tracks, the duration, the media size and whether trick play is possible are published,
-// and one SampleStream is made per elementary stream of the tracks.
+// parsed as they arrive by its Mpeg2PsParser, whose listener it is. The index entries of the first
+// pack become the track map (ids 1, 2, ... in the order the track filter accepts them); once the
+// index is complete the tracks, the duration, the media size and whether trick play is possible are
+// published, and one SampleStream is made per elementary stream of the tracks.
 //
 // With a multiplexer as consumer the PES payloads become timed samples in those streams; with
 // any other consumer the container bytes are passed on unchanged. The parser's mode is fixed,

@@ -1,12 +1,9 @@
 #include "engine/demux/Mpeg2PsParser.h"
 
-#include <boost/bind/bind.hpp>
-
 #include <algorithm>
 #include <cstring>
 
 #include "SVLibrary/Output/DebugPrint.h"
-#include "SVLibrary/Util/ByteOrder.h"
 #include "engine/codecs/MediaTiming.h"
 #include "engine/container/Mpeg2PsFormat.h"
 #include "engine/container/TrackInfoKeys.h"
@@ -73,36 +70,8 @@ MemoryChunk ChunkOf(const uint8_t* bytes, uint32_t size) {
 Mpeg2PsParser::Mpeg2PsParser(Mpeg2PsParserListener& listener, bool demultiplexing)
     : listener_(listener),
       demultiplexing_(demultiplexing),
-      state_(kZero1),
-      resyncing_(false),
-      counter_(0),
-      awaitingFirstPack_(true),
       insertStreamMap_(!demultiplexing),
-      resumeOffset_(0),
-      data_(nullptr),
-      size_(0),
-      pack0Before_(0),
-      audioStreamId_(0),
-      audioStreamType_(0),
-      videoStreamId_(0),
-      indexMagicSeen_(false),
-      indexComplete_(false),
-      longestDuration_(0),
-      scr_(0),
-      scrBase_(0),
-      scrExtension_(0),
-      streamId_(0),
-      packetLeft_(0),
-      flags1_(0),
-      flags2_(0),
-      headerLeft_(0),
-      timestamp_(0),
-      pts_(0),
-      dts_(0),
-      metadataDropRest_(false),
-      write_(nullptr),
-      end_(nullptr),
-      copyInProgress_(false),
+      header_(listener),
       trickPlay_(listener, *this, demultiplexing) {}
 
 Mpeg2PsParser::~Mpeg2PsParser() {}
@@ -114,9 +83,10 @@ Mpeg2PsParser::Result Mpeg2PsParser::Parse(MemoryChunk chunk, bool resume) {
     chunk_ = chunk;
     data_ = chunk.Size() != 0 ? chunk.Data(0) : nullptr;
     size_ = chunk.Size();
-    pack0Before_ = pack0Map_ ? pack0Map_->bytes.Size() : 0;
+    Pack0Map* const pack0Map = header_.GetPack0Map();
+    pack0Before_ = pack0Map ? pack0Map->bytes.Size() : 0;
     // The pack-0 map only needs the bytes up to the first media packet.
-    const bool keepForPack0 = pack0Map_ && !indexComplete_;
+    const bool keepForPack0 = pack0Map && !header_.IsIndexComplete();
 
     uint32_t pos = 0;
     if (resume) {
@@ -133,7 +103,7 @@ Mpeg2PsParser::Result Mpeg2PsParser::Parse(MemoryChunk chunk, bool resume) {
     }
 
     if (keepForPack0) {
-        pack0Map_->bytes.Append(chunk_);
+        pack0Map->bytes.Append(chunk_);
     }
     Result result = ResultOk;
     if (!demultiplexing_ && !IsTrickPlay() && size_ != 0) {
@@ -437,9 +407,9 @@ Mpeg2PsParser::Result Mpeg2PsParser::StartCode(uint32_t& pos) {
             resyncing_ = false;
         }
         copyInProgress_ = false;
-        if (awaitingFirstPack_ && pack0Map_) {
+        if (awaitingFirstPack_ && header_.GetPack0Map()) {
             const uint32_t position = Position(pos);
-            pack0Map_->packStart = position >= 3 ? position - 3 : 0;
+            header_.GetPack0Map()->packStart = position >= 3 ? position - 3 : 0;
         }
         awaitingFirstPack_ = false;
         ++pos;
@@ -524,7 +494,7 @@ void Mpeg2PsParser::InsertStreamMap(uint32_t& pos) {
 Mpeg2PsParser::Result Mpeg2PsParser::ProgramEnd(uint32_t& pos) {
     state_ = kZero1;
     Result result = ResultOk;
-    if (!indexComplete_ && (result = CompleteIndex()) != ResultOk) {
+    if (!header_.IsIndexComplete() && (result = header_.Complete()) != ResultOk) {
         return result;
     }
 
@@ -561,40 +531,6 @@ Mpeg2PsParser::Result Mpeg2PsParser::ProgramEnd(uint32_t& pos) {
     return ResultOk;
 }
 
-Mpeg2PsParser::Result Mpeg2PsParser::CompleteIndex() {
-    if (hash_) {
-        digest_.assign(SV::kSha256DigestLength, 0);
-        const int ok = SV::Sha256Final(digest_.data(), hash_.get());
-        hash_.reset();
-        if (ok != 1) {
-            digest_.clear();
-            return ResultHashFailed;
-        }
-    }
-    indexComplete_ = true;
-    return listener_.MetadataComplete();
-}
-
-void Mpeg2PsParser::SetHashEnabled(bool enabled) {
-    if (!enabled) {
-        hash_.reset();
-        return;
-    }
-    if (!hash_) {
-        hash_.reset(new SV::Sha256Context);
-        if (SV::Sha256Init(hash_.get()) != 1) {
-            hash_.reset();
-        }
-    }
-}
-
-Mpeg2PsParser::Pack0Map& Mpeg2PsParser::CreatePack0Map() {
-    if (!pack0Map_) {
-        pack0Map_.reset(new Pack0Map);
-    }
-    return *pack0Map_;
-}
-
 void Mpeg2PsParser::Reset(bool synced) {
     state_ = kZero1;
     awaitingFirstPack_ = !synced;
@@ -604,7 +540,7 @@ void Mpeg2PsParser::Reset(bool synced) {
     copyInProgress_ = false;
     write_ = nullptr;
     end_ = nullptr;
-    privateStream2_.clear();
+    header_.Reset();
     psmCollector_.clear();
     listener_.OnReset();
     pts_ = 0;
@@ -619,20 +555,10 @@ Mpeg2PsParser::Result Mpeg2PsParser::PesStreamId(uint32_t idOffset) {
     const uint32_t idPosition = Position(idOffset);
     const uint32_t start = idPosition >= 3 ? idPosition - 3 : 0;
     if (!InIdSetA(id)) {
-        if (!indexComplete_) {
-            if (pack0Map_) {
-                pack0Map_->firstMediaPes = start;
-            }
-            const Result result = CompleteIndex();
-            if (result != ResultOk) {
-                return result;
-            }
-        }
-    } else if (pack0Map_ && (id == F::kStreamIdPrivateStream2 || id == F::kStreamIdMetadata)) {
-        Pack0Map::MetaDataInfo item;
-        item.start = start;
-        item.isMetadata = id == F::kStreamIdMetadata;
-        pack0Map_->metadataItems.push_back(item);
+        return header_.MediaPacketStarts(start);
+    }
+    if (id == F::kStreamIdPrivateStream2 || id == F::kStreamIdMetadata) {
+        header_.HeaderPacketStarts(id == F::kStreamIdMetadata, start);
     }
     return ResultOk;
 }
@@ -650,11 +576,7 @@ Mpeg2PsParser::Result Mpeg2PsParser::PesHeaderDone(uint32_t pos) {
             break;
         case F::kStreamIdEcm: state_ = kPayloadEcm; break;
         case F::kStreamIdMetadata:
-            // An aligned packet starts a new block, an unaligned one continues it.
-            if (flags1_ & 0x04) {
-                metadataCollector_.clear();
-            }
-            metadataDropRest_ = false;
+            header_.StartMetadataPacket((flags1_ & 0x04) != 0);
             state_ = kPayloadMedia;
             break;
         default:
@@ -679,28 +601,10 @@ Mpeg2PsParser::Result Mpeg2PsParser::PayloadBytes(const uint8_t* bytes, uint32_t
         case F::kStreamIdProgramStreamMap:
             psmCollector_.insert(psmCollector_.end(), bytes, bytes + n);
             return ResultOk;
-        case F::kStreamIdPrivateStream2:
-            if (indexComplete_) {
-                return ResultOk;  // after the header section the payload is dropped
-            }
-            if (privateStream2_.size() + n > kCollectorLimit) {
-                privateStream2_.clear();
-                return ResultEntryTooLarge;
-            }
-            privateStream2_.insert(privateStream2_.end(), bytes, bytes + n);
-            if (!indexMagicSeen_ && privateStream2_.size() >= 4 &&
-                SV::ReadBigEndian32(privateStream2_.data()) == F::kIndexMagic) {
-                indexMagicSeen_ = true;
-            }
-            return ResultOk;
+        case F::kStreamIdPrivateStream2: return header_.AddIndexBytes(bytes, n);
         case F::kStreamIdEcm:
         case F::kStreamIdPadding: return ResultOk;
-        case F::kStreamIdMetadata:
-            if (metadataDropRest_) {
-                return ResultOk;
-            }
-            metadataCollector_.insert(metadataCollector_.end(), bytes, bytes + n);
-            return MetadataBytesAdded();
+        case F::kStreamIdMetadata: return header_.AddMetadataBytes(bytes, n);
         default:
             if (copyInProgress_ && write_ != nullptr) {
                 const uint32_t m = std::min<uint32_t>(n, static_cast<uint32_t>(end_ - write_));
@@ -709,47 +613,6 @@ Mpeg2PsParser::Result Mpeg2PsParser::PayloadBytes(const uint8_t* bytes, uint32_t
             }
             return ResultOk;
     }
-}
-
-Mpeg2PsParser::Result Mpeg2PsParser::MetadataBytesAdded() {
-    if (metadataCollector_.size() < 4) {
-        return ResultOk;
-    }
-    const uint32_t length = SV::ReadBigEndian32(metadataCollector_.data());
-    if (length > kCollectorLimit) {
-        // A block this large is refused rather than gathered.
-        metadataCollector_.clear();
-        metadataDropRest_ = true;
-        return ResultBadMetadata;
-    }
-    if (length > metadataCollector_.size()) {
-        return ResultOk;  // more in the next 0xF1 packets
-    }
-    Mpeg2PsMetadata block(1);
-    size_t consumed = 0;
-    const bool ok = block.Read(metadataCollector_.data(), length, consumed);
-    // The bytes after the block go with it: those collected and the rest of this packet,
-    // however the packet was cut into chunks.
-    metadataCollector_.clear();
-    metadataDropRest_ = true;
-    if (!ok) {
-        return ResultBadMetadata;
-    }
-    // The handler's result is not acted on: a chapter table that fails leaves the chapters
-    // read before it in place and parsing goes on.
-    ReadMetadataBlock(block);
-    return ResultOk;
-}
-
-Mpeg2PsParser::Result Mpeg2PsParser::EndMetadataItem(uint32_t pos) {
-    if (!pack0Map_) {
-        return ResultOk;
-    }
-    if (pack0Map_->metadataItems.empty()) {
-        return ResultNoMetadataItem;
-    }
-    pack0Map_->metadataItems.back().end = Position(pos);
-    return ResultOk;
 }
 
 Mpeg2PsParser::Result Mpeg2PsParser::PayloadDone(uint32_t pos) {
@@ -763,22 +626,8 @@ Mpeg2PsParser::Result Mpeg2PsParser::PayloadDone(uint32_t pos) {
             psmCollector_.clear();
             return result;
         case F::kStreamIdPrivateStream2:
-            if (privateStream2_.empty()) {
-                return ResultOk;
-            }
-            if (indexComplete_) {
-                privateStream2_.clear();
-                return ResultOk;
-            }
-            result = ReadIndexEntry();
-            if (result == ResultEntryIncomplete) {
-                result = ResultOk;  // the entry continues in the next private stream 2 packet
-            }
-            if (result != ResultOk) {
-                return result;
-            }
-            return EndMetadataItem(pos);
-        case F::kStreamIdMetadata: return EndMetadataItem(pos);
+            return header_.IndexPacketDone(streamMap_.GetEsMap(), Position(pos));
+        case F::kStreamIdMetadata: return header_.MetadataPacketDone(Position(pos));
         default: return ResultOk;
     }
 }
@@ -792,20 +641,7 @@ Mpeg2PsParser::Result Mpeg2PsParser::ReadStreamMap() {
     if (result != ResultOk) {
         return result;
     }
-    for (const Mpeg2PsPsm::EsMapEntry& entry : streamMap_.GetEsMap()) {
-        const uint8_t id = entry.elementary_stream_id;
-        if ((id & 0xE0) == 0xC0) {
-            audioStreamId_ = id;
-            audioStreamType_ = entry.stream_type;
-        } else if ((id & 0xF0) == 0xE0) {
-            videoStreamId_ = id;
-        } else if (id == F::kStreamIdPrivateStream1 &&
-                   (entry.stream_type == F::kStreamTypeEac3 ||
-                    entry.stream_type == F::kStreamTypePrivateData)) {
-            audioStreamId_ = id;
-            audioStreamType_ = entry.stream_type;
-        }
-    }
+    streamMap_.FindPlayedStreams(audioStreamId_, audioStreamType_, videoStreamId_);
     listener_.OnStreamMap(streamMap_);
     return ResultOk;
 }
@@ -936,9 +772,9 @@ void Mpeg2PsParser::DoReceiveSample(Sample& sample) {
 // Trick play
 
 Mpeg2PsTrickPlayWriter::Input Mpeg2PsParser::TrickPlayInput() const {
-    return Mpeg2PsTrickPlayWriter::Input{streamMap_,     selectedTrack_, videoStreamId_,
-                                         audioStreamId_, audioStreamType_, streamId_,
-                                         scr_,           pts_};
+    return Mpeg2PsTrickPlayWriter::Input{
+        streamMap_,       selectedTrack_, videoStreamId_, audioStreamId_,
+        audioStreamType_, streamId_,      scr_,           pts_};
 }
 
 Mpeg2PsParser::Result Mpeg2PsParser::StartTrickPlay() {
@@ -946,28 +782,6 @@ Mpeg2PsParser::Result Mpeg2PsParser::StartTrickPlay() {
     GetAudioDecoderConfig(audioStreamId_, audioConfig);
     const Result result = trickPlay_.Start(TrickPlayInput(), audioConfig);
     return result != ResultOk ? result : StartSample();
-}
-
-// ---------------------------------------------------------------------------------------------
-// Index entries and metadata blocks
-
-Mpeg2PsParser::Result Mpeg2PsParser::ReadIndexEntry() {
-    boost::shared_ptr<MediaTrack> track;
-    const Result result = Mpeg2PsIndexEntryReader::ParseIndexEntry(
-        privateStream2_, hash_.get(), streamMap_.GetEsMap(), longestDuration_, track);
-    if (result != ResultOk) {
-        return result;
-    }
-    return listener_.OnNewTrack(track);
-}
-
-Mpeg2PsParser::Result Mpeg2PsParser::ReadMetadataBlock(const Mpeg2PsMetadata& block) {
-    // The blocks of a table go back to the reader itself (an empty nested-block handler).
-    return metadataReader_.ParseMetadataBlock(
-        block, chapters_,
-        boost::bind(&Mpeg2PsParserListener::OnThumbnail, &listener_, boost::placeholders::_1,
-                    boost::placeholders::_2),
-        Mpeg2PsMetadataBlockReader::BlockHandler());
 }
 
 Mpeg2PsParser::Result Mpeg2PsParser::AskToResync(uint32_t pos) {

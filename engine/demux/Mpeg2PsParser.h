@@ -8,13 +8,10 @@
 #include <string>
 #include <vector>
 
-#include "SVLibrary/Util/Sha256.h"
-#include "engine/core/MemoryChunk.h"
 #include "engine/container/MediaTrack.h"
-#include "engine/container/Mpeg2PsMetadata.h"
-#include "engine/container/Mpeg2PsIndexEntryReader.h"
-#include "engine/container/Mpeg2PsMetadataBlockReader.h"
 #include "engine/container/Mpeg2PsPsm.h"
+#include "engine/core/MemoryChunk.h"
+#include "engine/demux/Mpeg2PsHeaderSectionReader.h"
 #include "engine/demux/Mpeg2PsParserListener.h"
 #include "engine/demux/Mpeg2PsTrickPlayWriter.h"
 #include "engine/samples/Sample.h"
@@ -42,42 +39,30 @@ public:
     typedef Mpeg2PsParserListener::Result Result;
     // The results the parser produces itself; any other non-zero value comes from the listener
     // or a record reader and is passed up unchanged.
+    typedef Mpeg2PsHeaderSectionReader Header;
+    typedef Mpeg2PsTrickPlayWriter TrickPlay;
     enum : Result {
         ResultOk = 0,
-        ResultNoPackFirst = 1,                                     // data before the first pack
-        ResultBadStreamMap = Mpeg2PsPsm::ResultBadStreamMap,       // 2: the map does not fit
-        ResultEntryIncomplete = Mpeg2PsIndexEntryReader::ResultEntryIncomplete,  // 10: the entry
-                                                                   // continues in the next packet
-        ResultEntryTooLarge = 0x0D,  // an index entry larger than can be stored
-        ResultProgramEnd = 12,
-        ResultUnsupportedAudio = Mpeg2PsTrickPlayWriter::ResultUnsupportedAudio,  // 16
-        ResultBadMetadata = 17,     // a metadata block failed to read
-        ResultNoMetadataItem = 19,  // a header packet ended with no pack-0 map item open
-        ResultNoSelectedTrack = Mpeg2PsTrickPlayWriter::ResultNoSelectedTrack,  // 22
-        ResultHashFailed = 23,      // the index digest could not be finished
+        ResultNoPackFirst = 1,                                       // data before the first pack
+        ResultBadStreamMap = Mpeg2PsPsm::ResultBadStreamMap,         // 2: the map does not fit
+        ResultEntryIncomplete = Header::ResultEntryIncomplete,       // 10 (never returned)
+        ResultEntryTooLarge = Header::ResultEntryTooLarge,           // 0x0D
+        ResultProgramEnd = 12,                                       // at the program end code
+        ResultUnsupportedAudio = TrickPlay::ResultUnsupportedAudio,  // 16
+        ResultBadMetadata = Header::ResultBadMetadata,               // 17
+        ResultNoMetadataItem = Header::ResultNoMetadataItem,         // 19
+        ResultNoSelectedTrack = TrickPlay::ResultNoSelectedTrack,    // 22
+        ResultHashFailed = Header::ResultHashFailed,                 // 23
     };
 
-    // Largest metadata block or index entry gathered from the header packets. A length field
-    // asking for more is refused instead of buffering without bound.
-    static constexpr uint32_t kCollectorLimit = 16u << 20;
+    static constexpr uint32_t kCollectorLimit = Header::kCollectorLimit;
 
     // One chapter of the title, from a kind-3 metadata block: time (90 kHz ticks), title,
     // thumbnail data position and size.
-    typedef Mpeg2PsMetadataBlockReader::Chapter Chapter;
-
+    typedef Header::Chapter Chapter;
     // Where the header records lie in the bytes of the first pack(s), for an owner that keeps
     // them (created with CreatePack0Map).
-    struct Pack0Map {
-        struct MetaDataInfo {
-            uint32_t start = 0;       // position of the packet's 00 00 01
-            uint32_t end = 0;         // position just past its payload
-            bool isMetadata = false;  // stream 0xF1 (true) or private stream 2 (false)
-        };
-        MemoryChunk bytes;  // every chunk parsed while the map exists
-        uint32_t packStart = 0;
-        std::vector<MetaDataInfo> metadataItems;
-        uint32_t firstMediaPes = 0;
-    };
+    typedef Header::Pack0Map Pack0Map;
 
     Mpeg2PsParser(Mpeg2PsParserListener& listener, bool demultiplexing);
     ~Mpeg2PsParser() override;
@@ -91,8 +76,8 @@ public:
 
     // The index digest: true starts a SHA-256 over the index entries (unless one runs), false
     // drops it. GetIndexDigest is 32 bytes once the index is complete with a digest running.
-    void SetHashEnabled(bool enabled);
-    const std::vector<uint8_t>& GetIndexDigest() const { return digest_; }
+    void SetHashEnabled(bool enabled) { header_.SetHashEnabled(enabled); }
+    const std::vector<uint8_t>& GetIndexDigest() const { return header_.GetIndexDigest(); }
 
     // Changes the trick-play rate (0 = normal play); returns the rate (see
     // Mpeg2PsTrickPlayWriter::SetRate).
@@ -113,17 +98,17 @@ public:
     const Mpeg2PsPsm& GetStreamMap() const { return streamMap_; }
     const std::vector<Mpeg2PsPsm::EsMapEntry>& GetEsMap() const { return streamMap_.GetEsMap(); }
     const std::vector<uint8_t>& GetSystemHeaderBytes() const { return systemHeader_; }
-    const std::vector<Chapter>& GetChapters() const { return chapters_; }
-    std::vector<Chapter>& MutableChapters() { return chapters_; }
-    uint32_t GetLongestDuration() const { return longestDuration_; }
-    bool IsIndexComplete() const { return indexComplete_; }
-    bool IsIndexMagicSeen() const { return indexMagicSeen_; }
+    const std::vector<Chapter>& GetChapters() const { return header_.GetChapters(); }
+    std::vector<Chapter>& MutableChapters() { return header_.MutableChapters(); }
+    uint32_t GetLongestDuration() const { return header_.GetLongestDuration(); }
+    bool IsIndexComplete() const { return header_.IsIndexComplete(); }
+    bool IsIndexMagicSeen() const { return header_.IsIndexMagicSeen(); }
     // SCR of the last pack, 27 MHz.
     uint64_t GetScr() const { return scr_; }
 
     // Keeps the first pack(s) from now on; the map lives as long as the parser.
-    Pack0Map& CreatePack0Map();
-    const Pack0Map* GetPack0Map() const { return pack0Map_.get(); }
+    Pack0Map& CreatePack0Map() { return header_.CreatePack0Map(); }
+    const Pack0Map* GetPack0Map() const { return header_.GetPack0Map(); }
 
     // Returns the machine to its start (state 0): drops the partial payloads and the pending
     // sample but keeps what describes the stream (stream map, ids, system header, index
@@ -152,7 +137,6 @@ private:
     Result PackStuffingDone(uint32_t& pos);
     void InsertStreamMap(uint32_t& pos);
     Result ProgramEnd(uint32_t& pos);
-    Result CompleteIndex();
     Result PesStreamId(uint32_t idOffset);
     void TimestampRead(bool hasDts);
     // pos: offset just past the header (and, for PayloadDone, past the payload) in the chunk.
@@ -160,10 +144,6 @@ private:
     Result PayloadBytes(const uint8_t* bytes, uint32_t n);
     Result PayloadDone(uint32_t pos);
     Result ReadStreamMap();
-    Result ReadIndexEntry();
-    Result MetadataBytesAdded();
-    Result ReadMetadataBlock(const Mpeg2PsMetadata& block);
-    Result EndMetadataItem(uint32_t pos);
     Result ClosePendingSample();
     Result StartSample();
     Result StartTrickPlay();
@@ -177,62 +157,50 @@ private:
     boost::shared_ptr<MediaTrack> selectedTrack_;
 
     // The machine.
-    uint32_t state_;
-    bool resyncing_;
-    uint32_t counter_;
-    bool awaitingFirstPack_;
+    uint32_t state_ = 0;  // at the first zero of a start code
+    bool resyncing_ = false;
+    uint32_t counter_ = 0;
+    bool awaitingFirstPack_ = true;
     bool insertStreamMap_;
-    uint32_t resumeOffset_;
+    uint32_t resumeOffset_ = 0;
 
     // The chunk being parsed (possibly the parser's own grown copy) and its bytes.
     MemoryChunk chunk_;
-    uint8_t* data_;
-    uint32_t size_;
-    uint32_t pack0Before_;  // pack-0 bytes before this call
+    uint8_t* data_ = nullptr;
+    uint32_t size_ = 0;
+    uint32_t pack0Before_ = 0;  // pack-0 bytes before this call
 
     // From the program stream map.
     Mpeg2PsPsm streamMap_;
-    uint8_t audioStreamId_;
-    uint8_t audioStreamType_;
-    uint8_t videoStreamId_;
-
-    // Index and metadata.
-    bool indexMagicSeen_;
-    bool indexComplete_;
-    uint32_t longestDuration_;
-    std::vector<Chapter> chapters_;
-    Mpeg2PsMetadataBlockReader metadataReader_;
-    std::unique_ptr<SV::Sha256Context> hash_;
-    std::vector<uint8_t> digest_;
-    std::unique_ptr<Pack0Map> pack0Map_;
+    uint8_t audioStreamId_ = 0;
+    uint8_t audioStreamType_ = 0;
+    uint8_t videoStreamId_ = 0;
 
     // Pack header.
-    uint64_t scr_;
-    uint64_t scrBase_;
-    uint16_t scrExtension_;
+    uint64_t scr_ = 0;
+    uint64_t scrBase_ = 0;
+    uint16_t scrExtension_ = 0;
 
     // PES being read.
-    uint8_t streamId_;
-    uint16_t packetLeft_;
-    uint8_t flags1_;
-    uint8_t flags2_;
-    uint8_t headerLeft_;
-    uint64_t timestamp_;
-    uint64_t pts_;
-    uint64_t dts_;
+    uint8_t streamId_ = 0;
+    uint16_t packetLeft_ = 0;
+    uint8_t flags1_ = 0;
+    uint8_t flags2_ = 0;
+    uint8_t headerLeft_ = 0;
+    uint64_t timestamp_ = 0;
+    uint64_t pts_ = 0;
+    uint64_t dts_ = 0;
 
     std::vector<uint8_t> systemHeader_;
     std::vector<uint8_t> psmCollector_;
-    std::vector<uint8_t> privateStream2_;
-    std::vector<uint8_t> metadataCollector_;
-    bool metadataDropRest_;  // a block was read from this 0xF1 packet: skip the rest of it
 
     // The sample being filled.
     Sample sample_;
-    uint8_t* write_;
-    uint8_t* end_;
-    bool copyInProgress_;
+    uint8_t* write_ = nullptr;
+    uint8_t* end_ = nullptr;
+    bool copyInProgress_ = false;
 
+    Mpeg2PsHeaderSectionReader header_;  // index entries, metadata blocks, pack-0 map
     Mpeg2PsTrickPlayWriter trickPlay_;
 };
 

@@ -6,9 +6,7 @@ Mpeg2PsParserListener::~Mpeg2PsParserListener() {}
 
 void Mpeg2PsParserListener::OnTimestamp(uint32_t, uint32_t, uint32_t) {}
 
-Mpeg2PsParserListener::Result Mpeg2PsParserListener::OnOutputChunk(const MemoryChunk&) {
-    return 0;
-}
+Mpeg2PsParserListener::Result Mpeg2PsParserListener::OnOutputChunk(const MemoryChunk&) { return 0; }
 
 Mpeg2PsParserListener::Result Mpeg2PsParserListener::OnSample(const Sample&) { return 0; }
 
@@ -26,7 +24,7 @@ void Mpeg2PsParserListener::OnThumbnail(uint32_t, const std::vector<uint8_t>&) {
 void Mpeg2PsParserListener::OnReset() {}
 
 Mpeg2PsParserListener::Result Mpeg2PsParserListener::ShouldResync(const uint8_t*, uint32_t,
-                                                                   Result answer) {
+                                                                  Result answer) {
     return answer;
 }
 

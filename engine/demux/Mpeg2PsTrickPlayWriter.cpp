@@ -187,15 +187,15 @@ Mpeg2PsTrickPlayWriter::Result Mpeg2PsTrickPlayWriter::Write(const Sample& sampl
     const uint64_t step = TicksToClock(FrameStepTicks(input.track));
     const uint64_t packScr = input.scr;
     // At rate 0 (trick play ended with a sample still pending) the target stays at the origin.
-    const uint64_t target = magnitude_ != 0 && packScr > origin_
-                                ? origin_ + (packScr - origin_) / magnitude_
-                                : origin_;
-    const int64_t ptsBase = static_cast<int64_t>(input.pts) - static_cast<int64_t>(ClockToTicks(packScr));
+    const uint64_t target =
+        magnitude_ != 0 && packScr > origin_ ? origin_ + (packScr - origin_) / magnitude_ : origin_;
+    const int64_t ptsBase =
+        static_cast<int64_t>(input.pts) - static_cast<int64_t>(ClockToTicks(packScr));
 
     std::vector<MemoryChunk> packets;  // built once per sample
     uint64_t muxRate = 0;
-    const bool once = (flags_ & WriteOnce) != 0 ||
-                      (outputClock_ < target && target - outputClock_ > kMaxFillGap);
+    const bool once =
+        (flags_ & WriteOnce) != 0 || (outputClock_ < target && target - outputClock_ > kMaxFillGap);
     while (outputClock_ < target) {
         const uint64_t pts =
             static_cast<uint64_t>(

@@ -43,7 +43,7 @@ public:
 
     // What the writer needs of the stream being read, as the parser has it at the call.
     struct Input {
-        const Mpeg2PsPsm& streamMap;                // the map read from the stream
+        const Mpeg2PsPsm& streamMap;                 // the map read from the stream
         const boost::shared_ptr<MediaTrack>& track;  // the selected track
         uint8_t videoStreamId;
         uint8_t audioStreamId;
