@@ -278,30 +278,6 @@ TEST(Mpeg2PsParserTest, AudioDecoderConfigFromTheStreamMapOrTheTrack) {
     }
 }
 
-TEST(Mpeg2PsParserTest, TrickPlayCrossesAnInputClockJumpWithOneCopy) {
-    // Two key frames whose packs lie 26 hours apart: at rate 2 that gap would take millions
-    // of copies of the first one.
-    const uint64_t farTicks = (uint64_t(1) << 33) - 90000;
-    Bytes s = Pack(300 * 9000);
-    Append(s, StreamMap());
-    Append(s, Pes(0xE0, Filled(50, 1), 9000, -1, true));
-    Append(s, Pack(300 * farTicks));
-    Append(s, Pes(0xE0, Filled(50, 2), static_cast<int64_t>(farTicks), -1, true));
-    Append(s, ProgramEnd());
-    RecordingParser parser(false);
-    boost::shared_ptr<MediaTrack> track(new MediaTrack);
-    track->GetIndex().SetFrameDuration(3600);
-    parser.SetSelectedTrack(track);
-    parser.SetTrickPlayRate(2, true);
-    EXPECT_EQ(Mpeg2PsParser::ResultProgramEnd, parser.Feed(s, {}));
-    size_t videoPackets = 0;
-    for (const MemoryChunk& chunk : parser.outputChunks) {
-        videoPackets += chunk.Size() > 3 && *chunk.Data(3) == 0xE0 ? 1 : 0;
-    }
-    EXPECT_GE(videoPackets, 1u);
-    EXPECT_LE(videoPackets, 3u);
-}
-
 TEST(Mpeg2PsParserTest, BytesAfterAMetadataBlockGoWithItHoweverTheyArrive) {
     // One aligned 0xF1 packet: a chapter block, then bytes that are no block; then an
     // unaligned packet that continues nothing and a second aligned block.
