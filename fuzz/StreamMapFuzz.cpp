@@ -62,9 +62,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
     for (uint32_t id = 0; id < 256; id += 0x40) {
         config.clear();
-        Mpeg2PsPsm::ReadDecoderSpecificInfo(
-            data, static_cast<uint32_t>(size),
-            static_cast<uint8_t>(id | (size ? data[0] & 0x3F : 0)), config);
+        Mpeg2PsPsm::ReadDecoderSpecificInfo(data, static_cast<uint32_t>(size),
+                                            static_cast<uint8_t>(id | (size ? data[0] & 0x3F : 0)),
+                                            config);
         Check(config.size() <= size);  // what is found lies inside the input
     }
 

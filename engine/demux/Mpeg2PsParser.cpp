@@ -376,7 +376,6 @@ void Mpeg2PsParser::TimestampRead(bool hasDts) {
 
 Mpeg2PsParser::Result Mpeg2PsParser::StartCode(uint32_t& pos) {
     const uint8_t id = data_[pos];
-    const uint32_t left = size_ - pos;
     Result result = ResultOk;
 
     if (id == F::kStartCodeProgramEnd || id == F::kStartCodeSystemHeader) {

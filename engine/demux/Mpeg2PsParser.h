@@ -37,10 +37,10 @@ namespace SarvelonMediaKit {
 class Mpeg2PsParser : public SampleReceiver {
 public:
     typedef Mpeg2PsParserListener::Result Result;
-    // The results the parser produces itself; any other non-zero value comes from the listener
-    // or a record reader and is passed up unchanged.
     typedef Mpeg2PsHeaderSectionReader Header;
     typedef Mpeg2PsTrickPlayWriter TrickPlay;
+    // The results the parser and its parts produce; any other non-zero value comes from the
+    // listener or the index-entry reader and is passed up unchanged.
     enum : Result {
         ResultOk = 0,
         ResultNoPackFirst = 1,                                       // data before the first pack

@@ -21,8 +21,7 @@ class SummaryParser : public Mpeg2PsParserListener, public Mpeg2PsParser {
 public:
     typedef Mpeg2PsParser::Result Result;
 
-    explicit SummaryParser(TitleSummary& summary)
-        : Mpeg2PsParser(*this, true), summary_(summary) {}
+    explicit SummaryParser(TitleSummary& summary) : Mpeg2PsParser(*this, true), summary_(summary) {}
 
 protected:
     Result OnNewTrack(const boost::shared_ptr<MediaTrack>& track) override {
