@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "engine/demux/Mpeg2PsParser.h"
+#include "engine/demux/Mpeg2PsParserListener.h"
 #include "engine/container/TrackInfoKeys.h"
 #include "engine/samples/Sample.h"
 
@@ -18,9 +19,12 @@ namespace {
 
 using namespace SarvelonMediaKit;
 
-class FuzzParser : public Mpeg2PsParser {
+// A parser that is its own listener and logs what it reports.
+class FuzzParser : public Mpeg2PsParserListener, public Mpeg2PsParser {
 public:
-    explicit FuzzParser(bool demultiplexing) : Mpeg2PsParser(demultiplexing) {}
+    typedef Mpeg2PsParser::Result Result;
+
+    explicit FuzzParser(bool demultiplexing) : Mpeg2PsParser(*this, demultiplexing) {}
 
     // Trick play at that rate over a track of 25 frames per second whose ES descriptor says
     // AAC LC, 48 kHz, stereo (unless the stream map's own descriptor says otherwise).

@@ -9,10 +9,13 @@
 #include "SVLibrary/Exception/Exception.h"
 #include "SVLibrary/Output/DebugPrint.h"
 #include "SVLibrary/TypedValue/SVDictionary.h"
+#include "SVLibrary/Types/SVStatus.h"
+#include "engine/codecs/MediaTiming.h"
 #include "engine/core/Session.h"
 #include "engine/core/Pump.h"
 #include "engine/core/Task.h"
 #include "engine/container/MediaTrackFilter.h"
+#include "engine/container/Mpeg2PsIndexEntryReader.h"
 #include "engine/container/Mpeg2PsFormat.h"
 #include "engine/container/TrackInfoKeys.h"
 #include "engine/samples/SampleFormat.h"
@@ -22,11 +25,6 @@ namespace SarvelonMediaKit {
 namespace {
 
 const uint64_t kAllBits = std::numeric_limits<uint64_t>::max();
-
-// 90 kHz ticks to microseconds, truncated.
-uint64_t TicksToMicroseconds(uint64_t ticks) {
-    return static_cast<uint64_t>(static_cast<double>(ticks) / 0.09);
-}
 
 typedef TaskTemplate2<boost::shared_ptr<Mpeg2PsDemux>,
                       void (Mpeg2PsDemux::*)(const MediaTime&, const SV::PilTime&), MediaTime,
@@ -38,65 +36,16 @@ const uint32_t kTaskCategoryControl = 8;
 }  // namespace
 
 // ---------------------------------------------------------------------------------------------
-// The container parser of a demultiplexer: what it finds goes to its owner.
-
-class Mpeg2PsDemux::Parser : public Mpeg2PsParser {
-public:
-    Parser(Mpeg2PsDemux& owner, bool demultiplexing)
-        : Mpeg2PsParser(demultiplexing), owner_(owner) {}
-
-    Result OwnParseProgramStreamMap() { return Mpeg2PsParser::ParseProgramStreamMap(); }
-    Result OwnShouldResync(const uint8_t* current, uint32_t bytesLeft) {
-        return Mpeg2PsParser::ShouldResync(current, bytesLeft);
-    }
-    Sample OwnCreateSample(uint8_t streamId, uint32_t payloadLength) {
-        return Mpeg2PsParser::CreateSample(streamId, payloadLength);
-    }
-    std::vector<Chapter>& Chapters() { return MutableChapters(); }
-
-protected:
-    void OnTimestamp(uint32_t kind, uint32_t timestamp, uint32_t scrBase) override {
-        owner_.OnTimestamp(kind, timestamp, scrBase);
-    }
-    Result OnOutputChunk(const MemoryChunk& chunk) override { return owner_.OnOutputChunk(chunk); }
-    Result OnSample(const Sample& sample) override { return owner_.OnSample(sample); }
-    Result OnNewTrack(const boost::shared_ptr<MediaTrack>& track) override {
-        // Once the tracks are known (read before, or installed from outside), a stream index
-        // read again by a new parser is not taken.
-        if (owner_.metadataComplete_ || owner_.tracksInstalled_) {
-            return ResultOk;
-        }
-        return owner_.OnNewTrack(track);
-    }
-    Result ShouldResync(const uint8_t* current, uint32_t bytesLeft) override {
-        return owner_.ShouldResync(current, bytesLeft);
-    }
-    Result ParseProgramStreamMap() override { return owner_.ParseProgramStreamMap(); }
-    Result MetadataComplete() override {
-        if (owner_.metadataComplete_ || owner_.tracksInstalled_) {
-            return ResultOk;
-        }
-        return owner_.MetadataComplete();
-    }
-    Sample CreateSample(uint8_t streamId, uint32_t payloadLength) override {
-        return owner_.CreateSample(streamId, payloadLength);
-    }
-
-private:
-    Mpeg2PsDemux& owner_;
-};
-
-// ---------------------------------------------------------------------------------------------
 // Out-of-band parser
 
 Mpeg2PsDemux::OutOfBandParser::OutOfBandParser(ErrorInfoSource& errors, ChapterInfoSource& chapters)
-    : Mpeg2PsParser(false), errors_(errors), chapters_(chapters) {}
+    : errors_(errors), chapters_(chapters), parser_(*this, false) {}
 
 bool Mpeg2PsDemux::OutOfBandParser::ParseData(const MemoryChunk& chunk) {
-    if (Parse(chunk, false) == ResultOk) {
+    if (parser_.Parse(chunk, false) == Mpeg2PsParser::ResultOk) {
         return true;
     }
-    errors_.PublishError(SVStatus(1003), "Error parsing thumbnails");
+    errors_.PublishError(SVStatusParserError, "Error parsing thumbnails");
     return false;
 }
 
@@ -146,7 +95,7 @@ void Mpeg2PsDemux::MakeParser(bool demultiplexing) {
     if (parser_) {
         selected = parser_->GetSelectedTrack();
     }
-    parser_.reset(new Parser(*this, demultiplexing));
+    parser_.reset(new Mpeg2PsParser(*this, demultiplexing));
     parser_->SetSelectedTrack(selected);
 }
 
@@ -205,7 +154,7 @@ void Mpeg2PsDemux::DoGetChapterData(uint32_t first, uint32_t last) {
     if (!outOfBandParser_) {
         outOfBandParser_.reset(new OutOfBandParser(*this, *this));
     }
-    outOfBandParser_->Reset(true);
+    outOfBandParser_->Restart();
     outOfBandFailed_ = false;
     OutOfBandRequest(BytePosition(start), BytePosition(end));
 }
@@ -258,7 +207,8 @@ void Mpeg2PsDemux::DoPreLoadInTask(const MediaTime& timeout, const SV::PilTime& 
         PublishChapterCount(static_cast<unsigned>(chapters.size()));
         for (size_t i = 0; i < chapters.size(); ++i) {
             PublishChapter(static_cast<unsigned>(i),
-                           MediaTime(TicksToMicroseconds(chapters[i].time)), chapters[i].title);
+                           MediaTime(TicksToMicrosecondsTruncated(chapters[i].time)),
+                           chapters[i].title);
         }
         PublishPreloadComplete();
         return;
@@ -275,7 +225,7 @@ void Mpeg2PsDemux::DoPreLoadInTask(const MediaTime& timeout, const SV::PilTime& 
         return;
     }
     preloadState_ = PreloadStateNone;
-    PublishError(SVStatus(408), "Preload timeout");
+    PublishError(SVStatusPreloadTimeout, "Preload timeout");
     PublishPreloadComplete();
 }
 
@@ -408,7 +358,7 @@ bool Mpeg2PsDemux::GetDecoderConfig(uint32_t kind, const uint8_t** data, uint32_
     if (kind == StreamInfoKindEsDescriptor && data && size) {
         const uint8_t* es = nullptr;
         uint32_t esSize = 0;
-        if (parser_->FindEsDescriptor(audioId, es, esSize)) {
+        if (parser_->GetStreamMap().FindEsDescriptor(audioId, es, esSize)) {
             // A copy, so the answer outlives the next stream map the parser reads.
             decoderConfig_.assign(es, es + esSize);
             *data = decoderConfig_.data();
@@ -449,11 +399,11 @@ void Mpeg2PsDemux::DoAddInTask(const MemoryChunk& chunk) {
         case Mpeg2PsParser::ResultOk: break;
         case Mpeg2PsParser::ResultNoPackFirst:
             Trace("Invalid Data");
-            PublishError(SVStatus(1001), "Invalid data format");
+            PublishError(SVStatusInvalidDataFormat, "Invalid data format");
             break;
-        case 6:  // an index entry of a version this reader does not know
+        case Mpeg2PsIndexEntryReader::ResultUnknownVersion:
             Trace("Invalid Index");
-            PublishError(SVStatus(1002), "Invalid data version");
+            PublishError(SVStatusInvalidDataVersion, "Invalid data version");
             break;
         case Mpeg2PsParser::ResultProgramEnd:
             Trace("EndOfMedia");
@@ -462,7 +412,7 @@ void Mpeg2PsDemux::DoAddInTask(const MemoryChunk& chunk) {
             break;
         default:
             Trace("Unknown Error");
-            PublishError(SVStatus(1003), "Mpeg2PsParser error " + std::to_string(result));
+            PublishError(SVStatusParserError, "Mpeg2PsParser error " + std::to_string(result));
             break;
     }
 }
@@ -478,7 +428,7 @@ uint32_t Mpeg2PsDemux::ResetParsing() {
 // Tracks
 
 Mpeg2PsDemux::Result Mpeg2PsDemux::OnNewTrack(const boost::shared_ptr<MediaTrack>& track) {
-    if (!track) {
+    if (metadataComplete_ || tracksInstalled_ || !track) {
         return Mpeg2PsParser::ResultOk;
     }
     const uint32_t version = track->GetInfo().GetUnsignedIntOrDefault(TrackInfoKey_Version, 0);
@@ -494,6 +444,13 @@ Mpeg2PsDemux::Result Mpeg2PsDemux::OnNewTrack(const boost::shared_ptr<MediaTrack
 }
 
 Mpeg2PsDemux::Result Mpeg2PsDemux::MetadataComplete() {
+    if (!metadataComplete_ && !tracksInstalled_) {
+        PublishMetadata();
+    }
+    return Mpeg2PsParser::ResultOk;
+}
+
+void Mpeg2PsDemux::PublishMetadata() {
     DebugPrint("Mpeg2PsDemux::MetadataComplete\n");
     uint64_t duration = 0;
     uint64_t end = 0;
@@ -524,12 +481,11 @@ Mpeg2PsDemux::Result Mpeg2PsDemux::MetadataComplete() {
             DebugPrint("END POSITION MISMATCH end = %llu, mediaSize = %llu, file = %s\n",
                        static_cast<unsigned long long>(end),
                        static_cast<unsigned long long>(mediaSize), GetName().c_str());
-            PublishError(SVStatus(1005), "Media was truncated");
+            PublishError(SVStatusMediaTruncated, "Media was truncated");
         }
     }
     ConfigureStreams();
     metadataComplete_ = true;
-    return Mpeg2PsParser::ResultOk;
 }
 
 void Mpeg2PsDemux::ConfigureStreams() {
@@ -560,20 +516,20 @@ void Mpeg2PsDemux::AddElementaryStream(uint8_t streamId, uint8_t streamType) {
     uint32_t type = 0;
     uint32_t format = 0;
     switch (streamType) {
-        case 0x0F:
+        case Mpeg2PsFormat::kStreamTypeAacAdts:
             type = SampleMediaTypeAudio;
             format = SampleFormatAacAdts;
             break;
-        case 0x1B:
+        case Mpeg2PsFormat::kStreamTypeH264:
             type = SampleMediaTypeVideo;
             format = SampleFormatH264AnnexB;
             break;
-        case 0x87:
+        case Mpeg2PsFormat::kStreamTypeEac3:
             type = SampleMediaTypeAudio;
             format = SampleFormatEac3HdDvd;
             break;
-        case 0x06:
-            if (streamId == 0xBD) {
+        case Mpeg2PsFormat::kStreamTypePrivateData:
+            if (streamId == Mpeg2PsFormat::kStreamIdPrivateStream1) {
                 type = SampleMediaTypeAudio;
                 format = SampleFormatPesPrivate;
             }
@@ -591,15 +547,12 @@ void Mpeg2PsDemux::AddElementaryStream(uint8_t streamId, uint8_t streamType) {
     }
 }
 
-Mpeg2PsDemux::Result Mpeg2PsDemux::ParseProgramStreamMap() {
-    const Result result = parser_->OwnParseProgramStreamMap();
-    if (result == Mpeg2PsParser::ResultOk && parser_->IsDemultiplexing()) {
-        const std::vector<Mpeg2PsParser::PSM::EsMapEntry>& map = parser_->GetEsMap();
-        for (size_t i = 0; i < map.size(); ++i) {
-            AddElementaryStream(map[i].elementary_stream_id, map[i].stream_type);
+void Mpeg2PsDemux::OnStreamMap(const Mpeg2PsPsm& map) {
+    if (parser_->IsDemultiplexing()) {
+        for (const Mpeg2PsPsm::EsMapEntry& entry : map.GetEsMap()) {
+            AddElementaryStream(entry.elementary_stream_id, entry.stream_type);
         }
     }
-    return result;
 }
 
 Mpeg2PsDemux::Result Mpeg2PsDemux::OnOutputChunk(const MemoryChunk& chunk) {
@@ -619,28 +572,24 @@ Mpeg2PsDemux::Result Mpeg2PsDemux::OnSample(const Sample& sample) {
     return Mpeg2PsParser::ResultOk;
 }
 
-Mpeg2PsDemux::Result Mpeg2PsDemux::ShouldResync(const uint8_t* current, uint32_t bytesLeft) {
-    return parser_->OwnShouldResync(current, bytesLeft);
-}
-
-Sample Mpeg2PsDemux::CreateSample(uint8_t streamId, uint32_t payloadLength) {
+Sample Mpeg2PsDemux::CreateSample(uint8_t streamId, uint32_t payloadLength, uint32_t type) {
     if (boost::shared_ptr<SampleStream> stream = FindSampleStream(StreamReference(streamId))) {
         return stream->MakeSample(payloadLength);
     }
-    return parser_->OwnCreateSample(streamId, payloadLength);
+    return Mpeg2PsParserListener::CreateSample(streamId, payloadLength, type);
 }
 
 void Mpeg2PsDemux::OnTimestamp(uint32_t kind, uint32_t timestamp, uint32_t scrBase) {
     lastTimestamp_ = timestamp;
-    PublishTimestamp(kind, MediaTime(TicksToMicroseconds(timestamp)),
-                     MediaTime(TicksToMicroseconds(scrBase)));
+    PublishTimestamp(kind, MediaTime(TicksToMicrosecondsTruncated(timestamp)),
+                     MediaTime(TicksToMicrosecondsTruncated(scrBase)));
 }
 
 void Mpeg2PsDemux::SetTracks(const TrackMap& tracks) {
     tracks_ = tracks;
     tracksInstalled_ = true;
     metadataComplete_ = true;
-    MetadataComplete();
+    PublishMetadata();
     SeekFilePosition(BytePosition(0), BytePosition(0), false);
 }
 
@@ -682,7 +631,7 @@ MediaTime Mpeg2PsDemux::GetTimeBufferedAhead() {
     if (!currentTrack_) {
         return MediaTime(0);
     }
-    const uint64_t parsed = TicksToMicroseconds(lastTimestamp_);
+    const uint64_t parsed = TicksToMicrosecondsTruncated(lastTimestamp_);
     const BytePosition position = CurrentLoadedFilePosition();
     const uint64_t reached = currentTrack_->GetIndex().InterpolateTime(position).Get();
     if (lastTimestamp_ == 0 || reached <= parsed) {
@@ -699,7 +648,9 @@ const std::vector<Mpeg2PsParser::Chapter>& Mpeg2PsDemux::GetChapters() const {
     return parser_->GetChapters();
 }
 
-std::vector<Mpeg2PsParser::Chapter>& Mpeg2PsDemux::MutableChapters() { return parser_->Chapters(); }
+std::vector<Mpeg2PsParser::Chapter>& Mpeg2PsDemux::MutableChapters() {
+    return parser_->MutableChapters();
+}
 
 SV::PilTime Mpeg2PsDemux::Now() const { return clock_ ? clock_() : SV::PilTime::Now(); }
 

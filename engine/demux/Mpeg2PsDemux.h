@@ -17,17 +17,19 @@
 #include "engine/demux/Demux.h"
 #include "engine/container/MediaTrack.h"
 #include "engine/demux/Mpeg2PsParser.h"
+#include "engine/demux/Mpeg2PsParserListener.h"
 
 namespace SarvelonMediaKit {
 
 // The demultiplexer of the engine's program-stream container. Bytes from the source side are
-// parsed as they arrive (Mpeg2PsParser). The index entries of the first pack become the track
-// map (ids 1, 2, ... in the order the track filter accepts them); once the index is complete
-// the tracks, the duration, the media size and whether trick play is possible are published,
-// and one SampleStream is made per elementary stream of the tracks.
+// parsed as they arrive by its Mpeg2PsParser, whose listener it is. The index entries of the first
+// pack become the track map (ids 1, 2, ... in the order the track filter accepts them); once the
+// index is complete the tracks, the duration, the media size and whether trick play is possible are
+// published, and one SampleStream is made per elementary stream of the tracks.
 //
 // With a multiplexer as consumer the PES payloads become timed samples in those streams; with
-// any other consumer the container bytes are passed on unchanged.
+// any other consumer the container bytes are passed on unchanged. The parser's mode is fixed,
+// so a change of consumer makes a new parser.
 //
 // Preload (DoPreLoad) reads until the index is complete or the time-out passes; then the
 // chapters are published. Thumbnails are read on request (DoGetChapterData) as out-of-band
@@ -38,7 +40,8 @@ namespace SarvelonMediaKit {
 class Mpeg2PsDemux : public Demux,
                      public StreamInfoSource,
                      public ChapterInfoSource,
-                     public ErrorInfoSource {
+                     public ErrorInfoSource,
+                     public Mpeg2PsParserListener {
 public:
     typedef StreamInfoMonitor::TrackMap TrackMap;
     typedef Mpeg2PsParser::Result Result;
@@ -46,9 +49,11 @@ public:
     // Reads the thumbnail blocks of an out-of-band range and publishes each thumbnail.
     // Its events go out through the demultiplexer's own sources, so they reach the monitors
     // attached to the demultiplexer when they happen.
-    class OutOfBandParser : public Mpeg2PsParser {
+    class OutOfBandParser : public Mpeg2PsParserListener {
     public:
         OutOfBandParser(ErrorInfoSource& errors, ChapterInfoSource& chapters);
+        // A new transfer: the data start at a packet, not necessarily at a pack.
+        void Restart() { parser_.Reset(true); }
         // False after a parse error ("Error parsing thumbnails", 1003).
         bool ParseData(const MemoryChunk& chunk);
 
@@ -58,6 +63,7 @@ public:
     private:
         ErrorInfoSource& errors_;
         ChapterInfoSource& chapters_;
+        Mpeg2PsParser parser_;
     };
 
     explicit Mpeg2PsDemux(Session* session);
@@ -119,22 +125,29 @@ public:
     void SetClock(const TaskManager::Clock& clock) { clock_ = clock; }
 
 protected:
-    // The parser's callbacks.
-    virtual Result ParseProgramStreamMap();
-    virtual Result OnNewTrack(const boost::shared_ptr<MediaTrack>& track);
-    virtual Result MetadataComplete();
-    virtual Result OnOutputChunk(const MemoryChunk& chunk);
-    virtual Result OnSample(const Sample& sample);
-    virtual Result ShouldResync(const uint8_t* current, uint32_t bytesLeft);
-    virtual Sample CreateSample(uint8_t streamId, uint32_t payloadLength);
-    virtual void OnTimestamp(uint32_t kind, uint32_t timestamp, uint32_t scrBase);
+    // ---- Mpeg2PsParserListener ----
+
+    // Takes the track when the track filter accepts it, unless the tracks are known already
+    // (read before, or installed from outside): a stream index read again by a new parser is
+    // not taken.
+    Result OnNewTrack(const boost::shared_ptr<MediaTrack>& track) override;
+    // Publishes the tracks once, unless they are known already.
+    Result MetadataComplete() override;
+    // In demultiplexing mode, a stream for each elementary stream of the map.
+    void OnStreamMap(const Mpeg2PsPsm& map) override;
+    Result OnOutputChunk(const MemoryChunk& chunk) override;
+    Result OnSample(const Sample& sample) override;
+    // A sample of the stream's own when there is one.
+    Sample CreateSample(uint8_t streamId, uint32_t payloadLength, uint32_t type) override;
+    void OnTimestamp(uint32_t kind, uint32_t timestamp, uint32_t scrBase) override;
 
     std::vector<Mpeg2PsParser::Chapter>& MutableChapters();
 
 private:
-    class Parser;
-
     void MakeParser(bool demultiplexing);
+    // Publishes the tracks, the duration, the end position and trick-play availability, and
+    // makes the streams.
+    void PublishMetadata();
     void ConfigureStreams();
     void AddElementaryStream(uint8_t streamId, uint8_t streamType);
     void Trace(const char* text);
@@ -143,7 +156,7 @@ private:
     void RemoveTracks(Predicate matches);
     SV::PilTime Now() const;
 
-    std::unique_ptr<Parser> parser_;
+    std::unique_ptr<Mpeg2PsParser> parser_;
     std::string sourceName_;  // given to every accepted track as its source
     TrackMap tracks_;
     boost::shared_ptr<MediaTrack> currentTrack_;

@@ -53,14 +53,15 @@ std::string ChapterTitle() {
 }
 
 // What the parser alone yields for a file: per stream id the samples' times and key flags.
-class CollectingParser : public Mpeg2PsParser {
+class CollectingParser : public Mpeg2PsParserListener, public Mpeg2PsParser {
 public:
-    CollectingParser() : Mpeg2PsParser(true) {}
+    typedef Mpeg2PsParser::Result Result;
+    CollectingParser() : Mpeg2PsParser(*this, true) {}
     std::map<uint32_t, StreamRecord> streams;
 
 protected:
-    Sample CreateSample(uint8_t streamId, uint32_t payloadLength) override {
-        Sample sample = Mpeg2PsParser::CreateSample(streamId, payloadLength);
+    Sample CreateSample(uint8_t streamId, uint32_t payloadLength, uint32_t type) override {
+        Sample sample = Mpeg2PsParserListener::CreateSample(streamId, payloadLength, type);
         sample.SetStreamRef(StreamReference(streamId));
         return sample;
     }

@@ -15,6 +15,7 @@
 #include "engine/container/MediaTrack.h"
 #include "engine/container/Mpeg2PsPack.h"
 #include "engine/demux/Mpeg2PsParser.h"
+#include "engine/demux/Mpeg2PsParserListener.h"
 #include "engine/container/Mpeg2PsPes.h"
 #include "engine/container/Mpeg2PsPsm.h"
 #include "engine/container/TrackInfoKeys.h"
@@ -46,11 +47,13 @@ inline Bytes SampleBytes(const Sample& sample) {
     return out;
 }
 
-// Records every report of the parser as one line of text, in order; keeps the samples and the
-// output chunks.
-class RecordingParser : public Mpeg2PsParser {
+// A parser that is its own listener: records every report as one line of text, in order;
+// keeps the samples and the output chunks.
+class RecordingParser : public Mpeg2PsParserListener, public Mpeg2PsParser {
 public:
-    explicit RecordingParser(bool demultiplexing) : Mpeg2PsParser(demultiplexing) {}
+    typedef Mpeg2PsParser::Result Result;
+
+    explicit RecordingParser(bool demultiplexing) : Mpeg2PsParser(*this, demultiplexing) {}
 
     std::vector<std::string> log;
     std::vector<Sample> samples;
@@ -82,8 +85,8 @@ public:
     }
 
 protected:
-    Sample CreateSample(uint8_t streamId, uint32_t payloadLength) override {
-        Sample s = Mpeg2PsParser::CreateSample(streamId, payloadLength);
+    Sample CreateSample(uint8_t streamId, uint32_t payloadLength, uint32_t type) override {
+        Sample s = Mpeg2PsParserListener::CreateSample(streamId, payloadLength, type);
         s.SetStreamRef(StreamReference(streamId));
         return s;
     }
@@ -127,9 +130,9 @@ protected:
         log.push_back("metadata complete");
         return 0;
     }
-    Result ShouldResync(const uint8_t* current, uint32_t left) override {
+    Result ShouldResync(const uint8_t* current, uint32_t left, Result answer) override {
         ++resyncCalls;
-        return Mpeg2PsParser::ShouldResync(current, left);
+        return Mpeg2PsParserListener::ShouldResync(current, left, answer);
     }
 };
 

@@ -133,14 +133,15 @@ void FakeDemux::LoadTransportStream(const std::string& path) {
 namespace {
 
 // Keeps every sample the parser makes, tagged with its stream id.
-class CollectingParser : public Mpeg2PsParser {
+class CollectingParser : public Mpeg2PsParserListener, public Mpeg2PsParser {
 public:
-    CollectingParser() : Mpeg2PsParser(true) {}
+    typedef Mpeg2PsParser::Result Result;
+    CollectingParser() : Mpeg2PsParser(*this, true) {}
     std::vector<Sample> samples;
 
 protected:
-    Sample CreateSample(uint8_t streamId, uint32_t payloadLength) override {
-        Sample sample = Mpeg2PsParser::CreateSample(streamId, payloadLength);
+    Sample CreateSample(uint8_t streamId, uint32_t payloadLength, uint32_t type) override {
+        Sample sample = Mpeg2PsParserListener::CreateSample(streamId, payloadLength, type);
         sample.SetStreamRef(StreamReference(streamId));
         return sample;
     }
@@ -179,7 +180,7 @@ void FakeDemux::LoadTitle(const std::string& path) {
     parser.AddPesPayloadToSample();
 
     std::map<uint8_t, size_t> byId;
-    for (const Mpeg2PsParser::PSM::EsMapEntry& entry : parser.GetEsMap()) {
+    for (const Mpeg2PsPsm::EsMapEntry& entry : parser.GetEsMap()) {
         const uint8_t id = entry.elementary_stream_id;
         uint32_t type = SampleMediaTypeAudio;
         uint32_t format = 0;

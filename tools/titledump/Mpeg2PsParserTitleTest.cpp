@@ -174,7 +174,7 @@ TEST(Mpeg2PsParserTitleTest, TrickPlayWritesKeyFramesAtTheFrameStepWithSilentAud
     ASSERT_EQ(3600u, frameStep);  // 25 frames per second
 
     parser.SetSelectedTrack(track);
-    parser.SetTrickPlayFlags(Mpeg2PsParser::TrickPlaySilentAudio);
+    parser.SetTrickPlayFlags(Mpeg2PsTrickPlayWriter::SilentAudio);
     parser.SetTrickPlayRate(4, true);
     parser.Reset(false);
     parser.output.clear();
@@ -245,7 +245,7 @@ TEST(Mpeg2PsParserTitleTest, TrickPlayWithoutTrackOrWithUnsupportedAudioStops) {
                        0x06, 0x01, 0x02};
         track->GetInfo().SetValue(TrackInfoKey_AudioEsDescriptor, SV::SVTypedValue(es));
         parser.SetSelectedTrack(track);
-        parser.SetTrickPlayFlags(Mpeg2PsParser::TrickPlaySilentAudio);
+        parser.SetTrickPlayFlags(Mpeg2PsTrickPlayWriter::SilentAudio);
         parser.SetTrickPlayRate(-4, true);
         EXPECT_EQ(Mpeg2PsParser::ResultUnsupportedAudio, parser.Feed(title, {}));
     }

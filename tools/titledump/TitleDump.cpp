@@ -5,6 +5,7 @@
 #include <fstream>
 #include <map>
 
+#include "engine/container/Mpeg2PsIndexEntryReader.h"
 #include "engine/core/MemoryChunk.h"
 #include "engine/samples/Sample.h"
 
@@ -14,18 +15,21 @@ using namespace SarvelonMediaKit;
 
 namespace {
 
-// A demultiplexing parser that keeps the tracks and counts the samples of each stream.
-class SummaryParser : public Mpeg2PsParser {
+// A demultiplexing parser, its own listener, that keeps the tracks and counts the samples of
+// each stream.
+class SummaryParser : public Mpeg2PsParserListener, public Mpeg2PsParser {
 public:
-    explicit SummaryParser(TitleSummary& summary) : Mpeg2PsParser(true), summary_(summary) {}
+    typedef Mpeg2PsParser::Result Result;
+
+    explicit SummaryParser(TitleSummary& summary) : Mpeg2PsParser(*this, true), summary_(summary) {}
 
 protected:
     Result OnNewTrack(const boost::shared_ptr<MediaTrack>& track) override {
         summary_.tracks.push_back(track);
         return ResultOk;
     }
-    Sample CreateSample(uint8_t streamId, uint32_t payloadLength) override {
-        Sample sample = Mpeg2PsParser::CreateSample(streamId, payloadLength);
+    Sample CreateSample(uint8_t streamId, uint32_t payloadLength, uint32_t type) override {
+        Sample sample = Mpeg2PsParserListener::CreateSample(streamId, payloadLength, type);
         sample.SetStreamRef(StreamReference(streamId));
         return sample;
     }
@@ -36,7 +40,7 @@ protected:
             StreamSummary stream;
             stream.streamId = id;
             stream.mediaType = sample.GetType();
-            for (const PSM::EsMapEntry& entry : GetEsMap()) {
+            for (const Mpeg2PsPsm::EsMapEntry& entry : GetEsMap()) {
                 if (entry.elementary_stream_id == id) {
                     stream.streamType = entry.stream_type;
                 }
@@ -146,22 +150,24 @@ bool ReadTitle(const std::string& path, TitleSummary& summary, std::string& erro
 }
 
 std::string ResultName(uint32_t result) {
+    typedef Mpeg2PsParser Parser;
+    typedef Mpeg2PsIndexEntryReader Entry;
     switch (result) {
-        case 0: return "end of file";
-        case 1: return "data before the first pack";
-        case 2: return "bad program stream map";
-        case 4: return "bad index entry magic";
-        case 5: return "index entry too short";
-        case 6: return "unknown index entry version";
-        case 10: return "index entry incomplete";
-        case 12: return "program end";
-        case 0x0D: return "seek table cannot be stored";
-        case 16: return "unsupported audio for trick play";
-        case 17: return "bad tags or metadata block";
-        case 19: return "header record outside the first pack";
-        case 0x15: return "seek table longer than its entry";
-        case 22: return "trick play without a track";
-        case 23: return "index digest failed";
+        case Parser::ResultOk: return "end of file";
+        case Parser::ResultNoPackFirst: return "data before the first pack";
+        case Parser::ResultBadStreamMap: return "bad program stream map";
+        case Entry::ResultBadMagic: return "bad index entry magic";
+        case Entry::ResultEntryTooShort: return "index entry too short";
+        case Entry::ResultUnknownVersion: return "unknown index entry version";
+        case Entry::ResultEntryIncomplete: return "index entry incomplete";
+        case Parser::ResultProgramEnd: return "program end";
+        case Entry::ResultSeekTableNotStored: return "seek table cannot be stored";
+        case Parser::ResultUnsupportedAudio: return "unsupported audio for trick play";
+        case Entry::ResultBadTags: return "bad tags or metadata block";
+        case Parser::ResultNoMetadataItem: return "header record outside the first pack";
+        case Entry::ResultSeekTableTooLong: return "seek table longer than its entry";
+        case Parser::ResultNoSelectedTrack: return "trick play without a track";
+        case Parser::ResultHashFailed: return "index digest failed";
         default: return "error";
     }
 }

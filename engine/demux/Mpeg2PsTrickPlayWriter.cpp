@@ -1,0 +1,376 @@
+#include "engine/demux/Mpeg2PsTrickPlayWriter.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "engine/codecs/Aac.h"
+#include "engine/codecs/MediaTiming.h"
+#include "engine/container/Mpeg2PsFormat.h"
+#include "engine/container/Mpeg2PsPack.h"
+#include "engine/container/Mpeg2PsPes.h"
+#include "engine/container/Mpeg2PsSystemHeader.h"
+#include "engine/samples/SampleFormat.h"
+
+namespace SarvelonMediaKit {
+
+namespace F = Mpeg2PsFormat;
+
+namespace {
+
+const uint64_t kNoScr = ~uint64_t(0);
+const uint64_t kTimestampMask = (uint64_t(1) << 33) - 1;
+const uint64_t kSystemClock = kTicksPerSecond * kClockPeriodsPerTick;  // 27 MHz
+// The longest stretch that trick play fills with copies of one key frame (or with silent
+// audio): the largest distance between two seek points of the container, about 186 s. A jump
+// of the input clock beyond it (a damaged or discontinuous stream) is crossed with one copy,
+// as in write-once mode, instead of writing the whole gap.
+const uint64_t kMaxFillGap = TicksToClock(F::kSeekRecordDeltaMax);
+
+// Silent raw data blocks by channel configuration.
+const uint8_t kSilentMono[] = {0x00, 0xD0, 0x00, 0x07};
+const uint8_t kSilentStereo[] = {0x21, 0x0B, 0xD0, 0x00, 0x7E, 0x00, 0x00, 0x3F, 0x01, 0xC0};
+const uint8_t kSilent51[] = {0x01, 0x18, 0x20, 0x01, 0x08, 0x80, 0x23, 0x04, 0x60, 0x23,
+                             0x10, 0x04, 0x60, 0x8C, 0x0C, 0x23, 0x04, 0x00, 0xE0};
+
+MemoryChunk ChunkOf(const uint8_t* bytes, uint32_t size) {
+    MemoryChunk chunk(size, 0, 0);
+    if (size != 0) {
+        std::memcpy(chunk.Data(0), bytes, size);
+    }
+    return chunk;
+}
+
+MemoryChunk ChunkOf(const std::vector<uint8_t>& bytes) {
+    return ChunkOf(bytes.data(), static_cast<uint32_t>(bytes.size()));
+}
+
+// The map of a trick-play output: program_stream_info and the video stream of the input's map,
+// and the silent audio stream when there is one.
+void BuildStreamMap(const Mpeg2PsTrickPlayWriter::Input& input, bool withSilentAudio,
+                    Mpeg2PsPsm& psm) {
+    psm.SetCurrentNextIndicator(true);
+    psm.SetVersion(1);
+    const std::vector<uint8_t>& info = input.streamMap.GetProgramStreamInfo();
+    if (!info.empty()) {
+        psm.AddProgramStreamInfo(info.data(), static_cast<uint16_t>(info.size()));
+    }
+    for (const Mpeg2PsPsm::EsMapEntry& entry : input.streamMap.GetEsMap()) {
+        if (entry.elementary_stream_id != input.videoStreamId) {
+            continue;
+        }
+        psm.AddEsInfo(entry.elementary_stream_id, entry.stream_type);
+        if (!entry.descriptors.empty()) {
+            psm.AddEsDescriptor(entry.elementary_stream_id, entry.descriptors.data(),
+                                static_cast<uint16_t>(entry.descriptors.size()));
+        }
+        break;
+    }
+    if (withSilentAudio) {
+        psm.AddEsInfo(input.audioStreamId, input.audioStreamType);
+    }
+}
+
+}  // namespace
+
+Mpeg2PsTrickPlayWriter::Mpeg2PsTrickPlayWriter(Mpeg2PsParserListener& listener,
+                                               SampleReceiver& downstream, bool demultiplexing)
+    : listener_(listener),
+      downstream_(downstream),
+      demultiplexing_(demultiplexing),
+      magnitude_(0),
+      started_(false),
+      flags_(0),
+      origin_(0),
+      outputClock_(0),
+      lastInputScr_(kNoScr),
+      accumulatedOffset_(0),
+      audioFrameLength_(1024),
+      audioFrequency_(0),
+      audioClock_(0) {}
+
+int16_t Mpeg2PsTrickPlayWriter::SetRate(int16_t rate, bool restart) {
+    const uint16_t magnitude = static_cast<uint16_t>(rate < 0 ? -static_cast<int32_t>(rate) : rate);
+    if (magnitude == magnitude_ && !restart) {
+        return 0;
+    }
+    if (restart) {
+        started_ = false;
+        lastInputScr_ = kNoScr;
+        accumulatedOffset_ = 0;
+    } else if (lastInputScr_ != kNoScr) {
+        accumulatedOffset_ += outputClock_ - lastInputScr_;
+        origin_ = outputClock_ = lastInputScr_;
+        lastInputScr_ = kNoScr;
+    }
+    magnitude_ = magnitude;
+    return rate;
+}
+
+uint32_t Mpeg2PsTrickPlayWriter::FrameStepTicks(const boost::shared_ptr<MediaTrack>& track) {
+    const uint32_t step = track ? track->GetIndex().GetFrameDuration() : 0;
+    // A track without a frame duration would never move the output clock on.
+    return step != 0 ? step : F::kVersion0FrameDuration;
+}
+
+Mpeg2PsTrickPlayWriter::Result Mpeg2PsTrickPlayWriter::Start(
+    const Input& input, const std::vector<uint8_t>& audioConfig) {
+    if (!input.track) {
+        return ResultNoSelectedTrack;
+    }
+    origin_ = outputClock_ = input.scr;
+    if (flags_ & SilentAudio) {
+        const Result result = PrepareSilentAudio(input, audioConfig);
+        if (result != ResultOk) {
+            return result;
+        }
+    }
+    started_ = true;
+    return ResultOk;
+}
+
+Mpeg2PsTrickPlayWriter::Result Mpeg2PsTrickPlayWriter::PrepareSilentAudio(
+    const Input& input, const std::vector<uint8_t>& config) {
+    if (input.audioStreamType != F::kStreamTypeAacAdts || config.size() < 2) {
+        return ResultUnsupportedAudio;
+    }
+    // AudioSpecificConfig (ISO/IEC 14496-3): object type, frequency index, channels.
+    const uint32_t objectType = config[0] >> 3;
+    const uint32_t channels = (config[1] >> 3) & 15;
+    const uint8_t frequencyIndex = ((config[0] << 1) | (config[1] >> 7)) & 15;
+    const uint8_t* block = nullptr;
+    uint32_t blockSize = 0;
+    if (channels == 1) {
+        block = kSilentMono;
+        blockSize = sizeof(kSilentMono);
+    } else if (channels == 2) {
+        block = kSilentStereo;
+        blockSize = sizeof(kSilentStereo);
+    } else if (channels == 6) {
+        block = kSilent51;
+        blockSize = sizeof(kSilent51);
+    }
+    const uint32_t frequency = AacSamplingFrequency(frequencyIndex);
+    if (objectType != 2 || block == nullptr || frequency == 0) {
+        return ResultUnsupportedAudio;
+    }
+    audioFrequency_ = frequency;
+    audioClock_ = outputClock_ * audioFrequency_ / kSystemClock;
+    audioFrameLength_ = 1024;
+
+    // ADTS header (ISO/IEC 13818-7), no CRC.
+    const uint32_t frameLength = 7 + blockSize;
+    const uint32_t fullness = 0x7FF;
+    const uint32_t profile = objectType - 1;
+    silentFrame_.assign(7, 0);
+    silentFrame_[0] = 0xFF;  // syncword
+    silentFrame_[1] = 0xF1;  // ID 0, layer 0, no CRC
+    silentFrame_[2] = static_cast<uint8_t>((profile << 6) | (frequencyIndex << 2) |
+                                           (channels >> 2));                      // private bit 0
+    silentFrame_[3] = static_cast<uint8_t>(((channels & 3) << 6) | 0x20 | 0x10 |  // orig, home
+                                           ((frameLength >> 11) & 3));
+    silentFrame_[4] = static_cast<uint8_t>(frameLength >> 3);
+    silentFrame_[5] = static_cast<uint8_t>(((frameLength & 7) << 5) | (fullness >> 6));
+    silentFrame_[6] = static_cast<uint8_t>((fullness & 0x3F) << 2);  // one raw data block
+    silentFrame_.insert(silentFrame_.end(), block, block + blockSize);
+    return ResultOk;
+}
+
+Mpeg2PsTrickPlayWriter::Result Mpeg2PsTrickPlayWriter::Write(const Sample& sample,
+                                                             const Input& input,
+                                                             bool& insertStreamMap) {
+    if (!sample.IsKeyFrame()) {
+        return ResultOk;
+    }
+    if (!input.track) {
+        return ResultNoSelectedTrack;
+    }
+    const uint64_t step = TicksToClock(FrameStepTicks(input.track));
+    const uint64_t packScr = input.scr;
+    // At rate 0 (trick play ended with a sample still pending) the target stays at the origin.
+    const uint64_t target =
+        magnitude_ != 0 && packScr > origin_ ? origin_ + (packScr - origin_) / magnitude_ : origin_;
+    const int64_t ptsBase =
+        static_cast<int64_t>(input.pts) - static_cast<int64_t>(ClockToTicks(packScr));
+
+    std::vector<MemoryChunk> packets;  // built once per sample
+    uint64_t muxRate = 0;
+    const bool once =
+        (flags_ & WriteOnce) != 0 || (outputClock_ < target && target - outputClock_ > kMaxFillGap);
+    while (outputClock_ < target) {
+        const uint64_t pts =
+            static_cast<uint64_t>(
+                static_cast<int64_t>(ClockToTicks(outputClock_ + accumulatedOffset_)) + ptsBase) &
+            kTimestampMask;
+        Result result = ResultOk;
+        if (!demultiplexing_) {
+            result = WritePack(sample, input, pts, step, packets, muxRate, insertStreamMap);
+            if (result != ResultOk) {
+                return result;
+            }
+        } else {
+            Sample copy = sample;
+            copy.SetDecodeTime(MediaTime(TicksToMicrosecondsTruncated(pts)));
+            downstream_.SendSampleDownstream(copy);
+        }
+
+        // Where in the title the output stands, for the position display.
+        uint64_t position = ClockToTicks(origin_ + (outputClock_ - origin_) * magnitude_);
+        const uint64_t limit = input.track->GetIndex().GetDuration();
+        position = std::min(position, limit);
+        if (input.track->GetTrickPlayRate() < 0) {
+            position = limit - position;  // a track recorded backwards
+        }
+        listener_.OnTimestamp(2, static_cast<uint32_t>(pts), static_cast<uint32_t>(position));
+
+        if (once) {
+            outputClock_ += (target - outputClock_ + step - 1) / step * step;
+        } else {
+            outputClock_ += step;
+        }
+        if (flags_ & SilentAudio) {
+            result = WriteSilentAudio(input, ptsBase);
+            if (result != ResultOk) {
+                return result;
+            }
+        }
+        lastInputScr_ = packScr;
+    }
+    return ResultOk;
+}
+
+Mpeg2PsTrickPlayWriter::Result Mpeg2PsTrickPlayWriter::WritePack(
+    const Sample& sample, const Input& input, uint64_t pts, uint64_t step,
+    std::vector<MemoryChunk>& packets, uint64_t& muxRate, bool& insertStreamMap) {
+    const uint8_t streamId = input.videoStreamId != 0 ? input.videoStreamId : input.streamId;
+    if (packets.empty()) {
+        // One PES packet per payload chunk (a chunk too large for one packet is cut).
+        bool first = true;
+        for (const MemoryChunk& chunk : sample.GetPayload().GetChunks()) {
+            uint32_t offset = 0;
+            const uint32_t total = chunk.Size();
+            while (offset < total || (first && total == 0)) {
+                Mpeg2PsPes pes;
+                pes.SetStreamId(streamId);
+                if (first) {
+                    pes.SetPts(pts);
+                    pes.SetDataAlignment(true);
+                }
+                const uint32_t n = std::min<uint32_t>(
+                    total - offset, static_cast<uint32_t>(std::max(pes.GetFreeSpace(), 0)));
+                pes.AddData(chunk.Data(offset), n, false);
+                std::vector<uint8_t> bytes;
+                if (!pes.AppendTo(bytes)) {
+                    return ResultOk;
+                }
+                packets.push_back(ChunkOf(bytes));
+                offset += n;
+                first = false;
+            }
+        }
+        if (packets.empty()) {
+            return ResultOk;
+        }
+        const uint64_t payloadBytes = sample.GetPayload().Size();
+        muxRate = (payloadBytes * kSystemClock / step) / 50;
+    } else {
+        // A later copy: the first packet gets the new PTS in a buffer of its own, so the
+        // packets handed on before keep theirs.
+        const MemoryChunk& previous = packets.front();
+        MemoryChunk fresh = ChunkOf(previous.Data(0), previous.Size());
+        uint8_t* t = fresh.Data(0) + 9;  // after start code, id, length, flags, header length
+        t[0] = static_cast<uint8_t>(0x21 | ((pts >> 29) & 0x0E));
+        t[1] = static_cast<uint8_t>(pts >> 22);
+        t[2] = static_cast<uint8_t>(((pts >> 14) & 0xFE) | 1);
+        t[3] = static_cast<uint8_t>(pts >> 7);
+        t[4] = static_cast<uint8_t>(((pts << 1) & 0xFE) | 1);
+        packets.front() = fresh;
+    }
+
+    Mpeg2PsPack pack;
+    pack.SetScr(outputClock_ + accumulatedOffset_);
+    pack.SetMuxRate(static_cast<uint32_t>(muxRate));
+    if (insertStreamMap) {
+        // The first pack after a reset tells the consumer what the stream holds.
+        const bool silent = (flags_ & SilentAudio) != 0;
+        boost::shared_ptr<Mpeg2PsSystemHeader> header(new Mpeg2PsSystemHeader);
+        header->SetRateBound(static_cast<uint32_t>(2 * muxRate));
+        header->SetAudioBound(silent ? 1 : 0);
+        header->SetVideoBound(1);
+        header->SetFixedFlag(false);
+        header->SetCspsFlag(false);
+        header->SetSystemAudioLockFlag(true);
+        header->SetSystemVideoLockFlag(true);
+        header->SetPacketRateRestrictionFlag(false);
+        header->AddStreamBound(F::kStreamIdProgramStreamMap, false, 0);
+        header->AddStreamBound(streamId, true,
+                               static_cast<uint16_t>(((muxRate * 250) % (1u << 26)) / 1024));
+        if (silent) {
+            header->AddStreamBound(input.audioStreamId, false, 0);
+        }
+        boost::shared_ptr<Mpeg2PsPsm> psm(new Mpeg2PsPsm);
+        BuildStreamMap(input, silent, *psm);
+        pack.SetSystemHeader(header);
+        pack.SetPsm(psm);
+        insertStreamMap = false;
+    }
+    std::vector<uint8_t> packBytes;
+    if (!pack.AppendTo(packBytes)) {
+        return ResultOk;
+    }
+    Result result = listener_.OnOutputChunk(ChunkOf(packBytes));
+    for (size_t i = 0; result == ResultOk && i < packets.size(); ++i) {
+        result = listener_.OnOutputChunk(packets[i]);
+    }
+    return result;
+}
+
+Mpeg2PsTrickPlayWriter::Result Mpeg2PsTrickPlayWriter::WriteSilentAudio(const Input& input,
+                                                                        int64_t ptsBase) {
+    if (audioFrequency_ == 0 || silentFrame_.empty()) {
+        return ResultOk;
+    }
+    const uint64_t audioTarget =
+        (outputClock_ + accumulatedOffset_) * audioFrequency_ / kSystemClock;
+    if (audioClock_ < audioTarget &&
+        audioTarget - audioClock_ > kMaxFillGap * audioFrequency_ / kSystemClock) {
+        audioClock_ = audioTarget - std::min<uint64_t>(audioTarget, audioFrameLength_);
+    }
+    const uint32_t n = static_cast<uint32_t>(silentFrame_.size());
+    while (audioClock_ < audioTarget && audioClock_ < (uint64_t(1) << 32)) {
+        const uint64_t pts =
+            static_cast<uint64_t>(
+                static_cast<int64_t>(ClockToTicks(audioClock_ * kSystemClock / audioFrequency_)) +
+                ptsBase) &
+            kTimestampMask;
+        Result result = ResultOk;
+        if (!demultiplexing_) {
+            Mpeg2PsPes pes;
+            pes.SetStreamId(input.audioStreamId);
+            pes.SetDataAlignment(true);
+            pes.SetPts(pts);
+            pes.AddData(silentFrame_.data(), n, false);
+            std::vector<uint8_t> bytes;
+            pes.AppendTo(bytes);
+            result = listener_.OnOutputChunk(ChunkOf(bytes));
+        } else {
+            // Made like any sample of the audio stream, so it fits the stream's own.
+            Sample sample = listener_.CreateSample(input.audioStreamId, n, SampleMediaTypeAudio);
+            MemoryChunkList& payload = sample.GetPayload();
+            if (payload.GetChunks().size() == 1 && payload.Back().Size() == n) {
+                std::memcpy(payload.Back().Data(0), silentFrame_.data(), n);
+            } else {
+                payload.Append(silentFrame_.data(), n);
+            }
+            sample.SetDataAlignment(true);
+            sample.SetDecodeTime(MediaTime(TicksToMicrosecondsTruncated(pts)));
+            result = listener_.OnSample(sample);
+        }
+        if (result != ResultOk) {
+            return result;
+        }
+        audioClock_ += audioFrameLength_;
+    }
+    return ResultOk;
+}
+
+}  // namespace SarvelonMediaKit
