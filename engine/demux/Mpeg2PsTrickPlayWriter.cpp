@@ -157,20 +157,9 @@ Mpeg2PsTrickPlayWriter::Result Mpeg2PsTrickPlayWriter::PrepareSilentAudio(
     audioClock_ = outputClock_ * audioFrequency_ / kSystemClock;
     audioFrameLength_ = 1024;
 
-    // ADTS header (ISO/IEC 13818-7), no CRC.
-    const uint32_t frameLength = 7 + blockSize;
-    const uint32_t fullness = 0x7FF;
-    const uint32_t profile = objectType - 1;
-    silentFrame_.assign(7, 0);
-    silentFrame_[0] = 0xFF;  // syncword
-    silentFrame_[1] = 0xF1;  // ID 0, layer 0, no CRC
-    silentFrame_[2] = static_cast<uint8_t>((profile << 6) | (frequencyIndex << 2) |
-                                           (channels >> 2));                      // private bit 0
-    silentFrame_[3] = static_cast<uint8_t>(((channels & 3) << 6) | 0x20 | 0x10 |  // orig, home
-                                           ((frameLength >> 11) & 3));
-    silentFrame_[4] = static_cast<uint8_t>(frameLength >> 3);
-    silentFrame_[5] = static_cast<uint8_t>(((frameLength & 7) << 5) | (fullness >> 6));
-    silentFrame_[6] = static_cast<uint8_t>((fullness & 0x3F) << 2);  // one raw data block
+    silentFrame_.assign(kAdtsHeaderSize, 0);
+    WriteAdtsHeader(silentFrame_.data(), static_cast<uint8_t>(objectType), frequencyIndex,
+                    static_cast<uint8_t>(channels), kAdtsHeaderSize + blockSize);
     silentFrame_.insert(silentFrame_.end(), block, block + blockSize);
     return ResultOk;
 }
