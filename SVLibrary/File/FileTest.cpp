@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdlib>
-#include <filesystem>
 #include <fstream>
 #include <functional>
 #include <future>
@@ -22,28 +21,11 @@
 #include "SVLibrary/File/File.h"
 #include "SVLibrary/File/FileLock.h"
 #include "SVLibrary/File/FileSystem.h"
+#include "tests/support/TemporaryDirectory.h"
 
 namespace {
 
-// A fresh directory under the system's temporary folder, removed with everything in it.
-class TempDirectory {
-public:
-    TempDirectory() {
-        std::string pattern = (std::filesystem::temp_directory_path() / "svfile-XXXXXX").string();
-        std::vector<char> buffer(pattern.begin(), pattern.end());
-        buffer.push_back('\0');
-        if (mkdtemp(buffer.data()) != nullptr) path_ = buffer.data();
-    }
-    ~TempDirectory() {
-        std::error_code ignored;
-        if (!path_.empty()) std::filesystem::remove_all(path_, ignored);
-    }
-    const std::string& Path() const { return path_; }
-    std::string operator/(const std::string& name) const { return path_ + "/" + name; }
-
-private:
-    std::string path_;
-};
+using SvTestSupport::TemporaryDirectory;
 
 void WriteText(const std::string& path, const std::string& text) {
     std::ofstream(path, std::ios::binary) << text;
@@ -91,9 +73,9 @@ TEST(File, OpenModes) {
         {"existing, truncate read-only", true, 12, true, true, false, ""},
     };
     for (const Case& c : cases) {
-        TempDirectory dir;
+        TemporaryDirectory dir{"svfile-"};
         ASSERT_FALSE(dir.Path().empty());
-        std::string path = dir / "f";
+        std::string path = dir.File("f");
         if (c.exists) WriteText(path, "0123456789");
         {
             SV::File file;
@@ -113,9 +95,9 @@ TEST(File, OpenModes) {
 }
 
 TEST(File, ReadOnlyFileSizeAndOpenForUpdate) {
-    TempDirectory dir;
+    TemporaryDirectory dir{"svfile-"};
     ASSERT_EQ(chmod(dir.Path().c_str(), 0755), 0);
-    std::string path = dir / "ro";
+    std::string path = dir.File("ro");
     WriteText(path, std::string(100, 'r'));
     ASSERT_EQ(chmod(path.c_str(), 0444), 0);
 
@@ -136,8 +118,8 @@ TEST(File, ReadOnlyFileSizeAndOpenForUpdate) {
 }
 
 TEST(File, SizePositionAndReads) {
-    TempDirectory dir;
-    std::string path = dir / "data";
+    TemporaryDirectory dir{"svfile-"};
+    std::string path = dir.File("data");
     std::string content;
     for (int i = 0; i < 100; ++i) content += static_cast<char>('A' + i % 26);
     WriteText(path, content);
@@ -168,8 +150,8 @@ TEST(File, SizePositionAndReads) {
 }
 
 TEST(File, ReadBytesWithAHugeCountReadsOnlyWhatIsThere) {
-    TempDirectory dir;
-    std::string path = dir / "big";
+    TemporaryDirectory dir{"svfile-"};
+    std::string path = dir.File("big");
     std::string content(1536 * 1024, '\0');
     for (size_t i = 0; i < content.size(); ++i) content[i] = static_cast<char>(i * 7 + i / 4096);
     WriteText(path, content);
@@ -200,22 +182,22 @@ TEST(File, ClosedFileValues) {
 }
 
 TEST(File, ReopenClosesTheFirstStream) {
-    TempDirectory dir;
-    WriteText(dir / "a", "aaaa");
-    WriteText(dir / "b", "bb");
-    SV::File file(dir / "a", SV::File::kReadOnly);
+    TemporaryDirectory dir{"svfile-"};
+    WriteText(dir.File("a"), "aaaa");
+    WriteText(dir.File("b"), "bb");
+    SV::File file(dir.File("a"), SV::File::kReadOnly);
     ASSERT_TRUE(file.IsOpen());
-    ASSERT_TRUE(file.Open(dir / "b", SV::File::kReadOnly));
+    ASSERT_TRUE(file.Open(dir.File("b"), SV::File::kReadOnly));
     EXPECT_EQ(file.GetSize(), 2);
-    EXPECT_FALSE(file.Open(dir / "missing", SV::File::kReadOnly));
+    EXPECT_FALSE(file.Open(dir.File("missing"), SV::File::kReadOnly));
     EXPECT_FALSE(file.IsOpen());
 }
 
 TEST(FileSystem, PathTestsAndChanges) {
-    TempDirectory dir;
-    std::string file = dir / "file";
-    std::string sub = dir / "sub";
-    std::string missing = dir / "missing";
+    TemporaryDirectory dir{"svfile-"};
+    std::string file = dir.File("file");
+    std::string sub = dir.File("sub");
+    std::string missing = dir.File("missing");
     WriteText(file, "12345");
 
     EXPECT_TRUE(SV::FileExists(file));
@@ -248,15 +230,15 @@ TEST(FileSystem, PathTestsAndChanges) {
 }
 
 TEST(DirectoryListing, ListsEveryNameAndTellsDirectories) {
-    TempDirectory dir;
+    TemporaryDirectory dir{"svfile-"};
     SV::DirectoryListing empty = SV::ListDirectory(dir.Path());
     EXPECT_EQ(empty.path, dir.Path());
     std::multiset<std::string> names;
     for (const SV::DirectoryEntry& e : empty.entries) names.insert(e.name);
     EXPECT_EQ(names, (std::multiset<std::string>{".", ".."}));
 
-    WriteText(dir / "a.ts", "x");
-    ASSERT_FALSE(SV::MakeDirectory(dir / "sub"));
+    WriteText(dir.File("a.ts"), "x");
+    ASSERT_FALSE(SV::MakeDirectory(dir.File("sub")));
     SV::DirectoryListing listing = SV::ListDirectory(dir.Path() + "/");
     EXPECT_EQ(listing.path, dir.Path() + "/");
     std::set<std::string> directories;
@@ -269,10 +251,10 @@ TEST(DirectoryListing, ListsEveryNameAndTellsDirectories) {
     EXPECT_EQ(names, (std::multiset<std::string>{".", "..", "a.ts", "sub"}));
     EXPECT_EQ(directories, (std::set<std::string>{".", "..", "sub"}));
 
-    SV::DirectoryListing missing = SV::ListDirectory(dir / "missing");
+    SV::DirectoryListing missing = SV::ListDirectory(dir.File("missing"));
     EXPECT_TRUE(missing.entries.empty());
     EXPECT_TRUE(missing.path.empty());
-    SV::DirectoryListing notADirectory = SV::ListDirectory(dir / "a.ts");
+    SV::DirectoryListing notADirectory = SV::ListDirectory(dir.File("a.ts"));
     EXPECT_TRUE(notADirectory.path.empty());
 }
 
@@ -290,8 +272,8 @@ bool AcquireAside(SV::FileLock& lock, uint32_t timeout, const std::function<void
 }
 
 TEST(FileLock, TimesOutWhileAnotherDescriptorHoldsIt) {
-    TempDirectory dir;
-    std::string path = dir / "lock";
+    TemporaryDirectory dir{"svfile-"};
+    std::string path = dir.File("lock");
     int other = open(path.c_str(), O_RDONLY | O_CREAT, 0666);
     ASSERT_GE(other, 0);
     ASSERT_EQ(flock(other, LOCK_EX), 0);
@@ -318,8 +300,8 @@ TEST(FileLock, TimesOutWhileAnotherDescriptorHoldsIt) {
 }
 
 TEST(FileLock, TwoLocksOnOnePathExcludeEachOther) {
-    TempDirectory dir;
-    std::string path = dir / "lock";
+    TemporaryDirectory dir{"svfile-"};
+    std::string path = dir.File("lock");
     {
         SV::FileLock first(path);
         SV::FileLock second(path);
@@ -334,8 +316,8 @@ TEST(FileLock, TwoLocksOnOnePathExcludeEachOther) {
 }
 
 TEST(FileLock, RemoveStaleReplacesAHeldLockFile) {
-    TempDirectory dir;
-    std::string path = dir / "lock";
+    TemporaryDirectory dir{"svfile-"};
+    std::string path = dir.File("lock");
     SV::FileLock holder(path);
     ASSERT_TRUE(holder.TryAcquire());
     SV::FileLock lock(path);
@@ -345,8 +327,8 @@ TEST(FileLock, RemoveStaleReplacesAHeldLockFile) {
 }
 
 TEST(FileLock, MissingDirectoryFailsAfterOneAttempt) {
-    TempDirectory dir;
-    std::string path = dir / "missing/lock";
+    TemporaryDirectory dir{"svfile-"};
+    std::string path = dir.File("missing/lock");
     SV::FileLock lock(path);
     EXPECT_FALSE(lock.Acquire(0, false));
     EXPECT_FALSE(lock.Acquire(0, true));

@@ -6,7 +6,6 @@
 #include <boost/make_shared.hpp>
 
 #include <algorithm>
-#include <cstdio>
 #include <cstring>
 #include <fstream>
 #include <iterator>
@@ -16,11 +15,13 @@
 #include "engine/core/Session.h"
 #include "engine/core/ComponentStack.h"
 #include "engine/demux/Mpeg2PsDemux.h"
+#include "engine/demux/Mpeg2PsParserTestSupport.h"
 #include "tests/support/Mpeg2PsDemuxTestSupport.h"
 #include "engine/input/FileClient.h"
 #include "tests/support/MuxTestSupport.h"
 #include "engine/samples/SampleFormat.h"
 #include "tests/support/Fixtures.h"
+#include "tests/support/TemporaryDirectory.h"
 #include "tools/titledump/TitleDump.h"
 
 namespace SarvelonMediaKit {
@@ -30,6 +31,8 @@ using demuxtest::EventRecorder;
 using demuxtest::RecordingMux;
 using demuxtest::StreamRecord;
 using SvTestSupport::Fixtures;
+using SvTestSupport::RecordingStage;
+using SvTestSupport::TemporaryDirectory;
 
 std::vector<uint8_t> ReadBytes(const std::string& path) {
     std::ifstream file(path, std::ios::binary);
@@ -53,22 +56,14 @@ std::string ChapterTitle() {
 }
 
 // What the parser alone yields for a file: per stream id the samples' times and key flags.
-class CollectingParser : public Mpeg2PsParserListener, public Mpeg2PsParser {
+class CollectingParser : public ParserTest::StreamIdParser {
 public:
-    typedef Mpeg2PsParser::Result Result;
-    CollectingParser() : Mpeg2PsParser(*this, true) {}
+    CollectingParser() : StreamIdParser(true) {}
     std::map<uint32_t, StreamRecord> streams;
 
 protected:
-    Sample CreateSample(uint8_t streamId, uint32_t payloadLength, uint32_t type) override {
-        Sample sample = Mpeg2PsParserListener::CreateSample(streamId, payloadLength, type);
-        sample.SetStreamRef(StreamReference(streamId));
-        return sample;
-    }
     Result OnSample(const Sample& sample) override {
-        StreamRecord& record = streams[sample.GetStreamRef().Get()];
-        record.samples.push_back(std::make_pair(sample.GetDecodeTime().Get(), sample.IsKeyFrame()));
-        record.bytes += sample.GetPayload().Size();
+        streams[sample.GetStreamRef().Get()].Add(sample);
         return ResultOk;
     }
 };
@@ -85,6 +80,13 @@ std::map<uint32_t, StreamRecord> ParseAlone(const std::vector<uint8_t>& bytes) {
     }
     parser.AddPesPayloadToSample();
     return parser.streams;
+}
+
+// Lets the recorder hear every stream, error and chapter event of the demultiplexer.
+void Watch(Mpeg2PsDemux& demux, EventRecorder& events) {
+    demux.StreamInfoSource::AddMonitor(&events);
+    demux.ErrorInfoSource::AddMonitor(&events);
+    demux.ChapterInfoSource::AddMonitor(&events);
 }
 
 // A test demultiplexer that lets the tests change the chapter list it read.
@@ -116,9 +118,7 @@ struct Chain {
         stack.AddComponent(stage);
         stack.AddComponent(source);
         session->SetComponentStack(stack);
-        demux->StreamInfoSource::AddMonitor(&events);
-        demux->ErrorInfoSource::AddMonitor(&events);
-        demux->ChapterInfoSource::AddMonitor(&events);
+        Watch(*demux, events);
         stack.Link();
     }
     ~Chain() { session->Stop(true); }
@@ -196,9 +196,7 @@ TEST_P(Mpeg2PsDemuxTitleTest, RemuxesEverySampleOfTheTitle) {
         stack.AddComponent(demux);
         stack.AddComponent(source);
         session->SetComponentStack(stack);
-        demux->StreamInfoSource::AddMonitor(&events);
-        demux->ErrorInfoSource::AddMonitor(&events);
-        demux->ChapterInfoSource::AddMonitor(&events);
+        Watch(*demux, events);
         stack.Link();
         session->PreLoad(MediaTime(15000000));  // before the pump runs: on this thread
         session->StartPump(1000);
@@ -260,23 +258,12 @@ INSTANTIATE_TEST_SUITE_P(Titles, Mpeg2PsDemuxTitleTest,
 
 class Mpeg2PsDemuxTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        char pattern[] = "/tmp/demuxtestXXXXXX";
-        ASSERT_NE(nullptr, mkdtemp(pattern));
-        dir = pattern;
-    }
-    void TearDown() override {
-        for (size_t i = 0; i < made.size(); ++i) std::remove(made[i].c_str());
-        rmdir(dir.c_str());
-    }
     std::string Write(const std::string& name, const std::vector<uint8_t>& bytes) {
-        const std::string path = dir + "/" + name;
+        const std::string path = dir.File(name);
         WriteBytes(path, bytes);
-        made.push_back(path);
         return path;
     }
-    std::string dir;
-    std::vector<std::string> made;
+    TemporaryDirectory dir{"demuxtest"};
 };
 
 TEST_F(Mpeg2PsDemuxTest, TruncatedTitleIsReportedAndEndsOnce) {
@@ -414,13 +401,15 @@ TEST_F(Mpeg2PsDemuxTest, ChaptersAndThumbnails) {
     chain.demux->GetChapterData(0, 3);
     chain.demux->GetChapterData(3, 3);
     EXPECT_TRUE(chain.events.thumbnails.empty());
-    EXPECT_TRUE(chain.stage->requests.empty());
+    EXPECT_TRUE(chain.stage->Log(RecordingStage::kOutOfBandRequest).empty());
 
     chain.demux->GetChapterData(0, 2);
     const std::vector<Mpeg2PsParser::Chapter>& read = chain.demux->GetChapters();
-    ASSERT_EQ(1u, chain.stage->requests.size());
-    EXPECT_EQ(read[0].thumbnailPosition, chain.stage->requests[0].first);
-    EXPECT_EQ(read[2].thumbnailPosition + read[2].thumbnailSize, chain.stage->requests[0].second);
+    // One range from the first thumbnail's start to the last one's end.
+    ASSERT_EQ(1u, chain.stage->Log(RecordingStage::kOutOfBandRequest).size());
+    EXPECT_EQ("out-of-band request " + std::to_string(read[0].thumbnailPosition) + " " +
+                  std::to_string(read[2].thumbnailPosition + read[2].thumbnailSize),
+              chain.stage->Log(RecordingStage::kOutOfBandRequest)[0]);
     ASSERT_EQ(3u, chain.events.thumbnails.size());
     for (unsigned i = 0; i < 3; ++i) {
         EXPECT_EQ(i, chain.events.thumbnails[i].first);
@@ -437,7 +426,8 @@ TEST_F(Mpeg2PsDemuxTest, ChaptersAndThumbnails) {
     std::vector<Mpeg2PsParser::Chapter>& chapters = chain.demux->MutableChapters();
     std::swap(chapters[0].thumbnailPosition, chapters[2].thumbnailPosition);
     chain.demux->GetChapterData(0, 2);
-    EXPECT_EQ(2u, chain.stage->requests.size()) << "no reversed range is asked for";
+    EXPECT_EQ(2u, chain.stage->Log(RecordingStage::kOutOfBandRequest).size())
+        << "no reversed range is asked for";
     EXPECT_EQ(4u, chain.events.thumbnails.size());
     EXPECT_TRUE(chain.events.errors.empty());
 }

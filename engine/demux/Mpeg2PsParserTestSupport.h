@@ -47,13 +47,27 @@ inline Bytes SampleBytes(const Sample& sample) {
     return out;
 }
 
-// A parser that is its own listener: records every report as one line of text, in order;
-// keeps the samples and the output chunks.
-class RecordingParser : public Mpeg2PsParserListener, public Mpeg2PsParser {
+// A parser that is its own listener and gives every sample its stream id as its stream
+// reference, as a demultiplexer gives it its stream's; the rest of the listener is as it is.
+class StreamIdParser : public Mpeg2PsParserListener, public Mpeg2PsParser {
 public:
     typedef Mpeg2PsParser::Result Result;
 
-    explicit RecordingParser(bool demultiplexing) : Mpeg2PsParser(*this, demultiplexing) {}
+    explicit StreamIdParser(bool demultiplexing) : Mpeg2PsParser(*this, demultiplexing) {}
+
+protected:
+    Sample CreateSample(uint8_t streamId, uint32_t payloadLength, uint32_t type) override {
+        Sample s = Mpeg2PsParserListener::CreateSample(streamId, payloadLength, type);
+        s.SetStreamRef(StreamReference(streamId));
+        return s;
+    }
+};
+
+// A parser that records every report as one line of text, in order; keeps the samples and the
+// output chunks.
+class RecordingParser : public StreamIdParser {
+public:
+    explicit RecordingParser(bool demultiplexing) : StreamIdParser(demultiplexing) {}
 
     std::vector<std::string> log;
     std::vector<Sample> samples;
@@ -85,11 +99,6 @@ public:
     }
 
 protected:
-    Sample CreateSample(uint8_t streamId, uint32_t payloadLength, uint32_t type) override {
-        Sample s = Mpeg2PsParserListener::CreateSample(streamId, payloadLength, type);
-        s.SetStreamRef(StreamReference(streamId));
-        return s;
-    }
     Result OnSample(const Sample& sample) override {
         char line[160];
         std::snprintf(line, sizeof line,

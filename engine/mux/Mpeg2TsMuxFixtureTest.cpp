@@ -3,12 +3,10 @@
 // access units must come out as they went in.
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <boost/make_shared.hpp>
 
 #include <algorithm>
-#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -18,6 +16,7 @@
 #include "engine/serve/FileServer.h"
 #include "tests/support/FakeDemux.h"
 #include "tests/support/Fixtures.h"
+#include "tests/support/TemporaryDirectory.h"
 #include "tools/common/TsReader.h"
 
 namespace SarvelonMediaKit {
@@ -26,6 +25,7 @@ namespace {
 using SvTestSupport::FakeDemux;
 using SvTestSupport::Fixtures;
 using SvTestSupport::RunProgram;
+using SvTestSupport::TemporaryDirectory;
 
 struct Elementary {
     std::vector<SvTools::TsPes> video;
@@ -89,32 +89,28 @@ void Remux(const std::string& source, const std::string& out, uint32_t mergeCoun
     EXPECT_FALSE(sink->HasFailed());
 }
 
+// The outside tools' verdict on a transport stream: tsinfo reads it, and ffmpeg decodes every
+// stream of it without an error.
+void ExpectToolsAccept(const std::string& path) {
+    std::string report;
+    EXPECT_EQ(0, RunProgram({"tsinfo", path}, &report)) << report;
+    EXPECT_EQ(0, RunProgram({"ffmpeg", "-nostdin", "-v", "error", "-xerror", "-i", path, "-map",
+                             "0", "-f", "null", "-"},
+                            &report))
+        << report;
+}
+
 class Mpeg2TsMuxFixtureTest : public ::testing::TestWithParam<uint32_t> {
 protected:
-    void SetUp() override {
-        char pattern[] = "/tmp/tsmuxXXXXXX";
-        ASSERT_NE(nullptr, mkdtemp(pattern));
-        dir = pattern;
-        out = dir + "/out.ts";
-    }
-    void TearDown() override {
-        std::remove(out.c_str());
-        rmdir(dir.c_str());
-    }
-    std::string dir;
-    std::string out;
+    TemporaryDirectory dir{"tsmux"};
+    const std::string out = dir.File("out.ts");
 };
 
 TEST_P(Mpeg2TsMuxFixtureTest, TheClipRemuxedIsAcceptedAndKeepsItsAccessUnits) {
     const std::string source = Fixtures::ShortClip();
     Remux(source, out, GetParam());
 
-    std::string report;
-    EXPECT_EQ(0, RunProgram({"tsinfo", out}, &report)) << report;
-    EXPECT_EQ(0, RunProgram({"ffmpeg", "-nostdin", "-v", "error", "-xerror", "-i", out, "-map", "0",
-                             "-f", "null", "-"},
-                            &report))
-        << report;
+    ExpectToolsAccept(out);
 
     SvTools::TsReader in = SvTools::TsReader::ReadFile(source);
     SvTools::TsReader got = SvTools::TsReader::ReadFile(out);
@@ -151,12 +147,7 @@ TEST_F(Mpeg2TsMuxFixtureTest, Eac3TravelsAsStreamType87OnPrivateStream1) {
     const std::string source = Fixtures::Eac3Clip();
     Remux(source, out, 4);
 
-    std::string report;
-    EXPECT_EQ(0, RunProgram({"tsinfo", out}, &report)) << report;
-    EXPECT_EQ(0, RunProgram({"ffmpeg", "-nostdin", "-v", "error", "-xerror", "-i", out, "-map", "0",
-                             "-f", "null", "-"},
-                            &report))
-        << report;
+    ExpectToolsAccept(out);
     SvTools::TsReader in = SvTools::TsReader::ReadFile(source);
     SvTools::TsReader got = SvTools::TsReader::ReadFile(out);
     ASSERT_EQ(1u, got.Programs().size());
@@ -184,12 +175,7 @@ TEST_F(Mpeg2TsMuxFixtureTest, TitlesFromTheParserRemuxToTheirSourceClips) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.title);
         Remux(c.title, out, 0, true);
-        std::string report;
-        EXPECT_EQ(0, RunProgram({"tsinfo", out}, &report)) << report;
-        EXPECT_EQ(0, RunProgram({"ffmpeg", "-nostdin", "-v", "error", "-xerror", "-i", out, "-map",
-                                 "0", "-f", "null", "-"},
-                                &report))
-            << report;
+        ExpectToolsAccept(out);
         SvTools::TsReader in = SvTools::TsReader::ReadFile(c.clip);
         SvTools::TsReader got = SvTools::TsReader::ReadFile(out);
         EXPECT_TRUE(got.ContinuityErrors().empty());

@@ -10,6 +10,7 @@
 
 #include "engine/core/Session.h"
 #include "engine/demux/Mpeg2PsParser.h"
+#include "engine/demux/Mpeg2PsParserTestSupport.h"
 #include "engine/mux/Mux.h"
 #include "engine/samples/SampleFormat.h"
 #include "engine/codecs/Aac.h"
@@ -133,18 +134,12 @@ void FakeDemux::LoadTransportStream(const std::string& path) {
 namespace {
 
 // Keeps every sample the parser makes, tagged with its stream id.
-class CollectingParser : public Mpeg2PsParserListener, public Mpeg2PsParser {
+class CollectingParser : public SarvelonMediaKit::ParserTest::StreamIdParser {
 public:
-    typedef Mpeg2PsParser::Result Result;
-    CollectingParser() : Mpeg2PsParser(*this, true) {}
+    CollectingParser() : StreamIdParser(true) {}
     std::vector<Sample> samples;
 
 protected:
-    Sample CreateSample(uint8_t streamId, uint32_t payloadLength, uint32_t type) override {
-        Sample sample = Mpeg2PsParserListener::CreateSample(streamId, payloadLength, type);
-        sample.SetStreamRef(StreamReference(streamId));
-        return sample;
-    }
     Result OnSample(const Sample& sample) override {
         samples.push_back(sample);
         return ResultOk;

@@ -2,11 +2,12 @@
 #define TESTS_SUPPORT_MPEG2PSDEMUXTESTSUPPORT_H
 
 // Helpers of the demultiplexer tests (included by *Test.cpp only): a multiplexer that records
-// what it is given, monitors that record the events, and a stage that can slow the source
-// down and notes out-of-band requests.
+// what it is given, monitors that record the events, and a recording stage that can slow the
+// source down.
 
 #include <boost/shared_ptr.hpp>
 
+#include <algorithm>
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
@@ -22,12 +23,19 @@
 #include "engine/core/StreamInfoMonitor.h"
 #include "engine/container/MediaTrack.h"
 #include "engine/mux/Mux.h"
+#include "engine/samples/Sample.h"
+#include "tests/support/RecordingStage.h"
 
 namespace SarvelonMediaKit {
 namespace demuxtest {
 
 // What one stream delivered: per sample its decode time (microseconds) and key flag.
 struct StreamRecord {
+    void Add(const Sample& sample) {
+        samples.push_back(std::make_pair(sample.GetDecodeTime().Get(), sample.IsKeyFrame()));
+        bytes += sample.GetPayload().Size();
+    }
+
     std::vector<std::pair<uint64_t, bool>> samples;
     uint64_t bytes = 0;
 };
@@ -43,15 +51,10 @@ public:
 
     void DoProcessSample(Sample& sample) override {
         std::lock_guard<std::mutex> lock(mutex_);
-        StreamRecord& record = streams_[sample.GetStreamRef().Get()];
-        record.samples.push_back(std::make_pair(sample.GetDecodeTime().Get(), sample.IsKeyFrame()));
-        record.bytes += sample.GetPayload().Size();
+        streams_[sample.GetStreamRef().Get()].Add(sample);
         // Counted as if written, so that a pull ends after about the bytes it asked for.
         const uint64_t sent = bytesSent_.Get() + sample.GetPayload().Size();
         bytesSent_ = ByteAmount(sent > 0xFFFFFFFFu ? 0xFFFFFFFFu : static_cast<uint32_t>(sent));
-        if (order_.empty() || order_.back() != sample.GetStreamRef().Get()) {
-            order_.push_back(sample.GetStreamRef().Get());
-        }
     }
     void DoProcessMemoryMarker(Sample& sample) override {
         {
@@ -74,24 +77,18 @@ public:
     }
     size_t CountMarkers(uint32_t type) const {
         std::lock_guard<std::mutex> lock(mutex_);
-        size_t n = 0;
-        for (size_t i = 0; i < markers_.size(); ++i) n += markers_[i] == type ? 1 : 0;
-        return n;
+        return static_cast<size_t>(std::count(markers_.begin(), markers_.end(), type));
     }
     void Forget() {
         std::lock_guard<std::mutex> lock(mutex_);
         streams_.clear();
         markers_.clear();
-        order_.clear();
     }
     // Waits until a marker of the type has been taken.
     bool WaitForMarker(uint32_t type, int milliseconds) {
         std::unique_lock<std::mutex> lock(mutex_);
         return changed_.wait_for(lock, std::chrono::milliseconds(milliseconds), [&] {
-            for (size_t i = 0; i < markers_.size(); ++i) {
-                if (markers_[i] == type) return true;
-            }
-            return false;
+            return std::find(markers_.begin(), markers_.end(), type) != markers_.end();
         });
     }
 
@@ -100,7 +97,6 @@ private:
     std::condition_variable changed_;
     std::map<uint32_t, StreamRecord> streams_;
     std::vector<uint32_t> markers_;
-    std::vector<uint32_t> order_;
 };
 
 // Records the stream, error and chapter events of a demultiplexer.
@@ -192,23 +188,19 @@ private:
 };
 
 // A stage between the source and the demultiplexer: passes on at most limit bytes per pull
-// (0: no limit), and notes the out-of-band ranges asked for on their way to the source.
-class ObservingStage : public Component {
+// (0: no limit) and logs what reaches it, the out-of-band ranges asked for on their way to the
+// source among it (Log(kOutOfBandRequest)).
+class ObservingStage : public SvTestSupport::RecordingStage {
 public:
-    ObservingStage(Session* session, uint32_t limit) : Component(session), limit_(limit) {}
-    std::string GetTypeName() const override { return "ObservingStage"; }
+    ObservingStage(Session* session, uint32_t limit)
+        : RecordingStage(session, "ObservingStage"), limit_(limit) {}
     void PrePullData(ByteAmount& amount) override {
         if (limit_ != 0 && amount > limit_) amount = ByteAmount(limit_);
     }
+    // Straight on to the source (not logged): the limit alone decides how much is asked for.
     void DoPullData(ByteAmount& amount) override {
         if (boost::shared_ptr<Component> source = GetSource()) source->PullData(amount);
     }
-    bool DoOutOfBandRequest(BytePosition start, BytePosition end) override {
-        requests.push_back(std::make_pair(start.Get(), end.Get()));
-        return false;  // the source serves it
-    }
-
-    std::vector<std::pair<uint64_t, uint64_t>> requests;
 
 private:
     uint32_t limit_;

@@ -2,9 +2,7 @@
 // and audio must come out byte for byte as they went into the title.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
-#include <cstdio>
 #include <fstream>
 #include <iterator>
 #include <random>
@@ -13,12 +11,14 @@
 #include <vector>
 
 #include "tests/support/Fixtures.h"
+#include "tests/support/TemporaryDirectory.h"
 #include "tools/common/TsReader.h"
 
 namespace {
 
 using SvTestSupport::Fixtures;
 using SvTestSupport::RunProgram;
+using SvTestSupport::TemporaryDirectory;
 
 std::vector<char> ReadAll(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
@@ -32,25 +32,13 @@ bool Exists(const std::string& path) {
 
 class SvremuxTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        char pattern[] = "/tmp/svremuxXXXXXX";
-        ASSERT_NE(nullptr, mkdtemp(pattern));
-        dir = pattern;
-        out = dir + "/out.ts";
-    }
-    void TearDown() override {
-        for (const std::string& f : files) std::remove(f.c_str());
-        std::remove(out.c_str());
-        rmdir(dir.c_str());
-    }
     int Remux(const std::string& title, std::string* report) {
         return RunProgram({SV_SVREMUX_PATH, title, "-o", out}, report);
     }
     // The elementary stream of the kind ("h264", "adts", "eac3") as ffmpeg copies it out.
     std::vector<char> Extract(const std::string& ts, const std::string& format,
                               const std::string& name) {
-        const std::string path = dir + "/" + name + "." + format;
-        files.push_back(path);
+        const std::string path = dir.File(name + "." + format);
         const std::string map = format == "h264" ? "0:v:0" : "0:a:0";
         std::string report;
         EXPECT_EQ(0, RunProgram({"ffmpeg", "-nostdin", "-v", "error", "-y", "-i", ts, "-map", map,
@@ -60,15 +48,13 @@ protected:
         return ReadAll(path);
     }
     std::string WriteFile(const std::string& name, const std::vector<char>& bytes) {
-        const std::string path = dir + "/" + name;
+        const std::string path = dir.File(name);
         std::ofstream(path, std::ios::binary).write(bytes.data(), std::streamsize(bytes.size()));
-        files.push_back(path);
         return path;
     }
 
-    std::string dir;
-    std::string out;
-    std::vector<std::string> files;
+    TemporaryDirectory dir{"svremux"};
+    const std::string out = dir.File("out.ts");
 };
 
 TEST_F(SvremuxTest, ATitleBecomesATransportStreamThatToolsAcceptWithItsStreamsIntact) {
@@ -133,7 +119,7 @@ TEST_F(SvremuxTest, FailuresAreToldAndLeaveNoOutput) {
     std::vector<char> noise(200000);
     std::mt19937 random(7);
     for (char& c : noise) c = char(random());
-    const std::string missing = dir + "/missing.svm";
+    const std::string missing = dir.File("missing.svm");
     const struct {
         std::string input;
         std::string expected;
