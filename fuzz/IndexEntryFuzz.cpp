@@ -13,6 +13,7 @@
 #include "SVLibrary/Util/Sha256.h"
 #include "engine/container/Mpeg2PsFormat.h"
 #include "engine/container/Mpeg2PsIndexEntry.h"
+#include "engine/container/Mpeg2PsIndexEntryTestSupport.h"
 #include "engine/container/Mpeg2PsIndexEntryReader.h"
 
 namespace {
@@ -20,31 +21,12 @@ namespace {
 using namespace SarvelonMediaKit;
 typedef Mpeg2PsIndexEntryReader Reader;
 
+// The tests' muxed entry, with audio format 2 (read as six channels, a path of its own) and a
+// track version tag.
 std::vector<uint8_t> WrittenEntry(uint32_t version) {
-    Mpeg2PsIndexEntry entry;
-    entry.offset = 4096;
-    entry.size = 1 << 20;
-    entry.duration = 900000;
-    entry.bitRate = 2000000;
-    entry.trickPlayRate = 2;
-    entry.adaptationInterval = 90000;
-    entry.flags = 1;
+    Mpeg2PsIndexEntry entry = containertest::MuxedTrackIndexEntry();
+    entry.audio->format = 2;
     entry.trackVersion = 1;
-    Mpeg2PsIndexEntry::Video video;
-    video.format = 1;
-    video.width = 320;
-    video.height = 240;
-    video.frameDuration = 3000;
-    video.avcDecoderConfigurationRecord = {1, 0x42, 0, 0x1E, 0xFF};
-    entry.video = video;
-    Mpeg2PsIndexEntry::Audio audio;
-    audio.format = 2;
-    audio.numChannels = 2;
-    audio.sampleFrequency = 44100;
-    audio.esDescriptor = {3, 4, 0, 1, 0, 0};
-    audio.identifier = "fin";
-    entry.audio = audio;
-    entry.seekPoints = {{0, 4096}, {90000, 8192}, {180000, 300000}};
     std::vector<uint8_t> bytes;
     entry.Write(version, bytes);
     return bytes;

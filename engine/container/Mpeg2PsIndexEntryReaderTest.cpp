@@ -8,6 +8,7 @@
 #include "SVLibrary/Util/ByteOrder.h"
 #include "engine/container/Mpeg2PsFormat.h"
 #include "engine/container/Mpeg2PsIndexEntry.h"
+#include "engine/container/Mpeg2PsIndexEntryTestSupport.h"
 #include "engine/container/Mpeg2PsMetadata.h"
 #include "engine/container/TrackInfoKeys.h"
 
@@ -17,45 +18,16 @@ namespace {
 using namespace Mpeg2PsFormat;
 typedef Mpeg2PsIndexEntryReader Reader;
 
-// A muxed audio and video track at offset 5000 with the seek points (0, 5000), (3000, 6000),
-// (6000, 6500): on disk the deltas (0, 0), (3000, 1000), (3000, 500).
+// The shared entry with every field the tagged layout carries: a 4:3 pixel aspect ratio, track
+// version 2 (playable), 16-bit audio samples and the audio stream named.
 Mpeg2PsIndexEntry FullEntry() {
-    Mpeg2PsIndexEntry entry;
-    entry.offset = 5000;
-    entry.size = 0x0102030405ull;
-    entry.duration = 1800000;  // 20 s
-    entry.bitRate = 1500000;
-    entry.trickPlayRate = -4;
-    entry.adaptationInterval = 180000;
-    entry.flags = 0xA5A5A5A5;
+    Mpeg2PsIndexEntry entry = containertest::MuxedTrackIndexEntry();
     entry.trackVersion = 2;
-    Mpeg2PsIndexEntry::Video video;
-    video.format = 1;
-    video.profile = 100;
-    video.level = 30;
-    video.width = 640;
-    video.height = 360;
-    video.pixelWidth = 4;
-    video.pixelHeight = 3;
-    video.frameDuration = 3600;
-    video.bitRate = 1400000;
-    video.mpegStreamId = 0xE0;
-    video.mpegStreamType = 0x1B;
-    video.avcDecoderConfigurationRecord = {0x01, 0x64, 0x00, 0x1E};
-    entry.video = video;
-    Mpeg2PsIndexEntry::Audio audio;
-    audio.format = 3;
-    audio.profile = 2;
-    audio.numChannels = 2;
-    audio.sampleFrequency = 48000;
-    audio.sampleSize = 16;
-    audio.bitRate = 96000;
-    audio.mpegStreamId = 0xC0;
-    audio.mpegStreamType = 0x0F;
-    audio.esDescriptor = {0x03, 0x19, 0x00, 0xC0};
-    audio.identifier = "eng";
-    entry.audio = audio;
-    entry.seekPoints = {{0, 5000}, {3000, 6000}, {6000, 6500}};
+    entry.video->pixelWidth = 4;
+    entry.video->pixelHeight = 3;
+    entry.audio->sampleSize = 16;
+    entry.audio->mpegStreamId = 0xC0;
+    entry.audio->mpegStreamType = 0x0F;
     return entry;
 }
 

@@ -4,6 +4,7 @@
 
 #include "SVLibrary/Util/ByteOrder.h"
 #include "engine/container/Mpeg2PsFormat.h"
+#include "engine/container/Mpeg2PsIndexEntryTestSupport.h"
 #include "engine/container/Mpeg2PsIndexEntryReader.h"
 #include "engine/container/Mpeg2PsMetadata.h"
 #include "engine/container/TrackInfoKeys.h"
@@ -15,44 +16,9 @@ using SV::ReadBigEndian16;
 using SV::ReadBigEndian32;
 using SV::ReadBigEndian64;
 
-// A muxed audio and video track at offset 5000 with the seek points (0, 5000), (3000, 6000)
-// and (6000, 6500): written as the deltas (0, 0), (3000, 1000), (3000, 500).
-Mpeg2PsIndexEntry Sample() {
-    Mpeg2PsIndexEntry entry;
-    entry.offset = 5000;
-    entry.size = 0x0102030405ull;
-    entry.duration = 1800000;
-    entry.bitRate = 1500000;
-    entry.trickPlayRate = -4;
-    entry.adaptationInterval = 180000;
-    entry.flags = 0xA5A5A5A5;
-    Mpeg2PsIndexEntry::Video video;
-    video.format = 1;
-    video.profile = 100;
-    video.level = 30;
-    video.width = 640;
-    video.height = 360;
-    video.pixelWidth = 1;
-    video.pixelHeight = 1;
-    video.frameDuration = 3600;
-    video.bitRate = 1400000;
-    video.mpegStreamId = 0xE0;
-    video.mpegStreamType = 0x1B;
-    video.avcDecoderConfigurationRecord = {0x01, 0x64, 0x00, 0x1E};
-    entry.video = video;
-    Mpeg2PsIndexEntry::Audio audio;
-    audio.format = 3;
-    audio.profile = 2;
-    audio.numChannels = 2;
-    audio.sampleFrequency = 48000;
-    audio.bitRate = 96000;
-    audio.esDescriptor = {0x03, 0x19, 0x00, 0xC0};
-    audio.identifier = "eng";
-    entry.audio = audio;
-    entry.seekPoints = {{0, 5000}, {3000, 6000}, {6000, 6500}};
-    return entry;
-}
+using containertest::MuxedTrackIndexEntry;
 
+// The seek records of the shared entry's points (0, 5000), (3000, 6000) and (6000, 6500).
 void ExpectSeekRecords(const std::vector<uint8_t>& bytes, size_t at) {
     const std::vector<uint8_t> expected = {
         0x00, 0x00, 0x00, 0x00, 0x00, 0x00,  // time +0, bytes +0 (from the offset)
@@ -64,7 +30,7 @@ void ExpectSeekRecords(const std::vector<uint8_t>& bytes, size_t at) {
 }
 
 TEST(Mpeg2PsIndexEntryTest, FixedLayoutsPutEachFieldAtItsOffset) {
-    const Mpeg2PsIndexEntry entry = Sample();
+    const Mpeg2PsIndexEntry entry = MuxedTrackIndexEntry();
     // Offsets of: bit rate, trick-play rate, seek count, first seek record.
     const struct {
         uint32_t version;
@@ -127,8 +93,10 @@ TEST(Mpeg2PsIndexEntryTest, AbsentGroupsHaveFormatZero) {
 }
 
 TEST(Mpeg2PsIndexEntryTest, TaggedEntryCarriesEveryField) {
-    Mpeg2PsIndexEntry entry = Sample();
+    Mpeg2PsIndexEntry entry = MuxedTrackIndexEntry();
     entry.trackVersion = 2;
+    entry.video->pixelWidth = 1;  // square pixels
+    entry.video->pixelHeight = 1;
     std::vector<uint8_t> bytes;
     ASSERT_TRUE(entry.Write(4, bytes));
     ASSERT_EQ(entry.GetSize(4), bytes.size());
@@ -196,7 +164,7 @@ TEST(Mpeg2PsIndexEntryTest, RefusesWhatTheFormatCannotHold) {
          4},
     };
     for (const auto& c : cases) {
-        Mpeg2PsIndexEntry entry = Sample();
+        Mpeg2PsIndexEntry entry = MuxedTrackIndexEntry();
         c.change(entry);
         std::vector<uint8_t> bytes = {0xAB};
         std::string error;
@@ -205,7 +173,7 @@ TEST(Mpeg2PsIndexEntryTest, RefusesWhatTheFormatCannotHold) {
         EXPECT_EQ(std::vector<uint8_t>{0xAB}, bytes) << c.name;  // nothing appended
     }
     // The largest deltas are written.
-    Mpeg2PsIndexEntry largest = Sample();
+    Mpeg2PsIndexEntry largest = MuxedTrackIndexEntry();
     largest.seekPoints = {{0xFFFFFF, 5000 + 0xFFFFFF}};
     std::vector<uint8_t> bytes;
     ASSERT_TRUE(largest.Write(0, bytes));

@@ -7,6 +7,7 @@
 
 #include "engine/container/Mpeg2PsFormat.h"
 #include "engine/container/Mpeg2PsMetadataBlocks.h"
+#include "engine/container/Mpeg2PsMetadataTestSupport.h"
 
 namespace SarvelonMediaKit {
 namespace {
@@ -26,43 +27,13 @@ std::vector<uint8_t> Table(const std::vector<std::vector<uint8_t>>& blocks) {
     return out;
 }
 
-// Reads a headed block as the parser does.
-Mpeg2PsMetadata Block(const std::vector<uint8_t>& bytes) {
-    Mpeg2PsMetadata block(1);
-    size_t consumed = 0;
-    EXPECT_TRUE(block.Read(bytes.data(), bytes.size(), consumed)) << block.GetError();
-    return block;
-}
-
-// A reader with its chapter list and what reached the handlers.
-struct Harness {
-    Reader reader;
-    std::vector<Reader::Chapter> chapters;
-    std::vector<std::pair<uint32_t, std::vector<uint8_t>>> thumbnails;
-    std::vector<uint32_t> nestedKinds;
-
-    Reader::Result Parse(const Mpeg2PsMetadata& block, bool viaHandler = false) {
-        Reader::BlockHandler nested;
-        if (viaHandler) {
-            // As the parser does: each nested block goes through its own (virtual) handler.
-            nested = [this](const Mpeg2PsMetadata& inner) {
-                nestedKinds.push_back(inner.GetVersion());
-                return Parse(inner, true);
-            };
-        }
-        return reader.ParseMetadataBlock(
-            block, chapters,
-            [this](uint32_t index, const std::vector<uint8_t>& image) {
-                thumbnails.emplace_back(index, image);
-            },
-            nested);
-    }
-};
+typedef containertest::BlockReaderHarness Harness;
+using containertest::HeadedBlock;
 
 TEST(Mpeg2PsMetadataBlockReader, ChaptersAndThumbnailsAreTakenFromTheirBlocks) {
     Harness h;
-    EXPECT_EQ(Reader::ResultOk, h.Parse(Block(Chapter(90000, "Opening"))));
-    EXPECT_EQ(Reader::ResultOk, h.Parse(Block(Chapter(180000, ""))));
+    EXPECT_EQ(Reader::ResultOk, h.Parse(HeadedBlock(Chapter(90000, "Opening"))));
+    EXPECT_EQ(Reader::ResultOk, h.Parse(HeadedBlock(Chapter(180000, ""))));
     ASSERT_EQ(2u, h.chapters.size());
     EXPECT_EQ(90000u, h.chapters[0].time);
     EXPECT_EQ("Opening", h.chapters[0].title);
@@ -72,7 +43,7 @@ TEST(Mpeg2PsMetadataBlockReader, ChaptersAndThumbnailsAreTakenFromTheirBlocks) {
 
     std::vector<uint8_t> thumbnail;
     ASSERT_TRUE(Mpeg2PsMetadataBlocks::WriteThumbnail(1, {0xFF, 0xD8, 0xFF}, thumbnail));
-    EXPECT_EQ(Reader::ResultOk, h.Parse(Block(thumbnail)));
+    EXPECT_EQ(Reader::ResultOk, h.Parse(HeadedBlock(thumbnail)));
     ASSERT_EQ(1u, h.thumbnails.size());
     EXPECT_EQ(1u, h.thumbnails[0].first);
     EXPECT_EQ(std::vector<uint8_t>({0xFF, 0xD8, 0xFF}), h.thumbnails[0].second);
@@ -82,7 +53,7 @@ TEST(Mpeg2PsMetadataBlockReader, ChaptersAndThumbnailsAreTakenFromTheirBlocks) {
     other.SetUInt32(TagChapterTime, 1);
     std::vector<uint8_t> bytes;
     ASSERT_TRUE(other.Write(bytes));
-    EXPECT_EQ(Reader::ResultOk, h.Parse(Block(bytes)));
+    EXPECT_EQ(Reader::ResultOk, h.Parse(HeadedBlock(bytes)));
     EXPECT_EQ(2u, h.chapters.size());
 }
 
@@ -130,7 +101,7 @@ TEST(Mpeg2PsMetadataBlockReader, MissingOrMistypedTagsAreRefused) {
         std::vector<uint8_t> bytes;
         ASSERT_TRUE(block.Write(bytes));
         Harness h;
-        EXPECT_EQ(Reader::ResultBadTags, h.Parse(Block(bytes)));
+        EXPECT_EQ(Reader::ResultBadTags, h.Parse(HeadedBlock(bytes)));
         EXPECT_TRUE(h.chapters.empty());
         EXPECT_TRUE(h.thumbnails.empty());
     }
@@ -143,7 +114,7 @@ TEST(Mpeg2PsMetadataBlockReader, ATableHandsEachBlockOnInOrder) {
     for (bool viaHandler : {false, true}) {
         SCOPED_TRACE(viaHandler ? "through the handler" : "on its own");
         Harness h;
-        EXPECT_EQ(Reader::ResultOk, h.Parse(Block(table), viaHandler));
+        EXPECT_EQ(Reader::ResultOk, h.Parse(HeadedBlock(table), viaHandler));
         ASSERT_EQ(2u, h.chapters.size());
         EXPECT_EQ("A", h.chapters[0].title);
         EXPECT_EQ("B", h.chapters[1].title);
@@ -152,7 +123,7 @@ TEST(Mpeg2PsMetadataBlockReader, ATableHandsEachBlockOnInOrder) {
             EXPECT_EQ(std::vector<uint32_t>({3, 4, 3}), h.nestedKinds);
         }
         // A second table, once chapters are known, is ignored.
-        EXPECT_EQ(Reader::ResultOk, h.Parse(Block(Table({Chapter(5, "C")})), viaHandler));
+        EXPECT_EQ(Reader::ResultOk, h.Parse(HeadedBlock(Table({Chapter(5, "C")})), viaHandler));
         EXPECT_EQ(2u, h.chapters.size());
     }
 }
@@ -168,7 +139,7 @@ TEST(Mpeg2PsMetadataBlockReader, ATruncatedTableKeepsTheChaptersBeforeTheGap) {
     std::vector<uint8_t> bytes;
     ASSERT_TRUE(block.Write(bytes));
     Harness h;
-    EXPECT_EQ(Reader::ResultBadTags, h.Parse(Block(bytes)));
+    EXPECT_EQ(Reader::ResultBadTags, h.Parse(HeadedBlock(bytes)));
     EXPECT_EQ(2u, h.chapters.size());
 
     // A nested block cut short.
@@ -178,7 +149,7 @@ TEST(Mpeg2PsMetadataBlockReader, ATruncatedTableKeepsTheChaptersBeforeTheGap) {
     bytes.clear();
     ASSERT_TRUE(block.Write(bytes));
     Harness cut;
-    EXPECT_EQ(Reader::ResultBadTags, cut.Parse(Block(bytes)));
+    EXPECT_EQ(Reader::ResultBadTags, cut.Parse(HeadedBlock(bytes)));
     EXPECT_EQ(1u, cut.chapters.size());
 
     // An empty table is fine.
@@ -186,7 +157,7 @@ TEST(Mpeg2PsMetadataBlockReader, ATruncatedTableKeepsTheChaptersBeforeTheGap) {
     bytes.clear();
     ASSERT_TRUE(block.Write(bytes));
     Harness empty;
-    EXPECT_EQ(Reader::ResultOk, empty.Parse(Block(bytes)));
+    EXPECT_EQ(Reader::ResultOk, empty.Parse(HeadedBlock(bytes)));
 }
 
 TEST(Mpeg2PsMetadataBlockReader, TheHandlersResultEndsTheTable) {
@@ -195,7 +166,7 @@ TEST(Mpeg2PsMetadataBlockReader, TheHandlersResultEndsTheTable) {
     std::vector<Reader::Chapter> chapters;
     int calls = 0;
     const Reader::Result result =
-        reader.ParseMetadataBlock(Block(table), chapters, Reader::ThumbnailHandler(),
+        reader.ParseMetadataBlock(HeadedBlock(table), chapters, Reader::ThumbnailHandler(),
                                   [&calls](const Mpeg2PsMetadata&) -> Reader::Result {
                                       ++calls;
                                       return 0x2A;
@@ -214,14 +185,14 @@ TEST(Mpeg2PsMetadataBlockReader, TablesNestedTooDeepAreRefused) {
     for (bool viaHandler : {false, true}) {
         Harness shallow;
         EXPECT_EQ(Reader::ResultOk,
-                  shallow.Parse(Block(nestedTables(Reader::kMaxTableDepth)), viaHandler));
+                  shallow.Parse(HeadedBlock(nestedTables(Reader::kMaxTableDepth)), viaHandler));
         EXPECT_EQ(1u, shallow.chapters.size());
 
         Harness deep;
-        EXPECT_EQ(Reader::ResultBadTags, deep.Parse(Block(nestedTables(200)), viaHandler));
+        EXPECT_EQ(Reader::ResultBadTags, deep.Parse(HeadedBlock(nestedTables(200)), viaHandler));
         EXPECT_TRUE(deep.chapters.empty());
         // The depth count is back to zero afterwards.
-        EXPECT_EQ(Reader::ResultOk, deep.Parse(Block(nestedTables(2)), viaHandler));
+        EXPECT_EQ(Reader::ResultOk, deep.Parse(HeadedBlock(nestedTables(2)), viaHandler));
         EXPECT_EQ(1u, deep.chapters.size());
     }
 }

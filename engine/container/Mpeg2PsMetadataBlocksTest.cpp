@@ -5,34 +5,41 @@
 #include "engine/container/Mpeg2PsFormat.h"
 #include "engine/container/Mpeg2PsMetadata.h"
 #include "engine/container/Mpeg2PsMetadataBlockReader.h"
+#include "engine/container/Mpeg2PsMetadataTestSupport.h"
 
 namespace SarvelonMediaKit {
 namespace {
 
 using namespace Mpeg2PsFormat;
+typedef Mpeg2PsMetadataBlockReader Reader;
+typedef containertest::BlockReaderHarness Harness;
+using containertest::HeadedBlock;
+using containertest::ReadsWhole;
+
+// The chapter "Two" at 5 s with its thumbnail at 65536 (2048 bytes), as written and as read.
+const std::vector<uint8_t> kChapterTwo = {
+    0x00, 0x00, 0x00, 0x31,                          // total length 49
+    0x03,                                            // kind: chapter
+    0x04,                                            // four entries, in tag order
+    0x15, 0x09, 0x00, 0x00, 0x00, 0x03,              // title: string of 3
+    'T',  'w',  'o',                                 //   "Two"
+    0x18, 0x05, 0x00, 0x00, 0x00, 0x04,              // time: uint32
+    0x00, 0x06, 0xDD, 0xD0,                          //   450000 ticks (5 s)
+    0x1B, 0x07, 0x00, 0x00, 0x00, 0x08,              // thumbnail position: uint64
+    0x00, 0x00, 0x00, 0x00, 0x00, 0x01, 0x00, 0x00,  //   65536
+    0x1C, 0x05, 0x00, 0x00, 0x00, 0x04,              // thumbnail size: uint32
+    0x00, 0x00, 0x08, 0x00,                          //   2048
+};
 
 TEST(Mpeg2PsMetadataBlocksTest, ChapterBlockBytes) {
     std::vector<uint8_t> bytes;
     ASSERT_TRUE(Mpeg2PsMetadataBlocks::WriteChapter(450000, "Two", 0x10000, 2048, bytes));
-    const std::vector<uint8_t> expected = {
-        0x00, 0x00, 0x00, 0x31,                                // total length 49
-        0x03,                                                  // kind: chapter
-        0x04,                                                  // four entries, in tag order
-        0x15, 0x09, 0x00, 0x00, 0x00, 0x03,                    // title: string of 3
-        'T',  'w',  'o',  0x18, 0x05, 0x00, 0x00, 0x00, 0x04,  // time: uint32
-        0x00, 0x06, 0xDD, 0xD0,                                //   450000 ticks (5 s)
-        0x1B, 0x07, 0x00, 0x00, 0x00, 0x08,                    // thumbnail position: uint64
-        0x00, 0x00, 0x00, 0x00, 0x00, 0x01, 0x00, 0x00, 0x1C,
-        0x05, 0x00, 0x00, 0x00, 0x04,  // thumbnail size: uint32
-        0x00, 0x00, 0x08, 0x00,
-    };
-    EXPECT_EQ(expected, bytes);
+    EXPECT_EQ(kChapterTwo, bytes);
 
     std::vector<uint8_t> untitled;
     ASSERT_TRUE(Mpeg2PsMetadataBlocks::WriteChapter(0, "", 0, 0, untitled));
     Mpeg2PsMetadata read(1);
-    size_t consumed = 0;
-    ASSERT_TRUE(read.Read(untitled.data(), untitled.size(), consumed));
+    ASSERT_TRUE(ReadsWhole(read, untitled));
     EXPECT_FALSE(read.Has(TagChapterTitle));  // an empty title is left out
     EXPECT_EQ(3u, read.Count());
 }
@@ -45,9 +52,7 @@ TEST(Mpeg2PsMetadataBlocksTest, TableOfChaptersAndThumbnailReadBack) {
     ASSERT_TRUE(Mpeg2PsMetadataBlocks::WriteTable(chapters, table));
 
     Mpeg2PsMetadata read(1);
-    size_t consumed = 0;
-    ASSERT_TRUE(read.Read(table.data(), table.size(), consumed));
-    EXPECT_EQ(table.size(), consumed);
+    ASSERT_TRUE(ReadsWhole(read, table));
     EXPECT_EQ(kBlockKindTable, read.GetVersion());
     uint32_t count = 0;
     std::vector<uint8_t> nested;
@@ -56,6 +61,7 @@ TEST(Mpeg2PsMetadataBlocksTest, TableOfChaptersAndThumbnailReadBack) {
     EXPECT_EQ(2u, count);
     // The nested blocks lie end to end and read one after the other.
     size_t at = 0;
+    size_t consumed = 0;
     for (uint32_t i = 0; i < count; ++i) {
         Mpeg2PsMetadata chapter(1);
         ASSERT_TRUE(chapter.Read(nested.data() + at, nested.size() - at, consumed));
@@ -71,7 +77,7 @@ TEST(Mpeg2PsMetadataBlocksTest, TableOfChaptersAndThumbnailReadBack) {
     const std::vector<uint8_t> image = {0xFF, 0xD8, 0xFF, 0xE0, 0x00, 0xFF, 0xD9};
     ASSERT_TRUE(Mpeg2PsMetadataBlocks::WriteThumbnail(1, image, thumbnail));
     Mpeg2PsMetadata thumb(1);
-    ASSERT_TRUE(thumb.Read(thumbnail.data(), thumbnail.size(), consumed));
+    ASSERT_TRUE(ReadsWhole(thumb, thumbnail));
     EXPECT_EQ(kBlockKindThumbnail, thumb.GetVersion());
     uint32_t index = 0;
     std::vector<uint8_t> readImage;
@@ -83,31 +89,6 @@ TEST(Mpeg2PsMetadataBlocksTest, TableOfChaptersAndThumbnailReadBack) {
 
 // ---- Round trips: golden blocks read by the block reader, and its findings written back. ----
 
-typedef Mpeg2PsMetadataBlockReader Reader;
-
-// What the block reader made of one block.
-struct ReadBack {
-    Reader::Result result = Reader::ResultOk;
-    std::vector<Reader::Chapter> chapters;
-    std::vector<std::pair<uint32_t, std::vector<uint8_t>>> thumbnails;
-};
-
-ReadBack ReadBlock(const std::vector<uint8_t>& bytes) {
-    ReadBack back;
-    Mpeg2PsMetadata block(1);
-    size_t consumed = 0;
-    EXPECT_TRUE(block.Read(bytes.data(), bytes.size(), consumed)) << block.GetError();
-    EXPECT_EQ(bytes.size(), consumed);
-    Reader reader;
-    back.result = reader.ParseMetadataBlock(
-        block, back.chapters,
-        [&back](uint32_t index, const std::vector<uint8_t>& image) {
-            back.thumbnails.emplace_back(index, image);
-        },
-        Reader::BlockHandler());
-    return back;
-}
-
 std::vector<uint8_t> ChapterBytes(const Reader::Chapter& chapter) {
     std::vector<uint8_t> out;
     EXPECT_TRUE(Mpeg2PsMetadataBlocks::WriteChapter(
@@ -116,27 +97,14 @@ std::vector<uint8_t> ChapterBytes(const Reader::Chapter& chapter) {
 }
 
 TEST(Mpeg2PsMetadataBlocksTest, GoldenChapterReadsAndWritesBack) {
-    const std::vector<uint8_t> golden = {
-        0x00, 0x00, 0x00, 0x31,                          // total length 49
-        0x03,                                            // kind: chapter
-        0x04,                                            // four entries, in tag order
-        0x15, 0x09, 0x00, 0x00, 0x00, 0x03,              // title: string of 3
-        'T',  'w',  'o',                                 //   "Two"
-        0x18, 0x05, 0x00, 0x00, 0x00, 0x04,              // time: uint32
-        0x00, 0x06, 0xDD, 0xD0,                          //   450000 ticks (5 s)
-        0x1B, 0x07, 0x00, 0x00, 0x00, 0x08,              // thumbnail position: uint64
-        0x00, 0x00, 0x00, 0x00, 0x00, 0x01, 0x00, 0x00,  //   65536
-        0x1C, 0x05, 0x00, 0x00, 0x00, 0x04,              // thumbnail size: uint32
-        0x00, 0x00, 0x08, 0x00,                          //   2048
-    };
-    const ReadBack back = ReadBlock(golden);
-    ASSERT_EQ(Reader::ResultOk, back.result);
+    Harness back;
+    ASSERT_EQ(Reader::ResultOk, back.Parse(HeadedBlock(kChapterTwo)));
     ASSERT_EQ(1u, back.chapters.size());
     EXPECT_EQ("Two", back.chapters[0].title);
     EXPECT_EQ(450000u, back.chapters[0].time);
     EXPECT_EQ(65536u, back.chapters[0].thumbnailPosition);
     EXPECT_EQ(2048u, back.chapters[0].thumbnailSize);
-    EXPECT_EQ(golden, ChapterBytes(back.chapters[0]));
+    EXPECT_EQ(kChapterTwo, ChapterBytes(back.chapters[0]));
 }
 
 TEST(Mpeg2PsMetadataBlocksTest, GoldenThumbnailReadsAndWritesBack) {
@@ -149,8 +117,8 @@ TEST(Mpeg2PsMetadataBlocksTest, GoldenThumbnailReadsAndWritesBack) {
         0x1A, 0x05, 0x00, 0x00, 0x00, 0x04,  // chapter index: uint32
         0x00, 0x00, 0x00, 0x07,              //   7
     };
-    const ReadBack back = ReadBlock(golden);
-    ASSERT_EQ(Reader::ResultOk, back.result);
+    Harness back;
+    ASSERT_EQ(Reader::ResultOk, back.Parse(HeadedBlock(golden)));
     EXPECT_TRUE(back.chapters.empty());
     ASSERT_EQ(1u, back.thumbnails.size());
     EXPECT_EQ(7u, back.thumbnails[0].first);
@@ -188,8 +156,8 @@ TEST(Mpeg2PsMetadataBlocksTest, GoldenTableReadsAndWritesBack) {
         0x1C, 0x05, 0x00, 0x00, 0x00, 0x04,              //   thumbnail size: uint32
         0x00, 0x00, 0x00, 0x80,                          //     128
     };
-    const ReadBack back = ReadBlock(golden);
-    ASSERT_EQ(Reader::ResultOk, back.result);
+    Harness back;
+    ASSERT_EQ(Reader::ResultOk, back.Parse(HeadedBlock(golden)));
     ASSERT_EQ(2u, back.chapters.size());
     EXPECT_EQ(0u, back.chapters[0].time);
     EXPECT_EQ("", back.chapters[0].title);

@@ -7,14 +7,58 @@
 #include <string>
 #include <vector>
 
+#include "engine/container/Mpeg2PsMetadataTestSupport.h"
+
 namespace SarvelonMediaKit {
 namespace {
+
+using containertest::ReadsWhole;
 
 using Tag = Mpeg2PsMetadata::Tag;
 Tag T(int n) { return static_cast<Tag>(n); }
 
 const std::string kIndexTooShort = "Mpeg2PsMetadata::Read ERROR: Index too short\n";
 const std::string kEntryTooShort = "Mpeg2PsMetadata::Read ERROR: Entry too short\n";
+
+// A headed thumbnail block, as written and as read back below.
+const std::vector<uint8_t> kThumbnailBlock = {
+    0x00, 0x00, 0x00, 0x18,              // total length 24
+    0x04,                                // kind: thumbnail
+    0x02,                                // two entries, in tag order
+    0x19, 0x0A, 0x00, 0x00, 0x00, 0x02,  // tag 0x19, bytes, length 2
+    0xFF, 0xD8,                          //   the image
+    0x1A, 0x05, 0x00, 0x00, 0x00, 0x04,  // tag 0x1A, uint32, length 4
+    0x00, 0x00, 0x00, 0x02,              //   chapter index 2
+};
+
+// Tags 1 to 8 hold one number of each integer type, as the lists of the round trips below
+// carry them: each must read back with its type and value.
+void ExpectOneNumberOfEachType(const Mpeg2PsMetadata& read) {
+    uint8_t u8 = 0;
+    int8_t s8 = 0;
+    uint16_t u16 = 0;
+    int16_t s16 = 0;
+    uint32_t u32 = 0;
+    int32_t s32 = 0;
+    uint64_t u64 = 0;
+    int64_t s64 = 0;
+    EXPECT_TRUE(read.GetUInt8(T(1), u8));
+    EXPECT_EQ(0xFE, u8);
+    EXPECT_TRUE(read.GetInt8(T(2), s8));
+    EXPECT_EQ(-3, s8);
+    EXPECT_TRUE(read.GetUInt16(T(3), u16));
+    EXPECT_EQ(0xBEEF, u16);
+    EXPECT_TRUE(read.GetInt16(T(4), s16));
+    EXPECT_EQ(-1234, s16);
+    EXPECT_TRUE(read.GetUInt32(T(5), u32));
+    EXPECT_EQ(0xDEADBEEFu, u32);
+    EXPECT_TRUE(read.GetInt32(T(6), s32));
+    EXPECT_EQ(-123456789, s32);
+    EXPECT_TRUE(read.GetUInt64(T(7), u64));
+    EXPECT_EQ(0x0123456789ABCDEFull, u64);
+    EXPECT_TRUE(read.GetInt64(T(8), s64));
+    EXPECT_EQ(-1234567890123ll, s64);
+}
 
 TEST(Mpeg2PsMetadataTest, EveryTypeRoundTripsInBothFramings) {
     for (uint32_t version : {0u, 3u}) {
@@ -35,42 +79,17 @@ TEST(Mpeg2PsMetadataTest, EveryTypeRoundTripsInBothFramings) {
         ASSERT_EQ(written.GetSize(), bytes.size());
 
         Mpeg2PsMetadata read(version ? 1 : 0);
-        size_t consumed = 0;
-        ASSERT_TRUE(read.Read(bytes.data(), bytes.size(), consumed)) << read.GetError();
-        EXPECT_EQ(bytes.size(), consumed);
+        ASSERT_TRUE(ReadsWhole(read, bytes));
         EXPECT_EQ(version, read.GetVersion());
-        uint8_t u8 = 0;
-        uint16_t u16 = 0;
-        int16_t s16 = 0;
-        uint32_t u32 = 0;
-        uint64_t u64 = 0;
+        ExpectOneNumberOfEachType(read);
         std::string text;
         std::vector<uint8_t> blob;
-        EXPECT_TRUE(read.GetUInt8(T(1), u8));
-        EXPECT_EQ(0xFE, u8);
-        EXPECT_TRUE(read.GetUInt16(T(3), u16));
-        EXPECT_EQ(0xBEEF, u16);
-        EXPECT_TRUE(read.GetInt16(T(4), s16));
-        EXPECT_EQ(-1234, s16);
-        EXPECT_TRUE(read.GetUInt32(T(5), u32));
-        EXPECT_EQ(0xDEADBEEFu, u32);
-        EXPECT_TRUE(read.GetUInt64(T(7), u64));
-        EXPECT_EQ(0x0123456789ABCDEFull, u64);
         EXPECT_TRUE(read.GetString(T(9), text));
         EXPECT_EQ(std::string("Chap\0ter", 8), text);
         EXPECT_TRUE(read.GetBytes(T(10), blob));
         EXPECT_EQ((std::vector<uint8_t>{0x00, 0xFF, 0x10}), blob);
         EXPECT_TRUE(read.GetString(T(11), text));
         EXPECT_EQ("", text);
-        int8_t s8 = 0;
-        int32_t s32 = 0;
-        int64_t s64 = 0;
-        EXPECT_TRUE(read.GetInt8(T(2), s8));
-        EXPECT_EQ(-3, s8);
-        EXPECT_TRUE(read.GetInt32(T(6), s32));
-        EXPECT_EQ(-123456789, s32);
-        EXPECT_TRUE(read.GetInt64(T(8), s64));
-        EXPECT_EQ(-1234567890123ll, s64);
         // Writing what was read gives the same bytes: every value kept its type.
         std::vector<uint8_t> again;
         ASSERT_TRUE(read.Write(again));
@@ -84,16 +103,7 @@ TEST(Mpeg2PsMetadataTest, HeadedLayoutIsAsDocumented) {
     block.SetBytes(Mpeg2PsFormat::TagThumbnailImage, {0xFF, 0xD8});
     std::vector<uint8_t> bytes;
     ASSERT_TRUE(block.Write(bytes));
-    const std::vector<uint8_t> expected = {
-        0x00, 0x00, 0x00, 0x18,              // total length 24
-        0x04,                                // kind: thumbnail
-        0x02,                                // two entries, in tag order
-        0x19, 0x0A, 0x00, 0x00, 0x00, 0x02,  // tag 0x19, bytes, length 2
-        0xFF, 0xD8,                          //   the image
-        0x1A, 0x05, 0x00, 0x00, 0x00, 0x04,  // tag 0x1A, uint32, length 4
-        0x00, 0x00, 0x00, 0x02,              //   chapter index 2
-    };
-    EXPECT_EQ(expected, bytes);
+    EXPECT_EQ(kThumbnailBlock, bytes);
 }
 
 TEST(Mpeg2PsMetadataTest, ShortInputFailsWithTheReadersTexts) {
@@ -229,36 +239,11 @@ TEST(Mpeg2PsMetadataTest, BareListOfEveryTypeReadsAndWritesBack) {
         0x00, 0xFF, 0x10,                                //   00 FF 10
     };
     Mpeg2PsMetadata read(0);
-    size_t consumed = 0;
-    ASSERT_TRUE(read.Read(golden.data(), golden.size(), consumed)) << read.GetError();
-    EXPECT_EQ(golden.size(), consumed);
+    ASSERT_TRUE(ReadsWhole(read, golden));
     EXPECT_EQ(10u, read.Count());
-    uint8_t u8 = 0;
-    int8_t s8 = 0;
-    uint16_t u16 = 0;
-    int16_t s16 = 0;
-    uint32_t u32 = 0;
-    int32_t s32 = 0;
-    uint64_t u64 = 0;
-    int64_t s64 = 0;
+    ExpectOneNumberOfEachType(read);
     std::string text;
     std::vector<uint8_t> blob;
-    ASSERT_TRUE(read.GetUInt8(T(1), u8));
-    EXPECT_EQ(254, u8);
-    ASSERT_TRUE(read.GetInt8(T(2), s8));
-    EXPECT_EQ(-3, s8);
-    ASSERT_TRUE(read.GetUInt16(T(3), u16));
-    EXPECT_EQ(0xBEEF, u16);
-    ASSERT_TRUE(read.GetInt16(T(4), s16));
-    EXPECT_EQ(-1234, s16);
-    ASSERT_TRUE(read.GetUInt32(T(5), u32));
-    EXPECT_EQ(0xDEADBEEFu, u32);
-    ASSERT_TRUE(read.GetInt32(T(6), s32));
-    EXPECT_EQ(-123456789, s32);
-    ASSERT_TRUE(read.GetUInt64(T(7), u64));
-    EXPECT_EQ(0x0123456789ABCDEFull, u64);
-    ASSERT_TRUE(read.GetInt64(T(8), s64));
-    EXPECT_EQ(-1234567890123ll, s64);
     ASSERT_TRUE(read.GetString(T(9), text));
     EXPECT_EQ("eng", text);
     ASSERT_TRUE(read.GetBytes(T(10), blob));
@@ -270,19 +255,8 @@ TEST(Mpeg2PsMetadataTest, BareListOfEveryTypeReadsAndWritesBack) {
 }
 
 TEST(Mpeg2PsMetadataTest, HeadedBlockReadsAndWritesBack) {
-    const std::vector<uint8_t> golden = {
-        0x00, 0x00, 0x00, 0x18,              // total length 24
-        0x04,                                // kind: thumbnail
-        0x02,                                // two entries, in tag order
-        0x19, 0x0A, 0x00, 0x00, 0x00, 0x02,  // tag 0x19, bytes, length 2
-        0xFF, 0xD8,                          //   the image
-        0x1A, 0x05, 0x00, 0x00, 0x00, 0x04,  // tag 0x1A, uint32, length 4
-        0x00, 0x00, 0x00, 0x02,              //   chapter index 2
-    };
     Mpeg2PsMetadata read(1);  // any kind: the block's own replaces it
-    size_t consumed = 0;
-    ASSERT_TRUE(read.Read(golden.data(), golden.size(), consumed)) << read.GetError();
-    EXPECT_EQ(golden.size(), consumed);
+    ASSERT_TRUE(ReadsWhole(read, kThumbnailBlock));
     EXPECT_EQ(4u, read.GetVersion());
     std::vector<uint8_t> image;
     uint32_t index = 0;
@@ -293,7 +267,7 @@ TEST(Mpeg2PsMetadataTest, HeadedBlockReadsAndWritesBack) {
 
     std::vector<uint8_t> written;
     ASSERT_TRUE(read.Write(written));
-    EXPECT_EQ(golden, written);
+    EXPECT_EQ(kThumbnailBlock, written);
 }
 
 }  // namespace

@@ -13,13 +13,7 @@
 namespace SarvelonMediaKit {
 namespace {
 
-using filtertest::Bytes;
-using filtertest::Concat;
-using filtertest::Drain;
-using filtertest::InfoOwner;
-using filtertest::MakeStream;
-using filtertest::PayloadOf;
-using filtertest::Push;
+using namespace filtertest;
 
 // An AAC-LC stereo ADTS frame of payloadSize bytes of fill at sampling_frequency_index index;
 // lengthField replaces aac_frame_length when given.
@@ -106,7 +100,7 @@ struct SyncChain {
 TEST(AdtsSynchronizeSampleFilterTest, ChunkOfOneFrameKeepsTheSampleTimes) {
     SyncChain chain;
     const Bytes frame = AdtsFrame(4, 20, 0x11);
-    Sample sample = filtertest::MakeSample(*chain.stream, {frame}, 5000, 100);
+    Sample sample = MakeSample(*chain.stream, {frame}, 5000, 100);
     sample.SetDataAlignment(true);
     chain.stream->PushSample(sample);
     const std::vector<Sample> out = Drain(*chain.stream);
@@ -267,14 +261,12 @@ TEST(AdtsSynchronizeSampleFilterTest, FrameLengthBelowTheHeaderIsLostSync) {
 
 // Header adder ----------------------------------------------------------------------------
 
-struct AddChain {
-    InfoOwner owner;
-    boost::shared_ptr<SampleStream> stream;
-    AddChain(const Bytes& config, uint32_t headroom) {
-        if (!config.empty()) {
-            owner.info[StreamInfoKindAudioSpecificConfig] = config;
-        }
-        stream = MakeStream(SampleMediaTypeAudio, SampleFormatAacRaw, &owner, headroom);
+// Raw AAC whose owner knows the AudioSpecificConfig (when one is given), through the header
+// adder.
+struct AddChain : OwnedStream {
+    AddChain(const Bytes& config, uint32_t headroom)
+        : OwnedStream(SampleMediaTypeAudio, SampleFormatAacRaw, StreamInfoKindAudioSpecificConfig,
+                      config, headroom) {
         stream->AddFilter(boost::make_shared<AdtsAddSampleFilter>(stream, SampleFormatAacRaw,
                                                                   SampleFormatAacAdts));
     }

@@ -10,12 +10,7 @@
 namespace SarvelonMediaKit {
 namespace {
 
-using filtertest::Bytes;
-using filtertest::Concat;
-using filtertest::Drain;
-using filtertest::MakeStream;
-using filtertest::PayloadOf;
-using filtertest::Push;
+using namespace filtertest;
 
 const Bytes kFrame = {0x0B, 0x77, 0x00, 0x3F, 0x24, 0x00};  // E-AC-3 syncword and header start
 

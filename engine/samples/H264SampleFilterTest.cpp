@@ -11,13 +11,7 @@
 namespace SarvelonMediaKit {
 namespace {
 
-using filtertest::Bytes;
-using filtertest::Concat;
-using filtertest::Drain;
-using filtertest::InfoOwner;
-using filtertest::MakeStream;
-using filtertest::PayloadOf;
-using filtertest::Push;
+using namespace filtertest;
 
 const Bytes kSps = {0x67, 0x42, 0xC0, 0x1E, 0xD9};  // NAL header, profile 66, flags, level 30, ...
 const Bytes kPps = {0x68, 0xCE, 0x3C, 0x80};
@@ -37,19 +31,18 @@ const Bytes kStartCode = {0x00, 0x00, 0x00, 0x01};
 const Bytes kDelimiter = {0x00, 0x00, 0x00, 0x01, 0x09, 0xE0};  // start code, AUD, type 7
 const Bytes kParameterSets = Concat({kStartCode, kSps, kStartCode, kPps});
 
-struct H264Chain {
-    InfoOwner owner;
-    boost::shared_ptr<SampleStream> stream;
-    boost::shared_ptr<LengthToStartCodeH264SampleFilter> filter;
-
-    explicit H264Chain(bool ownerKnowsRecord) {
-        if (ownerKnowsRecord) {
-            owner.info[StreamInfoKindAvcDecoderConfigurationRecord] = kRecord;
-        }
-        stream = MakeStream(SampleMediaTypeVideo, SampleFormatH264Length, &owner);
+// Length-prefixed video whose owner knows kRecord (or no record), through the start-code
+// conversion.
+struct H264Chain : OwnedStream {
+    explicit H264Chain(bool ownerKnowsRecord)
+        : OwnedStream(SampleMediaTypeVideo, SampleFormatH264Length,
+                      StreamInfoKindAvcDecoderConfigurationRecord,
+                      ownerKnowsRecord ? kRecord : Bytes()) {
         filter = boost::make_shared<LengthToStartCodeH264SampleFilter>(stream);
         stream->AddFilter(filter);
     }
+
+    boost::shared_ptr<LengthToStartCodeH264SampleFilter> filter;
 };
 
 TEST(LengthToStartCodeH264SampleFilterTest, PutsDelimiterAndParameterSetsInFrontOfKeyFrames) {
@@ -63,7 +56,7 @@ TEST(LengthToStartCodeH264SampleFilterTest, PutsDelimiterAndParameterSetsInFront
     // 3: a non-key picture with its own delimiter (primary_pic_type 7).
     Push(*chain.stream, {{0x00, 0x00, 0x00, 0x02, 0x09, 0xF0, 0x00, 0x00, 0x00, 0x02, 0x41, 0x9B}});
     // 4: marked random access by the container, though without IDR slice.
-    Sample flagged = filtertest::MakeSample(*chain.stream, {{0x00, 0x00, 0x00, 0x02, 0x41, 0x9C}});
+    Sample flagged = MakeSample(*chain.stream, {{0x00, 0x00, 0x00, 0x02, 0x41, 0x9C}});
     flagged.SetDataAlignment(true);
     chain.stream->PushSample(flagged);
 
@@ -282,10 +275,9 @@ TEST(H264SampleFilterFillerRemoveTest, LeavesALoneLengthFieldAtTheEnd) {
 
 TEST(H264SampleFilterFillerRemoveTest, RunsBeforeTheStartCodeConversion) {
     // The transport-stream multiplexer's order for length-prefixed video with filler removal.
-    InfoOwner owner;
-    owner.info[StreamInfoKindAvcDecoderConfigurationRecord] = kRecord;
-    boost::shared_ptr<SampleStream> stream =
-        MakeStream(SampleMediaTypeVideo, SampleFormatH264Length, &owner);
+    OwnedStream video(SampleMediaTypeVideo, SampleFormatH264Length,
+                      StreamInfoKindAvcDecoderConfigurationRecord, kRecord);
+    const boost::shared_ptr<SampleStream>& stream = video.stream;
     stream->AddFilter(boost::make_shared<H264SampleFilterFillerRemove>(stream));
     stream->AddFilter(boost::make_shared<LengthToStartCodeH264SampleFilter>(stream));
     Push(*stream, {{0x00, 0x00, 0x00, 0x02, 0x65, 0x88, 0x00, 0x00, 0x00, 0x02, 0x0C, 0xFF}});

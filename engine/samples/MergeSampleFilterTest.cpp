@@ -9,11 +9,7 @@
 namespace SarvelonMediaKit {
 namespace {
 
-using filtertest::Bytes;
-using filtertest::Drain;
-using filtertest::MakeStream;
-using filtertest::PayloadOf;
-using filtertest::Push;
+using namespace filtertest;
 
 boost::shared_ptr<SampleStream> MergingStream(uint32_t count, uint32_t minimum) {
     boost::shared_ptr<SampleStream> stream = MakeStream(SampleMediaTypeAudio, SampleFormatAacAdts);
@@ -24,7 +20,7 @@ boost::shared_ptr<SampleStream> MergingStream(uint32_t count, uint32_t minimum) 
 TEST(MergeSampleFilterTest, JoinsFourSamplesTimedByTheFirst) {
     boost::shared_ptr<SampleStream> stream = MergingStream(4, 0);
     EXPECT_EQ(SampleFormatAacAdts, stream->GetCurrentFormat());  // output format 0
-    Sample first = filtertest::MakeSample(*stream, {{0xA1, 0xA2}}, 1000, 10);
+    Sample first = MakeSample(*stream, {{0xA1, 0xA2}}, 1000, 10);
     first.SetDataAlignment(true);
     first.SetScramblingControl(2);
     stream->PushSample(first);

@@ -17,9 +17,7 @@
 namespace SarvelonMediaKit {
 namespace {
 
-using filtertest::Bytes;
-using filtertest::MakeStream;
-using filtertest::Push;
+using namespace filtertest;
 
 TEST(SampleFilterTest, StreamAndFiltersGoTogether) {
     boost::shared_ptr<SampleStream> audio = MakeStream(SampleMediaTypeAudio, SampleFormatAacAdts);

@@ -50,6 +50,24 @@ inline boost::shared_ptr<SampleStream> MakeStream(uint32_t type, uint32_t format
     return stream;
 }
 
+// A connected stream whose owner knows one kind of stream information (nothing when the bytes
+// are empty), as a demultiplexer that read it from the container would. The owner may learn
+// more afterwards.
+struct OwnedStream {
+    OwnedStream(uint32_t type, uint32_t format, uint32_t infoKind, const Bytes& info,
+                uint32_t headroom = 16) {
+        if (!info.empty()) {
+            owner.info[infoKind] = info;
+        }
+        stream = MakeStream(type, format, &owner, headroom);
+    }
+    OwnedStream(const OwnedStream&) = delete;  // the stream keeps the owner's address
+    OwnedStream& operator=(const OwnedStream&) = delete;
+
+    InfoOwner owner;
+    boost::shared_ptr<SampleStream> stream;
+};
+
 // A sample of the stream with one chunk per part (the first with the stream's headroom).
 inline Sample MakeSample(const SampleStream& stream, const std::vector<Bytes>& parts,
                          uint64_t decodeTime = 0, uint64_t presentationOffset = 0) {
