@@ -15,6 +15,7 @@
 #include "engine/container/Mpeg2PsIndexEntry.h"
 #include "engine/container/Mpeg2PsIndexEntryTestSupport.h"
 #include "engine/container/Mpeg2PsIndexEntryReader.h"
+#include "fuzz/FuzzTestSupport.h"
 
 namespace {
 
@@ -45,14 +46,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
     std::vector<uint8_t> input;
     if (mode <= 4) {
-        input = WrittenEntry(mode);
-        for (size_t i = 0; i < size; ++i) {
-            if (i < input.size()) {
-                input[i] ^= data[i];
-            } else {
-                input.push_back(data[i]);
-            }
-        }
+        input = SvFuzz::LaidOver(WrittenEntry(mode), data, size);
     } else {
         input.assign(data, data + size);
     }

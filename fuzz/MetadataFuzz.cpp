@@ -11,6 +11,7 @@
 #include "engine/container/Mpeg2PsMetadata.h"
 #include "engine/container/Mpeg2PsMetadataBlockReader.h"
 #include "engine/container/Mpeg2PsMetadataBlocks.h"
+#include "fuzz/FuzzTestSupport.h"
 
 namespace {
 
@@ -43,14 +44,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
     std::vector<uint8_t> input;
     if (mode == 2) {
-        input = WrittenTable();
-        for (size_t i = 0; i < size; ++i) {
-            if (i < input.size()) {
-                input[i] ^= data[i];
-            } else {
-                input.push_back(data[i]);
-            }
-        }
+        input = SvFuzz::LaidOver(WrittenTable(), data, size);
     } else {
         input.assign(data, data + size);
     }

@@ -11,6 +11,20 @@
 namespace SarvelonMediaKit {
 namespace {
 
+// The header of a pack with SCR 27000000 * 10 + 5 and mux rate 0x1234, as written and as read
+// below.
+const std::vector<uint8_t> kPackHeader = {
+    0x00, 0x00, 0x01, 0xBA,  // pack_start_code
+    0x44,                    // '01', SCR base 32-30 = 0, marker, base 29-28 = 0
+    0x00,                    // base 27-20
+    0xDD,                    // base 19-15, marker, base 14-13
+    0xDD,                    // base 12-5
+    0x04,                    // base 4-0 = 0, marker, extension 8-7 = 0
+    0x0B,                    // extension 6-0 = 5, marker
+    0x00, 0x48, 0xD3,        // program_mux_rate 0x1234, two markers
+    0xF8,                    // reserved, pack_stuffing_length 0
+};
+
 // A PES of stream 0xE0 without timestamps (9 header bytes) and the given total size.
 boost::shared_ptr<Mpeg2PsPes> PesOfSize(uint32_t totalSize) {
     static const std::vector<uint8_t> bytes(70000, 0x22);
@@ -26,18 +40,7 @@ TEST(Mpeg2PsPackTest, ScrBaseAndExtensionAndMuxRate) {
     pack.SetMuxRate(0x1234);
     std::vector<uint8_t> out;
     ASSERT_TRUE(pack.AppendTo(out));
-    const std::vector<uint8_t> expected = {
-        0x00, 0x00, 0x01, 0xBA,  // pack_start_code
-        0x44,                    // '01', SCR base 32-30 = 0, marker, base 29-28 = 0
-        0x00,                    // base 27-20
-        0xDD,                    // base 19-15, marker, base 14-13
-        0xDD,                    // base 12-5
-        0x04,                    // base 4-0 = 0, marker, extension 8-7 = 0
-        0x0B,                    // extension 6-0 = 5, marker
-        0x00, 0x48, 0xD3,        // program_mux_rate 0x1234, two markers
-        0xF8,                    // reserved, pack_stuffing_length 0
-    };
-    EXPECT_EQ(expected, out);
+    EXPECT_EQ(kPackHeader, out);
 }
 
 TEST(Mpeg2PsPackTest, LargestScrKeepsEveryBit) {
@@ -169,20 +172,9 @@ bool ReadPack(const std::vector<uint8_t>& bytes, Mpeg2PsPack& pack, size_t* posi
 }
 
 TEST(Mpeg2PsPackTest, ReadGivesTheHeaderFieldsAndWritesTheSameBytes) {
-    const std::vector<uint8_t> header = {
-        0x00, 0x00, 0x01, 0xBA,  // pack_start_code
-        0x44,                    // '01', SCR base 32-30 = 0, marker, base 29-28 = 0
-        0x00,                    // base 27-20
-        0xDD,                    // base 19-15, marker, base 14-13
-        0xDD,                    // base 12-5
-        0x04,                    // base 4-0 = 0, marker, extension 8-7 = 0
-        0x0B,                    // extension 6-0 = 5, marker
-        0x00, 0x48, 0xD3,        // program_mux_rate 0x1234, two markers
-        0xF8,                    // reserved, pack_stuffing_length 0
-    };
     Mpeg2PsPack pack;
     size_t position = 0;
-    ASSERT_TRUE(ReadPack(header, pack, &position));
+    ASSERT_TRUE(ReadPack(kPackHeader, pack, &position));
     EXPECT_EQ(14u, position);
     EXPECT_EQ(27000000ull * 10 + 5, pack.GetScr());  // base 900000, extension 5
     EXPECT_EQ(0x1234u, pack.GetMuxRate());
@@ -191,7 +183,7 @@ TEST(Mpeg2PsPackTest, ReadGivesTheHeaderFieldsAndWritesTheSameBytes) {
     EXPECT_EQ(0u, pack.GetPaddingMode());
     std::vector<uint8_t> out;
     ASSERT_TRUE(pack.AppendTo(out));
-    EXPECT_EQ(header, out);
+    EXPECT_EQ(kPackHeader, out);
 
     const std::vector<uint8_t> largest = {
         0x00, 0x00, 0x01, 0xBA,        // pack_start_code

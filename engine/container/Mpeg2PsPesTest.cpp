@@ -9,6 +9,17 @@
 namespace SarvelonMediaKit {
 namespace {
 
+// An audio packet with a PTS only, of the largest 33-bit value, as written and as read below.
+const std::vector<uint8_t> kAudioPes = {
+    0x00, 0x00, 0x01, 0xC0,        // start code, stream_id
+    0x00, 0x0A,                    // PES_packet_length: 3 + 5 + 2
+    0x80,                          // '10', no alignment
+    0x80,                          // PTS only
+    0x05,                          // PES_header_data_length
+    0x2F, 0xFF, 0xFF, 0xFF, 0xFF,  // '0010', all 33 bits set, markers
+    0xFF, 0xF1,                    // payload
+};
+
 std::vector<uint8_t> Written(const Mpeg2PsPes& pes) {
     std::vector<uint8_t> out;
     EXPECT_TRUE(pes.AppendTo(out));
@@ -44,16 +55,7 @@ TEST(Mpeg2PsPesTest, AudioPacketWithPtsOnlyAndTheLargest33BitValue) {
     pes.SetPts(0x1FFFFFFFFull);
     const uint8_t payload[] = {0xFF, 0xF1};
     ASSERT_TRUE(pes.AddData(payload, sizeof payload, true));
-    const std::vector<uint8_t> expected = {
-        0x00, 0x00, 0x01, 0xC0,        // start code, stream_id
-        0x00, 0x0A,                    // PES_packet_length: 3 + 5 + 2
-        0x80,                          // '10', no alignment
-        0x80,                          // PTS only
-        0x05,                          // PES_header_data_length
-        0x2F, 0xFF, 0xFF, 0xFF, 0xFF,  // '0010', all 33 bits set, markers
-        0xFF, 0xF1,                    // payload
-    };
-    EXPECT_EQ(expected, Written(pes));
+    EXPECT_EQ(kAudioPes, Written(pes));
 }
 
 TEST(Mpeg2PsPesTest, StreamsWithoutTheOptionalHeaderDropFlagsAndTimestamps) {
@@ -198,23 +200,14 @@ TEST(Mpeg2PsPesTest, ReadGivesTheFieldsAndWritesTheSameBytes) {
     EXPECT_EQ(std::vector<uint8_t>({0x00, 0x00, 0x00, 0x01, 0x09, 0xF0}), pes.GetPayload());
     EXPECT_EQ(video, Written(pes));
 
-    const std::vector<uint8_t> audio = {
-        0x00, 0x00, 0x01, 0xC0,        // start code, stream_id
-        0x00, 0x0A,                    // PES_packet_length: 3 + 5 + 2
-        0x80,                          // '10', no alignment
-        0x80,                          // PTS only
-        0x05,                          // PES_header_data_length
-        0x2F, 0xFF, 0xFF, 0xFF, 0xFF,  // '0010', all 33 bits set, markers
-        0xFF, 0xF1,                    // payload
-    };
-    ASSERT_TRUE(ReadPes(audio, pes));
+    ASSERT_TRUE(ReadPes(kAudioPes, pes));
     EXPECT_EQ(0xC0, pes.GetStreamId());
     EXPECT_TRUE(pes.HasPts());
     EXPECT_EQ(0x1FFFFFFFFull, pes.GetPts());
     EXPECT_FALSE(pes.HasDts());
     EXPECT_FALSE(pes.GetDataAlignment());
     EXPECT_EQ(0, pes.GetScramblingControl());
-    EXPECT_EQ(audio, Written(pes));
+    EXPECT_EQ(kAudioPes, Written(pes));
 
     const std::vector<uint8_t> metadata = {0x00, 0x00, 0x01, 0xF1,  // start code, stream_id
                                            0x00, 0x05,              // PES_packet_length

@@ -145,6 +145,24 @@ protected:
     }
 };
 
+// ---- Fields read back by hand, apart from the records' own readers ----
+
+// The PTS of a PES packet written with one (flags 0x80, the PTS at byte 9), in 90 kHz ticks.
+inline uint64_t PesPts(const Bytes& pes) {
+    const uint8_t* t = pes.data() + 9;
+    return (uint64_t(t[0] & 0x0E) << 29) | (uint64_t(t[1]) << 22) | (uint64_t(t[2] >> 1) << 15) |
+           (uint64_t(t[3]) << 7) | (t[4] >> 1);
+}
+
+// The SCR of a pack header, in 27 MHz ticks.
+inline uint64_t PackScr(const Bytes& pack) {
+    const uint8_t* b = pack.data();
+    const uint64_t base = (uint64_t((b[4] >> 3) & 7) << 30) | (uint64_t(b[4] & 3) << 28) |
+                          (uint64_t(b[5]) << 20) | (uint64_t(b[6] >> 3) << 15) |
+                          (uint64_t(b[6] & 3) << 13) | (uint64_t(b[7]) << 5) | (b[8] >> 3);
+    return base * 300 + ((b[8] & 3) << 7) + (b[9] >> 1);
+}
+
 // ---- Writers of small streams ----
 
 inline void Append(Bytes& out, const Bytes& more) {

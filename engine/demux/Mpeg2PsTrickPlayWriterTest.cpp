@@ -44,22 +44,6 @@ public:
     void DoReceiveSample(Sample& sample) override { SendSampleDownstream(sample); }
 };
 
-// The PTS of a PES packet written with one (at byte 9), 90 kHz.
-uint64_t PesPts(const Bytes& pes) {
-    const uint8_t* t = pes.data() + 9;
-    return (uint64_t(t[0] & 0x0E) << 29) | (uint64_t(t[1]) << 22) | (uint64_t(t[2] >> 1) << 15) |
-           (uint64_t(t[3]) << 7) | (t[4] >> 1);
-}
-
-// The SCR of a pack header, 27 MHz.
-uint64_t PackScr(const Bytes& pack) {
-    const uint8_t* b = pack.data();
-    const uint64_t base = (uint64_t((b[4] >> 3) & 7) << 30) | (uint64_t(b[4] & 3) << 28) |
-                          (uint64_t(b[5]) << 20) | (uint64_t(b[6] >> 3) << 15) |
-                          (uint64_t(b[6] & 3) << 13) | (uint64_t(b[7]) << 5) | (b[8] >> 3);
-    return base * 300 + ((b[8] & 3) << 7) + (b[9] >> 1);
-}
-
 // The payload of a PES packet with the optional header.
 Bytes PesPayload(const Bytes& pes) { return Bytes(pes.begin() + 9 + pes[8], pes.end()); }
 
