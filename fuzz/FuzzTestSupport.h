@@ -11,8 +11,7 @@ namespace SvFuzz {
 
 // The seed with the input laid over it: each input byte XORed into the seed byte at its place,
 // and the input beyond the seed appended. An empty input leaves the seed as it is.
-inline std::vector<uint8_t> LaidOver(std::vector<uint8_t> seed, const uint8_t* data,
-                                     size_t size) {
+inline std::vector<uint8_t> LaidOver(std::vector<uint8_t> seed, const uint8_t* data, size_t size) {
     for (size_t i = 0; i < size; ++i) {
         if (i < seed.size()) {
             seed[i] ^= data[i];
