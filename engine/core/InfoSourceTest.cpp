@@ -208,17 +208,22 @@ TEST(InfoSourceTest, AMonitorMayDetachItselfOrAnotherFromInsideAnEvent) {
     Detacher a;
     Detacher b;
     a.source = b.source = &source;
-    a.target = &a;
-    b.target = &a;
+    // Monitors are told in address order: the first detaches itself, the second then asks to
+    // detach the first again, which is already gone.
+    Detacher* first = &a < &b ? &a : &b;
+    Detacher* second = first == &a ? &b : &a;
+    first->target = first;
+    second->target = first;
     source.AddMonitor(&a);
     source.AddMonitor(&b);
-    source.PublishError(1, "");  // a detaches itself (b may find it gone already)
-    EXPECT_EQ(1, a.calls);
-    EXPECT_EQ(1, b.calls);
-    EXPECT_FALSE(source.HasMonitor(&a));
     source.PublishError(1, "");
-    EXPECT_EQ(1, a.calls);
-    EXPECT_EQ(2, b.calls);
+    EXPECT_EQ(1, first->calls);
+    EXPECT_EQ(1, second->calls);
+    EXPECT_FALSE(source.HasMonitor(first));
+    EXPECT_TRUE(source.HasMonitor(second));
+    source.PublishError(1, "");
+    EXPECT_EQ(1, first->calls);
+    EXPECT_EQ(2, second->calls);
 
     // A monitor detached by an earlier one in the same publication is skipped.
     Detacher c;

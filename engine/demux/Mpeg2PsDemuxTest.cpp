@@ -18,7 +18,7 @@
 #include "engine/demux/Mpeg2PsParserTestSupport.h"
 #include "tests/support/Mpeg2PsDemuxTestSupport.h"
 #include "engine/input/FileClient.h"
-#include "tests/support/MuxTestSupport.h"
+#include "tests/support/RecordingSink.h"
 #include "engine/samples/SampleFormat.h"
 #include "tests/support/Fixtures.h"
 #include "tests/support/TemporaryDirectory.h"
@@ -110,7 +110,7 @@ struct Chain {
             mux = boost::make_shared<RecordingMux>(session.get());
             stack.AddComponent(mux);
         } else {
-            sink = boost::make_shared<test::RecordingSink>();
+            sink = boost::make_shared<SvTestSupport::RecordingSink>();
             stack.AddComponent(sink);
         }
         stack.AddComponent(demux);
@@ -156,7 +156,7 @@ struct Chain {
     boost::shared_ptr<Component> source;
     boost::shared_ptr<ChapterEditingDemux> demux;
     boost::shared_ptr<RecordingMux> mux;
-    boost::shared_ptr<test::RecordingSink> sink;
+    boost::shared_ptr<SvTestSupport::RecordingSink> sink;
     boost::shared_ptr<demuxtest::ObservingStage> stage;
     EventRecorder events;
 };

@@ -2,6 +2,7 @@
 #include "engine/demux/Mpeg2PsHeaderSectionReader.h"
 
 #include <gtest/gtest.h>
+#include <openssl/sha.h>
 
 #include "engine/container/Mpeg2PsIndexEntry.h"
 #include "engine/container/Mpeg2PsMetadataBlocks.h"
@@ -127,17 +128,41 @@ TEST(Mpeg2PsHeaderSectionReaderTest, DigestCoversTheEntryBytesAtEachPacketEnd) {
     Recorder recorder;
     Mpeg2PsHeaderSectionReader reader(recorder);
     reader.SetHashEnabled(true);
+    const Bytes entry = IndexEntry(180000);
+    ASSERT_GT(entry.size(), 16u);
+    // An entry over two packets: at the first packet's end its 16 bytes are hashed and the
+    // entry waits; at the second's the whole entry is hashed again from its start. A title's
+    // manifest carries the digest made this way, so the bytes fed must be exactly these.
+    reader.HeaderPacketStarts(false, 100);
+    EXPECT_EQ(0u, reader.AddIndexBytes(entry.data(), 16));
+    EXPECT_EQ(0u, reader.IndexPacketDone(kNoStreams, 120));
+    reader.HeaderPacketStarts(false, 120);
+    EXPECT_EQ(0u,
+              reader.AddIndexBytes(entry.data() + 16, static_cast<uint32_t>(entry.size() - 16)));
+    EXPECT_EQ(0u, reader.IndexPacketDone(kNoStreams, 120 + static_cast<uint32_t>(entry.size())));
+    ASSERT_EQ(1u, recorder.tracks.size());
     EXPECT_EQ(0u, reader.Complete());
-    // Nothing was fed: the SHA-256 of no bytes, e3b0...b855.
-    ASSERT_EQ(32u, reader.GetIndexDigest().size());
-    EXPECT_EQ(0xE3, reader.GetIndexDigest()[0]);
-    EXPECT_EQ(0xB0, reader.GetIndexDigest()[1]);
-    EXPECT_EQ(0x55, reader.GetIndexDigest()[31]);
+
+    // The oracle: libcrypto's one-shot SHA-256 over the first 16 bytes followed by the entry.
+    Bytes fed(entry.begin(), entry.begin() + 16);
+    fed.insert(fed.end(), entry.begin(), entry.end());
+    Bytes expected(SHA256_DIGEST_LENGTH);
+    SHA256(fed.data(), fed.size(), expected.data());
+    EXPECT_EQ(expected, reader.GetIndexDigest());
+
+    // Nothing fed: the SHA-256 of no bytes, e3b0c442...7852b855.
+    Mpeg2PsHeaderSectionReader empty(recorder);
+    empty.SetHashEnabled(true);
+    EXPECT_EQ(0u, empty.Complete());
+    ASSERT_EQ(32u, empty.GetIndexDigest().size());
+    EXPECT_EQ(0xE3, empty.GetIndexDigest()[0]);
+    EXPECT_EQ(0xB0, empty.GetIndexDigest()[1]);
+    EXPECT_EQ(0x55, empty.GetIndexDigest()[31]);
 
     Mpeg2PsHeaderSectionReader plain(recorder);
     EXPECT_EQ(0u, plain.Complete());
     EXPECT_TRUE(plain.GetIndexDigest().empty());
-    EXPECT_EQ(2u, recorder.completions);
+    EXPECT_EQ(3u, recorder.completions);
 }
 
 }  // namespace

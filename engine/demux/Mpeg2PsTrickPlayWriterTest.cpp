@@ -162,6 +162,21 @@ TEST(Mpeg2PsTrickPlayWriterTest, DemultiplexingSendsTheCopiesDownstream) {
     EXPECT_EQ(Filled(50, 1), SampleBytes(title.collector.samples[1]));
 }
 
+TEST(Mpeg2PsTrickPlayWriterTest, AKeyFrameLeftPendingWhenTheRateReturnsToNormalWritesNothing) {
+    // The parser may flush a key frame to the writer after trick play was switched off (rate
+    // 0): the target stays at the origin, so nothing is written and nothing divides by 0.
+    Title title;
+    Mpeg2PsTrickPlayWriter writer(title.recorder, title.relay, false);
+    writer.SetRate(2, true);
+    ASSERT_EQ(0u, writer.Start(title.At(9000), Bytes()));
+    writer.SetRate(0, false);
+    EXPECT_FALSE(writer.IsActive());
+    bool insertStreamMap = true;
+    EXPECT_EQ(0u, writer.Write(title.key, title.At(9000 + 4 * 3600), insertStreamMap));
+    EXPECT_TRUE(title.recorder.chunks.empty());
+    EXPECT_TRUE(title.recorder.timestamps.empty());
+}
+
 TEST(Mpeg2PsTrickPlayWriterTest, SilentAudioFillsTheOutputTime) {
     Title title;
     Mpeg2PsTrickPlayWriter writer(title.recorder, title.relay, false);

@@ -15,7 +15,7 @@
 #include "engine/samples/H264SampleFilterFillerRemove.h"
 #include "engine/samples/LengthToStartCodeH264SampleFilter.h"
 #include "engine/samples/MergeSampleFilter.h"
-#include "tests/support/MuxTestSupport.h"
+#include "tests/support/RecordingSink.h"
 #include "tests/support/FakeDemux.h"
 #include "tools/common/TsReader.h"
 
@@ -23,7 +23,7 @@ namespace SarvelonMediaKit {
 namespace {
 
 using SvTestSupport::FakeDemux;
-using test::RecordingSink;
+using SvTestSupport::RecordingSink;
 typedef std::vector<uint8_t> Bytes;
 
 // One AAC-LC frame, 48 kHz stereo, behind a 7-byte ADTS header; size counts the header.

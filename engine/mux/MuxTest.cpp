@@ -10,14 +10,14 @@
 
 #include "SVLibrary/TypedValue/SVDictionary.h"
 #include "engine/core/ComponentStack.h"
-#include "tests/support/MuxTestSupport.h"
+#include "tests/support/RecordingSink.h"
 #include "tests/support/FakeDemux.h"
 
 namespace SarvelonMediaKit {
 namespace {
 
 using SvTestSupport::FakeDemux;
-using test::RecordingSink;
+using SvTestSupport::RecordingSink;
 
 // Writes one 188-byte chunk per data sample and logs what it was given.
 class LoggingMux : public Mux {

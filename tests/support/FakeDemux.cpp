@@ -26,8 +26,8 @@ FakeDemux::FakeDemux(Session* session)
     : Component(session),
       mux_(nullptr),
       scriptBytes_(0),
-      headroom_(0),
-      tailroom_(0),
+      sampleHeadroom_(0),
+      sampleTailroom_(0),
       samplesPerPull_(1),
       endOfStreamAtEnd_(false),
       endOfDataAtEnd_(false),
@@ -229,14 +229,14 @@ bool FakeDemux::PullSamples() {
 }
 
 void FakeDemux::SetFirstContext(uint32_t headroom) {
-    headroom_ = headroom;
+    sampleHeadroom_ = headroom;
     for (size_t i = 0; i < streams_.size(); ++i) {
         streams_[i]->SetHeadroom(headroom);
     }
 }
 
 void FakeDemux::SetSecondContext(uint32_t tailroom) {
-    tailroom_ = tailroom;
+    sampleTailroom_ = tailroom;
     for (size_t i = 0; i < streams_.size(); ++i) {
         streams_[i]->SetTailroom(tailroom);
     }
@@ -300,8 +300,8 @@ void FakeDemux::MakeStreams() {
     for (size_t i = 0; i < specs_.size(); ++i) {
         boost::shared_ptr<SampleStream> stream = boost::make_shared<SampleStream>(
             this, StreamReference(specs_[i].streamRef), specs_[i].type, specs_[i].format);
-        stream->SetHeadroom(headroom_);
-        stream->SetTailroom(tailroom_);
+        stream->SetHeadroom(sampleHeadroom_);
+        stream->SetTailroom(sampleTailroom_);
         streams_.push_back(stream);
         mux_->AddSampleStream(stream);
     }

@@ -71,8 +71,8 @@ public:
     boost::shared_ptr<SarvelonMediaKit::SampleStream> GetStream(size_t stream) const;
     size_t StreamCount() const { return streams_.size(); }
     size_t PendingSamples() const { return script_.size(); }
-    uint32_t GetFirstContext() const { return headroom_; }
-    uint32_t GetSecondContext() const { return tailroom_; }
+    uint32_t GetFirstContext() const { return sampleHeadroom_; }
+    uint32_t GetSecondContext() const { return sampleTailroom_; }
     int PullCount() const { return pulls_; }
     SarvelonMediaKit::Mux* GetMux() const { return mux_; }
 
@@ -126,8 +126,8 @@ private:
     std::vector<boost::shared_ptr<SarvelonMediaKit::SampleStream>> streams_;
     std::deque<Item> script_;
     uint64_t scriptBytes_;
-    uint32_t headroom_;
-    uint32_t tailroom_;
+    uint32_t sampleHeadroom_;
+    uint32_t sampleTailroom_;
     size_t samplesPerPull_;
     bool endOfStreamAtEnd_;
     bool endOfDataAtEnd_;

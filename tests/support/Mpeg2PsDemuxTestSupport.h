@@ -51,7 +51,7 @@ public:
 
     void DoProcessSample(Sample& sample) override {
         std::lock_guard<std::mutex> lock(mutex_);
-        streams_[sample.GetStreamRef().Get()].Add(sample);
+        records_[sample.GetStreamRef().Get()].Add(sample);
         // Counted as if written, so that a pull ends after about the bytes it asked for.
         const uint64_t sent = bytesSent_.Get() + sample.GetPayload().Size();
         bytesSent_ = ByteAmount(sent > 0xFFFFFFFFu ? 0xFFFFFFFFu : static_cast<uint32_t>(sent));
@@ -69,7 +69,7 @@ public:
 
     std::map<uint32_t, StreamRecord> Streams() const {
         std::lock_guard<std::mutex> lock(mutex_);
-        return streams_;
+        return records_;
     }
     std::vector<uint32_t> Markers() const {
         std::lock_guard<std::mutex> lock(mutex_);
@@ -81,7 +81,7 @@ public:
     }
     void Forget() {
         std::lock_guard<std::mutex> lock(mutex_);
-        streams_.clear();
+        records_.clear();
         markers_.clear();
     }
     // Waits until a marker of the type has been taken.
@@ -95,7 +95,7 @@ public:
 private:
     mutable std::mutex mutex_;
     std::condition_variable changed_;
-    std::map<uint32_t, StreamRecord> streams_;
+    std::map<uint32_t, StreamRecord> records_;
     std::vector<uint32_t> markers_;
 };
 
