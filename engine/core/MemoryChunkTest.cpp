@@ -152,6 +152,34 @@ TEST(MemoryChunk, AppendCopiesThePrefixOfAnother) {
     EXPECT_EQ((std::vector<unsigned char>{50}), Bytes(empty));
 }
 
+TEST(MemoryChunk, CopyOfHoldsItsOwnCopyOfTheBytes) {
+    uint8_t source[] = {7, 8, 9, 10};
+    MemoryChunk copy = MemoryChunk::CopyOf(source, 3);
+    source[0] = 99;  // the chunk does not see later changes to the source
+    EXPECT_EQ((std::vector<unsigned char>{7, 8, 9}), Bytes(copy));
+    EXPECT_FALSE(copy.Reserve(1));  // no headroom
+    EXPECT_FALSE(copy.GetMarker());
+
+    const std::vector<uint8_t> vector = {1, 2, 3, 4, 5};
+    MemoryChunk fromVector = MemoryChunk::CopyOf(vector);
+    EXPECT_EQ((std::vector<unsigned char>{1, 2, 3, 4, 5}), Bytes(fromVector));
+    EXPECT_NE(vector.data(), fromVector.Data(0));
+
+    // No bytes still give a data chunk, whose buffer its copies share (growing one grows all),
+    // not an empty chunk without a buffer.
+    for (const MemoryChunk& none :
+         {MemoryChunk::CopyOf(nullptr, 0), MemoryChunk::CopyOf(std::vector<uint8_t>())}) {
+        EXPECT_EQ(0u, none.Size());
+        MemoryChunk alias = none;
+        alias.SetSize(2);
+        EXPECT_EQ(2u, none.Size());
+    }
+    MemoryChunk empty;
+    MemoryChunk alias = empty;
+    alias.SetSize(2);
+    EXPECT_EQ(0u, empty.Size());  // the difference the check above relies on
+}
+
 TEST(MemoryChunk, SizesThatDoNotFit32BitsAreRefused) {
     EXPECT_THROW(MemoryChunk(0xFFFFFFFFu, 1, 0), SV::SVLibraryException);
     EXPECT_THROW(MemoryChunk(1, 0xFFFFFFFFu, 1), SV::SVLibraryException);
