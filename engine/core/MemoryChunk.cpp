@@ -32,10 +32,11 @@ MemoryChunk::MemoryChunk(uint32_t size, uint32_t headroom, uint32_t tailroom) {
 MemoryChunk::MemoryChunk(const boost::shared_ptr<MemoryMarker>& marker) : marker_(marker) {}
 
 MemoryChunk MemoryChunk::CopyOf(const uint8_t* bytes, uint32_t size) {
-    MemoryChunk chunk(size, 0, 0);
-    if (size != 0) {
-        std::memcpy(chunk.Data(0), bytes, size);
+    if (size == 0) {
+        return MemoryChunk();
     }
+    MemoryChunk chunk(size, 0, 0);
+    std::memcpy(chunk.Data(0), bytes, size);
     return chunk;
 }
 

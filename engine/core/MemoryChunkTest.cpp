@@ -165,19 +165,21 @@ TEST(MemoryChunk, CopyOfHoldsItsOwnCopyOfTheBytes) {
     EXPECT_EQ((std::vector<unsigned char>{1, 2, 3, 4, 5}), Bytes(fromVector));
     EXPECT_NE(vector.data(), fromVector.Data(0));
 
-    // No bytes still give a data chunk, whose buffer its copies share (growing one grows all),
-    // not an empty chunk without a buffer.
+    // No bytes give an empty chunk without a buffer: a copy that grows gets a buffer of its
+    // own, which the original does not see (copies of a data chunk would share it).
     for (const MemoryChunk& none :
          {MemoryChunk::CopyOf(nullptr, 0), MemoryChunk::CopyOf(std::vector<uint8_t>())}) {
         EXPECT_EQ(0u, none.Size());
+        EXPECT_TRUE(none.IsEmpty());
+        EXPECT_FALSE(none.GetMarker());
         MemoryChunk alias = none;
         alias.SetSize(2);
-        EXPECT_EQ(2u, none.Size());
+        EXPECT_EQ(0u, none.Size());
     }
-    MemoryChunk empty;
-    MemoryChunk alias = empty;
+    MemoryChunk zero(0, 0, 0);
+    MemoryChunk alias = zero;
     alias.SetSize(2);
-    EXPECT_EQ(0u, empty.Size());  // the difference the check above relies on
+    EXPECT_EQ(2u, zero.Size());  // the difference the check above relies on
 }
 
 TEST(MemoryChunk, SizesThatDoNotFit32BitsAreRefused) {
