@@ -53,8 +53,8 @@ constexpr uint32_t kSystemHeaderFixedSize = 12;  // plus 3 per stream bound
 constexpr uint32_t kSystemHeaderBoundSize = 3;
 constexpr uint32_t kProgramStreamMapFixedSize = 16;  // plus info, plus 4 + descriptors per stream
 constexpr uint32_t kPesShortHeaderSize = 6;          // start code, stream id, packet length
-constexpr uint32_t kPesOptionalHeaderSize = 9;       // with flags and header data length
-                                                     // (+ kPesTimestampSize per PTS or DTS)
+constexpr uint32_t kPesOptionalHeaderSize = 9;       // with flags and header data length; then
+                                                     // kPesTimestampSize per PTS or DTS
 constexpr uint32_t kPesMaxSize = 0x10005;            // 65535 + the 6 bytes before the length's end
 
 // ---- Timing ----
