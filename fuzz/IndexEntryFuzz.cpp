@@ -51,7 +51,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         input.assign(data, data + size);
     }
 
-    const std::vector<Reader::EsStream> esMap = {{0xE0, 0x1B}, {0xC0, 0x0F}, {0xBD, 0x87}};
+    const std::vector<Mpeg2PsPsm::EsMapEntry> esMap = {
+        {0xE0, 0x1B, {}}, {0xC0, 0x0F, {}}, {0xBD, 0x87, {}}};
     SV::Sha256Context digest;
     if (SV::Sha256Init(&digest) != 1) {
         abort();

@@ -90,3 +90,17 @@ TEST(Saturating, SumsStopAtTheLargestValueInsteadOfWrapping) {
     EXPECT_EQ(SV::SaturatingAdd<uint64_t>(0xFFFFFFFFFFFFFFF0ull, 0x20), 0xFFFFFFFFFFFFFFFFull);
     EXPECT_EQ(SV::SaturatingAdd<uint16_t>(0xFFF0, 0x10), 0xFFFF);
 }
+
+TEST(Saturating, NarrowingStopsAtTheLargestValueInsteadOfDroppingHighBits) {
+    EXPECT_EQ(SV::SaturatingNarrow<uint32_t>(uint64_t{0xFFFFFFFF}), 0xFFFFFFFFu);   // fits exactly
+    EXPECT_EQ(SV::SaturatingNarrow<uint32_t>(uint64_t{0x100000000}), 0xFFFFFFFFu);  // would be 0
+    EXPECT_EQ(SV::SaturatingNarrow<uint32_t>(uint64_t{0x100000005}), 0xFFFFFFFFu);  // would be 5
+    EXPECT_EQ(SV::SaturatingNarrow<uint32_t>(~uint64_t{0}), 0xFFFFFFFFu);
+    EXPECT_EQ(SV::SaturatingNarrow<uint32_t>(uint64_t{123456}), 123456u);
+    EXPECT_EQ(SV::SaturatingNarrow<uint32_t>(uint64_t{0}), 0u);
+    EXPECT_EQ(SV::SaturatingNarrow<uint8_t>(uint32_t{256}), 255u);
+    EXPECT_EQ(SV::SaturatingNarrow<uint8_t>(uint16_t{200}), 200u);
+    EXPECT_EQ(SV::SaturatingNarrow<uint64_t>(uint32_t{0xFFFFFFFF}), 0xFFFFFFFFu);  // widening
+    static_assert(SV::SaturatingNarrow<uint16_t>(uint64_t{70000}) == 0xFFFF,
+                  "usable at compile time");
+}

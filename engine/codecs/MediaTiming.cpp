@@ -29,19 +29,18 @@ uint32_t DeriveBitRate(uint64_t bytes, uint64_t durationTicks) {
         return 0;
     }
     // In 128 bits, so that no byte count overflows the product.
-    const unsigned __int128 bits = static_cast<unsigned __int128>(bytes) * 8u * 90000u;
+    const unsigned __int128 bits = static_cast<unsigned __int128>(bytes) * 8u * kTicksPerSecond;
     const unsigned __int128 rate = (bits + durationTicks / 2) / durationTicks;
     return rate > 0xFFFFFFFFu ? 0xFFFFFFFFu : static_cast<uint32_t>(rate);
 }
 
 uint64_t UnwrapTimestamp(uint64_t timestamp33, uint64_t reference) {
-    const uint64_t period = uint64_t{1} << 33;
-    timestamp33 &= period - 1;
-    uint64_t candidate = (reference & ~(period - 1)) | timestamp33;
-    if (candidate + period / 2 < reference) {
-        candidate += period;
-    } else if (candidate > reference + period / 2 && candidate >= period) {
-        candidate -= period;
+    timestamp33 &= kTimestampMask;
+    uint64_t candidate = (reference & ~kTimestampMask) | timestamp33;
+    if (candidate + kTimestampPeriod / 2 < reference) {
+        candidate += kTimestampPeriod;
+    } else if (candidate > reference + kTimestampPeriod / 2 && candidate >= kTimestampPeriod) {
+        candidate -= kTimestampPeriod;
     }
     return candidate;
 }

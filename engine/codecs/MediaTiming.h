@@ -11,6 +11,11 @@ namespace SarvelonMediaKit {
 constexpr uint64_t kTicksPerSecond = 90000;
 constexpr uint64_t kClockPeriodsPerTick = 300;  // 27 MHz / 90 kHz
 constexpr uint64_t kMicrosecondsPerSecond = 1000000;
+// PTS, DTS and the base of an SCR or PCR count 33 bits of 90 kHz ticks: they wrap after
+// kTimestampPeriod ticks (about 26.5 hours), and a value on the unwrapped time line is written
+// as its low 33 bits.
+constexpr uint64_t kTimestampPeriod = uint64_t{1} << 33;
+constexpr uint64_t kTimestampMask = kTimestampPeriod - 1;
 
 // 90 kHz ticks to microseconds as the container's times are read: ticks / 0.09 in double
 // precision, truncated.
@@ -33,6 +38,11 @@ inline uint64_t MicrosecondsToTicksRounded(uint64_t microseconds) {
 // 27 MHz clock periods to 90 kHz ticks (truncated) and back.
 constexpr uint64_t ClockToTicks(uint64_t clock) { return clock / kClockPeriodsPerTick; }
 constexpr uint64_t TicksToClock(uint64_t ticks) { return ticks * kClockPeriodsPerTick; }
+// The 27 MHz periods that ClockToTicks drops: the 9-bit extension (0-299) that an SCR or PCR
+// carries beside its 90 kHz base, so that TicksToClock(ClockToTicks(c)) + ClockExtension(c) == c.
+constexpr uint32_t ClockExtension(uint64_t clock) {
+    return static_cast<uint32_t>(clock % kClockPeriodsPerTick);
+}
 
 // A duration in units of timescale per second to microseconds, in 64-bit integers, truncated;
 // 0 for a timescale of 0.

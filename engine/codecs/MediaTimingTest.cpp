@@ -15,9 +15,18 @@ TEST(MediaTiming, TickAndMicrosecondConversionsFollowTheirRoundingRules) {
     EXPECT_EQ(ClockToTicks(27000000), 90000u);
     EXPECT_EQ(ClockToTicks(299), 0u);
     EXPECT_EQ(TicksToClock(90000), 27000000u);
+    EXPECT_EQ(ClockExtension(27000299), 299u);  // one second and 299 periods of the next tick
+    EXPECT_EQ(ClockExtension(300), 0u);
+    EXPECT_EQ(ClockExtension(599), 299u);
     EXPECT_EQ(UnitsToMicroseconds(48000, 48000), 1000000u);
     EXPECT_EQ(UnitsToMicroseconds(1, 3), 333333u);
     EXPECT_EQ(UnitsToMicroseconds(5, 0), 0u);
+}
+
+TEST(MediaTiming, TimestampsCount33Bits) {
+    EXPECT_EQ(kTimestampPeriod, 8589934592u);  // 2^33 ticks, about 26.5 hours
+    EXPECT_EQ(kTimestampMask, 0x1FFFFFFFFu);
+    EXPECT_EQ((kTimestampPeriod + 5) & kTimestampMask, 5u);  // one period later: the same PTS
 }
 
 TEST(MediaTiming, ATickCountReadInAndWrittenOutComesBackUnchanged) {

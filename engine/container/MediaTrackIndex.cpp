@@ -3,12 +3,12 @@
 #include <algorithm>
 #include <new>
 
+#include "engine/codecs/MediaTiming.h"
+
 namespace SarvelonMediaKit {
 namespace {
 
 typedef unsigned __int128 Wide;
-
-constexpr uint64_t kMicrosecondsPerSecond = 1000000;
 
 uint64_t Saturate64(Wide value) {
     return value > static_cast<Wide>(UINT64_MAX) ? UINT64_MAX : static_cast<uint64_t>(value);

@@ -53,13 +53,13 @@ constexpr uint32_t kSystemHeaderFixedSize = 12;  // plus 3 per stream bound
 constexpr uint32_t kSystemHeaderBoundSize = 3;
 constexpr uint32_t kProgramStreamMapFixedSize = 16;  // plus info, plus 4 + descriptors per stream
 constexpr uint32_t kPesShortHeaderSize = 6;          // start code, stream id, packet length
-constexpr uint32_t kPesOptionalHeaderSize = 9;       // with flags and header data length
-constexpr uint32_t kPesTimestampSize = 5;            // one PTS or DTS
+constexpr uint32_t kPesOptionalHeaderSize = 9;       // with flags and header data length; then
+                                                     // kPesTimestampSize per PTS or DTS
 constexpr uint32_t kPesMaxSize = 0x10005;            // 65535 + the 6 bytes before the length's end
 
 // ---- Timing ----
-constexpr uint32_t kTimescale = 90000;             // ticks per second of every container time
-constexpr uint32_t kScrPerTick = 300;              // 27 MHz system clock per 90 kHz tick
+// Every container time counts 90 kHz ticks (kTicksPerSecond) and an SCR counts 27 MHz periods
+// (kClockPeriodsPerTick to a tick): engine/codecs/MediaTiming.h.
 constexpr uint32_t kVersion0FrameDuration = 3750;  // version-0 entries: 24 frames per second
 
 // ---- Index entries (private stream 2) ----

@@ -9,6 +9,7 @@
 
 #include "SVLibrary/Output/DebugPrint.h"
 #include "engine/codecs/ByteReader.h"
+#include "engine/codecs/MediaTiming.h"
 #include "engine/container/Mpeg2PsFormat.h"
 #include "engine/container/Mpeg2PsMetadata.h"
 #include "engine/container/TrackInfoKeys.h"
@@ -17,7 +18,6 @@ namespace SarvelonMediaKit {
 namespace {
 
 using namespace Mpeg2PsFormat;
-typedef Mpeg2PsIndexEntryReader Reader;
 
 void SetU32(MediaTrack& track, const char* key, uint32_t value) {
     track.GetInfo().SetValue(key, SV::SVTypedValue(value));
@@ -38,7 +38,7 @@ bool Has(const MediaTrack& track, const char* key) {
 // The duration of the track as the info dictionary holds it: microseconds.
 void SetDuration(MediaTrack& track, uint32_t ticks) {
     track.GetIndex().SetDuration(ticks);
-    SetU64(track, TrackInfoKey_Duration, static_cast<uint64_t>(ticks) * 1000000 / kTimescale);
+    SetU64(track, TrackInfoKey_Duration, UnitsToMicroseconds(ticks, kTicksPerSecond));
 }
 
 // Optional tags that go into the dictionary as they are (widened to 32 bits). Each getter
@@ -218,21 +218,22 @@ bool ReadFixedFields(uint32_t version, ByteReader& in, MediaTrack& track) {
 
 // Names the MPEG streams of an entry that does not: the first audio stream (0xC0-0xDF, or
 // E-AC-3 by its stream type) and the first video stream (0xE0-0xEF) of the stream map.
-void FillStreamIds(const std::vector<Reader::EsStream>& esMap, MediaTrack& track) {
+void FillStreamIds(const std::vector<Mpeg2PsPsm::EsMapEntry>& esMap, MediaTrack& track) {
     if (Has(track, TrackInfoKey_AudioFormat) && !Has(track, TrackInfoKey_AudioMpegStreamId)) {
-        for (const Reader::EsStream& stream : esMap) {
-            if ((stream.streamId & 0xE0) == 0xC0 || stream.streamType == kStreamTypeEac3) {
-                SetU32(track, TrackInfoKey_AudioMpegStreamId, stream.streamId);
-                SetU32(track, TrackInfoKey_AudioMpegStreamType, stream.streamType);
+        for (const Mpeg2PsPsm::EsMapEntry& stream : esMap) {
+            if ((stream.elementary_stream_id & 0xE0) == 0xC0 ||
+                stream.stream_type == kStreamTypeEac3) {
+                SetU32(track, TrackInfoKey_AudioMpegStreamId, stream.elementary_stream_id);
+                SetU32(track, TrackInfoKey_AudioMpegStreamType, stream.stream_type);
                 break;
             }
         }
     }
     if (Has(track, TrackInfoKey_VideoFormat) && !Has(track, TrackInfoKey_VideoMpegStreamId)) {
-        for (const Reader::EsStream& stream : esMap) {
-            if ((stream.streamId & 0xF0) == 0xE0) {
-                SetU32(track, TrackInfoKey_VideoMpegStreamId, stream.streamId);
-                SetU32(track, TrackInfoKey_VideoMpegStreamType, stream.streamType);
+        for (const Mpeg2PsPsm::EsMapEntry& stream : esMap) {
+            if ((stream.elementary_stream_id & 0xF0) == 0xE0) {
+                SetU32(track, TrackInfoKey_VideoMpegStreamId, stream.elementary_stream_id);
+                SetU32(track, TrackInfoKey_VideoMpegStreamType, stream.stream_type);
                 break;
             }
         }
@@ -243,7 +244,7 @@ void FillStreamIds(const std::vector<Reader::EsStream>& esMap, MediaTrack& track
 
 Mpeg2PsIndexEntryReader::Result Mpeg2PsIndexEntryReader::ParseIndexEntry(
     std::vector<uint8_t>& indexBuffer, SV::Sha256Context* digest,
-    const std::vector<EsStream>& esMap, uint32_t& longestDuration,
+    const std::vector<Mpeg2PsPsm::EsMapEntry>& esMap, uint32_t& longestDuration,
     boost::shared_ptr<MediaTrack>& track) {
     track.reset();
     // Every result but "incomplete" ends the entry: its bytes must not stay in front of the
@@ -271,7 +272,7 @@ Mpeg2PsIndexEntryReader::Result Mpeg2PsIndexEntryReader::ParseIndexEntry(
     if (version > kIndexEntryVersionMax) return fail(ResultUnknownVersion);
 
     boost::shared_ptr<MediaTrack> made = boost::make_shared<MediaTrack>();
-    made->GetIndex().SetTimescale(kTimescale);
+    made->GetIndex().SetTimescale(kTicksPerSecond);
 
     // The rest of the entry from its seek record count on: the count, then the records, which
     // must not run past the entry.
@@ -310,11 +311,11 @@ Mpeg2PsIndexEntryReader::Result Mpeg2PsIndexEntryReader::ParseIndexEntry(
     MediaTrackIndex& index = made->GetIndex();
     if (index.GetFrameDuration() != 0) {
         SetFloat(*made, TrackInfoKey_VideoFrameRate,
-                 static_cast<float>(double(kTimescale) / index.GetFrameDuration()));
+                 static_cast<float>(double(kTicksPerSecond) / index.GetFrameDuration()));
     }
     if (index.GetAdaptationInterval() != 0) {
         SetFloat(*made, TrackInfoKey_AdaptationInterval,
-                 static_cast<float>(index.GetAdaptationInterval() / double(kTimescale)));
+                 static_cast<float>(index.GetAdaptationInterval() / double(kTicksPerSecond)));
     }
     FillStreamIds(esMap, *made);
 

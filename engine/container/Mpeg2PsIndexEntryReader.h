@@ -8,6 +8,7 @@
 
 #include "SVLibrary/Util/Sha256.h"
 #include "engine/container/MediaTrack.h"
+#include "engine/container/Mpeg2PsPsm.h"
 
 namespace SarvelonMediaKit {
 
@@ -40,14 +41,9 @@ public:
     // refused at once instead of waiting for (and buffering) that many bytes.
     static constexpr uint32_t kMaxEntrySize = 16u << 20;
 
-    // What the reader needs of the program stream map: to name the MPEG stream of an entry
-    // that does not name its own.
-    struct EsStream {
-        uint8_t streamId;
-        uint8_t streamType;
-    };
-
-    // Reads one entry from the start of indexBuffer.
+    // Reads one entry from the start of indexBuffer. Of esMap, the elementary streams of the
+    // program stream map, the reader takes the stream id and type of the first audio or video
+    // stream for an entry that does not name its own MPEG stream.
     //
     // When digest is not null the whole buffer is fed to it first, at every call: an entry
     // that needed more data is fed again, with the new bytes, at the next call (the digest
@@ -58,22 +54,8 @@ public:
     // it. ResultEntryIncomplete: nothing changes but the digest. Any other result: the buffer
     // is emptied, track is left empty and longestDuration is unchanged.
     static Result ParseIndexEntry(std::vector<uint8_t>& indexBuffer, SV::Sha256Context* digest,
-                                  const std::vector<EsStream>& esMap, uint32_t& longestDuration,
-                                  boost::shared_ptr<MediaTrack>& track);
-
-    // The same over any sequence of stream-map entries with elementary_stream_id and
-    // stream_type members (the parser's elementary-stream map).
-    template <typename EsMap>
-    static Result ParseIndexEntry(std::vector<uint8_t>& indexBuffer, SV::Sha256Context* digest,
-                                  const EsMap& esMap, uint32_t& longestDuration,
-                                  boost::shared_ptr<MediaTrack>& track) {
-        std::vector<EsStream> streams;
-        for (const auto& entry : esMap) {
-            streams.push_back(EsStream{static_cast<uint8_t>(entry.elementary_stream_id),
-                                       static_cast<uint8_t>(entry.stream_type)});
-        }
-        return ParseIndexEntry(indexBuffer, digest, streams, longestDuration, track);
-    }
+                                  const std::vector<Mpeg2PsPsm::EsMapEntry>& esMap,
+                                  uint32_t& longestDuration, boost::shared_ptr<MediaTrack>& track);
 };
 
 }  // namespace SarvelonMediaKit

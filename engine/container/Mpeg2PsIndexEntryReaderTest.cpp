@@ -71,7 +71,8 @@ struct ReadResult {
     uint32_t longest;
 };
 
-ReadResult Read(std::vector<uint8_t> buffer, const std::vector<Reader::EsStream>& esMap = {}) {
+ReadResult Read(std::vector<uint8_t> buffer,
+                const std::vector<Mpeg2PsPsm::EsMapEntry>& esMap = {}) {
     ReadResult r;
     r.longest = 0;
     r.result = Reader::ParseIndexEntry(buffer, nullptr, esMap, r.longest, r.track);
@@ -266,8 +267,8 @@ TEST(Mpeg2PsIndexEntryReader, AVideoGroupOfFormatZeroIsSkipped) {
 
 TEST(Mpeg2PsIndexEntryReader, StreamsNotNamedByTheEntryComeFromTheStreamMap) {
     Mpeg2PsIndexEntry entry = FullEntry();
-    const std::vector<Reader::EsStream> esMap = {
-        {0xBD, kStreamTypeEac3}, {0xE1, kStreamTypeH264}, {0xC0, kStreamTypeAacAdts}};
+    const std::vector<Mpeg2PsPsm::EsMapEntry> esMap = {
+        {0xBD, kStreamTypeEac3, {}}, {0xE1, kStreamTypeH264, {}}, {0xC0, kStreamTypeAacAdts, {}}};
     ReadResult r = Read(Written(entry, 2), esMap);
     ASSERT_EQ(Reader::ResultOk, r.result);
     EXPECT_EQ(0xBDu, U32(*r.track, TrackInfoKey_AudioMpegStreamId));  // first audio-like
@@ -278,7 +279,7 @@ TEST(Mpeg2PsIndexEntryReader, StreamsNotNamedByTheEntryComeFromTheStreamMap) {
     // An entry that names its streams keeps them; without a matching stream nothing is set.
     r = Read(Written(entry, 4), esMap);
     EXPECT_EQ(0xC0u, U32(*r.track, TrackInfoKey_AudioMpegStreamId));
-    r = Read(Written(entry, 2), {{0xBF, 0x00}});
+    r = Read(Written(entry, 2), {{0xBF, 0x00, {}}});
     EXPECT_FALSE(Has(*r.track, TrackInfoKey_AudioMpegStreamId));
     EXPECT_FALSE(Has(*r.track, TrackInfoKey_VideoMpegStreamId));
 }
@@ -413,18 +414,18 @@ TEST(Mpeg2PsIndexEntryReader, TheDigestCoversEveryBufferFedToIt) {
     EXPECT_NE(Digest(first), digest);
 }
 
-struct FakeStreamMapEntry {
-    uint8_t elementary_stream_id;
-    uint8_t stream_type;
-    std::vector<uint8_t> descriptors;
-};
-
 TEST(Mpeg2PsIndexEntryReader, TakesTheParsersStreamMapAsItIs) {
-    const std::vector<FakeStreamMapEntry> esMap = {{0xE0, 0x1B, {}}, {0xC0, 0x0F, {1, 2}}};
+    // The map as the parser holds it, descriptors included.
+    Mpeg2PsPsm psm;
+    psm.AddEsInfo(0xE0, 0x1B);
+    psm.AddEsInfo(0xC0, 0x0F);
+    const uint8_t descriptor[] = {1, 2};
+    psm.AddEsDescriptor(0xC0, descriptor, sizeof descriptor);
     std::vector<uint8_t> buffer = Written(FullEntry(), 1);
     uint32_t longest = 0;
     boost::shared_ptr<MediaTrack> track;
-    ASSERT_EQ(Reader::ResultOk, Reader::ParseIndexEntry(buffer, nullptr, esMap, longest, track));
+    ASSERT_EQ(Reader::ResultOk,
+              Reader::ParseIndexEntry(buffer, nullptr, psm.GetEsMap(), longest, track));
     EXPECT_EQ(0xC0u, U32(*track, TrackInfoKey_AudioMpegStreamId));
     EXPECT_EQ(0xE0u, U32(*track, TrackInfoKey_VideoMpegStreamId));
 }

@@ -6,6 +6,7 @@
 
 #include "SVLibrary/Util/ByteOrder.h"
 #include "engine/codecs/ByteReader.h"
+#include "engine/codecs/MediaTiming.h"
 #include "engine/container/Mpeg2PsFormat.h"
 
 namespace SarvelonMediaKit {
@@ -35,8 +36,8 @@ uint32_t Mpeg2PsPack::Write(uint8_t* out, uint32_t capacity) const {
     if (size == 0xFFFFFFFFu || size + pad > capacity) return 0;
     const uint32_t stuffing = (pad > 0 && pad < 8) ? pad : 0;
 
-    const uint64_t base = scr_ / Mpeg2PsFormat::kScrPerTick;
-    const uint32_t extension = static_cast<uint32_t>(scr_ % Mpeg2PsFormat::kScrPerTick);
+    const uint64_t base = ClockToTicks(scr_);
+    const uint32_t extension = ClockExtension(scr_);
     out[0] = 0x00;  // pack_start_code 00 00 01 BA
     out[1] = 0x00;
     out[2] = 0x01;
@@ -116,12 +117,13 @@ bool Mpeg2PsPack::Read(ByteReader& in) {
     const uint32_t extension = static_cast<uint32_t>((scrField >> 1) & 0x1FF);
     const uint64_t fixedBits = (uint64_t(1) << 42) | (uint64_t(1) << 26) | (uint64_t(1) << 10) | 1;
     if (at.Failed() || startCode != (0x100u | kStartCodePack) || (scrField >> 46) != 1 ||
-        (scrField & fixedBits) != fixedBits || extension >= kScrPerTick || (rateField & 3) != 3) {
+        (scrField & fixedBits) != fixedBits || extension >= kClockPeriodsPerTick ||
+        (rateField & 3) != 3) {
         return false;
     }
 
     Mpeg2PsPack read;
-    read.scr_ = base * kScrPerTick + extension;
+    read.scr_ = TicksToClock(base) + extension;
     read.muxRate_ = rateField >> 2;
     for (;;) {
         ByteReader peek = at;

@@ -4,6 +4,7 @@
 
 #include "SVLibrary/Util/ByteOrder.h"
 #include "engine/codecs/ByteReader.h"
+#include "engine/codecs/PesTimestamp.h"
 #include "engine/container/Mpeg2PsFormat.h"
 
 namespace SarvelonMediaKit {
@@ -12,23 +13,6 @@ namespace {
 constexpr uint8_t kPtsFlag = 0x80;
 constexpr uint8_t kDtsFlag = 0x40;
 constexpr uint8_t kDataAlignmentBit = 0x04;
-
-// A 33-bit timestamp in its five bytes: prefix nibble, bits 32-30, marker; bits 29-15, marker;
-// bits 14-0, marker.
-void WriteTimestamp(uint8_t prefix, uint64_t value, uint8_t* p) {
-    p[0] = static_cast<uint8_t>(prefix | ((value >> 29) & 0x0E) | 0x01);
-    SV::WriteBigEndian16(static_cast<uint32_t>(((value >> 14) & 0xFFFE) | 1), p + 1);
-    SV::WriteBigEndian16(static_cast<uint32_t>(((value << 1) & 0xFFFE) | 1), p + 3);
-}
-
-// The 33-bit value of a timestamp's five bytes; the prefix nibble and the markers are not
-// checked.
-uint64_t ReadTimestamp(ByteReader& in) {
-    const uint64_t high = (in.U8() >> 1) & 0x07;  // bits 32-30
-    const uint64_t middle = in.U16() >> 1;        // bits 29-15
-    const uint64_t low = in.U16() >> 1;           // bits 14-0
-    return (high << 30) | (middle << 15) | low;
-}
 
 }  // namespace
 
@@ -87,8 +71,8 @@ bool Mpeg2PsPes::HasOptionalHeader() const {
 uint32_t Mpeg2PsPes::GetHeaderSize() const {
     if (!HasOptionalHeader()) return Mpeg2PsFormat::kPesShortHeaderSize;
     uint32_t size = Mpeg2PsFormat::kPesOptionalHeaderSize;
-    if (flags2_ & kPtsFlag) size += Mpeg2PsFormat::kPesTimestampSize;
-    if (flags2_ & kDtsFlag) size += Mpeg2PsFormat::kPesTimestampSize;
+    if (flags2_ & kPtsFlag) size += kPesTimestampSize;
+    if (flags2_ & kDtsFlag) size += kPesTimestampSize;
     return size;
 }
 
@@ -143,10 +127,11 @@ uint32_t Mpeg2PsPes::WriteHeader(uint8_t* out, uint32_t capacity) const {
     out[8] = static_cast<uint8_t>(headerSize - Mpeg2PsFormat::kPesOptionalHeaderSize);
     uint8_t* p = out + 9;
     if (flags2_ & kPtsFlag) {
-        WriteTimestamp((flags2_ & kDtsFlag) ? 0x30 : 0x20, pts_, p);
-        p += Mpeg2PsFormat::kPesTimestampSize;
+        WritePesTimestamp((flags2_ & kDtsFlag) ? kPesPtsBeforeDtsPrefix : kPesPtsAlonePrefix, pts_,
+                          p);
+        p += kPesTimestampSize;
     }
-    if (flags2_ & kDtsFlag) WriteTimestamp(0x10, dts_, p);
+    if (flags2_ & kDtsFlag) WritePesTimestamp(kPesDtsPrefix, dts_, p);
     return headerSize;
 }
 
@@ -191,8 +176,8 @@ bool Mpeg2PsPes::Read(ByteReader& in) {
         if (packet.Failed() || (flags1 & 0xC0) != 0x80 || timestamps == kDtsFlag) return false;
         read.flags1_ = flags1;
         read.flags2_ = timestamps;
-        if (timestamps & kPtsFlag) read.pts_ = ReadTimestamp(header);
-        if (timestamps & kDtsFlag) read.dts_ = ReadTimestamp(header);
+        if (timestamps & kPtsFlag) read.pts_ = ReadPesTimestamp(header);
+        if (timestamps & kDtsFlag) read.dts_ = ReadPesTimestamp(header);
         if (header.Failed()) return false;
     }
     // Whatever follows the header is the payload; at most 65535 bytes, so it fits the limit.

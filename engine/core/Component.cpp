@@ -7,6 +7,7 @@
 #include "SVLibrary/Exception/Exception.h"
 #include "SVLibrary/Output/DebugPrint.h"
 #include "SVLibrary/TypedValue/SVDictionary.h"
+#include "SVLibrary/Util/Saturating.h"
 #include "engine/core/Session.h"
 #include "engine/core/DequeMemoryCache.h"
 #include "engine/core/MemoryTracker.h"
@@ -148,14 +149,14 @@ ByteAmount Component::DoGetBytesWanted() {
 }
 
 ByteAmount Component::DoGetBufferedBytes() {
-    uint64_t sum = 0;
+    uint32_t sum = 0;
     if (boost::shared_ptr<MemoryCache> cache = memoryCache_) {
-        sum += cache->BytesReady().Get();
+        sum = SV::SaturatingAdd<uint32_t>(sum, cache->BytesReady().Get());
     }
     if (boost::shared_ptr<Component> source = source_) {
-        sum += source->GetBufferedBytes().Get();
+        sum = SV::SaturatingAdd<uint32_t>(sum, source->GetBufferedBytes().Get());
     }
-    return ByteAmount(sum > kMax32 ? kMax32 : static_cast<uint32_t>(sum));
+    return ByteAmount(sum);
 }
 
 void Component::DoPeriodicCheck() {}

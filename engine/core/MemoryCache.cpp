@@ -2,8 +2,7 @@
 
 #include <boost/format.hpp>
 
-#include <limits>
-
+#include "SVLibrary/Util/Saturating.h"
 #include "engine/core/Component.h"
 
 namespace SarvelonMediaKit {
@@ -33,11 +32,8 @@ ByteAmount MemoryCache::BytesReady() const {
     if (loaded <= readPosition_) {
         return ByteAmount(0);
     }
-    const uint64_t ready = loaded - readPosition_;
     // Saturate rather than wrap: a wrapped count would promise bytes that are not there.
-    return ByteAmount(ready > std::numeric_limits<uint32_t>::max()
-                          ? std::numeric_limits<uint32_t>::max()
-                          : static_cast<uint32_t>(ready));
+    return ByteAmount(SV::SaturatingNarrow<uint32_t>(loaded - readPosition_));
 }
 
 BytePosition MemoryCache::CurrentLoadedFilePosition() const { return LoadedPosition(); }

@@ -31,6 +31,22 @@ MemoryChunk::MemoryChunk(uint32_t size, uint32_t headroom, uint32_t tailroom) {
 
 MemoryChunk::MemoryChunk(const boost::shared_ptr<MemoryMarker>& marker) : marker_(marker) {}
 
+MemoryChunk MemoryChunk::CopyOf(const uint8_t* bytes, uint32_t size) {
+    if (size == 0) {
+        return MemoryChunk();
+    }
+    MemoryChunk chunk(size, 0, 0);
+    std::memcpy(chunk.Data(0), bytes, size);
+    return chunk;
+}
+
+MemoryChunk MemoryChunk::CopyOf(const std::vector<uint8_t>& bytes) {
+    if (bytes.size() > kMaxBufferBytes) {
+        throw SV::SVLibraryException(SV::SVL_InvalidParameter, "MemoryChunk too large");
+    }
+    return CopyOf(bytes.data(), static_cast<uint32_t>(bytes.size()));
+}
+
 uint32_t MemoryChunk::Size() const { return buffer_ ? buffer_->end - buffer_->begin : 0; }
 
 unsigned char* MemoryChunk::Data(uint32_t offset) const {

@@ -112,6 +112,14 @@ public:
     // A marker chunk.
     explicit MemoryChunk(const boost::shared_ptr<MemoryMarker>& marker);
 
+    // A data chunk with a buffer of its own (no room before or after) holding a copy of the
+    // size bytes at bytes; for size 0 an empty chunk, which allocates nothing (bytes may then be
+    // null).
+    static MemoryChunk CopyOf(const uint8_t* bytes, uint32_t size);
+    // The same for the bytes of a vector. Throws SVL_InvalidParameter when they do not fit 32
+    // bits.
+    static MemoryChunk CopyOf(const std::vector<uint8_t>& bytes);
+
     // Payload bytes; 0 without a buffer.
     uint32_t Size() const;
     // The payload byte at offset (not checked). Data chunks only.

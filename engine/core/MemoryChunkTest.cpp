@@ -152,6 +152,36 @@ TEST(MemoryChunk, AppendCopiesThePrefixOfAnother) {
     EXPECT_EQ((std::vector<unsigned char>{50}), Bytes(empty));
 }
 
+TEST(MemoryChunk, CopyOfHoldsItsOwnCopyOfTheBytes) {
+    uint8_t source[] = {7, 8, 9, 10};
+    MemoryChunk copy = MemoryChunk::CopyOf(source, 3);
+    source[0] = 99;  // the chunk does not see later changes to the source
+    EXPECT_EQ((std::vector<unsigned char>{7, 8, 9}), Bytes(copy));
+    EXPECT_FALSE(copy.Reserve(1));  // no headroom
+    EXPECT_FALSE(copy.GetMarker());
+
+    const std::vector<uint8_t> vector = {1, 2, 3, 4, 5};
+    MemoryChunk fromVector = MemoryChunk::CopyOf(vector);
+    EXPECT_EQ((std::vector<unsigned char>{1, 2, 3, 4, 5}), Bytes(fromVector));
+    EXPECT_NE(vector.data(), fromVector.Data(0));
+
+    // No bytes give an empty chunk without a buffer: a copy that grows gets a buffer of its
+    // own, which the original does not see (copies of a data chunk would share it).
+    for (const MemoryChunk& none :
+         {MemoryChunk::CopyOf(nullptr, 0), MemoryChunk::CopyOf(std::vector<uint8_t>())}) {
+        EXPECT_EQ(0u, none.Size());
+        EXPECT_TRUE(none.IsEmpty());
+        EXPECT_FALSE(none.GetMarker());
+        MemoryChunk alias = none;
+        alias.SetSize(2);
+        EXPECT_EQ(0u, none.Size());
+    }
+    MemoryChunk zero(0, 0, 0);
+    MemoryChunk alias = zero;
+    alias.SetSize(2);
+    EXPECT_EQ(2u, zero.Size());  // the difference the check above relies on
+}
+
 TEST(MemoryChunk, SizesThatDoNotFit32BitsAreRefused) {
     EXPECT_THROW(MemoryChunk(0xFFFFFFFFu, 1, 0), SV::SVLibraryException);
     EXPECT_THROW(MemoryChunk(1, 0xFFFFFFFFu, 1), SV::SVLibraryException);

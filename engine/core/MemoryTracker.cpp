@@ -3,8 +3,8 @@
 #include <boost/shared_ptr.hpp>
 
 #include <algorithm>
-#include <limits>
 
+#include "SVLibrary/Util/Saturating.h"
 #include "engine/core/Session.h"
 #include "engine/core/MemoryUser.h"
 
@@ -51,12 +51,11 @@ ByteAmount MemoryTracker::BytesUsed() const {
     if (singleUser_) {
         return users_.front()->BytesHeld();
     }
-    uint64_t sum = 0;
+    uint32_t sum = 0;
     for (MemoryUser* user : users_) {
-        sum += user->BytesHeld().Get();
+        sum = SV::SaturatingAdd<uint32_t>(sum, user->BytesHeld().Get());
     }
-    return ByteAmount(
-        static_cast<uint32_t>(std::min<uint64_t>(sum, std::numeric_limits<uint32_t>::max())));
+    return ByteAmount(sum);
 }
 
 ByteAmount MemoryTracker::Limit() const {

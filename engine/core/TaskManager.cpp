@@ -1,6 +1,6 @@
 #include "engine/core/TaskManager.h"
 
-#include <limits>
+#include "SVLibrary/Util/Saturating.h"
 
 namespace SarvelonMediaKit {
 
@@ -116,14 +116,15 @@ void TaskManager::RemoveTasks(uint32_t categoryMask, StackId stackId) {
 }
 
 ByteAmount TaskManager::PendingData() {
-    uint64_t sum = 0;
+    uint32_t sum = 0;
     {
         SV::ScopedLock lock(queue_);
         const std::deque<QueuedTask>& queue = queue_.Value();
-        for (size_t i = 0; i < queue.size(); ++i) sum += queue[i].task->PendingDataSize();
+        for (size_t i = 0; i < queue.size(); ++i) {
+            sum = SV::SaturatingAdd<uint32_t>(sum, queue[i].task->PendingDataSize().Get());
+        }
     }
-    const uint64_t most = std::numeric_limits<uint32_t>::max();
-    return static_cast<uint32_t>(sum > most ? most : sum);
+    return ByteAmount(sum);
 }
 
 }  // namespace SarvelonMediaKit

@@ -55,16 +55,6 @@ enum State : uint32_t {
     kProgramEnd = 41,
 };
 
-const uint64_t kTimestampMask = (uint64_t(1) << 33) - 1;
-
-MemoryChunk ChunkOf(const uint8_t* bytes, uint32_t size) {
-    MemoryChunk chunk(size, 0, 0);
-    if (size != 0) {
-        std::memcpy(chunk.Data(0), bytes, size);
-    }
-    return chunk;
-}
-
 }  // namespace
 
 Mpeg2PsParser::Mpeg2PsParser(Mpeg2PsParserListener& listener, bool demultiplexing)
@@ -504,7 +494,7 @@ Mpeg2PsParser::Result Mpeg2PsParser::ProgramEnd(uint32_t& pos) {
         }
         // Hand on everything up to the end code; what follows it is neither parsed nor
         // passed on. The cut is a copy, so the caller's chunk keeps its length.
-        result = listener_.OnOutputChunk(ChunkOf(data_, pos + 1));
+        result = listener_.OnOutputChunk(MemoryChunk::CopyOf(data_, pos + 1));
         return result != ResultOk ? result : ResultProgramEnd;
     }
 
@@ -519,7 +509,7 @@ Mpeg2PsParser::Result Mpeg2PsParser::ProgramEnd(uint32_t& pos) {
     }
     if (!demultiplexing_) {
         const uint8_t endCode[4] = {0x00, 0x00, 0x01, F::kStartCodeProgramEnd};
-        if ((result = listener_.OnOutputChunk(ChunkOf(endCode, 4))) != ResultOk) {
+        if ((result = listener_.OnOutputChunk(MemoryChunk::CopyOf(endCode, 4))) != ResultOk) {
             return result;
         }
     }

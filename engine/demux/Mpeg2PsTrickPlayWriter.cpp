@@ -5,6 +5,7 @@
 
 #include "engine/codecs/Aac.h"
 #include "engine/codecs/MediaTiming.h"
+#include "engine/codecs/PesTimestamp.h"
 #include "engine/container/Mpeg2PsFormat.h"
 #include "engine/container/Mpeg2PsPack.h"
 #include "engine/container/Mpeg2PsPes.h"
@@ -18,7 +19,6 @@ namespace F = Mpeg2PsFormat;
 namespace {
 
 const uint64_t kNoScr = ~uint64_t(0);
-const uint64_t kTimestampMask = (uint64_t(1) << 33) - 1;
 const uint64_t kSystemClock = kTicksPerSecond * kClockPeriodsPerTick;  // 27 MHz
 // The longest stretch that trick play fills with copies of one key frame (or with silent
 // audio): the largest distance between two seek points of the container, about 186 s. A jump
@@ -31,18 +31,6 @@ const uint8_t kSilentMono[] = {0x00, 0xD0, 0x00, 0x07};
 const uint8_t kSilentStereo[] = {0x21, 0x0B, 0xD0, 0x00, 0x7E, 0x00, 0x00, 0x3F, 0x01, 0xC0};
 const uint8_t kSilent51[] = {0x01, 0x18, 0x20, 0x01, 0x08, 0x80, 0x23, 0x04, 0x60, 0x23,
                              0x10, 0x04, 0x60, 0x8C, 0x0C, 0x23, 0x04, 0x00, 0xE0};
-
-MemoryChunk ChunkOf(const uint8_t* bytes, uint32_t size) {
-    MemoryChunk chunk(size, 0, 0);
-    if (size != 0) {
-        std::memcpy(chunk.Data(0), bytes, size);
-    }
-    return chunk;
-}
-
-MemoryChunk ChunkOf(const std::vector<uint8_t>& bytes) {
-    return ChunkOf(bytes.data(), static_cast<uint32_t>(bytes.size()));
-}
 
 // The map of a trick-play output: program_stream_info and the video stream of the input's map,
 // and the silent audio stream when there is one.
@@ -251,7 +239,7 @@ Mpeg2PsTrickPlayWriter::Result Mpeg2PsTrickPlayWriter::WritePack(
                 if (!pes.AppendTo(bytes)) {
                     return ResultOk;
                 }
-                packets.push_back(ChunkOf(bytes));
+                packets.push_back(MemoryChunk::CopyOf(bytes));
                 offset += n;
                 first = false;
             }
@@ -265,13 +253,9 @@ Mpeg2PsTrickPlayWriter::Result Mpeg2PsTrickPlayWriter::WritePack(
         // A later copy: the first packet gets the new PTS in a buffer of its own, so the
         // packets handed on before keep theirs.
         const MemoryChunk& previous = packets.front();
-        MemoryChunk fresh = ChunkOf(previous.Data(0), previous.Size());
-        uint8_t* t = fresh.Data(0) + 9;  // after start code, id, length, flags, header length
-        t[0] = static_cast<uint8_t>(0x21 | ((pts >> 29) & 0x0E));
-        t[1] = static_cast<uint8_t>(pts >> 22);
-        t[2] = static_cast<uint8_t>(((pts >> 14) & 0xFE) | 1);
-        t[3] = static_cast<uint8_t>(pts >> 7);
-        t[4] = static_cast<uint8_t>(((pts << 1) & 0xFE) | 1);
+        MemoryChunk fresh = MemoryChunk::CopyOf(previous.Data(0), previous.Size());
+        // After start code, id, length, flags and header length.
+        WritePesTimestamp(kPesPtsAlonePrefix, pts, fresh.Data(0) + 9);
         packets.front() = fresh;
     }
 
@@ -306,7 +290,7 @@ Mpeg2PsTrickPlayWriter::Result Mpeg2PsTrickPlayWriter::WritePack(
     if (!pack.AppendTo(packBytes)) {
         return ResultOk;
     }
-    Result result = listener_.OnOutputChunk(ChunkOf(packBytes));
+    Result result = listener_.OnOutputChunk(MemoryChunk::CopyOf(packBytes));
     for (size_t i = 0; result == ResultOk && i < packets.size(); ++i) {
         result = listener_.OnOutputChunk(packets[i]);
     }
@@ -340,7 +324,7 @@ Mpeg2PsTrickPlayWriter::Result Mpeg2PsTrickPlayWriter::WriteSilentAudio(const In
             pes.AddData(silentFrame_.data(), n, false);
             std::vector<uint8_t> bytes;
             pes.AppendTo(bytes);
-            result = listener_.OnOutputChunk(ChunkOf(bytes));
+            result = listener_.OnOutputChunk(MemoryChunk::CopyOf(bytes));
         } else {
             // Made like any sample of the audio stream, so it fits the stream's own.
             Sample sample = listener_.CreateSample(input.audioStreamId, n, SampleMediaTypeAudio);

@@ -226,29 +226,30 @@ void Mpeg2TsMux::BuildPsi() {
     if (audioFormat == SampleFormatAacAdts &&
         GetStreamInfo(StreamInfoKindAudioSpecificConfig, &config, &n) && config != nullptr &&
         n >= kMinAudioSpecificConfigSize && n <= kMaxDescriptorLength - kIodFixedLength) {
+        // clang-format off
         const uint8_t head[] = {
-            0x1D, static_cast<uint8_t>(n + kIodFixedLength),  // IOD_descriptor
-            0x10,                                             // Scope_of_IOD_label
-            0x01,                                             // IOD_label
-            0x02, static_cast<uint8_t>(n + 29),               // InitialObjectDescriptor
-            0x00, 0x4F,  // ObjectDescriptorID 1, no URL, no inline PL
-            0xFF, 0xFF,
-            0xFE, 0xFE,
-            0xFF,                                // OD, scene, audio, visual, graphics PL
-            0x03, static_cast<uint8_t>(n + 20),  // ES_Descriptor
-            0x00, 0x22,                          // ES_ID: the audio PID
-            0x10,                                // no flags, streamPriority 16
-            0x04, static_cast<uint8_t>(n + 15),  // DecoderConfigDescriptor
-            0x40,                                // objectTypeIndication: ISO/IEC 14496-3 audio
-            0x15,                                // streamType audio, upStream 0, reserved 1
-            0xFF, 0xFF,
-            0xFF,  // bufferSizeDB
-            0xFF, 0xFF,
-            0xFF, 0xFF,  // maxBitrate
-            0xFF, 0xFF,
-            0xFF, 0xFF,                     // avgBitrate
-            0x05, static_cast<uint8_t>(n),  // DecoderSpecificInfo
+            0x1D, static_cast<uint8_t>(n + kIodFixedLength),  // IOD_descriptor: tag, length
+            0x10,                                   // Scope_of_IOD_label
+            0x01,                                   // IOD_label
+            0x02, static_cast<uint8_t>(n + 29),     // InitialObjectDescriptor: tag, length
+            0x00, 0x4F,                             // ObjectDescriptorID 1, no URL, no inline PL
+            0xFF,                                   // ODProfileLevelIndication
+            0xFF,                                   // sceneProfileLevelIndication
+            0xFE,                                   // audioProfileLevelIndication
+            0xFE,                                   // visualProfileLevelIndication
+            0xFF,                                   // graphicsProfileLevelIndication
+            0x03, static_cast<uint8_t>(n + 20),     // ES_Descriptor: tag, length
+            0x00, 0x22,                             // ES_ID: the audio PID
+            0x10,                                   // no flags, streamPriority 16
+            0x04, static_cast<uint8_t>(n + 15),     // DecoderConfigDescriptor: tag, length
+            0x40,                                   // objectTypeIndication: ISO/IEC 14496-3 audio
+            0x15,                                   // streamType audio, upStream 0, reserved 1
+            0xFF, 0xFF, 0xFF,                       // bufferSizeDB
+            0xFF, 0xFF, 0xFF, 0xFF,                 // maxBitrate
+            0xFF, 0xFF, 0xFF, 0xFF,                 // avgBitrate
+            0x05, static_cast<uint8_t>(n),          // DecoderSpecificInfo: tag, length
         };
+        // clang-format on
         static_assert(sizeof head == 2 + kIodFixedLength, "IOD length byte covers the rest");
         descriptor.assign(head, head + sizeof head);
         descriptor.insert(descriptor.end(), config, config + n);

@@ -5,6 +5,7 @@
 
 #include "SVLibrary/Util/ByteOrder.h"
 #include "engine/codecs/MediaTiming.h"
+#include "engine/codecs/PesTimestamp.h"
 
 namespace SarvelonMediaKit {
 
@@ -38,10 +39,8 @@ constexpr uint32_t kPesStartSize = 6;
 // '10' with the scrambling, priority, alignment, copyright and original bits; PTS_DTS_flags
 // with the other flags; PES_header_data_length.
 constexpr uint32_t kPesFlagsSize = 3;
-// A PTS or DTS: 4-bit prefix, 33 bits split by three marker bits.
-constexpr uint32_t kTimestampSize = 5;
-constexpr uint32_t kPesHeaderWithPtsSize = kPesStartSize + kPesFlagsSize + kTimestampSize;
-constexpr uint32_t kPesHeaderWithPtsDtsSize = kPesHeaderWithPtsSize + kTimestampSize;
+constexpr uint32_t kPesHeaderWithPtsSize = kPesStartSize + kPesFlagsSize + kPesTimestampSize;
+constexpr uint32_t kPesHeaderWithPtsDtsSize = kPesHeaderWithPtsSize + kPesTimestampSize;
 // A longer PES packet gets PES_packet_length 0 (unbounded, as ISO/IEC 13818-1 allows for
 // video in a transport stream).
 constexpr uint64_t kMaxPesPacketLength = 0xFFFF;
@@ -50,33 +49,16 @@ constexpr uint8_t kPesFirstFlags = 0x83;
 // PTS_DTS_flags '10' (PTS only) and '11' (PTS and DTS), no other optional field.
 constexpr uint8_t kPtsOnly = 0x80;
 constexpr uint8_t kPtsAndDts = 0xC0;
-// The 4-bit prefixes in front of a timestamp: '0010' a PTS alone, '0011' a PTS followed by a
-// DTS, '0001' that DTS.
-constexpr uint8_t kPtsAlonePrefix = 0x2;
-constexpr uint8_t kPtsBeforeDtsPrefix = 0x3;
-constexpr uint8_t kDtsPrefix = 0x1;
-// PTS, DTS and the PCR base count 33 bits.
-constexpr uint64_t kTimestampMask = 0x1FFFFFFFFull;
 
 uint32_t PesHeaderSize(uint64_t pts, uint64_t dts) {
     return pts != dts ? kPesHeaderWithPtsDtsSize : kPesHeaderWithPtsSize;
-}
-
-// PTS or DTS in the 5-byte form of a PES header: 4-bit prefix, 33 bits with marker bits.
-void PutTimestamp(uint8_t* p, uint8_t prefix, uint64_t ts) {
-    ts &= kTimestampMask;
-    p[0] = static_cast<uint8_t>((prefix << 4) | ((ts >> 29) & 0x0E) | 0x01);
-    p[1] = static_cast<uint8_t>(ts >> 22);
-    p[2] = static_cast<uint8_t>(((ts >> 14) & 0xFE) | 0x01);
-    p[3] = static_cast<uint8_t>(ts >> 7);
-    p[4] = static_cast<uint8_t>(((ts << 1) & 0xFE) | 0x01);
 }
 
 // PCR in the 6 bytes of an adaptation field: 33-bit base (90 kHz), six reserved bits, 9-bit
 // extension (the 27 MHz periods within the tick).
 void PutPcr(uint8_t* p, uint64_t pcr) {
     const uint64_t base = ClockToTicks(pcr) & kTimestampMask;
-    const uint32_t extension = static_cast<uint32_t>(pcr % kClockPeriodsPerTick);
+    const uint32_t extension = ClockExtension(pcr);
     p[0] = static_cast<uint8_t>(base >> 25);
     p[1] = static_cast<uint8_t>(base >> 17);
     p[2] = static_cast<uint8_t>(base >> 9);
@@ -119,13 +101,13 @@ void PutPesHeader(uint8_t* p, uint8_t streamId, uint64_t pts, uint64_t dts, uint
     p[6] = kPesFirstFlags;
     if (pts == dts) {
         p[7] = kPtsOnly;
-        p[8] = kTimestampSize;  // PES_header_data_length
-        PutTimestamp(p + 9, kPtsAlonePrefix, pts);
+        p[8] = kPesTimestampSize;  // PES_header_data_length
+        WritePesTimestamp(kPesPtsAlonePrefix, pts, p + 9);
     } else {
         p[7] = kPtsAndDts;
-        p[8] = 2 * kTimestampSize;
-        PutTimestamp(p + 9, kPtsBeforeDtsPrefix, pts);
-        PutTimestamp(p + 9 + kTimestampSize, kDtsPrefix, dts);
+        p[8] = 2 * kPesTimestampSize;
+        WritePesTimestamp(kPesPtsBeforeDtsPrefix, pts, p + 9);
+        WritePesTimestamp(kPesDtsPrefix, dts, p + 9 + kPesTimestampSize);
     }
 }
 

@@ -11,21 +11,11 @@ namespace SarvelonMediaKit {
 
 namespace {
 
-// Frame duration when the sampling rate is unknown (a reserved or explicit frequency index):
-// 1024 samples at 48 kHz.
-// Sampling-frequency indexes whose rate times the frames; the others get the 48 kHz duration.
+// Sampling-frequency indexes 0-11 time the frames by their own rate; indexes 12 and above
+// (7350 Hz, the reserved ones and the explicit frequency) keep kDefaultFrameDuration, the
+// duration of 1024 samples at 48 kHz.
 const uint32_t kTimedIndexes = 12;
 const uint64_t kDefaultFrameDuration = UnitsToMicroseconds(kAacSamplesPerRawDataBlock, 48000);
-
-// A chunk of its own holding a copy of the bytes; an empty chunk for none.
-MemoryChunk CopyToChunk(const uint8_t* data, uint32_t size) {
-    if (size == 0) {
-        return MemoryChunk();
-    }
-    MemoryChunk chunk(size, 0, 0);
-    std::memcpy(chunk.Data(0), data, size);
-    return chunk;
-}
 
 }  // namespace
 
@@ -130,7 +120,7 @@ void AdtsSynchronizeSampleFilter::ProcessChunk(const Sample& sample, MemoryChunk
             return;
         }
         if (length > size - position) {
-            carry_ = CopyToChunk(frame, size - position);
+            carry_ = MemoryChunk::CopyOf(frame, size - position);
             return;
         }
         Sample out = MakeSample(0);
@@ -163,7 +153,7 @@ void AdtsSynchronizeSampleFilter::ProcessChunk(const Sample& sample, MemoryChunk
         }
         SendSampleDownstream(out);
     }
-    carry_ = CopyToChunk(data + position, size - position);
+    carry_ = MemoryChunk::CopyOf(data + position, size - position);
 }
 
 }  // namespace SarvelonMediaKit

@@ -1,7 +1,6 @@
 #include "engine/samples/SampleStream.h"
 
-#include <algorithm>
-#include <limits>
+#include "SVLibrary/Util/Saturating.h"
 
 namespace SarvelonMediaKit {
 
@@ -68,8 +67,7 @@ bool SampleStream::GetStreamValue(uint32_t kind, uint64_t* value) {
 ByteAmount SampleStream::GetBytesHeld() const {
     const uint64_t bytes = bytesHeld_.load(std::memory_order_relaxed);
     if (bytes != 0) {
-        return ByteAmount(
-            static_cast<uint32_t>(std::min<uint64_t>(bytes, std::numeric_limits<uint32_t>::max())));
+        return ByteAmount(SV::SaturatingNarrow<uint32_t>(bytes));
     }
     return ByteAmount(queueCount_.load(std::memory_order_relaxed) != 0 ? kBytesHeldWithoutData : 0);
 }

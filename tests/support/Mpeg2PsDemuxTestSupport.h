@@ -17,6 +17,7 @@
 #include <utility>
 #include <vector>
 
+#include "SVLibrary/Util/Saturating.h"
 #include "engine/core/ChapterInfoMonitor.h"
 #include "engine/core/Component.h"
 #include "engine/core/ErrorInfoMonitor.h"
@@ -53,8 +54,8 @@ public:
         std::lock_guard<std::mutex> lock(mutex_);
         records_[sample.GetStreamRef().Get()].Add(sample);
         // Counted as if written, so that a pull ends after about the bytes it asked for.
-        const uint64_t sent = bytesSent_.Get() + sample.GetPayload().Size();
-        bytesSent_ = ByteAmount(sent > 0xFFFFFFFFu ? 0xFFFFFFFFu : static_cast<uint32_t>(sent));
+        bytesSent_ = ByteAmount(SV::SaturatingNarrow<uint32_t>(
+            SV::SaturatingAdd<uint64_t>(bytesSent_.Get(), sample.GetPayload().Size())));
     }
     void DoProcessMemoryMarker(Sample& sample) override {
         {

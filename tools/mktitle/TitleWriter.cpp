@@ -23,7 +23,6 @@ namespace {
 using namespace SarvelonMediaKit;
 namespace Format = SarvelonMediaKit::Mpeg2PsFormat;
 
-const uint64_t kTimestampMask = (uint64_t{1} << 33) - 1;
 // A pack (and seek point) per second of audio.
 const uint32_t kAudioOnlyPackInterval = kTicksPerSecond;
 const size_t kMaxImageSize = 16 * 1024 * 1024;
@@ -122,7 +121,7 @@ BuiltTrack BuildTrack(const Rendition& rendition, const StreamIds& ids, uint64_t
         pack.reset(new Mpeg2PsPack(0));
         // The clock reference of a pack is its first decode time; never 0, which readers take
         // for the header pack.
-        pack->SetScr(std::max<uint64_t>(uint64_t{ticks} * Format::kScrPerTick, 1));
+        pack->SetScr(std::max<uint64_t>(TicksToClock(ticks), 1));
         pack->SetMuxRate(muxRate);
         packTime = time;
     };
