@@ -93,7 +93,7 @@ boost::shared_ptr<Session> Session::Create(const TaskManager::Clock& clock) {
 }
 
 Session::Session(const TaskManager::Clock& clock)
-    : SocketMaster(boost::shared_ptr<Pump>()),
+    : SocketMaster(boost::shared_ptr<TaskManager>()),
       stack_(StackIdServing),
       taskManager_(new TaskManager(clock)),
       capacity_(0),
@@ -114,7 +114,7 @@ void Session::Initialise() {
     pump_->SetPullHandler(boost::bind(&Session::PullThrough, link_, boost::placeholders::_1));
     pump_->SetTickHandler(boost::bind(&Session::TickThrough, link_));
     pump_->SetShutdownHandler(boost::bind(&Session::ShutdownThrough, link_));
-    SetPump(pump_);
+    SetTaskManager(taskManager_);
 
     boost::shared_ptr<MemoryTracker> main(new MemoryTracker(weak_from_this(), 0));
     std::lock_guard<std::mutex> lock(memoryLock_);

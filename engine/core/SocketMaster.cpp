@@ -22,8 +22,8 @@ thread_local const SocketMaster* tCurrentMaster = nullptr;
 
 }  // namespace
 
-SocketMaster::SocketMaster(const boost::shared_ptr<Pump>& pump)
-    : pump_(pump),
+SocketMaster::SocketMaster(const boost::shared_ptr<TaskManager>& taskManager)
+    : taskManager_(taskManager),
       nextGeneration_(0),
       thread_(nullptr),
       wakeFd_(-1),
@@ -45,14 +45,14 @@ SocketMaster::~SocketMaster() {
     if (fd >= 0) close(fd);
 }
 
-void SocketMaster::SetPump(const boost::shared_ptr<Pump>& pump) {
-    std::lock_guard<std::mutex> lock(pumpLock_);
-    pump_ = pump;
+void SocketMaster::SetTaskManager(const boost::shared_ptr<TaskManager>& taskManager) {
+    std::lock_guard<std::mutex> lock(taskManagerLock_);
+    taskManager_ = taskManager;
 }
 
-boost::shared_ptr<Pump> SocketMaster::GetPump() const {
-    std::lock_guard<std::mutex> lock(pumpLock_);
-    return pump_;
+boost::shared_ptr<TaskManager> SocketMaster::GetTaskManager() const {
+    std::lock_guard<std::mutex> lock(taskManagerLock_);
+    return taskManager_;
 }
 
 void SocketMaster::SetSocketClosedHandler(const SocketClosedHandler& handler) {
@@ -116,9 +116,9 @@ void SocketMaster::RemoveSocket(int fd) {
 }
 
 void SocketMaster::PostTask(const boost::shared_ptr<Task>& task) {
-    boost::shared_ptr<Pump> pump = GetPump();
-    if (pump) {
-        pump->GetTaskManager()->AddTask(task);
+    boost::shared_ptr<TaskManager> taskManager = SocketMaster::GetTaskManager();
+    if (taskManager) {
+        taskManager->AddTask(task);
     } else {
         DebugPrint("SocketMaster::PostTask: no task queue, task dropped\n");
     }

@@ -13,8 +13,8 @@
 
 #include "SVLibrary/PilThread/MutexUnix.h"
 #include "SVLibrary/PilThread/ThreadUnix.h"
-#include "engine/core/Pump.h"
 #include "engine/core/Task.h"
+#include "engine/core/TaskManager.h"
 
 namespace SarvelonMediaKit {
 
@@ -22,7 +22,7 @@ class SocketDelegate;
 
 // Watches the sockets of one session for incoming data on a thread "SocketMaster" and hands
 // each ready socket to the SocketDelegate that owns it. The delegates read on this thread but
-// react only through tasks posted to the session's queue (its pump's TaskManager), so protocol
+// react only through tasks posted to the session's queue (the TaskManager its pump runs), so protocol
 // code never runs here. Sockets removed since the last pass are reported, at the end of each
 // pass and on this thread, to a closed-socket handler that the session's owner may install.
 //
@@ -39,17 +39,17 @@ class SocketMaster {
 public:
     typedef boost::function<void(int, SocketDelegate*)> SocketClosedHandler;
 
-    // The session passes an empty handle and sets its pump right after making it.
-    explicit SocketMaster(const boost::shared_ptr<Pump>& pump);
-    // Stops the thread (Stop), then lets the tables and the pump go.
+    // The session passes an empty handle and sets its queue right after making its pump.
+    explicit SocketMaster(const boost::shared_ptr<TaskManager>& taskManager);
+    // Stops the thread (Stop), then lets the tables and the task queue go.
     virtual ~SocketMaster();
 
     SocketMaster(const SocketMaster&) = delete;
     SocketMaster& operator=(const SocketMaster&) = delete;
 
-    // The pump whose task queue the delegates' reactions are posted to.
-    void SetPump(const boost::shared_ptr<Pump>& pump);
-    boost::shared_ptr<Pump> GetPump() const;
+    // The task queue the delegates' reactions are posted to (the one the session's pump runs).
+    void SetTaskManager(const boost::shared_ptr<TaskManager>& taskManager);
+    boost::shared_ptr<TaskManager> GetTaskManager() const;
 
     // Called on the master's thread with (descriptor, delegate) of each socket removed since
     // the last report, in removal order. The delegate identifies the owner; it may already be
@@ -68,7 +68,7 @@ public:
     // is ignored. The descriptor is not closed here.
     void RemoveSocket(int fd);
 
-    // Queues the task on the pump's task manager; dropped when there is no pump yet.
+    // Queues the task on the task manager; dropped when none is set yet.
     void PostTask(const boost::shared_ptr<Task>& task);
 
     // Creates and starts the thread unless it exists or a stop was requested.
@@ -96,8 +96,8 @@ private:
     void Idle(int milliseconds);
     void Wake();
 
-    mutable std::mutex pumpLock_;
-    boost::shared_ptr<Pump> pump_;
+    mutable std::mutex taskManagerLock_;
+    boost::shared_ptr<TaskManager> taskManager_;
 
     // The delegate table (each delegate with the descriptors it has here) and the socket table
     // share one recursive lock: a dispatch holds it, and what a delegate does from inside its

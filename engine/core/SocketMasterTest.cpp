@@ -70,8 +70,7 @@ private:
 };
 
 TEST(SocketMasterTest, TheThreadStartsWithTheFirstSocketAndIsNotRestartedAfterStop) {
-    boost::shared_ptr<Pump> pump(new Pump(nullptr));
-    SocketMaster master(pump);
+    SocketMaster master((boost::shared_ptr<TaskManager>()));
     RawDelegate delegate(&master);
     Pair a, b;
 
@@ -91,6 +90,26 @@ TEST(SocketMasterTest, TheThreadStartsWithTheFirstSocketAndIsNotRestartedAfterSt
     master.Start();
     master.AddSocket(a.fd[1], &delegate);
     EXPECT_EQ(0, ThreadsNamed("SocketMaster"));
+}
+
+TEST(SocketMasterTest, TasksGoToTheTaskManagerSetLastAndAreDroppedWithoutOne) {
+    SocketMaster master((boost::shared_ptr<TaskManager>()));
+    EXPECT_FALSE(master.GetTaskManager());
+    std::vector<std::string> ran;
+    // No queue yet: the task is let go unrun.
+    master.PostTask(MakeTask("first", [&]() { ran.push_back("first"); }));
+
+    boost::shared_ptr<TaskManager> one(new TaskManager), two(new TaskManager);
+    master.SetTaskManager(one);
+    EXPECT_EQ(one, master.GetTaskManager());
+    master.PostTask(MakeTask("second", [&]() { ran.push_back("second"); }));
+    master.SetTaskManager(two);
+    master.PostTask(MakeTask("third", [&]() { ran.push_back("third"); }));
+
+    two->RunTasks();
+    EXPECT_EQ(std::vector<std::string>({"third"}), ran);
+    one->RunTasks();
+    EXPECT_EQ(std::vector<std::string>({"third", "second"}), ran);
 }
 
 TEST(SocketMasterTest, ADelegateReadsHereAndReactsOnThePumpThread) {

@@ -4,6 +4,8 @@
 
 #include <unistd.h>
 
+#include <boost/make_shared.hpp>
+
 #include <atomic>
 #include <memory>
 #include <mutex>
@@ -237,8 +239,7 @@ TEST(MultiSocketDelegateServerTest, ListeningOnATakenPortThrowsAndRegistersNothi
     MultiSocketDelegateServer first(front.master.get(), nullptr, factory.Function());
     first.Listen(0, kLoopback);
 
-    boost::shared_ptr<Pump> pump(new Pump(nullptr));
-    SocketMaster idle(pump);
+    SocketMaster idle(boost::make_shared<TaskManager>());
     MultiSocketDelegateServer second(&idle, nullptr, factory.Function());
     EXPECT_THROW(second.Listen(first.GetListeningPort(), kLoopback), SV::SVLibraryException);
     EXPECT_EQ(-1, second.GetSessionDescriptor());

@@ -83,7 +83,7 @@ struct Station {
     boost::shared_ptr<Pump> pump;
     std::unique_ptr<SocketMaster> master;
 
-    Station() : pump(new Pump(nullptr)), master(new SocketMaster(pump)) {
+    Station() : pump(new Pump(nullptr)), master(new SocketMaster(pump->GetTaskManager())) {
         pump->CreateThread(MediaTime(1000));
         pump->Start();
     }
