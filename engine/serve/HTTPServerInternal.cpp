@@ -1,0 +1,264 @@
+#include "engine/serve/HTTPServerInternal.h"
+
+#include "SVLibrary/Output/DebugPrint.h"
+#include "SVLibrary/Util/StringFormat.h"
+#include "engine/core/Session.h"
+#include "engine/serve/HTTPRequestReader.h"
+
+namespace SarvelonMediaKit {
+
+const size_t HTTPServerInternal::kMaxHeadBytes;
+const size_t HTTPServerInternal::kMaxQueuedBytes;
+
+namespace {
+
+// The download client's data tasks: a new range makes the queued ones stale.
+const uint32_t kDownloadTaskCategory = 1;
+
+}  // namespace
+
+HTTPServerInternal::HTTPServerInternal(Session* session)
+    : Component(session),
+      state_(ResponseIdle),
+      processing_(false),
+      serial_(0),
+      bodyToSkip_(0),
+      method_(HTTPRequestReader::MethodOther),
+      hasRange_(false),
+      keepAlive_(false),
+      noContentLength_(false),
+      rangeStart_(0),
+      rangeEnd_(0),
+      sentPosition_(0) {}
+
+HTTPServerInternal::~HTTPServerInternal() {}
+
+std::string HTTPServerInternal::GetTypeName() const { return "SarvelonMediaKit::HTTPServer"; }
+
+ByteAmount HTTPServerInternal::DoGetBytesWanted() { return ByteAmount(0xFFFFFFFFu); }
+
+void HTTPServerInternal::SetNoContentLength(bool noContentLength) {
+    noContentLength_ = noContentLength;
+    if (noContentLength) keepAlive_ = false;
+}
+
+void HTTPServerInternal::HandleRequestData(MemoryChunk chunk) {
+    if (state_ == ResponseClosed || chunk.IsEmpty()) return;
+    input_.append(reinterpret_cast<const char*>(chunk.Data()), chunk.Size());
+    ProcessInput();
+}
+
+void HTTPServerInternal::ProcessInput() {
+    if (processing_) return;
+    processing_ = true;
+    while (state_ == ResponseIdle) {
+        if (bodyToSkip_ > 0) {
+            const size_t skip = bodyToSkip_ < input_.size() ? static_cast<size_t>(bodyToSkip_)
+                                                            : input_.size();
+            input_.erase(0, skip);
+            bodyToSkip_ -= skip;
+            if (bodyToSkip_ > 0) break;
+        }
+        // Line ends between requests are tolerated.
+        size_t blank = 0;
+        while (blank < input_.size() && (input_[blank] == '\r' || input_[blank] == '\n')) ++blank;
+        input_.erase(0, blank);
+        if (input_.empty()) break;
+
+        const size_t window = input_.size() < kMaxHeadBytes ? input_.size() : kMaxHeadBytes;
+        const size_t end = HTTPRequestReader::FindHeadEnd(input_.data(), window);
+        if (end == 0) {
+            if (input_.size() >= kMaxHeadBytes) {
+                ++serial_;
+                input_.clear();
+                state_ = ResponseWaiting;
+                SendEmptyResponse("HTTP/1.1 431 Request Header Fields Too Large", "", true);
+            }
+            break;  // the rest of the head is still to come
+        }
+        HTTPRequestReader reader;
+        const bool valid = reader.Parse(input_.data(), end);
+        input_.erase(0, end);
+        StartRequest(reader, valid);
+    }
+    processing_ = false;
+    if (state_ != ResponseClosed && input_.size() > kMaxQueuedBytes) {
+        DebugPrint("HTTPServer: more than %u bytes of requests queued, closing\n",
+                   static_cast<unsigned>(kMaxQueuedBytes));
+        Close();
+    }
+}
+
+void HTTPServerInternal::StartRequest(const HTTPRequestReader& reader, bool valid) {
+    ++serial_;
+    state_ = ResponseWaiting;
+    method_ = reader.GetMethod();
+    path_ = reader.GetPath();
+    hasRange_ = reader.HasHeader("Range");
+    range_ = reader.GetHeader("Range");
+    noContentLength_ = false;
+    rangeStart_ = 0;
+    rangeEnd_ = 0;
+    sentPosition_ = 0;
+    uint64_t bodyLength = 0;
+    if (!valid || !reader.GetContentLength(&bodyLength)) {
+        SendEmptyResponse("HTTP/1.1 400 Bad Request", "", true);
+        return;
+    }
+    bodyToSkip_ = bodyLength;
+    // A body sent in chunks cannot be skipped without reading it: the connection ends with
+    // this answer.
+    const bool framed = !reader.HasHeader("Transfer-Encoding");
+    keepAlive_ = framed && !reader.HeaderHasToken("Connection", "close") &&
+                 (reader.GetMinorVersion() >= 1 || reader.HeaderHasToken("Connection", "keep-alive"));
+    if (method_ == HTTPRequestReader::MethodGet || method_ == HTTPRequestReader::MethodHead) {
+        ProcessRequest();
+        return;
+    }
+    SendEmptyResponse("HTTP/1.1 405 Method Not Allowed", "Allow: GET, HEAD\r\n", false);
+}
+
+void HTTPServerInternal::ProcessRequest() { StartResponse(); }
+
+int HTTPServerInternal::StartResponse() {
+    if (state_ != ResponseWaiting) return 0;
+    int status = 200;
+    std::string head;
+    if (noContentLength_) {
+        rangeStart_ = 0;
+        rangeEnd_ = 0;
+        head = "HTTP/1.1 200 OK\r\nCache-Control: no-store\r\n";
+    } else {
+        const uint64_t total = EndPosition();
+        uint64_t first = 0;
+        uint64_t last = 0;
+        const HTTPRequestReader::RangeKind kind =
+            hasRange_ ? HTTPRequestReader::ResolveRange(range_, total, &first, &last)
+                      : HTTPRequestReader::RangeNone;
+        if (kind == HTTPRequestReader::RangeUnsatisfiable) {
+            SendEmptyResponse("HTTP/1.1 416 Range Not Satisfiable",
+                              (SV::StringFormat("Content-Range: bytes */%1%\r\n") % total).Str(),
+                              false);
+            return 416;
+        }
+        if (kind == HTTPRequestReader::RangeSatisfiable) {
+            status = 206;
+            rangeStart_ = first;
+            rangeEnd_ = last + 1;
+            head = (SV::StringFormat("HTTP/1.1 206 Partial Content\r\nAccept-Ranges: bytes\r\n"
+                                 "Content-Length: %1%\r\nContent-Range: bytes %2%-%3%/%4%\r\n"
+                                 "Cache-Control: no-store\r\n") %
+                    (rangeEnd_ - rangeStart_) % rangeStart_ % last % total)
+                       .Str();
+        } else {
+            rangeStart_ = 0;
+            rangeEnd_ = total;
+            head = (SV::StringFormat("HTTP/1.1 200 OK\r\nContent-Length: %1%\r\n"
+                                 "Accept-Ranges: bytes\r\nCache-Control: no-store\r\n") %
+                    total)
+                       .Str();
+        }
+    }
+    if (!contentType_.empty()) head += "Content-Type: " + contentType_ + "\r\n";
+    head += ConnectionField() + "\r\n";
+    if (!Send(head)) return 0;
+    state_ = ResponseSending;
+    sentPosition_ = rangeStart_;
+    DoResponseStarted(status);
+    if (state_ != ResponseSending) return status;
+    if (method_ == HTTPRequestReader::MethodHead) {
+        FinishResponse();
+        return status;
+    }
+    SeekFilePosition(BytePosition(rangeStart_), BytePosition(rangeEnd_), true);
+    if (state_ == ResponseSending && !noContentLength_ && sentPosition_ >= rangeEnd_) {
+        FinishResponse();  // an empty body
+    }
+    return status;
+}
+
+void HTTPServerInternal::DoSeek(BytePosition start, BytePosition end, bool flag) {
+    if (session_ != nullptr) {
+        session_->SetPosition(start, StackIdAny);
+        session_->RemoveTasks(kDownloadTaskCategory, StackIdAny);
+    }
+    Component::DoSeek(start, end, flag);
+}
+
+void HTTPServerInternal::PrePullData(ByteAmount& amount) {
+    if (state_ != ResponseSending || method_ != HTTPRequestReader::MethodGet) {
+        amount = 0;
+        return;
+    }
+    if (noContentLength_) return;
+    const uint64_t owed = rangeEnd_ > sentPosition_ ? rangeEnd_ - sentPosition_ : 0;
+    if (owed < amount) amount = static_cast<uint32_t>(owed);
+}
+
+void HTTPServerInternal::DoAdd(const MemoryChunk& chunk) {
+    if (state_ != ResponseSending || method_ != HTTPRequestReader::MethodGet) return;
+    uint64_t size = chunk.Size();
+    if (!noContentLength_) {
+        const uint64_t owed = rangeEnd_ > sentPosition_ ? rangeEnd_ - sentPosition_ : 0;
+        if (size > owed) size = owed;  // never past the length announced
+    }
+    if (size != 0) {
+        if (!SendToPeer(chunk.Data(), static_cast<size_t>(size))) {
+            Close();
+            return;
+        }
+        sentPosition_ += size;
+    }
+    if (!noContentLength_ && sentPosition_ >= rangeEnd_) FinishResponse();
+}
+
+void HTTPServerInternal::SendNotFound() {
+    if (state_ != ResponseWaiting) return;
+    SendEmptyResponse("HTTP/1.1 404 Not Found", "", false);
+}
+
+void HTTPServerInternal::SendEmptyResponse(const std::string& statusLine,
+                                           const std::string& fields, bool close) {
+    if (close) keepAlive_ = false;
+    if (!Send(statusLine + "\r\n" + fields + "Content-Length: 0\r\n" + ConnectionField() +
+              "\r\n")) {
+        return;
+    }
+    state_ = ResponseSending;
+    FinishResponse();
+}
+
+void HTTPServerInternal::FinishResponse() {
+    if (state_ == ResponseClosed) return;
+    DoResponseFinished();
+    if (state_ == ResponseClosed) return;
+    state_ = ResponseIdle;
+    if (!keepAlive_) {
+        Close();
+        return;
+    }
+    ProcessInput();
+}
+
+void HTTPServerInternal::Close() {
+    if (state_ == ResponseClosed) return;
+    state_ = ResponseClosed;
+    input_.clear();
+    CloseConnection();
+}
+
+void HTTPServerInternal::DoResponseStarted(int /*status*/) {}
+
+void HTTPServerInternal::DoResponseFinished() {}
+
+std::string HTTPServerInternal::ConnectionField() const {
+    return keepAlive_ ? "Connection: Keep-Alive\r\n" : "Connection: close\r\n";
+}
+
+bool HTTPServerInternal::Send(const std::string& bytes) {
+    if (SendToPeer(bytes.data(), bytes.size())) return true;
+    Close();
+    return false;
+}
+
+}  // namespace SarvelonMediaKit
