@@ -1,0 +1,233 @@
+#include "engine/serve/LiveHttpServer.h"
+
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+#include <string>
+#include <thread>
+
+#include "engine/serve/LiveHttpTestSupport.h"
+#include "tests/support/TemporaryDirectory.h"
+
+namespace SarvelonMediaKit {
+namespace {
+
+using namespace test;
+using SvTestSupport::DirectoryFileSource;
+using SvTestSupport::TemporaryDirectory;
+
+class LiveHttpServerTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        data = Pattern(1000, 1);
+        big = Pattern(300000, 2);  // more than two pump passes, many chunks
+        WriteFile(dir.File("a.bin"), data);
+        WriteFile(dir.File("big.ts"), big);
+        WriteFile(dir.File("empty.m3u8"), "");
+        front.reset(new LiveFront(&source));
+    }
+    void TearDown() override {
+        EXPECT_TRUE(front->ReapAll());
+        front.reset();
+    }
+    int Open() {
+        const int fd = Connect(front->Port());
+        EXPECT_GE(fd, 0);
+        return fd;
+    }
+    // One request on a new connection, everything until the server closes.
+    std::string Exchange(const std::string& request) {
+        const int fd = Open();
+        EXPECT_TRUE(SendAll(fd, request));
+        const std::string response = ReadUntilClosed(fd);
+        close(fd);
+        return response;
+    }
+
+    TemporaryDirectory dir{"livehttp"};
+    DirectoryFileSource source{dir.Path()};
+    std::unique_ptr<LiveFront> front;
+    std::string data, big;
+};
+
+TEST_F(LiveHttpServerTest, AWholeFileGetsTheExactHeadAndItsBytes) {
+    const std::string response =
+        Exchange("GET /a.bin HTTP/1.1\r\nHost: x\r\nConnection: close\r\n\r\n");
+    EXPECT_EQ(std::string("HTTP/1.1 200 OK\r\n"  // status line
+                          "Content-Length: 1000\r\n"        // the file's size
+                          "Accept-Ranges: bytes\r\n"        // ranges are served
+                          "Cache-Control: no-store\r\n"     // files of a live title change
+                          "Connection: close\r\n"           // as the client asked
+                          "\r\n") +
+                  data,
+              response);
+    EXPECT_EQ(LiveHttpFile::StateServed, source.StateOf("a.bin"));
+    // The source heard 3 (loaded), 4 (sending), 5 (served), once each.
+    std::vector<std::pair<std::string, int>> expected = {{"a.bin", 3}, {"a.bin", 4}, {"a.bin", 5}};
+    EXPECT_EQ(expected, source.StateChanges());
+}
+
+TEST_F(LiveHttpServerTest, SingleRangesAsHttpDefinesThem) {
+    struct Case {
+        const char* range;
+        std::string head;
+        std::string body;
+    } cases[] = {
+        {"bytes=100-199",
+         "HTTP/1.1 206 Partial Content\r\nAccept-Ranges: bytes\r\nContent-Length: 100\r\n"
+         "Content-Range: bytes 100-199/1000\r\nCache-Control: no-store\r\nConnection: close\r\n\r\n",
+         data.substr(100, 100)},
+        {"bytes=900-",
+         "HTTP/1.1 206 Partial Content\r\nAccept-Ranges: bytes\r\nContent-Length: 100\r\n"
+         "Content-Range: bytes 900-999/1000\r\nCache-Control: no-store\r\nConnection: close\r\n\r\n",
+         data.substr(900)},
+        // A suffix: the last 300 bytes.
+        {"bytes=-300",
+         "HTTP/1.1 206 Partial Content\r\nAccept-Ranges: bytes\r\nContent-Length: 300\r\n"
+         "Content-Range: bytes 700-999/1000\r\nCache-Control: no-store\r\nConnection: close\r\n\r\n",
+         data.substr(700)},
+        // The end clamped to the size.
+        {"bytes=990-5000",
+         "HTTP/1.1 206 Partial Content\r\nAccept-Ranges: bytes\r\nContent-Length: 10\r\n"
+         "Content-Range: bytes 990-999/1000\r\nCache-Control: no-store\r\nConnection: close\r\n\r\n",
+         data.substr(990)},
+        {"bytes=1000-",
+         "HTTP/1.1 416 Range Not Satisfiable\r\nContent-Range: bytes */1000\r\n"
+         "Content-Length: 0\r\nConnection: close\r\n\r\n",
+         ""},
+        // Malformed, or several ranges: the whole file.
+        {"bytes=abc",
+         "HTTP/1.1 200 OK\r\nContent-Length: 1000\r\nAccept-Ranges: bytes\r\n"
+         "Cache-Control: no-store\r\nConnection: close\r\n\r\n",
+         data},
+        {"bytes=0-1,5-6",
+         "HTTP/1.1 200 OK\r\nContent-Length: 1000\r\nAccept-Ranges: bytes\r\n"
+         "Cache-Control: no-store\r\nConnection: close\r\n\r\n",
+         data},
+    };
+    for (const Case& c : cases) {
+        // The field name in any case.
+        const std::string response = Exchange(std::string("GET /a.bin HTTP/1.1\r\nrAnGe: ") +
+                                              c.range + "\r\nConnection: close\r\n\r\n");
+        EXPECT_EQ(c.head + c.body, response) << c.range;
+    }
+}
+
+TEST_F(LiveHttpServerTest, OneConnectionAnswersEveryKindOfRequestInTurn) {
+    const int fd = Open();
+    // HEAD, a 404, a 405 with a body to skip, then two GETs in one write and one GET in two
+    // writes: all answered in order on the one connection, which stays open (HTTP/1.1).
+    ASSERT_TRUE(SendAll(fd, "HEAD /a.bin HTTP/1.1\n\n"));
+    const std::string head200 =
+        "HTTP/1.1 200 OK\r\nContent-Length: 1000\r\nAccept-Ranges: bytes\r\n"
+        "Cache-Control: no-store\r\nConnection: Keep-Alive\r\n\r\n";
+    EXPECT_EQ(head200, ReadAtLeast(fd, head200.size()));
+    ASSERT_TRUE(SendAll(fd, "GET /missing HTTP/1.1\r\n\r\n"));
+    const std::string notFound =
+        "HTTP/1.1 404 Not Found\r\nContent-Length: 0\r\nConnection: Keep-Alive\r\n\r\n";
+    EXPECT_EQ(notFound, ReadAtLeast(fd, notFound.size()));
+    ASSERT_TRUE(SendAll(fd, "POST /a.bin HTTP/1.1\r\nContent-Length: 5\r\n\r\nHELLO"));
+    const std::string notAllowed =
+        "HTTP/1.1 405 Method Not Allowed\r\nAllow: GET, HEAD\r\nContent-Length: 0\r\n"
+        "Connection: Keep-Alive\r\n\r\n";
+    EXPECT_EQ(notAllowed, ReadAtLeast(fd, notAllowed.size()));
+    ASSERT_TRUE(SendAll(fd, "GET /a.bin HTTP/1.1\r\nRange: bytes=0-9\r\n\r\n"
+                            "GET /a.bin HTTP/1.1\r\nRange: bytes=10-19\r\n\r\n"));
+    const std::string range0 =
+        "HTTP/1.1 206 Partial Content\r\nAccept-Ranges: bytes\r\nContent-Length: 10\r\n"
+        "Content-Range: bytes 0-9/1000\r\nCache-Control: no-store\r\nConnection: Keep-Alive\r\n\r\n" +
+        data.substr(0, 10);
+    const std::string range1 =
+        "HTTP/1.1 206 Partial Content\r\nAccept-Ranges: bytes\r\nContent-Length: 10\r\n"
+        "Content-Range: bytes 10-19/1000\r\nCache-Control: no-store\r\nConnection: Keep-Alive\r\n\r\n" +
+        data.substr(10, 10);
+    EXPECT_EQ(range0 + range1, ReadAtLeast(fd, range0.size() + range1.size()));
+    ASSERT_TRUE(SendAll(fd, "GET /a.bin HT"));
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    ASSERT_TRUE(SendAll(fd, "TP/1.1\r\nConnection: close\r\n\r\n"));
+    const std::string whole = ReadUntilClosed(fd);
+    EXPECT_EQ(1000u, whole.size() - whole.find("\r\n\r\n") - 4);
+    EXPECT_EQ(0u, whole.find("HTTP/1.1 200 OK\r\n"));
+    close(fd);
+}
+
+TEST_F(LiveHttpServerTest, BadRequestsGetAnAnswerAndTheConnectionEnds) {
+    // No blank line within 16 KiB: 431, then the connection closes.
+    const std::string huge = "GET /a.bin HTTP/1.1\r\nX-Big: " + std::string(20000, 'x') + "\r\n\r\n";
+    EXPECT_EQ("HTTP/1.1 431 Request Header Fields Too Large\r\nContent-Length: 0\r\n"
+              "Connection: close\r\n\r\n",
+              Exchange(huge));
+    EXPECT_EQ("HTTP/1.1 400 Bad Request\r\nContent-Length: 0\r\nConnection: close\r\n\r\n",
+              Exchange("\x01\x02 garbage\r\n\r\n"));
+    // A name outside the folder is simply not there.
+    EXPECT_EQ(0u, Exchange("GET /../../etc/passwd HTTP/1.0\r\n\r\n").find("HTTP/1.1 404 "));
+    // HTTP/1.0 closes after the answer unless it asks to keep the connection.
+    EXPECT_NE(std::string::npos,
+              Exchange("GET /empty.m3u8 HTTP/1.0\r\n\r\n").find("Content-Length: 0\r\n"));
+    // The server still serves.
+    // "token::" in front of a name is not part of it.
+    EXPECT_EQ("HTTP/1.1 200 OK\r\nContent-Length: 1000\r\nAccept-Ranges: bytes\r\n"
+              "Cache-Control: no-store\r\nConnection: close\r\n\r\n" +
+                  data,
+              Exchange("GET /x::a.bin HTTP/1.1\r\nConnection: close\r\n\r\n"));
+}
+
+TEST_F(LiveHttpServerTest, TwoConnectionsReadingOneFileGetWholeBodiesEach) {
+    const int a = Open();
+    const int b = Open();
+    const std::string request = "GET /big.ts HTTP/1.1\r\nConnection: close\r\n\r\n";
+    ASSERT_TRUE(SendAll(a, request));
+    ASSERT_TRUE(SendAll(b, request));
+    std::string bodyA, bodyB;
+    std::thread readB([&]() { bodyB = ReadUntilClosed(b); });
+    bodyA = ReadUntilClosed(a);
+    readB.join();
+    close(a);
+    close(b);
+    ASSERT_NE(std::string::npos, bodyA.find("\r\n\r\n"));
+    ASSERT_NE(std::string::npos, bodyB.find("\r\n\r\n"));
+    EXPECT_TRUE(bodyA.substr(bodyA.find("\r\n\r\n") + 4) == big);
+    EXPECT_TRUE(bodyB.substr(bodyB.find("\r\n\r\n") + 4) == big);
+}
+
+TEST_F(LiveHttpServerTest, AFileLeftMidBodyCountsAsServed) {
+    const int fd = Open();
+    ASSERT_TRUE(SendAll(fd, "GET /big.ts HTTP/1.1\r\n\r\n"));
+    ReadAtLeast(fd, 1000);
+    close(fd);  // the peer goes mid-body
+    EXPECT_TRUE(WaitUntil([&]() { return source.StateOf("big.ts") == LiveHttpFile::StateServed; }));
+}
+
+TEST_F(LiveHttpServerTest, AGrowingFileIsServedWithoutLengthAndClosedAtItsEnd) {
+    source.StartGrowing("live.ts", 7);
+    source.Grow("live.ts", "first;");
+    const int whole = Open();
+    const int fromZero = Open();
+    const int ranged = Open();
+    ASSERT_TRUE(SendAll(whole, "GET /live.ts HTTP/1.1\r\n\r\n"));
+    ASSERT_TRUE(SendAll(fromZero, "GET /live.ts HTTP/1.1\r\nRange: bytes=0-\r\n\r\n"));
+    ASSERT_TRUE(SendAll(ranged, "GET /live.ts HTTP/1.1\r\nRange: bytes=2-8\r\n\r\n"));
+    const std::string head = "HTTP/1.1 200 OK\r\nCache-Control: no-store\r\nConnection: close\r\n\r\n";
+    EXPECT_EQ(head + "first;", ReadAtLeast(whole, head.size() + 6));
+    EXPECT_EQ(head + "first;", ReadAtLeast(fromZero, head.size() + 6));
+    EXPECT_EQ(LiveHttpFile::StateWritingServed, source.StateOf("live.ts"));
+    source.Grow("live.ts", "second;");
+    source.Grow("live.ts", "third");
+    source.Complete("live.ts");
+    EXPECT_EQ("second;third", ReadUntilClosed(whole));
+    EXPECT_EQ("second;third", ReadUntilClosed(fromZero));
+    // The other range waited for the end and then got the length of the finished file.
+    const std::string rangedAnswer =
+        "HTTP/1.1 206 Partial Content\r\nAccept-Ranges: bytes\r\nContent-Length: 7\r\n"
+        "Content-Range: bytes 2-8/18\r\nCache-Control: no-store\r\nConnection: Keep-Alive"
+        "\r\n\r\nrst;sec";
+    EXPECT_EQ(rangedAnswer, ReadAtLeast(ranged, rangedAnswer.size()));
+    close(whole);
+    close(fromZero);
+    close(ranged);
+    EXPECT_TRUE(WaitUntil([&]() { return source.StateOf("live.ts") == LiveHttpFile::StateServed; }));
+}
+
+}  // namespace
+}  // namespace SarvelonMediaKit

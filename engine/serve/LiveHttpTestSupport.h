@@ -1,0 +1,181 @@
+#ifndef ENGINE_SERVE_LIVEHTTPTESTSUPPORT_H
+#define ENGINE_SERVE_LIVEHTTPTESTSUPPORT_H
+
+// Shared by the live server's tests (included by *Test.cpp only): the loopback front door with
+// one serving session per connection, as the engine builds it, and a raw HTTP client.
+
+#include <boost/make_shared.hpp>
+
+#include <dirent.h>
+#include <poll.h>
+#include <sys/socket.h>
+
+#include <chrono>
+#include <fstream>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "engine/core/ComponentStack.h"
+#include "engine/core/Session.h"
+#include "engine/serve/LiveHttpServer.h"
+#include "engine/serve/MultiSocketDelegateServer.h"
+#include "tests/support/DirectoryFileSource.h"
+#include "tests/support/SocketTestSupport.h"
+
+namespace SarvelonMediaKit {
+namespace test {
+
+// Listens on an ephemeral loopback port; every accepted connection gets a session of its own
+// (pump every 5 ms pulling 131072 bytes) whose only component is a LiveHttpServer over the
+// source. Sessions stop themselves when their connection closes and are let go by Reap.
+class LiveFront {
+public:
+    explicit LiveFront(LiveHttpFileSource* source)
+        : source_(source),
+          server_(front_.master.get(), nullptr,
+                  [this](SocketMaster*, Component*, SV::PilSocketHolder& accepted) {
+                      return Make(accepted);
+                  }) {
+        server_.Listen(0, kLoopback);
+    }
+    ~LiveFront() {
+        front_.Halt();
+        std::vector<boost::shared_ptr<Session>> sessions;
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            sessions.swap(sessions_);
+        }
+        sessions.clear();
+    }
+
+    uint16_t Port() const { return server_.GetListeningPort(); }
+
+    // Lets the stopped sessions go; true once none is left within the time.
+    bool ReapAll(int timeoutMs = 5000) {
+        return WaitUntil(
+            [this]() {
+                Reap();
+                std::lock_guard<std::mutex> lock(mutex_);
+                return sessions_.empty();
+            },
+            timeoutMs);
+    }
+    size_t Sessions() {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return sessions_.size();
+    }
+
+private:
+    SocketDelegate* Make(SV::PilSocketHolder& accepted) {
+        Reap();
+        boost::shared_ptr<Session> session = Session::Create();
+        session->StartPump(MediaTime(5000));
+        session->SetPullAmount(ByteAmount(131072));
+        boost::shared_ptr<LiveHttpServer> server = boost::make_shared<LiveHttpServer>(session.get());
+        server->SetFileSource(source_);
+        ComponentStack stack;
+        stack.AddComponent(server);
+        session->SetComponentStack(stack);
+        server->SwapSocket(accepted);
+        server->SetSocketMaster(session.get());
+        session->Start();
+        std::lock_guard<std::mutex> lock(mutex_);
+        sessions_.push_back(session);
+        return server.get();
+    }
+    void Reap() {
+        std::vector<boost::shared_ptr<Session>> stopped;
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            for (size_t i = 0; i < sessions_.size();) {
+                if (sessions_[i]->WaitForStop(0)) {
+                    stopped.push_back(sessions_[i]);
+                    sessions_.erase(sessions_.begin() + static_cast<long>(i));
+                } else {
+                    ++i;
+                }
+            }
+        }
+        // Destroyed outside the lock: a session waits for its threads as it goes.
+    }
+
+    LiveHttpFileSource* source_;
+    Station front_;
+    std::mutex mutex_;
+    std::vector<boost::shared_ptr<Session>> sessions_;
+    MultiSocketDelegateServer server_;
+};
+
+// Everything the peer sends until it closes or the time is up.
+inline std::string ReadUntilClosed(int fd, int timeoutMs = 5000) {
+    std::string all;
+    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    for (;;) {
+        const int left = static_cast<int>(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                              end - std::chrono::steady_clock::now())
+                                              .count());
+        if (left <= 0) return all;
+        pollfd p = {fd, POLLIN, 0};
+        if (poll(&p, 1, left) <= 0) continue;
+        char buffer[65536];
+        const ssize_t n = recv(fd, buffer, sizeof buffer, 0);
+        if (n <= 0) return all;
+        all.append(buffer, static_cast<size_t>(n));
+    }
+}
+
+// Reads until at least count bytes are there (or the peer closes, or the time is up).
+inline std::string ReadAtLeast(int fd, size_t count, int timeoutMs = 5000) {
+    std::string all;
+    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    while (all.size() < count) {
+        const int left = static_cast<int>(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                              end - std::chrono::steady_clock::now())
+                                              .count());
+        if (left <= 0) break;
+        pollfd p = {fd, POLLIN, 0};
+        if (poll(&p, 1, left) <= 0) continue;
+        char buffer[65536];
+        const ssize_t n = recv(fd, buffer, sizeof buffer, 0);
+        if (n <= 0) break;
+        all.append(buffer, static_cast<size_t>(n));
+    }
+    return all;
+}
+
+inline void WriteFile(const std::string& path, const std::string& bytes) {
+    std::ofstream out(path, std::ios::binary);
+    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+}
+
+inline std::string ReadWholeFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+// Bytes that differ at every position within a long stretch, so a body out of place shows.
+inline std::string Pattern(size_t size, unsigned seed) {
+    std::string bytes(size, '\0');
+    uint32_t x = seed * 2654435761u + 1;
+    for (size_t i = 0; i < size; ++i) {
+        x = x * 1664525u + 1013904223u;
+        bytes[i] = static_cast<char>(x >> 24);
+    }
+    return bytes;
+}
+
+inline int OpenDescriptors() {
+    int count = 0;
+    if (DIR* dir = opendir("/proc/self/fd")) {
+        while (readdir(dir) != nullptr) ++count;
+        closedir(dir);
+    }
+    return count;
+}
+
+}  // namespace test
+}  // namespace SarvelonMediaKit
+
+#endif
