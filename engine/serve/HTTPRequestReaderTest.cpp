@@ -1,0 +1,111 @@
+#include "engine/serve/HTTPRequestReader.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+
+namespace SarvelonMediaKit {
+namespace {
+
+size_t HeadEnd(const std::string& text) {
+    return HTTPRequestReader::FindHeadEnd(text.data(), text.size());
+}
+
+TEST(HTTPRequestReaderTest, AHeadEndsAtItsFirstBlankLineInEitherLineEnding) {
+    EXPECT_EQ(0u, HeadEnd("GET / HTTP/1.1\r\nHost: x\r\n"));
+    EXPECT_EQ(0u, HeadEnd("GET / HTTP/1.1\r\nHost: x\r\n\r"));
+    EXPECT_EQ(std::strlen("GET / HTTP/1.1\r\n\r\n"), HeadEnd("GET / HTTP/1.1\r\n\r\nGET /b"));
+    EXPECT_EQ(std::strlen("GET / HTTP/1.1\n\n"), HeadEnd("GET / HTTP/1.1\n\nrest"));
+    EXPECT_EQ(std::strlen("GET / HTTP/1.1\nA:\n\r\n"), HeadEnd("GET / HTTP/1.1\nA:\n\r\n"));
+}
+
+TEST(HTTPRequestReaderTest, TheRequestLineAndFieldsAreRead) {
+    const std::string head =
+        "GET /tok::7-3.ts?x=1 HTTP/1.1\r\nrange: bytes=1-2 \r\nCONNECTION: keep-alive\r\n"
+        "Connection: Upgrade\r\nNoColon\r\n\r\n";
+    HTTPRequestReader reader;
+    ASSERT_TRUE(reader.Parse(head.data(), head.size()));
+    EXPECT_EQ(HTTPRequestReader::MethodGet, reader.GetMethod());
+    EXPECT_EQ("/7-3.ts", reader.GetPath());
+    EXPECT_EQ("tok", reader.GetPathPrefix());
+    EXPECT_EQ(1, reader.GetMinorVersion());
+    EXPECT_EQ("bytes=1-2", reader.GetHeader("Range"));
+    EXPECT_EQ("keep-alive, Upgrade", reader.GetHeader("connection"));
+    EXPECT_TRUE(reader.HeaderHasToken("Connection", "Keep-Alive"));
+    EXPECT_TRUE(reader.HeaderHasToken("Connection", "upgrade"));
+    EXPECT_FALSE(reader.HeaderHasToken("Connection", "close"));
+    EXPECT_FALSE(reader.HasHeader("NoColon"));
+    uint64_t length = 99;
+    EXPECT_TRUE(reader.GetContentLength(&length));
+    EXPECT_EQ(0u, length);
+
+    HTTPRequestReader head10;
+    const std::string h = "HEAD http://host:1/a.m3u8 HTTP/1.0\n\n";
+    ASSERT_TRUE(head10.Parse(h.data(), h.size()));
+    EXPECT_EQ(HTTPRequestReader::MethodHead, head10.GetMethod());
+    EXPECT_EQ("/a.m3u8", head10.GetPath());
+    EXPECT_EQ(0, head10.GetMinorVersion());
+}
+
+TEST(HTTPRequestReaderTest, MalformedRequestLinesAreRefused) {
+    const char* bad[] = {
+        "GET\r\n\r\n",                    // no target
+        "GET /a\r\n\r\n",                 // no version
+        "GET /a HTTP/2.0\r\n\r\n",        // not HTTP/1.x
+        "GET a HTTP/1.1\r\n\r\n",         // not a path
+        "G\x01T /a HTTP/1.1\r\n\r\n",     // not a method
+        "GET  /a HTTP/1.1\r\n\r\n",       // an empty target
+        "\r\n\r\n",                       // nothing at all
+    };
+    for (const char* text : bad) {
+        HTTPRequestReader reader;
+        EXPECT_FALSE(reader.Parse(text, std::strlen(text))) << text;
+        EXPECT_EQ("", reader.GetPath());
+    }
+    HTTPRequestReader post;
+    const std::string p = "POST /a HTTP/1.1\r\nContent-Length: 12x\r\n\r\n";
+    ASSERT_TRUE(post.Parse(p.data(), p.size()));
+    EXPECT_EQ(HTTPRequestReader::MethodOther, post.GetMethod());
+    uint64_t length = 0;
+    EXPECT_FALSE(post.GetContentLength(&length));
+}
+
+TEST(HTTPRequestReaderTest, RangesResolveAgainstTheSize) {
+    struct Case {
+        const char* value;
+        uint64_t size;
+        HTTPRequestReader::RangeKind kind;
+        uint64_t first, last;
+    } cases[] = {
+        {"bytes=100-199", 1000, HTTPRequestReader::RangeSatisfiable, 100, 199},
+        {" bytes = 100 - ", 1000, HTTPRequestReader::RangeSatisfiable, 100, 999},
+        {"bytes=-500", 1000, HTTPRequestReader::RangeSatisfiable, 500, 999},
+        {"bytes=-5000", 1000, HTTPRequestReader::RangeSatisfiable, 0, 999},
+        {"bytes=0-99999999999", 1000, HTTPRequestReader::RangeSatisfiable, 0, 999},
+        {"BYTES=0-0", 1, HTTPRequestReader::RangeSatisfiable, 0, 0},
+        {"bytes=1000-", 1000, HTTPRequestReader::RangeUnsatisfiable, 0, 0},
+        {"bytes=-0", 1000, HTTPRequestReader::RangeUnsatisfiable, 0, 0},
+        {"bytes=0-", 0, HTTPRequestReader::RangeUnsatisfiable, 0, 0},
+        {"bytes=5-1", 1000, HTTPRequestReader::RangeNone, 0, 0},
+        {"bytes=0-1,3-4", 1000, HTTPRequestReader::RangeNone, 0, 0},
+        {"items=0-1", 1000, HTTPRequestReader::RangeNone, 0, 0},
+        {"bytes=-", 1000, HTTPRequestReader::RangeNone, 0, 0},
+        {"bytes=99999999999999999999-", 1000, HTTPRequestReader::RangeNone, 0, 0},
+    };
+    for (const Case& c : cases) {
+        uint64_t first = 0, last = 0;
+        EXPECT_EQ(c.kind, HTTPRequestReader::ResolveRange(c.value, c.size, &first, &last))
+            << c.value;
+        if (c.kind == HTTPRequestReader::RangeSatisfiable) {
+            EXPECT_EQ(c.first, first) << c.value;
+            EXPECT_EQ(c.last, last) << c.value;
+        }
+    }
+    EXPECT_TRUE(HTTPRequestReader::IsWholeFromStart("bytes=0-"));
+    EXPECT_FALSE(HTTPRequestReader::IsWholeFromStart("bytes=0-10"));
+    EXPECT_FALSE(HTTPRequestReader::IsWholeFromStart("bytes=1-"));
+}
+
+}  // namespace
+}  // namespace SarvelonMediaKit

@@ -1,0 +1,124 @@
+#include "engine/serve/LiveHttpFile.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <atomic>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "engine/serve/LiveHttpFileSource.h"
+
+namespace SarvelonMediaKit {
+namespace {
+
+class Listener : public LiveHttpFileSource {
+public:
+    void GetFile(const std::string&, LiveHttpServer*, boost::shared_ptr<Component>) override {}
+    void FileStateChanged(LiveHttpFile* file) override {
+        std::lock_guard<std::mutex> lock(mutex);
+        seen.push_back(file->GetState());
+    }
+    std::mutex mutex;
+    std::vector<int> seen;
+};
+
+MemoryChunk Text(const std::string& text) {
+    return MemoryChunk::CopyOf(reinterpret_cast<const uint8_t*>(text.data()),
+                               static_cast<uint32_t>(text.size()));
+}
+
+std::string AsText(const MemoryChunk& chunk) {
+    return std::string(reinterpret_cast<const char*>(chunk.Data()), chunk.Size());
+}
+
+TEST(LiveHttpFileTest, TheStateOnlyRisesAndEachRiseIsToldOnce) {
+    Listener listener;
+    LiveHttpFile file(&listener, 3);
+    file.SetState(1);
+    file.SetState(3);
+    file.SetState(3);
+    file.SetState(2);  // not a rise
+    file.SetState(4);
+    file.SetState(3);
+    EXPECT_EQ(4, file.GetState());
+    EXPECT_EQ(std::vector<int>({1, 3, 4}), listener.seen);
+    LiveHttpFile silent(nullptr, 0);
+    silent.SetState(5);
+    EXPECT_EQ(5, silent.GetState());
+}
+
+TEST(LiveHttpFileTest, RacingRaisesNeverLowerTheStateNorTellTwice) {
+    for (int round = 0; round < 50; ++round) {
+        Listener listener;
+        LiveHttpFile file(&listener, 1);
+        std::vector<std::thread> threads;
+        for (int t = 0; t < 4; ++t) {
+            threads.emplace_back([&file, t]() {
+                for (int value = 1; value <= 5; ++value) file.SetState((value + t) % 5 + 1);
+            });
+        }
+        for (std::thread& thread : threads) thread.join();
+        EXPECT_EQ(5, file.GetState());
+        // Every report is a distinct value: no state was reached twice.
+        std::vector<int> seen = listener.seen;
+        std::sort(seen.begin(), seen.end());
+        EXPECT_TRUE(std::adjacent_find(seen.begin(), seen.end()) == seen.end());
+        EXPECT_LE(seen.size(), 5u);
+    }
+}
+
+TEST(LiveHttpFileTest, AFileDroppedWhileWrittenIsServedOnceComplete) {
+    Listener listener;
+    LiveHttpFile growing(&listener, 1);
+    growing.SetState(2);
+    growing.MarkServed();
+    EXPECT_EQ(2, growing.GetState());  // still being written: not yet
+    growing.SetState(3);
+    EXPECT_EQ(5, growing.GetState());
+    EXPECT_EQ(std::vector<int>({2, 3, 5}), listener.seen);
+
+    LiveHttpFile complete(nullptr, 1);
+    complete.SetState(4);
+    complete.MarkServed();
+    EXPECT_EQ(5, complete.GetState());
+}
+
+TEST(LiveHttpFileTest, EachReaderKeepsItsOwnPlace) {
+    LiveHttpFile file(nullptr, 0);
+    file.Append(Text("abcd"));
+    file.Append(MemoryChunk());   // nothing
+    file.Append(Text(""));        // nothing
+    file.Append(Text("efghij"));
+    EXPECT_EQ(10u, file.Size());
+
+    LiveHttpFile::Cursor one, two;
+    // A whole chunk that fits is handed out as it is (shared bytes).
+    MemoryChunk first = file.Read(one, 100);
+    EXPECT_EQ("abcd", AsText(first));
+    EXPECT_EQ(first.Data(), file.Read(two, 4).Data());
+    // The other reader moves on its own: split reads copy their part.
+    EXPECT_EQ("ef", AsText(file.Read(two, 2)));
+    EXPECT_EQ("efg", AsText(file.Read(one, 3)));
+    EXPECT_EQ("ghij", AsText(file.Read(two, 100)));
+    EXPECT_TRUE(file.IsAtEnd(two));
+    EXPECT_FALSE(file.IsAtEnd(one));
+    EXPECT_EQ("hij", AsText(file.Read(one, 100)));
+    EXPECT_TRUE(file.Read(one, 100).IsEmpty());
+    // Bytes appended later are read from where each reader stopped.
+    file.Append(Text("kl"));
+    EXPECT_EQ("kl", AsText(file.Read(one, 100)));
+
+    file.SeekTo(two, 3);
+    EXPECT_EQ("d", AsText(file.Read(two, 100)));
+    file.SeekTo(two, 4);
+    EXPECT_EQ("efghij", AsText(file.Read(two, 100)));
+    file.SeekTo(two, 12);
+    EXPECT_TRUE(file.IsAtEnd(two));
+    EXPECT_TRUE(file.Read(two, 0).IsEmpty());
+}
+
+}  // namespace
+}  // namespace SarvelonMediaKit
