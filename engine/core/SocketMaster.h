@@ -22,9 +22,9 @@ class SocketDelegate;
 
 // Watches the sockets of one session for incoming data on a thread "SocketMaster" and hands
 // each ready socket to the SocketDelegate that owns it. The delegates read on this thread but
-// react only through tasks posted to the session's queue (the TaskManager its pump runs), so protocol
-// code never runs here. Sockets removed since the last pass are reported, at the end of each
-// pass and on this thread, to a closed-socket handler that the session's owner may install.
+// react only through tasks posted to the session's queue (the TaskManager its pump runs), so
+// protocol code never runs here. Sockets removed since the last pass are reported, at the end of
+// each pass and on this thread, to a closed-socket handler that the session's owner may install.
 //
 // The thread starts with the first socket and waits at most 100 ms per pass, so a stop request
 // is seen within one pass. A stopped master is not restarted.

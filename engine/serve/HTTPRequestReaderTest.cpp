@@ -50,13 +50,13 @@ TEST(HTTPRequestReaderTest, TheRequestLineAndFieldsAreRead) {
 
 TEST(HTTPRequestReaderTest, MalformedRequestLinesAreRefused) {
     const char* bad[] = {
-        "GET\r\n\r\n",                    // no target
-        "GET /a\r\n\r\n",                 // no version
-        "GET /a HTTP/2.0\r\n\r\n",        // not HTTP/1.x
-        "GET a HTTP/1.1\r\n\r\n",         // not a path
-        "G\x01T /a HTTP/1.1\r\n\r\n",     // not a method
-        "GET  /a HTTP/1.1\r\n\r\n",       // an empty target
-        "\r\n\r\n",                       // nothing at all
+        "GET\r\n\r\n",                 // no target
+        "GET /a\r\n\r\n",              // no version
+        "GET /a HTTP/2.0\r\n\r\n",     // not HTTP/1.x
+        "GET a HTTP/1.1\r\n\r\n",      // not a path
+        "G\x01T /a HTTP/1.1\r\n\r\n",  // not a method
+        "GET  /a HTTP/1.1\r\n\r\n",    // an empty target
+        "\r\n\r\n",                    // nothing at all
     };
     for (const char* text : bad) {
         HTTPRequestReader reader;

@@ -53,8 +53,8 @@ void HTTPServerInternal::ProcessInput() {
     processing_ = true;
     while (state_ == ResponseIdle) {
         if (bodyToSkip_ > 0) {
-            const size_t skip = bodyToSkip_ < input_.size() ? static_cast<size_t>(bodyToSkip_)
-                                                            : input_.size();
+            const size_t skip =
+                bodyToSkip_ < input_.size() ? static_cast<size_t>(bodyToSkip_) : input_.size();
             input_.erase(0, skip);
             bodyToSkip_ -= skip;
             if (bodyToSkip_ > 0) break;
@@ -109,8 +109,9 @@ void HTTPServerInternal::StartRequest(const HTTPRequestReader& reader, bool vali
     // A body sent in chunks cannot be skipped without reading it: the connection ends with
     // this answer.
     const bool framed = !reader.HasHeader("Transfer-Encoding");
-    keepAlive_ = framed && !reader.HeaderHasToken("Connection", "close") &&
-                 (reader.GetMinorVersion() >= 1 || reader.HeaderHasToken("Connection", "keep-alive"));
+    keepAlive_ =
+        framed && !reader.HeaderHasToken("Connection", "close") &&
+        (reader.GetMinorVersion() >= 1 || reader.HeaderHasToken("Connection", "keep-alive"));
     if (method_ == HTTPRequestReader::MethodGet || method_ == HTTPRequestReader::MethodHead) {
         ProcessRequest();
         return;
@@ -146,15 +147,15 @@ int HTTPServerInternal::StartResponse() {
             rangeStart_ = first;
             rangeEnd_ = last + 1;
             head = (SV::StringFormat("HTTP/1.1 206 Partial Content\r\nAccept-Ranges: bytes\r\n"
-                                 "Content-Length: %1%\r\nContent-Range: bytes %2%-%3%/%4%\r\n"
-                                 "Cache-Control: no-store\r\n") %
+                                     "Content-Length: %1%\r\nContent-Range: bytes %2%-%3%/%4%\r\n"
+                                     "Cache-Control: no-store\r\n") %
                     (rangeEnd_ - rangeStart_) % rangeStart_ % last % total)
                        .Str();
         } else {
             rangeStart_ = 0;
             rangeEnd_ = total;
             head = (SV::StringFormat("HTTP/1.1 200 OK\r\nContent-Length: %1%\r\n"
-                                 "Accept-Ranges: bytes\r\nCache-Control: no-store\r\n") %
+                                     "Accept-Ranges: bytes\r\nCache-Control: no-store\r\n") %
                     total)
                        .Str();
         }
@@ -217,8 +218,8 @@ void HTTPServerInternal::SendNotFound() {
     SendEmptyResponse("HTTP/1.1 404 Not Found", "", false);
 }
 
-void HTTPServerInternal::SendEmptyResponse(const std::string& statusLine,
-                                           const std::string& fields, bool close) {
+void HTTPServerInternal::SendEmptyResponse(const std::string& statusLine, const std::string& fields,
+                                           bool close) {
     if (close) keepAlive_ = false;
     if (!Send(statusLine + "\r\n" + fields + "Content-Length: 0\r\n" + ConnectionField() +
               "\r\n")) {

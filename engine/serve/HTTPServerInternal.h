@@ -106,8 +106,8 @@ private:
     ResponseState state_;
     bool processing_;  // ProcessInput is running (a response finished inside it continues it)
     uint64_t serial_;
-    std::string input_;     // received bytes not yet taken as requests
-    uint64_t bodyToSkip_;   // request body bytes still to drop from the input
+    std::string input_;    // received bytes not yet taken as requests
+    uint64_t bodyToSkip_;  // request body bytes still to drop from the input
     uint32_t method_;
     std::string path_;
     std::string contentType_;  // a Content-Type field when not empty

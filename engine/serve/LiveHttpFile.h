@@ -25,12 +25,12 @@ class LiveHttpFileSource;
 class LiveHttpFile : public SV::Mutex {
 public:
     enum State : int32_t {
-        StateHeld = 0,             // made, not released for writing yet
-        StateWriting = 1,          // being written
-        StateWritingServed = 2,    // being written and being served
-        StateComplete = 3,         // no more bytes will come
-        StateCompleteServed = 4,   // complete and being served
-        StateServed = 5,           // served to its end (or dropped by the server that had it)
+        StateHeld = 0,            // made, not released for writing yet
+        StateWriting = 1,         // being written
+        StateWritingServed = 2,   // being written and being served
+        StateComplete = 3,        // no more bytes will come
+        StateCompleteServed = 4,  // complete and being served
+        StateServed = 5,          // served to its end (or dropped by the server that had it)
     };
 
     // Where a reader stands: the chunk it reads next and the bytes of it already read.

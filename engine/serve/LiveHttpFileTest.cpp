@@ -89,8 +89,8 @@ TEST(LiveHttpFileTest, AFileDroppedWhileWrittenIsServedOnceComplete) {
 TEST(LiveHttpFileTest, EachReaderKeepsItsOwnPlace) {
     LiveHttpFile file(nullptr, 0);
     file.Append(Text("abcd"));
-    file.Append(MemoryChunk());   // nothing
-    file.Append(Text(""));        // nothing
+    file.Append(MemoryChunk());  // nothing
+    file.Append(Text(""));       // nothing
     file.Append(Text("efghij"));
     EXPECT_EQ(10u, file.Size());
 

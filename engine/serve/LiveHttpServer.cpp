@@ -48,10 +48,7 @@ void StopSession(Session* session) { session->Stop(false); }
 }  // namespace
 
 LiveHttpServer::LiveHttpServer(Session* session)
-    : HTTPServer(session),
-      fileSource_(nullptr),
-      sending_(false),
-      waitingForComplete_(false) {
+    : HTTPServer(session), fileSource_(nullptr), sending_(false), waitingForComplete_(false) {
     if (session != nullptr) {
         taskManager_ = session->GetTaskManager();
         // The player hung up: this connection's session has nothing more to do.
@@ -92,10 +89,9 @@ void LiveHttpServer::FileReady(boost::shared_ptr<LiveHttpFile> file) {
 void LiveHttpServer::FileNotFound() {
     boost::shared_ptr<TaskManager> taskManager = taskManager_.lock();
     if (!taskManager) return;
-    taskManager->AddTask(boost::make_shared<AnswerTask>(GetStackId(),
-                                                        "LiveHttpServer::FileNotFoundInTask",
-                                                        weak_from_this(),
-                                                        boost::shared_ptr<LiveHttpFile>()));
+    taskManager->AddTask(
+        boost::make_shared<AnswerTask>(GetStackId(), "LiveHttpServer::FileNotFoundInTask",
+                                       weak_from_this(), boost::shared_ptr<LiveHttpFile>()));
 }
 
 void LiveHttpServer::FileNotFoundInTask() {

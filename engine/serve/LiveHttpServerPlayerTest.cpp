@@ -40,10 +40,10 @@ class LiveHttpServerPlayerTest : public ::testing::Test {
 protected:
     void SetUp() override {
         // An HLS folder cut by ffmpeg from the short clip's transport stream.
-        ASSERT_EQ(0, RunProgram({"ffmpeg", "-v", "error", "-y", "-i", Fixtures::ShortClip(), "-c",
-                                 "copy", "-f", "hls", "-hls_time", "2", "-hls_playlist_type",
-                                 "vod", "-hls_segment_filename", dir.File("seg%d.ts"),
-                                 dir.File("index.m3u8")}));
+        ASSERT_EQ(
+            0, RunProgram({"ffmpeg", "-v", "error", "-y", "-i", Fixtures::ShortClip(), "-c", "copy",
+                           "-f", "hls", "-hls_time", "2", "-hls_playlist_type", "vod",
+                           "-hls_segment_filename", dir.File("seg%d.ts"), dir.File("index.m3u8")}));
         if (DIR* folder = opendir(dir.Path().c_str())) {
             while (dirent* entry = readdir(folder)) {
                 const std::string name = entry->d_name;
@@ -128,14 +128,14 @@ TEST_F(LiveHttpServerPlayerTest, CurlSeesHeadsRangesAndErrorsAsHttpDefinesThem) 
 
 TEST_F(LiveHttpServerPlayerTest, FfmpegReadsAndDecodesEveryFrame) {
     std::string served, local, copied;
-    ASSERT_EQ(0, RunProgram({"ffmpeg", "-v", "error", "-xerror", "-i", base + "index.m3u8",
-                             "-map", "0", "-c", "copy", "-f", "null", "-"},
+    ASSERT_EQ(0, RunProgram({"ffmpeg", "-v", "error", "-xerror", "-i", base + "index.m3u8", "-map",
+                             "0", "-c", "copy", "-f", "null", "-"},
                             &copied))
         << copied;
     EXPECT_EQ("", copied);
     // The full decode gives the very frames ffmpeg decodes from the folder itself.
-    ASSERT_EQ(0, RunProgram({"ffmpeg", "-v", "error", "-xerror", "-i", base + "index.m3u8",
-                             "-map", "0:v", "-f", "framecrc", "-"},
+    ASSERT_EQ(0, RunProgram({"ffmpeg", "-v", "error", "-xerror", "-i", base + "index.m3u8", "-map",
+                             "0:v", "-f", "framecrc", "-"},
                             &served));
     ASSERT_EQ(0, RunProgram({"ffmpeg", "-v", "error", "-xerror", "-i", dir.File("index.m3u8"),
                              "-map", "0:v", "-f", "framecrc", "-"},
@@ -190,8 +190,8 @@ TEST_F(LiveHttpServerPlayerTest, AGrowingSegmentReachesCurlWhole) {
     std::string headPlain, headFromZero;
     int plain = -1, fromZero = -1;
     std::thread a([&]() {
-        plain = RunProgram({"curl", "-sS", "-D", dir.File("h1"), "-o", dir.File("b1"),
-                            base + "live.ts"});
+        plain = RunProgram(
+            {"curl", "-sS", "-D", dir.File("h1"), "-o", dir.File("b1"), base + "live.ts"});
     });
     std::thread b([&]() {
         fromZero = RunProgram({"curl", "-sS", "-r", "0-", "-D", dir.File("h2"), "-o",

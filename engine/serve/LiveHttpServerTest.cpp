@@ -54,11 +54,11 @@ protected:
 TEST_F(LiveHttpServerTest, AWholeFileGetsTheExactHeadAndItsBytes) {
     const std::string response =
         Exchange("GET /a.bin HTTP/1.1\r\nHost: x\r\nConnection: close\r\n\r\n");
-    EXPECT_EQ(std::string("HTTP/1.1 200 OK\r\n"  // status line
-                          "Content-Length: 1000\r\n"        // the file's size
-                          "Accept-Ranges: bytes\r\n"        // ranges are served
-                          "Cache-Control: no-store\r\n"     // files of a live title change
-                          "Connection: close\r\n"           // as the client asked
+    EXPECT_EQ(std::string("HTTP/1.1 200 OK\r\n"          // status line
+                          "Content-Length: 1000\r\n"     // the file's size
+                          "Accept-Ranges: bytes\r\n"     // ranges are served
+                          "Cache-Control: no-store\r\n"  // files of a live title change
+                          "Connection: close\r\n"        // as the client asked
                           "\r\n") +
                   data,
               response);
@@ -76,21 +76,25 @@ TEST_F(LiveHttpServerTest, SingleRangesAsHttpDefinesThem) {
     } cases[] = {
         {"bytes=100-199",
          "HTTP/1.1 206 Partial Content\r\nAccept-Ranges: bytes\r\nContent-Length: 100\r\n"
-         "Content-Range: bytes 100-199/1000\r\nCache-Control: no-store\r\nConnection: close\r\n\r\n",
+         "Content-Range: bytes 100-199/1000\r\nCache-Control: no-store\r\nConnection: "
+         "close\r\n\r\n",
          data.substr(100, 100)},
         {"bytes=900-",
          "HTTP/1.1 206 Partial Content\r\nAccept-Ranges: bytes\r\nContent-Length: 100\r\n"
-         "Content-Range: bytes 900-999/1000\r\nCache-Control: no-store\r\nConnection: close\r\n\r\n",
+         "Content-Range: bytes 900-999/1000\r\nCache-Control: no-store\r\nConnection: "
+         "close\r\n\r\n",
          data.substr(900)},
         // A suffix: the last 300 bytes.
         {"bytes=-300",
          "HTTP/1.1 206 Partial Content\r\nAccept-Ranges: bytes\r\nContent-Length: 300\r\n"
-         "Content-Range: bytes 700-999/1000\r\nCache-Control: no-store\r\nConnection: close\r\n\r\n",
+         "Content-Range: bytes 700-999/1000\r\nCache-Control: no-store\r\nConnection: "
+         "close\r\n\r\n",
          data.substr(700)},
         // The end clamped to the size.
         {"bytes=990-5000",
          "HTTP/1.1 206 Partial Content\r\nAccept-Ranges: bytes\r\nContent-Length: 10\r\n"
-         "Content-Range: bytes 990-999/1000\r\nCache-Control: no-store\r\nConnection: close\r\n\r\n",
+         "Content-Range: bytes 990-999/1000\r\nCache-Control: no-store\r\nConnection: "
+         "close\r\n\r\n",
          data.substr(990)},
         {"bytes=1000-",
          "HTTP/1.1 416 Range Not Satisfiable\r\nContent-Range: bytes */1000\r\n"
@@ -132,15 +136,18 @@ TEST_F(LiveHttpServerTest, OneConnectionAnswersEveryKindOfRequestInTurn) {
         "HTTP/1.1 405 Method Not Allowed\r\nAllow: GET, HEAD\r\nContent-Length: 0\r\n"
         "Connection: Keep-Alive\r\n\r\n";
     EXPECT_EQ(notAllowed, ReadAtLeast(fd, notAllowed.size()));
-    ASSERT_TRUE(SendAll(fd, "GET /a.bin HTTP/1.1\r\nRange: bytes=0-9\r\n\r\n"
-                            "GET /a.bin HTTP/1.1\r\nRange: bytes=10-19\r\n\r\n"));
+    ASSERT_TRUE(SendAll(fd,
+                        "GET /a.bin HTTP/1.1\r\nRange: bytes=0-9\r\n\r\n"
+                        "GET /a.bin HTTP/1.1\r\nRange: bytes=10-19\r\n\r\n"));
     const std::string range0 =
         "HTTP/1.1 206 Partial Content\r\nAccept-Ranges: bytes\r\nContent-Length: 10\r\n"
-        "Content-Range: bytes 0-9/1000\r\nCache-Control: no-store\r\nConnection: Keep-Alive\r\n\r\n" +
+        "Content-Range: bytes 0-9/1000\r\nCache-Control: no-store\r\nConnection: "
+        "Keep-Alive\r\n\r\n" +
         data.substr(0, 10);
     const std::string range1 =
         "HTTP/1.1 206 Partial Content\r\nAccept-Ranges: bytes\r\nContent-Length: 10\r\n"
-        "Content-Range: bytes 10-19/1000\r\nCache-Control: no-store\r\nConnection: Keep-Alive\r\n\r\n" +
+        "Content-Range: bytes 10-19/1000\r\nCache-Control: no-store\r\nConnection: "
+        "Keep-Alive\r\n\r\n" +
         data.substr(10, 10);
     EXPECT_EQ(range0 + range1, ReadAtLeast(fd, range0.size() + range1.size()));
     ASSERT_TRUE(SendAll(fd, "GET /a.bin HT"));
@@ -154,10 +161,12 @@ TEST_F(LiveHttpServerTest, OneConnectionAnswersEveryKindOfRequestInTurn) {
 
 TEST_F(LiveHttpServerTest, BadRequestsGetAnAnswerAndTheConnectionEnds) {
     // No blank line within 16 KiB: 431, then the connection closes.
-    const std::string huge = "GET /a.bin HTTP/1.1\r\nX-Big: " + std::string(20000, 'x') + "\r\n\r\n";
-    EXPECT_EQ("HTTP/1.1 431 Request Header Fields Too Large\r\nContent-Length: 0\r\n"
-              "Connection: close\r\n\r\n",
-              Exchange(huge));
+    const std::string huge =
+        "GET /a.bin HTTP/1.1\r\nX-Big: " + std::string(20000, 'x') + "\r\n\r\n";
+    EXPECT_EQ(
+        "HTTP/1.1 431 Request Header Fields Too Large\r\nContent-Length: 0\r\n"
+        "Connection: close\r\n\r\n",
+        Exchange(huge));
     EXPECT_EQ("HTTP/1.1 400 Bad Request\r\nContent-Length: 0\r\nConnection: close\r\n\r\n",
               Exchange("\x01\x02 garbage\r\n\r\n"));
     // A name outside the folder is simply not there.
@@ -167,10 +176,11 @@ TEST_F(LiveHttpServerTest, BadRequestsGetAnAnswerAndTheConnectionEnds) {
               Exchange("GET /empty.m3u8 HTTP/1.0\r\n\r\n").find("Content-Length: 0\r\n"));
     // The server still serves.
     // "token::" in front of a name is not part of it.
-    EXPECT_EQ("HTTP/1.1 200 OK\r\nContent-Length: 1000\r\nAccept-Ranges: bytes\r\n"
-              "Cache-Control: no-store\r\nConnection: close\r\n\r\n" +
-                  data,
-              Exchange("GET /x::a.bin HTTP/1.1\r\nConnection: close\r\n\r\n"));
+    EXPECT_EQ(
+        "HTTP/1.1 200 OK\r\nContent-Length: 1000\r\nAccept-Ranges: bytes\r\n"
+        "Cache-Control: no-store\r\nConnection: close\r\n\r\n" +
+            data,
+        Exchange("GET /x::a.bin HTTP/1.1\r\nConnection: close\r\n\r\n"));
 }
 
 TEST_F(LiveHttpServerTest, TwoConnectionsReadingOneFileGetWholeBodiesEach) {
@@ -208,7 +218,8 @@ TEST_F(LiveHttpServerTest, AGrowingFileIsServedWithoutLengthAndClosedAtItsEnd) {
     ASSERT_TRUE(SendAll(whole, "GET /live.ts HTTP/1.1\r\n\r\n"));
     ASSERT_TRUE(SendAll(fromZero, "GET /live.ts HTTP/1.1\r\nRange: bytes=0-\r\n\r\n"));
     ASSERT_TRUE(SendAll(ranged, "GET /live.ts HTTP/1.1\r\nRange: bytes=2-8\r\n\r\n"));
-    const std::string head = "HTTP/1.1 200 OK\r\nCache-Control: no-store\r\nConnection: close\r\n\r\n";
+    const std::string head =
+        "HTTP/1.1 200 OK\r\nCache-Control: no-store\r\nConnection: close\r\n\r\n";
     EXPECT_EQ(head + "first;", ReadAtLeast(whole, head.size() + 6));
     EXPECT_EQ(head + "first;", ReadAtLeast(fromZero, head.size() + 6));
     EXPECT_EQ(LiveHttpFile::StateWritingServed, source.StateOf("live.ts"));
@@ -226,7 +237,8 @@ TEST_F(LiveHttpServerTest, AGrowingFileIsServedWithoutLengthAndClosedAtItsEnd) {
     close(whole);
     close(fromZero);
     close(ranged);
-    EXPECT_TRUE(WaitUntil([&]() { return source.StateOf("live.ts") == LiveHttpFile::StateServed; }));
+    EXPECT_TRUE(
+        WaitUntil([&]() { return source.StateOf("live.ts") == LiveHttpFile::StateServed; }));
 }
 
 }  // namespace

@@ -73,7 +73,8 @@ private:
         boost::shared_ptr<Session> session = Session::Create();
         session->StartPump(MediaTime(5000));
         session->SetPullAmount(ByteAmount(131072));
-        boost::shared_ptr<LiveHttpServer> server = boost::make_shared<LiveHttpServer>(session.get());
+        boost::shared_ptr<LiveHttpServer> server =
+            boost::make_shared<LiveHttpServer>(session.get());
         server->SetFileSource(source_);
         ComponentStack stack;
         stack.AddComponent(server);
