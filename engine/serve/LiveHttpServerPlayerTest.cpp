@@ -197,9 +197,17 @@ TEST_F(LiveHttpServerPlayerTest, AGrowingSegmentReachesCurlWhole) {
         fromZero = RunProgram({"curl", "-sS", "-r", "0-", "-D", dir.File("h2"), "-o",
                                dir.File("b2"), base + "live.ts"});
     });
-    // Appended in pieces while both read.
-    for (size_t at = 0; at < whole.size(); at += 50000) {
-        source.Grow("live.ts", whole.substr(at, 50000));
+    // Appended in pieces while both read: both have their first bytes before the rest comes.
+    const size_t piece = 30000;
+    source.Grow("live.ts", whole.substr(0, piece));
+    EXPECT_TRUE(WaitUntil(
+        [&]() {
+            return ReadWholeFile(dir.File("b1")).size() >= 16384 &&
+                   ReadWholeFile(dir.File("b2")).size() >= 16384;
+        },
+        10000));
+    for (size_t at = piece; at < whole.size(); at += piece) {
+        source.Grow("live.ts", whole.substr(at, piece));
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
     source.Complete("live.ts");
