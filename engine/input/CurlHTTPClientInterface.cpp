@@ -57,8 +57,7 @@ private:
 
 }  // namespace
 
-CurlHTTPClientInterface::CurlHTTPClientInterface(std::string url,
-                                                 HTTPClientInterfaceClient* client)
+CurlHTTPClientInterface::CurlHTTPClientInterface(std::string url, HTTPClientInterfaceClient* client)
     : HTTPClientInterface(url, client),
       url_(url),
       carryOffset_(0),
@@ -132,7 +131,8 @@ void CurlHTTPClientInterface::StartDownload(uint64_t start, uint64_t end) {
         }
     }
     if (startRequested_.exchange(true)) {
-        DebugPrint("CurlHTTPClientInterface::StartDownload again: a transport carries one request\n");
+        DebugPrint(
+            "CurlHTTPClientInterface::StartDownload again: a transport carries one request\n");
         return;
     }
     TransportPointer self = boost::static_pointer_cast<CurlHTTPClientInterface>(shared_from_this());
@@ -141,8 +141,8 @@ void CurlHTTPClientInterface::StartDownload(uint64_t start, uint64_t end) {
     thread.Ensure();
     thread.CreateDelegate(self);
     typedef void (CurlHTTPClientInterface::*Member)(uint64_t, uint64_t);
-    thread.Post(boost::shared_ptr<Task>(
-        new TaskTemplate2<TransportPointer, Member, uint64_t, uint64_t>(
+    thread.Post(
+        boost::shared_ptr<Task>(new TaskTemplate2<TransportPointer, Member, uint64_t, uint64_t>(
             kControlCategory, StackIdServing, "CurlHTTPClientInterface::StartDownload " + url_,
             self, &CurlHTTPClientInterface::DoStartDownload, start, end)));
 }

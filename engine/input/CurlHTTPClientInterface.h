@@ -90,12 +90,12 @@ private:
     CURL* easy_;
     curl_slist* headers_;
     char errorBuffer_[256];
-    bool rejected_;         // the status refused the request
-    uint64_t skip_;         // bytes before the range still to drop (range ignored by the server)
-    bool limited_;          // the range has an end
-    uint64_t remaining_;    // bytes of the range still to deliver
-    bool rangeComplete_;    // everything asked for was delivered; the rest is not wanted
-    bool finishPending_;    // the transfer ended while delivered bytes were held back
+    bool rejected_;       // the status refused the request
+    uint64_t skip_;       // bytes before the range still to drop (range ignored by the server)
+    bool limited_;        // the range has an end
+    uint64_t remaining_;  // bytes of the range still to deliver
+    bool rangeComplete_;  // everything asked for was delivered; the rest is not wanted
+    bool finishPending_;  // the transfer ended while delivered bytes were held back
     int finishResult_;
     bool finished_;
 };

@@ -15,7 +15,8 @@ class CurlHTTPClientInterface;
 // StartDownload until reaped (HTTPThread).
 class CurlHTTPClientInterfaceDelegate {
 public:
-    explicit CurlHTTPClientInterfaceDelegate(const boost::shared_ptr<CurlHTTPClientInterface>& owner)
+    explicit CurlHTTPClientInterfaceDelegate(
+        const boost::shared_ptr<CurlHTTPClientInterface>& owner)
         : owner_(owner), toBeDeleted_(false), startHandled_(false) {}
 
     CurlHTTPClientInterfaceDelegate(const CurlHTTPClientInterfaceDelegate&) = delete;

@@ -92,7 +92,8 @@ TEST(CurlHTTPClientInterfaceRequest, BodyOrPostFlagMakesAFormPost) {
     const std::map<std::string, std::string> parameters = {{"k", "v w"}};
     {
         // A body goes as it is, to the bare address; the parameters are not sent.
-        TransportRecorder recorder(MakeTransport(origin.Url("/form?x=1"), &parameters, "user=a&p=b"));
+        TransportRecorder recorder(
+            MakeTransport(origin.Url("/form?x=1"), &parameters, "user=a&p=b"));
         recorder.Transport().StartDownload(0, 0);
         ASSERT_TRUE(recorder.WaitDone());
         EXPECT_EQ(recorder.Bytes(), "done");
@@ -188,7 +189,8 @@ TEST(CurlHTTPClientInterfaceResponse, ResetMidBodyIsAStreamErrorThenDone) {
     recorder.Transport().StartDownload(0, 0);
     ASSERT_TRUE(recorder.WaitDone());
     ASSERT_EQ(recorder.ErrorCodes(), std::vector<SVStatus>{1010});
-    EXPECT_EQ(recorder.ErrorTexts()[0].rfind("CFStream error: ", 0), 0u) << recorder.ErrorTexts()[0];
+    EXPECT_EQ(recorder.ErrorTexts()[0].rfind("CFStream error: ", 0), 0u)
+        << recorder.ErrorTexts()[0];
     EXPECT_GT(recorder.ErrorTexts()[0].size(), std::string("CFStream error: ").size());
     EXPECT_TRUE(recorder.ErrorBeforeDone());
     EXPECT_TRUE(recorder.Failed());

@@ -168,9 +168,7 @@ void HTTPClientInterface::ClearHandlers() {
 
 void HTTPClientInterface::CloseConnection() {}
 
-void HTTPClientInterface::DoSetMaxDownloadAmount(ByteAmount amount) {
-    maxDownloadAmount_ = amount;
-}
+void HTTPClientInterface::DoSetMaxDownloadAmount(ByteAmount amount) { maxDownloadAmount_ = amount; }
 
 void HTTPClientInterface::SetChunkHeadroom(uint32_t headroom, uint32_t tailroom) {
     chunkHeadroom_ = headroom;

@@ -67,7 +67,8 @@ TEST(HTTPClientInterface, ChunkHandlerWinsAndGetsTheMargins) {
 TEST(HTTPClientInterface, AllowanceShrinksByWhatArrivesUnlessUnlimited) {
     boost::shared_ptr<HTTPClientInterface> transport = MakeBase();
     std::vector<unsigned int> samples;
-    transport->SetBandwidthHandler([&](const SV::PilTime&, unsigned int n) { samples.push_back(n); });
+    transport->SetBandwidthHandler(
+        [&](const SV::PilTime&, unsigned int n) { samples.push_back(n); });
     EXPECT_TRUE(transport->DataReceived(Bytes("abc"), 3));  // no handler: still true
     EXPECT_EQ(transport->GetMaxDownloadAmount(), HTTPClientInterface::kUnlimited);
     transport->DoSetMaxDownloadAmount(10);

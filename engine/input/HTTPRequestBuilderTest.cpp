@@ -18,7 +18,8 @@ TEST(HTTPRequestBuilder, RangeValues) {
 }
 
 TEST(HTTPRequestBuilder, GetWithoutParametersKeepsTheUrl) {
-    const HTTPRequestBuilder::Request r = HTTPRequestBuilder::Build("http://h/p?x=%41", {}, "", false);
+    const HTTPRequestBuilder::Request r =
+        HTTPRequestBuilder::Build("http://h/p?x=%41", {}, "", false);
     EXPECT_EQ(r.url, "http://h/p?x=%41");
     EXPECT_FALSE(r.post);
     EXPECT_EQ(r.formBody, "");

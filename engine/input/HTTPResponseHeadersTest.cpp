@@ -38,11 +38,13 @@ TEST(HTTPResponseHeaders, MalformedOrOversizedValuesAreIgnored) {
     EXPECT_EQ(value, 18446744073709551615ull);
     EXPECT_FALSE(HTTPResponseHeaders::ParseContentRangeTotal("bytes 1-2/", &value));
     EXPECT_FALSE(HTTPResponseHeaders::ParseContentRangeTotal("bytes1-2/3", &value));
-    EXPECT_FALSE(HTTPResponseHeaders::ParseContentRangeTotal("bytes 1-2/9223372036854775808", &value));
+    EXPECT_FALSE(
+        HTTPResponseHeaders::ParseContentRangeTotal("bytes 1-2/9223372036854775808", &value));
     // A first field of 32 characters: longer than any field may be.
     EXPECT_FALSE(HTTPResponseHeaders::ParseContentRangeTotal(
         "bytes " + std::string(32, '1') + "-2/3", &value));
-    EXPECT_TRUE(HTTPResponseHeaders::ParseContentRangeTotal("bytes 0-0/9223372036854775807", &value));
+    EXPECT_TRUE(
+        HTTPResponseHeaders::ParseContentRangeTotal("bytes 0-0/9223372036854775807", &value));
     EXPECT_EQ(value, 9223372036854775807ull);
     // A header longer than 63 bytes is cut there, which here spoils its total.
     HTTPResponseHeaders headers;

@@ -73,8 +73,9 @@ void HTTPThread::Ensure() {
     stop_ = false;
     SV::Thread* thread = nullptr;
     try {
-        thread = new SV::Thread("HTTPClient", new SV::CppFunctorNoP<HTTPThread>(&HTTPThread::Run, this),
-                                true, false, 3);
+        thread =
+            new SV::Thread("HTTPClient", new SV::CppFunctorNoP<HTTPThread>(&HTTPThread::Run, this),
+                           true, false, 3);
         thread->Start();
     } catch (...) {
         delete thread;

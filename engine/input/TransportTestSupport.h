@@ -88,7 +88,9 @@ public:
 
     HTTPClientInterface& Transport() { return *transport_; }
 
-    bool WaitDone(int seconds = 30) { return WaitFor([this] { return doneCount_ > 0; }, seconds); }
+    bool WaitDone(int seconds = 30) {
+        return WaitFor([this] { return doneCount_ > 0; }, seconds);
+    }
     bool WaitIdle(int count, int seconds = 30) {
         return WaitFor([this, count] { return idleReports_ >= count || doneCount_ > 0; }, seconds);
     }

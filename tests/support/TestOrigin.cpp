@@ -245,7 +245,8 @@ void TestOrigin::Serve(int fd) {
         }
         request.path = path.substr(0, path.find('?'));
         if (request.headers.count("content-length") != 0) {
-            const uint64_t length = std::strtoull(request.headers["content-length"].c_str(), nullptr, 10);
+            const uint64_t length =
+                std::strtoull(request.headers["content-length"].c_str(), nullptr, 10);
             if (length > kMaxBody) return;
             while (buffer.size() < length) {
                 const ssize_t n = recv(fd, chunk, sizeof chunk, 0);
@@ -346,7 +347,8 @@ bool TestOrigin::SendBody(int fd, const Resource& resource, uint64_t first, uint
     bool ok = true;
     while (ok && sent < length) {
         uint64_t piece = std::min<uint64_t>(length - sent, buffer.size());
-        if (fault.bytesPerSecond > 0) piece = std::min<uint64_t>(piece, std::max<uint64_t>(1, fault.bytesPerSecond / 20));
+        if (fault.bytesPerSecond > 0)
+            piece = std::min<uint64_t>(piece, std::max<uint64_t>(1, fault.bytesPerSecond / 20));
         if (!stalled && sent < fault.stallAfter) piece = std::min(piece, fault.stallAfter - sent);
         if (sent < fault.dropAfter) piece = std::min(piece, fault.dropAfter - sent);
         if (sent == fault.dropAfter) {
@@ -379,7 +381,8 @@ bool TestOrigin::SendBody(int fd, const Resource& resource, uint64_t first, uint
         }
         ok = SendAll(fd, data, piece);
         sent += piece;
-        if (ok && fault.bytesPerSecond > 0) ok = Pause(static_cast<int>(piece * 1000 / fault.bytesPerSecond));
+        if (ok && fault.bytesPerSecond > 0)
+            ok = Pause(static_cast<int>(piece * 1000 / fault.bytesPerSecond));
     }
     if (file >= 0) close(file);
     if (ok && fault.noContentLength) {

@@ -26,16 +26,16 @@ public:
 
     // How a path misbehaves.
     struct Fault {
-        int status = 0;                 // answer with this status and a short text body
-        std::string location;           // Location header (with a 3xx status)
-        bool totalUnknown = false;      // Content-Range total "*"
-        bool noContentLength = false;   // body ended by closing the connection
-        int headDelayMs = 0;            // wait before the response head
-        uint64_t stallAfter = kNever;   // body bytes sent before a stall ...
-        int stallMs = 0;                // ... of this long
-        uint64_t dropAfter = kNever;    // body bytes sent before the connection is reset
-        uint64_t bytesPerSecond = 0;    // throttle (0: as fast as possible)
-        bool ignoreRange = false;       // answer 200 with everything to a ranged request
+        int status = 0;                // answer with this status and a short text body
+        std::string location;          // Location header (with a 3xx status)
+        bool totalUnknown = false;     // Content-Range total "*"
+        bool noContentLength = false;  // body ended by closing the connection
+        int headDelayMs = 0;           // wait before the response head
+        uint64_t stallAfter = kNever;  // body bytes sent before a stall ...
+        int stallMs = 0;               // ... of this long
+        uint64_t dropAfter = kNever;   // body bytes sent before the connection is reset
+        uint64_t bytesPerSecond = 0;   // throttle (0: as fast as possible)
+        bool ignoreRange = false;      // answer 200 with everything to a ranged request
     };
 
     // One request as received.
@@ -43,7 +43,7 @@ public:
         std::string method;
         std::string target;  // as sent (origin or absolute form)
         std::string path;    // the path it was served by (no query)
-        std::string head;    // request line and header lines, CRLF-separated, without the blank line
+        std::string head;  // request line and header lines, CRLF-separated, without the blank line
         std::map<std::string, std::string> headers;  // names in lower case
         std::string body;
     };
