@@ -1,0 +1,328 @@
+#include "engine/input/CurlHTTPClientInterface.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <map>
+#include <string>
+
+#include "engine/input/TransportTestSupport.h"
+#include "tests/support/TestOrigin.h"
+
+namespace SarvelonMediaKit {
+namespace test {
+namespace {
+
+using SvTestSupport::TestOrigin;
+
+// The Range header value the origin logged for the request i (empty: no header).
+std::string RangeOf(const TestOrigin::Request& request) {
+    std::map<std::string, std::string>::const_iterator it = request.headers.find("range");
+    return it == request.headers.end() ? std::string() : it->second;
+}
+
+TEST(CurlHTTPClientInterfaceRequest, RangeHeadersFollowTheRequestedRange) {
+    TestOrigin origin;
+    const std::string source = PatternBytes(5000);
+    origin.Serve("/r", source);
+    struct Case {
+        uint64_t start, end;
+        const char* range;  // expected header value, "" for none
+        std::string bytes;  // expected body
+    } cases[] = {
+        {0, 0, "", source},
+        {100, 200, "bytes=100-199", source.substr(100, 100)},
+        {100, 0, "bytes=100-", source.substr(100)},
+        {0, 50, "bytes=0-49", source.substr(0, 50)},
+    };
+    for (const Case& c : cases) {
+        TransportRecorder recorder(MakeTransport(origin.Url("/r")));
+        recorder.Transport().StartDownload(c.start, c.end);
+        ASSERT_TRUE(recorder.WaitDone()) << c.start << "-" << c.end;
+        EXPECT_FALSE(recorder.Failed());
+        EXPECT_EQ(recorder.Bytes(), c.bytes) << c.start << "-" << c.end;
+    }
+    const std::vector<TestOrigin::Request> requests = origin.Requests();
+    ASSERT_EQ(requests.size(), 4u);
+    for (size_t i = 0; i < 4; ++i) {
+        EXPECT_EQ(requests[i].method, "GET");
+        EXPECT_EQ(RangeOf(requests[i]), cases[i].range) << requests[i].head;
+    }
+}
+
+TEST(CurlHTTPClientInterfaceRequest, EmptyOrReversedRangeSendsNothing) {
+    TestOrigin origin;
+    origin.Serve("/r", PatternBytes(1000));
+    {
+        TransportRecorder empty(MakeTransport(origin.Url("/r")));
+        empty.Transport().StartDownload(300, 300);
+        ASSERT_TRUE(empty.WaitDone());
+        EXPECT_FALSE(empty.Failed());  // nothing asked, nothing delivered
+        EXPECT_TRUE(empty.Bytes().empty());
+        EXPECT_TRUE(empty.ErrorCodes().empty());
+    }
+    {
+        TransportRecorder reversed(MakeTransport(origin.Url("/r")));
+        reversed.Transport().StartDownload(300, 200);
+        ASSERT_TRUE(reversed.WaitDone());
+        EXPECT_TRUE(reversed.Failed());
+        ASSERT_EQ(reversed.ErrorCodes().size(), 1u);
+        EXPECT_EQ(reversed.ErrorCodes()[0], 1010);
+        EXPECT_TRUE(reversed.Bytes().empty());
+    }
+    EXPECT_TRUE(origin.Requests().empty());
+}
+
+TEST(CurlHTTPClientInterfaceRequest, ParametersJoinTheQueryEscapedForAGet) {
+    TestOrigin origin;
+    origin.Serve("/q", "ok");
+    const std::map<std::string, std::string> parameters = {{"b", "x y"}, {"c&", "\xc3\xa9/"}};
+    TransportRecorder recorder(MakeTransport(origin.Url("/q?a=1"), &parameters));
+    recorder.Transport().StartDownload(0, 0);
+    ASSERT_TRUE(recorder.WaitDone());
+    ASSERT_EQ(origin.Requests().size(), 1u);
+    // Names in ascending order; every byte outside A-Z a-z 0-9 - . _ ~ as %XX.
+    EXPECT_EQ(origin.Requests()[0].target, "/q?a=1&b=x%20y&c%26=%C3%A9%2F");
+    EXPECT_EQ(recorder.Bytes(), "ok");
+}
+
+TEST(CurlHTTPClientInterfaceRequest, BodyOrPostFlagMakesAFormPost) {
+    TestOrigin origin;
+    origin.Serve("/form", "done");
+    const std::map<std::string, std::string> parameters = {{"k", "v w"}};
+    {
+        // A body goes as it is, to the bare address; the parameters are not sent.
+        TransportRecorder recorder(
+            MakeTransport(origin.Url("/form?x=1"), &parameters, "user=a&p=b"));
+        recorder.Transport().StartDownload(0, 0);
+        ASSERT_TRUE(recorder.WaitDone());
+        EXPECT_EQ(recorder.Bytes(), "done");
+    }
+    {
+        // No body but the POST flag: the query (unescaped) becomes the body.
+        TransportRecorder recorder(MakeTransport(origin.Url("/form?x=1"), &parameters));
+        recorder.Transport().SetPost(true);
+        recorder.Transport().StartDownload(0, 0);
+        ASSERT_TRUE(recorder.WaitDone());
+    }
+    const std::vector<TestOrigin::Request> requests = origin.Requests();
+    ASSERT_EQ(requests.size(), 2u);
+    EXPECT_EQ(requests[0].method, "POST");
+    EXPECT_EQ(requests[0].target, "/form");
+    EXPECT_EQ(requests[0].body, "user=a&p=b");
+    EXPECT_EQ(requests[0].headers.at("content-type"), "application/x-www-form-urlencoded");
+    EXPECT_EQ(requests[0].headers.count("expect"), 0u);
+    EXPECT_EQ(requests[1].method, "POST");
+    EXPECT_EQ(requests[1].target, "/form");
+    EXPECT_EQ(requests[1].body, "x=1&k=v w");
+}
+
+TEST(CurlHTTPClientInterfaceRequest, RedirectIsFollowedWithTheRangeKept) {
+    TestOrigin origin;
+    const std::string source = PatternBytes(4000, 7);
+    origin.Serve("/new", source);
+    TestOrigin::Fault moved;
+    moved.status = 302;
+    moved.location = "/new";
+    origin.SetFault("/old", moved);
+    TransportRecorder recorder(MakeTransport(origin.Url("/old")));
+    recorder.Transport().StartDownload(100, 200);
+    ASSERT_TRUE(recorder.WaitDone());
+    EXPECT_FALSE(recorder.Failed());
+    EXPECT_EQ(recorder.Bytes(), source.substr(100, 100));
+    const std::vector<TestOrigin::Request> requests = origin.Requests();
+    ASSERT_EQ(requests.size(), 2u);
+    EXPECT_EQ(requests[0].path, "/old");
+    EXPECT_EQ(requests[1].path, "/new");
+    EXPECT_EQ(RangeOf(requests[0]), "bytes=100-199");
+    EXPECT_EQ(RangeOf(requests[1]), "bytes=100-199");
+    // The redirect's own head said nothing about the resource's size.
+    EXPECT_EQ(recorder.Ends(), std::vector<unsigned long long>{4000});
+}
+
+TEST(CurlHTTPClientInterfaceResponse, EndPositionFromContentRangeTotalOrLength) {
+    TestOrigin origin;
+    origin.Serve("/known", PatternBytes(5000));
+    origin.Serve("/unknown", PatternBytes(5000));
+    TestOrigin::Fault star;
+    star.totalUnknown = true;
+    origin.SetFault("/unknown", star);
+    {
+        TransportRecorder recorder(MakeTransport(origin.Url("/known")));
+        recorder.Transport().StartDownload(100, 200);
+        ASSERT_TRUE(recorder.WaitDone());
+        // "Content-Range: bytes 100-199/5000": the resource's size.
+        EXPECT_EQ(recorder.Ends(), std::vector<unsigned long long>{5000});
+    }
+    {
+        TransportRecorder recorder(MakeTransport(origin.Url("/unknown")));
+        recorder.Transport().StartDownload(100, 200);
+        ASSERT_TRUE(recorder.WaitDone());
+        // "bytes 100-199/*": only the Content-Length of the answer, 100.
+        EXPECT_EQ(recorder.Ends(), std::vector<unsigned long long>{100});
+        EXPECT_EQ(recorder.Bytes().size(), 100u);
+    }
+}
+
+TEST(CurlHTTPClientInterfaceResponse, ErrorStatusIsPublishedWithNoData) {
+    TestOrigin origin;  // serves nothing: every path is 404
+    TransportRecorder recorder(MakeTransport(origin.Url("/missing")));
+    recorder.Transport().StartDownload(0, 0);
+    ASSERT_TRUE(recorder.WaitDone());
+    EXPECT_EQ(recorder.ErrorCodes(), std::vector<SVStatus>{404});
+    EXPECT_EQ(recorder.ErrorTexts(), std::vector<std::string>{"HTTP Error 404"});
+    EXPECT_TRUE(recorder.ErrorBeforeDone());
+    EXPECT_TRUE(recorder.Bytes().empty());
+    EXPECT_TRUE(recorder.Ends().empty());
+    EXPECT_TRUE(recorder.Failed());
+    EXPECT_EQ(recorder.DoneCount(), 1);
+}
+
+TEST(CurlHTTPClientInterfaceResponse, ResetMidBodyIsAStreamErrorThenDone) {
+    TestOrigin origin;
+    const std::string source = PatternBytes(200000, 3);
+    origin.Serve("/drop", source);
+    TestOrigin::Fault drop;
+    drop.dropAfter = 70000;
+    origin.SetFault("/drop", drop);
+    TransportRecorder recorder(MakeTransport(origin.Url("/drop")));
+    recorder.Transport().StartDownload(0, 0);
+    ASSERT_TRUE(recorder.WaitDone());
+    ASSERT_EQ(recorder.ErrorCodes(), std::vector<SVStatus>{1010});
+    EXPECT_EQ(recorder.ErrorTexts()[0].rfind("CFStream error: ", 0), 0u)
+        << recorder.ErrorTexts()[0];
+    EXPECT_GT(recorder.ErrorTexts()[0].size(), std::string("CFStream error: ").size());
+    EXPECT_TRUE(recorder.ErrorBeforeDone());
+    EXPECT_TRUE(recorder.Failed());
+    // What came before the reset is the start of the resource, nothing after it.
+    const std::string bytes = recorder.Bytes();
+    EXPECT_LE(bytes.size(), 70000u);
+    EXPECT_EQ(bytes, source.substr(0, bytes.size()));
+}
+
+TEST(CurlHTTPClientInterfaceResponse, ServerIgnoringRangeStillGivesTheRange) {
+    TestOrigin origin;
+    const std::string source = PatternBytes(300000, 5);
+    origin.Serve("/all", source);
+    TestOrigin::Fault ignore;
+    ignore.ignoreRange = true;
+    origin.SetFault("/all", ignore);
+    {
+        TransportRecorder recorder(MakeTransport(origin.Url("/all")));
+        recorder.Transport().StartDownload(100000, 100100);
+        ASSERT_TRUE(recorder.WaitDone());
+        EXPECT_FALSE(recorder.Failed());
+        EXPECT_EQ(recorder.Bytes(), source.substr(100000, 100));
+    }
+    {
+        TransportRecorder recorder(MakeTransport(origin.Url("/all")), false);
+        recorder.Transport().StartDownload(70000, 0);
+        ASSERT_TRUE(recorder.WaitDone());
+        EXPECT_FALSE(recorder.Failed());
+        EXPECT_EQ(recorder.Bytes(), source.substr(70000));
+        // Content-Length of the whole answer: the resource's size.
+        EXPECT_EQ(recorder.Ends(), std::vector<unsigned long long>{300000});
+    }
+    const std::vector<TestOrigin::Request> requests = origin.Requests();
+    ASSERT_EQ(requests.size(), 2u);
+    EXPECT_EQ(RangeOf(requests[0]), "bytes=100000-100099");
+}
+
+TEST(CurlHTTPClientInterfaceResponse, BodyWithoutLengthEndsAtCloseAndSurvivesAStall) {
+    TestOrigin origin;
+    const std::string source = PatternBytes(150000, 9);
+    origin.Serve("/open", source);
+    TestOrigin::Fault fault;
+    fault.noContentLength = true;
+    fault.stallAfter = 60000;
+    fault.stallMs = 300;
+    origin.SetFault("/open", fault);
+    TransportRecorder recorder(MakeTransport(origin.Url("/open")));
+    recorder.Transport().StartDownload(0, 0);
+    ASSERT_TRUE(recorder.WaitDone());
+    EXPECT_FALSE(recorder.Failed());
+    EXPECT_EQ(recorder.Bytes(), source);
+    EXPECT_EQ(recorder.Ends(), std::vector<unsigned long long>{0});
+    for (size_t size : recorder.Deliveries()) EXPECT_LE(size, 65536u);
+}
+
+TEST(CurlHTTPClientInterfaceBackPressure, NoAllowanceReportsIdleAndDeliversNothing) {
+    TestOrigin origin;
+    const std::string source = PatternBytes(400000, 11);
+    origin.Serve("/big", source);
+    TransportRecorder recorder(MakeTransport(origin.Url("/big")));
+    recorder.Transport().DoSetMaxDownloadAmount(0);
+    recorder.Transport().StartDownload(0, 0);
+    ASSERT_TRUE(recorder.WaitIdle(1));
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    EXPECT_TRUE(recorder.Bytes().empty());
+    EXPECT_EQ(recorder.DoneCount(), 0);
+    EXPECT_EQ(recorder.Ends(), std::vector<unsigned long long>{400000});
+    // At or below the resume threshold (65536 by default) nothing moves.
+    recorder.Transport().DoSetMaxDownloadAmount(65536);
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    EXPECT_TRUE(recorder.Bytes().empty());
+    recorder.Transport().DoSetMaxDownloadAmount(HTTPClientInterface::kUnlimited);
+    ASSERT_TRUE(recorder.WaitDone());
+    EXPECT_EQ(recorder.Bytes(), source);
+}
+
+TEST(CurlHTTPClientInterfaceBackPressure, DeliveriesNeverExceedTheAllowancesGranted) {
+    TestOrigin origin;
+    const std::string source = PatternBytes(3000000, 13);
+    origin.Serve("/big", source);
+    const uint64_t start = 12345;
+    const uint64_t end = 2900001;
+    TransportRecorder recorder(MakeTransport(origin.Url("/big")));
+    std::atomic<uint64_t> granted(0);
+    std::atomic<bool> exceeded(false);
+    recorder.SetDataHook([&](size_t total) {
+        if (total > granted.load()) exceeded = true;
+    });
+    // Grants of 100000 bytes (above the resume threshold), each once the last one is used up.
+    const uint32_t grant = 100000;
+    recorder.Transport().DoSetMaxDownloadAmount(0);
+    recorder.Transport().StartDownload(start, end);
+    int idle = 0;
+    while (recorder.DoneCount() == 0) {
+        ASSERT_TRUE(recorder.WaitIdle(idle + 1));
+        if (recorder.DoneCount() != 0) break;
+        idle = recorder.IdleReports();
+        granted += grant;
+        recorder.Transport().DoSetMaxDownloadAmount(grant);
+    }
+    EXPECT_FALSE(exceeded.load());
+    EXPECT_FALSE(recorder.Failed());
+    EXPECT_LE(recorder.Bytes().size(), granted.load());
+    EXPECT_EQ(recorder.Bytes(), source.substr(start, end - start));
+    EXPECT_GE(recorder.IdleReports(), static_cast<int>((end - start) / grant));
+}
+
+TEST(CurlHTTPClientInterfaceClose, CloseRightAfterStartDeliversNothingAndFinishes) {
+    TestOrigin origin;
+    origin.Serve("/slow", PatternBytes(1000));
+    TestOrigin::Fault slow;
+    slow.headDelayMs = 300;
+    origin.SetFault("/slow", slow);
+    std::atomic<int> calls(0);
+    boost::shared_ptr<HTTPClientInterface> transport = MakeTransport(origin.Url("/slow"));
+    transport->SetDoneHandler([&calls](bool) { ++calls; });
+    transport->SetDataHandler([&calls](const signed char*, unsigned int) {
+        ++calls;
+        return true;
+    });
+    transport->StartDownload(0, 0);
+    transport->AbortDownload();
+    transport->Close();
+    EXPECT_TRUE(transport->IsClosed());
+    std::this_thread::sleep_for(std::chrono::milliseconds(600));
+    EXPECT_EQ(calls.load(), 0);
+    // A second start on a closed transport asks nothing.
+    transport->StartDownload(0, 0);
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    EXPECT_LE(origin.Requests().size(), 1u);
+}
+
+}  // namespace
+}  // namespace test
+}  // namespace SarvelonMediaKit

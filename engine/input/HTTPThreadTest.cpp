@@ -1,0 +1,217 @@
+#include "engine/input/HTTPThread.h"
+
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <memory>
+#include <sstream>
+#include <thread>
+#include <vector>
+
+#include "SVLibrary/Output/LineWriter.h"
+#include "engine/input/TransportTestSupport.h"
+#include "tests/support/TestOrigin.h"
+#include "tests/support/ThreadTestSupport.h"
+
+namespace SarvelonMediaKit {
+namespace test {
+namespace {
+
+using SvTestSupport::TestOrigin;
+using SvTestSupport::ThreadsNamed;
+
+// Sets or clears an environment variable for a test and puts the old value back afterwards.
+class ScopedEnvironment {
+public:
+    ScopedEnvironment(const char* name, const char* value) : name_(name) {
+        const char* old = std::getenv(name);
+        had_ = old != nullptr;
+        if (had_) old_ = old;
+        if (value == nullptr) {
+            unsetenv(name);
+        } else {
+            setenv(name, value, 1);
+        }
+    }
+    ~ScopedEnvironment() {
+        if (had_) {
+            setenv(name_.c_str(), old_.c_str(), 1);
+        } else {
+            unsetenv(name_.c_str());
+        }
+    }
+
+private:
+    std::string name_;
+    std::string old_;
+    bool had_;
+};
+
+TEST(HTTPThread, EveryCallbackRunsOnTheOneHTTPClientThread) {
+    TestOrigin origin;
+    origin.Serve("/a", PatternBytes(300000));
+    std::vector<std::unique_ptr<TransportRecorder>> recorders;
+    for (int i = 0; i < 3; ++i) {
+        recorders.emplace_back(new TransportRecorder(MakeTransport(origin.Url("/a"))));
+    }
+    TransportRecorder failing(MakeTransport(origin.Url("/missing")));
+    for (auto& recorder : recorders) recorder->Transport().StartDownload(0, 0);
+    failing.Transport().StartDownload(0, 0);
+    std::set<pthread_t> threads;
+    for (auto& recorder : recorders) {
+        ASSERT_TRUE(recorder->WaitDone());
+        EXPECT_EQ(recorder->ThreadNames(), std::set<std::string>{"HTTPClient"});
+        for (pthread_t t : recorder->Threads()) threads.insert(t);
+    }
+    ASSERT_TRUE(failing.WaitDone());
+    // The error publication too.
+    EXPECT_EQ(failing.ThreadNames(), std::set<std::string>{"HTTPClient"});
+    for (pthread_t t : failing.Threads()) threads.insert(t);
+    EXPECT_EQ(threads.size(), 1u);
+    EXPECT_EQ(ThreadsNamed("HTTPClient"), 1);
+}
+
+TEST(HTTPThread, EightThreadsMakingTransportsAtOnceStartOneThread) {
+    ShutdownCurlHTTPClientInterface();
+    ASSERT_EQ(ThreadsNamed("HTTPClient"), 0);
+    const uint32_t before = HTTPThread::Instance().StartCount();
+    std::atomic<int> ready(0);
+    std::vector<boost::shared_ptr<HTTPClientInterface>> made(8);
+    std::vector<std::thread> threads;
+    for (int i = 0; i < 8; ++i) {
+        threads.emplace_back([&, i] {
+            ++ready;
+            while (ready.load() < 8) {
+            }
+            made[i] = MakeTransport("http://127.0.0.1:1/none");
+        });
+    }
+    for (std::thread& t : threads) t.join();
+    EXPECT_EQ(HTTPThread::Instance().StartCount() - before, 1u);
+    EXPECT_EQ(ThreadsNamed("HTTPClient"), 1);
+}
+
+TEST(HTTPThread, ShutdownStopsTheThreadAndTheNextTransportReadsTheProxyAgain) {
+    TestOrigin origin;  // also the proxy
+    origin.Serve("/p", "through");
+    ScopedEnvironment noProxy("no_proxy", nullptr);
+    ScopedEnvironment noProxyUpper("NO_PROXY", nullptr);
+    ScopedEnvironment allProxy("all_proxy", nullptr);
+    ScopedEnvironment allProxyUpper("ALL_PROXY", nullptr);
+    // Nothing listens on port 1: only a proxy can answer for this URL.
+    const std::string elsewhere = "http://127.0.0.1:1/p";
+    {
+        ScopedEnvironment proxy("http_proxy", nullptr);
+        ShutdownCurlHTTPClientInterface();
+        TransportRecorder direct(MakeTransport(origin.Url("/p")));
+        direct.Transport().StartDownload(0, 0);
+        ASSERT_TRUE(direct.WaitDone());
+        EXPECT_EQ(direct.Bytes(), "through");
+    }
+    ScopedEnvironment proxy("http_proxy", origin.Url("").c_str());
+    {
+        // The settings copied when the thread started still hold: no proxy.
+        TransportRecorder cached(MakeTransport(elsewhere));
+        cached.Transport().StartDownload(0, 0);
+        ASSERT_TRUE(cached.WaitDone());
+        EXPECT_TRUE(cached.Failed());
+        EXPECT_EQ(cached.ErrorCodes(), std::vector<SVStatus>{1010});
+    }
+    ShutdownCurlHTTPClientInterface();
+    EXPECT_EQ(ThreadsNamed("HTTPClient"), 0);
+    {
+        TransportRecorder proxied(MakeTransport(elsewhere));
+        proxied.Transport().StartDownload(0, 0);
+        ASSERT_TRUE(proxied.WaitDone());
+        EXPECT_FALSE(proxied.Failed());
+        EXPECT_EQ(proxied.Bytes(), "through");
+    }
+    EXPECT_EQ(ThreadsNamed("HTTPClient"), 1);
+    const std::vector<TestOrigin::Request> requests = origin.Requests();
+    ASSERT_EQ(requests.size(), 2u);
+    EXPECT_EQ(requests[0].target, "/p");
+    EXPECT_EQ(requests[1].target, elsewhere);  // absolute form: a proxy request
+}
+
+TEST(HTTPThread, ShutdownClosesOpenRequestsReapsDelegatesAndPrintsOneLine) {
+    TestOrigin origin;
+    origin.Serve("/slow", PatternBytes(1000));
+    TestOrigin::Fault slow;
+    slow.headDelayMs = 20000;
+    origin.SetFault("/slow", slow);
+    ShutdownCurlHTTPClientInterface();
+    char path[] = "/tmp/svhttplineXXXXXX";
+    const int fd = mkstemp(path);
+    ASSERT_GE(fd, 0);
+    FILE* stream = fdopen(fd, "w+");
+    SV::SetLineWriterStream(stream);
+    {
+        std::vector<std::unique_ptr<TransportRecorder>> open;
+        for (int i = 0; i < 3; ++i) {
+            open.emplace_back(new TransportRecorder(MakeTransport(origin.Url("/slow"))));
+            open.back()->Transport().StartDownload(0, 0);
+        }
+        ASSERT_TRUE(SvTestSupport::WaitUntil([&] { return origin.Requests().size() == 3; }));
+        EXPECT_EQ(HTTPThread::Instance().LiveDelegateCount(), 3u);
+        ShutdownCurlHTTPClientInterface();
+        EXPECT_EQ(HTTPThread::Instance().LiveDelegateCount(), 0u);
+        EXPECT_EQ(ThreadsNamed("HTTPClient"), 0);
+        for (auto& recorder : open) EXPECT_EQ(recorder->DoneCount(), 0);
+        ShutdownCurlHTTPClientInterface();  // nothing runs: nothing more printed
+    }
+    SV::SetLineWriterStream(nullptr);
+    fclose(stream);
+    std::ifstream in(path);
+    std::stringstream text;
+    text << in.rdbuf();
+    unlink(path);
+    EXPECT_EQ(text.str(), "HTTPThread terminating with 3 active threads\n");
+}
+
+// Run by the next test in a process of its own: starts a request on a running download thread
+// and exits with it open.
+TEST(HTTPThreadExitChild, ExitsWithARequestOpen) {
+    const char* url = std::getenv("SV_HTTP_EXIT_CHILD_URL");
+    if (url == nullptr) GTEST_SKIP() << "only run by HTTPThread.ExitStops...";
+    static boost::shared_ptr<HTTPClientInterface> open = MakeTransport(url);
+    open->StartDownload(0, 0);
+    std::exit(0);
+}
+
+TEST(HTTPThread, ExitStopsARunningThreadBeforeTheStaticsGo) {
+    TestOrigin origin;
+    origin.Serve("/slow", PatternBytes(1000));
+    TestOrigin::Fault slow;
+    slow.headDelayMs = 20000;
+    origin.SetFault("/slow", slow);
+    char self[4096] = {};
+    ASSERT_GT(readlink("/proc/self/exe", self, sizeof self - 1), 0);
+    const std::string command = "SV_HTTP_EXIT_CHILD_URL='" + origin.Url("/slow") + "' '" + self +
+                                "' --gtest_filter=HTTPThreadExitChild.ExitsWithARequestOpen";
+    FILE* child = popen(command.c_str(), "r");
+    ASSERT_NE(child, nullptr);
+    std::string output;
+    char buffer[256];
+    size_t n;
+    while ((n = fread(buffer, 1, sizeof buffer, child)) > 0) output.append(buffer, n);
+    const int status = pclose(child);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0) << output;
+    // The thread was stopped and joined by the exit path, once.
+    size_t lines = 0;
+    for (size_t at = output.find("HTTPThread terminating"); at != std::string::npos;
+         at = output.find("HTTPThread terminating", at + 1)) {
+        ++lines;
+    }
+    EXPECT_EQ(lines, 1u) << output;
+    EXPECT_NE(output.find("HTTPThread terminating with 1 active threads\n"), std::string::npos)
+        << output;
+}
+
+}  // namespace
+}  // namespace test
+}  // namespace SarvelonMediaKit
