@@ -10,6 +10,7 @@
 #include <fstream>
 #include <iterator>
 #include <random>
+#include <sstream>
 
 #include "SVLibrary/TypedValue/SVDictionary.h"
 #include "engine/core/Session.h"
@@ -166,21 +167,87 @@ std::string NoStreamMapTitle() {
                                {Fixtures::ShortClip(), "{out}", "--no-stream-map"});
 }
 
-std::string TitleName(const ::testing::TestParamInfo<std::string (*)()>& info) {
-    static const char* const names[] = {"Short", "MultiRate", "Eac3", "NoStreamMap"};
-    return names[info.index];
+// What ffprobe reads from the transport streams a title was made from, as the demultiplexer
+// should deliver it: per elementary stream kind, every packet in decode order with its size,
+// its decode time and its key flag. This reading shares no code with the engine's parser.
+struct ProbedStreams {
+    StreamRecord video;
+    StreamRecord audio;
+};
+
+// audioHeader: bytes the title adds in front of each audio frame (the four-byte header of a
+// private stream 1 payload: substream id, frame count, first access unit pointer).
+ProbedStreams ProbeSources(const std::vector<std::string>& sources, uint64_t audioHeader) {
+    ProbedStreams probed;
+    for (const std::string& source : sources) {
+        std::string output;
+        const int status = SvTestSupport::RunProgram(
+            {"ffprobe", "-v", "error", "-show_entries", "packet=codec_type,dts,size,flags", "-of",
+             "compact=p=0", source},
+            &output);
+        EXPECT_EQ(0, status) << output;
+        struct Packet {
+            bool video;
+            uint64_t dts;
+            uint64_t size;
+            bool key;
+        };
+        std::vector<Packet> packets;
+        std::istringstream lines(output);
+        std::string line;
+        while (std::getline(lines, line)) {
+            std::map<std::string, std::string> fields;
+            std::istringstream parts(line);
+            std::string part;
+            while (std::getline(parts, part, '|')) {
+                const size_t equals = part.find('=');
+                if (equals != std::string::npos) fields[part.substr(0, equals)] = part.substr(equals + 1);
+            }
+            if (fields.count("codec_type") == 0 || fields.count("dts") == 0) continue;
+            packets.push_back(Packet{fields["codec_type"] == "video", std::stoull(fields["dts"]),
+                                     std::stoull(fields["size"]),
+                                     !fields["flags"].empty() && fields["flags"][0] == 'K'});
+        }
+        EXPECT_FALSE(packets.empty()) << source;
+        // The title maker starts every source's times at 0: its earliest decode time.
+        uint64_t base = UINT64_MAX;
+        for (const Packet& packet : packets) base = std::min(base, packet.dts);
+        for (const Packet& packet : packets) {
+            StreamRecord& record = packet.video ? probed.video : probed.audio;
+            const uint64_t size = packet.size + (packet.video ? 0 : audioHeader);
+            // 90 kHz ticks to microseconds, truncated.
+            record.samples.push_back(
+                std::make_pair((packet.dts - base) * 100 / 9, packet.video ? packet.key : true));
+            record.sizes.push_back(size);
+            record.bytes += size;
+        }
+    }
+    return probed;
 }
 
-class Mpeg2PsDemuxTitleTest : public ::testing::TestWithParam<std::string (*)()> {};
+std::vector<std::string> ShortSources() { return {Fixtures::ShortClip()}; }
+std::vector<std::string> Eac3Sources() { return {Fixtures::Eac3Clip()}; }
+
+struct TitleCase {
+    const char* name;
+    std::string (*title)();
+    std::vector<std::string> (*sources)();
+    uint64_t audioHeader;
+};
+
+std::string TitleName(const ::testing::TestParamInfo<TitleCase>& info) { return info.param.name; }
+
+class Mpeg2PsDemuxTitleTest : public ::testing::TestWithParam<TitleCase> {};
 
 // The whole chain on a running session: tracks, duration, size, preload, and every stream's
-// samples as the parser reads them from the file, then one end of stream.
+// samples (size, decode time, key flag) as ffprobe reads them from the title's sources, then
+// one end of stream.
 TEST_P(Mpeg2PsDemuxTitleTest, RemuxesEverySampleOfTheTitle) {
-    const std::string path = GetParam()();
+    const std::string path = GetParam().title();
     SvTools::TitleSummary summary;
     std::string error;
     ASSERT_TRUE(SvTools::ReadTitle(path, summary, error)) << error;
-    const std::map<uint32_t, StreamRecord> expected = ParseAlone(ReadBytes(path));
+    const ProbedStreams expected = ProbeSources(GetParam().sources(), GetParam().audioHeader);
     ASSERT_FALSE(summary.streams.empty());
 
     EventRecorder events;
@@ -243,7 +310,12 @@ TEST_P(Mpeg2PsDemuxTitleTest, RemuxesEverySampleOfTheTitle) {
             uint64_t keys = 0;
             for (size_t k = 0; k < record.samples.size(); ++k) keys += record.samples[k].second;
             EXPECT_EQ(s.keyFrames, keys);
-            EXPECT_TRUE(expected.at(s.streamId).samples == record.samples)
+            const bool video = (s.streamId & 0xF0) == 0xE0;
+            const StreamRecord& probed = video ? expected.video : expected.audio;
+            EXPECT_EQ(probed.bytes, record.bytes) << "stream " << int(s.streamId);
+            EXPECT_TRUE(probed.sizes == record.sizes)
+                << "sample sizes differ in stream " << int(s.streamId);
+            EXPECT_TRUE(probed.samples == record.samples)
                 << "decode times or key flags differ in stream " << int(s.streamId);
         }
         EXPECT_EQ(1u, mux->CountMarkers(MemoryMarkerTypeEndOfStream));
@@ -251,10 +323,15 @@ TEST_P(Mpeg2PsDemuxTitleTest, RemuxesEverySampleOfTheTitle) {
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(Titles, Mpeg2PsDemuxTitleTest,
-                         ::testing::Values(&Fixtures::ShortTitle, &Fixtures::MultiRateTitle,
-                                           &Fixtures::Eac3Title, &NoStreamMapTitle),
-                         TitleName);
+INSTANTIATE_TEST_SUITE_P(
+    Titles, Mpeg2PsDemuxTitleTest,
+    ::testing::Values(TitleCase{"Short", &Fixtures::ShortTitle, &ShortSources, 0},
+                      // The three renditions one after the other, each from its own time 0.
+                      TitleCase{"MultiRate", &Fixtures::MultiRateTitle, &Fixtures::MultiRateClips,
+                                0},
+                      TitleCase{"Eac3", &Fixtures::Eac3Title, &Eac3Sources, 4},
+                      TitleCase{"NoStreamMap", &NoStreamMapTitle, &ShortSources, 0}),
+    TitleName);
 
 class Mpeg2PsDemuxTest : public ::testing::Test {
 protected:
