@@ -373,6 +373,80 @@ TEST_F(Mpeg2PsDemuxTest, RandomBytesAreNotAContainer) {
     EXPECT_TRUE(chain.events.HasError(408, "Preload timeout"));
 }
 
+// A title whose index cannot be read never completes its preload, and the source's end of
+// stream reaches the demultiplexer while its preload cache is in place and no sample stream
+// exists to carry the marker. The marker must still reach the consumer, or whatever waits for
+// the end (a remux) waits for ever. Once, however often the chain is pulled afterwards.
+TEST_F(Mpeg2PsDemuxTest, AnEndOfStreamBeforeThePreloadCompletesStillTravelsOn) {
+    std::vector<uint8_t> random(300000);
+    std::mt19937 generator(11);
+    for (size_t i = 0; i < random.size(); ++i) random[i] = static_cast<uint8_t>(generator());
+    random[0] = 0xFF;
+    // The short title with its index (the bytes after the first pack header, up to the first
+    // track's media) overwritten: the media behind it is intact.
+    std::vector<uint8_t> destroyed = ReadBytes(Fixtures::ShortTitle());
+    SvTools::TitleSummary summary;
+    std::string error;
+    ASSERT_TRUE(SvTools::ReadTitle(Fixtures::ShortTitle(), summary, error)) << error;
+    ASSERT_FALSE(summary.tracks.empty());
+    const size_t media = summary.tracks[0]->GetIndex().GetOffset();
+    ASSERT_LT(media, destroyed.size());
+    for (size_t i = 14; i < media; ++i) destroyed[i] = static_cast<uint8_t>(generator());
+    const std::string paths[] = {Write("random.svm", random), Write("destroyed.svm", destroyed)};
+    for (const std::string& path : paths) {
+        for (bool withMux : {true, false}) {
+            SCOPED_TRACE(path + (withMux ? " with a multiplexer" : " passed on"));
+            Chain chain(path, withMux);
+            chain.Preload(15000000);
+            ASSERT_TRUE(chain.Preloaded());
+            // No track (the preload times out at the end of the media, or completes with an
+            // empty track map when the media starts behind a missing index).
+            for (const auto& tracks : chain.events.trackEvents) EXPECT_TRUE(tracks.first.empty());
+            chain.PullToEnd();
+            for (int i = 0; i < 3; ++i) {
+                if (withMux) {
+                    chain.mux->PullData(ByteAmount(65536));
+                } else {
+                    chain.demux->PullData(ByteAmount(65536));
+                }
+            }
+            size_t ends = 0;
+            if (withMux) {
+                ends = chain.mux->CountMarkers(MemoryMarkerTypeEndOfStream);
+                EXPECT_TRUE(chain.mux->IsEndOfStream());
+            } else {
+                for (const auto& entry : chain.sink->entries) {
+                    ends += entry.isMarker && entry.markerType == MemoryMarkerTypeEndOfStream;
+                }
+            }
+            EXPECT_EQ(1u, ends) << "the end of stream must reach the consumer once";
+        }
+    }
+}
+
+// The parser classes every timestamp by the tracks' audio and video stream ids, whether or not
+// the title carries a stream map: one video timestamp per video sample, at the sample's decode
+// time, one audio timestamp per audio sample, and none of another kind.
+TEST_F(Mpeg2PsDemuxTest, TimestampsCarryTheirStreamKindWithAndWithoutAStreamMap) {
+    const ProbedStreams probed = ProbeSources(ShortSources(), 0);
+    for (const std::string& path : {Fixtures::ShortTitle(), NoStreamMapTitle()}) {
+        SCOPED_TRACE(path);
+        Chain chain(path);
+        chain.Preload(15000000);
+        chain.PullToEnd();
+        ASSERT_EQ(1u, chain.mux->CountMarkers(MemoryMarkerTypeEndOfStream));
+        EXPECT_EQ(0u, chain.events.timestamps.count(0)) << "no timestamp of kind 0";
+        ASSERT_EQ(probed.video.samples.size(), chain.events.timestamps[2].size());
+        ASSERT_EQ(probed.audio.samples.size(), chain.events.timestamps[1].size());
+        for (size_t i = 0; i < probed.video.samples.size(); ++i) {
+            ASSERT_EQ(probed.video.samples[i].first, chain.events.timestamps[2][i]) << i;
+        }
+        for (size_t i = 0; i < probed.audio.samples.size(); ++i) {
+            ASSERT_EQ(probed.audio.samples[i].first, chain.events.timestamps[1][i]) << i;
+        }
+    }
+}
+
 TEST_F(Mpeg2PsDemuxTest, OtherParserFailuresCarryTheResult) {
     const std::string path =
         Fixtures::MakeTitle("demux-badmagic.svm", {Fixtures::ShortClip(), "{out}", "--bad-magic"});
