@@ -323,6 +323,40 @@ TEST_P(Mpeg2PsDemuxTitleTest, RemuxesEverySampleOfTheTitle) {
     }
 }
 
+// A preload asked on the test's thread while the pump already runs the chain: the preload cache
+// is taken on the task thread (ThreadSanitizer watches the hand-over), the index is read, and
+// every sample still arrives, then one end of stream.
+TEST(Mpeg2PsDemuxRunningTest, APreloadAskedWhileThePumpRunsReadsTheWholeTitle) {
+    const ProbedStreams expected = ProbeSources(ShortSources(), 0);
+    EventRecorder events;
+    boost::shared_ptr<Session> session = Session::Create();
+    session->SetCapacity(ByteAmount(16u << 20));
+    boost::shared_ptr<Component> source = CreateFileClient(session.get(), nullptr);
+    source->SetName("file://" + Fixtures::ShortTitle(), true);
+    boost::shared_ptr<Mpeg2PsDemux> demux = boost::make_shared<Mpeg2PsDemux>(session.get());
+    boost::shared_ptr<RecordingMux> mux = boost::make_shared<RecordingMux>(session.get());
+    ComponentStack stack(StackIdMain);
+    stack.AddComponent(mux);
+    stack.AddComponent(demux);
+    stack.AddComponent(source);
+    session->SetComponentStack(stack);
+    Watch(*demux, events);
+    session->StartPump(1000);
+    session->SetPullAmount(ByteAmount(4096));
+    session->Start();
+    session->PreLoad(MediaTime(15000000));  // on this thread, the pump running
+    ASSERT_TRUE(events.WaitForPreload(20000));
+    ASSERT_TRUE(mux->WaitForMarker(MemoryMarkerTypeEndOfStream, 20000));
+    session->Stop(true);
+    EXPECT_TRUE(events.errors.empty());
+    const std::map<uint32_t, StreamRecord> got = mux->Streams();
+    ASSERT_EQ(1u, got.count(0xE0));
+    ASSERT_EQ(1u, got.count(0xC0));
+    EXPECT_TRUE(expected.video.sizes == got.at(0xE0).sizes);
+    EXPECT_TRUE(expected.audio.sizes == got.at(0xC0).sizes);
+    EXPECT_EQ(1u, mux->CountMarkers(MemoryMarkerTypeEndOfStream));
+}
+
 INSTANTIATE_TEST_SUITE_P(
     Titles, Mpeg2PsDemuxTitleTest,
     ::testing::Values(TitleCase{"Short", &Fixtures::ShortTitle, &ShortSources, 0},
