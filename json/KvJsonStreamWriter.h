@@ -94,7 +94,7 @@ private:
     // The bytes of the write in progress, handed over in one piece when the outermost write
     // call ends (or in 64 kB pieces during a large composite write).
     std::string pending_;
-    int nesting_ = 0;  // composite writes in progress
+    int nesting_ = 0;                                     // composite writes in progress
     std::unordered_map<std::string, std::string> cache_;  // string -> encoded form
 };
 

@@ -189,9 +189,8 @@ void Mpeg2PsDemux::PostPreloadStep(const char* name, const MediaTime& timeout,
                                                               const SV::PilTime&)) {
     boost::shared_ptr<Mpeg2PsDemux> self =
         boost::static_pointer_cast<Mpeg2PsDemux>(Component::shared_from_this());
-    session_->AddTask(boost::make_shared<PreloadTask>(kTaskCategoryControl, GetStackId(),
-                                                      std::string(name), self, step, timeout,
-                                                      start));
+    session_->AddTask(boost::make_shared<PreloadTask>(
+        kTaskCategoryControl, GetStackId(), std::string(name), self, step, timeout, start));
 }
 
 void Mpeg2PsDemux::StartPreLoadInTask(const MediaTime& timeout, const SV::PilTime& start) {

@@ -201,7 +201,8 @@ ProbedStreams ProbeSources(const std::vector<std::string>& sources, uint64_t aud
             std::string part;
             while (std::getline(parts, part, '|')) {
                 const size_t equals = part.find('=');
-                if (equals != std::string::npos) fields[part.substr(0, equals)] = part.substr(equals + 1);
+                if (equals != std::string::npos)
+                    fields[part.substr(0, equals)] = part.substr(equals + 1);
             }
             if (fields.count("codec_type") == 0 || fields.count("dts") == 0) continue;
             packets.push_back(Packet{fields["codec_type"] == "video", std::stoull(fields["dts"]),

@@ -275,12 +275,12 @@ TEST(MuxSideBranch, ABranchIsAdoptedLinkedAndInterleaved) {
     // dump (its one stage and the task line that ends every walk); the main branch's stages
     // follow the label's line. Every queue is empty now, so every count is 0.
     EXPECT_EQ(
-        "\tLoggingMux:No MemoryCache(0)"            // type, no cache, buffered bytes
-        "MUX MAIN BRANCH: "                         // the label of the main branch
-        "\r\nMUX SIDE BRANCH: "                      // then the side branch,
+        "\tLoggingMux:No MemoryCache(0)"                    // type, no cache, buffered bytes
+        "MUX MAIN BRANCH: "                                 // the label of the main branch
+        "\r\nMUX SIDE BRANCH: "                             // then the side branch,
         "\tSvTestSupport::FakeDemux:No MemoryCache(0)\r\n"  // its demultiplexer's line
-        "\tPending data in Tasks 0"                 // (no session: no pending data)
-        "\r\n"                                      // end of the multiplexer's line
+        "\tPending data in Tasks 0"                         // (no session: no pending data)
+        "\r\n"                                              // end of the multiplexer's line
         "\tSvTestSupport::FakeDemux:No MemoryCache(0)\r\n"  // the main branch's demultiplexer
         "\tPending data in Tasks 0",
         mux->Dump());
