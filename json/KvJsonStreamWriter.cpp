@@ -226,24 +226,40 @@ bool KvJsonStreamWriter::writeString(std::string_view string) {
     if (!stateAllowsValue(true)) {
         return false;
     }
+    const bool cacheable = string.size() <= kStringCacheLength;
+    if (cacheable && !cache_.empty()) {
+        const auto cached = cache_.find(std::string(string));
+        if (cached != cache_.end()) {
+            beginValue();
+            pending_ += cached->second;
+            endValue();
+            return true;
+        }
+    }
     const auto* bytes = reinterpret_cast<const unsigned char*>(string.data());
     const size_t length = string.size();
     if (!KvJsonUTF8Stream::isValidUTF8(bytes, length)) {
         error_ = "String is not valid UTF-8";
         return false;
     }
-    beginValue();
-    pending_ += '"';
+    std::string encoded;
+    encoded.reserve(length + length / 10 + 2);
+    encoded += '"';
     size_t run = 0;  // start of the bytes not yet copied
     for (size_t i = KvJsonUTF8Stream::findStringStop(bytes, 0, length); i < length;
          i = KvJsonUTF8Stream::findStringStop(bytes, i + 1, length)) {
-        pending_.append(string.data() + run, i - run);
-        pending_ += kEscapes.text[bytes[i]];
+        encoded.append(string.data() + run, i - run);
+        encoded += kEscapes.text[bytes[i]];
         run = i + 1;
     }
-    pending_.append(string.data() + run, length - run);
-    pending_ += '"';
+    encoded.append(string.data() + run, length - run);
+    encoded += '"';
+    beginValue();
+    pending_ += encoded;
     endValue();
+    if (cacheable && cache_.size() < kStringCacheEntries) {
+        cache_.emplace(std::string(string), std::move(encoded));
+    }
     return true;
 }
 

@@ -9,6 +9,7 @@
 #include <functional>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 #include "platform/Value.h"
@@ -59,6 +60,13 @@ public:
         sortKeysComparator_ = std::move(comparator);
     }
 
+    // Strings whose encoded form (quotes included) is kept for reuse: keys and other short
+    // strings written again and again are encoded once. Bounded: at most kStringCacheEntries
+    // strings of at most kStringCacheLength bytes each, the first ones written.
+    static constexpr size_t kStringCacheEntries = 32;
+    static constexpr size_t kStringCacheLength = 256;
+    size_t cachedStringCount() const { return cache_.size(); }
+
     // For the states.
     const std::vector<const KvJsonStreamWriterState*>& stateStack() const { return stateStack_; }
     void setState(const KvJsonStreamWriterState* state) { state_ = state; }
@@ -86,7 +94,8 @@ private:
     // The bytes of the write in progress, handed over in one piece when the outermost write
     // call ends (or in 64 kB pieces during a large composite write).
     std::string pending_;
-    int nesting_ = 0;  // composite writes in progress
+    int nesting_ = 0;                                     // composite writes in progress
+    std::unordered_map<std::string, std::string> cache_;  // string -> encoded form
 };
 
 #endif  // JSON_KVJSONSTREAMWRITER_H

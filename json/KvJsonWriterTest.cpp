@@ -247,3 +247,60 @@ TEST(KvJsonWriting, JSONRepresentationLogsItsFailure) {
 }
 
 }  // namespace
+
+namespace {
+
+// A string written again comes from the writer's encoding cache: the bytes must be those of a
+// first writing, escapes included, and the cache stays bounded however many strings pass.
+TEST(KvJsonStreamWriter, RepeatedStringsAreWrittenTheSameFromTheCache) {
+    KvJsonStreamWriterAccumulator out;
+    KvJsonStreamWriter writer;
+    writer.setDelegate(&out);
+    const std::string tricky = "quote \" back \\ tab \t bell \x07 caf\xC3\xA9";
+    ASSERT_TRUE(writer.writeArrayOpen());
+    for (int round = 0; round < 3; ++round) {
+        ASSERT_TRUE(writer.writeString(tricky));
+        ASSERT_TRUE(writer.writeString("key"));
+    }
+    // Many distinct strings, and one longer than any the cache keeps.
+    for (int i = 0; i < 100; ++i) ASSERT_TRUE(writer.writeString("s" + std::to_string(i)));
+    const std::string longText(KvJsonStreamWriter::kStringCacheLength + 1, 'x');
+    ASSERT_TRUE(writer.writeString(longText));
+    ASSERT_TRUE(writer.writeString(longText));
+    ASSERT_TRUE(writer.writeString("s99"));  // not cached: written as it is all the same
+    ASSERT_TRUE(writer.writeArrayClose());
+
+    EXPECT_EQ(KvJsonStreamWriter::kStringCacheEntries, writer.cachedStringCount());
+    // Each form written out by hand: the quotation mark and backslash escaped, tab as \t,
+    // 0x07 as \u0007, UTF-8 copied.
+    const std::string trickyJson = R"("quote \" back \\ tab \t bell \u0007 caf)"
+                                   "\xC3\xA9\"";
+    std::string expected = "[";
+    for (int round = 0; round < 3; ++round) expected += trickyJson + ",\"key\",";
+    for (int i = 0; i < 100; ++i) expected += "\"s" + std::to_string(i) + "\",";
+    expected += "\"" + longText + "\",\"" + longText + "\",\"s99\"]";
+    EXPECT_EQ(expected, out.data());
+    // And it reads back.
+    const Value parsed = Parse(out.data());
+    ASSERT_TRUE(parsed.IsArray());
+    const ns::Array& items = *parsed.AsArray();
+    ASSERT_EQ(3u * 2 + 100 + 3, items.size());
+    ASSERT_TRUE(items[4].AsString());
+    EXPECT_EQ(tricky, *items[4].AsString());  // the third writing, from the cache
+}
+
+// A cached key still obeys the states: a second top-level value is refused, cached or not.
+TEST(KvJsonStreamWriter, ACachedStringStillChecksTheState) {
+    KvJsonStreamWriterAccumulator out;
+    KvJsonStreamWriter writer;
+    writer.setDelegate(&out);
+    ASSERT_TRUE(writer.writeObjectOpen());
+    ASSERT_TRUE(writer.writeString("k"));
+    ASSERT_TRUE(writer.writeString("k"));  // the value, from the cache
+    ASSERT_TRUE(writer.writeObjectClose());
+    EXPECT_FALSE(writer.writeString("k"));
+    EXPECT_EQ("Stream is closed", writer.error());
+    EXPECT_EQ(R"({"k":"k"})", out.data());
+}
+
+}  // namespace

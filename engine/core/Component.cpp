@@ -202,6 +202,10 @@ void Component::DoGetChapterData(uint32_t first, uint32_t last) {
     }
 }
 
+void Component::DoUnusedHook1() {}
+
+void Component::DoUnusedHook2() {}
+
 void Component::DoSetDownloadLimited(bool) {}
 
 void Component::DoSetPosition(BytePosition position, StackId stackId) {
@@ -233,6 +237,8 @@ void Component::SetTailroom(uint32_t tailroom) { tailroom_ = tailroom; }
 bool Component::IsMux() const { return false; }
 
 bool Component::IsDemux() const { return false; }
+
+void Component::DoUnusedHook3() {}
 
 std::string Component::DoDump() { return std::string(); }
 

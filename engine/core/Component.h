@@ -5,6 +5,7 @@
 #include <boost/shared_ptr.hpp>
 #include <boost/weak_ptr.hpp>
 
+#include <atomic>
 #include <cstdint>
 #include <string>
 
@@ -86,6 +87,10 @@ public:
     virtual bool DoOutOfBandEnd();
     virtual bool DoOutOfBandData(const MemoryChunk& chunk);
     virtual void DoGetChapterData(uint32_t first, uint32_t last);
+    // Two empty operations that no stage overrides; they keep their places in the order of the
+    // operations.
+    virtual void DoUnusedHook1();
+    virtual void DoUnusedHook2();
     virtual void DoSetDownloadLimited(bool limited);
     // Repositions the cache when the stack id is this stage's or StackIdAny.
     virtual void DoSetPosition(BytePosition position, StackId stackId);
@@ -100,6 +105,8 @@ public:
     virtual void SetTailroom(uint32_t tailroom);
     virtual bool IsMux() const;
     virtual bool IsDemux() const;
+    // A third empty operation that no stage overrides, in its place before DoDump.
+    virtual void DoUnusedHook3();
     // Extra text for Dump.
     virtual std::string DoDump();
 
@@ -112,6 +119,8 @@ public:
     boost::shared_ptr<Component> GetConsumer() const { return consumer_.lock(); }
     boost::shared_ptr<Component> GetSource() const { return source_; }
     void SetName(const std::string& name, bool flag);
+    // The cache is used on the session's task thread only: set it there (or before the session
+    // runs), never from another thread while the pump runs.
     void SetMemoryCache(const boost::shared_ptr<MemoryCache>& cache) { memoryCache_ = cache; }
     boost::shared_ptr<MemoryCache> GetMemoryCache() const { return memoryCache_; }
     // A data chunk with this stage's headroom and tailroom plus the extras. Throws
@@ -119,7 +128,8 @@ public:
     MemoryChunk CreateMemoryChunk(uint32_t size, uint32_t extraHeadroom, uint32_t extraTailroom);
     uint32_t GetLinkedHeadroom() const { return headroom_; }
     uint32_t GetLinkedTailroom() const { return tailroom_; }
-    uint32_t GetPreloadState() const { return preloadState_; }
+    // Any thread: a session asks whether its chain preloads before it queues a seek.
+    uint32_t GetPreloadState() const { return preloadState_.load(); }
 
     // ---- Chain operations ----
 
@@ -161,7 +171,7 @@ public:
     bool IsPreLoading();
     void SetPreLoaded() { preloadState_ = PreloadStateDone; }
     // A cache of its own on a new tracker of half the session's free budget. Lets the session's
-    // exception through when it cannot give that much.
+    // exception through when it cannot give that much. Task thread only, as SetMemoryCache.
     void AllocateMemoryCache();
     bool NotifyLinked();
     // One line per stage from this one to the source end, then the pending data of the
@@ -183,7 +193,9 @@ protected:
     boost::shared_ptr<MemoryCache> memoryCache_;
     uint32_t headroom_;
     uint32_t tailroom_;
-    uint32_t preloadState_;
+    // Written on the task thread and by a preload started on the thread that sets the session
+    // up; read by Session::Seek on any thread.
+    std::atomic<uint32_t> preloadState_;
     bool linked_;
 };
 

@@ -18,11 +18,14 @@ std::array<uint32_t, 256> MakeTable() {
 
 }  // namespace
 
-uint32_t Crc32(const uint8_t* bytes, size_t length) {
+uint32_t Crc32Update(const uint8_t* bytes, size_t length, uint32_t crc) {
     static const std::array<uint32_t, 256> table = MakeTable();
-    uint32_t crc = 0xFFFFFFFFu;
     for (size_t i = 0; i < length; ++i) crc = (crc << 8) ^ table[((crc >> 24) ^ bytes[i]) & 0xFF];
     return crc;
+}
+
+uint32_t Crc32(const uint8_t* bytes, size_t length) {
+    return Crc32Update(bytes, length, 0xFFFFFFFFu);
 }
 
 }  // namespace SarvelonMediaKit

@@ -11,6 +11,10 @@ namespace SarvelonMediaKit {
 // by its own CRC gives 0.
 uint32_t Crc32(const uint8_t* bytes, size_t length);
 
+// The table step: the running value after length more bytes. Crc32 is Crc32Update from
+// 0xFFFFFFFF, so a value may be carried across pieces of one section.
+uint32_t Crc32Update(const uint8_t* bytes, size_t length, uint32_t crc);
+
 }  // namespace SarvelonMediaKit
 
 #endif

@@ -10,6 +10,7 @@
 #include "SVLibrary/Exception/Exception.h"
 #include "SVLibrary/Output/DebugPrint.h"
 #include "engine/core/Component.h"
+#include "engine/core/SVMKCredentials.h"
 
 namespace SarvelonMediaKit {
 
@@ -171,6 +172,18 @@ ComponentStack Session::GetComponentStack() const {
 boost::shared_ptr<Component> Session::FrontComponent() const {
     std::lock_guard<std::mutex> lock(stackLock_);
     return stack_.Front();
+}
+
+void Session::SetCredentials(const boost::shared_ptr<SVMKCredentials>& credentials) {
+    boost::shared_ptr<SVMKCredentials> previous;
+    std::lock_guard<std::mutex> lock(credentialsLock_);
+    previous = credentials_;  // released after the lock
+    credentials_ = credentials;
+}
+
+boost::shared_ptr<SVMKCredentials> Session::GetCredentials() const {
+    std::lock_guard<std::mutex> lock(credentialsLock_);
+    return credentials_;
 }
 
 void Session::SetCapacity(ByteAmount bytes) {
@@ -397,6 +410,13 @@ void Session::PullDataInTask(ByteAmount bytes) {
 }
 
 void Session::Seek(MediaTime time) {
+    // Only a note: the task half decides, and refuses the seek if the preload still runs.
+    if (boost::shared_ptr<Component> front = FrontComponent()) {
+        if (front->IsPreLoading()) {
+            DebugPrint("*********  ERRROR *********\n");
+            DebugPrint("    Trying to Seek( MicrosecondsPosition position ) while Preloading\n");
+        }
+    }
     // Raised before the task exists: its half lowers the flag first thing, so raising it
     // after posting could come too late and leave it raised for good, which stalls playback.
     taskManager_->SetDropDataTasks();

@@ -27,6 +27,7 @@
 namespace SarvelonMediaKit {
 
 class Component;
+class SVMKCredentials;
 
 // One chain of components and what keeps it alive: the component stack, its memory budget
 // with the trackers that components buffer under, the pump whose thread runs the task queue
@@ -109,6 +110,11 @@ public:
     void SetComponentStack(const ComponentStack& stack);
     ComponentStack GetComponentStack() const;
 
+    // The playback's settings record, shared with whoever handed it over (not copied);
+    // components read it through their session. Empty until set. Any thread.
+    void SetCredentials(const boost::shared_ptr<SVMKCredentials>& credentials);
+    boost::shared_ptr<SVMKCredentials> GetCredentials() const;
+
     // ---- Memory -------------------------------------------------------------------------
     //
     // capacity = unallocated + the limits of the dedicated trackers. The main tracker (own
@@ -170,7 +176,8 @@ public:
 
     // Drops the seeks still queued, then queues this one ("Session::Seek(MS)"). Until it runs,
     // queued data tasks are dropped unrun and the pump pulls nothing, so no data from before
-    // the seek reaches the chain.
+    // the seek reaches the chain. A seek asked while the chain preloads is noted in the debug
+    // output and still queued; its task half then refuses it.
     void Seek(MediaTime time);
     // Empties and repositions every cache, drops the download client's queued data and seeks
     // the chain; a chain that is still preloading refuses the seek.
@@ -233,6 +240,9 @@ private:
     mutable std::mutex stackLock_;
     std::list<boost::shared_ptr<MemoryTracker>> trackers_;  // main tracker first
     ComponentStack stack_;
+    // Guards credentials_, which the setting-up thread hands over while components read it.
+    mutable std::mutex credentialsLock_;
+    boost::shared_ptr<SVMKCredentials> credentials_;
     boost::shared_ptr<TaskManager> taskManager_;
     ByteAmount capacity_;
     ByteAmount unallocated_;

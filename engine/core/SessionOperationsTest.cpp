@@ -11,6 +11,7 @@
 #include <atomic>
 #include <functional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "engine/core/Component.h"
@@ -288,6 +289,30 @@ TEST_F(SessionOperationsTest, ASeekWhilePreloadingOnlyLowersTheFlag) {
     Run();
     EXPECT_TRUE(recorder->Log().empty());   // no reposition, no seek
     EXPECT_EQ(Log{"download"}, marks.ran);  // nothing removed
+    EXPECT_FALSE(Dropping());
+}
+
+// Seeks may be asked from any thread while the task thread moves the preload state on: each
+// seek asks whether the chain preloads, and the last one runs once the preload has ended.
+TEST_F(SessionOperationsTest, SeeksFromAnotherThreadWhileThePreloadStateChanges) {
+    recorder->SetPreloadState(Component::PreloadStatePreloading);
+    std::atomic<bool> done(false);
+    std::thread seeker([&] {
+        for (int i = 0; !done; ++i) session->Seek(MediaTime(1000 + uint64_t(i % 7)));
+    });
+    for (int i = 0; i < 500; ++i) {
+        recorder->SetPreloadState(i % 2 ? Component::PreloadStatePreloading
+                                        : Component::PreloadStateDone);
+        Run();
+    }
+    done = true;
+    seeker.join();
+    recorder->SetPreloadState(Component::PreloadStateNone);
+    recorder->ClearLog();
+    session->Seek(MediaTime(4242));
+    Run();
+    ASSERT_FALSE(recorder->Log().empty());
+    EXPECT_NE(std::string::npos, recorder->Log().back().find("4242"));
     EXPECT_FALSE(Dropping());
 }
 

@@ -12,6 +12,7 @@
 #include "SVLibrary/Exception/Exception.h"
 #include "engine/core/Component.h"
 #include "engine/core/MemoryUser.h"
+#include "engine/core/SVMKCredentials.h"
 #include "tests/support/ChainTestComponents.h"
 #include "tests/support/ErrorRecorder.h"
 
@@ -235,6 +236,38 @@ TEST(SessionStackTest, ANewSessionHoldsAnEmptyStackZeroAndTakesACopyOfAnother) {
     ComponentStack held = session->GetComponentStack();
     EXPECT_EQ(StackIdMain, held.GetStackId());
     EXPECT_EQ((std::list<boost::shared_ptr<Component>>{output, input}), held.GetComponents());
+}
+
+// The settings record is shared with whoever hands it over, not copied: an entry written
+// through the giver's pointer is what the session's readers see. Components read it on the task
+// thread while the setting-up thread may hand over another.
+TEST(SessionCredentialsTest, TheRecordIsSharedAndMayBeReplacedWhileRead) {
+    boost::shared_ptr<Session> session = Session::Create();
+    EXPECT_FALSE(session->GetCredentials()) << "empty until one is set";
+
+    boost::shared_ptr<SVMKCredentials> record = boost::make_shared<SVMKCredentials>();
+    session->SetCredentials(record);
+    record->GetEntries().SetValue("CredentialsKey_Pda", SV::SVTypedValue(true));
+    ASSERT_EQ(record, session->GetCredentials());
+    EXPECT_TRUE(session->GetCredentials()->GetEntries().GetValue("CredentialsKey_Pda") != nullptr);
+
+    boost::shared_ptr<SVMKCredentials> other = boost::make_shared<SVMKCredentials>();
+    std::atomic<bool> done(false);
+    std::atomic<int> strangers(0);
+    std::thread reader([&] {
+        do {
+            boost::shared_ptr<SVMKCredentials> now = session->GetCredentials();
+            if (now != record && now != other) ++strangers;  // only ever one of the two
+        } while (!done);
+    });
+    for (int i = 0; i < 2000; ++i) session->SetCredentials(i % 2 ? record : other);
+    done = true;
+    reader.join();
+    EXPECT_EQ(0, strangers.load());
+    EXPECT_EQ(record, session->GetCredentials());  // the last one handed over (i = 1999)
+    session->SetCredentials(boost::shared_ptr<SVMKCredentials>());
+    EXPECT_FALSE(session->GetCredentials());
+    EXPECT_EQ(1, record.use_count()) << "the session let its share go";
 }
 
 class LifeLog : public SessionInfoMonitor {

@@ -46,7 +46,14 @@ void Demux::DoAdd(const MemoryChunk& chunk) {
 }
 
 bool Demux::DoProcessMemoryMarker(const boost::shared_ptr<MemoryMarker>& marker) {
-    if (!mux_ || !marker) {
+    if (!marker) {
+        return true;
+    }
+    if (!mux_) {
+        if (memoryCache_) {
+            PassMarkerOn(marker);
+            return false;
+        }
         return true;
     }
     if (marker->GetType() == MemoryMarkerTypeEndOfStream) {
@@ -71,11 +78,30 @@ bool Demux::DoProcessMemoryMarker(const boost::shared_ptr<MemoryMarker>& marker)
             carrier = stream;
         }
     }
-    if (!carrier) {
-        return true;
+    if (carrier) {
+        carrier->SendMemoryMarker(marker);
+        return false;
     }
-    carrier->SendMemoryMarker(marker);
-    return false;
+    if (memoryCache_) {
+        // A preload cache would keep it until a pull reads it out, and after the end of the
+        // media no pull reaches this stage: the multiplexer would wait for it for ever.
+        PassMarkerOn(marker);
+        return false;
+    }
+    return true;
+}
+
+void Demux::PassMarkerOn(const boost::shared_ptr<MemoryMarker>& marker) {
+    boost::shared_ptr<Component> consumer = GetConsumer();
+    if (!consumer) {
+        return;
+    }
+    if (boost::shared_ptr<MemoryCache> cache = memoryCache_) {
+        while (!cache->IsEmpty() && cache->BytesReady() == 0) {
+            consumer->Add(cache->ReadAll());
+        }
+    }
+    consumer->Add(MemoryChunk(marker));
 }
 
 void Demux::DoLinked(bool firstTime) {
@@ -154,6 +180,8 @@ uint32_t Demux::DoFlushPendingSample() { return 0; }
 MediaTime Demux::GetDuration() { return MediaTime(std::numeric_limits<uint64_t>::max()); }
 
 bool Demux::GetDecoderConfig(uint32_t, const uint8_t**, uint32_t*) { return false; }
+
+bool Demux::DoQuery(uint32_t, uint32_t) { return false; }
 
 // ---- SampleSource ----
 

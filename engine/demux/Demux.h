@@ -22,7 +22,10 @@ class SampleConsumer;
 // found on its consumer side when the stack is linked, and lets that multiplexer pull: a pull
 // parses what the source side holds ready, and the subclass pushes the samples it finds into
 // the streams. Samples never travel through Component::Add. An end-of-stream marker from the
-// source side is put into the sample flow behind the latest queued sample.
+// source side is put into the sample flow behind the latest queued sample; one that finds no
+// queued sample to follow goes straight on to the consumer, never into this stage's own cache
+// (a demultiplexer parses what arrives at once, so its cache holds no data for a marker to wait
+// behind, and a pull that ends there may never come).
 //
 // Everything runs on the session's task thread; no lock is taken.
 class Demux : public Component, public SampleStreamOwner, public SampleSource {
@@ -41,6 +44,8 @@ public:
     void DoAdd(const MemoryChunk& chunk) override;
     // End of stream (and track changes 4 and 5) first complete the pending sample; with a
     // multiplexer linked the marker then follows the stream whose newest sample is latest.
+    // Without a carrier it passes on: straight to the consumer when this stage has a cache
+    // (after the markers already waiting there), else through Component::Add as usual.
     bool DoProcessMemoryMarker(const boost::shared_ptr<MemoryMarker>& marker) override;
     // Takes the consumer as the multiplexer when it is one; once set the link stays.
     void DoLinked(bool firstTime) override;
@@ -62,6 +67,8 @@ public:
     virtual MediaTime GetDuration();
     // Codec set-up bytes of a kind (StreamInfoKind); false when there are none.
     virtual bool GetDecoderConfig(uint32_t kind, const uint8_t** data, uint32_t* size);
+    // A query of two arguments that no demultiplexer answers (false); nothing depends on it.
+    virtual bool DoQuery(uint32_t first, uint32_t second);
 
     // ---- SampleSource ----
 
@@ -91,6 +98,9 @@ public:
     uint32_t GetSecondContext() const { return sampleTailroom_; }
 
 protected:
+    // Hands the markers waiting in this stage's cache, then this one, to the consumer.
+    void PassMarkerOn(const boost::shared_ptr<MemoryMarker>& marker);
+
     SampleConsumer* mux_;  // not owned: the consumer, which holds this stage
     boost::shared_ptr<MemoryTracker> memoryTracker_;
     SampleStreamMap sampleStreams_;

@@ -62,7 +62,6 @@ Mpeg2PsDemux::Mpeg2PsDemux(Session* session)
       endOfMedia_(false),
       metadataComplete_(false),
       tracksInstalled_(false),
-      lastTimestamp_(0),
       audioStreamId_(0),
       outOfBandFailed_(false) {
     MakeParser(false);
@@ -74,7 +73,6 @@ Mpeg2PsDemux::Mpeg2PsDemux(Session* session, const Mpeg2PsDemux& other)
       endOfMedia_(false),
       metadataComplete_(other.metadataComplete_),
       tracksInstalled_(other.tracksInstalled_ || other.parser_->IsIndexComplete()),
-      lastTimestamp_(0),
       audioStreamId_(0),
       outOfBandFailed_(false) {
     MakeParser(false);
@@ -175,26 +173,34 @@ void Mpeg2PsDemux::DoSetName(const std::string& name, bool flag) {
 std::string Mpeg2PsDemux::DoGetName() { return sourceName_; }
 
 void Mpeg2PsDemux::DoPreLoad(MediaTime timeout) {
+    if (!session_) {
+        return;
+    }
+    // This may run on the thread that sets the session up while the pump already runs: only
+    // the (atomic) state is set here, so a seek is refused from now on. The cache is taken by
+    // the first step, on the task thread that uses it.
+    preloadState_ = PreloadStatePreloading;
+    PostPreloadStep("Mpeg2PsDemux::DoPreLoad", timeout, Now(), &Mpeg2PsDemux::StartPreLoadInTask);
+}
+
+void Mpeg2PsDemux::PostPreloadStep(const char* name, const MediaTime& timeout,
+                                   const SV::PilTime& start,
+                                   void (Mpeg2PsDemux::*step)(const MediaTime&,
+                                                              const SV::PilTime&)) {
+    boost::shared_ptr<Mpeg2PsDemux> self =
+        boost::static_pointer_cast<Mpeg2PsDemux>(Component::shared_from_this());
+    session_->AddTask(boost::make_shared<PreloadTask>(
+        kTaskCategoryControl, GetStackId(), std::string(name), self, step, timeout, start));
+}
+
+void Mpeg2PsDemux::StartPreLoadInTask(const MediaTime& timeout, const SV::PilTime& start) {
     try {
         AllocateMemoryCache();
     } catch (const SV::SVLibraryException&) {
         // Without a cache of its own the preload still reads; only the room differs.
         DebugPrint("Mpeg2PsDemux::DoPreLoad: no preload cache\n");
     }
-    if (!session_) {
-        return;
-    }
-    preloadState_ = PreloadStatePreloading;
-    PostPreloadStep("Mpeg2PsDemux::DoPreLoad", timeout, Now());
-}
-
-void Mpeg2PsDemux::PostPreloadStep(const char* name, const MediaTime& timeout,
-                                   const SV::PilTime& start) {
-    boost::shared_ptr<Mpeg2PsDemux> self =
-        boost::static_pointer_cast<Mpeg2PsDemux>(Component::shared_from_this());
-    session_->AddTask(
-        boost::make_shared<PreloadTask>(kTaskCategoryControl, GetStackId(), std::string(name), self,
-                                        &Mpeg2PsDemux::DoPreLoadInTask, timeout, start));
+    DoPreLoadInTask(timeout, start);
 }
 
 void Mpeg2PsDemux::DoPreLoadInTask(const MediaTime& timeout, const SV::PilTime& start) {
@@ -221,7 +227,8 @@ void Mpeg2PsDemux::DoPreLoadInTask(const MediaTime& timeout, const SV::PilTime& 
         if (GetBufferedBytes() == 0) {
             usleep(10000);
         }
-        PostPreloadStep("Mpeg2PsDemux::DoPreLoadInTask", timeout, start);
+        PostPreloadStep("Mpeg2PsDemux::DoPreLoadInTask", timeout, start,
+                        &Mpeg2PsDemux::DoPreLoadInTask);
         return;
     }
     preloadState_ = PreloadStateNone;
@@ -492,18 +499,24 @@ void Mpeg2PsDemux::ConfigureStreams() {
     for (TrackMap::const_iterator it = tracks_.begin(); it != tracks_.end(); ++it) {
         const MediaTrack& track = *it->second;
         const SV::SVDictionary& info = track.GetInfo();
+        // The parser learns the ids too, so it classes the timestamps and samples of a title
+        // without a stream map. A later track's id replaces an earlier one's, as the stream
+        // map's would.
         if (track.HasAudio()) {
-            // A later track's id replaces an earlier one's, as the stream map's would.
             audioStreamId_ = static_cast<uint8_t>(
                 info.GetUnsignedIntOrDefault(TrackInfoKey_AudioMpegStreamId, 0));
-            AddElementaryStream(audioStreamId_, static_cast<uint8_t>(info.GetUnsignedIntOrDefault(
-                                                    TrackInfoKey_AudioMpegStreamType, 0)));
+            const uint8_t audioType = static_cast<uint8_t>(
+                info.GetUnsignedIntOrDefault(TrackInfoKey_AudioMpegStreamType, 0));
+            parser_->SetAudioStreamId(audioStreamId_);
+            parser_->SetAudioStreamType(audioType);
+            AddElementaryStream(audioStreamId_, audioType);
         }
         if (track.HasVideo()) {
-            AddElementaryStream(static_cast<uint8_t>(info.GetUnsignedIntOrDefault(
-                                    TrackInfoKey_VideoMpegStreamId, 0)),
-                                static_cast<uint8_t>(info.GetUnsignedIntOrDefault(
-                                    TrackInfoKey_VideoMpegStreamType, 0)));
+            const uint8_t videoId = static_cast<uint8_t>(
+                info.GetUnsignedIntOrDefault(TrackInfoKey_VideoMpegStreamId, 0));
+            parser_->SetVideoStreamId(videoId);
+            AddElementaryStream(videoId, static_cast<uint8_t>(info.GetUnsignedIntOrDefault(
+                                             TrackInfoKey_VideoMpegStreamType, 0)));
         }
     }
 }
@@ -580,7 +593,6 @@ Sample Mpeg2PsDemux::CreateSample(uint8_t streamId, uint32_t payloadLength, uint
 }
 
 void Mpeg2PsDemux::OnTimestamp(uint32_t kind, uint32_t timestamp, uint32_t scrBase) {
-    lastTimestamp_ = timestamp;
     PublishTimestamp(kind, MediaTime(TicksToMicrosecondsTruncated(timestamp)),
                      MediaTime(TicksToMicrosecondsTruncated(scrBase)));
 }
@@ -631,10 +643,13 @@ MediaTime Mpeg2PsDemux::GetTimeBufferedAhead() {
     if (!currentTrack_) {
         return MediaTime(0);
     }
-    const uint64_t parsed = TicksToMicrosecondsTruncated(lastTimestamp_);
+    // The parser's full 33-bit decode time: its low word alone wraps after 13 hours 15 minutes
+    // and would report a late title as far behind.
+    const uint64_t decodeTime = parser_->GetDecodeTime();
+    const uint64_t parsed = TicksToMicrosecondsTruncated(decodeTime);
     const BytePosition position = CurrentLoadedFilePosition();
     const uint64_t reached = currentTrack_->GetIndex().InterpolateTime(position).Get();
-    if (lastTimestamp_ == 0 || reached <= parsed) {
+    if (decodeTime == 0 || reached <= parsed) {
         return MediaTime(0);
     }
     return MediaTime(reached - parsed);

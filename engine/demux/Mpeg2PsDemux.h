@@ -102,6 +102,9 @@ public:
     // ---- Operations of its own ----
 
     void DoAddInTask(const MemoryChunk& chunk);
+    // The first preload step: takes the preload cache (on the task thread, where the cache is
+    // used), then runs the step.
+    void StartPreLoadInTask(const MediaTime& timeout, const SV::PilTime& start);
     // One preload step; posts the next one itself.
     void DoPreLoadInTask(const MediaTime& timeout, const SV::PilTime& start);
     // Parsing restarts awaiting a pack header; the streams are flushed.
@@ -151,7 +154,8 @@ private:
     void ConfigureStreams();
     void AddElementaryStream(uint8_t streamId, uint8_t streamType);
     void Trace(const char* text);
-    void PostPreloadStep(const char* name, const MediaTime& timeout, const SV::PilTime& start);
+    void PostPreloadStep(const char* name, const MediaTime& timeout, const SV::PilTime& start,
+                         void (Mpeg2PsDemux::*step)(const MediaTime&, const SV::PilTime&));
     template <typename Predicate>
     void RemoveTracks(Predicate matches);
     SV::PilTime Now() const;
@@ -164,8 +168,6 @@ private:
     bool metadataComplete_;
     // The track map came from SetTracks: the stream's own index is not used.
     bool tracksInstalled_;
-    // Low 32 bits of the last PES decode (or presentation) time, 90 kHz; 0 before any.
-    uint32_t lastTimestamp_;
     // The audio stream of the tracks (the last one with audio), whose decoder set-up the
     // multiplexer asks for.
     uint8_t audioStreamId_;

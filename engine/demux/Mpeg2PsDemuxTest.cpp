@@ -10,6 +10,7 @@
 #include <fstream>
 #include <iterator>
 #include <random>
+#include <sstream>
 
 #include "SVLibrary/TypedValue/SVDictionary.h"
 #include "engine/core/Session.h"
@@ -166,21 +167,88 @@ std::string NoStreamMapTitle() {
                                {Fixtures::ShortClip(), "{out}", "--no-stream-map"});
 }
 
-std::string TitleName(const ::testing::TestParamInfo<std::string (*)()>& info) {
-    static const char* const names[] = {"Short", "MultiRate", "Eac3", "NoStreamMap"};
-    return names[info.index];
+// What ffprobe reads from the transport streams a title was made from, as the demultiplexer
+// should deliver it: per elementary stream kind, every packet in decode order with its size,
+// its decode time and its key flag. This reading shares no code with the engine's parser.
+struct ProbedStreams {
+    StreamRecord video;
+    StreamRecord audio;
+};
+
+// audioHeader: bytes the title adds in front of each audio frame (the four-byte header of a
+// private stream 1 payload: substream id, frame count, first access unit pointer).
+ProbedStreams ProbeSources(const std::vector<std::string>& sources, uint64_t audioHeader) {
+    ProbedStreams probed;
+    for (const std::string& source : sources) {
+        std::string output;
+        const int status = SvTestSupport::RunProgram(
+            {"ffprobe", "-v", "error", "-show_entries", "packet=codec_type,dts,size,flags", "-of",
+             "compact=p=0", source},
+            &output);
+        EXPECT_EQ(0, status) << output;
+        struct Packet {
+            bool video;
+            uint64_t dts;
+            uint64_t size;
+            bool key;
+        };
+        std::vector<Packet> packets;
+        std::istringstream lines(output);
+        std::string line;
+        while (std::getline(lines, line)) {
+            std::map<std::string, std::string> fields;
+            std::istringstream parts(line);
+            std::string part;
+            while (std::getline(parts, part, '|')) {
+                const size_t equals = part.find('=');
+                if (equals != std::string::npos)
+                    fields[part.substr(0, equals)] = part.substr(equals + 1);
+            }
+            if (fields.count("codec_type") == 0 || fields.count("dts") == 0) continue;
+            packets.push_back(Packet{fields["codec_type"] == "video", std::stoull(fields["dts"]),
+                                     std::stoull(fields["size"]),
+                                     !fields["flags"].empty() && fields["flags"][0] == 'K'});
+        }
+        EXPECT_FALSE(packets.empty()) << source;
+        // The title maker starts every source's times at 0: its earliest decode time.
+        uint64_t base = UINT64_MAX;
+        for (const Packet& packet : packets) base = std::min(base, packet.dts);
+        for (const Packet& packet : packets) {
+            StreamRecord& record = packet.video ? probed.video : probed.audio;
+            const uint64_t size = packet.size + (packet.video ? 0 : audioHeader);
+            // 90 kHz ticks to microseconds, truncated.
+            record.samples.push_back(
+                std::make_pair((packet.dts - base) * 100 / 9, packet.video ? packet.key : true));
+            record.sizes.push_back(size);
+            record.bytes += size;
+        }
+    }
+    return probed;
 }
 
-class Mpeg2PsDemuxTitleTest : public ::testing::TestWithParam<std::string (*)()> {};
+std::vector<std::string> ShortSources() { return {Fixtures::ShortClip()}; }
+std::vector<std::string> Eac3Sources() { return {Fixtures::Eac3Clip()}; }
+
+struct TitleCase {
+    const char* name;
+    std::string (*title)();
+    std::vector<std::string> (*sources)();
+    uint64_t audioHeader;
+};
+
+std::string TitleName(const ::testing::TestParamInfo<TitleCase>& info) { return info.param.name; }
+
+class Mpeg2PsDemuxTitleTest : public ::testing::TestWithParam<TitleCase> {};
 
 // The whole chain on a running session: tracks, duration, size, preload, and every stream's
-// samples as the parser reads them from the file, then one end of stream.
+// samples (size, decode time, key flag) as ffprobe reads them from the title's sources, then
+// one end of stream.
 TEST_P(Mpeg2PsDemuxTitleTest, RemuxesEverySampleOfTheTitle) {
-    const std::string path = GetParam()();
+    const std::string path = GetParam().title();
     SvTools::TitleSummary summary;
     std::string error;
     ASSERT_TRUE(SvTools::ReadTitle(path, summary, error)) << error;
-    const std::map<uint32_t, StreamRecord> expected = ParseAlone(ReadBytes(path));
+    const ProbedStreams expected = ProbeSources(GetParam().sources(), GetParam().audioHeader);
     ASSERT_FALSE(summary.streams.empty());
 
     EventRecorder events;
@@ -243,7 +311,12 @@ TEST_P(Mpeg2PsDemuxTitleTest, RemuxesEverySampleOfTheTitle) {
             uint64_t keys = 0;
             for (size_t k = 0; k < record.samples.size(); ++k) keys += record.samples[k].second;
             EXPECT_EQ(s.keyFrames, keys);
-            EXPECT_TRUE(expected.at(s.streamId).samples == record.samples)
+            const bool video = (s.streamId & 0xF0) == 0xE0;
+            const StreamRecord& probed = video ? expected.video : expected.audio;
+            EXPECT_EQ(probed.bytes, record.bytes) << "stream " << int(s.streamId);
+            EXPECT_TRUE(probed.sizes == record.sizes)
+                << "sample sizes differ in stream " << int(s.streamId);
+            EXPECT_TRUE(probed.samples == record.samples)
                 << "decode times or key flags differ in stream " << int(s.streamId);
         }
         EXPECT_EQ(1u, mux->CountMarkers(MemoryMarkerTypeEndOfStream));
@@ -251,10 +324,49 @@ TEST_P(Mpeg2PsDemuxTitleTest, RemuxesEverySampleOfTheTitle) {
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(Titles, Mpeg2PsDemuxTitleTest,
-                         ::testing::Values(&Fixtures::ShortTitle, &Fixtures::MultiRateTitle,
-                                           &Fixtures::Eac3Title, &NoStreamMapTitle),
-                         TitleName);
+// A preload asked on the test's thread while the pump already runs the chain: the preload cache
+// is taken on the task thread (ThreadSanitizer watches the hand-over), the index is read, and
+// every sample still arrives, then one end of stream.
+TEST(Mpeg2PsDemuxRunningTest, APreloadAskedWhileThePumpRunsReadsTheWholeTitle) {
+    const ProbedStreams expected = ProbeSources(ShortSources(), 0);
+    EventRecorder events;
+    boost::shared_ptr<Session> session = Session::Create();
+    session->SetCapacity(ByteAmount(16u << 20));
+    boost::shared_ptr<Component> source = CreateFileClient(session.get(), nullptr);
+    source->SetName("file://" + Fixtures::ShortTitle(), true);
+    boost::shared_ptr<Mpeg2PsDemux> demux = boost::make_shared<Mpeg2PsDemux>(session.get());
+    boost::shared_ptr<RecordingMux> mux = boost::make_shared<RecordingMux>(session.get());
+    ComponentStack stack(StackIdMain);
+    stack.AddComponent(mux);
+    stack.AddComponent(demux);
+    stack.AddComponent(source);
+    session->SetComponentStack(stack);
+    Watch(*demux, events);
+    session->StartPump(1000);
+    session->SetPullAmount(ByteAmount(4096));
+    session->Start();
+    session->PreLoad(MediaTime(15000000));  // on this thread, the pump running
+    ASSERT_TRUE(events.WaitForPreload(20000));
+    ASSERT_TRUE(mux->WaitForMarker(MemoryMarkerTypeEndOfStream, 20000));
+    session->Stop(true);
+    EXPECT_TRUE(events.errors.empty());
+    const std::map<uint32_t, StreamRecord> got = mux->Streams();
+    ASSERT_EQ(1u, got.count(0xE0));
+    ASSERT_EQ(1u, got.count(0xC0));
+    EXPECT_TRUE(expected.video.sizes == got.at(0xE0).sizes);
+    EXPECT_TRUE(expected.audio.sizes == got.at(0xC0).sizes);
+    EXPECT_EQ(1u, mux->CountMarkers(MemoryMarkerTypeEndOfStream));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Titles, Mpeg2PsDemuxTitleTest,
+    ::testing::Values(TitleCase{"Short", &Fixtures::ShortTitle, &ShortSources, 0},
+                      // The three renditions one after the other, each from its own time 0.
+                      TitleCase{"MultiRate", &Fixtures::MultiRateTitle, &Fixtures::MultiRateClips,
+                                0},
+                      TitleCase{"Eac3", &Fixtures::Eac3Title, &Eac3Sources, 4},
+                      TitleCase{"NoStreamMap", &NoStreamMapTitle, &ShortSources, 0}),
+    TitleName);
 
 class Mpeg2PsDemuxTest : public ::testing::Test {
 protected:
@@ -294,6 +406,80 @@ TEST_F(Mpeg2PsDemuxTest, RandomBytesAreNotAContainer) {
     // The media ended without an index: the preload ends at once instead of waiting.
     EXPECT_EQ("preload complete", chain.events.events.back());
     EXPECT_TRUE(chain.events.HasError(408, "Preload timeout"));
+}
+
+// A title whose index cannot be read never completes its preload, and the source's end of
+// stream reaches the demultiplexer while its preload cache is in place and no sample stream
+// exists to carry the marker. The marker must still reach the consumer, or whatever waits for
+// the end (a remux) waits for ever. Once, however often the chain is pulled afterwards.
+TEST_F(Mpeg2PsDemuxTest, AnEndOfStreamBeforeThePreloadCompletesStillTravelsOn) {
+    std::vector<uint8_t> random(300000);
+    std::mt19937 generator(11);
+    for (size_t i = 0; i < random.size(); ++i) random[i] = static_cast<uint8_t>(generator());
+    random[0] = 0xFF;
+    // The short title with its index (the bytes after the first pack header, up to the first
+    // track's media) overwritten: the media behind it is intact.
+    std::vector<uint8_t> destroyed = ReadBytes(Fixtures::ShortTitle());
+    SvTools::TitleSummary summary;
+    std::string error;
+    ASSERT_TRUE(SvTools::ReadTitle(Fixtures::ShortTitle(), summary, error)) << error;
+    ASSERT_FALSE(summary.tracks.empty());
+    const size_t media = summary.tracks[0]->GetIndex().GetOffset();
+    ASSERT_LT(media, destroyed.size());
+    for (size_t i = 14; i < media; ++i) destroyed[i] = static_cast<uint8_t>(generator());
+    const std::string paths[] = {Write("random.svm", random), Write("destroyed.svm", destroyed)};
+    for (const std::string& path : paths) {
+        for (bool withMux : {true, false}) {
+            SCOPED_TRACE(path + (withMux ? " with a multiplexer" : " passed on"));
+            Chain chain(path, withMux);
+            chain.Preload(15000000);
+            ASSERT_TRUE(chain.Preloaded());
+            // No track (the preload times out at the end of the media, or completes with an
+            // empty track map when the media starts behind a missing index).
+            for (const auto& tracks : chain.events.trackEvents) EXPECT_TRUE(tracks.first.empty());
+            chain.PullToEnd();
+            for (int i = 0; i < 3; ++i) {
+                if (withMux) {
+                    chain.mux->PullData(ByteAmount(65536));
+                } else {
+                    chain.demux->PullData(ByteAmount(65536));
+                }
+            }
+            size_t ends = 0;
+            if (withMux) {
+                ends = chain.mux->CountMarkers(MemoryMarkerTypeEndOfStream);
+                EXPECT_TRUE(chain.mux->IsEndOfStream());
+            } else {
+                for (const auto& entry : chain.sink->entries) {
+                    ends += entry.isMarker && entry.markerType == MemoryMarkerTypeEndOfStream;
+                }
+            }
+            EXPECT_EQ(1u, ends) << "the end of stream must reach the consumer once";
+        }
+    }
+}
+
+// The parser classes every timestamp by the tracks' audio and video stream ids, whether or not
+// the title carries a stream map: one video timestamp per video sample, at the sample's decode
+// time, one audio timestamp per audio sample, and none of another kind.
+TEST_F(Mpeg2PsDemuxTest, TimestampsCarryTheirStreamKindWithAndWithoutAStreamMap) {
+    const ProbedStreams probed = ProbeSources(ShortSources(), 0);
+    for (const std::string& path : {Fixtures::ShortTitle(), NoStreamMapTitle()}) {
+        SCOPED_TRACE(path);
+        Chain chain(path);
+        chain.Preload(15000000);
+        chain.PullToEnd();
+        ASSERT_EQ(1u, chain.mux->CountMarkers(MemoryMarkerTypeEndOfStream));
+        EXPECT_EQ(0u, chain.events.timestamps.count(0)) << "no timestamp of kind 0";
+        ASSERT_EQ(probed.video.samples.size(), chain.events.timestamps[2].size());
+        ASSERT_EQ(probed.audio.samples.size(), chain.events.timestamps[1].size());
+        for (size_t i = 0; i < probed.video.samples.size(); ++i) {
+            ASSERT_EQ(probed.video.samples[i].first, chain.events.timestamps[2][i]) << i;
+        }
+        for (size_t i = 0; i < probed.audio.samples.size(); ++i) {
+            ASSERT_EQ(probed.audio.samples[i].first, chain.events.timestamps[1][i]) << i;
+        }
+    }
 }
 
 TEST_F(Mpeg2PsDemuxTest, OtherParserFailuresCarryTheResult) {

@@ -94,6 +94,14 @@ public:
     uint8_t GetAudioStreamId() const { return audioStreamId_; }
     uint8_t GetAudioStreamType() const { return audioStreamType_; }
     uint8_t GetVideoStreamId() const { return videoStreamId_; }
+    // The demultiplexer names its tracks' streams here, so timestamps and samples are classed
+    // as audio or video even in a title without a stream map; a map read later replaces them.
+    void SetAudioStreamId(uint8_t id) { audioStreamId_ = id; }
+    void SetAudioStreamType(uint8_t type) { audioStreamType_ = type; }
+    void SetVideoStreamId(uint8_t id) { videoStreamId_ = id; }
+    // The DTS of the last PES header read (its PTS when it had none), all 33 bits, 90 kHz; 0
+    // until a timestamp has been read since the last Reset.
+    uint64_t GetDecodeTime() const { return dts_; }
     // The program stream map read from the stream (empty until one was).
     const Mpeg2PsPsm& GetStreamMap() const { return streamMap_; }
     const std::vector<Mpeg2PsPsm::EsMapEntry>& GetEsMap() const { return streamMap_.GetEsMap(); }

@@ -410,3 +410,71 @@ TEST(Mpeg2PsParserTest, Pack0MapRecordsWhereTheHeaderRecordsLie) {
 
 }  // namespace
 }  // namespace SarvelonMediaKit
+
+namespace SarvelonMediaKit {
+namespace {
+
+using namespace ParserTest;
+
+// Keeps the kind and time of every timestamp the parser reports.
+class TimestampParser : public RecordingParser {
+public:
+    TimestampParser() : RecordingParser(true) {}
+    std::vector<std::pair<uint32_t, uint32_t>> timestamps;
+
+protected:
+    void OnTimestamp(uint32_t kind, uint32_t timestamp, uint32_t) override {
+        timestamps.push_back(std::make_pair(kind, timestamp));
+    }
+};
+
+// Without a stream map the parser knows the stream ids only from its owner; the decode time it
+// keeps has all 33 bits, past the 32 that a timestamp report carries.
+TEST(Mpeg2PsParserTest, IdsFromTheOwnerClassTimestampsAndTheDecodeTimeKeeps33Bits) {
+    Bytes stream = Pack(0);
+    const Bytes video = {
+        0x00, 0x00, 0x01, 0xE0,        // packet start code, video stream 0xE0
+        0x00, 0x11,                    // PES_packet_length: 17 bytes follow
+        0x80,                          // '10', no scrambling, no alignment
+        0xC0,                          // PTS_DTS_flags '11'
+        0x0A,                          // PES_header_data_length 10
+        0x39, 0x00, 0x05, 0xDB, 0x41,  // PTS 0x1_0001_6DA0 ('0011' prefix, marker bits)
+        0x19, 0x00, 0x05, 0xBF, 0x21,  // DTS 0x1_0001_5F90 = 2^32 + 90000 ('0001' prefix)
+        0xAA, 0xBB, 0xCC, 0xDD};       // payload
+    const Bytes audio = {0x00, 0x00, 0x01, 0xC0,        // packet start code, audio stream 0xC0
+                         0x00, 0x0A,                    // PES_packet_length: 10 bytes follow
+                         0x80,                          // '10'
+                         0x80,                          // PTS_DTS_flags '10'
+                         0x05,                          // PES_header_data_length 5
+                         0x29, 0x00, 0x05, 0xDB, 0x41,  // PTS 0x1_0001_6DA0 ('0010' prefix)
+                         0x11, 0x22};                   // payload
+    Append(stream, video);
+    Append(stream, audio);
+    Append(stream, ProgramEnd());
+
+    TimestampParser unnamed;
+    EXPECT_EQ(Mpeg2PsParser::ResultProgramEnd, unnamed.Feed(stream, {}));
+    ASSERT_EQ(2u, unnamed.timestamps.size());
+    EXPECT_EQ(0u, unnamed.timestamps[0].first) << "no ids known: kind 0";
+    EXPECT_EQ(0u, unnamed.timestamps[1].first);
+
+    TimestampParser named;
+    named.SetVideoStreamId(0xE0);
+    named.SetAudioStreamId(0xC0);
+    named.SetAudioStreamType(0x0F);
+    EXPECT_EQ(0u, named.GetDecodeTime()) << "no timestamp read yet";
+    EXPECT_EQ(Mpeg2PsParser::ResultProgramEnd, named.Feed(stream, {}));
+    ASSERT_EQ(2u, named.timestamps.size());
+    EXPECT_EQ(std::make_pair(2u, 90000u), named.timestamps[0]);  // video, the DTS's low word
+    EXPECT_EQ(std::make_pair(1u, 93600u), named.timestamps[1]);  // audio, its PTS's low word
+    EXPECT_EQ(0x100016DA0u, named.GetDecodeTime()) << "the audio PTS, all 33 bits";
+    EXPECT_EQ(0x0F, named.GetAudioStreamType());
+    ASSERT_EQ(2u, named.samples.size());
+    EXPECT_EQ(2u, named.samples[0].GetType());
+    EXPECT_EQ(1u, named.samples[1].GetType());
+    // 2^32 + 90000 ticks of 90 kHz in microseconds, truncated: 4295057296 * 100 / 9.
+    EXPECT_EQ(47722858844u, named.samples[0].GetDecodeTime().Get());
+}
+
+}  // namespace
+}  // namespace SarvelonMediaKit

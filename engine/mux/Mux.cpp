@@ -244,14 +244,14 @@ void Mux::DoGetStatistics(SV::SVDictionary& statistics) {
 bool Mux::IsMux() const { return true; }
 
 std::string Mux::DoDump() {
-    // Component::Dump puts this behind the multiplexer's own line and the main chain after it.
-    std::string text;
+    // The main branch's label, then each side branch. Component::Dump puts this behind the
+    // multiplexer's own line; the main branch's stages follow it there.
+    std::string text = "MUX MAIN BRANCH: " + Component::DoDump();
     for (size_t i = 0; i < sideBranches_.size(); ++i) {
         if (boost::shared_ptr<Component> front = sideBranches_[i].Front()) {
             text += "\r\nMUX SIDE BRANCH: " + front->Dump();
         }
     }
-    text += "\r\nMUX MAIN BRANCH: ";
     return text;
 }
 

@@ -271,9 +271,19 @@ TEST(MuxSideBranch, ABranchIsAdoptedLinkedAndInterleaved) {
     EXPECT_EQ((std::vector<std::string>{"v0", "a20000", "v40000"}),
               std::vector<std::string>(mux->log.end() - 3, mux->log.end()));
 
-    const std::string dump = mux->Dump();
-    EXPECT_NE(std::string::npos, dump.find("MUX SIDE BRANCH: \tSvTestSupport::FakeDemux"));
-    EXPECT_NE(std::string::npos, dump.find("MUX MAIN BRANCH: \r\n\tSvTestSupport::FakeDemux"));
+    // The multiplexer's line carries the main branch's label and then each side branch's
+    // dump (its one stage and the task line that ends every walk); the main branch's stages
+    // follow the label's line. Every queue is empty now, so every count is 0.
+    EXPECT_EQ(
+        "\tLoggingMux:No MemoryCache(0)"                    // type, no cache, buffered bytes
+        "MUX MAIN BRANCH: "                                 // the label of the main branch
+        "\r\nMUX SIDE BRANCH: "                             // then the side branch,
+        "\tSvTestSupport::FakeDemux:No MemoryCache(0)\r\n"  // its demultiplexer's line
+        "\tPending data in Tasks 0"                         // (no session: no pending data)
+        "\r\n"                                              // end of the multiplexer's line
+        "\tSvTestSupport::FakeDemux:No MemoryCache(0)\r\n"  // the main branch's demultiplexer
+        "\tPending data in Tasks 0",
+        mux->Dump());
 }
 
 // Notes every request that reaches it (the output end of a side branch).

@@ -30,14 +30,17 @@
 namespace SarvelonMediaKit {
 namespace demuxtest {
 
-// What one stream delivered: per sample its decode time (microseconds) and key flag.
+// What one stream delivered: per sample its decode time (microseconds) and key flag, and its
+// payload size.
 struct StreamRecord {
     void Add(const Sample& sample) {
         samples.push_back(std::make_pair(sample.GetDecodeTime().Get(), sample.IsKeyFrame()));
+        sizes.push_back(sample.GetPayload().Size());
         bytes += sample.GetPayload().Size();
     }
 
     std::vector<std::pair<uint64_t, bool>> samples;
+    std::vector<uint64_t> sizes;
     uint64_t bytes = 0;
 };
 
@@ -48,7 +51,7 @@ class RecordingMux : public Mux {
 public:
     explicit RecordingMux(Session* session) : Mux(session) {}
     std::string GetTypeName() const override { return "RecordingMux"; }
-    using Mux::DoProcessMemoryMarker;
+    using Mux::DoProcessMemoryMarker;  // the sample form
 
     void DoProcessSample(Sample& sample) override {
         std::lock_guard<std::mutex> lock(mutex_);
@@ -57,15 +60,15 @@ public:
         bytesSent_ = ByteAmount(SV::SaturatingNarrow<uint32_t>(
             SV::SaturatingAdd<uint64_t>(bytesSent_.Get(), sample.GetPayload().Size())));
     }
-    void DoProcessMemoryMarker(Sample& sample) override {
-        {
+    // Every marker that leaves the multiplexer downstream: those that rode in a sample stream
+    // (passed on through Add by the sample hook) and those that reached it through Add.
+    bool DoProcessMemoryMarker(const boost::shared_ptr<MemoryMarker>& marker) override {
+        if (marker) {
             std::lock_guard<std::mutex> lock(mutex_);
-            if (boost::shared_ptr<MemoryMarker> marker = sample.GetMemoryMarker()) {
-                markers_.push_back(marker->GetType());
-            }
+            markers_.push_back(marker->GetType());
         }
         changed_.notify_all();
-        Mux::DoProcessMemoryMarker(sample);
+        return true;
     }
 
     std::map<uint32_t, StreamRecord> Streams() const {
@@ -130,6 +133,10 @@ public:
         std::lock_guard<std::mutex> lock(mutex_);
         sizes.push_back(size.Get());
     }
+    void MediaTimeAvailable(uint32_t streamType, MediaTime firstTime, MediaTime) override {
+        std::lock_guard<std::mutex> lock(mutex_);
+        timestamps[streamType].push_back(firstTime.Get());
+    }
     void PreloadComplete() override {
         {
             std::lock_guard<std::mutex> lock(mutex_);
@@ -182,6 +189,8 @@ public:
     std::vector<unsigned> chapterCounts;
     std::vector<Chapter> chapters;
     std::vector<std::pair<unsigned, std::vector<unsigned char>>> thumbnails;
+    // Per stream kind (0 other, 1 audio, 2 video) the first time of every timestamp event.
+    std::map<uint32_t, std::vector<uint64_t>> timestamps;
 
 private:
     std::mutex mutex_;
