@@ -47,8 +47,6 @@ bool DescribesEac3(const std::vector<uint8_t>& descriptors) {
     return false;
 }
 
-}  // namespace
-
 // Reads from the start until the first program's map has been seen, so that the streams can be
 // picked before the samples are gathered.
 const TsProgram* FirstProgramMap(InputFile& file, TsReader& reader, std::vector<uint8_t>& buffer) {
