@@ -478,7 +478,7 @@ TEST(Mktitle, BadInputGetsAClearErrorAndNoOutput) {
         {{clip, out, "--frobnicate"}, 2, "unknown option --frobnicate"},
         {{clip, out, "--chapter", "soon:Title"}, 2, "is not a time in seconds"},
         {{clip, out, "--chapter", "7"}, 2, "--chapter needs SECONDS:TITLE[:IMAGE]"},
-        {{clip, out, "--index-version", "5"}, 2, "--index-version must be 0 to 4"},
+        {{clip, out, "--index-version", "5"}, 2, "--index-version takes a whole number from 0 to 4"},
         {{dir + "/missing.ts", out}, 1, "cannot open"},
         {{Fixtures::Thumbnail(0), out}, 1, "mktitle: "},
         {{clip, out, "--chapter", "60:Late"}, 1, "lies outside the title"},
