@@ -64,6 +64,13 @@ public:
     }
 
     const Bytes& Stream() const { return out_; }
+    // Hands out the packets written so far and starts afresh, so a long stream can go to a file
+    // in pieces.
+    Bytes Take() {
+        Bytes taken;
+        taken.swap(out_);
+        return taken;
+    }
 
 private:
     // '0010'/'0011'/'0001', PTS 32-30, marker, 29-15, marker, 14-0, marker.
