@@ -497,3 +497,48 @@ TEST(Mktitle, BadInputGetsAClearErrorAndNoOutput) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(Mktitle, CommandLineForms) {
+    int status = -1;
+    const std::string help = Output({Fixtures::MktitlePath(), "--help"}, &status);
+    EXPECT_EQ(0, status);
+    EXPECT_EQ(0u, help.find("usage: mktitle")) << help;
+    EXPECT_NE(std::string::npos, help.find("--chapter")) << help;
+    const std::string version = Output({Fixtures::MktitlePath(), "--version"}, &status);
+    EXPECT_EQ(0, status);
+    EXPECT_EQ(0u, version.find("mktitle ")) << version;
+
+    // The output named last, by -o or by --output=: the same title.
+    const std::string clip = Fixtures::ShortClip();
+    const Bytes positional = ReadFile(Fixtures::ShortTitle());
+    EXPECT_EQ(positional, ReadFile(Fixtures::MakeTitle("short-o.svm", {"-o", "{out}", clip})));
+    EXPECT_EQ(positional, ReadFile(Fixtures::MakeTitle("short-output.svm",
+                                                       {clip, "--output={out}"})));
+
+    // --lang once names every input's audio; once per input, each in order.
+    const std::string audio = Fixtures::AudioOnlyClip();
+    const auto languages = [](const std::string& title) {
+        std::vector<std::string> found;
+        for (const IndexEntry& e : ReadHeader(ReadFile(title)).entries) {
+            std::string language;
+            e.tags.GetString(SarvelonMediaKit::Mpeg2PsFormat::TagAudioIdentifier, language);
+            found.push_back(language);
+        }
+        return found;
+    };
+    EXPECT_EQ(std::vector<std::string>({"fin", "fin"}),
+              languages(Fixtures::MakeTitle("lang1.svm", {"--lang=fin", clip, audio, "{out}"})));
+    EXPECT_EQ(std::vector<std::string>({"swe", "eng"}),
+              languages(Fixtures::MakeTitle("lang2.svm", {"--lang", "swe", clip, "--lang", "eng",
+                                                          audio, "{out}"})));
+    const std::string out = Fixtures::Directory() + "/never-lang.svm";
+    const std::string said = Output(
+        {Fixtures::MktitlePath(), "--lang=a", "--lang=b", "--lang=c", clip, audio, out}, &status);
+    EXPECT_EQ(2, status);
+    EXPECT_NE(std::string::npos, said.find("--lang given 3 times for 2 inputs")) << said;
+    EXPECT_NE(0, access(out.c_str(), F_OK));
+}
+
+}  // namespace
