@@ -21,9 +21,10 @@ struct HandMade {
     Bytes bytes;
 };
 
-inline constexpr uint64_t kStart = 126000;      // the first decode time, 1.4 s as ffmpeg starts its streams
-inline constexpr uint64_t kFrame = 3600;        // 25 frames a second
-inline constexpr uint64_t kAudioFrame = 1920;   // 1024 samples at 48 kHz
+inline constexpr uint64_t kStart =
+    126000;  // the first decode time, 1.4 s as ffmpeg starts its streams
+inline constexpr uint64_t kFrame = 3600;       // 25 frames a second
+inline constexpr uint64_t kAudioFrame = 1920;  // 1024 samples at 48 kHz
 inline constexpr size_t kGop = 8;
 
 // Two GOPs in decode order I P B B P B B P, B pictures shown before the P they follow, so that
@@ -41,7 +42,8 @@ inline std::vector<HandMade> VideoUnits() {
             unit.dts = kStart + kFrame * d;
             unit.pts = kStart + kFrame * (gop * kGop + display[i] + 1);
             unit.key = i == 0;
-            const size_t size = i == 0 ? (gop == 0 ? 70000 : 30000) : (i % 3 == 1 ? 3000 : 700) + 37 * d;
+            const size_t size =
+                i == 0 ? (gop == 0 ? 70000 : 30000) : (i % 3 == 1 ? 3000 : 700) + 37 * d;
             if (unit.key) {
                 const Bytes sps = SvGolden::Sps(), pps = SvGolden::Pps();
                 unit.bytes.insert(unit.bytes.end(), sps.begin(), sps.end());
@@ -72,7 +74,8 @@ inline std::vector<HandMade> AudioFrames() {
 
 // The transport stream: the tables, then the PES packets in time order; audio goes two frames
 // to a PES (timed by the first), as encoders often do.
-inline Bytes MakeTransportStream(const std::vector<HandMade>& video, const std::vector<HandMade>& audio) {
+inline Bytes MakeTransportStream(const std::vector<HandMade>& video,
+                                 const std::vector<HandMade>& audio) {
     TsTestWriter ts;
     ts.Tables();
     size_t v = 0, a = 0;

@@ -66,48 +66,48 @@ inline Bytes Nal(uint8_t refIdc, uint8_t type, const Bytes& payload) {
 // Sequence parameter set of a 320x240 Baseline picture at level 3.0, 25 frames a second.
 inline Bytes Sps() {
     BitWriter w;
-    w.Bits(66, 8);   // profile_idc: Baseline
-    w.Bits(0xC0, 8); // constraint_set0_flag, constraint_set1_flag, reserved zero bits
-    w.Bits(30, 8);   // level_idc 3.0
-    w.Ue(0);         // seq_parameter_set_id
-    w.Ue(0);         // log2_max_frame_num_minus4
-    w.Ue(0);         // pic_order_cnt_type 0
-    w.Ue(0);         // log2_max_pic_order_cnt_lsb_minus4
-    w.Ue(1);         // max_num_ref_frames
-    w.Bit(0);        // gaps_in_frame_num_value_allowed_flag
-    w.Ue(19);        // pic_width_in_mbs_minus1: 20 macroblocks, 320 pixels
-    w.Ue(14);        // pic_height_in_map_units_minus1: 15 macroblocks, 240 pixels
-    w.Bit(1);        // frame_mbs_only_flag
-    w.Bit(1);        // direct_8x8_inference_flag
-    w.Bit(0);        // frame_cropping_flag
-    w.Bit(1);        // vui_parameters_present_flag
-    w.Bit(1);        //   aspect_ratio_info_present_flag
-    w.Bits(1, 8);    //   aspect_ratio_idc 1: square pixels
-    w.Bit(0);        //   overscan_info_present_flag
-    w.Bit(0);        //   video_signal_type_present_flag
-    w.Bit(0);        //   chroma_loc_info_present_flag
-    w.Bit(1);        //   timing_info_present_flag
-    w.Bits(1, 32);   //   num_units_in_tick
-    w.Bits(50, 32);  //   time_scale: 50 ticks a second, two per frame
-    w.Bit(1);        //   fixed_frame_rate_flag
-    w.Bit(0);        //   nal_hrd_parameters_present_flag
-    w.Bit(0);        //   vcl_hrd_parameters_present_flag
-    w.Bit(0);        //   pic_struct_present_flag
-    w.Bit(0);        //   bitstream_restriction_flag
+    w.Bits(66, 8);    // profile_idc: Baseline
+    w.Bits(0xC0, 8);  // constraint_set0_flag, constraint_set1_flag, reserved zero bits
+    w.Bits(30, 8);    // level_idc 3.0
+    w.Ue(0);          // seq_parameter_set_id
+    w.Ue(0);          // log2_max_frame_num_minus4
+    w.Ue(0);          // pic_order_cnt_type 0
+    w.Ue(0);          // log2_max_pic_order_cnt_lsb_minus4
+    w.Ue(1);          // max_num_ref_frames
+    w.Bit(0);         // gaps_in_frame_num_value_allowed_flag
+    w.Ue(19);         // pic_width_in_mbs_minus1: 20 macroblocks, 320 pixels
+    w.Ue(14);         // pic_height_in_map_units_minus1: 15 macroblocks, 240 pixels
+    w.Bit(1);         // frame_mbs_only_flag
+    w.Bit(1);         // direct_8x8_inference_flag
+    w.Bit(0);         // frame_cropping_flag
+    w.Bit(1);         // vui_parameters_present_flag
+    w.Bit(1);         //   aspect_ratio_info_present_flag
+    w.Bits(1, 8);     //   aspect_ratio_idc 1: square pixels
+    w.Bit(0);         //   overscan_info_present_flag
+    w.Bit(0);         //   video_signal_type_present_flag
+    w.Bit(0);         //   chroma_loc_info_present_flag
+    w.Bit(1);         //   timing_info_present_flag
+    w.Bits(1, 32);    //   num_units_in_tick
+    w.Bits(50, 32);   //   time_scale: 50 ticks a second, two per frame
+    w.Bit(1);         //   fixed_frame_rate_flag
+    w.Bit(0);         //   nal_hrd_parameters_present_flag
+    w.Bit(0);         //   vcl_hrd_parameters_present_flag
+    w.Bit(0);         //   pic_struct_present_flag
+    w.Bit(0);         //   bitstream_restriction_flag
     return Nal(3, 7, w.Finish());
 }
 
 // Picture parameter set 0 over SPS 0, CAVLC.
 inline Bytes Pps() {
     BitWriter w;
-    w.Ue(0);   // pic_parameter_set_id
-    w.Ue(0);   // seq_parameter_set_id
-    w.Bit(0);  // entropy_coding_mode_flag: CAVLC
-    w.Bit(0);  // bottom_field_pic_order_in_frame_present_flag
-    w.Ue(0);   // num_slice_groups_minus1
-    w.Ue(0);   // num_ref_idx_l0_default_active_minus1
-    w.Ue(0);   // num_ref_idx_l1_default_active_minus1
-    w.Bit(0);  // weighted_pred_flag
+    w.Ue(0);       // pic_parameter_set_id
+    w.Ue(0);       // seq_parameter_set_id
+    w.Bit(0);      // entropy_coding_mode_flag: CAVLC
+    w.Bit(0);      // bottom_field_pic_order_in_frame_present_flag
+    w.Ue(0);       // num_slice_groups_minus1
+    w.Ue(0);       // num_ref_idx_l0_default_active_minus1
+    w.Ue(0);       // num_ref_idx_l1_default_active_minus1
+    w.Bit(0);      // weighted_pred_flag
     w.Bits(0, 2);  // weighted_bipred_idc
     w.Ue(0);       // pic_init_qp_minus26: se(v) 0 is coded as ue(v) 0
     w.Ue(0);       // pic_init_qs_minus26: se(v) 0
@@ -137,14 +137,14 @@ inline Bytes Pattern(size_t size, uint32_t seed) {
 inline Bytes Slice(bool idr, uint32_t sliceType, uint32_t frameNum, uint32_t pocLsb, size_t size,
                    uint32_t seed) {
     BitWriter w;
-    w.Ue(0);               // first_mb_in_slice
-    w.Ue(sliceType);       // slice_type (5 = I, 7 = I all slices, 0 = P, 1 = B)
-    w.Ue(0);               // pic_parameter_set_id
-    w.Bits(frameNum, 4);   // frame_num, log2_max_frame_num = 4
+    w.Ue(0);              // first_mb_in_slice
+    w.Ue(sliceType);      // slice_type (5 = I, 7 = I all slices, 0 = P, 1 = B)
+    w.Ue(0);              // pic_parameter_set_id
+    w.Bits(frameNum, 4);  // frame_num, log2_max_frame_num = 4
     if (idr) {
-        w.Ue(0);           // idr_pic_id
+        w.Ue(0);  // idr_pic_id
     }
-    w.Bits(pocLsb, 4);     // pic_order_cnt_lsb, log2_max_pic_order_cnt_lsb = 4
+    w.Bits(pocLsb, 4);  // pic_order_cnt_lsb, log2_max_pic_order_cnt_lsb = 4
     Bytes payload = w.Finish();
     const Bytes filler = Pattern(size, seed);
     payload.insert(payload.end(), filler.begin(), filler.end());
@@ -162,7 +162,7 @@ inline Bytes AdtsFrame(size_t payloadSize, uint32_t seed) {
         0x4C,
         // channel config 2 (lo 2 bits 10), original 0, home 0, copyright bits 0, length 12-11
         static_cast<uint8_t>(0x80 | ((length >> 11) & 0x03)),
-        static_cast<uint8_t>(length >> 3),                   // frame_length 10-3
+        static_cast<uint8_t>(length >> 3),                    // frame_length 10-3
         static_cast<uint8_t>(((length & 0x07) << 5) | 0x1F),  // length 2-0, fullness 10-6
         0xFC,  // buffer fullness 5-0 (0x7FF: variable rate), one raw data block
     };

@@ -31,13 +31,28 @@ public:
                          static_cast<uint8_t>(kPmtPid & 0xFF)});
         // PMT: table_id 2, section_length 23, program 1, version 0, PCR PID 0x100, no program
         // info; stream type 0x1B (H.264) on 0x100 and 0x0F (ADTS AAC) on 0x101, no descriptors.
-        Section(kPmtPid, {0x02, 0xB0, 0x17, 0x00, 0x01, 0xC1, 0x00, 0x00,
+        Section(kPmtPid, {0x02,
+                          0xB0,
+                          0x17,
+                          0x00,
+                          0x01,
+                          0xC1,
+                          0x00,
+                          0x00,
                           static_cast<uint8_t>(0xE0 | (kVideoPid >> 8)),
-                          static_cast<uint8_t>(kVideoPid & 0xFF), 0xF0, 0x00,  // PCR PID, info 0
-                          0x1B, static_cast<uint8_t>(0xE0 | (kVideoPid >> 8)),
-                          static_cast<uint8_t>(kVideoPid & 0xFF), 0xF0, 0x00,
-                          0x0F, static_cast<uint8_t>(0xE0 | (kAudioPid >> 8)),
-                          static_cast<uint8_t>(kAudioPid & 0xFF), 0xF0, 0x00});
+                          static_cast<uint8_t>(kVideoPid & 0xFF),
+                          0xF0,
+                          0x00,  // PCR PID, info 0
+                          0x1B,
+                          static_cast<uint8_t>(0xE0 | (kVideoPid >> 8)),
+                          static_cast<uint8_t>(kVideoPid & 0xFF),
+                          0xF0,
+                          0x00,
+                          0x0F,
+                          static_cast<uint8_t>(0xE0 | (kAudioPid >> 8)),
+                          static_cast<uint8_t>(kAudioPid & 0xFF),
+                          0xF0,
+                          0x00});
     }
 
     // One PES packet on pid with its stream id and 90 kHz times (dts written when it differs
@@ -106,8 +121,8 @@ private:
                 adaptation.push_back(static_cast<uint8_t>(base >> 9));
                 adaptation.push_back(static_cast<uint8_t>(base >> 1));
                 // base bit 0, six reserved ones, extension bit 8
-                adaptation.push_back(static_cast<uint8_t>(((base & 1) << 7) | 0x7E |
-                                                          ((extension >> 8) & 1)));
+                adaptation.push_back(
+                    static_cast<uint8_t>(((base & 1) << 7) | 0x7E | ((extension >> 8) & 1)));
                 adaptation.push_back(static_cast<uint8_t>(extension));
             }
             size_t room = 184 - (adaptation.empty() ? 0 : 1 + adaptation.size());

@@ -26,9 +26,7 @@ InputFile::InputFile(const std::string& path) : path_(path) {
     size_ = S_ISREG(status.st_mode) ? static_cast<uint64_t>(status.st_size) : 0;
 }
 
-InputFile::~InputFile() {
-    std::fclose(file_);
-}
+InputFile::~InputFile() { std::fclose(file_); }
 
 size_t InputFile::Read(uint8_t* out, size_t size) {
     const size_t n = std::fread(out, 1, size, file_);

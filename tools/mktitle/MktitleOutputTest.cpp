@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <csignal>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
@@ -13,6 +14,7 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <sys/inotify.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
@@ -278,6 +280,36 @@ TEST_F(MktitleOutput, LongInputInBoundedMemory) {
     EXPECT_NE(std::string::npos, report.find("stream 0xe0: video, stream type 0x1b, 200 samples "
                                              "(8 key), 128"))
         << report;
+}
+
+TEST_F(MktitleOutput, InterruptedRunLeavesNothing) {
+    const std::string input = dir_ + "/long.ts";
+    WriteLongInput(input);
+    const std::string out = dir_ + "/out";
+    ASSERT_EQ(0, mkdir(out.c_str(), 0755));
+    const int watch = inotify_init1(IN_CLOEXEC);
+    ASSERT_GE(watch, 0);
+    ASSERT_GE(inotify_add_watch(watch, out.c_str(), IN_CREATE), 0);
+    const pid_t child = fork();
+    if (child == 0) {
+        const int null = open("/dev/null", O_RDWR);
+        dup2(null, 0);
+        dup2(null, 1);
+        dup2(null, 2);
+        execl(Fixtures::MktitlePath().c_str(), "mktitle", input.c_str(), "-o",
+              (out + "/long.svm").c_str(), static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    // Stopped as soon as its temporary file appears, with the whole title still to write.
+    alignas(inotify_event) char buffer[4096];
+    const ssize_t n = read(watch, buffer, sizeof buffer);
+    EXPECT_GT(n, 0);
+    kill(child, SIGTERM);
+    int raw = 0;
+    ASSERT_EQ(child, waitpid(child, &raw, 0));
+    close(watch);
+    EXPECT_TRUE(WIFSIGNALED(raw) && WTERMSIG(raw) == SIGTERM) << "status " << raw;
+    EXPECT_TRUE(Entries(out).empty()) << "no half title, no temporary file";
 }
 
 }  // namespace

@@ -478,7 +478,9 @@ TEST(Mktitle, BadInputGetsAClearErrorAndNoOutput) {
         {{clip, out, "--frobnicate"}, 2, "unknown option --frobnicate"},
         {{clip, out, "--chapter", "soon:Title"}, 2, "is not a time in seconds"},
         {{clip, out, "--chapter", "7"}, 2, "--chapter needs SECONDS:TITLE[:IMAGE]"},
-        {{clip, out, "--index-version", "5"}, 2, "--index-version takes a whole number from 0 to 4"},
+        {{clip, out, "--index-version", "5"},
+         2,
+         "--index-version takes a whole number from 0 to 4"},
         {{dir + "/missing.ts", out}, 1, "cannot open"},
         {{Fixtures::Thumbnail(0), out}, 1, "mktitle: "},
         {{clip, out, "--chapter", "60:Late"}, 1, "lies outside the title"},
@@ -514,8 +516,8 @@ TEST(Mktitle, CommandLineForms) {
     const std::string clip = Fixtures::ShortClip();
     const Bytes positional = ReadFile(Fixtures::ShortTitle());
     EXPECT_EQ(positional, ReadFile(Fixtures::MakeTitle("short-o.svm", {"-o", "{out}", clip})));
-    EXPECT_EQ(positional, ReadFile(Fixtures::MakeTitle("short-output.svm",
-                                                       {clip, "--output={out}"})));
+    EXPECT_EQ(positional,
+              ReadFile(Fixtures::MakeTitle("short-output.svm", {clip, "--output={out}"})));
 
     // --lang once names every input's audio; once per input, each in order.
     const std::string audio = Fixtures::AudioOnlyClip();
@@ -531,8 +533,8 @@ TEST(Mktitle, CommandLineForms) {
     EXPECT_EQ(std::vector<std::string>({"fin", "fin"}),
               languages(Fixtures::MakeTitle("lang1.svm", {"--lang=fin", clip, audio, "{out}"})));
     EXPECT_EQ(std::vector<std::string>({"swe", "eng"}),
-              languages(Fixtures::MakeTitle("lang2.svm", {"--lang", "swe", clip, "--lang", "eng",
-                                                          audio, "{out}"})));
+              languages(Fixtures::MakeTitle(
+                  "lang2.svm", {"--lang", "swe", clip, "--lang", "eng", audio, "{out}"})));
     const std::string out = Fixtures::Directory() + "/never-lang.svm";
     const std::string said = Output(
         {Fixtures::MktitlePath(), "--lang=a", "--lang=b", "--lang=c", clip, audio, out}, &status);

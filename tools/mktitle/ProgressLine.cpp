@@ -6,16 +6,13 @@
 
 namespace SvTools {
 
-bool ProgressLine::StderrIsTerminal() {
-    return isatty(STDERR_FILENO) == 1;
-}
+bool ProgressLine::StderrIsTerminal() { return isatty(STDERR_FILENO) == 1; }
 
 void ProgressLine::Update(const std::string& what, uint64_t done, uint64_t total) {
     if (!enabled_) {
         return;
     }
-    const int percent =
-        total == 0 || done >= total ? 100 : static_cast<int>(done * 100 / total);
+    const int percent = total == 0 || done >= total ? 100 : static_cast<int>(done * 100 / total);
     if (shown_ && what == what_ && percent == percent_) {
         return;
     }

@@ -151,7 +151,7 @@ void SampleAssembler::AddAudio(const TsPes& pes, uint64_t pts) {
             audioSample_.key = true;
             audioOpen_ = true;
             audioStarted_ = true;
-            
+
             const uint64_t duration = rate ? uint64_t{samples} * kTicksPerSecond / rate : 0;
             if (audio_.frameDuration == 0) {
                 audio_.frameDuration = static_cast<uint32_t>(duration);

@@ -92,9 +92,8 @@ Rendition ReadRendition(const std::string& path, const ReadProgress& progress) {
                 audioPid = stream.pid;
                 rendition.audio.codec = AudioCodec::Eac3;
             } else {
-                rendition.warnings.push_back("stream of type " +
-                                             std::to_string(stream.streamType) + " on PID " +
-                                             std::to_string(stream.pid) + " ignored");
+                rendition.warnings.push_back("stream of type " + std::to_string(stream.streamType) +
+                                             " on PID " + std::to_string(stream.pid) + " ignored");
             }
         }
     }

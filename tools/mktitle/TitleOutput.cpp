@@ -70,8 +70,8 @@ TitleOutput::TitleOutput(const std::string& path) : path_(path), target_(path) {
             if (!S_ISLNK(status.st_mode) || links == kMaxLinks) {
                 Fail("cannot write " + path_, S_ISLNK(status.st_mode) ? ELOOP : EEXIST);
             }
-            std::vector<char> link(
-                static_cast<size_t>(status.st_size > 0 ? status.st_size : 256) + 1);
+            std::vector<char> link(static_cast<size_t>(status.st_size > 0 ? status.st_size : 256) +
+                                   1);
             const ssize_t n = readlink(target_.c_str(), link.data(), link.size());
             if (n < 0) {
                 Fail("cannot write " + path_, errno);

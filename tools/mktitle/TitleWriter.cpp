@@ -15,6 +15,8 @@
 #include "engine/codecs/Aac.h"
 #include "engine/codecs/Eac3.h"
 #include "engine/codecs/MediaTiming.h"
+#include "tools/mktitle/LimitedSink.h"
+#include "tools/mktitle/TrackOutput.h"
 
 namespace SvTools {
 
@@ -45,70 +47,6 @@ uint32_t Ticks(uint64_t time, uint64_t origin, const std::string& source) {
     }
     return static_cast<uint32_t>(ticks);
 }
-
-// Where a track's packs and packets go: counted only while the title is planned, written to the
-// sink when it is made. The same code runs both ways, so the plan and the bytes cannot differ.
-class TrackOutput {
-public:
-    TrackOutput(SampleSource* source, ByteSink* sink, const std::string& name)
-        : source_(source), sink_(sink), name_(name) {
-        if (sink_) {
-            scratch_.resize(kMaxRecordSize);
-        }
-    }
-
-    bool Writing() const { return sink_ != nullptr; }
-    uint64_t Position() const { return position_; }
-
-    // The bytes of the next sample of a kind (null while planning), checked against its size.
-    const uint8_t* Bytes(bool video, const Sample& sample) {
-        if (!source_) {
-            return nullptr;
-        }
-        const std::vector<uint8_t>& bytes = source_->Next(video);
-        if (bytes.size() != sample.size) {
-            throw std::runtime_error(name_ + ": a sample of " + std::to_string(bytes.size()) +
-                                     " bytes where " + std::to_string(sample.size) +
-                                     " were read before; did the file change while it was read?");
-        }
-        return bytes.data();
-    }
-
-    void Pack(const Mpeg2PsPack& pack) {
-        if (!sink_) {
-            position_ += pack.GetSize(true);
-            return;
-        }
-        Put(pack.Write(scratch_.data(), static_cast<uint32_t>(scratch_.size())));
-    }
-
-    // A packet whose last `unadded` payload bytes were left out because only its size counts.
-    void Pes(const Mpeg2PsPes& pes, size_t unadded) {
-        if (!sink_) {
-            position_ += pes.GetSize() + unadded;
-            return;
-        }
-        Put(pes.Write(scratch_.data(), static_cast<uint32_t>(scratch_.size())));
-    }
-
-private:
-    // The largest PES packet: 6 header bytes and a 16-bit length.
-    static const size_t kMaxRecordSize = 6 + 0xFFFF;
-
-    void Put(uint32_t size) {
-        if (size == 0) {
-            throw std::runtime_error(name_ + ": a packet could not be written");
-        }
-        sink_->Write(scratch_.data(), size);
-        position_ += size;
-    }
-
-    SampleSource* source_;
-    ByteSink* sink_;
-    std::string name_;
-    std::vector<uint8_t> scratch_;
-    uint64_t position_ = 0;
-};
 
 // One access unit as PES packets of its own: the first carries the timestamps (the DTS only
 // when it differs) and, for a key frame or audio frame, data alignment; the others carry the
@@ -249,8 +187,7 @@ Mpeg2PsIndexEntry Describe(const Rendition& rendition, const StreamIds& ids, uin
             v.pixelHeight = static_cast<uint16_t>(video.sarHeight);
         }
         v.frameDuration = video.frameDuration;
-        v.bitRate =
-            DeriveBitRate(videoBytes, uint64_t{video.frameDuration} * video.samples.size());
+        v.bitRate = DeriveBitRate(videoBytes, uint64_t{video.frameDuration} * video.samples.size());
         v.mpegStreamId = ids.video;
         v.mpegStreamType = Format::kStreamTypeH264;
         v.avcDecoderConfigurationRecord = video.avcConfiguration;
@@ -269,8 +206,7 @@ Mpeg2PsIndexEntry Describe(const Rendition& rendition, const StreamIds& ids, uin
         a.numChannels = static_cast<uint8_t>(std::min<uint32_t>(audio.channels, 255));
         a.sampleFrequency = audio.sampleRate;
         a.sampleSize = 16;
-        a.bitRate =
-            DeriveBitRate(audioBytes, uint64_t{audio.frameDuration} * audio.samples.size());
+        a.bitRate = DeriveBitRate(audioBytes, uint64_t{audio.frameDuration} * audio.samples.size());
         a.mpegStreamId = ids.audio;
         a.mpegStreamType = ids.audioType;
         a.identifier = rendition.language;
@@ -278,9 +214,9 @@ Mpeg2PsIndexEntry Describe(const Rendition& rendition, const StreamIds& ids, uin
             a.format = kAudioFormatAac;
             const uint32_t buffer = std::max<uint64_t>(
                 uint64_t{768} * std::max<uint32_t>(audio.channels, 1), audio.maxFrameSize);
-            a.esDescriptor =
-                BuildAudioEsDescriptor(ids.audio, audio.audioSpecificConfig, buffer,
-                                       std::max(PeakAudioRate(audio.samples), a.bitRate), a.bitRate);
+            a.esDescriptor = BuildAudioEsDescriptor(
+                ids.audio, audio.audioSpecificConfig, buffer,
+                std::max(PeakAudioRate(audio.samples), a.bitRate), a.bitRate);
         } else {
             a.format = kAudioFormatEac3;
             Eac3FrameHeader header;
@@ -579,36 +515,6 @@ TitleWriter::TitleWriter(const std::vector<Rendition>& renditions, const TitleOp
 
 TitleWriter::~TitleWriter() = default;
 
-namespace {
-
-// Passes on the first `limit` bytes, counting what went by.
-class LimitedSink : public ByteSink {
-public:
-    LimitedSink(ByteSink& sink, uint64_t limit, const std::function<void(uint64_t)>& progress)
-        : sink_(sink), limit_(limit), progress_(progress) {}
-
-    void Write(const uint8_t* data, size_t size) override {
-        const uint64_t keep = std::min<uint64_t>(size, limit_ - std::min(limit_, written_));
-        if (keep > 0) {
-            sink_.Write(data, static_cast<size_t>(keep));
-        }
-        written_ += size;
-        if (progress_) {
-            progress_(std::min(written_, limit_));
-        }
-    }
-
-    uint64_t Written() const { return written_; }
-
-private:
-    ByteSink& sink_;
-    uint64_t limit_;
-    const std::function<void(uint64_t)>& progress_;
-    uint64_t written_ = 0;
-};
-
-}  // namespace
-
 void TitleWriter::Write(const std::vector<SampleSource*>& sources, ByteSink& sink,
                         const std::function<void(uint64_t)>& progress) const {
     if (sources.size() != renditions_.size()) {
@@ -621,9 +527,8 @@ void TitleWriter::Write(const std::vector<SampleSource*>& sources, ByteSink& sin
         LayTrack(renditions_[i], tracks_[i].ids, origin_, tracks_[i].muxRate, track, nullptr);
         if (track.Position() != tracks_[i].size) {
             throw std::runtime_error("internal error: " + renditions_[i].source +
-                                     ": the track came out at " +
-                                     std::to_string(track.Position()) + " bytes, not " +
-                                     std::to_string(tracks_[i].size));
+                                     ": the track came out at " + std::to_string(track.Position()) +
+                                     " bytes, not " + std::to_string(tracks_[i].size));
         }
         // Stop reading once a truncated title is complete.
         if (out.Written() >= outputSize_) {

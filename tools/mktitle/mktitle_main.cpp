@@ -168,8 +168,8 @@ int Run(int argc, char** argv) {
     }
     const std::vector<std::string>& languages = line.Values("lang");
     if (languages.size() > 1 && languages.size() != inputs.size()) {
-        return line.UsageError("--lang given " + std::to_string(languages.size()) +
-                               " times for " + std::to_string(inputs.size()) +
+        return line.UsageError("--lang given " + std::to_string(languages.size()) + " times for " +
+                               std::to_string(inputs.size()) +
                                " inputs: give it once, or once per input");
     }
     SvTools::TitleOptions options;
@@ -225,9 +225,8 @@ int Run(int argc, char** argv) {
     SvTools::TitleOutput out(output);
     SetTemporary(out.TemporaryPath());
     const std::string what = "writing " + output;
-    writer.Write(sources, out, [&](uint64_t done) {
-        progress.Update(what, done, writer.OutputSize());
-    });
+    writer.Write(sources, out,
+                 [&](uint64_t done) { progress.Update(what, done, writer.OutputSize()); });
     out.Commit();
     SetTemporary("");
     progress.End();
