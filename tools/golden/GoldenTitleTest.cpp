@@ -27,7 +27,6 @@ void WriteFile(const std::string& path, const Bytes& bytes) {
     ASSERT_TRUE(out.good()) << path;
 }
 
-
 std::string Sha256(const std::string& path) {
     std::string out;
     EXPECT_EQ(0, RunProgram({"sha256sum", path}, &out)) << out;

@@ -14,6 +14,7 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <poll.h>
 #include <sys/inotify.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -160,14 +161,21 @@ TEST_F(MktitleOutput, FileDirectoryAndStandardOutput) {
     EXPECT_EQ(std::set<std::string>({"title.svm", "sub", "piped.svm"}), Entries(dir_));
 }
 
-// Runs mktitle with standard error on a pseudo-terminal and returns what the terminal got.
+// Runs mktitle with standard error on a pseudo-terminal and returns what the terminal got. The
+// test keeps the terminal open itself until the child has ended, so reading it never sees a
+// hang-up before the child has opened it.
 std::string RunOnTerminal(const std::vector<std::string>& args, int* status) {
     const int master = posix_openpt(O_RDWR | O_NOCTTY);
     if (master < 0 || grantpt(master) != 0 || unlockpt(master) != 0) {
         ADD_FAILURE() << "no pseudo-terminal: " << std::strerror(errno);
         return "";
     }
-    const std::string slave = ptsname(master);
+    const int terminal = open(ptsname(master), O_RDWR | O_NOCTTY);
+    if (terminal < 0) {
+        ADD_FAILURE() << "cannot open the terminal: " << std::strerror(errno);
+        close(master);
+        return "";
+    }
     std::vector<std::string> argv = {Fixtures::MktitlePath()};
     argv.insert(argv.end(), args.begin(), args.end());
     std::vector<char*> pointers;
@@ -175,9 +183,8 @@ std::string RunOnTerminal(const std::vector<std::string>& args, int* status) {
     pointers.push_back(nullptr);
     const pid_t child = fork();
     if (child == 0) {
-        const int terminal = open(slave.c_str(), O_RDWR | O_NOCTTY);
         const int null = open("/dev/null", O_RDWR);
-        if (terminal < 0 || null < 0) _exit(126);
+        if (null < 0) _exit(126);
         dup2(null, 0);
         dup2(null, 1);
         dup2(terminal, 2);
@@ -186,6 +193,17 @@ std::string RunOnTerminal(const std::vector<std::string>& args, int* status) {
     }
     std::string screen;
     char buffer[4096];
+    int raw = 0;
+    // Read while the child runs, so that it never waits on a full terminal.
+    while (waitpid(child, &raw, WNOHANG) != child) {
+        pollfd readable = {master, POLLIN, 0};
+        if (poll(&readable, 1, 50) > 0) {
+            const ssize_t n = read(master, buffer, sizeof buffer);
+            if (n > 0) screen.append(buffer, static_cast<size_t>(n));
+        }
+    }
+    // With the last end of the terminal closed, what is left comes first, then EIO.
+    close(terminal);
     for (;;) {
         const ssize_t n = read(master, buffer, sizeof buffer);
         if (n > 0) {
@@ -193,11 +211,9 @@ std::string RunOnTerminal(const std::vector<std::string>& args, int* status) {
         } else if (n < 0 && errno == EINTR) {
             continue;
         } else {
-            break;  // EIO once the child has closed the terminal
+            break;
         }
     }
-    int raw = 0;
-    waitpid(child, &raw, 0);
     *status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
     close(master);
     return screen;

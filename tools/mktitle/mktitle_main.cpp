@@ -110,6 +110,28 @@ void RemoveTemporaryAndDie(int signal) {
     raise(signal);
 }
 
+const int kStopSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGPIPE};
+
+// Holds the stop signals back while it lives, so that none comes between the making of the
+// temporary file and its registration for removal; a held signal arrives when it ends.
+class StopSignalsHeld {
+public:
+    StopSignalsHeld() {
+        sigset_t stops;
+        sigemptyset(&stops);
+        for (int signal : kStopSignals) {
+            sigaddset(&stops, signal);
+        }
+        sigprocmask(SIG_BLOCK, &stops, &previous_);
+    }
+    ~StopSignalsHeld() { sigprocmask(SIG_SETMASK, &previous_, nullptr); }
+    StopSignalsHeld(const StopSignalsHeld&) = delete;
+    StopSignalsHeld& operator=(const StopSignalsHeld&) = delete;
+
+private:
+    sigset_t previous_;
+};
+
 void SetTemporary(const std::string& path) {
     sigset_t all, previous;
     sigfillset(&all);
@@ -222,12 +244,16 @@ int Run(int argc, char** argv) {
         readers.emplace_back(new SvTools::RenditionReader(rendition));
         sources.push_back(readers.back().get());
     }
-    SvTools::TitleOutput out(output);
-    SetTemporary(out.TemporaryPath());
+    std::unique_ptr<SvTools::TitleOutput> out;
+    {
+        const StopSignalsHeld held;
+        out.reset(new SvTools::TitleOutput(output));
+        SetTemporary(out->TemporaryPath());
+    }
     const std::string what = "writing " + output;
-    writer.Write(sources, out,
+    writer.Write(sources, *out,
                  [&](uint64_t done) { progress.Update(what, done, writer.OutputSize()); });
-    out.Commit();
+    out->Commit();
     SetTemporary("");
     progress.End();
     return CommandLine::kExitSuccess;
@@ -236,7 +262,7 @@ int Run(int argc, char** argv) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    for (int signal : {SIGINT, SIGTERM, SIGHUP, SIGPIPE}) {
+    for (int signal : kStopSignals) {
         std::signal(signal, RemoveTemporaryAndDie);
     }
     try {
