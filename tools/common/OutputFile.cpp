@@ -83,16 +83,19 @@ bool OutputFile::Prepare(const std::string& path, std::string& error) {
         error = Reason(path, EISDIR);
         return false;
     }
-    // Probe that it can be opened for writing, without truncating it and without waiting for a
-    // FIFO's reader (the writer will wait for one; a FIFO without one answers ENXIO here).
-    const int fd = open(path.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) {
-        if (!(errno == ENXIO && S_ISFIFO(info.st_mode))) {
+    // A regular file is probed by opening it for writing, without truncating it. Anything else
+    // (a FIFO, a device) is not opened here: a FIFO's waiting reader would take the probe for
+    // the writer and see its end, and some devices act on being opened.
+    if (S_ISREG(info.st_mode)) {
+        const int fd = open(path.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+        if (fd < 0) {
             error = Reason(path, errno);
             return false;
         }
-    } else {
         close(fd);
+    } else if (access(path.c_str(), W_OK) != 0) {
+        error = Reason(path, errno);
+        return false;
     }
     regular_ = S_ISREG(info.st_mode);
     device_ = info.st_dev;
