@@ -399,6 +399,43 @@ TEST_F(SvremuxTest, AnInterruptedRunRemovesItsOutput) {
     }
 }
 
+// On a terminal the progress line counts to the end of the rendition written, not of the file:
+// a whole run ends at 100 %.
+TEST_F(SvremuxTest, TheProgressLineOfAWholeRunEndsAt100PerCent) {
+    for (const std::string& title : {Fixtures::ShortTitle(), Fixtures::MultiRateTitle()}) {
+        SCOPED_TRACE(title);
+        const int master = posix_openpt(O_RDWR | O_NOCTTY);
+        ASSERT_GE(master, 0);
+        ASSERT_EQ(0, grantpt(master));
+        ASSERT_EQ(0, unlockpt(master));
+        const std::string terminal = ptsname(master);
+        const pid_t pid = Start({title, "-o", out}, terminal);
+        ASSERT_GT(pid, 0);
+        std::string text;
+        char buffer[4096];
+        for (;;) {
+            const ssize_t n = read(master, buffer, sizeof buffer);
+            if (n > 0) {
+                text.append(buffer, size_t(n));
+            } else if (!(n < 0 && errno == EINTR)) {
+                break;  // EIO once the last holder of the terminal has closed it
+            }
+        }
+        close(master);
+        const int status = Wait(pid);
+        ASSERT_TRUE(WIFEXITED(status));
+        EXPECT_EQ(0, WEXITSTATUS(status)) << text;
+        // The terminal writes each line end as "\r\n": back to "\n".
+        for (size_t at = text.find("\r\n"); at != std::string::npos; at = text.find("\r\n", at)) {
+            text.erase(at, 1);
+        }
+        // The last state of the line: after its last carriage return, before the line end.
+        const size_t last = text.rfind('\r');
+        ASSERT_NE(std::string::npos, last) << text;
+        EXPECT_EQ(last + 1, text.find("svremux: 100%", last + 1)) << text.substr(last + 1);
+    }
+}
+
 TEST_F(SvremuxTest, UsageErrorsExitWith2) {
     const std::vector<std::vector<std::string>> cases = {
         {SV_SVREMUX_PATH},
