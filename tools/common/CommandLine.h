@@ -66,7 +66,9 @@ public:
     int Failure(const std::string& message) const;
 
     std::string HelpText() const;
-    std::string UsageLine() const { return "usage: " + program_ + " " + synopsis_ + "\n"; }
+    std::string UsageLine() const {
+        return "usage: " + program_ + (synopsis_.empty() ? "" : " " + synopsis_) + "\n";
+    }
     const std::string& Program() const { return program_; }
 
     // "-" names standard input or standard output.
