@@ -7,7 +7,6 @@
 
 #include "SVLibrary/Util/ByteOrder.h"
 #include "SVLibrary/Util/Hex.h"
-#include "SVLibrary/Util/LibraryVersion.h"
 #include "SVLibrary/Util/Random.h"
 #include "SVLibrary/Util/Saturating.h"
 
@@ -76,8 +75,6 @@ TEST(Random, BoundsAndFill) {
     EXPECT_TRUE(SV::GetRandomBytes(bytes, 255));
     EXPECT_TRUE(SV::GetRandomBytes(bytes, 0));
 }
-
-TEST(LibraryVersion, Text) { EXPECT_STREQ(SV::GetLibraryVersion(), "6.0.0.12556"); }
 
 }  // namespace
 

@@ -1,11 +1,12 @@
 // kvjson: checks a JSON document with the project's parser.
 //
-//   kvjson [--chunk N] [--roundtrip [--human] [--sort]] FILE|-
+//   kvjson [--chunk N] [--roundtrip [--human] [--sort]] [-o OUTPUT] FILE|-
 //
 // Parses the whole input (a file, or standard input for "-"). Exit status 0 when the document
-// is accepted, 1 when it is rejected (the parser's error text on standard error), 2 for a
-// usage or read error. --chunk N feeds the parser N bytes at a time; --roundtrip prints the
-// parsed value written back as JSON (--human: indented; --sort: keys sorted).
+// is accepted, 1 when it is rejected (the parser's error text on standard error) or cannot be
+// read or written, 2 for a usage error. --chunk N feeds the parser N bytes at a time;
+// --roundtrip prints the parsed value written back as JSON (--human: indented; --sort: keys
+// sorted), to standard output or to OUTPUT.
 
 #include <cerrno>
 #include <cstdio>
@@ -20,14 +21,23 @@
 #include "json/KvJsonStreamParserAccumulator.h"
 #include "json/KvJsonStreamParserAdapter.h"
 #include "json/KvJsonWriter.h"
+#include "tools/common/CommandLine.h"
+#include "tools/common/OutputFile.h"
 
 namespace {
 
 constexpr size_t kMaxChunk = size_t{64} << 20;
 
-int Usage() {
-    std::fputs("usage: kvjson [--chunk N] [--roundtrip [--human] [--sort]] FILE|-\n", stderr);
-    return 2;
+const char kDescription[] =
+    "Checks a JSON document with the project's parser: FILE, or standard input for -.\n"
+    "A rejected document has the parser's error text on standard error.\n";
+
+// Writes the text to the output; false with errno set when it cannot.
+bool WriteAll(std::FILE* file, const std::string& text) {
+    if (std::fwrite(text.data(), 1, text.size(), file) != text.size()) {
+        return false;
+    }
+    return std::fflush(file) == 0;
 }
 
 struct Input {
@@ -94,81 +104,84 @@ std::optional<ns::Value> ParseWhole(std::FILE* file, std::string& error, bool& r
 }  // namespace
 
 int main(int argc, char** argv) {
-    size_t chunk = 0;
-    bool roundtrip = false;
-    bool human = false;
-    bool sort = false;
-    const char* path = nullptr;
-    for (int i = 1; i < argc; ++i) {
-        const std::string arg = argv[i];
-        if (arg == "--chunk") {
-            if (++i >= argc) {
-                return Usage();
-            }
-            char* end = nullptr;
-            errno = 0;
-            const unsigned long long n = std::strtoull(argv[i], &end, 10);
-            if (errno != 0 || end == argv[i] || *end != '\0' || argv[i][0] == '-' || n == 0 ||
-                n > kMaxChunk) {
-                std::fprintf(stderr, "kvjson: --chunk takes a size from 1 to %zu\n", kMaxChunk);
-                return 2;
-            }
-            chunk = static_cast<size_t>(n);
-        } else if (arg == "--roundtrip") {
-            roundtrip = true;
-        } else if (arg == "--human") {
-            human = true;
-        } else if (arg == "--sort") {
-            sort = true;
-        } else if (path == nullptr && (arg == "-" || arg.rfind("--", 0) != 0)) {
-            path = argv[i];
-        } else {
-            return Usage();
-        }
+    SvTools::CommandLine cli("kvjson", "[--chunk N] [--roundtrip [--human] [--sort]] FILE|-",
+                             kDescription);
+    cli.AddOption("chunk", 0, "N", "feed the parser N bytes at a time, as a network reader would");
+    cli.AddOption("roundtrip", 0, nullptr, "print the parsed value written back as JSON");
+    cli.AddOption("human", 0, nullptr, "with --roundtrip: indented");
+    cli.AddOption("sort", 0, nullptr, "with --roundtrip: keys sorted");
+    cli.AddOption("output", 'o', "FILE", "write the --roundtrip output to FILE (default: -)");
+    cli.SetArgumentCount(1, 1);
+    const SvTools::CommandLine::Outcome outcome = cli.Parse(argc, argv);
+    if (outcome != SvTools::CommandLine::Proceed) {
+        return SvTools::CommandLine::ExitStatus(outcome);
     }
-    if (path == nullptr || ((human || sort) && !roundtrip)) {
-        return Usage();
+    uint64_t chunk = 0;
+    if (!cli.UnsignedValue("chunk", 1, kMaxChunk, chunk)) {
+        return SvTools::CommandLine::kExitUsage;
     }
+    const bool roundtrip = cli.Has("roundtrip");
+    if ((cli.Has("human") || cli.Has("sort")) && !roundtrip) {
+        return cli.UsageError("--human and --sort go with --roundtrip");
+    }
+    const std::string path = cli.Arguments()[0];
 
     Input input;
-    if (std::strcmp(path, "-") == 0) {
+    if (SvTools::CommandLine::IsStandardStream(path)) {
         input.file = stdin;
     } else {
-        input.file = std::fopen(path, "rb");
+        input.file = std::fopen(path.c_str(), "rb");
         input.owned = true;
         if (input.file == nullptr) {
-            std::fprintf(stderr, "kvjson: cannot open %s: %s\n", path, std::strerror(errno));
-            return 2;
+            return cli.Failure("cannot open " + path + ": " + SvTools::SystemReason(errno));
         }
     }
 
     std::string error;
     bool readFailed = false;
-    std::optional<ns::Value> value = chunk > 0 ? ParseChunked(input.file, chunk, error, readFailed)
-                                               : ParseWhole(input.file, error, readFailed);
+    std::optional<ns::Value> value =
+        chunk > 0 ? ParseChunked(input.file, size_t(chunk), error, readFailed)
+                  : ParseWhole(input.file, error, readFailed);
     if (readFailed) {
-        std::fprintf(stderr, "kvjson: cannot read %s\n", path);
-        return 2;
+        const int reason = errno;
+        return cli.Failure("cannot read " + path + ": " + SvTools::SystemReason(reason));
     }
     if (!value) {
         std::fprintf(stderr, "%s\n", error.c_str());
-        return 1;
+        return SvTools::CommandLine::kExitFailure;
     }
-    if (roundtrip) {
-        KvJsonWriter writer;
-        writer.setHumanReadable(human);
-        writer.setSortKeys(sort);
-        std::optional<std::string> text = writer.dataWithObject(*value);
-        if (!text) {
-            std::fprintf(stderr, "%s\n", writer.error().c_str());
-            return 1;
-        }
-        text->push_back('\n');
-        if (std::fwrite(text->data(), 1, text->size(), stdout) != text->size() ||
-            std::fflush(stdout) != 0) {
-            std::fputs("kvjson: cannot write the output\n", stderr);
-            return 2;
-        }
+    if (!roundtrip) {
+        return SvTools::CommandLine::kExitSuccess;
     }
-    return 0;
+    KvJsonWriter writer;
+    writer.setHumanReadable(cli.Has("human"));
+    writer.setSortKeys(cli.Has("sort"));
+    std::optional<std::string> text = writer.dataWithObject(*value);
+    if (!text) {
+        std::fprintf(stderr, "%s\n", writer.error().c_str());
+        return SvTools::CommandLine::kExitFailure;
+    }
+    text->push_back('\n');
+    const std::string outputPath = cli.Value("output", "-");
+    if (SvTools::CommandLine::IsStandardStream(outputPath)) {
+        if (!WriteAll(stdout, *text)) {
+            return cli.Failure("cannot write standard output: " + SvTools::SystemReason(errno));
+        }
+        return SvTools::CommandLine::kExitSuccess;
+    }
+    SvTools::OutputFile output;
+    if (!output.Prepare(outputPath, error)) {
+        return cli.Failure("cannot write " + error);
+    }
+    output.MarkWritten();
+    std::FILE* file = std::fopen(output.WritePath().c_str(), "wb");
+    const bool written = file != nullptr && WriteAll(file, *text);
+    const int reason = errno;
+    const bool closed = file != nullptr && std::fclose(file) == 0;
+    if (!written || !closed) {
+        output.Discard();
+        return cli.Failure("cannot write " + outputPath + ": " +
+                           SvTools::SystemReason(written ? errno : reason));
+    }
+    return SvTools::CommandLine::kExitSuccess;
 }

@@ -76,11 +76,38 @@ repeat '[' 100000 | expect 100000-brackets 1 "" "Input depth exceeds max depth o
 "$kvjson" > /dev/null 2>&1; [ $? -eq 2 ] || { echo "FAIL no-arguments"; failures=$((failures + 1)); }
 "$kvjson" --chunk 0 - < /dev/null > /dev/null 2>&1
 [ $? -eq 2 ] || { echo "FAIL chunk-0"; failures=$((failures + 1)); }
-"$kvjson" "$work/missing.json" > /dev/null 2>&1
-[ $? -eq 2 ] || { echo "FAIL missing-file"; failures=$((failures + 1)); }
+# check NAME WANT-STATUS WANT-STDERR-LINE kvjson-arguments...: the status and the first line of
+# standard error.
+check() {
+    local name="$1" want="$2" line="$3"
+    shift 3
+    "$kvjson" "$@" > "$work/out" 2> "$work/err" < /dev/null
+    local got=$?
+    if [ "$got" -ne "$want" ] || [ "$(head -n 1 "$work/err")" != "$line" ]; then
+        echo "FAIL $name: status $got (want $want), stderr: $(head -c 300 "$work/err")"
+        failures=$((failures + 1))
+    fi
+}
+check no-arguments 2 "kvjson: an argument is missing"
+check chunk-0 2 'kvjson: --chunk takes a whole number from 1 to 67108864, not "0"' --chunk 0 -
+check chunk-needs-value 2 "kvjson: option --chunk needs a value" - --chunk
+check unknown-option 2 "kvjson: unknown option --bogus" --bogus -
+check human-alone 2 "kvjson: --human and --sort go with --roundtrip" --human -
+# A file that is not there is a failure with the system's reason, not a usage error.
+check missing-file 1 "kvjson: cannot open $work/missing.json: No such file or directory" \
+    "$work/missing.json"
+check help 0 "" --help
+grep -q '^usage: kvjson ' "$work/out" || { echo "FAIL help-on-stdout"; failures=$((failures + 1)); }
+check version 0 "" --version
+grep -q '^kvjson [0-9]' "$work/out" || { echo "FAIL version-on-stdout"; failures=$((failures + 1)); }
+
 printf '%s' '{"k":[null]}' > "$work/doc.json"
 [ "$("$kvjson" --roundtrip "$work/doc.json")" = '{"k":[null]}' ] ||
     { echo "FAIL file-argument"; failures=$((failures + 1)); }
+# --opt=value as --opt value; -o writes the round trip to a file and nothing to standard output.
+[ "$("$kvjson" --chunk=3 --roundtrip -o "$work/round.json" "$work/doc.json")" = "" ] &&
+    [ "$(cat "$work/round.json")" = '{"k":[null]}' ] ||
+    { echo "FAIL output-file"; failures=$((failures + 1)); }
 
 if [ "$failures" -ne 0 ]; then
     echo "$failures failure(s)"

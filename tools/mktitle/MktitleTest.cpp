@@ -478,7 +478,9 @@ TEST(Mktitle, BadInputGetsAClearErrorAndNoOutput) {
         {{clip, out, "--frobnicate"}, 2, "unknown option --frobnicate"},
         {{clip, out, "--chapter", "soon:Title"}, 2, "is not a time in seconds"},
         {{clip, out, "--chapter", "7"}, 2, "--chapter needs SECONDS:TITLE[:IMAGE]"},
-        {{clip, out, "--index-version", "5"}, 2, "--index-version must be 0 to 4"},
+        {{clip, out, "--index-version", "5"},
+         2,
+         "--index-version takes a whole number from 0 to 4"},
         {{dir + "/missing.ts", out}, 1, "cannot open"},
         {{Fixtures::Thumbnail(0), out}, 1, "mktitle: "},
         {{clip, out, "--chapter", "60:Late"}, 1, "lies outside the title"},
@@ -494,6 +496,51 @@ TEST(Mktitle, BadInputGetsAClearErrorAndNoOutput) {
         EXPECT_NE(std::string::npos, output.find(c.message)) << output;
         EXPECT_NE(0, access(out.c_str(), F_OK)) << "no output on failure";
     }
+}
+
+}  // namespace
+
+namespace {
+
+TEST(Mktitle, CommandLineForms) {
+    int status = -1;
+    const std::string help = Output({Fixtures::MktitlePath(), "--help"}, &status);
+    EXPECT_EQ(0, status);
+    EXPECT_EQ(0u, help.find("usage: mktitle")) << help;
+    EXPECT_NE(std::string::npos, help.find("--chapter")) << help;
+    const std::string version = Output({Fixtures::MktitlePath(), "--version"}, &status);
+    EXPECT_EQ(0, status);
+    EXPECT_EQ(0u, version.find("mktitle ")) << version;
+
+    // The output named last, by -o or by --output=: the same title.
+    const std::string clip = Fixtures::ShortClip();
+    const Bytes positional = ReadFile(Fixtures::ShortTitle());
+    EXPECT_EQ(positional, ReadFile(Fixtures::MakeTitle("short-o.svm", {"-o", "{out}", clip})));
+    EXPECT_EQ(positional,
+              ReadFile(Fixtures::MakeTitle("short-output.svm", {clip, "--output={out}"})));
+
+    // --lang once names every input's audio; once per input, each in order.
+    const std::string audio = Fixtures::AudioOnlyClip();
+    const auto languages = [](const std::string& title) {
+        std::vector<std::string> found;
+        for (const IndexEntry& e : ReadHeader(ReadFile(title)).entries) {
+            std::string language;
+            e.tags.GetString(SarvelonMediaKit::Mpeg2PsFormat::TagAudioIdentifier, language);
+            found.push_back(language);
+        }
+        return found;
+    };
+    EXPECT_EQ(std::vector<std::string>({"fin", "fin"}),
+              languages(Fixtures::MakeTitle("lang1.svm", {"--lang=fin", clip, audio, "{out}"})));
+    EXPECT_EQ(std::vector<std::string>({"swe", "eng"}),
+              languages(Fixtures::MakeTitle(
+                  "lang2.svm", {"--lang", "swe", clip, "--lang", "eng", audio, "{out}"})));
+    const std::string out = Fixtures::Directory() + "/never-lang.svm";
+    const std::string said = Output(
+        {Fixtures::MktitlePath(), "--lang=a", "--lang=b", "--lang=c", clip, audio, out}, &status);
+    EXPECT_EQ(2, status);
+    EXPECT_NE(std::string::npos, said.find("--lang given 3 times for 2 inputs")) << said;
+    EXPECT_NE(0, access(out.c_str(), F_OK));
 }
 
 }  // namespace

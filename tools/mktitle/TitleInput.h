@@ -2,24 +2,28 @@
 #define TOOLS_MKTITLE_TITLEINPUT_H
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
 namespace SvTools {
 
-// One video access unit or one audio frame, times on the input's unwrapped 90 kHz time line.
-struct AccessUnit {
+// One video access unit or one audio frame as the sample table keeps it: times on the input's
+// unwrapped 90 kHz time line and the size of its bytes, which stay in the input file until the
+// title is written.
+struct Sample {
     uint64_t dts = 0;
     uint64_t pts = 0;
+    uint32_t size = 0;
     bool key = false;  // video: an IDR picture or a random-access point; audio: always
-    std::vector<uint8_t> data;
 };
 
 enum class AudioCodec { None, Aac, Eac3 };
 
 struct VideoStream {
     bool present = false;
-    std::vector<AccessUnit> units;  // decode order
+    uint16_t pid = 0x1FFF;
+    std::vector<Sample> samples;  // decode order
     uint8_t profile = 0;
     uint8_t level = 0;
     uint32_t width = 0;
@@ -32,7 +36,8 @@ struct VideoStream {
 
 struct AudioStream {
     AudioCodec codec = AudioCodec::None;
-    std::vector<AccessUnit> units;
+    uint16_t pid = 0x1FFF;
+    std::vector<Sample> samples;
     uint8_t profile = 0;  // AAC audio object type; 0 for E-AC-3
     uint32_t channels = 0;
     uint32_t sampleRate = 0;
@@ -55,12 +60,17 @@ struct Rendition {
     std::vector<std::string> warnings;
 };
 
+// Called with the bytes read so far while a file is read.
+using ReadProgress = std::function<void(uint64_t bytesRead)>;
+
 // Reads an MPEG-TS file made by ffmpeg: the first program's first H.264 stream and first AAC
 // (ADTS) or E-AC-3 stream. Video access units are taken one per PES (a PES without a PTS
 // continues the previous unit); audio PES payloads are cut into single frames, each timed from
-// its PES's PTS. Video units before the first key frame are dropped (with a warning). Raises
-// std::runtime_error with the reason when the file cannot be read or holds nothing usable.
-Rendition ReadRendition(const std::string& path);
+// its PES's PTS. Video units before the first key frame are dropped (with a warning). Only the
+// sample table and the stream parameters are kept; the file is read in pieces, so memory does
+// not grow with its size. Raises std::runtime_error with the reason when the file cannot be
+// read or holds nothing usable.
+Rendition ReadRendition(const std::string& path, const ReadProgress& progress = ReadProgress());
 
 }  // namespace SvTools
 

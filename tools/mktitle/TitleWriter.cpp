@@ -15,6 +15,8 @@
 #include "engine/codecs/Aac.h"
 #include "engine/codecs/Eac3.h"
 #include "engine/codecs/MediaTiming.h"
+#include "tools/mktitle/LimitedSink.h"
+#include "tools/mktitle/TrackOutput.h"
 
 namespace SvTools {
 
@@ -38,14 +40,6 @@ struct StreamIds {
     uint8_t audioType = 0;
 };
 
-// One rendition's media, laid out from its first pack on.
-struct BuiltTrack {
-    std::vector<uint8_t> bytes;
-    std::vector<Mpeg2PsIndexEntry::SeekPoint> seekPoints;  // positions relative to the track
-    Mpeg2PsIndexEntry entry;                               // without offset, size, seek points
-    uint32_t muxRate = 1;
-};
-
 uint32_t Ticks(uint64_t time, uint64_t origin, const std::string& source) {
     const uint64_t ticks = time - origin;
     if (ticks > 0xFFFFFFFFu) {
@@ -54,44 +48,44 @@ uint32_t Ticks(uint64_t time, uint64_t origin, const std::string& source) {
     return static_cast<uint32_t>(ticks);
 }
 
-// Appends one access unit as PES packets of its own: the first carries the timestamps (the DTS
-// only when it differs) and, for a key frame or audio frame, data alignment; the others carry
-// the rest of the bytes.
-void AddAccessUnit(Mpeg2PsPack& pack, const AccessUnit& unit, uint8_t streamId, bool prefix,
-                   uint64_t origin) {
+// One access unit as PES packets of its own: the first carries the timestamps (the DTS only
+// when it differs) and, for a key frame or audio frame, data alignment; the others carry the
+// rest of the bytes. data is null while the title is planned.
+void AddAccessUnit(TrackOutput& out, const Sample& unit, const uint8_t* data, uint8_t streamId,
+                   bool prefix, uint64_t origin) {
     size_t offset = 0;
     bool first = true;
-    while (first || offset < unit.data.size()) {
-        boost::shared_ptr<Mpeg2PsPes> pes = boost::make_shared<Mpeg2PsPes>();
-        pes->SetStreamId(streamId);
+    while (first || offset < unit.size) {
+        Mpeg2PsPes pes;
+        pes.SetStreamId(streamId);
         if (first) {
-            pes->SetPts((unit.pts - origin) & kTimestampMask);
+            pes.SetPts((unit.pts - origin) & kTimestampMask);
             if (unit.dts != unit.pts) {
-                pes->SetDts((unit.dts - origin) & kTimestampMask);
+                pes.SetDts((unit.dts - origin) & kTimestampMask);
             }
-            pes->SetDataAlignment(unit.key);
+            pes.SetDataAlignment(unit.key);
             if (prefix) {
-                pes->AddData(kEac3PrefixBytes, sizeof kEac3PrefixBytes, true);
+                pes.AddData(kEac3PrefixBytes, sizeof kEac3PrefixBytes, true);
             }
         }
-        const size_t room = static_cast<size_t>(std::max<int32_t>(pes->GetFreeSpace(), 0));
-        const size_t take = std::min(room, unit.data.size() - offset);
-        if (take > 0) {
-            pes->AddData(unit.data.data() + offset, static_cast<uint32_t>(take), false);
+        const size_t room = static_cast<size_t>(std::max<int32_t>(pes.GetFreeSpace(), 0));
+        const size_t take = std::min<size_t>(room, unit.size - offset);
+        if (take > 0 && data) {
+            pes.AddData(data + offset, static_cast<uint32_t>(take), false);
         }
+        out.Pes(pes, data ? 0 : take);
         offset += take;
-        pack.AddPes(pes);
         first = false;
     }
 }
 
-uint32_t PeakAudioRate(const std::vector<AccessUnit>& units) {
+uint32_t PeakAudioRate(const std::vector<Sample>& units) {
     uint64_t peak = 0, window = 0;
     size_t begin = 0;
     for (size_t end = 0; end < units.size(); ++end) {
-        window += units[end].data.size();
+        window += units[end].size;
         while (units[end].pts - units[begin].pts >= kTicksPerSecond) {
-            window -= units[begin].data.size();
+            window -= units[begin].size;
             ++begin;
         }
         peak = std::max(peak, window);
@@ -99,90 +93,85 @@ uint32_t PeakAudioRate(const std::vector<AccessUnit>& units) {
     return static_cast<uint32_t>(std::min<uint64_t>(peak * 8, 0xFFFFFFFFu));
 }
 
-BuiltTrack BuildTrack(const Rendition& rendition, const StreamIds& ids, uint64_t origin,
-                      uint32_t muxRate) {
-    const std::vector<AccessUnit>& video = rendition.video.units;
-    const std::vector<AccessUnit>& audio = rendition.audio.units;
+// Lays out one rendition's media from its first pack on; the seek points' positions are
+// relative to the track.
+void LayTrack(const Rendition& rendition, const StreamIds& ids, uint64_t origin, uint32_t muxRate,
+              TrackOutput& out, std::vector<Mpeg2PsIndexEntry::SeekPoint>* seekPoints) {
+    const std::vector<Sample>& video = rendition.video.samples;
+    const std::vector<Sample>& audio = rendition.audio.samples;
     const bool prefix = rendition.audio.codec == AudioCodec::Eac3;
-    BuiltTrack track;
-    track.muxRate = muxRate;
-    std::unique_ptr<Mpeg2PsPack> pack;
+    bool packOpen = false;
     uint64_t packTime = 0;
-    auto flush = [&]() {
-        if (pack && !pack->AppendTo(track.bytes)) {
-            throw std::runtime_error(rendition.source + ": a pack could not be written");
-        }
-        pack.reset();
-    };
     auto open = [&](uint64_t time) {
-        flush();
         const uint32_t ticks = Ticks(time, origin, rendition.source);
-        track.seekPoints.push_back({ticks, track.bytes.size()});
-        pack.reset(new Mpeg2PsPack(0));
+        if (seekPoints) {
+            seekPoints->push_back({ticks, out.Position()});
+        }
+        Mpeg2PsPack pack(0);
         // The clock reference of a pack is its first decode time; never 0, which readers take
         // for the header pack.
-        pack->SetScr(std::max<uint64_t>(TicksToClock(ticks), 1));
-        pack->SetMuxRate(muxRate);
+        pack.SetScr(std::max<uint64_t>(TicksToClock(ticks), 1));
+        pack.SetMuxRate(muxRate);
+        out.Pack(pack);
+        packOpen = true;
         packTime = time;
     };
     size_t v = 0, a = 0;
     // Audio before the first key frame has no pack to go into.
     while (!video.empty() && a < audio.size() && audio[a].pts < video[0].dts) {
+        out.Bytes(false, audio[a]);
         ++a;
     }
     while (v < video.size() || a < audio.size()) {
         const bool takeVideo =
             v < video.size() && (a >= audio.size() || video[v].dts <= audio[a].pts);
         if (takeVideo) {
-            if (video[v].key || !pack) {
+            if (video[v].key || !packOpen) {
                 open(video[v].dts);
             }
-            AddAccessUnit(*pack, video[v], ids.video, false, origin);
+            AddAccessUnit(out, video[v], out.Bytes(true, video[v]), ids.video, false, origin);
             ++v;
         } else {
-            if (video.empty() && (!pack || audio[a].pts >= packTime + kAudioOnlyPackInterval)) {
+            if (video.empty() && (!packOpen || audio[a].pts >= packTime + kAudioOnlyPackInterval)) {
                 open(audio[a].pts);
             }
-            AddAccessUnit(*pack, audio[a], ids.audio, prefix, origin);
+            AddAccessUnit(out, audio[a], out.Bytes(false, audio[a]), ids.audio, prefix, origin);
             ++a;
         }
     }
-    flush();
-    return track;
 }
 
 // Bytes per second of the busiest stretch between two seek points, in units of 50 bytes/s.
-uint32_t MuxRate(const BuiltTrack& track, uint32_t duration) {
+uint32_t MuxRate(const std::vector<Mpeg2PsIndexEntry::SeekPoint>& seekPoints, uint64_t size,
+                 uint32_t duration) {
     uint64_t peak = 0;
-    for (size_t i = 0; i < track.seekPoints.size(); ++i) {
-        const uint64_t end =
-            i + 1 < track.seekPoints.size() ? track.seekPoints[i + 1].position : track.bytes.size();
-        const uint64_t endTime =
-            i + 1 < track.seekPoints.size() ? track.seekPoints[i + 1].time : duration;
-        const uint64_t span = std::max<uint64_t>(endTime - track.seekPoints[i].time, 1);
-        peak = std::max(peak, (end - track.seekPoints[i].position) * kTicksPerSecond / span);
+    for (size_t i = 0; i < seekPoints.size(); ++i) {
+        const uint64_t end = i + 1 < seekPoints.size() ? seekPoints[i + 1].position : size;
+        const uint64_t endTime = i + 1 < seekPoints.size() ? seekPoints[i + 1].time : duration;
+        const uint64_t span = std::max<uint64_t>(endTime - seekPoints[i].time, 1);
+        peak = std::max(peak, (end - seekPoints[i].position) * kTicksPerSecond / span);
     }
     const uint64_t rate = (peak + 49) / 50;
     return static_cast<uint32_t>(std::min<uint64_t>(std::max<uint64_t>(rate, 1), 0x3FFFFF));
 }
 
-void Describe(const Rendition& rendition, const StreamIds& ids, uint64_t origin,
-              BuiltTrack& track) {
-    Mpeg2PsIndexEntry& entry = track.entry;
+Mpeg2PsIndexEntry Describe(const Rendition& rendition, const StreamIds& ids, uint64_t origin,
+                           uint64_t trackSize) {
+    Mpeg2PsIndexEntry entry;
     uint64_t end = origin;
     uint64_t videoBytes = 0, audioBytes = 0;
     const VideoStream& video = rendition.video;
     const AudioStream& audio = rendition.audio;
-    for (const AccessUnit& unit : video.units) {
+    for (const Sample& unit : video.samples) {
         end = std::max(end, unit.pts + video.frameDuration);
-        videoBytes += unit.data.size();
+        videoBytes += unit.size;
     }
-    for (const AccessUnit& unit : audio.units) {
+    for (const Sample& unit : audio.samples) {
         end = std::max(end, unit.pts + audio.frameDuration);
-        audioBytes += unit.data.size();
+        audioBytes += unit.size;
     }
     entry.duration = Ticks(end, origin, rendition.source);
-    entry.bitRate = DeriveBitRate(track.bytes.size(), entry.duration);
+    entry.bitRate = DeriveBitRate(trackSize, entry.duration);
     if (video.present) {
         Mpeg2PsIndexEntry::Video v;
         v.format = kVideoFormatH264;
@@ -198,13 +187,13 @@ void Describe(const Rendition& rendition, const StreamIds& ids, uint64_t origin,
             v.pixelHeight = static_cast<uint16_t>(video.sarHeight);
         }
         v.frameDuration = video.frameDuration;
-        v.bitRate = DeriveBitRate(videoBytes, uint64_t{video.frameDuration} * video.units.size());
+        v.bitRate = DeriveBitRate(videoBytes, uint64_t{video.frameDuration} * video.samples.size());
         v.mpegStreamId = ids.video;
         v.mpegStreamType = Format::kStreamTypeH264;
         v.avcDecoderConfigurationRecord = video.avcConfiguration;
         entry.video = v;
         std::vector<uint64_t> keyTimes;
-        for (const AccessUnit& unit : video.units) {
+        for (const Sample& unit : video.samples) {
             if (unit.key) {
                 keyTimes.push_back(unit.dts);
             }
@@ -217,7 +206,7 @@ void Describe(const Rendition& rendition, const StreamIds& ids, uint64_t origin,
         a.numChannels = static_cast<uint8_t>(std::min<uint32_t>(audio.channels, 255));
         a.sampleFrequency = audio.sampleRate;
         a.sampleSize = 16;
-        a.bitRate = DeriveBitRate(audioBytes, uint64_t{audio.frameDuration} * audio.units.size());
+        a.bitRate = DeriveBitRate(audioBytes, uint64_t{audio.frameDuration} * audio.samples.size());
         a.mpegStreamId = ids.audio;
         a.mpegStreamType = ids.audioType;
         a.identifier = rendition.language;
@@ -225,9 +214,9 @@ void Describe(const Rendition& rendition, const StreamIds& ids, uint64_t origin,
             a.format = kAudioFormatAac;
             const uint32_t buffer = std::max<uint64_t>(
                 uint64_t{768} * std::max<uint32_t>(audio.channels, 1), audio.maxFrameSize);
-            a.esDescriptor =
-                BuildAudioEsDescriptor(ids.audio, audio.audioSpecificConfig, buffer,
-                                       std::max(PeakAudioRate(audio.units), a.bitRate), a.bitRate);
+            a.esDescriptor = BuildAudioEsDescriptor(
+                ids.audio, audio.audioSpecificConfig, buffer,
+                std::max(PeakAudioRate(audio.samples), a.bitRate), a.bitRate);
         } else {
             a.format = kAudioFormatEac3;
             Eac3FrameHeader header;
@@ -239,6 +228,7 @@ void Describe(const Rendition& rendition, const StreamIds& ids, uint64_t origin,
         }
         entry.audio = a;
     }
+    return entry;
 }
 
 std::vector<StreamIds> AssignStreamIds(const std::vector<Rendition>& renditions) {
@@ -353,8 +343,18 @@ std::vector<uint8_t> Header(const std::vector<Rendition>& renditions,
 
 }  // namespace
 
-std::vector<uint8_t> BuildTitle(const std::vector<Rendition>& renditions,
-                                const TitleOptions& options, TitleLayout* layout) {
+// A rendition's track as planned: its index entry without positions, its seek points relative
+// to the track, and its size.
+struct TitleWriter::Track {
+    StreamIds ids;
+    Mpeg2PsIndexEntry entry;
+    std::vector<Mpeg2PsIndexEntry::SeekPoint> seekPoints;
+    uint64_t size = 0;
+    uint32_t muxRate = 1;
+};
+
+TitleWriter::TitleWriter(const std::vector<Rendition>& renditions, const TitleOptions& options)
+    : renditions_(renditions), options_(options) {
     if (renditions.empty()) {
         throw std::runtime_error("no input");
     }
@@ -363,36 +363,37 @@ std::vector<uint8_t> BuildTitle(const std::vector<Rendition>& renditions,
                                  " does not exist (0 to 4)");
     }
     bool haveOrigin = false;
-    uint64_t origin = 0;
     for (const Rendition& rendition : renditions) {
-        if (rendition.video.units.empty() && rendition.audio.units.empty()) {
+        if (rendition.video.samples.empty() && rendition.audio.samples.empty()) {
             throw std::runtime_error(rendition.source + ": no media to write");
         }
-        for (const std::vector<AccessUnit>* units :
-             {&rendition.video.units, &rendition.audio.units}) {
+        for (const std::vector<Sample>* units :
+             {&rendition.video.samples, &rendition.audio.samples}) {
             if (!units->empty()) {
                 const uint64_t first = units->front().dts;
-                origin = haveOrigin ? std::min(origin, first) : first;
+                origin_ = haveOrigin ? std::min(origin_, first) : first;
                 haveOrigin = true;
             }
         }
     }
     const std::vector<StreamIds> ids = AssignStreamIds(renditions);
 
-    std::vector<BuiltTrack> tracks;
     uint32_t headerMuxRate = 1;
     for (size_t i = 0; i < renditions.size(); ++i) {
-        // Laid out twice: the first pass measures the busiest stretch for the packs' mux rate.
-        BuiltTrack measure = BuildTrack(renditions[i], ids[i], origin, 1);
-        Describe(renditions[i], ids[i], origin, measure);
-        const uint32_t muxRate = MuxRate(measure, measure.entry.duration);
-        BuiltTrack track = BuildTrack(renditions[i], ids[i], origin, muxRate);
-        track.entry = measure.entry;
-        headerMuxRate = std::max(headerMuxRate, muxRate);
-        tracks.push_back(std::move(track));
+        // Counted first: the sizes and seek points give the busiest stretch for the packs' mux
+        // rate, which does not change a pack's size.
+        Track track;
+        track.ids = ids[i];
+        TrackOutput count(nullptr, nullptr, renditions[i].source);
+        LayTrack(renditions[i], ids[i], origin_, 1, count, &track.seekPoints);
+        track.size = count.Position();
+        track.entry = Describe(renditions[i], ids[i], origin_, track.size);
+        track.muxRate = MuxRate(track.seekPoints, track.size, track.entry.duration);
+        headerMuxRate = std::max(headerMuxRate, track.muxRate);
+        tracks_.push_back(std::move(track));
     }
     uint32_t titleDuration = 0;
-    for (const BuiltTrack& track : tracks) {
+    for (const Track& track : tracks_) {
         titleDuration = std::max(titleDuration, track.entry.duration);
     }
 
@@ -415,13 +416,13 @@ std::vector<uint8_t> BuildTitle(const std::vector<Rendition>& renditions,
         [](const ChapterSpec* a, const ChapterSpec* b) { return a->seconds < b->seconds; });
 
     // Entries with every value in place but the positions, whose sizes do not depend on them.
-    auto entriesAt = [&tracks](const std::vector<uint64_t>& offsets) {
+    auto entriesAt = [this](const std::vector<uint64_t>& offsets) {
         std::vector<Mpeg2PsIndexEntry> entries;
-        for (size_t i = 0; i < tracks.size(); ++i) {
-            Mpeg2PsIndexEntry entry = tracks[i].entry;
+        for (size_t i = 0; i < tracks_.size(); ++i) {
+            Mpeg2PsIndexEntry entry = tracks_[i].entry;
             entry.offset = offsets[i];
-            entry.size = tracks[i].bytes.size();
-            for (Mpeg2PsIndexEntry::SeekPoint point : tracks[i].seekPoints) {
+            entry.size = tracks_[i].size;
+            for (Mpeg2PsIndexEntry::SeekPoint point : tracks_[i].seekPoints) {
                 point.position += offsets[i];
                 entry.seekPoints.push_back(point);
             }
@@ -444,24 +445,24 @@ std::vector<uint8_t> BuildTitle(const std::vector<Rendition>& renditions,
         }
         return blocks;
     };
-    const std::vector<uint8_t> draft =
-        Header(renditions, ids, entriesAt(std::vector<uint64_t>(tracks.size(), 0)),
+    const uint64_t headerSize =
+        Header(renditions, ids, entriesAt(std::vector<uint64_t>(tracks_.size(), 0)),
                chapterBlocksAt(std::vector<std::pair<uint64_t, uint32_t>>(chapters.size())),
-               headerMuxRate, options);
+               headerMuxRate, options)
+            .size();
 
     std::vector<uint64_t> offsets;
-    uint64_t position = draft.size();
-    for (const BuiltTrack& track : tracks) {
+    uint64_t position = headerSize;
+    for (const Track& track : tracks_) {
         offsets.push_back(position);
-        position += track.bytes.size();
+        position += track.size;
     }
     const uint64_t endCode = position;
     const uint64_t region = endCode + 4;
 
-    std::vector<uint8_t> thumbnails;
     std::vector<std::pair<uint64_t, uint32_t>> ranges;
     for (size_t i = 0; i < chapters.size(); ++i) {
-        const uint64_t start = region + thumbnails.size();
+        const uint64_t start = region + thumbnails_.size();
         if (!chapters[i]->image.empty()) {
             std::vector<uint8_t> block;
             if (!Mpeg2PsMetadataBlocks::WriteThumbnail(static_cast<uint32_t>(i), chapters[i]->image,
@@ -474,51 +475,69 @@ std::vector<uint8_t> BuildTitle(const std::vector<Rendition>& renditions,
             for (const auto& pes : MakeRecordPackets(Format::kStreamIdMetadata, block)) {
                 pack.AddPes(pes);
             }
-            if (!pack.AppendTo(thumbnails)) {
+            if (!pack.AppendTo(thumbnails_)) {
                 throw std::runtime_error("thumbnail pack cannot be written");
             }
         }
-        ranges.push_back({start, static_cast<uint32_t>(region + thumbnails.size() - start)});
+        ranges.push_back({start, static_cast<uint32_t>(region + thumbnails_.size() - start)});
     }
 
-    std::vector<uint8_t> title = Header(renditions, ids, entriesAt(offsets),
-                                        chapterBlocksAt(ranges), headerMuxRate, options);
-    if (title.size() != draft.size()) {
+    header_ = Header(renditions, ids, entriesAt(offsets), chapterBlocksAt(ranges), headerMuxRate,
+                     options);
+    if (header_.size() != headerSize) {
         throw std::runtime_error("internal error: the header section changed size");
     }
-    for (const BuiltTrack& track : tracks) {
-        title.insert(title.end(), track.bytes.begin(), track.bytes.end());
+
+    layout_.headerSize = headerSize;
+    layout_.endCodePosition = endCode;
+    layout_.thumbnailRegion = region;
+    layout_.size = region + thumbnails_.size();
+    for (size_t i = 0; i < tracks_.size(); ++i) {
+        TrackLayout t;
+        t.offset = offsets[i];
+        t.size = tracks_[i].size;
+        t.duration = tracks_[i].entry.duration;
+        t.bitRate = tracks_[i].entry.bitRate;
+        for (const auto& point : tracks_[i].seekPoints) {
+            t.seekPoints.push_back({point.time, point.position + offsets[i]});
+        }
+        layout_.tracks.push_back(t);
+    }
+    outputSize_ = layout_.size;
+    if (options.truncate) {
+        if (options.truncateSize >= layout_.size) {
+            throw std::runtime_error("cannot truncate to " + std::to_string(options.truncateSize) +
+                                     " bytes: the title has only " + std::to_string(layout_.size));
+        }
+        outputSize_ = options.truncateSize;
+    }
+}
+
+TitleWriter::~TitleWriter() = default;
+
+void TitleWriter::Write(const std::vector<SampleSource*>& sources, ByteSink& sink,
+                        const std::function<void(uint64_t)>& progress) const {
+    if (sources.size() != renditions_.size()) {
+        throw std::runtime_error("internal error: a source for every rendition is needed");
+    }
+    LimitedSink out(sink, outputSize_, progress);
+    out.Write(header_.data(), header_.size());
+    for (size_t i = 0; i < tracks_.size(); ++i) {
+        TrackOutput track(sources[i], &out, renditions_[i].source);
+        LayTrack(renditions_[i], tracks_[i].ids, origin_, tracks_[i].muxRate, track, nullptr);
+        if (track.Position() != tracks_[i].size) {
+            throw std::runtime_error("internal error: " + renditions_[i].source +
+                                     ": the track came out at " + std::to_string(track.Position()) +
+                                     " bytes, not " + std::to_string(tracks_[i].size));
+        }
+        // Stop reading once a truncated title is complete.
+        if (out.Written() >= outputSize_) {
+            return;
+        }
     }
     const uint8_t end[4] = {0x00, 0x00, 0x01, Format::kStartCodeProgramEnd};
-    title.insert(title.end(), end, end + 4);
-    title.insert(title.end(), thumbnails.begin(), thumbnails.end());
-
-    if (layout) {
-        layout->headerSize = draft.size();
-        layout->endCodePosition = endCode;
-        layout->thumbnailRegion = region;
-        layout->size = title.size();
-        layout->tracks.clear();
-        for (size_t i = 0; i < tracks.size(); ++i) {
-            TrackLayout t;
-            t.offset = offsets[i];
-            t.size = tracks[i].bytes.size();
-            t.duration = tracks[i].entry.duration;
-            t.bitRate = tracks[i].entry.bitRate;
-            for (const auto& point : tracks[i].seekPoints) {
-                t.seekPoints.push_back({point.time, point.position + offsets[i]});
-            }
-            layout->tracks.push_back(t);
-        }
-    }
-    if (options.truncate) {
-        if (options.truncateSize >= title.size()) {
-            throw std::runtime_error("cannot truncate to " + std::to_string(options.truncateSize) +
-                                     " bytes: the title has only " + std::to_string(title.size()));
-        }
-        title.resize(options.truncateSize);
-    }
-    return title;
+    out.Write(end, sizeof end);
+    out.Write(thumbnails_.data(), thumbnails_.size());
 }
 
 }  // namespace SvTools

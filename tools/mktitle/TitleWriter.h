@@ -2,9 +2,12 @@
 #define TOOLS_MKTITLE_TITLEWRITER_H
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
+#include "tools/mktitle/ByteSink.h"
+#include "tools/mktitle/SampleSource.h"
 #include "tools/mktitle/TitleInput.h"
 
 namespace SvTools {
@@ -60,11 +63,42 @@ const uint8_t kAudioFormatEac3 = 2;
 //     those packs;
 //   the program end code;
 //   the thumbnail region: per chapter with an image, a pack holding its thumbnail block.
-// Times are counted from the earliest decode time of all renditions. Raises
-// std::runtime_error when the renditions cannot be written (no media, a GOP too long for a
-// seek record, a chapter beyond the end, an image too large).
-std::vector<uint8_t> BuildTitle(const std::vector<Rendition>& renditions,
-                                const TitleOptions& options, TitleLayout* layout = nullptr);
+// Times are counted from the earliest decode time of all renditions. The whole layout is worked
+// out from the sample tables first, so the header can be written before the media, and the
+// media then go out sample by sample: memory stays bounded by the largest sample, whatever the
+// length of the title.
+class TitleWriter {
+public:
+    // Plans the title. The renditions must outlive the writer. Raises std::runtime_error when
+    // they cannot be written (no media, a GOP too long for a seek record, a chapter beyond the
+    // end, an image too large, a truncation beyond the end).
+    TitleWriter(const std::vector<Rendition>& renditions, const TitleOptions& options);
+    ~TitleWriter();
+    TitleWriter(const TitleWriter&) = delete;
+    TitleWriter& operator=(const TitleWriter&) = delete;
+
+    const TitleLayout& Layout() const { return layout_; }
+    // The number of bytes Write hands to the sink (the truncated size when one is asked for).
+    uint64_t OutputSize() const { return outputSize_; }
+
+    // Writes the title to sink; sources[i] gives the bytes of the samples of renditions[i].
+    // progress, when given, hears the bytes written so far. Raises std::runtime_error when a
+    // source or the sink fails, or a sample's bytes are not the size its table gave.
+    void Write(const std::vector<SampleSource*>& sources, ByteSink& sink,
+               const std::function<void(uint64_t)>& progress = {}) const;
+
+private:
+    struct Track;
+
+    const std::vector<Rendition>& renditions_;
+    TitleOptions options_;
+    uint64_t origin_ = 0;
+    std::vector<uint8_t> header_;
+    std::vector<uint8_t> thumbnails_;
+    std::vector<Track> tracks_;
+    TitleLayout layout_;
+    uint64_t outputSize_ = 0;
+};
 
 }  // namespace SvTools
 

@@ -1,73 +1,61 @@
 // mktitle: makes a title of the engine's indexed program-stream container from MPEG-TS files.
 #include <cerrno>
 #include <cmath>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
-#include <fstream>
+#include <cstring>
 #include <iostream>
-#include <iterator>
+#include <limits>
+#include <memory>
 #include <stdexcept>
 #include <string>
 #include <vector>
 
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include "tools/common/CommandLine.h"
+#include "tools/mktitle/InputFile.h"
+#include "tools/mktitle/ProgressLine.h"
+#include "tools/mktitle/RenditionReader.h"
 #include "tools/mktitle/TitleInput.h"
+#include "tools/mktitle/TitleOutput.h"
 #include "tools/mktitle/TitleWriter.h"
 
 namespace {
 
-const char kUsage[] =
-    "usage: mktitle [options] INPUT.ts [INPUT.ts ...] OUTPUT\n"
-    "\n"
+using SvTools::CommandLine;
+
+const char kDescription[] =
     "Makes a title of the engine's indexed program-stream container from MPEG-TS files as\n"
     "ffmpeg writes them, one file per rendition: H.264 with AAC or E-AC-3, or audio only.\n"
     "Each rendition becomes one track; several renditions whose key frames fall at the same\n"
-    "times make a multi-bit-rate title.\n"
-    "\n"
-    "options:\n"
-    "  --chapter SECONDS:TITLE[:IMAGE]\n"
-    "                        add a chapter starting at SECONDS; IMAGE (a .jpg, .jpeg or .png\n"
-    "                        file) becomes its thumbnail. May be given many times.\n"
-    "  --lang CODE           language of the audio of the inputs that follow it\n"
-    "  --index-version N     write index entries of version N, 0 to 4 (default 4)\n"
-    "  --split-index BYTES   cut each index entry into private-stream-2 packets of at most\n"
-    "                        BYTES bytes (raised to hold the entry's first 12 bytes)\n"
-    "  --no-stream-map       leave the program stream map out\n"
-    "  --bad-magic           write a wrong magic into the first index entry\n"
-    "  --truncate BYTES      keep only the first BYTES bytes of the title\n"
-    "  -h, --help            show this text\n"
-    "\n"
-    "The last four options make damaged titles for the readers' error tests.\n"
-    "Exit status: 0 on success, 1 when an input cannot be used, 2 on a usage error.\n";
+    "times make a multi-bit-rate title. Without -o the last name is the output. The output\n"
+    "may be a device or \"-\" for standard output; a file is replaced only once the title is\n"
+    "whole. The inputs are read twice, so memory stays small however long they are; a\n"
+    "progress line is shown when standard error is a terminal.\n";
 
+const char kEpilogue[] =
+    "--no-stream-map, --bad-magic and --truncate make damaged titles for the readers' error\n"
+    "tests.\n";
+
+// A usage error found after the options were read.
 struct UsageError : std::runtime_error {
     explicit UsageError(const std::string& what) : std::runtime_error(what) {}
 };
 
-uint64_t ParseCount(const std::string& option, const std::string& text) {
-    if (text.empty() || text.find_first_not_of("0123456789") != std::string::npos) {
-        throw UsageError(option + " needs a whole number, not \"" + text + "\"");
-    }
-    errno = 0;
-    const unsigned long long value = std::strtoull(text.c_str(), nullptr, 10);
-    if (errno == ERANGE) {
-        throw UsageError(option + ": " + text + " is too large");
-    }
-    return value;
-}
-
 std::vector<uint8_t> ReadWholeFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
-        throw std::runtime_error("cannot open " + path);
+    SvTools::InputFile file(path);
+    std::vector<uint8_t> bytes;
+    uint8_t buffer[65536];
+    for (;;) {
+        const size_t n = file.Read(buffer, sizeof buffer);
+        if (n == 0) {
+            return bytes;
+        }
+        bytes.insert(bytes.end(), buffer, buffer + n);
     }
-    std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(in)),
-                               std::istreambuf_iterator<char>());
-    if (in.bad()) {
-        throw std::runtime_error("cannot read " + path);
-    }
-    return bytes;
 }
 
 bool HasImageExtension(const std::string& path) {
@@ -101,132 +89,186 @@ SvTools::ChapterSpec ParseChapter(const std::string& text) {
     std::string rest = text.substr(colon + 1);
     const size_t last = rest.rfind(':');
     if (last != std::string::npos && HasImageExtension(rest.substr(last + 1))) {
-        const std::string image = rest.substr(last + 1);
-        rest = rest.substr(0, last);
-        chapter.image = ReadWholeFile(image);
+        chapter.image = ReadWholeFile(rest.substr(last + 1));
         if (chapter.image.empty()) {
-            throw std::runtime_error("chapter image " + image + " is empty");
+            throw std::runtime_error("chapter image " + rest.substr(last + 1) + " is empty");
         }
+        rest = rest.substr(0, last);
     }
     chapter.title = rest;
     return chapter;
 }
 
-int Run(int argc, char** argv) {
-    SvTools::TitleOptions options;
-    std::vector<std::pair<std::string, std::string>> inputs;  // path, language
-    std::string language;
-    std::vector<std::string> chapterTexts;
-    for (int i = 1; i < argc; ++i) {
-        std::string arg = argv[i];
-        std::string value;
-        bool hasValue = false;
-        if (arg.size() > 2 && arg.compare(0, 2, "--") == 0) {
-            const size_t equals = arg.find('=');
-            if (equals != std::string::npos) {
-                value = arg.substr(equals + 1);
-                arg = arg.substr(0, equals);
-                hasValue = true;
-            }
-        }
-        auto takeValue = [&]() {
-            if (hasValue) {
-                return value;
-            }
-            if (i + 1 >= argc) {
-                throw UsageError(arg + " needs a value");
-            }
-            return std::string(argv[++i]);
-        };
-        auto noValue = [&]() {
-            if (hasValue) {
-                throw UsageError(arg + " takes no value");
-            }
-        };
-        if (arg == "-h" || arg == "--help") {
-            std::cout << kUsage;
-            return 0;
-        } else if (arg == "--chapter") {
-            chapterTexts.push_back(takeValue());
-        } else if (arg == "--lang") {
-            language = takeValue();
-        } else if (arg == "--index-version") {
-            const uint64_t version = ParseCount(arg, takeValue());
-            if (version > 4) {
-                throw UsageError("--index-version must be 0 to 4");
-            }
-            options.indexVersion = static_cast<uint32_t>(version);
-        } else if (arg == "--split-index") {
-            const uint64_t bytes = ParseCount(arg, takeValue());
-            if (bytes == 0 || bytes > 65541) {
-                throw UsageError("--split-index must be 1 to 65541 bytes");
-            }
-            options.indexPacketSize = static_cast<uint32_t>(bytes);
-        } else if (arg == "--no-stream-map") {
-            noValue();
-            options.noStreamMap = true;
-        } else if (arg == "--bad-magic") {
-            noValue();
-            options.badMagic = true;
-        } else if (arg == "--truncate") {
-            options.truncate = true;
-            options.truncateSize = ParseCount(arg, takeValue());
-        } else if (arg.size() > 1 && arg[0] == '-') {
-            throw UsageError("unknown option " + arg);
-        } else {
-            inputs.push_back({arg, language});
-        }
-    }
-    if (inputs.size() < 2) {
-        throw UsageError(inputs.empty() ? "no input and no output given"
-                                        : "no output given (the last name is the output)");
-    }
-    const std::string output = inputs.back().first;
-    inputs.pop_back();
+// The temporary file a signal must not leave behind; written only while signals are blocked.
+char g_temporary[4096];
 
-    for (const std::string& text : chapterTexts) {
-        options.chapters.push_back(ParseChapter(text));
+void RemoveTemporaryAndDie(int signal) {
+    if (g_temporary[0] != '\0') {
+        unlink(g_temporary);
     }
+    std::signal(signal, SIG_DFL);
+    raise(signal);
+}
+
+const int kStopSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGPIPE};
+
+// Holds the stop signals back while it lives, so that none comes between the making of the
+// temporary file and its registration for removal; a held signal arrives when it ends.
+class StopSignalsHeld {
+public:
+    StopSignalsHeld() {
+        sigset_t stops;
+        sigemptyset(&stops);
+        for (int signal : kStopSignals) {
+            sigaddset(&stops, signal);
+        }
+        sigprocmask(SIG_BLOCK, &stops, &previous_);
+    }
+    ~StopSignalsHeld() { sigprocmask(SIG_SETMASK, &previous_, nullptr); }
+    StopSignalsHeld(const StopSignalsHeld&) = delete;
+    StopSignalsHeld& operator=(const StopSignalsHeld&) = delete;
+
+private:
+    sigset_t previous_;
+};
+
+void SetTemporary(const std::string& path) {
+    sigset_t all, previous;
+    sigfillset(&all);
+    sigprocmask(SIG_BLOCK, &all, &previous);
+    const size_t n = std::min(path.size(), sizeof g_temporary - 1);
+    std::memcpy(g_temporary, path.data(), n);
+    g_temporary[n] = '\0';
+    sigprocmask(SIG_SETMASK, &previous, nullptr);
+}
+
+uint64_t FileSize(const std::string& path) {
+    struct stat status;
+    return stat(path.c_str(), &status) == 0 && S_ISREG(status.st_mode)
+               ? static_cast<uint64_t>(status.st_size)
+               : 0;
+}
+
+int Run(int argc, char** argv) {
+    CommandLine line("mktitle",
+                     "[OPTIONS] INPUT.ts [INPUT.ts ...] -o OUTPUT\n"
+                     "       mktitle [OPTIONS] INPUT.ts [INPUT.ts ...] OUTPUT",
+                     kDescription, kEpilogue);
+    line.AddOption("output", 'o', "FILE", "the title to write (\"-\": standard output)");
+    line.AddOption("chapter", 0, "SECONDS:TITLE[:IMAGE]",
+                   "a chapter starting at SECONDS; IMAGE (.jpg, .jpeg or .png) is its "
+                   "thumbnail; may be repeated");
+    line.AddOption("lang", 0, "CODE",
+                   "language of the audio: given once, of every input; else once per input, "
+                   "in order");
+    line.AddOption("index-version", 0, "N", "write index entries of version N, 0 to 4 (4)");
+    line.AddOption("split-index", 0, "BYTES",
+                   "cut each index entry into private-stream-2 packets of at most BYTES "
+                   "(1 to 65541) bytes");
+    line.AddOption("no-stream-map", 0, nullptr, "leave the program stream map out");
+    line.AddOption("bad-magic", 0, nullptr, "write a wrong magic into the first index entry");
+    line.AddOption("truncate", 0, "BYTES", "keep only the first BYTES bytes of the title");
+    const CommandLine::Outcome outcome = line.Parse(argc, argv);
+    if (outcome != CommandLine::Proceed) {
+        return CommandLine::ExitStatus(outcome);
+    }
+
+    std::vector<std::string> inputs = line.Arguments();
+    std::string output = line.Value("output");
+    if (!line.Has("output")) {
+        if (inputs.size() < 2) {
+            return line.UsageError(inputs.empty() ? "no input and no output given"
+                                                  : "no output given (-o, or the last name)");
+        }
+        output = inputs.back();
+        inputs.pop_back();
+    } else if (inputs.empty()) {
+        return line.UsageError("no input given");
+    }
+    if (output.empty()) {
+        return line.UsageError("the output name is empty");
+    }
+    const std::vector<std::string>& languages = line.Values("lang");
+    if (languages.size() > 1 && languages.size() != inputs.size()) {
+        return line.UsageError("--lang given " + std::to_string(languages.size()) + " times for " +
+                               std::to_string(inputs.size()) +
+                               " inputs: give it once, or once per input");
+    }
+    SvTools::TitleOptions options;
+    uint64_t number = options.indexVersion;
+    if (!line.UnsignedValue("index-version", 0, 4, number)) {
+        return CommandLine::kExitUsage;
+    }
+    options.indexVersion = static_cast<uint32_t>(number);
+    number = 0;
+    if (!line.UnsignedValue("split-index", 1, 65541, number)) {
+        return CommandLine::kExitUsage;
+    }
+    options.indexPacketSize = static_cast<uint32_t>(number);
+    options.noStreamMap = line.Has("no-stream-map");
+    options.badMagic = line.Has("bad-magic");
+    if (line.Has("truncate")) {
+        if (!line.UnsignedValue("truncate", 0, std::numeric_limits<uint64_t>::max(),
+                                options.truncateSize)) {
+            return CommandLine::kExitUsage;
+        }
+        options.truncate = true;
+    }
+    try {
+        for (const std::string& text : line.Values("chapter")) {
+            options.chapters.push_back(ParseChapter(text));
+        }
+    } catch (const UsageError& error) {
+        return line.UsageError(error.what());
+    }
+
+    SvTools::ProgressLine progress(stderr, SvTools::ProgressLine::StderrIsTerminal());
     std::vector<SvTools::Rendition> renditions;
-    for (const auto& input : inputs) {
-        SvTools::Rendition rendition = SvTools::ReadRendition(input.first);
-        rendition.language = input.second;
+    for (size_t i = 0; i < inputs.size(); ++i) {
+        const std::string what = "reading " + inputs[i];
+        const uint64_t size = FileSize(inputs[i]);
+        SvTools::Rendition rendition = SvTools::ReadRendition(
+            inputs[i], [&](uint64_t done) { progress.Update(what, done, size); });
+        rendition.language = languages.empty() ? "" : languages[languages.size() == 1 ? 0 : i];
+        progress.End();
         for (const std::string& warning : rendition.warnings) {
-            std::cerr << "mktitle: warning: " << input.first << ": " << warning << "\n";
+            std::cerr << "mktitle: warning: " << inputs[i] << ": " << warning << "\n";
         }
         renditions.push_back(std::move(rendition));
     }
-    const std::vector<uint8_t> title = SvTools::BuildTitle(renditions, options);
+    const SvTools::TitleWriter writer(renditions, options);
 
-    // Written beside the output and renamed, so that a failure leaves no half title.
-    const std::string temporary = output + ".mktitle-" + std::to_string(getpid());
+    std::vector<std::unique_ptr<SvTools::RenditionReader>> readers;
+    std::vector<SvTools::SampleSource*> sources;
+    for (const SvTools::Rendition& rendition : renditions) {
+        readers.emplace_back(new SvTools::RenditionReader(rendition));
+        sources.push_back(readers.back().get());
+    }
+    std::unique_ptr<SvTools::TitleOutput> out;
     {
-        std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
-        out.write(reinterpret_cast<const char*>(title.data()),
-                  static_cast<std::streamsize>(title.size()));
-        out.close();
-        if (!out) {
-            std::remove(temporary.c_str());
-            throw std::runtime_error("cannot write " + output);
-        }
+        const StopSignalsHeld held;
+        out.reset(new SvTools::TitleOutput(output));
+        SetTemporary(out->TemporaryPath());
     }
-    if (std::rename(temporary.c_str(), output.c_str()) != 0) {
-        std::remove(temporary.c_str());
-        throw std::runtime_error("cannot write " + output);
-    }
-    return 0;
+    const std::string what = "writing " + output;
+    writer.Write(sources, *out,
+                 [&](uint64_t done) { progress.Update(what, done, writer.OutputSize()); });
+    out->Commit();
+    SetTemporary("");
+    progress.End();
+    return CommandLine::kExitSuccess;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
+    for (int signal : kStopSignals) {
+        std::signal(signal, RemoveTemporaryAndDie);
+    }
     try {
         return Run(argc, argv);
-    } catch (const UsageError& error) {
-        std::cerr << "mktitle: " << error.what() << "\n" << kUsage;
-        return 2;
     } catch (const std::exception& error) {
-        std::cerr << "mktitle: " << error.what() << "\n";
-        return 1;
+        std::cerr << "mktitle: " + std::string(error.what()) + "\n" << std::flush;
+        return CommandLine::kExitFailure;
     }
 }

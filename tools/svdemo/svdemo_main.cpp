@@ -16,6 +16,7 @@
 #include "SVLibrary/Util/LibraryVersion.h"
 #include "SVLibrary/Util/Sha256.h"
 #include "SVLibrary/Util/StringFormat.h"
+#include "tools/common/CommandLine.h"
 
 namespace {
 
@@ -52,7 +53,15 @@ int Work() {
 
 }  // namespace
 
-int main() {
+int main(int argc, char** argv) {
+    SvTools::CommandLine cli("svdemo", "",
+                             "A short tour of the portability layer: a worker thread, a re-arming\n"
+                             "timer, typed values, URL helpers and SHA-256, printed as it goes.\n");
+    cli.SetArgumentCount(0, 0);
+    const SvTools::CommandLine::Outcome outcome = cli.Parse(argc, argv);
+    if (outcome != SvTools::CommandLine::Proceed) {
+        return SvTools::CommandLine::ExitStatus(outcome);
+    }
     std::printf("portability layer %s\n", SV::GetLibraryVersion());
 
     std::printf("thread:\n");

@@ -1,9 +1,15 @@
 // svremux run on fixture titles: outside tools must accept what it writes, and the pictures
 // and audio must come out byte for byte as they went into the title.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <spawn.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
+#include <csignal>
 #include <fstream>
+#include <thread>
 #include <iterator>
 #include <random>
 #include <regex>
@@ -28,6 +34,85 @@ std::vector<char> ReadAll(const std::string& path) {
 bool Exists(const std::string& path) {
     struct stat info;
     return stat(path.c_str(), &info) == 0;
+}
+
+// The type bits of what the path itself names (a symlink is not followed), 0 when nothing.
+mode_t Kind(const std::string& path) {
+    struct stat info;
+    return lstat(path.c_str(), &info) == 0 ? (info.st_mode & S_IFMT) : 0;
+}
+
+// Starts svremux with standard output and standard error going to the file report.
+pid_t Start(const std::vector<std::string>& args, const std::string& report) {
+    std::vector<char*> argv{const_cast<char*>(SV_SVREMUX_PATH)};
+    for (const std::string& a : args) {
+        argv.push_back(const_cast<char*>(a.c_str()));
+    }
+    argv.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 1, report.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                     0644);
+    posix_spawn_file_actions_adddup2(&actions, 1, 2);
+    pid_t pid = -1;
+    if (posix_spawn(&pid, SV_SVREMUX_PATH, &actions, nullptr, argv.data(), environ) != 0) {
+        pid = -1;
+    }
+    posix_spawn_file_actions_destroy(&actions);
+    return pid;
+}
+
+int Wait(pid_t pid) {
+    int status = 0;
+    while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+    }
+    return status;
+}
+
+// Waits (a bounded while) until the process has the file open: its file descriptors name it.
+bool WaitUntilOpen(pid_t pid, const std::string& path) {
+    for (int attempt = 0; attempt < 2000; ++attempt) {
+        for (int fd = 3; fd < 64; ++fd) {
+            char target[4096];
+            const std::string link = "/proc/" + std::to_string(pid) + "/fd/" + std::to_string(fd);
+            const ssize_t n = readlink(link.c_str(), target, sizeof target - 1);
+            if (n > 0 && std::string(target, size_t(n)) == path) {
+                return true;
+            }
+        }
+        usleep(5000);
+    }
+    return false;
+}
+
+// True while the process waits in the opening of a FIFO for the other end.
+bool WaitsForFifoPartner(pid_t pid) {
+    std::ifstream in("/proc/" + std::to_string(pid) + "/wchan");
+    std::string where;
+    std::getline(in, where);
+    return where == "wait_for_partner";
+}
+
+// A copy of the title with the bytes [from, to) of its length (fractions) overwritten.
+std::vector<char> Damaged(std::vector<char> title, double from, double to, char fill) {
+    std::fill(title.begin() + std::ptrdiff_t(title.size() * from),
+              title.begin() + std::ptrdiff_t(title.size() * to), fill);
+    return title;
+}
+
+// A copy of the title whose first pack header at or after the fraction at becomes the program
+// end code (00 00 01 B9): the media stop there, whole up to that point.
+std::vector<char> EndedAt(std::vector<char> title, double at) {
+    for (size_t i = size_t(title.size() * at); i + 4 <= title.size(); ++i) {
+        if (title[i] == 0 && title[i + 1] == 0 && title[i + 2] == 1 &&
+            char(title[i + 3]) == char(0xBA)) {
+            title[i + 3] = char(0xB9);
+            return title;
+        }
+    }
+    ADD_FAILURE() << "no pack header after " << at;
+    return title;
 }
 
 class SvremuxTest : public ::testing::Test {
@@ -124,11 +209,23 @@ TEST_F(SvremuxTest, FailuresAreToldAndLeaveNoOutput) {
         std::string input;
         std::string expected;
     } cases[] = {
-        {missing, "cannot open " + missing + " (error 1013)"},
+        {missing, "svremux: cannot open " + missing + ": No such file or directory\n"},
         {WriteFile("truncated.svm",
                    std::vector<char>(title.begin(), title.begin() + title.size() * 8 / 10)),
-         "error 1005: Media was truncated"},
-        {WriteFile("noise.svm", noise), "error 1001: Invalid data format"},
+         ": Media was truncated (1005)\n"},
+        {WriteFile("noise.svm", noise), ": Invalid data format (1001)\n"},
+        // The middle of the media zeroed or overwritten: the parser skips what it cannot read,
+        // and the output comes out half as long as the media the index gives.
+        {WriteFile("zeroed.svm", Damaged(title, 0.3, 0.9, 0)), ": the media are damaged: "},
+        {WriteFile("overwritten.svm", Damaged(title, 0.3, 0.9, char(0xA5))),
+         ": the media are damaged: "},
+        // Audio alone (small PES packets, a large framing overhead in the output) that ends at
+        // half its duration: the bytes written pass, the media times tell.
+        {WriteFile("audio-ended.svm",
+                   EndedAt(ReadAll(Fixtures::MakeTitle(
+                               "audio.svm", {"--lang", "swe", Fixtures::AudioOnlyClip(), "{out}"})),
+                           0.5)),
+         "of the 4.032 s its index gives (the title is damaged)\n"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.input);
@@ -143,6 +240,200 @@ TEST_F(SvremuxTest, FailuresAreToldAndLeaveNoOutput) {
     const std::string copy = WriteFile("copy.svm", title);
     EXPECT_EQ(1, RunProgram({SV_SVREMUX_PATH, copy, "-o", copy}, &report));
     EXPECT_TRUE(ReadAll(copy) == title);
+}
+
+// What the run did not make is never removed or replaced: devices and FIFOs are written as
+// given, symlinks written through, and an existing file is at most emptied.
+TEST_F(SvremuxTest, OutputsTheRunDidNotMakeAreLeftInPlace) {
+    const std::string title = Fixtures::ShortTitle();
+    std::vector<char> noiseBytes(200000);
+    std::mt19937 random(11);
+    for (char& c : noiseBytes) c = char(random());
+    const std::string noise = WriteFile("noise.svm", noiseBytes);
+    const std::string missing = dir.File("missing.svm");
+    std::string report;
+    ASSERT_EQ(0, Remux(title, &report)) << report;
+    const std::vector<char> whole = ReadAll(out);
+
+    // Through a symlink to /dev/null, whether the run works or fails.
+    const std::string null = dir.File("null.ts");
+    ASSERT_EQ(0, symlink("/dev/null", null.c_str()));
+    EXPECT_EQ(0, RunProgram({SV_SVREMUX_PATH, title, "-o", null}, &report)) << report;
+    EXPECT_EQ(1, RunProgram({SV_SVREMUX_PATH, noise, "-o", null}, &report)) << report;
+    EXPECT_EQ(S_IFLNK, Kind(null));
+    EXPECT_EQ(S_IFCHR, Kind("/dev/null"));
+
+    // /dev/full: the write error against the output's name, with the system's reason.
+    const std::string full = dir.File("full.ts");
+    ASSERT_EQ(0, symlink("/dev/full", full.c_str()));
+    EXPECT_EQ(1, RunProgram({SV_SVREMUX_PATH, title, "-o", full}, &report));
+    EXPECT_EQ(0u, report.find("svremux: cannot write " + full + ": No space left on device"))
+        << report;
+    EXPECT_EQ(S_IFLNK, Kind(full));
+
+    // An existing empty directory is refused before anything is done.
+    const std::string empty = dir.File("empty");
+    ASSERT_EQ(0, mkdir(empty.c_str(), 0755));
+    EXPECT_EQ(1, RunProgram({SV_SVREMUX_PATH, title, "-o", empty}, &report));
+    EXPECT_EQ("svremux: cannot write " + empty + ": Is a directory\n", report);
+    EXPECT_EQ(S_IFDIR, Kind(empty));
+
+    // An existing file keeps what it holds when the title cannot be opened, and is emptied,
+    // not removed, when the run fails after writing began.
+    const std::vector<char> keep{'k', 'e', 'e', 'p'};
+    const std::string existing = WriteFile("existing.ts", keep);
+    EXPECT_EQ(1, RunProgram({SV_SVREMUX_PATH, missing, "-o", existing}, &report));
+    EXPECT_TRUE(ReadAll(existing) == keep);
+    EXPECT_EQ(1, RunProgram({SV_SVREMUX_PATH, noise, "-o", existing}, &report));
+    EXPECT_EQ(S_IFREG, Kind(existing));
+    EXPECT_TRUE(ReadAll(existing).empty());
+    // Overwritten by a run that works.
+    EXPECT_EQ(0, RunProgram({SV_SVREMUX_PATH, title, "-o", existing}, &report)) << report;
+    EXPECT_TRUE(ReadAll(existing) == whole);
+
+    // A read-only file is refused with the system's reason (root may write it anyway).
+    if (geteuid() != 0) {
+        const std::string readOnly = WriteFile("read-only.ts", keep);
+        ASSERT_EQ(0, chmod(readOnly.c_str(), 0444));
+        EXPECT_EQ(1, RunProgram({SV_SVREMUX_PATH, title, "-o", readOnly}, &report));
+        EXPECT_EQ("svremux: cannot write " + readOnly + ": Permission denied\n", report);
+        EXPECT_TRUE(ReadAll(readOnly) == keep);
+    }
+
+    // A FIFO: the stream goes through it as into a file, and it stays when the run fails.
+    const std::string fifo = dir.File("out.fifo");
+    ASSERT_EQ(0, mkfifo(fifo.c_str(), 0644));
+    for (const std::string& input : {title, noise}) {
+        std::vector<char> got;
+        std::thread reader([&] { got = ReadAll(fifo); });
+        const int status = RunProgram({SV_SVREMUX_PATH, input, "-o", fifo}, &report);
+        // Should the run never have opened it, a writer of our own lets the reader go.
+        const int release = open(fifo.c_str(), O_WRONLY | O_NONBLOCK);
+        if (release >= 0) {
+            close(release);
+        }
+        reader.join();
+        EXPECT_EQ(input == title ? 0 : 1, status) << report;
+        if (input == title) {
+            EXPECT_TRUE(got == whole);
+        }
+        EXPECT_EQ(S_IFIFO, Kind(fifo));
+    }
+
+    // "-" is standard output.
+    const std::string piped = dir.File("piped.ts");
+    EXPECT_EQ(0,
+              RunProgram({"sh", "-c", "\"$0\" \"$1\" -o - > \"$2\"", SV_SVREMUX_PATH, title, piped},
+                         &report))
+        << report;
+    EXPECT_TRUE(ReadAll(piped) == whole);
+}
+
+// A title cut short on disk while it is read: the run stops at the file's new end and fails.
+TEST_F(SvremuxTest, ATitleCutShortWhileReadFails) {
+    const std::vector<char> title = ReadAll(Fixtures::ShortTitle());
+    const std::string input = WriteFile("cut.svm", title);
+    // The run opens the title, then waits on the FIFO for a reader: the file is cut meanwhile,
+    // after the title's size was taken and before any media is read.
+    const std::string fifo = dir.File("out.fifo");
+    ASSERT_EQ(0, mkfifo(fifo.c_str(), 0644));
+    const std::string report = dir.File("report.txt");
+    const pid_t pid = Start({input, "-o", fifo}, report);
+    ASSERT_GT(pid, 0);
+    const bool opened = WaitUntilOpen(pid, input);
+    EXPECT_TRUE(opened);
+    ASSERT_EQ(0, truncate(input.c_str(), off_t(title.size() / 2)));
+    const std::vector<char> got = ReadAll(fifo);
+    const int status = Wait(pid);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(1, WEXITSTATUS(status));
+    const std::vector<char> text = ReadAll(report);
+    const std::string message(text.begin(), text.end());
+    EXPECT_NE(std::string::npos, message.find(": the media ended early: ")) << message;
+    EXPECT_NE(std::string::npos, message.find("(the file was cut short)\n")) << message;
+    EXPECT_LT(got.size(), ReadAll(Fixtures::ShortTitle()).size());
+}
+
+// SIGTERM or SIGINT: the run ends as the signal asks, and removes the output it made, but not a
+// file that was there before.
+TEST_F(SvremuxTest, AnInterruptedRunRemovesItsOutput) {
+    // A FIFO as the title holds the run at its opening, with the output already made.
+    const std::string input = dir.File("in.svm");
+    ASSERT_EQ(0, mkfifo(input.c_str(), 0644));
+    const std::vector<char> keep{'k', 'e', 'e', 'p'};
+    for (const int signal : {SIGTERM, SIGINT}) {
+        SCOPED_TRACE(signal);
+        const bool existed = signal == SIGINT;
+        if (existed) {
+            WriteFile("out.ts", keep);
+        }
+        const pid_t pid = Start({input, "-o", out}, dir.File("report.txt"));
+        ASSERT_GT(pid, 0);
+        // Wait until the run waits for the title's writer.
+        for (int attempt = 0; attempt < 2000 && !WaitsForFifoPartner(pid); ++attempt) {
+            usleep(5000);
+        }
+        EXPECT_TRUE(Exists(out));
+        ASSERT_EQ(0, kill(pid, signal));
+        // The signal interrupts the opening of the FIFO; should it come just before, a writer of
+        // ours lets the opening finish.
+        int status = 0;
+        for (int attempt = 0; attempt < 2000; ++attempt) {
+            if (waitpid(pid, &status, WNOHANG) == pid) {
+                break;
+            }
+            const int writer = open(input.c_str(), O_WRONLY | O_NONBLOCK);
+            if (writer >= 0) {
+                close(writer);
+            }
+            usleep(5000);
+        }
+        ASSERT_TRUE(WIFSIGNALED(status)) << status;
+        EXPECT_EQ(signal, WTERMSIG(status));
+        if (existed) {
+            EXPECT_TRUE(ReadAll(out) == keep);
+            std::remove(out.c_str());
+        } else {
+            EXPECT_FALSE(Exists(out));
+        }
+    }
+}
+
+// On a terminal the progress line counts to the end of the rendition written, not of the file:
+// a whole run ends at 100 %.
+TEST_F(SvremuxTest, TheProgressLineOfAWholeRunEndsAt100PerCent) {
+    for (const std::string& title : {Fixtures::ShortTitle(), Fixtures::MultiRateTitle()}) {
+        SCOPED_TRACE(title);
+        const int master = posix_openpt(O_RDWR | O_NOCTTY);
+        ASSERT_GE(master, 0);
+        ASSERT_EQ(0, grantpt(master));
+        ASSERT_EQ(0, unlockpt(master));
+        const std::string terminal = ptsname(master);
+        const pid_t pid = Start({title, "-o", out}, terminal);
+        ASSERT_GT(pid, 0);
+        std::string text;
+        char buffer[4096];
+        for (;;) {
+            const ssize_t n = read(master, buffer, sizeof buffer);
+            if (n > 0) {
+                text.append(buffer, size_t(n));
+            } else if (!(n < 0 && errno == EINTR)) {
+                break;  // EIO once the last holder of the terminal has closed it
+            }
+        }
+        close(master);
+        const int status = Wait(pid);
+        ASSERT_TRUE(WIFEXITED(status));
+        EXPECT_EQ(0, WEXITSTATUS(status)) << text;
+        // The terminal writes each line end as "\r\n": back to "\n".
+        for (size_t at = text.find("\r\n"); at != std::string::npos; at = text.find("\r\n", at)) {
+            text.erase(at, 1);
+        }
+        // The last state of the line: after its last carriage return, before the line end.
+        const size_t last = text.rfind('\r');
+        ASSERT_NE(std::string::npos, last) << text;
+        EXPECT_EQ(last + 1, text.find("svremux: 100%", last + 1)) << text.substr(last + 1);
+    }
 }
 
 TEST_F(SvremuxTest, UsageErrorsExitWith2) {

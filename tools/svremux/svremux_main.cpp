@@ -1,8 +1,11 @@
 // svremux: reads a title of the engine's container and writes its transport stream to a file,
 // through the engine's own chain: file client, program-stream demultiplexer, transport-stream
 // multiplexer and file sink, run on a session as playback runs them.
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+
+#include <csignal>
 
 #include <boost/make_shared.hpp>
 
@@ -29,24 +32,23 @@
 #include "engine/input/FileClient.h"
 #include "engine/mux/Mpeg2TsMux.h"
 #include "engine/serve/FileServer.h"
+#include "tools/common/CommandLine.h"
+#include "tools/common/OutputFile.h"
 #include "tools/svremux/RemuxSink.h"
 
 using namespace SarvelonMediaKit;
 
 namespace {
 
-const char kUsage[] =
-    "usage: svremux TITLE -o OUTPUT.ts\n"
-    "\n"
+const char kDescription[] =
     "Writes the transport stream of a title of the engine's container (its first rendition)\n"
     "to OUTPUT.ts, through the same demultiplexer and multiplexer that playback uses.\n"
-    "A progress line is shown when standard error is a terminal.\n"
-    "\n"
-    "options:\n"
-    "  -o FILE      the transport stream to write (required)\n"
-    "  -h, --help   show this text\n"
-    "\n"
-    "Exit status: 0 on success, 1 when the title cannot be remuxed, 2 on a usage error.\n";
+    "A progress line is shown when standard error is a terminal. The run fails when the media\n"
+    "ends before the size and duration the title's index gives.\n";
+
+const char kEpilogue[] =
+    "On failure or interruption a file made by this run is removed; an existing file is\n"
+    "emptied, a device or FIFO is left as it is.\n";
 
 // Bytes each pump pass pulls through the chain, and the pause between passes (microseconds).
 const uint32_t kPullBytes = 4u << 20;
@@ -57,12 +59,15 @@ const uint32_t kSessionCapacity = 64u << 20;
 // A chain that neither reads nor writes for this long is stuck: give up rather than hang.
 const int kStallSeconds = 20;
 
-// What the chain reports: the first error ends the run.
+// What one side of the chain reports: the first error ends the run. For the output side the
+// system's reason for a failed write is kept as well: the sink reports on the thread that wrote,
+// right after the write, so errno still tells why.
 class Errors : public ErrorInfoMonitor {
 public:
     explicit Errors(Session* session) : session_(session) {}
 
     void SetError(SVStatus status, std::string text) override {
+        const int reason = errno;
         {
             std::lock_guard<std::mutex> lock(lock_);
             if (failed_) {
@@ -71,17 +76,21 @@ public:
             failed_ = true;
             status_ = status;
             text_ = text;
+            reason_ = reason;
         }
         session_->Stop(false);
     }
     void SetWarning(SVStatus status, std::string text) override {
-        std::fprintf(stderr, "svremux: warning %d: %s\n", int(status), text.c_str());
+        std::fprintf(stderr, "svremux: warning: %s\n", SvTools::StatusText(status, text).c_str());
     }
 
-    bool Failed(SVStatus* status, std::string* text) {
+    bool Failed(SVStatus* status, std::string* text, int* reason = nullptr) {
         std::lock_guard<std::mutex> lock(lock_);
         *status = status_;
         *text = text_;
+        if (reason != nullptr) {
+            *reason = reason_;
+        }
         return failed_;
     }
 
@@ -91,6 +100,7 @@ private:
     bool failed_ = false;
     SVStatus status_ = 0;
     std::string text_;
+    int reason_ = 0;
 };
 
 // The file source of the chain, read only up to the end of the title's first rendition: the
@@ -146,34 +156,79 @@ private:
     bool endKnown_ = false;
 };
 
-// Takes the tracks the demultiplexer announces: their number, for the message about a title
-// with nothing to write, and the end of the first one, for the source.
+// Takes what the demultiplexer announces: the number of tracks, for the message about a title
+// with nothing to write; the end and the duration of the first one, which the run must reach;
+// and the span of media times the parser met, which tells how much of the media was there.
 class Tracks : public StreamInfoMonitor {
 public:
     explicit Tracks(FirstRenditionClient* client) : client_(client) {}
     void TracksAvailable(const TrackMap& tracks, bool) override {
         count_ = tracks.size();
-        uint64_t end = ~uint64_t(0);
+        uint64_t end = kUnknown;
+        uint64_t duration = kUnknown;
         if (!tracks.empty()) {
-            const SV::SVDictionary& info = tracks.begin()->second->GetInfo();
+            const MediaTrack& track = *tracks.begin()->second;
+            const SV::SVDictionary& info = track.GetInfo();
             uint64_t offset = 0;
             uint64_t size = 0;
             if (info.GetUnsignedLong(TrackInfoKey_Offset, offset) &&
                 info.GetUnsignedLong(TrackInfoKey_Size, size) && offset + size >= offset) {
                 end = offset + size;
+                size_ = size;
+            }
+            const MediaTrackIndex& index = track.GetIndex();
+            if (index.GetDuration() != 0) {
+                duration = index.TicksToMicroseconds(index.GetDuration());
             }
         }
+        end_ = end;
+        duration_ = duration;
         client_->SetEnd(end);
     }
+    void MediaTimeAvailable(uint32_t, MediaTime time, MediaTime) override {
+        const uint64_t t = time.Get();
+        if (t < firstTime_) {
+            firstTime_ = t;
+        }
+        if (t > lastTime_ || lastTime_ == kUnknown) {
+            lastTime_ = t;
+        }
+    }
+    // Microseconds of media met, from the first media time to the last.
+    uint64_t Reached() const {
+        return lastTime_ == kUnknown || firstTime_ > lastTime_ ? 0 : lastTime_ - firstTime_;
+    }
+
+    static constexpr uint64_t kUnknown = ~uint64_t(0);
     std::atomic<size_t> count_{0};
+    std::atomic<uint64_t> end_{kUnknown};       // the byte after the first rendition
+    std::atomic<uint64_t> duration_{kUnknown};  // the first rendition's, microseconds
+    std::atomic<uint64_t> size_{kUnknown};      // the first rendition's media bytes
 
 private:
     FirstRenditionClient* client_;
+    // Written on the pump thread only; read once the session has stopped.
+    std::atomic<uint64_t> firstTime_{kUnknown};
+    std::atomic<uint64_t> lastTime_{kUnknown};
 };
+
+// The last sample lasts beyond its own time (a picture, an audio frame), and the index counts
+// to its end: media that reach this close to the index's duration are whole.
+const uint64_t kDurationSlack = 1000000;
+// A transport stream frames the elementary streams at least as heavily as the program stream
+// (4 bytes per 188 and a stuffed last packet per PES against a few bytes per 2 KiB pack): the
+// stream written is never much smaller than the media read, unless media were lost.
+const uint64_t kLeastWrittenPerCent = 90;
 
 std::string Megabytes(uint64_t bytes) {
     char text[32];
     std::snprintf(text, sizeof text, "%.1f MB", double(bytes) / 1e6);
+    return text;
+}
+
+std::string Seconds(uint64_t microseconds) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%.3f s", double(microseconds) / 1e6);
     return text;
 }
 
@@ -184,10 +239,69 @@ bool SameFile(const std::string& a, const std::string& b) {
            sa.st_ino == sb.st_ino;
 }
 
-// created tells whether the output file was made (and so is to be removed on failure).
-int Run(const std::string& input, const std::string& output, bool* created) {
+// The signal that asked the run to stop (SIGINT, SIGTERM), or 0.
+volatile std::sig_atomic_t gStopSignal = 0;
+
+void OnStopSignal(int signal) { gStopSignal = signal; }
+
+// The first SIGINT or SIGTERM asks the run to stop and clean up; the handler is then reset, so
+// a second one ends the process at once. No SA_RESTART: an open that waits (a FIFO without a
+// writer) gives up at the first signal.
+void CatchStopSignals() {
+    struct sigaction action;
+    std::memset(&action, 0, sizeof action);
+    action.sa_handler = OnStopSignal;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESETHAND;
+    sigaction(SIGINT, &action, nullptr);
+    sigaction(SIGTERM, &action, nullptr);
+}
+
+// The reason to give for a failed write: the system's, when the sink's thread left a plausible
+// one in errno, and the engine's text with its number in any case.
+std::string WriteFailure(int reason, SVStatus status, const std::string& text) {
+    switch (reason) {
+        case ENOSPC:
+        case EDQUOT:
+        case EFBIG:
+        case EIO:
+        case EPIPE:
+        case EROFS:
+        case EBADF:
+        case EINVAL:
+        case ENXIO:
+        case EPERM:
+        case EACCES:
+        case EISDIR:
+            return SvTools::SystemReason(reason) + " (" + SvTools::StatusText(status, text) + ")";
+        default: return SvTools::StatusText(status, text);
+    }
+}
+
+int Run(const SvTools::CommandLine& cli, const std::string& input, SvTools::OutputFile& output) {
+    // The title is checked first with the system's reason, and is never its own output.
+    struct stat info;
+    const int probe = open(input.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (probe < 0 || fstat(probe, &info) != 0 || S_ISDIR(info.st_mode)) {
+        const int reason = probe < 0 ? errno : EISDIR;
+        if (probe >= 0) {
+            close(probe);
+        }
+        return cli.Failure("cannot open " + input + ": " + SvTools::SystemReason(reason));
+    }
+    close(probe);
+    const std::string outputPath = cli.Value("output");
+    if (!SvTools::CommandLine::IsStandardStream(outputPath) && SameFile(input, outputPath)) {
+        return cli.Failure(outputPath + " is the title itself");
+    }
+    std::string reason;
+    if (!output.Prepare(outputPath, reason)) {
+        return cli.Failure("cannot write " + reason);
+    }
+
     boost::shared_ptr<Session> session = Session::Create();
     Errors errors(session.get());
+    Errors outputErrors(session.get());
     session->ErrorInfoSource::AddMonitor(&errors);
 
     boost::shared_ptr<FirstRenditionClient> source =
@@ -200,26 +314,28 @@ int Run(const std::string& input, const std::string& output, bool* created) {
     static_cast<StreamInfoSource&>(*demux).AddMonitor(&tracks);
     boost::shared_ptr<Mpeg2TsMux> mux = boost::make_shared<Mpeg2TsMux>(session.get());
     boost::shared_ptr<RemuxSink> sink = boost::make_shared<RemuxSink>(session.get(), client);
-    sink->AddMonitor(&errors);
+    sink->AddMonitor(&outputErrors);
 
     SVStatus status = 0;
     std::string text;
+    int writeReason = 0;
     source->SetName(input, true);
-    if (errors.Failed(&status, &text)) {
-        std::fprintf(stderr, "svremux: cannot open %s (error %d)\n", text.c_str(), int(status));
-        return 1;
+    if (gStopSignal != 0) {
+        return cli.Failure("interrupted");
     }
-    if (SameFile(input, output)) {
-        std::fprintf(stderr, "svremux: %s is the title itself\n", output.c_str());
-        return 1;
+    if (errors.Failed(&status, &text)) {
+        return cli.Failure("cannot open " + input + ": " + SvTools::StatusText(status, text));
     }
     demux->SetName(input, true);
-    *created = true;
-    sink->SetName(output, true);
-    if (errors.Failed(&status, &text) || sink->HasFailed()) {
-        std::fprintf(stderr, "svremux: cannot write %s (error %d)\n", output.c_str(), int(status));
-        return 1;
+    sink->SetName(output.WritePath(), true);
+    if (gStopSignal != 0) {
+        return cli.Failure("interrupted");
     }
+    if (outputErrors.Failed(&status, &text, &writeReason) || sink->HasFailed()) {
+        return cli.Failure("cannot write " + output.DisplayName() + ": " +
+                           WriteFailure(writeReason, status, text));
+    }
+    output.MarkWritten();
     const uint64_t size = source->EndPosition();
 
     ComponentStack stack(StackIdMain);
@@ -239,14 +355,16 @@ int Run(const std::string& input, const std::string& output, bool* created) {
     uint64_t lastWritten = 0;
     std::chrono::steady_clock::time_point lastChange = std::chrono::steady_clock::now();
     bool stalled = false;
+    // Counted against the end of the first rendition once the index has told it.
     const auto showProgress = [&](uint64_t read, uint64_t written) {
         if (progress) {
+            const uint64_t end = tracks.end_ < size ? uint64_t(tracks.end_) : size;
             std::fprintf(stderr, "\rsvremux: %3d%%  %s read, %s written ",
-                         size ? int(std::min(read, size) * 100 / size) : 0, Megabytes(read).c_str(),
+                         end ? int(std::min(read, end) * 100 / end) : 0, Megabytes(read).c_str(),
                          Megabytes(written).c_str());
         }
     };
-    while (!session->WaitForStop(200)) {
+    while (!session->WaitForStop(200) && gStopSignal == 0) {
         const uint64_t read = sink->read_;
         const uint64_t written = sink->written_;
         showProgress(read, written);
@@ -266,28 +384,48 @@ int Run(const std::string& input, const std::string& output, bool* created) {
         std::fprintf(stderr, "\n");
     }
 
-    if (errors.Failed(&status, &text)) {
-        std::fprintf(stderr, "svremux: %s: error %d: %s\n", input.c_str(), int(status),
-                     text.c_str());
-        return 1;
+    if (gStopSignal != 0) {
+        return cli.Failure("interrupted");
     }
-    if (sink->HasFailed()) {
-        std::fprintf(stderr, "svremux: %s: could not write the output\n", output.c_str());
-        return 1;
+    if (outputErrors.Failed(&status, &text, &writeReason) || sink->HasFailed()) {
+        return cli.Failure("cannot write " + output.DisplayName() + ": " +
+                           WriteFailure(writeReason, status, text));
+    }
+    if (errors.Failed(&status, &text)) {
+        return cli.Failure(input + ": " + SvTools::StatusText(status, text));
     }
     if (stalled) {
-        std::fprintf(stderr, "svremux: %s: no progress for %d s, giving up\n", input.c_str(),
-                     kStallSeconds);
-        return 1;
+        return cli.Failure(input + ": no progress for " + std::to_string(kStallSeconds) +
+                           " s, giving up");
     }
     if (!sink->complete_) {
-        std::fprintf(stderr, "svremux: %s: the stream ended before its end was reached\n",
-                     input.c_str());
-        return 1;
+        return cli.Failure(input + ": the stream ended before its end was reached");
     }
     if (tracks.count_ == 0 || sink->written_ == 0) {
-        std::fprintf(stderr, "svremux: %s: the title has no track to write\n", input.c_str());
-        return 1;
+        return cli.Failure(input + ": the title has no track to write");
+    }
+    // Whole means as far as the index says: the bytes of the rendition all read (a file cut
+    // short while it was read ends early) and its media times all met (damaged media are
+    // skipped by the parser and leave a gap up to the end).
+    const uint64_t end = tracks.end_ != Tracks::kUnknown ? uint64_t(tracks.end_) : size;
+    const uint64_t read = sink->read_;
+    if (read < end) {
+        return cli.Failure(input + ": the media ended early: " + std::to_string(read) +
+                           " bytes read of the " + std::to_string(end) +
+                           " its index gives (the file was cut short)");
+    }
+    const uint64_t mediaSize = tracks.size_;
+    const uint64_t written = sink->written_;
+    if (mediaSize != Tracks::kUnknown && written / kLeastWrittenPerCent < mediaSize / 100) {
+        return cli.Failure(input + ": the media are damaged: " + std::to_string(written) +
+                           " bytes written for the " + std::to_string(mediaSize) +
+                           " bytes of media its index gives");
+    }
+    const uint64_t duration = tracks.duration_;
+    const uint64_t reached = tracks.Reached();
+    if (duration != Tracks::kUnknown && reached + kDurationSlack < duration) {
+        return cli.Failure(input + ": the media ended early: " + Seconds(reached) + " of the " +
+                           Seconds(duration) + " its index gives (the title is damaged)");
     }
     return 0;
 }
@@ -295,38 +433,27 @@ int Run(const std::string& input, const std::string& output, bool* created) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    std::string input;
-    std::string output;
-    for (int i = 1; i < argc; ++i) {
-        const std::string arg = argv[i];
-        if (arg == "-h" || arg == "--help") {
-            std::fputs(kUsage, stdout);
-            return 0;
-        }
-        if (arg == "-o") {
-            if (i + 1 >= argc) {
-                std::fprintf(stderr, "svremux: -o needs a file name\n%s", kUsage);
-                return 2;
-            }
-            output = argv[++i];
-        } else if (arg.size() > 1 && arg[0] == '-') {
-            std::fprintf(stderr, "svremux: unknown option %s\n%s", arg.c_str(), kUsage);
-            return 2;
-        } else if (input.empty()) {
-            input = arg;
-        } else {
-            std::fprintf(stderr, "svremux: more than one title given\n%s", kUsage);
-            return 2;
-        }
+    SvTools::CommandLine cli("svremux", "[OPTIONS] TITLE -o OUTPUT.ts", kDescription, kEpilogue);
+    cli.AddOption("output", 'o', "FILE", "the transport stream to write (required; - for stdout)");
+    cli.SetArgumentCount(1, 1);
+    const SvTools::CommandLine::Outcome outcome = cli.Parse(argc, argv);
+    if (outcome != SvTools::CommandLine::Proceed) {
+        return SvTools::CommandLine::ExitStatus(outcome);
     }
-    if (input.empty() || output.empty()) {
-        std::fprintf(stderr, "svremux: a title and -o OUTPUT are needed\n%s", kUsage);
-        return 2;
+    if (!cli.Has("output")) {
+        return cli.UsageError("-o OUTPUT is needed");
     }
-    bool created = false;
-    const int status = Run(input, output, &created);
-    if (status != 0 && created) {
-        std::remove(output.c_str());  // a partial stream must not pass for a whole one
+    CatchStopSignals();
+    SvTools::OutputFile output;
+    const int status = Run(cli, cli.Arguments()[0], output);
+    if (status != 0) {
+        output.Discard();  // a partial stream must not pass for a whole one
+    }
+    if (gStopSignal != 0) {
+        // Cleaned up: end as the signal would have, so that the caller sees the interruption.
+        const int signal = gStopSignal;
+        std::signal(signal, SIG_DFL);
+        std::raise(signal);
     }
     return status;
 }

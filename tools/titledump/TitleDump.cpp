@@ -1,9 +1,16 @@
 #include "tools/titledump/TitleDump.h"
 
+#include <sys/stat.h>
+
+#include <cerrno>
 #include <cstdarg>
 #include <cstdio>
+#include <cstring>
 #include <fstream>
 #include <map>
+
+#include "SVLibrary/Util/Hex.h"
+#include "json/KvJsonWriter.h"
 
 #include "engine/container/Mpeg2PsIndexEntryReader.h"
 #include "engine/core/MemoryChunk.h"
@@ -119,7 +126,13 @@ bool ReadTitle(const std::string& path, TitleSummary& summary, std::string& erro
     summary = TitleSummary();
     std::ifstream file(path, std::ios::binary);
     if (!file) {
-        error = "cannot open " + path;
+        error = "cannot open " + path + ": " + std::strerror(errno);
+        return false;
+    }
+    struct stat info;
+    const bool regular = stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode);
+    if (!regular && stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode)) {
+        error = "cannot read " + path + ": " + std::strerror(EISDIR);
         return false;
     }
     if (pieceSize == 0) {
@@ -142,9 +155,10 @@ bool ReadTitle(const std::string& path, TitleSummary& summary, std::string& erro
         }
     }
     if (file.bad()) {
-        error = "cannot read " + path;
+        error = "cannot read " + path + ": " + std::strerror(errno);
         return false;
     }
+    summary.fileSize = regular ? uint64_t(info.st_size) : summary.bytesParsed;
     summary.chapters = parser.GetChapters();
     return true;
 }
@@ -212,6 +226,141 @@ std::string FormatTitle(const TitleSummary& summary) {
     }
     out += Format("result: %u (%s)\n", summary.result, ResultName(summary.result).c_str());
     return out;
+}
+
+namespace {
+
+ns::Value JsonValue(const SV::SVTypedValue& value) {
+    uint32_t u32 = 0;
+    int32_t s32 = 0;
+    uint64_t u64 = 0;
+    float f = 0;
+    bool b = false;
+    const std::string* text = nullptr;
+    const SV::SVDataBlob* blob = nullptr;
+    if (value.GetUnsignedInt(u32)) {
+        return ns::Value(u32);
+    }
+    if (value.GetSignedInt(s32)) {
+        return ns::Value(s32);
+    }
+    if (value.GetUnsignedLong(u64)) {
+        return ns::Value(static_cast<unsigned long long>(u64));
+    }
+    if (value.GetFloat(f)) {
+        return ns::Value(static_cast<double>(f));
+    }
+    if (value.GetBoolean(b)) {
+        return ns::Value(b);
+    }
+    if (value.GetString(text)) {
+        return ns::Value(*text);
+    }
+    if (value.GetDataBlob(blob)) {
+        // All the bytes, in hex: the text report shows only the first ones.
+        return ns::Value(SV::BytesToHex(std::vector<unsigned char>(blob->begin(), blob->end())));
+    }
+    return ns::Value();
+}
+
+ns::Value Seconds(uint64_t ticks) { return ns::Value(double(ticks) / 90000.0); }
+
+}  // namespace
+
+std::string FormatTitleJson(const TitleSummary& summary, bool human) {
+    ns::Array tracks;
+    for (const boost::shared_ptr<MediaTrack>& t : summary.tracks) {
+        const MediaTrack& track = *t;
+        ns::Dictionary info;
+        for (const auto& entry : track.GetInfo()) {
+            info.Set(entry.first, JsonValue(entry.second));
+        }
+        ns::Array seekTable;
+        const MediaTrackIndex& index = track.GetIndex();
+        for (uint32_t k = 0; k < index.GetCount(); ++k) {
+            const MediaTrackIndex::Entry& e = index.GetEntries()[k];
+            ns::Dictionary seek;
+            seek.Set("time", ns::Value(e.time));
+            seek.Set("seconds", Seconds(e.time));
+            seek.Set("position", ns::Value(static_cast<unsigned long long>(e.position)));
+            seekTable.push_back(ns::Value(std::move(seek)));
+        }
+        ns::Dictionary item;
+        item.Set("video", ns::Value(track.HasVideo()));
+        item.Set("audio", ns::Value(track.HasAudio()));
+        item.Set("info", ns::Value(std::move(info)));
+        item.Set("seekTable", ns::Value(std::move(seekTable)));
+        tracks.push_back(ns::Value(std::move(item)));
+    }
+    ns::Array chapters;
+    for (const Mpeg2PsParser::Chapter& c : summary.chapters) {
+        ns::Dictionary item;
+        item.Set("time", ns::Value(c.time));
+        item.Set("seconds", Seconds(c.time));
+        item.Set("title", ns::Value(c.title));
+        item.Set("thumbnailSize", ns::Value(c.thumbnailSize));
+        item.Set("thumbnailPosition",
+                 ns::Value(static_cast<unsigned long long>(c.thumbnailPosition)));
+        chapters.push_back(ns::Value(std::move(item)));
+    }
+    ns::Array streams;
+    for (const StreamSummary& s : summary.streams) {
+        ns::Dictionary item;
+        item.Set("streamId", ns::Value(unsigned(s.streamId)));
+        item.Set("kind", ns::Value(MediaTypeName(s.mediaType)));
+        item.Set("streamType", ns::Value(unsigned(s.streamType)));
+        item.Set("samples", ns::Value(static_cast<unsigned long long>(s.samples)));
+        item.Set("keyFrames", ns::Value(static_cast<unsigned long long>(s.keyFrames)));
+        item.Set("bytes", ns::Value(static_cast<unsigned long long>(s.bytes)));
+        item.Set("firstDecodeTime", ns::Value(static_cast<unsigned long long>(s.firstDecodeTime)));
+        item.Set("lastDecodeTime", ns::Value(static_cast<unsigned long long>(s.lastDecodeTime)));
+        streams.push_back(ns::Value(std::move(item)));
+    }
+    ns::Dictionary result;
+    result.Set("code", ns::Value(summary.result));
+    result.Set("name", ns::Value(ResultName(summary.result)));
+    ns::Dictionary report;
+    report.Set("tracks", ns::Value(std::move(tracks)));
+    report.Set("chapters", ns::Value(std::move(chapters)));
+    report.Set("streams", ns::Value(std::move(streams)));
+    report.Set("result", ns::Value(std::move(result)));
+
+    KvJsonWriter writer;
+    writer.setHumanReadable(human);
+    const std::optional<std::string> text = writer.dataWithObject(ns::Value(std::move(report)));
+    // Every value above is one the writer takes; should it refuse, say so rather than print
+    // half a document.
+    return text ? *text + "\n" : "{\"error\": \"" + writer.error() + "\"}\n";
+}
+
+std::vector<std::string> TitleProblems(const TitleSummary& summary) {
+    std::vector<std::string> problems;
+    if (summary.fileSize == 0) {
+        problems.push_back("the file is empty");
+        return problems;
+    }
+    if (summary.result != Mpeg2PsParser::ResultProgramEnd &&
+        summary.result != Mpeg2PsParser::ResultOk) {
+        problems.push_back(Format("the parser stopped: %s (%u)", ResultName(summary.result).c_str(),
+                                  summary.result));
+    }
+    if (summary.tracks.empty()) {
+        problems.push_back("the title has no tracks");
+    }
+    uint64_t end = 0;
+    for (const boost::shared_ptr<MediaTrack>& track : summary.tracks) {
+        const MediaTrackIndex& index = track->GetIndex();
+        const uint64_t trackEnd = index.GetOffset() + index.GetSize();
+        end = std::max(end, trackEnd < index.GetOffset() ? ~uint64_t(0) : trackEnd);
+    }
+    if (end > summary.fileSize) {
+        problems.push_back(
+            Format("the title is cut short: the file ends at byte %llu, its index "
+                   "gives %llu",
+                   static_cast<unsigned long long>(summary.fileSize),
+                   static_cast<unsigned long long>(end)));
+    }
+    return problems;
 }
 
 }  // namespace SvTools

@@ -33,6 +33,8 @@ struct TitleSummary {
     // any other value is the error that stopped it.
     uint32_t result = 0;
     uint64_t bytesParsed = 0;  // bytes handed to the parser before it stopped
+    // The file's size (a regular file), or the bytes read when the input was a stream.
+    uint64_t fileSize = 0;
 };
 
 // Parses the title in pieces of pieceSize bytes. False, with the reason in error, when the file
@@ -43,8 +45,15 @@ bool ReadTitle(const std::string& path, TitleSummary& summary, std::string& erro
 // The summary as text, one item per line.
 std::string FormatTitle(const TitleSummary& summary);
 
+// The summary as JSON (the same items as FormatTitle), indented when human is set.
+std::string FormatTitleJson(const TitleSummary& summary, bool human = true);
+
 // Name of a parser result ("program end", "bad magic", ...).
 std::string ResultName(uint32_t result);
+
+// What keeps the title from being whole, one sentence each: the parser stopped with an error,
+// the file is empty, it has no tracks, or it ends before its index says. Empty when whole.
+std::vector<std::string> TitleProblems(const TitleSummary& summary);
 
 }  // namespace SvTools
 

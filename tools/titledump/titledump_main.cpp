@@ -1,42 +1,90 @@
 // titledump: prints a title's tracks, seek tables, chapters and streams as the parser reads them.
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <string>
 
-#include "engine/demux/Mpeg2PsParser.h"
+#include "tools/common/CommandLine.h"
+#include "tools/common/OutputFile.h"
 #include "tools/titledump/TitleDump.h"
 
 namespace {
 
-const char kUsage[] =
-    "usage: titledump TITLE\n"
-    "\n"
+const char kDescription[] =
     "Reads a title of the engine's indexed program-stream container with the engine's parser\n"
     "and prints its tracks (TrackInfoKey_* values and seek table), its chapters, and per\n"
-    "elementary stream the sample count and the first and last decode times.\n"
-    "\n"
-    "Exit status: 0 when the title was read to its end, 1 when it cannot be read or the\n"
-    "parser stops with an error, 2 on a usage error.\n";
+    "elementary stream the sample count and the first and last decode times. TITLE may be -\n"
+    "for standard input.\n";
+
+const char kEpilogue[] =
+    "The report is printed even for a title that is not whole; the exit status is then 1, with\n"
+    "the reasons on standard error: the parser stopped with an error, the file is empty, the\n"
+    "title has no tracks, or the file ends before its index says.\n";
+
+// Writes the whole text to the output; false with errno set when it cannot.
+bool WriteAll(const std::string& path, const std::string& text) {
+    std::FILE* file = path == "/dev/stdout" ? stdout : std::fopen(path.c_str(), "wb");
+    if (file == nullptr) {
+        return false;
+    }
+    const bool written = std::fwrite(text.data(), 1, text.size(), file) == text.size();
+    const int writeError = errno;
+    const bool flushed = std::fflush(file) == 0;
+    const int flushError = errno;
+    const bool closed = file == stdout || std::fclose(file) == 0;
+    errno = !written ? writeError : !flushed ? flushError : errno;
+    return written && flushed && closed;
+}
 
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc == 2 && (std::strcmp(argv[1], "-h") == 0 || std::strcmp(argv[1], "--help") == 0)) {
-        std::fputs(kUsage, stdout);
-        return 0;
+    SvTools::CommandLine cli("titledump", "[OPTIONS] TITLE", kDescription, kEpilogue);
+    cli.AddOption("json", 0, nullptr, "print the report as JSON");
+    cli.AddOption("output", 'o', "FILE", "write the report to FILE (default: standard output)");
+    cli.SetArgumentCount(1, 1);
+    const SvTools::CommandLine::Outcome outcome = cli.Parse(argc, argv);
+    if (outcome != SvTools::CommandLine::Proceed) {
+        return SvTools::CommandLine::ExitStatus(outcome);
     }
-    if (argc != 2 || argv[1][0] == '-') {
-        std::fputs(kUsage, stderr);
-        return 2;
-    }
+    const std::string argument = cli.Arguments()[0];
+    const bool standardInput = SvTools::CommandLine::IsStandardStream(argument);
+    const std::string input = standardInput ? "/dev/stdin" : argument;
+    const std::string name = standardInput ? "standard input" : argument;
+
     SvTools::TitleSummary summary;
     std::string error;
-    if (!SvTools::ReadTitle(argv[1], summary, error)) {
-        std::fprintf(stderr, "titledump: %s\n", error.c_str());
-        return 1;
+    if (!SvTools::ReadTitle(input, summary, error)) {
+        return cli.Failure(error);
     }
-    std::fputs(SvTools::FormatTitle(summary).c_str(), stdout);
-    const bool ended = summary.result == SarvelonMediaKit::Mpeg2PsParser::ResultProgramEnd ||
-                       summary.result == SarvelonMediaKit::Mpeg2PsParser::ResultOk;
-    return ended ? 0 : 1;
+    const std::vector<std::string> problems = SvTools::TitleProblems(summary);
+    if (summary.fileSize == 0) {
+        return cli.Failure(name + ": " + problems.front());  // nothing to report
+    }
+
+    const std::string report =
+        cli.Has("json") ? SvTools::FormatTitleJson(summary) : SvTools::FormatTitle(summary);
+    const std::string outputPath = cli.Value("output", "-");
+    if (SvTools::CommandLine::IsStandardStream(outputPath)) {
+        // Standard output as it is, a terminal included.
+        if (!WriteAll("/dev/stdout", report)) {
+            return cli.Failure("cannot write standard output: " + SvTools::SystemReason(errno));
+        }
+    } else {
+        SvTools::OutputFile output;
+        if (!output.Prepare(outputPath, error)) {
+            return cli.Failure("cannot write " + error);
+        }
+        output.MarkWritten();
+        if (!WriteAll(output.WritePath(), report)) {
+            const int reason = errno;
+            output.Discard();
+            return cli.Failure("cannot write " + outputPath + ": " + SvTools::SystemReason(reason));
+        }
+    }
+    for (const std::string& problem : problems) {
+        cli.Failure(name + ": " + problem);
+    }
+    return problems.empty() ? SvTools::CommandLine::kExitSuccess
+                            : SvTools::CommandLine::kExitFailure;
 }

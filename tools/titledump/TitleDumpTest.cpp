@@ -1,0 +1,222 @@
+// The titledump command: what it tells on which stream, its exit statuses, and its JSON report
+// checked item by item against its text report.
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <iterator>
+#include <map>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "json/KvJsonParser.h"
+#include "tests/support/Fixtures.h"
+#include "tests/support/TemporaryDirectory.h"
+
+namespace {
+
+using SvTestSupport::Fixtures;
+using SvTestSupport::RunProgram;
+
+struct Result {
+    int status;
+    std::string out;
+    std::string err;
+};
+
+class TitleDumpTest : public ::testing::Test {
+protected:
+    // Runs titledump with standard output and standard error apart.
+    Result Dump(const std::vector<std::string>& args) {
+        const std::string err = dir.File("stderr.txt");
+        std::vector<std::string> argv = {"sh", "-c", "f=$1; shift; exec \"$@\" 2>\"$f\"",
+                                         "sh", err,  SV_TITLEDUMP_PATH};
+        argv.insert(argv.end(), args.begin(), args.end());
+        Result r;
+        r.status = RunProgram(argv, &r.out);
+        r.err = ReadText(err);
+        return r;
+    }
+    static std::string ReadText(const std::string& path) {
+        std::ifstream in(path, std::ios::binary);
+        return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    }
+    std::string WriteFile(const std::string& name, const std::string& bytes) {
+        const std::string path = dir.File(name);
+        std::ofstream(path, std::ios::binary) << bytes;
+        return path;
+    }
+
+    SvTestSupport::TemporaryDirectory dir{"titledump"};
+};
+
+TEST_F(TitleDumpTest, ProblemsGoToStandardErrorAndFailTheRun) {
+    const std::string whole = ReadText(Fixtures::ShortTitle());
+    // The title ends with the program end code; the media before it is what its index covers.
+    ASSERT_EQ(std::string("\x00\x00\x01\xB9", 4), whole.substr(whole.size() - 4));
+    const size_t cut = whole.size() * 8 / 10;
+    // An MPEG-2 pack header with SCR 0 and the program end code: a title with no tracks.
+    const std::string noTracks(
+        "\x00\x00\x01\xBA"          // pack start code
+        "\x44\x00\x04\x00\x04\x01"  // '01', SCR 0 with its marker bits
+        "\x01\x89\xC3"              // program_mux_rate 25200, markers
+        "\xF8"                      // reserved, no stuffing
+        "\x00\x00\x01\xB9",         // program end code
+        18);
+    const std::string missing = dir.File("missing.svm");
+    const std::string empty = WriteFile("empty.svm", "");
+    const std::string noTrackTitle = WriteFile("no-tracks.svm", noTracks);
+    const std::string cutTitle = WriteFile("cut.svm", whole.substr(0, cut));
+    const std::string badMagic =
+        Fixtures::MakeTitle("dump-badmagic.svm", {"--bad-magic", Fixtures::ShortClip(), "{out}"});
+    const struct {
+        std::string title;
+        std::string err;
+        std::string out;  // a line the report holds, or "" for no report at all
+    } cases[] = {
+        {missing, "titledump: cannot open " + missing + ": No such file or directory\n", ""},
+        {empty, "titledump: " + empty + ": the file is empty\n", ""},
+        {noTrackTitle, "titledump: " + noTrackTitle + ": the title has no tracks\n", "tracks: 0\n"},
+        {cutTitle,
+         "titledump: " + cutTitle + ": the title is cut short: the file ends at byte " +
+             std::to_string(cut) + ", its index gives " + std::to_string(whole.size() - 4) + "\n",
+         "result: 0 (end of file)\n"},
+        {badMagic,
+         "titledump: " + badMagic +
+             ": the parser stopped: bad index entry magic (4)\n"
+             "titledump: " +
+             badMagic + ": the title has no tracks\n",
+         "result: 4 (bad index entry magic)\n"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.title);
+        const Result r = Dump({c.title});
+        EXPECT_EQ(1, r.status);
+        EXPECT_EQ(c.err, r.err);
+        if (c.out.empty()) {
+            EXPECT_EQ("", r.out);
+        } else {
+            EXPECT_NE(std::string::npos, r.out.find(c.out)) << r.out;
+        }
+    }
+
+    // A whole title: nothing on standard error; from standard input the same report.
+    const Result r = Dump({Fixtures::ShortTitle()});
+    EXPECT_EQ(0, r.status);
+    EXPECT_EQ("", r.err);
+    std::string piped;
+    EXPECT_EQ(0, RunProgram({"sh", "-c", "exec \"$0\" - < \"$1\"", SV_TITLEDUMP_PATH,
+                             Fixtures::ShortTitle()},
+                            &piped));
+    EXPECT_EQ(r.out, piped);
+}
+
+// "  KEY = VALUE" lines of a report section, for the keys whose values are plain numbers.
+std::map<std::string, std::string> NumberLines(const std::string& text) {
+    std::map<std::string, std::string> lines;
+    std::istringstream in(text);
+    std::string line;
+    while (std::getline(in, line)) {
+        const size_t equals = line.find(" = ");
+        if (line.rfind("  TrackInfoKey_", 0) == 0 && equals != std::string::npos) {
+            const std::string value = line.substr(equals + 3);
+            if (value.find_first_not_of("0123456789") == std::string::npos) {
+                lines[line.substr(2, equals - 2)] = value;
+            }
+        }
+    }
+    return lines;
+}
+
+std::string Number(const ns::Value& value) {
+    if (const uint64_t* u = value.AsUInt()) return std::to_string(*u);
+    if (const int64_t* i = value.AsInt()) return std::to_string(*i);
+    return "not a whole number";
+}
+
+std::string Text(const ns::Value& value) {
+    return value.AsString() ? *value.AsString() : "not a string";
+}
+
+bool Flag(const ns::Value& value) { return value.AsBool() && *value.AsBool(); }
+
+TEST_F(TitleDumpTest, JsonCarriesTheSameReportAsTheText) {
+    const std::string title = Fixtures::MakeTitle(
+        "dump-chapters.svm",
+        {"--chapter", "0:Opening", "--chapter", "2.5:Second half", Fixtures::ShortClip(), "{out}"});
+    const Result text = Dump({title});
+    ASSERT_EQ(0, text.status) << text.err;
+    const Result json = Dump({"--json", title});
+    ASSERT_EQ(0, json.status) << json.err;
+    KvJsonParser parser;
+    const std::optional<ns::Value> report = parser.objectWithData(json.out.data(), json.out.size());
+    ASSERT_TRUE(report) << parser.error() << "\n" << json.out;
+
+    // Every numeric track item of the text, with the same value.
+    const ns::Value& tracks = (*report)["tracks"];
+    ASSERT_EQ(1u, tracks.Count());
+    const std::map<std::string, std::string> numbers = NumberLines(text.out);
+    ASSERT_GT(numbers.size(), 15u);
+    for (const auto& item : numbers) {
+        EXPECT_EQ(item.second, Number(tracks[0]["info"][item.first])) << item.first;
+    }
+    EXPECT_TRUE(Flag(tracks[0]["video"]));
+    EXPECT_TRUE(Flag(tracks[0]["audio"]));
+    // The seek table: "seek 1: time 180000 ticks (2.000 s), position N".
+    const ns::Value& seek = tracks[0]["seekTable"];
+    ASSERT_EQ(2u, seek.Count());
+    const std::string seekLine = "seek 1: time " + Number(seek[1]["time"]) + " ticks (2.000 s), " +
+                                 "position " + Number(seek[1]["position"]) + "\n";
+    EXPECT_NE(std::string::npos, text.out.find(seekLine)) << seekLine;
+
+    // The chapters as given to the title maker.
+    const ns::Value& chapters = (*report)["chapters"];
+    ASSERT_EQ(2u, chapters.Count());
+    EXPECT_EQ("Second half", Text(chapters[1]["title"]));
+    EXPECT_EQ("225000", Number(chapters[1]["time"]));
+
+    // The streams, each with the text's line.
+    const ns::Value& streams = (*report)["streams"];
+    ASSERT_EQ(2u, streams.Count());
+    for (size_t i = 0; i < 2; ++i) {
+        const ns::Value& s = streams[i];
+        char id[8];
+        std::snprintf(id, sizeof id, "0x%02x", unsigned(std::stoul("0" + Number(s["streamId"]))));
+        const std::string line = std::string("stream ") + id + ": " + Text(s["kind"]) +
+                                 ", stream type " + (i == 0 ? "0x1b" : "0x0f") + ", " +
+                                 Number(s["samples"]) + " samples (" + Number(s["keyFrames"]) +
+                                 " key), " + Number(s["bytes"]) + " bytes, first decode time " +
+                                 Number(s["firstDecodeTime"]) + " us, last decode time " +
+                                 Number(s["lastDecodeTime"]) + " us\n";
+        EXPECT_NE(std::string::npos, text.out.find(line)) << line << text.out;
+    }
+    EXPECT_EQ("12", Number((*report)["result"]["code"]));
+    EXPECT_EQ("program end", Text((*report)["result"]["name"]));
+
+    // -o writes the same report to a file, and nothing to standard output.
+    const std::string file = dir.File("report.json");
+    const Result toFile = Dump({"--json", title, "-o", file});
+    EXPECT_EQ(0, toFile.status) << toFile.err;
+    EXPECT_EQ("", toFile.out);
+    EXPECT_EQ(json.out, ReadText(file));
+}
+
+TEST_F(TitleDumpTest, UsageHelpAndVersion) {
+    Result r = Dump({});
+    EXPECT_EQ(2, r.status);
+    EXPECT_EQ("", r.out);
+    EXPECT_NE(std::string::npos, r.err.find("usage: titledump [OPTIONS] TITLE\n")) << r.err;
+    r = Dump({"--bogus", "x.svm"});
+    EXPECT_EQ(2, r.status);
+    EXPECT_EQ(0u, r.err.find("titledump: unknown option --bogus\n")) << r.err;
+    r = Dump({"--help"});
+    EXPECT_EQ(0, r.status);
+    EXPECT_EQ("", r.err);
+    EXPECT_EQ(0u, r.out.find("usage: titledump [OPTIONS] TITLE\n")) << r.out;
+    EXPECT_NE(std::string::npos, r.out.find("--json")) << r.out;
+    r = Dump({"--version"});
+    EXPECT_EQ(0, r.status);
+    EXPECT_EQ(0u, r.out.find("titledump ")) << r.out;
+}
+
+}  // namespace
