@@ -214,6 +214,7 @@ TEST_F(SvremuxTest, FailuresAreToldAndLeaveNoOutput) {
                    std::vector<char>(title.begin(), title.begin() + title.size() * 8 / 10)),
          ": Media was truncated (1005)\n"},
         {WriteFile("noise.svm", noise), ": Invalid data format (1001)\n"},
+        {WriteFile("empty.svm", {}), ": the file is empty\n"},
         // The middle of the media zeroed or overwritten: the parser skips what it cannot read,
         // and the output comes out half as long as the media the index gives.
         {WriteFile("zeroed.svm", Damaged(title, 0.3, 0.9, 0)), ": the media are damaged: "},

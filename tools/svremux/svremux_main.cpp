@@ -282,14 +282,19 @@ int Run(const SvTools::CommandLine& cli, const std::string& input, SvTools::Outp
     // The title is checked first with the system's reason, and is never its own output.
     struct stat info;
     const int probe = open(input.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-    if (probe < 0 || fstat(probe, &info) != 0 || S_ISDIR(info.st_mode)) {
-        const int reason = probe < 0 ? errno : EISDIR;
+    const bool known = probe >= 0 && fstat(probe, &info) == 0;
+    if (!known || S_ISDIR(info.st_mode)) {
+        const int reason = !known ? errno : EISDIR;
         if (probe >= 0) {
             close(probe);
         }
         return cli.Failure("cannot open " + input + ": " + SvTools::SystemReason(reason));
     }
     close(probe);
+    if (S_ISREG(info.st_mode) && info.st_size == 0) {
+        // Said as it is: the chain would only wait in vain for an index and time out.
+        return cli.Failure(input + ": the file is empty");
+    }
     const std::string outputPath = cli.Value("output");
     if (!SvTools::CommandLine::IsStandardStream(outputPath) && SameFile(input, outputPath)) {
         return cli.Failure(outputPath + " is the title itself");
