@@ -120,6 +120,10 @@ void CopyPayload(MemoryChunkList::Cursor& cursor, uint8_t* out, uint32_t n) {
         out += take;
         n -= take;
     }
+    // Output chunks are not cleared before they are laid out: should the payload ever hold
+    // fewer bytes than its size said, the packet is finished with stuffing bytes rather than
+    // whatever the memory held.
+    std::memset(out, kStuffingByte, n);
 }
 
 }  // namespace
