@@ -3,8 +3,9 @@
 # with dd, on the same title, in one run:
 #   bench/remux_vs_ffmpeg.sh [-n RUNS] [-b BUILD_DIR] [TITLE]
 # The three commands run in turn (svremux, ffmpeg, dd, svremux, ...) after one warm-up each, so
-# a drift in the machine's speed touches all alike. Every output is removed before its run, so
-# that truncating the last run's file is not timed. Prints the median wall time of each, its
+# a drift in the machine's speed touches all alike. Every output is removed and the disk
+# cache flushed before each run, so that neither truncating nor writing back an earlier run's
+# file is timed. Prints the median wall time of each, its
 # throughput in MB/s of title read (1 MB = 10^6 bytes) and svremux's time over ffmpeg's and
 # over dd's (1.00: as fast; 2.00: twice the time). Without TITLE it takes the 10-minute title
 # that build/bench/RemuxBench makes and caches (run that once first).
@@ -56,10 +57,12 @@ output_of() {
 }
 
 # Wall seconds of one run of the function; a failed run stops the script. The output of the
-# previous run goes first, outside the timed span.
+# previous run goes first and the written data is flushed, both outside the timed span, so no
+# run pays for truncating or writing back what an earlier one wrote.
 time_one() {
   local start end
   rm -f "$(output_of "$1")"
+  sync
   start=$(date +%s.%N)
   if ! "$1"; then
     echo "$1 failed:" >&2

@@ -58,15 +58,6 @@ MemoryChunk MemoryChunk::CopyOf(const std::vector<uint8_t>& bytes) {
     return CopyOf(bytes.data(), static_cast<uint32_t>(bytes.size()));
 }
 
-uint32_t MemoryChunk::Size() const { return buffer_ ? buffer_->end - buffer_->begin : 0; }
-
-unsigned char* MemoryChunk::Data(uint32_t offset) const {
-    if (!buffer_) {
-        return nullptr;
-    }
-    return buffer_->bytes.data() + buffer_->begin + offset;
-}
-
 void MemoryChunk::SetSize(uint32_t size) {
     if (!buffer_) {
         if (size == 0) {

@@ -152,10 +152,12 @@ public:
     // bits.
     static MemoryChunk CopyOf(const std::vector<uint8_t>& bytes);
 
-    // Payload bytes; 0 without a buffer.
-    uint32_t Size() const;
-    // The payload byte at offset (not checked). Data chunks only.
-    unsigned char* Data(uint32_t offset = 0) const;
+    // Payload bytes; 0 without a buffer. Inline: packet writers ask for every packet.
+    uint32_t Size() const { return buffer_ ? buffer_->end - buffer_->begin : 0; }
+    // The payload byte at offset (not checked); null without a buffer. Data chunks only.
+    unsigned char* Data(uint32_t offset = 0) const {
+        return buffer_ ? buffer_->bytes.data() + buffer_->begin + offset : nullptr;
+    }
     // A larger size grows the buffer by the difference at its back (the payload then takes the
     // bytes that followed it, and the room behind it is kept); a smaller one only moves the end
     // back, so growing again gives the old bytes back. A chunk without a buffer gets one of its
