@@ -124,6 +124,15 @@ public:
     // cleared before they are laid out: should the payload ever hold fewer bytes than its size
     // said, the packet is finished with stuffing bytes rather than whatever the memory held.
     void Copy(uint8_t* out, uint32_t n) {
+        constexpr uint32_t kWhole = TsPacketWriter::kPayloadSize;
+        if (n == kWhole && left_ >= kWhole) {
+            // Nearly every packet: a whole packet's payload from one chunk, copied with a
+            // size known here so that the compiler lays the copy out inline.
+            std::memcpy(out, data_, kWhole);
+            data_ += kWhole;
+            left_ -= kWhole;
+            return;
+        }
         while (n > 0) {
             if (left_ == 0 && !NextChunk()) {
                 std::memset(out, kStuffingByte, n);
