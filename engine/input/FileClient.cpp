@@ -55,8 +55,7 @@ void FileClient::PrePullData(ByteAmount& amount) {
         if (size != 0) {
             // Not cleared: the read overwrites the payload and the chunk is cut to what it
             // read (or dropped on an error), so no unwritten byte goes on.
-            MemoryChunk chunk =
-                MemoryChunk::Unset(size, GetLinkedHeadroom(), GetLinkedTailroom());
+            MemoryChunk chunk = MemoryChunk::Unset(size, GetLinkedHeadroom(), GetLinkedTailroom());
             const uint64_t read = file_.Read(chunk.Data(0), size);
             if (file_.IsError() || read > size) {
                 PublishError(SVStatusFileInput, "Could not read bytes");
