@@ -3,12 +3,12 @@
 # with dd, on the same title, in one run:
 #   bench/remux_vs_ffmpeg.sh [-n RUNS] [-b BUILD_DIR] [TITLE]
 # The three commands run in turn (svremux, ffmpeg, dd, svremux, ...) after one warm-up each, so
-# a drift in the machine's speed touches all alike. Every output is removed and the disk
-# cache flushed before each run, so that neither truncating nor writing back an earlier run's
-# file is timed. Prints the median wall time of each, its
-# throughput in MB/s of title read (1 MB = 10^6 bytes) and svremux's time over ffmpeg's and
-# over dd's (1.00: as fast; 2.00: twice the time). Without TITLE it takes the 10-minute title
-# that build/bench/RemuxBench makes and caches (run that once first).
+# a drift in the machine's speed touches all alike. Before each run the last output is removed
+# and the disk cache flushed, so that neither truncating nor writing back an earlier file is
+# timed. Prints the median wall time of each, its throughput in MB/s of title read (1 MB =
+# 10^6 bytes), and svremux's time over ffmpeg's and over dd's (1.00: as fast; 2.00: twice the
+# time). Without TITLE it takes the 10-minute title that build/bench/RemuxBench makes and
+# caches (run that once first).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -18,7 +18,8 @@ while getopts "n:b:h" opt; do
   case "$opt" in
     n) runs="$OPTARG" ;;
     b) build="$OPTARG" ;;
-    *) sed -n '2,10p' "$0" | sed 's/^# \{0,1\}//'; exit 2 ;;
+    h) sed -n '2,11p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+    *) sed -n '2,11p' "$0" | sed 's/^# \{0,1\}//' >&2; exit 2 ;;
   esac
 done
 shift $((OPTIND - 1))
