@@ -17,11 +17,11 @@ namespace SarvelonMediaKit {
 // everything it held. It samples the input position for the progress line on the pump thread,
 // where the chain lives.
 //
-// The multiplexer hands on one chunk per PES packet (a few KiB) and the file sink writes each
-// chunk it is given at once: held back until about 1 MiB has come and then written in one
-// gathered write, the output costs a few hundred system calls instead of one per audio frame
-// and picture. The chunks are kept, not copied: the multiplexer makes a new one for every
-// packet and never touches it again.
+// The multiplexer hands on one chunk per PES packet (a few KiB), and the plain file sink
+// writes every chunk the moment it comes. Here the chunks are held back until about 1 MiB has
+// come and then written in one gathered write: the output costs a few hundred system calls
+// instead of one per audio frame and picture. The chunks are kept, not copied: the multiplexer
+// makes a new one for every PES packet and never touches it again.
 class RemuxSink : public FileServer {
 public:
     static constexpr size_t kWriteBytes = 1u << 20;
