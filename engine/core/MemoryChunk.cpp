@@ -2,6 +2,7 @@
 
 #include <boost/make_shared.hpp>
 
+#include <algorithm>
 #include <cstring>
 #include <limits>
 
@@ -17,16 +18,26 @@ const uint64_t kMaxBufferBytes = std::numeric_limits<uint32_t>::max();
 
 MemoryChunk::MemoryChunk() {}
 
-MemoryChunk::MemoryChunk(uint32_t size, uint32_t headroom, uint32_t tailroom) {
+MemoryChunk::MemoryChunk(uint32_t size, uint32_t headroom, uint32_t tailroom)
+    : MemoryChunk(size, headroom, tailroom, UnsetTag()) {
+    // Zeroed: see the declaration (bytes a maker or a later stage may not write).
+    std::fill(buffer_->bytes.begin(), buffer_->bytes.end(), 0);
+}
+
+MemoryChunk::MemoryChunk(uint32_t size, uint32_t headroom, uint32_t tailroom, UnsetTag) {
     // Offsets are 32-bit, so the whole buffer must be addressable with them.
     const uint64_t total = uint64_t(size) + headroom + tailroom;
     if (total > kMaxBufferBytes) {
         throw SV::SVLibraryException(SV::SVL_InvalidParameter, "MemoryChunk too large");
     }
     buffer_ = boost::make_shared<Buffer>();
-    buffer_->bytes.assign(static_cast<size_t>(total), 0);
+    buffer_->bytes.resize(static_cast<size_t>(total));
     buffer_->begin = headroom;
     buffer_->end = headroom + size;
+}
+
+MemoryChunk MemoryChunk::Unset(uint32_t size, uint32_t headroom, uint32_t tailroom) {
+    return MemoryChunk(size, headroom, tailroom, UnsetTag());
 }
 
 MemoryChunk::MemoryChunk(const boost::shared_ptr<MemoryMarker>& marker) : marker_(marker) {}
@@ -35,7 +46,7 @@ MemoryChunk MemoryChunk::CopyOf(const uint8_t* bytes, uint32_t size) {
     if (size == 0) {
         return MemoryChunk();
     }
-    MemoryChunk chunk(size, 0, 0);
+    MemoryChunk chunk = Unset(size, 0, 0);  // every byte is copied over
     std::memcpy(chunk.Data(0), bytes, size);
     return chunk;
 }
@@ -45,15 +56,6 @@ MemoryChunk MemoryChunk::CopyOf(const std::vector<uint8_t>& bytes) {
         throw SV::SVLibraryException(SV::SVL_InvalidParameter, "MemoryChunk too large");
     }
     return CopyOf(bytes.data(), static_cast<uint32_t>(bytes.size()));
-}
-
-uint32_t MemoryChunk::Size() const { return buffer_ ? buffer_->end - buffer_->begin : 0; }
-
-unsigned char* MemoryChunk::Data(uint32_t offset) const {
-    if (!buffer_) {
-        return nullptr;
-    }
-    return buffer_->bytes.data() + buffer_->begin + offset;
 }
 
 void MemoryChunk::SetSize(uint32_t size) {
@@ -69,11 +71,20 @@ void MemoryChunk::SetSize(uint32_t size) {
         b.end -= current - size;
         return;
     }
-    const uint32_t grow = size - current;
+    // Zeroed: the caller may read the grown payload before it writes it.
+    Grow(size - current, true);
+}
+
+void MemoryChunk::Grow(uint32_t grow, bool zero) {
+    Buffer& b = *buffer_;
     if (uint64_t(b.bytes.size()) + grow > kMaxBufferBytes) {
         throw SV::SVLibraryException(SV::SVL_InvalidParameter, "MemoryChunk too large");
     }
-    b.bytes.resize(b.bytes.size() + grow, 0);
+    if (zero) {
+        b.bytes.resize(b.bytes.size() + grow, 0);
+    } else {
+        b.bytes.resize(b.bytes.size() + grow);
+    }
     b.end += grow;
 }
 
@@ -124,14 +135,18 @@ void MemoryChunk::Append(const MemoryChunk& other, uint32_t n) {
     if (uint64_t(oldSize) + n > kMaxBufferBytes) {
         throw SV::SVLibraryException(SV::SVL_InvalidParameter, "MemoryChunk too large");
     }
+    if (!buffer_) {
+        buffer_ = boost::make_shared<Buffer>();
+    }
+    // The grown bytes are copied over at once, so they are not cleared first.
     if (other.buffer_ == buffer_) {
         // Growing may move the storage the source bytes live in: take them first.
         std::vector<unsigned char> copy(other.Data(0), other.Data(0) + n);
-        SetSize(oldSize + n);
+        Grow(n, false);
         std::memcpy(Data(oldSize), copy.data(), n);
         return;
     }
-    SetSize(oldSize + n);
+    Grow(n, false);
     std::memcpy(Data(oldSize), other.Data(0), n);
 }
 

@@ -4,6 +4,9 @@
 #include <boost/shared_ptr.hpp>
 
 #include <cstdint>
+#include <memory>
+#include <new>
+#include <utility>
 #include <vector>
 
 #include "SVLibrary/Types/SarvelonMediaKitTypes.h"
@@ -98,8 +101,29 @@ private:
 // stages can add a header or trailer in place.
 class MemoryChunk {
 public:
+    // Gives a vector's new elements no value unless one is named: a buffer that is about to be
+    // overwritten is not cleared first. Who grows the vector says whether the new bytes are zero.
+    template <typename T>
+    struct UnsetAllocator : std::allocator<T> {
+        template <typename U>
+        struct rebind {
+            typedef UnsetAllocator<U> other;
+        };
+        UnsetAllocator() noexcept {}
+        template <typename U>
+        UnsetAllocator(const UnsetAllocator<U>&) noexcept {}
+        template <typename U>
+        void construct(U* p) noexcept {
+            ::new (static_cast<void*>(p)) U;
+        }
+        template <typename U, typename... Args>
+        void construct(U* p, Args&&... args) {
+            ::new (static_cast<void*>(p)) U(std::forward<Args>(args)...);
+        }
+    };
+
     struct Buffer {
-        std::vector<unsigned char> bytes;
+        std::vector<unsigned char, UnsetAllocator<unsigned char>> bytes;
         uint32_t begin = 0;  // first payload byte
         uint32_t end = 0;    // one past the last payload byte; begin <= end <= bytes.size()
     };
@@ -108,7 +132,15 @@ public:
     MemoryChunk();
     // A data chunk of size zero bytes with the given room before and after. Throws
     // SVLibraryException SVL_InvalidParameter when the three do not fit 32 bits together.
+    // The room is zeroed too: a maker that may hand on fewer bytes than it asked for, or a
+    // stage that takes room without writing all of it, then shows zeros, never stale memory.
     MemoryChunk(uint32_t size, uint32_t headroom, uint32_t tailroom);
+    // The same buffer with its bytes (payload and room) left unset, for a maker that writes
+    // every payload byte before the chunk leaves it or trims the chunk to what it wrote (a file
+    // read, a packet laid out in full). Any room taken later (Reserve, SetSize into the
+    // tailroom) must be written by whoever takes it. Saves clearing bytes that are overwritten
+    // at once. Throws as the constructor does.
+    static MemoryChunk Unset(uint32_t size, uint32_t headroom, uint32_t tailroom);
     // A marker chunk.
     explicit MemoryChunk(const boost::shared_ptr<MemoryMarker>& marker);
 
@@ -120,10 +152,12 @@ public:
     // bits.
     static MemoryChunk CopyOf(const std::vector<uint8_t>& bytes);
 
-    // Payload bytes; 0 without a buffer.
-    uint32_t Size() const;
-    // The payload byte at offset (not checked). Data chunks only.
-    unsigned char* Data(uint32_t offset = 0) const;
+    // Payload bytes; 0 without a buffer. Inline: packet writers ask for every packet.
+    uint32_t Size() const { return buffer_ ? buffer_->end - buffer_->begin : 0; }
+    // The payload byte at offset (not checked); null without a buffer. Data chunks only.
+    unsigned char* Data(uint32_t offset = 0) const {
+        return buffer_ ? buffer_->bytes.data() + buffer_->begin + offset : nullptr;
+    }
     // A larger size grows the buffer by the difference at its back (the payload then takes the
     // bytes that followed it, and the room behind it is kept); a smaller one only moves the end
     // back, so growing again gives the old bytes back. A chunk without a buffer gets one of its
@@ -145,6 +179,12 @@ public:
     const boost::shared_ptr<MemoryMarker>& GetMarker() const { return marker_; }
 
 private:
+    struct UnsetTag {};
+    MemoryChunk(uint32_t size, uint32_t headroom, uint32_t tailroom, UnsetTag);
+    // The payload grown by grow bytes at its back, the buffer by as much; the new bytes are
+    // zero when zero is set, else unset (the caller overwrites them).
+    void Grow(uint32_t grow, bool zero);
+
     boost::shared_ptr<Buffer> buffer_;
     boost::shared_ptr<MemoryMarker> marker_;
 };

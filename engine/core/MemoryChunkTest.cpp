@@ -182,6 +182,60 @@ TEST(MemoryChunk, CopyOfHoldsItsOwnCopyOfTheBytes) {
     EXPECT_EQ(2u, zero.Size());  // the difference the check above relies on
 }
 
+TEST(MemoryChunk, TheConstructorClearsPayloadAndRoom) {
+    MemoryChunk chunk(4, 3, 5);
+    EXPECT_EQ(Bytes(chunk), std::vector<unsigned char>(4, 0));
+    ASSERT_TRUE(chunk.Reserve(3));  // the headroom
+    chunk.SetSize(12);              // and the tailroom
+    EXPECT_EQ(Bytes(chunk), std::vector<unsigned char>(12, 0));
+}
+
+TEST(MemoryChunk, AnUnsetChunkHasTheSizeAndRoomAskedFor) {
+    MemoryChunk chunk = MemoryChunk::Unset(6, 3, 2);
+    EXPECT_EQ(6u, chunk.Size());
+    EXPECT_FALSE(chunk.IsEmpty());
+    EXPECT_FALSE(chunk.GetMarker());
+    for (uint32_t i = 0; i < 6; ++i) *chunk.Data(i) = static_cast<unsigned char>(10 + i);
+    MemoryChunk copy = chunk;  // shares bytes and range as any data chunk does
+    EXPECT_FALSE(chunk.Reserve(4));
+    ASSERT_TRUE(chunk.Reserve(3));
+    EXPECT_EQ(9u, copy.Size());
+    EXPECT_EQ(10, *copy.Data(3));
+    ASSERT_TRUE(chunk.Advance(3));
+    // Appending writes over the tailroom and grows the buffer behind it: exactly the bytes
+    // appended, whatever the room held.
+    chunk.Append(PatternChunk(5, 100));
+    EXPECT_EQ((std::vector<unsigned char>{10, 11, 12, 13, 14, 15, 100, 101, 102, 103, 104}),
+              Bytes(chunk));
+    // Growing with SetSize past the old buffer clears what it adds.
+    MemoryChunk bare = MemoryChunk::Unset(2, 0, 0);
+    *bare.Data(0) = 7;
+    *bare.Data(1) = 8;
+    bare.SetSize(5);
+    EXPECT_EQ((std::vector<unsigned char>{7, 8, 0, 0, 0}), Bytes(bare));
+
+    EXPECT_TRUE(MemoryChunk::Unset(0, 4, 4).IsEmpty());
+    EXPECT_THROW(MemoryChunk::Unset(0xFFFFFFFFu, 1, 0), SV::SVLibraryException);
+    EXPECT_THROW(MemoryChunk::Unset(1, 0xFFFFFFFFu, 1), SV::SVLibraryException);
+}
+
+// What saves the clearing: the buffer's vector gives new bytes a value only when one is named.
+// Storage the vector already owns keeps what it held when the vector grows back over it.
+TEST(MemoryChunk, TheBufferVectorLeavesNewBytesUnlessGivenAValue) {
+    std::vector<unsigned char, MemoryChunk::UnsetAllocator<unsigned char>> bytes(64, 0xAB);
+    const unsigned char* storage = bytes.data();
+    bytes.resize(8);
+    bytes.resize(64);  // within the capacity: the same storage, not cleared
+    ASSERT_EQ(storage, bytes.data());
+    EXPECT_EQ(0xAB, bytes[63]);
+    bytes.resize(8);
+    bytes.resize(64, 0);  // a named value is written
+    EXPECT_EQ(0, bytes[63]);
+    bytes.assign(3, 5);
+    EXPECT_EQ((std::vector<unsigned char>{5, 5, 5}),
+              std::vector<unsigned char>(bytes.begin(), bytes.end()));
+}
+
 TEST(MemoryChunk, SizesThatDoNotFit32BitsAreRefused) {
     EXPECT_THROW(MemoryChunk(0xFFFFFFFFu, 1, 0), SV::SVLibraryException);
     EXPECT_THROW(MemoryChunk(1, 0xFFFFFFFFu, 1), SV::SVLibraryException);

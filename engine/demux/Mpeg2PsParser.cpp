@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <list>
 
 #include "SVLibrary/Output/DebugPrint.h"
 #include "engine/codecs/MediaTiming.h"
@@ -54,6 +55,16 @@ enum State : uint32_t {
     kPayloadPadding = 40,
     kProgramEnd = 41,
 };
+
+// Appends a chunk of size bytes for a packet's payload, made as the list makes its chunks but
+// not cleared: the payload is copied over it, and a sample whose packet ends before it is full
+// is replaced, never handed on.
+MemoryChunk& AddUnsetChunk(MemoryChunkList& payload, uint32_t size) {
+    std::list<MemoryChunk>& chunks = payload.GetChunks();
+    chunks.push_back(MemoryChunk::Unset(size, chunks.empty() ? payload.GetHeadroom() : 0,
+                                        payload.GetTailroom()));
+    return chunks.back();
+}
 
 }  // namespace
 
@@ -677,7 +688,7 @@ Mpeg2PsParser::Result Mpeg2PsParser::AddPesPayloadToSample() {
     }
     // A continuation of the open sample.
     if (copyInProgress_ && packetLeft_ != 0 && !sample_.GetPayload().GetChunks().empty()) {
-        MemoryChunk& chunk = sample_.GetPayload().AddChunk(packetLeft_);
+        MemoryChunk& chunk = AddUnsetChunk(sample_.GetPayload(), packetLeft_);
         write_ = chunk.Data(0);
         end_ = write_ + packetLeft_;
     } else {
@@ -722,7 +733,9 @@ Mpeg2PsParser::Result Mpeg2PsParser::StartSample() {
     } else if (streamId_ == videoStreamId_) {
         type = SampleMediaTypeVideo;
     }
-    sample_ = listener_.CreateSample(streamId_, packetLeft_, type);
+    // Asked for no bytes: a listener that sizes the payload for us zeroes it first, and the
+    // copy below overwrites every byte anyway (a packet that ends short is never handed on).
+    sample_ = listener_.CreateSample(streamId_, 0, type);
     if (flags2_ & 0x40) {
         sample_.SetDecodeTime(MediaTime(TicksToMicrosecondsTruncated(dts_) + offset));
         // A DTS after its PTS is malformed; the sample then gets no presentation offset.
@@ -736,13 +749,7 @@ Mpeg2PsParser::Result Mpeg2PsParser::StartSample() {
     sample_.SetDataAlignment((flags1_ & 0x04) != 0);
     sample_.SetScramblingControl((flags1_ >> 4) & 3);
 
-    MemoryChunkList& payload = sample_.GetPayload();
-    MemoryChunk* chunk = nullptr;
-    if (payload.GetChunks().size() == 1 && payload.Back().Size() == packetLeft_) {
-        chunk = &payload.Back();  // the listener already sized it
-    } else {
-        chunk = &payload.AddChunk(packetLeft_);
-    }
+    MemoryChunk* chunk = &AddUnsetChunk(sample_.GetPayload(), packetLeft_);
     write_ = chunk->Data(0);
     end_ = write_ + packetLeft_;
     copyInProgress_ = true;

@@ -53,7 +53,9 @@ void FileClient::PrePullData(ByteAmount& amount) {
         const uint32_t size = uint32_t(std::min<uint64_t>(
             {uint64_t(amount.Get()), std::max<uint64_t>(left, 1), uint64_t(kMaxPullBytes)}));
         if (size != 0) {
-            MemoryChunk chunk = CreateMemoryChunk(size, 0, 0);
+            // Not cleared: the read overwrites the payload and the chunk is cut to what it
+            // read (or dropped on an error), so no unwritten byte goes on.
+            MemoryChunk chunk = MemoryChunk::Unset(size, GetLinkedHeadroom(), GetLinkedTailroom());
             const uint64_t read = file_.Read(chunk.Data(0), size);
             if (file_.IsError() || read > size) {
                 PublishError(SVStatusFileInput, "Could not read bytes");
@@ -97,6 +99,8 @@ bool FileClient::DoOutOfBandRequest(BytePosition start, BytePosition end) {
         uint64_t remaining = end > start ? end - start : 0;
         while (remaining > 0) {
             const uint32_t n = uint32_t(std::min(remaining, kOutOfBandPiece));
+            // Zeroed: its room goes to whoever adds a header or trailer, who may not write
+            // all of it; out-of-band ranges are small and rare.
             MemoryChunk chunk(n, kOutOfBandRoom, kOutOfBandRoom);
             if (file_.Read(chunk.Data(0), n) != n) {
                 break;  // a short read ends the request after what was delivered

@@ -71,8 +71,12 @@ Mpeg2TsMux::Mpeg2TsMux(Session* session)
       firstDts_(0),
       timestampOffset_(0),
       trickPlay_(false),
-      writer_([this](uint32_t size) { return CreateMemoryChunk(size, 0, 0); },
-              [this](const MemoryChunk& chunk) { DoSend(chunk); }),
+      // The writer lays out every byte of every packet, so its chunks are not cleared first.
+      writer_(
+          [this](uint32_t size) {
+              return MemoryChunk::Unset(size, GetLinkedHeadroom(), GetLinkedTailroom());
+          },
+          [this](const MemoryChunk& chunk) { DoSend(chunk); }),
       pmtVersion_(0),
       mergeCount_(0) {
     // Room in front of every sample payload for the ADTS header a filter may put in front of a

@@ -35,7 +35,8 @@ public:
     // The PCR value that stands for "no PCR".
     static constexpr uint64_t kNoPcr = ~uint64_t(0);
 
-    // Makes an output chunk of size bytes.
+    // Makes an output chunk of size bytes. The writer overwrites every byte of it, so the
+    // maker need not clear it (MemoryChunk::Unset).
     typedef boost::function<MemoryChunk(uint32_t size)> ChunkMaker;
     // Hands a filled output chunk on.
     typedef boost::function<void(const MemoryChunk& chunk)> ChunkSender;

@@ -2,7 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
+#include <iterator>
 #include <vector>
 
 #include "engine/mux/TsContinuityCounter.h"
@@ -218,6 +220,68 @@ TEST_F(TsPacketWriterTest, AnEmptySectionWritesNothingAndAnEmptyPesOnlyItsHeader
     EXPECT_EQ(169, p[4]);                                   // adaptation_field_length: 184 - 14 - 1
     EXPECT_EQ(Bytes({0x00, 0x00, 0x01, 0xC0, 0x00, 0x08}),  // PES_packet_length 8: 14 - 6
               Bytes(p.end() - 14, p.end() - 8));
+}
+
+// Output chunks are not cleared before the writer lays them out, so it must write every byte
+// itself: chunks that start out full of a poison byte (room included) must come out exactly as
+// cleared ones do, for payloads cut at every awkward place (one byte, around a packet's 184,
+// empty chunks between) and for the single packet, short and long units.
+TEST(TsPacketWriterPoison, EveryOutputByteIsWrittenWhateverTheChunkHeld) {
+    struct Output {
+        std::vector<Bytes> chunks;
+        TsPacketWriter writer;
+        explicit Output(uint8_t fill)
+            : writer(
+                  [fill](uint32_t size) {
+                      // 16 bytes of room before the payload and 8 after, all of it filled.
+                      MemoryChunk chunk = MemoryChunk::Unset(size + 24, 0, 0);
+                      std::fill(chunk.Data(0), chunk.Data(0) + size + 24, fill);
+                      chunk.Advance(16);
+                      chunk.TrimEnd(8);
+                      return chunk;
+                  },
+                  [this](const MemoryChunk& chunk) {
+                      chunks.push_back(Bytes(chunk.Data(0), chunk.Data(0) + chunk.Size()));
+                  }) {}
+    };
+    Output cleared(0x00);
+    Output poisoned(0xA5);
+    const Bytes body = Counting(70000, 9);
+    for (size_t piece :
+         {size_t(1), size_t(7), size_t(183), size_t(184), size_t(185), size_t(65536)}) {
+        for (Output* out : {&cleared, &poisoned}) {
+            MemoryChunkList payload = PayloadOf(body, piece);
+            // Empty chunks at the front, in the middle and at the back are skipped over.
+            payload.GetChunks().push_front(MemoryChunk::Unset(0, 0, 0));
+            payload.GetChunks().insert(std::next(payload.GetChunks().begin(), 2),
+                                       MemoryChunk::Unset(0, 0, 0));
+            payload.GetChunks().push_back(MemoryChunk::Unset(0, 0, 0));
+            out->writer.WritePes(0x0021, 0xE0, 7200, 3600, 1000, payload);
+            MemoryChunkList small = PayloadOf(Counting(185, 1), piece);
+            out->writer.WritePes(0x0022, 0xC0, 90, 90, TsPacketWriter::kNoPcr, small);
+            out->writer.WriteSection(0x0000, kPat);
+        }
+    }
+    ASSERT_EQ(cleared.chunks.size(), poisoned.chunks.size());
+    for (size_t i = 0; i < cleared.chunks.size(); ++i) {
+        EXPECT_EQ(cleared.chunks[i], poisoned.chunks[i]) << "chunk " << i;
+    }
+    // And the payload reads back whole through an outside reader, cut where it was cut.
+    SvTools::TsReader reader;
+    for (const Bytes& chunk : poisoned.chunks) reader.Feed(chunk.data(), chunk.size());
+    reader.Finish();
+    EXPECT_TRUE(reader.ContinuityErrors().empty());
+    EXPECT_EQ(0u, reader.PesErrors());
+    size_t videos = 0;
+    for (const SvTools::TsPes& pes : reader.Pes()) {
+        if (pes.streamId == 0xE0) {
+            EXPECT_EQ(body, pes.payload);
+            ++videos;
+        } else {
+            EXPECT_EQ(Counting(185, 1), pes.payload);
+        }
+    }
+    EXPECT_EQ(6u, videos);
 }
 
 TEST(TsContinuityCounter, CountsFromZeroToFifteenAndRoundAgain) {

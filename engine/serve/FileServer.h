@@ -1,8 +1,8 @@
 #ifndef ENGINE_SERVE_FILESERVER_H
 #define ENGINE_SERVE_FILESERVER_H
 
-#include <fstream>
 #include <string>
+#include <vector>
 
 #include "engine/core/Component.h"
 #include "engine/core/ErrorInfoSource.h"
@@ -25,8 +25,13 @@ public:
     // Opens the path for writing in binary mode, truncating an existing file. The flag is
     // not used.
     void DoSetName(const std::string& name, bool flag) override;
-    // Appends the chunk's bytes to the file and flushes.
+    // Appends the chunk's bytes to the file. Nothing is buffered in the process: the bytes are
+    // with the system when the call returns.
     void DoAdd(const MemoryChunk& chunk) override;
+    // Appends the bytes of the chunks in their order, as adding them one by one would, but in
+    // as few system calls as the system takes (a gathered write), without copying them
+    // together first. Markers and empty chunks among them are skipped.
+    void WriteChunks(const std::vector<MemoryChunk>& chunks);
     // Stops the session on end of data; every marker goes on.
     bool DoProcessMemoryMarker(const boost::shared_ptr<MemoryMarker>& marker) override;
     // The sink never limits its source.
@@ -40,8 +45,11 @@ private:
     // Publishes the error once, closes the file and stops the session.
     void Fail(const std::string& text, bool stopSession);
     void StopSession();
+    void CloseFile();
+    // True when there is a file to write to; otherwise fails (once) and stops the session.
+    bool CanWrite();
 
-    std::ofstream file_;
+    int fd_;  // -1 when no file is open
     bool failed_;
     bool stopped_;
 };

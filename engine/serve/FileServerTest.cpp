@@ -125,5 +125,65 @@ TEST_F(FileServerTest, AFailedWriteIsReportedAndNothingMoreIsWritten) {
     EXPECT_EQ(1u, Errors().size());
 }
 
+TEST_F(FileServerTest, WriteChunksAppendsManyChunksInOrderInOneGo) {
+    server->SetName(path, true);
+    server->Add(Bytes("head:"));
+    // More chunks than one gathered system call takes (1024 on Linux), of varied sizes, with
+    // empty chunks and a marker among them: those add nothing.
+    std::vector<MemoryChunk> chunks;
+    std::string expected = "head:";
+    for (int i = 0; i < 2500; ++i) {
+        if (i % 100 == 0) {
+            chunks.push_back(MemoryChunk());
+            chunks.push_back(Marker(boost::make_shared<MemoryMarkerGopStart>(i)));
+        }
+        const std::string text = std::to_string(i) + std::string(i % 7, char('a' + i % 26));
+        expected += text;
+        chunks.push_back(Bytes(text));
+    }
+    server->WriteChunks(chunks);
+    server->WriteChunks(std::vector<MemoryChunk>());  // nothing to write is no failure
+    server->Add(Bytes(":tail"));
+    expected += ":tail";
+    EXPECT_EQ(expected, ReadFile(path));
+    EXPECT_TRUE(Errors().empty());
+    EXPECT_FALSE(server->HasFailed());
+}
+
+TEST_F(FileServerTest, WriteChunksWithoutAFileIsReportedAsLost) {
+    server->WriteChunks({Bytes("a"), Bytes("b")});
+    ASSERT_EQ(1u, Errors().size());
+    EXPECT_EQ(std::make_pair(SVStatus(SVStatusFileInput), std::string("Could not write bytes")),
+              Errors()[0]);
+    EXPECT_TRUE(session->WaitForStop(0));
+}
+
+TEST_F(FileServerTest, WriteChunksOnAFullDeviceFailsOnceAndStops) {
+    if (access("/dev/full", W_OK) != 0) GTEST_SKIP() << "no /dev/full";
+    server->SetName("/dev/full", true);
+    server->WriteChunks({Bytes(std::string(70000, 'x')), Bytes("y")});
+    ASSERT_EQ(1u, Errors().size());
+    EXPECT_TRUE(server->HasFailed());
+    EXPECT_TRUE(session->WaitForStop(0));
+    server->WriteChunks({Bytes("more")});
+    EXPECT_EQ(1u, Errors().size());
+}
+
+TEST_F(FileServerTest, ADeviceIsWrittenAsGivenAndANewNameStartsAfresh) {
+    server->SetName("/dev/null", true);
+    server->Add(Bytes("into the void"));
+    EXPECT_TRUE(Errors().empty());
+    EXPECT_FALSE(server->HasFailed());
+    // A second name closes the first file and truncates the second.
+    {
+        std::ofstream old(path, std::ios::binary);
+        old << "stale bytes";
+    }
+    server->SetName(path, true);
+    server->Add(Bytes("new"));
+    EXPECT_EQ("new", ReadFile(path));
+    EXPECT_TRUE(Errors().empty());
+}
+
 }  // namespace
 }  // namespace SarvelonMediaKit

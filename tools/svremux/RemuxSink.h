@@ -3,7 +3,6 @@
 
 #include <atomic>
 #include <cstdint>
-#include <cstring>
 #include <vector>
 
 #include "engine/core/MemoryChunk.h"
@@ -18,26 +17,27 @@ namespace SarvelonMediaKit {
 // everything it held. It samples the input position for the progress line on the pump thread,
 // where the chain lives.
 //
-// The multiplexer hands on one chunk per PES packet (a few KiB) and the file sink writes and
-// flushes each chunk it is given: gathered into writes of about 1 MiB, the output costs a few
-// hundred system calls instead of one per audio frame and picture.
+// The multiplexer hands on one chunk per PES packet (a few KiB), and the plain file sink
+// writes every chunk the moment it comes. Here the chunks are held back until about 1 MiB has
+// come and then written in one gathered write: the output costs a few hundred system calls
+// instead of one per audio frame and picture. The chunks are kept, not copied: the multiplexer
+// makes a new one for every PES packet and never touches it again.
 class RemuxSink : public FileServer {
 public:
     static constexpr size_t kWriteBytes = 1u << 20;
 
-    RemuxSink(Session* session, FileClient* client) : FileServer(session), client_(client) {
-        pending_.reserve(2 * kWriteBytes);
-    }
+    RemuxSink(Session* session, FileClient* client) : FileServer(session), client_(client) {}
 
     void DoAdd(const MemoryChunk& chunk) override {
         const uint32_t size = chunk.Size();
         if (size == 0) {
             return;
         }
-        pending_.insert(pending_.end(), chunk.Data(0), chunk.Data(0) + size);
+        pending_.push_back(chunk);
+        pendingBytes_ += size;
         written_ += size;
         writtenSinceTick_ = true;
-        if (pending_.size() >= kWriteBytes) {
+        if (pendingBytes_ >= kWriteBytes) {
             WritePending();
         }
     }
@@ -68,14 +68,14 @@ private:
         if (pending_.empty()) {
             return;
         }
-        MemoryChunk chunk = CreateMemoryChunk(uint32_t(pending_.size()), 0, 0);
-        std::memcpy(chunk.Data(0), pending_.data(), pending_.size());
+        WriteChunks(pending_);
         pending_.clear();
-        FileServer::DoAdd(chunk);
+        pendingBytes_ = 0;
     }
 
     FileClient* client_;
-    std::vector<unsigned char> pending_;
+    std::vector<MemoryChunk> pending_;
+    size_t pendingBytes_ = 0;
     bool endOfStream_ = false;
     bool writtenSinceTick_ = false;
 };
