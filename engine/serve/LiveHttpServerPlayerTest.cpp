@@ -183,7 +183,8 @@ TEST_F(LiveHttpServerPlayerTest, ThirtyTwoClientsGetWholeSegmentsAndEverythingIs
     ASSERT_TRUE(front->ReapAll());
     EXPECT_TRUE(WaitUntil([&]() {
         return ThreadsNamed("Pump") == pumpsBefore && ThreadsNamed("SocketMaster") == mastersBefore;
-    })) << "pumps " << ThreadsNamed("Pump") << " (before " << pumpsBefore << "), socket threads "
+    })) << "pumps "
+        << ThreadsNamed("Pump") << " (before " << pumpsBefore << "), socket threads "
         << ThreadsNamed("SocketMaster") << " (before " << mastersBefore << ")";
     EXPECT_EQ(descriptorsBefore, OpenDescriptors()) << front->Sessions() << " sessions left";
 }
