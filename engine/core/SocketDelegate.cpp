@@ -25,7 +25,7 @@ typedef TaskTemplate1<SocketDelegate*, void (SocketDelegate::*)(MemoryChunk), Me
 }  // namespace
 
 SocketDelegate::SocketDelegate(SocketMaster* master, Component* component)
-    : socketMaster_(master), component_(component) {
+    : socketMaster_(master), component_(component), announced_(false) {
     if (master != nullptr) master->RegisterDelegate(this);
 }
 
@@ -71,7 +71,13 @@ void SocketDelegate::DoProcessSessionData(MemoryChunk /*chunk*/) {}
 void SocketDelegate::DoSessionSocketClosed() {}
 
 void SocketDelegate::SetSocketMaster(SocketMaster* master) {
-    const int fd = GetSessionDescriptor();
+    int fd = -1;
+    bool announced = false;
+    {
+        std::lock_guard<std::mutex> lock(socketLock_);
+        fd = sessionSocket_.fd;
+        announced = announced_;
+    }
     SocketMaster* previous = socketMaster_.exchange(nullptr);
     if (previous != nullptr) {
         previous->RemoveSocket(fd);
@@ -80,16 +86,24 @@ void SocketDelegate::SetSocketMaster(SocketMaster* master) {
     socketMaster_ = master;
     if (master != nullptr) {
         master->RegisterDelegate(this);
-        master->AddSocket(fd, this);  // nothing when the socket is not open
+        // A connection handed over but not announced yet is watched from SessionSocketOpen:
+        // read now, its data could be queued ahead of its open task, and the master's thread
+        // would read through a chain its maker is still setting up.
+        if (announced) master->AddSocket(fd, this);  // nothing when the socket is not open
     }
 }
 
 void SocketDelegate::SwapSocket(SV::PilSocketHolder& holder) {
     std::lock_guard<std::mutex> lock(socketLock_);
     sessionSocket_.Swap(holder);
+    announced_ = false;
 }
 
 void SocketDelegate::SessionSocketOpen() {
+    {
+        std::lock_guard<std::mutex> lock(socketLock_);
+        announced_ = true;
+    }
     SocketMaster* master = socketMaster_;
     if (master == nullptr) return;
     // Queued before the socket is watched, so the open task runs before any data task.

@@ -45,12 +45,15 @@ public:
     virtual void DoSessionSocketClosed();
 
     // Leaves the current master (taking the session socket off it) and joins the new one
-    // (null: none), adding the session socket there when it is open.
+    // (null: none). A connection already announced (SessionSocketOpen) is watched there at
+    // once; one just handed over (SwapSocket) is watched from SessionSocketOpen on, so nothing
+    // is read from it before its open task is queued and its session is set up.
     void SetSocketMaster(SocketMaster* master);
     SocketMaster* GetSocketMaster() const { return socketMaster_; }
 
     // Exchanges the session socket with the holder's descriptor (an accepted connection, handed
-    // over before SetSocketMaster). Registrations do not change.
+    // over before SetSocketMaster); the new one is not announced yet. Registrations do not
+    // change.
     void SwapSocket(SV::PilSocketHolder& holder);
 
     // The connection is open: watch the session socket and post the open task.
@@ -87,6 +90,8 @@ private:
     mutable std::mutex socketLock_;
     SV::PilSocketHolder sessionSocket_;
     boost::shared_ptr<void> connectionSlot_;  // under socketLock_
+    // The session socket has been announced (SessionSocketOpen); under socketLock_.
+    bool announced_;
 };
 
 }  // namespace SarvelonMediaKit

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/ioctl.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
 #include <boost/make_shared.hpp>
@@ -111,6 +113,75 @@ private:
     std::vector<std::unique_ptr<Connection>> connections_;
     std::vector<std::unique_ptr<RecordingDelegate>> shared_delegates_;
 };
+
+// Notes data that reaches it before its open hook has run.
+class OrderWatchingDelegate : public RecordingDelegate {
+public:
+    using RecordingDelegate::RecordingDelegate;
+    void DoProcessSessionData(MemoryChunk chunk) override {
+        if (Count("open") == 0) ++dataBeforeOpen;
+        RecordingDelegate::DoProcessSessionData(chunk);
+    }
+    std::atomic<int> dataBeforeOpen{0};
+};
+
+// Hands one end of a fresh socket pair to the delegate; returns the peer's end.
+int HandOver(SocketDelegate& delegate) {
+    int pair[2];
+    if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, pair) != 0) return -1;
+    SV::PilSocketHolder holder;
+    holder.fd = pair[0];
+    delegate.SwapSocket(holder);
+    return pair[1];
+}
+
+// A factory hands a connection over (SwapSocket, SetSocketMaster) before it has set up the
+// chain behind it; the server announces it (SessionSocketOpen) only once the factory returns.
+// A request the peer sent at once must wait for that, or it races the set-up and its data task
+// overtakes the open task.
+TEST(MultiSocketDelegateServerTest, AHandedOverConnectionIsReadOnlyOnceAnnounced) {
+    // Both outlive the delegates, which leave them as they go.
+    Station station;
+    Station other;
+    OrderWatchingDelegate handed(nullptr, station.pump.get());
+    const int handedPeer = HandOver(handed);
+    ASSERT_GE(handedPeer, 0);
+    ASSERT_TRUE(SendAll(handedPeer, "early"));
+    handed.SetSocketMaster(station.master.get());
+
+    // A second connection on the same master, announced. Its first bytes are read in a pass
+    // that also saw the first connection's bytes waiting; its second bytes only in a later
+    // pass, so by then the master is done with that one.
+    RecordingDelegate witness(nullptr, station.pump.get());
+    const int witnessPeer = HandOver(witness);
+    ASSERT_GE(witnessPeer, 0);
+    witness.SetSocketMaster(station.master.get());
+    witness.SessionSocketOpen();
+    ASSERT_TRUE(SendAll(witnessPeer, "x"));
+    ASSERT_TRUE(WaitUntil([&]() { return witness.Data() == "x"; }));
+    ASSERT_TRUE(SendAll(witnessPeer, "y"));
+    ASSERT_TRUE(WaitUntil([&]() { return witness.Data() == "xy"; }));
+
+    int waiting = -1;
+    ASSERT_EQ(0, ioctl(handed.GetSessionDescriptor(), FIONREAD, &waiting));
+    EXPECT_EQ(5, waiting);  // the five bytes of "early", unread
+    EXPECT_EQ("", handed.Data());
+
+    handed.SessionSocketOpen();
+    ASSERT_TRUE(WaitUntil([&]() { return handed.Data() == "early"; }));
+    EXPECT_EQ(0, handed.dataBeforeOpen.load());
+    EXPECT_EQ(std::vector<std::string>({"open"}), handed.Events());
+
+    // A connection already announced follows its delegate to another master at once.
+    handed.SetSocketMaster(other.master.get());
+    ASSERT_TRUE(SendAll(handedPeer, "later"));
+    ASSERT_TRUE(WaitUntil([&]() { return handed.Data() == "earlylater"; }));
+
+    other.Halt();
+    station.Halt();
+    close(handedPeer);
+    close(witnessPeer);
+}
 
 TEST(MultiSocketDelegateServerTest, EveryConnectionGetsItsOwnDelegateAndSession) {
     {
