@@ -6,11 +6,13 @@
 // hold more than its collectors' caps, nor write without bound.
 //
 // Every input is parsed eight times, byte by byte in its state machine, so its length sets the
-// speed: only the first kMaxInput bytes are used. The seed corpus (fuzz/corpus/...) holds whole
-// small titles of one to three kilobytes (a few 16x16 frames with AAC or E-AC-3, made by the
-// title maker: chapters with a thumbnail; no stream map with version-2 index entries; two tracks
-// with split version-0 entries; a bad index magic; video only with B-frames), each behind its
-// piece-size byte, so every state from the index to the program end is reached in a short input.
+// speed: only the first kMaxInput bytes are used. No seeds are committed: scripts/fuzz makes them
+// at fuzz time (make_seeds, into build-fuzz/seeds/) with ffmpeg and the title maker of the same
+// build. Besides the head and tail of a larger title they are whole small titles of one to three
+// kilobytes (a few 16x16 frames with AAC or E-AC-3: chapters with a thumbnail; no stream map with
+// version-2 index entries; two tracks with split version-0 entries; a bad index magic; video only
+// with B-frames), each behind its piece-size byte, so every state from the index to the program
+// end is reached in a short input.
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
