@@ -38,8 +38,17 @@ size_t BodyCallback(char* data, size_t size, size_t count, void* user) {
 
 size_t HeaderCallback(char* data, size_t size, size_t count, void* user) {
     CurlHTTPClientInterfaceDelegate* delegate = static_cast<CurlHTTPClientInterfaceDelegate*>(user);
-    if (!delegate->IsToBeDeleted()) delegate->GetOwner()->HeaderReceived(data, size * count);
-    return size * count;
+    if (delegate->IsToBeDeleted()) return size * count;
+    try {
+        delegate->GetOwner()->HeaderReceived(data, size * count);
+        return size * count;
+    } catch (const std::exception& e) {
+        // As for the body: nothing unwinds through the library; the transfer fails instead.
+        DebugPrint("CurlHTTPClientInterface: header handling threw: %s\n", e.what());
+    } catch (...) {
+        DebugPrint("CurlHTTPClientInterface: header handling threw\n");
+    }
+    return 0;
 }
 
 // Sets the delegate's start-handled flag however the start task ends, so the delegate is

@@ -4,11 +4,15 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <boost/weak_ptr.hpp>
+
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <atomic>
 #include <memory>
 #include <sstream>
+#include <stdexcept>
 #include <thread>
 #include <vector>
 
@@ -170,6 +174,34 @@ TEST(HTTPThread, ShutdownClosesOpenRequestsReapsDelegatesAndPrintsOneLine) {
     text << in.rdbuf();
     unlink(path);
     EXPECT_EQ(text.str(), "HTTPThread terminating with 3 active threads\n");
+}
+
+TEST(HTTPThread, AThrowingDoneHandlerLeavesTheThreadServingOthers) {
+    TestOrigin origin;
+    const std::string source = PatternBytes(1000, 21);
+    origin.Serve("/a", source);
+    TransportRecorder first(MakeTransport(origin.Url("/a")));  // starts the thread if need be
+    const uint32_t starts = HTTPThread::Instance().StartCount();
+    std::atomic<int> thrown(0);
+    boost::shared_ptr<HTTPClientInterface> throwing = MakeTransport(origin.Url("/a"));
+    throwing->SetDoneHandler([&thrown](bool) {
+        ++thrown;
+        throw std::runtime_error("the owner failed");
+    });
+    throwing->StartDownload(0, 0);
+    ASSERT_TRUE(SvTestSupport::WaitUntil([&] { return thrown.load() == 1; }));
+    // The same thread goes on with the next transfer.
+    first.Transport().StartDownload(0, 0);
+    ASSERT_TRUE(first.WaitDone(10));
+    EXPECT_FALSE(first.Failed());
+    EXPECT_EQ(first.Bytes(), source);
+    EXPECT_EQ(HTTPThread::Instance().StartCount(), starts);
+    EXPECT_EQ(ThreadsNamed("HTTPClient"), 1);
+    // The failed owner's request was closed and its delegate reaped: nothing else holds it.
+    boost::weak_ptr<HTTPClientInterface> weak(throwing);
+    throwing->Close();
+    throwing.reset();
+    EXPECT_TRUE(SvTestSupport::WaitUntil([&] { return weak.expired(); }));
 }
 
 // Run by the next test in a process of its own: starts a request on a running download thread
