@@ -139,16 +139,27 @@ void CurlHTTPClientInterface::StartDownload(uint64_t start, uint64_t end) {
             return;
         }
     }
-    if (startRequested_.exchange(true)) {
-        DebugPrint(
-            "CurlHTTPClientInterface::StartDownload again: a transport carries one request\n");
-        return;
-    }
     TransportPointer self = boost::static_pointer_cast<CurlHTTPClientInterface>(shared_from_this());
     HTTPThread& thread = HTTPThread::Instance();
     // A shutdown since construction stopped the thread: the request needs a running one.
+    // (Not under the lock below: Shutdown takes the two the other way round.)
     thread.Ensure();
-    thread.CreateDelegate(self);
+    {
+        // Decided and the delegate made under the lock a close takes: a close from here on
+        // finds the delegate and marks it, so the start task will not open the request, and
+        // a close before this point is seen here.
+        SV::ScopedLock lock(streamClosed_);
+        if (streamClosed_.Value()) {
+            DebugPrint("CurlHTTPClientInterface::StartDownload after close: nothing requested\n");
+            return;
+        }
+        if (startRequested_.exchange(true)) {
+            DebugPrint(
+                "CurlHTTPClientInterface::StartDownload again: a transport carries one request\n");
+            return;
+        }
+        thread.CreateDelegate(self);
+    }
     typedef void (CurlHTTPClientInterface::*Member)(uint64_t, uint64_t);
     thread.Post(
         boost::shared_ptr<Task>(new TaskTemplate2<TransportPointer, Member, uint64_t, uint64_t>(
@@ -192,6 +203,14 @@ void CurlHTTPClientInterface::DoStartDownload(uint64_t start, uint64_t end) {
     if (delegate == nullptr) return;
     StartHandledScope handled(delegate);
     if (delegate->IsToBeDeleted()) return;
+    {
+        SV::ScopedLock lock(streamClosed_);
+        if (streamClosed_.Value()) {
+            // Closed before the request was opened: nothing to open, the delegate can go.
+            delegate->MarkToBeDeleted();
+            return;
+        }
+    }
     HTTPClientInterface::StartDownload(start, end);
     if (end != 0 && end <= start) {
         // No header can ask for this, and no request is needed to know the answer.
@@ -404,9 +423,17 @@ size_t CurlHTTPClientInterface::BodyReceived(const char* data, size_t size) {
 void CurlHTTPClientInterface::TransferFinished(int result) {
     if (finished_) return;
     finished_ = true;
+    bool closed;
     {
         SV::ScopedLock lock(streamClosed_);
-        if (streamClosed_.Value()) return;  // closed by its owner, who hears nothing more
+        closed = streamClosed_.Value();
+    }
+    if (closed) {
+        // Closed by its owner, who hears nothing more. The request goes now rather than only
+        // through the close task, so a close that raced with the start cannot leave it open.
+        ReleaseRequest();
+        HTTPThread::Instance().MarkDelegatesToBeDeleted(this);
+        return;
     }
     if (!headersHandled_ && !rejected_ && result == CURLE_OK) HandleHeaders();
     if (rejected_) {

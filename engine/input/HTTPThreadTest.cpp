@@ -204,6 +204,38 @@ TEST(HTTPThread, AThrowingDoneHandlerLeavesTheThreadServingOthers) {
     EXPECT_TRUE(SvTestSupport::WaitUntil([&] { return weak.expired(); }));
 }
 
+TEST(HTTPThread, ACloseRacingTheStartLeavesNoRequestOpen) {
+    TestOrigin origin;
+    origin.Serve("/r", PatternBytes(100));
+    std::vector<boost::weak_ptr<HTTPClientInterface>> made;
+    for (int i = 0; i < 300; ++i) {
+        boost::shared_ptr<HTTPClientInterface> transport = MakeTransport(origin.Url("/r"));
+        std::atomic<bool> go(false);
+        std::thread closer([&] {
+            while (!go.load()) {
+            }
+            transport->CloseConnection();
+        });
+        go = true;
+        transport->StartDownload(0, 0);
+        closer.join();
+        transport->Close();
+        made.push_back(transport);
+    }
+    // The close lands before the start, between the start and its task, or after the request
+    // opened, as the threads fall. Whichever came first, the request is closed and the
+    // delegate reaped, so every transport goes once its owner lets go of it (not only at
+    // shutdown).
+    auto gone = [&made] {
+        for (const boost::weak_ptr<HTTPClientInterface>& weak : made) {
+            if (!weak.expired()) return false;
+        }
+        return true;
+    };
+    EXPECT_TRUE(SvTestSupport::WaitUntil(gone));
+    EXPECT_EQ(HTTPThread::Instance().LiveDelegateCount(), 0u);
+}
+
 // Run by the next test in a process of its own: starts a request on a running download thread
 // and exits with it open.
 TEST(HTTPThreadExitChild, ExitsWithARequestOpen) {
