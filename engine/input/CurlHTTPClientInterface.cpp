@@ -187,7 +187,14 @@ void CurlHTTPClientInterface::CloseStream() {
 void CurlHTTPClientInterface::DoSetMaxDownloadAmount(ByteAmount amount) {
     TransportPointer self =
         boost::static_pointer_cast<CurlHTTPClientInterface>(weak_from_this().lock());
-    if (!self) {
+    bool closed;
+    {
+        SV::ScopedLock lock(streamClosed_);
+        closed = streamClosed_.Value();
+    }
+    // Closed: no transfer will use the amount, and a task would only hold the transport in a
+    // queue (one that no thread may run after a shutdown).
+    if (!self || closed) {
         StoreMaxDownloadAmount(amount);
         return;
     }
@@ -306,6 +313,12 @@ void CurlHTTPClientInterface::ReleaseRequest() {
 }
 
 void CurlHTTPClientInterface::CloseStreamInTask() {
+    {
+        // Also reached from a shutdown, with no close before it: later calls must see the
+        // transport closed and post nothing.
+        SV::ScopedLock lock(streamClosed_);
+        streamClosed_ = true;
+    }
     ReleaseRequest();
     HTTPThread::Instance().MarkDelegatesToBeDeleted(this);
 }

@@ -236,6 +236,29 @@ TEST(HTTPThread, ACloseRacingTheStartLeavesNoRequestOpen) {
     EXPECT_EQ(HTTPThread::Instance().LiveDelegateCount(), 0u);
 }
 
+TEST(HTTPThread, TransportsClosedByShutdownQueueNothingLater) {
+    TestOrigin origin;
+    origin.Serve("/slow", PatternBytes(1000));
+    TestOrigin::Fault slow;
+    slow.headDelayMs = 20000;
+    origin.SetFault("/slow", slow);
+    boost::shared_ptr<HTTPClientInterface> open = MakeTransport(origin.Url("/slow"));
+    open->StartDownload(0, 0);
+    ASSERT_TRUE(SvTestSupport::WaitUntil([&] { return origin.Requests().size() == 1; }));
+    ShutdownCurlHTTPClientInterface();
+    // The owner goes on as owners do; the transport is closed and holds nothing back.
+    open->DoSetMaxDownloadAmount(1000);
+    EXPECT_EQ(open->GetMaxDownloadAmount(), 1000u);
+    open->CloseConnection();
+    open->StartDownload(0, 0);
+    EXPECT_EQ(ThreadsNamed("HTTPClient"), 0);  // nothing asked for a thread again
+    boost::weak_ptr<HTTPClientInterface> weak(open);
+    open->Close();
+    open.reset();
+    // No task sits queued with a reference to it.
+    EXPECT_TRUE(weak.expired());
+}
+
 // Run by the next test in a process of its own: starts a request on a running download thread
 // and exits with it open.
 TEST(HTTPThreadExitChild, ExitsWithARequestOpen) {
