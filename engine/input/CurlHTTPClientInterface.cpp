@@ -38,8 +38,17 @@ size_t BodyCallback(char* data, size_t size, size_t count, void* user) {
 
 size_t HeaderCallback(char* data, size_t size, size_t count, void* user) {
     CurlHTTPClientInterfaceDelegate* delegate = static_cast<CurlHTTPClientInterfaceDelegate*>(user);
-    if (!delegate->IsToBeDeleted()) delegate->GetOwner()->HeaderReceived(data, size * count);
-    return size * count;
+    if (delegate->IsToBeDeleted()) return size * count;
+    try {
+        delegate->GetOwner()->HeaderReceived(data, size * count);
+        return size * count;
+    } catch (const std::exception& e) {
+        // As for the body: nothing unwinds through the library; the transfer fails instead.
+        DebugPrint("CurlHTTPClientInterface: header handling threw: %s\n", e.what());
+    } catch (...) {
+        DebugPrint("CurlHTTPClientInterface: header handling threw\n");
+    }
+    return 0;
 }
 
 // Sets the delegate's start-handled flag however the start task ends, so the delegate is
@@ -130,16 +139,27 @@ void CurlHTTPClientInterface::StartDownload(uint64_t start, uint64_t end) {
             return;
         }
     }
-    if (startRequested_.exchange(true)) {
-        DebugPrint(
-            "CurlHTTPClientInterface::StartDownload again: a transport carries one request\n");
-        return;
-    }
     TransportPointer self = boost::static_pointer_cast<CurlHTTPClientInterface>(shared_from_this());
     HTTPThread& thread = HTTPThread::Instance();
     // A shutdown since construction stopped the thread: the request needs a running one.
+    // (Not under the lock below: Shutdown takes the two the other way round.)
     thread.Ensure();
-    thread.CreateDelegate(self);
+    {
+        // Decided and the delegate made under the lock a close takes: a close from here on
+        // finds the delegate and marks it, so the start task will not open the request, and
+        // a close before this point is seen here.
+        SV::ScopedLock lock(streamClosed_);
+        if (streamClosed_.Value()) {
+            DebugPrint("CurlHTTPClientInterface::StartDownload after close: nothing requested\n");
+            return;
+        }
+        if (startRequested_.exchange(true)) {
+            DebugPrint(
+                "CurlHTTPClientInterface::StartDownload again: a transport carries one request\n");
+            return;
+        }
+        thread.CreateDelegate(self);
+    }
     typedef void (CurlHTTPClientInterface::*Member)(uint64_t, uint64_t);
     thread.Post(
         boost::shared_ptr<Task>(new TaskTemplate2<TransportPointer, Member, uint64_t, uint64_t>(
@@ -167,7 +187,14 @@ void CurlHTTPClientInterface::CloseStream() {
 void CurlHTTPClientInterface::DoSetMaxDownloadAmount(ByteAmount amount) {
     TransportPointer self =
         boost::static_pointer_cast<CurlHTTPClientInterface>(weak_from_this().lock());
-    if (!self) {
+    bool closed;
+    {
+        SV::ScopedLock lock(streamClosed_);
+        closed = streamClosed_.Value();
+    }
+    // Closed: no transfer will use the amount, and a task would only hold the transport in a
+    // queue (one that no thread may run after a shutdown).
+    if (!self || closed) {
         StoreMaxDownloadAmount(amount);
         return;
     }
@@ -183,6 +210,14 @@ void CurlHTTPClientInterface::DoStartDownload(uint64_t start, uint64_t end) {
     if (delegate == nullptr) return;
     StartHandledScope handled(delegate);
     if (delegate->IsToBeDeleted()) return;
+    {
+        SV::ScopedLock lock(streamClosed_);
+        if (streamClosed_.Value()) {
+            // Closed before the request was opened: nothing to open, the delegate can go.
+            delegate->MarkToBeDeleted();
+            return;
+        }
+    }
     HTTPClientInterface::StartDownload(start, end);
     if (end != 0 && end <= start) {
         // No header can ask for this, and no request is needed to know the answer.
@@ -278,6 +313,12 @@ void CurlHTTPClientInterface::ReleaseRequest() {
 }
 
 void CurlHTTPClientInterface::CloseStreamInTask() {
+    {
+        // Also reached from a shutdown, with no close before it: later calls must see the
+        // transport closed and post nothing.
+        SV::ScopedLock lock(streamClosed_);
+        streamClosed_ = true;
+    }
     ReleaseRequest();
     HTTPThread::Instance().MarkDelegatesToBeDeleted(this);
 }
@@ -395,9 +436,17 @@ size_t CurlHTTPClientInterface::BodyReceived(const char* data, size_t size) {
 void CurlHTTPClientInterface::TransferFinished(int result) {
     if (finished_) return;
     finished_ = true;
+    bool closed;
     {
         SV::ScopedLock lock(streamClosed_);
-        if (streamClosed_.Value()) return;  // closed by its owner, who hears nothing more
+        closed = streamClosed_.Value();
+    }
+    if (closed) {
+        // Closed by its owner, who hears nothing more. The request goes now rather than only
+        // through the close task, so a close that raced with the start cannot leave it open.
+        ReleaseRequest();
+        HTTPThread::Instance().MarkDelegatesToBeDeleted(this);
+        return;
     }
     if (!headersHandled_ && !rejected_ && result == CURLE_OK) HandleHeaders();
     if (rejected_) {

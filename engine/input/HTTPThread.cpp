@@ -35,6 +35,7 @@ HTTPThread& HTTPThread::Instance() {
 HTTPThread::HTTPThread()
     : thread_(nullptr),
       stop_(false),
+      exited_(false),
       startCount_(0),
       exitHandlerInstalled_(false),
       multi_(nullptr),
@@ -52,7 +53,17 @@ void HTTPThread::Ensure() {
             proxyCached_ = true;
         }
     }
-    if (thread_ != nullptr) return;
+    if (thread_ != nullptr) {
+        // A process that is terminating has its loops end on purpose: no new thread then.
+        if (!exited_.load() || SV::GetTerminateFlag()->load()) return;
+        // The loop ended without being asked to (an escaped failure): join what is left of
+        // that thread and start another, or every later transfer would wait for ever. The
+        // transfer set and the queued tasks are kept, so open requests carry on.
+        DebugPrint("HTTPThread: the download thread ended on its own; starting another\n");
+        thread_->WaitForExit(SV::kInfiniteWait);
+        delete thread_;
+        thread_ = nullptr;
+    }
     if (!exitHandlerInstalled_) {
         // The library's own set-up first: its exit handlers are then registered before ours
         // and run after it, once our thread is gone.
@@ -62,15 +73,18 @@ void HTTPThread::Ensure() {
         std::atexit(&HTTPThread::StopAtExit);
         exitHandlerInstalled_ = true;
     }
-    CURLM* multi = curl_multi_init();
-    if (multi == nullptr) {
-        throw SV::SVLibraryException(SV::SVL_TransportIo, "Could not create transfer set");
-    }
-    {
+    // Only the thread that ended on its own leaves a transfer set behind.
+    CURLM* made = nullptr;
+    if (multi_ == nullptr) {
+        made = curl_multi_init();
+        if (made == nullptr) {
+            throw SV::SVLibraryException(SV::SVL_TransportIo, "Could not create transfer set");
+        }
         std::lock_guard<std::mutex> lock(postMutex_);
-        multi_ = multi;
+        multi_ = made;
     }
     stop_ = false;
+    exited_ = false;
     SV::Thread* thread = nullptr;
     try {
         thread =
@@ -79,9 +93,11 @@ void HTTPThread::Ensure() {
         thread->Start();
     } catch (...) {
         delete thread;
-        std::lock_guard<std::mutex> lock(postMutex_);
-        multi_ = nullptr;
-        curl_multi_cleanup(multi);
+        if (made != nullptr) {
+            std::lock_guard<std::mutex> lock(postMutex_);
+            multi_ = nullptr;
+            curl_multi_cleanup(made);
+        }
         throw;
     }
     thread_ = thread;
@@ -221,7 +237,27 @@ void HTTPThread::FinishTransfers() {
         CurlHTTPClientInterfaceDelegate* delegate =
             reinterpret_cast<CurlHTTPClientInterfaceDelegate*>(info);
         if (delegate == nullptr || delegate->IsToBeDeleted()) continue;
-        delegate->GetOwner()->TransferFinished(message->data.result);
+        CurlHTTPClientInterface* owner = delegate->GetOwner();
+        try {
+            owner->TransferFinished(message->data.result);
+        } catch (const std::exception& e) {
+            // One owner's failing handler must not end the thread every transfer runs on.
+            DebugPrint("HTTPThread: finishing a transfer threw: %s\n", e.what());
+            CloseAfterFailure(owner);
+        } catch (...) {
+            DebugPrint("HTTPThread: finishing a transfer threw\n");
+            CloseAfterFailure(owner);
+        }
+    }
+}
+
+void HTTPThread::CloseAfterFailure(CurlHTTPClientInterface* owner) {
+    // The end may not have reached the point where the request is closed; closing again is
+    // harmless, and without it the request and its delegate would stay until shutdown.
+    try {
+        owner->CloseConnection();
+    } catch (...) {
+        DebugPrint("HTTPThread: closing after a failed end threw\n");
     }
 }
 
@@ -246,6 +282,7 @@ int HTTPThread::Run() {
     SV::WriteLine("HTTPThread terminating with " + std::to_string(LiveDelegateCount()) +
                   " active threads");
     tOnDownloadThread = false;
+    exited_ = true;
     return 0;
 }
 

@@ -70,6 +70,8 @@ private:
 
     int Run();
     void FinishTransfers();
+    // Closes the request of an owner whose end threw.
+    static void CloseAfterFailure(CurlHTTPClientInterface* owner);
     // Stops and joins the running thread; true when there was one. Under lifecycleMutex_.
     bool StopThread();
     void CloseAllAndReap();
@@ -78,6 +80,7 @@ private:
     std::mutex lifecycleMutex_;  // Ensure and Shutdown one at a time
     SV::Thread* thread_;         // under lifecycleMutex_
     std::atomic<bool> stop_;
+    std::atomic<bool> exited_;  // Run has returned (asked to or not)
     std::atomic<uint32_t> startCount_;
     bool exitHandlerInstalled_;  // under lifecycleMutex_
 

@@ -4,11 +4,15 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <boost/weak_ptr.hpp>
+
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <atomic>
 #include <memory>
 #include <sstream>
+#include <stdexcept>
 #include <thread>
 #include <vector>
 
@@ -170,6 +174,89 @@ TEST(HTTPThread, ShutdownClosesOpenRequestsReapsDelegatesAndPrintsOneLine) {
     text << in.rdbuf();
     unlink(path);
     EXPECT_EQ(text.str(), "HTTPThread terminating with 3 active threads\n");
+}
+
+TEST(HTTPThread, AThrowingDoneHandlerLeavesTheThreadServingOthers) {
+    TestOrigin origin;
+    const std::string source = PatternBytes(1000, 21);
+    origin.Serve("/a", source);
+    TransportRecorder first(MakeTransport(origin.Url("/a")));  // starts the thread if need be
+    const uint32_t starts = HTTPThread::Instance().StartCount();
+    std::atomic<int> thrown(0);
+    boost::shared_ptr<HTTPClientInterface> throwing = MakeTransport(origin.Url("/a"));
+    throwing->SetDoneHandler([&thrown](bool) {
+        ++thrown;
+        throw std::runtime_error("the owner failed");
+    });
+    throwing->StartDownload(0, 0);
+    ASSERT_TRUE(SvTestSupport::WaitUntil([&] { return thrown.load() == 1; }));
+    // The same thread goes on with the next transfer.
+    first.Transport().StartDownload(0, 0);
+    ASSERT_TRUE(first.WaitDone(10));
+    EXPECT_FALSE(first.Failed());
+    EXPECT_EQ(first.Bytes(), source);
+    EXPECT_EQ(HTTPThread::Instance().StartCount(), starts);
+    EXPECT_EQ(ThreadsNamed("HTTPClient"), 1);
+    // The failed owner's request was closed and its delegate reaped: nothing else holds it.
+    boost::weak_ptr<HTTPClientInterface> weak(throwing);
+    throwing->Close();
+    throwing.reset();
+    EXPECT_TRUE(SvTestSupport::WaitUntil([&] { return weak.expired(); }));
+}
+
+TEST(HTTPThread, ACloseRacingTheStartLeavesNoRequestOpen) {
+    TestOrigin origin;
+    origin.Serve("/r", PatternBytes(100));
+    std::vector<boost::weak_ptr<HTTPClientInterface>> made;
+    for (int i = 0; i < 300; ++i) {
+        boost::shared_ptr<HTTPClientInterface> transport = MakeTransport(origin.Url("/r"));
+        std::atomic<bool> go(false);
+        std::thread closer([&] {
+            while (!go.load()) {
+            }
+            transport->CloseConnection();
+        });
+        go = true;
+        transport->StartDownload(0, 0);
+        closer.join();
+        transport->Close();
+        made.push_back(transport);
+    }
+    // The close lands before the start, between the start and its task, or after the request
+    // opened, as the threads fall. Whichever came first, the request is closed and the
+    // delegate reaped, so every transport goes once its owner lets go of it (not only at
+    // shutdown).
+    auto gone = [&made] {
+        for (const boost::weak_ptr<HTTPClientInterface>& weak : made) {
+            if (!weak.expired()) return false;
+        }
+        return true;
+    };
+    EXPECT_TRUE(SvTestSupport::WaitUntil(gone));
+    EXPECT_EQ(HTTPThread::Instance().LiveDelegateCount(), 0u);
+}
+
+TEST(HTTPThread, TransportsClosedByShutdownQueueNothingLater) {
+    TestOrigin origin;
+    origin.Serve("/slow", PatternBytes(1000));
+    TestOrigin::Fault slow;
+    slow.headDelayMs = 20000;
+    origin.SetFault("/slow", slow);
+    boost::shared_ptr<HTTPClientInterface> open = MakeTransport(origin.Url("/slow"));
+    open->StartDownload(0, 0);
+    ASSERT_TRUE(SvTestSupport::WaitUntil([&] { return origin.Requests().size() == 1; }));
+    ShutdownCurlHTTPClientInterface();
+    // The owner goes on as owners do; the transport is closed and holds nothing back.
+    open->DoSetMaxDownloadAmount(1000);
+    EXPECT_EQ(open->GetMaxDownloadAmount(), 1000u);
+    open->CloseConnection();
+    open->StartDownload(0, 0);
+    EXPECT_EQ(ThreadsNamed("HTTPClient"), 0);  // nothing asked for a thread again
+    boost::weak_ptr<HTTPClientInterface> weak(open);
+    open->Close();
+    open.reset();
+    // No task sits queued with a reference to it.
+    EXPECT_TRUE(weak.expired());
 }
 
 // Run by the next test in a process of its own: starts a request on a running download thread

@@ -112,7 +112,7 @@ TestOrigin::~TestOrigin() {
         std::lock_guard<std::mutex> lock(mutex_);
         stop_ = true;
         for (const std::unique_ptr<Connection>& connection : open_) {
-            shutdown(connection->fd, SHUT_RDWR);
+            if (connection->fd >= 0) shutdown(connection->fd, SHUT_RDWR);
         }
     }
     stopped_.notify_all();
@@ -176,7 +176,25 @@ void TestOrigin::ReapConnections(bool all) {
     }
     for (std::unique_ptr<Connection>& connection : finished) {
         connection->thread.join();
-        close(connection->fd);
+        // -1 when the serving thread already closed it with a reset.
+        if (connection->fd >= 0) close(connection->fd);
+    }
+}
+
+void TestOrigin::ResetConnection(int fd) {
+    // A reset, not an orderly close: with a zero linger time close() discards what is unsent
+    // and answers with RST, so the peer sees its connection torn down. shutdown() would send a
+    // FIN whatever the linger setting. Closed under the lock, and the descriptor forgotten, so
+    // that neither the destructor's shutdown nor the reaper's close can reach a descriptor
+    // number the system has handed out again.
+    std::lock_guard<std::mutex> lock(mutex_);
+    for (const std::unique_ptr<Connection>& connection : open_) {
+        if (connection->fd != fd) continue;
+        linger hard = {1, 0};
+        setsockopt(fd, SOL_SOCKET, SO_LINGER, &hard, sizeof hard);
+        close(fd);
+        connection->fd = -1;
+        return;
     }
 }
 
@@ -352,10 +370,7 @@ bool TestOrigin::SendBody(int fd, const Resource& resource, uint64_t first, uint
         if (!stalled && sent < fault.stallAfter) piece = std::min(piece, fault.stallAfter - sent);
         if (sent < fault.dropAfter) piece = std::min(piece, fault.dropAfter - sent);
         if (sent == fault.dropAfter) {
-            // A reset, not an orderly close: the peer sees its connection torn down.
-            linger hard = {1, 0};
-            setsockopt(fd, SOL_SOCKET, SO_LINGER, &hard, sizeof hard);
-            shutdown(fd, SHUT_RDWR);
+            ResetConnection(fd);
             ok = false;
             break;
         }

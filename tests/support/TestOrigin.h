@@ -72,7 +72,7 @@ private:
         uint64_t size = 0;
     };
     struct Connection {
-        int fd;
+        int fd;  // -1 once the serving thread has reset and closed it; under mutex_
         std::thread thread;
         std::atomic<bool> done{false};
     };
@@ -83,6 +83,8 @@ private:
     bool SendBody(int fd, const Resource& resource, uint64_t first, uint64_t length,
                   const Fault& fault);
     bool SendAll(int fd, const char* data, size_t size);
+    // Tears the connection down with a reset (RST) at once; the serving thread then stops.
+    void ResetConnection(int fd);
     // Sleeps, or less when the origin stops; false when it stops.
     bool Pause(int milliseconds);
     void ReapConnections(bool all);
