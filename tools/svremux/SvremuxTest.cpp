@@ -376,8 +376,14 @@ TEST_F(SvremuxTest, ATitleCutShortWhileReadFails) {
     const std::string report = dir.File("report.txt");
     const pid_t pid = Start({input, "-o", fifo}, report);
     ASSERT_GT(pid, 0);
-    const bool opened = WaitUntilOpen(pid, input);
-    EXPECT_TRUE(opened);
+    // Waiting on the FIFO means the title has been opened for reading (a first check of the
+    // title opens and closes it before that, and must not be taken for the reading).
+    bool waiting = false;
+    for (int attempt = 0; attempt < 2000 && !(waiting = WaitsForFifoPartner(pid)); ++attempt) {
+        usleep(5000);
+    }
+    EXPECT_TRUE(waiting);
+    EXPECT_TRUE(WaitUntilOpen(pid, input));
     ASSERT_EQ(0, truncate(input.c_str(), off_t(title.size() / 2)));
     const std::vector<char> got = ReadAll(fifo);
     const int status = Wait(pid);
