@@ -173,7 +173,6 @@ int main(int argc, char** argv) {
     if (!output.Prepare(outputPath, error)) {
         return cli.Failure("cannot write " + error);
     }
-    output.MarkWritten();
     std::FILE* file = std::fopen(output.WritePath().c_str(), "wb");
     const bool written = file != nullptr && WriteAll(file, *text);
     const int reason = errno;
@@ -182,6 +181,9 @@ int main(int argc, char** argv) {
         output.Discard();
         return cli.Failure("cannot write " + outputPath + ": " +
                            SvTools::SystemReason(written ? errno : reason));
+    }
+    if (!output.Commit(error)) {
+        return cli.Failure("cannot write " + error);
     }
     return SvTools::CommandLine::kExitSuccess;
 }

@@ -328,4 +328,39 @@ TEST_F(MktitleOutput, InterruptedRunLeavesNothing) {
     EXPECT_TRUE(Entries(out).empty()) << "no half title, no temporary file";
 }
 
+// An existing title interrupted while its replacement is written: the old one stays whole, with
+// nothing beside it.
+TEST_F(MktitleOutput, InterruptedRunKeepsTheOldFile) {
+    const std::string input = dir_ + "/long.ts";
+    WriteLongInput(input);
+    const std::string out = dir_ + "/out";
+    ASSERT_EQ(0, mkdir(out.c_str(), 0755));
+    const std::string title = out + "/long.svm";
+    WriteFile(title, "old");
+    const int watch = inotify_init1(IN_CLOEXEC);
+    ASSERT_GE(watch, 0);
+    ASSERT_GE(inotify_add_watch(watch, out.c_str(), IN_CREATE), 0);
+    const pid_t child = fork();
+    if (child == 0) {
+        const int null = open("/dev/null", O_RDWR);
+        dup2(null, 0);
+        dup2(null, 1);
+        dup2(null, 2);
+        execl(Fixtures::MktitlePath().c_str(), "mktitle", input.c_str(), "-o", title.c_str(),
+              static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    // Stopped as soon as the new title's file appears beside the old one.
+    alignas(inotify_event) char buffer[4096];
+    const ssize_t n = read(watch, buffer, sizeof buffer);
+    EXPECT_GT(n, 0);
+    kill(child, SIGINT);
+    int raw = 0;
+    ASSERT_EQ(child, waitpid(child, &raw, 0));
+    close(watch);
+    EXPECT_TRUE(WIFSIGNALED(raw) && WTERMSIG(raw) == SIGINT) << "status " << raw;
+    EXPECT_EQ(std::set<std::string>({"long.svm"}), Entries(out));
+    EXPECT_EQ(Bytes({'o', 'l', 'd'}), ReadFile(title));
+}
+
 }  // namespace

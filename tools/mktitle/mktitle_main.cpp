@@ -16,11 +16,12 @@
 #include <unistd.h>
 
 #include "tools/common/CommandLine.h"
+#include "tools/common/OutputFile.h"
+#include "tools/mktitle/ByteSink.h"
 #include "tools/mktitle/InputFile.h"
 #include "tools/mktitle/ProgressLine.h"
 #include "tools/mktitle/RenditionReader.h"
 #include "tools/mktitle/TitleInput.h"
-#include "tools/mktitle/TitleOutput.h"
 #include "tools/mktitle/TitleWriter.h"
 
 namespace {
@@ -99,48 +100,30 @@ SvTools::ChapterSpec ParseChapter(const std::string& text) {
     return chapter;
 }
 
-// The temporary file a signal must not leave behind; written only while signals are blocked.
-char g_temporary[4096];
-
-void RemoveTemporaryAndDie(int signal) {
-    if (g_temporary[0] != '\0') {
-        unlink(g_temporary);
-    }
+// A stop signal removes the file the run made (a new title, or the temporary file beside the
+// title it replaces), then ends the process as the signal would have.
+void RemoveOutputAndDie(int signal) {
+    SvTools::OutputFile::RemoveForSignal();
     std::signal(signal, SIG_DFL);
     raise(signal);
 }
 
 const int kStopSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGPIPE};
 
-// Holds the stop signals back while it lives, so that none comes between the making of the
-// temporary file and its registration for removal; a held signal arrives when it ends.
-class StopSignalsHeld {
+// The title writer's bytes, into the output file.
+class OutputSink : public SvTools::ByteSink {
 public:
-    StopSignalsHeld() {
-        sigset_t stops;
-        sigemptyset(&stops);
-        for (int signal : kStopSignals) {
-            sigaddset(&stops, signal);
+    explicit OutputSink(SvTools::OutputFile& file) : file_(file) {}
+    void Write(const uint8_t* data, size_t size) override {
+        std::string error;
+        if (!file_.Write(data, size, error)) {
+            throw std::runtime_error("cannot write " + error);
         }
-        sigprocmask(SIG_BLOCK, &stops, &previous_);
     }
-    ~StopSignalsHeld() { sigprocmask(SIG_SETMASK, &previous_, nullptr); }
-    StopSignalsHeld(const StopSignalsHeld&) = delete;
-    StopSignalsHeld& operator=(const StopSignalsHeld&) = delete;
 
 private:
-    sigset_t previous_;
+    SvTools::OutputFile& file_;
 };
-
-void SetTemporary(const std::string& path) {
-    sigset_t all, previous;
-    sigfillset(&all);
-    sigprocmask(SIG_BLOCK, &all, &previous);
-    const size_t n = std::min(path.size(), sizeof g_temporary - 1);
-    std::memcpy(g_temporary, path.data(), n);
-    g_temporary[n] = '\0';
-    sigprocmask(SIG_SETMASK, &previous, nullptr);
-}
 
 uint64_t FileSize(const std::string& path) {
     struct stat status;
@@ -244,17 +227,18 @@ int Run(int argc, char** argv) {
         readers.emplace_back(new SvTools::RenditionReader(rendition));
         sources.push_back(readers.back().get());
     }
-    std::unique_ptr<SvTools::TitleOutput> out;
-    {
-        const StopSignalsHeld held;
-        out.reset(new SvTools::TitleOutput(output));
-        SetTemporary(out->TemporaryPath());
+    SvTools::OutputFile out;
+    std::string error;
+    if (!out.Prepare(output, error)) {
+        throw std::runtime_error("cannot write " + error);
     }
+    OutputSink sink(out);
     const std::string what = "writing " + output;
-    writer.Write(sources, *out,
+    writer.Write(sources, sink,
                  [&](uint64_t done) { progress.Update(what, done, writer.OutputSize()); });
-    out->Commit();
-    SetTemporary("");
+    if (!out.Commit(error)) {
+        throw std::runtime_error("cannot write " + error);
+    }
     progress.End();
     return CommandLine::kExitSuccess;
 }
@@ -263,7 +247,7 @@ int Run(int argc, char** argv) {
 
 int main(int argc, char** argv) {
     for (int signal : kStopSignals) {
-        std::signal(signal, RemoveTemporaryAndDie);
+        std::signal(signal, RemoveOutputAndDie);
     }
     try {
         return Run(argc, argv);

@@ -1,5 +1,6 @@
 // svremux run on fixture titles: outside tools must accept what it writes, and the pictures
 // and audio must come out byte for byte as they went into the title.
+#include <dirent.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <spawn.h>
@@ -13,6 +14,7 @@
 #include <iterator>
 #include <random>
 #include <regex>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -40,6 +42,25 @@ bool Exists(const std::string& path) {
 mode_t Kind(const std::string& path) {
     struct stat info;
     return lstat(path.c_str(), &info) == 0 ? (info.st_mode & S_IFMT) : 0;
+}
+
+// The permission bits of what the path names.
+mode_t Mode(const std::string& path) {
+    struct stat info;
+    return stat(path.c_str(), &info) == 0 ? (info.st_mode & 07777) : 0;
+}
+
+// The names in a directory.
+std::set<std::string> Entries(const std::string& dir) {
+    std::set<std::string> names;
+    if (DIR* d = opendir(dir.c_str())) {
+        while (dirent* entry = readdir(d)) {
+            const std::string name = entry->d_name;
+            if (name != "." && name != "..") names.insert(name);
+        }
+        closedir(d);
+    }
+    return names;
 }
 
 // Starts svremux with standard output and standard error going to the file report.
@@ -244,7 +265,7 @@ TEST_F(SvremuxTest, FailuresAreToldAndLeaveNoOutput) {
 }
 
 // What the run did not make is never removed or replaced: devices and FIFOs are written as
-// given, symlinks written through, and an existing file is at most emptied.
+// given, symlinks written through, and an existing file is replaced only by a whole stream.
 TEST_F(SvremuxTest, OutputsTheRunDidNotMakeAreLeftInPlace) {
     const std::string title = Fixtures::ShortTitle();
     std::vector<char> noiseBytes(200000);
@@ -279,17 +300,31 @@ TEST_F(SvremuxTest, OutputsTheRunDidNotMakeAreLeftInPlace) {
     EXPECT_EQ("svremux: cannot write " + empty + ": Is a directory\n", report);
     EXPECT_EQ(S_IFDIR, Kind(empty));
 
-    // An existing file keeps what it holds when the title cannot be opened, and is emptied,
-    // not removed, when the run fails after writing began.
+    // An existing file keeps what it holds when the title cannot be opened, and also when the
+    // run fails after the stream began: the stream goes to a file beside it, which is removed.
     const std::vector<char> keep{'k', 'e', 'e', 'p'};
     const std::string existing = WriteFile("existing.ts", keep);
+    ASSERT_EQ(0, chmod(existing.c_str(), 0640));
+    const std::set<std::string> before = Entries(dir.Path());
     EXPECT_EQ(1, RunProgram({SV_SVREMUX_PATH, missing, "-o", existing}, &report));
     EXPECT_TRUE(ReadAll(existing) == keep);
     EXPECT_EQ(1, RunProgram({SV_SVREMUX_PATH, noise, "-o", existing}, &report));
     EXPECT_EQ(S_IFREG, Kind(existing));
-    EXPECT_TRUE(ReadAll(existing).empty());
-    // Overwritten by a run that works.
+    EXPECT_TRUE(ReadAll(existing) == keep);
+    EXPECT_EQ(before, Entries(dir.Path())) << "nothing left beside it";
+    // Replaced by a run that works, with the permissions it had.
     EXPECT_EQ(0, RunProgram({SV_SVREMUX_PATH, title, "-o", existing}, &report)) << report;
+    EXPECT_TRUE(ReadAll(existing) == whole);
+    EXPECT_EQ(0640, Mode(existing));
+    EXPECT_EQ(before, Entries(dir.Path()));
+    // Through a symlink to a file: the file is replaced, the link stays a link.
+    const std::string linked = dir.File("linked.ts");
+    ASSERT_EQ(0, symlink("existing.ts", linked.c_str()));
+    WriteFile("existing.ts", keep);
+    EXPECT_EQ(1, RunProgram({SV_SVREMUX_PATH, noise, "-o", linked}, &report));
+    EXPECT_TRUE(ReadAll(existing) == keep);
+    EXPECT_EQ(0, RunProgram({SV_SVREMUX_PATH, title, "-o", linked}, &report)) << report;
+    EXPECT_EQ(S_IFLNK, Kind(linked));
     EXPECT_TRUE(ReadAll(existing) == whole);
 
     // A read-only file is refused with the system's reason (root may write it anyway).
@@ -341,8 +376,14 @@ TEST_F(SvremuxTest, ATitleCutShortWhileReadFails) {
     const std::string report = dir.File("report.txt");
     const pid_t pid = Start({input, "-o", fifo}, report);
     ASSERT_GT(pid, 0);
-    const bool opened = WaitUntilOpen(pid, input);
-    EXPECT_TRUE(opened);
+    // Waiting on the FIFO means the title has been opened for reading (a first check of the
+    // title opens and closes it before that, and must not be taken for the reading).
+    bool waiting = false;
+    for (int attempt = 0; attempt < 2000 && !(waiting = WaitsForFifoPartner(pid)); ++attempt) {
+        usleep(5000);
+    }
+    EXPECT_TRUE(waiting);
+    EXPECT_TRUE(WaitUntilOpen(pid, input));
     ASSERT_EQ(0, truncate(input.c_str(), off_t(title.size() / 2)));
     const std::vector<char> got = ReadAll(fifo);
     const int status = Wait(pid);
@@ -375,6 +416,10 @@ TEST_F(SvremuxTest, AnInterruptedRunRemovesItsOutput) {
             usleep(5000);
         }
         EXPECT_TRUE(Exists(out));
+        if (existed) {
+            // The old file, and the new stream's file beside it.
+            EXPECT_EQ(4u, Entries(dir.Path()).size());
+        }
         ASSERT_EQ(0, kill(pid, signal));
         // The signal interrupts the opening of the FIFO; should it come just before, a writer of
         // ours lets the opening finish.
@@ -393,9 +438,12 @@ TEST_F(SvremuxTest, AnInterruptedRunRemovesItsOutput) {
         EXPECT_EQ(signal, WTERMSIG(status));
         if (existed) {
             EXPECT_TRUE(ReadAll(out) == keep);
+            EXPECT_EQ(std::set<std::string>({"in.svm", "out.ts", "report.txt"}),
+                      Entries(dir.Path()));
             std::remove(out.c_str());
         } else {
             EXPECT_FALSE(Exists(out));
+            EXPECT_EQ(std::set<std::string>({"in.svm", "report.txt"}), Entries(dir.Path()));
         }
     }
 }

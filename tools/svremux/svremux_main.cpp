@@ -47,8 +47,9 @@ const char kDescription[] =
     "ends before the size and duration the title's index gives.\n";
 
 const char kEpilogue[] =
-    "On failure or interruption a file made by this run is removed; an existing file is\n"
-    "emptied, a device or FIFO is left as it is.\n";
+    "An existing file is replaced only once the stream is whole: on failure or interruption\n"
+    "it keeps what it held, a file made by this run is removed, and a device or FIFO is left\n"
+    "as it is.\n";
 
 // Bytes each pump pass pulls through the chain, and the pause between passes (microseconds).
 const uint32_t kPullBytes = 4u << 20;
@@ -242,17 +243,25 @@ bool SameFile(const std::string& a, const std::string& b) {
 // The signal that asked the run to stop (SIGINT, SIGTERM), or 0.
 volatile std::sig_atomic_t gStopSignal = 0;
 
-void OnStopSignal(int signal) { gStopSignal = signal; }
+// The first SIGINT or SIGTERM asks the run to stop and clean up; a second one ends the process
+// at once, removing the file the run made.
+void OnStopSignal(int signal) {
+    if (gStopSignal != 0) {
+        SvTools::OutputFile::RemoveForSignal();
+        std::signal(signal, SIG_DFL);
+        std::raise(signal);
+        return;
+    }
+    gStopSignal = signal;
+}
 
-// The first SIGINT or SIGTERM asks the run to stop and clean up; the handler is then reset, so
-// a second one ends the process at once. No SA_RESTART: an open that waits (a FIFO without a
-// writer) gives up at the first signal.
+// No SA_RESTART: an open that waits (a FIFO without a writer) gives up at the first signal.
 void CatchStopSignals() {
     struct sigaction action;
     std::memset(&action, 0, sizeof action);
     action.sa_handler = OnStopSignal;
     sigemptyset(&action.sa_mask);
-    action.sa_flags = SA_RESETHAND;
+    action.sa_flags = 0;
     sigaction(SIGINT, &action, nullptr);
     sigaction(SIGTERM, &action, nullptr);
 }
@@ -340,7 +349,6 @@ int Run(const SvTools::CommandLine& cli, const std::string& input, SvTools::Outp
         return cli.Failure("cannot write " + output.DisplayName() + ": " +
                            WriteFailure(writeReason, status, text));
     }
-    output.MarkWritten();
     const uint64_t size = source->EndPosition();
 
     ComponentStack stack(StackIdMain);
@@ -450,8 +458,15 @@ int main(int argc, char** argv) {
     }
     CatchStopSignals();
     SvTools::OutputFile output;
-    const int status = Run(cli, cli.Arguments()[0], output);
-    if (status != 0) {
+    int status = Run(cli, cli.Arguments()[0], output);
+    if (status == 0 && gStopSignal == 0) {
+        // The chain has closed the stream: it takes the place of what the path named.
+        std::string reason;
+        if (!output.Commit(reason)) {
+            status = cli.Failure("cannot write " + reason);
+        }
+    }
+    if (status != 0 || gStopSignal != 0) {
         output.Discard();  // a partial stream must not pass for a whole one
     }
     if (gStopSignal != 0) {

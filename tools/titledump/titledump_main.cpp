@@ -75,11 +75,13 @@ int main(int argc, char** argv) {
         if (!output.Prepare(outputPath, error)) {
             return cli.Failure("cannot write " + error);
         }
-        output.MarkWritten();
         if (!WriteAll(output.WritePath(), report)) {
             const int reason = errno;
             output.Discard();
             return cli.Failure("cannot write " + outputPath + ": " + SvTools::SystemReason(reason));
+        }
+        if (!output.Commit(error)) {
+            return cli.Failure("cannot write " + error);
         }
     }
     for (const std::string& problem : problems) {
