@@ -1,6 +1,7 @@
 #ifndef ENGINE_CORE_INFOSOURCE_H
 #define ENGINE_CORE_INFOSOURCE_H
 
+#include <boost/container/small_vector.hpp>
 #include <boost/function.hpp>
 
 #include <mutex>
@@ -75,8 +76,12 @@ public:
 protected:
     // Calls the event on every attached monitor, in set order, on this thread. The event holds
     // its own copies of the arguments. A monitor detached before its turn is skipped.
-    void PublishToMonitors(const boost::function<void(Monitor*)>& event) {
-        std::vector<MonitorBase*> monitors;
+    // A template, so that a bound call is used as it is, not first wrapped (and allocated) in
+    // a boost::function: some events go out for every sample.
+    template <typename Event>
+    void PublishToMonitors(const Event& event) {
+        // Most sources have one or two monitors: their list stays on the stack.
+        boost::container::small_vector<MonitorBase*, 4> monitors;
         {
             std::lock_guard<std::mutex> lock(InfoLinks::Lock());
             if (monitors_.empty()) return;

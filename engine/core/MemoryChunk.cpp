@@ -3,10 +3,20 @@
 #include <boost/make_shared.hpp>
 
 #include <algorithm>
+#include <cstddef>
 #include <cstring>
 #include <limits>
+#include <new>
 
 #include "SVLibrary/Exception/Exception.h"
+
+#if defined(__SANITIZE_ADDRESS__)
+#include <sanitizer/asan_interface.h>
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#include <sanitizer/asan_interface.h>
+#endif
+#endif
 
 namespace SarvelonMediaKit {
 
@@ -14,7 +24,183 @@ namespace {
 
 const uint64_t kMaxBufferBytes = std::numeric_limits<uint32_t>::max();
 
+// Buffer blocks of kPoolMin to kPoolMax bytes are kept for reuse when freed; smaller ones are
+// cheap for the heap, larger ones rare. A kept block is filed under the largest size class not
+// above its capacity; the classes step by an eighth of a power of two from kPoolMin, so a block
+// handed out for n bytes holds less than about a quarter more.
+const std::size_t kPoolMin = 1024;
+const std::size_t kPoolMax = std::size_t(4) << 20;
+const std::size_t kClasses = 97;  // FloorClass(kPoolMax) + 1
+// What one thread keeps at most: enough for a whole read and the packets cut from it.
+const std::size_t kCacheBytes = std::size_t(8) << 20;
+const std::size_t kClassBlocks = 64;
+// A new block's capacity is rounded up to this, so that a block freed and asked for again at a
+// slightly larger size still fits.
+const std::size_t kCapacityStep = 64;
+
+// Sits before the bytes handed out; next links the kept blocks of one class.
+struct BlockHeader {
+    std::size_t capacity;
+    BlockHeader* next;
+};
+static_assert(sizeof(BlockHeader) % alignof(std::max_align_t) == 0,
+              "the bytes after the header must stay aligned as operator new aligns them");
+
+unsigned char* BytesOf(BlockHeader* header) {
+    return reinterpret_cast<unsigned char*>(header) + sizeof(BlockHeader);
+}
+
+BlockHeader* HeaderOf(void* bytes) {
+    return reinterpret_cast<BlockHeader*>(static_cast<unsigned char*>(bytes) - sizeof(BlockHeader));
+}
+
+// The largest class whose size is at most s (s >= kPoolMin).
+std::size_t FloorClass(std::size_t s) {
+    const int e = 63 - __builtin_clzll(static_cast<unsigned long long>(s));
+    return std::size_t(e - 10) * 8 + ((s >> (e - 3)) & 7);
+}
+
+std::size_t ClassSize(std::size_t c) { return (8 + c % 8) << (c / 8 + 7); }
+
+// Under the address sanitizer a kept block is poisoned, so a use after free is still caught
+// while it waits, and so is the tail a block holds beyond what was asked for.
+#if defined(__SANITIZE_ADDRESS__)
+#define SV_CHUNK_POOL_ASAN 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define SV_CHUNK_POOL_ASAN 1
+#endif
+#endif
+
+void Poison(void* p, std::size_t n) {
+#if defined(SV_CHUNK_POOL_ASAN)
+    __asan_poison_memory_region(p, n);
+#else
+    (void)p;
+    (void)n;
+#endif
+}
+
+void Unpoison(void* p, std::size_t n) {
+#if defined(SV_CHUNK_POOL_ASAN)
+    __asan_unpoison_memory_region(p, n);
+#else
+    (void)p;
+    (void)n;
+#endif
+}
+
+// The bytes of header made ready for n bytes of use.
+void* HandOut(BlockHeader* header, std::size_t n) {
+    Poison(BytesOf(header), header->capacity);
+    Unpoison(BytesOf(header), n);
+    return BytesOf(header);
+}
+
+void FreeBlock(BlockHeader* header) {
+    Unpoison(BytesOf(header), header->capacity);
+    ::operator delete(header);
+}
+
+// Set when the thread's cache is gone (thread exit); blocks freed later go to the heap.
+thread_local bool tCacheGone = false;
+
+// One thread's kept blocks, one list per size class.
+class BlockCache {
+public:
+    BlockCache() {}
+    BlockCache(const BlockCache&) = delete;
+    BlockCache& operator=(const BlockCache&) = delete;
+    ~BlockCache() {
+        tCacheGone = true;
+        for (std::size_t c = 0; c < kClasses; ++c) {
+            while (BlockHeader* header = heads_[c]) {
+                heads_[c] = header->next;
+                FreeBlock(header);
+            }
+        }
+    }
+
+    // A kept block of at least n bytes, or null.
+    BlockHeader* Take(std::size_t n) {
+        const std::size_t below = FloorClass(n);
+        if (ClassSize(below) != n && below + 1 < kClasses && heads_[below + 1] != nullptr) {
+            return Pop(below + 1, nullptr);  // every block there holds at least n
+        }
+        // Blocks of the class n falls in may be smaller or larger than n; most often a block of
+        // just this size was freed before.
+        BlockHeader* previous = nullptr;
+        for (BlockHeader* header = heads_[below]; header != nullptr; header = header->next) {
+            if (header->capacity >= n) {
+                return Pop(below, previous);
+            }
+            previous = header;
+        }
+        return nullptr;
+    }
+
+    // Keeps header unless this thread keeps enough already.
+    bool Keep(BlockHeader* header) {
+        const std::size_t c = FloorClass(header->capacity);
+        if (counts_[c] >= kClassBlocks || bytes_ + header->capacity > kCacheBytes) {
+            return false;
+        }
+        Poison(BytesOf(header), header->capacity);
+        header->next = heads_[c];
+        heads_[c] = header;
+        ++counts_[c];
+        bytes_ += header->capacity;
+        return true;
+    }
+
+private:
+    BlockHeader* Pop(std::size_t c, BlockHeader* previous) {
+        BlockHeader* header = previous != nullptr ? previous->next : heads_[c];
+        (previous != nullptr ? previous->next : heads_[c]) = header->next;
+        --counts_[c];
+        bytes_ -= header->capacity;
+        return header;
+    }
+
+    BlockHeader* heads_[kClasses] = {};
+    std::size_t counts_[kClasses] = {};
+    std::size_t bytes_ = 0;
+};
+
+thread_local BlockCache tCache;
+
 }  // namespace
+
+void* MemoryChunk::TakeBytes(std::size_t n) {
+    if (n < kPoolMin || n > kPoolMax) {
+        return ::operator new(n);
+    }
+    if (!tCacheGone) {
+        if (BlockHeader* header = tCache.Take(n)) {
+            return HandOut(header, n);
+        }
+    }
+    const std::size_t capacity = (n + kCapacityStep - 1) / kCapacityStep * kCapacityStep;
+    BlockHeader* header = static_cast<BlockHeader*>(::operator new(sizeof(BlockHeader) + capacity));
+    header->capacity = capacity;
+    header->next = nullptr;
+    return HandOut(header, n);
+}
+
+void MemoryChunk::GiveBytes(void* p, std::size_t n) noexcept {
+    if (p == nullptr) {
+        return;
+    }
+    if (n < kPoolMin || n > kPoolMax) {
+        ::operator delete(p);
+        return;
+    }
+    BlockHeader* header = HeaderOf(p);
+    if (!tCacheGone && tCache.Keep(header)) {
+        return;
+    }
+    FreeBlock(header);
+}
 
 MemoryChunk::MemoryChunk() {}
 

@@ -3,6 +3,7 @@
 
 #include <boost/shared_ptr.hpp>
 
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <new>
@@ -120,6 +121,9 @@ public:
         void construct(U* p, Args&&... args) {
             ::new (static_cast<void*>(p)) U(std::forward<Args>(args)...);
         }
+        // Storage comes from the thread's cache of recently freed buffers (see TakeBytes).
+        T* allocate(std::size_t n) { return static_cast<T*>(TakeBytes(n * sizeof(T))); }
+        void deallocate(T* p, std::size_t n) noexcept { GiveBytes(p, n * sizeof(T)); }
     };
 
     struct Buffer {
@@ -177,6 +181,15 @@ public:
     // No buffer, or an empty payload. A marker chunk is always empty.
     bool IsEmpty() const;
     const boost::shared_ptr<MemoryMarker>& GetMarker() const { return marker_; }
+
+    // Buffer storage. Blocks of a middling size (a packet's payload up to a whole file read) are
+    // not handed back to the heap when freed but kept, a few megabytes' worth per thread, for
+    // the next buffer of about their size: the heap would otherwise give large blocks back to
+    // the system and fault them in afresh, page by page, for every read. GiveBytes takes the
+    // size TakeBytes was given. A block may be freed on another thread than the one that took
+    // it; it then goes to that thread's cache.
+    static void* TakeBytes(std::size_t n);
+    static void GiveBytes(void* p, std::size_t n) noexcept;
 
 private:
     struct UnsetTag {};

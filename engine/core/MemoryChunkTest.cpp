@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <thread>
 #include <vector>
 
 #include "SVLibrary/Exception/Exception.h"
@@ -242,6 +243,93 @@ TEST(MemoryChunk, SizesThatDoNotFit32BitsAreRefused) {
     MemoryChunk chunk(1, 2, 0);
     EXPECT_THROW(chunk.SetSize(0xFFFFFFFFu), SV::SVLibraryException);
     EXPECT_EQ(1u, chunk.Size());
+}
+
+// Where a chunk's buffer starts (its headroom included).
+const unsigned char* BlockOf(const MemoryChunk& chunk, uint32_t headroom) {
+    return chunk.Data(0) - headroom;
+}
+
+TEST(MemoryChunkBuffers, AFreedBufferServesTheNextOfAboutItsSizeOnTheSameThread) {
+    const unsigned char* first = nullptr;
+    {
+        // 5120 bytes in all: just the size of one of the classes blocks are kept by.
+        MemoryChunk chunk = MemoryChunk::Unset(5096, 16, 8);
+        first = BlockOf(chunk, 16);
+        std::memset(chunk.Data(0), 0xAB, 5096);
+    }
+    {
+        // Same size: the same block, not a fresh one from the heap.
+        MemoryChunk again = MemoryChunk::Unset(5096, 16, 8);
+        EXPECT_EQ(first, BlockOf(again, 16));
+    }
+    {
+        // A little smaller still fits the kept block.
+        MemoryChunk smaller = MemoryChunk::Unset(4900, 0, 0);
+        EXPECT_EQ(first, BlockOf(smaller, 0));
+        // While it is in use, a second chunk cannot have it.
+        MemoryChunk other = MemoryChunk::Unset(4900, 0, 0);
+        EXPECT_NE(first, BlockOf(other, 0));
+    }
+    {
+        // Larger than the block holds: never the kept block.
+        MemoryChunk larger = MemoryChunk::Unset(5121, 0, 0);
+        EXPECT_NE(first, BlockOf(larger, 0));
+    }
+}
+
+TEST(MemoryChunkBuffers, AReusedBufferIsClearedWhereClearingIsPromised) {
+    // Sizes about the edges of the kept range, and one well inside it.
+    for (uint32_t size : {1000u, 1023u, 1024u, 1025u, 70000u, (4u << 20) - 24, (4u << 20) + 1}) {
+        SCOPED_TRACE(size);
+        const unsigned char* block = nullptr;
+        {
+            MemoryChunk dirty = MemoryChunk::Unset(size - 24, 16, 8);
+            block = BlockOf(dirty, 16);
+            std::memset(dirty.Data(0) - 16, 0xFF, size);
+        }
+        MemoryChunk clean(size - 24, 16, 8);
+        if (size >= 1024 && size <= (4u << 20)) {
+            EXPECT_EQ(block, BlockOf(clean, 16));  // kept and reused
+        }
+        const unsigned char* bytes = BlockOf(clean, 16);
+        uint32_t nonzero = 0;
+        for (uint32_t i = 0; i < size; ++i) {
+            nonzero += bytes[i] != 0;
+        }
+        EXPECT_EQ(0u, nonzero);
+        // Grown through its tailroom and beyond: the old bytes stay, the new ones are zero.
+        clean.SetSize(size);
+        EXPECT_EQ(0, *clean.Data(size - 1));
+    }
+}
+
+TEST(MemoryChunkBuffers, BuffersFreedOnOtherThreadsAndBeyondWhatIsKeptLoseNothing) {
+    // Far more than one thread keeps: made here, filled, freed on another thread that then
+    // ends (its kept blocks go back to the heap; a leak checker would see any that did not).
+    std::vector<MemoryChunk> chunks;
+    for (uint32_t i = 0; i < 40; ++i) {
+        chunks.push_back(PatternChunk(300000 + i * 1000, static_cast<unsigned char>(i)));
+    }
+    std::thread freer([&chunks] {
+        for (uint32_t i = 0; i < chunks.size(); ++i) {
+            const MemoryChunk& chunk = chunks[i];
+            ASSERT_EQ(300000 + i * 1000, chunk.Size());
+            EXPECT_EQ(static_cast<unsigned char>(i + 299999), *chunk.Data(299999));
+        }
+        chunks.clear();
+        // Made and freed again on this thread: served from what it just kept.
+        MemoryChunk a = MemoryChunk::Unset(300000, 0, 0);
+        const unsigned char* block = a.Data(0);
+        a = MemoryChunk();
+        MemoryChunk b = MemoryChunk::Unset(300000, 0, 0);
+        EXPECT_EQ(block, b.Data(0));
+    });
+    freer.join();
+    EXPECT_TRUE(chunks.empty());
+    // This thread's own buffers still work after the other thread's cache is gone.
+    MemoryChunk after = PatternChunk(300000, 7);
+    EXPECT_EQ(static_cast<unsigned char>(7 + 299999), *after.Data(299999));
 }
 
 }  // namespace

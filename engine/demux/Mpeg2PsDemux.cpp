@@ -587,7 +587,16 @@ Mpeg2PsDemux::Result Mpeg2PsDemux::OnSample(const Sample& sample) {
 
 Sample Mpeg2PsDemux::CreateSample(uint8_t streamId, uint32_t payloadLength, uint32_t type) {
     if (boost::shared_ptr<SampleStream> stream = FindSampleStream(StreamReference(streamId))) {
-        return stream->MakeSample(payloadLength);
+        // The payload chunk is left uncleared: whoever asks for it (the parser, the trick-play
+        // writer) copies over every one of its bytes, and a sample whose packet ends before it
+        // is full is dropped, never handed on. Clearing it first would touch each byte twice.
+        Sample sample = stream->MakeSample(0);
+        if (payloadLength != 0) {
+            MemoryChunkList& payload = sample.GetPayload();
+            payload.GetChunks().push_back(
+                MemoryChunk::Unset(payloadLength, payload.GetHeadroom(), payload.GetTailroom()));
+        }
+        return sample;
     }
     return Mpeg2PsParserListener::CreateSample(streamId, payloadLength, type);
 }

@@ -733,9 +733,7 @@ Mpeg2PsParser::Result Mpeg2PsParser::StartSample() {
     } else if (streamId_ == videoStreamId_) {
         type = SampleMediaTypeVideo;
     }
-    // Asked for no bytes: a listener that sizes the payload for us zeroes it first, and the
-    // copy below overwrites every byte anyway (a packet that ends short is never handed on).
-    sample_ = listener_.CreateSample(streamId_, 0, type);
+    sample_ = listener_.CreateSample(streamId_, packetLeft_, type);
     if (flags2_ & 0x40) {
         sample_.SetDecodeTime(MediaTime(TicksToMicrosecondsTruncated(dts_) + offset));
         // A DTS after its PTS is malformed; the sample then gets no presentation offset.
@@ -749,7 +747,13 @@ Mpeg2PsParser::Result Mpeg2PsParser::StartSample() {
     sample_.SetDataAlignment((flags1_ & 0x04) != 0);
     sample_.SetScramblingControl((flags1_ >> 4) & 3);
 
-    MemoryChunk* chunk = &AddUnsetChunk(sample_.GetPayload(), packetLeft_);
+    MemoryChunkList& payload = sample_.GetPayload();
+    MemoryChunk* chunk = nullptr;
+    if (payload.GetChunks().size() == 1 && payload.Back().Size() == packetLeft_) {
+        chunk = &payload.Back();  // the listener already sized it
+    } else {
+        chunk = &AddUnsetChunk(payload, packetLeft_);
+    }
     write_ = chunk->Data(0);
     end_ = write_ + packetLeft_;
     copyInProgress_ = true;

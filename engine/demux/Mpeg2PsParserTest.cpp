@@ -61,6 +61,40 @@ TEST(Mpeg2PsParserTest, AssemblesSamplesWithTimesAndKeyFlags) {
     EXPECT_EQ(1u, parser.metadataCompleteCalls);  // at the first media packet
 }
 
+// A listener that sizes each new sample's payload itself, as the demultiplexer does, and
+// notes the length it was asked for.
+class SizingParser : public RecordingParser {
+public:
+    SizingParser() : RecordingParser(true) {}
+    std::vector<uint32_t> asked;
+
+protected:
+    Sample CreateSample(uint8_t streamId, uint32_t payloadLength, uint32_t type) override {
+        asked.push_back(payloadLength);
+        Sample s = RecordingParser::CreateSample(streamId, 0, type);
+        if (payloadLength != 0) {
+            s.GetPayload().AddChunk(payloadLength);
+        }
+        return s;
+    }
+};
+
+TEST(Mpeg2PsParserTest, ANewSampleIsAskedForWithItsPacketsPayloadLengthAndFilledInPlace) {
+    SizingParser parser;
+    EXPECT_EQ(Mpeg2PsParser::ResultProgramEnd, parser.Feed(SmallStream(), {7}));
+    // The first packet of each sample: 100 bytes of video, 40 of audio, 60 of video.
+    EXPECT_EQ(std::vector<uint32_t>({100, 40, 60}), parser.asked);
+    ASSERT_EQ(3u, parser.samples.size());
+    // The chunk the listener made is the one filled: no second chunk beside it.
+    EXPECT_EQ(3u, parser.samples[0].GetPayload().GetChunks().size());
+    Bytes expected = Filled(100, 1);
+    Append(expected, Filled(50, 2));
+    Append(expected, Filled(25, 3));
+    EXPECT_EQ(expected, SampleBytes(parser.samples[0]));
+    EXPECT_EQ(1u, parser.samples[1].GetPayload().GetChunks().size());
+    EXPECT_EQ(Filled(40, 4), SampleBytes(parser.samples[1]));
+}
+
 TEST(Mpeg2PsParserTest, LargestTimesFitWithoutLoss) {
     // The largest 33-bit PTS in microseconds, and the largest SCR base with extension 299.
     const uint64_t maxTicks = (uint64_t(1) << 33) - 1;

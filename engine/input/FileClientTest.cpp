@@ -24,6 +24,10 @@
 // release; GCC cannot see through the replacement.
 #pragma GCC diagnostic ignored "-Wmismatched-new-delete"
 #endif
+// The replacements are never inlined: a memory checker swaps operator new and delete for its
+// own, and it can only do that with a real call. One inlined half would leave a block taken by
+// its new and given back to free (or by malloc and given back to its delete), a mismatch.
+#define SV_TEST_ALLOCATOR __attribute__((noinline, used))
 
 // The largest single allocation made while tracking is on: a pull must size its buffer by what
 // the file can give, not by what was asked for.
@@ -32,7 +36,7 @@ std::atomic<bool> gTrackAllocations(false);
 std::atomic<size_t> gLargestAllocation(0);
 }  // namespace
 
-void* operator new(size_t size) {
+SV_TEST_ALLOCATOR void* operator new(size_t size) {
     if (gTrackAllocations.load(std::memory_order_relaxed)) {
         size_t seen = gLargestAllocation.load();
         while (size > seen && !gLargestAllocation.compare_exchange_weak(seen, size)) {
@@ -43,8 +47,8 @@ void* operator new(size_t size) {
     }
     throw std::bad_alloc();
 }
-void operator delete(void* p) noexcept { std::free(p); }
-void operator delete(void* p, size_t) noexcept { std::free(p); }
+SV_TEST_ALLOCATOR void operator delete(void* p) noexcept { std::free(p); }
+SV_TEST_ALLOCATOR void operator delete(void* p, size_t) noexcept { std::free(p); }
 
 namespace SarvelonMediaKit {
 namespace {

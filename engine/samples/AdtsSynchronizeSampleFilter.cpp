@@ -93,7 +93,7 @@ void AdtsSynchronizeSampleFilter::ProcessChunk(const Sample& sample, MemoryChunk
     } else if (carry_.Size() > 0) {
         // The frame begun in the previous chunk goes on here.
         const uint32_t carried = carry_.Size();
-        combined = MemoryChunk(carried + size, 0, 0);
+        combined = MemoryChunk::Unset(carried + size, 0, 0);  // both parts are copied in
         std::memcpy(combined.Data(0), carry_.Data(0), carried);
         if (size > 0) {
             std::memcpy(combined.Data(carried), data, size);

@@ -176,7 +176,14 @@ void MemoryChunkList::Append(const uint8_t* data, uint32_t length) {
         return;
     }
     if (chunks_.empty()) {
-        std::memcpy(AddChunk(length).Data(0), data, length);
+        // The payload is copied over in full, so only the room around it is cleared, as
+        // AddChunk would clear it: an audio frame per sample is not zeroed and then copied.
+        const uint32_t headroom = headroom_;
+        chunks_.push_back(MemoryChunk::Unset(length, headroom, tailroom_));
+        MemoryChunk& chunk = chunks_.back();
+        std::memset(chunk.Data(0) - headroom, 0, headroom);
+        std::memcpy(chunk.Data(0), data, length);
+        std::memset(chunk.Data(length), 0, tailroom_);
         return;
     }
     MemoryChunk& last = chunks_.back();

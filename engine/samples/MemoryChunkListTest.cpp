@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -54,6 +55,34 @@ TEST(MemoryChunkList, AppendGrowsTheLastChunkOrMakesTheFirst) {
     list.Append(abc + 2, 1);
     EXPECT_EQ(std::vector<std::string>({"abcab", "c"}), Parts(list));
     EXPECT_EQ(6u, list.Size());
+}
+
+TEST(MemoryChunkList, TheFirstAppendCopiesItsBytesAndClearsTheRoomAroundThem) {
+    // A buffer of the same size was just filled and freed, so a reused one would show 0xEE
+    // wherever clearing was skipped.
+    const uint32_t length = 1500;
+    {
+        MemoryChunk dirty = MemoryChunk::Unset(length, 8, 4);
+        std::memset(dirty.Data(0) - 8, 0xEE, length + 12);
+    }
+    std::vector<uint8_t> bytes(length);
+    for (uint32_t i = 0; i < length; ++i) {
+        bytes[i] = static_cast<uint8_t>(i * 7 + 1);
+    }
+    MemoryChunkList list(8, 4);
+    list.Append(bytes.data(), length);
+    ASSERT_EQ(1u, list.GetChunks().size());
+    MemoryChunk& chunk = list.Back();
+    ASSERT_EQ(length, chunk.Size());
+    EXPECT_EQ(0, std::memcmp(bytes.data(), chunk.Data(0), length));
+    // The headroom, taken into the payload: all zero.
+    ASSERT_TRUE(chunk.Reserve(8));
+    EXPECT_EQ(std::vector<uint8_t>(8, 0), std::vector<uint8_t>(chunk.Data(0), chunk.Data(8)));
+    ASSERT_TRUE(chunk.Advance(8));
+    // The tailroom, taken by growing the payload: all zero.
+    chunk.SetSize(length + 4);
+    EXPECT_EQ(std::vector<uint8_t>(4, 0),
+              std::vector<uint8_t>(chunk.Data(length), chunk.Data(length + 4)));
 }
 
 TEST(MemoryChunkList, PrependMovesTheFirstChunksBytesUp) {
