@@ -66,27 +66,9 @@ private:
 
 }  // namespace
 
+// A request without query parameters or body is the general one with none.
 CurlHTTPClientInterface::CurlHTTPClientInterface(std::string url, HTTPClientInterfaceClient* client)
-    : HTTPClientInterface(url, client),
-      url_(url),
-      carryOffset_(0),
-      headersHandled_(false),
-      readingPaused_(false),
-      streamClosed_(false),
-      startRequested_(false),
-      easy_(nullptr),
-      headers_(nullptr),
-      rejected_(false),
-      skip_(0),
-      limited_(false),
-      remaining_(0),
-      rangeComplete_(false),
-      finishPending_(false),
-      finishResult_(CURLE_OK),
-      finished_(false) {
-    errorBuffer_[0] = '\0';
-    HTTPThread::Instance().Ensure();
-}
+    : CurlHTTPClientInterface(url, std::map<std::string, std::string>(), client, std::string()) {}
 
 CurlHTTPClientInterface::CurlHTTPClientInterface(
     std::string url, const std::map<std::string, std::string>& parameters,

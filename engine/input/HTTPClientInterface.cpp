@@ -31,21 +31,9 @@ private:
 
 }  // namespace
 
+// A request without query parameters or body is the general one with none.
 HTTPClientInterface::HTTPClientInterface(std::string url, HTTPClientInterfaceClient* client)
-    : busyCount_(0),
-      closePending_(false),
-      closed_(false),
-      aborted_(false),
-      requestedStart_(0),
-      requestedEnd_(0),
-      client_(client),
-      post_(false),
-      resumeThreshold_(0x10000),
-      maxDownloadAmount_(kUnlimited),
-      chunkHeadroom_(0),
-      chunkTailroom_(0) {
-    NotifyCreated();
-}
+    : HTTPClientInterface(url, std::map<std::string, std::string>(), client, std::string()) {}
 
 HTTPClientInterface::HTTPClientInterface(std::string url,
                                          const std::map<std::string, std::string>& parameters,
