@@ -4,8 +4,10 @@
 
 #include <unistd.h>
 
+#include <atomic>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "engine/serve/LiveHttpTestSupport.h"
 #include "tests/support/TemporaryDirectory.h"
@@ -239,6 +241,59 @@ TEST_F(LiveHttpServerTest, AGrowingFileIsServedWithoutLengthAndClosedAtItsEnd) {
     close(ranged);
     EXPECT_TRUE(
         WaitUntil([&]() { return source.StateOf("live.ts") == LiveHttpFile::StateServed; }));
+}
+
+// The servers of this front read one clock that the test moves.
+class LiveHttpServerDeadlineTest : public LiveHttpServerTest {
+protected:
+    void SetUp() override {
+        WriteFile(dir.File("a.bin"), Pattern(1000, 1));
+        front.reset(new LiveFront(&source, [this](LiveHttpServer& server) {
+            server.SetClock([this]() { return SV::PilTime(now.load()); });
+        }));
+    }
+    std::atomic<uint64_t> now{1000000};
+};
+
+TEST_F(LiveHttpServerDeadlineTest, IdlePeersInEverySlotAreCutSoOthersGetServedAgain) {
+    std::vector<int> idle;
+    for (int i = 0; i < MultiSocketDelegateServer::kMaxServingConnections; ++i) {
+        idle.push_back(Open());
+    }
+    // Every slot is taken by a peer that asks nothing: one more is turned away.
+    ASSERT_TRUE(WaitUntil([&]() {
+        return front->Sessions() ==
+               static_cast<size_t>(MultiSocketDelegateServer::kMaxServingConnections);
+    }));
+    const int refused = Open();
+    EXPECT_TRUE(PeerCloses(refused));
+    close(refused);
+    // Their idle time passes: each of them is cut. A server counts from its first pass, which
+    // may come after a move of the clock, so the clock moves on until all are gone.
+    for (int fd : idle) {
+        EXPECT_TRUE(WaitUntil([&]() {
+            now += HTTPServer::kDefaultIdleMilliseconds;
+            return PeerCloses(fd, 50);
+        }));
+        close(fd);
+    }
+    ASSERT_TRUE(front->ReapAll());
+    EXPECT_EQ(
+        0u,
+        Exchange("GET /a.bin HTTP/1.1\r\nConnection: close\r\n\r\n").find("HTTP/1.1 200 OK\r\n"));
+}
+
+TEST_F(LiveHttpServerDeadlineTest, APeerThatNeverClosesAfterTheLastAnswerIsLetGo) {
+    const int fd = Open();
+    ASSERT_TRUE(SendAll(fd, "GET /a.bin HTTP/1.1\r\nConnection: close\r\n\r\n"));
+    // The whole answer and our end of the connection; the peer keeps its own end.
+    const std::string response = ReadUntilClosed(fd);
+    EXPECT_EQ(1000u, response.size() - response.find("\r\n\r\n") - 4);
+    EXPECT_EQ(1u, front->Sessions());
+    now += HTTPServer::kDefaultDrainMilliseconds;
+    // The connection is cut and its session goes, though the peer still holds its end.
+    EXPECT_TRUE(front->ReapAll());
+    close(fd);
 }
 
 }  // namespace
