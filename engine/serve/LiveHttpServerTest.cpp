@@ -243,6 +243,42 @@ TEST_F(LiveHttpServerTest, AGrowingFileIsServedWithoutLengthAndClosedAtItsEnd) {
         WaitUntil([&]() { return source.StateOf("live.ts") == LiveHttpFile::StateServed; }));
 }
 
+TEST_F(LiveHttpServerTest, AFolderFileIsHandedOutOnlyOnceComplete) {
+    // Many names loaded by several askers at once while a watcher looks at what the source
+    // holds: it must never hold a file that is not complete (a connection given such a file
+    // would serve it as still growing).
+    const int kNames = 300;
+    for (int i = 0; i < kNames; ++i) WriteFile(dir.File("n" + std::to_string(i)), "abc");
+    LiveHttpServer requester(nullptr);  // without a session: the answers go nowhere
+    std::atomic<bool> done{false};
+    std::atomic<int> incomplete{0};
+    std::atomic<int> target{0};
+    std::thread watcher([&]() {
+        while (!done) {
+            const int state = source.StateOf("n" + std::to_string(target.load()));
+            if (state >= 0 && state < LiveHttpFile::StateComplete) ++incomplete;
+        }
+    });
+    std::vector<std::thread> askers;
+    for (int t = 0; t < 3; ++t) {
+        askers.emplace_back([&]() {
+            for (int i = 0; i < kNames; ++i) {
+                target = i;
+                source.GetFile("n" + std::to_string(i), &requester, boost::shared_ptr<Component>());
+            }
+        });
+    }
+    for (std::thread& asker : askers) asker.join();
+    done = true;
+    watcher.join();
+    EXPECT_EQ(0, incomplete.load());
+    // One file per name, each loaded and told once.
+    EXPECT_EQ(static_cast<size_t>(kNames), source.StateChanges().size());
+    for (int i = 0; i < kNames; ++i) {
+        EXPECT_EQ(LiveHttpFile::StateComplete, source.StateOf("n" + std::to_string(i)));
+    }
+}
+
 // The servers of this front read one clock that the test moves.
 class LiveHttpServerDeadlineTest : public LiveHttpServerTest {
 protected:
