@@ -211,6 +211,28 @@ TEST_F(LiveHttpServerTest, AFileLeftMidBodyCountsAsServed) {
     EXPECT_TRUE(WaitUntil([&]() { return source.StateOf("big.ts") == LiveHttpFile::StateServed; }));
 }
 
+TEST_F(LiveHttpServerTest, AFileANewRequestDropsMidBodyCountsAsServed) {
+    const int fd = Open();
+    // The first 1000 bytes of the segment: its body is left mid-way, and the connection kept.
+    ASSERT_TRUE(SendAll(fd, "GET /big.ts HTTP/1.1\r\nRange: bytes=0-999\r\n\r\n"));
+    const std::string partial =
+        "HTTP/1.1 206 Partial Content\r\nAccept-Ranges: bytes\r\nContent-Length: 1000\r\n"
+        "Content-Range: bytes 0-999/300000\r\nCache-Control: no-store\r\nConnection: "
+        "Keep-Alive\r\n\r\n" +
+        big.substr(0, 1000);
+    EXPECT_TRUE(ReadAtLeast(fd, partial.size()) == partial);
+    // Still being served: the player may read on.
+    EXPECT_EQ(LiveHttpFile::StateCompleteServed, source.StateOf("big.ts"));
+    // The next request, for another file, drops it: it counts as served from then on.
+    ASSERT_TRUE(SendAll(fd, "HEAD /a.bin HTTP/1.1\r\n\r\n"));
+    const std::string head =
+        "HTTP/1.1 200 OK\r\nContent-Length: 1000\r\nAccept-Ranges: bytes\r\n"
+        "Cache-Control: no-store\r\nConnection: Keep-Alive\r\n\r\n";
+    EXPECT_EQ(head, ReadAtLeast(fd, head.size()));
+    EXPECT_EQ(LiveHttpFile::StateServed, source.StateOf("big.ts"));
+    close(fd);
+}
+
 TEST_F(LiveHttpServerTest, AGrowingFileIsServedWithoutLengthAndClosedAtItsEnd) {
     source.StartGrowing("live.ts", 7);
     source.Grow("live.ts", "first;");
