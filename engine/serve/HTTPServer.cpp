@@ -1,8 +1,12 @@
 #include "engine/serve/HTTPServer.h"
 
 #include <errno.h>
+#include <fcntl.h>
 #include <sys/socket.h>
 #include <sys/time.h>
+#include <unistd.h>
+
+#include <chrono>
 
 #include "engine/core/Session.h"
 
@@ -10,17 +14,41 @@ namespace SarvelonMediaKit {
 
 const int HTTPServer::kSendTimeoutSeconds;
 const size_t HTTPServer::kMaxDrainBytes;
+const uint32_t HTTPServer::kDefaultDrainMilliseconds;
+const uint32_t HTTPServer::kDefaultIdleMilliseconds;
+
+namespace {
+
+// Deadlines are spans, so they are read on a clock that is never set back.
+SV::PilTime MonotonicNow() {
+    return SV::PilTime(
+        static_cast<uint64_t>(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                  std::chrono::steady_clock::now().time_since_epoch())
+                                  .count()));
+}
+
+}  // namespace
 
 HTTPServer::HTTPServer(Session* session)
     : HTTPServerInternal(session),
       SingleSocketDelegateServer(session, this),
-      timeoutSetOn_(-1),
       draining_(false),
-      drained_(0) {}
+      drained_(0),
+      drainSince_(0),
+      idle_(false),
+      idleSince_(0),
+      idleSerial_(0),
+      drainMilliseconds_(kDefaultDrainMilliseconds),
+      idleMilliseconds_(kDefaultIdleMilliseconds),
+      clock_(&MonotonicNow) {}
 
 HTTPServer::~HTTPServer() {
     // The master must not read for us while we go.
     Detach();
+}
+
+void HTTPServer::SetClock(const TaskManager::Clock& clock) {
+    clock_ = clock ? clock : TaskManager::Clock(&MonotonicNow);
 }
 
 void HTTPServer::DeliverRequestData(MemoryChunk chunk) {
@@ -46,39 +74,82 @@ void HTTPServer::DoStop() {
     Detach();
 }
 
-bool HTTPServer::SendToPeer(const void* bytes, size_t size) {
-    // The socket stays ours while we write: a close on the master's thread waits, so the bytes
-    // never reach a descriptor number that was closed and given to another connection.
-    std::lock_guard<std::mutex> lock(SocketLock());
-    const int fd = SessionSocket().fd;
-    if (fd < 0 || draining_) return false;
-    if (fd != timeoutSetOn_) {
-        timeval timeout = {kSendTimeoutSeconds, 0};
-        setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &timeout, sizeof timeout);
-        timeoutSetOn_ = fd;
+void HTTPServer::DoTick() {
+    if (GetSessionDescriptor() < 0) return;
+    const SV::PilTime now = clock_();
+    if (draining_) {
+        const int64_t waited = now - drainSince_;
+        if (waited < 0) {
+            drainSince_ = now;  // a clock set back restarts the wait rather than lengthen it
+        } else if (waited >= static_cast<int64_t>(drainMilliseconds_)) {
+            // The peer has had its last response and its time to close: the slot is needed.
+            CloseSessionSocket();
+        }
+        return;
     }
+    // A request in progress (waiting for its resource, or sending) is never idle; its sends
+    // have their own time-out.
+    if (GetResponseState() != ResponseIdle) {
+        idle_ = false;
+        return;
+    }
+    // A response that came and went between two ticks is activity too.
+    if (!idle_ || idleSerial_ != GetResponseSerial() || now < idleSince_) {
+        idle_ = true;
+        idleSerial_ = GetResponseSerial();
+        idleSince_ = now;
+        return;
+    }
+    if (now - idleSince_ >= static_cast<int64_t>(idleMilliseconds_)) {
+        // Nothing is owed to the peer: the connection is cut outright.
+        Close();
+        CloseSessionSocket();
+    }
+}
+
+bool HTTPServer::SendToPeer(const void* bytes, size_t size) {
+    // The send works on a descriptor of its own, taken under the lock: a close on the master's
+    // thread goes ahead without waiting for us, and its number, even if given to another
+    // connection at once, is not the one we write to. The socket itself lives until our copy
+    // is closed.
+    int own = -1;
+    {
+        std::lock_guard<std::mutex> lock(SocketLock());
+        const int fd = SessionSocket().fd;
+        if (fd < 0 || draining_) return false;
+        own = fcntl(fd, F_DUPFD_CLOEXEC, 0);
+    }
+    if (own < 0) return false;
+    // The time-out belongs to the socket, so it holds whichever descriptor sends.
+    timeval timeout = {kSendTimeoutSeconds, 0};
+    setsockopt(own, SOL_SOCKET, SO_SNDTIMEO, &timeout, sizeof timeout);
     const char* next = static_cast<const char*>(bytes);
     size_t left = size;
+    bool complete = true;
     while (left > 0) {
-        const ssize_t sent = send(fd, next, left, MSG_NOSIGNAL);
+        const ssize_t sent = send(own, next, left, MSG_NOSIGNAL);
         if (sent > 0) {
             next += sent;
             left -= static_cast<size_t>(sent);
         } else if (sent < 0 && errno == EINTR) {
             continue;
         } else {
-            return false;  // failed, or no progress within the time-out
+            complete = false;  // failed, or no progress within the time-out
+            break;
         }
     }
-    return true;
+    close(own);
+    return complete;
 }
 
 void HTTPServer::CloseConnection() {
+    const SV::PilTime now = clock_();
     {
         std::lock_guard<std::mutex> lock(SocketLock());
         const int fd = SessionSocket().fd;
         if (fd >= 0 && !draining_) {
             draining_ = true;
+            drainSince_ = now;
             // Our end is finished; the peer closes its own once it has read everything.
             if (shutdown(fd, SHUT_WR) == 0) return;
         }

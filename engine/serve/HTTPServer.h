@@ -4,7 +4,9 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "SVLibrary/Time/PilTime.h"
 #include "engine/core/MemoryChunk.h"
+#include "engine/core/TaskManager.h"
 #include "engine/serve/HTTPServerInternal.h"
 #include "engine/serve/SingleSocketDelegateServer.h"
 
@@ -18,8 +20,15 @@ class Session;
 // SetSocketMaster, then SessionSocketOpen.
 //
 // Sends block until every byte is out, for at most 30 s without progress; a connection that
-// fails or stalls that long is ended. A connection ends with a half-close, so the peer reads
-// the whole of the last response before it sees the end.
+// fails or stalls that long is ended. A send holds no lock while it waits: it writes to a
+// duplicate of the connection's descriptor, so the socket master and a close on another thread
+// go on meanwhile, and the bytes can only ever reach the connection they belong to.
+//
+// A connection ends with a half-close, so the peer reads the whole of the last response before
+// it sees the end; a peer that then neither closes nor goes quiet is cut after the drain time.
+// A connection with no request in progress (just opened, or kept alive after a response) is cut
+// after the idle time. Both are checked on every pump pass (DoTick), so they hold only for a
+// server that is its session's front component.
 class HTTPServer : public HTTPServerInternal, public SingleSocketDelegateServer {
 public:
     // The longest a send may wait for the peer to take bytes.
@@ -27,6 +36,10 @@ public:
     // Bytes still read (and dropped) from a peer after our half-close before the connection is
     // cut outright.
     static const size_t kMaxDrainBytes = 1 << 20;
+    // How long a half-closed connection may stay before it is cut outright.
+    static const uint32_t kDefaultDrainMilliseconds = 5000;
+    // How long a connection may wait for its next request.
+    static const uint32_t kDefaultIdleMilliseconds = 60000;
 
     explicit HTTPServer(Session* session);
     ~HTTPServer() override;
@@ -40,15 +53,30 @@ public:
 
     // Component: a stopped session serves nothing more; its connection is cut.
     void DoStop() override;
+    // Component: cuts a connection whose drain or idle time is over.
+    void DoTick() override;
+
+    // The deadlines and the clock they are read on (by default a monotonic one). Set before the
+    // server joins its session's stack: they are read on the session's thread without a lock.
+    void SetDrainMilliseconds(uint32_t milliseconds) { drainMilliseconds_ = milliseconds; }
+    void SetIdleMilliseconds(uint32_t milliseconds) { idleMilliseconds_ = milliseconds; }
+    void SetClock(const TaskManager::Clock& clock);
 
 protected:
     bool SendToPeer(const void* bytes, size_t size) override;
     void CloseConnection() override;
 
 private:
-    int timeoutSetOn_;  // the descriptor the send time-out was set on
-    bool draining_;     // half-closed: what still arrives is dropped
+    // Everything below on the session's task thread.
+    bool draining_;  // half-closed: what still arrives is dropped
     size_t drained_;
+    SV::PilTime drainSince_;
+    bool idle_;  // no request in progress at the last tick
+    SV::PilTime idleSince_;
+    uint64_t idleSerial_;  // the response count when idleSince_ was taken
+    uint32_t drainMilliseconds_;
+    uint32_t idleMilliseconds_;
+    TaskManager::Clock clock_;
 };
 
 }  // namespace SarvelonMediaKit

@@ -13,7 +13,7 @@ LiveHttpFile::LiveHttpFile(LiveHttpFileSource* listener, uint32_t number)
 
 LiveHttpFile::~LiveHttpFile() {}
 
-void LiveHttpFile::SetState(int32_t value) {
+bool LiveHttpFile::SetState(int32_t value) {
     int32_t current = state_.load();
     while (current < value) {
         if (!state_.compare_exchange_weak(current, value)) continue;
@@ -23,8 +23,9 @@ void LiveHttpFile::SetState(int32_t value) {
         if (value >= StateComplete && value < StateServed && servedWhenComplete_) {
             SetState(StateServed);
         }
-        return;
+        return true;
     }
+    return false;
 }
 
 void LiveHttpFile::MarkServed() {

@@ -48,8 +48,8 @@ public:
 
     // Raises the state to value; a value not above the current state changes nothing. The rise
     // is atomic, so of two threads raising at once only the one that moved the state tells the
-    // listener, and a state never goes down.
-    void SetState(int32_t value);
+    // listener, and a state never goes down. True when this call made the rise.
+    bool SetState(int32_t value);
     int32_t GetState() const { return state_; }
     bool IsComplete() const { return state_ >= StateComplete; }
     uint32_t GetSegmentNumber() const { return number_; }

@@ -56,6 +56,7 @@ TEST(LiveHttpFileTest, RacingRaisesNeverLowerTheStateNorTellTwice) {
         LiveHttpFile file(&listener, 1);
         std::atomic<bool> done{false};
         std::atomic<bool> wentDown{false};
+        std::atomic<int> raises{0};
         std::thread watcher([&]() {
             int last = 0;
             while (!done) {
@@ -66,8 +67,10 @@ TEST(LiveHttpFileTest, RacingRaisesNeverLowerTheStateNorTellTwice) {
         });
         std::vector<std::thread> threads;
         for (int t = 0; t < 4; ++t) {
-            threads.emplace_back([&file, t]() {
-                for (int value = 1; value <= 5; ++value) file.SetState((value + t) % 5 + 1);
+            threads.emplace_back([&file, &raises, t]() {
+                for (int value = 1; value <= 5; ++value) {
+                    if (file.SetState((value + t) % 5 + 1)) ++raises;
+                }
             });
         }
         for (std::thread& thread : threads) thread.join();
@@ -75,10 +78,18 @@ TEST(LiveHttpFileTest, RacingRaisesNeverLowerTheStateNorTellTwice) {
         watcher.join();
         EXPECT_FALSE(wentDown);
         EXPECT_EQ(5, file.GetState());
-        // One report per rise: five values can rise at most five times.
-        EXPECT_GE(listener.seen.size(), 1u);
-        EXPECT_LE(listener.seen.size(), 5u);
+        // Exactly one report per rise that happened: none lost, none told twice. Five values
+        // can rise at most five times.
+        EXPECT_EQ(static_cast<size_t>(raises.load()), listener.seen.size());
+        EXPECT_GE(raises.load(), 1);
+        EXPECT_LE(raises.load(), 5);
     }
+    // Calls that change nothing say so.
+    LiveHttpFile file(nullptr, 1);
+    EXPECT_TRUE(file.SetState(3));
+    EXPECT_FALSE(file.SetState(3));
+    EXPECT_FALSE(file.SetState(2));
+    EXPECT_TRUE(file.SetState(4));
 }
 
 TEST(LiveHttpFileTest, AFileDroppedWhileWrittenIsServedOnceComplete) {

@@ -6,6 +6,9 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdlib>
+#include <map>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -34,6 +37,40 @@ size_t FrameLines(const std::string& listing) {
         position = end + 1;
     }
     return count;
+}
+
+// Lines of a framecrc listing per stream index (its first field).
+std::map<int, size_t> FramesPerStream(const std::string& listing) {
+    std::map<int, size_t> counts;
+    std::istringstream lines(listing);
+    std::string line;
+    while (std::getline(lines, line)) {
+        if (line.empty() || line[0] == '#') continue;
+        ++counts[std::atoi(line.c_str())];
+    }
+    return counts;
+}
+
+// What ffprobe counts in each stream of the input: its packets (what a copy passes on), or its
+// decoded frames.
+std::map<int, size_t> ProbeCounts(const std::string& input, bool decoded) {
+    std::string out;
+    std::map<int, size_t> counts;
+    if (RunProgram({"ffprobe", "-v", "error", decoded ? "-count_frames" : "-count_packets",
+                    "-show_entries",
+                    decoded ? "stream=index,nb_read_frames" : "stream=index,nb_read_packets", "-of",
+                    "csv=p=0", input},
+                   &out) != 0) {
+        return counts;
+    }
+    std::istringstream lines(out);
+    std::string line;
+    while (std::getline(lines, line)) {
+        const size_t comma = line.find(',');
+        if (comma == std::string::npos) continue;
+        counts[std::atoi(line.c_str())] = std::strtoull(line.c_str() + comma + 1, nullptr, 10);
+    }
+    return counts;
 }
 
 class LiveHttpServerPlayerTest : public ::testing::Test {
@@ -115,6 +152,13 @@ TEST_F(LiveHttpServerPlayerTest, CurlSeesHeadsRangesAndErrorsAsHttpDefinesThem) 
         ASSERT_EQ(0, RunProgram(argv, &out)) << out;
         EXPECT_EQ(c.code, out) << c.args.back();
     }
+    // A missing name is answered at once, with a length, on a connection that stays: a client
+    // that had to wait for anything (the close, the idle time) would run out of its 2 s.
+    ASSERT_EQ(0, RunProgram({"curl", "-sS", "-m", "2", "-o", "/dev/null", "-o", "/dev/null", "-w",
+                             "%{http_code},%{num_connects};", base + "nothing.ts", url},
+                            &out))
+        << out;
+    EXPECT_EQ("404,1;200,0;", out);
     // -I: the GET head without a body.
     ASSERT_EQ(0, RunProgram({"curl", "-sS", "-I", url}, &out));
     EXPECT_EQ(0u, out.find("HTTP/1.1 200 OK\r\n"));
@@ -133,14 +177,27 @@ TEST_F(LiveHttpServerPlayerTest, FfmpegReadsAndDecodesEveryFrame) {
                             &copied))
         << copied;
     EXPECT_EQ("", copied);
-    // The full decode gives the very frames ffmpeg decodes from the folder itself.
+    // The copy passes on every packet of every stream that ffprobe counts in the folder.
+    const std::map<int, size_t> packets = ProbeCounts(dir.File("index.m3u8"), false);
+    ASSERT_EQ(2u, packets.size());  // video and audio
+    EXPECT_EQ(Fixtures::kShortClipFrames, packets.at(0));
     ASSERT_EQ(0, RunProgram({"ffmpeg", "-v", "error", "-xerror", "-i", base + "index.m3u8", "-map",
-                             "0:v", "-f", "framecrc", "-"},
+                             "0", "-c", "copy", "-f", "framecrc", "-"},
+                            &copied));
+    EXPECT_EQ(packets, FramesPerStream(copied));
+    // The full decode gives the very frames ffmpeg decodes from the folder itself, as many in
+    // each stream as ffprobe decodes there.
+    ASSERT_EQ(0, RunProgram({"ffmpeg", "-v", "error", "-xerror", "-i", base + "index.m3u8", "-map",
+                             "0", "-f", "framecrc", "-"},
                             &served));
     ASSERT_EQ(0, RunProgram({"ffmpeg", "-v", "error", "-xerror", "-i", dir.File("index.m3u8"),
-                             "-map", "0:v", "-f", "framecrc", "-"},
+                             "-map", "0", "-f", "framecrc", "-"},
                             &local));
-    EXPECT_EQ(Fixtures::kShortClipFrames, FrameLines(served));
+    const std::map<int, size_t> frames = ProbeCounts(dir.File("index.m3u8"), true);
+    ASSERT_EQ(2u, frames.size());
+    EXPECT_EQ(Fixtures::kShortClipFrames, frames.at(0));
+    EXPECT_EQ(frames, FramesPerStream(served));
+    EXPECT_EQ(Fixtures::kShortClipFrames + frames.at(1), FrameLines(served));
     EXPECT_TRUE(served == local);
 }
 

@@ -4,8 +4,10 @@
 
 #include <unistd.h>
 
+#include <atomic>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "engine/serve/LiveHttpTestSupport.h"
 #include "tests/support/TemporaryDirectory.h"
@@ -209,6 +211,28 @@ TEST_F(LiveHttpServerTest, AFileLeftMidBodyCountsAsServed) {
     EXPECT_TRUE(WaitUntil([&]() { return source.StateOf("big.ts") == LiveHttpFile::StateServed; }));
 }
 
+TEST_F(LiveHttpServerTest, AFileANewRequestDropsMidBodyCountsAsServed) {
+    const int fd = Open();
+    // The first 1000 bytes of the segment: its body is left mid-way, and the connection kept.
+    ASSERT_TRUE(SendAll(fd, "GET /big.ts HTTP/1.1\r\nRange: bytes=0-999\r\n\r\n"));
+    const std::string partial =
+        "HTTP/1.1 206 Partial Content\r\nAccept-Ranges: bytes\r\nContent-Length: 1000\r\n"
+        "Content-Range: bytes 0-999/300000\r\nCache-Control: no-store\r\nConnection: "
+        "Keep-Alive\r\n\r\n" +
+        big.substr(0, 1000);
+    EXPECT_TRUE(ReadAtLeast(fd, partial.size()) == partial);
+    // Still being served: the player may read on.
+    EXPECT_EQ(LiveHttpFile::StateCompleteServed, source.StateOf("big.ts"));
+    // The next request, for another file, drops it: it counts as served from then on.
+    ASSERT_TRUE(SendAll(fd, "HEAD /a.bin HTTP/1.1\r\n\r\n"));
+    const std::string head =
+        "HTTP/1.1 200 OK\r\nContent-Length: 1000\r\nAccept-Ranges: bytes\r\n"
+        "Cache-Control: no-store\r\nConnection: Keep-Alive\r\n\r\n";
+    EXPECT_EQ(head, ReadAtLeast(fd, head.size()));
+    EXPECT_EQ(LiveHttpFile::StateServed, source.StateOf("big.ts"));
+    close(fd);
+}
+
 TEST_F(LiveHttpServerTest, AGrowingFileIsServedWithoutLengthAndClosedAtItsEnd) {
     source.StartGrowing("live.ts", 7);
     source.Grow("live.ts", "first;");
@@ -239,6 +263,95 @@ TEST_F(LiveHttpServerTest, AGrowingFileIsServedWithoutLengthAndClosedAtItsEnd) {
     close(ranged);
     EXPECT_TRUE(
         WaitUntil([&]() { return source.StateOf("live.ts") == LiveHttpFile::StateServed; }));
+}
+
+TEST_F(LiveHttpServerTest, AFolderFileIsHandedOutOnlyOnceComplete) {
+    // Many names loaded by several askers at once while a watcher looks at what the source
+    // holds: it must never hold a file that is not complete (a connection given such a file
+    // would serve it as still growing).
+    const int kNames = 300;
+    for (int i = 0; i < kNames; ++i) WriteFile(dir.File("n" + std::to_string(i)), "abc");
+    LiveHttpServer requester(nullptr);  // without a session: the answers go nowhere
+    std::atomic<bool> done{false};
+    std::atomic<int> incomplete{0};
+    std::atomic<int> target{0};
+    std::thread watcher([&]() {
+        while (!done) {
+            const int state = source.StateOf("n" + std::to_string(target.load()));
+            if (state >= 0 && state < LiveHttpFile::StateComplete) ++incomplete;
+        }
+    });
+    std::vector<std::thread> askers;
+    for (int t = 0; t < 3; ++t) {
+        askers.emplace_back([&]() {
+            for (int i = 0; i < kNames; ++i) {
+                target = i;
+                source.GetFile("n" + std::to_string(i), &requester, boost::shared_ptr<Component>());
+            }
+        });
+    }
+    for (std::thread& asker : askers) asker.join();
+    done = true;
+    watcher.join();
+    EXPECT_EQ(0, incomplete.load());
+    // One file per name, each loaded and told once.
+    EXPECT_EQ(static_cast<size_t>(kNames), source.StateChanges().size());
+    for (int i = 0; i < kNames; ++i) {
+        EXPECT_EQ(LiveHttpFile::StateComplete, source.StateOf("n" + std::to_string(i)));
+    }
+}
+
+// The servers of this front read one clock that the test moves.
+class LiveHttpServerDeadlineTest : public LiveHttpServerTest {
+protected:
+    void SetUp() override {
+        WriteFile(dir.File("a.bin"), Pattern(1000, 1));
+        front.reset(new LiveFront(&source, [this](LiveHttpServer& server) {
+            server.SetClock([this]() { return SV::PilTime(now.load()); });
+        }));
+    }
+    std::atomic<uint64_t> now{1000000};
+};
+
+TEST_F(LiveHttpServerDeadlineTest, IdlePeersInEverySlotAreCutSoOthersGetServedAgain) {
+    std::vector<int> idle;
+    for (int i = 0; i < MultiSocketDelegateServer::kMaxServingConnections; ++i) {
+        idle.push_back(Open());
+    }
+    // Every slot is taken by a peer that asks nothing: one more is turned away.
+    ASSERT_TRUE(WaitUntil([&]() {
+        return front->Sessions() ==
+               static_cast<size_t>(MultiSocketDelegateServer::kMaxServingConnections);
+    }));
+    const int refused = Open();
+    EXPECT_TRUE(PeerCloses(refused));
+    close(refused);
+    // Their idle time passes: each of them is cut. A server counts from its first pass, which
+    // may come after a move of the clock, so the clock moves on until all are gone.
+    for (int fd : idle) {
+        EXPECT_TRUE(WaitUntil([&]() {
+            now += HTTPServer::kDefaultIdleMilliseconds;
+            return PeerCloses(fd, 50);
+        }));
+        close(fd);
+    }
+    ASSERT_TRUE(front->ReapAll());
+    EXPECT_EQ(
+        0u,
+        Exchange("GET /a.bin HTTP/1.1\r\nConnection: close\r\n\r\n").find("HTTP/1.1 200 OK\r\n"));
+}
+
+TEST_F(LiveHttpServerDeadlineTest, APeerThatNeverClosesAfterTheLastAnswerIsLetGo) {
+    const int fd = Open();
+    ASSERT_TRUE(SendAll(fd, "GET /a.bin HTTP/1.1\r\nConnection: close\r\n\r\n"));
+    // The whole answer and our end of the connection; the peer keeps its own end.
+    const std::string response = ReadUntilClosed(fd);
+    EXPECT_EQ(1000u, response.size() - response.find("\r\n\r\n") - 4);
+    EXPECT_EQ(1u, front->Sessions());
+    now += HTTPServer::kDefaultDrainMilliseconds;
+    // The connection is cut and its session goes, though the peer still holds its end.
+    EXPECT_TRUE(front->ReapAll());
+    close(fd);
 }
 
 }  // namespace

@@ -12,6 +12,7 @@
 
 #include <chrono>
 #include <fstream>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -29,11 +30,15 @@ namespace test {
 
 // Listens on an ephemeral loopback port; every accepted connection gets a session of its own
 // (pump every 5 ms pulling 131072 bytes) whose only component is a LiveHttpServer over the
-// source. Sessions stop themselves when their connection closes and are let go by Reap.
+// source. Sessions stop themselves when their connection closes and are let go by Reap. The
+// configure function, when given, sets up each server before its session starts.
 class LiveFront {
 public:
-    explicit LiveFront(LiveHttpFileSource* source)
+    typedef std::function<void(LiveHttpServer&)> Configure;
+
+    explicit LiveFront(LiveHttpFileSource* source, const Configure& configure = Configure())
         : source_(source),
+          configure_(configure),
           server_(front_.master.get(), nullptr,
                   [this](SocketMaster*, Component*, SV::PilSocketHolder& accepted) {
                       return Make(accepted);
@@ -76,6 +81,7 @@ private:
         boost::shared_ptr<LiveHttpServer> server =
             boost::make_shared<LiveHttpServer>(session.get());
         server->SetFileSource(source_);
+        if (configure_) configure_(*server);
         ComponentStack stack;
         stack.AddComponent(server);
         session->SetComponentStack(stack);
@@ -103,6 +109,7 @@ private:
     }
 
     LiveHttpFileSource* source_;
+    const Configure configure_;
     Station front_;
     std::mutex mutex_;
     std::vector<boost::shared_ptr<Session>> sessions_;

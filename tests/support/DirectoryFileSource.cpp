@@ -49,10 +49,47 @@ void DirectoryFileSource::GetFile(const std::string& name,
 boost::shared_ptr<LiveHttpFile> DirectoryFileSource::Load(const std::string& name) {
     if (!IsPlainName(name)) return boost::shared_ptr<LiveHttpFile>();
     {
-        std::lock_guard<std::mutex> lock(mutex_);
-        auto known = files_.find(name);
-        if (known != files_.end()) return known->second;
+        std::unique_lock<std::mutex> lock(mutex_);
+        // One load per name: a second asker waits for the first rather than read the file
+        // again (or be handed one that is not complete yet).
+        for (;;) {
+            auto known = files_.find(name);
+            if (known != files_.end()) return known->second;
+            if (loading_.count(name) == 0) break;
+            loaded_.wait(lock);
+        }
+        loading_.insert(name);
     }
+    boost::shared_ptr<LiveHttpFile> file;
+    try {
+        file = Read(name);
+    } catch (...) {
+        file.reset();
+    }
+    if (file) {
+        {
+            // Named first, so the source's own record of the rise carries the name.
+            std::lock_guard<std::mutex> lock(mutex_);
+            names_[file.get()] = name;
+        }
+        file->SetState(LiveHttpFile::StateComplete);
+    }
+    std::lock_guard<std::mutex> lock(mutex_);
+    loading_.erase(name);
+    // Published complete. A growing file made under the name meanwhile keeps its place.
+    if (file) {
+        if (files_.find(name) == files_.end()) {
+            files_[name] = file;
+        } else {
+            names_.erase(file.get());
+        }
+    }
+    loaded_.notify_all();
+    auto known = files_.find(name);
+    return known != files_.end() ? known->second : file;
+}
+
+boost::shared_ptr<LiveHttpFile> DirectoryFileSource::Read(const std::string& name) {
     const std::string path = directory_ + "/" + name;
     struct stat info;
     if (stat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode) ||
@@ -69,15 +106,6 @@ boost::shared_ptr<LiveHttpFile> DirectoryFileSource::Load(const std::string& nam
         const std::streamsize got = in.gcount();
         if (got > 0) file->Append(ChunkOf(buffer.data(), static_cast<size_t>(got)));
     }
-    {
-        std::lock_guard<std::mutex> lock(mutex_);
-        auto known = files_.find(name);
-        // Another connection loaded it meanwhile: everyone shares the first.
-        if (known != files_.end()) return known->second;
-        files_[name] = file;
-        names_[file.get()] = name;
-    }
-    file->SetState(LiveHttpFile::StateComplete);
     return file;
 }
 

@@ -3,8 +3,10 @@
 
 #include <boost/shared_ptr.hpp>
 
+#include <condition_variable>
 #include <map>
 #include <mutex>
+#include <set>
 #include <string>
 #include <utility>
 #include <vector>
@@ -16,7 +18,9 @@ namespace SvTestSupport {
 
 // Serves the regular files of one folder by their base name, complete, in chunks of
 // kChunkBytes (so reads cross chunk borders); a name that is not a plain file of the folder is
-// not found at once. One file object per name is shared by every connection that asks for it.
+// not found at once. One file object per name is shared by every connection that asks for it,
+// and it is handed out only once it is complete: a connection that asks while another loads
+// the name waits for that load.
 // A name can also stand for a file being written: StartGrowing makes it, Grow appends to it
 // and Complete ends it, as a segmenter does with its newest segment.
 class DirectoryFileSource : public SarvelonMediaKit::LiveHttpFileSource {
@@ -46,11 +50,15 @@ public:
 
 private:
     boost::shared_ptr<SarvelonMediaKit::LiveHttpFile> Load(const std::string& name);
+    // Reads the named file of the folder into a new file object; null when it is not there.
+    boost::shared_ptr<SarvelonMediaKit::LiveHttpFile> Read(const std::string& name);
 
     const std::string directory_;
     std::mutex mutex_;
     std::map<std::string, boost::shared_ptr<SarvelonMediaKit::LiveHttpFile>> files_;
     std::map<const SarvelonMediaKit::LiveHttpFile*, std::string> names_;
+    std::set<std::string> loading_;  // names being read; files_ gets them once complete
+    std::condition_variable loaded_;
     std::vector<std::pair<std::string, int>> changes_;
 };
 

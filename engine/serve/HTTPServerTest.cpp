@@ -1,0 +1,169 @@
+#include "engine/serve/HTTPServer.h"
+
+#include <gtest/gtest.h>
+
+#include <errno.h>
+#include <sys/ioctl.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <string>
+#include <thread>
+
+#include "engine/serve/LiveHttpTestSupport.h"
+
+namespace SarvelonMediaKit {
+namespace {
+
+using test::WaitUntil;
+
+// A server without a session on one end of a socket pair, over a resource of 1000 bytes, on
+// a clock the test moves.
+class Probe : public HTTPServer {
+public:
+    Probe() : HTTPServer(nullptr) {
+        int ends[2];
+        EXPECT_EQ(0, socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, ends));
+        SV::PilSocketHolder holder;
+        holder.fd = ends[0];
+        SwapSocket(holder);
+        peer = ends[1];
+        SetClock([this]() { return SV::PilTime(now.load()); });
+    }
+    ~Probe() override { close(peer); }
+
+    bool KnowEndPosition() override { return true; }
+    BytePosition DoEndPosition() override { return BytePosition(1000); }
+    void Request(const std::string& text) {
+        DeliverRequestData(MemoryChunk::CopyOf(reinterpret_cast<const uint8_t*>(text.data()),
+                                               static_cast<uint32_t>(text.size())));
+    }
+    // A pump pass at the time.
+    void TickAt(uint64_t milliseconds) {
+        now = milliseconds;
+        DoTick();
+    }
+    bool Open() const { return GetSessionDescriptor() >= 0; }
+    using HTTPServer::SendToPeer;
+
+    std::atomic<uint64_t> now{1000};
+    int peer = -1;
+};
+
+// What the peer can read now, without waiting; closed is set when it read the end.
+std::string Pending(int fd, bool* closed) {
+    std::string all;
+    *closed = false;
+    char buffer[4096];
+    for (;;) {
+        const ssize_t n = recv(fd, buffer, sizeof buffer, MSG_DONTWAIT);
+        if (n > 0) {
+            all.append(buffer, static_cast<size_t>(n));
+            continue;
+        }
+        *closed = n == 0;
+        return all;
+    }
+}
+
+TEST(HTTPServerTest, AHalfClosedPeerThatStaysIsCutAfterTheDrainTime) {
+    Probe server;
+    server.SetDrainMilliseconds(5000);
+    server.TickAt(1000);
+    server.Request("POST /x HTTP/1.1\r\nConnection: close\r\n\r\n");
+    bool closed = false;
+    EXPECT_EQ(
+        "HTTP/1.1 405 Method Not Allowed\r\nAllow: GET, HEAD\r\nContent-Length: 0\r\n"
+        "Connection: close\r\n\r\n",
+        Pending(server.peer, &closed));
+    EXPECT_TRUE(closed);  // our half-close
+    // The peer keeps its end open: the connection is kept until the drain time is over.
+    server.TickAt(5999);
+    EXPECT_TRUE(server.Open());
+    // Whatever the peer sends meanwhile is dropped, not answered.
+    server.Request("GET /x HTTP/1.1\r\n\r\n");
+    EXPECT_EQ("", Pending(server.peer, &closed));
+    server.TickAt(6000);
+    EXPECT_FALSE(server.Open());
+    // Gone for good: the peer's next write finds no one.
+    char byte = 'x';
+    EXPECT_TRUE(send(server.peer, &byte, 1, MSG_NOSIGNAL) < 0 ||
+                send(server.peer, &byte, 1, MSG_NOSIGNAL) < 0);
+}
+
+TEST(HTTPServerTest, AConnectionWithoutARequestIsCutAfterTheIdleTime) {
+    Probe server;
+    server.SetIdleMilliseconds(60000);
+    // Opened, nothing asked: 60 s from the first pass.
+    server.TickAt(1000);
+    server.TickAt(60999);
+    EXPECT_TRUE(server.Open());
+    server.TickAt(61000);
+    EXPECT_FALSE(server.Open());
+    bool closed = false;
+    EXPECT_EQ("", Pending(server.peer, &closed));
+    EXPECT_TRUE(closed);
+}
+
+TEST(HTTPServerTest, EachAnswerRestartsTheIdleTimeAndARequestInProgressIsNeverIdle) {
+    Probe server;
+    server.SetIdleMilliseconds(60000);
+    server.TickAt(1000);
+    // Answered in full between two passes: the connection was busy all the same.
+    server.Request("HEAD /x HTTP/1.1\r\n\r\n");
+    server.TickAt(50000);
+    server.TickAt(109999);
+    EXPECT_TRUE(server.Open());
+    // Part of a head does not count as activity: a head must come whole within the time.
+    server.Request("GET /x HT");
+    server.TickAt(110000);
+    EXPECT_FALSE(server.Open());
+
+    Probe busy;
+    busy.SetIdleMilliseconds(60000);
+    busy.TickAt(1000);
+    // A GET whose body is not pulled yet: in progress however long it takes.
+    busy.Request("GET /x HTTP/1.1\r\n\r\n");
+    busy.TickAt(2000);
+    busy.TickAt(10000000);
+    EXPECT_TRUE(busy.Open());
+}
+
+TEST(HTTPServerTest, ASendThatWaitsForThePeerHoldsUpNoCloseAndReachesOnlyItsPeer) {
+    Probe server;
+    const std::string payload = test::Pattern(8 << 20, 7);  // far more than a socket buffers
+    std::atomic<bool> returned{false};
+    bool sent = false;
+    std::thread sender([&]() {
+        sent = server.SendToPeer(payload.data(), payload.size());
+        returned = true;
+    });
+    // The peer reads nothing yet: the send is under way and waits.
+    ASSERT_TRUE(WaitUntil([&]() {
+        int queued = 0;
+        return ioctl(server.peer, FIONREAD, &queued) == 0 && queued > 0;
+    }));
+    // The connection is closed meanwhile (as the master does when the peer ends): this does
+    // not wait for the send.
+    server.CloseSessionSocket();
+    EXPECT_FALSE(returned);
+    EXPECT_FALSE(server.Open());
+    // The number just freed goes to another connection; the waiting send never writes there.
+    int other[2];
+    ASSERT_EQ(0, socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, other));
+    // The peer now reads: every byte of the send, then the end.
+    const std::string received = test::ReadUntilClosed(server.peer, 20000);
+    sender.join();
+    EXPECT_TRUE(sent);
+    EXPECT_TRUE(received == payload) << received.size();
+    bool closed = false;
+    EXPECT_EQ("", Pending(other[1], &closed));
+    EXPECT_FALSE(closed);
+    EXPECT_EQ("", Pending(other[0], &closed));
+    close(other[0]);
+    close(other[1]);
+}
+
+}  // namespace
+}  // namespace SarvelonMediaKit
