@@ -51,8 +51,10 @@ std::string FormatTitleJson(const TitleSummary& summary, bool human = true);
 // Name of a parser result ("program end", "bad magic", ...).
 std::string ResultName(uint32_t result);
 
-// What keeps the title from being whole, one sentence each: the parser stopped with an error,
-// the file is empty, it has no tracks, or it ends before its index says. Empty when whole.
+// What keeps the title from being whole, one sentence each: the file is empty, the parser
+// stopped with an error or at the end of the file without the program end code, the title has
+// no tracks, the file ends before its index says, or the decode times met span well less than
+// the index's duration (damaged media the parser skipped). Empty when whole.
 std::vector<std::string> TitleProblems(const TitleSummary& summary);
 
 }  // namespace SvTools
