@@ -272,7 +272,8 @@ ns::Value Seconds(uint64_t ticks) { return ns::Value(double(ticks) / 90000.0); }
 
 }  // namespace
 
-std::string FormatTitleJson(const TitleSummary& summary, bool human) {
+bool FormatTitleJson(const TitleSummary& summary, std::string& text, std::string& error,
+                     bool human) {
     ns::Array tracks;
     for (const boost::shared_ptr<MediaTrack>& t : summary.tracks) {
         const MediaTrack& track = *t;
@@ -332,10 +333,13 @@ std::string FormatTitleJson(const TitleSummary& summary, bool human) {
 
     KvJsonWriter writer;
     writer.setHumanReadable(human);
-    const std::optional<std::string> text = writer.dataWithObject(ns::Value(std::move(report)));
-    // Every value above is one the writer takes; should it refuse, say so rather than print
-    // half a document.
-    return text ? *text + "\n" : "{\"error\": \"" + writer.error() + "\"}\n";
+    const std::optional<std::string> written = writer.dataWithObject(ns::Value(std::move(report)));
+    if (!written) {
+        error = writer.error();
+        return false;
+    }
+    text = *written + "\n";
+    return true;
 }
 
 std::vector<std::string> TitleProblems(const TitleSummary& summary) {

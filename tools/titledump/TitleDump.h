@@ -45,8 +45,11 @@ bool ReadTitle(const std::string& path, TitleSummary& summary, std::string& erro
 // The summary as text, one item per line.
 std::string FormatTitle(const TitleSummary& summary);
 
-// The summary as JSON (the same items as FormatTitle), indented when human is set.
-std::string FormatTitleJson(const TitleSummary& summary, bool human = true);
+// The summary as JSON (the same items as FormatTitle), indented when human is set. False, with
+// the JSON writer's reason in error and text untouched, when the writer refuses a value (a
+// string from the title that is not UTF-8).
+bool FormatTitleJson(const TitleSummary& summary, std::string& text, std::string& error,
+                     bool human = true);
 
 // Name of a parser result ("program end", "bad magic", ...).
 std::string ResultName(uint32_t result);

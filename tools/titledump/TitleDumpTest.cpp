@@ -266,6 +266,36 @@ TEST_F(TitleDumpTest, JsonCarriesTheSameReportAsTheText) {
     EXPECT_EQ(json.out, ReadText(file));
 }
 
+// A chapter title that is not UTF-8 cannot go into JSON: the writer's refusal is told on
+// standard error with exit 1, and nothing that could pass for the report is printed.
+TEST_F(TitleDumpTest, JsonTheWriterRefusesFailsTheRun) {
+    const std::string title = Fixtures::MakeTitle(
+        "dump-latin1.svm", {"--chapter", "0:Caf\xe9", Fixtures::ShortClip(), "{out}"});
+    const Result json = Dump({"--json", title});
+    EXPECT_EQ(1, json.status);
+    EXPECT_EQ("", json.out);
+    EXPECT_EQ("titledump: " + title +
+                  ": the report cannot be written as JSON: String is not valid UTF-8\n",
+              json.err);
+    const std::string file = dir.File("report.json");
+    EXPECT_EQ(1, Dump({"--json", title, "-o", file}).status);
+    EXPECT_FALSE(std::ifstream(file).good());  // no report file is made
+    // The text report carries the bytes as they are.
+    const Result text = Dump({title});
+    EXPECT_EQ(0, text.status) << text.err;
+    EXPECT_NE(std::string::npos, text.out.find("title \"Caf\xe9\"")) << text.out;
+
+    SvTools::TitleSummary summary;
+    SarvelonMediaKit::Mpeg2PsParser::Chapter chapter;
+    chapter.title = "\xff";
+    summary.chapters.push_back(chapter);
+    std::string out = "untouched";
+    std::string error;
+    EXPECT_FALSE(SvTools::FormatTitleJson(summary, out, error));
+    EXPECT_EQ("untouched", out);
+    EXPECT_EQ("String is not valid UTF-8", error);
+}
+
 TEST_F(TitleDumpTest, UsageHelpAndVersion) {
     Result r = Dump({});
     EXPECT_EQ(2, r.status);

@@ -63,8 +63,13 @@ int main(int argc, char** argv) {
         return cli.Failure(name + ": " + problems.front());  // nothing to report
     }
 
-    const std::string report =
-        cli.Has("json") ? SvTools::FormatTitleJson(summary) : SvTools::FormatTitle(summary);
+    std::string report;
+    if (!cli.Has("json")) {
+        report = SvTools::FormatTitle(summary);
+    } else if (!SvTools::FormatTitleJson(summary, report, error)) {
+        // Nothing is printed rather than a document that is not the report.
+        return cli.Failure(name + ": the report cannot be written as JSON: " + error);
+    }
     const std::string outputPath = cli.Value("output", "-");
     if (SvTools::CommandLine::IsStandardStream(outputPath)) {
         // Standard output as it is, a terminal included.
