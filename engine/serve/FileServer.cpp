@@ -1,6 +1,8 @@
 #include "engine/serve/FileServer.h"
 
 #include <fcntl.h>
+#include <pthread.h>
+#include <signal.h>
 #include <sys/uio.h>
 #include <unistd.h>
 
@@ -15,20 +17,48 @@
 
 namespace SarvelonMediaKit {
 
-namespace {
-
 // Writes every byte the pieces describe, resuming after a partial write or an interrupted
-// call; the pieces are consumed on the way. False when the system refuses a write.
-bool WriteAll(int fd, struct iovec* pieces, size_t total) {
+// call; the pieces are consumed on the way. 0 when all is written, else the system's reason
+// (ECANCELED once CancelWrites has been called).
+int FileServer::WriteAll(struct iovec* pieces, size_t total) {
     size_t first = 0;
+    writer_ = pthread_self();
+    // The wake signal reaches this thread while it writes, and only then.
+    struct Writing {
+        std::atomic<bool>& flag;
+        sigset_t old;
+        bool restore;
+        ~Writing() {
+            flag = false;
+            if (restore) {
+                pthread_sigmask(SIG_SETMASK, &old, nullptr);
+            }
+        }
+    } writing{writing_, sigset_t(), false};
+    const int wake = wakeSignal_;
+    if (wake != 0) {
+        sigset_t set;
+        sigemptyset(&set);
+        sigaddset(&set, wake);
+        writing.restore = pthread_sigmask(SIG_UNBLOCK, &set, &writing.old) == 0;
+    }
+    writing_ = true;
     while (first < total) {
+        // Checked after writing_ is set: a canceller that missed this check sees the flag and
+        // keeps waking the thread until it leaves.
+        if (cancelled_) {
+            return ECANCELED;
+        }
         const int count = static_cast<int>(std::min<size_t>(total - first, IOV_MAX));
-        const ssize_t written = ::writev(fd, &pieces[first], count);
+        const ssize_t written = ::writev(fd_, &pieces[first], count);
         if (written < 0 && errno == EINTR) {
             continue;
         }
-        if (written <= 0) {
-            return false;  // an error, or a file that takes nothing more
+        if (written < 0) {
+            return errno != 0 ? errno : EIO;
+        }
+        if (written == 0) {
+            return ENOSPC;  // a file that takes nothing more
         }
         size_t left = static_cast<size_t>(written);
         while (left > 0) {
@@ -42,13 +72,31 @@ bool WriteAll(int fd, struct iovec* pieces, size_t total) {
             ++first;
         }
     }
-    return true;
+    return 0;
 }
 
-}  // namespace
+void FileServer::CancelWrites() {
+    cancelled_ = true;
+    const int wakeSignal = wakeSignal_;
+    // A thread blocked in a write (a pipe nobody reads) returns from it only when a signal
+    // interrupts it. The signal may come just before the thread enters the call, so it is sent
+    // again until the thread has left the write.
+    while (writing_ && wakeSignal != 0) {
+        pthread_kill(writer_, wakeSignal);
+        usleep(kWakeIntervalMicroseconds);
+    }
+}
 
 FileServer::FileServer(Session* session)
-    : Component(session), fd_(-1), failed_(false), stopped_(false) {}
+    : Component(session),
+      fd_(-1),
+      failed_(false),
+      stopped_(false),
+      failureReason_(0),
+      cancelled_(false),
+      writing_(false),
+      writer_(pthread_t()),
+      wakeSignal_(0) {}
 
 FileServer::~FileServer() {
     DetachAll();
@@ -58,12 +106,14 @@ FileServer::~FileServer() {
 void FileServer::DoSetName(const std::string& name, bool) {
     CloseFile();
     failed_ = false;
+    failureReason_ = 0;
     // As a C++ output stream opened for writing would: created when missing, truncated when
     // present, the mode left to the umask.
     do {
         fd_ = ::open(name.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
     } while (fd_ < 0 && errno == EINTR);
     if (fd_ < 0) {
+        failureReason_ = errno;
         // Reported now; the session is stopped when the first chunk finds no file, so that a
         // chain still being set up is not torn down under its maker.
         Fail(name, false);
@@ -75,8 +125,9 @@ void FileServer::DoAdd(const MemoryChunk& chunk) {
         return;
     }
     struct iovec piece = {chunk.Data(0), chunk.Size()};
-    if (!WriteAll(fd_, &piece, chunk.Size() > 0 ? 1 : 0)) {
-        Fail("Could not write bytes", true);
+    const int reason = WriteAll(&piece, chunk.Size() > 0 ? 1 : 0);
+    if (reason != 0) {
+        WriteFailed(reason);
     }
 }
 
@@ -91,8 +142,9 @@ void FileServer::WriteChunks(const std::vector<MemoryChunk>& chunks) {
             pieces.push_back(iovec{chunk.Data(0), chunk.Size()});
         }
     }
-    if (!WriteAll(fd_, pieces.data(), pieces.size())) {
-        Fail("Could not write bytes", true);
+    const int reason = WriteAll(pieces.data(), pieces.size());
+    if (reason != 0) {
+        WriteFailed(reason);
     }
 }
 
@@ -121,6 +173,13 @@ ByteAmount FileServer::DoGetBytesWanted() {
 }
 
 std::string FileServer::GetTypeName() const { return "SarvelonMediaKit::FileServer"; }
+
+void FileServer::WriteFailed(int reason) {
+    if (!failed_) {
+        failureReason_ = reason;  // before anything else can change errno
+    }
+    Fail("Could not write bytes", true);
+}
 
 void FileServer::Fail(const std::string& text, bool stopSession) {
     if (!failed_) {

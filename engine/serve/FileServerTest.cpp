@@ -1,7 +1,15 @@
 #include "engine/serve/FileServer.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <csignal>
+#include <thread>
 
 #include <boost/make_shared.hpp>
 
@@ -183,6 +191,79 @@ TEST_F(FileServerTest, ADeviceIsWrittenAsGivenAndANewNameStartsAfresh) {
     server->Add(Bytes("new"));
     EXPECT_EQ("new", ReadFile(path));
     EXPECT_TRUE(Errors().empty());
+}
+
+// The reason a caller gives for a failure is the one the system gave for the failing call, not
+// whatever errno holds once the error has been published and the file closed.
+TEST_F(FileServerTest, TheSystemsReasonForAFailureIsKept) {
+    EXPECT_EQ(0, server->FailureReason());
+    server->SetName(dir.File("no/such/dir/out.ts"), true);
+    EXPECT_EQ(ENOENT, server->FailureReason());
+    server->SetName(dir.Path(), true);  // a directory cannot be opened for writing
+    EXPECT_EQ(EISDIR, server->FailureReason());
+    server->SetName(path, true);  // a new name starts afresh
+    EXPECT_EQ(0, server->FailureReason());
+    if (access("/dev/full", W_OK) == 0) {
+        server->SetName("/dev/full", true);
+        server->Add(Bytes("x"));
+        EXPECT_EQ(ENOSPC, server->FailureReason());
+    }
+}
+
+void IgnoreSignal(int) {}
+
+// A FIFO whose reader has it open but never reads: the write blocks once the pipe is full, and
+// only a cancel lets the writing thread go (and be joined).
+TEST_F(FileServerTest, CancelWritesEndsAWriteBlockedOnAReaderThatDoesNotRead) {
+    struct sigaction wake;
+    std::memset(&wake, 0, sizeof wake);
+    wake.sa_handler = IgnoreSignal;
+    sigemptyset(&wake.sa_mask);
+    wake.sa_flags = 0;  // no SA_RESTART: the blocked write returns EINTR
+    struct sigaction old;
+    ASSERT_EQ(0, sigaction(SIGUSR1, &wake, &old));
+
+    const std::string fifo = dir.File("out.fifo");
+    ASSERT_EQ(0, mkfifo(fifo.c_str(), 0644));
+    const int reader = open(fifo.c_str(), O_RDONLY | O_NONBLOCK);
+    ASSERT_GE(reader, 0);
+    server->SetName(fifo, true);
+    ASSERT_FALSE(server->HasFailed());
+    const int capacity = fcntl(reader, F_GETPIPE_SZ);
+    ASSERT_GT(capacity, 0);
+
+    server->SetWakeSignal(SIGUSR1);
+    std::atomic<bool> returned{false};
+    std::thread writer([&] {
+        // As the engine's threads do: every signal blocked but while the sink writes.
+        sigset_t all;
+        sigfillset(&all);
+        pthread_sigmask(SIG_SETMASK, &all, nullptr);
+        server->WriteChunks({Bytes(std::string(size_t(capacity) * 4, 'x'))});
+        returned = true;
+    });
+    // Wait (a bounded while) until the pipe is full: the writer is then blocked.
+    int queued = 0;
+    for (int attempt = 0; attempt < 2000 && queued < capacity; ++attempt) {
+        ASSERT_EQ(0, ioctl(reader, FIONREAD, &queued));
+        if (queued < capacity) usleep(5000);
+    }
+    EXPECT_EQ(capacity, queued);
+    EXPECT_FALSE(returned);
+
+    server->CancelWrites();
+    writer.join();
+    EXPECT_TRUE(returned);
+    EXPECT_TRUE(server->HasFailed());
+    EXPECT_EQ(ECANCELED, server->FailureReason());
+    ASSERT_EQ(1u, Errors().size());
+    EXPECT_EQ(SVStatus(SVStatusFileInput), Errors()[0].first);
+    EXPECT_TRUE(session->WaitForStop(0));
+    // Nothing more goes out, and nothing blocks.
+    server->Add(Bytes("more"));
+    EXPECT_EQ(1u, Errors().size());
+    close(reader);
+    sigaction(SIGUSR1, &old, nullptr);
 }
 
 }  // namespace

@@ -16,7 +16,6 @@
 #include <string>
 #include <vector>
 
-#include "json/KvJsonParser.h"
 #include "json/KvJsonStreamParser.h"
 #include "json/KvJsonStreamParserAccumulator.h"
 #include "json/KvJsonStreamParserAdapter.h"
@@ -27,10 +26,17 @@
 namespace {
 
 constexpr size_t kMaxChunk = size_t{64} << 20;
+// The parser keeps the value it builds and the token it reads: an input without end (a device,
+// a document that never closes) is refused past this size rather than filling the memory.
+constexpr uint64_t kMaxInputMiB = 128;
+constexpr uint64_t kMaxInput = kMaxInputMiB << 20;
+// The piece read and parsed at a time when --chunk is not given.
+constexpr size_t kReadPiece = 65536;
 
 const char kDescription[] =
     "Checks a JSON document with the project's parser: FILE, or standard input for -.\n"
-    "A rejected document has the parser's error text on standard error.\n";
+    "A rejected document has the parser's error text on standard error. The document is\n"
+    "parsed as it is read; an input over 128 MiB is refused.\n";
 
 // Writes the text to the output; false with errno set when it cannot.
 bool WriteAll(std::FILE* file, const std::string& text) {
@@ -50,9 +56,10 @@ struct Input {
     }
 };
 
-// Fed in pieces of `chunk` bytes, as a network reader would.
-std::optional<ns::Value> ParseChunked(std::FILE* file, size_t chunk, std::string& error,
-                                      bool& readFailed) {
+// Fed in pieces of `chunk` bytes as they are read, as a network reader would. tooLarge is set
+// when the input goes on past kMaxInput.
+std::optional<ns::Value> Parse(std::FILE* file, size_t chunk, std::string& error, bool& readFailed,
+                               bool& tooLarge) {
     KvJsonStreamParserAccumulator accumulator;
     KvJsonStreamParserAdapter adapter;
     adapter.setDelegate(&accumulator);
@@ -60,10 +67,16 @@ std::optional<ns::Value> ParseChunked(std::FILE* file, size_t chunk, std::string
     parser.setDelegate(&adapter);
     std::vector<char> buffer(chunk);
     int status = KvJsonStreamParserWaitingForData;
+    uint64_t total = 0;
     for (;;) {
         const size_t n = std::fread(buffer.data(), 1, chunk, file);
         if (n == 0) {
             break;
+        }
+        total += n;
+        if (total > kMaxInput) {
+            tooLarge = true;
+            return std::nullopt;
         }
         status = parser.parse(buffer.data(), n);
         if (status == KvJsonStreamParserError) {
@@ -80,25 +93,6 @@ std::optional<ns::Value> ParseChunked(std::FILE* file, size_t chunk, std::string
     }
     error = "Unexpected end of input";
     return std::nullopt;
-}
-
-std::optional<ns::Value> ParseWhole(std::FILE* file, std::string& error, bool& readFailed) {
-    std::string data;
-    char buffer[65536];
-    size_t n;
-    while ((n = std::fread(buffer, 1, sizeof(buffer), file)) > 0) {
-        data.append(buffer, n);
-    }
-    if (std::ferror(file)) {
-        readFailed = true;
-        return std::nullopt;
-    }
-    KvJsonParser parser;
-    std::optional<ns::Value> value = parser.objectWithData(data.data(), data.size());
-    if (!value) {
-        error = parser.error();
-    }
-    return value;
 }
 
 }  // namespace
@@ -139,9 +133,13 @@ int main(int argc, char** argv) {
 
     std::string error;
     bool readFailed = false;
+    bool tooLarge = false;
     std::optional<ns::Value> value =
-        chunk > 0 ? ParseChunked(input.file, size_t(chunk), error, readFailed)
-                  : ParseWhole(input.file, error, readFailed);
+        Parse(input.file, chunk > 0 ? size_t(chunk) : kReadPiece, error, readFailed, tooLarge);
+    if (tooLarge) {
+        return cli.Failure(path + ": the input is larger than " + std::to_string(kMaxInputMiB) +
+                           " MiB");
+    }
     if (readFailed) {
         const int reason = errno;
         return cli.Failure("cannot read " + path + ": " + SvTools::SystemReason(reason));

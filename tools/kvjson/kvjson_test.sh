@@ -72,6 +72,18 @@ printf '%s' '[1,' | expect cut-short 1 "" "Unexpected end of input"
 { repeat '[' 33; repeat ']' 33; } | expect depth-33 1 "" "Input depth exceeds max depth of 32"
 repeat '[' 100000 | expect 100000-brackets 1 "" "Input depth exceeds max depth of 32"
 
+# Inputs are parsed as they are read: zeros are rejected at the first byte, and a string that
+# does not close is refused past the input limit. (The inputs here are bounded, 200 MiB, so
+# that a kvjson that read all first could not take the machine's memory.)
+head -c 200M /dev/zero | timeout 60 "$kvjson" - > "$work/out" 2> "$work/err"
+[ "${PIPESTATUS[1]}" -eq 1 ] && [ "$(cat "$work/err")" = 'Illegal start of token [\000]' ] ||
+    { echo "FAIL zeros: $(head -c 300 "$work/err")"; failures=$((failures + 1)); }
+{ printf '["'; yes aaaaaaaaaaaaaaa | tr -d '\n' | head -c 200M; } 2>/dev/null |
+    timeout 60 "$kvjson" - > "$work/out" 2> "$work/err"
+[ "${PIPESTATUS[1]}" -eq 1 ] &&
+    [ "$(cat "$work/err")" = "kvjson: -: the input is larger than 128 MiB" ] ||
+    { echo "FAIL endless-string: $(head -c 300 "$work/err")"; failures=$((failures + 1)); }
+
 # Usage and read errors.
 "$kvjson" > /dev/null 2>&1; [ $? -eq 2 ] || { echo "FAIL no-arguments"; failures=$((failures + 1)); }
 "$kvjson" --chunk 0 - < /dev/null > /dev/null 2>&1

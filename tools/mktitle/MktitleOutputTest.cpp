@@ -89,6 +89,26 @@ protected:
     Bytes title_;
 };
 
+// Inputs are read twice: a pipe or a FIFO is refused before anything is read or written,
+// rather than failing on a second pass that finds no bytes.
+TEST_F(MktitleOutput, InputsThatCanBeReadOnlyOnceAreRefused) {
+    const std::string out = dir_ + "/out.svm";
+    std::string report;
+    EXPECT_EQ(1, RunProgram({"sh", "-c", "cat \"$1\" | \"$0\" /dev/stdin \"$2\"",
+                             Fixtures::MktitlePath(), clip_, out},
+                            &report));
+    EXPECT_EQ("mktitle: /dev/stdin is not a regular file: it is read twice\n", report);
+    EXPECT_EQ(0u, Kind(out));
+
+    // A FIFO among regular inputs; nobody writes it, and it is never opened.
+    const std::string fifo = dir_ + "/in.ts";
+    ASSERT_EQ(0, mkfifo(fifo.c_str(), 0644));
+    EXPECT_EQ(1, Mktitle({clip_, fifo, out}, &report));
+    EXPECT_EQ("mktitle: " + fifo + " is not a regular file: it is read twice\n", report);
+    EXPECT_EQ(0u, Kind(out));
+    EXPECT_EQ(S_IFIFO, Kind(fifo));
+}
+
 TEST_F(MktitleOutput, DeviceIsWrittenToAndNeverReplaced) {
     const std::string null = dir_ + "/null", full = dir_ + "/full";
     if (mknod(null.c_str(), S_IFCHR | 0666, makedev(1, 3)) != 0 ||

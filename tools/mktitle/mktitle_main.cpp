@@ -205,6 +205,17 @@ int Run(int argc, char** argv) {
         return line.UsageError(error.what());
     }
 
+    // Each input is read twice (its layout first, then its samples): a pipe or a FIFO would
+    // give its bytes only once and the second pass would find nothing. What cannot be opened
+    // is left to the reading, which gives the system's reason.
+    for (const std::string& input : inputs) {
+        struct stat status;
+        if (stat(input.c_str(), &status) == 0 && !S_ISREG(status.st_mode) &&
+            !S_ISDIR(status.st_mode)) {
+            return line.Failure(input + " is not a regular file: it is read twice");
+        }
+    }
+
     SvTools::ProgressLine progress(stderr, SvTools::ProgressLine::StderrIsTerminal());
     std::vector<SvTools::Rendition> renditions;
     for (size_t i = 0; i < inputs.size(); ++i) {

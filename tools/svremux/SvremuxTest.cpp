@@ -236,6 +236,10 @@ TEST_F(SvremuxTest, FailuresAreToldAndLeaveNoOutput) {
          ": Media was truncated (1005)\n"},
         {WriteFile("noise.svm", noise), ": Invalid data format (1001)\n"},
         {WriteFile("empty.svm", {}), ": the file is empty\n"},
+        // The parser's stop in words, its result number and the engine's status beside them.
+        {Fixtures::MakeTitle("svremux-badmagic.svm",
+                             {"--bad-magic", Fixtures::ShortClip(), "{out}"}),
+         ": the parser stopped: bad index entry magic (4, status 1003)\n"},
         // The middle of the media zeroed or overwritten: the parser skips what it cannot read,
         // and the output comes out half as long as the media the index gives.
         {WriteFile("zeroed.svm", Damaged(title, 0.3, 0.9, 0)), ": the media are damaged: "},
@@ -446,6 +450,61 @@ TEST_F(SvremuxTest, AnInterruptedRunRemovesItsOutput) {
             EXPECT_EQ(std::set<std::string>({"in.svm", "report.txt"}), Entries(dir.Path()));
         }
     }
+}
+
+// True while one of the process's threads is blocked writing into a full pipe or FIFO.
+bool BlockedOnAFullPipe(pid_t pid) {
+    const std::string tasks = "/proc/" + std::to_string(pid) + "/task";
+    for (const std::string& task : Entries(tasks)) {
+        std::ifstream in(tasks + "/" + task + "/wchan");
+        std::string where;
+        std::getline(in, where);
+        if (where.find("pipe_write") != std::string::npos) {  // "anon_pipe_write" lately
+            return true;
+        }
+    }
+    return false;
+}
+
+// A supervisor's single SIGTERM (or a SIGINT) stops a run whose output is a FIFO that a reader
+// holds open but never reads, with the run's thread blocked in the write.
+TEST_F(SvremuxTest, AStopSignalEndsARunBlockedOnAReaderThatDoesNotRead) {
+    const std::string title = Fixtures::ShortTitle();
+    const std::string fifo = dir.File("out.fifo");
+    ASSERT_EQ(0, mkfifo(fifo.c_str(), 0644));
+    const int reader = open(fifo.c_str(), O_RDONLY | O_NONBLOCK);
+    ASSERT_GE(reader, 0);
+    ASSERT_GT(ReadAll(title).size(), size_t(fcntl(reader, F_GETPIPE_SZ)) * 2);
+    for (const int signal : {SIGTERM, SIGINT}) {
+        SCOPED_TRACE(signal);
+        const pid_t pid = Start({title, "-o", fifo}, dir.File("report.txt"));
+        ASSERT_GT(pid, 0);
+        bool blocked = false;
+        for (int attempt = 0; attempt < 2000 && !(blocked = BlockedOnAFullPipe(pid)); ++attempt) {
+            usleep(5000);
+        }
+        EXPECT_TRUE(blocked);
+        ASSERT_EQ(0, kill(pid, signal));
+        // A bounded wait: a run that does not end is killed so that the test can go on.
+        int status = 0;
+        bool ended = false;
+        for (int attempt = 0; attempt < 1000 && !ended; ++attempt) {
+            ended = waitpid(pid, &status, WNOHANG) == pid;
+            if (!ended) usleep(10000);
+        }
+        if (!ended) {
+            kill(pid, SIGKILL);
+            status = Wait(pid);
+        }
+        EXPECT_TRUE(ended) << "the run did not end on one signal";
+        EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == signal) << status;
+        EXPECT_EQ(S_IFIFO, Kind(fifo));  // not the run's to remove
+        // Empty the pipe for the next run.
+        char buffer[65536];
+        while (read(reader, buffer, sizeof buffer) > 0) {
+        }
+    }
+    close(reader);
 }
 
 // On a terminal the progress line counts to the end of the rendition written, not of the file:

@@ -35,6 +35,7 @@
 #include "tools/common/CommandLine.h"
 #include "tools/common/OutputFile.h"
 #include "tools/svremux/RemuxSink.h"
+#include "tools/titledump/TitleDump.h"
 
 using namespace SarvelonMediaKit;
 
@@ -60,15 +61,12 @@ const uint32_t kSessionCapacity = 64u << 20;
 // A chain that neither reads nor writes for this long is stuck: give up rather than hang.
 const int kStallSeconds = 20;
 
-// What one side of the chain reports: the first error ends the run. For the output side the
-// system's reason for a failed write is kept as well: the sink reports on the thread that wrote,
-// right after the write, so errno still tells why.
+// What one side of the chain reports: the first error ends the run.
 class Errors : public ErrorInfoMonitor {
 public:
     explicit Errors(Session* session) : session_(session) {}
 
     void SetError(SVStatus status, std::string text) override {
-        const int reason = errno;
         {
             std::lock_guard<std::mutex> lock(lock_);
             if (failed_) {
@@ -77,7 +75,6 @@ public:
             failed_ = true;
             status_ = status;
             text_ = text;
-            reason_ = reason;
         }
         session_->Stop(false);
     }
@@ -85,13 +82,10 @@ public:
         std::fprintf(stderr, "svremux: warning: %s\n", SvTools::StatusText(status, text).c_str());
     }
 
-    bool Failed(SVStatus* status, std::string* text, int* reason = nullptr) {
+    bool Failed(SVStatus* status, std::string* text) {
         std::lock_guard<std::mutex> lock(lock_);
         *status = status_;
         *text = text_;
-        if (reason != nullptr) {
-            *reason = reason_;
-        }
         return failed_;
     }
 
@@ -101,7 +95,6 @@ private:
     bool failed_ = false;
     SVStatus status_ = 0;
     std::string text_;
-    int reason_ = 0;
 };
 
 // The file source of the chain, read only up to the end of the title's first rendition: the
@@ -255,8 +248,29 @@ void OnStopSignal(int signal) {
     gStopSignal = signal;
 }
 
-// No SA_RESTART: an open that waits (a FIFO without a writer) gives up at the first signal.
-void CatchStopSignals() {
+// The engine's text for an error of the chain, with its status number. The demultiplexer tells
+// a parser's stop as "Mpeg2PsParser error N": that is put in words, N kept beside it.
+std::string ChainFailure(SVStatus status, const std::string& text) {
+    const std::string prefix = "Mpeg2PsParser error ";
+    if (status == SVStatusParserError && text.compare(0, prefix.size(), prefix) == 0 &&
+        text.size() > prefix.size() && text.size() - prefix.size() <= 9 &&
+        text.find_first_not_of("0123456789", prefix.size()) == std::string::npos) {
+        const std::string number = text.substr(prefix.size());
+        return "the parser stopped: " + SvTools::ResultName(uint32_t(std::stoul(number))) + " (" +
+               number + ", status " + std::to_string(status) + ")";
+    }
+    return SvTools::StatusText(status, text);
+}
+
+// Sent to the thread that writes the output to interrupt a write that waits on a reader that
+// does not read; its handler does nothing, the interrupted write is then given up.
+const int kWakeSignal = SIGUSR1;
+
+void OnWakeSignal(int) {}
+
+// No SA_RESTART: an open that waits (a FIFO without a writer) gives up at the first signal, and
+// a write blocked on a full pipe returns, so that the run can stop.
+void CatchSignals() {
     struct sigaction action;
     std::memset(&action, 0, sizeof action);
     action.sa_handler = OnStopSignal;
@@ -264,27 +278,17 @@ void CatchStopSignals() {
     action.sa_flags = 0;
     sigaction(SIGINT, &action, nullptr);
     sigaction(SIGTERM, &action, nullptr);
+    action.sa_handler = OnWakeSignal;
+    sigaction(kWakeSignal, &action, nullptr);
 }
 
-// The reason to give for a failed write: the system's, when the sink's thread left a plausible
-// one in errno, and the engine's text with its number in any case.
+// The reason to give for a failed open or write: the system's reason for the failed call (the
+// sink keeps it) and the engine's text with its number.
 std::string WriteFailure(int reason, SVStatus status, const std::string& text) {
-    switch (reason) {
-        case ENOSPC:
-        case EDQUOT:
-        case EFBIG:
-        case EIO:
-        case EPIPE:
-        case EROFS:
-        case EBADF:
-        case EINVAL:
-        case ENXIO:
-        case EPERM:
-        case EACCES:
-        case EISDIR:
-            return SvTools::SystemReason(reason) + " (" + SvTools::StatusText(status, text) + ")";
-        default: return SvTools::StatusText(status, text);
+    if (reason == 0) {
+        return SvTools::StatusText(status, text);
     }
+    return SvTools::SystemReason(reason) + " (" + SvTools::StatusText(status, text) + ")";
 }
 
 int Run(const SvTools::CommandLine& cli, const std::string& input, SvTools::OutputFile& output) {
@@ -329,10 +333,10 @@ int Run(const SvTools::CommandLine& cli, const std::string& input, SvTools::Outp
     boost::shared_ptr<Mpeg2TsMux> mux = boost::make_shared<Mpeg2TsMux>(session.get());
     boost::shared_ptr<RemuxSink> sink = boost::make_shared<RemuxSink>(session.get(), client);
     sink->AddMonitor(&outputErrors);
+    sink->SetWakeSignal(kWakeSignal);
 
     SVStatus status = 0;
     std::string text;
-    int writeReason = 0;
     source->SetName(input, true);
     if (gStopSignal != 0) {
         return cli.Failure("interrupted");
@@ -345,9 +349,9 @@ int Run(const SvTools::CommandLine& cli, const std::string& input, SvTools::Outp
     if (gStopSignal != 0) {
         return cli.Failure("interrupted");
     }
-    if (outputErrors.Failed(&status, &text, &writeReason) || sink->HasFailed()) {
+    if (outputErrors.Failed(&status, &text) || sink->HasFailed()) {
         return cli.Failure("cannot write " + output.DisplayName() + ": " +
-                           WriteFailure(writeReason, status, text));
+                           WriteFailure(sink->FailureReason(), status, text));
     }
     const uint64_t size = source->EndPosition();
 
@@ -391,6 +395,11 @@ int Run(const SvTools::CommandLine& cli, const std::string& input, SvTools::Outp
             break;
         }
     }
+    if (stalled || gStopSignal != 0) {
+        // The pump thread may be blocked writing to a pipe or FIFO whose reader stopped
+        // reading: its write is given up, or the stop below would wait for it for ever.
+        sink->CancelWrites();
+    }
     session->Stop(true);
     if (progress) {
         showProgress(sink->read_, sink->written_);
@@ -400,16 +409,19 @@ int Run(const SvTools::CommandLine& cli, const std::string& input, SvTools::Outp
     if (gStopSignal != 0) {
         return cli.Failure("interrupted");
     }
-    if (outputErrors.Failed(&status, &text, &writeReason) || sink->HasFailed()) {
-        return cli.Failure("cannot write " + output.DisplayName() + ": " +
-                           WriteFailure(writeReason, status, text));
-    }
-    if (errors.Failed(&status, &text)) {
-        return cli.Failure(input + ": " + SvTools::StatusText(status, text));
-    }
     if (stalled) {
         return cli.Failure(input + ": no progress for " + std::to_string(kStallSeconds) +
-                           " s, giving up");
+                           " s, giving up" +
+                           (sink->FailureReason() == ECANCELED
+                                ? " (" + output.DisplayName() + " takes nothing more)"
+                                : ""));
+    }
+    if (outputErrors.Failed(&status, &text) || sink->HasFailed()) {
+        return cli.Failure("cannot write " + output.DisplayName() + ": " +
+                           WriteFailure(sink->FailureReason(), status, text));
+    }
+    if (errors.Failed(&status, &text)) {
+        return cli.Failure(input + ": " + ChainFailure(status, text));
     }
     if (!sink->complete_) {
         return cli.Failure(input + ": the stream ended before its end was reached");
@@ -456,7 +468,7 @@ int main(int argc, char** argv) {
     if (!cli.Has("output")) {
         return cli.UsageError("-o OUTPUT is needed");
     }
-    CatchStopSignals();
+    CatchSignals();
     SvTools::OutputFile output;
     int status = Run(cli, cli.Arguments()[0], output);
     if (status == 0 && gStopSignal == 0) {

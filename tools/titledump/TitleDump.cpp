@@ -2,6 +2,7 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdarg>
 #include <cstdio>
@@ -114,6 +115,10 @@ std::string FormatValue(const SV::SVTypedValue& value) {
     }
     return "?";
 }
+
+// The last sample lasts beyond its own decode time (a picture, an audio frame) and the index
+// counts to its end: media whose decode times reach this close to the duration are whole.
+const uint64_t kDurationSlack = 1000000;  // microseconds
 
 const char* MediaTypeName(uint32_t type) {
     return type == 1 ? "audio" : type == 2 ? "video" : "other";
@@ -267,7 +272,8 @@ ns::Value Seconds(uint64_t ticks) { return ns::Value(double(ticks) / 90000.0); }
 
 }  // namespace
 
-std::string FormatTitleJson(const TitleSummary& summary, bool human) {
+bool FormatTitleJson(const TitleSummary& summary, std::string& text, std::string& error,
+                     bool human) {
     ns::Array tracks;
     for (const boost::shared_ptr<MediaTrack>& t : summary.tracks) {
         const MediaTrack& track = *t;
@@ -327,10 +333,13 @@ std::string FormatTitleJson(const TitleSummary& summary, bool human) {
 
     KvJsonWriter writer;
     writer.setHumanReadable(human);
-    const std::optional<std::string> text = writer.dataWithObject(ns::Value(std::move(report)));
-    // Every value above is one the writer takes; should it refuse, say so rather than print
-    // half a document.
-    return text ? *text + "\n" : "{\"error\": \"" + writer.error() + "\"}\n";
+    const std::optional<std::string> written = writer.dataWithObject(ns::Value(std::move(report)));
+    if (!written) {
+        error = writer.error();
+        return false;
+    }
+    text = *written + "\n";
+    return true;
 }
 
 std::vector<std::string> TitleProblems(const TitleSummary& summary) {
@@ -339,8 +348,10 @@ std::vector<std::string> TitleProblems(const TitleSummary& summary) {
         problems.push_back("the file is empty");
         return problems;
     }
-    if (summary.result != Mpeg2PsParser::ResultProgramEnd &&
-        summary.result != Mpeg2PsParser::ResultOk) {
+    if (summary.result == Mpeg2PsParser::ResultOk) {
+        // A whole title ends with the program end code: without it the media stopped early.
+        problems.push_back("the media end without the program end code");
+    } else if (summary.result != Mpeg2PsParser::ResultProgramEnd) {
         problems.push_back(Format("the parser stopped: %s (%u)", ResultName(summary.result).c_str(),
                                   summary.result));
     }
@@ -359,6 +370,25 @@ std::vector<std::string> TitleProblems(const TitleSummary& summary) {
                    "gives %llu",
                    static_cast<unsigned long long>(summary.fileSize),
                    static_cast<unsigned long long>(end)));
+    }
+    // Damaged media are skipped by the parser and leave a gap up to the end: the decode times
+    // met must span the duration the index gives, but for the last sample's own length.
+    uint64_t duration = 0;
+    for (const boost::shared_ptr<MediaTrack>& track : summary.tracks) {
+        const MediaTrackIndex& index = track->GetIndex();
+        duration = std::max(duration, index.TicksToMicroseconds(index.GetDuration()));
+    }
+    uint64_t reached = 0;
+    for (const StreamSummary& stream : summary.streams) {
+        if (stream.lastDecodeTime > stream.firstDecodeTime) {
+            reached = std::max(reached, stream.lastDecodeTime - stream.firstDecodeTime);
+        }
+    }
+    if (!summary.tracks.empty() && reached + kDurationSlack < duration) {
+        problems.push_back(
+            Format("the media are damaged: their decode times span %.3f s of the "
+                   "%.3f s its index gives",
+                   double(reached) / 1e6, double(duration) / 1e6));
     }
     return problems;
 }

@@ -45,14 +45,19 @@ bool ReadTitle(const std::string& path, TitleSummary& summary, std::string& erro
 // The summary as text, one item per line.
 std::string FormatTitle(const TitleSummary& summary);
 
-// The summary as JSON (the same items as FormatTitle), indented when human is set.
-std::string FormatTitleJson(const TitleSummary& summary, bool human = true);
+// The summary as JSON (the same items as FormatTitle), indented when human is set. False, with
+// the JSON writer's reason in error and text untouched, when the writer refuses a value (a
+// string from the title that is not UTF-8).
+bool FormatTitleJson(const TitleSummary& summary, std::string& text, std::string& error,
+                     bool human = true);
 
 // Name of a parser result ("program end", "bad magic", ...).
 std::string ResultName(uint32_t result);
 
-// What keeps the title from being whole, one sentence each: the parser stopped with an error,
-// the file is empty, it has no tracks, or it ends before its index says. Empty when whole.
+// What keeps the title from being whole, one sentence each: the file is empty, the parser
+// stopped with an error or at the end of the file without the program end code, the title has
+// no tracks, the file ends before its index says, or the decode times met span well less than
+// the index's duration (damaged media the parser skipped). Empty when whole.
 std::vector<std::string> TitleProblems(const TitleSummary& summary);
 
 }  // namespace SvTools

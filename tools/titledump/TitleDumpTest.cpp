@@ -9,7 +9,10 @@
 #include <string>
 #include <vector>
 
+#include <boost/make_shared.hpp>
+
 #include "json/KvJsonParser.h"
+#include "tools/titledump/TitleDump.h"
 #include "tests/support/Fixtures.h"
 #include "tests/support/TemporaryDirectory.h"
 
@@ -78,7 +81,8 @@ TEST_F(TitleDumpTest, ProblemsGoToStandardErrorAndFailTheRun) {
         {empty, "titledump: " + empty + ": the file is empty\n", ""},
         {noTrackTitle, "titledump: " + noTrackTitle + ": the title has no tracks\n", "tracks: 0\n"},
         {cutTitle,
-         "titledump: " + cutTitle + ": the title is cut short: the file ends at byte " +
+         "titledump: " + cutTitle + ": the media end without the program end code\n" +
+             "titledump: " + cutTitle + ": the title is cut short: the file ends at byte " +
              std::to_string(cut) + ", its index gives " + std::to_string(whole.size() - 4) + "\n",
          "result: 0 (end of file)\n"},
         {badMagic,
@@ -100,6 +104,29 @@ TEST_F(TitleDumpTest, ProblemsGoToStandardErrorAndFailTheRun) {
         }
     }
 
+    // Most of the media zeroed, the file's size kept: the parser skips the zeros, and the
+    // decode times stop far short of the index's duration. With the program end code zeroed
+    // too, that is told as well.
+    for (const bool keepEnd : {false, true}) {
+        SCOPED_TRACE(keepEnd);
+        std::string damaged = whole;
+        const size_t from = whole.size() / 10;
+        const size_t to = keepEnd ? whole.size() - 4 : whole.size();
+        std::fill(damaged.begin() + std::ptrdiff_t(from), damaged.begin() + std::ptrdiff_t(to), 0);
+        const std::string path = WriteFile("damaged.svm", damaged);
+        const Result r = Dump({path});
+        EXPECT_EQ(1, r.status) << r.err;
+        EXPECT_NE(
+            std::string::npos,
+            r.err.find("titledump: " + path + ": the media are damaged: their decode times span "))
+            << r.err;
+        EXPECT_EQ(keepEnd, r.err.find("without the program end code") == std::string::npos)
+            << r.err;
+        EXPECT_NE(std::string::npos,
+                  r.out.find(keepEnd ? "result: 12 (program end)\n" : "result: 0 (end of file)\n"))
+            << r.out;
+    }
+
     // A whole title: nothing on standard error; from standard input the same report.
     const Result r = Dump({Fixtures::ShortTitle()});
     EXPECT_EQ(0, r.status);
@@ -109,6 +136,44 @@ TEST_F(TitleDumpTest, ProblemsGoToStandardErrorAndFailTheRun) {
                              Fixtures::ShortTitle()},
                             &piped));
     EXPECT_EQ(r.out, piped);
+}
+
+// The problems of a summary made by hand: the index promises 4.09 s (368100 ticks of 90 kHz)
+// and 1000 bytes from offset 100 in a file of 1100 bytes.
+TEST(TitleProblemsTest, DecodeTimesFarShortOfTheIndexDurationAreDamage) {
+    SvTools::TitleSummary summary;
+    auto track = boost::make_shared<SarvelonMediaKit::MediaTrack>();
+    SarvelonMediaKit::MediaTrackIndex& index = track->GetIndex();
+    index.SetTimescale(90000);
+    index.SetDuration(368100);
+    index.SetOffset(100);
+    index.SetSize(1000);
+    summary.tracks.push_back(track);
+    summary.fileSize = 1100;
+    summary.result = SarvelonMediaKit::Mpeg2PsParser::ResultProgramEnd;
+    SvTools::StreamSummary video;
+    video.mediaType = 2;
+    video.firstDecodeTime = 66000;  // microseconds
+    video.lastDecodeTime = 546000;  // 0.480 s after the first
+    SvTools::StreamSummary audio = video;
+    audio.mediaType = 1;
+    audio.lastDecodeTime = 266000;
+    summary.streams = {video, audio};
+    EXPECT_EQ(std::vector<std::string>{"the media are damaged: their decode times span 0.480 s of "
+                                       "the 4.090 s its index gives"},
+              SvTools::TitleProblems(summary));
+
+    // The last sample's own length is allowed for: 3.1 s of decode times pass, 3.0 s do not.
+    summary.streams[0].lastDecodeTime = 66000 + 3100000;
+    EXPECT_TRUE(SvTools::TitleProblems(summary).empty());
+    summary.streams[0].lastDecodeTime = 66000 + 3000000;
+    EXPECT_EQ(1u, SvTools::TitleProblems(summary).size());
+
+    // The end of the file without the program end code: the media stopped early.
+    summary.streams[0].lastDecodeTime = 66000 + 4000000;
+    summary.result = SarvelonMediaKit::Mpeg2PsParser::ResultOk;
+    EXPECT_EQ(std::vector<std::string>{"the media end without the program end code"},
+              SvTools::TitleProblems(summary));
 }
 
 // "  KEY = VALUE" lines of a report section, for the keys whose values are plain numbers.
@@ -199,6 +264,36 @@ TEST_F(TitleDumpTest, JsonCarriesTheSameReportAsTheText) {
     EXPECT_EQ(0, toFile.status) << toFile.err;
     EXPECT_EQ("", toFile.out);
     EXPECT_EQ(json.out, ReadText(file));
+}
+
+// A chapter title that is not UTF-8 cannot go into JSON: the writer's refusal is told on
+// standard error with exit 1, and nothing that could pass for the report is printed.
+TEST_F(TitleDumpTest, JsonTheWriterRefusesFailsTheRun) {
+    const std::string title = Fixtures::MakeTitle(
+        "dump-latin1.svm", {"--chapter", "0:Caf\xe9", Fixtures::ShortClip(), "{out}"});
+    const Result json = Dump({"--json", title});
+    EXPECT_EQ(1, json.status);
+    EXPECT_EQ("", json.out);
+    EXPECT_EQ("titledump: " + title +
+                  ": the report cannot be written as JSON: String is not valid UTF-8\n",
+              json.err);
+    const std::string file = dir.File("report.json");
+    EXPECT_EQ(1, Dump({"--json", title, "-o", file}).status);
+    EXPECT_FALSE(std::ifstream(file).good());  // no report file is made
+    // The text report carries the bytes as they are.
+    const Result text = Dump({title});
+    EXPECT_EQ(0, text.status) << text.err;
+    EXPECT_NE(std::string::npos, text.out.find("title \"Caf\xe9\"")) << text.out;
+
+    SvTools::TitleSummary summary;
+    SarvelonMediaKit::Mpeg2PsParser::Chapter chapter;
+    chapter.title = "\xff";
+    summary.chapters.push_back(chapter);
+    std::string out = "untouched";
+    std::string error;
+    EXPECT_FALSE(SvTools::FormatTitleJson(summary, out, error));
+    EXPECT_EQ("untouched", out);
+    EXPECT_EQ("String is not valid UTF-8", error);
 }
 
 TEST_F(TitleDumpTest, UsageHelpAndVersion) {

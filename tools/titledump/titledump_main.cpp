@@ -18,8 +18,9 @@ const char kDescription[] =
 
 const char kEpilogue[] =
     "The report is printed even for a title that is not whole; the exit status is then 1, with\n"
-    "the reasons on standard error: the parser stopped with an error, the file is empty, the\n"
-    "title has no tracks, or the file ends before its index says.\n";
+    "the reasons on standard error: the parser stopped with an error or without the program end\n"
+    "code, the file is empty, the title has no tracks, or the file or its media end before its\n"
+    "index says.\n";
 
 // Writes the whole text to the output; false with errno set when it cannot.
 bool WriteAll(const std::string& path, const std::string& text) {
@@ -62,8 +63,13 @@ int main(int argc, char** argv) {
         return cli.Failure(name + ": " + problems.front());  // nothing to report
     }
 
-    const std::string report =
-        cli.Has("json") ? SvTools::FormatTitleJson(summary) : SvTools::FormatTitle(summary);
+    std::string report;
+    if (!cli.Has("json")) {
+        report = SvTools::FormatTitle(summary);
+    } else if (!SvTools::FormatTitleJson(summary, report, error)) {
+        // Nothing is printed rather than a document that is not the report.
+        return cli.Failure(name + ": the report cannot be written as JSON: " + error);
+    }
     const std::string outputPath = cli.Value("output", "-");
     if (SvTools::CommandLine::IsStandardStream(outputPath)) {
         // Standard output as it is, a terminal included.
