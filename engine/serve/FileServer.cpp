@@ -108,10 +108,12 @@ void FileServer::DoSetName(const std::string& name, bool) {
     failed_ = false;
     failureReason_ = 0;
     // As a C++ output stream opened for writing would: created when missing, truncated when
-    // present, the mode left to the umask.
+    // present, the mode left to the umask. An owner that set a wake signal handles its own
+    // signals without restarting calls: an open that waits (a FIFO nobody reads yet) then fails
+    // on the first signal instead of waiting again, so that the owner can stop.
     do {
         fd_ = ::open(name.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-    } while (fd_ < 0 && errno == EINTR);
+    } while (fd_ < 0 && errno == EINTR && wakeSignal_ == 0);
     if (fd_ < 0) {
         failureReason_ = errno;
         // Reported now; the session is stopped when the first chunk finds no file, so that a

@@ -507,6 +507,42 @@ TEST_F(SvremuxTest, AStopSignalEndsARunBlockedOnAReaderThatDoesNotRead) {
     close(reader);
 }
 
+// A run whose output is a FIFO that no reader has opened yet waits in the open: one stop signal
+// ends it there too, and the FIFO is left in place.
+TEST_F(SvremuxTest, AStopSignalEndsARunWaitingForItsOutputsReader) {
+    const std::string title = Fixtures::ShortTitle();
+    const std::string fifo = dir.File("unread.fifo");
+    ASSERT_EQ(0, mkfifo(fifo.c_str(), 0644));
+    const pid_t pid = Start({title, "-o", fifo}, dir.File("report.txt"));
+    ASSERT_GT(pid, 0);
+    bool waiting = false;
+    for (int attempt = 0; attempt < 2000 && !waiting; ++attempt) {
+        const std::string tasks = "/proc/" + std::to_string(pid) + "/task";
+        for (const std::string& task : Entries(tasks)) {
+            std::ifstream in(tasks + "/" + task + "/wchan");
+            std::string where;
+            std::getline(in, where);
+            waiting = waiting || where.find("wait_for_partner") != std::string::npos;
+        }
+        if (!waiting) usleep(5000);
+    }
+    EXPECT_TRUE(waiting);
+    ASSERT_EQ(0, kill(pid, SIGTERM));
+    int status = 0;
+    bool ended = false;
+    for (int attempt = 0; attempt < 1000 && !ended; ++attempt) {
+        ended = waitpid(pid, &status, WNOHANG) == pid;
+        if (!ended) usleep(10000);
+    }
+    if (!ended) {
+        kill(pid, SIGKILL);
+        status = Wait(pid);
+    }
+    EXPECT_TRUE(ended) << "the run did not end on one signal";
+    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGTERM) << status;
+    EXPECT_EQ(S_IFIFO, Kind(fifo));
+}
+
 // On a terminal the progress line counts to the end of the rendition written, not of the file:
 // a whole run ends at 100 %.
 TEST_F(SvremuxTest, TheProgressLineOfAWholeRunEndsAt100PerCent) {
