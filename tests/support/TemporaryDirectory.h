@@ -3,15 +3,30 @@
 
 // Header-only: a directory of a test's own under /tmp, gone with everything in it afterwards.
 
+#include <dirent.h>
 #include <ftw.h>
 #include <stdio.h>
 #include <stdlib.h>
 
+#include <set>
 #include <stdexcept>
 #include <string>
 #include <vector>
 
 namespace SvTestSupport {
+
+// The names in a directory, without "." and ".."; empty when it cannot be read.
+inline std::set<std::string> DirectoryEntries(const std::string& dir) {
+    std::set<std::string> names;
+    if (DIR* d = opendir(dir.c_str())) {
+        while (dirent* entry = readdir(d)) {
+            const std::string name = entry->d_name;
+            if (name != "." && name != "..") names.insert(name);
+        }
+        closedir(d);
+    }
+    return names;
+}
 
 // Makes a new directory /tmp/<prefix>XXXXXX (raising std::runtime_error when it cannot) and
 // removes it with everything made in it when it goes. Symbolic links inside are removed, not

@@ -16,6 +16,8 @@
 
 namespace {
 
+using SvTestSupport::DirectoryEntries;
+
 using SvTestSupport::TemporaryDirectory;
 using SvTools::OutputFile;
 
@@ -26,18 +28,6 @@ std::string ReadAll(const std::string& path) {
 
 void WriteAll(const std::string& path, const std::string& text) {
     std::ofstream(path, std::ios::binary | std::ios::trunc) << text;
-}
-
-std::set<std::string> Entries(const std::string& dir) {
-    std::set<std::string> names;
-    if (DIR* d = opendir(dir.c_str())) {
-        while (dirent* entry = readdir(d)) {
-            const std::string name = entry->d_name;
-            if (name != "." && name != "..") names.insert(name);
-        }
-        closedir(d);
-    }
-    return names;
 }
 
 // What the path itself names (a symlink is not followed), 0 when nothing.
@@ -97,7 +87,7 @@ TEST_F(OutputFileTest, ANewFileIsMadeAndRemovedOnlyWhileItIsOurs) {
     ASSERT_TRUE(Commit(output));
     output.Discard();  // after Commit: nothing to undo
     EXPECT_EQ("whole", ReadAll(path));
-    EXPECT_EQ(std::set<std::string>({"new.ts"}), Entries(dir.Path()));
+    EXPECT_EQ(std::set<std::string>({"new.ts"}), DirectoryEntries(dir.Path()));
 }
 
 TEST_F(OutputFileTest, AnExistingFileIsReplacedOnlyByAWholeOutput) {
@@ -118,7 +108,7 @@ TEST_F(OutputFileTest, AnExistingFileIsReplacedOnlyByAWholeOutput) {
         output.Discard();
     }
     EXPECT_EQ("old", ReadAll(path));
-    EXPECT_EQ(std::set<std::string>({"title.svm"}), Entries(dir.Path()));
+    EXPECT_EQ(std::set<std::string>({"title.svm"}), DirectoryEntries(dir.Path()));
 
     // A whole output in uneven pieces, some larger than the buffer.
     std::string whole;
@@ -138,7 +128,7 @@ TEST_F(OutputFileTest, AnExistingFileIsReplacedOnlyByAWholeOutput) {
     ASSERT_EQ(0, stat(path.c_str(), &after));
     EXPECT_EQ(0640u, after.st_mode & 07777);
     EXPECT_NE(before.st_ino, after.st_ino);  // a new file took the old one's place
-    EXPECT_EQ(std::set<std::string>({"title.svm"}), Entries(dir.Path()));
+    EXPECT_EQ(std::set<std::string>({"title.svm"}), DirectoryEntries(dir.Path()));
 }
 
 TEST_F(OutputFileTest, LinksStayLinks) {
@@ -273,9 +263,9 @@ TEST_F(OutputFileTest, ASignalRemovesOnlyTheFileMadeForTheRun) {
     {
         OutputFile output;
         ASSERT_TRUE(output.Prepare(path, error)) << error;
-        EXPECT_EQ(2u, Entries(dir.Path()).size());
+        EXPECT_EQ(2u, DirectoryEntries(dir.Path()).size());
         OutputFile::RemoveForSignal();
-        EXPECT_EQ(std::set<std::string>({"title.svm"}), Entries(dir.Path()));
+        EXPECT_EQ(std::set<std::string>({"title.svm"}), DirectoryEntries(dir.Path()));
         EXPECT_EQ("old", ReadAll(path));
     }
     const std::string fresh = dir.File("fresh.ts");

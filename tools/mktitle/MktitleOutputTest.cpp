@@ -23,6 +23,7 @@
 #include <unistd.h>
 
 #include "tests/support/Fixtures.h"
+#include "tests/support/TemporaryDirectory.h"
 #include "tools/golden/HandMadeStreams.h"
 #include "tools/golden/TsTestWriter.h"
 
@@ -35,6 +36,8 @@
 #endif
 
 namespace {
+
+using SvTestSupport::DirectoryEntries;
 
 using SvTestSupport::Fixtures;
 using SvTestSupport::RunProgram;
@@ -52,18 +55,6 @@ void WriteFile(const std::string& path, const std::string& text) {
 mode_t Kind(const std::string& path) {
     struct stat status;
     return lstat(path.c_str(), &status) == 0 ? (status.st_mode & S_IFMT) : 0;
-}
-
-std::set<std::string> Entries(const std::string& dir) {
-    std::set<std::string> names;
-    if (DIR* d = opendir(dir.c_str())) {
-        while (dirent* entry = readdir(d)) {
-            const std::string name = entry->d_name;
-            if (name != "." && name != "..") names.insert(name);
-        }
-        closedir(d);
-    }
-    return names;
 }
 
 int Mktitle(const std::vector<std::string>& args, std::string* output) {
@@ -124,7 +115,8 @@ TEST_F(MktitleOutput, DeviceIsWrittenToAndNeverReplaced) {
     EXPECT_NE(std::string::npos, out.find("cannot write " + full + ": No space left on device"))
         << out;
     EXPECT_EQ(S_IFCHR, Kind(full));
-    EXPECT_EQ(std::set<std::string>({"null", "full"}), Entries(dir_)) << "nothing left behind";
+    EXPECT_EQ(std::set<std::string>({"null", "full"}), DirectoryEntries(dir_))
+        << "nothing left behind";
 }
 
 TEST_F(MktitleOutput, LinkIsFollowedAndKept) {
@@ -136,7 +128,7 @@ TEST_F(MktitleOutput, LinkIsFollowedAndKept) {
     EXPECT_EQ(1, Mktitle({clip_, link, "--chapter", "60:Late"}, &out)) << out;
     EXPECT_EQ(S_IFLNK, Kind(link));
     EXPECT_EQ(Bytes({'o', 'l', 'd'}), ReadFile(target));
-    EXPECT_EQ(std::set<std::string>({"target.svm", "link.svm"}), Entries(dir_));
+    EXPECT_EQ(std::set<std::string>({"target.svm", "link.svm"}), DirectoryEntries(dir_));
     // Success replaces what the link points to; the link stays a link.
     EXPECT_EQ(0, Mktitle({clip_, link}, &out)) << out;
     EXPECT_EQ(S_IFLNK, Kind(link));
@@ -149,7 +141,7 @@ TEST_F(MktitleOutput, LinkIsFollowedAndKept) {
     EXPECT_EQ(S_IFLNK, Kind(dangling));
     EXPECT_TRUE(title_ == ReadFile(dir_ + "/made.svm"));
     EXPECT_EQ(std::set<std::string>({"target.svm", "link.svm", "dangling.svm", "made.svm"}),
-              Entries(dir_));
+              DirectoryEntries(dir_));
 }
 
 TEST_F(MktitleOutput, FileDirectoryAndStandardOutput) {
@@ -170,7 +162,7 @@ TEST_F(MktitleOutput, FileDirectoryAndStandardOutput) {
     EXPECT_EQ(1, Mktitle({clip_, "-o", sub}, &out)) << out;
     EXPECT_NE(std::string::npos, out.find("cannot write " + sub + ": Is a directory")) << out;
     EXPECT_EQ(S_IFDIR, Kind(sub));
-    EXPECT_TRUE(Entries(sub).empty());
+    EXPECT_TRUE(DirectoryEntries(sub).empty());
 
     const std::string piped = dir_ + "/piped.svm";
     EXPECT_EQ(0, RunProgram({"sh", "-c", "\"$0\" \"$1\" -o - > \"$2\"", Fixtures::MktitlePath(),
@@ -178,7 +170,7 @@ TEST_F(MktitleOutput, FileDirectoryAndStandardOutput) {
                             &out))
         << out;
     EXPECT_TRUE(title_ == ReadFile(piped));
-    EXPECT_EQ(std::set<std::string>({"title.svm", "sub", "piped.svm"}), Entries(dir_));
+    EXPECT_EQ(std::set<std::string>({"title.svm", "sub", "piped.svm"}), DirectoryEntries(dir_));
 }
 
 // Runs mktitle with standard error on a pseudo-terminal and returns what the terminal got. The
@@ -345,7 +337,7 @@ TEST_F(MktitleOutput, InterruptedRunLeavesNothing) {
     ASSERT_EQ(child, waitpid(child, &raw, 0));
     close(watch);
     EXPECT_TRUE(WIFSIGNALED(raw) && WTERMSIG(raw) == SIGTERM) << "status " << raw;
-    EXPECT_TRUE(Entries(out).empty()) << "no half title, no temporary file";
+    EXPECT_TRUE(DirectoryEntries(out).empty()) << "no half title, no temporary file";
 }
 
 // An existing title interrupted while its replacement is written: the old one stays whole, with
@@ -379,7 +371,7 @@ TEST_F(MktitleOutput, InterruptedRunKeepsTheOldFile) {
     ASSERT_EQ(child, waitpid(child, &raw, 0));
     close(watch);
     EXPECT_TRUE(WIFSIGNALED(raw) && WTERMSIG(raw) == SIGINT) << "status " << raw;
-    EXPECT_EQ(std::set<std::string>({"long.svm"}), Entries(out));
+    EXPECT_EQ(std::set<std::string>({"long.svm"}), DirectoryEntries(out));
     EXPECT_EQ(Bytes({'o', 'l', 'd'}), ReadFile(title));
 }
 

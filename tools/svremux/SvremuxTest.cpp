@@ -24,6 +24,8 @@
 
 namespace {
 
+using SvTestSupport::DirectoryEntries;
+
 using SvTestSupport::Fixtures;
 using SvTestSupport::RunProgram;
 using SvTestSupport::TemporaryDirectory;
@@ -51,18 +53,6 @@ mode_t Mode(const std::string& path) {
 }
 
 // The names in a directory.
-std::set<std::string> Entries(const std::string& dir) {
-    std::set<std::string> names;
-    if (DIR* d = opendir(dir.c_str())) {
-        while (dirent* entry = readdir(d)) {
-            const std::string name = entry->d_name;
-            if (name != "." && name != "..") names.insert(name);
-        }
-        closedir(d);
-    }
-    return names;
-}
-
 // Starts svremux with standard output and standard error going to the file report.
 pid_t Start(const std::vector<std::string>& args, const std::string& report) {
     std::vector<char*> argv{const_cast<char*>(SV_SVREMUX_PATH)};
@@ -309,18 +299,18 @@ TEST_F(SvremuxTest, OutputsTheRunDidNotMakeAreLeftInPlace) {
     const std::vector<char> keep{'k', 'e', 'e', 'p'};
     const std::string existing = WriteFile("existing.ts", keep);
     ASSERT_EQ(0, chmod(existing.c_str(), 0640));
-    const std::set<std::string> before = Entries(dir.Path());
+    const std::set<std::string> before = DirectoryEntries(dir.Path());
     EXPECT_EQ(1, RunProgram({SV_SVREMUX_PATH, missing, "-o", existing}, &report));
     EXPECT_TRUE(ReadAll(existing) == keep);
     EXPECT_EQ(1, RunProgram({SV_SVREMUX_PATH, noise, "-o", existing}, &report));
     EXPECT_EQ(S_IFREG, Kind(existing));
     EXPECT_TRUE(ReadAll(existing) == keep);
-    EXPECT_EQ(before, Entries(dir.Path())) << "nothing left beside it";
+    EXPECT_EQ(before, DirectoryEntries(dir.Path())) << "nothing left beside it";
     // Replaced by a run that works, with the permissions it had.
     EXPECT_EQ(0, RunProgram({SV_SVREMUX_PATH, title, "-o", existing}, &report)) << report;
     EXPECT_TRUE(ReadAll(existing) == whole);
     EXPECT_EQ(0640, Mode(existing));
-    EXPECT_EQ(before, Entries(dir.Path()));
+    EXPECT_EQ(before, DirectoryEntries(dir.Path()));
     // Through a symlink to a file: the file is replaced, the link stays a link.
     const std::string linked = dir.File("linked.ts");
     ASSERT_EQ(0, symlink("existing.ts", linked.c_str()));
@@ -422,7 +412,7 @@ TEST_F(SvremuxTest, AnInterruptedRunRemovesItsOutput) {
         EXPECT_TRUE(Exists(out));
         if (existed) {
             // The old file, and the new stream's file beside it.
-            EXPECT_EQ(4u, Entries(dir.Path()).size());
+            EXPECT_EQ(4u, DirectoryEntries(dir.Path()).size());
         }
         ASSERT_EQ(0, kill(pid, signal));
         // The signal interrupts the opening of the FIFO; should it come just before, a writer of
@@ -443,26 +433,50 @@ TEST_F(SvremuxTest, AnInterruptedRunRemovesItsOutput) {
         if (existed) {
             EXPECT_TRUE(ReadAll(out) == keep);
             EXPECT_EQ(std::set<std::string>({"in.svm", "out.ts", "report.txt"}),
-                      Entries(dir.Path()));
+                      DirectoryEntries(dir.Path()));
             std::remove(out.c_str());
         } else {
             EXPECT_FALSE(Exists(out));
-            EXPECT_EQ(std::set<std::string>({"in.svm", "report.txt"}), Entries(dir.Path()));
+            EXPECT_EQ(std::set<std::string>({"in.svm", "report.txt"}),
+                      DirectoryEntries(dir.Path()));
         }
     }
 }
 
-// True while one of the process's threads is blocked writing into a full pipe or FIFO.
-bool BlockedOnAFullPipe(pid_t pid) {
+// True while one of the process's threads sleeps in a kernel function whose name holds `where`
+// ("pipe_write": blocked writing into a full pipe or FIFO; "wait_for_partner": opening a FIFO
+// that has no reader yet).
+bool AThreadWaitsIn(pid_t pid, const std::string& where) {
     const std::string tasks = "/proc/" + std::to_string(pid) + "/task";
-    for (const std::string& task : Entries(tasks)) {
+    for (const std::string& task : DirectoryEntries(tasks)) {
         std::ifstream in(tasks + "/" + task + "/wchan");
-        std::string where;
-        std::getline(in, where);
-        if (where.find("pipe_write") != std::string::npos) {  // "anon_pipe_write" lately
+        std::string function;
+        std::getline(in, function);
+        if (function.find(where) != std::string::npos) {
             return true;
         }
     }
+    return false;
+}
+
+// Waits up to 10 s until the process has a thread waiting in `where`.
+bool ComesToWaitIn(pid_t pid, const std::string& where) {
+    for (int attempt = 0; attempt < 2000; ++attempt) {
+        if (AThreadWaitsIn(pid, where)) return true;
+        usleep(5000);
+    }
+    return false;
+}
+
+// A bounded wait for the process's end: true with its status when it ended within 10 s; a run
+// that does not end is killed so that the test can go on.
+bool EndsWithin10s(pid_t pid, int* status) {
+    for (int attempt = 0; attempt < 1000; ++attempt) {
+        if (waitpid(pid, status, WNOHANG) == pid) return true;
+        usleep(10000);
+    }
+    kill(pid, SIGKILL);
+    *status = Wait(pid);
     return false;
 }
 
@@ -479,24 +493,10 @@ TEST_F(SvremuxTest, AStopSignalEndsARunBlockedOnAReaderThatDoesNotRead) {
         SCOPED_TRACE(signal);
         const pid_t pid = Start({title, "-o", fifo}, dir.File("report.txt"));
         ASSERT_GT(pid, 0);
-        bool blocked = false;
-        for (int attempt = 0; attempt < 2000 && !(blocked = BlockedOnAFullPipe(pid)); ++attempt) {
-            usleep(5000);
-        }
-        EXPECT_TRUE(blocked);
+        EXPECT_TRUE(ComesToWaitIn(pid, "pipe_write"));  // "anon_pipe_write" lately
         ASSERT_EQ(0, kill(pid, signal));
-        // A bounded wait: a run that does not end is killed so that the test can go on.
         int status = 0;
-        bool ended = false;
-        for (int attempt = 0; attempt < 1000 && !ended; ++attempt) {
-            ended = waitpid(pid, &status, WNOHANG) == pid;
-            if (!ended) usleep(10000);
-        }
-        if (!ended) {
-            kill(pid, SIGKILL);
-            status = Wait(pid);
-        }
-        EXPECT_TRUE(ended) << "the run did not end on one signal";
+        EXPECT_TRUE(EndsWithin10s(pid, &status)) << "the run did not end on one signal";
         EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == signal) << status;
         EXPECT_EQ(S_IFIFO, Kind(fifo));  // not the run's to remove
         // Empty the pipe for the next run.
@@ -515,30 +515,10 @@ TEST_F(SvremuxTest, AStopSignalEndsARunWaitingForItsOutputsReader) {
     ASSERT_EQ(0, mkfifo(fifo.c_str(), 0644));
     const pid_t pid = Start({title, "-o", fifo}, dir.File("report.txt"));
     ASSERT_GT(pid, 0);
-    bool waiting = false;
-    for (int attempt = 0; attempt < 2000 && !waiting; ++attempt) {
-        const std::string tasks = "/proc/" + std::to_string(pid) + "/task";
-        for (const std::string& task : Entries(tasks)) {
-            std::ifstream in(tasks + "/" + task + "/wchan");
-            std::string where;
-            std::getline(in, where);
-            waiting = waiting || where.find("wait_for_partner") != std::string::npos;
-        }
-        if (!waiting) usleep(5000);
-    }
-    EXPECT_TRUE(waiting);
+    EXPECT_TRUE(ComesToWaitIn(pid, "wait_for_partner"));
     ASSERT_EQ(0, kill(pid, SIGTERM));
     int status = 0;
-    bool ended = false;
-    for (int attempt = 0; attempt < 1000 && !ended; ++attempt) {
-        ended = waitpid(pid, &status, WNOHANG) == pid;
-        if (!ended) usleep(10000);
-    }
-    if (!ended) {
-        kill(pid, SIGKILL);
-        status = Wait(pid);
-    }
-    EXPECT_TRUE(ended) << "the run did not end on one signal";
+    EXPECT_TRUE(EndsWithin10s(pid, &status)) << "the run did not end on one signal";
     EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGTERM) << status;
     EXPECT_EQ(S_IFIFO, Kind(fifo));
 }
