@@ -198,6 +198,14 @@ bool OutputFile::PrepareNew(const std::string& target, std::string& error) {
     // Made exclusively, so that a file that appears meanwhile is not taken for ours.
     const SignalsHeld held;
     const int fd = open(target.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (!TakeMadeFile(fd, target, error)) {
+        return false;
+    }
+    created_ = true;
+    return true;
+}
+
+bool OutputFile::TakeMadeFile(int fd, const std::string& path, std::string& error) {
     if (fd < 0) {
         return Fail(errno, error);
     }
@@ -205,14 +213,13 @@ bool OutputFile::PrepareNew(const std::string& target, std::string& error) {
     if (fstat(fd, &info) != 0) {
         const int reason = errno;
         close(fd);
-        unlink(target.c_str());
+        unlink(path.c_str());
         return Fail(reason, error);
     }
     fd_ = fd;
-    created_ = true;
     device_ = info.st_dev;
     inode_ = info.st_ino;
-    Register(target, device_, inode_);
+    Register(path, device_, inode_);
     return true;
 }
 
@@ -220,22 +227,10 @@ bool OutputFile::PrepareReplacement(const struct stat& old, std::string& error) 
     std::string name = target_ + ".part-XXXXXX";
     {
         const SignalsHeld held;
-        const int fd = mkostemp(&name[0], O_CLOEXEC);
-        if (fd < 0) {
-            return Fail(errno, error);
+        if (!TakeMadeFile(mkostemp(&name[0], O_CLOEXEC), name, error)) {
+            return false;
         }
-        struct stat info;
-        if (fstat(fd, &info) != 0) {
-            const int reason = errno;
-            close(fd);
-            unlink(name.c_str());
-            return Fail(reason, error);
-        }
-        fd_ = fd;
         temporary_ = name;
-        device_ = info.st_dev;
-        inode_ = info.st_ino;
-        Register(temporary_, device_, inode_);
     }
     // The replacement keeps the old file's owner where the system lets us, and its permission
     // bits (after the owner, which would clear set-id bits).

@@ -73,6 +73,9 @@ private:
     bool PrepareStandardOutput(std::string& error);
     bool PrepareNew(const std::string& target, std::string& error);
     bool PrepareReplacement(const struct stat& old, std::string& error);
+    // Takes a file this run has just made (fd, or -1 with errno set) as the output, for
+    // removal on a failure or a signal; closes and removes it when it cannot be examined.
+    bool TakeMadeFile(int fd, const std::string& path, std::string& error);
     bool Open(std::string& error);
     bool Flush(std::string& error);
     void CloseQuietly();
