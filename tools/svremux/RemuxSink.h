@@ -52,6 +52,7 @@ public:
     static constexpr size_t kWriteBytes = 1u << 20;
     static constexpr size_t kQueueBytes = 8u << 20;
 
+    // The client is the chain's source, whose read position read_ follows (none: read_ stays 0).
     RemuxSink(Session* session, FileClient* client) : FileServer(session), client_(client) {}
     ~RemuxSink() override { StopWriter(); }
 
@@ -95,7 +96,9 @@ public:
 
     void DoTick() override {
         FileServer::DoTick();
-        read_ = client_->GetReadPosition();
+        if (client_ != nullptr) {
+            read_ = client_->GetReadPosition();
+        }
         if (endOfStream_ && !writtenSinceTick_ && !complete_) {
             HandOver();
             complete_ = WaitUntilWritten();
