@@ -27,7 +27,7 @@ namespace SarvelonMediaKit {
 namespace {
 
 // The bytes the tests send, made here and never read back through the sink: byte i of the
-// stream is a function of i alone, so any lost, doubled or reordered piece shows.
+// stream is a function of i alone, so any lost, doubled or reordered byte shows.
 unsigned char StreamByte(uint64_t i) { return static_cast<unsigned char>((i * 131) ^ (i >> 9)); }
 
 // Adds size bytes of the stream, starting at its byte *offset, in one chunk with room around
