@@ -310,32 +310,42 @@ TEST_F(MktitleOutput, LongInputInBoundedMemory) {
         << report;
 }
 
-TEST_F(MktitleOutput, InterruptedRunLeavesNothing) {
-    const std::string input = dir_ + "/long.ts";
-    WriteLongInput(input);
-    const std::string out = dir_ + "/out";
-    ASSERT_EQ(0, mkdir(out.c_str(), 0755));
+// Runs mktitle INPUT -o OUTPUT in a child and sends it `signal` as soon as a file appears in
+// `folder` (its output or the temporary file beside it), with the whole title still to write;
+// returns the child's wait status.
+int InterruptOnceAFileAppears(const std::string& input, const std::string& output,
+                              const std::string& folder, int signal) {
     const int watch = inotify_init1(IN_CLOEXEC);
-    ASSERT_GE(watch, 0);
-    ASSERT_GE(inotify_add_watch(watch, out.c_str(), IN_CREATE), 0);
+    if (watch < 0 || inotify_add_watch(watch, folder.c_str(), IN_CREATE) < 0) {
+        ADD_FAILURE() << "inotify: " << std::strerror(errno);
+        return -1;
+    }
     const pid_t child = fork();
     if (child == 0) {
         const int null = open("/dev/null", O_RDWR);
         dup2(null, 0);
         dup2(null, 1);
         dup2(null, 2);
-        execl(Fixtures::MktitlePath().c_str(), "mktitle", input.c_str(), "-o",
-              (out + "/long.svm").c_str(), static_cast<char*>(nullptr));
+        execl(Fixtures::MktitlePath().c_str(), "mktitle", input.c_str(), "-o", output.c_str(),
+              static_cast<char*>(nullptr));
         _exit(127);
     }
-    // Stopped as soon as its temporary file appears, with the whole title still to write.
     alignas(inotify_event) char buffer[4096];
-    const ssize_t n = read(watch, buffer, sizeof buffer);
-    EXPECT_GT(n, 0);
-    kill(child, SIGTERM);
+    EXPECT_GT(read(watch, buffer, sizeof buffer), 0);
+    kill(child, signal);
     int raw = 0;
-    ASSERT_EQ(child, waitpid(child, &raw, 0));
+    EXPECT_EQ(child, waitpid(child, &raw, 0));
     close(watch);
+    return raw;
+}
+
+TEST_F(MktitleOutput, InterruptedRunLeavesNothing) {
+    const std::string input = dir_ + "/long.ts";
+    WriteLongInput(input);
+    const std::string out = dir_ + "/out";
+    ASSERT_EQ(0, mkdir(out.c_str(), 0755));
+    // Stopped as soon as its temporary file appears, with the whole title still to write.
+    const int raw = InterruptOnceAFileAppears(input, out + "/long.svm", out, SIGTERM);
     EXPECT_TRUE(WIFSIGNALED(raw) && WTERMSIG(raw) == SIGTERM) << "status " << raw;
     EXPECT_TRUE(DirectoryEntries(out).empty()) << "no half title, no temporary file";
 }
@@ -349,27 +359,8 @@ TEST_F(MktitleOutput, InterruptedRunKeepsTheOldFile) {
     ASSERT_EQ(0, mkdir(out.c_str(), 0755));
     const std::string title = out + "/long.svm";
     WriteFile(title, "old");
-    const int watch = inotify_init1(IN_CLOEXEC);
-    ASSERT_GE(watch, 0);
-    ASSERT_GE(inotify_add_watch(watch, out.c_str(), IN_CREATE), 0);
-    const pid_t child = fork();
-    if (child == 0) {
-        const int null = open("/dev/null", O_RDWR);
-        dup2(null, 0);
-        dup2(null, 1);
-        dup2(null, 2);
-        execl(Fixtures::MktitlePath().c_str(), "mktitle", input.c_str(), "-o", title.c_str(),
-              static_cast<char*>(nullptr));
-        _exit(127);
-    }
     // Stopped as soon as the new title's file appears beside the old one.
-    alignas(inotify_event) char buffer[4096];
-    const ssize_t n = read(watch, buffer, sizeof buffer);
-    EXPECT_GT(n, 0);
-    kill(child, SIGINT);
-    int raw = 0;
-    ASSERT_EQ(child, waitpid(child, &raw, 0));
-    close(watch);
+    const int raw = InterruptOnceAFileAppears(input, title, out, SIGINT);
     EXPECT_TRUE(WIFSIGNALED(raw) && WTERMSIG(raw) == SIGINT) << "status " << raw;
     EXPECT_EQ(std::set<std::string>({"long.svm"}), DirectoryEntries(out));
     EXPECT_EQ(Bytes({'o', 'l', 'd'}), ReadFile(title));
