@@ -238,6 +238,28 @@ struct TitleCase {
 
 std::string TitleName(const ::testing::TestParamInfo<TitleCase>& info) { return info.param.name; }
 
+// A session reading `path` through the demultiplexer into a recording multiplexer, its events
+// watched; the caller decides when to preload, pump and start.
+struct FileDemuxChain {
+    FileDemuxChain(const std::string& path, EventRecorder& events)
+        : session(Session::Create()), stack(StackIdMain) {
+        session->SetCapacity(ByteAmount(16u << 20));
+        boost::shared_ptr<Component> source = CreateFileClient(session.get(), nullptr);
+        source->SetName("file://" + path, true);
+        demux = boost::make_shared<Mpeg2PsDemux>(session.get());
+        mux = boost::make_shared<RecordingMux>(session.get());
+        stack.AddComponent(mux);
+        stack.AddComponent(demux);
+        stack.AddComponent(source);
+        session->SetComponentStack(stack);
+        Watch(*demux, events);
+    }
+    boost::shared_ptr<Session> session;
+    ComponentStack stack;
+    boost::shared_ptr<Mpeg2PsDemux> demux;
+    boost::shared_ptr<RecordingMux> mux;
+};
+
 class Mpeg2PsDemuxTitleTest : public ::testing::TestWithParam<TitleCase> {};
 
 // The whole chain on a running session: tracks, duration, size, preload, and every stream's
@@ -253,19 +275,11 @@ TEST_P(Mpeg2PsDemuxTitleTest, RemuxesEverySampleOfTheTitle) {
 
     EventRecorder events;
     {
-        boost::shared_ptr<Session> session = Session::Create();
-        session->SetCapacity(ByteAmount(16u << 20));
-        boost::shared_ptr<Component> source = CreateFileClient(session.get(), nullptr);
-        source->SetName("file://" + path, true);
-        boost::shared_ptr<Mpeg2PsDemux> demux = boost::make_shared<Mpeg2PsDemux>(session.get());
-        boost::shared_ptr<RecordingMux> mux = boost::make_shared<RecordingMux>(session.get());
-        ComponentStack stack(StackIdMain);
-        stack.AddComponent(mux);
-        stack.AddComponent(demux);
-        stack.AddComponent(source);
-        session->SetComponentStack(stack);
-        Watch(*demux, events);
-        stack.Link();
+        FileDemuxChain chain(path, events);
+        const boost::shared_ptr<Session>& session = chain.session;
+        const boost::shared_ptr<Mpeg2PsDemux>& demux = chain.demux;
+        const boost::shared_ptr<RecordingMux>& mux = chain.mux;
+        chain.stack.Link();
         session->PreLoad(MediaTime(15000000));  // before the pump runs: on this thread
         session->StartPump(1000);
         session->SetPullAmount(ByteAmount(131072));
@@ -330,18 +344,9 @@ TEST_P(Mpeg2PsDemuxTitleTest, RemuxesEverySampleOfTheTitle) {
 TEST(Mpeg2PsDemuxRunningTest, APreloadAskedWhileThePumpRunsReadsTheWholeTitle) {
     const ProbedStreams expected = ProbeSources(ShortSources(), 0);
     EventRecorder events;
-    boost::shared_ptr<Session> session = Session::Create();
-    session->SetCapacity(ByteAmount(16u << 20));
-    boost::shared_ptr<Component> source = CreateFileClient(session.get(), nullptr);
-    source->SetName("file://" + Fixtures::ShortTitle(), true);
-    boost::shared_ptr<Mpeg2PsDemux> demux = boost::make_shared<Mpeg2PsDemux>(session.get());
-    boost::shared_ptr<RecordingMux> mux = boost::make_shared<RecordingMux>(session.get());
-    ComponentStack stack(StackIdMain);
-    stack.AddComponent(mux);
-    stack.AddComponent(demux);
-    stack.AddComponent(source);
-    session->SetComponentStack(stack);
-    Watch(*demux, events);
+    FileDemuxChain chain(Fixtures::ShortTitle(), events);
+    const boost::shared_ptr<Session>& session = chain.session;
+    const boost::shared_ptr<RecordingMux>& mux = chain.mux;
     session->StartPump(1000);
     session->SetPullAmount(ByteAmount(4096));
     session->Start();
