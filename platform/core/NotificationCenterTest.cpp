@@ -123,4 +123,26 @@ TEST(NotificationCenterTest, ObserverRemovedBeforeAQueuedDeliveryRunsIsNotCalled
     EXPECT_EQ(calls, 0);
 }
 
+TEST(NotificationCenterTest, DefaultCentreDeliversOnTheMainLoopWhoeverTouchedItFirst) {
+    std::atomic<bool> otherIsLoopThread{true};
+    std::atomic<int> calls{0};
+    std::thread::id calledOn;
+    std::thread engine([&] {
+        // An engine thread may be the first to touch the main loop and the default centre.
+        auto& center = NotificationCenter::Default();
+        center.AddObserver("EngineEvent", [&](const Notification&) {
+            calledOn = std::this_thread::get_id();
+            ++calls;
+        });
+        center.Post("EngineEvent");
+        otherIsLoopThread = RunLoop::Main().IsLoopThread();
+    });
+    engine.join();
+    EXPECT_FALSE(otherIsLoopThread.load());
+    EXPECT_EQ(calls.load(), 0);  // not delivered on the engine thread
+    EXPECT_TRUE(RunLoop::Main().RunUntil([&] { return calls.load() == 1; }, 2000ms));
+    EXPECT_EQ(calledOn, std::this_thread::get_id());
+    EXPECT_TRUE(RunLoop::Main().IsLoopThread());
+}
+
 }  // namespace

@@ -47,7 +47,13 @@ RunLoop::~RunLoop() {
 }
 
 RunLoop& RunLoop::Main() {
-    static RunLoop* main = new RunLoop();
+    static RunLoop* main = [] {
+        auto* loop = new RunLoop();
+        // Whichever thread happens to touch the main loop first (an engine thread posting an
+        // event, say) must not pass for the loop's thread: the first thread to step it does.
+        loop->loopThread_.store(std::thread::id());
+        return loop;
+    }();
     return *main;
 }
 

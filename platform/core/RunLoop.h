@@ -101,7 +101,8 @@ public:
     // Runs at the end of every step (the layout pass of the user interface).
     void SetLayoutHook(std::function<void()> hook);
 
-    // For a foreign main loop: what to watch, when to step next (nullopt: only when a
+    // For a foreign main loop: what to watch (the first descriptor is the loop's own wake-up
+    // descriptor, readable while posted work waits), when to step next (nullopt: only when a
     // descriptor becomes ready) and a step that does not wait.
     std::vector<Descriptor> Descriptors() const;
     std::optional<TimePoint> NextDeadline() const;
@@ -109,7 +110,8 @@ public:
 
     // The loop's time (its clock's Now()).
     TimePoint Now() const;
-    // The thread that last stepped the loop (the creating thread until then).
+    // Whether the caller is the thread that last stepped the loop (until the first step: the
+    // creating thread, or for Main() no thread at all).
     bool IsLoopThread() const;
 
 private:
