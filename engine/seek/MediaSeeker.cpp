@@ -24,6 +24,12 @@ bool SameDirection(int rateA, int rateB) {
     return (rateA < 0 && rateB < 0) || (rateA == 0 && rateB == 0) || (rateA > 0 && rateB > 0);
 }
 
+std::string WithoutFileScheme(const std::string& name) {
+    static const char kScheme[] = "file://";
+    return name.compare(0, sizeof(kScheme) - 1, kScheme) == 0 ? name.substr(sizeof(kScheme) - 1)
+                                                              : name;
+}
+
 }  // namespace
 
 MediaSeeker::MediaSeeker(Session* session)
@@ -240,10 +246,13 @@ void MediaSeeker::SetCurrentTrack(const boost::shared_ptr<MediaTrack>& track, ui
     if (!track || track == currentTrack_) return;
     currentTrack_ = track;
     pendingChange_ = changeType;
-    // A client named again reopens its input, so only another rendition renames it.
+    // A client named again reopens its input at its start, so only another rendition renames
+    // it. A file client answers its name without the "file://" of a URL.
     const std::string& rendition = track->GetSource();
     if (boost::shared_ptr<Component> source = GetSource()) {
-        if (!rendition.empty() && source->GetName() != rendition) source->SetName(rendition, false);
+        if (!rendition.empty() &&
+            WithoutFileScheme(source->GetName()) != WithoutFileScheme(rendition))
+            source->SetName(rendition, false);
     }
     SetDownloadLimited(selectedTrackId_ == 0 && track->GetId() != highestTrackId_);
 }

@@ -485,6 +485,12 @@ TEST(MediaSeekerTest, ANamedRenditionRenamesTheSourceOnlyWhenItDiffers) {
     EXPECT_EQ(std::vector<std::string>{"a.svm"}, chain.source->names) << "already open";
     chain.seeker->Seek(MediaTime(0));  // default bandwidth: the faster, in b.svm
     EXPECT_EQ(std::vector<std::string>({"a.svm", "b.svm"}), chain.source->names);
+    // The same file as a URL is the same rendition.
+    map.at(TrackId(1))->SetSource("file://b.svm");
+    chain.seeker->DoSelectTrack(TrackId(1));
+    chain.seeker->Seek(MediaTime(0));
+    EXPECT_EQ(1u, chain.seeker->GetCurrentTrack()->GetId().Get());
+    EXPECT_EQ(2u, chain.source->names.size());
 }
 
 TEST(MediaSeekerTest, StartSelectedTrackFixesTheCurrentTrackAndFetchesItsStart) {
