@@ -1,0 +1,121 @@
+#include <gtest/gtest.h>
+#include <dirent.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <string>
+
+#include "platform/store/AtomicFile.h"
+
+namespace {
+
+using ns::AtomicFile;
+
+std::string FileText(const std::string& path) {
+    std::ifstream in(path);
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+class AtomicFileTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        char name[] = "/tmp/atomic-test-XXXXXX";
+        ASSERT_NE(mkdtemp(name), nullptr);
+        folder_ = name;
+    }
+    void TearDown() override { std::system(("rm -rf '" + folder_ + "'").c_str()); }
+    size_t Entries() const {
+        size_t count = 0;
+        DIR* dir = opendir(folder_.c_str());
+        while (const dirent* entry = readdir(dir)) {
+            count += entry->d_name[0] == '.' &&
+                             (entry->d_name[1] == 0 || std::string(entry->d_name) == "..")
+                         ? 0
+                         : 1;
+        }
+        closedir(dir);
+        return count;
+    }
+    std::string folder_;
+};
+
+TEST_F(AtomicFileTest, AWriteCutOffHalfWayLeavesTheOldFileWhole) {
+    const std::string path = folder_ + "/settings.plist";
+    std::string error;
+    ASSERT_TRUE(AtomicFile::Write(path, "old contents", 0600, error)) << error;
+    // In a child whose file size limit is 4 KiB, a 64 KiB write stops part way (EFBIG).
+    const pid_t pid = fork();
+    if (pid == 0) {
+        signal(SIGXFSZ, SIG_IGN);
+        const rlimit limit{4096, 4096};
+        setrlimit(RLIMIT_FSIZE, &limit);
+        std::string childError;
+        const bool ok = AtomicFile::Write(path, std::string(65536, 'n'), 0600, childError);
+        _exit(!ok && childError.find(path) != std::string::npos ? 0 : 1);
+    }
+    int status = -1;
+    ASSERT_EQ(waitpid(pid, &status, 0), pid);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "the write did not fail";
+    EXPECT_EQ(FileText(path), "old contents");
+    EXPECT_EQ(Entries(), 1u) << "the temporary file was left behind";
+}
+
+TEST_F(AtomicFileTest, AFailedRenameRemovesTheTemporaryFile) {
+    const std::string path = folder_ + "/occupied";
+    ASSERT_EQ(mkdir(path.c_str(), 0700), 0);
+    ASSERT_EQ(mkdir((path + "/inside").c_str(), 0700), 0);  // not empty: rename must fail
+    std::string error;
+    EXPECT_FALSE(AtomicFile::Write(path, "text", 0600, error));
+    EXPECT_NE(error.find(path), std::string::npos) << error;
+    EXPECT_EQ(Entries(), 1u);
+}
+
+TEST_F(AtomicFileTest, ReadCapsTheSizeAndRefusesFolders) {
+    const std::string path = folder_ + "/ten";
+    std::string error;
+    ASSERT_TRUE(AtomicFile::Write(path, "0123456789", 0644, error)) << error;
+    struct stat status {};
+    ASSERT_EQ(stat(path.c_str(), &status), 0);
+    EXPECT_EQ(status.st_mode & 07777, 0644u);
+    std::string out = "untouched";
+    EXPECT_TRUE(AtomicFile::Read(path, 10, out, error));
+    EXPECT_EQ(out, "0123456789");
+    out = "untouched";
+    EXPECT_FALSE(AtomicFile::Read(path, 9, out, error));
+    EXPECT_EQ(out, "untouched");
+    bool missing = true;
+    EXPECT_FALSE(AtomicFile::Read(folder_, 100, out, error, &missing));
+    EXPECT_FALSE(missing);
+    EXPECT_FALSE(AtomicFile::Read(folder_ + "/none", 100, out, error, &missing));
+    EXPECT_TRUE(missing);
+}
+
+TEST_F(AtomicFileTest, MakeFolderSetsTheModeAndNarrowsOnlyWhenAsked) {
+    const std::string nested = folder_ + "/a/b/c";
+    std::string error;
+    const mode_t old = umask(077);
+    EXPECT_TRUE(AtomicFile::MakeFolder(nested, 0750, false, error)) << error;
+    umask(old);
+    struct stat status {};
+    ASSERT_EQ(stat(nested.c_str(), &status), 0);
+    EXPECT_EQ(status.st_mode & 07777, 0750u);  // not cut by the umask
+    EXPECT_TRUE(AtomicFile::MakeFolder(nested, 0700, false, error));
+    ASSERT_EQ(stat(nested.c_str(), &status), 0);
+    EXPECT_EQ(status.st_mode & 07777, 0750u);  // existing, left alone
+    EXPECT_TRUE(AtomicFile::MakeFolder(nested, 0700, true, error));
+    ASSERT_EQ(stat(nested.c_str(), &status), 0);
+    EXPECT_EQ(status.st_mode & 07777, 0700u);  // narrowed
+    std::ofstream(folder_ + "/file") << "x";
+    EXPECT_FALSE(AtomicFile::MakeFolder(folder_ + "/file", 0700, false, error));
+    EXPECT_FALSE(AtomicFile::MakeFolder(folder_ + "/file/below", 0700, false, error));
+}
+
+}  // namespace
