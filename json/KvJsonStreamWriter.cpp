@@ -46,6 +46,8 @@ const char* KindName(const ns::Value& value) {
         case ns::Value::Kind::String: return "string";
         case ns::Value::Kind::Array: return "array";
         case ns::Value::Kind::Dictionary: return "dictionary";
+        case ns::Value::Kind::Data: return "data";
+        case ns::Value::Kind::Date: return "date";
         default: return "number";
     }
 }

@@ -218,6 +218,11 @@ TEST(KvJsonStreamWriter, RefusesWritesThatWouldBreakTheDocument) {
                   "[1|NaN is not a valid number in JSON");
         EXPECT_EQ(s.result(s.writer.writeNumber(Value("1"))),
                   "[1|JSON serialisation not supported for string");
+        // Bytes and dates have no JSON form; the refusal names what was given.
+        EXPECT_EQ(s.result(s.writer.writeNumber(Value(ns::Data(std::string_view("ab"))))),
+                  "[1|JSON serialisation not supported for data");
+        EXPECT_EQ(s.result(s.writer.writeNumber(Value(ns::Date(0)))),
+                  "[1|JSON serialisation not supported for date");
     }
 }
 
