@@ -229,6 +229,9 @@ std::optional<URL> URL::Resolve(std::string_view reference, const URL& base) {
     }
     t.hasFragment_ = r.hasFragment_;
     t.fragment_ = r.fragment_;
+    // Removing dot segments can leave "//x" without an authority ("s:/..//x"); written out
+    // that would read back as the authority "x", so keep the path a path.
+    if (!t.hasAuthority_ && t.path_.compare(0, 2, "//") == 0) t.path_.insert(0, "/.");
     return t;
 }
 

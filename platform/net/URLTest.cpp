@@ -172,4 +172,32 @@ TEST(URLPath, ComponentsExtensionsAndAppending) {
     EXPECT_EQ(URL::RemoveDotSegments("mid/content=5/../6"), "mid/6");
 }
 
+// Random texts over the characters that matter to the grammar: whatever parses must print back
+// as it was written, and whatever a resolution yields must parse again to itself.
+TEST(URLParse, RandomTextsRoundTrip) {
+    const std::string alphabet = "ab:/?#@[]%2F.;=+ 1";
+    const URL base = MustParse("http://a/b/c/d;p?q");
+    uint32_t x = 7;
+    int parsed = 0;
+    for (int i = 0; i < 20000; ++i) {
+        std::string text;
+        x = x * 1103515245u + 12345u;
+        const size_t length = (x >> 16) % 14;
+        for (size_t j = 0; j < length; ++j) {
+            x = x * 1103515245u + 12345u;
+            text.push_back(alphabet[(x >> 16) % alphabet.size()]);
+        }
+        std::optional<URL> url = URL::Parse(text);
+        if (!url) continue;
+        ++parsed;
+        EXPECT_EQ(url->AbsoluteString(), text);
+        std::optional<URL> resolved = URL::Resolve(text, base);
+        ASSERT_TRUE(resolved.has_value()) << text;
+        std::optional<URL> again = URL::Parse(resolved->AbsoluteString());
+        ASSERT_TRUE(again.has_value()) << text << " -> " << resolved->AbsoluteString();
+        EXPECT_EQ(again->AbsoluteString(), resolved->AbsoluteString());
+    }
+    EXPECT_GT(parsed, 1000);  // the alphabet gives both kinds of text
+}
+
 }  // namespace
