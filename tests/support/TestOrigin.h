@@ -10,6 +10,7 @@
 #include <mutex>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 namespace SvTestSupport {
@@ -36,6 +37,12 @@ public:
         uint64_t dropAfter = kNever;   // body bytes sent before the connection is reset
         uint64_t bytesPerSecond = 0;   // throttle (0: as fast as possible)
         bool ignoreRange = false;      // answer 200 with everything to a ranged request
+        // Extra response header lines, sent in this order after the status line.
+        std::vector<std::pair<std::string, std::string>> headers;
+        // When set, a request whose Authorization header is not exactly this value is answered
+        // 401 with the challenge `WWW-Authenticate: Basic realm="<realm>"`.
+        std::string authorization;
+        std::string realm = "origin";
     };
 
     // One request as received.
@@ -43,7 +50,8 @@ public:
         std::string method;
         std::string target;  // as sent (origin or absolute form)
         std::string path;    // the path it was served by (no query)
-        std::string head;  // request line and header lines, CRLF-separated, without the blank line
+        std::string head;    // request line and header lines as received (wire order),
+                           // CRLF-separated, without the blank line
         std::map<std::string, std::string> headers;  // names in lower case
         std::string body;
     };

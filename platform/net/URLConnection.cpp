@@ -1,0 +1,512 @@
+#include "platform/net/URLConnection.h"
+
+#include <algorithm>
+#include <cctype>
+#include <chrono>
+#include <utility>
+#include <vector>
+
+namespace ns {
+
+namespace {
+
+// Longest idle time-out honoured; keeps the conversion to the loop's duration in range.
+constexpr double kMaxTimeoutSeconds = 365.0 * 24 * 3600;
+
+std::string Lower(std::string text) {
+    for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return text;
+}
+
+std::string Trim(const std::string& text) {
+    const size_t begin = text.find_first_not_of(" \t");
+    if (begin == std::string::npos) return std::string();
+    const size_t end = text.find_last_not_of(" \t");
+    return text.substr(begin, end - begin + 1);
+}
+
+long ErrorCodeFor(CURLcode code) {
+    switch (code) {
+        case CURLE_COULDNT_RESOLVE_HOST:
+        case CURLE_COULDNT_RESOLVE_PROXY: return Error::kCannotFindHost;
+        case CURLE_COULDNT_CONNECT: return Error::kCannotConnectToHost;
+        case CURLE_OPERATION_TIMEDOUT: return Error::kTimedOut;
+        case CURLE_UNSUPPORTED_PROTOCOL: return Error::kUnsupportedURL;
+        case CURLE_URL_MALFORMAT: return Error::kBadURL;
+        case CURLE_WEIRD_SERVER_REPLY:
+        case CURLE_BAD_CONTENT_ENCODING: return Error::kBadServerResponse;
+        default: return Error::kNetworkConnectionLost;
+    }
+}
+
+bool SameOrigin(const URL& a, const URL& b) {
+    return Lower(a.Scheme()) == Lower(b.Scheme()) && Lower(a.Host()) == Lower(b.Host()) &&
+           a.PortOrDefault() == b.PortOrDefault();
+}
+
+bool IsRedirectStatus(int status) {
+    return status == 301 || status == 302 || status == 303 || status == 307 || status == 308;
+}
+
+// The realm of a Basic challenge among the WWW-Authenticate fields ("" when it names none);
+// nothing when no challenge uses the Basic scheme.
+std::optional<std::string> BasicRealm(const HTTPHeaderFields& headers) {
+    for (const std::string& value : headers.Values("WWW-Authenticate")) {
+        const std::string lower = Lower(value);
+        size_t at = 0;
+        while ((at = lower.find("basic", at)) != std::string::npos) {
+            const bool startsToken = at == 0 || lower[at - 1] == ' ' || lower[at - 1] == ',';
+            const size_t after = at + 5;
+            const bool endsToken =
+                after == lower.size() || lower[after] == ' ' || lower[after] == ',';
+            if (!startsToken || !endsToken) {
+                at = after;
+                continue;
+            }
+            const size_t realm = lower.find("realm=", after);
+            if (realm == std::string::npos) return std::string();
+            size_t i = realm + 6;
+            std::string text;
+            if (i < value.size() && value[i] == '"') {
+                for (++i; i < value.size() && value[i] != '"'; ++i) {
+                    if (value[i] == '\\' && i + 1 < value.size()) ++i;
+                    text.push_back(value[i]);
+                }
+            } else {
+                while (i < value.size() && value[i] != ',' && value[i] != ' ') text += value[i++];
+            }
+            return text;
+        }
+    }
+    return std::nullopt;
+}
+
+}  // namespace
+
+URLConnection::URLConnection(const URLRequest& request, URLConnectionDelegate* delegate,
+                             RunLoop& loop, CookieStorage& cookies)
+    : delegate_(delegate), loop_(loop), cookies_(cookies), original_(request), current_(request) {}
+
+std::shared_ptr<URLConnection> URLConnection::Start(const URLRequest& request,
+                                                    URLConnectionDelegate* delegate, RunLoop& loop,
+                                                    CookieStorage& cookies) {
+    std::shared_ptr<URLConnection> connection(new URLConnection(request, delegate, loop, cookies));
+    connection->state_ = State::Loading;
+    connection->keepAlive_ = connection;
+    std::weak_ptr<URLConnection> weak = connection;
+    loop.Post([weak] {
+        std::shared_ptr<URLConnection> self = weak.lock();
+        if (self && self->state_ == State::Loading && self->easy_ == nullptr) self->SendHop();
+    });
+    return connection;
+}
+
+URLConnection::~URLConnection() {
+    if (easy_ != nullptr) {
+        if (transferActive_) loop_.RemoveTransfer(easy_);
+        curl_easy_cleanup(easy_);
+    }
+    if (headerList_ != nullptr) curl_slist_free_all(headerList_);
+}
+
+void URLConnection::Cancel() {
+    if (state_ == State::Done) return;
+    End();
+}
+
+void URLConnection::End() {
+    state_ = State::Done;
+    ReleaseTransfer();
+    if (idleTimer_ != 0) {
+        loop_.CancelTimer(idleTimer_);
+        idleTimer_ = 0;
+    }
+    pending_.clear();
+    heldBody_.clear();
+    // Last: this may be the final reference; callers hold their own while they go on.
+    std::shared_ptr<URLConnection> release = std::move(keepAlive_);
+}
+
+void URLConnection::ReleaseTransfer() {
+    if (easy_ != nullptr) {
+        if (transferActive_) loop_.RemoveTransfer(easy_);
+        curl_easy_cleanup(easy_);
+        easy_ = nullptr;
+    }
+    if (headerList_ != nullptr) {
+        curl_slist_free_all(headerList_);
+        headerList_ = nullptr;
+    }
+    transferActive_ = false;
+    paused_ = false;
+}
+
+void URLConnection::SendHop() {
+    ReleaseTransfer();
+    status_ = 0;
+    headers_.Clear();
+    badResponse_ = false;
+    headComplete_ = false;
+    kind_ = HopKind::Final;
+    redirectRequest_.reset();
+    realm_.clear();
+    heldBody_.clear();
+    pending_.clear();
+    responsePending_ = false;
+    hopDone_ = false;
+    result_ = CURLE_OK;
+
+    const URL& url = current_.GetURL();
+    if (!url.IsAbsolute() || (url.IsHTTP() && url.Host().empty())) {
+        FailLater(Error::kBadURL);
+        return;
+    }
+    if (!url.IsHTTP()) {
+        FailLater(Error::kUnsupportedURL);
+        return;
+    }
+    easy_ = curl_easy_init();
+    if (easy_ == nullptr) {
+        FailLater(Error::kCannotConnectToHost);
+        return;
+    }
+    curl_easy_setopt(easy_, CURLOPT_URL, url.WithoutFragment().AbsoluteString().c_str());
+    curl_easy_setopt(easy_, CURLOPT_NOSIGNAL, 1L);
+    curl_easy_setopt(easy_, CURLOPT_FOLLOWLOCATION, 0L);
+    curl_easy_setopt(easy_, CURLOPT_PROTOCOLS_STR, "http,https");
+    curl_easy_setopt(easy_, CURLOPT_HEADERFUNCTION, &URLConnection::HeaderCallback);
+    curl_easy_setopt(easy_, CURLOPT_HEADERDATA, this);
+    curl_easy_setopt(easy_, CURLOPT_WRITEFUNCTION, &URLConnection::WriteCallback);
+    curl_easy_setopt(easy_, CURLOPT_WRITEDATA, this);
+
+    const std::string& method = current_.HTTPMethod();
+    const std::string& body = current_.HTTPBody();
+    if (method == "GET") {
+        curl_easy_setopt(easy_, CURLOPT_HTTPGET, 1L);
+    } else if (method == "HEAD") {
+        curl_easy_setopt(easy_, CURLOPT_NOBODY, 1L);
+    } else {
+        if (method != "POST") curl_easy_setopt(easy_, CURLOPT_CUSTOMREQUEST, method.c_str());
+        if (method == "POST" || !body.empty()) {
+            curl_easy_setopt(easy_, CURLOPT_POSTFIELDSIZE_LARGE,
+                             static_cast<curl_off_t>(body.size()));
+            curl_easy_setopt(easy_, CURLOPT_COPYPOSTFIELDS, body.data());
+        }
+    }
+
+    for (const HTTPHeaderFields::Field& field : current_.AllHTTPHeaderFields().Fields()) {
+        // "Name;" is how libcurl is told to send a field with an empty value.
+        const std::string line =
+            field.second.empty() ? field.first + ";" : field.first + ": " + field.second;
+        headerList_ = curl_slist_append(headerList_, line.c_str());
+    }
+    if (current_.HTTPShouldHandleCookies() && !current_.AllHTTPHeaderFields().Contains("Cookie")) {
+        const std::string cookie = Cookie::RequestHeaderValue(cookies_.CookiesForURL(url));
+        if (!cookie.empty())
+            headerList_ = curl_slist_append(headerList_, ("Cookie: " + cookie).c_str());
+    }
+    // No "Expect: 100-continue" wait before a large body.
+    headerList_ = curl_slist_append(headerList_, "Expect:");
+    curl_easy_setopt(easy_, CURLOPT_HTTPHEADER, headerList_);
+
+    if (credential_) {
+        curl_easy_setopt(easy_, CURLOPT_HTTPAUTH, static_cast<long>(CURLAUTH_BASIC));
+        curl_easy_setopt(easy_, CURLOPT_USERNAME, credential_->User().c_str());
+        curl_easy_setopt(easy_, CURLOPT_PASSWORD, credential_->Password().c_str());
+    }
+
+    std::weak_ptr<URLConnection> weak = shared_from_this();
+    transferActive_ = true;
+    loop_.AddTransfer(easy_, [weak](CURLcode code) {
+        std::shared_ptr<URLConnection> self = weak.lock();
+        if (!self || self->state_ == State::Done) return;
+        self->transferActive_ = false;
+        self->ReleaseTransfer();
+        self->hopDone_ = true;
+        self->result_ = code;
+        self->ScheduleDelivery();
+    });
+    lastActivity_ = loop_.Now();
+    const double seconds = std::min(current_.TimeoutInterval(), kMaxTimeoutSeconds);
+    ArmIdleTimer(
+        std::chrono::duration_cast<RunLoop::Duration>(std::chrono::duration<double>(seconds)));
+}
+
+void URLConnection::ArmIdleTimer(RunLoop::Duration delay) {
+    if (idleTimer_ != 0) loop_.CancelTimer(idleTimer_);
+    std::weak_ptr<URLConnection> weak = shared_from_this();
+    idleTimer_ = loop_.AddTimer(delay, false, [weak] {
+        if (std::shared_ptr<URLConnection> self = weak.lock()) self->OnIdleTimer();
+    });
+}
+
+void URLConnection::OnIdleTimer() {
+    idleTimer_ = 0;
+    if (state_ != State::Loading || !transferActive_) return;
+    const double seconds = std::min(current_.TimeoutInterval(), kMaxTimeoutSeconds);
+    const RunLoop::Duration timeout =
+        std::chrono::duration_cast<RunLoop::Duration>(std::chrono::duration<double>(seconds));
+    const RunLoop::Duration idle = loop_.Now() - lastActivity_;
+    if (idle < timeout) {
+        ArmIdleTimer(timeout - idle);
+        return;
+    }
+    ReleaseTransfer();
+    FailLater(Error::kTimedOut);
+}
+
+void URLConnection::FailLater(long code) {
+    failure_ = Error::URLError(code, current_.GetURL().AbsoluteString());
+    ScheduleDelivery();
+}
+
+void URLConnection::ScheduleDelivery() {
+    if (deliveryPosted_) return;
+    deliveryPosted_ = true;
+    std::weak_ptr<URLConnection> weak = shared_from_this();
+    loop_.Post([weak] {
+        if (std::shared_ptr<URLConnection> self = weak.lock()) self->Deliver();
+    });
+}
+
+void URLConnection::Deliver() {
+    deliveryPosted_ = false;
+    if (state_ == State::Done) return;
+    // Holds the connection while the delegate runs, which may drop its own reference.
+    std::shared_ptr<URLConnection> self = shared_from_this();
+    if (responsePending_) {
+        responsePending_ = false;
+        if (delegate_ != nullptr) delegate_->DidReceiveResponse(*this, response_);
+        if (state_ == State::Done) return;
+    }
+    if (!pending_.empty()) {
+        std::string data;
+        data.swap(pending_);
+        if (delegate_ != nullptr) delegate_->DidReceiveData(*this, data);
+        if (state_ == State::Done) return;
+        if (paused_ && easy_ != nullptr) {
+            // May hand over more body at once; that schedules the next delivery.
+            paused_ = false;
+            curl_easy_pause(easy_, CURLPAUSE_CONT);
+        }
+    }
+    if (!pending_.empty() || paused_) return;
+    if (failure_) {
+        const Error error = *failure_;
+        failure_.reset();
+        End();
+        if (delegate_ != nullptr) delegate_->DidFailWithError(*this, error);
+        return;
+    }
+    if (hopDone_) {
+        hopDone_ = false;
+        EndOfHop();
+    }
+}
+
+void URLConnection::EndOfHop() {
+    if (result_ != CURLE_OK || status_ == 0) {
+        const long code = badResponse_ || result_ == CURLE_OK
+                              ? static_cast<long>(Error::kBadServerResponse)
+                              : ErrorCodeFor(result_);
+        const Error error = Error::URLError(code, current_.GetURL().AbsoluteString());
+        End();
+        if (delegate_ != nullptr) delegate_->DidFailWithError(*this, error);
+        return;
+    }
+    switch (kind_) {
+        case HopKind::Final:
+            End();
+            if (delegate_ != nullptr) delegate_->DidFinishLoading(*this);
+            return;
+        case HopKind::Redirect: FollowRedirect(); return;
+        case HopKind::Challenge: PresentChallenge(); return;
+    }
+}
+
+void URLConnection::FollowRedirect() {
+    if (++redirects_ > kMaxRedirects) {
+        const Error error =
+            Error::URLError(Error::kHTTPTooManyRedirects, current_.GetURL().AbsoluteString());
+        End();
+        if (delegate_ != nullptr) delegate_->DidFailWithError(*this, error);
+        return;
+    }
+    std::optional<URLRequest> next = redirectRequest_;
+    if (delegate_ != nullptr) {
+        next = delegate_->WillSendRequest(*this, *redirectRequest_, response_);
+        if (state_ == State::Done) return;
+    }
+    if (!next) {
+        DeliverHopResponseAsFinal();
+        return;
+    }
+    if (!SameOrigin(next->GetURL(), current_.GetURL())) credential_.reset();
+    current_ = *next;
+    SendHop();
+}
+
+void URLConnection::PresentChallenge() {
+    if (delegate_ == nullptr || authenticationAttempts_ >= kMaxAuthenticationAttempts) {
+        DeliverHopResponseAsFinal();
+        return;
+    }
+    state_ = State::WaitingForChallenge;
+    const URL& url = current_.GetURL();
+    AuthenticationChallenge::ProtectionSpace space;
+    space.host = url.Host();
+    space.port = url.PortOrDefault();
+    space.protocol = Lower(url.Scheme());
+    space.realm = realm_;
+    const AuthenticationChallenge challenge(space, authenticationAttempts_, response_, credential_);
+    delegate_->WillSendRequestForAuthenticationChallenge(*this, challenge);
+}
+
+void URLConnection::DeliverHopResponseAsFinal() {
+    kind_ = HopKind::Final;
+    responsePending_ = true;
+    pending_.swap(heldBody_);
+    heldBody_.clear();
+    hopDone_ = true;
+    result_ = CURLE_OK;
+    ScheduleDelivery();
+}
+
+void URLConnection::UseCredential(const URLCredential& credential) {
+    if (state_ != State::WaitingForChallenge) return;
+    state_ = State::Loading;
+    credential_ = credential;
+    ++authenticationAttempts_;
+    SendHop();
+}
+
+void URLConnection::ContinueWithoutCredential() {
+    if (state_ != State::WaitingForChallenge) return;
+    state_ = State::Loading;
+    DeliverHopResponseAsFinal();
+}
+
+void URLConnection::CancelAuthenticationChallenge() {
+    if (state_ != State::WaitingForChallenge) return;
+    state_ = State::Loading;
+    FailLater(Error::kUserCancelledAuthentication);
+}
+
+size_t URLConnection::HeaderCallback(char* data, size_t size, size_t count, void* self) {
+    return static_cast<URLConnection*>(self)->OnHeaderLine(data, size * count);
+}
+
+size_t URLConnection::WriteCallback(char* data, size_t size, size_t count, void* self) {
+    return static_cast<URLConnection*>(self)->OnBody(data, size * count);
+}
+
+size_t URLConnection::OnHeaderLine(const char* data, size_t size) {
+    lastActivity_ = loop_.Now();
+    std::string line(data, size);
+    while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.pop_back();
+    if (line.compare(0, 5, "HTTP/") == 0) {
+        const size_t space = line.find(' ');
+        if (space == std::string::npos || line.size() < space + 4 ||
+            !std::all_of(line.begin() + static_cast<long>(space) + 1,
+                         line.begin() + static_cast<long>(space) + 4,
+                         [](char c) { return c >= '0' && c <= '9'; })) {
+            badResponse_ = true;
+            return 0;
+        }
+        status_ = std::stoi(line.substr(space + 1, 3));
+        headers_.Clear();
+        headComplete_ = false;
+        return size;
+    }
+    if (headComplete_) return size;  // trailer fields after a chunked body
+    if (status_ == 0) {
+        badResponse_ = true;
+        return 0;
+    }
+    if (line.empty()) {
+        // An interim 1xx head is followed by the real one.
+        if (status_ >= 200) OnHeadComplete();
+        return size;
+    }
+    if (line[0] == ' ' || line[0] == '\t') {
+        if (headers_.Empty()) {
+            badResponse_ = true;
+            return 0;
+        }
+        // A folded continuation line: rebuild the last field with the text added.
+        std::vector<HTTPHeaderFields::Field> fields = headers_.Fields();
+        fields.back().second += " " + Trim(line);
+        headers_.Clear();
+        for (const HTTPHeaderFields::Field& field : fields)
+            headers_.Append(field.first, field.second);
+        return size;
+    }
+    const size_t colon = line.find(':');
+    if (colon == std::string::npos || colon == 0) return size;  // not a field: ignored
+    if (headers_.Count() >= kMaxHeaderFields) {
+        badResponse_ = true;
+        return 0;
+    }
+    headers_.Append(Trim(line.substr(0, colon)), Trim(line.substr(colon + 1)));
+    return size;
+}
+
+void URLConnection::OnHeadComplete() {
+    headComplete_ = true;
+    const URL& url = current_.GetURL();
+    response_ = URLResponse(url, status_, headers_);
+    if (current_.HTTPShouldHandleCookies()) {
+        cookies_.SetCookiesFromResponse(headers_, url, current_.MainDocumentURL());
+    }
+    kind_ = HopKind::Final;
+    const std::vector<std::string> locations = headers_.Values("Location");
+    if (IsRedirectStatus(status_) && !locations.empty()) {
+        std::optional<URL> target = URL::Resolve(Trim(locations.front()), url);
+        if (target && target->IsHTTP() && !target->Host().empty()) {
+            URLRequest next = current_;
+            next.SetURL(*target);
+            const std::string& method = current_.HTTPMethod();
+            if (((status_ == 301 || status_ == 302) && method == "POST") ||
+                (status_ == 303 && method != "HEAD")) {
+                next.SetHTTPMethod("GET");
+                next.SetHTTPBody(std::string());
+                next.RemoveHTTPHeaderField("Content-Type");
+                next.RemoveHTTPHeaderField("Content-Length");
+            }
+            // The jar supplies the cookies of the new hop; credentials stay with their origin.
+            if (current_.HTTPShouldHandleCookies() || !SameOrigin(*target, url)) {
+                next.RemoveHTTPHeaderField("Cookie");
+            }
+            if (!SameOrigin(*target, url)) next.RemoveHTTPHeaderField("Authorization");
+            redirectRequest_ = next;
+            kind_ = HopKind::Redirect;
+        }
+    } else if (status_ == 401) {
+        if (std::optional<std::string> realm = BasicRealm(headers_)) {
+            realm_ = *realm;
+            kind_ = HopKind::Challenge;
+        }
+    }
+    if (kind_ == HopKind::Final) {
+        responsePending_ = true;
+        ScheduleDelivery();
+    }
+}
+
+size_t URLConnection::OnBody(const char* data, size_t size) {
+    lastActivity_ = loop_.Now();
+    if (kind_ != HopKind::Final || !headComplete_) {
+        const size_t room = kMaxHeldBodyBytes - std::min(heldBody_.size(), kMaxHeldBodyBytes);
+        heldBody_.append(data, std::min(size, room));
+        return size;
+    }
+    if (pending_.size() >= kMaxPendingBytes) {
+        paused_ = true;
+        return CURL_WRITEFUNC_PAUSE;
+    }
+    pending_.append(data, size);
+    ScheduleDelivery();
+    return size;
+}
+
+}  // namespace ns

@@ -1,0 +1,140 @@
+#ifndef PLATFORM_NET_URL_CONNECTION_H
+#define PLATFORM_NET_URL_CONNECTION_H
+// An asynchronous HTTP(S) load on a run loop's libcurl multi handle.
+//
+// Redirects are followed one hop at a time by the connection itself (libcurl's own following is
+// off), so the delegate sees every hop with the response that asked for it: 301 and 302 turn a
+// POST into a GET, 303 turns anything but HEAD into a GET, 307 and 308 keep method and body.
+// A 401 with a Basic challenge goes to the delegate, and a credential it gives is sent with a
+// retry of the same request. The connection stores the cookies each hop sets in its cookie
+// storage and sends the stored ones with the next hop. The request's time-out is an idle
+// time-out: a connection that receives nothing for that long fails with the timed-out error.
+//
+// Everything (Start, Cancel, the challenge answers, all delegate calls) happens on the loop's
+// thread. Delegate calls come from closures posted to the loop, never from inside libcurl and
+// never under a lock. While it loads, the connection keeps itself alive, as the platform's
+// does; Cancel() stops it and nothing more reaches the delegate. The delegate must outlive the
+// load or cancel it first.
+
+#include <curl/curl.h>
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "platform/core/RunLoop.h"
+#include "platform/net/AuthenticationChallenge.h"
+#include "platform/net/CookieStorage.h"
+#include "platform/net/Error.h"
+#include "platform/net/URLConnectionDelegate.h"
+#include "platform/net/URLCredential.h"
+#include "platform/net/URLRequest.h"
+#include "platform/net/URLResponse.h"
+
+namespace ns {
+
+class URLConnection : public std::enable_shared_from_this<URLConnection> {
+public:
+    static constexpr int kMaxRedirects = 16;
+    // Credentials the delegate may try for one load before the 401 is taken as the answer.
+    static constexpr int kMaxAuthenticationAttempts = 5;
+    // Body bytes held back when the delegate has not yet taken the earlier ones; the transfer
+    // pauses until it has.
+    static constexpr size_t kMaxPendingBytes = 256 * 1024;
+    // Body bytes kept of a redirect or challenge response, which becomes the connection's own
+    // response only if the delegate declines to go on; the rest is read and dropped.
+    static constexpr size_t kMaxHeldBodyBytes = 64 * 1024;
+    static constexpr size_t kMaxHeaderFields = 256;
+
+    // Starts loading: the first hop goes out when the loop next steps. The delegate may be null
+    // (nothing is told, cookies are still stored).
+    static std::shared_ptr<URLConnection> Start(const URLRequest& request,
+                                                URLConnectionDelegate* delegate,
+                                                RunLoop& loop = RunLoop::Main(),
+                                                CookieStorage& cookies = CookieStorage::Shared());
+    ~URLConnection();
+    URLConnection(const URLConnection&) = delete;
+    URLConnection& operator=(const URLConnection&) = delete;
+
+    // Stops the load; no delegate call follows, also when called from inside one.
+    void Cancel();
+    bool IsFinished() const { return state_ == State::Done; }
+
+    const URLRequest& OriginalRequest() const { return original_; }
+    // The request of the hop under way (after redirects).
+    const URLRequest& CurrentRequest() const { return current_; }
+
+    // Answers to the pending authentication challenge; ignored when there is none.
+    void UseCredential(const URLCredential& credential);
+    void ContinueWithoutCredential();
+    void CancelAuthenticationChallenge();
+
+private:
+    enum class State { Created, Loading, WaitingForChallenge, Done };
+    enum class HopKind { Final, Redirect, Challenge };
+
+    URLConnection(const URLRequest& request, URLConnectionDelegate* delegate, RunLoop& loop,
+                  CookieStorage& cookies);
+
+    void SendHop();
+    void ReleaseTransfer();
+    void ScheduleDelivery();
+    void Deliver();
+    void EndOfHop();
+    void FollowRedirect();
+    void PresentChallenge();
+    // The hop's own response (a redirect or a 401) becomes the final one, with its held body.
+    void DeliverHopResponseAsFinal();
+    void FailLater(long code);
+    // Marks the connection done and lets go of the transfer, the timer and itself.
+    void End();
+    void ArmIdleTimer(RunLoop::Duration delay);
+    void OnIdleTimer();
+
+    // libcurl callbacks: they only record and post, never call the delegate.
+    static size_t HeaderCallback(char* data, size_t size, size_t count, void* self);
+    static size_t WriteCallback(char* data, size_t size, size_t count, void* self);
+    size_t OnHeaderLine(const char* data, size_t size);
+    size_t OnBody(const char* data, size_t size);
+    void OnHeadComplete();
+
+    URLConnectionDelegate* delegate_;
+    RunLoop& loop_;
+    CookieStorage& cookies_;
+    URLRequest original_;
+    URLRequest current_;
+    State state_ = State::Created;
+    std::shared_ptr<URLConnection> keepAlive_;  // set while loading
+
+    // The hop under way.
+    CURL* easy_ = nullptr;
+    curl_slist* headerList_ = nullptr;
+    bool transferActive_ = false;
+    int status_ = 0;
+    HTTPHeaderFields headers_;
+    bool badResponse_ = false;
+    bool headComplete_ = false;
+    HopKind kind_ = HopKind::Final;
+    URLResponse response_;
+    std::optional<URLRequest> redirectRequest_;
+    std::string realm_;
+    std::string heldBody_;
+    std::string pending_;
+    bool responsePending_ = false;
+    bool paused_ = false;
+    bool deliveryPosted_ = false;
+    bool hopDone_ = false;
+    CURLcode result_ = CURLE_OK;
+    std::optional<Error> failure_;
+
+    uint64_t idleTimer_ = 0;
+    RunLoop::TimePoint lastActivity_;
+    int redirects_ = 0;
+    int authenticationAttempts_ = 0;
+    std::optional<URLCredential> credential_;
+};
+
+}  // namespace ns
+
+#endif

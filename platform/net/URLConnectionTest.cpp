@@ -1,0 +1,409 @@
+#include <arpa/inet.h>
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/core/RunLoop.h"
+#include "platform/net/CookieStorage.h"
+#include "platform/net/URLConnection.h"
+#include "tests/support/TestOrigin.h"
+
+namespace {
+
+using ns::URLConnection;
+using SvTestSupport::TestOrigin;
+using Events = std::vector<std::string>;
+
+// Records every delegate call as a short event ("response 200", "data", "finish", ...);
+// consecutive data calls count as one "data" event, since the pieces depend on the network.
+struct Recorder : ns::URLConnectionDelegate {
+    Events events;
+    std::vector<ns::URLResponse> redirectResponses;
+    std::vector<ns::URLRequest> redirectRequests;
+    std::vector<ns::AuthenticationChallenge> challenges;
+    std::optional<ns::URLResponse> response;
+    std::string body;
+    std::optional<ns::Error> error;
+    bool ended = false;
+
+    std::function<std::optional<ns::URLRequest>(URLConnection&, const ns::URLRequest&)> onRedirect;
+    std::function<void(URLConnection&, const ns::AuthenticationChallenge&)> onChallenge;
+    std::function<void(URLConnection&)> onResponse;
+    std::function<void(URLConnection&)> onData;
+
+    std::optional<ns::URLRequest> WillSendRequest(URLConnection& c, const ns::URLRequest& request,
+                                                  const ns::URLResponse& redirect) override {
+        events.push_back("redirect " + std::to_string(redirect.StatusCode()));
+        redirectResponses.push_back(redirect);
+        redirectRequests.push_back(request);
+        return onRedirect ? onRedirect(c, request) : std::optional<ns::URLRequest>(request);
+    }
+    void WillSendRequestForAuthenticationChallenge(
+        URLConnection& c, const ns::AuthenticationChallenge& challenge) override {
+        events.push_back("challenge");
+        challenges.push_back(challenge);
+        if (onChallenge) {
+            onChallenge(c, challenge);
+        } else {
+            ns::URLConnectionDelegate::WillSendRequestForAuthenticationChallenge(c, challenge);
+        }
+    }
+    void DidReceiveResponse(URLConnection& c, const ns::URLResponse& r) override {
+        events.push_back("response " + std::to_string(r.StatusCode()));
+        response = r;
+        if (onResponse) onResponse(c);
+    }
+    void DidReceiveData(URLConnection& c, const std::string& data) override {
+        if (events.empty() || events.back() != "data") events.push_back("data");
+        body += data;
+        if (onData) onData(c);
+    }
+    void DidFinishLoading(URLConnection&) override {
+        events.push_back("finish");
+        ended = true;
+    }
+    void DidFailWithError(URLConnection&, const ns::Error& e) override {
+        events.push_back("fail " + std::to_string(e.GetCode()));
+        error = e;
+        ended = true;
+    }
+};
+
+class URLConnectionTest : public ::testing::Test {
+protected:
+    ns::URLRequest Request(const std::string& path) {
+        return ns::URLRequest(ns::URL::Parse(origin_.Url(path)).value());
+    }
+    std::shared_ptr<URLConnection> Start(const ns::URLRequest& request) {
+        return URLConnection::Start(request, &recorder_, loop_, jar_);
+    }
+    // Runs the loop until the load ends, then a little longer so that a callback that should
+    // not come has its chance to.
+    void RunToEnd() {
+        ASSERT_TRUE(loop_.RunUntil([this] { return recorder_.ended; }, std::chrono::seconds(10)));
+        Settle();
+    }
+    void Settle() {
+        loop_.RunUntil([] { return false; }, std::chrono::milliseconds(200));
+    }
+
+    TestOrigin origin_;
+    ns::RunLoop loop_;
+    ns::CookieStorage jar_;
+    Recorder recorder_;
+};
+
+std::string Pattern(size_t size) {
+    std::string bytes(size, '\0');
+    uint32_t x = 12345;
+    for (char& c : bytes) {
+        x = x * 1103515245u + 12345u;
+        c = static_cast<char>(x >> 24);
+    }
+    return bytes;
+}
+
+TEST_F(URLConnectionTest, HeadersGoOnTheWireInInsertionOrder) {
+    origin_.Serve("/page", "hello");
+    jar_.SetCookie(ns::Cookie("stored", "1", "127.0.0.1"));
+    ns::URLRequest request = Request("/page");
+    request.SetValue("1", "X-First");
+    request.SetValue("pl,en-US;q=0.8,en;q=0.6", "Accept-Language");
+    request.SetValue("keep-alive", "Connection");
+    request.SetValue("3", "x-third");
+    request.SetValue("http://ref.example/", "Referer");
+    std::shared_ptr<URLConnection> connection = Start(request);
+    EXPECT_TRUE(recorder_.events.empty());  // nothing happens before the loop runs
+    RunToEnd();
+
+    EXPECT_EQ(recorder_.events, (Events{"response 200", "data", "finish"}));
+    EXPECT_EQ(recorder_.body, "hello");
+    EXPECT_TRUE(connection->IsFinished());
+    const std::vector<TestOrigin::Request> seen = origin_.Requests();
+    ASSERT_EQ(seen.size(), 1u);
+    const std::string& head = seen[0].head;
+    size_t last = 0;
+    for (const char* line :
+         {"\r\nX-First: 1\r\n", "\r\nAccept-Language: pl,en-US;q=0.8,en;q=0.6\r\n",
+          "\r\nConnection: keep-alive\r\n", "\r\nx-third: 3\r\n",
+          "\r\nReferer: http://ref.example/\r\n", "\r\nCookie: stored=1\r\n"}) {
+        const size_t at = (head + "\r\n").find(line);
+        ASSERT_NE(at, std::string::npos) << line << " in\n" << head;
+        EXPECT_GT(at, last) << line;
+        last = at;
+    }
+    EXPECT_EQ(head.find("Expect"), std::string::npos);
+}
+
+TEST_F(URLConnectionTest, PostRedirectedBy302BecomesGetCarryingTheNewCookie) {
+    TestOrigin::Fault login;
+    login.status = 302;
+    login.location = "/home";
+    login.headers = {
+        {"DEVICE_LOGIN_STATUS", "0"}, {"DEVICE_MAX_SLOTS", "3"}, {"Set-Cookie", "ID=abc; Path=/"}};
+    origin_.SetFault("/login", login);
+    origin_.Serve("/home", "welcome");
+    ns::URLRequest request = Request("/login");
+    request.SetHTTPMethod("POST");
+    request.SetValue("application/x-www-form-urlencoded", "Content-Type");
+    request.SetHTTPBody("_58_login=a%40b&sign_in=Sign+in");
+    Start(request);
+    RunToEnd();
+
+    EXPECT_EQ(recorder_.events, (Events{"redirect 302", "response 200", "data", "finish"}));
+    ASSERT_EQ(recorder_.redirectResponses.size(), 1u);
+    const ns::URLResponse& redirect = recorder_.redirectResponses[0];
+    EXPECT_EQ(redirect.ValueForHTTPHeaderField("device_login_status"), "0");
+    EXPECT_EQ(redirect.ValueForHTTPHeaderField("DEVICE_MAX_SLOTS"), "3");
+    EXPECT_EQ(redirect.ValueForHTTPHeaderField("Set-Cookie"), "ID=abc; Path=/");
+    EXPECT_EQ(redirect.GetURL().AbsoluteString(), origin_.Url("/login"));
+    const ns::URLRequest& next = recorder_.redirectRequests[0];
+    EXPECT_EQ(next.HTTPMethod(), "GET");
+    EXPECT_EQ(next.HTTPBody(), "");
+    EXPECT_EQ(next.GetURL().AbsoluteString(), origin_.Url("/home"));
+    EXPECT_EQ(recorder_.response->GetURL().AbsoluteString(), origin_.Url("/home"));
+    EXPECT_EQ(recorder_.body, "welcome");
+
+    const std::vector<TestOrigin::Request> seen = origin_.Requests();
+    ASSERT_EQ(seen.size(), 2u);
+    EXPECT_EQ(seen[0].method, "POST");
+    EXPECT_EQ(seen[0].body, "_58_login=a%40b&sign_in=Sign+in");
+    EXPECT_EQ(seen[0].headers.count("cookie"), 0u);
+    EXPECT_EQ(seen[1].method, "GET");
+    EXPECT_EQ(seen[1].path, "/home");
+    EXPECT_EQ(seen[1].headers.count("cookie") == 1 ? seen[1].headers.at("cookie") : "", "ID=abc");
+    EXPECT_EQ(seen[1].headers.count("content-type"), 0u);
+    EXPECT_EQ(seen[1].body, "");
+    ASSERT_EQ(jar_.Cookies().size(), 1u);
+    EXPECT_EQ(jar_.Cookies()[0].Name(), "ID");
+}
+
+TEST_F(URLConnectionTest, EachRedirectStatusKeepsOrChangesTheMethodAsHttpSays) {
+    origin_.Serve("/target", "t");
+    const std::vector<std::pair<int, const char*>> cases = {
+        {301, "GET"}, {302, "GET"}, {303, "GET"}, {307, "POST"}, {308, "POST"}};
+    for (const auto& c : cases) {
+        const std::string path = "/moved" + std::to_string(c.first);
+        TestOrigin::Fault fault;
+        fault.status = c.first;
+        fault.location = origin_.Url("/target");  // absolute this time
+        origin_.SetFault(path, fault);
+        Recorder recorder;
+        ns::URLRequest request = Request(path);
+        request.SetHTTPMethod("POST");
+        request.SetHTTPBody("k=v");
+        URLConnection::Start(request, &recorder, loop_, jar_);
+        ASSERT_TRUE(loop_.RunUntil([&] { return recorder.ended; }, std::chrono::seconds(10)));
+        EXPECT_EQ(recorder.events, (Events{"redirect " + std::to_string(c.first), "response 200",
+                                           "data", "finish"}));
+        const TestOrigin::Request hop = origin_.Requests().back();
+        EXPECT_EQ(hop.path, "/target");
+        EXPECT_EQ(hop.method, c.second) << c.first;
+        EXPECT_EQ(hop.body, std::string(c.second) == "POST" ? "k=v" : "") << c.first;
+    }
+}
+
+TEST_F(URLConnectionTest, DeclinedRedirectDeliversTheRedirectResponseAndItsBody) {
+    TestOrigin::Fault fault;
+    fault.status = 302;
+    fault.location = "/elsewhere";
+    origin_.SetFault("/r", fault);
+    recorder_.onRedirect = [](URLConnection&, const ns::URLRequest&) {
+        return std::optional<ns::URLRequest>();
+    };
+    Start(Request("/r"));
+    RunToEnd();
+    EXPECT_EQ(recorder_.events, (Events{"redirect 302", "response 302", "data", "finish"}));
+    EXPECT_EQ(recorder_.body, "Found\n");
+    EXPECT_EQ(origin_.Requests().size(), 1u);
+}
+
+TEST_F(URLConnectionTest, RedirectLoopFailsAfterTheLimit) {
+    TestOrigin::Fault fault;
+    fault.status = 302;
+    fault.location = "/loop";
+    origin_.SetFault("/loop", fault);
+    Start(Request("/loop"));
+    RunToEnd();
+    Events expected(URLConnection::kMaxRedirects, "redirect 302");
+    expected.push_back("fail -1007");
+    EXPECT_EQ(recorder_.events, expected);
+}
+
+// RFC 7617's example credential: "Aladdin" / "open sesame".
+const char kAladdin[] = "Basic QWxhZGRpbjpvcGVuIHNlc2FtZQ==";
+
+TEST_F(URLConnectionTest, BasicChallengeAnsweredWithACredentialSucceedsOnRetry) {
+    TestOrigin::Fault fault;
+    fault.authorization = kAladdin;
+    fault.realm = "Portal";
+    origin_.SetFault("/thumb.jpg", fault);
+    origin_.Serve("/thumb.jpg", "JPEG");
+    recorder_.onChallenge = [](URLConnection& c, const ns::AuthenticationChallenge&) {
+        c.UseCredential(ns::URLCredential("Aladdin", "open sesame"));
+    };
+    Start(Request("/thumb.jpg"));
+    RunToEnd();
+    EXPECT_EQ(recorder_.events, (Events{"challenge", "response 200", "data", "finish"}));
+    EXPECT_EQ(recorder_.body, "JPEG");
+    const ns::AuthenticationChallenge& challenge = recorder_.challenges.at(0);
+    EXPECT_EQ(challenge.GetProtectionSpace().realm, "Portal");
+    EXPECT_EQ(challenge.GetProtectionSpace().host, "127.0.0.1");
+    EXPECT_EQ(challenge.GetProtectionSpace().port, origin_.Port());
+    EXPECT_EQ(challenge.GetProtectionSpace().authenticationMethod,
+              std::string("NSURLAuthenticationMethodHTTPBasic"));
+    EXPECT_EQ(challenge.PreviousFailureCount(), 0);
+    EXPECT_EQ(challenge.FailureResponse().StatusCode(), 401);
+    const std::vector<TestOrigin::Request> seen = origin_.Requests();
+    ASSERT_EQ(seen.size(), 2u);
+    EXPECT_EQ(seen[0].headers.count("authorization"), 0u);
+    EXPECT_EQ(seen[1].headers.at("authorization"), kAladdin);
+}
+
+TEST_F(URLConnectionTest, FailedCredentialIsChallengedAgainAndCancellingFails) {
+    TestOrigin::Fault fault;
+    fault.authorization = kAladdin;
+    origin_.SetFault("/private", fault);
+    origin_.Serve("/private", "secret");
+    recorder_.onChallenge = [](URLConnection& c, const ns::AuthenticationChallenge& challenge) {
+        if (challenge.PreviousFailureCount() == 0) {
+            c.UseCredential(ns::URLCredential("Aladdin", "wrong"));
+        } else {
+            c.CancelAuthenticationChallenge();
+        }
+    };
+    Start(Request("/private"));
+    RunToEnd();
+    EXPECT_EQ(recorder_.events, (Events{"challenge", "challenge", "fail -1012"}));
+    ASSERT_EQ(recorder_.challenges.size(), 2u);
+    EXPECT_EQ(recorder_.challenges[1].PreviousFailureCount(), 1);
+    EXPECT_EQ(recorder_.challenges[1].ProposedCredential()->User(), "Aladdin");
+    EXPECT_EQ(recorder_.body, "");
+}
+
+TEST_F(URLConnectionTest, WithoutACredentialThe401IsTheResponse) {
+    TestOrigin::Fault fault;
+    fault.authorization = kAladdin;
+    origin_.SetFault("/private", fault);
+    Start(Request("/private"));
+    RunToEnd();
+    EXPECT_EQ(recorder_.events, (Events{"challenge", "response 401", "data", "finish"}));
+    EXPECT_EQ(recorder_.body, "Unauthorized\n");
+    EXPECT_EQ(recorder_.response->ValueForHTTPHeaderField("www-authenticate"),
+              "Basic realm=\"origin\"");
+}
+
+TEST_F(URLConnectionTest, HeadDelayedPastTheTimeoutFailsAsTimedOut) {
+    TestOrigin::Fault fault;
+    fault.headDelayMs = 3000;
+    origin_.SetFault("/slow", fault);
+    origin_.Serve("/slow", "late");
+    ns::URLRequest request = Request("/slow");
+    request.SetTimeoutInterval(0.3);
+    Start(request);
+    RunToEnd();
+    EXPECT_EQ(recorder_.events, (Events{"fail -1001"}));
+    EXPECT_EQ(recorder_.error->Domain(), "NSURLErrorDomain");
+    EXPECT_EQ(recorder_.error->FailingURL(), origin_.Url("/slow"));
+}
+
+TEST_F(URLConnectionTest, CancelInsideTheResponseCallbackEndsAllCallbacks) {
+    origin_.Serve("/big", Pattern(1 << 20));
+    recorder_.onResponse = [](URLConnection& c) { c.Cancel(); };
+    std::shared_ptr<URLConnection> connection = Start(Request("/big"));
+    ASSERT_TRUE(
+        loop_.RunUntil([this] { return !recorder_.events.empty(); }, std::chrono::seconds(10)));
+    Settle();
+    EXPECT_EQ(recorder_.events, (Events{"response 200"}));
+    EXPECT_TRUE(connection->IsFinished());
+    connection->Cancel();  // a second cancel does nothing
+    EXPECT_EQ(loop_.TransferCount(), 0u);
+}
+
+TEST_F(URLConnectionTest, CancelAndReleaseInsideTheDataCallback) {
+    origin_.Serve("/big", Pattern(1 << 20));
+    std::shared_ptr<URLConnection> connection = Start(Request("/big"));
+    recorder_.onData = [&connection](URLConnection& c) {
+        c.Cancel();
+        connection.reset();  // the last reference goes while the callback runs
+    };
+    ASSERT_TRUE(loop_.RunUntil([&] { return connection == nullptr; }, std::chrono::seconds(10)));
+    Settle();
+    EXPECT_EQ(recorder_.events, (Events{"response 200", "data"}));
+    EXPECT_LT(recorder_.body.size(), size_t{1} << 20);
+}
+
+TEST_F(URLConnectionTest, LargeBodyArrivesWholeAndInOrder) {
+    const std::string bytes = Pattern(3 << 20);
+    origin_.Serve("/title", bytes);
+    Start(Request("/title"));
+    RunToEnd();
+    EXPECT_EQ(recorder_.events, (Events{"response 200", "data", "finish"}));
+    EXPECT_EQ(recorder_.response->ExpectedContentLength(), static_cast<int64_t>(bytes.size()));
+    EXPECT_TRUE(recorder_.body == bytes);
+}
+
+TEST_F(URLConnectionTest, ConnectionLostMidBodyFailsAfterTheDataReceived) {
+    const std::string bytes = Pattern(100000);
+    origin_.Serve("/cut", bytes);
+    TestOrigin::Fault fault;
+    fault.dropAfter = 1000;
+    origin_.SetFault("/cut", fault);
+    Start(Request("/cut"));
+    RunToEnd();
+    ASSERT_GE(recorder_.events.size(), 2u);
+    EXPECT_EQ(recorder_.events.front(), "response 200");
+    EXPECT_EQ(recorder_.events.back(), "fail -1005");
+    EXPECT_LE(recorder_.body.size(), 1000u);
+    EXPECT_EQ(recorder_.body, bytes.substr(0, recorder_.body.size()));
+}
+
+TEST_F(URLConnectionTest, UnreachableAndUnsupportedUrlsFail) {
+    // A port nobody listens on: bind one, note it, close it.
+    const int fd = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address = {};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    ASSERT_EQ(bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    ASSERT_EQ(getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length), 0);
+    close(fd);
+    const std::string closed = "http://127.0.0.1:" + std::to_string(ntohs(address.sin_port)) + "/";
+    URLConnection::Start(ns::URLRequest(ns::URL::Parse(closed).value()), &recorder_, loop_, jar_);
+    RunToEnd();
+    EXPECT_EQ(recorder_.events, (Events{"fail -1004"}));
+
+    for (const auto& c : std::vector<std::pair<std::string, std::string>>{
+             {"ftp://127.0.0.1/file", "fail -1002"}, {"relative/path", "fail -1000"}}) {
+        Recorder recorder;
+        URLConnection::Start(ns::URLRequest(ns::URL::Parse(c.first).value()), &recorder, loop_,
+                             jar_);
+        EXPECT_TRUE(recorder.events.empty());
+        ASSERT_TRUE(loop_.RunUntil([&] { return recorder.ended; }, std::chrono::seconds(5)));
+        EXPECT_EQ(recorder.events, Events{c.second}) << c.first;
+    }
+}
+
+TEST_F(URLConnectionTest, NeverPolicyStoresNoCookieAndSendsNone) {
+    jar_.SetAcceptPolicy(ns::CookieStorage::AcceptPolicy::Never);
+    TestOrigin::Fault fault;
+    fault.status = 302;
+    fault.location = "/home";
+    fault.headers = {{"Set-Cookie", "ID=abc"}};
+    origin_.SetFault("/login", fault);
+    origin_.Serve("/home", "welcome");
+    Start(Request("/login"));
+    RunToEnd();
+    EXPECT_EQ(recorder_.events, (Events{"redirect 302", "response 200", "data", "finish"}));
+    EXPECT_TRUE(jar_.Cookies().empty());
+    EXPECT_EQ(origin_.Requests().at(1).headers.count("cookie"), 0u);
+}
+
+}  // namespace
