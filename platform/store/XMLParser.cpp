@@ -1,0 +1,225 @@
+#include "platform/store/XMLParser.h"
+
+#include <libxml/parser.h>
+#include <libxml/parserInternals.h>
+#include <libxml/SAX2.h>
+#include <libxml/xmlerror.h>
+
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+#include <mutex>
+
+namespace ns {
+
+namespace {
+
+// libxml2 wants its globals set up once, before parsers are made on several threads.
+void InitialiseLibxml() {
+    static std::once_flag once;
+    std::call_once(once, [] { xmlInitParser(); });
+}
+
+xmlParserCtxtPtr Ctxt(void* context) { return static_cast<xmlParserCtxtPtr>(context); }
+
+// libxml2 hands text to SAX callbacks as xmlChar (unsigned char) runs in UTF-8.
+const char* Text(const xmlChar* s) { return reinterpret_cast<const char*>(s); }
+
+// libxml2's own message ends with a line feed; ours do not.
+std::string TrimMessage(const char* message) {
+    std::string text = message ? message : "";
+    while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
+    return text;
+}
+
+// Encoding detection looks at the first four bytes (byte order mark or "<?xm" in some
+// encoding), so the context is made once that many have arrived.
+constexpr size_t kDetectBytes = 4;
+
+}  // namespace
+
+// The SAX entry points. Each one checks that the parse is still live: after an error or an
+// abort libxml2 turns SAX off, and the check keeps that promise even where it might not.
+struct XMLParser::Callbacks {
+    static XMLParser* From(void* user) { return static_cast<XMLParser*>(user); }
+
+    static void StartDocument(void* user) {
+        XMLParser* p = From(user);
+        if (!p->Stopped()) p->delegate_.DidStartDocument(*p);
+    }
+    static void EndDocument(void* user) {
+        XMLParser* p = From(user);
+        if (!p->Stopped()) p->delegate_.DidEndDocument(*p);
+    }
+    static void StartElement(void* user, const xmlChar* name, const xmlChar** attributes) {
+        XMLParser* p = From(user);
+        if (p->Stopped()) return;
+        p->name_.assign(Text(name));
+        p->attributes_.clear();
+        // Name, value, name, value, ..., NULL: in document order.
+        for (const xmlChar** a = attributes; a != nullptr && a[0] != nullptr; a += 2) {
+            p->attributes_.push_back({Text(a[0]), a[1] ? Text(a[1]) : ""});
+        }
+        p->delegate_.DidStartElement(*p, p->name_, p->attributes_);
+    }
+    static void EndElement(void* user, const xmlChar* name) {
+        XMLParser* p = From(user);
+        if (p->Stopped()) return;
+        p->name_.assign(Text(name));
+        p->delegate_.DidEndElement(*p, p->name_);
+    }
+    static void Characters(void* user, const xmlChar* text, int length) {
+        XMLParser* p = From(user);
+        if (p->Stopped() || length <= 0) return;
+        p->delegate_.FoundCharacters(*p, std::string_view(Text(text), static_cast<size_t>(length)));
+    }
+    // libxml2 reports through the handler's error hook (with a ready message as "%s") after
+    // storing the details in the context's lastError.
+    static void ErrorMessage(void* user, const char* format, ...) {
+        XMLParser* p = From(user);
+        if (p->Stopped()) return;
+        char text[512];
+        va_list args;
+        va_start(args, format);
+        vsnprintf(text, sizeof text, format, args);
+        va_end(args);
+        // Every error ends the parse, recoverable or not, so a caller never gets half-checked
+        // data reported as a good document.
+        Error e;
+        const xmlError& last = Ctxt(p->context_)->lastError;
+        if (last.code != 0) {
+            e.code = last.code;
+            e.line = last.line;
+            e.column = last.int2;
+        } else {
+            e.code = XML_ERR_INTERNAL_ERROR;
+            e.line = p->Line();
+            e.column = p->Column();
+        }
+        e.message = TrimMessage(text);
+        p->Fail(e);
+    }
+    // Warnings (an unused declaration, a parameter entity left unread) do not end the parse
+    // and are not printed.
+    static void WarningMessage(void*, const char*, ...) {}
+};
+
+XMLParser::XMLParser(Delegate& delegate) : delegate_(delegate) { InitialiseLibxml(); }
+
+XMLParser::~XMLParser() {
+    if (context_ != nullptr) {
+        xmlFreeParserCtxt(Ctxt(context_));
+    }
+}
+
+bool XMLParser::StartContext() {
+    xmlSAXHandler sax;
+    std::memset(&sax, 0, sizeof(sax));
+    // The first-generation handler layout: libxml2 then parses without namespace processing
+    // and reports names with their prefixes, and attributes (xmlns ones included) as written.
+    sax.initialized = 1;
+    sax.startDocument = &Callbacks::StartDocument;
+    sax.endDocument = &Callbacks::EndDocument;
+    sax.startElement = &Callbacks::StartElement;
+    sax.endElement = &Callbacks::EndElement;
+    sax.characters = &Callbacks::Characters;
+    sax.ignorableWhitespace = &Callbacks::Characters;
+    sax.cdataBlock = &Callbacks::Characters;
+    sax.error = &Callbacks::ErrorMessage;
+    sax.fatalError = &Callbacks::ErrorMessage;
+    sax.warning = &Callbacks::WarningMessage;
+    // Deliberately left empty: internalSubset, externalSubset, entityDecl, getEntity,
+    // getParameterEntity, resolveEntity, reference. Without them no DTD is built, no
+    // declaration is kept and so no entity beyond the predefined ones can be expanded or
+    // loaded.
+
+    xmlParserCtxtPtr ctxt = xmlCreatePushParserCtxt(&sax, this, nullptr, 0, nullptr);
+    if (ctxt == nullptr) {
+        Fail({kParserFailed, 0, 0, "cannot make an XML parser"});
+        return false;
+    }
+    // No XML_PARSE_NOENT, DTDLOAD, DTDATTR, DTDVALID or HUGE: the defaults keep entities
+    // unexpanded and libxml2's size and amplification limits on. The fields are also set
+    // directly, because their defaults come from process-wide settings that other code may
+    // have changed.
+    xmlCtxtUseOptions(ctxt, XML_PARSE_NONET);
+    ctxt->replaceEntities = 0;
+    ctxt->loadsubset = 0;
+    ctxt->validate = 0;
+    context_ = ctxt;
+    return true;
+}
+
+bool XMLParser::Push(const char* data, size_t size, bool terminate) {
+    // xmlParseChunk takes an int length: hand over large inputs in slices.
+    constexpr size_t kSlice = 1u << 20;
+    do {
+        const size_t n = size < kSlice ? size : kSlice;
+        const bool last = terminate && n == size;
+        xmlParseChunk(Ctxt(context_), data, static_cast<int>(n), last ? 1 : 0);
+        data += n;
+        size -= n;
+    } while (size > 0 && !Stopped());
+    return !failed_;
+}
+
+bool XMLParser::Feed(const char* data, size_t size) {
+    if (Stopped()) return false;  // failed, aborted, or input after Finish
+    if (context_ == nullptr) {
+        pending_.append(data, size);
+        if (pending_.size() < kDetectBytes) return true;
+        if (!StartContext()) return false;
+        std::string first;
+        first.swap(pending_);
+        return Push(first.data(), first.size(), false);
+    }
+    if (size == 0) return true;
+    return Push(data, size, false);
+}
+
+bool XMLParser::Finish() {
+    if (Stopped()) return !failed_;
+    if (context_ == nullptr && !StartContext()) return false;
+    std::string rest;
+    rest.swap(pending_);
+    Push(rest.data(), rest.size(), true);
+    // libxml2 raises an error for a document that is not finished; should one slip through,
+    // a context that never reached the end is still reported.
+    if (!failed_ && Ctxt(context_)->wellFormed == 0) {
+        Fail({Ctxt(context_)->errNo, Line(), Column(), "the document is not well formed"});
+    }
+    finished_ = true;
+    return !failed_;
+}
+
+bool XMLParser::Parse(std::string_view document) {
+    Feed(document);
+    return Finish();
+}
+
+void XMLParser::Abort() {
+    if (Stopped()) return;
+    failed_ = true;
+    error_ = {kAborted, Line(), Column(), "the parse was aborted"};
+    if (context_ != nullptr) xmlStopParser(Ctxt(context_));
+}
+
+void XMLParser::Fail(const Error& error) {
+    if (Stopped()) return;
+    failed_ = true;
+    error_ = error;
+    if (context_ != nullptr) xmlStopParser(Ctxt(context_));
+    delegate_.ParseErrorOccurred(*this, error_);
+}
+
+int XMLParser::Line() const {
+    if (context_ == nullptr) return 0;
+    return xmlSAX2GetLineNumber(context_);
+}
+
+int XMLParser::Column() const {
+    if (context_ == nullptr) return 0;
+    return xmlSAX2GetColumnNumber(context_);
+}
+
+}  // namespace ns
