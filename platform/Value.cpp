@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <charconv>
 #include <cmath>
+#include <cstdio>
 #include <cstring>
 #include <functional>
 #include <limits>
@@ -230,11 +231,111 @@ void AppendDescription(std::string& out, const Value& value) {
             out += '}';
             break;
         }
+        case Value::Kind::Data: {
+            static const char kHex[] = "0123456789abcdef";
+            out += '<';
+            for (uint8_t byte : value.AsData()->Bytes()) {
+                out += kHex[byte >> 4];
+                out += kHex[byte & 15];
+            }
+            out += '>';
+            break;
+        }
+        case Value::Kind::Date: out += value.AsDate()->ToISO8601(); break;
         default: out += value.StringValue(); break;
     }
 }
 
+// Days since 1970-01-01 of a date in the proleptic Gregorian calendar, and back (the era
+// arithmetic of 400-year cycles, exact for every year we accept).
+int64_t DaysFromCivil(int64_t year, unsigned month, unsigned day) {
+    year -= month <= 2 ? 1 : 0;
+    const int64_t era = (year >= 0 ? year : year - 399) / 400;
+    const unsigned yearOfEra = static_cast<unsigned>(year - era * 400);
+    const unsigned dayOfYear = (153 * (month > 2 ? month - 3 : month + 9) + 2) / 5 + day - 1;
+    const unsigned dayOfEra = yearOfEra * 365 + yearOfEra / 4 - yearOfEra / 100 + dayOfYear;
+    return era * 146097 + static_cast<int64_t>(dayOfEra) - 719468;
+}
+
+void CivilFromDays(int64_t days, int64_t& year, unsigned& month, unsigned& day) {
+    days += 719468;
+    const int64_t era = (days >= 0 ? days : days - 146096) / 146097;
+    const unsigned dayOfEra = static_cast<unsigned>(days - era * 146097);
+    const unsigned yearOfEra =
+        (dayOfEra - dayOfEra / 1460 + dayOfEra / 36524 - dayOfEra / 146096) / 365;
+    const unsigned dayOfYear = dayOfEra - (365 * yearOfEra + yearOfEra / 4 - yearOfEra / 100);
+    const unsigned mp = (5 * dayOfYear + 2) / 153;
+    day = dayOfYear - (153 * mp + 2) / 5 + 1;
+    month = mp < 10 ? mp + 3 : mp - 9;
+    year = static_cast<int64_t>(yearOfEra) + era * 400 + (month <= 2 ? 1 : 0);
+}
+
+bool IsLeapYear(int64_t year) { return (year % 4 == 0 && year % 100 != 0) || year % 400 == 0; }
+
+unsigned DaysInMonth(int64_t year, unsigned month) {
+    static const unsigned kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+    return month == 2 && IsLeapYear(year) ? 29 : kDays[month - 1];
+}
+
+// Reads exactly `count` decimal digits at text[at...].
+bool ReadDigits(std::string_view text, size_t at, size_t count, unsigned& out) {
+    if (at + count > text.size()) {
+        return false;
+    }
+    unsigned value = 0;
+    for (size_t i = at; i < at + count; ++i) {
+        if (text[i] < '0' || text[i] > '9') {
+            return false;
+        }
+        value = value * 10 + static_cast<unsigned>(text[i] - '0');
+    }
+    out = value;
+    return true;
+}
+
 }  // namespace
+
+// ---- Date ----
+
+std::string Date::ToISO8601() const {
+    // Floor division, so that a second before 1970 still belongs to 1969-12-31.
+    int64_t days = seconds_ / 86400;
+    int64_t rest = seconds_ % 86400;
+    if (rest < 0) {
+        rest += 86400;
+        --days;
+    }
+    int64_t year = 0;
+    unsigned month = 0;
+    unsigned day = 0;
+    CivilFromDays(days, year, month, day);
+    if (year < 1 || year > 9999) {
+        return "";
+    }
+    char text[32];
+    std::snprintf(text, sizeof(text), "%04d-%02u-%02uT%02d:%02d:%02dZ", static_cast<int>(year),
+                  month, day, static_cast<int>(rest / 3600), static_cast<int>(rest / 60 % 60),
+                  static_cast<int>(rest % 60));
+    return text;
+}
+
+bool Date::FromISO8601(std::string_view text, Date& out) {
+    // YYYY-MM-DDTHH:MM:SSZ, 20 characters.
+    unsigned year = 0, month = 0, day = 0, hour = 0, minute = 0, second = 0;
+    if (text.size() != 20 || !ReadDigits(text, 0, 4, year) || text[4] != '-' ||
+        !ReadDigits(text, 5, 2, month) || text[7] != '-' || !ReadDigits(text, 8, 2, day) ||
+        text[10] != 'T' || !ReadDigits(text, 11, 2, hour) || text[13] != ':' ||
+        !ReadDigits(text, 14, 2, minute) || text[16] != ':' || !ReadDigits(text, 17, 2, second) ||
+        text[19] != 'Z') {
+        return false;
+    }
+    if (year < 1 || month < 1 || month > 12 || day < 1 || day > DaysInMonth(year, month) ||
+        hour > 23 || minute > 59 || second > 59) {
+        return false;
+    }
+    out = Date(DaysFromCivil(year, month, day) * 86400 + hour * 3600 + minute * 60 + second);
+    return true;
+}
 
 // ---- Decimal ----
 

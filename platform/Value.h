@@ -2,7 +2,8 @@
 #define PLATFORM_VALUE_H
 // The value type the JSON library and the application use in place of the platform's
 // collection classes: null, boolean, signed and unsigned 64-bit integers, double, exact
-// decimal, UTF-8 string (embedded NUL allowed), array and dictionary.
+// decimal, UTF-8 string (embedded NUL allowed), array, dictionary, and the two kinds a property
+// list adds: raw bytes (data) and a point in time (date).
 //
 // Lookups never throw: a missing key, an index out of range or a lookup on a value of another
 // kind yields a shared null value, so lookups can be chained
@@ -60,6 +61,46 @@ private:
 
 using Array = std::vector<Value>;
 
+// Raw bytes, as a property list's <data> holds them.
+class Data {
+public:
+    Data() = default;
+    explicit Data(std::vector<uint8_t> bytes) : bytes_(std::move(bytes)) {}
+    explicit Data(std::string_view bytes) : bytes_(bytes.begin(), bytes.end()) {}
+
+    const std::vector<uint8_t>& Bytes() const { return bytes_; }
+    size_t size() const { return bytes_.size(); }
+    bool empty() const { return bytes_.empty(); }
+
+    bool operator==(const Data& other) const { return bytes_ == other.bytes_; }
+    bool operator!=(const Data& other) const { return !(*this == other); }
+
+private:
+    std::vector<uint8_t> bytes_;
+};
+
+// A point in time in whole seconds since 1970-01-01T00:00:00Z (UTC, no leap seconds), as a
+// property list's <date> holds it.
+class Date {
+public:
+    Date() = default;
+    explicit Date(int64_t secondsSince1970) : seconds_(secondsSince1970) {}
+
+    int64_t SecondsSince1970() const { return seconds_; }
+
+    // "2024-02-29T13:05:09Z". Years outside 1 to 9999 cannot be written this way and give "".
+    std::string ToISO8601() const;
+    // Reads exactly the form ToISO8601 writes (date, "T", time, "Z"), with the calendar checked
+    // (no 30 February, no hour 24). False, and `out` untouched, for anything else.
+    static bool FromISO8601(std::string_view text, Date& out);
+
+    bool operator==(const Date& other) const { return seconds_ == other.seconds_; }
+    bool operator!=(const Date& other) const { return !(*this == other); }
+
+private:
+    int64_t seconds_ = 0;
+};
+
 // String-keyed map that keeps its keys in insertion order. Setting a key that is already
 // present replaces its value in place. Lookups are hashed once the dictionary grows, so
 // building a large object stays linear.
@@ -94,7 +135,19 @@ private:
 
 class Value {
 public:
-    enum class Kind { Null, Bool, Int, UInt, Double, Decimal, String, Array, Dictionary };
+    enum class Kind {
+        Null,
+        Bool,
+        Int,
+        UInt,
+        Double,
+        Decimal,
+        String,
+        Array,
+        Dictionary,
+        Data,
+        Date
+    };
 
     Value() = default;
     Value(std::nullptr_t) {}
@@ -112,6 +165,8 @@ public:
     Value(std::string_view s) : data_(std::string(s)) {}
     Value(ns::Array a) : data_(std::move(a)) {}
     Value(ns::Dictionary d) : data_(std::move(d)) {}
+    Value(ns::Data d) : data_(std::move(d)) {}
+    Value(ns::Date d) : data_(d) {}
 
     Kind GetKind() const { return static_cast<Kind>(data_.index()); }
     bool IsNull() const { return GetKind() == Kind::Null; }
@@ -121,6 +176,8 @@ public:
     bool IsString() const { return GetKind() == Kind::String; }
     bool IsArray() const { return GetKind() == Kind::Array; }
     bool IsDictionary() const { return GetKind() == Kind::Dictionary; }
+    bool IsData() const { return GetKind() == Kind::Data; }
+    bool IsDate() const { return GetKind() == Kind::Date; }
 
     // The stored value when it is of that kind, else nullptr.
     const bool* AsBool() const { return std::get_if<bool>(&data_); }
@@ -133,6 +190,8 @@ public:
     ns::Array* AsArray() { return std::get_if<ns::Array>(&data_); }
     const ns::Dictionary* AsDictionary() const { return std::get_if<ns::Dictionary>(&data_); }
     ns::Dictionary* AsDictionary() { return std::get_if<ns::Dictionary>(&data_); }
+    const ns::Data* AsData() const { return std::get_if<ns::Data>(&data_); }
+    const ns::Date* AsDate() const { return std::get_if<ns::Date>(&data_); }
 
     // Lookups: the member or element, or a shared null value. Never throw.
     const Value& operator[](std::string_view key) const;
@@ -153,7 +212,7 @@ public:
     //   digits that follow (IntValue / Int64Value saturate; no digits: 0); BoolValue is true
     //   when, after white space, a sign and leading zeros, the first character is one of
     //   "YyTt1-9"; DoubleValue reads a decimal floating-point prefix (no locale);
-    // - true and false are 1 and 0; null, arrays and dictionaries give 0 / false.
+    // - true and false are 1 and 0; null, arrays, dictionaries, data and dates give 0 / false.
     int32_t IntValue() const;
     int64_t Int64Value() const;
     bool BoolValue() const;
@@ -161,7 +220,8 @@ public:
     // A string itself; a number's text; "1" / "0" for booleans; "" for the other kinds.
     std::string StringValue() const;
 
-    // One-line text for log lines, JSON-like: {"a": [1, "x"], "b": null}.
+    // One-line text for log lines, JSON-like: {"a": [1, "x"], "b": null}; data as hexadecimal
+    // in angle brackets (<0a1b>), a date as its ISO 8601 text.
     std::string Description() const;
 
     // Numbers compare by value across Int, UInt and Decimal (exactly) and against Double
@@ -171,7 +231,7 @@ public:
 
 private:
     std::variant<std::monostate, bool, int64_t, uint64_t, double, ns::Decimal, std::string,
-                 ns::Array, ns::Dictionary>
+                 ns::Array, ns::Dictionary, ns::Data, ns::Date>
         data_;
 };
 

@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdio>
+#include <ctime>
 #include <limits>
 #include <string>
 
@@ -237,6 +239,71 @@ TEST(Value, DescriptionIsOneLineForLogs) {
     EXPECT_EQ(Value(d).Description(),
               "{\"text\": \"a\\\"b\\n\\u0001\", \"list\": [1, 0.5, null, false, 2.5], "
               "\"empty\": {}}");
+}
+
+}  // namespace
+
+namespace {
+
+// The C library's calendar as the oracle for our own date arithmetic.
+std::string GmTimeText(int64_t seconds) {
+    const time_t t = static_cast<time_t>(seconds);
+    std::tm tm{};
+    gmtime_r(&t, &tm);
+    char text[32];
+    std::snprintf(text, sizeof(text), "%04d-%02d-%02dT%02d:%02d:%02dZ", tm.tm_year + 1900,
+                  tm.tm_mon + 1, tm.tm_mday, tm.tm_hour, tm.tm_min, tm.tm_sec);
+    return text;
+}
+
+TEST(Date, ISO8601TextAgreesWithTheCLibraryAcrossTheRange) {
+    // From year 1 to 9999: both ends, the epoch and its neighbours, leap days, and a spread
+    // of seconds in between (a fixed linear congruential walk).
+    std::vector<int64_t> samples = {-62135596800, 253402300799, -1,          0,         1,
+                                    951782400,    4107542400,   -2203891200, 1330559999};
+    uint64_t state = 12345;
+    for (int i = 0; i < 2000; ++i) {
+        state = state * 6364136223846793005u + 1442695040888963407u;
+        samples.push_back(-62135596800 + static_cast<int64_t>(state % 315537897600u));
+    }
+    for (const int64_t seconds : samples) {
+        const std::string text = ns::Date(seconds).ToISO8601();
+        ASSERT_EQ(text, GmTimeText(seconds)) << seconds;
+        ns::Date back;
+        ASSERT_TRUE(ns::Date::FromISO8601(text, back)) << text;
+        EXPECT_EQ(back.SecondsSince1970(), seconds) << text;
+    }
+    EXPECT_EQ(ns::Date(-62135596801).ToISO8601(), "");  // year 0
+    EXPECT_EQ(ns::Date(253402300800).ToISO8601(), "");  // year 10000
+    ns::Date untouched(7);
+    for (const char* bad : {"2024-13-01T00:00:00Z", "2100-02-29T00:00:00Z", "2024-01-01T00:60:00Z",
+                            "2024-01-01T00:00:60Z", "2024-01-01 00:00:00Z", "2024-1-01T00:00:00Z",
+                            "+024-01-01T00:00:00Z", "2024-01-01T00:00:00Zx"}) {
+        EXPECT_FALSE(ns::Date::FromISO8601(bad, untouched)) << bad;
+    }
+    EXPECT_EQ(untouched.SecondsSince1970(), 7);
+}
+
+TEST(Value, DataAndDateKindsCompareAndDescribe) {
+    const Value data(ns::Data(std::string_view("\x00\x1f\xff", 3)));
+    EXPECT_TRUE(data.IsData());
+    EXPECT_EQ(data.Description(), "<001fff>");
+    EXPECT_EQ(data, Value(ns::Data(std::vector<uint8_t>{0x00, 0x1f, 0xff})));
+    EXPECT_NE(data, Value(ns::Data(std::string_view("\x00\x1f", 2))));
+    // Bytes are not text and a date is not a number.
+    EXPECT_NE(data, Value(std::string("\x00\x1f\xff", 3)));
+    const Value date(ns::Date(0));
+    EXPECT_TRUE(date.IsDate());
+    EXPECT_FALSE(date.IsNumber());
+    EXPECT_NE(date, Value(0));
+    EXPECT_EQ(date, Value(ns::Date(0)));
+    EXPECT_EQ(date.Description(), "1970-01-01T00:00:00Z");
+    EXPECT_EQ(date.IntValue(), 0);
+    EXPECT_EQ(data.StringValue(), "");
+    Dictionary both;
+    both.Set("d", data);
+    both.Set("t", date);
+    EXPECT_EQ(Value(both).Description(), "{\"d\": <001fff>, \"t\": 1970-01-01T00:00:00Z}");
 }
 
 }  // namespace
