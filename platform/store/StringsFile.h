@@ -40,6 +40,7 @@ public:
     // The text for key, or nullptr when the table has none.
     const std::string* Find(std::string_view key) const;
     size_t Size() const { return strings_.size(); }
+    const std::unordered_map<std::string, std::string>& Entries() const { return strings_; }
     bool Empty() const { return strings_.empty(); }
 
 private:

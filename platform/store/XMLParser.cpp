@@ -32,6 +32,25 @@ std::string TrimMessage(const char* message) {
     return text;
 }
 
+// libxml2 reports a few failures (an input that its encoding converter rejects) only to its
+// thread's generic error handler, which prints to standard error. While our parser runs that
+// handler is silenced; the failure itself reaches the caller through the parser's state.
+void IgnoreMessage(void*, const char*, ...) {}
+
+class QuietGenericErrors {
+public:
+    QuietGenericErrors() : handler_(xmlGenericError), context_(xmlGenericErrorContext) {
+        xmlSetGenericErrorFunc(nullptr, &IgnoreMessage);
+    }
+    ~QuietGenericErrors() { xmlSetGenericErrorFunc(context_, handler_); }
+    QuietGenericErrors(const QuietGenericErrors&) = delete;
+    QuietGenericErrors& operator=(const QuietGenericErrors&) = delete;
+
+private:
+    xmlGenericErrorFunc handler_;
+    void* context_;
+};
+
 // Encoding detection looks at the first four bytes (byte order mark or "<?xm" in some
 // encoding), so the context is made once that many have arrived.
 constexpr size_t kDetectBytes = 4;
@@ -55,6 +74,8 @@ struct XMLParser::Callbacks {
         XMLParser* p = From(user);
         if (p->Stopped()) return;
         p->name_.assign(Text(name));
+        ++p->depth_;
+        p->sawRoot_ = true;
         p->attributes_.clear();
         // Name, value, name, value, ..., NULL: in document order.
         for (const xmlChar** a = attributes; a != nullptr && a[0] != nullptr; a += 2) {
@@ -66,6 +87,7 @@ struct XMLParser::Callbacks {
         XMLParser* p = From(user);
         if (p->Stopped()) return;
         p->name_.assign(Text(name));
+        --p->depth_;
         p->delegate_.DidEndElement(*p, p->name_);
     }
     static void Characters(void* user, const xmlChar* text, int length) {
@@ -108,7 +130,14 @@ XMLParser::XMLParser(Delegate& delegate) : delegate_(delegate) { InitialiseLibxm
 
 XMLParser::~XMLParser() {
     if (context_ != nullptr) {
-        xmlFreeParserCtxt(Ctxt(context_));
+        xmlParserCtxtPtr ctxt = Ctxt(context_);
+        // Entity declarations leave a stand-in document behind even in pure event mode, and
+        // freeing the context does not free it.
+        if (ctxt->myDoc != nullptr) {
+            xmlFreeDoc(ctxt->myDoc);
+            ctxt->myDoc = nullptr;
+        }
+        xmlFreeParserCtxt(ctxt);
     }
 }
 
@@ -153,12 +182,21 @@ bool XMLParser::StartContext() {
 bool XMLParser::Push(const char* data, size_t size, bool terminate) {
     // xmlParseChunk takes an int length: hand over large inputs in slices.
     constexpr size_t kSlice = 1u << 20;
+    QuietGenericErrors quiet;
+    xmlParserCtxtPtr ctxt = Ctxt(context_);
     do {
         const size_t n = size < kSlice ? size : kSlice;
         const bool last = terminate && n == size;
-        xmlParseChunk(Ctxt(context_), data, static_cast<int>(n), last ? 1 : 0);
+        const int rc = xmlParseChunk(ctxt, data, static_cast<int>(n), last ? 1 : 0);
         data += n;
         size -= n;
+        // An input its encoding converter rejects halts the parser without an error through
+        // the handler (xmlParseChunk answers -1); before the end of the input a halted parser
+        // says the same.
+        if (!Stopped() && (rc < 0 || (!last && ctxt->instate == XML_PARSER_EOF))) {
+            Fail({XML_ERR_INVALID_CHAR, Line(), Column(),
+                  "the input is not valid in the document's encoding"});
+        }
     } while (size > 0 && !Stopped());
     return !failed_;
 }
@@ -183,10 +221,13 @@ bool XMLParser::Finish() {
     std::string rest;
     rest.swap(pending_);
     Push(rest.data(), rest.size(), true);
-    // libxml2 raises an error for a document that is not finished; should one slip through,
-    // a context that never reached the end is still reported.
+    // libxml2 raises an error for a document that is not finished, except when it halted on
+    // input its encoding converter rejects: then the elements tell.
     if (!failed_ && Ctxt(context_)->wellFormed == 0) {
         Fail({Ctxt(context_)->errNo, Line(), Column(), "the document is not well formed"});
+    }
+    if (!failed_ && (!sawRoot_ || depth_ != 0)) {
+        Fail({XML_ERR_DOCUMENT_END, Line(), Column(), "the document ends inside its root element"});
     }
     finished_ = true;
     return !failed_;

@@ -100,6 +100,8 @@ private:
     std::vector<Attribute> attributes_;  // reused between element starts
     std::string name_;                   // reused between element callbacks
     Error error_;
+    long depth_ = 0;  // elements open now
+    bool sawRoot_ = false;
     bool failed_ = false;
     bool finished_ = false;
 };

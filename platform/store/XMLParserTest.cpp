@@ -301,6 +301,26 @@ TEST(XMLParserTest, UnfinishedAndEmptyDocumentsFailAtFinish) {
     EXPECT_FALSE(parser.Feed("<b/>"));  // nothing after the end
 }
 
+TEST(XMLParserTest, InputThatIsNotValidInItsEncodingFailsFedWholeOrInPieces) {
+    const std::vector<std::string> docs = {
+        // 0x96 is no character of UTF-7; libxml2's converter halts on it.
+        "<?xml version=\"1.0\" encoding=\"UTF-7\"?>\n<a>\n<b\x96"
+        "c/></a>",
+        // 0xFF never appears in UTF-8.
+        "<a>ok \xFF</a>",
+    };
+    for (const auto& doc : docs) {
+        for (size_t piece : {doc.size(), size_t{1}, size_t{3}, size_t{16}}) {
+            Recorder r;
+            XMLParser parser(r);
+            for (size_t at = 0; at < doc.size(); at += piece) parser.Feed(doc.substr(at, piece));
+            EXPECT_FALSE(parser.Finish()) << doc << " in pieces of " << piece;
+            EXPECT_EQ(1, r.errors) << doc << " in pieces of " << piece;
+            EXPECT_NE(0, parser.LastError().code);
+        }
+    }
+}
+
 TEST(XMLParserTest, AbortFromACallbackStopsEverything) {
     Recorder r;
     r.abortAt = "b";
