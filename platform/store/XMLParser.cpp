@@ -190,10 +190,11 @@ bool XMLParser::Push(const char* data, size_t size, bool terminate) {
         const int rc = xmlParseChunk(ctxt, data, static_cast<int>(n), last ? 1 : 0);
         data += n;
         size -= n;
-        // An input its encoding converter rejects halts the parser without an error through
-        // the handler (xmlParseChunk answers -1); before the end of the input a halted parser
-        // says the same.
-        if (!Stopped() && (rc < 0 || (!last && ctxt->instate == XML_PARSER_EOF))) {
+        // Input its encoding converter rejects halts the parser without an error through the
+        // handler, or leaves the rest of the input unread; the input buffer keeps the mark.
+        const bool encoderFailed =
+            ctxt->input != nullptr && ctxt->input->buf != nullptr && ctxt->input->buf->error != 0;
+        if (!Stopped() && (rc < 0 || encoderFailed || (!last && ctxt->instate == XML_PARSER_EOF))) {
             Fail({XML_ERR_INVALID_CHAR, Line(), Column(),
                   "the input is not valid in the document's encoding"});
         }

@@ -306,6 +306,9 @@ TEST(XMLParserTest, InputThatIsNotValidInItsEncodingFailsFedWholeOrInPieces) {
         // 0x96 is no character of UTF-7; libxml2's converter halts on it.
         "<?xml version=\"1.0\" encoding=\"UTF-7\"?>\n<a>\n<b\x96"
         "c/></a>",
+        // Bytes the declared encoding cannot carry after the root element: the rest of the
+        // input must not be dropped silently.
+        "<?xml version=\"1.0\" encoding=\"UTF-.8\"?>\n<r/>&\xE6\xCD\xCC\xCC\xC4\xD9\xDC\x87",
         // 0xFF never appears in UTF-8.
         "<a>ok \xFF</a>",
     };
