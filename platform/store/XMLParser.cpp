@@ -158,9 +158,10 @@ bool XMLParser::StartContext() {
     sax.fatalError = &Callbacks::ErrorMessage;
     sax.warning = &Callbacks::WarningMessage;
     // Deliberately left empty: internalSubset, externalSubset, entityDecl, getEntity,
-    // getParameterEntity, resolveEntity, reference. Without them no DTD is built, no
-    // declaration is kept and so no entity beyond the predefined ones can be expanded or
-    // loaded.
+    // getParameterEntity, resolveEntity, reference. Without them no DTD is loaded and no
+    // declared entity is ever looked up (libxml2 only consults its own stand-in declarations
+    // when the callbacks' user data is the context itself, which ours is not), so no entity
+    // beyond the predefined ones can be expanded or loaded.
 
     xmlParserCtxtPtr ctxt = xmlCreatePushParserCtxt(&sax, this, nullptr, 0, nullptr);
     if (ctxt == nullptr) {
@@ -204,6 +205,7 @@ bool XMLParser::Push(const char* data, size_t size, bool terminate) {
 
 bool XMLParser::Feed(const char* data, size_t size) {
     if (Stopped()) return false;  // failed, aborted, or input after Finish
+    if (size == 0) return true;
     if (context_ == nullptr) {
         pending_.append(data, size);
         if (pending_.size() < kDetectBytes) return true;
@@ -212,7 +214,6 @@ bool XMLParser::Feed(const char* data, size_t size) {
         first.swap(pending_);
         return Push(first.data(), first.size(), false);
     }
-    if (size == 0) return true;
     return Push(data, size, false);
 }
 
