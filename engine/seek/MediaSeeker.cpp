@@ -1,0 +1,377 @@
+#include "engine/seek/MediaSeeker.h"
+
+#include <boost/format.hpp>
+#include <boost/make_shared.hpp>
+
+#include <cstdlib>
+#include <limits>
+#include <memory>
+#include <set>
+
+#include "SVLibrary/Output/DebugPrint.h"
+#include "engine/core/DefaultBandwidth.h"
+#include "engine/core/MemoryChunk.h"
+#include "engine/core/Session.h"
+
+namespace SarvelonMediaKit {
+namespace {
+
+const uint32_t kNoRate = 0xFFFFFFFFu;
+const uint64_t kMicrosecondsPerSecond = 1000000;
+
+bool SameDirection(int rateA, int rateB) {
+    return (rateA < 0 && rateB < 0) || (rateA == 0 && rateB == 0) || (rateA > 0 && rateB > 0);
+}
+
+}  // namespace
+
+MediaSeeker::MediaSeeker(Session* session)
+    : Component(session),
+      memoryTracker_(session ? session->GetMemoryTracker() : boost::shared_ptr<MemoryTracker>()),
+      alignSwitchPoints_(true),
+      usePrediction_(false),
+      selectedTrackId_(0),
+      lowestTrackId_(0),
+      highestTrackId_(0),
+      adapted_(false),
+      lowBufferFraction_(0.5f),
+      lowBufferWeight_(0.5f),
+      adaptationBufferTime_(0),
+      switchWindow_(0),
+      trickRate_(0),
+      lastBufferedBytes_(0),
+      lastMediaTime_(0),
+      switchPending_(false),
+      gopStart_(0),
+      gopEnd_(0),
+      bandwidth_(0),
+      flushing_(false),
+      flushAmount_(0),
+      pendingChange_(ChangeNone) {}
+
+MediaSeeker::~MediaSeeker() {
+    // The events touch the members: no delivery may run while they go.
+    StreamInfoMonitor::DetachFromSources();
+    BandwidthInfoMonitor::DetachFromSources();
+}
+
+std::string MediaSeeker::GetTypeName() const { return "SarvelonMediaKit::MediaSeeker"; }
+
+// ---- Track list ----
+
+void MediaSeeker::TracksAvailable(const TrackMap& tracks, bool complete) {
+    OnMediaTracks(tracks, complete);
+}
+
+void MediaSeeker::OnMediaTracks(const TrackMap& tracks, bool complete) {
+    tracks_ = tracks;
+    currentTrack_.reset();
+    lowestTrackId_ = 0;
+    highestTrackId_ = 0;
+    uint32_t lowestRate = kNoRate;
+    uint32_t highestRate = 0;
+    bool videoSeen = false;
+
+    for (TrackMap::const_iterator it = tracks_.begin(); it != tracks_.end(); ++it) {
+        const boost::shared_ptr<MediaTrack>& track = it->second;
+        if (!track) continue;
+        MediaTrackIndex& index = track->GetIndex();
+        if (!track->HasVideo()) {
+            if (track->HasAudio()) index.ComputePeakByteRate(MediaTime(0));
+            continue;
+        }
+        videoSeen = true;
+        if (track->GetTrickPlayRate() != 0) {
+            index.ComputePeakByteRate(MediaTime(0));
+            continue;
+        }
+        if (!currentTrack_) SetCurrentTrack(track, ChangeFirstTrack);
+        // A predicting seeker rates by the whole-file mean and looks at the index when it
+        // decides; otherwise the worst stretch of the track sets its rate.
+        index.ComputePeakByteRate(MediaTime(usePrediction_ ? 0 : kPeakRateWindow));
+        const uint32_t rate = index.GetPeakByteRate();
+        if (rate < lowestRate) {
+            lowestTrackId_ = track->GetId();
+            lowestRate = rate;
+        }
+        if (highestRate < rate) {
+            highestTrackId_ = track->GetId();
+            highestRate = rate;
+        }
+    }
+
+    if (!videoSeen) {
+        for (TrackMap::const_iterator it = tracks_.begin(); it != tracks_.end(); ++it) {
+            if (it->second && it->second->HasAudio()) {
+                if (!currentTrack_) SetCurrentTrack(it->second, ChangeFirstTrack);
+                break;
+            }
+        }
+        return;
+    }
+    if (alignSwitchPoints_ && currentTrack_ && complete) AlignSwitchPoints();
+}
+
+void MediaSeeker::AlignSwitchPoints() {
+    const MediaTrackIndex& current = currentTrack_->GetIndex();
+    std::set<uint32_t> common;
+    for (uint32_t i = 0; i < current.GetCount(); ++i) common.insert(current.GetEntries()[i].time);
+
+    for (TrackMap::const_iterator it = tracks_.begin(); it != tracks_.end(); ++it) {
+        const boost::shared_ptr<MediaTrack>& track = it->second;
+        if (!track || track == currentTrack_ || !track->HasVideo() ||
+            track->GetTrickPlayRate() != 0)
+            continue;
+        const MediaTrackIndex& index = track->GetIndex();
+        std::set<uint32_t> times;
+        for (uint32_t i = 0; i < index.GetCount(); ++i) times.insert(index.GetEntries()[i].time);
+        std::set<uint32_t> both;
+        for (std::set<uint32_t>::const_iterator t = common.begin(); t != common.end(); ++t) {
+            if (times.count(*t)) both.insert(*t);
+        }
+        common.swap(both);
+    }
+    if (common.size() == current.GetCount()) return;
+
+    for (TrackMap::const_iterator it = tracks_.begin(); it != tracks_.end(); ++it) {
+        const boost::shared_ptr<MediaTrack>& track = it->second;
+        if (!track || !track->HasVideo() || track->GetTrickPlayRate() != 0) continue;
+        MediaTrackIndex& index = track->GetIndex();
+        std::unique_ptr<MediaTrackIndex::Entry[]> kept(
+            new MediaTrackIndex::Entry[common.empty() ? 1 : common.size()]);
+        uint32_t n = 0;
+        std::set<uint32_t>::const_iterator next = common.begin();
+        for (uint32_t i = 0; i < index.GetCount() && next != common.end(); ++i) {
+            const MediaTrackIndex::Entry& entry = index.GetEntries()[i];
+            if (entry.time == *next) {
+                kept[n++] = entry;
+                ++next;
+            }
+        }
+        index.SetEntries(std::move(kept), n);
+    }
+}
+
+// ---- Track choice ----
+
+boost::shared_ptr<MediaTrack> MediaSeeker::SelectTrackForBandwidth(ByteAmount bandwidth,
+                                                                   MediaTime time,
+                                                                   TrickPlayRate rate) {
+    boost::shared_ptr<MediaTrack> result;
+    uint32_t bestRate = 0;
+
+    if (rate != 0) {
+        const uint32_t budget = bandwidth.Get() / static_cast<uint32_t>(std::abs(int(rate.Get())));
+        boost::shared_ptr<MediaTrack> fallback;
+        uint32_t fallbackRate = 0;
+        for (TrackMap::const_iterator it = tracks_.begin(); it != tracks_.end(); ++it) {
+            const boost::shared_ptr<MediaTrack>& track = it->second;
+            if (!track) continue;
+            const int trackRate = track->GetTrickPlayRate().Get();
+            if (trackRate == 0 || !SameDirection(trackRate, rate.Get())) continue;
+            const uint32_t r = track->GetIndex().GetPeakByteRate();
+            if (r <= budget && r > bestRate) {
+                result = track;
+                bestRate = r;
+            } else if (fallbackRate == 0 || r < fallbackRate) {
+                fallback = track;
+                fallbackRate = r;
+            }
+        }
+        return result ? result : fallback;
+    }
+
+    if (selectedTrackId_ != 0) {
+        TrackMap::const_iterator it = tracks_.find(selectedTrackId_);
+        if (it != tracks_.end() && it->second) return it->second;
+        DebugPrint("MediaSeeker::SelectTrackForBandwidth: invalid selected track %u\n",
+                   selectedTrackId_.Get());
+        selectedTrackId_ = 0;
+    }
+
+    const uint32_t limit = bandwidth == 0 ? kNoRate : bandwidth.Get();
+    for (TrackMap::const_iterator it = tracks_.begin(); it != tracks_.end(); ++it) {
+        const boost::shared_ptr<MediaTrack>& track = it->second;
+        if (!track || track->GetTrickPlayRate() != 0) continue;
+        const MediaTrackIndex& index = track->GetIndex();
+        uint32_t r = index.GetPeakByteRate();
+        if (usePrediction_) {
+            // The rate of the stretch about to be fetched, from the entries around it.
+            MediaTime t0 = time;
+            const uint64_t p0 = index.TimeToPosition(t0, false);
+            MediaTime t1 = MediaTime(t0.Get() + kPredictionHorizon);
+            const uint64_t p1 = index.TimeToPosition(t1, true);
+            if (t1 > t0 && p1 >= p0) {
+                const unsigned __int128 predicted = static_cast<unsigned __int128>(p1 - p0) *
+                                                    kMicrosecondsPerSecond / (t1.Get() - t0.Get());
+                r = predicted > kNoRate ? kNoRate : static_cast<uint32_t>(predicted);
+                if (r == 0)
+                    DebugPrint("MediaSeeker: predicted rate 0 for track %u\n",
+                               track->GetId().Get());
+            }
+        }
+        if (r <= limit && r > bestRate) {
+            result = track;
+            bestRate = r;
+        }
+    }
+    if (!result && lowestTrackId_ != 0) {
+        TrackMap::const_iterator it = tracks_.find(lowestTrackId_);
+        if (it != tracks_.end()) result = it->second;
+    }
+    return result;
+}
+
+boost::shared_ptr<MediaTrack> MediaSeeker::SelectTrackAtLoadedPosition(ByteAmount bandwidth,
+                                                                       TrickPlayRate rate) {
+    MediaTime time(0);
+    if (currentTrack_) {
+        BytePosition loaded = CurrentLoadedFilePosition();
+        time = currentTrack_->GetIndex().PositionToTime(loaded, false);
+    }
+    return SelectTrackForBandwidth(bandwidth, time, rate);
+}
+
+void MediaSeeker::SetCurrentTrack(const boost::shared_ptr<MediaTrack>& track, uint32_t changeType) {
+    if (!track || track == currentTrack_) return;
+    currentTrack_ = track;
+    pendingChange_ = changeType;
+    // A client named again reopens its input, so only another rendition renames it.
+    const std::string& rendition = track->GetSource();
+    if (boost::shared_ptr<Component> source = GetSource()) {
+        if (!rendition.empty() && source->GetName() != rendition) source->SetName(rendition, false);
+    }
+    SetDownloadLimited(selectedTrackId_ == 0 && track->GetId() != highestTrackId_);
+}
+
+// ---- Requests ----
+
+ByteAmount MediaSeeker::ChoiceBandwidth() const {
+    return ByteAmount(static_cast<uint32_t>(static_cast<double>(bandwidth_.load()) * 0.8));
+}
+
+void MediaSeeker::DoSeek(MediaTime time) {
+    if (bandwidth_.load() == 0) bandwidth_ = GetDefaultBandwidth().Get();
+    const boost::shared_ptr<MediaTrack> track =
+        SelectTrackForBandwidth(ChoiceBandwidth(), time, trickRate_);
+    if (track) {
+        SetCurrentTrack(track, selectedTrackId_ != 0 ? ChangeStartManual : ChangeStartAutomatic);
+    }
+    if (currentTrack_) Reposition(time, false);
+}
+
+void MediaSeeker::Reposition(MediaTime time, bool forward) {
+    const BytePosition position = currentTrack_->GetIndex().TimeToPosition(time, forward);
+    if (session_) {
+        session_->SetPosition(position, stackId_);
+        session_->RemoveTasks(Session::TaskCategoryDownload, stackId_);
+    }
+    SeekFilePosition(position, BytePosition(0), true);
+    switchPending_ = false;
+    adapted_ = false;
+    Add(MemoryChunk(boost::make_shared<MemoryMarkerMediaTimeSeek>(time, currentTrack_->GetId())));
+}
+
+void MediaSeeker::DoSeek(BytePosition start, BytePosition end, bool flag) {
+    if (end == 0 && currentTrack_) {
+        const MediaTrackIndex& index = currentTrack_->GetIndex();
+        if (index.GetSize() != 0) end = BytePosition(index.GetOffset() + index.GetSize());
+    }
+    Component::DoSeek(start, end, flag);
+}
+
+uint64_t MediaSeeker::DurationOf(const MediaTrack& track) {
+    const MediaTrackIndex& index = track.GetIndex();
+    return index.TicksToMicroseconds(index.GetDuration());
+}
+
+bool MediaSeeker::DoTrickPlay(TrickPlayRate rate, MediaTime time) {
+    if (SameDirection(rate.Get(), trickRate_.Get()) && time == kInvalidMediaTime) {
+        trickRate_ = rate;
+        return false;
+    }
+    bool forward = rate > 0;
+    if (rate == 0 && trickRate_ < 0) {
+        // Close to the start, leaving reverse play starts over; later it goes on from the
+        // next key frame rather than showing one again.
+        if (time > kReverseRestartThreshold) {
+            forward = true;
+        } else {
+            time = 0;
+        }
+    }
+    if (currentTrack_ && currentTrack_->HasVideo()) {
+        const boost::shared_ptr<MediaTrack> track =
+            SelectTrackForBandwidth(ChoiceBandwidth(), time, rate);
+        if (!track) {
+            DebugPrint("stack %hu: ERROR: MediaSeeker::DoTrickPlay track for rate %d not found\n",
+                       stackId_, int(rate.Get()));
+            return false;
+        }
+        SetCurrentTrack(track, ChangeTrickPlay);
+    }
+    trickRate_ = rate;
+    // Only a video track can play at another rate, and a reposition needs a track.
+    if (!currentTrack_ || (!currentTrack_->HasVideo() && rate != 0)) return false;
+
+    if (time == kInvalidMediaTime) {
+        time = lastMediaTime_.load();
+    } else if (currentTrack_->GetTrickPlayRate() < 0) {
+        // A reverse track's time runs from its end; a time past the end is its start.
+        const uint64_t duration = DurationOf(*currentTrack_);
+        time = time.Get() < duration ? duration - time.Get() : 0;
+    }
+    Reposition(time, forward);
+    return true;
+}
+
+void MediaSeeker::DoSelectTrack(TrackId track) {
+    if (track == 0 && currentTrack_ && currentTrack_->HasVideo()) {
+        selectedTrackId_ = 0;
+        return;
+    }
+    if (tracks_.count(track)) selectedTrackId_ = track;
+}
+
+bool MediaSeeker::StartSelectedTrack() {
+    if (!currentTrack_) return false;
+    selectedTrackId_ = currentTrack_->GetId();
+    MediaTime start(0);
+    const BytePosition position = currentTrack_->GetIndex().TimeToPosition(start, false);
+    SeekFilePosition(position, BytePosition(0), true);
+    return true;
+}
+
+// ---- Data path ----
+
+void MediaSeeker::PrePullData(ByteAmount& amount) {
+    if (amount == 0) return;
+    if (pendingChange_ != ChangeNone) {
+        const uint32_t change = pendingChange_;
+        pendingChange_ = ChangeNone;
+        if (currentTrack_) {
+            Add(MemoryChunk(boost::make_shared<MemoryMarkerTrackChange>(
+                currentTrack_->GetId(), static_cast<int32_t>(change))));
+        }
+    }
+}
+
+bool MediaSeeker::KnowCurrentLoadedFilePosition() { return false; }
+
+std::string MediaSeeker::DoDump() {
+    return (boost::format(" track %1% rate %2% selected %3% pending %4%%5%%6%") %
+            (currentTrack_ ? currentTrack_->GetId().Get() : 0) % trickRate_.Get() %
+            selectedTrackId_.Get() % pendingChange_ % (switchPending_ ? " switch owed" : "") %
+            (flushing_ ? " draining" : ""))
+        .str();
+}
+
+// ---- Reports ----
+
+void MediaSeeker::MediaTimeAvailable(uint32_t, MediaTime, MediaTime secondTime) {
+    lastMediaTime_ = secondTime.Get();
+}
+
+void MediaSeeker::BandwidthUpdate(ByteAmount bandwidth, bool) { bandwidth_ = bandwidth.Get(); }
+
+}  // namespace SarvelonMediaKit

@@ -1,0 +1,169 @@
+#ifndef ENGINE_SEEK_MEDIASEEKER_H
+#define ENGINE_SEEK_MEDIASEEKER_H
+
+#include <boost/shared_ptr.hpp>
+
+#include <atomic>
+#include <cstdint>
+#include <map>
+#include <string>
+
+#include "SVLibrary/Types/SarvelonMediaKitTypes.h"
+#include "engine/core/BandwidthInfoMonitor.h"
+#include "engine/core/Component.h"
+#include "engine/core/MemoryTracker.h"
+#include "engine/core/StreamInfoMonitor.h"
+#include "engine/container/MediaTrack.h"
+
+namespace SarvelonMediaKit {
+
+// The stage between the byte source (file or HTTP client) and the program-stream
+// demultiplexer that decides which byte ranges of the container are fetched. A title may hold
+// several renditions of the same content (bit rates, trick-play speeds, audio only), each a
+// track with its own byte range and seek index. The seeker keeps a copy of the track map that
+// the demultiplexer publishes, chooses the current track (at the first track list, on a seek,
+// on trick play and on explicit selection), sends the client to the right byte of that track,
+// and puts markers into the byte stream so that the demultiplexer knows which track the bytes
+// after them belong to:
+//   - a track-change marker (track id, change type) just before the next bytes pulled;
+//   - a media-time-seek marker (snapped time, track id) at once when the stream is repositioned.
+//
+// Change types of the track-change marker: 1/2 an adaptation switch begins (automatic/manual),
+// 4/5 the new track's bytes start (automatic/manual), 6 the first track of a new track list,
+// 7 a track chosen for a trick-play rate.
+//
+// It subscribes to the demultiplexer's stream events (track list, media times) and to the
+// client's bandwidth reports. Everything but the two reports that may come from the download
+// thread (bandwidth, media time, both atomic) runs on the session's task thread.
+class MediaSeeker : public Component, public StreamInfoMonitor, public BandwidthInfoMonitor {
+public:
+    typedef StreamInfoMonitor::TrackMap TrackMap;
+
+    // Change types of the track-change marker (0: none due).
+    enum ChangeType : uint32_t {
+        ChangeNone = 0,
+        ChangeSwitchBeginAutomatic = 1,
+        ChangeSwitchBeginManual = 2,
+        ChangeStartAutomatic = 4,
+        ChangeStartManual = 5,
+        ChangeFirstTrack = 6,
+        ChangeTrickPlay = 7,
+    };
+
+    // Media time meaning "no time given" (all bits set).
+    static constexpr uint64_t kInvalidMediaTime = UINT64_MAX;
+    // Leaving reverse play this early restarts at the beginning.
+    static constexpr uint64_t kReverseRestartThreshold = 5000000;
+    // Window of the peak byte rate of normal-speed video tracks.
+    static constexpr uint64_t kPeakRateWindow = 20000000;
+    // How far ahead a predicted rate looks.
+    static constexpr uint64_t kPredictionHorizon = 30000000;
+
+    explicit MediaSeeker(Session* session);
+    ~MediaSeeker() override;
+
+    // ---- Component ----
+
+    std::string GetTypeName() const override;
+    // Emits a track-change marker that is still due before the bytes of this pull.
+    void PrePullData(ByteAmount& amount) override;
+    using Component::DoSeek;
+    // A byte range without an end is bounded to the current track, then passed to the source.
+    void DoSeek(BytePosition start, BytePosition end, bool flag) override;
+    // Chooses the track for the time and restarts the client at the index entry at or before
+    // it.
+    void DoSeek(MediaTime time) override;
+    // Chooses a track of the rate's direction and repositions; true when the stream was
+    // repositioned. time kInvalidMediaTime: the last media time reported.
+    bool DoTrickPlay(TrickPlayRate rate, MediaTime time) override;
+    // Forces a track (0: back to automatic choice); unknown ids are ignored.
+    void DoSelectTrack(TrackId track) override;
+    // The loaded position is always the source side's.
+    bool KnowCurrentLoadedFilePosition() override;
+    // The current track, rate, selection and pending marker, for the chain dump.
+    std::string DoDump() override;
+
+    // ---- Monitors ----
+
+    void TracksAvailable(const TrackMap& tracks, bool complete) override;
+    // Keeps the second time as the latest media time.
+    void MediaTimeAvailable(uint32_t streamType, MediaTime firstTime,
+                            MediaTime secondTime) override;
+    void BandwidthUpdate(ByteAmount bandwidth, bool measured) override;
+
+    // ---- Operations of its own ----
+
+    // Takes a new track list: rates the tracks, picks the first normal-speed video track (or,
+    // without video, the first audio track) and, once the list is complete, prunes the
+    // normal-speed video indexes to their common entry times.
+    void OnMediaTracks(const TrackMap& tracks, bool complete);
+    // Fixes the choice on the current track and fetches it from its start; false without one.
+    bool StartSelectedTrack();
+    void SetUsePrediction(bool on) { usePrediction_ = on; }
+    void SetAlignSwitchPoints(bool on) { alignSwitchPoints_ = on; }
+    void SetMemoryTracker(const boost::shared_ptr<MemoryTracker>& tracker) {
+        memoryTracker_ = tracker;
+    }
+    // The track that fits the bandwidth (bytes per second) at a media time and trick-play rate;
+    // empty when none qualifies. Ties keep the lower track id.
+    boost::shared_ptr<MediaTrack> SelectTrackForBandwidth(ByteAmount bandwidth, MediaTime time,
+                                                          TrickPlayRate rate);
+    // The same at the media time of the current loaded position.
+    boost::shared_ptr<MediaTrack> SelectTrackAtLoadedPosition(ByteAmount bandwidth,
+                                                              TrickPlayRate rate);
+    // Makes the track current and notes the change type for the next pull's marker. Names the
+    // source side with the track's rendition when it differs, and limits downloads unless the
+    // choice is automatic and the track is the fastest.
+    void SetCurrentTrack(const boost::shared_ptr<MediaTrack>& track, uint32_t changeType);
+
+    // ---- State, for the chain's owner and for tests ----
+
+    const TrackMap& GetTracks() const { return tracks_; }
+    boost::shared_ptr<MediaTrack> GetCurrentTrack() const { return currentTrack_; }
+    TrackId GetSelectedTrackId() const { return selectedTrackId_; }
+    TrackId GetLowestTrackId() const { return lowestTrackId_; }
+    TrackId GetHighestTrackId() const { return highestTrackId_; }
+    TrickPlayRate GetTrickRate() const { return trickRate_; }
+    ByteAmount GetBandwidth() const { return ByteAmount(bandwidth_.load()); }
+    MediaTime GetLastMediaTime() const { return MediaTime(lastMediaTime_.load()); }
+    uint32_t GetPendingChange() const { return pendingChange_; }
+
+private:
+    // The bandwidth the choice of a seek or trick play works with: 80 % of the measured one.
+    ByteAmount ChoiceBandwidth() const;
+    // Restarts the client at the entry for the time (snapped) and marks the new media time.
+    void Reposition(MediaTime time, bool forward);
+    // Prunes every normal-speed video index to the entry times they all share.
+    void AlignSwitchPoints();
+    // The media duration of a track in microseconds.
+    static uint64_t DurationOf(const MediaTrack& track);
+
+    boost::shared_ptr<MemoryTracker> memoryTracker_;
+    bool alignSwitchPoints_;
+    bool usePrediction_;
+    TrackMap tracks_;
+    boost::shared_ptr<MediaTrack> currentTrack_;
+    TrackId selectedTrackId_;
+    TrackId lowestTrackId_;
+    TrackId highestTrackId_;
+    // Bit-rate adaptation state: set and read by the adaptation step, cleared by repositions.
+    bool adapted_;
+    float lowBufferFraction_;
+    float lowBufferWeight_;
+    uint64_t adaptationBufferTime_;
+    uint64_t switchWindow_;
+    TrickPlayRate trickRate_;
+    ByteAmount lastBufferedBytes_;
+    std::atomic<uint64_t> lastMediaTime_;
+    bool switchPending_;
+    BytePosition gopStart_;
+    BytePosition gopEnd_;
+    std::atomic<uint32_t> bandwidth_;  // bytes per second; 0 until the first report
+    bool flushing_;
+    ByteAmount flushAmount_;
+    uint32_t pendingChange_;
+};
+
+}  // namespace SarvelonMediaKit
+
+#endif
