@@ -1,0 +1,272 @@
+#include "engine/serve/LiveHttpSegmenter.h"
+
+#include <boost/make_shared.hpp>
+
+#include "SVLibrary/Output/DebugPrint.h"
+#include "engine/container/MediaTrack.h"
+#include "engine/core/Session.h"
+
+namespace SarvelonMediaKit {
+
+const uint32_t LiveHttpSegmenter::kPullAmount;
+const int64_t LiveHttpSegmenter::kSeekDelayMilliseconds;
+const size_t LiveHttpSegmenter::kMaxWaitingRequests;
+
+namespace {
+
+// One 90 kHz tick in microseconds: added per segment to the seek time, so that the time of
+// segment n never falls a rounding short of its key frame.
+const double kTickMicroseconds = 11.11111111111111;
+// Read-ahead of finished segments for a complete title and for other input.
+const uint16_t kOnDemandReadAhead = 1;
+const uint16_t kLiveReadAhead = 3;
+
+}  // namespace
+
+LiveHttpSegmenter::LiveHttpSegmenter(Session* session, const Clock& clock)
+    : Component(session),
+      onDemand_(false),
+      adaptive_(false),
+      readAheadLimit_(kLiveReadAhead),
+      keepServed_(0),
+      tracksKnown_(false),
+      nextSegmentNumber_(0),
+      wantedSegment_(0),
+      seekPending_(false),
+      seekRequestTime_(0),
+      seekInFlight_(false),
+      delivering_(false),
+      deliverAgain_(false),
+      clock_(clock) {}
+
+LiveHttpSegmenter::~LiveHttpSegmenter() {
+    // Track events reach members: no delivery may run while they go.
+    DetachFromSources();
+}
+
+std::string LiveHttpSegmenter::GetTypeName() const { return "LiveHttpSegmenter"; }
+
+SV::PilTime LiveHttpSegmenter::Now() const { return clock_ ? clock_() : SV::PilTime::Now(); }
+
+void LiveHttpSegmenter::SetOnDemand(bool onDemand) {
+    SV::ScopedLock lock(lock_);
+    onDemand_ = onDemand;
+    readAheadLimit_ = onDemand ? kOnDemandReadAhead : kLiveReadAhead;
+    keepServed_ = 0;
+}
+
+void LiveHttpSegmenter::SetAdaptive(bool adaptive) {
+    SV::ScopedLock lock(lock_);
+    adaptive_ = adaptive;
+}
+
+bool LiveHttpSegmenter::IsOnDemand() {
+    SV::ScopedLock lock(lock_);
+    return onDemand_;
+}
+
+bool LiveHttpSegmenter::IsAdaptive() {
+    SV::ScopedLock lock(lock_);
+    return adaptive_;
+}
+
+void LiveHttpSegmenter::DoSetName(const std::string& name, bool /*flag*/) {
+    SV::ScopedLock lock(lock_);
+    name_ = name;
+}
+
+std::string LiveHttpSegmenter::GetPlaylistName() {
+    SV::ScopedLock lock(lock_);
+    return name_;
+}
+
+std::string LiveHttpSegmenter::GetUrlName() {
+    SV::ScopedLock lock(lock_);
+    return HlsRequestName::EncodePath(name_);
+}
+
+std::vector<std::pair<uint32_t, int32_t>> LiveHttpSegmenter::GetSegments() {
+    SV::ScopedLock lock(lock_);
+    std::vector<std::pair<uint32_t, int32_t>> segments;
+    for (size_t i = 0; i < files_.size(); ++i) {
+        segments.push_back(std::make_pair(files_[i]->GetSegmentNumber(), files_[i]->GetState()));
+    }
+    return segments;
+}
+
+uint32_t LiveHttpSegmenter::GetNextSegmentNumber() {
+    SV::ScopedLock lock(lock_);
+    return nextSegmentNumber_;
+}
+
+bool LiveHttpSegmenter::IsSeekPending() {
+    SV::ScopedLock lock(lock_);
+    return seekPending_;
+}
+
+size_t LiveHttpSegmenter::GetWaitingRequestCount() {
+    SV::ScopedLock lock(lock_);
+    return waiting_.size();
+}
+
+boost::shared_ptr<MediaTrack> LiveHttpSegmenter::GetCurrentTrack() {
+    SV::ScopedLock lock(lock_);
+    return currentTrack_;
+}
+
+// ---- Cutting and flow control ----
+
+bool LiveHttpSegmenter::DoProcessMemoryMarker(const boost::shared_ptr<MemoryMarker>& marker) {
+    const uint32_t type = marker->GetType();
+    if (type != MemoryMarkerTypeGopStart && type != MemoryMarkerTypeEndOfStream) return true;
+    StartSegment();
+    return false;
+}
+
+void LiveHttpSegmenter::StartSegment() {
+    SV::ScopedLock lock(lock_);
+    if (!files_.empty() && files_.back()->GetState() < LiveHttpFile::StateComplete) {
+        // Held by value: telling the listeners may drop it from the list.
+        boost::shared_ptr<LiveHttpFile> newest = files_.back();
+        newest->SetState(LiveHttpFile::StateComplete);
+    }
+    files_.push_back(boost::make_shared<LiveHttpFile>(static_cast<LiveHttpFileSource*>(this),
+                                                      nextSegmentNumber_));
+    ++nextSegmentNumber_;
+    ReleaseSegments();
+}
+
+void LiveHttpSegmenter::DoAdd(const MemoryChunk& chunk) {
+    SV::ScopedLock lock(lock_);
+    if (!files_.empty() && files_.back()->GetState() < LiveHttpFile::StateComplete) {
+        files_.back()->Append(chunk);
+        return;
+    }
+    // Before the first group of pictures (audio that starts ahead of the first picture, or
+    // bytes still in flight from before a seek) there is no segment such bytes could open:
+    // they are dropped. Playback goes on.
+    DebugPrint("LiveHttpSegmenter: %u bytes before a group of pictures dropped\n", chunk.Size());
+}
+
+ByteAmount LiveHttpSegmenter::DoGetBytesWanted() { return ByteAmount(0xFFFFFFFFu); }
+
+void LiveHttpSegmenter::ReleaseSegments() {
+    SV::ScopedLock lock(lock_);
+    size_t served = 0;
+    while (served < files_.size() && files_[served]->GetState() == LiveHttpFile::StateServed) {
+        ++served;
+    }
+    if (served > keepServed_) {
+        files_.erase(files_.begin(), files_.begin() + static_cast<long>(served - keepServed_));
+    }
+    if (files_.empty() || files_.back()->GetState() != LiveHttpFile::StateHeld) return;
+    size_t waiting = 0;
+    for (size_t i = 0; i < files_.size(); ++i) {
+        const int32_t state = files_[i]->GetState();
+        if (state == LiveHttpFile::StateComplete || state == LiveHttpFile::StateCompleteServed) {
+            ++waiting;
+        }
+    }
+    if (waiting < readAheadLimit_) {
+        boost::shared_ptr<LiveHttpFile> newest = files_.back();
+        newest->SetState(LiveHttpFile::StateWriting);
+    }
+}
+
+void LiveHttpSegmenter::DoPullData(ByteAmount& /*amount*/) {
+    bool pull = false;
+    {
+        SV::ScopedLock lock(lock_);
+        if (seekPending_) {
+            const SV::PilTime now = Now();
+            const int64_t elapsed = now - seekRequestTime_;
+            if (elapsed > kSeekDelayMilliseconds) {
+                seekPending_ = false;
+                SeekToSegment(wantedSegment_);
+            } else if (elapsed < 0) {
+                // A clock set back restarts the delay rather than holding the seek off.
+                seekRequestTime_ = now;
+            }
+        }
+        if (files_.empty()) {
+            pull = true;
+        } else {
+            const int32_t state = files_.back()->GetState();
+            pull = state == LiveHttpFile::StateWriting || state == LiveHttpFile::StateWritingServed;
+        }
+    }
+    // The chain runs outside the lock: its bytes come back through DoAdd, which takes it.
+    if (pull) {
+        ByteAmount amount(kPullAmount);
+        Component::DoPullData(amount);
+    }
+}
+
+// ---- Seeking ----
+
+void LiveHttpSegmenter::SeekToSegment(uint32_t number) {
+    SV::ScopedLock lock(lock_);
+    uint64_t time = 0;
+    if (currentTrack_) {
+        const MediaTrackIndex& index = currentTrack_->GetIndex();
+        const uint32_t timescale = index.GetTimescale();
+        if (timescale != 0 && !adaptive_) {
+            // Uniform segments of the longest group of pictures (see UniformDurations).
+            const uint64_t gop = uint64_t(LongestGop(*currentTrack_)) * 1000000u / timescale;
+            time = static_cast<uint64_t>(double(number) * (double(gop) + kTickMicroseconds));
+        } else if (timescale != 0 && number < index.GetCount()) {
+            // One microsecond past the key frame, so the seek lands on it and not before.
+            time = uint64_t(index.GetEntries()[number].time) * 1000000u / timescale + 1;
+        }
+    }
+    seekInFlight_ = true;
+    if (session_ != nullptr) session_->Seek(MediaTime(time));
+}
+
+void LiveHttpSegmenter::DoSeek(MediaTime time) {
+    {
+        SV::ScopedLock lock(lock_);
+        std::deque<boost::shared_ptr<LiveHttpFile>> dropped;
+        dropped.swap(files_);
+        nextSegmentNumber_ = wantedSegment_;
+        seekInFlight_ = false;
+        // A segment cut short is finished as it stands, so a server that sends it while it
+        // grows ends its answer instead of waiting for bytes that will never come. It is no
+        // longer in the list, so no waiting request takes it.
+        for (size_t i = 0; i < dropped.size(); ++i) {
+            if (dropped[i]->GetState() < LiveHttpFile::StateComplete) {
+                dropped[i]->SetState(LiveHttpFile::StateComplete);
+            }
+        }
+        DeliverPendingFile();
+    }
+    Component::DoSeek(time);
+}
+
+// ---- Tracks ----
+
+void LiveHttpSegmenter::TracksAvailable(const TrackMap& tracks, bool complete) {
+    TracksChanged(tracks, complete);
+}
+
+void LiveHttpSegmenter::TracksChanged(const TrackMap& tracks, bool complete) {
+    if (!complete) return;
+    SV::ScopedLock lock(lock_);
+    for (TrackMap::const_iterator it = tracks.begin(); it != tracks.end(); ++it) {
+        const boost::shared_ptr<MediaTrack>& track = it->second;
+        if (!track || !track->HasVideo() || track->GetTrickPlayRate().Get() != 0) continue;
+        AdaptiveTrackInfo info;
+        info.track = track;
+        info.playlistName = std::to_string(it->first.Get()) + ".m3u8";
+        tracks_[it->first] = info;
+        if (!currentTrack_) {
+            currentTrack_ = track;
+            if (adaptive_ && session_ != nullptr) session_->SelectTrack(it->first);
+        }
+    }
+    tracksKnown_ = true;
+    // Requests that waited for the tracks.
+    DeliverPendingFile();
+}
+
+}  // namespace SarvelonMediaKit

@@ -1,0 +1,203 @@
+#ifndef ENGINE_SERVE_LIVEHTTPSEGMENTER_H
+#define ENGINE_SERVE_LIVEHTTPSEGMENTER_H
+
+#include <boost/shared_ptr.hpp>
+#include <boost/weak_ptr.hpp>
+
+#include <cstdint>
+#include <deque>
+#include <map>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "SVLibrary/PilThread/MutexUnix.h"
+#include "SVLibrary/Time/PilTime.h"
+#include "engine/core/Component.h"
+#include "engine/core/ErrorInfoSource.h"
+#include "engine/core/StreamInfoMonitor.h"
+#include "engine/core/TaskManager.h"
+#include "engine/serve/HlsRequestName.h"
+#include "engine/serve/LiveHttpFile.h"
+#include "engine/serve/LiveHttpFileSource.h"
+
+namespace SarvelonMediaKit {
+
+class LiveHttpServer;
+class MediaTrack;
+
+// The output end of a playback chain: cuts the transport stream coming down the chain into
+// numbered segments, one per group of pictures (the multiplexer puts a group-of-pictures
+// marker in front of the PAT ahead of every video key frame), keeps a short run of them in
+// memory, writes the playlists, and answers the loopback servers' requests by name.
+//
+// Flow control: data is pulled only while the newest segment is open for writing, and a new
+// segment is opened for writing only while fewer than readAheadLimit finished segments wait
+// to be served (1 for a complete title, 3 otherwise).
+//
+// Requests: the main playlist name; "<track>.m3u8" (a variant, adaptive only); "<n>.ts"
+// (adaptive off) or "<track>-<n>.ts" (adaptive on). Anything else is not found at once.
+// A request that cannot be answered yet waits in a list; each waiting request is answered
+// when its file is there, or told "not found" once it never will be. A segment far from what
+// is in memory becomes a seek of the playback 500 ms later (unless a newer request moves it);
+// a segment of another track (adaptive) becomes a track change and a seek at once. Segments
+// cut after a seek carry the number that was asked for.
+//
+// Threads: the chain's data, markers and seeks arrive on the playback's task thread, the
+// requests and the files' state changes on the serving sessions' threads; one recursive lock
+// guards everything. Upstream pulls and seeks run outside it.
+class LiveHttpSegmenter : public Component,
+                          public LiveHttpFileSource,
+                          public StreamInfoMonitor,
+                          public ErrorInfoSource {
+public:
+    // A video track the player may choose, with its variant playlist.
+    struct AdaptiveTrackInfo {
+        boost::shared_ptr<MediaTrack> track;
+        std::string playlistName;                  // "<track id>.m3u8"
+        boost::shared_ptr<LiveHttpFile> playlist;  // written on first request
+    };
+    typedef std::map<TrackId, AdaptiveTrackInfo> AdaptiveTrackMap;
+    // Where "now" comes from for the delay before a seek; the system's when empty.
+    typedef TaskManager::Clock Clock;
+
+    // Bytes asked of the chain per pull: 2048 transport packets.
+    static const uint32_t kPullAmount = 385024;
+    // A request far from memory waits this long (ms) before it seeks, so that a burst of
+    // requests seeks once, to the last.
+    static const int64_t kSeekDelayMilliseconds = 500;
+    // Waiting requests kept at most; beyond, the oldest is told "not found".
+    static const size_t kMaxWaitingRequests = 32;
+
+    explicit LiveHttpSegmenter(Session* session, const Clock& clock = Clock());
+    ~LiveHttpSegmenter() override;
+
+    // A complete title (the whole media exists): complete playlists written once, one
+    // finished segment ahead at most. Otherwise sliding-window playlists, three ahead.
+    void SetOnDemand(bool onDemand);
+    // Player-driven adaptation: a master playlist with one variant per video track, segment
+    // names that carry the track id.
+    void SetAdaptive(bool adaptive);
+    bool IsOnDemand();
+    bool IsAdaptive();
+    // The main playlist's name as given (SetName), and as it goes into a URL path:
+    // percent-encoded where a path cannot carry it as it is.
+    std::string GetPlaylistName();
+    std::string GetUrlName();
+
+    // Writes the playlist of a track id (0: the main playlist) into slot, which is left as it
+    // is (a complete list or a master written before), emptied (nothing can be written yet:
+    // no track, or no finished segment for a sliding window), or given a new finished file.
+    // The caller holds the lock (or nothing else runs).
+    void WritePlaylist(TrackId track, boost::shared_ptr<LiveHttpFile>& slot);
+
+    // ---- What a caller may look at (statistics, tests) ----
+    // The segments in memory, oldest first: (number, state).
+    std::vector<std::pair<uint32_t, int32_t>> GetSegments();
+    uint32_t GetNextSegmentNumber();
+    bool IsSeekPending();
+    size_t GetWaitingRequestCount();
+    boost::shared_ptr<MediaTrack> GetCurrentTrack();
+
+    // ---- Component ----
+    void DoSetName(const std::string& name, bool flag) override;
+    void DoPullData(ByteAmount& amount) override;
+    void DoAdd(const MemoryChunk& chunk) override;
+    bool DoProcessMemoryMarker(const boost::shared_ptr<MemoryMarker>& marker) override;
+    ByteAmount DoGetBytesWanted() override;
+    std::string GetTypeName() const override;
+    using Component::DoSeek;
+    void DoSeek(MediaTime time) override;
+
+    // ---- LiveHttpFileSource ----
+    void GetFile(const std::string& name, LiveHttpServer* requester,
+                 boost::shared_ptr<Component> requesterHandle) override;
+    void FileStateChanged(LiveHttpFile* file) override;
+
+    // ---- StreamInfoMonitor ----
+    void TracksAvailable(const TrackMap& tracks, bool complete) override;
+    // Takes the eligible video tracks (normal rate) of a complete track list; the one with
+    // the lowest id becomes current when there is none yet.
+    virtual void TracksChanged(const TrackMap& tracks, bool complete);
+
+private:
+    enum Outcome { OutcomeAnswer, OutcomeNotFound, OutcomeWait };
+
+    // A request that has not been answered yet.
+    struct Request {
+        enum Kind { KindMainPlaylist, KindVariant, KindSegment, KindTrackSegment };
+        Kind kind = KindMainPlaylist;
+        uint32_t track = 0;
+        uint32_t number = 0;
+        // The segment rules (window, seek) have been applied; they wait for a current track.
+        bool placed = false;
+        LiveHttpServer* requester = nullptr;
+        boost::weak_ptr<Component> handle;
+    };
+
+    // Opens the next segment, finishing the newest one.
+    void StartSegment();
+    // Drops served segments from the front and opens the newest for writing when few enough
+    // finished ones wait.
+    void ReleaseSegments();
+    // Answers (or refuses) every waiting request that can be now.
+    void DeliverPendingFile();
+    // The seek of the playback to the start of segment number.
+    void SeekToSegment(uint32_t number);
+
+    // What can be done for a request now; file is set for OutcomeAnswer.
+    Outcome Evaluate(Request& request, boost::shared_ptr<LiveHttpFile>& file);
+    Outcome EvaluatePlaylist(const Request& request, boost::shared_ptr<LiveHttpFile>& file);
+    Outcome EvaluateSegment(Request& request, boost::shared_ptr<LiveHttpFile>& file);
+    // The first segment in memory with that number and at least that state.
+    boost::shared_ptr<LiveHttpFile> FindSegment(uint32_t number, int32_t minimumState) const;
+    // The segments a complete list names for the current (or given) track.
+    uint32_t ListedSegmentCount(const Request& request) const;
+    void Park(const Request& request);
+    // True when name is the main playlist's, as it is or percent-encoded.
+    bool IsMainPlaylistName(const std::string& name) const;
+    // Whether the file is one of the segments in memory.
+    bool IsSegment(const LiveHttpFile* file) const;
+    SV::PilTime Now() const;
+
+    // ---- Playlist texts and timing (LiveHttpSegmenterPlaylist.cpp) ----
+    // Whole seconds of a tick count, to the nearest, a half second upward.
+    static uint64_t WholeSeconds(uint64_t ticks, uint32_t timescale);
+    // The longest group of pictures in ticks: the widest spacing of consecutive key frames.
+    static uint32_t LongestGop(const MediaTrack& track);
+    // The durations (whole seconds) of the uniform list of a track.
+    static std::vector<uint64_t> UniformDurations(const MediaTrack& track);
+    // The durations (whole seconds) of one segment per key frame.
+    static std::vector<uint64_t> IndexDurations(const MediaTrack& track);
+    bool WriteMaster(std::string& text);
+    bool WriteCompleteList(TrackId track, std::string& text);
+    bool WriteSlidingWindow(TrackId track, std::string& text);
+    std::string SegmentName(TrackId track, uint32_t number) const;
+
+    mutable SV::Mutex lock_;  // recursive; guards everything below
+    bool onDemand_;
+    bool adaptive_;
+    uint16_t readAheadLimit_;
+    uint16_t keepServed_;
+    boost::shared_ptr<LiveHttpFile> mainPlaylist_;
+    AdaptiveTrackMap tracks_;
+    // A complete track list has arrived (before it, playlist requests wait).
+    bool tracksKnown_;
+    std::deque<boost::shared_ptr<LiveHttpFile>> files_;
+    boost::shared_ptr<MediaTrack> currentTrack_;
+    uint32_t nextSegmentNumber_;
+    uint32_t wantedSegment_;
+    bool seekPending_;
+    SV::PilTime seekRequestTime_;
+    // A seek to wantedSegment_ has been asked of the session and has not arrived yet.
+    bool seekInFlight_;
+    std::deque<Request> waiting_;
+    // Set while DeliverPendingFile runs: a state change it causes does not start another.
+    bool delivering_;
+    bool deliverAgain_;
+    Clock clock_;
+};
+
+}  // namespace SarvelonMediaKit
+
+#endif

@@ -1,0 +1,241 @@
+// The segmenter's answers to the loopback servers: which file a name stands for, and the
+// requests that wait for one.
+
+#include "engine/container/MediaTrack.h"
+#include "engine/core/Session.h"
+#include "engine/serve/LiveHttpSegmenter.h"
+#include "engine/serve/LiveHttpServer.h"
+
+namespace SarvelonMediaKit {
+
+namespace {
+
+// Two handles of the same component (a server asking again on the same connection).
+bool SameOwner(const boost::weak_ptr<Component>& a, const boost::weak_ptr<Component>& b) {
+    return !a.owner_before(b) && !b.owner_before(a);
+}
+
+}  // namespace
+
+bool LiveHttpSegmenter::IsMainPlaylistName(const std::string& name) const {
+    if (name_.empty()) return false;
+    std::string decoded;
+    return HlsRequestName::DecodePath(HlsRequestName::StripQuery(name), decoded) &&
+           decoded == name_;
+}
+
+bool LiveHttpSegmenter::IsSegment(const LiveHttpFile* file) const {
+    for (size_t i = 0; i < files_.size(); ++i) {
+        if (files_[i].get() == file) return true;
+    }
+    return false;
+}
+
+boost::shared_ptr<LiveHttpFile> LiveHttpSegmenter::FindSegment(uint32_t number,
+                                                               int32_t minimumState) const {
+    for (size_t i = 0; i < files_.size(); ++i) {
+        if (files_[i]->GetSegmentNumber() == number && files_[i]->GetState() >= minimumState) {
+            return files_[i];
+        }
+    }
+    return boost::shared_ptr<LiveHttpFile>();
+}
+
+void LiveHttpSegmenter::GetFile(const std::string& name, LiveHttpServer* requester,
+                                boost::shared_ptr<Component> requesterHandle) {
+    if (requester == nullptr || !requesterHandle) return;  // nobody to answer
+    SV::ScopedLock lock(lock_);
+    // A server that asks again has given up its earlier request; answering that one now would
+    // hand the old file to the new request.
+    const boost::weak_ptr<Component> handle(requesterHandle);
+    for (std::deque<Request>::iterator it = waiting_.begin(); it != waiting_.end();) {
+        if (it->handle.expired() || SameOwner(it->handle, handle)) {
+            it = waiting_.erase(it);
+        } else {
+            ++it;
+        }
+    }
+
+    Request request;
+    request.requester = requester;
+    request.handle = handle;
+    if (IsMainPlaylistName(name)) {
+        request.kind = Request::KindMainPlaylist;
+    } else {
+        const HlsRequestName parsed = HlsRequestName::Parse(name);
+        switch (parsed.GetKind()) {
+            case HlsRequestName::KindPlaylist: request.kind = Request::KindVariant; break;
+            case HlsRequestName::KindSegment: request.kind = Request::KindSegment; break;
+            case HlsRequestName::KindTrackSegment: request.kind = Request::KindTrackSegment; break;
+            case HlsRequestName::KindNone: requester->FileNotFound(); return;
+        }
+        request.track = parsed.GetTrack();
+        request.number = parsed.GetNumber();
+    }
+
+    boost::shared_ptr<LiveHttpFile> file;
+    switch (Evaluate(request, file)) {
+        case OutcomeAnswer: requester->FileReady(file); break;
+        case OutcomeNotFound: requester->FileNotFound(); break;
+        case OutcomeWait: Park(request); break;
+    }
+}
+
+void LiveHttpSegmenter::Park(const Request& request) {
+    while (waiting_.size() >= kMaxWaitingRequests) {
+        const Request oldest = waiting_.front();
+        waiting_.pop_front();
+        if (boost::shared_ptr<Component> alive = oldest.handle.lock()) {
+            oldest.requester->FileNotFound();
+        }
+    }
+    waiting_.push_back(request);
+}
+
+LiveHttpSegmenter::Outcome LiveHttpSegmenter::Evaluate(Request& request,
+                                                       boost::shared_ptr<LiveHttpFile>& file) {
+    if (request.kind == Request::KindMainPlaylist || request.kind == Request::KindVariant) {
+        return EvaluatePlaylist(request, file);
+    }
+    return EvaluateSegment(request, file);
+}
+
+LiveHttpSegmenter::Outcome LiveHttpSegmenter::EvaluatePlaylist(
+    const Request& request, boost::shared_ptr<LiveHttpFile>& file) {
+    // Before the track list has come no playlist can be written: the request waits for it
+    // (a playlist without a track would be kept and served for good). A complete list without
+    // an eligible track never gives one.
+    const Outcome noTrack = tracksKnown_ ? OutcomeNotFound : OutcomeWait;
+    // A sliding window needs a finished segment; a complete list that names no segment
+    // never will.
+    const Outcome noList = onDemand_ ? OutcomeNotFound : OutcomeWait;
+    if (request.kind == Request::KindMainPlaylist) {
+        if (adaptive_ ? tracks_.empty() : !currentTrack_) return noTrack;
+        WritePlaylist(TrackId(0), mainPlaylist_);
+        file = mainPlaylist_;
+        return file ? OutcomeAnswer : noList;
+    }
+    if (!adaptive_) return OutcomeNotFound;  // one rendition: the main playlist is its list
+    AdaptiveTrackMap::iterator it = tracks_.find(TrackId(request.track));
+    if (it == tracks_.end()) return noTrack;
+    WritePlaylist(it->first, it->second.playlist);
+    file = it->second.playlist;
+    return file ? OutcomeAnswer : noList;
+}
+
+uint32_t LiveHttpSegmenter::ListedSegmentCount(const Request& request) const {
+    if (adaptive_) {
+        AdaptiveTrackMap::const_iterator it = tracks_.find(TrackId(request.track));
+        if (it == tracks_.end() || !it->second.track) return 0;
+        return it->second.track->GetIndex().GetCount();
+    }
+    return static_cast<uint32_t>(UniformDurations(*currentTrack_).size());
+}
+
+LiveHttpSegmenter::Outcome LiveHttpSegmenter::EvaluateSegment(
+    Request& request, boost::shared_ptr<LiveHttpFile>& file) {
+    // Segment names carry the track id exactly when adaptation is on.
+    if ((request.kind == Request::KindTrackSegment) != adaptive_) return OutcomeNotFound;
+    // Until the tracks are known there is no way to place a segment: no seek either.
+    if (!currentTrack_) return tracksKnown_ ? OutcomeNotFound : OutcomeWait;
+    // With adaptation a segment may go out while it is written.
+    const int32_t ready = adaptive_ ? LiveHttpFile::StateWriting : LiveHttpFile::StateComplete;
+
+    if (request.placed) {
+        // Waited before: look again, and give up on what will not come.
+        if (adaptive_ && request.track != currentTrack_->GetId().Get()) return OutcomeNotFound;
+        file = FindSegment(request.number, ready);
+        if (file) return OutcomeAnswer;
+        if ((seekPending_ || seekInFlight_) && wantedSegment_ == request.number) {
+            return OutcomeWait;
+        }
+        const uint32_t first =
+            files_.empty() ? nextSegmentNumber_ : files_.front()->GetSegmentNumber();
+        return request.number < first ? OutcomeNotFound : OutcomeWait;
+    }
+
+    request.placed = true;
+    if (onDemand_ && request.number >= ListedSegmentCount(request)) return OutcomeNotFound;
+    if (adaptive_ && request.track != currentTrack_->GetId().Get()) {
+        AdaptiveTrackMap::iterator it = tracks_.find(TrackId(request.track));
+        if (it == tracks_.end()) return OutcomeNotFound;
+        // The player switched renditions: segment from the other track from that number on.
+        currentTrack_ = it->second.track;
+        wantedSegment_ = request.number;
+        seekPending_ = false;
+        // The segments in memory are of the old track and must not go out under the new
+        // track's names; the seek drops them as well.
+        std::deque<boost::shared_ptr<LiveHttpFile>> dropped;
+        dropped.swap(files_);
+        for (size_t i = 0; i < dropped.size(); ++i) {
+            if (dropped[i]->GetState() < LiveHttpFile::StateComplete) {
+                dropped[i]->SetState(LiveHttpFile::StateComplete);
+            }
+        }
+        if (session_ != nullptr) session_->SelectTrack(it->first);
+        SeekToSegment(request.number);
+        return OutcomeWait;
+    }
+    file = FindSegment(request.number, ready);
+    if (file) return OutcomeAnswer;
+    wantedSegment_ = request.number;
+    if (request.number != nextSegmentNumber_) {
+        // Inside the window (from the first segment in memory to the one after the newest)
+        // the segment comes by itself; outside it, the playback has to move.
+        const bool outside =
+            files_.empty() || request.number < files_.front()->GetSegmentNumber() ||
+            uint64_t(request.number) > uint64_t(files_.back()->GetSegmentNumber()) + 1;
+        if (outside) {
+            seekPending_ = true;
+            seekRequestTime_ = Now();
+        }
+    }
+    return OutcomeWait;
+}
+
+void LiveHttpSegmenter::DeliverPendingFile() {
+    SV::ScopedLock lock(lock_);
+    if (delivering_) {
+        // A state change made while delivering: one more round once this one is done.
+        deliverAgain_ = true;
+        return;
+    }
+    delivering_ = true;
+    for (int round = 0; round < 4; ++round) {
+        deliverAgain_ = false;
+        std::deque<Request> pending;
+        pending.swap(waiting_);
+        std::deque<Request> kept;
+        for (size_t i = 0; i < pending.size(); ++i) {
+            Request& request = pending[i];
+            // The server may have gone; its pointer is used only while its handle holds.
+            boost::shared_ptr<Component> alive = request.handle.lock();
+            if (!alive) continue;
+            boost::shared_ptr<LiveHttpFile> file;
+            switch (Evaluate(request, file)) {
+                case OutcomeAnswer: request.requester->FileReady(file); break;
+                case OutcomeNotFound: request.requester->FileNotFound(); break;
+                case OutcomeWait: kept.push_back(request); break;
+            }
+        }
+        // Nothing parks while this runs, but keep anything that did, behind.
+        kept.insert(kept.end(), waiting_.begin(), waiting_.end());
+        waiting_.swap(kept);
+        if (!deliverAgain_) break;
+    }
+    delivering_ = false;
+}
+
+void LiveHttpSegmenter::FileStateChanged(LiveHttpFile* file) {
+    SV::ScopedLock lock(lock_);
+    const int32_t state = file->GetState();
+    if (state == LiveHttpFile::StateComplete ||
+        (state == LiveHttpFile::StateWriting && adaptive_)) {
+        // Playlist files and segments dropped by a seek answer nobody.
+        if (IsSegment(file)) DeliverPendingFile();
+    } else if (state == LiveHttpFile::StateCompleteServed || state == LiveHttpFile::StateServed) {
+        ReleaseSegments();
+    }
+}
+
+}  // namespace SarvelonMediaKit
