@@ -121,7 +121,7 @@ std::string HlsTestChain::BaseUrl() const {
     return "http://127.0.0.1:" + std::to_string(Port()) + "/";
 }
 
-std::string HlsTestChain::PlaylistUrl() const { return BaseUrl() + playlistName_; }
+std::string HlsTestChain::PlaylistUrl() const { return BaseUrl() + segmenter_->GetUrlName(); }
 
 SocketDelegate* HlsTestChain::Serve(SV::PilSocketHolder& accepted) {
     if (!accepting_) return nullptr;
