@@ -3,10 +3,11 @@
 #include <boost/format.hpp>
 #include <boost/make_shared.hpp>
 
+#include <algorithm>
 #include <cstdlib>
-#include <limits>
+#include <iterator>
 #include <memory>
-#include <set>
+#include <vector>
 
 #include "SVLibrary/Output/DebugPrint.h"
 #include "engine/core/DefaultBandwidth.h"
@@ -21,6 +22,12 @@ const uint64_t kMicrosecondsPerSecond = 1000000;
 
 bool SameDirection(int rateA, int rateB) {
     return (rateA < 0 && rateB < 0) || (rateA == 0 && rateB == 0) || (rateA > 0 && rateB > 0);
+}
+
+std::string WithoutFileScheme(const std::string& name) {
+    static const char kScheme[] = "file://";
+    return name.compare(0, sizeof(kScheme) - 1, kScheme) == 0 ? name.substr(sizeof(kScheme) - 1)
+                                                              : name;
 }
 
 }  // namespace
@@ -113,9 +120,11 @@ void MediaSeeker::OnMediaTracks(const TrackMap& tracks, bool complete) {
 }
 
 void MediaSeeker::AlignSwitchPoints() {
+    // Entry times increase along each table, so the tables are sorted sets of times.
     const MediaTrackIndex& current = currentTrack_->GetIndex();
-    std::set<uint32_t> common;
-    for (uint32_t i = 0; i < current.GetCount(); ++i) common.insert(current.GetEntries()[i].time);
+    std::vector<uint32_t> common;
+    for (uint32_t i = 0; i < current.GetCount(); ++i)
+        common.push_back(current.GetEntries()[i].time);
 
     for (TrackMap::const_iterator it = tracks_.begin(); it != tracks_.end(); ++it) {
         const boost::shared_ptr<MediaTrack>& track = it->second;
@@ -123,24 +132,25 @@ void MediaSeeker::AlignSwitchPoints() {
             track->GetTrickPlayRate() != 0)
             continue;
         const MediaTrackIndex& index = track->GetIndex();
-        std::set<uint32_t> times;
-        for (uint32_t i = 0; i < index.GetCount(); ++i) times.insert(index.GetEntries()[i].time);
-        std::set<uint32_t> both;
-        for (std::set<uint32_t>::const_iterator t = common.begin(); t != common.end(); ++t) {
-            if (times.count(*t)) both.insert(*t);
-        }
+        std::vector<uint32_t> times;
+        for (uint32_t i = 0; i < index.GetCount(); ++i) times.push_back(index.GetEntries()[i].time);
+        std::vector<uint32_t> both;
+        std::set_intersection(common.begin(), common.end(), times.begin(), times.end(),
+                              std::back_inserter(both));
         common.swap(both);
     }
-    if (common.size() == current.GetCount()) return;
 
+    // Every track whose table holds more than the common times is rebuilt, the current one
+    // or another: an extra entry in any of them would be a switch point the others lack.
     for (TrackMap::const_iterator it = tracks_.begin(); it != tracks_.end(); ++it) {
         const boost::shared_ptr<MediaTrack>& track = it->second;
         if (!track || !track->HasVideo() || track->GetTrickPlayRate() != 0) continue;
         MediaTrackIndex& index = track->GetIndex();
+        if (index.GetCount() == common.size()) continue;
         std::unique_ptr<MediaTrackIndex::Entry[]> kept(
             new MediaTrackIndex::Entry[common.empty() ? 1 : common.size()]);
         uint32_t n = 0;
-        std::set<uint32_t>::const_iterator next = common.begin();
+        std::vector<uint32_t>::const_iterator next = common.begin();
         for (uint32_t i = 0; i < index.GetCount() && next != common.end(); ++i) {
             const MediaTrackIndex::Entry& entry = index.GetEntries()[i];
             if (entry.time == *next) {
@@ -236,10 +246,13 @@ void MediaSeeker::SetCurrentTrack(const boost::shared_ptr<MediaTrack>& track, ui
     if (!track || track == currentTrack_) return;
     currentTrack_ = track;
     pendingChange_ = changeType;
-    // A client named again reopens its input, so only another rendition renames it.
+    // A client named again reopens its input at its start, so only another rendition renames
+    // it. A file client answers its name without the "file://" of a URL.
     const std::string& rendition = track->GetSource();
     if (boost::shared_ptr<Component> source = GetSource()) {
-        if (!rendition.empty() && source->GetName() != rendition) source->SetName(rendition, false);
+        if (!rendition.empty() &&
+            WithoutFileScheme(source->GetName()) != WithoutFileScheme(rendition))
+            source->SetName(rendition, false);
     }
     SetDownloadLimited(selectedTrackId_ == 0 && track->GetId() != highestTrackId_);
 }

@@ -193,5 +193,352 @@ TEST(MediaSeekerTest, SeekByTimeRestartsTheSourceAtTheEntryAndMarksTheTime) {
     // The fastest track in automatic mode is fetched without a limit.
     EXPECT_EQ(std::vector<bool>({true, false}), chain.source->limits);
 }
+
+TEST(MediaSeekerTest, SwitchPointsAreAlignedOnlyWhereTheTracksDiffer) {
+    // Identical entry times: every index stays as it was.
+    {
+        MediaSeeker seeker(nullptr);
+        const StreamInfoMonitor::TrackMap map = MakeMap(LadderSpecs());
+        const MediaTrackIndex::Entry* before = map.at(TrackId(2))->GetIndex().GetEntries();
+        seeker.OnMediaTracks(map, true);
+        EXPECT_EQ(5u, map.at(TrackId(1))->GetIndex().GetCount());
+        EXPECT_EQ(5u, map.at(TrackId(2))->GetIndex().GetCount());
+        EXPECT_EQ(before, map.at(TrackId(2))->GetIndex().GetEntries()) << "not even rebuilt";
+    }
+    // One extra entry (at 3 s) in the second rendition: only that entry goes; the trick and
+    // audio tracks, whose entries differ anyway, are not touched.
+    std::vector<TrackSpec> specs = LadderSpecs();
+    specs[1].entries.insert(specs[1].entries.begin() + 2, {3, 19000});
+    specs[4].entries = {{0, 65000}, {1, 65100}};
+    const std::vector<std::pair<uint32_t, uint64_t>> aligned = {
+        {0, 10000}, {2, 16000}, {4, 22000}, {6, 28000}, {8, 34000}};
+    {
+        MediaSeeker seeker(nullptr);
+        const StreamInfoMonitor::TrackMap map = MakeMap(specs);
+        seeker.OnMediaTracks(map, true);
+        EXPECT_EQ(aligned, EntriesOf(*map.at(TrackId(2))));
+        EXPECT_EQ(5u, map.at(TrackId(1))->GetIndex().GetCount());
+        EXPECT_EQ(5u, map.at(TrackId(3))->GetIndex().GetCount());
+        EXPECT_EQ(2u, map.at(TrackId(5))->GetIndex().GetCount());
+        EXPECT_EQ(2u, map.at(TrackId(6))->GetIndex().GetCount());
+    }
+    // The extra entry in the current track (the first rendition) goes from it too.
+    {
+        std::vector<TrackSpec> first = LadderSpecs();
+        first[0].entries.push_back({9, 9500});
+        MediaSeeker seeker(nullptr);
+        const StreamInfoMonitor::TrackMap map = MakeMap(first);
+        seeker.OnMediaTracks(map, true);
+        EXPECT_EQ(5u, map.at(TrackId(1))->GetIndex().GetCount());
+        EXPECT_EQ(8u * kTicks, map.at(TrackId(1))->GetIndex().GetEntries()[4].time);
+    }
+    // Not while the list is incomplete, nor when alignment is off.
+    for (int incomplete = 0; incomplete < 2; ++incomplete) {
+        MediaSeeker seeker(nullptr);
+        seeker.SetAlignSwitchPoints(incomplete == 0);
+        const StreamInfoMonitor::TrackMap map = MakeMap(specs);
+        seeker.OnMediaTracks(map, incomplete == 0 ? false : true);
+        EXPECT_EQ(6u, map.at(TrackId(2))->GetIndex().GetCount());
+    }
+}
+
+TEST(MediaSeekerTest, WithoutVideoTheFirstAudioTrackIsCurrentAndNothingIsAligned) {
+    MediaSeeker seeker(nullptr);
+    const StreamInfoMonitor::TrackMap map =
+        MakeMap({TrackSpec{1, false, false, 0, 0, 100, 10, {{0, 0}}},  // neither: a text track
+                 TrackSpec{2, false, true, 0, 100, 1000, 10, {{0, 100}, {5, 600}}},
+                 TrackSpec{3, false, true, 0, 1100, 2000, 10, {{0, 1100}, {2, 1500}, {4, 1900}}}});
+    seeker.OnMediaTracks(map, true);
+    ASSERT_TRUE(seeker.GetCurrentTrack());
+    EXPECT_EQ(2u, seeker.GetCurrentTrack()->GetId().Get());
+    EXPECT_EQ(uint32_t(MediaSeeker::ChangeFirstTrack), seeker.GetPendingChange());
+    EXPECT_EQ(0u, seeker.GetLowestTrackId().Get());
+    EXPECT_EQ(2u, map.at(TrackId(2))->GetIndex().GetCount());
+    EXPECT_EQ(3u, map.at(TrackId(3))->GetIndex().GetCount());
+    // Trick play needs a video track: refused, the audio track stays current.
+    EXPECT_FALSE(seeker.DoTrickPlay(TrickPlayRate(4), MediaTime(0)));
+    EXPECT_EQ(2u, seeker.GetCurrentTrack()->GetId().Get());
+    // A list without any usable track leaves none current.
+    seeker.OnMediaTracks(MakeMap({TrackSpec{1, false, false, 0, 0, 100, 10, {{0, 0}}}}), true);
+    EXPECT_FALSE(seeker.GetCurrentTrack());
+    EXPECT_FALSE(seeker.StartSelectedTrack());
+}
+
+TEST(MediaSeekerTest, TiesKeepTheLowerTrackId) {
+    MediaSeeker seeker(nullptr);
+    // Two renditions and two forward trick tracks of equal rates (1000 B/s, 500 B/s).
+    seeker.OnMediaTracks(MakeMap({EvenVideo(1, 0, 10000), EvenVideo(2, 10000, 10000),
+                                  EvenVideo(3, 20000, 5000, 4), EvenVideo(4, 25000, 5000, 8)}),
+                         true);
+    EXPECT_EQ(1u, seeker.GetLowestTrackId().Get());
+    EXPECT_EQ(1u, seeker.GetHighestTrackId().Get());
+    for (uint32_t bandwidth : {0u, 1000u, 0xFFFFFFFFu}) {
+        const boost::shared_ptr<MediaTrack> normal =
+            seeker.SelectTrackForBandwidth(ByteAmount(bandwidth), MediaTime(0), TrickPlayRate(0));
+        ASSERT_TRUE(normal) << bandwidth;
+        EXPECT_EQ(1u, normal->GetId().Get()) << bandwidth;
+    }
+    // The magnitude of a trick rate is not compared, only its sign: both are candidates, and
+    // with room for both (budget 4000 / 4) the first wins the tie; with none (budget 0) the
+    // first is also the slowest.
+    for (uint32_t bandwidth : {0u, 4000u}) {
+        const boost::shared_ptr<MediaTrack> trick =
+            seeker.SelectTrackForBandwidth(ByteAmount(bandwidth), MediaTime(0), TrickPlayRate(4));
+        ASSERT_TRUE(trick) << bandwidth;
+        EXPECT_EQ(3u, trick->GetId().Get()) << bandwidth;
+    }
+    EXPECT_FALSE(seeker.SelectTrackForBandwidth(ByteAmount(4000), MediaTime(0), TrickPlayRate(-2)))
+        << "no reverse track";
+}
+
+TEST(MediaSeekerTest, BandwidthDecidesTheRendition) {
+    MediaSeeker seeker(nullptr);
+    seeker.OnMediaTracks(MakeMap(LadderSpecs()), true);
+    const struct {
+        uint32_t bandwidth;
+        uint32_t track;
+    } cases[] = {
+        {50, 1},    // fits none: the lowest-rate video track
+        {999, 6},   // only the audio-only track (100 B/s) fits: it counts as a rendition
+        {1000, 1},  // exactly the rate fits
+        {2500, 3},  // 2000 B/s fits, 3000 does not
+        {3000, 2},  // the fastest
+        {0, 2},     // no measurement: unlimited
+    };
+    for (const auto& c : cases) {
+        const boost::shared_ptr<MediaTrack> track =
+            seeker.SelectTrackForBandwidth(ByteAmount(c.bandwidth), MediaTime(0), TrickPlayRate(0));
+        ASSERT_TRUE(track) << c.bandwidth;
+        EXPECT_EQ(c.track, track->GetId().Get()) << c.bandwidth;
+    }
+}
+
+TEST(MediaSeekerTest, ManualSelectionKeepsKnownTracksOnly) {
+    MediaSeeker seeker(nullptr);
+    seeker.OnMediaTracks(MakeMap(LadderSpecs()), true);
+    seeker.DoSelectTrack(TrackId(99));
+    EXPECT_EQ(0u, seeker.GetSelectedTrackId().Get()) << "unknown id ignored";
+    seeker.DoSelectTrack(TrackId(3));
+    EXPECT_EQ(3u, seeker.GetSelectedTrackId().Get());
+    seeker.DoSelectTrack(TrackId(99));
+    EXPECT_EQ(3u, seeker.GetSelectedTrackId().Get()) << "an unknown id keeps the selection";
+    // The selection wins over any bandwidth.
+    EXPECT_EQ(
+        3u, seeker.SelectTrackForBandwidth(ByteAmount(0xFFFFFFFFu), MediaTime(0), TrickPlayRate(0))
+                ->GetId()
+                .Get());
+    seeker.DoSelectTrack(TrackId(0));
+    EXPECT_EQ(0u, seeker.GetSelectedTrackId().Get()) << "0 with a current video track: automatic";
+
+    // A selected id that a new track list no longer has is dropped at the next choice.
+    seeker.DoSelectTrack(TrackId(3));
+    std::vector<TrackSpec> fewer = LadderSpecs();
+    fewer.erase(fewer.begin() + 2);
+    seeker.OnMediaTracks(MakeMap(fewer), true);
+    EXPECT_EQ(3u, seeker.GetSelectedTrackId().Get());
+    const boost::shared_ptr<MediaTrack> chosen =
+        seeker.SelectTrackForBandwidth(ByteAmount(1500), MediaTime(0), TrickPlayRate(0));
+    EXPECT_EQ(0u, seeker.GetSelectedTrackId().Get());
+    ASSERT_TRUE(chosen);
+    EXPECT_EQ(1u, chosen->GetId().Get());
+
+    // Without a current video track, 0 is not a track and changes nothing.
+    MediaSeeker audio(nullptr);
+    audio.OnMediaTracks(MakeMap({TrackSpec{2, false, true, 0, 0, 1000, 10, {{0, 0}}}}), true);
+    audio.DoSelectTrack(TrackId(2));
+    audio.DoSelectTrack(TrackId(0));
+    EXPECT_EQ(2u, audio.GetSelectedTrackId().Get());
+}
+
+TEST(MediaSeekerTest, TrickPlayChoosesATrackOfTheDirection) {
+    SeekerChain chain;
+    chain.seeker->OnMediaTracks(MakeMap(LadderSpecs()), true);
+    chain.Pull();
+    chain.sink->words.clear();
+
+    // No bandwidth report: bandwidth 0, the slowest forward trick track (the only one here).
+    EXPECT_TRUE(chain.seeker->TrickPlay(TrickPlayRate(4), MediaTime(3000000)));
+    EXPECT_EQ(4u, chain.seeker->GetCurrentTrack()->GetId().Get());
+    EXPECT_EQ(4, chain.seeker->GetTrickRate().Get());
+    // Forward rounds up: the entry at 4 s of the trick track, 60000 + 5000 * 4 / 10.
+    EXPECT_EQ(std::vector<std::string>{"seek file 62000 65000 1"}, chain.Seeks());
+    chain.Pull();
+    EXPECT_EQ(std::vector<std::string>({"time 4000000 4", "change 4 7"}), chain.sink->words);
+
+    // 4 -> 2 without a time: only the rate changes.
+    EXPECT_FALSE(
+        chain.seeker->TrickPlay(TrickPlayRate(2), MediaTime(MediaSeeker::kInvalidMediaTime)));
+    EXPECT_EQ(2, chain.seeker->GetTrickRate().Get());
+    EXPECT_EQ(4u, chain.seeker->GetCurrentTrack()->GetId().Get());
+    EXPECT_EQ(1u, chain.Seeks().size());
+
+    // Reverse: the time counts from the end of the reverse track (10 s - 3 s = 7 s, rounded
+    // down to the entry at 6 s).
+    EXPECT_TRUE(chain.seeker->TrickPlay(TrickPlayRate(-4), MediaTime(3000000)));
+    EXPECT_EQ(5u, chain.seeker->GetCurrentTrack()->GetId().Get());
+    EXPECT_EQ("seek file 68000 70000 1", chain.Seeks().back());
+}
+
+TEST(MediaSeekerTest, TrickPlayWithoutATrackOfTheDirectionChangesNothing) {
+    SeekerChain chain;
+    std::vector<TrackSpec> specs = LadderSpecs();
+    specs.erase(specs.begin() + 4);  // no reverse track
+    chain.seeker->OnMediaTracks(MakeMap(specs), true);
+    EXPECT_FALSE(chain.seeker->TrickPlay(TrickPlayRate(-4), MediaTime(1000000)));
+    EXPECT_EQ(1u, chain.seeker->GetCurrentTrack()->GetId().Get());
+    EXPECT_EQ(0, chain.seeker->GetTrickRate().Get());
+    EXPECT_TRUE(chain.Seeks().empty());
+
+    // Before any track list there is nothing to play.
+    MediaSeeker empty(nullptr);
+    EXPECT_FALSE(empty.DoTrickPlay(TrickPlayRate(4), MediaTime(0)));
+    EXPECT_FALSE(empty.DoTrickPlay(TrickPlayRate(0), MediaTime(0)));
+}
+
+TEST(MediaSeekerTest, LeavingReversePlayRestartsEarlyOrResumesAtTheNextEntry) {
+    const struct {
+        uint64_t time;
+        const char* seek;
+        const char* marker;
+    } cases[] = {
+        // At 3 s: back to the start.
+        {3000000, "seek file 0 10000 1", "time 0 1"},
+        // At 6 s: the entry at or after 6 s; on an entry it is that entry.
+        {6000000, "seek file 6000 10000 1", "time 6000000 1"},
+        // At 6.5 s: rounded up to 8 s.
+        {6500000, "seek file 8000 10000 1", "time 8000000 1"},
+    };
+    for (const auto& c : cases) {
+        SeekerChain chain;
+        chain.seeker->BandwidthUpdate(ByteAmount(1500), true);  // 80 %: track 1 only
+        chain.seeker->OnMediaTracks(MakeMap(LadderSpecs()), true);
+        ASSERT_TRUE(chain.seeker->TrickPlay(TrickPlayRate(-4), MediaTime(0)));
+        chain.sink->words.clear();
+        EXPECT_TRUE(chain.seeker->TrickPlay(TrickPlayRate(0), MediaTime(c.time))) << c.time;
+        EXPECT_EQ(1u, chain.seeker->GetCurrentTrack()->GetId().Get());
+        EXPECT_EQ(0, chain.seeker->GetTrickRate().Get());
+        EXPECT_EQ(c.seek, chain.Seeks().back()) << c.time;
+        ASSERT_FALSE(chain.sink->words.empty());
+        EXPECT_EQ(c.marker, chain.sink->words.front()) << c.time;
+    }
+}
+
+TEST(MediaSeekerTest, ReversePlayPastTheEndStartsAtTheReverseTracksStart) {
+    SeekerChain chain;
+    chain.seeker->OnMediaTracks(MakeMap(LadderSpecs()), true);
+    // 12 s is past the 10 s reverse track: its time 0, not a wrapped-around huge time.
+    EXPECT_TRUE(chain.seeker->TrickPlay(TrickPlayRate(-4), MediaTime(12000000)));
+    EXPECT_EQ("seek file 65000 70000 1", chain.Seeks().back());
+    chain.Pull();
+    EXPECT_EQ("time 0 5", chain.sink->words.front());
+    // No time: the last media time that the demultiplexer reported, as it is.
+    chain.seeker->MediaTimeAvailable(2, MediaTime(1), MediaTime(4100000));
+    EXPECT_EQ(4100000u, chain.seeker->GetLastMediaTime().Get());
+    EXPECT_TRUE(
+        chain.seeker->TrickPlay(TrickPlayRate(4), MediaTime(MediaSeeker::kInvalidMediaTime)));
+    EXPECT_EQ("seek file 63000 65000 1", chain.Seeks().back()) << "4.1 s rounded up to 6 s";
+}
+
+TEST(MediaSeekerTest, ByteSeeksAreBoundedToTheCurrentTrack) {
+    SeekerChain chain;
+    chain.seeker->SeekFilePosition(BytePosition(100), BytePosition(0), true);
+    EXPECT_EQ("seek file 100 0 1", chain.Seeks().back()) << "no track: passed on as it is";
+    chain.seeker->OnMediaTracks(MakeMap(LadderSpecs()), true);
+    chain.seeker->SeekFilePosition(BytePosition(100), BytePosition(0), false);
+    EXPECT_EQ("seek file 100 10000 0", chain.Seeks().back());
+    chain.seeker->SeekFilePosition(BytePosition(100), BytePosition(500), true);
+    EXPECT_EQ("seek file 100 500 1", chain.Seeks().back()) << "an end given is kept";
+    // A track whose index has no size leaves the end open.
+    chain.seeker->OnMediaTracks(MakeMap({TrackSpec{1, true, false, 0, 0, 0, 10, {{0, 0}}}}), true);
+    chain.seeker->SeekFilePosition(BytePosition(7), BytePosition(0), true);
+    EXPECT_EQ("seek file 7 0 1", chain.Seeks().back());
+}
+
+TEST(MediaSeekerTest, SeeksUseEightyPercentOfTheMeasuredBandwidth) {
+    SeekerChain chain;
+    chain.seeker->OnMediaTracks(MakeMap(LadderSpecs()), true);
+    chain.seeker->BandwidthUpdate(ByteAmount(3000), true);
+    EXPECT_EQ(3000u, chain.seeker->GetBandwidth().Get());
+    chain.seeker->Seek(MediaTime(0));
+    // 2400 B/s for the choice: track 3 (2000), not track 2 (3000).
+    EXPECT_EQ(3u, chain.seeker->GetCurrentTrack()->GetId().Get());
+    EXPECT_EQ("seek file 40000 60000 1", chain.Seeks().back());
+
+    // A manual choice is kept and marked as such.
+    chain.seeker->DoSelectTrack(TrackId(2));
+    chain.Pull();
+    chain.sink->words.clear();
+    chain.seeker->Seek(MediaTime(2000000));
+    chain.Pull();
+    EXPECT_EQ(std::vector<std::string>({"time 2000000 2", "change 2 5"}), chain.sink->words);
+    EXPECT_FALSE(chain.source->limits.back()) << "a manual choice is never limited";
+}
+
+TEST(MediaSeekerTest, ANamedRenditionRenamesTheSourceOnlyWhenItDiffers) {
+    SeekerChain chain;
+    chain.source->names.push_back("a.svm");  // the name the source was opened with
+    std::vector<TrackSpec> specs = {EvenVideo(1, 0, 10000), EvenVideo(2, 0, 30000)};
+    StreamInfoMonitor::TrackMap map = MakeMap(specs);
+    map.at(TrackId(1))->SetSource("a.svm");
+    map.at(TrackId(2))->SetSource("b.svm");
+    chain.seeker->OnMediaTracks(map, true);
+    EXPECT_EQ(std::vector<std::string>{"a.svm"}, chain.source->names) << "already open";
+    chain.seeker->Seek(MediaTime(0));  // default bandwidth: the faster, in b.svm
+    EXPECT_EQ(std::vector<std::string>({"a.svm", "b.svm"}), chain.source->names);
+    // The same file as a URL is the same rendition.
+    map.at(TrackId(1))->SetSource("file://b.svm");
+    chain.seeker->DoSelectTrack(TrackId(1));
+    chain.seeker->Seek(MediaTime(0));
+    EXPECT_EQ(1u, chain.seeker->GetCurrentTrack()->GetId().Get());
+    EXPECT_EQ(2u, chain.source->names.size());
+}
+
+TEST(MediaSeekerTest, StartSelectedTrackFixesTheCurrentTrackAndFetchesItsStart) {
+    SeekerChain chain;
+    chain.seeker->OnMediaTracks(
+        MakeMap({TrackSpec{7, false, true, 0, 5000, 1000, 10, {{0, 5000}, {5, 5500}}}}), true);
+    EXPECT_TRUE(chain.seeker->StartSelectedTrack());
+    EXPECT_EQ(7u, chain.seeker->GetSelectedTrackId().Get());
+    EXPECT_EQ(std::vector<std::string>{"seek file 5000 6000 1"}, chain.Seeks());
+}
+
+TEST(MediaSeekerTest, PredictionRatesTheStretchAhead) {
+    MediaSeeker seeker(nullptr);
+    seeker.SetUsePrediction(true);
+    // 60 s renditions, entries every 10 s. Track 1 holds 1000 B/s throughout; track 2 holds
+    // 500 B/s for its first 30 s and 3000 B/s after: mean 1750 B/s.
+    TrackSpec steady{1, true, false, 0, 0, 60000, 60, {}};
+    TrackSpec late{2, true, false, 0, 60000, 105000, 60, {}};
+    for (uint32_t s = 0; s < 60; s += 10) {
+        steady.entries.push_back({s, s * 1000});
+        late.entries.push_back({s, 60000 + (s <= 30 ? s * 500 : 15000 + (s - 30) * 3000)});
+    }
+    seeker.OnMediaTracks(MakeMap({steady, late}), true);
+    EXPECT_EQ(1750u, seeker.GetTracks().at(TrackId(2))->GetIndex().GetPeakByteRate());
+    // At 0 s, 1200 B/s: track 2's next 30 s need 500 B/s, track 1's 1000; the higher wins.
+    boost::shared_ptr<MediaTrack> chosen =
+        seeker.SelectTrackForBandwidth(ByteAmount(1200), MediaTime(0), TrickPlayRate(0));
+    ASSERT_TRUE(chosen);
+    EXPECT_EQ(1u, chosen->GetId().Get());
+    chosen = seeker.SelectTrackForBandwidth(ByteAmount(600), MediaTime(0), TrickPlayRate(0));
+    ASSERT_TRUE(chosen);
+    EXPECT_EQ(2u, chosen->GetId().Get()) << "only track 2's stretch ahead fits";
+    // At 30 s track 2 needs 3000 B/s over the next 30 s (to its end): it no longer fits.
+    chosen =
+        seeker.SelectTrackForBandwidth(ByteAmount(2000), MediaTime(30000000), TrickPlayRate(0));
+    ASSERT_TRUE(chosen);
+    EXPECT_EQ(1u, chosen->GetId().Get());
+}
+
+TEST(MediaSeekerTest, ReportsAreKeptAsTheyCome) {
+    MediaSeeker seeker(nullptr);
+    seeker.MediaTimeAvailable(1, MediaTime(900), MediaTime(700));
+    EXPECT_EQ(700u, seeker.GetLastMediaTime().Get());
+    seeker.MediaTimeAvailable(2, MediaTime(100), MediaTime(50));
+    EXPECT_EQ(50u, seeker.GetLastMediaTime().Get()) << "whatever the previous value";
+    seeker.BandwidthUpdate(ByteAmount(12345), false);
+    EXPECT_EQ(12345u, seeker.GetBandwidth().Get());
+}
+
 }  // namespace
 }  // namespace SarvelonMediaKit

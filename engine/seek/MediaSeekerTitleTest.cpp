@@ -1,0 +1,270 @@
+// The seeker in a real chain: file client -> seeker -> demultiplexer -> recording multiplexer,
+// on titles made by the title maker. What the demultiplexer delivers after a seek is checked
+// against ffprobe's reading of the transport streams the title was made from, and the byte
+// the client restarts at against a plain scan of the title's packets; neither shares code with
+// the engine's parser.
+
+#include <boost/make_shared.hpp>
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <fstream>
+#include <iterator>
+#include <map>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "engine/core/ComponentStack.h"
+#include "engine/core/Session.h"
+#include "engine/demux/Mpeg2PsDemux.h"
+#include "engine/input/FileClient.h"
+#include "engine/seek/MediaSeeker.h"
+#include "tests/support/Fixtures.h"
+#include "tests/support/Mpeg2PsDemuxTestSupport.h"
+#include "tests/support/RecordingSink.h"
+
+namespace SarvelonMediaKit {
+namespace {
+
+using demuxtest::EventRecorder;
+using demuxtest::ObservingStage;
+using demuxtest::RecordingMux;
+using SvTestSupport::Fixtures;
+
+// A video packet as ffprobe reads it from a source transport stream: decode time in
+// microseconds from the stream's earliest decode time (where the title maker starts its
+// clock), and the key flag.
+struct ProbedFrame {
+    uint64_t time;
+    bool key;
+};
+
+std::vector<ProbedFrame> ProbeVideo(const std::string& source) {
+    std::string output;
+    EXPECT_EQ(
+        0, SvTestSupport::RunProgram({"ffprobe", "-v", "error", "-show_entries",
+                                      "packet=codec_type,dts,flags", "-of", "compact=p=0", source},
+                                     &output))
+        << output;
+    struct Packet {
+        bool video;
+        uint64_t dts;
+        bool key;
+    };
+    std::vector<Packet> packets;
+    std::istringstream lines(output);
+    std::string line;
+    while (std::getline(lines, line)) {
+        std::map<std::string, std::string> fields;
+        std::istringstream parts(line);
+        std::string part;
+        while (std::getline(parts, part, '|')) {
+            const size_t equals = part.find('=');
+            if (equals != std::string::npos)
+                fields[part.substr(0, equals)] = part.substr(equals + 1);
+        }
+        if (fields.count("dts") == 0 || fields["dts"] == "N/A") continue;
+        packets.push_back(Packet{fields["codec_type"] == "video", std::stoull(fields["dts"]),
+                                 !fields["flags"].empty() && fields["flags"][0] == 'K'});
+    }
+    uint64_t base = UINT64_MAX;
+    for (const Packet& p : packets) base = std::min(base, p.dts);
+    std::vector<ProbedFrame> frames;
+    for (const Packet& p : packets) {
+        if (p.video) frames.push_back(ProbedFrame{(p.dts - base) * 100 / 9, p.key});  // 90 kHz
+    }
+    return frames;
+}
+
+// Index in decode order of the n-th key frame (0-based).
+size_t NthKeyFrame(const std::vector<ProbedFrame>& frames, size_t n) {
+    for (size_t i = 0; i < frames.size(); ++i) {
+        if (frames[i].key && n-- == 0) return i;
+    }
+    ADD_FAILURE() << "no key frame " << n;
+    return frames.size();
+}
+
+// Counts the video access units whose data starts in the title before a byte position: the
+// video PES packets (stream 0xE0) that carry a timestamp, found by walking the program
+// stream's start codes (ISO/IEC 13818-1 pack headers and length-prefixed packets).
+size_t VideoUnitsBefore(const std::string& path, uint64_t position) {
+    std::ifstream file(path, std::ios::binary);
+    const std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(file)),
+                                     std::istreambuf_iterator<char>());
+    size_t count = 0;
+    size_t at = 0;
+    while (at + 6 <= bytes.size() && at < position) {
+        if (bytes[at] != 0 || bytes[at + 1] != 0 || bytes[at + 2] != 1) {
+            ADD_FAILURE() << "no start code at " << at;
+            return count;
+        }
+        const uint8_t code = bytes[at + 3];
+        if (code == 0xB9) break;  // program end
+        if (code == 0xBA) {       // pack header: 14 bytes and its stuffing
+            if (at + 14 > bytes.size()) break;
+            at += 14 + (bytes[at + 13] & 0x07);
+            continue;
+        }
+        const size_t length = (size_t(bytes[at + 4]) << 8) | bytes[at + 5];
+        // PES_header_data flags: PTS_DTS_flags in the top two bits of the eighth byte.
+        if (code == 0xE0 && at + 8 < bytes.size() && (bytes[at + 7] & 0xC0) != 0) ++count;
+        at += 6 + length;
+    }
+    return count;
+}
+
+// file client -> observing stage -> seeker -> demultiplexer -> recording multiplexer -> sink,
+// run on the test's thread.
+struct SeekChain {
+    explicit SeekChain(const std::string& path) : session(Session::Create()) {
+        session->SetCapacity(ByteAmount(16u << 20));  // room for the preload cache
+        boost::shared_ptr<Component> source = CreateFileClient(session.get(), nullptr);
+        source->SetName(path, true);
+        stage = boost::make_shared<ObservingStage>(session.get(), 0);
+        seeker = boost::make_shared<MediaSeeker>(session.get());
+        demux = boost::make_shared<Mpeg2PsDemux>(session.get());
+        mux = boost::make_shared<RecordingMux>(session.get());
+        // What the multiplexer writes goes nowhere, but a consumer asks for it: the stages
+        // below size their pulls by what the output end wants.
+        sink = boost::make_shared<SvTestSupport::RecordingSink>();
+        ComponentStack stack(StackIdMain);
+        stack.AddComponent(sink);
+        stack.AddComponent(mux);
+        stack.AddComponent(demux);
+        stack.AddComponent(seeker);
+        stack.AddComponent(stage);
+        stack.AddComponent(source);
+        session->SetComponentStack(stack);
+        demux->StreamInfoSource::AddMonitor(seeker.get());
+        demux->StreamInfoSource::AddMonitor(&events);
+        demux->ErrorInfoSource::AddMonitor(&events);
+        stack.Link();
+    }
+    ~SeekChain() { session->Stop(true); }
+
+    void Preload() {
+        demux->PreLoad(MediaTime(15000000));
+        for (int i = 0; i < 100000 && !events.WaitForPreload(0); ++i) {
+            session->GetTaskManager()->RunTasks();
+        }
+        ASSERT_TRUE(events.WaitForPreload(0));
+    }
+    void Pull(int times) {
+        for (int i = 0; i < times; ++i) mux->PullData(ByteAmount(65536));
+    }
+    void PullToEnd() {
+        for (int i = 0; i < 5000 && mux->CountMarkers(MemoryMarkerTypeEndOfStream) == 0; ++i) {
+            mux->PullData(ByteAmount(1u << 20));
+        }
+        ASSERT_EQ(1u, mux->CountMarkers(MemoryMarkerTypeEndOfStream));
+    }
+    // The video samples that reached the multiplexer (decode time, key flag).
+    std::vector<std::pair<uint64_t, bool>> Video() const {
+        const std::map<uint32_t, demuxtest::StreamRecord> streams = mux->Streams();
+        const auto it = streams.find(0xE0);
+        return it == streams.end() ? std::vector<std::pair<uint64_t, bool>>() : it->second.samples;
+    }
+
+    boost::shared_ptr<Session> session;
+    boost::shared_ptr<SvTestSupport::RecordingSink> sink;
+    boost::shared_ptr<ObservingStage> stage;
+    boost::shared_ptr<MediaSeeker> seeker;
+    boost::shared_ptr<Mpeg2PsDemux> demux;
+    boost::shared_ptr<RecordingMux> mux;
+    EventRecorder events;
+};
+
+// The entry of a track at or before a time: its number and byte position.
+std::pair<uint32_t, uint64_t> EntryAtOrBefore(const MediaTrack& track, uint64_t microseconds) {
+    const MediaTrackIndex& index = track.GetIndex();
+    uint32_t found = 0;
+    for (uint32_t i = 0; i < index.GetCount(); ++i) {
+        if (index.TicksToMicroseconds(index.GetEntries()[i].time) <= microseconds) found = i;
+    }
+    return {found, index.GetEntries()[found].position};
+}
+
+// Checks the video samples delivered after a seek: they start with the key frame of entry
+// number `entry` and run on, frame by frame, to the end of the rendition.
+void ExpectVideoFromKeyFrame(const std::vector<std::pair<uint64_t, bool>>& got,
+                             const std::vector<ProbedFrame>& probed, size_t entry) {
+    const size_t first = NthKeyFrame(probed, entry);
+    ASSERT_LT(first, probed.size());
+    ASSERT_FALSE(got.empty());
+    EXPECT_TRUE(got.front().second) << "the first video sample is a key frame";
+    EXPECT_EQ(probed[first].time, got.front().first) << "and it is the entry's key frame";
+    ASSERT_EQ(probed.size() - first, got.size()) << "every later frame, and no other";
+    for (size_t i = 0; i < got.size(); ++i) {
+        EXPECT_EQ(probed[first + i].time, got[i].first) << "frame " << i;
+        EXPECT_EQ(probed[first + i].key, got[i].second) << "frame " << i;
+    }
+}
+
+TEST(MediaSeekerTitleTest, ASeekRestartsTheClientAtTheEntryAndDeliversItsKeyFrameFirst) {
+    const std::string path = Fixtures::MakeTitle("seek-long.svm", {Fixtures::LongClip(), "{out}"});
+    const std::vector<ProbedFrame> probed = ProbeVideo(Fixtures::LongClip());
+    SeekChain chain(path);
+    chain.Preload();
+    ASSERT_TRUE(chain.seeker->GetCurrentTrack());
+    const boost::shared_ptr<MediaTrack> track = chain.seeker->GetCurrentTrack();
+    EXPECT_EQ(1u, track->GetId().Get());
+    chain.Pull(8);  // playback under way
+    ASSERT_FALSE(chain.Video().empty());
+
+    for (uint64_t time : {9500000u, 2000000u, 17900000u}) {
+        SCOPED_TRACE(time);
+        chain.mux->Forget();
+        chain.stage->ClearLog();
+        chain.session->SeekInTask(MediaTime(time));
+        const std::pair<uint32_t, uint64_t> entry = EntryAtOrBefore(*track, time);
+        const MediaTrackIndex& index = track->GetIndex();
+        EXPECT_EQ(
+            std::vector<std::string>{"seek file " + std::to_string(entry.second) + " " +
+                                     std::to_string(index.GetOffset() + index.GetSize()) + " 1"},
+            chain.stage->Log(SvTestSupport::RecordingStage::kSeekFilePosition));
+        // The byte is where the entry's key frame starts: the frames before it in decode
+        // order lie before it in the file.
+        EXPECT_EQ(NthKeyFrame(probed, entry.first), VideoUnitsBefore(path, entry.second));
+        chain.PullToEnd();
+        ExpectVideoFromKeyFrame(chain.Video(), probed, entry.first);
+        EXPECT_TRUE(chain.events.errors.empty());
+    }
+}
+
+TEST(MediaSeekerTitleTest, ASeekOnAMultiRateTitleFetchesTheFastestRenditionOnly) {
+    const std::string path = Fixtures::MultiRateTitle();
+    const std::vector<std::string> sources = Fixtures::MultiRateClips();  // 150k, 300k, 600k
+    SeekChain chain(path);
+    chain.Preload();
+    ASSERT_EQ(3u, chain.seeker->GetTracks().size());
+    ASSERT_TRUE(chain.seeker->GetCurrentTrack());
+    EXPECT_EQ(1u, chain.seeker->GetCurrentTrack()->GetId().Get()) << "the first rendition";
+    chain.Pull(2);
+
+    chain.mux->Forget();
+    chain.stage->ClearLog();
+    chain.session->SeekInTask(MediaTime(2500000));
+    // A local file sets no bandwidth limit: the 600 kbit/s rendition, the third track.
+    const boost::shared_ptr<MediaTrack> track = chain.seeker->GetCurrentTrack();
+    ASSERT_TRUE(track);
+    EXPECT_EQ(3u, track->GetId().Get());
+    const std::pair<uint32_t, uint64_t> entry = EntryAtOrBefore(*track, 2500000);
+    const MediaTrackIndex& index = track->GetIndex();
+    EXPECT_EQ(std::vector<std::string>{"seek file " + std::to_string(entry.second) + " " +
+                                       std::to_string(index.GetOffset() + index.GetSize()) + " 1"},
+              chain.stage->Log(SvTestSupport::RecordingStage::kSeekFilePosition));
+    chain.PullToEnd();
+    // The demultiplexer followed the marker to the new rendition.
+    ASSERT_FALSE(chain.events.changedTracks.empty());
+    EXPECT_EQ(3u, chain.events.changedTracks.back());
+    EXPECT_EQ(3u, chain.demux->GetCurrentTrack()->GetId().Get());
+    // Only that rendition's frames, from the entry's key frame to its end.
+    ExpectVideoFromKeyFrame(chain.Video(), ProbeVideo(sources[2]), entry.first);
+    EXPECT_TRUE(chain.events.errors.empty());
+}
+
+}  // namespace
+}  // namespace SarvelonMediaKit
