@@ -196,6 +196,7 @@ private:
     bool delivering_;
     bool deliverAgain_;
     Clock clock_;
+    uint64_t bytesAdded_;  // every byte the chain has handed down, kept or dropped
 };
 
 }  // namespace SarvelonMediaKit

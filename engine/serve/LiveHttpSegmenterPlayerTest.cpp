@@ -8,6 +8,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <map>
@@ -15,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/serve/LiveHttpSegmenter.h"
 #include "engine/serve/LiveHttpTestSupport.h"
 #include "tests/support/Fixtures.h"
 #include "tests/support/HlsTestChain.h"
@@ -356,6 +358,39 @@ TEST_F(LiveHttpSegmenterPlayerTest, NamesThatAreNoSegmentAreNotFoundAtOnceAndMov
     EXPECT_EQ(first.firstVideoPts + 2 * kTicksPerSecond, view.firstVideoPts);
     EXPECT_EQ(first.firstVideoPts + 4 * kTicksPerSecond, ViewSegment(Segment(2)).firstVideoPts);
     EXPECT_EQ(seeksBefore, chain->Client().SeekCount());
+}
+
+TEST_F(LiveHttpSegmenterPlayerTest, OnDemandAtMostOneFinishedSegmentWaitsToBeServed) {
+    ASSERT_EQ(200, Get(port, chain->PlaylistName()).status);
+    // Segment states: 3 finished, 4 finished and being served.
+    const auto waiting = [&]() {
+        size_t count = 0;
+        for (const auto& segment : chain->Segmenter().GetSegments()) {
+            if (segment.second == 3 || segment.second == 4) ++count;
+        }
+        return count;
+    };
+    for (uint32_t k = 0; k < 5; ++k) {
+        ASSERT_EQ(200, Get(port, std::to_string(k) + ".ts").status) << k;
+        // The next segment gets made...
+        ASSERT_TRUE(WaitUntil([&]() {
+            for (const auto& segment : chain->Segmenter().GetSegments()) {
+                if (segment.first == k + 1 && segment.second >= 3) return true;
+            }
+            return false;
+        }))
+            << k;
+        // ...and nothing beyond it while it waits for its player.
+        size_t most = 0;
+        for (int i = 0; i < 40; ++i) {
+            most = std::max(most, waiting());
+            usleep(5000);
+        }
+        EXPECT_EQ(1u, most) << k;
+        for (const auto& segment : chain->Segmenter().GetSegments()) {
+            EXPECT_LE(segment.first, k + 2) << k;
+        }
+    }
 }
 
 }  // namespace
