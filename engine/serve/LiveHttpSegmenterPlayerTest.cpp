@@ -75,9 +75,8 @@ Response Get(uint16_t port, const std::string& path, int timeoutMs = 10000) {
         }
     }
     close(fd);
-    response.milliseconds = std::chrono::duration<double, std::milli>(
-                                std::chrono::steady_clock::now() - start)
-                                .count();
+    response.milliseconds =
+        std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
     return response;
 }
 
@@ -130,10 +129,10 @@ SegmentView ViewSegment(const std::string& bytes) {
 // The source's streams by ffprobe, one "index,codec,width,height,rate,channels" line each.
 std::string ProbeStreams(const std::string& input) {
     std::string out;
-    RunProgram({"ffprobe", "-v", "error", "-show_entries",
-                "stream=index,codec_name,width,height,sample_rate,channels", "-of", "csv=p=0",
-                input},
-               &out);
+    RunProgram(
+        {"ffprobe", "-v", "error", "-show_entries",
+         "stream=index,codec_name,width,height,sample_rate,channels", "-of", "csv=p=0", input},
+        &out);
     return out;
 }
 
@@ -270,16 +269,35 @@ TEST_F(LiveHttpSegmenterPlayerTest, FfmpegReadsTheTitleAsItsSourceHasIt) {
     // One copying read: no error anywhere, and the elementary streams come out with the very
     // bytes that the source's come out with.
     std::string out;
-    ASSERT_EQ(0, RunProgram({"ffmpeg", "-nostdin", "-v", "error", "-xerror", "-i", url, "-map", "0",
-                             "-c", "copy", "-f", "null", "-", "-map", "0:v", "-c", "copy", "-f",
-                             "h264", dir.File("served.h264"), "-map", "0:a", "-c", "copy", "-f",
-                             "adts", dir.File("served.aac")},
-                            &out))
+    ASSERT_EQ(
+        0,
+        RunProgram({"ffmpeg", "-nostdin", "-v", "error", "-xerror", "-i",   url,
+                    "-map",   "0",        "-c", "copy",  "-f",      "null", "-",
+                    "-map",   "0:v",      "-c", "copy",  "-f",      "h264", dir.File("served.h264"),
+                    "-map",   "0:a",      "-c", "copy",  "-f",      "adts", dir.File("served.aac")},
+                   &out))
         << out;
     EXPECT_EQ("", out);
-    ASSERT_EQ(0, RunProgram({"ffmpeg", "-nostdin", "-v", "error", "-i", source, "-map", "0:v",
-                             "-c", "copy", "-f", "h264", dir.File("source.h264"), "-map", "0:a",
-                             "-c", "copy", "-f", "adts", dir.File("source.aac")},
+    ASSERT_EQ(0, RunProgram({"ffmpeg",
+                             "-nostdin",
+                             "-v",
+                             "error",
+                             "-i",
+                             source,
+                             "-map",
+                             "0:v",
+                             "-c",
+                             "copy",
+                             "-f",
+                             "h264",
+                             dir.File("source.h264"),
+                             "-map",
+                             "0:a",
+                             "-c",
+                             "copy",
+                             "-f",
+                             "adts",
+                             dir.File("source.aac")},
                             &out))
         << out;
     const std::string servedVideo = ReadWholeFile(dir.File("served.h264"));
@@ -295,8 +313,8 @@ TEST_F(LiveHttpSegmenterPlayerTest, FfmpegReadsTheTitleAsItsSourceHasIt) {
 
     // The full decode: every frame of every stream that ffprobe decodes from the source.
     std::string decoded;
-    ASSERT_EQ(0, RunProgram({"ffmpeg", "-nostdin", "-v", "error", "-xerror", "-i", url, "-map",
-                             "0", "-f", "framecrc", "-"},
+    ASSERT_EQ(0, RunProgram({"ffmpeg", "-nostdin", "-v", "error", "-xerror", "-i", url, "-map", "0",
+                             "-f", "framecrc", "-"},
                             &decoded));
     const std::map<int, size_t> frames = ProbeFrames(source);
     ASSERT_EQ(2u, frames.size());
@@ -378,8 +396,7 @@ TEST_F(LiveHttpSegmenterPlayerTest, OnDemandAtMostOneFinishedSegmentWaitsToBeSer
                 if (segment.first == k + 1 && segment.second >= 3) return true;
             }
             return false;
-        }))
-            << k;
+        })) << k;
         // ...and nothing beyond it while it waits for its player.
         size_t most = 0;
         for (int i = 0; i < 40; ++i) {

@@ -227,8 +227,7 @@ std::vector<std::string> Fixtures::MultiRateClips() {
 }
 
 std::string Fixtures::HlsClip() {
-    return Make("hls120.ts",
-                ClipCommand("320x180", std::to_string(kHlsClipSeconds), "300k", kAac));
+    return Make("hls120.ts", ClipCommand("320x180", std::to_string(kHlsClipSeconds), "300k", kAac));
 }
 
 std::string Fixtures::Thumbnail(int index) {

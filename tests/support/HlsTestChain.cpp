@@ -66,7 +66,11 @@ HlsTestChain::HlsTestChain(const std::string& title, uint16_t port)
       started_(false),
       stopped_(false) {}
 
-HlsTestChain::~HlsTestChain() { Stop(); }
+HlsTestChain::~HlsTestChain() {
+    Stop();
+    // Before the members that SetError writes go.
+    DetachFromSources();
+}
 
 void HlsTestChain::Start() {
     if (started_) return;
