@@ -66,8 +66,9 @@ public:
     // A request far from memory waits this long (ms) before it seeks, so that a burst of
     // requests seeks once, to the last.
     static const int64_t kSeekDelayMilliseconds = 500;
-    // Waiting requests kept at most; beyond, the oldest is told "not found".
-    static const size_t kMaxWaitingRequests = 32;
+    // Waiting requests kept at most (a player waits on a few connections at once); beyond,
+    // the oldest is told "not found".
+    static const size_t kMaxWaitingRequests = 16;
 
     explicit LiveHttpSegmenter(Session* session, const Clock& clock = Clock());
     ~LiveHttpSegmenter() override;

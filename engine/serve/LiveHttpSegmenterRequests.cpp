@@ -136,10 +136,14 @@ LiveHttpSegmenter::Outcome LiveHttpSegmenter::EvaluateSegment(
     Request& request, boost::shared_ptr<LiveHttpFile>& file) {
     // Segment names carry the track id exactly when adaptation is on.
     if ((request.kind == Request::KindTrackSegment) != adaptive_) return OutcomeNotFound;
-    // Until the tracks are known there is no way to place a segment: no seek either.
-    if (!currentTrack_) return tracksKnown_ ? OutcomeNotFound : OutcomeWait;
     // With adaptation a segment may go out while it is written.
     const int32_t ready = adaptive_ ? LiveHttpFile::StateWriting : LiveHttpFile::StateComplete;
+    if (!currentTrack_) {
+        // A segment in memory is what it is; any other cannot be placed (nor sought) until
+        // the tracks are known.
+        if (!adaptive_ && (file = FindSegment(request.number, ready))) return OutcomeAnswer;
+        return tracksKnown_ ? OutcomeNotFound : OutcomeWait;
+    }
 
     if (request.placed) {
         // Waited before: look again, and give up on what will not come.

@@ -1,0 +1,339 @@
+#include "engine/serve/LiveHttpSegmenter.h"
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "engine/serve/LiveHttpSegmenterTestSupport.h"
+#include "tests/support/ErrorRecorder.h"
+
+namespace SarvelonMediaKit {
+namespace {
+
+using namespace test;
+using SvTestSupport::ErrorRecorder;
+using SvTestSupport::RecordingStage;
+using Segments = std::vector<std::pair<uint32_t, int32_t>>;
+
+const uint32_t k90k = 90000;
+const std::string kNotFound = "HTTP/1.1 404 Not Found";
+const std::string kOk = "HTTP/1.1 200 OK";
+
+// A title of key frames every 2 s, 20 s long.
+boost::shared_ptr<MediaTrack> TwoSecondTrack(uint32_t id = 1) {
+    std::vector<uint32_t> keys;
+    for (uint32_t k = 0; k < 10; ++k) keys.push_back(k * 2 * k90k);
+    return VideoTrack(id, k90k, 20 * k90k, keys);
+}
+
+class LiveHttpSegmenterTest : public ::testing::Test {
+protected:
+    void Start(bool onDemand, bool adaptive, const std::string& name = "title.m3u8") {
+        rig.reset(new SegmenterRig(onDemand, adaptive, name));
+        front.reset(new LiveFront(&rig->Segmenter()));
+    }
+    void TearDown() override {
+        front.reset();  // the servers go before the files' maker
+        rig.reset();
+    }
+    // Waits until the segmenter holds that many waiting requests.
+    bool WaitingBecomes(size_t count) {
+        return WaitUntil([&]() { return rig->Segmenter().GetWaitingRequestCount() == count; });
+    }
+    bool SegmentsBecome(const Segments& segments) {
+        return WaitUntil([&]() { return rig->Segments() == segments; });
+    }
+    std::vector<std::string> Seeks() { return rig->Source().Log(RecordingStage::kSeek); }
+    uint16_t Port() { return front->Port(); }
+
+    std::unique_ptr<SegmenterRig> rig;
+    std::unique_ptr<LiveFront> front;
+};
+
+TEST_F(LiveHttpSegmenterTest, ThreeGroupsOfPicturesMakeSegmentsZeroOneTwo) {
+    Start(false, false);
+    ErrorRecorder errors;
+    rig->Segmenter().AddMonitor(&errors);
+    // Nothing in memory: the segmenter pulls 2048 packets' worth.
+    rig->Pull();
+    EXPECT_EQ(std::vector<std::string>{"pull 385024"}, rig->Source().Log(RecordingStage::kPull));
+    // Audio ahead of the first picture has no segment to go to: dropped, and no error.
+    rig->Data("early");
+    for (const char* bytes : {"gop-zero", "gop-one", "gop-two"}) {
+        rig->Gop();
+        rig->Data(bytes);
+        rig->Data("+");
+    }
+    rig->EndOfStream();
+    EXPECT_TRUE(errors.Errors().empty());
+    EXPECT_TRUE(errors.Warnings().empty());
+    // Three finished; the end of the stream opened one more, held: three wait to be served.
+    EXPECT_EQ((Segments{{0, 3}, {1, 3}, {2, 3}, {3, 0}}), rig->Segments());
+    rig->Source().ClearLog();
+    rig->Pull();
+    EXPECT_EQ(0u, rig->Source().Log(RecordingStage::kPull).size());
+
+    EXPECT_EQ("gop-zero+", Fetch(Port(), "0.ts").body);
+    const Reply one = Fetch(Port(), "1.ts?session=abc");  // a query is not part of the name
+    EXPECT_EQ(kOk, one.status);
+    EXPECT_EQ("gop-one+", one.body);
+    EXPECT_EQ("gop-two+", Fetch(Port(), "2.ts").body);
+    // Served segments leave memory; the held one opens for writing and pulls resume.
+    EXPECT_TRUE(SegmentsBecome(Segments{{3, 1}}));
+    rig->Pull();
+    EXPECT_EQ(std::vector<std::string>{"pull 385024"}, rig->Source().Log(RecordingStage::kPull));
+    rig->Segmenter().RemoveMonitor(&errors);
+}
+
+TEST_F(LiveHttpSegmenterTest, OnDemandHoldsAtMostOneFinishedUnservedSegment) {
+    Start(true, false);
+    rig->Tracks({TwoSecondTrack()});
+    rig->Gop();
+    rig->Data("zero");
+    EXPECT_EQ((Segments{{0, 1}}), rig->Segments());
+    rig->Gop();
+    rig->Data("one");  // the chain may hand on bytes past the marker in the same pull
+    // 0 waits to be served: 1 exists but is held, and nothing is pulled.
+    EXPECT_EQ((Segments{{0, 3}, {1, 0}}), rig->Segments());
+    rig->Pull();
+    EXPECT_EQ(0, rig->Source().Count(RecordingStage::kPull));
+
+    EXPECT_EQ("zero", Fetch(Port(), "0.ts").body);
+    // Served completely: 0 is dropped and 1 is released for writing.
+    EXPECT_TRUE(SegmentsBecome(Segments{{1, 1}}));
+    rig->Pull();
+    EXPECT_EQ(1, rig->Source().Count(RecordingStage::kPull));
+    rig->Gop();
+    EXPECT_EQ("one", Fetch(Port(), "1.ts").body);
+}
+
+TEST_F(LiveHttpSegmenterTest, RequestsInsideTheWindowWaitOutsideItSeekAfterHalfASecond) {
+    Start(false, false);
+    rig->Tracks({TwoSecondTrack()});
+    // Segments 0 to 5 cut; 0 to 2 served: 3 and 4 finished, 5 being written, next 6.
+    for (int k = 0; k <= 5; ++k) {
+        rig->Gop();
+        rig->Data("d" + std::to_string(k));
+        if (k == 3) {
+            for (int served = 0; served <= 2; ++served) {
+                EXPECT_EQ("d" + std::to_string(served),
+                          Fetch(Port(), std::to_string(served) + ".ts").body);
+            }
+            ASSERT_TRUE(SegmentsBecome(Segments{{3, 1}}));
+        }
+    }
+    ASSERT_EQ((Segments{{3, 3}, {4, 3}, {5, 1}}), rig->Segments());
+    ASSERT_EQ(6u, rig->Segmenter().GetNextSegmentNumber());
+
+    // 5 is being written and 6 comes next: both wait, without a seek.
+    const int five = Ask(Port(), "5.ts");
+    ASSERT_TRUE(WaitingBecomes(1));
+    const int six = Ask(Port(), "6.ts");
+    ASSERT_TRUE(WaitingBecomes(2));
+    EXPECT_FALSE(rig->Segmenter().IsSeekPending());
+    rig->Gop();  // 5 finished
+    EXPECT_EQ("d5", Await(five).body);
+
+    // 1 was dropped long ago and 20 lies far ahead: the playback has to move. Each waits.
+    const int one = Ask(Port(), "1.ts");
+    ASSERT_TRUE(WaitingBecomes(2));
+    EXPECT_TRUE(rig->Segmenter().IsSeekPending());
+    const int twenty = Ask(Port(), "20.ts");
+    ASSERT_TRUE(WaitingBecomes(3));
+    // Not before more than 500 ms have passed since the last such request.
+    rig->Advance(500);
+    rig->Pull();
+    rig->RunTasks();
+    EXPECT_TRUE(Seeks().empty());
+    rig->Advance(1);
+    rig->Pull();
+    rig->RunTasks();
+    // To the last one asked for: 20 x (2 s + one 90 kHz tick), in microseconds.
+    EXPECT_EQ(std::vector<std::string>{"seek 40000222"}, Seeks());
+    EXPECT_FALSE(rig->Segmenter().IsSeekPending());
+    EXPECT_TRUE(rig->Segments().empty());
+    EXPECT_EQ(20u, rig->Segmenter().GetNextSegmentNumber());
+    // 1 and 6 will not be made now: told so rather than left hanging.
+    EXPECT_EQ(kNotFound, Await(one).status);
+    EXPECT_EQ(kNotFound, Await(six).status);
+    // The next segment cut carries the number asked for.
+    rig->Data("in flight");  // bytes from before the seek's first marker: dropped
+    rig->Gop();
+    rig->Data("d20");
+    rig->Gop();
+    const Reply reply = Await(twenty);
+    EXPECT_EQ(kOk, reply.status);
+    EXPECT_EQ("d20", reply.body);
+}
+
+TEST_F(LiveHttpSegmenterTest, NamesOutsideTheGrammarAndPastTheListAreNotFoundAtOnce) {
+    Start(true, false);
+    rig->Tracks({TwoSecondTrack()});  // ten segments listed
+    for (const char* name : {"favicon.ico", "-1.ts", "+5.ts", "5.tsX", "05.ts", "1-2.ts", "3.m3u8",
+                             "4294967296.ts", "10.ts", "4294967295.ts", "title.m3u8x"}) {
+        EXPECT_EQ(kNotFound, Fetch(Port(), name).status) << name;
+    }
+    EXPECT_FALSE(rig->Segmenter().IsSeekPending());
+    EXPECT_EQ(0u, rig->Segmenter().GetWaitingRequestCount());
+    rig->Advance(1000);
+    rig->Pull();
+    rig->RunTasks();
+    EXPECT_TRUE(Seeks().empty());
+    // Playback goes on where it was: 1 follows 0 without a seek.
+    rig->Gop();
+    rig->Data("zero");
+    rig->Gop();
+    EXPECT_EQ("zero", Fetch(Port(), "0.ts").body);
+    const int one = Ask(Port(), "1.ts");
+    ASSERT_TRUE(WaitingBecomes(1));
+    EXPECT_FALSE(rig->Segmenter().IsSeekPending());
+    rig->Data("one");
+    rig->Gop();
+    EXPECT_EQ("one", Await(one).body);
+}
+
+TEST_F(LiveHttpSegmenterTest, PlaylistsWaitForTheTrackListAndEveryWaitingRequestIsAnswered) {
+    Start(true, false);
+    const int first = Ask(Port(), "title.m3u8");
+    const int second = Ask(Port(), "title.m3u8");
+    const int segment = Ask(Port(), "3.ts");
+    ASSERT_TRUE(WaitingBecomes(3));
+    // A partial list says nothing yet; and no seek was made without a track to place it.
+    rig->Tracks({TwoSecondTrack()}, false);
+    EXPECT_EQ(3u, rig->Segmenter().GetWaitingRequestCount());
+    EXPECT_FALSE(rig->Segmenter().IsSeekPending());
+    rig->Tracks({VideoTrack(1, k90k, 4 * k90k, {0, 2 * k90k})});
+    const std::string expected =
+        "#EXTM3U\n"
+        "#EXT-X-ALLOW-CACHE:NO\n"
+        "#EXT-X-TARGETDURATION:2\n"
+        "#EXTINF:2,\n"
+        "0.ts\n"
+        "#EXTINF:2,\n"
+        "1.ts\n"
+        "#EXT-X-ENDLIST\n";
+    EXPECT_EQ(expected, Await(first).body);
+    EXPECT_EQ(expected, Await(second).body);
+    // 3 is past the two segments listed.
+    EXPECT_EQ(kNotFound, Await(segment).status);
+}
+
+TEST_F(LiveHttpSegmenterTest, ATrackListWithoutVideoAnswersWaitingPlaylistsNotFound) {
+    Start(true, false);
+    const int playlist = Ask(Port(), "title.m3u8");
+    ASSERT_TRUE(WaitingBecomes(1));
+    boost::shared_ptr<MediaTrack> audio = VideoTrack(2, k90k, 4 * k90k, {0});
+    audio->SetVideo(false);
+    rig->Tracks({audio});
+    EXPECT_EQ(kNotFound, Await(playlist).status);
+    EXPECT_EQ(kNotFound, Fetch(Port(), "title.m3u8").status);
+}
+
+TEST_F(LiveHttpSegmenterTest, ASlidingWindowWaitsForAFinishedSegmentAndShowsTheLastThree) {
+    Start(false, false);
+    rig->Tracks({TwoSecondTrack()});
+    const int early = Ask(Port(), "title.m3u8");
+    ASSERT_TRUE(WaitingBecomes(1));
+    rig->Gop();
+    rig->Data("d0");
+    rig->Gop();
+    EXPECT_EQ(
+        "#EXTM3U\n"
+        "#EXT-X-ALLOW-CACHE:NO\n"
+        "#EXT-X-TARGETDURATION:2\n"
+        "#EXT-X-MEDIA-SEQUENCE:0\n"
+        "#EXTINF:2,\n"
+        "0.ts\n",
+        Await(early).body);
+    // Segments 0 to 9 finished, 10 opened; 0 to 6 served.
+    for (int k = 1; k <= 9; ++k) {
+        rig->Data("d" + std::to_string(k));
+        rig->Gop();
+    }
+    for (int k = 0; k <= 6; ++k) {
+        EXPECT_EQ("d" + std::to_string(k), Fetch(Port(), std::to_string(k) + ".ts").body);
+    }
+    ASSERT_TRUE(SegmentsBecome(Segments{{7, 3}, {8, 3}, {9, 3}, {10, 0}}));
+    EXPECT_EQ(
+        "#EXTM3U\n"
+        "#EXT-X-ALLOW-CACHE:NO\n"
+        "#EXT-X-TARGETDURATION:2\n"  // the longest group of pictures, whole seconds
+        "#EXT-X-MEDIA-SEQUENCE:7\n"  // the oldest segment listed
+        "#EXTINF:2,\n"
+        "7.ts\n"
+        "#EXTINF:2,\n"
+        "8.ts\n"
+        "#EXTINF:2,\n"
+        "9.ts\n",  // no end tag
+        Fetch(Port(), "title.m3u8").body);
+}
+
+TEST_F(LiveHttpSegmenterTest, AdaptiveRequestForAnotherTrackSwitchesAndSeeksAtOnce) {
+    Start(true, true);
+    rig->Tracks({TwoSecondTrack(5), TwoSecondTrack(3)});
+    // The lowest id is segmented first, and chosen in the chain.
+    rig->RunTasks();
+    EXPECT_EQ(std::vector<std::string>{"track 3"}, rig->Source().Log(RecordingStage::kSelectTrack));
+    rig->Gop();
+    rig->Data("3:0 ");
+    // With adaptation a segment goes out while it is written.
+    const int growing = Ask(Port(), "3-0.ts");
+    ASSERT_TRUE(WaitUntil([&]() { return rig->Segments() == Segments{{0, 2}}; }));
+    rig->Data("more");
+    rig->Gop();
+    EXPECT_EQ("3:0 more", Await(growing).body);
+
+    EXPECT_EQ(kNotFound, Fetch(Port(), "9-0.ts").status);   // no such track
+    EXPECT_EQ(kNotFound, Fetch(Port(), "5-10.ts").status);  // ten key frames: 0 to 9
+    EXPECT_EQ(kNotFound, Fetch(Port(), "0.ts").status);     // names carry the track
+    EXPECT_TRUE(Seeks().empty());
+
+    const int other = Ask(Port(), "5-2.ts");
+    ASSERT_TRUE(WaitingBecomes(1));
+    EXPECT_FALSE(rig->Segmenter().IsSeekPending());
+    rig->RunTasks();  // no delay
+    EXPECT_EQ((std::vector<std::string>{"track 3", "track 5"}),
+              rig->Source().Log(RecordingStage::kSelectTrack));
+    // Key frame 2 at 4 s, one microsecond past it.
+    EXPECT_EQ(std::vector<std::string>{"seek 4000001"}, Seeks());
+    EXPECT_EQ(5u, rig->Segmenter().GetCurrentTrack()->GetId().Get());
+    EXPECT_EQ(2u, rig->Segmenter().GetNextSegmentNumber());
+    rig->Gop();
+    rig->Data("5:2");
+    rig->EndOfStream();
+    EXPECT_EQ("5:2", Await(other).body);
+}
+
+TEST_F(LiveHttpSegmenterTest, TheMainPlaylistNameIsMatchedDecoded) {
+    Start(true, false, "My Title \xC3\xA9.m3u8");
+    EXPECT_EQ("My%20Title%20%C3%A9.m3u8", rig->Segmenter().GetUrlName());
+    rig->Tracks({TwoSecondTrack()});
+    const Reply reply = Fetch(Port(), "My%20Title%20%C3%A9.m3u8");
+    EXPECT_EQ(kOk, reply.status);
+    EXPECT_EQ(0u, reply.body.find("#EXTM3U\n"));
+    EXPECT_EQ(kNotFound, Fetch(Port(), "My%20Title%20%C3%A9.m3u").status);
+
+    // A name that a path carries as it is stays as it is.
+    SegmenterRig plain(true, false, "title_01-x.m3u8");
+    EXPECT_EQ("title_01-x.m3u8", plain.Segmenter().GetUrlName());
+}
+
+TEST_F(LiveHttpSegmenterTest, WaitingRequestsAreBoundedTheOldestToldNotFound) {
+    Start(false, false);  // no tracks: every playlist request waits
+    std::vector<int> fds;
+    for (size_t i = 0; i < LiveHttpSegmenter::kMaxWaitingRequests; ++i) {
+        fds.push_back(Ask(Port(), "title.m3u8"));
+        ASSERT_TRUE(WaitingBecomes(i + 1));
+    }
+    const int last = Ask(Port(), "title.m3u8");
+    // One more than the list holds: the oldest is told "not found", the others still wait.
+    EXPECT_EQ(kNotFound, Await(fds[0]).status);
+    EXPECT_EQ(LiveHttpSegmenter::kMaxWaitingRequests, rig->Segmenter().GetWaitingRequestCount());
+    for (size_t i = 1; i < fds.size(); ++i) close(fds[i]);
+    close(last);
+}
+
+}  // namespace
+}  // namespace SarvelonMediaKit
