@@ -37,7 +37,8 @@ LiveHttpSegmenter::LiveHttpSegmenter(Session* session, const Clock& clock)
       seekInFlight_(false),
       delivering_(false),
       deliverAgain_(false),
-      clock_(clock) {}
+      clock_(clock),
+      bytesAdded_(0) {}
 
 LiveHttpSegmenter::~LiveHttpSegmenter() {
     // Track events reach members: no delivery may run while they go.
@@ -138,6 +139,7 @@ void LiveHttpSegmenter::StartSegment() {
 
 void LiveHttpSegmenter::DoAdd(const MemoryChunk& chunk) {
     SV::ScopedLock lock(lock_);
+    bytesAdded_ += chunk.Size();
     if (!files_.empty() && files_.back()->GetState() < LiveHttpFile::StateComplete) {
         files_.back()->Append(chunk);
         return;
@@ -196,9 +198,23 @@ void LiveHttpSegmenter::DoPullData(ByteAmount& /*amount*/) {
         }
     }
     // The chain runs outside the lock: its bytes come back through DoAdd, which takes it.
-    if (pull) {
-        ByteAmount amount(kPullAmount);
+    // It is pulled a sample at a time (the multiplexer ends a pull once it has sent the bytes
+    // asked for), and no further once the newest segment is held: one pull of kPullAmount
+    // would run on through several groups of pictures and finish segments past the
+    // read-ahead limit.
+    uint64_t pulled = 0;
+    while (pull) {
+        const uint64_t before = bytesAdded_;
+        ByteAmount amount(1);
         Component::DoPullData(amount);
+        SV::ScopedLock lock(lock_);
+        const uint64_t added = bytesAdded_ - before;
+        pulled += added;
+        if (added == 0 || pulled >= kPullAmount) break;
+        if (!files_.empty()) {
+            const int32_t state = files_.back()->GetState();
+            pull = state == LiveHttpFile::StateWriting || state == LiveHttpFile::StateWritingServed;
+        }
     }
 }
 

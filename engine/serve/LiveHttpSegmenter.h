@@ -61,7 +61,7 @@ public:
     // Where "now" comes from for the delay before a seek; the system's when empty.
     typedef TaskManager::Clock Clock;
 
-    // Bytes asked of the chain per pull: 2048 transport packets.
+    // Bytes taken from the chain per pump pass at most: 2048 transport packets.
     static const uint32_t kPullAmount = 385024;
     // A request far from memory waits this long (ms) before it seeks, so that a burst of
     // requests seeks once, to the last.
@@ -197,6 +197,7 @@ private:
     bool delivering_;
     bool deliverAgain_;
     Clock clock_;
+    uint64_t bytesAdded_;  // every byte the chain has handed down, kept or dropped
 };
 
 }  // namespace SarvelonMediaKit

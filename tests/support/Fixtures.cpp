@@ -226,6 +226,10 @@ std::vector<std::string> Fixtures::MultiRateClips() {
     return clips;
 }
 
+std::string Fixtures::HlsClip() {
+    return Make("hls120.ts", ClipCommand("320x180", std::to_string(kHlsClipSeconds), "300k", kAac));
+}
+
 std::string Fixtures::Thumbnail(int index) {
     const std::string pattern = index % 2 ? "smptebars" : "testsrc2";
     return Make(
@@ -243,5 +247,7 @@ std::string Fixtures::MultiRateTitle() {
 }
 
 std::string Fixtures::Eac3Title() { return MakeTitle("eac3.svm", {Eac3Clip(), "{out}"}); }
+
+std::string Fixtures::HlsTitle() { return MakeTitle("hls120.svm", {HlsClip(), "{out}"}); }
 
 }  // namespace SvTestSupport

@@ -32,6 +32,12 @@ public:
     static std::string AudioOnlyClip();
     // The short clip at three video bit rates (150, 300 and 600 kbit/s) with the same GOPs.
     static std::vector<std::string> MultiRateClips();
+    // Two minutes at a fixed 2 s GOP (key frame every 50 frames at 25 fps), 320x180 with
+    // stereo AAC, so that every group of pictures lasts exactly 2 s: the source of the HLS
+    // checks, kept as it is so that they can compare what is served with it.
+    static constexpr size_t kHlsClipSeconds = 120;
+    static constexpr size_t kHlsClipFrames = 3000;
+    static std::string HlsClip();
     // A small JPEG picture; index picks one of several.
     static std::string Thumbnail(int index);
 
@@ -39,6 +45,8 @@ public:
     static std::string ShortTitle();
     static std::string MultiRateTitle();
     static std::string Eac3Title();
+    // The two-minute clip above as a title.
+    static std::string HlsTitle();
 
     // Builds (once) a title named name by running the title maker with args; "{out}" in args
     // stands for the output path.

@@ -1,0 +1,414 @@
+// A two-minute title (2 s GOPs) served as HLS by the whole chain, on a session as playback
+// runs it, against outside readers: the transport-stream reader of the tools, curl-like raw
+// requests, ffprobe and ffmpeg. What is served is checked against the title's source
+// transport stream, read by the same outside tools.
+
+#include <gtest/gtest.h>
+
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdlib>
+#include <map>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "engine/serve/LiveHttpSegmenter.h"
+#include "engine/serve/LiveHttpTestSupport.h"
+#include "tests/support/Fixtures.h"
+#include "tests/support/HlsTestChain.h"
+#include "tests/support/TemporaryDirectory.h"
+#include "tools/common/TsReader.h"
+
+namespace SarvelonMediaKit {
+namespace {
+
+using namespace test;
+using SvTestSupport::Fixtures;
+using SvTestSupport::HlsTestChain;
+using SvTestSupport::RunProgram;
+using SvTestSupport::TemporaryDirectory;
+
+const uint64_t kTicksPerSecond = 90000;  // PES timestamps
+const size_t kSegments = Fixtures::kHlsClipSeconds / 2;
+const size_t kFramesPerSegment = 50;  // 2 s at 25 fps
+
+struct Response {
+    int status = 0;  // 0: no answer
+    bool complete = false;
+    std::string body;
+    double milliseconds = 0;  // request sent -> answer read whole
+};
+
+// GET /path on 127.0.0.1:port over a connection of its own, read to the end of the body its
+// Content-Length announces (or to the close), within the time.
+Response Get(uint16_t port, const std::string& path, int timeoutMs = 10000) {
+    Response response;
+    const auto start = std::chrono::steady_clock::now();
+    const int fd = Connect(port);
+    if (fd < 0) return response;
+    SendAll(fd, "GET /" + path + " HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n");
+    std::string all = ReadAtLeast(fd, 1, timeoutMs);
+    size_t headEnd = std::string::npos;
+    while ((headEnd = all.find("\r\n\r\n")) == std::string::npos) {
+        const std::string more = ReadAtLeast(fd, 1, timeoutMs);
+        if (more.empty()) break;
+        all += more;
+    }
+    if (headEnd != std::string::npos && all.compare(0, 9, "HTTP/1.1 ") == 0) {
+        response.status = std::atoi(all.c_str() + 9);
+        const std::string head = all.substr(0, headEnd + 2);
+        response.body = all.substr(headEnd + 4);
+        const size_t length = head.find("\r\nContent-Length: ");
+        if (length != std::string::npos) {
+            const size_t size = std::strtoull(head.c_str() + length + 18, nullptr, 10);
+            if (response.body.size() < size) {
+                response.body += ReadAtLeast(fd, size - response.body.size(), timeoutMs);
+            }
+            response.complete = response.body.size() == size;
+        } else {
+            response.body += ReadUntilClosed(fd, timeoutMs);
+            response.complete = true;
+        }
+    }
+    close(fd);
+    response.milliseconds =
+        std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
+    return response;
+}
+
+// What the independent reader finds in one segment.
+struct SegmentView {
+    bool startsWithTables = false;  // packet 0 the PAT, packet 1 the PMT it names
+    bool firstVideoIsIdr = false;   // the first video access unit holds an IDR slice
+    bool hasVideo = false;
+    uint64_t firstVideoPts = 0;
+    size_t videoFrames = 0;
+    size_t continuityErrors = 0;
+};
+
+// True when an H.264 access unit in Annex B form holds a NAL unit of type 5 (an IDR slice).
+bool HoldsIdrSlice(const std::vector<uint8_t>& payload) {
+    for (size_t i = 0; i + 3 < payload.size(); ++i) {
+        if (payload[i] == 0 && payload[i + 1] == 0 && payload[i + 2] == 1 &&
+            (payload[i + 3] & 0x1F) == 5) {
+            return true;
+        }
+    }
+    return false;
+}
+
+SegmentView ViewSegment(const std::string& bytes) {
+    SegmentView view;
+    SvTools::TsReader reader;
+    reader.Feed(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size());
+    reader.Finish();
+    view.continuityErrors = reader.ContinuityErrors().size();
+    if (bytes.size() >= 2 * 188 && !reader.Programs().empty()) {
+        const auto pid = [&](size_t packet) {
+            return uint16_t(((uint8_t(bytes[packet * 188 + 1]) & 0x1F) << 8) |
+                            uint8_t(bytes[packet * 188 + 2]));
+        };
+        view.startsWithTables = pid(0) == 0 && pid(1) == reader.Programs()[0].pmtPid;
+    }
+    for (const SvTools::TsPes& pes : reader.Pes()) {
+        if (pes.streamType != 0x1B) continue;  // H.264
+        if (!view.hasVideo) {
+            view.hasVideo = true;
+            view.firstVideoPts = pes.pts;
+            view.firstVideoIsIdr = HoldsIdrSlice(pes.payload);
+        }
+        ++view.videoFrames;
+    }
+    return view;
+}
+
+// The source's streams by ffprobe, one "index,codec,width,height,rate,channels" line each.
+std::string ProbeStreams(const std::string& input) {
+    std::string out;
+    RunProgram(
+        {"ffprobe", "-v", "error", "-show_entries",
+         "stream=index,codec_name,width,height,sample_rate,channels", "-of", "csv=p=0", input},
+        &out);
+    return out;
+}
+
+double ProbeDuration(const std::string& input, const std::string& entry) {
+    std::string out;
+    if (RunProgram({"ffprobe", "-v", "error", "-show_entries", entry, "-of", "csv=p=0", input},
+                   &out) != 0) {
+        return -1;
+    }
+    return std::atof(out.c_str());
+}
+
+// Decoded frames per stream (ffprobe -count_frames), keyed by stream index.
+std::map<int, size_t> ProbeFrames(const std::string& input) {
+    std::string out;
+    std::map<int, size_t> counts;
+    if (RunProgram({"ffprobe", "-v", "error", "-count_frames", "-show_entries",
+                    "stream=index,nb_read_frames", "-of", "csv=p=0", input},
+                   &out) != 0) {
+        return counts;
+    }
+    std::istringstream lines(out);
+    std::string line;
+    while (std::getline(lines, line)) {
+        const size_t comma = line.find(',');
+        if (comma != std::string::npos) {
+            counts[std::atoi(line.c_str())] = std::strtoull(line.c_str() + comma + 1, nullptr, 10);
+        }
+    }
+    return counts;
+}
+
+// Lines of a framecrc listing per stream index (its first field).
+std::map<int, size_t> FramesPerStream(const std::string& listing) {
+    std::map<int, size_t> counts;
+    std::istringstream lines(listing);
+    std::string line;
+    while (std::getline(lines, line)) {
+        if (!line.empty() && line[0] != '#') ++counts[std::atoi(line.c_str())];
+    }
+    return counts;
+}
+
+class LiveHttpSegmenterPlayerTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        chain.reset(new HlsTestChain(Fixtures::HlsTitle()));
+        chain->Start();
+        port = chain->Port();
+    }
+    void TearDown() override {
+        chain->Stop();
+        EXPECT_TRUE(chain->Errors().empty())
+            << chain->Errors().front().second << " (" << chain->Errors().front().first << ")";
+    }
+
+    // Asks for the segment and checks that it came whole.
+    std::string Segment(size_t number) {
+        const Response response = Get(port, std::to_string(number) + ".ts");
+        EXPECT_EQ(200, response.status) << number;
+        EXPECT_TRUE(response.complete) << number;
+        return response.body;
+    }
+
+    std::unique_ptr<HlsTestChain> chain;
+    uint16_t port = 0;
+    TemporaryDirectory dir{"segplayer"};
+};
+
+TEST_F(LiveHttpSegmenterPlayerTest, TheMainPlaylistListsEveryTwoSecondSegmentOfTheTitle) {
+    // Asked for at once: the chain may not have read the title's index yet.
+    const Response response = Get(port, chain->PlaylistName());
+    ASSERT_EQ(200, response.status);
+    ASSERT_TRUE(response.complete);
+    std::string golden =
+        "#EXTM3U\n"                  // the playlist tag
+        "#EXT-X-ALLOW-CACHE:NO\n"    // players keep nothing
+        "#EXT-X-TARGETDURATION:2\n"  // the longest segment, whole seconds
+        ;
+    for (size_t k = 0; k < kSegments; ++k) {
+        golden += "#EXTINF:2,\n";  // every GOP lasts 2 s
+        golden += std::to_string(k) + ".ts\n";
+    }
+    golden += "#EXT-X-ENDLIST\n";  // the title exists whole
+    EXPECT_EQ(golden, response.body);
+    EXPECT_EQ(std::string::npos, response.body.find('\r'));
+    // Asked for again, the same text.
+    EXPECT_EQ(golden, Get(port, chain->PlaylistName()).body);
+}
+
+TEST_F(LiveHttpSegmenterPlayerTest, EverySegmentStartsWithTablesAndAKeyFrameAndRunsOnFromTheLast) {
+    ASSERT_EQ(200, Get(port, chain->PlaylistName()).status);
+    std::string all;
+    uint64_t firstPts = 0;
+    size_t frames = 0;
+    for (size_t k = 0; k < kSegments; ++k) {
+        const std::string bytes = Segment(k);
+        const SegmentView view = ViewSegment(bytes);
+        EXPECT_EQ(0u, bytes.size() % 188) << k;
+        EXPECT_TRUE(view.startsWithTables) << k;
+        ASSERT_TRUE(view.hasVideo) << k;
+        EXPECT_TRUE(view.firstVideoIsIdr) << k;
+        EXPECT_EQ(kFramesPerSegment, view.videoFrames) << k;
+        if (k == 0) firstPts = view.firstVideoPts;
+        // Each segment's key frame lies exactly 2 s after the one before.
+        EXPECT_EQ(firstPts + k * 2 * kTicksPerSecond, view.firstVideoPts) << k;
+        frames += view.videoFrames;
+        all += bytes;
+    }
+    EXPECT_EQ(Fixtures::kHlsClipFrames, frames);
+    // Joined, the segments are one stream: no continuity counter jumps at a boundary.
+    SvTools::TsReader reader;
+    reader.Feed(reinterpret_cast<const uint8_t*>(all.data()), all.size());
+    reader.Finish();
+    EXPECT_TRUE(reader.ContinuityErrors().empty())
+        << reader.ContinuityErrors().size() << " continuity errors, first at packet "
+        << reader.ContinuityErrors().front().packet;
+    EXPECT_EQ(0u, reader.SkippedBytes());
+    EXPECT_EQ(0u, reader.SectionErrors());
+    EXPECT_EQ(0u, reader.PesErrors());
+    // Read in order, the title needed no seek.
+    EXPECT_EQ(0u, chain->Client().SeekCount());
+}
+
+TEST_F(LiveHttpSegmenterPlayerTest, FfmpegReadsTheTitleAsItsSourceHasIt) {
+    const std::string source = Fixtures::HlsClip();
+    const std::string url = chain->PlaylistUrl();
+    // Duration, codecs and sizes as the source has them.
+    const double duration = ProbeDuration(source, "stream=duration");
+    EXPECT_NEAR(duration, ProbeDuration(url, "format=duration"), 0.1);
+    EXPECT_EQ(ProbeStreams(source), ProbeStreams(url));
+    EXPECT_NE(std::string::npos, ProbeStreams(url).find("h264,320,180"));
+
+    // One copying read: no error anywhere, and the elementary streams come out with the very
+    // bytes that the source's come out with.
+    std::string out;
+    ASSERT_EQ(
+        0,
+        RunProgram({"ffmpeg", "-nostdin", "-v", "error", "-xerror", "-i",   url,
+                    "-map",   "0",        "-c", "copy",  "-f",      "null", "-",
+                    "-map",   "0:v",      "-c", "copy",  "-f",      "h264", dir.File("served.h264"),
+                    "-map",   "0:a",      "-c", "copy",  "-f",      "adts", dir.File("served.aac")},
+                   &out))
+        << out;
+    EXPECT_EQ("", out);
+    ASSERT_EQ(0, RunProgram({"ffmpeg",
+                             "-nostdin",
+                             "-v",
+                             "error",
+                             "-i",
+                             source,
+                             "-map",
+                             "0:v",
+                             "-c",
+                             "copy",
+                             "-f",
+                             "h264",
+                             dir.File("source.h264"),
+                             "-map",
+                             "0:a",
+                             "-c",
+                             "copy",
+                             "-f",
+                             "adts",
+                             dir.File("source.aac")},
+                            &out))
+        << out;
+    const std::string servedVideo = ReadWholeFile(dir.File("served.h264"));
+    EXPECT_GT(servedVideo.size(), 1000000u);
+    EXPECT_TRUE(servedVideo == ReadWholeFile(dir.File("source.h264")))
+        << servedVideo.size() << " bytes of H.264 served, "
+        << ReadWholeFile(dir.File("source.h264")).size() << " in the source";
+    const std::string servedAudio = ReadWholeFile(dir.File("served.aac"));
+    EXPECT_GT(servedAudio.size(), 100000u);
+    EXPECT_TRUE(servedAudio == ReadWholeFile(dir.File("source.aac")))
+        << servedAudio.size() << " bytes of ADTS served, "
+        << ReadWholeFile(dir.File("source.aac")).size() << " in the source";
+
+    // The full decode: every frame of every stream that ffprobe decodes from the source.
+    std::string decoded;
+    ASSERT_EQ(0, RunProgram({"ffmpeg", "-nostdin", "-v", "error", "-xerror", "-i", url, "-map", "0",
+                             "-f", "framecrc", "-"},
+                            &decoded));
+    const std::map<int, size_t> frames = ProbeFrames(source);
+    ASSERT_EQ(2u, frames.size());
+    EXPECT_EQ(Fixtures::kHlsClipFrames, frames.at(0));
+    EXPECT_EQ(frames, FramesPerStream(decoded));
+}
+
+TEST_F(LiveHttpSegmenterPlayerTest, AFarSegmentAskedForColdStartsAtItsKeyFrame) {
+    ASSERT_EQ(200, Get(port, chain->PlaylistName()).status);
+    const SegmentView first = ViewSegment(Segment(0));
+    ASSERT_TRUE(first.hasVideo);
+    const size_t seeksBefore = chain->Client().SeekCount();
+
+    const Response far = Get(port, "30.ts");
+    ASSERT_EQ(200, far.status);
+    EXPECT_TRUE(far.complete);
+    // A generous bound: the bench measures the speed.
+    EXPECT_LT(far.milliseconds, 8000.0);
+    const SegmentView view = ViewSegment(far.body);
+    EXPECT_TRUE(view.startsWithTables);
+    ASSERT_TRUE(view.hasVideo);
+    EXPECT_TRUE(view.firstVideoIsIdr);
+    EXPECT_EQ(kFramesPerSegment, view.videoFrames);
+    EXPECT_EQ(0u, view.continuityErrors);
+    // 60 s after segment 0's key frame, to within 0.1 s.
+    EXPECT_NEAR(60.0, double(view.firstVideoPts - first.firstVideoPts) / kTicksPerSecond, 0.1);
+    // The chain moved its reading once.
+    EXPECT_EQ(seeksBefore + 1, chain->Client().SeekCount());
+    // And on from there without another seek.
+    const SegmentView next = ViewSegment(Segment(31));
+    EXPECT_TRUE(next.firstVideoIsIdr);
+    EXPECT_EQ(view.firstVideoPts + 2 * kTicksPerSecond, next.firstVideoPts);
+    EXPECT_EQ(seeksBefore + 1, chain->Client().SeekCount());
+
+    // A player that starts at 60 s.
+    std::string out;
+    EXPECT_EQ(0, RunProgram({"ffmpeg", "-nostdin", "-v", "error", "-xerror", "-ss", "60", "-i",
+                             chain->PlaylistUrl(), "-t", "4", "-map", "0", "-f", "null", "-"},
+                            &out))
+        << out;
+}
+
+TEST_F(LiveHttpSegmenterPlayerTest, NamesThatAreNoSegmentAreNotFoundAtOnceAndMoveNothing) {
+    ASSERT_EQ(200, Get(port, chain->PlaylistName()).status);
+    const SegmentView first = ViewSegment(Segment(0));
+    const size_t seeksBefore = chain->Client().SeekCount();
+    for (const char* name : {"favicon.ico", "-1.ts", "+5.ts", "5.tsX", "5.ts.ts", "4294967296.ts",
+                             "60.ts", "1-1.ts", "7.m3u8", "x.m3u8"}) {
+        // Answered at all within 2 s: a name kept waiting would not be.
+        const Response response = Get(port, name, 2000);
+        EXPECT_EQ(404, response.status) << name;
+        EXPECT_TRUE(response.complete) << name;
+    }
+    // A query is no part of the name; the next segment follows without a seek.
+    const Response second = Get(port, "1.ts?x=1");
+    ASSERT_EQ(200, second.status);
+    const SegmentView view = ViewSegment(second.body);
+    EXPECT_TRUE(view.firstVideoIsIdr);
+    EXPECT_EQ(first.firstVideoPts + 2 * kTicksPerSecond, view.firstVideoPts);
+    EXPECT_EQ(first.firstVideoPts + 4 * kTicksPerSecond, ViewSegment(Segment(2)).firstVideoPts);
+    EXPECT_EQ(seeksBefore, chain->Client().SeekCount());
+}
+
+TEST_F(LiveHttpSegmenterPlayerTest, OnDemandAtMostOneFinishedSegmentWaitsToBeServed) {
+    ASSERT_EQ(200, Get(port, chain->PlaylistName()).status);
+    // Segment states: 3 finished, 4 finished and being served.
+    const auto waiting = [&]() {
+        size_t count = 0;
+        for (const auto& segment : chain->Segmenter().GetSegments()) {
+            if (segment.second == 3 || segment.second == 4) ++count;
+        }
+        return count;
+    };
+    for (uint32_t k = 0; k < 5; ++k) {
+        ASSERT_EQ(200, Get(port, std::to_string(k) + ".ts").status) << k;
+        // The next segment gets made...
+        ASSERT_TRUE(WaitUntil([&]() {
+            for (const auto& segment : chain->Segmenter().GetSegments()) {
+                if (segment.first == k + 1 && segment.second >= 3) return true;
+            }
+            return false;
+        })) << k;
+        // ...and nothing beyond it while it waits for its player.
+        size_t most = 0;
+        for (int i = 0; i < 40; ++i) {
+            most = std::max(most, waiting());
+            usleep(5000);
+        }
+        EXPECT_EQ(1u, most) << k;
+        for (const auto& segment : chain->Segmenter().GetSegments()) {
+            EXPECT_LE(segment.first, k + 2) << k;
+        }
+    }
+}
+
+}  // namespace
+}  // namespace SarvelonMediaKit
