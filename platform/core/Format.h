@@ -23,7 +23,8 @@
 //   huge text.
 //
 // A class may take part in %@ by having `std::string Description() const`; a null pointer
-// to such a class prints "(null)".
+// to such a class prints "(null)". Pointers to other types do not compile (they have no text
+// to show), and only a real bool is taken as one.
 
 #include <cstdint>
 #include <initializer_list>
@@ -36,12 +37,20 @@
 
 namespace ns {
 
+template <typename T, typename = void>
+struct HasDescription : std::false_type {};
+template <typename T>
+struct HasDescription<T, std::void_t<decltype(std::declval<const T&>().Description())>>
+    : std::true_type {};
+
 class FormatArg {
 public:
     enum class Kind { Nil, Signed, Unsigned, Floating, Text };
 
     FormatArg(std::nullptr_t) {}
-    FormatArg(bool b) : kind_(Kind::Signed), signed_(b ? 1 : 0), bits_(32) {}
+    // Only a real bool: a pointer or anything else that merely converts to bool must not.
+    template <typename T, std::enable_if_t<std::is_same_v<T, bool>, int> = 0>
+    FormatArg(T b) : kind_(Kind::Signed), signed_(b ? 1 : 0), bits_(32) {}
     FormatArg(char c) : kind_(Kind::Signed), signed_(c), bits_(8) {}
     template <typename T, std::enable_if_t<std::is_integral_v<T> && !std::is_same_v<T, bool> &&
                                                !std::is_same_v<T, char>,
@@ -73,6 +82,10 @@ public:
     }
     template <typename T, typename = decltype(std::declval<const T&>().Description())>
     FormatArg(const std::shared_ptr<T>& object) : FormatArg(object.get()) {}
+    // A pointer to anything else has no text to show (it would otherwise pass for a bool
+    // through ns::Value and print "true"): refused at compile time.
+    template <typename T, std::enable_if_t<!HasDescription<T>::value, int> = 0>
+    FormatArg(const T* pointer) = delete;
 
     Kind GetKind() const { return kind_; }
     int64_t Signed() const { return signed_; }

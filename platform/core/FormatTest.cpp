@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <memory>
 #include <string>
+#include <type_traits>
 
 namespace {
 
@@ -95,6 +96,33 @@ TEST(FormatTest, ValuesAndSelfDescribingObjects) {
     EXPECT_EQ(Format("%@", ns::Value()), "(null)");
     EXPECT_EQ(Format("%@", 0.25), "0.25");  // a number given to %@ prints its value
     EXPECT_EQ(Format("%@", -12), "-12");
+}
+
+struct Opaque {
+    int a = 1;
+};
+
+TEST(FormatTest, OnlyRealBoolsAndDescribablePointersAreAccepted) {
+    // Pointers that have no text to show are refused when compiling, not printed as "1".
+    static_assert(!std::is_constructible_v<ns::FormatArg, int*>);
+    static_assert(!std::is_constructible_v<ns::FormatArg, const int*>);
+    static_assert(!std::is_constructible_v<ns::FormatArg, Opaque*>);
+    static_assert(!std::is_constructible_v<ns::FormatArg, void*>);
+    static_assert(!std::is_constructible_v<ns::FormatArg, const double*>);
+    // Text, describable objects and their pointers still are.
+    static_assert(std::is_constructible_v<ns::FormatArg, const char*>);
+    static_assert(std::is_constructible_v<ns::FormatArg, char*>);
+    static_assert(std::is_constructible_v<ns::FormatArg, Described*>);
+    static_assert(std::is_constructible_v<ns::FormatArg, const ns::Value*>);
+    static_assert(std::is_constructible_v<ns::FormatArg, std::nullptr_t>);
+
+    EXPECT_EQ(Format("%@|%d|%@", true, false, false), "1|0|0");
+    char buffer[] = "array";
+    EXPECT_EQ(Format("%@ %s", buffer, buffer), "array array");  // an array is text
+    const ns::Value value("v");
+    EXPECT_EQ(Format("%@", &value), "v");
+    const ns::Value* noValue = nullptr;
+    EXPECT_EQ(Format("%@", noValue), "(null)");
 }
 
 TEST(FormatTest, MissingAndWrongTypedArgumentsAreHarmless) {

@@ -31,7 +31,7 @@ uint64_t NotificationCenter::AddObserver(std::string name, Observer observer, co
 
 void NotificationCenter::RemoveObserver(uint64_t token) {
     std::shared_ptr<Entry> doomed;  // its function is destroyed outside the lock
-    std::lock_guard<std::mutex> lock(state_->mutex);
+    std::unique_lock<std::mutex> lock(state_->mutex);
     auto& entries = state_->entries;
     auto it = std::find_if(entries.begin(), entries.end(),
                            [token](const auto& e) { return e->token == token; });
@@ -39,6 +39,11 @@ void NotificationCenter::RemoveObserver(uint64_t token) {
     (*it)->removed = true;
     doomed = std::move(*it);
     entries.erase(it);
+    // A call running on another thread must end before the caller may free what the observer
+    // uses; one running on this thread is further up our own stack and cannot be waited for.
+    const std::thread::id self = std::this_thread::get_id();
+    state_->finished.wait(lock, [&] { return doomed->running == 0 || doomed->caller == self; });
+    lock.unlock();
 }
 
 size_t NotificationCenter::ObserverCount() const {
@@ -56,11 +61,26 @@ void NotificationCenter::State::Deliver(const Notification& notification) {
             targets.push_back(e);
         }
     }
+    const std::thread::id self = std::this_thread::get_id();
     for (const auto& e : targets) {
         {
             std::lock_guard<std::mutex> lock(mutex);
             if (e->removed) continue;
+            ++e->running;
+            e->caller = self;
         }
+        // Ends the call's count even if the observer throws.
+        struct Finish {
+            State& state;
+            Entry& entry;
+            ~Finish() {
+                {
+                    std::lock_guard<std::mutex> lock(state.mutex);
+                    --entry.running;
+                }
+                state.finished.notify_all();
+            }
+        } finish{*this, *e};
         if (e->observer) e->observer(notification);
     }
 }

@@ -6,14 +6,18 @@
 // in the order they were added; from another thread the notification is posted to the loop
 // and delivered there in posting order. Observers are called with no lock held, so they may
 // add and remove observers and post again. An observer removed on the loop's thread (also by
-// another observer of the same notification) is not called afterwards; one removed from
-// another thread is not called by any delivery that starts after the removal.
+// another observer of the same notification) is not called afterwards. RemoveObserver called
+// on another thread also waits for a call of that observer in progress to finish, so once it
+// returns the observer is not running and never runs again (the caller must not hold anything
+// the observer waits for, and an observer removing itself from inside its call does not wait).
 
+#include <condition_variable>
 #include <cstdint>
 #include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "platform/core/Notification.h"
@@ -49,10 +53,13 @@ private:
         std::string name;
         const void* sender;
         Observer observer;
-        bool removed = false;  // guarded by State::mutex
+        bool removed = false;    // guarded by State::mutex
+        int running = 0;         // calls in progress, guarded by State::mutex
+        std::thread::id caller;  // the thread making them, guarded by State::mutex
     };
     struct State {
         mutable std::mutex mutex;
+        std::condition_variable finished;  // a call of some observer ended
         std::vector<std::shared_ptr<Entry>> entries;
         uint64_t nextToken = 1;
         void Deliver(const Notification& notification);

@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <condition_variable>
+#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -143,6 +145,77 @@ TEST(NotificationCenterTest, DefaultCentreDeliversOnTheMainLoopWhoeverTouchedItF
     EXPECT_TRUE(RunLoop::Main().RunUntil([&] { return calls.load() == 1; }, 2000ms));
     EXPECT_EQ(calledOn, std::this_thread::get_id());
     EXPECT_TRUE(RunLoop::Main().IsLoopThread());
+}
+
+TEST(NotificationCenterTest, RemovalFromAnotherThreadWaitsForTheRunningCall) {
+    RunLoop loop;
+    NotificationCenter center(loop);
+    std::mutex mutex;
+    std::condition_variable changed;
+    bool entered = false;
+    bool release = false;
+    bool finished = false;
+    bool finishedWhenRemoveReturned = false;
+    bool secondCall = false;
+    const uint64_t token = center.AddObserver("Slow", [&](const Notification&) {
+        std::unique_lock<std::mutex> lock(mutex);
+        if (entered) {
+            secondCall = true;
+            return;
+        }
+        entered = true;
+        changed.notify_all();
+        // Held until the remover has returned, or for a moment: a removal that does not wait
+        // returns long before this call ends, one that waits returns after it.
+        changed.wait_for(lock, 300ms, [&] { return release; });
+        finished = true;
+    });
+    std::thread remover([&] {
+        {
+            std::unique_lock<std::mutex> lock(mutex);
+            changed.wait(lock, [&] { return entered; });
+        }
+        center.RemoveObserver(token);
+        std::lock_guard<std::mutex> lock(mutex);
+        finishedWhenRemoveReturned = finished;
+        release = true;
+        changed.notify_all();
+    });
+    center.Post("Slow");  // on the loop thread: delivered at once
+    remover.join();
+    center.Post("Slow");
+    std::lock_guard<std::mutex> lock(mutex);
+    EXPECT_TRUE(finishedWhenRemoveReturned);
+    EXPECT_FALSE(secondCall);
+    EXPECT_EQ(center.ObserverCount(), 0u);
+}
+
+TEST(NotificationCenterTest, ObserversRemovingThemselvesOrEachOtherDoNotWait) {
+    RunLoop loop;
+    NotificationCenter center(loop);
+    int calls = 0;
+    uint64_t self = 0;
+    uint64_t other = 0;
+    self = center.AddObserver("X", [&](const Notification&) {
+        ++calls;
+        center.RemoveObserver(self);   // inside its own call: must not wait for itself
+        center.RemoveObserver(other);  // another observer of the same notification
+    });
+    other = center.AddObserver("X", [&](const Notification&) { ++calls; });
+    center.Post("X");
+    center.Post("X");
+    EXPECT_EQ(calls, 1);
+    EXPECT_EQ(center.ObserverCount(), 0u);
+
+    // Delivered from a queued post on the loop thread, removed from inside as well.
+    uint64_t queued = 0;
+    queued = center.AddObserver("Y", [&](const Notification&) {
+        ++calls;
+        center.RemoveObserver(queued);
+    });
+    std::thread([&] { center.Post("Y"); }).join();
+    EXPECT_TRUE(loop.RunUntil([&] { return calls == 2; }, 5000ms));
+    EXPECT_EQ(center.ObserverCount(), 0u);
 }
 
 }  // namespace

@@ -1,5 +1,6 @@
 #include "platform/core/RunLoop.h"
 
+#include <poll.h>
 #include <sys/eventfd.h>
 #include <sys/select.h>
 #include <unistd.h>
@@ -24,6 +25,17 @@ long CeilMillis(RunLoop::Duration d) {
     if (d <= RunLoop::Duration::zero()) return 0;
     auto ms = std::chrono::ceil<std::chrono::milliseconds>(d).count();
     return ms > INT_MAX ? INT_MAX : static_cast<long>(ms);
+}
+
+// t + d, held at the ends of the clock's range instead of overflowing.
+RunLoop::TimePoint SaturatingAdd(RunLoop::TimePoint t, RunLoop::Duration d) {
+    if (d > RunLoop::Duration::zero() && t > RunLoop::TimePoint::max() - d) {
+        return RunLoop::TimePoint::max();
+    }
+    if (d < RunLoop::Duration::zero() && t < RunLoop::TimePoint::min() - d) {
+        return RunLoop::TimePoint::min();
+    }
+    return t + d;
 }
 
 }  // namespace
@@ -76,6 +88,13 @@ void RunLoop::Wake() {
     }
 }
 
+void RunLoop::WaitForPost(std::chrono::milliseconds wait) {
+    if (wait.count() <= 0 || wakeFd_ < 0) return;
+    pollfd wake{wakeFd_, POLLIN, 0};
+    const int waitMs = static_cast<int>(std::min<long long>(wait.count(), INT_MAX));
+    if (poll(&wake, 1, waitMs) > 0) DrainWakeFd();
+}
+
 void RunLoop::DrainWakeFd() {
     if (wakeFd_ < 0) return;
     uint64_t count = 0;
@@ -87,7 +106,7 @@ uint64_t RunLoop::AddTimer(Duration delay, bool repeats, std::function<void()> f
     if (delay < Duration::zero()) delay = Duration::zero();
     Duration interval = delay;
     if (repeats && interval < std::chrono::milliseconds(1)) interval = std::chrono::milliseconds(1);
-    TimePoint due = clock_->Now() + delay;
+    TimePoint due = SaturatingAdd(clock_->Now(), delay);
     std::lock_guard<std::mutex> lock(mutex_);
     uint64_t id = nextTimerId_++;
     timers_.emplace(id, TimerEntry{due, interval, repeats,
@@ -121,7 +140,7 @@ void RunLoop::AddTransfer(CURL* easy, std::function<void(CURLcode)> done) {
     bool alreadyAdded = it != transfers_.end();
     transfers_[easy] = TransferEntry{serial, fn};
     if (alreadyAdded) return;
-    if (inPerform_) {
+    if (performDepth_ > 0) {
         pendingOps_.emplace_back(PendingOp::Add, easy);
         return;
     }
@@ -142,7 +161,7 @@ void RunLoop::RemoveTransfer(CURL* easy) {
     auto it = transfers_.find(easy);
     if (it == transfers_.end()) return;
     transfers_.erase(it);
-    if (inPerform_) {
+    if (performDepth_ > 0) {
         pendingOps_.emplace_back(PendingOp::Remove, easy);
         return;
     }
@@ -192,8 +211,9 @@ void RunLoop::RunTimers() {
             fn = timer.fn;
             if (timer.repeats) {
                 // Next firing strictly after now: the ones that were missed are skipped.
+                // due + interval * missed is at most now; only the last interval can overflow.
                 auto missed = (now - timer.due) / timer.interval;
-                timer.due += timer.interval * (missed + 1);
+                timer.due = SaturatingAdd(timer.due + timer.interval * missed, timer.interval);
                 dueOrder_.emplace(timer.due, id);
             } else {
                 timers_.erase(it);
@@ -208,9 +228,9 @@ void RunLoop::PollAndPerform(std::chrono::milliseconds wait) {
     int waitMs = static_cast<int>(std::clamp<long long>(wait.count(), 0, INT_MAX));
     curl_multi_poll(multi_, nullptr, 0, waitMs, &ready);
     int running = 0;
-    inPerform_ = true;
+    ++performDepth_;
     curl_multi_perform(multi_, &running);
-    inPerform_ = false;
+    --performDepth_;
     std::vector<std::pair<PendingOp, CURL*>> ops;
     ops.swap(pendingOps_);
     for (const auto& op : ops) {
@@ -258,14 +278,20 @@ void RunLoop::RunOnce(std::chrono::milliseconds maxWait) {
     long waitMs = std::max<long long>(0, maxWait.count());
     {
         std::lock_guard<std::mutex> lock(mutex_);
-        if (!posts_.empty() || stop_.load()) {
+        if (!posts_.empty() || (runDepth_ > 0 && stop_.load())) {
             waitMs = 0;
         } else if (!dueOrder_.empty()) {
             waitMs = std::min(waitMs, CeilMillis(dueOrder_.begin()->first - clock_->Now()));
         }
     }
-    PollAndPerform(std::chrono::milliseconds(waitMs));
-    DispatchCompletions();
+    if (performDepth_ > 0) {
+        // Inside libcurl's callback: the multi handle refuses to be driven again, and handles
+        // may not leave it, so only a post can end this wait.
+        WaitForPost(std::chrono::milliseconds(waitMs));
+    } else {
+        PollAndPerform(std::chrono::milliseconds(waitMs));
+        DispatchCompletions();
+    }
 
     std::function<void()> hook;
     {
@@ -288,6 +314,11 @@ bool RunLoop::RunUntil(const std::function<bool()>& pred, std::chrono::milliseco
 }
 
 void RunLoop::Run() {
+    struct Depth {
+        int& depth;
+        explicit Depth(int& d) : depth(++d) {}
+        ~Depth() { --depth; }
+    } running(runDepth_);
     do {
         RunOnce(std::chrono::milliseconds(1000));
     } while (!stop_.exchange(false));
@@ -329,7 +360,7 @@ std::optional<RunLoop::TimePoint> RunLoop::NextDeadline() const {
     std::optional<TimePoint> next;
     {
         std::lock_guard<std::mutex> lock(mutex_);
-        if (!posts_.empty() || stop_.load()) return now;
+        if (!posts_.empty() || (runDepth_ > 0 && stop_.load())) return now;
         if (!dueOrder_.empty()) next = dueOrder_.begin()->first;
     }
     long curlMs = -1;

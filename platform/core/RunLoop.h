@@ -62,7 +62,8 @@ public:
 
     // Timers: one-shot or repeating (a repeating timer that fell behind skips the firings it
     // missed rather than firing them back to back). A delay below zero counts as zero; a
-    // repeating interval below one millisecond counts as one millisecond. Returns an id that
+    // repeating interval below one millisecond counts as one millisecond; a due time past the
+    // clock's range is the end of that range (never). Returns an id that
     // is never zero and never reused; CancelTimer(id) stops the timer, also from inside its
     // own handler. Cancelling an unknown or finished id does nothing.
     uint64_t AddTimer(Duration delay, bool repeats, std::function<void()> fn);
@@ -89,12 +90,15 @@ public:
     // One step: runs the posted closures and due timers, waits in libcurl's poll up to maxWait
     // (less when a timer falls due sooner, none when work is pending), moves transfers, runs
     // completions, then the layout hook. With a manual clock the real wait is still bounded
-    // by maxWait, so a test never sleeps longer than it asked.
+    // by maxWait, so a test never sleeps longer than it asked. A step taken from inside one of
+    // libcurl's callbacks (a nested loop in a write callback, say) runs posts, timers and the
+    // hook and waits only for a post: transfers move and complete in the outer step.
     void RunOnce(std::chrono::milliseconds maxWait);
     // Steps until pred() holds (true) or `timeout` of real time has passed (false).
     bool RunUntil(const std::function<bool()>& pred, std::chrono::milliseconds timeout);
     // Steps until Stop() is called. A Stop that comes before Run makes Run return after one
-    // step.
+    // step. A Stop concerns Run only: it never shortens the waits of RunOnce or RunUntil
+    // outside a Run, nor brings NextDeadline forward.
     void Run();
     void Stop();
 
@@ -131,6 +135,7 @@ private:
     void RunTimers();
     void PollAndPerform(std::chrono::milliseconds wait);
     void DispatchCompletions();
+    void WaitForPost(std::chrono::milliseconds wait);
     void DrainWakeFd();
     void Wake();
 
@@ -148,7 +153,8 @@ private:
     // Loop thread only.
     std::map<CURL*, TransferEntry> transfers_;
     uint64_t nextTransferSerial_ = 1;
-    bool inPerform_ = false;
+    int performDepth_ = 0;  // inside curl_multi_perform (nested steps may re-enter)
+    int runDepth_ = 0;      // Run() calls in progress
     std::vector<std::pair<PendingOp, CURL*>> pendingOps_;
 
     std::atomic<bool> stop_{false};

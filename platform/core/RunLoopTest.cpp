@@ -332,4 +332,101 @@ TEST(RunLoopTest, RemovedTransferNeverCompletesAndFailedTransferReportsItsError)
     curl_easy_cleanup(easy);
 }
 
+// A write callback that steps the loop (as a modal wait or a synchronous call would) before
+// removing its own transfer.
+struct NestedBody {
+    RunLoop* loop = nullptr;
+    CURL* easy = nullptr;
+    size_t bytes = 0;
+    bool removed = false;
+    int postsRunInside = 0;
+};
+
+size_t NestedStepThenRemove(char*, size_t size, size_t count, void* user) {
+    auto* body = static_cast<NestedBody*>(user);
+    body->bytes += size * count;
+    if (body->removed) return size * count;
+    body->loop->Post([body] { ++body->postsRunInside; });
+    body->loop->RunOnce(0ms);  // runs the post, must not move transfers
+    body->loop->RunOnce(0ms);
+    body->loop->RemoveTransfer(body->easy);
+    body->removed = true;
+    return size * count;
+}
+
+TEST(RunLoopTest, NestedStepInsideACurlCallbackKeepsRemoveTransferEffective) {
+    SvTestSupport::TestOrigin origin;
+    origin.Serve("/big", std::string(8 << 20, 'x'));
+    RunLoop loop;
+    NestedBody body;
+    body.loop = &loop;
+    body.easy = curl_easy_init();
+    curl_easy_setopt(body.easy, CURLOPT_URL, origin.Url("/big").c_str());
+    curl_easy_setopt(body.easy, CURLOPT_WRITEFUNCTION, NestedStepThenRemove);
+    curl_easy_setopt(body.easy, CURLOPT_WRITEDATA, &body);
+    bool done = false;
+    loop.AddTransfer(body.easy, [&](CURLcode) { done = true; });
+    EXPECT_TRUE(loop.RunUntil([&] { return body.removed; }, 10000ms));
+    // The step that saw the removal has ended, so the handle has left the multi handle: what
+    // libcurl delivered within that same step is all there is.
+    const size_t received = body.bytes;
+    for (int i = 0; i < 20; ++i) loop.RunOnce(10ms);
+    EXPECT_EQ(body.postsRunInside, 1);  // the nested step did run posted work
+    EXPECT_EQ(body.bytes, received);
+    EXPECT_LT(received, size_t{8} << 20);
+    EXPECT_FALSE(done);
+    EXPECT_EQ(loop.TransferCount(), 0u);
+    curl_easy_cleanup(body.easy);
+}
+
+TEST(RunLoopTest, AStopOutsideRunOnlyEndsTheNextRun) {
+    RunLoop loop;
+    int steps = 0;
+    loop.SetLayoutHook([&] { ++steps; });
+    loop.Stop();  // from another thread, say, while no Run is in progress
+    EXPECT_FALSE(loop.NextDeadline().has_value());  // nothing to do: no deadline
+    // RunUntil takes steps of at most 50 ms; a stray stop must not turn them into a spin.
+    EXPECT_FALSE(loop.RunUntil([] { return false; }, 200ms));
+    EXPECT_LE(steps, 10);
+    // The stop still ends the next Run after one step.
+    steps = 0;
+    loop.Run();
+    EXPECT_EQ(steps, 1);
+    // And is used up by it.
+    steps = 0;
+    EXPECT_FALSE(loop.RunUntil([] { return false; }, 120ms));
+    EXPECT_LE(steps, 6);
+}
+
+TEST(RunLoopTest, DelaysPastTheClocksRangeMeanNever) {
+    auto clock = std::make_shared<ManualClock>();
+    RunLoop loop(clock);
+    const auto start = clock->Now();
+    int oneShots = 0;
+    loop.AddTimer(RunLoop::Duration::max(), false, [&] { ++oneShots; });
+    loop.AddTimer(RunLoop::Duration::max() - 1s, false, [&] { ++oneShots; });
+    loop.RunOnce(0ms);
+    clock->Advance(24h);
+    loop.RunOnce(0ms);
+    EXPECT_EQ(oneShots, 0);
+    ASSERT_TRUE(loop.NextDeadline().has_value());
+    // The due time is held at the end of the range rather than wrapped into the past.
+    EXPECT_EQ(*loop.NextDeadline(), RunLoop::TimePoint::max());
+    EXPECT_GT(*loop.NextDeadline(), start);
+
+    // A repeating timer whose next firing lies past the range fires once, then never again.
+    RunLoop repeating(clock);
+    const auto half = RunLoop::Duration::max() / 2;
+    int firings = 0;
+    repeating.AddTimer(half, true, [&] { ++firings; });
+    clock->Advance(half);
+    repeating.RunOnce(0ms);
+    EXPECT_EQ(firings, 1);
+    for (int i = 0; i < 3; ++i) {
+        clock->Advance(1h);
+        repeating.RunOnce(0ms);
+    }
+    EXPECT_EQ(firings, 1);
+}
+
 }  // namespace

@@ -106,24 +106,55 @@ bool AtomicFile::Write(const std::string& path, std::string_view bytes, mode_t m
 
 bool AtomicFile::Read(const std::string& path, size_t maxSize, std::string& out, std::string& error,
                       bool* missing) {
+    ReadFailure failure = ReadFailure::None;
+    const bool ok = Read(path, maxSize, out, error, &failure, Links::Refuse);
     if (missing) {
-        *missing = false;
+        *missing = failure == ReadFailure::Missing;
     }
-    Descriptor file(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    return ok;
+}
+
+bool AtomicFile::Read(const std::string& path, size_t maxSize, std::string& out, std::string& error,
+                      ReadFailure* failure, Links links) {
+    ReadFailure ignored = ReadFailure::None;
+    ReadFailure& why = failure ? *failure : ignored;
+    why = ReadFailure::None;
+    // Non-blocking, so that opening a pipe (or a device) that stands at the path returns at
+    // once instead of waiting for a writer; the type check below then refuses it.
+    int flags = O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY;
+    if (links == Links::Refuse) {
+        flags |= O_NOFOLLOW;
+    }
+    Descriptor file(::open(path.c_str(), flags));
     if (file.Get() < 0) {
-        if (errno == ENOENT && missing) {
-            *missing = true;
+        const int saved = errno;
+        if (saved == ENOENT) {
+            why = ReadFailure::Missing;
+        } else if (saved == ELOOP && links == Links::Refuse) {
+            why = ReadFailure::NotRegularFile;
+            error = "cannot read " + path + ": it is a symbolic link";
+            return false;
+        } else {
+            why = ReadFailure::System;
         }
-        error = Reason("cannot open", path, errno);
+        error = Reason("cannot open", path, saved);
         return false;
     }
     struct stat status {};
     if (::fstat(file.Get(), &status) != 0) {
+        why = ReadFailure::System;
         error = Reason("cannot inspect", path, errno);
         return false;
     }
     if (!S_ISREG(status.st_mode)) {
+        why = ReadFailure::NotRegularFile;
         error = "cannot read " + path + ": not a regular file";
+        return false;
+    }
+    const int mode = ::fcntl(file.Get(), F_GETFL);
+    if (mode < 0 || ::fcntl(file.Get(), F_SETFL, mode & ~O_NONBLOCK) != 0) {
+        why = ReadFailure::System;
+        error = Reason("cannot set up reading", path, errno);
         return false;
     }
     std::string bytes;
@@ -134,6 +165,7 @@ bool AtomicFile::Read(const std::string& path, size_t maxSize, std::string& out,
             if (errno == EINTR) {
                 continue;
             }
+            why = ReadFailure::System;
             error = Reason("cannot read", path, errno);
             return false;
         }
@@ -141,6 +173,7 @@ bool AtomicFile::Read(const std::string& path, size_t maxSize, std::string& out,
             break;
         }
         if (bytes.size() + static_cast<size_t>(n) > maxSize) {
+            why = ReadFailure::TooLarge;
             error = "cannot read " + path + ": larger than " + std::to_string(maxSize) + " bytes";
             return false;
         }

@@ -22,10 +22,22 @@ public:
     static bool Write(const std::string& path, std::string_view bytes, mode_t mode,
                       std::string& error);
 
+    // Why a read failed: the file does not exist; something other than a regular file is at
+    // the path (a folder, a pipe, a device, or a symbolic link where links are refused); the
+    // file is larger than allowed; or the system could not read it (too many open files, an
+    // I/O error, no permission), which may pass.
+    enum class ReadFailure { None, Missing, NotRegularFile, TooLarge, System };
+    enum class Links { Refuse, Follow };
+
     // Reads the whole regular file into `out`. A file larger than `maxSize` fails. `missing` (if
-    // given) tells that the file does not exist, which callers often treat as empty.
+    // given) tells that the file does not exist, which callers often treat as empty. A symbolic
+    // link at the path is refused. Never blocks on a pipe or device at the path: only regular
+    // files are read.
     static bool Read(const std::string& path, size_t maxSize, std::string& out, std::string& error,
                      bool* missing = nullptr);
+    // The same, telling why it failed and whether a symbolic link at the path is followed.
+    static bool Read(const std::string& path, size_t maxSize, std::string& out, std::string& error,
+                     ReadFailure* failure, Links links);
 
     // Creates `path` and any missing parents; the last folder gets `mode` (and an existing one
     // is narrowed to it when `narrow` is set). Parents are made with 0700.

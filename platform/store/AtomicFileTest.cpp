@@ -8,6 +8,7 @@
 
 #include <cstdlib>
 #include <fstream>
+#include <functional>
 #include <sstream>
 #include <string>
 
@@ -96,6 +97,69 @@ TEST_F(AtomicFileTest, ReadCapsTheSizeAndRefusesFolders) {
     EXPECT_FALSE(missing);
     EXPECT_FALSE(AtomicFile::Read(folder_ + "/none", 100, out, error, &missing));
     EXPECT_TRUE(missing);
+}
+
+// Runs `read` in a child process with an alarm, so a read that blocks ends as a failed test
+// instead of a hung suite. Answers the child's exit status (-1 when a signal ended it).
+int InChildWithAlarm(const std::function<bool()>& read) {
+    const pid_t child = fork();
+    if (child == 0) {
+        alarm(5);
+        _exit(read() ? 0 : 1);
+    }
+    int status = 0;
+    if (child < 0 || waitpid(child, &status, 0) != child || !WIFEXITED(status)) {
+        return -1;
+    }
+    return WEXITSTATUS(status);
+}
+
+TEST_F(AtomicFileTest, ReadRefusesPipesAndLinksWithoutBlocking) {
+    const std::string pipe = folder_ + "/pipe";
+    ASSERT_EQ(mkfifo(pipe.c_str(), 0600), 0);
+    const std::string target = folder_ + "/target";
+    std::ofstream(target) << "linked text";
+    const std::string link = folder_ + "/link";
+    ASSERT_EQ(symlink(target.c_str(), link.c_str()), 0);
+    const std::string linkToPipe = folder_ + "/link-to-pipe";
+    ASSERT_EQ(symlink(pipe.c_str(), linkToPipe.c_str()), 0);
+
+    // A pipe with no writer: a plain open would wait for ever.
+    for (const auto links : {AtomicFile::Links::Refuse, AtomicFile::Links::Follow}) {
+        for (const std::string& path : {pipe, linkToPipe}) {
+            EXPECT_EQ(InChildWithAlarm([&] {
+                          std::string out, error;
+                          auto failure = AtomicFile::ReadFailure::None;
+                          return !AtomicFile::Read(path, 100, out, error, &failure, links) &&
+                                 failure == AtomicFile::ReadFailure::NotRegularFile && out.empty();
+                      }),
+                      0)
+                << path;
+        }
+    }
+
+    std::string out, error;
+    auto failure = AtomicFile::ReadFailure::None;
+    EXPECT_FALSE(AtomicFile::Read(link, 100, out, error, &failure, AtomicFile::Links::Refuse));
+    EXPECT_EQ(failure, AtomicFile::ReadFailure::NotRegularFile);
+    EXPECT_NE(error.find("symbolic link"), std::string::npos) << error;
+    bool missing = true;
+    EXPECT_FALSE(AtomicFile::Read(link, 100, out, error, &missing));  // the stores' form
+    EXPECT_FALSE(missing);
+    EXPECT_TRUE(AtomicFile::Read(link, 100, out, error, &failure, AtomicFile::Links::Follow))
+        << error;
+    EXPECT_EQ(out, "linked text");
+    EXPECT_EQ(failure, AtomicFile::ReadFailure::None);
+
+    // The other reasons, each told apart.
+    EXPECT_FALSE(
+        AtomicFile::Read(folder_ + "/none", 100, out, error, &failure, AtomicFile::Links::Refuse));
+    EXPECT_EQ(failure, AtomicFile::ReadFailure::Missing);
+    EXPECT_FALSE(AtomicFile::Read(target, 5, out, error, &failure, AtomicFile::Links::Refuse));
+    EXPECT_EQ(failure, AtomicFile::ReadFailure::TooLarge);
+    EXPECT_FALSE(
+        AtomicFile::Read(target + "/below", 100, out, error, &failure, AtomicFile::Links::Refuse));
+    EXPECT_EQ(failure, AtomicFile::ReadFailure::System);  // ENOTDIR: not a missing file
 }
 
 TEST_F(AtomicFileTest, MakeFolderSetsTheModeAndNarrowsOnlyWhenAsked) {

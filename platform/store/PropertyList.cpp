@@ -590,7 +590,14 @@ bool PropertyList::Serialize(const Value& value, std::string& out, std::string& 
 bool PropertyList::ReadFile(const std::string& path, Value& out, std::string& error,
                             bool* missing) {
     std::string text;
-    if (!AtomicFile::Read(path, kMaxDocumentSize, text, error, missing)) {
+    // Documents such as a bundle's Info.plist may be installed as symbolic links.
+    AtomicFile::ReadFailure failure = AtomicFile::ReadFailure::None;
+    const bool read =
+        AtomicFile::Read(path, kMaxDocumentSize, text, error, &failure, AtomicFile::Links::Follow);
+    if (missing) {
+        *missing = failure == AtomicFile::ReadFailure::Missing;
+    }
+    if (!read) {
         return false;
     }
     if (!Parse(text, out, error)) {

@@ -15,8 +15,9 @@
 // Null has no element: writing a null anywhere fails.
 //
 // Reading goes through libxml2 with the network off and without loading a DTD or any external
-// entity; entity references other than the predefined ones and character references are
-// refused rather than expanded, and libxml2's limits on depth and entity amplification stay on.
+// entity. Character references (&#13;, &#x41;) and the predefined entities are expanded (the
+// writer itself emits &#13; for a carriage return); any other entity reference is refused
+// rather than expanded, and libxml2's limits on depth and entity amplification stay on.
 // Documents larger than kMaxDocumentSize are refused before parsing.
 
 #include <sys/types.h>

@@ -385,6 +385,15 @@ TEST(PropertyList, RefusesInternalEntitiesWithoutExpandingThem) {
     EXPECT_EQ(MustParse("<!DOCTYPE plist [<!ENTITY x \"y\">]><plist><true/></plist>"), Value(true));
 }
 
+TEST(PropertyList, ExpandsCharacterReferences) {
+    // Decimal and hexadecimal references, one of them outside the BMP: U+1F600 is F0 9F 98 80
+    // in UTF-8.
+    EXPECT_EQ(MustParse("<plist><string>&#65;&#x42;&#13;&#x1F600;</string></plist>"),
+              Value(std::string("AB\r\xF0\x9F\x98\x80")));
+    // A reference to a character XML cannot carry is still an error.
+    ParseError("<plist><string>&#0;</string></plist>");
+}
+
 TEST_F(PropertyListFiles, WritesFilesWithTheModeAndReadsThemBack) {
     const std::string path = folder_ + "/out.plist";
     Dictionary top;

@@ -25,6 +25,17 @@ std::string& StandardFolder() {
     return *folder;
 }
 
+// Dictionary has no erase: rebuilds without the key, keeping the order of the others.
+void EraseKey(Dictionary& dictionary, std::string_view key) {
+    Dictionary kept;
+    for (const auto& [name, value] : dictionary) {
+        if (name != key) {
+            kept.Set(name, value);
+        }
+    }
+    dictionary = std::move(kept);
+}
+
 }  // namespace
 
 UserDefaults::UserDefaults(std::string folder) : folder_(std::move(folder)) {
@@ -72,27 +83,46 @@ std::string UserDefaults::DefaultFolder(const std::string& application) {
     return base + "/.config/" + application;
 }
 
-bool UserDefaults::LoadLocked() {
-    Value value;
+bool UserDefaults::ReadFileLocked(Dictionary& out) {
+    std::string text;
     std::string error;
-    bool missing = false;
-    if (!PropertyList::ReadFile(Path(), value, error, &missing)) {
-        if (missing) {
-            stored_ = Dictionary();
-            unreadable_ = false;
+    auto failure = AtomicFile::ReadFailure::None;
+    if (!AtomicFile::Read(Path(), PropertyList::kMaxDocumentSize, text, error, &failure,
+                          AtomicFile::Links::Refuse)) {
+        if (failure == AtomicFile::ReadFailure::Missing) {
+            out = Dictionary();
+            fileState_ = FileState::Good;
             return true;
         }
         lastError_ = error;
-        unreadable_ = true;
+        // Only what the file itself is justifies moving it aside; a failing system call may
+        // succeed on the next try and must never cost the stored settings.
+        fileState_ =
+            failure == AtomicFile::ReadFailure::System ? FileState::NotRead : FileState::Unreadable;
+        return false;
+    }
+    Value value;
+    if (!PropertyList::Parse(text, value, error)) {
+        lastError_ = Path() + ": " + error;
+        fileState_ = FileState::Unreadable;
         return false;
     }
     if (!value.IsDictionary()) {
         lastError_ = Path() + ": the stored settings are not a dictionary";
-        unreadable_ = true;
+        fileState_ = FileState::Unreadable;
         return false;
     }
-    stored_ = std::move(*value.AsDictionary());
-    unreadable_ = false;
+    out = std::move(*value.AsDictionary());
+    fileState_ = FileState::Good;
+    return true;
+}
+
+bool UserDefaults::LoadLocked() {
+    Dictionary fresh;
+    if (!ReadFileLocked(fresh)) {
+        return false;  // what was read before stays in use
+    }
+    stored_ = std::move(fresh);
     return true;
 }
 
@@ -102,19 +132,36 @@ bool UserDefaults::WriteLocked() {
         lastError_ = error;
         return false;
     }
-    if (unreadable_) {
+    if (fileState_ == FileState::NotRead) {
+        Dictionary fresh;
+        if (ReadFileLocked(fresh)) {
+            for (const auto& [key, change] : changes_) {
+                if (change) {
+                    fresh.Set(key, *change);
+                } else {
+                    EraseKey(fresh, key);
+                }
+            }
+            stored_ = std::move(fresh);
+        } else if (fileState_ == FileState::NotRead) {
+            lastError_ = "not writing " + Path() + " while it cannot be read: " + lastError_;
+            return false;
+        }
+    }
+    if (fileState_ == FileState::Unreadable) {
         const std::string aside = Path() + ".bad";
         if (std::rename(Path().c_str(), aside.c_str()) != 0 && errno != ENOENT) {
             lastError_ = "cannot move the unreadable " + Path() + " aside: " + std::strerror(errno);
             return false;
         }
-        unreadable_ = false;
+        fileState_ = FileState::Good;
     }
     if (!PropertyList::WriteFile(Path(), Value(stored_), 0600, error)) {
         lastError_ = error;
         return false;
     }
     dirty_ = false;
+    changes_.clear();
     return true;
 }
 
@@ -150,29 +197,41 @@ double UserDefaults::DoubleForKey(std::string_view key) const {
     return ObjectForKey(key).DoubleValue();
 }
 
-void UserDefaults::SetObject(std::string key, Value value) {
+bool UserDefaults::SetObject(std::string key, Value value) {
     if (value.IsNull()) {
         RemoveObjectForKey(key);
-        return;
+        return true;
     }
+    // Check now that the file can hold the key and value: a value the writer refuses would
+    // make every later Synchronize fail and keep all other changes from being stored.
+    Dictionary probe;
+    probe.Set(key, value);
+    std::string text;
+    std::string error;
+    const bool writable = PropertyList::Serialize(Value(std::move(probe)), text, error);
     std::lock_guard<std::mutex> lock(mutex_);
+    if (!writable) {
+        lastError_ = "cannot store the setting: " + error;
+        return false;
+    }
+    changes_[key] = value;
     stored_.Set(std::move(key), std::move(value));
     dirty_ = true;
+    return true;
 }
 
 void UserDefaults::RemoveObjectForKey(std::string_view key) {
     std::lock_guard<std::mutex> lock(mutex_);
     if (stored_.Find(key) == nullptr) {
+        if (fileState_ == FileState::NotRead) {
+            // The key may be in the file that could not be read: remove it there too.
+            changes_[std::string(key)] = std::nullopt;
+            dirty_ = true;
+        }
         return;
     }
-    // Dictionary has no erase: rebuild without the key, keeping the order of the others.
-    Dictionary kept;
-    for (const auto& [name, value] : stored_) {
-        if (name != key) {
-            kept.Set(name, value);
-        }
-    }
-    stored_ = std::move(kept);
+    EraseKey(stored_, key);
+    changes_[std::string(key)] = std::nullopt;
     dirty_ = true;
 }
 

@@ -6,12 +6,18 @@
 // A lookup answers the stored value when there is one, else the registered one, else null.
 // Changes are kept in memory and written by Synchronize (and by the destructor when some are
 // pending): the file is replaced atomically (temporary file, fsync, rename) with mode 0600 in
-// a folder made with 0700. A file that cannot be read as a dictionary is not overwritten: the
-// first write moves it aside to "<file>.bad" so nothing in it is lost.
+// a folder made with 0700. A file whose contents are not a property-list dictionary (or
+// something other than a regular file at its path) is not overwritten: the first write moves it
+// aside to "<file>.bad" so nothing in it is lost. A file the system fails to read (too many open
+// files, an I/O error) is left alone: a write reads it again first, keeps what it holds under
+// the changes made since, and is refused while the file still cannot be read.
 //
 // Thread-safe; nothing is called back.
 
+#include <functional>
+#include <map>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -48,8 +54,11 @@ public:
     bool BoolForKey(std::string_view key) const;
     double DoubleForKey(std::string_view key) const;
 
-    // Stores a value (a null value removes the key, as RemoveObjectForKey does).
-    void SetObject(std::string key, Value value);
+    // Stores a value (a null value removes the key, as RemoveObjectForKey does). A key or value
+    // the file cannot hold (a null inside a container, text that is not UTF-8 or holds control
+    // characters XML cannot carry, too deep nesting) is refused: false, nothing stored, and
+    // LastError says why.
+    bool SetObject(std::string key, Value value);
     void RemoveObjectForKey(std::string_view key);
 
     // Writes pending changes to the file; without pending changes, reads the file again so
@@ -63,7 +72,16 @@ public:
     std::string LastError() const;
 
 private:
+    // How the file was found at the last read.
+    enum class FileState {
+        Good,        // read (or missing): the settings in memory stand for it
+        Unreadable,  // not a dictionary: moved aside before the next write
+        NotRead,     // the system failed to read it: read again before the next write
+    };
+
     bool LoadLocked();
+    // Reads the file into `out` (empty when missing); sets fileState_ and, on failure, lastError_.
+    bool ReadFileLocked(Dictionary& out);
     bool WriteLocked();
 
     const std::string folder_;
@@ -71,8 +89,10 @@ private:
     Dictionary stored_;
     Dictionary registered_;
     bool dirty_ = false;
-    // The file on disk could not be read; it is moved aside before the first write.
-    bool unreadable_ = false;
+    FileState fileState_ = FileState::Good;
+    // The changes since the last write, key by key (nullopt: removed), replayed over the file's
+    // contents when it could not be read before.
+    std::map<std::string, std::optional<Value>, std::less<>> changes_;
     std::string lastError_;
 };
 

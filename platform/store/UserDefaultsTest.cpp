@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 #include <dirent.h>
+#include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -7,8 +9,10 @@
 #include <cstdlib>
 #include <fstream>
 #include <functional>
+#include <memory>
 #include <sstream>
 #include <string>
+#include <vector>
 
 #include "platform/Value.h"
 #include "platform/store/UserDefaults.h"
@@ -180,6 +184,23 @@ TEST_F(UserDefaultsTest, AnUnreadableFileIsMovedAsideNotLost) {
     EXPECT_EQ(UserDefaults(folder_).IntegerForKey("new"), 1);
 }
 
+// Lowers the open-file limit so that the next open fails with EMFILE; restores it when gone.
+class NoMoreFiles {
+public:
+    NoMoreFiles() {
+        getrlimit(RLIMIT_NOFILE, &old_);
+        const int probe = open("/dev/null", O_RDONLY | O_CLOEXEC);  // the lowest free number
+        close(probe);
+        rlimit low = old_;
+        low.rlim_cur = static_cast<rlim_t>(probe);
+        setrlimit(RLIMIT_NOFILE, &low);
+    }
+    ~NoMoreFiles() { setrlimit(RLIMIT_NOFILE, &old_); }
+
+private:
+    rlimit old_{};
+};
+
 TEST_F(UserDefaultsTest, AFailedWriteKeepsTheOldFileAndTheChangesPending) {
     {
         UserDefaults defaults(folder_);
@@ -189,16 +210,112 @@ TEST_F(UserDefaultsTest, AFailedWriteKeepsTheOldFileAndTheChangesPending) {
     const std::string path = folder_ + "/" + UserDefaults::kFileName;
     const std::string before = FileText(path);
     UserDefaults defaults(folder_);
-    defaults.SetObject("unstorable", nullptr);  // removes nothing: no change
-    defaults.SetObject("bad", std::string("nul\0inside", 10));
-    EXPECT_FALSE(defaults.Synchronize());
-    EXPECT_NE(defaults.LastError().find("bad"), std::string::npos) << defaults.LastError();
+    EXPECT_TRUE(defaults.SetObject("unstorable", nullptr));  // removes nothing: no change
+    EXPECT_TRUE(defaults.SetObject("volume", 4));
+    {
+        const NoMoreFiles limit;  // the temporary file cannot be made
+        EXPECT_FALSE(defaults.Synchronize());
+    }
+    EXPECT_NE(defaults.LastError().find("Too many open files"), std::string::npos)
+        << defaults.LastError();
     EXPECT_EQ(FileText(path), before);
     EXPECT_EQ(Listing(), std::string(UserDefaults::kFileName) + " ");
-    // Still pending: fixing the value lets the next synchronisation store both.
-    defaults.SetObject("bad", "fine");
+    // Still pending: the next synchronisation stores it.
     ASSERT_TRUE(defaults.Synchronize()) << defaults.LastError();
-    EXPECT_EQ(UserDefaults(folder_).StringForKey("bad"), "fine");
+    UserDefaults again(folder_);
+    EXPECT_EQ(again.IntegerForKey("volume"), 4);
+    EXPECT_EQ(again.StringForKey("old"), "value");
+}
+
+TEST_F(UserDefaultsTest, AValueTheFileCannotHoldIsRefusedAndBlocksNothing) {
+    UserDefaults defaults(folder_);
+    ASSERT_TRUE(defaults.SetObject("agent", "kept"));
+    ns::Array withNull;
+    withNull.push_back(Value("a"));
+    withNull.push_back(Value());  // a JSON null in a stored server answer, say
+    Dictionary nested;
+    nested.Set("inner", Value(withNull));
+    const std::vector<Value> refused = {
+        Value(withNull),
+        Value(nested),
+        Value(std::string("caf\xE9")),   // Latin-1, not UTF-8
+        Value(std::string("\xC3")),      // a cut UTF-8 sequence
+        Value(std::string("bell\x07")),  // a control character XML 1.0 cannot carry
+        Value(std::string("nul\0inside", 10)),
+    };
+    for (const Value& value : refused) {
+        EXPECT_FALSE(defaults.SetObject("agent", value)) << value.Description();
+        EXPECT_FALSE(defaults.LastError().empty());
+        EXPECT_EQ(defaults.StringForKey("agent"), "kept");  // the old value stays
+    }
+    EXPECT_FALSE(defaults.SetObject(std::string("key\x01"), "fine value"));  // nor a bad key
+    EXPECT_EQ(defaults.DictionaryRepresentation().size(), 1u);
+    // Tab, line feed and carriage return are text XML carries.
+    EXPECT_TRUE(defaults.SetObject("lines", "a\tb\nc\rd"));
+    EXPECT_TRUE(defaults.SetObject("volume", 7));
+    ASSERT_TRUE(defaults.Synchronize()) << defaults.LastError();
+    UserDefaults again(folder_);
+    EXPECT_EQ(again.StringForKey("agent"), "kept");
+    EXPECT_EQ(again.StringForKey("lines"), "a\tb\nc\rd");
+    EXPECT_EQ(again.IntegerForKey("volume"), 7);
+    EXPECT_EQ(again.DictionaryRepresentation().size(), 3u);
+}
+
+TEST_F(UserDefaultsTest, AFileTheSystemFailedToReadIsReadAgainNotMovedAside) {
+    {
+        UserDefaults defaults(folder_);
+        defaults.SetObject("token", "precious");
+        defaults.SetObject("volume", 3);
+        defaults.SetObject("gone", "soon");
+        ASSERT_TRUE(defaults.Synchronize());
+    }
+    const std::string path = folder_ + "/" + UserDefaults::kFileName;
+    const std::string before = FileText(path);
+    std::unique_ptr<UserDefaults> defaults;
+    {
+        const NoMoreFiles limit;
+        defaults = std::make_unique<UserDefaults>(folder_);
+    }
+    EXPECT_NE(defaults->LastError().find("Too many open files"), std::string::npos)
+        << defaults->LastError();
+    EXPECT_TRUE(defaults->SetObject("volume", 4));
+    defaults->RemoveObjectForKey("gone");  // only in the file this instance could not read
+    {
+        // Still unreadable at the write: refused, the file untouched and nothing moved aside.
+        const NoMoreFiles limit;
+        EXPECT_FALSE(defaults->Synchronize());
+    }
+    EXPECT_NE(defaults->LastError().find("cannot be read"), std::string::npos)
+        << defaults->LastError();
+    EXPECT_EQ(FileText(path), before);
+    EXPECT_EQ(Listing(), std::string(UserDefaults::kFileName) + " ");
+    // Readable again: the file's settings with the changes made meanwhile on top.
+    ASSERT_TRUE(defaults->Synchronize()) << defaults->LastError();
+    EXPECT_EQ(defaults->StringForKey("token"), "precious");
+    defaults.reset();
+    EXPECT_EQ(Listing(), std::string(UserDefaults::kFileName) + " ");
+    UserDefaults again(folder_);
+    EXPECT_EQ(again.StringForKey("token"), "precious");
+    EXPECT_EQ(again.IntegerForKey("volume"), 4);
+    EXPECT_TRUE(again.ObjectForKey("gone").IsNull());
+}
+
+TEST_F(UserDefaultsTest, APipeAtThePathNeitherBlocksNorIsOverwritten) {
+    ASSERT_EQ(mkdir((root_ + "/config").c_str(), 0700), 0);
+    ASSERT_EQ(mkdir(folder_.c_str(), 0700), 0);
+    const std::string path = folder_ + "/" + UserDefaults::kFileName;
+    ASSERT_EQ(mkfifo(path.c_str(), 0600), 0);
+    EXPECT_EQ(InChild([&] {
+                  alarm(5);  // a blocking open ends the child with SIGALRM
+                  UserDefaults defaults(folder_);
+                  return defaults.LastError().find("not a regular file") != std::string::npos &&
+                         defaults.SetObject("new", 1) && defaults.Synchronize();
+              }),
+              0);
+    struct stat status {};
+    ASSERT_EQ(lstat((path + ".bad").c_str(), &status), 0);
+    EXPECT_TRUE(S_ISFIFO(status.st_mode));  // moved aside as it was
+    EXPECT_EQ(UserDefaults(folder_).IntegerForKey("new"), 1);
 }
 
 TEST(UserDefaultsFolder, FollowsTheConfigHomeThenTheHomeFolder) {
