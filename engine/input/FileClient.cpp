@@ -20,7 +20,7 @@ const uint32_t kOutOfBandRoom = 0x40;
 
 }  // namespace
 
-FileClient::FileClient(Session* session) : ExternalClient(session), mediaSize_(0) {}
+FileClient::FileClient(Session* session) : ExternalClient(session), mediaSize_(0), rangeEnd_(0) {}
 
 FileClient::~FileClient() { file_.Close(); }
 
@@ -28,6 +28,7 @@ void FileClient::DoSetName(const std::string& name, bool) {
     // Only a scheme at the very start makes a URL; the rest of the name is the path as given.
     path_ = name.compare(0, kFileSchemeLength, kFileScheme) == 0 ? name.substr(kFileSchemeLength)
                                                                  : name;
+    rangeEnd_ = 0;  // a file opened again is read from its start to its end
     if (!file_.Open(path_, SV::File::kReadOnly | SV::File::kBinary)) {
         mediaSize_ = 0;  // a file open before has been closed by the attempt
         PublishError(SVStatusFileInput, name);
@@ -46,12 +47,15 @@ void FileClient::PrePullData(ByteAmount& amount) {
         return;
     }
     if (file_.IsOpen()) {
-        // Never a buffer larger than what is left (at least one byte, so a read at the end
-        // sets the end-of-file indicator) and never larger than one pull's maximum.
+        // Never a buffer larger than what is left and never larger than one pull's maximum.
+        // At the end of the file one byte is still asked for, so the read sets the end-of-file
+        // indicator; a bound within the file is never read past, not even by that byte.
         const uint64_t position = GetReadPosition();
-        const uint64_t left = mediaSize_ > position ? mediaSize_ - position : 0;
+        const uint64_t end = GetRangeEnd();
+        const uint64_t left = end > position ? end - position : 0;
+        const uint64_t least = end < mediaSize_ ? 0 : 1;
         const uint32_t size = uint32_t(std::min<uint64_t>(
-            {uint64_t(amount.Get()), std::max<uint64_t>(left, 1), uint64_t(kMaxPullBytes)}));
+            {uint64_t(amount.Get()), std::max<uint64_t>(left, least), uint64_t(kMaxPullBytes)}));
         if (size != 0) {
             // Not cleared: the read overwrites the payload and the chunk is cut to what it
             // read (or dropped on an error), so no unwritten byte goes on.
@@ -67,10 +71,11 @@ void FileClient::PrePullData(ByteAmount& amount) {
             }
         }
     }
-    // The end also counts once the read position has reached the size taken at opening: a
-    // pull that takes exactly the bytes left does not raise the end-of-file indicator, and a
-    // chain that stops pulling when nothing is left would otherwise never see the end.
-    if (file_.IsOpen() && (file_.IsEof() || GetReadPosition() >= mediaSize_)) {
+    // The end also counts once the read position has reached the end of the range (the size
+    // taken at opening without a bound): a pull that takes exactly the bytes left does not
+    // raise the end-of-file indicator, and a chain that stops pulling when nothing is left
+    // would otherwise never see the end.
+    if (file_.IsOpen() && (file_.IsEof() || GetReadPosition() >= GetRangeEnd())) {
         DoSend(MemoryChunk(boost::make_shared<MemoryMarkerEndOfStream>()));
     }
 }
@@ -79,18 +84,22 @@ void FileClient::DoPullData(ByteAmount& amount) { Component::DoPullData(amount);
 
 ByteAmount FileClient::DoGetBufferedBytes() {
     const uint64_t position = GetReadPosition();
-    if (position > mediaSize_ || mediaSize_ - position > 0xFFFFFFFFu) {
+    const uint64_t end = GetRangeEnd();
+    if (position > end || end - position > 0xFFFFFFFFu) {
         return ByteAmount(0xFFFFFFFFu);
     }
-    return ByteAmount(uint32_t(mediaSize_ - position));
+    return ByteAmount(uint32_t(end - position));
 }
 
 std::string FileClient::GetTypeName() const { return "SarvelonMediaKit::FileClient"; }
 
-void FileClient::DoSeek(BytePosition start, BytePosition, bool) {
+void FileClient::DoSeek(BytePosition start, BytePosition end, bool) {
     if (start.Get() > uint64_t(INT64_MAX) || !file_.Seek(int64_t(start.Get()), 0)) {
         PublishError(SVStatusFileInput, "Bad Seek Range");
+        return;
     }
+    // Kept as asked: a bound past the file's end reads to the end, as one of 0 does.
+    rangeEnd_ = end;
 }
 
 bool FileClient::DoOutOfBandRequest(BytePosition start, BytePosition end) {
@@ -119,7 +128,7 @@ bool FileClient::KnowCurrentLoadedFilePosition() { return true; }
 
 bool FileClient::KnowEndPosition() { return true; }
 
-BytePosition FileClient::DoCurrentLoadedFilePosition() { return mediaSize_; }
+BytePosition FileClient::DoCurrentLoadedFilePosition() { return GetRangeEnd(); }
 
 BytePosition FileClient::DoEndPosition() { return mediaSize_; }
 
@@ -128,6 +137,10 @@ BytePosition FileClient::CurrentPosition() { return GetReadPosition(); }
 BytePosition FileClient::GetReadPosition() {
     const int64_t position = file_.Tell();
     return position > 0 ? BytePosition(uint64_t(position)) : BytePosition(0);
+}
+
+BytePosition FileClient::GetRangeEnd() const {
+    return rangeEnd_ != 0 && rangeEnd_ < mediaSize_ ? rangeEnd_ : mediaSize_;
 }
 
 boost::shared_ptr<Component> CreateFileClient(Session* session, FileClient** raw) {

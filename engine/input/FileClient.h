@@ -14,7 +14,9 @@ namespace SarvelonMediaKit {
 // The source at the input end of a chain when the media is a local file. Named with a plain
 // path or a "file://" URL; answers positions and sizes from the file itself, hands on what the
 // consumer pulls, marks the end of the file with an end-of-stream marker, moves on seek and
-// serves out-of-band byte ranges at once.
+// serves out-of-band byte ranges at once. A seek may bound the range it starts: the client then
+// stops there as it would at the end of the file, so a chain that asked for one rendition of a
+// title holding several never runs on into the next.
 //
 // Failures (the file cannot be opened, a seek or a read is refused) are published as error
 // 1013 through the component's error source; the component keeps running.
@@ -34,33 +36,40 @@ public:
     // so bitrate adaptation is not held back by a rate measured over a network.
     void DoSetName(const std::string& name, bool flag) override;
     std::string DoGetName() override;
-    // Reads up to amount bytes (bounded by the bytes left and kMaxPullBytes) and hands them
-    // on, followed by an end-of-stream marker once the file is at its end.
+    // Reads up to amount bytes (bounded by the bytes left before the end of the range and
+    // kMaxPullBytes) and hands them on, followed by an end-of-stream marker once the read
+    // position has reached the end of the range (the end of the file without a bound).
     void PrePullData(ByteAmount& amount) override;
     // The base body: the data has already gone on in PrePullData.
     void DoPullData(ByteAmount& amount) override;
-    // The bytes left in the file; 0xFFFFFFFF when that does not fit in 32 bits.
+    // The bytes left before the end of the range; 0xFFFFFFFF when that does not fit in 32 bits.
     ByteAmount DoGetBufferedBytes() override;
     std::string GetTypeName() const override;
-    // Moves the next read to start; second and flag are not used.
+    // Moves the next read to start and ends the range at second (exclusive; 0, or a position
+    // at or past the end of the file, reads to the end of the file). flag is not used. A seek
+    // the file refuses changes neither the position nor the end.
     void DoSeek(BytePosition start, BytePosition second, bool flag) override;
     // Delivers [start, end) through OutOfBandData in chunks of at most 64 KiB before it
     // returns, and leaves the read position where it was. Always true.
     bool DoOutOfBandRequest(BytePosition start, BytePosition end) override;
     bool KnowCurrentLoadedFilePosition() override;
     bool KnowEndPosition() override;
-    // The whole file counts as loaded.
+    // The whole range counts as loaded: its end (the file's size without a bound).
     BytePosition DoCurrentLoadedFilePosition() override;
     BytePosition DoEndPosition() override;
     BytePosition CurrentPosition() override;
 
     // The file's read offset; 0 without an open file.
     virtual BytePosition GetReadPosition();
+    // Where reading stops: the bound of the last seek when it lies within the file, otherwise
+    // the file's size.
+    BytePosition GetRangeEnd() const;
 
 private:
     std::string path_;
     SV::File file_;
     BytePosition mediaSize_;
+    BytePosition rangeEnd_;  // 0: no bound, the file's end
 };
 
 // Makes a file client for the session; raw, when given, receives the plain pointer. The caller

@@ -160,7 +160,7 @@ TEST_F(FileClientTest, SeekMovesTheNextReadToTheFilePosition) {
     Build(MakeFile("seek", 5000));
     client->SeekFilePosition(4000, 4500, true);
     EXPECT_EQ(4000u, client->GetReadPosition());
-    EXPECT_EQ(1000u, client->GetBufferedBytes());
+    EXPECT_EQ(500u, client->GetBufferedBytes());  // up to the end of the range, not the file
     client->PullData(10);
     client->SeekFilePosition(7, 0, false);
     client->PullData(3);
@@ -176,6 +176,83 @@ TEST_F(FileClientTest, SeekMovesTheNextReadToTheFilePosition) {
     EXPECT_EQ(1013, Errors()[0].first);
     EXPECT_EQ("Bad Seek Range", Errors()[0].second);
     EXPECT_EQ(10u, client->GetReadPosition());
+}
+
+// A seek with an end reads [start, end) and ends there as at the end of the file: the marker
+// with the pull that takes the last byte of the range, the bytes after it never.
+TEST_F(FileClientTest, ABoundedSeekReadsItsRangeExactlyAndEndsAtItsEnd) {
+    const uint64_t size = 300000;
+    const struct {
+        uint64_t start;
+        uint64_t end;
+        uint64_t stop;  // where the bytes delivered stop
+    } cases[] = {
+        {1000, 1001, 1001},         // a single byte
+        {5000, 70000, 70000},       // more than one pull of the stage in between
+        {0, 65536, 65536},          // exactly one pull
+        {250000, size, size},       // the end of the file as the bound
+        {250000, size + 99, size},  // a bound past the file reads to its end
+        {100, 0, size},             // no bound
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.start << "-" << c.end);
+        stack = ComponentStack(StackIdMain);
+        Build(MakeFile("bounded", size));
+        client->SeekFilePosition(c.start, c.end, true);
+        EXPECT_EQ(c.stop - c.start, client->GetBufferedBytes());
+        EXPECT_EQ(c.stop, sink->CurrentLoadedFilePosition()) << "loaded up to the bound";
+        EXPECT_EQ(size, sink->EndPosition()) << "the file's end is still the file's";
+        for (int pulls = 0; EndMarkers() == 0 && pulls < 100; ++pulls) middle->PullData(65536);
+        middle->PullData(65536);  // nothing left: no pull reaches the client
+        EXPECT_EQ(1u, EndMarkers());
+        EXPECT_TRUE(Pattern(c.start, c.stop) == sink->Bytes());
+        EXPECT_EQ(c.stop, client->GetReadPosition());
+        EXPECT_EQ(0u, client->GetBufferedBytes());
+        // Pulled directly at the bound, it reads nothing more and tells the end again.
+        client->PullData(ByteAmount(0xFFFFFFFFu));
+        EXPECT_EQ(2u, EndMarkers());
+        EXPECT_EQ(c.stop - c.start, sink->Bytes().size());
+        EXPECT_TRUE(Errors().empty());
+    }
+}
+
+// The bound belongs to one seek: the next seek sets its own, a refused seek keeps the last,
+// and naming the file again reads it whole.
+TEST_F(FileClientTest, EachSeekSetsItsOwnBound) {
+    Build(MakeFile("rebound", 10000));
+    client->SeekFilePosition(2000, 3000, false);
+    client->PullData(ByteAmount(0xFFFFFFFFu));
+    EXPECT_EQ((std::vector<uint32_t>{1000}), sink->ChunkSizes());
+    EXPECT_EQ(1u, EndMarkers());
+
+    client->SeekFilePosition(BytePosition(~uint64_t(0)), 9000, false);  // refused
+    ASSERT_EQ(1u, Errors().size());
+    EXPECT_EQ(3000u, client->GetReadPosition());
+    EXPECT_EQ(3000u, sink->CurrentLoadedFilePosition()) << "the old bound stands";
+
+    // Backwards within the old range, then again without an end: to the end of the file.
+    client->SeekFilePosition(2500, 2600, false);
+    EXPECT_EQ(100u, client->GetBufferedBytes());
+    client->SeekFilePosition(9000, 0, false);
+    EXPECT_EQ(1000u, client->GetBufferedBytes());
+    EXPECT_EQ(10000u, sink->CurrentLoadedFilePosition());
+
+    client->SeekFilePosition(0, 10, false);
+    client->SetName(client->GetName(), true);  // reopened: from the start, to the end
+    EXPECT_EQ(10000u, client->GetBufferedBytes());
+    EXPECT_EQ(10000u, sink->CurrentLoadedFilePosition());
+
+    // A range that is empty or runs backwards delivers nothing, only the end.
+    stack = ComponentStack(StackIdMain);
+    Build(MakeFile("empty-range", 10000));
+    for (const std::pair<uint64_t, uint64_t>& range :
+         {std::make_pair(uint64_t(400), uint64_t(400)),
+          std::make_pair(uint64_t(500), uint64_t(450))}) {
+        client->SeekFilePosition(range.first, range.second, false);
+        client->PullData(1000);
+    }
+    EXPECT_TRUE(sink->Bytes().empty());
+    EXPECT_EQ(2u, EndMarkers());
 }
 
 TEST_F(FileClientTest, OutOfBandRangesComeInPiecesAndLeaveTheReadPosition) {

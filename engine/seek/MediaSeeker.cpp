@@ -54,7 +54,8 @@ MediaSeeker::MediaSeeker(Session* session)
       bandwidth_(0),
       flushing_(false),
       flushAmount_(0),
-      pendingChange_(ChangeNone) {}
+      pendingChange_(ChangeNone),
+      ended_(false) {}
 
 MediaSeeker::~MediaSeeker() {
     // The events touch the members: no delivery may run while they go.
@@ -260,7 +261,11 @@ void MediaSeeker::SetCurrentTrack(const boost::shared_ptr<MediaTrack>& track, ui
 // ---- Requests ----
 
 ByteAmount MediaSeeker::ChoiceBandwidth() const {
-    return ByteAmount(static_cast<uint32_t>(static_cast<double>(bandwidth_.load()) * 0.8));
+    const uint32_t measured = bandwidth_.load();
+    const uint32_t scaled = static_cast<uint32_t>(static_cast<double>(measured) * 0.8);
+    // 0 means "nothing measured" and would pick the fastest rendition: a measured trickle
+    // must pick the slowest instead.
+    return ByteAmount(scaled == 0 && measured != 0 ? 1 : scaled);
 }
 
 void MediaSeeker::DoSeek(MediaTime time) {
@@ -274,18 +279,27 @@ void MediaSeeker::DoSeek(MediaTime time) {
 }
 
 void MediaSeeker::Reposition(MediaTime time, bool forward) {
-    const BytePosition position = currentTrack_->GetIndex().TimeToPosition(time, forward);
+    const MediaTrackIndex& index = currentTrack_->GetIndex();
+    const BytePosition position = index.TimeToPosition(time, forward);
+    // A time past the last entry snaps to the track's end: there is nothing left to fetch.
+    // Asking the source for the empty range would hand the demultiplexer whatever follows
+    // the track (the next rendition, or the program end that it takes for bad data), so the
+    // stream ends here, as it would after the track's last byte.
+    const bool pastEnd = index.GetSize() != 0 && position >= index.GetOffset() + index.GetSize();
     if (session_) {
         session_->SetPosition(position, stackId_);
         session_->RemoveTasks(Session::TaskCategoryDownload, stackId_);
     }
-    SeekFilePosition(position, BytePosition(0), true);
+    if (!pastEnd) SeekFilePosition(position, BytePosition(0), true);
+    ended_ = pastEnd;
     switchPending_ = false;
     adapted_ = false;
     Add(MemoryChunk(boost::make_shared<MemoryMarkerMediaTimeSeek>(time, currentTrack_->GetId())));
+    if (pastEnd) Add(MemoryChunk(boost::make_shared<MemoryMarkerEndOfStream>()));
 }
 
 void MediaSeeker::DoSeek(BytePosition start, BytePosition end, bool flag) {
+    ended_ = false;
     if (end == 0 && currentTrack_) {
         const MediaTrackIndex& index = currentTrack_->GetIndex();
         if (index.GetSize() != 0) end = BytePosition(index.GetOffset() + index.GetSize());
@@ -349,6 +363,7 @@ void MediaSeeker::DoSelectTrack(TrackId track) {
 bool MediaSeeker::StartSelectedTrack() {
     if (!currentTrack_) return false;
     selectedTrackId_ = currentTrack_->GetId();
+    ended_ = false;
     MediaTime start(0);
     const BytePosition position = currentTrack_->GetIndex().TimeToPosition(start, false);
     SeekFilePosition(position, BytePosition(0), true);
@@ -358,7 +373,8 @@ bool MediaSeeker::StartSelectedTrack() {
 // ---- Data path ----
 
 void MediaSeeker::PrePullData(ByteAmount& amount) {
-    if (amount == 0) return;
+    // After the end a due marker waits for the bytes of the next seek.
+    if (amount == 0 || ended_) return;
     if (pendingChange_ != ChangeNone) {
         const uint32_t change = pendingChange_;
         pendingChange_ = ChangeNone;
@@ -369,13 +385,23 @@ void MediaSeeker::PrePullData(ByteAmount& amount) {
     }
 }
 
+void MediaSeeker::DoPullData(ByteAmount& amount) {
+    // Past the end the source still sits where the stream was before: none of it may follow
+    // the end-of-stream marker.
+    if (!ended_) Component::DoPullData(amount);
+}
+
+ByteAmount MediaSeeker::DoGetBufferedBytes() {
+    return ended_ ? ByteAmount(0) : Component::DoGetBufferedBytes();
+}
+
 bool MediaSeeker::KnowCurrentLoadedFilePosition() { return false; }
 
 std::string MediaSeeker::DoDump() {
-    return (boost::format(" track %1% rate %2% selected %3% pending %4%%5%%6%") %
+    return (boost::format(" track %1% rate %2% selected %3% pending %4%%5%%6%%7%") %
             (currentTrack_ ? currentTrack_->GetId().Get() : 0) % trickRate_.Get() %
             selectedTrackId_.Get() % pendingChange_ % (switchPending_ ? " switch owed" : "") %
-            (flushing_ ? " draining" : ""))
+            (flushing_ ? " draining" : "") % (ended_ ? " ended" : ""))
         .str();
 }
 

@@ -67,11 +67,17 @@ public:
     std::string GetTypeName() const override;
     // Emits a track-change marker that is still due before the bytes of this pull.
     void PrePullData(ByteAmount& amount) override;
+    // Passes the source's bytes on, except after a reposition past the end: nothing then
+    // until the next seek.
+    void DoPullData(ByteAmount& amount) override;
+    // 0 after a reposition past the end, else the source side's.
+    ByteAmount DoGetBufferedBytes() override;
     using Component::DoSeek;
     // A byte range without an end is bounded to the current track, then passed to the source.
     void DoSeek(BytePosition start, BytePosition end, bool flag) override;
     // Chooses the track for the time and restarts the client at the index entry at or before
-    // it.
+    // it. A time past the track's end ends the stream instead: the time-seek marker (at the
+    // duration) and an end-of-stream marker go on, and the client is not asked for bytes.
     void DoSeek(MediaTime time) override;
     // Chooses a track of the rate's direction and repositions; true when the stream was
     // repositioned. time kInvalidMediaTime: the last media time reported.
@@ -129,9 +135,11 @@ public:
     uint32_t GetPendingChange() const { return pendingChange_; }
 
 private:
-    // The bandwidth the choice of a seek or trick play works with: 80 % of the measured one.
+    // The bandwidth the choice of a seek or trick play works with: 80 % of the measured one,
+    // at least 1 when something was measured.
     ByteAmount ChoiceBandwidth() const;
-    // Restarts the client at the entry for the time (snapped) and marks the new media time.
+    // Restarts the client at the entry for the time (snapped) and marks the new media time;
+    // past the track's end, marks the time and ends the stream.
     void Reposition(MediaTime time, bool forward);
     // Prunes every normal-speed video index to the entry times they all share.
     void AlignSwitchPoints();
@@ -162,6 +170,7 @@ private:
     bool flushing_;
     ByteAmount flushAmount_;
     uint32_t pendingChange_;
+    bool ended_;  // repositioned past the end: the stream has ended until the next seek
 };
 
 }  // namespace SarvelonMediaKit

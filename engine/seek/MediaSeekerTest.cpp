@@ -98,6 +98,9 @@ public:
     void DoSetName(const std::string& name, bool) override { names.push_back(name); }
     std::string DoGetName() override { return names.empty() ? std::string() : names.back(); }
     void DoSetDownloadLimited(bool limited) override { limits.push_back(limited); }
+    // What it says it holds, so that a stage without a cache pulls it.
+    ByteAmount DoGetBufferedBytes() override { return ByteAmount(buffered); }
+    uint32_t buffered = 0;
     std::vector<std::string> names;
     std::vector<bool> limits;
 };
@@ -472,6 +475,70 @@ TEST(MediaSeekerTest, SeeksUseEightyPercentOfTheMeasuredBandwidth) {
     chain.Pull();
     EXPECT_EQ(std::vector<std::string>({"time 2000000 2", "change 2 5"}), chain.sink->words);
     EXPECT_FALSE(chain.source->limits.back()) << "a manual choice is never limited";
+}
+
+// A measured trickle is still a measurement: 80 % of 1 B/s is not "unmeasured" (0), which
+// would pick the fastest rendition, but the least there is, which picks the slowest.
+TEST(MediaSeekerTest, ATrickleOfBandwidthPicksTheSlowestRendition) {
+    DefaultBandwidthScope bandwidth(0xFFFFFFFFu);
+    for (uint32_t measured : {1u, 2u}) {
+        SeekerChain chain;
+        chain.seeker->OnMediaTracks(MakeMap(LadderSpecs()), true);
+        chain.seeker->BandwidthUpdate(ByteAmount(measured), true);
+        chain.seeker->Seek(MediaTime(0));
+        ASSERT_TRUE(chain.seeker->GetCurrentTrack());
+        EXPECT_EQ(1u, chain.seeker->GetCurrentTrack()->GetId().Get()) << measured << " B/s";
+        EXPECT_EQ("seek file 0 10000 1", chain.Seeks().back());
+    }
+}
+
+// A reposition whose time snaps to the end of the track (past the duration, or forward past
+// the last entry) ends the stream in the seeker: the time marker, then the end marker, and
+// the source is not sent to the empty range at the track's end. The next seek plays again.
+TEST(MediaSeekerTest, ARepositionPastTheEndEndsTheStream) {
+    DefaultBandwidthScope bandwidth(0xFFFFFFFFu);
+    SeekerChain chain;
+    chain.source->buffered = 1000;
+    chain.seeker->OnMediaTracks(MakeMap(LadderSpecs()), true);
+    chain.Pull();
+    chain.sink->words.clear();
+
+    chain.seeker->Seek(MediaTime(12000000));  // the tracks run 10 s
+    EXPECT_EQ(2u, chain.seeker->GetCurrentTrack()->GetId().Get());
+    EXPECT_TRUE(chain.Seeks().empty()) << "no empty range is asked for";
+    EXPECT_EQ(std::vector<std::string>{"position 40000 1"},
+              chain.source->Log(RecordingStage::kPosition))
+        << "the caches are still moved off the old bytes";
+    EXPECT_EQ(std::vector<std::string>{"time 10000000 2"}, chain.sink->words)
+        << "the time snapped to the duration";
+    EXPECT_EQ(1u, chain.sink->CountMarkers(MemoryMarkerTypeEndOfStream));
+    EXPECT_EQ(0u, chain.seeker->GetBufferedBytes().Get());
+    const int pulls = chain.source->Count(RecordingStage::kPull);
+    chain.Pull();
+    EXPECT_EQ(pulls, chain.source->Count(RecordingStage::kPull)) << "nothing after the end";
+    EXPECT_EQ(1u, chain.sink->words.size()) << "the track change waits for the next bytes";
+
+    // Back inside: the source is restarted and the due change comes with the next pull.
+    chain.seeker->Seek(MediaTime(2000000));
+    EXPECT_EQ(std::vector<std::string>{"seek file 16000 40000 1"}, chain.Seeks());
+    chain.Pull();
+    EXPECT_EQ(std::vector<std::string>({"time 10000000 2", "time 2000000 2", "change 2 4"}),
+              chain.sink->words);
+    EXPECT_EQ(pulls + 1, chain.source->Count(RecordingStage::kPull));
+
+    // Forward trick play rounds 9 s up past the last entry (8 s) of the 4x track: the end too.
+    chain.sink->words.clear();
+    EXPECT_TRUE(chain.seeker->TrickPlay(TrickPlayRate(4), MediaTime(9000000)));
+    EXPECT_EQ(4u, chain.seeker->GetCurrentTrack()->GetId().Get());
+    EXPECT_EQ(1u, chain.Seeks().size());
+    EXPECT_EQ(std::vector<std::string>{"time 10000000 4"}, chain.sink->words);
+    EXPECT_EQ(2u, chain.sink->CountMarkers(MemoryMarkerTypeEndOfStream));
+    // A byte seek from the consumer also starts the stream again.
+    chain.seeker->SeekFilePosition(BytePosition(61000), BytePosition(0), true);
+    EXPECT_EQ("seek file 61000 65000 1", chain.Seeks().back());
+    EXPECT_EQ(1000u, chain.seeker->GetBufferedBytes().Get());
+    chain.Pull();
+    EXPECT_EQ(pulls + 2, chain.source->Count(RecordingStage::kPull));
 }
 
 TEST(MediaSeekerTest, ANamedRenditionRenamesTheSourceOnlyWhenItDiffers) {

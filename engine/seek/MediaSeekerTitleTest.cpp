@@ -266,5 +266,95 @@ TEST(MediaSeekerTitleTest, ASeekOnAMultiRateTitleFetchesTheFastestRenditionOnly)
     EXPECT_TRUE(chain.events.errors.empty());
 }
 
+// The renditions lie one after another in the title: a seek into the first or the second
+// fetches that rendition and ends with it, never running on into the ones after it (whose
+// frames would step back in time).
+TEST(MediaSeekerTitleTest, ASeekIntoAnEarlierRenditionEndsWithThatRendition) {
+    const std::string path = Fixtures::MultiRateTitle();
+    const std::vector<std::string> sources = Fixtures::MultiRateClips();  // 150k, 300k, 600k
+    for (uint32_t id : {1u, 2u}) {
+        for (uint64_t time : {0u, 2500000u}) {
+            SCOPED_TRACE(testing::Message() << "track " << id << " at " << time);
+            SeekChain chain(path);
+            chain.Preload();
+            ASSERT_EQ(3u, chain.seeker->GetTracks().size());
+            chain.seeker->DoSelectTrack(TrackId(id));
+            chain.mux->Forget();
+            chain.session->SeekInTask(MediaTime(time));
+            const boost::shared_ptr<MediaTrack> track = chain.seeker->GetCurrentTrack();
+            ASSERT_TRUE(track);
+            ASSERT_EQ(id, track->GetId().Get());
+            const std::pair<uint32_t, uint64_t> entry = EntryAtOrBefore(*track, time);
+            chain.PullToEnd();
+            ExpectVideoFromKeyFrame(chain.Video(), ProbeVideo(sources[id - 1]), entry.first);
+            EXPECT_EQ(id, chain.demux->GetCurrentTrack()->GetId().Get());
+            EXPECT_TRUE(chain.events.errors.empty());
+        }
+    }
+}
+
+// Starting the selected track from its start: the client delivers exactly that rendition's
+// bytes and then the end, so the first rendition's frames arrive, all of them, and nothing of
+// the two after it. The restart sends no time marker of its own, so a seek to 0 first clears
+// what the preload read, as a chain that has not played yet holds nothing.
+TEST(MediaSeekerTitleTest, StartSelectedTrackPlaysThatRenditionOnly) {
+    const std::string path = Fixtures::MultiRateTitle();
+    SeekChain chain(path);
+    chain.Preload();
+    chain.seeker->DoSelectTrack(TrackId(1));
+    chain.session->SeekInTask(MediaTime(0));
+    chain.seeker->DoSelectTrack(TrackId(0));  // back to automatic choice
+    const boost::shared_ptr<MediaTrack> track = chain.seeker->GetCurrentTrack();
+    ASSERT_TRUE(track);
+    ASSERT_EQ(1u, track->GetId().Get());
+    chain.mux->Forget();
+    chain.stage->ClearLog();
+    ASSERT_TRUE(chain.seeker->StartSelectedTrack());
+    EXPECT_EQ(1u, chain.seeker->GetSelectedTrackId().Get());
+    const MediaTrackIndex& index = track->GetIndex();
+    EXPECT_EQ(std::vector<std::string>{"seek file " + std::to_string(index.GetOffset()) + " " +
+                                       std::to_string(index.GetOffset() + index.GetSize()) + " 1"},
+              chain.stage->Log(SvTestSupport::RecordingStage::kSeekFilePosition));
+    chain.PullToEnd();
+
+    uint64_t bytes = 0;
+    for (const std::string& line : chain.stage->Log(SvTestSupport::RecordingStage::kData))
+        bytes += std::stoull(line.substr(5));  // "data <size>"
+    EXPECT_EQ(index.GetSize(), bytes) << "the rendition's bytes and no more";
+    ExpectVideoFromKeyFrame(chain.Video(), ProbeVideo(Fixtures::MultiRateClips()[0]), 0);
+    const size_t frames = chain.Video().size();
+    chain.Pull(4);  // after the end, nothing more
+    EXPECT_EQ(frames, chain.Video().size());
+    EXPECT_TRUE(chain.events.errors.empty());
+}
+
+// A seek past the end of the title ends playback: the stream ends, without an error and
+// without a frame.
+TEST(MediaSeekerTitleTest, ASeekPastTheEndEndsTheStreamWithoutAnError) {
+    const std::string path = Fixtures::MakeTitle("seek-long.svm", {Fixtures::LongClip(), "{out}"});
+    SeekChain chain(path);
+    chain.Preload();
+    chain.Pull(4);
+    ASSERT_FALSE(chain.Video().empty());
+    chain.mux->Forget();
+    chain.stage->ClearLog();
+    chain.session->SeekInTask(MediaTime(30000000));  // the title runs 20 s
+    EXPECT_TRUE(chain.stage->Log(SvTestSupport::RecordingStage::kSeekFilePosition).empty())
+        << "the client is asked for nothing";
+    chain.PullToEnd();
+    chain.Pull(4);  // nothing of the bytes the client still holds follows the end
+    EXPECT_EQ(1u, chain.mux->CountMarkers(MemoryMarkerTypeEndOfStream));
+    EXPECT_TRUE(chain.Video().empty());
+    EXPECT_TRUE(chain.events.errors.empty());
+    // A seek back into the title plays again from its entry.
+    chain.mux->Forget();
+    chain.session->SeekInTask(MediaTime(17900000));
+    chain.PullToEnd();
+    const std::pair<uint32_t, uint64_t> entry =
+        EntryAtOrBefore(*chain.seeker->GetCurrentTrack(), 17900000);
+    ExpectVideoFromKeyFrame(chain.Video(), ProbeVideo(Fixtures::LongClip()), entry.first);
+    EXPECT_TRUE(chain.events.errors.empty());
+}
+
 }  // namespace
 }  // namespace SarvelonMediaKit
