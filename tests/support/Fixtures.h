@@ -32,6 +32,11 @@ public:
     static std::string AudioOnlyClip();
     // The short clip at three video bit rates (150, 300 and 600 kbit/s) with the same GOPs.
     static std::vector<std::string> MultiRateClips();
+    // A 20 s video-only title source (320x180, 25 fps, key frame every 50 frames) and its
+    // trick-play renditions for rates 4 and -4: every fourth picture of the same test pattern
+    // (forward, then reversed) at 25 fps, every picture a key frame, 125 pictures each.
+    static constexpr size_t kTrickClipFrames = 500;
+    static std::vector<std::string> TrickClips();  // normal, +4, -4
     // A small JPEG picture; index picks one of several.
     static std::string Thumbnail(int index);
 
@@ -39,6 +44,8 @@ public:
     static std::string ShortTitle();
     static std::string MultiRateTitle();
     static std::string Eac3Title();
+    // The trick clips as one title: track 1 normal, track 2 rate 4, track 3 rate -4.
+    static std::string TrickTitle();
 
     // Builds (once) a title named name by running the title maker with args; "{out}" in args
     // stands for the output path.
