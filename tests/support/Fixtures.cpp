@@ -230,6 +230,24 @@ std::string Fixtures::HlsClip() {
     return Make("hls120.ts", ClipCommand("320x180", std::to_string(kHlsClipSeconds), "300k", kAac));
 }
 
+std::vector<std::string> Fixtures::TrickClips() {
+    const std::string pattern = "testsrc2=size=320x180:rate=25:duration=20";
+    std::vector<std::string> clips = {
+        Make("trick-normal.ts", ClipCommand("320x180", "20", "300k", {}))};
+    // The source's duration is bounded at the input: reversing needs the whole of it.
+    for (const bool reverse : {false, true}) {
+        const std::string filter = std::string("select=not(mod(n\\,4)),") +
+                                   (reverse ? "reverse," : "") + "setpts=N/FRAME_RATE/TB";
+        clips.push_back(
+            Make(reverse ? "trick-minus4.ts" : "trick-plus4.ts",
+                 {"ffmpeg",   "-nostdin", "-v",     "error", "-y",   "-f",       "lavfi",
+                  "-i",       pattern,    "-vf",    filter,  "-c:v", "libx264",  "-preset",
+                  "veryfast", "-g",       "1",      "-b:v",  "300k", "-pix_fmt", "yuv420p",
+                  "-an",      "-f",       "mpegts", "{out}"}));
+    }
+    return clips;
+}
+
 std::string Fixtures::Thumbnail(int index) {
     const std::string pattern = index % 2 ? "smptebars" : "testsrc2";
     return Make(
@@ -244,6 +262,12 @@ std::string Fixtures::MultiRateTitle() {
     std::vector<std::string> args = MultiRateClips();
     args.push_back("{out}");
     return MakeTitle("multirate.svm", args);
+}
+
+std::string Fixtures::TrickTitle() {
+    const std::vector<std::string> clips = TrickClips();
+    return MakeTitle("trick.svm", {"--trick-rate=0", "--trick-rate=4", "--trick-rate=-4", clips[0],
+                                   clips[1], clips[2], "{out}"});
 }
 
 std::string Fixtures::Eac3Title() { return MakeTitle("eac3.svm", {Eac3Clip(), "{out}"}); }

@@ -38,6 +38,11 @@ public:
     static constexpr size_t kHlsClipSeconds = 120;
     static constexpr size_t kHlsClipFrames = 3000;
     static std::string HlsClip();
+    // A 20 s video-only title source (320x180, 25 fps, key frame every 50 frames) and its
+    // trick-play renditions for rates 4 and -4: every fourth picture of the same test pattern
+    // (forward, then reversed) at 25 fps, every picture a key frame, 125 pictures each.
+    static constexpr size_t kTrickClipFrames = 500;
+    static std::vector<std::string> TrickClips();  // normal, +4, -4
     // A small JPEG picture; index picks one of several.
     static std::string Thumbnail(int index);
 
@@ -47,6 +52,8 @@ public:
     static std::string Eac3Title();
     // The two-minute clip above as a title.
     static std::string HlsTitle();
+    // The trick clips as one title: track 1 normal, track 2 rate 4, track 3 rate -4.
+    static std::string TrickTitle();
 
     // Builds (once) a title named name by running the title maker with args; "{out}" in args
     // stands for the output path.

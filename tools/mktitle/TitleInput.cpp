@@ -1,5 +1,6 @@
 #include "tools/mktitle/TitleInput.h"
 
+#include <algorithm>
 #include <stdexcept>
 #include <utility>
 
@@ -180,6 +181,39 @@ Rendition ReadRendition(const std::string& path, const ReadProgress& progress) {
         audio = AudioStream();
     }
     return rendition;
+}
+
+void MakeTrickPlay(Rendition& rendition, int16_t rate) {
+    if (rate == 0) {
+        throw std::runtime_error("internal error: a trick-play rate of 0");
+    }
+    const std::string what =
+        rendition.source + ": trick-play rendition (rate " + std::to_string(rate) + ")";
+    if (!rendition.video.present || rendition.video.samples.empty()) {
+        throw std::runtime_error(what + " has no video");
+    }
+    if (rendition.audio.codec != AudioCodec::None) {
+        throw std::runtime_error(what + " carries audio: make it without (ffmpeg -an)");
+    }
+    std::vector<Sample>& samples = rendition.video.samples;
+    for (size_t i = 0; i < samples.size(); ++i) {
+        if (!samples[i].key) {
+            throw std::runtime_error(what + ": picture " + std::to_string(i) +
+                                     " is not a key frame; every picture must be one");
+        }
+    }
+    const int64_t magnitude = rate < 0 ? -int64_t{rate} : int64_t{rate};
+    const int64_t first = static_cast<int64_t>(samples.front().dts);
+    for (Sample& sample : samples) {
+        // Both times stretch about the first decode time. A presentation time before it cannot
+        // come from a stream without reordering, as key-frame-only streams are; it is taken as
+        // that time rather than wrapped.
+        const int64_t dts = static_cast<int64_t>(sample.dts) - first;
+        const int64_t pts = static_cast<int64_t>(sample.pts) - first;
+        sample.dts = static_cast<uint64_t>(first + dts * magnitude);
+        sample.pts = static_cast<uint64_t>(first + std::max<int64_t>(pts, 0) * magnitude);
+    }
+    rendition.trickRate = rate;
 }
 
 }  // namespace SvTools

@@ -55,6 +55,8 @@ struct AudioStream {
 struct Rendition {
     std::string source;
     std::string language;  // given on the command line; empty when none
+    // Playback rate of a trick-play rendition (negative: reverse); 0 for a normal one.
+    int16_t trickRate = 0;
     VideoStream video;
     AudioStream audio;
     std::vector<std::string> warnings;
@@ -71,6 +73,16 @@ using ReadProgress = std::function<void(uint64_t bytesRead)>;
 // not grow with its size. Raises std::runtime_error with the reason when the file cannot be
 // read or holds nothing usable.
 Rendition ReadRendition(const std::string& path, const ReadProgress& progress = ReadProgress());
+
+// Makes a rendition read by ReadRendition a trick-play rendition of the given rate (not 0). Its
+// input holds the pictures for that speed at the normal frame rate (for +4 every fourth
+// picture of the source, for -4 the same in reverse order), so its times are stretched by the
+// rate's magnitude from its first decode time on: the track then spans the title's time line,
+// and a player at that rate shows it at the normal frame rate. A reverse track's time runs
+// backwards against the title's (its time t shows the title at its duration minus t). Raises
+// std::runtime_error when the rendition has no video, carries audio, or has a picture that is
+// not a key frame: every picture of a trick-play track must be a place to start from.
+void MakeTrickPlay(Rendition& rendition, int16_t rate);
 
 }  // namespace SvTools
 

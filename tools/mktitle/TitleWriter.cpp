@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdlib>
 #include <set>
 #include <stdexcept>
 
@@ -162,8 +163,13 @@ Mpeg2PsIndexEntry Describe(const Rendition& rendition, const StreamIds& ids, uin
     uint64_t videoBytes = 0, audioBytes = 0;
     const VideoStream& video = rendition.video;
     const AudioStream& audio = rendition.audio;
+    // A trick-play track's pictures are shown for the frame duration at its rate: on the
+    // title's time line each covers that duration times the rate's magnitude.
+    const int32_t rate = rendition.trickRate;
+    const uint64_t shown =
+        uint64_t{video.frameDuration} * static_cast<uint64_t>(rate == 0 ? 1 : std::abs(rate));
     for (const Sample& unit : video.samples) {
-        end = std::max(end, unit.pts + video.frameDuration);
+        end = std::max(end, unit.pts + shown);
         videoBytes += unit.size;
     }
     for (const Sample& unit : audio.samples) {
@@ -172,6 +178,7 @@ Mpeg2PsIndexEntry Describe(const Rendition& rendition, const StreamIds& ids, uin
     }
     entry.duration = Ticks(end, origin, rendition.source);
     entry.bitRate = DeriveBitRate(trackSize, entry.duration);
+    entry.trickPlayRate = rendition.trickRate;
     if (video.present) {
         Mpeg2PsIndexEntry::Video v;
         v.format = kVideoFormatH264;

@@ -1,4 +1,5 @@
 // mktitle: makes a title of the engine's indexed program-stream container from MPEG-TS files.
+#include <cctype>
 #include <cerrno>
 #include <cmath>
 #include <csignal>
@@ -32,10 +33,13 @@ const char kDescription[] =
     "Makes a title of the engine's indexed program-stream container from MPEG-TS files as\n"
     "ffmpeg writes them, one file per rendition: H.264 with AAC or E-AC-3, or audio only.\n"
     "Each rendition becomes one track; several renditions whose key frames fall at the same\n"
-    "times make a multi-bit-rate title. Without -o the last name is the output. The output\n"
-    "may be a device or \"-\" for standard output; a file is replaced only once the title is\n"
-    "whole. The inputs are read twice, so memory stays small however long they are; a\n"
-    "progress line is shown when standard error is a terminal.\n";
+    "times make a multi-bit-rate title. A trick-play rendition (--trick-rate) holds only key\n"
+    "frames, made for its speed at the normal frame rate (for 4: every fourth picture; for\n"
+    "-4: the same backwards); its times are stretched by the speed to span the title, and its\n"
+    "key frames need not fall at the other renditions' times. Without -o the last name is\n"
+    "the output. The output may be a device or \"-\" for standard output; a file is replaced\n"
+    "only once the title is whole. The inputs are read twice, so memory stays small however\n"
+    "long they are; a progress line is shown when standard error is a terminal.\n";
 
 const char kEpilogue[] =
     "--no-stream-map, --bad-magic and --truncate make damaged titles for the readers' error\n"
@@ -100,6 +104,19 @@ SvTools::ChapterSpec ParseChapter(const std::string& text) {
     return chapter;
 }
 
+// A signed 16-bit decimal number, nothing around it.
+bool ParseTrickRate(const std::string& text, int16_t& rate) {
+    char* end = nullptr;
+    errno = 0;
+    const long value = std::strtol(text.c_str(), &end, 10);
+    if (text.empty() || std::isspace(static_cast<unsigned char>(text[0])) ||
+        end != text.c_str() + text.size() || errno == ERANGE || value < -32768 || value > 32767) {
+        return false;
+    }
+    rate = static_cast<int16_t>(value);
+    return true;
+}
+
 // A stop signal removes the file the run made (a new title, or the temporary file beside the
 // title it replaces), then ends the process as the signal would have.
 void RemoveOutputAndDie(int signal) {
@@ -144,6 +161,9 @@ int Run(int argc, char** argv) {
     line.AddOption("lang", 0, "CODE",
                    "language of the audio: given once, of every input; else once per input, "
                    "in order");
+    line.AddOption("trick-rate", 0, "RATE",
+                   "once per input, in order: 0 for a normal rendition, else the speed of a "
+                   "trick-play rendition (-32768 to 32767; negative plays backwards)");
     line.AddOption("index-version", 0, "N", "write index entries of version N, 0 to 4 (4)");
     line.AddOption("split-index", 0, "BYTES",
                    "cut each index entry into private-stream-2 packets of at most BYTES "
@@ -176,6 +196,21 @@ int Run(int argc, char** argv) {
         return line.UsageError("--lang given " + std::to_string(languages.size()) + " times for " +
                                std::to_string(inputs.size()) +
                                " inputs: give it once, or once per input");
+    }
+    std::vector<int16_t> trickRates(inputs.size(), 0);
+    const std::vector<std::string>& rateTexts = line.Values("trick-rate");
+    if (!rateTexts.empty()) {
+        if (rateTexts.size() != inputs.size()) {
+            return line.UsageError("--trick-rate given " + std::to_string(rateTexts.size()) +
+                                   " times for " + std::to_string(inputs.size()) +
+                                   " inputs: give it once per input");
+        }
+        for (size_t i = 0; i < rateTexts.size(); ++i) {
+            if (!ParseTrickRate(rateTexts[i], trickRates[i])) {
+                return line.UsageError("--trick-rate: \"" + rateTexts[i] +
+                                       "\" is not a whole number from -32768 to 32767");
+            }
+        }
     }
     SvTools::TitleOptions options;
     uint64_t number = options.indexVersion;
@@ -225,6 +260,9 @@ int Run(int argc, char** argv) {
             inputs[i], [&](uint64_t done) { progress.Update(what, done, size); });
         rendition.language = languages.empty() ? "" : languages[languages.size() == 1 ? 0 : i];
         progress.End();
+        if (trickRates[i] != 0) {
+            SvTools::MakeTrickPlay(rendition, trickRates[i]);
+        }
         for (const std::string& warning : rendition.warnings) {
             std::cerr << "mktitle: warning: " << inputs[i] << ": " << warning << "\n";
         }
