@@ -59,7 +59,10 @@ HTTPResponseHeadParser::Result HTTPResponseHeadParser::Feed(const char* data, si
     if (data[0] == ' ' || data[0] == '\t') {
         if (fields_.Empty()) return Fail("continuation line before any field");
         // In place: the cost of a folded line is its own length, whatever came before.
-        fields_.AppendToLastValue(" " + Trimmed(data, end));
+        // One space joins the pieces; a blank piece, or a value still empty, needs none.
+        const std::string piece = Trimmed(data, end);
+        if (piece.empty()) return Result::kContinue;
+        fields_.AppendToLastValue(fields_.Fields().back().second.empty() ? piece : " " + piece);
         return Result::kContinue;
     }
     size_t colon = 0;

@@ -26,15 +26,17 @@ TEST(HTTPResponseHeadParserTest, ReadsAHeadAfterAnInterimOneWithFoldedFields) {
     EXPECT_EQ(Feed(parser, " \t second  \r\n"), Result::kContinue);
     EXPECT_EQ(Feed(parser, "\tthird\n"), Result::kContinue);  // a bare LF ends a line too
     EXPECT_EQ(Feed(parser, "no colon here\r\n"), Result::kContinue);
+    EXPECT_EQ(Feed(parser, "X-Empty:\r\n"), Result::kContinue);
+    EXPECT_EQ(Feed(parser, "  \r\n"), Result::kContinue);      // a blank fold adds nothing
+    EXPECT_EQ(Feed(parser, " later\r\n"), Result::kContinue);  // no space before the first text
     EXPECT_EQ(Feed(parser, "Set-Cookie: a=1\r\n"), Result::kContinue);
     EXPECT_EQ(Feed(parser, "Set-Cookie: b=2\r\n"), Result::kContinue);
     EXPECT_EQ(Feed(parser, "\r\n"), Result::kHeadComplete);
     EXPECT_EQ(parser.Status(), 302);
     EXPECT_TRUE(parser.HeadComplete());
     const std::vector<ns::HTTPHeaderFields::Field> expected = {
-        {"Location", "/next"},
-        {"X-Long", "first second third"},
-        {"Set-Cookie", "a=1"},
+        {"Location", "/next"}, {"X-Long", "first second third"},
+        {"X-Empty", "later"},  {"Set-Cookie", "a=1"},
         {"Set-Cookie", "b=2"},
     };
     EXPECT_EQ(parser.Fields().Fields(), expected);
