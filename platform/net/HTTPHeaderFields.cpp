@@ -46,6 +46,10 @@ void HTTPHeaderFields::Append(const std::string& name, const std::string& value)
     fields_.emplace_back(name, value);
 }
 
+void HTTPHeaderFields::AppendToLastValue(const std::string& text) {
+    if (!fields_.empty()) fields_.back().second += text;
+}
+
 void HTTPHeaderFields::Remove(const std::string& name) {
     fields_.erase(std::remove_if(fields_.begin(), fields_.end(),
                                  [&name](const Field& f) { return NameEquals(f.first, name); }),

@@ -24,6 +24,9 @@ public:
     // Appends a field as its own line, even when the name is already there (received headers).
     void Append(const std::string& name, const std::string& value);
     void Remove(const std::string& name);
+    // Adds text to the value of the last field (a folded line of a received head); does
+    // nothing when there is no field.
+    void AppendToLastValue(const std::string& text);
 
     bool Contains(const std::string& name) const;
     // Every value of the name joined with ", "; empty when absent.

@@ -81,7 +81,38 @@ std::optional<std::string> BasicRealm(const HTTPHeaderFields& headers) {
     return std::nullopt;
 }
 
+// RFC 7230 token characters: what a method and a header field name are made of.
+bool IsToken(const std::string& text) {
+    static const std::string kSymbols = "!#$%&'*+-.^_`|~";
+    return !text.empty() && std::all_of(text.begin(), text.end(), [](char c) {
+        return std::isalnum(static_cast<unsigned char>(c)) != 0 ||
+               kSymbols.find(c) != std::string::npos;
+    });
+}
+
+// A CR or LF would end the line early and let the rest pose as further fields (or a request
+// of its own); a NUL would cut the line short in libcurl.
+bool BreaksLine(const std::string& text) {
+    return text.find_first_of(std::string("\r\n\0", 3)) != std::string::npos;
+}
+
+// Why the request cannot go out as HTTP without being reinterpreted by the server; null when
+// it can.
+const char* UnsendableReason(const URLRequest& request) {
+    if (!IsToken(request.HTTPMethod())) return "the HTTP method is not a token";
+    for (const HTTPHeaderFields::Field& field : request.AllHTTPHeaderFields().Fields()) {
+        if (!IsToken(field.first)) return "a header field name is not a token";
+        if (BreaksLine(field.second)) return "a header field value holds CR, LF or NUL";
+    }
+    return nullptr;
+}
+
 }  // namespace
+
+URLConnection::RetiredTransfer::~RetiredTransfer() {
+    curl_easy_cleanup(easy);
+    if (headers != nullptr) curl_slist_free_all(headers);
+}
 
 URLConnection::URLConnection(const URLRequest& request, URLConnectionDelegate* delegate,
                              RunLoop& loop, CookieStorage& cookies)
@@ -101,13 +132,7 @@ std::shared_ptr<URLConnection> URLConnection::Start(const URLRequest& request,
     return connection;
 }
 
-URLConnection::~URLConnection() {
-    if (easy_ != nullptr) {
-        if (transferActive_) loop_.RemoveTransfer(easy_);
-        curl_easy_cleanup(easy_);
-    }
-    if (headerList_ != nullptr) curl_slist_free_all(headerList_);
-}
+URLConnection::~URLConnection() { ReleaseTransfer(); }
 
 void URLConnection::Cancel() {
     if (state_ == State::Done) return;
@@ -130,23 +155,28 @@ void URLConnection::End() {
 void URLConnection::ReleaseTransfer() {
     if (easy_ != nullptr) {
         if (transferActive_) loop_.RemoveTransfer(easy_);
-        curl_easy_cleanup(easy_);
+        // From inside libcurl (another transfer's callback) the removal is only queued and the
+        // multi handle still holds the easy handle until libcurl returns, and may even call its
+        // callbacks: those find no owner, and the handle is freed by a closure that runs on a
+        // later loop step, or is destroyed with the loop if the loop goes first.
+        target_->owner = nullptr;
+        std::shared_ptr<RetiredTransfer> retired =
+            std::make_shared<RetiredTransfer>(easy_, headerList_, std::move(target_));
+        loop_.Post([retired] {});
         easy_ = nullptr;
-    }
-    if (headerList_ != nullptr) {
+        headerList_ = nullptr;
+    } else if (headerList_ != nullptr) {
         curl_slist_free_all(headerList_);
         headerList_ = nullptr;
     }
+    target_.reset();
     transferActive_ = false;
     paused_ = false;
 }
 
 void URLConnection::SendHop() {
     ReleaseTransfer();
-    status_ = 0;
-    headers_.Clear();
-    badResponse_ = false;
-    headComplete_ = false;
+    head_.Reset();
     kind_ = HopKind::Final;
     redirectRequest_.reset();
     realm_.clear();
@@ -165,6 +195,12 @@ void URLConnection::SendHop() {
         FailLater(Error::kUnsupportedURL);
         return;
     }
+    if (const char* reason = UnsendableReason(current_)) {
+        failure_ = Error(Error::kURLErrorDomain, Error::kBadURL, std::string("bad URL: ") + reason,
+                         url.AbsoluteString());
+        ScheduleDelivery();
+        return;
+    }
     easy_ = curl_easy_init();
     if (easy_ == nullptr) {
         FailLater(Error::kCannotConnectToHost);
@@ -174,10 +210,17 @@ void URLConnection::SendHop() {
     curl_easy_setopt(easy_, CURLOPT_NOSIGNAL, 1L);
     curl_easy_setopt(easy_, CURLOPT_FOLLOWLOCATION, 0L);
     curl_easy_setopt(easy_, CURLOPT_PROTOCOLS_STR, "http,https");
+    target_ = std::make_shared<CallbackTarget>();
+    target_->owner = this;
+    uploaded_ = 0;
     curl_easy_setopt(easy_, CURLOPT_HEADERFUNCTION, &URLConnection::HeaderCallback);
-    curl_easy_setopt(easy_, CURLOPT_HEADERDATA, this);
+    curl_easy_setopt(easy_, CURLOPT_HEADERDATA, target_.get());
     curl_easy_setopt(easy_, CURLOPT_WRITEFUNCTION, &URLConnection::WriteCallback);
-    curl_easy_setopt(easy_, CURLOPT_WRITEDATA, this);
+    curl_easy_setopt(easy_, CURLOPT_WRITEDATA, target_.get());
+    // Upload progress counts as activity for the idle time-out, like received bytes.
+    curl_easy_setopt(easy_, CURLOPT_XFERINFOFUNCTION, &URLConnection::ProgressCallback);
+    curl_easy_setopt(easy_, CURLOPT_XFERINFODATA, target_.get());
+    curl_easy_setopt(easy_, CURLOPT_NOPROGRESS, 0L);
 
     const std::string& method = current_.HTTPMethod();
     const std::string& body = current_.HTTPBody();
@@ -201,7 +244,15 @@ void URLConnection::SendHop() {
         headerList_ = curl_slist_append(headerList_, line.c_str());
     }
     if (current_.HTTPShouldHandleCookies() && !current_.AllHTTPHeaderFields().Contains("Cookie")) {
-        const std::string cookie = Cookie::RequestHeaderValue(cookies_.CookiesForURL(url));
+        std::vector<Cookie> stored = cookies_.CookiesForURL(url);
+        // A cookie stored by the application itself may hold anything; one that would break
+        // the line is left out rather than sent.
+        stored.erase(std::remove_if(stored.begin(), stored.end(),
+                                    [](const Cookie& c) {
+                                        return BreaksLine(c.Name()) || BreaksLine(c.Value());
+                                    }),
+                     stored.end());
+        const std::string cookie = Cookie::RequestHeaderValue(stored);
         if (!cookie.empty())
             headerList_ = curl_slist_append(headerList_, ("Cookie: " + cookie).c_str());
     }
@@ -305,8 +356,8 @@ void URLConnection::Deliver() {
 }
 
 void URLConnection::EndOfHop() {
-    if (result_ != CURLE_OK || status_ == 0) {
-        const long code = badResponse_ || result_ == CURLE_OK
+    if (result_ != CURLE_OK || head_.Status() == 0) {
+        const long code = head_.Failed() || result_ == CURLE_OK
                               ? static_cast<long>(Error::kBadServerResponse)
                               : ErrorCodeFor(result_);
         const Error error = Error::URLError(code, current_.GetURL().AbsoluteString());
@@ -392,82 +443,56 @@ void URLConnection::CancelAuthenticationChallenge() {
     FailLater(Error::kUserCancelledAuthentication);
 }
 
-size_t URLConnection::HeaderCallback(char* data, size_t size, size_t count, void* self) {
-    return static_cast<URLConnection*>(self)->OnHeaderLine(data, size * count);
+// A released transfer's callbacks find no owner and drop what they are given.
+size_t URLConnection::HeaderCallback(char* data, size_t size, size_t count, void* target) {
+    URLConnection* owner = static_cast<CallbackTarget*>(target)->owner;
+    return owner != nullptr ? owner->OnHeaderLine(data, size * count) : size * count;
 }
 
-size_t URLConnection::WriteCallback(char* data, size_t size, size_t count, void* self) {
-    return static_cast<URLConnection*>(self)->OnBody(data, size * count);
+size_t URLConnection::WriteCallback(char* data, size_t size, size_t count, void* target) {
+    URLConnection* owner = static_cast<CallbackTarget*>(target)->owner;
+    return owner != nullptr ? owner->OnBody(data, size * count) : size * count;
+}
+
+int URLConnection::ProgressCallback(void* target, curl_off_t, curl_off_t, curl_off_t,
+                                    curl_off_t uploaded) {
+    URLConnection* owner = static_cast<CallbackTarget*>(target)->owner;
+    if (owner != nullptr && uploaded > owner->uploaded_) {
+        owner->uploaded_ = uploaded;
+        owner->lastActivity_ = owner->loop_.Now();
+    }
+    return 0;
 }
 
 size_t URLConnection::OnHeaderLine(const char* data, size_t size) {
     lastActivity_ = loop_.Now();
-    std::string line(data, size);
-    while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.pop_back();
-    if (line.compare(0, 5, "HTTP/") == 0) {
-        const size_t space = line.find(' ');
-        if (space == std::string::npos || line.size() < space + 4 ||
-            !std::all_of(line.begin() + static_cast<long>(space) + 1,
-                         line.begin() + static_cast<long>(space) + 4,
-                         [](char c) { return c >= '0' && c <= '9'; })) {
-            badResponse_ = true;
-            return 0;
-        }
-        status_ = std::stoi(line.substr(space + 1, 3));
-        headers_.Clear();
-        headComplete_ = false;
-        return size;
+    switch (head_.Feed(data, size)) {
+        case HTTPResponseHeadParser::Result::kBadResponse: return 0;  // ends the transfer
+        case HTTPResponseHeadParser::Result::kHeadComplete: OnHeadComplete(); break;
+        case HTTPResponseHeadParser::Result::kContinue:
+        case HTTPResponseHeadParser::Result::kIgnored: break;
     }
-    if (headComplete_) return size;  // trailer fields after a chunked body
-    if (status_ == 0) {
-        badResponse_ = true;
-        return 0;
-    }
-    if (line.empty()) {
-        // An interim 1xx head is followed by the real one.
-        if (status_ >= 200) OnHeadComplete();
-        return size;
-    }
-    if (line[0] == ' ' || line[0] == '\t') {
-        if (headers_.Empty()) {
-            badResponse_ = true;
-            return 0;
-        }
-        // A folded continuation line: rebuild the last field with the text added.
-        std::vector<HTTPHeaderFields::Field> fields = headers_.Fields();
-        fields.back().second += " " + Trim(line);
-        headers_.Clear();
-        for (const HTTPHeaderFields::Field& field : fields)
-            headers_.Append(field.first, field.second);
-        return size;
-    }
-    const size_t colon = line.find(':');
-    if (colon == std::string::npos || colon == 0) return size;  // not a field: ignored
-    if (headers_.Count() >= kMaxHeaderFields) {
-        badResponse_ = true;
-        return 0;
-    }
-    headers_.Append(Trim(line.substr(0, colon)), Trim(line.substr(colon + 1)));
     return size;
 }
 
 void URLConnection::OnHeadComplete() {
-    headComplete_ = true;
+    const int status = head_.Status();
+    const HTTPHeaderFields& headers = head_.Fields();
     const URL& url = current_.GetURL();
-    response_ = URLResponse(url, status_, headers_);
+    response_ = URLResponse(url, status, headers);
     if (current_.HTTPShouldHandleCookies()) {
-        cookies_.SetCookiesFromResponse(headers_, url, current_.MainDocumentURL());
+        cookies_.SetCookiesFromResponse(headers, url, current_.MainDocumentURL());
     }
     kind_ = HopKind::Final;
-    const std::vector<std::string> locations = headers_.Values("Location");
-    if (IsRedirectStatus(status_) && !locations.empty()) {
+    const std::vector<std::string> locations = headers.Values("Location");
+    if (IsRedirectStatus(status) && !locations.empty()) {
         std::optional<URL> target = URL::Resolve(Trim(locations.front()), url);
         if (target && target->IsHTTP() && !target->Host().empty()) {
             URLRequest next = current_;
             next.SetURL(*target);
             const std::string& method = current_.HTTPMethod();
-            if (((status_ == 301 || status_ == 302) && method == "POST") ||
-                (status_ == 303 && method != "HEAD")) {
+            if (((status == 301 || status == 302) && method == "POST") ||
+                (status == 303 && method != "HEAD")) {
                 next.SetHTTPMethod("GET");
                 next.SetHTTPBody(std::string());
                 next.RemoveHTTPHeaderField("Content-Type");
@@ -481,8 +506,8 @@ void URLConnection::OnHeadComplete() {
             redirectRequest_ = next;
             kind_ = HopKind::Redirect;
         }
-    } else if (status_ == 401) {
-        if (std::optional<std::string> realm = BasicRealm(headers_)) {
+    } else if (status == 401) {
+        if (std::optional<std::string> realm = BasicRealm(headers)) {
             realm_ = *realm;
             kind_ = HopKind::Challenge;
         }
@@ -495,7 +520,7 @@ void URLConnection::OnHeadComplete() {
 
 size_t URLConnection::OnBody(const char* data, size_t size) {
     lastActivity_ = loop_.Now();
-    if (kind_ != HopKind::Final || !headComplete_) {
+    if (kind_ != HopKind::Final || !head_.HeadComplete()) {
         const size_t room = kMaxHeldBodyBytes - std::min(heldBody_.size(), kMaxHeldBodyBytes);
         heldBody_.append(data, std::min(size, room));
         return size;

@@ -8,7 +8,9 @@
 // A 401 with a Basic challenge goes to the delegate, and a credential it gives is sent with a
 // retry of the same request. The connection stores the cookies each hop sets in its cookie
 // storage and sends the stored ones with the next hop. The request's time-out is an idle
-// time-out: a connection that receives nothing for that long fails with the timed-out error.
+// time-out: a connection that neither receives nor sends anything for that long fails with the
+// timed-out error. A method that is not a token, a header field name that is not a token or a
+// header value with CR, LF or NUL fails the load with the bad-URL error before anything is sent.
 //
 // Everything (Start, Cancel, the challenge answers, all delegate calls) happens on the loop's
 // thread. Delegate calls come from closures posted to the loop, never from inside libcurl and
@@ -22,11 +24,13 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <utility>
 
 #include "platform/core/RunLoop.h"
 #include "platform/net/AuthenticationChallenge.h"
 #include "platform/net/CookieStorage.h"
 #include "platform/net/Error.h"
+#include "platform/net/HTTPResponseHeadParser.h"
 #include "platform/net/URLConnectionDelegate.h"
 #include "platform/net/URLCredential.h"
 #include "platform/net/URLRequest.h"
@@ -45,7 +49,7 @@ public:
     // Body bytes kept of a redirect or challenge response, which becomes the connection's own
     // response only if the delegate declines to go on; the rest is read and dropped.
     static constexpr size_t kMaxHeldBodyBytes = 64 * 1024;
-    static constexpr size_t kMaxHeaderFields = 256;
+    static constexpr size_t kMaxHeaderFields = HTTPResponseHeadParser::kMaxFields;
 
     // Starts loading: the first hop goes out when the loop next steps. The delegate may be null
     // (nothing is told, cookies are still stored).
@@ -92,9 +96,28 @@ private:
     void ArmIdleTimer(RunLoop::Duration delay);
     void OnIdleTimer();
 
+    // What libcurl's callbacks are given: the connection while its transfer is its own, null
+    // once released. Shared with the retired transfer, so it outlives the easy handle.
+    struct CallbackTarget {
+        URLConnection* owner = nullptr;
+    };
+    // A released easy handle on its way to being freed, with what it refers to.
+    struct RetiredTransfer {
+        RetiredTransfer(CURL* e, curl_slist* h, std::shared_ptr<CallbackTarget> t)
+            : easy(e), headers(h), target(std::move(t)) {}
+        ~RetiredTransfer();
+        RetiredTransfer(const RetiredTransfer&) = delete;
+        RetiredTransfer& operator=(const RetiredTransfer&) = delete;
+        CURL* easy;
+        curl_slist* headers;
+        std::shared_ptr<CallbackTarget> target;
+    };
+
     // libcurl callbacks: they only record and post, never call the delegate.
-    static size_t HeaderCallback(char* data, size_t size, size_t count, void* self);
-    static size_t WriteCallback(char* data, size_t size, size_t count, void* self);
+    static size_t HeaderCallback(char* data, size_t size, size_t count, void* target);
+    static size_t WriteCallback(char* data, size_t size, size_t count, void* target);
+    static int ProgressCallback(void* target, curl_off_t downloadTotal, curl_off_t downloaded,
+                                curl_off_t uploadTotal, curl_off_t uploaded);
     size_t OnHeaderLine(const char* data, size_t size);
     size_t OnBody(const char* data, size_t size);
     void OnHeadComplete();
@@ -110,11 +133,10 @@ private:
     // The hop under way.
     CURL* easy_ = nullptr;
     curl_slist* headerList_ = nullptr;
+    std::shared_ptr<CallbackTarget> target_;
+    curl_off_t uploaded_ = 0;  // body bytes sent on this hop, as libcurl last reported
     bool transferActive_ = false;
-    int status_ = 0;
-    HTTPHeaderFields headers_;
-    bool badResponse_ = false;
-    bool headComplete_ = false;
+    HTTPResponseHeadParser head_;
     HopKind kind_ = HopKind::Final;
     URLResponse response_;
     std::optional<URLRequest> redirectRequest_;

@@ -4,7 +4,9 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <functional>
+#include <thread>
 #include <memory>
 #include <optional>
 #include <string>
@@ -389,6 +391,237 @@ TEST_F(URLConnectionTest, UnreachableAndUnsupportedUrlsFail) {
         ASSERT_TRUE(loop_.RunUntil([&] { return recorder.ended; }, std::chrono::seconds(5)));
         EXPECT_EQ(recorder.events, Events{c.second}) << c.first;
     }
+}
+
+TEST_F(URLConnectionTest, UnsendableMethodOrHeaderFailsBeforeAnythingGoesOut) {
+    origin_.Serve("/page", "hello");
+    struct Case {
+        const char* what;
+        std::string method;
+        std::string name;
+        std::string value;
+    };
+    const std::vector<Case> cases = {
+        {"CRLF in a value", "GET", "X-A", "1\r\nX-Injected: yes"},
+        {"bare LF in a value", "GET", "X-A", "1\nX-Injected: yes"},
+        {"bare CR in a value", "GET", "X-A", "1\rX-Injected: yes"},
+        {"NUL in a value", "GET", "X-A", std::string("1\0X-Injected: yes", 17)},
+        {"colon in a name", "GET", "X-A: 1\r\nX-Injected", "yes"},
+        {"space in a name", "GET", "X A", "1"},
+        {"request line rewritten by the method",
+         "GET /other HTTP/1.1\r\nX-Injected: m\r\nX-Pad:", "X-A", "1"},
+        {"space in a method", "PUT /x", "X-A", "1"},
+        {"empty method", "", "X-A", "1"},
+    };
+    for (const Case& c : cases) {
+        Recorder recorder;
+        ns::URLRequest request = Request("/page");
+        request.SetHTTPMethod(c.method);
+        request.SetValue(c.value, c.name);
+        URLConnection::Start(request, &recorder, loop_, jar_);
+        ASSERT_TRUE(loop_.RunUntil([&] { return recorder.ended; }, std::chrono::seconds(5)))
+            << c.what;
+        EXPECT_EQ(recorder.events, Events{"fail -1000"}) << c.what;
+        EXPECT_EQ(recorder.error->FailingURL(), origin_.Url("/page")) << c.what;
+    }
+    Settle();
+    // Not one byte of any of them reached the origin.
+    EXPECT_EQ(origin_.ConnectionCount(), 0u);
+    EXPECT_TRUE(origin_.Requests().empty());
+
+    // Unusual but lawful text still goes out as given.
+    ns::URLRequest request = Request("/page");
+    request.SetHTTPMethod("M-SEARCH");
+    request.SetValue("tab\there, \"quoted\" \x7f\xc3\xa9", "X-Odd!#$%&'*+.^_`|~");
+    Start(request);
+    RunToEnd();
+    EXPECT_EQ(recorder_.events, (Events{"response 200", "data", "finish"}));
+    const std::vector<TestOrigin::Request> seen = origin_.Requests();
+    ASSERT_EQ(seen.size(), 1u);
+    EXPECT_EQ(seen[0].method, "M-SEARCH");
+    EXPECT_NE((seen[0].head + "\r\n")
+                  .find("\r\nX-Odd!#$%&'*+.^_`|~: tab\there, \"quoted\" \x7f\xc3\xa9\r\n"),
+              std::string::npos)
+        << seen[0].head;
+}
+
+TEST_F(URLConnectionTest, StoredCookieThatCannotBeSentIsLeftOut) {
+    origin_.Serve("/page", "hello");
+    jar_.SetCookie(ns::Cookie("bad", "1\r\nX-Injected: yes", "127.0.0.1"));
+    jar_.SetCookie(ns::Cookie("good", "2", "127.0.0.1"));
+    Start(Request("/page"));
+    RunToEnd();
+    EXPECT_EQ(recorder_.events, (Events{"response 200", "data", "finish"}));
+    const std::string head = origin_.Requests().at(0).head;
+    EXPECT_EQ(head.find("X-Injected"), std::string::npos) << head;
+    EXPECT_NE((head + "\r\n").find("\r\nCookie: good=2\r\n"), std::string::npos) << head;
+}
+
+TEST_F(URLConnectionTest, FoldedHeadLinesJoinAndAHeadPastTheCapFails) {
+    std::string folded = "a";
+    for (int i = 0; i < 100; ++i) folded += "\r\n b";
+    TestOrigin::Fault some;
+    some.headers = {{"X-Fold", folded}, {"X-After", "z"}};
+    origin_.SetFault("/some", some);
+    origin_.Serve("/some", "ok");
+    Start(Request("/some"));
+    RunToEnd();
+    EXPECT_EQ(recorder_.events, (Events{"response 200", "data", "finish"}));
+    std::string joined = "a";
+    for (int i = 0; i < 100; ++i) joined += " b";
+    EXPECT_EQ(recorder_.response->ValueForHTTPHeaderField("X-Fold"), joined);
+    EXPECT_EQ(recorder_.response->ValueForHTTPHeaderField("X-After"), "z");
+
+    // 70,000 folded lines (280,000 bytes of head) are refused as a bad response.
+    std::string flood = "a";
+    for (int i = 0; i < 70000; ++i) flood += "\r\n b";
+    TestOrigin::Fault many;
+    many.headers = {{"X-Fold", flood}};
+    origin_.SetFault("/many", many);
+    origin_.Serve("/many", "never seen");
+    Recorder recorder;
+    URLConnection::Start(Request("/many"), &recorder, loop_, jar_);
+    ASSERT_TRUE(loop_.RunUntil([&] { return recorder.ended; }, std::chrono::seconds(10)));
+    EXPECT_EQ(recorder.events, Events{"fail -1011"});
+    EXPECT_EQ(recorder.body, "");
+}
+
+size_t CancelOtherOnFirstData(char*, size_t size, size_t count, void* user) {
+    auto* other = static_cast<std::shared_ptr<URLConnection>*>(user);
+    if (*other) {
+        (*other)->Cancel();
+        other->reset();  // freed here, inside libcurl moving the transfers
+    }
+    return size * count;
+}
+
+TEST_F(URLConnectionTest, ConnectionCancelledAndFreedInsideAnotherTransfersCallback) {
+    origin_.Serve("/a", Pattern(1 << 20));
+    origin_.Serve("/b", Pattern(1 << 20));
+    TestOrigin::Fault stall;
+    stall.stallAfter = 1000;
+    stall.stallMs = 1000;
+    origin_.SetFault("/b", stall);
+    std::shared_ptr<URLConnection> other = Start(Request("/b"));
+    loop_.RunUntil([this] { return !recorder_.events.empty(); }, std::chrono::seconds(10));
+
+    // A transfer of the test's own on the same loop, whose first body bytes cancel the other.
+    CURL* easy = curl_easy_init();
+    ASSERT_NE(easy, nullptr);
+    const std::string url = origin_.Url("/a");
+    curl_easy_setopt(easy, CURLOPT_URL, url.c_str());
+    curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, &CancelOtherOnFirstData);
+    curl_easy_setopt(easy, CURLOPT_WRITEDATA, &other);
+    std::optional<CURLcode> result;
+    loop_.AddTransfer(easy, [&result](CURLcode code) { result = code; });
+    ASSERT_TRUE(loop_.RunUntil([&] { return result.has_value(); }, std::chrono::seconds(10)));
+    Settle();
+    curl_easy_cleanup(easy);
+    EXPECT_EQ(*result, CURLE_OK);
+    EXPECT_EQ(other, nullptr);
+    EXPECT_FALSE(recorder_.ended);  // no callback after the cancel
+    EXPECT_EQ(loop_.TransferCount(), 0u);
+}
+
+TEST_F(URLConnectionTest, LoopDestroyedBeforeAReleasedHandleIsFreed) {
+    origin_.Serve("/big", Pattern(1 << 20));
+    TestOrigin::Fault stall;
+    stall.stallAfter = 1000;
+    stall.stallMs = 1000;
+    origin_.SetFault("/big", stall);
+    Recorder recorder;
+    {
+        ns::RunLoop loop;
+        std::shared_ptr<URLConnection> connection =
+            URLConnection::Start(Request("/big"), &recorder, loop, jar_);
+        ASSERT_TRUE(
+            loop.RunUntil([&] { return !recorder.events.empty(); }, std::chrono::seconds(10)));
+        connection->Cancel();
+        connection.reset();
+        // The loop goes without another step: the leak checker sees the handle freed with it.
+    }
+    ASSERT_FALSE(recorder.events.empty());
+    EXPECT_EQ(recorder.events.front(), "response 200");
+    EXPECT_FALSE(recorder.ended);  // nothing after the cancel
+}
+
+// A one-request origin that reads the first `slowBytes` of a request body slowly, like a server
+// behind a slow link, and the rest at once (so that what the client's socket buffers hold at the
+// end drains without a pause the client cannot see).
+class SlowReader {
+public:
+    explicit SlowReader(size_t slowBytes) : slowBytes_(slowBytes) {
+        listener_ = socket(AF_INET, SOCK_STREAM, 0);
+        int small = 256 * 1024;  // a fixed window: the kernel does not take in the body for us
+        setsockopt(listener_, SOL_SOCKET, SO_RCVBUF, &small, sizeof small);
+        sockaddr_in address = {};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t length = sizeof address;
+        bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof address);
+        getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &length);
+        port_ = ntohs(address.sin_port);
+        listen(listener_, 1);
+        thread_ = std::thread([this] { Serve(); });
+    }
+    ~SlowReader() {
+        stop_ = true;
+        shutdown(listener_, SHUT_RDWR);
+        thread_.join();
+        close(listener_);
+    }
+    std::string Url() const { return "http://127.0.0.1:" + std::to_string(port_) + "/upload"; }
+    size_t BodyBytes() const { return bodyBytes_; }
+
+private:
+    void Serve() {
+        const int fd = accept(listener_, nullptr, nullptr);
+        if (fd < 0) return;
+        std::string head;
+        std::vector<char> buffer(256 * 1024);
+        char* chunk = buffer.data();
+        size_t end;
+        while ((end = head.find("\r\n\r\n")) == std::string::npos && head.size() < 65536) {
+            const ssize_t n = recv(fd, chunk, 1024, 0);
+            if (n <= 0) break;
+            head.append(chunk, static_cast<size_t>(n));
+        }
+        bodyBytes_ = end == std::string::npos ? 0 : head.size() - end - 4;
+        const size_t at = head.find("Content-Length: ");
+        const size_t expected = at == std::string::npos ? 0 : std::stoul(head.substr(at + 16));
+        // At most 256 KiB each 20 ms: several megabytes take a second or so to go up.
+        while (bodyBytes_ < expected && !stop_) {
+            if (bodyBytes_ < slowBytes_) std::this_thread::sleep_for(std::chrono::milliseconds(20));
+            const ssize_t n = recv(fd, chunk, buffer.size(), 0);
+            if (n <= 0) break;
+            bodyBytes_ += static_cast<size_t>(n);
+        }
+        const std::string answer =
+            "HTTP/1.1 200 OK\r\nContent-Length: 2\r\nConnection: close\r\n\r\nok";
+        send(fd, answer.data(), answer.size(), MSG_NOSIGNAL);
+        close(fd);
+    }
+
+    const size_t slowBytes_;
+    int listener_;
+    uint16_t port_;
+    std::atomic<bool> stop_{false};
+    std::atomic<size_t> bodyBytes_{0};
+    std::thread thread_;
+};
+
+TEST_F(URLConnectionTest, SlowUploadLongerThanTheTimeoutIsNotIdle) {
+    SlowReader server(12 << 20);
+    ns::URLRequest request(ns::URL::Parse(server.Url()).value());
+    request.SetHTTPMethod("POST");
+    const std::string body = Pattern(20 << 20);
+    request.SetHTTPBody(body);
+    request.SetTimeoutInterval(0.5);  // well under the time the body takes to go up
+    Start(request);
+    ASSERT_TRUE(loop_.RunUntil([this] { return recorder_.ended; }, std::chrono::seconds(30)));
+    EXPECT_EQ(recorder_.events, (Events{"response 200", "data", "finish"}));
+    EXPECT_EQ(recorder_.body, "ok");
+    EXPECT_EQ(server.BodyBytes(), body.size());
 }
 
 TEST_F(URLConnectionTest, NeverPolicyStoresNoCookieAndSendsNone) {
