@@ -84,6 +84,10 @@ LiveHttpSegmenter::Locked::~Locked() {
 void LiveHttpSegmenter::LetGo(const boost::shared_ptr<LiveHttpFile>& file) {
     if (!file) return;
     file->ClearListener(false);
+    Remember(file);
+}
+
+void LiveHttpSegmenter::Remember(const boost::shared_ptr<LiveHttpFile>& file) {
     // Only files still alive are worth remembering.
     size_t kept = 0;
     for (size_t i = 0; i < released_.size(); ++i) {

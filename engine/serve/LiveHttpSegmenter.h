@@ -188,6 +188,9 @@ private:
     // The segmenter no longer keeps file (dropped by a seek, served, replaced): its later
     // state changes tell nobody.
     void LetGo(const boost::shared_ptr<LiveHttpFile>& file);
+    // Notes a file that may live on outside the segmenter's lists (let go, or a playlist in
+    // a caller's slot), so that the segmenter's end reaches it.
+    void Remember(const boost::shared_ptr<LiveHttpFile>& file);
     // True when name is the main playlist's, as it is or percent-encoded.
     bool IsMainPlaylistName(const std::string& name) const;
     // Whether the file is one of the segments in memory.
@@ -237,7 +240,7 @@ private:
     // Answers waiting for the outermost Locked to release the lock, and its depth.
     std::vector<Answer> answers_;
     int lockDepth_;
-    // Files let go that may still be alive somewhere: told of the segmenter's end.
+    // Files that may still be alive outside the lists: told of the segmenter's end.
     std::vector<boost::weak_ptr<LiveHttpFile>> released_;
     Clock clock_;
     uint64_t bytesAdded_;  // every byte the chain has handed down, kept or dropped

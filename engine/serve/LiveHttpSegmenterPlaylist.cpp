@@ -123,6 +123,7 @@ void LiveHttpSegmenter::WritePlaylist(TrackId track, boost::shared_ptr<LiveHttpF
     file->Append(MemoryChunk::CopyOf(reinterpret_cast<const uint8_t*>(text.data()),
                                      static_cast<uint32_t>(text.size())));
     slot = file;
+    Remember(file);
     file->SetState(LiveHttpFile::StateComplete);
 }
 
