@@ -1,11 +1,14 @@
 #include "engine/serve/LiveHttpFile.h"
 
+#include <thread>
+
 #include "engine/serve/LiveHttpFileSource.h"
 
 namespace SarvelonMediaKit {
 
 LiveHttpFile::LiveHttpFile(LiveHttpFileSource* listener, uint32_t number)
     : listener_(listener),
+      listenerCalls_(0),
       state_(StateHeld),
       servedWhenComplete_(false),
       number_(number),
@@ -18,7 +21,11 @@ bool LiveHttpFile::SetState(int32_t value) {
     while (current < value) {
         if (!state_.compare_exchange_weak(current, value)) continue;
         // This thread moved the state: it alone reports the rise.
-        if (listener_ != nullptr) listener_->FileStateChanged(this);
+        // Counted before the listener is read: ClearListener, which empties it first and
+        // then waits for the count, either sees this call or makes it read null.
+        ++listenerCalls_;
+        if (LiveHttpFileSource* listener = listener_.load()) listener->FileStateChanged(this);
+        --listenerCalls_;
         // A server dropped it while it was still being written (MarkServed).
         if (value >= StateComplete && value < StateServed && servedWhenComplete_) {
             SetState(StateServed);
@@ -26,6 +33,14 @@ bool LiveHttpFile::SetState(int32_t value) {
         return true;
     }
     return false;
+}
+
+void LiveHttpFile::ClearListener(bool waitForCalls) {
+    listener_.store(nullptr);
+    if (!waitForCalls) return;
+    // A rise on another thread may be inside the listener right now; it needs nothing the
+    // caller holds (the listener takes its own lock), so it ends.
+    while (listenerCalls_.load() != 0) std::this_thread::yield();
 }
 
 void LiveHttpFile::MarkServed() {

@@ -50,6 +50,12 @@ public:
     // is atomic, so of two threads raising at once only the one that moved the state tells the
     // listener, and a state never goes down. True when this call made the rise.
     bool SetState(int32_t value);
+    // The maker lets the file go (it may outlive the maker: a server still sends it, an answer
+    // is still queued): later rises tell nobody. With waitForCalls it returns only once no
+    // call into the old listener is still running, so the listener may be destroyed after
+    // it; a maker that is not going away passes false (it may hold the lock such a call
+    // waits for, or be inside one).
+    void ClearListener(bool waitForCalls);
     int32_t GetState() const { return state_; }
     bool IsComplete() const { return state_ >= StateComplete; }
     uint32_t GetSegmentNumber() const { return number_; }
@@ -73,7 +79,9 @@ public:
     bool IsAtEnd(Cursor& cursor);
 
 private:
-    LiveHttpFileSource* const listener_;
+    std::atomic<LiveHttpFileSource*> listener_;
+    // Calls into the listener running now (see ClearListener).
+    std::atomic<int32_t> listenerCalls_;
     std::atomic<int32_t> state_;
     std::atomic<bool> servedWhenComplete_;
     const uint32_t number_;

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -140,6 +141,33 @@ TEST(LiveHttpFileTest, EachReaderKeepsItsOwnPlace) {
     file.SeekTo(two, 12);
     EXPECT_TRUE(file.IsAtEnd(two));
     EXPECT_TRUE(file.Read(two, 0).IsEmpty());
+}
+
+TEST(LiveHttpFileTest, AfterClearListenerRisesTellNobodyAndTheListenerMayGo) {
+    std::unique_ptr<Listener> listener(new Listener);
+    LiveHttpFile file(listener.get(), 1);
+    file.SetState(LiveHttpFile::StateWriting);
+    // Rises on another thread race the clearing; each either reached the listener before
+    // ClearListener returned or tells nobody.
+    std::atomic<bool> go(false);
+    std::thread riser([&]() {
+        while (!go) std::this_thread::yield();
+        file.SetState(LiveHttpFile::StateComplete);
+        file.SetState(LiveHttpFile::StateCompleteServed);
+    });
+    go = true;
+    file.ClearListener(true);
+    const size_t seenAtClear = [&]() {
+        std::lock_guard<std::mutex> lock(listener->mutex);
+        return listener->seen.size();
+    }();
+    listener.reset();  // ASan: any later call into it is a use after free
+    riser.join();
+    EXPECT_TRUE(file.SetState(LiveHttpFile::StateServed));
+    EXPECT_EQ(LiveHttpFile::StateServed, file.GetState());
+    // The first rise was seen; at most the two racing ones after it.
+    EXPECT_GE(seenAtClear, 1u);
+    EXPECT_LE(seenAtClear, 3u);
 }
 
 }  // namespace

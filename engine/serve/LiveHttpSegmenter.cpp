@@ -5,12 +5,14 @@
 #include "SVLibrary/Output/DebugPrint.h"
 #include "engine/container/MediaTrack.h"
 #include "engine/core/Session.h"
+#include "engine/serve/LiveHttpServer.h"
 
 namespace SarvelonMediaKit {
 
 const uint32_t LiveHttpSegmenter::kPullAmount;
 const int64_t LiveHttpSegmenter::kSeekDelayMilliseconds;
 const size_t LiveHttpSegmenter::kMaxWaitingRequests;
+const int64_t LiveHttpSegmenter::kSeekRetryMilliseconds;
 
 namespace {
 
@@ -31,18 +33,68 @@ LiveHttpSegmenter::LiveHttpSegmenter(Session* session, const Clock& clock)
       keepServed_(0),
       tracksKnown_(false),
       nextSegmentNumber_(0),
-      wantedSegment_(0),
+      seekTarget_(0),
       seekPending_(false),
       seekRequestTime_(0),
       seekInFlight_(false),
+      issuedTarget_(0),
+      seekIssueTime_(0),
       delivering_(false),
       deliverAgain_(false),
+      lockDepth_(0),
       clock_(clock),
       bytesAdded_(0) {}
 
 LiveHttpSegmenter::~LiveHttpSegmenter() {
     // Track events reach members: no delivery may run while they go.
     DetachFromSources();
+    // Files still held elsewhere (a server sending one, an answer on its way) may change
+    // state after this: they must not call into what is left of the segmenter. Waits for
+    // any such call already running.
+    std::vector<boost::shared_ptr<LiveHttpFile>> files(files_.begin(), files_.end());
+    if (mainPlaylist_) files.push_back(mainPlaylist_);
+    for (AdaptiveTrackMap::iterator it = tracks_.begin(); it != tracks_.end(); ++it) {
+        if (it->second.playlist) files.push_back(it->second.playlist);
+    }
+    for (size_t i = 0; i < released_.size(); ++i) {
+        if (boost::shared_ptr<LiveHttpFile> file = released_[i].lock()) files.push_back(file);
+    }
+    for (size_t i = 0; i < files.size(); ++i) files[i]->ClearListener(true);
+}
+
+LiveHttpSegmenter::Locked::Locked(LiveHttpSegmenter& owner) : owner_(owner) {
+    owner_.lock_.Lock();
+    ++owner_.lockDepth_;
+}
+
+LiveHttpSegmenter::Locked::~Locked() {
+    std::vector<Answer> answers;
+    if (--owner_.lockDepth_ == 0) answers.swap(owner_.answers_);
+    owner_.lock_.Unlock();
+    for (size_t i = 0; i < answers.size(); ++i) {
+        if (answers[i].file) {
+            answers[i].requester->FileReady(answers[i].file);
+        } else {
+            answers[i].requester->FileNotFound();
+        }
+    }
+    // The servers' handles go here, outside the lock.
+}
+
+void LiveHttpSegmenter::LetGo(const boost::shared_ptr<LiveHttpFile>& file) {
+    if (!file) return;
+    file->ClearListener(false);
+    Remember(file);
+}
+
+void LiveHttpSegmenter::Remember(const boost::shared_ptr<LiveHttpFile>& file) {
+    // Only files still alive are worth remembering.
+    size_t kept = 0;
+    for (size_t i = 0; i < released_.size(); ++i) {
+        if (!released_[i].expired()) released_[kept++] = released_[i];
+    }
+    released_.resize(kept);
+    if (file.use_count() > 1) released_.push_back(file);
 }
 
 std::string LiveHttpSegmenter::GetTypeName() const { return "LiveHttpSegmenter"; }
@@ -50,44 +102,44 @@ std::string LiveHttpSegmenter::GetTypeName() const { return "LiveHttpSegmenter";
 SV::PilTime LiveHttpSegmenter::Now() const { return clock_ ? clock_() : SV::PilTime::Now(); }
 
 void LiveHttpSegmenter::SetOnDemand(bool onDemand) {
-    SV::ScopedLock lock(lock_);
+    Locked lock(*this);
     onDemand_ = onDemand;
     readAheadLimit_ = onDemand ? kOnDemandReadAhead : kLiveReadAhead;
     keepServed_ = 0;
 }
 
 void LiveHttpSegmenter::SetAdaptive(bool adaptive) {
-    SV::ScopedLock lock(lock_);
+    Locked lock(*this);
     adaptive_ = adaptive;
 }
 
 bool LiveHttpSegmenter::IsOnDemand() {
-    SV::ScopedLock lock(lock_);
+    Locked lock(*this);
     return onDemand_;
 }
 
 bool LiveHttpSegmenter::IsAdaptive() {
-    SV::ScopedLock lock(lock_);
+    Locked lock(*this);
     return adaptive_;
 }
 
 void LiveHttpSegmenter::DoSetName(const std::string& name, bool /*flag*/) {
-    SV::ScopedLock lock(lock_);
+    Locked lock(*this);
     name_ = name;
 }
 
 std::string LiveHttpSegmenter::GetPlaylistName() {
-    SV::ScopedLock lock(lock_);
+    Locked lock(*this);
     return name_;
 }
 
 std::string LiveHttpSegmenter::GetUrlName() {
-    SV::ScopedLock lock(lock_);
+    Locked lock(*this);
     return HlsRequestName::EncodePath(name_);
 }
 
 std::vector<std::pair<uint32_t, int32_t>> LiveHttpSegmenter::GetSegments() {
-    SV::ScopedLock lock(lock_);
+    Locked lock(*this);
     std::vector<std::pair<uint32_t, int32_t>> segments;
     for (size_t i = 0; i < files_.size(); ++i) {
         segments.push_back(std::make_pair(files_[i]->GetSegmentNumber(), files_[i]->GetState()));
@@ -96,22 +148,22 @@ std::vector<std::pair<uint32_t, int32_t>> LiveHttpSegmenter::GetSegments() {
 }
 
 uint32_t LiveHttpSegmenter::GetNextSegmentNumber() {
-    SV::ScopedLock lock(lock_);
+    Locked lock(*this);
     return nextSegmentNumber_;
 }
 
 bool LiveHttpSegmenter::IsSeekPending() {
-    SV::ScopedLock lock(lock_);
+    Locked lock(*this);
     return seekPending_;
 }
 
 size_t LiveHttpSegmenter::GetWaitingRequestCount() {
-    SV::ScopedLock lock(lock_);
+    Locked lock(*this);
     return waiting_.size();
 }
 
 boost::shared_ptr<MediaTrack> LiveHttpSegmenter::GetCurrentTrack() {
-    SV::ScopedLock lock(lock_);
+    Locked lock(*this);
     return currentTrack_;
 }
 
@@ -125,7 +177,7 @@ bool LiveHttpSegmenter::DoProcessMemoryMarker(const boost::shared_ptr<MemoryMark
 }
 
 void LiveHttpSegmenter::StartSegment() {
-    SV::ScopedLock lock(lock_);
+    Locked lock(*this);
     if (!files_.empty() && files_.back()->GetState() < LiveHttpFile::StateComplete) {
         // Held by value: telling the listeners may drop it from the list.
         boost::shared_ptr<LiveHttpFile> newest = files_.back();
@@ -138,7 +190,7 @@ void LiveHttpSegmenter::StartSegment() {
 }
 
 void LiveHttpSegmenter::DoAdd(const MemoryChunk& chunk) {
-    SV::ScopedLock lock(lock_);
+    Locked lock(*this);
     bytesAdded_ += chunk.Size();
     if (!files_.empty() && files_.back()->GetState() < LiveHttpFile::StateComplete) {
         files_.back()->Append(chunk);
@@ -153,14 +205,18 @@ void LiveHttpSegmenter::DoAdd(const MemoryChunk& chunk) {
 ByteAmount LiveHttpSegmenter::DoGetBytesWanted() { return ByteAmount(0xFFFFFFFFu); }
 
 void LiveHttpSegmenter::ReleaseSegments() {
-    SV::ScopedLock lock(lock_);
+    Locked lock(*this);
     size_t served = 0;
     while (served < files_.size() && files_[served]->GetState() == LiveHttpFile::StateServed) {
         ++served;
     }
     if (served > keepServed_) {
-        files_.erase(files_.begin(), files_.begin() + static_cast<long>(served - keepServed_));
+        const long drop = static_cast<long>(served - keepServed_);
+        for (long i = 0; i < drop; ++i) LetGo(files_[static_cast<size_t>(i)]);
+        files_.erase(files_.begin(), files_.begin() + drop);
     }
+    if (files_.empty() || files_.back()->GetState() != LiveHttpFile::StateHeld) return;
+    AbandonSkippedSegments();
     if (files_.empty() || files_.back()->GetState() != LiveHttpFile::StateHeld) return;
     size_t waiting = 0;
     for (size_t i = 0; i < files_.size(); ++i) {
@@ -178,16 +234,25 @@ void LiveHttpSegmenter::ReleaseSegments() {
 void LiveHttpSegmenter::DoPullData(ByteAmount& /*amount*/) {
     bool pull = false;
     {
-        SV::ScopedLock lock(lock_);
+        Locked lock(*this);
+        const SV::PilTime now = Now();
         if (seekPending_) {
-            const SV::PilTime now = Now();
             const int64_t elapsed = now - seekRequestTime_;
             if (elapsed > kSeekDelayMilliseconds) {
                 seekPending_ = false;
-                SeekToSegment(wantedSegment_);
+                SeekToSegment(seekTarget_);
             } else if (elapsed < 0) {
                 // A clock set back restarts the delay rather than holding the seek off.
                 seekRequestTime_ = now;
+            }
+        } else if (seekInFlight_) {
+            // A seek the session dropped never arrives: without asking again, the requests
+            // waiting for it would wait for good.
+            const int64_t elapsed = now - seekIssueTime_;
+            if (elapsed > kSeekRetryMilliseconds) {
+                SeekToSegment(issuedTarget_);
+            } else if (elapsed < 0) {
+                seekIssueTime_ = now;
             }
         }
         if (files_.empty()) {
@@ -207,7 +272,7 @@ void LiveHttpSegmenter::DoPullData(ByteAmount& /*amount*/) {
         const uint64_t before = bytesAdded_;
         ByteAmount amount(1);
         Component::DoPullData(amount);
-        SV::ScopedLock lock(lock_);
+        Locked lock(*this);
         const uint64_t added = bytesAdded_ - before;
         pulled += added;
         if (added == 0 || pulled >= kPullAmount) break;
@@ -221,7 +286,7 @@ void LiveHttpSegmenter::DoPullData(ByteAmount& /*amount*/) {
 // ---- Seeking ----
 
 void LiveHttpSegmenter::SeekToSegment(uint32_t number) {
-    SV::ScopedLock lock(lock_);
+    Locked lock(*this);
     uint64_t time = 0;
     if (currentTrack_) {
         const MediaTrackIndex& index = currentTrack_->GetIndex();
@@ -236,20 +301,24 @@ void LiveHttpSegmenter::SeekToSegment(uint32_t number) {
         }
     }
     seekInFlight_ = true;
+    issuedTarget_ = number;
+    seekIssueTime_ = Now();
     if (session_ != nullptr) session_->Seek(MediaTime(time));
 }
 
 void LiveHttpSegmenter::DoSeek(MediaTime time) {
     {
-        SV::ScopedLock lock(lock_);
+        Locked lock(*this);
         std::deque<boost::shared_ptr<LiveHttpFile>> dropped;
         dropped.swap(files_);
-        nextSegmentNumber_ = wantedSegment_;
+        // Numbered from the seek that was asked for, whatever requests came meanwhile.
+        nextSegmentNumber_ = issuedTarget_;
         seekInFlight_ = false;
         // A segment cut short is finished as it stands, so a server that sends it while it
         // grows ends its answer instead of waiting for bytes that will never come. It is no
         // longer in the list, so no waiting request takes it.
         for (size_t i = 0; i < dropped.size(); ++i) {
+            LetGo(dropped[i]);
             if (dropped[i]->GetState() < LiveHttpFile::StateComplete) {
                 dropped[i]->SetState(LiveHttpFile::StateComplete);
             }
@@ -267,7 +336,7 @@ void LiveHttpSegmenter::TracksAvailable(const TrackMap& tracks, bool complete) {
 
 void LiveHttpSegmenter::TracksChanged(const TrackMap& tracks, bool complete) {
     if (!complete) return;
-    SV::ScopedLock lock(lock_);
+    Locked lock(*this);
     for (TrackMap::const_iterator it = tracks.begin(); it != tracks.end(); ++it) {
         const boost::shared_ptr<MediaTrack>& track = it->second;
         if (!track || !track->HasVideo() || track->GetTrickPlayRate().Get() != 0) continue;

@@ -69,6 +69,9 @@ public:
     // Waiting requests kept at most (a player waits on a few connections at once); beyond,
     // the oldest is told "not found".
     static const size_t kMaxWaitingRequests = 16;
+    // A seek asked of the session that has not reached the segmenter after this long (ms) was
+    // dropped (the session refuses seeks while it preloads): it is asked again.
+    static const int64_t kSeekRetryMilliseconds = 2000;
 
     explicit LiveHttpSegmenter(Session* session, const Clock& clock = Clock());
     ~LiveHttpSegmenter() override;
@@ -124,6 +127,27 @@ public:
 private:
     enum Outcome { OutcomeAnswer, OutcomeNotFound, OutcomeWait };
 
+    // An answer decided under the lock and given after it is released: the server's handle
+    // is held until then, so the server cannot go away in between, and if this is its last
+    // reference it goes outside the segmenter's lock. No file: "not found".
+    struct Answer {
+        LiveHttpServer* requester = nullptr;
+        boost::shared_ptr<Component> handle;
+        boost::shared_ptr<LiveHttpFile> file;
+    };
+
+    // Takes the lock; the outermost one, on release, gives the answers collected meanwhile.
+    class Locked {
+    public:
+        explicit Locked(LiveHttpSegmenter& owner);
+        ~Locked();
+        Locked(const Locked&) = delete;
+        Locked& operator=(const Locked&) = delete;
+
+    private:
+        LiveHttpSegmenter& owner_;
+    };
+
     // A request that has not been answered yet.
     struct Request {
         enum Kind { KindMainPlaylist, KindVariant, KindSegment, KindTrackSegment };
@@ -155,6 +179,18 @@ private:
     // The segments a complete list names for the current (or given) track.
     uint32_t ListedSegmentCount(const Request& request) const;
     void Park(const Request& request);
+    void AddAnswer(const Request& request, const boost::shared_ptr<Component>& handle,
+                   const boost::shared_ptr<LiveHttpFile>& file);
+    // A waiting request needs a segment past the held newest one while the finished ones
+    // fill the read-ahead: the oldest finished, unserved ones were skipped by the player and
+    // are given up so that the segment asked for can be made.
+    void AbandonSkippedSegments();
+    // The segmenter no longer keeps file (dropped by a seek, served, replaced): its later
+    // state changes tell nobody.
+    void LetGo(const boost::shared_ptr<LiveHttpFile>& file);
+    // Notes a file that may live on outside the segmenter's lists (let go, or a playlist in
+    // a caller's slot), so that the segmenter's end reaches it.
+    void Remember(const boost::shared_ptr<LiveHttpFile>& file);
     // True when name is the main playlist's, as it is or percent-encoded.
     bool IsMainPlaylistName(const std::string& name) const;
     // Whether the file is one of the segments in memory.
@@ -187,15 +223,25 @@ private:
     std::deque<boost::shared_ptr<LiveHttpFile>> files_;
     boost::shared_ptr<MediaTrack> currentTrack_;
     uint32_t nextSegmentNumber_;
-    uint32_t wantedSegment_;
+    // Where the pending seek goes: set only by a request outside the window (or for another
+    // track), never by one that waits for a segment on its way.
+    uint32_t seekTarget_;
     bool seekPending_;
     SV::PilTime seekRequestTime_;
-    // A seek to wantedSegment_ has been asked of the session and has not arrived yet.
+    // A seek to issuedTarget_ has been asked of the session (at seekIssueTime_) and has not
+    // arrived yet; segments after it are numbered from issuedTarget_.
     bool seekInFlight_;
+    uint32_t issuedTarget_;
+    SV::PilTime seekIssueTime_;
     std::deque<Request> waiting_;
     // Set while DeliverPendingFile runs: a state change it causes does not start another.
     bool delivering_;
     bool deliverAgain_;
+    // Answers waiting for the outermost Locked to release the lock, and its depth.
+    std::vector<Answer> answers_;
+    int lockDepth_;
+    // Files that may still be alive outside the lists: told of the segmenter's end.
+    std::vector<boost::weak_ptr<LiveHttpFile>> released_;
     Clock clock_;
     uint64_t bytesAdded_;  // every byte the chain has handed down, kept or dropped
 };

@@ -410,5 +410,29 @@ TEST_F(LiveHttpSegmenterPlayerTest, OnDemandAtMostOneFinishedSegmentWaitsToBeSer
     }
 }
 
+TEST_F(LiveHttpSegmenterPlayerTest, APlayerThatSkipsAFinishedSegmentGetsTheNextOne) {
+    ASSERT_EQ(200, Get(port, chain->PlaylistName()).status);
+    const Response far = Get(port, "30.ts");
+    ASSERT_EQ(200, far.status);
+    const SegmentView thirty = ViewSegment(far.body);
+    ASSERT_TRUE(thirty.hasVideo);
+    const size_t seeksBefore = chain->Client().SeekCount();
+    // 31 is made and waits for its player, who never asks for it.
+    ASSERT_TRUE(WaitUntil([&]() {
+        for (const auto& segment : chain->Segmenter().GetSegments()) {
+            if (segment.first == 31 && segment.second >= 3) return true;
+        }
+        return false;
+    }));
+    const Response skip = Get(port, "32.ts");
+    ASSERT_EQ(200, skip.status);
+    EXPECT_TRUE(skip.complete);
+    const SegmentView view = ViewSegment(skip.body);
+    EXPECT_TRUE(view.firstVideoIsIdr);
+    // Two segments of 2 s on from 30, read on without a seek.
+    EXPECT_EQ(thirty.firstVideoPts + 4 * kTicksPerSecond, view.firstVideoPts);
+    EXPECT_EQ(seeksBefore, chain->Client().SeekCount());
+}
+
 }  // namespace
 }  // namespace SarvelonMediaKit

@@ -101,10 +101,12 @@ std::string LiveHttpSegmenter::SegmentName(TrackId track, uint32_t number) const
 }
 
 void LiveHttpSegmenter::WritePlaylist(TrackId track, boost::shared_ptr<LiveHttpFile>& slot) {
-    SV::ScopedLock lock(lock_);
+    Locked lock(*this);
     // Complete lists and the master do not change: written once per slot.
     if (onDemand_ && slot) return;
     if (adaptive_ && track.Get() == 0 && slot) return;
+    // A server may still be sending the old text.
+    LetGo(slot);
     slot.reset();
     std::string text = "#EXTM3U\n";
     bool written = false;
@@ -121,6 +123,7 @@ void LiveHttpSegmenter::WritePlaylist(TrackId track, boost::shared_ptr<LiveHttpF
     file->Append(MemoryChunk::CopyOf(reinterpret_cast<const uint8_t*>(text.data()),
                                      static_cast<uint32_t>(text.size())));
     slot = file;
+    Remember(file);
     file->SetState(LiveHttpFile::StateComplete);
 }
 

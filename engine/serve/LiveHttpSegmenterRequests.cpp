@@ -44,7 +44,7 @@ boost::shared_ptr<LiveHttpFile> LiveHttpSegmenter::FindSegment(uint32_t number,
 void LiveHttpSegmenter::GetFile(const std::string& name, LiveHttpServer* requester,
                                 boost::shared_ptr<Component> requesterHandle) {
     if (requester == nullptr || !requesterHandle) return;  // nobody to answer
-    SV::ScopedLock lock(lock_);
+    Locked lock(*this);
     // A server that asks again has given up its earlier request; answering that one now would
     // hand the old file to the new request.
     const boost::weak_ptr<Component> handle(requesterHandle);
@@ -67,7 +67,9 @@ void LiveHttpSegmenter::GetFile(const std::string& name, LiveHttpServer* request
             case HlsRequestName::KindPlaylist: request.kind = Request::KindVariant; break;
             case HlsRequestName::KindSegment: request.kind = Request::KindSegment; break;
             case HlsRequestName::KindTrackSegment: request.kind = Request::KindTrackSegment; break;
-            case HlsRequestName::KindNone: requester->FileNotFound(); return;
+            case HlsRequestName::KindNone:
+                AddAnswer(request, requesterHandle, boost::shared_ptr<LiveHttpFile>());
+                return;
         }
         request.track = parsed.GetTrack();
         request.number = parsed.GetNumber();
@@ -75,10 +77,63 @@ void LiveHttpSegmenter::GetFile(const std::string& name, LiveHttpServer* request
 
     boost::shared_ptr<LiveHttpFile> file;
     switch (Evaluate(request, file)) {
-        case OutcomeAnswer: requester->FileReady(file); break;
-        case OutcomeNotFound: requester->FileNotFound(); break;
-        case OutcomeWait: Park(request); break;
+        case OutcomeAnswer: AddAnswer(request, requesterHandle, file); break;
+        case OutcomeNotFound:
+            AddAnswer(request, requesterHandle, boost::shared_ptr<LiveHttpFile>());
+            break;
+        case OutcomeWait:
+            Park(request);
+            // A segment past the held newest one may need skipped ones given up.
+            if (request.kind == Request::KindSegment || request.kind == Request::KindTrackSegment) {
+                ReleaseSegments();
+            }
+            break;
     }
+}
+
+void LiveHttpSegmenter::AddAnswer(const Request& request,
+                                  const boost::shared_ptr<Component>& handle,
+                                  const boost::shared_ptr<LiveHttpFile>& file) {
+    Answer answer;
+    answer.requester = request.requester;
+    answer.handle = handle;
+    answer.file = file;
+    answers_.push_back(answer);
+}
+
+void LiveHttpSegmenter::AbandonSkippedSegments() {
+    // A seek on its way replaces what is in memory anyway.
+    if (files_.empty() || !currentTrack_ || seekPending_ || seekInFlight_) return;
+    const uint32_t newest = files_.back()->GetSegmentNumber();
+    bool needed = false;
+    for (size_t i = 0; i < waiting_.size() && !needed; ++i) {
+        const Request& request = waiting_[i];
+        if (request.kind != Request::KindSegment && request.kind != Request::KindTrackSegment) {
+            continue;
+        }
+        if (!request.placed || request.handle.expired()) continue;
+        if (adaptive_ && request.track != currentTrack_->GetId().Get()) continue;
+        needed = request.number >= newest;
+    }
+    if (!needed) return;
+    size_t finished = 0;
+    for (size_t i = 0; i < files_.size(); ++i) {
+        const int32_t state = files_[i]->GetState();
+        if (state == LiveHttpFile::StateComplete || state == LiveHttpFile::StateCompleteServed) {
+            ++finished;
+        }
+    }
+    // Oldest first, only as many as keep the newest from being written; one being sent
+    // right now is not skipped.
+    std::vector<boost::shared_ptr<LiveHttpFile>> skipped;
+    for (size_t i = 0; i < files_.size() && finished >= readAheadLimit_; ++i) {
+        if (files_[i]->GetState() == LiveHttpFile::StateComplete) {
+            skipped.push_back(files_[i]);
+            --finished;
+        }
+    }
+    // Each becomes served, which drops it and releases the newest (FileStateChanged).
+    for (size_t i = 0; i < skipped.size(); ++i) skipped[i]->SetState(LiveHttpFile::StateServed);
 }
 
 void LiveHttpSegmenter::Park(const Request& request) {
@@ -86,7 +141,7 @@ void LiveHttpSegmenter::Park(const Request& request) {
         const Request oldest = waiting_.front();
         waiting_.pop_front();
         if (boost::shared_ptr<Component> alive = oldest.handle.lock()) {
-            oldest.requester->FileNotFound();
+            AddAnswer(oldest, alive, boost::shared_ptr<LiveHttpFile>());
         }
     }
     waiting_.push_back(request);
@@ -150,7 +205,8 @@ LiveHttpSegmenter::Outcome LiveHttpSegmenter::EvaluateSegment(
         if (adaptive_ && request.track != currentTrack_->GetId().Get()) return OutcomeNotFound;
         file = FindSegment(request.number, ready);
         if (file) return OutcomeAnswer;
-        if ((seekPending_ || seekInFlight_) && wantedSegment_ == request.number) {
+        if ((seekPending_ && seekTarget_ == request.number) ||
+            (seekInFlight_ && issuedTarget_ == request.number)) {
             return OutcomeWait;
         }
         const uint32_t first =
@@ -165,13 +221,14 @@ LiveHttpSegmenter::Outcome LiveHttpSegmenter::EvaluateSegment(
         if (it == tracks_.end()) return OutcomeNotFound;
         // The player switched renditions: segment from the other track from that number on.
         currentTrack_ = it->second.track;
-        wantedSegment_ = request.number;
+        seekTarget_ = request.number;
         seekPending_ = false;
         // The segments in memory are of the old track and must not go out under the new
         // track's names; the seek drops them as well.
         std::deque<boost::shared_ptr<LiveHttpFile>> dropped;
         dropped.swap(files_);
         for (size_t i = 0; i < dropped.size(); ++i) {
+            LetGo(dropped[i]);
             if (dropped[i]->GetState() < LiveHttpFile::StateComplete) {
                 dropped[i]->SetState(LiveHttpFile::StateComplete);
             }
@@ -182,7 +239,6 @@ LiveHttpSegmenter::Outcome LiveHttpSegmenter::EvaluateSegment(
     }
     file = FindSegment(request.number, ready);
     if (file) return OutcomeAnswer;
-    wantedSegment_ = request.number;
     if (request.number != nextSegmentNumber_) {
         // Inside the window (from the first segment in memory to the one after the newest)
         // the segment comes by itself; outside it, the playback has to move.
@@ -190,6 +246,7 @@ LiveHttpSegmenter::Outcome LiveHttpSegmenter::EvaluateSegment(
             files_.empty() || request.number < files_.front()->GetSegmentNumber() ||
             uint64_t(request.number) > uint64_t(files_.back()->GetSegmentNumber()) + 1;
         if (outside) {
+            seekTarget_ = request.number;
             seekPending_ = true;
             seekRequestTime_ = Now();
         }
@@ -198,7 +255,7 @@ LiveHttpSegmenter::Outcome LiveHttpSegmenter::EvaluateSegment(
 }
 
 void LiveHttpSegmenter::DeliverPendingFile() {
-    SV::ScopedLock lock(lock_);
+    Locked lock(*this);
     if (delivering_) {
         // A state change made while delivering: one more round once this one is done.
         deliverAgain_ = true;
@@ -217,8 +274,10 @@ void LiveHttpSegmenter::DeliverPendingFile() {
             if (!alive) continue;
             boost::shared_ptr<LiveHttpFile> file;
             switch (Evaluate(request, file)) {
-                case OutcomeAnswer: request.requester->FileReady(file); break;
-                case OutcomeNotFound: request.requester->FileNotFound(); break;
+                case OutcomeAnswer: AddAnswer(request, alive, file); break;
+                case OutcomeNotFound:
+                    AddAnswer(request, alive, boost::shared_ptr<LiveHttpFile>());
+                    break;
                 case OutcomeWait: kept.push_back(request); break;
             }
         }
@@ -231,7 +290,7 @@ void LiveHttpSegmenter::DeliverPendingFile() {
 }
 
 void LiveHttpSegmenter::FileStateChanged(LiveHttpFile* file) {
-    SV::ScopedLock lock(lock_);
+    Locked lock(*this);
     const int32_t state = file->GetState();
     if (state == LiveHttpFile::StateComplete ||
         (state == LiveHttpFile::StateWriting && adaptive_)) {

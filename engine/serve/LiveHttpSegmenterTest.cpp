@@ -336,5 +336,146 @@ TEST_F(LiveHttpSegmenterTest, WaitingRequestsAreBoundedTheOldestToldNotFound) {
     close(last);
 }
 
+// A title of key frames every 2 s, 60 s long: room for a seek far ahead.
+boost::shared_ptr<MediaTrack> LongTrack() {
+    std::vector<uint32_t> keys;
+    for (uint32_t k = 0; k < 30; ++k) keys.push_back(k * 2 * k90k);
+    return VideoTrack(1, k90k, 60 * k90k, keys);
+}
+
+TEST_F(LiveHttpSegmenterTest, ARequestWhileASeekIsOnItsWayDoesNotRenumberTheSoughtMedia) {
+    Start(false, false);
+    rig->Tracks({LongTrack()});
+    rig->Gop();
+    rig->Data("d0");
+    rig->Gop();  // 0 finished, 1 being written, 2 next
+    const int far = Ask(Port(), "20.ts");
+    ASSERT_TRUE(WaitingBecomes(1));
+    rig->Advance(501);
+    rig->Pull();  // the seek to segment 20 is asked of the session
+    // The segment after the newest comes by itself: it waits, and moves no seek.
+    const int near = Ask(Port(), "2.ts");
+    ASSERT_TRUE(WaitingBecomes(2));
+    rig->RunTasks();
+    // 20 x (2 s + one 90 kHz tick), in microseconds.
+    EXPECT_EQ(std::vector<std::string>{"seek 40000222"}, Seeks());
+    EXPECT_EQ(20u, rig->Segmenter().GetNextSegmentNumber());
+    // 2 will not be made now; 20 carries the media from 40 s.
+    EXPECT_EQ(kNotFound, Await(near).status);
+    rig->Gop();
+    rig->Data("from-40s");
+    rig->Gop();
+    const Reply reply = Await(far);
+    EXPECT_EQ(kOk, reply.status);
+    EXPECT_EQ("from-40s", reply.body);
+}
+
+TEST_F(LiveHttpSegmenterTest, OnDemandARequestPastAnUnservedSegmentGivesItUp) {
+    Start(true, false);
+    rig->Tracks({TwoSecondTrack()});
+    rig->Gop();
+    rig->Data("zero");
+    rig->Gop();
+    ASSERT_EQ((Segments{{0, 3}, {1, 0}}), rig->Segments());
+    // The player skipped 0: it is given up, so 1 can be written.
+    const int one = Ask(Port(), "1.ts");
+    ASSERT_TRUE(SegmentsBecome(Segments{{1, 1}}));
+    rig->Pull();
+    EXPECT_EQ(1, rig->Source().Count(RecordingStage::kPull));
+    EXPECT_TRUE(Seeks().empty());
+    rig->Data("one");
+    rig->Gop();
+    EXPECT_EQ("one", Await(one).body);
+    // Two ahead: 2 finished and unserved, 3 held; a request for 4 gives 2 up, and 3 is
+    // given up once it is finished in turn, so 4 is made.
+    rig->Data("two");
+    rig->Gop();
+    ASSERT_TRUE(SegmentsBecome(Segments{{2, 3}, {3, 0}}));
+    const int four = Ask(Port(), "4.ts");
+    ASSERT_TRUE(SegmentsBecome(Segments{{3, 1}}));
+    rig->Data("three");
+    rig->Gop();
+    EXPECT_EQ((Segments{{4, 1}}), rig->Segments());
+    rig->Data("four");
+    rig->Gop();
+    EXPECT_EQ("four", Await(four).body);
+}
+
+TEST_F(LiveHttpSegmenterTest, LiveARequestForTheHeldSegmentGivesUpOnlyTheOldestUnserved) {
+    Start(false, false);
+    rig->Tracks({TwoSecondTrack()});
+    for (const char* bytes : {"d0", "d1", "d2"}) {
+        rig->Gop();
+        rig->Data(bytes);
+    }
+    rig->Gop();
+    ASSERT_EQ((Segments{{0, 3}, {1, 3}, {2, 3}, {3, 0}}), rig->Segments());
+    const int three = Ask(Port(), "3.ts");
+    // One given up is enough to write 3; 1 and 2 stay listed and can still be fetched.
+    ASSERT_TRUE(SegmentsBecome(Segments{{1, 3}, {2, 3}, {3, 1}}));
+    rig->Data("d3");
+    rig->Gop();
+    EXPECT_EQ("d3", Await(three).body);
+    EXPECT_EQ("d1", Fetch(Port(), "1.ts").body);
+    EXPECT_EQ("d2", Fetch(Port(), "2.ts").body);
+}
+
+TEST_F(LiveHttpSegmenterTest, ASeekTheSessionDroppedIsAskedAgain) {
+    Start(false, false);
+    rig->Tracks({LongTrack()});
+    rig->Gop();
+    rig->Data("d0");
+    rig->Gop();
+    // While the chain preloads, the session refuses seeks.
+    rig->Source().SetPreloadState(Component::PreloadStatePreloading);
+    const int far = Ask(Port(), "20.ts");
+    ASSERT_TRUE(WaitingBecomes(1));
+    rig->Advance(501);
+    rig->Pull();
+    rig->RunTasks();
+    EXPECT_TRUE(Seeks().empty());
+    rig->Source().SetPreloadState(0);
+    rig->Advance(LiveHttpSegmenter::kSeekRetryMilliseconds);
+    rig->Pull();
+    rig->RunTasks();
+    EXPECT_TRUE(Seeks().empty());  // not before the retry time has passed
+    rig->Advance(1);
+    rig->Pull();
+    rig->RunTasks();
+    EXPECT_EQ(std::vector<std::string>{"seek 40000222"}, Seeks());
+    EXPECT_EQ(20u, rig->Segmenter().GetNextSegmentNumber());
+    rig->Gop();
+    rig->Data("d20");
+    rig->Gop();
+    EXPECT_EQ("d20", Await(far).body);
+}
+
+TEST(LiveHttpSegmenterLifetime, FilesOutlivingTheSegmenterChangeStateSafely) {
+    boost::shared_ptr<LiveHttpFile> replaced;
+    boost::shared_ptr<LiveHttpFile> current;
+    {
+        SegmenterRig rig(false, false);
+        rig.Tracks({TwoSecondTrack()});
+        rig.Gop();
+        rig.Data("d0");
+        rig.Gop();
+        rig.Segmenter().WritePlaylist(TrackId(0), current);
+        ASSERT_TRUE(current);
+        replaced = current;
+        rig.Data("d1");
+        rig.Gop();
+        // A sliding window is written anew: the old text is let go while someone (a server
+        // still sending it) holds it.
+        rig.Segmenter().WritePlaylist(TrackId(0), current);
+        ASSERT_TRUE(current);
+        ASSERT_NE(replaced, current);
+        EXPECT_NE(std::string::npos, FileText(current).find("1.ts\n"));
+    }
+    // The segmenter is gone; the rises reach nothing of it (ASan: no use after free).
+    EXPECT_TRUE(replaced->SetState(LiveHttpFile::StateServed));
+    EXPECT_TRUE(current->SetState(LiveHttpFile::StateServed));
+    EXPECT_EQ(LiveHttpFile::StateServed, current->GetState());
+}
+
 }  // namespace
 }  // namespace SarvelonMediaKit
