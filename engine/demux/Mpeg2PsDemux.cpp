@@ -348,7 +348,7 @@ void Mpeg2PsDemux::DoGetStatistics(SV::SVDictionary& statistics) {
 // ---------------------------------------------------------------------------------------------
 // Demux
 
-uint32_t Mpeg2PsDemux::DoFlushPendingSample() { return parser_->AddPesPayloadToSample(); }
+uint32_t Mpeg2PsDemux::DoFlushPendingSample() { return parser_->FlushPendingSample(); }
 
 MediaTime Mpeg2PsDemux::GetDuration() {
     const boost::shared_ptr<MediaTrack> selected = parser_->GetSelectedTrack();

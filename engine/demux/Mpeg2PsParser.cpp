@@ -697,6 +697,16 @@ Mpeg2PsParser::Result Mpeg2PsParser::AddPesPayloadToSample() {
     return ResultOk;
 }
 
+Mpeg2PsParser::Result Mpeg2PsParser::FlushPendingSample() {
+    if (!IsTrickPlay()) {
+        return AddPesPayloadToSample();
+    }
+    closingLastPicture_ = true;
+    const Result result = ClosePendingSample();
+    closingLastPicture_ = false;
+    return result;
+}
+
 Mpeg2PsParser::Result Mpeg2PsParser::ClosePendingSample() {
     if (write_ != end_ || sample_.GetPayload().IsEmpty()) {
         return ResultOk;
@@ -734,6 +744,8 @@ Mpeg2PsParser::Result Mpeg2PsParser::StartSample() {
         type = SampleMediaTypeVideo;
     }
     sample_ = listener_.CreateSample(streamId_, packetLeft_, type);
+    sampleScr_ = scr_;
+    samplePts_ = pts_;
     if (flags2_ & 0x40) {
         sample_.SetDecodeTime(MediaTime(TicksToMicrosecondsTruncated(dts_) + offset));
         // A DTS after its PTS is malformed; the sample then gets no presentation offset.
@@ -772,9 +784,13 @@ void Mpeg2PsParser::DoReceiveSample(Sample& sample) {
 // Trick play
 
 Mpeg2PsTrickPlayWriter::Input Mpeg2PsParser::TrickPlayInput() const {
-    return Mpeg2PsTrickPlayWriter::Input{
+    Mpeg2PsTrickPlayWriter::Input input{
         streamMap_,       selectedTrack_, videoStreamId_, audioStreamId_,
         audioStreamType_, streamId_,      scr_,           pts_};
+    if (closingLastPicture_) {
+        trickPlay_.TimeLastPicture(input, sampleScr_, samplePts_);
+    }
+    return input;
 }
 
 Mpeg2PsParser::Result Mpeg2PsParser::StartTrickPlay() {

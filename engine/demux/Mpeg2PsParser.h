@@ -126,6 +126,9 @@ public:
     // The sample step run at the start of each media payload; the demultiplexer also calls it
     // to flush the pending sample.
     Result AddPesPayloadToSample();
+    // What the demultiplexer calls at the end of the stream (or of a track): in trick play the
+    // pending picture is closed and written, since no later packet will; else the sample step.
+    Result FlushPendingSample();
 
     // Reads an AudioSpecificConfig for the audio stream from the stream map's initial object
     // descriptor, else from the selected track's ES descriptor. False when none is found or
@@ -207,6 +210,10 @@ private:
     uint8_t* write_ = nullptr;
     uint8_t* end_ = nullptr;
     bool copyInProgress_ = false;
+    // The clocks of the pack and packet that started the sample, 27 MHz and 90 kHz.
+    uint64_t sampleScr_ = 0;
+    uint64_t samplePts_ = 0;
+    bool closingLastPicture_ = false;  // trick play: the pending picture is the stream's last
 
     Mpeg2PsHeaderSectionReader header_;  // index entries, metadata blocks, pack-0 map
     Mpeg2PsTrickPlayWriter trickPlay_;

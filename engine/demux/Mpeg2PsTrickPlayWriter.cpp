@@ -215,6 +215,14 @@ Mpeg2PsTrickPlayWriter::Result Mpeg2PsTrickPlayWriter::Write(const Sample& sampl
     return ResultOk;
 }
 
+void Mpeg2PsTrickPlayWriter::TimeLastPicture(Input& input, uint64_t scr, uint64_t pts) const {
+    // One output step is rate-many input steps; the PTS moves with the SCR, so the copies keep
+    // the picture's own PTS-to-SCR distance.
+    const uint64_t hold = uint64_t(FrameStepTicks(input.track)) * std::max<uint64_t>(magnitude_, 1);
+    input.scr = scr + TicksToClock(hold);
+    input.pts = (pts + hold) & kTimestampMask;
+}
+
 Mpeg2PsTrickPlayWriter::Result Mpeg2PsTrickPlayWriter::WritePack(
     const Sample& sample, const Input& input, uint64_t pts, uint64_t step,
     std::vector<MemoryChunk>& packets, uint64_t& muxRate, bool& insertStreamMap) {

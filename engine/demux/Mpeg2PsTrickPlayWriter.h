@@ -78,6 +78,11 @@ public:
     // once it was written.
     Result Write(const Sample& sample, const Input& input, bool& insertStreamMap);
 
+    // Times the last picture of a stream, which no later pack closes: from the clocks of the
+    // pack and packet that started it (scr 27 MHz, pts 90 kHz), as if the next picture came one
+    // output frame step later, so that Write gives it its own frame.
+    void TimeLastPicture(Input& input, uint64_t scr, uint64_t pts) const;
+
     // The frame step of the track in 90 kHz ticks; a fixed one when the track has none.
     static uint32_t FrameStepTicks(const boost::shared_ptr<MediaTrack>& track);
 

@@ -257,5 +257,91 @@ TEST(Mpeg2PsTrickPlayWriterTest, TrickPlayCrossesAnInputClockJumpWithOneCopy) {
     EXPECT_LE(videoPackets, 3u);
 }
 
+// Three key frames of a rate-4 rendition, four frame steps apart in the input clock, each
+// split over two PES packets (only the first with a PTS), and no program end: the stream just
+// stops, as a trick track does at the end of a title.
+Bytes ThreeSplitKeyFrames() {
+    Bytes s;
+    for (int k = 0; k < 3; ++k) {
+        const uint64_t ticks = 9000 + uint64_t(k) * 4 * 3600;
+        Append(s, Pack(300 * ticks));
+        if (k == 0) Append(s, StreamMap());
+        Append(s, Pes(0xE0, Filled(40, uint8_t(10 * k)), int64_t(ticks), -1, true));
+        Append(s, Pes(0xE0, Filled(30, uint8_t(10 * k + 5))));
+    }
+    return s;
+}
+
+Bytes Picture(int k) {
+    Bytes b = Filled(40, uint8_t(10 * k));
+    Append(b, Filled(30, uint8_t(10 * k + 5)));
+    return b;
+}
+
+// A demultiplexing parser wired as the demultiplexer wires it: its finished video samples come
+// back to it through the video stream, and its copies go on to the collector.
+class LoopedParser : public RecordingParser {
+public:
+    LoopedParser() : RecordingParser(true) { SetNext(&collector); }
+    Collector collector;
+
+protected:
+    Result OnSample(const Sample& sample) override {
+        Sample copy(sample);
+        DoReceiveSample(copy);
+        return 0;
+    }
+};
+
+TEST(Mpeg2PsTrickPlayWriterTest, TheLastKeyFrameOfAStreamIsWrittenWhenItIsFlushed) {
+    boost::shared_ptr<MediaTrack> track(new MediaTrack);
+    track->GetIndex().SetFrameDuration(3600);
+    track->GetIndex().SetDuration(90000 * 60);
+
+    {
+        SCOPED_TRACE("pass-through");
+        RecordingParser parser(false);
+        parser.SetSelectedTrack(track);
+        parser.SetTrickPlayRate(4, true);
+        ASSERT_EQ(0u, parser.Feed(ThreeSplitKeyFrames(), {}));
+        ASSERT_EQ(0u, parser.FlushPendingSample());
+        // Each key frame once (4 input steps at rate 4 are one output step), as one pack and
+        // two PES packets; the output clock and the PTS step 3600 ticks from 9000.
+        std::vector<Bytes> packs, video;
+        for (const MemoryChunk& chunk : parser.outputChunks) {
+            const Bytes b = FromChunk(chunk);
+            if (b.size() > 3 && b[3] == 0xBA) packs.push_back(b);
+            if (b.size() > 3 && b[3] == 0xE0) video.push_back(b);
+        }
+        ASSERT_EQ(3u, packs.size());
+        ASSERT_EQ(6u, video.size());
+        for (int k = 0; k < 3; ++k) {
+            EXPECT_EQ(300u * (9000 + 3600 * k), PackScr(packs[k])) << "picture " << k;
+            EXPECT_EQ(9000u + 3600 * k, PesPts(video[2 * k])) << "picture " << k;
+            Bytes payload = PesPayload(video[2 * k]);
+            Append(payload, PesPayload(video[2 * k + 1]));
+            EXPECT_EQ(Picture(k), payload) << "picture " << k;
+        }
+        // Flushing again finds nothing pending.
+        ASSERT_EQ(0u, parser.FlushPendingSample());
+        EXPECT_EQ(9u, parser.outputChunks.size());
+    }
+    {
+        SCOPED_TRACE("demultiplexing");
+        LoopedParser parser;
+        parser.SetSelectedTrack(track);
+        parser.SetTrickPlayRate(4, true);
+        ASSERT_EQ(0u, parser.Feed(ThreeSplitKeyFrames(), {}));
+        ASSERT_EQ(0u, parser.FlushPendingSample());
+        const std::vector<Sample>& got = parser.collector.samples;
+        ASSERT_EQ(3u, got.size());
+        for (int k = 0; k < 3; ++k) {
+            // 9000 + 3600 k ticks in microseconds.
+            EXPECT_EQ(100000u + 40000u * k, got[k].GetDecodeTime().Get()) << "picture " << k;
+            EXPECT_EQ(Picture(k), SampleBytes(got[k])) << "picture " << k;
+        }
+    }
+}
+
 }  // namespace
 }  // namespace SarvelonMediaKit
