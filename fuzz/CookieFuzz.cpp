@@ -13,6 +13,7 @@
 #include <time.h>
 
 #include <cstddef>
+#include <algorithm>
 #include <cstdint>
 #include <map>
 #include <optional>
@@ -98,6 +99,76 @@ void CheckReadCookie(const ns::Cookie& cookie, const ns::URL& url, TimePoint now
     }
 }
 
+std::string TrimBlanks(const std::string& text) {
+    const size_t begin = text.find_first_not_of(" \t");
+    if (begin == std::string::npos) return std::string();
+    return text.substr(begin, text.find_last_not_of(" \t") - begin + 1);
+}
+
+// The attributes after the first ';' decide the expiry, the flags and the path: each is
+// read here on its own and compared with what the reader made of the line.
+void CheckAttributes(const std::string& line, const ns::Cookie& cookie, const ns::URL& url,
+                     TimePoint now) {
+    std::optional<int64_t> maxAge;  // the expiry in seconds since 1970
+    std::optional<TimePoint> expires;
+    bool secure = false;
+    bool httpOnly = false;
+    std::optional<std::string> path;
+    size_t start = line.find(';');
+    while (start != std::string::npos) {
+        const size_t end = line.find(';', start + 1);
+        const std::string attribute =
+            line.substr(start + 1, end == std::string::npos ? end : end - start - 1);
+        start = end;
+        const size_t eq = attribute.find('=');
+        const std::string name = Lower(TrimBlanks(attribute.substr(0, eq)));
+        const std::string value =
+            eq == std::string::npos ? std::string() : TrimBlanks(attribute.substr(eq + 1));
+        if (name == "max-age") {
+            // An optional '-' and at least one digit; anything else is ignored. The number of
+            // seconds is capped, leading zeros and all; zero or less expires the cookie at once.
+            const bool negative = !value.empty() && value[0] == '-';
+            const size_t first = negative ? 1 : 0;
+            if (value.size() == first ||
+                value.find_first_not_of("0123456789", first) != std::string::npos) {
+                continue;
+            }
+            int64_t seconds = 0;
+            for (size_t i = first; i < value.size(); ++i) {
+                seconds = std::min<int64_t>(seconds * 10 + (value[i] - '0'), kLongestMaxAge);
+            }
+            maxAge = negative || seconds == 0 ? 0 : Seconds(now) + seconds;
+        } else if (name == "expires") {
+            if (std::optional<TimePoint> date = ns::Cookie::ParseDate(value)) expires = date;
+        } else if (name == "secure") {
+            secure = true;
+        } else if (name == "httponly") {
+            httpOnly = true;
+        } else if (name == "path") {
+            path = value;
+        }
+    }
+    const std::optional<TimePoint>& expiry = cookie.ExpiresDate();
+    if (maxAge) {
+        if (!expiry || Seconds(*expiry) != *maxAge) __builtin_trap();
+    } else if (expiry != expires) {
+        __builtin_trap();
+    }
+    if (cookie.IsSecure() != secure || cookie.IsHTTPOnly() != httpOnly) __builtin_trap();
+    // Without a usable Path attribute the cookie belongs to the request path's directory.
+    std::string expectedPath;
+    if (path && !path->empty() && (*path)[0] == '/') {
+        expectedPath = *path;
+    } else {
+        const std::string& requestPath = url.PercentEncodedPath();
+        const size_t slash = requestPath.rfind('/');
+        expectedPath = requestPath.empty() || requestPath[0] != '/' || slash == 0
+                           ? "/"
+                           : requestPath.substr(0, slash);
+    }
+    if (cookie.Path() != expectedPath) __builtin_trap();
+}
+
 // A date written exactly as "Sun, 06 Nov 1994 08:49:37 GMT" is checked against the C
 // library's reading of the same text.
 void CheckDate(const std::string& text) {
@@ -116,10 +187,12 @@ void CheckDate(const std::string& text) {
             return;
         }
     }
+    // The day of the week says nothing a reader needs (ours skips it), so the C library is
+    // given the date without it.
     struct tm fields = {};
-    const char* end = strptime(text.c_str(), "%a, %d %b %Y %H:%M:%S GMT", &fields);
+    const char* end = strptime(text.c_str() + 5, "%d %b %Y %H:%M:%S GMT", &fields);
     if (end == nullptr || *end != '\0') {
-        // The C library takes every well-formed name; ours must refuse what it refuses.
+        // The C library knows every month name; ours must refuse what it refuses.
         if (date) __builtin_trap();
         return;
     }
@@ -252,6 +325,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                 if (std::optional<ns::Cookie> cookie =
                         ns::Cookie::FromSetCookie(line, url, jar.Now())) {
                     CheckReadCookie(*cookie, url, jar.Now());
+                    CheckAttributes(line, *cookie, url, jar.Now());
                 }
                 jar.Store(line, url);
             }
