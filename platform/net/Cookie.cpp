@@ -204,8 +204,13 @@ std::optional<Cookie> Cookie::FromSetCookie(const std::string& setCookie, const 
             const bool negative = !value.empty() && value[0] == '-';
             const std::string digits = negative ? value.substr(1) : value;
             if (digits.empty() || !std::all_of(digits.begin(), digits.end(), IsDigit)) continue;
-            // Capped well past any sensible lifetime so the sum cannot overflow.
-            const int64_t seconds = digits.size() > 10 ? int64_t{9999999999} : std::stoll(digits);
+            // Capped well past any sensible lifetime so the sum cannot overflow. The cap applies
+            // to the value, not the digit count: zeros in front change nothing.
+            constexpr int64_t kLongestAge = 9999999999;
+            int64_t seconds = 0;
+            for (char digit : digits) {
+                seconds = std::min<int64_t>(seconds * 10 + (digit - '0'), kLongestAge);
+            }
             if (negative || seconds == 0) {
                 maxAgeExpiry = TimePoint(std::chrono::seconds(0));
             } else {

@@ -130,6 +130,21 @@ TEST(CookieStorage, MaxAgeAndExpiresDecideTheLifetime) {
     EXPECT_TRUE(jar.storage.Cookies()[2].IsSessionOnly());
 }
 
+TEST(CookieStorage, MaxAgeCountsLeadingZerosAsNothing) {
+    Jar jar;  // its clock reads 1700000000
+    // Padded with zeros past ten digits, an age still means its value: 60 s, 1147280895 s, and
+    // zero (which deletes the cookie it names).
+    jar.Receive("http://h/", {"a=1; Max-Age=000000000060", "b=1; Max-Age=01147280895", "z=1",
+                              "z=2; Max-Age=000000000000"});
+    const std::vector<Cookie> kept = jar.storage.Cookies();
+    ASSERT_EQ(kept.size(), 2u);
+    EXPECT_EQ(Seconds(kept[0].ExpiresDate()), 1700000000 + 60);
+    EXPECT_EQ(Seconds(kept[1].ExpiresDate()), int64_t{1700000000} + 1147280895);
+    // A long age is still capped, not wrapped: 10^20 s ends after the ten-digit cap.
+    jar.Receive("http://h/", {"c=1; Max-Age=100000000000000000000"});
+    EXPECT_EQ(Seconds(jar.storage.Cookies()[2].ExpiresDate()), int64_t{1700000000} + 9999999999);
+}
+
 TEST(CookieStorage, SecureAndHttpOnly) {
     Jar jar;
     jar.Receive("https://h/", {"s=1; Secure; HttpOnly", "t=2"});
