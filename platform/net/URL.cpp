@@ -288,7 +288,13 @@ bool URL::IsHTTP() const {
     return EqualsIgnoringCase(scheme_, "http") || EqualsIgnoringCase(scheme_, "https");
 }
 
-std::string URL::FileSystemPath() const { return IsFileURL() ? Decode(path_) : std::string(); }
+std::string URL::FileSystemPath() const {
+    if (!IsFileURL()) return std::string();
+    std::string path = Decode(path_);
+    // An escaped NUL would cut the path short where the system reads it, naming another file.
+    if (path.find('\0') != std::string::npos) return std::string();
+    return path;
+}
 
 std::vector<std::string> URL::PathComponents() const {
     std::vector<std::string> components;

@@ -54,7 +54,7 @@ public:
     // Scheme compared without regard to case.
     bool IsFileURL() const;
     bool IsHTTP() const;  // http or https
-    // The decoded path of a file URL; empty for other URLs.
+    // The decoded path of a file URL; empty for other URLs and for a path holding an escaped NUL.
     std::string FileSystemPath() const;
 
     // "/" for an absolute path, then each non-empty segment decoded.

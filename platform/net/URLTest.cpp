@@ -150,6 +150,8 @@ TEST(URLFile, EscapesThePathAndGivesItBack) {
     EXPECT_EQ(URL::FileURL("WebError.html").FileSystemPath(), std::string(cwd) + "/WebError.html");
     // A parsed file URL round-trips through AbsoluteString.
     EXPECT_EQ(MustParse(url.AbsoluteString()).FileSystemPath(), "/tmp/a b#c%d.txt");
+    // "%00" would end the path at the NUL when it is opened: no path rather than another file.
+    EXPECT_EQ(MustParse("file:///etc/passwd%00.png").FileSystemPath(), "");
 }
 
 TEST(URLPath, ComponentsExtensionsAndAppending) {
