@@ -124,10 +124,8 @@ TEST_F(KeychainTest, AnUnreadableFileIsReportedAndNeverOverwritten) {
 }
 
 TEST(KeychainFolder, FollowsTheDataHomeThenTheHomeFolder) {
-    const char* savedData = std::getenv("XDG_DATA_HOME");
-    const std::string data = savedData ? savedData : "";
-    const char* savedHome = std::getenv("HOME");
-    const std::string home = savedHome ? savedHome : "";
+    const StoreTestSupport::SavedEnvironment data("XDG_DATA_HOME");
+    const StoreTestSupport::SavedEnvironment home("HOME");
     setenv("XDG_DATA_HOME", "/data", 1);
     EXPECT_EQ(Keychain::DefaultFolder("zul"), "/data/zul/keychain");
     setenv("XDG_DATA_HOME", "relative", 1);  // not absolute: ignored
@@ -139,8 +137,6 @@ TEST(KeychainFolder, FollowsTheDataHomeThenTheHomeFolder) {
     EXPECT_EQ(fromDatabase.front(), '/');
     EXPECT_NE(fromDatabase.find("/.local/share/zul/keychain"), std::string::npos);
     EXPECT_EQ(fromDatabase.find("relative-home"), std::string::npos);
-    savedData ? setenv("XDG_DATA_HOME", data.c_str(), 1) : unsetenv("XDG_DATA_HOME");
-    savedHome ? setenv("HOME", home.c_str(), 1) : unsetenv("HOME");
 }
 
 }  // namespace

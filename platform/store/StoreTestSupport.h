@@ -9,6 +9,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cstdlib>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -56,6 +57,27 @@ inline int RunProgram(const std::vector<std::string>& argv, std::string* output 
     if (output) *output = out;
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
+
+// Keeps an environment variable's value (or its absence) and puts it back when destroyed, so a
+// test may change it freely.
+class SavedEnvironment {
+public:
+    explicit SavedEnvironment(std::string name) : name_(std::move(name)) {
+        const char* value = std::getenv(name_.c_str());
+        present_ = value != nullptr;
+        value_ = present_ ? value : "";
+    }
+    ~SavedEnvironment() {
+        present_ ? setenv(name_.c_str(), value_.c_str(), 1) : unsetenv(name_.c_str());
+    }
+    SavedEnvironment(const SavedEnvironment&) = delete;
+    SavedEnvironment& operator=(const SavedEnvironment&) = delete;
+
+private:
+    std::string name_;
+    std::string value_;
+    bool present_ = false;
+};
 
 }  // namespace StoreTestSupport
 

@@ -307,10 +307,8 @@ TEST_F(UserDefaultsTest, APipeAtThePathNeitherBlocksNorIsOverwritten) {
 }
 
 TEST(UserDefaultsFolder, FollowsTheConfigHomeThenTheHomeFolder) {
-    const char* savedConfig = std::getenv("XDG_CONFIG_HOME");
-    const std::string config = savedConfig ? savedConfig : "";
-    const char* savedHome = std::getenv("HOME");
-    const std::string home = savedHome ? savedHome : "";
+    const StoreTestSupport::SavedEnvironment config("XDG_CONFIG_HOME");
+    const StoreTestSupport::SavedEnvironment home("HOME");
     setenv("XDG_CONFIG_HOME", "/cfg", 1);
     EXPECT_EQ(UserDefaults::DefaultFolder("zul"), "/cfg/zul");
     setenv("XDG_CONFIG_HOME", "relative", 1);  // not absolute: ignored
@@ -318,8 +316,6 @@ TEST(UserDefaultsFolder, FollowsTheConfigHomeThenTheHomeFolder) {
     EXPECT_EQ(UserDefaults::DefaultFolder("zul"), "/home/someone/.config/zul");
     unsetenv("XDG_CONFIG_HOME");
     EXPECT_EQ(UserDefaults::DefaultFolder("zul"), "/home/someone/.config/zul");
-    savedConfig ? setenv("XDG_CONFIG_HOME", config.c_str(), 1) : unsetenv("XDG_CONFIG_HOME");
-    savedHome ? setenv("HOME", home.c_str(), 1) : unsetenv("HOME");
 }
 
 }  // namespace
