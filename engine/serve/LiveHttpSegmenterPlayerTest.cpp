@@ -16,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/serve/FrameCountTestSupport.h"
 #include "engine/serve/LiveHttpSegmenter.h"
 #include "engine/serve/LiveHttpTestSupport.h"
 #include "tests/support/Fixtures.h"
@@ -143,37 +144,6 @@ double ProbeDuration(const std::string& input, const std::string& entry) {
         return -1;
     }
     return std::atof(out.c_str());
-}
-
-// Decoded frames per stream (ffprobe -count_frames), keyed by stream index.
-std::map<int, size_t> ProbeFrames(const std::string& input) {
-    std::string out;
-    std::map<int, size_t> counts;
-    if (RunProgram({"ffprobe", "-v", "error", "-count_frames", "-show_entries",
-                    "stream=index,nb_read_frames", "-of", "csv=p=0", input},
-                   &out) != 0) {
-        return counts;
-    }
-    std::istringstream lines(out);
-    std::string line;
-    while (std::getline(lines, line)) {
-        const size_t comma = line.find(',');
-        if (comma != std::string::npos) {
-            counts[std::atoi(line.c_str())] = std::strtoull(line.c_str() + comma + 1, nullptr, 10);
-        }
-    }
-    return counts;
-}
-
-// Lines of a framecrc listing per stream index (its first field).
-std::map<int, size_t> FramesPerStream(const std::string& listing) {
-    std::map<int, size_t> counts;
-    std::istringstream lines(listing);
-    std::string line;
-    while (std::getline(lines, line)) {
-        if (!line.empty() && line[0] != '#') ++counts[std::atoi(line.c_str())];
-    }
-    return counts;
 }
 
 class LiveHttpSegmenterPlayerTest : public ::testing::Test {
@@ -316,7 +286,7 @@ TEST_F(LiveHttpSegmenterPlayerTest, FfmpegReadsTheTitleAsItsSourceHasIt) {
     ASSERT_EQ(0, RunProgram({"ffmpeg", "-nostdin", "-v", "error", "-xerror", "-i", url, "-map", "0",
                              "-f", "framecrc", "-"},
                             &decoded));
-    const std::map<int, size_t> frames = ProbeFrames(source);
+    const std::map<int, size_t> frames = ProbeCounts(source, true);
     ASSERT_EQ(2u, frames.size());
     EXPECT_EQ(Fixtures::kHlsClipFrames, frames.at(0));
     EXPECT_EQ(frames, FramesPerStream(decoded));

@@ -13,6 +13,7 @@
 #include <thread>
 #include <vector>
 
+#include "engine/serve/FrameCountTestSupport.h"
 #include "engine/serve/LiveHttpTestSupport.h"
 #include "tests/support/Fixtures.h"
 #include "tests/support/TemporaryDirectory.h"
@@ -37,40 +38,6 @@ size_t FrameLines(const std::string& listing) {
         position = end + 1;
     }
     return count;
-}
-
-// Lines of a framecrc listing per stream index (its first field).
-std::map<int, size_t> FramesPerStream(const std::string& listing) {
-    std::map<int, size_t> counts;
-    std::istringstream lines(listing);
-    std::string line;
-    while (std::getline(lines, line)) {
-        if (line.empty() || line[0] == '#') continue;
-        ++counts[std::atoi(line.c_str())];
-    }
-    return counts;
-}
-
-// What ffprobe counts in each stream of the input: its packets (what a copy passes on), or its
-// decoded frames.
-std::map<int, size_t> ProbeCounts(const std::string& input, bool decoded) {
-    std::string out;
-    std::map<int, size_t> counts;
-    if (RunProgram({"ffprobe", "-v", "error", decoded ? "-count_frames" : "-count_packets",
-                    "-show_entries",
-                    decoded ? "stream=index,nb_read_frames" : "stream=index,nb_read_packets", "-of",
-                    "csv=p=0", input},
-                   &out) != 0) {
-        return counts;
-    }
-    std::istringstream lines(out);
-    std::string line;
-    while (std::getline(lines, line)) {
-        const size_t comma = line.find(',');
-        if (comma == std::string::npos) continue;
-        counts[std::atoi(line.c_str())] = std::strtoull(line.c_str() + comma + 1, nullptr, 10);
-    }
-    return counts;
 }
 
 class LiveHttpServerPlayerTest : public ::testing::Test {

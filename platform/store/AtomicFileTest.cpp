@@ -13,26 +13,15 @@
 #include <string>
 
 #include "platform/store/AtomicFile.h"
+#include "platform/store/StoreTestSupport.h"
 
 namespace {
 
 using ns::AtomicFile;
-
-std::string FileText(const std::string& path) {
-    std::ifstream in(path);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
+using StoreTestSupport::FileText;
 
 class AtomicFileTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        char name[] = "/tmp/atomic-test-XXXXXX";
-        ASSERT_NE(mkdtemp(name), nullptr);
-        folder_ = name;
-    }
-    void TearDown() override { std::system(("rm -rf '" + folder_ + "'").c_str()); }
     size_t Entries() const {
         size_t count = 0;
         DIR* dir = opendir(folder_.c_str());
@@ -45,7 +34,8 @@ protected:
         closedir(dir);
         return count;
     }
-    std::string folder_;
+    SvTestSupport::TemporaryDirectory directory_{"atomic-test-"};
+    const std::string folder_ = directory_.Path();
 };
 
 TEST_F(AtomicFileTest, AWriteCutOffHalfWayLeavesTheOldFileWhole) {

@@ -13,42 +13,15 @@
 
 #include <gtest/gtest.h>
 
+#include "platform/store/StoreTestSupport.h"
 #include "tests/support/TemporaryDirectory.h"
-
-extern char** environ;
 
 namespace {
 
 using ns::Bundle;
 using ns::ImageSize;
 
-// Runs argv (from PATH, no shell) with standard output into output; the exit status or -1.
-int RunProgram(const std::vector<std::string>& argv, std::string* output = nullptr) {
-    int fds[2];
-    if (pipe(fds) != 0) return -1;
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_adddup2(&actions, fds[1], 1);
-    posix_spawn_file_actions_addclose(&actions, fds[0]);
-    std::vector<char*> args;
-    for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
-    args.push_back(nullptr);
-    pid_t pid;
-    const int rc = posix_spawnp(&pid, args[0], &actions, nullptr, args.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    close(fds[1]);
-    std::string out;
-    char buffer[4096];
-    ssize_t n;
-    while ((n = read(fds[0], buffer, sizeof buffer)) > 0) out.append(buffer, n);
-    close(fds[0]);
-    if (rc != 0) return -1;
-    int status = 0;
-    waitpid(pid, &status, 0);
-    if (output) *output = out;
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
+using StoreTestSupport::RunProgram;
 
 // A bundle folder laid out as the application ships it:
 //   Info.plist, Config.plist, WebError.html, Logo.png, Photo.jpg, Shared.strings

@@ -12,49 +12,16 @@
 
 #include <gtest/gtest.h>
 
+#include "platform/store/StoreTestSupport.h"
 #include "tests/support/TemporaryDirectory.h"
-
-extern char** environ;
 
 namespace {
 
 using namespace std::string_literals;
 using ns::ImageSize;
 
-// Runs argv (from PATH, no shell); standard output into output; the exit status or -1.
-int RunProgram(const std::vector<std::string>& argv, std::string* output = nullptr) {
-    int pipeFds[2];
-    if (pipe(pipeFds) != 0) return -1;
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_adddup2(&actions, pipeFds[1], 1);
-    posix_spawn_file_actions_addclose(&actions, pipeFds[0]);
-    std::vector<char*> args;
-    for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
-    args.push_back(nullptr);
-    pid_t pid;
-    const int rc = posix_spawnp(&pid, args[0], &actions, nullptr, args.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    close(pipeFds[1]);
-    std::string out;
-    char buffer[4096];
-    ssize_t n;
-    while ((n = read(pipeFds[0], buffer, sizeof buffer)) > 0) out.append(buffer, n);
-    close(pipeFds[0]);
-    if (rc != 0) return -1;
-    int status = 0;
-    waitpid(pid, &status, 0);
-    if (output) *output = out;
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
-
-std::string ReadAll(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
+using StoreTestSupport::FileText;
+using StoreTestSupport::RunProgram;
 
 void WriteAll(const std::string& path, const std::string& bytes) {
     std::ofstream(path, std::ios::binary) << bytes;
@@ -112,7 +79,7 @@ void ExpectSize(const std::string& path, ImageSize::Format format) {
     EXPECT_EQ(ImageSize(format, probed.first, probed.second), size)
         << path << " " << size.Width() << "x" << size.Height();
     ImageSize fromBytes;
-    ASSERT_TRUE(ImageSize::ReadBytes(ReadAll(path), fromBytes, &error)) << error;
+    ASSERT_TRUE(ImageSize::ReadBytes(FileText(path), fromBytes, &error)) << error;
     EXPECT_EQ(size, fromBytes);
 }
 
@@ -124,7 +91,7 @@ TEST_F(ImageSizeTest, SizesOfPicturesMadeByFfmpegMatchFfprobe) {
 }
 
 TEST_F(ImageSizeTest, JpegWithLargeSegmentsAndOtherFrameKinds) {
-    const std::string base = ReadAll(Jpeg("base.jpg", "123x45"));
+    const std::string base = FileText(Jpeg("base.jpg", "123x45"));
     ASSERT_GT(base.size(), 4u);
     // Two full-size APP1 segments (65535 bytes each) and fill bytes after SOI, before the
     // rest of the file.
@@ -144,8 +111,8 @@ TEST_F(ImageSizeTest, JpegWithLargeSegmentsAndOtherFrameKinds) {
 }
 
 TEST_F(ImageSizeTest, TruncatedPicturesFailUntilTheHeaderIsWhole) {
-    const std::string png = ReadAll(Png("t.png", "37x23"));
-    const std::string jpeg = ReadAll(Jpeg("t.jpg", "37x23"));
+    const std::string png = FileText(Png("t.png", "37x23"));
+    const std::string jpeg = FileText(Jpeg("t.jpg", "37x23"));
     // PNG: signature (8), chunk length and type (8), IHDR data (13), CRC (4).
     for (size_t n = 0; n < 33; ++n) {
         ImageSize size;

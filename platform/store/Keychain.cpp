@@ -2,7 +2,6 @@
 
 #include <errno.h>
 #include <fcntl.h>
-#include <pwd.h>
 #include <sys/file.h>
 #include <unistd.h>
 
@@ -11,22 +10,13 @@
 
 #include "platform/store/AtomicFile.h"
 #include "platform/store/PropertyList.h"
+#include "platform/store/StandardInstance.h"
 
 namespace ns {
 
 namespace {
 
 constexpr const char* kLockName = ".keychain.lock";
-
-std::mutex& StandardMutex() {
-    static std::mutex* const mutex = new std::mutex();  // never destroyed: usable during exit
-    return *mutex;
-}
-
-std::string& StandardFolder() {
-    static std::string* const folder = new std::string();
-    return *folder;
-}
 
 // The file holds an array of {service, account, data} dictionaries.
 bool Matches(const Value& item, const std::string& service, const std::string& account) {
@@ -66,35 +56,14 @@ private:
 
 Keychain::Keychain(std::string folder) : folder_(std::move(folder)) {}
 
-Keychain& Keychain::Standard() {
-    static Keychain* const standard = [] {
-        std::lock_guard<std::mutex> lock(StandardMutex());
-        std::string folder = StandardFolder();
-        if (folder.empty()) {
-            folder = DefaultFolder(program_invocation_short_name);
-        }
-        return new Keychain(folder);
-    }();
-    return *standard;
-}
+Keychain& Keychain::Standard() { return StandardInstance<Keychain>::Get(); }
 
 void Keychain::SetStandardFolder(std::string folder) {
-    std::lock_guard<std::mutex> lock(StandardMutex());
-    StandardFolder() = std::move(folder);
+    StandardInstance<Keychain>::SetFolder(std::move(folder));
 }
 
 std::string Keychain::DefaultFolder(const std::string& application) {
-    const char* data = std::getenv("XDG_DATA_HOME");
-    if (data && data[0] == '/') {
-        return std::string(data) + "/" + application + "/keychain";
-    }
-    const char* home = std::getenv("HOME");
-    std::string base = home && home[0] == '/' ? home : "";
-    if (base.empty()) {
-        const passwd* entry = getpwuid(getuid());
-        base = entry && entry->pw_dir ? entry->pw_dir : "/tmp";
-    }
-    return base + "/.local/share/" + application + "/keychain";
+    return XdgBaseFolder("XDG_DATA_HOME", "/.local/share") + "/" + application + "/keychain";
 }
 
 template <typename Change>

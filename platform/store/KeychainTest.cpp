@@ -10,32 +10,21 @@
 
 #include "platform/Value.h"
 #include "platform/store/Keychain.h"
+#include "platform/store/StoreTestSupport.h"
 
 namespace {
 
 using ns::Data;
 using ns::Keychain;
+using StoreTestSupport::FileText;
 
 Data Bytes(std::string_view text) { return Data(text); }
 
-std::string FileText(const std::string& path) {
-    std::ifstream in(path);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
 class KeychainTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        char name[] = "/tmp/keychain-test-XXXXXX";
-        ASSERT_NE(mkdtemp(name), nullptr);
-        root_ = name;
-        folder_ = root_ + "/data/app/keychain";
-    }
-    void TearDown() override { std::system(("rm -rf '" + root_ + "'").c_str()); }
-    std::string root_;
-    std::string folder_;
+    SvTestSupport::TemporaryDirectory directory_{"keychain-test-"};
+    const std::string root_ = directory_.Path();
+    const std::string folder_ = root_ + "/data/app/keychain";
 };
 
 TEST_F(KeychainTest, StatusCodesForAddCopyUpdateDelete) {
@@ -132,6 +121,22 @@ TEST_F(KeychainTest, AnUnreadableFileIsReportedAndNeverOverwritten) {
     std::ofstream(root_ + "/plain-file") << "x";
     Keychain blocked(root_ + "/plain-file/keychain");
     EXPECT_EQ(blocked.AddGenericPassword("s", "a", Bytes("x")), Keychain::kIOError);
+}
+
+TEST(KeychainFolder, FollowsTheDataHomeThenTheHomeFolder) {
+    const StoreTestSupport::SavedEnvironment data("XDG_DATA_HOME");
+    const StoreTestSupport::SavedEnvironment home("HOME");
+    setenv("XDG_DATA_HOME", "/data", 1);
+    EXPECT_EQ(Keychain::DefaultFolder("zul"), "/data/zul/keychain");
+    setenv("XDG_DATA_HOME", "relative", 1);  // not absolute: ignored
+    setenv("HOME", "/home/someone", 1);
+    EXPECT_EQ(Keychain::DefaultFolder("zul"), "/home/someone/.local/share/zul/keychain");
+    unsetenv("XDG_DATA_HOME");
+    setenv("HOME", "relative-home", 1);  // not absolute either: the password database decides
+    const std::string fromDatabase = Keychain::DefaultFolder("zul");
+    EXPECT_EQ(fromDatabase.front(), '/');
+    EXPECT_NE(fromDatabase.find("/.local/share/zul/keychain"), std::string::npos);
+    EXPECT_EQ(fromDatabase.find("relative-home"), std::string::npos);
 }
 
 }  // namespace

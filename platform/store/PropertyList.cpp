@@ -178,6 +178,20 @@ public:
         return false;
     }
 
+    // A node that is neither an element nor text: comments and processing instructions carry
+    // nothing and are skipped; an entity reference left unexpanded would silently lose its text,
+    // so it is refused, as is any other node (with `unexpected`).
+    bool OtherNode(const xmlNode* child, const std::string& unexpected) {
+        switch (child->type) {
+            case XML_COMMENT_NODE:
+            case XML_PI_NODE: return true;
+            case XML_ENTITY_REF_NODE:
+                return Fail(child,
+                            std::string("entity reference &") + Name(child) + "; is not expanded");
+            default: return Fail(child, unexpected);
+        }
+    }
+
     // The text of a leaf element: text and CDATA pieces joined, comments skipped.
     bool LeafText(const xmlNode* element, std::string& text) {
         for (const xmlNode* child = element->children; child; child = child->next) {
@@ -188,13 +202,11 @@ public:
                         text += reinterpret_cast<const char*>(child->content);
                     }
                     break;
-                case XML_COMMENT_NODE:
-                case XML_PI_NODE: break;
-                case XML_ENTITY_REF_NODE:
-                    return Fail(child, std::string("entity reference &") + Name(child) +
-                                           "; is not expanded");
                 default:
-                    return Fail(child, std::string("<") + Name(element) + "> may hold only text");
+                    if (!OtherNode(child,
+                                   std::string("<") + Name(element) + "> may hold only text")) {
+                        return false;
+                    }
             }
         }
         return true;
@@ -218,13 +230,11 @@ public:
                                     std::string("text directly inside <") + Name(element) + ">");
                     }
                     break;
-                case XML_COMMENT_NODE:
-                case XML_PI_NODE: break;
-                case XML_ENTITY_REF_NODE:
-                    return Fail(child, std::string("entity reference &") + Name(child) +
-                                           "; is not expanded");
                 default:
-                    return Fail(child, std::string("unexpected node in <") + Name(element) + ">");
+                    if (!OtherNode(child,
+                                   std::string("unexpected node in <") + Name(element) + ">")) {
+                        return false;
+                    }
             }
         }
         return true;

@@ -12,6 +12,7 @@
 
 #include "platform/Value.h"
 #include "platform/store/PropertyList.h"
+#include "tests/support/TemporaryDirectory.h"
 
 namespace {
 
@@ -326,18 +327,13 @@ uint32_t FileEventsDuring(const std::string& path, Action action) {
 
 class PropertyListFiles : public ::testing::Test {
 protected:
-    void SetUp() override {
-        char name[] = "/tmp/plist-test-XXXXXX";
-        ASSERT_NE(mkdtemp(name), nullptr);
-        folder_ = name;
-    }
-    void TearDown() override { std::system(("rm -rf '" + folder_ + "'").c_str()); }
     std::string Write(const std::string& name, const std::string& text) {
         const std::string path = folder_ + "/" + name;
         std::ofstream(path) << text;
         return path;
     }
-    std::string folder_;
+    SvTestSupport::TemporaryDirectory directory_{"plist-test-"};
+    const std::string folder_ = directory_.Path();
 };
 
 TEST_F(PropertyListFiles, NeverLoadsExternalEntitiesOrDtds) {

@@ -1,7 +1,6 @@
 #include "platform/store/UserDefaults.h"
 
 #include <errno.h>
-#include <pwd.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -10,20 +9,11 @@
 
 #include "platform/store/AtomicFile.h"
 #include "platform/store/PropertyList.h"
+#include "platform/store/StandardInstance.h"
 
 namespace ns {
 
 namespace {
-
-std::mutex& StandardMutex() {
-    static std::mutex* const mutex = new std::mutex();  // never destroyed: usable during exit
-    return *mutex;
-}
-
-std::string& StandardFolder() {
-    static std::string* const folder = new std::string();
-    return *folder;
-}
 
 // Dictionary has no erase: rebuilds without the key, keeping the order of the others.
 void EraseKey(Dictionary& dictionary, std::string_view key) {
@@ -52,35 +42,15 @@ UserDefaults::~UserDefaults() {
 
 UserDefaults& UserDefaults::Standard() {
     // Never destroyed: settings may still be read by code that runs during exit.
-    static UserDefaults* const standard = [] {
-        std::lock_guard<std::mutex> lock(StandardMutex());
-        std::string folder = StandardFolder();
-        if (folder.empty()) {
-            folder = DefaultFolder(program_invocation_short_name);
-        }
-        return new UserDefaults(folder);
-    }();
-    return *standard;
+    return StandardInstance<UserDefaults>::Get();
 }
 
 void UserDefaults::SetStandardFolder(std::string folder) {
-    std::lock_guard<std::mutex> lock(StandardMutex());
-    StandardFolder() = std::move(folder);
+    StandardInstance<UserDefaults>::SetFolder(std::move(folder));
 }
 
 std::string UserDefaults::DefaultFolder(const std::string& application) {
-    const char* config = std::getenv("XDG_CONFIG_HOME");
-    // Relative values are invalid by the base-directory rules and are ignored.
-    if (config && config[0] == '/') {
-        return std::string(config) + "/" + application;
-    }
-    const char* home = std::getenv("HOME");
-    std::string base = home && home[0] == '/' ? home : "";
-    if (base.empty()) {
-        const passwd* entry = getpwuid(getuid());
-        base = entry && entry->pw_dir ? entry->pw_dir : "/tmp";
-    }
-    return base + "/.config/" + application;
+    return XdgBaseFolder("XDG_CONFIG_HOME", "/.config") + "/" + application;
 }
 
 bool UserDefaults::ReadFileLocked(Dictionary& out) {

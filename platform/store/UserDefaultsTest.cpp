@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "platform/Value.h"
+#include "platform/store/StoreTestSupport.h"
 #include "platform/store/UserDefaults.h"
 
 namespace {
@@ -22,6 +23,7 @@ namespace {
 using ns::Dictionary;
 using ns::UserDefaults;
 using ns::Value;
+using StoreTestSupport::FileText;
 
 // Runs `body` in a child process and answers its exit status (0: the body answered true).
 int InChild(const std::function<bool()>& body) {
@@ -34,23 +36,8 @@ int InChild(const std::function<bool()>& body) {
     return WIFEXITED(status) ? WEXITSTATUS(status) : 100 + status;
 }
 
-std::string FileText(const std::string& path) {
-    std::ifstream in(path);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
 class UserDefaultsTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        char name[] = "/tmp/defaults-test-XXXXXX";
-        ASSERT_NE(mkdtemp(name), nullptr);
-        root_ = name;
-        folder_ = root_ + "/config/app";  // made by the first write
-    }
-    void TearDown() override { std::system(("rm -rf '" + root_ + "'").c_str()); }
-
     // Names in the settings folder (to see leftovers).
     std::string Listing() const {
         std::string names;
@@ -64,8 +51,9 @@ protected:
         return names;
     }
 
-    std::string root_;
-    std::string folder_;
+    SvTestSupport::TemporaryDirectory directory_{"defaults-test-"};
+    const std::string root_ = directory_.Path();
+    const std::string folder_ = root_ + "/config/app";  // made by the first write
 };
 
 TEST_F(UserDefaultsTest, AValueStoredByOneProcessIsReadByANewOneAndBeatsTheRegisteredOne) {
@@ -319,10 +307,8 @@ TEST_F(UserDefaultsTest, APipeAtThePathNeitherBlocksNorIsOverwritten) {
 }
 
 TEST(UserDefaultsFolder, FollowsTheConfigHomeThenTheHomeFolder) {
-    const char* savedConfig = std::getenv("XDG_CONFIG_HOME");
-    const std::string config = savedConfig ? savedConfig : "";
-    const char* savedHome = std::getenv("HOME");
-    const std::string home = savedHome ? savedHome : "";
+    const StoreTestSupport::SavedEnvironment config("XDG_CONFIG_HOME");
+    const StoreTestSupport::SavedEnvironment home("HOME");
     setenv("XDG_CONFIG_HOME", "/cfg", 1);
     EXPECT_EQ(UserDefaults::DefaultFolder("zul"), "/cfg/zul");
     setenv("XDG_CONFIG_HOME", "relative", 1);  // not absolute: ignored
@@ -330,8 +316,6 @@ TEST(UserDefaultsFolder, FollowsTheConfigHomeThenTheHomeFolder) {
     EXPECT_EQ(UserDefaults::DefaultFolder("zul"), "/home/someone/.config/zul");
     unsetenv("XDG_CONFIG_HOME");
     EXPECT_EQ(UserDefaults::DefaultFolder("zul"), "/home/someone/.config/zul");
-    savedConfig ? setenv("XDG_CONFIG_HOME", config.c_str(), 1) : unsetenv("XDG_CONFIG_HOME");
-    savedHome ? setenv("HOME", home.c_str(), 1) : unsetenv("HOME");
 }
 
 }  // namespace
