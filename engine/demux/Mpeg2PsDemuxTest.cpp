@@ -22,6 +22,7 @@
 #include "tests/support/RecordingSink.h"
 #include "engine/samples/SampleFormat.h"
 #include "tests/support/Fixtures.h"
+#include "tests/support/ProbePackets.h"
 #include "tests/support/TemporaryDirectory.h"
 #include "tools/titledump/TitleDump.h"
 
@@ -180,12 +181,6 @@ struct ProbedStreams {
 ProbedStreams ProbeSources(const std::vector<std::string>& sources, uint64_t audioHeader) {
     ProbedStreams probed;
     for (const std::string& source : sources) {
-        std::string output;
-        const int status = SvTestSupport::RunProgram(
-            {"ffprobe", "-v", "error", "-show_entries", "packet=codec_type,dts,size,flags", "-of",
-             "compact=p=0", source},
-            &output);
-        EXPECT_EQ(0, status) << output;
         struct Packet {
             bool video;
             uint64_t dts;
@@ -193,21 +188,12 @@ ProbedStreams ProbeSources(const std::vector<std::string>& sources, uint64_t aud
             bool key;
         };
         std::vector<Packet> packets;
-        std::istringstream lines(output);
-        std::string line;
-        while (std::getline(lines, line)) {
-            std::map<std::string, std::string> fields;
-            std::istringstream parts(line);
-            std::string part;
-            while (std::getline(parts, part, '|')) {
-                const size_t equals = part.find('=');
-                if (equals != std::string::npos)
-                    fields[part.substr(0, equals)] = part.substr(equals + 1);
-            }
-            if (fields.count("codec_type") == 0 || fields.count("dts") == 0) continue;
+        for (SvTestSupport::PacketFields& fields :
+             SvTestSupport::ProbePackets(source, "codec_type,dts,size,flags")) {
+            if (fields.count("codec_type") == 0) continue;
             packets.push_back(Packet{fields["codec_type"] == "video", std::stoull(fields["dts"]),
                                      std::stoull(fields["size"]),
-                                     !fields["flags"].empty() && fields["flags"][0] == 'K'});
+                                     SvTestSupport::IsKeyPacket(fields)});
         }
         EXPECT_FALSE(packets.empty()) << source;
         // The title maker starts every source's times at 0: its earliest decode time.

@@ -22,6 +22,7 @@
 #include "engine/input/FileClient.h"
 #include "engine/seek/MediaSeeker.h"
 #include "tests/support/Fixtures.h"
+#include "tests/support/ProbePackets.h"
 #include "tests/support/Mpeg2PsDemuxTestSupport.h"
 #include "tests/support/RecordingSink.h"
 
@@ -42,32 +43,16 @@ struct ProbedFrame {
 };
 
 std::vector<ProbedFrame> ProbeVideo(const std::string& source) {
-    std::string output;
-    EXPECT_EQ(
-        0, SvTestSupport::RunProgram({"ffprobe", "-v", "error", "-show_entries",
-                                      "packet=codec_type,dts,flags", "-of", "compact=p=0", source},
-                                     &output))
-        << output;
     struct Packet {
         bool video;
         uint64_t dts;
         bool key;
     };
     std::vector<Packet> packets;
-    std::istringstream lines(output);
-    std::string line;
-    while (std::getline(lines, line)) {
-        std::map<std::string, std::string> fields;
-        std::istringstream parts(line);
-        std::string part;
-        while (std::getline(parts, part, '|')) {
-            const size_t equals = part.find('=');
-            if (equals != std::string::npos)
-                fields[part.substr(0, equals)] = part.substr(equals + 1);
-        }
-        if (fields.count("dts") == 0 || fields["dts"] == "N/A") continue;
+    for (SvTestSupport::PacketFields& fields :
+         SvTestSupport::ProbePackets(source, "codec_type,dts,flags")) {
         packets.push_back(Packet{fields["codec_type"] == "video", std::stoull(fields["dts"]),
-                                 !fields["flags"].empty() && fields["flags"][0] == 'K'});
+                                 SvTestSupport::IsKeyPacket(fields)});
     }
     uint64_t base = UINT64_MAX;
     for (const Packet& p : packets) base = std::min(base, p.dts);

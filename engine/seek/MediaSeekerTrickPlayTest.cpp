@@ -20,6 +20,7 @@
 #include "engine/input/FileClient.h"
 #include "engine/seek/MediaSeeker.h"
 #include "tests/support/Fixtures.h"
+#include "tests/support/ProbePackets.h"
 #include "tests/support/Mpeg2PsDemuxTestSupport.h"
 #include "tests/support/RecordingSink.h"
 
@@ -39,27 +40,11 @@ struct Picture {
 };
 
 std::vector<Picture> Probe(const std::string& source) {
-    std::string output;
-    EXPECT_EQ(0, SvTestSupport::RunProgram(
-                     {"ffprobe", "-v", "error", "-select_streams", "v:0", "-show_entries",
-                      "packet=dts,size,flags", "-of", "compact=p=0", source},
-                     &output))
-        << output;
     std::vector<Picture> pictures;
-    std::istringstream lines(output);
-    std::string line;
-    while (std::getline(lines, line)) {
-        std::map<std::string, std::string> fields;
-        std::istringstream parts(line);
-        std::string part;
-        while (std::getline(parts, part, '|')) {
-            const size_t equals = part.find('=');
-            if (equals != std::string::npos)
-                fields[part.substr(0, equals)] = part.substr(equals + 1);
-        }
-        if (fields.count("dts") == 0 || fields["dts"] == "N/A") continue;
+    for (SvTestSupport::PacketFields& fields :
+         SvTestSupport::ProbePackets(source, "dts,size,flags", "v:0")) {
         pictures.push_back(Picture{std::stoull(fields["dts"]), std::stoull(fields["size"]),
-                                   !fields["flags"].empty() && fields["flags"][0] == 'K'});
+                                   SvTestSupport::IsKeyPacket(fields)});
     }
     return pictures;
 }
@@ -124,8 +109,12 @@ void ExpectPicturesFrom(const demuxtest::StreamRecord& got, const std::vector<Pi
     for (size_t i = 0; i < got.sizes.size(); ++i) {
         EXPECT_EQ(source[first + i].size, got.sizes[i]) << "picture " << i;
         EXPECT_EQ(source[first + i].key, got.samples[i].second) << "picture " << i;
-        if (keysOnly) EXPECT_TRUE(got.samples[i].second) << "picture " << i;
-        if (i > 0) EXPECT_LT(got.samples[i - 1].first, got.samples[i].first) << "picture " << i;
+        if (keysOnly) {
+            EXPECT_TRUE(got.samples[i].second) << "picture " << i;
+        }
+        if (i > 0) {
+            EXPECT_LT(got.samples[i - 1].first, got.samples[i].first) << "picture " << i;
+        }
     }
 }
 

@@ -1,5 +1,7 @@
 #include "platform/net/Cookie.h"
 
+#include "platform/net/HeaderText.h"
+
 #include <algorithm>
 #include <cctype>
 #include <cstdint>
@@ -8,18 +10,6 @@
 namespace ns {
 
 namespace {
-
-std::string Lower(std::string text) {
-    for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return text;
-}
-
-std::string Trim(const std::string& text) {
-    const size_t begin = text.find_first_not_of(" \t");
-    if (begin == std::string::npos) return std::string();
-    const size_t end = text.find_last_not_of(" \t");
-    return text.substr(begin, end - begin + 1);
-}
 
 bool HasControl(const std::string& text) {
     return std::any_of(text.begin(), text.end(), [](char c) {

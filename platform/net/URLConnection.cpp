@@ -1,5 +1,7 @@
 #include "platform/net/URLConnection.h"
 
+#include "platform/net/HeaderText.h"
+
 #include <algorithm>
 #include <cctype>
 #include <chrono>
@@ -12,18 +14,6 @@ namespace {
 
 // Longest idle time-out honoured; keeps the conversion to the loop's duration in range.
 constexpr double kMaxTimeoutSeconds = 365.0 * 24 * 3600;
-
-std::string Lower(std::string text) {
-    for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return text;
-}
-
-std::string Trim(const std::string& text) {
-    const size_t begin = text.find_first_not_of(" \t");
-    if (begin == std::string::npos) return std::string();
-    const size_t end = text.find_last_not_of(" \t");
-    return text.substr(begin, end - begin + 1);
-}
 
 long ErrorCodeFor(CURLcode code) {
     switch (code) {
