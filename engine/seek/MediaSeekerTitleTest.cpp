@@ -25,6 +25,7 @@
 #include "tests/support/ProbePackets.h"
 #include "tests/support/Mpeg2PsDemuxTestSupport.h"
 #include "tests/support/RecordingSink.h"
+#include "engine/seek/SeekChainTestSupport.h"
 
 namespace SarvelonMediaKit {
 namespace {
@@ -100,67 +101,6 @@ size_t VideoUnitsBefore(const std::string& path, uint64_t position) {
     }
     return count;
 }
-
-// file client -> observing stage -> seeker -> demultiplexer -> recording multiplexer -> sink,
-// run on the test's thread.
-struct SeekChain {
-    explicit SeekChain(const std::string& path) : session(Session::Create()) {
-        session->SetCapacity(ByteAmount(16u << 20));  // room for the preload cache
-        boost::shared_ptr<Component> source = CreateFileClient(session.get(), nullptr);
-        source->SetName(path, true);
-        stage = boost::make_shared<ObservingStage>(session.get(), 0);
-        seeker = boost::make_shared<MediaSeeker>(session.get());
-        demux = boost::make_shared<Mpeg2PsDemux>(session.get());
-        mux = boost::make_shared<RecordingMux>(session.get());
-        // What the multiplexer writes goes nowhere, but a consumer asks for it: the stages
-        // below size their pulls by what the output end wants.
-        sink = boost::make_shared<SvTestSupport::RecordingSink>();
-        ComponentStack stack(StackIdMain);
-        stack.AddComponent(sink);
-        stack.AddComponent(mux);
-        stack.AddComponent(demux);
-        stack.AddComponent(seeker);
-        stack.AddComponent(stage);
-        stack.AddComponent(source);
-        session->SetComponentStack(stack);
-        demux->StreamInfoSource::AddMonitor(seeker.get());
-        demux->StreamInfoSource::AddMonitor(&events);
-        demux->ErrorInfoSource::AddMonitor(&events);
-        stack.Link();
-    }
-    ~SeekChain() { session->Stop(true); }
-
-    void Preload() {
-        demux->PreLoad(MediaTime(15000000));
-        for (int i = 0; i < 100000 && !events.WaitForPreload(0); ++i) {
-            session->GetTaskManager()->RunTasks();
-        }
-        ASSERT_TRUE(events.WaitForPreload(0));
-    }
-    void Pull(int times) {
-        for (int i = 0; i < times; ++i) mux->PullData(ByteAmount(65536));
-    }
-    void PullToEnd() {
-        for (int i = 0; i < 5000 && mux->CountMarkers(MemoryMarkerTypeEndOfStream) == 0; ++i) {
-            mux->PullData(ByteAmount(1u << 20));
-        }
-        ASSERT_EQ(1u, mux->CountMarkers(MemoryMarkerTypeEndOfStream));
-    }
-    // The video samples that reached the multiplexer (decode time, key flag).
-    std::vector<std::pair<uint64_t, bool>> Video() const {
-        const std::map<uint32_t, demuxtest::StreamRecord> streams = mux->Streams();
-        const auto it = streams.find(0xE0);
-        return it == streams.end() ? std::vector<std::pair<uint64_t, bool>>() : it->second.samples;
-    }
-
-    boost::shared_ptr<Session> session;
-    boost::shared_ptr<SvTestSupport::RecordingSink> sink;
-    boost::shared_ptr<ObservingStage> stage;
-    boost::shared_ptr<MediaSeeker> seeker;
-    boost::shared_ptr<Mpeg2PsDemux> demux;
-    boost::shared_ptr<RecordingMux> mux;
-    EventRecorder events;
-};
 
 // The entry of a track at or before a time: its number and byte position.
 std::pair<uint32_t, uint64_t> EntryAtOrBefore(const MediaTrack& track, uint64_t microseconds) {

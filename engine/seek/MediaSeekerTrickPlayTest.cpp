@@ -23,6 +23,7 @@
 #include "tests/support/ProbePackets.h"
 #include "tests/support/Mpeg2PsDemuxTestSupport.h"
 #include "tests/support/RecordingSink.h"
+#include "engine/seek/SeekChainTestSupport.h"
 
 namespace SarvelonMediaKit {
 namespace {
@@ -48,57 +49,6 @@ std::vector<Picture> Probe(const std::string& source) {
     }
     return pictures;
 }
-
-// file client -> seeker -> demultiplexer -> recording multiplexer -> sink, on the test's thread.
-struct TrickChain {
-    explicit TrickChain(const std::string& path) : session(Session::Create()) {
-        session->SetCapacity(ByteAmount(16u << 20));
-        boost::shared_ptr<Component> source = CreateFileClient(session.get(), nullptr);
-        source->SetName(path, true);
-        seeker = boost::make_shared<MediaSeeker>(session.get());
-        demux = boost::make_shared<Mpeg2PsDemux>(session.get());
-        mux = boost::make_shared<RecordingMux>(session.get());
-        sink = boost::make_shared<SvTestSupport::RecordingSink>();
-        ComponentStack stack(StackIdMain);
-        stack.AddComponent(sink);
-        stack.AddComponent(mux);
-        stack.AddComponent(demux);
-        stack.AddComponent(seeker);
-        stack.AddComponent(source);
-        session->SetComponentStack(stack);
-        demux->StreamInfoSource::AddMonitor(seeker.get());
-        demux->StreamInfoSource::AddMonitor(&events);
-        demux->ErrorInfoSource::AddMonitor(&events);
-        stack.Link();
-    }
-    ~TrickChain() { session->Stop(true); }
-
-    void Preload() {
-        demux->PreLoad(MediaTime(15000000));
-        for (int i = 0; i < 100000 && !events.WaitForPreload(0); ++i) {
-            session->GetTaskManager()->RunTasks();
-        }
-        ASSERT_TRUE(events.WaitForPreload(0));
-    }
-    void PullToEnd() {
-        for (int i = 0; i < 5000 && mux->CountMarkers(MemoryMarkerTypeEndOfStream) == 0; ++i) {
-            mux->PullData(ByteAmount(1u << 20));
-        }
-        ASSERT_EQ(1u, mux->CountMarkers(MemoryMarkerTypeEndOfStream));
-    }
-    demuxtest::StreamRecord Video() const {
-        const std::map<uint32_t, demuxtest::StreamRecord> streams = mux->Streams();
-        const auto it = streams.find(0xE0);
-        return it == streams.end() ? demuxtest::StreamRecord() : it->second;
-    }
-
-    boost::shared_ptr<Session> session;
-    boost::shared_ptr<SvTestSupport::RecordingSink> sink;
-    boost::shared_ptr<MediaSeeker> seeker;
-    boost::shared_ptr<Mpeg2PsDemux> demux;
-    boost::shared_ptr<RecordingMux> mux;
-    EventRecorder events;
-};
 
 // The pictures delivered are the source's pictures from number `first` on, one each, in order,
 // up to and including the last one (in trick play, the last key frame of the trick track).
@@ -145,7 +95,7 @@ protected:
 };
 
 TEST_F(MediaSeekerTrickPlayTest, ForwardAndReverseGiveKeyFramesInOrderThenNormalPlayResumes) {
-    TrickChain chain(title_);
+    SeekChain chain(title_);
     chain.Preload();
     ASSERT_TRUE(chain.seeker->GetCurrentTrack());
     EXPECT_EQ(1u, chain.seeker->GetCurrentTrack()->GetId().Get());
@@ -162,7 +112,7 @@ TEST_F(MediaSeekerTrickPlayTest, ForwardAndReverseGiveKeyFramesInOrderThenNormal
     chain.PullToEnd();
     {
         SCOPED_TRACE("rate 4");
-        ExpectPicturesFrom(chain.Video(), forward_, first, true);
+        ExpectPicturesFrom(chain.VideoRecord(), forward_, first, true);
         // Source order: every fourth picture of the pattern going forward, 32 s of source per
         // 8 s of play; picture k of this rendition is picture 4k of the normal one in time.
         EXPECT_EQ(2u, chain.demux->GetCurrentTrack()->GetId().Get());
@@ -183,7 +133,7 @@ TEST_F(MediaSeekerTrickPlayTest, ForwardAndReverseGiveKeyFramesInOrderThenNormal
     chain.PullToEnd();
     {
         SCOPED_TRACE("rate -4");
-        ExpectPicturesFrom(chain.Video(), reverse_, last, true);
+        ExpectPicturesFrom(chain.VideoRecord(), reverse_, last, true);
         // The reversed rendition's picture k shows source picture 496 - 4k: the sizes of the
         // forward rendition backwards are no oracle (encodings differ), so the order is shown
         // by the reversed source's own sequence above and its start: duration - 8 s = 12 s
@@ -205,7 +155,7 @@ TEST_F(MediaSeekerTrickPlayTest, ForwardAndReverseGiveKeyFramesInOrderThenNormal
     chain.PullToEnd();
     {
         SCOPED_TRACE("rate 0");
-        ExpectPicturesFrom(chain.Video(), normal_, key, false);
+        ExpectPicturesFrom(chain.VideoRecord(), normal_, key, false);
     }
     EXPECT_TRUE(chain.events.errors.empty());
 }
