@@ -1,5 +1,7 @@
 #include "json/KvJsonTokeniser.h"
 
+#include "platform/Utf8.h"
+
 #include <algorithm>
 #include <cstdio>
 
@@ -41,24 +43,6 @@ int ReadHexQuad(const unsigned char* bytes, size_t length, size_t at, uint32_t& 
         value = value * 16 + static_cast<uint32_t>(digit);
     }
     return 1;
-}
-
-void AppendUTF8(std::string& out, uint32_t cp) {
-    if (cp < 0x80) {
-        out += static_cast<char>(cp);
-    } else if (cp < 0x800) {
-        out += static_cast<char>(0xC0 | (cp >> 6));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    } else if (cp < 0x10000) {
-        out += static_cast<char>(0xE0 | (cp >> 12));
-        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    } else {
-        out += static_cast<char>(0xF0 | (cp >> 18));
-        out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    }
 }
 
 // The character of "Illegal start of token [%c]": printable ASCII as itself, every other byte
@@ -236,7 +220,7 @@ int KvJsonTokeniser::decodeUnicodeEscape() {
         return setError("Invalid high character in surrogate pair");
     }
     if (unit < 0xD800 || unit > 0xDBFF) {
-        AppendUTF8(string_, unit);
+        ns::AppendUtf8(string_, unit);
         stream_.setIndex(u + 5);
         return 1;
     }
@@ -264,7 +248,7 @@ int KvJsonTokeniser::decodeUnicodeEscape() {
     if (low < 0xDC00 || low > 0xDFFF) {
         return setError("Invalid low character in surrogate pair");
     }
-    AppendUTF8(string_, 0x10000 + ((unit - 0xD800) << 10) + (low - 0xDC00));
+    ns::AppendUtf8(string_, 0x10000 + ((unit - 0xD800) << 10) + (low - 0xDC00));
     stream_.setIndex(next + 6);
     return 1;
 }
