@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cstring>
-#include <list>
 
 #include "SVLibrary/Output/DebugPrint.h"
 #include "engine/codecs/MediaTiming.h"
@@ -55,16 +54,6 @@ enum State : uint32_t {
     kPayloadPadding = 40,
     kProgramEnd = 41,
 };
-
-// Appends a chunk of size bytes for a packet's payload, made as the list makes its chunks but
-// not cleared: the payload is copied over it, and a sample whose packet ends before it is full
-// is replaced, never handed on.
-MemoryChunk& AddUnsetChunk(MemoryChunkList& payload, uint32_t size) {
-    std::list<MemoryChunk>& chunks = payload.GetChunks();
-    chunks.push_back(MemoryChunk::Unset(size, chunks.empty() ? payload.GetHeadroom() : 0,
-                                        payload.GetTailroom()));
-    return chunks.back();
-}
 
 }  // namespace
 
@@ -660,144 +649,6 @@ bool Mpeg2PsParser::GetAudioDecoderConfig(uint8_t audioId, std::vector<uint8_t>&
         size = static_cast<uint32_t>(blob->size());
     }
     return Mpeg2PsPsm::ReadDecoderSpecificInfo(es, size, audioId, config);
-}
-
-// ---------------------------------------------------------------------------------------------
-// Samples
-
-Mpeg2PsParser::Result Mpeg2PsParser::AddPesPayloadToSample() {
-    if (IsTrickPlay()) {
-        if ((streamId_ & 0xF0) != 0xE0) {
-            copyInProgress_ = false;
-            return ResultOk;
-        }
-        if (!trickPlay_.IsStarted()) {
-            return StartTrickPlay();
-        }
-    }
-    if (write_ != end_) {
-        // The previous packet ended before its sample was filled: it is replaced.
-        return StartSample();
-    }
-    if (flags2_ & 0x80) {
-        const Result result = ClosePendingSample();
-        if (result != ResultOk) {
-            return result;
-        }
-        return StartSample();
-    }
-    // A continuation of the open sample.
-    if (copyInProgress_ && packetLeft_ != 0 && !sample_.GetPayload().GetChunks().empty()) {
-        MemoryChunk& chunk = AddUnsetChunk(sample_.GetPayload(), packetLeft_);
-        write_ = chunk.Data(0);
-        end_ = write_ + packetLeft_;
-    } else {
-        copyInProgress_ = false;
-    }
-    return ResultOk;
-}
-
-Mpeg2PsParser::Result Mpeg2PsParser::FlushPendingSample() {
-    if (!IsTrickPlay()) {
-        return AddPesPayloadToSample();
-    }
-    closingLastPicture_ = true;
-    const Result result = ClosePendingSample();
-    closingLastPicture_ = false;
-    return result;
-}
-
-Mpeg2PsParser::Result Mpeg2PsParser::ClosePendingSample() {
-    if (write_ != end_ || sample_.GetPayload().IsEmpty()) {
-        return ResultOk;
-    }
-    // Taken out first, so a stop in the handler cannot hand the same sample on twice.
-    Sample finished = sample_;
-    sample_ = Sample();
-    write_ = nullptr;
-    end_ = nullptr;
-    copyInProgress_ = false;
-    if (demultiplexing_) {
-        return listener_.OnSample(finished);
-    }
-    return trickPlay_.Write(finished, TrickPlayInput(), insertStreamMap_);
-}
-
-Mpeg2PsParser::Result Mpeg2PsParser::StartSample() {
-    if (packetLeft_ == 0) {
-        sample_ = Sample();
-        write_ = nullptr;
-        end_ = nullptr;
-        return ResultOk;
-    }
-    uint64_t offset = 0;
-    if (selectedTrack_) {
-        const double seconds = selectedTrack_->GetTimingOffset();
-        if (seconds > 0 && seconds < 1.0e12) {
-            offset = static_cast<uint64_t>(seconds * 1000000.0);
-        }
-    }
-    uint32_t type = SampleMediaTypeNone;
-    if (streamId_ == audioStreamId_) {
-        type = SampleMediaTypeAudio;
-    } else if (streamId_ == videoStreamId_) {
-        type = SampleMediaTypeVideo;
-    }
-    sample_ = listener_.CreateSample(streamId_, packetLeft_, type);
-    sampleScr_ = scr_;
-    samplePts_ = pts_;
-    if (flags2_ & 0x40) {
-        sample_.SetDecodeTime(MediaTime(TicksToMicrosecondsTruncated(dts_) + offset));
-        // A DTS after its PTS is malformed; the sample then gets no presentation offset.
-        sample_.SetPresentationOffset(
-            MediaTime(pts_ >= dts_ ? TicksToMicrosecondsTruncated(pts_ - dts_) : 0));
-    } else {
-        sample_.SetDecodeTime(MediaTime(TicksToMicrosecondsTruncated(pts_) + offset));
-        sample_.SetPresentationOffset(MediaTime(0));
-    }
-    // In this container an aligned PES packet starts a random-access unit.
-    sample_.SetDataAlignment((flags1_ & 0x04) != 0);
-    sample_.SetScramblingControl((flags1_ >> 4) & 3);
-
-    MemoryChunkList& payload = sample_.GetPayload();
-    MemoryChunk* chunk = nullptr;
-    if (payload.GetChunks().size() == 1 && payload.Back().Size() == packetLeft_) {
-        chunk = &payload.Back();  // the listener already sized it
-    } else {
-        chunk = &AddUnsetChunk(payload, packetLeft_);
-    }
-    write_ = chunk->Data(0);
-    end_ = write_ + packetLeft_;
-    copyInProgress_ = true;
-    return ResultOk;
-}
-
-void Mpeg2PsParser::DoReceiveSample(Sample& sample) {
-    if (IsTrickPlay()) {
-        trickPlay_.Write(sample, TrickPlayInput(), insertStreamMap_);
-        return;
-    }
-    SendSampleDownstream(sample);
-}
-
-// ---------------------------------------------------------------------------------------------
-// Trick play
-
-Mpeg2PsTrickPlayWriter::Input Mpeg2PsParser::TrickPlayInput() const {
-    Mpeg2PsTrickPlayWriter::Input input{
-        streamMap_,       selectedTrack_, videoStreamId_, audioStreamId_,
-        audioStreamType_, streamId_,      scr_,           pts_};
-    if (closingLastPicture_) {
-        trickPlay_.TimeLastPicture(input, sampleScr_, samplePts_);
-    }
-    return input;
-}
-
-Mpeg2PsParser::Result Mpeg2PsParser::StartTrickPlay() {
-    std::vector<uint8_t> audioConfig;
-    GetAudioDecoderConfig(audioStreamId_, audioConfig);
-    const Result result = trickPlay_.Start(TrickPlayInput(), audioConfig);
-    return result != ResultOk ? result : StartSample();
 }
 
 Mpeg2PsParser::Result Mpeg2PsParser::AskToResync(uint32_t pos) {
