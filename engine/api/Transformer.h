@@ -1,0 +1,240 @@
+#ifndef ENGINE_API_TRANSFORMER_H
+#define ENGINE_API_TRANSFORMER_H
+
+#include <boost/shared_ptr.hpp>
+
+#include <atomic>
+#include <cstdint>
+#include <list>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "SVLibrary/PilThread/MutexUnix.h"
+#include "SVLibrary/Socket/PilSocketHolder.h"
+#include "SVLibrary/TypedValue/SVDictionary.h"
+#include "SVLibrary/Types/SVStatus.h"
+#include "SVLibrary/Types/SarvelonMediaKitTypes.h"
+#include "engine/core/ChapterInfoMonitor.h"
+#include "engine/core/ErrorInfoMonitor.h"
+#include "engine/core/ErrorInfoSource.h"
+#include "engine/core/MediaTimeMap.h"
+#include "engine/core/SessionInfoMonitor.h"
+#include "engine/core/StreamInfoMonitor.h"
+
+namespace SarvelonMediaKit {
+
+class Component;
+class FileClient;
+class LiveHttpSegmenter;
+class MediaSeeker;
+class MediaTrack;
+class Mpeg2PsDemux;
+class Mux;
+class MultiSocketDelegateServer;
+class Session;
+class SocketDelegate;
+class SVMKCredentials;
+class TransformerWorkerThread;
+class GarbageCollectionTimer;
+
+// The container format of a source, also the format asked for on output.
+enum MediaFormat : uint32_t {
+    MediaFormatUnknown = 0,
+    MediaFormatNone = 1,  // as output: no conversion, no multiplexer
+    MediaFormatMpeg2Ps = 2,
+    MediaFormatDvd = 3,
+    MediaFormatFlv = 4,
+    MediaFormatRaw5 = 5,
+    MediaFormatRaw6 = 6,
+    MediaFormatMpeg2Ts = 7,
+    MediaFormatHls = 8,
+    MediaFormatMp4 = 9,
+    MediaFormatSmil = 10
+};
+
+// How the source is read.
+enum SourceKind : uint32_t {
+    SourceKindUnknown = 0,
+    SourceKindLocalPath = 2,
+    SourceKindHttp = 3,
+    SourceKindRtmp = 4,
+    SourceKindHttpLive = 5,  // an HLS playlist over HTTP(S): played directly, not downloaded
+    SourceKindMemory = 6,
+    SourceKindUdp = 7
+};
+
+// What the transformation produces.
+enum OutputKind : uint32_t {
+    OutputKindNone = 1,
+    OutputKindFile = 2,
+    OutputKindPassThrough = 3,
+    OutputKindRtmpServer = 4,
+    OutputKindHls = 5
+};
+
+// One playback: classifies a source (a local path or a URL), builds the component graph that
+// turns it into the requested output on a session of its own, and runs it. For HLS output it
+// hands out the loopback playlist URL, listens on the loopback port from its worker thread
+// "TWorker" and gives every connection of the player a serving session of its own.
+//
+// Thread use: construction, SetCredentials, PreLoad, Transform(.., true), Stop, GetChapterData
+// and destruction on the caller's thread; the stream, chapter and session events and SetError
+// on the session threads; CreateServingChain on the main session's socket thread; the garbage
+// collection on the timer thread.
+class Transformer : public StreamInfoMonitor,
+                    public SessionInfoMonitor,
+                    public ErrorInfoMonitor,
+                    public MediaTimeMap,
+                    public ChapterInfoMonitor,
+                    public ErrorInfoSource {
+public:
+    typedef StreamInfoMonitor::TrackMap TrackMap;
+
+    struct ChapterInfo {
+        MediaTime startTime;  // microseconds
+        std::string title;
+    };
+
+    // Builds the graph; the outcome is GetStatus() (200 on success). The object always exists
+    // afterwards.
+    Transformer(const std::string& url, MediaFormat outputFormat, OutputKind outputKind,
+                const std::string& outputName);
+    ~Transformer() override;
+    Transformer(const Transformer&) = delete;
+    Transformer& operator=(const Transformer&) = delete;
+
+    // Process-wide preparation; nothing to do, 200.
+    static SVStatus Initialize();
+
+    static MediaFormat ClassifyMedia(const std::string& url);
+    static SourceKind ClassifySource(const std::string& url);
+    static bool IsSparse(const std::string& url);
+
+    SVStatus GetStatus() const { return status_; }
+    SVStatus GetLastStatus() const { return status_; }
+    void ClearStatus() { status_ = SVStatusSuccess; }
+    // Asks the main session to stop without waiting; returns the status.
+    SVStatus StopSession();
+    std::string GetErrorText() const;
+    // After construction: the playback URL (HLS), the output file name (file output) or empty.
+    std::string GetOutputName() const { return outputName_; }
+
+    MediaFormat GetMediaFormat() const { return mediaFormat_; }
+    SourceKind GetSourceKind() const { return sourceKind_; }
+    OutputKind GetOutputKind() const { return outputKind_; }
+    uint32_t GetCacheSize() const { return cacheSize_; }
+    boost::shared_ptr<Session> GetSession() const { return session_; }
+
+    // Outside monitors, attached where the events are published.
+    void AddStreamInfoMonitor(StreamInfoMonitor* monitor);
+    void AddSessionInfoMonitor(SessionInfoMonitor* monitor);
+    void AddChapterInfoMonitor(ChapterInfoMonitor* monitor);
+
+    // Credentials, preload stage and the audio side branch.
+    SVStatus SetCredentials(const SV::SVDictionary& credentials);
+    void SetCacheSize(uint32_t bytes);
+    void SetPda(bool playerDrivenAdaptation);
+    SVStatus SelectTrack(TrackId track, bool mustExist);
+    SVStatus PreLoad();
+    SVStatus NameSource();
+    SVStatus AddAudioBranch();
+
+    // Runtime. Transform(.., true) starts the worker thread and returns at once; the worker
+    // calls Transform(.., false), which runs the preload if still pending, seeks or starts trick
+    // play, then listens and serves (HLS) or writes the file, until the main session stops.
+    SVStatus Transform(MediaTime position, TrickPlayRate rate, bool inWorkerThread);
+    SVStatus Serve(MediaTime position, TrickPlayRate rate, bool wait);
+    SVStatus TransformToFile(MediaTime position, TrickPlayRate rate, bool wait);
+    void TransformToFileInTask();
+    // Called on the main session's socket thread for every accepted connection.
+    SocketDelegate* CreateServingChain(SV::PilSocketHolder& socket);
+    void StartGarbageCollection();
+    void CollectGarbage();
+    // Stops the main session, the worker, the collection and every serving session; returns
+    // the status.
+    SVStatus Stop();
+    SVStatus GetChapterData(unsigned first, unsigned last);
+
+    // Copies, taken under the lock that the event handlers write them under.
+    TrackMap GetTracks() const;
+    boost::shared_ptr<MediaTrack> GetVideoTrack() const;
+    boost::shared_ptr<MediaTrack> GetAudioTrack() const;
+    std::vector<ChapterInfo> GetChapters() const;
+    MediaTime GetDuration() const;
+    bool IsTrickPlayAvailable() const { return trickPlayAvailable_; }
+    // Serving sessions in the list (running or stopped but not yet collected).
+    size_t GetServingSessionCount();
+    // The port the worker listens on, 0 before it listens.
+    uint16_t GetListeningPort() const;
+
+    // Error monitor (main session, serving sessions, monitored components).
+    void SetError(SVStatus status, std::string text) override;
+    // Stream monitor (main demultiplexer).
+    void TracksAvailable(const TrackMap& tracks, bool complete) override;
+    void TrackChanged(const boost::shared_ptr<MediaTrack>& track) override;
+    void DurationAvailable(MediaTime duration) override;
+    void TrickPlayAvailable(bool available) override;
+    void PreloadComplete() override;
+    void MediaTimeAvailable(uint32_t streamType, MediaTime firstTime,
+                            MediaTime secondTime) override;
+    // Session monitor (main session).
+    void SessionSetupCompleted() override;
+    void SessionStopped() override;
+    // Chapter monitor (main demultiplexer).
+    void ChaptersAvailable(unsigned count) override;
+    void ChapterReceived(unsigned sequenceNumber, MediaTime startTime,
+                         const std::string& title) override;
+    void ThumbnailReceived(unsigned index, const std::vector<unsigned char>& image) override;
+
+private:
+    // Construction steps (Transformer.cpp).
+    void BuildOutput(std::list<boost::shared_ptr<Component>>& stack, bool& ended);
+    void FormPlaybackName();
+
+    MediaFormat mediaFormat_;
+    SourceKind sourceKind_;
+    MediaFormat outputFormat_;
+    OutputKind outputKind_;
+    std::string url_;
+    std::string outputName_;
+    boost::shared_ptr<Session> session_;
+    // One session per served connection; guarded by servingLock_.
+    std::mutex servingLock_;
+    std::list<boost::shared_ptr<Session>> servingSessions_;
+    uint32_t cacheSize_;
+    // The main chain's components, null when absent; the session's stack owns them.
+    Component* httpClient_;
+    FileClient* fileClient_;
+    MediaSeeker* seeker_;
+    Mpeg2PsDemux* demux_;
+    Mux* mux_;
+    LiveHttpSegmenter* segmenter_;
+    std::vector<StreamInfoMonitor*> streamMonitors_;
+    std::atomic<SVStatus> status_;
+    mutable std::mutex errorTextLock_;
+    std::string errorText_;
+    std::unique_ptr<TransformerWorkerThread> worker_;
+    std::atomic<bool> abortRequested_;
+    // Written by the event handlers on the pump thread, read by the C interface: guarded.
+    mutable std::mutex trackLock_;
+    MediaTime duration_;
+    TrackMap tracks_;
+    boost::shared_ptr<MediaTrack> videoTrack_;
+    boost::shared_ptr<MediaTrack> audioTrack_;
+    std::vector<ChapterInfo> chapters_;
+    bool hasDemux_;
+    std::atomic<int32_t> pendingPreloads_;
+    std::atomic<bool> trickPlayAvailable_;
+    boost::shared_ptr<SVMKCredentials> credentials_;
+    std::unique_ptr<GarbageCollectionTimer> gcTimer_;
+    // The listening socket (the front door of the loopback server), watched by the main
+    // session's socket thread.
+    std::unique_ptr<MultiSocketDelegateServer> listener_;
+};
+
+}  // namespace SarvelonMediaKit
+
+#endif
