@@ -29,10 +29,16 @@ enum SVStatusCode {
     SVStatusTransportStream = 1010,    /* stream errors of the download transport */
     SVStatusUnrecognisedScheme = 1012, /* unrecognised scheme or output kind */
     SVStatusFileInput = 1013,
+    SVStatusNoSession = 1017, /* credentials handed to a transformer without a session */
     SVStatusAlreadyInitialised = 1021,
     SVStatusNotInitialised = 1022,
+    SVStatusNoClientForBranch = 1027, /* audio branch: the main chain has no client to copy */
     SVStatusManifest = 1029,
+    /* The loopback server could not listen (port taken, socket error): without it the
+     * playback URL handed out would lead nowhere, so the failure is reported as an error. */
+    SVStatusListenFailed = 1031,
     SVStatusDataStalled = 2000,   /* "Data stopped arriving, will retry" */
+    SVStatusNoTracker = 2006,     /* the session gives no tracker for the audio branch */
     SVStatusNoTransformer = 2008, /* session without transformer */
     SVStatusUnknownSession = 4200,
     SVStatusSetupRefused = 4201, /* setup refused for the media format */
