@@ -233,6 +233,20 @@ private:
     // The listening socket (the front door of the loopback server), watched by the main
     // session's socket thread.
     std::unique_ptr<MultiSocketDelegateServer> listener_;
+
+    // ---- Runtime (TransformerRuntime.cpp) ----
+    // Opens the listening socket for the output kind, on the worker; a failure is reported
+    // through SetError. False when nothing listens afterwards.
+    bool ListenForPlayer();
+    // The main session's waits of Serve and TransformToFile: until it stops or an abort.
+    void WaitForSessionStop();
+    // Guards listener_, gcTimer_ and runtimeStopped_: the worker makes the first two while
+    // Stop may be taking them down on the caller's thread.
+    mutable std::mutex runtimeLock_;
+    // Set by Stop: from then on the worker neither listens nor arms the collection.
+    bool runtimeStopped_ = false;
+    // Set by Stop under servingLock_: no connection gets a serving chain any more.
+    bool servingClosed_ = false;
 };
 
 }  // namespace SarvelonMediaKit
