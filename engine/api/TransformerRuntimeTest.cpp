@@ -10,7 +10,7 @@
 
 #include "SVLibrary/Types/SVStatus.h"
 #include "engine/api/Transformer.h"
-#include "engine/api/TransformerTestSupport.h"
+#include "engine/api/TransformerServingTestSupport.h"
 #include "engine/core/Session.h"
 #include "tests/support/ErrorRecorder.h"
 #include "tests/support/Fixtures.h"

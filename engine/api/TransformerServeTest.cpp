@@ -12,7 +12,7 @@
 
 #include "SVLibrary/Types/SVStatus.h"
 #include "engine/api/Transformer.h"
-#include "engine/api/TransformerTestSupport.h"
+#include "engine/api/TransformerServingTestSupport.h"
 #include "engine/core/Session.h"
 #include "engine/serve/FrameCountTestSupport.h"
 #include "tests/support/Fixtures.h"
