@@ -375,14 +375,25 @@ void Transformer::FormPlaybackName() {
         outputName_.clear();
         return;
     }
-    const size_t slash = url_.rfind('/');
-    std::string base = slash == std::string::npos ? url_ : url_.substr(slash + 1);
+    // The name comes from the path alone: a query (an "itag" that named the format, a
+    // token) would otherwise end up in the playlist's name, and the player's request for it
+    // would carry it as a query of its own and find nothing.
+    std::string base;
+    if (SV::IsUrl(url_)) {
+        base = SV::GetUrlFileName(url_);
+    } else {
+        const size_t slash = url_.rfind('/');
+        base = slash == std::string::npos ? url_ : url_.substr(slash + 1);
+    }
     const size_t dot = base.rfind('.');
     if (dot != std::string::npos) base.erase(dot);
     base += ".m3u8";
-    outputName_ = (boost::format("http://localhost:%u/%s") % GetLoopbackPort() % base).str();
-    // The segmenter serves its top playlist under that name.
+    // The segmenter serves its top playlist under that name; the URL carries it encoded
+    // where a path cannot carry it as it is.
     segmenter_->SetName(base, false);
+    outputName_ =
+        (boost::format("http://localhost:%u/%s") % GetLoopbackPort() % segmenter_->GetUrlName())
+            .str();
 }
 
 // ---- Destruction ---------------------------------------------------------------------------

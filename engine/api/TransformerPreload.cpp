@@ -6,8 +6,10 @@
 
 #include <boost/make_shared.hpp>
 
+#include "SVLibrary/Exception/Exception.h"
 #include "engine/api/Transformer.h"
 #include "engine/core/DequeMemoryCache.h"
+#include "engine/core/MemoryTracker.h"
 #include "engine/core/SVMKCredentials.h"
 #include "engine/core/Session.h"
 #include "engine/demux/Mpeg2PsDemux.h"
@@ -131,7 +133,64 @@ SVStatus Transformer::NameSource() {
 }
 
 SVStatus Transformer::AddAudioBranch() {
-    // Placeholder until the branch is built.
+    if (mux_ == nullptr) {
+        // A chain without multiplexer needs one between the demultiplexer and the output for
+        // the two chains to meet in.
+        boost::shared_ptr<Mux> mux = MakePsMux(session_.get(), false);
+        if (!mux) return SVStatusUnsupported;
+        ComponentStack stack = session_->GetComponentStack();
+        stack.InsertComponent(
+            mux, demux_ != nullptr ? demux_->shared_from_this() : boost::shared_ptr<Component>());
+        mux->SetStackId(StackIdMain);
+        session_->SetComponentStack(stack);
+        mux_ = mux.get();
+    }
+    boost::shared_ptr<MemoryTracker> tracker;
+    try {
+        tracker = session_->AllocateTracker(ByteAmount(kAudioBranchReserve));
+    } catch (const SV::SVLibraryException&) {
+        // The session's budget has no room left for the branch.
+    }
+    if (!tracker) return SVStatusNoTracker;
+    if (httpClient_ == nullptr && fileClient_ == nullptr) return SVStatusNoClientForBranch;
+
+    Session* session = session_.get();
+    ComponentStack branch(StackIdAudioBranch);
+    boost::shared_ptr<Mpeg2PsDemux> demux = boost::make_shared<Mpeg2PsDemux>(session, *demux_);
+    demux->SetMemoryTracker(tracker);
+    MonitorErrors(*demux);
+    StreamInfoSource& streams = *demux;
+    streams.AddMonitor(static_cast<StreamInfoMonitor*>(this));
+    for (StreamInfoMonitor* monitor : streamMonitors_) streams.AddMonitor(monitor);
+    branch.AddComponent(demux);
+
+    boost::shared_ptr<MediaSeeker> seeker = boost::make_shared<MediaSeeker>(session);
+    seeker->SetMemoryTracker(tracker);
+    streams.AddMonitor(seeker.get());
+    branch.AddComponent(seeker);
+
+    boost::shared_ptr<Component> client;
+    if (httpClient_ != nullptr) {
+        Component* raw = nullptr;
+        client = MakeHttpClient(session, &raw);
+        if (!client) return SVStatusUnsupported;
+        client->SetMemoryCache(DequeMemoryCache::Create(tracker, client.get()));
+    } else {
+        FileClient* raw = nullptr;
+        client = CreateFileClient(session, &raw);
+        MonitorErrors(*raw);
+    }
+    branch.AddComponent(client);
+    client->SetName(url_, false);
+
+    mux_->AddSideBranch(branch);
+    // Each chain keeps its share of the tracks.
+    demux->RemoveVideoTracks();
+    demux_->RemoveAudioOnlyTracks();
+    seeker->StartSelectedTrack();
+    // Links the branch into the running chain. Session::Start would do the same but would
+    // announce the session's set-up a second time to its monitors.
+    session_->GetComponentStack().Link();
     return SVStatusSuccess;
 }
 

@@ -80,6 +80,11 @@ public:
     // ---- SampleStreamOwner ----
 
     boost::shared_ptr<MemoryTracker> GetMemoryTracker() const override;
+    // The tracker the streams' samples are counted on (the session's main one by default); a
+    // side branch buffers under a tracker of its own.
+    void SetMemoryTracker(const boost::shared_ptr<MemoryTracker>& tracker) {
+        memoryTracker_ = tracker;
+    }
     bool GetStreamInfo(uint32_t kind, const uint8_t** data, uint32_t* size) override;
 
     // ---- Streams ----

@@ -107,6 +107,8 @@ public:
     bool StartSelectedTrack();
     void SetUsePrediction(bool on) { usePrediction_ = on; }
     void SetAlignSwitchPoints(bool on) { alignSwitchPoints_ = on; }
+    bool GetUsePrediction() const { return usePrediction_; }
+    bool GetAlignSwitchPoints() const { return alignSwitchPoints_; }
     void SetMemoryTracker(const boost::shared_ptr<MemoryTracker>& tracker) {
         memoryTracker_ = tracker;
     }

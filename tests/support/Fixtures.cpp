@@ -272,6 +272,11 @@ std::string Fixtures::TrickTitle() {
 
 std::string Fixtures::Eac3Title() { return MakeTitle("eac3.svm", {Eac3Clip(), "{out}"}); }
 
+std::string Fixtures::SeparateAudioTitle() {
+    const std::string video = Make("short-video.ts", ClipCommand("320x180", "4", "300k", {}));
+    return MakeTitle("separate-audio.svm", {video, AudioOnlyClip(), "{out}"});
+}
+
 std::string Fixtures::HlsTitle() { return MakeTitle("hls120.svm", {HlsClip(), "{out}"}); }
 
 }  // namespace SvTestSupport

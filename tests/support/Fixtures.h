@@ -52,6 +52,9 @@ public:
     static std::string Eac3Title();
     // The two-minute clip above as a title.
     static std::string HlsTitle();
+    // The short clip's pictures without sound (track 1) and the audio-only clip (track 2) as
+    // one title: the audio comes from a rendition of its own.
+    static std::string SeparateAudioTitle();
     // The trick clips as one title: track 1 normal, track 2 rate 4, track 3 rate -4.
     static std::string TrickTitle();
 
