@@ -15,6 +15,7 @@
 #include <string>
 
 #include "SVLibrary/Output/LineWriter.h"
+#include "SVLibrary/Types/SVStatus.h"
 #include "engine/api/SViOsApi.h"
 #include "engine/serve/ListeningPort.h"
 #include "platform/Value.h"
