@@ -18,6 +18,7 @@
 #include "SVLibrary/Types/SVStatus.h"
 #include "SVLibrary/Types/SarvelonMediaKitTypes.h"
 #include "engine/core/ChapterInfoMonitor.h"
+#include "engine/core/ComponentStack.h"
 #include "engine/core/ErrorInfoMonitor.h"
 #include "engine/core/ErrorInfoSource.h"
 #include "engine/core/MediaTimeMap.h"
@@ -92,6 +93,15 @@ class Transformer : public StreamInfoMonitor,
                     public ErrorInfoSource {
 public:
     typedef StreamInfoMonitor::TrackMap TrackMap;
+
+    // The session's memory by default: 8 MiB, of which 512 KiB stay free while the
+    // demultiplexer preloads (they become the audio branch's tracker).
+    static const uint32_t kDefaultCacheSize = 8388608;
+    static const uint32_t kAudioBranchReserve = 524288;
+    // Microseconds between two passes of the main session's pump.
+    static const uint64_t kMainPumpInterval = 2000;
+    // How long the preload stage waits for the index, in microseconds.
+    static const uint64_t kDefaultPreloadTimeout = 15000000;
 
     struct ChapterInfo {
         MediaTime startTime;  // microseconds
@@ -190,9 +200,25 @@ public:
     void ThumbnailReceived(unsigned index, const std::vector<unsigned char>& image) override;
 
 private:
-    // Construction steps (Transformer.cpp).
-    void BuildOutput(std::list<boost::shared_ptr<Component>>& stack, bool& ended);
+    // Construction steps (Transformer.cpp). Each returns false when construction ends there.
+    bool BuildGraph();
+    bool BuildOutput(ComponentStack& stack);
+    bool BuildMux(ComponentStack& stack);
+    void BuildDemux(ComponentStack& stack);
+    bool BuildSource(ComponentStack& stack, bool sparse);
+    // Construction ended early: the chain never reaches the session, so nothing may point
+    // into it.
+    void ForgetChain();
     void FormPlaybackName();
+    // Error monitor of a component or session.
+    void MonitorErrors(ErrorInfoSource& source);
+
+    // The components this engine does not carry yet. Each is made here and nowhere else; an
+    // empty result means "not available" (415).
+    boost::shared_ptr<Component> MakeHttpClient(Session* session, Component** raw);
+    boost::shared_ptr<Mux> MakePsMux(Session* session, bool dvd);
+    // Loads a multi-file manifest and installs its tracks (TransformerPreload.cpp).
+    SVStatus LoadManifest(MediaTime timeout);
 
     MediaFormat mediaFormat_;
     SourceKind sourceKind_;
@@ -233,6 +259,20 @@ private:
     // The listening socket (the front door of the loopback server), watched by the main
     // session's socket thread.
     std::unique_ptr<MultiSocketDelegateServer> listener_;
+
+    // ---- Runtime (TransformerRuntime.cpp) ----
+    // Opens the listening socket for the output kind, on the worker; a failure is reported
+    // through SetError. False when nothing listens afterwards.
+    bool ListenForPlayer();
+    // The main session's waits of Serve and TransformToFile: until it stops or an abort.
+    void WaitForSessionStop();
+    // Guards listener_, gcTimer_ and runtimeStopped_: the worker makes the first two while
+    // Stop may be taking them down on the caller's thread.
+    mutable std::mutex runtimeLock_;
+    // Set by Stop: from then on the worker neither listens nor arms the collection.
+    bool runtimeStopped_ = false;
+    // Set by Stop under servingLock_: no connection gets a serving chain any more.
+    bool servingClosed_ = false;
 };
 
 }  // namespace SarvelonMediaKit

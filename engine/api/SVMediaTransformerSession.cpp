@@ -1,0 +1,221 @@
+#include "engine/api/SVMediaTransformerSession.h"
+
+#include <boost/make_shared.hpp>
+
+#include <map>
+
+#include "engine/api/SVMediaTransformer.h"
+#include "engine/api/Transformer.h"
+#include "engine/container/MediaTrack.h"
+#include "engine/container/TrackInfoKeys.h"
+
+namespace SarvelonMediaKit {
+
+namespace {
+
+typedef std::map<SVMediaTransformerSession*, boost::shared_ptr<SVMediaTransformerSession>>
+    SessionMap;
+
+// The process-wide registry, made on first use and never destroyed, so that nothing touches a
+// destroyed static while a session is torn down at exit.
+SV::MutexedVariable<SessionMap>& Registry() {
+    static SV::MutexedVariable<SessionMap>* registry = new SV::MutexedVariable<SessionMap>();
+    return *registry;
+}
+
+// The start position that means "wherever the player-driven adaptation starts" (no seek).
+constexpr uint64_t kNoStartPosition = 0xFFFFFFFFFFFFFFFFull;
+
+// Mode 1 picks the output from the source's format.
+constexpr unsigned kModeHls = 1;
+constexpr unsigned kModeFlv = 0;
+
+}  // namespace
+
+boost::shared_ptr<SVMediaTransformerSession> SVMediaTransformerSession::Create(
+    const std::string& url, const SV::SVDictionary& credentials) {
+    boost::shared_ptr<SVMediaTransformerSession> session(
+        new SVMediaTransformerSession(url, credentials));
+    SV::MutexedVariable<SessionMap>& registry = Registry();
+    SV::ScopedLock lock(registry);
+    registry.Value()[session.get()] = session;
+    return session;
+}
+
+boost::shared_ptr<SVMediaTransformerSession> SVMediaTransformerSession::Find(
+    SVMediaTransformerSession* handle) {
+    SV::MutexedVariable<SessionMap>& registry = Registry();
+    SV::ScopedLock lock(registry);
+    SessionMap::const_iterator it = registry.Value().find(handle);
+    if (it == registry.Value().end()) return boost::shared_ptr<SVMediaTransformerSession>();
+    return it->second;
+}
+
+boost::shared_ptr<SVMediaTransformerSession> SVMediaTransformerSession::Unregister(
+    SVMediaTransformerSession* handle) {
+    boost::shared_ptr<SVMediaTransformerSession> session;
+    SV::MutexedVariable<SessionMap>& registry = Registry();
+    SV::ScopedLock lock(registry);
+    SessionMap::iterator it = registry.Value().find(handle);
+    if (it != registry.Value().end()) {
+        session.swap(it->second);
+        registry.Value().erase(it);
+    }
+    return session;
+}
+
+size_t SVMediaTransformerSession::RegisteredCount() {
+    SV::MutexedVariable<SessionMap>& registry = Registry();
+    SV::ScopedLock lock(registry);
+    return registry.Value().size();
+}
+
+SVMediaTransformerSession::SVMediaTransformerSession(const std::string& url,
+                                                     const SV::SVDictionary& credentials)
+    : url_(url), credentials_(credentials), firstChapter_(0), lastChapter_(0) {}
+
+SVMediaTransformerSession::~SVMediaTransformerSession() {
+    // No event may reach the members below once their destruction has begun; an event already
+    // running on another thread is waited for.
+    ErrorInfoMonitor::DetachFromSources();
+    StreamInfoMonitor::DetachFromSources();
+    SessionInfoMonitor::DetachFromSources();
+    ChapterInfoMonitor::DetachFromSources();
+    boost::shared_ptr<Transformer> transformer;
+    {
+        SV::ScopedLock lock(mutex_);
+        transformer.swap(transformer_);
+    }
+    // The transformer stops its threads in its destructor: no lock of ours is held meanwhile.
+    transformer.reset();
+}
+
+boost::shared_ptr<Transformer> SVMediaTransformerSession::GetTransformer() const {
+    SV::ScopedLock lock(mutex_);
+    return transformer_;
+}
+
+SVStatus SVMediaTransformerSession::Setup(unsigned mode, std::string* localUrl) {
+    MediaFormat outputFormat = MediaFormatUnknown;
+    OutputKind outputKind = static_cast<OutputKind>(0);
+    if (mode == kModeHls) {
+        MediaFormat format = Transformer::ClassifyMedia(url_);
+        if (format == MediaFormatFlv || format == MediaFormatMp4) {
+            outputFormat = format;
+            outputKind = OutputKindPassThrough;
+        } else if (format == MediaFormatUnknown || format == MediaFormatNone) {
+            return SVStatusSetupRefused;
+        } else {
+            outputFormat = MediaFormatHls;
+            outputKind = OutputKindHls;
+        }
+    } else if (mode == kModeFlv) {
+        outputFormat = MediaFormatFlv;
+        outputKind = OutputKindRtmpServer;
+    }
+
+    // A plain path is taken relative to the asset root when the caller names one.
+    std::string path = url_;
+    if (Transformer::ClassifySource(url_) == SourceKindLocalPath) {
+        const std::string* root = nullptr;
+        if (credentials_.GetString("CredentialsKey_AssetFsRoot", root)) {
+            std::string joined = *root;
+            if (!joined.empty() && joined[joined.size() - 1] != '/') joined += '/';
+            path = joined + url_;
+        }
+    }
+
+    boost::shared_ptr<Transformer> transformer(
+        new Transformer(path, outputFormat, outputKind, std::string()));
+    {
+        SV::ScopedLock lock(mutex_);
+        transformer_ = transformer;
+    }
+    SVStatus status = transformer->GetStatus();
+    if (status != SVStatusSuccess) return status;
+    *localUrl = transformer->GetOutputName();
+
+    transformer->ErrorInfoSource::AddMonitor(this);
+    transformer->AddStreamInfoMonitor(this);
+    transformer->AddSessionInfoMonitor(this);
+    transformer->AddChapterInfoMonitor(this);
+    transformer->SetCredentials(credentials_);
+
+    status = transformer->PreLoad();
+    if (status != SVStatusSuccess) return status;
+
+    uint64_t start =
+        credentials_.GetBooleanOrDefault("CredentialsKey_Pda", false) ? kNoStartPosition : 0;
+    status = transformer->Transform(MediaTime(start), TrickPlayRate(0), true);
+    if (status == SVStatusSuccess) {
+        PostEvent(SVMediaTransformEvent_SetupCompleted, SV::SVTypedValue(SV::SVDictionary()));
+    }
+    return status;
+}
+
+SVStatus SVMediaTransformerSession::Teardown() {
+    std::lock_guard<std::mutex> teardown(teardownLock_);
+    boost::shared_ptr<Transformer> transformer = GetTransformer();
+    if (!transformer) {
+        PostEvent(SVMediaTransformEvent_SessionStopped, SV::SVTypedValue());
+        return SVStatusSuccess;
+    }
+    return transformer->Stop();
+}
+
+SVStatus SVMediaTransformerSession::GetVideoTrackInfo(SV::SVDictionary* out) {
+    SV::ScopedLock lock(mutex_);
+    if (!transformer_) return SVStatusNoTransformer;
+    *out = videoInfo_;
+    return SVStatusSuccess;
+}
+
+SVStatus SVMediaTransformerSession::GetAudioTrackInfo(SV::SVDictionary* out) {
+    SV::ScopedLock lock(mutex_);
+    if (!transformer_) return SVStatusNoTransformer;
+    if (!audioInfo_.empty()) {
+        *out = audioInfo_;
+    } else if (videoInfo_.GetValue(TrackInfoKey_AudioFormat) != nullptr) {
+        // The video track carries the audio (a muxed rendition).
+        *out = videoInfo_;
+    } else {
+        out->clear();
+    }
+    return SVStatusSuccess;
+}
+
+SVStatus SVMediaTransformerSession::QueryAllTracks(std::vector<SV::SVTypedValue>* out) {
+    boost::shared_ptr<Transformer> transformer = GetTransformer();
+    if (!transformer) return SVStatusNoTransformer;
+    // A copy taken under the transformer's own lock; the map is ordered by track identifier.
+    Transformer::TrackMap tracks = transformer->GetTracks();
+    for (Transformer::TrackMap::const_iterator it = tracks.begin(); it != tracks.end(); ++it) {
+        if (!it->second) continue;
+        out->push_back(SV::SVTypedValue(it->second->GetInfo()));
+    }
+    return SVStatusSuccess;
+}
+
+SVStatus SVMediaTransformerSession::QueryChapters(std::vector<SV::SVTypedValue>* out) {
+    SV::ScopedLock lock(mutex_);
+    if (!transformer_) return SVStatusNoTransformer;
+    for (std::list<SV::SVDictionary>::const_iterator it = chapters_.begin(); it != chapters_.end();
+         ++it) {
+        out->push_back(SV::SVTypedValue(*it));
+    }
+    return SVStatusSuccess;
+}
+
+SVStatus SVMediaTransformerSession::GetChapterData(uint32_t first, uint32_t last) {
+    boost::shared_ptr<Transformer> transformer;
+    {
+        SV::ScopedLock lock(mutex_);
+        if (!transformer_) return SVStatusNoTransformer;
+        transformer = transformer_;
+        firstChapter_ = first;
+        lastChapter_ = last;
+    }
+    return transformer->GetChapterData(first, last);
+}
+
+}  // namespace SarvelonMediaKit
