@@ -30,6 +30,11 @@ void MediaTrackFilter::AddRule(Selector selector, Operator op, double value) {
     rules_[selector].emplace_back(op, value);
 }
 
+MediaTrackFilter::Rules MediaTrackFilter::GetRules(Selector selector) const {
+    auto found = rules_.find(selector);
+    return found == rules_.end() ? Rules() : found->second;
+}
+
 bool MediaTrackFilter::MatchesAny(double value, const Rules& rules) {
     for (const auto& rule : rules)
         if (Matches(value, rule.first, rule.second)) return true;

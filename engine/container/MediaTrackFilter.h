@@ -49,6 +49,8 @@ public:
 
     // Appends a rule to the selector's list.
     void AddRule(Selector selector, Operator op, double value);
+    // The rules of one selector in the order they were added (empty when it has none).
+    Rules GetRules(Selector selector) const;
     // True when the track passes every selector that judges it; a missing track fails.
     bool Accept(const boost::shared_ptr<MediaTrack>& track) const;
     // True when any rule of the list matches the value (false for an empty list).
