@@ -62,6 +62,7 @@ void CatchSignals() {
 // What the events have told, read on the main thread only (every callback runs there).
 struct PlaybackState {
     bool failed = false;      // StoppingOnError arrived
+    std::string failure;      // what it said
     bool stopped = false;     // Stopped arrived
     bool terminated = false;  // Terminated arrived
 };
@@ -70,7 +71,15 @@ PlaybackState gState;
 int OnEvent(SViOsApiEvent event, const ns::Dictionary& attributes) {
     SV::WriteLine(SvTools::EventLine::Format(SV_EventToString(event), attributes));
     switch (event) {
-        case SViOsApiEvent_StoppingOnError: gState.failed = true; break;
+        case SViOsApiEvent_StoppingOnError:
+            if (!gState.failed) {
+                gState.failed = true;
+                const ns::Value* text = attributes.Find("SVDescriptionKey");
+                const ns::Value* status = attributes.Find("SVErrorKey");
+                gState.failure = SvTools::StatusText(status ? int(status->Int64Value()) : 0,
+                                                     text ? text->StringValue() : "");
+            }
+            break;
         case SViOsApiEvent_Stopped: gState.stopped = true; break;
         case SViOsApiEvent_Terminated: gState.terminated = true; break;
         default: break;
@@ -157,12 +166,16 @@ public:
     HeldLines(const HeldLines&) = delete;
     HeldLines& operator=(const HeldLines&) = delete;
 
-    // Lines from now on go straight to standard output; the held ones are copied to `to`.
-    void Release(FILE* to) {
+    // Lines from now on go straight to standard output, `first` (when not empty) before all;
+    // the held lines are copied to `to`.
+    void Release(FILE* to, const std::string& first = std::string()) {
+        SV::SetLineWriterStream(nullptr);
+        if (!first.empty()) {
+            SV::WriteLine(first);
+        }
         if (!file_) {
             return;
         }
-        SV::SetLineWriterStream(nullptr);
         std::rewind(file_);
         char buffer[4096];
         size_t got;
@@ -178,11 +191,12 @@ private:
     FILE* file_;
 };
 
-// Stops the playback (when one was started) and the engine, and delivers the last events.
-void Shutdown(bool playing) {
+// Stops the playback (when one was started) and the engine, and delivers the last events. After
+// a failed start the stop only hands the session back and repeats the failure: not reported.
+void Shutdown(bool playing, bool started) {
     if (playing) {
         const int stopped = SV_Stop();
-        if (stopped != 0) {
+        if (stopped != 0 && started && !gState.failed) {
             std::fprintf(stderr, "svplay: stopping the playback: %s\n",
                          SvTools::PlayStatus::Text(stopped).c_str());
         }
@@ -246,11 +260,11 @@ int Run(const SvTools::CommandLine& cli) {
                      SvTools::PlayStatus::Text(played).c_str());
         // A failed start may still hold a session: hand it back before the engine goes.
         Shutdown(played != SVBridgeNotInitialised && played != SVBridgeNoCredentials &&
-                 played != SVBridgeSessionExists);
+                     played != SVBridgeSessionExists,
+                 false);
         return SvTools::CommandLine::kExitFailure;
     }
-    SV::WriteLine(playbackUrl);
-    held.Release(stdout);
+    held.Release(stdout, playbackUrl);
 
     while (gSignal.load() == 0 && !gState.failed && !gState.stopped) {
         ns::RunLoop::Main().RunOnce(kQueueWait);
@@ -259,9 +273,10 @@ int Run(const SvTools::CommandLine& cli) {
     signal(SIGINT, SIG_DFL);
     signal(SIGTERM, SIG_DFL);
     const bool asked = gSignal.load() != 0 && !gState.failed && !gState.stopped;
-    Shutdown(true);
+    Shutdown(true, true);
     if (gState.failed) {
-        std::fprintf(stderr, "svplay: %s: the playback stopped on an error\n", title.c_str());
+        std::fprintf(stderr, "svplay: %s: the playback stopped on an error: %s\n", title.c_str(),
+                     gState.failure.c_str());
         return SvTools::CommandLine::kExitFailure;
     }
     if (!asked) {
