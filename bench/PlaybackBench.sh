@@ -3,6 +3,8 @@
 #   bench/PlaybackBench.sh [-b BUILD_DIR] [-n RUNS] [-t SECONDS] [-k SEEKS]
 #   - start -> first playlist byte: svplay started, its URL read, the playlist asked for until
 #     its first byte arrives (median of RUNS, 5 by default; goal < 300 ms);
+#   - cold seek to 60 s: on a freshly started svplay, after the playlist, the first byte of the
+#     segment that holds 60 s as curl sees it (median of RUNS; goal < 1.5 s);
 #   - engine CPU while `ffmpeg -re` reads at real-time speed for SECONDS (60 by default): svplay's
 #     user + system time from /proc/PID/stat over the wall time (goal < 3 % of one core);
 #   - memory: a 10-minute title read through, then SEEKS (100 by default) cold seeks to random
@@ -17,7 +19,7 @@ build=build
 runs=5
 cpu_seconds=60
 seeks=100
-usage() { sed -n '2,13p' "$0" | sed 's/^# \{0,1\}//'; }
+usage() { sed -n '2,15p' "$0" | sed 's/^# \{0,1\}//'; }
 while getopts "b:n:t:k:h" opt; do
   case "$opt" in
     b) build="$OPTARG" ;;
@@ -112,11 +114,22 @@ for _ in $(seq "$runs"); do
   until curl -s -m 5 -o /dev/null --fail "$url"; do sleep 0.001; done
   end=$(now)
   awk -v s="$start" -v e="$end" 'BEGIN { printf "%.1f\n", (e - s) * 1000 }' >>"$work/start.ms"
+  # The segment that holds 60 s, asked for cold: nothing after the playlist has been read yet.
+  curl -s -m 10 -o "$work/playlist.m3u8" "$url"
+  segment=$(awk '/^#EXTINF:/ { split(substr($0, 9), d, ","); next_d = d[1]; next }
+                 /^[^#]/ && NF { if (t + next_d > 60) { print; exit } t += next_d }' "$work/playlist.m3u8")
+  [[ -n "$segment" ]] || { echo "the playlist holds no segment at 60 s" >&2; exit 1; }
+  [[ "$segment" == http://* ]] || segment="${url%/*}/$segment"
+  curl -s -m 10 -o /dev/null --fail -w '%{time_starttransfer}\n' "$segment" |
+    awk '{ printf "%.1f\n", $1 * 1000 }' >>"$work/seek.ms"
 done
 stop_all
 start_ms=$(median <"$work/start.ms")
 printf "%-52s %10s ms   goal < 300 ms    %s\n" "svplay start -> first playlist byte (median of $runs)" \
   "$start_ms" "$(verdict "$start_ms" 300)"
+seek_ms=$(median <"$work/seek.ms")
+printf "%-52s %10s ms   goal < 1500 ms   %s\n" "cold seek: first byte of the segment at 60 s" \
+  "$seek_ms" "$(verdict "$seek_ms" 1500)"
 
 # 2. CPU while a player reads at real-time speed.
 start_svplay
