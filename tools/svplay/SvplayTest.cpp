@@ -333,6 +333,9 @@ TEST_F(SvplayTest, AFileUrlIsPlayedFromItsPathAndSigtermFreesThePort) {
     std::string body;
     EXPECT_EQ("200", HttpCode(url, &body));
     EXPECT_EQ(0u, body.find("#EXTM3U\n")) << body;
+    // Without --pda the engine adapts by itself: the playlist lists the segments directly.
+    EXPECT_EQ(std::string::npos, body.find("#EXT-X-STREAM-INF")) << body;
+    EXPECT_NE(std::string::npos, body.find("#EXTINF:")) << body;
     svplay.Signal(SIGINT);
     EXPECT_EQ(0, svplay.Wait(kStop)) << svplay.Errors();
     EXPECT_NE(std::string::npos, svplay.Output().find("\nevent SViOsApiEvent_Terminated {}\n"))
@@ -346,6 +349,28 @@ TEST_F(SvplayTest, AFileUrlIsPlayedFromItsPathAndSigtermFreesThePort) {
     again.Signal(SIGTERM);
     EXPECT_EQ(0, again.Wait(kStop)) << again.Errors();
     EXPECT_EQ(std::string::npos, again.Output().find("StoppingOnError")) << again.Output();
+}
+
+TEST_F(SvplayTest, PlayerDrivenAdaptationHandsTheRenditionsToThePlayer) {
+    const uint16_t port = FreePort();
+    Svplay svplay({"--pda", Fixtures::HlsTitle(), "--port", std::to_string(port)},
+                  dir.File("stderr"));
+    std::string url;
+    ASSERT_TRUE(svplay.ReadLine(url, kStart)) << svplay.Errors();
+    std::string body;
+    ASSERT_EQ("200", HttpCode(url, &body));
+    // A variant playlist: the player picks a rendition and reads that one's playlist.
+    EXPECT_EQ(0u, body.find("#EXTM3U\n")) << body;
+    const size_t variant = body.find("#EXT-X-STREAM-INF:");
+    ASSERT_NE(std::string::npos, variant) << body;
+    const size_t line = body.find('\n', variant) + 1;
+    const std::string rendition = body.substr(line, body.find('\n', line) - line);
+    ASSERT_FALSE(rendition.empty()) << body;
+    std::string media;
+    EXPECT_EQ("200", HttpCode(url.substr(0, url.rfind('/') + 1) + rendition, &media));
+    EXPECT_NE(std::string::npos, media.find("#EXTINF:")) << media;
+    svplay.Signal(SIGTERM);
+    EXPECT_EQ(0, svplay.Wait(kStop)) << svplay.Errors();
 }
 
 TEST_F(SvplayTest, APortTakenEndsWithTheErrorEventAndAFailure) {
