@@ -16,6 +16,8 @@
 #include <thread>
 
 #include "SVLibrary/TypedValue/SVDictionary.h"
+#include "SVLibrary/Types/SVStatus.h"
+#include "engine/api/SVMediaTransformer.h"
 #include "engine/api/SViOsApiState.h"
 #include "engine/api/SViOsApiTestSupport.h"
 #include "engine/container/MediaTrackFilter.h"
@@ -176,6 +178,48 @@ TEST_F(SViOsApiTest, EntryPointsBeforeInitializeReturnOne) {
     EXPECT_TRUE(SV_AssetDescriptor().empty());
     DrainQueued();
     EXPECT_TRUE(Taken().empty());
+}
+
+TEST_F(SViOsApiTest, AnEngineThatRefusesToInitializeGivesOneAndNoEvent) {
+    // The engine already holds a callback, so its initialisation answers 1021.
+    ASSERT_EQ(SV_MediaTransformerInitialize(&SV_TransformerEventHandler), SVStatusSuccess);
+    EXPECT_EQ(SV_Initialize(&Record, ns::Dictionary()), 1);
+    std::string url;
+    EXPECT_EQ(SV_Play("a.svm", &url, 0), 1) << "the bridge counts as initialised";
+    EXPECT_EQ(SV_Terminate(), 1);
+    DrainQueued();
+    EXPECT_TRUE(Taken().empty()) << SV_EventToString(Taken().front().event);
+    EXPECT_EQ(SV_MediaTransformerTerminate(), SVStatusSuccess);
+}
+
+TEST_F(SViOsApiTest, EngineStatusesOfStopPassThroughAndTheSessionIsForgotten) {
+    ASSERT_EQ(SV_Initialize(&Record, ns::Dictionary()), 0);
+    // A handle the engine does not know: teardown answers 4200.
+    static int notASession;
+    SViOsApiState::Instance().SetSession(
+        reinterpret_cast<SarvelonMediaKit::SVMediaTransformerSession*>(&notASession));
+    SViOsApiState::Instance().SetCurrentAsset("/media/kept.svm");
+    EXPECT_EQ(SV_Stop(), 4200);
+    EXPECT_EQ(SV_Stop(), 15) << "the session is cleared whatever teardown returned";
+    EXPECT_EQ(*SV_AssetDescriptor().Find("SVAssetPathKey")->AsString(), "/media/kept.svm")
+        << "a failed stop keeps the current asset";
+}
+
+TEST_F(SViOsApiTest, AFailedSetupKeepsItsSessionUntilStop) {
+    ASSERT_EQ(SV_Initialize(&Record, Settings({{"SVAssetRootKey", ns::Value(tmp_.Path())}})), 0);
+    std::string url = "untouched";
+    const int first = SV_Play("missing.svm", &url, 0);
+    EXPECT_NE(first, 0);
+    EXPECT_NE(first, 16);
+    EXPECT_EQ(url, "untouched");
+    EXPECT_EQ(SV_Play("missing.svm", &url, 0), 16);
+    // Teardown answers with the failed session's own status, which stop passes on; the
+    // asset is released only on success, the session in any case.
+    const int stopped = SV_Stop();
+    EXPECT_NE(stopped, 15) << "the failed setup left no session behind";
+    EXPECT_EQ(SV_AssetDescriptor().empty(), stopped == 0);
+    EXPECT_EQ(SV_Stop(), 15);
+    EXPECT_NE(SV_Play("missing.svm", &url, 0), 16) << "stop did not release the session";
 }
 
 TEST_F(SViOsApiTest, SettingsAreConvertedAsThePlatformConvertsThem) {

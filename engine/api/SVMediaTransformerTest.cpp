@@ -1,0 +1,434 @@
+// The engine's C entry points: initialisation, the session registry, the status codes of each
+// call, and one real playback of a fixture title from setup to terminate.
+
+#include <gtest/gtest.h>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <boost/make_shared.hpp>
+#include <boost/weak_ptr.hpp>
+
+#include <atomic>
+#include <chrono>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "SVLibrary/Path/Path.h"
+#include "engine/api/EngineEventLogTestSupport.h"
+#include "engine/api/SVMediaTransformer.h"
+#include "engine/api/SVMediaTransformerSession.h"
+#include "engine/container/MediaTrack.h"
+#include "engine/container/TrackInfoKeys.h"
+#include "engine/serve/ListeningPort.h"
+#include "tests/support/Fixtures.h"
+
+namespace SarvelonMediaKit {
+namespace {
+
+using test::EngineEvent;
+using test::EngineEventLog;
+
+std::atomic<int> gOtherCallbackCalls{0};
+void OtherCallback(SVMediaTransformerSession*, int, const SV::SVTypedValue*) {
+    ++gOtherCallbackCalls;
+}
+
+// The five per-session calls other than teardown, each with the handle; their statuses in order.
+std::vector<SVStatus> QueryAll(SVMediaTransformerSession* handle) {
+    SV::SVDictionary dictionary;
+    std::vector<SV::SVTypedValue> values;
+    return {SV_GetVideoTrackInfo(handle, &dictionary), SV_GetAudioTrackInfo(handle, &dictionary),
+            SV_QueryAllTracks(handle, &values), SV_QueryChapters(handle, &values),
+            SV_GetChapterData(handle, 0, 0)};
+}
+
+const SV::SVDictionary* AsDictionary(const SV::SVTypedValue& value) {
+    const SV::SVDictionary* dictionary = nullptr;
+    return value.GetDictionary(dictionary) ? dictionary : nullptr;
+}
+
+bool Same(const SV::SVDictionary& a, const SV::SVDictionary& b) {
+    std::vector<uint8_t> left, right;
+    a.Serialize(left);
+    b.Serialize(right);
+    return left == right;
+}
+
+boost::shared_ptr<MediaTrack> MakeTrack(uint32_t id, bool video, bool audio,
+                                        const SV::SVDictionary& extra) {
+    boost::shared_ptr<MediaTrack> track = boost::make_shared<MediaTrack>();
+    track->SetId(TrackId(id));
+    track->SetVideo(video);
+    track->SetAudio(audio);
+    track->GetInfo().Merge(extra, true);
+    return track;
+}
+
+// A port nothing listens on right now (the kernel's choice, released again).
+uint16_t FreeLoopbackPort() {
+    int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address = {};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    uint16_t port = 0;
+    if (bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
+        getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) == 0) {
+        port = ntohs(address.sin_port);
+    }
+    close(fd);
+    return port;
+}
+
+// One HTTP/1.1 GET on 127.0.0.1:port; the whole response (head and body) until the peer closes
+// or the body reaches the announced length. Empty when the connection fails.
+std::string HttpGet(uint16_t port, const std::string& path) {
+    int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address = {};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(port);
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+        close(fd);
+        return std::string();
+    }
+    std::string request =
+        "GET " + path + " HTTP/1.1\r\nHost: localhost\r\nConnection: close\r\n\r\n";
+    send(fd, request.data(), request.size(), MSG_NOSIGNAL);
+    std::string response;
+    for (;;) {
+        pollfd p = {fd, POLLIN, 0};
+        if (poll(&p, 1, 10000) <= 0) break;
+        char buffer[4096];
+        ssize_t n = recv(fd, buffer, sizeof buffer, 0);
+        if (n <= 0) break;
+        response.append(buffer, static_cast<size_t>(n));
+        size_t head = response.find("\r\n\r\n");
+        size_t lengthAt = response.find("Content-Length: ");
+        if (head != std::string::npos && lengthAt != std::string::npos && lengthAt < head) {
+            size_t length = std::stoul(response.substr(lengthAt + 16));
+            if (response.size() >= head + 4 + length) break;
+        }
+    }
+    close(fd);
+    return response;
+}
+
+class MediaTransformerTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        EngineEventLog::Clear();
+        // Whatever an earlier test left, start uninitialised.
+        SV_MediaTransformerTerminate();
+        registeredBefore_ = SVMediaTransformerSession::RegisteredCount();
+    }
+    void TearDown() override {
+        SV_MediaTransformerInitialize(&EngineEventLog::Callback);
+        for (SVMediaTransformerSession* handle : handles_) SV_MediaTransformerTeardown(handle);
+        SV_MediaTransformerTerminate();
+        EngineEventLog::Clear();
+        EXPECT_EQ(registeredBefore_, SVMediaTransformerSession::RegisteredCount());
+    }
+
+    // A registered session whose setup was refused (no transformer).
+    SVMediaTransformerSession* Refused() {
+        SVMediaTransformerSession* handle = nullptr;
+        std::string url;
+        EXPECT_EQ(4201u,
+                  SV_MediaTransformerSetup("clip.xyz", SV::SVDictionary(), 1, &url, &handle));
+        handles_.push_back(handle);
+        return handle;
+    }
+
+    size_t registeredBefore_ = 0;
+    std::vector<SVMediaTransformerSession*> handles_;
+};
+
+TEST_F(MediaTransformerTest, InitialisationKeepsTheFirstCallbackAndRefusesANullOne) {
+    EXPECT_EQ(451u, SV_MediaTransformerInitialize(nullptr));
+    EXPECT_EQ(1022u, SV_MediaTransformerTerminate()) << "a null callback leaves it uninitialised";
+
+    ASSERT_EQ(200u, SV_MediaTransformerInitialize(&EngineEventLog::Callback));
+    EXPECT_EQ(1021u, SV_MediaTransformerInitialize(&OtherCallback));
+    EXPECT_EQ(1021u, SV_MediaTransformerInitialize(nullptr));
+
+    // Events still reach the first callback.
+    gOtherCallbackCalls = 0;
+    SVMediaTransformerSession* handle = Refused();
+    ASSERT_EQ(200u, SV_MediaTransformerTeardown(handle));
+    EXPECT_EQ(1u, EngineEventLog::Of(SVMediaTransformEvent_SessionStopped).size());
+    EXPECT_EQ(0, gOtherCallbackCalls.load());
+
+    EXPECT_EQ(200u, SV_MediaTransformerTerminate());
+    EXPECT_EQ(1022u, SV_MediaTransformerTerminate());
+    // Initialised again afterwards, with another callback.
+    EXPECT_EQ(200u, SV_MediaTransformerInitialize(&OtherCallback));
+    EXPECT_EQ(200u, SV_MediaTransformerTerminate());
+}
+
+TEST_F(MediaTransformerTest, BeforeInitialisationEveryCallAnswers1022WhateverTheHandle) {
+    ASSERT_EQ(200u, SV_MediaTransformerInitialize(&EngineEventLog::Callback));
+    SVMediaTransformerSession* registered = Refused();
+    ASSERT_EQ(200u, SV_MediaTransformerTerminate());
+    size_t count = SVMediaTransformerSession::RegisteredCount();
+
+    int notASession = 0;
+    SVMediaTransformerSession* bogus = reinterpret_cast<SVMediaTransformerSession*>(&notASession);
+    for (SVMediaTransformerSession* handle :
+         {registered, bogus, static_cast<SVMediaTransformerSession*>(nullptr)}) {
+        for (SVStatus status : QueryAll(handle)) EXPECT_EQ(1022u, status);
+        EXPECT_EQ(1022u, SV_MediaTransformerTeardown(handle));
+    }
+
+    // Setup makes no session and leaves the out arguments alone.
+    SVMediaTransformerSession* out = bogus;
+    std::string url = "unchanged";
+    EXPECT_EQ(1022u, SV_MediaTransformerSetup("title.ps", SV::SVDictionary(), 1, &url, &out));
+    EXPECT_EQ(bogus, out);
+    EXPECT_EQ("unchanged", url);
+    EXPECT_EQ(count, SVMediaTransformerSession::RegisteredCount());
+    EXPECT_TRUE(EngineEventLog::Snapshot().empty());
+}
+
+TEST_F(MediaTransformerTest, HandlesNeverReturnedOrTornDownAnswer4200) {
+    ASSERT_EQ(200u, SV_MediaTransformerInitialize(&EngineEventLog::Callback));
+    int notASession = 0;
+    SVMediaTransformerSession* bogus = reinterpret_cast<SVMediaTransformerSession*>(&notASession);
+    for (SVMediaTransformerSession* handle :
+         {bogus, static_cast<SVMediaTransformerSession*>(nullptr)}) {
+        for (SVStatus status : QueryAll(handle)) EXPECT_EQ(4200u, status);
+        EXPECT_EQ(4200u, SV_MediaTransformerTeardown(handle));
+    }
+
+    SVMediaTransformerSession* handle = Refused();
+    handles_.clear();
+    ASSERT_EQ(200u, SV_MediaTransformerTeardown(handle));
+    for (SVStatus status : QueryAll(handle)) EXPECT_EQ(4200u, status);
+    EXPECT_EQ(4200u, SV_MediaTransformerTeardown(handle));
+    EXPECT_EQ(1u, EngineEventLog::Of(SVMediaTransformEvent_SessionStopped).size())
+        << "a second teardown posts nothing";
+}
+
+TEST_F(MediaTransformerTest, RefusedSetupLeavesARegisteredSessionThatTearsDownCleanly) {
+    ASSERT_EQ(200u, SV_MediaTransformerInitialize(&EngineEventLog::Callback));
+    SVMediaTransformerSession* handle = nullptr;
+    std::string url = "unchanged";
+    // An unrecognised media format: refused before anything is built.
+    ASSERT_EQ(4201u, SV_MediaTransformerSetup("clip.xyz", SV::SVDictionary(), 1, &url, &handle));
+    ASSERT_NE(nullptr, handle);
+    EXPECT_EQ("unchanged", url);
+    EXPECT_EQ(registeredBefore_ + 1, SVMediaTransformerSession::RegisteredCount());
+    for (SVStatus status : QueryAll(handle)) EXPECT_EQ(2008u, status);
+    EXPECT_TRUE(EngineEventLog::Snapshot().empty()) << "no setup event for a refused setup";
+
+    ASSERT_EQ(200u, SV_MediaTransformerTeardown(handle));
+    std::vector<EngineEvent> events = EngineEventLog::Snapshot();
+    ASSERT_EQ(1u, events.size());
+    EXPECT_EQ(SVMediaTransformEvent_SessionStopped, events[0].event);
+    EXPECT_EQ(handle, events[0].session);
+    EXPECT_EQ(SV::SVTypedValueKind::Null, events[0].data.GetKind());
+    EXPECT_EQ(registeredBefore_, SVMediaTransformerSession::RegisteredCount());
+
+    // Mode 1 refuses no other format: a program stream of an unreadable scheme gets a
+    // transformer (which reports the scheme), so its queries answer from the session.
+    SVMediaTransformerSession* other = nullptr;
+    EXPECT_EQ(1012u, SV_MediaTransformerSetup("ftp://127.0.0.1/a.ps", SV::SVDictionary(), 1, &url,
+                                              &other));
+    handles_.push_back(other);
+    for (SVStatus status : QueryAll(other)) EXPECT_NE(2008u, status);
+}
+
+TEST_F(MediaTransformerTest, AudioInfoFallsBackToAVideoTrackThatCarriesTheAudio) {
+    ASSERT_EQ(200u, SV_MediaTransformerInitialize(&EngineEventLog::Callback));
+    std::string url;
+    SVMediaTransformerSession* handle = nullptr;
+    SV_MediaTransformerSetup("ftp://127.0.0.1/a.ps", SV::SVDictionary(), 1, &url, &handle);
+    handles_.push_back(handle);
+
+    // Nothing known yet: the out dictionary is emptied.
+    SV::SVDictionary out;
+    out.SetValue("stale", SV::SVTypedValue(uint32_t(1)));
+    ASSERT_EQ(200u, SV_GetAudioTrackInfo(handle, &out));
+    EXPECT_TRUE(out.empty());
+
+    // Video without audio keys: still nothing for audio.
+    SV::SVDictionary plain;
+    plain.SetValue(TrackInfoKey_VideoWidth, SV::SVTypedValue(uint32_t(320)));
+    handle->TrackChanged(MakeTrack(1, true, false, plain));
+    out.SetValue("stale", SV::SVTypedValue(uint32_t(1)));
+    ASSERT_EQ(200u, SV_GetAudioTrackInfo(handle, &out));
+    EXPECT_TRUE(out.empty());
+
+    SV::SVDictionary muxed;
+    muxed.SetValue(TrackInfoKey_VideoWidth, SV::SVTypedValue(uint32_t(640)));
+    muxed.SetValue(TrackInfoKey_AudioFormat, SV::SVTypedValue(uint32_t(2)));
+    boost::shared_ptr<MediaTrack> muxedTrack = MakeTrack(2, true, true, muxed);
+    handle->TrackChanged(muxedTrack);
+    ASSERT_EQ(200u, SV_GetAudioTrackInfo(handle, &out));
+    EXPECT_TRUE(Same(muxedTrack->GetInfo(), out));
+    SV::SVDictionary video;
+    ASSERT_EQ(200u, SV_GetVideoTrackInfo(handle, &video));
+    EXPECT_TRUE(Same(muxedTrack->GetInfo(), video));
+
+    // An audio track of its own wins.
+    SV::SVDictionary audio;
+    audio.SetValue(TrackInfoKey_AudioSampleFrequency, SV::SVTypedValue(uint32_t(48000)));
+    boost::shared_ptr<MediaTrack> audioTrack = MakeTrack(3, false, true, audio);
+    handle->TrackChanged(audioTrack);
+    ASSERT_EQ(200u, SV_GetAudioTrackInfo(handle, &out));
+    EXPECT_TRUE(Same(audioTrack->GetInfo(), out));
+}
+
+TEST_F(MediaTransformerTest, ASessionFoundByACallOutlivesATeardownOnAnotherThread) {
+    ASSERT_EQ(200u, SV_MediaTransformerInitialize(&EngineEventLog::Callback));
+    SVMediaTransformerSession* handle = Refused();
+    handles_.clear();
+
+    // What a call in flight holds between its look-up and its return.
+    boost::shared_ptr<SVMediaTransformerSession> inFlight = SVMediaTransformerSession::Find(handle);
+    ASSERT_TRUE(inFlight);
+    boost::weak_ptr<SVMediaTransformerSession> watch(inFlight);
+    SVStatus teardown = 0;
+    std::thread other([&] { teardown = SV_MediaTransformerTeardown(handle); });
+    other.join();
+    EXPECT_EQ(200u, teardown);
+    EXPECT_EQ(4200u, QueryAll(handle)[0]) << "the handle is gone for new calls";
+    EXPECT_FALSE(watch.expired()) << "but not from under the call that holds it";
+    SV::SVDictionary out;
+    EXPECT_EQ(2008u, inFlight->GetVideoTrackInfo(&out));
+    EXPECT_EQ("clip.xyz", inFlight->GetUrl());
+    inFlight.reset();
+    EXPECT_TRUE(watch.expired()) << "destroyed when the last call returns";
+}
+
+TEST_F(MediaTransformerTest, QueriesRacingSetupAndTeardownNeverTouchADestroyedSession) {
+    ASSERT_EQ(200u, SV_MediaTransformerInitialize(&EngineEventLog::Callback));
+    const size_t kSlots = 4;
+    std::atomic<SVMediaTransformerSession*> slots[kSlots];
+    for (size_t i = 0; i < kSlots; ++i) slots[i] = nullptr;
+    std::atomic<bool> done{false};
+    std::atomic<int> unexpected{0};
+    std::vector<std::thread> readers;
+    for (int r = 0; r < 2; ++r) {
+        readers.emplace_back([&] {
+            while (!done) {
+                for (size_t i = 0; i < kSlots; ++i) {
+                    for (SVStatus status : QueryAll(slots[i].load())) {
+                        // A live refused session answers 2008, a gone one 4200.
+                        if (status != 2008u && status != 4200u) ++unexpected;
+                    }
+                }
+            }
+        });
+    }
+    for (int round = 0; round < 200; ++round) {
+        size_t i = static_cast<size_t>(round) % kSlots;
+        SVMediaTransformerSession* old = slots[i].exchange(nullptr);
+        if (old != nullptr) EXPECT_EQ(200u, SV_MediaTransformerTeardown(old));
+        SVMediaTransformerSession* made = nullptr;
+        std::string url;
+        SV_MediaTransformerSetup("clip.xyz", SV::SVDictionary(), 1, &url, &made);
+        slots[i] = made;
+        // Readers may still hold the old handle value: it must now answer 4200.
+        if (old != nullptr && old != made) EXPECT_EQ(4200u, SV_GetChapterData(old, 0, 0));
+    }
+    done = true;
+    for (std::thread& t : readers) t.join();
+    for (size_t i = 0; i < kSlots; ++i) {
+        if (slots[i] != nullptr) EXPECT_EQ(200u, SV_MediaTransformerTeardown(slots[i]));
+    }
+    EXPECT_EQ(0, unexpected.load());
+}
+
+TEST_F(MediaTransformerTest, PlaysAFixtureTitleFromSetupToTerminate) {
+    const std::string title = SvTestSupport::Fixtures::ShortTitle();
+    const uint16_t previousPort = GetLoopbackPort();
+    const uint16_t port = FreeLoopbackPort();
+    ASSERT_NE(0, port);
+    SetLoopbackPort(port);
+    ASSERT_EQ(200u, SV_MediaTransformerInitialize(&EngineEventLog::Callback));
+
+    // The title named relative to an asset root given without its final '/'.
+    std::string directory = SV::GetDirectoryPart(title);
+    std::string name = title.substr(directory.size() + 1);
+    SV::SVDictionary credentials;
+    credentials.SetValue("CredentialsKey_AssetFsRoot", SV::SVTypedValue(directory));
+    SVMediaTransformerSession* handle = nullptr;
+    std::string url;
+    ASSERT_EQ(200u, SV_MediaTransformerSetup(name, credentials, 1, &url, &handle));
+    handles_.push_back(handle);
+    const std::string playlist = SV::RemoveFileExtension(name) + ".m3u8";
+    EXPECT_EQ("http://localhost:" + std::to_string(port) + "/" + playlist, url);
+
+    std::vector<EngineEvent> setup = EngineEventLog::Of(SVMediaTransformEvent_SetupCompleted);
+    ASSERT_EQ(1u, setup.size()) << "posted before setup returns";
+    EXPECT_EQ(handle, setup[0].session);
+    ASSERT_NE(nullptr, AsDictionary(setup[0].data));
+    EXPECT_TRUE(AsDictionary(setup[0].data)->empty());
+
+    using std::chrono::seconds;
+    ASSERT_TRUE(EngineEventLog::WaitFor(SVMediaTransformEvent_VideoTrackChange, 1, seconds(20)));
+    ASSERT_TRUE(EngineEventLog::WaitFor(SVMediaTransformEvent_AudioTrackChange, 1, seconds(20)));
+    EngineEvent video = EngineEventLog::Of(SVMediaTransformEvent_VideoTrackChange)[0];
+    EngineEvent audio = EngineEventLog::Of(SVMediaTransformEvent_AudioTrackChange)[0];
+    EXPECT_EQ(handle, video.session);
+    EXPECT_NE(std::this_thread::get_id(), video.thread) << "events come on the engine's thread";
+    ASSERT_NE(nullptr, AsDictionary(video.data));
+    ASSERT_NE(nullptr, AsDictionary(audio.data));
+    // The fixture's recipe: 320x180 video, AAC at 48 kHz.
+    uint32_t width = 0, height = 0, rate = 0;
+    EXPECT_TRUE(AsDictionary(video.data)->GetUnsignedInt(TrackInfoKey_VideoWidth, width));
+    EXPECT_TRUE(AsDictionary(video.data)->GetUnsignedInt(TrackInfoKey_VideoHeight, height));
+    EXPECT_EQ(320u, width);
+    EXPECT_EQ(180u, height);
+    EXPECT_TRUE(AsDictionary(audio.data)->GetUnsignedInt(TrackInfoKey_AudioSampleFrequency, rate));
+    EXPECT_EQ(48000u, rate);
+
+    SV::SVDictionary videoInfo;
+    ASSERT_EQ(200u, SV_GetVideoTrackInfo(handle, &videoInfo));
+    EXPECT_TRUE(Same(*AsDictionary(video.data), videoInfo));
+    std::vector<SV::SVTypedValue> tracks;
+    ASSERT_EQ(200u, SV_QueryAllTracks(handle, &tracks));
+    ASSERT_FALSE(tracks.empty());
+    if (tracks.size() == 1) {
+        // One track carries both: the audio event stands on the video track's description.
+        EXPECT_TRUE(Same(*AsDictionary(video.data), *AsDictionary(audio.data)));
+        SV::SVDictionary audioInfo;
+        ASSERT_EQ(200u, SV_GetAudioTrackInfo(handle, &audioInfo));
+        EXPECT_TRUE(Same(videoInfo, audioInfo));
+    }
+    uint32_t previousId = 0;
+    bool sawVideo = false;
+    for (size_t i = 0; i < tracks.size(); ++i) {
+        const SV::SVDictionary* track = AsDictionary(tracks[i]);
+        ASSERT_NE(nullptr, track);
+        uint32_t id = 0;
+        ASSERT_TRUE(track->GetUnsignedInt(TrackInfoKey_Id, id));
+        if (i > 0) EXPECT_GT(id, previousId) << "in track-identifier order";
+        previousId = id;
+        uint32_t w = 0;
+        if (track->GetUnsignedInt(TrackInfoKey_VideoWidth, w) && w == 320) sawVideo = true;
+    }
+    EXPECT_TRUE(sawVideo);
+
+    // The URL handed out is served.
+    std::string response = HttpGet(port, "/" + playlist);
+    EXPECT_EQ(0u, response.find("HTTP/1.1 200")) << response.substr(0, 200);
+    EXPECT_NE(std::string::npos, response.find("#EXTM3U"));
+
+    EXPECT_EQ(200u, SV_MediaTransformerTeardown(handle));
+    handles_.clear();
+    EXPECT_TRUE(EngineEventLog::WaitFor(SVMediaTransformEvent_SessionStopped, 1, seconds(10)));
+    EXPECT_TRUE(EngineEventLog::Of(SVMediaTransformEvent_Error).empty());
+    EXPECT_EQ(4200u, QueryAll(handle)[0]);
+    EXPECT_EQ(200u, SV_MediaTransformerTerminate());
+    SetLoopbackPort(previousPort);
+}
+
+}  // namespace
+}  // namespace SarvelonMediaKit
