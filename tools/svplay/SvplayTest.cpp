@@ -1,0 +1,451 @@
+// svplay run as a person runs it: on the two-minute fixture title, on a loopback port of its
+// own, with ffmpeg, ffprobe and curl as the players, and stopped with a signal.
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <spawn.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <csignal>
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
+#include <map>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "tests/support/Fixtures.h"
+#include "tests/support/TemporaryDirectory.h"
+
+extern char** environ;
+
+namespace {
+
+using SvTestSupport::Fixtures;
+using SvTestSupport::RunProgram;
+using SvTestSupport::TemporaryDirectory;
+
+using Clock = std::chrono::steady_clock;
+
+std::string ReadFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+// A loopback socket bound to the port (0: one the system chooses; Port() tells which). Bound
+// as a server binds, with SO_REUSEADDR: connections that linger in TIME_WAIT after a server
+// stopped do not hold its port, a socket still listening there does.
+class BoundSocket {
+public:
+    explicit BoundSocket(uint16_t port = 0, bool listen = false) {
+        fd_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        const int on = 1;
+        if (fd_ >= 0) setsockopt(fd_, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+        sockaddr_in address = {};
+        address.sin_family = AF_INET;
+        address.sin_port = htons(port);
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        if (fd_ < 0 || bind(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+            (listen && ::listen(fd_, 4) != 0)) {
+            Close();
+            return;
+        }
+        socklen_t length = sizeof address;
+        getsockname(fd_, reinterpret_cast<sockaddr*>(&address), &length);
+        port_ = ntohs(address.sin_port);
+    }
+    ~BoundSocket() { Close(); }
+    bool Bound() const { return fd_ >= 0; }
+    uint16_t Port() const { return port_; }
+    void Close() {
+        if (fd_ >= 0) close(fd_);
+        fd_ = -1;
+    }
+
+private:
+    int fd_ = -1;
+    uint16_t port_ = 0;
+};
+
+// A port nobody listens on at the moment.
+uint16_t FreePort() { return BoundSocket().Port(); }
+
+// svplay as a child process: standard output read line by line through a pipe, standard error
+// collected in a file. Every wait is bounded; a child still running at the end is killed.
+class Svplay {
+public:
+    Svplay(const std::vector<std::string>& args, const std::string& errorFile)
+        : errorFile_(errorFile) {
+        int out[2];
+        if (pipe2(out, O_CLOEXEC) != 0) return;
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+        posix_spawn_file_actions_adddup2(&actions, out[1], 1);
+        posix_spawn_file_actions_addopen(&actions, 2, errorFile.c_str(),
+                                         O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        std::vector<char*> argv{const_cast<char*>(SV_SVPLAY_PATH)};
+        for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+        argv.push_back(nullptr);
+        if (posix_spawn(&pid_, SV_SVPLAY_PATH, &actions, nullptr, argv.data(), environ) != 0) {
+            pid_ = -1;
+        }
+        posix_spawn_file_actions_destroy(&actions);
+        close(out[1]);
+        out_ = out[0];
+    }
+    ~Svplay() {
+        if (pid_ > 0) {
+            kill(pid_, SIGKILL);
+            waitpid(pid_, nullptr, 0);
+        }
+        if (out_ >= 0) close(out_);
+    }
+
+    bool Started() const { return pid_ > 0; }
+
+    // The next line of standard output; false at its end or after `timeout`.
+    bool ReadLine(std::string& line, std::chrono::milliseconds timeout) {
+        const Clock::time_point until = Clock::now() + timeout;
+        for (;;) {
+            const size_t end = pending_.find('\n', taken_);
+            if (end != std::string::npos) {
+                line = pending_.substr(taken_, end - taken_);
+                taken_ = end + 1;
+                return true;
+            }
+            if (!Fill(until)) return false;
+        }
+    }
+    // Reads lines until one starts with `prefix` (that line in `line`).
+    bool WaitForLine(const std::string& prefix, std::string& line,
+                     std::chrono::milliseconds timeout) {
+        const Clock::time_point until = Clock::now() + timeout;
+        while (Clock::now() < until) {
+            const auto left =
+                std::chrono::duration_cast<std::chrono::milliseconds>(until - Clock::now());
+            if (!ReadLine(line, left)) return false;
+            if (line.compare(0, prefix.size(), prefix) == 0) return true;
+        }
+        return false;
+    }
+
+    void Signal(int signal) {
+        if (pid_ > 0) kill(pid_, signal);
+    }
+    // The exit status (128 + signal when a signal ended it), -1 when it did not end in time.
+    // All of standard output is read meanwhile, so a full pipe never holds the child up.
+    int Wait(std::chrono::milliseconds timeout) {
+        const Clock::time_point until = Clock::now() + timeout;
+        while (pid_ > 0) {
+            int status = 0;
+            const pid_t done = waitpid(pid_, &status, WNOHANG);
+            if (done == pid_) {
+                pid_ = -1;
+                while (Fill(Clock::now() + std::chrono::seconds(2))) {
+                }
+                return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+            }
+            if (Clock::now() >= until) return -1;
+            Fill(std::min(until, Clock::now() + std::chrono::milliseconds(50)));
+        }
+        return -1;
+    }
+
+    // Everything standard output gave so far, and standard error.
+    const std::string& Output() const { return pending_; }
+    std::string Errors() const { return ReadFile(errorFile_); }
+
+private:
+    // Reads what the pipe has, waiting until `until`; false at its end or on timeout.
+    bool Fill(Clock::time_point until) {
+        if (out_ < 0) return false;
+        const auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(until - Clock::now());
+        pollfd p = {out_, POLLIN, 0};
+        if (poll(&p, 1, left.count() > 0 ? int(left.count()) : 0) <= 0) return false;
+        char buffer[4096];
+        const ssize_t got = read(out_, buffer, sizeof buffer);
+        if (got <= 0) {
+            close(out_);
+            out_ = -1;
+            return false;
+        }
+        pending_.append(buffer, size_t(got));
+        return true;
+    }
+
+    std::string errorFile_;
+    pid_t pid_ = -1;
+    int out_ = -1;
+    std::string pending_;
+    size_t taken_ = 0;
+};
+
+// The file name without its folder and without its last extension.
+std::string BaseName(const std::string& path) {
+    std::string name = path.substr(path.rfind('/') + 1);
+    const size_t dot = name.rfind('.');
+    return dot == std::string::npos ? name : name.substr(0, dot);
+}
+
+// Frames per stream index in a framecrc / framemd5 listing ("#" lines are comments).
+std::map<int, size_t> FramesPerStream(const std::string& listing) {
+    std::map<int, size_t> counts;
+    std::istringstream lines(listing);
+    std::string line;
+    while (std::getline(lines, line)) {
+        if (line.empty() || line[0] == '#') continue;
+        ++counts[std::atoi(line.c_str())];
+    }
+    return counts;
+}
+
+// The hashes of the video frames (stream 0) of a framemd5 listing, in order.
+std::vector<std::string> VideoHashes(const std::string& listing) {
+    std::vector<std::string> hashes;
+    std::istringstream lines(listing);
+    std::string line;
+    while (std::getline(lines, line)) {
+        if (line.empty() || line[0] == '#' || std::atoi(line.c_str()) != 0) continue;
+        hashes.push_back(line.substr(line.rfind(',') + 1));
+        while (!hashes.back().empty() && hashes.back()[0] == ' ') hashes.back().erase(0, 1);
+    }
+    return hashes;
+}
+
+// What curl gets for a URL: the HTTP code, and the body in `body` when asked.
+std::string HttpCode(const std::string& url, std::string* body = nullptr) {
+    TemporaryDirectory dir("svplaycurl");
+    std::string code;
+    RunProgram({"curl", "-sS", "--path-as-is", "-m", "10", "-o", dir.File("body"), "-w",
+                "%{http_code}", url},
+               &code);
+    if (body) *body = ReadFile(dir.File("body"));
+    return code;
+}
+
+const std::chrono::seconds kStart(20);
+const std::chrono::seconds kStop(20);
+
+class SvplayTest : public ::testing::Test {
+protected:
+    TemporaryDirectory dir{"svplay"};
+};
+
+TEST_F(SvplayTest, ServesTheWholeTitleToFfmpegAndSeeksToTheMiddle) {
+    const std::string title = Fixtures::HlsTitle();
+    const uint16_t port = FreePort();
+    ASSERT_NE(0, port);
+    Svplay svplay({title, "--port", std::to_string(port)}, dir.File("stderr"));
+    ASSERT_TRUE(svplay.Started());
+    std::string url;
+    ASSERT_TRUE(svplay.ReadLine(url, kStart)) << svplay.Errors();
+    // The first line is the URL alone: the title's name with the playlist extension, on the
+    // port asked for.
+    const std::string base = "http://localhost:" + std::to_string(port) + "/";
+    ASSERT_EQ(base + BaseName(title) + ".m3u8", url) << svplay.Errors();
+
+    std::string out;
+    ASSERT_EQ(0, RunProgram({"ffprobe", "-v", "error", "-show_entries", "format=duration", "-of",
+                             "csv=p=0", url},
+                            &out))
+        << out;
+    EXPECT_NEAR(double(Fixtures::kHlsClipSeconds), std::atof(out.c_str()), 0.5) << out;
+
+    // The whole playlist read and decoded, stopping at the first error: every picture, and
+    // the audio frames ffmpeg decodes from the clip the title was made from. For HLS the
+    // multiplexer merges audio frames four to a PES, and a last group still short when the
+    // title ends stays behind.
+    std::string served;
+    ASSERT_EQ(0, RunProgram({"ffmpeg", "-nostdin", "-v", "error", "-xerror", "-i", url, "-map", "0",
+                             "-f", "framecrc", "-"},
+                            &served))
+        << served.substr(0, 2000);
+    std::string source;
+    ASSERT_EQ(0, RunProgram({"ffmpeg", "-nostdin", "-v", "error", "-i", Fixtures::HlsClip(), "-map",
+                             "0", "-f", "framecrc", "-"},
+                            &source));
+    const std::map<int, size_t> servedFrames = FramesPerStream(served);
+    const std::map<int, size_t> sourceFrames = FramesPerStream(source);
+    ASSERT_EQ(2u, servedFrames.size()) << served.substr(0, 2000);
+    EXPECT_EQ(Fixtures::kHlsClipFrames, servedFrames.at(0));
+    EXPECT_EQ(sourceFrames.at(1) / 4 * 4, servedFrames.at(1));
+
+    // A cold seek to 60 s: the pictures start where the clip's do at 60 s.
+    std::string seeked, original;
+    ASSERT_EQ(0, RunProgram({"ffmpeg", "-nostdin", "-v", "error", "-ss", "60", "-i", url, "-map",
+                             "0:v", "-frames:v", "3", "-f", "framemd5", "-"},
+                            &seeked))
+        << seeked;
+    ASSERT_EQ(0, RunProgram({"ffmpeg", "-nostdin", "-v", "error", "-i", Fixtures::HlsClip(), "-map",
+                             "0:v", "-f", "framemd5", "-"},
+                            &original));
+    const std::vector<std::string> seekHashes = VideoHashes(seeked);
+    const std::vector<std::string> allHashes = VideoHashes(original);
+    ASSERT_EQ(3u, seekHashes.size()) << seeked;
+    ASSERT_EQ(Fixtures::kHlsClipFrames, allHashes.size());
+    const size_t at60 = 60 * 25;
+    EXPECT_EQ(allHashes[at60], seekHashes[0]);
+    EXPECT_EQ(allHashes[at60 + 1], seekHashes[1]);
+    EXPECT_EQ(allHashes[at60 + 2], seekHashes[2]);
+
+    // Names the engine does not serve.
+    for (const std::string& junk : {std::string("junk.ts"), std::string("nothing.m3u8"),
+                                    BaseName(title) + "_99999.ts", std::string("../etc/passwd")}) {
+        EXPECT_EQ("404", HttpCode(base + junk)) << junk;
+    }
+
+    svplay.Signal(SIGTERM);
+    EXPECT_EQ(0, svplay.Wait(kStop)) << svplay.Errors();
+    // The events came one a line, from the start to the end, each after the URL.
+    const std::string& lines = svplay.Output();
+    const size_t initialized = lines.find("\nevent SViOsApiEvent_Initialized {");
+    const size_t playing = lines.find("\nevent SViOsApiEvent_Playing {SVAssetPathKey=" + title);
+    const size_t terminated = lines.find("\nevent SViOsApiEvent_Terminated {}\n");
+    EXPECT_NE(std::string::npos, initialized) << lines;
+    EXPECT_NE(std::string::npos, playing) << lines;
+    EXPECT_NE(std::string::npos, terminated) << lines;
+    EXPECT_LT(initialized, playing);
+    EXPECT_LT(playing, terminated);
+    EXPECT_EQ(std::string::npos, lines.find("StoppingOnError")) << lines;
+    // Nothing listens any more.
+    EXPECT_TRUE(BoundSocket(port, true).Bound());
+}
+
+TEST_F(SvplayTest, AFileUrlIsPlayedFromItsPathAndSigtermFreesThePort) {
+    // A file:// URL with an escaped letter in it: %41 is "A".
+    const std::string link = dir.File("clipA.svm");
+    ASSERT_EQ(0, symlink(Fixtures::HlsTitle().c_str(), link.c_str()));
+    const uint16_t port = FreePort();
+    Svplay svplay({"--port=" + std::to_string(port), "file://" + dir.File("clip%41.svm")},
+                  dir.File("stderr"));
+    std::string url;
+    ASSERT_TRUE(svplay.ReadLine(url, kStart)) << svplay.Errors();
+    ASSERT_EQ("http://localhost:" + std::to_string(port) + "/clipA.m3u8", url);
+    std::string body;
+    EXPECT_EQ("200", HttpCode(url, &body));
+    EXPECT_EQ(0u, body.find("#EXTM3U\n")) << body;
+    // Without --pda the engine adapts by itself: the playlist lists the segments directly.
+    EXPECT_EQ(std::string::npos, body.find("#EXT-X-STREAM-INF")) << body;
+    EXPECT_NE(std::string::npos, body.find("#EXTINF:")) << body;
+    svplay.Signal(SIGINT);
+    EXPECT_EQ(0, svplay.Wait(kStop)) << svplay.Errors();
+    EXPECT_NE(std::string::npos, svplay.Output().find("\nevent SViOsApiEvent_Terminated {}\n"))
+        << svplay.Output();
+    // The port is free for the next run at once.
+    Svplay again({"--port=" + std::to_string(port), link}, dir.File("stderr2"));
+    std::string second;
+    ASSERT_TRUE(again.ReadLine(second, kStart)) << again.Errors();
+    EXPECT_EQ(url, second);
+    EXPECT_EQ("200", HttpCode(url));
+    again.Signal(SIGTERM);
+    EXPECT_EQ(0, again.Wait(kStop)) << again.Errors();
+    EXPECT_EQ(std::string::npos, again.Output().find("StoppingOnError")) << again.Output();
+}
+
+TEST_F(SvplayTest, PlayerDrivenAdaptationHandsTheRenditionsToThePlayer) {
+    const uint16_t port = FreePort();
+    Svplay svplay({"--pda", Fixtures::HlsTitle(), "--port", std::to_string(port)},
+                  dir.File("stderr"));
+    std::string url;
+    ASSERT_TRUE(svplay.ReadLine(url, kStart)) << svplay.Errors();
+    std::string body;
+    ASSERT_EQ("200", HttpCode(url, &body));
+    // A variant playlist: the player picks a rendition and reads that one's playlist.
+    EXPECT_EQ(0u, body.find("#EXTM3U\n")) << body;
+    const size_t variant = body.find("#EXT-X-STREAM-INF:");
+    ASSERT_NE(std::string::npos, variant) << body;
+    const size_t line = body.find('\n', variant) + 1;
+    const std::string rendition = body.substr(line, body.find('\n', line) - line);
+    ASSERT_FALSE(rendition.empty()) << body;
+    std::string media;
+    EXPECT_EQ("200", HttpCode(url.substr(0, url.rfind('/') + 1) + rendition, &media));
+    EXPECT_NE(std::string::npos, media.find("#EXTINF:")) << media;
+    svplay.Signal(SIGTERM);
+    EXPECT_EQ(0, svplay.Wait(kStop)) << svplay.Errors();
+}
+
+TEST_F(SvplayTest, APortTakenEndsWithTheErrorEventAndAFailure) {
+    BoundSocket taken(0, true);
+    ASSERT_TRUE(taken.Bound());
+    Svplay svplay({Fixtures::HlsTitle(), "--port", std::to_string(taken.Port())},
+                  dir.File("stderr"));
+    // svplay ends by itself: nobody can be served.
+    const int status = svplay.Wait(kStart + kStop);
+    EXPECT_EQ(1, status) << svplay.Output() << svplay.Errors();
+    std::string line;
+    const std::string& lines = svplay.Output();
+    const size_t error = lines.find("event SViOsApiEvent_StoppingOnError {");
+    ASSERT_NE(std::string::npos, error) << lines;
+    const std::string event = lines.substr(error, lines.find('\n', error) - error);
+    // The status of a failed listen, and a text that names the port.
+    EXPECT_NE(std::string::npos, event.find("SVErrorKey=1031")) << event;
+    EXPECT_NE(std::string::npos, event.find(std::to_string(taken.Port()))) << event;
+    // Standard error says why, with the status.
+    EXPECT_NE(std::string::npos, svplay.Errors().find("stopped on an error")) << svplay.Errors();
+    EXPECT_NE(std::string::npos, svplay.Errors().find("(1031)")) << svplay.Errors();
+}
+
+TEST_F(SvplayTest, TitlesThatCannotBePlayedFailWithTheReason) {
+    const std::string notes = dir.File("notes.txt");
+    std::ofstream(notes) << "not a title\n";
+    const struct {
+        std::vector<std::string> args;
+        std::string reason;  // on standard error
+    } cases[] = {
+        {{dir.File("missing.svm")}, dir.File("missing.svm") + ": No such file or directory"},
+        {{"ftp://127.0.0.1/a.svm"}, "(1012)"},  // a scheme the engine does not read
+        {{notes}, "(4201)"},                    // not a kind of title the player takes
+        {{"file://example.com/a.svm"}, "file://"},
+    };
+    for (const auto& c : cases) {
+        std::vector<std::string> args = c.args;
+        args.insert(args.end(), {"--port", std::to_string(FreePort())});
+        Svplay svplay(args, dir.File("stderr"));
+        EXPECT_EQ(1, svplay.Wait(kStart)) << c.args[0];
+        EXPECT_NE(std::string::npos, svplay.Errors().find(c.reason))
+            << c.args[0] << ": " << svplay.Errors();
+        // No URL is handed out for a playback that did not start.
+        EXPECT_EQ(std::string::npos, svplay.Output().find("http://")) << svplay.Output();
+    }
+}
+
+TEST_F(SvplayTest, UsageErrorsExitTwoAndHelpExitsZero) {
+    const struct {
+        std::vector<std::string> args;
+        int status;
+    } cases[] = {
+        {{}, 2},
+        {{"a.svm", "b.svm"}, 2},
+        {{"a.svm", "--port", "0"}, 2},
+        {{"a.svm", "--port", "65536"}, 2},
+        {{"a.svm", "--port", "http"}, 2},
+        {{"a.svm", "--preload-timeout", "0"}, 2},
+        {{"a.svm", "--preload-timeout", "2147484"}, 2},  // over 2^31 microseconds
+        {{"a.svm", "--bogus"}, 2},
+        {{"--help"}, 0},
+        {{"--version"}, 0},
+    };
+    for (const auto& c : cases) {
+        Svplay svplay(c.args, dir.File("stderr"));
+        EXPECT_EQ(c.status, svplay.Wait(kStart)) << (c.args.empty() ? "" : c.args.back());
+        if (c.status == 2) {
+            EXPECT_NE(std::string::npos, svplay.Errors().find("usage: svplay")) << svplay.Errors();
+        }
+    }
+    Svplay help({"--help"}, dir.File("stderr"));
+    ASSERT_EQ(0, help.Wait(kStart));
+    for (const char* option : {"--port", "--pda", "--preload-timeout"}) {
+        EXPECT_NE(std::string::npos, help.Output().find(option)) << help.Output();
+    }
+}
+
+}  // namespace
