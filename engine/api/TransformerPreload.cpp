@@ -6,6 +6,9 @@
 
 #include <boost/make_shared.hpp>
 
+#include <atomic>
+#include <string>
+
 #include "SVLibrary/Exception/Exception.h"
 #include "engine/api/Transformer.h"
 #include "engine/core/DequeMemoryCache.h"
@@ -32,6 +35,40 @@ const useconds_t kPreloadPollInterval = 10000;
 // Track 1 is where a player that chooses among variants starts.
 const uint32_t kFirstTrack = 1;
 
+// Records a step's failure unless an error is recorded already: SetError may have put one
+// there (with its text) from another thread meanwhile. The first error stands, and a step's
+// success never replaces it.
+void RecordFailure(std::atomic<SVStatus>& status, SVStatus result) {
+    if (result == SVStatusSuccess) return;
+    SVStatus expected = SVStatusSuccess;
+    status.compare_exchange_strong(expected, result);
+}
+
+// Sets the session's capacity; a refusal (less than the session holds or has handed to its
+// trackers) comes back as the text of an error, empty when the size was applied.
+std::string ApplyCapacity(Session& session, uint32_t bytes) {
+    try {
+        session.SetCapacity(ByteAmount(bytes));
+        return std::string();
+    } catch (const SV::Exception& exception) {
+        return "Cache size " + std::to_string(bytes) + " refused: " + exception.what() + " (" +
+               exception.GetDetail() + ")";
+    }
+}
+
+// Keeps a session's pump paused for its lifetime: the pump runs again however the scope is
+// left, or the session could never shut down.
+class PumpPause {
+public:
+    explicit PumpPause(Session& session) : session_(session) { session_.PausePump(); }
+    ~PumpPause() { session_.ResumePump(); }
+    PumpPause(const PumpPause&) = delete;
+    PumpPause& operator=(const PumpPause&) = delete;
+
+private:
+    Session& session_;
+};
+
 }  // namespace
 
 SVStatus Transformer::SetCredentials(const SV::SVDictionary& credentials) {
@@ -55,11 +92,16 @@ SVStatus Transformer::SetCredentials(const SV::SVDictionary& credentials) {
 }
 
 void Transformer::SetCacheSize(uint32_t bytes) {
+    const uint32_t previous = cacheSize_;
     cacheSize_ = bytes;
     if (!session_) return;
     // While a preload is pending the stage itself applies the size once it is done.
     if (hasDemux_ && pendingPreloads_ >= 1) return;
-    session_->SetCapacity(ByteAmount(bytes));
+    const std::string refused = ApplyCapacity(*session_, bytes);
+    if (refused.empty()) return;
+    // The size in force stays the one the session has.
+    cacheSize_ = previous;
+    SetError(SVStatusLibraryException, refused);
 }
 
 void Transformer::SetPda(bool playerDrivenAdaptation) {
@@ -87,7 +129,7 @@ SVStatus Transformer::PreLoad() {
     }
     if (mediaFormat_ == MediaFormatSmil) {
         const SVStatus loaded = LoadManifest(timeout);
-        status_ = loaded;
+        RecordFailure(status_, loaded);
         if (loaded != SVStatusSuccess) return loaded;
     } else {
         const SVStatus named = NameSource();
@@ -101,20 +143,24 @@ SVStatus Transformer::PreLoad() {
         }
         if (status_ != SVStatusSuccess) return status_;
     }
-    if (status_ == SVStatusSuccess) {
-        session_->PausePump();
-        session_->SetCapacity(ByteAmount(cacheSize_));
-        if (demux_ != nullptr && demux_->HasAudioOnlyTracks()) {
+    if (status_ != SVStatusSuccess) return status_;
+    std::string refused;
+    {
+        PumpPause pause(*session_);
+        // The full size now.
+        refused = ApplyCapacity(*session_, cacheSize_);
+        if (refused.empty() && demux_ != nullptr && demux_->HasAudioOnlyTracks()) {
             const SVStatus branch = AddAudioBranch();
-            status_ = branch;
             if (branch != SVStatusSuccess) {
-                session_->ResumePump();
+                RecordFailure(status_, branch);
                 return branch;
             }
         }
-        session_->ResumePump();
-        pendingPreloads_ = 0;
+        if (refused.empty()) pendingPreloads_ = 0;
     }
+    // Reported once the pump runs again: SetError stops the session, which needs the pump to
+    // shut down.
+    if (!refused.empty()) SetError(SVStatusLibraryException, refused);
     return status_;
 }
 

@@ -3,6 +3,7 @@
 // the orderly stop.
 #include <boost/make_shared.hpp>
 
+#include <atomic>
 #include <cerrno>
 #include <cstring>
 #include <vector>
@@ -41,6 +42,15 @@ const uint64_t kNoPosition = ~uint64_t(0);
 
 typedef TaskTemplate0<Transformer*, void (Transformer::*)()> FileStepTask;
 
+// Records a step's failure unless an error is recorded already: SetError may have put one
+// there (with its text) from another thread meanwhile. The first error stands, and a step's
+// success never replaces it.
+void RecordFailure(std::atomic<SVStatus>& status, SVStatus result) {
+    if (result == SVStatusSuccess) return;
+    SVStatus expected = SVStatusSuccess;
+    status.compare_exchange_strong(expected, result);
+}
+
 bool IsIndexedFormat(MediaFormat format) {
     return format == MediaFormatMpeg2Ps || format == MediaFormatDvd || format == MediaFormatSmil;
 }
@@ -57,9 +67,9 @@ SVStatus Transformer::Transform(MediaTime position, TrickPlayRate rate, bool inW
 
     // On the worker.
     if (!hasDemux_) {
-        status_ = NameSource();
+        RecordFailure(status_, NameSource());
     } else if (pendingPreloads_ > 0) {
-        status_ = PreLoad();
+        RecordFailure(status_, PreLoad());
     }
     if (status_ != SVStatusSuccess) return status_;
     if (abortRequested_) return status_;
@@ -128,8 +138,28 @@ void Transformer::WaitForSessionStop() {
 
 SVStatus Transformer::Serve(MediaTime /*position*/, TrickPlayRate /*rate*/, bool wait) {
     if (session_) session_->SetPullAmount(ByteAmount(kPullAmount));
+    if (!wait) return status_;
     // The worker spends the playback here.
-    if (wait) WaitForSessionStop();
+    WaitForSessionStop();
+
+    // The playback is over (an error or the end stopped the session, or Stop has begun): the
+    // front door closes now rather than at Stop, so a player's new connection is refused
+    // instead of waiting on a port nobody answers, and the port is free again at once. As in
+    // Stop, the listener goes outside the lock.
+    std::unique_ptr<MultiSocketDelegateServer> listener;
+    {
+        std::lock_guard<std::mutex> lock(runtimeLock_);
+        listener.swap(listener_);
+    }
+    listener.reset();
+    // The connections already served end with the playback too.
+    std::list<boost::shared_ptr<Session>> serving;
+    {
+        std::lock_guard<std::mutex> lock(servingLock_);
+        servingClosed_ = true;
+        serving.swap(servingSessions_);
+    }
+    for (const boost::shared_ptr<Session>& session : serving) session->Stop(true);
     return status_;
 }
 

@@ -1,5 +1,10 @@
 #include "engine/api/TransformerWorkerThread.h"
 
+#include <exception>
+#include <string>
+
+#include "SVLibrary/Exception/Exception.h"
+#include "SVLibrary/Types/SVStatus.h"
 #include "engine/api/Transformer.h"
 
 namespace SarvelonMediaKit {
@@ -16,7 +21,20 @@ TransformerWorkerThread::TransformerWorkerThread(Transformer* transformer, Media
 TransformerWorkerThread::~TransformerWorkerThread() {}
 
 int TransformerWorkerThread::Run() {
-    transformer_->Transform(position_, rate_, false);
+    // Nothing may end the worker unnoticed: the caller holds a playback URL that only this
+    // thread makes good on, so a failure it cannot report itself becomes the playback's error.
+    try {
+        transformer_->Transform(position_, rate_, false);
+    } catch (const SV::Exception& exception) {
+        transformer_->SetError(SVStatusLibraryException, std::string("Transformer worker: ") +
+                                                             exception.what() + " (" +
+                                                             exception.GetDetail() + ")");
+    } catch (const std::exception& exception) {
+        transformer_->SetError(SVStatusLibraryException,
+                               std::string("Transformer worker: ") + exception.what());
+    } catch (...) {
+        transformer_->SetError(SVStatusLibraryException, "Transformer worker: unknown exception");
+    }
     return 0;
 }
 
