@@ -37,15 +37,15 @@ enum SVStatusCode {
     /* The loopback server could not listen (port taken, socket error): without it the
      * playback URL handed out would lead nowhere, so the failure is reported as an error. */
     SVStatusListenFailed = 1031,
-    SVStatusDataStalled = 2000, /* "Data stopped arriving, will retry" */
-    SVStatusNoTracker = 2006,   /* the session gives no tracker for the audio branch */
+    SVStatusDataStalled = 2000,   /* "Data stopped arriving, will retry" */
+    SVStatusNoTracker = 2006,     /* the session gives no tracker for the audio branch */
+    SVStatusNoTransformer = 2008, /* session without transformer */
+    SVStatusUnknownSession = 4200,
+    SVStatusSetupRefused = 4201, /* setup refused for the media format */
     /* The portability layer refused an operation by throwing (for example a session capacity
      * below the bytes it already holds); the error text carries the exception's text and
      * detail. Reported rather than let through, so no thread ends on it unnoticed. */
     SVStatusLibraryException = 2007,
-    SVStatusNoTransformer = 2008, /* session without transformer */
-    SVStatusUnknownSession = 4200,
-    SVStatusSetupRefused = 4201, /* setup refused for the media format */
 
     /* Results of the bridge; any other engine status passes through unchanged. */
     SVBridgeSuccess = 0,

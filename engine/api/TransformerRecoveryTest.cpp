@@ -61,7 +61,7 @@ TEST(TransformerRecovery, CacheBelowWhatThePreloadHoldsIsAnErrorNotAnException) 
     EXPECT_NE(std::string::npos, text.find("65536")) << text;
     EXPECT_NE(std::string::npos, text.find("Invalid parameter")) << text;
     EXPECT_EQ(text, transformer.GetErrorText());
-    // The session kept its size, and its pump runs again: the error's stop completes.
+    // The session kept its size, and the error's stop completes.
     EXPECT_EQ(preloadCapacity, transformer.GetSession()->GetCapacity().Get());
     EXPECT_TRUE(transformer.GetSession()->WaitForStop(5000));
     EXPECT_EQ(SVStatusLibraryException, transformer.Stop());
