@@ -134,7 +134,7 @@ SVStatus Transformer::PreLoad() {
     } else {
         const SVStatus named = NameSource();
         if (named != SVStatusSuccess) {
-            status_ = named;
+            RecordFailure(status_, named);
             return named;
         }
         session_->PreLoad(timeout);
