@@ -350,9 +350,9 @@ TEST_F(MuxEndTest, EverythingHeldGoesOutBeforeTheEndMarker) {
     demux->SetEndOfDataAtEnd(true);
     mux->PullData(1000000);
     // Audio groups: 0-40000 (10+11+12 bytes) and the short one 60000-80000 (13+14 bytes).
-    EXPECT_EQ((std::vector<std::string>{"v0/100", "a0/33", "v40000/101", "v80000/102",
-                                        "a60000/27"}),
-              mux->log);
+    EXPECT_EQ(
+        (std::vector<std::string>{"v0/100", "a0/33", "v40000/101", "v80000/102", "a60000/27"}),
+        mux->log);
     EXPECT_EQ((std::vector<std::string>{"d100", "d33", "d101", "d102", "d27",
                                         "m" + std::to_string(MemoryMarkerTypeEndOfStream),
                                         "m" + std::to_string(MemoryMarkerTypeEndOfData)}),
@@ -367,9 +367,9 @@ TEST_F(MuxEndTest, AnEndThatBypassesTheQueuesStillLetsTheShortGroupOut) {
     demux->SetEndOfStreamAtEnd(true);
     mux->PullData(1000000);
     EXPECT_EQ((std::vector<std::string>{"a0/33", "a60000/13"}), mux->log);
-    EXPECT_EQ((std::vector<std::string>{"d33", "d13",
-                                        "m" + std::to_string(MemoryMarkerTypeEndOfStream)}),
-              SinkLog(*sink));
+    EXPECT_EQ(
+        (std::vector<std::string>{"d33", "d13", "m" + std::to_string(MemoryMarkerTypeEndOfStream)}),
+        SinkLog(*sink));
 }
 
 // A reposition drops what the filter held: those frames belong to the old position, and the
