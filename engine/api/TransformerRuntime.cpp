@@ -18,6 +18,7 @@
 #include "engine/core/ComponentStack.h"
 #include "engine/core/Session.h"
 #include "engine/core/Task.h"
+#include "engine/serve/FileServer.h"
 #include "engine/serve/ListeningPort.h"
 #include "engine/serve/LiveHttpSegmenter.h"
 #include "engine/serve/LiveHttpServer.h"
@@ -256,9 +257,14 @@ SVStatus Transformer::TransformToFile(MediaTime /*position*/, TrickPlayRate /*ra
 
 void Transformer::TransformToFileInTask() {
     // On the session's pump thread: one step of the output, then the next one behind whatever
-    // else was queued meanwhile. The file server stops the session at the end of the data.
+    // else was queued meanwhile, until the end of the title has been written. A local title
+    // ends with the end of the stream (no end-of-data follows it), which the multiplexer
+    // hands on only behind everything it held: once the file has it, the file is whole.
     session_->PullDataInTask(ByteAmount(kPullAmount));
-    if (status_ == SVStatusSuccess) {
+    const FileServer* output =
+        dynamic_cast<const FileServer*>(session_->GetComponentStack().Front().get());
+    const bool whole = output != nullptr && output->HasReachedEndOfStream();
+    if (status_ == SVStatusSuccess && !whole) {
         session_->AddTask(boost::make_shared<FileStepTask>(
             Session::TaskCategorySession, StackIdServing, "Transformer::TransformToFileInTask",
             this, &Transformer::TransformToFileInTask));

@@ -16,6 +16,8 @@ Mux::Mux(Session* session)
       sampleTailroom_(0),
       started_(false),
       endOfStream_(false),
+      finishing_(false),
+      passingEnd_(false),
       bytesSent_(0) {}
 
 Mux::~Mux() {}
@@ -53,32 +55,80 @@ void Mux::DoPullData(ByteAmount& amount) {
         if (!goOn) {
             break;
         }
-        // Choose the earliest decode time; on a tie the stream nearer the front (video).
-        boost::shared_ptr<SampleStream> chosen;
-        for (std::list<boost::shared_ptr<SampleStream>>::iterator it = streams_.begin();
-             it != streams_.end(); ++it) {
-            const boost::shared_ptr<SampleStream>& stream = *it;
-            if (!stream->IsConnected() || stream->IsEmpty()) {
-                continue;
-            }
-            if (!chosen || stream->Front().GetDecodeTime() < chosen->Front().GetDecodeTime()) {
-                chosen = stream;
-            }
-        }
+        boost::shared_ptr<SampleStream> chosen = ChooseNextStream();
         if (!chosen) {
             goOn = false;
             break;
         }
-        // A copy: the subclass may send, and a marker passed on may reach code that changes
-        // the queues (a flush) before the sample is popped.
-        Sample sample = chosen->Front();
-        if (!started_) {
-            OnFirstDecodeTime(sample.GetDecodeTime());
-            started_ = true;
-        }
-        chosen->PopFront();
-        ProcessSample(sample);
+        EmitNext(chosen);
     }
+}
+
+namespace {
+
+bool IsEndOfStreamMarker(const Sample& sample) {
+    if (sample.GetFormat() != SampleFormatMarker) {
+        return false;
+    }
+    const boost::shared_ptr<MemoryMarker> marker = sample.GetMemoryMarker();
+    return marker && marker->GetType() == MemoryMarkerTypeEndOfStream;
+}
+
+}  // namespace
+
+boost::shared_ptr<SampleStream> Mux::ChooseNextStream(const SampleStream* except) const {
+    boost::shared_ptr<SampleStream> chosen;
+    for (std::list<boost::shared_ptr<SampleStream>>::const_iterator it = streams_.begin();
+         it != streams_.end(); ++it) {
+        const boost::shared_ptr<SampleStream>& stream = *it;
+        if (stream.get() == except || !stream->IsConnected() || stream->IsEmpty()) {
+            continue;
+        }
+        if (!chosen || stream->Front().GetDecodeTime() < chosen->Front().GetDecodeTime()) {
+            chosen = stream;
+        }
+    }
+    return chosen;
+}
+
+void Mux::EmitNext(const boost::shared_ptr<SampleStream>& chosen) {
+    // A copy: the subclass may send, and a marker passed on may reach code that changes the
+    // queues (a flush) before the sample is popped.
+    Sample sample = chosen->Front();
+    if (!started_) {
+        OnFirstDecodeTime(sample.GetDecodeTime());
+        started_ = true;
+    }
+    chosen->PopFront();
+    if (IsEndOfStreamMarker(sample)) {
+        FinishStreams(chosen.get());
+        passingEnd_ = true;
+        ProcessSample(sample);
+        passingEnd_ = false;
+        return;
+    }
+    ProcessSample(sample);
+}
+
+void Mux::FinishStreams(const SampleStream* carrier) {
+    if (finishing_) {
+        return;
+    }
+    finishing_ = true;
+    for (std::list<boost::shared_ptr<SampleStream>>::iterator it = streams_.begin();
+         it != streams_.end(); ++it) {
+        if (it->get() != carrier && (*it)->IsConnected()) {
+            (*it)->Drain();
+        }
+    }
+    while (boost::shared_ptr<SampleStream> chosen = ChooseNextStream(carrier)) {
+        if (IsEndOfStreamMarker(chosen->Front())) {
+            chosen->PopFront();
+            continue;
+        }
+        EmitNext(chosen);
+    }
+    finishing_ = false;
 }
 
 void Mux::DoSend(const MemoryChunk& chunk) {
@@ -328,6 +378,15 @@ uint32_t Mux::GetStreamFormat(uint32_t mediaType) const {
         }
     }
     return 0;
+}
+
+bool Mux::DoProcessMemoryMarker(const boost::shared_ptr<MemoryMarker>& marker) {
+    // Reached by a marker that a demultiplexer passed on past its (empty) queues, and by the
+    // markers this multiplexer passes on itself.
+    if (marker && marker->GetType() == MemoryMarkerTypeEndOfStream && !passingEnd_) {
+        FinishStreams(nullptr);
+    }
+    return Component::DoProcessMemoryMarker(marker);
 }
 
 void Mux::ProcessSample(Sample& sample) {

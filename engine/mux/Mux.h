@@ -77,8 +77,9 @@ public:
     virtual void DoProcessMemoryMarker(Sample& sample);
     // The decode time of the first sample ever emitted.
     virtual void OnFirstDecodeTime(MediaTime decodeTime);
-    // The Component marker hook keeps its meaning beside the sample form above.
-    using Component::DoProcessMemoryMarker;
+    // The Component marker hook: an end-of-stream marker first lets out everything the
+    // streams still hold (see FinishStreams); every marker goes on.
+    bool DoProcessMemoryMarker(const boost::shared_ptr<MemoryMarker>& marker) override;
 
     // An extra stack whose output end this multiplexer consumes; before the session links.
     void AddSideBranch(const ComponentStack& branch);
@@ -98,6 +99,20 @@ public:
 protected:
     // Marker or data sample to the matching hook.
     void ProcessSample(Sample& sample);
+    // The connected, non-empty stream other than except whose oldest sample has the earliest
+    // decode time (on a tie the one nearer the front: video); empty when there is none.
+    boost::shared_ptr<SampleStream> ChooseNextStream(const SampleStream* except = nullptr) const;
+    // Pops the chosen stream's oldest sample and processes it; an end-of-stream marker only
+    // after FinishStreams.
+    void EmitNext(const boost::shared_ptr<SampleStream>& chosen);
+    // The end of the media: the filters of every connected stream give up what they hold (the
+    // last frames of a merged group), and every queued sample is processed in decode-time
+    // order, so that the whole title is written before the end-of-stream marker goes on.
+    // carrier is the stream the marker came from (null: it came past the queues): what is
+    // queued behind the marker came after the end and stays, and its filters were drained
+    // when the marker was queued. Further end-of-stream markers met are dropped: one end goes
+    // on.
+    void FinishStreams(const SampleStream* carrier);
     void AdoptDemux(const boost::shared_ptr<Component>& component);
 
     // The demultiplexers of the main stack and of the side branches (not owned).
@@ -110,6 +125,8 @@ protected:
     std::list<boost::shared_ptr<SampleStream>> streams_;  // video streams first
     bool started_;
     bool endOfStream_;
+    bool finishing_;        // FinishStreams is running
+    bool passingEnd_;       // an end-of-stream marker is being passed on after FinishStreams
     ByteAmount bytesSent_;  // during the current pull
 };
 

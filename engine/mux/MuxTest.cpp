@@ -10,6 +10,7 @@
 
 #include "SVLibrary/TypedValue/SVDictionary.h"
 #include "engine/core/ComponentStack.h"
+#include "engine/samples/MergeSampleFilter.h"
 #include "tests/support/RecordingSink.h"
 #include "tests/support/FakeDemux.h"
 
@@ -284,6 +285,106 @@ TEST(MuxSideBranch, ABranchIsAdoptedLinkedAndInterleaved) {
         "\tSvTestSupport::FakeDemux:No MemoryCache(0)\r\n"  // the main branch's demultiplexer
         "\tPending data in Tasks 0",
         mux->Dump());
+}
+
+// Merges audio three samples to one, as a transport-stream multiplexer for segments does,
+// and writes one chunk per sample whose size is the payload's, so that the sink shows
+// which bytes went out where.
+class MergingMux : public Mux {
+public:
+    MergingMux() : Mux(nullptr) {}
+    std::string GetTypeName() const override { return "MergingMux"; }
+    void OnSampleStreamAdded(const boost::shared_ptr<SampleStream>& stream) override {
+        if (stream->GetType() == SampleMediaTypeAudio) {
+            stream->AddFilter(boost::make_shared<MergeSampleFilter>(stream, 3, 0));
+        }
+    }
+    void DoProcessSample(Sample& sample) override {
+        log.push_back(std::string(sample.GetType() == SampleMediaTypeVideo ? "v" : "a") +
+                      std::to_string(sample.GetDecodeTime().Get()) + "/" +
+                      std::to_string(sample.GetPayload().Size()));
+        DoSend(CreateMemoryChunk(sample.GetPayload().Size(), 0, 0));
+    }
+    std::vector<std::string> log;
+};
+
+// What reached the sink: "d<size>" for data, "m<type>" for a marker.
+std::vector<std::string> SinkLog(const RecordingSink& sink) {
+    std::vector<std::string> out;
+    for (const RecordingSink::Entry& entry : sink.entries) {
+        out.push_back(entry.isMarker ? "m" + std::to_string(entry.markerType)
+                                     : "d" + std::to_string(entry.bytes.size()));
+    }
+    return out;
+}
+
+class MuxEndTest : public ::testing::Test {
+protected:
+    void Build(bool withVideo) {
+        if (withVideo) video = demux->AddStream(0xE0, SampleMediaTypeVideo, SampleFormatH264AnnexB);
+        audio = demux->AddStream(0xC0, SampleMediaTypeAudio, SampleFormatEac3);
+        stack.AddComponent(sink);
+        stack.AddComponent(mux);
+        stack.AddComponent(demux);
+        stack.Link();
+    }
+    ComponentStack stack{StackIdMain};
+    boost::shared_ptr<RecordingSink> sink = boost::make_shared<RecordingSink>();
+    boost::shared_ptr<MergingMux> mux = boost::make_shared<MergingMux>();
+    boost::shared_ptr<FakeDemux> demux = boost::make_shared<FakeDemux>(nullptr);
+    size_t video = 0;
+    size_t audio = 0;
+};
+
+// The end marker rides in the video queue behind the last picture, while the audio filter
+// still holds two of a group of three: they go out as one short group before the end, and the
+// end-of-data marker queued behind the end stays after it.
+TEST_F(MuxEndTest, EverythingHeldGoesOutBeforeTheEndMarker) {
+    Build(true);
+    demux->AddSample(video, Payload(100), 0);
+    demux->AddSample(video, Payload(101), 40000);
+    demux->AddSample(video, Payload(102), 80000);
+    for (int i = 0; i < 5; ++i) demux->AddSample(audio, Payload(10 + i), i * 20000);
+    demux->SetSamplesPerPull(100);  // all at once: the end finds every queue filled
+    demux->SetEndOfStreamAtEnd(true);
+    demux->SetEndOfDataAtEnd(true);
+    mux->PullData(1000000);
+    // Audio groups: 0-40000 (10+11+12 bytes) and the short one 60000-80000 (13+14 bytes).
+    EXPECT_EQ(
+        (std::vector<std::string>{"v0/100", "a0/33", "v40000/101", "v80000/102", "a60000/27"}),
+        mux->log);
+    EXPECT_EQ((std::vector<std::string>{"d100", "d33", "d101", "d102", "d27",
+                                        "m" + std::to_string(MemoryMarkerTypeEndOfStream),
+                                        "m" + std::to_string(MemoryMarkerTypeEndOfData)}),
+              SinkLog(*sink));
+}
+
+// Audio alone, pulled a frame at a time: every queue is empty when the end comes, so the
+// marker travels past the queues; the short group still leaves ahead of it.
+TEST_F(MuxEndTest, AnEndThatBypassesTheQueuesStillLetsTheShortGroupOut) {
+    Build(false);
+    for (int i = 0; i < 4; ++i) demux->AddSample(audio, Payload(10 + i), i * 20000);
+    demux->SetEndOfStreamAtEnd(true);
+    mux->PullData(1000000);
+    EXPECT_EQ((std::vector<std::string>{"a0/33", "a60000/13"}), mux->log);
+    EXPECT_EQ(
+        (std::vector<std::string>{"d33", "d13", "m" + std::to_string(MemoryMarkerTypeEndOfStream)}),
+        SinkLog(*sink));
+}
+
+// A reposition drops what the filter held: those frames belong to the old position, and the
+// end that follows the new one lets out only what came after it.
+TEST_F(MuxEndTest, ARepositionStillDiscardsAShortGroup) {
+    Build(false);
+    demux->AddSample(audio, Payload(10), 0);
+    demux->AddSample(audio, Payload(11), 20000);
+    mux->PullData(1000000);
+    EXPECT_TRUE(mux->log.empty());  // two of three, held
+    mux->SetPosition(BytePosition(0), StackIdMain);
+    demux->AddSample(audio, Payload(20), 500000);
+    demux->SetEndOfStreamAtEnd(true);
+    mux->PullData(1000000);
+    EXPECT_EQ((std::vector<std::string>{"a500000/20"}), mux->log);
 }
 
 // Notes every request that reaches it (the output end of a side branch).

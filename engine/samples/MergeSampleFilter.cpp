@@ -31,6 +31,16 @@ void MergeSampleFilter::DoReceiveSample(Sample& sample) {
     }
 }
 
+void MergeSampleFilter::Drain() {
+    if (pending_.GetPayload().IsEmpty()) {
+        return;
+    }
+    Sample merged = pending_;
+    pending_ = MakeSample(0);
+    count_ = 0;
+    SendSampleDownstream(merged);
+}
+
 void MergeSampleFilter::Reset() {
     pending_ = MakeSample(0);
     count_ = 0;

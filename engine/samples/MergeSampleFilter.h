@@ -22,8 +22,11 @@ public:
 
     // Drops empty samples.
     void DoReceiveSample(Sample& sample) override;
-    // Discards a partly merged sample.
+    // Discards a partly merged sample (a seek: the frames belong to the old position).
     void Reset() override;
+    // Passes on a partly merged sample, whatever its count and size: at the end of the
+    // stream those are the last frames of the title.
+    void Drain() override;
 
 private:
     uint32_t mergeCount_;

@@ -81,5 +81,48 @@ TEST(MergeSampleFilterTest, FlushDiscardsAPartlyMergedSample) {
     EXPECT_EQ(3u, out[0].GetDecodeTime());
 }
 
+TEST(MergeSampleFilterTest, DrainPassesOnAPartGroupWhateverItsSize) {
+    // Three of four samples, and far below the minimum: at the end of the stream they are the
+    // last frames, and they leave as one sample timed by the first.
+    boost::shared_ptr<SampleStream> stream = MergingStream(4, 100);
+    stream->Drain();  // nothing pending: nothing leaves
+    EXPECT_TRUE(stream->IsEmpty());
+    Push(*stream, {{0x01}}, 10, 1);
+    Push(*stream, {{0x02, 0x03}}, 20, 2);
+    Push(*stream, {{0x04}}, 30, 3);
+    EXPECT_TRUE(stream->IsEmpty());
+    stream->Drain();
+    std::vector<Sample> out = Drain(*stream);
+    ASSERT_EQ(1u, out.size());
+    EXPECT_EQ(Bytes({0x01, 0x02, 0x03, 0x04}), PayloadOf(out[0]));
+    EXPECT_EQ(10u, out[0].GetDecodeTime());
+    EXPECT_EQ(1u, out[0].GetPresentationOffset());
+
+    // Drained once only; the next sample opens a new group of its own.
+    stream->Drain();
+    EXPECT_TRUE(stream->IsEmpty());
+    Push(*stream, {{0x05}}, 40);
+    stream->Drain();
+    out = Drain(*stream);
+    ASSERT_EQ(1u, out.size());
+    EXPECT_EQ(Bytes({0x05}), PayloadOf(out[0]));
+    EXPECT_EQ(40u, out[0].GetDecodeTime());
+}
+
+TEST(MergeSampleFilterTest, DrainRunsFirstToLastSoNothingStaysInALaterFilter) {
+    // Pairs, then groups of three pairs: five samples leave the first filter as two pairs and
+    // a single that only the drain lets out; the second filter must still see that single.
+    boost::shared_ptr<SampleStream> stream = MakeStream(SampleMediaTypeAudio, SampleFormatAacAdts);
+    stream->AddFilter(boost::make_shared<MergeSampleFilter>(stream, 2, 0));
+    stream->AddFilter(boost::make_shared<MergeSampleFilter>(stream, 3, 0));
+    for (uint8_t i = 1; i <= 5; ++i) Push(*stream, {{i}}, i * 100u);
+    EXPECT_TRUE(stream->IsEmpty());
+    stream->Drain();
+    const std::vector<Sample> out = Drain(*stream);
+    ASSERT_EQ(1u, out.size());
+    EXPECT_EQ(Bytes({1, 2, 3, 4, 5}), PayloadOf(out[0]));
+    EXPECT_EQ(100u, out[0].GetDecodeTime());
+}
+
 }  // namespace
 }  // namespace SarvelonMediaKit

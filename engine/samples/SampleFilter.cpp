@@ -20,6 +20,8 @@ bool SampleFilter::GetStreamValue(uint32_t, uint64_t*) { return false; }
 
 void SampleFilter::Reset() {}
 
+void SampleFilter::Drain() {}
+
 Sample SampleFilter::MakeSample(uint32_t size) const {
     return Sample(SampleMediaTypeNone, outputFormat_, StreamReference(kInvalidStreamReference),
                   headroom_, tailroom_, size);

@@ -31,6 +31,9 @@ public:
     virtual bool GetStreamValue(uint32_t kind, uint64_t* value);
     // Drops what the filter holds between samples (the stream is being flushed).
     virtual void Reset();
+    // Passes on what the filter holds between samples: the stream has ended, and nothing
+    // more will come to complete it. Nothing by default.
+    virtual void Drain();
 
     uint32_t GetInputFormat() const { return inputFormat_; }
     uint32_t GetOutputFormat() const { return outputFormat_; }

@@ -95,6 +95,9 @@ void SampleStream::SendMemoryMarker(const boost::shared_ptr<MemoryMarker>& marke
     if (!connected_) {
         return;
     }
+    if (marker && marker->GetType() == MemoryMarkerTypeEndOfStream) {
+        Drain();
+    }
     Sample sample(type_, SampleFormatMarker, streamRef_, 0, 0, 0);
     sample.GetPayload().GetChunks().push_back(MemoryChunk(marker));
     Receive(sample);
@@ -164,6 +167,12 @@ void SampleStream::Flush() {
         filter->Reset();
     }
     OnFlush();
+}
+
+void SampleStream::Drain() {
+    for (const auto& filter : filters_) {
+        filter->Drain();
+    }
 }
 
 MediaTime SampleStream::GetBufferedDuration() const {

@@ -59,7 +59,9 @@ public:
     void PushSample(Sample& sample);
     void PushSample(Sample&& sample) { PushSample(sample); }
     // Queues the marker as a marker sample behind what is queued, past the filters (so ahead
-    // of samples a filter still holds). Dropped while not connected.
+    // of samples a filter still holds). An end-of-stream marker first drains the filters
+    // (Drain): nothing will come after it to complete what they hold, and what they hold
+    // belongs ahead of the end. Dropped while not connected.
     void SendMemoryMarker(const boost::shared_ptr<MemoryMarker>& marker);
 
     // Installs a filter at the end of the chain (before an output receiver linked earlier);
@@ -99,6 +101,9 @@ public:
     void Clear();
     // Clear, then every filter's Reset (first to last), then OnFlush.
     void Flush();
+    // At the end of the stream: every filter's Drain, first to last, so that what one filter
+    // passes on still goes through the filters behind it into the queue.
+    void Drain();
     // Decode time of the newest queued sample minus that of the oldest (markers included);
     // 0 when the queue is empty or the newest is not later.
     MediaTime GetBufferedDuration() const;

@@ -96,7 +96,8 @@ FileServer::FileServer(Session* session)
       cancelled_(false),
       writing_(false),
       writer_(pthread_t()),
-      wakeSignal_(0) {}
+      wakeSignal_(0),
+      endOfStream_(false) {}
 
 FileServer::~FileServer() {
     DetachAll();
@@ -107,6 +108,7 @@ void FileServer::DoSetName(const std::string& name, bool) {
     CloseFile();
     failed_ = false;
     failureReason_ = 0;
+    endOfStream_ = false;
     // As a C++ output stream opened for writing would: created when missing, truncated when
     // present, the mode left to the umask. An owner that set a wake signal handles its own
     // signals without restarting calls: an open that waits (a FIFO nobody reads yet) then fails
@@ -167,7 +169,17 @@ bool FileServer::DoProcessMemoryMarker(const boost::shared_ptr<MemoryMarker>& ma
     if (marker && marker->GetType() == MemoryMarkerTypeEndOfData) {
         StopSession();  // every byte is already with the system
     }
+    if (marker && marker->GetType() == MemoryMarkerTypeEndOfStream) {
+        endOfStream_ = true;
+    }
     return true;
+}
+
+void FileServer::DoSetPosition(BytePosition position, StackId stackId) {
+    Component::DoSetPosition(position, stackId);
+    if (stackId == GetStackId() || stackId == StackIdAny) {
+        endOfStream_ = false;
+    }
 }
 
 ByteAmount FileServer::DoGetBytesWanted() {

@@ -15,7 +15,8 @@ namespace SarvelonMediaKit {
 
 // The output end of a chain that writes the produced stream to a file: every chunk that
 // reaches it is appended to the file named by SetName, and the end-of-data marker ends the
-// session.
+// session. The end-of-stream marker does not end it (an owner may still have work to finish
+// after it); it is recorded, so that the owner can tell when the whole stream is written.
 //
 // A file that cannot be opened or written is published as error 1013 through this
 // component's error source (the path, or "Could not write bytes"), once; nothing more is
@@ -36,14 +37,20 @@ public:
     // as few system calls as the system takes (a gathered write), without copying them
     // together first. Markers and empty chunks among them are skipped.
     void WriteChunks(const std::vector<MemoryChunk>& chunks);
-    // Stops the session on end of data; every marker goes on.
+    // Stops the session on end of data, notes the end of the stream; every marker goes on.
     bool DoProcessMemoryMarker(const boost::shared_ptr<MemoryMarker>& marker) override;
+    // A reposition of this stack forgets the end of the stream: more data will come.
+    void DoSetPosition(BytePosition position, StackId stackId) override;
     // The sink never limits its source.
     ByteAmount DoGetBytesWanted() override;
     std::string GetTypeName() const override;
 
     // True once an open or a write has failed.
     bool HasFailed() const { return failed_; }
+    // True once the end-of-stream marker has arrived since the file was named or the stack
+    // last repositioned: the multiplexer hands it on behind everything it held, so every byte
+    // of the stream has reached the file by then (unless HasFailed). Safe on any thread.
+    bool HasReachedEndOfStream() const { return endOfStream_; }
     // The system's reason (an errno value) for the failed open or write, taken right after
     // the failing call; ECANCELED for writes given up by CancelWrites, ENOSPC for a file that
     // took no byte, 0 while nothing has failed. Read it once the writing thread has stopped.
@@ -79,6 +86,7 @@ private:
     std::atomic<bool> writing_;  // a write is under way on writer_
     std::atomic<pthread_t> writer_;
     std::atomic<int> wakeSignal_;
+    std::atomic<bool> endOfStream_;
 };
 
 }  // namespace SarvelonMediaKit

@@ -96,6 +96,29 @@ TEST_F(FileServerTest, WritesTheChunksInOrderAndEndOfDataStopsTheSession) {
     EXPECT_EQ("", server->GetName());
 }
 
+TEST_F(FileServerTest, TheEndOfTheStreamIsNotedUntilARepositionOrANewName) {
+    server->SetName(path, true);
+    EXPECT_FALSE(server->HasReachedEndOfStream());
+    server->Add(Bytes("abc"));
+    server->Add(Marker(boost::make_shared<MemoryMarkerGopStart>(5)));
+    EXPECT_FALSE(server->HasReachedEndOfStream());  // other markers are not the end
+    server->Add(Marker(boost::make_shared<MemoryMarkerEndOfStream>()));
+    EXPECT_TRUE(server->HasReachedEndOfStream());
+    EXPECT_EQ("abc", ReadFile(path));
+    EXPECT_FALSE(session->WaitForStop(0));  // noted only: the owner decides to stop
+
+    server->SetPosition(BytePosition(0), StackIdAudioBranch);  // another stack: kept
+    EXPECT_TRUE(server->HasReachedEndOfStream());
+    server->SetPosition(BytePosition(0), StackIdAny);  // more data will come
+    EXPECT_FALSE(server->HasReachedEndOfStream());
+
+    server->Add(Marker(boost::make_shared<MemoryMarkerEndOfStream>()));
+    EXPECT_TRUE(server->HasReachedEndOfStream());
+    server->SetName(dir.File("second.ts"), true);  // a new file starts without an end
+    EXPECT_FALSE(server->HasReachedEndOfStream());
+    EXPECT_TRUE(Errors().empty());
+}
+
 TEST_F(FileServerTest, AFileThatCannotBeOpenedIsReportedAndStopsAtTheFirstChunk) {
     const std::string missing = dir.File("no/such/dir/out.ts");
     server->SetName(missing, true);
