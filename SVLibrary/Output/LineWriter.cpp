@@ -21,6 +21,13 @@ void SetLineWriterStream(FILE* stream) {
     gStream = stream;
 }
 
+void SetLineWriterStream(FILE* stream, const std::function<void(FILE* previous)>& work) {
+    std::lock_guard<std::mutex> lock(WriterMutex());
+    FILE* previous = gStream;
+    gStream = stream;
+    if (work) work(previous);
+}
+
 void WriteLine(const std::string& text) {
     std::lock_guard<std::mutex> lock(WriterMutex());
     FILE* out = gStream ? gStream : stdout;

@@ -254,6 +254,8 @@ bool Thread::IsRunning() {
     return impl_->IsStarted() && !IsFinished();
 }
 
+bool Thread::IsCallerTheThread() const { return impl_->IsCallerTheThread(); }
+
 bool Thread::AutoDeleteCheck() const { return impl_->AutoDeleteCheck(); }
 
 const char* Thread::GetName() const { return impl_->GetName(); }

@@ -122,6 +122,8 @@ public:
     bool WaitForExit(uint32_t timeoutMilliseconds);
     bool IsFinished();
     bool IsRunning();
+    // True when called on this object's own thread (which can never wait for itself).
+    bool IsCallerTheThread() const;
 
     // False (and nothing stops) when a started auto-delete thread's object is used from
     // another thread, which may find it already deleted.

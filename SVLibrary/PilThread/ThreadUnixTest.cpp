@@ -65,6 +65,32 @@ TEST(Thread, IsRunningWhileTheFunctorRuns) {
     EXPECT_EQ(thread.GetExitCode(), 42);
 }
 
+// A functor that asks its own thread object, from inside, whether the caller is that thread.
+struct SelfCheck {
+    int Run() {
+        inside = thread->IsCallerTheThread() ? 1 : 0;
+        return 0;
+    }
+    SV::Thread* thread = nullptr;
+    std::atomic<int> inside{-1};
+};
+
+TEST(Thread, TellsItsOwnThreadFromEveryOther) {
+    SelfCheck check;
+    SV::Thread thread("Self", new SV::CppFunctorNoP<SelfCheck>(&SelfCheck::Run, &check), true,
+                      false, 3);
+    check.thread = &thread;
+    EXPECT_FALSE(thread.IsCallerTheThread()) << "created, not started: the creator is not it";
+    thread.Start();
+    ASSERT_TRUE(thread.WaitForExit(SV::kInfiniteWait));
+    EXPECT_EQ(check.inside.load(), 1);
+    EXPECT_FALSE(thread.IsCallerTheThread());
+    bool fromOther = true;
+    std::thread other([&] { fromOther = thread.IsCallerTheThread(); });
+    other.join();
+    EXPECT_FALSE(fromOther);
+}
+
 TEST(Thread, SixtyFourMadeInATightLoopNeverThrow) {
     struct Worker {
         int index = 0;

@@ -3,6 +3,11 @@
 #include <boost/shared_ptr.hpp>
 
 #include <atomic>
+#include <mutex>
+#include <vector>
+
+#include "SVLibrary/Exception/Exception.h"
+#include "SVLibrary/Time/Timer.h"
 
 #include "engine/api/SVMediaTransformerSession.h"
 #include "engine/api/Transformer.h"
@@ -15,13 +20,69 @@ namespace {
 // session threads.
 std::atomic<SVMediaTransformerCallback> gCallback{nullptr};
 
+// Lets go of sessions whose last caller was one of their own event handlers. Such a handler
+// runs on an engine thread of that session (its pump, its worker) in the middle of the work
+// that raised the event; destroying the session there would pull the transformer out from
+// under that work, and a thread cannot wait for itself to end. The references are dropped
+// on the timer thread instead, where the destruction waits for those threads as usual.
+// Made on first use and never destroyed, so nothing runs under a static that is going away.
+class SessionReaper : public SV::Timer {
+public:
+    static void Adopt(const boost::shared_ptr<SVMediaTransformerSession>& session) {
+        SessionReaper& reaper = Instance();
+        std::lock_guard<std::mutex> lock(reaper.lock_);
+        reaper.sessions_.push_back(session);
+        try {
+            SV::TimerSet(&reaper, 0, 0, true);
+        } catch (const SV::Exception&) {
+            // The process is ending: the sessions stay as they are.
+        }
+    }
+
+    void TimerExpired() override {
+        std::vector<boost::shared_ptr<SVMediaTransformerSession>> adopted;
+        {
+            std::lock_guard<std::mutex> lock(lock_);
+            adopted.swap(sessions_);
+        }
+        // Released outside the lock: each may take a while to stop its threads.
+    }
+
+private:
+    static SessionReaper& Instance() {
+        static SessionReaper* reaper = new SessionReaper;
+        return *reaper;
+    }
+
+    std::mutex lock_;
+    std::vector<boost::shared_ptr<SVMediaTransformerSession>> sessions_;
+};
+
+// The counted reference an entry point holds on its session for the whole call. When the
+// call comes from that session's own event handler, the reference is handed to the reaper
+// rather than dropped, in case it is the last one.
+class SessionHold {
+public:
+    SessionHold() {}
+    ~SessionHold() {
+        if (session_ && session_->IsInOwnCallback()) SessionReaper::Adopt(session_);
+    }
+    SessionHold(const SessionHold&) = delete;
+    SessionHold& operator=(const SessionHold&) = delete;
+
+    boost::shared_ptr<SVMediaTransformerSession>& Get() { return session_; }
+    SVMediaTransformerSession* operator->() const { return session_.get(); }
+
+private:
+    boost::shared_ptr<SVMediaTransformerSession> session_;
+};
+
 // The checks every per-session entry point makes first: the engine is initialised, and the
 // handle is registered. On success session holds a counted reference for the whole call.
-SVStatus FindSession(SVMediaTransformerSession* handle,
-                     boost::shared_ptr<SVMediaTransformerSession>& session) {
+SVStatus FindSession(SVMediaTransformerSession* handle, SessionHold& session) {
     if (gCallback.load() == nullptr) return SVStatusNotInitialised;
-    session = SVMediaTransformerSession::Find(handle);
-    if (!session) return SVStatusUnknownSession;
+    session.Get() = SVMediaTransformerSession::Find(handle);
+    if (!session.Get()) return SVStatusUnknownSession;
     return SVStatusSuccess;
 }
 
@@ -62,21 +123,19 @@ SVStatus SV_MediaTransformerSetup(const std::string& url, const SV::SVDictionary
 }
 
 SVStatus SV_MediaTransformerTeardown(SVMediaTransformerSession* handle) {
-    boost::shared_ptr<SVMediaTransformerSession> session;
-    SVStatus status = SarvelonMediaKit::FindSession(handle, session);
-    if (status != SVStatusSuccess) return status;
-    status = session->Teardown();
-    // The registry's reference goes here; ours at the end of the call. A call still running on
-    // another thread keeps the session until it returns.
-    boost::shared_ptr<SVMediaTransformerSession> registered =
-        SVMediaTransformerSession::Unregister(handle);
-    registered.reset();
-    session.reset();
-    return status;
+    if (SarvelonMediaKit::gCallback.load() == nullptr) return SVStatusNotInitialised;
+    // Out of the registry before the stop: a second teardown finds no handle (4200) instead of
+    // waiting for a stop that may itself be waiting for the second caller's thread, as when a
+    // handler of the session-stopped event the stop delivers tears the session down again.
+    // A call already holding the session keeps it until it returns.
+    SarvelonMediaKit::SessionHold session;
+    session.Get() = SVMediaTransformerSession::Unregister(handle);
+    if (!session.Get()) return SVStatusUnknownSession;
+    return session->Teardown();
 }
 
 SVStatus SV_GetVideoTrackInfo(SVMediaTransformerSession* handle, SV::SVDictionary* out) {
-    boost::shared_ptr<SVMediaTransformerSession> session;
+    SarvelonMediaKit::SessionHold session;
     SVStatus status = SarvelonMediaKit::FindSession(handle, session);
     if (status != SVStatusSuccess) return status;
     SV::SVDictionary ignored;
@@ -84,7 +143,7 @@ SVStatus SV_GetVideoTrackInfo(SVMediaTransformerSession* handle, SV::SVDictionar
 }
 
 SVStatus SV_GetAudioTrackInfo(SVMediaTransformerSession* handle, SV::SVDictionary* out) {
-    boost::shared_ptr<SVMediaTransformerSession> session;
+    SarvelonMediaKit::SessionHold session;
     SVStatus status = SarvelonMediaKit::FindSession(handle, session);
     if (status != SVStatusSuccess) return status;
     SV::SVDictionary ignored;
@@ -92,7 +151,7 @@ SVStatus SV_GetAudioTrackInfo(SVMediaTransformerSession* handle, SV::SVDictionar
 }
 
 SVStatus SV_QueryAllTracks(SVMediaTransformerSession* handle, std::vector<SV::SVTypedValue>* out) {
-    boost::shared_ptr<SVMediaTransformerSession> session;
+    SarvelonMediaKit::SessionHold session;
     SVStatus status = SarvelonMediaKit::FindSession(handle, session);
     if (status != SVStatusSuccess) return status;
     std::vector<SV::SVTypedValue> ignored;
@@ -100,7 +159,7 @@ SVStatus SV_QueryAllTracks(SVMediaTransformerSession* handle, std::vector<SV::SV
 }
 
 SVStatus SV_QueryChapters(SVMediaTransformerSession* handle, std::vector<SV::SVTypedValue>* out) {
-    boost::shared_ptr<SVMediaTransformerSession> session;
+    SarvelonMediaKit::SessionHold session;
     SVStatus status = SarvelonMediaKit::FindSession(handle, session);
     if (status != SVStatusSuccess) return status;
     std::vector<SV::SVTypedValue> ignored;
@@ -108,7 +167,7 @@ SVStatus SV_QueryChapters(SVMediaTransformerSession* handle, std::vector<SV::SVT
 }
 
 SVStatus SV_GetChapterData(SVMediaTransformerSession* handle, uint32_t first, uint32_t last) {
-    boost::shared_ptr<SVMediaTransformerSession> session;
+    SarvelonMediaKit::SessionHold session;
     SVStatus status = SarvelonMediaKit::FindSession(handle, session);
     if (status != SVStatusSuccess) return status;
     return session->GetChapterData(first, last);

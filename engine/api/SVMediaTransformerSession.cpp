@@ -72,7 +72,11 @@ size_t SVMediaTransformerSession::RegisteredCount() {
 
 SVMediaTransformerSession::SVMediaTransformerSession(const std::string& url,
                                                      const SV::SVDictionary& credentials)
-    : url_(url), credentials_(credentials), firstChapter_(0), lastChapter_(0) {}
+    : url_(url),
+      credentials_(credentials),
+      firstChapter_(0),
+      lastChapter_(0),
+      teardownStarted_(false) {}
 
 SVMediaTransformerSession::~SVMediaTransformerSession() {
     // No event may reach the members below once their destruction has begun; an event already
@@ -154,7 +158,7 @@ SVStatus SVMediaTransformerSession::Setup(unsigned mode, std::string* localUrl) 
 }
 
 SVStatus SVMediaTransformerSession::Teardown() {
-    std::lock_guard<std::mutex> teardown(teardownLock_);
+    if (teardownStarted_.exchange(true)) return SVStatusSuccess;
     boost::shared_ptr<Transformer> transformer = GetTransformer();
     if (!transformer) {
         PostEvent(SVMediaTransformEvent_SessionStopped, SV::SVTypedValue());

@@ -3,9 +3,9 @@
 
 #include <boost/shared_ptr.hpp>
 
+#include <atomic>
 #include <cstdint>
 #include <list>
-#include <mutex>
 #include <string>
 #include <vector>
 
@@ -67,13 +67,19 @@ public:
     // program-stream family; 0: FLV for the RTMP server; other: nothing) and hands back the
     // playback URL.
     SVStatus Setup(unsigned mode, std::string* localUrl);
-    // Stops the transformer; without one, posts event 8 and returns 200.
+    // Stops the transformer; without one, posts event 8 and returns 200. Only the first call
+    // stops anything: a later one (from another thread, or from an event the stop itself
+    // delivers) returns 200 at once rather than wait for a stop that may be waiting for it.
     SVStatus Teardown();
     SVStatus GetVideoTrackInfo(SV::SVDictionary* out);
     SVStatus GetAudioTrackInfo(SV::SVDictionary* out);
     SVStatus QueryAllTracks(std::vector<SV::SVTypedValue>* out);
     SVStatus QueryChapters(std::vector<SV::SVTypedValue>* out);
     SVStatus GetChapterData(uint32_t first, uint32_t last);
+
+    // True while this session's event callback runs on the calling thread: an engine thread
+    // of this very session, which must not be the one that destroys it.
+    bool IsInOwnCallback() const;
 
     const std::string& GetUrl() const { return url_; }
     boost::shared_ptr<Transformer> GetTransformer() const;
@@ -102,8 +108,9 @@ private:
     uint32_t firstChapter_;
     uint32_t lastChapter_;
     std::list<SV::SVDictionary> chapters_;
-    // Keeps two teardowns of one session (on two threads) from stopping the transformer at once.
-    std::mutex teardownLock_;
+    // Set by the first teardown; no lock is held across the stop, which waits for the
+    // session's threads while they deliver events whose handlers may call back in.
+    std::atomic<bool> teardownStarted_;
 };
 
 }  // namespace SarvelonMediaKit

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <iterator>
 #include <limits>
+#include <vector>
 
 #include "engine/api/SVMediaTransformer.h"
 #include "engine/api/SVMediaTransformerSession.h"
@@ -13,9 +14,30 @@
 
 namespace SarvelonMediaKit {
 
+namespace {
+
+// The sessions whose callbacks run on this thread, innermost last (a handler may set off
+// another session's event on the same thread).
+thread_local std::vector<const SVMediaTransformerSession*> tCallbacksRunning;
+
+}  // namespace
+
 void SVMediaTransformerSession::PostEvent(int event, const SV::SVTypedValue& data) {
     SVMediaTransformerCallback callback = GetMediaTransformerCallback();
-    if (callback != nullptr) callback(this, event, &data);
+    if (callback == nullptr) return;
+    tCallbacksRunning.push_back(this);
+    try {
+        callback(this, event, &data);
+    } catch (...) {
+        tCallbacksRunning.pop_back();
+        throw;
+    }
+    tCallbacksRunning.pop_back();
+}
+
+bool SVMediaTransformerSession::IsInOwnCallback() const {
+    return std::find(tCallbacksRunning.begin(), tCallbacksRunning.end(), this) !=
+           tCallbacksRunning.end();
 }
 
 void SVMediaTransformerSession::SetError(SVStatus status, std::string text) {

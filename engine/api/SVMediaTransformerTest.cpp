@@ -12,8 +12,15 @@
 #include <boost/make_shared.hpp>
 #include <boost/weak_ptr.hpp>
 
+#include <pthread.h>
+
 #include <atomic>
 #include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <functional>
+#include <future>
+#include <memory>
 #include <string>
 #include <thread>
 #include <vector>
@@ -26,6 +33,7 @@
 #include "engine/container/TrackInfoKeys.h"
 #include "engine/serve/ListeningPort.h"
 #include "tests/support/Fixtures.h"
+#include "tests/support/ThreadTestSupport.h"
 
 namespace SarvelonMediaKit {
 namespace {
@@ -117,6 +125,32 @@ std::string HttpGet(uint16_t port, const std::string& path) {
     }
     close(fd);
     return response;
+}
+
+// Runs call on a thread of its own and waits for it at most limit. A call that never returns
+// means threads of the engine wait for each other: nothing can be cleaned up after that, so
+// the test program stops here with the reason rather than hang until an outside timeout.
+void ExpectReturnsWithin(const char* what, const std::function<void()>& call,
+                         std::chrono::seconds limit) {
+    std::shared_ptr<std::promise<void>> done = std::make_shared<std::promise<void>>();
+    std::future<void> returned = done->get_future();
+    std::thread runner([call, done] {
+        call();
+        done->set_value();
+    });
+    if (returned.wait_for(limit) != std::future_status::ready) {
+        std::fprintf(stderr, "FATAL: %s did not return within %lld s (deadlock)\n", what,
+                     static_cast<long long>(limit.count()));
+        std::fflush(stderr);
+        std::abort();
+    }
+    runner.join();
+}
+
+std::string CurrentThreadName() {
+    char name[32] = {};
+    pthread_getname_np(pthread_self(), name, sizeof name);
+    return name;
 }
 
 class MediaTransformerTest : public ::testing::Test {
@@ -427,6 +461,105 @@ TEST_F(MediaTransformerTest, PlaysAFixtureTitleFromSetupToTerminate) {
     EXPECT_TRUE(EngineEventLog::Of(SVMediaTransformEvent_Error).empty());
     EXPECT_EQ(4200u, QueryAll(handle)[0]);
     EXPECT_EQ(200u, SV_MediaTransformerTerminate());
+    SetLoopbackPort(previousPort);
+}
+
+TEST_F(MediaTransformerTest, AStopEventHandlerThatTearsDownAgainDoesNotBlockTheTeardown) {
+    const std::string title = SvTestSupport::Fixtures::ShortTitle();
+    const uint16_t previousPort = GetLoopbackPort();
+    const uint16_t port = FreeLoopbackPort();
+    ASSERT_NE(0, port);
+    SetLoopbackPort(port);
+    ASSERT_EQ(200u, SV_MediaTransformerInitialize(&EngineEventLog::Callback));
+    SVMediaTransformerSession* handle = nullptr;
+    std::string url;
+    ASSERT_EQ(200u, SV_MediaTransformerSetup(title, SV::SVDictionary(), 1, &url, &handle));
+    handles_.push_back(handle);
+    using std::chrono::seconds;
+    ASSERT_TRUE(EngineEventLog::WaitFor(SVMediaTransformEvent_VideoTrackChange, 1, seconds(20)));
+
+    // The stop delivers event 8 from the session's thread while the outer teardown waits for
+    // that thread; the handler tears the same handle down again.
+    std::atomic<int> nestedCalls{0};
+    std::atomic<SVStatus> nestedStatus{0};
+    std::atomic<bool> nestedOnCaller{false};
+    std::thread::id caller;
+    EngineEventLog::SetHook([&](SVMediaTransformerSession* session, int event) {
+        if (event != SVMediaTransformEvent_SessionStopped) return;
+        nestedOnCaller = std::this_thread::get_id() == caller;
+        nestedStatus = SV_MediaTransformerTeardown(session);
+        ++nestedCalls;
+    });
+    SVStatus outer = 0;
+    ExpectReturnsWithin(
+        "the outer teardown",
+        [&] {
+            caller = std::this_thread::get_id();
+            outer = SV_MediaTransformerTeardown(handle);
+        },
+        seconds(30));
+    handles_.clear();
+    EXPECT_TRUE(EngineEventLog::WaitFor(SVMediaTransformEvent_SessionStopped, 1, seconds(10)));
+    EngineEventLog::SetHook(EngineEventLog::Hook());
+    EXPECT_EQ(200u, outer) << "the first teardown keeps its own result";
+    ASSERT_EQ(1, nestedCalls.load());
+    EXPECT_FALSE(nestedOnCaller.load()) << "the event came on an engine thread";
+    EXPECT_EQ(4200u, nestedStatus.load()) << "the handle was already on its way out";
+    EXPECT_EQ(4200u, QueryAll(handle)[0]);
+    EXPECT_TRUE(EngineEventLog::Of(SVMediaTransformEvent_Error).empty());
+    SetLoopbackPort(previousPort);
+}
+
+TEST_F(MediaTransformerTest, AListenFailureHandlerMayTearTheSessionDownOnTheWorker) {
+    const std::string title = SvTestSupport::Fixtures::ShortTitle();
+    const uint16_t previousPort = GetLoopbackPort();
+    // Another program listens on the engine's port.
+    const int taken = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    ASSERT_GE(taken, 0);
+    sockaddr_in address = {};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    ASSERT_EQ(0, bind(taken, reinterpret_cast<sockaddr*>(&address), sizeof address));
+    ASSERT_EQ(0, listen(taken, 4));
+    ASSERT_EQ(0, getsockname(taken, reinterpret_cast<sockaddr*>(&address), &length));
+    SetLoopbackPort(ntohs(address.sin_port));
+    ASSERT_EQ(200u, SV_MediaTransformerInitialize(&EngineEventLog::Callback));
+
+    std::shared_ptr<std::promise<void>> handled = std::make_shared<std::promise<void>>();
+    std::future<void> handledDone = handled->get_future();
+    std::string handlerThread;
+    SVStatus handlerStatus = 0;
+    boost::weak_ptr<SVMediaTransformerSession> watch;
+    std::atomic<bool> once{false};
+    EngineEventLog::SetHook([&, handled](SVMediaTransformerSession* session, int event) {
+        if (event != SVMediaTransformEvent_Error || once.exchange(true)) return;
+        handlerThread = CurrentThreadName();
+        watch = SVMediaTransformerSession::Find(session);
+        handlerStatus = SV_MediaTransformerTeardown(session);
+        handled->set_value();
+    });
+    SVMediaTransformerSession* handle = nullptr;
+    std::string url;
+    const SVStatus setup = SV_MediaTransformerSetup(title, SV::SVDictionary(), 1, &url, &handle);
+    // The worker may fail before or after the setup call has read the status.
+    EXPECT_TRUE(setup == 200u || setup == 1031u) << setup;
+    ASSERT_NE(nullptr, handle);
+    if (handledDone.wait_for(std::chrono::seconds(30)) != std::future_status::ready) {
+        std::fprintf(stderr, "FATAL: the teardown inside the error handler never returned\n");
+        std::fflush(stderr);
+        std::abort();
+    }
+    EngineEventLog::SetHook(EngineEventLog::Hook());
+    EXPECT_EQ("TWorker", handlerThread);
+    EXPECT_EQ(1031u, handlerStatus) << "the stop reports the failure that ended the playback";
+    EXPECT_EQ(4200u, QueryAll(handle)[0]);
+
+    // The session goes, on some other thread than its worker, and takes the worker along.
+    EXPECT_TRUE(SvTestSupport::WaitUntil([&] { return watch.expired(); }, 20000));
+    EXPECT_TRUE(SvTestSupport::WaitUntil([] { return SvTestSupport::ThreadsNamed("TWorker") == 0; },
+                                         20000));
+    close(taken);
     SetLoopbackPort(previousPort);
 }
 

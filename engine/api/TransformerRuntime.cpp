@@ -315,7 +315,10 @@ SVStatus Transformer::Stop() {
     if (session_) session_->Stop(true);
 
     if (worker_) {
-        // Deleted only once its thread has ended.
+        // Deleted only once its thread has ended. Called on the worker itself (an event
+        // delivered there whose handler tears the playback down), it cannot wait for its own
+        // end: the worker stays, and the destructor, run on another thread, waits for it.
+        if (worker_->IsCallerTheThread()) return status_;
         if (worker_->IsRunning()) worker_->WaitForExit(SV::kInfiniteWait);
         worker_.reset();
     }

@@ -167,24 +167,30 @@ public:
     HeldLines& operator=(const HeldLines&) = delete;
 
     // Lines from now on go straight to standard output, `first` (when not empty) before all;
-    // the held lines are copied to `to`.
+    // the held lines are copied to `to`. One step under the line writer's lock: an engine line
+    // written meanwhile waits, and so comes after both.
     void Release(FILE* to, const std::string& first = std::string()) {
-        SV::SetLineWriterStream(nullptr);
-        if (!first.empty()) {
-            SV::WriteLine(first);
-        }
-        if (!file_) {
-            return;
-        }
-        std::rewind(file_);
-        char buffer[4096];
-        size_t got;
-        while ((got = std::fread(buffer, 1, sizeof buffer, file_)) > 0) {
-            std::fwrite(buffer, 1, got, to);
-        }
-        std::fflush(to);
-        std::fclose(file_);
+        FILE* held = file_;
         file_ = nullptr;
+        SV::SetLineWriterStream(nullptr, [&](FILE*) {
+            if (!first.empty()) {
+                std::fwrite(first.data(), 1, first.size(), stdout);
+                std::fputc('\n', stdout);
+                std::fflush(stdout);
+            }
+            if (!held) {
+                return;
+            }
+            std::fflush(held);
+            std::rewind(held);
+            char buffer[4096];
+            size_t got;
+            while ((got = std::fread(buffer, 1, sizeof buffer, held)) > 0) {
+                std::fwrite(buffer, 1, got, to);
+            }
+            std::fflush(to);
+            std::fclose(held);
+        });
     }
 
 private:
