@@ -34,6 +34,7 @@
 #include "engine/serve/ListeningPort.h"
 #include "tests/support/Fixtures.h"
 #include "tests/support/ThreadTestSupport.h"
+#include "tests/support/UnusedPort.h"
 
 namespace SarvelonMediaKit {
 namespace {
@@ -77,21 +78,8 @@ boost::shared_ptr<MediaTrack> MakeTrack(uint32_t id, bool video, bool audio,
     return track;
 }
 
-// A port nothing listens on right now (the kernel's choice, released again).
-uint16_t FreeLoopbackPort() {
-    int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address = {};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    uint16_t port = 0;
-    if (bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
-        getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) == 0) {
-        port = ntohs(address.sin_port);
-    }
-    close(fd);
-    return port;
-}
+// A port nothing listens on right now.
+uint16_t FreeLoopbackPort() { return SvTestSupport::UnusedLoopbackPort(); }
 
 // One HTTP/1.1 GET on 127.0.0.1:port; the whole response (head and body) until the peer closes
 // or the body reaches the announced length. Empty when the connection fails.

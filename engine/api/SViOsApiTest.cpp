@@ -29,6 +29,7 @@
 #include "tests/support/Fixtures.h"
 #include "tests/support/TemporaryDirectory.h"
 #include "tests/support/ThreadTestSupport.h"
+#include "tests/support/UnusedPort.h"
 
 namespace {
 
@@ -65,20 +66,7 @@ bool IsDirectory(const std::string& path) {
 }
 
 // A loopback port nothing listens on right now.
-uint16_t FreePort() {
-    const int fd = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address = {};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    if (fd < 0 || bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
-        getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
-        if (fd >= 0) close(fd);
-        return 0;
-    }
-    close(fd);
-    return ntohs(address.sin_port);
-}
+uint16_t FreePort() { return SvTestSupport::UnusedLoopbackPort(); }
 
 // The whole reply to one HTTP/1.0 GET on 127.0.0.1:port (empty on failure).
 std::string HttpGet(uint16_t port, const std::string& path) {

@@ -16,6 +16,7 @@
 #include "engine/serve/ListeningPort.h"
 #include "engine/serve/LiveHttpTestSupport.h"
 #include "tools/common/TsReader.h"
+#include "tests/support/UnusedPort.h"
 
 namespace SarvelonMediaKit {
 namespace test {
@@ -42,9 +43,7 @@ inline int BindLoopback(uint16_t port, bool listenToo) {
 
 // Picks a port that is free now and makes it the engine's loopback port.
 inline uint16_t UseFreeLoopbackPort() {
-    const int fd = BindLoopback(0, false);
-    const uint16_t port = fd < 0 ? 0 : LocalPortOf(fd);
-    if (fd >= 0) close(fd);
+    const uint16_t port = SvTestSupport::UnusedLoopbackPort();
     SetLoopbackPort(port);
     return port;
 }

@@ -23,6 +23,7 @@
 
 #include "tests/support/Fixtures.h"
 #include "tests/support/TemporaryDirectory.h"
+#include "tests/support/UnusedPort.h"
 
 extern char** environ;
 
@@ -75,7 +76,7 @@ private:
 };
 
 // A port nobody listens on at the moment.
-uint16_t FreePort() { return BoundSocket().Port(); }
+uint16_t FreePort() { return SvTestSupport::UnusedLoopbackPort(); }
 
 // svplay as a child process: standard output read line by line through a pipe, standard error
 // collected in a file. Every wait is bounded; a child still running at the end is killed.
