@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <list>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -77,8 +78,9 @@ public:
     virtual void DoProcessMemoryMarker(Sample& sample);
     // The decode time of the first sample ever emitted.
     virtual void OnFirstDecodeTime(MediaTime decodeTime);
-    // The Component marker hook keeps its meaning beside the sample form above.
-    using Component::DoProcessMemoryMarker;
+    // The Component marker hook: with several demultiplexers an end of stream is held back
+    // until every one has ended and every stream is empty, then passed on once.
+    bool DoProcessMemoryMarker(const boost::shared_ptr<MemoryMarker>& marker) override;
 
     // An extra stack whose output end this multiplexer consumes; before the session links.
     void AddSideBranch(const ComponentStack& branch);
@@ -86,6 +88,7 @@ public:
     void AddSampleStream(const boost::shared_ptr<SampleStream>& stream) override;
     void RemoveSampleStream(const boost::shared_ptr<SampleStream>& stream) override;
     void SetEndOfStream(bool endOfStream) override { endOfStream_ = endOfStream; }
+    void SourceEnded(SampleSource* source) override;
     // The current format of the first connected stream of the media type; 0 when none.
     uint32_t GetStreamFormat(uint32_t mediaType) const;
 
@@ -99,6 +102,10 @@ protected:
     // Marker or data sample to the matching hook.
     void ProcessSample(Sample& sample);
     void AdoptDemux(const boost::shared_ptr<Component>& component);
+    // Whether the source's media has ended (any source when only one feeds this multiplexer).
+    bool HasEnded(SampleSource* source) const;
+    // Sends the end of stream held back, once every source has ended and every stream is empty.
+    void SendHeldEndOfStream();
 
     // The demultiplexers of the main stack and of the side branches (not owned).
     std::vector<SampleSource*> demuxes_;
@@ -110,7 +117,11 @@ protected:
     std::list<boost::shared_ptr<SampleStream>> streams_;  // video streams first
     bool started_;
     bool endOfStream_;
-    ByteAmount bytesSent_;  // during the current pull
+    // The demultiplexers whose media has ended since the last reposition of their stack.
+    std::set<SampleSource*> endedSources_;
+    bool endOfStreamHeld_;     // an end of stream arrived while another source still runs
+    bool sendingEndOfStream_;  // the held end of stream is on its way out
+    ByteAmount bytesSent_;     // during the current pull
 };
 
 }  // namespace SarvelonMediaKit
