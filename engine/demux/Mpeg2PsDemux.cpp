@@ -2,11 +2,10 @@
 
 #include <boost/make_shared.hpp>
 
-#include <set>
-
 #include <unistd.h>
 
 #include <limits>
+#include <set>
 
 #include "SVLibrary/Exception/Exception.h"
 #include "SVLibrary/Output/DebugPrint.h"
