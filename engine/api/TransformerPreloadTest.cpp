@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <map>
 #include <mutex>
 #include <string>
 #include <utility>
@@ -8,6 +9,7 @@
 
 #include "SVLibrary/TypedValue/SVDictionary.h"
 #include "engine/api/Transformer.h"
+#include "engine/api/TransformerServingTestSupport.h"
 #include "engine/api/TransformerTestSupport.h"
 #include "engine/container/MediaTrack.h"
 #include "engine/core/ErrorInfoMonitor.h"
@@ -16,9 +18,12 @@
 #include "engine/demux/Mpeg2PsDemux.h"
 #include "engine/mux/Mux.h"
 #include "engine/seek/MediaSeeker.h"
+#include "engine/serve/FrameCountTestSupport.h"
 #include "engine/serve/LiveHttpSegmenter.h"
 #include "tests/support/Fixtures.h"
 #include "tests/support/ProbePackets.h"
+#include "tests/support/TemporaryDirectory.h"
+#include "tests/support/ThreadTestSupport.h"
 
 namespace SarvelonMediaKit {
 namespace {
@@ -27,6 +32,7 @@ using SvTestSupport::ChainTypes;
 using SvTestSupport::FindInChain;
 using SvTestSupport::Fixtures;
 using SvTestSupport::LineCapture;
+using SvTestSupport::TemporaryDirectory;
 
 const uint32_t kDefaultCapacity = 8388608;
 const uint32_t kPreloadCapacity = 8388608 - 524288;
@@ -218,28 +224,73 @@ TEST(TransformerAudioBranch, SeparateAudioRenditionGetsASecondChain) {
     remove(output.c_str());
 }
 
-// The transport stream written through the branch, read by ffprobe. Disabled: the output
-// carries the branch's audio but not the main chain's pictures once the branch is linked in
-// (see the issue notes); it is kept as the check of the data path.
-TEST(TransformerAudioBranchPlayerTest, DISABLED_SeparateAudioTrackReachesTheOutput) {
-    const std::string output = ::testing::TempDir() + "tg-audio-branch.ts";
-    remove(output.c_str());
+const MediaTime kNoPosition(~uint64_t(0));
+
+// What ffprobe counts in the sources the separate-audio title is made of: the pictures of its
+// video clip and the packets (one AAC frame each) of its audio clip.
+std::map<int, size_t> SeparateAudioSourceCounts() {
+    const std::map<int, size_t> audio = test::ProbeCounts(Fixtures::AudioOnlyClip(), false);
+    EXPECT_EQ(1u, audio.size());
+    std::map<int, size_t> counts;
+    counts[0] = Fixtures::kShortClipFrames;  // the video clip's recipe: 4 s at 25 pictures a second
+    counts[1] = audio.empty() ? 0 : audio.begin()->second;
+    return counts;
+}
+
+// The transport stream written through the branch, read back by ffprobe and ffmpeg: the main
+// chain's pictures and the branch's audio frames, each as many as the title's sources hold.
+TEST(TransformerAudioBranchPlayerTest, SeparateAudioTrackReachesTheOutput) {
+    TemporaryDirectory dir("tbranch");
+    const std::string output = dir.File("out.ts");
+    const std::map<int, size_t> source = SeparateAudioSourceCounts();
+    ASSERT_GE(source.at(1), 186u) << "4 s of AAC at 48 kHz, 1024 samples a frame";
     {
         Transformer transformer(Fixtures::SeparateAudioTitle(), MediaFormatMpeg2Ts, OutputKindFile,
                                 output);
         ASSERT_EQ(SVStatusSuccess, transformer.PreLoad());
-        Session& session = *transformer.GetSession();
-        session.SetPullAmount(ByteAmount(131072));
-        EXPECT_TRUE(session.WaitForStop(30000)) << "the file output ends with the data";
+        ASSERT_EQ(SVStatusSuccess, transformer.Transform(kNoPosition, TrickPlayRate(0), true));
+        // A file source ends with the end of its data but not the session: the output is
+        // complete once it holds everything.
+        EXPECT_TRUE(SvTestSupport::WaitUntil(
+            [&]() { return test::ProbeCounts(output, false) == source; }, 30000));
+        EXPECT_EQ(SVStatusSuccess, transformer.Stop());
     }
+    EXPECT_EQ(source, test::ProbeCounts(output, false));
     const auto video = SvTestSupport::ProbePackets(output, "dts,pts,flags", "v:0");
-    const auto audio = SvTestSupport::ProbePackets(output, "dts,pts", "a:0");
     ASSERT_EQ(Fixtures::kShortClipFrames, video.size()) << "every picture of the video track";
-    EXPECT_TRUE(SvTestSupport::IsKeyPacket(video[0]));
-    // 4 s of AAC at 48 kHz: 1024 samples a frame, about 188 frames.
-    EXPECT_GE(audio.size(), 186u);
-    EXPECT_LE(audio.size(), 190u);
-    remove(output.c_str());
+    EXPECT_TRUE(SvTestSupport::IsKeyPacket(video[0])) << "the output starts at a key frame";
+    // Decoded to the end without an error, every picture and every audio frame.
+    std::string decoded;
+    ASSERT_EQ(0, SvTestSupport::RunProgram({"ffmpeg", "-nostdin", "-v", "error", "-xerror", "-i",
+                                            output, "-map", "0", "-f", "framecrc", "-"},
+                                           &decoded))
+        << decoded;
+    EXPECT_EQ(source, test::FramesPerStream(decoded));
+}
+
+// The same title played as HLS from the engine's loopback server.
+TEST(TransformerAudioBranchPlayerTest, SeparateAudioTrackIsServedAsHls) {
+    const uint16_t port = test::UseFreeLoopbackPort();
+    ASSERT_NE(0, port);
+    const std::map<int, size_t> source = SeparateAudioSourceCounts();
+    Transformer transformer(Fixtures::SeparateAudioTitle(), MediaFormatHls, OutputKindHls, "");
+    ASSERT_EQ(SVStatusSuccess, transformer.GetStatus());
+    ASSERT_EQ(SVStatusSuccess, transformer.PreLoad());
+    ASSERT_EQ(SVStatusSuccess, transformer.Transform(kNoPosition, TrickPlayRate(0), true));
+    ASSERT_TRUE(SvTestSupport::WaitUntil([&]() { return transformer.GetListeningPort() != 0; }));
+    const std::string url = transformer.GetOutputName();
+    EXPECT_EQ(0u, url.find("http://localhost:" + std::to_string(port) + "/"));
+    std::string decoded;
+    const int status = SvTestSupport::RunProgram({"ffmpeg", "-nostdin", "-v", "error", "-xerror",
+                                                  "-i", url, "-map", "0", "-f", "framecrc", "-"},
+                                                 &decoded);
+    EXPECT_EQ(SVStatusSuccess, transformer.Stop());
+    ASSERT_EQ(0, status) << decoded;
+    const std::map<int, size_t> served = test::FramesPerStream(decoded);
+    ASSERT_EQ(2u, served.size()) << decoded;
+    EXPECT_EQ(source.at(0), served.at(0)) << "every picture";
+    // Audio goes out four frames to a packet; the last, shorter group leaves at the end too.
+    EXPECT_EQ(source.at(1), served.at(1)) << "every audio frame";
 }
 
 }  // namespace

@@ -58,7 +58,7 @@ bool Demux::DoProcessMemoryMarker(const boost::shared_ptr<MemoryMarker>& marker)
     }
     if (marker->GetType() == MemoryMarkerTypeEndOfStream) {
         DebugPrint("stack %hu: Demux::DoProcessMemoryMarker: EndOfStream\n", GetStackId());
-        mux_->SetEndOfStream(true);
+        mux_->SourceEnded(this);
         DoFlushPendingSample();
     } else if (marker->GetType() == MemoryMarkerTypeTrackChange) {
         const MemoryMarkerTrackChange* change =

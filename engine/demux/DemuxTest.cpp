@@ -345,6 +345,55 @@ TEST(Mpeg2PsDemuxControl, StreamKindsByStreamType) {
     }
 }
 
+// A chain that is already running is linked again when a second chain joins its multiplexer
+// (the audio rendition of a title read by a branch of its own). The samples the demultiplexer
+// has parsed but the multiplexer has not taken yet must survive that, and a stream whose track
+// was handed to the other chain must leave the multiplexer, or it would wait for it for ever.
+TEST(Mpeg2PsDemuxControl, LinkingARunningChainAgainKeepsTheQueuedSamples) {
+    boost::shared_ptr<Session> session = Session::Create();
+    boost::shared_ptr<RecordingMux> mux = boost::make_shared<RecordingMux>(session.get());
+    boost::shared_ptr<Mpeg2PsDemux> demux = boost::make_shared<Mpeg2PsDemux>(session.get());
+    ComponentStack stack(StackIdMain);
+    stack.AddComponent(mux);
+    stack.AddComponent(demux);
+    stack.Link();
+    Mpeg2PsDemux::TrackMap tracks;
+    tracks[TrackId(1)] = MakeTrack(true, false, false, 300000);  // pictures, stream 0xE0
+    tracks[TrackId(2)] = MakeTrack(false, true, false, 0);       // sound only, stream 0xC0
+    for (Mpeg2PsDemux::TrackMap::iterator it = tracks.begin(); it != tracks.end(); ++it) {
+        it->second->SetId(it->first);
+    }
+    demux->SetTracks(tracks);
+    const boost::shared_ptr<SampleStream> video = demux->FindSampleStream(StreamReference(0xE0));
+    const boost::shared_ptr<SampleStream> audio = demux->FindSampleStream(StreamReference(0xC0));
+    ASSERT_TRUE(video);
+    ASSERT_TRUE(audio);
+    BaseChain::Push(video, 0);
+    BaseChain::Push(video, 40000);
+    BaseChain::Push(audio, 0);
+
+    // Linked again with nothing changed: the same streams, still holding their samples.
+    stack.Link();
+    EXPECT_EQ(video, demux->FindSampleStream(StreamReference(0xE0)));
+    EXPECT_EQ(audio, demux->FindSampleStream(StreamReference(0xC0)));
+    EXPECT_EQ(2u, mux->GetSampleStreams().size());
+    ASSERT_EQ(2u, demux->FindSampleStream(StreamReference(0xE0))->GetQueueSize());
+    EXPECT_EQ(40000u, video->Back().GetDecodeTime().Get());
+    EXPECT_EQ(1u, demux->FindSampleStream(StreamReference(0xC0))->GetQueueSize());
+
+    // The sound-only track goes to another chain: its stream leaves, the pictures stay queued.
+    demux->RemoveAudioOnlyTracks();
+    stack.Link();
+    EXPECT_EQ(video, demux->FindSampleStream(StreamReference(0xE0)));
+    EXPECT_FALSE(demux->FindSampleStream(StreamReference(0xC0)));
+    EXPECT_FALSE(audio->IsConnected());
+    ASSERT_EQ(1u, mux->GetSampleStreams().size());
+    EXPECT_EQ(video, mux->GetSampleStreams().front());
+    EXPECT_TRUE(video->IsConnected());
+    ASSERT_EQ(2u, demux->FindSampleStream(StreamReference(0xE0))->GetQueueSize());
+    EXPECT_EQ(0u, video->Front().GetDecodeTime().Get());
+}
+
 // A demultiplexer for a further chain starts from the first one's tracks and makes its streams
 // when it is linked to a multiplexer.
 TEST(Mpeg2PsDemuxControl, CloneStartsFromTheTracks) {

@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <limits>
+#include <set>
 
 #include "SVLibrary/Exception/Exception.h"
 #include "SVLibrary/Output/DebugPrint.h"
@@ -105,6 +106,7 @@ std::string Mpeg2PsDemux::GetTypeName() const { return "Mpeg2PsDemux"; }
 void Mpeg2PsDemux::DoAdd(const MemoryChunk& chunk) { DoAddInTask(chunk); }
 
 void Mpeg2PsDemux::DoLinked(bool firstTime) {
+    SampleConsumer* const previousMux = mux_;
     Demux::DoLinked(firstTime);
     const bool demultiplexing = mux_ != nullptr;
     if (parser_->IsDemultiplexing() != demultiplexing) {
@@ -113,9 +115,38 @@ void Mpeg2PsDemux::DoLinked(bool firstTime) {
         MakeParser(demultiplexing);
     }
     if (!tracks_.empty()) {
-        RemoveAllSampleStreams();
+        if (mux_ != previousMux) {
+            RemoveAllSampleStreams();
+        } else {
+            // Linked again to the same multiplexer (a running chain that another chain joins):
+            // the streams keep the samples parsed but not yet multiplexed, which a stream made
+            // anew would lose along with the rest of a group of pictures. Only the streams of
+            // tracks that were removed go.
+            RemoveStreamsWithoutTrack();
+        }
         ConfigureStreams();
     }
+}
+
+void Mpeg2PsDemux::RemoveStreamsWithoutTrack() {
+    std::set<uint8_t> used;
+    for (TrackMap::const_iterator it = tracks_.begin(); it != tracks_.end(); ++it) {
+        const SV::SVDictionary& info = it->second->GetInfo();
+        if (it->second->HasAudio()) {
+            used.insert(static_cast<uint8_t>(
+                info.GetUnsignedIntOrDefault(TrackInfoKey_AudioMpegStreamId, 0)));
+        }
+        if (it->second->HasVideo()) {
+            used.insert(static_cast<uint8_t>(
+                info.GetUnsignedIntOrDefault(TrackInfoKey_VideoMpegStreamId, 0)));
+        }
+    }
+    std::vector<StreamReference> unused;
+    for (SampleStreamMap::const_iterator it = sampleStreams_.begin(); it != sampleStreams_.end();
+         ++it) {
+        if (used.count(static_cast<uint8_t>(it->first.Get())) == 0) unused.push_back(it->first);
+    }
+    for (const StreamReference& reference : unused) RemoveSampleStream(reference);
 }
 
 void Mpeg2PsDemux::DoSetPosition(BytePosition position, StackId stackId) {

@@ -75,7 +75,9 @@ public:
 
     std::string GetTypeName() const override;
     void DoAdd(const MemoryChunk& chunk) override;
-    // Parses (demultiplexing) exactly when a multiplexer is linked; streams are made anew.
+    // Parses (demultiplexing) exactly when a multiplexer is linked. Linked to a new multiplexer
+    // the streams are made anew; linked again to the same one they are kept with what they
+    // hold, less the streams no remaining track uses, and the missing ones are added.
     void DoLinked(bool firstTime) override;
     void DoSetPosition(BytePosition position, StackId stackId) override;
     bool DoOutOfBandData(const MemoryChunk& chunk) override;
@@ -152,6 +154,8 @@ private:
     // makes the streams.
     void PublishMetadata();
     void ConfigureStreams();
+    // Removes the streams of elementary streams that no track of the map carries.
+    void RemoveStreamsWithoutTrack();
     void AddElementaryStream(uint8_t streamId, uint8_t streamType);
     void Trace(const char* text);
     void PostPreloadStep(const char* name, const MediaTime& timeout, const SV::PilTime& start,

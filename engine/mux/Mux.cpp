@@ -18,6 +18,8 @@ Mux::Mux(Session* session)
       endOfStream_(false),
       finishing_(false),
       passingEnd_(false),
+      endOfStreamHeld_(false),
+      sendingEndOfStream_(false),
       bytesSent_(0) {}
 
 Mux::~Mux() {}
@@ -47,7 +49,8 @@ void Mux::DoPullData(ByteAmount& amount) {
             while (stream.IsEmpty()) {
                 SampleSource* owner = dynamic_cast<SampleSource*>(stream.GetOwner());
                 if (owner == nullptr || !owner->PullSamples()) {
-                    goOn = endOfStream_;
+                    // The end of another chain's media does not end this stream's.
+                    goOn = endOfStream_ && HasEnded(owner);
                     break;
                 }
             }
@@ -62,6 +65,37 @@ void Mux::DoPullData(ByteAmount& amount) {
         }
         EmitNext(chosen);
     }
+    SendHeldEndOfStream();
+}
+
+void Mux::SourceEnded(SampleSource* source) {
+    endOfStream_ = true;
+    endedSources_.insert(source);
+}
+
+bool Mux::HasEnded(SampleSource* source) const {
+    return demuxes_.size() < 2 || endedSources_.count(source) != 0;
+}
+
+void Mux::SendHeldEndOfStream() {
+    if (!endOfStreamHeld_) {
+        return;
+    }
+    for (SampleSource* source : demuxes_) {
+        if (endedSources_.count(source) == 0) {
+            return;
+        }
+    }
+    for (std::list<boost::shared_ptr<SampleStream>>::const_iterator it = streams_.begin();
+         it != streams_.end(); ++it) {
+        if ((*it)->IsConnected() && !(*it)->IsEmpty()) {
+            return;
+        }
+    }
+    endOfStreamHeld_ = false;
+    sendingEndOfStream_ = true;
+    Add(MemoryChunk(boost::make_shared<MemoryMarkerEndOfStream>()));
+    sendingEndOfStream_ = false;
 }
 
 namespace {
@@ -272,6 +306,19 @@ void Mux::DoSetPosition(BytePosition position, StackId stackId) {
             (*it)->Flush();
         }
         endOfStream_ = false;
+        endedSources_.clear();
+        endOfStreamHeld_ = false;
+    } else {
+        // A side branch repositioned on its own reads on: its end is still to come.
+        for (std::set<SampleSource*>::iterator it = endedSources_.begin();
+             it != endedSources_.end();) {
+            Component* component = dynamic_cast<Component*>(*it);
+            if (component != nullptr && component->GetStackId() == stackId) {
+                it = endedSources_.erase(it);
+            } else {
+                ++it;
+            }
+        }
     }
 }
 
@@ -383,10 +430,18 @@ uint32_t Mux::GetStreamFormat(uint32_t mediaType) const {
 bool Mux::DoProcessMemoryMarker(const boost::shared_ptr<MemoryMarker>& marker) {
     // Reached by a marker that a demultiplexer passed on past its (empty) queues, and by the
     // markers this multiplexer passes on itself.
-    if (marker && marker->GetType() == MemoryMarkerTypeEndOfStream && !passingEnd_) {
+    const bool endOfStream = marker && marker->GetType() == MemoryMarkerTypeEndOfStream;
+    if (endOfStream && !passingEnd_ && !sendingEndOfStream_) {
         FinishStreams(nullptr);
     }
-    return Component::DoProcessMemoryMarker(marker);
+    if (!endOfStream || demuxes_.size() < 2 || sendingEndOfStream_) {
+        return Component::DoProcessMemoryMarker(marker);
+    }
+    // One chain's end (the audio branch's rendition is often shorter than the pictures) is not
+    // the program's: passed on, it would end the output ahead of the other chain's samples.
+    endOfStreamHeld_ = true;
+    SendHeldEndOfStream();
+    return false;
 }
 
 void Mux::ProcessSample(Sample& sample) {

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <list>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -78,7 +79,9 @@ public:
     // The decode time of the first sample ever emitted.
     virtual void OnFirstDecodeTime(MediaTime decodeTime);
     // The Component marker hook: an end-of-stream marker first lets out everything the
-    // streams still hold (see FinishStreams); every marker goes on.
+    // streams still hold (see FinishStreams); with several demultiplexers it is then held back
+    // until every one has ended and every stream is empty, and passed on once. Every other
+    // marker goes on.
     bool DoProcessMemoryMarker(const boost::shared_ptr<MemoryMarker>& marker) override;
 
     // An extra stack whose output end this multiplexer consumes; before the session links.
@@ -87,6 +90,7 @@ public:
     void AddSampleStream(const boost::shared_ptr<SampleStream>& stream) override;
     void RemoveSampleStream(const boost::shared_ptr<SampleStream>& stream) override;
     void SetEndOfStream(bool endOfStream) override { endOfStream_ = endOfStream; }
+    void SourceEnded(SampleSource* source) override;
     // The current format of the first connected stream of the media type; 0 when none.
     uint32_t GetStreamFormat(uint32_t mediaType) const;
 
@@ -114,6 +118,10 @@ protected:
     // on.
     void FinishStreams(const SampleStream* carrier);
     void AdoptDemux(const boost::shared_ptr<Component>& component);
+    // Whether the source's media has ended (any source when only one feeds this multiplexer).
+    bool HasEnded(SampleSource* source) const;
+    // Sends the end of stream held back, once every source has ended and every stream is empty.
+    void SendHeldEndOfStream();
 
     // The demultiplexers of the main stack and of the side branches (not owned).
     std::vector<SampleSource*> demuxes_;
@@ -125,9 +133,13 @@ protected:
     std::list<boost::shared_ptr<SampleStream>> streams_;  // video streams first
     bool started_;
     bool endOfStream_;
-    bool finishing_;        // FinishStreams is running
-    bool passingEnd_;       // an end-of-stream marker is being passed on after FinishStreams
-    ByteAmount bytesSent_;  // during the current pull
+    bool finishing_;   // FinishStreams is running
+    bool passingEnd_;  // an end-of-stream marker is being passed on after FinishStreams
+    // The demultiplexers whose media has ended since the last reposition of their stack.
+    std::set<SampleSource*> endedSources_;
+    bool endOfStreamHeld_;     // an end of stream arrived while another source still runs
+    bool sendingEndOfStream_;  // the held end of stream is on its way out
+    ByteAmount bytesSent_;     // during the current pull
 };
 
 }  // namespace SarvelonMediaKit

@@ -387,6 +387,63 @@ TEST_F(MuxEndTest, ARepositionStillDiscardsAShortGroup) {
     EXPECT_EQ((std::vector<std::string>{"a500000/20"}), mux->log);
 }
 
+// The side branch's rendition ends first, while the main chain's last picture is still to
+// come. Its end must not end the output ahead of that picture: the output carries one end of
+// stream, behind everything.
+TEST(MuxSideBranch, TheFirstChainToEndDoesNotEndTheOutput) {
+    ComponentStack stack(StackIdMain);
+    boost::shared_ptr<RecordingSink> sink = boost::make_shared<RecordingSink>();
+    boost::shared_ptr<LoggingMux> mux = boost::make_shared<LoggingMux>();
+    boost::shared_ptr<FakeDemux> main = boost::make_shared<FakeDemux>(nullptr);
+    const size_t video = main->AddStream(0xE0, SampleMediaTypeVideo, SampleFormatH264AnnexB);
+    stack.AddComponent(sink);
+    stack.AddComponent(mux);
+    stack.AddComponent(main);
+    ComponentStack branch(StackIdAudioBranch);
+    boost::shared_ptr<FakeDemux> side = boost::make_shared<FakeDemux>(nullptr);
+    const size_t audio = side->AddStream(0xC0, SampleMediaTypeAudio, SampleFormatEac3);
+    branch.AddComponent(side);
+    mux->AddSideBranch(branch);
+    stack.Link();
+
+    main->AddSample(video, Payload(10), 0);
+    main->AddSample(video, Payload(10), 40000);
+    side->AddSample(audio, Payload(10), 10000);
+    side->AddSample(audio, Payload(10), 30000);
+    main->SetSamplesPerPull(0);  // each announces its stream, holding its samples back
+    side->SetSamplesPerPull(0);
+    main->PullSamples();
+    side->PullSamples();
+    side->SetEndOfStreamAtEnd(true);
+    main->SetSamplesPerPull(1);
+    side->SetSamplesPerPull(1);
+    mux->PullData(100000);
+    ASSERT_GE(mux->log.size(), 4u) << ::testing::PrintToString(mux->log);
+    EXPECT_EQ((std::vector<std::string>{"v0", "a10000", "a30000", "v40000"}),
+              std::vector<std::string>(mux->log.end() - 4, mux->log.end()));
+    EXPECT_EQ(0u, sink->CountMarkers(MemoryMarkerTypeEndOfStream))
+        << "the audio has ended, the pictures have not";
+
+    // The last picture, then the end of the main chain's media.
+    main->AddSample(video, Payload(10), 80000);
+    main->SetEndOfStreamAtEnd(true);
+    mux->PullData(100000);
+    EXPECT_EQ("v80000", mux->log.back());
+    EXPECT_EQ(1u, sink->CountMarkers(MemoryMarkerTypeEndOfStream));
+    ASSERT_FALSE(sink->entries.empty());
+    EXPECT_TRUE(sink->entries.back().isMarker) << "the end comes behind the last picture";
+    mux->PullData(100000);
+    EXPECT_EQ(1u, sink->CountMarkers(MemoryMarkerTypeEndOfStream)) << "and only once";
+
+    // A seek starts both chains over: their ends are awaited anew.
+    mux->SetPosition(BytePosition(0), StackIdMain);
+    side->AddSample(audio, Payload(10), 10000);
+    main->AddSample(video, Payload(10), 0);
+    main->SetEndOfStreamAtEnd(false);
+    mux->PullData(100000);
+    EXPECT_EQ(1u, sink->CountMarkers(MemoryMarkerTypeEndOfStream));
+}
+
 // Notes every request that reaches it (the output end of a side branch).
 class RequestLog : public Component {
 public:

@@ -5,6 +5,7 @@
 
 namespace SarvelonMediaKit {
 
+class SampleSource;
 class SampleStream;
 
 // What a demultiplexer hands its sample streams to: the multiplexer linked behind it. The
@@ -19,6 +20,8 @@ public:
     // The end of the media has reached the demultiplexer: what the streams hold is all there
     // is.
     virtual void SetEndOfStream(bool endOfStream) = 0;
+    // The same, naming the demultiplexer whose media ended, for a multiplexer fed by several.
+    virtual void SourceEnded(SampleSource* /*source*/) { SetEndOfStream(true); }
 };
 
 }  // namespace SarvelonMediaKit

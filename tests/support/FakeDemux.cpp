@@ -345,7 +345,7 @@ bool FakeDemux::PushNext() {
 void FakeDemux::SendEnd() {
     endSent_ = true;
     if (endOfStreamAtEnd_ && mux_) {
-        mux_->SetEndOfStream(true);
+        mux_->SourceEnded(this);
     }
     // The carrier is the connected stream whose last queued sample is latest, so that the
     // markers arrive behind every sample; without one they go down the component chain.
