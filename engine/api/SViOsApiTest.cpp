@@ -30,35 +30,15 @@
 #include "tests/support/TemporaryDirectory.h"
 #include "tests/support/ThreadTestSupport.h"
 #include "tests/support/UnusedPort.h"
+#include "tests/support/ScopedEnvironment.h"
 
 namespace {
+
+using SvTestSupport::ScopedEnvironment;
 
 using namespace BridgeTestSupport;
 using SarvelonMediaKit::MediaTrackFilter;
 using SarvelonMediaKit::SViOsApiState;
-
-class ScopedEnv {
-public:
-    ScopedEnv(const char* name, const char* value) : name_(name) {
-        if (const char* old = getenv(name)) old_ = old;
-        if (value) {
-            setenv(name, value, 1);
-        } else {
-            unsetenv(name);
-        }
-    }
-    ~ScopedEnv() {
-        if (old_) {
-            setenv(name_.c_str(), old_->c_str(), 1);
-        } else {
-            unsetenv(name_.c_str());
-        }
-    }
-
-private:
-    std::string name_;
-    std::optional<std::string> old_;
-};
 
 bool IsDirectory(const std::string& path) {
     struct stat st;
@@ -128,7 +108,7 @@ protected:
 
     SvTestSupport::TemporaryDirectory tmp_{"svbridge"};
     // Keeps every test away from the real home directory.
-    ScopedEnv documents_{"SV_DOCUMENTS_DIR", tmp_.File("Documents").c_str()};
+    ScopedEnvironment documents_{"SV_DOCUMENTS_DIR", tmp_.File("Documents").c_str()};
 };
 
 TEST_F(SViOsApiTest, SecondInitializeReturnsTwoPostsStatusNineAndKeepsTheFirstCallback) {
@@ -319,7 +299,7 @@ TEST_F(SViOsApiTest, TheCappedModelAddsOneBitRateRulePerInitialization) {
         },
         ::testing::ExitedWithCode(0), "rules as expected");
 
-    ScopedEnv model("SV_DEVICE_MODEL", "iPhone2,2");
+    ScopedEnvironment model("SV_DEVICE_MODEL", "iPhone2,2");
     const size_t before =
         MediaTrackFilter::Instance().GetRules(MediaTrackFilter::SelectorBitRate).size();
     ASSERT_EQ(SV_Initialize(&Record, ns::Dictionary()), 0);

@@ -20,40 +20,16 @@
 #include "engine/input/TransportTestSupport.h"
 #include "tests/support/TestOrigin.h"
 #include "tests/support/ThreadTestSupport.h"
+#include "tests/support/ScopedEnvironment.h"
 
 namespace SarvelonMediaKit {
 namespace test {
 namespace {
 
+using SvTestSupport::ScopedEnvironment;
+
 using SvTestSupport::TestOrigin;
 using SvTestSupport::ThreadsNamed;
-
-// Sets or clears an environment variable for a test and puts the old value back afterwards.
-class ScopedEnvironment {
-public:
-    ScopedEnvironment(const char* name, const char* value) : name_(name) {
-        const char* old = std::getenv(name);
-        had_ = old != nullptr;
-        if (had_) old_ = old;
-        if (value == nullptr) {
-            unsetenv(name);
-        } else {
-            setenv(name, value, 1);
-        }
-    }
-    ~ScopedEnvironment() {
-        if (had_) {
-            setenv(name_.c_str(), old_.c_str(), 1);
-        } else {
-            unsetenv(name_.c_str());
-        }
-    }
-
-private:
-    std::string name_;
-    std::string old_;
-    bool had_;
-};
 
 TEST(HTTPThread, EveryCallbackRunsOnTheOneHTTPClientThread) {
     TestOrigin origin;

@@ -7,31 +7,11 @@
 #include <optional>
 #include <string>
 
+#include "tests/support/ScopedEnvironment.h"
+
 namespace {
 
-// Sets or unsets one environment variable for the life of the object, then restores it.
-class ScopedEnv {
-public:
-    ScopedEnv(const char* name, const char* value) : name_(name) {
-        if (const char* old = getenv(name)) old_ = old;
-        if (value) {
-            setenv(name, value, 1);
-        } else {
-            unsetenv(name);
-        }
-    }
-    ~ScopedEnv() {
-        if (old_) {
-            setenv(name_.c_str(), old_->c_str(), 1);
-        } else {
-            unsetenv(name_.c_str());
-        }
-    }
-
-private:
-    std::string name_;
-    std::optional<std::string> old_;
-};
+using SvTestSupport::ScopedEnvironment;
 
 // The machine field as the uname program reports it: an oracle outside the code under test.
 std::string UnameMachine() {
@@ -46,7 +26,7 @@ std::string UnameMachine() {
 }
 
 TEST(DeviceTest, EnvironmentOverridesTheMachineField) {
-    ScopedEnv env("SV_DEVICE_MODEL", "iPhone2,1");
+    ScopedEnvironment env("SV_DEVICE_MODEL", "iPhone2,1");
     EXPECT_EQ(ns::Device::Model(), "iPhone2,1");
 }
 
@@ -54,11 +34,11 @@ TEST(DeviceTest, WithoutOverrideOrWithAnEmptyOneTheModelIsUnamesMachine) {
     const std::string expected = UnameMachine();
     ASSERT_FALSE(expected.empty());
     {
-        ScopedEnv env("SV_DEVICE_MODEL", nullptr);
+        ScopedEnvironment env("SV_DEVICE_MODEL", nullptr);
         EXPECT_EQ(ns::Device::Model(), expected);
     }
     {
-        ScopedEnv env("SV_DEVICE_MODEL", "");
+        ScopedEnvironment env("SV_DEVICE_MODEL", "");
         EXPECT_EQ(ns::Device::Model(), expected);
     }
 }

@@ -8,32 +8,12 @@
 #include <optional>
 #include <string>
 
+#include "tests/support/ScopedEnvironment.h"
 #include "tests/support/TemporaryDirectory.h"
 
 namespace {
 
-class ScopedEnv {
-public:
-    ScopedEnv(const char* name, const char* value) : name_(name) {
-        if (const char* old = getenv(name)) old_ = old;
-        if (value) {
-            setenv(name, value, 1);
-        } else {
-            unsetenv(name);
-        }
-    }
-    ~ScopedEnv() {
-        if (old_) {
-            setenv(name_.c_str(), old_->c_str(), 1);
-        } else {
-            unsetenv(name_.c_str());
-        }
-    }
-
-private:
-    std::string name_;
-    std::optional<std::string> old_;
-};
+using SvTestSupport::ScopedEnvironment;
 
 bool IsDirectory(const std::string& path) {
     struct stat st;
@@ -42,30 +22,30 @@ bool IsDirectory(const std::string& path) {
 
 TEST(SearchPathsTest, DocumentsDirectoryFollowsTheOverrideThenHome) {
     {
-        ScopedEnv docs("SV_DOCUMENTS_DIR", "/data/docs//");
+        ScopedEnvironment docs("SV_DOCUMENTS_DIR", "/data/docs//");
         EXPECT_EQ(ns::SearchPaths::DocumentsDirectory(), "/data/docs");
     }
     {
-        ScopedEnv docs("SV_DOCUMENTS_DIR", nullptr);
-        ScopedEnv home("HOME", "/home/tester/");
+        ScopedEnvironment docs("SV_DOCUMENTS_DIR", nullptr);
+        ScopedEnvironment home("HOME", "/home/tester/");
         EXPECT_EQ(ns::SearchPaths::DocumentsDirectory(), "/home/tester/Documents");
     }
     {
-        ScopedEnv docs("SV_DOCUMENTS_DIR", "~/Stuff");
-        ScopedEnv home("HOME", "/home/tester");
+        ScopedEnvironment docs("SV_DOCUMENTS_DIR", "~/Stuff");
+        ScopedEnvironment home("HOME", "/home/tester");
         EXPECT_EQ(ns::SearchPaths::DocumentsDirectory(), "/home/tester/Stuff");
     }
     {
         // An empty override counts as none.
-        ScopedEnv docs("SV_DOCUMENTS_DIR", "");
-        ScopedEnv home("HOME", "/h");
+        ScopedEnvironment docs("SV_DOCUMENTS_DIR", "");
+        ScopedEnvironment home("HOME", "/h");
         EXPECT_EQ(ns::SearchPaths::DocumentsDirectory(), "/h/Documents");
     }
 }
 
 TEST(SearchPathsTest, WithoutHomeTheAccountDatabaseGivesTheHomeDirectory) {
-    ScopedEnv docs("SV_DOCUMENTS_DIR", nullptr);
-    ScopedEnv home("HOME", nullptr);
+    ScopedEnvironment docs("SV_DOCUMENTS_DIR", nullptr);
+    ScopedEnvironment home("HOME", nullptr);
     const std::string documents = ns::SearchPaths::DocumentsDirectory();
     // Whatever the account's home is, the documents directory sits in it.
     ASSERT_FALSE(documents.empty());
