@@ -2,7 +2,11 @@
 #define ENGINE_API_ENGINEEVENTLOGTESTSUPPORT_H
 
 // Test helper (included by *Test.cpp only): a process-wide record of the engine events that
-// reach the callback, with copies of their payloads and the thread each ran on.
+// reach the callback, with copies of their payloads and the thread each ran on; and the small
+// builders and readers of the payloads those tests share.
+
+#include <boost/make_shared.hpp>
+#include <boost/shared_ptr.hpp>
 
 #include <chrono>
 #include <condition_variable>
@@ -13,6 +17,7 @@
 
 #include "SVLibrary/TypedValue/SVTypedValue.h"
 #include "engine/api/SVMediaTransformer.h"
+#include "engine/container/MediaTrack.h"
 
 namespace SarvelonMediaKit {
 namespace test {
@@ -94,6 +99,23 @@ private:
         return hook;
     }
 };
+
+// A track with the identifier and kind given, its information merged from extra.
+inline boost::shared_ptr<MediaTrack> MakeTrack(uint32_t id, bool video, bool audio,
+                                               const SV::SVDictionary& extra) {
+    boost::shared_ptr<MediaTrack> track = boost::make_shared<MediaTrack>();
+    track->SetId(TrackId(id));
+    track->SetVideo(video);
+    track->SetAudio(audio);
+    track->GetInfo().Merge(extra, true);
+    return track;
+}
+
+// The dictionary a payload holds; null when it holds something else.
+inline const SV::SVDictionary* AsDictionary(const SV::SVTypedValue& value) {
+    const SV::SVDictionary* dictionary = nullptr;
+    return value.GetDictionary(dictionary) ? dictionary : nullptr;
+}
 
 }  // namespace test
 }  // namespace SarvelonMediaKit

@@ -20,23 +20,10 @@
 namespace SarvelonMediaKit {
 namespace {
 
+using test::AsDictionary;
 using test::EngineEvent;
 using test::EngineEventLog;
-
-boost::shared_ptr<MediaTrack> MakeTrack(uint32_t id, bool video, bool audio,
-                                        const SV::SVDictionary& extra) {
-    boost::shared_ptr<MediaTrack> track = boost::make_shared<MediaTrack>();
-    track->SetId(TrackId(id));
-    track->SetVideo(video);
-    track->SetAudio(audio);
-    track->GetInfo().Merge(extra, true);
-    return track;
-}
-
-const SV::SVDictionary* AsDictionary(const SV::SVTypedValue& value) {
-    const SV::SVDictionary* dictionary = nullptr;
-    return value.GetDictionary(dictionary) ? dictionary : nullptr;
-}
+using test::MakeTrack;
 
 std::vector<SV::SVDictionary> AsChapterArray(const SV::SVTypedValue& value) {
     std::vector<SV::SVDictionary> out;

@@ -5,7 +5,6 @@
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
-#include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -33,14 +32,17 @@
 #include "engine/container/TrackInfoKeys.h"
 #include "engine/serve/ListeningPort.h"
 #include "tests/support/Fixtures.h"
+#include "tests/support/LoopbackHttpGet.h"
 #include "tests/support/ThreadTestSupport.h"
 #include "tests/support/UnusedPort.h"
 
 namespace SarvelonMediaKit {
 namespace {
 
+using test::AsDictionary;
 using test::EngineEvent;
 using test::EngineEventLog;
+using test::MakeTrack;
 
 std::atomic<int> gOtherCallbackCalls{0};
 void OtherCallback(SVMediaTransformerSession*, int, const SV::SVTypedValue*) {
@@ -56,11 +58,6 @@ std::vector<SVStatus> QueryAll(SVMediaTransformerSession* handle) {
             SV_GetChapterData(handle, 0, 0)};
 }
 
-const SV::SVDictionary* AsDictionary(const SV::SVTypedValue& value) {
-    const SV::SVDictionary* dictionary = nullptr;
-    return value.GetDictionary(dictionary) ? dictionary : nullptr;
-}
-
 bool Same(const SV::SVDictionary& a, const SV::SVDictionary& b) {
     std::vector<uint8_t> left, right;
     a.Serialize(left);
@@ -68,52 +65,8 @@ bool Same(const SV::SVDictionary& a, const SV::SVDictionary& b) {
     return left == right;
 }
 
-boost::shared_ptr<MediaTrack> MakeTrack(uint32_t id, bool video, bool audio,
-                                        const SV::SVDictionary& extra) {
-    boost::shared_ptr<MediaTrack> track = boost::make_shared<MediaTrack>();
-    track->SetId(TrackId(id));
-    track->SetVideo(video);
-    track->SetAudio(audio);
-    track->GetInfo().Merge(extra, true);
-    return track;
-}
-
 // A port nothing listens on right now.
 uint16_t FreeLoopbackPort() { return SvTestSupport::UnusedLoopbackPort(); }
-
-// One HTTP/1.1 GET on 127.0.0.1:port; the whole response (head and body) until the peer closes
-// or the body reaches the announced length. Empty when the connection fails.
-std::string HttpGet(uint16_t port, const std::string& path) {
-    int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address = {};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(port);
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
-        close(fd);
-        return std::string();
-    }
-    std::string request =
-        "GET " + path + " HTTP/1.1\r\nHost: localhost\r\nConnection: close\r\n\r\n";
-    send(fd, request.data(), request.size(), MSG_NOSIGNAL);
-    std::string response;
-    for (;;) {
-        pollfd p = {fd, POLLIN, 0};
-        if (poll(&p, 1, 10000) <= 0) break;
-        char buffer[4096];
-        ssize_t n = recv(fd, buffer, sizeof buffer, 0);
-        if (n <= 0) break;
-        response.append(buffer, static_cast<size_t>(n));
-        size_t head = response.find("\r\n\r\n");
-        size_t lengthAt = response.find("Content-Length: ");
-        if (head != std::string::npos && lengthAt != std::string::npos && lengthAt < head) {
-            size_t length = std::stoul(response.substr(lengthAt + 16));
-            if (response.size() >= head + 4 + length) break;
-        }
-    }
-    close(fd);
-    return response;
-}
 
 // Runs call on a thread of its own and waits for it at most limit. A call that never returns
 // means threads of the engine wait for each other: nothing can be cleaned up after that, so
@@ -439,7 +392,8 @@ TEST_F(MediaTransformerTest, PlaysAFixtureTitleFromSetupToTerminate) {
     EXPECT_TRUE(sawVideo);
 
     // The URL handed out is served.
-    std::string response = HttpGet(port, "/" + playlist);
+    const SvTestSupport::HttpAnswer answer = SvTestSupport::HttpGet(port, playlist);
+    const std::string response = answer.head + answer.body;
     EXPECT_EQ(0u, response.find("HTTP/1.1 200")) << response.substr(0, 200);
     EXPECT_NE(std::string::npos, response.find("#EXTM3U"));
 

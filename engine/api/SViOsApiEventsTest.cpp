@@ -27,17 +27,8 @@ const uint8_t kOnePixelPng[] = {
 
 class SViOsApiEventsTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        SViOsApiState::Instance().ResetForTesting();
-        SViOsApiState::Instance().SetCallback(&Record);
-        DrainQueued();
-        Forget();
-    }
-    void TearDown() override {
-        DrainQueued();
-        Forget();
-        SViOsApiState::Instance().ResetForTesting();
-    }
+    void SetUp() override { StartRecordingFresh(); }
+    void TearDown() override { FinishRecording(); }
 
     // Sends an engine event and collects what reaches the application.
     std::vector<Delivered> Translate(int event, const SV::SVTypedValue* data) {

@@ -3,7 +3,6 @@
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
-#include <poll.h>
 #include <stdlib.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -27,6 +26,7 @@
 #include "engine/serve/ListeningPort.h"
 #include "platform/core/OperationQueue.h"
 #include "tests/support/Fixtures.h"
+#include "tests/support/LoopbackHttpGet.h"
 #include "tests/support/TemporaryDirectory.h"
 #include "tests/support/ThreadTestSupport.h"
 #include "tests/support/UnusedPort.h"
@@ -48,37 +48,6 @@ bool IsDirectory(const std::string& path) {
 // A loopback port nothing listens on right now.
 uint16_t FreePort() { return SvTestSupport::UnusedLoopbackPort(); }
 
-// The whole reply to one HTTP/1.0 GET on 127.0.0.1:port (empty on failure).
-std::string HttpGet(uint16_t port, const std::string& path) {
-    const int fd = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address = {};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(port);
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (fd < 0 || connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
-        if (fd >= 0) close(fd);
-        return std::string();
-    }
-    const std::string request = "GET " + path + " HTTP/1.0\r\nConnection: close\r\n\r\n";
-    if (send(fd, request.data(), request.size(), MSG_NOSIGNAL) !=
-        static_cast<ssize_t>(request.size())) {
-        close(fd);
-        return std::string();
-    }
-    std::string reply;
-    char buffer[4096];
-    pollfd p = {fd, POLLIN, 0};
-    while (poll(&p, 1, 5000) > 0) {
-        const ssize_t n = recv(fd, buffer, sizeof buffer, 0);
-        if (n <= 0) break;
-        reply.append(buffer, static_cast<size_t>(n));
-        // The playlist is small: once its end tag or a good part of it is in, stop.
-        if (reply.find("#EXT-X-ENDLIST") != std::string::npos || reply.size() > (1u << 20)) break;
-    }
-    close(fd);
-    return reply;
-}
-
 // Settings from plain pairs.
 ns::Dictionary Settings(std::initializer_list<std::pair<const char*, ns::Value>> pairs) {
     ns::Dictionary d;
@@ -88,20 +57,13 @@ ns::Dictionary Settings(std::initializer_list<std::pair<const char*, ns::Value>>
 
 class SViOsApiTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        SViOsApiState::Instance().ResetForTesting();
-        SViOsApiState::Instance().SetCallback(&Record);
-        DrainQueued();
-        Forget();
-    }
+    void SetUp() override { StartRecordingFresh(); }
     void TearDown() override {
         if (SViOsApiState::Instance().IsInitialized()) {
             SV_Stop();
             SV_Terminate();
         }
-        DrainQueued();
-        Forget();
-        SViOsApiState::Instance().ResetForTesting();
+        FinishRecording();
     }
 
     const SV::SVDictionary& Entries() { return SV_Credentials()->GetEntries(); }
@@ -495,7 +457,8 @@ TEST_F(SViOsApiTest, PlayATitleServeItsPlaylistAndStopAndTerminate) {
     EXPECT_EQ(video.thread, std::this_thread::get_id());
 
     // The URL handed out is served.
-    const std::string reply = HttpGet(port, "/" + PlaylistName(title));
+    const SvTestSupport::HttpAnswer answer = SvTestSupport::HttpGet(port, PlaylistName(title));
+    const std::string reply = answer.head + answer.body;
     EXPECT_EQ(reply.compare(0, 9, "HTTP/1.1 "), 0) << reply.substr(0, 200);
     EXPECT_NE(reply.find(" 200 "), std::string::npos) << reply.substr(0, 200);
     EXPECT_NE(reply.find("#EXTM3U"), std::string::npos) << reply.substr(0, 400);

@@ -1,7 +1,8 @@
 #ifndef ENGINE_API_SVIOSAPITESTSUPPORT_H
 #define ENGINE_API_SVIOSAPITESTSUPPORT_H
 // Header-only, for the bridge's tests: an application callback that records every bridge
-// event with the thread it ran on, and draining of the main queue.
+// event with the thread it ran on, draining of the main queue, and the bridge state reset that
+// starts and ends each test.
 
 #include <algorithm>
 #include <chrono>
@@ -11,6 +12,7 @@
 #include <vector>
 
 #include "engine/api/SViOsApi.h"
+#include "engine/api/SViOsApiState.h"
 #include "platform/core/RunLoop.h"
 
 namespace BridgeTestSupport {
@@ -68,6 +70,21 @@ inline std::vector<Delivered> DrainUntil(
     size_t n, std::chrono::milliseconds timeout = std::chrono::seconds(10)) {
     ns::RunLoop::Main().RunUntil([n] { return Taken().size() >= n; }, timeout);
     return Taken();
+}
+
+// A fresh bridge whose application callback is Record, with nothing queued or recorded.
+inline void StartRecordingFresh() {
+    SarvelonMediaKit::SViOsApiState::Instance().ResetForTesting();
+    SarvelonMediaKit::SViOsApiState::Instance().SetCallback(&Record);
+    DrainQueued();
+    Forget();
+}
+
+// Runs what is still queued, then forgets the records and resets the bridge.
+inline void FinishRecording() {
+    DrainQueued();
+    Forget();
+    SarvelonMediaKit::SViOsApiState::Instance().ResetForTesting();
 }
 
 inline std::vector<int> EventNumbers(const std::vector<Delivered>& delivered) {

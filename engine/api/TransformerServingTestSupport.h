@@ -15,8 +15,9 @@
 
 #include "engine/serve/ListeningPort.h"
 #include "engine/serve/LiveHttpTestSupport.h"
-#include "tools/common/TsReader.h"
+#include "tests/support/LoopbackHttpGet.h"
 #include "tests/support/UnusedPort.h"
+#include "tools/common/TsReader.h"
 
 namespace SarvelonMediaKit {
 namespace test {
@@ -48,42 +49,9 @@ inline uint16_t UseFreeLoopbackPort() {
     return port;
 }
 
-struct HttpAnswer {
-    int status = 0;  // 0: no answer
-    std::string body;
-};
-
-// GET /path on 127.0.0.1:port over a connection of its own, the body read to its announced
-// length (or to the close).
-inline HttpAnswer HttpGet(uint16_t port, const std::string& path, int timeoutMs = 10000) {
-    HttpAnswer answer;
-    const int fd = Connect(port);
-    if (fd < 0) return answer;
-    SendAll(fd, "GET /" + path + " HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n");
-    std::string all;
-    size_t headEnd = std::string::npos;
-    while ((headEnd = all.find("\r\n\r\n")) == std::string::npos) {
-        const std::string more = ReadAtLeast(fd, 1, timeoutMs);
-        if (more.empty()) break;
-        all += more;
-    }
-    if (headEnd != std::string::npos && all.compare(0, 9, "HTTP/1.1 ") == 0) {
-        answer.status = std::atoi(all.c_str() + 9);
-        const std::string head = all.substr(0, headEnd + 2);
-        answer.body = all.substr(headEnd + 4);
-        const size_t length = head.find("\r\nContent-Length: ");
-        if (length != std::string::npos) {
-            const size_t size = std::strtoull(head.c_str() + length + 18, nullptr, 10);
-            if (answer.body.size() < size) {
-                answer.body += ReadAtLeast(fd, size - answer.body.size(), timeoutMs);
-            }
-        } else {
-            answer.body += ReadUntilClosed(fd, timeoutMs);
-        }
-    }
-    close(fd);
-    return answer;
-}
+// A raw GET on the engine's loopback port, the body read to its announced length.
+using SvTestSupport::HttpAnswer;
+using SvTestSupport::HttpGet;
 
 // The presentation time (90 kHz) of the first H.264 access unit in transport-stream bytes, as
 // the tools' independent reader sees it; -1 when there is none.
