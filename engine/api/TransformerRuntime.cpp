@@ -312,7 +312,12 @@ SVStatus Transformer::Stop() {
     for (const boost::shared_ptr<Session>& session : serving) session->Stop(true);
     serving.clear();
 
-    if (session_) session_->Stop(true);
+    if (session_) {
+        session_->Stop(true);
+        // The socket thread may still be inside a wait that holds the closed listening socket
+        // alive; once it has ended the port is free for certain.
+        static_cast<SocketMaster&>(*session_).Stop();
+    }
 
     if (worker_) {
         // Deleted only once its thread has ended. Called on the worker itself (an event

@@ -111,8 +111,14 @@ void SocketMaster::RemoveSocket(int fd) {
         std::vector<int>& list = owner->second;
         list.erase(std::remove(list.begin(), list.end(), fd), list.end());
     }
-    std::lock_guard<std::mutex> closedLock(closedLock_);
-    closed_.push_back(std::make_pair(fd, delegate));
+    {
+        std::lock_guard<std::mutex> closedLock(closedLock_);
+        closed_.push_back(std::make_pair(fd, delegate));
+    }
+    // A socket being polled stays alive in the kernel until the poll returns, even once its
+    // descriptor is closed: a listening socket would go on taking connections for up to a
+    // whole wait. Cut the wait short so the socket goes when its owner closes it.
+    Wake();
 }
 
 void SocketMaster::PostTask(const boost::shared_ptr<Task>& task) {
