@@ -17,9 +17,12 @@
 #include "engine/serve/FrameCountTestSupport.h"
 #include "tests/support/Fixtures.h"
 #include "tests/support/TemporaryDirectory.h"
+#include "tests/support/ProbePackets.h"
 
 namespace SarvelonMediaKit {
 namespace {
+
+using SvTestSupport::ProbeDuration;
 
 using namespace test;
 using SvTestSupport::Fixtures;
@@ -28,15 +31,6 @@ using SvTestSupport::TemporaryDirectory;
 
 const MediaTime kNoPosition(~uint64_t(0));
 const size_t kAudioFramesPerPacket = 4;
-
-double ProbeDuration(const std::string& input, const std::string& entry) {
-    std::string out;
-    if (RunProgram({"ffprobe", "-v", "error", "-show_entries", entry, "-of", "csv=p=0", input},
-                   &out) != 0) {
-        return -1;
-    }
-    return std::atof(out.c_str());
-}
 
 class TransformerServeTest : public ::testing::Test {
 protected:

@@ -24,9 +24,12 @@
 #include "tests/support/LoopbackHttpGet.h"
 #include "tests/support/TemporaryDirectory.h"
 #include "tools/common/TsReader.h"
+#include "tests/support/ProbePackets.h"
 
 namespace SarvelonMediaKit {
 namespace {
+
+using SvTestSupport::ProbeDuration;
 
 using namespace test;
 using SvTestSupport::Fixtures;
@@ -94,15 +97,6 @@ std::string ProbeStreams(const std::string& input) {
          "stream=index,codec_name,width,height,sample_rate,channels", "-of", "csv=p=0", input},
         &out);
     return out;
-}
-
-double ProbeDuration(const std::string& input, const std::string& entry) {
-    std::string out;
-    if (RunProgram({"ffprobe", "-v", "error", "-show_entries", entry, "-of", "csv=p=0", input},
-                   &out) != 0) {
-        return -1;
-    }
-    return std::atof(out.c_str());
 }
 
 class LiveHttpSegmenterPlayerTest : public ::testing::Test {

@@ -2,6 +2,7 @@
 // ffprobe's packet list of a media file as the tests' outside oracle: each packet's fields by
 // name, read by a program that shares no code with the engine.
 
+#include <cstdlib>
 #include <map>
 #include <sstream>
 #include <string>
@@ -14,6 +15,17 @@
 namespace SvTestSupport {
 
 using PacketFields = std::map<std::string, std::string>;
+
+// One ffprobe entry of input read as a number of seconds ("format=duration",
+// "stream=duration"); -1 when ffprobe fails.
+inline double ProbeDuration(const std::string& input, const std::string& entry) {
+    std::string out;
+    if (RunProgram({"ffprobe", "-v", "error", "-show_entries", entry, "-of", "csv=p=0", input},
+                   &out) != 0) {
+        return -1;
+    }
+    return std::atof(out.c_str());
+}
 
 // The packets of `source` in file order with the given entries ("codec_type,dts,size,flags");
 // `select` is an ffprobe stream selection ("v:0") or empty for every stream. Packets without a
