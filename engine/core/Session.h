@@ -207,6 +207,10 @@ public:
 
     // The opaque word the download client hands its transport factory (0).
     uintptr_t GetTransportParameter() const { return transportParameter_; }
+    // The session's clock (the system's unless Create was given one): components that time
+    // their own work (the download client's stall check and bandwidth) read it here, so a test
+    // that drives the session's clock drives them too.
+    const TaskManager::Clock& GetClock() const { return clock_; }
 
 protected:
     explicit Session(const TaskManager::Clock& clock);

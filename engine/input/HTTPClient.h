@@ -1,0 +1,207 @@
+#ifndef ENGINE_INPUT_HTTPCLIENT_H
+#define ENGINE_INPUT_HTTPCLIENT_H
+
+#include <boost/shared_ptr.hpp>
+#include <boost/weak_ptr.hpp>
+
+#include <atomic>
+#include <cstdint>
+#include <string>
+
+#include "SVLibrary/Time/PilTime.h"
+#include "SVLibrary/Types/SVStatus.h"
+#include "engine/core/BandwidthInfoSource.h"
+#include "engine/core/Component.h"
+#include "engine/core/ErrorInfoMonitor.h"
+#include "engine/core/ErrorInfoSource.h"
+#include "engine/input/HTTPClientInterfaceClient.h"
+#include "engine/input/HTTPClientTasks.h"
+
+namespace SarvelonMediaKit {
+
+class HTTPClientInterface;
+
+// The source at the input end of a chain when the media comes over HTTP. It asks a transport
+// for a byte range of its URL; what the transport receives on the download thread becomes
+// tasks on the session's task thread (chunks, the announced end of the resource, the end of the
+// transfer), so the chain only ever changes on that thread and sees ordinary chunks that end in
+// an end-of-data marker.
+//
+// It throttles the transport to the room the chain has left, fetches byte ranges out of band
+// for a consumer that asks (the demultiplexer's thumbnails), passes the transport's errors on
+// as its own, notices a download that stopped delivering and re-requests it from the byte it
+// had reached (warning 2000 "Data stopped arriving, will retry", withdrawn with 200 once data
+// flows again), and measures the download rate for a bandwidth monitor (the seeker).
+//
+// Lifetimes: a transport is always aborted, closed and awaited (bounded by kCloseWaitMs) and
+// the queued data of its transfer dropped before another takes its place, so no byte of an old
+// transfer reaches the chain after a new range starts. Handlers a transport still holds and
+// tasks still queued never touch a client that has gone: they drop their work instead.
+//
+// Threads: every operation runs on the session's task thread, except the handlers the
+// transports call and SetError / SetWarning / BandwidthHandlerInTask / SetReportedReadAhead,
+// which run on the download thread and only post tasks or set the transport-idle flag.
+class HTTPClient : public Component,
+                   public HTTPClientInterfaceClient,
+                   public BandwidthInfoSource,
+                   public ErrorInfoSource,
+                   public ErrorInfoMonitor {
+public:
+    // Base of the resume threshold of a limited download, and the read-ahead assumed until the
+    // transport reports its own.
+    static constexpr uint32_t kReadAheadBase = 0x20000;
+    // Added to the read-ahead: a limited download resumes only when the chain can take more
+    // than read-ahead + this.
+    static constexpr uint32_t kResumeExtra = 0x100000;
+    // A stall check that finds data expected and none added counts; the check after this many
+    // re-requests the data.
+    static constexpr uint32_t kStallChecks = 4;
+    // The longest wait for a transport to report itself closed before it is let go anyway
+    // (its handlers hold nothing that could then be used after it is gone).
+    static constexpr uint32_t kCloseWaitMs = 5000;
+
+    explicit HTTPClient(Session* session);
+    // Aborts and closes both transports and waits for them (bounded); tasks still queued for
+    // this client are dropped unrun.
+    ~HTTPClient() override;
+
+    using Component::DoSeek;
+
+    // ---- Component ----------------------------------------------------------------------
+
+    // The name is the URL; with flag set, a fresh download of the whole resource starts
+    // (posted as "HTTPClient::DoSetName").
+    void DoSetName(const std::string& name, bool flag) override;
+    std::string DoGetName() override;
+    // Renews the transport's allowance after each pull.
+    void PostPullData(ByteAmount& amount) override;
+    // A chunk of the current transfer: advances the current position, goes into the cache (or
+    // on), clears the stall count, withdraws a shown stall warning, renews the allowance.
+    void DoAdd(const MemoryChunk& chunk) override;
+    // Resumes an idle transport while data is still expected; publishes the bandwidth.
+    void DoTick() override;
+    // The stall check (at most once a second).
+    void DoPeriodicCheck() override;
+    // Detaches every bandwidth monitor; aborts, closes, awaits and releases both transports.
+    void DoStop() override;
+    // Downloads are limited exactly when a bandwidth monitor is attached.
+    void DoLinked(bool firstTime) override;
+    std::string GetTypeName() const override;
+    // A download of [start, end) (end 0: to the end of the resource); repositionCache empties
+    // the cache and moves it to start.
+    void DoSeek(BytePosition start, BytePosition end, bool repositionCache) override;
+    // Fetches [start, end) with a transport of its own and hands it on through OutOfBandData;
+    // a request while another runs replaces it. Always true.
+    bool DoOutOfBandRequest(BytePosition start, BytePosition end) override;
+    bool DoOutOfBandEnd() override;
+    // Takes effect at the next download start.
+    void DoSetDownloadLimited(bool limited) override;
+    bool KnowCurrentLoadedFilePosition() override;
+    bool KnowEndPosition() override;
+    // How far data has arrived: the cache's loaded position, or the current position without
+    // a cache.
+    BytePosition DoCurrentLoadedFilePosition() override;
+    // The size the transport announced; 0 until then.
+    BytePosition DoEndPosition() override;
+    // Stack 1: "StatsKey_VideoStreamingBufferSize", "StatsKey_VideoStreamingBufferUsed",
+    // "StatsKey_MeasuredBandwidth" (bits per second); stack 2: the two audio buffer keys. Only
+    // keys already in the dictionary are written, and only while the cache's tracker lives.
+    void DoGetStatistics(SV::SVDictionary& statistics) override;
+
+    // ---- HTTPClientInterfaceClient ----------------------------------------------------------
+
+    void HTTPClientInterfaceCreated(HTTPClientInterface* transport) override;
+    // Releases the main transport when it is that one.
+    void HTTPClientInterfaceDestroyed(HTTPClientInterface* transport) override;
+
+    // ---- ErrorInfoMonitor of the transports (download thread) -----------------------------
+
+    // Posted ("HTTPClient::SetError" / "HTTPClient::SetWarning") and published unchanged
+    // through this client's own error source on the task thread.
+    void SetError(SVStatus status, std::string text) override;
+    void SetWarning(SVStatus status, std::string text) override;
+
+    // ---- Run by the tasks, on the task thread -------------------------------------------
+
+    // Records the size of the resource the transport announced.
+    void SetEndPosition(uint64_t end);
+    // The transfer ended: one end-of-data marker per download start when it succeeded; a
+    // failure has the next stall check re-request the data.
+    void DataDone(bool failed);
+    // A fresh download of the whole resource (no Range header).
+    void Restart();
+    // A bandwidth sample: 0 bytes (the transport went idle) starts a new measurement that
+    // skips the reported read-ahead; otherwise the bytes are counted.
+    void RecordBandwidthSample(const SV::PilTime& time, unsigned bytes);
+    void DeliverOutOfBandData(MemoryChunk chunk);
+    void ReleaseOutOfBandTransport();
+    void SetErrorInTask(SVStatus status, std::string text);
+    void SetWarningInTask(SVStatus status, std::string text);
+
+    // ---- Called by the main transport on the download thread ----------------------------
+
+    // Sets transport idle to (bytes == 0) and, while a bandwidth monitor listens, posts the
+    // sample ("HTTPClient::BandwidthHandlerInTask": category 1 with bytes, 8 without).
+    void BandwidthHandlerInTask(const SV::PilTime& time, unsigned bytes);
+    // The transport's read-ahead; a limited download then resumes past value + kResumeExtra.
+    void SetReportedReadAhead(unsigned value);
+
+    // ---- For tests and statistics -------------------------------------------------------
+
+    BytePosition GetCurrentPosition() const { return currentPosition_; }
+    BytePosition GetRequestedEnd() const { return requestedEnd_; }
+    uint32_t GetStallCount() const { return stallCount_; }
+    bool IsWarningShown() const { return warningShown_; }
+    bool IsRestartNeeded() const { return restartNeeded_; }
+    bool IsDownloadLimited() const { return downloadLimited_; }
+    bool IsTransportIdle() const { return transportIdle_.load(); }
+    boost::shared_ptr<HTTPClientInterface> GetMainTransport() const { return mainTransport_; }
+    boost::shared_ptr<HTTPClientInterface> GetOutOfBandTransport() const {
+        return outOfBandTransport_;
+    }
+
+private:
+    // Steps common to a range request and a fresh start: a new transport, its handlers and
+    // margins, the request, the first allowance.
+    void StartTransport(uint64_t start, uint64_t end);
+    // Aborts and closes the main transport, waits (bounded) until it says it is closed, drops
+    // the queued data tasks of this stack and lets the transport go.
+    void RetireMainTransport();
+    void RetireOutOfBandTransport();
+    // The transport's allowance: what the chain can still take.
+    void UpdateAllowance();
+    // Data is still expected below the requested end, or else below the announced end.
+    bool DataExpected(BytePosition loaded) const;
+    SV::PilTime Now() const;
+
+    boost::shared_ptr<HTTPClientInterface> mainTransport_;
+    boost::shared_ptr<HTTPClientInterface> outOfBandTransport_;
+    // Shared with every handler and task of this client; cleared when the client goes, so
+    // late deliveries and queued tasks find nothing to act on.
+    boost::shared_ptr<HTTPClientGuard> guard_;
+    HTTPClientSetEndPositionHandler endPositionHandler_;
+    HTTPClientDataHandler dataHandler_;
+    HTTPClientDoneHandler doneHandler_;
+    HTTPClientMemoryChunkDataHandler chunkHandler_;
+    const uint32_t readAheadBase_;
+    std::atomic<uint32_t> reportedReadAhead_;
+    BytePosition requestedEnd_;
+    BytePosition currentPosition_;
+    BytePosition totalEnd_;
+    uint32_t stallCount_;
+    bool warningShown_;
+    std::string url_;
+    bool downloadLimited_;
+    // Written by the download thread, read on the task thread.
+    std::atomic<bool> transportIdle_;
+    bool endOfDataSent_;
+    bool restartNeeded_;
+};
+
+// Makes an HTTP client for the session; raw, when given, receives the plain pointer. The
+// caller names it with Component::SetName(URL, true) to start the download.
+boost::shared_ptr<Component> CreateHTTPClient(Session* session, HTTPClient** raw);
+
+}  // namespace SarvelonMediaKit
+
+#endif
