@@ -28,10 +28,14 @@ std::atomic<SVMediaTransformerCallback> gCallback{nullptr};
 // Made on first use and never destroyed, so nothing runs under a static that is going away.
 class SessionReaper : public SV::Timer {
 public:
-    static void Adopt(const boost::shared_ptr<SVMediaTransformerSession>& session) {
+    // Takes the caller's reference away from it: were the caller to keep a copy, the timer
+    // could drop its own first and leave the caller's as the last, released on the very
+    // thread that must not destroy the session.
+    static void Adopt(boost::shared_ptr<SVMediaTransformerSession>& session) {
         SessionReaper& reaper = Instance();
         std::lock_guard<std::mutex> lock(reaper.lock_);
-        reaper.sessions_.push_back(session);
+        reaper.sessions_.push_back(boost::shared_ptr<SVMediaTransformerSession>());
+        reaper.sessions_.back().swap(session);
         try {
             SV::TimerSet(&reaper, 0, 0, true);
         } catch (const SV::Exception&) {
