@@ -91,7 +91,8 @@ bool HTTPClient::CloseAndWait(const boost::shared_ptr<HTTPClientInterface>& tran
     if (!transport) return true;
     transport->AbortDownload();
     transport->Close();
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kCloseWaitMs);
+    const auto deadline =
+        std::chrono::steady_clock::now() + std::chrono::milliseconds(kCloseWaitMs);
     while (!transport->IsClosed()) {
         if (std::chrono::steady_clock::now() >= deadline) {
             DebugPrint("HTTPClient: a transport did not report closed in %u ms\n",
