@@ -57,12 +57,8 @@ HTTPClient::~HTTPClient() {
     ErrorInfoSource::DetachAll();
 }
 
-template <typename Member, typename... Args>
-void HTTPClient::Post(uint32_t category, const std::string& name, Member member,
-                      const Args&... args) {
-    if (session_ == nullptr) return;
-    session_->AddTask(boost::make_shared<HTTPClientMemberTask<Member, Args...>>(
-        category, GetStackId(), name, CurrentGuard(), member, args...));
+void HTTPClient::PostTask(const boost::shared_ptr<Task>& task) {
+    if (session_ != nullptr) session_->AddTask(task);
 }
 
 boost::shared_ptr<HTTPClientGuard> HTTPClient::CurrentGuard() const {
