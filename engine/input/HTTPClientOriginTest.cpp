@@ -111,6 +111,7 @@ TEST_F(HTTPClientOriginTest, TheMeasuredBandwidthIsTheOriginsRate) {
         uint32_t defaultBandwidth = 0;
         bool audioKeyUntouched = false;
         bool limited = false;
+        std::vector<BandwidthRecorder::Report> reports;  // what the monitor heard so far
     };
     // About two seconds into the transfer, past the first few reports.
     ASSERT_TRUE(chain.WaitFor([&] { return chain.client->GetCurrentPosition() >= 850000; }));
@@ -126,10 +127,12 @@ TEST_F(HTTPClientOriginTest, TheMeasuredBandwidthIsTheOriginsRate) {
         reading.audioKeyUntouched =
             statistics.GetUnsignedIntOrDefault("StatsKey_AudioStreamingBufferSize", 0) == 7;
         reading.limited = chain.client->IsDownloadLimited();
+        // Read here: the next report comes from this thread too.
+        reading.reports = monitor.Reports();
         return reading;
     });
     EXPECT_TRUE(during.limited) << "a bandwidth monitor makes the downloads limited";
-    const std::vector<BandwidthRecorder::Report> reports = monitor.Reports();
+    const std::vector<BandwidthRecorder::Report>& reports = during.reports;
     ASSERT_FALSE(reports.empty()) << "no rate was published within two seconds of transfer";
     EXPECT_TRUE(reports.back().measured);
     EXPECT_EQ(reports.back().bytesPerSecond, during.published);

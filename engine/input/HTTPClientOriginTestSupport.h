@@ -158,22 +158,17 @@ private:
     std::vector<size_t> marks_;
 };
 
-// Keeps every rate it is told, with the time it came (steady clock, ms since it was made).
+// Keeps every rate it is told, in order.
 class BandwidthRecorder : public BandwidthInfoMonitor {
 public:
     struct Report {
         uint32_t bytesPerSecond;
         bool measured;
-        int64_t atMs;
     };
-    BandwidthRecorder() : start_(std::chrono::steady_clock::now()) {}
     ~BandwidthRecorder() override { DetachFromSources(); }
     void BandwidthUpdate(ByteAmount bandwidth, bool measured) override {
         std::lock_guard<std::mutex> lock(mutex_);
-        reports_.push_back(Report{bandwidth.Get(), measured,
-                                  std::chrono::duration_cast<std::chrono::milliseconds>(
-                                      std::chrono::steady_clock::now() - start_)
-                                      .count()});
+        reports_.push_back(Report{bandwidth.Get(), measured});
     }
     std::vector<Report> Reports() const {
         std::lock_guard<std::mutex> lock(mutex_);
@@ -181,7 +176,6 @@ public:
     }
 
 private:
-    const std::chrono::steady_clock::time_point start_;
     mutable std::mutex mutex_;
     std::vector<Report> reports_;
 };
