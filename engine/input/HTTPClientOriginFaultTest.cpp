@@ -24,11 +24,6 @@ using SvTestSupport::TestOrigin;
 
 const char kStallText[] = "Data stopped arriving, will retry";
 
-std::string RangeOf(const TestOrigin::Request& request) {
-    const auto it = request.headers.find("range");
-    return it == request.headers.end() ? std::string() : it->second;
-}
-
 class HTTPClientOriginFaultTest : public ::testing::Test {
 protected:
     void SetUp() override {

@@ -34,12 +34,6 @@ std::string ChapterTitle() {
          "12:Late:" + Fixtures::Thumbnail(2)});
 }
 
-// The "Range" header of a request, empty when it had none.
-std::string RangeOf(const TestOrigin::Request& request) {
-    const auto it = request.headers.find("range");
-    return it == request.headers.end() ? std::string() : it->second;
-}
-
 class HTTPClientOriginTest : public ::testing::Test {
 protected:
     void ServeTitle(const std::string& path, uint64_t bytesPerSecond = 0) {

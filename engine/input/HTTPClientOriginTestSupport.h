@@ -50,6 +50,12 @@ inline std::string ReadFile(const std::string& path) {
     return std::string(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
 }
 
+// The "Range" header of a request the origin received, empty when it had none.
+inline std::string RangeOf(const SvTestSupport::TestOrigin::Request& request) {
+    const auto it = request.headers.find("range");
+    return it == request.headers.end() ? std::string() : it->second;
+}
+
 // "status text; status text; ..." for a failure message.
 inline std::string Describe(const std::vector<SvTestSupport::ErrorRecorder::Report>& reports) {
     std::string text;
