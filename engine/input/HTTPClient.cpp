@@ -91,7 +91,8 @@ bool HTTPClient::CloseAndWait(const boost::shared_ptr<HTTPClientInterface>& tran
     if (!transport) return true;
     transport->AbortDownload();
     transport->Close();
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kCloseWaitMs);
+    const auto deadline =
+        std::chrono::steady_clock::now() + std::chrono::milliseconds(kCloseWaitMs);
     while (!transport->IsClosed()) {
         if (std::chrono::steady_clock::now() >= deadline) {
             DebugPrint("HTTPClient: a transport did not report closed in %u ms\n",
@@ -275,7 +276,13 @@ BytePosition HTTPClient::DoEndPosition() { return totalEnd_; }
 void HTTPClient::HTTPClientInterfaceCreated(HTTPClientInterface*) {}
 
 void HTTPClient::HTTPClientInterfaceDestroyed(HTTPClientInterface* transport) {
-    if (transport != nullptr && mainTransport_.get() == transport) mainTransport_.reset();
+    if (transport == nullptr || mainTransport_.get() != transport) return;
+    // Let go closed: a transport kept alive elsewhere would otherwise call back into this
+    // client from its own destructor, perhaps after the client has gone.
+    boost::shared_ptr<HTTPClientInterface> released;
+    released.swap(mainTransport_);
+    released->AbortDownload();
+    released->Close();
 }
 
 void HTTPClient::SetError(SVStatus status, std::string text) {

@@ -198,8 +198,8 @@ void FakeHTTPTransports::Forget() {
     // Let go outside the lock: a transport's end may call back into its owner.
 }
 
-void CreateFakeHTTPTransport(boost::shared_ptr<HTTPClientInterface>& result,
-                             const std::string& url, const std::map<std::string, std::string>*,
+void CreateFakeHTTPTransport(boost::shared_ptr<HTTPClientInterface>& result, const std::string& url,
+                             const std::map<std::string, std::string>*,
                              HTTPClientInterfaceClient* client, const std::string&,
                              uint32_t transportParameter) {
     boost::shared_ptr<FakeHTTPTransport> transport =
