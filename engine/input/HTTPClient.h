@@ -6,6 +6,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <mutex>
 #include <string>
 
 #include "SVLibrary/Time/PilTime.h"
@@ -66,6 +67,13 @@ public:
     ~HTTPClient() override;
 
     using Component::DoSeek;
+    // Both source families attach and detach by the monitor's type.
+    using BandwidthInfoSource::AddMonitor;
+    using BandwidthInfoSource::HasMonitor;
+    using BandwidthInfoSource::RemoveMonitor;
+    using ErrorInfoSource::AddMonitor;
+    using ErrorInfoSource::HasMonitor;
+    using ErrorInfoSource::RemoveMonitor;
 
     // ---- Component ----------------------------------------------------------------------
 
@@ -134,17 +142,23 @@ public:
     // skips the reported read-ahead; otherwise the bytes are counted.
     void RecordBandwidthSample(const SV::PilTime& time, unsigned bytes);
     void DeliverOutOfBandData(MemoryChunk chunk);
+    // Closes and lets go of the out-of-band transport.
     void ReleaseOutOfBandTransport();
+    // The same, when the transport is still the one of that request (a newer request keeps
+    // its own).
+    void ReleaseOutOfBandTransportOf(uint32_t request);
     void SetErrorInTask(SVStatus status, std::string text);
     void SetWarningInTask(SVStatus status, std::string text);
 
-    // ---- Called by the main transport on the download thread ----------------------------
+    // The transport's read-ahead (posted by the main transport's handler); a limited
+    // download then resumes past value + kResumeExtra.
+    void SetReportedReadAhead(unsigned value);
+
+    // ---- Called by the main transport's handler on the download thread --------------------
 
     // Sets transport idle to (bytes == 0) and, while a bandwidth monitor listens, posts the
     // sample ("HTTPClient::BandwidthHandlerInTask": category 1 with bytes, 8 without).
     void BandwidthHandlerInTask(const SV::PilTime& time, unsigned bytes);
-    // The transport's read-ahead; a limited download then resumes past value + kResumeExtra.
-    void SetReportedReadAhead(unsigned value);
 
     // ---- For tests and statistics -------------------------------------------------------
 
@@ -168,6 +182,17 @@ private:
     // the queued data tasks of this stack and lets the transport go.
     void RetireMainTransport();
     void RetireOutOfBandTransport();
+    // Aborts and closes the transport; true once it reports closed, false when kCloseWaitMs
+    // passed first.
+    static bool CloseAndWait(const boost::shared_ptr<HTTPClientInterface>& transport);
+    // Clears the guard (no handler or task of the old one reaches this client again) and arms
+    // a fresh one with fresh handlers, for the transports to come.
+    void RenewGuard();
+    void MakeHandlers();
+    boost::shared_ptr<HTTPClientGuard> CurrentGuard() const;
+    // Posts a task of this client (category, name, member, arguments) under the guard.
+    template <typename Member, typename... Args>
+    void Post(uint32_t category, const std::string& name, Member member, const Args&... args);
     // The transport's allowance: what the chain can still take.
     void UpdateAllowance();
     // Data is still expected below the requested end, or else below the announced end.
@@ -178,11 +203,17 @@ private:
     boost::shared_ptr<HTTPClientInterface> outOfBandTransport_;
     // Shared with every handler and task of this client; cleared when the client goes, so
     // late deliveries and queued tasks find nothing to act on.
-    boost::shared_ptr<HTTPClientGuard> guard_;
+    // Read by the transports' handlers on the download thread, replaced on the task thread.
+    mutable std::mutex guardLock_;
+    boost::shared_ptr<HTTPClientGuard> guard_;  // under guardLock_
+    boost::weak_ptr<Session> weakSession_;
     HTTPClientSetEndPositionHandler endPositionHandler_;
     HTTPClientDataHandler dataHandler_;
     HTTPClientDoneHandler doneHandler_;
     HTTPClientMemoryChunkDataHandler chunkHandler_;
+    HTTPClientBandwidthHandler bandwidthHandler_;
+    HTTPClientReadAheadHandler readAheadHandler_;
+    uint32_t outOfBandRequest_;  // number of the latest out-of-band request
     const uint32_t readAheadBase_;
     std::atomic<uint32_t> reportedReadAhead_;
     BytePosition requestedEnd_;

@@ -6,7 +6,11 @@
 
 #include <cstdint>
 #include <mutex>
+#include <string>
+#include <tuple>
+#include <utility>
 
+#include "SVLibrary/Time/PilTime.h"
 #include "engine/core/MemoryChunk.h"
 #include "engine/core/Task.h"
 
@@ -24,24 +28,34 @@ class HTTPClientGuard {
 public:
     explicit HTTPClientGuard(HTTPClient* client) : client_(client) {}
 
+    HTTPClientGuard(const HTTPClientGuard&) = delete;
+    HTTPClientGuard& operator=(const HTTPClientGuard&) = delete;
+
     // Waits for a handler that is running, then no handler or task reaches the client again.
     void Clear() {
         std::lock_guard<std::mutex> lock(lock_);
         client_ = nullptr;
     }
-    // The client, or null once cleared. Held by a handler while it works on the client.
+    // Held by a handler while it works on the client.
     std::mutex& Lock() { return lock_; }
-    HTTPClient* Client() const { return client_; }
+    // The client, or null once cleared; the caller holds Lock().
+    HTTPClient* ClientLocked() const { return client_; }
+    // The client, or null once cleared. For tasks, which run on the client's task thread: the
+    // only thread that changes the client, so it cannot go while the task uses it.
+    HTTPClient* Client() {
+        std::lock_guard<std::mutex> lock(lock_);
+        return client_;
+    }
 
 private:
     std::mutex lock_;
     HTTPClient* client_;  // under lock_
 };
 
-// The handlers a client gives its main transport. Each is called on the download thread,
-// wraps what it received into a task and posts it to the client's session, where the task does
-// the work on the task thread. They never keep the session alive (a weak pointer, locked for
-// the call only) and never touch a client that has gone (the guard, held for the call).
+// The handlers a client gives its transports. Each is called on the download thread, wraps
+// what it received into a task and posts it to the client's session, where the task does the
+// work on the task thread. They never keep the session alive (a weak pointer, locked for the
+// call only) and never touch a client that has gone (the guard, held for the call).
 
 class HTTPClientHandlerBase {
 public:
@@ -85,6 +99,46 @@ public:
     void operator()(bool failed) const;
 };
 
+// A bandwidth sample of the main transport: hands it to HTTPClient::BandwidthHandlerInTask
+// (which marks the transport idle or not and posts the sample) while the client exists.
+class HTTPClientBandwidthHandler : public HTTPClientHandlerBase {
+public:
+    using HTTPClientHandlerBase::HTTPClientHandlerBase;
+    void operator()(const SV::PilTime& time, unsigned int bytes) const;
+};
+
+// The read-ahead the main transport reports: posted ("HTTPClient::SetReportedReadAhead",
+// category 8) so the client changes its transport on its own thread.
+class HTTPClientReadAheadHandler : public HTTPClientHandlerBase {
+public:
+    using HTTPClientHandlerBase::HTTPClientHandlerBase;
+    void operator()(unsigned int value) const;
+};
+
+// Bytes of an out-of-band request: copied into a chunk with 64 bytes of room on each side and
+// posted as "HTTPClient::OutOfBandData" (category 8). Always true: the consumer knows the
+// length it asked for, and a refusal would change nothing.
+class HTTPClientOutOfBandDataHandler : public HTTPClientHandlerBase {
+public:
+    using HTTPClientHandlerBase::HTTPClientHandlerBase;
+    bool operator()(const signed char* data, unsigned int size) const;
+};
+
+// The end of an out-of-band request: posts "HTTPClient::OutOfBandDone" (category 8), which
+// lets the request's transport go (only that request's: a newer one keeps its own).
+class HTTPClientOutOfBandDoneHandler : public HTTPClientHandlerBase {
+public:
+    HTTPClientOutOfBandDoneHandler() : request_(0) {}
+    HTTPClientOutOfBandDoneHandler(const boost::weak_ptr<Session>& session,
+                                   const boost::shared_ptr<HTTPClientGuard>& guard,
+                                   uint32_t request)
+        : HTTPClientHandlerBase(session, guard), request_(request) {}
+    void operator()(bool failed) const;
+
+private:
+    uint32_t request_;
+};
+
 // Tasks of the client; each does nothing when the client has gone.
 
 // Category 8 (control): sets the size of the resource.
@@ -115,9 +169,44 @@ private:
 
 // Any member of the client with copies of its arguments, run only while the client exists:
 // the done task, the bandwidth samples, errors and warnings, out-of-band data and the fresh
-// start are all of this kind.
+// start are all of this kind. Member is the member-function pointer type, Args the types of
+// the stored copies. Its pending data is that of its arguments (a chunk counts its size).
 template <typename Member, typename... Args>
-class HTTPClientMemberTask;
+class HTTPClientMemberTask : public Task {
+public:
+    HTTPClientMemberTask(uint32_t category, StackId stackId, const std::string& name,
+                         const boost::shared_ptr<HTTPClientGuard>& guard, Member member,
+                         const Args&... args)
+        : Task(category, stackId, name), guard_(guard), member_(member), args_(args...) {}
+
+    bool Execute() override {
+        if (HTTPClient* client = guard_->Client()) {
+            Call(client, std::index_sequence_for<Args...>());
+        }
+        return false;
+    }
+
+    ByteAmount PendingDataSize() const override {
+        return Sum(std::index_sequence_for<Args...>());
+    }
+
+private:
+    template <size_t... I>
+    void Call(HTTPClient* client, std::index_sequence<I...>) {
+        (client->*member_)(std::get<I>(args_)...);
+    }
+    template <size_t... I>
+    ByteAmount Sum(std::index_sequence<I...>) const {
+        uint32_t total = 0;
+        const uint32_t sizes[] = {0u, TaskArgumentDataSize(std::get<I>(args_))...};
+        for (uint32_t size : sizes) total += size;
+        return ByteAmount(total);
+    }
+
+    boost::shared_ptr<HTTPClientGuard> guard_;
+    Member member_;
+    std::tuple<Args...> args_;
+};
 
 }  // namespace SarvelonMediaKit
 

@@ -1,0 +1,92 @@
+// The supervision side of the HTTP client: resuming a transport that paused for lack of room,
+// the stall check with its retry, the bandwidth samples and the buffer statistics.
+
+#include <boost/make_shared.hpp>
+
+#include "SVLibrary/TypedValue/SVDictionary.h"
+#include "SVLibrary/TypedValue/SVTypedValue.h"
+#include "engine/core/MemoryTracker.h"
+#include "engine/core/Session.h"
+#include "engine/input/HTTPClient.h"
+#include "engine/input/HTTPClientInterface.h"
+
+namespace SarvelonMediaKit {
+
+namespace {
+
+const char kStallText[] = "Data stopped arriving, will retry";
+
+// Overwrites the key's value when the caller asked for it (put the key in).
+void SetIfAsked(SV::SVDictionary& statistics, const char* key, uint32_t value) {
+    if (statistics.GetValue(key) != nullptr) statistics.SetValue(key, SV::SVTypedValue(value));
+}
+
+}  // namespace
+
+bool HTTPClient::DataExpected(BytePosition loaded) const {
+    // A requested end bounds the transfer: once it is reached nothing more comes, however
+    // large the resource (retrying an empty range would go on for ever).
+    if (requestedEnd_ != 0) return loaded < requestedEnd_;
+    return totalEnd_ != 0 && loaded < totalEnd_;
+}
+
+void HTTPClient::DoTick() {
+    if (transportIdle_.load() && DataExpected(CurrentLoadedFilePosition())) UpdateAllowance();
+    BandwidthInfoSource::Publish();
+}
+
+void HTTPClient::DoPeriodicCheck() {
+    // Nothing to supervise before the first download or after a stop.
+    if (!mainTransport_ && !restartNeeded_) return;
+    if (!restartNeeded_ && !transportIdle_.load() && !endOfDataSent_ &&
+        DataExpected(CurrentLoadedFilePosition())) {
+        if (++stallCount_ > kStallChecks) restartNeeded_ = true;
+    }
+    if (!restartNeeded_) return;
+
+    const BytePosition loaded = CurrentLoadedFilePosition();
+    if (loaded != 0 || requestedEnd_ != 0) {
+        SeekFilePosition(loaded, requestedEnd_, false);
+    } else {
+        Restart();
+    }
+    ErrorInfoSource::PublishWarning(SVStatusDataStalled, kStallText);
+    warningShown_ = true;
+    restartNeeded_ = false;
+}
+
+void HTTPClient::BandwidthHandlerInTask(const SV::PilTime& time, unsigned bytes) {
+    transportIdle_ = bytes == 0;
+    if (!BandwidthInfoSource::HasMonitors()) return;
+    // Data samples belong to their transfer and go with it; an idle sample stays.
+    Post(bytes > 0 ? Session::TaskCategoryDownload : Session::TaskCategorySession,
+         "HTTPClient::BandwidthHandlerInTask", &HTTPClient::RecordBandwidthSample, time, bytes);
+}
+
+void HTTPClient::RecordBandwidthSample(const SV::PilTime& time, unsigned bytes) {
+    if (bytes == 0) {
+        // What the transport reads ahead on resuming arrives in a burst that says nothing of
+        // the network's rate.
+        RecordStart(time, reportedReadAhead_.load());
+    } else {
+        RecordData(time, bytes);
+    }
+}
+
+void HTTPClient::DoGetStatistics(SV::SVDictionary& statistics) {
+    boost::shared_ptr<MemoryCache> cache = memoryCache_;
+    if (!cache) return;
+    boost::shared_ptr<MemoryTracker> tracker = cache->GetTracker();
+    if (!tracker) return;
+    if (stackId_ == StackIdMain) {
+        SetIfAsked(statistics, "StatsKey_VideoStreamingBufferSize", tracker->Limit());
+        SetIfAsked(statistics, "StatsKey_VideoStreamingBufferUsed", tracker->BytesUsed());
+        SetIfAsked(statistics, "StatsKey_MeasuredBandwidth",
+                   uint32_t(MeasuredBandwidth().Get() * 8u));
+    } else if (stackId_ == StackIdAudioBranch) {
+        SetIfAsked(statistics, "StatsKey_AudioStreamingBufferSize", tracker->Limit());
+        SetIfAsked(statistics, "StatsKey_AudioStreamingBufferUsed", tracker->BytesUsed());
+    }
+}
+
+}  // namespace SarvelonMediaKit

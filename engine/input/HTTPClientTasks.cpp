@@ -1,0 +1,144 @@
+#include "engine/input/HTTPClientTasks.h"
+
+#include <boost/make_shared.hpp>
+
+#include <cstring>
+
+#include "engine/core/Session.h"
+#include "engine/input/HTTPClient.h"
+
+namespace SarvelonMediaKit {
+
+namespace {
+
+// Out-of-band chunks carry room for a header and a trailer on each side.
+const uint32_t kOutOfBandRoom = 64;
+
+typedef HTTPClientMemberTask<void (HTTPClient::*)(bool), bool> DoneTask;
+typedef HTTPClientMemberTask<void (HTTPClient::*)(unsigned), unsigned> ReadAheadTask;
+typedef HTTPClientMemberTask<void (HTTPClient::*)(MemoryChunk), MemoryChunk> OutOfBandDataTask;
+typedef HTTPClientMemberTask<void (HTTPClient::*)(uint32_t), uint32_t> OutOfBandDoneTask;
+
+}  // namespace
+
+// Every handler: the session for the call only (declared first, so it is let go after the
+// guard's lock: letting go of the last owner may destroy the client, which takes that lock),
+// then the guard's lock for the rest of the call, so the client cannot go while it is used.
+
+void HTTPClientSetEndPositionHandler::operator()(unsigned long long end) const {
+    boost::shared_ptr<Session> session = session_.lock();
+    if (!session || !guard_) return;
+    std::lock_guard<std::mutex> lock(guard_->Lock());
+    HTTPClient* client = guard_->ClientLocked();
+    if (client == nullptr) return;
+    session->AddTask(
+        boost::make_shared<HTTPClientSetEndPositionTask>(guard_, client->GetStackId(), end));
+}
+
+bool HTTPClientDataHandler::operator()(const signed char* data, unsigned int size) const {
+    boost::shared_ptr<Session> session = session_.lock();
+    if (!session || !guard_) return false;
+    std::lock_guard<std::mutex> lock(guard_->Lock());
+    HTTPClient* client = guard_->ClientLocked();
+    if (client == nullptr) return false;
+    MemoryChunk chunk;
+    try {
+        chunk = client->CreateMemoryChunk(size, 0, 0);
+    } catch (...) {
+        return false;  // margins too large to make the chunk: the bytes are refused
+    }
+    if (size != 0) std::memcpy(chunk.Data(), data, size);
+    session->AddTask(boost::make_shared<HTTPClientDataTask>(guard_, client->GetStackId(), chunk));
+    return true;
+}
+
+bool HTTPClientMemoryChunkDataHandler::operator()(MemoryChunk chunk) const {
+    boost::shared_ptr<Session> session = session_.lock();
+    if (!session || !guard_) return false;
+    std::lock_guard<std::mutex> lock(guard_->Lock());
+    HTTPClient* client = guard_->ClientLocked();
+    if (client == nullptr) return false;
+    session->AddTask(boost::make_shared<HTTPClientDataTask>(guard_, client->GetStackId(), chunk));
+    return true;
+}
+
+void HTTPClientDoneHandler::operator()(bool failed) const {
+    boost::shared_ptr<Session> session = session_.lock();
+    if (!session || !guard_) return;
+    std::lock_guard<std::mutex> lock(guard_->Lock());
+    HTTPClient* client = guard_->ClientLocked();
+    if (client == nullptr) return;
+    session->AddTask(boost::make_shared<DoneTask>(Session::TaskCategoryDownload,
+                                                  client->GetStackId(), "HTTPClientDoneHandler",
+                                                  guard_, &HTTPClient::DataDone, failed));
+}
+
+void HTTPClientBandwidthHandler::operator()(const SV::PilTime& time, unsigned int bytes) const {
+    boost::shared_ptr<Session> session = session_.lock();
+    if (!session || !guard_) return;
+    std::lock_guard<std::mutex> lock(guard_->Lock());
+    if (HTTPClient* client = guard_->ClientLocked()) client->BandwidthHandlerInTask(time, bytes);
+}
+
+void HTTPClientReadAheadHandler::operator()(unsigned int value) const {
+    boost::shared_ptr<Session> session = session_.lock();
+    if (!session || !guard_) return;
+    std::lock_guard<std::mutex> lock(guard_->Lock());
+    HTTPClient* client = guard_->ClientLocked();
+    if (client == nullptr) return;
+    session->AddTask(boost::make_shared<ReadAheadTask>(
+        Session::TaskCategorySession, client->GetStackId(), "HTTPClient::SetReportedReadAhead",
+        guard_, &HTTPClient::SetReportedReadAhead, value));
+}
+
+bool HTTPClientOutOfBandDataHandler::operator()(const signed char* data, unsigned int size) const {
+    if (size == 0) return true;
+    boost::shared_ptr<Session> session = session_.lock();
+    if (!session || !guard_) return true;
+    std::lock_guard<std::mutex> lock(guard_->Lock());
+    HTTPClient* client = guard_->ClientLocked();
+    if (client == nullptr) return true;
+    MemoryChunk chunk(size, kOutOfBandRoom, kOutOfBandRoom);
+    std::memcpy(chunk.Data(), data, size);
+    session->AddTask(boost::make_shared<OutOfBandDataTask>(
+        Session::TaskCategorySession, client->GetStackId(), "HTTPClient::OutOfBandData", guard_,
+        &HTTPClient::DeliverOutOfBandData, chunk));
+    return true;
+}
+
+void HTTPClientOutOfBandDoneHandler::operator()(bool) const {
+    boost::shared_ptr<Session> session = session_.lock();
+    if (!session || !guard_) return;
+    std::lock_guard<std::mutex> lock(guard_->Lock());
+    HTTPClient* client = guard_->ClientLocked();
+    if (client == nullptr) return;
+    session->AddTask(boost::make_shared<OutOfBandDoneTask>(
+        Session::TaskCategorySession, client->GetStackId(), "HTTPClient::OutOfBandDone", guard_,
+        &HTTPClient::ReleaseOutOfBandTransportOf, request_));
+}
+
+HTTPClientSetEndPositionTask::HTTPClientSetEndPositionTask(
+    const boost::shared_ptr<HTTPClientGuard>& guard, StackId stackId, uint64_t end)
+    : Task(Session::TaskCategorySession, stackId, "HTTPClientSetEndPositionTask"),
+      guard_(guard),
+      end_(end) {}
+
+bool HTTPClientSetEndPositionTask::Execute() {
+    if (HTTPClient* client = guard_->Client()) client->SetEndPosition(end_);
+    return false;
+}
+
+HTTPClientDataTask::HTTPClientDataTask(const boost::shared_ptr<HTTPClientGuard>& guard,
+                                       StackId stackId, const MemoryChunk& chunk)
+    : Task(Session::TaskCategoryDownload, stackId, "HTTPClientDataTask"),
+      guard_(guard),
+      chunk_(chunk) {}
+
+bool HTTPClientDataTask::Execute() {
+    if (HTTPClient* client = guard_->Client()) client->Add(chunk_);
+    return false;
+}
+
+ByteAmount HTTPClientDataTask::PendingDataSize() const { return ByteAmount(chunk_.Size()); }
+
+}  // namespace SarvelonMediaKit
