@@ -57,12 +57,8 @@ HTTPClient::~HTTPClient() {
     ErrorInfoSource::DetachAll();
 }
 
-template <typename Member, typename... Args>
-void HTTPClient::Post(uint32_t category, const std::string& name, Member member,
-                      const Args&... args) {
-    if (session_ == nullptr) return;
-    session_->AddTask(boost::make_shared<HTTPClientMemberTask<Member, Args...>>(
-        category, GetStackId(), name, CurrentGuard(), member, args...));
+void HTTPClient::PostTask(const boost::shared_ptr<Task>& task) {
+    if (session_ != nullptr) session_->AddTask(task);
 }
 
 boost::shared_ptr<HTTPClientGuard> HTTPClient::CurrentGuard() const {
@@ -95,7 +91,8 @@ bool HTTPClient::CloseAndWait(const boost::shared_ptr<HTTPClientInterface>& tran
     if (!transport) return true;
     transport->AbortDownload();
     transport->Close();
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kCloseWaitMs);
+    const auto deadline =
+        std::chrono::steady_clock::now() + std::chrono::milliseconds(kCloseWaitMs);
     while (!transport->IsClosed()) {
         if (std::chrono::steady_clock::now() >= deadline) {
             DebugPrint("HTTPClient: a transport did not report closed in %u ms\n",

@@ -1,6 +1,7 @@
 #ifndef ENGINE_INPUT_HTTPCLIENT_H
 #define ENGINE_INPUT_HTTPCLIENT_H
 
+#include <boost/make_shared.hpp>
 #include <boost/shared_ptr.hpp>
 #include <boost/weak_ptr.hpp>
 
@@ -192,7 +193,12 @@ private:
     boost::shared_ptr<HTTPClientGuard> CurrentGuard() const;
     // Posts a task of this client (category, name, member, arguments) under the guard.
     template <typename Member, typename... Args>
-    void Post(uint32_t category, const std::string& name, Member member, const Args&... args);
+    void Post(uint32_t category, const std::string& name, Member member, const Args&... args) {
+        PostTask(boost::make_shared<HTTPClientMemberTask<Member, Args...>>(
+            category, GetStackId(), name, CurrentGuard(), member, args...));
+    }
+    // To the session's queue; nothing without a session.
+    void PostTask(const boost::shared_ptr<Task>& task);
     // The transport's allowance: what the chain can still take.
     void UpdateAllowance();
     // Data is still expected below the requested end, or else below the announced end.

@@ -101,6 +101,8 @@ protected:
     const std::string& GetRequestBody() const { return requestBody_; }
     bool IsPost() const { return post_; }
     uint32_t GetResumeThreshold() const { return resumeThreshold_; }
+    uint32_t GetChunkHeadroom() const { return chunkHeadroom_; }
+    uint32_t GetChunkTailroom() const { return chunkTailroom_; }
     void StoreMaxDownloadAmount(uint32_t amount) { maxDownloadAmount_ = amount; }
 
 private:

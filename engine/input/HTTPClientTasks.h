@@ -186,9 +186,7 @@ public:
         return false;
     }
 
-    ByteAmount PendingDataSize() const override {
-        return Sum(std::index_sequence_for<Args...>());
-    }
+    ByteAmount PendingDataSize() const override { return Sum(std::index_sequence_for<Args...>()); }
 
 private:
     template <size_t... I>

@@ -1,0 +1,115 @@
+#ifndef ENGINE_INPUT_HTTPCLIENTTESTSUPPORT_H
+#define ENGINE_INPUT_HTTPCLIENTTESTSUPPORT_H
+
+// Header-only bench for the HTTP client's tests (included by *Test.cpp only): a session on a
+// clock the test drives, with no pump thread (the test runs the task queue itself), the fake
+// transport factory, the client and a recording sink behind it.
+
+#include <boost/make_shared.hpp>
+#include <boost/shared_ptr.hpp>
+
+#include <cstdint>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "SVLibrary/Time/PilTime.h"
+#include "engine/core/BandwidthInfoMonitor.h"
+#include "engine/core/Session.h"
+#include "engine/input/HTTPClient.h"
+#include "tests/support/ChainTestComponents.h"
+#include "tests/support/ErrorRecorder.h"
+#include "tests/support/FakeHTTPTransport.h"
+
+namespace SarvelonMediaKit {
+namespace test {
+
+// Keeps every rate a bandwidth source publishes.
+class BandwidthRecorder : public BandwidthInfoMonitor {
+public:
+    ~BandwidthRecorder() override { DetachFromSources(); }
+    void BandwidthUpdate(ByteAmount bandwidth, bool) override {
+        std::lock_guard<std::mutex> lock(mutex_);
+        rates_.push_back(bandwidth.Get());
+    }
+    std::vector<uint32_t> Rates() const {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return rates_;
+    }
+
+private:
+    mutable std::mutex mutex_;
+    std::vector<uint32_t> rates_;
+};
+
+class HTTPClientBench {
+public:
+    static constexpr uint64_t kStartTime = 1000000;  // ms on the bench's clock
+    static constexpr const char* kUrl = "http://127.0.0.1:1/title.ps";
+
+    // wanted: the room the sink reports (the client's allowance without a cache).
+    explicit HTTPClientBench(uint32_t wanted = 0x100000, StackId stack = StackIdMain)
+        : now_(kStartTime) {
+        session = Session::Create([this] { return SV::PilTime(now_); });
+        holder = CreateHTTPClient(session.get(), &client);
+        client->SetStackId(stack);
+        sink = boost::make_shared<SvTestSupport::RecordingSink>(wanted, session.get());
+        client->SetConsumer(sink);
+        sink->SetSource(holder);
+        client->ErrorInfoSource::AddMonitor(&errors);
+    }
+
+    ~HTTPClientBench() {
+        DestroyClient();
+        session.reset();
+    }
+
+    // Lets go of the client and the sink (the client goes at once).
+    void DestroyClient() {
+        if (sink) sink->SetSource(boost::shared_ptr<Component>());
+        sink.reset();
+        holder.reset();
+        client = nullptr;
+    }
+
+    // Runs what is queued, and what those tasks queued, until nothing is left.
+    void Run() {
+        for (int i = 0; i < 8; ++i) session->GetTaskManager()->RunTasks();
+    }
+    // Names the client (the fresh start) and runs the start.
+    void Start() {
+        client->SetName(kUrl, true);
+        Run();
+    }
+    void Advance(int64_t ms) { now_ += ms; }
+    uint64_t Now() const { return now_; }
+    // One stall check after a second has passed.
+    void Check() {
+        Advance(1000);
+        client->PeriodicCheck();
+    }
+
+    boost::shared_ptr<SvTestSupport::FakeHTTPTransport> Transport(size_t i) const {
+        return transports.At(i);
+    }
+    boost::shared_ptr<SvTestSupport::FakeHTTPTransport> Last() const { return transports.Last(); }
+
+    static std::vector<uint8_t> Bytes(uint64_t from, uint64_t to) {
+        return SvTestSupport::PatternBytes(from, to);
+    }
+
+    SvTestSupport::FakeHTTPTransports transports;
+    boost::shared_ptr<Session> session;
+    SvTestSupport::ErrorRecorder errors;
+    boost::shared_ptr<Component> holder;
+    HTTPClient* client = nullptr;
+    boost::shared_ptr<SvTestSupport::RecordingSink> sink;
+
+private:
+    uint64_t now_;
+};
+
+}  // namespace test
+}  // namespace SarvelonMediaKit
+
+#endif
