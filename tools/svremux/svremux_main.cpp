@@ -22,6 +22,7 @@
 #include <thread>
 #include <vector>
 
+#include "SVLibrary/Output/LineWriter.h"
 #include "SVLibrary/TypedValue/SVDictionary.h"
 #include "SVLibrary/Types/SVStatus.h"
 #include "engine/core/Session.h"
@@ -36,6 +37,7 @@
 #include "engine/input/FileClient.h"
 #include "engine/input/HTTPClient.h"
 #include "engine/input/HTTPClientInterfaceFactory.h"
+#include "engine/input/HTTPThread.h"
 #include "engine/mux/Mpeg2TsMux.h"
 #include "engine/serve/FileServer.h"
 #include "tools/common/CommandLine.h"
@@ -578,6 +580,12 @@ int main(int argc, char** argv) {
     CatchSignals();
     const std::string title = cli.Arguments()[0];
     const bool http = IsHttpTitle(title);
+    // The engine's own few lines (its download thread's stop, for one) are not this tool's to
+    // say, and standard output may be the stream itself: they go nowhere.
+    FILE* engineLines = std::fopen("/dev/null", "w");
+    if (engineLines != nullptr) {
+        SV::SetLineWriterStream(engineLines);
+    }
     if (http) {
         // The engine's transport; its download thread is stopped again below, once every
         // session that used it has gone.
@@ -587,6 +595,10 @@ int main(int argc, char** argv) {
     int status = Run(cli, title, output);
     if (http) {
         ShutdownCurlHTTPClientInterface();
+    }
+    if (engineLines != nullptr) {
+        SV::SetLineWriterStream(nullptr);
+        std::fclose(engineLines);
     }
     if (status == 0 && gStopSignal == 0) {
         // The chain has closed the stream: it takes the place of what the path named.
