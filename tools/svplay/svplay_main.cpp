@@ -260,12 +260,15 @@ int Run(const SvTools::CommandLine& cli) {
     const int played = SV_Play(asset, &playbackUrl, 0);
     if (played != 0) {
         held.Release(stderr);
-        std::fprintf(stderr, "svplay: cannot play %s: %s\n", title.c_str(),
-                     SvTools::PlayStatus::Text(played).c_str());
-        // A failed start may still hold a session: hand it back before the engine goes.
+        // A failed start may still hold a session: hand it back before the engine goes. Its
+        // last events arrive meanwhile, among them the error that stopped it.
         Shutdown(played != SVBridgeNotInitialised && played != SVBridgeNoCredentials &&
                      played != SVBridgeSessionExists,
                  false);
+        // The engine's own words for it when it said them (an origin's refusal, for one).
+        std::fprintf(stderr, "svplay: cannot play %s: %s\n", title.c_str(),
+                     gState.failed ? gState.failure.c_str()
+                                   : SvTools::PlayStatus::Text(played).c_str());
         return SvTools::CommandLine::kExitFailure;
     }
     held.Release(stdout, playbackUrl);
