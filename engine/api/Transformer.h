@@ -215,8 +215,7 @@ private:
 
     // The HTTP source of a chain, with this Transformer as its error monitor; on the main chain
     // the seeker (when there is one) also follows its bandwidth. raw receives the plain pointer.
-    boost::shared_ptr<Component> MakeHttpClient(Session* session, bool mainChain,
-                                                Component** raw);
+    boost::shared_ptr<Component> MakeHttpClient(Session* session, bool mainChain, Component** raw);
     // The component this engine does not carry yet: made here and nowhere else; an empty result
     // means "not available" (415).
     boost::shared_ptr<Mux> MakePsMux(Session* session, bool dvd);

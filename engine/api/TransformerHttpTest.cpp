@@ -35,7 +35,6 @@ using namespace test;
 
 const MediaTime kNoPosition(~uint64_t(0));
 
-
 // The engine's transport for the test's downloads, stopped again after it.
 class TransformerHttpTest : public ::testing::Test {
 protected:

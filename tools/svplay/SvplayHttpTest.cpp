@@ -35,10 +35,10 @@ std::string Extract(const TemporaryDirectory& dir, const std::string& input,
                     const std::string& format, const std::string& name) {
     const std::string path = dir.File(name + "." + format);
     std::string report;
-    EXPECT_EQ(0, RunProgram({"ffmpeg", "-nostdin", "-v", "error", "-y", "-i", input, "-map",
-                             format == "h264" ? "0:v:0" : "0:a:0", "-c", "copy", "-f", format,
-                             path},
-                            &report))
+    EXPECT_EQ(0,
+              RunProgram({"ffmpeg", "-nostdin", "-v", "error", "-y", "-i", input, "-map",
+                          format == "h264" ? "0:v:0" : "0:a:0", "-c", "copy", "-f", format, path},
+                         &report))
         << report;
     return ReadFile(path);
 }
@@ -75,8 +75,8 @@ TEST_F(SvplayHttpTest, ATitleFromNginxPlaysWholeAndSeeksCold) {
     ASSERT_NE(std::string::npos, playlist.find("\n30.ts\n")) << playlist;
     std::string firstByte;
     ASSERT_EQ(0, RunProgram({"curl", "-sS", "-m", "10", "-o", "/dev/null", "-w",
-                             "%{http_code} %{time_starttransfer}", url.substr(0, url.rfind('/') + 1) +
-                                                                      "30.ts"},
+                             "%{http_code} %{time_starttransfer}",
+                             url.substr(0, url.rfind('/') + 1) + "30.ts"},
                             &firstByte))
         << firstByte;
     ASSERT_EQ(0u, firstByte.find("200 ")) << firstByte;

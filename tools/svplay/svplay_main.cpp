@@ -28,7 +28,8 @@ namespace {
 
 const char kDescription[] =
     "Plays TITLE (a path, a file:// URL or an http:// or https:// URL of a title of the engine's\n"
-    "container, downloaded as it plays) and serves it as HLS on 127.0.0.1. The first line of standard output is the playback URL to hand to a\n"
+    "container, downloaded as it plays) and serves it as HLS on 127.0.0.1. The first line of "
+    "standard output is the playback URL to hand to a\n"
     "player; every event of the playback follows on a line of its own. Runs until SIGINT or\n"
     "SIGTERM, then stops the playback and the engine and exits 0.\n";
 
@@ -266,9 +267,9 @@ int Run(const SvTools::CommandLine& cli) {
                      played != SVBridgeSessionExists,
                  false);
         // The engine's own words for it when it said them (an origin's refusal, for one).
-        std::fprintf(stderr, "svplay: cannot play %s: %s\n", title.c_str(),
-                     gState.failed ? gState.failure.c_str()
-                                   : SvTools::PlayStatus::Text(played).c_str());
+        std::fprintf(
+            stderr, "svplay: cannot play %s: %s\n", title.c_str(),
+            gState.failed ? gState.failure.c_str() : SvTools::PlayStatus::Text(played).c_str());
         return SvTools::CommandLine::kExitFailure;
     }
     held.Release(stdout, playbackUrl);

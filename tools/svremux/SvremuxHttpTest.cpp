@@ -85,9 +85,8 @@ TEST_F(SvremuxHttpTest, ATitleFromNginxIsWrittenAsFromItsFile) {
     }
     // Standard output takes the stream as it takes a local run's.
     std::string streamed;
-    ASSERT_EQ(0, RunProgram({"sh", "-c",
-                             std::string("exec \"$0\" \"$1\" -o - >\"$2\""), SV_SVREMUX_PATH,
-                             origin.Url("/short.svm"), dir.File("stdout.ts")},
+    ASSERT_EQ(0, RunProgram({"sh", "-c", std::string("exec \"$0\" \"$1\" -o - >\"$2\""),
+                             SV_SVREMUX_PATH, origin.Url("/short.svm"), dir.File("stdout.ts")},
                             &streamed))
         << streamed;
     ASSERT_EQ(0, Remux(Fixtures::ShortTitle(), dir.File("local.ts"), &streamed));

@@ -545,8 +545,7 @@ int Run(const SvTools::CommandLine& cli, const std::string& input, SvTools::Outp
     if (read < end) {
         return cli.Failure(input + ": the media ended early: " + std::to_string(read) +
                            " bytes read of the " + std::to_string(end) + " its index gives (" +
-                           (http ? "the download was cut short" : "the file was cut short") +
-                           ")");
+                           (http ? "the download was cut short" : "the file was cut short") + ")");
     }
     const uint64_t mediaSize = tracks.size_;
     const uint64_t written = sink->written_;
