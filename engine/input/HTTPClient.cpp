@@ -277,7 +277,13 @@ BytePosition HTTPClient::DoEndPosition() { return totalEnd_; }
 void HTTPClient::HTTPClientInterfaceCreated(HTTPClientInterface*) {}
 
 void HTTPClient::HTTPClientInterfaceDestroyed(HTTPClientInterface* transport) {
-    if (transport != nullptr && mainTransport_.get() == transport) mainTransport_.reset();
+    if (transport == nullptr || mainTransport_.get() != transport) return;
+    // Let go closed: a transport kept alive elsewhere would otherwise call back into this
+    // client from its own destructor, perhaps after the client has gone.
+    boost::shared_ptr<HTTPClientInterface> released;
+    released.swap(mainTransport_);
+    released->AbortDownload();
+    released->Close();
 }
 
 void HTTPClient::SetError(SVStatus status, std::string text) {

@@ -386,6 +386,8 @@ TEST(HTTPClient, TransportGoneUnclosedReleasesOnlyTheMainTransport) {
     EXPECT_EQ(main, bench.client->GetMainTransport());
     bench.client->HTTPClientInterfaceDestroyed(main.get());
     EXPECT_FALSE(bench.client->GetMainTransport());
+    // Let go closed: kept alive here, it must not call back into the client it outlives.
+    EXPECT_TRUE(main->IsClosed());
     bench.sink->PullNext(10);  // allowance updates do nothing now
     EXPECT_EQ(1u, main->Allowances().size());
 }
