@@ -15,6 +15,7 @@
 #include "engine/core/Session.h"
 #include "engine/demux/Mpeg2PsDemux.h"
 #include "engine/input/FileClient.h"
+#include "engine/input/HTTPClient.h"
 #include "engine/mux/Mpeg2TsMux.h"
 #include "engine/seek/MediaSeeker.h"
 #include "engine/serve/FileServer.h"
@@ -304,14 +305,10 @@ bool Transformer::BuildSource(ComponentStack& stack, bool sparse) {
         }
         case SourceKindHttp: {
             Component* raw = nullptr;
-            boost::shared_ptr<Component> client = MakeHttpClient(session, &raw);
-            if (!client) {
-                // No download client in this engine yet.
-                status_ = SVStatusUnsupported;
-                return false;
-            }
+            boost::shared_ptr<Component> client = MakeHttpClient(session, true, &raw);
             stack.AddComponent(client);
             httpClient_ = raw;
+            // A sparse title is fetched piece by piece where it is read: nothing to buffer ahead.
             if (!sparse) client->SetMemoryCache(DequeMemoryCache::CreateForSession(client.get()));
             return true;
         }
@@ -333,11 +330,21 @@ bool Transformer::BuildSource(ComponentStack& stack, bool sparse) {
     return false;
 }
 
-boost::shared_ptr<Component> Transformer::MakeHttpClient(Session*, Component** raw) {
-    // The HTTP source component is not part of this engine yet: once it is, it is made here
-    // (error monitor: this Transformer; bandwidth monitor: the seeker, when there is one).
-    *raw = nullptr;
-    return boost::shared_ptr<Component>();
+boost::shared_ptr<Component> Transformer::MakeHttpClient(Session* session, bool mainChain,
+                                                         Component** raw) {
+    HTTPClient* client = nullptr;
+    boost::shared_ptr<Component> made = CreateHTTPClient(session, &client);
+    // A download that fails (a refused request, an error status) ends the playback as any
+    // other component's error does.
+    MonitorErrors(*client);
+    // The seeker chooses the rendition from the rate the main download achieves; the audio
+    // branch's download is too small a share to steer by.
+    if (mainChain && seeker_ != nullptr) {
+        static_cast<BandwidthInfoSource&>(*client).AddMonitor(
+            static_cast<BandwidthInfoMonitor*>(seeker_));
+    }
+    *raw = client;
+    return made;
 }
 
 boost::shared_ptr<Mux> Transformer::MakePsMux(Session*, bool) {

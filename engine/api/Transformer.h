@@ -213,9 +213,11 @@ private:
     // Error monitor of a component or session.
     void MonitorErrors(ErrorInfoSource& source);
 
-    // The components this engine does not carry yet. Each is made here and nowhere else; an
-    // empty result means "not available" (415).
-    boost::shared_ptr<Component> MakeHttpClient(Session* session, Component** raw);
+    // The HTTP source of a chain, with this Transformer as its error monitor; on the main chain
+    // the seeker (when there is one) also follows its bandwidth. raw receives the plain pointer.
+    boost::shared_ptr<Component> MakeHttpClient(Session* session, bool mainChain, Component** raw);
+    // The component this engine does not carry yet: made here and nowhere else; an empty result
+    // means "not available" (415).
     boost::shared_ptr<Mux> MakePsMux(Session* session, bool dvd);
     // Loads a multi-file manifest and installs its tracks (TransformerPreload.cpp).
     SVStatus LoadManifest(MediaTime timeout);

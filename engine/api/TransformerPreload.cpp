@@ -218,8 +218,7 @@ SVStatus Transformer::AddAudioBranch() {
     boost::shared_ptr<Component> client;
     if (httpClient_ != nullptr) {
         Component* raw = nullptr;
-        client = MakeHttpClient(session, &raw);
-        if (!client) return SVStatusUnsupported;
+        client = MakeHttpClient(session, false, &raw);
         client->SetMemoryCache(DequeMemoryCache::Create(tracker, client.get()));
     } else {
         FileClient* raw = nullptr;

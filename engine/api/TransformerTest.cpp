@@ -297,17 +297,8 @@ TEST(TransformerConstruction, ComponentsThisEngineLacksAreNamedOnStandardOutput)
     remove("/tmp/tg-transformer-unused");
 }
 
-TEST(TransformerConstruction, HttpSourcesAndProgramStreamOutputAreNotAvailableYet) {
+TEST(TransformerConstruction, ProgramStreamOutputIsNotAvailableYet) {
     LineCapture capture;
-    Transformer http("http://127.0.0.1:9/title.svm", MediaFormatHls, OutputKindHls, "");
-    EXPECT_EQ(SVStatusUnsupported, http.GetStatus());
-    EXPECT_TRUE(ChainTypes(http).empty()) << "nothing half-built reaches the session";
-    EXPECT_EQ("", http.GetOutputName()) << "no URL for a chain that was not built";
-    EXPECT_EQ(SVStatusUnsupported, http.PreLoad());
-
-    Transformer sparse("http://127.0.0.1:9/title.ps.sparse", MediaFormatHls, OutputKindHls, "");
-    EXPECT_EQ(SVStatusUnsupported, sparse.GetStatus());
-
     // A local path that ends in ".sparse" is no known format at all.
     Transformer localSparse("/x/title.ps.sparse", MediaFormatHls, OutputKindHls, "");
     EXPECT_EQ(SVStatusUnsupported, localSparse.GetStatus());

@@ -129,6 +129,7 @@ void HTTPClient::PostPullData(ByteAmount&) {
             pump->AddTrace("HTTPClient::PostPullData");
         }
     }
+    PassHeldMarkers();
     UpdateAllowance();
 }
 
@@ -313,6 +314,15 @@ void HTTPClient::DataDone(bool failed) {
     }
     Add(MemoryChunk(boost::make_shared<MemoryMarkerEndOfData>()));
     endOfDataSent_ = true;
+    PassHeldMarkers();
+}
+
+void HTTPClient::PassHeldMarkers() {
+    // A marker with no bytes before it in the cache would wait there for ever: the chain pulls
+    // only while bytes are buffered. It goes on at once instead (the end of a range's data,
+    // once the chain has taken the range's last byte).
+    const boost::shared_ptr<MemoryCache> cache = memoryCache_;
+    while (cache && cache->BytesReady() == 0 && !cache->IsEmpty()) DoSend(cache->ReadAll());
 }
 
 void HTTPClient::SetReportedReadAhead(unsigned value) {

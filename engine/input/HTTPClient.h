@@ -183,6 +183,8 @@ private:
     // the queued data tasks of this stack and lets the transport go.
     void RetireMainTransport();
     void RetireOutOfBandTransport();
+    // Hands on the markers at the front of the cache that no bytes precede.
+    void PassHeldMarkers();
     // Aborts and closes the transport; true once it reports closed, false when kCloseWaitMs
     // passed first.
     static bool CloseAndWait(const boost::shared_ptr<HTTPClientInterface>& transport);

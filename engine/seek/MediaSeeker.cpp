@@ -391,6 +391,16 @@ void MediaSeeker::DoPullData(ByteAmount& amount) {
     if (!ended_) Component::DoPullData(amount);
 }
 
+bool MediaSeeker::DoProcessMemoryMarker(const boost::shared_ptr<MemoryMarker>& marker) {
+    if (marker && marker->GetType() == MemoryMarkerTypeEndOfData && !ended_) {
+        // Without it the demultiplexer would hold the last samples and the segmenter its last
+        // segment for ever. The end of data follows, for an output that stops on it.
+        ended_ = true;
+        Add(MemoryChunk(boost::make_shared<MemoryMarkerEndOfStream>()));
+    }
+    return true;
+}
+
 ByteAmount MediaSeeker::DoGetBufferedBytes() {
     return ended_ ? ByteAmount(0) : Component::DoGetBufferedBytes();
 }

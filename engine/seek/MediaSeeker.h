@@ -72,6 +72,9 @@ public:
     void DoPullData(ByteAmount& amount) override;
     // 0 after a reposition past the end, else the source side's.
     ByteAmount DoGetBufferedBytes() override;
+    // A download's end of data ends the track's range (every range asked for here runs to the
+    // track's end): an end-of-stream goes on before it, as a file source sends by itself.
+    bool DoProcessMemoryMarker(const boost::shared_ptr<MemoryMarker>& marker) override;
     using Component::DoSeek;
     // A byte range without an end is bounded to the current track, then passed to the source.
     void DoSeek(BytePosition start, BytePosition end, bool flag) override;

@@ -27,8 +27,9 @@
 namespace {
 
 const char kDescription[] =
-    "Plays TITLE (a path or a file:// URL of a title of the engine's container) and serves it\n"
-    "as HLS on 127.0.0.1. The first line of standard output is the playback URL to hand to a\n"
+    "Plays TITLE (a path, a file:// URL or an http:// or https:// URL of a title of the engine's\n"
+    "container, downloaded as it plays) and serves it as HLS on 127.0.0.1. The first line of "
+    "standard output is the playback URL to hand to a\n"
     "player; every event of the playback follows on a line of its own. Runs until SIGINT or\n"
     "SIGTERM, then stops the playback and the engine and exits 0.\n";
 
@@ -245,11 +246,9 @@ int Run(const SvTools::CommandLine& cli) {
     if (cli.Has("preload-timeout")) {
         settings.Set("SVPreloadTimeoutKey", std::to_string(preloadMs * 1000));
     }
-    if (local) {
-        // The engine joins a plain path to this root; an empty root leaves the absolute path as
-        // it is (and makes no folder anywhere).
-        settings.Set("SVAssetRootKey", "");
-    }
+    // The engine joins a plain path to this root; an empty root leaves the absolute path as it
+    // is, and makes no folder anywhere (a URL is never joined to it).
+    settings.Set("SVAssetRootKey", "");
 
     CatchSignals();
     HeldLines held;
@@ -262,12 +261,15 @@ int Run(const SvTools::CommandLine& cli) {
     const int played = SV_Play(asset, &playbackUrl, 0);
     if (played != 0) {
         held.Release(stderr);
-        std::fprintf(stderr, "svplay: cannot play %s: %s\n", title.c_str(),
-                     SvTools::PlayStatus::Text(played).c_str());
-        // A failed start may still hold a session: hand it back before the engine goes.
+        // A failed start may still hold a session: hand it back before the engine goes. Its
+        // last events arrive meanwhile, among them the error that stopped it.
         Shutdown(played != SVBridgeNotInitialised && played != SVBridgeNoCredentials &&
                      played != SVBridgeSessionExists,
                  false);
+        // The engine's own words for it when it said them (an origin's refusal, for one).
+        std::fprintf(
+            stderr, "svplay: cannot play %s: %s\n", title.c_str(),
+            gState.failed ? gState.failure.c_str() : SvTools::PlayStatus::Text(played).c_str());
         return SvTools::CommandLine::kExitFailure;
     }
     held.Release(stdout, playbackUrl);

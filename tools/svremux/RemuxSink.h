@@ -8,6 +8,7 @@
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <mutex>
 #include <string>
 #include <system_error>
@@ -54,6 +55,12 @@ public:
 
     // The client is the chain's source, whose read position read_ follows (none: read_ stays 0).
     RemuxSink(Session* session, FileClient* client) : FileServer(session), client_(client) {}
+
+    // read_ follows this position instead (a source that is no file client); called on the
+    // pump thread at every tick. Set before the session runs.
+    void FollowReadPosition(std::function<uint64_t()> position) {
+        readPosition_ = std::move(position);
+    }
     ~RemuxSink() override { StopWriter(); }
 
     void DoSetName(const std::string& name, bool flag) override {
@@ -96,7 +103,9 @@ public:
 
     void DoTick() override {
         FileServer::DoTick();
-        if (client_ != nullptr) {
+        if (readPosition_) {
+            read_ = readPosition_();
+        } else if (client_ != nullptr) {
             read_ = client_->GetReadPosition();
         }
         if (endOfStream_ && !writtenSinceTick_ && !complete_) {
@@ -290,6 +299,7 @@ private:
     }
 
     FileClient* client_;
+    std::function<uint64_t()> readPosition_;
     // Pump thread only.
     std::vector<MemoryChunk> pending_;
     size_t pendingBytes_ = 0;

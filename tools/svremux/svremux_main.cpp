@@ -1,6 +1,7 @@
 // svremux: reads a title of the engine's container and writes its transport stream to a file,
-// through the engine's own chain: file client, program-stream demultiplexer, transport-stream
-// multiplexer and file sink, run on a session as playback runs them.
+// through the engine's own chain: file client (or HTTP client for an http:// or https:// title),
+// program-stream demultiplexer, transport-stream multiplexer and file sink, run on a session as
+// playback runs them.
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -15,26 +16,34 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <functional>
 #include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "SVLibrary/Output/LineWriter.h"
 #include "SVLibrary/TypedValue/SVDictionary.h"
 #include "SVLibrary/Types/SVStatus.h"
 #include "engine/core/Session.h"
 #include "engine/core/ComponentStack.h"
+#include "engine/core/DequeMemoryCache.h"
 #include "engine/core/ErrorInfoMonitor.h"
 #include "engine/core/StreamInfoMonitor.h"
 #include "engine/container/MediaTrack.h"
 #include "engine/demux/Mpeg2PsDemux.h"
 #include "engine/container/TrackInfoKeys.h"
+#include "engine/input/CurlHTTPClientInterface.h"
 #include "engine/input/FileClient.h"
+#include "engine/input/HTTPClient.h"
+#include "engine/input/HTTPClientInterfaceFactory.h"
+#include "engine/input/HTTPThread.h"
 #include "engine/mux/Mpeg2TsMux.h"
 #include "engine/serve/FileServer.h"
 #include "tools/common/CommandLine.h"
 #include "tools/common/OutputFile.h"
 #include "tools/svremux/RemuxSink.h"
+#include "tools/svremux/RenditionCut.h"
 #include "tools/titledump/TitleDump.h"
 
 using namespace SarvelonMediaKit;
@@ -43,7 +52,8 @@ namespace {
 
 const char kDescription[] =
     "Writes the transport stream of a title of the engine's container (its first rendition)\n"
-    "to OUTPUT.ts, through the same demultiplexer and multiplexer that playback uses.\n"
+    "to OUTPUT.ts, through the same demultiplexer and multiplexer that playback uses. TITLE is\n"
+    "a path, or an http:// or https:// URL that is downloaded as playback downloads it.\n"
     "A progress line is shown when standard error is a terminal. The run fails when the media\n"
     "ends before the size and duration the title's index gives.\n";
 
@@ -79,6 +89,12 @@ public:
         session_->Stop(false);
     }
     void SetWarning(SVStatus status, std::string text) override {
+        if (status == SVStatusSuccess) {
+            // A download's warning withdrawn: the data flow again.
+            if (warned_.exchange(false)) std::fprintf(stderr, "svremux: the data arrive again\n");
+            return;
+        }
+        warned_ = true;
         std::fprintf(stderr, "svremux: warning: %s\n", SvTools::StatusText(status, text).c_str());
     }
 
@@ -91,6 +107,7 @@ public:
 
 private:
     Session* session_;
+    std::atomic<bool> warned_{false};
     std::mutex lock_;
     bool failed_ = false;
     SVStatus status_ = 0;
@@ -155,7 +172,8 @@ private:
 // and the span of media times the parser met, which tells how much of the media was there.
 class Tracks : public StreamInfoMonitor {
 public:
-    explicit Tracks(FirstRenditionClient* client) : client_(client) {}
+    // setEnd hears the byte after the first rendition (kUnknown when the index does not tell).
+    explicit Tracks(std::function<void(uint64_t)> setEnd) : setEnd_(std::move(setEnd)) {}
     void TracksAvailable(const TrackMap& tracks, bool) override {
         count_ = tracks.size();
         uint64_t end = kUnknown;
@@ -177,7 +195,7 @@ public:
         }
         end_ = end;
         duration_ = duration;
-        client_->SetEnd(end);
+        setEnd_(end);
     }
     void MediaTimeAvailable(uint32_t, MediaTime time, MediaTime) override {
         const uint64_t t = time.Get();
@@ -200,7 +218,7 @@ public:
     std::atomic<uint64_t> size_{kUnknown};      // the first rendition's media bytes
 
 private:
-    FirstRenditionClient* client_;
+    std::function<void(uint64_t)> setEnd_;
     // Written on the pump thread only; read once the session has stopped.
     std::atomic<uint64_t> firstTime_{kUnknown};
     std::atomic<uint64_t> lastTime_{kUnknown};
@@ -291,8 +309,23 @@ std::string WriteFailure(int reason, SVStatus status, const std::string& text) {
     return SvTools::SystemReason(reason) + " (" + SvTools::StatusText(status, text) + ")";
 }
 
-int Run(const SvTools::CommandLine& cli, const std::string& input, SvTools::OutputFile& output) {
-    // The title is checked first with the system's reason, and is never its own output.
+// True for a title named by an http:// or https:// URL (the scheme in any case).
+bool IsHttpTitle(const std::string& title) {
+    const size_t colon = title.find("://");
+    if (colon == std::string::npos) {
+        return false;
+    }
+    std::string scheme = title.substr(0, colon);
+    for (char& c : scheme) {
+        c = char(std::tolower(static_cast<unsigned char>(c)));
+    }
+    return scheme == "http" || scheme == "https";
+}
+
+// A local title is checked first with the system's reason, and is never its own output. 0 when
+// it can be read, else the exit status of the failure said.
+int CheckLocalTitle(const SvTools::CommandLine& cli, const std::string& input,
+                    const std::string& outputPath) {
     struct stat info;
     const int probe = open(input.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     const bool known = probe >= 0 && fstat(probe, &info) == 0;
@@ -308,9 +341,75 @@ int Run(const SvTools::CommandLine& cli, const std::string& input, SvTools::Outp
         // Said as it is: the chain would only wait in vain for an index and time out.
         return cli.Failure(input + ": the file is empty");
     }
-    const std::string outputPath = cli.Value("output");
     if (!SvTools::CommandLine::IsStandardStream(outputPath) && SameFile(input, outputPath)) {
         return cli.Failure(outputPath + " is the title itself");
+    }
+    return 0;
+}
+
+// The source end of the chain: the file client cut to the first rendition, or the HTTP client
+// with the stage that cuts its download there.
+struct Source {
+    // The components the stack takes, source end last.
+    std::vector<boost::shared_ptr<Component>> components;
+    // Hears the end of the first rendition from the tracks event.
+    std::function<void(uint64_t)> setEnd;
+    // Bytes of the title read so far: sampled by the sink on the pump thread.
+    std::function<uint64_t()> readPosition;
+    // The size of the title as far as it is known before the run (a download's comes later).
+    uint64_t knownSize = 0;
+    // The bytes read and the size of the title, once the session has stopped.
+    std::function<uint64_t()> finalRead;
+    std::function<uint64_t()> finalSize;
+};
+
+// errors: hears the client's failures from the start (an open that fails among them).
+Source LocalSource(Session* session, const std::string& input, ErrorInfoMonitor* errors,
+                   RemuxSink* sink) {
+    boost::shared_ptr<FirstRenditionClient> client =
+        boost::make_shared<FirstRenditionClient>(session);
+    Source source;
+    source.components.push_back(client);
+    FirstRenditionClient* raw = client.get();
+    source.setEnd = [raw](uint64_t end) { raw->SetEnd(end); };
+    source.readPosition = [raw]() { return uint64_t(raw->GetReadPosition()); };
+    // As the sink sampled it last: the client's stop closes the file.
+    source.finalRead = [sink]() { return uint64_t(sink->read_); };
+    client->AddMonitor(errors);
+    // Opened here, at once: a title that cannot be opened is told before anything runs.
+    client->SetName(input, true);
+    source.knownSize = client->EndPosition();
+    const uint64_t size = source.knownSize;
+    source.finalSize = [size]() { return size; };
+    return source;
+}
+
+Source HttpSource(Session* session, ErrorInfoMonitor* errors) {
+    HTTPClient* raw = nullptr;
+    boost::shared_ptr<Component> client = CreateHTTPClient(session, &raw);
+    // The download runs ahead of the chain into a cache of its own, throttled to its room.
+    client->SetMemoryCache(DequeMemoryCache::CreateForSession(client.get()));
+    boost::shared_ptr<RenditionCut> cut = boost::make_shared<RenditionCut>(session);
+    Source source;
+    source.components.push_back(cut);
+    source.components.push_back(client);
+    RenditionCut* stage = cut.get();
+    source.setEnd = [stage](uint64_t end) { stage->SetEnd(end); };
+    source.readPosition = [stage]() { return stage->Position(); };
+    source.finalRead = source.readPosition;
+    // The client's state belongs to the task thread: read once the session has stopped.
+    source.finalSize = [raw]() { return uint64_t(raw->EndPosition()); };
+    static_cast<ErrorInfoSource&>(*raw).AddMonitor(errors);
+    return source;
+}
+
+int Run(const SvTools::CommandLine& cli, const std::string& input, SvTools::OutputFile& output) {
+    const bool http = IsHttpTitle(input);
+    const std::string outputPath = cli.Value("output");
+    if (!http) {
+        if (const int failure = CheckLocalTitle(cli, input, outputPath)) {
+            return failure;
+        }
     }
     std::string reason;
     if (!output.Prepare(outputPath, reason)) {
@@ -322,22 +421,20 @@ int Run(const SvTools::CommandLine& cli, const std::string& input, SvTools::Outp
     Errors outputErrors(session.get());
     session->ErrorInfoSource::AddMonitor(&errors);
 
-    boost::shared_ptr<FirstRenditionClient> source =
-        boost::make_shared<FirstRenditionClient>(session.get());
-    FileClient* client = source.get();
-    Tracks tracks(source.get());
-    client->AddMonitor(&errors);
+    boost::shared_ptr<RemuxSink> sink = boost::make_shared<RemuxSink>(session.get(), nullptr);
+    Source source = http ? HttpSource(session.get(), &errors)
+                         : LocalSource(session.get(), input, &errors, sink.get());
+    sink->FollowReadPosition(source.readPosition);
+    Tracks tracks(source.setEnd);
     boost::shared_ptr<Mpeg2PsDemux> demux = boost::make_shared<Mpeg2PsDemux>(session.get());
     static_cast<ErrorInfoSource&>(*demux).AddMonitor(&errors);
     static_cast<StreamInfoSource&>(*demux).AddMonitor(&tracks);
     boost::shared_ptr<Mpeg2TsMux> mux = boost::make_shared<Mpeg2TsMux>(session.get());
-    boost::shared_ptr<RemuxSink> sink = boost::make_shared<RemuxSink>(session.get(), client);
     sink->AddMonitor(&outputErrors);
     sink->SetWakeSignal(kWakeSignal);
 
     SVStatus status = 0;
     std::string text;
-    source->SetName(input, true);
     if (gStopSignal != 0) {
         return cli.Failure("interrupted");
     }
@@ -353,18 +450,23 @@ int Run(const SvTools::CommandLine& cli, const std::string& input, SvTools::Outp
         return cli.Failure("cannot write " + output.DisplayName() + ": " +
                            WriteFailure(sink->FailureReason(), status, text));
     }
-    const uint64_t size = source->EndPosition();
 
     ComponentStack stack(StackIdMain);
     stack.AddComponent(sink);
     stack.AddComponent(mux);
     stack.AddComponent(demux);
-    stack.AddComponent(source);
+    for (const boost::shared_ptr<Component>& component : source.components) {
+        stack.AddComponent(component);
+    }
     session->SetComponentStack(stack);
     session->SetCapacity(ByteAmount(kSessionCapacity));
     session->StartPump(MediaTime(kPumpInterval));
     session->SetPullAmount(ByteAmount(kPullBytes));
     session->Start();
+    if (http) {
+        // The download of the whole resource starts on the session's task thread.
+        source.components.back()->SetName(input, true);
+    }
     session->PreLoad(MediaTime(kPreloadTimeout));
 
     const bool progress = isatty(STDERR_FILENO) != 0;
@@ -375,6 +477,7 @@ int Run(const SvTools::CommandLine& cli, const std::string& input, SvTools::Outp
     // Counted against the end of the first rendition once the index has told it.
     const auto showProgress = [&](uint64_t read, uint64_t written) {
         if (progress) {
+            const uint64_t size = source.knownSize;
             const uint64_t end = tracks.end_ < size ? uint64_t(tracks.end_) : size;
             std::fprintf(stderr, "\rsvremux: %3d%%  %s read, %s written ",
                          end ? int(std::min(read, end) * 100 / end) : 0, Megabytes(read).c_str(),
@@ -421,6 +524,10 @@ int Run(const SvTools::CommandLine& cli, const std::string& input, SvTools::Outp
                            WriteFailure(sink->FailureReason(), status, text));
     }
     if (errors.Failed(&status, &text)) {
+        if (http && source.finalRead() == 0) {
+            // Nothing of the title came: the origin's answer (or the reason there was none).
+            return cli.Failure("cannot open " + input + ": " + ChainFailure(status, text));
+        }
         return cli.Failure(input + ": " + ChainFailure(status, text));
     }
     if (!sink->complete_) {
@@ -432,12 +539,13 @@ int Run(const SvTools::CommandLine& cli, const std::string& input, SvTools::Outp
     // Whole means as far as the index says: the bytes of the rendition all read (a file cut
     // short while it was read ends early) and its media times all met (damaged media are
     // skipped by the parser and leave a gap up to the end).
+    const uint64_t size = source.finalSize();
     const uint64_t end = tracks.end_ != Tracks::kUnknown ? uint64_t(tracks.end_) : size;
-    const uint64_t read = sink->read_;
+    const uint64_t read = source.finalRead();
     if (read < end) {
         return cli.Failure(input + ": the media ended early: " + std::to_string(read) +
-                           " bytes read of the " + std::to_string(end) +
-                           " its index gives (the file was cut short)");
+                           " bytes read of the " + std::to_string(end) + " its index gives (" +
+                           (http ? "the download was cut short" : "the file was cut short") + ")");
     }
     const uint64_t mediaSize = tracks.size_;
     const uint64_t written = sink->written_;
@@ -469,8 +577,28 @@ int main(int argc, char** argv) {
         return cli.UsageError("-o OUTPUT is needed");
     }
     CatchSignals();
+    const std::string title = cli.Arguments()[0];
+    const bool http = IsHttpTitle(title);
+    // The engine's own few lines (its download thread's stop, for one) are not this tool's to
+    // say, and standard output may be the stream itself: they go nowhere.
+    FILE* engineLines = std::fopen("/dev/null", "w");
+    if (engineLines != nullptr) {
+        SV::SetLineWriterStream(engineLines);
+    }
+    if (http) {
+        // The engine's transport; its download thread is stopped again below, once every
+        // session that used it has gone.
+        SetHTTPClientInterfaceFactory(&CreateCurlHTTPClientInterface);
+    }
     SvTools::OutputFile output;
-    int status = Run(cli, cli.Arguments()[0], output);
+    int status = Run(cli, title, output);
+    if (http) {
+        ShutdownCurlHTTPClientInterface();
+    }
+    if (engineLines != nullptr) {
+        SV::SetLineWriterStream(nullptr);
+        std::fclose(engineLines);
+    }
     if (status == 0 && gStopSignal == 0) {
         // The chain has closed the stream: it takes the place of what the path named.
         std::string reason;
