@@ -153,6 +153,10 @@ SVStatus Transformer::Serve(MediaTime /*position*/, TrickPlayRate /*rate*/, bool
         listener.swap(listener_);
     }
     listener.reset();
+    // The socket thread may still be inside a wait that holds the closed listening socket
+    // alive; once it has ended the port is free for certain. The session has stopped, so
+    // nothing else of it needs that thread.
+    if (session_) static_cast<SocketMaster&>(*session_).Stop();
     // The connections already served end with the playback too.
     std::list<boost::shared_ptr<Session>> serving;
     {
