@@ -224,6 +224,76 @@ TEST(HTTPClientLifetime, ADeliveryInProgressNeverHoldsTheSession) {
     EXPECT_TRUE(weak.expired());
 }
 
+// ---- Deliveries racing the task thread's changes ------------------------------------------
+
+// A download thread that keeps delivering through every transport ever made while the task
+// thread seeks, requests and ends out-of-band ranges, stops, restarts and pulls, then destroys
+// the client. The sanitizers watch the races; afterwards nothing reaches the gone client.
+TEST(HTTPClientLifetime, DeliveriesRacingSeeksStopsAndDestructionLeaveNothingBehind) {
+    for (int round = 0; round < 3; ++round) {
+        HTTPClientBench bench;
+        BandwidthRecorder monitor;
+        bench.client->BandwidthInfoSource::AddMonitor(&monitor);
+        bench.sink->TakeOutOfBand(true);
+        bench.Start();
+        std::atomic<bool> stop(false);
+        std::atomic<int> passes(0);
+        std::thread download([&] {
+            uint64_t at = 0;
+            while (!stop.load()) {
+                ++passes;
+                for (size_t i = 0; i < bench.transports.Count(); ++i) {
+                    auto transport = bench.transports.At(i);
+                    if (!transport || transport->Starts().empty()) continue;
+                    transport->DeliverEnd(1 << 20);
+                    transport->Deliver(HTTPClientBench::Bytes(at, at + 64));
+                    transport->DeliverIdle();
+                    transport->ReportWarning(1010, "Stream error");
+                    transport->DeliverReadAhead(0x20000);
+                    if (at % 640 == 0) transport->Finish(at % 1280 == 0);
+                }
+                at += 64;
+                // Paced, so what it hands over stays within what the task thread works off.
+                std::this_thread::sleep_for(std::chrono::microseconds(200));
+            }
+        });
+        while (passes.load() == 0) std::this_thread::yield();
+        for (int i = 0; i < 300; ++i) {
+            if (i % 50 == 0) {
+                // Let the download thread make a pass through the transports made so far.
+                const int seen = passes.load();
+                while (passes.load() < seen + 2) std::this_thread::yield();
+            }
+            std::this_thread::sleep_for(std::chrono::microseconds(300));
+            bench.Run();
+            bench.client->Tick();
+            bench.Check();
+            switch (i % 6) {
+                case 0: bench.client->SeekFilePosition(i * 100, 0, true); break;
+                case 1: bench.client->OutOfBandRequest(0, 10); break;
+                case 2: bench.client->OutOfBandEnd(); break;
+                case 3:
+                    bench.client->Stop();
+                    bench.client->BandwidthInfoSource::AddMonitor(&monitor);
+                    break;
+                case 4: bench.client->Restart(); break;
+                case 5: bench.sink->PullNext(100); break;
+            }
+        }
+        bench.DestroyClient();
+        stop = true;
+        download.join();
+        bench.Run();
+        // Every transport is closed, and what they still deliver reaches nobody.
+        for (size_t i = 0; i < bench.transports.Count(); ++i) {
+            auto transport = bench.transports.At(i);
+            EXPECT_TRUE(transport->IsClosed()) << "transport " << i;
+            EXPECT_FALSE(transport->HasDataHandler() || transport->HasChunkHandler());
+        }
+        EXPECT_EQ(0u, bench.session->GetTaskManager()->PendingData().Get());
+    }
+}
+
 // ---- The stall check as the session's periodic pass runs it ------------------------------
 
 TEST(HTTPClientLifetime, TheSessionsPassChecksForStallsOncePerSecond) {
