@@ -5,8 +5,11 @@
 #include <chrono>
 #include <thread>
 
+#include "SVLibrary/Exception/Exception.h"
 #include "SVLibrary/Output/DebugPrint.h"
+#include "engine/core/MemoryTracker.h"
 #include "engine/core/Session.h"
+#include "engine/core/TaskManager.h"
 #include "engine/input/HTTPClientInterface.h"
 #include "engine/input/HTTPClientInterfaceFactory.h"
 
@@ -31,6 +34,8 @@ HTTPClient::HTTPClient(Session* session)
       outOfBandRequest_(0),
       readAheadBase_(kReadAheadBase),
       reportedReadAhead_(kReadAheadBase),
+      resumeThreshold_(kTransportResumeThreshold),
+      closeWaitMs_(kCloseWaitMs),
       requestedEnd_(0),
       currentPosition_(0),
       totalEnd_(0),
@@ -40,8 +45,7 @@ HTTPClient::HTTPClient(Session* session)
       transportIdle_(false),
       endOfDataSent_(false),
       restartNeeded_(false) {
-    if (session != nullptr) weakSession_ = session->weak_from_this();
-    MakeHandlers();
+    if (session != nullptr) taskQueue_ = session->GetTaskManager();
 }
 
 HTTPClient::~HTTPClient() {
@@ -58,7 +62,9 @@ HTTPClient::~HTTPClient() {
 }
 
 void HTTPClient::PostTask(const boost::shared_ptr<Task>& task) {
-    if (session_ != nullptr) session_->AddTask(task);
+    // Through the queue, not the session: this also runs on the download thread (errors,
+    // samples), which must never hold the session.
+    if (boost::shared_ptr<TaskManager> queue = taskQueue_.lock()) queue->AddTask(task);
 }
 
 boost::shared_ptr<HTTPClientGuard> HTTPClient::CurrentGuard() const {
@@ -66,17 +72,7 @@ boost::shared_ptr<HTTPClientGuard> HTTPClient::CurrentGuard() const {
     return guard_;
 }
 
-void HTTPClient::MakeHandlers() {
-    const boost::shared_ptr<HTTPClientGuard> guard = CurrentGuard();
-    endPositionHandler_ = HTTPClientSetEndPositionHandler(weakSession_, guard);
-    dataHandler_ = HTTPClientDataHandler(weakSession_, guard);
-    doneHandler_ = HTTPClientDoneHandler(weakSession_, guard);
-    chunkHandler_ = HTTPClientMemoryChunkDataHandler(weakSession_, guard);
-    bandwidthHandler_ = HTTPClientBandwidthHandler(weakSession_, guard);
-    readAheadHandler_ = HTTPClientReadAheadHandler(weakSession_, guard);
-}
-
-void HTTPClient::RenewGuard() {
+void HTTPClient::RenewRootGuard() {
     // Cleared outside guardLock_: a running handler holds the guard's lock and may ask for
     // the current guard.
     CurrentGuard()->Clear();
@@ -84,19 +80,21 @@ void HTTPClient::RenewGuard() {
         std::lock_guard<std::mutex> lock(guardLock_);
         guard_ = boost::make_shared<HTTPClientGuard>(this);
     }
-    MakeHandlers();
+    // The transports' guards hang below the cleared root: new transports get new ones.
+    mainGuard_.reset();
+    outOfBandGuard_.reset();
 }
 
-bool HTTPClient::CloseAndWait(const boost::shared_ptr<HTTPClientInterface>& transport) {
+bool HTTPClient::CloseAndWait(const boost::shared_ptr<HTTPClientInterface>& transport) const {
     if (!transport) return true;
     transport->AbortDownload();
     transport->Close();
-    const auto deadline =
-        std::chrono::steady_clock::now() + std::chrono::milliseconds(kCloseWaitMs);
+    const uint32_t waitMs = closeWaitMs_;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(waitMs);
     while (!transport->IsClosed()) {
         if (std::chrono::steady_clock::now() >= deadline) {
             DebugPrint("HTTPClient: a transport did not report closed in %u ms\n",
-                       unsigned(kCloseWaitMs));
+                       unsigned(waitMs));
             return false;
         }
         std::this_thread::sleep_for(std::chrono::microseconds(1000));
@@ -146,12 +144,18 @@ void HTTPClient::DoAdd(const MemoryChunk& chunk) {
 
 void HTTPClient::DoStop() {
     BandwidthInfoSource::DetachAll();
-    // Nothing of what was running reaches this client any more; a later range request starts
-    // with fresh handlers.
-    RenewGuard();
+    // Nothing of what was running reaches this client any more (not even what is queued for
+    // it); a later range request starts under a fresh guard.
+    RenewRootGuard();
     CloseAndWait(mainTransport_);
     mainTransport_.reset();
-    RetireOutOfBandTransport();
+    CloseAndWait(outOfBandTransport_);
+    outOfBandTransport_.reset();
+    // A stopped client starts nothing by itself: a retry still pending or a stall being
+    // counted belonged to the transfer that was stopped.
+    restartNeeded_ = false;
+    stallCount_ = 0;
+    transportIdle_ = false;
 }
 
 void HTTPClient::DoLinked(bool firstTime) {
@@ -169,6 +173,7 @@ void HTTPClient::DoSeek(BytePosition start, BytePosition end, bool repositionCac
     RecordStart(Now(), 0);
     RetireMainTransport();
     if (memoryCache_ && repositionCache) memoryCache_->SetPosition(start);
+    restartNeeded_ = false;
     StartTransport(start, end);
 }
 
@@ -180,43 +185,97 @@ void HTTPClient::Restart() {
     // A transfer still running would go on delivering from byte 0 beside the new one: it is
     // retired, and its queued data dropped, as for a range request.
     if (mainTransport_) RetireMainTransport();
+    restartNeeded_ = false;
     StartTransport(0, 0);
 }
 
 void HTTPClient::RetireMainTransport() {
-    if (mainTransport_ && !CloseAndWait(mainTransport_)) {
-        // It may still deliver: its handlers must find nobody.
-        RenewGuard();
+    if (mainTransport_ && !CloseAndWait(mainTransport_) && mainGuard_) {
+        // It may still deliver: its handlers must find nobody. Only its own work is cut; an
+        // out-of-band request and the errors already queued go on.
+        mainGuard_->Clear();
     }
     mainTransport_.reset();
+    mainGuard_.reset();
     if (session_ != nullptr) session_->RemoveTasks(Session::TaskCategoryDownload, GetStackId());
 }
 
-void HTTPClient::StartTransport(uint64_t start, uint64_t end) {
-    HTTPClientInterfaceFactory factory = GetHTTPClientInterfaceFactory();
+bool HTTPClient::StartTransport(uint64_t start, uint64_t end) {
+    // What the old transport said of itself says nothing of the new one: an idle flag left
+    // over would keep the stall check off the new request for good.
+    transportIdle_ = false;
+    const boost::shared_ptr<HTTPClientGuard> guard =
+        boost::make_shared<HTTPClientGuard>(CurrentGuard());
     boost::shared_ptr<HTTPClientInterface> transport;
-    factory(transport, url_, nullptr, this, std::string(), TransportParameter(session_));
-    mainTransport_ = transport;
-    if (!transport) return;
-    transport->ErrorInfoSource::AddMonitor(static_cast<ErrorInfoMonitor*>(this));
-    transport->SetEndPositionHandler(endPositionHandler_);
-    transport->SetDataHandler(dataHandler_);
-    transport->SetDoneHandler(doneHandler_);
-    transport->SetMemoryChunkDataHandler(chunkHandler_);
-    transport->SetBandwidthHandler(bandwidthHandler_);
-    transport->SetReadAheadHandler(readAheadHandler_);
-    if (downloadLimited_) transport->SetResumeThreshold(ByteAmount(readAheadBase_ + kResumeExtra));
-    transport->SetChunkHeadroom(headroom_, tailroom_);
-    transport->StartDownload(start, end);
+    try {
+        HTTPClientInterfaceFactory factory = GetHTTPClientInterfaceFactory();
+        factory(transport, url_, nullptr, this, std::string(), TransportParameter(session_));
+        mainTransport_ = transport;
+        mainGuard_ = guard;
+        if (!transport) return true;
+        const boost::weak_ptr<TaskManager> queue = taskQueue_;
+        transport->ErrorInfoSource::AddMonitor(static_cast<ErrorInfoMonitor*>(this));
+        transport->SetEndPositionHandler(HTTPClientSetEndPositionHandler(queue, guard));
+        transport->SetDataHandler(HTTPClientDataHandler(queue, guard));
+        transport->SetDoneHandler(HTTPClientDoneHandler(queue, guard));
+        transport->SetMemoryChunkDataHandler(HTTPClientMemoryChunkDataHandler(queue, guard));
+        transport->SetBandwidthHandler(HTTPClientBandwidthHandler(queue, guard));
+        transport->SetReadAheadHandler(HTTPClientReadAheadHandler(queue, guard));
+        resumeThreshold_ = kTransportResumeThreshold;
+        if (downloadLimited_) {
+            resumeThreshold_ = LimitedResumeThreshold(readAheadBase_);
+            transport->SetResumeThreshold(ByteAmount(resumeThreshold_));
+        }
+        transport->SetChunkHeadroom(headroom_, tailroom_);
+        transport->StartDownload(start, end);
+    } catch (const SV::SVLibraryException& exception) {
+        // No transport (none installed, or it could not be made): the download is not lost.
+        // The session hears why, and the next stall check, a second later, tries again.
+        if (mainTransport_) RetireMainTransport();
+        mainTransport_.reset();
+        mainGuard_.reset();
+        restartNeeded_ = true;
+        PublishFailure(exception);
+        return false;
+    }
     transport->DoSetMaxDownloadAmount(BytesWanted());
+    return true;
+}
+
+void HTTPClient::PublishFailure(const SV::SVLibraryException& exception) {
+    ErrorInfoSource::PublishError(
+        SVStatusLibraryException,
+        std::string("HTTP client: ") + exception.what() + " (" + exception.GetDetail() + ")");
+}
+
+uint32_t HTTPClient::LimitedResumeThreshold(uint32_t readAhead) const {
+    uint32_t threshold =
+        readAhead > 0xFFFFFFFFu - kResumeExtra ? 0xFFFFFFFFu : readAhead + kResumeExtra;
+    // The chain never offers more room than its cache's budget: a threshold at or past it
+    // would keep a paused transport paused for good (an audio branch's cache holds 512 KiB).
+    // Half the budget still lets the transport read a good stretch once it resumes.
+    const boost::shared_ptr<MemoryCache> cache = memoryCache_;
+    if (!cache) return threshold;
+    const boost::shared_ptr<MemoryTracker> tracker = cache->GetTracker();
+    if (!tracker) return threshold;
+    const uint32_t limit = tracker->Limit().Get();
+    if (limit != 0 && threshold > limit / 2) threshold = limit / 2;
+    return threshold;
 }
 
 void HTTPClient::UpdateAllowance() {
-    if (mainTransport_) mainTransport_->DoSetMaxDownloadAmount(BytesWanted());
+    if (!mainTransport_) return;
+    const ByteAmount amount = BytesWanted();
+    // Past its threshold an idle transport reads again: from here on, silence is a stall
+    // (a connection that died while paused would otherwise hang the download for good).
+    // Cleared before the grant, so an idle report the grant itself brings about stays.
+    if (amount.Get() > resumeThreshold_ && transportIdle_.exchange(false)) stallCount_ = 0;
+    mainTransport_->DoSetMaxDownloadAmount(amount);
 }
 
 bool HTTPClient::DoOutOfBandRequest(BytePosition start, BytePosition end) {
     if (outOfBandTransport_) {
+        // Not awaited: what it already queued is still delivered, under its own guard.
         outOfBandTransport_->AbortDownload();
         outOfBandTransport_->Close();
         outOfBandTransport_.reset();
@@ -225,12 +284,15 @@ bool HTTPClient::DoOutOfBandRequest(BytePosition start, BytePosition end) {
     boost::shared_ptr<HTTPClientInterface> transport;
     factory(transport, url_, nullptr, nullptr, std::string(), TransportParameter(session_));
     outOfBandTransport_ = transport;
+    outOfBandGuard_.reset();
     if (!transport) return true;
     const uint32_t request = ++outOfBandRequest_;
-    const boost::shared_ptr<HTTPClientGuard> guard = CurrentGuard();
+    const boost::shared_ptr<HTTPClientGuard> guard =
+        boost::make_shared<HTTPClientGuard>(CurrentGuard());
+    outOfBandGuard_ = guard;
     transport->ErrorInfoSource::AddMonitor(static_cast<ErrorInfoMonitor*>(this));
-    transport->SetDataHandler(HTTPClientOutOfBandDataHandler(weakSession_, guard));
-    transport->SetDoneHandler(HTTPClientOutOfBandDoneHandler(weakSession_, guard, request));
+    transport->SetDataHandler(HTTPClientOutOfBandDataHandler(taskQueue_, guard));
+    transport->SetDoneHandler(HTTPClientOutOfBandDoneHandler(taskQueue_, guard, request));
     transport->SetPost(false);
     transport->StartDownload(start, end);
     return true;
@@ -243,8 +305,10 @@ bool HTTPClient::DoOutOfBandEnd() {
 
 void HTTPClient::RetireOutOfBandTransport() {
     if (!outOfBandTransport_) return;
-    if (!CloseAndWait(outOfBandTransport_)) RenewGuard();
+    // One that did not report closed is cut off alone: the main download goes on.
+    if (!CloseAndWait(outOfBandTransport_) && outOfBandGuard_) outOfBandGuard_->Clear();
     outOfBandTransport_.reset();
+    outOfBandGuard_.reset();
 }
 
 void HTTPClient::DeliverOutOfBandData(MemoryChunk chunk) { OutOfBandData(chunk); }
@@ -253,6 +317,7 @@ void HTTPClient::ReleaseOutOfBandTransport() {
     if (!outOfBandTransport_) return;
     outOfBandTransport_->Close();
     outOfBandTransport_.reset();
+    outOfBandGuard_.reset();
 }
 
 void HTTPClient::ReleaseOutOfBandTransportOf(uint32_t request) {
@@ -312,6 +377,10 @@ void HTTPClient::DataDone(bool failed) {
         restartNeeded_ = true;
         return;
     }
+    SendEndOfData();
+}
+
+void HTTPClient::SendEndOfData() {
     Add(MemoryChunk(boost::make_shared<MemoryMarkerEndOfData>()));
     endOfDataSent_ = true;
     PassHeldMarkers();
@@ -328,9 +397,8 @@ void HTTPClient::PassHeldMarkers() {
 void HTTPClient::SetReportedReadAhead(unsigned value) {
     reportedReadAhead_ = value;
     if (mainTransport_ && downloadLimited_) {
-        const uint32_t threshold =
-            value > 0xFFFFFFFFu - kResumeExtra ? 0xFFFFFFFFu : value + kResumeExtra;
-        mainTransport_->SetResumeThreshold(ByteAmount(threshold));
+        resumeThreshold_ = LimitedResumeThreshold(value);
+        mainTransport_->SetResumeThreshold(ByteAmount(resumeThreshold_));
     }
 }
 

@@ -19,6 +19,10 @@
 #include "engine/input/HTTPClientInterfaceClient.h"
 #include "engine/input/HTTPClientTasks.h"
 
+namespace SV {
+class SVLibraryException;
+}
+
 namespace SarvelonMediaKit {
 
 class HTTPClientInterface;
@@ -38,11 +42,14 @@ class HTTPClientInterface;
 // Lifetimes: a transport is always aborted, closed and awaited (bounded by kCloseWaitMs) and
 // the queued data of its transfer dropped before another takes its place, so no byte of an old
 // transfer reaches the chain after a new range starts. Handlers a transport still holds and
-// tasks still queued never touch a client that has gone: they drop their work instead.
+// tasks still queued never touch a client that has gone: they drop their work instead. A
+// transport let go without having reported closed is cut off alone (its own guard), so the
+// other transport's work and the client's queued errors go on. Handlers hold the session's task
+// queue, never the session.
 //
 // Threads: every operation runs on the session's task thread, except the handlers the
-// transports call and SetError / SetWarning / BandwidthHandlerInTask / SetReportedReadAhead,
-// which run on the download thread and only post tasks or set the transport-idle flag.
+// transports call and SetError / SetWarning / BandwidthHandlerInTask, which run on the
+// download thread and only post tasks or set the transport-idle flag.
 class HTTPClient : public Component,
                    public HTTPClientInterfaceClient,
                    public BandwidthInfoSource,
@@ -61,6 +68,8 @@ public:
     // The longest wait for a transport to report itself closed before it is let go anyway
     // (its handlers hold nothing that could then be used after it is gone).
     static constexpr uint32_t kCloseWaitMs = 5000;
+    // What a transport resumes past when the client sets no threshold of its own.
+    static constexpr uint32_t kTransportResumeThreshold = 0x10000;
 
     explicit HTTPClient(Session* session);
     // Aborts and closes both transports and waits for them (bounded); tasks still queued for
@@ -89,15 +98,19 @@ public:
     void DoAdd(const MemoryChunk& chunk) override;
     // Resumes an idle transport while data is still expected; publishes the bandwidth.
     void DoTick() override;
-    // The stall check (at most once a second).
+    // The stall check (at most once a second). A retry whose transport cannot be made is
+    // reported as an error and tried again at the next check; nothing is thrown.
     void DoPeriodicCheck() override;
-    // Detaches every bandwidth monitor; aborts, closes, awaits and releases both transports.
+    // Detaches every bandwidth monitor; aborts, closes, awaits and releases both transports;
+    // forgets a pending retry and the stall state, so a stopped client starts nothing by
+    // itself until the next range request.
     void DoStop() override;
     // Downloads are limited exactly when a bandwidth monitor is attached.
     void DoLinked(bool firstTime) override;
     std::string GetTypeName() const override;
     // A download of [start, end) (end 0: to the end of the resource); repositionCache empties
-    // the cache and moves it to start.
+    // the cache and moves it to start. When no transport can be made (the factory throws),
+    // the failure is published as error 2007 and the next stall check tries again.
     void DoSeek(BytePosition start, BytePosition end, bool repositionCache) override;
     // Fetches [start, end) with a transport of its own and hands it on through OutOfBandData;
     // a request while another runs replaces it. Always true.
@@ -135,7 +148,8 @@ public:
     // Records the size of the resource the transport announced.
     void SetEndPosition(uint64_t end);
     // The transfer ended: one end-of-data marker per download start when it succeeded; a
-    // failure has the next stall check re-request the data.
+    // failure has the next stall check re-request the data (or end the download, when every
+    // byte it owes has arrived).
     void DataDone(bool failed);
     // A fresh download of the whole resource (no Range header).
     void Restart();
@@ -152,13 +166,15 @@ public:
     void SetWarningInTask(SVStatus status, std::string text);
 
     // The transport's read-ahead (posted by the main transport's handler); a limited
-    // download then resumes past value + kResumeExtra.
+    // download then resumes past value + kResumeExtra (capped as LimitedResumeThreshold says).
     void SetReportedReadAhead(unsigned value);
 
     // ---- Called by the main transport's handler on the download thread --------------------
 
     // Sets transport idle to (bytes == 0) and, while a bandwidth monitor listens, posts the
-    // sample ("HTTPClient::BandwidthHandlerInTask": category 1 with bytes, 8 without).
+    // sample ("HTTPClient::BandwidthHandlerInTask": category 1 with bytes, 8 without). The
+    // flag is cleared again at every download start and when the client grants the transport
+    // more than its resume threshold (it then reads again, and silence counts as a stall).
     void BandwidthHandlerInTask(const SV::PilTime& time, unsigned bytes);
 
     // ---- For tests and statistics -------------------------------------------------------
@@ -174,26 +190,39 @@ public:
     boost::shared_ptr<HTTPClientInterface> GetOutOfBandTransport() const {
         return outOfBandTransport_;
     }
+    // The threshold the main transport resumes past (as the client set it).
+    uint32_t GetResumeThreshold() const { return resumeThreshold_; }
+    // Shortens the wait for a transport to report closed (kCloseWaitMs) so tests of the
+    // bounded path do not wait seconds. Task thread.
+    void SetCloseWaitMs(uint32_t ms) { closeWaitMs_ = ms; }
 
 private:
-    // Steps common to a range request and a fresh start: a new transport, its handlers and
-    // margins, the request, the first allowance.
-    void StartTransport(uint64_t start, uint64_t end);
+    // Steps common to a range request and a fresh start: a new transport under a guard of its
+    // own, its handlers and margins, the request, the first allowance. False when no transport
+    // could be made: the failure is published as an error and restart needed is set.
+    bool StartTransport(uint64_t start, uint64_t end);
     // Aborts and closes the main transport, waits (bounded) until it says it is closed, drops
-    // the queued data tasks of this stack and lets the transport go.
+    // the queued data tasks of this stack and lets the transport go; one that did not report
+    // closed is cut off (its guard).
     void RetireMainTransport();
     void RetireOutOfBandTransport();
+    // The stall check's retry: from the loaded position, or afresh when nothing is loaded and
+    // the whole resource is wanted. False when no transport could be made.
+    bool Retry();
+    // Publishes a failure to make a transport as error 2007 through the client's own source.
+    void PublishFailure(const SV::SVLibraryException& exception);
+    // Adds the end-of-data marker of this download start.
+    void SendEndOfData();
     // Hands on the markers at the front of the cache that no bytes precede.
     void PassHeldMarkers();
-    // Aborts and closes the transport; true once it reports closed, false when kCloseWaitMs
+    // Aborts and closes the transport; true once it reports closed, false when the close wait
     // passed first.
-    static bool CloseAndWait(const boost::shared_ptr<HTTPClientInterface>& transport);
-    // Clears the guard (no handler or task of the old one reaches this client again) and arms
-    // a fresh one with fresh handlers, for the transports to come.
-    void RenewGuard();
-    void MakeHandlers();
+    bool CloseAndWait(const boost::shared_ptr<HTTPClientInterface>& transport) const;
+    // Clears the root guard (no handler or task made so far reaches this client again) and
+    // arms a fresh one for what comes after.
+    void RenewRootGuard();
     boost::shared_ptr<HTTPClientGuard> CurrentGuard() const;
-    // Posts a task of this client (category, name, member, arguments) under the guard.
+    // Posts a task of this client (category, name, member, arguments) under the root guard.
     template <typename Member, typename... Args>
     void Post(uint32_t category, const std::string& name, Member member, const Args&... args) {
         PostTask(boost::make_shared<HTTPClientMemberTask<Member, Args...>>(
@@ -201,29 +230,35 @@ private:
     }
     // To the session's queue; nothing without a session.
     void PostTask(const boost::shared_ptr<Task>& task);
-    // The transport's allowance: what the chain can still take.
+    // The transport's allowance: what the chain can still take. An idle transport granted
+    // more than its resume threshold reads again: it is no longer counted as idle.
     void UpdateAllowance();
-    // Data is still expected below the requested end, or else below the announced end.
+    // Data is still expected below the requested end, or else below the announced end, or,
+    // with neither end known, until the end of data was sent.
     bool DataExpected(BytePosition loaded) const;
+    // The resume threshold of a limited download: read-ahead + kResumeExtra, but below what
+    // the cache can ever offer (at most half its tracker's limit).
+    uint32_t LimitedResumeThreshold(uint32_t readAhead) const;
     SV::PilTime Now() const;
 
     boost::shared_ptr<HTTPClientInterface> mainTransport_;
     boost::shared_ptr<HTTPClientInterface> outOfBandTransport_;
-    // Shared with every handler and task of this client; cleared when the client goes, so
-    // late deliveries and queued tasks find nothing to act on.
-    // Read by the transports' handlers on the download thread, replaced on the task thread.
+    // The root guard, shared with every handler and task of this client (each transport's
+    // under a guard of its own below it); cleared when the client goes or stops, so late
+    // deliveries and queued tasks find nothing to act on. Read on the download thread (errors
+    // and samples post under it), replaced on the task thread.
     mutable std::mutex guardLock_;
     boost::shared_ptr<HTTPClientGuard> guard_;  // under guardLock_
-    boost::weak_ptr<Session> weakSession_;
-    HTTPClientSetEndPositionHandler endPositionHandler_;
-    HTTPClientDataHandler dataHandler_;
-    HTTPClientDoneHandler doneHandler_;
-    HTTPClientMemoryChunkDataHandler chunkHandler_;
-    HTTPClientBandwidthHandler bandwidthHandler_;
-    HTTPClientReadAheadHandler readAheadHandler_;
+    // The guards of the current main and out-of-band transports. Task thread.
+    boost::shared_ptr<HTTPClientGuard> mainGuard_;
+    boost::shared_ptr<HTTPClientGuard> outOfBandGuard_;
+    // The session's task queue: what the handlers post to, without holding the session.
+    boost::weak_ptr<TaskManager> taskQueue_;
     uint32_t outOfBandRequest_;  // number of the latest out-of-band request
     const uint32_t readAheadBase_;
     std::atomic<uint32_t> reportedReadAhead_;
+    uint32_t resumeThreshold_;  // of the main transport
+    uint32_t closeWaitMs_;
     BytePosition requestedEnd_;
     BytePosition currentPosition_;
     BytePosition totalEnd_;
@@ -231,7 +266,7 @@ private:
     bool warningShown_;
     std::string url_;
     bool downloadLimited_;
-    // Written by the download thread, read on the task thread.
+    // Written by the download thread, read and cleared on the task thread.
     std::atomic<bool> transportIdle_;
     bool endOfDataSent_;
     bool restartNeeded_;

@@ -3,6 +3,7 @@
 
 #include <boost/make_shared.hpp>
 
+#include "SVLibrary/Exception/Exception.h"
 #include "SVLibrary/TypedValue/SVDictionary.h"
 #include "SVLibrary/TypedValue/SVTypedValue.h"
 #include "engine/core/MemoryTracker.h"
@@ -27,7 +28,11 @@ bool HTTPClient::DataExpected(BytePosition loaded) const {
     // A requested end bounds the transfer: once it is reached nothing more comes, however
     // large the resource (retrying an empty range would go on for ever).
     if (requestedEnd_ != 0) return loaded < requestedEnd_;
-    return totalEnd_ != 0 && loaded < totalEnd_;
+    if (totalEnd_ != 0) return loaded < totalEnd_;
+    // Neither end known: no response head has told the size yet (perhaps none ever came).
+    // Until the transfer ends, everything is still owed, so a request that never answers is
+    // counted as a stall like any other.
+    return !endOfDataSent_;
 }
 
 void HTTPClient::DoTick() {
@@ -38,21 +43,43 @@ void HTTPClient::DoTick() {
 void HTTPClient::DoPeriodicCheck() {
     // Nothing to supervise before the first download or after a stop.
     if (!mainTransport_ && !restartNeeded_) return;
-    if (!restartNeeded_ && !transportIdle_.load() && !endOfDataSent_ &&
-        DataExpected(CurrentLoadedFilePosition())) {
+    const BytePosition loaded = CurrentLoadedFilePosition();
+    if (!restartNeeded_ && !transportIdle_.load() && !endOfDataSent_ && DataExpected(loaded)) {
         if (++stallCount_ > kStallChecks) restartNeeded_ = true;
     }
     if (!restartNeeded_) return;
 
-    const BytePosition loaded = CurrentLoadedFilePosition();
-    if (loaded != 0 || requestedEnd_ != 0) {
-        SeekFilePosition(loaded, requestedEnd_, false);
-    } else {
-        Restart();
+    if (!endOfDataSent_ && !DataExpected(loaded)) {
+        // The transfer failed, but every byte it owed has arrived (a range that starts at the
+        // end of the resource is even refused outright): asking again would fail again, every
+        // second for ever. The download ends as a complete one does.
+        restartNeeded_ = false;
+        stallCount_ = 0;
+        SendEndOfData();
+        return;
     }
+    if (!Retry()) return;  // reported; restart needed stays for the next check
     ErrorInfoSource::PublishWarning(SVStatusDataStalled, kStallText);
     warningShown_ = true;
-    restartNeeded_ = false;
+}
+
+bool HTTPClient::Retry() {
+    const BytePosition loaded = CurrentLoadedFilePosition();
+    try {
+        if (loaded != 0 || requestedEnd_ != 0) {
+            SeekFilePosition(loaded, requestedEnd_, false);
+        } else {
+            Restart();
+        }
+    } catch (const SV::SVLibraryException& exception) {
+        // Nothing leaves the check: a throw here would end the pump's pass and come back at
+        // every pass after it.
+        restartNeeded_ = true;
+        PublishFailure(exception);
+    }
+    // A range request or fresh start clears restart needed, and sets it again when it could
+    // not make its transport.
+    return !restartNeeded_;
 }
 
 void HTTPClient::BandwidthHandlerInTask(const SV::PilTime& time, unsigned bytes) {

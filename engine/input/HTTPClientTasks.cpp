@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "engine/core/Session.h"
+#include "engine/core/TaskManager.h"
 #include "engine/input/HTTPClient.h"
 
 namespace SarvelonMediaKit {
@@ -16,28 +17,28 @@ const uint32_t kOutOfBandRoom = 64;
 
 typedef HTTPClientMemberTask<void (HTTPClient::*)(bool), bool> DoneTask;
 typedef HTTPClientMemberTask<void (HTTPClient::*)(unsigned), unsigned> ReadAheadTask;
-typedef HTTPClientMemberTask<void (HTTPClient::*)(MemoryChunk), MemoryChunk> OutOfBandDataTask;
 typedef HTTPClientMemberTask<void (HTTPClient::*)(uint32_t), uint32_t> OutOfBandDoneTask;
 
 }  // namespace
 
-// Every handler: the session for the call only (declared first, so it is let go after the
-// guard's lock: letting go of the last owner may destroy the client, which takes that lock),
-// then the guard's lock for the rest of the call, so the client cannot go while it is used.
+// Every handler: the task queue for the call only (declared first, so it is let go after the
+// guard's lock: letting go of the queue's last owner releases the tasks it still holds, and
+// what they hold may be a client, whose end takes that lock), then the guard's lock for the
+// rest of the call, so the client cannot go while it is used.
 
 void HTTPClientSetEndPositionHandler::operator()(unsigned long long end) const {
-    boost::shared_ptr<Session> session = session_.lock();
-    if (!session || !guard_) return;
+    boost::shared_ptr<TaskManager> queue = queue_.lock();
+    if (!queue || !guard_) return;
     std::lock_guard<std::mutex> lock(guard_->Lock());
     HTTPClient* client = guard_->ClientLocked();
     if (client == nullptr) return;
-    session->AddTask(
+    queue->AddTask(
         boost::make_shared<HTTPClientSetEndPositionTask>(guard_, client->GetStackId(), end));
 }
 
 bool HTTPClientDataHandler::operator()(const signed char* data, unsigned int size) const {
-    boost::shared_ptr<Session> session = session_.lock();
-    if (!session || !guard_) return false;
+    boost::shared_ptr<TaskManager> queue = queue_.lock();
+    if (!queue || !guard_) return false;
     std::lock_guard<std::mutex> lock(guard_->Lock());
     HTTPClient* client = guard_->ClientLocked();
     if (client == nullptr) return false;
@@ -48,71 +49,70 @@ bool HTTPClientDataHandler::operator()(const signed char* data, unsigned int siz
         return false;  // margins too large to make the chunk: the bytes are refused
     }
     if (size != 0) std::memcpy(chunk.Data(), data, size);
-    session->AddTask(boost::make_shared<HTTPClientDataTask>(guard_, client->GetStackId(), chunk));
+    queue->AddTask(boost::make_shared<HTTPClientDataTask>(guard_, client->GetStackId(), chunk));
     return true;
 }
 
 bool HTTPClientMemoryChunkDataHandler::operator()(MemoryChunk chunk) const {
-    boost::shared_ptr<Session> session = session_.lock();
-    if (!session || !guard_) return false;
+    boost::shared_ptr<TaskManager> queue = queue_.lock();
+    if (!queue || !guard_) return false;
     std::lock_guard<std::mutex> lock(guard_->Lock());
     HTTPClient* client = guard_->ClientLocked();
     if (client == nullptr) return false;
-    session->AddTask(boost::make_shared<HTTPClientDataTask>(guard_, client->GetStackId(), chunk));
+    queue->AddTask(boost::make_shared<HTTPClientDataTask>(guard_, client->GetStackId(), chunk));
     return true;
 }
 
 void HTTPClientDoneHandler::operator()(bool failed) const {
-    boost::shared_ptr<Session> session = session_.lock();
-    if (!session || !guard_) return;
+    boost::shared_ptr<TaskManager> queue = queue_.lock();
+    if (!queue || !guard_) return;
     std::lock_guard<std::mutex> lock(guard_->Lock());
     HTTPClient* client = guard_->ClientLocked();
     if (client == nullptr) return;
-    session->AddTask(boost::make_shared<DoneTask>(Session::TaskCategoryDownload,
-                                                  client->GetStackId(), "HTTPClientDoneHandler",
-                                                  guard_, &HTTPClient::DataDone, failed));
+    queue->AddTask(boost::make_shared<DoneTask>(Session::TaskCategoryDownload, client->GetStackId(),
+                                                "HTTPClientDoneHandler", guard_,
+                                                &HTTPClient::DataDone, failed));
 }
 
 void HTTPClientBandwidthHandler::operator()(const SV::PilTime& time, unsigned int bytes) const {
-    boost::shared_ptr<Session> session = session_.lock();
-    if (!session || !guard_) return;
+    boost::shared_ptr<TaskManager> queue = queue_.lock();
+    if (!queue || !guard_) return;
     std::lock_guard<std::mutex> lock(guard_->Lock());
     if (HTTPClient* client = guard_->ClientLocked()) client->BandwidthHandlerInTask(time, bytes);
 }
 
 void HTTPClientReadAheadHandler::operator()(unsigned int value) const {
-    boost::shared_ptr<Session> session = session_.lock();
-    if (!session || !guard_) return;
+    boost::shared_ptr<TaskManager> queue = queue_.lock();
+    if (!queue || !guard_) return;
     std::lock_guard<std::mutex> lock(guard_->Lock());
     HTTPClient* client = guard_->ClientLocked();
     if (client == nullptr) return;
-    session->AddTask(boost::make_shared<ReadAheadTask>(
+    queue->AddTask(boost::make_shared<ReadAheadTask>(
         Session::TaskCategorySession, client->GetStackId(), "HTTPClient::SetReportedReadAhead",
         guard_, &HTTPClient::SetReportedReadAhead, value));
 }
 
 bool HTTPClientOutOfBandDataHandler::operator()(const signed char* data, unsigned int size) const {
     if (size == 0) return true;
-    boost::shared_ptr<Session> session = session_.lock();
-    if (!session || !guard_) return true;
+    boost::shared_ptr<TaskManager> queue = queue_.lock();
+    if (!queue || !guard_) return true;
     std::lock_guard<std::mutex> lock(guard_->Lock());
     HTTPClient* client = guard_->ClientLocked();
     if (client == nullptr) return true;
     MemoryChunk chunk(size, kOutOfBandRoom, kOutOfBandRoom);
     std::memcpy(chunk.Data(), data, size);
-    session->AddTask(boost::make_shared<OutOfBandDataTask>(
-        Session::TaskCategorySession, client->GetStackId(), "HTTPClient::OutOfBandData", guard_,
-        &HTTPClient::DeliverOutOfBandData, chunk));
+    queue->AddTask(
+        boost::make_shared<HTTPClientOutOfBandDataTask>(guard_, client->GetStackId(), chunk));
     return true;
 }
 
 void HTTPClientOutOfBandDoneHandler::operator()(bool) const {
-    boost::shared_ptr<Session> session = session_.lock();
-    if (!session || !guard_) return;
+    boost::shared_ptr<TaskManager> queue = queue_.lock();
+    if (!queue || !guard_) return;
     std::lock_guard<std::mutex> lock(guard_->Lock());
     HTTPClient* client = guard_->ClientLocked();
     if (client == nullptr) return;
-    session->AddTask(boost::make_shared<OutOfBandDoneTask>(
+    queue->AddTask(boost::make_shared<OutOfBandDoneTask>(
         Session::TaskCategorySession, client->GetStackId(), "HTTPClient::OutOfBandDone", guard_,
         &HTTPClient::ReleaseOutOfBandTransportOf, request_));
 }
@@ -140,5 +140,16 @@ bool HTTPClientDataTask::Execute() {
 }
 
 ByteAmount HTTPClientDataTask::PendingDataSize() const { return ByteAmount(chunk_.Size()); }
+
+HTTPClientOutOfBandDataTask::HTTPClientOutOfBandDataTask(
+    const boost::shared_ptr<HTTPClientGuard>& guard, StackId stackId, const MemoryChunk& chunk)
+    : Task(Session::TaskCategorySession, stackId, "HTTPClient::OutOfBandData"),
+      guard_(guard),
+      chunk_(chunk) {}
+
+bool HTTPClientOutOfBandDataTask::Execute() {
+    if (HTTPClient* client = guard_->Client()) client->DeliverOutOfBandData(chunk_);
+    return false;
+}
 
 }  // namespace SarvelonMediaKit

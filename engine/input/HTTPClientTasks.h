@@ -4,6 +4,7 @@
 #include <boost/shared_ptr.hpp>
 #include <boost/weak_ptr.hpp>
 
+#include <atomic>
 #include <cstdint>
 #include <mutex>
 #include <string>
@@ -17,55 +18,77 @@
 namespace SarvelonMediaKit {
 
 class HTTPClient;
-class Session;
+class TaskManager;
 
 // Whether an HTTP client still exists, shared by the client with every handler it gives a
 // transport and every task those handlers post. The client clears it first thing when it goes
 // (and when it stops), under the lock a running handler holds, so a delivery that comes late
 // (a transport that outlived its owner) or a task still queued finds no client and drops its
 // work instead of using freed memory.
+//
+// Each transport's handlers get a guard of their own made under the client's (the root): the
+// client cuts it when it lets that one transport go without its having reported closed, so the
+// late work of that transport goes nowhere while the other transports and the client's own
+// queued tasks (errors, a fresh start) carry on. A cut does not wait: a handler that is running
+// only posts tasks, and those find the cut when they run.
 class HTTPClientGuard {
 public:
-    explicit HTTPClientGuard(HTTPClient* client) : client_(client) {}
+    // The root guard of a client.
+    explicit HTTPClientGuard(HTTPClient* client) : client_(client), cut_(false) {}
+    // The guard of one transport, under the client's root guard.
+    explicit HTTPClientGuard(const boost::shared_ptr<HTTPClientGuard>& parent)
+        : parent_(parent), client_(nullptr), cut_(false) {}
 
     HTTPClientGuard(const HTTPClientGuard&) = delete;
     HTTPClientGuard& operator=(const HTTPClientGuard&) = delete;
 
-    // Waits for a handler that is running, then no handler or task reaches the client again.
+    // Root: waits for a handler that is running, then no handler or task reaches the client
+    // again. A transport's guard: cut at once, for this transport's handlers and tasks only.
     void Clear() {
+        if (parent_) {
+            cut_ = true;
+            return;
+        }
         std::lock_guard<std::mutex> lock(lock_);
         client_ = nullptr;
     }
-    // Held by a handler while it works on the client.
-    std::mutex& Lock() { return lock_; }
-    // The client, or null once cleared; the caller holds Lock().
-    HTTPClient* ClientLocked() const { return client_; }
+    // Held by a handler while it works on the client: the root's lock.
+    std::mutex& Lock() { return parent_ ? parent_->Lock() : lock_; }
+    // The client, or null once this guard or the root was cleared; the caller holds Lock().
+    HTTPClient* ClientLocked() const {
+        if (cut_.load()) return nullptr;
+        return parent_ ? parent_->ClientLocked() : client_;
+    }
     // The client, or null once cleared. For tasks, which run on the client's task thread: the
     // only thread that changes the client, so it cannot go while the task uses it.
     HTTPClient* Client() {
-        std::lock_guard<std::mutex> lock(lock_);
-        return client_;
+        std::lock_guard<std::mutex> lock(Lock());
+        return ClientLocked();
     }
 
 private:
-    std::mutex lock_;
-    HTTPClient* client_;  // under lock_
+    const boost::shared_ptr<HTTPClientGuard> parent_;  // null for a root
+    std::mutex lock_;                                  // a root's
+    HTTPClient* client_;                               // a root's, under lock_
+    std::atomic<bool> cut_;
 };
 
 // The handlers a client gives its transports. Each is called on the download thread, wraps
-// what it received into a task and posts it to the client's session, where the task does the
-// work on the task thread. They never keep the session alive (a weak pointer, locked for the
-// call only) and never touch a client that has gone (the guard, held for the call).
+// what it received into a task and posts it to the task queue of the client's session, where
+// the task does the work on the task thread. They hold the queue, not the session (a weak
+// pointer, locked for the call only): a delivery never holds the session, so the session is
+// never destroyed on the download thread by a handler letting go of it last. They never touch
+// a client that has gone (the guard, held for the call).
 
 class HTTPClientHandlerBase {
 public:
     HTTPClientHandlerBase() {}
-    HTTPClientHandlerBase(const boost::weak_ptr<Session>& session,
+    HTTPClientHandlerBase(const boost::weak_ptr<TaskManager>& queue,
                           const boost::shared_ptr<HTTPClientGuard>& guard)
-        : session_(session), guard_(guard) {}
+        : queue_(queue), guard_(guard) {}
 
 protected:
-    boost::weak_ptr<Session> session_;
+    boost::weak_ptr<TaskManager> queue_;
     boost::shared_ptr<HTTPClientGuard> guard_;
 };
 
@@ -77,15 +100,15 @@ public:
 };
 
 // Bytes as a pointer and a count: copied into a chunk with the client's margins and posted as
-// an HTTPClientDataTask. False when the session or the client is gone.
+// an HTTPClientDataTask. False when the task queue or the client is gone.
 class HTTPClientDataHandler : public HTTPClientHandlerBase {
 public:
     using HTTPClientHandlerBase::HTTPClientHandlerBase;
     bool operator()(const signed char* data, unsigned int size) const;
 };
 
-// Bytes the transport already put in a chunk: posted without a copy. False when the session
-// or the client is gone.
+// Bytes the transport already put in a chunk: posted without a copy. False when the task
+// queue or the client is gone.
 class HTTPClientMemoryChunkDataHandler : public HTTPClientHandlerBase {
 public:
     using HTTPClientHandlerBase::HTTPClientHandlerBase;
@@ -116,8 +139,8 @@ public:
 };
 
 // Bytes of an out-of-band request: copied into a chunk with 64 bytes of room on each side and
-// posted as "HTTPClient::OutOfBandData" (category 8). Always true: the consumer knows the
-// length it asked for, and a refusal would change nothing.
+// posted as an HTTPClientOutOfBandDataTask. Always true: the consumer knows the length it asked
+// for, and a refusal would change nothing.
 class HTTPClientOutOfBandDataHandler : public HTTPClientHandlerBase {
 public:
     using HTTPClientHandlerBase::HTTPClientHandlerBase;
@@ -129,10 +152,10 @@ public:
 class HTTPClientOutOfBandDoneHandler : public HTTPClientHandlerBase {
 public:
     HTTPClientOutOfBandDoneHandler() : request_(0) {}
-    HTTPClientOutOfBandDoneHandler(const boost::weak_ptr<Session>& session,
+    HTTPClientOutOfBandDoneHandler(const boost::weak_ptr<TaskManager>& queue,
                                    const boost::shared_ptr<HTTPClientGuard>& guard,
                                    uint32_t request)
-        : HTTPClientHandlerBase(session, guard), request_(request) {}
+        : HTTPClientHandlerBase(queue, guard), request_(request) {}
     void operator()(bool failed) const;
 
 private:
@@ -167,10 +190,25 @@ private:
     MemoryChunk chunk_;
 };
 
+// "HTTPClient::OutOfBandData", category 8: hands the chunk to HTTPClient::DeliverOutOfBandData.
+// Its pending data is 0: the bytes are control data a consumer asked for, not part of the
+// transfer, so the session's drop-data mode during a seek or a rate change keeps them (a
+// dropped answer would leave the asker waiting for ever).
+class HTTPClientOutOfBandDataTask : public Task {
+public:
+    HTTPClientOutOfBandDataTask(const boost::shared_ptr<HTTPClientGuard>& guard, StackId stackId,
+                                const MemoryChunk& chunk);
+    bool Execute() override;
+
+private:
+    boost::shared_ptr<HTTPClientGuard> guard_;
+    MemoryChunk chunk_;
+};
+
 // Any member of the client with copies of its arguments, run only while the client exists:
-// the done task, the bandwidth samples, errors and warnings, out-of-band data and the fresh
-// start are all of this kind. Member is the member-function pointer type, Args the types of
-// the stored copies. Its pending data is that of its arguments (a chunk counts its size).
+// the done task, the bandwidth samples, errors and warnings, the end of an out-of-band request
+// and the fresh start are all of this kind. Member is the member-function pointer type, Args the
+// types of the stored copies. Its pending data is that of its arguments (a chunk counts its size).
 template <typename Member, typename... Args>
 class HTTPClientMemberTask : public Task {
 public:

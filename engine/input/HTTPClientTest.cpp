@@ -271,23 +271,27 @@ TEST(HTTPClient, OutOfBandHandlerPostsNothingForNoBytesAndAlwaysAccepts) {
     HTTPClientBench bench;
     bench.sink->TakeOutOfBand(true);
     auto guard = boost::make_shared<HTTPClientGuard>(bench.client);
-    HTTPClientOutOfBandDataHandler handler(bench.session, guard);
-    const signed char byte = 7;
-    EXPECT_TRUE(handler(&byte, 0));
-    EXPECT_EQ(0u, bench.session->GetTaskManager()->PendingData().Get());
-    EXPECT_TRUE(handler(&byte, 1));
-    EXPECT_EQ(1u, bench.session->GetTaskManager()->PendingData().Get());
-    guard->Clear();  // the client has gone
-    EXPECT_TRUE(handler(&byte, 1));
-    EXPECT_EQ(1u, bench.session->GetTaskManager()->PendingData().Get());
-    bench.Run();  // the task queued before the guard was cleared now finds nobody
+    HTTPClientOutOfBandDataHandler handler(bench.session->GetTaskManager(), guard);
+    const signed char bytes[2] = {7, 8};
+    EXPECT_TRUE(handler(bytes, 0));
+    bench.Run();
     EXPECT_TRUE(bench.sink->outOfBand.empty());
+    // The answer is control data, not part of the transfer: it counts as no pending data.
+    EXPECT_TRUE(handler(bytes, 1));
+    EXPECT_EQ(0u, bench.session->GetTaskManager()->PendingData().Get());
+    bench.Run();
+    EXPECT_EQ(std::vector<Bytes>{Bytes{7}}, bench.sink->outOfBand);
+    EXPECT_TRUE(handler(bytes + 1, 1));
+    guard->Clear();  // the client has gone
+    EXPECT_TRUE(handler(bytes, 1));
+    bench.Run();  // the task queued before the guard was cleared now finds nobody
+    EXPECT_EQ(std::vector<Bytes>{Bytes{7}}, bench.sink->outOfBand);
 }
 
-TEST(HTTPClient, DataHandlersOfAGoneSessionRefuseAndPostNothing) {
+TEST(HTTPClient, DataHandlersOfAGoneTaskQueueRefuseAndPostNothing) {
     HTTPClientBench bench;
     auto guard = boost::make_shared<HTTPClientGuard>(bench.client);
-    boost::weak_ptr<Session> none;
+    boost::weak_ptr<TaskManager> none;
     const signed char bytes[4] = {1, 2, 3, 4};
     EXPECT_FALSE(HTTPClientDataHandler(none, guard)(bytes, 4));
     EXPECT_FALSE(HTTPClientMemoryChunkDataHandler(none, guard)(MemoryChunk(4, 0, 0)));
@@ -299,7 +303,7 @@ TEST(HTTPClient, DataHandlersOfAGoneSessionRefuseAndPostNothing) {
 
     // With the session, the copying handler makes a chunk with the client's margins and the
     // task carries its size as pending data.
-    EXPECT_TRUE(HTTPClientDataHandler(bench.session, guard)(bytes, 4));
+    EXPECT_TRUE(HTTPClientDataHandler(bench.session->GetTaskManager(), guard)(bytes, 4));
     EXPECT_EQ(4u, bench.session->GetTaskManager()->PendingData().Get());
     bench.Run();
     EXPECT_EQ((Bytes{1, 2, 3, 4}), bench.sink->Bytes());
