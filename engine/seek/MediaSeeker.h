@@ -67,10 +67,10 @@ public:
     std::string GetTypeName() const override;
     // Emits a track-change marker that is still due before the bytes of this pull.
     void PrePullData(ByteAmount& amount) override;
-    // Passes the source's bytes on, except after a reposition past the end: nothing then
-    // until the next seek.
+    // Passes the source's bytes on, except once the stream has ended (a reposition past the
+    // end, or the end of the range's data): nothing then until the next seek.
     void DoPullData(ByteAmount& amount) override;
-    // 0 after a reposition past the end, else the source side's.
+    // 0 once the stream has ended, else the source side's.
     ByteAmount DoGetBufferedBytes() override;
     // Counts the bytes of the range asked for last; after the end of the stream nothing of the
     // source goes on.
