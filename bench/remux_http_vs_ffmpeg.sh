@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # Times svremux reading a title from nginx against svremux reading the same title from its file
 # and against ffmpeg's stream copy to MPEG-TS from nginx, in one run:
-#   bench/remux_http_vs_ffmpeg.sh [-n RUNS] [-b BUILD_DIR] [-r BYTES_PER_SECOND] [TITLE]
-# nginx is started on a free loopback port with its own configuration in a temporary folder and
-# serves the title's folder (-r: limit_rate per response; 0, the default, is none). The three
+#   bench/remux_http_vs_ffmpeg.sh [-n RUNS] [-b BUILD_DIR] [-r BYTES_PER_SECOND] [-p PORT] [TITLE]
+# nginx is started on a free loopback port (-p: that port) with its own configuration in a
+# temporary folder and serves the title's folder (-r: limit_rate per response; 0, the default,
+# is none); it counts as started once its pid file names it, never on a mere answer. The three
 # commands run in turn, timed from outside by farm-bench when it is installed (median of RUNS,
 # 5 by default, after a warm-up), else by the shell clock. Prints each median, its throughput in
 # MB/s of title read (1 MB = 10^6 bytes), and svremux-over-HTTP's time over ffmpeg-over-HTTP's
@@ -15,12 +16,14 @@ cd "$(dirname "$0")/.."
 runs=5
 build=build
 rate=0
-usage() { sed -n '2,13p' "$0" | sed 's/^# \{0,1\}//'; }
-while getopts "n:b:r:h" opt; do
+port=""
+usage() { sed -n '2,14p' "$0" | sed 's/^# \{0,1\}//'; }
+while getopts "n:b:r:p:h" opt; do
   case "$opt" in
     n) runs="$OPTARG" ;;
     b) build="$OPTARG" ;;
     r) rate="$OPTARG" ;;
+    p) port="$OPTARG" ;;
     h) usage; exit 0 ;;
     *) usage >&2; exit 2 ;;
   esac
@@ -28,6 +31,8 @@ done
 shift $((OPTIND - 1))
 [[ "$runs" =~ ^[1-9][0-9]*$ ]] || { echo "RUNS must be a positive whole number" >&2; exit 2; }
 [[ "$rate" =~ ^[0-9]+$ ]] || { echo "BYTES_PER_SECOND must be a whole number" >&2; exit 2; }
+[[ -z "$port" || ( "$port" =~ ^[1-9][0-9]{0,4}$ && "$port" -le 65535 ) ]] || { echo "PORT must be 1 to 65535" >&2; exit 2; }
+[[ "$build" == /* ]] || build="$(pwd)/$build"
 
 title="${1:-}"
 if [[ -z "$title" ]]; then
@@ -36,7 +41,7 @@ if [[ -z "$title" ]]; then
 fi
 [[ -f "$title" ]] || { echo "$title: no such file" >&2; exit 2; }
 title=$(cd "$(dirname "$title")" && pwd)/$(basename "$title")
-svremux="$(pwd)/$build/tools/svremux/svremux"
+svremux="$build/tools/svremux/svremux"
 [[ -x "$svremux" ]] || { echo "$svremux is not built" >&2; exit 2; }
 nginx=/usr/sbin/nginx
 [[ -x "$nginx" ]] || { echo "$nginx is missing: run scripts/deps" >&2; exit 2; }
@@ -57,8 +62,10 @@ trap cleanup EXIT
 
 # nginx on a free loopback port below the ephemeral range, serving the title's folder.
 listening() { (exec 3<>"/dev/tcp/127.0.0.1/$1") 2>/dev/null; }
-port=$((20100 + RANDOM % 12000))
-while listening "$port"; do port=$((port + 1)); done
+if [[ -z "$port" ]]; then
+  port=$((20100 + RANDOM % 12000))
+  while listening "$port"; do port=$((port + 1)); done
+fi
 mkdir -p "$work/www"
 ln -s "$title" "$work/www/title.svm"
 {
@@ -72,8 +79,15 @@ ln -s "$title" "$work/www/title.svm"
 } >"$work/nginx.conf"
 "$nginx" -q -p "$work" -e "$work/error.log" -c "$work/nginx.conf" &
 nginx_pid=$!
-for _ in $(seq 1000); do listening "$port" && break; sleep 0.01; done
-listening "$port" || { echo "nginx did not start:" >&2; cat "$work/error.log" >&2; exit 1; }
+# nginx writes its pid file once it listens, and ends without it when it cannot bind: another
+# process may have taken the port since the check above, and its answers must not count.
+started() { [[ "$(cat "$work/nginx.pid" 2>/dev/null)" == "$nginx_pid" ]]; }
+for _ in $(seq 1000); do
+  started && break
+  kill -0 "$nginx_pid" 2>/dev/null || break
+  sleep 0.01
+done
+started || { echo "nginx did not start:" >&2; cat "$work/error.log" >&2; exit 1; }
 url="http://127.0.0.1:$port/title.svm"
 size=$(stat -L -c %s "$title")
 

@@ -1,9 +1,13 @@
 // A Transformer whose title comes over HTTP: the download client in the chain with its monitors,
-// an origin's refusal as the playback's error, and a title served as HLS from a loopback origin
-// byte for byte as the same title read from its file.
+// an origin's refusal as the playback's error, a title served as HLS from a loopback origin
+// byte for byte as the same title read from its file, and a title with a separate audio
+// rendition, whose audio branch downloads it with a client of its own, written to a file whole.
 
 #include <gtest/gtest.h>
 
+#include <fstream>
+#include <iterator>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -12,14 +16,18 @@
 #include "engine/api/Transformer.h"
 #include "engine/api/TransformerServingTestSupport.h"
 #include "engine/api/TransformerTestSupport.h"
+#include "engine/core/MemoryCache.h"
 #include "engine/core/Session.h"
+#include "engine/demux/Mpeg2PsDemux.h"
 #include "engine/input/CurlHTTPClientInterface.h"
 #include "engine/input/HTTPClient.h"
 #include "engine/input/HTTPClientInterfaceFactory.h"
 #include "engine/input/HTTPThread.h"
 #include "engine/mux/Mux.h"
 #include "engine/seek/MediaSeeker.h"
+#include "engine/serve/FrameCountTestSupport.h"
 #include "tests/support/Fixtures.h"
+#include "tests/support/TemporaryDirectory.h"
 #include "tests/support/TestOrigin.h"
 #include "tests/support/ThreadTestSupport.h"
 
@@ -30,6 +38,7 @@ using SvTestSupport::ChainTypes;
 using SvTestSupport::FindInChain;
 using SvTestSupport::Fixtures;
 using SvTestSupport::LineCapture;
+using SvTestSupport::TemporaryDirectory;
 using SvTestSupport::TestOrigin;
 using namespace test;
 
@@ -158,6 +167,117 @@ TEST_F(TransformerHttpTest, AColdSeekNearTheEndStillEndsTheLastSegment) {
     }
     EXPECT_EQ(SVStatusSuccess, transformer.GetStatus()) << transformer.GetErrorText();
     EXPECT_EQ(SVStatusSuccess, transformer.Stop());
+}
+
+// The side branch that reads the audio-only rendition: the demultiplexer the multiplexer reads
+// after the main one, and the stages toward its source.
+struct AudioBranch {
+    Component* demux = nullptr;
+    Component* seeker = nullptr;
+    Component* client = nullptr;
+};
+
+AudioBranch FindAudioBranch(const Transformer& transformer) {
+    AudioBranch branch;
+    Mux* mux = FindInChain<Mux>(transformer);
+    if (mux == nullptr || mux->GetDemuxes().size() != 2) return branch;
+    branch.demux = dynamic_cast<Component*>(mux->GetDemuxes()[1]);
+    if (branch.demux != nullptr) branch.seeker = branch.demux->GetSource().get();
+    if (branch.seeker != nullptr) branch.client = branch.seeker->GetSource().get();
+    return branch;
+}
+
+// The branch over HTTP is wired as the main chain's download, except that it steers nothing:
+// the Transformer hears its failures, no seeker listens to its rate, and it buffers on the
+// branch's own tracker rather than the session's.
+TEST_F(TransformerHttpTest, AnAudioBranchOverHttpHasItsOwnClientCacheAndNoBandwidthMonitor) {
+    TestOrigin origin;
+    origin.ServeFile("/title.svm", Fixtures::SeparateAudioTitle());
+    TemporaryDirectory dir("thttpwiring");
+    Transformer transformer(origin.Url("/title.svm"), MediaFormatMpeg2Ts, OutputKindFile,
+                            dir.File("out.ts"));
+    ASSERT_EQ(SVStatusSuccess, transformer.GetStatus());
+    ASSERT_EQ(SVStatusSuccess, transformer.PreLoad()) << transformer.GetErrorText();
+    Session& session = *transformer.GetSession();
+    session.PausePump();
+    HTTPClient* main = FindInChain<HTTPClient>(transformer);
+    MediaSeeker* mainSeeker = FindInChain<MediaSeeker>(transformer);
+    const AudioBranch branch = FindAudioBranch(transformer);
+    ASSERT_NE(nullptr, main);
+    ASSERT_NE(nullptr, branch.demux) << "the title's audio rendition gets a branch";
+    EXPECT_NE(nullptr, dynamic_cast<Mpeg2PsDemux*>(branch.demux));
+    MediaSeeker* seeker = dynamic_cast<MediaSeeker*>(branch.seeker);
+    HTTPClient* client = dynamic_cast<HTTPClient*>(branch.client);
+    ASSERT_NE(nullptr, seeker);
+    ASSERT_NE(nullptr, client) << "an HTTP title's branch downloads with a client of its own";
+    EXPECT_NE(main, client);
+    EXPECT_EQ(origin.Url("/title.svm"), client->GetName());
+    EXPECT_TRUE(client->GetSource() == nullptr) << "the branch's source end";
+
+    EXPECT_TRUE(static_cast<ErrorInfoSource&>(*client).HasMonitor(&transformer));
+    EXPECT_FALSE(static_cast<BandwidthInfoSource&>(*client).HasMonitors())
+        << "neither seeker steers by the branch's share of the download";
+    EXPECT_FALSE(static_cast<BandwidthInfoSource&>(*client).HasMonitor(mainSeeker));
+    EXPECT_TRUE(static_cast<BandwidthInfoSource&>(*main).HasMonitor(mainSeeker));
+
+    const boost::shared_ptr<MemoryCache> cache = client->GetMemoryCache();
+    ASSERT_TRUE(cache != nullptr) << "the branch downloads ahead into a cache of its own";
+    EXPECT_TRUE(cache != main->GetMemoryCache());
+    const boost::shared_ptr<MemoryTracker> tracker = cache->GetTracker();
+    ASSERT_TRUE(tracker != nullptr);
+    EXPECT_TRUE(tracker == static_cast<Mpeg2PsDemux*>(branch.demux)->GetMemoryTracker())
+        << "the branch's tracker, shared with its demultiplexer";
+    EXPECT_TRUE(tracker != session.GetMemoryTracker());
+    EXPECT_TRUE(main->GetMemoryCache()->GetTracker() != tracker);
+    session.ResumePump();
+    EXPECT_EQ(SVStatusSuccess, transformer.Stop());
+}
+
+std::string ReadAll(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+// Writes the title to a transport-stream file; the session ends once the file is whole (or on
+// an error). The file's bytes.
+std::string WriteTitle(const std::string& title, const std::string& output) {
+    Transformer transformer(title, MediaFormatMpeg2Ts, OutputKindFile, output);
+    EXPECT_EQ(SVStatusSuccess, transformer.GetStatus());
+    EXPECT_EQ(SVStatusSuccess, transformer.PreLoad()) << transformer.GetErrorText();
+    EXPECT_EQ(SVStatusSuccess, transformer.Transform(kNoPosition, TrickPlayRate(0), true));
+    EXPECT_TRUE(transformer.GetSession()->WaitForStop(30000)) << title;
+    EXPECT_EQ(SVStatusSuccess, transformer.GetStatus()) << transformer.GetErrorText();
+    EXPECT_EQ(SVStatusSuccess, transformer.Stop());
+    return ReadAll(output);
+}
+
+// 20 s of pictures without sound (track 1) and 4 s of audio (track 2, a rendition of its own):
+// the audio branch's download ends long before the pictures do.
+std::string ShortAudioTitle() {
+    return Fixtures::MakeTitle("short-audio-branch.svm",
+                               {Fixtures::TrickClips()[0], Fixtures::AudioOnlyClip(), "{out}"});
+}
+
+// The audio branch's download ends with an end of data while the main chain still has most of
+// its pictures to come, and the main download ends with one too: the file must still hold the
+// whole title, byte for byte as the same title read from its file gives it.
+TEST_F(TransformerHttpTest, AnHttpTitleWithAnAudioBranchIsWrittenToAFileWhole) {
+    const std::string title = ShortAudioTitle();
+    TestOrigin origin;
+    origin.ServeFile("/title.svm", title);
+    TemporaryDirectory dir("thttpfile");
+    const std::string local = WriteTitle(title, dir.File("local.ts"));
+    // The oracle: the pictures of the video clip's recipe and every frame of the audio clip,
+    // as ffprobe counts them in the output of the title read from its file.
+    const std::map<int, size_t> counts = test::ProbeCounts(dir.File("local.ts"), false);
+    ASSERT_EQ(2u, counts.size());
+    ASSERT_EQ(Fixtures::kTrickClipFrames, counts.at(0));
+    ASSERT_EQ(test::ProbeCounts(Fixtures::AudioOnlyClip(), false).begin()->second, counts.at(1));
+
+    const std::string served = WriteTitle(origin.Url("/title.svm"), dir.File("served.ts"));
+    EXPECT_EQ(counts, test::ProbeCounts(dir.File("served.ts"), false));
+    EXPECT_EQ(local.size(), served.size());
+    EXPECT_TRUE(local == served) << "the same bytes as from the file";
 }
 
 }  // namespace

@@ -55,7 +55,10 @@ MediaSeeker::MediaSeeker(Session* session)
       flushing_(false),
       flushAmount_(0),
       pendingChange_(ChangeNone),
-      ended_(false) {}
+      ended_(false),
+      rangeAsked_(false),
+      rangeEmpty_(false),
+      rangeBytes_(0) {}
 
 MediaSeeker::~MediaSeeker() {
     // The events touch the members: no delivery may run while they go.
@@ -304,6 +307,9 @@ void MediaSeeker::DoSeek(BytePosition start, BytePosition end, bool flag) {
         const MediaTrackIndex& index = currentTrack_->GetIndex();
         if (index.GetSize() != 0) end = BytePosition(index.GetOffset() + index.GetSize());
     }
+    rangeAsked_ = true;
+    rangeEmpty_ = end != 0 && end <= start;
+    rangeBytes_ = 0;
     Component::DoSeek(start, end, flag);
 }
 
@@ -391,14 +397,24 @@ void MediaSeeker::DoPullData(ByteAmount& amount) {
     if (!ended_) Component::DoPullData(amount);
 }
 
+void MediaSeeker::DoAdd(const MemoryChunk& chunk) {
+    if (ended_) return;
+    rangeBytes_ += chunk.Size();
+    Component::DoAdd(chunk);
+}
+
 bool MediaSeeker::DoProcessMemoryMarker(const boost::shared_ptr<MemoryMarker>& marker) {
-    if (marker && marker->GetType() == MemoryMarkerTypeEndOfData && !ended_) {
+    if (!marker || marker->GetType() != MemoryMarkerTypeEndOfData) return true;
+    // Only the transfer of the range asked for last can end it: the transfer a reposition
+    // replaced ended before that range's first byte came.
+    const bool ofThisRange = !rangeAsked_ || rangeEmpty_ || rangeBytes_ != 0;
+    if (!ended_ && ofThisRange) {
         // Without it the demultiplexer would hold the last samples and the segmenter its last
-        // segment for ever. The end of data follows, for an output that stops on it.
+        // segment for ever.
         ended_ = true;
         Add(MemoryChunk(boost::make_shared<MemoryMarkerEndOfStream>()));
     }
-    return true;
+    return false;
 }
 
 ByteAmount MediaSeeker::DoGetBufferedBytes() {

@@ -67,16 +67,25 @@ public:
     std::string GetTypeName() const override;
     // Emits a track-change marker that is still due before the bytes of this pull.
     void PrePullData(ByteAmount& amount) override;
-    // Passes the source's bytes on, except after a reposition past the end: nothing then
-    // until the next seek.
+    // Passes the source's bytes on, except once the stream has ended (a reposition past the
+    // end, or the end of the range's data): nothing then until the next seek.
     void DoPullData(ByteAmount& amount) override;
-    // 0 after a reposition past the end, else the source side's.
+    // 0 once the stream has ended, else the source side's.
     ByteAmount DoGetBufferedBytes() override;
+    // Counts the bytes of the range asked for last; after the end of the stream nothing of the
+    // source goes on.
+    void DoAdd(const MemoryChunk& chunk) override;
     // A download's end of data ends the track's range (every range asked for here runs to the
-    // track's end): an end-of-stream goes on before it, as a file source sends by itself.
+    // track's end): an end-of-stream marker goes on in its place, as a file source sends by
+    // itself, once per range. The end of data itself stops here: the end of the stream already
+    // tells every stage after, and the multiplexer orders it behind every chain it reads, which
+    // an end of data passed on would overtake (a file output stops its session on it). An end
+    // of data that comes after a reposition before any byte of the new range belongs to the
+    // transfer the reposition replaced and ends nothing.
     bool DoProcessMemoryMarker(const boost::shared_ptr<MemoryMarker>& marker) override;
     using Component::DoSeek;
-    // A byte range without an end is bounded to the current track, then passed to the source.
+    // A byte range without an end is bounded to the current track, then passed to the source;
+    // the stream runs again until that range's end of data.
     void DoSeek(BytePosition start, BytePosition end, bool flag) override;
     // Chooses the track for the time and restarts the client at the index entry at or before
     // it. A time past the track's end ends the stream instead: the time-seek marker (at the
@@ -175,7 +184,12 @@ private:
     bool flushing_;
     ByteAmount flushAmount_;
     uint32_t pendingChange_;
-    bool ended_;  // repositioned past the end: the stream has ended until the next seek
+    bool ended_;  // the stream has ended (past the end, or the range's data): until the next seek
+    // The range asked of the source last: whether one was asked at all (before, the source's
+    // own download counts as one), whether it holds no byte, and the bytes of it passed on.
+    bool rangeAsked_;
+    bool rangeEmpty_;
+    uint64_t rangeBytes_;
 };
 
 }  // namespace SarvelonMediaKit

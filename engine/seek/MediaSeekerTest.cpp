@@ -541,6 +541,115 @@ TEST(MediaSeekerTest, ARepositionPastTheEndEndsTheStream) {
     EXPECT_EQ(pulls + 2, chain.source->Count(RecordingStage::kPull));
 }
 
+// What the source hands the seeker as it would: a data chunk, or a marker.
+void FromSource(SeekerChain& chain, uint32_t bytes) { chain.seeker->Add(MemoryChunk(bytes, 0, 0)); }
+void EndOfData(SeekerChain& chain) {
+    chain.seeker->Add(MemoryChunk(boost::make_shared<MemoryMarkerEndOfData>()));
+}
+
+// The data and the two end markers that reached the sink, in order: "D<size>", "end of stream",
+// "end of data".
+std::vector<std::string> Ends(const MarkerSink& sink) {
+    std::vector<std::string> words;
+    for (const SvTestSupport::RecordingSink::Entry& entry : sink.entries) {
+        if (!entry.isMarker) {
+            words.push_back("D" + std::to_string(entry.bytes.size()));
+        } else if (entry.markerType == MemoryMarkerTypeEndOfStream) {
+            words.push_back("end of stream");
+        } else if (entry.markerType == MemoryMarkerTypeEndOfData) {
+            words.push_back("end of data");
+        }
+    }
+    return words;
+}
+
+// A download's end of data ends the range's stream: one end-of-stream marker behind the
+// range's bytes in its place, however often the end of data comes, and nothing of the source
+// after it, neither pulled nor handed on. A seek starts the stream again, to its own end.
+TEST(MediaSeekerTest, TheEndOfARangesDataEndsTheStreamOnceAndNothingFollows) {
+    DefaultBandwidthScope bandwidth(0xFFFFFFFFu);
+    SeekerChain chain;
+    chain.source->buffered = 1000;
+    chain.seeker->OnMediaTracks(MakeMap(LadderSpecs()), true);
+    chain.seeker->Seek(MediaTime(2000000));
+    ASSERT_EQ(std::vector<std::string>{"seek file 16000 40000 1"}, chain.Seeks());
+    chain.sink->Clear();
+
+    FromSource(chain, 100);
+    FromSource(chain, 20);
+    EndOfData(chain);
+    EXPECT_EQ(std::vector<std::string>({"D100", "D20", "end of stream"}), Ends(*chain.sink))
+        << "the end of the stream in place of the end of data, which goes no further";
+    EndOfData(chain);
+    FromSource(chain, 30);  // whatever the source still sends after its end
+    EXPECT_EQ(std::vector<std::string>({"D100", "D20", "end of stream"}), Ends(*chain.sink));
+    EXPECT_EQ(0u, chain.seeker->GetBufferedBytes().Get());
+    const int pulls = chain.source->Count(RecordingStage::kPull);
+    chain.Pull();
+    EXPECT_EQ(pulls, chain.source->Count(RecordingStage::kPull)) << "nothing pulled after the end";
+    EXPECT_EQ(3u, Ends(*chain.sink).size());
+
+    // A seek re-arms it: the new range's bytes pass and its own end of data ends it again.
+    chain.seeker->Seek(MediaTime(6000000));
+    EXPECT_EQ("seek file 28000 40000 1", chain.Seeks().back());
+    EXPECT_EQ(1000u, chain.seeker->GetBufferedBytes().Get());
+    chain.Pull();
+    EXPECT_EQ(pulls + 1, chain.source->Count(RecordingStage::kPull));
+    FromSource(chain, 40);
+    EndOfData(chain);
+    EndOfData(chain);
+    EXPECT_EQ(std::vector<std::string>({"D100", "D20", "end of stream", "D40", "end of stream"}),
+              Ends(*chain.sink));
+}
+
+// A reposition replaces a transfer that has not ended yet, or one that has: an end of data of
+// the old transfer still on its way arrives before the first byte of the new range and must
+// not end the new range's stream, which would stop its output at the start.
+TEST(MediaSeekerTest, ALateEndOfDataOfAReplacedTransferEndsNothing) {
+    DefaultBandwidthScope bandwidth(0xFFFFFFFFu);
+    SeekerChain chain;
+    chain.source->buffered = 1000;
+    chain.seeker->OnMediaTracks(MakeMap(LadderSpecs()), true);
+    chain.seeker->Seek(MediaTime(2000000));
+    chain.sink->Clear();
+    FromSource(chain, 100);
+
+    chain.seeker->Seek(MediaTime(4000000));  // the first transfer is still running
+    EndOfData(chain);                        // ... and its end comes late
+    EXPECT_EQ(std::vector<std::string>{"D100"}, Ends(*chain.sink));
+    FromSource(chain, 60);
+    EndOfData(chain);
+    EXPECT_EQ(std::vector<std::string>({"D100", "D60", "end of stream"}), Ends(*chain.sink));
+
+    // The same after a range that ended: its end of data comes a second time after the seek.
+    chain.seeker->Seek(MediaTime(0));
+    EndOfData(chain);
+    EXPECT_EQ(1u, chain.sink->CountMarkers(MemoryMarkerTypeEndOfStream));
+    FromSource(chain, 10);
+    EXPECT_EQ("D10", Ends(*chain.sink).back()) << "the new range's bytes still pass";
+
+    // And after a reposition past the end, whose end-of-stream marker the seeker sent itself.
+    chain.seeker->Seek(MediaTime(12000000));
+    EXPECT_EQ(2u, chain.sink->CountMarkers(MemoryMarkerTypeEndOfStream));
+    EndOfData(chain);
+    EXPECT_EQ(2u, chain.sink->CountMarkers(MemoryMarkerTypeEndOfStream));
+    EXPECT_EQ(0u, chain.sink->CountMarkers(MemoryMarkerTypeEndOfData));
+}
+
+// Before the seeker has asked for any range, the source's own download (the whole resource)
+// is the range; a range that holds no byte ends with its end of data alone.
+TEST(MediaSeekerTest, TheSourcesOwnDownloadAndAnEmptyRangeEndTooAtTheirEndOfData) {
+    SeekerChain chain;
+    EndOfData(chain);
+    EXPECT_EQ(std::vector<std::string>{"end of stream"}, Ends(*chain.sink));
+    chain.seeker->SeekFilePosition(BytePosition(5000), BytePosition(5000), true);
+    EndOfData(chain);
+    EXPECT_EQ(std::vector<std::string>({"end of stream", "end of stream"}), Ends(*chain.sink));
+    chain.seeker->SeekFilePosition(BytePosition(5000), BytePosition(6000), true);
+    EndOfData(chain);
+    EXPECT_EQ(2u, Ends(*chain.sink).size()) << "1000 bytes asked for, none came yet";
+}
+
 TEST(MediaSeekerTest, ANamedRenditionRenamesTheSourceOnlyWhenItDiffers) {
     SeekerChain chain;
     chain.source->names.push_back("a.svm");  // the name the source was opened with
