@@ -185,6 +185,10 @@ void HTTPClient::Restart() {
     // A transfer still running would go on delivering from byte 0 beside the new one: it is
     // retired, and its queued data dropped, as for a range request.
     if (mainTransport_) RetireMainTransport();
+    // What the cache still holds came from the old transfer: handed on after the restart it
+    // would reach the consumer ahead of the new transfer's byte 0. It is dropped; the
+    // positions stay where they were.
+    if (memoryCache_ && !memoryCache_->IsEmpty()) memoryCache_->SetPosition(currentPosition_);
     restartNeeded_ = false;
     StartTransport(0, 0);
 }
@@ -391,7 +395,16 @@ void HTTPClient::PassHeldMarkers() {
     // only while bytes are buffered. It goes on at once instead (the end of a range's data,
     // once the chain has taken the range's last byte).
     const boost::shared_ptr<MemoryCache> cache = memoryCache_;
-    while (cache && cache->BytesReady() == 0 && !cache->IsEmpty()) DoSend(cache->ReadAll());
+    while (cache && cache->BytesReady() == 0 && !cache->IsEmpty()) {
+        const MemoryChunk chunk = cache->ReadAll();
+        // Only markers leave this way; should the cache's count ever disagree with what it
+        // holds, a data chunk (or nothing) ends the loop rather than spinning on it.
+        if (!chunk.GetMarker()) {
+            if (chunk.Size() != 0) DoSend(chunk);
+            break;
+        }
+        DoSend(chunk);
+    }
 }
 
 void HTTPClient::SetReportedReadAhead(unsigned value) {
