@@ -48,15 +48,6 @@ void WriteBytes(const std::string& path, const std::vector<uint8_t>& bytes) {
                static_cast<std::streamsize>(bytes.size()));
 }
 
-// A title of the long clip with three chapters, two of them with pictures.
-std::string ChapterTitle() {
-    return Fixtures::MakeTitle(
-        "demux-chapters.svm",
-        {Fixtures::LongClip(), "{out}", "--chapter", "0:Opening:" + Fixtures::Thumbnail(0),
-         "--chapter", "5.5:The middle part:" + Fixtures::Thumbnail(1), "--chapter",
-         "12:Late:" + Fixtures::Thumbnail(2)});
-}
-
 // What the parser alone yields for a file: per stream id the samples' times and key flags.
 class CollectingParser : public ParserTest::StreamIdParser {
 public:
@@ -500,7 +491,7 @@ TEST_F(Mpeg2PsDemuxTest, PreloadTimeoutOfZero) {
 }
 
 TEST_F(Mpeg2PsDemuxTest, SeekToFiveSecondsStartsAtTheKeyFrameOfTheIndex) {
-    Chain chain(ChapterTitle());
+    Chain chain(Fixtures::ChapterTitle());
     chain.Preload(15000000);
     ASSERT_EQ(1u, chain.demux->GetTracks().size());
     const MediaTrack& track = *chain.demux->GetTracks().begin()->second;
@@ -524,7 +515,7 @@ TEST_F(Mpeg2PsDemuxTest, SeekToFiveSecondsStartsAtTheKeyFrameOfTheIndex) {
 // The file client holds the whole file loaded: the time buffered counts the media between the
 // last parsed timestamp and the end, once a track is current.
 TEST_F(Mpeg2PsDemuxTest, TimeBufferedCountsTheMediaLoadedAhead) {
-    Chain chain(ChapterTitle());
+    Chain chain(Fixtures::ChapterTitle());
     chain.Preload(15000000);
     chain.mux->PullData(ByteAmount(100000));
     SV::SVDictionary statistics;
@@ -561,7 +552,7 @@ TEST_F(Mpeg2PsDemuxTest, AudioDecoderConfiguration) {
 }
 
 TEST_F(Mpeg2PsDemuxTest, ChaptersAndThumbnails) {
-    Chain chain(ChapterTitle());
+    Chain chain(Fixtures::ChapterTitle());
     chain.Preload(15000000);
     ASSERT_EQ(std::vector<unsigned>{3}, chain.events.chapterCounts);
     ASSERT_EQ(3u, chain.events.chapters.size());
@@ -610,8 +601,8 @@ TEST_F(Mpeg2PsDemuxTest, ChaptersAndThumbnails) {
 }
 
 TEST_F(Mpeg2PsDemuxTest, DamagedThumbnailDataIsReportedOnce) {
-    std::vector<uint8_t> bytes = ReadBytes(ChapterTitle());
-    Chain probe(ChapterTitle());
+    std::vector<uint8_t> bytes = ReadBytes(Fixtures::ChapterTitle());
+    Chain probe(Fixtures::ChapterTitle());
     probe.Preload(15000000);
     const std::vector<Mpeg2PsParser::Chapter> chapters = probe.demux->GetChapters();
     ASSERT_EQ(3u, chapters.size());

@@ -95,12 +95,7 @@ TEST(HTTPClientLifetime, AStopGivesUpOnATransportThatNeverClosesAndCanStartAgain
     EXPECT_TRUE(main->IsClosed());
 
     // Restartable: a range request runs under a fresh guard.
-    bench.client->SeekFilePosition(0, 0, true);
-    bench.Last()->Deliver(HTTPClientBench::Bytes(0, 100));
-    bench.Last()->Finish(false);
-    bench.Run();
-    EXPECT_EQ(HTTPClientBench::Bytes(0, 100), bench.sink->Bytes());
-    EXPECT_EQ(1u, bench.sink->CountMarkers(MemoryMarkerTypeEndOfData));
+    ExpectAFreshRangeRequestDelivers(bench);
 }
 
 TEST(HTTPClientLifetime, DestroyingGivesUpOnATransportThatNeverClosesAndItFindsNobody) {

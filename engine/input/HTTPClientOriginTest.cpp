@@ -24,16 +24,6 @@ namespace {
 using SvTestSupport::Fixtures;
 using SvTestSupport::TestOrigin;
 
-// The long clip with three chapters, each with a picture (the demultiplexer tests' recipe, so
-// the cached title is shared).
-std::string ChapterTitle() {
-    return Fixtures::MakeTitle(
-        "demux-chapters.svm",
-        {Fixtures::LongClip(), "{out}", "--chapter", "0:Opening:" + Fixtures::Thumbnail(0),
-         "--chapter", "5.5:The middle part:" + Fixtures::Thumbnail(1), "--chapter",
-         "12:Late:" + Fixtures::Thumbnail(2)});
-}
-
 class HTTPClientOriginTest : public ::testing::Test {
 protected:
     void ServeTitle(const std::string& path, uint64_t bytesPerSecond = 0) {
@@ -57,7 +47,7 @@ protected:
 // samples (stream, times, key flag, size, payload digest) as the file client, from one request
 // for the whole resource, and the chain's events agree.
 TEST_F(HTTPClientOriginTest, TheSampleLogOverHttpIsTheFileClientsLog) {
-    for (const std::string& path : {Fixtures::ShortTitle(), ChapterTitle()}) {
+    for (const std::string& path : {Fixtures::ShortTitle(), Fixtures::ChapterTitle()}) {
         SCOPED_TRACE(path);
         ServeTitle(path);
         OriginChain file(OriginChain::kSamples, std::string(), path);
@@ -93,7 +83,7 @@ TEST_F(HTTPClientOriginTest, TheSampleLogOverHttpIsTheFileClientsLog) {
 // answers the statistics with it in bits per second next to its buffer figures.
 TEST_F(HTTPClientOriginTest, TheMeasuredBandwidthIsTheOriginsRate) {
     const uint32_t rate = 400 * 1024;
-    ServeTitle(ChapterTitle(), rate);
+    ServeTitle(Fixtures::ChapterTitle(), rate);
     BandwidthRecorder monitor;
     // The sink takes nothing: every byte stays in the client's cache.
     OriginChain chain(OriginChain::kBytesHeld, Url(), std::string(), TaskManager::Clock(),
@@ -157,7 +147,7 @@ TEST_F(HTTPClientOriginTest, TheMeasuredBandwidthIsTheOriginsRate) {
 // start, what it receives after is the title from the new start on, and nothing of the old
 // transfer comes in between. A bounded range afterwards ends at its bound.
 TEST_F(HTTPClientOriginTest, ASeekDuringATransferContinuesExactlyAtTheNewRange) {
-    ServeTitle(ChapterTitle(), 800 * 1024);
+    ServeTitle(Fixtures::ChapterTitle(), 800 * 1024);
     OriginChain chain(OriginChain::kBytes, Url(), std::string());
     ASSERT_TRUE(SvTestSupport::WaitUntil([&] { return chain.sink->Size() >= 300000; }, 20000));
 
@@ -204,7 +194,7 @@ TEST_F(HTTPClientOriginTest, ASeekDuringATransferContinuesExactlyAtTheNewRange) 
 // An out-of-band range fetched while the main transfer runs reaches the consumer whole and
 // apart from the data: [a, b) exactly, and the main stream is still the whole title.
 TEST_F(HTTPClientOriginTest, AnOutOfBandRangeIsExactlyThoseBytes) {
-    ServeTitle(ChapterTitle(), 800 * 1024);
+    ServeTitle(Fixtures::ChapterTitle(), 800 * 1024);
     OriginChain chain(OriginChain::kBytes, Url(), std::string());
     ASSERT_TRUE(SvTestSupport::WaitUntil([&] { return chain.sink->Size() >= 100000; }, 20000));
 
@@ -230,7 +220,7 @@ TEST_F(HTTPClientOriginTest, AnOutOfBandRangeIsExactlyThoseBytes) {
 // The demultiplexer reads the pictures of the chapters out of band: over HTTP they arrive as
 // the files the title was made from.
 TEST_F(HTTPClientOriginTest, ThumbnailsArriveOverHttp) {
-    ServeTitle(ChapterTitle());
+    ServeTitle(Fixtures::ChapterTitle());
     OriginChain chain(OriginChain::kSamples, Url(), std::string());
     ASSERT_TRUE(chain.events.WaitForPreload(30000));
     ASSERT_TRUE(chain.WaitFor([&] { return chain.events.chapterCounts.size() == 1; }));

@@ -102,6 +102,9 @@ inline bool WaitOnTaskThread(Session& session, std::function<bool()> condition,
 class ByteSink : public Component {
 public:
     ByteSink(Session* session, bool wantsData) : Component(session), wantsData_(wantsData) {}
+    // Opens or shuts the sink from any thread: while shut, what arrives stays in the source's
+    // cache.
+    void SetWantsData(bool wantsData) { wantsData_ = wantsData; }
     std::string GetTypeName() const override { return "ByteSink"; }
     ByteAmount DoGetBytesWanted() override { return ByteAmount(wantsData_ ? 0xFFFFFFFFu : 0u); }
     // Asks the source for the amount whatever it says it holds: a marker alone in its cache
@@ -156,7 +159,7 @@ public:
     }
 
 private:
-    const bool wantsData_;
+    std::atomic<bool> wantsData_;
     mutable std::mutex mutex_;
     std::string bytes_;
     std::string outOfBand_;

@@ -21,18 +21,6 @@ typedef SvTestSupport::ErrorRecorder::Report Report;
 
 const Report kStallWarning(2000, "Data stopped arriving, will retry");
 
-// A download of a resource of `size` bytes whose first `loaded` bytes have arrived.
-void StartWithBytes(HTTPClientBench& bench, uint64_t size, uint64_t loaded) {
-    bench.Start();
-    bench.Last()->DeliverEnd(size);
-    if (loaded != 0) bench.Last()->Deliver(HTTPClientBench::Bytes(0, loaded));
-    bench.Run();
-}
-
-void Checks(HTTPClientBench& bench, int n) {
-    for (int i = 0; i < n; ++i) bench.Check();
-}
-
 // ---- The idle flag -------------------------------------------------------------------
 
 TEST(HTTPClientRecovery, ARangeRequestWhileIdleIsSupervisedLikeAnyOther) {

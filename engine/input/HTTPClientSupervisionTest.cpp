@@ -23,21 +23,9 @@ typedef SvTestSupport::ErrorRecorder::Report Report;
 const Report kStallWarning(2000, "Data stopped arriving, will retry");
 const Report kWithdrawal(200, "");
 
-// A download of a 10000-byte resource whose first `loaded` bytes have arrived.
-void StartWithBytes(HTTPClientBench& bench, uint64_t loaded) {
-    bench.Start();
-    bench.Last()->DeliverEnd(10000);
-    if (loaded != 0) bench.Last()->Deliver(HTTPClientBench::Bytes(0, loaded));
-    bench.Run();
-}
-
-void Checks(HTTPClientBench& bench, int n) {
-    for (int i = 0; i < n; ++i) bench.Check();
-}
-
 TEST(HTTPClientStall, FiveChecksWithoutDataRetryOnceFromTheLoadedPosition) {
     HTTPClientBench bench;
-    StartWithBytes(bench, 1000);
+    StartWithBytes(bench, 10000, 1000);
     Checks(bench, 4);
     EXPECT_EQ(1u, bench.transports.Count());
     EXPECT_EQ(4u, bench.client->GetStallCount());
@@ -65,7 +53,7 @@ TEST(HTTPClientStall, FiveChecksWithoutDataRetryOnceFromTheLoadedPosition) {
 
 TEST(HTTPClientStall, AChunkAfterFourChecksStartsTheCountAgain) {
     HTTPClientBench bench;
-    StartWithBytes(bench, 100);
+    StartWithBytes(bench, 10000, 100);
     Checks(bench, 4);
     bench.Last()->Deliver(HTTPClientBench::Bytes(100, 200));
     bench.Run();
@@ -80,7 +68,7 @@ TEST(HTTPClientStall, AChunkAfterFourChecksStartsTheCountAgain) {
 
 TEST(HTTPClientStall, AnIdleTransportIsNeverCounted) {
     HTTPClientBench bench;
-    StartWithBytes(bench, 100);
+    StartWithBytes(bench, 10000, 100);
     bench.Last()->DeliverIdle();  // the allowance is used up
     EXPECT_TRUE(bench.client->IsTransportIdle());
     Checks(bench, 30);
@@ -98,7 +86,7 @@ TEST(HTTPClientStall, AnIdleTransportIsNeverCounted) {
 
 TEST(HTTPClientStall, NothingIsCheckedAfterTheEndOfData) {
     HTTPClientBench bench;
-    StartWithBytes(bench, 100);  // of 10000: the transfer ended short, and is not retried
+    StartWithBytes(bench, 10000, 100);  // of 10000: the transfer ended short, and is not retried
     bench.Last()->Finish(false);
     bench.Run();
     Checks(bench, 10);
@@ -108,7 +96,7 @@ TEST(HTTPClientStall, NothingIsCheckedAfterTheEndOfData) {
 
 TEST(HTTPClientStall, AFailedTransferIsRetriedAtTheNextCheck) {
     HTTPClientBench bench;
-    StartWithBytes(bench, 500);
+    StartWithBytes(bench, 10000, 500);
     bench.Last()->Finish(true);
     bench.Run();
     EXPECT_EQ(0u, bench.sink->CountMarkers(MemoryMarkerTypeEndOfData));
@@ -120,7 +108,7 @@ TEST(HTTPClientStall, AFailedTransferIsRetriedAtTheNextCheck) {
 
 TEST(HTTPClientStall, ARangeIsRetriedToItsOwnEndAndNotPastIt) {
     HTTPClientBench bench;
-    StartWithBytes(bench, 0);
+    StartWithBytes(bench, 10000, 0);
     bench.client->SeekFilePosition(2000, 3000, true);
     bench.Last()->Deliver(HTTPClientBench::Bytes(2000, 2400));
     bench.Run();
@@ -137,7 +125,7 @@ TEST(HTTPClientStall, ARangeIsRetriedToItsOwnEndAndNotPastIt) {
 
 TEST(HTTPClientStall, AStallBeforeAnyByteStartsAfreshAndRetiresTheOldTransfer) {
     HTTPClientBench bench;
-    StartWithBytes(bench, 0);
+    StartWithBytes(bench, 10000, 0);
     auto old = bench.Last();
     old->Deliver(HTTPClientBench::Bytes(0, 100));  // arrives just as the check gives up
     Checks(bench, 5);
@@ -162,7 +150,7 @@ TEST(HTTPClientIdle, TheTickOffersRoomOnlyWhileDataIsExpected) {
     // The chain has less room than the transport resumes past: it stays idle, and each tick
     // offers the room again.
     HTTPClientBench bench(HTTPClient::kTransportResumeThreshold / 2);
-    StartWithBytes(bench, 600);
+    StartWithBytes(bench, 10000, 600);
     auto transport = bench.Last();
     size_t offered = transport->Allowances().size();
     bench.client->Tick();  // not idle: nothing
@@ -258,7 +246,7 @@ TEST(HTTPClientStatistics, WritesOnlyTheAskedKeysOfItsStack) {
     HTTPClientBench bench;
     bench.session->SetCapacity(capacity);
     bench.client->SetMemoryCache(DequeMemoryCache::CreateForSession(bench.client));
-    StartWithBytes(bench, 3000);
+    StartWithBytes(bench, 10000, 3000);
 
     SV::SVDictionary asked;
     asked.SetValue("StatsKey_VideoStreamingBufferSize", SV::SVTypedValue(uint32_t(0)));
@@ -299,7 +287,7 @@ TEST(HTTPClientStatistics, TheAudioStackAnswersTheAudioKeysOnly) {
     HTTPClientBench bench(0x100000, StackIdAudioBranch);
     bench.session->SetCapacity(50000);
     bench.client->SetMemoryCache(DequeMemoryCache::CreateForSession(bench.client));
-    StartWithBytes(bench, 1234);
+    StartWithBytes(bench, 10000, 1234);
     SV::SVDictionary asked;
     for (const char* key :
          {"StatsKey_VideoStreamingBufferSize", "StatsKey_VideoStreamingBufferUsed",
@@ -317,7 +305,7 @@ TEST(HTTPClientStatistics, TheAudioStackAnswersTheAudioKeysOnly) {
 
 TEST(HTTPClientStatistics, WithoutACacheNothingIsWritten) {
     HTTPClientBench bench;
-    StartWithBytes(bench, 10);
+    StartWithBytes(bench, 10000, 10);
     SV::SVDictionary asked;
     asked.SetValue("StatsKey_VideoStreamingBufferSize", SV::SVTypedValue(uint32_t(7)));
     bench.client->GetStatistics(asked);

@@ -373,12 +373,7 @@ TEST(HTTPClient, StopWaitsForTheTransportsAndARangeRequestStartsAgain) {
     bench.Run();
     EXPECT_TRUE(bench.sink->entries.empty());
 
-    bench.client->SeekFilePosition(0, 0, true);
-    bench.Last()->Deliver(HTTPClientBench::Bytes(0, 100));
-    bench.Last()->Finish(false);
-    bench.Run();
-    EXPECT_EQ(HTTPClientBench::Bytes(0, 100), bench.sink->Bytes());
-    EXPECT_EQ(1u, bench.sink->CountMarkers(MemoryMarkerTypeEndOfData));
+    ExpectAFreshRangeRequestDelivers(bench);
 }
 
 TEST(HTTPClient, TransportGoneUnclosedReleasesOnlyTheMainTransport) {

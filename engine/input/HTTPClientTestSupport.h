@@ -5,6 +5,8 @@
 // clock the test drives, with no pump thread (the test runs the task queue itself), the fake
 // transport factory, the client and a recording sink behind it.
 
+#include <gtest/gtest.h>
+
 #include <boost/make_shared.hpp>
 #include <boost/shared_ptr.hpp>
 
@@ -108,6 +110,29 @@ public:
 private:
     uint64_t now_;
 };
+
+// A download of a resource of `size` bytes whose first `loaded` bytes have arrived.
+inline void StartWithBytes(HTTPClientBench& bench, uint64_t size, uint64_t loaded) {
+    bench.Start();
+    bench.Last()->DeliverEnd(size);
+    if (loaded != 0) bench.Last()->Deliver(HTTPClientBench::Bytes(0, loaded));
+    bench.Run();
+}
+
+// n runs of the client's stall check.
+inline void Checks(HTTPClientBench& bench, int n) {
+    for (int i = 0; i < n; ++i) bench.Check();
+}
+
+// After a stop, a range request starts a fresh transfer whose bytes and end reach the sink.
+inline void ExpectAFreshRangeRequestDelivers(HTTPClientBench& bench) {
+    bench.client->SeekFilePosition(0, 0, true);
+    bench.Last()->Deliver(HTTPClientBench::Bytes(0, 100));
+    bench.Last()->Finish(false);
+    bench.Run();
+    EXPECT_EQ(HTTPClientBench::Bytes(0, 100), bench.sink->Bytes());
+    EXPECT_EQ(1u, bench.sink->CountMarkers(MemoryMarkerTypeEndOfData));
+}
 
 }  // namespace test
 }  // namespace SarvelonMediaKit

@@ -258,6 +258,13 @@ std::string Fixtures::Thumbnail(int index) {
 
 std::string Fixtures::ShortTitle() { return MakeTitle("short.svm", {ShortClip(), "{out}"}); }
 
+std::string Fixtures::ChapterTitle() {
+    return MakeTitle(
+        "demux-chapters.svm",
+        {LongClip(), "{out}", "--chapter", "0:Opening:" + Thumbnail(0), "--chapter",
+         "5.5:The middle part:" + Thumbnail(1), "--chapter", "12:Late:" + Thumbnail(2)});
+}
+
 std::string Fixtures::MultiRateTitle() {
     std::vector<std::string> args = MultiRateClips();
     args.push_back("{out}");

@@ -57,6 +57,8 @@ public:
     static std::string SeparateAudioTitle();
     // The trick clips as one title: track 1 normal, track 2 rate 4, track 3 rate -4.
     static std::string TrickTitle();
+    // The long clip with three chapters (at 0, 5.5 and 12 s), each with a picture.
+    static std::string ChapterTitle();
 
     // Builds (once) a title named name by running the title maker with args; "{out}" in args
     // stands for the output path.

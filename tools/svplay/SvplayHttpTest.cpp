@@ -84,20 +84,7 @@ TEST_F(SvplayHttpTest, ATitleFromNginxPlaysWholeAndSeeksCold) {
 
     // Read and decoded to the end, stopping at the first error: every picture and every audio
     // frame of the clip the title was made from.
-    std::string served;
-    ASSERT_EQ(0, RunProgram({"ffmpeg", "-nostdin", "-v", "error", "-xerror", "-i", url, "-map", "0",
-                             "-f", "framecrc", "-"},
-                            &served))
-        << served.substr(0, 2000);
-    std::string source;
-    ASSERT_EQ(0, RunProgram({"ffmpeg", "-nostdin", "-v", "error", "-i", Fixtures::HlsClip(), "-map",
-                             "0", "-f", "framecrc", "-"},
-                            &source));
-    const std::map<int, size_t> servedFrames = FramesPerStream(served);
-    const std::map<int, size_t> sourceFrames = FramesPerStream(source);
-    ASSERT_EQ(2u, servedFrames.size()) << served.substr(0, 2000);
-    EXPECT_EQ(Fixtures::kHlsClipFrames, servedFrames.at(0));
-    EXPECT_EQ(sourceFrames.at(1), servedFrames.at(1));
+    ASSERT_NO_FATAL_FAILURE(ExpectEveryFrameOfTheHlsClip(url));
 
     // The pictures and the sound as they went into the title, byte for byte.
     const std::string video = Extract(dir, url, "h264", "served");
