@@ -179,7 +179,8 @@ TEST(NginxOriginServer, NginxEndsWithTheProcessThatStartedIt) {
     // Should it still run after all, it goes now, so it does not outlive the test.
     if (HttpGet(port, "/title.svm", 500).status != 0) kill(static_cast<pid_t>(started[1]), SIGKILL);
 
-    ASSERT_FALSE(DirectoryEntries(folder).empty()) << "the dead process left its folder";
+    // The dead process left its folder (its origin started in it); whether it is still there
+    // now is not asked: an origin another test starts meanwhile may already have swept it.
     // A folder whose owner is alive (this process) is kept.
     TemporaryDirectory owned("svnginx");
     std::ofstream(owned.File("origin.owner")) << getpid() << "\n";
