@@ -48,32 +48,41 @@ private:
 
 // ---- Waiting for closed ----------------------------------------------------------------
 
-TEST(HTTPClientLifetime, AStopReturnsOnlyOnceBothTransportsReportClosed) {
+// A client with a download and an out-of-band request under way, whose two transports report
+// themselves closed only a while after they are asked to.
+struct TwoLateClosingTransports {
+    TwoLateClosingTransports() : main(Started(bench)), band(OutOfBand(bench)) {}
+
+    static boost::shared_ptr<SvTestSupport::FakeHTTPTransport> Started(HTTPClientBench& bench) {
+        bench.Start();
+        return bench.Last();
+    }
+    static boost::shared_ptr<SvTestSupport::FakeHTTPTransport> OutOfBand(HTTPClientBench& bench) {
+        bench.client->OutOfBandRequest(0, 8);
+        return bench.Last();
+    }
+
     HTTPClientBench bench;
-    bench.Start();
-    auto main = bench.Last();
-    bench.client->OutOfBandRequest(0, 8);
-    auto band = bench.Last();
-    LateClose mainLate(main);
-    LateClose bandLate(band);
-    bench.client->Stop();
-    EXPECT_TRUE(mainLate.Finished()) << "the stop returned before the main transport closed";
-    EXPECT_TRUE(bandLate.Finished()) << "the stop returned before the out-of-band one closed";
-    EXPECT_TRUE(main->IsClosed());
-    EXPECT_TRUE(band->IsClosed());
+    boost::shared_ptr<SvTestSupport::FakeHTTPTransport> main;
+    boost::shared_ptr<SvTestSupport::FakeHTTPTransport> band;
+    LateClose mainLate{main};
+    LateClose bandLate{band};
+};
+
+TEST(HTTPClientLifetime, AStopReturnsOnlyOnceBothTransportsReportClosed) {
+    TwoLateClosingTransports t;
+    t.bench.client->Stop();
+    EXPECT_TRUE(t.mainLate.Finished()) << "the stop returned before the main transport closed";
+    EXPECT_TRUE(t.bandLate.Finished()) << "the stop returned before the out-of-band one closed";
+    EXPECT_TRUE(t.main->IsClosed());
+    EXPECT_TRUE(t.band->IsClosed());
 }
 
 TEST(HTTPClientLifetime, DestroyingReturnsOnlyOnceBothTransportsReportClosed) {
-    HTTPClientBench bench;
-    bench.Start();
-    auto main = bench.Last();
-    bench.client->OutOfBandRequest(0, 8);
-    auto band = bench.Last();
-    LateClose mainLate(main);
-    LateClose bandLate(band);
-    bench.DestroyClient();
-    EXPECT_TRUE(mainLate.Finished()) << "the client went before its main transport closed";
-    EXPECT_TRUE(bandLate.Finished()) << "the client went before its out-of-band one closed";
+    TwoLateClosingTransports t;
+    t.bench.DestroyClient();
+    EXPECT_TRUE(t.mainLate.Finished()) << "the client went before its main transport closed";
+    EXPECT_TRUE(t.bandLate.Finished()) << "the client went before its out-of-band one closed";
 }
 
 TEST(HTTPClientLifetime, AStopGivesUpOnATransportThatNeverClosesAndCanStartAgain) {
