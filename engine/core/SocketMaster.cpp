@@ -71,7 +71,9 @@ void SocketMaster::UnregisterDelegate(SocketDelegate* delegate) {
     std::map<SocketDelegate*, std::vector<int>>::iterator entry = delegates_.find(delegate);
     if (entry == delegates_.end()) return;
     const std::vector<int> fds = entry->second;
-    for (size_t i = 0; i < fds.size(); ++i) RemoveSocket(fds[i]);
+    // Its sockets go unreported: queued as closed, the socket thread could hand one to the
+    // closed-socket handler before the purge below, naming a delegate that may be gone.
+    for (size_t i = 0; i < fds.size(); ++i) ForgetSocket(fds[i]);
     delegates_.erase(delegate);
     // A delegate that has left may be destroyed at any time: it is not handed out any more.
     std::lock_guard<std::mutex> closedLock(closedLock_);
@@ -80,6 +82,7 @@ void SocketMaster::UnregisterDelegate(SocketDelegate* delegate) {
                                      return c.second == delegate;
                                  }),
                   closed_.end());
+    if (!fds.empty()) Wake();
 }
 
 void SocketMaster::AddSocket(int fd, SocketDelegate* delegate) {
@@ -99,11 +102,9 @@ void SocketMaster::AddSocket(int fd, SocketDelegate* delegate) {
     if (std::find(list.begin(), list.end(), fd) == list.end()) list.push_back(fd);
 }
 
-void SocketMaster::RemoveSocket(int fd) {
-    if (fd < 0) return;
-    SV::ScopedLock lock(tableLock_);
+SocketDelegate* SocketMaster::ForgetSocket(int fd) {
     std::map<int, Watched>::iterator entry = sockets_.find(fd);
-    if (entry == sockets_.end()) return;
+    if (entry == sockets_.end()) return nullptr;
     SocketDelegate* delegate = entry->second.delegate;
     sockets_.erase(entry);
     std::map<SocketDelegate*, std::vector<int>>::iterator owner = delegates_.find(delegate);
@@ -111,6 +112,14 @@ void SocketMaster::RemoveSocket(int fd) {
         std::vector<int>& list = owner->second;
         list.erase(std::remove(list.begin(), list.end(), fd), list.end());
     }
+    return delegate;
+}
+
+void SocketMaster::RemoveSocket(int fd) {
+    if (fd < 0) return;
+    SV::ScopedLock lock(tableLock_);
+    SocketDelegate* delegate = ForgetSocket(fd);
+    if (delegate == nullptr) return;
     {
         std::lock_guard<std::mutex> closedLock(closedLock_);
         closed_.push_back(std::make_pair(fd, delegate));

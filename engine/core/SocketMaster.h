@@ -95,6 +95,9 @@ private:
     // Sleeps up to the time unless a stop request wakes it.
     void Idle(int milliseconds);
     void Wake();
+    // Takes the descriptor out of the tables (the caller holds tableLock_); its delegate, or
+    // null when it was not watched.
+    SocketDelegate* ForgetSocket(int fd);
 
     mutable std::mutex taskManagerLock_;
     boost::shared_ptr<TaskManager> taskManager_;
