@@ -281,5 +281,31 @@ TEST(MediaSeekerTitleTest, ASeekPastTheEndEndsTheStreamWithoutAnError) {
     EXPECT_TRUE(chain.events.errors.empty());
 }
 
+// The adaptation checks switch renditions at shared key frames: the three renditions of the
+// adaptive title must rise in byte rate and share every index entry time, so the seeker's
+// alignment of switch points has nothing to remove.
+TEST(MediaSeekerTitleTest, TheAdaptiveRenditionsRiseInRateAndShareEverySwitchPoint) {
+    SeekChain chain(Fixtures::AdaptiveTitle());
+    chain.Preload();
+    ASSERT_EQ(3u, chain.seeker->GetTracks().size());
+    std::vector<uint32_t> rates;
+    std::vector<std::vector<uint32_t>> times;
+    for (const auto& entry : chain.seeker->GetTracks()) {
+        const MediaTrackIndex& index = entry.second->GetIndex();
+        EXPECT_TRUE(entry.second->HasVideo());
+        EXPECT_EQ(0, entry.second->GetTrickPlayRate().Get());
+        rates.push_back(index.GetPeakByteRate());
+        times.emplace_back();
+        for (uint32_t i = 0; i < index.GetCount(); ++i)
+            times.back().push_back(index.GetEntries()[i].time);
+    }
+    EXPECT_LT(rates[0], rates[1]);
+    EXPECT_LT(rates[1], rates[2]);
+    // One entry per 2 s GOP over the whole clip.
+    EXPECT_EQ(Fixtures::kAdaptiveClipSeconds / 2, times[0].size());
+    EXPECT_EQ(times[0], times[1]);
+    EXPECT_EQ(times[0], times[2]);
+}
+
 }  // namespace
 }  // namespace SarvelonMediaKit

@@ -226,6 +226,13 @@ std::vector<std::string> Fixtures::MultiRateClips() {
     return clips;
 }
 
+std::vector<std::string> Fixtures::AdaptiveClips() {
+    const std::string seconds = std::to_string(kAdaptiveClipSeconds);
+    return {Make("adaptive360.ts", ClipCommand("640x360", seconds, "400k", kAac)),
+            Make("adaptive720.ts", ClipCommand("1280x720", seconds, "1200k", kAac)),
+            Make("adaptive1080.ts", ClipCommand("1920x1080", seconds, "2500k", kAac))};
+}
+
 std::string Fixtures::HlsClip() {
     return Make("hls120.ts", ClipCommand("320x180", std::to_string(kHlsClipSeconds), "300k", kAac));
 }
@@ -269,6 +276,12 @@ std::string Fixtures::MultiRateTitle() {
     std::vector<std::string> args = MultiRateClips();
     args.push_back("{out}");
     return MakeTitle("multirate.svm", args);
+}
+
+std::string Fixtures::AdaptiveTitle() {
+    std::vector<std::string> args = AdaptiveClips();
+    args.push_back("{out}");
+    return MakeTitle("adaptive.svm", args);
 }
 
 std::string Fixtures::TrickTitle() {

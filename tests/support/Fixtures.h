@@ -32,6 +32,10 @@ public:
     static std::string AudioOnlyClip();
     // The short clip at three video bit rates (150, 300 and 600 kbit/s) with the same GOPs.
     static std::vector<std::string> MultiRateClips();
+    // 40 s at 640x360 (400 kbit/s), 1280x720 (1200 kbit/s) and 1920x1080 (2500 kbit/s), each
+    // with stereo AAC and the same fixed 2 s GOP: the renditions of the adaptation checks.
+    static constexpr size_t kAdaptiveClipSeconds = 40;
+    static std::vector<std::string> AdaptiveClips();
     // Two minutes at a fixed 2 s GOP (key frame every 50 frames at 25 fps), 320x180 with
     // stereo AAC, so that every group of pictures lasts exactly 2 s: the source of the HLS
     // checks, kept as it is so that they can compare what is served with it.
@@ -49,6 +53,8 @@ public:
     // Titles made by the title maker from the clips above.
     static std::string ShortTitle();
     static std::string MultiRateTitle();
+    // The adaptive clips as one title: track 1 640x360, track 2 1280x720, track 3 1920x1080.
+    static std::string AdaptiveTitle();
     static std::string Eac3Title();
     // The two-minute clip above as a title.
     static std::string HlsTitle();
