@@ -25,6 +25,8 @@
 #include <vector>
 
 #include "SVLibrary/Path/Path.h"
+#include "SVLibrary/PilThread/Event.h"
+#include "SVLibrary/Time/Timer.h"
 #include "engine/api/EngineEventLogTestSupport.h"
 #include "engine/api/SVMediaTransformer.h"
 #include "engine/api/SVMediaTransformerSession.h"
@@ -38,6 +40,19 @@
 
 namespace SarvelonMediaKit {
 namespace {
+
+// Fires on the process-wide timer thread: once it has fired, every timer handler that was
+// running or due when it was armed has returned.
+class TimerBarrier : public SV::Timer {
+public:
+    TimerBarrier() { SV::TimerSet(this, 0, 0, true); }
+    ~TimerBarrier() override { CancelTimer(); }
+    void TimerExpired() override { fired_.Set(); }
+    bool Wait() { return fired_.Wait(20000); }
+
+private:
+    SV::Event fired_;
+};
 
 using test::AsDictionary;
 using test::EngineEvent;
@@ -391,7 +406,8 @@ TEST_F(MediaTransformerTest, PlaysAFixtureTitleFromSetupToTerminate) {
     }
     EXPECT_TRUE(sawVideo);
 
-    // The URL handed out is served.
+    // The URL handed out is served, once the worker has opened the port.
+    ASSERT_TRUE(SvTestSupport::WaitForListener(port));
     const SvTestSupport::HttpAnswer answer = SvTestSupport::HttpGet(port, playlist);
     const std::string response = answer.head + answer.body;
     EXPECT_EQ(0u, response.find("HTTP/1.1 200")) << response.substr(0, 200);
@@ -499,6 +515,10 @@ TEST_F(MediaTransformerTest, AListenFailureHandlerMayTearTheSessionDownOnTheWork
 
     // The session goes, on some other thread than its worker, and takes the worker along.
     EXPECT_TRUE(SvTestSupport::WaitUntil([&] { return watch.expired(); }, 20000));
+    // It goes on the timer thread, which may still be joining its threads when the last
+    // reference has gone: a timer armed now fires once that release is over.
+    TimerBarrier barrier;
+    EXPECT_TRUE(barrier.Wait());
     EXPECT_TRUE(SvTestSupport::WaitUntil([] { return SvTestSupport::ThreadsNamed("TWorker") == 0; },
                                          20000));
     close(taken);

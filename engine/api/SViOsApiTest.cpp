@@ -456,7 +456,8 @@ TEST_F(SViOsApiTest, PlayATitleServeItsPlaylistAndStopAndTerminate) {
     EXPECT_EQ(*video.attributes.Find("SVHeight")->AsUInt(), 180u);
     EXPECT_EQ(video.thread, std::this_thread::get_id());
 
-    // The URL handed out is served.
+    // The URL handed out is served, once the worker has opened the port.
+    ASSERT_TRUE(SvTestSupport::WaitForListener(port));
     const SvTestSupport::HttpAnswer answer = SvTestSupport::HttpGet(port, PlaylistName(title));
     const std::string reply = answer.head + answer.body;
     EXPECT_EQ(reply.compare(0, 9, "HTTP/1.1 "), 0) << reply.substr(0, 200);

@@ -77,6 +77,27 @@ inline bool ContentLength(const std::string& head, uint64_t& length) {
 
 }  // namespace loopback_http_detail
 
+// Whether a connection to 127.0.0.1:port is accepted within timeoutMs (tried every 10 ms). The
+// engine opens its port on its own thread after the playback starts: a test that acts as a
+// player waits for it before its first request.
+inline bool WaitForListener(uint16_t port, int timeoutMs = 10000) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    for (;;) {
+        const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        if (fd < 0) return false;
+        sockaddr_in address = {};
+        address.sin_family = AF_INET;
+        address.sin_port = htons(port);
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        const bool connected =
+            connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+        close(fd);
+        if (connected) return true;
+        if (std::chrono::steady_clock::now() >= deadline) return false;
+        poll(nullptr, 0, 10);
+    }
+}
+
 // GET path (a leading '/' is added when missing) on 127.0.0.1:port. The head may take up to
 // timeoutMs between two arrivals; the body then has timeoutMs in all.
 inline HttpAnswer HttpGet(uint16_t port, const std::string& path, int timeoutMs = 10000) {

@@ -16,6 +16,7 @@
 #include <unistd.h>
 
 #include <fstream>
+#include <iterator>
 #include <string>
 
 #include "tests/support/Fixtures.h"
@@ -26,6 +27,16 @@
 
 namespace SvTestSupport {
 namespace {
+
+// Whether the process has ended: gone, or a zombie waiting to be reaped.
+bool Ended(pid_t pid) {
+    std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
+    if (!in) return true;
+    const std::string stat((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    // "pid (name) state ...": the name may hold anything, so the state follows its last ')'.
+    const size_t close = stat.rfind(')');
+    return close != std::string::npos && close + 2 < stat.size() && stat[close + 2] == 'Z';
+}
 
 // Bytes no two offsets of which repeat in a short run, so a shifted body cannot pass.
 std::string Pattern(size_t size) {
@@ -178,6 +189,10 @@ TEST(NginxOriginServer, NginxEndsWithTheProcessThatStartedIt) {
         << "nginx (pid " << started[1] << ") still serves after its starter died";
     // Should it still run after all, it goes now, so it does not outlive the test.
     if (HttpGet(port, "/title.svm", 500).status != 0) kill(static_cast<pid_t>(started[1]), SIGKILL);
+    // A killed nginx stops answering while it is still ending; only once it has ended (or waits
+    // to be reaped by whoever inherited it) does its folder count as left behind.
+    const pid_t nginx = static_cast<pid_t>(started[1]);
+    EXPECT_TRUE(WaitUntil([&] { return Ended(nginx); }, 10000)) << "nginx " << nginx;
 
     // The dead process left its folder (its origin started in it); whether it is still there
     // now is not asked: an origin another test starts meanwhile may already have swept it.

@@ -4,7 +4,10 @@
 // Standard output: the playback URL on the first line, then one line per player event and the
 // engine's own few lines. Standard error: failures. Exit 0 after a stop asked for with SIGINT or
 // SIGTERM, 1 when the title cannot be played or the playback ends on an error, 2 for usage.
+#include <arpa/inet.h>
+#include <netinet/in.h>
 #include <signal.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -12,6 +15,7 @@
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 
 #include "SVLibrary/Output/LineWriter.h"
@@ -41,6 +45,9 @@ const char kEpilogue[] =
 const uint64_t kMostPreloadMilliseconds = 2147483;
 // How long the main queue waits for work before the stop flag is looked at again.
 const std::chrono::milliseconds kQueueWait(100);
+// How long the player's URL is held back while the engine opens its port.
+const std::chrono::seconds kListenWait(10);
+const std::chrono::milliseconds kListenPoll(20);
 // The Terminated event normally arrives at once; do not wait for ever on a broken engine.
 const std::chrono::milliseconds kTerminateWait(10000);
 
@@ -93,6 +100,26 @@ int FromHex(char c) {
     if (c >= 'a' && c <= 'f') return c - 'a' + 10;
     if (c >= 'A' && c <= 'F') return c - 'A' + 10;
     return -1;
+}
+
+// Whether something accepts connections on 127.0.0.1 at the port of a playback URL
+// ("http://localhost:PORT/...").
+bool Listening(const std::string& url) {
+    const size_t host = url.find("//");
+    if (host == std::string::npos) return false;
+    const size_t colon = url.find(':', host);
+    if (colon == std::string::npos || colon > url.find('/', host + 2)) return false;
+    const unsigned long port = std::strtoul(url.c_str() + colon + 1, nullptr, 10);
+    if (port == 0 || port > 65535) return false;
+    const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0) return false;
+    sockaddr_in address = {};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(static_cast<uint16_t>(port));
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    const bool connected = connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+    close(fd);
+    return connected;
 }
 
 // What the engine is handed for TITLE. A file:// URL becomes its path (the engine reads local
@@ -271,6 +298,13 @@ int Run(const SvTools::CommandLine& cli) {
             stderr, "svplay: cannot play %s: %s\n", title.c_str(),
             gState.failed ? gState.failure.c_str() : SvTools::PlayStatus::Text(played).c_str());
         return SvTools::CommandLine::kExitFailure;
+    }
+    // The engine opens its port on its own thread once the playback has started: the URL is
+    // handed out when it leads somewhere, so that a player started on it at once is not refused.
+    const auto listenDeadline = std::chrono::steady_clock::now() + kListenWait;
+    while (gSignal.load() == 0 && !gState.failed && !gState.stopped && !Listening(playbackUrl) &&
+           std::chrono::steady_clock::now() < listenDeadline) {
+        ns::RunLoop::Main().RunOnce(kListenPoll);
     }
     held.Release(stdout, playbackUrl);
 
