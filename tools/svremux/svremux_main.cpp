@@ -1,7 +1,7 @@
-// svremux: reads a title of the engine's container and writes its transport stream to a file,
-// through the engine's own chain: file client (or HTTP client for an http:// or https:// title),
-// program-stream demultiplexer, transport-stream multiplexer and file sink, run on a session as
-// playback runs them.
+// svremux: reads a title of the engine's container and writes its transport stream (or, with
+// --ps, its program stream) to a file, through the engine's own chain: file client (or HTTP
+// client for an http:// or https:// title), program-stream demultiplexer, transport-stream (or
+// program-stream) multiplexer and file sink, run on a session as playback runs them.
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -38,6 +38,7 @@
 #include "engine/input/HTTPClient.h"
 #include "engine/input/HTTPClientInterfaceFactory.h"
 #include "engine/input/HTTPThread.h"
+#include "engine/mux/Mpeg2PsMux.h"
 #include "engine/mux/Mpeg2TsMux.h"
 #include "engine/serve/FileServer.h"
 #include "tools/common/CommandLine.h"
@@ -54,6 +55,9 @@ const char kDescription[] =
     "Writes the transport stream of a title of the engine's container (its first rendition)\n"
     "to OUTPUT.ts, through the same demultiplexer and multiplexer that playback uses. TITLE is\n"
     "a path, or an http:// or https:// URL that is downloaded as playback downloads it.\n"
+    "With --ps the output is an MPEG-2 program stream (OUTPUT.mpg) written by the engine's\n"
+    "program-stream multiplexer instead: the same pictures and audio frames in packs, E-AC-3\n"
+    "audio as private stream 1.\n"
     "A progress line is shown when standard error is a terminal. The run fails when the media\n"
     "ends before the size and duration the title's index gives.\n";
 
@@ -429,7 +433,12 @@ int Run(const SvTools::CommandLine& cli, const std::string& input, SvTools::Outp
     boost::shared_ptr<Mpeg2PsDemux> demux = boost::make_shared<Mpeg2PsDemux>(session.get());
     static_cast<ErrorInfoSource&>(*demux).AddMonitor(&errors);
     static_cast<StreamInfoSource&>(*demux).AddMonitor(&tracks);
-    boost::shared_ptr<Mpeg2TsMux> mux = boost::make_shared<Mpeg2TsMux>(session.get());
+    boost::shared_ptr<Mux> mux;
+    if (cli.Has("ps")) {
+        mux = boost::make_shared<Mpeg2PsMux>(session.get());
+    } else {
+        mux = boost::make_shared<Mpeg2TsMux>(session.get());
+    }
     sink->AddMonitor(&outputErrors);
     sink->SetWakeSignal(kWakeSignal);
 
@@ -567,7 +576,10 @@ int Run(const SvTools::CommandLine& cli, const std::string& input, SvTools::Outp
 
 int main(int argc, char** argv) {
     SvTools::CommandLine cli("svremux", "[OPTIONS] TITLE -o OUTPUT.ts", kDescription, kEpilogue);
-    cli.AddOption("output", 'o', "FILE", "the transport stream to write (required; - for stdout)");
+    cli.AddOption("output", 'o', "FILE",
+                  "the transport stream (with --ps the program stream) to write (required; - "
+                  "for stdout)");
+    cli.AddOption("ps", 0, nullptr, "write an MPEG-2 program stream instead of a transport stream");
     cli.SetArgumentCount(1, 1);
     const SvTools::CommandLine::Outcome outcome = cli.Parse(argc, argv);
     if (outcome != SvTools::CommandLine::Proceed) {
