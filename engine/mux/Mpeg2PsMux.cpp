@@ -276,8 +276,8 @@ void Mpeg2PsMux::MakeFirstPack(uint64_t startTime) {
         header->SetVideoBound(1);
     }
     if (audioFormat != 0) {
-        header->AddStreamBound(IsPrivateAudio(audioFormat) ? kPrivateStream1 : kAudioStreamId,
-                               true, kAudioBufferBound);
+        header->AddStreamBound(IsPrivateAudio(audioFormat) ? kPrivateStream1 : kAudioStreamId, true,
+                               kAudioBufferBound);
         header->SetAudioBound(1);
     }
     header->SetRateBound(kRateBound);
@@ -308,9 +308,7 @@ void Mpeg2PsMux::MakeFirstPack(uint64_t startTime) {
             break;
         }
         case SampleFormatEac3HdDvd: psm->AddEsInfo(kPrivateStream1, kStreamTypeEac3); break;
-        case SampleFormatPesPrivate:
-            psm->AddEsInfo(kPrivateStream1, kStreamTypePrivatePes);
-            break;
+        case SampleFormatPesPrivate: psm->AddEsInfo(kPrivateStream1, kStreamTypePrivatePes); break;
         default: break;
     }
     if (videoFormat == SampleFormatH264AnnexB) {
@@ -348,8 +346,7 @@ void Mpeg2PsMux::WriteCurrentPack(uint64_t nextStart) {
     } else {
         // The records refuse only lengths their fields cannot hold, which the packets made
         // here never reach.
-        DebugPrint("Mpeg2PsMux::WriteCurrentPack: a pack of %u bytes could not be written\n",
-                   size);
+        DebugPrint("Mpeg2PsMux::WriteCurrentPack: a pack of %u bytes could not be written\n", size);
     }
     pack_ = Mpeg2PsPack(0);
     packStartTime_ = nextStart;

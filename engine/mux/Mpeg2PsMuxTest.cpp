@@ -111,7 +111,8 @@ uint32_t Crc(const uint8_t* data, size_t size) {
     uint32_t crc = 0xFFFFFFFF;
     for (size_t i = 0; i < size; ++i) {
         crc ^= uint32_t(data[i]) << 24;
-        for (int bit = 0; bit < 8; ++bit) crc = (crc & 0x80000000) ? (crc << 1) ^ 0x04C11DB7 : crc << 1;
+        for (int bit = 0; bit < 8; ++bit)
+            crc = (crc & 0x80000000) ? (crc << 1) ^ 0x04C11DB7 : crc << 1;
     }
     return crc;
 }
@@ -510,8 +511,8 @@ TEST_F(Mpeg2PsMuxTest, Eac3GoesOutAsPrivateStreamOneBehindHdDvdData) {
     EXPECT_EQ((Bytes{0xC0, 0x01, 0x00, 0x01}), Bytes(payload.begin(), payload.begin() + 4));
     EXPECT_EQ(frame, Bytes(payload.begin() + 4, payload.end()));
     EXPECT_EQ(0xBD, packs[0].systemHeader[18]);
-    EXPECT_EQ((Bytes{0x87, 0xBD, 0x00, 0x00}), Bytes(packs[0].psm.begin() + 12,
-                                                     packs[0].psm.begin() + 16));
+    EXPECT_EQ((Bytes{0x87, 0xBD, 0x00, 0x00}),
+              Bytes(packs[0].psm.begin() + 12, packs[0].psm.begin() + 16));
     EXPECT_TRUE(mux->GetEac3ToHdDvd());
     EXPECT_EQ(0, mux->GetDvdMode());
 }

@@ -232,7 +232,8 @@ private:
 // to its end: media that reach this close to the index's duration are whole.
 const uint64_t kDurationSlack = 1000000;
 // A transport stream frames the elementary streams at least as heavily as the program stream
-// (4 bytes per 188 and a stuffed last packet per PES against a few bytes per 2 KiB pack): the
+// (4 bytes per 188 and a stuffed last packet per PES against a few bytes per 2 KiB pack), and
+// the program stream written (a pack header and PES header per picture) about as heavily: the
 // stream written is never much smaller than the media read, unless media were lost.
 const uint64_t kLeastWrittenPerCent = 90;
 
