@@ -10,8 +10,6 @@
 #include <cstdint>
 #include <fstream>
 #include <limits>
-#include <map>
-#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>

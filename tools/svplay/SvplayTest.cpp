@@ -178,6 +178,19 @@ std::map<int, uint64_t> DeclaredBitRates(const std::string& title) {
     return rates;
 }
 
+// The hash of the first picture decoded from `seconds` into a file on, as ffmpeg's framemd5
+// gives it; empty when there is none.
+std::string PictureHash(const std::string& path, int seconds, const std::string& listingPath) {
+    std::string messages;
+    EXPECT_EQ(
+        0, RunProgram({"ffmpeg", "-nostdin", "-v", "error", "-y", "-ss", std::to_string(seconds),
+                       "-i", path, "-map", "0:v", "-frames:v", "1", "-f", "framemd5", listingPath},
+                      &messages))
+        << messages;
+    const std::vector<std::string> hashes = VideoHashes(ReadFile(listingPath));
+    return hashes.empty() ? std::string() : hashes.front();
+}
+
 // ffprobe's reading of the first video stream of a file: its width and whether its first
 // packet is a key frame. (ffprobe reads a file here: its messages about a served stream share
 // the output with the values.)
@@ -223,11 +236,15 @@ TEST_F(SvplayTest, PlayerDrivenAdaptationListsEachRenditionAndServesItsSegmentsB
     EXPECT_EQ(expected, master);
 
     // A segment of the top rendition asked for first, then one of the lowest: each is the
-    // rendition its name says, from a key frame on.
+    // rendition its name says, from a key frame on, and starts with the picture of its clip
+    // where its group begins (groups of 2 s: segment 5 at 10 s).
+    const std::vector<std::string> clips = Fixtures::AdaptiveClips();
     const struct {
         std::string name;
         int width;
-    } segments[] = {{"3-5.ts", 1920}, {"1-6.ts", 640}};
+        std::string clip;
+        int seconds;
+    } segments[] = {{"3-5.ts", 1920, clips[2], 10}, {"1-6.ts", 640, clips[0], 12}};
     for (const auto& segment : segments) {
         SCOPED_TRACE(segment.name);
         std::string bytes;
@@ -239,6 +256,9 @@ TEST_F(SvplayTest, PlayerDrivenAdaptationListsEachRenditionAndServesItsSegmentsB
         ASSERT_NO_FATAL_FAILURE(ProbeVideo(file, width, key));
         EXPECT_EQ(segment.width, width);
         EXPECT_TRUE(key);
+        const std::string first = PictureHash(file, 0, file + ".md5");
+        ASSERT_FALSE(first.empty());
+        EXPECT_EQ(PictureHash(segment.clip, segment.seconds, file + ".clip.md5"), first);
     }
 
     // Every variant read through to its end, stopping at the first error: every picture of the
