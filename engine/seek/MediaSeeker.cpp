@@ -323,6 +323,16 @@ bool MediaSeeker::DoTrickPlay(TrickPlayRate rate, MediaTime time) {
         trickRate_ = rate;
         return false;
     }
+    if (time == kInvalidMediaTime) {
+        // From where the stream stands. The demultiplexer reports the times of the track it
+        // reads, and a reverse track's run back from the title's end: turned into the title's
+        // time first, as a caller's time is given.
+        time = lastMediaTime_.load();
+        if (currentTrack_ && currentTrack_->GetTrickPlayRate() < 0) {
+            const uint64_t duration = DurationOf(*currentTrack_);
+            time = time.Get() < duration ? duration - time.Get() : 0;
+        }
+    }
     bool forward = rate > 0;
     if (rate == 0 && trickRate_ < 0) {
         // Close to the start, leaving reverse play starts over; later it goes on from the
@@ -347,9 +357,7 @@ bool MediaSeeker::DoTrickPlay(TrickPlayRate rate, MediaTime time) {
     // Only a video track can play at another rate, and a reposition needs a track.
     if (!currentTrack_ || (!currentTrack_->HasVideo() && rate != 0)) return false;
 
-    if (time == kInvalidMediaTime) {
-        time = lastMediaTime_.load();
-    } else if (currentTrack_->GetTrickPlayRate() < 0) {
+    if (currentTrack_->GetTrickPlayRate() < 0) {
         // A reverse track's time runs from its end; a time past the end is its start.
         const uint64_t duration = DurationOf(*currentTrack_);
         time = time.Get() < duration ? duration - time.Get() : 0;

@@ -290,6 +290,14 @@ std::string Fixtures::TrickTitle() {
                                    clips[1], clips[2], "{out}"});
 }
 
+std::string Fixtures::TrickAudioTitle() {
+    const std::vector<std::string> clips = TrickClips();
+    const std::string normal =
+        Make("trick-normal-aac.ts", ClipCommand("320x180", "20", "300k", kAac));
+    return MakeTitle("trick-aac.svm", {"--trick-rate=0", "--trick-rate=4", "--trick-rate=-4",
+                                       normal, clips[1], clips[2], "{out}"});
+}
+
 std::string Fixtures::Eac3Title() { return MakeTitle("eac3.svm", {Eac3Clip(), "{out}"}); }
 
 std::string Fixtures::SeparateAudioTitle() {

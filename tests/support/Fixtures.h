@@ -63,6 +63,9 @@ public:
     static std::string SeparateAudioTitle();
     // The trick clips as one title: track 1 normal, track 2 rate 4, track 3 rate -4.
     static std::string TrickTitle();
+    // As the trick title, with stereo AAC on the normal rendition (track 1): the trick
+    // renditions (tracks 2 and 3) have none.
+    static std::string TrickAudioTitle();
     // The long clip with three chapters (at 0, 5.5 and 12 s), each with a picture.
     static std::string ChapterTitle();
 

@@ -159,6 +159,135 @@ TEST_F(SvplayTest, PlayerDrivenAdaptationHandsTheRenditionsToThePlayer) {
     EXPECT_EQ(0, svplay.Wait(kStop)) << svplay.Errors();
 }
 
+// The bit rate each track's index declares (bits per second), by track number, as titledump
+// reads the title: an outside reading of the index, not the segmenter's.
+std::map<int, uint64_t> DeclaredBitRates(const std::string& title) {
+    std::string dump;
+    EXPECT_EQ(0, RunProgram({SV_TITLEDUMP_PATH, title}, &dump)) << dump;
+    std::map<int, uint64_t> rates;
+    std::istringstream lines(dump);
+    std::string line;
+    int track = 0;
+    while (std::getline(lines, line)) {
+        if (line.compare(0, 6, "track ") == 0) track = std::atoi(line.c_str() + 6);
+        const std::string key = "  TrackInfoKey_BitRate = ";
+        if (track > 0 && line.compare(0, key.size(), key) == 0) {
+            rates[track] = std::strtoull(line.c_str() + key.size(), nullptr, 10);
+        }
+    }
+    return rates;
+}
+
+// The hash of the first picture decoded from `seconds` into a file on, as ffmpeg's framemd5
+// gives it; empty when there is none.
+std::string PictureHash(const std::string& path, int seconds, const std::string& listingPath) {
+    std::string messages;
+    EXPECT_EQ(
+        0, RunProgram({"ffmpeg", "-nostdin", "-v", "error", "-y", "-ss", std::to_string(seconds),
+                       "-i", path, "-map", "0:v", "-frames:v", "1", "-f", "framemd5", listingPath},
+                      &messages))
+        << messages;
+    const std::vector<std::string> hashes = VideoHashes(ReadFile(listingPath));
+    return hashes.empty() ? std::string() : hashes.front();
+}
+
+// ffprobe's reading of the first video stream of a file: its width and whether its first
+// packet is a key frame. (ffprobe reads a file here: its messages about a served stream share
+// the output with the values.)
+void ProbeVideo(const std::string& path, int& width, bool& startsWithKeyFrame) {
+    std::string out;
+    ASSERT_EQ(0, RunProgram({"ffprobe", "-v", "error", "-select_streams", "v:0", "-show_entries",
+                             "stream=width", "-of", "csv=p=0", path},
+                            &out))
+        << out;
+    width = std::atoi(out.c_str());
+    ASSERT_EQ(0, RunProgram({"ffprobe", "-v", "error", "-select_streams", "v:0", "-show_entries",
+                             "packet=flags", "-of", "csv=p=0", path},
+                            &out))
+        << out;
+    startsWithKeyFrame = !out.empty() && out[0] == 'K';
+}
+
+TEST_F(SvplayTest, PlayerDrivenAdaptationListsEachRenditionAndServesItsSegmentsByName) {
+    const std::string title = Fixtures::AdaptiveTitle();
+    const std::map<int, uint64_t> rates = DeclaredBitRates(title);
+    ASSERT_EQ(3u, rates.size());
+    // Each rendition declares about what its clip was made at: 400, 1200 and 2500 kbit/s of
+    // pictures and 64 kbit/s of sound (the parse found the right numbers).
+    EXPECT_NEAR(464000.0, double(rates.at(1)), 464000.0 * 0.2);
+    EXPECT_NEAR(1264000.0, double(rates.at(2)), 1264000.0 * 0.2);
+    EXPECT_NEAR(2564000.0, double(rates.at(3)), 2564000.0 * 0.2);
+
+    const uint16_t port = FreePort();
+    Svplay svplay({"--pda", title, "--port", std::to_string(port)}, dir.File("stderr"));
+    std::string url;
+    ASSERT_TRUE(svplay.ReadLine(url, kStart)) << svplay.Errors();
+    const std::string base = url.substr(0, url.rfind('/') + 1);
+    std::string master;
+    ASSERT_EQ("200", HttpCode(url, &master));
+    // One variant per rendition, lowest track first; the bandwidth is the track's rate in
+    // whole bytes per second, times 8.
+    std::string expected = "#EXTM3U\n";
+    for (const auto& rate : rates) {
+        expected +=
+            "#EXT-X-STREAM-INF:PROGRAM-ID=1, BANDWIDTH=" + std::to_string(rate.second / 8 * 8) +
+            "\n" + std::to_string(rate.first) + ".m3u8\n";
+    }
+    EXPECT_EQ(expected, master);
+
+    // A segment of the top rendition asked for first, then one of the lowest: each is the
+    // rendition its name says, from a key frame on, and starts with the picture of its clip
+    // where its group begins (groups of 2 s: segment 5 at 10 s).
+    const std::vector<std::string> clips = Fixtures::AdaptiveClips();
+    const struct {
+        std::string name;
+        int width;
+        std::string clip;
+        int seconds;
+    } segments[] = {{"3-5.ts", 1920, clips[2], 10}, {"1-6.ts", 640, clips[0], 12}};
+    for (const auto& segment : segments) {
+        SCOPED_TRACE(segment.name);
+        std::string bytes;
+        ASSERT_EQ("200", HttpCode(base + segment.name, &bytes));
+        const std::string file = dir.File(segment.name);
+        std::ofstream(file, std::ios::binary) << bytes;
+        int width = 0;
+        bool key = false;
+        ASSERT_NO_FATAL_FAILURE(ProbeVideo(file, width, key));
+        EXPECT_EQ(segment.width, width);
+        EXPECT_TRUE(key);
+        const std::string first = PictureHash(file, 0, file + ".md5");
+        ASSERT_FALSE(first.empty());
+        EXPECT_EQ(PictureHash(segment.clip, segment.seconds, file + ".clip.md5"), first);
+    }
+
+    // Every variant read through to its end, stopping at the first error: every picture of the
+    // 40 s at 25 fps.
+    for (const auto& rate : rates) {
+        const std::string variant = base + std::to_string(rate.first) + ".m3u8";
+        SCOPED_TRACE(variant);
+        // The listing goes to a file: ffmpeg's notes on the stream go with its messages.
+        const std::string crc = dir.File("variant" + std::to_string(rate.first) + ".crc");
+        std::string messages;
+        ASSERT_EQ(0, RunProgram({"ffmpeg", "-nostdin", "-v", "error", "-xerror", "-i", variant,
+                                 "-map", "0:v", "-f", "framecrc", crc},
+                                &messages))
+            << messages.substr(0, 2000);
+        const std::string listing = ReadFile(crc);
+        const std::map<int, size_t> frames = FramesPerStream(listing);
+        ASSERT_EQ(1u, frames.size()) << listing.substr(0, 2000);
+        EXPECT_EQ(Fixtures::kAdaptiveClipSeconds * 25, frames.at(0));
+        // The rendition's own pictures all the way (track 1 640x360, 2 1280x720, 3 1920x1080).
+        const char* const sizes[] = {"", "640x360", "1280x720", "1920x1080"};
+        EXPECT_NE(std::string::npos,
+                  listing.find(std::string("#dimensions 0: ") + sizes[rate.first] + "\n"))
+            << listing.substr(0, 300);
+    }
+    svplay.Signal(SIGTERM);
+    EXPECT_EQ(0, svplay.Wait(kStop)) << svplay.Errors();
+    EXPECT_EQ(std::string::npos, svplay.Output().find("StoppingOnError")) << svplay.Output();
+}
+
 TEST_F(SvplayTest, APortTakenEndsWithTheErrorEventAndAFailure) {
     BoundSocket taken(0, true);
     ASSERT_TRUE(taken.Bound());
