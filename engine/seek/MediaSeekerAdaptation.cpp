@@ -29,8 +29,8 @@ ByteAmount MediaSeeker::EffectiveBandwidth(uint64_t bufferedDuration) const {
     if (!adapted_ || !(static_cast<float>(bufferedDuration) < low)) return ByteAmount(measured);
     // After a switch a thin buffer counts against the measurement: with the defaults half the
     // bandwidth with nothing buffered, all of it at half the adaptation buffer.
-    const float scale = (1.0f - lowBufferWeight_) +
-                        lowBufferWeight_ * static_cast<float>(bufferedDuration) / low;
+    const float scale =
+        (1.0f - lowBufferWeight_) + lowBufferWeight_ * static_cast<float>(bufferedDuration) / low;
     const float scaled = static_cast<float>(measured) * scale;
     // Single precision cannot hold every 32-bit value: the largest ones round up past it.
     if (!(scaled < 4294967040.0f)) return ByteAmount(measured);
@@ -45,8 +45,7 @@ void MediaSeeker::Adapt() {
     // A drain in progress, a chain whose pull is held while a seek settles, trick play, or a
     // stream that has ended: nothing to decide now.
     if (memoryCache_) return;
-    if (session_ && session_->GetTaskManager() &&
-        session_->GetTaskManager()->IsDroppingDataTasks())
+    if (session_ && session_->GetTaskManager() && session_->GetTaskManager()->IsDroppingDataTasks())
         return;
     if (trickRate_ != 0 || ended_) return;
 
@@ -95,8 +94,7 @@ void MediaSeeker::Adapt() {
     // Down: less than a switch window is loaded ahead and the buffer is not growing (or a
     // switch is already owed), and the bandwidth fits only a slower track.
     const bool down = !up && windowPos > loaded &&
-                      (buffered <= lastBufferedBytes_.Get() || switchPending_) &&
-                      choiceRate < rate;
+                      (buffered <= lastBufferedBytes_.Get() || switchPending_) && choiceRate < rate;
     lastBufferedBytes_ = buffered;
     if (!up && !down) {
         switchPending_ = false;
@@ -141,7 +139,8 @@ void MediaSeeker::SwitchToTrack(const boost::shared_ptr<MediaTrack>& track) {
     // No switch point between the next byte to reach the demultiplexer and the download
     // front: the switch is owed, and the partly loaded group of pictures waits for it. On
     // the lowest track, chosen by hand, there is nowhere lower to go.
-    switchPending_ = !(currentTrack_->GetId() == lowestTrackId_ && selectedTrackId_ == lowestTrackId_);
+    switchPending_ =
+        !(currentTrack_->GetId() == lowestTrackId_ && selectedTrackId_ == lowestTrackId_);
 }
 
 void MediaSeeker::FlushToSwitchPoint(ByteAmount amount, TrackId newTrack) {
@@ -149,7 +148,8 @@ void MediaSeeker::FlushToSwitchPoint(ByteAmount amount, TrackId newTrack) {
     // Ahead of everything still to come: the old track's bytes that follow belong to the
     // switch.
     DoSend(MemoryChunk(boost::make_shared<MemoryMarkerTrackChange>(
-        newTrack, static_cast<int32_t>(manual ? ChangeSwitchBeginManual : ChangeSwitchBeginAutomatic))));
+        newTrack,
+        static_cast<int32_t>(manual ? ChangeSwitchBeginManual : ChangeSwitchBeginAutomatic))));
 
     const boost::shared_ptr<MemoryCache> cache = DequeMemoryCache::CreateForSession(this);
     SetMemoryCache(cache);

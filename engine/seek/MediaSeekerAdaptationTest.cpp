@@ -79,8 +79,10 @@ public:
 
     void DoPullData(ByteAmount& amount) override {
         uint64_t n = front - read;
-        if (amount < n) n = amount.Get();
+        // A greedy source hands on all the consumer wants, whatever the pull asked for.
+        if (!greedy && amount < n) n = amount.Get();
         if (boost::shared_ptr<Component> consumer = GetConsumer()) {
+            wanted.push_back(consumer->BytesWanted().Get());
             if (consumer->BytesWanted() < n) n = consumer->BytesWanted().Get();
         }
         // In pieces of at most 1500 bytes, as a network delivers them.
@@ -102,8 +104,10 @@ public:
     }
     void DoSetDownloadLimited(bool limited) override { limits.push_back(limited); }
 
-    uint64_t read = 0;   // the next byte to hand on
-    uint64_t front = 0;  // one past the last byte downloaded
+    bool greedy = false;
+    uint64_t read = 0;             // the next byte to hand on
+    uint64_t front = 0;            // one past the last byte downloaded
+    std::vector<uint32_t> wanted;  // what the consumer wanted at each pull
     std::vector<std::string> seeks;
     std::vector<bool> limits;
 };
@@ -129,7 +133,8 @@ public:
         if (const auto* change = dynamic_cast<const MemoryMarkerTrackChange*>(marker.get())) {
             words.push_back("change " + std::to_string(change->GetTrack().Get()) + " " +
                             std::to_string(change->GetChangeType()));
-        } else if (const auto* seek = dynamic_cast<const MemoryMarkerMediaTimeSeek*>(marker.get())) {
+        } else if (const auto* seek =
+                       dynamic_cast<const MemoryMarkerMediaTimeSeek*>(marker.get())) {
             words.push_back("time " + std::to_string(seek->GetMediaTime().Get()) + " " +
                             std::to_string(seek->GetTrack().Get()));
         }
@@ -263,6 +268,26 @@ TEST(MediaSeekerAdaptationTest, TheDrainNeverHandsOnMoreThanItHolds) {
     EXPECT_FALSE(chain.seeker->GetMemoryCache()) << "dropped once empty";
     EXPECT_EQ(std::vector<std::string>({"change 3 1", "data 5000", "change 3 4", "data 4000"}),
               chain.sink->words);
+}
+
+TEST(MediaSeekerAdaptationTest, WhileDrainingTheSeekerWantsOnlyWhatTheDrainLacks) {
+    AdaptChain chain(8000);
+    SetUpForUp(chain);
+    chain.source->greedy = true;
+    chain.source->wanted.clear();
+    chain.sink->Clear();
+    chain.seeker->Adapt();
+    ASSERT_EQ(3u, chain.Current());
+    // The drain of 3000..8000 asked once, wanting exactly the 5000 bytes to the switch point:
+    // a source that hands on all that is wanted stops there, and not one byte past it.
+    EXPECT_EQ(std::vector<uint32_t>({5000}), chain.source->wanted);
+    EXPECT_EQ(5000u, chain.seeker->GetBufferedBytes().Get());
+    chain.Drain();
+    EXPECT_EQ(std::vector<std::string>({"change 3 1", "data 5000", "change 3 4"}),
+              chain.sink->words);
+    EXPECT_TRUE(BytesOf(3000, 8000) == chain.sink->bytes);
+    // Steady again: the seeker wants what its consumer wants.
+    EXPECT_EQ(0xFFFFFFFFu, chain.seeker->BytesWanted().Get());
 }
 
 TEST(MediaSeekerAdaptationTest, NoStepDuringTrickPlayWhileDrainingWhilePullIsSuspendedOrWhenOff) {

@@ -152,7 +152,8 @@ std::vector<std::pair<uint64_t, bool>> ProbeVideo(const std::string& clip) {
          SvTestSupport::ProbePackets(clip, "codec_type,dts,flags")) {
         const uint64_t dts = std::stoull(fields["dts"]);
         base = std::min(base, dts);
-        if (fields["codec_type"] == "video") raw.push_back({dts, SvTestSupport::IsKeyPacket(fields)});
+        if (fields["codec_type"] == "video")
+            raw.push_back({dts, SvTestSupport::IsKeyPacket(fields)});
     }
     for (const auto& f : raw) frames.push_back({(f.first - base) * 100 / 9, f.second});  // 90 kHz
     return frames;
@@ -171,7 +172,7 @@ TEST(MediaSeekerAdaptationTitleTest, SwitchesUpAndDownWithoutLosingOrRepeatingAF
     const uint32_t rate3 = chain.seeker->GetTracks().at(TrackId(3))->GetIndex().GetPeakByteRate();
     ASSERT_LT(rate1, rate2);
     ASSERT_LT(rate2, rate3);
-    const uint32_t fast = rate3 * 3;          // fits the fastest rendition
+    const uint32_t fast = rate3 * 3;            // fits the fastest rendition
     const uint32_t slow = (rate1 + rate2) / 2;  // fits only the slowest
 
     // A trickle measured before the start: the seek picks the slowest rendition.

@@ -128,9 +128,7 @@ protected:
         EXPECT_EQ(std::string::npos, svplay->Output().find("StoppingOnError")) << svplay->Output();
     }
 
-    double Seconds() const {
-        return std::chrono::duration<double>(Clock::now() - started).count();
-    }
+    double Seconds() const { return std::chrono::duration<double>(Clock::now() - started).count(); }
 
     std::string Widths() const {
         std::string text;
