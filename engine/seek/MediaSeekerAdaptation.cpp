@@ -111,19 +111,21 @@ void MediaSeeker::SwitchToTrack(const boost::shared_ptr<MediaTrack>& track) {
     const MediaTrackIndex& index = currentTrack_->GetIndex();
 
     // Walk back from one switch window after the last reported time, half a second at a
-    // time, to the latest switch point the download has reached.
+    // time, to the latest switch point the download has reached. A time past the last entry
+    // snaps to the track's end, which is no switch point (no group of pictures starts there
+    // in the other tracks): the walk goes on past it.
+    const uint64_t trackEnd = index.GetOffset() + index.GetSize();
+    const bool bounded = index.GetSize() != 0;
     uint64_t step = currentTrack_->HasVideo() ? switchWindow_ : LongestGopOf(*currentTrack_);
     uint64_t switchPos = kUnknownPosition;
     MediaTime switchTime(0);
     const uint64_t last = lastMediaTime_.load();
-    while (switchPos > loaded && step > 0) {
+    while ((switchPos > loaded || (bounded && switchPos >= trackEnd)) && step > 0) {
         switchTime = MediaTime(last + step);
         switchPos = index.TimeToPosition(switchTime, false).Get();
         step = step <= kSwitchSearchStep ? 0 : step - kSwitchSearchStep;
     }
-    // The track's end is no switch point: nothing of the old track is left to replace.
-    const uint64_t trackEnd = index.GetOffset() + index.GetSize();
-    if (index.GetSize() != 0 && switchPos >= trackEnd) return;
+    if (bounded && switchPos >= trackEnd) switchPos = kUnknownPosition;
 
     const uint32_t held = GetBufferedBytes().Get();
     const uint64_t next = loaded.Get() >= held ? loaded.Get() - held : 0;

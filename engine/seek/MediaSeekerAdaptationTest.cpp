@@ -366,6 +366,25 @@ TEST(MediaSeekerAdaptationTest, OneTrackOrATrackWithoutByteRateTakesNoStep) {
     }
 }
 
+TEST(MediaSeekerAdaptationTest, NearTheEndTheSearchWalksBackPastTheTracksEnd) {
+    AdaptChain chain(8000);
+    chain.source->Download(40000);  // all of track 1
+    chain.Pull(35000);
+    chain.ReportMediaTime(30 * kSecond);
+    chain.seeker->BandwidthUpdate(ByteAmount(10000), true);
+    chain.sink->Clear();
+    chain.seeker->Adapt();
+    // 30 s + 8 s is the 38 s entry (38000), before the front: up. The search starts at 42 s,
+    // past the last entry, where the track ends; the last switch point is 38 s: bytes
+    // 35000..38000 are drained and track 3 goes on from its 38 s entry, 160000 + 228000.
+    ASSERT_EQ(3u, chain.Current());
+    EXPECT_EQ(std::vector<std::string>({"388000-400000"}), chain.source->seeks);
+    chain.Drain();
+    EXPECT_EQ(std::vector<std::string>({"change 3 1", "data 3000", "change 3 4"}),
+              chain.sink->words);
+    EXPECT_TRUE(BytesOf(35000, 38000) == chain.sink->bytes);
+}
+
 TEST(MediaSeekerAdaptationTest, ABudgetBeyondTheSwitchWindowIsCappedAtIt) {
     AdaptChain chain(100000);  // 100 s at 1000 B/s
     SetUpForUp(chain);
