@@ -22,9 +22,9 @@ namespace SarvelonMediaKit {
 // several renditions of the same content (bit rates, trick-play speeds, audio only), each a
 // track with its own byte range and seek index. The seeker keeps a copy of the track map that
 // the demultiplexer publishes, chooses the current track (at the first track list, on a seek,
-// on trick play and on explicit selection), sends the client to the right byte of that track,
-// and puts markers into the byte stream so that the demultiplexer knows which track the bytes
-// after them belong to:
+// on trick play, on explicit selection and by bit-rate adaptation), sends the client to the right
+// byte of that track, and puts markers into the byte stream so that the demultiplexer knows which
+// track the bytes after them belong to:
 //   - a track-change marker (track id, change type) just before the next bytes pulled;
 //   - a media-time-seek marker (snapped time, track id) at once when the stream is repositioned.
 //
@@ -191,7 +191,6 @@ public:
     uint32_t GetPendingChange() const { return pendingChange_; }
     bool IsAdapted() const { return adapted_; }
     bool IsSwitchPending() const { return switchPending_; }
-    bool IsFlushing() const { return flushing_; }
     // Microseconds, as the last adaptation step sized them.
     uint64_t GetAdaptationBufferTime() const { return adaptationBufferTime_; }
     uint64_t GetSwitchWindow() const { return switchWindow_; }
