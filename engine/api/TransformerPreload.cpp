@@ -107,7 +107,10 @@ void Transformer::SetCacheSize(uint32_t bytes) {
 void Transformer::SetPda(bool playerDrivenAdaptation) {
     if (segmenter_ != nullptr) segmenter_->SetAdaptive(playerDrivenAdaptation);
     // The player chooses the variant: the seeker must not switch on its own.
-    if (seeker_ != nullptr) seeker_->SetAlignSwitchPoints(!playerDrivenAdaptation);
+    if (seeker_ != nullptr) {
+        seeker_->SetAlignSwitchPoints(!playerDrivenAdaptation);
+        seeker_->SetAdaptation(!playerDrivenAdaptation);
+    }
     if (playerDrivenAdaptation) SelectTrack(TrackId(kFirstTrack), false);
 }
 

@@ -101,6 +101,7 @@ TEST(TransformerCredentials, PlayerDrivenAdaptationAndASecondRecordThatChangesNo
     EXPECT_EQ(SVStatusSuccess, transformer.SetCredentials(Credentials(0, true)));
     EXPECT_TRUE(segmenter->IsAdaptive());
     EXPECT_FALSE(seeker->GetAlignSwitchPoints()) << "the player chooses, not the seeker";
+    EXPECT_FALSE(seeker->GetAdaptation()) << "the periodic check must not switch either";
     EXPECT_EQ(kDefaultCapacity, transformer.GetCacheSize()) << "no size given, none changed";
 
     // Made once: a second dictionary is neither read nor applied.
@@ -117,6 +118,7 @@ TEST(TransformerCredentials, WithoutAdaptationEntryTheSeekerAdapts) {
     EXPECT_EQ(SVStatusSuccess, transformer.SetCredentials(SV::SVDictionary()));
     EXPECT_FALSE(FindInChain<LiveHttpSegmenter>(transformer)->IsAdaptive());
     EXPECT_TRUE(FindInChain<MediaSeeker>(transformer)->GetAlignSwitchPoints());
+    EXPECT_TRUE(FindInChain<MediaSeeker>(transformer)->GetAdaptation());
 }
 
 TEST(TransformerTrackSelection, MustExistLooksAtTheKnownTracks) {

@@ -55,6 +55,7 @@ MediaSeeker::MediaSeeker(Session* session)
       flushing_(false),
       flushAmount_(0),
       pendingChange_(ChangeNone),
+      adaptation_(true),
       ended_(false),
       rangeAsked_(false),
       rangeEmpty_(false),
@@ -318,6 +319,12 @@ uint64_t MediaSeeker::DurationOf(const MediaTrack& track) {
     return index.TicksToMicroseconds(index.GetDuration());
 }
 
+uint64_t MediaSeeker::LongestGopOf(const MediaTrack& track) {
+    // The index keeps the ticks between adaptation points: the longest group of pictures.
+    const MediaTrackIndex& index = track.GetIndex();
+    return index.TicksToMicroseconds(index.GetAdaptationInterval());
+}
+
 bool MediaSeeker::DoTrickPlay(TrickPlayRate rate, MediaTime time) {
     if (SameDirection(rate.Get(), trickRate_.Get()) && time == kInvalidMediaTime) {
         trickRate_ = rate;
@@ -389,7 +396,41 @@ bool MediaSeeker::StartSelectedTrack() {
 void MediaSeeker::PrePullData(ByteAmount& amount) {
     // After the end a due marker waits for the bytes of the next seek.
     if (amount == 0 || ended_) return;
-    if (pendingChange_ != ChangeNone) {
+    boost::shared_ptr<MemoryCache> cache = memoryCache_;
+    if (!cache && switchPending_ && currentTrack_) {
+        // A down-switch is owed: the group of pictures the download front is in stays here,
+        // so that a later step can still switch at its start instead of after it.
+        uint32_t buffered = GetBufferedBytes().Get();
+        if (buffered > 0) {
+            const BytePosition loaded = CurrentLoadedFilePosition();
+            if (loaded < gopStart_ || loaded >= gopEnd_) {
+                BytePosition start(0), end(0);
+                if (!currentTrack_->GetIndex().GetEntryBounds(loaded, start, end)) {
+                    start = 0;
+                    end = 0;
+                }
+                gopStart_ = start;
+                gopEnd_ = end;
+            }
+            if (gopStart_ < loaded && loaded < gopEnd_ && loaded - gopStart_ <= buffered) {
+                buffered -= static_cast<uint32_t>(loaded - gopStart_);
+            }
+            if (buffered < amount) amount = buffered;
+        }
+    }
+    if (cache) {
+        if (cache->IsEmpty()) {
+            // The drained bytes and their closing marker are out: data passes straight through
+            // again.
+            memoryCache_.reset();
+        } else {
+            // Only what was drained goes out from here; a lone marker still counts as one, so
+            // that the pull happens and hands it on.
+            const ByteAmount ready = cache->BytesReady();
+            if (ready < amount) amount = ready == 0 ? ByteAmount(1) : ready;
+        }
+    }
+    if (pendingChange_ != ChangeNone && amount > 0) {
         const uint32_t change = pendingChange_;
         pendingChange_ = ChangeNone;
         if (currentTrack_) {
@@ -427,6 +468,19 @@ bool MediaSeeker::DoProcessMemoryMarker(const boost::shared_ptr<MemoryMarker>& m
 
 ByteAmount MediaSeeker::DoGetBufferedBytes() {
     return ended_ ? ByteAmount(0) : Component::DoGetBufferedBytes();
+}
+
+ByteAmount MediaSeeker::DoGetBytesWanted() {
+    if (flushing_) {
+        const boost::shared_ptr<MemoryCache> cache = memoryCache_;
+        const uint32_t ready = cache ? cache->BytesReady().Get() : 0;
+        return ByteAmount(flushAmount_.Get() > ready ? flushAmount_.Get() - ready : 0);
+    }
+    return Component::DoGetBytesWanted();
+}
+
+void MediaSeeker::DoPeriodicCheck() {
+    if (adaptation_) Adapt();
 }
 
 bool MediaSeeker::KnowCurrentLoadedFilePosition() { return false; }

@@ -22,15 +22,24 @@ namespace SarvelonMediaKit {
 // several renditions of the same content (bit rates, trick-play speeds, audio only), each a
 // track with its own byte range and seek index. The seeker keeps a copy of the track map that
 // the demultiplexer publishes, chooses the current track (at the first track list, on a seek,
-// on trick play and on explicit selection), sends the client to the right byte of that track,
-// and puts markers into the byte stream so that the demultiplexer knows which track the bytes
-// after them belong to:
+// on trick play, on explicit selection and by bit-rate adaptation), sends the client to the right
+// byte of that track, and puts markers into the byte stream so that the demultiplexer knows which
+// track the bytes after them belong to:
 //   - a track-change marker (track id, change type) just before the next bytes pulled;
 //   - a media-time-seek marker (snapped time, track id) at once when the stream is repositioned.
 //
 // Change types of the track-change marker: 1/2 an adaptation switch begins (automatic/manual),
 // 4/5 the new track's bytes start (automatic/manual), 6 the first track of a new track list,
 // 7 a track chosen for a trick-play rate.
+//
+// Bit-rate adaptation (engine-driven, on by default): at every periodic check the seeker weighs
+// the measured bandwidth and the media buffered ahead of it against the renditions' byte rates
+// and moves to a faster or slower one at a switch point, an index entry time that every
+// normal-speed video track shares. The switch happens in the byte stream: the old rendition's
+// bytes up to the switch point are drained into the seeker's own cache between two
+// track-change markers (types 1/2 before, 4/5 after), and the client continues with the new
+// rendition from the same time, so the demultiplexer sees one continuous stream that changes
+// rendition at a group-of-pictures boundary. A forced track is reached the same way.
 //
 // It subscribes to the demultiplexer's stream events (track list, media times) and to the
 // client's bandwidth reports. Everything but the two reports that may come from the download
@@ -58,6 +67,11 @@ public:
     static constexpr uint64_t kPeakRateWindow = 20000000;
     // How far ahead a predicted rate looks.
     static constexpr uint64_t kPredictionHorizon = 30000000;
+    // The switch window is this much longer than the current track's longest group of
+    // pictures.
+    static constexpr uint64_t kSwitchWindowBase = 10000000;
+    // Step of the walk back through the switch window towards a reachable switch point.
+    static constexpr uint64_t kSwitchSearchStep = 500000;
 
     explicit MediaSeeker(Session* session);
     ~MediaSeeker() override;
@@ -65,13 +79,21 @@ public:
     // ---- Component ----
 
     std::string GetTypeName() const override;
-    // Emits a track-change marker that is still due before the bytes of this pull.
+    // Limits a pull: while a down-switch is owed the partly loaded group of pictures at the
+    // download front is held back (a later step can still switch at its start); while a
+    // switch drains, no more than the drained bytes go out, and the drain cache is dropped
+    // once it is empty. Then emits a track-change marker that is still due.
     void PrePullData(ByteAmount& amount) override;
     // Passes the source's bytes on, except once the stream has ended (a reposition past the
     // end, or the end of the range's data): nothing then until the next seek.
     void DoPullData(ByteAmount& amount) override;
     // 0 once the stream has ended, else the source side's.
     ByteAmount DoGetBufferedBytes() override;
+    // While a switch drains: what the drain still lacks, so the source hands over no byte
+    // past the switch point. Otherwise the Component default.
+    ByteAmount DoGetBytesWanted() override;
+    // One adaptation step (Adapt), unless adaptation is turned off.
+    void DoPeriodicCheck() override;
     // Counts the bytes of the range asked for last; after the end of the stream nothing of the
     // source goes on.
     void DoAdd(const MemoryChunk& chunk) override;
@@ -136,6 +158,26 @@ public:
     // choice is automatic and the track is the fastest.
     void SetCurrentTrack(const boost::shared_ptr<MediaTrack>& track, uint32_t changeType);
 
+    // Engine-driven bit-rate adaptation, on by default; off (the player chooses the variant)
+    // the periodic check leaves the track alone. Any thread.
+    void SetAdaptation(bool on) { adaptation_ = on; }
+    bool GetAdaptation() const { return adaptation_; }
+
+    // ---- Bit-rate adaptation (MediaSeekerAdaptation.cpp) ----
+
+    // One adaptation step: sizes the adaptation buffer and switch window from the memory
+    // budget and the current track, then moves to the forced track, or up or down to the
+    // track the (scaled) bandwidth fits. Does nothing without a current track, with fewer
+    // than two tracks, while a switch drains, while the pump's pull is suspended, during trick
+    // play, after the end of the stream, or when the current track's byte rate is 0.
+    void Adapt();
+    // Switches to the track at the latest switch point that lies between the next byte to
+    // reach the seeker and the download front; without one, notes that a switch is owed.
+    void SwitchToTrack(const boost::shared_ptr<MediaTrack>& track);
+    // Drains amount bytes of the old track into an own cache, framed by the track-change
+    // markers of the switch to newTrack.
+    void FlushToSwitchPoint(ByteAmount amount, TrackId newTrack);
+
     // ---- State, for the chain's owner and for tests ----
 
     const TrackMap& GetTracks() const { return tracks_; }
@@ -147,6 +189,12 @@ public:
     ByteAmount GetBandwidth() const { return ByteAmount(bandwidth_.load()); }
     MediaTime GetLastMediaTime() const { return MediaTime(lastMediaTime_.load()); }
     uint32_t GetPendingChange() const { return pendingChange_; }
+    bool IsAdapted() const { return adapted_; }
+    bool IsSwitchPending() const { return switchPending_; }
+    // Microseconds, as the last adaptation step sized them.
+    uint64_t GetAdaptationBufferTime() const { return adaptationBufferTime_; }
+    uint64_t GetSwitchWindow() const { return switchWindow_; }
+    ByteAmount GetLastBufferedBytes() const { return lastBufferedBytes_; }
 
 private:
     // The bandwidth the choice of a seek or trick play works with: 80 % of the measured one,
@@ -159,6 +207,11 @@ private:
     void AlignSwitchPoints();
     // The media duration of a track in microseconds.
     static uint64_t DurationOf(const MediaTrack& track);
+    // The longest group of pictures of a track in microseconds (0: not known).
+    static uint64_t LongestGopOf(const MediaTrack& track);
+    // The bandwidth the automatic choice works with: the measured one, scaled down when the
+    // media buffered after a switch has fallen below the low-buffer fraction.
+    ByteAmount EffectiveBandwidth(uint64_t bufferedDuration) const;
 
     boost::shared_ptr<MemoryTracker> memoryTracker_;
     bool alignSwitchPoints_;
@@ -184,6 +237,7 @@ private:
     bool flushing_;
     ByteAmount flushAmount_;
     uint32_t pendingChange_;
+    std::atomic<bool> adaptation_;  // engine-driven adaptation at the periodic check
     bool ended_;  // the stream has ended (past the end, or the range's data): until the next seek
     // The range asked of the source last: whether one was asked at all (before, the source's
     // own download counts as one), whether it holds no byte, and the bytes of it passed on.
