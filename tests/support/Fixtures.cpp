@@ -390,6 +390,19 @@ std::string Fixtures::SeparateAudioTitle() {
     return MakeTitle("separate-audio.svm", {video, AudioOnlyClip(), "{out}"});
 }
 
+std::string Fixtures::VideoOnlyClip() {
+    return Make("short-video.ts", ClipCommand("320x180", "4", "300k", {}));
+}
+
+std::string Fixtures::VideoOnlyTitle() {
+    return MakeTitle("video-only.svm", {VideoOnlyClip(), "{out}"});
+}
+
+std::string Fixtures::LanguageAudioTitle(const std::string& language) {
+    return MakeTitle("audio-" + language + ".svm",
+                     {"--lang", language, AudioOnlyClip(), "{out}"});
+}
+
 std::string Fixtures::HlsTitle() { return MakeTitle("hls120.svm", {HlsClip(), "{out}"}); }
 
 }  // namespace SvTestSupport

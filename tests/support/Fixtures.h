@@ -66,6 +66,11 @@ public:
     // The short clip's pictures without sound (track 1) and the audio-only clip (track 2) as
     // one title: the audio comes from a rendition of its own.
     static std::string SeparateAudioTitle();
+    // The short clip's pictures without sound, as a clip and as a title of one video track.
+    static std::string VideoOnlyClip();
+    static std::string VideoOnlyTitle();
+    // The audio-only clip as a title of one audio track whose language is the given code.
+    static std::string LanguageAudioTitle(const std::string& language);
     // The trick clips as one title: track 1 normal, track 2 rate 4, track 3 rate -4.
     static std::string TrickTitle();
     // The long clip with three chapters (at 0, 5.5 and 12 s), each with a picture.
