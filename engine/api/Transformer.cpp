@@ -16,6 +16,7 @@
 #include "engine/demux/Mpeg2PsDemux.h"
 #include "engine/input/FileClient.h"
 #include "engine/input/HTTPClient.h"
+#include "engine/mux/Mpeg2PsMux.h"
 #include "engine/mux/Mpeg2TsMux.h"
 #include "engine/seek/MediaSeeker.h"
 #include "engine/serve/FileServer.h"
@@ -347,10 +348,12 @@ boost::shared_ptr<Component> Transformer::MakeHttpClient(Session* session, bool 
     return made;
 }
 
-boost::shared_ptr<Mux> Transformer::MakePsMux(Session*, bool) {
-    // The program-stream multiplexer is not part of this engine yet: once it is, it is made
-    // here (with the DVD mode when asked for).
-    return boost::shared_ptr<Mux>();
+boost::shared_ptr<Mux> Transformer::MakePsMux(Session* session, bool dvd) {
+    boost::shared_ptr<Mpeg2PsMux> mux = boost::make_shared<Mpeg2PsMux>(session);
+    if (dvd) {
+        mux->SetDvdMode(1);
+    }
+    return mux;
 }
 
 void Transformer::ForgetChain() {

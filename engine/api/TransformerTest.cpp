@@ -7,6 +7,7 @@
 
 #include "engine/api/TransformerTestSupport.h"
 #include "engine/core/Session.h"
+#include "engine/mux/Mpeg2PsMux.h"
 #include "engine/serve/ListeningPort.h"
 #include "engine/serve/LiveHttpSegmenter.h"
 #include "tests/support/Fixtures.h"
@@ -297,15 +298,25 @@ TEST(TransformerConstruction, ComponentsThisEngineLacksAreNamedOnStandardOutput)
     remove("/tmp/tg-transformer-unused");
 }
 
-TEST(TransformerConstruction, ProgramStreamOutputIsNotAvailableYet) {
+TEST(TransformerConstruction, ProgramStreamOutputGetsTheProgramStreamMultiplexer) {
     LineCapture capture;
     // A local path that ends in ".sparse" is no known format at all.
     Transformer localSparse("/x/title.ps.sparse", MediaFormatHls, OutputKindHls, "");
     EXPECT_EQ(SVStatusUnsupported, localSparse.GetStatus());
 
+    // DVD output from a program stream: the multiplexer in DVD mode.
     Transformer dvd("/x/movie.ps", MediaFormatDvd, OutputKindNone, "");
-    EXPECT_EQ(SVStatusUnsupported, dvd.GetStatus());
-    EXPECT_TRUE(ChainTypes(dvd).empty());
+    EXPECT_EQ(SVStatusSuccess, dvd.GetStatus());
+    EXPECT_EQ(Strings({"Mpeg2PsMux", kDemux, kSeeker, kFileClient}), ChainTypes(dvd));
+    Mpeg2PsMux* dvdMux = FindInChain<Mpeg2PsMux>(dvd);
+    ASSERT_NE(nullptr, dvdMux);
+    EXPECT_EQ(1, dvdMux->GetDvdMode());
+    // A plain program stream from a DVD title: the same multiplexer, not in DVD mode.
+    Transformer plain("/x/clip.vob", MediaFormatMpeg2Ps, OutputKindNone, "");
+    EXPECT_EQ(SVStatusSuccess, plain.GetStatus());
+    Mpeg2PsMux* plainMux = FindInChain<Mpeg2PsMux>(plain);
+    ASSERT_NE(nullptr, plainMux);
+    EXPECT_EQ(0, plainMux->GetDvdMode());
     EXPECT_TRUE(capture.OtherLines().empty());
 }
 

@@ -1,7 +1,7 @@
-// svremux: reads a title of the engine's container and writes its transport stream to a file,
-// through the engine's own chain: file client (or HTTP client for an http:// or https:// title),
-// program-stream demultiplexer, transport-stream multiplexer and file sink, run on a session as
-// playback runs them.
+// svremux: reads a title of the engine's container and writes its transport stream (or, with
+// --ps, its program stream) to a file, through the engine's own chain: file client (or HTTP
+// client for an http:// or https:// title), program-stream demultiplexer, transport-stream (or
+// program-stream) multiplexer and file sink, run on a session as playback runs them.
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -38,6 +38,7 @@
 #include "engine/input/HTTPClient.h"
 #include "engine/input/HTTPClientInterfaceFactory.h"
 #include "engine/input/HTTPThread.h"
+#include "engine/mux/Mpeg2PsMux.h"
 #include "engine/mux/Mpeg2TsMux.h"
 #include "engine/serve/FileServer.h"
 #include "tools/common/CommandLine.h"
@@ -54,6 +55,9 @@ const char kDescription[] =
     "Writes the transport stream of a title of the engine's container (its first rendition)\n"
     "to OUTPUT.ts, through the same demultiplexer and multiplexer that playback uses. TITLE is\n"
     "a path, or an http:// or https:// URL that is downloaded as playback downloads it.\n"
+    "With --ps the output is an MPEG-2 program stream (OUTPUT.mpg) written by the engine's\n"
+    "program-stream multiplexer instead: the same pictures and audio frames in packs, E-AC-3\n"
+    "audio as private stream 1.\n"
     "A progress line is shown when standard error is a terminal. The run fails when the media\n"
     "ends before the size and duration the title's index gives.\n";
 
@@ -228,7 +232,8 @@ private:
 // to its end: media that reach this close to the index's duration are whole.
 const uint64_t kDurationSlack = 1000000;
 // A transport stream frames the elementary streams at least as heavily as the program stream
-// (4 bytes per 188 and a stuffed last packet per PES against a few bytes per 2 KiB pack): the
+// (4 bytes per 188 and a stuffed last packet per PES against a few bytes per 2 KiB pack), and
+// the program stream written (a pack header and PES header per picture) about as heavily: the
 // stream written is never much smaller than the media read, unless media were lost.
 const uint64_t kLeastWrittenPerCent = 90;
 
@@ -429,7 +434,12 @@ int Run(const SvTools::CommandLine& cli, const std::string& input, SvTools::Outp
     boost::shared_ptr<Mpeg2PsDemux> demux = boost::make_shared<Mpeg2PsDemux>(session.get());
     static_cast<ErrorInfoSource&>(*demux).AddMonitor(&errors);
     static_cast<StreamInfoSource&>(*demux).AddMonitor(&tracks);
-    boost::shared_ptr<Mpeg2TsMux> mux = boost::make_shared<Mpeg2TsMux>(session.get());
+    boost::shared_ptr<Mux> mux;
+    if (cli.Has("ps")) {
+        mux = boost::make_shared<Mpeg2PsMux>(session.get());
+    } else {
+        mux = boost::make_shared<Mpeg2TsMux>(session.get());
+    }
     sink->AddMonitor(&outputErrors);
     sink->SetWakeSignal(kWakeSignal);
 
@@ -567,7 +577,10 @@ int Run(const SvTools::CommandLine& cli, const std::string& input, SvTools::Outp
 
 int main(int argc, char** argv) {
     SvTools::CommandLine cli("svremux", "[OPTIONS] TITLE -o OUTPUT.ts", kDescription, kEpilogue);
-    cli.AddOption("output", 'o', "FILE", "the transport stream to write (required; - for stdout)");
+    cli.AddOption("output", 'o', "FILE",
+                  "the transport stream (with --ps the program stream) to write (required; - "
+                  "for stdout)");
+    cli.AddOption("ps", 0, nullptr, "write an MPEG-2 program stream instead of a transport stream");
     cli.SetArgumentCount(1, 1);
     const SvTools::CommandLine::Outcome outcome = cli.Parse(argc, argv);
     if (outcome != SvTools::CommandLine::Proceed) {
