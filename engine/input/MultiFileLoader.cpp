@@ -460,7 +460,11 @@ std::string MultiFileLoader::ResolveLocation(const std::string& src) const {
     }
     if (SV::IsAbsolutePath(src)) return src;
     if (SV::IsUrl(location_)) return SV::GetUrlBase(location_) + "/" + EncodePathSegments(src);
-    return SV::JoinPath(SV::GetDirectoryPart(location_), src);
+    // The folder up to and including its last '/': a manifest at the root ("/m.smil") keeps
+    // its sources at the root rather than making them relative to the working folder.
+    const size_t slash = location_.rfind('/');
+    if (slash == std::string::npos) return src;
+    return location_.substr(0, slash + 1) + src;
 }
 
 std::vector<MultiFileLoader::MediaEntry> MultiFileLoader::GetMediaEntries() const {
