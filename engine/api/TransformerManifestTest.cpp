@@ -72,7 +72,8 @@ std::string StringOf(const MediaTrack& track, const char* key) {
 }
 
 bool EndsWith(const std::string& text, const std::string& end) {
-    return text.size() >= end.size() && text.compare(text.size() - end.size(), end.size(), end) == 0;
+    return text.size() >= end.size() &&
+           text.compare(text.size() - end.size(), end.size(), end) == 0;
 }
 
 // The joined tracks of the fixture title after the preload: the pictures, then the sound of
@@ -195,9 +196,9 @@ TEST(TransformerManifestPlayerTest, TheOutputCarriesThePicturesAndTheFirstLangua
     std::string copied, expected, other;
     const std::string frames = dir.File("frames.aac");
     auto adts = [&](const std::string& input, std::string& into) {
-        ASSERT_EQ(0, SvTestSupport::RunProgram({"ffmpeg", "-nostdin", "-v", "error", "-y", "-i",
-                                                input, "-map", "0:a:0", "-c:a", "copy", "-f",
-                                                "adts", frames}));
+        ASSERT_EQ(
+            0, SvTestSupport::RunProgram({"ffmpeg", "-nostdin", "-v", "error", "-y", "-i", input,
+                                          "-map", "0:a:0", "-c:a", "copy", "-f", "adts", frames}));
         into = ReadText(frames);
     };
     adts(output, copied);

@@ -1,7 +1,7 @@
 // The Transformer's settings from the credentials, its preload stage (the title's own index,
-// or a manifest's files through the multi-file loader) and the audio side branch: when the title holds tracks that carry audio only next to tracks with video, a
-// second demultiplexer, seeker and client fetch the audio-only tracks from the same source and
-// feed them to the same multiplexer.
+// or a manifest's files through the multi-file loader) and the audio side branch: when the title
+// holds tracks that carry audio only next to tracks with video, a second demultiplexer, seeker and
+// client fetch the audio-only tracks from the same source and feed them to the same multiplexer.
 #include <unistd.h>
 
 #include <boost/make_shared.hpp>

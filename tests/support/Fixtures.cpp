@@ -244,9 +244,13 @@ std::string Fixtures::MakeSmilFolder(const std::string& name,
 std::string Fixtures::SineAudioClip(int frequency) {
     const std::string hz = std::to_string(frequency);
     return Make("sine" + hz + ".ts",
-                {"ffmpeg", "-nostdin", "-v", "error", "-y", "-f", "lavfi", "-i",
-                 "sine=frequency=" + hz + ":sample_rate=48000", "-t", "4", "-c:a", "aac", "-b:a",
-                 "64k", "-ac", "2", "-f", "mpegts", "{out}"});
+                {"ffmpeg", "-nostdin", "-v",
+                 "error",  "-y",       "-f",
+                 "lavfi",  "-i",       "sine=frequency=" + hz + ":sample_rate=48000",
+                 "-t",     "4",        "-c:a",
+                 "aac",    "-b:a",     "64k",
+                 "-ac",    "2",        "-f",
+                 "mpegts", "{out}"});
 }
 
 std::string Fixtures::SubtitleFile() {
@@ -281,8 +285,7 @@ std::string Fixtures::SmilTitle() {
     return MakeSmilFolder("smil",
                           // The pictures' input has no sound: its language is not used.
                           {"--lang", "en", "--lang", "en", "--lang", "de", "--textstream",
-                           "en:" + SubtitleFile(),
-                           video, SineAudioClip(kSmilFirstFrequency),
+                           "en:" + SubtitleFile(), video, SineAudioClip(kSmilFirstFrequency),
                            SineAudioClip(kSmilSecondFrequency)}) +
            "/title.smil";
 }
@@ -399,8 +402,7 @@ std::string Fixtures::VideoOnlyTitle() {
 }
 
 std::string Fixtures::LanguageAudioTitle(const std::string& language) {
-    return MakeTitle("audio-" + language + ".svm",
-                     {"--lang", language, AudioOnlyClip(), "{out}"});
+    return MakeTitle("audio-" + language + ".svm", {"--lang", language, AudioOnlyClip(), "{out}"});
 }
 
 std::string Fixtures::HlsTitle() { return MakeTitle("hls120.svm", {HlsClip(), "{out}"}); }

@@ -172,10 +172,10 @@ TEST(MktitleSmil, FolderHoldsPicturesSoundPerLanguageSubtitlesAndTheManifest) {
     const Bytes en = AdtsFrames(folder + "/audio-en.svm", scratch.Path());
     const Bytes de = AdtsFrames(folder + "/audio-de.svm", scratch.Path());
     ASSERT_FALSE(en.empty());
-    EXPECT_EQ(en, AdtsFrames(Fixtures::SineAudioClip(Fixtures::kSmilFirstFrequency),
-                             scratch.Path()));
-    EXPECT_EQ(de, AdtsFrames(Fixtures::SineAudioClip(Fixtures::kSmilSecondFrequency),
-                             scratch.Path()));
+    EXPECT_EQ(en,
+              AdtsFrames(Fixtures::SineAudioClip(Fixtures::kSmilFirstFrequency), scratch.Path()));
+    EXPECT_EQ(de,
+              AdtsFrames(Fixtures::SineAudioClip(Fixtures::kSmilSecondFrequency), scratch.Path()));
     EXPECT_NE(en, de);
 }
 
@@ -201,9 +201,9 @@ TEST(MktitleSmil, DigestsHoldForIndexEntriesSplitOverPacketsAndForSeveralTracks)
     }
     // The same title with whole entries has other packets, so other digests.
     const std::string whole = scratch.File("whole");
-    ASSERT_EQ(0, RunProgram({Fixtures::MktitlePath(), "--smil", whole, "--lang", "en", rates[0],
-                             rates[1]},
-                            &output))
+    ASSERT_EQ(0, RunProgram(
+                     {Fixtures::MktitlePath(), "--smil", whole, "--lang", "en", rates[0], rates[1]},
+                     &output))
         << output;
     const std::vector<Element> wholeElements = EmptyElements(ReadText(whole + "/title.smil"));
     ASSERT_EQ(wholeElements.size(), 2u);
@@ -217,16 +217,15 @@ TEST(MktitleSmil, UsageErrorsAndAFailedRunLeaveNothingBehind) {
     const std::string tool = Fixtures::MktitlePath();
     std::string output;
     // Options that do not go together, and languages that cannot name a file.
-    EXPECT_EQ(2, RunProgram({tool, "--textstream", "en:x.ttml", clip, scratch.File("t.svm")},
-                            &output));
+    EXPECT_EQ(
+        2, RunProgram({tool, "--textstream", "en:x.ttml", clip, scratch.File("t.svm")}, &output));
     EXPECT_EQ(2, RunProgram({tool, "--smil", scratch.File("a"), "-o", "x", clip}, &output));
     EXPECT_EQ(2, RunProgram({tool, "--smil", scratch.File("a"), "--lang", "../x", clip}, &output));
     EXPECT_NE(output.find("../x"), std::string::npos) << output;
-    EXPECT_EQ(2, RunProgram({tool, "--smil", scratch.File("a"), "--textstream", "nolanguage",
-                             clip},
+    EXPECT_EQ(2, RunProgram({tool, "--smil", scratch.File("a"), "--textstream", "nolanguage", clip},
                             &output));
-    EXPECT_EQ(2, RunProgram({tool, "--smil", scratch.File("a"), "--truncate", "100", clip},
-                            &output));
+    EXPECT_EQ(2,
+              RunProgram({tool, "--smil", scratch.File("a"), "--truncate", "100", clip}, &output));
     EXPECT_EQ(2, RunProgram({tool, "--smil", scratch.File("a"), "--textstream",
                              "en:" + Fixtures::SubtitleFile(), "--textstream",
                              "en:" + Fixtures::SubtitleFile(), clip},

@@ -41,9 +41,9 @@ public:
               const std::vector<TextStreamSpec>& textStreams);
 
     struct File {
-        std::string name;      // in the folder
-        std::string kind;      // "video", "audio" or "textstream"
-        std::string language;  // empty: none
+        std::string name;                   // in the folder
+        std::string kind;                   // "video", "audio" or "textstream"
+        std::string language;               // empty: none
         std::vector<Rendition> renditions;  // empty for a text stream
         std::string copyFrom;               // a text stream's source
     };

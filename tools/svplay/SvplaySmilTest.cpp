@@ -50,8 +50,8 @@ void ExpectPicturesAndFirstLanguage(const std::string& title, const TemporaryDir
     ASSERT_EQ("http://localhost:" + std::to_string(port) + "/title.m3u8", url) << svplay.Errors();
 
     std::string served;
-    ASSERT_EQ(0, RunProgram({"ffmpeg", "-nostdin", "-v", "error", "-xerror", "-i", url, "-map",
-                             "0", "-f", "framecrc", "-"},
+    ASSERT_EQ(0, RunProgram({"ffmpeg", "-nostdin", "-v", "error", "-xerror", "-i", url, "-map", "0",
+                             "-f", "framecrc", "-"},
                             &served))
         << served.substr(0, 2000);
     std::string source;
@@ -66,8 +66,7 @@ void ExpectPicturesAndFirstLanguage(const std::string& title, const TemporaryDir
     EXPECT_EQ(sourceFrames.at(0), servedFrames.at(1));
 
     const std::string first = AdtsOf(dir, Fixtures::SineAudioClip(Fixtures::kSmilFirstFrequency));
-    const std::string second =
-        AdtsOf(dir, Fixtures::SineAudioClip(Fixtures::kSmilSecondFrequency));
+    const std::string second = AdtsOf(dir, Fixtures::SineAudioClip(Fixtures::kSmilSecondFrequency));
     const std::string played = AdtsOf(dir, url);
     ASSERT_FALSE(played.empty());
     EXPECT_EQ(first, played) << "the first language's frames as they went into the title";
