@@ -306,8 +306,7 @@ std::string Fixtures::VideoOnlyTitle() {
 }
 
 std::string Fixtures::LanguageAudioTitle(const std::string& language) {
-    return MakeTitle("audio-" + language + ".svm",
-                     {"--lang", language, AudioOnlyClip(), "{out}"});
+    return MakeTitle("audio-" + language + ".svm", {"--lang", language, AudioOnlyClip(), "{out}"});
 }
 
 std::string Fixtures::HlsTitle() { return MakeTitle("hls120.svm", {HlsClip(), "{out}"}); }
