@@ -21,9 +21,9 @@ namespace SarvelonMediaKit {
 namespace test {
 namespace {
 
-using SvTestSupport::Fixtures;
 using demuxtest::EventRecorder;
 using demuxtest::RecordingMux;
+using SvTestSupport::Fixtures;
 
 std::string Hex(const std::vector<uint8_t>& bytes) {
     static const char kDigits[] = "0123456789abcdef";
@@ -41,7 +41,8 @@ TEST(MultiFileMpeg2PsDemux, TheFactoryHandsOutTheObjectWithOrWithoutItsPlainPoin
         CreateMultiFileMpeg2PsDemux(session.get(), nullptr);
     ASSERT_TRUE(unnamed);
     MultiFileMpeg2PsDemux* raw = nullptr;
-    boost::shared_ptr<MultiFileMpeg2PsDemux> named = CreateMultiFileMpeg2PsDemux(session.get(), &raw);
+    boost::shared_ptr<MultiFileMpeg2PsDemux> named =
+        CreateMultiFileMpeg2PsDemux(session.get(), &raw);
     EXPECT_EQ(named.get(), raw);
     EXPECT_NE(unnamed.get(), named.get());
     // It is a demultiplexer of its own kind: the loader's chains can tell it apart.
@@ -57,7 +58,8 @@ std::vector<uint8_t> DigestOf(const std::string& path, bool hash, EventRecorder&
     session->SetCapacity(ByteAmount(16u << 20));
     ComponentStack stack(StackIdMain);
     MultiFileMpeg2PsDemux* demux = nullptr;
-    boost::shared_ptr<MultiFileMpeg2PsDemux> holder = CreateMultiFileMpeg2PsDemux(session.get(), &demux);
+    boost::shared_ptr<MultiFileMpeg2PsDemux> holder =
+        CreateMultiFileMpeg2PsDemux(session.get(), &demux);
     demux->SetHashEnabled(hash);
     demux->SetName(path, true);
     boost::shared_ptr<Component> source = CreateFileClient(session.get(), nullptr);

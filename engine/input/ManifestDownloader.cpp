@@ -103,8 +103,8 @@ SVStatus ManifestDownloader::Download(const std::string& url, MediaTime timeout)
     }
     transport_->AddMonitor(this);
     transport_->SetPost(false);
-    transport_->SetDataHandler(boost::bind(&ForwardData, state_, boost::placeholders::_1,
-                                           boost::placeholders::_2));
+    transport_->SetDataHandler(
+        boost::bind(&ForwardData, state_, boost::placeholders::_1, boost::placeholders::_2));
     transport_->SetDoneHandler(boost::bind(&ForwardDone, state_, boost::placeholders::_1));
     transport_->StartDownload(0, 0);
 

@@ -39,9 +39,8 @@ public:
               status_ = downloader.Download(url, timeout);
               done_ = true;
           }) {
-        EXPECT_TRUE(SvTestSupport::WaitUntil([&] {
-            return transports.Count() == 1 && !transports.Last()->Starts().empty();
-        }));
+        EXPECT_TRUE(SvTestSupport::WaitUntil(
+            [&] { return transports.Count() == 1 && !transports.Last()->Starts().empty(); }));
     }
     ~BackgroundDownload() { Join(); }
     SVStatus Join() {

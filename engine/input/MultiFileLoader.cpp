@@ -167,9 +167,8 @@ SVStatus MultiFileLoader::Load(MediaTime timeout) {
             info->session->Start();
             info->session->PreLoad(timeout);
         } catch (const SV::Exception& exception) {
-            SetError(SVStatusLibraryException, std::string("Preload of ") +
-                                                   info->entry.location + " refused: " +
-                                                   exception.what());
+            SetError(SVStatusLibraryException, std::string("Preload of ") + info->entry.location +
+                                                   " refused: " + exception.what());
             break;
         }
     }
@@ -190,8 +189,8 @@ SVStatus MultiFileLoader::Load(MediaTime timeout) {
             if (!info->entry.hashGiven || info->demux == nullptr) continue;
             const std::vector<uint8_t> digest = info->demux->GetIndexDigest();
             const std::vector<unsigned char>& hash = info->entry.hash;
-            if (digest.size() != hash.size() || !std::equal(hash.begin(), hash.end(),
-                                                            digest.begin())) {
+            if (digest.size() != hash.size() ||
+                !std::equal(hash.begin(), hash.end(), digest.begin())) {
                 Fail(SVStatusDigestMismatch,
                      "Index digest of " + info->entry.location + " differs from its hash");
             }
@@ -375,8 +374,7 @@ bool AppendNodeText(xmlDoc* doc, const xmlNode* node, unsigned nesting, std::str
 
 bool MultiFileLoader::GetAttribute(_xmlNode* node, const char* name, std::string& value) {
     value.clear();
-    for (xmlAttr* attribute = node->properties; attribute != nullptr;
-         attribute = attribute->next) {
+    for (xmlAttr* attribute = node->properties; attribute != nullptr; attribute = attribute->next) {
         if (attribute->type != XML_ATTRIBUTE_NODE) continue;
         if (std::strcmp(reinterpret_cast<const char*>(attribute->name), name) != 0) continue;
         if (!AppendNodeText(node->doc, attribute->children, 0, value)) {

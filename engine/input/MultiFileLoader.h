@@ -68,7 +68,9 @@ public:
 
     // Fetches and reads the manifest, preloads every media file within the timeout
     // (microseconds; the manifest download gets the same time again) and checks the hashes.
-    // 200 on success; otherwise the status that GetStatus also gives. Called once.
+    // 200 on success; otherwise the status that GetStatus also gives: the first failure
+    // stands, since what the other chains report after it is its consequence. No preload
+    // session is left running or held when it returns, whatever the result. Called once.
     SVStatus Load(MediaTime timeout);
 
     // After a Load that returned 200: adds every track to the map under the ids that follow
@@ -76,8 +78,8 @@ public:
     void GetMediaTracks(TrackMap& tracks);
 
     SVStatus GetStatus() const;
-    // The text of the last failure; empty when there was none, or when the failure carries
-    // no text of its own (a manifest that cannot be read, a time-out, a hash mismatch).
+    // The text of the failure that decided the status; empty when there was none, and for a
+    // time-out.
     std::string GetErrorText() const;
 
     // Reads manifest text without fetching anything or starting any session: fills the media

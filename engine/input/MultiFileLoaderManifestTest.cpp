@@ -70,15 +70,15 @@ TEST(MultiFileLoaderManifest, BeginValues) {
         float seconds;
     };
     const Case cases[] = {
-        {"2", true, 2.0f},   {"2.5s", true, 2.5f}, {"-1.5s", true, -1.5f}, {"12.5", true, 12.5f},
-        {"abc", false, 0},   {"", false, 0},       {"s2", false, 0},       {"nan", false, 0},
-        {"inf", false, 0},   {"1e40", false, 0},
+        {"2", true, 2.0f}, {"2.5s", true, 2.5f}, {"-1.5s", true, -1.5f}, {"12.5", true, 12.5f},
+        {"abc", false, 0}, {"", false, 0},       {"s2", false, 0},       {"nan", false, 0},
+        {"inf", false, 0}, {"1e40", false, 0},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.begin);
         MultiFileLoader loader("/m.smil", ByteAmount(0));
-        const SVStatus status = loader.ParseManifest(
-            Smil(std::string("<video src=\"v\" begin=\"") + c.begin + "\"/>"));
+        const SVStatus status =
+            loader.ParseManifest(Smil(std::string("<video src=\"v\" begin=\"") + c.begin + "\"/>"));
         if (c.ok) {
             ASSERT_EQ(SVStatusSuccess, status);
             ASSERT_EQ(1u, loader.GetMediaEntries().size());
@@ -90,8 +90,9 @@ TEST(MultiFileLoaderManifest, BeginValues) {
         }
         // The same rule for text streams.
         MultiFileLoader text("/m.smil", ByteAmount(0));
-        const SVStatus textStatus = text.ParseManifest(Smil(
-            std::string("<textstream src=\"t\" systemLanguage=\"en\" begin=\"") + c.begin + "\"/>"));
+        const SVStatus textStatus = text.ParseManifest(
+            Smil(std::string("<textstream src=\"t\" systemLanguage=\"en\" begin=\"") + c.begin +
+                 "\"/>"));
         EXPECT_EQ(c.ok ? SVStatusSuccess : SVStatusManifest, textStatus);
     }
 }

@@ -16,6 +16,7 @@
 #include "engine/input/HTTPClientInterfaceFactory.h"
 #include "engine/input/MultiFileLoader.h"
 #include "engine/input/MultiFileLoaderTestSupport.h"
+#include "tests/support/NginxOrigin.h"
 #include "tests/support/TestOrigin.h"
 #include "tests/support/ThreadTestSupport.h"
 
@@ -41,7 +42,8 @@ protected:
 
     // The three titles and an English subtitle track.
     std::string AllTracks(const std::string& videoHash) const {
-        return "<video src=\"v.svm\" hash=\"" + videoHash + "\"/>\n"
+        return "<video src=\"v.svm\" hash=\"" + videoHash +
+               "\"/>\n"
                "<audio src=\"en.svm\" systemLanguage=\"en\"/>\n"
                "<audio src=\"audio/fr.svm\" systemLanguage=\"fr\"/>\n"
                "<textstream src=\"subs/en.ttml\" systemLanguage=\"en\"/>";
@@ -248,8 +250,9 @@ TEST_F(MultiFileLoaderOrigin, ASecondFileThatIsMissingEndsTheLoadAtOnce) {
     SvTestSupport::TestOrigin::Fault missing;
     missing.status = 404;
     origin_.SetFault("/en.svm", missing);
-    origin_.Serve("/m.smil", "<smil><video src=\"v.svm\"/><audio src=\"en.svm\"/>"
-                             "<audio src=\"audio/fr.svm\"/></smil>");
+    origin_.Serve("/m.smil",
+                  "<smil><video src=\"v.svm\"/><audio src=\"en.svm\"/>"
+                  "<audio src=\"audio/fr.svm\"/></smil>");
     const int threadsBefore = SessionThreads();
     const MediaTime timeout(20 * 1000 * 1000);
     const auto start = std::chrono::steady_clock::now();
@@ -262,6 +265,24 @@ TEST_F(MultiFileLoaderOrigin, ASecondFileThatIsMissingEndsTheLoadAtOnce) {
         EXPECT_TRUE(SvTestSupport::WaitUntil([&] { return SessionThreads() == threadsBefore; }))
             << SessionThreads() << " session threads, " << threadsBefore << " before";
     }
+}
+
+// ---- Over a real web server -----------------------------------------------------------------
+
+class MultiFileLoaderNginx : public MultiFileLoaderLoad {};
+
+TEST_F(MultiFileLoaderNginx, AManifestAndItsFilesServedByNginx) {
+    // scripts/deps installs nginx: without it this check has not run, which is a failure.
+    ASSERT_TRUE(SvTestSupport::NginxOrigin::Installed()) << "run scripts/deps to install nginx";
+    folder_.Manifest("m.smil", AllTracks(IndexDigestHex(folder_.File("v.svm"))));
+    SvTestSupport::NginxOrigin nginx(folder_.Path());
+    std::string reason;
+    ASSERT_TRUE(nginx.Start(&reason)) << reason;
+    ExpectAllTracks(nginx.Url("/m.smil"), nginx.Url("/"));
+    // A file the server does not have ends the load with the server's status.
+    folder_.Manifest("gone.smil", "<video src=\"v.svm\"/><audio src=\"none.svm\"/>");
+    MultiFileLoader loader(nginx.Url("/gone.smil"), kCapacity);
+    EXPECT_EQ(404, loader.Load(kTimeout));
 }
 
 }  // namespace

@@ -24,7 +24,8 @@ namespace test {
 
 inline std::vector<uint8_t> ReadBytes(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
-    return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    return std::vector<uint8_t>(std::istreambuf_iterator<char>(in),
+                                std::istreambuf_iterator<char>());
 }
 
 inline std::string ReadText(const std::string& path) {
@@ -99,9 +100,10 @@ public:
     // Writes the manifest and returns its path.
     std::string Manifest(const std::string& name, const std::string& body) const {
         const std::string path = folder_.File(name);
-        WriteText(path, "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
-                        "<smil xmlns=\"http://www.w3.org/ns/SMIL\"><body><par>\n" +
-                            body + "\n</par></body></smil>\n");
+        WriteText(path,
+                  "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+                  "<smil xmlns=\"http://www.w3.org/ns/SMIL\"><body><par>\n" +
+                      body + "\n</par></body></smil>\n");
         return path;
     }
 
