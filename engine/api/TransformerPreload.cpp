@@ -1,7 +1,7 @@
-// The Transformer's settings from the credentials, its preload stage and the audio side
-// branch: when the title holds tracks that carry audio only next to tracks with video, a
-// second demultiplexer, seeker and client fetch the audio-only tracks from the same source and
-// feed them to the same multiplexer.
+// The Transformer's settings from the credentials, its preload stage (the title's own index,
+// or a manifest's files through the multi-file loader) and the audio side branch: when the title
+// holds tracks that carry audio only next to tracks with video, a second demultiplexer, seeker and
+// client fetch the audio-only tracks from the same source and feed them to the same multiplexer.
 #include <unistd.h>
 
 #include <boost/make_shared.hpp>
@@ -17,6 +17,7 @@
 #include "engine/core/Session.h"
 #include "engine/demux/Mpeg2PsDemux.h"
 #include "engine/input/FileClient.h"
+#include "engine/input/MultiFileLoader.h"
 #include "engine/mux/Mux.h"
 #include "engine/seek/MediaSeeker.h"
 #include "engine/serve/LiveHttpSegmenter.h"
@@ -167,11 +168,28 @@ SVStatus Transformer::PreLoad() {
     return status_;
 }
 
-SVStatus Transformer::LoadManifest(MediaTime) {
-    // The multi-file loader is not part of this engine yet: once it is, it is made here with
-    // the URL and the cache size, loads within the time-out, and its tracks are installed on
-    // the demultiplexer (text-stream tracks removed) while the pump is paused.
-    return SVStatusUnsupported;
+SVStatus Transformer::LoadManifest(MediaTime timeout) {
+    // The manifest's files are preloaded by the loader in sessions of its own; this chain only
+    // takes the joined track map, whose tracks name the file each one is read from.
+    StreamInfoMonitor::TrackMap tracks;
+    {
+        MultiFileLoader loader(url_, ByteAmount(cacheSize_));
+        const SVStatus loaded = loader.Load(timeout);
+        if (loaded != SVStatusSuccess) {
+            // Reported as the Transformer's own failure, with the loader's reason when it
+            // gave one ("Missing src attribute", the download's error).
+            SetError(loaded, loader.GetErrorText());
+            return loaded;
+        }
+        loader.GetMediaTracks(tracks);
+    }
+    // A manifest's graph always has its demultiplexer (hasDemux_ got the stage here).
+    if (demux_ == nullptr) return SVStatusUnsupported;
+    PumpPause pause(*session_);
+    demux_->SetTracks(tracks);
+    // Subtitles are shown by the application from their own files, not carried in the stream.
+    demux_->RemoveTextStreamTracks();
+    return SVStatusSuccess;
 }
 
 SVStatus Transformer::NameSource() {

@@ -147,6 +147,9 @@ protected:
     void OnTimestamp(uint32_t kind, uint32_t timestamp, uint32_t scrBase) override;
 
     std::vector<Mpeg2PsParser::Chapter>& MutableChapters();
+    // The parser in use now (a change of consumer may replace it).
+    Mpeg2PsParser& GetParser() { return *parser_; }
+    const Mpeg2PsParser& GetParser() const { return *parser_; }
 
 private:
     void MakeParser(bool demultiplexing);

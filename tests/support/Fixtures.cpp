@@ -95,6 +95,9 @@ std::string BuildFile(const std::string& name, const std::vector<std::string>& a
     return path;
 }
 
+// Removes a folder this process built (a fixture's temporary or replaced folder).
+void RemoveTree(const std::string& path) { RunProgram({"rm", "-rf", "--", path}); }
+
 std::vector<std::string> ClipCommand(const std::string& size, const std::string& seconds,
                                      const std::string& videoRate,
                                      const std::vector<std::string>& audio) {
@@ -192,6 +195,99 @@ std::string Fixtures::MakeTitle(const std::string& name, const std::vector<std::
     std::vector<std::string> argv = {MktitlePath()};
     argv.insert(argv.end(), args.begin(), args.end());
     return BuildFile(name, argv, true);
+}
+
+std::string Fixtures::MakeSmilFolder(const std::string& name,
+                                     const std::vector<std::string>& args) {
+    std::vector<std::string> argv = {MktitlePath(), "--smil", "{out}"};
+    argv.insert(argv.end(), args.begin(), args.end());
+    const std::string path = Directory() + "/" + CacheName(name, argv);
+    const std::string manifest = path + "/title.smil";
+    struct stat existing;
+    struct stat tool;
+    if (Exists(manifest, &existing) &&
+        !(Exists(MktitlePath(), &tool) && NewerThan(tool, existing))) {
+        return path;
+    }
+    // Built beside its place and renamed into it whole, as the single-file fixtures are.
+    const std::string temporary = TemporaryName(path);
+    for (std::string& arg : argv) {
+        const size_t at = arg.find("{out}");
+        if (at != std::string::npos) {
+            arg.replace(at, 5, temporary);
+        }
+    }
+    std::string output;
+    const int status = RunProgram(argv, &output);
+    if (status != 0 || !Exists(temporary + "/title.smil")) {
+        RemoveTree(temporary);
+        throw std::runtime_error("fixture " + name + ": `" + Joined(argv) + "` exited with " +
+                                 std::to_string(status) + ": " + output);
+    }
+    const std::string old = TemporaryName(path) + ".old";
+    if (Exists(path) && std::rename(path.c_str(), old.c_str()) != 0) {
+        RemoveTree(temporary);
+        throw std::runtime_error("fixture " + name + ": cannot move the old " + path + " away");
+    }
+    const bool placed = std::rename(temporary.c_str(), path.c_str()) == 0;
+    RemoveTree(old);
+    if (!placed) {
+        RemoveTree(temporary);
+        // Another test process put its own in place meanwhile.
+        if (!Exists(manifest)) {
+            throw std::runtime_error("fixture " + name + ": cannot rename into " + path);
+        }
+    }
+    return path;
+}
+
+std::string Fixtures::SineAudioClip(int frequency) {
+    const std::string hz = std::to_string(frequency);
+    return Make("sine" + hz + ".ts",
+                {"ffmpeg", "-nostdin", "-v",
+                 "error",  "-y",       "-f",
+                 "lavfi",  "-i",       "sine=frequency=" + hz + ":sample_rate=48000",
+                 "-t",     "4",        "-c:a",
+                 "aac",    "-b:a",     "64k",
+                 "-ac",    "2",        "-f",
+                 "mpegts", "{out}"});
+}
+
+std::string Fixtures::SubtitleFile() {
+    const std::string text =
+        "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+        "<tt xmlns=\"http://www.w3.org/ns/ttml\" xml:lang=\"en\">\n"
+        "  <body><div>\n"
+        "    <p begin=\"00:00:00.500\" end=\"00:00:01.500\">First line</p>\n"
+        "    <p begin=\"00:00:02.000\" end=\"00:00:03.000\">Second line</p>\n"
+        "  </div></body>\n"
+        "</tt>\n";
+    const std::string path = Directory() + "/" + CacheName("subtitles.ttml", {text});
+    if (Exists(path)) {
+        return path;
+    }
+    const std::string temporary = TemporaryName(path);
+    FILE* file = std::fopen(temporary.c_str(), "wb");
+    bool written = false;
+    if (file != nullptr) {
+        written = std::fwrite(text.data(), 1, text.size(), file) == text.size();
+        written = std::fclose(file) == 0 && written;
+    }
+    if (!written || std::rename(temporary.c_str(), path.c_str()) != 0) {
+        std::remove(temporary.c_str());
+        throw std::runtime_error("fixture subtitles.ttml: cannot write " + path);
+    }
+    return path;
+}
+
+std::string Fixtures::SmilTitle() {
+    const std::string video = Make("short-video.ts", ClipCommand("320x180", "4", "300k", {}));
+    return MakeSmilFolder("smil",
+                          // The pictures' input has no sound: its language is not used.
+                          {"--lang", "en", "--lang", "en", "--lang", "de", "--textstream",
+                           "en:" + SubtitleFile(), video, SineAudioClip(kSmilFirstFrequency),
+                           SineAudioClip(kSmilSecondFrequency)}) +
+           "/title.smil";
 }
 
 std::string Fixtures::ShortClip() {
@@ -303,6 +399,18 @@ std::string Fixtures::Eac3Title() { return MakeTitle("eac3.svm", {Eac3Clip(), "{
 std::string Fixtures::SeparateAudioTitle() {
     const std::string video = Make("short-video.ts", ClipCommand("320x180", "4", "300k", {}));
     return MakeTitle("separate-audio.svm", {video, AudioOnlyClip(), "{out}"});
+}
+
+std::string Fixtures::VideoOnlyClip() {
+    return Make("short-video.ts", ClipCommand("320x180", "4", "300k", {}));
+}
+
+std::string Fixtures::VideoOnlyTitle() {
+    return MakeTitle("video-only.svm", {VideoOnlyClip(), "{out}"});
+}
+
+std::string Fixtures::LanguageAudioTitle(const std::string& language) {
+    return MakeTitle("audio-" + language + ".svm", {"--lang", language, AudioOnlyClip(), "{out}"});
 }
 
 std::string Fixtures::HlsTitle() { return MakeTitle("hls120.svm", {HlsClip(), "{out}"}); }

@@ -56,11 +56,21 @@ public:
     // The adaptive clips as one title: track 1 640x360, track 2 1280x720, track 3 1920x1080.
     static std::string AdaptiveTitle();
     static std::string Eac3Title();
+    // AAC only, 4 s, a sine of the given frequency in Hz: tell-apart sounds for the languages
+    // of a multi-file title.
+    static std::string SineAudioClip(int frequency);
+    // A small TTML subtitle file with two lines.
+    static std::string SubtitleFile();
     // The two-minute clip above as a title.
     static std::string HlsTitle();
     // The short clip's pictures without sound (track 1) and the audio-only clip (track 2) as
     // one title: the audio comes from a rendition of its own.
     static std::string SeparateAudioTitle();
+    // The short clip's pictures without sound, as a clip and as a title of one video track.
+    static std::string VideoOnlyClip();
+    static std::string VideoOnlyTitle();
+    // The audio-only clip as a title of one audio track whose language is the given code.
+    static std::string LanguageAudioTitle(const std::string& language);
     // The trick clips as one title: track 1 normal, track 2 rate 4, track 3 rate -4.
     static std::string TrickTitle();
     // As the trick title, with stereo AAC on the normal rendition (track 1): the trick
@@ -68,6 +78,17 @@ public:
     static std::string TrickAudioTitle();
     // The long clip with three chapters (at 0, 5.5 and 12 s), each with a picture.
     static std::string ChapterTitle();
+
+    // A multi-file title made by `mktitle --smil`: the short clip's pictures (video.svm), a
+    // 440 Hz sound in "en" (audio-en.svm), an 880 Hz sound in "de" (audio-de.svm) and the
+    // subtitle file above in "en" (text-en.ttml). Returns the manifest, FOLDER/title.smil.
+    static constexpr int kSmilFirstFrequency = 440;   // "en", the first audio language
+    static constexpr int kSmilSecondFrequency = 880;  // "de"
+    static std::string SmilTitle();
+    // Builds (once) a multi-file title folder named name by running the title maker with
+    // "--smil {out}" and args; returns the folder.
+    static std::string MakeSmilFolder(const std::string& name,
+                                      const std::vector<std::string>& args);
 
     // Builds (once) a title named name by running the title maker with args; "{out}" in args
     // stands for the output path.

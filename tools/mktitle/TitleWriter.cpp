@@ -8,6 +8,7 @@
 #include <set>
 #include <stdexcept>
 
+#include "SVLibrary/Util/Sha256.h"
 #include "engine/container/Mpeg2PsFormat.h"
 #include "engine/container/Mpeg2PsIndexEntry.h"
 #include "engine/container/Mpeg2PsMetadataBlocks.h"
@@ -273,7 +274,8 @@ std::vector<uint8_t> Header(const std::vector<Rendition>& renditions,
                             const std::vector<StreamIds>& ids,
                             const std::vector<Mpeg2PsIndexEntry>& entries,
                             const std::vector<std::vector<uint8_t>>& chapterBlocks,
-                            uint32_t muxRate, const TitleOptions& options) {
+                            uint32_t muxRate, const TitleOptions& options,
+                            std::vector<uint8_t>* indexDigest = nullptr) {
     Mpeg2PsPack pack(0);
     pack.SetScr(0);
     pack.SetMuxRate(muxRate);
@@ -318,6 +320,12 @@ std::vector<uint8_t> Header(const std::vector<Rendition>& renditions,
         }
         pack.SetPsm(map);
     }
+    // A reader keeps an entry's packets together until the entry is whole and digests what it
+    // holds after each packet: an entry in k packets adds k prefixes of itself to the digest.
+    SV::Sha256Context digest;
+    if (indexDigest && SV::Sha256Init(&digest) != 1) {
+        throw std::runtime_error("the index digest cannot be started");
+    }
     for (size_t i = 0; i < entries.size(); ++i) {
         std::vector<uint8_t> bytes;
         std::string error;
@@ -327,9 +335,24 @@ std::vector<uint8_t> Header(const std::vector<Rendition>& renditions,
         if (options.badMagic && i == 0) {
             bytes[3] = 'x';
         }
+        std::vector<uint8_t> held;
         for (const auto& pes :
              MakeRecordPackets(Format::kStreamIdPrivateStream2, bytes, options.indexPacketSize)) {
             pack.AddPes(pes);
+            if (indexDigest) {
+                const std::vector<uint8_t> payload = pes->GetPayload();
+                held.insert(held.end(), payload.begin(), payload.end());
+                if (SV::Sha256Update(&digest, held.data(), static_cast<uint32_t>(held.size())) !=
+                    1) {
+                    throw std::runtime_error("the index digest cannot be computed");
+                }
+            }
+        }
+    }
+    if (indexDigest) {
+        indexDigest->assign(SV::kSha256DigestLength, 0);
+        if (SV::Sha256Final(indexDigest->data(), &digest) != 1) {
+            throw std::runtime_error("the index digest cannot be finished");
         }
     }
     if (!chapterBlocks.empty()) {
@@ -382,6 +405,12 @@ TitleWriter::TitleWriter(const std::vector<Rendition>& renditions, const TitleOp
                 haveOrigin = true;
             }
         }
+    }
+    if (options.fixedOrigin) {
+        if (options.origin > origin_) {
+            throw std::runtime_error("internal error: the time origin lies after the media");
+        }
+        origin_ = options.origin;
     }
     const std::vector<StreamIds> ids = AssignStreamIds(renditions);
 
@@ -490,7 +519,7 @@ TitleWriter::TitleWriter(const std::vector<Rendition>& renditions, const TitleOp
     }
 
     header_ = Header(renditions, ids, entriesAt(offsets), chapterBlocksAt(ranges), headerMuxRate,
-                     options);
+                     options, &indexDigest_);
     if (header_.size() != headerSize) {
         throw std::runtime_error("internal error: the header section changed size");
     }

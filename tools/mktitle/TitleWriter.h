@@ -24,6 +24,11 @@ struct TitleOptions {
     // Largest total size of each private-stream-2 packet of an index entry; 0 puts each entry
     // in as few packets as the 16-bit PES length allows.
     uint32_t indexPacketSize = 0;
+    // Counts the times from origin (on the inputs' 90 kHz time line) instead of from the
+    // earliest decode time of the renditions: the files of one multi-file title share one time
+    // line this way. origin must not lie after any rendition's first decode time.
+    bool fixedOrigin = false;
+    uint64_t origin = 0;
     // Faults on purpose, for the readers' error tests.
     bool noStreamMap = false;  // header without the program stream map
     bool badMagic = false;     // the first index entry starts "IDMx"
@@ -80,6 +85,9 @@ public:
     const TitleLayout& Layout() const { return layout_; }
     // The number of bytes Write hands to the sink (the truncated size when one is asked for).
     uint64_t OutputSize() const { return outputSize_; }
+    // SHA-256 over the index entries as a reader of the title digests them: for each entry,
+    // the bytes it has gathered after each of the entry's private-stream-2 packets (32 bytes).
+    const std::vector<uint8_t>& IndexDigest() const { return indexDigest_; }
 
     // Writes the title to sink; sources[i] gives the bytes of the samples of renditions[i].
     // progress, when given, hears the bytes written so far. Raises std::runtime_error when a
@@ -98,6 +106,7 @@ private:
     std::vector<Track> tracks_;
     TitleLayout layout_;
     uint64_t outputSize_ = 0;
+    std::vector<uint8_t> indexDigest_;
 };
 
 }  // namespace SvTools

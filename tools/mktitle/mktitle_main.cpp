@@ -23,6 +23,8 @@
 #include "tools/mktitle/ProgressLine.h"
 #include "tools/mktitle/RenditionReader.h"
 #include "tools/mktitle/TitleInput.h"
+#include "tools/mktitle/SmilTitle.h"
+#include "tools/mktitle/TitleFile.h"
 #include "tools/mktitle/TitleWriter.h"
 
 namespace {
@@ -42,6 +44,9 @@ const char kDescription[] =
     "long they are; a progress line is shown when standard error is a terminal.\n";
 
 const char kEpilogue[] =
+    "With --smil the inputs are split by kind: their pictures make one video title and their\n"
+    "sound one audio title per --lang code; each file's entry in the manifest carries the\n"
+    "SHA-256 of its index entries, which the engine checks before it plays it.\n"
     "--no-stream-map, --bad-magic and --truncate make damaged titles for the readers' error\n"
     "tests.\n";
 
@@ -127,21 +132,6 @@ void RemoveOutputAndDie(int signal) {
 
 const int kStopSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGPIPE};
 
-// The title writer's bytes, into the output file.
-class OutputSink : public SvTools::ByteSink {
-public:
-    explicit OutputSink(SvTools::OutputFile& file) : file_(file) {}
-    void Write(const uint8_t* data, size_t size) override {
-        std::string error;
-        if (!file_.Write(data, size, error)) {
-            throw std::runtime_error("cannot write " + error);
-        }
-    }
-
-private:
-    SvTools::OutputFile& file_;
-};
-
 uint64_t FileSize(const std::string& path) {
     struct stat status;
     return stat(path.c_str(), &status) == 0 && S_ISREG(status.st_mode)
@@ -152,9 +142,17 @@ uint64_t FileSize(const std::string& path) {
 int Run(int argc, char** argv) {
     CommandLine line("mktitle",
                      "[OPTIONS] INPUT.ts [INPUT.ts ...] -o OUTPUT\n"
-                     "       mktitle [OPTIONS] INPUT.ts [INPUT.ts ...] OUTPUT",
+                     "       mktitle [OPTIONS] INPUT.ts [INPUT.ts ...] OUTPUT\n"
+                     "       mktitle --smil FOLDER [OPTIONS] INPUT.ts [INPUT.ts ...]",
                      kDescription, kEpilogue);
     line.AddOption("output", 'o', "FILE", "the title to write (\"-\": standard output)");
+    line.AddOption("smil", 0, "FOLDER",
+                   "make a multi-file title in FOLDER (made when missing): video.svm with the "
+                   "pictures, audio-LANG.svm per --lang with the sound, the subtitle files, and "
+                   "the manifest title.smil naming them");
+    line.AddOption("textstream", 0, "LANG:FILE",
+                   "with --smil: a TTML subtitle file of language LANG, copied into the folder "
+                   "as text-LANG.ttml; may be repeated");
     line.AddOption("chapter", 0, "SECONDS:TITLE[:IMAGE]",
                    "a chapter starting at SECONDS; IMAGE (.jpg, .jpeg or .png) is its "
                    "thumbnail; may be repeated");
@@ -178,7 +176,38 @@ int Run(int argc, char** argv) {
 
     std::vector<std::string> inputs = line.Arguments();
     std::string output = line.Value("output");
-    if (!line.Has("output")) {
+    const bool smil = line.Has("smil");
+    std::vector<SvTools::TextStreamSpec> textStreams;
+    if (smil) {
+        if (line.Has("output")) {
+            return line.UsageError("--smil names the output folder: -o does not go with it");
+        }
+        if (line.Value("smil").empty()) {
+            return line.UsageError("the --smil folder name is empty");
+        }
+        if (inputs.empty()) {
+            return line.UsageError("no input given");
+        }
+        if (line.Has("no-stream-map") || line.Has("bad-magic") || line.Has("truncate")) {
+            return line.UsageError(
+                "--no-stream-map, --bad-magic and --truncate do not go with --smil");
+        }
+        for (const std::string& language : line.Values("lang")) {
+            if (!SvTools::SmilTitle::IsUsableLanguage(language)) {
+                return line.UsageError("--lang: \"" + language +
+                                       "\" is not a language code (letters, digits, - and _)");
+            }
+        }
+        try {
+            for (const std::string& text : line.Values("textstream")) {
+                textStreams.push_back(SvTools::SmilTitle::ParseTextStream(text));
+            }
+        } catch (const std::invalid_argument& error) {
+            return line.UsageError(error.what());
+        }
+    } else if (line.Has("textstream")) {
+        return line.UsageError("--textstream goes with --smil only");
+    } else if (!line.Has("output")) {
         if (inputs.size() < 2) {
             return line.UsageError(inputs.empty() ? "no input and no output given"
                                                   : "no output given (-o, or the last name)");
@@ -188,7 +217,7 @@ int Run(int argc, char** argv) {
     } else if (inputs.empty()) {
         return line.UsageError("no input given");
     }
-    if (output.empty()) {
+    if (!smil && output.empty()) {
         return line.UsageError("the output name is empty");
     }
     const std::vector<std::string>& languages = line.Values("lang");
@@ -268,27 +297,17 @@ int Run(int argc, char** argv) {
         }
         renditions.push_back(std::move(rendition));
     }
-    const SvTools::TitleWriter writer(renditions, options);
-
-    std::vector<std::unique_ptr<SvTools::RenditionReader>> readers;
-    std::vector<SvTools::SampleSource*> sources;
-    for (const SvTools::Rendition& rendition : renditions) {
-        readers.emplace_back(new SvTools::RenditionReader(rendition));
-        sources.push_back(readers.back().get());
+    if (smil) {
+        std::unique_ptr<SvTools::SmilTitle> title;
+        try {
+            title.reset(new SvTools::SmilTitle(line.Value("smil"), renditions, textStreams));
+        } catch (const std::invalid_argument& error) {
+            return line.UsageError(error.what());
+        }
+        title->Write(options, progress);
+        return CommandLine::kExitSuccess;
     }
-    SvTools::OutputFile out;
-    std::string error;
-    if (!out.Prepare(output, error)) {
-        throw std::runtime_error("cannot write " + error);
-    }
-    OutputSink sink(out);
-    const std::string what = "writing " + output;
-    writer.Write(sources, sink,
-                 [&](uint64_t done) { progress.Update(what, done, writer.OutputSize()); });
-    if (!out.Commit(error)) {
-        throw std::runtime_error("cannot write " + error);
-    }
-    progress.End();
+    SvTools::WriteTitleFile(renditions, options, output, progress);
     return CommandLine::kExitSuccess;
 }
 

@@ -43,6 +43,7 @@
 #include "engine/serve/FileServer.h"
 #include "tools/common/CommandLine.h"
 #include "tools/common/OutputFile.h"
+#include "tools/svremux/ManifestRemux.h"
 #include "tools/svremux/RemuxSink.h"
 #include "tools/svremux/RenditionCut.h"
 #include "tools/titledump/TitleDump.h"
@@ -58,6 +59,9 @@ const char kDescription[] =
     "With --ps the output is an MPEG-2 program stream (OUTPUT.mpg) written by the engine's\n"
     "program-stream multiplexer instead: the same pictures and audio frames in packs, E-AC-3\n"
     "audio as private stream 1.\n"
+    "A multi-file title (a .smil manifest naming a video title and audio titles per language,\n"
+    "as a path, a file:// URL or an http:// URL) is written through the engine's playback\n"
+    "chain instead: its pictures and the sound of its first language.\n"
     "A progress line is shown when standard error is a terminal. The run fails when the media\n"
     "ends before the size and duration the title's index gives.\n";
 
@@ -410,15 +414,21 @@ Source HttpSource(Session* session, ErrorInfoMonitor* errors) {
 
 int Run(const SvTools::CommandLine& cli, const std::string& input, SvTools::OutputFile& output) {
     const bool http = IsHttpTitle(input);
+    const bool manifest = SvTools::IsManifestTitle(input);
     const std::string outputPath = cli.Value("output");
     if (!http) {
-        if (const int failure = CheckLocalTitle(cli, input, outputPath)) {
+        const bool fileUrl = manifest && input.compare(0, 7, "file://") == 0;
+        if (const int failure =
+                CheckLocalTitle(cli, fileUrl ? input.substr(7) : input, outputPath)) {
             return failure;
         }
     }
     std::string reason;
     if (!output.Prepare(outputPath, reason)) {
         return cli.Failure("cannot write " + reason);
+    }
+    if (manifest) {
+        return SvTools::RemuxManifest(cli, input, output, cli.Has("ps"), gStopSignal);
     }
 
     boost::shared_ptr<Session> session = Session::Create();

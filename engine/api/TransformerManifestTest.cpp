@@ -1,0 +1,241 @@
+// A multi-file title (a SMIL manifest naming a video title, one audio title per language and a
+// subtitle file) through the Transformer's preload and output: from a path, a file:// URL and
+// a real web origin.
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <iterator>
+#include <map>
+#include <mutex>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "SVLibrary/TypedValue/SVDictionary.h"
+#include "engine/api/Transformer.h"
+#include "engine/api/TransformerServingTestSupport.h"
+#include "engine/api/TransformerTestSupport.h"
+#include "engine/container/MediaTrack.h"
+#include "engine/container/TrackInfoKeys.h"
+#include "engine/core/ErrorInfoMonitor.h"
+#include "engine/core/Session.h"
+#include "engine/demux/Mpeg2PsDemux.h"
+#include "engine/input/CurlHTTPClientInterface.h"
+#include "engine/input/HTTPClientInterfaceFactory.h"
+#include "engine/input/HTTPThread.h"
+#include "engine/serve/FrameCountTestSupport.h"
+#include "tests/support/Fixtures.h"
+#include "tests/support/NginxOrigin.h"
+#include "tests/support/TemporaryDirectory.h"
+#include "tests/support/ThreadTestSupport.h"
+
+namespace SarvelonMediaKit {
+namespace {
+
+using SvTestSupport::Fixtures;
+using SvTestSupport::TemporaryDirectory;
+
+const MediaTime kNoPosition(~uint64_t(0));
+
+class ErrorList : public ErrorInfoMonitor {
+public:
+    ~ErrorList() override { DetachFromSources(); }
+    void SetError(SVStatus status, std::string text) override {
+        std::lock_guard<std::mutex> lock(mutex_);
+        errors_.push_back(std::make_pair(status, text));
+    }
+    std::vector<std::pair<SVStatus, std::string>> Errors() {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return errors_;
+    }
+
+private:
+    std::mutex mutex_;
+    std::vector<std::pair<SVStatus, std::string>> errors_;
+};
+
+std::string Folder(const std::string& manifest) { return manifest.substr(0, manifest.rfind('/')); }
+
+std::string ReadText(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+void WriteText(const std::string& path, const std::string& text) {
+    std::ofstream out(path, std::ios::binary);
+    out << text;
+}
+
+std::string StringOf(const MediaTrack& track, const char* key) {
+    const std::string* value = nullptr;
+    return track.GetInfo().GetString(key, value) && value ? *value : std::string();
+}
+
+bool EndsWith(const std::string& text, const std::string& end) {
+    return text.size() >= end.size() &&
+           text.compare(text.size() - end.size(), end.size(), end) == 0;
+}
+
+// The joined tracks of the fixture title after the preload: the pictures, then the sound of
+// each language in manifest order, each read from its own file, then the subtitles, which the
+// application shows from their own file.
+void ExpectFixtureTracks(const Transformer::TrackMap& tracks, const std::string& where) {
+    ASSERT_EQ(4u, tracks.size()) << where;
+    const MediaTrack& video = *tracks.at(TrackId(1));
+    const MediaTrack& en = *tracks.at(TrackId(2));
+    const MediaTrack& de = *tracks.at(TrackId(3));
+    const MediaTrack& text = *tracks.at(TrackId(4));
+    EXPECT_TRUE(video.HasVideo());
+    EXPECT_FALSE(video.HasAudio()) << "the video file carries no sound";
+    EXPECT_TRUE(EndsWith(StringOf(video, TrackInfoKey_Source), "/video.svm"))
+        << StringOf(video, TrackInfoKey_Source);
+    EXPECT_TRUE(en.HasAudio() && !en.HasVideo());
+    EXPECT_EQ("en", StringOf(en, TrackInfoKey_AudioIdentifier));
+    EXPECT_TRUE(EndsWith(StringOf(en, TrackInfoKey_Source), "/audio-en.svm"));
+    EXPECT_TRUE(de.HasAudio() && !de.HasVideo());
+    EXPECT_EQ("de", StringOf(de, TrackInfoKey_AudioIdentifier));
+    EXPECT_TRUE(EndsWith(StringOf(de, TrackInfoKey_Source), "/audio-de.svm"));
+    EXPECT_TRUE(text.HasText());
+    EXPECT_EQ("en", StringOf(text, TrackInfoKey_SubtitleIdentifier));
+    EXPECT_TRUE(EndsWith(StringOf(text, TrackInfoKey_Source), "/text-en.ttml"));
+}
+
+// The playback demultiplexer keeps the media tracks only: the pictures in the main chain, and
+// (after the audio branch took them) no sound and no subtitles.
+void ExpectDemuxTracks(const Transformer& transformer) {
+    Session& session = *transformer.GetSession();
+    session.PausePump();
+    Mpeg2PsDemux* demux = SvTestSupport::FindInChain<Mpeg2PsDemux>(transformer);
+    ASSERT_NE(nullptr, demux);
+    const Mpeg2PsDemux::TrackMap tracks = demux->GetTracks();
+    session.ResumePump();
+    ASSERT_EQ(1u, tracks.size());
+    EXPECT_TRUE(tracks.begin()->second->HasVideo());
+}
+
+// The manifest's sources made absolute: as plain paths, or as file:// URLs when scheme is given.
+std::string WithAbsoluteSources(const std::string& manifest, const std::string& scheme) {
+    std::string text = ReadText(manifest);
+    for (const char* name : {"video.svm", "audio-en.svm", "audio-de.svm", "text-en.ttml"}) {
+        const std::string relative = std::string("src=\"") + name + "\"";
+        const size_t at = text.find(relative);
+        EXPECT_NE(std::string::npos, at) << name;
+        if (at == std::string::npos) continue;
+        text.replace(at, relative.size(),
+                     "src=\"" + scheme + Folder(manifest) + "/" + std::string(name) + "\"");
+    }
+    return text;
+}
+
+TEST(TransformerManifest, RelativePathAndFileUrlSourcesLoadTheJoinedTracks) {
+    const std::string manifest = Fixtures::SmilTitle();
+    TemporaryDirectory dir("tmanifest");
+    WriteText(dir.File("urls.smil"), WithAbsoluteSources(manifest, "file://"));
+    WriteText(dir.File("paths.smil"), WithAbsoluteSources(manifest, ""));
+    for (const std::string& source : {manifest, dir.File("urls.smil"), dir.File("paths.smil")}) {
+        Transformer transformer(source, MediaFormatHls, OutputKindHls, "");
+        ASSERT_EQ(MediaFormatSmil, transformer.GetMediaFormat());
+        transformer.SetCredentials(SV::SVDictionary());
+        ASSERT_EQ(SVStatusSuccess, transformer.PreLoad()) << source;
+        ExpectFixtureTracks(transformer.GetTracks(), source);
+        ExpectDemuxTracks(transformer);
+        // The stage is done: the session has its full size and nothing is left to wait for.
+        EXPECT_EQ(transformer.GetCacheSize(), transformer.GetSession()->GetCapacity().Get());
+        EXPECT_EQ(SVStatusSuccess, transformer.PreLoad());
+    }
+}
+
+TEST(TransformerManifest, AWrongHashOrAMissingSourceFailsTheStageWithTheLoadersStatus) {
+    const std::string manifest = Fixtures::SmilTitle();
+    TemporaryDirectory dir("tmanifest");
+    // The same files, by absolute path, with the first hash's last digit changed.
+    std::string changed = WithAbsoluteSources(manifest, "");
+    const size_t hash = changed.find("hash=\"");
+    ASSERT_NE(std::string::npos, hash);
+    char& digit = changed[hash + 6 + 63];
+    digit = digit == '0' ? '1' : '0';
+    WriteText(dir.File("changed.smil"), changed);
+    {
+        Transformer transformer(dir.File("changed.smil"), MediaFormatHls, OutputKindHls, "");
+        EXPECT_EQ(SVStatusDigestMismatch, transformer.PreLoad());
+        EXPECT_EQ(SVStatusDigestMismatch, transformer.GetStatus());
+        EXPECT_TRUE(transformer.GetTracks().empty());
+    }
+    WriteText(dir.File("nosrc.smil"), "<smil><body><video hash=\"00\"/></body></smil>");
+    {
+        Transformer transformer(dir.File("nosrc.smil"), MediaFormatHls, OutputKindHls, "");
+        ErrorList errors;
+        static_cast<ErrorInfoSource&>(transformer).AddMonitor(&errors);
+        EXPECT_EQ(SVStatusManifest, transformer.PreLoad());
+        ASSERT_EQ(1u, errors.Errors().size());
+        EXPECT_EQ(SVStatusManifest, errors.Errors()[0].first);
+        EXPECT_EQ("Missing src attribute", errors.Errors()[0].second);
+    }
+}
+
+// The transport stream written from the manifest: every picture of the video file and every
+// frame of the first language's sound, which is the 440 Hz source's and not the 880 Hz one's.
+TEST(TransformerManifestPlayerTest, TheOutputCarriesThePicturesAndTheFirstLanguage) {
+    const std::string manifest = Fixtures::SmilTitle();
+    TemporaryDirectory dir("tmanifest");
+    const std::string output = dir.File("out.ts");
+    const std::map<int, size_t> audio =
+        test::ProbeCounts(Fixtures::SineAudioClip(Fixtures::kSmilFirstFrequency), false);
+    ASSERT_EQ(1u, audio.size());
+    const std::map<int, size_t> source = {{0, Fixtures::kShortClipFrames},
+                                          {1, audio.begin()->second}};
+    {
+        Transformer transformer(manifest, MediaFormatMpeg2Ts, OutputKindFile, output);
+        ASSERT_EQ(SVStatusSuccess, transformer.PreLoad());
+        ASSERT_EQ(SVStatusSuccess, transformer.Transform(kNoPosition, TrickPlayRate(0), true));
+        EXPECT_TRUE(SvTestSupport::WaitUntil(
+            [&]() { return test::ProbeCounts(output, false) == source; }, 30000));
+        EXPECT_EQ(SVStatusSuccess, transformer.Stop());
+    }
+    EXPECT_EQ(source, test::ProbeCounts(output, false));
+    std::string copied, expected, other;
+    const std::string frames = dir.File("frames.aac");
+    auto adts = [&](const std::string& input, std::string& into) {
+        ASSERT_EQ(
+            0, SvTestSupport::RunProgram({"ffmpeg", "-nostdin", "-v", "error", "-y", "-i", input,
+                                          "-map", "0:a:0", "-c:a", "copy", "-f", "adts", frames}));
+        into = ReadText(frames);
+    };
+    adts(output, copied);
+    adts(Fixtures::SineAudioClip(Fixtures::kSmilFirstFrequency), expected);
+    adts(Fixtures::SineAudioClip(Fixtures::kSmilSecondFrequency), other);
+    ASSERT_FALSE(copied.empty());
+    EXPECT_EQ(expected, copied) << "the first language's frames, unchanged";
+    EXPECT_NE(other, copied);
+}
+
+// The engine's own transport fetches the manifest and every file from nginx.
+class TransformerManifestNginxTest : public ::testing::Test {
+protected:
+    void SetUp() override { SetHTTPClientInterfaceFactory(&CreateCurlHTTPClientInterface); }
+    void TearDown() override {
+        ShutdownCurlHTTPClientInterface();
+        SetHTTPClientInterfaceFactory(nullptr);
+    }
+};
+
+TEST_F(TransformerManifestNginxTest, AManifestOverHttpLoadsItsFilesFromTheSameFolder) {
+    if (!SvTestSupport::NginxOrigin::Installed()) GTEST_SKIP() << "nginx is not installed";
+    const std::string manifest = Fixtures::SmilTitle();
+    SvTestSupport::NginxOrigin origin(Folder(manifest));
+    std::string reason;
+    ASSERT_TRUE(origin.Start(&reason)) << reason;
+    const std::string url = origin.Url("/title.smil");
+    Transformer transformer(url, MediaFormatHls, OutputKindHls, "");
+    ASSERT_EQ(MediaFormatSmil, transformer.GetMediaFormat());
+    transformer.SetCredentials(SV::SVDictionary());
+    ASSERT_EQ(SVStatusSuccess, transformer.PreLoad()) << origin.ErrorLog();
+    const Transformer::TrackMap tracks = transformer.GetTracks();
+    ExpectFixtureTracks(tracks, url);
+    if (tracks.size() == 3u) {
+        EXPECT_EQ(origin.Url("/video.svm"), StringOf(*tracks.at(TrackId(1)), TrackInfoKey_Source));
+    }
+}
+
+}  // namespace
+}  // namespace SarvelonMediaKit

@@ -1,0 +1,236 @@
+// Reading SMIL manifests: which elements count, their attributes and errors, where sources
+// resolve, and hostile documents. Nothing here fetches a file or starts a session.
+
+#include <gtest/gtest.h>
+
+#include <boost/shared_ptr.hpp>
+
+#include <string>
+#include <vector>
+
+#include "SVLibrary/Types/SVStatus.h"
+#include "engine/container/MediaTrack.h"
+#include "engine/input/MultiFileLoader.h"
+#include "tests/support/ThreadTestSupport.h"
+
+namespace SarvelonMediaKit {
+namespace {
+
+const char kBadBegin[] = "SMIL \"begin\" attribute must be in seconds (x.ys)";
+
+std::string Smil(const std::string& body) {
+    return "<?xml version=\"1.0\"?>\n<smil xmlns=\"http://www.w3.org/ns/SMIL\"><body><par>" + body +
+           "</par></body></smil>";
+}
+
+TEST(MultiFileLoaderManifest, MediaAndTextStreamElementsAnywhereInTheDocument) {
+    const int pumpsBefore = SvTestSupport::ThreadsNamed("Pump");
+    MultiFileLoader loader("/data/m.smil", ByteAmount(1000));
+    ASSERT_EQ(SVStatusSuccess,
+              loader.ParseManifest(
+                  "<smil><head><meta name=\"x\"/></head><body><switch>"
+                  "<video src=\"v.svm\" begin=\"2.5s\" hash=\"00ff10\"/>"
+                  "<par><audio src=\"a-en.svm\" systemLanguage=\"en\"/>"
+                  "<Audio src=\"ignored.svm\"/>"  // names are compared exactly
+                  "<textstream src=\"subs/en.ttml\" systemLanguage=\"en\" begin=\"-1.5\"/>"
+                  "</par></switch>"
+                  "<audio src=\"/abs/a-fr.svm\" systemLanguage=\"fr\" begin=\"12\"/>"
+                  "</body></smil>"));
+    const std::vector<MultiFileLoader::MediaEntry> entries = loader.GetMediaEntries();
+    ASSERT_EQ(3u, entries.size());
+    EXPECT_EQ("/data/v.svm", entries[0].location);
+    EXPECT_EQ("", entries[0].language);
+    EXPECT_FLOAT_EQ(2.5f, entries[0].begin);
+    EXPECT_TRUE(entries[0].hashGiven);
+    EXPECT_EQ((std::vector<unsigned char>{0x00, 0xFF, 0x10}), entries[0].hash);
+    EXPECT_EQ("/data/a-en.svm", entries[1].location);
+    EXPECT_EQ("en", entries[1].language);
+    EXPECT_FLOAT_EQ(0.0f, entries[1].begin);
+    EXPECT_FALSE(entries[1].hashGiven);
+    EXPECT_EQ("/abs/a-fr.svm", entries[2].location);
+    EXPECT_FLOAT_EQ(12.0f, entries[2].begin);
+
+    const std::list<boost::shared_ptr<MediaTrack>> text = loader.GetTextStreamTracks();
+    ASSERT_EQ(1u, text.size());
+    const MediaTrack& track = *text.front();
+    EXPECT_TRUE(track.HasText());
+    EXPECT_FALSE(track.HasAudio() || track.HasVideo());
+    EXPECT_EQ("/data/subs/en.ttml", track.GetSource());
+    EXPECT_EQ("en", track.GetInfo().GetStringOrDefault(TrackInfoKey_SubtitleIdentifier, ""));
+    EXPECT_EQ(1u, track.GetInfo().GetUnsignedIntOrDefault(TrackInfoKey_SubtitleFormat, 0));
+    EXPECT_FLOAT_EQ(-1.5f, track.GetTimingOffset());
+    // Reading a manifest starts nothing.
+    EXPECT_EQ(pumpsBefore, SvTestSupport::ThreadsNamed("Pump"));
+}
+
+TEST(MultiFileLoaderManifest, BeginValues) {
+    struct Case {
+        const char* begin;
+        bool ok;
+        float seconds;
+    };
+    const Case cases[] = {
+        {"2", true, 2.0f}, {"2.5s", true, 2.5f}, {"-1.5s", true, -1.5f}, {"12.5", true, 12.5f},
+        {"abc", false, 0}, {"", false, 0},       {"s2", false, 0},       {"nan", false, 0},
+        {"inf", false, 0}, {"1e40", false, 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.begin);
+        MultiFileLoader loader("/m.smil", ByteAmount(0));
+        const SVStatus status =
+            loader.ParseManifest(Smil(std::string("<video src=\"v\" begin=\"") + c.begin + "\"/>"));
+        if (c.ok) {
+            ASSERT_EQ(SVStatusSuccess, status);
+            ASSERT_EQ(1u, loader.GetMediaEntries().size());
+            EXPECT_FLOAT_EQ(c.seconds, loader.GetMediaEntries()[0].begin);
+        } else {
+            EXPECT_EQ(SVStatusManifest, status);
+            EXPECT_EQ(kBadBegin, loader.GetErrorText());
+            EXPECT_TRUE(loader.GetMediaEntries().empty());
+        }
+        // The same rule for text streams.
+        MultiFileLoader text("/m.smil", ByteAmount(0));
+        const SVStatus textStatus = text.ParseManifest(
+            Smil(std::string("<textstream src=\"t\" systemLanguage=\"en\" begin=\"") + c.begin +
+                 "\"/>"));
+        EXPECT_EQ(c.ok ? SVStatusSuccess : SVStatusManifest, textStatus);
+    }
+}
+
+TEST(MultiFileLoaderManifest, ElementErrorsStopAtTheFirst) {
+    struct Case {
+        const char* body;
+        const char* text;
+    };
+    const Case cases[] = {
+        {"<video/>", "Missing src attribute"},
+        {"<audio systemLanguage=\"en\"/>", "Missing src attribute"},
+        {"<textstream systemLanguage=\"en\"/>", "Missing src attribute"},
+        {"<textstream src=\"t.ttml\"/>", "Missing textstream systemLanguage attribute"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.body);
+        MultiFileLoader loader("/m.smil", ByteAmount(0));
+        EXPECT_EQ(SVStatusManifest, loader.ParseManifest(Smil(c.body)));
+        EXPECT_EQ(SVStatusManifest, loader.GetStatus());
+        EXPECT_EQ(c.text, loader.GetErrorText());
+    }
+    // An error in the second of three elements leaves the first record only.
+    MultiFileLoader loader("/m.smil", ByteAmount(0));
+    EXPECT_EQ(SVStatusManifest,
+              loader.ParseManifest(Smil("<video src=\"1\"/><audio/><audio src=\"3\"/>")));
+    ASSERT_EQ(1u, loader.GetMediaEntries().size());
+    EXPECT_EQ("/1", loader.GetMediaEntries()[0].location);
+}
+
+TEST(MultiFileLoaderManifest, DocumentsThatAreNotManifests) {
+    const std::string notXml[] = {"", "not xml at all", "<smil><video src=\"a\">", "<a></b>",
+                                  std::string("<smil>\0</smil>", 14)};
+    for (const std::string& text : notXml) {
+        SCOPED_TRACE(text);
+        MultiFileLoader loader("/m.smil", ByteAmount(0));
+        EXPECT_EQ(SVStatusManifest, loader.ParseManifest(text));
+        EXPECT_TRUE(loader.GetMediaEntries().empty());
+    }
+    // Well-formed, but nothing to load: fine for the reader (Load then times out).
+    MultiFileLoader empty("/m.smil", ByteAmount(0));
+    EXPECT_EQ(SVStatusSuccess, empty.ParseManifest("<smil><body/></smil>"));
+    EXPECT_TRUE(empty.GetMediaEntries().empty());
+    // Larger than the cap, even though well-formed.
+    MultiFileLoader huge("/m.smil", ByteAmount(0));
+    const std::string padding(MultiFileLoader::kMaxManifestBytes, ' ');
+    EXPECT_EQ(SVStatusManifest, huge.ParseManifest("<smil>" + padding + "</smil>"));
+}
+
+TEST(MultiFileLoaderManifest, EntitiesAreNeitherFetchedNorExpandedPastTheBound) {
+    // The classic exponential entity: ten levels of ten references, 10^9 copies of "lol".
+    std::string dtd = "<!DOCTYPE smil [<!ENTITY l0 \"lol\">";
+    for (int i = 1; i <= 9; ++i) {
+        std::string refs;
+        for (int j = 0; j < 10; ++j) refs += "&l" + std::to_string(i - 1) + ";";
+        dtd += "<!ENTITY l" + std::to_string(i) + " \"" + refs + "\">";
+    }
+    dtd += "]>";
+    for (const std::string& body :
+         {std::string("<smil><video src=\"&l9;\"/></smil>"), std::string("<smil>&l9;</smil>")}) {
+        SCOPED_TRACE(body);
+        MultiFileLoader loader("/m.smil", ByteAmount(0));
+        EXPECT_EQ(SVStatusManifest, loader.ParseManifest(dtd + body));
+        EXPECT_TRUE(loader.GetMediaEntries().empty());
+    }
+    // An external entity is not read (the file exists on every system).
+    MultiFileLoader external("/m.smil", ByteAmount(0));
+    const SVStatus status = external.ParseManifest(
+        "<!DOCTYPE smil [<!ENTITY x SYSTEM \"file:///etc/hostname\">]>"
+        "<smil><video src=\"&x;\"/></smil>");
+    if (status == SVStatusSuccess) {
+        ASSERT_EQ(1u, external.GetMediaEntries().size());
+        EXPECT_EQ("/", external.GetMediaEntries()[0].location) << "the external file was read";
+    }
+    // A small internal entity is expanded as the document says.
+    MultiFileLoader small("/data/m.smil", ByteAmount(0));
+    ASSERT_EQ(SVStatusSuccess,
+              small.ParseManifest("<!DOCTYPE smil [<!ENTITY f \"a.svm\">]>"
+                                  "<smil><video src=\"x/&f;\" systemLanguage=\"&amp;\"/></smil>"));
+    ASSERT_EQ(1u, small.GetMediaEntries().size());
+    EXPECT_EQ("/data/x/a.svm", small.GetMediaEntries()[0].location);
+    EXPECT_EQ("&", small.GetMediaEntries()[0].language);
+}
+
+TEST(MultiFileLoaderManifest, DeepNestingFailsCleanly) {
+    std::string text;
+    for (int i = 0; i < 100000; ++i) text += "<a>";
+    MultiFileLoader loader("/m.smil", ByteAmount(0));
+    EXPECT_EQ(SVStatusManifest, loader.ParseManifest(text));
+}
+
+TEST(MultiFileLoaderManifest, SourcesResolveAgainstTheManifestsFolder) {
+    struct Case {
+        const char* manifest;
+        const char* src;
+        const char* resolved;
+    };
+    const Case cases[] = {
+        // Files: the manifest's folder, with or without "file://".
+        {"/data/m.smil", "track2", "/data/track2"},
+        {"file:///data/m.smil", "track2", "/data/track2"},
+        {"/data/m.smil", "sub/dir/a b.svm", "/data/sub/dir/a b.svm"},
+        {"/data/m.smil", "/other/a.svm", "/other/a.svm"},
+        {"/data/m.smil", "file:///other/a.svm", "/other/a.svm"},
+        {"/data/m.smil", "http://cdn/a.svm", "http://cdn/a.svm"},
+        // HTTP: up to the last '/' of the path; each segment encoded, the '/' kept.
+        {"http://h:8/t/m.smil?k=1", "a.svm", "http://h:8/t/a.svm"},
+        {"http://h/t/m.smil", "audio/fr a.svm", "http://h/t/audio/fr%20a.svm"},
+        {"https://h/m.smil", "x/y/z.svm", "https://h/x/y/z.svm"},
+        {"http://h", "a.svm", "http://h/a.svm"},
+        {"http://h/t/m.smil", "a?b#c", "http://h/t/a%3Fb%23c"},
+        {"http://h/t/m.smil", "https://other/a.svm", "https://other/a.svm"},
+        {"http://h/t/m.smil", "/abs/a.svm", "/abs/a.svm"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.manifest) + " + " + c.src);
+        MultiFileLoader loader(c.manifest, ByteAmount(0));
+        EXPECT_EQ(c.resolved, loader.ResolveLocation(c.src));
+    }
+}
+
+TEST(MultiFileLoaderManifest, TextStreamTracksAreNumberedAfterTheCallersTracks) {
+    MultiFileLoader loader("/m.smil", ByteAmount(0));
+    ASSERT_EQ(SVStatusSuccess,
+              loader.ParseManifest(Smil("<textstream src=\"en.ttml\" systemLanguage=\"en\"/>"
+                                        "<textstream src=\"fr.ttml\" systemLanguage=\"fr\" "
+                                        "begin=\"-3\"/>")));
+    MultiFileLoader::TrackMap tracks;
+    tracks[TrackId(1)] = boost::shared_ptr<MediaTrack>(new MediaTrack);
+    loader.GetMediaTracks(tracks);
+    ASSERT_EQ(3u, tracks.size());
+    EXPECT_EQ("/en.ttml", tracks[TrackId(2)]->GetSource());
+    EXPECT_EQ(2u, tracks[TrackId(2)]->GetInfo().GetUnsignedIntOrDefault(TrackInfoKey_Id, 0));
+    EXPECT_EQ("/fr.ttml", tracks[TrackId(3)]->GetSource());
+    // A text track's negative offset alone shifts nothing: only audio and video count.
+    EXPECT_FLOAT_EQ(-3.0f, tracks[TrackId(3)]->GetTimingOffset());
+    EXPECT_FLOAT_EQ(0.0f, tracks[TrackId(2)]->GetTimingOffset());
+}
+
+}  // namespace
+}  // namespace SarvelonMediaKit

@@ -1,0 +1,122 @@
+#ifndef ENGINE_INPUT_MULTIFILELOADERTESTSUPPORT_H
+#define ENGINE_INPUT_MULTIFILELOADERTESTSUPPORT_H
+
+// What the loader's checks share: a folder of hand-written manifests next to fixture titles,
+// and the index digest of a title worked out here, from the file's bytes, with OpenSSL (not
+// with the engine's parser or its digest code).
+
+#include <openssl/evp.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdint>
+#include <fstream>
+#include <iterator>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "tests/support/Fixtures.h"
+#include "tests/support/TemporaryDirectory.h"
+
+namespace SarvelonMediaKit {
+namespace test {
+
+inline std::vector<uint8_t> ReadBytes(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::vector<uint8_t>(std::istreambuf_iterator<char>(in),
+                                std::istreambuf_iterator<char>());
+}
+
+inline std::string ReadText(const std::string& path) {
+    const std::vector<uint8_t> bytes = ReadBytes(path);
+    return std::string(bytes.begin(), bytes.end());
+}
+
+inline void WriteText(const std::string& path, const std::string& text) {
+    std::ofstream out(path, std::ios::binary);
+    out << text;
+    if (!out) throw std::runtime_error("cannot write " + path);
+}
+
+// SHA-256 over the payloads of the private stream 2 packets (stream id 0xBF) that precede the
+// first audio or video packet, in file order: the index entries of a title whose entries each
+// fit one packet, as every fixture title here is made. The walk follows ISO/IEC 13818-1:
+// pack headers are 14 bytes plus their stuffing (low 3 bits of byte 13), every other packet
+// is 6 bytes plus its 16-bit big-endian length.
+inline std::string IndexDigestHex(const std::string& path) {
+    const std::vector<uint8_t> title = ReadBytes(path);
+    EVP_MD_CTX* context = EVP_MD_CTX_new();
+    EVP_DigestInit_ex(context, EVP_sha256(), nullptr);
+    size_t entries = 0;
+    for (size_t i = 0; i + 6 <= title.size();) {
+        if (title[i] != 0 || title[i + 1] != 0 || title[i + 2] != 1) {
+            ++i;
+            continue;
+        }
+        const uint8_t id = title[i + 3];
+        if (id == 0xBA) {
+            if (i + 14 > title.size()) break;
+            i += 14 + (title[i + 13] & 7);
+            continue;
+        }
+        if (id >= 0xC0 && id <= 0xEF) break;  // the first media packet
+        const size_t length = (size_t(title[i + 4]) << 8) | title[i + 5];
+        if (i + 6 + length > title.size()) break;
+        if (id == 0xBF) {
+            EVP_DigestUpdate(context, &title[i + 6], length);
+            ++entries;
+        }
+        i += 6 + length;
+    }
+    unsigned char digest[EVP_MAX_MD_SIZE];
+    unsigned int size = 0;
+    EVP_DigestFinal_ex(context, digest, &size);
+    EVP_MD_CTX_free(context);
+    if (entries == 0) throw std::runtime_error("no index entries in " + path);
+    static const char kDigits[] = "0123456789abcdef";
+    std::string hex;
+    for (unsigned int i = 0; i < size; ++i) {
+        hex += kDigits[digest[i] >> 4];
+        hex += kDigits[digest[i] & 15];
+    }
+    return hex;
+}
+
+// A folder holding a video-only title (v.svm) and two audio-only titles, English (en.svm) and
+// French (audio/fr.svm, one folder down), next to which the checks write their manifests.
+class ManifestFolder {
+public:
+    ManifestFolder() : folder_("svloader") {
+        if (mkdir(folder_.File("audio").c_str(), 0755) != 0) {
+            throw std::runtime_error("cannot make " + folder_.File("audio"));
+        }
+        Link(SvTestSupport::Fixtures::VideoOnlyTitle(), "v.svm");
+        Link(SvTestSupport::Fixtures::LanguageAudioTitle("eng"), "en.svm");
+        Link(SvTestSupport::Fixtures::LanguageAudioTitle("fra"), "audio/fr.svm");
+    }
+    const std::string& Path() const { return folder_.Path(); }
+    std::string File(const std::string& name) const { return folder_.File(name); }
+    // Writes the manifest and returns its path.
+    std::string Manifest(const std::string& name, const std::string& body) const {
+        const std::string path = folder_.File(name);
+        WriteText(path,
+                  "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+                  "<smil xmlns=\"http://www.w3.org/ns/SMIL\"><body><par>\n" +
+                      body + "\n</par></body></smil>\n");
+        return path;
+    }
+
+private:
+    void Link(const std::string& target, const std::string& name) {
+        if (symlink(target.c_str(), folder_.File(name).c_str()) != 0) {
+            throw std::runtime_error("cannot link " + name);
+        }
+    }
+    SvTestSupport::TemporaryDirectory folder_;
+};
+
+}  // namespace test
+}  // namespace SarvelonMediaKit
+
+#endif

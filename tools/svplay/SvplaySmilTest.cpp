@@ -1,0 +1,109 @@
+// svplay on a multi-file title (a SMIL manifest with a video title, an audio title per
+// language and a subtitle file): from its path, a file:// URL and nginx, read through by ffmpeg
+// with the pictures and the first language's sound as they went into the title.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <chrono>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "tests/support/Fixtures.h"
+#include "tests/support/NginxOrigin.h"
+#include "tests/support/TemporaryDirectory.h"
+#include "tools/svplay/SvplayTestSupport.h"
+
+namespace {
+
+using SvTestSupport::Fixtures;
+using SvTestSupport::NginxOrigin;
+using SvTestSupport::RunProgram;
+using SvTestSupport::TemporaryDirectory;
+using namespace SvplayTestSupport;
+
+const std::chrono::seconds kStart(20);
+const std::chrono::seconds kStop(20);
+
+// The first audio stream of input as ADTS frames, copied by ffmpeg without decoding.
+std::string AdtsOf(const TemporaryDirectory& dir, const std::string& input) {
+    const std::string path = dir.File("frames.aac");
+    std::string report;
+    EXPECT_EQ(0, RunProgram({"ffmpeg", "-nostdin", "-v", "error", "-y", "-i", input, "-map",
+                             "0:a:0", "-c:a", "copy", "-f", "adts", path},
+                            &report))
+        << report;
+    return ReadFile(path);
+}
+
+// Plays the title with svplay and reads the playlist through with ffmpeg, stopping at the
+// first error: every picture of the short clip and every frame of the 440 Hz "en" sound,
+// byte for byte, not the 880 Hz "de" one.
+void ExpectPicturesAndFirstLanguage(const std::string& title, const TemporaryDirectory& dir) {
+    const uint16_t port = FreePort();
+    ASSERT_NE(0, port);
+    Svplay svplay({title, "--port", std::to_string(port)}, dir.File("stderr"));
+    ASSERT_TRUE(svplay.Started());
+    std::string url;
+    ASSERT_TRUE(svplay.ReadLine(url, kStart)) << svplay.Errors();
+    ASSERT_EQ("http://localhost:" + std::to_string(port) + "/title.m3u8", url) << svplay.Errors();
+
+    std::string served;
+    ASSERT_EQ(0, RunProgram({"ffmpeg", "-nostdin", "-v", "error", "-xerror", "-i", url, "-map", "0",
+                             "-f", "framecrc", "-"},
+                            &served))
+        << served.substr(0, 2000);
+    std::string source;
+    ASSERT_EQ(0, RunProgram({"ffmpeg", "-nostdin", "-v", "error", "-i",
+                             Fixtures::SineAudioClip(Fixtures::kSmilFirstFrequency), "-map", "0",
+                             "-f", "framecrc", "-"},
+                            &source));
+    const std::map<int, size_t> servedFrames = FramesPerStream(served);
+    const std::map<int, size_t> sourceFrames = FramesPerStream(source);
+    ASSERT_EQ(2u, servedFrames.size()) << served.substr(0, 2000);
+    EXPECT_EQ(Fixtures::kShortClipFrames, servedFrames.at(0));
+    EXPECT_EQ(sourceFrames.at(0), servedFrames.at(1));
+
+    const std::string first = AdtsOf(dir, Fixtures::SineAudioClip(Fixtures::kSmilFirstFrequency));
+    const std::string second = AdtsOf(dir, Fixtures::SineAudioClip(Fixtures::kSmilSecondFrequency));
+    const std::string played = AdtsOf(dir, url);
+    ASSERT_FALSE(played.empty());
+    EXPECT_EQ(first, played) << "the first language's frames as they went into the title";
+    EXPECT_NE(second, played);
+
+    svplay.Signal(SIGINT);
+    EXPECT_EQ(0, svplay.Wait(kStop)) << svplay.Errors();
+}
+
+TEST(SvplaySmilTest, AManifestByPathAndByFileUrlPlaysThePicturesAndTheFirstLanguage) {
+    TemporaryDirectory dir("svplaysmil");
+    const std::string manifest = Fixtures::SmilTitle();
+    ASSERT_NO_FATAL_FAILURE(ExpectPicturesAndFirstLanguage(manifest, dir));
+    ASSERT_NO_FATAL_FAILURE(ExpectPicturesAndFirstLanguage("file://" + manifest, dir));
+}
+
+TEST(SvplaySmilTest, AManifestFromNginxPlaysItsFilesFromTheSameFolder) {
+    ASSERT_TRUE(NginxOrigin::Installed()) << "run scripts/deps to install nginx";
+    TemporaryDirectory dir("svplaysmil");
+    const std::string manifest = Fixtures::SmilTitle();
+    NginxOrigin origin(manifest.substr(0, manifest.rfind('/')));
+    std::string reason;
+    ASSERT_TRUE(origin.Start(&reason)) << reason;
+    ASSERT_NO_FATAL_FAILURE(ExpectPicturesAndFirstLanguage(origin.Url("/title.smil"), dir));
+}
+
+TEST(SvplaySmilTest, AManifestWhoseFileIsMissingFailsWithTheReason) {
+    TemporaryDirectory dir("svplaysmil");
+    const std::string manifest = dir.File("broken.smil");
+    {
+        std::ofstream out(manifest);
+        out << "<smil><body><video src=\"nothing-here.svm\"/></body></smil>\n";
+    }
+    Svplay svplay({manifest, "--port", std::to_string(FreePort())}, dir.File("stderr"));
+    ASSERT_TRUE(svplay.Started());
+    EXPECT_EQ(1, svplay.Wait(kStart)) << svplay.Errors();
+    EXPECT_NE(std::string::npos, svplay.Errors().find("broken.smil")) << svplay.Errors();
+}
+
+}  // namespace
