@@ -267,6 +267,12 @@ TEST_F(MultiFileLoaderOrigin, AManifestThatIsMissingOrNeverAnswers) {
     EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(500));
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(30));
 
+    // Without a transport to fetch it with, the load fails instead of throwing at its owner.
+    SetHTTPClientInterfaceFactory(nullptr);
+    MultiFileLoader unfetchable(origin_.Url("/silent.smil"), kCapacity);
+    EXPECT_EQ(SVStatusLibraryException, unfetchable.Load(kTimeout));
+    SetHTTPClientInterfaceFactory(&CreateCurlHTTPClientInterface);
+
     origin_.Serve("/empty.smil", "");
     MultiFileLoader empty(origin_.Url("/empty.smil"), kCapacity);
     EXPECT_EQ(SVStatusManifest, empty.Load(kTimeout));
