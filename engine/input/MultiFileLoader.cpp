@@ -204,7 +204,15 @@ SVStatus MultiFileLoader::Load(MediaTime timeout) {
 SVStatus MultiFileLoader::FetchManifest(MediaTime timeout) {
     if (IsHttpLocation(location_)) {
         ManifestDownloader downloader(kMaxManifestBytes);
-        const SVStatus status = downloader.Download(location_, timeout);
+        SVStatus status = SVStatusSuccess;
+        try {
+            status = downloader.Download(location_, timeout);
+        } catch (const SV::Exception& exception) {
+            // No transport can be made (none installed): reported, not thrown at the owner.
+            Fail(SVStatusLibraryException,
+                 "Manifest " + location_ + " cannot be fetched: " + exception.what());
+            return SVStatusLibraryException;
+        }
         if (status != SVStatusSuccess) {
             Fail(status, downloader.GetErrorText());
             return status;

@@ -166,6 +166,33 @@ TEST_F(MultiFileLoaderLoad, ManifestsThatCannotBeLoaded) {
     EXPECT_TRUE(SvTestSupport::WaitUntil([&] { return SessionThreads() == threadsBefore; }));
 }
 
+TEST_F(MultiFileLoaderLoad, AManifestPastTheCapIsRefusedWhereverItComesFrom) {
+    // Well-formed, with a loadable video element, but one byte past the cap.
+    const std::string head = "<smil><video src=\"v.svm\"/>";
+    const std::string tail = "</smil>";
+    const std::string text =
+        head +
+        std::string(MultiFileLoader::kMaxManifestBytes + 1 - head.size() - tail.size(), ' ') + tail;
+    ASSERT_EQ(MultiFileLoader::kMaxManifestBytes + 1, text.size());
+    WriteText(folder_.File("big.smil"), text);
+    MultiFileLoader file(folder_.File("big.smil"), kCapacity);
+    EXPECT_EQ(SVStatusManifest, file.Load(kTimeout));
+    EXPECT_NE(std::string::npos, file.GetErrorText().find("larger than 4194304 bytes"))
+        << file.GetErrorText();
+
+    SvTestSupport::TestOrigin origin;
+    origin.Serve("/big.smil", text);
+    MultiFileLoader http(origin.Url("/big.smil"), kCapacity);
+    EXPECT_EQ(SVStatusManifest, http.Load(kTimeout));
+    EXPECT_NE(std::string::npos, http.GetErrorText().find("larger than 4194304 bytes"))
+        << http.GetErrorText();
+
+    // At the cap exactly, the same document loads.
+    WriteText(folder_.File("fits.smil"), head + text.substr(head.size() + 1));
+    MultiFileLoader fits(folder_.File("fits.smil"), kCapacity);
+    EXPECT_EQ(SVStatusSuccess, fits.Load(kTimeout)) << fits.GetErrorText();
+}
+
 TEST_F(MultiFileLoaderLoad, AManifestWithoutMediaWaitsOutTheTimeout) {
     const std::string manifest =
         folder_.Manifest("text.smil", "<textstream src=\"en.ttml\" systemLanguage=\"en\"/>");
@@ -239,6 +266,12 @@ TEST_F(MultiFileLoaderOrigin, AManifestThatIsMissingOrNeverAnswers) {
     EXPECT_EQ(SVStatusPreloadTimeout, never.Load(MediaTime(500 * 1000)));
     EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(500));
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(30));
+
+    // Without a transport to fetch it with, the load fails instead of throwing at its owner.
+    SetHTTPClientInterfaceFactory(nullptr);
+    MultiFileLoader unfetchable(origin_.Url("/silent.smil"), kCapacity);
+    EXPECT_EQ(SVStatusLibraryException, unfetchable.Load(kTimeout));
+    SetHTTPClientInterfaceFactory(&CreateCurlHTTPClientInterface);
 
     origin_.Serve("/empty.smil", "");
     MultiFileLoader empty(origin_.Url("/empty.smil"), kCapacity);
