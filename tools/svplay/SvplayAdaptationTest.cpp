@@ -159,6 +159,11 @@ TEST_F(SvplayAdaptationTest, AThrottledOriginSettlesOnTheSlowestRendition) {
     }
     // The title at the throttled rate lasts well beyond the settling time.
     EXPECT_GE(late, 2u) << Widths();
+    // Nothing is measured before the first segment, which comes from a faster rendition: the
+    // decoding below crosses at least one switch.
+    bool switched = false;
+    for (const Segment& s : segments) switched = switched || s.width != segments.front().width;
+    EXPECT_TRUE(switched) << Widths();
     ASSERT_NO_FATAL_FAILURE(ExpectTheJoinedSegmentsDecode());
     StopSvplay();
 }
