@@ -279,12 +279,29 @@ void MediaSeeker::DoSeek(MediaTime time) {
     if (track) {
         SetCurrentTrack(track, selectedTrackId_ != 0 ? ChangeStartManual : ChangeStartAutomatic);
     }
-    if (currentTrack_) Reposition(time, false);
+    // The caller's time is the title's; during reverse play the track runs from the end.
+    if (currentTrack_) Reposition(TrackTime(*currentTrack_, time), false);
+}
+
+MediaTime MediaSeeker::TrackTime(const MediaTrack& track, MediaTime titleTime) {
+    if (track.GetTrickPlayRate() >= 0) return titleTime;
+    // A reverse track's time runs from its end; a time past the end is its start.
+    const uint64_t duration = DurationOf(track);
+    return MediaTime(titleTime.Get() < duration ? duration - titleTime.Get() : 0);
+}
+
+MediaTime MediaSeeker::TitleTime(const MediaTrack& track, MediaTime trackTime) {
+    // The same flip turns it back (a time past the end clamps to the title's start).
+    return TrackTime(track, trackTime);
 }
 
 void MediaSeeker::Reposition(MediaTime time, bool forward) {
     const MediaTrackIndex& index = currentTrack_->GetIndex();
     const BytePosition position = index.TimeToPosition(time, forward);
+    // The stream now stands at the snapped entry. A request without a time that comes before
+    // the demultiplexer reports anything of the new range starts from here, not from the
+    // range the reposition replaced; kept as the title's time, as the reports are.
+    lastMediaTime_ = TitleTime(*currentTrack_, time).Get();
     // A time past the last entry snaps to the track's end: there is nothing left to fetch.
     // Asking the source for the empty range would hand the demultiplexer whatever follows
     // the track (the next rendition, or the program end that it takes for bad data), so the
@@ -330,16 +347,10 @@ bool MediaSeeker::DoTrickPlay(TrickPlayRate rate, MediaTime time) {
         trickRate_ = rate;
         return false;
     }
-    if (time == kInvalidMediaTime) {
-        // From where the stream stands. The demultiplexer reports the times of the track it
-        // reads, and a reverse track's run back from the title's end: turned into the title's
-        // time first, as a caller's time is given.
-        time = lastMediaTime_.load();
-        if (currentTrack_ && currentTrack_->GetTrickPlayRate() < 0) {
-            const uint64_t duration = DurationOf(*currentTrack_);
-            time = time.Get() < duration ? duration - time.Get() : 0;
-        }
-    }
+    // From where the stream stands: the last media time is always the title's (see
+    // MediaTimeAvailable and Reposition), whatever track it came from, so it is taken as a
+    // caller's time is.
+    if (time == kInvalidMediaTime) time = lastMediaTime_.load();
     bool forward = rate > 0;
     if (rate == 0 && trickRate_ < 0) {
         // Close to the start, leaving reverse play starts over; later it goes on from the
@@ -364,12 +375,7 @@ bool MediaSeeker::DoTrickPlay(TrickPlayRate rate, MediaTime time) {
     // Only a video track can play at another rate, and a reposition needs a track.
     if (!currentTrack_ || (!currentTrack_->HasVideo() && rate != 0)) return false;
 
-    if (currentTrack_->GetTrickPlayRate() < 0) {
-        // A reverse track's time runs from its end; a time past the end is its start.
-        const uint64_t duration = DurationOf(*currentTrack_);
-        time = time.Get() < duration ? duration - time.Get() : 0;
-    }
-    Reposition(time, forward);
+    Reposition(TrackTime(*currentTrack_, time), forward);
     return true;
 }
 
@@ -496,6 +502,13 @@ std::string MediaSeeker::DoDump() {
 // ---- Reports ----
 
 void MediaSeeker::MediaTimeAvailable(uint32_t, MediaTime, MediaTime secondTime) {
+    // The demultiplexer's second time is already the title's on every track: at normal speed
+    // the clock reference of the pack (a track's clock is the title's), in trick play where
+    // in the title the output stands, which its trick-play writer turns round for a reverse
+    // track. Keeping title times only means no report can be read with the direction of a
+    // track it did not come from, as happens when the track changes between two reports.
+    // The index time at the loaded position would be no better: it is the download front,
+    // ahead of anything parsed.
     lastMediaTime_ = secondTime.Get();
 }
 

@@ -114,7 +114,8 @@ public:
     // duration) and an end-of-stream marker go on, and the client is not asked for bytes.
     void DoSeek(MediaTime time) override;
     // Chooses a track of the rate's direction and repositions; true when the stream was
-    // repositioned. time kInvalidMediaTime: the last media time reported.
+    // repositioned. time (the title's): kInvalidMediaTime for where the stream stands, the
+    // last media time reported or, when nothing was reported since, the last reposition.
     bool DoTrickPlay(TrickPlayRate rate, MediaTime time) override;
     // Forces a track (0: back to automatic choice); unknown ids are ignored.
     void DoSelectTrack(TrackId track) override;
@@ -126,7 +127,8 @@ public:
     // ---- Monitors ----
 
     void TracksAvailable(const TrackMap& tracks, bool complete) override;
-    // Keeps the second time as the latest media time.
+    // Keeps the second time, the title's time where the parsed stream stands, as the latest
+    // media time.
     void MediaTimeAvailable(uint32_t streamType, MediaTime firstTime,
                             MediaTime secondTime) override;
     void BandwidthUpdate(ByteAmount bandwidth, bool measured) override;
@@ -205,6 +207,10 @@ private:
     void Reposition(MediaTime time, bool forward);
     // Prunes every normal-speed video index to the entry times they all share.
     void AlignSwitchPoints();
+    // A title time as the track's own time, and back: a reverse track's time runs from the
+    // title's end (a time past the end is the other end); any other track's is the title's.
+    static MediaTime TrackTime(const MediaTrack& track, MediaTime titleTime);
+    static MediaTime TitleTime(const MediaTrack& track, MediaTime trackTime);
     // The media duration of a track in microseconds.
     static uint64_t DurationOf(const MediaTrack& track);
     // The longest group of pictures of a track in microseconds (0: not known).

@@ -88,6 +88,41 @@ protected:
         return (trick[0].dts - origin_ + k * 4 * 3600) * 100 / 9;
     }
 
+    // Title time (µs) of picture i of the normal rendition.
+    uint64_t NormalTime(size_t i) const { return (normal_[i].dts - origin_) * 100 / 9; }
+    // The normal rendition's key frame at or before / at or after a title time.
+    size_t KeyAtOrBefore(uint64_t t) const {
+        size_t key = 0;
+        for (size_t i = 0; i < normal_.size(); ++i) {
+            if (normal_[i].key && NormalTime(i) <= t) key = i;
+        }
+        return key;
+    }
+    size_t KeyAtOrAfter(uint64_t t) const {
+        for (size_t i = 0; i < normal_.size(); ++i) {
+            if (normal_[i].key && NormalTime(i) >= t) return i;
+        }
+        ADD_FAILURE() << "no key frame at or after " << t;
+        return 0;
+    }
+    // The rate-4 rendition's first picture at or after a title time.
+    size_t ForwardAtOrAfter(uint64_t t) const {
+        size_t k = 0;
+        while (k + 1 < forward_.size() && TrickTime(forward_, k) < t) ++k;
+        return k;
+    }
+    // The reverse rendition's last picture at or before one of its own times (which run from
+    // the title's end), and the title time a picture of it shows.
+    size_t ReverseAtOrBefore(uint64_t own) const {
+        size_t k = 0;
+        while (k + 1 < reverse_.size() && TrickTime(reverse_, k + 1) <= own) ++k;
+        return k;
+    }
+    uint64_t ReverseTitleTime(size_t k) const { return kDuration - TrickTime(reverse_, k); }
+
+    // 500 source frames at 25 fps.
+    static constexpr uint64_t kDuration = Fixtures::kTrickClipFrames * 40000;
+
     std::vector<std::string> clips_;
     std::string title_;
     std::vector<Picture> normal_, forward_, reverse_;
@@ -158,6 +193,184 @@ TEST_F(MediaSeekerTrickPlayTest, ForwardAndReverseGiveKeyFramesInOrderThenNormal
         ExpectPicturesFrom(chain.VideoRecord(), normal_, key, false);
     }
     EXPECT_TRUE(chain.events.errors.empty());
+}
+
+// The latest video media time the demultiplexer reported (its second time).
+class LastVideoTime : public StreamInfoMonitor {
+public:
+    void MediaTimeAvailable(uint32_t kind, MediaTime, MediaTime second) override {
+        if (kind == 2) {
+            last = second.Get();
+            ++count;
+        }
+    }
+    uint64_t last = 0;
+    size_t count = 0;
+};
+
+const MediaTime kNoTime(MediaSeeker::kInvalidMediaTime);
+
+TEST_F(MediaSeekerTrickPlayTest, TrickPlayWithoutTimeStartsFromTheRepositionedEntry) {
+    // Every request right after a seek or another request, before any pull: the stream stands
+    // at the entry the last reposition chose, in the title's time.
+    const uint64_t seekTo = 6000000;
+    const uint64_t normalAt = NormalTime(KeyAtOrBefore(seekTo));
+    {
+        SCOPED_TRACE("normal -> +4");
+        SeekChain chain(title_);
+        chain.Preload();
+        chain.session->SeekInTask(MediaTime(seekTo));
+        EXPECT_EQ(normalAt, chain.seeker->GetLastMediaTime().Get());
+        chain.mux->Forget();
+        chain.session->TrickPlayInTask(TrickPlayRate(4), kNoTime);
+        ASSERT_TRUE(chain.seeker->GetCurrentTrack());
+        EXPECT_EQ(2u, chain.seeker->GetCurrentTrack()->GetId().Get());
+        const size_t first = ForwardAtOrAfter(normalAt);
+        EXPECT_EQ(TrickTime(forward_, first), chain.seeker->GetLastMediaTime().Get());
+        chain.PullToEnd();
+        ExpectPicturesFrom(chain.VideoRecord(), forward_, first, true);
+    }
+    {
+        SCOPED_TRACE("normal -> -4");
+        SeekChain chain(title_);
+        chain.Preload();
+        chain.session->SeekInTask(MediaTime(12000000));
+        const uint64_t at = NormalTime(KeyAtOrBefore(12000000));
+        chain.mux->Forget();
+        chain.session->TrickPlayInTask(TrickPlayRate(-4), kNoTime);
+        ASSERT_TRUE(chain.seeker->GetCurrentTrack());
+        EXPECT_EQ(3u, chain.seeker->GetCurrentTrack()->GetId().Get());
+        const size_t last = ReverseAtOrBefore(kDuration - at);
+        EXPECT_EQ(ReverseTitleTime(last), chain.seeker->GetLastMediaTime().Get());
+        chain.PullToEnd();
+        ExpectPicturesFrom(chain.VideoRecord(), reverse_, last, true);
+    }
+    {
+        // Two changes with no pull between: the second starts where the first put the
+        // stream (the reverse picture at or after 6 s of the title), not at the normal
+        // rendition's time read as a reverse one.
+        SCOPED_TRACE("normal -> -4 -> 0");
+        SeekChain chain(title_);
+        chain.Preload();
+        chain.session->SeekInTask(MediaTime(seekTo));
+        chain.session->TrickPlayInTask(TrickPlayRate(-4), kNoTime);
+        const uint64_t reverseAt = ReverseTitleTime(ReverseAtOrBefore(kDuration - normalAt));
+        ASSERT_GT(reverseAt, MediaSeeker::kReverseRestartThreshold);
+        EXPECT_EQ(reverseAt, chain.seeker->GetLastMediaTime().Get());
+        chain.mux->Forget();
+        chain.session->TrickPlayInTask(TrickPlayRate(0), kNoTime);
+        ASSERT_TRUE(chain.seeker->GetCurrentTrack());
+        EXPECT_EQ(1u, chain.seeker->GetCurrentTrack()->GetId().Get());
+        chain.PullToEnd();
+        // Above 5 s leaving reverse play goes on from the next key frame.
+        ExpectPicturesFrom(chain.VideoRecord(), normal_, KeyAtOrAfter(reverseAt), false);
+    }
+    EXPECT_EQ(8000000u, NormalTime(KeyAtOrAfter(6040000))) << "fixture: 2 s groups of pictures";
+}
+
+TEST_F(MediaSeekerTrickPlayTest, LeavingReversePlayWithoutTimeRestartsOnlyNearTheStart) {
+    for (const uint64_t reverseFrom : {3000000u, 7000000u}) {
+        SCOPED_TRACE(reverseFrom);
+        SeekChain chain(title_);
+        chain.Preload();
+        chain.session->TrickPlayInTask(TrickPlayRate(-4), MediaTime(reverseFrom));
+        const uint64_t at = ReverseTitleTime(ReverseAtOrBefore(kDuration - reverseFrom));
+        EXPECT_EQ(at, chain.seeker->GetLastMediaTime().Get());
+        chain.mux->Forget();
+        chain.session->TrickPlayInTask(TrickPlayRate(0), kNoTime);
+        ASSERT_TRUE(chain.seeker->GetCurrentTrack());
+        EXPECT_EQ(1u, chain.seeker->GetCurrentTrack()->GetId().Get());
+        chain.PullToEnd();
+        // At or below 5 s: from the title's first picture; above: the next key frame.
+        const size_t first = at <= MediaSeeker::kReverseRestartThreshold ? 0 : KeyAtOrAfter(at);
+        ExpectPicturesFrom(chain.VideoRecord(), normal_, first, false);
+        if (reverseFrom > MediaSeeker::kReverseRestartThreshold) {
+            EXPECT_LT(0u, first);
+        }
+    }
+}
+
+TEST_F(MediaSeekerTrickPlayTest, DirectionChangesAfterPlayStartWhereTheStreamWasReported) {
+    {
+        // +4 -> -4: the rate-4 rendition played on from 8 s; reverse play starts at the
+        // reverse picture at or after the title time reported last.
+        SCOPED_TRACE("+4 -> -4");
+        SeekChain chain(title_);
+        LastVideoTime reports;
+        chain.demux->StreamInfoSource::AddMonitor(&reports);
+        chain.Preload();
+        chain.session->TrickPlayInTask(TrickPlayRate(4), MediaTime(8000000));
+        chain.mux->Forget();
+        reports.count = 0;
+        chain.Pull(1);
+        ASSERT_LT(0u, reports.count);
+        const uint64_t at = reports.last;
+        // Forward play moved on from 8 s and stayed inside the title.
+        EXPECT_LT(8000000u, at);
+        EXPECT_GE(kDuration, at);
+        EXPECT_EQ(at, chain.seeker->GetLastMediaTime().Get());
+        chain.mux->Forget();
+        chain.session->TrickPlayInTask(TrickPlayRate(-4), kNoTime);
+        EXPECT_EQ(3u, chain.seeker->GetCurrentTrack()->GetId().Get());
+        chain.PullToEnd();
+        ExpectPicturesFrom(chain.VideoRecord(), reverse_, ReverseAtOrBefore(kDuration - at), true);
+    }
+    {
+        // -4 -> +4: reverse play from 12 s; what the demultiplexer reports there is the
+        // title's time of the pictures (running down), and forward play goes on from it.
+        SCOPED_TRACE("-4 -> +4");
+        SeekChain chain(title_);
+        LastVideoTime reports;
+        chain.demux->StreamInfoSource::AddMonitor(&reports);
+        chain.Preload();
+        chain.session->TrickPlayInTask(TrickPlayRate(-4), MediaTime(12000000));
+        const size_t start = ReverseAtOrBefore(kDuration - 12000000);
+        chain.mux->Forget();
+        reports.count = 0;
+        chain.Pull(1);
+        ASSERT_LT(0u, reports.count);
+        const uint64_t at = reports.last;
+        const size_t delivered = chain.Video().size();
+        ASSERT_LT(0u, delivered);
+        // At or behind the last picture handed on, on the title's time line.
+        EXPECT_GE(ReverseTitleTime(start + delivered - 1), at);
+        EXPECT_EQ(at, chain.seeker->GetLastMediaTime().Get());
+        chain.mux->Forget();
+        chain.session->TrickPlayInTask(TrickPlayRate(4), kNoTime);
+        EXPECT_EQ(2u, chain.seeker->GetCurrentTrack()->GetId().Get());
+        chain.PullToEnd();
+        ExpectPicturesFrom(chain.VideoRecord(), forward_, ForwardAtOrAfter(at), true);
+    }
+}
+
+TEST_F(MediaSeekerTrickPlayTest, SameDirectionOnlyStoresTheRateAndSeeksInReversePlayFlip) {
+    SeekChain chain(title_);
+    chain.Preload();
+    chain.session->TrickPlayInTask(TrickPlayRate(-4), MediaTime(12000000));
+    chain.Pull(1);
+    const uint64_t before = chain.seeker->GetLastMediaTime().Get();
+    const size_t seeks = chain.mux->CountMarkers(MemoryMarkerTypeMediaTimeSeek);
+
+    // -4 -> -2 without a time: same track, no reposition.
+    EXPECT_FALSE(chain.seeker->DoTrickPlay(TrickPlayRate(-2), kNoTime));
+    EXPECT_EQ(-2, int(chain.seeker->GetTrickRate().Get()));
+    EXPECT_EQ(3u, chain.seeker->GetCurrentTrack()->GetId().Get());
+    EXPECT_EQ(before, chain.seeker->GetLastMediaTime().Get());
+    chain.Pull(1);
+    EXPECT_EQ(seeks, chain.mux->CountMarkers(MemoryMarkerTypeMediaTimeSeek));
+
+    // A seek to 7 s of the title during reverse play: the reverse picture at or after it,
+    // then backwards from there to the title's start.
+    chain.seeker->DoTrickPlay(TrickPlayRate(-4), kNoTime);
+    chain.mux->Forget();
+    chain.session->SeekInTask(MediaTime(7000000));
+    ASSERT_TRUE(chain.seeker->GetCurrentTrack());
+    EXPECT_EQ(3u, chain.seeker->GetCurrentTrack()->GetId().Get());
+    const size_t last = ReverseAtOrBefore(kDuration - 7000000);
+    EXPECT_EQ(ReverseTitleTime(last), chain.seeker->GetLastMediaTime().Get());
+    EXPECT_LE(7000000u, ReverseTitleTime(last));
+    chain.PullToEnd();
+    ExpectPicturesFrom(chain.VideoRecord(), reverse_, last, true);
 }
 
 }  // namespace
