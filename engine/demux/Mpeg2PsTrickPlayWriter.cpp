@@ -1,6 +1,7 @@
 #include "engine/demux/Mpeg2PsTrickPlayWriter.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <cstring>
 
 #include "engine/codecs/Aac.h"
@@ -192,7 +193,14 @@ Mpeg2PsTrickPlayWriter::Result Mpeg2PsTrickPlayWriter::Write(const Sample& sampl
 
         // Where in the title the output stands, for the position display.
         uint64_t position = ClockToTicks(origin_ + (outputClock_ - origin_) * magnitude_);
-        const uint64_t limit = input.track->GetIndex().GetDuration();
+        // The index keeps the duration in its own timescale; positions are 90 kHz ticks.
+        const MediaTrackIndex& index = input.track->GetIndex();
+        uint64_t limit = index.GetDuration();
+        if (index.GetTimescale() != 0) {
+            const unsigned __int128 ticks =
+                static_cast<unsigned __int128>(limit) * 90000 / index.GetTimescale();
+            limit = ticks > UINT64_MAX ? UINT64_MAX : static_cast<uint64_t>(ticks);
+        }
         position = std::min(position, limit);
         if (input.track->GetTrickPlayRate() < 0) {
             position = limit - position;  // a track recorded backwards

@@ -147,6 +147,25 @@ TEST(Mpeg2PsTrickPlayWriterTest, PassThroughRepeatsAKeyFrameUntilTheOutputCatche
     EXPECT_EQ(4u, out.size());
 }
 
+// The position of a track recorded backwards counts back from the title's end in 90 kHz
+// ticks, whatever timescale its index keeps the duration in.
+TEST(Mpeg2PsTrickPlayWriterTest, AReverseTrackCountsBackFromTheEndInTicksWhateverItsTimescale) {
+    Title title;
+    title.track->SetTrickPlayRate(-2);
+    title.track->GetIndex().SetTimescale(1000);
+    title.track->GetIndex().SetDuration(60000);  // one minute in milliseconds
+    Mpeg2PsTrickPlayWriter writer(title.recorder, title.relay, false);
+    writer.SetRate(-2, true);
+    ASSERT_EQ(0u, writer.Start(title.At(9000), Bytes()));
+    bool insertStreamMap = true;
+    EXPECT_EQ(0u, writer.Write(title.key, title.At(9000 + 4 * 3600), insertStreamMap));
+    // Forward positions 9000 and 16200 ticks (as in the pass-through case), from the end of
+    // 60 s = 5400000 ticks.
+    const std::vector<std::array<uint32_t, 3>> expected = {{2, 9000, 5400000 - 9000},
+                                                           {2, 12600, 5400000 - 16200}};
+    EXPECT_EQ(expected, title.recorder.timestamps);
+}
+
 TEST(Mpeg2PsTrickPlayWriterTest, DemultiplexingSendsTheCopiesDownstream) {
     Title title;
     title.relay.SetNext(&title.collector);
