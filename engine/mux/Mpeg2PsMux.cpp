@@ -89,6 +89,7 @@ Mpeg2PsMux::Mpeg2PsMux(Session* session)
     : Mux(session),
       pack_(0),
       packStartTime_(0),
+      bytesSinceVideo_(0),
       bothStreams_(false),
       firstSamplePending_(true),
       firstTime_(0),
@@ -148,6 +149,7 @@ void Mpeg2PsMux::DoSetPosition(BytePosition position, StackId stackId) {
         // Packets from before the reposition belong to no pack that will be written: an end
         // of stream before the next sample must not send them.
         pack_ = Mpeg2PsPack(0);
+        bytesSinceVideo_ = 0;
     }
 }
 
@@ -181,15 +183,6 @@ void Mpeg2PsMux::OnSampleStreamAdded(const boost::shared_ptr<SampleStream>& stre
     Mux::OnSampleStreamAdded(stream);
 }
 
-uint32_t Mpeg2PsMux::PackContentSize() const {
-    uint64_t size = 0;
-    for (const boost::shared_ptr<Mpeg2PsPes>& pes : pack_.GetPes()) {
-        if (pes) size += pes->GetSize();
-    }
-    return size > std::numeric_limits<uint32_t>::max() ? std::numeric_limits<uint32_t>::max()
-                                                       : static_cast<uint32_t>(size);
-}
-
 void Mpeg2PsMux::DoProcessSample(Sample& sample) {
     Trace("Mpeg2PsMux::DoProcessSample");
     const uint32_t type = sample.GetType();
@@ -202,7 +195,7 @@ void Mpeg2PsMux::DoProcessSample(Sample& sample) {
                    timestampOffset_;
 
     if (firstSamplePending_) {
-        firstTime_ = static_cast<uint32_t>(MicrosecondsToTicksTruncated(decodeTime));
+        firstTime_ = MicrosecondsToTicksTruncated(decodeTime);
         if (firstTime_ < kMinimumFirstDts && timestampOffset_ == 0) {
             // Set once for the multiplexer's life: a later first sample already has the
             // offset in its timestamps, and adding it twice would put that sample 0.2 s
@@ -222,7 +215,7 @@ void Mpeg2PsMux::DoProcessSample(Sample& sample) {
             // sample opens a pack of its own.
             close = !bothStreams_ || trickPlay_ || type == SampleMediaTypeVideo;
         }
-        if (PackContentSize() > kPackContentBound) {
+        if (bytesSinceVideo_ > kPackContentBound) {
             close = true;
         }
         if (close) {
@@ -236,6 +229,7 @@ void Mpeg2PsMux::DoProcessSample(Sample& sample) {
     if (type == SampleMediaTypeAudio) {
         streamId = IsPrivateAudio(sample.GetFormat()) ? kPrivateStream1 : kAudioStreamId;
     }
+    const size_t packetsBefore = pack_.GetPes().size();
     bool first = true;
     boost::shared_ptr<Mpeg2PsPes> pes;
     for (const MemoryChunk& chunk : sample.GetPayload().GetChunks()) {
@@ -260,6 +254,14 @@ void Mpeg2PsMux::DoProcessSample(Sample& sample) {
             left -= n;
         }
     }
+    if (type == SampleMediaTypeVideo) {
+        bytesSinceVideo_ = 0;
+    } else {
+        const std::vector<boost::shared_ptr<Mpeg2PsPes>>& packets = pack_.GetPes();
+        for (size_t i = packetsBefore; i < packets.size(); ++i) {
+            if (packets[i]) bytesSinceVideo_ += packets[i]->GetSize();
+        }
+    }
 }
 
 void Mpeg2PsMux::MakeFirstPack(uint64_t startTime) {
@@ -268,6 +270,7 @@ void Mpeg2PsMux::MakeFirstPack(uint64_t startTime) {
     const uint32_t audioFormat = trickPlay_ ? 0 : GetStreamFormat(SampleMediaTypeAudio);
     bothStreams_ = videoFormat != 0 && audioFormat != 0;
     pack_ = Mpeg2PsPack(0);
+    bytesSinceVideo_ = 0;
 
     boost::shared_ptr<Mpeg2PsSystemHeader> header = boost::make_shared<Mpeg2PsSystemHeader>();
     header->AddStreamBound(kMapStreamId, false, kMapBufferBound);
@@ -349,6 +352,7 @@ void Mpeg2PsMux::WriteCurrentPack(uint64_t nextStart) {
         DebugPrint("Mpeg2PsMux::WriteCurrentPack: a pack of %u bytes could not be written\n", size);
     }
     pack_ = Mpeg2PsPack(0);
+    bytesSinceVideo_ = 0;
     packStartTime_ = nextStart;
     Trace("-Mpeg2PsMux::WriteCurrentPack");
 }

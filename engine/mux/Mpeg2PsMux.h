@@ -30,9 +30,10 @@ public:
     static constexpr int64_t kDefaultPackDuration = 3750;
     // The end of the stream closes the last pack this long after its start.
     static constexpr uint64_t kLastPackDuration = 9;
-    // A pack whose PES packets hold more than this is closed at the next sample even where
-    // the rules would have it go on (audio behind a finished video stream), so that packs stay
-    // of a size a reader buffers.
+    // A pack that has taken in more than this of audio since its last picture is closed at
+    // the next sample even where the rules would have it go on (audio behind a finished video
+    // stream), so that packs stay of a size a reader buffers. Pictures do not count: a single
+    // large picture (an I-frame of HD video) is ordinary and keeps its audio with it.
     static constexpr uint32_t kPackContentBound = 65536;
     // program_mux_rate is a 22-bit field that must not be 0.
     static constexpr uint32_t kMuxRateMax = (1u << 22) - 1;
@@ -83,15 +84,16 @@ private:
     void MakeFirstPack(uint64_t startTime);
     // Sends the current pack and opens an empty one starting at nextStart (90 kHz).
     void WriteCurrentPack(uint64_t nextStart);
-    // The bytes of the PES packets in the current pack.
-    uint32_t PackContentSize() const;
     void Trace(const char* text);
 
     Mpeg2PsPack pack_;
     uint64_t packStartTime_;  // 90 kHz
+    // The bytes of the PES packets added to the current pack since its last picture (all of
+    // them in a pack without one).
+    uint64_t bytesSinceVideo_;
     bool bothStreams_;
     bool firstSamplePending_;
-    uint32_t firstTime_;  // 90 kHz, offset included
+    uint64_t firstTime_;  // 90 kHz, offset included; only the 33-bit fields truncate it
     uint32_t timestampOffset_;
     bool trickPlay_;
     bool eac3ToHdDvd_;

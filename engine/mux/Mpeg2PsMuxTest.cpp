@@ -450,10 +450,17 @@ TEST_F(Mpeg2PsMuxTest, ALargeSampleIsSplitAt65541BytesWithTimestampsOnTheFirstPa
     EXPECT_EQ(picture, joined);
 }
 
+// The bytes of the audio packets behind the pack's last picture (all of them without one).
+uint32_t AudioAfterLastPicture(const Pack& pack) {
+    uint32_t n = 0;
+    for (const Pes& pes : pack.pes) n = pes.id == 0xE0 ? 0 : n + pes.size;
+    return n;
+}
+
 TEST_F(Mpeg2PsMuxTest, AudioBehindAFinishedVideoStreamStillClosesPacksAtTheSizeBound) {
     Build(SampleFormatH264AnnexB, SampleFormatAacAdts);
-    // One picture, then 4 s of audio: no picture comes to close a pack.
-    demux->AddSample(video, Payload(1000, 1), 1000000);
+    // One large picture, then 4 s of audio: no picture comes to close a pack.
+    demux->AddSample(video, Payload(100 * 1024, 1), 1000000);
     const size_t frames = 200;
     for (size_t i = 0; i < frames; ++i) {
         demux->AddSample(audio, Payload(1500, 2), 1000000 + i * 21333);
@@ -463,12 +470,120 @@ TEST_F(Mpeg2PsMuxTest, AudioBehindAFinishedVideoStreamStillClosesPacksAtTheSizeB
     ASSERT_GE(packs.size(), 4u);
     size_t audioPes = 0;
     for (const Pack& pack : packs) {
-        // The bound is checked before each frame goes in: one frame more at most.
-        EXPECT_LE(pack.ContentSize(), Mpeg2PsMux::kPackContentBound + 1500u + 14u);
+        // The bound is checked before each frame goes in: one frame (and its 14-byte PES
+        // header) more at most.
+        EXPECT_LE(AudioAfterLastPicture(pack), Mpeg2PsMux::kPackContentBound + 1500u + 14u);
         for (const Pes& pes : pack.pes) audioPes += pes.id == 0xC0;
     }
+    // The picture does not count against the bound: its pack still took in a bound's worth
+    // of audio.
+    EXPECT_GT(AudioAfterLastPicture(packs[0]), Mpeg2PsMux::kPackContentBound);
     EXPECT_EQ(frames, audioPes) << "every frame written";
     for (size_t i = 1; i < packs.size(); ++i) EXPECT_GE(packs[i].scr, packs[i - 1].scr);
+}
+
+TEST_F(Mpeg2PsMuxTest, APictureOverTheBoundKeepsItsAudioUntilTheNextPicture) {
+    Build(SampleFormatH264AnnexB, SampleFormatAacAdts);
+    // A 100 KiB I-frame, two audio frames, the next picture 40 ms on.
+    demux->AddSample(video, Payload(100 * 1024, 1), 1000000, 0, true);
+    demux->AddSample(audio, Payload(300, 2), 1000000);
+    demux->AddSample(audio, Payload(300, 3), 1021333);
+    demux->AddSample(video, Payload(2000, 4), 1040000);
+    Pull();
+    const std::vector<Pack> packs = Packs();
+    ASSERT_EQ(2u, packs.size());
+    std::vector<uint8_t> ids;
+    for (const Pes& pes : packs[0].pes) ids.push_back(pes.id);
+    // The picture in two packets (65541 bytes at most each), then both frames.
+    EXPECT_EQ((std::vector<uint8_t>{0xE0, 0xE0, 0xC0, 0xC0}), ids);
+    ASSERT_EQ(1u, packs[1].pes.size());
+    EXPECT_EQ(0xE0, packs[1].pes[0].id);
+    EXPECT_EQ((90000u + 3600u - 18000u) * 300u, packs[1].scr) << "opened by the picture";
+}
+
+TEST_F(Mpeg2PsMuxTest, TheFirstScrFollowsADecodeTimePastTwoToThe32Ticks) {
+    Build(SampleFormatH264AnnexB, 0);
+    // 14 h = 50400 s = 4536000000 ticks, beyond 2^32 (4294967296) and below 2^33.
+    const uint64_t start = 50400ull * 1000000ull;
+    const uint64_t ticks = 4536000000ull;
+    demux->AddSample(video, Payload(300, 1), start, 0, true);
+    demux->AddSample(video, Payload(300, 2), start + 40000);
+    Pull();
+    const std::vector<Pack> packs = Packs();
+    ASSERT_EQ(2u, packs.size());
+    EXPECT_EQ(0u, mux->GetTimestampOffset());
+    ASSERT_EQ(1u, packs[0].pes.size());
+    EXPECT_EQ(ticks, packs[0].pes[0].pts);
+    EXPECT_EQ((ticks - 18000u) * 300u, packs[0].scr) << "0.2 s before the first DTS";
+    ASSERT_EQ(1u, packs[1].pes.size());
+    EXPECT_EQ(ticks + 3600u, packs[1].pes[0].pts);
+    EXPECT_EQ((ticks + 3600u - 18000u) * 300u, packs[1].scr);
+    // The first pack lasts up to the second: its rate spreads it over 3600 ticks.
+    EXPECT_EQ(packs[0].size * 90000u / (3600u * 50u), packs[0].muxRate);
+}
+
+TEST(Mpeg2PsMuxSideBranch, TheEndCodeWaitsForTheLastChainAndComesOnce) {
+    PsChain chain;
+    const size_t video = chain.demux->AddStream(0xE0, SampleMediaTypeVideo, SampleFormatH264AnnexB);
+    chain.stack.AddComponent(chain.sink);
+    chain.stack.AddComponent(chain.mux);
+    chain.stack.AddComponent(chain.demux);
+    ComponentStack branch(StackIdAudioBranch);
+    boost::shared_ptr<FakeDemux> side = boost::make_shared<FakeDemux>(nullptr);
+    const size_t audio = side->AddStream(0xC0, SampleMediaTypeAudio, SampleFormatAacAdts);
+    branch.AddComponent(side);
+    chain.mux->AddSideBranch(branch);
+    chain.stack.Link();
+
+    // Each sample with payload bytes of its own, to find it again in the output.
+    std::vector<Bytes> pictures, frames;
+    for (int i = 0; i < 3; ++i) {
+        pictures.push_back(Payload(400, static_cast<uint8_t>(10 + i)));
+        chain.demux->AddSample(video, pictures.back(), 1000000 + i * 40000, 0, i == 0);
+    }
+    for (int i = 0; i < 2; ++i) {
+        frames.push_back(Payload(100, static_cast<uint8_t>(50 + i)));
+        side->AddSample(audio, frames.back(), 1010000 + i * 20000);
+    }
+    chain.demux->SetSamplesPerPull(0);  // each announces its stream, holding its samples back
+    side->SetSamplesPerPull(0);
+    chain.demux->PullSamples();
+    side->PullSamples();
+    chain.demux->SetSamplesPerPull(1);
+    side->SetSamplesPerPull(1);
+    side->SetEndOfStreamAtEnd(true);  // the audio ends; the pictures go on
+    chain.Pull();
+    bool ended = false;
+    chain.Packs(&ended);
+    EXPECT_FALSE(ended) << "no end code while pictures still run";
+    EXPECT_EQ(0u, chain.sink->CountMarkers(MemoryMarkerTypeEndOfStream));
+
+    pictures.push_back(Payload(400, 13));
+    chain.demux->AddSample(video, pictures.back(), 1120000);
+    chain.demux->SetEndOfStreamAtEnd(true);
+    chain.Pull();
+    chain.Pull();  // a further pull ends nothing again
+
+    size_t endCodes = 0;
+    for (const RecordingSink::Entry& entry : chain.sink->entries) {
+        endCodes += !entry.isMarker && entry.bytes == Bytes{0x00, 0x00, 0x01, 0xB9};
+    }
+    EXPECT_EQ(1u, endCodes);
+    EXPECT_EQ(1u, chain.sink->CountMarkers(MemoryMarkerTypeEndOfStream));
+    // Packs() fails on data after the end code: every pack comes before it.
+    const std::vector<Pack> packs = chain.Packs(&ended);
+    EXPECT_TRUE(ended);
+    std::vector<Bytes> gotPictures, gotFrames;
+    for (const Pack& pack : packs) {
+        for (const Pes& pes : pack.pes) {
+            (pes.id == 0xE0 ? gotPictures : gotFrames).push_back(pes.payload);
+        }
+    }
+    EXPECT_EQ(pictures, gotPictures);
+    EXPECT_EQ(frames, gotFrames);
+    ASSERT_EQ(4u, packs.size()) << "one pack per picture, the audio inside them";
+    EXPECT_FALSE(packs[0].systemHeader.empty());
+    EXPECT_EQ(0xC0, packs[0].systemHeader[18]) << "the side branch's audio is described";
 }
 
 TEST(Mpeg2PsMuxRate, TheMuxRateStaysInsideItsFieldAndAboveZero) {

@@ -157,7 +157,7 @@ void Mpeg2TsMux::DoProcessSample(Sample& sample) {
     uint64_t pts = MicrosecondsToTicksRounded(decodeTime + sample.GetPresentationOffset().Get()) +
                    timestampOffset_;
     if (psiPending_) {
-        firstDts_ = static_cast<uint32_t>(MicrosecondsToTicksTruncated(decodeTime));
+        firstDts_ = MicrosecondsToTicksTruncated(decodeTime);
         if (firstDts_ < kMinimumFirstDts && timestampOffset_ == 0) {
             // Only the first time: once set, the offset is already in the values above, and
             // adding it again would put this sample 0.2 s after the ones that follow.

@@ -67,7 +67,7 @@ protected:
 
     bool removeFillerData_;
     bool psiPending_;
-    uint32_t firstDts_;
+    uint64_t firstDts_;  // 90 kHz; only the 33-bit fields truncate it
     uint32_t timestampOffset_;
     bool trickPlay_;
     std::vector<uint8_t> pat_;

@@ -290,6 +290,27 @@ TEST_F(Mpeg2TsMuxTest, AnEarlyFirstDecodeTimeShiftsEverythingByTwoTenthsOnce) {
     EXPECT_EQ(18000u + 3600u, ReadTimestamp(packets[3].Payload() + 9));
 }
 
+TEST_F(Mpeg2TsMuxTest, AFirstDecodeTimePastTwoToThe32TicksIsNotTakenForAnEarlyOne) {
+    // 2^32 + 9005 ticks (about 13 h 15 min): its low 32 bits (9005) would pass for a decode
+    // time under 0.2 s. 4294976301 ticks x 100 / 9 = 47721958900 us exactly.
+    const uint64_t ticks = 4294976301ull;
+    const uint64_t start = 47721958900ull;
+    demux->AddSample(video, Picture(100), start, 0, true);
+    demux->AddSample(video, Picture(100), start + 40000, 0, false);
+    Run();
+    EXPECT_EQ(0u, mux->GetTimestampOffset()) << "no shift: the time is far past 0.2 s";
+    const std::vector<Packet> packets = PacketsOf(0x0021);
+    ASSERT_EQ(2u, packets.size());
+    // Both below 2^33: written as they are.
+    EXPECT_EQ(ticks, ReadTimestamp(packets[0].Payload() + 9));
+    EXPECT_EQ(ticks + 3600u, ReadTimestamp(packets[1].Payload() + 9));
+    ASSERT_TRUE(packets[0].HasPcr());
+    EXPECT_EQ((ticks - 18000u) * 300u, packets[0].Pcr()) << "0.2 s before the DTS";
+    EXPECT_EQ((ticks + 3600u - 18000u) * 300u, packets[1].Pcr());
+    ASSERT_FALSE(sink->entries.empty());
+    EXPECT_EQ(start - 200000u, sink->entries[0].gopTime);
+}
+
 TEST_F(Mpeg2TsMuxTest, KeyFramesStartGroupsAndChunksHoldWholePacketsOfOneUnit) {
     demux->SetStreamInfo(audio, StreamInfoKindAudioSpecificConfig, {0x11, 0x90});
     const uint32_t sizes[] = {100000, 3000, 70000, 5000};

@@ -112,6 +112,9 @@ TEST(SvremuxPsHelpTest, TheHelpNamesTheProgramStreamOption) {
     ASSERT_EQ(0, RunProgram({SV_SVREMUX_PATH, "--help"}, &help));
     EXPECT_NE(std::string::npos, help.find("--ps")) << help;
     EXPECT_NE(std::string::npos, help.find("program stream")) << help;
+    // The usage line names both kinds of output file.
+    EXPECT_NE(std::string::npos, help.find("svremux [OPTIONS] TITLE -o OUTPUT.ts|OUTPUT.mpg\n"))
+        << help;
 }
 
 }  // namespace

@@ -586,7 +586,8 @@ int Run(const SvTools::CommandLine& cli, const std::string& input, SvTools::Outp
 }  // namespace
 
 int main(int argc, char** argv) {
-    SvTools::CommandLine cli("svremux", "[OPTIONS] TITLE -o OUTPUT.ts", kDescription, kEpilogue);
+    SvTools::CommandLine cli("svremux", "[OPTIONS] TITLE -o OUTPUT.ts|OUTPUT.mpg", kDescription,
+                             kEpilogue);
     cli.AddOption("output", 'o', "FILE",
                   "the transport stream (with --ps the program stream) to write (required; - "
                   "for stdout)");
