@@ -21,6 +21,26 @@ const uint64_t kMicrosecondsPerSecond = 1000000;
 // spinning; the bytes it asks for are loaded, so this only guards a source that misreports.
 const int kMostIdlePulls = 4;
 
+// The step of the switch-point search on a track without pictures: its longest group, or,
+// when its index records none (an audio index keeps no adaptation interval), the longest span
+// between two of its entries (else the whole track) plus one search step. Zero would end the
+// search before it starts and leave a chosen language owed for good; the span alone can fall
+// a tick short of the next entry (entries sit on audio frames, not on whole seconds) and
+// snap back behind the read position, so the search starts half a second further on and
+// walks back onto that entry.
+uint64_t AudioSwitchStep(const MediaTrack& track, uint64_t longestGop, uint64_t searchStep) {
+    if (longestGop != 0) return longestGop;
+    const MediaTrackIndex& index = track.GetIndex();
+    const MediaTrackIndex::Entry* entries = index.GetEntries();
+    uint32_t widest = 0;
+    for (uint32_t i = 1; entries && i < index.GetCount(); ++i) {
+        if (entries[i].time > entries[i - 1].time && entries[i].time - entries[i - 1].time > widest)
+            widest = entries[i].time - entries[i - 1].time;
+    }
+    if (widest == 0) widest = index.GetDuration();
+    return index.TicksToMicroseconds(widest) + searchStep;
+}
+
 }  // namespace
 
 ByteAmount MediaSeeker::EffectiveBandwidth(uint64_t bufferedDuration) const {
@@ -116,7 +136,10 @@ void MediaSeeker::SwitchToTrack(const boost::shared_ptr<MediaTrack>& track) {
     // in the other tracks): the walk goes on past it.
     const uint64_t trackEnd = index.GetOffset() + index.GetSize();
     const bool bounded = index.GetSize() != 0;
-    uint64_t step = currentTrack_->HasVideo() ? switchWindow_ : LongestGopOf(*currentTrack_);
+    uint64_t step =
+        currentTrack_->HasVideo()
+            ? switchWindow_
+            : AudioSwitchStep(*currentTrack_, LongestGopOf(*currentTrack_), kSwitchSearchStep);
     uint64_t switchPos = kUnknownPosition;
     MediaTime switchTime(0);
     const uint64_t last = lastMediaTime_.load();

@@ -1,0 +1,274 @@
+// Switching the sound of a multi-file title to another language while it plays: the title is
+// started through the bridge and served as HLS on a loopback port, the other language's track
+// is selected through the session the bridge's handle names, and the segments served afterwards
+// are read by the tools' independent transport-stream reader. Their AAC frames are compared
+// byte for byte with the frames of the clip each language was made from.
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdint>
+#include <set>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "SVLibrary/TypedValue/SVDictionary.h"
+#include "engine/api/SVMediaTransformer.h"
+#include "engine/api/SVMediaTransformerSession.h"
+#include "engine/api/SViOsApi.h"
+#include "engine/api/SViOsApiState.h"
+#include "engine/api/SViOsApiTestSupport.h"
+#include "engine/api/Transformer.h"
+#include "engine/container/TrackInfoKeys.h"
+#include "engine/serve/ListeningPort.h"
+#include "tests/support/Fixtures.h"
+#include "tests/support/LoopbackHttpGet.h"
+#include "tests/support/UnusedPort.h"
+#include "tools/common/TsReader.h"
+
+namespace {
+
+using namespace BridgeTestSupport;
+using SarvelonMediaKit::SViOsApiState;
+using SarvelonMediaKit::SVMediaTransformerSession;
+using SarvelonMediaKit::TrackId;
+using SvTestSupport::Fixtures;
+using SvTestSupport::HttpAnswer;
+using SvTestSupport::HttpGet;
+
+const uint16_t kAudioPid = 0x22;  // the multiplexer's fixed audio PID (ISO/IEC 13818-1 PMT)
+const uint16_t kVideoPid = 0x21;
+const int kFirstHz = 440;   // "en"
+const int kSecondHz = 880;  // "de"
+// A 20 s title cut into 2 s groups: ten segments.
+const uint32_t kSegments = 10;
+
+using Frames = std::set<std::string>;
+
+// Splits an ADTS elementary stream into its frames (ISO/IEC 13818-7: 12-bit sync word, then a
+// 13-bit frame length, header included, at bits 30..42). Bytes that do not start a frame are
+// skipped one at a time; a frame that runs past the end is dropped.
+std::vector<std::string> AdtsFrames(const std::vector<uint8_t>& es) {
+    std::vector<std::string> frames;
+    size_t at = 0;
+    while (at + 7 <= es.size()) {
+        if (es[at] != 0xFF || (es[at + 1] & 0xF0) != 0xF0) {
+            ++at;
+            continue;
+        }
+        const size_t length = (size_t(es[at + 3] & 0x03) << 11) | (size_t(es[at + 4]) << 3) |
+                              (size_t(es[at + 5]) >> 5);
+        if (length < 7 || at + length > es.size()) break;
+        frames.emplace_back(reinterpret_cast<const char*>(&es[at]), length);
+        at += length;
+    }
+    return frames;
+}
+
+// The audio frames and video decode times of a transport stream, as the independent reader
+// finds them. audioPid 0 takes every PES whose stream id is an MPEG audio one.
+struct StreamView {
+    std::vector<std::string> audio;
+    std::vector<uint64_t> videoDts;
+};
+
+StreamView ReadStream(const std::string& bytes, uint16_t audioPid) {
+    SvTools::TsReader reader;
+    reader.Feed(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size());
+    reader.Finish();
+    StreamView view;
+    std::vector<uint8_t> es;
+    for (const SvTools::TsPes& pes : reader.Pes()) {
+        const bool audio = audioPid != 0 ? pes.pid == audioPid : (pes.streamId & 0xE0) == 0xC0;
+        if (audio) es.insert(es.end(), pes.payload.begin(), pes.payload.end());
+        if (pes.pid == kVideoPid && pes.hasPts) view.videoDts.push_back(pes.dts);
+    }
+    view.audio = AdtsFrames(es);
+    return view;
+}
+
+std::string ReadFile(const std::string& path) {
+    std::string bytes;
+    FILE* file = fopen(path.c_str(), "rb");
+    if (!file) return bytes;
+    char buffer[65536];
+    size_t n;
+    while ((n = fread(buffer, 1, sizeof buffer, file)) > 0) bytes.append(buffer, n);
+    fclose(file);
+    return bytes;
+}
+
+// 20 s of a sine of the given frequency, in AAC, as the title maker's input.
+std::string LongSine(int hz) {
+    const std::string h = std::to_string(hz);
+    return Fixtures::Make("sine" + h + "-20s.ts",
+                          {"ffmpeg", "-nostdin", "-v",
+                           "error",  "-y",       "-f",
+                           "lavfi",  "-i",       "sine=frequency=" + h + ":sample_rate=48000",
+                           "-t",     "20",       "-c:a",
+                           "aac",    "-b:a",     "64k",
+                           "-ac",    "2",        "-f",
+                           "mpegts", "{out}"});
+}
+
+// 20 s of pictures without sound, one group of pictures every 2 s.
+std::string LongPictures() {
+    return Fixtures::Make("pictures-20s.ts", {"ffmpeg",
+                                              "-nostdin",
+                                              "-v",
+                                              "error",
+                                              "-y",
+                                              "-f",
+                                              "lavfi",
+                                              "-i",
+                                              "testsrc2=size=320x180:rate=25",
+                                              "-t",
+                                              "20",
+                                              "-c:v",
+                                              "libx264",
+                                              "-preset",
+                                              "veryfast",
+                                              "-g",
+                                              "50",
+                                              "-keyint_min",
+                                              "50",
+                                              "-sc_threshold",
+                                              "0",
+                                              "-b:v",
+                                              "300k",
+                                              "-pix_fmt",
+                                              "yuv420p",
+                                              "-f",
+                                              "mpegts",
+                                              "{out}"});
+}
+
+// Which language's clip every frame of a segment comes from: 1 all "en", 2 all "de", 0 mixed
+// or unknown (a segment that straddles the switch), -1 no audio at all.
+int LanguageOf(const std::vector<std::string>& frames, const Frames& first, const Frames& second) {
+    if (frames.empty()) return -1;
+    size_t inFirst = 0, inSecond = 0;
+    for (const std::string& frame : frames) {
+        const bool a = first.count(frame) != 0;
+        const bool b = second.count(frame) != 0;
+        if (a && !b) ++inFirst;
+        if (b && !a) ++inSecond;
+    }
+    if (inFirst == frames.size()) return 1;
+    if (inSecond == frames.size()) return 2;
+    return 0;
+}
+
+class SViOsApiLanguageTest : public ::testing::Test {
+protected:
+    void SetUp() override { StartRecordingFresh(); }
+    void TearDown() override {
+        if (SViOsApiState::Instance().IsInitialized()) {
+            SV_Stop();
+            SV_Terminate();
+        }
+        FinishRecording();
+    }
+};
+
+TEST_F(SViOsApiLanguageTest, SelectingTheOtherLanguageChangesTheServedSound) {
+    const std::string folder = Fixtures::MakeSmilFolder(
+        "smil-language-20s", {"--lang", "en", "--lang", "en", "--lang", "de", LongPictures(),
+                              LongSine(kFirstHz), LongSine(kSecondHz)});
+    // The frames of each language as its source clip holds them: the oracle.
+    const StreamView en = ReadStream(ReadFile(LongSine(kFirstHz)), 0);
+    const StreamView de = ReadStream(ReadFile(LongSine(kSecondHz)), 0);
+    ASSERT_GT(en.audio.size(), 100u);
+    ASSERT_GT(de.audio.size(), 100u);
+    const Frames enFrames(en.audio.begin(), en.audio.end());
+    const Frames deFrames(de.audio.begin(), de.audio.end());
+
+    const uint16_t port = SvTestSupport::UnusedLoopbackPort();
+    ASSERT_NE(0, port);
+    SarvelonMediaKit::SetLoopbackPort(port);
+    ns::Dictionary settings;
+    settings.Set("SVAssetRootKey", ns::Value(folder));
+    ASSERT_EQ(0, SV_Initialize(&Record, settings));
+    std::string url;
+    ASSERT_EQ(0, SV_Play("title.smil", &url, 0));
+    const std::string playlist = url.substr(url.rfind('/') + 1);
+    HttpAnswer list;
+    for (int attempt = 0; attempt < 100 && list.status == 0; ++attempt) {
+        list = HttpGet(port, playlist);
+        if (list.status == 0) std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    ASSERT_EQ(200, list.status);
+    ASSERT_NE(std::string::npos, list.body.find(std::to_string(kSegments - 1) + ".ts\n"))
+        << list.body;
+
+    std::vector<uint64_t> videoDts;
+    // The first group plays the first language.
+    const HttpAnswer first = HttpGet(port, "0.ts");
+    ASSERT_EQ(200, first.status);
+    const StreamView before = ReadStream(first.body, kAudioPid);
+    ASSERT_EQ(1, LanguageOf(before.audio, enFrames, deFrames)) << "the first language plays";
+    videoDts.insert(videoDts.end(), before.videoDts.begin(), before.videoDts.end());
+
+    // The C interface's view of the tracks names the second language's track.
+    const boost::shared_ptr<SVMediaTransformerSession> session =
+        SVMediaTransformerSession::Find(SViOsApiState::Instance().GetSession());
+    ASSERT_TRUE(session);
+    std::vector<SV::SVTypedValue> tracks;
+    ASSERT_EQ(200u, SV_QueryAllTracks(session.get(), &tracks));
+    uint32_t german = 0;
+    for (const SV::SVTypedValue& value : tracks) {
+        const SV::SVDictionary* track = nullptr;
+        ASSERT_TRUE(value.GetDictionary(track) && track);
+        const std::string* language = nullptr;
+        uint32_t id = 0;
+        if (track->GetString(SarvelonMediaKit::TrackInfoKey_AudioIdentifier, language) &&
+            *language == "de" &&
+            track->GetValue(SarvelonMediaKit::TrackInfoKey_VideoFormat) == nullptr &&
+            track->GetUnsignedInt(SarvelonMediaKit::TrackInfoKey_Id, id)) {
+            german = id;
+        }
+    }
+    ASSERT_NE(0u, german) << "no audio track in \"de\"";
+    const boost::shared_ptr<SarvelonMediaKit::Transformer> transformer = session->GetTransformer();
+    ASSERT_TRUE(transformer);
+    ASSERT_EQ(200u, transformer->SelectTrack(TrackId(german), true));
+    // The seeker of the sound's chain makes the switch at its next adaptation step, which the
+    // session runs once a second; what is requested after that is cut from the new language.
+    std::this_thread::sleep_for(std::chrono::milliseconds(2000));
+
+    // Groups cut before the switch go out as they were; once the second language is heard it
+    // stays, and it is heard well before the end.
+    std::vector<int> languages;
+    for (uint32_t n = 1; n < kSegments; ++n) {
+        const HttpAnswer segment = HttpGet(port, std::to_string(n) + ".ts");
+        ASSERT_EQ(200, segment.status) << n;
+        const StreamView view = ReadStream(segment.body, kAudioPid);
+        languages.push_back(LanguageOf(view.audio, enFrames, deFrames));
+        videoDts.insert(videoDts.end(), view.videoDts.begin(), view.videoDts.end());
+    }
+    size_t switched = languages.size();
+    for (size_t i = 0; i < languages.size(); ++i) {
+        if (languages[i] == 2) {
+            switched = i;
+            break;
+        }
+    }
+    ASSERT_LT(switched, size_t(4)) << "the second language is heard within three groups";
+    for (size_t i = 0; i < switched; ++i) {
+        EXPECT_NE(2, languages[i]);
+        EXPECT_NE(-1, languages[i]) << "segment " << i + 1 << " lost its sound";
+    }
+    for (size_t i = switched; i < languages.size(); ++i) {
+        EXPECT_EQ(2, languages[i]) << "segment " << i + 1 << " after the switch";
+    }
+
+    // The pictures go on: 20 s of them, decode times never going back.
+    EXPECT_EQ(500u, videoDts.size());
+    for (size_t i = 1; i < videoDts.size(); ++i) {
+        ASSERT_GT(videoDts[i], videoDts[i - 1]) << "picture " << i;
+    }
+    EXPECT_EQ(0, SV_Stop());
+}
+
+}  // namespace
