@@ -152,7 +152,10 @@ void MediaSeeker::SwitchToTrack(const boost::shared_ptr<MediaTrack>& track) {
 
     const uint32_t held = GetBufferedBytes().Get();
     const uint64_t next = loaded.Get() >= held ? loaded.Get() - held : 0;
-    if (next <= switchPos && switchPos <= loaded.Get()) {
+    // A count at its ceiling hides how far back the next byte lies: a drain counted from it
+    // would stop short of the switch point. The switch waits for an exact count.
+    const bool nextKnown = held != 0xFFFFFFFFu;
+    if (nextKnown && next <= switchPos && switchPos <= loaded.Get()) {
         FlushToSwitchPoint(ByteAmount(static_cast<uint32_t>(switchPos - next)), track->GetId());
         SetCurrentTrack(track, ChangeNone);
         const BytePosition position = track->GetIndex().TimeToPosition(switchTime, false);

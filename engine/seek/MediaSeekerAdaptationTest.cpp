@@ -95,7 +95,10 @@ public:
             DoSend(chunk);
         }
     }
-    ByteAmount DoGetBufferedBytes() override { return ByteAmount(uint32_t(front - read)); }
+    // Saturating, as every component's count does.
+    ByteAmount DoGetBufferedBytes() override {
+        return ByteAmount(front - read > 0xFFFFFFFFu ? 0xFFFFFFFFu : uint32_t(front - read));
+    }
     bool KnowCurrentLoadedFilePosition() override { return true; }
     BytePosition DoCurrentLoadedFilePosition() override { return BytePosition(front); }
     void DoSeek(BytePosition start, BytePosition end, bool) override {
@@ -500,6 +503,37 @@ TEST(MediaSeekerAdaptationTest, AManualChoiceSwitchesAtTheNextSwitchPointWithTyp
     chain.source->Download(30000);
     chain.seeker->Adapt();
     EXPECT_EQ(std::vector<std::string>({"64000-160000"}), chain.source->seeks);
+}
+
+// More than 4 GiB between the read position and the download front: the buffered count stops
+// at its ceiling and no longer tells where the next byte to hand on lies. Draining from the
+// position it suggests would stop short of the switch point and cut the group of pictures
+// before it, so the switch waits until the count is exact again.
+TEST(MediaSeekerAdaptationTest, ASaturatedBufferedCountLeavesTheSwitchOwed) {
+    StreamInfoMonitor::TrackMap tracks;
+    tracks[TrackId(1)] = EvenTrack(1, 0, 200000000);              // 8 GB over 40 s
+    tracks[TrackId(2)] = EvenTrack(2, 8000000000ull, 100000000);  // 4 GB after it
+    AdaptChain chain(8000, tracks);
+    chain.ReportMediaTime(8 * kSecond);
+    // 1000 bytes before the entry at 20 s (byte 4e9), the front past 4 GiB beyond the read.
+    chain.source->read = 4000000000ull - 1000;
+    chain.source->front = chain.source->read + 0xFFFFFFFFull + 500;
+    chain.seeker->SelectTrack(TrackId(2));
+    chain.sink->Clear();
+    chain.seeker->Adapt();
+    EXPECT_EQ(1u, chain.Current());
+    EXPECT_TRUE(chain.source->seeks.empty());
+    EXPECT_TRUE(chain.sink->words.empty());
+    EXPECT_TRUE(chain.seeker->IsSwitchPending());
+    // Once less than 4 GiB is ahead, the switch drains the 1000 bytes up to the switch point.
+    chain.source->front = chain.source->read + 3000000000ull;
+    chain.seeker->Adapt();
+    EXPECT_EQ(2u, chain.Current());
+    chain.Drain();
+    ASSERT_FALSE(chain.sink->words.empty());
+    EXPECT_EQ("change 2 2", chain.sink->words.front());
+    EXPECT_EQ(std::vector<uint8_t>(BytesOf(4000000000ull - 1000, 4000000000ull)),
+              std::vector<uint8_t>(chain.sink->bytes.begin(), chain.sink->bytes.begin() + 1000));
 }
 
 TEST(MediaSeekerAdaptationTest, AfterASwitchAThinBufferScalesTheBandwidthDown) {
