@@ -93,7 +93,6 @@ Mpeg2PsMux::Mpeg2PsMux(Session* session)
       bothStreams_(false),
       firstSamplePending_(true),
       firstTime_(0),
-      timestampOffset_(0),
       trickPlay_(false),
       eac3ToHdDvd_(true),
       dvdMode_(0) {
@@ -189,23 +188,13 @@ void Mpeg2PsMux::DoProcessSample(Sample& sample) {
     if (type != SampleMediaTypeAudio && type != SampleMediaTypeVideo) {
         return;
     }
-    const uint64_t decodeTime = sample.GetDecodeTime();
-    uint64_t dts = MicrosecondsToTicksRounded(decodeTime) + timestampOffset_;
-    uint64_t pts = MicrosecondsToTicksRounded(decodeTime + sample.GetPresentationOffset().Get()) +
-                   timestampOffset_;
+    const Timestamps stamped = StampSample(sample, firstSamplePending_, kMinimumFirstDts);
+    const uint64_t dts = stamped.dts;
+    const uint64_t pts = stamped.pts;
 
     if (firstSamplePending_) {
-        firstTime_ = MicrosecondsToTicksTruncated(decodeTime);
-        if (firstTime_ < kMinimumFirstDts && timestampOffset_ == 0) {
-            // Set once for the multiplexer's life: a later first sample already has the
-            // offset in its timestamps, and adding it twice would put that sample 0.2 s
-            // behind the ones that follow it.
-            timestampOffset_ = kMinimumFirstDts;
-            dts += kMinimumFirstDts;
-            pts += kMinimumFirstDts;
-        }
         // Compared with timestamps that carry the offset.
-        firstTime_ += timestampOffset_;
+        firstTime_ = stamped.first + GetTimestampOffset();
         MakeFirstPack(firstTime_ - kScrLeadTicks);
         firstSamplePending_ = false;
     } else {

@@ -73,7 +73,6 @@ public:
     void SetEac3ToHdDvd(bool on) { eac3ToHdDvd_ = on; }
     bool GetEac3ToHdDvd() const { return eac3ToHdDvd_; }
 
-    uint32_t GetTimestampOffset() const { return timestampOffset_; }
     // size bytes spread over duration ticks in units of 50 bytes a second, kept inside the
     // 22-bit field and above 0; a duration of 0 or less counts as kDefaultPackDuration.
     static uint32_t MuxRate(uint64_t size, int64_t duration);
@@ -94,7 +93,6 @@ private:
     bool bothStreams_;
     bool firstSamplePending_;
     uint64_t firstTime_;  // 90 kHz, offset included; only the 33-bit fields truncate it
-    uint32_t timestampOffset_;
     bool trickPlay_;
     bool eac3ToHdDvd_;
     int dvdMode_;

@@ -69,7 +69,6 @@ Mpeg2TsMux::Mpeg2TsMux(Session* session)
       removeFillerData_(false),
       psiPending_(true),
       firstDts_(0),
-      timestampOffset_(0),
       trickPlay_(false),
       // The writer lays out every byte of every packet, so its chunks are not cleared first.
       writer_(
@@ -152,19 +151,11 @@ void Mpeg2TsMux::DoProcessSample(Sample& sample) {
     if (type != SampleMediaTypeAudio && type != SampleMediaTypeVideo) {
         return;
     }
-    const uint64_t decodeTime = sample.GetDecodeTime();
-    uint64_t dts = MicrosecondsToTicksRounded(decodeTime) + timestampOffset_;
-    uint64_t pts = MicrosecondsToTicksRounded(decodeTime + sample.GetPresentationOffset().Get()) +
-                   timestampOffset_;
+    const Timestamps stamped = StampSample(sample, psiPending_, kMinimumFirstDts);
+    const uint64_t dts = stamped.dts;
+    const uint64_t pts = stamped.pts;
     if (psiPending_) {
-        firstDts_ = MicrosecondsToTicksTruncated(decodeTime);
-        if (firstDts_ < kMinimumFirstDts && timestampOffset_ == 0) {
-            // Only the first time: once set, the offset is already in the values above, and
-            // adding it again would put this sample 0.2 s after the ones that follow.
-            timestampOffset_ = kMinimumFirstDts;
-            dts += kMinimumFirstDts;
-            pts += kMinimumFirstDts;
-        }
+        firstDts_ = stamped.first;
         BuildPsi();
         psiPending_ = false;
     }

@@ -55,7 +55,6 @@ public:
 
     const std::vector<uint8_t>& GetPat() const { return pat_; }
     const std::vector<uint8_t>& GetPmt() const { return pmt_; }
-    uint32_t GetTimestampOffset() const { return timestampOffset_; }
 
 protected:
     // Rebuilds the PAT (once) and the PMT with the next version.
@@ -68,7 +67,6 @@ protected:
     bool removeFillerData_;
     bool psiPending_;
     uint64_t firstDts_;  // 90 kHz; only the 33-bit fields truncate it
-    uint32_t timestampOffset_;
     bool trickPlay_;
     std::vector<uint8_t> pat_;
     std::vector<uint8_t> pmt_;

@@ -7,6 +7,7 @@
 #include "SVLibrary/Util/Saturating.h"
 #include "engine/core/Session.h"
 #include "engine/core/Pump.h"
+#include "engine/codecs/MediaTiming.h"
 
 namespace SarvelonMediaKit {
 
@@ -14,6 +15,7 @@ Mux::Mux(Session* session)
     : Component(session),
       sampleHeadroom_(0),
       sampleTailroom_(0),
+      timestampOffset_(0),
       started_(false),
       endOfStream_(false),
       finishing_(false),
@@ -450,6 +452,21 @@ void Mux::ProcessSample(Sample& sample) {
     } else {
         DoProcessSample(sample);
     }
+}
+
+Mux::Timestamps Mux::StampSample(const Sample& sample, bool first, uint32_t minimum) {
+    const uint64_t decodeTime = sample.GetDecodeTime();
+    Timestamps t;
+    t.dts = MicrosecondsToTicksRounded(decodeTime) + timestampOffset_;
+    t.pts = MicrosecondsToTicksRounded(decodeTime + sample.GetPresentationOffset().Get()) +
+            timestampOffset_;
+    t.first = first ? MicrosecondsToTicksTruncated(decodeTime) : 0;
+    if (first && t.first < minimum && timestampOffset_ == 0) {
+        timestampOffset_ = minimum;
+        t.dts += minimum;
+        t.pts += minimum;
+    }
+    return t;
 }
 
 }  // namespace SarvelonMediaKit

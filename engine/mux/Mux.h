@@ -99,8 +99,23 @@ public:
     const std::vector<SampleSource*>& GetDemuxes() const { return demuxes_; }
     const std::list<boost::shared_ptr<SampleStream>>& GetSampleStreams() const { return streams_; }
     bool IsEndOfStream() const { return endOfStream_; }
+    // 0, or the ticks added to every timestamp once a first sample came too early (below);
+    // kept for the multiplexer's life.
+    uint32_t GetTimestampOffset() const { return timestampOffset_; }
 
 protected:
+    // A sample's times in 90 kHz ticks, the offset included.
+    struct Timestamps {
+        uint64_t dts;
+        uint64_t pts;
+        uint64_t first;  // a first sample's decode time, truncated, without the offset
+    };
+    // first: the sample opens the output (after the start or a reposition). A first decode
+    // time below minimum (the lead of the output's clock reference) sets the offset to
+    // minimum, once for the multiplexer's life: a later first sample already carries it, and
+    // adding it twice would put that sample behind the ones that follow it.
+    Timestamps StampSample(const Sample& sample, bool first, uint32_t minimum);
+
     // Marker or data sample to the matching hook.
     void ProcessSample(Sample& sample);
     // The connected, non-empty stream other than except whose oldest sample has the earliest
@@ -130,6 +145,7 @@ protected:
     // the demultiplexers and through them to their streams and filters.
     uint32_t sampleHeadroom_;
     uint32_t sampleTailroom_;
+    uint32_t timestampOffset_;
     std::list<boost::shared_ptr<SampleStream>> streams_;  // video streams first
     bool started_;
     bool endOfStream_;
