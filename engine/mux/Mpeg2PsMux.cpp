@@ -18,6 +18,7 @@
 #include "engine/samples/Eac3HdDvdToRawSampleFilter.h"
 #include "engine/samples/Eac3RawToHdDvdSampleFilter.h"
 #include "engine/samples/LengthToStartCodeH264SampleFilter.h"
+#include "engine/mux/IodDescriptor.h"
 
 namespace SarvelonMediaKit {
 
@@ -38,49 +39,12 @@ constexpr uint8_t kStreamTypeAdtsAac = 0x0F;     // ISO/IEC 13818-7 audio, ADTS
 constexpr uint8_t kStreamTypeEac3 = 0x87;        // E-AC-3
 constexpr uint8_t kStreamTypePrivatePes = 0x06;  // PES packets of private data
 constexpr uint8_t kStreamTypeH264 = 0x1B;        // ITU-T H.264
-// The bytes of the IOD descriptor after its length byte and before the AudioSpecificConfig.
-constexpr uint32_t kIodFixedLength = 33;
-constexpr uint32_t kMaxDescriptorLength = 0xFF;  // one length byte
-constexpr uint32_t kMinAudioSpecificConfigSize = 2;
 
 // ---- Program end ----
 const uint8_t kProgramEndCode[] = {0x00, 0x00, 0x01, 0xB9};  // MPEG_program_end_code
 
 bool IsPrivateAudio(uint32_t format) {
     return format == SampleFormatEac3HdDvd || format == SampleFormatPesPrivate;
-}
-
-// An MPEG-4 initial object descriptor (ISO/IEC 13818-1 tag 0x1D, contents per ISO/IEC
-// 14496-1) carrying the AAC AudioSpecificConfig for the audio stream 0xC0.
-std::vector<uint8_t> IodDescriptor(const uint8_t* config, uint32_t n) {
-    // clang-format off
-    const uint8_t head[] = {
-        0x1D, static_cast<uint8_t>(n + kIodFixedLength),  // IOD_descriptor: tag, length
-        0x10,                                   // Scope_of_IOD_label
-        0x01,                                   // IOD_label
-        0x02, static_cast<uint8_t>(n + 29),     // InitialObjectDescriptor: tag, length
-        0x00, 0x4F,                             // ObjectDescriptorID 1, no URL, no inline PL
-        0xFF,                                   // ODProfileLevelIndication
-        0xFF,                                   // sceneProfileLevelIndication
-        0xFE,                                   // audioProfileLevelIndication
-        0xFE,                                   // visualProfileLevelIndication
-        0xFF,                                   // graphicsProfileLevelIndication
-        0x03, static_cast<uint8_t>(n + 20),     // ES_Descriptor: tag, length
-        0x00, 0xC0,                             // ES_ID: the audio stream id
-        0x10,                                   // no flags, streamPriority 16
-        0x04, static_cast<uint8_t>(n + 15),     // DecoderConfigDescriptor: tag, length
-        0x40,                                   // objectTypeIndication: ISO/IEC 14496-3 audio
-        0x15,                                   // streamType audio, upStream 0, reserved 1
-        0xFF, 0xFF, 0xFF,                       // bufferSizeDB
-        0xFF, 0xFF, 0xFF, 0xFF,                 // maxBitrate
-        0xFF, 0xFF, 0xFF, 0xFF,                 // avgBitrate
-        0x05, static_cast<uint8_t>(n),          // DecoderSpecificInfo: tag, length
-    };
-    // clang-format on
-    static_assert(sizeof head == 2 + kIodFixedLength, "IOD length byte covers the rest");
-    std::vector<uint8_t> descriptor(head, head + sizeof head);
-    descriptor.insert(descriptor.end(), config, config + n);
-    return descriptor;
 }
 
 }  // namespace
@@ -286,15 +250,11 @@ void Mpeg2PsMux::MakeFirstPack(uint64_t startTime) {
     switch (audioFormat) {
         case SampleFormatAacAdts: {
             psm->AddEsInfo(kAudioStreamId, kStreamTypeAdtsAac);
-            // The decoder configuration ahead of the first frame, for players that want it. A
-            // configuration too long for the descriptors' one-byte lengths is left out, as a
-            // missing one is.
             const uint8_t* config = nullptr;
             uint32_t n = 0;
-            if (GetStreamInfo(StreamInfoKindAudioSpecificConfig, &config, &n) &&
-                config != nullptr && n >= kMinAudioSpecificConfigSize &&
-                n <= kMaxDescriptorLength - kIodFixedLength) {
-                const std::vector<uint8_t> iod = IodDescriptor(config, n);
+            if (!GetStreamInfo(StreamInfoKindAudioSpecificConfig, &config, &n)) config = nullptr;
+            const std::vector<uint8_t> iod = MakeAacIodDescriptor(config, n, kAudioStreamId);
+            if (!iod.empty()) {
                 psm->AddProgramStreamInfo(iod.data(), static_cast<uint16_t>(iod.size()));
             }
             break;

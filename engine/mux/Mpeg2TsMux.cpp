@@ -11,6 +11,7 @@
 #include "engine/samples/H264SampleFilterFillerRemove.h"
 #include "engine/samples/LengthToStartCodeH264SampleFilter.h"
 #include "engine/samples/MergeSampleFilter.h"
+#include "engine/mux/IodDescriptor.h"
 
 namespace SarvelonMediaKit {
 
@@ -37,13 +38,7 @@ constexpr uint8_t kStreamTypeAdtsAac = 0x0F;     // ISO/IEC 13818-7 audio, ADTS
 constexpr uint8_t kStreamTypeH264 = 0x1B;        // ITU-T H.264
 constexpr uint8_t kStreamTypePrivatePes = 0x06;  // PES packets of private data
 constexpr uint8_t kStreamTypeEac3 = 0x87;        // E-AC-3
-// The bytes of the IOD descriptor after its length byte and before the AudioSpecificConfig:
-// the length that byte holds is this plus the configuration's.
-constexpr uint32_t kIodFixedLength = 33;
-constexpr uint32_t kMaxDescriptorLength = 0xFF;  // one length byte
-// A configuration shorter than this is no AudioSpecificConfig.
-constexpr uint32_t kMinAudioSpecificConfigSize = 2;
-constexpr uint32_t kCrcSize = 4;  // CRC_32 at the end of a section
+constexpr uint32_t kCrcSize = 4;                 // CRC_32 at the end of a section
 // pointer_field, table_id and the 2 bytes of section_length: where section_length's count
 // starts.
 constexpr uint32_t kSectionLengthEnd = 4;
@@ -212,43 +207,14 @@ void Mpeg2TsMux::BuildPsi() {
         AppendCrc(pat_);
     }
 
-    // An MPEG-4 initial object descriptor carrying the AAC AudioSpecificConfig, for players
-    // that want the decoder configuration ahead of the first frame. A configuration too long
-    // for the descriptors' one-byte lengths is left out, as a missing one is.
-    std::vector<uint8_t> descriptor;
+    // The decoder configuration ahead of the first frame, for players that want it.
     const uint8_t* config = nullptr;
     uint32_t n = 0;
-    if (audioFormat == SampleFormatAacAdts &&
-        GetStreamInfo(StreamInfoKindAudioSpecificConfig, &config, &n) && config != nullptr &&
-        n >= kMinAudioSpecificConfigSize && n <= kMaxDescriptorLength - kIodFixedLength) {
-        // clang-format off
-        const uint8_t head[] = {
-            0x1D, static_cast<uint8_t>(n + kIodFixedLength),  // IOD_descriptor: tag, length
-            0x10,                                   // Scope_of_IOD_label
-            0x01,                                   // IOD_label
-            0x02, static_cast<uint8_t>(n + 29),     // InitialObjectDescriptor: tag, length
-            0x00, 0x4F,                             // ObjectDescriptorID 1, no URL, no inline PL
-            0xFF,                                   // ODProfileLevelIndication
-            0xFF,                                   // sceneProfileLevelIndication
-            0xFE,                                   // audioProfileLevelIndication
-            0xFE,                                   // visualProfileLevelIndication
-            0xFF,                                   // graphicsProfileLevelIndication
-            0x03, static_cast<uint8_t>(n + 20),     // ES_Descriptor: tag, length
-            0x00, 0x22,                             // ES_ID: the audio PID
-            0x10,                                   // no flags, streamPriority 16
-            0x04, static_cast<uint8_t>(n + 15),     // DecoderConfigDescriptor: tag, length
-            0x40,                                   // objectTypeIndication: ISO/IEC 14496-3 audio
-            0x15,                                   // streamType audio, upStream 0, reserved 1
-            0xFF, 0xFF, 0xFF,                       // bufferSizeDB
-            0xFF, 0xFF, 0xFF, 0xFF,                 // maxBitrate
-            0xFF, 0xFF, 0xFF, 0xFF,                 // avgBitrate
-            0x05, static_cast<uint8_t>(n),          // DecoderSpecificInfo: tag, length
-        };
-        // clang-format on
-        static_assert(sizeof head == 2 + kIodFixedLength, "IOD length byte covers the rest");
-        descriptor.assign(head, head + sizeof head);
-        descriptor.insert(descriptor.end(), config, config + n);
+    if (audioFormat != SampleFormatAacAdts ||
+        !GetStreamInfo(StreamInfoKindAudioSpecificConfig, &config, &n)) {
+        config = nullptr;
     }
+    const std::vector<uint8_t> descriptor = MakeAacIodDescriptor(config, n, kAudioPid);
 
     std::vector<uint8_t> pmt;
     pmt.push_back(kPointerField);
