@@ -29,6 +29,8 @@ namespace SarvelonMediaKit {
 
 namespace {
 
+const char kLocalSourceOfRemoteManifest[] = "A manifest on a server may not name a local file: ";
+
 const char kMissingSrc[] = "Missing src attribute";
 const char kMissingTextLanguage[] = "Missing textstream systemLanguage attribute";
 const char kBadBegin[] = "SMIL \"begin\" attribute must be in seconds (x.ys)";
@@ -309,6 +311,13 @@ SVStatus MultiFileLoader::ParseManifest(const std::string& text) {
              "Manifest is larger than " + std::to_string(kMaxManifestBytes) + " bytes");
         return GetStatus();
     }
+    // A manifest has no use for entities of its own, and a few declarations that refer to
+    // each other by the thousand keep the XML reader busy for minutes before any time-out
+    // applies: a document that declares one is refused before it is read.
+    if (text.find("<!ENTITY") != std::string::npos) {
+        Fail(SVStatusManifest, "Manifest declares entities, which a manifest may not");
+        return GetStatus();
+    }
     static std::once_flag initialised;
     std::call_once(initialised, [] { xmlInitParser(); });
     std::unique_ptr<xmlParserCtxt, ContextFree> context(xmlNewParserCtxt());
@@ -417,6 +426,10 @@ void MultiFileLoader::ParseMediaElement(_xmlNode* node) {
     }
     if (GetStatus() != SVStatusSuccess) return;
     info->entry.location = ResolveLocation(value);
+    if (info->entry.location.empty()) {
+        Fail(SVStatusManifest, kLocalSourceOfRemoteManifest + value);
+        return;
+    }
     if (GetAttribute(node, "systemLanguage", value)) info->entry.language = value;
     if (GetAttribute(node, "begin", value) && GetStatus() == SVStatusSuccess &&
         !ParseBegin(value, info->entry.begin)) {
@@ -441,7 +454,12 @@ void MultiFileLoader::ParseTextStreamElement(_xmlNode* node) {
         return;
     }
     if (GetStatus() != SVStatusSuccess) return;
-    track->SetSource(ResolveLocation(value));
+    const std::string location = ResolveLocation(value);
+    if (location.empty()) {
+        Fail(SVStatusManifest, kLocalSourceOfRemoteManifest + value);
+        return;
+    }
+    track->SetSource(location);
     if (!GetAttribute(node, "systemLanguage", value)) {
         Fail(SVStatusManifest, kMissingTextLanguage);
         return;
@@ -460,12 +478,22 @@ void MultiFileLoader::ParseTextStreamElement(_xmlNode* node) {
 }
 
 std::string MultiFileLoader::ResolveLocation(const std::string& src) const {
+    // A manifest from a server names files on servers: a local path or file:// source in it
+    // would let the server have this machine's files (or devices) opened, and a path from the
+    // root means the root of the manifest's own server.
+    const bool remote = SV::IsUrl(location_);
     if (SV::IsUrl(src)) {
-        if (SV::GetUrlScheme(src) == "file") return src.substr(kFileSchemeLength);
+        if (SV::GetUrlScheme(src) == "file")
+            return remote ? std::string() : src.substr(kFileSchemeLength);
         return src;
     }
-    if (SV::IsAbsolutePath(src)) return src;
-    if (SV::IsUrl(location_)) return SV::GetUrlBase(location_) + "/" + EncodePathSegments(src);
+    if (SV::IsAbsolutePath(src)) {
+        if (!remote) return src;
+        const size_t host = location_.find("://");
+        const size_t path = location_.find('/', host == std::string::npos ? 0 : host + 3);
+        return location_.substr(0, path) + EncodePathSegments(src);
+    }
+    if (remote) return SV::GetUrlBase(location_) + "/" + EncodePathSegments(src);
     // The folder up to and including its last '/': a manifest at the root ("/m.smil") keeps
     // its sources at the root rather than making them relative to the working folder.
     const size_t slash = location_.rfind('/');

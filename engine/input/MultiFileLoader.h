@@ -93,7 +93,9 @@ public:
 
     // A "src" as the loader reads it: a "file://" URL becomes its path, any other URL and an
     // absolute path stay as they are, and a relative one is resolved against the folder of
-    // the manifest (its URL up to the last '/', each path segment percent-encoded).
+    // the manifest (its URL up to the last '/', each path segment percent-encoded). For a
+    // manifest on a server, a path from the root is one on that server, and a local source
+    // (a file:// URL) gives an empty string: refused.
     std::string ResolveLocation(const std::string& src) const;
 
     // ---- Events of the preload chains (their threads) ----

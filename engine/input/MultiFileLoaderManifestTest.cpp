@@ -142,39 +142,47 @@ TEST(MultiFileLoaderManifest, DocumentsThatAreNotManifests) {
     EXPECT_EQ(SVStatusManifest, huge.ParseManifest("<smil>" + padding + "</smil>"));
 }
 
-TEST(MultiFileLoaderManifest, EntitiesAreNeitherFetchedNorExpandedPastTheBound) {
+TEST(MultiFileLoaderManifest, DocumentsThatDeclareEntitiesAreRefusedUnread) {
     // The classic exponential entity: ten levels of ten references, 10^9 copies of "lol".
-    std::string dtd = "<!DOCTYPE smil [<!ENTITY l0 \"lol\">";
+    std::string classic = "<!DOCTYPE smil [<!ENTITY l0 \"lol\">";
     for (int i = 1; i <= 9; ++i) {
         std::string refs;
         for (int j = 0; j < 10; ++j) refs += "&l" + std::to_string(i - 1) + ";";
-        dtd += "<!ENTITY l" + std::to_string(i) + " \"" + refs + "\">";
+        classic += "<!ENTITY l" + std::to_string(i) + " \"" + refs + "\">";
     }
-    dtd += "]>";
-    for (const std::string& body :
-         {std::string("<smil><video src=\"&l9;\"/></smil>"), std::string("<smil>&l9;</smil>")}) {
-        SCOPED_TRACE(body);
+    classic += "]>";
+    // Empty entities a thousand wide and three deep: nothing to expand, but the reader's own
+    // checks of such a document run for minutes.
+    std::string wide = "<!DOCTYPE smil [<!ENTITY a0 \"\">";
+    for (int i = 1; i <= 3; ++i) {
+        std::string refs;
+        for (int j = 0; j < 1000; ++j) refs += "&a" + std::to_string(i - 1) + ";";
+        wide += "<!ENTITY a" + std::to_string(i) + " \"" + refs + "\">";
+    }
+    wide += "]>";
+    const std::string documents[] = {
+        classic + "<smil><video src=\"&l9;\"/></smil>",
+        classic + "<smil>&l9;</smil>",
+        wide + "<smil><video src=\"a.svm\" begin=\"&a3;1s\"/></smil>",
+        // An external entity (the file exists on every system).
+        "<!DOCTYPE smil [<!ENTITY x SYSTEM \"file:///etc/hostname\">]><smil><video "
+        "src=\"&x;\"/></smil>",
+        "<!DOCTYPE smil [<!ENTITY f \"a.svm\">]><smil><video src=\"x/&f;\"/></smil>",
+    };
+    for (const std::string& text : documents) {
+        SCOPED_TRACE(text.substr(0, 80));
         MultiFileLoader loader("/m.smil", ByteAmount(0));
-        EXPECT_EQ(SVStatusManifest, loader.ParseManifest(dtd + body));
+        EXPECT_EQ(SVStatusManifest, loader.ParseManifest(text));
+        EXPECT_EQ("Manifest declares entities, which a manifest may not", loader.GetErrorText());
         EXPECT_TRUE(loader.GetMediaEntries().empty());
     }
-    // An external entity is not read (the file exists on every system).
-    MultiFileLoader external("/m.smil", ByteAmount(0));
-    const SVStatus status = external.ParseManifest(
-        "<!DOCTYPE smil [<!ENTITY x SYSTEM \"file:///etc/hostname\">]>"
-        "<smil><video src=\"&x;\"/></smil>");
-    if (status == SVStatusSuccess) {
-        ASSERT_EQ(1u, external.GetMediaEntries().size());
-        EXPECT_EQ("/", external.GetMediaEntries()[0].location) << "the external file was read";
-    }
-    // A small internal entity is expanded as the document says.
-    MultiFileLoader small("/data/m.smil", ByteAmount(0));
-    ASSERT_EQ(SVStatusSuccess,
-              small.ParseManifest("<!DOCTYPE smil [<!ENTITY f \"a.svm\">]>"
-                                  "<smil><video src=\"x/&f;\" systemLanguage=\"&amp;\"/></smil>"));
-    ASSERT_EQ(1u, small.GetMediaEntries().size());
-    EXPECT_EQ("/data/x/a.svm", small.GetMediaEntries()[0].location);
-    EXPECT_EQ("&", small.GetMediaEntries()[0].language);
+    // The predefined entities of XML need no declaration and still read as their characters.
+    MultiFileLoader plain("/data/m.smil", ByteAmount(0));
+    ASSERT_EQ(SVStatusSuccess, plain.ParseManifest("<smil><video src=\"x/a&amp;b.svm\" "
+                                                   "systemLanguage=\"&lt;\"/></smil>"));
+    ASSERT_EQ(1u, plain.GetMediaEntries().size());
+    EXPECT_EQ("/data/x/a&b.svm", plain.GetMediaEntries()[0].location);
+    EXPECT_EQ("<", plain.GetMediaEntries()[0].language);
 }
 
 TEST(MultiFileLoaderManifest, DeepNestingFailsCleanly) {
@@ -205,12 +213,30 @@ TEST(MultiFileLoaderManifest, SourcesResolveAgainstTheManifestsFolder) {
         {"http://h", "a.svm", "http://h/a.svm"},
         {"http://h/t/m.smil", "a?b#c", "http://h/t/a%3Fb%23c"},
         {"http://h/t/m.smil", "https://other/a.svm", "https://other/a.svm"},
-        {"http://h/t/m.smil", "/abs/a.svm", "/abs/a.svm"},
+        // From the root of the manifest's own server; never a local file.
+        {"http://h/t/m.smil", "/abs/a.svm", "http://h/abs/a.svm"},
+        {"http://h:8/t/m.smil", "/a b.svm", "http://h:8/a%20b.svm"},
+        {"http://h", "/a.svm", "http://h/a.svm"},
+        {"http://h/t/m.smil", "file:///etc/passwd", ""},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(std::string(c.manifest) + " + " + c.src);
         MultiFileLoader loader(c.manifest, ByteAmount(0));
         EXPECT_EQ(c.resolved, loader.ResolveLocation(c.src));
+    }
+}
+
+TEST(MultiFileLoaderManifest, AManifestOnAServerMayNotNameALocalFile) {
+    for (const char* element : {"<video src=\"file:///etc/passwd\"/>",
+                                "<textstream src=\"file:///dev/zero\" systemLanguage=\"en\"/>"}) {
+        SCOPED_TRACE(element);
+        MultiFileLoader loader("http://127.0.0.1:9/t/m.smil", ByteAmount(0));
+        EXPECT_EQ(SVStatusManifest, loader.ParseManifest(Smil(element)));
+        EXPECT_EQ(0u,
+                  loader.GetErrorText().find("A manifest on a server may not name a local file"))
+            << loader.GetErrorText();
+        EXPECT_TRUE(loader.GetMediaEntries().empty());
+        EXPECT_TRUE(loader.GetTextStreamTracks().empty());
     }
 }
 
