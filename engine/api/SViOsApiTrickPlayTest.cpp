@@ -184,8 +184,10 @@ void SViOsApiTrickPlayTest::PlayThenTrick(int16_t rate, const std::string& sourc
         changed = true;
         after.push_back(view);
     }
-    EXPECT_LE(leftover, 2u) << "segments of normal play after the change";
-    ASSERT_GE(after.size(), 4u) << "trick-play segments served";
+    // How many were cut before the change was heard depends on how far ahead the chain ran
+    // meanwhile; the start checked below allows for each of them.
+    ASSERT_GE(after.size(), 4u) << "trick-play segments served after " << leftover
+                                << " of normal play";
 
     std::vector<std::string> served;
     for (const SegmentView& view : after) {
