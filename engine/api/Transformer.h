@@ -34,6 +34,7 @@ class MediaSeeker;
 class MediaTrack;
 class Mpeg2PsDemux;
 class Mux;
+class MultiFileLoader;
 class MultiSocketDelegateServer;
 class Session;
 class SocketDelegate;
@@ -164,7 +165,8 @@ public:
     void StartGarbageCollection();
     void CollectGarbage();
     // Stops the main session, the worker, the collection and every serving session; returns
-    // the status.
+    // the status. From another thread it also cuts short a manifest's load under way in
+    // PreLoad, which then returns 408.
     SVStatus Stop();
     SVStatus GetChapterData(unsigned first, unsigned last);
 
@@ -275,6 +277,11 @@ private:
     bool runtimeStopped_ = false;
     // Set by Stop under servingLock_: no connection gets a serving chain any more.
     bool servingClosed_ = false;
+    // The multi-file loader of a manifest's load under way (a local of LoadManifest), which
+    // Stop aborts from its own thread. Guarded by loaderLock_, held while Stop aborts it and
+    // taken to clear the pointer before the loader goes.
+    std::mutex loaderLock_;
+    MultiFileLoader* loader_ = nullptr;
 };
 
 }  // namespace SarvelonMediaKit

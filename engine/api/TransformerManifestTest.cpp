@@ -3,11 +3,13 @@
 // a real web origin.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <fstream>
 #include <iterator>
 #include <map>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -27,6 +29,7 @@
 #include "tests/support/Fixtures.h"
 #include "tests/support/NginxOrigin.h"
 #include "tests/support/TemporaryDirectory.h"
+#include "tests/support/TestOrigin.h"
 #include "tests/support/ThreadTestSupport.h"
 
 namespace SarvelonMediaKit {
@@ -190,7 +193,8 @@ TEST(TransformerManifestPlayerTest, TheOutputCarriesThePicturesAndTheFirstLangua
         ASSERT_EQ(SVStatusSuccess, transformer.Transform(kNoPosition, TrickPlayRate(0), true));
         EXPECT_TRUE(SvTestSupport::WaitUntil(
             [&]() { return test::ProbeCounts(output, false) == source; }, 30000));
-        EXPECT_EQ(SVStatusSuccess, transformer.Stop());
+        // Its result depends on whether PreLoad has recorded the abort yet.
+        transformer.Stop();
     }
     EXPECT_EQ(source, test::ProbeCounts(output, false));
     std::string copied, expected, other;
@@ -235,6 +239,77 @@ TEST_F(TransformerManifestNginxTest, AManifestOverHttpLoadsItsFilesFromTheSameFo
     if (tracks.size() == 3u) {
         EXPECT_EQ(origin.Url("/video.svm"), StringOf(*tracks.at(TrackId(1)), TrackInfoKey_Source));
     }
+}
+
+// Stop, from another thread, while PreLoad loads a manifest from the loopback origin whose
+// manifest or one of whose files stalls: the load is cut short instead of running out its
+// 20 s, and PreLoad returns 408 (the preload did not complete) without an error event, since
+// the owner asked for the stop.
+class TransformerManifestStopTest : public ::testing::Test {
+protected:
+    void SetUp() override { SetHTTPClientInterfaceFactory(&CreateCurlHTTPClientInterface); }
+    void TearDown() override {
+        ShutdownCurlHTTPClientInterface();
+        SetHTTPClientInterfaceFactory(nullptr);
+    }
+
+    bool Requested(const std::string& path) const {
+        for (const auto& request : origin_.Requests()) {
+            if (request.path == path) return true;
+        }
+        return false;
+    }
+
+    void ExpectStopEndsThePreload(const std::string& manifestPath, const std::string& stalledPath) {
+        Transformer transformer(origin_.Url(manifestPath), MediaFormatHls, OutputKindHls, "");
+        ASSERT_EQ(MediaFormatSmil, transformer.GetMediaFormat());
+        SV::SVDictionary credentials;
+        credentials.SetValue("CredentialsKey_PreloadTimeout",
+                             SV::SVTypedValue(uint32_t(20 * 1000 * 1000)));  // 20 s
+        transformer.SetCredentials(credentials);
+        ErrorList errors;
+        static_cast<ErrorInfoSource&>(transformer).AddMonitor(&errors);
+        std::atomic<bool> preloaded(false);
+        std::atomic<SVStatus> status(0);
+        std::thread preload([&] {
+            status = transformer.PreLoad();
+            preloaded = true;
+        });
+        EXPECT_TRUE(SvTestSupport::WaitUntil([&] { return Requested(stalledPath); }));
+        EXPECT_FALSE(preloaded);
+        // Its result depends on whether PreLoad has recorded the abort yet.
+        transformer.Stop();
+        // A few seconds at most: without the abort PreLoad waits out the 20 s.
+        EXPECT_TRUE(SvTestSupport::WaitUntil([&] { return preloaded.load(); }, 5000));
+        preload.join();
+        EXPECT_EQ(SVStatusPreloadTimeout, status.load());
+        EXPECT_EQ(SVStatusPreloadTimeout, transformer.GetStatus());
+        EXPECT_TRUE(transformer.GetTracks().empty());
+        EXPECT_TRUE(errors.Errors().empty()) << errors.Errors()[0].second;
+    }
+
+    SvTestSupport::TestOrigin origin_;
+};
+
+TEST_F(TransformerManifestStopTest, AStopEndsTheDownloadOfAManifestThatStalls) {
+    SvTestSupport::TestOrigin::Fault silent;
+    silent.headDelayMs = 60000;
+    origin_.Serve("/title.smil", ReadText(Fixtures::SmilTitle()));
+    origin_.SetFault("/title.smil", silent);
+    ExpectStopEndsThePreload("/title.smil", "/title.smil");
+}
+
+TEST_F(TransformerManifestStopTest, AStopEndsThePreloadOfAFileThatStalls) {
+    const std::string manifest = Fixtures::SmilTitle();
+    origin_.Serve("/title.smil", ReadText(manifest));
+    for (const char* name : {"/video.svm", "/audio-en.svm", "/audio-de.svm"}) {
+        origin_.ServeFile(name, Folder(manifest) + name);
+    }
+    SvTestSupport::TestOrigin::Fault stall;
+    stall.stallAfter = 0;  // the head, then not one byte of the body
+    stall.stallMs = 60000;
+    origin_.SetFault("/audio-de.svm", stall);
+    ExpectStopEndsThePreload("/title.smil", "/audio-de.svm");
 }
 
 }  // namespace

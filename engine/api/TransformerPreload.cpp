@@ -174,8 +174,26 @@ SVStatus Transformer::LoadManifest(MediaTime timeout) {
     StreamInfoMonitor::TrackMap tracks;
     {
         MultiFileLoader loader(url_, ByteAmount(cacheSize_));
+        // Stop, on another thread, reaches the loader through loader_ while the load runs;
+        // the pointer is cleared (under the lock Stop holds while it aborts) before the loader
+        // goes, however this scope is left.
+        struct Registration {
+            Registration(Transformer& owner, MultiFileLoader& loader) : owner_(owner) {
+                std::lock_guard<std::mutex> lock(owner_.loaderLock_);
+                owner_.loader_ = &loader;
+                // A stop that came before the load began ends it at once.
+                if (owner_.abortRequested_) loader.Abort();
+            }
+            ~Registration() {
+                std::lock_guard<std::mutex> lock(owner_.loaderLock_);
+                owner_.loader_ = nullptr;
+            }
+            Transformer& owner_;
+        } registration(*this, loader);
         const SVStatus loaded = loader.Load(timeout);
         if (loaded != SVStatusSuccess) {
+            // A stop the owner asked for is no error to report: the status alone tells it.
+            if (abortRequested_) return loaded;
             // Reported as the Transformer's own failure, with the loader's reason when it
             // gave one ("Missing src attribute", the download's error).
             SetError(loaded, loader.GetErrorText());

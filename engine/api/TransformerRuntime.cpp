@@ -18,6 +18,7 @@
 #include "engine/core/ComponentStack.h"
 #include "engine/core/Session.h"
 #include "engine/core/Task.h"
+#include "engine/input/MultiFileLoader.h"
 #include "engine/serve/FileServer.h"
 #include "engine/serve/ListeningPort.h"
 #include "engine/serve/LiveHttpSegmenter.h"
@@ -291,6 +292,12 @@ SVStatus Transformer::GetChapterData(unsigned first, unsigned last) {
 SVStatus Transformer::Stop() {
     // The worker's waits end; it neither listens nor starts the collection from here on.
     abortRequested_ = true;
+    {
+        // A manifest's load under way ends now instead of running out its time-outs; one
+        // about to begin sees abortRequested_.
+        std::lock_guard<std::mutex> lock(loaderLock_);
+        if (loader_ != nullptr) loader_->Abort();
+    }
     std::unique_ptr<MultiSocketDelegateServer> listener;
     std::unique_ptr<GarbageCollectionTimer> timer;
     {

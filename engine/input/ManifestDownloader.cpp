@@ -37,6 +37,19 @@ struct ManifestDownloader::State {
 
     void OnDone() { done.Set(); }
 
+    void Abort() {
+        {
+            std::lock_guard<std::mutex> lock(mutex);
+            aborted = true;
+            // An outcome already decided (a failure, or the result Download returned) stands.
+            if (!settled && status == SVStatusSuccess) {
+                status = SVStatusPreloadTimeout;
+                text = "Download aborted";
+            }
+        }
+        done.Set();
+    }
+
     void OnError(SVStatus code, const std::string& errorText) {
         {
             std::lock_guard<std::mutex> lock(mutex);
@@ -59,6 +72,7 @@ struct ManifestDownloader::State {
     std::string text;
     bool overflowed = false;
     bool settled = false;  // Download has returned
+    bool aborted = false;  // Abort was called: a transfer not yet started is not started
 };
 
 namespace {
@@ -94,7 +108,16 @@ ManifestDownloader::~ManifestDownloader() {
     // Should the wait give up, the handlers still hold only the shared state.
 }
 
+void ManifestDownloader::Abort() { state_->Abort(); }
+
 SVStatus ManifestDownloader::Download(const std::string& url, MediaTime timeout) {
+    {
+        std::lock_guard<std::mutex> lock(state_->mutex);
+        if (state_->aborted) {
+            state_->settled = true;
+            return state_->status;
+        }
+    }
     HTTPClientInterfaceFactory factory = GetHTTPClientInterfaceFactory();
     factory(transport_, url, nullptr, nullptr, std::string(), 0);
     if (!transport_) {

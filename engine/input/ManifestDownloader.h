@@ -38,10 +38,15 @@ public:
     ManifestDownloader& operator=(const ManifestDownloader&) = delete;
 
     // GET of the whole resource; timeout in microseconds. 200 when the transfer ended without
-    // an error, the reported status after an error, 408 when it did not end in time, 1029 when
-    // the body grew past the cap. Called once. Throws SVLibraryException when no transport
-    // factory is installed.
+    // an error, the reported status after an error, 408 when it did not end in time or was
+    // aborted, 1029 when the body grew past the cap. Called once. Throws SVLibraryException
+    // when no transport factory is installed.
     SVStatus Download(const std::string& url, MediaTime timeout);
+
+    // Ends a Download under way at once (or makes the coming one return at once) with 408 and
+    // the text "Download aborted", unless it has failed already. Safe from any thread while
+    // the downloader exists; the transfer itself is given up when the downloader goes.
+    void Abort();
 
     // The bytes received, in arrival order (read after Download has returned 200).
     std::string GetData() const;

@@ -154,6 +154,46 @@ TEST(ManifestDownloader, NoAnswerTimesOutAndTheDestructorWaitsForTheTransport) {
     EXPECT_TRUE(transport->Deliver(Bytes("late bytes")));
 }
 
+TEST(ManifestDownloader, AnAbortEndsADownloadUnderWayOrNotYetBegun) {
+    const MediaTime kVeryLong(20 * 1000 * 1000);  // 20 s: only an abort ends these waits
+    {
+        FakeHTTPTransports transports;
+        ManifestDownloader downloader;
+        BackgroundDownload download(downloader, transports, "http://origin/m.smil", kVeryLong);
+        boost::shared_ptr<FakeHTTPTransport> transport = transports.Last();
+        EXPECT_TRUE(transport->Deliver(Bytes("<smil>")));
+        EXPECT_FALSE(download.Done());
+        downloader.Abort();
+        // Bounded well below the time-out: without the abort the download runs on for 20 s.
+        EXPECT_TRUE(SvTestSupport::WaitUntil([&] { return download.Done(); }, 5000));
+        EXPECT_EQ(SVStatusPreloadTimeout, download.Join());
+        EXPECT_EQ("Download aborted", downloader.GetErrorText());
+        // The end of the transfer after the abort changes nothing the owner was told.
+        transport->Finish(false);
+        EXPECT_EQ(SVStatusPreloadTimeout, downloader.GetStatus());
+    }
+    {
+        // Aborted before it began: no transfer is started at all.
+        FakeHTTPTransports transports;
+        ManifestDownloader downloader;
+        downloader.Abort();
+        EXPECT_EQ(SVStatusPreloadTimeout, downloader.Download("http://origin/m.smil", kVeryLong));
+        EXPECT_EQ(0u, transports.Count());
+    }
+    {
+        // An abort after the download has ended keeps its result.
+        FakeHTTPTransports transports;
+        ManifestDownloader downloader;
+        BackgroundDownload download(downloader, transports, "http://origin/m.smil", kVeryLong);
+        EXPECT_TRUE(transports.Last()->Deliver(Bytes("<smil/>")));
+        transports.Last()->Finish(false);
+        EXPECT_EQ(SVStatusSuccess, download.Join());
+        downloader.Abort();
+        EXPECT_EQ(SVStatusSuccess, downloader.GetStatus());
+        EXPECT_EQ("<smil/>", downloader.GetData());
+    }
+}
+
 TEST(ManifestDownloader, WithoutAFactoryTheDownloadThrows) {
     SetHTTPClientInterfaceFactory(nullptr);
     ManifestDownloader downloader;

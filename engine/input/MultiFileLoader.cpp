@@ -31,6 +31,7 @@ namespace {
 
 const char kLocalSourceOfRemoteManifest[] = "A manifest on a server may not name a local file: ";
 
+const char kLoadAborted[] = "Load aborted";
 const char kMissingSrc[] = "Missing src attribute";
 const char kMissingTextLanguage[] = "Missing textstream systemLanguage attribute";
 const char kBadBegin[] = "SMIL \"begin\" attribute must be in seconds (x.ys)";
@@ -55,16 +56,65 @@ bool IsFileUrl(const std::string& location) {
     return SV::IsUrl(location) && SV::GetUrlScheme(location) == "file";
 }
 
-// Each segment of a relative path percent-encoded; the '/' between them kept.
-std::string EncodePathSegments(const std::string& path) {
+bool IsHexDigit(char c) {
+    return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'F') || (c >= 'a' && c <= 'f');
+}
+
+unsigned HexValue(char c) {
+    if (c >= '0' && c <= '9') return static_cast<unsigned>(c - '0');
+    if (c >= 'A' && c <= 'F') return static_cast<unsigned>(c - 'A' + 10);
+    return static_cast<unsigned>(c - 'a' + 10);
+}
+
+// A '%' at i that opens a valid escape: two hexadecimal digits follow.
+bool IsEscapeAt(const std::string& text, size_t i) {
+    return text[i] == '%' && i + 2 < text.size() && IsHexDigit(text[i + 1]) &&
+           IsHexDigit(text[i + 2]);
+}
+
+// A URI reference as it may go on the wire: every valid "%XX" escape and every byte a URI may
+// hold stay as they are ('/', '?', '=', '&', '+' among them, so segments and a query keep
+// their meaning); a byte that may not stand in a URI (controls, space, '"', '<', '>', '\',
+// '^', '`', '{', '|', '}', non-ASCII) and a '%' that opens no escape are encoded. Encoding an
+// escape again would name another resource ("c%20d" would become "c%2520d").
+std::string EncodeUriReference(const std::string& reference) {
+    static const char kDigits[] = "0123456789ABCDEF";
     std::string result;
-    size_t start = 0;
-    while (true) {
-        const size_t slash = path.find('/', start);
-        result += SV::PercentEncode(path.substr(start, slash - start));
-        if (slash == std::string::npos) break;
-        result += '/';
-        start = slash + 1;
+    result.reserve(reference.size());
+    for (size_t i = 0; i < reference.size(); ++i) {
+        const unsigned char byte = static_cast<unsigned char>(reference[i]);
+        if (IsEscapeAt(reference, i)) {
+            result.append(reference, i, 3);
+            i += 2;
+            continue;
+        }
+        if (byte <= 0x20 || byte >= 0x7F || std::strchr("\"<>\\^`{|}%", byte) != nullptr) {
+            result += '%';
+            result += kDigits[byte >> 4];
+            result += kDigits[byte & 0x0F];
+        } else {
+            result += static_cast<char>(byte);
+        }
+    }
+    return result;
+}
+
+// The file name a src of a local manifest gives: each valid "%XX" escape decoded, everything
+// else (a literal space, a '%' that opens no escape) as it stands. "%00" stays: a NUL would
+// cut the name short and open another file.
+std::string DecodeFileName(const std::string& src) {
+    std::string result;
+    result.reserve(src.size());
+    for (size_t i = 0; i < src.size(); ++i) {
+        if (IsEscapeAt(src, i)) {
+            const unsigned value = (HexValue(src[i + 1]) << 4) | HexValue(src[i + 2]);
+            if (value != 0) {
+                result += static_cast<char>(static_cast<unsigned char>(value));
+                i += 2;
+                continue;
+            }
+        }
+        result += src[i];
     }
     return result;
 }
@@ -103,7 +153,12 @@ public:
 };
 
 MultiFileLoader::MultiFileLoader(const std::string& location, ByteAmount capacity)
-    : location_(location), capacity_(capacity), pending_(0), status_(SVStatusSuccess) {
+    : location_(location),
+      capacity_(capacity),
+      pending_(0),
+      status_(SVStatusSuccess),
+      aborted_(false),
+      downloader_(nullptr) {
     // A file manifest is read, and its relative sources resolved, by its path.
     if (IsFileUrl(location_)) location_.erase(0, kFileSchemeLength);
 }
@@ -144,7 +199,21 @@ void MultiFileLoader::SetError(SVStatus status, std::string text) {
 
 // ---- Load -----------------------------------------------------------------------------------
 
+void MultiFileLoader::Abort() {
+    aborted_ = true;
+    // Recorded first: what the download and the chains report once they are cut short is the
+    // abort's consequence.
+    Fail(SVStatusPreloadTimeout, kLoadAborted);
+    {
+        std::lock_guard<std::mutex> lock(downloaderLock_);
+        if (downloader_ != nullptr) downloader_->Abort();
+    }
+    // Ends the wait for the preloads; Load then stops every session.
+    preloadDone_.Set();
+}
+
 SVStatus MultiFileLoader::Load(MediaTime timeout) {
+    if (aborted_) return GetStatus();
     if (FetchManifest(timeout) != SVStatusSuccess) return GetStatus();
     if (ParseManifest(manifest_) != SVStatusSuccess) return GetStatus();
 
@@ -155,7 +224,8 @@ SVStatus MultiFileLoader::Load(MediaTime timeout) {
         pending_ = static_cast<uint32_t>(preloads.size());
     }
     for (PreloadInfo* info : preloads) {
-        if (!BuildChain(*info)) {
+        // An abort (or a failure) meanwhile: no further chain is made.
+        if (GetStatus() != SVStatusSuccess || !BuildChain(*info)) {
             StopSessions();
             return GetStatus();
         }
@@ -163,6 +233,8 @@ SVStatus MultiFileLoader::Load(MediaTime timeout) {
     const uint32_t share =
         preloads.empty() ? 0 : capacity_.Get() / static_cast<uint32_t>(preloads.size());
     for (PreloadInfo* info : preloads) {
+        // A chain that failed, or an abort, has decided the load: no further preload starts.
+        if (GetStatus() != SVStatusSuccess) break;
         try {
             info->session->SetCapacity(ByteAmount(share));
             info->session->StartPump(MediaTime(kPreloadPumpInterval));
@@ -206,13 +278,30 @@ SVStatus MultiFileLoader::Load(MediaTime timeout) {
 SVStatus MultiFileLoader::FetchManifest(MediaTime timeout) {
     if (IsHttpLocation(location_)) {
         ManifestDownloader downloader(kMaxManifestBytes);
+        {
+            // Abort sees the download from here on, or Load sees the abort here.
+            std::lock_guard<std::mutex> lock(downloaderLock_);
+            if (aborted_) return GetStatus();
+            downloader_ = &downloader;
+        }
         SVStatus status = SVStatusSuccess;
+        bool thrown = false;
+        std::string reason;
         try {
             status = downloader.Download(location_, timeout);
         } catch (const SV::Exception& exception) {
+            thrown = true;
+            reason = exception.what();
+        }
+        {
+            // Before the download goes: Abort no longer reaches it.
+            std::lock_guard<std::mutex> lock(downloaderLock_);
+            downloader_ = nullptr;
+        }
+        if (thrown) {
             // No transport can be made (none installed): reported, not thrown at the owner.
             Fail(SVStatusLibraryException,
-                 "Manifest " + location_ + " cannot be fetched: " + exception.what());
+                 "Manifest " + location_ + " cannot be fetched: " + reason);
             return SVStatusLibraryException;
         }
         if (status != SVStatusSuccess) {
@@ -484,21 +573,25 @@ std::string MultiFileLoader::ResolveLocation(const std::string& src) const {
     const bool remote = SV::IsUrl(location_);
     if (SV::IsUrl(src)) {
         if (SV::GetUrlScheme(src) == "file")
-            return remote ? std::string() : src.substr(kFileSchemeLength);
-        return src;
+            return remote ? std::string() : DecodeFileName(src.substr(kFileSchemeLength));
+        return EncodeUriReference(src);
     }
-    if (SV::IsAbsolutePath(src)) {
-        if (!remote) return src;
+    if (remote) {
+        if (!SV::IsAbsolutePath(src))
+            return SV::GetUrlBase(location_) + "/" + EncodeUriReference(src);
         const size_t host = location_.find("://");
         const size_t path = location_.find('/', host == std::string::npos ? 0 : host + 3);
-        return location_.substr(0, path) + EncodePathSegments(src);
+        return location_.substr(0, path) + EncodeUriReference(src);
     }
-    if (remote) return SV::GetUrlBase(location_) + "/" + EncodePathSegments(src);
+    // Whether it is a path from the root is read from the reference as written: an escaped
+    // "%2F" at its start does not make it one.
+    const std::string name = DecodeFileName(src);
+    if (SV::IsAbsolutePath(src)) return name;
     // The folder up to and including its last '/': a manifest at the root ("/m.smil") keeps
     // its sources at the root rather than making them relative to the working folder.
     const size_t slash = location_.rfind('/');
-    if (slash == std::string::npos) return src;
-    return location_.substr(0, slash + 1) + src;
+    if (slash == std::string::npos) return name;
+    return location_.substr(0, slash + 1) + name;
 }
 
 std::vector<MultiFileLoader::MediaEntry> MultiFileLoader::GetMediaEntries() const {

@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <atomic>
 #include <list>
 #include <map>
 #include <mutex>
@@ -22,6 +23,7 @@ struct _xmlNode;
 
 namespace SarvelonMediaKit {
 
+class ManifestDownloader;
 class MediaTrack;
 class MultiFileMpeg2PsDemux;
 class Session;
@@ -38,9 +40,9 @@ class Session;
 // numbered 1..n, with their start offsets shifted so that the earliest audio or video track
 // starts at 0.
 //
-// Threads: Load and GetMediaTracks run on the owner's thread. The stream and error events
-// arrive on the preload sessions' threads; the lock keeps the records' track maps and the
-// status consistent between them.
+// Threads: Load and GetMediaTracks run on the owner's thread; Abort may come from any thread.
+// The stream and error events arrive on the preload sessions' threads; the lock keeps the
+// records' track maps and the status consistent between them.
 class MultiFileLoader : public StreamInfoMonitor, public ErrorInfoMonitor {
 public:
     typedef StreamInfoMonitor::TrackMap TrackMap;
@@ -73,6 +75,12 @@ public:
     // session is left running or held when it returns, whatever the result. Called once.
     SVStatus Load(MediaTime timeout);
 
+    // Ends a Load under way at once, or makes the coming one return at once: the manifest's
+    // download is given up, the wait for the preloads ends and Load stops every preload
+    // session and returns 408 (the preload did not complete), with the text "Load aborted",
+    // unless it had failed already. Safe from any thread while the loader exists.
+    void Abort();
+
     // After a Load that returned 200: adds every track to the map under the ids that follow
     // the map's entries (1, 2, ... for an empty map).
     void GetMediaTracks(TrackMap& tracks);
@@ -91,11 +99,13 @@ public:
     // The text-stream tracks read so far, in manifest order.
     std::list<boost::shared_ptr<MediaTrack>> GetTextStreamTracks() const;
 
-    // A "src" as the loader reads it: a "file://" URL becomes its path, any other URL and an
-    // absolute path stay as they are, and a relative one is resolved against the folder of
-    // the manifest (its URL up to the last '/', each path segment percent-encoded). For a
-    // manifest on a server, a path from the root is one on that server, and a local source
-    // (a file:// URL) gives an empty string: refused.
+    // A "src" as the loader reads it. A src is a URI reference: its "%XX" escapes are kept as
+    // they stand. For a manifest on a server, a relative src is resolved against the folder
+    // of the manifest (its URL up to the last '/'), a path from the root against the root of
+    // that server, and only the bytes that may not stand in a URI are percent-encoded (a
+    // query stays as given); a local source (a file:// URL) gives an empty string: refused.
+    // For a local manifest the src names a file: its escapes are decoded to the file's name,
+    // a relative one is taken in the manifest's folder, and a "file://" URL becomes its path.
     std::string ResolveLocation(const std::string& src) const;
 
     // ---- Events of the preload chains (their threads) ----
@@ -133,6 +143,12 @@ private:
     mutable std::mutex statusLock_;
     SVStatus status_;
     std::string errorText_;
+    // Set by Abort; read by Load between its steps.
+    std::atomic<bool> aborted_;
+    // Guards downloader_: the manifest's download under way (a local of FetchManifest), which
+    // Abort reaches from another thread. Cleared before the download goes.
+    std::mutex downloaderLock_;
+    ManifestDownloader* downloader_;
 };
 
 }  // namespace SarvelonMediaKit

@@ -205,13 +205,42 @@ TEST(MultiFileLoaderManifest, SourcesResolveAgainstTheManifestsFolder) {
         {"/data/m.smil", "sub/dir/a b.svm", "/data/sub/dir/a b.svm"},
         {"/data/m.smil", "/other/a.svm", "/other/a.svm"},
         {"/data/m.smil", "file:///other/a.svm", "/other/a.svm"},
+        // A local src names a file: valid escapes decoded, anything else as it stands.
+        {"/data/m.smil", "c%20d.svm", "/data/c d.svm"},
+        {"/data/m.smil", "a/b%2Bc.svm", "/data/a/b+c.svm"},
+        {"/data/m.smil", "a/b%2bc.svm", "/data/a/b+c.svm"},
+        {"/data/m.smil", "/other/c%20d.svm", "/other/c d.svm"},
+        {"/data/m.smil", "file:///other/c%20d.svm", "/other/c d.svm"},
+        {"/data/m.smil", "100%.svm", "/data/100%.svm"},
+        {"/data/m.smil", "%zz%4", "/data/%zz%4"},
+        {"/data/m.smil", "%252F.svm", "/data/%2F.svm"},    // decoded once only
+        {"/data/m.smil", "a%00b.svm", "/data/a%00b.svm"},  // a NUL would cut the name short
+        {"/data/m.smil", "%C3%A9.svm", "/data/\xc3\xa9.svm"},
         {"/data/m.smil", "http://cdn/a.svm", "http://cdn/a.svm"},
         // HTTP: up to the last '/' of the path; each segment encoded, the '/' kept.
         {"http://h:8/t/m.smil?k=1", "a.svm", "http://h:8/t/a.svm"},
         {"http://h/t/m.smil", "audio/fr a.svm", "http://h/t/audio/fr%20a.svm"},
         {"https://h/m.smil", "x/y/z.svm", "https://h/x/y/z.svm"},
         {"http://h", "a.svm", "http://h/a.svm"},
-        {"http://h/t/m.smil", "a?b#c", "http://h/t/a%3Fb%23c"},
+        // A src is a URI reference: its query (and fragment) stay as written.
+        {"http://h/t/m.smil", "a?b#c", "http://h/t/a?b#c"},
+        // Valid escapes kept as they stand, never encoded twice.
+        {"http://h/t/m.smil", "c%20d.svm", "http://h/t/c%20d.svm"},
+        {"http://h/t/m.smil", "a/b%2Bc.svm", "http://h/t/a/b%2Bc.svm"},
+        {"http://h/t/m.smil", "a%2fb.svm", "http://h/t/a%2fb.svm"},
+        {"http://h/t/m.smil", "t.svm?token=a%2Bb&x=1", "http://h/t/t.svm?token=a%2Bb&x=1"},
+        {"http://h/t/m.smil", "/r/c%20d.svm?k=%7E", "http://h/r/c%20d.svm?k=%7E"},
+        {"http://h/t/m.smil", "http://cdn/a b%20c.svm", "http://cdn/a%20b%20c.svm"},
+        // What may not stand in a URI is encoded: space, '"', '<', '>', '\\', '^', '`', '{',
+        // '|', '}', controls, non-ASCII bytes, and a '%' that opens no escape.
+        {"http://h/t/m.smil", "a \"<>\\^`{|}.svm",
+         "http://h/t/a%20%22%3C%3E%5C%5E%60%7B%7C%7D.svm"},
+        {"http://h/t/m.smil", "\t\x7f\xc3\xa9.svm", "http://h/t/%09%7F%C3%A9.svm"},
+        {"http://h/t/m.smil", "100%.svm", "http://h/t/100%25.svm"},
+        {"http://h/t/m.smil", "%zz%4", "http://h/t/%25zz%254"},
+        {"http://h/t/m.smil", "a?q=50%", "http://h/t/a?q=50%25"},
+        // A reference's other characters stay: sub-delimiters, ':', '@', '~'.
+        {"http://h/t/m.smil", "a:b@c!$&'()*+,;=~.svm", "http://h/t/a:b@c!$&'()*+,;=~.svm"},
         {"http://h/t/m.smil", "https://other/a.svm", "https://other/a.svm"},
         // From the root of the manifest's own server; never a local file.
         {"http://h/t/m.smil", "/abs/a.svm", "http://h/abs/a.svm"},

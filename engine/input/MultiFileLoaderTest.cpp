@@ -3,7 +3,9 @@
 // time Load returns.
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
+#include <atomic>
 #include <cctype>
 #include <chrono>
 #include <string>
@@ -96,6 +98,29 @@ TEST_F(MultiFileLoaderLoad, AManifestGivenAsAPathOrAFileUrl) {
         folder_.Manifest("m.smil", AllTracks(IndexDigestHex(folder_.File("v.svm"))));
     ExpectAllTracks(manifest, folder_.Path() + "/");
     ExpectAllTracks("file://" + manifest, folder_.Path() + "/");
+}
+
+TEST_F(MultiFileLoaderLoad, EscapedSourcesNameTheFilesTheyDecodeTo) {
+    // Files whose names hold a space and a '+'; "c%20d.svm" names "c d.svm", and a literal
+    // space works as well. Encoded once more, the escapes would name files that do not exist.
+    for (const char* name : {"c d.svm", "audio/b+c.svm"}) {
+        ASSERT_EQ(0, symlink(folder_.File("v.svm").c_str(), folder_.File(name).c_str())) << name;
+    }
+    const std::string manifest =
+        folder_.Manifest("escaped.smil",
+                         "<video src=\"c%20d.svm\"/><audio src=\"audio/b%2Bc.svm\"/>"
+                         "<audio src=\"c d.svm\"/><audio src=\"file://" +
+                             folder_.Path() + "/audio/b%2bc.svm\"/>");
+    MultiFileLoader loader(manifest, kCapacity);
+    ASSERT_EQ(SVStatusSuccess, loader.Load(kTimeout)) << loader.GetErrorText();
+    MultiFileLoader::TrackMap tracks;
+    loader.GetMediaTracks(tracks);
+    ASSERT_EQ(4u, tracks.size());
+    const std::string sources[] = {"c d.svm", "audio/b+c.svm", "c d.svm", "audio/b+c.svm"};
+    for (uint32_t id = 1; id <= 4; ++id) {
+        EXPECT_EQ(folder_.Path() + "/" + sources[id - 1], tracks[TrackId(id)]->GetSource());
+        EXPECT_TRUE(tracks[TrackId(id)]->HasVideo());
+    }
 }
 
 TEST_F(MultiFileLoaderLoad, AHashThatDiffersInOneDigitFailsTheLoad) {
@@ -249,6 +274,33 @@ TEST_F(MultiFileLoaderOrigin, SourcesResolveAgainstTheManifestsUrl) {
     EXPECT_TRUE(frenchFetched) << "the '/' of audio/fr.svm did not reach the origin as a '/'";
 }
 
+TEST_F(MultiFileLoaderOrigin, EscapedSourcesAndQueriesReachTheOriginAsWritten) {
+    // The origin serves by the path as sent: "c%20d.svm" is found only when its escape is
+    // sent as it stands, and the query's "%2B" must not become "%252B".
+    origin_.ServeFile("/t/c%20d.svm", folder_.File("v.svm"));
+    origin_.ServeFile("/t/a/b%2Bc.svm", folder_.File("en.svm"));
+    origin_.ServeFile("/t/q.svm", folder_.File("audio/fr.svm"));
+    origin_.ServeFile("/t/x%20y%7B1%7D.svm", folder_.File("en.svm"));
+    origin_.Serve("/t/m.smil",
+                  "<smil><video src=\"c%20d.svm\"/><audio src=\"a/b%2Bc.svm\"/>"
+                  "<audio src=\"q.svm?token=a%2Bb\"/><audio src=\"x y{1}.svm\"/></smil>");
+    MultiFileLoader loader(origin_.Url("/t/m.smil"), kCapacity);
+    ASSERT_EQ(SVStatusSuccess, loader.Load(kTimeout)) << loader.GetErrorText();
+    MultiFileLoader::TrackMap tracks;
+    loader.GetMediaTracks(tracks);
+    ASSERT_EQ(4u, tracks.size());
+    EXPECT_EQ(origin_.Url("/t/c%20d.svm"), tracks[TrackId(1)]->GetSource());
+    EXPECT_EQ(origin_.Url("/t/a/b%2Bc.svm"), tracks[TrackId(2)]->GetSource());
+    EXPECT_EQ(origin_.Url("/t/q.svm?token=a%2Bb"), tracks[TrackId(3)]->GetSource());
+    EXPECT_EQ(origin_.Url("/t/x%20y%7B1%7D.svm"), tracks[TrackId(4)]->GetSource());
+    bool queryKept = false;
+    for (const auto& request : origin_.Requests()) {
+        queryKept = queryKept || request.target == "/t/q.svm?token=a%2Bb";
+        EXPECT_EQ(std::string::npos, request.target.find("%25")) << request.target;
+    }
+    EXPECT_TRUE(queryKept);
+}
+
 TEST_F(MultiFileLoaderOrigin, AManifestThatIsMissingOrNeverAnswers) {
     SvTestSupport::TestOrigin::Fault missing;
     missing.status = 404;
@@ -298,6 +350,91 @@ TEST_F(MultiFileLoaderOrigin, ASecondFileThatIsMissingEndsTheLoadAtOnce) {
         EXPECT_TRUE(SvTestSupport::WaitUntil([&] { return SessionThreads() == threadsBefore; }))
             << SessionThreads() << " session threads, " << threadsBefore << " before";
     }
+}
+
+// ---- Abort ----------------------------------------------------------------------------------
+
+// Runs Load on a thread of its own, so the test can abort it from another.
+class BackgroundLoad {
+public:
+    BackgroundLoad(MultiFileLoader& loader, MediaTime timeout)
+        : thread_([this, &loader, timeout] {
+              status_ = loader.Load(timeout);
+              done_ = true;
+          }) {}
+    ~BackgroundLoad() { Join(); }
+    SVStatus Join() {
+        if (thread_.joinable()) thread_.join();
+        return status_;
+    }
+    bool Done() const { return done_; }
+
+private:
+    std::atomic<SVStatus> status_{0};
+    std::atomic<bool> done_{false};
+    std::thread thread_;
+};
+
+class MultiFileLoaderAbort : public MultiFileLoaderOrigin {
+protected:
+    // 20 s: only an abort ends these loads before the test's bounded waits give up.
+    const MediaTime kStalled{20 * 1000 * 1000};
+
+    bool Requested(const std::string& path) const {
+        for (const auto& request : origin_.Requests()) {
+            if (request.path == path) return true;
+        }
+        return false;
+    }
+
+    // Aborts a load that stalls at `stalledPath` once the origin has been asked for it; the
+    // load returns 408 at once and leaves no session running.
+    void ExpectAbortEnds(const std::string& manifestPath, const std::string& stalledPath) {
+        const int threadsBefore = SessionThreads();
+        MultiFileLoader loader(origin_.Url(manifestPath), kCapacity);
+        BackgroundLoad load(loader, kStalled);
+        ASSERT_TRUE(SvTestSupport::WaitUntil([&] { return Requested(stalledPath); }));
+        EXPECT_FALSE(load.Done());
+        std::thread aborter([&] { loader.Abort(); });
+        aborter.join();
+        // A few seconds at most; without the abort Load waits out its 20 s.
+        EXPECT_TRUE(SvTestSupport::WaitUntil([&] { return load.Done(); }, 5000));
+        EXPECT_EQ(SVStatusPreloadTimeout, load.Join());
+        EXPECT_EQ("Load aborted", loader.GetErrorText());
+        EXPECT_TRUE(SvTestSupport::WaitUntil([&] { return SessionThreads() == threadsBefore; }))
+            << SessionThreads() << " session threads, " << threadsBefore << " before";
+    }
+};
+
+TEST_F(MultiFileLoaderAbort, AnAbortEndsTheDownloadOfAManifestThatNeverAnswers) {
+    SvTestSupport::TestOrigin::Fault silent;
+    silent.headDelayMs = 60000;
+    origin_.Serve("/silent.smil", "<smil/>");
+    origin_.SetFault("/silent.smil", silent);
+    ExpectAbortEnds("/silent.smil", "/silent.smil");
+}
+
+TEST_F(MultiFileLoaderAbort, AnAbortEndsThePreloadOfAFileThatStalls) {
+    ServeFolder("/");
+    SvTestSupport::TestOrigin::Fault stall;
+    stall.stallAfter = 0;  // the head, then not one byte of the body
+    stall.stallMs = 60000;
+    origin_.SetFault("/en.svm", stall);
+    origin_.Serve("/m.smil", "<smil><video src=\"v.svm\"/><audio src=\"en.svm\"/></smil>");
+    ExpectAbortEnds("/m.smil", "/en.svm");
+}
+
+TEST_F(MultiFileLoaderAbort, AnAbortBeforeTheLoadFetchesNothing) {
+    origin_.Serve("/m.smil", "<smil/>");
+    MultiFileLoader loader(origin_.Url("/m.smil"), kCapacity);
+    loader.Abort();
+    EXPECT_EQ(SVStatusPreloadTimeout, loader.Load(kStalled));
+    EXPECT_TRUE(origin_.Requests().empty());
+    // The first outcome stands: a later abort does not replace a failure.
+    MultiFileLoader failed("/nowhere/m.smil", kCapacity);
+    EXPECT_EQ(SVStatusManifest, failed.Load(kTimeout));
+    failed.Abort();
+    EXPECT_EQ(SVStatusManifest, failed.GetStatus());
 }
 
 // ---- Over a real web server -----------------------------------------------------------------
