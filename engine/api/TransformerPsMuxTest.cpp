@@ -56,10 +56,7 @@ TEST(TransformerPsMux, TheAudioBranchOfAChainWithoutMultiplexerGetsOne) {
 
 // The program stream written by that multiplexer, read back by ffprobe: every picture of the
 // video clip and every audio frame of the separate audio clip.
-// Disabled while the chain fails it: the title's own bytes (its first 64 KiB) reach the file
-// before the preload inserts the multiplexer, and the packs stop about half-way through the
-// title (52 of 100 pictures after 30 s). Enable once the insertion path is fixed.
-TEST(TransformerPsMuxPlayerTest, DISABLED_TheProgramStreamCarriesThePicturesAndTheBranchAudio) {
+TEST(TransformerPsMuxPlayerTest, TheProgramStreamCarriesThePicturesAndTheBranchAudio) {
     TemporaryDirectory dir("tpsmuxout");
     const std::string output = dir.File("out.mpg");
     const std::map<int, size_t> audio = test::ProbeCounts(Fixtures::AudioOnlyClip(), false);
