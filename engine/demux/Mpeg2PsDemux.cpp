@@ -129,7 +129,7 @@ void Mpeg2PsDemux::DoLinked(bool firstTime) {
         }
         ConfigureStreams();
     }
-    if (modeChanged) ReparseHeldBytes();
+    if (modeChanged && demultiplexing) ReparseHeldBytes();
 }
 
 void Mpeg2PsDemux::ReparseHeldBytes() {
@@ -138,9 +138,13 @@ void Mpeg2PsDemux::ReparseHeldBytes() {
     // cache, from where nothing has taken them yet. They are the chain's next bytes, so the
     // new parser starts on them; the source goes on behind them. Markers keep their place.
     boost::shared_ptr<MemoryCache> cache = memoryCache_;
-    if (!cache || cache->IsEmpty()) return;
+    if (!cache || cache->BytesReady() == 0) return;
     std::vector<MemoryChunk> held;
-    while (!cache->IsEmpty()) held.push_back(cache->ReadAll());
+    while (!cache->IsEmpty()) {
+        MemoryChunk chunk = cache->ReadAll();
+        if (!chunk.GetMarker() && chunk.Size() == 0) break;  // nothing readable is left
+        held.push_back(chunk);
+    }
     // The end of the media the old parser met lies in these bytes: it is met again.
     endOfMedia_ = false;
     for (const MemoryChunk& chunk : held) {
