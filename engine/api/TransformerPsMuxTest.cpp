@@ -1,6 +1,9 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdint>
+#include <fstream>
+#include <iterator>
 #include <map>
 #include <string>
 #include <vector>
@@ -11,6 +14,7 @@
 #include "engine/mux/Mpeg2PsMux.h"
 #include "engine/serve/FrameCountTestSupport.h"
 #include "tests/support/Fixtures.h"
+#include "tests/support/ProbePackets.h"
 #include "tests/support/TemporaryDirectory.h"
 #include "tests/support/ThreadTestSupport.h"
 
@@ -56,10 +60,7 @@ TEST(TransformerPsMux, TheAudioBranchOfAChainWithoutMultiplexerGetsOne) {
 
 // The program stream written by that multiplexer, read back by ffprobe: every picture of the
 // video clip and every audio frame of the separate audio clip.
-// Disabled while the chain fails it: the title's own bytes (its first 64 KiB) reach the file
-// before the preload inserts the multiplexer, and the packs stop about half-way through the
-// title (52 of 100 pictures after 30 s). Enable once the insertion path is fixed.
-TEST(TransformerPsMuxPlayerTest, DISABLED_TheProgramStreamCarriesThePicturesAndTheBranchAudio) {
+TEST(TransformerPsMuxPlayerTest, TheProgramStreamCarriesThePicturesAndTheBranchAudio) {
     TemporaryDirectory dir("tpsmuxout");
     const std::string output = dir.File("out.mpg");
     const std::map<int, size_t> audio = test::ProbeCounts(Fixtures::AudioOnlyClip(), false);
@@ -83,6 +84,23 @@ TEST(TransformerPsMuxPlayerTest, DISABLED_TheProgramStreamCarriesThePicturesAndT
         EXPECT_EQ(SVStatusSuccess, transformer.Stop());
     }
     EXPECT_EQ(expected, counts());
+    // The program end code closes it.
+    std::ifstream file(output, std::ios::binary);
+    const std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(file)),
+                                     std::istreambuf_iterator<char>());
+    ASSERT_GE(bytes.size(), 4u);
+    EXPECT_EQ((std::vector<uint8_t>{0x00, 0x00, 0x01, 0xB9}),
+              std::vector<uint8_t>(bytes.end() - 4, bytes.end()));
+    // Every stream's decode times increase, as ffprobe reads them.
+    std::map<std::string, long long> last;
+    for (SvTestSupport::PacketFields& packet :
+         SvTestSupport::ProbePackets(output, "stream_index,dts")) {
+        const long long dts = std::stoll(packet["dts"]);
+        const std::string& stream = packet["stream_index"];
+        if (last.count(stream) != 0) EXPECT_LT(last[stream], dts) << "stream " << stream;
+        last[stream] = dts;
+    }
+    EXPECT_EQ(2u, last.size());
     // Decoded to the end without an error: a video and an audio stream.
     std::string decoded;
     ASSERT_EQ(0, SvTestSupport::RunProgram({"ffmpeg", "-nostdin", "-v", "error", "-xerror", "-i",

@@ -50,10 +50,14 @@ bool Demux::DoProcessMemoryMarker(const boost::shared_ptr<MemoryMarker>& marker)
         return true;
     }
     if (!mux_) {
-        if (memoryCache_) {
+        boost::shared_ptr<MemoryCache> cache = memoryCache_;
+        if (cache && cache->BytesReady() == 0) {
             PassMarkerOn(marker);
             return false;
         }
+        // Behind the data the preload cache holds (a pass-through demultiplexer keeps what it
+        // read during the preload there): an end of stream ahead of it would tell the output
+        // it is whole while the title's bytes are still to come.
         return true;
     }
     if (marker->GetType() == MemoryMarkerTypeEndOfStream) {
@@ -117,13 +121,11 @@ void Demux::DoLinked(bool firstTime) {
 void Demux::DoPullData(ByteAmount& amount) {
     if (!mux_) {
         Component::DoPullData(amount);
-        return;
-    }
-    boost::shared_ptr<Component> source = source_;
-    if (source) {
+    } else if (boost::shared_ptr<Component> source = source_) {
         source->PullData(amount);  // the bytes come back through Add and are parsed there
     }
-    // Markers that found no carrier wait in a preload cache; they go on in their place.
+    // Markers that found no carrier (or waited behind passed-through data) wait in a preload
+    // cache; they go on in their place, since no pull would come for them alone.
     boost::shared_ptr<MemoryCache> cache = memoryCache_;
     if (cache) {
         boost::shared_ptr<Component> consumer = GetConsumer();

@@ -6,12 +6,14 @@
 
 #include <limits>
 #include <set>
+#include <vector>
 
 #include "SVLibrary/Exception/Exception.h"
 #include "SVLibrary/Output/DebugPrint.h"
 #include "SVLibrary/TypedValue/SVDictionary.h"
 #include "SVLibrary/Types/SVStatus.h"
 #include "engine/codecs/MediaTiming.h"
+#include "engine/core/MemoryCache.h"
 #include "engine/core/Session.h"
 #include "engine/core/Pump.h"
 #include "engine/core/Task.h"
@@ -109,7 +111,8 @@ void Mpeg2PsDemux::DoLinked(bool firstTime) {
     SampleConsumer* const previousMux = mux_;
     Demux::DoLinked(firstTime);
     const bool demultiplexing = mux_ != nullptr;
-    if (parser_->IsDemultiplexing() != demultiplexing) {
+    const bool modeChanged = parser_->IsDemultiplexing() != demultiplexing;
+    if (modeChanged) {
         // The mode is fixed per parser; the streams lead to the old one.
         RemoveAllSampleStreams();
         MakeParser(demultiplexing);
@@ -126,9 +129,34 @@ void Mpeg2PsDemux::DoLinked(bool firstTime) {
         }
         ConfigureStreams();
     }
+    if (modeChanged && demultiplexing) ReparseHeldBytes();
 }
 
-void Mpeg2PsDemux::RemoveStreamsWithoutTrack() {
+void Mpeg2PsDemux::ReparseHeldBytes() {
+    // A multiplexer put in front of a chain that was preloaded without one (the audio branch
+    // joining a plain copy): the old parser has passed the bytes read so far into the preload
+    // cache, from where nothing has taken them yet. They are the chain's next bytes, so the
+    // new parser starts on them; the source goes on behind them. Markers keep their place.
+    boost::shared_ptr<MemoryCache> cache = memoryCache_;
+    if (!cache || cache->BytesReady() == 0) return;
+    std::vector<MemoryChunk> held;
+    while (!cache->IsEmpty()) {
+        MemoryChunk chunk = cache->ReadAll();
+        if (!chunk.GetMarker() && chunk.Size() == 0) break;  // nothing readable is left
+        held.push_back(chunk);
+    }
+    // The end of the media the old parser met lies in these bytes: it is met again.
+    endOfMedia_ = false;
+    for (const MemoryChunk& chunk : held) {
+        if (chunk.GetMarker()) {
+            Add(chunk);
+        } else if (chunk.Size() != 0) {
+            DoAddInTask(chunk);
+        }
+    }
+}
+
+std::set<uint8_t> Mpeg2PsDemux::TrackStreamIds() const {
     std::set<uint8_t> used;
     for (TrackMap::const_iterator it = tracks_.begin(); it != tracks_.end(); ++it) {
         const SV::SVDictionary& info = it->second->GetInfo();
@@ -141,6 +169,11 @@ void Mpeg2PsDemux::RemoveStreamsWithoutTrack() {
                 info.GetUnsignedIntOrDefault(TrackInfoKey_VideoMpegStreamId, 0)));
         }
     }
+    return used;
+}
+
+void Mpeg2PsDemux::RemoveStreamsWithoutTrack() {
+    const std::set<uint8_t> used = TrackStreamIds();
     std::vector<StreamReference> unused;
     for (SampleStreamMap::const_iterator it = sampleStreams_.begin(); it != sampleStreams_.end();
          ++it) {
@@ -189,7 +222,9 @@ void Mpeg2PsDemux::DoGetChapterData(uint32_t first, uint32_t last) {
 }
 
 void Mpeg2PsDemux::PrePullData(ByteAmount& amount) {
-    if (endOfMedia_) {
+    // After the end of the media only what the preload cache still holds goes on.
+    const boost::shared_ptr<MemoryCache> cache = memoryCache_;
+    if (endOfMedia_ && (!cache || cache->IsEmpty())) {
         amount = 0;
         return;
     }
@@ -592,15 +627,23 @@ void Mpeg2PsDemux::AddElementaryStream(uint8_t streamId, uint8_t streamType) {
 }
 
 void Mpeg2PsDemux::OnStreamMap(const Mpeg2PsPsm& map) {
-    if (parser_->IsDemultiplexing()) {
-        for (const Mpeg2PsPsm::EsMapEntry& entry : map.GetEsMap()) {
+    if (!parser_->IsDemultiplexing()) return;
+    // With a track map the tracks decide which streams this chain carries: a stream that only
+    // the map names belongs to tracks removed from this chain (an audio rendition that another
+    // chain reads), and carried here as well it would reach the output twice.
+    const std::set<uint8_t> used = TrackStreamIds();
+    for (const Mpeg2PsPsm::EsMapEntry& entry : map.GetEsMap()) {
+        if (tracks_.empty() || used.count(entry.elementary_stream_id) != 0) {
             AddElementaryStream(entry.elementary_stream_id, entry.stream_type);
         }
     }
 }
 
 Mpeg2PsDemux::Result Mpeg2PsDemux::OnOutputChunk(const MemoryChunk& chunk) {
-    DoSend(chunk);
+    // Into the preload cache while there is one: what is read during the preload is handed on
+    // only when the chain is pulled, and stays here should a multiplexer still join the chain
+    // (see ReparseHeldBytes). Without a cache it goes straight on.
+    Component::DoAdd(chunk);
     return Mpeg2PsParser::ResultOk;
 }
 

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <map>
 #include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -159,6 +160,10 @@ private:
     void ConfigureStreams();
     // Removes the streams of elementary streams that no track of the map carries.
     void RemoveStreamsWithoutTrack();
+    // The elementary stream ids the tracks of the map carry.
+    std::set<uint8_t> TrackStreamIds() const;
+    // Hands what the preload cache holds to a parser made anew for a changed mode.
+    void ReparseHeldBytes();
     void AddElementaryStream(uint8_t streamId, uint8_t streamType);
     void Trace(const char* text);
     void PostPreloadStep(const char* name, const MediaTime& timeout, const SV::PilTime& start,

@@ -652,5 +652,88 @@ TEST_F(Mpeg2PsDemuxTest, PassesTheStreamOnWithoutAMultiplexer) {
     ASSERT_EQ(1u, chain.events.trackEvents.size());
 }
 
+// A demultiplexer without a multiplexer preloads into its cache: nothing reaches the output
+// until the chain is pulled, and then every byte in order, the end of stream behind them. The
+// audio title is shorter than one read, so its preload meets the program end too.
+TEST_F(Mpeg2PsDemuxTest, APassThroughPreloadHandsNothingOnUntilPulled) {
+    for (const std::string& path : {Fixtures::ShortTitle(), Fixtures::LanguageAudioTitle("eng")}) {
+        SCOPED_TRACE(path);
+        Chain chain(path, false);
+        chain.Preload(15000000);
+        ASSERT_TRUE(chain.Preloaded());
+        EXPECT_TRUE(chain.sink->entries.empty()) << "nothing before the chain is pulled";
+        chain.PullToEnd();
+        ASSERT_FALSE(chain.sink->entries.empty());
+        EXPECT_TRUE(chain.sink->entries.back().isMarker);
+        EXPECT_EQ(MemoryMarkerTypeEndOfStream, chain.sink->entries.back().markerType);
+        size_t ends = 0;
+        for (const auto& entry : chain.sink->entries) {
+            ends += entry.isMarker && entry.markerType == MemoryMarkerTypeEndOfStream;
+        }
+        EXPECT_EQ(1u, ends);
+        // The title's own bytes, whole and in order.
+        EXPECT_TRUE(ReadBytes(path) == chain.sink->Bytes());
+    }
+}
+
+// Puts a recording multiplexer between the output and the demultiplexer of a chain that was
+// preloaded without one, as the audio branch does, and links the chain again.
+boost::shared_ptr<RecordingMux> InsertMux(Chain& chain) {
+    boost::shared_ptr<RecordingMux> mux = boost::make_shared<RecordingMux>(chain.session.get());
+    ComponentStack stack = chain.session->GetComponentStack();
+    stack.InsertComponent(mux, chain.demux);
+    chain.session->SetComponentStack(stack);
+    stack.Link();
+    return mux;
+}
+
+void PullMuxToEnd(RecordingMux& mux) {
+    for (int i = 0; i < 5000 && mux.CountMarkers(MemoryMarkerTypeEndOfStream) == 0; ++i) {
+        mux.PullData(ByteAmount(1u << 20));
+    }
+}
+
+// A multiplexer that joins after the preload gets the title from its first sample: the bytes
+// the preload read are parsed again by the demultiplexing parser, which would otherwise start
+// in the middle of the title (and fail: no pack first).
+TEST_F(Mpeg2PsDemuxTest, AMultiplexerJoiningAfterAPassThroughPreloadGetsEverySample) {
+    const std::string path = Fixtures::ShortTitle();
+    const std::map<uint32_t, StreamRecord> expected = ParseAlone(ReadBytes(path));
+    ASSERT_EQ(2u, expected.size());
+    Chain chain(path, false);
+    chain.Preload(15000000);
+    ASSERT_TRUE(chain.Preloaded());
+    boost::shared_ptr<RecordingMux> mux = InsertMux(chain);
+    PullMuxToEnd(*mux);
+    EXPECT_TRUE(chain.events.errors.empty());
+    EXPECT_TRUE(chain.sink->Bytes().empty()) << "no container byte passed the multiplexer";
+    EXPECT_EQ(1u, mux->CountMarkers(MemoryMarkerTypeEndOfStream));
+    const std::map<uint32_t, StreamRecord> got = mux->Streams();
+    ASSERT_EQ(expected.size(), got.size());
+    for (const auto& stream : expected) {
+        ASSERT_EQ(1u, got.count(stream.first)) << stream.first;
+        EXPECT_TRUE(stream.second.samples == got.at(stream.first).samples) << stream.first;
+        EXPECT_EQ(stream.second.bytes, got.at(stream.first).bytes) << stream.first;
+    }
+}
+
+// A chain that gave its audio-only tracks to another chain carries no stream of them, even
+// when it reads the title's stream map (which names every stream) after the change.
+TEST_F(Mpeg2PsDemuxTest, TheStreamMapAddsNoStreamOfARemovedTrack) {
+    const std::string path = Fixtures::SeparateAudioTitle();
+    Chain chain(path, false);
+    chain.Preload(15000000);
+    ASSERT_TRUE(chain.Preloaded());
+    ASSERT_TRUE(chain.demux->HasAudioOnlyTracks());
+    chain.demux->RemoveAudioOnlyTracks();
+    boost::shared_ptr<RecordingMux> mux = InsertMux(chain);
+    PullMuxToEnd(*mux);
+    EXPECT_TRUE(chain.events.errors.empty());
+    const std::map<uint32_t, StreamRecord> got = mux->Streams();
+    ASSERT_EQ(1u, got.size()) << "the pictures only";
+    ASSERT_EQ(1u, got.count(0xE0));
+    EXPECT_EQ(Fixtures::kShortClipFrames, got.at(0xE0).samples.size());
+}
+
 }  // namespace
 }  // namespace SarvelonMediaKit
