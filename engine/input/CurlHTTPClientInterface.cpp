@@ -334,6 +334,14 @@ bool CurlHTTPClientInterface::HandleHeaders() {
         SetEndPosition(0);
         return true;
     }
+    if (status == 416) {
+        // The range starts at or past the resource's end: the owner, when it takes the
+        // refusal, knows where the resource ends, and it is no error of the request.
+        rejected_ = true;
+        uint64_t total = 0;
+        HTTPResponseHeaders::ParseUnsatisfiedRangeTotal(responseHeaders_.ContentRange(), &total);
+        if (RangeRefused(total)) return false;
+    }
     if (status < 200 || status > 299) {
         rejected_ = true;
         SetCFStreamError(static_cast<int>(status), "HTTP Error " + std::to_string(status));

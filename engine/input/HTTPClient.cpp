@@ -44,7 +44,8 @@ HTTPClient::HTTPClient(Session* session)
       downloadLimited_(false),
       transportIdle_(false),
       endOfDataSent_(false),
-      restartNeeded_(false) {
+      restartNeeded_(false),
+      refused_(false) {
     if (session != nullptr) taskQueue_ = session->GetTaskManager();
 }
 
@@ -154,6 +155,7 @@ void HTTPClient::DoStop() {
     // A stopped client starts nothing by itself: a retry still pending or a stall being
     // counted belonged to the transfer that was stopped.
     restartNeeded_ = false;
+    refused_ = false;
     stallCount_ = 0;
     transportIdle_ = false;
 }
@@ -170,6 +172,7 @@ void HTTPClient::DoSeek(BytePosition start, BytePosition end, bool repositionCac
     currentPosition_ = start;
     stallCount_ = 0;
     endOfDataSent_ = false;
+    refused_ = false;
     RecordStart(Now(), 0);
     RetireMainTransport();
     if (memoryCache_ && repositionCache) memoryCache_->SetPosition(start);
@@ -181,6 +184,7 @@ void HTTPClient::Restart() {
     requestedEnd_ = 0;
     stallCount_ = 0;
     endOfDataSent_ = false;
+    refused_ = false;
     RecordStart(Now(), 0);
     // A transfer still running would go on delivering from byte 0 beside the new one: it is
     // retired, and its queued data dropped, as for a range request.
@@ -225,6 +229,7 @@ bool HTTPClient::StartTransport(uint64_t start, uint64_t end) {
         transport->SetMemoryChunkDataHandler(HTTPClientMemoryChunkDataHandler(queue, guard));
         transport->SetBandwidthHandler(HTTPClientBandwidthHandler(queue, guard));
         transport->SetReadAheadHandler(HTTPClientReadAheadHandler(queue, guard));
+        transport->SetRangeRefusedHandler(HTTPClientRangeRefusedHandler(queue, guard));
         resumeThreshold_ = kTransportResumeThreshold;
         if (downloadLimited_) {
             resumeThreshold_ = LimitedResumeThreshold(readAheadBase_);
@@ -376,7 +381,9 @@ void HTTPClient::SetWarningInTask(SVStatus status, std::string text) {
 void HTTPClient::SetEndPosition(uint64_t end) { totalEnd_ = end; }
 
 void HTTPClient::DataDone(bool failed) {
-    if (endOfDataSent_) return;
+    // A refused range already decided how this transfer ends (the failure that follows the
+    // refusal is the same refusal).
+    if (endOfDataSent_ || refused_) return;
     if (failed) {
         restartNeeded_ = true;
         return;
@@ -384,9 +391,36 @@ void HTTPClient::DataDone(bool failed) {
     SendEndOfData();
 }
 
+void HTTPClient::RangeRefused(uint64_t total) {
+    if (endOfDataSent_ || refused_) return;
+    // No byte of a refused request arrives: the current position is still where it started.
+    const uint64_t start = currentPosition_.Get();
+    restartNeeded_ = false;
+    stallCount_ = 0;
+    if (total > start) {
+        // The server says the resource goes on past the start, yet refuses it from there.
+        // Asking again would only be refused again, every second for ever.
+        refused_ = true;
+        DebugPrint("HTTPClient: range from %llu refused though the resource has %llu bytes\n",
+                   static_cast<unsigned long long>(start), static_cast<unsigned long long>(total));
+        ErrorInfoSource::PublishError(SVStatus(416), "HTTP Error 416");
+        return;
+    }
+    // The resource ends at the start asked for (or, as the server says, before it): a size
+    // never announced is now known, and nothing is missing.
+    if (total != 0) totalEnd_ = total;
+    SendEndOfData();
+}
+
 void HTTPClient::SendEndOfData() {
     Add(MemoryChunk(boost::make_shared<MemoryMarkerEndOfData>()));
     endOfDataSent_ = true;
+    // A retry that found nothing more to fetch ends the download: the stall it warned of is
+    // over.
+    if (warningShown_) {
+        ErrorInfoSource::PublishWarning(SVStatusSuccess, std::string());
+        warningShown_ = false;
+    }
     PassHeldMarkers();
 }
 

@@ -151,6 +151,13 @@ public:
     // failure has the next stall check re-request the data (or end the download, when every
     // byte it owes has arrived).
     void DataDone(bool failed);
+    // The server refused the range asked for (416) and gave the resource's size as total (0:
+    // it gave none). Nothing of the refused transfer arrived, so the request's start is where
+    // the resource ends: the download ends as a complete one does, no error, nothing asked
+    // again. A total past that start cannot come with a 416 (the server says there is more
+    // yet refuses it): published once as the error it is, and the download is not retried
+    // until the next range request or fresh start.
+    void RangeRefused(uint64_t total);
     // A fresh download of the whole resource (no Range header).
     void Restart();
     // A bandwidth sample: 0 bytes (the transport went idle) starts a new measurement that
@@ -270,6 +277,9 @@ private:
     std::atomic<bool> transportIdle_;
     bool endOfDataSent_;
     bool restartNeeded_;
+    // The server refused the current request in a way that asking again cannot mend; the stall
+    // check leaves this download alone.
+    bool refused_;
 };
 
 // Makes an HTTP client for the session; raw, when given, receives the plain pointer. The

@@ -80,6 +80,10 @@ void HTTPClientInterface::SetReadAheadHandler(ReadAheadHandler handler) {
     readAheadHandler_ = handler;
 }
 
+void HTTPClientInterface::SetRangeRefusedHandler(RangeRefusedHandler handler) {
+    rangeRefusedHandler_ = handler;
+}
+
 void HTTPClientInterface::SetEndPosition(unsigned long long end) {
     BusyScope busy(this);
     if (endPositionHandler_) endPositionHandler_(end);
@@ -118,6 +122,13 @@ void HTTPClientInterface::Done(bool failed) {
     if (doneHandler_) doneHandler_(failed);
 }
 
+bool HTTPClientInterface::RangeRefused(unsigned long long total) {
+    BusyScope busy(this);
+    if (!rangeRefusedHandler_) return false;
+    rangeRefusedHandler_(total);
+    return true;
+}
+
 void HTTPClientInterface::StartDownload(uint64_t start, uint64_t end) {
     requestedStart_ = start;
     requestedEnd_ = end;
@@ -151,6 +162,7 @@ void HTTPClientInterface::ClearHandlers() {
     SetMemoryChunkDataHandler(MemoryChunkDataHandler());
     SetBandwidthHandler(BandwidthHandler());
     SetReadAheadHandler(ReadAheadHandler());
+    SetRangeRefusedHandler(RangeRefusedHandler());
     closed_ = true;
 }
 

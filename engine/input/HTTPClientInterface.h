@@ -38,6 +38,9 @@ public:
     typedef boost::function<bool(MemoryChunk)> MemoryChunkDataHandler;
     typedef boost::function<void(const SV::PilTime&, unsigned int)> BandwidthHandler;
     typedef boost::function<void(unsigned int)> ReadAheadHandler;
+    // A ranged request refused as not satisfiable (416), with the size the server gave for the
+    // resource ("bytes */N"), or 0 when it gave none.
+    typedef boost::function<void(unsigned long long)> RangeRefusedHandler;
 
     // The allowance that means "no limit": deliveries do not count against it.
     static constexpr uint32_t kUnlimited = 0xFFFFFFFFu;
@@ -58,6 +61,7 @@ public:
     virtual void SetBandwidthHandler(BandwidthHandler handler);
     // Kept for owners that install one; no transport of this engine calls it.
     virtual void SetReadAheadHandler(ReadAheadHandler handler);
+    virtual void SetRangeRefusedHandler(RangeRefusedHandler handler);
 
     // Deliveries (download thread).
     virtual void SetEndPosition(unsigned long long end);
@@ -68,6 +72,11 @@ public:
     // A bandwidth sample of 0 bytes: nothing arrived because the owner wants nothing now.
     virtual void ReportIdle();
     virtual void Done(bool failed);
+    // The server refused the requested range (416): the position asked for is at or past the
+    // resource's end. True when an owner's handler took it: that owner reads the refusal as
+    // where the resource ends, so the platform transport does not publish it as an error (it
+    // still ends the transfer with Done(true)). False without a handler (or once closed).
+    virtual bool RangeRefused(unsigned long long total);
 
     // Records the range [start, end) (end 0: to the end of the resource; both 0: the whole
     // resource without a range). A platform transport also sends the request.
@@ -114,6 +123,7 @@ private:
     MemoryChunkDataHandler chunkHandler_;
     BandwidthHandler bandwidthHandler_;
     ReadAheadHandler readAheadHandler_;
+    RangeRefusedHandler rangeRefusedHandler_;
     SV::MutexedVariable<unsigned int> busyCount_;
     bool closePending_;  // under busyCount_'s lock
     std::atomic<bool> closed_;

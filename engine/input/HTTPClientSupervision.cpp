@@ -43,6 +43,8 @@ void HTTPClient::DoTick() {
 void HTTPClient::DoPeriodicCheck() {
     // Nothing to supervise before the first download or after a stop.
     if (!mainTransport_ && !restartNeeded_) return;
+    // A refusal that asking again cannot mend was reported once; nothing is retried.
+    if (refused_) return;
     const BytePosition loaded = CurrentLoadedFilePosition();
     if (!restartNeeded_ && !transportIdle_.load() && !endOfDataSent_ && DataExpected(loaded)) {
         if (++stallCount_ > kStallChecks) restartNeeded_ = true;

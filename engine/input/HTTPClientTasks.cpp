@@ -18,6 +18,7 @@ const uint32_t kOutOfBandRoom = 64;
 typedef HTTPClientMemberTask<void (HTTPClient::*)(bool), bool> DoneTask;
 typedef HTTPClientMemberTask<void (HTTPClient::*)(unsigned), unsigned> ReadAheadTask;
 typedef HTTPClientMemberTask<void (HTTPClient::*)(uint32_t), uint32_t> OutOfBandDoneTask;
+typedef HTTPClientMemberTask<void (HTTPClient::*)(uint64_t), uint64_t> RangeRefusedTask;
 
 }  // namespace
 
@@ -72,6 +73,17 @@ void HTTPClientDoneHandler::operator()(bool failed) const {
     queue->AddTask(boost::make_shared<DoneTask>(Session::TaskCategoryDownload, client->GetStackId(),
                                                 "HTTPClientDoneHandler", guard_,
                                                 &HTTPClient::DataDone, failed));
+}
+
+void HTTPClientRangeRefusedHandler::operator()(unsigned long long total) const {
+    boost::shared_ptr<TaskManager> queue = queue_.lock();
+    if (!queue || !guard_) return;
+    std::lock_guard<std::mutex> lock(guard_->Lock());
+    HTTPClient* client = guard_->ClientLocked();
+    if (client == nullptr) return;
+    queue->AddTask(boost::make_shared<RangeRefusedTask>(
+        Session::TaskCategoryDownload, client->GetStackId(), "HTTPClient::RangeRefused", guard_,
+        &HTTPClient::RangeRefused, static_cast<uint64_t>(total)));
 }
 
 void HTTPClientBandwidthHandler::operator()(const SV::PilTime& time, unsigned int bytes) const {

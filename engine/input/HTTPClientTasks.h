@@ -122,6 +122,15 @@ public:
     void operator()(bool failed) const;
 };
 
+// The main transport's request refused as not satisfiable (416), with the size the server
+// gave (0: none): posts "HTTPClient::RangeRefused" (category 1: it belongs to that transfer and
+// goes with it when a new range starts).
+class HTTPClientRangeRefusedHandler : public HTTPClientHandlerBase {
+public:
+    using HTTPClientHandlerBase::HTTPClientHandlerBase;
+    void operator()(unsigned long long total) const;
+};
+
 // A bandwidth sample of the main transport: hands it to HTTPClient::BandwidthHandlerInTask
 // (which marks the transport idle or not and posts the sample) while the client exists.
 class HTTPClientBandwidthHandler : public HTTPClientHandlerBase {

@@ -90,4 +90,18 @@ bool HTTPResponseHeaders::ParseContentRangeTotal(const std::string& value, uint6
     return ParseDecimal(third, static_cast<uint64_t>(std::numeric_limits<int64_t>::max()), total);
 }
 
+bool HTTPResponseHeaders::ParseUnsatisfiedRangeTotal(const std::string& value, uint64_t* total) {
+    // unit, blanks, '*', '/', total.
+    size_t at = 0;
+    while (at < value.size() && IsSpace(value[at])) ++at;
+    const size_t unitStart = at;
+    while (at < value.size() && !IsSpace(value[at])) ++at;
+    if (at == unitStart || at == value.size()) return false;
+    while (at < value.size() && IsSpace(value[at])) ++at;
+    if (value.compare(at, 2, "*/") != 0) return false;
+    const std::string third = Trim(value.substr(at + 2));
+    if (third.size() > kMaxField) return false;
+    return ParseDecimal(third, static_cast<uint64_t>(std::numeric_limits<int64_t>::max()), total);
+}
+
 }  // namespace SarvelonMediaKit

@@ -28,6 +28,9 @@ public:
     // The total of a "unit first-last/total" value; false for "*", for a malformed value and
     // for a field longer than 31 characters.
     static bool ParseContentRangeTotal(const std::string& value, uint64_t* total);
+    // The total of an unsatisfied-range value "unit */total" (as a 416 answer carries it);
+    // false for anything else, and for a total longer than 31 characters.
+    static bool ParseUnsatisfiedRangeTotal(const std::string& value, uint64_t* total);
 
     const std::string& ContentLength() const { return contentLength_; }
     const std::string& ContentRange() const { return contentRange_; }

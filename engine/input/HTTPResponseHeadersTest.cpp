@@ -54,5 +54,20 @@ TEST(HTTPResponseHeaders, MalformedOrOversizedValuesAreIgnored) {
     EXPECT_EQ(headers.EndPosition(), 10u);
 }
 
+TEST(HTTPResponseHeaders, TheSizeA416AnswerGivesIsReadFromItsContentRange) {
+    uint64_t value = 0;
+    EXPECT_TRUE(HTTPResponseHeaders::ParseUnsatisfiedRangeTotal("bytes */1000", &value));
+    EXPECT_EQ(value, 1000u);
+    EXPECT_TRUE(HTTPResponseHeaders::ParseUnsatisfiedRangeTotal(" bytes  */0 ", &value));
+    EXPECT_EQ(value, 0u);
+    EXPECT_FALSE(HTTPResponseHeaders::ParseUnsatisfiedRangeTotal("bytes */*", &value));
+    EXPECT_FALSE(HTTPResponseHeaders::ParseUnsatisfiedRangeTotal("bytes */", &value));
+    EXPECT_FALSE(HTTPResponseHeaders::ParseUnsatisfiedRangeTotal("bytes 0-1/1000", &value));
+    EXPECT_FALSE(HTTPResponseHeaders::ParseUnsatisfiedRangeTotal("*/1000", &value));
+    EXPECT_FALSE(HTTPResponseHeaders::ParseUnsatisfiedRangeTotal("bytes */-1", &value));
+    EXPECT_FALSE(
+        HTTPResponseHeaders::ParseUnsatisfiedRangeTotal("bytes */" + std::string(32, '1'), &value));
+}
+
 }  // namespace
 }  // namespace SarvelonMediaKit

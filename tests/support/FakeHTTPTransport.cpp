@@ -77,6 +77,11 @@ bool FakeHTTPTransport::Deliver(const std::vector<uint8_t>& bytes) {
                         static_cast<unsigned int>(bytes.size()));
 }
 
+void FakeHTTPTransport::RefuseRange(uint64_t total) {
+    if (!RangeRefused(total)) PublishError(416, "HTTP Error 416");
+    Done(true);
+}
+
 void FakeHTTPTransport::DeliverReadAhead(unsigned value) {
     BusyStart();
     ReadAheadHandler handler;

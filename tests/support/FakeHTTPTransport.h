@@ -62,6 +62,9 @@ public:
     bool Deliver(const std::vector<uint8_t>& bytes);
     void DeliverIdle() { ReportIdle(); }
     void Finish(bool failed) { Done(failed); }
+    // A 416 answer as a platform transport passes it on: the refusal with the size the server
+    // gave (0: none); when no owner takes it, error 416 "HTTP Error 416"; then the failed end.
+    void RefuseRange(uint64_t total);
     // The read-ahead callback, which the base only stores.
     void DeliverReadAhead(unsigned value);
     // Publishes through the transport's error source, as a platform transport reports a

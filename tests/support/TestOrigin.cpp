@@ -12,6 +12,8 @@
 #include <algorithm>
 #include <cctype>
 #include <chrono>
+#include <cstdio>
+#include <cstring>
 #include <stdexcept>
 
 namespace SvTestSupport {
@@ -80,7 +82,13 @@ bool ParseRange(const std::string& value, uint64_t size, uint64_t* first, uint64
     }
     if (!digits(a) || (!b.empty() && !digits(b))) return false;
     *first = std::stoull(a);
-    *last = b.empty() ? (size == 0 ? 0 : size - 1) : std::stoull(b);
+    // An open range from the end on or past it is unsatisfiable (416), as a real server
+    // answers it; only a written last before the first makes the range invalid (ignored).
+    if (b.empty() && *first >= size) {
+        *unsatisfiable = true;
+        return true;
+    }
+    *last = b.empty() ? size - 1 : std::stoull(b);
     if (*last < *first) return false;
     if (*first >= size) {
         *unsatisfiable = true;
@@ -352,9 +360,13 @@ bool TestOrigin::Answer(int fd, const Request& request, bool* keepAlive) {
     std::string response = "HTTP/1.1 " + std::to_string(status) + " " + Reason(status) + "\r\n";
     response += headers;
     response += "Content-Type: application/octet-stream\r\n";
+    const bool chunked = fault.chunked && textBody.empty();
     if (fault.noContentLength) {
         response += "Connection: close\r\n";
         *keepAlive = false;
+    } else if (chunked) {
+        response += "Transfer-Encoding: chunked\r\n";
+        response += *keepAlive ? "Connection: keep-alive\r\n" : "Connection: close\r\n";
     } else {
         response += "Content-Length: " + std::to_string(length) + "\r\n";
         response += *keepAlive ? "Connection: keep-alive\r\n" : "Connection: close\r\n";
@@ -366,7 +378,12 @@ bool TestOrigin::Answer(int fd, const Request& request, bool* keepAlive) {
         Resource text;
         text.bytes = std::make_shared<const std::string>(textBody);
         text.size = textBody.size();
-        return SendBody(fd, text, 0, text.size, fault);
+        // Only the resource's body ends in the faults at its end, or comes in chunks.
+        Fault textFault = fault;
+        textFault.chunked = false;
+        textFault.stallAtEndMs = 0;
+        textFault.dropAtEnd = false;
+        return SendBody(fd, text, 0, text.size, textFault);
     }
     return SendBody(fd, resource, first, length, fault);
 }
@@ -413,12 +430,26 @@ bool TestOrigin::SendBody(int fd, const Resource& resource, uint64_t first, uint
         } else {
             data = resource.bytes->data() + first + sent;
         }
-        ok = SendAll(fd, data, piece);
+        if (fault.chunked) {
+            char size[32];
+            snprintf(size, sizeof size, "%llx\r\n", static_cast<unsigned long long>(piece));
+            ok = SendAll(fd, size, strlen(size)) && SendAll(fd, data, piece) &&
+                 SendAll(fd, "\r\n", 2);
+        } else {
+            ok = SendAll(fd, data, piece);
+        }
         sent += piece;
         if (ok && fault.bytesPerSecond > 0)
             ok = Pause(static_cast<int>(piece * 1000 / fault.bytesPerSecond));
     }
     if (file >= 0) close(file);
+    if (ok && fault.stallAtEndMs > 0) ok = Pause(fault.stallAtEndMs);
+    if (ok && fault.dropAtEnd) {
+        // Closed, not reset: a reset would throw away what the peer has not read yet.
+        shutdown(fd, SHUT_WR);
+        return false;
+    }
+    if (ok && fault.chunked) ok = SendAll(fd, "0\r\n\r\n", 5);
     if (ok && fault.noContentLength) {
         shutdown(fd, SHUT_WR);
         return false;

@@ -37,6 +37,15 @@ public:
         uint64_t dropAfter = kNever;   // body bytes sent before the connection is reset
         uint64_t bytesPerSecond = 0;   // throttle (0: as fast as possible)
         bool ignoreRange = false;      // answer 200 with everything to a ranged request
+        // The body in chunks (Transfer-Encoding: chunked) and no Content-Length: a response
+        // whose size is never announced (with totalUnknown, not even by a 206).
+        bool chunked = false;
+        // Once the whole body is sent, before its end is marked (the last chunk; the closing of
+        // a body without length): wait this long ...
+        int stallAtEndMs = 0;
+        // ... then close the connection instead of ending the body. Neither touches the short
+        // text body of an error answer.
+        bool dropAtEnd = false;
         // Extra response header lines, sent in this order after the status line.
         std::vector<std::pair<std::string, std::string>> headers;
         // When set, a request whose Authorization header is not exactly this value is answered
@@ -51,7 +60,7 @@ public:
         std::string target;  // as sent (origin or absolute form)
         std::string path;    // the path it was served by (no query)
         std::string head;    // request line and header lines as received (wire order),
-                           // CRLF-separated, without the blank line
+                             // CRLF-separated, without the blank line
         std::map<std::string, std::string> headers;  // names in lower case
         std::string body;
     };
