@@ -274,7 +274,15 @@ uint32_t HTTPClient::LimitedResumeThreshold(uint32_t readAhead) const {
 
 void HTTPClient::UpdateAllowance() {
     if (!mainTransport_) return;
-    const ByteAmount amount = BytesWanted();
+    ByteAmount amount = BytesWanted();
+    // What the transport delivered is posted as tasks and reaches the chain only when they
+    // run: room that those bytes will take is not room to grant again. A fast transport would
+    // otherwise be granted the same room once per chunk it delivered and the chain would hold
+    // several times its budget.
+    const uint64_t queued = queuedData_->load();
+    if (amount.Get() != HTTPClientInterface::kUnlimited && queued != 0) {
+        amount = ByteAmount(amount.Get() > queued ? uint32_t(amount.Get() - queued) : 0u);
+    }
     // Past its threshold an idle transport reads again: from here on, silence is a stall
     // (a connection that died while paused would otherwise hang the download for good).
     // Cleared before the grant, so an idle report the grant itself brings about stays.

@@ -143,6 +143,10 @@ public:
     void SetError(SVStatus status, std::string text) override;
     void SetWarning(SVStatus status, std::string text) override;
 
+    // The bytes that data tasks carry toward this client and that have not reached it yet
+    // (any thread): the allowance leaves room for them.
+    const boost::shared_ptr<std::atomic<uint64_t>>& QueuedData() const { return queuedData_; }
+
     // ---- Run by the tasks, on the task thread -------------------------------------------
 
     // Records the size of the resource the transport announced.
@@ -275,6 +279,9 @@ private:
     bool downloadLimited_;
     // Written by the download thread, read and cleared on the task thread.
     std::atomic<bool> transportIdle_;
+    // Counted up by the download thread as it posts data, down as the tasks hand it over.
+    const boost::shared_ptr<std::atomic<uint64_t>> queuedData_ =
+        boost::make_shared<std::atomic<uint64_t>>(0);
     bool endOfDataSent_;
     bool restartNeeded_;
     // The server refused the current request in a way that asking again cannot mend; the stall

@@ -50,7 +50,8 @@ bool HTTPClientDataHandler::operator()(const signed char* data, unsigned int siz
         return false;  // margins too large to make the chunk: the bytes are refused
     }
     if (size != 0) std::memcpy(chunk.Data(), data, size);
-    queue->AddTask(boost::make_shared<HTTPClientDataTask>(guard_, client->GetStackId(), chunk));
+    queue->AddTask(boost::make_shared<HTTPClientDataTask>(guard_, client->GetStackId(), chunk,
+                                                          client->QueuedData()));
     return true;
 }
 
@@ -60,7 +61,8 @@ bool HTTPClientMemoryChunkDataHandler::operator()(MemoryChunk chunk) const {
     std::lock_guard<std::mutex> lock(guard_->Lock());
     HTTPClient* client = guard_->ClientLocked();
     if (client == nullptr) return false;
-    queue->AddTask(boost::make_shared<HTTPClientDataTask>(guard_, client->GetStackId(), chunk));
+    queue->AddTask(boost::make_shared<HTTPClientDataTask>(guard_, client->GetStackId(), chunk,
+                                                          client->QueuedData()));
     return true;
 }
 
@@ -141,12 +143,27 @@ bool HTTPClientSetEndPositionTask::Execute() {
 }
 
 HTTPClientDataTask::HTTPClientDataTask(const boost::shared_ptr<HTTPClientGuard>& guard,
-                                       StackId stackId, const MemoryChunk& chunk)
+                                       StackId stackId, const MemoryChunk& chunk,
+                                       const boost::shared_ptr<std::atomic<uint64_t>>& queued)
     : Task(Session::TaskCategoryDownload, stackId, "HTTPClientDataTask"),
       guard_(guard),
-      chunk_(chunk) {}
+      chunk_(chunk),
+      queued_(queued) {
+    if (queued_) queued_->fetch_add(chunk_.Size());
+}
+
+HTTPClientDataTask::~HTTPClientDataTask() { Unqueue(); }
+
+void HTTPClientDataTask::Unqueue() {
+    if (!queued_) return;
+    queued_->fetch_sub(chunk_.Size());
+    queued_.reset();
+}
 
 bool HTTPClientDataTask::Execute() {
+    // Counted no longer before the client takes the bytes: the allowance it grants after
+    // them sees them in its cache, not twice.
+    Unqueue();
     if (HTTPClient* client = guard_->Client()) client->Add(chunk_);
     return false;
 }

@@ -189,14 +189,21 @@ private:
 // Component::Add on the client. Its pending data is the chunk's size.
 class HTTPClientDataTask : public Task {
 public:
+    // queued counts the bytes of the data tasks that are waiting: this one's from now until
+    // it hands its chunk to the client, or until it is dropped unrun.
     HTTPClientDataTask(const boost::shared_ptr<HTTPClientGuard>& guard, StackId stackId,
-                       const MemoryChunk& chunk);
+                       const MemoryChunk& chunk,
+                       const boost::shared_ptr<std::atomic<uint64_t>>& queued);
+    ~HTTPClientDataTask() override;
     bool Execute() override;
     ByteAmount PendingDataSize() const override;
 
 private:
+    void Unqueue();
+
     boost::shared_ptr<HTTPClientGuard> guard_;
     MemoryChunk chunk_;
+    boost::shared_ptr<std::atomic<uint64_t>> queued_;  // null once this task's bytes left it
 };
 
 // "HTTPClient::OutOfBandData", category 8: hands the chunk to HTTPClient::DeliverOutOfBandData.

@@ -82,6 +82,41 @@ TEST(HTTPClient, AllowanceIsTheRoomLeftAfterEveryAddAndPull) {
     EXPECT_EQ(3u, transport->Allowances().size());
 }
 
+// A fast transport delivers several chunks before the task thread runs any of them. The room
+// they will take is not granted again: no allowance leaves room for more than the budget less
+// what the cache holds and what is still on its way to it. Tasks dropped unrun (data thrown away
+// during a seek) stop counting.
+TEST(HTTPClient, AllowanceLeavesRoomForTheDataStillQueued) {
+    const uint32_t capacity = 100000;
+    HTTPClientBench bench;
+    bench.session->SetCapacity(capacity);
+    bench.client->SetMemoryCache(DequeMemoryCache::CreateForSession(bench.client));
+    bench.Start();
+    auto transport = bench.Last();
+    ASSERT_EQ(std::vector<uint32_t>{capacity}, transport->Allowances());
+
+    for (uint64_t at = 0; at < 40000; at += 10000) {
+        transport->Deliver(HTTPClientBench::Bytes(at, at + 10000));
+    }
+    bench.Run();
+    EXPECT_EQ(40000u, uint32_t(bench.client->GetMemoryCache()->BytesReady()));
+    std::vector<uint32_t> granted = transport->Allowances();
+    granted.erase(granted.begin());  // the first, at the start
+    ASSERT_EQ(4u, granted.size()) << "one grant per chunk taken";
+    // 40000 bytes held or queued at every grant.
+    for (uint32_t amount : granted) EXPECT_EQ(capacity - 40000, amount);
+
+    // Two chunks queued and then dropped unrun: their bytes never arrive and take no room.
+    transport->Deliver(HTTPClientBench::Bytes(40000, 45000));
+    transport->Deliver(HTTPClientBench::Bytes(45000, 50000));
+    bench.session->GetTaskManager()->SetDropDataTasks();
+    bench.Run();
+    bench.session->GetTaskManager()->ClearDropDataTasks();
+    transport->Deliver(HTTPClientBench::Bytes(40000, 41000));
+    bench.Run();
+    EXPECT_EQ(capacity - 41000, transport->Allowances().back());
+}
+
 TEST(HTTPClient, ChunksOfTheTransportCarryTheClientsMargins) {
     HTTPClientBench bench;
     bench.client->SetHeadroom(24);

@@ -200,10 +200,18 @@ void MultiFileLoader::SetError(SVStatus status, std::string text) {
 // ---- Load -----------------------------------------------------------------------------------
 
 void MultiFileLoader::Abort() {
-    aborted_ = true;
-    // Recorded first: what the download and the chains report once they are cut short is the
-    // abort's consequence.
-    Fail(SVStatusPreloadTimeout, kLoadAborted);
+    {
+        std::lock_guard<std::mutex> lock(statusLock_);
+        // A load that has returned keeps the result it returned.
+        if (finished_) return;
+        aborted_ = true;
+        // Recorded first: what the download and the chains report once they are cut short is
+        // the abort's consequence.
+        if (status_ == SVStatusSuccess) {
+            status_ = SVStatusPreloadTimeout;
+            errorText_ = kLoadAborted;
+        }
+    }
     {
         std::lock_guard<std::mutex> lock(downloaderLock_);
         if (downloader_ != nullptr) downloader_->Abort();
@@ -213,6 +221,13 @@ void MultiFileLoader::Abort() {
 }
 
 SVStatus MultiFileLoader::Load(MediaTime timeout) {
+    LoadSteps(timeout);
+    std::lock_guard<std::mutex> lock(statusLock_);
+    finished_ = true;
+    return status_;
+}
+
+SVStatus MultiFileLoader::LoadSteps(MediaTime timeout) {
     if (aborted_) return GetStatus();
     if (FetchManifest(timeout) != SVStatusSuccess) return GetStatus();
     if (ParseManifest(manifest_) != SVStatusSuccess) return GetStatus();
@@ -572,8 +587,12 @@ std::string MultiFileLoader::ResolveLocation(const std::string& src) const {
     // root means the root of the manifest's own server.
     const bool remote = SV::IsUrl(location_);
     if (SV::IsUrl(src)) {
-        if (SV::GetUrlScheme(src) == "file")
+        const std::string scheme = SV::GetUrlScheme(src);
+        if (scheme == "file")
             return remote ? std::string() : DecodeFileName(src.substr(kFileSchemeLength));
+        // Any scheme but the web's own is opened as a file: from a server, it is refused as
+        // a file:// source is.
+        if (remote && scheme != "http" && scheme != "https") return std::string();
         return EncodeUriReference(src);
     }
     if (remote) {

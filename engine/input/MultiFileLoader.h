@@ -116,6 +116,8 @@ public:
 private:
     class PreloadInfo;
 
+    // The steps of Load; Load marks the load finished once they return.
+    SVStatus LoadSteps(MediaTime timeout);
     SVStatus FetchManifest(MediaTime timeout);
     // Builds the preload chain of one record: a session with the file's demultiplexer and its
     // client. False (with the status set) when the chain cannot be made.
@@ -143,6 +145,7 @@ private:
     mutable std::mutex statusLock_;
     SVStatus status_;
     std::string errorText_;
+    bool finished_ = false;  // Load has returned: its result stands, an abort changes nothing
     // Set by Abort; read by Load between its steps.
     std::atomic<bool> aborted_;
     // Guards downloader_: the manifest's download under way (a local of FetchManifest), which

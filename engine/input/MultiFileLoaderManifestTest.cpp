@@ -247,6 +247,9 @@ TEST(MultiFileLoaderManifest, SourcesResolveAgainstTheManifestsFolder) {
         {"http://h:8/t/m.smil", "/a b.svm", "http://h:8/a%20b.svm"},
         {"http://h", "/a.svm", "http://h/a.svm"},
         {"http://h/t/m.smil", "file:///etc/passwd", ""},
+        // Any other scheme would be opened as a local path.
+        {"http://h/t/m.smil", "x://../../etc/passwd", ""},
+        {"https://h/t/m.smil", "ftp://h/a.svm", ""},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(std::string(c.manifest) + " + " + c.src);

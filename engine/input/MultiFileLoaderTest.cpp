@@ -437,6 +437,18 @@ TEST_F(MultiFileLoaderAbort, AnAbortBeforeTheLoadFetchesNothing) {
     EXPECT_EQ(SVStatusManifest, failed.GetStatus());
 }
 
+// A stop that comes after the load has returned (before its owner let the loader go) leaves
+// the success it returned: the tracks it handed out are whole.
+TEST_F(MultiFileLoaderAbort, AnAbortAfterASuccessfulLoadKeepsTheSuccess) {
+    ServeFolder("/");
+    origin_.Serve("/m.smil", "<smil><video src=\"v.svm\"/><audio src=\"en.svm\"/></smil>");
+    MultiFileLoader loader(origin_.Url("/m.smil"), kCapacity);
+    ASSERT_EQ(SVStatusSuccess, loader.Load(kTimeout)) << loader.GetErrorText();
+    loader.Abort();
+    EXPECT_EQ(SVStatusSuccess, loader.GetStatus());
+    EXPECT_EQ("", loader.GetErrorText());
+}
+
 // ---- Over a real web server -----------------------------------------------------------------
 
 class MultiFileLoaderNginx : public MultiFileLoaderLoad {};

@@ -69,7 +69,7 @@ protected:
                                 dir.File("stderr")));
         ASSERT_TRUE(svplay->Started());
         ASSERT_TRUE(svplay->ReadLine(url, kStart)) << svplay->Errors();
-        ASSERT_EQ(0u, url.find("http://localhost:")) << url;
+        ASSERT_EQ(0u, url.find("http://localhost:")) << url << "\n" << svplay->Errors();
     }
 
     // Fetches the playlist, then segments 0, 1, ... in order, each as soon as the one before
