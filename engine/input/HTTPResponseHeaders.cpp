@@ -12,6 +12,19 @@ constexpr size_t kMaxField = 31;
 
 bool IsSpace(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
 
+// Skips the range unit of a Content-Range value and the blanks around it; false when no unit
+// or nothing after it. *at is where the range (or '*') starts.
+bool SkipRangeUnit(const std::string& value, size_t* at) {
+    size_t i = 0;
+    while (i < value.size() && IsSpace(value[i])) ++i;
+    const size_t unitStart = i;
+    while (i < value.size() && !IsSpace(value[i])) ++i;
+    if (i == unitStart || i == value.size()) return false;
+    while (i < value.size() && IsSpace(value[i])) ++i;
+    *at = i;
+    return true;
+}
+
 // A run of decimal digits that fits the limit; nothing else allowed.
 bool ParseDecimal(const std::string& text, uint64_t limit, uint64_t* value) {
     if (text.empty()) return false;
@@ -73,11 +86,7 @@ bool HTTPResponseHeaders::ParseContentLength(const std::string& value, uint64_t*
 bool HTTPResponseHeaders::ParseContentRangeTotal(const std::string& value, uint64_t* total) {
     // unit, blanks, first '-' last '/' total; every field bounded.
     size_t at = 0;
-    while (at < value.size() && IsSpace(value[at])) ++at;
-    const size_t unitStart = at;
-    while (at < value.size() && !IsSpace(value[at])) ++at;
-    if (at == unitStart || at == value.size()) return false;
-    while (at < value.size() && IsSpace(value[at])) ++at;
+    if (!SkipRangeUnit(value, &at)) return false;
     const size_t dash = value.find('-', at);
     if (dash == std::string::npos || dash == at || dash - at > kMaxField) return false;
     const size_t slash = value.find('/', dash + 1);
@@ -93,11 +102,7 @@ bool HTTPResponseHeaders::ParseContentRangeTotal(const std::string& value, uint6
 bool HTTPResponseHeaders::ParseUnsatisfiedRangeTotal(const std::string& value, uint64_t* total) {
     // unit, blanks, '*', '/', total.
     size_t at = 0;
-    while (at < value.size() && IsSpace(value[at])) ++at;
-    const size_t unitStart = at;
-    while (at < value.size() && !IsSpace(value[at])) ++at;
-    if (at == unitStart || at == value.size()) return false;
-    while (at < value.size() && IsSpace(value[at])) ++at;
+    if (!SkipRangeUnit(value, &at)) return false;
     if (value.compare(at, 2, "*/") != 0) return false;
     const std::string third = Trim(value.substr(at + 2));
     if (third.size() > kMaxField) return false;
