@@ -136,10 +136,7 @@ void HTTPClient::DoAdd(const MemoryChunk& chunk) {
     currentPosition_ += chunk.Size();
     Component::DoAdd(chunk);
     stallCount_ = 0;
-    if (warningShown_) {
-        ErrorInfoSource::PublishWarning(SVStatusSuccess, std::string());
-        warningShown_ = false;
-    }
+    WithdrawStallWarning();
     UpdateAllowance();
 }
 
@@ -425,11 +422,14 @@ void HTTPClient::SendEndOfData() {
     endOfDataSent_ = true;
     // A retry that found nothing more to fetch ends the download: the stall it warned of is
     // over.
-    if (warningShown_) {
-        ErrorInfoSource::PublishWarning(SVStatusSuccess, std::string());
-        warningShown_ = false;
-    }
+    WithdrawStallWarning();
     PassHeldMarkers();
+}
+
+void HTTPClient::WithdrawStallWarning() {
+    if (!warningShown_) return;
+    ErrorInfoSource::PublishWarning(SVStatusSuccess, std::string());
+    warningShown_ = false;
 }
 
 void HTTPClient::PassHeldMarkers() {

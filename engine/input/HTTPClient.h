@@ -224,6 +224,8 @@ private:
     void PublishFailure(const SV::SVLibraryException& exception);
     // Adds the end-of-data marker of this download start.
     void SendEndOfData();
+    // Withdraws the stall warning (status 200, empty text) when one is shown.
+    void WithdrawStallWarning();
     // Hands on the markers at the front of the cache that no bytes precede.
     void PassHeldMarkers();
     // Aborts and closes the transport; true once it reports closed, false when the close wait

@@ -19,8 +19,6 @@ namespace {
 typedef std::pair<uint64_t, uint64_t> Range;
 typedef SvTestSupport::ErrorRecorder::Report Report;
 
-const Report kStallWarning(2000, "Data stopped arriving, will retry");
-
 // ---- The idle flag -------------------------------------------------------------------
 
 TEST(HTTPClientRecovery, ARangeRequestWhileIdleIsSupervisedLikeAnyOther) {

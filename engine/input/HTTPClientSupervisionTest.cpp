@@ -20,9 +20,6 @@ namespace {
 typedef std::pair<uint64_t, uint64_t> Range;
 typedef SvTestSupport::ErrorRecorder::Report Report;
 
-const Report kStallWarning(2000, "Data stopped arriving, will retry");
-const Report kWithdrawal(200, "");
-
 TEST(HTTPClientStall, FiveChecksWithoutDataRetryOnceFromTheLoadedPosition) {
     HTTPClientBench bench;
     StartWithBytes(bench, 10000, 1000);

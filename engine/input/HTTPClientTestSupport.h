@@ -26,6 +26,10 @@
 namespace SarvelonMediaKit {
 namespace test {
 
+// The warning a stalled download publishes, and its withdrawal once data flows or it ends.
+const SvTestSupport::ErrorRecorder::Report kStallWarning(2000, "Data stopped arriving, will retry");
+const SvTestSupport::ErrorRecorder::Report kWithdrawal(200, "");
+
 // Keeps every rate a bandwidth source publishes.
 class BandwidthRecorder : public BandwidthInfoMonitor {
 public:

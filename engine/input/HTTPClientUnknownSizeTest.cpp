@@ -27,9 +27,6 @@ namespace {
 typedef std::pair<uint64_t, uint64_t> Range;
 typedef SvTestSupport::ErrorRecorder::Report Report;
 
-const Report kStallWarning(2000, "Data stopped arriving, will retry");
-const Report kWithdrawn(200, "");
-
 // A fresh download whose 500 bytes arrive with no size announced, then the transfer fails.
 void LoadWithoutSizeThenFail(HTTPClientBench& bench) {
     bench.Start();
@@ -57,7 +54,7 @@ TEST(HTTPClientUnknownSize, AFailureAfterTheLastByteEndsAtTheRefusedRetry) {
     EXPECT_EQ(1u, bench.sink->CountMarkers(MemoryMarkerTypeEndOfData));
     EXPECT_TRUE(bench.errors.Errors().empty());
     // The retry's warning is withdrawn: the download is over.
-    EXPECT_EQ((std::vector<Report>{kStallWarning, kWithdrawn}), bench.errors.Warnings());
+    EXPECT_EQ((std::vector<Report>{kStallWarning, kWithdrawal}), bench.errors.Warnings());
     EXPECT_FALSE(bench.client->IsWarningShown());
 }
 
@@ -240,9 +237,8 @@ TEST_F(HTTPClientUnknownSizeOriginTest, AStallAfterTheLastChunkEndsAtThe416) {
     ExpectEndedWithTheResourceAfterOneRetry(chain, 0);
     const std::vector<ErrorRecorder::Report> warnings = chain.reports.Warnings();
     ASSERT_EQ(2u, warnings.size()) << Describe(warnings);
-    EXPECT_EQ(ErrorRecorder::Report(SVStatus(2000), "Data stopped arriving, will retry"),
-              warnings[0]);
-    EXPECT_EQ(ErrorRecorder::Report(SVStatus(200), ""), warnings[1]);
+    EXPECT_EQ(test::kStallWarning, warnings[0]);
+    EXPECT_EQ(test::kWithdrawal, warnings[1]);
 }
 
 // The retry is answered 200 with the whole resource (the Range header ignored), its size
