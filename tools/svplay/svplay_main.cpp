@@ -6,6 +6,7 @@
 // SIGTERM, 1 when the title cannot be played or the playback ends on an error, 2 for usage.
 #include <arpa/inet.h>
 #include <netinet/in.h>
+#include <poll.h>
 #include <signal.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -48,6 +49,8 @@ const std::chrono::milliseconds kQueueWait(100);
 // How long the player's URL is held back while the engine opens its port.
 const std::chrono::seconds kListenWait(10);
 const std::chrono::milliseconds kListenPoll(20);
+// The longest one check of the port may wait for its connection.
+const int kConnectWaitMs = 200;
 // The Terminated event normally arrives at once; do not wait for ever on a broken engine.
 const std::chrono::milliseconds kTerminateWait(10000);
 
@@ -111,13 +114,22 @@ bool Listening(const std::string& url) {
     if (colon == std::string::npos || colon > url.find('/', host + 2)) return false;
     const unsigned long port = std::strtoul(url.c_str() + colon + 1, nullptr, 10);
     if (port == 0 || port > 65535) return false;
-    const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    // Without blocking: a port held by another program that takes no connections (its queue
+    // full) would hold a plain connect for minutes, and with it the wait for the engine's error.
+    const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
     if (fd < 0) return false;
     sockaddr_in address = {};
     address.sin_family = AF_INET;
     address.sin_port = htons(static_cast<uint16_t>(port));
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    const bool connected = connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+    bool connected = connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+    if (!connected && errno == EINPROGRESS) {
+        pollfd writable = {fd, POLLOUT, 0};
+        int error = 0;
+        socklen_t size = sizeof error;
+        connected = poll(&writable, 1, kConnectWaitMs) == 1 &&
+                    getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &size) == 0 && error == 0;
+    }
     close(fd);
     return connected;
 }
