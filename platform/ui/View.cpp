@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "platform/ui/Animate.h"
 #include "platform/ui/Loop.h"
 
 namespace ui {
@@ -62,7 +63,7 @@ Rect BoundingRect(const Point (&p)[4]) {
 
 }  // namespace
 
-View::View(const Rect& frame) {
+View::View(const Rect& frame) : layer_(std::make_unique<ui::Layer>(*this)) {
     Rect f = frame.Standardized();
     bounds_ = Rect(0, 0, f.size.width, f.size.height);
     center_ = f.Center();
@@ -530,6 +531,7 @@ void View::SetChangeHook(ChangeHook hook) { Hook() = std::move(hook); }
 
 void View::NoteChange() {
     ++revision_;
+    NoteChangeForAnimationBlock(*this);
     if (Hook()) {
         Hook()(*this);
     }

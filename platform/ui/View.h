@@ -32,6 +32,7 @@
 
 #include "platform/ui/Color.h"
 #include "platform/ui/Geometry.h"
+#include "platform/ui/Layer.h"
 
 namespace ui {
 
@@ -102,6 +103,10 @@ public:
     void SetClipsToBounds(bool clips);
     ContentMode GetContentMode() const { return contentMode_; }
     void SetContentMode(ContentMode mode);
+
+    // The view's layer (corner radius, border, shadow, transform, animations).
+    ui::Layer& GetLayer() { return *layer_; }
+    const ui::Layer& GetLayer() const { return *layer_; }
 
     // --- behaviour
     unsigned AutoresizingMask() const { return autoresizingMask_; }
@@ -207,6 +212,7 @@ private:
     View* RawWindow();
 
     friend void RunLayoutPass();
+    friend class Layer;
 
     Rect bounds_;
     Point center_;
@@ -228,6 +234,7 @@ private:
 
     bool needsLayout_ = false;
     uint64_t revision_ = 0;
+    std::unique_ptr<ui::Layer> layer_;
 };
 
 }  // namespace ui
