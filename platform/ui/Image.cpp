@@ -122,7 +122,7 @@ Image::Ptr Image::Filled(const ui::Size& size, const Color& color, double corner
         for (int x = 0; x < w; ++x) {
             double px = x + 0.5;
             double py = y + 0.5;
-            if (px > size.width || py > size.height) {
+            if (px >= size.width || py >= size.height) {  // far edges are outside
                 continue;
             }
             // The nearest corner circle's centre, when the pixel lies in a corner square.
