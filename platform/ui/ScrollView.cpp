@@ -58,7 +58,14 @@ void ScrollView::SetContentSize(const Size& size) {
     }
 }
 
+const Size& ScrollView::ContentSize() const {
+    // Lazily computed state of the same logical value, hence the cast.
+    const_cast<ScrollView*>(this)->UpdateContentSize();
+    return contentSize_;
+}
+
 Point ScrollView::MaxContentOffset() const {
+    ContentSize();
     return Point(std::max(0.0, contentSize_.width - Bounds().size.width),
                  std::max(0.0, contentSize_.height - Bounds().size.height));
 }

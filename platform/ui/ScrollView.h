@@ -70,8 +70,9 @@ public:
     const char* ClassName() const override { return "ScrollView"; }
 
     // Zero by default. A change moves an offset that the new size no longer allows back
-    // within it (unless a finger or a movement holds the content).
-    const Size& ContentSize() const { return contentSize_; }
+    // within it (unless a finger or a movement holds the content). A subclass that works the
+    // size out from its data (a table) brings it up to date when it is read.
+    const Size& ContentSize() const;
     void SetContentSize(const Size& size);
     Point ContentOffset() const { return Bounds().origin; }
     // Clamped to 0 .. MaxContentOffset(). Stops a running movement. Animated: moves over
