@@ -39,7 +39,7 @@ Application::Application(DefaultTag) { orientation_ = StartOrientation(); }
 
 Application::~Application() {
     if (pendingRotation_ && pendingRotation_->timer != 0) {
-        Loop().CancelTimer(pendingRotation_->timer);
+        pendingRotation_->loop->CancelTimer(pendingRotation_->timer);
     }
     if (installed_ && g_current == this) {
         g_current = previous_;
@@ -262,13 +262,15 @@ bool Application::RotateInterface(InterfaceOrientation orientation) {
     for (const ViewController::Ptr& vc : targets) {
         pending.controllers.push_back(vc);
     }
+    pending.loop = &Loop();
     pendingRotation_ = std::move(pending);
-    pendingRotation_->timer = Loop().AfterDelay(SecondsToDuration(duration), [this] {
-        if (pendingRotation_) {
-            pendingRotation_->timer = 0;
-        }
-        FinishRotation();
-    });
+    pendingRotation_->timer =
+        pendingRotation_->loop->AfterDelay(SecondsToDuration(duration), [this] {
+            if (pendingRotation_) {
+                pendingRotation_->timer = 0;
+            }
+            FinishRotation();
+        });
     return true;
 }
 
@@ -279,7 +281,7 @@ void Application::FinishRotation() {
     PendingRotation pending = std::move(*pendingRotation_);
     pendingRotation_.reset();
     if (pending.timer != 0) {
-        Loop().CancelTimer(pending.timer);
+        pending.loop->CancelTimer(pending.timer);
     }
     for (const auto& weak : pending.controllers) {
         if (ViewController::Ptr vc = weak.lock()) {

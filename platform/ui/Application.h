@@ -24,6 +24,7 @@
 #include <vector>
 
 #include "platform/Value.h"
+#include "platform/core/RunLoop.h"
 #include "platform/ui/ApplicationDelegate.h"
 #include "platform/ui/Geometry.h"
 #include "platform/ui/UiDevice.h"
@@ -140,6 +141,7 @@ private:
         InterfaceOrientation from;
         std::vector<std::weak_ptr<ViewController>> controllers;
         uint64_t timer = 0;
+        ns::RunLoop* loop = nullptr;  // the toolkit loop the timer is on
     };
     std::optional<PendingRotation> pendingRotation_;
 
