@@ -59,7 +59,7 @@ protected:
     }
     void TearDown() override {
         BarButtonItem::Appearance().Reset();
-        ui::ScreenMetrics::SetCurrent(ui::ScreenMetrics());
+        ui::ScreenMetrics::ClearOverride();
     }
 
     std::shared_ptr<NavigationBar> bar;

@@ -68,7 +68,7 @@ protected:
         root->AddSubview(a);
         root->AddSubview(b);
     }
-    void TearDown() override { ui::ScreenMetrics::SetCurrent(ui::ScreenMetrics()); }
+    void TearDown() override { ui::ScreenMetrics::ClearOverride(); }
 
     std::shared_ptr<View> root;
     std::shared_ptr<TextField> a, b;

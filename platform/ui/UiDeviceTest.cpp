@@ -6,8 +6,10 @@
 #include <memory>
 
 #include "platform/ui/ControllerTestSupport.h"
+#include "platform/ui/Keyboard.h"
 #include "platform/ui/NavigationController.h"
 #include "platform/ui/Screen.h"
+#include "platform/ui/ScreenMetrics.h"
 #include "platform/ui/Window.h"
 
 namespace ui {
@@ -40,6 +42,10 @@ TEST_F(RotateTest, CallsShouldWillWillAnimateThenDidAfterTheRotation) {
     EXPECT_EQ(r->frameAtWillAnimate, Rect(0, 20, 480, 300));
     EXPECT_EQ(window_->Frame(), Rect(0, 0, 480, 320));
     EXPECT_EQ(Screen::Main().Bounds(), Rect(0, 0, 480, 320));
+    // The keyboard and the navigation bar read the turned screen: a landscape phone's keyboard
+    // is 162 high along the bottom of 480 x 320, and its bar 32 high.
+    EXPECT_TRUE(ScreenMetrics::Current().IsLandscapePhone());
+    EXPECT_EQ(Keyboard::Frame(), Rect(0, 320 - 162, 480, 162));
     EXPECT_EQ(app_->StatusBarOrientation(), kLandscapeRight);
     EXPECT_EQ(r->GetInterfaceOrientation(), kLandscapeRight);
     loop_.Advance(0.29);
