@@ -4,8 +4,8 @@
 //
 // Its subviews are the field (a TextField) and, while ShowsCancelButton(), the cancel Button
 // (title "Cancel"); both are added when the bar is first used after it is owned by a
-// shared_ptr (at the latest when it gets a superview). The field's own delegate belongs to the
-// bar; the bar's delegate hears:
+// shared_ptr (at the latest when it gets a superview). The field has a rounded border and a
+// clear button while editing; its own delegate belongs to the bar. The bar's delegate hears:
 //   ShouldBeginEditing when a tap on the field or BecomeFirstResponder would begin editing
 //       (a no keeps it from editing);
 //   TextDidChange after each change typed into the field (or made by its clear button);
