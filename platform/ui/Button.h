@@ -53,6 +53,11 @@ public:
     // and shadow offset are the button's to set.
     std::shared_ptr<Label> TitleLabel();
     std::shared_ptr<ui::ImageView> GetImageView();
+    // Whether view is one of those two (inspectors leave them out: the button shows their
+    // content itself). Makes nothing.
+    bool IsOwnSubview(const View& view) const {
+        return &view == titleLabel_.get() || &view == imageView_.get();
+    }
 
     bool ReversesTitleShadowWhenHighlighted() const { return reversesTitleShadow_; }
     void SetReversesTitleShadowWhenHighlighted(bool reverses);
