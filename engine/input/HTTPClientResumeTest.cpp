@@ -101,7 +101,9 @@ TEST(HTTPClientResume, NewBytesStartTheCountOfFailuresAgain) {
     EXPECT_TRUE(bench.errors.Errors().empty());
 }
 
-TEST(HTTPClientResume, PassingServerAnswersToTheFirstRequestAreRetriedAfresh) {
+// 500, 502, 503 and 504 may pass, even before the first byte; an origin that cannot be reached
+// before any byte came, or that does not have the resource, is told at once, as before.
+TEST(HTTPClientResume, PassingServerAnswersAreRetriedAndOtherFailuresToldAtOnce) {
     for (SVStatus status : {500, 502, 503, 504}) {
         SCOPED_TRACE(status);
         HTTPClientBench bench;
@@ -121,17 +123,13 @@ TEST(HTTPClientResume, PassingServerAnswersToTheFirstRequestAreRetriedAfresh) {
         EXPECT_EQ((std::vector<Report>{kStallWarning, kStallWarning, kWithdrawal}),
                   bench.errors.Warnings());
     }
-}
 
-TEST(HTTPClientResume, FailuresThatCannotPassAreReportedAtOnce) {
-    // An origin that is not there at all (nothing came yet): told at once, as before.
     HTTPClientBench refused;
     refused.Start();
     const Report connect(1010, "CFStream error: Failed to connect to 127.0.0.1 port 1");
     FailWith(refused, connect);
     EXPECT_EQ(std::vector<Report>{connect}, refused.errors.Errors());
 
-    // A refusal of the resource, even mid-download.
     HTTPClientBench missing;
     StartWithBytes(missing, 100000, 10000);
     const Report gone(404, "HTTP Error 404");
