@@ -37,6 +37,10 @@ enum SVStatusCode {
     /* The loopback server could not listen (port taken, socket error): without it the
      * playback URL handed out would lead nowhere, so the failure is reported as an error. */
     SVStatusListenFailed = 1031,
+    /* A resumed download's body does not continue the bytes already received (an origin that
+     * sends other bytes than the range its answer names), however often it was asked again:
+     * taking it would hand the chain damaged media that pass for whole. */
+    SVStatusResumeMismatch = 1032,
     SVStatusDataStalled = 2000,   /* "Data stopped arriving, will retry" */
     SVStatusNoTracker = 2006,     /* the session gives no tracker for the audio branch */
     SVStatusNoTransformer = 2008, /* session without transformer */

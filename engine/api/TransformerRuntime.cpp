@@ -62,13 +62,20 @@ bool IsIndexedFormat(MediaFormat format) {
 SVStatus Transformer::Transform(MediaTime position, TrickPlayRate rate, bool inWorkerThread) {
     if (inWorkerThread) {
         if (worker_) return SVStatusAlreadyStarted;
+        // The start's answer is the status as the worker finds it, read before the worker runs:
+        // read after, it would depend on how far the worker had got. What fails on the worker
+        // reaches the caller as its error event.
+        const SVStatus status = status_;
         worker_.reset(new TransformerWorkerThread(this, position, rate));
         worker_->Start();
-        return status_;
+        return status;
     }
 
     // On the worker.
     if (!hasDemux_) {
+        // An empty chain (a remote HLS playlist, which the player plays itself): nothing to
+        // name, run or serve, and nothing failed.
+        if (session_ && session_->GetComponentStack().IsEmpty()) return status_;
         RecordFailure(status_, NameSource());
     } else if (pendingPreloads_ > 0) {
         RecordFailure(status_, PreLoad());

@@ -2,7 +2,9 @@
 
 #include <boost/make_shared.hpp>
 
+#include <algorithm>
 #include <chrono>
+#include <cstring>
 #include <thread>
 
 #include "SVLibrary/Exception/Exception.h"
@@ -45,7 +47,14 @@ HTTPClient::HTTPClient(Session* session)
       transportIdle_(false),
       endOfDataSent_(false),
       restartNeeded_(false),
-      refused_(false) {
+      refused_(false),
+      delivered_(false),
+      failedAttempts_(0),
+      retryPauseMs_(GetHTTPRetryPauseMs()),
+      retryAt_(0),
+      errorHeld_(false),
+      heldStatus_(SVStatusSuccess),
+      seamLeft_(0) {
     if (session != nullptr) taskQueue_ = session->GetTaskManager();
 }
 
@@ -53,6 +62,7 @@ HTTPClient::~HTTPClient() {
     // Transport errors reach this object on the download thread: stop them before anything
     // goes. Then no handler a transport still holds and no queued task reaches it again.
     ErrorInfoMonitor::DetachFromSources();
+    mainErrors_.reset();
     CurrentGuard()->Clear();
     CloseAndWait(mainTransport_);
     CloseAndWait(outOfBandTransport_);
@@ -114,10 +124,10 @@ void HTTPClient::DoSetName(const std::string& name, bool flag) {
     url_ = name;
     if (!flag) return;
     if (session_ == nullptr) {
-        Restart();  // nothing to post to: a client used on its own starts at once
+        StartFresh();  // nothing to post to: a client used on its own starts at once
         return;
     }
-    Post(Session::TaskCategorySession, "HTTPClient::DoSetName", &HTTPClient::Restart);
+    Post(Session::TaskCategorySession, "HTTPClient::DoSetName", &HTTPClient::StartFresh);
 }
 
 std::string HTTPClient::DoGetName() { return url_; }
@@ -133,11 +143,46 @@ void HTTPClient::PostPullData(ByteAmount&) {
 }
 
 void HTTPClient::DoAdd(const MemoryChunk& chunk) {
-    currentPosition_ += chunk.Size();
-    Component::DoAdd(chunk);
+    MemoryChunk fresh = chunk;
+    if (seamLeft_ != 0) {
+        // The resumed body starts with bytes this client already has: they must be the same,
+        // or the origin is not sending what its answer says (a body shifted against its
+        // Content-Range), and nothing of it may reach the chain.
+        const uint32_t overlap = std::min<uint32_t>(seamLeft_, chunk.Size());
+        const unsigned char* held = tail_.data() + (tail_.size() - seamLeft_);
+        if (std::memcmp(chunk.Data(), held, overlap) != 0) {
+            SeamBroken();
+            return;
+        }
+        seamLeft_ -= overlap;
+        stallCount_ = 0;
+        if (overlap == chunk.Size()) {
+            UpdateAllowance();
+            return;
+        }
+        fresh = CreateMemoryChunk(chunk.Size() - overlap, 0, 0);
+        std::memcpy(fresh.Data(), chunk.Data(overlap), fresh.Size());
+    }
+    KeepTail(fresh.Data(), fresh.Size());
+    currentPosition_ += fresh.Size();
+    Component::DoAdd(fresh);
     stallCount_ = 0;
+    // New bytes: whatever failed before has passed.
+    delivered_ = true;
+    failedAttempts_ = 0;
+    errorHeld_ = false;
     WithdrawStallWarning();
     UpdateAllowance();
+}
+
+void HTTPClient::KeepTail(const unsigned char* data, uint32_t size) {
+    if (size >= kSeamBytes) {
+        tail_.assign(data + (size - kSeamBytes), data + size);
+        return;
+    }
+    const size_t keep = std::min<size_t>(tail_.size(), kSeamBytes - size);
+    tail_.erase(tail_.begin(), tail_.end() - static_cast<std::ptrdiff_t>(keep));
+    tail_.insert(tail_.end(), data, data + size);
 }
 
 void HTTPClient::DoStop() {
@@ -151,10 +196,12 @@ void HTTPClient::DoStop() {
     outOfBandTransport_.reset();
     // A stopped client starts nothing by itself: a retry still pending or a stall being
     // counted belonged to the transfer that was stopped.
+    mainErrors_.reset();
     restartNeeded_ = false;
     refused_ = false;
     stallCount_ = 0;
     transportIdle_ = false;
+    ForgetFailures();
 }
 
 void HTTPClient::DoLinked(bool firstTime) {
@@ -165,6 +212,7 @@ void HTTPClient::DoLinked(bool firstTime) {
 std::string HTTPClient::GetTypeName() const { return "SarvelonMediaKit::HTTPClient"; }
 
 void HTTPClient::DoSeek(BytePosition start, BytePosition end, bool repositionCache) {
+    ForgetFailures();
     requestedEnd_ = end;
     currentPosition_ = start;
     stallCount_ = 0;
@@ -177,7 +225,16 @@ void HTTPClient::DoSeek(BytePosition start, BytePosition end, bool repositionCac
     StartTransport(start, end);
 }
 
+void HTTPClient::StartFresh() {
+    ForgetFailures();
+    delivered_ = false;
+    Restart();
+}
+
 void HTTPClient::Restart() {
+    // From byte 0: nothing held precedes it.
+    tail_.clear();
+    seamLeft_ = 0;
     requestedEnd_ = 0;
     stallCount_ = 0;
     endOfDataSent_ = false;
@@ -202,6 +259,7 @@ void HTTPClient::RetireMainTransport() {
     }
     mainTransport_.reset();
     mainGuard_.reset();
+    mainErrors_.reset();
     if (session_ != nullptr) session_->RemoveTasks(Session::TaskCategoryDownload, GetStackId());
 }
 
@@ -219,7 +277,8 @@ bool HTTPClient::StartTransport(uint64_t start, uint64_t end) {
         mainGuard_ = guard;
         if (!transport) return true;
         const boost::weak_ptr<TaskManager> queue = taskQueue_;
-        transport->ErrorInfoSource::AddMonitor(static_cast<ErrorInfoMonitor*>(this));
+        mainErrors_ = boost::make_shared<HTTPClientTransportErrors>(queue, guard);
+        transport->ErrorInfoSource::AddMonitor(mainErrors_.get());
         transport->SetEndPositionHandler(HTTPClientSetEndPositionHandler(queue, guard));
         transport->SetDataHandler(HTTPClientDataHandler(queue, guard));
         transport->SetDoneHandler(HTTPClientDoneHandler(queue, guard));
@@ -240,6 +299,7 @@ bool HTTPClient::StartTransport(uint64_t start, uint64_t end) {
         if (mainTransport_) RetireMainTransport();
         mainTransport_.reset();
         mainGuard_.reset();
+        mainErrors_.reset();
         restartNeeded_ = true;
         PublishFailure(exception);
         return false;
@@ -390,7 +450,7 @@ void HTTPClient::DataDone(bool failed) {
     // refusal is the same refusal).
     if (endOfDataSent_ || refused_) return;
     if (failed) {
-        restartNeeded_ = true;
+        TransferFailed();
         return;
     }
     SendEndOfData();
@@ -420,6 +480,9 @@ void HTTPClient::RangeRefused(uint64_t total) {
 void HTTPClient::SendEndOfData() {
     Add(MemoryChunk(boost::make_shared<MemoryMarkerEndOfData>()));
     endOfDataSent_ = true;
+    // Whatever failed on the way has passed: the download is whole.
+    failedAttempts_ = 0;
+    errorHeld_ = false;
     // A retry that found nothing more to fetch ends the download: the stall it warned of is
     // over.
     WithdrawStallWarning();

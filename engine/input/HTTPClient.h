@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <mutex>
 #include <string>
+#include <vector>
 
 #include "SVLibrary/Time/PilTime.h"
 #include "SVLibrary/Types/SVStatus.h"
@@ -38,6 +39,16 @@ class HTTPClientInterface;
 // as its own, notices a download that stopped delivering and re-requests it from the byte it
 // had reached (warning 2000 "Data stopped arriving, will retry", withdrawn with 200 once data
 // flows again), and measures the download rate for a bandwidth monitor (the seeker).
+//
+// A transfer that fails for a reason that may pass (the connection dropped or reset once data
+// of the resource had come, or a server answered 500, 502, 503 or 504) is resumed the same
+// way, with the same warning, after a pause that doubles with each failure in a row; its error
+// is held back, and published only when kResumeRetries resumes in a row have failed, so a
+// passing fault never reaches the session. A resume asks from a little before the byte reached
+// (up to kSeamBytes) and compares that overlap with the bytes it already has: an origin whose
+// resumed body does not continue them (a body shifted against its Content-Range) is asked
+// again, and the failure is published as 1032 when that persists. No byte of a resume that
+// failed the comparison reaches the chain.
 //
 // Lifetimes: a transport is always aborted, closed and awaited (bounded by kCloseWaitMs) and
 // the queued data of its transfer dropped before another takes its place, so no byte of an old
@@ -70,6 +81,16 @@ public:
     static constexpr uint32_t kCloseWaitMs = 5000;
     // What a transport resumes past when the client sets no threshold of its own.
     static constexpr uint32_t kTransportResumeThreshold = 0x10000;
+    // Failed resumes in a row after which a passing failure is given up and published.
+    static constexpr uint32_t kResumeRetries = 5;
+    // The pause before the first resume of a failure (doubled for each further failure in a
+    // row), unless the process-wide setting says otherwise (SetHTTPRetryPauseMs).
+    static constexpr uint32_t kRetryPauseMs = 500;
+    // The longest pause between two resumes.
+    static constexpr uint32_t kMaxRetryPauseMs = 8000;
+    // A resume asks again for up to this many of the bytes it already has, to check that the
+    // new body continues them.
+    static constexpr uint32_t kSeamBytes = 4096;
 
     explicit HTTPClient(Session* session);
     // Aborts and closes both transports and waits for them (bounded); tasks still queued for
@@ -94,12 +115,15 @@ public:
     // Renews the transport's allowance after each pull.
     void PostPullData(ByteAmount& amount) override;
     // A chunk of the current transfer: advances the current position, goes into the cache (or
-    // on), clears the stall count, withdraws a shown stall warning, renews the allowance.
+    // on), clears the stall count and the failures in a row, withdraws a shown stall warning,
+    // renews the allowance. The overlap a resume asked for again is compared with the bytes
+    // held instead, and only what follows it goes on; a difference fails the resume.
     void DoAdd(const MemoryChunk& chunk) override;
     // Resumes an idle transport while data is still expected; publishes the bandwidth.
     void DoTick() override;
     // The stall check (at most once a second). A retry whose transport cannot be made is
-    // reported as an error and tried again at the next check; nothing is thrown.
+    // reported as an error and tried again at the next check; nothing is thrown. A failed
+    // transfer whose error is held is resumed at the first check after its pause.
     void DoPeriodicCheck() override;
     // Detaches every bandwidth monitor; aborts, closes, awaits and releases both transports;
     // forgets a pending retry and the stall state, so a stopped client starts nothing by
@@ -153,8 +177,12 @@ public:
     void SetEndPosition(uint64_t end);
     // The transfer ended: one end-of-data marker per download start when it succeeded; a
     // failure has the next stall check re-request the data (or end the download, when every
-    // byte it owes has arrived).
+    // byte it owes has arrived), after the pause of a held failure, or publishes the held
+    // error when the resumes are used up.
     void DataDone(bool failed);
+    // An error of the main transport's current transfer: held back when it may pass (see the
+    // class comment), else published as it is.
+    void TransportError(SVStatus status, std::string text);
     // The server refused the range asked for (416) and gave the resource's size as total (0:
     // it gave none). Nothing of the refused transfer arrived, so the request's start is where
     // the resource ends: the download ends as a complete one does, no error, nothing asked
@@ -164,6 +192,9 @@ public:
     void RangeRefused(uint64_t total);
     // A fresh download of the whole resource (no Range header).
     void Restart();
+    // The fresh start of a newly named resource: Restart with the failures of any earlier
+    // download forgotten.
+    void StartFresh();
     // A bandwidth sample: 0 bytes (the transport went idle) starts a new measurement that
     // skips the reported read-ahead; otherwise the bytes are counted.
     void RecordBandwidthSample(const SV::PilTime& time, unsigned bytes);
@@ -193,6 +224,8 @@ public:
     BytePosition GetCurrentPosition() const { return currentPosition_; }
     BytePosition GetRequestedEnd() const { return requestedEnd_; }
     uint32_t GetStallCount() const { return stallCount_; }
+    // Failed transfers in a row whose errors were held back.
+    uint32_t GetFailedAttempts() const { return failedAttempts_; }
     bool IsWarningShown() const { return warningShown_; }
     bool IsRestartNeeded() const { return restartNeeded_; }
     bool IsDownloadLimited() const { return downloadLimited_; }
@@ -206,6 +239,8 @@ public:
     // Shortens the wait for a transport to report closed (kCloseWaitMs) so tests of the
     // bounded path do not wait seconds. Task thread.
     void SetCloseWaitMs(uint32_t ms) { closeWaitMs_ = ms; }
+    // The first pause of a held failure for this client (the process-wide setting otherwise).
+    void SetRetryPauseMs(uint32_t ms) { retryPauseMs_ = ms; }
 
 private:
     // Steps common to a range request and a fresh start: a new transport under a guard of its
@@ -220,6 +255,22 @@ private:
     // The stall check's retry: from the loaded position, or afresh when nothing is loaded and
     // the whole resource is wanted. False when no transport could be made.
     bool Retry();
+    // A range request from the loaded position to the requested end that asks again for the
+    // held bytes before it (the seam), the cache kept.
+    void Resume(BytePosition loaded);
+    // Keeps the last kSeamBytes bytes added, the ones a resume compares.
+    void KeepTail(const unsigned char* data, uint32_t size);
+    // A resumed body that does not continue the bytes held: its transfer is let go and counts
+    // as a failure.
+    void SeamBroken();
+    // Counts a failed transfer whose error is held; schedules its resume after the pause, or
+    // gives up and publishes the error once kResumeRetries resumes in a row have failed.
+    void TransferFailed();
+    // Whether an error of the main transport may pass and is held back.
+    bool MayPass(SVStatus status) const;
+    // The failures in a row, the held error and the bytes kept for a seam belong to one
+    // download: a new range request or fresh start forgets them.
+    void ForgetFailures();
     // Publishes a failure to make a transport as error 2007 through the client's own source.
     void PublishFailure(const SV::SVLibraryException& exception);
     // Adds the end-of-data marker of this download start.
@@ -265,6 +316,9 @@ private:
     // The guards of the current main and out-of-band transports. Task thread.
     boost::shared_ptr<HTTPClientGuard> mainGuard_;
     boost::shared_ptr<HTTPClientGuard> outOfBandGuard_;
+    // Hears the main transport's errors (the out-of-band transport's reach this client as a
+    // monitor itself); replaced with the transport. Task thread.
+    boost::shared_ptr<HTTPClientTransportErrors> mainErrors_;
     // The session's task queue: what the handlers post to, without holding the session.
     boost::weak_ptr<TaskManager> taskQueue_;
     uint32_t outOfBandRequest_;  // number of the latest out-of-band request
@@ -286,10 +340,29 @@ private:
         boost::make_shared<std::atomic<uint64_t>>(0);
     bool endOfDataSent_;
     bool restartNeeded_;
-    // The server refused the current request in a way that asking again cannot mend; the stall
-    // check leaves this download alone.
+    // The server refused the current request in a way that asking again cannot mend, or the
+    // resumes of a failure are used up; the stall check leaves this download alone.
     bool refused_;
+    // Bytes of this resource have arrived since it was named: a dropped connection from now on
+    // is a failure that may pass.
+    bool delivered_;
+    uint32_t failedAttempts_;
+    uint32_t retryPauseMs_;
+    SV::PilTime retryAt_;  // a held failure is not resumed before this time
+    bool errorHeld_;
+    SVStatus heldStatus_;
+    std::string heldText_;
+    // The last bytes added, up to the current position; the resumed transfer still owes
+    // seamLeft_ of them before its new bytes.
+    std::vector<unsigned char> tail_;
+    uint32_t seamLeft_;
 };
+
+// The first pause before a failed transfer is resumed, for every HTTP client made from now on:
+// HTTPClient::kRetryPauseMs unless the environment variable SV_HTTP_RETRY_PAUSE_MS (read once)
+// or a call says otherwise. Tests of whole programs shorten it. Process-wide; any thread.
+uint32_t GetHTTPRetryPauseMs();
+void SetHTTPRetryPauseMs(uint32_t ms);
 
 // Makes an HTTP client for the session; raw, when given, receives the plain pointer. The
 // caller names it with Component::SetName(URL, true) to start the download.

@@ -69,14 +69,16 @@ TEST_F(HTTPClientOriginFaultTest, AStalledBodyIsRequestedAgainFromWhereItStopped
     const std::vector<TestOrigin::Request> requests = origin.Requests();
     ASSERT_EQ(2u, requests.size());
     EXPECT_EQ("", RangeOf(requests[0]));
-    EXPECT_EQ("bytes=65536-", RangeOf(requests[1]));
+    // From the byte reached, less the 4096 bytes asked for again to check the seam.
+    EXPECT_EQ("bytes=61440-", RangeOf(requests[1]));
     EXPECT_EQ("", SvTestSupport::FirstDifference(expected, chain.mux->Log()));
     EXPECT_EQ(1u, chain.mux->CountMarkers(MemoryMarkerTypeEndOfStream));
     EXPECT_TRUE(chain.events.errors.empty());
 }
 
 // The origin resets the connection in the middle of every body after 100000 bytes: each
-// retry asks from the byte the client had reached, and the chain gets the title once.
+// retry asks from (a little before) the byte the client had reached, and the chain gets the
+// title once. No error is reported: the resets passed.
 TEST_F(HTTPClientOriginFaultTest, ADroppedConnectionResumesWithNoByteLostOrRepeated) {
     TestOrigin::Fault drop;
     drop.dropAfter = 100000;
@@ -99,13 +101,14 @@ TEST_F(HTTPClientOriginFaultTest, ADroppedConnectionResumesWithNoByteLostOrRepea
         ASSERT_EQ('-', range.back()) << "to the end of the resource: " << range;
         const uint64_t start = std::strtoull(range.c_str() + 6, nullptr, 10);
         EXPECT_GT(start, previous) << "each retry starts past the last";
-        EXPECT_LE(start, previous + 100000) << "no byte the origin did not send counts";
+        EXPECT_LE(start, previous + 100000 - 4096) << "4096 bytes of seam are asked again";
         previous = start;
     }
     const std::vector<ErrorRecorder::Report> warnings = chain.reports.Warnings();
     ASSERT_FALSE(warnings.empty());
     EXPECT_EQ(ErrorRecorder::Report(SVStatus(2000), kStallText), warnings.front());
     EXPECT_EQ(ErrorRecorder::Report(SVStatus(200), ""), warnings.back());
+    EXPECT_TRUE(chain.reports.Errors().empty()) << Describe(chain.reports.Errors());
 }
 
 // A fresh start (the client named again) while the old transfer is still waiting for its

@@ -56,7 +56,8 @@ TEST(HTTPClientRecovery, AnIdleTransportGivenRoomPastItsThresholdCountsAsReceivi
     EXPECT_EQ(1u, bench.transports.Count());
     bench.Check();
     ASSERT_EQ(2u, bench.transports.Count());
-    EXPECT_EQ(std::vector<Range>{Range(100, 0)}, bench.Last()->Starts());
+    // From the byte reached, less the 100 bytes held that are asked for again (the seam).
+    EXPECT_EQ(std::vector<Range>{Range(0, 0)}, bench.Last()->Starts());
 }
 
 TEST(HTTPClientRecovery, AnIdleTransportGivenLessThanItsThresholdStaysIdle) {
@@ -210,10 +211,11 @@ TEST(HTTPClientRecovery, ARetryWithoutATransportIsReportedAndTriedAgain) {
     SetHTTPClientInterfaceFactory(&SvTestSupport::CreateFakeHTTPTransport);
     bench.Check();
     ASSERT_EQ(2u, bench.transports.Count());
-    EXPECT_EQ(std::vector<Range>{Range(100, 0)}, bench.Last()->Starts());
+    // (the 100 bytes held asked for again before it)
+    EXPECT_EQ(std::vector<Range>{Range(0, 0)}, bench.Last()->Starts());
     EXPECT_FALSE(bench.client->IsRestartNeeded());
     EXPECT_EQ(std::vector<Report>{kStallWarning}, bench.errors.Warnings());
-    bench.Last()->Deliver(HTTPClientBench::Bytes(100, 200));
+    bench.Last()->Deliver(HTTPClientBench::Bytes(0, 200));
     bench.Run();
     EXPECT_EQ(HTTPClientBench::Bytes(0, 200), bench.sink->Bytes());
 }

@@ -1,9 +1,15 @@
 // The supervision side of the HTTP client: resuming a transport that paused for lack of room,
-// the stall check with its retry, the bandwidth samples and the buffer statistics.
+// the stall check with its retry, failed transfers resumed a bounded number of times with the
+// seam of each resume checked, the bandwidth samples and the buffer statistics.
 
 #include <boost/make_shared.hpp>
 
+#include <algorithm>
+#include <atomic>
+#include <cstdlib>
+
 #include "SVLibrary/Exception/Exception.h"
+#include "SVLibrary/Output/DebugPrint.h"
 #include "SVLibrary/TypedValue/SVDictionary.h"
 #include "SVLibrary/TypedValue/SVTypedValue.h"
 #include "engine/core/MemoryTracker.h"
@@ -16,6 +22,14 @@ namespace SarvelonMediaKit {
 namespace {
 
 const char kStallText[] = "Data stopped arriving, will retry";
+
+// The process-wide first pause of a held failure; negative until first read.
+std::atomic<int64_t> gRetryPauseMs(-1);
+
+// Server answers that say the server cannot serve now rather than never.
+bool IsPassingServerStatus(SVStatus status) {
+    return status == 500 || status == 502 || status == 503 || status == 504;
+}
 
 // Overwrites the key's value when the caller asked for it (put the key in).
 void SetIfAsked(SV::SVDictionary& statistics, const char* key, uint32_t value) {
@@ -60,6 +74,8 @@ void HTTPClient::DoPeriodicCheck() {
         SendEndOfData();
         return;
     }
+    // A held failure waits out its pause (the stall check's own second is the shortest).
+    if (errorHeld_ && Now().Get() < retryAt_.Get()) return;
     if (!Retry()) return;  // reported; restart needed stays for the next check
     ErrorInfoSource::PublishWarning(SVStatusDataStalled, kStallText);
     warningShown_ = true;
@@ -69,7 +85,7 @@ bool HTTPClient::Retry() {
     const BytePosition loaded = CurrentLoadedFilePosition();
     try {
         if (loaded != 0 || requestedEnd_ != 0) {
-            SeekFilePosition(loaded, requestedEnd_, false);
+            Resume(loaded);
         } else {
             Restart();
         }
@@ -82,6 +98,91 @@ bool HTTPClient::Retry() {
     // A range request or fresh start clears restart needed, and sets it again when it could
     // not make its transport.
     return !restartNeeded_;
+}
+
+void HTTPClient::Resume(BytePosition loaded) {
+    // What the chain has of the bytes before the loaded position is asked for again, as far
+    // as this client still holds them, and compared as it arrives. Not while the size of the
+    // resource is unknown: a resume from the byte reached is then how its end is found (a
+    // server refuses it with 416 when nothing follows), and an overlap would always be
+    // answered.
+    const bool sized = requestedEnd_ != 0 || totalEnd_ != 0;
+    uint32_t overlap = 0;
+    if (sized && loaded == currentPosition_) {
+        overlap = static_cast<uint32_t>(std::min<uint64_t>(tail_.size(), loaded.Get()));
+    } else {
+        tail_.clear();
+    }
+    currentPosition_ = loaded;
+    stallCount_ = 0;
+    endOfDataSent_ = false;
+    refused_ = false;
+    RecordStart(Now(), 0);
+    RetireMainTransport();
+    restartNeeded_ = false;
+    seamLeft_ = overlap;
+    StartTransport(loaded.Get() - overlap, requestedEnd_.Get());
+}
+
+void HTTPClient::SeamBroken() {
+    const uint64_t at = currentPosition_.Get();
+    DebugPrint("HTTPClient: the resumed body does not continue the bytes held before %llu\n",
+               static_cast<unsigned long long>(at));
+    // Nothing more of this transfer is taken; the next resume asks and compares again.
+    RetireMainTransport();
+    seamLeft_ = 0;
+    errorHeld_ = true;
+    heldStatus_ = SVStatusResumeMismatch;
+    heldText_ = "Resumed download does not continue the data already received (at byte " +
+                std::to_string(at) + ")";
+    TransferFailed();
+}
+
+void HTTPClient::TransferFailed() {
+    restartNeeded_ = true;
+    // A failure that was published (or had no error) is retried at the next check, as a
+    // stall is.
+    if (!errorHeld_) return;
+    if (++failedAttempts_ > kResumeRetries) {
+        // Used up: the failure was no passing one. The session hears it now, and this download
+        // is left alone until a new range request or fresh start.
+        restartNeeded_ = false;
+        refused_ = true;
+        errorHeld_ = false;
+        ErrorInfoSource::PublishError(heldStatus_, heldText_);
+        return;
+    }
+    uint64_t pause = uint64_t(retryPauseMs_) << std::min<uint32_t>(failedAttempts_ - 1, 16);
+    pause = std::min<uint64_t>(pause, std::max(kMaxRetryPauseMs, retryPauseMs_));
+    retryAt_ = SV::PilTime(Now().Get() + pause);
+}
+
+bool HTTPClient::MayPass(SVStatus status) const {
+    if (IsPassingServerStatus(status)) return true;
+    // A connection that could not be made before any byte came is an origin that is not
+    // there, told at once; once data has come (or while resuming), a dropped or reset
+    // connection is resumed from where it stopped.
+    return status == SVStatusTransportStream && (delivered_ || failedAttempts_ != 0);
+}
+
+void HTTPClient::TransportError(SVStatus status, std::string text) {
+    if (MayPass(status)) {
+        DebugPrint("HTTPClient: held back while resuming: %d %s\n", int(status), text.c_str());
+        errorHeld_ = true;
+        heldStatus_ = status;
+        heldText_ = text;
+        return;
+    }
+    // Published as it is; the transfer's end is then retried as before, without a bound.
+    errorHeld_ = false;
+    ErrorInfoSource::PublishError(status, text);
+}
+
+void HTTPClient::ForgetFailures() {
+    failedAttempts_ = 0;
+    errorHeld_ = false;
+    tail_.clear();
+    seamLeft_ = 0;
 }
 
 void HTTPClient::BandwidthHandlerInTask(const SV::PilTime& time, unsigned bytes) {
@@ -117,5 +218,21 @@ void HTTPClient::DoGetStatistics(SV::SVDictionary& statistics) {
         SetIfAsked(statistics, "StatsKey_AudioStreamingBufferUsed", tracker->BytesUsed());
     }
 }
+
+uint32_t GetHTTPRetryPauseMs() {
+    int64_t ms = gRetryPauseMs.load();
+    if (ms >= 0) return static_cast<uint32_t>(ms);
+    ms = HTTPClient::kRetryPauseMs;
+    if (const char* value = std::getenv("SV_HTTP_RETRY_PAUSE_MS")) {
+        char* end = nullptr;
+        const unsigned long parsed = std::strtoul(value, &end, 10);
+        if (end != value && *end == '\0' && parsed <= 600000) ms = static_cast<int64_t>(parsed);
+    }
+    int64_t unset = -1;
+    gRetryPauseMs.compare_exchange_strong(unset, ms);
+    return static_cast<uint32_t>(gRetryPauseMs.load());
+}
+
+void SetHTTPRetryPauseMs(uint32_t ms) { gRetryPauseMs = ms; }
 
 }  // namespace SarvelonMediaKit

@@ -19,6 +19,8 @@ typedef HTTPClientMemberTask<void (HTTPClient::*)(bool), bool> DoneTask;
 typedef HTTPClientMemberTask<void (HTTPClient::*)(unsigned), unsigned> ReadAheadTask;
 typedef HTTPClientMemberTask<void (HTTPClient::*)(uint32_t), uint32_t> OutOfBandDoneTask;
 typedef HTTPClientMemberTask<void (HTTPClient::*)(uint64_t), uint64_t> RangeRefusedTask;
+typedef HTTPClientMemberTask<void (HTTPClient::*)(SVStatus, std::string), SVStatus, std::string>
+    StatusTask;
 
 }  // namespace
 
@@ -129,6 +131,28 @@ void HTTPClientOutOfBandDoneHandler::operator()(bool) const {
     queue->AddTask(boost::make_shared<OutOfBandDoneTask>(
         Session::TaskCategorySession, client->GetStackId(), "HTTPClient::OutOfBandDone", guard_,
         &HTTPClient::ReleaseOutOfBandTransportOf, request_));
+}
+
+void HTTPClientTransportErrors::SetError(SVStatus status, std::string text) {
+    boost::shared_ptr<TaskManager> queue = queue_.lock();
+    if (!queue || !guard_) return;
+    std::lock_guard<std::mutex> lock(guard_->Lock());
+    HTTPClient* client = guard_->ClientLocked();
+    if (client == nullptr) return;
+    queue->AddTask(boost::make_shared<StatusTask>(
+        Session::TaskCategoryDownload, client->GetStackId(), "HTTPClient::TransportError", guard_,
+        &HTTPClient::TransportError, status, text));
+}
+
+void HTTPClientTransportErrors::SetWarning(SVStatus status, std::string text) {
+    boost::shared_ptr<TaskManager> queue = queue_.lock();
+    if (!queue || !guard_) return;
+    std::lock_guard<std::mutex> lock(guard_->Lock());
+    HTTPClient* client = guard_->ClientLocked();
+    if (client == nullptr) return;
+    queue->AddTask(boost::make_shared<StatusTask>(
+        Session::TaskCategorySession, client->GetStackId(), "HTTPClient::SetWarning", guard_,
+        &HTTPClient::SetWarningInTask, status, text));
 }
 
 HTTPClientSetEndPositionTask::HTTPClientSetEndPositionTask(

@@ -12,6 +12,8 @@
 #include <utility>
 
 #include "SVLibrary/Time/PilTime.h"
+#include "SVLibrary/Types/SVStatus.h"
+#include "engine/core/ErrorInfoMonitor.h"
 #include "engine/core/MemoryChunk.h"
 #include "engine/core/Task.h"
 
@@ -169,6 +171,26 @@ public:
 
 private:
     uint32_t request_;
+};
+
+// The errors of the main transport, as a monitor of its error source: each is posted as
+// "HTTPClient::TransportError" (category 1: it belongs to that transfer, like its end, and
+// goes with it when a new range starts), so the client decides on its own thread whether it
+// may pass; warnings are posted as the client's own. One per transport, let go with it.
+class HTTPClientTransportErrors : public ErrorInfoMonitor {
+public:
+    HTTPClientTransportErrors(const boost::weak_ptr<TaskManager>& queue,
+                              const boost::shared_ptr<HTTPClientGuard>& guard)
+        : queue_(queue), guard_(guard) {}
+    // Detached first: an error being published on the download thread is waited for.
+    ~HTTPClientTransportErrors() override { DetachFromSources(); }
+
+    void SetError(SVStatus status, std::string text) override;
+    void SetWarning(SVStatus status, std::string text) override;
+
+private:
+    const boost::weak_ptr<TaskManager> queue_;
+    const boost::shared_ptr<HTTPClientGuard> guard_;
 };
 
 // Tasks of the client; each does nothing when the client has gone.

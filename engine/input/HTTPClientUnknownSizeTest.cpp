@@ -189,9 +189,10 @@ protected:
         return chain.WaitFor(
             [&] { return chain.client->CurrentLoadedFilePosition().Get() == resource.size(); });
     }
-    // brokenTransfers: first transfers that ended without the end of their body, which the
-    // transport reports as its own stream error (1010); nothing else may be reported.
-    void ExpectEndedWithTheResourceAfterOneRetry(OriginChain& chain, size_t brokenTransfers) {
+    // A first transfer that ended without the end of its body is reported by the transport as
+    // its own stream error (1010), which the client holds back while it resumes: once the
+    // resume has found the end, nothing at all has been reported.
+    void ExpectEndedWithTheResourceAfterOneRetry(OriginChain& chain) {
         ASSERT_TRUE(chain.WaitForEndOfData(20000));
         // Ten seconds more: nothing is asked again.
         clock.Steps(chain, 10);
@@ -201,11 +202,7 @@ protected:
         EXPECT_EQ("bytes=" + std::to_string(resource.size()) + "-", RangeOf(requests[1]));
         EXPECT_TRUE(chain.sink->Bytes() == resource) << chain.sink->Size() << " bytes";
         EXPECT_EQ(1u, chain.sink->CountMarkers(MemoryMarkerTypeEndOfData));
-        const std::vector<ErrorRecorder::Report> errors = chain.reports.Errors();
-        EXPECT_EQ(brokenTransfers, errors.size()) << Describe(errors);
-        for (const ErrorRecorder::Report& error : errors) {
-            EXPECT_EQ(SVStatus(SVStatusTransportStream), error.first) << Describe(errors);
-        }
+        EXPECT_TRUE(chain.reports.Errors().empty()) << Describe(chain.reports.Errors());
     }
 
     CurlFactoryScope factory;
@@ -222,7 +219,7 @@ TEST_F(HTTPClientUnknownSizeOriginTest, AConnectionClosedBeforeTheLastChunkEndsA
     ASSERT_TRUE(WaitForAllBytes(chain));
     ASSERT_TRUE(chain.WaitFor([&] { return chain.client->IsRestartNeeded(); }));
     clock.Step(chain);  // the retry: refused with "bytes */300000"
-    ExpectEndedWithTheResourceAfterOneRetry(chain, 1);
+    ExpectEndedWithTheResourceAfterOneRetry(chain);
     EXPECT_EQ(resource.size(),
               chain.OnTask<uint64_t>([&] { return chain.client->EndPosition().Get(); }));
 }
@@ -234,7 +231,7 @@ TEST_F(HTTPClientUnknownSizeOriginTest, AStallAfterTheLastChunkEndsAtThe416) {
     OriginChain chain(OriginChain::kBytes, Url(), std::string(), clock.Function());
     ASSERT_TRUE(WaitForAllBytes(chain));
     clock.Steps(chain, 5);  // five checks without data: the retry
-    ExpectEndedWithTheResourceAfterOneRetry(chain, 0);
+    ExpectEndedWithTheResourceAfterOneRetry(chain);
     const std::vector<ErrorRecorder::Report> warnings = chain.reports.Warnings();
     ASSERT_EQ(2u, warnings.size()) << Describe(warnings);
     EXPECT_EQ(test::kStallWarning, warnings[0]);
@@ -255,7 +252,7 @@ TEST_F(HTTPClientUnknownSizeOriginTest, ARetryAnsweredWholeAppendsNothingTwice) 
     whole.ignoreRange = true;
     origin.SetFault("/chunked", whole);
     clock.Step(chain);
-    ExpectEndedWithTheResourceAfterOneRetry(chain, 1);
+    ExpectEndedWithTheResourceAfterOneRetry(chain);
 }
 
 }  // namespace

@@ -49,6 +49,9 @@ const char* Reason(int status) {
         case 404: return "Not Found";
         case 416: return "Range Not Satisfiable";
         case 500: return "Internal Server Error";
+        case 502: return "Bad Gateway";
+        case 503: return "Service Unavailable";
+        case 504: return "Gateway Timeout";
         default: return "Status";
     }
 }
@@ -304,6 +307,8 @@ bool TestOrigin::Answer(int fd, const Request& request, bool* keepAlive) {
     Fault fault;
     Resource resource;
     bool found = false;
+    int number = 0;
+    bool gone = false;
     {
         std::lock_guard<std::mutex> lock(mutex_);
         std::map<std::string, Fault>::const_iterator f = faults_.find(request.path);
@@ -313,8 +318,15 @@ bool TestOrigin::Answer(int fd, const Request& request, bool* keepAlive) {
             resource = r->second;
             found = true;
         }
+        number = ++requestCounts_[request.path];
+        gone = gone_.count(request.path) != 0;
+    }
+    if (gone) {
+        ResetConnection(fd);
+        return false;
     }
     if (fault.headDelayMs > 0 && !Pause(fault.headDelayMs)) return false;
+    const bool failNow = fault.failEvery > 0 && (number - 1) % fault.failEvery == 0;
 
     int status = 200;
     std::string headers;
@@ -330,6 +342,9 @@ bool TestOrigin::Answer(int fd, const Request& request, bool* keepAlive) {
         (authorization == request.headers.end() || authorization->second != fault.authorization)) {
         status = 401;
         headers += "WWW-Authenticate: Basic realm=\"" + fault.realm + "\"\r\n";
+        textBody = std::string(Reason(status)) + "\n";
+    } else if (failNow && found) {
+        status = fault.failStatus;
         textBody = std::string(Reason(status)) + "\n";
     } else if (fault.status != 0 || !found) {
         status = fault.status != 0 ? fault.status : 404;
@@ -356,6 +371,16 @@ bool TestOrigin::Answer(int fd, const Request& request, bool* keepAlive) {
         }
     }
     if (!textBody.empty()) length = textBody.size();
+    // The body of a resume from further on than its Content-Range says.
+    uint64_t bodyFirst = first;
+    if (status == 206 && first > 0 && fault.resumeShift > 0) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        int& shifted = shiftCounts_[request.path];
+        if (fault.shiftedResumes < 0 || shifted < fault.shiftedResumes) {
+            ++shifted;
+            bodyFirst = first + fault.resumeShift;
+        }
+    }
     const bool head = request.method == "HEAD";
     std::string response = "HTTP/1.1 " + std::to_string(status) + " " + Reason(status) + "\r\n";
     response += headers;
@@ -385,7 +410,14 @@ bool TestOrigin::Answer(int fd, const Request& request, bool* keepAlive) {
         textFault.dropAtEnd = false;
         return SendBody(fd, text, 0, text.size, textFault);
     }
-    return SendBody(fd, resource, first, length, fault);
+    const uint64_t available = bodyFirst < resource.size ? resource.size - bodyFirst : 0;
+    const bool whole = SendBody(fd, resource, bodyFirst, std::min(length, available), fault);
+    if (!whole && fault.goneAfterCut && (fault.closeAfter != kNever || fault.dropAfter != kNever)) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        gone_.insert(request.path);
+    }
+    // A shifted body cut at the end of the resource is shorter than its Content-Length.
+    return whole && bodyFirst == first;
 }
 
 bool TestOrigin::SendBody(int fd, const Resource& resource, uint64_t first, uint64_t length,
@@ -405,8 +437,15 @@ bool TestOrigin::SendBody(int fd, const Resource& resource, uint64_t first, uint
             piece = std::min<uint64_t>(piece, std::max<uint64_t>(1, fault.bytesPerSecond / 20));
         if (!stalled && sent < fault.stallAfter) piece = std::min(piece, fault.stallAfter - sent);
         if (sent < fault.dropAfter) piece = std::min(piece, fault.dropAfter - sent);
+        if (sent < fault.closeAfter) piece = std::min(piece, fault.closeAfter - sent);
         if (sent == fault.dropAfter) {
             ResetConnection(fd);
+            ok = false;
+            break;
+        }
+        if (sent == fault.closeAfter) {
+            // Closed, not reset: what was sent reaches the peer, then the end of the stream.
+            shutdown(fd, SHUT_WR);
             ok = false;
             break;
         }

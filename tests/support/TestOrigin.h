@@ -8,6 +8,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <set>
 #include <string>
 #include <thread>
 #include <utility>
@@ -35,8 +36,22 @@ public:
         uint64_t stallAfter = kNever;  // body bytes sent before a stall ...
         int stallMs = 0;               // ... of this long
         uint64_t dropAfter = kNever;   // body bytes sent before the connection is reset
-        uint64_t bytesPerSecond = 0;   // throttle (0: as fast as possible)
-        bool ignoreRange = false;      // answer 200 with everything to a ranged request
+        uint64_t closeAfter = kNever;  // body bytes sent before the connection is closed (FIN)
+        // Every failEvery-th request for the path, from the first on (1, 1 + failEvery, ...),
+        // is answered with failStatus and a short text body; 0: none.
+        int failEvery = 0;
+        int failStatus = 503;
+        // A ranged request that starts past byte 0 is answered 206 with the Content-Range of
+        // the range asked for but the body taken from resumeShift bytes further on (cut at the
+        // end of the resource): an origin whose resumed body does not continue the bytes sent
+        // before. Only the first shiftedResumes such answers when that is not negative.
+        uint64_t resumeShift = 0;
+        int shiftedResumes = -1;
+        // Once a body of the path was cut (closeAfter, dropAfter), every later request for it
+        // is reset at once, without an answer: an origin that never comes back.
+        bool goneAfterCut = false;
+        uint64_t bytesPerSecond = 0;  // throttle (0: as fast as possible)
+        bool ignoreRange = false;     // answer 200 with everything to a ranged request
         // The body in chunks (Transfer-Encoding: chunked) and no Content-Length: a response
         // whose size is never announced (with totalUnknown, not even by a 206).
         bool chunked = false;
@@ -115,6 +130,9 @@ private:
     std::condition_variable stopped_;
     std::map<std::string, Resource> resources_;
     std::map<std::string, Fault> faults_;
+    std::map<std::string, int> requestCounts_;  // requests per path
+    std::map<std::string, int> shiftCounts_;    // shifted answers per path
+    std::set<std::string> gone_;                // paths whose origin never comes back
     std::vector<Request> requests_;
     std::vector<std::unique_ptr<Connection>> open_;
 };

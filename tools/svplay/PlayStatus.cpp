@@ -33,6 +33,7 @@ std::string PlayStatus::Meaning(int status) {
         case SVStatusNoClientForBranch: return "no source for the audio-only tracks";
         case SVStatusManifest: return "the manifest could not be read";
         case SVStatusListenFailed: return "the loopback server could not listen";
+        case SVStatusResumeMismatch: return "the origin resumed the download with other data";
         case SVStatusDataStalled: return "data stopped arriving";
         case SVStatusNoTracker: return "no memory tracker for the audio branch";
         case SVStatusNoTransformer: return "nothing to play";

@@ -76,8 +76,10 @@ const uint64_t kPumpInterval = 1000;
 // The index must be read within this time (microseconds); a local file needs far less.
 const uint64_t kPreloadTimeout = 15000000;
 const uint32_t kSessionCapacity = 64u << 20;
-// A chain that neither reads nor writes for this long is stuck: give up rather than hang.
-const int kStallSeconds = 20;
+// A chain that neither reads nor writes for this long is stuck: give up rather than hang. Longer
+// than the HTTP client's resumes of a failed download take (their pauses add up to 15.5 s), so
+// that a download that cannot be resumed fails with its own reason.
+const int kStallSeconds = 30;
 
 // What one side of the chain reports: the first error ends the run.
 class Errors : public ErrorInfoMonitor {

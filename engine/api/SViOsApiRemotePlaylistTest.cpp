@@ -1,0 +1,57 @@
+// SV_Play of a remote HLS playlist: the system player plays it directly, so the engine runs no
+// chain for it and hands the playlist's own URL out. Its start is the same every time.
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "engine/api/SViOsApi.h"
+#include "engine/api/SViOsApiState.h"
+#include "engine/api/SViOsApiTestSupport.h"
+#include "tests/support/ScopedEnvironment.h"
+#include "tests/support/TemporaryDirectory.h"
+
+namespace {
+
+using namespace BridgeTestSupport;
+using SarvelonMediaKit::SViOsApiState;
+
+class SViOsApiRemotePlaylistTest : public ::testing::Test {
+protected:
+    void SetUp() override { StartRecordingFresh(); }
+    void TearDown() override {
+        if (SViOsApiState::Instance().IsInitialized()) {
+            SV_Stop();
+            SV_Terminate();
+        }
+        FinishRecording();
+    }
+
+    SvTestSupport::TemporaryDirectory tmp_{"svremoteplaylist"};
+    SvTestSupport::ScopedEnvironment documents_{"SV_DOCUMENTS_DIR", tmp_.File("Documents").c_str()};
+};
+
+// The worker of each start finds no chain to run: that is no failure, neither of the start nor
+// of the stop, however soon after SV_Play the worker gets there. (It recorded "no transformer",
+// 2008, which SV_Play returned whenever the worker was first, and SV_Stop always.)
+TEST_F(SViOsApiRemotePlaylistTest, TwoHundredStartsAndStopsAllSucceedWithThePlaylistsUrl) {
+    ASSERT_EQ(SV_Initialize(&Record, ns::Dictionary()), 0);
+    const std::string remote = "https://origin.example/live/index.m3u8";
+    int failures = 0;
+    std::string first;
+    const auto failed = [&](const std::string& what) {
+        if (failures++ == 0) first = what;
+    };
+    for (int i = 0; i < 200; ++i) {
+        std::string url;
+        const int played = SV_Play(remote, &url, 0);
+        if (played != 0 || url != remote) {
+            failed("start " + std::to_string(i) + ": " + std::to_string(played) + " " + url);
+        }
+        const int stopped = SV_Stop();
+        if (stopped != 0) failed("stop " + std::to_string(i) + ": " + std::to_string(stopped));
+    }
+    EXPECT_EQ(0, failures) << "the first: " << first;
+}
+
+}  // namespace
