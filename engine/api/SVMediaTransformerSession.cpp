@@ -151,6 +151,9 @@ SVStatus SVMediaTransformerSession::Setup(unsigned mode, std::string* localUrl) 
     uint64_t start =
         credentials_.GetBooleanOrDefault("CredentialsKey_Pda", false) ? kNoStartPosition : 0;
     status = transformer->Transform(MediaTime(start), TrickPlayRate(0), true);
+    // The playback URL is the caller's to hand to a player at once: it must lead to this
+    // engine, so the setup ends only once the engine listens on its port (or could not).
+    if (status == SVStatusSuccess) status = transformer->WaitUntilListening();
     if (status == SVStatusSuccess) {
         PostEvent(SVMediaTransformEvent_SetupCompleted, SV::SVTypedValue(SV::SVDictionary()));
     }

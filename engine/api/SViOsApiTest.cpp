@@ -372,6 +372,8 @@ TEST_F(SViOsApiTest, PlayATitleServeItsPlaylistAndStopAndTerminate) {
     ASSERT_EQ(SV_Initialize(&Record, Settings({{"SVAssetRootKey", ns::Value(root)}})), 0);
     std::string url;
     ASSERT_EQ(SV_Play(title, &url, 0), 0);
+    // The URL is handed out once the engine listens: a player may connect at once.
+    EXPECT_TRUE(SvTestSupport::WaitForListener(port, 0)) << "SV_Play returned before the listen";
     // Runs on the draining thread after everything SV_Play itself posted (the queue keeps the
     // order of adding): it marks where SV_Play's own events end.
     std::atomic<size_t> playEnd{0};
@@ -456,8 +458,7 @@ TEST_F(SViOsApiTest, PlayATitleServeItsPlaylistAndStopAndTerminate) {
     EXPECT_EQ(*video.attributes.Find("SVHeight")->AsUInt(), 180u);
     EXPECT_EQ(video.thread, std::this_thread::get_id());
 
-    // The URL handed out is served, once the worker has opened the port.
-    ASSERT_TRUE(SvTestSupport::WaitForListener(port));
+    // The URL handed out is served.
     const SvTestSupport::HttpAnswer answer = SvTestSupport::HttpGet(port, PlaylistName(title));
     const std::string reply = answer.head + answer.body;
     EXPECT_EQ(reply.compare(0, 9, "HTTP/1.1 "), 0) << reply.substr(0, 200);
@@ -493,6 +494,52 @@ TEST_F(SViOsApiTest, PlayATitleServeItsPlaylistAndStopAndTerminate) {
     const auto end = Taken();
     EXPECT_TRUE(has(end, SViOsApiEvent_Terminated));
     for (const auto& d : end) EXPECT_EQ(d.thread, std::this_thread::get_id());
+}
+
+// Another program holds the engine's port: the play fails with the listen's status and hands
+// out no URL, which would have led the player to that program.
+TEST_F(SViOsApiTest, APortHeldByAnotherProgramFailsThePlayWithoutAUrl) {
+    const int taken = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    ASSERT_GE(taken, 0);
+    sockaddr_in address = {};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    ASSERT_EQ(bind(taken, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    ASSERT_EQ(listen(taken, 4), 0);
+    ASSERT_EQ(getsockname(taken, reinterpret_cast<sockaddr*>(&address), &length), 0);
+    const uint16_t port = ntohs(address.sin_port);
+    SarvelonMediaKit::SetLoopbackPort(port);
+
+    ASSERT_EQ(SV_Initialize(&Record, Settings({{"SVAssetRootKey", ns::Value("")}})), 0);
+    std::string url = "kept";
+    EXPECT_EQ(SV_Play(SvTestSupport::Fixtures::ShortTitle(), &url, 0), 1031);
+    EXPECT_EQ(url, "kept");
+    EXPECT_EQ(SV_Stop(), 1031) << "the stop repeats the failure that ended the playback";
+    EXPECT_EQ(SV_Terminate(), 0);
+    auto has = [](int event) {
+        const std::vector<Delivered> d = Taken();
+        return std::any_of(d.begin(), d.end(),
+                           [event](const Delivered& x) { return x.event == event; });
+    };
+    ns::RunLoop::Main().RunUntil([&] { return has(SViOsApiEvent_Terminated); },
+                                 std::chrono::seconds(10));
+    bool error = false;
+    for (const Delivered& d : Taken()) {
+        // Nothing played.
+        EXPECT_NE(d.event, SViOsApiEvent_Playing);
+        if (d.event != SViOsApiEvent_StoppingOnError) continue;
+        error = true;
+        const ns::Value* code = d.attributes.Find("SVErrorKey");
+        const ns::Value* description = d.attributes.Find("SVDescriptionKey");
+        ASSERT_TRUE(code != nullptr && description != nullptr);
+        EXPECT_EQ(code->Int64Value(), 1031);
+        const std::string* text = description->AsString();
+        ASSERT_NE(text, nullptr);
+        EXPECT_NE(text->find("127.0.0.1:" + std::to_string(port)), std::string::npos) << *text;
+    }
+    EXPECT_TRUE(error) << "no error event";
+    close(taken);
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 #include <boost/shared_ptr.hpp>
 
 #include <atomic>
+#include <condition_variable>
 #include <cstdint>
 #include <list>
 #include <map>
@@ -157,6 +158,16 @@ public:
     // calls Transform(.., false), which runs the preload if still pending, seeks or starts trick
     // play, then listens and serves (HLS) or writes the file, until the main session stops.
     SVStatus Transform(MediaTime position, TrickPlayRate rate, bool inWorkerThread);
+    // After Transform(.., true), for output served to a player on the loopback port: waits
+    // until the worker listens there or has given up, so that the playback URL is handed out
+    // only once it leads to this engine (a port held by another program would hand the
+    // player that program). Returns the status then: 200 while it listens, 1031 when the port
+    // could not be taken, or whatever ended the worker first. Returns the status at once for
+    // outputs that do not listen and when no worker was started.
+    SVStatus WaitUntilListening();
+    // Called by the worker thread once its run is over and any failure recorded: a listen it
+    // never reached is given up.
+    void WorkerEnded();
     SVStatus Serve(MediaTime position, TrickPlayRate rate, bool wait);
     SVStatus TransformToFile(MediaTime position, TrickPlayRate rate, bool wait);
     void TransformToFileInTask();
@@ -268,6 +279,8 @@ private:
     // Opens the listening socket for the output kind, on the worker; a failure is reported
     // through SetError. False when nothing listens afterwards.
     bool ListenForPlayer();
+    // Whether the worker of this output listens for a player.
+    bool ListensForPlayer() const;
     // The main session's waits of Serve and TransformToFile: until it stops or an abort.
     void WaitForSessionStop();
     // Guards listener_, gcTimer_ and runtimeStopped_: the worker makes the first two while
@@ -275,6 +288,15 @@ private:
     mutable std::mutex runtimeLock_;
     // Set by Stop: from then on the worker neither listens nor arms the collection.
     bool runtimeStopped_ = false;
+    // Where the worker's listen stands for WaitUntilListening: Pending from the start of a
+    // worker that will listen until it listens or gives up (or Stop comes); guarded by
+    // listenStateLock_, changes announced on listenStateChanged_.
+    enum class ListenState { NotAwaited, Pending, Listening, GivenUp };
+    // Moves a pending listen on to state; a settled one stays as it is.
+    void SettleListen(ListenState state);
+    std::mutex listenStateLock_;
+    std::condition_variable listenStateChanged_;
+    ListenState listenState_ = ListenState::NotAwaited;
     // Set by Stop under servingLock_: no connection gets a serving chain any more.
     bool servingClosed_ = false;
     // The multi-file loader of a manifest's load under way (a local of LoadManifest), which

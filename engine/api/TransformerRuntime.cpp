@@ -66,6 +66,10 @@ SVStatus Transformer::Transform(MediaTime position, TrickPlayRate rate, bool inW
         // read after, it would depend on how far the worker had got. What fails on the worker
         // reaches the caller as its error event.
         const SVStatus status = status_;
+        if (ListensForPlayer()) {
+            std::lock_guard<std::mutex> lock(listenStateLock_);
+            listenState_ = ListenState::Pending;
+        }
         worker_.reset(new TransformerWorkerThread(this, position, rate));
         worker_->Start();
         return status;
@@ -125,6 +129,7 @@ bool Transformer::ListenForPlayer() {
         errno = 0;
         try {
             listener_->Listen(port, kLoopbackAddress);
+            SettleListen(ListenState::Listening);
             return true;
         } catch (const SV::Exception& exception) {
             const int reason = errno;
@@ -134,9 +139,34 @@ bool Transformer::ListenForPlayer() {
         }
         listener_.reset();
     }
-    // Outside the lock: SetError stops the session and calls the monitors.
+    // Outside the lock: SetError stops the session and calls the monitors. The status is
+    // recorded before the wait for the listen ends.
     SetError(SVStatusListenFailed, failure);
+    SettleListen(ListenState::GivenUp);
     return false;
+}
+
+bool Transformer::ListensForPlayer() const {
+    // A remote HLS playlist is handed to the player as it is: nothing listens for it.
+    return (outputKind_ == OutputKindHls || outputKind_ == OutputKindPassThrough) &&
+           mediaFormat_ != MediaFormatHls;
+}
+
+void Transformer::WorkerEnded() { SettleListen(ListenState::GivenUp); }
+
+void Transformer::SettleListen(ListenState state) {
+    {
+        std::lock_guard<std::mutex> lock(listenStateLock_);
+        if (listenState_ != ListenState::Pending) return;
+        listenState_ = state;
+    }
+    listenStateChanged_.notify_all();
+}
+
+SVStatus Transformer::WaitUntilListening() {
+    std::unique_lock<std::mutex> lock(listenStateLock_);
+    listenStateChanged_.wait(lock, [this]() { return listenState_ != ListenState::Pending; });
+    return status_;
 }
 
 void Transformer::WaitForSessionStop() {
@@ -299,6 +329,7 @@ SVStatus Transformer::GetChapterData(unsigned first, unsigned last) {
 SVStatus Transformer::Stop() {
     // The worker's waits end; it neither listens nor starts the collection from here on.
     abortRequested_ = true;
+    SettleListen(ListenState::GivenUp);
     {
         // A manifest's load under way ends now instead of running out its time-outs; one
         // about to begin sees abortRequested_.

@@ -35,6 +35,7 @@ int TransformerWorkerThread::Run() {
     } catch (...) {
         transformer_->SetError(SVStatusLibraryException, "Transformer worker: unknown exception");
     }
+    transformer_->WorkerEnded();
     return 0;
 }
 

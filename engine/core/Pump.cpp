@@ -25,6 +25,9 @@ SV::MutexedVariable<SV::PilTime>& LastFed() {
         new SV::MutexedVariable<SV::PilTime>(SV::PilTime(0));
     return *lastFed;
 }
+// The stall of LastFed last reported, under LastFed's lock: shared as the stamp is, so that
+// the many pumps of a playback say it once between them.
+SV::PilTime gLastFedReported(0);
 
 // The pump whose thread this is, so Pause can tell that it is called from inside a pass.
 thread_local const Pump* tCurrentPump = nullptr;
@@ -39,19 +42,22 @@ private:
     std::atomic<bool>& busy_;
 };
 
-// "<prefix><milliseconds>MS" when the stamp is set and more than the stall time ago.
-void ReportStall(SV::MutexedVariable<SV::PilTime>& stamp, const SV::PilTime& now,
-                 const char* prefix) {
+// "<prefix><milliseconds>MS" when the stamp is set and more than the stall time ago, once per
+// stall: a stall is known by the stamp it began at, kept in reported (guarded by the stamp's
+// lock), and only output that moves the stamp on makes the next one. A player that reads
+// nothing for half an hour gets one line, not one every check.
+void ReportStall(SV::MutexedVariable<SV::PilTime>& stamp, SV::PilTime& reported,
+                 const SV::PilTime& now, const char* prefix) {
     int64_t since = 0;
     {
         SV::ScopedLock lock(stamp);
         if (stamp.Value().Get() == 0) return;
         since = now - stamp.Value();
+        // A clock set back gives a negative span: nothing to report.
+        if (since <= kStallMilliseconds || reported == stamp.Value()) return;
+        reported = stamp.Value();
     }
-    // A clock set back gives a negative span: nothing to report.
-    if (since > kStallMilliseconds) {
-        SV::WriteLine(prefix + std::to_string(since) + "MS");
-    }
+    SV::WriteLine(prefix + std::to_string(since) + "MS");
 }
 
 }  // namespace
@@ -59,6 +65,7 @@ void ReportStall(SV::MutexedVariable<SV::PilTime>& stamp, const SV::PilTime& now
 Pump::Pump(Session* session, const boost::shared_ptr<TaskManager>& taskManager, const Clock& clock)
     : taskManager_(taskManager ? taskManager : boost::shared_ptr<TaskManager>(new TaskManager)),
       muxLastOutput_(SV::PilTime(0)),
+      muxStallReported_(0),
       started_(false),
       pauseCount_(0),
       busy_(false),
@@ -233,11 +240,15 @@ void Pump::StopThread() {
 }
 
 void Pump::TimerExpired() {
+    // Each stuck state is reported when it begins, not again at every check while it lasts.
     std::string name;
-    if (taskManager_->IsTaskHung(name)) {
+    const bool hung = taskManager_->IsTaskHung(name);
+    if (hung && !hungReported_) {
         SV::WriteLine("TaskManager hung on " + name);
     }
-    if (taskManager_->IsNotRunning(name)) {
+    hungReported_ = hung;
+    const bool notRunning = taskManager_->IsNotRunning(name);
+    if (notRunning && !notRunningReported_) {
         std::vector<std::string> traces;
         {
             SV::ScopedLock lock(taskManager_->GetStateMutex());
@@ -246,9 +257,10 @@ void Pump::TimerExpired() {
         SV::WriteLine("Pump is not runing.  Last task " + name);
         for (size_t i = 0; i < traces.size(); ++i) SV::WriteLine("\t" + traces[i]);
     }
+    notRunningReported_ = notRunning;
     const SV::PilTime now = Now();
-    ReportStall(LastFed(), now, "We are not feeding the player for ");
-    ReportStall(muxLastOutput_, now, "Mux has stopped sending ");
+    ReportStall(LastFed(), gLastFedReported, now, "We are not feeding the player for ");
+    ReportStall(muxLastOutput_, muxStallReported_, now, "Mux has stopped sending ");
 
     // A stopped pump has nothing left to watch.
     if (threadRunning_) {

@@ -25,10 +25,12 @@ class Session;
 // session may pause it around changes of its chain.
 //
 // The pump is also its own watchdog (the timer): every 500 ms, on the timer-manager thread, it
-// writes to standard output what looks stuck: a task running for more than a second, a queue
-// that has not been run for more than a second (with the last traces components left here),
-// a player that has not been fed and a multiplexer that has stopped producing. The watchdog is
-// armed while the pump thread runs, and only then.
+// looks for what is stuck: a task running for more than a second, a queue that has not been
+// run for more than a second (with the last traces components left here), a player that has
+// not been fed and a multiplexer that has stopped producing for more than two seconds. Each
+// goes to the engine's line writer once, when it is first seen; a stall is said again only
+// after output resumed and stopped anew. The watchdog is armed while the pump thread runs,
+// and only then.
 //
 // The session's part of a pass (its pull and its tick) and its shutdown at the end are reached
 // through handlers the session installs before Start.
@@ -108,6 +110,10 @@ private:
 
     boost::shared_ptr<TaskManager> taskManager_;
     SV::MutexedVariable<SV::PilTime> muxLastOutput_;  // 0 until the multiplexer produces
+    SV::PilTime muxStallReported_;  // the stall last reported; under muxLastOutput_'s lock
+    // Whether the watchdog's last check found a hung task, a queue not run; its thread only.
+    bool hungReported_ = false;
+    bool notRunningReported_ = false;
     std::atomic<bool> started_;
     std::atomic<uint32_t> pauseCount_;
     std::atomic<bool> busy_;           // a pass is running

@@ -314,5 +314,53 @@ TEST(PumpTest, WatchdogTexts) {
     EXPECT_EQ(expected, output.Text());
 }
 
+// A stuck state is said once, when it begins: the checks every 500 ms while a player reads
+// nothing for half an hour must not repeat it thousands of times. A new stall after output
+// resumed is a new state, said again.
+TEST(PumpTest, WatchdogSaysEachStuckStateOnceWhenItBegins) {
+    FakeClock clock;
+    boost::shared_ptr<TaskManager> tm(new TaskManager(clock.Get()));
+    Pump pump(nullptr, tm, clock.Get());  // no thread: each check is called by hand
+    const uint64_t t = clock.now;
+    OutputCapture output;
+    pump.NoteMuxOutput(true);
+    for (const int64_t at : {2001, 2501, 3001, 1800001}) {
+        clock.now = t + at;
+        pump.TimerExpired();
+    }
+    EXPECT_EQ("Mux has stopped sending 2001MS\n", output.Text());
+    // Output again: no stall while it flows, then a second one.
+    pump.NoteMuxOutput(true);
+    const uint64_t resumed = clock.now;
+    clock.now = resumed + 500;
+    pump.TimerExpired();
+    for (const int64_t at : {2100, 2600}) {
+        clock.now = resumed + at;
+        pump.TimerExpired();
+    }
+    EXPECT_EQ("Mux has stopped sending 2001MS\nMux has stopped sending 2100MS\n", output.Text());
+
+    // A queue not run for more than a second: its lines once, again after it ran and stalled
+    // anew.
+    OutputCapture queue;
+    pump.NoteMuxOutput(true);  // no stall in the way
+    const uint64_t ran = clock.now;
+    tm->AddTask(MakeTask("Test::Last", []() {}));
+    tm->RunTasks();
+    for (const int64_t at : {1001, 1501, 1901}) {
+        clock.now = ran + at;
+        pump.TimerExpired();
+    }
+    EXPECT_EQ("Pump is not runing.  Last task Test::Last\n", queue.Text());
+    tm->RunTasks();
+    pump.NoteMuxOutput(true);
+    pump.TimerExpired();
+    clock.now += 1001;
+    pump.TimerExpired();
+    EXPECT_EQ(
+        "Pump is not runing.  Last task Test::Last\nPump is not runing.  Last task Test::Last\n",
+        queue.Text());
+}
+
 }  // namespace
 }  // namespace SarvelonMediaKit

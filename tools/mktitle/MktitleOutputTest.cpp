@@ -164,9 +164,10 @@ TEST_F(MktitleOutput, FileDirectoryAndStandardOutput) {
     EXPECT_EQ(S_IFDIR, Kind(sub));
     EXPECT_TRUE(DirectoryEntries(sub).empty());
 
+    // Run in the test's folder: a file named "-" in place of standard output would show below.
     const std::string piped = dir_ + "/piped.svm";
-    EXPECT_EQ(0, RunProgram({"sh", "-c", "\"$0\" \"$1\" -o - > \"$2\"", Fixtures::MktitlePath(),
-                             clip_, piped},
+    EXPECT_EQ(0, RunProgram({"sh", "-c", "cd \"$3\" && exec \"$0\" \"$1\" -o - > \"$2\"",
+                             Fixtures::MktitlePath(), clip_, piped, dir_},
                             &out))
         << out;
     EXPECT_TRUE(title_ == ReadFile(piped));

@@ -1,6 +1,7 @@
 #include "tools/mktitle/TitleInput.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <stdexcept>
 #include <utility>
 
@@ -48,6 +49,38 @@ bool DescribesEac3(const std::vector<uint8_t>& descriptors) {
     return false;
 }
 
+// A stream of the program map in words, for the reasons of what cannot be carried.
+std::string StreamName(const TsStreamInfo& stream) {
+    static const struct {
+        uint8_t type;
+        const char* name;
+    } kNames[] = {
+        {0x01, "MPEG-1 video"},     {0x02, "MPEG-2 video"}, {0x03, "MPEG-1 audio"},
+        {0x04, "MPEG-2 audio"},     {0x0F, "AAC audio"},    {0x10, "MPEG-4 video"},
+        {0x11, "AAC (LATM) audio"}, {0x1B, "H.264 video"},  {0x24, "HEVC video"},
+        {0x81, "AC-3 audio"},       {0x87, "E-AC-3 audio"}, {0x06, "private data"},
+        {0x15, "metadata"},         {0x86, "SCTE-35 cues"},
+    };
+    char type[8];
+    std::snprintf(type, sizeof type, "0x%02X", stream.streamType);
+    std::string name = std::string("stream type ") + type;
+    for (const auto& known : kNames) {
+        if (known.type == stream.streamType) {
+            name = std::string(known.name) + " (" + name + ")";
+        }
+    }
+    return name + " on PID " + std::to_string(stream.pid);
+}
+
+bool IsVideoType(uint8_t type) {
+    return type == 0x01 || type == 0x02 || type == 0x10 || type == 0x1B || type == 0x24;
+}
+
+bool IsAudioType(uint8_t type) {
+    return type == 0x03 || type == 0x04 || type == 0x0F || type == 0x11 || type == 0x81 ||
+           type == 0x87;
+}
+
 // Reads from the start until the first program's map has been seen, so that the streams can be
 // picked before the samples are gathered.
 const TsProgram* FirstProgramMap(InputFile& file, TsReader& reader, std::vector<uint8_t>& buffer) {
@@ -92,9 +125,24 @@ Rendition ReadRendition(const std::string& path, const ReadProgress& progress) {
                                                DescribesEac3(stream.descriptors)))) {
                 audioPid = stream.pid;
                 rendition.audio.codec = AudioCodec::Eac3;
+            } else if (IsVideoType(stream.streamType) && videoPid != 0x1FFF) {
+                rendition.unsupported.push_back(StreamName(stream) +
+                                                ": a second video stream; a title holds one per "
+                                                "input (give each rendition its own input)");
+            } else if (IsVideoType(stream.streamType)) {
+                rendition.unsupported.push_back(StreamName(stream) +
+                                                ": the title carries H.264 video only");
+            } else if (IsAudioType(stream.streamType) && audioPid != 0x1FFF) {
+                rendition.unsupported.push_back(
+                    StreamName(stream) +
+                    ": a second audio stream; a title holds one per input (give each language "
+                    "its own input with --lang)");
+            } else if (IsAudioType(stream.streamType)) {
+                rendition.unsupported.push_back(StreamName(stream) +
+                                                ": the title carries AAC or E-AC-3 audio only");
             } else {
-                rendition.warnings.push_back("stream of type " + std::to_string(stream.streamType) +
-                                             " on PID " + std::to_string(stream.pid) + " ignored");
+                rendition.unsupported.push_back(StreamName(stream) +
+                                                ": the title carries no such stream");
             }
         }
     }
@@ -214,6 +262,50 @@ void MakeTrickPlay(Rendition& rendition, int16_t rate) {
         sample.pts = static_cast<uint64_t>(first + std::max<int64_t>(pts, 0) * magnitude);
     }
     rendition.trickRate = rate;
+}
+
+void CheckKeyFramesLineUp(const std::vector<Rendition>& renditions) {
+    const Rendition* first = nullptr;
+    std::vector<uint64_t> firstTimes;
+    for (const Rendition& rendition : renditions) {
+        if (!rendition.video.present || rendition.trickRate != 0) {
+            continue;
+        }
+        std::vector<uint64_t> times;
+        for (const Sample& sample : rendition.video.samples) {
+            if (sample.key) {
+                times.push_back(sample.dts);
+            }
+        }
+        if (first == nullptr) {
+            first = &rendition;
+            firstTimes = std::move(times);
+            continue;
+        }
+        if (times == firstTimes) {
+            continue;
+        }
+        // The first key frame that differs, on the inputs' own clock in seconds.
+        size_t i = 0;
+        while (i < times.size() && i < firstTimes.size() && times[i] == firstTimes[i]) {
+            ++i;
+        }
+        auto at = [](const std::vector<uint64_t>& keys, size_t index) {
+            if (index >= keys.size()) {
+                return std::string("none");
+            }
+            char text[32];
+            std::snprintf(text, sizeof text, "%.3f s", double(keys[index]) / kTicksPerSecond);
+            return std::string(text);
+        };
+        throw std::runtime_error(
+            first->source + " and " + rendition.source +
+            ": the key frames do not line up (key frame " + std::to_string(i + 1) + " at " +
+            at(firstTimes, i) + " and " + at(times, i) +
+            "); a player moving between renditions needs key frames at the same times: make "
+            "them with the same frame rate and fixed key-frame times (ffmpeg -g N "
+            "-keyint_min N -sc_threshold 0)");
+    }
 }
 
 }  // namespace SvTools

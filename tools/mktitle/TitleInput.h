@@ -60,18 +60,22 @@ struct Rendition {
     VideoStream video;
     AudioStream audio;
     std::vector<std::string> warnings;
+    // The input's streams the title cannot carry, one reason each (a video codec other than
+    // H.264, a second audio stream, ...): the title would be made without them.
+    std::vector<std::string> unsupported;
 };
 
 // Called with the bytes read so far while a file is read.
 using ReadProgress = std::function<void(uint64_t bytesRead)>;
 
 // Reads an MPEG-TS file made by ffmpeg: the first program's first H.264 stream and first AAC
-// (ADTS) or E-AC-3 stream. Video access units are taken one per PES (a PES without a PTS
-// continues the previous unit); audio PES payloads are cut into single frames, each timed from
-// its PES's PTS. Video units before the first key frame are dropped (with a warning). Only the
-// sample table and the stream parameters are kept; the file is read in pieces, so memory does
-// not grow with its size. Raises std::runtime_error with the reason when the file cannot be
-// read or holds nothing usable.
+// (ADTS) or E-AC-3 stream; every other stream of the program is named in `unsupported` (the
+// caller decides whether the title may go without it). Video access units are taken one per PES (a
+// PES without a PTS continues the previous unit); audio PES payloads are cut into single frames,
+// each timed from its PES's PTS. Video units before the first key frame are dropped (with a
+// warning). Only the sample table and the stream parameters are kept; the file is read in pieces,
+// so memory does not grow with its size. Raises std::runtime_error with the reason when the file
+// cannot be read or holds nothing usable.
 Rendition ReadRendition(const std::string& path, const ReadProgress& progress = ReadProgress());
 
 // Makes a rendition read by ReadRendition a trick-play rendition of the given rate (not 0). Its
@@ -83,6 +87,12 @@ Rendition ReadRendition(const std::string& path, const ReadProgress& progress = 
 // std::runtime_error when the rendition has no video, carries audio, or has a picture that is
 // not a key frame: every picture of a trick-play track must be a place to start from.
 void MakeTrickPlay(Rendition& rendition, int16_t rate);
+
+// Raises std::runtime_error naming the first two normal (not trick-play) video renditions
+// whose key frames do not fall at the same decode times: a player moved from one to the other
+// at a key frame would find no key frame at that time in the other one. Audio-only and
+// trick-play renditions are not compared.
+void CheckKeyFramesLineUp(const std::vector<Rendition>& renditions);
 
 }  // namespace SvTools
 

@@ -41,7 +41,10 @@ const char kDescription[] =
     "key frames need not fall at the other renditions' times. Without -o the last name is\n"
     "the output. The output may be a device or \"-\" for standard output; a file is replaced\n"
     "only once the title is whole. The inputs are read twice, so memory stays small however\n"
-    "long they are; a progress line is shown when standard error is a terminal.\n";
+    "long they are; a progress line is shown when standard error is a terminal. An input with\n"
+    "a stream the title cannot carry (HEVC video, a second audio stream, ...) is refused\n"
+    "unless --drop-unsupported says to go without it; renditions whose key frames do not\n"
+    "fall at the same times are refused.\n";
 
 const char kEpilogue[] =
     "With --smil the inputs are split by kind: their pictures make one video title and their\n"
@@ -166,6 +169,10 @@ int Run(int argc, char** argv) {
     line.AddOption("split-index", 0, "BYTES",
                    "cut each index entry into private-stream-2 packets of at most BYTES "
                    "(1 to 65541) bytes");
+    line.AddOption("drop-unsupported", 0, nullptr,
+                   "make the title without the input streams it cannot carry (another video "
+                   "codec than H.264, a second audio stream, ...), with a warning for each, "
+                   "instead of refusing the input");
     line.AddOption("no-stream-map", 0, nullptr, "leave the program stream map out");
     line.AddOption("bad-magic", 0, nullptr, "write a wrong magic into the first index entry");
     line.AddOption("truncate", 0, "BYTES", "keep only the first BYTES bytes of the title");
@@ -295,8 +302,21 @@ int Run(int argc, char** argv) {
         for (const std::string& warning : rendition.warnings) {
             std::cerr << "mktitle: warning: " << inputs[i] << ": " << warning << "\n";
         }
+        // A title that silently lacks a stream of its input is not the whole job.
+        if (!rendition.unsupported.empty() && !line.Has("drop-unsupported")) {
+            std::string reasons;
+            for (const std::string& reason : rendition.unsupported) {
+                reasons += "\n  " + reason;
+            }
+            return line.Failure(inputs[i] + ": holds what the title cannot carry:" + reasons +
+                                "\n(--drop-unsupported makes the title without it)");
+        }
+        for (const std::string& reason : rendition.unsupported) {
+            std::cerr << "mktitle: warning: " << inputs[i] << ": left out: " << reason << "\n";
+        }
         renditions.push_back(std::move(rendition));
     }
+    SvTools::CheckKeyFramesLineUp(renditions);
     if (smil) {
         std::unique_ptr<SvTools::SmilTitle> title;
         try {

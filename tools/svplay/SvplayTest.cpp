@@ -314,8 +314,9 @@ private:
 };
 
 // The port is held by another program: one that queues connections (and never serves them),
-// and one whose queue is full, where a plain connect to check the port would wait minutes.
-TEST_F(SvplayTest, APortTakenEndsWithTheErrorEventAndAFailure) {
+// and one whose queue is full. Either answers a connection, but the URL would lead the player
+// to that program: svplay hands out none, says why and fails.
+TEST_F(SvplayTest, APortHeldByAnotherProgramLeavesStandardOutputEmptyAndFails) {
     for (const bool full : {false, true}) {
         SCOPED_TRACE(full ? "queue full" : "queue open");
         BoundSocket taken(0, true);
@@ -324,48 +325,89 @@ TEST_F(SvplayTest, APortTakenEndsWithTheErrorEventAndAFailure) {
         Svplay svplay({Fixtures::HlsTitle(), "--port", std::to_string(taken.Port())},
                       dir.File("stderr"));
         // svplay ends by itself: nobody can be served.
-        const int status = svplay.Wait(kStart + kStop);
-        EXPECT_EQ(1, status) << svplay.Output() << svplay.Errors();
-        const std::string& lines = svplay.Output();
-        const size_t error = lines.find("event SViOsApiEvent_StoppingOnError {");
-        ASSERT_NE(std::string::npos, error) << lines;
-        const std::string event = lines.substr(error, lines.find('\n', error) - error);
-        // The status of a failed listen, and a text that names the port.
-        EXPECT_NE(std::string::npos, event.find("SVErrorKey=1031")) << event;
-        EXPECT_NE(std::string::npos, event.find(std::to_string(taken.Port()))) << event;
-        // Standard error says why, with the status and the port. The engine listens on its
-        // own thread: the failure ends the start itself ("cannot play") or, a moment later,
-        // the playback that had started ("stopped on an error"), whichever comes first.
+        EXPECT_EQ(1, svplay.Wait(kStart + kStop)) << svplay.Output() << svplay.Errors();
+        EXPECT_EQ("", svplay.Output());
+        // Standard error says why, with the status and the port, and carries the events.
         const std::string errors = svplay.Errors();
-        EXPECT_TRUE(errors.find("cannot play") != std::string::npos ||
-                    errors.find("stopped on an error") != std::string::npos)
+        EXPECT_NE(std::string::npos, errors.find("svplay: cannot play " + Fixtures::HlsTitle()))
             << errors;
-        EXPECT_NE(std::string::npos, errors.find(std::to_string(taken.Port()))) << errors;
+        EXPECT_NE(std::string::npos, errors.find("127.0.0.1:" + std::to_string(taken.Port())))
+            << errors;
         EXPECT_NE(std::string::npos, errors.find("(1031)")) << errors;
+        const size_t error = errors.find("event SViOsApiEvent_StoppingOnError {");
+        ASSERT_NE(std::string::npos, error) << errors;
+        const std::string event = errors.substr(error, errors.find('\n', error) - error);
+        EXPECT_NE(std::string::npos, event.find("SVErrorKey=1031")) << event;
     }
 }
 
 TEST_F(SvplayTest, TitlesThatCannotBePlayedFailWithTheReason) {
     const std::string notes = dir.File("notes.txt");
     std::ofstream(notes) << "not a title\n";
+    // Files the engine does not play: ffmpeg's MPEG-TS of a clip, and the same as MP4.
+    const std::string ts = Fixtures::ShortClip();
+    const std::string mp4 = dir.File("clip.mp4");
+    std::string made;
+    ASSERT_EQ(0,
+              RunProgram({"ffmpeg", "-nostdin", "-v", "error", "-i", ts, "-c", "copy", mp4}, &made))
+        << made;
+    const std::string hint = "mktitle";
     const struct {
         std::vector<std::string> args;
         std::string reason;  // on standard error
+        bool hinted;         // with the hint to make a title
     } cases[] = {
-        {{dir.File("missing.svm")}, dir.File("missing.svm") + ": No such file or directory"},
-        {{"ftp://127.0.0.1/a.svm"}, "(1012)"},  // a scheme the engine does not read
-        {{notes}, "(4201)"},                    // not a kind of title the player takes
-        {{"file://example.com/a.svm"}, "file://"},
+        {{dir.File("missing.svm")}, dir.File("missing.svm") + ": No such file or directory", false},
+        {{"ftp://127.0.0.1/a.svm"}, "(1012)", false},  // a scheme the engine does not read
+        {{notes}, "(4201)", true},                     // not a kind of title the player takes
+        {{"file://example.com/a.svm"}, "file://", false},
+        {{ts}, "cannot play " + ts + ": unsupported format", true},
+        {{mp4}, "cannot play " + mp4 + ": ", true},
     };
     for (const auto& c : cases) {
+        SCOPED_TRACE(c.args[0]);
         std::vector<std::string> args = c.args;
         args.insert(args.end(), {"--port", std::to_string(FreePort())});
         Svplay svplay(args, dir.File("stderr"));
-        EXPECT_EQ(1, svplay.Wait(kStart)) << c.args[0];
-        EXPECT_NE(std::string::npos, svplay.Errors().find(c.reason))
-            << c.args[0] << ": " << svplay.Errors();
-        // No URL is handed out for a playback that did not start.
-        EXPECT_EQ(std::string::npos, svplay.Output().find("http://")) << svplay.Output();
+        EXPECT_EQ(1, svplay.Wait(kStart));
+        const std::string errors = svplay.Errors();
+        EXPECT_NE(std::string::npos, errors.find(c.reason)) << errors;
+        EXPECT_EQ(c.hinted, errors.find(hint) != std::string::npos) << errors;
+        // No URL, no event and no engine line: standard output is for a playback that runs.
+        EXPECT_EQ("", svplay.Output());
+    }
+}
+
+// Engine diagnostics are not the URL or an event: they go to standard error. The multiplexer
+// stops once the segmenter is ahead of a player that reads nothing; the watchdog says so once,
+// not at each of its checks every 500 ms. (Real time: the stall counts after 2 s.)
+TEST_F(SvplayTest, EngineDiagnosticsGoToStandardErrorAndAStallIsSaidOnce) {
+    const uint16_t port = FreePort();
+    Svplay svplay({Fixtures::HlsTitle(), "--port", std::to_string(port)}, dir.File("stderr"));
+    std::string url;
+    ASSERT_TRUE(svplay.ReadLine(url, kStart)) << svplay.Errors();
+    const std::string stall = "Mux has stopped sending ";
+    const Clock::time_point until = Clock::now() + std::chrono::seconds(15);
+    while (svplay.Errors().find(stall) == std::string::npos && Clock::now() < until) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    // Three more checks of the watchdog.
+    std::this_thread::sleep_for(std::chrono::milliseconds(1600));
+    svplay.Signal(SIGTERM);
+    EXPECT_EQ(0, svplay.Wait(kStop)) << svplay.Errors();
+    const std::string errors = svplay.Errors();
+    size_t count = 0;
+    for (size_t at = errors.find(stall); at != std::string::npos; at = errors.find(stall, at + 1)) {
+        ++count;
+    }
+    EXPECT_EQ(1u, count) << errors;
+    // Standard output: the URL, then events only.
+    std::istringstream lines(svplay.Output());
+    std::string line;
+    ASSERT_TRUE(std::getline(lines, line));
+    EXPECT_EQ(url, line);
+    while (std::getline(lines, line)) {
+        EXPECT_EQ(0u, line.find("event SViOsApiEvent_")) << line;
     }
 }
 

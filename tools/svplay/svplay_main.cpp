@@ -1,14 +1,12 @@
 // svplay: plays a title the way the player screen does, through the player's entry points, and
 // serves it to any HLS player on the loopback address until it is told to stop.
 //
-// Standard output: the playback URL on the first line, then one line per player event and the
-// engine's own few lines. Standard error: failures. Exit 0 after a stop asked for with SIGINT or
-// SIGTERM, 1 when the title cannot be played or the playback ends on an error, 2 for usage.
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <poll.h>
+// Standard output: the playback URL on the first line, once the engine listens on its port,
+// then one line per player event; nothing else, and nothing at all when the playback does not
+// start. Standard error: failures, and the engine's own diagnostic lines. Exit 0 after a stop
+// asked for with SIGINT or SIGTERM, 1 when the title cannot be played or the playback ends on
+// an error, 2 for usage.
 #include <signal.h>
-#include <sys/socket.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -18,6 +16,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <string>
+#include <vector>
 
 #include "SVLibrary/Output/LineWriter.h"
 #include "SVLibrary/Types/SVStatus.h"
@@ -39,18 +38,20 @@ const char kDescription[] =
     "SIGTERM, then stops the playback and the engine and exits 0.\n";
 
 const char kEpilogue[] =
-    "Exits 1 with the reason on standard error when the title cannot be played, and after an\n"
-    "error during playback (the StoppingOnError event, for example when the port is taken).\n";
+    "Exits 1 with the reason on standard error, and nothing on standard output, when the title\n"
+    "cannot be played (the port taken by another program, for one), and after an error during\n"
+    "playback (the StoppingOnError event). The engine's diagnostic lines go to standard error.\n";
+
+// What to do about a file the engine does not play.
+const char kTitleHint[] =
+    "svplay: hint: the engine plays titles of its own container (.svm) and SMIL manifests of\n"
+    "them; mktitle makes one from MPEG-TS files as ffmpeg writes them (an .mp4 becomes one\n"
+    "with: ffmpeg -i IN.mp4 -c copy IN.ts)\n";
 
 // The preload timeout travels in microseconds as a signed 32-bit number.
 const uint64_t kMostPreloadMilliseconds = 2147483;
 // How long the main queue waits for work before the stop flag is looked at again.
 const std::chrono::milliseconds kQueueWait(100);
-// How long the player's URL is held back while the engine opens its port.
-const std::chrono::seconds kListenWait(10);
-const std::chrono::milliseconds kListenPoll(20);
-// The longest one check of the port may wait for its connection.
-const int kConnectWaitMs = 200;
 // The Terminated event normally arrives at once; do not wait for ever on a broken engine.
 const std::chrono::milliseconds kTerminateWait(10000);
 
@@ -70,6 +71,45 @@ void CatchSignals() {
     signal(SIGPIPE, SIG_IGN);
 }
 
+// Standard output: the playback URL first, then the event lines. Events arrive before the URL
+// is known to lead anywhere; they are held until then, and go to standard error with the
+// failure when the playback does not start, so that standard output stays empty. Used on the
+// main thread only (every callback runs there).
+class EventOutput {
+public:
+    void Line(const std::string& text) {
+        if (out_ == nullptr) {
+            held_.push_back(text);
+            return;
+        }
+        Write(out_, text);
+    }
+    // The URL, then the held lines, on standard output; later lines follow there.
+    void Start(const std::string& url) {
+        Write(stdout, url);
+        Release(stdout);
+    }
+    // The held lines, and every later one, to standard error.
+    void Fail() { Release(stderr); }
+
+private:
+    static void Write(FILE* to, const std::string& text) {
+        std::fwrite(text.data(), 1, text.size(), to);
+        std::fputc('\n', to);
+        std::fflush(to);
+    }
+    void Release(FILE* to) {
+        if (out_ != nullptr) return;
+        out_ = to;
+        for (const std::string& text : held_) Write(to, text);
+        held_.clear();
+    }
+
+    FILE* out_ = nullptr;
+    std::vector<std::string> held_;
+};
+EventOutput gOutput;
+
 // What the events have told, read on the main thread only (every callback runs there).
 struct PlaybackState {
     bool failed = false;      // StoppingOnError arrived
@@ -80,7 +120,7 @@ struct PlaybackState {
 PlaybackState gState;
 
 int OnEvent(SViOsApiEvent event, const ns::Dictionary& attributes) {
-    SV::WriteLine(SvTools::EventLine::Format(SV_EventToString(event), attributes));
+    gOutput.Line(SvTools::EventLine::Format(SV_EventToString(event), attributes));
     switch (event) {
         case SViOsApiEvent_StoppingOnError:
             if (!gState.failed) {
@@ -103,35 +143,6 @@ int FromHex(char c) {
     if (c >= 'a' && c <= 'f') return c - 'a' + 10;
     if (c >= 'A' && c <= 'F') return c - 'A' + 10;
     return -1;
-}
-
-// Whether something accepts connections on 127.0.0.1 at the port of a playback URL
-// ("http://localhost:PORT/...").
-bool Listening(const std::string& url) {
-    const size_t host = url.find("//");
-    if (host == std::string::npos) return false;
-    const size_t colon = url.find(':', host);
-    if (colon == std::string::npos || colon > url.find('/', host + 2)) return false;
-    const unsigned long port = std::strtoul(url.c_str() + colon + 1, nullptr, 10);
-    if (port == 0 || port > 65535) return false;
-    // Without blocking: a port held by another program that takes no connections (its queue
-    // full) would hold a plain connect for minutes, and with it the wait for the engine's error.
-    const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
-    if (fd < 0) return false;
-    sockaddr_in address = {};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(static_cast<uint16_t>(port));
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    bool connected = connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
-    if (!connected && errno == EINPROGRESS) {
-        pollfd writable = {fd, POLLOUT, 0};
-        int error = 0;
-        socklen_t size = sizeof error;
-        connected = poll(&writable, 1, kConnectWaitMs) == 1 &&
-                    getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &size) == 0 && error == 0;
-    }
-    close(fd);
-    return connected;
 }
 
 // What the engine is handed for TITLE. A file:// URL becomes its path (the engine reads local
@@ -193,50 +204,6 @@ bool AssetFor(const std::string& title, std::string& asset, bool& local, std::st
     return true;
 }
 
-// Engine lines written while the player starts are held back, so that the playback URL is the
-// first line of standard output; they follow it (or go with the failure on standard error).
-class HeldLines {
-public:
-    HeldLines() : file_(std::tmpfile()) {
-        if (file_) {
-            SV::SetLineWriterStream(file_);
-        }
-    }
-    ~HeldLines() { Release(stdout); }
-    HeldLines(const HeldLines&) = delete;
-    HeldLines& operator=(const HeldLines&) = delete;
-
-    // Lines from now on go straight to standard output, `first` (when not empty) before all;
-    // the held lines are copied to `to`. One step under the line writer's lock: an engine line
-    // written meanwhile waits, and so comes after both.
-    void Release(FILE* to, const std::string& first = std::string()) {
-        FILE* held = file_;
-        file_ = nullptr;
-        SV::SetLineWriterStream(nullptr, [&](FILE*) {
-            if (!first.empty()) {
-                std::fwrite(first.data(), 1, first.size(), stdout);
-                std::fputc('\n', stdout);
-                std::fflush(stdout);
-            }
-            if (!held) {
-                return;
-            }
-            std::fflush(held);
-            std::rewind(held);
-            char buffer[4096];
-            size_t got;
-            while ((got = std::fread(buffer, 1, sizeof buffer, held)) > 0) {
-                std::fwrite(buffer, 1, got, to);
-            }
-            std::fflush(to);
-            std::fclose(held);
-        });
-    }
-
-private:
-    FILE* file_;
-};
-
 // Stops the playback (when one was started) and the engine, and delivers the last events. After
 // a failed start the stop only hands the session back and repeats the failure: not reported.
 void Shutdown(bool playing, bool started) {
@@ -290,35 +257,35 @@ int Run(const SvTools::CommandLine& cli) {
     settings.Set("SVAssetRootKey", "");
 
     CatchSignals();
-    HeldLines held;
+    // The engine's diagnostics are not the URL or an event.
+    SV::SetLineWriterStream(stderr);
     const int initialized = SV_Initialize(OnEvent, settings);
     if (initialized != 0) {
-        held.Release(stderr);
+        gOutput.Fail();
         return cli.Failure("cannot start the player: " + SvTools::PlayStatus::Text(initialized));
     }
+    // Returns once the engine listens on its port (or could not): the URL then leads to it.
     std::string playbackUrl;
     const int played = SV_Play(asset, &playbackUrl, 0);
-    if (played != 0) {
-        held.Release(stderr);
+    if (played != 0 || playbackUrl.empty()) {
+        gOutput.Fail();
         // A failed start may still hold a session: hand it back before the engine goes. Its
         // last events arrive meanwhile, among them the error that stopped it.
         Shutdown(played != SVBridgeNotInitialised && played != SVBridgeNoCredentials &&
                      played != SVBridgeSessionExists,
                  false);
-        // The engine's own words for it when it said them (an origin's refusal, for one).
-        std::fprintf(
-            stderr, "svplay: cannot play %s: %s\n", title.c_str(),
-            gState.failed ? gState.failure.c_str() : SvTools::PlayStatus::Text(played).c_str());
+        // The engine's own words for it when it said them (an origin's refusal, for one). A
+        // start without a URL is a kind of file the engine takes but serves nothing of.
+        const std::string reason = played == 0 ? "the engine serves no HLS for this kind of file"
+                                   : gState.failed ? gState.failure
+                                                   : SvTools::PlayStatus::Text(played);
+        std::fprintf(stderr, "svplay: cannot play %s: %s\n", title.c_str(), reason.c_str());
+        if (played == 0 || played == SVStatusUnsupported || played == SVStatusSetupRefused) {
+            std::fputs(kTitleHint, stderr);
+        }
         return SvTools::CommandLine::kExitFailure;
     }
-    // The engine opens its port on its own thread once the playback has started: the URL is
-    // handed out when it leads somewhere, so that a player started on it at once is not refused.
-    const auto listenDeadline = std::chrono::steady_clock::now() + kListenWait;
-    while (gSignal.load() == 0 && !gState.failed && !gState.stopped && !Listening(playbackUrl) &&
-           std::chrono::steady_clock::now() < listenDeadline) {
-        ns::RunLoop::Main().RunOnce(kListenPoll);
-    }
-    held.Release(stdout, playbackUrl);
+    gOutput.Start(playbackUrl);
 
     while (gSignal.load() == 0 && !gState.failed && !gState.stopped) {
         ns::RunLoop::Main().RunOnce(kQueueWait);

@@ -83,12 +83,15 @@ TEST_F(SvremuxHttpTest, ATitleFromNginxIsWrittenAsFromItsFile) {
             EXPECT_TRUE(got == expected);
         }
     }
-    // Standard output takes the stream as it takes a local run's.
+    // Standard output takes the stream as it takes a local run's (run in the test's folder, so
+    // that a stray file named "-" would be found there).
     std::string streamed;
-    ASSERT_EQ(0, RunProgram({"sh", "-c", std::string("exec \"$0\" \"$1\" -o - >\"$2\""),
-                             SV_SVREMUX_PATH, origin.Url("/short.svm"), dir.File("stdout.ts")},
-                            &streamed))
+    ASSERT_EQ(
+        0, RunProgram({"sh", "-c", "cd \"$3\" && exec \"$0\" \"$1\" -o - >\"$2\"", SV_SVREMUX_PATH,
+                       origin.Url("/short.svm"), dir.File("stdout.ts"), dir.File("")},
+                      &streamed))
         << streamed;
+    EXPECT_NE(0, access(dir.File("-").c_str(), F_OK)) << "a file named - was written";
     ASSERT_EQ(0, Remux(Fixtures::ShortTitle(), dir.File("local.ts"), &streamed));
     EXPECT_TRUE(ReadAll(dir.File("stdout.ts")) == ReadAll(dir.File("local.ts")));
 }

@@ -350,13 +350,15 @@ TEST_F(SvremuxTest, OutputsTheRunDidNotMakeAreLeftInPlace) {
         EXPECT_EQ(S_IFIFO, Kind(fifo));
     }
 
-    // "-" is standard output.
+    // "-" is standard output, not a file of that name: the run works in the test's folder, so
+    // that a stray "-" would land (and be found) there rather than wherever the tests run.
     const std::string piped = dir.File("piped.ts");
-    EXPECT_EQ(0,
-              RunProgram({"sh", "-c", "\"$0\" \"$1\" -o - > \"$2\"", SV_SVREMUX_PATH, title, piped},
-                         &report))
+    EXPECT_EQ(0, RunProgram({"sh", "-c", "cd \"$3\" && exec \"$0\" \"$1\" -o - > \"$2\"",
+                             SV_SVREMUX_PATH, title, piped, dir.File("")},
+                            &report))
         << report;
     EXPECT_TRUE(ReadAll(piped) == whole);
+    EXPECT_NE(0, access(dir.File("-").c_str(), F_OK)) << "a file named - was written";
 }
 
 // A title cut short on disk while it is read: the run stops at the file's new end and fails.
