@@ -20,7 +20,8 @@ public:
     // Throws std::runtime_error when Xvfb cannot be started or GTK cannot open the display,
     // std::logic_error when GTK was already initialised in this process.
     explicit TestDisplay(int width = 1280, int height = 1024);
-    // Closes GDK's display, stops the server and puts DISPLAY back.
+    // Stops the server and puts DISPLAY back. GTK is unusable afterwards (and cannot be
+    // initialised again): destroy the display when the process is done with GTK.
     ~TestDisplay();
     TestDisplay(const TestDisplay&) = delete;
     TestDisplay& operator=(const TestDisplay&) = delete;
