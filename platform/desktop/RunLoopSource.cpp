@@ -38,7 +38,7 @@ struct RunLoopSource::Source {
     GSource base;  // first: GLib hands back this address
     RunLoop* loop;
     std::map<int, Watch>* watched;
-    uint64_t changes = 0;
+    uint64_t changes;
 
     static gboolean Prepare(GSource* base, gint* timeout);
     static gboolean Check(GSource* base);
