@@ -1,14 +1,26 @@
 # Helpers shared by the folders: one library per folder made of its sources, and one test
 # program per folder made of the *Test.cpp files that sit beside the code.
 
-# sv_library(<target> [DEPS <targets>...])
-# Takes every .cpp under the current folder except *Test.cpp and *_main.cpp.
+# Drops from `list_var` the files under the named subfolders of the current folder (a subfolder
+# that is a library of its own).
+function(sv_exclude_dirs list_var)
+  set(files ${${list_var}})
+  foreach(dir ${ARGN})
+    list(FILTER files EXCLUDE REGEX "^${CMAKE_CURRENT_SOURCE_DIR}/${dir}/")
+  endforeach()
+  set(${list_var} ${files} PARENT_SCOPE)
+endfunction()
+
+# sv_library(<target> [DEPS <targets>...] [EXCLUDE_DIRS <subfolders>...])
+# Takes every .cpp under the current folder except *Test.cpp, *_main.cpp and the files under
+# EXCLUDE_DIRS.
 function(sv_library target)
-  cmake_parse_arguments(ARG "" "" "DEPS" ${ARGN})
+  cmake_parse_arguments(ARG "" "" "DEPS;EXCLUDE_DIRS" ${ARGN})
   file(GLOB_RECURSE sources CONFIGURE_DEPENDS
        ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp)
   list(FILTER sources EXCLUDE REGEX "Test\\.cpp$")
   list(FILTER sources EXCLUDE REGEX "_main\\.cpp$")
+  sv_exclude_dirs(sources ${ARG_EXCLUDE_DIRS})
   add_library(${target} STATIC ${sources})
   target_include_directories(${target} PUBLIC ${CMAKE_SOURCE_DIR})
   target_link_libraries(${target} PUBLIC ${ARG_DEPS})
@@ -41,11 +53,14 @@ function(sv_discover_tests target)
   set_property(DIRECTORY APPEND PROPERTY TEST_INCLUDE_FILES "${script}")
 endfunction()
 
-# sv_tests(<target> LABEL <label> [DEPS <targets>...] [E2E <regex>] [SLOW <regex>])
-# Builds the folder's *Test.cpp files into one program and registers each test with ctest.
+# sv_tests(<target> LABEL <label> [DEPS <targets>...] [E2E <regex>] [SLOW <regex>]
+#          [EXCLUDE_DIRS <subfolders>...])
+# Builds the folder's *Test.cpp files (except those under EXCLUDE_DIRS) into one program and
+# registers each test with ctest.
 function(sv_tests target)
-  cmake_parse_arguments(ARG "" "LABEL;E2E;SLOW" "DEPS" ${ARGN})
+  cmake_parse_arguments(ARG "" "LABEL;E2E;SLOW" "DEPS;EXCLUDE_DIRS" ${ARGN})
   file(GLOB_RECURSE tests CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*Test.cpp)
+  sv_exclude_dirs(tests ${ARG_EXCLUDE_DIRS})
   if(NOT tests)
     return()
   endif()

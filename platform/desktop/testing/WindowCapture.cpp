@@ -1,0 +1,51 @@
+#include "platform/desktop/testing/WindowCapture.h"
+
+#include <unistd.h>
+
+#include <climits>
+
+namespace ns::desktop {
+
+std::ostream& operator<<(std::ostream& out, const Rgb& c) {
+    return out << "rgb(" << c.r << ", " << c.g << ", " << c.b << ")";
+}
+
+Pixbuf CaptureWindow(GtkWidget* window) {
+    GdkWindow* gdkWindow = gtk_widget_get_window(window);
+    if (gdkWindow == nullptr || !gtk_widget_get_mapped(window)) return nullptr;
+    gdk_display_sync(gdk_window_get_display(gdkWindow));
+    int width = gdk_window_get_width(gdkWindow);
+    int height = gdk_window_get_height(gdkWindow);
+    return Pixbuf(gdk_pixbuf_get_from_window(gdkWindow, 0, 0, width, height));
+}
+
+Rgb PixelAt(const GdkPixbuf* picture, int x, int y) {
+    if (picture == nullptr || x < 0 || y < 0 || x >= gdk_pixbuf_get_width(picture) ||
+        y >= gdk_pixbuf_get_height(picture)) {
+        return {-1, -1, -1};
+    }
+    const guchar* pixels = gdk_pixbuf_read_pixels(picture);
+    const guchar* p =
+        pixels + y * gdk_pixbuf_get_rowstride(picture) + x * gdk_pixbuf_get_n_channels(picture);
+    return {p[0], p[1], p[2]};
+}
+
+std::string PicturePath(const std::string& name) {
+    char exe[PATH_MAX];
+    ssize_t n = readlink("/proc/self/exe", exe, sizeof exe - 1);
+    if (n <= 0) return name;
+    std::string dir(exe, static_cast<size_t>(n));
+    return dir.substr(0, dir.rfind('/') + 1) + name;
+}
+
+bool SavePng(const GdkPixbuf* picture, const std::string& path, std::string* error) {
+    GError* failure = nullptr;
+    if (gdk_pixbuf_save(const_cast<GdkPixbuf*>(picture), path.c_str(), "png", &failure, nullptr)) {
+        return true;
+    }
+    if (error != nullptr) *error = path + ": " + (failure ? failure->message : "not written");
+    if (failure) g_error_free(failure);
+    return false;
+}
+
+}  // namespace ns::desktop

@@ -1,0 +1,39 @@
+#ifndef PLATFORM_DESKTOP_TESTING_WINDOW_CAPTURE_H
+#define PLATFORM_DESKTOP_TESTING_WINDOW_CAPTURE_H
+// Pictures of what a shown window drew, read back from the X server, for tests that check
+// pixels and keep a PNG to look at.
+
+#include <gtk/gtk.h>
+
+#include <memory>
+#include <ostream>
+#include <string>
+
+namespace ns::desktop {
+
+struct PixbufUnref {
+    void operator()(GdkPixbuf* p) const { g_object_unref(p); }
+};
+using Pixbuf = std::unique_ptr<GdkPixbuf, PixbufUnref>;
+
+struct Rgb {
+    int r, g, b;
+    bool operator==(const Rgb& o) const { return r == o.r && g == o.g && b == o.b; }
+    bool operator!=(const Rgb& o) const { return !(*this == o); }
+};
+std::ostream& operator<<(std::ostream& out, const Rgb& c);
+
+// The window's client area as it is on the display now, after the server has taken every
+// request sent so far. Wait for the window's draw first (DrawWatch). Null when the widget has
+// no visible window.
+Pixbuf CaptureWindow(GtkWidget* window);
+// The colour at (x, y); {-1, -1, -1} outside the picture.
+Rgb PixelAt(const GdkPixbuf* picture, int x, int y);
+// Where a test keeps a picture named `name`: beside the running program (in the build folder).
+std::string PicturePath(const std::string& name);
+// Writes a PNG; on failure returns false and says why in `error`.
+bool SavePng(const GdkPixbuf* picture, const std::string& path, std::string* error);
+
+}  // namespace ns::desktop
+
+#endif
