@@ -362,8 +362,17 @@ std::string Mux::DoDump() {
 }
 
 bool Mux::GetStreamInfo(uint32_t kind, const uint8_t** data, uint32_t* size) {
+    // A demultiplexer answers for any of its streams: a set-up of one kind of media is asked
+    // of that media's streams only, so that the pictures' chain does not answer for the sound
+    // of another chain.
+    uint32_t type = 0;
+    if (kind == StreamInfoKindAvcDecoderConfigurationRecord) type = SampleMediaTypeVideo;
+    if (kind == StreamInfoKindAudioSpecificConfig || kind == StreamInfoKindEsDescriptor) {
+        type = SampleMediaTypeAudio;
+    }
     for (std::list<boost::shared_ptr<SampleStream>>::iterator it = streams_.begin();
          it != streams_.end(); ++it) {
+        if (type != 0 && (*it)->GetType() != type) continue;
         if ((*it)->IsConnected() && IsWritten(**it) && (*it)->GetStreamInfo(kind, data, size)) {
             return true;
         }
@@ -398,7 +407,8 @@ void Mux::DoProcessMemoryMarker(Sample& sample) {
 void Mux::OnFirstDecodeTime(MediaTime) {}
 
 void Mux::SetAudioSource(SampleSource* source) {
-    if (source != nullptr && std::find(demuxes_.begin(), demuxes_.end(), source) == demuxes_.end()) {
+    if (source != nullptr &&
+        std::find(demuxes_.begin(), demuxes_.end(), source) == demuxes_.end()) {
         return;
     }
     audioSource_ = source;
