@@ -252,6 +252,10 @@ void Mux::DoLinked(bool firstTime) {
         AdoptDemux(front);
         branch.Link();
     }
+    // A chosen source that no longer feeds this multiplexer chooses nothing.
+    if (std::find(demuxes_.begin(), demuxes_.end(), audioSource_) == demuxes_.end()) {
+        audioSource_ = nullptr;
+    }
 }
 
 void Mux::DoSeek(BytePosition start, BytePosition second, bool flag) {
