@@ -123,6 +123,7 @@ Transformer::Transformer(const std::string& url, MediaFormat outputFormat, Outpu
       seeker_(nullptr),
       demux_(nullptr),
       mux_(nullptr),
+      audioBranchDemux_(nullptr),
       segmenter_(nullptr),
       status_(SVStatusSuccess),
       abortRequested_(false),

@@ -35,6 +35,7 @@ class MediaSeeker;
 class MediaTrack;
 class Mpeg2PsDemux;
 class Mux;
+class SampleSource;
 class MultiFileLoader;
 class MultiSocketDelegateServer;
 class Session;
@@ -149,6 +150,10 @@ public:
     SVStatus SetCredentials(const SV::SVDictionary& credentials);
     void SetCacheSize(uint32_t bytes);
     void SetPda(bool playerDrivenAdaptation);
+    // Asks the seekers for the track (0: automatic choice again). A track with sound also
+    // chooses the sound heard when the title's languages are read by two chains (its own
+    // sound for a track with pictures, an audio-only track's otherwise); the title's first
+    // track with sound is heard until then.
     SVStatus SelectTrack(TrackId track, bool mustExist);
     SVStatus PreLoad();
     SVStatus NameSource();
@@ -234,6 +239,10 @@ private:
     boost::shared_ptr<Mux> MakePsMux(Session* session, bool dvd);
     // Loads a multi-file manifest and installs its tracks (TransformerPreload.cpp).
     SVStatus LoadManifest(MediaTime timeout);
+    // The chain whose sound is heard when the track is chosen: the main chain's for a track
+    // with pictures, the audio branch's for an audio-only one; null without an audio branch
+    // or for a track without sound. Under trackLock_.
+    SampleSource* SoundSourceLocked(const MediaTrack& track) const;
 
     MediaFormat mediaFormat_;
     SourceKind sourceKind_;
@@ -252,6 +261,8 @@ private:
     MediaSeeker* seeker_;
     Mpeg2PsDemux* demux_;
     Mux* mux_;
+    // The audio branch's demultiplexer once it is built (its stack owns it); under trackLock_.
+    Mpeg2PsDemux* audioBranchDemux_;
     LiveHttpSegmenter* segmenter_;
     std::vector<StreamInfoMonitor*> streamMonitors_;
     std::atomic<SVStatus> status_;

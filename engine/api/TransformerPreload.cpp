@@ -15,6 +15,7 @@
 #include "engine/core/MemoryTracker.h"
 #include "engine/core/SVMKCredentials.h"
 #include "engine/core/Session.h"
+#include "engine/core/Task.h"
 #include "engine/demux/Mpeg2PsDemux.h"
 #include "engine/input/FileClient.h"
 #include "engine/input/MultiFileLoader.h"
@@ -116,12 +117,32 @@ void Transformer::SetPda(bool playerDrivenAdaptation) {
 }
 
 SVStatus Transformer::SelectTrack(TrackId track, bool mustExist) {
-    if (mustExist) {
+    SampleSource* sound = nullptr;
+    {
         std::lock_guard<std::mutex> lock(trackLock_);
-        if (tracks_.find(track) == tracks_.end()) return SVStatusChapterRange;
+        const TrackMap::const_iterator found = tracks_.find(track);
+        if (mustExist && found == tracks_.end()) return SVStatusChapterRange;
+        if (found != tracks_.end() && found->second) sound = SoundSourceLocked(*found->second);
     }
-    if (session_) session_->SelectTrack(track);
+    if (!session_) return status_;
+    session_->SelectTrack(track);
+    if (sound != nullptr && mux_ != nullptr) {
+        // On the task thread, behind the seekers' choice; the task keeps the multiplexer.
+        typedef TaskTemplate1<boost::shared_ptr<Mux>, void (Mux::*)(SampleSource*), SampleSource*>
+            SoundTask;
+        session_->AddTask(boost::make_shared<SoundTask>(
+            Session::TaskCategorySession, StackIdMain, "Mux::SetAudioSource",
+            boost::static_pointer_cast<Mux>(mux_->shared_from_this()), &Mux::SetAudioSource,
+            sound));
+    }
     return status_;
+}
+
+SampleSource* Transformer::SoundSourceLocked(const MediaTrack& track) const {
+    // The branch keeps the audio-only tracks, the main chain every other one.
+    if (audioBranchDemux_ == nullptr || !track.HasAudio()) return nullptr;
+    if (track.HasVideo()) return demux_;
+    return audioBranchDemux_;
 }
 
 SVStatus Transformer::PreLoad() {
@@ -275,6 +296,24 @@ SVStatus Transformer::AddAudioBranch() {
     // Links the branch into the running chain. Session::Start would do the same but would
     // announce the session's set-up a second time to its monitors.
     session_->GetComponentStack().Link();
+    // Both chains may carry sound (the pictures' own and an audio rendition in another
+    // language), but one audio stream carries one language: the title's first track with
+    // sound is heard until another is chosen.
+    boost::shared_ptr<MediaTrack> first;
+    for (const TrackMap* tracks : {&demux_->GetTracks(), &demux->GetTracks()}) {
+        for (TrackMap::const_iterator it = tracks->begin(); it != tracks->end(); ++it) {
+            if (it->second && it->second->HasAudio() && (!first || it->first < first->GetId())) {
+                first = it->second;
+            }
+        }
+    }
+    SampleSource* sound = nullptr;
+    {
+        std::lock_guard<std::mutex> lock(trackLock_);
+        audioBranchDemux_ = demux.get();
+        if (first) sound = SoundSourceLocked(*first);
+    }
+    mux_->SetAudioSource(sound);
     return SVStatusSuccess;
 }
 

@@ -441,7 +441,8 @@ bool Mpeg2PsDemux::GetDecoderConfig(uint32_t kind, const uint8_t** data, uint32_
     }
     if (kind == StreamInfoKindAudioSpecificConfig && data && size) {
         std::vector<uint8_t> config;
-        if (parser_->GetAudioDecoderConfig(audioId, config) && !config.empty()) {
+        const boost::shared_ptr<MediaTrack> track = TrackOfAudioStream(audioId);
+        if (parser_->GetAudioDecoderConfig(audioId, config, track.get()) && !config.empty()) {
             decoderConfig_.swap(config);
             *data = decoderConfig_.data();
             *size = static_cast<uint32_t>(decoderConfig_.size());
@@ -449,6 +450,22 @@ bool Mpeg2PsDemux::GetDecoderConfig(uint32_t kind, const uint8_t** data, uint32_
         }
     }
     return Demux::GetDecoderConfig(kind, data, size);
+}
+
+boost::shared_ptr<MediaTrack> Mpeg2PsDemux::TrackOfAudioStream(uint8_t audioId) const {
+    // The selected track when it carries the stream; else the first that does: a chain
+    // without a seeker selects none, and a selected track with another audio stream (an
+    // audio rendition read beside the pictures) describes another sound.
+    const boost::shared_ptr<MediaTrack> selected = parser_->GetSelectedTrack();
+    const auto carries = [audioId](const MediaTrack& track) {
+        return track.HasAudio() && track.GetInfo().GetUnsignedIntOrDefault(
+                                       TrackInfoKey_AudioMpegStreamId, 0) == audioId;
+    };
+    if (selected && carries(*selected)) return selected;
+    for (TrackMap::const_iterator it = tracks_.begin(); it != tracks_.end(); ++it) {
+        if (it->second && carries(*it->second)) return it->second;
+    }
+    return selected;
 }
 
 // ---------------------------------------------------------------------------------------------

@@ -165,6 +165,9 @@ private:
     // Hands what the preload cache holds to a parser made anew for a changed mode.
     void ReparseHeldBytes();
     void AddElementaryStream(uint8_t streamId, uint8_t streamType);
+    // The track whose ES descriptor describes the audio stream: the selected track when it
+    // carries that stream, else the first track that does, else the selected track.
+    boost::shared_ptr<MediaTrack> TrackOfAudioStream(uint8_t audioId) const;
     void Trace(const char* text);
     void PostPreloadStep(const char* name, const MediaTime& timeout, const SV::PilTime& start,
                          void (Mpeg2PsDemux::*step)(const MediaTime&, const SV::PilTime&));

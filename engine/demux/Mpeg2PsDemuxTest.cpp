@@ -541,8 +541,11 @@ TEST_F(Mpeg2PsDemuxTest, AudioDecoderConfiguration) {
         chain.Preload(15000000);
         const uint8_t* data = nullptr;
         uint32_t size = 0;
-        EXPECT_FALSE(chain.demux->GetStreamInfo(StreamInfoKindAudioSpecificConfig, &data, &size))
+        // A chain without a seeker selects no track: the track that carries the audio stream
+        // describes it (a program-stream output needs it for its stream map).
+        ASSERT_TRUE(chain.demux->GetStreamInfo(StreamInfoKindAudioSpecificConfig, &data, &size))
             << "no track selected yet";
+        EXPECT_EQ(std::vector<uint8_t>({0x11, 0x90}), std::vector<uint8_t>(data, data + size));
         chain.demux->Add(MemoryChunk(boost::make_shared<MemoryMarkerTrackChange>(TrackId(1), 3)));
         ASSERT_TRUE(chain.demux->GetStreamInfo(StreamInfoKindAudioSpecificConfig, &data, &size));
         EXPECT_EQ(std::vector<uint8_t>({0x11, 0x90}), std::vector<uint8_t>(data, data + size))

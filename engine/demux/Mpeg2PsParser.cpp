@@ -635,13 +635,15 @@ Mpeg2PsParser::Result Mpeg2PsParser::ReadStreamMap() {
     return ResultOk;
 }
 
-bool Mpeg2PsParser::GetAudioDecoderConfig(uint8_t audioId, std::vector<uint8_t>& config) const {
+bool Mpeg2PsParser::GetAudioDecoderConfig(uint8_t audioId, std::vector<uint8_t>& config,
+                                          const MediaTrack* track) const {
     const uint8_t* es = nullptr;
     uint32_t size = 0;
     if (!streamMap_.FindEsDescriptor(audioId, es, size)) {
+        if (track == nullptr) track = selectedTrack_.get();
         const SV::SVDataBlob* blob = nullptr;
-        if (!selectedTrack_ ||
-            !selectedTrack_->GetInfo().GetDataBlob(TrackInfoKey_AudioEsDescriptor, blob) ||
+        if (track == nullptr ||
+            !track->GetInfo().GetDataBlob(TrackInfoKey_AudioEsDescriptor, blob) ||
             blob == nullptr || blob->empty()) {
             return false;
         }

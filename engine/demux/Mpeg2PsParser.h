@@ -131,9 +131,10 @@ public:
     Result FlushPendingSample();
 
     // Reads an AudioSpecificConfig for the audio stream from the stream map's initial object
-    // descriptor, else from the selected track's ES descriptor. False when none is found or
-    // the descriptors do not hold together.
-    bool GetAudioDecoderConfig(uint8_t audioId, std::vector<uint8_t>& config) const;
+    // descriptor, else from the ES descriptor of the track given (the selected track when
+    // none is). False when none is found or the descriptors do not hold together.
+    bool GetAudioDecoderConfig(uint8_t audioId, std::vector<uint8_t>& config,
+                               const MediaTrack* track = nullptr) const;
 
     // SampleReceiver: in trick play the sample is written again as packs; else passed on.
     void DoReceiveSample(Sample& sample) override;

@@ -2,6 +2,7 @@
 
 #include <boost/make_shared.hpp>
 
+#include <algorithm>
 #include <limits>
 
 #include "SVLibrary/Util/Saturating.h"
@@ -16,6 +17,7 @@ Mux::Mux(Session* session)
       sampleHeadroom_(0),
       sampleTailroom_(0),
       timestampOffset_(0),
+      audioSource_(nullptr),
       started_(false),
       endOfStream_(false),
       finishing_(false),
@@ -131,6 +133,11 @@ void Mux::EmitNext(const boost::shared_ptr<SampleStream>& chosen) {
     // A copy: the subclass may send, and a marker passed on may reach code that changes the
     // queues (a flush) before the sample is popped.
     Sample sample = chosen->Front();
+    if (sample.GetFormat() != SampleFormatMarker && !IsWritten(*chosen)) {
+        // The other language: taken in its turn and dropped, markers still go on.
+        chosen->PopFront();
+        return;
+    }
     if (!started_) {
         OnFirstDecodeTime(sample.GetDecodeTime());
         started_ = true;
@@ -245,6 +252,10 @@ void Mux::DoLinked(bool firstTime) {
         AdoptDemux(front);
         branch.Link();
     }
+    // A chosen source that no longer feeds this multiplexer chooses nothing.
+    if (std::find(demuxes_.begin(), demuxes_.end(), audioSource_) == demuxes_.end()) {
+        audioSource_ = nullptr;
+    }
 }
 
 void Mux::DoSeek(BytePosition start, BytePosition second, bool flag) {
@@ -355,9 +366,18 @@ std::string Mux::DoDump() {
 }
 
 bool Mux::GetStreamInfo(uint32_t kind, const uint8_t** data, uint32_t* size) {
+    // A demultiplexer answers for any of its streams: a set-up of one kind of media is asked
+    // of that media's streams only, so that the pictures' chain does not answer for the sound
+    // of another chain.
+    uint32_t type = 0;
+    if (kind == StreamInfoKindAvcDecoderConfigurationRecord) type = SampleMediaTypeVideo;
+    if (kind == StreamInfoKindAudioSpecificConfig || kind == StreamInfoKindEsDescriptor) {
+        type = SampleMediaTypeAudio;
+    }
     for (std::list<boost::shared_ptr<SampleStream>>::iterator it = streams_.begin();
          it != streams_.end(); ++it) {
-        if ((*it)->IsConnected() && (*it)->GetStreamInfo(kind, data, size)) {
+        if (type != 0 && (*it)->GetType() != type) continue;
+        if ((*it)->IsConnected() && IsWritten(**it) && (*it)->GetStreamInfo(kind, data, size)) {
             return true;
         }
     }
@@ -367,7 +387,7 @@ bool Mux::GetStreamInfo(uint32_t kind, const uint8_t** data, uint32_t* size) {
 bool Mux::GetStreamValue(uint32_t kind, uint64_t* value) {
     for (std::list<boost::shared_ptr<SampleStream>>::iterator it = streams_.begin();
          it != streams_.end(); ++it) {
-        if ((*it)->IsConnected() && (*it)->GetStreamValue(kind, value)) {
+        if ((*it)->IsConnected() && IsWritten(**it) && (*it)->GetStreamValue(kind, value)) {
             return true;
         }
     }
@@ -389,6 +409,21 @@ void Mux::DoProcessMemoryMarker(Sample& sample) {
 }
 
 void Mux::OnFirstDecodeTime(MediaTime) {}
+
+void Mux::SetAudioSource(SampleSource* source) {
+    if (source != nullptr &&
+        std::find(demuxes_.begin(), demuxes_.end(), source) == demuxes_.end()) {
+        return;
+    }
+    audioSource_ = source;
+}
+
+bool Mux::IsWritten(const SampleStream& stream) const {
+    if (audioSource_ == nullptr || stream.GetType() != SampleMediaTypeAudio) {
+        return true;
+    }
+    return dynamic_cast<SampleSource*>(stream.GetOwner()) == audioSource_;
+}
 
 void Mux::AddSideBranch(const ComponentStack& branch) { sideBranches_.push_back(branch); }
 
@@ -422,7 +457,7 @@ void Mux::RemoveSampleStream(const boost::shared_ptr<SampleStream>& stream) {
 uint32_t Mux::GetStreamFormat(uint32_t mediaType) const {
     for (std::list<boost::shared_ptr<SampleStream>>::const_iterator it = streams_.begin();
          it != streams_.end(); ++it) {
-        if ((*it)->IsConnected() && (*it)->GetType() == mediaType) {
+        if ((*it)->IsConnected() && (*it)->GetType() == mediaType && IsWritten(**it)) {
             return (*it)->GetCurrentFormat();
         }
     }

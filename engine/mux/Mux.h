@@ -91,8 +91,16 @@ public:
     void RemoveSampleStream(const boost::shared_ptr<SampleStream>& stream) override;
     void SetEndOfStream(bool endOfStream) override { endOfStream_ = endOfStream; }
     void SourceEnded(SampleSource* source) override;
-    // The current format of the first connected stream of the media type; 0 when none.
+    // The current format of the first written stream of the media type; 0 when none.
     uint32_t GetStreamFormat(uint32_t mediaType) const;
+    // One audio stream carries one language: when several demultiplexers carry sound (a
+    // title's own sound beside an audio rendition read by a side branch), only the audio of
+    // this one is written. The others are still read and ordered with the rest, so that the
+    // chains keep pace and a later choice continues at once; their audio samples are dropped
+    // where they would be written. null (the default): every audio stream is written. A source
+    // that is not one of this multiplexer's demultiplexers is ignored. On the task thread.
+    void SetAudioSource(SampleSource* source);
+    SampleSource* GetAudioSource() const { return audioSource_; }
 
     uint32_t GetSampleHeadroom() const { return sampleHeadroom_; }
     uint32_t GetSampleTailroom() const { return sampleTailroom_; }
@@ -133,6 +141,9 @@ protected:
     // on.
     void FinishStreams(const SampleStream* carrier);
     void AdoptDemux(const boost::shared_ptr<Component>& component);
+    // Whether the stream's samples are written: false for the audio of a demultiplexer other
+    // than the chosen audio source.
+    bool IsWritten(const SampleStream& stream) const;
     // Whether the source's media has ended (any source when only one feeds this multiplexer).
     bool HasEnded(SampleSource* source) const;
     // Sends the end of stream held back, once every source has ended and every stream is empty.
@@ -147,6 +158,7 @@ protected:
     uint32_t sampleTailroom_;
     uint32_t timestampOffset_;
     std::list<boost::shared_ptr<SampleStream>> streams_;  // video streams first
+    SampleSource* audioSource_;  // whose audio is written; null: every source's
     bool started_;
     bool endOfStream_;
     bool finishing_;   // FinishStreams is running

@@ -444,6 +444,76 @@ TEST(MuxSideBranch, TheFirstChainToEndDoesNotEndTheOutput) {
     EXPECT_EQ(1u, sink->CountMarkers(MemoryMarkerTypeEndOfStream));
 }
 
+std::vector<std::string> Emitted(const std::vector<std::string>& log) {
+    std::vector<std::string> out;
+    for (const std::string& entry : log) {
+        if (entry[0] == 'v' || entry[0] == 'a') out.push_back(entry);
+    }
+    return out;
+}
+
+// The pictures' own sound (main chain) and an audio rendition in another language (side
+// branch) meet here; only the chosen chain's audio is written, and a change of choice takes
+// effect from the next sample on, in decode-time order, without a frame of both.
+TEST(MuxSideBranch, OnlyTheChosenChainsAudioIsWritten) {
+    ComponentStack stack(StackIdMain);
+    boost::shared_ptr<RecordingSink> sink = boost::make_shared<RecordingSink>();
+    boost::shared_ptr<LoggingMux> mux = boost::make_shared<LoggingMux>();
+    boost::shared_ptr<FakeDemux> main = boost::make_shared<FakeDemux>(nullptr);
+    const size_t video = main->AddStream(0xE0, SampleMediaTypeVideo, SampleFormatH264AnnexB);
+    const size_t own = main->AddStream(0xC0, SampleMediaTypeAudio, SampleFormatAacAdts);
+    main->SetStreamInfo(own, StreamInfoKindAudioSpecificConfig, {0x11, 0x90});
+    stack.AddComponent(sink);
+    stack.AddComponent(mux);
+    stack.AddComponent(main);
+    ComponentStack branch(StackIdAudioBranch);
+    boost::shared_ptr<FakeDemux> side = boost::make_shared<FakeDemux>(nullptr);
+    const size_t other = side->AddStream(0xC1, SampleMediaTypeAudio, SampleFormatEac3);
+    branch.AddComponent(side);
+    mux->AddSideBranch(branch);
+    stack.Link();
+    ASSERT_EQ(2u, mux->GetDemuxes().size());
+    SampleSource* mainSource = mux->GetDemuxes()[0];
+    SampleSource* sideSource = mux->GetDemuxes()[1];
+
+    // Pictures every 40 ms; the own sound at 10, 30, 50 ... ms, the rendition at 21, 41 ...
+    for (uint64_t t = 0; t <= 120000; t += 40000) main->AddSample(video, Payload(10), t);
+    for (uint64_t t = 10000; t <= 110000; t += 20000) main->AddSample(own, Payload(10), t);
+    for (uint64_t t = 21000; t <= 121000; t += 20000) side->AddSample(other, Payload(10), t);
+    main->SetSamplesPerPull(0);  // each announces its streams, holding its samples back
+    side->SetSamplesPerPull(0);
+    main->PullSamples();
+    side->PullSamples();
+    main->SetSamplesPerPull(1);
+    side->SetSamplesPerPull(1);
+    main->SetEndOfStreamAtEnd(true);
+    side->SetEndOfStreamAtEnd(true);
+
+    EXPECT_EQ(nullptr, mux->GetAudioSource()) << "every audio stream by default";
+    FakeDemux stranger(nullptr);
+    mux->SetAudioSource(&stranger);
+    EXPECT_EQ(nullptr, mux->GetAudioSource()) << "a source the multiplexer does not read";
+    mux->SetAudioSource(mainSource);
+    EXPECT_EQ(mainSource, mux->GetAudioSource());
+    mux->PullData(4 * 188);  // four samples written (the rendition's 21 ms frame is passed over)
+    // Both chains still set the formats they would write, the chosen one's audio only.
+    EXPECT_EQ(uint32_t(SampleFormatAacAdts), mux->GetStreamFormat(SampleMediaTypeAudio));
+    const uint8_t* config = nullptr;
+    uint32_t size = 0;
+    EXPECT_TRUE(mux->GetStreamInfo(StreamInfoKindAudioSpecificConfig, &config, &size));
+
+    mux->SetAudioSource(sideSource);
+    EXPECT_EQ(uint32_t(SampleFormatEac3), mux->GetStreamFormat(SampleMediaTypeAudio));
+    EXPECT_FALSE(mux->GetStreamInfo(StreamInfoKindAudioSpecificConfig, &config, &size))
+        << "the rendition has no configuration; the pictures' sound's is not its";
+    mux->PullData(100000);
+    EXPECT_EQ((std::vector<std::string>{"v0", "a10000", "a30000", "v40000",  // own sound
+                                        "a41000", "a61000", "v80000", "a81000", "a101000",
+                                        "v120000", "a121000"}),  // the rendition's from 41 ms
+              Emitted(mux->log));
+    EXPECT_EQ(1u, sink->CountMarkers(MemoryMarkerTypeEndOfStream)) << "markers still go on";
+}
+
 // Notes every request that reaches it (the output end of a side branch).
 class RequestLog : public Component {
 public:

@@ -359,6 +359,11 @@ std::string Fixtures::Thumbnail(int index) {
          "-frames:v", "1", "-c:v", "mjpeg", "-f", "mjpeg", "{out}"});
 }
 
+std::string Fixtures::TwoLanguageTitle() {
+    return MakeTitle("two-languages.svm", {"--lang", "eng", ShortClip(), "--lang", "fra",
+                                           SineAudioClip(kSmilSecondFrequency), "{out}"});
+}
+
 std::string Fixtures::ShortTitle() { return MakeTitle("short.svm", {ShortClip(), "{out}"}); }
 
 std::string Fixtures::ChapterTitle() {

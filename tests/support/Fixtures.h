@@ -69,6 +69,9 @@ public:
     // The short clip's pictures without sound, as a clip and as a title of one video track.
     static std::string VideoOnlyClip();
     static std::string VideoOnlyTitle();
+    // Two languages in one title: the short clip (pictures and a 440 Hz sound) in "eng" as
+    // track 1 and the 880 Hz audio-only clip in "fra" as track 2, a rendition of its own.
+    static std::string TwoLanguageTitle();
     // The audio-only clip as a title of one audio track whose language is the given code.
     static std::string LanguageAudioTitle(const std::string& language);
     // The trick clips as one title: track 1 normal, track 2 rate 4, track 3 rate -4.

@@ -14,6 +14,7 @@
 #include "json/KvJsonWriter.h"
 
 #include "engine/container/Mpeg2PsIndexEntryReader.h"
+#include "engine/container/TrackInfoKeys.h"
 #include "engine/core/MemoryChunk.h"
 #include "engine/samples/Sample.h"
 
@@ -47,12 +48,12 @@ protected:
         if (found == index_.end()) {
             StreamSummary stream;
             stream.streamId = id;
-            stream.mediaType = sample.GetType();
             for (const Mpeg2PsPsm::EsMapEntry& entry : GetEsMap()) {
                 if (entry.elementary_stream_id == id) {
                     stream.streamType = entry.stream_type;
                 }
             }
+            stream.mediaType = KindOf(id, sample.GetType());
             stream.firstDecodeTime = sample.GetDecodeTime().Get();
             found = index_.emplace(id, summary_.streams.size()).first;
             summary_.streams.push_back(stream);
@@ -66,6 +67,24 @@ protected:
     }
 
 private:
+    // What the tracks say the stream is. The parser classes a sample by the one audio and
+    // video stream it follows, so the sound of a title's first language beside an audio
+    // rendition of another (a stream of its own) would pass for neither.
+    uint32_t KindOf(uint8_t id, uint32_t parsed) const {
+        for (const boost::shared_ptr<MediaTrack>& track : summary_.tracks) {
+            const SV::SVDictionary& info = track->GetInfo();
+            if (track->HasVideo() &&
+                info.GetUnsignedIntOrDefault(TrackInfoKey_VideoMpegStreamId, 0) == id) {
+                return SampleMediaTypeVideo;
+            }
+            if (track->HasAudio() &&
+                info.GetUnsignedIntOrDefault(TrackInfoKey_AudioMpegStreamId, 0) == id) {
+                return SampleMediaTypeAudio;
+            }
+        }
+        return parsed;
+    }
+
     TitleSummary& summary_;
     std::map<uint8_t, size_t> index_;
 };

@@ -268,6 +268,34 @@ TEST_F(TitleDumpTest, JsonCarriesTheSameReportAsTheText) {
 
 // A chapter title that is not UTF-8 cannot go into JSON: the writer's refusal is told on
 // standard error with exit 1, and nothing that could pass for the report is printed.
+// Two languages in one title: the pictures' own sound (stream 0xC0, "eng") and an audio-only
+// rendition (stream 0xC1, "fra"). Both streams are sound, in the text and in the JSON.
+TEST_F(TitleDumpTest, EachLanguagesStreamIsNamedAudio) {
+    const std::string title = Fixtures::TwoLanguageTitle();
+    const Result text = Dump({title});
+    ASSERT_EQ(0, text.status) << text.err;
+    EXPECT_NE(std::string::npos, text.out.find("stream 0xc0: audio, stream type 0x0f,"))
+        << text.out;
+    EXPECT_NE(std::string::npos, text.out.find("stream 0xc1: audio, stream type 0x0f,"))
+        << text.out;
+    EXPECT_NE(std::string::npos, text.out.find("stream 0xe0: video, stream type 0x1b,"))
+        << text.out;
+    EXPECT_EQ(std::string::npos, text.out.find(": other,")) << text.out;
+
+    const Result json = Dump({"--json", title});
+    ASSERT_EQ(0, json.status) << json.err;
+    KvJsonParser parser;
+    const std::optional<ns::Value> report = parser.objectWithData(json.out.data(), json.out.size());
+    ASSERT_TRUE(report) << parser.error() << "\n" << json.out;
+    const ns::Value& streams = (*report)["streams"];
+    ASSERT_EQ(3u, streams.Count()) << json.out;
+    size_t audio = 0;
+    for (size_t i = 0; i < streams.Count(); ++i) {
+        audio += Text(streams[i]["kind"]) == "audio" ? 1 : 0;
+    }
+    EXPECT_EQ(2u, audio) << json.out;
+}
+
 TEST_F(TitleDumpTest, JsonTheWriterRefusesFailsTheRun) {
     const std::string title = Fixtures::MakeTitle(
         "dump-latin1.svm", {"--chapter", "0:Caf\xe9", Fixtures::ShortClip(), "{out}"});
