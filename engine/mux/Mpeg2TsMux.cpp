@@ -74,7 +74,8 @@ Mpeg2TsMux::Mpeg2TsMux(Session* session)
       mergeCount_(0),
       heldPts_(0),
       heldDts_(0),
-      heldCount_(0) {
+      heldCount_(0),
+      restartAtKeyFrame_(false) {
     // Room in front of every sample payload for the ADTS header a filter may put in front of a
     // raw AAC frame.
     sampleHeadroom_ = kAdtsHeaderSize;
@@ -102,6 +103,10 @@ void Mpeg2TsMux::DoSetPosition(BytePosition position, StackId stackId) {
         heldAudio_ = Sample();
         heldCount_ = 0;
         writer_.Restart();
+        // Sound from before the first key frame belongs to the group of pictures before it,
+        // which a segmenter drops: the counters start again at the key frame too, so that the
+        // segment's first packet of every PID says so.
+        restartAtKeyFrame_ = true;
     }
 }
 
@@ -177,6 +182,10 @@ void Mpeg2TsMux::DoProcessSample(Sample& sample) {
             // here; then the marker, the tables a decoder needs to join the stream here, and
             // the picture.
             WriteHeldAudio();
+            if (restartAtKeyFrame_) {
+                writer_.Restart();
+                restartAtKeyFrame_ = false;
+            }
             SendGopStart(pcr);
             writer_.WriteSection(kPatPid, pat_);
             writer_.WriteSection(kPmtPid, pmt_);

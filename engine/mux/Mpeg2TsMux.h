@@ -23,9 +23,9 @@ namespace SarvelonMediaKit {
 // What lies between two key frames depends only on the samples of that stretch, not on where
 // the output started: joined audio frames never reach across a key frame (the group is closed
 // before it), so a segment cut after a seek holds the very PES packets that a straight read
-// gives it. After a reposition the first packet of every PID carries the
-// discontinuity_indicator and the counters start again, since what follows does not continue
-// what was written before.
+// gives it. After a reposition, and again at the first key frame after it, the first packet of
+// every PID carries the discontinuity_indicator and the counters start again, since what
+// follows does not continue what was written before.
 class Mpeg2TsMux : public Mux {
 public:
     enum : uint16_t {
@@ -101,6 +101,8 @@ protected:
     uint64_t heldPts_;
     uint64_t heldDts_;
     uint32_t heldCount_;
+    // A reposition came and no key frame since: the counters start again at the next one.
+    bool restartAtKeyFrame_;
 };
 
 }  // namespace SarvelonMediaKit
