@@ -320,6 +320,44 @@ TEST_F(Mpeg2TsMuxTest, AFrameHeldForJoiningDoesNotOutliveAReposition) {
     EXPECT_TRUE(reader.ContinuityErrors().empty());
 }
 
+TEST_F(Mpeg2TsMuxTest, AfterARepositionWhatFollowsTheNextMarkerAnnouncesItsRestart) {
+    demux->SetEndOfStreamAtEnd(false);
+    demux->AddSample(video, Picture(300), 1000000, 0, true);
+    demux->AddSample(audio, AdtsFrame(100), 1000000);
+    demux->AddSample(video, Picture(300), 1040000, 0, false);
+    Run();
+    mux->SetPosition(BytePosition(0), StackIdAny);
+    // Sound ahead of the key frame: it belongs to the group before, which a segmenter drops.
+    demux->SetEndOfStreamAtEnd(true);
+    demux->AddSample(audio, AdtsFrame(101), 4980000);
+    demux->AddSample(video, Picture(300), 5000000, 0, true);
+    demux->AddSample(audio, AdtsFrame(102), 5000000);
+    sink->entries.clear();
+    Run();
+
+    // From the marker on, as a segment has it: every PID's first packet starts again at 0 and
+    // says so.
+    size_t marker = sink->entries.size();
+    for (size_t i = 0; i < sink->entries.size() && marker == sink->entries.size(); ++i) {
+        if (sink->entries[i].isMarker) marker = i;
+    }
+    ASSERT_LT(marker, sink->entries.size());
+    ASSERT_FALSE(sink->entries[marker - 1].isMarker);  // the sound ahead of it came first
+    std::map<uint16_t, std::pair<bool, int>> first;    // PID -> (flagged, counter)
+    for (size_t i = marker + 1; i < sink->entries.size(); ++i) {
+        const Bytes& bytes = sink->entries[i].bytes;
+        for (size_t at = 0; at + 188 <= bytes.size(); at += 188) {
+            const Packet packet{i, bytes.data() + at};
+            if (!first.count(packet.Pid())) {
+                first[packet.Pid()] = std::make_pair(packet.Discontinuity(), packet.Counter());
+            }
+        }
+    }
+    const std::map<uint16_t, std::pair<bool, int>> expected = {
+        {0x0000, {true, 0}}, {0x0020, {true, 0}}, {0x0021, {true, 0}}, {0x0022, {true, 0}}};
+    EXPECT_EQ(expected, first);
+}
+
 TEST_F(Mpeg2TsMuxTest, TimestampsFollowTheSampleTimes) {
     struct Case {
         uint64_t decodeTime;
