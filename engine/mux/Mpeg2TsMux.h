@@ -51,7 +51,8 @@ public:
     std::string GetTypeName() const override;
     bool DoTrickPlay(TrickPlayRate rate, MediaTime time) override;
     void DoSetPosition(BytePosition position, StackId stackId) override;
-    // Installs the stream's sample filters by its current format.
+    // Installs the stream's sample filters by its current format, and notes whether its
+    // audio frames are joined.
     void OnSampleStreamAdded(const boost::shared_ptr<SampleStream>& stream) override;
     void OnSampleStreamRemoved(const boost::shared_ptr<SampleStream>& stream) override;
     void DoProcessSample(Sample& sample) override;
