@@ -23,9 +23,6 @@ SV::MutexedVariable<SessionMap>& Registry() {
     return *registry;
 }
 
-// The start position that means "wherever the player-driven adaptation starts" (no seek).
-constexpr uint64_t kNoStartPosition = 0xFFFFFFFFFFFFFFFFull;
-
 // Mode 1 picks the output from the source's format.
 constexpr unsigned kModeHls = 1;
 constexpr unsigned kModeFlv = 0;
@@ -148,9 +145,10 @@ SVStatus SVMediaTransformerSession::Setup(unsigned mode, std::string* localUrl) 
     status = transformer->PreLoad();
     if (status != SVStatusSuccess) return status;
 
-    uint64_t start =
-        credentials_.GetBooleanOrDefault("CredentialsKey_Pda", false) ? kNoStartPosition : 0;
-    status = transformer->Transform(MediaTime(start), TrickPlayRate(0), true);
+    // From the start, with player-driven adaptation too: the seek gives the chain the byte
+    // range of its track, and without it the chain read on past the track's end through the
+    // other renditions, so the last segment of the track the player reads never ended.
+    status = transformer->Transform(MediaTime(0), TrickPlayRate(0), true);
     // The playback URL is the caller's to hand to a player at once: it must lead to this
     // engine, so the setup ends only once the engine listens on its port (or could not).
     if (status == SVStatusSuccess) status = transformer->WaitUntilListening();

@@ -10,7 +10,6 @@
 #include "engine/samples/Eac3HdDvdToRawSampleFilter.h"
 #include "engine/samples/H264SampleFilterFillerRemove.h"
 #include "engine/samples/LengthToStartCodeH264SampleFilter.h"
-#include "engine/samples/MergeSampleFilter.h"
 #include "engine/mux/IodDescriptor.h"
 
 namespace SarvelonMediaKit {
@@ -72,7 +71,11 @@ Mpeg2TsMux::Mpeg2TsMux(Session* session)
           },
           [this](const MemoryChunk& chunk) { DoSend(chunk); }),
       pmtVersion_(0),
-      mergeCount_(0) {
+      mergeCount_(0),
+      heldPts_(0),
+      heldDts_(0),
+      heldCount_(0),
+      restartAtKeyFrame_(false) {
     // Room in front of every sample payload for the ADTS header a filter may put in front of a
     // raw AAC frame.
     sampleHeadroom_ = kAdtsHeaderSize;
@@ -96,6 +99,14 @@ void Mpeg2TsMux::DoSetPosition(BytePosition position, StackId stackId) {
     Mux::DoSetPosition(position, stackId);
     if (stackId == stackId_ || stackId == StackIdAny) {
         psiPending_ = true;
+        // Frames of the old position; what comes next does not continue what went out.
+        heldAudio_ = Sample();
+        heldCount_ = 0;
+        writer_.Restart();
+        // Sound from before the first key frame belongs to the group of pictures before it,
+        // which a segmenter drops: the counters start again at the key frame too, so that the
+        // segment's first packet of every PID says so.
+        restartAtKeyFrame_ = true;
     }
 }
 
@@ -136,8 +147,14 @@ void Mpeg2TsMux::OnSampleStreamAdded(const boost::shared_ptr<SampleStream>& stre
             break;
         default: break;
     }
-    if (mergeAudio && mergeCount_ != 0) {
-        stream->AddFilter(boost::make_shared<MergeSampleFilter>(stream, mergeCount_, 0));
+    if (mergeAudio && mergeCount_ > 1) {
+        joined_.insert(stream->GetStreamRef().Get());
+    }
+}
+
+void Mpeg2TsMux::OnSampleStreamRemoved(const boost::shared_ptr<SampleStream>& stream) {
+    if (stream) {
+        joined_.erase(stream->GetStreamRef().Get());
     }
 }
 
@@ -161,21 +178,64 @@ void Mpeg2TsMux::DoProcessSample(Sample& sample) {
 
     if (type == SampleMediaTypeVideo) {
         if (sample.IsKeyFrame()) {
-            // A key frame starts a group of pictures: the marker, then the tables a decoder
-            // needs to join the stream here, then the picture.
+            // The audio frames before the key frame belong to the group of pictures that ends
+            // here; then the marker, the tables a decoder needs to join the stream here, and
+            // the picture.
+            WriteHeldAudio();
+            if (restartAtKeyFrame_) {
+                writer_.Restart();
+                restartAtKeyFrame_ = false;
+            }
             SendGopStart(pcr);
             writer_.WriteSection(kPatPid, pat_);
             writer_.WriteSection(kPmtPid, pmt_);
         }
         writer_.WritePes(kVideoPid, kVideoStreamId, pts, dts, pcr, sample.GetPayload());
-    } else {
-        const uint32_t format = sample.GetFormat();
-        const uint8_t streamId = (format == SampleFormatEac3 || format == SampleFormatPesPrivate)
-                                     ? kPrivateStream1
-                                     : kAudioStreamId;
-        writer_.WritePes(kAudioPid, streamId, pts, dts, TsPacketWriter::kNoPcr,
-                         sample.GetPayload());
+        return;
     }
+    if (joined_.count(sample.GetStreamRef().Get()) == 0) {
+        WriteAudio(sample, pts, dts);
+        return;
+    }
+    if (heldCount_ == 0) {
+        // Timed by its first frame; the bytes are shared, not copied.
+        heldAudio_ = sample;
+        heldPts_ = pts;
+        heldDts_ = dts;
+    } else {
+        heldAudio_.GetPayload().AppendChunks(sample.GetPayload());
+    }
+    if (++heldCount_ >= mergeCount_) {
+        WriteHeldAudio();
+    }
+}
+
+void Mpeg2TsMux::WriteAudio(Sample& sample, uint64_t pts, uint64_t dts) {
+    const uint32_t format = sample.GetFormat();
+    const uint8_t streamId = (format == SampleFormatEac3 || format == SampleFormatPesPrivate)
+                                 ? kPrivateStream1
+                                 : kAudioStreamId;
+    writer_.WritePes(kAudioPid, streamId, pts, dts, TsPacketWriter::kNoPcr, sample.GetPayload());
+}
+
+void Mpeg2TsMux::WriteHeldAudio() {
+    if (heldCount_ == 0) {
+        return;
+    }
+    // Taken out first: writing sends bytes on, and nothing sent may find it held still.
+    Sample held = heldAudio_;
+    heldAudio_ = Sample();
+    heldCount_ = 0;
+    WriteAudio(held, heldPts_, heldDts_);
+}
+
+bool Mpeg2TsMux::DoProcessMemoryMarker(const boost::shared_ptr<MemoryMarker>& marker) {
+    // The multiplexer lets out every queued sample first; the marker goes on after the return.
+    const bool passOn = Mux::DoProcessMemoryMarker(marker);
+    if (passOn && marker && marker->GetType() == MemoryMarkerTypeEndOfStream) {
+        WriteHeldAudio();
+    }
+    return passOn;
 }
 
 void Mpeg2TsMux::SendGopStart(uint64_t pcr) {

@@ -130,13 +130,34 @@ TEST_P(Mpeg2TsMuxFixtureTest, TheClipRemuxedIsAcceptedAndKeepsItsAccessUnits) {
         EXPECT_EQ(before.audio, after.audio);
         EXPECT_EQ(AdtsFrames(before.audio), after.audioPes);  // one frame to a PES
     } else {
-        // Frames leave in groups; the last group, still short at the end of the input, leaves
-        // as it is: every byte of the audio arrives, one PES per group and one for the rest.
+        // Frames leave in groups that start again at each key frame: a group short at a key
+        // frame, or at the end of the input, leaves as it is. Every byte of the audio arrives.
         const size_t frames = AdtsFrames(before.audio);
-        ASSERT_NE(0u, frames % GetParam()) << "the clip must end in a short group";
         EXPECT_EQ(before.audio, after.audio);
         EXPECT_EQ(frames, AdtsFrames(after.audio));
-        EXPECT_EQ((frames + GetParam() - 1) / GetParam(), after.audioPes);
+        // The groups worked out from the source: each frame's time from its PES's PTS (1024
+        // samples at 48 kHz: 1920 ticks a frame), each stretch from one key frame's DTS to the
+        // next (a frame at a key frame's time goes after it).
+        std::vector<uint64_t> keys;
+        std::vector<uint64_t> times;
+        for (const SvTools::TsPes& pes : in.Pes()) {
+            if (pes.streamType == 0x1B && pes.randomAccess) keys.push_back(pes.dts);
+            if (pes.streamType != 0x0F) continue;
+            const size_t n = AdtsFrames(pes.payload);
+            for (size_t i = 0; i < n; ++i) times.push_back(pes.pts + i * 1920);
+        }
+        ASSERT_EQ(Fixtures::kShortClipFrames / 50, keys.size());
+        ASSERT_EQ(frames, times.size());
+        std::vector<size_t> perStretch(keys.size() + 1, 0);
+        for (uint64_t t : times) {
+            size_t stretch = 0;
+            while (stretch < keys.size() && t >= keys[stretch]) ++stretch;
+            ++perStretch[stretch];
+        }
+        size_t groups = 0;
+        for (size_t n : perStretch) groups += (n + GetParam() - 1) / GetParam();
+        ASSERT_NE(0u, perStretch[1] % GetParam()) << "the first group of pictures must end short";
+        EXPECT_EQ(groups, after.audioPes);
     }
     // One table pair per group of pictures (a key frame every 50 pictures).
     EXPECT_EQ(Fixtures::kShortClipFrames / 50, got.PacketsPerPid().at(0x0000));

@@ -58,6 +58,7 @@ struct Packet {
     const uint8_t* Payload() const { return HasAdaptation() ? p + 5 + p[4] : p + 4; }
     size_t PayloadSize() const { return static_cast<size_t>(p + 188 - Payload()); }
     bool HasPcr() const { return HasAdaptation() && p[4] > 0 && (p[5] & 0x10) != 0; }
+    bool Discontinuity() const { return HasAdaptation() && p[4] > 0 && (p[5] & 0x80) != 0; }
     uint64_t Pcr() const {
         const uint8_t* f = p + 6;
         const uint64_t base = (uint64_t(f[0]) << 25) | (uint64_t(f[1]) << 17) |
@@ -83,6 +84,16 @@ protected:
         demux->SetEndOfStreamAtEnd(true);
     }
     void Run() { mux->PullData(ByteAmount(0x7FFFFFFF)); }
+    // The chain again with audio frames joined count to a PES: the multiplexer decides it
+    // when a stream is added.
+    void JoinFrames(uint32_t count) {
+        stack = ComponentStack(StackIdMain);
+        sink = boost::make_shared<RecordingSink>();
+        mux = boost::make_shared<Mpeg2TsMux>(nullptr);
+        mux->SetMergeCount(count);
+        demux = boost::make_shared<FakeDemux>(nullptr);
+        SetUp();
+    }
     std::vector<Packet> Packets() const {
         std::vector<Packet> packets;
         for (size_t i = 0; i < sink->entries.size(); ++i) {
@@ -186,7 +197,7 @@ TEST_F(Mpeg2TsMuxTest, PatAndPmtAreGoldenEachInOnePacketBeforeTheKeyFrame) {
     EXPECT_EQ(0x22, reader.Programs()[0].streams[1].pid);
 }
 
-TEST_F(Mpeg2TsMuxTest, ThePmtVersionGrowsAtEachRefreshAndCountersRunPerPid) {
+TEST_F(Mpeg2TsMuxTest, ThePmtVersionGrowsAtEachRefreshAndCountersRunPerPidUntilARestart) {
     uint64_t time = 0;
     for (int refresh = 0; refresh < 33; ++refresh) {
         demux->AddSample(video, Picture(400), time, 0, true);
@@ -206,11 +217,19 @@ TEST_F(Mpeg2TsMuxTest, ThePmtVersionGrowsAtEachRefreshAndCountersRunPerPid) {
     }
     EXPECT_EQ(Bytes(kPat, kPat + sizeof kPat), mux->GetPat());  // never changes
 
+    // Within a run the counters of each PID follow on; after each reposition the PID's first
+    // packet starts again at 0 and says so with the discontinuity_indicator.
     std::map<uint16_t, int> next;
     std::map<uint16_t, int> count;
+    std::map<uint16_t, int> restarts;
     for (const Packet& packet : Packets()) {
         const uint16_t pid = packet.Pid();
-        if (next.count(pid)) {
+        if (packet.Discontinuity()) {
+            EXPECT_TRUE(next.count(pid)) << "PID " << pid << ": flagged before anything";
+            EXPECT_EQ(0, packet.Counter()) << "PID " << pid;
+            EXPECT_TRUE(packet.UnitStart()) << "PID " << pid;
+            ++restarts[pid];
+        } else if (next.count(pid)) {
             EXPECT_EQ(next[pid], packet.Counter()) << "PID " << pid;
         }
         next[pid] = (packet.Counter() + 1) & 0x0F;
@@ -220,6 +239,123 @@ TEST_F(Mpeg2TsMuxTest, ThePmtVersionGrowsAtEachRefreshAndCountersRunPerPid) {
     EXPECT_EQ(33, count[0x0020]);
     EXPECT_EQ(66 * 3, count[0x0021]);  // 400 bytes with headers take three packets
     EXPECT_EQ(33 * 2, count[0x0022]);
+    for (const uint16_t pid : {0x0000, 0x0020, 0x0021, 0x0022}) {
+        EXPECT_EQ(32, restarts[pid]) << "PID " << pid;  // every run but the first
+    }
+}
+
+// Four frames to a PES, as the HLS output joins them: a group never reaches across a key
+// frame, so what lies between two key frames does not depend on where the output started.
+TEST_F(Mpeg2TsMuxTest, JoinedAudioFramesCloseBeforeEachKeyFrameAndAtTheEnd) {
+    JoinFrames(4);
+
+    // Key frames at 1.0 and 1.1 s; audio frames every 20 ms from 1.0 s, ten of them.
+    demux->AddSample(video, Picture(300), 1000000, 0, true);
+    demux->AddSample(video, Picture(300), 1040000, 0, false);
+    demux->AddSample(video, Picture(300), 1100000, 0, true);
+    for (int i = 0; i < 10; ++i) demux->AddSample(audio, AdtsFrame(100 + i), 1000000 + i * 20000);
+    Run();
+
+    // Each audio PES: its PTS (90 kHz) and payload size, with the group-of-pictures markers
+    // ('G') in their places.
+    std::vector<std::string> seen;
+    SvTools::TsReader reader([&](SvTools::TsPes& pes) {
+        if (pes.pid == 0x22) {
+            seen.push_back(std::to_string(pes.pts) + ":" + std::to_string(pes.payload.size()));
+        }
+    });
+    for (const RecordingSink::Entry& entry : sink->entries) {
+        if (entry.isMarker && entry.markerType == MemoryMarkerTypeGopStart) {
+            reader.Finish();  // lets out the PES still gathered
+            seen.push_back("G");
+            reader = SvTools::TsReader([&](SvTools::TsPes& pes) {
+                if (pes.pid == 0x22) {
+                    seen.push_back(std::to_string(pes.pts) + ":" +
+                                   std::to_string(pes.payload.size()));
+                }
+            });
+            continue;
+        }
+        reader.Feed(entry.bytes.data(), entry.bytes.size());
+    }
+    reader.Finish();
+    const std::vector<std::string> expected = {
+        "G",           // the first key frame, at 1.0 s (a tie goes to the picture)
+        "90000:406",   // 1.00 to 1.06 s: frames of 100 to 103 bytes
+        "97200:104",   // 1.08 s alone: the group closes before the next key frame
+        "G",           // the key frame at 1.1 s
+        "99000:426",   // 1.10 to 1.16 s: 105 to 108 bytes
+        "106200:109",  // 1.18 s alone: the end lets it out
+    };
+    EXPECT_EQ(expected, seen);
+}
+
+TEST_F(Mpeg2TsMuxTest, AFrameHeldForJoiningDoesNotOutliveAReposition) {
+    JoinFrames(4);
+    demux->SetEndOfStreamAtEnd(false);  // the first stretch does not end: its frames stay held
+    demux->AddSample(video, Picture(300), 1000000, 0, true);
+    demux->AddSample(audio, AdtsFrame(100), 1000000);
+    demux->AddSample(audio, AdtsFrame(101), 1020000);
+    demux->AddSample(video, Picture(300), 1040000, 0, false);
+    Run();
+    // Two frames held; the playback moves to 5 s.
+    ASSERT_TRUE(PacketsOf(0x0022).empty());
+    mux->SetPosition(BytePosition(0), StackIdAny);
+    demux->SetEndOfStreamAtEnd(true);
+    demux->AddSample(video, Picture(300), 5000000, 0, true);
+    demux->AddSample(audio, AdtsFrame(102), 5000000);
+    Run();
+
+    SvTools::TsReader reader;
+    const Bytes all = sink->Bytes();
+    reader.Feed(all.data(), all.size());
+    reader.Finish();
+    std::vector<uint64_t> audioPts;
+    for (const SvTools::TsPes& pes : reader.Pes()) {
+        if (pes.pid == 0x22) audioPts.push_back(pes.pts);
+    }
+    // Only the frame of the new position, alone; the old ones are gone.
+    EXPECT_EQ(std::vector<uint64_t>{450000}, audioPts);
+    // The reader saw every counter jump announced.
+    EXPECT_TRUE(reader.ContinuityErrors().empty());
+}
+
+TEST_F(Mpeg2TsMuxTest, AfterARepositionWhatFollowsTheNextMarkerAnnouncesItsRestart) {
+    demux->SetEndOfStreamAtEnd(false);
+    demux->AddSample(video, Picture(300), 1000000, 0, true);
+    demux->AddSample(audio, AdtsFrame(100), 1000000);
+    demux->AddSample(video, Picture(300), 1040000, 0, false);
+    Run();
+    mux->SetPosition(BytePosition(0), StackIdAny);
+    // Sound ahead of the key frame: it belongs to the group before, which a segmenter drops.
+    demux->SetEndOfStreamAtEnd(true);
+    demux->AddSample(audio, AdtsFrame(101), 4980000);
+    demux->AddSample(video, Picture(300), 5000000, 0, true);
+    demux->AddSample(audio, AdtsFrame(102), 5000000);
+    sink->entries.clear();
+    Run();
+
+    // From the marker on, as a segment has it: every PID's first packet starts again at 0 and
+    // says so.
+    size_t marker = sink->entries.size();
+    for (size_t i = 0; i < sink->entries.size() && marker == sink->entries.size(); ++i) {
+        if (sink->entries[i].isMarker) marker = i;
+    }
+    ASSERT_LT(marker, sink->entries.size());
+    ASSERT_FALSE(sink->entries[marker - 1].isMarker);  // the sound ahead of it came first
+    std::map<uint16_t, std::pair<bool, int>> first;    // PID -> (flagged, counter)
+    for (size_t i = marker + 1; i < sink->entries.size(); ++i) {
+        const Bytes& bytes = sink->entries[i].bytes;
+        for (size_t at = 0; at + 188 <= bytes.size(); at += 188) {
+            const Packet packet{i, bytes.data() + at};
+            if (!first.count(packet.Pid())) {
+                first[packet.Pid()] = std::make_pair(packet.Discontinuity(), packet.Counter());
+            }
+        }
+    }
+    const std::map<uint16_t, std::pair<bool, int>> expected = {
+        {0x0000, {true, 0}}, {0x0020, {true, 0}}, {0x0021, {true, 0}}, {0x0022, {true, 0}}};
+    EXPECT_EQ(expected, first);
 }
 
 TEST_F(Mpeg2TsMuxTest, TimestampsFollowTheSampleTimes) {
@@ -489,11 +625,11 @@ TEST(Mpeg2TsMuxFilters, EachFormatGetsTheChainThatMakesItTransportStreamReady) {
         uint32_t leaves;  // the stream's current format afterwards
     } cases[] = {
         {1, SampleFormatAacRaw, false, 0, {"AdtsAdd"}, SampleFormatAacAdts},
-        {1, SampleFormatAacRaw, false, 4, {"AdtsAdd", "Merge"}, SampleFormatAacAdts},
+        {1, SampleFormatAacRaw, false, 4, {"AdtsAdd"}, SampleFormatAacAdts},
         {1, SampleFormatAacAdts, true, 0, {"AdtsSynchronize"}, SampleFormatAacAdts},
-        {1, SampleFormatAacAdts, false, 4, {"AdtsSynchronize", "Merge"}, SampleFormatAacAdts},
+        {1, SampleFormatAacAdts, false, 4, {"AdtsSynchronize"}, SampleFormatAacAdts},
         {1, SampleFormatEac3, false, 4, {}, SampleFormatEac3},
-        {1, SampleFormatEac3HdDvd, false, 4, {"Eac3HdDvdToRaw", "Merge"}, SampleFormatEac3},
+        {1, SampleFormatEac3HdDvd, false, 4, {"Eac3HdDvdToRaw"}, SampleFormatEac3},
         {1, SampleFormatPesPrivate, false, 4, {}, SampleFormatPesPrivate},
         {2, SampleFormatH264AnnexB, false, 4, {}, SampleFormatH264AnnexB},
         {2, SampleFormatH264AnnexB, true, 4, {"FillerRemove"}, SampleFormatH264AnnexB},

@@ -29,7 +29,10 @@ constexpr uint32_t kAdaptationFlagsSize = 1;   // discontinuity_indicator .. ext
 constexpr uint32_t kPcrSize = 6;
 // An adaptation field that holds a PCR and nothing else.
 constexpr uint32_t kPcrAdaptationSize = kAdaptationLengthSize + kAdaptationFlagsSize + kPcrSize;
+// An adaptation field that holds its flags and nothing else.
+constexpr uint32_t kFlagsAdaptationSize = kAdaptationLengthSize + kAdaptationFlagsSize;
 constexpr uint8_t kNoAdaptationFlags = 0x00;
+constexpr uint8_t kDiscontinuityFlag = 0x80;
 constexpr uint8_t kPcrFlag = 0x10;
 constexpr uint8_t kStuffingByte = 0xFF;
 
@@ -69,9 +72,10 @@ void PutPcr(uint8_t* p, uint64_t pcr) {
 }
 
 // An adaptation field of size bytes, its length byte included (nothing for 0): the flags byte
-// when there is room for one, the PCR unless it is kNoPcr (the caller has made room for it),
-// stuffing for the rest.
-void PutAdaptationField(uint8_t* p, uint32_t size, uint64_t pcr) {
+// when there is room for one, with the discontinuity_indicator when asked (the caller has made
+// room for the flags), the PCR unless it is kNoPcr (the caller has made room for it), stuffing
+// for the rest.
+void PutAdaptationField(uint8_t* p, uint32_t size, uint64_t pcr, bool discontinuity) {
     if (size == 0) {
         return;
     }
@@ -79,13 +83,12 @@ void PutAdaptationField(uint8_t* p, uint32_t size, uint64_t pcr) {
     if (size == kAdaptationLengthSize) {
         return;  // one byte of stuffing: adaptation_field_length 0 and no flags
     }
-    uint32_t used = kAdaptationLengthSize + kAdaptationFlagsSize;
+    uint32_t used = kFlagsAdaptationSize;
+    p[1] = discontinuity ? kDiscontinuityFlag : kNoAdaptationFlags;
     if (pcr != TsPacketWriter::kNoPcr) {
-        p[1] = kPcrFlag;
+        p[1] |= kPcrFlag;
         PutPcr(p + used, pcr);
         used += kPcrSize;
-    } else {
-        p[1] = kNoAdaptationFlags;
     }
     std::memset(p + used, kStuffingByte, size - used);
 }
@@ -184,20 +187,38 @@ void TsPacketWriter::WritePes(uint16_t pid, uint8_t streamId, uint64_t pts, uint
 }
 
 uint8_t TsPacketWriter::PeekCounter(uint16_t pid) const {
-    const std::map<uint16_t, TsContinuityCounter>::const_iterator it = counters_.find(pid);
-    return it != counters_.end() ? it->second.Peek() : 0;
+    const std::map<uint16_t, PidState>::const_iterator it = pids_.find(pid);
+    return it != pids_.end() ? it->second.counter.Peek() : 0;
+}
+
+bool TsPacketWriter::IsDiscontinuityPending(uint16_t pid) const {
+    const std::map<uint16_t, PidState>::const_iterator it = pids_.find(pid);
+    return it != pids_.end() && it->second.discontinuity;
+}
+
+void TsPacketWriter::Restart() {
+    for (std::map<uint16_t, PidState>::iterator it = pids_.begin(); it != pids_.end(); ++it) {
+        it->second.counter = TsContinuityCounter();
+        it->second.discontinuity = true;
+    }
 }
 
 void TsPacketWriter::WriteUnit(uint16_t pid, const PesHeader* pes, uint64_t pcr,
                                MemoryChunkList& payload) {
-    const uint32_t headerSize = pes != nullptr ? PesHeaderSize(pes->pts, pes->dts) : 0;
-    const uint32_t pcrSize = pcr != kNoPcr ? kPcrAdaptationSize : 0;
     const uint64_t size = payload.Size();
-    const uint64_t packets = (pcrSize + headerSize + size + kPayloadSize - 1) / kPayloadSize;
-    if (packets == 0) {
+    if (pes == nullptr && size == 0 && pcr == kNoPcr) {
         return;  // an empty section
     }
-    TsContinuityCounter& counter = counters_[pid];
+    const uint32_t headerSize = pes != nullptr ? PesHeaderSize(pes->pts, pes->dts) : 0;
+    PidState& state = pids_[pid];
+    const bool discontinuity = state.discontinuity;
+    state.discontinuity = false;
+    // Room the first packet keeps for its adaptation field: the PCR with the flags, or the
+    // flags alone for the discontinuity_indicator.
+    const uint32_t pcrSize =
+        pcr != kNoPcr ? kPcrAdaptationSize : (discontinuity ? kFlagsAdaptationSize : 0);
+    const uint64_t packets = (pcrSize + headerSize + size + kPayloadSize - 1) / kPayloadSize;
+    TsContinuityCounter& counter = state.counter;
     PayloadReader reader(payload);
     uint64_t left = size;
     MemoryChunk chunk;
@@ -230,7 +251,7 @@ void TsPacketWriter::WriteUnit(uint16_t pid, const PesHeader* pes, uint64_t pcr,
         p[3] = static_cast<uint8_t>((adaptation > 0 ? kAdaptationAndPayload : kPayloadOnly) |
                                     counter.Next());
         uint8_t* q = p + kHeaderSize;
-        PutAdaptationField(q, adaptation, first ? pcr : kNoPcr);
+        PutAdaptationField(q, adaptation, first ? pcr : kNoPcr, first && discontinuity);
         q += adaptation;
         if (header > 0) {
             PutPesHeader(q, pes->streamId, pes->pts, pes->dts, size);

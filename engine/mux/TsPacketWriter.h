@@ -53,6 +53,13 @@ public:
 
     // The continuity_counter that the next packet on pid will carry.
     uint8_t PeekCounter(uint16_t pid) const;
+    // What comes next does not continue what was written so far (the output restarts
+    // elsewhere): every PID written before starts its counter again at 0, and its next first
+    // packet carries the discontinuity_indicator, which tells a reader that the counter's jump
+    // is no loss. Nothing changes while nothing has been written.
+    void Restart();
+    // Whether the next packet on pid will carry the discontinuity_indicator.
+    bool IsDiscontinuityPending(uint16_t pid) const;
 
 private:
     // The variable part of a PES header.
@@ -66,9 +73,15 @@ private:
     // packet, and sends the chunks.
     void WriteUnit(uint16_t pid, const PesHeader* pes, uint64_t pcr, MemoryChunkList& payload);
 
+    // What the writer keeps of one PID.
+    struct PidState {
+        TsContinuityCounter counter;
+        bool discontinuity = false;  // the next packet carries the discontinuity_indicator
+    };
+
     ChunkMaker makeChunk_;
     ChunkSender sendChunk_;
-    std::map<uint16_t, TsContinuityCounter> counters_;
+    std::map<uint16_t, PidState> pids_;
 };
 
 }  // namespace SarvelonMediaKit

@@ -222,6 +222,70 @@ TEST_F(TsPacketWriterTest, AnEmptySectionWritesNothingAndAnEmptyPesOnlyItsHeader
               Bytes(p.end() - 14, p.end() - 8));
 }
 
+TEST_F(TsPacketWriterTest, ARestartSaysSoInTheFirstPacketOfEveryPidWrittenBefore) {
+    // Nothing written yet: nothing to announce.
+    writer.Restart();
+    writer.WriteSection(0x0000, kPat);
+    ASSERT_EQ(1u, chunks.size());
+    EXPECT_EQ(0x00, chunks[0][5]);  // no flags
+    MemoryChunkList full = PayloadOf(Counting(184 - 14), 50);
+    writer.WritePes(0x0022, 0xC0, 1000, 1000, TsPacketWriter::kNoPcr, full);
+    writer.WriteSection(0x0000, kPat);  // counter 1 on PID 0x0000
+    ASSERT_EQ(3u, chunks.size());
+    EXPECT_EQ(0x10, chunks[1][3]);  // 14 + 170 bytes fill the packet: payload only
+    EXPECT_EQ(1u, writer.PeekCounter(0x0022));
+
+    writer.Restart();
+    EXPECT_TRUE(writer.IsDiscontinuityPending(0x0000));
+    EXPECT_TRUE(writer.IsDiscontinuityPending(0x0022));
+    EXPECT_FALSE(writer.IsDiscontinuityPending(0x0021));  // never written
+    EXPECT_EQ(0u, writer.PeekCounter(0x0000));
+    writer.WriteSection(0x0000, kPat);
+    ASSERT_EQ(4u, chunks.size());
+    const Bytes section = Concat({
+        {0x47, 0x40, 0x00},  // sync_byte; payload_unit_start_indicator, PID 0x0000
+        {0x30},              // adaptation field and payload, continuity_counter 0 again
+        {0xA6},              // adaptation_field_length 166, as without the flag
+        {0x80},              // discontinuity_indicator
+        Bytes(165, 0xFF),    // stuffing
+        kPat,
+    });
+    EXPECT_EQ(section, chunks[3]);
+
+    // A PES that filled its first packet makes room for the flags: two bytes of its payload
+    // move on to a second packet, which carries no flag.
+    MemoryChunkList again = PayloadOf(Counting(184 - 14), 50);
+    writer.WritePes(0x0022, 0xC0, 1000, 1000, TsPacketWriter::kNoPcr, again);
+    ASSERT_EQ(5u, chunks.size());
+    const Bytes& pes = chunks[4];
+    ASSERT_EQ(2u * 188u, pes.size());
+    const Bytes first = Concat({
+        {0x47, 0x40, 0x22},              // payload_unit_start_indicator, PID 0x0022
+        {0x30},                          // adaptation field and payload, counter 0
+        {0x01},                          // adaptation_field_length 1: the flags alone
+        {0x80},                          // discontinuity_indicator
+        {0x00, 0x00, 0x01, 0xC0},        // packet_start_code_prefix, stream_id
+        {0x00, 0xB2},                    // PES_packet_length 178: 14 - 6 + 170
+        {0x83, 0x80, 0x05},              // flags, PTS only, PES_header_data_length 5
+        {0x21, 0x00, 0x01, 0x07, 0xD1},  // PTS 1000
+        Counting(168),                   // 184 - 2 - 14
+    });
+    EXPECT_EQ(first, Bytes(pes.begin(), pes.begin() + 188));
+    EXPECT_EQ(0x31, pes[188 + 3]);  // adaptation field and payload, counter 1
+    EXPECT_EQ(0x00, pes[188 + 5]);  // no flags in the second packet
+    EXPECT_EQ(Counting(2, 168), Bytes(pes.end() - 2, pes.end()));
+    EXPECT_FALSE(writer.IsDiscontinuityPending(0x0022));
+
+    // An outside reader takes the announced jumps for what they are.
+    SvTools::TsReader reader;
+    for (const Bytes& chunk : chunks) reader.Feed(chunk.data(), chunk.size());
+    reader.Finish();
+    EXPECT_TRUE(reader.ContinuityErrors().empty());
+    ASSERT_EQ(2u, reader.Pes().size());
+    EXPECT_EQ(Counting(170), reader.Pes()[1].payload);
+    EXPECT_TRUE(reader.Pes()[1].discontinuity);
+}
+
 // Output chunks are not cleared before the writer lays them out, so it must write every byte
 // itself: chunks that start out full of a poison byte (room included) must come out exactly as
 // cleared ones do, for payloads cut at every awkward place (one byte, around a packet's 184,

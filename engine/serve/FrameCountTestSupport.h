@@ -4,6 +4,7 @@
 // Header-only: counts per stream taken by outside tools (ffprobe, ffmpeg's framecrc listing), so
 // that what is served can be compared with what it was made from.
 
+#include <cctype>
 #include <cstdlib>
 #include <map>
 #include <sstream>
@@ -14,13 +15,14 @@
 namespace SarvelonMediaKit {
 namespace test {
 
-// Lines of a framecrc listing per stream index (its first field); "#" comments do not count.
+// Lines of a framecrc listing per stream index (its first field); "#" comments do not count,
+// nor does anything ffmpeg says between the lines (its messages share the output).
 inline std::map<int, size_t> FramesPerStream(const std::string& listing) {
     std::map<int, size_t> counts;
     std::istringstream lines(listing);
     std::string line;
     while (std::getline(lines, line)) {
-        if (line.empty() || line[0] == '#') continue;
+        if (line.empty() || !std::isdigit(static_cast<unsigned char>(line[0]))) continue;
         ++counts[std::atoi(line.c_str())];
     }
     return counts;

@@ -291,11 +291,12 @@ void LiveHttpSegmenter::SeekToSegment(uint32_t number) {
     if (currentTrack_) {
         const MediaTrackIndex& index = currentTrack_->GetIndex();
         const uint32_t timescale = index.GetTimescale();
-        if (timescale != 0 && !adaptive_) {
+        if (timescale != 0 && !adaptive_ && ListsUniformSegments(*currentTrack_)) {
             // Uniform segments of the longest group of pictures (see UniformDurations).
             const uint64_t gop = uint64_t(LongestGop(*currentTrack_)) * 1000000u / timescale;
             time = static_cast<uint64_t>(double(number) * (double(gop) + kTickMicroseconds));
         } else if (timescale != 0 && number < index.GetCount()) {
+            // The list names the index's entries: segment n is the group from entry n on.
             // One microsecond past the key frame, so the seek lands on it and not before.
             time = uint64_t(index.GetEntries()[number].time) * 1000000u / timescale + 1;
         }

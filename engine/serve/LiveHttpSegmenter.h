@@ -41,7 +41,9 @@ class MediaTrack;
 // when its file is there, or told "not found" once it never will be. A segment far from what
 // is in memory becomes a seek of the playback 500 ms later (unless a newer request moves it);
 // a segment of another track (adaptive) becomes a track change and a seek at once. Segments
-// cut after a seek carry the number that was asked for.
+// cut after a seek carry the number that was asked for, and the seek goes to the start of the
+// segment the playlist names at that number: k x D for a list of uniform segments of D (every
+// group of pictures lasting D), else the key frame of index entry k.
 //
 // Threads: the chain's data, markers and seeks arrive on the playback's task thread, the
 // requests and the files' state changes on the serving sessions' threads; one recursive lock
@@ -202,12 +204,22 @@ private:
     static uint64_t WholeSeconds(uint64_t ticks, uint32_t timescale);
     // The longest group of pictures in ticks: the widest spacing of consecutive key frames.
     static uint32_t LongestGop(const MediaTrack& track);
+    // Whether the complete list of one rendition names segments of one fixed length: every
+    // group of pictures lasts the longest one, the first from 0 on, so that segment k of the
+    // uniform list is the k-th group the segmenter cuts. Otherwise the list names the index's
+    // entries one by one.
+    static bool ListsUniformSegments(const MediaTrack& track);
     // The durations (whole seconds) of the uniform list of a track.
     static std::vector<uint64_t> UniformDurations(const MediaTrack& track);
     // The durations (whole seconds) of one segment per key frame.
     static std::vector<uint64_t> IndexDurations(const MediaTrack& track);
+    // The same in milliseconds, each measured from the milliseconds already listed.
+    static std::vector<uint64_t> IndexMilliseconds(const MediaTrack& track);
     bool WriteMaster(std::string& text);
     bool WriteCompleteList(TrackId track, std::string& text);
+    // The complete list of one rendition with uneven groups of pictures: one segment per
+    // index entry, each with its own duration.
+    bool WriteIndexList(const MediaTrack& track, std::string& text);
     bool WriteSlidingWindow(TrackId track, std::string& text);
     std::string SegmentName(TrackId track, uint32_t number) const;
 

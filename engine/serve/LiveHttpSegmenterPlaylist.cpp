@@ -69,10 +69,47 @@ std::vector<uint64_t> LiveHttpSegmenter::IndexDurations(const MediaTrack& track)
     return durations;
 }
 
-// The list of a single rendition assumes a constant group of pictures: segment k spans
-// [k x D, (k + 1) x D) with D the longest group, and the seek to segment k goes to k x D. The
-// titles the engine plays are cut that way; a title with uneven groups would need the list
-// of one segment per key frame instead.
+std::vector<uint64_t> LiveHttpSegmenter::IndexMilliseconds(const MediaTrack& track) {
+    const MediaTrackIndex& index = track.GetIndex();
+    const uint32_t timescale = index.GetTimescale();
+    const uint32_t count = index.GetCount();
+    std::vector<uint64_t> durations;
+    if (count == 0 || timescale == 0) return durations;
+    const MediaTrackIndex::Entry* entries = index.GetEntries();
+    // A tick count in milliseconds, to the nearest, a half upward.
+    const auto milliseconds = [timescale](uint64_t ticks) {
+        return (ticks * 1000u + timescale / 2) / timescale;
+    };
+    // Measured from the milliseconds already listed, so that the sum stays on the key frames.
+    uint64_t listed = 0;
+    for (uint32_t i = 1; i <= count; ++i) {
+        const uint64_t end = milliseconds(i < count ? entries[i].time : index.GetDuration());
+        const uint64_t d = end > listed ? end - listed : 0;
+        listed += d;
+        durations.push_back(d);
+    }
+    return durations;
+}
+
+bool LiveHttpSegmenter::ListsUniformSegments(const MediaTrack& track) {
+    const MediaTrackIndex& index = track.GetIndex();
+    const MediaTrackIndex::Entry* entries = index.GetEntries();
+    const uint32_t count = index.GetCount();
+    if (count < 2) return true;  // one group of pictures, one segment either way
+    if (entries[0].time != 0) return false;
+    const uint32_t gop = LongestGop(track);
+    for (uint32_t i = 1; i < count; ++i) {
+        if (entries[i].time < entries[i - 1].time || entries[i].time - entries[i - 1].time != gop) {
+            return false;
+        }
+    }
+    return true;
+}
+
+// The list of a single rendition whose groups of pictures all last the same (the recipes of
+// the title maker cut them so): segment k spans [k x D, (k + 1) x D) with D the longest
+// group, and the seek to segment k goes to k x D. A title with uneven groups gets the list of
+// one segment per key frame instead (ListsUniformSegments).
 std::vector<uint64_t> LiveHttpSegmenter::UniformDurations(const MediaTrack& track) {
     const MediaTrackIndex& index = track.GetIndex();
     const uint32_t timescale = index.GetTimescale();
@@ -147,6 +184,7 @@ bool LiveHttpSegmenter::WriteCompleteList(TrackId track, std::string& text) {
         listed = currentTrack_;
     }
     if (!listed || listed->GetIndex().GetTimescale() == 0) return false;
+    if (!adaptive_ && !ListsUniformSegments(*listed)) return WriteIndexList(*listed, text);
     const std::vector<uint64_t> perKeyFrame = IndexDurations(*listed);
     const std::vector<uint64_t> durations = adaptive_ ? perKeyFrame : UniformDurations(*listed);
     if (durations.empty()) return false;
@@ -158,6 +196,27 @@ bool LiveHttpSegmenter::WriteCompleteList(TrackId track, std::string& text) {
     for (size_t k = 0; k < durations.size(); ++k) {
         text += "#EXTINF:" + Decimal(durations[k]) + ",\n";
         text += SegmentName(track, static_cast<uint32_t>(k)) + "\n";
+    }
+    text += "#EXT-X-ENDLIST\n";
+    return true;
+}
+
+bool LiveHttpSegmenter::WriteIndexList(const MediaTrack& track, std::string& text) {
+    const std::vector<uint64_t> durations = IndexMilliseconds(track);
+    if (durations.empty()) return false;
+    // Uneven groups of pictures are listed to the millisecond: whole seconds would put a
+    // player's seek into the wrong segment. Decimal durations need version 3.
+    uint64_t target = 0;
+    for (size_t i = 0; i < durations.size(); ++i) {
+        // A duration rounded to whole seconds (a half upward) may not exceed the target.
+        target = std::max(target, (durations[i] + 500) / 1000);
+    }
+    text += "#EXT-X-VERSION:3\n";
+    text += "#EXT-X-TARGETDURATION:" + Decimal(target) + "\n";
+    for (size_t k = 0; k < durations.size(); ++k) {
+        const std::string fraction = Decimal(1000 + durations[k] % 1000).substr(1);
+        text += "#EXTINF:" + Decimal(durations[k] / 1000) + "." + fraction + ",\n";
+        text += SegmentName(TrackId(0), static_cast<uint32_t>(k)) + "\n";
     }
     text += "#EXT-X-ENDLIST\n";
     return true;

@@ -118,6 +118,80 @@ TEST(LiveHttpSegmenterPlaylistTest,
         Write(rig));
 }
 
+TEST(LiveHttpSegmenterPlaylistTest, UnevenGroupsAreListedOneSegmentPerKeyFrameToTheMillisecond) {
+    SegmenterRig rig(true, false);
+    // Key frames at 0, 1, 4, 5 and 11 s, 16 s long: the segmenter cuts five segments.
+    rig.Tracks({VideoTrack(1, k90k, 16 * k90k, {0, 1 * k90k, 4 * k90k, 5 * k90k, 11 * k90k})});
+    EXPECT_EQ(
+        "#EXTM3U\n"
+        "#EXT-X-ALLOW-CACHE:NO\n"
+        "#EXT-X-VERSION:3\n"         // durations with decimals
+        "#EXT-X-TARGETDURATION:6\n"  // the longest group, 5 to 11 s
+        "#EXTINF:1.000,\n"           // 0 to 1 s
+        "0.ts\n"
+        "#EXTINF:3.000,\n"  // 1 to 4 s
+        "1.ts\n"
+        "#EXTINF:1.000,\n"  // 4 to 5 s
+        "2.ts\n"
+        "#EXTINF:6.000,\n"  // 5 to 11 s
+        "3.ts\n"
+        "#EXTINF:5.000,\n"  // 11 s to the end
+        "4.ts\n"
+        "#EXT-X-ENDLIST\n",
+        Write(rig));
+}
+
+TEST(LiveHttpSegmenterPlaylistTest, GroupsThatDifferSlightlyKeepTheirOwnDurations) {
+    struct Case {
+        const char* what;
+        uint32_t timescale;
+        uint32_t duration;
+        std::vector<uint32_t> keys;
+        std::string expected;
+    } cases[] = {
+        // Two clips joined: 2 s groups, then 2.021 s ones (181890 ticks). In whole seconds
+        // they would all read 2 and the sum would drift off the key frames.
+        {"two clips",
+         k90k,
+         905670,
+         {0, 180000, 360000, 541890, 723780},
+         "#EXT-X-TARGETDURATION:2\n"
+         "#EXTINF:2.000,\n0.ts\n"
+         "#EXTINF:2.000,\n1.ts\n"
+         "#EXTINF:2.021,\n2.ts\n"
+         "#EXTINF:2.021,\n3.ts\n"
+         "#EXTINF:2.021,\n4.ts\n"},  // 8.042 to 10.063 s
+        // Thirds of a second: each measured from the milliseconds already listed, to the
+        // nearest, so that the sum lands on every key frame (333, 1000 and 1667 ms).
+        {"thirds",
+         3,
+         5,
+         {0, 1, 3},
+         "#EXT-X-TARGETDURATION:1\n"
+         "#EXTINF:0.333,\n0.ts\n"
+         "#EXTINF:0.667,\n1.ts\n"
+         "#EXTINF:0.667,\n2.ts\n"},
+        // Even groups that start late: segment k is not [k x D, (k + 1) x D), so the index's
+        // entries are listed; the first runs from 0.
+        {"late start",
+         k90k,
+         5 * k90k,
+         {k90k / 2, 5 * k90k / 2, 9 * k90k / 2},
+         "#EXT-X-TARGETDURATION:3\n"
+         "#EXTINF:2.500,\n0.ts\n"
+         "#EXTINF:2.000,\n1.ts\n"
+         "#EXTINF:0.500,\n2.ts\n"},
+    };
+    for (const Case& c : cases) {
+        SegmenterRig rig(true, false);
+        rig.Tracks({VideoTrack(1, c.timescale, c.duration, c.keys)});
+        EXPECT_EQ(
+            "#EXTM3U\n#EXT-X-ALLOW-CACHE:NO\n#EXT-X-VERSION:3\n" + c.expected + "#EXT-X-ENDLIST\n",
+            Write(rig))
+            << c.what;
+    }
+}
+
 TEST(LiveHttpSegmenterPlaylistTest, NoPlaylistIsWrittenWithoutATrack) {
     for (bool onDemand : {false, true}) {
         for (bool adaptive : {false, true}) {

@@ -184,6 +184,7 @@ uint32_t LiveHttpSegmenter::ListedSegmentCount(const Request& request) const {
         if (it == tracks_.end() || !it->second.track) return 0;
         return it->second.track->GetIndex().GetCount();
     }
+    if (!ListsUniformSegments(*currentTrack_)) return currentTrack_->GetIndex().GetCount();
     return static_cast<uint32_t>(UniformDurations(*currentTrack_).size());
 }
 

@@ -195,6 +195,29 @@ TEST_F(LiveHttpSegmenterTest, NamesOutsideTheGrammarAndPastTheListAreNotFoundAtO
     EXPECT_EQ("one", Await(one).body);
 }
 
+TEST_F(LiveHttpSegmenterTest, UnevenGroupsAreSoughtByTheirKeyFramesAndAllListed) {
+    Start(true, false);
+    // Key frames at 0, 1, 4, 5 and 11 s, 16 s long: five segments, although five of the
+    // longest group (6 s) would not cover three.
+    rig->Tracks({VideoTrack(1, k90k, 16 * k90k, {0, 1 * k90k, 4 * k90k, 5 * k90k, 11 * k90k})});
+    EXPECT_EQ(kNotFound, Fetch(Port(), "5.ts").status);  // past the list
+    const int four = Ask(Port(), "4.ts");
+    ASSERT_TRUE(WaitingBecomes(1));
+    EXPECT_TRUE(rig->Segmenter().IsSeekPending());
+    rig->Advance(501);
+    rig->Pull();
+    rig->RunTasks();
+    // To the key frame of entry 4, 11 s, one microsecond past it so that it lands on it.
+    EXPECT_EQ(std::vector<std::string>{"seek 11000001"}, Seeks());
+    EXPECT_EQ(4u, rig->Segmenter().GetNextSegmentNumber());
+    rig->Gop();
+    rig->Data("d4");
+    rig->EndOfStream();
+    const Reply reply = Await(four);
+    EXPECT_EQ(kOk, reply.status);
+    EXPECT_EQ("d4", reply.body);
+}
+
 TEST_F(LiveHttpSegmenterTest, PlaylistsWaitForTheTrackListAndEveryWaitingRequestIsAnswered) {
     Start(true, false);
     const int first = Ask(Port(), "title.m3u8");

@@ -117,6 +117,14 @@ std::vector<std::string> ClipCommand(const std::string& size, const std::string&
 
 const std::vector<std::string> kAac = {"-c:a", "aac", "-b:a", "64k", "-ac", "2"};
 
+// A clip command with a key frame every frames pictures instead of every 50.
+std::vector<std::string> WithKeyInterval(std::vector<std::string> argv, const std::string& frames) {
+    for (size_t i = 0; i + 1 < argv.size(); ++i) {
+        if (argv[i] == "-g" || argv[i] == "-keyint_min") argv[i + 1] = frames;
+    }
+    return argv;
+}
+
 }  // namespace
 
 int RunProgram(const std::vector<std::string>& argv, std::string* output) {
@@ -419,5 +427,40 @@ std::string Fixtures::LanguageAudioTitle(const std::string& language) {
 }
 
 std::string Fixtures::HlsTitle() { return MakeTitle("hls120.svm", {HlsClip(), "{out}"}); }
+
+std::string Fixtures::UnevenGopClip() {
+    // Key frames only where forced: the fixed interval lies past the end, no scene cuts.
+    std::vector<std::string> argv =
+        WithKeyInterval(ClipCommand("320x180", "16", "300k", kAac), "1000");
+    argv.insert(argv.end() - 3, {"-force_key_frames", "0,1,4,5,11,12,15"});
+    return Make("uneven-gop.ts", argv);
+}
+
+std::string Fixtures::UnevenGopTitle() {
+    return MakeTitle("uneven-gop.svm", {UnevenGopClip(), "{out}"});
+}
+
+std::string Fixtures::JoinedClip() {
+    const std::string a =
+        Make("joined-a.ts", WithKeyInterval(ClipCommand("320x180", "8", "300k", kAac), "25"));
+    std::vector<std::string> second =
+        WithKeyInterval(ClipCommand("320x180", "4.8", "300k", kAac), "30");
+    for (std::string& arg : second) {
+        // Pictures and a tone of its own: no picture of one clip is one of the other's.
+        if (arg == "testsrc2=size=320x180:rate=25") arg = "testsrc=size=320x180:rate=25";
+        if (arg == "sine=frequency=440:sample_rate=48000") {
+            arg = "sine=frequency=660:sample_rate=48000";
+        }
+    }
+    const std::string b = Make("joined-b.ts", second);
+    // The concat demuxer's list names both clips.
+    const std::string list = Make(
+        "joined.txt", {"sh", "-c", "printf \"file '%s'\\nfile '%s'\\n\" \"$1\" \"$2\" > \"$3\"",
+                       "sh", a, b, "{out}"});
+    return Make("joined.ts", {"ffmpeg", "-nostdin", "-v", "error", "-y", "-f", "concat", "-safe",
+                              "0", "-i", list, "-map", "0", "-c", "copy", "-f", "mpegts", "{out}"});
+}
+
+std::string Fixtures::JoinedTitle() { return MakeTitle("joined.svm", {JoinedClip(), "{out}"}); }
 
 }  // namespace SvTestSupport

@@ -63,6 +63,18 @@ public:
     static std::string SubtitleFile();
     // The two-minute clip above as a title.
     static std::string HlsTitle();
+    // Groups of pictures of uneven length, as a title: 16 s at 320x180 with stereo AAC, key
+    // frames forced at 0, 1, 4, 5, 11, 12 and 15 s and nowhere else.
+    static constexpr size_t kUnevenGopFrames = 400;
+    static std::string UnevenGopClip();
+    static std::string UnevenGopTitle();
+    // Two clips joined by ffmpeg's concat demuxer into one transport stream, as a title: 8 s
+    // with a key frame every second, then 4.8 s with one every 1.2 s (the second clip starts
+    // where the first one's sound ends, 8.021 s, so the group across the seam lasts 1.021 s);
+    // 320x180, stereo AAC, different tones.
+    static constexpr size_t kJoinedFrames = 320;
+    static std::string JoinedClip();
+    static std::string JoinedTitle();
     // The short clip's pictures without sound (track 1) and the audio-only clip (track 2) as
     // one title: the audio comes from a rendition of its own.
     static std::string SeparateAudioTitle();

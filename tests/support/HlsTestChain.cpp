@@ -26,6 +26,7 @@ const uint64_t kServingPumpInterval = 5000;
 const uint32_t kPullAmount = 131072;
 const uint64_t kPreloadTimeout = 15000000;
 const uint32_t kLoopbackAddress = 0x7F000001;
+const uint32_t kAudioFramesPerPes = 4;
 
 // The title's base name with its extension replaced by "m3u8".
 std::string PlaylistNameOf(const std::string& title) {
@@ -85,6 +86,8 @@ void HlsTestChain::Start() {
     segmenter_->SetOnDemand(true);
     segmenter_->SetAdaptive(false);
     mux_ = boost::make_shared<Mpeg2TsMux>(session);
+    // Four audio frames to a PES, as playback has it for HLS.
+    mux_->SetMergeCount(kAudioFramesPerPes);
     demux_ = boost::make_shared<Mpeg2PsDemux>(session);
     static_cast<ErrorInfoSource&>(*demux_).AddMonitor(this);
     static_cast<StreamInfoSource&>(*demux_).AddMonitor(segmenter_.get());
