@@ -254,11 +254,19 @@ TEST_F(HeadlessMoviePlayerTest, SeekWhilePlayingPostsSeekingThenPlaying) {
     EXPECT_GE(player_->CurrentPlaybackTime(), 8.0);
     EXPECT_LE(player_->CurrentPlaybackTime(), 10.0);
 
+    auto firstSegmentGets = [&] {
+        size_t n = 0;
+        for (const auto& r : origin_.Requests()) n += r.path == "/v0/seg0.ts" ? 1 : 0;
+        return n;
+    };
+    const size_t before = firstSegmentGets();
     player_->SetCurrentPlaybackTime(2.0);
     EXPECT_EQ(Values(MoviePlayer::kPlaybackStateDidChange).back(), 5);  // backward
     ASSERT_TRUE(Drive([&] { return player_->PlaybackState() == MoviePlaybackState::Playing; }));
     EXPECT_GE(player_->CurrentPlaybackTime(), 1.0);
     EXPECT_LE(player_->CurrentPlaybackTime(), 3.0);
+    // 2 s lies in the first 4 s segment: the reader went back for it.
+    EXPECT_EQ(firstSegmentGets(), before + 1);
     // Reading from 2 s on again: a time before the last key frame does not count as going back.
     for (const MovieStreamStatistics& s : player_->Statistics()) {
         EXPECT_EQ(s.ptsBackwards, 0u) << s.mediaType;
@@ -271,10 +279,43 @@ TEST_F(HeadlessMoviePlayerTest, SeekWhilePlayingPostsSeekingThenPlaying) {
     EXPECT_EQ(Values(MoviePlayer::kPlaybackDidFinish).back(), 0);
 }
 
+// The player screen's own use: autoplay on, Play() when the load state is exactly 1, and the
+// start position set from inside the first playing state's notification.
+TEST_F(HeadlessMoviePlayerTest, ScreenStartsAtItsStartPositionFromInsideTheNotifications) {
+    bool started = false;
+    const uint64_t token = NotificationCenter::Default().AddObserver(
+        "",
+        [&](const Notification& n) {
+            if (n.name == MoviePlayer::kLoadStateDidChange && player_->LoadState() == 1) {
+                player_->Play();
+            }
+            if (n.name == MoviePlayer::kPlaybackStateDidChange &&
+                player_->PlaybackState() == MoviePlaybackState::Playing && !started) {
+                started = true;
+                player_->SetCurrentPlaybackTime(6.0);
+            }
+        },
+        player_.get());
+    player_->SetContentUrl(origin_.Url("/v0/index.m3u8"));
+    player_->PrepareToPlay();
+    ASSERT_TRUE(Drive([&] {
+        const std::vector<int> states = Values(MoviePlayer::kPlaybackStateDidChange);
+        return states.size() >= 3;
+    }));
+    NotificationCenter::Default().RemoveObserver(token);
+    EXPECT_EQ(Values(MoviePlayer::kPlaybackStateDidChange), (std::vector<int>{1, 4, 1}));
+    EXPECT_GE(player_->CurrentPlaybackTime(), 5.0);
+    EXPECT_LE(player_->CurrentPlaybackTime(), 6.0);
+    loop_.Advance(0.5);
+    EXPECT_GT(player_->CurrentPlaybackTime(), 5.4);  // and it plays on from there
+}
+
 TEST_F(HeadlessMoviePlayerTest, StallPostsPlayableStalledThenPlayableAgain) {
     SvTestSupport::TestOrigin::Fault slow;
-    slow.headDelayMs = 600;  // the second segment comes late
-    origin_.SetFault("/v0/seg1.ts", slow);
+    // The last segment (8 to 12 s) comes late. Not the second one: probing the streams at the
+    // open may read into it before anything plays.
+    slow.headDelayMs = 1000;
+    origin_.SetFault("/v0/seg2.ts", slow);
     player_->SetRate(4);
     player_->SetContentUrl(origin_.Url("/v0/index.m3u8"));
     player_->Play();
