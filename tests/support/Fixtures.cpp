@@ -463,4 +463,94 @@ std::string Fixtures::JoinedClip() {
 
 std::string Fixtures::JoinedTitle() { return MakeTitle("joined.svm", {JoinedClip(), "{out}"}); }
 
+std::string Fixtures::PlayerHlsFolder() {
+    const std::string seconds = std::to_string(kPlayerHlsSeconds);
+    std::vector<std::string> argv = {"ffmpeg",
+                                     "-nostdin",
+                                     "-v",
+                                     "error",
+                                     "-y",
+                                     "-f",
+                                     "lavfi",
+                                     "-i",
+                                     "testsrc2=size=320x180:rate=25",
+                                     "-f",
+                                     "lavfi",
+                                     "-i",
+                                     "sine=frequency=440:sample_rate=48000",
+                                     "-t",
+                                     seconds,
+                                     "-filter_complex",
+                                     "[0:v]split=2[v0][v1];[v1]scale=160:90[small]",
+                                     "-map",
+                                     "[v0]",
+                                     "-map",
+                                     "1:a",
+                                     "-map",
+                                     "[small]",
+                                     "-map",
+                                     "1:a",
+                                     "-c:v",
+                                     "libx264",
+                                     "-preset",
+                                     "veryfast",
+                                     "-g",
+                                     "50",
+                                     "-keyint_min",
+                                     "50",
+                                     "-sc_threshold",
+                                     "0",
+                                     "-pix_fmt",
+                                     "yuv420p",
+                                     "-b:v:0",
+                                     "300k",
+                                     "-b:v:1",
+                                     "100k",
+                                     "-c:a",
+                                     "aac",
+                                     "-b:a",
+                                     "64k",
+                                     "-ac",
+                                     "2",
+                                     "-f",
+                                     "hls",
+                                     "-hls_time",
+                                     "4",
+                                     "-hls_playlist_type",
+                                     "vod",
+                                     "-hls_segment_filename",
+                                     "{out}/v%v/seg%d.ts",
+                                     "-master_pl_name",
+                                     "master.m3u8",
+                                     "-var_stream_map",
+                                     "v:0,a:0 v:1,a:1",
+                                     "{out}/v%v/index.m3u8"};
+    const std::string path = Directory() + "/" + CacheName("player-hls", argv);
+    const std::string master = path + "/master.m3u8";
+    if (Exists(master)) {
+        return path;
+    }
+    // Built beside its place and renamed into it whole, so parallel tests never see half of it.
+    const std::string temporary = TemporaryName(path);
+    for (std::string& arg : argv) {
+        for (size_t at = arg.find("{out}"); at != std::string::npos; at = arg.find("{out}")) {
+            arg.replace(at, 5, temporary);
+        }
+    }
+    std::string output;
+    const int status = mkdir(temporary.c_str(), 0755) == 0 ? RunProgram(argv, &output) : -1;
+    if (status != 0 || !Exists(temporary + "/master.m3u8")) {
+        RemoveTree(temporary);
+        throw std::runtime_error("fixture player-hls: `" + Joined(argv) + "` exited with " +
+                                 std::to_string(status) + ": " + output);
+    }
+    if (std::rename(temporary.c_str(), path.c_str()) != 0) {
+        RemoveTree(temporary);
+        if (!Exists(master)) {  // else another test process put its own in place meanwhile
+            throw std::runtime_error("fixture player-hls: cannot rename into " + path);
+        }
+    }
+    return path;
+}
+
 }  // namespace SvTestSupport

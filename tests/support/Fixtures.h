@@ -105,6 +105,14 @@ public:
     static std::string MakeSmilFolder(const std::string& name,
                                       const std::vector<std::string>& args);
 
+    // A 12 s movie as ffmpeg's HLS muxer writes it, for the movie player: a master playlist
+    // "master.m3u8" naming two variants, "v0/index.m3u8" (320x180, 300 kbit/s) and
+    // "v1/index.m3u8" (160x90, 100 kbit/s), each with stereo AAC and three 4 s segments
+    // "seg0.ts".."seg2.ts", 25 fps with a key frame every 50 frames. Returns the folder.
+    static constexpr size_t kPlayerHlsSeconds = 12;
+    static constexpr size_t kPlayerHlsFrames = 300;
+    static std::string PlayerHlsFolder();
+
     // Builds (once) a title named name by running the title maker with args; "{out}" in args
     // stands for the output path.
     static std::string MakeTitle(const std::string& name, const std::vector<std::string>& args);
