@@ -86,10 +86,10 @@ void InputRouter::Move(const ui::Point& point, uint32_t timeMs) {
     g.last = point;
 }
 
-ui::Point InputRouter::ReleaseVelocity(const ui::Point& point, uint32_t timeMs) const {
+ui::Point InputRouter::ReleaseVelocity(const Gesture& g, const ui::Point& point, uint32_t timeMs) {
     // The pointer's speed over its last movement; a pointer held still before the release
     // (no sample within the window) lets go without speed.
-    for (const Sample& s : gesture_->samples) {
+    for (const Sample& s : g.samples) {
         const uint32_t dt = timeMs - s.time;
         if (dt == 0 || dt > kVelocityWindowMs) continue;
         return ui::Point((point.x - s.point.x) * 1000.0 / dt, (point.y - s.point.y) * 1000.0 / dt);
@@ -106,7 +106,7 @@ void InputRouter::Release(const ui::Point& point, uint32_t timeMs) {
         case Mode::Touch:
             if (g->hit) g->hit->TouchesEnded(InHit(*g->hit, point));
             break;
-        case Mode::Scroll: g->scrollView->EndDrag(ReleaseVelocity(point, timeMs)); break;
+        case Mode::Scroll: g->scrollView->EndDrag(ReleaseVelocity(*g, point, timeMs)); break;
         case Mode::Swipe: {
             const double d = g->horizontal ? point.x - g->start.x : point.y - g->start.y;
             if (std::fabs(d) >= kSwipeMinimum) {

@@ -88,7 +88,7 @@ private:
 
     ui::Point InHit(const ui::View& hit, const ui::Point& point) const;
     void Decide(const ui::Point& point);
-    ui::Point ReleaseVelocity(const ui::Point& point, uint32_t timeMs) const;
+    static ui::Point ReleaseVelocity(const Gesture& g, const ui::Point& point, uint32_t timeMs);
     static std::shared_ptr<ui::ScrollView> ScrollerFor(const ui::View::Ptr& view, bool horizontal);
 
     std::function<ui::View::Ptr()> root_;
