@@ -201,6 +201,8 @@ Renderer::Node* Renderer::CreateNode(const ui::View::Ptr& view, Node* parent) {
         node->entry = gtk_entry_new();
         gtk_entry_set_has_frame(GTK_ENTRY(node->entry), FALSE);
         gtk_entry_set_width_chars(GTK_ENTRY(node->entry), 0);
+        // Only the model's first responder has the keyboard focus (and a caret).
+        gtk_widget_set_can_focus(node->entry, FALSE);
         node->css = gtk_css_provider_new();
         gtk_style_context_add_provider(gtk_widget_get_style_context(node->entry),
                                        GTK_STYLE_PROVIDER(node->css),
@@ -411,9 +413,13 @@ void Renderer::SyncWindowSize() {
 void Renderer::SyncFocus() {
     std::shared_ptr<ui::TextField> field = router_.FocusedField();
     if (field.get() == focused_) return;
+    if (auto old = nodes_.find(focused_); old != nodes_.end() && old->second->entry != nullptr) {
+        gtk_widget_set_can_focus(old->second->entry, FALSE);
+    }
     focused_ = field.get();
     auto found = field ? nodes_.find(field.get()) : nodes_.end();
     if (found != nodes_.end() && found->second->entry != nullptr) {
+        gtk_widget_set_can_focus(found->second->entry, TRUE);
         gtk_entry_grab_focus_without_selecting(GTK_ENTRY(found->second->entry));
         SyncEntry(*found->second, *field);
     } else {
