@@ -1,0 +1,46 @@
+#include "platform/desktop/DesktopApplication.h"
+
+#include <gtk/gtk.h>
+
+#include <cstdlib>
+#include <memory>
+
+#include "platform/core/LogWriter.h"
+#include "platform/core/NotificationCenter.h"
+#include "platform/desktop/Renderer.h"
+#include "platform/desktop/RunLoopSource.h"
+#include "platform/ui/Application.h"
+#include "platform/ui/Loop.h"
+#include "platform/ui/UiDevice.h"
+
+namespace ns::desktop {
+
+int RunApplication(int argc, char** argv, const ui::ApplicationDelegateFactory& makeDelegate) {
+    if (!gtk_init_check(&argc, &argv)) {
+        ns::Log("[UI] no display: the application cannot open its window");
+        return 1;
+    }
+    if (std::getenv("ZUL_DEVICE_ORIENTATION") == nullptr) {
+        ui::UiDevice::Current().SetOrientation(ui::DeviceOrientation::LandscapeLeft);
+    }
+    RunLoopSource source(ui::Loop());
+    // ApplicationMain launches the application, then runs the toolkit's loop; its first step
+    // runs this, which hands the thread to GLib until the application terminates. The loop's
+    // own steps go on inside, through the source.
+    ui::Loop().Post([] {
+        GMainLoop* main = g_main_loop_new(nullptr, FALSE);
+        const uint64_t token = ns::NotificationCenter::Default().AddObserver(
+            ui::kApplicationWillTerminateNotification,
+            [main](const ns::Notification&) { g_main_loop_quit(main); });
+        {
+            Renderer renderer;
+            renderer.SetCloseHandler([] { ui::Application::Shared().Terminate(0); });
+            if (!ui::Application::Shared().IsTerminating()) g_main_loop_run(main);
+        }
+        ns::NotificationCenter::Default().RemoveObserver(token);
+        g_main_loop_unref(main);
+    });
+    return ui::ApplicationMain(argc, argv, makeDelegate);
+}
+
+}  // namespace ns::desktop

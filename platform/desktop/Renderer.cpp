@@ -1,0 +1,685 @@
+#include "platform/desktop/Renderer.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <string>
+
+#include "platform/desktop/AlertSheet.h"
+#include "platform/ui/AlertView.h"
+#include "platform/ui/Application.h"
+#include "platform/ui/ImageView.h"
+#include "platform/ui/Loop.h"
+#include "platform/ui/Screen.h"
+#include "platform/ui/TextField.h"
+#include "platform/ui/Window.h"
+
+namespace ns::desktop {
+
+namespace {
+
+// Every renderer alive hears every view change through the one change hook.
+std::vector<Renderer*>& Renderers() {
+    static std::vector<Renderer*>* all = new std::vector<Renderer*>();  // never destroyed
+    return *all;
+}
+
+// Rounds for pixel placement: halves away from zero, as the model's Round does.
+int Px(double v) { return static_cast<int>(std::lround(v)); }
+
+// The CSS that makes an entry a bare text line in the model's font and colour.
+std::string EntryCss(const ui::TextField& field, double scale) {
+    const ui::Color& c = field.TextColor();
+    char css[512];
+    std::snprintf(css, sizeof css,
+                  "entry { font-family: Sans; font-weight: %s; font-size: %.2fpx; "
+                  "color: rgba(%d,%d,%d,%.3f); background: none; border: none; "
+                  "box-shadow: none; outline: none; min-height: 0; min-width: 0; "
+                  "padding: 0; margin: 0; }",
+                  field.GetFont().IsBold() ? "bold" : "normal",
+                  std::max(1.0, field.GetFont().PointSize() * scale), Px(c.R() * 255),
+                  Px(c.G() * 255), Px(c.B() * 255), c.A());
+    return css;
+}
+
+// A GtkFixed that asks for its own size request only: a view's subviews may stand outside
+// its bounds without making it (and the window) larger.
+struct ViewBox {
+    GtkFixed parent;
+};
+struct ViewBoxClass {
+    GtkFixedClass parent;
+};
+G_DEFINE_TYPE(ViewBox, view_box, GTK_TYPE_FIXED)
+
+void RequestedWidth(GtkWidget* widget, gint* minimum, gint* natural) {
+    gint w = -1;
+    gtk_widget_get_size_request(widget, &w, nullptr);
+    *minimum = *natural = std::max(0, w);
+}
+
+void RequestedHeight(GtkWidget* widget, gint* minimum, gint* natural) {
+    gint h = -1;
+    gtk_widget_get_size_request(widget, nullptr, &h);
+    *minimum = *natural = std::max(0, h);
+}
+
+void view_box_class_init(ViewBoxClass* klass) {
+    GtkWidgetClass* widget = GTK_WIDGET_CLASS(klass);
+    widget->get_preferred_width = RequestedWidth;
+    widget->get_preferred_height = RequestedHeight;
+}
+
+void view_box_init(ViewBox*) {}
+
+GtkWidget* NewViewBox() { return GTK_WIDGET(g_object_new(view_box_get_type(), nullptr)); }
+
+}  // namespace
+
+struct Renderer::Node {
+    Renderer* owner = nullptr;
+    const ui::View* key = nullptr;
+    std::weak_ptr<ui::View> view;
+    GtkWidget* fixed = nullptr;
+    GtkWidget* entry = nullptr;
+    GtkCssProvider* css = nullptr;
+    std::string cssText;
+    Node* parent = nullptr;
+    std::vector<Node*> children;
+    // What was applied last, in pixels.
+    int x = INT32_MIN, y = INT32_MIN, width = -1, height = -1;
+    ui::Point boundsOrigin;
+};
+
+// The frame source: ready whenever the models changed since the last update.
+struct Renderer::FrameSource {
+    GSource base;
+    Renderer* renderer;
+
+    static gboolean Prepare(GSource* base, gint* timeout) {
+        *timeout = -1;
+        return reinterpret_cast<FrameSource*>(base)->renderer->NeedsSync();
+    }
+    static gboolean Check(GSource* base) {
+        return reinterpret_cast<FrameSource*>(base)->renderer->NeedsSync();
+    }
+    static gboolean Dispatch(GSource* base, GSourceFunc, gpointer) {
+        reinterpret_cast<FrameSource*>(base)->renderer->Sync();
+        return G_SOURCE_CONTINUE;
+    }
+    static GSourceFuncs funcs;
+};
+
+GSourceFuncs Renderer::FrameSource::funcs = {Prepare, Check, Dispatch, nullptr, nullptr, nullptr};
+
+Renderer::Renderer(ui::View::Ptr root)
+    : fixedRoot_(std::move(root)), painter_(images_), router_([this] { return Root(); }) {
+    Renderers().push_back(this);
+    ui::View::SetChangeHook(&Renderer::OnViewChanged);
+
+    window_ = gtk_window_new(GTK_WINDOW_TOPLEVEL);
+    const char* name = g_get_prgname();
+    gtk_window_set_title(GTK_WINDOW(window_), name != nullptr ? name : "application");
+    gtk_widget_add_events(window_, GDK_BUTTON_PRESS_MASK | GDK_BUTTON_RELEASE_MASK |
+                                       GDK_POINTER_MOTION_MASK | GDK_SCROLL_MASK |
+                                       GDK_SMOOTH_SCROLL_MASK | GDK_KEY_PRESS_MASK);
+    g_signal_connect(window_, "button-press-event", G_CALLBACK(OnButton), this);
+    g_signal_connect(window_, "button-release-event", G_CALLBACK(OnButton), this);
+    g_signal_connect(window_, "motion-notify-event", G_CALLBACK(OnMotion), this);
+    g_signal_connect(window_, "scroll-event", G_CALLBACK(OnScroll), this);
+    g_signal_connect(window_, "key-press-event", G_CALLBACK(OnKey), this);
+    g_signal_connect(window_, "delete-event", G_CALLBACK(OnDelete), this);
+
+    stage_ = NewViewBox();
+    g_signal_connect(stage_, "draw", G_CALLBACK(OnStageDraw), this);
+    g_signal_connect_after(stage_, "draw", G_CALLBACK(OnStageDrawAfter), this);
+    g_signal_connect(stage_, "size-allocate", G_CALLBACK(OnStageAllocate), this);
+    gtk_container_add(GTK_CONTAINER(window_), stage_);
+
+    screen_ = ui::Screen::Main().Bounds().size;
+    gtk_window_set_default_size(GTK_WINDOW(window_), Px(screen_.width), Px(screen_.height));
+
+    GSource* source = g_source_new(&FrameSource::funcs, sizeof(FrameSource));
+    frameSource_ = reinterpret_cast<FrameSource*>(source);
+    frameSource_->renderer = this;
+    g_source_set_name(source, "ns::desktop::Renderer frame");
+    // Before GTK's layout (HIGH_IDLE + 10) and paint (HIGH_IDLE + 20).
+    g_source_set_priority(source, G_PRIORITY_HIGH_IDLE);
+    g_source_attach(source, nullptr);
+
+    Sync();
+    gtk_widget_show(stage_);
+    gtk_widget_show(window_);
+}
+
+Renderer::~Renderer() {
+    auto& all = Renderers();
+    all.erase(std::remove(all.begin(), all.end(), this), all.end());
+    if (all.empty()) ui::View::SetChangeHook(nullptr);
+    g_source_destroy(&frameSource_->base);
+    g_source_unref(&frameSource_->base);
+    if (wheelTimer_ != 0) g_source_remove(wheelTimer_);
+    if (animationTimer_ != 0) g_source_remove(animationTimer_);
+    router_.Cancel();
+    router_.EndWheel();
+    if (rootNode_ != nullptr) DestroyNode(rootNode_);
+    g_signal_handlers_disconnect_by_data(window_, this);
+    g_signal_handlers_disconnect_by_data(stage_, this);
+    gtk_widget_destroy(window_);
+}
+
+ui::View::Ptr Renderer::Root() const {
+    if (fixedRoot_) return fixedRoot_;
+    return ui::Application::Shared().KeyWindow();
+}
+
+void Renderer::OnViewChanged(ui::View& view) {
+    for (Renderer* r : Renderers()) r->dirty_.insert(&view);
+}
+
+bool Renderer::NeedsSync() const {
+    if (!dirty_.empty() || fullResync_) return true;
+    if (Root() != shownRoot_) return true;
+    if (ui::AlertView::VisibleRevision() != alertRevision_) return true;
+    if (router_.FocusedField().get() != focused_) return true;
+    return ui::Screen::Main().Bounds().size != screen_;
+}
+
+// --- the widget tree
+
+Renderer::Node* Renderer::CreateNode(const ui::View::Ptr& view, Node* parent) {
+    auto owned = std::make_unique<Node>();
+    Node* node = owned.get();
+    node->owner = this;
+    node->key = view.get();
+    node->view = view;
+    node->parent = parent;
+    node->fixed = NewViewBox();
+    g_signal_connect(node->fixed, "draw", G_CALLBACK(OnDraw), node);
+    g_signal_connect_after(node->fixed, "draw", G_CALLBACK(OnDrawAfter), node);
+    if (dynamic_cast<const ui::TextField*>(view.get()) != nullptr) {
+        node->entry = gtk_entry_new();
+        gtk_entry_set_has_frame(GTK_ENTRY(node->entry), FALSE);
+        gtk_entry_set_width_chars(GTK_ENTRY(node->entry), 0);
+        // Only the model's first responder has the keyboard focus (and a caret).
+        gtk_widget_set_can_focus(node->entry, FALSE);
+        node->css = gtk_css_provider_new();
+        gtk_style_context_add_provider(gtk_widget_get_style_context(node->entry),
+                                       GTK_STYLE_PROVIDER(node->css),
+                                       GTK_STYLE_PROVIDER_PRIORITY_APPLICATION);
+        // The entry shows; the person's clicks go to the models like any other.
+        gtk_widget_add_events(
+            node->entry, GDK_BUTTON_PRESS_MASK | GDK_BUTTON_RELEASE_MASK | GDK_POINTER_MOTION_MASK);
+        g_signal_connect(node->entry, "button-press-event", G_CALLBACK(OnButton), this);
+        g_signal_connect(node->entry, "button-release-event", G_CALLBACK(OnButton), this);
+        g_signal_connect(node->entry, "motion-notify-event", G_CALLBACK(OnMotion), this);
+        gtk_fixed_put(GTK_FIXED(node->fixed), node->entry, 0, 0);
+        gtk_widget_show(node->entry);
+    }
+    nodes_[view.get()] = std::move(owned);
+    for (const ui::View::Ptr& sub : view->Subviews()) {
+        Node* child = CreateNode(sub, node);
+        gtk_fixed_put(GTK_FIXED(node->fixed), child->fixed, 0, 0);
+        node->children.push_back(child);
+    }
+    return node;
+}
+
+void Renderer::ForgetSubtree(Node* node) {
+    for (Node* child : node->children) ForgetSubtree(child);
+    g_signal_handlers_disconnect_by_data(node->fixed, node);
+    if (node->entry != nullptr) g_signal_handlers_disconnect_by_data(node->entry, this);
+    if (node->css != nullptr) g_object_unref(node->css);
+    if (node->key == focused_) focused_ = nullptr;
+    nodes_.erase(node->key);  // frees node
+}
+
+void Renderer::DestroyNode(Node* node) {
+    GtkWidget* widget = node->fixed;
+    if (node->parent != nullptr) {
+        auto& siblings = node->parent->children;
+        siblings.erase(std::remove(siblings.begin(), siblings.end(), node), siblings.end());
+    }
+    if (node == rootNode_) rootNode_ = nullptr;
+    ForgetSubtree(node);
+    gtk_widget_destroy(widget);
+}
+
+void Renderer::Reconcile(Node& node, const ui::View& view) {
+    const std::vector<ui::View::Ptr>& subs = view.Subviews();
+    auto same = [&](size_t i) {
+        return i < node.children.size() && i < subs.size() &&
+               node.children[i]->key == subs[i].get() && node.children[i]->view.lock() == subs[i];
+    };
+    size_t first = 0;
+    while (first < subs.size() && same(first)) ++first;
+    if (first == subs.size() && node.children.size() == subs.size()) return;
+
+    // Children that left go with their widgets (a view that moved elsewhere gets a new node
+    // there).
+    std::unordered_set<const ui::View*> wanted;
+    for (const ui::View::Ptr& sub : subs) wanted.insert(sub.get());
+    const std::vector<Node*> before = node.children;
+    for (Node* child : before) {
+        std::shared_ptr<ui::View> v = child->view.lock();
+        if (!v || wanted.count(child->key) == 0 || v.get() != child->key) DestroyNode(child);
+    }
+    first = 0;
+    while (first < subs.size() && same(first)) ++first;
+    // From the first difference on, the children are put again in the models' order (a
+    // GtkFixed draws its children in the order they were put).
+    std::vector<Node*> tail(node.children.begin() + static_cast<long>(first), node.children.end());
+    std::vector<GtkWidget*> held;
+    for (Node* child : tail) {
+        held.push_back(GTK_WIDGET(g_object_ref(child->fixed)));
+        gtk_container_remove(GTK_CONTAINER(node.fixed), child->fixed);
+    }
+    node.children.resize(first);
+    for (size_t i = first; i < subs.size(); ++i) {
+        auto found = nodes_.find(subs[i].get());
+        Node* child = found == nodes_.end() ? nullptr : found->second.get();
+        if (child != nullptr && child->view.lock() != subs[i]) {
+            DestroyNode(child);
+            child = nullptr;
+        }
+        if (child != nullptr && child->parent != &node) {
+            // Still under another view that has not been brought up to date: start afresh.
+            DestroyNode(child);
+            child = nullptr;
+        }
+        node.children.push_back(child);
+        if (child == nullptr) {
+            child = CreateNode(subs[i], &node);
+            node.children.back() = child;
+            gtk_fixed_put(GTK_FIXED(node.fixed), child->fixed, 0, 0);
+            PlaceAll(*child);
+        } else {
+            gtk_fixed_put(GTK_FIXED(node.fixed), child->fixed, 0, 0);
+            child->x = child->y = INT32_MIN;
+            Place(*child, *subs[i]);
+        }
+    }
+    for (GtkWidget* widget : held) g_object_unref(widget);
+}
+
+void Renderer::Place(Node& node, const ui::View& view) {
+    const ui::Rect frame = view.Frame();
+    ui::Point origin = frame.origin;
+    GtkWidget* container = stage_;
+    ui::Point base = offset_;
+    if (node.parent != nullptr) {
+        if (std::shared_ptr<ui::View> parent = node.parent->view.lock()) {
+            origin.x -= parent->Bounds().origin.x;
+            origin.y -= parent->Bounds().origin.y;
+        }
+        container = node.parent->fixed;
+        base = ui::Point();
+    } else {
+        origin = ui::Point();
+    }
+    const int x = Px(base.x + origin.x * scale_), y = Px(base.y + origin.y * scale_);
+    const int width = std::max(0, Px(base.x + (origin.x + frame.Width()) * scale_) - x);
+    const int height = std::max(0, Px(base.y + (origin.y + frame.Height()) * scale_) - y);
+    if (x != node.x || y != node.y) {
+        gtk_fixed_move(GTK_FIXED(container), node.fixed, x, y);
+        node.x = x;
+        node.y = y;
+    }
+    if (width != node.width || height != node.height) {
+        gtk_widget_set_size_request(node.fixed, width, height);
+        node.width = width;
+        node.height = height;
+    }
+    gtk_widget_set_visible(node.fixed, !view.IsHidden());
+    if (std::fabs(gtk_widget_get_opacity(node.fixed) - view.Alpha()) > 1e-3) {
+        gtk_widget_set_opacity(node.fixed, view.Alpha());
+    }
+}
+
+void Renderer::SyncEntry(Node& node, const ui::View& view) {
+    const auto& field = static_cast<const ui::TextField&>(view);
+    GtkEntry* entry = GTK_ENTRY(node.entry);
+    const ui::Rect r = field.DisplayedTextRect();
+    const int x = Px(r.X() * scale_), y = Px(r.Y() * scale_);
+    gtk_fixed_move(GTK_FIXED(node.fixed), node.entry, x, y);
+    gtk_widget_set_size_request(node.entry, std::max(1, Px(r.MaxX() * scale_) - x),
+                                std::max(1, Px(r.MaxY() * scale_) - y));
+    if (field.Text() != gtk_entry_get_text(entry)) gtk_entry_set_text(entry, field.Text().c_str());
+    if (field.Placeholder() != (gtk_entry_get_placeholder_text(entry) != nullptr
+                                    ? gtk_entry_get_placeholder_text(entry)
+                                    : "")) {
+        gtk_entry_set_placeholder_text(entry, field.Placeholder().c_str());
+    }
+    gtk_entry_set_visibility(entry, !field.IsSecureTextEntry());
+    gtk_entry_set_alignment(entry, field.GetTextAlignment() == ui::TextAlignment::Center  ? 0.5f
+                                   : field.GetTextAlignment() == ui::TextAlignment::Right ? 1.0f
+                                                                                          : 0.0f);
+    std::string css = EntryCss(field, scale_);
+    if (css != node.cssText) {
+        gtk_css_provider_load_from_data(node.css, css.c_str(), -1, nullptr);
+        node.cssText = std::move(css);
+    }
+    if (field.IsEditing()) {
+        const ui::TextRange& sel = field.SelectedRange();
+        const int caret = static_cast<int>(sel.location + sel.length);
+        if (gtk_editable_get_position(GTK_EDITABLE(entry)) != caret) {
+            gtk_editable_set_position(GTK_EDITABLE(entry), caret);
+        }
+    }
+}
+
+void Renderer::SyncNode(Node& node, const ui::View& view) {
+    Reconcile(node, view);
+    Place(node, view);
+    if (view.Bounds().origin != node.boundsOrigin) {
+        node.boundsOrigin = view.Bounds().origin;
+        for (Node* child : node.children) {
+            if (std::shared_ptr<ui::View> v = child->view.lock()) Place(*child, *v);
+        }
+    }
+    if (node.entry != nullptr) SyncEntry(node, view);
+    gtk_widget_queue_draw(node.fixed);
+}
+
+void Renderer::PlaceAll(Node& node) {
+    std::shared_ptr<ui::View> view = node.view.lock();
+    if (!view) return;
+    node.x = node.y = INT32_MIN;
+    node.width = node.height = -1;
+    SyncNode(node, *view);
+    for (Node* child : node.children) PlaceAll(*child);
+}
+
+// --- frames
+
+void Renderer::UpdateScale() {
+    ui::View::Ptr root = shownRoot_;
+    const double w = stageSize_.width, h = stageSize_.height;
+    if (!root || w <= 0 || h <= 0) return;
+    const ui::Size size = root->Frame().size;
+    if (size.width <= 0 || size.height <= 0) return;
+    scale_ = std::min(w / size.width, h / size.height);
+    offset_ = ui::Point(std::floor((w - size.width * scale_) / 2),
+                        std::floor((h - size.height * scale_) / 2));
+}
+
+void Renderer::SyncWindowSize() {
+    const ui::Size screen = ui::Screen::Main().Bounds().size;
+    if (screen == screen_) return;
+    screen_ = screen;
+    gtk_window_resize(GTK_WINDOW(window_), Px(screen.width), Px(screen.height));
+}
+
+void Renderer::SyncFocus() {
+    std::shared_ptr<ui::TextField> field = router_.FocusedField();
+    if (field.get() == focused_) return;
+    if (auto old = nodes_.find(focused_); old != nodes_.end() && old->second->entry != nullptr) {
+        gtk_widget_set_can_focus(old->second->entry, FALSE);
+    }
+    focused_ = field.get();
+    auto found = field ? nodes_.find(field.get()) : nodes_.end();
+    if (found != nodes_.end() && found->second->entry != nullptr) {
+        gtk_widget_set_can_focus(found->second->entry, TRUE);
+        gtk_entry_grab_focus_without_selecting(GTK_ENTRY(found->second->entry));
+        SyncEntry(*found->second, *field);
+    } else {
+        gtk_window_set_focus(GTK_WINDOW(window_), nullptr);
+    }
+}
+
+void Renderer::UpdateAnimations() {
+    animating_.clear();
+    for (const auto& [key, node] : nodes_) {
+        auto* image = dynamic_cast<const ui::ImageView*>(key);
+        if (image != nullptr && image->IsAnimating()) animating_.push_back(node->view);
+    }
+    if (!animating_.empty() && animationTimer_ == 0) {
+        animationTimer_ = g_timeout_add(33, &Renderer::OnAnimationFrame, this);
+    }
+}
+
+gboolean Renderer::OnAnimationFrame(gpointer self) {
+    auto* r = static_cast<Renderer*>(self);
+    bool any = false;
+    for (const auto& weak : r->animating_) {
+        std::shared_ptr<ui::View> view = weak.lock();
+        auto* image = dynamic_cast<ui::ImageView*>(view.get());
+        if (image == nullptr || !image->IsAnimating()) continue;
+        auto found = r->nodes_.find(view.get());
+        if (found == r->nodes_.end()) continue;
+        gtk_widget_queue_draw(found->second->fixed);
+        any = true;
+    }
+    if (any) return G_SOURCE_CONTINUE;
+    r->animationTimer_ = 0;
+    return G_SOURCE_REMOVE;
+}
+
+void Renderer::Sync() {
+    ++syncs_;
+    ui::RunLayoutPass();
+    ui::View::Ptr root = Root();
+    if (root != shownRoot_ || (root && rootNode_ == nullptr)) {
+        if (rootNode_ != nullptr) DestroyNode(rootNode_);
+        shownRoot_ = root;
+        fullResync_ = true;
+        if (root) {
+            UpdateScale();
+            rootNode_ = CreateNode(root, nullptr);
+            gtk_fixed_put(GTK_FIXED(stage_), rootNode_->fixed, 0, 0);
+        }
+    }
+    SyncWindowSize();
+    if (fullResync_) {
+        fullResync_ = false;
+        dirty_.clear();
+        UpdateScale();
+        if (rootNode_ != nullptr) PlaceAll(*rootNode_);
+    }
+    // A change made while bringing widgets up to date (a layout) is taken in the same frame;
+    // a model that keeps changing itself waits for the next one.
+    for (int round = 0; round < 4 && !dirty_.empty(); ++round) {
+        std::unordered_set<const ui::View*> dirty;
+        dirty.swap(dirty_);
+        for (const ui::View* key : dirty) {
+            auto found = nodes_.find(key);
+            if (found == nodes_.end()) continue;
+            Node* node = found->second.get();
+            std::shared_ptr<ui::View> view = node->view.lock();
+            if (!view || view.get() != key) continue;
+            SyncNode(*node, *view);
+        }
+    }
+    dirty_.clear();
+    if (ui::AlertView::VisibleRevision() != alertRevision_) {
+        alertRevision_ = ui::AlertView::VisibleRevision();
+        alertPressed_ = -1;
+        gtk_widget_queue_draw(stage_);
+    }
+    SyncFocus();
+    UpdateAnimations();
+}
+
+// --- drawing
+
+gboolean Renderer::OnDraw(GtkWidget*, cairo_t* cr, gpointer data) {
+    auto* node = static_cast<Node*>(data);
+    std::shared_ptr<ui::View> view = node->view.lock();
+    if (!view) return FALSE;
+    const double s = node->owner->scale_;
+    cairo_save(cr);
+    cairo_scale(cr, s, s);
+    node->owner->painter_.PaintContent(cr, *view, ui::LoopNow());
+    cairo_restore(cr);
+    if (view->ClipsToBounds()) {
+        // Left on the context for the subviews that GTK draws next.
+        ViewPainter::RoundedRect(cr, ui::Rect(0, 0, node->width, node->height),
+                                 view->GetLayer().CornerRadius() * s);
+        cairo_clip(cr);
+    }
+    return FALSE;
+}
+
+gboolean Renderer::OnDrawAfter(GtkWidget*, cairo_t* cr, gpointer data) {
+    auto* node = static_cast<Node*>(data);
+    std::shared_ptr<ui::View> view = node->view.lock();
+    if (!view) return FALSE;
+    cairo_save(cr);
+    cairo_scale(cr, node->owner->scale_, node->owner->scale_);
+    node->owner->painter_.PaintBorder(cr, *view);
+    cairo_restore(cr);
+    return FALSE;
+}
+
+gboolean Renderer::OnStageDraw(GtkWidget*, cairo_t* cr, gpointer) {
+    // Around a root that does not fill the window.
+    cairo_set_source_rgb(cr, 0, 0, 0);
+    cairo_paint(cr);
+    return FALSE;
+}
+
+gboolean Renderer::OnStageDrawAfter(GtkWidget*, cairo_t* cr, gpointer self) {
+    auto* r = static_cast<Renderer*>(self);
+    ui::AlertView::Ptr alert = ui::AlertView::TopVisibleAlert();
+    if (!alert || !r->shownRoot_) return FALSE;
+    cairo_save(cr);
+    cairo_translate(cr, r->offset_.x, r->offset_.y);
+    cairo_scale(cr, r->scale_, r->scale_);
+    AlertSheet(*alert, r->shownRoot_->Frame().size).Paint(cr, r->alertPressed_);
+    cairo_restore(cr);
+    return FALSE;
+}
+
+void Renderer::OnStageAllocate(GtkWidget*, GdkRectangle* allocation, gpointer self) {
+    auto* r = static_cast<Renderer*>(self);
+    if (allocation->width == r->stageSize_.width && allocation->height == r->stageSize_.height) {
+        return;
+    }
+    r->stageSize_ = *allocation;
+    // Widgets are not moved inside an allocation: the next frame places them.
+    r->fullResync_ = true;
+}
+
+// --- input
+
+ui::Point Renderer::ToWindow(const ui::Point& p) const {
+    return ui::Point(offset_.x + p.x * scale_, offset_.y + p.y * scale_);
+}
+
+ui::Point Renderer::FromWindow(const ui::Point& p) const {
+    return ui::Point((p.x - offset_.x) / scale_, (p.y - offset_.y) / scale_);
+}
+
+std::optional<ui::Point> Renderer::EventPoint(double xRoot, double yRoot) const {
+    GdkWindow* w = gtk_widget_get_window(window_);
+    if (w == nullptr) return std::nullopt;
+    int ox = 0, oy = 0;
+    gdk_window_get_origin(w, &ox, &oy);
+    return FromWindow(ui::Point(xRoot - ox, yRoot - oy));
+}
+
+gboolean Renderer::OnButton(GtkWidget*, GdkEventButton* e, gpointer self) {
+    auto* r = static_cast<Renderer*>(self);
+    if (e->button != GDK_BUTTON_PRIMARY ||
+        (e->type != GDK_BUTTON_PRESS && e->type != GDK_BUTTON_RELEASE)) {
+        return TRUE;
+    }
+    std::optional<ui::Point> p = r->EventPoint(e->x_root, e->y_root);
+    if (!p) return TRUE;
+    if (ui::AlertView::Ptr alert = ui::AlertView::TopVisibleAlert(); alert && r->shownRoot_) {
+        const int index = AlertSheet(*alert, r->shownRoot_->Frame().size).ButtonAt(*p);
+        if (e->type == GDK_BUTTON_PRESS) {
+            r->alertPressed_ = index;
+        } else if (index >= 0 && index == r->alertPressed_) {
+            r->alertPressed_ = -1;
+            alert->ClickButtonAtIndex(index);
+        } else {
+            r->alertPressed_ = -1;
+        }
+        gtk_widget_queue_draw(r->stage_);
+        return TRUE;
+    }
+    if (e->type == GDK_BUTTON_PRESS) {
+        r->router_.Press(*p, e->time);
+    } else {
+        r->router_.Release(*p, e->time);
+    }
+    return TRUE;
+}
+
+gboolean Renderer::OnMotion(GtkWidget*, GdkEventMotion* e, gpointer self) {
+    auto* r = static_cast<Renderer*>(self);
+    if (!r->router_.IsPressed()) return FALSE;
+    if (std::optional<ui::Point> p = r->EventPoint(e->x_root, e->y_root)) {
+        r->router_.Move(*p, e->time);
+    }
+    return TRUE;
+}
+
+gboolean Renderer::OnScroll(GtkWidget*, GdkEventScroll* e, gpointer self) {
+    auto* r = static_cast<Renderer*>(self);
+    if (ui::AlertView::TopVisibleAlert()) return TRUE;
+    double dx = 0, dy = 0;
+    switch (e->direction) {
+        case GDK_SCROLL_UP: dy = -1; break;
+        case GDK_SCROLL_DOWN: dy = 1; break;
+        case GDK_SCROLL_LEFT: dx = -1; break;
+        case GDK_SCROLL_RIGHT: dx = 1; break;
+        case GDK_SCROLL_SMOOTH:
+            dx = e->delta_x;
+            dy = e->delta_y;
+            break;
+    }
+    std::optional<ui::Point> p = r->EventPoint(e->x_root, e->y_root);
+    if (!p || !r->router_.Wheel(*p, dx, dy)) return FALSE;
+    if (r->wheelTimer_ != 0) g_source_remove(r->wheelTimer_);
+    r->wheelTimer_ = g_timeout_add(kWheelRestMs, &Renderer::OnWheelRest, r);
+    return TRUE;
+}
+
+gboolean Renderer::OnWheelRest(gpointer self) {
+    auto* r = static_cast<Renderer*>(self);
+    r->wheelTimer_ = 0;
+    r->router_.EndWheel();
+    return G_SOURCE_REMOVE;
+}
+
+gboolean Renderer::OnKey(GtkWidget*, GdkEventKey* e, gpointer self) {
+    auto* r = static_cast<Renderer*>(self);
+    if (ui::AlertView::TopVisibleAlert()) return TRUE;
+    switch (e->keyval) {
+        case GDK_KEY_Return:
+        case GDK_KEY_KP_Enter:
+        case GDK_KEY_ISO_Enter: return r->router_.Return();
+        case GDK_KEY_BackSpace: return r->router_.Backspace();
+        default: break;
+    }
+    if ((e->state & (GDK_CONTROL_MASK | GDK_MOD1_MASK)) != 0) return FALSE;
+    const gunichar c = gdk_keyval_to_unicode(e->keyval);
+    if (c < 0x20 || c == 0x7F) return FALSE;
+    char utf8[8] = {};
+    g_unichar_to_utf8(c, utf8);
+    return r->router_.TypeText(utf8);
+}
+
+gboolean Renderer::OnDelete(GtkWidget*, GdkEvent*, gpointer self) {
+    auto* r = static_cast<Renderer*>(self);
+    if (r->closeHandler_) {
+        r->closeHandler_();
+    } else {
+        gtk_widget_hide(r->window_);
+    }
+    return TRUE;
+}
+
+GtkWidget* Renderer::WidgetFor(const ui::View& view) const {
+    auto found = nodes_.find(&view);
+    return found == nodes_.end() ? nullptr : found->second->fixed;
+}
+
+GtkWidget* Renderer::EntryFor(const ui::View& view) const {
+    auto found = nodes_.find(&view);
+    return found == nodes_.end() ? nullptr : found->second->entry;
+}
+
+}  // namespace ns::desktop

@@ -1,0 +1,144 @@
+#ifndef PLATFORM_DESKTOP_RENDERER_H
+#define PLATFORM_DESKTOP_RENDERER_H
+// Shows a tree of view models in a GTK window, and hands a person's input back to the models.
+//
+// Mirroring. Each view has one GtkFixed, placed in its superview's at its frame less the
+// superview's bounds origin (so a scroll view's content moves with its offset), sized to its
+// frame; hidden is the widget's visibility and alpha its opacity. A view's own content is
+// drawn on that widget's "draw" signal under its subviews and its border over them
+// (ViewPainter); clipsToBounds clips the subviews to the bounds and the corner radius. A text
+// field also holds a frameless GtkEntry over its displayed text rectangle, which shows the
+// model's text, placeholder and caret (secure text as invisible characters) and never edits
+// by itself. Every change of a view marks it (the view change hook); a frame source with a
+// priority above GTK's layout and paint brings the marked views' widgets up to date before
+// the next frame, so many changes in one step cost one update and the widget tree is never
+// built again for a change. An image view's frames are redrawn on a 30 Hz timer while it
+// animates. The top visible alert shows as an AlertSheet over everything.
+//
+// Size. The window is the device's screen (ui::Screen: 480 x 320 for a phone held in
+// landscape, 1024 x 768 for a pad) and is resized when the interface turns. The root is
+// scaled to fit the window uniformly and centred; a window the person resizes scales it.
+//
+// Input (InputRouter): the left button presses, moves and releases touches at the hit-tested
+// view, drags scroll views and swipes; the wheel drags the scroll view under the pointer and
+// ends the drag kWheelRestMs after the last notch; keys type into the first responder. While
+// an alert shows, a click on one of its buttons chooses it (AlertView::ClickButtonAtIndex)
+// and every other click and key is swallowed.
+//
+// One change hook serves every renderer alive. GTK thread only; the models' loop must run in
+// GLib on the same thread (RunLoopSource).
+
+#include <gtk/gtk.h>
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <unordered_map>
+#include <unordered_set>
+#include <vector>
+
+#include "platform/desktop/ImageCache.h"
+#include "platform/desktop/InputRouter.h"
+#include "platform/desktop/ViewPainter.h"
+#include "platform/ui/View.h"
+
+namespace ns::desktop {
+
+class Renderer {
+public:
+    // How long the wheel rests before its drag ends.
+    static constexpr unsigned kWheelRestMs = 150;
+
+    // root: the tree to show; null: the application's key window, followed when it changes.
+    // The window is made and shown at once.
+    explicit Renderer(ui::View::Ptr root = nullptr);
+    ~Renderer();
+    Renderer(const Renderer&) = delete;
+    Renderer& operator=(const Renderer&) = delete;
+
+    GtkWidget* Window() const { return window_; }
+    // The tree shown now; null when there is none.
+    ui::View::Ptr Root() const;
+    // Called when the person closes the window (the default hides it).
+    void SetCloseHandler(std::function<void()> handler) { closeHandler_ = std::move(handler); }
+
+    // Brings the window in step with the models now; the frame source does this by itself.
+    void Sync();
+    // Pixels per point, and the conversions between the root's points and the window's pixels.
+    double Scale() const { return scale_; }
+    ui::Point ToWindow(const ui::Point& point) const;
+    ui::Point FromWindow(const ui::Point& pixel) const;
+    // The widget that mirrors the view; null when the view is not shown.
+    GtkWidget* WidgetFor(const ui::View& view) const;
+    // The entry of a shown text field; null otherwise.
+    GtkWidget* EntryFor(const ui::View& view) const;
+    InputRouter& Input() { return router_; }
+    ImageCache& Images() { return images_; }
+    // How many times Sync brought widgets up to date (tests tell a frame from none).
+    uint64_t Syncs() const { return syncs_; }
+
+private:
+    struct Node;
+    struct FrameSource;
+
+    bool NeedsSync() const;
+    Node* CreateNode(const ui::View::Ptr& view, Node* parent);
+    void DestroyNode(Node* node);
+    void ForgetSubtree(Node* node);
+    void Reconcile(Node& node, const ui::View& view);
+    void Place(Node& node, const ui::View& view);
+    void SyncEntry(Node& node, const ui::View& view);
+    void SyncNode(Node& node, const ui::View& view);
+    void PlaceAll(Node& node);
+    void SyncFocus();
+    void SyncWindowSize();
+    void UpdateScale();
+    void UpdateAnimations();
+    std::optional<ui::Point> EventPoint(double xRoot, double yRoot) const;
+
+    static void OnViewChanged(ui::View& view);
+    static gboolean OnDraw(GtkWidget* widget, cairo_t* cr, gpointer node);
+    static gboolean OnDrawAfter(GtkWidget* widget, cairo_t* cr, gpointer node);
+    static gboolean OnStageDraw(GtkWidget* widget, cairo_t* cr, gpointer self);
+    static gboolean OnStageDrawAfter(GtkWidget* widget, cairo_t* cr, gpointer self);
+    static void OnStageAllocate(GtkWidget* widget, GdkRectangle* allocation, gpointer self);
+    static gboolean OnButton(GtkWidget* widget, GdkEventButton* event, gpointer self);
+    static gboolean OnMotion(GtkWidget* widget, GdkEventMotion* event, gpointer self);
+    static gboolean OnScroll(GtkWidget* widget, GdkEventScroll* event, gpointer self);
+    static gboolean OnKey(GtkWidget* widget, GdkEventKey* event, gpointer self);
+    static gboolean OnDelete(GtkWidget* widget, GdkEvent* event, gpointer self);
+    static gboolean OnWheelRest(gpointer self);
+    static gboolean OnAnimationFrame(gpointer self);
+
+    ui::View::Ptr fixedRoot_;
+    ui::View::Ptr shownRoot_;
+    GtkWidget* window_ = nullptr;
+    GtkWidget* stage_ = nullptr;
+    FrameSource* frameSource_ = nullptr;
+    std::unordered_map<const ui::View*, std::unique_ptr<Node>> nodes_;
+    Node* rootNode_ = nullptr;
+    std::unordered_set<const ui::View*> dirty_;
+    bool fullResync_ = true;
+
+    ImageCache images_;
+    ViewPainter painter_;
+    InputRouter router_;
+    std::function<void()> closeHandler_;
+
+    double scale_ = 1;
+    ui::Point offset_;
+    GdkRectangle stageSize_{0, 0, 0, 0};
+    ui::Size screen_;
+    uint64_t alertRevision_ = 0;
+    int alertPressed_ = -1;
+    const ui::View* focused_ = nullptr;
+    guint wheelTimer_ = 0;
+    guint animationTimer_ = 0;
+    std::vector<std::weak_ptr<ui::View>> animating_;
+    uint64_t syncs_ = 0;
+};
+
+}  // namespace ns::desktop
+
+#endif

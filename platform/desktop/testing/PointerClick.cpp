@@ -1,0 +1,20 @@
+#include "platform/desktop/testing/PointerClick.h"
+
+#include <X11/extensions/XTest.h>
+#include <gdk/gdkx.h>
+
+namespace ns::desktop {
+
+void ClickAt(GdkWindow* window, int x, int y) {
+    GdkDisplay* display = gdk_window_get_display(window);
+    Display* xd = gdk_x11_display_get_xdisplay(display);
+    int ox = 0, oy = 0;
+    gdk_window_get_origin(window, &ox, &oy);
+    XTestFakeMotionEvent(xd, -1, ox + x, oy + y, CurrentTime);
+    XTestFakeButtonEvent(xd, 1, True, CurrentTime);
+    XTestFakeButtonEvent(xd, 1, False, CurrentTime);
+    XFlush(xd);
+    gdk_display_sync(display);
+}
+
+}  // namespace ns::desktop

@@ -1,0 +1,16 @@
+#ifndef PLATFORM_DESKTOP_TESTING_POINTER_CLICK_H
+#define PLATFORM_DESKTOP_TESTING_POINTER_CLICK_H
+// A click as a person makes one, through the X server's test extension (XTest): the pointer
+// moves to a pixel of a window and the first button goes down and up there, so the server
+// delivers the events to whichever window lies under the pointer, as for a real mouse.
+
+#include <gdk/gdk.h>
+
+namespace ns::desktop {
+
+// (x, y): pixels of `window`. Returns once the server has taken the events.
+void ClickAt(GdkWindow* window, int x, int y);
+
+}  // namespace ns::desktop
+
+#endif
