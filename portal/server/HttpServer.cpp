@@ -266,6 +266,13 @@ bool HttpServer::ReadRequest(int fd, std::string& buffer, HttpRequest& request) 
 void HttpServer::ServeConnection(int fd) {
     std::string buffer;
     HttpConnection connection(*this, fd);
+    ServeRequests(connection, fd, buffer);
+    // The peer sees the end at once; the descriptor itself is closed when the thread is
+    // reaped.
+    connection.CloseWrite();
+}
+
+void HttpServer::ServeRequests(HttpConnection& connection, int fd, std::string& buffer) {
     for (;;) {
         HttpRequest request;
         if (!ReadRequest(fd, buffer, request)) return;

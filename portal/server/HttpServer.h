@@ -69,6 +69,7 @@ private:
 
     void AcceptLoop();
     void ServeConnection(int fd);
+    void ServeRequests(HttpConnection& connection, int fd, std::string& buffer);
     // Reads one request into request; false when the connection is to end.
     bool ReadRequest(int fd, std::string& buffer, HttpRequest& request);
     void ResetConnection(int fd);
