@@ -1,8 +1,6 @@
 #ifndef TESTS_SUPPORT_TESTORIGIN_H
 #define TESTS_SUPPORT_TESTORIGIN_H
 
-#include <atomic>
-#include <condition_variable>
 #include <cstdint>
 #include <limits>
 #include <map>
@@ -10,9 +8,10 @@
 #include <mutex>
 #include <set>
 #include <string>
-#include <thread>
 #include <utility>
 #include <vector>
+
+#include "portal/server/HttpServer.h"
 
 namespace SvTestSupport {
 
@@ -21,7 +20,9 @@ namespace SvTestSupport {
 // byte range with 206 (416 when it starts past the end), and can be told to misbehave per path.
 // Every request head it receives is logged. A request in absolute form ("GET http://host/path")
 // is served by its path, so the origin also stands in for a forward proxy. Started by the
-// constructor, stopped (connections cut, threads joined) by the destructor.
+// constructor, stopped (connections cut, threads joined) by the destructor. The connections,
+// the request reading and the log are the portal's loopback server; this class adds the
+// resources by path and their faults.
 class TestOrigin {
 public:
     static constexpr uint64_t kNever = std::numeric_limits<uint64_t>::max();
@@ -69,16 +70,9 @@ public:
         std::string realm = "origin";
     };
 
-    // One request as received.
-    struct Request {
-        std::string method;
-        std::string target;  // as sent (origin or absolute form)
-        std::string path;    // the path it was served by (no query)
-        std::string head;    // request line and header lines as received (wire order),
-                             // CRLF-separated, without the blank line
-        std::map<std::string, std::string> headers;  // names in lower case
-        std::string body;
-    };
+    // One request as received (method, target, path, head in wire order, headers by lower-case
+    // name, body).
+    using Request = ZulPortal::HttpRequest;
 
     TestOrigin();
     ~TestOrigin();
@@ -86,7 +80,7 @@ public:
     TestOrigin(const TestOrigin&) = delete;
     TestOrigin& operator=(const TestOrigin&) = delete;
 
-    uint16_t Port() const { return port_; }
+    uint16_t Port() const { return server_.Port(); }
     // "http://127.0.0.1:<port><path>".
     std::string Url(const std::string& path) const;
 
@@ -94,8 +88,8 @@ public:
     void ServeFile(const std::string& path, const std::string& filePath);
     void SetFault(const std::string& path, const Fault& fault);
 
-    std::vector<Request> Requests() const;
-    size_t ConnectionCount() const { return connections_.load(); }
+    std::vector<Request> Requests() const { return server_.Requests(); }
+    size_t ConnectionCount() const { return server_.ConnectionCount(); }
 
 private:
     struct Resource {
@@ -103,38 +97,19 @@ private:
         std::string filePath;
         uint64_t size = 0;
     };
-    struct Connection {
-        int fd;  // -1 once the serving thread has reset and closed it; under mutex_
-        std::thread thread;
-        std::atomic<bool> done{false};
-    };
 
-    void AcceptLoop();
-    void Serve(int fd);
-    bool Answer(int fd, const Request& request, bool* keepAlive);
-    bool SendBody(int fd, const Resource& resource, uint64_t first, uint64_t length,
-                  const Fault& fault);
-    bool SendAll(int fd, const char* data, size_t size);
-    // Tears the connection down with a reset (RST) at once; the serving thread then stops.
-    void ResetConnection(int fd);
-    // Sleeps, or less when the origin stops; false when it stops.
-    bool Pause(int milliseconds);
-    void ReapConnections(bool all);
+    bool Answer(ZulPortal::HttpConnection& connection, const Request& request, bool* keepAlive);
+    bool SendBody(ZulPortal::HttpConnection& connection, const Resource& resource, uint64_t first,
+                  uint64_t length, const Fault& fault);
 
-    int listener_;
-    uint16_t port_;
-    std::atomic<bool> stop_;
-    std::atomic<size_t> connections_;
-    std::thread acceptThread_;
-    mutable std::mutex mutex_;  // guards everything below
-    std::condition_variable stopped_;
+    mutable std::mutex mutex_;  // guards the two maps
     std::map<std::string, Resource> resources_;
     std::map<std::string, Fault> faults_;
     std::map<std::string, int> requestCounts_;  // requests per path
     std::map<std::string, int> shiftCounts_;    // shifted answers per path
     std::set<std::string> gone_;                // paths whose origin never comes back
-    std::vector<Request> requests_;
-    std::vector<std::unique_ptr<Connection>> open_;
+    // Last, so that it stops (and its threads stop using the maps) before they go.
+    ZulPortal::HttpServer server_;
 };
 
 }  // namespace SvTestSupport
