@@ -224,6 +224,19 @@ TEST_P(WebViewContract, LinkClickIsOfferedThenStartsAndFinishesAndBackIsBackForw
     EXPECT_EQ(delegate_->Since(from),
               (std::vector<std::string>{WEBVIEW_SHOULD(2, Url("/two")), "start", "finish"}));
     EXPECT_EQ(PageUrl(), Url("/two"));
+
+    // A new page after going back replaces the pages that were ahead: /one, /two (again).
+    Page("/three", "<html><body><a href=\"/two\">Again</a></body></html>");
+    webView_->GoBack();
+    ASSERT_TRUE(RunUntil([&] { return delegate_->Count("finish") == 5; }));
+    webView_->LoadRequest(RequestFor("/three"));
+    ASSERT_TRUE(RunUntil([&] { return delegate_->Count("finish") == 6; }));
+    EXPECT_FALSE(webView_->CanGoForward());
+    webView_->GoBack();
+    ASSERT_TRUE(RunUntil([&] { return delegate_->Count("finish") == 7; }));
+    EXPECT_EQ(delegate_->events[delegate_->events.size() - 3], WEBVIEW_SHOULD(2, Url("/one")));
+    EXPECT_FALSE(webView_->CanGoBack());
+    EXPECT_TRUE(webView_->CanGoForward());
 }
 
 TEST_P(WebViewContract, EveryRedirectHopIsOfferedAndARefusedOneNeverReachesTheServer) {
