@@ -16,7 +16,7 @@ bool IsHtml(const std::string& mimeType) {
 }
 
 ns::Error TooLarge(const ns::URL& url) {
-    return ns::Error(ns::Error::kURLErrorDomain, HeadlessWebViewBackend::kDataLengthExceedsMaximum,
+    return ns::Error(ns::Error::kURLErrorDomain, ns::Error::kDataLengthExceedsMaximum,
                      "The page is larger than the web view takes (" +
                          std::to_string(HeadlessWebViewBackend::kMaxPageBytes) + " bytes).",
                      url.AbsoluteString());

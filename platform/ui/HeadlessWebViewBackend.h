@@ -11,9 +11,9 @@
 // result is "".
 //
 // A page's bytes are held in memory up to kMaxPageBytes: a larger page (announced or not)
-// fails with the URL domain's "data length exceeds maximum" code. History keeps the latest
-// kMaxHistory pages; an HTML string's entry keeps its text, so going back to it shows it again
-// without the network. Every delegate call comes from a closure posted to the toolkit loop.
+// fails with ns::Error::kDataLengthExceedsMaximum. History keeps the latest kMaxHistory pages;
+// an HTML string's entry keeps its text, so going back to it shows it again without the
+// network. Every delegate call comes from a closure posted to the toolkit loop.
 
 #include <cstddef>
 #include <cstdint>
@@ -34,9 +34,6 @@ class HeadlessWebViewBackend : public WebViewBackend, private ns::URLConnectionD
 public:
     static constexpr size_t kMaxPageBytes = 8 * 1024 * 1024;
     static constexpr size_t kMaxHistory = 100;
-    // The platform's code for a resource larger than its client takes.
-    static constexpr long kDataLengthExceedsMaximum = -1103;
-
     HeadlessWebViewBackend(WebViewBackendClient& client, const WebViewEnvironment& environment);
     ~HeadlessWebViewBackend() override;
 

@@ -81,8 +81,8 @@ public:
     virtual ns::URLRequest Request() const = 0;
 
     // Runs the script in the page; the completion (may be null) runs later on the toolkit
-    // loop with the result, never from inside this call, and not at all once the backend is
-    // gone.
+    // loop with the result ("" when the script fails or gives nothing), never from inside this
+    // call, and not at all once the backend is gone.
     virtual void EvaluateJavaScript(const std::string& script, ScriptCompletion completion) = 0;
 
     // A person clicks the first link of the page whose href as written, whose URL resolved
