@@ -19,6 +19,7 @@ const char* DescriptionOf(long code) {
         case Error::kHTTPTooManyRedirects: return "too many HTTP redirects";
         case Error::kBadServerResponse: return "bad server response";
         case Error::kUserCancelledAuthentication: return "cancelled authentication";
+        case Error::kDataLengthExceedsMaximum: return "resource exceeds maximum size";
         default: return "unknown error";
     }
 }

@@ -24,6 +24,8 @@ public:
         kHTTPTooManyRedirects = -1007,
         kBadServerResponse = -1011,
         kUserCancelledAuthentication = -1012,
+        // A resource larger than the client holds in memory (the headless web view's page bound).
+        kDataLengthExceedsMaximum = -1103,
     };
 
     Error() = default;

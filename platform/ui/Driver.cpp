@@ -16,6 +16,7 @@
 #include "platform/ui/SwipeGestureRecognizer.h"
 #include "platform/ui/TableView.h"
 #include "platform/ui/TextField.h"
+#include "platform/ui/WebView.h"
 #include "platform/ui/Window.h"
 
 namespace ui {
@@ -166,6 +167,15 @@ bool Driver::Tap(const std::string& identifier) { return Tap(Find(identifier)); 
 bool Driver::Swipe(const View::Ptr& view, unsigned direction) {
     std::optional<Touch> touch = view ? Locate(view, view->Bounds().Center()) : std::nullopt;
     return touch && SwipeGestureRecognizer::Swipe(*touch->target, direction);
+}
+
+bool Driver::ClickLink(const std::shared_ptr<WebView>& webView, const std::string& match) {
+    std::optional<Touch> touch =
+        webView ? Locate(webView, webView->Bounds().Center()) : std::nullopt;
+    if (!touch || !touch->target->IsDescendantOf(webView.get())) {
+        return false;  // whatever covers the page takes the click
+    }
+    return webView->ClickLink(match);
 }
 
 bool Driver::ScrollTable(const std::shared_ptr<ScrollView>& scrollView, double dy,

@@ -34,6 +34,7 @@ namespace ui {
 class ScrollView;
 class Slider;
 class TableView;
+class WebView;
 
 class Driver {
 public:
@@ -94,6 +95,11 @@ public:
     // the events of a touch (TouchDown, ValueChanged as the slider sends it, TouchUpInside).
     // False when the thumb cannot be reached or value is not a number.
     bool SetSlider(const std::shared_ptr<Slider>& slider, double value);
+
+    // A click on the first link of the web view's page that matches (WebView::ClickLink), where
+    // a finger on the web view's centre lands; false when the web view cannot be reached there
+    // (covered, hidden, not interactive) or its page has no such link.
+    bool ClickLink(const std::shared_ptr<WebView>& webView, const std::string& match);
 
     // --- keyboard: the first responder of the root's tree, a text field or a search bar
     // Types each character (code point) in turn through the field's InsertText; true when

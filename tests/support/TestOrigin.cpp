@@ -138,7 +138,12 @@ bool TestOrigin::Answer(HttpConnection& connection, const Request& request, bool
     const bool head = request.method == "HEAD";
     std::string response = "HTTP/1.1 " + std::to_string(status) + " " + Reason(status) + "\r\n";
     response += headers;
-    response += "Content-Type: application/octet-stream\r\n";
+    // A path whose headers name a type of their own (an HTML page for a web view) keeps it.
+    bool typed = false;
+    for (const std::pair<std::string, std::string>& header : fault.headers) {
+        if (Lower(header.first) == "content-type") typed = true;
+    }
+    if (!typed) response += "Content-Type: application/octet-stream\r\n";
     const bool chunked = fault.chunked && textBody.empty();
     if (fault.noContentLength) {
         response += "Connection: close\r\n";

@@ -62,7 +62,8 @@ public:
         // ... then close the connection instead of ending the body. Neither touches the short
         // text body of an error answer.
         bool dropAtEnd = false;
-        // Extra response header lines, sent in this order after the status line.
+        // Extra response header lines, sent in this order after the status line. A
+        // Content-Type among them replaces the default application/octet-stream.
         std::vector<std::pair<std::string, std::string>> headers;
         // When set, a request whose Authorization header is not exactly this value is answered
         // 401 with the challenge `WWW-Authenticate: Basic realm="<realm>"`.
