@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <strings.h>
 #include <stdexcept>
 
 #include "portal/server/HttpRange.h"
@@ -141,7 +142,7 @@ bool TestOrigin::Answer(HttpConnection& connection, const Request& request, bool
     // A path whose headers name a type of their own (an HTML page for a web view) keeps it.
     bool typed = false;
     for (const std::pair<std::string, std::string>& header : fault.headers) {
-        if (Lower(header.first) == "content-type") typed = true;
+        if (strcasecmp(header.first.c_str(), "content-type") == 0) typed = true;
     }
     if (!typed) response += "Content-Type: application/octet-stream\r\n";
     const bool chunked = fault.chunked && textBody.empty();
