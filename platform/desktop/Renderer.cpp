@@ -6,6 +6,7 @@
 #include <string>
 
 #include "platform/desktop/AlertSheet.h"
+#include "platform/desktop/NativeView.h"
 #include "platform/ui/AlertView.h"
 #include "platform/ui/Application.h"
 #include "platform/ui/ImageView.h"
@@ -82,6 +83,7 @@ struct Renderer::Node {
     std::weak_ptr<ui::View> view;
     GtkWidget* fixed = nullptr;
     GtkWidget* entry = nullptr;
+    GtkWidget* native = nullptr;  // a NativeView's widget, borrowed (HostNativeWidget)
     GtkCssProvider* css = nullptr;
     std::string cssText;
     Node* parent = nullptr;
@@ -216,6 +218,7 @@ Renderer::Node* Renderer::CreateNode(const ui::View::Ptr& view, Node* parent) {
         gtk_fixed_put(GTK_FIXED(node->fixed), node->entry, 0, 0);
         gtk_widget_show(node->entry);
     }
+    HostNativeWidget(*node, *view);
     nodes_[view.get()] = std::move(owned);
     for (const ui::View::Ptr& sub : view->Subviews()) {
         Node* child = CreateNode(sub, node);
@@ -228,6 +231,7 @@ Renderer::Node* Renderer::CreateNode(const ui::View::Ptr& view, Node* parent) {
 void Renderer::ForgetSubtree(Node* node) {
     for (Node* child : node->children) ForgetSubtree(child);
     g_signal_handlers_disconnect_by_data(node->fixed, node);
+    ReleaseNativeWidget(*node);
     if (node->entry != nullptr) g_signal_handlers_disconnect_by_data(node->entry, this);
     if (node->css != nullptr) g_object_unref(node->css);
     if (node->key == focused_) focused_ = nullptr;
@@ -327,6 +331,7 @@ void Renderer::Place(Node& node, const ui::View& view) {
     }
     if (width != node.width || height != node.height) {
         gtk_widget_set_size_request(node.fixed, width, height);
+        if (node.native != nullptr) gtk_widget_set_size_request(node.native, width, height);
         node.width = width;
         node.height = height;
     }
@@ -334,6 +339,25 @@ void Renderer::Place(Node& node, const ui::View& view) {
     if (std::fabs(gtk_widget_get_opacity(node.fixed) - view.Alpha()) > 1e-3) {
         gtk_widget_set_opacity(node.fixed, view.Alpha());
     }
+}
+
+void Renderer::HostNativeWidget(Node& node, const ui::View& view) {
+    auto* native = dynamic_cast<const NativeView*>(&view);
+    GtkWidget* widget = native != nullptr ? native->Widget() : nullptr;
+    // A widget shows in one place: a second renderer of the same view shows only the view.
+    if (widget == nullptr || gtk_widget_get_parent(widget) != nullptr) return;
+    // Put first, so that the subviews' widgets (put after it) are drawn over it.
+    node.native = GTK_WIDGET(g_object_ref(widget));
+    gtk_fixed_put(GTK_FIXED(node.fixed), widget, 0, 0);
+    gtk_widget_show(widget);
+}
+
+void Renderer::ReleaseNativeWidget(Node& node) {
+    if (node.native == nullptr) return;
+    // Taken out before the view's widgets are destroyed: the widget lives on with its view.
+    gtk_container_remove(GTK_CONTAINER(node.fixed), node.native);
+    g_object_unref(node.native);
+    node.native = nullptr;
 }
 
 void Renderer::SyncEntry(Node& node, const ui::View& view) {
