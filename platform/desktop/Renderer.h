@@ -9,12 +9,14 @@
 // (ViewPainter); clipsToBounds clips the subviews to the bounds and the corner radius. A text
 // field also holds a frameless GtkEntry over its displayed text rectangle, which shows the
 // model's text, placeholder and caret (secure text as invisible characters) and never edits
-// by itself. A NativeView's widget (a movie's picture) is the first child of the view's
-// GtkFixed, sized to its frame, so the subviews are drawn over it. Every change of a view marks it
-// (the view change hook); a frame source with a priority above GTK's layout and paint brings the
-// marked views' widgets up to date before the next frame, so many changes in one step cost one
-// update and the widget tree is never built again for a change. An image view's frames are redrawn
-// on a 30 Hz timer while it animates. The top visible alert shows as an AlertSheet over everything.
+// by itself. Every change of a view marks it (the view change hook); a frame source with a
+// priority above GTK's layout and paint brings the marked views' widgets up to date before
+// the next frame, so many changes in one step cost one update and the widget tree is never
+// built again for a change. An image view's frames are redrawn on a 30 Hz timer while it
+// animates. The top visible alert shows as an AlertSheet over everything.
+//
+// Native widgets. A NativeView's widget (a movie's picture) is the first child of the view's
+// GtkFixed, sized to its frame, so the subviews are drawn over it; the view keeps it.
 //
 // Size. The window is the device's screen (ui::Screen: 480 x 320 for a phone held in
 // landscape, 1024 x 768 for a pad) and is resized when the interface turns. The root is
