@@ -7,6 +7,7 @@
 
 #include "platform/core/LogWriter.h"
 #include "platform/core/NotificationCenter.h"
+#include "platform/desktop/GstMoviePlayer.h"
 #include "platform/desktop/Renderer.h"
 #include "platform/desktop/RunLoopSource.h"
 #include "platform/ui/Application.h"
@@ -20,6 +21,7 @@ int RunApplication(int argc, char** argv, const ui::ApplicationDelegateFactory& 
         ns::Log("[UI] no display: the application cannot open its window");
         return 1;
     }
+    GstMoviePlayer::Install();
     if (std::getenv("ZUL_DEVICE_ORIENTATION") == nullptr) {
         ui::UiDevice::Current().SetOrientation(ui::DeviceOrientation::LandscapeLeft);
     }
