@@ -38,6 +38,10 @@ constexpr double kFormCornerRadius = 6;
 
 std::string Localized(const char* key) { return ns::Bundle::Main().LocalizedString(key); }
 
+void ShowPortal() {
+    if (ZULAppDelegate* delegate = ZULAppDelegate::Current()) delegate->showWebViewController();
+}
+
 bool IsPhoneLayout() { return !ui::UiDevice::Current().IsPad(); }
 
 // The value of a "DEVICE_..." header as a number; none when the header is missing, empty or not
@@ -360,8 +364,12 @@ void LoginViewController::WillSendRequestForAuthenticationChallenge(
     ns::URLConnection& connection, const ns::AuthenticationChallenge& challenge) {
     (void)challenge;
     ns::Log("[LVC] connection willSendRequestForAuthenticationChallenge");
-    ZULAppDelegate& delegate = ZULAppDelegate::Current();
-    connection.UseCredential(ns::URLCredential(delegate.zulUser(), delegate.zulPassword(),
+    const ZULAppDelegate* delegate = ZULAppDelegate::Current();
+    if (!delegate) {
+        connection.ContinueWithoutCredential();
+        return;
+    }
+    connection.UseCredential(ns::URLCredential(delegate->zulUser(), delegate->zulPassword(),
                                                ns::URLCredential::Persistence::ForSession));
 }
 
@@ -409,7 +417,7 @@ void LoginViewController::loginConnectionDidFinishLoading() {
         alert->SetTag(kDeviceAddedAlertTag);
         alert->Show();
     } else {
-        ZULAppDelegate::Current().showWebViewController();
+        ShowPortal();
     }
 }
 
@@ -432,6 +440,6 @@ void LoginViewController::DidDismissWithButtonIndex(ui::AlertView& alert, int in
     (void)index;
     if (alert.Tag() == kDeviceAddedAlertTag) {
         std::shared_ptr<LoginViewController> keep = self();
-        ZULAppDelegate::Current().showWebViewController();
+        ShowPortal();
     }
 }

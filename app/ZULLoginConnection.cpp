@@ -24,9 +24,16 @@ const std::pair<const char*, const char*> kFormHeaders[] = {
 
 }  // namespace
 
-std::string fakeURL() { return ZULAppDelegate::Current().zulHomeURL(); }
+// Without the application's delegate there is no configuration: the empty URL fails to load.
+std::string fakeURL() {
+    const ZULAppDelegate* delegate = ZULAppDelegate::Current();
+    return delegate ? delegate->zulHomeURL() : std::string();
+}
 
-std::string loginURL() { return ZULAppDelegate::Current().zulLoginURL(); }
+std::string loginURL() {
+    const ZULAppDelegate* delegate = ZULAppDelegate::Current();
+    return delegate ? delegate->zulLoginURL() : std::string();
+}
 
 std::string escapeFormValue(const std::string& text) {
     return ns::PercentEscape::EscapeComponent(text);
