@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -35,6 +36,9 @@ constexpr double kTimeout = 10;
 class LoginTestBase : public ::testing::Test {
 protected:
     void SetUp() override {
+        // This thread steps the main loop, so the default centre delivers (keyboard, life
+        // cycle) at once.
+        ns::RunLoop::Main().RunOnce(std::chrono::milliseconds(0));
         ui::UiDevice& device = ui::UiDevice::Current();
         device.SetIdiom(ui::UserInterfaceIdiom::Phone);
         device.SetOrientation(ui::DeviceOrientation::Portrait);

@@ -9,6 +9,7 @@
 #include "app/LoginTestFixture.h"
 #include "platform/ui/AnimationLog.h"
 #include "platform/ui/Keyboard.h"
+#include "platform/ui/NavigationBar.h"
 
 namespace LoginTest {
 namespace {
@@ -103,8 +104,8 @@ TEST_F(LoginViewControllerFormTest, ReturnInTheEmailFieldMovesToThePasswordAndTh
     EXPECT_EQ(0.0, login->emailTextField()->Alpha());
     EXPECT_EQ(1.0, login->loadingView()->Alpha());
     EXPECT_TRUE(login->loadingView()->isSpinning());
-    ASSERT_TRUE(driver_.WaitFor([this] { return ui::AlertView::TopVisibleAlert() != nullptr; },
-                                kTimeout));
+    ASSERT_TRUE(
+        driver_.WaitFor([this] { return ui::AlertView::TopVisibleAlert() != nullptr; }, kTimeout));
     EXPECT_EQ("Device added", TopAlertTitle());
 }
 

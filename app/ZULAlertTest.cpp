@@ -46,9 +46,9 @@ TEST(ZULAlertTest, EachAlertTakesItsOwnTexts) {
                  "account on the portal and try again."});
     ExpectAlert(ZULAlert::initWithSignInSuccessDeviceAddedForDelegate(nullptr),
                 {"Device added", "This device has been added to your account."});
-    ExpectAlert(ZULAlert::initWithSignInErrorServiceUnavailableForDelegate(nullptr),
-                {"Service unavailable",
-                 "The service is down for maintenance. Please try again later."});
+    ExpectAlert(
+        ZULAlert::initWithSignInErrorServiceUnavailableForDelegate(nullptr),
+        {"Service unavailable", "The service is down for maintenance. Please try again later."});
 }
 
 }  // namespace

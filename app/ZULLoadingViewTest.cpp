@@ -3,6 +3,7 @@
 // 9 per character and 22 high) and its spin across a trip to the background.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cmath>
 #include <memory>
 #include <string>
@@ -17,6 +18,9 @@ namespace {
 
 class ZULLoadingViewTest : public ::testing::Test {
 protected:
+    // This thread steps the main loop, so the application's notifications arrive at once.
+    void SetUp() override { ns::RunLoop::Main().RunOnce(std::chrono::milliseconds(0)); }
+
     // A 20 x 20 spinner, whatever picture the bundle holds.
     std::shared_ptr<ZULLoadingView> Make(const ui::Rect& frame, const std::string& text) {
         auto view = std::make_shared<ZULLoadingView>(frame);
@@ -69,8 +73,8 @@ TEST_F(ZULLoadingViewTest, SpinIsAnEndlessTurnAddedAgainOnReturnToTheForeground)
 
     view->startSpin();
     EXPECT_TRUE(view->isSpinning());
-    auto spin = std::dynamic_pointer_cast<const ui::BasicAnimation>(
-        layer.AnimationForKey("SpinAnimation"));
+    auto spin =
+        std::dynamic_pointer_cast<const ui::BasicAnimation>(layer.AnimationForKey("SpinAnimation"));
     ASSERT_NE(nullptr, spin);
     EXPECT_EQ("transform.rotation", spin->KeyPath());
     EXPECT_EQ(0.0, std::get<double>(*spin->FromValue()));

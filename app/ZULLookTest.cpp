@@ -14,10 +14,10 @@ protected:
 
 TEST_F(ZULLookTest, ColoursAreTheStyleSheets) {
     // Colour::ToString is #RRGGBBAA of the 0..255 components.
-    EXPECT_EQ("#F8D7D6FF", ZULColor::zulEmptyLoginTextFieldColor().ToString());  // 248 215 214
-    EXPECT_EQ("#232323FF", ZULColor::zulSigningInBackgroundColor().ToString());  // 35
-    EXPECT_EQ("#151515FF", ZULColor::zulTableViewBackgroundColor().ToString());  // 21
-    EXPECT_EQ("#111111FF", ZULColor::zulTableViewCellBackgroundColor().ToString());          // 17
+    EXPECT_EQ("#F8D7D6FF", ZULColor::zulEmptyLoginTextFieldColor().ToString());      // 248 215 214
+    EXPECT_EQ("#232323FF", ZULColor::zulSigningInBackgroundColor().ToString());      // 35
+    EXPECT_EQ("#151515FF", ZULColor::zulTableViewBackgroundColor().ToString());      // 21
+    EXPECT_EQ("#111111FF", ZULColor::zulTableViewCellBackgroundColor().ToString());  // 17
     EXPECT_EQ("#1B1B1BFF", ZULColor::zulTableViewCellSelectedBackgroundColor().ToString());  // 27
     EXPECT_EQ("#B7B7B7FF", ZULColor::zulTableViewCellTextColor().ToString());                // 183
     EXPECT_EQ("#FFFFFFFF", ZULColor::zulTableViewCellSelectedTextColor().ToString());
@@ -31,9 +31,9 @@ TEST_F(ZULLookTest, FontSizesFollowTheIdiomAndNoIdiomCountsAsAPhone) {
         ui::UserInterfaceIdiom idiom;
         double resultCell, signInText;
     };
-    for (const Case& c : {Case{ui::UserInterfaceIdiom::Pad, 16, 26},
-                          Case{ui::UserInterfaceIdiom::Phone, 12, 17},
-                          Case{ui::UserInterfaceIdiom::Unspecified, 12, 17}}) {
+    for (const Case& c :
+         {Case{ui::UserInterfaceIdiom::Pad, 16, 26}, Case{ui::UserInterfaceIdiom::Phone, 12, 17},
+          Case{ui::UserInterfaceIdiom::Unspecified, 12, 17}}) {
         SCOPED_TRACE(static_cast<int>(c.idiom));
         ui::UiDevice::Current().SetIdiom(c.idiom);
         EXPECT_EQ(ui::Font("HelveticaNeue", c.resultCell), ZULFont::zulTableViewResultCellFont());

@@ -41,11 +41,16 @@ TEST(ZULSpinnerTest, TurnsOncePerSecondAndShowsOnlyWhileAnimating) {
     // Each of the 32 frames shows for 1/32 s: frame 11 (0.34375 s ..) and frame 12
     // (0.375 s ..) are both spinner0012; a second later the turn is at the same frame.
     const auto start = ui::LoopNow();
-    EXPECT_EQ("spinner0012.png", spinner.DisplayedImage(start + ui::SecondsToDuration(0.36))->Name());
-    EXPECT_EQ("spinner0012.png", spinner.DisplayedImage(start + ui::SecondsToDuration(0.39))->Name());
-    EXPECT_EQ("spinner0013.png", spinner.DisplayedImage(start + ui::SecondsToDuration(0.42))->Name());
-    EXPECT_EQ("spinner0030.png", spinner.DisplayedImage(start + ui::SecondsToDuration(0.99))->Name());
-    EXPECT_EQ("spinner0001.png", spinner.DisplayedImage(start + ui::SecondsToDuration(1.01))->Name());
+    EXPECT_EQ("spinner0012.png",
+              spinner.DisplayedImage(start + ui::SecondsToDuration(0.36))->Name());
+    EXPECT_EQ("spinner0012.png",
+              spinner.DisplayedImage(start + ui::SecondsToDuration(0.39))->Name());
+    EXPECT_EQ("spinner0013.png",
+              spinner.DisplayedImage(start + ui::SecondsToDuration(0.42))->Name());
+    EXPECT_EQ("spinner0030.png",
+              spinner.DisplayedImage(start + ui::SecondsToDuration(0.99))->Name());
+    EXPECT_EQ("spinner0001.png",
+              spinner.DisplayedImage(start + ui::SecondsToDuration(1.01))->Name());
 
     spinner.doStopAnimating();
     EXPECT_FALSE(spinner.IsAnimating());
