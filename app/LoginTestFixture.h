@@ -77,6 +77,10 @@ protected:
 
     // Launches the application against the portal: the sign-in screen at the window's root.
     void Launch() {
+        // The application of an earlier launch goes first: applications stack, and the one
+        // made last must be the first to go.
+        delegate_.reset();
+        app_.reset();
         app_ = std::make_unique<ui::Application>();
         delegate_ = std::make_shared<ZULAppDelegate>(portal_->Address());
         app_->SetDelegate(delegate_);
