@@ -55,19 +55,44 @@ void NavigationBarBackground(cairo_t* cr, int w, int h) {
     cairo_fill(cr);
 }
 
+// The name drawn as strokes rather than with a font, so that the picture is the same on every
+// machine whatever fonts it has.
+void TitleLetters(cairo_t* cr, double x, double top, double letter, double height) {
+    const double bottom = top + height;
+    // Z
+    cairo_move_to(cr, x, top);
+    cairo_line_to(cr, x + letter, top);
+    cairo_line_to(cr, x, bottom);
+    cairo_line_to(cr, x + letter, bottom);
+    // U
+    x += letter * 1.45;
+    const double r = letter / 2;
+    cairo_move_to(cr, x, top);
+    cairo_line_to(cr, x, bottom - r);
+    cairo_arc_negative(cr, x + r, bottom - r, r, M_PI, 0);
+    cairo_line_to(cr, x + letter, top);
+    // L
+    x += letter * 1.45;
+    cairo_move_to(cr, x, top);
+    cairo_line_to(cr, x, bottom);
+    cairo_line_to(cr, x + letter * 0.85, bottom);
+}
+
 void NavigationBarTitle(cairo_t* cr, int w, int h) {
-    cairo_select_font_face(cr, "Sans", CAIRO_FONT_SLANT_NORMAL, CAIRO_FONT_WEIGHT_BOLD);
-    cairo_set_font_size(cr, h * 0.75);
-    cairo_text_extents_t extents;
-    cairo_text_extents(cr, "ZUL", &extents);
-    const double x = (w - extents.width) / 2 - extents.x_bearing;
-    const double y = (h - extents.height) / 2 - extents.y_bearing;
+    const double height = h * 0.6;
+    const double letter = height * 0.75;
+    const double width = letter * (1.45 * 2 + 0.85);
+    const double x = (w - width) / 2;
+    const double top = (h - height) / 2;
+    cairo_set_line_width(cr, h * 0.1);
+    cairo_set_line_join(cr, CAIRO_LINE_JOIN_MITER);
+    cairo_set_line_cap(cr, CAIRO_LINE_CAP_SQUARE);
     SetRGB(cr, 0, 0, 0, 0.8);
-    cairo_move_to(cr, x, y - 1);
-    cairo_show_text(cr, "ZUL");
+    TitleLetters(cr, x, top - 1, letter, height);
+    cairo_stroke(cr);
     SetRGB(cr, 255, 255, 255);
-    cairo_move_to(cr, x, y);
-    cairo_show_text(cr, "ZUL");
+    TitleLetters(cr, x, top, letter, height);
+    cairo_stroke(cr);
 }
 
 // A bar button: a dark rounded box with a lighter rim.
