@@ -90,7 +90,7 @@ void WebKitCookieSync::Merge(std::vector<Cookie> webkitCookies) {
         // A jar WebKit has not seen is the truth: WebKit's store becomes a copy of it.
         baselineJar_ = &jar;
         baseline_ = ours;
-        Replace(ours, webkit);
+        Replace(jar, ours, webkit);
         return;
     }
 
@@ -131,14 +131,28 @@ void WebKitCookieSync::Merge(std::vector<Cookie> webkitCookies) {
         Finish();
         return;
     }
-    Replace(merged, webkit);
+    Replace(jar, merged, webkit);
 }
 
-void WebKitCookieSync::Replace(const std::map<std::string, Cookie>& cookies,
+void WebKitCookieSync::Replace(const CookieStorage& jar,
+                               const std::map<std::string, Cookie>& cookies,
                                const std::map<std::string, Cookie>& webkit) {
     if (!cookies.empty()) {
+        // In the jar's order of creation, which WebKit keeps as its own (it sends cookies of
+        // one path in that order); any the jar would not take come last.
         GList* list = nullptr;
-        for (const auto& [key, c] : cookies) list = g_list_prepend(list, ToSoup(c));
+        std::map<std::string, bool> listed;
+        for (const Cookie& c : jar.Cookies()) {
+            const std::string key = Identity(c);
+            auto found = cookies.find(key);
+            if (found == cookies.end() || listed[key]) continue;
+            listed[key] = true;
+            list = g_list_prepend(list, ToSoup(found->second));
+        }
+        for (const auto& [key, c] : cookies) {
+            if (!listed[key]) list = g_list_prepend(list, ToSoup(c));
+        }
+        list = g_list_reverse(list);
         webkit_cookie_manager_replace_cookies(manager_, list, nullptr,
                                               &WebKitCookieSync::OnReplaced, this);
         g_list_free_full(list, reinterpret_cast<GDestroyNotify>(soup_cookie_free));

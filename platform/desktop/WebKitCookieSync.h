@@ -57,7 +57,7 @@ private:
     void StartNext();
     void Merge(std::vector<Cookie> webkit);
     // Makes WebKit's store, which holds `webkit` now, hold exactly `cookies`.
-    void Replace(const std::map<std::string, Cookie>& cookies,
+    void Replace(const CookieStorage& jar, const std::map<std::string, Cookie>& cookies,
                  const std::map<std::string, Cookie>& webkit);
     void Finish();
     static void OnAllCookies(GObject* source, GAsyncResult* result, gpointer self);
