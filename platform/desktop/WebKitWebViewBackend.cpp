@@ -375,8 +375,7 @@ gboolean WebKitWebViewBackend::OnDecidePolicy(WebKitWebView*, WebKitPolicyDecisi
     }
 }
 
-void WebKitWebViewBackend::OnLoadChanged(WebKitWebView* view, WebKitLoadEvent event,
-                                         gpointer data) {
+void WebKitWebViewBackend::OnLoadChanged(WebKitWebView*, WebKitLoadEvent event, gpointer data) {
     auto* self = static_cast<WebKitWebViewBackend*>(data);
     switch (event) {
         case WEBKIT_LOAD_STARTED: {

@@ -11,12 +11,17 @@
 // with a policy error that is ours, not the delegate's news). The load a newer one replaces,
 // or that StopLoading stops, fails with WebKit's cancel code, told as ns::Error::kCancelled
 // (-999); other failures are told with the platform's URL error code nearest to WebKit's.
-// WebKit's own error pages never show.
+// WebKit's own error pages never show. WebKitGTK 4.1 does not say which frame a navigation is
+// for, so a page's frames (iframes) are offered like the main frame; they report no start or
+// finish of their own.
 //
 // Cookies. One WebKit context (ephemeral: nothing is written to disk) serves every web view of
 // the process; its cookie store and the environment's jar are kept in step by
 // WebKitCookieSync: before an allowed new navigation goes out, and before a finished load is
 // told (so the cookies the page's responses and scripts set are in the jar by then).
+//
+// History is WebKitHistory: WebKit's items, and HTML strings shown again from their text. A
+// response WebKit cannot show is not downloaded: its load fails (unsupported URL).
 //
 // The model's own loads go out as GET with the request's header fields (WebKit's request takes
 // no method or body of ours); Cookie and User-Agent fields come from the jar and the default.
