@@ -400,19 +400,32 @@ void WebKitWebViewBackend::OnLoadChanged(WebKitWebView*, WebKitLoadEvent event, 
             report.kind = Report::Kind::Finish;
             report.ready = false;
             report.serial = ++self->finishSerial_;
-            const uint64_t serial = report.serial;
             self->Queue(std::move(report));
-            std::weak_ptr<char> alive = self->alive_;
-            SharedEngine().cookies->Sync(self->environment_.Cookies(), [self, alive, serial] {
-                if (alive.expired()) return;
-                for (Report& r : self->queue_) {
-                    if (r.kind == Report::Kind::Finish && r.serial == serial) r.ready = true;
-                }
-                self->ScheduleFlush();
-            });
+            self->SyncBeforeFinish(self->finishSerial_);
             break;
         }
     }
+}
+
+void WebKitWebViewBackend::SyncBeforeFinish(uint64_t serial) {
+    // The page's scripts hand the cookies they set to WebKit's network process on their own
+    // channel, which may not have been read yet when the cookie manager is asked. Reading
+    // document.cookie goes down that channel after them and waits for the answer, so once this
+    // script is back the network process holds them.
+    auto call = new ScriptCall{
+        alive_, [this, serial](const std::string&) {
+            std::weak_ptr<char> alive = alive_;
+            SharedEngine().cookies->Sync(environment_.Cookies(), [this, alive, serial] {
+                if (alive.expired()) return;
+                for (Report& r : queue_) {
+                    if (r.kind == Report::Kind::Finish && r.serial == serial) r.ready = true;
+                }
+                ScheduleFlush();
+            });
+        }};
+    static const char kCookieRead[] = "void document.cookie;";
+    webkit_web_view_evaluate_javascript(view_, kCookieRead, -1, nullptr, nullptr, cancellable_,
+                                        &OnScriptDone, call);
 }
 
 gboolean WebKitWebViewBackend::OnLoadFailed(WebKitWebView*, WebKitLoadEvent, gchar* uri,

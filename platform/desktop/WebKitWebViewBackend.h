@@ -115,6 +115,8 @@ private:
     // Shows the history entry at `index` again, with the navigation type given.
     void Go(size_t index, ui::WebViewNavigationType type);
     void LoadHtml(const std::string& html, const std::string& url, Move move);
+    // Marks the finish `serial` ready once the page's cookies are in the jar.
+    void SyncBeforeFinish(uint64_t serial);
     // The history after a commit of the navigation allowed last.
     void Committed();
     // The user agent default into WebKit's settings (when it changed).
