@@ -6,16 +6,11 @@
 
 #include "platform/desktop/testing/DesktopEnvironment.h"
 
-// LeakSanitizer's defaults for this program: the suppressions of the libraries' own
-// process-long allocations (see lsan.supp; nothing of ours is in it).
-extern "C" const char* __lsan_default_options() {
-    return "suppressions=" SV_DESKTOP_LSAN_SUPPRESSIONS;
-}
-
 int main(int argc, char** argv) {
     ::testing::InitGoogleTest(&argc, argv);
-    // WebKit under the test display: no GPU (a composited page can show blank in pictures for
-    // a while) and, as root without user namespaces to spare, no sandbox for its processes.
+    // WebKit under the test display: no compositing (without a GPU a composited page can stay
+    // blank in pictures for a while), and no sandbox around the many short-lived web processes
+    // the tests start (it guards nothing here and slows every start).
     setenv("WEBKIT_DISABLE_COMPOSITING_MODE", "1", 1);
     setenv("WEBKIT_DISABLE_SANDBOX_THIS_IS_DANGEROUS", "1", 1);
     ::testing::AddGlobalTestEnvironment(new ns::desktop::DesktopEnvironment);
