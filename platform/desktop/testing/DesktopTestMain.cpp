@@ -2,10 +2,17 @@
 // display of DesktopEnvironment. Listing the tests starts no display.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+
 #include "platform/desktop/testing/DesktopEnvironment.h"
 
 int main(int argc, char** argv) {
     ::testing::InitGoogleTest(&argc, argv);
+    // WebKit under the test display: no compositing (without a GPU a composited page can stay
+    // blank in pictures for a while), and no sandbox around the many short-lived web processes
+    // the tests start (it guards nothing here and slows every start).
+    setenv("WEBKIT_DISABLE_COMPOSITING_MODE", "1", 1);
+    setenv("WEBKIT_DISABLE_SANDBOX_THIS_IS_DANGEROUS", "1", 1);
     ::testing::AddGlobalTestEnvironment(new ns::desktop::DesktopEnvironment);
     return RUN_ALL_TESTS();
 }
