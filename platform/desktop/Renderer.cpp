@@ -6,7 +6,6 @@
 #include <string>
 
 #include "platform/desktop/AlertSheet.h"
-#include "platform/desktop/NativeView.h"
 #include "platform/ui/AlertView.h"
 #include "platform/ui/Application.h"
 #include "platform/ui/ImageView.h"
@@ -23,6 +22,11 @@ namespace {
 std::vector<Renderer*>& Renderers() {
     static std::vector<Renderer*>* all = new std::vector<Renderer*>();  // never destroyed
     return *all;
+}
+
+std::vector<Renderer::NativeWidgetHost>& NativeWidgetHosts() {
+    static auto* hosts = new std::vector<Renderer::NativeWidgetHost>();  // never destroyed
+    return *hosts;
 }
 
 // Rounds for pixel placement: halves away from zero, as the model's Round does.
@@ -83,7 +87,7 @@ struct Renderer::Node {
     std::weak_ptr<ui::View> view;
     GtkWidget* fixed = nullptr;
     GtkWidget* entry = nullptr;
-    GtkWidget* native = nullptr;  // a NativeView's widget, borrowed (HostNativeWidget)
+    GtkWidget* native = nullptr;  // referenced while shown
     GtkCssProvider* css = nullptr;
     std::string cssText;
     Node* parent = nullptr;
@@ -218,7 +222,18 @@ Renderer::Node* Renderer::CreateNode(const ui::View::Ptr& view, Node* parent) {
         gtk_fixed_put(GTK_FIXED(node->fixed), node->entry, 0, 0);
         gtk_widget_show(node->entry);
     }
-    HostNativeWidget(*node, *view);
+    for (const NativeWidgetHost& host : NativeWidgetHosts()) {
+        GtkWidget* native = host(*view);
+        if (native == nullptr) continue;
+        // A widget still in another box (a renderer that showed the view before) moves here.
+        if (GtkWidget* old = gtk_widget_get_parent(native)) {
+            gtk_container_remove(GTK_CONTAINER(old), native);
+        }
+        node->native = GTK_WIDGET(g_object_ref(native));
+        gtk_fixed_put(GTK_FIXED(node->fixed), native, 0, 0);  // first: under the subviews
+        gtk_widget_show(native);
+        break;
+    }
     nodes_[view.get()] = std::move(owned);
     for (const ui::View::Ptr& sub : view->Subviews()) {
         Node* child = CreateNode(sub, node);
@@ -231,9 +246,15 @@ Renderer::Node* Renderer::CreateNode(const ui::View::Ptr& view, Node* parent) {
 void Renderer::ForgetSubtree(Node* node) {
     for (Node* child : node->children) ForgetSubtree(child);
     g_signal_handlers_disconnect_by_data(node->fixed, node);
-    ReleaseNativeWidget(*node);
     if (node->entry != nullptr) g_signal_handlers_disconnect_by_data(node->entry, this);
     if (node->css != nullptr) g_object_unref(node->css);
+    if (node->native != nullptr) {
+        // The host may have destroyed it already; otherwise it leaves the box, not the host.
+        if (gtk_widget_get_parent(node->native) == node->fixed) {
+            gtk_container_remove(GTK_CONTAINER(node->fixed), node->native);
+        }
+        g_object_unref(node->native);
+    }
     if (node->key == focused_) focused_ = nullptr;
     nodes_.erase(node->key);  // frees node
 }
@@ -339,25 +360,6 @@ void Renderer::Place(Node& node, const ui::View& view) {
     if (std::fabs(gtk_widget_get_opacity(node.fixed) - view.Alpha()) > 1e-3) {
         gtk_widget_set_opacity(node.fixed, view.Alpha());
     }
-}
-
-void Renderer::HostNativeWidget(Node& node, const ui::View& view) {
-    auto* native = dynamic_cast<const NativeView*>(&view);
-    GtkWidget* widget = native != nullptr ? native->Widget() : nullptr;
-    // A widget shows in one place: a second renderer of the same view shows only the view.
-    if (widget == nullptr || gtk_widget_get_parent(widget) != nullptr) return;
-    // Put first, so that the subviews' widgets (put after it) are drawn over it.
-    node.native = GTK_WIDGET(g_object_ref(widget));
-    gtk_fixed_put(GTK_FIXED(node.fixed), widget, 0, 0);
-    gtk_widget_show(widget);
-}
-
-void Renderer::ReleaseNativeWidget(Node& node) {
-    if (node.native == nullptr) return;
-    // Taken out before the view's widgets are destroyed: the widget lives on with its view.
-    gtk_container_remove(GTK_CONTAINER(node.fixed), node.native);
-    g_object_unref(node.native);
-    node.native = nullptr;
 }
 
 void Renderer::SyncEntry(Node& node, const ui::View& view) {
@@ -699,6 +701,15 @@ gboolean Renderer::OnDelete(GtkWidget*, GdkEvent*, gpointer self) {
 GtkWidget* Renderer::WidgetFor(const ui::View& view) const {
     auto found = nodes_.find(&view);
     return found == nodes_.end() ? nullptr : found->second->fixed;
+}
+
+void Renderer::AddNativeWidgetHost(NativeWidgetHost host) {
+    NativeWidgetHosts().push_back(std::move(host));
+}
+
+GtkWidget* Renderer::NativeWidgetFor(const ui::View& view) const {
+    auto found = nodes_.find(&view);
+    return found == nodes_.end() ? nullptr : found->second->native;
 }
 
 GtkWidget* Renderer::EntryFor(const ui::View& view) const {

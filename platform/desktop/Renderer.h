@@ -15,9 +15,6 @@
 // built again for a change. An image view's frames are redrawn on a 30 Hz timer while it
 // animates. The top visible alert shows as an AlertSheet over everything.
 //
-// Native widgets. A NativeView's widget (a movie's picture) is the first child of the view's
-// GtkFixed, sized to its frame, so the subviews are drawn over it; the view keeps it.
-//
 // Size. The window is the device's screen (ui::Screen: 480 x 320 for a phone held in
 // landscape, 1024 x 768 for a pad) and is resized when the interface turns. The root is
 // scaled to fit the window uniformly and centred; a window the person resizes scales it.
@@ -27,6 +24,12 @@
 // ends the drag kWheelRestMs after the last notch; keys type into the first responder. While
 // an alert shows, a click on one of its buttons chooses it (AlertView::ClickButtonAtIndex)
 // and every other click and key is swallowed.
+//
+// Native widgets. A view whose content a native GTK widget shows (a web view's engine) gets
+// that widget from the hosts added with AddNativeWidgetHost: it sits in the view's GtkFixed
+// under the subviews' widgets and is sized to the view's frame. The renderer holds a reference
+// while it shows the widget and takes it out of its box when the view's node goes; the host
+// keeps the widget's own lifetime.
 //
 // One change hook serves every renderer alive. GTK thread only; the models' loop must run in
 // GLib on the same thread (RunLoopSource).
@@ -52,6 +55,12 @@ class Renderer {
 public:
     // How long the wheel rests before its drag ends.
     static constexpr unsigned kWheelRestMs = 150;
+    // The widget that shows the view's content, or null for a view the host does not know.
+    using NativeWidgetHost = std::function<GtkWidget*(ui::View& view)>;
+
+    // Adds a host asked for every view a renderer made from now on shows (process-wide, GTK
+    // thread; hosts are kept for the life of the process).
+    static void AddNativeWidgetHost(NativeWidgetHost host);
 
     // root: the tree to show; null: the application's key window, followed when it changes.
     // The window is made and shown at once.
@@ -76,6 +85,8 @@ public:
     GtkWidget* WidgetFor(const ui::View& view) const;
     // The entry of a shown text field; null otherwise.
     GtkWidget* EntryFor(const ui::View& view) const;
+    // The native widget of a shown view that has one; null otherwise.
+    GtkWidget* NativeWidgetFor(const ui::View& view) const;
     InputRouter& Input() { return router_; }
     ImageCache& Images() { return images_; }
     // How many times Sync brought widgets up to date (tests tell a frame from none).
@@ -91,9 +102,6 @@ private:
     void ForgetSubtree(Node* node);
     void Reconcile(Node& node, const ui::View& view);
     void Place(Node& node, const ui::View& view);
-    // A NativeView's widget in its view's GtkFixed, under the subviews, sized with the view.
-    void HostNativeWidget(Node& node, const ui::View& view);
-    void ReleaseNativeWidget(Node& node);
     void SyncEntry(Node& node, const ui::View& view);
     void SyncNode(Node& node, const ui::View& view);
     void PlaceAll(Node& node);

@@ -143,16 +143,7 @@ Size AffineTransform::ApplyToSize(const Size& s) const {
 }
 
 Rect AffineTransform::Apply(const Rect& r) const {
-    Point p[4] = {Apply(Point(r.MinX(), r.MinY())), Apply(Point(r.MaxX(), r.MinY())),
-                  Apply(Point(r.MinX(), r.MaxY())), Apply(Point(r.MaxX(), r.MaxY()))};
-    double x0 = p[0].x, x1 = p[0].x, y0 = p[0].y, y1 = p[0].y;
-    for (const Point& q : p) {
-        x0 = std::min(x0, q.x);
-        x1 = std::max(x1, q.x);
-        y0 = std::min(y0, q.y);
-        y1 = std::max(y1, q.y);
-    }
-    return Rect(x0, y0, x1 - x0, y1 - y0);
+    return BoundingRectOfMappedCorners(r, [this](const Point& p) { return Apply(p); });
 }
 
 bool AffineTransform::operator==(const AffineTransform& o) const {

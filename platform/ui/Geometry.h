@@ -132,6 +132,22 @@ struct AffineTransform {
     bool operator!=(const AffineTransform& o) const { return !(*this == o); }
 };
 
+// The bounding box of the four corners of r, each taken through map (a Point -> Point
+// function): how a rectangle crosses a transform or a change of coordinates.
+template <class Map>
+Rect BoundingRectOfMappedCorners(const Rect& r, Map&& map) {
+    const Point p[4] = {map(Point(r.MinX(), r.MinY())), map(Point(r.MaxX(), r.MinY())),
+                        map(Point(r.MinX(), r.MaxY())), map(Point(r.MaxX(), r.MaxY()))};
+    double x0 = p[0].x, x1 = p[0].x, y0 = p[0].y, y1 = p[0].y;
+    for (const Point& q : p) {
+        x0 = q.x < x0 ? q.x : x0;
+        x1 = q.x > x1 ? q.x : x1;
+        y0 = q.y < y0 ? q.y : y0;
+        y1 = q.y > y1 ? q.y : y1;
+    }
+    return Rect(x0, y0, x1 - x0, y1 - y0);
+}
+
 // The 4x4 transform of a layer, row-vector form like AffineTransform: m[row][column], with the
 // translation in row 3. Used by layer transform animations ("transform", "transform.rotation",
 // "transform.scale").

@@ -50,17 +50,6 @@ void ResizeAxis(double& pos, double& len, double oldSuper, double delta, bool fl
     len += shareSize;
 }
 
-Rect BoundingRect(const Point (&p)[4]) {
-    double x0 = p[0].x, x1 = p[0].x, y0 = p[0].y, y1 = p[0].y;
-    for (const Point& q : p) {
-        x0 = std::min(x0, q.x);
-        x1 = std::max(x1, q.x);
-        y0 = std::min(y0, q.y);
-        y1 = std::max(y1, q.y);
-    }
-    return Rect(x0, y0, x1 - x0, y1 - y0);
-}
-
 }  // namespace
 
 View::View(const Rect& frame) : layer_(std::make_unique<ui::Layer>(*this)) {
@@ -495,19 +484,13 @@ Point View::ConvertPointFrom(const Point& point, const View* view) const {
 }
 
 Rect View::ConvertRectTo(const Rect& rect, const View* view) const {
-    Point p[4] = {ConvertPointTo(Point(rect.MinX(), rect.MinY()), view),
-                  ConvertPointTo(Point(rect.MaxX(), rect.MinY()), view),
-                  ConvertPointTo(Point(rect.MinX(), rect.MaxY()), view),
-                  ConvertPointTo(Point(rect.MaxX(), rect.MaxY()), view)};
-    return BoundingRect(p);
+    return BoundingRectOfMappedCorners(
+        rect, [this, view](const Point& p) { return ConvertPointTo(p, view); });
 }
 
 Rect View::ConvertRectFrom(const Rect& rect, const View* view) const {
-    Point p[4] = {ConvertPointFrom(Point(rect.MinX(), rect.MinY()), view),
-                  ConvertPointFrom(Point(rect.MaxX(), rect.MinY()), view),
-                  ConvertPointFrom(Point(rect.MinX(), rect.MaxY()), view),
-                  ConvertPointFrom(Point(rect.MaxX(), rect.MaxY()), view)};
-    return BoundingRect(p);
+    return BoundingRectOfMappedCorners(
+        rect, [this, view](const Point& p) { return ConvertPointFrom(p, view); });
 }
 
 bool View::PointInside(const Point& point) const { return bounds_.Contains(point); }

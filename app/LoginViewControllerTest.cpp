@@ -1,0 +1,200 @@
+// Sign-in against the demo portal: what goes on the wire (read back from the portal's request
+// log, header order included, and decoded by the portal's own form parser), and what each of
+// the portal's answers leads to.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <set>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "app/LoginTestFixture.h"
+#include "app/LoginUDID.h"
+#include "portal/FormData.h"
+#include "tests/support/TemporaryDirectory.h"
+
+namespace LoginTest {
+namespace {
+
+using Fields = std::vector<std::pair<std::string, std::string>>;
+
+class LoginViewControllerTest : public LoginTestBase {
+protected:
+    // A portal whose only accounts are those of `json`.
+    void StartPortalWithAccounts(const std::string& json) {
+        const std::string path = directory_.File("accounts.json");
+        FILE* file = std::fopen(path.c_str(), "wb");
+        ASSERT_NE(nullptr, file);
+        std::fputs(json.c_str(), file);
+        std::fclose(file);
+        StartPortal(path);
+    }
+
+    // "METHOD path" of each request the portal received.
+    std::vector<std::string> Trail() const {
+        std::vector<std::string> trail;
+        for (const ZulPortal::HttpRequest& r : portal_->Requests()) {
+            trail.push_back(r.method + " " + r.path);
+        }
+        return trail;
+    }
+    std::vector<ZulPortal::HttpRequest> Posts() const {
+        std::vector<ZulPortal::HttpRequest> posts;
+        for (const ZulPortal::HttpRequest& r : portal_->Requests()) {
+            if (r.method == "POST") posts.push_back(r);
+        }
+        return posts;
+    }
+
+    SvTestSupport::TemporaryDirectory directory_{"zul-login-test-"};
+};
+
+TEST_F(LoginViewControllerTest, SignInSendsTheCookieGetThenTheEscapedFormWithItsHeadersInOrder) {
+    StartPortalWithAccounts(
+        R"({"accounts": [{"login": "a+b@c.pl", "password": "x&y", "slots": 3}]})");
+    Launch();
+    ASSERT_TRUE(SignIn("a+b@c.pl", "x&y"));
+
+    // The home page for the cookies, the form, and the redirect the form's answer asks for.
+    EXPECT_EQ((std::vector<std::string>{"GET /home", "POST /c/portal/login", "GET /home"}),
+              Trail());
+    const std::vector<ZulPortal::HttpRequest> posts = Posts();
+    ASSERT_EQ(1u, posts.size());
+    const ZulPortal::HttpRequest& post = posts[0];
+
+    // The form's seven headers, in this order, among the others.
+    const std::set<std::string> seven = {"Accept-Language", "Accept-Charset", "Connection",
+                                         "Cache-Control",   "Content-Type",   "Accept",
+                                         "Referer"};
+    Fields formHeaders;
+    for (const auto& field : post.fields) {
+        if (seven.count(field.first)) formHeaders.push_back(field);
+    }
+    const std::string home = "http://" + portal_->Address() + "/home";
+    EXPECT_EQ((Fields{{"Accept-Language", "pl,en-US;q=0.8,en;q=0.6"},
+                      {"Accept-Charset", "ISO-8859-2,utf-8;q=0.7,*;q=0.3"},
+                      {"Connection", "keep-alive"},
+                      {"Cache-Control", "max-age=0"},
+                      {"Content-Type", "application/x-www-form-urlencoded"},
+                      {"Accept", "text/html,application/xhtml+xml,application/xml;q=0.9,*/*;q=0.8"},
+                      {"Referer", home}}),
+              formHeaders);
+    // Every request of the application carries its user agent and the stored cookies: here
+    // the session cookie the home page set.
+    EXPECT_EQ("zul-pellun-native-ios", post.Header("user-agent"));
+    EXPECT_EQ(0u, post.Header("cookie").find("ZULSESSION="));
+
+    // The body, escaped by hand: "+" %2B, "@" %40, "&" %26, "=" %3D, "," %2C, " " %20.
+    const std::string udid = LoginUDID::sharedLoginUDID().getUDID();
+    ASSERT_EQ(36u, udid.size());
+    EXPECT_EQ("_58_redirect=&_58_login=a%2Bb%40c.pl&_58_password=x%26y&_58_did=" + udid +
+                  "&_58_dinfo=Ann%20%26%20Bob%3D1%2C%20iPhone%206.1&sign_in=Sign+in",
+              post.body);
+    // The portal reads back exactly what the person and the device gave.
+    ZulPortal::FormData form;
+    ASSERT_TRUE(ZulPortal::FormData::Parse(post.body, form));
+    EXPECT_EQ("a+b@c.pl", form.Get("_58_login"));
+    EXPECT_EQ("x&y", form.Get("_58_password"));
+    EXPECT_EQ("Ann & Bob=1, iPhone 6.1", form.Get("_58_dinfo"));
+    EXPECT_EQ("Sign in", form.Get("sign_in"));
+}
+
+TEST_F(LoginViewControllerTest, NewDeviceReachesThePortalOnlyWhenTheAlertIsDismissed) {
+    StartPortal();
+    Launch();
+    ASSERT_TRUE(SignIn("demo@zul.test", "demo"));
+    EXPECT_EQ("Device added", TopAlertTitle());
+    EXPECT_EQ(LoginViewController::kDeviceAddedAlertTag, ui::AlertView::TopVisibleAlert()->Tag());
+    // The redirect's headers: status 0, code 1 (added), 2 of 3 slots left.
+    EXPECT_EQ(1, LogsContaining("[LVC] login connection connectionDidFinishLoading userSignedIn:1 "
+                                "status:0 statusCode:1 freeSlots:2 maxSlots:3"));
+    // Signed in: the credentials are kept.
+    EXPECT_EQ("demo@zul.test",
+              ns::UserDefaults::Standard().StringForKey(LoginViewController::kUserLoginKey));
+    EXPECT_EQ("demo",
+              ns::UserDefaults::Standard().StringForKey(LoginViewController::kUserPasswordKey));
+
+    driver_.Advance(5);
+    EXPECT_FALSE(LeftSignIn());
+    ASSERT_TRUE(driver_.DismissAlert(0));
+    ASSERT_TRUE(LeftSignIn());
+    EXPECT_STREQ("MainViewController2", delegate_->window()->RootViewController()->ClassName());
+
+    // The next start finds the credentials in the form; the device is known now, so the
+    // portal comes at once, without an alert.
+    const size_t alerts = ui::AlertLog::Entries().size();
+    Launch();
+    EXPECT_EQ("demo@zul.test", Login()->emailTextField()->Text());
+    EXPECT_EQ("demo", Login()->passwordlTextField()->Text());
+    ASSERT_TRUE(driver_.Tap("signInButton"));
+    ASSERT_TRUE(driver_.WaitFor([this] { return LeftSignIn(); }, kTimeout));
+    EXPECT_EQ(alerts, ui::AlertLog::Entries().size());
+}
+
+TEST_F(LoginViewControllerTest, EachRefusalShowsItsAlertEmptiesTheCookiesAndBringsTheFormBack) {
+    struct Case {
+        const char* email;
+        const char* password;
+        const char* title;
+    };
+    StartPortal();
+    for (const Case& c : {
+             Case{"full@zul.test", "full", "No free device slot"},
+             Case{"maintenance@zul.test", "maintenance", "Service unavailable"},
+             Case{"demo@zul.test", "wrong", "Sign-in failed"},
+             // The cookies came but no status header: refused all the same, and the code 1
+             // (a new device) of that refusal reads as "no free slot".
+             Case{"nostatus@zul.test", "nostatus", "No free device slot"},
+         }) {
+        SCOPED_TRACE(c.email);
+        Launch();
+        ASSERT_TRUE(SignIn(c.email, c.password));
+        EXPECT_EQ(c.title, TopAlertTitle());
+        EXPECT_TRUE(ns::CookieStorage::Shared().Cookies().empty());
+        EXPECT_FALSE(LeftSignIn());
+        ExpectFormBack();
+        // Refused credentials are not kept.
+        EXPECT_EQ("",
+                  ns::UserDefaults::Standard().StringForKey(LoginViewController::kUserLoginKey));
+        ASSERT_TRUE(driver_.DismissAlert(0));
+        EXPECT_FALSE(LeftSignIn());
+    }
+    // The maintenance refusal came to its alert through the final 503: its code is 3.
+    EXPECT_EQ(1, LogsContaining("userSignedIn:0 status:1 statusCode:3 freeSlots:3 maxSlots:3"));
+}
+
+TEST_F(LoginViewControllerTest, EmptyFreeSlotsHeaderLeavesTheCountAndMaxSlotsAreRecorded) {
+    StartPortal();
+    Launch();
+    ASSERT_TRUE(SignIn("emptyslots@zul.test", "emptyslots"));
+    EXPECT_EQ("Device added", TopAlertTitle());
+    EXPECT_EQ(1, LogsContaining("userSignedIn:1 status:0 statusCode:1 freeSlots:0 maxSlots:3"));
+}
+
+TEST_F(LoginViewControllerTest, StoppedPortalGivesTheNetworkAlertAndTheFormBack) {
+    StartPortal();
+    Launch();
+    portal_->Stop();
+    ASSERT_TRUE(SignIn("demo@zul.test", "demo"));
+    EXPECT_EQ("No connection", TopAlertTitle());
+    EXPECT_EQ(1, LogsContaining("[LVC] connection didFailWithError:"));
+    ExpectFormBack();
+    EXPECT_EQ("", ns::UserDefaults::Standard().StringForKey(LoginViewController::kUserLoginKey));
+}
+
+TEST_F(LoginViewControllerTest, BasicChallengeIsAnsweredWithTheConfiguredUser) {
+    StartPortalWithAccounts(R"({"accounts": [{"login": "demo@zul.test", "password": "demo"}],
+                               "basicAuth": {"user": "zul", "password": "zul"}})");
+    Launch();
+    ASSERT_TRUE(SignIn("demo@zul.test", "demo"));
+    EXPECT_EQ("Device added", TopAlertTitle());
+    EXPECT_EQ(1, LogsContaining("[LVC] connection willSendRequestForAuthenticationChallenge"));
+    const std::vector<ZulPortal::HttpRequest> posts = Posts();
+    ASSERT_EQ(2u, posts.size());
+    EXPECT_EQ("", posts[0].Header("authorization"));
+    EXPECT_EQ("Basic enVsOnp1bA==", posts[1].Header("authorization"));  // base64 of "zul:zul"
+}
+
+}  // namespace
+}  // namespace LoginTest

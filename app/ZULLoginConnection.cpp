@@ -1,0 +1,76 @@
+#include "app/ZULLoginConnection.h"
+
+#include "app/LoginUDID.h"
+#include "app/ZULAppDelegate.h"
+#include "app/ZULRequest.h"
+#include "platform/core/Format.h"
+#include "platform/net/PercentEscape.h"
+#include "platform/ui/Loop.h"
+#include "platform/ui/UiDevice.h"
+
+namespace ZULLoginConnection {
+
+namespace {
+
+// The form's fixed headers, in the order they are sent (Referer follows them).
+const std::pair<const char*, const char*> kFormHeaders[] = {
+    {"Accept-Language", "pl,en-US;q=0.8,en;q=0.6"},
+    {"Accept-Charset", "ISO-8859-2,utf-8;q=0.7,*;q=0.3"},
+    {"Connection", "keep-alive"},
+    {"Cache-Control", "max-age=0"},
+    {"Content-Type", "application/x-www-form-urlencoded"},
+    {"Accept", "text/html,application/xhtml+xml,application/xml;q=0.9,*/*;q=0.8"},
+};
+
+}  // namespace
+
+// Without the application's delegate there is no configuration: the empty URL fails to load.
+std::string fakeURL() {
+    const ZULAppDelegate* delegate = ZULAppDelegate::Current();
+    return delegate ? delegate->zulHomeURL() : std::string();
+}
+
+std::string loginURL() {
+    const ZULAppDelegate* delegate = ZULAppDelegate::Current();
+    return delegate ? delegate->zulLoginURL() : std::string();
+}
+
+std::string escapeFormValue(const std::string& text) {
+    return ns::PercentEscape::EscapeComponent(text);
+}
+
+std::string deviceInformation() {
+    const ui::UiDevice& device = ui::UiDevice::Current();
+    return ns::Format("%@, %@ %@", device.Name(), device.Model(), device.SystemVersion());
+}
+
+std::string loginBodyForEmail(const std::string& email, const std::string& password) {
+    return ns::Format(
+        "_58_redirect=&_58_login=%@&_58_password=%@&_58_did=%@&_58_dinfo=%@&sign_in=Sign+in",
+        escapeFormValue(email), escapeFormValue(password), LoginUDID::sharedLoginUDID().getUDID(),
+        escapeFormValue(deviceInformation()));
+}
+
+ns::URLRequest fakeRequest() { return ZULRequest::requestWithURL(fakeURL()); }
+
+ns::URLRequest loginRequestWithEmail(const std::string& email, const std::string& password) {
+    ns::URLRequest request = ZULRequest::requestWithURL(loginURL());
+    request.SetHTTPMethod("POST");
+    for (const auto& [field, value] : kFormHeaders) {
+        request.SetValue(value, field);
+    }
+    request.SetValue(fakeURL(), "Referer");
+    request.SetHTTPBody(loginBodyForEmail(email, password));
+    return request;
+}
+
+std::shared_ptr<ns::URLConnection> initForFakeConnection(ns::URLConnectionDelegate* delegate) {
+    return ns::URLConnection::Start(fakeRequest(), delegate, ui::Loop());
+}
+
+std::shared_ptr<ns::URLConnection> initForLoginConnectionWithEmail(
+    const std::string& email, const std::string& password, ns::URLConnectionDelegate* delegate) {
+    return ns::URLConnection::Start(loginRequestWithEmail(email, password), delegate, ui::Loop());
+}
+
+}  // namespace ZULLoginConnection

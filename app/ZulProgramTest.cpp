@@ -1,0 +1,156 @@
+// The `zul` program as a script runs it: options, the headless start against a running demo
+// portal, and where it stores things.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstring>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "portal/PortalServer.h"
+#include "tests/support/TemporaryDirectory.h"
+
+extern char** environ;
+
+namespace {
+
+struct ZulRun {
+    int status = -1;
+    std::string out;
+};
+
+// Runs zul with the arguments, HOME set to `home` and none of the variables that would move
+// its folders or change its device; standard error goes to /dev/null.
+ZulRun RunZul(const std::vector<std::string>& arguments, const std::string& home) {
+    std::vector<std::string> environment;
+    for (char** e = environ; *e; ++e) {
+        const std::string entry = *e;
+        const std::string name = entry.substr(0, entry.find('='));
+        if (name == "HOME" || name.compare(0, 4, "XDG_") == 0 || name == "SV_DOCUMENTS_DIR" ||
+            name.compare(0, 4, "ZUL_") == 0 || name == "DISPLAY") {
+            continue;
+        }
+        environment.push_back(entry);
+    }
+    environment.push_back("HOME=" + home);
+    std::vector<std::string> args = {SV_ZUL_PATH};
+    args.insert(args.end(), arguments.begin(), arguments.end());
+
+    std::vector<char*> argv;
+    for (std::string& a : args) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    std::vector<char*> envp;
+    for (std::string& e : environment) envp.push_back(e.data());
+    envp.push_back(nullptr);
+
+    ZulRun run;
+    int fds[2];
+    if (pipe(fds) != 0) return run;
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_adddup2(&actions, fds[1], 1);
+    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+    posix_spawn_file_actions_addclose(&actions, fds[0]);
+    pid_t pid = 0;
+    const int rc = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), envp.data());
+    posix_spawn_file_actions_destroy(&actions);
+    close(fds[1]);
+    char buffer[4096];
+    ssize_t n;
+    while ((n = read(fds[0], buffer, sizeof buffer)) > 0) run.out.append(buffer, n);
+    close(fds[0]);
+    if (rc != 0) return run;
+    int status = 0;
+    waitpid(pid, &status, 0);
+    run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return run;
+}
+
+std::vector<std::string> Lines(const std::string& text) {
+    std::vector<std::string> lines;
+    size_t start = 0;
+    for (size_t end; (end = text.find('\n', start)) != std::string::npos; start = end + 1) {
+        lines.push_back(text.substr(start, end - start));
+    }
+    return lines;
+}
+
+class ZulProgramTest : public ::testing::Test {
+protected:
+    SvTestSupport::TemporaryDirectory home_{"zul-home-"};
+};
+
+TEST_F(ZulProgramTest, HelpAndVersionExitZero) {
+    const ZulRun help = RunZul({"-h"}, home_.Path());
+    EXPECT_EQ(0, help.status);
+    EXPECT_EQ(0u, help.out.find("usage: zul [--portal URL] [--headless] [--idiom pad|phone]\n"))
+        << help.out;
+    const ZulRun version = RunZul({"--version"}, home_.Path());
+    EXPECT_EQ(0, version.status);
+    EXPECT_EQ(0u, version.out.find("zul ")) << version.out;
+    // Nothing stored for either.
+    EXPECT_TRUE(SvTestSupport::DirectoryEntries(home_.Path()).empty());
+}
+
+TEST_F(ZulProgramTest, BadOptionsAreUsageErrors) {
+    for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{
+             {"--headless", "--portal", "ftp://127.0.0.1:21/"},
+             {"--headless", "--portal", "http://127.0.0.1:8080/c/portal/login"},
+             {"--headless", "--portal", "http://user:pw@127.0.0.1:8080/"},
+             {"--headless", "--portal", "not a url"},
+             {"--headless", "--idiom", "watch"},
+             {"--headless", "extra-argument"},
+         }) {
+        EXPECT_EQ(2, RunZul(args, home_.Path()).status) << args.back();
+    }
+    EXPECT_TRUE(SvTestSupport::DirectoryEntries(home_.Path()).empty());
+}
+
+TEST_F(ZulProgramTest, HeadlessStartAgainstThePortalShowsTheSignInScreen) {
+    ZulPortal::PortalServer::Options options;
+    options.dataFolder = SV_PORTAL_DATA_DIR;
+    options.mktitle = SV_MKTITLE_PATH;
+    ZulPortal::PortalServer portal(options);
+
+    const ZulRun phone = RunZul({"--headless", "--portal", portal.Url("/")}, home_.Path());
+    ASSERT_EQ(0, phone.status) << phone.out;
+    const std::vector<std::string> lines = Lines(phone.out);
+    ASSERT_GE(lines.size(), 3u) << phone.out;
+    EXPECT_EQ("zulAddress: " + portal.Address(), lines[0]);
+    EXPECT_EQ("root: NavigationController > LoginViewController (LoginViewController~iPhone)",
+              lines[1]);
+    // The window fills the phone's portrait screen.
+    EXPECT_EQ(0u, lines[2].find("Window frame=(0,0,320,480) background=#000000FF")) << lines[2];
+
+    const ZulRun pad =
+        RunZul({"--headless", "--idiom", "pad", "--portal", portal.Url("")}, home_.Path());
+    ASSERT_EQ(0, pad.status) << pad.out;
+    const std::vector<std::string> padLines = Lines(pad.out);
+    ASSERT_GE(padLines.size(), 3u);
+    EXPECT_EQ("root: NavigationController > LoginViewController (LoginViewController~iPad)",
+              padLines[1]);
+    EXPECT_EQ(0u, padLines[2].find("Window frame=(0,0,768,1024)")) << padLines[2];
+
+    // Everything it stored is in its one data folder under the home folder.
+    EXPECT_EQ(std::set<std::string>{".local"}, SvTestSupport::DirectoryEntries(home_.Path()));
+    EXPECT_EQ(std::set<std::string>{"share"},
+              SvTestSupport::DirectoryEntries(home_.File(".local")));
+    EXPECT_EQ(std::set<std::string>{"zul"},
+              SvTestSupport::DirectoryEntries(home_.File(".local/share")));
+    EXPECT_EQ(std::set<std::string>{"Thumbs"},
+              SvTestSupport::DirectoryEntries(home_.File(".local/share/zul/Documents")));
+}
+
+TEST_F(ZulProgramTest, WithoutPortalTheBundlesAddressIsUsed) {
+    const ZulRun run = RunZul({"--headless"}, home_.Path());
+    ASSERT_EQ(0, run.status);
+    // The bundle's configuration template.
+    EXPECT_EQ("zulAddress: 127.0.0.1:8080", Lines(run.out).at(0));
+}
+
+}  // namespace

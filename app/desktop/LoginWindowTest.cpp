@@ -1,0 +1,232 @@
+// The sign-in screen in a GTK window on the test's Xvfb, against the demo portal in this
+// process: what a person sees (pictures kept beside the test program as login-phone.png and
+// login-pad.png), and a sign-in made with clicks and key presses through the X server and GDK.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdio>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "app/LoginUDID.h"
+#include "app/LoginViewController.h"
+#include "app/ZULAppDelegate.h"
+#include "platform/core/RunLoop.h"
+#include "platform/desktop/Renderer.h"
+#include "platform/desktop/RunLoopSource.h"
+#include "platform/desktop/testing/DrawWatch.h"
+#include "platform/desktop/testing/MainContextWait.h"
+#include "platform/desktop/testing/PointerClick.h"
+#include "platform/desktop/testing/WindowCapture.h"
+#include "platform/net/CookieStorage.h"
+#include "platform/store/UserDefaults.h"
+#include "platform/ui/AlertView.h"
+#include "platform/ui/Application.h"
+#include "platform/ui/NavigationController.h"
+#include "platform/ui/UiDevice.h"
+#include "platform/ui/Window.h"
+#include "portal/PortalServer.h"
+#include "tests/support/TemporaryDirectory.h"
+
+namespace {
+
+using namespace ns::desktop;
+using namespace std::chrono_literals;
+
+// The sign-in screen's colours (its interface file and the shared palette).
+const Rgb kBackground{35, 35, 35};
+const Rgb kFieldWhite{255, 255, 255};
+const Rgb kButtonRed{196, 38, 46};
+
+class LoginWindowTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ui::UiDevice::Current().SetOrientation(ui::DeviceOrientation::LandscapeLeft);
+        ns::UserDefaults::Standard().RemoveObjectForKey(LoginViewController::kUserLoginKey);
+        ns::UserDefaults::Standard().RemoveObjectForKey(LoginViewController::kUserPasswordKey);
+        // This device is registered already, so a sign-in leads straight to the portal.
+        const std::string accounts = directory_.File("accounts.json");
+        FILE* file = std::fopen(accounts.c_str(), "wb");
+        ASSERT_NE(nullptr, file);
+        std::fprintf(
+            file,
+            R"({"accounts": [{"login": "demo@zul.test", "password": "demo", "devices": ["%s"]}]})",
+            LoginUDID::sharedLoginUDID().getUDID().c_str());
+        std::fclose(file);
+        ZulPortal::PortalServer::Options options;
+        options.dataFolder = SV_PORTAL_DATA_DIR;
+        options.mktitle = SV_MKTITLE_PATH;
+        options.accountsFile = accounts;
+        portal_ = std::make_unique<ZulPortal::PortalServer>(options);
+    }
+
+    void TearDown() override {
+        for (const ui::AlertView::Ptr& alert : ui::AlertView::VisibleAlerts()) {
+            alert->DismissWithClickedButtonIndex(0, false);
+        }
+        renderer_.reset();
+        app_.reset();
+        delegate_.reset();
+        source_.reset();
+        ns::CookieStorage::Shared().DeleteAllCookies();
+        ui::UiDevice::Current().SetOrientation(ui::DeviceOrientation::Portrait);
+        ui::UiDevice::Current().SetIdiom(ui::UserInterfaceIdiom::Phone);
+    }
+
+    // The application in a window, as `zul` starts it: the models' loop inside GLib.
+    void Launch(ui::UserInterfaceIdiom idiom) {
+        ui::UiDevice::Current().SetIdiom(idiom);
+        source_ = std::make_unique<RunLoopSource>(ns::RunLoop::Main());
+        app_ = std::make_unique<ui::Application>();
+        delegate_ = std::make_shared<ZULAppDelegate>(portal_->Address());
+        app_->SetDelegate(delegate_);
+        ASSERT_TRUE(app_->FinishLaunching());
+        app_->BecomeActive();
+        renderer_ = std::make_unique<Renderer>();
+        ASSERT_TRUE(Settle());
+    }
+
+    std::shared_ptr<LoginViewController> Login() const {
+        auto navigation = std::dynamic_pointer_cast<ui::NavigationController>(
+            delegate_->window()->RootViewController());
+        return navigation
+                   ? std::dynamic_pointer_cast<LoginViewController>(navigation->TopViewController())
+                   : nullptr;
+    }
+
+    bool Settle() {
+        IterateFor(50ms);  // animations of the screen's set-up end, the loop's steps run
+        DrawWatch drawn(renderer_->Window());
+        gtk_widget_queue_draw(renderer_->Window());
+        const bool ok = drawn.WaitForDrawAfter(0, 3s);
+        IteratePending();
+        return ok;
+    }
+
+    // The window pixel at a point of a view.
+    ui::Point Pixel(const ui::View& view, const ui::Point& point) const {
+        return renderer_->ToWindow(view.ConvertPointTo(point, nullptr));
+    }
+    Rgb ColourAt(const GdkPixbuf* shot, const ui::View& view, const ui::Point& point) const {
+        const ui::Point p = Pixel(view, point);
+        return PixelAt(shot, static_cast<int>(p.x), static_cast<int>(p.y));
+    }
+    // Whether the view's frame lies inside the window's picture.
+    bool Inside(const ui::View& view) const {
+        const ui::Rect r = view.ConvertRectTo(view.Bounds(), nullptr);
+        const ui::Point a = renderer_->ToWindow(r.origin);
+        const ui::Point b = renderer_->ToWindow(ui::Point(r.MaxX(), r.MaxY()));
+        GtkAllocation window;
+        gtk_widget_get_allocation(renderer_->Window(), &window);
+        return a.x >= 0 && a.y >= 0 && b.x <= window.width && b.y <= window.height;
+    }
+
+    Pixbuf Shot(const std::string& name) {
+        EXPECT_TRUE(Settle());
+        Pixbuf shot = CaptureWindow(renderer_->Window());
+        std::string error;
+        if (shot) {
+            EXPECT_TRUE(SavePng(shot.get(), PicturePath(name), &error)) << error;
+        }
+        return shot;
+    }
+
+    void Click(const ui::View& view) {
+        const ui::Point p = Pixel(view, view.Bounds().Center());
+        ClickAt(gtk_widget_get_window(renderer_->Window()), static_cast<int>(p.x),
+                static_cast<int>(p.y));
+        IterateFor(30ms);
+    }
+    void Type(const std::string& text) {
+        GdkWindow* window = gtk_widget_get_window(renderer_->Window());
+        for (unsigned char c : text) {
+            for (GdkEventType type : {GDK_KEY_PRESS, GDK_KEY_RELEASE}) {
+                GdkEvent* e = gdk_event_new(type);
+                e->key.window = GDK_WINDOW(g_object_ref(window));
+                e->key.keyval = gdk_unicode_to_keyval(c);
+                e->key.time = GDK_CURRENT_TIME;
+                gdk_event_set_device(
+                    e,
+                    gdk_seat_get_keyboard(gdk_display_get_default_seat(gdk_display_get_default())));
+                gdk_event_put(e);
+                gdk_event_free(e);
+            }
+            IteratePending();
+        }
+    }
+
+    // Looks at the form as a person would: the background around it, the white fields and the
+    // red button, each inside the window.
+    void ExpectCleanForm(const std::string& picture) {
+        auto login = Login();
+        ASSERT_NE(nullptr, login);
+        Pixbuf shot = Shot(picture);
+        ASSERT_NE(nullptr, shot);
+        const std::vector<const ui::View*> pieces = {
+            login->label().get(), login->emailTextField().get(), login->passwordlTextField().get(),
+            login->signInButton().get()};
+        for (const ui::View* view : pieces) {
+            EXPECT_TRUE(Inside(*view)) << view->ClassName();
+        }
+        const ui::View& form = *login->emailAndPasswordView();
+        EXPECT_EQ(kBackground, ColourAt(shot.get(), form, ui::Point(-8, 20)));
+        EXPECT_EQ(kBackground, ColourAt(shot.get(), form, ui::Point(form.Bounds().MaxX() + 8, 20)));
+        // Near the fields' right ends, clear of their placeholders.
+        const ui::View& email = *login->emailTextField();
+        const ui::View& password = *login->passwordlTextField();
+        EXPECT_EQ(kFieldWhite,
+                  ColourAt(shot.get(), email,
+                           ui::Point(email.Bounds().MaxX() - 12, email.Bounds().MidY())));
+        EXPECT_EQ(kFieldWhite,
+                  ColourAt(shot.get(), password,
+                           ui::Point(password.Bounds().MaxX() - 12, password.Bounds().MidY())));
+        const ui::View& button = *login->signInButton();
+        EXPECT_EQ(kButtonRed, ColourAt(shot.get(), button, ui::Point(12, button.Bounds().MidY())));
+    }
+
+    SvTestSupport::TemporaryDirectory directory_{"zul-login-window-"};
+    std::unique_ptr<ZulPortal::PortalServer> portal_;
+    std::unique_ptr<RunLoopSource> source_;
+    std::unique_ptr<ui::Application> app_;
+    std::shared_ptr<ZULAppDelegate> delegate_;
+    std::unique_ptr<Renderer> renderer_;
+};
+
+TEST_F(LoginWindowTest, PhoneFormIsCleanAndTypingAndAClickSignIn) {
+    Launch(ui::UserInterfaceIdiom::Phone);
+    ExpectCleanForm("login-phone.png");
+
+    auto login = Login();
+    Click(*login->emailTextField());
+    ASSERT_TRUE(IterateUntil([&] { return login->emailTextField()->IsFirstResponder(); }, 2s));
+    Type("demo@zul.test");
+    Click(*login->passwordlTextField());
+    ASSERT_TRUE(IterateUntil([&] { return login->passwordlTextField()->IsFirstResponder(); }, 2s));
+    Type("demo");
+    EXPECT_EQ("demo@zul.test", login->emailTextField()->Text());
+    EXPECT_EQ("demo", login->passwordlTextField()->Text());
+    // The keyboard lifted the form; the button is where it now stands.
+    ASSERT_TRUE(Settle());
+    Click(*login->signInButton());
+
+    ASSERT_TRUE(IterateUntil([&] { return Login() == nullptr; }, 10s));
+    login.reset();
+    ui::ViewController::Ptr portal = delegate_->window()->RootViewController();
+    EXPECT_STREQ("MainViewController2", portal->ClassName());
+    Pixbuf shot = Shot("login-portal.png");
+    ASSERT_NE(nullptr, shot);
+    // The portal screen fills the window below the status bar (480 x 320 in landscape).
+    EXPECT_EQ(ui::Rect(0, 20, 480, 300), portal->GetView()->Frame());
+    EXPECT_NE(nullptr, renderer_->WidgetFor(*portal->GetView()));
+    EXPECT_TRUE(Inside(*portal->GetView()));
+    EXPECT_EQ("demo@zul.test",
+              ns::UserDefaults::Standard().StringForKey(LoginViewController::kUserLoginKey));
+}
+
+TEST_F(LoginWindowTest, PadFormIsClean) {
+    Launch(ui::UserInterfaceIdiom::Pad);
+    ExpectCleanForm("login-pad.png");
+}
+
+}  // namespace
