@@ -448,7 +448,9 @@ Mpeg2PsParser::Result Mpeg2PsParser::StartCode(uint32_t& pos) {
 
     // A PES packet.
     if (resyncing_) {
-        bool known = InIdSetA(id);
+        // The streams the owner named count as the map's do: a title without a map would
+        // otherwise skip whole groups of pictures to the next pack.
+        bool known = InIdSetA(id) || id == audioStreamId_ || id == videoStreamId_;
         for (const Mpeg2PsPsm::EsMapEntry& entry : streamMap_.GetEsMap()) {
             known = known || entry.elementary_stream_id == id;
         }
