@@ -200,6 +200,9 @@ public:
 
     // Error monitor (main session, serving sessions, monitored components).
     void SetError(SVStatus status, std::string text) override;
+    // Damaged data a demultiplexer skipped (1003): a diagnostic line naming the asset, and
+    // passed on to the Transformer's own monitors. The playback goes on with what is left.
+    void SetWarning(SVStatus status, std::string text) override;
     // Stream monitor (main demultiplexer).
     void TracksAvailable(const TrackMap& tracks, bool complete) override;
     void TrackChanged(const boost::shared_ptr<MediaTrack>& track) override;

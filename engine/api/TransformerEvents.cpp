@@ -5,6 +5,7 @@
 // and read under trackLock_, and nothing else is called while it is held.
 #include "SVLibrary/Output/DebugPrint.h"
 #include "SVLibrary/Output/LineWriter.h"
+#include "SVLibrary/Types/SVStatus.h"
 #include "engine/api/Transformer.h"
 #include "engine/container/MediaTrack.h"
 #include "engine/core/Session.h"
@@ -31,6 +32,12 @@ void Transformer::SetError(SVStatus status, std::string text) {
         abortRequested_ = true;
     }
     PublishError(status, text);
+}
+
+void Transformer::SetWarning(SVStatus status, std::string text) {
+    if (status != SVStatusParserError) return;
+    SV::WriteLine(url_ + ": " + text + " (" + std::to_string(status) + ")");
+    PublishWarning(status, text);
 }
 
 void Transformer::TracksAvailable(const TrackMap& tracks, bool complete) {

@@ -77,7 +77,8 @@ Mpeg2PsDemux::Mpeg2PsDemux(Session* session, const Mpeg2PsDemux& other)
       metadataComplete_(other.metadataComplete_),
       tracksInstalled_(other.tracksInstalled_ || other.parser_->IsIndexComplete()),
       audioStreamId_(0),
-      outOfBandFailed_(false) {
+      outOfBandFailed_(false),
+      positionKnown_(false) {  // its source starts where its track does, unsaid
     MakeParser(false);
 }
 
@@ -93,11 +94,14 @@ Mpeg2PsDemux::~Mpeg2PsDemux() {
 
 void Mpeg2PsDemux::MakeParser(bool demultiplexing) {
     boost::shared_ptr<MediaTrack> selected;
+    uint64_t position = 0;
     if (parser_) {
         selected = parser_->GetSelectedTrack();
+        position = parser_->GetStreamPosition();
     }
     parser_.reset(new Mpeg2PsParser(*this, demultiplexing));
     parser_->SetSelectedTrack(selected);
+    parser_->SetStreamPosition(position);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -147,6 +151,10 @@ void Mpeg2PsDemux::ReparseHeldBytes() {
     }
     // The end of the media the old parser met lies in these bytes: it is met again.
     endOfMedia_ = false;
+    uint64_t heldBytes = 0;
+    for (const MemoryChunk& chunk : held) heldBytes += chunk.GetMarker() ? 0 : chunk.Size();
+    const uint64_t position = parser_->GetStreamPosition();
+    parser_->SetStreamPosition(position > heldBytes ? position - heldBytes : 0);
     for (const MemoryChunk& chunk : held) {
         if (chunk.GetMarker()) {
             Add(chunk);
@@ -186,6 +194,8 @@ void Mpeg2PsDemux::DoSetPosition(BytePosition position, StackId stackId) {
     Demux::DoSetPosition(position, stackId);
     if (stackId == GetStackId() || stackId == StackIdAny) {
         parser_->Reset(false);
+        parser_->SetStreamPosition(position.Get());
+        positionKnown_ = true;
     }
 }
 
@@ -304,6 +314,7 @@ void Mpeg2PsDemux::DoPreLoadInTask(const MediaTime& timeout, const SV::PilTime& 
 
 bool Mpeg2PsDemux::DoProcessMemoryMarker(const boost::shared_ptr<MemoryMarker>& marker) {
     if (marker && marker->GetType() == MemoryMarkerTypeEndOfStream) {
+        parser_->EndOfData();
         if (endOfMedia_) {
             return false;  // the end of the media has been passed on already
         }
@@ -328,6 +339,9 @@ bool Mpeg2PsDemux::DoProcessMemoryMarker(const boost::shared_ptr<MemoryMarker>& 
             static_cast<int>(change->GetChangeType()));
         named = change->GetTrack();
         select = change->GetChangeType() > 2;
+        // A rendition switch (1, 2) moves the source without repositioning this chain: the new
+        // rendition's bytes come from a place in the title that no one says.
+        if (change->GetChangeType() == 1 || change->GetChangeType() == 2) positionKnown_ = false;
     } else if (marker->GetType() == MemoryMarkerTypeMediaTimeSeek) {
         const MemoryMarkerMediaTimeSeek* seek =
             static_cast<const MemoryMarkerMediaTimeSeek*>(marker.get());
@@ -353,6 +367,8 @@ bool Mpeg2PsDemux::DoProcessMemoryMarker(const boost::shared_ptr<MemoryMarker>& 
 
 void Mpeg2PsDemux::DoSeek(BytePosition start, BytePosition second, bool flag) {
     parser_->Reset(false);
+    parser_->SetStreamPosition(start.Get());
+    positionKnown_ = true;
     Component::DoSeek(start, second, flag);
     endOfMedia_ = false;
 }
@@ -690,6 +706,12 @@ Sample Mpeg2PsDemux::CreateSample(uint8_t streamId, uint32_t payloadLength, uint
         return sample;
     }
     return Mpeg2PsParserListener::CreateSample(streamId, payloadLength, type);
+}
+
+void Mpeg2PsDemux::OnDataSkipped(uint64_t position, uint64_t count) {
+    const std::string skipped = "Damaged data: " + std::to_string(count) + " bytes skipped";
+    PublishWarning(SVStatusParserError,
+                   positionKnown_ ? skipped + " at byte " + std::to_string(position) : skipped);
 }
 
 void Mpeg2PsDemux::OnTimestamp(uint32_t kind, uint32_t timestamp, uint32_t scrBase) {

@@ -146,6 +146,8 @@ protected:
     // A sample of the stream's own when there is one.
     Sample CreateSample(uint8_t streamId, uint32_t payloadLength, uint32_t type) override;
     void OnTimestamp(uint32_t kind, uint32_t timestamp, uint32_t scrBase) override;
+    // A warning (1003) naming the bytes skipped and where they lie in the title.
+    void OnDataSkipped(uint64_t position, uint64_t count) override;
 
     std::vector<Mpeg2PsParser::Chapter>& MutableChapters();
     // The parser in use now (a change of consumer may replace it).
@@ -188,6 +190,9 @@ private:
     uint8_t audioStreamId_;
     boost::shared_ptr<OutOfBandParser> outOfBandParser_;
     bool outOfBandFailed_;  // the current out-of-band transfer failed to parse
+    // The parser's stream positions are the title's byte positions: false from a track change
+    // that the seeker made by moving its source, until the next repositioning.
+    bool positionKnown_ = true;
     std::vector<uint8_t> decoderConfig_;
     TaskManager::Clock clock_;
 };

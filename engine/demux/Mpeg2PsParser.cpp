@@ -73,6 +73,10 @@ Mpeg2PsParser::Result Mpeg2PsParser::Parse(MemoryChunk chunk, bool resume) {
     chunk_ = chunk;
     data_ = chunk.Size() != 0 ? chunk.Data(0) : nullptr;
     size_ = chunk.Size();
+    // The whole chunk counts, however much of it is parsed: a stop leaves the rest unread.
+    chunkStart_ = streamPosition_;
+    streamPosition_ += chunk.Size();
+    inserted_ = 0;
     Pack0Map* const pack0Map = header_.GetPack0Map();
     pack0Before_ = pack0Map ? pack0Map->bytes.Size() : 0;
     // The pack-0 map only needs the bytes up to the first media packet.
@@ -113,15 +117,42 @@ bool Mpeg2PsParser::InIdSetA(uint8_t id) const {
            id == F::kStreamIdPrivateStream2 || id == F::kStreamIdEcm || id == F::kStreamIdMetadata;
 }
 
-Mpeg2PsParser::Result Mpeg2PsParser::LoseSync(uint32_t pos) {
+Mpeg2PsParser::Result Mpeg2PsParser::LoseSync(uint32_t pos, uint64_t stretchStart) {
     if (!resyncing_) {
         const Result result = AskToResync(pos);
         if (result != ResultOk) {
             return result;
         }
         resyncing_ = true;
+        damageStart_ = stretchStart;
     }
     return ResultOk;
+}
+
+void Mpeg2PsParser::SyncFound() {
+    resyncing_ = false;
+    // Extra zeros before the 00 00 01 are allowed stuffing, not damage.
+    TellSkipped(prefixStart_);
+}
+
+void Mpeg2PsParser::TellSkipped(uint64_t end) {
+    if (end > damageStart_) {
+        listener_.OnDataSkipped(damageStart_, end - damageStart_);
+    }
+    damageStart_ = end;
+}
+
+void Mpeg2PsParser::SetStreamPosition(uint64_t position) {
+    streamPosition_ = position;
+    if (resyncing_) {
+        damageStart_ = position;
+    }
+}
+
+void Mpeg2PsParser::EndOfData() {
+    if (resyncing_) {
+        TellSkipped(streamPosition_);
+    }
 }
 
 Mpeg2PsParser::Result Mpeg2PsParser::Step(uint32_t& pos) {
@@ -133,8 +164,9 @@ Mpeg2PsParser::Result Mpeg2PsParser::Step(uint32_t& pos) {
         // ---- Start-code prefix 00 00 01 (more zeros allowed) ----
         case kZero1:
             if (b == 0x00) {
+                prefixStart_ = StreamPosition(pos);
                 state_ = kZero2;
-            } else if ((result = LoseSync(pos)) != ResultOk) {
+            } else if ((result = LoseSync(pos, StreamPosition(pos))) != ResultOk) {
                 return result;
             }
             ++pos;
@@ -143,7 +175,7 @@ Mpeg2PsParser::Result Mpeg2PsParser::Step(uint32_t& pos) {
             if (b == 0x00) {
                 state_ = kOne;
             } else {
-                if ((result = LoseSync(pos)) != ResultOk) {
+                if ((result = LoseSync(pos, prefixStart_)) != ResultOk) {
                     return result;
                 }
                 state_ = kZero1;
@@ -154,7 +186,7 @@ Mpeg2PsParser::Result Mpeg2PsParser::Step(uint32_t& pos) {
             if (b == 0x01) {
                 state_ = kStartCodeId;
             } else if (b != 0x00) {
-                if ((result = LoseSync(pos)) != ResultOk) {
+                if ((result = LoseSync(pos, prefixStart_)) != ResultOk) {
                     return result;
                 }
                 state_ = kZero1;
@@ -373,7 +405,7 @@ Mpeg2PsParser::Result Mpeg2PsParser::StartCode(uint32_t& pos) {
             DebugPrint(id == F::kStartCodeProgramEnd
                            ? "Mpeg2PsParser::Parse: found sync point at program end\n"
                            : "Mpeg2PsParser::Parse: found sync point at system header\n");
-            resyncing_ = false;
+            SyncFound();
             copyInProgress_ = false;
             awaitingFirstPack_ = false;
         }
@@ -393,7 +425,7 @@ Mpeg2PsParser::Result Mpeg2PsParser::StartCode(uint32_t& pos) {
     if (id == F::kStartCodePack) {
         if (resyncing_) {
             DebugPrint("Mpeg2PsParser::Parse: found sync point at pack header\n");
-            resyncing_ = false;
+            SyncFound();
         }
         copyInProgress_ = false;
         if (awaitingFirstPack_ && header_.GetPack0Map()) {
@@ -406,9 +438,19 @@ Mpeg2PsParser::Result Mpeg2PsParser::StartCode(uint32_t& pos) {
         return ResultOk;
     }
 
+    if (id < F::kStartCodeProgramEnd) {
+        // No packet starts with a code below the program end (a picture's start codes inside
+        // a payload do): the bytes from this prefix on are damaged. The id byte is looked at
+        // again as a possible first zero.
+        state_ = kZero1;
+        return LoseSync(pos, prefixStart_);
+    }
+
     // A PES packet.
     if (resyncing_) {
-        bool known = InIdSetA(id);
+        // The streams the owner named count as the map's do: a title without a map would
+        // otherwise skip whole groups of pictures to the next pack.
+        bool known = InIdSetA(id) || id == audioStreamId_ || id == videoStreamId_;
         for (const Mpeg2PsPsm::EsMapEntry& entry : streamMap_.GetEsMap()) {
             known = known || entry.elementary_stream_id == id;
         }
@@ -419,7 +461,7 @@ Mpeg2PsParser::Result Mpeg2PsParser::StartCode(uint32_t& pos) {
         }
         DebugPrint("Mpeg2PsParser::Parse: found sync point at PES header with stream id 0x%02x\n",
                    id);
-        resyncing_ = false;
+        SyncFound();
         copyInProgress_ = false;
         awaitingFirstPack_ = false;
     }
@@ -477,6 +519,7 @@ void Mpeg2PsParser::InsertStreamMap(uint32_t& pos) {
     chunk_ = grown;
     data_ = out;
     size_ += n;
+    inserted_ += n;
     pos += n;  // the inserted bytes are not parsed
 }
 
@@ -521,6 +564,10 @@ Mpeg2PsParser::Result Mpeg2PsParser::ProgramEnd(uint32_t& pos) {
 }
 
 void Mpeg2PsParser::Reset(bool synced) {
+    if (resyncing_) {
+        // The stretch ends here: what comes next lies elsewhere in the title.
+        TellSkipped(streamPosition_);
+    }
     state_ = kZero1;
     awaitingFirstPack_ = !synced;
     insertStreamMap_ = !demultiplexing_;

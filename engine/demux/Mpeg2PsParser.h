@@ -120,8 +120,16 @@ public:
 
     // Returns the machine to its start (state 0): drops the partial payloads and the pending
     // sample but keeps what describes the stream (stream map, ids, system header, index
-    // flags, digest). With synced false the next data must start with a pack header.
+    // flags, digest). With synced false the next data must start with a pack header. A damaged
+    // stretch being skipped is told as far as it went.
     void Reset(bool synced);
+
+    // Where in the title the next byte given to Parse lies (0 at first); each Parse moves it
+    // on by the chunk's size. Damaged stretches are told at these positions.
+    void SetStreamPosition(uint64_t position);
+    uint64_t GetStreamPosition() const { return streamPosition_; }
+    // The data have ended: a damaged stretch still being skipped is told as far as it went.
+    void EndOfData();
 
     // The sample step run at the start of each media payload; the demultiplexer also calls it
     // to flush the pending sample.
@@ -143,7 +151,13 @@ private:
     // Runs the step of the current state at the byte at offset pos of the chunk; advances pos
     // by what the step takes.
     Result Step(uint32_t& pos);
-    Result LoseSync(uint32_t pos);
+    // stretchStart: where the damaged data begin (the first byte that is no start code, or
+    // the zeros of a prefix that led to none).
+    Result LoseSync(uint32_t pos, uint64_t stretchStart);
+    // At a sync point (the 00 00 01 of a packet start found while resyncing).
+    void SyncFound();
+    // Tells the stretch skipped from damageStart_ up to end, if any.
+    void TellSkipped(uint64_t end);
     Result AskToResync(uint32_t pos);
     Result StartCode(uint32_t& pos);
     Result PackStuffingDone(uint32_t& pos);
@@ -161,6 +175,10 @@ private:
     Result StartTrickPlay();
     Mpeg2PsTrickPlayWriter::Input TrickPlayInput() const;
     uint32_t Position(uint32_t offsetInChunk) const;
+    // The stream position of the byte at the offset in the (possibly grown) chunk.
+    uint64_t StreamPosition(uint32_t offsetInChunk) const {
+        return chunkStart_ + offsetInChunk - inserted_;
+    }
     bool InIdSetA(uint8_t id) const;
     bool IsTrickPlay() const { return trickPlay_.IsActive(); }
 
@@ -181,6 +199,15 @@ private:
     uint8_t* data_ = nullptr;
     uint32_t size_ = 0;
     uint32_t pack0Before_ = 0;  // pack-0 bytes before this call
+
+    // Stream positions: of the next chunk, of this chunk's first byte (bytes the parser
+    // inserted into it do not count), of the first zero of the start-code prefix being read,
+    // and of the first byte of the damaged stretch being skipped (while resyncing_).
+    uint64_t streamPosition_ = 0;
+    uint64_t chunkStart_ = 0;
+    uint32_t inserted_ = 0;
+    uint64_t prefixStart_ = 0;
+    uint64_t damageStart_ = 0;
 
     // From the program stream map.
     Mpeg2PsPsm streamMap_;

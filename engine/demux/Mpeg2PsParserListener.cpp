@@ -28,6 +28,8 @@ Mpeg2PsParserListener::Result Mpeg2PsParserListener::ShouldResync(const uint8_t*
     return answer;
 }
 
+void Mpeg2PsParserListener::OnDataSkipped(uint64_t, uint64_t) {}
+
 bool Mpeg2PsParserListener::StopAtProgramEnd() { return true; }
 
 Sample Mpeg2PsParserListener::CreateSample(uint8_t, uint32_t, uint32_t type) {

@@ -47,6 +47,11 @@ public:
     // stops Parse with that result. answer is the parser's own: 1 (data before the first pack)
     // while no pack header was seen, else 0; the default returns it.
     virtual Result ShouldResync(const uint8_t* current, uint32_t bytesLeft, Result answer);
+    // Damaged data: after sync was lost, count bytes from the stream position position (see
+    // Mpeg2PsParser::SetStreamPosition) were skipped to reach the next sync point. Told once
+    // per stretch: at the sync point, or when Reset or the end of the data (EndOfData) cuts
+    // the stretch short. Nothing by default.
+    virtual void OnDataSkipped(uint64_t position, uint64_t count);
     // Whether the program end code stops Parse (with 12); true by default.
     virtual bool StopAtProgramEnd();
     // The sample that the payload of a media packet (payloadLength bytes) of the stream goes

@@ -166,10 +166,133 @@ TEST(Mpeg2PsParserTest, ResynchronisesAfterTheFirstPack) {
     RecordingParser parser(true);
     EXPECT_EQ(Mpeg2PsParser::ResultProgramEnd, parser.Feed(s, {}));
     EXPECT_EQ(1u, parser.resyncCalls);
+    // Pack 14 + map 24 + PES 24 bytes: the garbage starts at 62 and the next PES at 68.
+    EXPECT_EQ((std::vector<std::pair<uint64_t, uint64_t>>{{62, 6}}), parser.skipped);
     ASSERT_EQ(3u, parser.samples.size());
     EXPECT_EQ(Filled(10, 1), SampleBytes(parser.samples[0]));
     EXPECT_EQ(Filled(20, 2), SampleBytes(parser.samples[1]));
     EXPECT_EQ(Filled(30, 3), SampleBytes(parser.samples[2]));
+}
+
+// Damaged data, each stretch worked out by hand. The good stream around them:
+//   [0, 14)   pack, SCR 300
+//   [14, 38)  map: 00 00 01 BC, length, 2 flag bytes, info length, map length, 2 entries of 4
+//             bytes, CRC (4 + 2 + 2 + 2 + 2 + 8 + 4)
+//   [38, 62)  video PES: 6 bytes start code and length, 3 flag bytes, 5 PTS bytes, 10 of payload
+// then what each case puts at 62.
+typedef std::vector<std::pair<uint64_t, uint64_t>> Stretches;
+
+Bytes GoodStart() {
+    Bytes s = Pack(300);
+    Append(s, StreamMap());
+    Append(s, Pes(0xE0, Filled(10, 1), 9000, -1, true));
+    return s;
+}
+
+TEST(Mpeg2PsParserTest, TellsEachDamagedStretchOnceWithWhereItStartsAndHowLongItIs) {
+    ASSERT_EQ(62u, GoodStart().size());
+    // SCR 600 (base 2): '01' 000 1 00 | 00 | 00000 1 00 | 00 | 00010 1 00 | 0000000 1, mux rate
+    // 1000 with its markers, no stuffing.
+    const Bytes pack600 = Pack(600);
+    ASSERT_EQ(
+        (Bytes{0x00, 0x00, 0x01, 0xBA, 0x44, 0x00, 0x04, 0x00, 0x14, 0x01, 0x00, 0x0F, 0xA3, 0xF8}),
+        pack600);
+    const Bytes audio = Pes(0xC0, Filled(20, 2), 9000, -1, true);  // 34 bytes
+    struct Case {
+        const char* what;
+        Bytes damage;  // at 62, followed by the pack and the audio PES
+        Stretches expected;
+    } cases[] = {
+        // Bytes where a packet should start: from 62 to the pack at 65.
+        {"garbage", {0x55, 0x66, 0x77}, {{62, 3}}},
+        // Zeros read as a long start-code prefix, then a byte that ends none: all of it.
+        {"zeros", {0, 0, 0, 0, 0, 0, 0, 0, 0x42}, {{62, 9}}},
+        // A start code whose id no packet has (below the program end), with what would be its
+        // length 4 and payload: 00 00 01 05 00 04 AA BB CC DD, 10 bytes.
+        {"no packet id", {0x00, 0x00, 0x01, 0x05, 0x00, 0x04, 0xAA, 0xBB, 0xCC, 0xDD}, {{62, 10}}},
+        // Zeros before a good start code are stuffing, not damage.
+        {"stuffing", {0x00, 0x00, 0x00}, {}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        Bytes s = GoodStart();
+        Append(s, c.damage);
+        Append(s, pack600);
+        Append(s, audio);
+        Append(s, ProgramEnd());
+        for (size_t piece : {size_t(0), size_t(1), size_t(3), size_t(7)}) {
+            SCOPED_TRACE(piece);
+            RecordingParser parser(true);
+            EXPECT_EQ(Mpeg2PsParser::ResultProgramEnd,
+                      parser.Feed(s, piece ? std::vector<size_t>{piece} : std::vector<size_t>{}));
+            EXPECT_EQ(c.expected, parser.skipped);
+            // The packets on both sides still come out whole.
+            ASSERT_EQ(2u, parser.samples.size());
+            EXPECT_EQ(Filled(20, 2), SampleBytes(parser.samples[1]));
+        }
+    }
+}
+
+TEST(Mpeg2PsParserTest, APacketLongerThanItsDataIsToldWhereItsLengthLeavesTheParser) {
+    // The video PES claims 6 bytes more than it holds: it takes 00 00 01 BA 44 00 of the pack
+    // at 62, the parser then stands at the pack's byte 6 (0x04, no start code), and skips the
+    // pack's last 8 bytes up to the audio PES at 76.
+    Bytes s = Pack(300);
+    Append(s, StreamMap());
+    Bytes video = Pes(0xE0, Filled(10, 1), 9000, -1, true);
+    video[5] = static_cast<uint8_t>(video[5] + 6);  // PES_packet_length, low byte
+    Append(s, video);
+    Append(s, Pack(600));
+    Append(s, Pes(0xC0, Filled(20, 2), 9000, -1, true));
+    Append(s, ProgramEnd());
+    RecordingParser parser(true);
+    EXPECT_EQ(Mpeg2PsParser::ResultProgramEnd, parser.Feed(s, {5}));
+    EXPECT_EQ((Stretches{{68, 8}}), parser.skipped);
+}
+
+TEST(Mpeg2PsParserTest, StretchesAreToldAtTheTitlesPositionsAndCutShortByResetOrTheEnd) {
+    Bytes s = GoodStart();
+    Append(s, Bytes{0x11, 0x22, 0x33});
+    {
+        // Nothing is told before the stretch ends; the end of the data ends it.
+        RecordingParser parser(true);
+        parser.SetStreamPosition(1000000);
+        EXPECT_EQ(0u, parser.Feed(s, {}));
+        EXPECT_TRUE(parser.skipped.empty());
+        EXPECT_EQ(1000065u, parser.GetStreamPosition());
+        parser.EndOfData();
+        parser.EndOfData();  // once
+        EXPECT_EQ((Stretches{{1000062, 3}}), parser.skipped);
+    }
+    {
+        // A reset (a seek) ends it too; the data after the seek start at a pack: no more.
+        RecordingParser parser(true);
+        EXPECT_EQ(0u, parser.Feed(s, {}));
+        parser.Reset(false);
+        EXPECT_EQ((Stretches{{62, 3}}), parser.skipped);
+        parser.SetStreamPosition(5000);
+        Bytes after = Pack(900);
+        Append(after, Pes(0xE0, Filled(10, 1), 9000, -1, true));
+        EXPECT_EQ(0u, parser.Feed(after, {}));
+        parser.EndOfData();
+        EXPECT_EQ((Stretches{{62, 3}}), parser.skipped);
+    }
+    {
+        // Pass-through after a seek inserts the map (24 bytes) behind the first pack: those
+        // bytes are not the title's. From 5000: pack 14, PES 24, the bad byte at 5038.
+        RecordingParser parser(false);
+        EXPECT_EQ(0u, parser.Feed(GoodStart(), {}));
+        parser.Reset(true);
+        parser.SetStreamPosition(5000);
+        parser.output.clear();
+        Bytes after = Pack(900);
+        Append(after, Pes(0xE0, Filled(10, 1), 9000, -1, true));
+        Append(after, Bytes{0xEE});
+        Append(after, Pack(1200));
+        EXPECT_EQ(0u, parser.Feed(after, {}));
+        EXPECT_EQ(after.size() + 24, parser.output.size());
+        EXPECT_EQ((Stretches{{5038, 1}}), parser.skipped);
+    }
 }
 
 TEST(Mpeg2PsParserTest, StreamMapThatDoesNotFitGivesTwo) {

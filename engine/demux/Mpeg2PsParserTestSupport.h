@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "engine/core/MemoryChunk.h"
@@ -143,6 +144,14 @@ protected:
         ++resyncCalls;
         return Mpeg2PsParserListener::ShouldResync(current, left, answer);
     }
+    void OnDataSkipped(uint64_t position, uint64_t count) override {
+        log.push_back("skipped " + std::to_string(count) + " at " + std::to_string(position));
+        skipped.push_back(std::make_pair(position, count));
+    }
+
+public:
+    // Every damaged stretch told: (stream position, bytes skipped).
+    std::vector<std::pair<uint64_t, uint64_t>> skipped;
 };
 
 // ---- Fields read back by hand, apart from the records' own readers ----

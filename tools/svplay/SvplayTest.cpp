@@ -22,6 +22,7 @@
 #include <memory>
 #include <vector>
 
+#include "tests/support/DamagedTitle.h"
 #include "tests/support/Fixtures.h"
 #include "tests/support/TemporaryDirectory.h"
 #include "tests/support/UnusedPort.h"
@@ -41,6 +42,49 @@ class SvplayTest : public ::testing::Test {
 protected:
     TemporaryDirectory dir{"svplay"};
 };
+
+// Damaged data the engine skips are said on standard error, with the title and where they
+// start, and the playback goes on: a player still gets what is left.
+TEST_F(SvplayTest, DamagedDataAreToldOnStandardErrorAndServingGoesOn) {
+    const std::string clean = ReadFile(Fixtures::HlsTitle());
+    const SvTestSupport::DamagedTitle damaged =
+        SvTestSupport::WithZeroedMiddle(std::vector<uint8_t>(clean.begin(), clean.end()));
+    ASSERT_NE(0u, damaged.count);
+    const std::string title = dir.File("damaged.svm");
+    std::ofstream(title, std::ios::binary)
+        .write(reinterpret_cast<const char*>(damaged.bytes.data()),
+               std::streamsize(damaged.bytes.size()));
+    const uint16_t port = FreePort();
+    Svplay svplay({title, "--port", std::to_string(port)}, dir.File("stderr"));
+    std::string url;
+    ASSERT_TRUE(svplay.ReadLine(url, kStart)) << svplay.Errors();
+    std::string playlist;
+    ASSERT_EQ("200", HttpCode(url, &playlist));
+    std::vector<std::string> segments;
+    std::istringstream lines(playlist);
+    for (std::string line; std::getline(lines, line);) {
+        if (!line.empty() && line[0] != '#') segments.push_back(line);
+    }
+    ASSERT_GE(segments.size(), 3u) << playlist;
+    // The segments in order until the engine has read past the damage. (The segment that
+    // lacks the damaged pictures may never complete: each request gives up after 5 s.)
+    const std::string base = url.substr(0, url.rfind('/') + 1);
+    const std::string line = title + ": Damaged data: " + std::to_string(damaged.count) +
+                             " bytes skipped at byte " + std::to_string(damaged.position) +
+                             " (1003)\n";
+    for (size_t i = 0; i + 1 < segments.size(); ++i) {
+        if (svplay.Errors().find(line) != std::string::npos) break;
+        RunProgram({"curl", "-sS", "-m", "5", "-o", "/dev/null", base + segments[i]});
+    }
+    EXPECT_NE(std::string::npos, svplay.Errors().find(line)) << svplay.Errors();
+    EXPECT_EQ(std::string::npos, svplay.Output().find("Damaged")) << svplay.Output();
+    // Still serving: the last segment, and the playback did not stop on an error.
+    std::string last;
+    EXPECT_EQ("200", HttpCode(base + segments.back(), &last));
+    EXPECT_FALSE(last.empty());
+    svplay.Signal(SIGINT);
+    EXPECT_EQ(0, svplay.Wait(kStop)) << svplay.Errors();
+}
 
 TEST_F(SvplayTest, ServesTheWholeTitleToFfmpegAndSeeksToTheMiddle) {
     const std::string title = Fixtures::HlsTitle();

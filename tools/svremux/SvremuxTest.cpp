@@ -18,6 +18,7 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/DamagedTitle.h"
 #include "tests/support/Fixtures.h"
 #include "tests/support/TemporaryDirectory.h"
 #include "tools/common/TsReader.h"
@@ -231,10 +232,9 @@ TEST_F(SvremuxTest, FailuresAreToldAndLeaveNoOutput) {
                              {"--bad-magic", Fixtures::ShortClip(), "{out}"}),
          ": the parser stopped: bad index entry magic (4, status 1003)\n"},
         // The middle of the media zeroed or overwritten: the parser skips what it cannot read,
-        // and the output comes out half as long as the media the index gives.
-        {WriteFile("zeroed.svm", Damaged(title, 0.3, 0.9, 0)), ": the media are damaged: "},
-        {WriteFile("overwritten.svm", Damaged(title, 0.3, 0.9, char(0xA5))),
-         ": the media are damaged: "},
+        // which ends the run (where exactly: ADamagedTitleFailsNamingWhereTheDamageStarts).
+        {WriteFile("zeroed.svm", Damaged(title, 0.3, 0.9, 0)), ": Damaged data: "},
+        {WriteFile("overwritten.svm", Damaged(title, 0.3, 0.9, char(0xA5))), ": Damaged data: "},
         // Audio alone (small PES packets, a large framing overhead in the output) that ends at
         // half its duration: the bytes written pass, the media times tell.
         {WriteFile("audio-ended.svm",
@@ -256,6 +256,30 @@ TEST_F(SvremuxTest, FailuresAreToldAndLeaveNoOutput) {
     const std::string copy = WriteFile("copy.svm", title);
     EXPECT_EQ(1, RunProgram({SV_SVREMUX_PATH, copy, "-o", copy}, &report));
     EXPECT_TRUE(ReadAll(copy) == title);
+}
+
+// A title in which the parser has to skip damaged data is not remuxed whole: exit 1 with the
+// title and the byte where the damage starts, and the output the run made is gone. Where the
+// parser must skip is worked out from the title's packet layout (DamagedTitle.h).
+TEST_F(SvremuxTest, ADamagedTitleFailsNamingWhereTheDamageStarts) {
+    const std::vector<char> title = ReadAll(Fixtures::ShortTitle());
+    const std::vector<uint8_t> clean(title.begin(), title.end());
+    std::mt19937 random(3);
+    const SvTestSupport::DamagedTitle cases[] = {
+        SvTestSupport::WithZeroedMiddle(clean),
+        SvTestSupport::WithRandomPacketHeader(clean, random),
+    };
+    for (const SvTestSupport::DamagedTitle& c : cases) {
+        ASSERT_NE(0u, c.count);
+        const std::string input =
+            WriteFile("damaged.svm", std::vector<char>(c.bytes.begin(), c.bytes.end()));
+        std::string report;
+        EXPECT_EQ(1, Remux(input, &report)) << report;
+        EXPECT_EQ("svremux: " + input + ": Damaged data: " + std::to_string(c.count) +
+                      " bytes skipped at byte " + std::to_string(c.position) + " (1003)\n",
+                  report);
+        EXPECT_FALSE(Exists(out));
+    }
 }
 
 // What the run did not make is never removed or replaced: devices and FIFOs are written as

@@ -63,7 +63,8 @@ const char kDescription[] =
     "as a path, a file:// URL or an http:// URL) is written through the engine's playback\n"
     "chain instead: its pictures and the sound of its first language.\n"
     "A progress line is shown when standard error is a terminal. The run fails when the media\n"
-    "ends before the size and duration the title's index gives.\n";
+    "ends before the size and duration the title's index gives, and when damaged data had to\n"
+    "be skipped (the message names the byte where they start).\n";
 
 const char kEpilogue[] =
     "An existing file is replaced only once the stream is whole: on failure or interruption\n"
@@ -99,6 +100,12 @@ public:
         session_->Stop(false);
     }
     void SetWarning(SVStatus status, std::string text) override {
+        if (status == SVStatusParserError) {
+            // The parser skipped damaged data: what is written would lack it, so the job
+            // cannot be whole. The first such stretch ends the run and is its reason.
+            SetError(status, text);
+            return;
+        }
         if (status == SVStatusSuccess) {
             // A download's warning withdrawn: the data flow again.
             if (warned_.exchange(false)) std::fprintf(stderr, "svremux: the data arrive again\n");
