@@ -1,0 +1,278 @@
+#include "app/SubtitleController.h"
+
+#include <cctype>
+#include <cmath>
+#include <limits>
+#include <utility>
+
+#include "app/ZULRequest.h"
+#include "platform/core/LogWriter.h"
+#include "platform/ui/Loop.h"
+
+namespace {
+
+constexpr const char* kPlaceholder = ".......";
+constexpr int32_t kNone = -1;
+
+// The integer a text starts with, as the platform's string reads one: leading blanks skipped,
+// an optional sign, then digits; 0 when there are none; saturated at the 32-bit limits.
+int64_t leadingInteger(std::string_view text) {
+    size_t i = 0;
+    while (i < text.size() && std::isspace(static_cast<unsigned char>(text[i]))) ++i;
+    bool negative = false;
+    if (i < text.size() && (text[i] == '+' || text[i] == '-')) negative = text[i++] == '-';
+    int64_t value = 0;
+    const int64_t limit = negative ? -int64_t{std::numeric_limits<int32_t>::min()}
+                                   : std::numeric_limits<int32_t>::max();
+    for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
+        value = std::min(limit, value * 10 + (text[i] - '0'));
+    }
+    return negative ? -value : value;
+}
+
+// "hours:minutes:seconds" (anything after a third colon ignored) in whole seconds; kNone for
+// text of fewer than three parts or a time below 0 or past the 32-bit range.
+int32_t clockSeconds(std::string_view text) {
+    int64_t parts[3] = {0, 0, 0};
+    size_t start = 0;
+    for (int part = 0; part < 3; ++part) {
+        const size_t colon = text.find(':', start);
+        if (colon == std::string_view::npos && part < 2) return kNone;
+        parts[part] = leadingInteger(text.substr(start, colon - start));
+        start = colon == std::string_view::npos ? text.size() : colon + 1;
+    }
+    const int64_t seconds = parts[2] + parts[1] * 60 + parts[0] * 3600;
+    if (seconds < 0 || seconds > std::numeric_limits<int32_t>::max()) return kNone;
+    return static_cast<int32_t>(seconds);
+}
+
+// The attribute's time; a missing attribute is 0 s.
+int32_t attributeSeconds(const std::vector<ns::XMLParser::Attribute>& attributes,
+                         const std::string& name) {
+    for (const ns::XMLParser::Attribute& attribute : attributes) {
+        if (attribute.name == name) return clockSeconds(attribute.value);
+    }
+    return 0;
+}
+
+bool isItalicSpan(const std::string& name,
+                  const std::vector<ns::XMLParser::Attribute>& attributes) {
+    if (name != "span") return false;
+    for (const ns::XMLParser::Attribute& attribute : attributes) {
+        if (attribute.name == "tts:fontStyle" && attribute.value == "italic") return true;
+    }
+    return false;
+}
+
+void replaceAll(std::string& text, std::string_view from, std::string_view to) {
+    std::string out;
+    out.reserve(text.size());
+    size_t start = 0;
+    for (size_t at; (at = text.find(from, start)) != std::string::npos; start = at + from.size()) {
+        out.append(text, start, at - start);
+        out.append(to);
+    }
+    out.append(text, start, std::string::npos);
+    text = std::move(out);
+}
+
+}  // namespace
+
+SubtitleController::SubtitleController(std::shared_ptr<ui::Label> label) {
+    addSubtitleView(std::move(label));
+}
+
+SubtitleController::~SubtitleController() {
+    if (connection_) connection_->Cancel();
+}
+
+void SubtitleController::addSubtitleView(std::shared_ptr<ui::Label> label) {
+    subtitleView_ = label;
+    if (label) label->SetText(kPlaceholder);
+}
+
+void SubtitleController::addDuration(double seconds) {
+    if (!(seconds > 0)) {
+        duration_ = 0;
+    } else if (seconds >= std::numeric_limits<int>::max()) {
+        duration_ = std::numeric_limits<int>::max();
+    } else {
+        duration_ = static_cast<int>(seconds);
+    }
+}
+
+void SubtitleController::addDFXPSubtitle(const std::string& url) {
+    ns::Log("[Q-S] %@", url);
+    if (url.empty() || url == currentURL_) return;
+    // A load of another address still under way would mix its bytes into this one.
+    if (connection_) connection_->Cancel();
+    currentURL_ = url;
+    currentBegin_ = kNone;
+    currentElement_.clear();
+    currentSubtitle_.clear();
+    parserDone_ = false;
+    receivedData_.clear();
+    connection_ = ns::URLConnection::Start(
+        ZULRequest::requestWithURL(url, ns::URLRequest::CachePolicy::ReloadIgnoringLocalCacheData,
+                                   kTimeoutSeconds),
+        this, ui::Loop());
+}
+
+void SubtitleController::clear() {
+    if (connection_) connection_->Cancel();
+    connection_.reset();
+    currentURL_.clear();
+    receivedData_.clear();
+    subtitleCollection_.clear();
+}
+
+void SubtitleController::DidReceiveResponse(ns::URLConnection& connection,
+                                            const ns::URLResponse& response) {
+    receivedData_.clear();
+    const int status = response.StatusCode();
+    // An error page is not the document: it must not replace the cues in use.
+    if (response.IsHTTP() && (status < 200 || status > 299)) {
+        connection.Cancel();
+        downloadFailed(ns::Format("HTTP status %d", status));
+    }
+}
+
+void SubtitleController::DidReceiveData(ns::URLConnection& connection, const std::string& data) {
+    if (data.size() > kMaxDocumentBytes - receivedData_.size()) {
+        connection.Cancel();
+        downloadFailed(ns::Format("the document is larger than %u bytes",
+                                  static_cast<unsigned>(kMaxDocumentBytes)));
+        return;
+    }
+    receivedData_ += data;
+}
+
+void SubtitleController::DidFailWithError(ns::URLConnection& connection, const ns::Error& error) {
+    (void)connection;
+    downloadFailed(error.ToString());
+}
+
+void SubtitleController::downloadFailed(const std::string& reason) {
+    ns::Log("[Q-S] SubtitleError:%@", reason);
+    connection_.reset();
+    receivedData_.clear();
+    currentURL_.clear();
+}
+
+void SubtitleController::DidFinishLoading(ns::URLConnection& connection) {
+    (void)connection;
+    connection_.reset();
+    parseDocument();
+}
+
+void SubtitleController::parseDocument() {
+    std::string document = std::move(receivedData_);
+    receivedData_.clear();
+    // Line breaks become plain text before parsing. Hyphens are removed from the cue text only
+    // (FoundCharacters): taken out of the whole document they would also turn every comment
+    // "<!-- -->" into markup that does not parse.
+    replaceAll(document, "<br/>", "\n");
+    ns::XMLParser parser(*this);
+    parser.Parse(document);
+}
+
+void SubtitleController::DidStartDocument(ns::XMLParser& parser) {
+    (void)parser;
+    const int minutes = duration_ / 60;
+    ns::Log("[Q-S] the max interval %f", minutes);
+    subtitleCollection_.assign(std::min(minutes + 1, kMaxMinutes), {});
+    currentSubtitle_.clear();
+    shownSubtitle_.clear();
+    foundElement_ = false;
+    openInCue_.clear();
+}
+
+void SubtitleController::DidEndDocument(ns::XMLParser& parser) {
+    (void)parser;
+    parserDone_ = true;
+}
+
+void SubtitleController::DidStartElement(ns::XMLParser& parser, const std::string& name,
+                                         const std::vector<ns::XMLParser::Attribute>& attributes) {
+    (void)parser;
+    if (name == "p") {
+        foundElement_ = true;
+        currentElement_ = "p";
+        currentBegin_ = attributeSeconds(attributes, "begin");
+        currentEnd_ = attributeSeconds(attributes, "end");
+        openInCue_.clear();
+    } else if (foundElement_) {
+        openInCue_.push_back(isItalicSpan(name, attributes));
+    }
+}
+
+void SubtitleController::FoundCharacters(ns::XMLParser& parser, std::string_view text) {
+    (void)parser;
+    if (!foundElement_ || currentElement_ != "p") return;
+    std::string piece(text);
+    replaceAll(piece, "-", "");
+    ns::Log("[Q-S] %@", piece);
+    currentSubtitle_ += piece;
+}
+
+void SubtitleController::DidEndElement(ns::XMLParser& parser, const std::string& name) {
+    (void)parser;
+    (void)name;
+    if (!foundElement_ || currentElement_ != "p") return;
+    if (!openInCue_.empty()) {
+        const bool italic = openInCue_.back();
+        openInCue_.pop_back();
+        // Italics are dropped and their text kept.
+        if (italic) return;
+    }
+    if (currentBegin_ != kNone && !currentSubtitle_.empty()) {
+        file(SubtitleEntry{currentBegin_, currentSubtitle_});
+    } else {
+        ns::Log("[Q-S] Bad cell %i - %@", currentBegin_, currentSubtitle_);
+    }
+    currentBegin_ = kNone;
+    currentSubtitle_.clear();
+    if (currentEnd_ >= 0) file(SubtitleEntry{currentEnd_, std::string()});
+    // Text after an inner element's end, within the same cue, is not collected.
+    foundElement_ = false;
+    openInCue_.clear();
+}
+
+void SubtitleController::ParseErrorOccurred(ns::XMLParser& parser,
+                                            const ns::XMLParser::Error& error) {
+    (void)parser;
+    ns::Log("[Q-S] Error: %@",
+            ns::Format("line %d column %d: %@", error.line, error.column, error.message));
+}
+
+void SubtitleController::file(SubtitleEntry entry) {
+    const int32_t minute = entry.begin / 60;
+    if (minute >= kMaxMinutes) {
+        ns::Log("[Q-S] Bad cell %i - %@", entry.begin, entry.subtitleString);
+        return;
+    }
+    if (static_cast<size_t>(minute) >= subtitleCollection_.size()) {
+        subtitleCollection_.resize(minute + 1);
+    }
+    subtitleCollection_[minute].push_back(std::move(entry));
+}
+
+std::string SubtitleController::getCurrentSubtitle(int seconds) {
+    const long minute = seconds < 0 ? -1 : seconds / 60;
+    if (minute < 0 || static_cast<size_t>(minute) >= subtitleCollection_.size()) {
+        shownSubtitle_.clear();
+        currentIndex_ = minute;
+        return shownSubtitle_;
+    }
+    for (const SubtitleEntry& entry : subtitleCollection_[minute]) {
+        if (entry.begin == seconds) {
+            shownSubtitle_ = entry.subtitleString;
+            currentIndex_ = minute;
+        }
+    }
+    if (currentIndex_ != minute) {
+        shownSubtitle_.clear();
+        currentIndex_ = minute;
+    }
+    return shownSubtitle_;
+}
