@@ -139,17 +139,19 @@ protected:
     // the manual clock `step` seconds at a time, `seconds` at most; real waits are short and
     // only let other threads (the movie reader, the servers) get on.
     bool RunUntil(const std::function<bool()>& cond, double seconds, double step = 0.1) {
-        for (double t = 0; t <= seconds + 1e-9; t += step) {
+        double moved = 0;
+        for (;;) {
             for (int i = 0; i < 3; ++i) {
                 DrainMain();
                 loop_.Loop().RunOnce(std::chrono::milliseconds(2));
                 if (cond()) return true;
             }
+            if (moved + step > seconds + 1e-9) return false;
             loop_.Clock().Advance(ui::SecondsToDuration(step));
+            moved += step;
             loop_.Step();
             if (cond()) return true;
         }
-        return cond();
     }
     // Steps without moving the clock until cond holds or `seconds` of real time have passed:
     // for what other threads do (the servers' answers).
