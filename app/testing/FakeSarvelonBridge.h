@@ -50,11 +50,11 @@ public:
         return status;
     }
     int Stop() override {
-        calls.push_back(Call{"SV_Stop"});
+        calls.push_back(Named("SV_Stop"));
         return 0;
     }
     int Terminate() override {
-        calls.push_back(Call{"SV_Terminate"});
+        calls.push_back(Named("SV_Terminate"));
         initialized_ = false;
         return 0;
     }
@@ -82,6 +82,12 @@ public:
     std::vector<Call> calls;
 
 private:
+    static Call Named(const std::string& name) {
+        Call call;
+        call.name = name;
+        return call;
+    }
+
     SViOsApiCallback callback_ = nullptr;
     bool initialized_ = false;
 };
