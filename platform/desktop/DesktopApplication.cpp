@@ -7,8 +7,10 @@
 
 #include "platform/core/LogWriter.h"
 #include "platform/core/NotificationCenter.h"
+#include "platform/desktop/GstMoviePlayer.h"
 #include "platform/desktop/Renderer.h"
 #include "platform/desktop/RunLoopSource.h"
+#include "platform/desktop/WebKitWebViewBackend.h"
 #include "platform/ui/Application.h"
 #include "platform/ui/Loop.h"
 #include "platform/ui/UiDevice.h"
@@ -20,9 +22,12 @@ int RunApplication(int argc, char** argv, const ui::ApplicationDelegateFactory& 
         ns::Log("[UI] no display: the application cannot open its window");
         return 1;
     }
+    GstMoviePlayer::Install();
     if (std::getenv("ZUL_DEVICE_ORIENTATION") == nullptr) {
         ui::UiDevice::Current().SetOrientation(ui::DeviceOrientation::LandscapeLeft);
     }
+    // Web views show their pages with WebKit, inside the window.
+    WebKitWebViewBackend::Install();
     RunLoopSource source(ui::Loop());
     // ApplicationMain launches the application, then runs the toolkit's loop; its first step
     // runs this, which hands the thread to GLib until the application terminates. The loop's

@@ -24,6 +24,11 @@ std::vector<Renderer*>& Renderers() {
     return *all;
 }
 
+std::vector<Renderer::NativeWidgetHost>& NativeWidgetHosts() {
+    static auto* hosts = new std::vector<Renderer::NativeWidgetHost>();  // never destroyed
+    return *hosts;
+}
+
 // Rounds for pixel placement: halves away from zero, as the model's Round does.
 int Px(double v) { return static_cast<int>(std::lround(v)); }
 
@@ -82,6 +87,7 @@ struct Renderer::Node {
     std::weak_ptr<ui::View> view;
     GtkWidget* fixed = nullptr;
     GtkWidget* entry = nullptr;
+    GtkWidget* native = nullptr;  // referenced while shown
     GtkCssProvider* css = nullptr;
     std::string cssText;
     Node* parent = nullptr;
@@ -216,6 +222,18 @@ Renderer::Node* Renderer::CreateNode(const ui::View::Ptr& view, Node* parent) {
         gtk_fixed_put(GTK_FIXED(node->fixed), node->entry, 0, 0);
         gtk_widget_show(node->entry);
     }
+    for (const NativeWidgetHost& host : NativeWidgetHosts()) {
+        GtkWidget* native = host(*view);
+        if (native == nullptr) continue;
+        // A widget still in another box (a renderer that showed the view before) moves here.
+        if (GtkWidget* old = gtk_widget_get_parent(native)) {
+            gtk_container_remove(GTK_CONTAINER(old), native);
+        }
+        node->native = GTK_WIDGET(g_object_ref(native));
+        gtk_fixed_put(GTK_FIXED(node->fixed), native, 0, 0);  // first: under the subviews
+        gtk_widget_show(native);
+        break;
+    }
     nodes_[view.get()] = std::move(owned);
     for (const ui::View::Ptr& sub : view->Subviews()) {
         Node* child = CreateNode(sub, node);
@@ -230,6 +248,13 @@ void Renderer::ForgetSubtree(Node* node) {
     g_signal_handlers_disconnect_by_data(node->fixed, node);
     if (node->entry != nullptr) g_signal_handlers_disconnect_by_data(node->entry, this);
     if (node->css != nullptr) g_object_unref(node->css);
+    if (node->native != nullptr) {
+        // The host may have destroyed it already; otherwise it leaves the box, not the host.
+        if (gtk_widget_get_parent(node->native) == node->fixed) {
+            gtk_container_remove(GTK_CONTAINER(node->fixed), node->native);
+        }
+        g_object_unref(node->native);
+    }
     if (node->key == focused_) focused_ = nullptr;
     nodes_.erase(node->key);  // frees node
 }
@@ -327,6 +352,7 @@ void Renderer::Place(Node& node, const ui::View& view) {
     }
     if (width != node.width || height != node.height) {
         gtk_widget_set_size_request(node.fixed, width, height);
+        if (node.native != nullptr) gtk_widget_set_size_request(node.native, width, height);
         node.width = width;
         node.height = height;
     }
@@ -675,6 +701,15 @@ gboolean Renderer::OnDelete(GtkWidget*, GdkEvent*, gpointer self) {
 GtkWidget* Renderer::WidgetFor(const ui::View& view) const {
     auto found = nodes_.find(&view);
     return found == nodes_.end() ? nullptr : found->second->fixed;
+}
+
+void Renderer::AddNativeWidgetHost(NativeWidgetHost host) {
+    NativeWidgetHosts().push_back(std::move(host));
+}
+
+GtkWidget* Renderer::NativeWidgetFor(const ui::View& view) const {
+    auto found = nodes_.find(&view);
+    return found == nodes_.end() ? nullptr : found->second->native;
 }
 
 GtkWidget* Renderer::EntryFor(const ui::View& view) const {

@@ -25,6 +25,12 @@
 // an alert shows, a click on one of its buttons chooses it (AlertView::ClickButtonAtIndex)
 // and every other click and key is swallowed.
 //
+// Native widgets. A view whose content a native GTK widget shows (a web view's engine) gets
+// that widget from the hosts added with AddNativeWidgetHost: it sits in the view's GtkFixed
+// under the subviews' widgets and is sized to the view's frame. The renderer holds a reference
+// while it shows the widget and takes it out of its box when the view's node goes; the host
+// keeps the widget's own lifetime.
+//
 // One change hook serves every renderer alive. GTK thread only; the models' loop must run in
 // GLib on the same thread (RunLoopSource).
 
@@ -49,6 +55,12 @@ class Renderer {
 public:
     // How long the wheel rests before its drag ends.
     static constexpr unsigned kWheelRestMs = 150;
+    // The widget that shows the view's content, or null for a view the host does not know.
+    using NativeWidgetHost = std::function<GtkWidget*(ui::View& view)>;
+
+    // Adds a host asked for every view a renderer made from now on shows (process-wide, GTK
+    // thread; hosts are kept for the life of the process).
+    static void AddNativeWidgetHost(NativeWidgetHost host);
 
     // root: the tree to show; null: the application's key window, followed when it changes.
     // The window is made and shown at once.
@@ -73,6 +85,8 @@ public:
     GtkWidget* WidgetFor(const ui::View& view) const;
     // The entry of a shown text field; null otherwise.
     GtkWidget* EntryFor(const ui::View& view) const;
+    // The native widget of a shown view that has one; null otherwise.
+    GtkWidget* NativeWidgetFor(const ui::View& view) const;
     InputRouter& Input() { return router_; }
     ImageCache& Images() { return images_; }
     // How many times Sync brought widgets up to date (tests tell a frame from none).

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "platform/core/NotificationCenter.h"
+#include "platform/media/testing/MoviePlayerContract.h"
 #include "platform/ui/TestLoop.h"
 #include "tests/support/Fixtures.h"
 #include "tests/support/TestOrigin.h"
@@ -78,15 +79,7 @@ protected:
         // This thread steps the main loop, so the default centre delivers at once, here.
         RunLoop::Main().RunOnce(milliseconds(0));
         folder_ = Fixtures::PlayerHlsFolder();
-        origin_.ServeFile("/master.m3u8", folder_ + "/master.m3u8");
-        for (const char* variant : {"v0", "v1"}) {
-            const std::string v = variant;
-            origin_.ServeFile("/" + v + "/index.m3u8", folder_ + "/" + v + "/index.m3u8");
-            for (int i = 0; i < 3; ++i) {
-                const std::string segment = "/" + v + "/seg" + std::to_string(i) + ".ts";
-                origin_.ServeFile(segment, folder_ + segment);
-            }
-        }
+        contract::ServePlayerHls(origin_);
         player_ = std::make_unique<HeadlessMoviePlayer>();
         token_ = NotificationCenter::Default().AddObserver(
             "",
@@ -154,15 +147,15 @@ protected:
 };
 
 TEST_F(HeadlessMoviePlayerTest, FirstLoadStateIsPlayableAloneAndDurationComesFromThePlaylist) {
+    contract::MoviePlayerLog log(*player_);
     player_->SetShouldAutoplay(false);
     player_->SetContentUrl(origin_.Url("/v0/index.m3u8"));
     EXPECT_EQ(player_->Duration(), 0.0);  // unknown before loading
     player_->PrepareToPlay();
     ASSERT_TRUE(Drive([&] { return Saw(MoviePlayer::kLoadStateDidChange, 3); }));
 
-    const std::vector<int> loads = Values(MoviePlayer::kLoadStateDidChange);
-    EXPECT_EQ(loads.front(), 1);  // exactly "playable", the value the screen acts on
-    EXPECT_NEAR(player_->Duration(), 12.0, 0.05);  // three EXTINF:4 segments
+    contract::ExpectPlayableFirst(log);
+    contract::ExpectFixtureDuration(*player_);
     // Autoplay off: nothing plays, the position stays at the start.
     EXPECT_TRUE(Values(MoviePlayer::kPlaybackStateDidChange).empty());
     EXPECT_EQ(player_->CurrentPlaybackTime(), 0.0);
@@ -183,14 +176,13 @@ TEST_F(HeadlessMoviePlayerTest, MasterPlaylistOpensOnlyItsFirstVariant) {
 }
 
 TEST_F(HeadlessMoviePlayerTest, PlaysToTheEndAtRateFourAndCountsWhatItRead) {
+    contract::MoviePlayerLog log(*player_);
     player_->SetRate(4);
     player_->SetContentUrl(origin_.Url("/v0/index.m3u8"));
     player_->Play();
     ASSERT_TRUE(Drive([&] { return Finished(); }, 0.05));
 
-    EXPECT_EQ(Values(MoviePlayer::kPlaybackDidFinish),
-              std::vector<int>{static_cast<int>(MovieFinishReason::PlaybackEnded)});
-    EXPECT_EQ(player_->PlaybackState(), MoviePlaybackState::Stopped);
+    contract::ExpectEnded(log, *player_);
     EXPECT_EQ(Values(MoviePlayer::kPlaybackStateDidChange), (std::vector<int>{1, 0}));
     EXPECT_EQ(Values(MoviePlayer::kLoadStateDidChange).front(), 1);
     // About 12 s of media at four times the clock: not less than 12 / 4 s of clock time.
@@ -250,9 +242,10 @@ TEST_F(HeadlessMoviePlayerTest, SeekWhilePlayingPostsSeekingThenPlaying) {
     player_->SetCurrentPlaybackTime(9.0);
     EXPECT_EQ(Values(MoviePlayer::kPlaybackStateDidChange).back(), 4);  // forward
     ASSERT_TRUE(Drive([&] { return player_->PlaybackState() == MoviePlaybackState::Playing; }));
-    EXPECT_EQ(Values(MoviePlayer::kPlaybackStateDidChange), (std::vector<int>{1, 4, 1}));
-    EXPECT_GE(player_->CurrentPlaybackTime(), 8.0);
-    EXPECT_LE(player_->CurrentPlaybackTime(), 10.0);
+    const std::vector<int> states = Values(MoviePlayer::kPlaybackStateDidChange);
+    EXPECT_EQ(states.front(), 1);
+    contract::ExpectSeekLanded(std::vector<int>(states.begin() + 1, states.end()), true, *player_,
+                               9.0);
 
     auto firstSegmentGets = [&] {
         size_t n = 0;
@@ -332,30 +325,21 @@ TEST_F(HeadlessMoviePlayerTest, StallPostsPlayableStalledThenPlayableAgain) {
 }
 
 TEST_F(HeadlessMoviePlayerTest, FailuresFinishWithTheErrorInTheUserInfo) {
+    auto log = std::make_unique<contract::MoviePlayerLog>(*player_);
     const std::string missing = origin_.Url("/nothing.m3u8");
     player_->SetContentUrl(missing);
     player_->Play();
     ASSERT_TRUE(Drive([&] { return Finished(); }));
-    ASSERT_EQ(Values(MoviePlayer::kPlaybackDidFinish),
-              std::vector<int>{static_cast<int>(MovieFinishReason::PlaybackError)});
-    Error error = MoviePlayer::ErrorFromValue(posted_.back().info[MoviePlayer::kErrorKey]);
-    EXPECT_EQ(error.Domain(), Error::kURLErrorDomain);
-    EXPECT_EQ(error.GetCode(), Error::kBadServerResponse);
-    EXPECT_EQ(error.FailingURL(), missing);
-    EXPECT_NE(error.LocalizedDescription().find(missing), std::string::npos);
-    EXPECT_NE(error.LocalizedDescription().find("404"), std::string::npos);
-    EXPECT_EQ(player_->PlaybackState(), MoviePlaybackState::Stopped);
-    EXPECT_TRUE(Values(MoviePlayer::kLoadStateDidChange).empty());  // never playable
+    contract::ExpectNetworkError(*log, *player_, Error::kBadServerResponse, missing);
+    EXPECT_NE(log->LastError().LocalizedDescription().find("404"), std::string::npos);
 
-    posted_.clear();
+    log->Clear();
     const std::string refused =
         "http://127.0.0.1:" + std::to_string(SvTestSupport::UnusedLoopbackPort()) + "/a.m3u8";
     player_->SetContentUrl(refused);
     player_->Play();
-    ASSERT_TRUE(Drive([&] { return Finished(); }));
-    error = MoviePlayer::ErrorFromValue(posted_.back().info[MoviePlayer::kErrorKey]);
-    EXPECT_EQ(error.GetCode(), Error::kCannotConnectToHost);
-    EXPECT_EQ(error.FailingURL(), refused);
+    ASSERT_TRUE(Drive([&] { return log->Finished(); }));
+    contract::ExpectNetworkError(*log, *player_, Error::kCannotConnectToHost, refused);
 }
 
 TEST_F(HeadlessMoviePlayerTest, StopDuringAHeldOpenReturnsAtOnce) {

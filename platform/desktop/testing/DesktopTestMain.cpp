@@ -1,11 +1,26 @@
 // The desktop test program: every test runs on this thread, the GTK thread, with the private
-// display of DesktopEnvironment. Listing the tests starts no display.
+// display of DesktopEnvironment. Listing the tests starts no display. Movies play silently
+// (GstMoviePlayer's switch to fakeaudiosink): a test machine may have no sound device.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+
+#include "platform/desktop/GstMoviePlayer.h"
 #include "platform/desktop/testing/DesktopEnvironment.h"
+
+// GLib and GStreamer are built without frame pointers: AddressSanitizer's fast unwinder stops
+// at g_malloc, and the suppressions of their process-long allocations (lsan.supp) could name
+// no function of theirs. The full unwinder sees the whole stack (a sanitized build only).
+extern "C" const char* __asan_default_options() { return "fast_unwind_on_malloc=0"; }
 
 int main(int argc, char** argv) {
     ::testing::InitGoogleTest(&argc, argv);
+    // WebKit under the test display: no compositing (without a GPU a composited page can stay
+    // blank in pictures for a while), and no sandbox around the many short-lived web processes
+    // the tests start (it guards nothing here and slows every start).
+    setenv("WEBKIT_DISABLE_COMPOSITING_MODE", "1", 1);
+    setenv("WEBKIT_DISABLE_SANDBOX_THIS_IS_DANGEROUS", "1", 1);
+    setenv(ns::desktop::GstMoviePlayer::kSilentVariable, "1", 1);
     ::testing::AddGlobalTestEnvironment(new ns::desktop::DesktopEnvironment);
     return RUN_ALL_TESTS();
 }

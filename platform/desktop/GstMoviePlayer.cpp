@@ -1,0 +1,431 @@
+#include "platform/desktop/GstMoviePlayer.h"
+
+#include <algorithm>
+#include <atomic>
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+#include <utility>
+
+#include "platform/core/LogWriter.h"
+#include "platform/desktop/GstPlayerError.h"
+#include "platform/desktop/NativeView.h"
+#include "platform/ui/Loop.h"
+
+namespace ns::desktop {
+
+namespace {
+
+bool GstReady() {
+    static const bool ready = [] {
+        GError* error = nullptr;
+        if (gst_init_check(nullptr, nullptr, &error)) return true;
+        ns::Log("[GST] GStreamer cannot start: %s", error != nullptr ? error->message : "?");
+        g_clear_error(&error);
+        return false;
+    }();
+    return ready;
+}
+
+bool Silent() {
+    const char* value = std::getenv(GstMoviePlayer::kSilentVariable);
+    return value != nullptr && std::strcmp(value, "1") == 0;
+}
+
+double Seconds(gint64 nanoseconds) { return static_cast<double>(nanoseconds) / GST_SECOND; }
+
+}  // namespace
+
+// What the bus handler reaches from the pipeline's threads while the player lives.
+struct GstMoviePlayer::Link {
+    RunLoop* loop = nullptr;
+    GstMoviePlayer* player = nullptr;  // used on the loop's thread only
+    GstElement* pipeline = nullptr;
+    std::atomic<uint64_t> generation{0};
+};
+
+GstMoviePlayer::GstMoviePlayer() : GstMoviePlayer(ui::Loop(), NotificationCenter::Default()) {}
+
+GstMoviePlayer::GstMoviePlayer(RunLoop& loop, NotificationCenter& center)
+    : loop_(loop), center_(center), link_(std::make_shared<Link>()) {
+    link_->loop = &loop;
+    link_->player = this;
+    GtkWidget* widget = nullptr;
+    if (GstReady()) {
+        pipeline_ = gst_element_factory_make("playbin", nullptr);
+        videoSink_ = gst_element_factory_make("gtksink", nullptr);
+        if (pipeline_ == nullptr) ns::Log("[GST] playbin is missing: movies cannot play");
+    }
+    if (videoSink_ != nullptr) {
+        gst_object_ref_sink(videoSink_);
+        g_object_get(videoSink_, "widget", &widget, nullptr);  // a new reference
+        // Drawn among the views instead of in a window of its own, which would cover the
+        // views the application puts over the picture (NativeView).
+        if (widget != nullptr && !gtk_widget_get_realized(widget)) {
+            gtk_widget_set_has_window(widget, FALSE);
+        }
+    } else if (pipeline_ != nullptr) {
+        ns::Log("[GST] gtksink is missing: movies play without a picture");
+        videoSink_ = gst_element_factory_make("fakesink", nullptr);
+        if (videoSink_ != nullptr) gst_object_ref_sink(videoSink_);
+        if (videoSink_ != nullptr) g_object_set(videoSink_, "sync", TRUE, nullptr);
+    }
+    if (pipeline_ != nullptr) {
+        gst_object_ref_sink(pipeline_);
+        link_->pipeline = pipeline_;
+        if (videoSink_ != nullptr) g_object_set(pipeline_, "video-sink", videoSink_, nullptr);
+        if (Silent()) {
+            if (GstElement* audio = gst_element_factory_make("fakeaudiosink", nullptr)) {
+                g_object_set(pipeline_, "audio-sink", audio, nullptr);
+            }
+        }
+        GstBus* bus = gst_element_get_bus(pipeline_);
+        gst_bus_set_sync_handler(
+            bus, &GstMoviePlayer::OnBusMessage, new std::weak_ptr<Link>(link_),
+            [](gpointer data) { delete static_cast<std::weak_ptr<Link>*>(data); });
+        gst_object_unref(bus);
+    }
+    view_ = std::make_shared<NativeView>(widget);
+    if (widget != nullptr) g_object_unref(widget);
+    view_->SetBackgroundColor(ui::Color::Black());
+    SetScalingMode(scalingMode_);
+}
+
+GstMoviePlayer::~GstMoviePlayer() {
+    link_.reset();  // messages still queued on the loop find nobody
+    if (pipeline_ != nullptr) {
+        // Joins the streaming threads; the bus handler goes once nothing can post any more.
+        gst_element_set_state(pipeline_, GST_STATE_NULL);
+        GstBus* bus = gst_element_get_bus(pipeline_);
+        gst_bus_set_sync_handler(bus, nullptr, nullptr, nullptr);
+        gst_object_unref(bus);
+        gst_object_unref(pipeline_);
+    }
+    if (videoSink_ != nullptr) gst_object_unref(videoSink_);
+}
+
+void GstMoviePlayer::Install() {
+    MoviePlayer::SetFactory([] { return std::make_unique<GstMoviePlayer>(); });
+}
+
+std::string GstMoviePlayer::AudioSinkName() const {
+    if (pipeline_ == nullptr) return {};
+    GstElement* sink = nullptr;
+    g_object_get(pipeline_, "audio-sink", &sink, nullptr);
+    if (sink == nullptr) return "autoaudiosink";  // playbin's own choice
+    GstElementFactory* factory = gst_element_get_factory(sink);
+    std::string name = factory != nullptr ? gst_plugin_feature_get_name(factory) : "";
+    gst_object_unref(sink);
+    return name;
+}
+
+void GstMoviePlayer::SetScalingMode(MovieScalingMode mode) {
+    scalingMode_ = mode;
+    if (videoSink_ != nullptr && g_object_class_find_property(G_OBJECT_GET_CLASS(videoSink_),
+                                                              "force-aspect-ratio") != nullptr) {
+        g_object_set(videoSink_, "force-aspect-ratio", mode != MovieScalingMode::Fill, nullptr);
+    }
+}
+
+void GstMoviePlayer::SetContentUrl(const std::string& url) {
+    if (url == url_) return;
+    Stop();
+    url_ = url;
+    duration_ = 0;
+}
+
+void GstMoviePlayer::PrepareToPlay() {
+    if (loading_ || url_.empty()) return;
+    if (pipeline_ == nullptr) {
+        // Reported on the next step, as a failure to load would be.
+        std::weak_ptr<Link> weak = link_;
+        const uint64_t generation = generation_;
+        loop_.Post([weak, generation] {
+            std::shared_ptr<Link> link = weak.lock();
+            if (!link || link->player->generation_ != generation) return;
+            GstMoviePlayer* p = link->player;
+            const Error error(kErrorDomain, -1, "GStreamer's playbin is not installed: " + p->url_,
+                              p->url_);
+            p->Finish(MovieFinishReason::PlaybackError, &error);
+        });
+        return;
+    }
+    loading_ = true;
+    playable_ = false;
+    stalled_ = false;
+    seeking_ = false;
+    startSeekPending_ = seekTarget_ > 0;
+    g_object_set(pipeline_, "uri", url_.c_str(), nullptr);
+    SetPipelineState(GST_STATE_PAUSED);
+}
+
+void GstMoviePlayer::Play() {
+    wantPlay_ = true;
+    pauseRequested_ = false;
+    PrepareToPlay();
+    if (!playable_) return;
+    if (seeking_) {
+        resumeState_ = MoviePlaybackState::Playing;
+        return;
+    }
+    if (!stalled_) SetPipelineState(GST_STATE_PLAYING);
+}
+
+void GstMoviePlayer::Pause() {
+    wantPlay_ = false;
+    if (!loading_) return;
+    pauseRequested_ = true;
+    if (!playable_) return;  // stays paused once prerolled
+    SetPipelineState(GST_STATE_PAUSED);
+    if (seeking_) {
+        resumeState_ = MoviePlaybackState::Paused;
+        return;
+    }
+    GstState current = GST_STATE_VOID_PENDING, pending = GST_STATE_VOID_PENDING;
+    gst_element_get_state(pipeline_, &current, &pending, 0);
+    // Already paused (prerolled, or held by a stall): no state change will say so.
+    if (current == GST_STATE_PAUSED && pending == GST_STATE_VOID_PENDING) {
+        SetPlaybackState(MoviePlaybackState::Paused);
+    }
+}
+
+void GstMoviePlayer::Stop() {
+    wantPlay_ = false;
+    Reset();
+}
+
+double GstMoviePlayer::CurrentPlaybackTime() const {
+    if (!loading_ || !playable_ || seeking_) return seekTarget_;
+    gint64 position = 0;
+    if (gst_element_query_position(pipeline_, GST_FORMAT_TIME, &position) && position >= 0) {
+        lastPosition_ = Seconds(position);
+    }
+    return duration_ > 0 ? std::min(lastPosition_, duration_) : lastPosition_;
+}
+
+void GstMoviePlayer::SetCurrentPlaybackTime(double seconds) {
+    if (std::isnan(seconds)) return;
+    seconds = std::max(seconds, 0.0);
+    if (duration_ > 0) seconds = std::min(seconds, duration_);
+    if (!loading_ || !playable_) {
+        // Where loading starts: sought once prerolled, before the movie counts as playable.
+        seekTarget_ = seconds;
+        if (loading_) startSeekPending_ = true;
+        return;
+    }
+    const double from = CurrentPlaybackTime();
+    if (!seeking_) resumeState_ = state_;
+    if (!StartSeek(seconds)) return;
+    seeking_ = true;
+    seekTarget_ = seconds;
+    SetPlaybackState(seconds >= from ? MoviePlaybackState::SeekingForward
+                                     : MoviePlaybackState::SeekingBackward);
+}
+
+bool GstMoviePlayer::StartSeek(double seconds) {
+    const auto flags = static_cast<GstSeekFlags>(GST_SEEK_FLAG_FLUSH | GST_SEEK_FLAG_KEY_UNIT);
+    if (!gst_element_seek_simple(pipeline_, GST_FORMAT_TIME, flags,
+                                 static_cast<gint64>(std::llround(seconds * GST_SECOND)))) {
+        ns::Log("[GST] seek to %.3f s refused", seconds);
+        return false;
+    }
+    lastPosition_ = seconds;
+    return true;
+}
+
+void GstMoviePlayer::SetPipelineState(GstState state) {
+    if (gst_element_set_state(pipeline_, state) == GST_STATE_CHANGE_FAILURE) {
+        // The element that failed has posted the error; it finishes the movie.
+        ns::Log("[GST] state change to %s failed", gst_element_state_get_name(state));
+    }
+}
+
+// --- the bus
+
+GstBusSyncReply GstMoviePlayer::OnBusMessage(GstBus*, GstMessage* message, gpointer data) {
+    // A dropped message is the handler's to unref (and it holds a reference to its source).
+    std::shared_ptr<GstMessage> held(message, gst_message_unref);
+    std::shared_ptr<Link> link = static_cast<std::weak_ptr<Link>*>(data)->lock();
+    if (!link) return GST_BUS_DROP;
+    switch (GST_MESSAGE_TYPE(message)) {
+        case GST_MESSAGE_ERROR:
+        case GST_MESSAGE_EOS:
+        case GST_MESSAGE_BUFFERING:
+        case GST_MESSAGE_DURATION_CHANGED: break;
+        case GST_MESSAGE_ASYNC_DONE:
+        case GST_MESSAGE_STATE_CHANGED:
+            if (GST_MESSAGE_SRC(message) != GST_OBJECT(link->pipeline)) return GST_BUS_DROP;
+            break;
+        default: return GST_BUS_DROP;
+    }
+    const uint64_t generation = link->generation.load();
+    std::weak_ptr<Link> weak = link;
+    link->loop->Post([weak, generation, held] {
+        if (std::shared_ptr<Link> alive = weak.lock()) {
+            alive->player->OnMessage(generation, held.get());
+        }
+    });
+    return GST_BUS_DROP;
+}
+
+void GstMoviePlayer::OnMessage(uint64_t generation, GstMessage* message) {
+    if (generation != generation_ || !loading_) return;
+    switch (GST_MESSAGE_TYPE(message)) {
+        case GST_MESSAGE_ERROR: {
+            const Error error = GstPlayerError(message, url_, playable_);
+            ns::Log("[GST] %s", error.ToString().c_str());
+            Finish(MovieFinishReason::PlaybackError, &error);
+            break;
+        }
+        case GST_MESSAGE_EOS: Finish(MovieFinishReason::PlaybackEnded, nullptr); break;
+        case GST_MESSAGE_ASYNC_DONE: OnAsyncDone(); break;
+        case GST_MESSAGE_STATE_CHANGED: {
+            GstState state = GST_STATE_VOID_PENDING;
+            gst_message_parse_state_changed(message, nullptr, &state, nullptr);
+            OnPipelineState(state);
+            break;
+        }
+        case GST_MESSAGE_BUFFERING: {
+            gint percent = 100;
+            gst_message_parse_buffering(message, &percent);
+            OnBuffering(percent);
+            break;
+        }
+        case GST_MESSAGE_DURATION_CHANGED: UpdateDuration(); break;
+        default: break;
+    }
+}
+
+void GstMoviePlayer::OnAsyncDone() {
+    UpdateDuration();
+    const uint64_t generation = generation_;
+    if (!playable_) {
+        if (startSeekPending_) {
+            startSeekPending_ = false;
+            if (StartSeek(seekTarget_)) return;  // playable once it has landed
+        }
+        playable_ = true;
+        if (!SetLoadState(kLoadStatePlayable)) return;
+        // An observer may have played, paused, sought, stopped or loaded another movie.
+        if (generation != generation_ || !playable_) return;
+        if (autoplay_ && !pauseRequested_) wantPlay_ = true;
+        if (stalled_) {
+            SetLoadState(kLoadStatePlayable | kLoadStateStalled);
+            return;  // plays once buffered
+        }
+        if (seeking_) return;
+        if (wantPlay_) {
+            SetPipelineState(GST_STATE_PLAYING);
+        } else if (pauseRequested_ && !SetPlaybackState(MoviePlaybackState::Paused)) {
+            return;
+        }
+        PostPlaythrough();
+        return;
+    }
+    if (seeking_) {
+        seeking_ = false;
+        if (resumeState_ == MoviePlaybackState::Playing && !stalled_) {
+            SetPipelineState(GST_STATE_PLAYING);
+        }
+        SetPlaybackState(resumeState_);
+    }
+}
+
+void GstMoviePlayer::OnPipelineState(GstState state) {
+    if (!playable_ || seeking_) return;
+    if (state == GST_STATE_PLAYING) {
+        SetPlaybackState(MoviePlaybackState::Playing);
+    } else if (state == GST_STATE_PAUSED && pauseRequested_) {
+        SetPlaybackState(MoviePlaybackState::Paused);
+    }
+}
+
+void GstMoviePlayer::OnBuffering(int percent) {
+    if (percent < 100) {
+        if (stalled_) return;
+        stalled_ = true;
+        if (!playable_) return;  // the first async-done reports it
+        // The playback state stays: the movie waits for data, nobody paused it.
+        if (wantPlay_) SetPipelineState(GST_STATE_PAUSED);
+        SetLoadState(kLoadStatePlayable | kLoadStateStalled);
+        return;
+    }
+    if (!stalled_) return;
+    stalled_ = false;
+    if (!playable_) return;
+    const uint64_t generation = generation_;
+    if (!SetLoadState(kLoadStatePlayable) || generation != generation_) return;
+    if (wantPlay_ && !stalled_) SetPipelineState(GST_STATE_PLAYING);
+    PostPlaythrough();
+}
+
+void GstMoviePlayer::UpdateDuration() {
+    gint64 duration = 0;
+    if (gst_element_query_duration(pipeline_, GST_FORMAT_TIME, &duration) && duration > 0) {
+        duration_ = Seconds(duration);
+    }
+}
+
+void GstMoviePlayer::PostPlaythrough() {
+    std::weak_ptr<Link> weak = link_;
+    const uint64_t generation = generation_;
+    loop_.Post([weak, generation] {
+        std::shared_ptr<Link> link = weak.lock();
+        if (!link) return;
+        GstMoviePlayer* p = link->player;
+        if (p->generation_ == generation && p->playable_ && !p->stalled_ &&
+            p->loadState_ == kLoadStatePlayable) {
+            p->SetLoadState(kLoadStatePlayable | kLoadStatePlaythroughOK);
+        }
+    });
+}
+
+// --- states and notifications
+
+bool GstMoviePlayer::SetLoadState(unsigned state) {
+    if (state == loadState_) return true;
+    loadState_ = state;
+    Dictionary info;
+    info.Set(kLoadStateKey, state);
+    return Post(kLoadStateDidChange, Value(std::move(info)));
+}
+
+bool GstMoviePlayer::SetPlaybackState(MoviePlaybackState state) {
+    if (state == state_) return true;
+    state_ = state;
+    Dictionary info;
+    info.Set(kPlaybackStateKey, static_cast<int>(state));
+    return Post(kPlaybackStateDidChange, Value(std::move(info)));
+}
+
+bool GstMoviePlayer::Post(const char* name, Value userInfo) {
+    // An observer called at once may destroy the player; the caller then must not go on.
+    std::weak_ptr<Link> alive = link_;
+    center_.Post(name, this, std::move(userInfo));
+    return !alive.expired();
+}
+
+bool GstMoviePlayer::Reset() {
+    if (pipeline_ != nullptr && loading_) gst_element_set_state(pipeline_, GST_STATE_NULL);
+    loading_ = false;
+    // Messages of the pipeline's run so far are dropped from here on.
+    link_->generation.store(++generation_);
+    playable_ = false;
+    stalled_ = false;
+    seeking_ = false;
+    startSeekPending_ = false;
+    pauseRequested_ = false;
+    seekTarget_ = 0;
+    lastPosition_ = 0;
+    return SetPlaybackState(MoviePlaybackState::Stopped) && SetLoadState(kLoadStateUnknown);
+}
+
+void GstMoviePlayer::Finish(MovieFinishReason reason, const Error* error) {
+    Dictionary info;
+    info.Set(kFinishReasonKey, static_cast<int>(reason));
+    if (error != nullptr) info.Set(kErrorKey, ErrorToValue(*error));
+    wantPlay_ = false;
+    if (Reset()) Post(kPlaybackDidFinish, Value(std::move(info)));
+}
+
+}  // namespace ns::desktop

@@ -1,0 +1,132 @@
+#ifndef PLATFORM_DESKTOP_GST_MOVIE_PLAYER_H
+#define PLATFORM_DESKTOP_GST_MOVIE_PLAYER_H
+// The movie player in the window: GStreamer's playbin, its picture in a gtksink widget that
+// the player's View() (a NativeView) shows in the renderer's window under the views the
+// application puts over it, its sound to the default audio sink or, when the environment
+// variable ZUL_SILENT is "1", to fakeaudiosink (tests and CI; still played on the clock).
+//
+// One playbin for the player's life, at GST_STATE_NULL whenever nothing is loaded. Its bus
+// hands every message of interest, on whatever thread it was posted, to the player's loop;
+// the player acts on it there and posts the contract's notifications (MoviePlayer.h):
+// - prerolled (the first async-done): duration by query, load state 1 alone, then playing
+//   when autoplay or Play() asks for it; load state 3 (playthrough OK) on the loop's next
+//   step. A seek asked for before that is made first, and the movie is playable once it has
+//   landed.
+// - buffering below 100 % while playable: load state 5 and the pipeline paused while playing;
+//   back at 100 %: load state 1, playing again if it was, then 3 on the next step. The
+//   playback state stays as it was through a stall.
+// - the pipeline reaching PLAYING: playback state 1; PAUSED after Pause(): 2.
+// - SetCurrentPlaybackTime while playable: a flushing key-unit seek, state 4 or 5 at once,
+//   and the state before it once the seek has landed (the next async-done).
+// - end of stream: stopped (state 0, load state 0), then did-finish "ended"; an error: the
+//   same with did-finish "error" and the error (GstPlayerError).
+// Position by query (the seek's target while a seek is under way), duration by query.
+//
+// Threads: made, used and destroyed on the loop's thread, which must also be the thread that
+// iterates GLib's default context (gtksink draws there; the desktop runs the platform loop
+// inside GLib with RunLoopSource). Stop, SetContentUrl and destruction bring the pipeline to
+// NULL, which joins its streaming threads; destruction also drops the pipeline, so no thread
+// of it outlives the player, and nothing it queued on the loop reaches anyone afterwards.
+
+#include <gst/gst.h>
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "platform/core/NotificationCenter.h"
+#include "platform/core/RunLoop.h"
+#include "platform/media/MoviePlayer.h"
+
+namespace ns::desktop {
+
+class GstMoviePlayer : public MoviePlayer {
+public:
+    // The environment variable that sends the sound to fakeaudiosink when it is "1".
+    static constexpr const char* kSilentVariable = "ZUL_SILENT";
+
+    // Initialises GStreamer on first use. The loop defaults to ui::Loop() as it is now.
+    GstMoviePlayer();
+    GstMoviePlayer(RunLoop& loop, NotificationCenter& center);
+    ~GstMoviePlayer() override;
+    GstMoviePlayer(const GstMoviePlayer&) = delete;
+    GstMoviePlayer& operator=(const GstMoviePlayer&) = delete;
+
+    // Installs a factory of this player as the platform's (MoviePlayer::SetFactory).
+    static void Install();
+
+    void SetContentUrl(const std::string& url) override;
+    const std::string& ContentUrl() const override { return url_; }
+    void PrepareToPlay() override;
+    void Play() override;
+    void Pause() override;
+    void Stop() override;
+    double CurrentPlaybackTime() const override;
+    void SetCurrentPlaybackTime(double seconds) override;
+    double Duration() const override { return duration_; }
+    MoviePlaybackState PlaybackState() const override { return state_; }
+    unsigned LoadState() const override { return loadState_; }
+    MovieScalingMode ScalingMode() const override { return scalingMode_; }
+    // Fit and the modes gtksink has no crop for keep the aspect ratio; Fill stretches.
+    void SetScalingMode(MovieScalingMode mode) override;
+    MovieControlStyle ControlStyle() const override { return controlStyle_; }
+    void SetControlStyle(MovieControlStyle style) override { controlStyle_ = style; }
+    bool ShouldAutoplay() const override { return autoplay_; }
+    void SetShouldAutoplay(bool autoplay) override { autoplay_ = autoplay; }
+    std::shared_ptr<ui::View> View() const override { return view_; }
+
+    // The audio sink in use ("fakeaudiosink" when silent), for tests and logs.
+    std::string AudioSinkName() const;
+
+private:
+    struct Link;
+
+    static GstBusSyncReply OnBusMessage(GstBus* bus, GstMessage* message, gpointer link);
+    void OnMessage(uint64_t generation, GstMessage* message);
+    void OnAsyncDone();
+    void OnBuffering(int percent);
+    void OnPipelineState(GstState state);
+    void UpdateDuration();
+    // Load state 3 on the loop's next step, if the movie is still playable and not stalled.
+    void PostPlaythrough();
+    void SetPipelineState(GstState state);
+    bool StartSeek(double seconds);
+    // Each returns false when an observer destroyed the player meanwhile (the caller returns).
+    bool SetLoadState(unsigned state);
+    bool SetPlaybackState(MoviePlaybackState state);
+    bool Post(const char* name, Value userInfo);
+    // Pipeline to NULL, nothing loaded, state 0 and load state 0 (posted when changed).
+    bool Reset();
+    void Finish(MovieFinishReason reason, const Error* error);
+
+    RunLoop& loop_;
+    NotificationCenter& center_;
+    std::shared_ptr<Link> link_;
+    GstElement* pipeline_ = nullptr;  // null when playbin is missing
+    GstElement* videoSink_ = nullptr;
+    std::shared_ptr<ui::View> view_;
+
+    std::string url_;
+    double duration_ = 0;
+    MoviePlaybackState state_ = MoviePlaybackState::Stopped;
+    unsigned loadState_ = kLoadStateUnknown;
+    MovieScalingMode scalingMode_ = MovieScalingMode::AspectFit;
+    MovieControlStyle controlStyle_ = MovieControlStyle::Default;
+    bool autoplay_ = true;
+
+    uint64_t generation_ = 0;  // of the loading; messages of an earlier one are dropped
+    bool loading_ = false;     // the pipeline is out of NULL
+    bool playable_ = false;
+    bool wantPlay_ = false;        // Play() asked for, kept until Pause or Stop
+    bool pauseRequested_ = false;  // Pause() asked for: reaching PAUSED posts state 2
+    bool stalled_ = false;
+    bool seeking_ = false;
+    bool startSeekPending_ = false;  // a seek asked for before the movie was playable
+    double seekTarget_ = 0;          // the position while seeking, or where loading starts
+    mutable double lastPosition_ = 0;
+    MoviePlaybackState resumeState_ = MoviePlaybackState::Stopped;  // after the seek
+};
+
+}  // namespace ns::desktop
+
+#endif

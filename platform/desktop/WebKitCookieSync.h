@@ -1,0 +1,77 @@
+#ifndef PLATFORM_DESKTOP_WEBKIT_COOKIE_SYNC_H
+#define PLATFORM_DESKTOP_WEBKIT_COOKIE_SYNC_H
+// Keeps WebKit's cookie store (a WebKitCookieManager, which lives in WebKit's network process)
+// and one of our cookie jars holding the same cookies, both ways.
+//
+// A sync reads every cookie WebKit has and the jar's, and sets each side to the merged set:
+// a cookie is the same when its name, domain and path are; one that only one side changed (or
+// made) since the last sync comes from that side, one that a side deleted since goes from the
+// other, and when both changed the same cookie WebKit's (the page's) wins. The first sync with
+// a jar (or with another jar than the last one) takes the jar as it is: WebKit's store becomes
+// a copy of it. So one WebKit store serves one jar at a time; the application has one, the
+// shared one, and tests a jar per test.
+//
+// Syncs run one after another; `done` runs on the GTK loop once the sync asked for has
+// finished (after a failure of WebKit's too: the two sides are then as they were). GTK thread
+// only. Every jar synced must outlive the object, and the object its syncs (the web views
+// keep one for the life of the process).
+
+#include <webkit2/webkit2.h>
+
+#include <deque>
+#include <functional>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "platform/net/Cookie.h"
+#include "platform/net/CookieStorage.h"
+
+namespace ns::desktop {
+
+class WebKitCookieSync {
+public:
+    explicit WebKitCookieSync(WebKitCookieManager* manager);
+    ~WebKitCookieSync();
+    WebKitCookieSync(const WebKitCookieSync&) = delete;
+    WebKitCookieSync& operator=(const WebKitCookieSync&) = delete;
+
+    void Sync(CookieStorage& jar, std::function<void()> done);
+    // Whether a sync is under way or waiting.
+    bool Busy() const { return !queue_.empty(); }
+
+    // A cookie as both sides can tell it: WebKit's converted, or ours.
+    static Cookie FromSoup(SoupCookie* cookie);
+    // A new SoupCookie (the caller frees it).
+    static SoupCookie* ToSoup(const Cookie& cookie);
+
+private:
+    struct Request {
+        CookieStorage* jar;
+        std::function<void()> done;
+    };
+    // What a cookie is, for telling a change: everything but the identity.
+    static std::string Identity(const Cookie& cookie);
+    static std::string State(const Cookie& cookie);
+
+    void StartNext();
+    void Merge(std::vector<Cookie> webkit);
+    // Makes WebKit's store, which holds `webkit` now, hold exactly `cookies`.
+    void Replace(const CookieStorage& jar, const std::map<std::string, Cookie>& cookies,
+                 const std::map<std::string, Cookie>& webkit);
+    void Finish();
+    static void OnAllCookies(GObject* source, GAsyncResult* result, gpointer self);
+    static void OnReplaced(GObject* source, GAsyncResult* result, gpointer self);
+    static void OnDeleted(GObject* source, GAsyncResult* result, gpointer self);
+
+    WebKitCookieManager* manager_;
+    std::deque<Request> queue_;
+    // The cookies both sides held after the last sync, by identity, and with which jar.
+    std::map<std::string, Cookie> baseline_;
+    CookieStorage* baselineJar_ = nullptr;
+    size_t deletions_ = 0;  // deletions WebKit has still to confirm
+};
+
+}  // namespace ns::desktop
+
+#endif

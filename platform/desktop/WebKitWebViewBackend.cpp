@@ -1,0 +1,553 @@
+#include "platform/desktop/WebKitWebViewBackend.h"
+
+#include <algorithm>
+#include <optional>
+#include <utility>
+
+#include "platform/desktop/Renderer.h"
+#include "platform/desktop/WebKitCookieSync.h"
+#include "platform/ui/WebView.h"
+
+namespace ns::desktop {
+
+namespace {
+
+// The one WebKit context of the process and the sync of its cookie store; made with the first
+// web view and kept for the life of the process (its network process ends with ours).
+struct Engine {
+    WebKitWebContext* context;
+    WebKitCookieSync* cookies;
+};
+
+Engine& SharedEngine() {
+    static Engine* engine = [] {
+        WebKitWebContext* context = webkit_web_context_new_ephemeral();
+        WebKitCookieManager* manager = webkit_website_data_manager_get_cookie_manager(
+            webkit_web_context_get_website_data_manager(context));
+        return new Engine{context, new WebKitCookieSync(manager)};
+    }();
+    return *engine;
+}
+
+ui::WebViewNavigationType NavigationType(WebKitNavigationType type) {
+    switch (type) {
+        case WEBKIT_NAVIGATION_TYPE_LINK_CLICKED: return ui::WebViewNavigationType::LinkClicked;
+        case WEBKIT_NAVIGATION_TYPE_FORM_SUBMITTED: return ui::WebViewNavigationType::FormSubmitted;
+        case WEBKIT_NAVIGATION_TYPE_BACK_FORWARD: return ui::WebViewNavigationType::BackForward;
+        case WEBKIT_NAVIGATION_TYPE_RELOAD: return ui::WebViewNavigationType::Reload;
+        case WEBKIT_NAVIGATION_TYPE_FORM_RESUBMITTED:
+            return ui::WebViewNavigationType::FormResubmitted;
+        default: return ui::WebViewNavigationType::Other;
+    }
+}
+
+bool IsOwnRefusal(const GError* error) {
+    return g_error_matches(error, WEBKIT_POLICY_ERROR,
+                           WEBKIT_POLICY_ERROR_FRAME_LOAD_INTERRUPTED_BY_POLICY_CHANGE) ||
+           g_error_matches(error, WEBKIT_NETWORK_ERROR, WEBKIT_NETWORK_ERROR_CANCELLED);
+}
+
+ns::URL ParsedOrEmpty(const char* text) {
+    std::optional<ns::URL> url = ns::URL::Parse(text != nullptr ? text : "");
+    return url ? *url : ns::URL();
+}
+
+// The text as a JavaScript string literal.
+std::string ScriptString(const std::string& text) {
+    std::string out = "\"";
+    for (unsigned char c : text) {
+        if (c == '"' || c == '\\') {
+            out += '\\';
+            out += static_cast<char>(c);
+        } else if (c < 0x20 || c == 0x7F) {
+            char escaped[8];
+            g_snprintf(escaped, sizeof escaped, "\\u%04x", c);
+            out += escaped;
+        } else {
+            out += static_cast<char>(c);
+        }
+    }
+    // U+2028 and U+2029 pass: they may stand inside a string literal since ES2019.
+    return out + "\"";
+}
+
+// Clicks the first link whose href as written, resolved URL or collapsed and trimmed text is
+// the match, as a person's click would (the page's handlers run, then the navigation).
+const char* kClickLinkScript =
+    "(function (m) {"
+    "  var links = document.querySelectorAll('a[href], area[href]');"
+    "  for (var i = 0; i < links.length; i++) {"
+    "    var a = links[i];"
+    "    var text = (a.textContent || '').replace(/\\s+/g, ' ').trim();"
+    "    if (a.getAttribute('href') === m || a.href === m || text === m) {"
+    "      a.click(); return true;"
+    "    }"
+    "  }"
+    "  return false;"
+    "})";
+
+struct ScriptCall {
+    std::weak_ptr<char> alive;
+    ui::WebViewBackend::ScriptCompletion completion;
+};
+
+}  // namespace
+
+void WebKitWebViewBackend::Install() {
+    ui::WebView::SetBackendFactory(Factory());
+    static bool hosted = false;
+    if (hosted) return;
+    hosted = true;
+    Renderer::AddNativeWidgetHost([](ui::View& view) -> GtkWidget* {
+        auto* web = dynamic_cast<ui::WebView*>(&view);
+        if (web == nullptr) return nullptr;
+        auto* backend = dynamic_cast<WebKitWebViewBackend*>(&web->Backend());
+        return backend != nullptr ? backend->Widget() : nullptr;
+    });
+}
+
+ui::WebViewBackendFactory WebKitWebViewBackend::Factory() {
+    return [](ui::WebViewBackendClient& client, const ui::WebViewEnvironment& environment) {
+        std::unique_ptr<ui::WebViewBackend> backend;
+        if (gdk_display_get_default() != nullptr) {
+            backend = std::make_unique<WebKitWebViewBackend>(client, environment);
+        }
+        return backend;
+    };
+}
+
+WebKitWebViewBackend::WebKitWebViewBackend(ui::WebViewBackendClient& client,
+                                           const ui::WebViewEnvironment& environment)
+    : client_(client),
+      environment_(environment),
+      cancellable_(g_cancellable_new()),
+      alive_(std::make_shared<char>(0)) {
+    view_ = WEBKIT_WEB_VIEW(
+        g_object_ref_sink(webkit_web_view_new_with_context(SharedEngine().context)));
+    g_signal_connect(view_, "decide-policy", G_CALLBACK(OnDecidePolicy), this);
+    g_signal_connect(view_, "load-changed", G_CALLBACK(OnLoadChanged), this);
+    g_signal_connect(view_, "load-failed", G_CALLBACK(OnLoadFailed), this);
+    ApplyUserAgent();
+}
+
+WebKitWebViewBackend::~WebKitWebViewBackend() {
+    alive_.reset();
+    g_cancellable_cancel(cancellable_);
+    g_object_unref(cancellable_);
+    if (flushSource_ != 0) g_source_remove(flushSource_);
+    DropWaiting();
+    g_signal_handlers_disconnect_by_data(view_, this);
+    gtk_widget_destroy(GTK_WIDGET(view_));
+    g_object_unref(view_);
+}
+
+void WebKitWebViewBackend::ApplyUserAgent() {
+    const std::string agent = environment_.UserAgent();
+    if (userAgentSet_ && agent == userAgent_) return;
+    userAgent_ = agent;
+    userAgentSet_ = true;
+    webkit_settings_set_user_agent(webkit_web_view_get_settings(view_),
+                                   agent.empty() ? nullptr : agent.c_str());
+}
+
+void WebKitWebViewBackend::LoadRequest(const ns::URLRequest& request) {
+    ApplyUserAgent();
+    WebKitURIRequest* r = webkit_uri_request_new(request.GetURL().AbsoluteString().c_str());
+    if (SoupMessageHeaders* headers = webkit_uri_request_get_http_headers(r)) {
+        for (const auto& [name, value] : request.AllHTTPHeaderFields().Fields()) {
+            // The jar gives the cookies and the default the agent.
+            if (g_ascii_strcasecmp(name.c_str(), "Cookie") == 0 ||
+                g_ascii_strcasecmp(name.c_str(), "User-Agent") == 0) {
+                continue;
+            }
+            soup_message_headers_replace(headers, name.c_str(), value.c_str());
+        }
+    }
+    webkit_web_view_load_request(view_, r);
+    g_object_unref(r);
+}
+
+void WebKitWebViewBackend::LoadHtmlString(const std::string& html, const ns::URL& baseUrl) {
+    Move move;
+    move.kind = Move::Kind::NewHtml;
+    move.html = html;
+    LoadHtml(html, baseUrl.IsAbsolute() ? baseUrl.AbsoluteString() : "about:blank", move);
+}
+
+void WebKitWebViewBackend::LoadHtml(const std::string& html, const std::string& url, Move move) {
+    ApplyUserAgent();
+    move.url = url;
+    htmlMove_ = std::move(move);
+    webkit_web_view_load_html(view_, html.c_str(), url.c_str());
+}
+
+void WebKitWebViewBackend::Reload() {
+    if (history_.Empty()) return;
+    Go(history_.Index(), ui::WebViewNavigationType::Reload);
+}
+
+void WebKitWebViewBackend::StopLoading() {
+    ++allowGeneration_;
+    htmlMove_.reset();
+    DropWaiting();
+    webkit_web_view_stop_loading(view_);
+}
+
+void WebKitWebViewBackend::GoBack() {
+    if (history_.CanGoBack()) Go(history_.Index() - 1, ui::WebViewNavigationType::BackForward);
+}
+
+void WebKitWebViewBackend::GoForward() {
+    if (history_.CanGoForward()) Go(history_.Index() + 1, ui::WebViewNavigationType::BackForward);
+}
+
+void WebKitWebViewBackend::Go(size_t index, ui::WebViewNavigationType type) {
+    const WebKitHistory::Entry& entry = history_.At(index);
+    if (entry.html) {
+        Move move;
+        move.kind = Move::Kind::Entry;
+        move.target = index;
+        move.type = type;
+        LoadHtml(*entry.html, entry.url, move);
+        return;
+    }
+    ApplyUserAgent();
+    if (type == ui::WebViewNavigationType::Reload) {
+        webkit_web_view_reload(view_);
+    } else if (entry.item != nullptr) {
+        webkit_web_view_go_to_back_forward_list_item(view_, entry.item);
+    }
+}
+
+void WebKitWebViewBackend::Committed() {
+    const char* uri = webkit_web_view_get_uri(view_);
+    committed_ = ns::URLRequest(ParsedOrEmpty(uri));
+    Move move = allowed_.value_or(Move());
+    allowed_.reset();
+    WebKitBackForwardListItem* item =
+        webkit_back_forward_list_get_current_item(webkit_web_view_get_back_forward_list(view_));
+    WebKitHistory::Entry entry;
+    entry.url = uri != nullptr ? uri : "";
+    switch (move.kind) {
+        case Move::Kind::NewHtml:
+            entry.html = std::move(move.html);
+            history_.Push(std::move(entry));
+            return;
+        case Move::Kind::Entry:
+            if (history_.MoveTo(move.target)) return;
+            break;
+        case Move::Kind::WebKitItem:
+            if (std::optional<size_t> found = history_.Find(item)) {
+                history_.MoveTo(*found);
+                return;
+            }
+            break;
+        case Move::Kind::Reload:
+            if (!history_.Empty()) return;
+            break;
+        case Move::Kind::New: break;
+    }
+    entry.item = item;
+    history_.Push(std::move(entry));
+}
+
+void WebKitWebViewBackend::EvaluateJavaScript(const std::string& script,
+                                              ScriptCompletion completion) {
+    webkit_web_view_evaluate_javascript(view_, script.data(), static_cast<gssize>(script.size()),
+                                        nullptr, nullptr, cancellable_, &OnScriptDone,
+                                        new ScriptCall{alive_, std::move(completion)});
+}
+
+void WebKitWebViewBackend::OnScriptDone(GObject* source, GAsyncResult* result, gpointer data) {
+    std::unique_ptr<ScriptCall> call(static_cast<ScriptCall*>(data));
+    GError* error = nullptr;
+    JSCValue* value =
+        webkit_web_view_evaluate_javascript_finish(WEBKIT_WEB_VIEW(source), result, &error);
+    std::string text;
+    if (value != nullptr) {
+        if (!jsc_value_is_undefined(value) && !jsc_value_is_null(value)) {
+            char* s = jsc_value_to_string(value);
+            if (s != nullptr) text = s;
+            g_free(s);
+        }
+        g_object_unref(value);
+    }
+    if (error != nullptr) g_error_free(error);
+    if (call->alive.expired() || !call->completion) return;
+    call->completion(text);
+}
+
+bool WebKitWebViewBackend::ClickLink(const std::string& match) {
+    if (committed_.GetURL().AbsoluteString().empty()) return false;
+    ApplyUserAgent();
+    const std::string script = std::string(kClickLinkScript) + "(" + ScriptString(match) + ");";
+    webkit_web_view_evaluate_javascript(view_, script.data(), static_cast<gssize>(script.size()),
+                                        nullptr, nullptr, cancellable_, &OnScriptDone,
+                                        new ScriptCall{alive_, nullptr});
+    return true;
+}
+
+ns::Error WebKitWebViewBackend::PlatformError(const GError* error, const std::string& url) {
+    long code = ns::Error::kCannotConnectToHost;
+    if (g_error_matches(error, WEBKIT_NETWORK_ERROR, WEBKIT_NETWORK_ERROR_CANCELLED)) {
+        code = ns::Error::kCancelled;
+    } else if (g_error_matches(error, WEBKIT_NETWORK_ERROR,
+                               WEBKIT_NETWORK_ERROR_UNKNOWN_PROTOCOL) ||
+               (error != nullptr && error->domain == WEBKIT_POLICY_ERROR)) {
+        code = ns::Error::kUnsupportedURL;
+    } else if (error != nullptr && error->domain == G_RESOLVER_ERROR) {
+        code = ns::Error::kCannotFindHost;
+    } else if (g_error_matches(error, G_IO_ERROR, G_IO_ERROR_TIMED_OUT)) {
+        code = ns::Error::kTimedOut;
+    } else if (g_error_matches(error, G_IO_ERROR, G_IO_ERROR_CONNECTION_CLOSED) ||
+               g_error_matches(error, G_IO_ERROR, G_IO_ERROR_BROKEN_PIPE) ||
+               g_error_matches(error, G_IO_ERROR, G_IO_ERROR_PARTIAL_INPUT)) {
+        code = ns::Error::kNetworkConnectionLost;
+    } else if (g_error_matches(error, SOUP_SESSION_ERROR, SOUP_SESSION_ERROR_TOO_MANY_REDIRECTS)) {
+        code = ns::Error::kHTTPTooManyRedirects;
+    } else if (error != nullptr && error->domain == SOUP_SESSION_ERROR) {
+        code = ns::Error::kBadServerResponse;
+    }
+    return ns::Error::URLError(code, url);
+}
+
+ns::URLRequest WebKitWebViewBackend::Offered(WebKitURIRequest* request) const {
+    ns::URLRequest offered(ParsedOrEmpty(webkit_uri_request_get_uri(request)));
+    if (const char* method = webkit_uri_request_get_http_method(request)) {
+        offered.SetHTTPMethod(method);
+    }
+    if (SoupMessageHeaders* headers = webkit_uri_request_get_http_headers(request)) {
+        SoupMessageHeadersIter iter;
+        soup_message_headers_iter_init(&iter, headers);
+        const char* name = nullptr;
+        const char* value = nullptr;
+        while (soup_message_headers_iter_next(&iter, &name, &value)) {
+            if (g_ascii_strcasecmp(name, "Cookie") != 0) offered.AddValue(value, name);
+        }
+    }
+    offered.SetValue(environment_.UserAgent(), "User-Agent");
+    offered.SetMainDocumentURL(offered.GetURL());
+    return offered;
+}
+
+// --- what WebKit tells
+
+gboolean WebKitWebViewBackend::OnDecidePolicy(WebKitWebView*, WebKitPolicyDecision* decision,
+                                              WebKitPolicyDecisionType type, gpointer data) {
+    auto* self = static_cast<WebKitWebViewBackend*>(data);
+    switch (type) {
+        case WEBKIT_POLICY_DECISION_TYPE_NAVIGATION_ACTION: {
+            WebKitNavigationAction* action =
+                webkit_navigation_policy_decision_get_navigation_action(
+                    WEBKIT_NAVIGATION_POLICY_DECISION(decision));
+            Report report;
+            report.kind = Report::Kind::Offer;
+            report.decision = WEBKIT_POLICY_DECISION(g_object_ref(decision));
+            report.redirect = webkit_navigation_action_is_redirect(action);
+            report.type =
+                report.redirect
+                    ? ui::WebViewNavigationType::Other
+                    : NavigationType(webkit_navigation_action_get_navigation_type(action));
+            report.request = self->Offered(webkit_navigation_action_get_request(action));
+            // Our own HTML string load: WebKit offers it as "other" with its base URL.
+            if (self->htmlMove_ && !report.redirect &&
+                report.request.GetURL().AbsoluteString() == self->htmlMove_->url) {
+                report.type = self->htmlMove_->type;
+                report.move = std::move(self->htmlMove_);
+                self->htmlMove_.reset();
+            }
+            self->Queue(std::move(report));
+            return TRUE;
+        }
+        case WEBKIT_POLICY_DECISION_TYPE_NEW_WINDOW_ACTION:
+            // The application has no other windows to open.
+            webkit_policy_decision_ignore(decision);
+            return TRUE;
+        case WEBKIT_POLICY_DECISION_TYPE_RESPONSE:
+            // What the view cannot show is not downloaded either: the load fails.
+            if (!webkit_response_policy_decision_is_mime_type_supported(
+                    WEBKIT_RESPONSE_POLICY_DECISION(decision))) {
+                webkit_policy_decision_ignore(decision);
+                return TRUE;
+            }
+            return FALSE;
+        default: return FALSE;
+    }
+}
+
+void WebKitWebViewBackend::OnLoadChanged(WebKitWebView*, WebKitLoadEvent event, gpointer data) {
+    auto* self = static_cast<WebKitWebViewBackend*>(data);
+    switch (event) {
+        case WEBKIT_LOAD_STARTED: {
+            self->failed_ = false;
+            Report report;
+            report.kind = Report::Kind::Start;
+            self->Queue(std::move(report));
+            break;
+        }
+        case WEBKIT_LOAD_REDIRECTED: break;
+        case WEBKIT_LOAD_COMMITTED:
+            self->Committed();
+            self->Queue(Report());
+            break;
+        case WEBKIT_LOAD_FINISHED: {
+            if (self->failed_) {
+                self->failed_ = false;
+                break;
+            }
+            // Told once the page's cookies are in the jar.
+            Report report;
+            report.kind = Report::Kind::Finish;
+            report.ready = false;
+            report.serial = ++self->finishSerial_;
+            self->Queue(std::move(report));
+            self->SyncBeforeFinish(self->finishSerial_);
+            break;
+        }
+    }
+}
+
+void WebKitWebViewBackend::SyncBeforeFinish(uint64_t serial) {
+    // The page's scripts hand the cookies they set to WebKit's network process on their own
+    // channel, which may not have been read yet when the cookie manager is asked. Reading
+    // document.cookie goes down that channel after them and waits for the answer, so once this
+    // script is back the network process holds them.
+    auto call = new ScriptCall{
+        alive_, [this, serial](const std::string&) {
+            std::weak_ptr<char> alive = alive_;
+            SharedEngine().cookies->Sync(environment_.Cookies(), [this, alive, serial] {
+                if (alive.expired()) return;
+                for (Report& r : queue_) {
+                    if (r.kind == Report::Kind::Finish && r.serial == serial) r.ready = true;
+                }
+                ScheduleFlush();
+            });
+        }};
+    static const char kCookieRead[] = "void document.cookie;";
+    webkit_web_view_evaluate_javascript(view_, kCookieRead, -1, nullptr, nullptr, cancellable_,
+                                        &OnScriptDone, call);
+}
+
+gboolean WebKitWebViewBackend::OnLoadFailed(WebKitWebView*, WebKitLoadEvent, gchar* uri,
+                                            GError* error, gpointer data) {
+    auto* self = static_cast<WebKitWebViewBackend*>(data);
+    self->failed_ = true;
+    Report report;
+    if (self->refusedHop_ && IsOwnRefusal(error)) {
+        self->refusedHop_ = false;
+        report.kind = Report::Kind::End;
+    } else {
+        report.kind = Report::Kind::Fail;
+        report.error = PlatformError(error, uri != nullptr ? uri : "");
+    }
+    self->Queue(std::move(report));
+    return TRUE;  // no error page of WebKit's
+}
+
+// --- telling the delegate
+
+void WebKitWebViewBackend::Queue(Report report) {
+    queue_.push_back(std::move(report));
+    ScheduleFlush();
+}
+
+void WebKitWebViewBackend::ScheduleFlush() {
+    if (flushSource_ == 0) {
+        flushSource_ = g_idle_add_full(G_PRIORITY_DEFAULT, &OnFlush, this, nullptr);
+    }
+}
+
+gboolean WebKitWebViewBackend::OnFlush(gpointer data) {
+    auto* self = static_cast<WebKitWebViewBackend*>(data);
+    self->flushSource_ = 0;
+    self->Flush();
+    return G_SOURCE_REMOVE;
+}
+
+void WebKitWebViewBackend::Flush() {
+    while (!queue_.empty() && queue_.front().ready) {
+        Report report = std::move(queue_.front());
+        queue_.pop_front();
+        if (!Tell(report)) return;
+    }
+}
+
+bool WebKitWebViewBackend::Tell(Report& report) {
+    std::weak_ptr<char> alive = alive_;
+    switch (report.kind) {
+        case Report::Kind::Offer: {
+            WebKitPolicyDecision* decision = report.decision;
+            const bool allowed = client_.BackendShouldStartLoad(report.request, report.type);
+            if (alive.expired() || !allowed) {
+                if (!alive.expired() && report.redirect) refusedHop_ = true;
+                webkit_policy_decision_ignore(decision);
+                g_object_unref(decision);
+                return !alive.expired();
+            }
+            if (report.redirect) {
+                webkit_policy_decision_use(decision);
+                g_object_unref(decision);
+                return true;
+            }
+            if (report.move) {
+                allowed_ = std::move(report.move);
+            } else {
+                allowed_ = Move();
+                if (report.type == ui::WebViewNavigationType::BackForward) {
+                    allowed_->kind = Move::Kind::WebKitItem;
+                } else if (report.type == ui::WebViewNavigationType::Reload) {
+                    allowed_->kind = Move::Kind::Reload;
+                }
+            }
+            ApplyUserAgent();
+            Allow(decision);
+            return true;
+        }
+        case Report::Kind::Start:
+            loading_ = true;
+            client_.BackendDidStartLoad();
+            break;
+        case Report::Kind::Finish:
+            loading_ = false;
+            client_.BackendDidFinishLoad();
+            break;
+        case Report::Kind::Fail:
+            loading_ = false;
+            client_.BackendDidFailLoad(report.error);
+            break;
+        case Report::Kind::End:
+            loading_ = false;
+            client_.BackendStateChanged();
+            break;
+        case Report::Kind::Changed: client_.BackendStateChanged(); break;
+    }
+    return !alive.expired();
+}
+
+void WebKitWebViewBackend::Allow(WebKitPolicyDecision* decision) {
+    const uint64_t generation = allowGeneration_;
+    std::weak_ptr<char> alive = alive_;
+    SharedEngine().cookies->Sync(environment_.Cookies(), [this, alive, generation, decision] {
+        if (alive.expired() || generation != allowGeneration_) {
+            webkit_policy_decision_ignore(decision);
+        } else {
+            webkit_policy_decision_use(decision);
+        }
+        g_object_unref(decision);
+    });
+}
+
+void WebKitWebViewBackend::DropWaiting() {
+    for (Report& report : queue_) {
+        if (report.decision != nullptr) {
+            webkit_policy_decision_ignore(report.decision);
+            g_object_unref(report.decision);
+            report.decision = nullptr;
+        }
+    }
+    queue_.erase(std::remove_if(queue_.begin(), queue_.end(),
+                                [](const Report& r) { return r.kind == Report::Kind::Offer; }),
+                 queue_.end());
+}
+
+}  // namespace ns::desktop

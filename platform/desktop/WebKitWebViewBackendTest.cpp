@@ -1,0 +1,276 @@
+// The WebKit web view in the window: its widget lives in the web view's box and follows its
+// frame, WebKit's own snapshot shows the page, a person's click on a link is offered as a link
+// click, cookies deleted on either side go from the other, and no web process outlives its
+// web view. (The delegate contract itself runs in WebKitWebViewContractTest.cpp.)
+
+#include <dirent.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <fstream>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "platform/core/RunLoop.h"
+#include "platform/desktop/Renderer.h"
+#include "platform/desktop/RunLoopSource.h"
+#include "platform/desktop/WebKitWebViewBackend.h"
+#include "platform/desktop/testing/DrawWatch.h"
+#include "platform/desktop/testing/MainContextWait.h"
+#include "platform/desktop/testing/PointerClick.h"
+#include "platform/desktop/testing/WebViewSnapshot.h"
+#include "platform/desktop/testing/WindowCapture.h"
+#include "platform/net/CookieStorage.h"
+#include "platform/ui/Application.h"
+#include "platform/ui/Loop.h"
+#include "platform/ui/UiDevice.h"
+#include "platform/ui/WebView.h"
+#include "platform/ui/Window.h"
+#include "tests/support/TestOrigin.h"
+
+namespace ns::desktop {
+namespace {
+
+// Writes down what the web view tells: "should <type> <url>", "start", "finish", "fail <code>".
+class RecordingWebViewDelegate : public ui::WebViewDelegate {
+public:
+    bool ShouldStartLoad(ui::WebView&, const URLRequest& request,
+                         ui::WebViewNavigationType type) override {
+        events.push_back("should " + std::to_string(static_cast<int>(type)) + " " +
+                         request.GetURL().AbsoluteString());
+        return true;
+    }
+    void DidStartLoad(ui::WebView&) override { events.push_back("start"); }
+    void DidFinishLoad(ui::WebView&) override { events.push_back("finish"); }
+    void DidFailLoad(ui::WebView&, const Error& error) override {
+        events.push_back("fail " + std::to_string(error.GetCode()));
+    }
+    size_t Count(const std::string& event) const {
+        return static_cast<size_t>(std::count(events.begin(), events.end(), event));
+    }
+    std::vector<std::string> Since(size_t from) const {
+        return std::vector<std::string>(events.begin() + static_cast<std::ptrdiff_t>(from),
+                                        events.end());
+    }
+    std::vector<std::string> events;
+};
+
+constexpr std::chrono::seconds kWait(10);  // a passing step takes milliseconds
+// A colour no theme paints: 0x20 0x80 0xE0.
+constexpr Rgb kPageBlue{0x20, 0x80, 0xE0};
+constexpr const char* kBluePage =
+    "<html><body style=\"margin:0; background:#2080E0\"></body></html>";
+
+// The processes this one started whose name begins with `name` (the kernel keeps 15 bytes).
+int ChildrenNamed(const std::string& name) {
+    int count = 0;
+    DIR* proc = opendir("/proc");
+    if (proc == nullptr) return -1;
+    while (dirent* entry = readdir(proc)) {
+        const std::string pid = entry->d_name;
+        if (pid.find_first_not_of("0123456789") != std::string::npos) continue;
+        std::ifstream stat("/proc/" + pid + "/stat");
+        std::string text((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
+        // "pid (comm) state ppid ..."; comm may hold spaces, so read around the parentheses.
+        const size_t open = text.find('('), close = text.rfind(')');
+        if (open == std::string::npos || close == std::string::npos) continue;
+        const std::string comm = text.substr(open + 1, close - open - 1);
+        long ppid = -1;
+        char state = 0;
+        if (std::sscanf(text.c_str() + close + 1, " %c %ld", &state, &ppid) != 2) continue;
+        if (ppid == getpid() && state != 'Z' && comm.rfind(name.substr(0, 15), 0) == 0) ++count;
+    }
+    closedir(proc);
+    return count;
+}
+
+// Serves an HTML page (the origin's default type is not one a web view shows).
+void ServeHtml(SvTestSupport::TestOrigin& origin, const std::string& path, const std::string& html,
+               std::vector<std::pair<std::string, std::string>> headers = {}) {
+    SvTestSupport::TestOrigin::Fault fault;
+    fault.headers = std::move(headers);
+    fault.headers.emplace_back("Content-Type", "text/html; charset=utf-8");
+    origin.SetFault(path, fault);
+    origin.Serve(path, html);
+}
+
+class WebKitWindow : public ::testing::Test {
+protected:
+    const ui::Rect kWebFrame{40, 30, 200, 120};
+
+    void SetUp() override {
+        ui::UiDevice::Current().SetIdiom(ui::UserInterfaceIdiom::Phone);
+        ui::UiDevice::Current().SetOrientation(ui::DeviceOrientation::LandscapeLeft);
+        app_ = std::make_unique<ui::Application>();
+        WebKitWebViewBackend::Install();
+        window_ = std::make_shared<ui::Window>(ui::Rect(0, 0, 480, 320));
+        window_->SetBackgroundColor(ui::Color::White());
+        environment_.cookies = &jar_;
+        webView_ = std::make_shared<ui::WebView>(kWebFrame, environment_);
+        webView_->SetDelegate(delegate_);
+        window_->AddSubview(webView_);
+        window_->MakeKeyAndVisible();
+        renderer_ = std::make_unique<Renderer>(window_);
+        backend_ = dynamic_cast<WebKitWebViewBackend*>(&webView_->Backend());
+        ASSERT_NE(backend_, nullptr);
+    }
+
+    void TearDown() override {
+        renderer_.reset();
+        webView_.reset();
+        window_.reset();
+        app_.reset();
+        ui::WebView::SetBackendFactory(nullptr);
+        ui::UiDevice::Current().SetOrientation(ui::DeviceOrientation::Portrait);
+    }
+
+    bool WaitFor(const std::string& event, size_t count = 1) {
+        return IterateUntil([&] { return delegate_->Count(event) >= count; }, kWait);
+    }
+    // The widget's size once GTK has laid the window out.
+    GtkAllocation SettledAllocation(GtkWidget* widget, int width, int height) {
+        GtkAllocation a{};
+        IterateUntil(
+            [&] {
+                gtk_widget_get_allocation(widget, &a);
+                return a.width == width && a.height == height;
+            },
+            std::chrono::seconds(3));
+        return a;
+    }
+
+    RunLoop loop_;  // on the real clock: the pages come over the loopback
+    ui::ScopedLoop scope_{loop_};
+    RunLoopSource source_{loop_};
+    std::unique_ptr<ui::Application> app_;
+    CookieStorage jar_;
+    ui::WebViewEnvironment environment_;
+    std::shared_ptr<RecordingWebViewDelegate> delegate_ =
+        std::make_shared<RecordingWebViewDelegate>();
+    std::shared_ptr<ui::Window> window_;
+    std::shared_ptr<ui::WebView> webView_;
+    WebKitWebViewBackend* backend_ = nullptr;
+    std::unique_ptr<Renderer> renderer_;
+};
+
+TEST_F(WebKitWindow, ThePageShowsInTheWebViewsBoxAndFollowsItsFrame) {
+    webView_->LoadHtmlString(kBluePage, *URL::Parse("http://127.0.0.1/"));
+    ASSERT_TRUE(WaitFor("finish"));
+
+    // WebKit's widget is the web view's native widget, inside the web view's own box, at the
+    // frame's size (the window is the 480 x 320 screen: one point is one pixel).
+    GtkWidget* widget = backend_->Widget();
+    ASSERT_EQ(renderer_->NativeWidgetFor(*webView_), widget);
+    EXPECT_EQ(gtk_widget_get_parent(widget), renderer_->WidgetFor(*webView_));
+    GtkAllocation a = SettledAllocation(widget, 200, 120);
+    EXPECT_EQ(a.width, 200);
+    EXPECT_EQ(a.height, 120);
+
+    Pixbuf shot = SnapshotWebView(backend_->View(), kWait);
+    ASSERT_TRUE(shot);
+    std::string error;
+    EXPECT_TRUE(SavePng(shot.get(), PicturePath("WebKitWebView.png"), &error)) << error;
+    EXPECT_EQ(gdk_pixbuf_get_width(shot.get()), 200);
+    EXPECT_EQ(gdk_pixbuf_get_height(shot.get()), 120);
+    EXPECT_EQ(PixelAt(shot.get(), 0, 0), kPageBlue);
+    EXPECT_EQ(PixelAt(shot.get(), 199, 119), kPageBlue);
+    EXPECT_EQ(PixelAt(shot.get(), 100, 60), kPageBlue);
+
+    // A new frame resizes the widget; leaving the tree takes it out of the box, and the
+    // backend keeps it (the page is still there when the view comes back).
+    webView_->SetFrame(ui::Rect(10, 10, 300, 200));
+    a = SettledAllocation(widget, 300, 200);
+    EXPECT_EQ(a.width, 300);
+    EXPECT_EQ(a.height, 200);
+    webView_->RemoveFromSuperview();
+    renderer_->Sync();
+    EXPECT_EQ(gtk_widget_get_parent(widget), nullptr);
+    window_->AddSubview(webView_);
+    renderer_->Sync();
+    EXPECT_EQ(gtk_widget_get_parent(widget), renderer_->WidgetFor(*webView_));
+    EXPECT_EQ(webView_->Request().GetURL().AbsoluteString(), "http://127.0.0.1/");
+}
+
+TEST_F(WebKitWindow, APersonsClickOnALinkIsOfferedAsALinkClick) {
+    SvTestSupport::TestOrigin origin;
+    ServeHtml(origin, "/two", "<html><body>Two</body></html>");
+    const std::string base = origin.Url("/one");
+    // One link fills the page.
+    webView_->LoadHtmlString(
+        "<html><body style=\"margin:0\"><a href=\"/two\" style=\"display:block; width:100%; "
+        "height:120px; background:#2080E0\">Two</a></body></html>",
+        *URL::Parse(base));
+    ASSERT_TRUE(WaitFor("finish"));
+    SettledAllocation(backend_->Widget(), 200, 120);
+    DrawWatch drawn(backend_->Widget());
+    gtk_widget_queue_draw(backend_->Widget());
+    ASSERT_TRUE(drawn.WaitForDrawAfter(0, kWait));
+
+    const size_t from = delegate_->events.size();
+    ClickAt(gtk_widget_get_window(renderer_->Window()), 140, 90);  // the middle of the frame
+    ASSERT_TRUE(WaitFor("finish", 2)) << ::testing::PrintToString(delegate_->events);
+    EXPECT_EQ(delegate_->Since(from),
+              (std::vector<std::string>{"should 0 " + origin.Url("/two"), "start", "finish"}));
+    // The click went to the page, not to the models' touch handling behind it.
+    EXPECT_EQ(webView_->Request().GetURL().AbsoluteString(), origin.Url("/two"));
+}
+
+TEST_F(WebKitWindow, CookiesDeletedOnEitherSideAreGoneFromTheOther) {
+    SvTestSupport::TestOrigin origin;
+    // The page's script deletes A; the page's response sets C.
+    ServeHtml(origin, "/forget",
+              "<html><body><script>document.cookie = 'A=; expires=Thu, 01 Jan 1970 00:00:00 "
+              "GMT; path=/';</script></body></html>",
+              {{"Set-Cookie", "C=3; Path=/"}});
+    ServeHtml(origin, "/next", "<html><body>Next</body></html>");
+    const URL url = *URL::Parse(origin.Url("/"));
+    jar_.SetCookie(Cookie("A", "1", url.Host()));
+    jar_.SetCookie(Cookie("B", "2", url.Host()));
+
+    webView_->LoadRequest(URLRequest(*URL::Parse(origin.Url("/forget"))));
+    ASSERT_TRUE(WaitFor("finish"));
+    std::vector<std::string> names;
+    for (const Cookie& c : jar_.Cookies()) names.push_back(c.Name() + "=" + c.Value());
+    EXPECT_EQ(names, (std::vector<std::string>{"B=2", "C=3"}));
+
+    // Ours deletes B and sets D: the next page is sent C and D only.
+    for (const Cookie& c : jar_.Cookies()) {
+        if (c.Name() == "B") jar_.DeleteCookie(c);
+    }
+    jar_.SetCookie(Cookie("D", "4", url.Host()));
+    webView_->LoadRequest(URLRequest(*URL::Parse(origin.Url("/next"))));
+    ASSERT_TRUE(WaitFor("finish", 2)) << ::testing::PrintToString(delegate_->events);
+    const auto requests = origin.Requests();
+    ASSERT_EQ(requests.size(), 2u);
+    EXPECT_EQ(requests[0].headers.at("cookie"), "A=1; B=2");
+    const std::string sent = requests[1].headers.at("cookie");
+    EXPECT_TRUE(sent == "C=3; D=4" || sent == "D=4; C=3") << sent;
+}
+
+TEST(WebKitProcesses, NoWebProcessOutlivesItsWebView) {
+    RunLoop loop;
+    ui::ScopedLoop scope(loop);
+    RunLoopSource source(loop);
+    ui::WebView::SetBackendFactory(WebKitWebViewBackend::Factory());
+    auto delegate = std::make_shared<RecordingWebViewDelegate>();
+    std::vector<std::shared_ptr<ui::WebView>> views;
+    for (int i = 0; i < 2; ++i) {
+        views.push_back(std::make_shared<ui::WebView>(ui::Rect(0, 0, 100, 100)));
+        views.back()->SetDelegate(delegate);
+        views.back()->LoadHtmlString(kBluePage, *URL::Parse("http://127.0.0.1/"));
+    }
+    ASSERT_TRUE(IterateUntil([&] { return delegate->Count("finish") == 2; }, kWait));
+    EXPECT_GE(ChildrenNamed("WebKitWebProcess"), 1);
+    views.clear();
+    EXPECT_TRUE(IterateUntil([] { return ChildrenNamed("WebKitWebProcess") == 0; }, kWait))
+        << ChildrenNamed("WebKitWebProcess") << " web processes left";
+    ui::WebView::SetBackendFactory(nullptr);
+}
+
+}  // namespace
+}  // namespace ns::desktop

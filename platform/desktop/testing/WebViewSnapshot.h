@@ -1,0 +1,20 @@
+#ifndef PLATFORM_DESKTOP_TESTING_WEB_VIEW_SNAPSHOT_H
+#define PLATFORM_DESKTOP_TESTING_WEB_VIEW_SNAPSHOT_H
+// A picture of what a WebKit web view shows, from WebKit's own snapshot of its visible part
+// (an X screenshot of a web view can stay blank for a while after the page is there). The web
+// view must be in a shown window.
+
+#include <webkit2/webkit2.h>
+
+#include <chrono>
+
+#include "platform/desktop/testing/WindowCapture.h"
+
+namespace ns::desktop {
+
+// Iterates the main context until WebKit delivers the picture; null on failure or time-out.
+Pixbuf SnapshotWebView(WebKitWebView* view, std::chrono::milliseconds timeout);
+
+}  // namespace ns::desktop
+
+#endif
