@@ -88,6 +88,23 @@ TEST_F(QplayerInformationTest, AnEmptyDeliveryUriIsReportedOnceAndNotRetried) {
     EXPECT_EQ((std::vector<std::string>{"SV_Initialize"}), bridge_->CallNames());
 }
 
+TEST_F(QplayerInformationTest, AnOversizedOrUnreadableAddressIsAConnectionError) {
+    // More than any playback information: the load stops instead of growing.
+    Open(Info(std::string(Qplayer::kMaxResponseBytes + 1, ' ')));
+    ASSERT_TRUE(WaitReal([&] { return !delegate_->calls.empty(); }, 10));
+    EXPECT_EQ((std::vector<std::string>{"error 300 connection error: ContectAccessAPI"}),
+              delegate_->calls);
+    // Nothing started; the screen's going stops the engine all the same.
+    EXPECT_EQ((std::vector<std::string>{"SV_Stop", "SV_Terminate"}), bridge_->CallNames());
+
+    // An address that is no URL fails the same way, once the delegate is there to hear it.
+    delegate_ = std::make_shared<QplayerTest::RecordingDelegate>();
+    Open("no address at all");
+    RunFor(0.1);
+    EXPECT_EQ((std::vector<std::string>{"error 300 connection error: ContectAccessAPI"}),
+              delegate_->calls);
+}
+
 class QplayerEngineStartTest : public QplayerTestBase {
 protected:
     void OpenBars() {
