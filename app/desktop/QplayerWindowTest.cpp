@@ -4,7 +4,6 @@
 // qplayer-window.png. The title is 12 s of colour bars, still from frame to frame, so two
 // pictures taken with and without the subtitle differ only where the subtitle is.
 #include <gtest/gtest.h>
-#include <stdlib.h>
 
 #include <chrono>
 #include <memory>
@@ -51,7 +50,6 @@ public:
 class QplayerWindowTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        setenv(GstMoviePlayer::kSilentVariable, "1", 1);
         // This thread steps the main loop (inside GLib), so the default centre delivers here.
         ns::RunLoop::Main().RunOnce(0ms);
         source_ = std::make_unique<RunLoopSource>(ns::RunLoop::Main());
