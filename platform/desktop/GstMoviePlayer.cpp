@@ -10,6 +10,7 @@
 #include "platform/core/LogWriter.h"
 #include "platform/desktop/GstPlayerError.h"
 #include "platform/desktop/NativeView.h"
+#include "platform/media/SystemVolume.h"
 #include "platform/ui/Loop.h"
 
 namespace ns::desktop {
@@ -79,6 +80,15 @@ GstMoviePlayer::GstMoviePlayer(RunLoop& loop, NotificationCenter& center)
                 g_object_set(pipeline_, "audio-sink", audio, nullptr);
             }
         }
+        // The application's volume, now and as it changes.
+        g_object_set(pipeline_, "volume", SystemVolume::Get(), nullptr);
+        GstElement* pipeline = pipeline_;
+        volumeObserver_ = NotificationCenter::Default().AddObserver(
+            SystemVolume::kDidChange, [pipeline](const Notification& notification) {
+                g_object_set(pipeline, "volume",
+                             notification.userInfo[SystemVolume::kVolumeKey].DoubleValue(),
+                             nullptr);
+            });
         GstBus* bus = gst_element_get_bus(pipeline_);
         gst_bus_set_sync_handler(
             bus, &GstMoviePlayer::OnBusMessage, new std::weak_ptr<Link>(link_),
@@ -92,6 +102,15 @@ GstMoviePlayer::GstMoviePlayer(RunLoop& loop, NotificationCenter& center)
 }
 
 GstMoviePlayer::~GstMoviePlayer() {
+    if (volumeObserver_ != 0) NotificationCenter::Default().RemoveObserver(volumeObserver_);
+    if (holder_ != nullptr) {
+        // The picture's widget belongs to the view: only the holder goes.
+        auto* native = static_cast<NativeView*>(view_.get());
+        if (native->Widget() != nullptr && gtk_widget_get_parent(native->Widget()) == holder_) {
+            gtk_container_remove(GTK_CONTAINER(holder_), native->Widget());
+        }
+        gtk_widget_destroy(holder_);
+    }
     link_.reset();  // messages still queued on the loop find nobody
     if (pipeline_ != nullptr) {
         // Joins the streaming threads; the bus handler goes once nothing can post any more.
@@ -117,6 +136,23 @@ std::string GstMoviePlayer::AudioSinkName() const {
     std::string name = factory != nullptr ? gst_plugin_feature_get_name(factory) : "";
     gst_object_unref(sink);
     return name;
+}
+
+void GstMoviePlayer::AnchorWidget() {
+    GtkWidget* widget = static_cast<NativeView*>(view_.get())->Widget();
+    if (widget == nullptr || gtk_widget_is_toplevel(gtk_widget_get_toplevel(widget))) return;
+    // gtksink opens a window of its own (640 x 480, over everything) for a picture that is in
+    // no window when loading starts, as when the view was added in the same step and the
+    // renderer has not shown it yet. An offscreen window holds it until the renderer takes it.
+    if (holder_ == nullptr) holder_ = gtk_offscreen_window_new();
+    gtk_container_add(GTK_CONTAINER(holder_), widget);
+}
+
+double GstMoviePlayer::PipelineVolume() const {
+    if (pipeline_ == nullptr) return -1;
+    gdouble volume = -1;
+    g_object_get(pipeline_, "volume", &volume, nullptr);
+    return volume;
 }
 
 void GstMoviePlayer::SetScalingMode(MovieScalingMode mode) {
@@ -155,6 +191,7 @@ void GstMoviePlayer::PrepareToPlay() {
     stalled_ = false;
     seeking_ = false;
     startSeekPending_ = seekTarget_ > 0;
+    AnchorWidget();
     g_object_set(pipeline_, "uri", url_.c_str(), nullptr);
     SetPipelineState(GST_STATE_PAUSED);
 }

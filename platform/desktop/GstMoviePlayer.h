@@ -29,6 +29,7 @@
 // of it outlives the player, and nothing it queued on the loop reaches anyone afterwards.
 
 #include <gst/gst.h>
+#include <gtk/gtk.h>
 
 #include <cstdint>
 #include <memory>
@@ -77,11 +78,16 @@ public:
 
     // The audio sink in use ("fakeaudiosink" when silent), for tests and logs.
     std::string AudioSinkName() const;
+    // The sound volume the pipeline plays at: the application's (SystemVolume), followed as
+    // it changes. -1 without a pipeline.
+    double PipelineVolume() const;
 
 private:
     struct Link;
 
     static GstBusSyncReply OnBusMessage(GstBus* bus, GstMessage* message, gpointer link);
+    // Puts the picture's widget in a window of ours when it is in none yet.
+    void AnchorWidget();
     void OnMessage(uint64_t generation, GstMessage* message);
     void OnAsyncDone();
     void OnBuffering(int percent);
@@ -105,6 +111,8 @@ private:
     GstElement* pipeline_ = nullptr;  // null when playbin is missing
     GstElement* videoSink_ = nullptr;
     std::shared_ptr<ui::View> view_;
+    uint64_t volumeObserver_ = 0;  // on NotificationCenter::Default(), where SystemVolume posts
+    GtkWidget* holder_ = nullptr;  // offscreen window for a picture not shown yet
 
     std::string url_;
     double duration_ = 0;

@@ -1,0 +1,582 @@
+#include "app/Qplayer.h"
+
+#include <cmath>
+#include <limits>
+
+#include "app/QplayerControls.h"
+#include "app/QplayerInterface.h"
+#include "app/SarvelonBridge.h"
+#include "json/KvJsonParser.h"
+#include "platform/core/LogWriter.h"
+#include "platform/core/NotificationCenter.h"
+#include "platform/net/URL.h"
+#include "platform/net/URLRequest.h"
+#include "platform/ui/Animate.h"
+#include "platform/ui/Application.h"
+#include "platform/ui/Loop.h"
+#include "platform/ui/UiDevice.h"
+
+namespace {
+
+constexpr double kSpinnerSize = 85;
+constexpr double kCloseButtonDelaySeconds = 2;
+constexpr double kFadeSeconds = 0.3;
+// The progress worth storing lies past the first two minutes and before the last five.
+constexpr int kFirstStoredSecond = 121;
+constexpr double kLastStoredSecondsBeforeEnd = 300;
+// Completion is near the end rather than at it: the last seconds may never be played out.
+constexpr int kCompletionSecondsBeforeEnd = 4;
+
+std::weak_ptr<Qplayer>& CurrentPlayer() {
+    static std::weak_ptr<Qplayer> current;
+    return current;
+}
+
+// Whole seconds of a position, safe for any double.
+int32_t WholeSeconds(double seconds) {
+    if (!(seconds > 0)) return 0;
+    if (seconds >= std::numeric_limits<int32_t>::max()) return std::numeric_limits<int32_t>::max();
+    return static_cast<int32_t>(seconds);
+}
+
+}  // namespace
+
+// --- construction
+
+Qplayer::Qplayer() : ui::ViewController(kInterfaceName) {
+    RegisterQplayerInterface();
+    BindOutlet("controls", controls_);
+    BindOutlet("topBar", topBar_);
+    BindOutlet("videoDisplay", videoDisplay_);
+    BindOutlet("playButton", playButton_);
+    BindOutlet("pauseButton", pauseButton_);
+    BindOutlet("audioButton", audioButton_);
+    BindOutlet("closeViewButton", closeViewButton_);
+    BindOutlet("playerHit", playerHit_);
+    BindOutlet("scrubber_ui", scrubber_ui_);
+    BindOutlet("volumeView", volumeView_);
+    BindOutlet("videoTitle", videoTitle_);
+    BindOutlet("progressTimeDisplay", progressTimeDisplay_);
+    BindOutlet("remainingTimeDisplay", remainingTimeDisplay_);
+    BindOutlet("subtitleView", subtitleView_);
+    BindOutlet("subtitleButton", subtitleButton_);
+    BindOutlet("subtitleButtonON", subtitleButtonON_);
+    BindOutlet("scaleModeButton", scaleModeButton_);
+    BindOutlet("scaleModeExitButton", scaleModeExitButton_);
+    BindOutlet("subtitleChooserView", subtitleChooserView_);
+    controlsLogic_ = std::make_unique<QplayerControls>(*this);
+}
+
+std::shared_ptr<Qplayer> Qplayer::initWithJSON(const std::string& url,
+                                               const std::string& deviceID) {
+    std::shared_ptr<Qplayer> player(new Qplayer());
+    player->start(url, deviceID);
+    return player;
+}
+
+void Qplayer::start(const std::string& url, const std::string& deviceID) {
+    if (deviceID.empty()) {
+        // The portal sets the delegate only after construction: this reaches whoever is set now
+        // (no one, as things are) and the screen goes on.
+        report(kSetupError, kNoDeviceIdText);
+    } else {
+        deviceId_ = deviceID;
+    }
+    apiPath_ = url;
+    CurrentPlayer() = self();
+    responseData_.clear();
+
+    const std::string requestUrl = ns::Format("%@&ios=1", url);
+    const std::optional<ns::URL> parsed = ns::URL::Parse(requestUrl);
+    if (!parsed) {
+        // As a load that fails: a step later, once the portal has set itself as delegate.
+        std::weak_ptr<ui::ViewController> weak = weak_from_this();
+        reportTimer_ = ui::Loop().AfterDelay(ui::SecondsToDuration(0), [weak] {
+            if (auto controller = weak.lock()) {
+                auto& player = static_cast<Qplayer&>(*controller);
+                player.reportTimer_ = 0;
+                player.report(kConnectionError, kConnectionErrorText);
+            }
+        });
+        return;
+    }
+    ns::URLRequest request(*parsed);
+    request.SetTimeoutInterval(kRequestTimeoutSeconds);
+    connection_ = ns::URLConnection::Start(request, this, ui::Loop());
+    ns::Log("[Q] connection:%@", requestUrl);
+}
+
+Qplayer::~Qplayer() {
+    stopObserving();
+    if (connection_) connection_->Cancel();
+    ns::RunLoop& loop = ui::Loop();
+    for (uint64_t timer :
+         {coreTimer_, timeoutTimer_, reportTimer_, disposeTimer_, closeButtonTimer_}) {
+        if (timer != 0) loop.CancelTimer(timer);
+    }
+    // A screen dropped without ever disappearing still leaves no engine running.
+    if (engineStarted_ && !engineStopped_) {
+        SarvelonBridge::Current().Stop();
+        SarvelonBridge::Current().Terminate();
+    }
+}
+
+std::shared_ptr<Qplayer> Qplayer::self() {
+    return std::static_pointer_cast<Qplayer>(shared_from_this());
+}
+
+std::shared_ptr<Qplayer> Qplayer::Current() { return CurrentPlayer().lock(); }
+
+void Qplayer::report(int code, const std::string& text) {
+    if (std::shared_ptr<QPlayerDelegate> target = delegate_.lock()) {
+        target->playbackDidStopOnError(code, text);
+    }
+}
+
+void Qplayer::cancelTimer(uint64_t& timer) {
+    if (timer != 0) ui::Loop().CancelTimer(timer);
+    timer = 0;
+}
+
+// --- the playback information
+
+void Qplayer::DidReceiveResponse(ns::URLConnection& connection, const ns::URLResponse& response) {
+    (void)connection;
+    (void)response;
+    responseData_.clear();
+}
+
+void Qplayer::DidReceiveData(ns::URLConnection& connection, const std::string& data) {
+    if (responseData_.size() + data.size() > kMaxResponseBytes) {
+        connection.Cancel();
+        DidFailWithError(connection, ns::Error());
+        return;
+    }
+    responseData_ += data;
+}
+
+void Qplayer::DidFailWithError(ns::URLConnection& connection, const ns::Error& error) {
+    (void)connection;
+    (void)error;
+    std::shared_ptr<Qplayer> keep = self();
+    responseData_.clear();
+    connection_.reset();
+    report(kConnectionError, kConnectionErrorText);
+}
+
+void Qplayer::DidFinishLoading(ns::URLConnection& connection) {
+    (void)connection;
+    std::shared_ptr<Qplayer> keep = self();
+    connection_.reset();
+    handleResponse();
+}
+
+void Qplayer::handleResponse() {
+    auto data = std::make_unique<PlayerDataObject>();
+    KvJsonParser parser;
+    const std::optional<ns::Value> parsed =
+        parser.objectWithData(responseData_.data(), responseData_.size());
+    const PlayerDataObject::Reading reading =
+        data->readResponse(parsed ? *parsed : ns::Value(ns::Dictionary()));
+    responseData_.clear();
+    dataObject_ = std::move(data);
+    detectedStartPositon_ = dataObject_->startPosition > 0;
+    if (!reading.valid) {
+        killApp(reading.missing);
+        return;
+    }
+    // The answer may come before the screen was shown: its views exist from here on.
+    GetView();
+    initNotifications();
+    initCore();
+    initPlayer();
+    initializeSarvelon();
+    // A failed start may already have closed the screen.
+    if (engineStopped_ || !player_) return;
+    controlsLogic_->initSubtitles();
+    controlsLogic_->initLabel();
+    controlsLogic_->scaleUp();
+    controlsLogic_->initControls();
+    controlsLogic_->playBackChange();
+    controlsLogic_->initVolumeScrubber();
+}
+
+void Qplayer::killApp(const std::string& text) {
+    std::weak_ptr<ui::ViewController> weak = weak_from_this();
+    cancelTimer(reportTimer_);
+    reportTimer_ = ui::Loop().AfterDelay(ui::SecondsToDuration(kReportDelaySeconds), [weak, text] {
+        if (auto controller = weak.lock()) {
+            auto& player = static_cast<Qplayer&>(*controller);
+            player.reportTimer_ = 0;
+            player.report(kSetupError, text);
+        }
+    });
+}
+
+void Qplayer::initNotifications() {
+    stopObserving();
+    std::weak_ptr<ui::ViewController> weak = weak_from_this();
+    ns::NotificationCenter& center = ns::NotificationCenter::Default();
+    // The player is made after this: the sender is compared when a notification comes.
+    loadStateObserver_ = center.AddObserver(
+        ns::MoviePlayer::kLoadStateDidChange, [weak](const ns::Notification& notification) {
+            if (auto controller = weak.lock()) {
+                auto& player = static_cast<Qplayer&>(*controller);
+                if (player.player_ && notification.sender == player.player_.get()) {
+                    player.moviePlayerLoadStateDidChange(notification);
+                }
+            }
+        });
+    playbackStateObserver_ = center.AddObserver(
+        ns::MoviePlayer::kPlaybackStateDidChange, [weak](const ns::Notification& notification) {
+            if (auto controller = weak.lock()) {
+                auto& player = static_cast<Qplayer&>(*controller);
+                if (player.player_ && notification.sender == player.player_.get()) {
+                    player.moviePlayerPlaybackStateDidChange(notification);
+                }
+            }
+        });
+}
+
+void Qplayer::stopObserving() {
+    ns::NotificationCenter& center = ns::NotificationCenter::Default();
+    if (loadStateObserver_ != 0) center.RemoveObserver(loadStateObserver_);
+    if (playbackStateObserver_ != 0) center.RemoveObserver(playbackStateObserver_);
+    loadStateObserver_ = 0;
+    playbackStateObserver_ = 0;
+}
+
+void Qplayer::initCore() {
+    mediaID_ = dataObject_->mediaID;
+    deviceType_ = ui::UiDevice::Current().Model();
+    std::weak_ptr<ui::ViewController> weak = weak_from_this();
+    cancelTimer(coreTimer_);
+    coreTimer_ = ui::Loop().AddTimer(ui::SecondsToDuration(kTimerInterval), true, [weak] {
+        if (auto controller = weak.lock()) static_cast<Qplayer&>(*controller).timerAction();
+    });
+    thumbImage_ = QplayerControls::thumbImage();
+}
+
+void Qplayer::initPlayer() {
+    player_ = ns::MoviePlayer::Create();
+    player_->SetShouldAutoplay(true);
+    player_->SetControlStyle(ns::MovieControlStyle::None);
+    std::shared_ptr<ui::View> movieView = player_->View();
+    if (!movieView) return;
+    movieView->SetUserInteractionEnabled(false);
+    if (videoDisplay_) {
+        movieView->SetFrame(videoDisplay_->Bounds());
+        movieView->SetAutoresizingMask(ui::Autoresizing::FlexibleWidth |
+                                       ui::Autoresizing::FlexibleHeight);
+        videoDisplay_->AddSubview(movieView);
+    }
+}
+
+// --- the engine
+
+void Qplayer::initializeSarvelon() {
+    SarvelonBridge& bridge = SarvelonBridge::Current();
+    for (;;) {
+        ns::Dictionary settings;
+        settings.Set("SVPlayerDrivenAdaptationKey", "0");
+        // A repeated start gets the bridge's already-initialised status: not looked at.
+        bridge.Initialize(&Qplayer::QplayerLibraryCallback, settings);
+        engineStarted_ = true;
+        if (dataObject_->sarvelonUri.empty()) {
+            // Nothing to play: said once, and not tried again.
+            report(kSetupError, kInitializationFailedText);
+            return;
+        }
+        std::string playbackUrl;
+        const int status = bridge.Play(dataObject_->sarvelonUri, &playbackUrl, 0);
+        if (status == 0) {
+            ns::Log("[Q] ALL OK");
+            player_->SetContentUrl(playbackUrl);
+            player_->PrepareToPlay();
+            return;
+        }
+        ns::Log("[Q] GOT A SLIDE PROBLEM status:%d", status);
+        if (retryMode_) {
+            // A second failure is said at once instead of leaving a spinner for 35 s.
+            report(kSetupError, kInitializationFailedText);
+            return;
+        }
+        retryMode_ = true;
+        ns::Log("[Q] TRYING");
+        // A failed set-up keeps its session in the bridge, which would refuse the retry (16):
+        // let it go first.
+        bridge.Stop();
+    }
+}
+
+int Qplayer::QplayerLibraryCallback(SViOsApiEvent event, const ns::Dictionary& attributes) {
+    ns::Log("[Q] callback event:%@ attributes:%@", SarvelonBridge::Current().EventToString(event),
+            ns::Value(attributes));
+    if (event == SViOsApiEvent_StoppingOnError) {
+        // The screen current when it runs: none once the screen has gone.
+        ui::Loop().Post([attributes] {
+            if (std::shared_ptr<Qplayer> player = Current()) {
+                player->sarvelonStoppingOnError(attributes);
+            }
+        });
+    }
+    return 0;
+}
+
+void Qplayer::sarvelonStoppingOnError(const ns::Dictionary& attributes) {
+    ns::Log("[Q] sarvelonStoppingOnError:%@", ns::Value(attributes));
+    report(kEngineError, kEngineErrorText);
+}
+
+// --- the movie player
+
+void Qplayer::moviePlayerLoadStateDidChange(const ns::Notification& notification) {
+    const ns::Value* state = notification.userInfo.Find(ns::MoviePlayer::kLoadStateKey);
+    const int64_t loadState = state != nullptr ? state->Int64Value() : player_->LoadState();
+    if (loadState == ns::kLoadStatePlayable) {
+        ns::Log("[Q] MPMovieLoadStatePlayable");
+        initialize();
+        if (player_) player_->Play();
+    } else if (loadState == ns::kLoadStatePlaythroughOK) {
+        ns::Log("[Q] MPMovieLoadStatePlaythroughOK");
+    } else if (loadState == ns::kLoadStateStalled) {
+        ns::Log("[Q] MPMovieLoadStateStalled");
+    } else if (loadState == ns::kLoadStateUnknown) {
+        ns::Log("[Q] MPMovieLoadStateUnknown");
+    }
+}
+
+void Qplayer::initialize() {
+    if (!player_) return;
+    duration_ = player_->Duration();
+    controlsLogic_->initializeScrubber(duration_);
+    if (subtitleController_) subtitleController_->addDuration(duration_);
+    initialized_ = true;
+}
+
+void Qplayer::moviePlayerPlaybackStateDidChange(const ns::Notification& notification) {
+    const ns::Value* value = notification.userInfo.Find(ns::MoviePlayer::kPlaybackStateKey);
+    const int64_t state =
+        value != nullptr ? value->Int64Value() : static_cast<int64_t>(player_->PlaybackState());
+    ns::Log("[Q] PLAYSTATE: %i", state);
+    switch (static_cast<ns::MoviePlaybackState>(state)) {
+        case ns::MoviePlaybackState::Playing:
+            isPlaying_ = true;
+            if (firstTime_) playInit();
+            isScrubbing_ = false;
+            if (indicator_) indicator_->doStopAnimating();
+            break;
+        case ns::MoviePlaybackState::Paused:
+            if (indicator_) indicator_->doStopAnimating();
+            isPlaying_ = false;
+            break;
+        case ns::MoviePlaybackState::SeekingForward:
+        case ns::MoviePlaybackState::SeekingBackward:
+            if (indicator_) indicator_->doStartAnimating();
+            break;
+        default: break;
+    }
+    controlsLogic_->playBackChange();
+}
+
+void Qplayer::playInit() {
+    if (firstTime_) {
+        cancelTimer(timeoutTimer_);
+        firstTime_ = false;
+        controlsLogic_->setControlsShown(true);
+        ui::Animate(kFadeSeconds, [this] {
+            if (videoDisplay_) videoDisplay_->SetAlpha(1);
+            if (videoTitle_) videoTitle_->SetAlpha(1);
+            if (scaleModeButton_) scaleModeButton_->SetAlpha(1);
+        });
+    }
+    if (detectedStartPositon_ && dataObject_ && player_) {
+        detectedStartPositon_ = false;
+        player_->SetCurrentPlaybackTime(dataObject_->startPosition);
+    }
+    controlsLogic_->reconfigurControlls();
+}
+
+void Qplayer::timerAction() {
+    if (!player_) return;
+    const double now = player_->CurrentPlaybackTime();
+    currentProgress_ = WholeSeconds(now);
+    if (now != 0 && !isScrubbing_ && player_->PlaybackState() == ns::MoviePlaybackState::Playing) {
+        if (!(duration_ > 0)) duration_ = player_->Duration();
+        const int32_t t = WholeSeconds(now);
+        const int32_t d = WholeSeconds(duration_);
+        controlsLogic_->showPlaybackPosition(t, d, now);
+        if (subtitleView_ && subtitleController_) {
+            subtitleView_->SetText(subtitleController_->getCurrentSubtitle(t));
+        }
+        // Only a known duration says where the end is.
+        const bool known = d > 0;
+        shouldStoreCurrentProgress_ = known && currentProgress_ >= kFirstStoredSecond &&
+                                      currentProgress_ < duration_ - kLastStoredSecondsBeforeEnd;
+        if (known && t > d - kCompletionSecondsBeforeEnd && !completed_) {
+            // Said once: the timer stops with it.
+            completed_ = true;
+            cancelTimer(coreTimer_);
+            if (std::shared_ptr<QPlayerDelegate> target = delegate_.lock()) {
+                target->playbackDidComplete();
+            }
+        }
+    } else {
+        controlsLogic_->showScrubberPosition();
+    }
+}
+
+// --- closing
+
+void Qplayer::closeView() {
+    std::weak_ptr<ui::ViewController> weak = weak_from_this();
+    cancelTimer(timeoutTimer_);
+    timeoutTimer_ = ui::Loop().AfterDelay(ui::SecondsToDuration(kCloseTimeoutSeconds), [weak] {
+        if (auto controller = weak.lock()) static_cast<Qplayer&>(*controller).targetMethod();
+    });
+    if (player_) player_->Pause();
+    if (indicator_) indicator_->doStartAnimating();
+    for (const std::shared_ptr<ui::View>& view :
+         {controls_, topBar_, std::shared_ptr<ui::View>(subtitleView_),
+          std::shared_ptr<ui::View>(videoTitle_), volumeView_}) {
+        if (view) view->SetAlpha(0);
+    }
+    isPlaying_ = false;
+    cancelTimer(disposeTimer_);
+    disposeTimer_ = ui::Loop().AfterDelay(ui::SecondsToDuration(kDisposeDelaySeconds), [weak] {
+        if (auto controller = weak.lock()) {
+            static_cast<Qplayer&>(*controller).dispatchDisposeView();
+        }
+    });
+}
+
+void Qplayer::dispatchDisposeView() {
+    disposeTimer_ = 0;
+    if (std::shared_ptr<QPlayerDelegate> target = delegate_.lock()) target->disposeQPlayer();
+}
+
+void Qplayer::targetMethod() {
+    timeoutTimer_ = 0;
+    ns::Log("[Q] dismised on timeout");
+    if (isPlaying_) return;
+    ui::Application::Shared().SetStatusBarHidden(false);
+    // Through the portal, which stores the progress and lets go of the screen; it alone knows
+    // the screen is going. Without a delegate the screen dismisses itself.
+    if (std::shared_ptr<QPlayerDelegate> target = delegate_.lock()) {
+        target->disposeQPlayer();
+    } else {
+        DismissViewController(true);
+    }
+}
+
+// --- the screen's life cycle
+
+void Qplayer::ViewDidLoad() {
+    std::weak_ptr<ui::ViewController> weak = weak_from_this();
+    cancelTimer(timeoutTimer_);
+    timeoutTimer_ = ui::Loop().AfterDelay(ui::SecondsToDuration(kStartTimeoutSeconds), [weak] {
+        if (auto controller = weak.lock()) static_cast<Qplayer&>(*controller).targetMethod();
+    });
+    firstTime_ = true;
+    ui::Application::Shared().SetStatusBarHidden(true);
+    std::shared_ptr<ui::View> view = GetView();
+    const ui::Rect bounds = view->Bounds();
+    indicator_ = std::make_shared<ZULSpinner>(
+        ui::Rect(bounds.MidX(), bounds.MidY(), kSpinnerSize, kSpinnerSize));
+    indicator_->SetIdentifier("indicatorView");
+    indicator_->SetImage(ui::Image::Named("spinner0001.png"));
+    view->AddSubview(indicator_);
+    indicator_->doStartAnimating();
+    cancelTimer(closeButtonTimer_);
+    closeButtonTimer_ =
+        ui::Loop().AfterDelay(ui::SecondsToDuration(kCloseButtonDelaySeconds), [weak] {
+            if (auto controller = weak.lock()) {
+                auto& player = static_cast<Qplayer&>(*controller);
+                player.closeButtonTimer_ = 0;
+                if (player.closeViewButton_) player.closeViewButton_->SetAlpha(1);
+            }
+        });
+}
+
+void Qplayer::ViewDidUnload() {
+    indicator_.reset();
+    closeViewButton_.reset();
+    scaleModeButton_.reset();
+    scaleModeExitButton_.reset();
+    subtitleChooser_.reset();
+}
+
+void Qplayer::ViewWillAppear(bool animated) {
+    (void)animated;
+    for (const std::shared_ptr<ui::View>& view :
+         {controls_, std::shared_ptr<ui::View>(subtitleView_), videoDisplay_,
+          std::shared_ptr<ui::View>(videoTitle_), std::shared_ptr<ui::View>(scaleModeButton_),
+          std::shared_ptr<ui::View>(closeViewButton_)}) {
+        if (view) view->SetAlpha(0);
+    }
+    if (topBar_) topBar_->SetAlpha(1);
+    if (scaleModeExitButton_) scaleModeExitButton_->SetHidden(true);
+    controlsLogic_->recordOrientation(ui::DeviceOrientation::LandscapeLeft);
+    controlsLogic_->scaleUp();
+}
+
+void Qplayer::ViewWillDisappear(bool animated) {
+    (void)animated;
+    ns::Log("[Q] viewWillDisappear");
+    std::shared_ptr<Qplayer> keep = self();
+    if (!engineStopped_) {
+        engineStopped_ = true;
+        SarvelonBridge::Current().Stop();
+        SarvelonBridge::Current().Terminate();
+    }
+    if (CurrentPlayer().lock().get() == this) CurrentPlayer().reset();
+    cancelTimer(coreTimer_);
+    cancelTimer(timeoutTimer_);
+    cancelTimer(reportTimer_);
+    cancelTimer(disposeTimer_);
+    cancelTimer(closeButtonTimer_);
+    if (connection_) connection_->Cancel();
+    connection_.reset();
+    dataObject_.reset();
+    if (subtitleController_) subtitleController_->clear();
+    stopObserving();
+    if (player_) {
+        if (std::shared_ptr<ui::View> movieView = player_->View()) movieView->RemoveFromSuperview();
+        player_->Stop();
+        player_.reset();
+    }
+}
+
+bool Qplayer::ShouldAutorotateToInterfaceOrientation(ui::InterfaceOrientation orientation) {
+    (void)orientation;
+    return true;
+}
+
+void Qplayer::WillRotateToInterfaceOrientation(ui::InterfaceOrientation orientation,
+                                               double duration) {
+    (void)duration;
+    controlsLogic_->willRotate(orientation);
+}
+
+// --- actions
+
+void Qplayer::onPlay() {
+    if (player_) player_->Play();
+    controlsLogic_->hideSubtitlesAndVolumeSlider();
+}
+
+void Qplayer::onPause() {
+    if (player_) player_->Pause();
+    controlsLogic_->hideSubtitlesAndVolumeSlider();
+}
+
+void Qplayer::showHideControls() { controlsLogic_->showHideControls(); }
+void Qplayer::showHideAudioSlider() { controlsLogic_->showHideAudioSlider(); }
+void Qplayer::showSubtitles() { controlsLogic_->showSubtitles(); }
+void Qplayer::changeScaleMode() { controlsLogic_->changeScaleMode(); }
+void Qplayer::onScrubbingBegin() { controlsLogic_->onScrubbingBegin(); }
+void Qplayer::onScrubbingDone() { controlsLogic_->onScrubbingDone(); }
+void Qplayer::onScrubberRelease() { ns::Log("[Q] release"); }
+void Qplayer::changeSubtitle(const std::string& language) {
+    controlsLogic_->changeSubtitle(language);
+}

@@ -1,0 +1,221 @@
+#ifndef APP_QPLAYER_H
+#define APP_QPLAYER_H
+// The full-screen player screen. The portal screen makes it with the playback-information URL
+// of a title and the device identifier, presents it and acts as its delegate. The screen
+//
+//   1. asks for the playback information (the URL with "&ios=1", 20 s time-out) and reads it
+//      (PlayerDataObject); an answer that lacks a field is reported (200, the "MISSING ..."
+//      texts) one second later;
+//   2. starts the engine through the bridge (SarvelonBridge: SV_Initialize, then SV_Play with
+//      the title's delivery URI), and plays the loopback playlist URL SV_Play hands back in the
+//      platform's movie player, behind its own controls (QplayerControls) and subtitles;
+//   3. every half second keeps the current position for the portal's progress reports, moves
+//      the labels and the scrubber, shows the subtitle of the second and reports completion
+//      once near the end;
+//   4. reports engine errors (bridge event 19: 210), and goes through the delegate's
+//      disposeQPlayer when the user closes it or playback never starts (35 s);
+//   5. stops the engine (SV_Stop, then SV_Terminate) when it disappears.
+//
+// One player screen is current at a time (Current()): the bridge's event callback reaches it
+// through that reference, which is cleared when the screen disappears; events after that are
+// dropped. Main thread only (ui::Loop()); make it with initWithJSON.
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "app/PlayerDataObject.h"
+#include "app/QPlayerDelegate.h"
+#include "app/SubtitleChooser.h"
+#include "app/SubtitleController.h"
+#include "app/ZULSpinner.h"
+#include "engine/api/SViOsApi.h"
+#include "platform/core/Notification.h"
+#include "platform/media/MoviePlayer.h"
+#include "platform/net/URLConnection.h"
+#include "platform/net/URLConnectionDelegate.h"
+#include "platform/ui/Button.h"
+#include "platform/ui/Image.h"
+#include "platform/ui/Label.h"
+#include "platform/ui/Slider.h"
+#include "platform/ui/ViewController.h"
+
+class QplayerControls;
+
+class Qplayer : public ui::ViewController,
+                public ns::URLConnectionDelegate,
+                public SubtitleChooserDelegate {
+public:
+    static constexpr const char* kInterfaceName = "Qplayer";
+    static constexpr double kRequestTimeoutSeconds = 20;
+    static constexpr double kTimerInterval = 0.5;
+    static constexpr double kStartTimeoutSeconds = 35;
+    static constexpr double kCloseTimeoutSeconds = 10;
+    static constexpr double kDisposeDelaySeconds = 3;
+    static constexpr double kReportDelaySeconds = 1;
+    // A playback-information answer larger than this is no playback information: the load
+    // fails as a connection error instead of growing without bound.
+    static constexpr size_t kMaxResponseBytes = 1 << 20;
+
+    // Error codes and texts of playbackDidStopOnError.
+    static constexpr int kSetupError = 200;
+    static constexpr int kEngineError = 210;
+    static constexpr int kConnectionError = 300;
+    static constexpr const char* kNoDeviceIdText = "No DeviceID was set!";
+    static constexpr const char* kInitializationFailedText = "Player initialization failed";
+    static constexpr const char* kEngineErrorText = "Internal player error";
+    static constexpr const char* kConnectionErrorText = "connection error: ContectAccessAPI";
+
+    // Makes the screen and sends the playback-information request at once.
+    static std::shared_ptr<Qplayer> initWithJSON(const std::string& url,
+                                                 const std::string& deviceID);
+    ~Qplayer() override;
+    const char* ClassName() const override { return "Qplayer"; }
+
+    // The screen the engine's events reach; null when none.
+    static std::shared_ptr<Qplayer> Current();
+    // The bridge's event callback (any event; only 19 does something).
+    static int QplayerLibraryCallback(SViOsApiEvent event, const ns::Dictionary& attributes);
+    // Seconds as the time labels show them: "m:ss" below an hour, "hh:mm:ss" (the hour two
+    // characters wide) from an hour on.
+    static std::string convertTime(int seconds);
+
+    void setDelegate(std::weak_ptr<QPlayerDelegate> delegate) { delegate_ = std::move(delegate); }
+    std::shared_ptr<QPlayerDelegate> delegate() const { return delegate_.lock(); }
+
+    // What the portal reads when it stores the progress.
+    const std::string& mediaID() const { return mediaID_; }
+    int32_t currentProgress() const { return currentProgress_; }
+    bool shouldStoreCurrentProgress() const { return shouldStoreCurrentProgress_; }
+
+    // For tests and the portal.
+    const std::string& apiPath() const { return apiPath_; }
+    const PlayerDataObject* dataObject() const { return dataObject_.get(); }
+    ns::MoviePlayer* player() const { return player_.get(); }
+    double duration() const { return duration_; }
+    bool isPlaying() const { return isPlaying_; }
+    QplayerControls& controls() const { return *controlsLogic_; }
+
+    // Actions (the interface file connects the buttons to them).
+    void closeView();
+    void onPlay();
+    void onPause();
+    void showHideControls();
+    void showHideAudioSlider();
+    void showSubtitles();
+    void changeScaleMode();
+    void onScrubbingBegin();
+    void onScrubbingDone();
+    void onScrubberRelease();
+
+    // SubtitleChooserDelegate
+    void changeSubtitle(const std::string& language) override;
+
+    // ui::ViewController
+    void ViewDidLoad() override;
+    void ViewDidUnload() override;
+    void ViewWillAppear(bool animated) override;
+    void ViewWillDisappear(bool animated) override;
+    bool ShouldAutorotateToInterfaceOrientation(ui::InterfaceOrientation orientation) override;
+    void WillRotateToInterfaceOrientation(ui::InterfaceOrientation orientation,
+                                          double duration) override;
+
+    // ns::URLConnectionDelegate
+    void DidReceiveResponse(ns::URLConnection& connection,
+                            const ns::URLResponse& response) override;
+    void DidReceiveData(ns::URLConnection& connection, const std::string& data) override;
+    void DidFinishLoading(ns::URLConnection& connection) override;
+    void DidFailWithError(ns::URLConnection& connection, const ns::Error& error) override;
+
+private:
+    friend class QplayerControls;
+
+    Qplayer();
+    std::shared_ptr<Qplayer> self();
+    void start(const std::string& url, const std::string& deviceID);
+
+    // Set-up after a valid answer, in order.
+    void handleResponse();
+    void initNotifications();
+    void initCore();
+    void initPlayer();
+    void initializeSarvelon();
+    void killApp(const std::string& text);
+
+    // Engine and movie player.
+    void sarvelonStoppingOnError(const ns::Dictionary& attributes);
+    void moviePlayerLoadStateDidChange(const ns::Notification& notification);
+    void moviePlayerPlaybackStateDidChange(const ns::Notification& notification);
+    void initialize();
+    void playInit();
+    void timerAction();
+
+    // Closing.
+    void targetMethod();
+    void dispatchDisposeView();
+    void stopObserving();
+    void cancelTimer(uint64_t& timer);
+    void report(int code, const std::string& text);
+
+    // Outlets.
+    std::shared_ptr<ui::View> controls_;
+    std::shared_ptr<ui::View> topBar_;
+    std::shared_ptr<ui::View> videoDisplay_;
+    std::shared_ptr<ui::Button> playButton_;
+    std::shared_ptr<ui::Button> pauseButton_;
+    std::shared_ptr<ui::Button> audioButton_;
+    std::shared_ptr<ui::Button> closeViewButton_;
+    std::shared_ptr<ui::Button> playerHit_;
+    std::shared_ptr<ui::Slider> scrubber_ui_;
+    std::shared_ptr<ui::View> volumeView_;
+    std::shared_ptr<ui::Label> videoTitle_;
+    std::shared_ptr<ui::Label> progressTimeDisplay_;
+    std::shared_ptr<ui::Label> remainingTimeDisplay_;
+    std::shared_ptr<ui::Label> subtitleView_;
+    std::shared_ptr<ui::Button> subtitleButton_;
+    std::shared_ptr<ui::Button> subtitleButtonON_;
+    std::shared_ptr<ui::Button> scaleModeButton_;
+    std::shared_ptr<ui::Button> scaleModeExitButton_;
+    std::shared_ptr<ui::View> subtitleChooserView_;
+    // The scrubber once the movie is playable.
+    std::shared_ptr<ui::Slider> scrubber_;
+
+    std::weak_ptr<QPlayerDelegate> delegate_;
+    std::string deviceId_;
+    std::string apiPath_;
+    std::string responseData_;
+    std::shared_ptr<ns::URLConnection> connection_;
+    std::unique_ptr<PlayerDataObject> dataObject_;
+    std::string mediaID_;
+    std::unique_ptr<ns::MoviePlayer> player_;
+    std::string deviceType_;
+
+    uint64_t coreTimer_ = 0;
+    uint64_t timeoutTimer_ = 0;
+    uint64_t reportTimer_ = 0;   // the delayed report of an invalid answer
+    uint64_t disposeTimer_ = 0;  // the delayed disposeQPlayer after closing
+    uint64_t closeButtonTimer_ = 0;
+    uint64_t loadStateObserver_ = 0;
+    uint64_t playbackStateObserver_ = 0;
+
+    double duration_ = 0;
+    int32_t currentProgress_ = 0;
+    bool shouldStoreCurrentProgress_ = false;
+    bool firstTime_ = true;
+    bool isPlaying_ = false;
+    bool isScrubbing_ = false;
+    bool initialized_ = false;
+    bool detectedStartPositon_ = false;
+    bool retryMode_ = false;
+    bool completed_ = false;      // playbackDidComplete was sent
+    bool engineStarted_ = false;  // SV_Initialize was called
+    bool engineStopped_ = false;  // SV_Stop and SV_Terminate were called
+
+    std::shared_ptr<ZULSpinner> indicator_;
+    std::unique_ptr<SubtitleController> subtitleController_;
+    std::shared_ptr<SubtitleChooser> subtitleChooser_;
+    ui::Image::Ptr thumbImage_;
+    std::unique_ptr<QplayerControls> controlsLogic_;
+};
+
+#endif  // APP_QPLAYER_H

@@ -1,0 +1,182 @@
+#include "app/QplayerInterface.h"
+
+#include <memory>
+#include <string>
+
+#include "app/Qplayer.h"
+#include "platform/ui/Button.h"
+#include "platform/ui/Font.h"
+#include "platform/ui/InterfaceBuilder.h"
+#include "platform/ui/Label.h"
+#include "platform/ui/Screen.h"
+#include "platform/ui/Slider.h"
+
+namespace {
+
+constexpr double kTopBarHeight = 44;
+constexpr double kBottomBarHeight = 66;
+constexpr double kButtonWidth = 44;
+constexpr double kButtonHeight = 30;
+constexpr double kLabelWidth = 48;
+constexpr double kScrubberX = 102;
+constexpr double kScrubberY = 22;
+constexpr double kScrubberHeight = 23;
+
+using Action = void (Qplayer::*)();
+
+// Calls the screen's action while the screen lives; the views hold it weakly.
+ui::Control::Action Call(const std::weak_ptr<ui::ViewController>& owner, Action action) {
+    return [owner, action](ui::Control&) {
+        if (auto controller = owner.lock()) (static_cast<Qplayer&>(*controller).*action)();
+    };
+}
+
+std::shared_ptr<ui::Button> MakeButton(const std::string& identifier, const std::string& title,
+                                       const ui::Rect& frame) {
+    auto button = std::make_shared<ui::Button>(frame);
+    button->SetIdentifier(identifier);
+    button->SetTitle(title, ui::ControlState::Normal);
+    button->SetTitleColor(ui::Color::White(), ui::ControlState::Normal);
+    button->TitleLabel()->SetFont(ui::Font::BoldSystemFont(13));
+    return button;
+}
+
+std::shared_ptr<ui::Label> MakeLabel(const std::string& identifier, const ui::Rect& frame,
+                                     double fontSize, const std::string& text) {
+    auto label = std::make_shared<ui::Label>(frame);
+    label->SetIdentifier(identifier);
+    label->SetTextColor(ui::Color::White());
+    label->SetBackgroundColor(ui::Color::Clear());
+    label->SetTextAlignment(ui::TextAlignment::Center);
+    label->SetFont(ui::Font::SystemFont(fontSize));
+    label->SetText(text);
+    return label;
+}
+
+std::shared_ptr<ui::View> Build(ui::InterfaceBuilder::Context& context) {
+    std::weak_ptr<ui::ViewController> owner = context.Owner().weak_from_this();
+    const ui::Rect screen = ui::Screen::Main().Bounds();
+    const double w = screen.Width();
+    const double h = screen.Height();
+    const unsigned fill = ui::Autoresizing::FlexibleWidth | ui::Autoresizing::FlexibleHeight;
+
+    auto root = std::make_shared<ui::View>(ui::Rect(0, 0, w, h));
+    root->SetIdentifier("view");
+    root->SetBackgroundColor(ui::Color::Black());
+    root->SetAutoresizingMask(fill);
+
+    auto videoDisplay = std::make_shared<ui::View>(ui::Rect(0, 0, w, h));
+    videoDisplay->SetIdentifier("videoDisplay");
+    videoDisplay->SetBackgroundColor(ui::Color::Black());
+    videoDisplay->SetAutoresizingMask(fill);
+    root->AddSubview(videoDisplay);
+
+    auto playerHit = std::make_shared<ui::Button>(ui::Rect(0, 0, w, h));
+    playerHit->SetIdentifier("playerHit");
+    playerHit->SetAutoresizingMask(fill);
+    playerHit->AddTarget(owner.lock().get(), Call(owner, &Qplayer::showHideControls),
+                         ui::ControlEvent::TouchUpInside);
+    root->AddSubview(playerHit);
+
+    auto subtitleView = MakeLabel("subtitleView", ui::Rect(10, h - 190, w - 20, 80), 30, "");
+    subtitleView->SetAutoresizingMask(ui::Autoresizing::FlexibleWidth |
+                                      ui::Autoresizing::FlexibleTopMargin);
+    subtitleView->SetUserInteractionEnabled(false);
+    root->AddSubview(subtitleView);
+
+    // The top bar.
+    auto topBar = std::make_shared<ui::View>(ui::Rect(0, 0, w, kTopBarHeight));
+    topBar->SetIdentifier("topBar");
+    topBar->SetAutoresizingMask(ui::Autoresizing::FlexibleWidth);
+    const double barY = (kTopBarHeight - kButtonHeight) / 2;
+    auto close = MakeButton("closeViewButton", "Done", ui::Rect(5, barY, 60, kButtonHeight));
+    close->AddTarget(owner.lock().get(), Call(owner, &Qplayer::closeView),
+                     ui::ControlEvent::TouchUpInside);
+    topBar->AddSubview(close);
+    auto title = MakeLabel("videoTitle", ui::Rect(70, barY, w - 140, kButtonHeight), 16, "");
+    title->SetAutoresizingMask(ui::Autoresizing::FlexibleWidth);
+    topBar->AddSubview(title);
+    const ui::Rect scaleFrame(w - 5 - kButtonWidth, barY, kButtonWidth, kButtonHeight);
+    auto scale = MakeButton("scaleModeButton", "Fill", scaleFrame);
+    auto scaleExit = MakeButton("scaleModeExitButton", "Fit", scaleFrame);
+    for (const auto& button : {scale, scaleExit}) {
+        button->SetAutoresizingMask(ui::Autoresizing::FlexibleLeftMargin);
+        button->AddTarget(owner.lock().get(), Call(owner, &Qplayer::changeScaleMode),
+                          ui::ControlEvent::TouchUpInside);
+        topBar->AddSubview(button);
+    }
+    root->AddSubview(topBar);
+
+    // The bottom bar.
+    auto controls =
+        std::make_shared<ui::View>(ui::Rect(0, h - kBottomBarHeight, w, kBottomBarHeight));
+    controls->SetIdentifier("controls");
+    controls->SetAutoresizingMask(ui::Autoresizing::FlexibleWidth |
+                                  ui::Autoresizing::FlexibleTopMargin);
+    const double rowY = (kBottomBarHeight - kButtonHeight) / 2;
+    auto play = MakeButton("playButton", "Play", ui::Rect(8, rowY, kButtonWidth, kButtonHeight));
+    play->AddTarget(owner.lock().get(), Call(owner, &Qplayer::onPlay),
+                    ui::ControlEvent::TouchUpInside);
+    auto pause = MakeButton("pauseButton", "Pause", ui::Rect(8, rowY, kButtonWidth, kButtonHeight));
+    pause->AddTarget(owner.lock().get(), Call(owner, &Qplayer::onPause),
+                     ui::ControlEvent::TouchUpInside);
+    controls->AddSubview(play);
+    controls->AddSubview(pause);
+    controls->AddSubview(MakeLabel(
+        "progressTimeDisplay", ui::Rect(52, kScrubberY, kLabelWidth, kScrubberHeight), 13, "0:00"));
+    const double scrubberWidth = w - kScrubberX - 3 * kButtonWidth - kLabelWidth - 16;
+    auto scrubber = std::make_shared<ui::Slider>(
+        ui::Rect(kScrubberX, kScrubberY, scrubberWidth, kScrubberHeight));
+    scrubber->SetIdentifier("scrubber_ui");
+    scrubber->SetAutoresizingMask(ui::Autoresizing::FlexibleWidth);
+    scrubber->AddTarget(owner.lock().get(), Call(owner, &Qplayer::onScrubbingBegin),
+                        ui::ControlEvent::TouchDown);
+    scrubber->AddTarget(owner.lock().get(), Call(owner, &Qplayer::onScrubbingDone),
+                        ui::ControlEvent::TouchUpInside | ui::ControlEvent::TouchUpOutside);
+    scrubber->AddTarget(owner.lock().get(), Call(owner, &Qplayer::onScrubberRelease),
+                        ui::ControlEvent::TouchUpOutside);
+    controls->AddSubview(scrubber);
+    double x = kScrubberX + scrubberWidth + 4;
+    auto remaining = MakeLabel("remainingTimeDisplay",
+                               ui::Rect(x, kScrubberY, kLabelWidth, kScrubberHeight), 13, "0:00");
+    remaining->SetAutoresizingMask(ui::Autoresizing::FlexibleLeftMargin);
+    controls->AddSubview(remaining);
+    x += kLabelWidth + 4;
+    auto subtitlesOff =
+        MakeButton("subtitleButton", "CC", ui::Rect(x, rowY, kButtonWidth, kButtonHeight));
+    auto subtitlesOn = MakeButton("subtitleButtonON", "CC\xE2\x80\xA2",
+                                  ui::Rect(x, rowY, kButtonWidth, kButtonHeight));
+    for (const auto& button : {subtitlesOff, subtitlesOn}) {
+        button->SetAutoresizingMask(ui::Autoresizing::FlexibleLeftMargin);
+        button->AddTarget(owner.lock().get(), Call(owner, &Qplayer::showSubtitles),
+                          ui::ControlEvent::TouchUpInside);
+        controls->AddSubview(button);
+    }
+    x += kButtonWidth + 4;
+    auto audio = MakeButton("audioButton", "Vol", ui::Rect(x, rowY, kButtonWidth, kButtonHeight));
+    audio->SetAutoresizingMask(ui::Autoresizing::FlexibleLeftMargin);
+    audio->AddTarget(owner.lock().get(), Call(owner, &Qplayer::showHideAudioSlider),
+                     ui::ControlEvent::TouchUpInside);
+    controls->AddSubview(audio);
+    root->AddSubview(controls);
+
+    // Panels that wait below the screen until shown.
+    auto volume = std::make_shared<ui::View>(ui::Rect(w - 150, h, 200, 50));
+    volume->SetIdentifier("volumeView");
+    volume->SetAutoresizingMask(ui::Autoresizing::FlexibleLeftMargin);
+    root->AddSubview(volume);
+    auto chooser = std::make_shared<ui::View>(ui::Rect(w - 150, h, 85, 20));
+    chooser->SetIdentifier("subtitleChooserView");
+    chooser->SetAutoresizingMask(ui::Autoresizing::FlexibleLeftMargin);
+    root->AddSubview(chooser);
+    return root;
+}
+
+}  // namespace
+
+void RegisterQplayerInterface() {
+    static bool registered = false;
+    if (registered) return;
+    registered = true;
+    ui::InterfaceBuilder::Register(Qplayer::kInterfaceName, Build);
+}

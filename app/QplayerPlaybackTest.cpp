@@ -1,0 +1,188 @@
+// The player screen playing a movie file in the headless player (the fake bridge hands the
+// file out as the playback URL): start of play, the start position, the labels and the
+// scrubber, completion, the start time-out, and what taps do to the controls.
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "app/QplayerControls.h"
+#include "app/QplayerTestFixture.h"
+#include "platform/ui/Label.h"
+#include "platform/ui/Slider.h"
+
+namespace {
+
+using QplayerTest::QplayerTestBase;
+
+class QplayerPlaybackTest : public QplayerTestBase {
+protected:
+    // The 20 s zoom, from the portal's title 103, starting at `start` seconds.
+    void OpenZoom(int start = 0) {
+        bridge_->playbackUrlToHand = ClipPath("mandelbrot");
+        Open(start > 0 ? Info(InfoJson(start)) : PlaybackUrl("103"));
+        ASSERT_TRUE(WaitReal([&] { return Movie() != nullptr; }, 10));
+    }
+    std::string Text(const std::string& identifier) {
+        auto label = driver_.Find<ui::Label>(identifier);
+        return label ? label->Text() : "(none)";
+    }
+    size_t IndexOf(const std::string& message) {
+        const std::vector<std::string> logs = Logs();
+        for (size_t i = 0; i < logs.size(); ++i) {
+            if (logs[i] == message) return i;
+        }
+        return logs.size();
+    }
+};
+
+TEST(QplayerTimeTextTest, MinutesBelowAnHourAndATwoCharacterHourFromThen) {
+    EXPECT_EQ("0:00", Qplayer::convertTime(0));
+    EXPECT_EQ("0:59", Qplayer::convertTime(59));
+    EXPECT_EQ("1:00", Qplayer::convertTime(60));
+    EXPECT_EQ("59:59", Qplayer::convertTime(3599));
+    EXPECT_EQ(" 1:00:00", Qplayer::convertTime(3600));
+    EXPECT_EQ(" 2:03:04", Qplayer::convertTime(2 * 3600 + 3 * 60 + 4));
+    EXPECT_EQ("10:00:00", Qplayer::convertTime(36000));
+    EXPECT_EQ("0:00", Qplayer::convertTime(-5));  // never a negative time
+}
+
+TEST_F(QplayerPlaybackTest, PlayableStartsPlayAndShowsTheControls) {
+    OpenZoom();
+    ASSERT_TRUE(RunUntil([&] { return Playing(); }, 10));
+    const size_t playable = IndexOf("[Q] MPMovieLoadStatePlayable");
+    const size_t playing = IndexOf("[Q] PLAYSTATE: 1");
+    EXPECT_LT(playable, Logs().size());
+    EXPECT_LT(playable, playing);
+    EXPECT_TRUE(player_->isPlaying());
+    EXPECT_TRUE(player_->controls().showingControls());
+    // The bottom bar sits at the bottom, the top bar at the top, both opaque.
+    const double height = player_->GetView()->Bounds().Height();
+    EXPECT_DOUBLE_EQ(height - 66, driver_.Find("controls")->Frame().Y());
+    EXPECT_DOUBLE_EQ(0, driver_.Find("topBar")->Frame().Y());
+    EXPECT_DOUBLE_EQ(1, driver_.Find("controls")->Alpha());
+    // The scrubber's range is the duration in hundredths.
+    auto scrubber = driver_.Find<ui::Slider>("scrubber_ui");
+    EXPECT_NEAR(Movie()->Duration() * 100, scrubber->MaximumValue(), 1e-6);
+    EXPECT_GT(Movie()->Duration(), 19.5);
+}
+
+TEST_F(QplayerPlaybackTest, AStartPositionIsSoughtOnceTheMoviePlays) {
+    OpenZoom(5);
+    ASSERT_TRUE(RunUntil([&] { return Playing(); }, 10));
+    ASSERT_TRUE(RunUntil([&] { return Playing() && Movie()->CurrentPlaybackTime() >= 5; }, 2));
+    EXPECT_LT(Movie()->CurrentPlaybackTime(), 7);
+}
+
+TEST_F(QplayerPlaybackTest, LabelsShowThePositionAndWhatRemainsBeforeTheEnd) {
+    OpenZoom();
+    ASSERT_TRUE(RunUntil([&] { return Text("progressTimeDisplay") == "0:06"; }, 15));
+    // 20 s of movie: 20 - 4 - 6 seconds remain before completion.
+    EXPECT_EQ("0:10", Text("remainingTimeDisplay"));
+    auto scrubber = driver_.Find<ui::Slider>("scrubber_ui");
+    EXPECT_GE(scrubber->Value(), 600);
+    EXPECT_LT(scrubber->Value(), 700);
+    EXPECT_EQ(6, player_->currentProgress());
+    EXPECT_FALSE(player_->shouldStoreCurrentProgress());  // the first two minutes never
+}
+
+TEST_F(QplayerPlaybackTest, ReleasingTheScrubberAtTheEndSeeksTwoSecondsBeforeIt) {
+    OpenZoom();
+    ASSERT_TRUE(RunUntil([&] { return Playing(); }, 10));
+    auto scrubber = driver_.Find<ui::Slider>("scrubber_ui");
+    ASSERT_TRUE(driver_.SetSlider(scrubber, 500));
+    EXPECT_NEAR(5.0, Movie()->CurrentPlaybackTime(), 0.05);
+    ASSERT_TRUE(driver_.SetSlider(scrubber, scrubber->MaximumValue()));
+    EXPECT_NEAR(Movie()->Duration() - 2, Movie()->CurrentPlaybackTime(), 0.05);
+}
+
+TEST_F(QplayerPlaybackTest, CompletionIsReportedExactlyOnceAndTheRemainingTimeNeverGoesNegative) {
+    delegate_->dismisses = false;
+    rate_ = 4;
+    OpenZoom();
+    ASSERT_TRUE(RunUntil([&] { return Playing(); }, 10));
+    bool negative = false;
+    ASSERT_TRUE(RunUntil(
+        [&] {
+            negative = negative || Text("remainingTimeDisplay").find('-') != std::string::npos;
+            return Movie()->PlaybackState() == ns::MoviePlaybackState::Stopped;
+        },
+        20));
+    RunFor(5);
+    EXPECT_FALSE(negative);
+    EXPECT_EQ((std::vector<std::string>{"complete"}), delegate_->calls);
+    EXPECT_EQ("0:00", Text("remainingTimeDisplay"));
+}
+
+TEST_F(QplayerPlaybackTest, AMovieThatNeverPlaysClosesThroughTheDisposePathAfter35Seconds) {
+    bridge_->playbackUrlToHand = ClipPath("no-such-clip");
+    Open(PlaybackUrl("103"));
+    RunFor(34.5, 0.5);
+    EXPECT_TRUE(delegate_->calls.empty()) << delegate_->calls.front();
+    RunFor(1, 0.1);
+    EXPECT_EQ((std::vector<std::string>{"dispose"}), delegate_->calls);
+    EXPECT_EQ(1, LogCount("[Q] dismised on timeout"));
+    // The portal dismissed it: the engine is stopped.
+    const std::vector<std::string> names = bridge_->CallNames();
+    ASSERT_GE(names.size(), 2u);
+    EXPECT_EQ("SV_Terminate", names.back());
+}
+
+TEST_F(QplayerPlaybackTest, ClosingDisposesAfterThreeSeconds) {
+    delegate_->dismisses = false;
+    OpenZoom();
+    ASSERT_TRUE(RunUntil([&] { return Playing(); }, 10));
+    // The close button shows two seconds after the screen.
+    RunFor(2);
+    ASSERT_TRUE(driver_.Tap("closeViewButton"));
+    EXPECT_EQ(ns::MoviePlaybackState::Paused, Movie()->PlaybackState());
+    EXPECT_DOUBLE_EQ(0, driver_.Find("controls")->Alpha());
+    RunFor(2.9);
+    EXPECT_TRUE(delegate_->calls.empty());
+    RunFor(0.2);
+    EXPECT_EQ((std::vector<std::string>{"dispose"}), delegate_->calls);
+    // Not dismissed by then: the close time-out tries once more at 10 s.
+    RunFor(7);
+    EXPECT_EQ((std::vector<std::string>{"dispose", "dispose"}), delegate_->calls);
+}
+
+TEST_F(QplayerPlaybackTest, TappingBeforePlaybackShowsNoControls) {
+    bridge_->playbackUrlToHand = ClipPath("no-such-clip");
+    Open(PlaybackUrl("103"));
+    ASSERT_TRUE(WaitReal([&] { return player_->dataObject() != nullptr; }, 10));
+    const double hiddenY = driver_.Find("controls")->Frame().Y();
+    EXPECT_DOUBLE_EQ(player_->GetView()->Bounds().Height() + 50, hiddenY);
+    ASSERT_TRUE(driver_.Tap("playerHit"));
+    RunFor(0.5);
+    EXPECT_FALSE(player_->controls().showingControls());
+    EXPECT_DOUBLE_EQ(hiddenY, driver_.Find("controls")->Frame().Y());
+}
+
+TEST_F(QplayerPlaybackTest, PlayAndPauseCloseTheVolumeSliderAndTheChooser) {
+    OpenZoom();
+    ASSERT_TRUE(RunUntil([&] { return Playing(); }, 10));
+    RunFor(0.5);
+    const QplayerControls& controls = player_->controls();
+    ASSERT_TRUE(driver_.Tap("audioButton"));
+    ASSERT_TRUE(driver_.Tap("subtitleButton"));
+    ASSERT_TRUE(controls.showingVolumeSlider());
+    ASSERT_TRUE(controls.isSubtitleChooser());
+    ASSERT_TRUE(driver_.Tap("pauseButton"));
+    EXPECT_FALSE(controls.showingVolumeSlider());
+    EXPECT_FALSE(controls.isSubtitleChooser());
+    EXPECT_EQ(ns::MoviePlaybackState::Paused, Movie()->PlaybackState());
+    // The chooser went back below the screen.
+    EXPECT_DOUBLE_EQ(player_->GetView()->Bounds().Height(),
+                     driver_.Find("subtitleChooserView")->Frame().Y());
+
+    ASSERT_TRUE(driver_.Tap("audioButton"));
+    ASSERT_TRUE(driver_.Tap("subtitleButton"));
+    ASSERT_TRUE(controls.showingVolumeSlider());
+    ASSERT_TRUE(driver_.Tap("playButton"));
+    EXPECT_FALSE(controls.showingVolumeSlider());
+    EXPECT_FALSE(controls.isSubtitleChooser());
+    EXPECT_TRUE(RunUntil([&] { return Playing(); }, 1));
+}
+
+}  // namespace

@@ -1,0 +1,173 @@
+// The player screen against the demo portal and the fake bridge: the playback-information
+// request, what a faulty answer leads to, and the engine's start, errors and stop.
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include "app/QplayerTestFixture.h"
+
+namespace {
+
+using QplayerTest::QplayerTestBase;
+
+class QplayerInformationTest : public QplayerTestBase {
+protected:
+    bool Started() { return bridge_->calls.size() >= 2; }
+    bool Answered() { return player_ && player_->dataObject() != nullptr; }
+};
+
+TEST_F(QplayerInformationTest, AsksForTheInformationWithIosOneAndStartsTheEngineWithIt) {
+    bridge_->playbackUrlToHand = ClipPath("bars");
+    Open(PlaybackUrl("102"));
+    ASSERT_TRUE(WaitReal([&] { return Started(); }, 10));
+
+    std::vector<std::string> queries;
+    for (const auto& request : portal_->Requests()) {
+        if (request.path == "/api/playback") queries.push_back(request.query);
+    }
+    EXPECT_EQ(std::vector<std::string>{"id=102&ios=1"}, queries);
+
+    // The settings, then the title's own file from the answer, with an empty string for the
+    // playback URL and 0.
+    const auto& calls = bridge_->calls;
+    ASSERT_EQ((std::vector<std::string>{"SV_Initialize", "SV_Play"}), bridge_->CallNames());
+    ns::Dictionary settings;
+    settings.Set("SVPlayerDrivenAdaptationKey", "0");
+    EXPECT_EQ(settings, calls[0].settings);
+    EXPECT_EQ(portal_->Url("/media/102.svm"), calls[1].assetUrl);
+    EXPECT_TRUE(calls[1].playbackUrlWasEmpty);
+    EXPECT_EQ(0, calls[1].unused);
+    EXPECT_EQ(1, LogCount("[Q] ALL OK"));
+    ASSERT_NE(nullptr, Movie());
+    EXPECT_EQ(ClipPath("bars"), Movie()->ContentUrl());
+
+    // The portal's two languages, sorted by label after "None".
+    const PlayerDataObject* data = player_->dataObject();
+    ASSERT_NE(nullptr, data);
+    ASSERT_EQ(3u, data->subtitles.size());
+    EXPECT_EQ("None", data->subtitles[0].label);
+    EXPECT_EQ("English", data->subtitles[1].label);
+    EXPECT_EQ("Polski", data->subtitles[2].label);
+    EXPECT_EQ(portal_->Url("/media/102.pl.ttml"), data->subtitles[2].uri.value_or(""));
+    EXPECT_EQ("102", player_->mediaID());
+}
+
+TEST_F(QplayerInformationTest, AnAnswerThatNeverComesFailsAfterTwentySeconds) {
+    Open(PlaybackUrl("903"));
+    RunFor(19.5);
+    EXPECT_TRUE(delegate_->calls.empty());
+    ASSERT_TRUE(RunUntil([&] { return !delegate_->calls.empty(); }, 1.0));
+    EXPECT_EQ((std::vector<std::string>{"error 300 connection error: ContectAccessAPI"}),
+              delegate_->calls);
+}
+
+TEST_F(QplayerInformationTest, AMissingFieldIsReportedOneSecondLaterWithoutStartingAnything) {
+    Open(PlaybackUrl("901"));
+    ASSERT_TRUE(WaitReal([&] { return Answered(); }, 10));
+    RunFor(0.9, 0.05);
+    EXPECT_TRUE(delegate_->calls.empty());
+    RunFor(0.2, 0.05);
+    EXPECT_EQ((std::vector<std::string>{"error 200 MISSING UILanguage --MISSING startPosition --"}),
+              delegate_->calls);
+    EXPECT_TRUE(player_->dataObject() == nullptr);  // gone with the screen
+    // The engine was never started; the screen's going still stops it.
+    EXPECT_EQ((std::vector<std::string>{"SV_Stop", "SV_Terminate"}), bridge_->CallNames());
+}
+
+TEST_F(QplayerInformationTest, AnEmptyDeliveryUriIsReportedOnceAndNotRetried) {
+    delegate_->dismisses = false;
+    Open(PlaybackUrl("902"));
+    ASSERT_TRUE(WaitReal([&] { return Answered(); }, 10));
+    // Past the start time-out: that one closes through the delegate, and nothing is said twice.
+    RunFor(40, 0.5);
+    EXPECT_EQ((std::vector<std::string>{"error 200 Player initialization failed", "dispose"}),
+              delegate_->calls);
+    EXPECT_EQ((std::vector<std::string>{"SV_Initialize"}), bridge_->CallNames());
+}
+
+TEST_F(QplayerInformationTest, AnOversizedOrUnreadableAddressIsAConnectionError) {
+    // More than any playback information: the load stops instead of growing.
+    Open(Info(std::string(Qplayer::kMaxResponseBytes + 1, ' ')));
+    ASSERT_TRUE(WaitReal([&] { return !delegate_->calls.empty(); }, 10));
+    EXPECT_EQ((std::vector<std::string>{"error 300 connection error: ContectAccessAPI"}),
+              delegate_->calls);
+    // Nothing started; the screen's going stops the engine all the same.
+    EXPECT_EQ((std::vector<std::string>{"SV_Stop", "SV_Terminate"}), bridge_->CallNames());
+
+    // An address that is no URL fails the same way, once the delegate is there to hear it.
+    delegate_ = std::make_shared<QplayerTest::RecordingDelegate>();
+    Open("no address at all");
+    RunFor(0.1);
+    EXPECT_EQ((std::vector<std::string>{"error 300 connection error: ContectAccessAPI"}),
+              delegate_->calls);
+}
+
+class QplayerEngineStartTest : public QplayerTestBase {
+protected:
+    void OpenBars() {
+        bridge_->playbackUrlToHand = ClipPath("bars");
+        Open(PlaybackUrl("102"));
+        ASSERT_TRUE(WaitReal(
+            [&] { return player_->dataObject() != nullptr || !delegate_->calls.empty(); }, 10));
+    }
+};
+
+TEST_F(QplayerEngineStartTest, AFailedPlayIsRetriedOnceAfterLettingTheSessionGo) {
+    bridge_->playStatuses = {1022};
+    OpenBars();
+    EXPECT_EQ((std::vector<std::string>{"SV_Initialize", "SV_Play", "SV_Stop", "SV_Initialize",
+                                        "SV_Play"}),
+              bridge_->CallNames());
+    EXPECT_EQ(1, LogCount("[Q] GOT A SLIDE PROBLEM status:1022"));
+    EXPECT_EQ(1, LogCount("[Q] TRYING"));
+    EXPECT_TRUE(delegate_->calls.empty());
+    ASSERT_NE(nullptr, Movie());
+    EXPECT_EQ(ClipPath("bars"), Movie()->ContentUrl());
+}
+
+TEST_F(QplayerEngineStartTest, ASecondFailedPlayIsReported) {
+    bridge_->playStatuses = {16, 16};
+    OpenBars();
+    EXPECT_EQ((std::vector<std::string>{"error 200 Player initialization failed"}),
+              delegate_->calls);
+    EXPECT_EQ(2, LogCount("[Q] GOT A SLIDE PROBLEM status:16"));
+    // Two starts, the release between them, and the stop of the screen's going.
+    EXPECT_EQ((std::vector<std::string>{"SV_Initialize", "SV_Play", "SV_Stop", "SV_Initialize",
+                                        "SV_Play", "SV_Stop", "SV_Terminate"}),
+              bridge_->CallNames());
+}
+
+TEST_F(QplayerEngineStartTest, EngineEventNineteenIsAnInternalPlayerError) {
+    OpenBars();
+    ns::Dictionary attributes;
+    attributes.Set("SVErrorKey", 2000u);
+    bridge_->PostEvent(SViOsApiEvent_StoppingOnError, attributes);
+    bridge_->PostEvent(SViOsApiEvent_Bitrates, ns::Dictionary());  // heard, not acted on
+    ASSERT_TRUE(RunUntil([&] { return !delegate_->calls.empty(); }, 1));
+    EXPECT_EQ((std::vector<std::string>{"error 210 Internal player error"}), delegate_->calls);
+    EXPECT_EQ(1, LogCount("[Q] callback event:SViOsApiEvent_StoppingOnError attributes:"
+                          "{\"SVErrorKey\": 2000}"));
+    EXPECT_EQ(1, LogCount("[Q] callback event:SViOsApiEvent_Bitrates attributes:{}"));
+}
+
+TEST_F(QplayerEngineStartTest, DisappearingStopsThenTerminatesAndLaterEventsAreDropped) {
+    OpenBars();
+    EXPECT_EQ(player_, Qplayer::Current());
+    player_->DismissViewController(false);
+    loop_.Step();
+    const std::vector<std::string> names = bridge_->CallNames();
+    ASSERT_EQ(4u, names.size());
+    EXPECT_EQ("SV_Stop", names[2]);
+    EXPECT_EQ("SV_Terminate", names[3]);
+    EXPECT_EQ(nullptr, Qplayer::Current());
+    EXPECT_EQ(nullptr, player_->player());
+
+    bridge_->PostEvent(SViOsApiEvent_StoppingOnError, ns::Dictionary());
+    RunFor(1);
+    EXPECT_TRUE(delegate_->calls.empty());
+}
+
+}  // namespace

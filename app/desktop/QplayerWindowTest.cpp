@@ -1,0 +1,204 @@
+// The player screen in a GTK window on the test's Xvfb: a portal title started through the
+// engine plays in the GStreamer player (silently), with the controls over it and a subtitle
+// line chosen in the chooser. The picture is kept beside the test program as
+// qplayer-window.png. The title is 12 s of colour bars, still from frame to frame, so two
+// pictures taken with and without the subtitle differ only where the subtitle is.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "app/QPlayerDelegate.h"
+#include "app/Qplayer.h"
+#include "app/QplayerControls.h"
+#include "app/SarvelonBridge.h"
+#include "engine/api/SViOsApiState.h"
+#include "engine/serve/ListeningPort.h"
+#include "platform/core/RunLoop.h"
+#include "platform/desktop/GstMoviePlayer.h"
+#include "platform/desktop/Renderer.h"
+#include "platform/desktop/RunLoopSource.h"
+#include "platform/desktop/testing/DrawWatch.h"
+#include "platform/desktop/testing/MainContextWait.h"
+#include "platform/desktop/testing/WindowCapture.h"
+#include "platform/ui/Button.h"
+#include "platform/ui/Driver.h"
+#include "platform/ui/Label.h"
+#include "platform/ui/Screen.h"
+#include "platform/ui/UiDevice.h"
+#include "platform/ui/Window.h"
+#include "portal/PortalServer.h"
+#include "tests/support/UnusedPort.h"
+
+namespace {
+
+using namespace ns::desktop;
+using namespace std::chrono_literals;
+
+class Delegate : public QPlayerDelegate {
+public:
+    void playbackDidStopOnError(int code, const std::string& text) override {
+        calls.push_back("error " + std::to_string(code) + " " + text);
+    }
+    void playbackDidComplete() override { calls.push_back("complete"); }
+    void disposeQPlayer() override { calls.push_back("dispose"); }
+    std::vector<std::string> calls;
+};
+
+class QplayerWindowTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        // This thread steps the main loop (inside GLib), so the default centre delivers here.
+        ns::RunLoop::Main().RunOnce(0ms);
+        source_ = std::make_unique<RunLoopSource>(ns::RunLoop::Main());
+        ui::UiDevice::Current().SetIdiom(ui::UserInterfaceIdiom::Pad);
+        ui::UiDevice::Current().SetOrientation(ui::DeviceOrientation::LandscapeLeft);
+        ui::UiDevice::Current().SetModel("iPad");
+        ZulPortal::PortalServer::Options options;
+        options.dataFolder = SV_PORTAL_DATA_DIR;
+        options.mktitle = SV_MKTITLE_PATH;
+        portal_ = std::make_unique<ZulPortal::PortalServer>(options);
+        SarvelonBridge::SetCurrent(nullptr);
+        SarvelonMediaKit::SViOsApiState::Instance().ResetForTesting();
+        const uint16_t port = SvTestSupport::UnusedLoopbackPort();
+        ASSERT_NE(0, port);
+        SarvelonMediaKit::SetLoopbackPort(port);
+        GstMoviePlayer::Install();
+        window_ = std::make_shared<ui::Window>(ui::Screen::Main().Bounds());
+        root_ = std::make_shared<ui::ViewController>();
+        window_->SetRootViewController(root_);
+        window_->MakeKeyAndVisible();
+        renderer_ = std::make_unique<Renderer>(window_);
+    }
+
+    void TearDown() override {
+        if (player_ && player_->PresentingViewController()) player_->DismissViewController(false);
+        IterateFor(50ms);
+        player_.reset();
+        renderer_.reset();
+        window_.reset();
+        root_.reset();
+        ns::MoviePlayer::SetFactory(nullptr);
+        source_.reset();
+        SarvelonMediaKit::SViOsApiState::Instance().ResetForTesting();
+        ui::UiDevice::Current().SetIdiom(ui::UserInterfaceIdiom::Phone);
+        ui::UiDevice::Current().SetOrientation(ui::DeviceOrientation::Portrait);
+    }
+
+    bool Playing() const {
+        return player_->player() != nullptr &&
+               player_->player()->PlaybackState() == ns::MoviePlaybackState::Playing;
+    }
+    std::shared_ptr<ui::Label> SubtitleLabel() const {
+        return std::dynamic_pointer_cast<ui::Label>(window_->FindByIdentifier("subtitleView"));
+    }
+
+    Pixbuf Shot() {
+        IterateFor(100ms);
+        DrawWatch drawn(renderer_->Window());
+        gtk_widget_queue_draw(renderer_->Window());
+        EXPECT_TRUE(drawn.WaitForDrawAfter(0, 3s));
+        IteratePending();
+        return CaptureWindow(renderer_->Window());
+    }
+    // The window's pixel at a point of the root (the screen's points).
+    Rgb At(const GdkPixbuf* shot, double x, double y) const {
+        const ui::Point p = renderer_->ToWindow(ui::Point(x, y));
+        return PixelAt(shot, static_cast<int>(p.x), static_cast<int>(p.y));
+    }
+    // Pixels of a view's frame (in the root) that differ clearly between two pictures.
+    int Differing(const GdkPixbuf* a, const GdkPixbuf* b, const ui::View& view) const {
+        const ui::Rect r = view.ConvertRectTo(view.Bounds(), nullptr);
+        int n = 0;
+        for (double y = r.MinY(); y < r.MaxY(); y += 1) {
+            for (double x = r.MinX(); x < r.MaxX(); x += 1) {
+                const Rgb p = At(a, x, y);
+                const Rgb q = At(b, x, y);
+                n += std::abs(p.r - q.r) + std::abs(p.g - q.g) + std::abs(p.b - q.b) > 120;
+            }
+        }
+        return n;
+    }
+
+    std::unique_ptr<ZulPortal::PortalServer> portal_;
+    std::unique_ptr<RunLoopSource> source_;
+    std::shared_ptr<ui::Window> window_;
+    std::shared_ptr<ui::ViewController> root_;
+    std::unique_ptr<Renderer> renderer_;
+    std::shared_ptr<Delegate> delegate_ = std::make_shared<Delegate>();
+    std::shared_ptr<Qplayer> player_;
+};
+
+TEST_F(QplayerWindowTest, APortalTitlePlaysWithItsControlsAndASubtitleLine) {
+    player_ = Qplayer::initWithJSON(portal_->Url("/api/playback?id=102"), "device-1");
+    player_->setDelegate(delegate_);
+    ASSERT_TRUE(root_->PresentViewController(player_, false));
+    ASSERT_TRUE(IterateUntil([&] { return Playing() || !delegate_->calls.empty(); }, 20s));
+    ASSERT_TRUE(delegate_->calls.empty()) << delegate_->calls.front();
+    EXPECT_TRUE(player_->controls().showingControls());
+
+    // English subtitles, chosen as a person would in the chooser.
+    ui::Driver driver(window_);
+    ASSERT_TRUE(driver.Tap("subtitleButton"));
+    IterateFor(400ms);  // the chooser slides up
+    ASSERT_TRUE(driver.Tap(driver.FindWithText<ui::Button>("English", "Button")));
+    // Any cue of the first ten seconds; held on screen by a pause.
+    ASSERT_TRUE(IterateUntil(
+        [&] {
+            const std::string text = SubtitleLabel()->Text();
+            return !text.empty() && text != ".......";
+        },
+        15s))
+        << "position " << player_->player()->CurrentPlaybackTime();
+    player_->onPause();
+    IterateUntil([&] { return !Playing(); }, 3s);
+    const std::string line = SubtitleLabel()->Text();
+    IterateFor(700ms);  // the fade-ins and the bars' slides are over
+    Pixbuf withSubtitle = Shot();
+    ASSERT_NE(nullptr, withSubtitle);
+    std::string error;
+    EXPECT_TRUE(SavePng(withSubtitle.get(), PicturePath("qplayer-window.png"), &error)) << error;
+
+    const ui::Rect screen = window_->Bounds();
+    // The picture: colour bars across the upper part of the screen.
+    int coloured = 0;
+    for (int i = 0; i < 7; ++i) {
+        const Rgb c =
+            At(withSubtitle.get(), screen.Width() * (i + 0.5) / 7, screen.Height() * 0.35);
+        coloured += std::max({c.r, c.g, c.b}) - std::min({c.r, c.g, c.b}) > 100;
+    }
+    EXPECT_GE(coloured, 4) << "the bars are not in the picture";
+    // The controls: the bottom bar is shown and darkens what lies under it.
+    const ui::View& bar = *window_->FindByIdentifier("controls");
+    const ui::Rect barFrame = bar.ConvertRectTo(bar.Bounds(), nullptr);
+    EXPECT_DOUBLE_EQ(screen.Height() - QplayerControls::kBottomBarHeight, barFrame.Y());
+    int dark = 0;
+    int samples = 0;
+    for (double x = barFrame.MinX() + 4; x < barFrame.MaxX(); x += 16) {
+        const Rgb c = At(withSubtitle.get(), x, barFrame.MinY() + 4);
+        dark += std::max({c.r, c.g, c.b}) <= 90;
+        ++samples;
+    }
+    EXPECT_GT(dark * 10, samples * 8) << dark << " of " << samples;
+
+    // The subtitle line: hidden by "None", while the paused picture and the scrubber stay as
+    // they were.
+    ASSERT_TRUE(driver.Tap("subtitleButtonON"));
+    IterateFor(400ms);
+    ASSERT_TRUE(driver.Tap(driver.FindWithText<ui::Button>("None", "Button")));
+    IterateFor(200ms);
+    Pixbuf without = Shot();
+    ASSERT_NE(nullptr, without);
+    const ui::Label& label = *SubtitleLabel();
+    EXPECT_GT(Differing(withSubtitle.get(), without.get(), label), 100) << "\"" << line << "\"";
+    EXPECT_EQ(
+        0, Differing(withSubtitle.get(), without.get(), *window_->FindByIdentifier("scrubber_ui")));
+
+    player_->DismissViewController(false);
+    IterateFor(50ms);
+    EXPECT_FALSE(SarvelonMediaKit::SViOsApiState::Instance().IsInitialized());
+}
+
+}  // namespace
