@@ -92,6 +92,7 @@ class PortalTestBase : public LoginTest::LoginTestBase {
 protected:
     void SetUp() override {
         LoginTestBase::SetUp();
+        if (pad_) ui::UiDevice::Current().SetIdiom(ui::UserInterfaceIdiom::Pad);
         RecordingWebViewBackend::HtmlStrings().clear();
         ui::WebView::SetBackendFactory(
             [](ui::WebViewBackendClient& client, const ui::WebViewEnvironment& environment) {
@@ -195,6 +196,8 @@ protected:
     SvTestSupport::TestOrigin origin_;
     ScriptedMoviePlayer* movie_ = nullptr;
     size_t portalRequestsFrom_ = 0;
+    // Set by a test class's constructor: the device is a tablet.
+    bool pad_ = false;
 };
 
 }  // namespace PortalTest
