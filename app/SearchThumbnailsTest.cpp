@@ -196,6 +196,19 @@ TEST_F(SearchThumbnailsTest, TransportErrorIsMissingForGoodAndNonOkIsTriedAgain)
         driver_->WaitFor([&] { return AuthorizedThumbRequests("907") > tries907; }, kTimeout));
 }
 
+// A thumbnail over 8 MiB is no thumbnail: dropped as a failure, nothing written or kept.
+TEST_F(SearchThumbnailsTest, OversizedThumbnailIsMissing) {
+    ServeMovies(2);
+    origin_.Serve("/t/0.jpg", std::string(8 * 1024 * 1024 + 1, 'x'));
+    ASSERT_TRUE(Search("x"));
+    ASSERT_TRUE(driver_->WaitFor(
+        [this] {
+            return Shows({0, 0}, "Search-Placeholder-Missing") && !ShownPath({0, 1}).empty();
+        },
+        kTimeout));
+    EXPECT_EQ((std::set<std::string>{"1.jpg"}), SvTestSupport::DirectoryEntries(ThumbsPath()));
+}
+
 // Ids that name no plain file are stored under the SHA-256 of the id (sha256sum of the bytes
 // "../x" and "/"), inside Thumbs; nothing appears beside it.
 TEST_F(SearchThumbnailsTest, IdsThatAreNoPlainFileNameStayInsideThumbs) {
