@@ -50,6 +50,11 @@ protected:
         options.dataFolder = SV_PORTAL_DATA_DIR;
         options.mktitle = SV_MKTITLE_PATH;
         options.slowSearchMs = 60000;
+        // Thumbnails are challenged for "zul"/"zul", the bundle's "ZUL User" and "ZUL Password".
+        options.accountsFile = accountsFolder_.File("accounts.json");
+        AppTestSupport::WriteFile(options.accountsFile,
+                                  R"({"accounts": [{"login": "demo@zul.test", "password": "demo"}],
+                                      "basicAuth": {"user": "zul", "password": "zul"}})");
         portal_ = std::make_unique<ZulPortal::PortalServer>(options);
         UseServer(portal_->Address());
 
@@ -127,6 +132,7 @@ protected:
     std::string ThumbsPath() const { return documents_ + "/Thumbs"; }
 
     ui::TestLoop loop_;
+    SvTestSupport::TemporaryDirectory accountsFolder_{"zul-search-accounts-"};
     SvTestSupport::TemporaryDirectory folder_{"zul-search-"};
     const std::string documents_ = folder_.File("Documents");
     SvTestSupport::ScopedEnvironment documentsVariable_{"SV_DOCUMENTS_DIR", documents_.c_str()};
