@@ -3,6 +3,8 @@
 #include <pthread.h>
 #include <signal.h>
 
+#include <unistd.h>
+
 #include <system_error>
 #include <utility>
 
@@ -57,6 +59,22 @@ void BatchedFileServer::DoTick() {
         if (session_) session_->Stop(false);
     }
     takenSinceTick_ = false;
+}
+
+void BatchedFileServer::CancelWrites() {
+    cancelled_ = true;
+    const int wakeSignal = wakeSignal_;
+    // A thread blocked in a write (a pipe nobody reads) returns from it only when a signal
+    // interrupts it. The signal may come just before the thread enters the call, so it is sent
+    // again until the thread has left the write. The writer clears writing_ under lock_ before
+    // it can end, so its id is valid while the flag is seen set under the lock.
+    while (writing_ && wakeSignal != 0) {
+        {
+            std::lock_guard<std::mutex> lock(lock_);
+            if (writing_) pthread_kill(writerThread_, wakeSignal);
+        }
+        usleep(kWakeIntervalMicroseconds);
+    }
 }
 
 void BatchedFileServer::DoStop() {
@@ -178,12 +196,11 @@ const BatchedFileServer*& BatchedFileServer::WriterOfThisThread() {
 }
 
 void BatchedFileServer::WriterLoop() {
-    // The pump blocks every signal, and so would this thread; it takes only the two that may be
+    // The pump blocks every signal, and so would this thread; it takes only the one that may be
     // sent to wake a blocked write.
     sigset_t signals;
     sigfillset(&signals);
-    sigdelset(&signals, SIGUSR1);
-    sigdelset(&signals, SIGUSR2);
+    if (wakeSignal_ != 0) sigdelset(&signals, wakeSignal_);
     pthread_sigmask(SIG_SETMASK, &signals, nullptr);
     pthread_setname_np(pthread_self(), "BatchWriter");
     WriterOfThisThread() = this;
@@ -194,6 +211,8 @@ void BatchedFileServer::WriterLoop() {
         if (queue_.empty()) return;  // closing, nothing left
         Batch batch = std::move(queue_.front());
         queue_.pop_front();
+        writerThread_ = pthread_self();
+        writing_ = true;
         lock.unlock();
         bool failed = true;
         try {
@@ -203,6 +222,7 @@ void BatchedFileServer::WriterLoop() {
             if (session_) session_->Stop(false);  // out of memory: nothing more can be stored
         }
         lock.lock();
+        writing_ = false;
         queuedBytes_ -= batch.bytes;
         done_.push_back(std::move(batch.chunks));
         if (failed) {

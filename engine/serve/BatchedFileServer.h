@@ -1,6 +1,8 @@
 #ifndef ENGINE_SERVE_BATCHEDFILESERVER_H
 #define ENGINE_SERVE_BATCHEDFILESERVER_H
 
+#include <pthread.h>
+
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
@@ -33,10 +35,10 @@ namespace SarvelonMediaKit {
 // writer thread, which publishes a failure (error 1013) and stops the session as it does for a
 // plain sink; the writer then ends, drops what was still queued, and lets the pump go on.
 //
-// The writer takes no signal except SIGUSR1 and SIGUSR2: an owner that set one of them as the
-// wake signal can interrupt a write that waits on a reader that does not read (a pipe or FIFO)
-// through CancelWrites. A write that never returns otherwise holds the stop of the sink, as it
-// would hold the pump without a writer thread.
+// The writer takes no signal except the wake signal its owner may set: CancelWrites sends it
+// to interrupt a write that waits on a reader that does not read (a pipe or FIFO). A write that
+// never returns otherwise holds the stop of the sink, as it would hold the pump without a
+// writer thread.
 //
 // Stopping the sink (the session's shutdown) or destroying it drops what is still queued,
 // waits for the write under way and joins the writer.
@@ -64,6 +66,20 @@ public:
     // True once every byte of a whole stream is with the system; any thread.
     bool IsComplete() const { return complete_.load(); }
 
+    // The signal that CancelWrites sends to the writer blocked in a write, set before anything
+    // is written. The owner installs a handler for it without SA_RESTART; its signals then also
+    // end an open that waits (a FIFO nobody reads yet), so that it can stop. 0 (the default):
+    // nothing is sent, for outputs that never block.
+    void SetWakeSignal(int signal) { wakeSignal_ = signal; }
+    // From any thread: the write under way and every later one fail (reason ECANCELED), so that
+    // the chain can be stopped and joined. With a wake signal set it returns once the writer is
+    // out of its write.
+    void CancelWrites();
+
+protected:
+    bool WritingCancelled() const override { return cancelled_.load(); }
+    bool OpenEndsOnSignal() const override { return wakeSignal_.load() != 0; }
+
 private:
     struct Batch {
         std::vector<MemoryChunk> chunks;
@@ -78,6 +94,8 @@ private:
     void DropQueued(std::vector<Batch>& dropped);
     void WriterLoop();
     static const BatchedFileServer*& WriterOfThisThread();
+
+    static constexpr unsigned kWakeIntervalMicroseconds = 10000;
 
     std::atomic<uint64_t> taken_{0};
     std::atomic<bool> complete_{false};
@@ -97,6 +115,11 @@ private:
     size_t queuedBytes_ = 0;                      // queued plus the batch being written
     bool closing_ = false;
     bool writerFailed_ = false;
+
+    std::atomic<int> wakeSignal_{0};
+    std::atomic<bool> cancelled_{false};
+    std::atomic<bool> writing_{false};  // the writer is inside a write; set under lock_
+    pthread_t writerThread_{};          // the writer's id while writing_; under lock_
 };
 
 }  // namespace SarvelonMediaKit

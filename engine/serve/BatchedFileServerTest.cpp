@@ -147,6 +147,7 @@ protected:
 // is complete only once a pass after its end wrote nothing more.
 TEST_F(BatchedFileServerTest, WritesEveryByteInOrderAndTellsWhenComplete) {
     const std::string path = dir.File("out.ts");
+    sink->SetWakeSignal(SIGUSR1);
     sink->SetName(path, true);
     uint64_t offset = 0;
     const uint32_t sizes[] = {188, 1, 65536, 188 * 7, 300000, 4096, 2};
@@ -159,12 +160,12 @@ TEST_F(BatchedFileServerTest, WritesEveryByteInOrderAndTellsWhenComplete) {
     for (uint32_t size : sizes) AddBytes(*sink, &offset, size);
     ASSERT_GT(offset, 2 * BatchedFileServer::kQueueBytes);
 
-    // The writer runs apart and takes no signal but the two that may wake a blocked write.
+    // The writer runs apart and takes no signal but the one that may wake a blocked write.
     const std::vector<std::string> writers = ThreadsNamed("BatchWriter");
     ASSERT_EQ(1u, writers.size());
     const uint64_t blocked = BlockedSignals(writers[0]);
     EXPECT_FALSE(IsBlocked(blocked, SIGUSR1));
-    EXPECT_FALSE(IsBlocked(blocked, SIGUSR2));
+    EXPECT_TRUE(IsBlocked(blocked, SIGUSR2));
     EXPECT_TRUE(IsBlocked(blocked, SIGINT));
     EXPECT_TRUE(IsBlocked(blocked, SIGTERM));
     EXPECT_TRUE(IsBlocked(blocked, SIGPIPE));
@@ -314,6 +315,41 @@ TEST_F(BatchedFileServerTest, StoppingWithBatchesQueuedLeavesAnUnbrokenBeginning
     EXPECT_LE(written.size(), offset);
     EXPECT_TRUE(written == Expected(written.size()));
     EXPECT_TRUE(errors.Errors().empty());
+}
+
+void IgnoreSignal(int) {}
+
+// A FIFO whose reader has it open but never reads: the writer blocks once the pipe is full, and
+// only a cancel lets it go, so that the sink can be stopped and joined. The failure is told
+// once with its reason, and nothing written later blocks.
+TEST_F(BatchedFileServerTest, CancelWritesEndsAWriteBlockedOnAReaderThatDoesNotRead) {
+    struct sigaction wake;
+    std::memset(&wake, 0, sizeof wake);
+    wake.sa_handler = IgnoreSignal;
+    sigemptyset(&wake.sa_mask);
+    wake.sa_flags = 0;  // no SA_RESTART: the blocked write returns EINTR
+    struct sigaction old;
+    ASSERT_EQ(0, sigaction(SIGUSR1, &wake, &old));
+    sink->SetWakeSignal(SIGUSR1);
+    WriteToAFifoNobodyReads();
+    uint64_t offset = 0;
+    while (offset < 2 * BatchedFileServer::kWriteBytes) AddBytes(*sink, &offset, 65536);
+    EXPECT_TRUE(Eventually([&] { return PipeIsFull(); }));
+
+    sink->CancelWrites();
+    EXPECT_TRUE(sink->HasFailed());
+    EXPECT_EQ(ECANCELED, sink->FailureReason());
+    ASSERT_EQ(1u, errors.Errors().size());
+    EXPECT_EQ(SVStatus(SVStatusFileInput), errors.Errors()[0].first);
+    EXPECT_EQ("Could not write bytes", errors.Errors()[0].second);
+    // Nothing more goes out, and nothing blocks.
+    while (offset < 4 * BatchedFileServer::kWriteBytes) AddBytes(*sink, &offset, 65536);
+    EndTheStream();
+    EXPECT_FALSE(sink->IsComplete());
+    sink->Stop();
+    EXPECT_TRUE(ThreadsNamed("BatchWriter").empty());
+    EXPECT_EQ(1u, errors.Errors().size());
+    sigaction(SIGUSR1, &old, nullptr);
 }
 
 }  // namespace
