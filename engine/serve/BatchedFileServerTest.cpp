@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 #include <boost/make_shared.hpp>
@@ -95,6 +96,20 @@ bool Eventually(Condition condition) {
         usleep(5000);
     }
     return condition();
+}
+
+// The id of the calling thread, as the system names it in /proc.
+pid_t ThreadId() { return pid_t(syscall(SYS_gettid)); }
+
+// True once the thread sleeps on a lock or a condition (a futex), as the system reports where it
+// waits; a bounded while (10 s).
+bool ComesToWaitOnALock(const std::atomic<pid_t>& tid) {
+    return Eventually([&] {
+        std::ifstream in("/proc/self/task/" + std::to_string(tid.load()) + "/wchan");
+        std::string function;
+        std::getline(in, function);
+        return tid.load() != 0 && function.find("futex") != std::string::npos;
+    });
 }
 
 class BatchedFileServerTest : public ::testing::Test {
@@ -190,14 +205,16 @@ TEST_F(BatchedFileServerTest, ThePumpWaitsWhenTheQueueIsFull) {
     const uint32_t kChunk = 65536;
     const uint64_t kTotal = 4 * BatchedFileServer::kQueueBytes;
     std::atomic<bool> done{false};
+    std::atomic<pid_t> pumpId{0};
     std::thread pump([&] {
+        pumpId = ThreadId();
         uint64_t offset = 0;
         while (offset < kTotal) AddBytes(*sink, &offset, kChunk);
         done = true;
     });
     EXPECT_TRUE(Eventually(
         [&] { return PipeIsFull() && sink->BytesTaken() >= BatchedFileServer::kQueueBytes; }));
-    usleep(100000);  // time to run on, were the queue unbounded
+    EXPECT_TRUE(ComesToWaitOnALock(pumpId)) << "the pump waits for room";
     // The batch being written counts in the queue; the pump holds one more batch, waiting.
     EXPECT_LE(sink->BytesTaken(), BatchedFileServer::kQueueBytes + BatchedFileServer::kWriteBytes);
     EXPECT_FALSE(done.load());
@@ -288,11 +305,13 @@ TEST_F(BatchedFileServerTest, AStopWhileTheWriterIsBlockedEndsWithTheWrite) {
     while (offset < 3 * BatchedFileServer::kWriteBytes) AddBytes(*sink, &offset, 65536);  // queued
     EXPECT_TRUE(Eventually([&] { return PipeIsFull(); }));
     std::atomic<bool> stopped{false};
+    std::atomic<pid_t> stopperId{0};
     std::thread stopper([&] {
+        stopperId = ThreadId();
         sink->Stop();
         stopped = true;
     });
-    usleep(100000);
+    EXPECT_TRUE(ComesToWaitOnALock(stopperId)) << "the stop waits for the writer";
     EXPECT_FALSE(stopped.load());  // the write under way still holds the writer
     close(reader);
     reader = -1;
