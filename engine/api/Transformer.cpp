@@ -195,6 +195,7 @@ bool Transformer::BuildOutput(ComponentStack& stack) {
             // A file that cannot be written must not pass for a finished output.
             MonitorErrors(*server);
             stack.AddComponent(server);
+            fileServer_ = server.get();
             server->SetName(outputName_, true);
             return true;
         }
@@ -365,6 +366,7 @@ void Transformer::ForgetChain() {
     demux_ = nullptr;
     mux_ = nullptr;
     segmenter_ = nullptr;
+    fileServer_ = nullptr;
     hasDemux_ = false;
     pendingPreloads_ = 0;
 }

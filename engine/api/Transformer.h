@@ -30,6 +30,7 @@ namespace SarvelonMediaKit {
 
 class Component;
 class FileClient;
+class FileServer;
 class LiveHttpSegmenter;
 class MediaSeeker;
 class MediaTrack;
@@ -267,6 +268,8 @@ private:
     // The audio branch's demultiplexer once it is built (its stack owns it); under trackLock_.
     Mpeg2PsDemux* audioBranchDemux_;
     LiveHttpSegmenter* segmenter_;
+    // The file output's sink, null for other outputs; the session's stack owns it.
+    FileServer* fileServer_ = nullptr;
     std::vector<StreamInfoMonitor*> streamMonitors_;
     std::atomic<SVStatus> status_;
     mutable std::mutex errorTextLock_;

@@ -303,9 +303,7 @@ void Transformer::TransformToFileInTask() {
     // ends with the end of the stream (no end-of-data follows it), which the multiplexer
     // hands on only behind everything it held: once the file has it, the file is whole.
     session_->PullDataInTask(ByteAmount(kPullAmount));
-    const FileServer* output =
-        dynamic_cast<const FileServer*>(session_->GetComponentStack().Front().get());
-    const bool whole = output != nullptr && output->HasReachedEndOfStream();
+    const bool whole = fileServer_ != nullptr && fileServer_->HasReachedEndOfStream();
     if (status_ == SVStatusSuccess && !whole) {
         session_->AddTask(boost::make_shared<FileStepTask>(
             Session::TaskCategorySession, StackIdServing, "Transformer::TransformToFileInTask",

@@ -1,8 +1,6 @@
 #include "engine/serve/FileServer.h"
 
 #include <fcntl.h>
-#include <pthread.h>
-#include <signal.h>
 #include <sys/stat.h>
 #include <sys/uio.h>
 #include <unistd.h>
@@ -20,34 +18,11 @@ namespace SarvelonMediaKit {
 
 // Writes every byte the pieces describe, resuming after a partial write or an interrupted
 // call; the pieces are consumed on the way. 0 when all is written, else the system's reason
-// (ECANCELED once CancelWrites has been called).
+// (ECANCELED once the owner has given the writes up).
 int FileServer::WriteAll(struct iovec* pieces, size_t total) {
     size_t first = 0;
-    writer_ = pthread_self();
-    // The wake signal reaches this thread while it writes, and only then.
-    struct Writing {
-        std::atomic<bool>& flag;
-        sigset_t old;
-        bool restore;
-        ~Writing() {
-            flag = false;
-            if (restore) {
-                pthread_sigmask(SIG_SETMASK, &old, nullptr);
-            }
-        }
-    } writing{writing_, sigset_t(), false};
-    const int wake = wakeSignal_;
-    if (wake != 0) {
-        sigset_t set;
-        sigemptyset(&set);
-        sigaddset(&set, wake);
-        writing.restore = pthread_sigmask(SIG_UNBLOCK, &set, &writing.old) == 0;
-    }
-    writing_ = true;
     while (first < total) {
-        // Checked after writing_ is set: a canceller that missed this check sees the flag and
-        // keeps waking the thread until it leaves.
-        if (cancelled_) {
+        if (WritingCancelled()) {
             return ECANCELED;
         }
         const int count = static_cast<int>(std::min<size_t>(total - first, IOV_MAX));
@@ -76,28 +51,12 @@ int FileServer::WriteAll(struct iovec* pieces, size_t total) {
     return 0;
 }
 
-void FileServer::CancelWrites() {
-    cancelled_ = true;
-    const int wakeSignal = wakeSignal_;
-    // A thread blocked in a write (a pipe nobody reads) returns from it only when a signal
-    // interrupts it. The signal may come just before the thread enters the call, so it is sent
-    // again until the thread has left the write.
-    while (writing_ && wakeSignal != 0) {
-        pthread_kill(writer_, wakeSignal);
-        usleep(kWakeIntervalMicroseconds);
-    }
-}
-
 FileServer::FileServer(Session* session)
     : Component(session),
       fd_(-1),
       failed_(false),
       stopped_(false),
       failureReason_(0),
-      cancelled_(false),
-      writing_(false),
-      writer_(pthread_t()),
-      wakeSignal_(0),
       endOfStream_(false) {}
 
 FileServer::~FileServer() {
@@ -111,16 +70,15 @@ void FileServer::DoSetName(const std::string& name, bool) {
     failureReason_ = 0;
     endOfStream_ = false;
     // As a C++ output stream opened for writing would: created when missing, truncated when
-    // present, the mode left to the umask. An owner that set a wake signal handles its own
-    // signals without restarting calls: an open that waits (a FIFO nobody reads yet) then fails
-    // on the first signal instead of waiting again, so that the owner can stop.
+    // present, the mode left to the umask. An open that waits (a FIFO nobody reads yet) and is
+    // interrupted by a signal is tried again, unless the owner says its signals end it.
     //
     // A file that is already empty (an owner made it just before) is not truncated again: on
     // ext4 a truncation to nothing marks the file for a flush of everything written when it is
     // closed, which makes the close wait for the disk (a fifth of a second per few hundred MB).
     do {
         fd_ = ::open(name.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0666);
-    } while (fd_ < 0 && errno == EINTR && wakeSignal_ == 0);
+    } while (fd_ < 0 && errno == EINTR && !OpenEndsOnSignal());
     struct stat info;
     if (fd_ >= 0 && fstat(fd_, &info) == 0 && S_ISREG(info.st_mode) && info.st_size > 0 &&
         ftruncate(fd_, 0) != 0) {

@@ -1,7 +1,6 @@
 #ifndef ENGINE_SERVE_FILESERVER_H
 #define ENGINE_SERVE_FILESERVER_H
 
-#include <pthread.h>
 #include <sys/uio.h>
 
 #include <atomic>
@@ -52,23 +51,20 @@ public:
     // of the stream has reached the file by then (unless HasFailed). Safe on any thread.
     bool HasReachedEndOfStream() const { return endOfStream_; }
     // The system's reason (an errno value) for the failed open or write, taken right after
-    // the failing call; ECANCELED for writes given up by CancelWrites, ENOSPC for a file that
+    // the failing call; ECANCELED for writes given up (WritingCancelled), ENOSPC for a file that
     // took no byte, 0 while nothing has failed. Read it once the writing thread has stopped.
     int FailureReason() const { return failureReason_; }
 
-    // The signal that CancelWrites sends to a thread blocked in a write (a pipe or FIFO whose
-    // reader stopped reading) so that the write returns; the writing thread takes it only while
-    // it writes (threads block signals otherwise). The caller installs a handler for it without
-    // SA_RESTART. 0 (the default): nothing is sent, for outputs that never block.
-    void SetWakeSignal(int signal) { wakeSignal_ = signal; }
-    // From any thread: the write under way and every later one fail (reason ECANCELED), so
-    // that the chain can be stopped and joined. With a wake signal set it returns once no write
-    // is under way.
-    void CancelWrites();
+protected:
+    // Asked before every write call and after one that a signal interrupted: true once an owner
+    // that interrupts blocked writes on purpose (a pipe or FIFO whose reader stopped reading)
+    // has given them up. The write then fails with ECANCELED. Never, by default.
+    virtual bool WritingCancelled() const { return false; }
+    // True when a signal that interrupts the open ends it instead of its being tried again (an
+    // owner whose signals stop a wait for a FIFO's reader). No, by default.
+    virtual bool OpenEndsOnSignal() const { return false; }
 
 private:
-    static constexpr unsigned kWakeIntervalMicroseconds = 10000;
-
     int WriteAll(struct iovec* pieces, size_t total);
     void WriteFailed(int reason);
     // Publishes the error once, closes the file and stops the session.
@@ -82,10 +78,6 @@ private:
     bool failed_;
     bool stopped_;
     std::atomic<int> failureReason_;
-    std::atomic<bool> cancelled_;
-    std::atomic<bool> writing_;  // a write is under way on writer_
-    std::atomic<pthread_t> writer_;
-    std::atomic<int> wakeSignal_;
     std::atomic<bool> endOfStream_;
 };
 

@@ -40,12 +40,11 @@
 #include "engine/input/HTTPThread.h"
 #include "engine/mux/Mpeg2PsMux.h"
 #include "engine/mux/Mpeg2TsMux.h"
-#include "engine/serve/FileServer.h"
+#include "engine/seek/FirstRenditionCut.h"
+#include "engine/serve/BatchedFileServer.h"
 #include "tools/common/CommandLine.h"
 #include "tools/common/OutputFile.h"
 #include "tools/svremux/ManifestRemux.h"
-#include "tools/svremux/RemuxSink.h"
-#include "tools/svremux/RenditionCut.h"
 #include "tools/titledump/TitleDump.h"
 
 using namespace SarvelonMediaKit;
@@ -131,69 +130,13 @@ private:
     std::string text_;
 };
 
-// The file source of the chain, read only up to the end of the title's first rendition: the
-// renditions of a multi-rate title follow one another in the file with the same stream ids,
-// so reading on would put the next rendition's pictures behind those of the first. Until the
-// index has been read (and with it the first rendition's end) each pull takes at most
-// kProbeBytes, so that the pull which completes the index runs only a little into the media.
-class FirstRenditionClient : public FileClient {
-public:
-    static constexpr uint32_t kProbeBytes = 16384;
-
-    explicit FirstRenditionClient(Session* session) : FileClient(session) {}
-
-    // From the tracks event, on the pump thread: the byte after the first rendition, or all
-    // bits set when the index does not tell.
-    void SetEnd(uint64_t end) {
-        end_ = end;
-        endKnown_ = true;
-    }
-
-    void PrePullData(ByteAmount& amount) override {
-        if (!endKnown_) {
-            amount = std::min<uint32_t>(amount, kProbeBytes);
-        } else if (Limited()) {
-            const uint64_t position = GetReadPosition();
-            if (position >= end_) {
-                EndOfStream();
-                return;
-            }
-            amount = uint32_t(std::min<uint64_t>(amount, end_ - position));
-        }
-        FileClient::PrePullData(amount);
-        if (endKnown_ && Limited() && GetReadPosition() >= end_) {
-            EndOfStream();
-        }
-    }
-    ByteAmount DoGetBufferedBytes() override {
-        const ByteAmount left = FileClient::DoGetBufferedBytes();
-        if (!endKnown_ || !Limited()) {
-            return left;
-        }
-        const uint64_t position = GetReadPosition();
-        return ByteAmount(
-            uint32_t(std::min<uint64_t>(left, position < end_ ? end_ - position : 0)));
-    }
-
-private:
-    // The rendition ends before the file does (otherwise the file's own end is the end).
-    bool Limited() { return end_ < DoEndPosition(); }
-    void EndOfStream() { DoSend(MemoryChunk(boost::make_shared<MemoryMarkerEndOfStream>())); }
-
-    uint64_t end_ = ~uint64_t(0);
-    bool endKnown_ = false;
-};
-
 // Takes what the demultiplexer announces: the number of tracks, for the message about a title
-// with nothing to write; the end and the duration of the first one, which the run must reach;
-// and the span of media times the parser met, which tells how much of the media was there.
+// with nothing to write; the media bytes and the duration of the first one, which the run must
+// reach; and the span of media times the parser met, which tells how much of the media was there.
 class Tracks : public StreamInfoMonitor {
 public:
-    // setEnd hears the byte after the first rendition (kUnknown when the index does not tell).
-    explicit Tracks(std::function<void(uint64_t)> setEnd) : setEnd_(std::move(setEnd)) {}
     void TracksAvailable(const TrackMap& tracks, bool) override {
         count_ = tracks.size();
-        uint64_t end = kUnknown;
         uint64_t duration = kUnknown;
         if (!tracks.empty()) {
             const MediaTrack& track = *tracks.begin()->second;
@@ -202,7 +145,6 @@ public:
             uint64_t size = 0;
             if (info.GetUnsignedLong(TrackInfoKey_Offset, offset) &&
                 info.GetUnsignedLong(TrackInfoKey_Size, size) && offset + size >= offset) {
-                end = offset + size;
                 size_ = size;
             }
             const MediaTrackIndex& index = track.GetIndex();
@@ -210,9 +152,7 @@ public:
                 duration = index.TicksToMicroseconds(index.GetDuration());
             }
         }
-        end_ = end;
         duration_ = duration;
-        setEnd_(end);
     }
     void MediaTimeAvailable(uint32_t, MediaTime time, MediaTime) override {
         const uint64_t t = time.Get();
@@ -230,12 +170,10 @@ public:
 
     static constexpr uint64_t kUnknown = ~uint64_t(0);
     std::atomic<size_t> count_{0};
-    std::atomic<uint64_t> end_{kUnknown};       // the byte after the first rendition
     std::atomic<uint64_t> duration_{kUnknown};  // the first rendition's, microseconds
     std::atomic<uint64_t> size_{kUnknown};      // the first rendition's media bytes
 
 private:
-    std::function<void(uint64_t)> setEnd_;
     // Written on the pump thread only; read once the session has stopped.
     std::atomic<uint64_t> firstTime_{kUnknown};
     std::atomic<uint64_t> lastTime_{kUnknown};
@@ -365,38 +303,32 @@ int CheckLocalTitle(const SvTools::CommandLine& cli, const std::string& input,
     return 0;
 }
 
-// The source end of the chain: the file client cut to the first rendition, or the HTTP client
-// with the stage that cuts its download there.
+// The source end of the chain: the file client or the HTTP client, with the stage that cuts
+// what it reads at the end of the first rendition.
 struct Source {
     // The components the stack takes, source end last.
     std::vector<boost::shared_ptr<Component>> components;
-    // Hears the end of the first rendition from the tracks event.
-    std::function<void(uint64_t)> setEnd;
-    // Bytes of the title read so far: sampled by the sink on the pump thread.
-    std::function<uint64_t()> readPosition;
+    // Learns the end of the first rendition from the demultiplexer; its position is the bytes
+    // of the title read so far, on any thread.
+    boost::shared_ptr<FirstRenditionCut> cut;
     // The size of the title as far as it is known before the run (a download's comes later).
     uint64_t knownSize = 0;
-    // The bytes read and the size of the title, once the session has stopped.
-    std::function<uint64_t()> finalRead;
+    // The size of the title, once the session has stopped.
     std::function<uint64_t()> finalSize;
 };
 
 // errors: hears the client's failures from the start (an open that fails among them).
-Source LocalSource(Session* session, const std::string& input, ErrorInfoMonitor* errors,
-                   RemuxSink* sink) {
-    boost::shared_ptr<FirstRenditionClient> client =
-        boost::make_shared<FirstRenditionClient>(session);
+Source LocalSource(Session* session, const std::string& input, ErrorInfoMonitor* errors) {
+    FileClient* raw = nullptr;
+    boost::shared_ptr<Component> client = CreateFileClient(session, &raw);
     Source source;
+    source.cut = boost::make_shared<FirstRenditionCut>(session);
+    source.components.push_back(source.cut);
     source.components.push_back(client);
-    FirstRenditionClient* raw = client.get();
-    source.setEnd = [raw](uint64_t end) { raw->SetEnd(end); };
-    source.readPosition = [raw]() { return uint64_t(raw->GetReadPosition()); };
-    // As the sink sampled it last: the client's stop closes the file.
-    source.finalRead = [sink]() { return uint64_t(sink->read_); };
-    client->AddMonitor(errors);
+    static_cast<ErrorInfoSource&>(*raw).AddMonitor(errors);
     // Opened here, at once: a title that cannot be opened is told before anything runs.
-    client->SetName(input, true);
-    source.knownSize = client->EndPosition();
+    raw->SetName(input, true);
+    source.knownSize = raw->EndPosition();
     const uint64_t size = source.knownSize;
     source.finalSize = [size]() { return size; };
     return source;
@@ -407,14 +339,10 @@ Source HttpSource(Session* session, ErrorInfoMonitor* errors) {
     boost::shared_ptr<Component> client = CreateHTTPClient(session, &raw);
     // The download runs ahead of the chain into a cache of its own, throttled to its room.
     client->SetMemoryCache(DequeMemoryCache::CreateForSession(client.get()));
-    boost::shared_ptr<RenditionCut> cut = boost::make_shared<RenditionCut>(session);
     Source source;
-    source.components.push_back(cut);
+    source.cut = boost::make_shared<FirstRenditionCut>(session);
+    source.components.push_back(source.cut);
     source.components.push_back(client);
-    RenditionCut* stage = cut.get();
-    source.setEnd = [stage](uint64_t end) { stage->SetEnd(end); };
-    source.readPosition = [stage]() { return stage->Position(); };
-    source.finalRead = source.readPosition;
     // The client's state belongs to the task thread: read once the session has stopped.
     source.finalSize = [raw]() { return uint64_t(raw->EndPosition()); };
     static_cast<ErrorInfoSource&>(*raw).AddMonitor(errors);
@@ -445,14 +373,16 @@ int Run(const SvTools::CommandLine& cli, const std::string& input, SvTools::Outp
     Errors outputErrors(session.get());
     session->ErrorInfoSource::AddMonitor(&errors);
 
-    boost::shared_ptr<RemuxSink> sink = boost::make_shared<RemuxSink>(session.get(), nullptr);
-    Source source = http ? HttpSource(session.get(), &errors)
-                         : LocalSource(session.get(), input, &errors, sink.get());
-    sink->FollowReadPosition(source.readPosition);
-    Tracks tracks(source.setEnd);
+    boost::shared_ptr<BatchedFileServer> sink =
+        boost::make_shared<BatchedFileServer>(session.get());
+    Source source =
+        http ? HttpSource(session.get(), &errors) : LocalSource(session.get(), input, &errors);
+    const FirstRenditionCut& cut = *source.cut;
+    Tracks tracks;
     boost::shared_ptr<Mpeg2PsDemux> demux = boost::make_shared<Mpeg2PsDemux>(session.get());
     static_cast<ErrorInfoSource&>(*demux).AddMonitor(&errors);
     static_cast<StreamInfoSource&>(*demux).AddMonitor(&tracks);
+    static_cast<StreamInfoSource&>(*demux).AddMonitor(source.cut.get());
     boost::shared_ptr<Mux> mux;
     if (cli.Has("ps")) {
         mux = boost::make_shared<Mpeg2PsMux>(session.get());
@@ -507,15 +437,15 @@ int Run(const SvTools::CommandLine& cli, const std::string& input, SvTools::Outp
     const auto showProgress = [&](uint64_t read, uint64_t written) {
         if (progress) {
             const uint64_t size = source.knownSize;
-            const uint64_t end = tracks.end_ < size ? uint64_t(tracks.end_) : size;
+            const uint64_t end = cut.End() < size ? cut.End() : size;
             std::fprintf(stderr, "\rsvremux: %3d%%  %s read, %s written ",
                          end ? int(std::min(read, end) * 100 / end) : 0, Megabytes(read).c_str(),
                          Megabytes(written).c_str());
         }
     };
     while (!session->WaitForStop(200) && gStopSignal == 0) {
-        const uint64_t read = sink->read_;
-        const uint64_t written = sink->written_;
+        const uint64_t read = cut.Position();
+        const uint64_t written = sink->BytesTaken();
         showProgress(read, written);
         const std::chrono::steady_clock::time_point now = std::chrono::steady_clock::now();
         if (read != lastRead || written != lastWritten) {
@@ -534,7 +464,7 @@ int Run(const SvTools::CommandLine& cli, const std::string& input, SvTools::Outp
     }
     session->Stop(true);
     if (progress) {
-        showProgress(sink->read_, sink->written_);
+        showProgress(cut.Position(), sink->BytesTaken());
         std::fprintf(stderr, "\n");
     }
 
@@ -553,31 +483,31 @@ int Run(const SvTools::CommandLine& cli, const std::string& input, SvTools::Outp
                            WriteFailure(sink->FailureReason(), status, text));
     }
     if (errors.Failed(&status, &text)) {
-        if (http && source.finalRead() == 0) {
+        if (http && cut.Position() == 0) {
             // Nothing of the title came: the origin's answer (or the reason there was none).
             return cli.Failure("cannot open " + input + ": " + ChainFailure(status, text));
         }
         return cli.Failure(input + ": " + ChainFailure(status, text));
     }
-    if (!sink->complete_) {
+    if (!sink->IsComplete()) {
         return cli.Failure(input + ": the stream ended before its end was reached");
     }
-    if (tracks.count_ == 0 || sink->written_ == 0) {
+    if (tracks.count_ == 0 || sink->BytesTaken() == 0) {
         return cli.Failure(input + ": the title has no track to write");
     }
     // Whole means as far as the index says: the bytes of the rendition all read (a file cut
     // short while it was read ends early) and its media times all met (damaged media are
     // skipped by the parser and leave a gap up to the end).
     const uint64_t size = source.finalSize();
-    const uint64_t end = tracks.end_ != Tracks::kUnknown ? uint64_t(tracks.end_) : size;
-    const uint64_t read = source.finalRead();
+    const uint64_t end = cut.End() != FirstRenditionCut::kUnknown ? cut.End() : size;
+    const uint64_t read = cut.Position();
     if (read < end) {
         return cli.Failure(input + ": the media ended early: " + std::to_string(read) +
                            " bytes read of the " + std::to_string(end) + " its index gives (" +
                            (http ? "the download was cut short" : "the file was cut short") + ")");
     }
     const uint64_t mediaSize = tracks.size_;
-    const uint64_t written = sink->written_;
+    const uint64_t written = sink->BytesTaken();
     if (mediaSize != Tracks::kUnknown && written / kLeastWrittenPerCent < mediaSize / 100) {
         return cli.Failure(input + ": the media are damaged: " + std::to_string(written) +
                            " bytes written for the " + std::to_string(mediaSize) +

@@ -1,10 +1,13 @@
-#include "tools/svremux/RemuxSink.h"
+// The batched file sink: every byte in order whatever the chunk sizes, a bounded queue, a
+// writer thread that ends with the sink, and failures told once.
+#include "engine/serve/BatchedFileServer.h"
 
 #include <dirent.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 #include <boost/make_shared.hpp>
@@ -20,6 +23,7 @@
 
 #include "SVLibrary/Types/SVStatus.h"
 #include "engine/core/ComponentStack.h"
+#include "engine/core/Session.h"
 #include "tests/support/ErrorRecorder.h"
 #include "tests/support/TemporaryDirectory.h"
 
@@ -32,7 +36,7 @@ unsigned char StreamByte(uint64_t i) { return static_cast<unsigned char>((i * 13
 
 // Adds size bytes of the stream, starting at its byte *offset, in one chunk with room around
 // it as the multiplexer's chunks have.
-void AddBytes(RemuxSink& sink, uint64_t* offset, uint32_t size) {
+void AddBytes(BatchedFileServer& sink, uint64_t* offset, uint32_t size) {
     MemoryChunk chunk(size, 8, 8);
     for (uint32_t i = 0; i < size; ++i) {
         chunk.Data(0)[i] = StreamByte(*offset + i);
@@ -94,12 +98,26 @@ bool Eventually(Condition condition) {
     return condition();
 }
 
-class RemuxSinkTest : public ::testing::Test {
+// The id of the calling thread, as the system names it in /proc.
+pid_t ThreadId() { return pid_t(syscall(SYS_gettid)); }
+
+// True once the thread sleeps on a lock or a condition (a futex), as the system reports where it
+// waits; a bounded while (10 s).
+bool ComesToWaitOnALock(const std::atomic<pid_t>& tid) {
+    return Eventually([&] {
+        std::ifstream in("/proc/self/task/" + std::to_string(tid.load()) + "/wchan");
+        std::string function;
+        std::getline(in, function);
+        return tid.load() != 0 && function.find("futex") != std::string::npos;
+    });
+}
+
+class BatchedFileServerTest : public ::testing::Test {
 protected:
     void SetUp() override {
         session = Session::Create();
         // No source: the tests drive the sink as the multiplexer would.
-        sink = boost::make_shared<RemuxSink>(session.get(), nullptr);
+        sink = boost::make_shared<BatchedFileServer>(session.get());
         sink->AddMonitor(&errors);
     }
     void TearDown() override {
@@ -131,10 +149,10 @@ protected:
         return ioctl(reader, FIONREAD, &queued) == 0 && queued >= capacity;
     }
 
-    SvTestSupport::TemporaryDirectory dir{"remuxsink"};
+    SvTestSupport::TemporaryDirectory dir{"batchedfileserver"};
     SvTestSupport::ErrorRecorder errors;
     boost::shared_ptr<Session> session;
-    boost::shared_ptr<RemuxSink> sink;
+    boost::shared_ptr<BatchedFileServer> sink;
     int reader = -1;
     int capacity = 0;
 };
@@ -142,8 +160,9 @@ protected:
 // Chunks of every size, from a TS packet to more than the whole queue at once, with markers
 // and empty chunks among them: the file holds exactly the bytes in their order, and the stream
 // is complete only once a pass after its end wrote nothing more.
-TEST_F(RemuxSinkTest, WritesEveryByteInOrderAndTellsWhenComplete) {
+TEST_F(BatchedFileServerTest, WritesEveryByteInOrderAndTellsWhenComplete) {
     const std::string path = dir.File("out.ts");
+    sink->SetWakeSignal(SIGUSR1);
     sink->SetName(path, true);
     uint64_t offset = 0;
     const uint32_t sizes[] = {188, 1, 65536, 188 * 7, 300000, 4096, 2};
@@ -152,50 +171,52 @@ TEST_F(RemuxSinkTest, WritesEveryByteInOrderAndTellsWhenComplete) {
         sink->Add(MemoryChunk(boost::make_shared<MemoryMarkerGopStart>(round)));
         sink->Add(MemoryChunk());
     }
-    AddBytes(*sink, &offset, uint32_t(RemuxSink::kQueueBytes + 12345));  // alone in a batch
+    AddBytes(*sink, &offset, uint32_t(BatchedFileServer::kQueueBytes + 12345));  // alone in a batch
     for (uint32_t size : sizes) AddBytes(*sink, &offset, size);
-    ASSERT_GT(offset, 2 * RemuxSink::kQueueBytes);
+    ASSERT_GT(offset, 2 * BatchedFileServer::kQueueBytes);
 
-    // The writer runs apart and takes no signal but the two that may wake a blocked write.
-    const std::vector<std::string> writers = ThreadsNamed("RemuxWriter");
+    // The writer runs apart and takes no signal but the one that may wake a blocked write.
+    const std::vector<std::string> writers = ThreadsNamed("BatchWriter");
     ASSERT_EQ(1u, writers.size());
     const uint64_t blocked = BlockedSignals(writers[0]);
     EXPECT_FALSE(IsBlocked(blocked, SIGUSR1));
-    EXPECT_FALSE(IsBlocked(blocked, SIGUSR2));
+    EXPECT_TRUE(IsBlocked(blocked, SIGUSR2));
     EXPECT_TRUE(IsBlocked(blocked, SIGINT));
     EXPECT_TRUE(IsBlocked(blocked, SIGTERM));
     EXPECT_TRUE(IsBlocked(blocked, SIGPIPE));
 
     sink->Add(MemoryChunk(boost::make_shared<MemoryMarkerEndOfStream>()));
     sink->Tick();  // this pass still took bytes
-    EXPECT_FALSE(sink->complete_.load());
+    EXPECT_FALSE(sink->IsComplete());
     sink->Tick();
-    EXPECT_TRUE(sink->complete_.load());
-    EXPECT_EQ(offset, sink->written_.load());
+    EXPECT_TRUE(sink->IsComplete());
+    EXPECT_EQ(offset, sink->BytesTaken());
     EXPECT_TRUE(ReadFile(path) == Expected(offset));  // not printed: megabytes
     EXPECT_TRUE(errors.Errors().empty());
 
     sink->Stop();
-    EXPECT_TRUE(ThreadsNamed("RemuxWriter").empty());
+    EXPECT_TRUE(ThreadsNamed("BatchWriter").empty());
 }
 
 // An output that takes nothing: the pump may run ahead of the writer by the queue and one
 // batch, no more, and goes on as soon as the output takes bytes again; nothing is lost.
-TEST_F(RemuxSinkTest, ThePumpWaitsWhenTheQueueIsFull) {
+TEST_F(BatchedFileServerTest, ThePumpWaitsWhenTheQueueIsFull) {
     WriteToAFifoNobodyReads();
     const uint32_t kChunk = 65536;
-    const uint64_t kTotal = 4 * RemuxSink::kQueueBytes;
+    const uint64_t kTotal = 4 * BatchedFileServer::kQueueBytes;
     std::atomic<bool> done{false};
+    std::atomic<pid_t> pumpId{0};
     std::thread pump([&] {
+        pumpId = ThreadId();
         uint64_t offset = 0;
         while (offset < kTotal) AddBytes(*sink, &offset, kChunk);
         done = true;
     });
     EXPECT_TRUE(Eventually(
-        [&] { return PipeIsFull() && sink->written_.load() >= RemuxSink::kQueueBytes; }));
-    usleep(100000);  // time to run on, were the queue unbounded
+        [&] { return PipeIsFull() && sink->BytesTaken() >= BatchedFileServer::kQueueBytes; }));
+    EXPECT_TRUE(ComesToWaitOnALock(pumpId)) << "the pump waits for room";
     // The batch being written counts in the queue; the pump holds one more batch, waiting.
-    EXPECT_LE(sink->written_.load(), RemuxSink::kQueueBytes + RemuxSink::kWriteBytes);
+    EXPECT_LE(sink->BytesTaken(), BatchedFileServer::kQueueBytes + BatchedFileServer::kWriteBytes);
     EXPECT_FALSE(done.load());
 
     std::string received;
@@ -209,7 +230,7 @@ TEST_F(RemuxSinkTest, ThePumpWaitsWhenTheQueueIsFull) {
     pump.join();
     EXPECT_TRUE(done.load());
     EndTheStream();
-    EXPECT_TRUE(sink->complete_.load());
+    EXPECT_TRUE(sink->IsComplete());
     sink.reset();  // closes the FIFO: the reader sees its end
     drain.join();
     EXPECT_EQ(kTotal, received.size());
@@ -219,7 +240,7 @@ TEST_F(RemuxSinkTest, ThePumpWaitsWhenTheQueueIsFull) {
 
 // A failed write is told once, through the sink's errors and by stopping the session; what
 // comes after it is dropped without waiting, and the stream is never complete.
-TEST_F(RemuxSinkTest, AFailedWriteIsToldOnceAndNothingWaitsAfterIt) {
+TEST_F(BatchedFileServerTest, AFailedWriteIsToldOnceAndNothingWaitsAfterIt) {
     if (access("/dev/full", W_OK) != 0) GTEST_SKIP() << "no /dev/full";
     // A pump without a thread: the writer's stop shuts the session down on its own thread.
     session->StartPump(0);
@@ -228,9 +249,9 @@ TEST_F(RemuxSinkTest, AFailedWriteIsToldOnceAndNothingWaitsAfterIt) {
     session->SetComponentStack(stack);
     sink->SetName("/dev/full", true);
     uint64_t offset = 0;
-    while (offset < 4 * RemuxSink::kQueueBytes) AddBytes(*sink, &offset, 100000);
+    while (offset < 4 * BatchedFileServer::kQueueBytes) AddBytes(*sink, &offset, 100000);
     EndTheStream();
-    EXPECT_FALSE(sink->complete_.load());
+    EXPECT_FALSE(sink->IsComplete());
     EXPECT_TRUE(sink->HasFailed());
     const std::vector<SvTestSupport::ErrorRecorder::Report> reports = errors.Errors();
     ASSERT_EQ(1u, reports.size());
@@ -242,7 +263,7 @@ TEST_F(RemuxSinkTest, AFailedWriteIsToldOnceAndNothingWaitsAfterIt) {
 
 // The reader goes away while the pump waits for room and the writer is blocked: the write
 // fails, the pump is let go, and the failure is told once.
-TEST_F(RemuxSinkTest, AReaderThatLeavesReleasesAWaitingPump) {
+TEST_F(BatchedFileServerTest, AReaderThatLeavesReleasesAWaitingPump) {
     struct sigaction ignore;
     std::memset(&ignore, 0, sizeof ignore);
     ignore.sa_handler = SIG_IGN;
@@ -252,28 +273,28 @@ TEST_F(RemuxSinkTest, AReaderThatLeavesReleasesAWaitingPump) {
     std::atomic<bool> done{false};
     std::thread pump([&] {
         uint64_t offset = 0;
-        while (offset < 4 * RemuxSink::kQueueBytes) AddBytes(*sink, &offset, 65536);
+        while (offset < 4 * BatchedFileServer::kQueueBytes) AddBytes(*sink, &offset, 65536);
         done = true;
     });
     EXPECT_TRUE(Eventually(
-        [&] { return PipeIsFull() && sink->written_.load() >= RemuxSink::kQueueBytes; }));
+        [&] { return PipeIsFull() && sink->BytesTaken() >= BatchedFileServer::kQueueBytes; }));
     EXPECT_FALSE(done.load());
     close(reader);
     reader = -1;
     EXPECT_TRUE(Eventually([&] { return done.load(); }));
     pump.join();
     EndTheStream();
-    EXPECT_FALSE(sink->complete_.load());
+    EXPECT_FALSE(sink->IsComplete());
     ASSERT_EQ(1u, errors.Errors().size());
     EXPECT_EQ(SVStatus(SVStatusFileInput), errors.Errors()[0].first);
     sink->Stop();
-    EXPECT_TRUE(ThreadsNamed("RemuxWriter").empty());
+    EXPECT_TRUE(ThreadsNamed("BatchWriter").empty());
     sigaction(SIGPIPE, &old, nullptr);
 }
 
 // A stop while the writer is blocked waits for that write only: it returns once the write
 // ends (here, the reader leaves), and the batches still queued are not written.
-TEST_F(RemuxSinkTest, AStopWhileTheWriterIsBlockedEndsWithTheWrite) {
+TEST_F(BatchedFileServerTest, AStopWhileTheWriterIsBlockedEndsWithTheWrite) {
     struct sigaction ignore;
     std::memset(&ignore, 0, sizeof ignore);
     ignore.sa_handler = SIG_IGN;
@@ -281,36 +302,73 @@ TEST_F(RemuxSinkTest, AStopWhileTheWriterIsBlockedEndsWithTheWrite) {
     ASSERT_EQ(0, sigaction(SIGPIPE, &ignore, &old));
     WriteToAFifoNobodyReads();
     uint64_t offset = 0;
-    while (offset < 3 * RemuxSink::kWriteBytes) AddBytes(*sink, &offset, 65536);  // queued
+    while (offset < 3 * BatchedFileServer::kWriteBytes) AddBytes(*sink, &offset, 65536);  // queued
     EXPECT_TRUE(Eventually([&] { return PipeIsFull(); }));
     std::atomic<bool> stopped{false};
+    std::atomic<pid_t> stopperId{0};
     std::thread stopper([&] {
+        stopperId = ThreadId();
         sink->Stop();
         stopped = true;
     });
-    usleep(100000);
+    EXPECT_TRUE(ComesToWaitOnALock(stopperId)) << "the stop waits for the writer";
     EXPECT_FALSE(stopped.load());  // the write under way still holds the writer
     close(reader);
     reader = -1;
     EXPECT_TRUE(Eventually([&] { return stopped.load(); }));
     stopper.join();
-    EXPECT_TRUE(ThreadsNamed("RemuxWriter").empty());
+    EXPECT_TRUE(ThreadsNamed("BatchWriter").empty());
     EXPECT_EQ(1u, errors.Errors().size());
     sigaction(SIGPIPE, &old, nullptr);
 }
 
 // A stop or the sink's end with batches still queued to a file: no hang, and what reached the
 // file is the stream's beginning, unbroken.
-TEST_F(RemuxSinkTest, StoppingWithBatchesQueuedLeavesAnUnbrokenBeginning) {
+TEST_F(BatchedFileServerTest, StoppingWithBatchesQueuedLeavesAnUnbrokenBeginning) {
     const std::string path = dir.File("out.ts");
     sink->SetName(path, true);
     uint64_t offset = 0;
-    while (offset < 6 * RemuxSink::kWriteBytes) AddBytes(*sink, &offset, 188 * 100);
+    while (offset < 6 * BatchedFileServer::kWriteBytes) AddBytes(*sink, &offset, 188 * 100);
     sink.reset();
     const std::string written = ReadFile(path);
     EXPECT_LE(written.size(), offset);
     EXPECT_TRUE(written == Expected(written.size()));
     EXPECT_TRUE(errors.Errors().empty());
+}
+
+void IgnoreSignal(int) {}
+
+// A FIFO whose reader has it open but never reads: the writer blocks once the pipe is full, and
+// only a cancel lets it go, so that the sink can be stopped and joined. The failure is told
+// once with its reason, and nothing written later blocks.
+TEST_F(BatchedFileServerTest, CancelWritesEndsAWriteBlockedOnAReaderThatDoesNotRead) {
+    struct sigaction wake;
+    std::memset(&wake, 0, sizeof wake);
+    wake.sa_handler = IgnoreSignal;
+    sigemptyset(&wake.sa_mask);
+    wake.sa_flags = 0;  // no SA_RESTART: the blocked write returns EINTR
+    struct sigaction old;
+    ASSERT_EQ(0, sigaction(SIGUSR1, &wake, &old));
+    sink->SetWakeSignal(SIGUSR1);
+    WriteToAFifoNobodyReads();
+    uint64_t offset = 0;
+    while (offset < 2 * BatchedFileServer::kWriteBytes) AddBytes(*sink, &offset, 65536);
+    EXPECT_TRUE(Eventually([&] { return PipeIsFull(); }));
+
+    sink->CancelWrites();
+    EXPECT_TRUE(sink->HasFailed());
+    EXPECT_EQ(ECANCELED, sink->FailureReason());
+    ASSERT_EQ(1u, errors.Errors().size());
+    EXPECT_EQ(SVStatus(SVStatusFileInput), errors.Errors()[0].first);
+    EXPECT_EQ("Could not write bytes", errors.Errors()[0].second);
+    // Nothing more goes out, and nothing blocks.
+    while (offset < 4 * BatchedFileServer::kWriteBytes) AddBytes(*sink, &offset, 65536);
+    EndTheStream();
+    EXPECT_FALSE(sink->IsComplete());
+    sink->Stop();
+    EXPECT_TRUE(ThreadsNamed("BatchWriter").empty());
+    EXPECT_EQ(1u, errors.Errors().size());
+    sigaction(SIGUSR1, &old, nullptr);
 }
 
 }  // namespace
