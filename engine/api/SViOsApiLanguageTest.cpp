@@ -26,6 +26,7 @@
 #include "tests/support/LoopbackHttpGet.h"
 #include "tests/support/UnusedPort.h"
 #include "tools/common/TsReader.h"
+#include "tests/support/TestLabels.h"
 
 namespace {
 
@@ -172,6 +173,7 @@ protected:
     }
 };
 
+SV_SUITE_LABEL(SViOsApiLanguageTest, e2e);  // checked with outside clients
 TEST_F(SViOsApiLanguageTest, SelectingTheOtherLanguageChangesTheServedSound) {
     const std::string folder = Fixtures::MakeSmilFolder(
         "smil-language-20s", {"--lang", "en", "--lang", "en", "--lang", "de", LongPictures(),

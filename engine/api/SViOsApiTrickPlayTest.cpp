@@ -27,6 +27,7 @@
 #include "tests/support/TemporaryDirectory.h"
 #include "tests/support/UnusedPort.h"
 #include "tools/common/TsReader.h"
+#include "tests/support/TestLabels.h"
 
 namespace {
 
@@ -234,6 +235,7 @@ void SViOsApiTrickPlayTest::PlayThenTrick(int16_t rate, const std::string& sourc
     EXPECT_EQ(SV_Stop(), 0);
 }
 
+SV_SUITE_LABEL(SViOsApiTrickPlayTest, e2e);  // checked with outside clients
 TEST_F(SViOsApiTrickPlayTest, RateFourServesTheForwardRenditionsKeyFramesWithoutAudio) {
     PlayThenTrick(4, Fixtures::TrickClips()[1]);
 }

@@ -318,7 +318,9 @@ TEST(HTTPClientLifetime, TheSessionsPassChecksForStallsOncePerSecond) {
     while (bench.transports.Count() == 1 && passes < 100) {
         ++passes;
         bench.session->Tick();
-        if (passes == 16) EXPECT_EQ(4u, bench.client->GetStallCount());
+        if (passes == 16) {
+            EXPECT_EQ(4u, bench.client->GetStallCount());
+        }
         bench.Advance(250);
     }
     EXPECT_EQ(17, passes);

@@ -15,6 +15,7 @@
 
 #include "engine/input/HTTPClientOriginTestSupport.h"
 #include "tests/support/Fixtures.h"
+#include "tests/support/TestLabels.h"
 
 namespace SarvelonMediaKit {
 namespace origintest {
@@ -43,6 +44,8 @@ protected:
     std::string title;
 };
 
+SV_TEST_LABEL(HTTPClientOriginFaultTest, AStalledBodyIsRequestedAgainFromWhereItStopped,
+              slow);  // over 10 s
 // The origin holds the body after 64 KiB for longer than the client waits: one warning, one
 // new request for the rest, the warning withdrawn with the first new bytes, and the chain's
 // samples are the file's. Real time: about six seconds.

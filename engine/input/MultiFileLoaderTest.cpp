@@ -21,6 +21,7 @@
 #include "tests/support/NginxOrigin.h"
 #include "tests/support/TestOrigin.h"
 #include "tests/support/ThreadTestSupport.h"
+#include "tests/support/TestLabels.h"
 
 namespace SarvelonMediaKit {
 namespace test {
@@ -186,7 +187,9 @@ TEST_F(MultiFileLoaderLoad, ManifestsThatCannotBeLoaded) {
         MultiFileLoader loader(c.location, kCapacity);
         EXPECT_EQ(c.status, loader.Load(kTimeout));
         EXPECT_EQ(c.status, loader.GetStatus());
-        if (!c.text.empty()) EXPECT_EQ(c.text, loader.GetErrorText());
+        if (!c.text.empty()) {
+            EXPECT_EQ(c.text, loader.GetErrorText());
+        }
     }
     EXPECT_TRUE(SvTestSupport::WaitUntil([&] { return SessionThreads() == threadsBefore; }));
 }
@@ -453,6 +456,7 @@ TEST_F(MultiFileLoaderAbort, AnAbortAfterASuccessfulLoadKeepsTheSuccess) {
 
 class MultiFileLoaderNginx : public MultiFileLoaderLoad {};
 
+SV_SUITE_LABEL(MultiFileLoaderNginx, e2e);  // checked with outside clients
 TEST_F(MultiFileLoaderNginx, AManifestAndItsFilesServedByNginx) {
     // scripts/deps installs nginx: without it this check has not run, which is a failure.
     ASSERT_TRUE(SvTestSupport::NginxOrigin::Installed()) << "run scripts/deps to install nginx";

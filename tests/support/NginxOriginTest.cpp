@@ -24,6 +24,7 @@
 #include "tests/support/TemporaryDirectory.h"
 #include "tests/support/ThreadTestSupport.h"
 #include "tests/support/UnusedPort.h"
+#include "tests/support/TestLabels.h"
 
 namespace SvTestSupport {
 namespace {
@@ -51,6 +52,7 @@ std::string Pattern(size_t size) {
     return bytes;
 }
 
+SV_SUITE_LABEL(NginxOriginServer, e2e);  // checked with outside clients
 TEST(NginxOriginServer, ServesItsFolderAndAStopLeavesNothingListening) {
     ASSERT_TRUE(NginxOrigin::Installed()) << "run scripts/deps to install nginx";
     TemporaryDirectory dir("nginxorigin");
