@@ -437,7 +437,7 @@ TEST_F(SvplayTest, EngineDiagnosticsGoToStandardErrorAndAStallIsSaidOnce) {
     const std::string stall = "Mux has stopped sending ";
     const Clock::time_point until = Clock::now() + std::chrono::seconds(15);
     while (svplay.Errors().find(stall) == std::string::npos && Clock::now() < until) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
     // Three more checks of the watchdog.
     std::this_thread::sleep_for(std::chrono::milliseconds(1600));
