@@ -102,9 +102,13 @@ protected:
     // Types into each field as a person would: a tap, then the keys.
     void Fill(const std::string& email, const std::string& password) {
         ASSERT_TRUE(driver_.Tap("emailTextField"));
-        if (!email.empty()) ASSERT_TRUE(driver_.Type(email));
+        if (!email.empty()) {
+            ASSERT_TRUE(driver_.Type(email));
+        }
         ASSERT_TRUE(driver_.Tap("passwordlTextField"));
-        if (!password.empty()) ASSERT_TRUE(driver_.Type(password));
+        if (!password.empty()) {
+            ASSERT_TRUE(driver_.Type(password));
+        }
     }
 
     // Fills the form, taps the button and waits for an alert or the portal.

@@ -18,6 +18,7 @@
 #include "engine/api/SViOsApiState.h"
 #include "engine/serve/ListeningPort.h"
 #include "platform/ui/HeadlessWebViewBackend.h"
+#include "tests/support/TestLabels.h"
 #include "tests/support/UnusedPort.h"
 
 namespace {
@@ -85,6 +86,8 @@ protected:
         std::make_shared<std::vector<ns::MovieStreamStatistics>>();
     int players_ = 0;
 };
+
+SV_SUITE_LABEL(MainViewController2EndToEndTest, e2e);  // played through the engine
 
 TEST_F(MainViewController2EndToEndTest, SignInMoviesFirstTitlePlayedToTheEnd) {
     ASSERT_NO_FATAL_FAILURE(SignInToPortal());

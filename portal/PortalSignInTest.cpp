@@ -68,7 +68,9 @@ TEST_F(SignInPortal, AnswersEachOutcomeWithTheRedirectTheHeadersAndTheCookies) {
         EXPECT_EQ(302, response.status);
         EXPECT_EQ(portal_->Url(c.location), response.Header("Location"));
         EXPECT_EQ(c.status != nullptr, response.Has("DEVICE_LOGIN_STATUS"));
-        if (c.status != nullptr) EXPECT_EQ(c.status, response.Header("DEVICE_LOGIN_STATUS"));
+        if (c.status != nullptr) {
+            EXPECT_EQ(c.status, response.Header("DEVICE_LOGIN_STATUS"));
+        }
         EXPECT_EQ(c.code, response.Header("DEVICE_LOGIN_STATUS_CODE"));
         ASSERT_TRUE(response.Has("DEVICE_FREE_SLOTS"));
         EXPECT_EQ(c.freeSlots, response.Header("DEVICE_FREE_SLOTS"));

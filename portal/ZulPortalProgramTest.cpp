@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "platform/store/PropertyList.h"
+#include "tests/support/TestLabels.h"
 
 extern char** environ;
 
@@ -33,6 +34,7 @@ std::string Output(const std::string& command) {
     return output;
 }
 
+SV_SUITE_LABEL(ZulPortalProgram, e2e);  // checked with outside clients
 // The program as a person runs it: the URL first, curl against it, SIGTERM ends it with 0.
 TEST(ZulPortalProgram, PrintsItsUrlServesCurlAndExitsZeroOnSigterm) {
     const std::string plist = ::testing::TempDir() + "/portal-program";

@@ -12,6 +12,7 @@
 #include "platform/store/Keychain.h"
 #include "platform/store/UserDefaults.h"
 #include "tests/support/TemporaryDirectory.h"
+#include "tests/support/TestLabelScript.h"
 
 // GLib and GStreamer are built without frame pointers: AddressSanitizer's fast unwinder stops
 // at g_malloc, and the suppressions of their process-long allocations (lsan.supp) could name
@@ -20,6 +21,9 @@ extern "C" const char* __asan_default_options() { return "fast_unwind_on_malloc=
 
 int main(int argc, char** argv) {
     ::testing::InitGoogleTest(&argc, argv);
+    if (const std::optional<int> status = SvTestSupport::LabelScriptRequested(argc, argv)) {
+        return *status;
+    }
     setenv(ns::desktop::GstMoviePlayer::kSilentVariable, "1", 1);
     SvTestSupport::TemporaryDirectory root("zul-app-desktop-tests-");
     const std::string home = root.File("home");

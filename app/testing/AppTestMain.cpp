@@ -9,9 +9,13 @@
 #include "platform/store/Keychain.h"
 #include "platform/store/UserDefaults.h"
 #include "tests/support/TemporaryDirectory.h"
+#include "tests/support/TestLabelScript.h"
 
 int main(int argc, char** argv) {
     ::testing::InitGoogleTest(&argc, argv);
+    if (const std::optional<int> status = SvTestSupport::LabelScriptRequested(argc, argv)) {
+        return *status;
+    }
     SvTestSupport::TemporaryDirectory root("zul-app-tests-");
     const std::string home = root.File("home");
     setenv("HOME", home.c_str(), 1);

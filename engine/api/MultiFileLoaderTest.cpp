@@ -22,6 +22,7 @@
 #include "tests/support/NginxOrigin.h"
 #include "tests/support/TestOrigin.h"
 #include "tests/support/ThreadTestSupport.h"
+#include "tests/support/TestLabels.h"
 
 namespace SarvelonMediaKit {
 namespace test {
@@ -480,6 +481,7 @@ TEST_F(MultiFileLoaderAbort, AnAbortAfterASuccessfulLoadKeepsTheSuccess) {
 
 class MultiFileLoaderNginx : public MultiFileLoaderLoad {};
 
+SV_SUITE_LABEL(MultiFileLoaderNginx, e2e);  // checked with outside clients
 TEST_F(MultiFileLoaderNginx, AManifestAndItsFilesServedByNginx) {
     // scripts/deps installs nginx: without it this check has not run, which is a failure.
     ASSERT_TRUE(SvTestSupport::NginxOrigin::Installed()) << "run scripts/deps to install nginx";

@@ -319,18 +319,24 @@ TEST_F(MediaTransformerTest, QueriesRacingSetupAndTeardownNeverTouchADestroyedSe
     for (int round = 0; round < 200; ++round) {
         size_t i = static_cast<size_t>(round) % kSlots;
         SVMediaTransformerSession* old = slots[i].exchange(nullptr);
-        if (old != nullptr) EXPECT_EQ(200u, SV_MediaTransformerTeardown(old));
+        if (old != nullptr) {
+            EXPECT_EQ(200u, SV_MediaTransformerTeardown(old));
+        }
         SVMediaTransformerSession* made = nullptr;
         std::string url;
         SV_MediaTransformerSetup("clip.xyz", SV::SVDictionary(), 1, &url, &made);
         slots[i] = made;
         // Readers may still hold the old handle value: it must now answer 4200.
-        if (old != nullptr && old != made) EXPECT_EQ(4200u, SV_GetChapterData(old, 0, 0));
+        if (old != nullptr && old != made) {
+            EXPECT_EQ(4200u, SV_GetChapterData(old, 0, 0));
+        }
     }
     done = true;
     for (std::thread& t : readers) t.join();
     for (size_t i = 0; i < kSlots; ++i) {
-        if (slots[i] != nullptr) EXPECT_EQ(200u, SV_MediaTransformerTeardown(slots[i]));
+        if (slots[i] != nullptr) {
+            EXPECT_EQ(200u, SV_MediaTransformerTeardown(slots[i]));
+        }
     }
     EXPECT_EQ(0, unexpected.load());
 }
@@ -399,7 +405,9 @@ TEST_F(MediaTransformerTest, PlaysAFixtureTitleFromSetupToTerminate) {
         ASSERT_NE(nullptr, track);
         uint32_t id = 0;
         ASSERT_TRUE(track->GetUnsignedInt(TrackInfoKey_Id, id));
-        if (i > 0) EXPECT_GT(id, previousId) << "in track-identifier order";
+        if (i > 0) {
+            EXPECT_GT(id, previousId) << "in track-identifier order";
+        }
         previousId = id;
         uint32_t w = 0;
         if (track->GetUnsignedInt(TrackInfoKey_VideoWidth, w) && w == 320) sawVideo = true;

@@ -24,8 +24,10 @@
 #include "engine/serve/ListeningPort.h"
 #include "tests/support/Fixtures.h"
 #include "tests/support/LoopbackHttpGet.h"
+#include "tests/support/ThreadTestSupport.h"
 #include "tests/support/UnusedPort.h"
 #include "tools/common/TsReader.h"
+#include "tests/support/TestLabels.h"
 
 namespace {
 
@@ -172,6 +174,7 @@ protected:
     }
 };
 
+SV_SUITE_LABEL(SViOsApiLanguageTest, e2e);  // checked with outside clients
 TEST_F(SViOsApiLanguageTest, SelectingTheOtherLanguageChangesTheServedSound) {
     const std::string folder = Fixtures::MakeSmilFolder(
         "smil-language-20s", {"--lang", "en", "--lang", "en", "--lang", "de", LongPictures(),
@@ -194,10 +197,10 @@ TEST_F(SViOsApiLanguageTest, SelectingTheOtherLanguageChangesTheServedSound) {
     ASSERT_EQ(0, SV_Play("title.smil", &url, 0));
     const std::string playlist = url.substr(url.rfind('/') + 1);
     HttpAnswer list;
-    for (int attempt = 0; attempt < 100 && list.status == 0; ++attempt) {
+    SvTestSupport::WaitUntil([&] {  // the server answers once it listens
         list = HttpGet(port, playlist);
-        if (list.status == 0) std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    }
+        return list.status != 0;
+    });
     ASSERT_EQ(200, list.status);
     ASSERT_NE(std::string::npos, list.body.find(std::to_string(kSegments - 1) + ".ts\n"))
         << list.body;

@@ -23,10 +23,12 @@
 #include "engine/serve/ListeningPort.h"
 #include "tests/support/Fixtures.h"
 #include "tests/support/LoopbackHttpGet.h"
+#include "tests/support/ThreadTestSupport.h"
 #include "tests/support/ProbePackets.h"
 #include "tests/support/TemporaryDirectory.h"
 #include "tests/support/UnusedPort.h"
 #include "tools/common/TsReader.h"
+#include "tests/support/TestLabels.h"
 
 namespace {
 
@@ -136,10 +138,10 @@ void SViOsApiTrickPlayTest::PlayThenTrick(int16_t rate, const std::string& sourc
 
     // The engine's worker opens the port after SV_Play returns.
     HttpAnswer list;
-    for (int attempt = 0; attempt < 100 && list.status == 0; ++attempt) {
+    SvTestSupport::WaitUntil([&] {  // the server answers once it listens
         list = HttpGet(port, playlist);
-        if (list.status == 0) std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    }
+        return list.status != 0;
+    });
     ASSERT_EQ(200, list.status);
     ASSERT_NE(std::string::npos, list.body.find((std::to_string(kListedSegments - 1) + ".ts\n")))
         << list.body;
@@ -234,6 +236,7 @@ void SViOsApiTrickPlayTest::PlayThenTrick(int16_t rate, const std::string& sourc
     EXPECT_EQ(SV_Stop(), 0);
 }
 
+SV_SUITE_LABEL(SViOsApiTrickPlayTest, e2e);  // checked with outside clients
 TEST_F(SViOsApiTrickPlayTest, RateFourServesTheForwardRenditionsKeyFramesWithoutAudio) {
     PlayThenTrick(4, Fixtures::TrickClips()[1]);
 }

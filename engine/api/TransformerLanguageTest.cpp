@@ -20,6 +20,7 @@
 #include "tests/support/TemporaryDirectory.h"
 #include "tests/support/ThreadTestSupport.h"
 #include "tools/common/TsReader.h"
+#include "tests/support/TestLabels.h"
 
 namespace SarvelonMediaKit {
 namespace {
@@ -141,6 +142,7 @@ protected:
     Streams fra;
 };
 
+SV_SUITE_LABEL(TransformerLanguagePlayerTest, e2e);  // checked with outside clients
 TEST_F(TransformerLanguagePlayerTest, TheTitlesFirstLanguageIsHeardAlone) {
     const Streams written = Play(0, eng.audio.size());
     EXPECT_EQ(Fixtures::kShortClipFrames, written.pictures);

@@ -31,6 +31,7 @@
 #include "tests/support/TemporaryDirectory.h"
 #include "tests/support/TestOrigin.h"
 #include "tests/support/ThreadTestSupport.h"
+#include "tests/support/TestLabels.h"
 
 namespace SarvelonMediaKit {
 namespace {
@@ -176,6 +177,7 @@ TEST(TransformerManifest, AWrongHashOrAMissingSourceFailsTheStageWithTheLoadersS
     }
 }
 
+SV_SUITE_LABEL(TransformerManifestPlayerTest, e2e);  // checked with outside clients
 // The transport stream written from the manifest: every picture of the video file and every
 // frame of the first language's sound, which is the 440 Hz source's and not the 880 Hz one's.
 TEST(TransformerManifestPlayerTest, TheOutputCarriesThePicturesAndTheFirstLanguage) {
@@ -222,6 +224,7 @@ protected:
     }
 };
 
+SV_SUITE_LABEL(TransformerManifestNginxTest, e2e);  // checked with outside clients
 TEST_F(TransformerManifestNginxTest, AManifestOverHttpLoadsItsFilesFromTheSameFolder) {
     if (!SvTestSupport::NginxOrigin::Installed()) GTEST_SKIP() << "nginx is not installed";
     const std::string manifest = Fixtures::SmilTitle();

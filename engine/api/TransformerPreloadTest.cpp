@@ -24,6 +24,7 @@
 #include "tests/support/ProbePackets.h"
 #include "tests/support/TemporaryDirectory.h"
 #include "tests/support/ThreadTestSupport.h"
+#include "tests/support/TestLabels.h"
 
 namespace SarvelonMediaKit {
 namespace {
@@ -239,6 +240,7 @@ std::map<int, size_t> SeparateAudioSourceCounts() {
     return counts;
 }
 
+SV_SUITE_LABEL(TransformerAudioBranchPlayerTest, e2e);  // checked with outside clients
 // The transport stream written through the branch, read back by ffprobe and ffmpeg: the main
 // chain's pictures and the branch's audio frames, each as many as the title's sources hold.
 TEST(TransformerAudioBranchPlayerTest, SeparateAudioTrackReachesTheOutput) {

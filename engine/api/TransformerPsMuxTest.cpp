@@ -17,6 +17,7 @@
 #include "tests/support/ProbePackets.h"
 #include "tests/support/TemporaryDirectory.h"
 #include "tests/support/ThreadTestSupport.h"
+#include "tests/support/TestLabels.h"
 
 namespace SarvelonMediaKit {
 namespace {
@@ -58,6 +59,7 @@ TEST(TransformerPsMux, TheAudioBranchOfAChainWithoutMultiplexerGetsOne) {
     EXPECT_EQ(SVStatusSuccess, transformer.Stop());
 }
 
+SV_SUITE_LABEL(TransformerPsMuxPlayerTest, e2e);  // checked with outside clients
 // The program stream written by that multiplexer, read back by ffprobe: every picture of the
 // video clip and every audio frame of the separate audio clip.
 TEST(TransformerPsMuxPlayerTest, TheProgramStreamCarriesThePicturesAndTheBranchAudio) {
@@ -97,7 +99,9 @@ TEST(TransformerPsMuxPlayerTest, TheProgramStreamCarriesThePicturesAndTheBranchA
          SvTestSupport::ProbePackets(output, "stream_index,dts")) {
         const long long dts = std::stoll(packet["dts"]);
         const std::string& stream = packet["stream_index"];
-        if (last.count(stream) != 0) EXPECT_LT(last[stream], dts) << "stream " << stream;
+        if (last.count(stream) != 0) {
+            EXPECT_LT(last[stream], dts) << "stream " << stream;
+        }
         last[stream] = dts;
     }
     EXPECT_EQ(2u, last.size());

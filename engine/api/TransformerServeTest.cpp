@@ -18,6 +18,7 @@
 #include "tests/support/Fixtures.h"
 #include "tests/support/TemporaryDirectory.h"
 #include "tests/support/ProbePackets.h"
+#include "tests/support/TestLabels.h"
 
 namespace SarvelonMediaKit {
 namespace {
@@ -54,6 +55,7 @@ protected:
     std::string url;
 };
 
+SV_SUITE_LABEL(TransformerServeTest, e2e);  // checked with outside clients
 TEST_F(TransformerServeTest, FfmpegPlaysTheWholeTitleFromThePlaybackUrl) {
     // The URL handed out names the engine's port and the title's playlist.
     const std::string title = Fixtures::HlsTitle();
@@ -114,6 +116,7 @@ TEST_F(TransformerServeTest, NamesThatAreNotServedAreNotFound) {
     EXPECT_EQ(SVStatusSuccess, transformer->GetStatus());
 }
 
+SV_SUITE_LABEL(TransformerFileOutputTest, e2e);  // checked with outside clients
 TEST(TransformerFileOutputTest, TheTitleIsWrittenWholeAsATransportStream) {
     TemporaryDirectory dir("tfile");
     const std::string output = dir.File("out.ts");

@@ -216,17 +216,16 @@ TEST(PumpTest, WatchdogReportsATaskThatHangs) {
     Pump pump(nullptr);
     pump.CreateThread(MediaTime(5000));
     pump.Start();
-    // The watchdog looks every 500 ms from the thread's start; starting the task between two
-    // looks leaves one look well inside the window in which it has run for more than a second.
-    std::this_thread::sleep_for(milliseconds(250));
-    std::atomic<bool> done{false};
-    pump.GetTaskManager()->AddTask(MakeTask("Test::Sleep", [&]() {
-        std::this_thread::sleep_for(milliseconds(1500));
-        done = true;
+    // The task hangs until the watchdog, which looks every 500 ms on the real clock, has said
+    // so: once it has run for more than a second, within 1.5 s.
+    std::atomic<bool> release{false};
+    pump.GetTaskManager()->AddTask(MakeTask("Test::Hang", [&]() {
+        while (!release) std::this_thread::sleep_for(milliseconds(1));
     }));
-    ASSERT_TRUE(WaitUntil([&]() { return done.load(); }, 2500));
-    EXPECT_NE(std::string::npos, output.Text().find("TaskManager hung on Test::Sleep\n"))
-        << output.Text();
+    EXPECT_TRUE(WaitUntil([&]() {
+        return output.Text().find("TaskManager hung on Test::Hang\n") != std::string::npos;
+    })) << output.Text();
+    release = true;
 }
 
 TEST(PumpTest, WatchdogIsArmedWhileTheLoopRunsAndQuietOnceItHasEnded) {

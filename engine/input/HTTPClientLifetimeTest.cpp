@@ -13,6 +13,7 @@
 
 #include "engine/core/ComponentStack.h"
 #include "engine/input/HTTPClientTestSupport.h"
+#include "tests/support/ThreadTestSupport.h"
 
 namespace SarvelonMediaKit {
 namespace test {
@@ -211,6 +212,8 @@ TEST(HTTPClientLifetime, ADeliveryInProgressNeverHoldsTheSession) {
     auto guard = boost::make_shared<HTTPClientGuard>(raw);
     HTTPClientDataHandler handler(session->GetTaskManager(), guard);
     boost::weak_ptr<Session> weak = session;
+    const boost::weak_ptr<TaskManager> queue = session->GetTaskManager();
+    const long idle = queue.use_count();
 
     // The delivery waits inside the handler, for the client, while the last owner lets go
     // of the session.
@@ -219,7 +222,9 @@ TEST(HTTPClientLifetime, ADeliveryInProgressNeverHoldsTheSession) {
         const signed char bytes[4] = {1, 2, 3, 4};
         handler(bytes, 4);
     });
-    std::this_thread::sleep_for(std::chrono::milliseconds(30));  // it is inside by now
+    // Inside, the delivery holds the task queue while it waits for the client.
+    EXPECT_TRUE(SvTestSupport::WaitUntil([&] { return queue.use_count() > idle; }))
+        << "the delivery never took the task queue";
     session.reset();
     EXPECT_TRUE(weak.expired()) << "the delivery holds the session: it would go on the "
                                    "download thread";
@@ -318,7 +323,9 @@ TEST(HTTPClientLifetime, TheSessionsPassChecksForStallsOncePerSecond) {
     while (bench.transports.Count() == 1 && passes < 100) {
         ++passes;
         bench.session->Tick();
-        if (passes == 16) EXPECT_EQ(4u, bench.client->GetStallCount());
+        if (passes == 16) {
+            EXPECT_EQ(4u, bench.client->GetStallCount());
+        }
         bench.Advance(250);
     }
     EXPECT_EQ(17, passes);

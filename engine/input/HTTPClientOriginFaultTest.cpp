@@ -15,6 +15,7 @@
 
 #include "engine/input/HTTPClientOriginTestSupport.h"
 #include "tests/support/Fixtures.h"
+#include "tests/support/TestLabels.h"
 
 namespace SarvelonMediaKit {
 namespace origintest {
@@ -43,6 +44,8 @@ protected:
     std::string title;
 };
 
+SV_TEST_LABEL(HTTPClientOriginFaultTest, AStalledBodyIsRequestedAgainFromWhereItStopped,
+              slow);  // over 10 s
 // The origin holds the body after 64 KiB for longer than the client waits: one warning, one
 // new request for the rest, the warning withdrawn with the first new bytes, and the chain's
 // samples are the file's. Real time: about six seconds.
@@ -153,9 +156,8 @@ TEST_F(HTTPClientOriginFaultTest, ABodyHeldFromItsFirstByteIsRetried) {
     std::shared_ptr<std::atomic<int64_t>> offset = std::make_shared<std::atomic<int64_t>>(0);
     OriginChain chain(OriginChain::kBytes, Url(), std::string(),
                       [offset] { return SV::PilTime(SV::PilTime::Now().Get() + offset->load()); });
-    ASSERT_TRUE(SvTestSupport::WaitUntil([&] { return origin.Requests().size() == 1; }));
-    // The head has been sent: the fault was read. The retry is served whole.
-    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    // The first answer has taken the fault; the retry is served whole.
+    ASSERT_TRUE(SvTestSupport::WaitUntil([&] { return origin.AnswersBegun("/title.svm") == 1; }));
     SetFault(TestOrigin::Fault());
     for (int i = 0; i < 10 && origin.Requests().size() == 1; ++i) {
         *offset += 1100;
@@ -178,6 +180,7 @@ TEST_F(HTTPClientOriginFaultTest, AStoppedClientResumesWithARangeRequest) {
     ASSERT_TRUE(SvTestSupport::WaitUntil([&] { return chain.sink->Size() >= 40000; }, 20000));
 
     struct Stopped {
+        bool queued = false;
         bool closed = false;
         bool released = false;
         uint64_t loaded = 0;
@@ -185,8 +188,9 @@ TEST_F(HTTPClientOriginFaultTest, AStoppedClientResumesWithARangeRequest) {
     const Stopped stopped = chain.OnTask<Stopped>([&] {
         // Holding the task thread while the transfer goes on leaves data of it queued behind
         // this task: the stop must make those do nothing.
-        std::this_thread::sleep_for(std::chrono::milliseconds(200));
         Stopped result;
+        result.queued =
+            SvTestSupport::WaitUntil([&] { return chain.client->QueuedData()->load() > 0; });
         boost::shared_ptr<HTTPClientInterface> transport = chain.client->GetMainTransport();
         chain.client->Stop();
         result.closed = transport && transport->IsClosed();
@@ -194,10 +198,12 @@ TEST_F(HTTPClientOriginFaultTest, AStoppedClientResumesWithARangeRequest) {
         result.loaded = chain.client->CurrentLoadedFilePosition().Get();
         return result;
     });
+    EXPECT_TRUE(stopped.queued) << "no data were queued behind the stop";
     EXPECT_TRUE(stopped.closed) << "the stop waits for the transport to close";
     EXPECT_TRUE(stopped.released);
     ASSERT_LT(stopped.loaded, title.size());
-    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    // This task runs after the data tasks queued behind the stop; the closed transport adds
+    // none.
     EXPECT_EQ(stopped.loaded, chain.OnTask<uint64_t>([&] {
         return chain.client->GetCurrentPosition();
     })) << "nothing of the stopped transfer arrives afterwards";

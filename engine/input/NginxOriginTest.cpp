@@ -10,6 +10,7 @@
 #include "engine/input/TransportTestSupport.h"
 #include "tests/support/NginxOrigin.h"
 #include "tests/support/TemporaryDirectory.h"
+#include "tests/support/TestLabels.h"
 
 namespace SarvelonMediaKit {
 namespace test {
@@ -17,6 +18,7 @@ namespace {
 
 using SvTestSupport::NginxOrigin;
 
+SV_SUITE_LABEL(NginxOrigin, e2e);  // checked with outside clients
 TEST(NginxOrigin, RandomRangedReadsOfAHundredMegabyteFileMatchTheFile) {
     // scripts/deps installs nginx: without it this check has not run, which is a failure.
     ASSERT_TRUE(NginxOrigin::Installed())

@@ -18,6 +18,7 @@
 #include "tests/support/Fixtures.h"
 #include "tests/support/TemporaryDirectory.h"
 #include "tools/common/TsReader.h"
+#include "tests/support/TestLabels.h"
 
 namespace SarvelonMediaKit {
 namespace {
@@ -106,6 +107,8 @@ protected:
     const std::string out = dir.File("out.ts");
 };
 
+SV_TEST_LABEL(Mpeg2TsMuxFixtureTest, TheClipRemuxedIsAcceptedAndKeepsItsAccessUnits,
+              e2e);  // checked with outside clients
 TEST_P(Mpeg2TsMuxFixtureTest, TheClipRemuxedIsAcceptedAndKeepsItsAccessUnits) {
     const std::string source = Fixtures::ShortClip();
     Remux(source, out, GetParam());
@@ -164,6 +167,8 @@ TEST_P(Mpeg2TsMuxFixtureTest, TheClipRemuxedIsAcceptedAndKeepsItsAccessUnits) {
     EXPECT_EQ(Fixtures::kShortClipFrames / 50, got.PacketsPerPid().at(0x0020));
 }
 
+SV_TEST_LABEL(Mpeg2TsMuxFixtureTest, Eac3TravelsAsStreamType87OnPrivateStream1,
+              e2e);  // checked with outside clients
 TEST_F(Mpeg2TsMuxFixtureTest, Eac3TravelsAsStreamType87OnPrivateStream1) {
     const std::string source = Fixtures::Eac3Clip();
     Remux(source, out, 4);
@@ -186,6 +191,8 @@ TEST_F(Mpeg2TsMuxFixtureTest, Eac3TravelsAsStreamType87OnPrivateStream1) {
     }
 }
 
+SV_TEST_LABEL(Mpeg2TsMuxFixtureTest, TitlesFromTheParserRemuxToTheirSourceClips,
+              e2e);  // checked with outside clients
 // A title read by the program-stream parser: what the engine's own chain will see.
 TEST_F(Mpeg2TsMuxFixtureTest, TitlesFromTheParserRemuxToTheirSourceClips) {
     struct Case {

@@ -194,7 +194,9 @@ TEST(MediaSeekerAdaptationTitleTest, SwitchesUpAndDownWithoutLosingOrRepeatingAF
         chain.seeker->PeriodicCheck();
         const uint32_t current = chain.seeker->GetCurrentTrack()->GetId().Get();
         if (current != visited.back()) visited.push_back(current);
-        if (step == 14) EXPECT_EQ(3u, current) << "the fast download took it up";
+        if (step == 14) {
+            EXPECT_EQ(3u, current) << "the fast download took it up";
+        }
     }
     ASSERT_TRUE(chain.Ended()) << "played to the end in " << step << " steps";
     EXPECT_EQ(std::vector<uint32_t>({1, 3, 1}), visited);

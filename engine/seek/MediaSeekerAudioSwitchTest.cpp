@@ -45,6 +45,7 @@ boost::shared_ptr<MediaTrack> SoundTrack(uint32_t id, uint64_t offset) {
 class WholeFile : public Component {
 public:
     explicit WholeFile(Session* session) : Component(session) {}
+    using Component::DoSeek;  // the time seek stays as the base has it
     std::string GetTypeName() const override { return "WholeFile"; }
     void DoPullData(ByteAmount& amount) override {
         uint64_t n = end - read;

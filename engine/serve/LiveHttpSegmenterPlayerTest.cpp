@@ -25,6 +25,7 @@
 #include "tests/support/TemporaryDirectory.h"
 #include "tools/common/TsReader.h"
 #include "tests/support/ProbePackets.h"
+#include "tests/support/TestLabels.h"
 
 namespace SarvelonMediaKit {
 namespace {
@@ -125,6 +126,7 @@ protected:
     TemporaryDirectory dir{"segplayer"};
 };
 
+SV_SUITE_LABEL(LiveHttpSegmenterPlayerTest, e2e);  // checked with outside clients
 TEST_F(LiveHttpSegmenterPlayerTest, TheMainPlaylistListsEveryTwoSecondSegmentOfTheTitle) {
     // Asked for at once: the chain may not have read the title's index yet.
     const HttpAnswer response = HttpGet(port, chain->PlaylistName());

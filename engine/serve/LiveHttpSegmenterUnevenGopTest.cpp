@@ -20,6 +20,7 @@
 #include "tests/support/Fixtures.h"
 #include "tests/support/HlsTestChain.h"
 #include "tests/support/LoopbackHttpGet.h"
+#include "tests/support/TestLabels.h"
 
 namespace SarvelonMediaKit {
 namespace {
@@ -98,6 +99,7 @@ protected:
     std::unique_ptr<HlsTestChain> chain;
 };
 
+SV_SUITE_LABEL(LiveHttpSegmenterUnevenGopTest, e2e);  // checked with outside clients
 TEST_P(LiveHttpSegmenterUnevenGopTest, APlayerGetsEveryPictureAndAudioFrameOfTheSource) {
     const SvTestSupport::HttpAnswer playlist = HttpGet(chain->Port(), chain->PlaylistName());
     ASSERT_EQ(200, playlist.status);

@@ -17,6 +17,7 @@
 #include "engine/serve/LiveHttpTestSupport.h"
 #include "tests/support/Fixtures.h"
 #include "tests/support/TemporaryDirectory.h"
+#include "tests/support/TestLabels.h"
 
 namespace SarvelonMediaKit {
 namespace {
@@ -74,6 +75,7 @@ protected:
     std::string base;
 };
 
+SV_SUITE_LABEL(LiveHttpServerPlayerTest, e2e);  // checked with outside clients
 TEST_F(LiveHttpServerPlayerTest, CurlSeesHeadsRangesAndErrorsAsHttpDefinesThem) {
     const std::string segment = ReadWholeFile(dir.File(segments[0]));
     const std::string url = base + segments[0];

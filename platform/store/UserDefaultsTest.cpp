@@ -220,7 +220,7 @@ TEST_F(UserDefaultsTest, AValueTheFileCannotHoldIsRefusedAndBlocksNothing) {
     ASSERT_TRUE(defaults.SetObject("agent", "kept"));
     ns::Array withNull;
     withNull.push_back(Value("a"));
-    withNull.push_back(Value());  // a JSON null in a stored server answer, say
+    withNull.emplace_back();  // a JSON null in a stored server answer, say
     Dictionary nested;
     nested.Set("inner", Value(withNull));
     const std::vector<Value> refused = {

@@ -10,6 +10,9 @@
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
+#include <map>
+#include <memory>
+#include <mutex>
 #include <stdexcept>
 
 extern char** environ;
@@ -36,6 +39,22 @@ bool NewerThan(const struct stat& a, const struct stat& b) {
         return a.st_mtim.tv_sec > b.st_mtim.tv_sec;
     }
     return a.st_mtim.tv_nsec > b.st_mtim.tv_nsec;
+}
+
+// Threads of one process that ask for the same file (the media-making step runs its recipes
+// side by side, and several titles share a clip) take turns: the second finds the file made
+// instead of making it again.
+std::unique_lock<std::mutex> LockPath(const std::string& path) {
+    static std::mutex guard;
+    static std::map<std::string, std::unique_ptr<std::mutex>> locks;
+    std::mutex* lock = nullptr;
+    {
+        std::lock_guard<std::mutex> hold(guard);
+        std::unique_ptr<std::mutex>& slot = locks[path];
+        if (!slot) slot = std::make_unique<std::mutex>();
+        lock = slot.get();
+    }
+    return std::unique_lock<std::mutex>(*lock);
 }
 
 std::string TemporaryName(const std::string& path) {
@@ -65,6 +84,7 @@ std::string BuildFile(const std::string& name, const std::vector<std::string>& a
                       bool remakeWhenToolIsNewer) {
     const std::string dir = Fixtures::Directory();
     const std::string path = dir + "/" + CacheName(name, argv);
+    const std::unique_lock<std::mutex> turn = LockPath(path);
     struct stat existing;
     if (Exists(path, &existing)) {
         struct stat tool;
@@ -211,6 +231,7 @@ std::string Fixtures::MakeSmilFolder(const std::string& name,
     argv.insert(argv.end(), args.begin(), args.end());
     const std::string path = Directory() + "/" + CacheName(name, argv);
     const std::string manifest = path + "/title.smil";
+    const std::unique_lock<std::mutex> turn = LockPath(path);
     struct stat existing;
     struct stat tool;
     if (Exists(manifest, &existing) &&
@@ -271,6 +292,7 @@ std::string Fixtures::SubtitleFile() {
         "  </div></body>\n"
         "</tt>\n";
     const std::string path = Directory() + "/" + CacheName("subtitles.ttml", {text});
+    const std::unique_lock<std::mutex> turn = LockPath(path);
     if (Exists(path)) {
         return path;
     }
@@ -527,6 +549,7 @@ std::string Fixtures::PlayerHlsFolder() {
                                      "{out}/v%v/index.m3u8"};
     const std::string path = Directory() + "/" + CacheName("player-hls", argv);
     const std::string master = path + "/master.m3u8";
+    const std::unique_lock<std::mutex> turn = LockPath(path);
     if (Exists(master)) {
         return path;
     }

@@ -24,6 +24,7 @@
 #include "tests/support/TemporaryDirectory.h"
 #include "tests/support/ThreadTestSupport.h"
 #include "tests/support/UnusedPort.h"
+#include "tests/support/TestLabels.h"
 
 namespace SvTestSupport {
 namespace {
@@ -51,6 +52,7 @@ std::string Pattern(size_t size) {
     return bytes;
 }
 
+SV_SUITE_LABEL(NginxOriginServer, e2e);  // checked with outside clients
 TEST(NginxOriginServer, ServesItsFolderAndAStopLeavesNothingListening) {
     ASSERT_TRUE(NginxOrigin::Installed()) << "run scripts/deps to install nginx";
     TemporaryDirectory dir("nginxorigin");
@@ -210,9 +212,9 @@ TEST(NginxOriginServer, NginxEndsWithTheProcessThatStartedIt) {
 // before it runs anything against the stranger. A stand-in for svremux notes whether it ran.
 TEST(NginxOriginServer, TheBenchScriptDoesNotTakeAStrangerForNginx) {
     ASSERT_TRUE(NginxOrigin::Installed()) << "run scripts/deps to install nginx";
-    std::string source = __FILE__;
-    source.erase(source.rfind("tests/support/"));
-    const std::string script = source + "bench/remux_http_vs_ffmpeg.sh";
+    // The source folder named by the build: __FILE__ is relative to the build folder when the
+    // compiler runs through ccache with a base folder.
+    const std::string script = std::string(SV_SOURCE_DIR) + "/bench/remux_http_vs_ffmpeg.sh";
     ASSERT_EQ(0, access(script.c_str(), X_OK)) << script;
     TemporaryDirectory dir("nginxbench");
     const std::string title = dir.File("title.svm");

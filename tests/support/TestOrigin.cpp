@@ -62,6 +62,12 @@ void TestOrigin::SetFault(const std::string& path, const Fault& fault) {
     faults_[path] = fault;
 }
 
+int TestOrigin::AnswersBegun(const std::string& path) const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    const std::map<std::string, int>::const_iterator count = requestCounts_.find(path);
+    return count == requestCounts_.end() ? 0 : count->second;
+}
+
 bool TestOrigin::Answer(HttpConnection& connection, const Request& request, bool* keepAlive) {
     Fault fault;
     Resource resource;

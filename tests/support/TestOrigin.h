@@ -90,6 +90,9 @@ public:
     void SetFault(const std::string& path, const Fault& fault);
 
     std::vector<Request> Requests() const { return server_.Requests(); }
+    // The requests for path whose answer has begun, its fault taken as it stood then: a test
+    // that changes the fault afterwards knows which requests the change reaches.
+    int AnswersBegun(const std::string& path) const;
     size_t ConnectionCount() const { return server_.ConnectionCount(); }
 
 private:

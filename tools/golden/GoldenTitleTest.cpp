@@ -10,7 +10,7 @@
 
 #include "tests/support/Fixtures.h"
 #include "tools/common/TsReader.h"
-#include "tools/golden/HandMadeClip.h"
+#include "tests/support/HandMadeClip.h"
 
 namespace {
 

@@ -24,8 +24,8 @@
 
 #include "tests/support/Fixtures.h"
 #include "tests/support/TemporaryDirectory.h"
-#include "tools/golden/HandMadeStreams.h"
-#include "tools/golden/TsTestWriter.h"
+#include "tests/support/HandMadeStreams.h"
+#include "tests/support/TsTestWriter.h"
 
 #if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
 #define SV_SANITIZED 1

@@ -10,6 +10,7 @@
 
 #include "tests/support/Fixtures.h"
 #include "tests/support/TemporaryDirectory.h"
+#include "tests/support/TestLabels.h"
 
 namespace {
 
@@ -59,6 +60,7 @@ protected:
     TemporaryDirectory dir{"mkrefuse"};
 };
 
+SV_SUITE_LABEL(MktitleRefusal, e2e);  // checked with outside clients
 TEST_F(MktitleRefusal, HevcVideoIsRefusedUnlessTheTitleMayGoWithoutIt) {
     std::string encoders;
     RunProgram({"ffmpeg", "-hide_banner", "-encoders"}, &encoders);

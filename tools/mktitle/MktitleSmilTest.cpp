@@ -16,6 +16,7 @@
 #include "engine/demux/Mpeg2PsParserListener.h"
 #include "tests/support/Fixtures.h"
 #include "tests/support/TemporaryDirectory.h"
+#include "tests/support/TestLabels.h"
 
 namespace {
 
@@ -116,6 +117,7 @@ size_t Count(const std::string& text, const std::string& what) {
     return n;
 }
 
+SV_SUITE_LABEL(MktitleSmil, e2e);  // checked with outside clients
 TEST(MktitleSmil, FolderHoldsPicturesSoundPerLanguageSubtitlesAndTheManifest) {
     const std::string manifest = Fixtures::SmilTitle();
     const std::string folder = manifest.substr(0, manifest.rfind('/'));

@@ -13,6 +13,7 @@
 #include "engine/codecs/MediaTiming.h"
 #include "engine/container/Mpeg2PsMetadata.h"
 #include "tests/support/Fixtures.h"
+#include "tests/support/TestLabels.h"
 
 namespace {
 
@@ -224,6 +225,7 @@ std::string ChapterTitle() {
                                                 "5:Two:" + Fixtures::Thumbnail(1)});
 }
 
+SV_TEST_LABEL(Mktitle, TitleWithChaptersPlaysInFfmpeg, e2e);  // checked with outside clients
 TEST(Mktitle, TitleWithChaptersPlaysInFfmpeg) {
     const std::string source = Fixtures::LongClip();
     const std::string title = ChapterTitle();
@@ -333,6 +335,7 @@ TEST(Mktitle, MultiRateTitleHasAlignedTracks) {
     }
 }
 
+SV_TEST_LABEL(Mktitle, Eac3TitleCarriesPrefixedFrames, e2e);  // checked with outside clients
 TEST(Mktitle, Eac3TitleCarriesPrefixedFrames) {
     const Bytes b = ReadFile(Fixtures::Eac3Title());
     CheckTitle(b, 0xE0);

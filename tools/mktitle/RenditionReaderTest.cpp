@@ -10,7 +10,7 @@
 #include <unistd.h>
 
 #include "tests/support/Fixtures.h"
-#include "tools/golden/HandMadeClip.h"
+#include "tests/support/HandMadeClip.h"
 #include "tools/mktitle/RenditionReader.h"
 #include "tools/mktitle/TitleInput.h"
 #include "tools/mktitle/TitleWriter.h"

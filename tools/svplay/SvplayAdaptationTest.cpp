@@ -20,6 +20,7 @@
 #include "tests/support/ProbePackets.h"
 #include "tests/support/TemporaryDirectory.h"
 #include "tools/svplay/SvplayTestSupport.h"
+#include "tests/support/TestLabels.h"
 
 namespace {
 
@@ -145,6 +146,9 @@ protected:
     std::vector<Segment> segments;
 };
 
+SV_SUITE_LABEL(SvplayAdaptationTest, e2e);  // checked with outside clients
+SV_TEST_LABEL(SvplayAdaptationTest, AThrottledOriginSettlesOnTheSlowestRendition,
+              slow);  // over 10 s
 TEST_F(SvplayAdaptationTest, AThrottledOriginSettlesOnTheSlowestRendition) {
     std::string url;
     ASSERT_NO_FATAL_FAILURE(Play(kThrottle, url));

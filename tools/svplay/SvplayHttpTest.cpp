@@ -16,6 +16,7 @@
 #include "tests/support/NginxOrigin.h"
 #include "tests/support/TemporaryDirectory.h"
 #include "tools/svplay/SvplayTestSupport.h"
+#include "tests/support/TestLabels.h"
 
 namespace {
 
@@ -65,6 +66,7 @@ protected:
     std::unique_ptr<NginxOrigin> origin;
 };
 
+SV_SUITE_LABEL(SvplayHttpTest, e2e);  // checked with outside clients
 TEST_F(SvplayHttpTest, ATitleFromNginxPlaysWholeAndSeeksCold) {
     const uint16_t port = FreePort();
     ASSERT_NE(0, port);

@@ -17,6 +17,7 @@
 #include "tests/support/Fixtures.h"
 #include "tests/support/TemporaryDirectory.h"
 #include "tools/svplay/SvplayTestSupport.h"
+#include "tests/support/TestLabels.h"
 
 namespace {
 
@@ -59,6 +60,7 @@ std::map<int, size_t> DecodedFrames(const std::string& path) {
     return counts;
 }
 
+SV_SUITE_LABEL(SvplayPdaTest, e2e);  // checked with outside clients
 TEST(SvplayPdaTest, AMasterPlaylistReadByFfmpegGivesEveryFrameOnce) {
     TemporaryDirectory dir("svplaypda");
     const std::map<int, size_t> source = DecodedFrames(Fixtures::MultiRateClips()[0]);

@@ -12,6 +12,7 @@
 #include "tests/support/TemporaryDirectory.h"
 #include "tests/support/TestOrigin.h"
 #include "tools/svplay/SvplayTestSupport.h"
+#include "tests/support/TestLabels.h"
 
 namespace {
 
@@ -21,6 +22,7 @@ using SvTestSupport::TemporaryDirectory;
 using SvTestSupport::TestOrigin;
 using namespace SvplayTestSupport;
 
+SV_SUITE_LABEL(SvplayResumeTest, e2e);  // checked with outside clients
 TEST(SvplayResumeTest, ATitleFromAnOriginThatDropsIsReadToTheEnd) {
     TemporaryDirectory dir("svplayresume");
     TestOrigin origin;

@@ -14,6 +14,7 @@
 #include "tests/support/NginxOrigin.h"
 #include "tests/support/TemporaryDirectory.h"
 #include "tools/svplay/SvplayTestSupport.h"
+#include "tests/support/TestLabels.h"
 
 namespace {
 
@@ -76,6 +77,7 @@ void ExpectPicturesAndFirstLanguage(const std::string& title, const TemporaryDir
     EXPECT_EQ(0, svplay.Wait(kStop)) << svplay.Errors();
 }
 
+SV_SUITE_LABEL(SvplaySmilTest, e2e);  // checked with outside clients
 TEST(SvplaySmilTest, AManifestByPathAndByFileUrlPlaysThePicturesAndTheFirstLanguage) {
     TemporaryDirectory dir("svplaysmil");
     const std::string manifest = Fixtures::SmilTitle();

@@ -27,6 +27,7 @@
 #include "tests/support/TemporaryDirectory.h"
 #include "tests/support/UnusedPort.h"
 #include "tools/svplay/SvplayTestSupport.h"
+#include "tests/support/TestLabels.h"
 
 namespace {
 
@@ -43,6 +44,7 @@ protected:
     TemporaryDirectory dir{"svplay"};
 };
 
+SV_SUITE_LABEL(SvplayTest, e2e);  // checked with outside clients
 // Damaged data the engine skips are said on standard error, with the title and where they
 // start, and the playback goes on: a player still gets what is left.
 TEST_F(SvplayTest, DamagedDataAreToldOnStandardErrorAndServingGoesOn) {
@@ -253,6 +255,8 @@ void ProbeVideo(const std::string& path, int& width, bool& startsWithKeyFrame) {
     startsWithKeyFrame = !out.empty() && out[0] == 'K';
 }
 
+SV_TEST_LABEL(SvplayTest, PlayerDrivenAdaptationListsEachRenditionAndServesItsSegmentsByName,
+              slow);  // over 10 s
 TEST_F(SvplayTest, PlayerDrivenAdaptationListsEachRenditionAndServesItsSegmentsByName) {
     const std::string title = Fixtures::AdaptiveTitle();
     const std::map<int, uint64_t> rates = DeclaredBitRates(title);
@@ -433,7 +437,7 @@ TEST_F(SvplayTest, EngineDiagnosticsGoToStandardErrorAndAStallIsSaidOnce) {
     const std::string stall = "Mux has stopped sending ";
     const Clock::time_point until = Clock::now() + std::chrono::seconds(15);
     while (svplay.Errors().find(stall) == std::string::npos && Clock::now() < until) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
     // Three more checks of the watchdog.
     std::this_thread::sleep_for(std::chrono::milliseconds(1600));

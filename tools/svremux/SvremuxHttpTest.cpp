@@ -15,6 +15,7 @@
 #include "tests/support/NginxOrigin.h"
 #include "tests/support/TemporaryDirectory.h"
 #include "tests/support/UnusedPort.h"
+#include "tests/support/TestLabels.h"
 
 namespace {
 
@@ -51,6 +52,7 @@ protected:
     const std::string root = dir.File("www");
 };
 
+SV_SUITE_LABEL(SvremuxHttpTest, e2e);  // checked with outside clients
 TEST_F(SvremuxHttpTest, ATitleFromNginxIsWrittenAsFromItsFile) {
     const struct {
         std::string title;

@@ -9,6 +9,7 @@
 
 #include "tests/support/Fixtures.h"
 #include "tests/support/TemporaryDirectory.h"
+#include "tests/support/TestLabels.h"
 
 namespace {
 
@@ -57,6 +58,7 @@ protected:
     const std::string out = dir.File("out.mpg");
 };
 
+SV_SUITE_LABEL(SvremuxPsTest, e2e);  // checked with outside clients
 TEST_F(SvremuxPsTest, ATitleBecomesAProgramStreamThatToolsReadWithItsStreamsIntact) {
     const struct {
         std::string title;

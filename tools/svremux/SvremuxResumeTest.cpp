@@ -15,6 +15,7 @@
 #include "tests/support/Fixtures.h"
 #include "tests/support/TemporaryDirectory.h"
 #include "tests/support/TestOrigin.h"
+#include "tests/support/TestLabels.h"
 
 namespace {
 
@@ -62,6 +63,7 @@ protected:
     std::string expected;
 };
 
+SV_SUITE_LABEL(SvremuxResumeTest, e2e);  // checked with outside clients
 // The short title is about 200 KB: a close every 70 KB cuts its download twice or three times
 // (every 3 MB would for a title of 9 MB).
 TEST_F(SvremuxResumeTest, BodiesClosedEvery70KBGiveTheFilesOutput) {

@@ -13,6 +13,7 @@
 #include "tests/support/Fixtures.h"
 #include "tests/support/NginxOrigin.h"
 #include "tests/support/TemporaryDirectory.h"
+#include "tests/support/TestLabels.h"
 
 namespace {
 
@@ -62,6 +63,7 @@ void ExpectRemuxed(const std::vector<std::string>& args, const std::string& outp
     EXPECT_NE(AdtsOf(dir, Fixtures::SineAudioClip(Fixtures::kSmilSecondFrequency)), written);
 }
 
+SV_SUITE_LABEL(SvremuxSmilTest, e2e);  // checked with outside clients
 TEST(SvremuxSmilTest, AManifestBecomesOneStreamOfThePicturesAndTheFirstLanguage) {
     TemporaryDirectory dir("svremuxsmil");
     const std::string manifest = Fixtures::SmilTitle();

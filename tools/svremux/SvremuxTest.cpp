@@ -22,6 +22,7 @@
 #include "tests/support/Fixtures.h"
 #include "tests/support/TemporaryDirectory.h"
 #include "tools/common/TsReader.h"
+#include "tests/support/TestLabels.h"
 
 namespace {
 
@@ -154,6 +155,8 @@ protected:
     const std::string out = dir.File("out.ts");
 };
 
+SV_TEST_LABEL(SvremuxTest, ATitleBecomesATransportStreamThatToolsAcceptWithItsStreamsIntact,
+              e2e);  // checked with outside clients
 TEST_F(SvremuxTest, ATitleBecomesATransportStreamThatToolsAcceptWithItsStreamsIntact) {
     const struct {
         std::string title;

@@ -10,6 +10,7 @@
 #include "engine/container/TrackInfoKeys.h"
 #include "tests/support/Fixtures.h"
 #include "tools/titledump/TitleDump.h"
+#include "tests/support/TestLabels.h"
 
 namespace {
 
@@ -55,6 +56,8 @@ size_t ProbeKeyFrames(const std::string& ts) {
 
 uint64_t Microseconds(uint64_t ticks) { return static_cast<uint64_t>(ticks / 0.09); }
 
+SV_TEST_LABEL(Mpeg2PsParserTitleDumpTest, ReadsTheTitleAsTheSourceHasIt,
+              e2e);  // checked with outside clients
 TEST(Mpeg2PsParserTitleDumpTest, ReadsTheTitleAsTheSourceHasIt) {
     const std::string title = ChapterTitle();
     SvTools::TitleSummary summary;

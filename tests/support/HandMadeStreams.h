@@ -1,5 +1,5 @@
-#ifndef TOOLS_GOLDEN_HANDMADESTREAMS_H
-#define TOOLS_GOLDEN_HANDMADESTREAMS_H
+#ifndef TESTS_SUPPORT_HANDMADESTREAMS_H
+#define TESTS_SUPPORT_HANDMADESTREAMS_H
 
 // Elementary streams written bit by bit, with no encoder, so that a test knows every byte of its
 // media and can pin what the tools make of them whatever ffmpeg version is installed.

@@ -1,5 +1,5 @@
-#ifndef TOOLS_GOLDEN_HANDMADECLIP_H
-#define TOOLS_GOLDEN_HANDMADECLIP_H
+#ifndef TESTS_SUPPORT_HANDMADECLIP_H
+#define TESTS_SUPPORT_HANDMADECLIP_H
 
 // A short clip of hand-made H.264 and AAC in a transport stream, every byte and time of it
 // known to the test: two GOPs of eight pictures with B pictures, and 30 ADTS frames.
@@ -8,8 +8,8 @@
 #include <cstdint>
 #include <vector>
 
-#include "tools/golden/HandMadeStreams.h"
-#include "tools/golden/TsTestWriter.h"
+#include "tests/support/HandMadeStreams.h"
+#include "tests/support/TsTestWriter.h"
 
 namespace SvGolden {
 

@@ -1,5 +1,5 @@
-#ifndef TOOLS_GOLDEN_TSTESTWRITER_H
-#define TOOLS_GOLDEN_TSTESTWRITER_H
+#ifndef TESTS_SUPPORT_TSTESTWRITER_H
+#define TESTS_SUPPORT_TSTESTWRITER_H
 
 // A minimal MPEG-2 transport stream writer (ISO/IEC 13818-1) for test input: one program with
 // an H.264 stream on PID 0x100 and an ADTS AAC stream on PID 0x101. It shares no code with the
@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "tools/common/TsReader.h"
-#include "tools/golden/HandMadeStreams.h"
+#include "tests/support/HandMadeStreams.h"
 
 namespace SvGolden {
 
