@@ -11,6 +11,7 @@
 #include <memory>
 
 #include "app/DemoSession.h"
+#include "platform/core/LogWriter.h"
 #include "platform/desktop/testing/DrawWatch.h"
 #include "platform/desktop/testing/MainContextWait.h"
 #include "platform/desktop/testing/WindowCapture.h"
@@ -109,6 +110,7 @@ gboolean RunSession(gpointer data) {
     });
     const bool ok = session.Run();
     session.Runner().SetLogForward(nullptr);
+    ns::LogWriter::Shared().SetSink(nullptr);
     std::fclose(demo->log);
     if (!ui::Application::Shared().IsTerminating()) ui::Application::Shared().Terminate(ok ? 0 : 1);
     return G_SOURCE_REMOVE;
@@ -129,6 +131,12 @@ bool StartDemoSession(const std::string& folder, std::string& error) {
         error = "cannot write " + logPath + ": " + strerror(errno);
         return false;
     }
+    // The application's start is logged there too, before the session takes the log over.
+    FILE* log = demo->log;
+    ns::LogWriter::Shared().SetSink([log](const std::string& line) {
+        std::fwrite(line.data(), 1, line.size(), log);
+        std::fflush(log);
+    });
     // An X picture of a composited web view can stay blank for a while; without compositing
     // the window's picture holds the page as soon as it is drawn.
     setenv("WEBKIT_DISABLE_COMPOSITING_MODE", "1", 0);
