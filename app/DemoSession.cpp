@@ -321,7 +321,25 @@ void DemoSession::AddSteps() {
 
     Step search;
     search.name = "search for \"" + options_.searchText + "\"";
-    search.action = [this, pause](std::string& error) {
+    search.action = [this, pause, titlePath](std::string& error) {
+        // The title page's bar shows Back instead of the menu button: back to Movies first.
+        auto navigation = PortalView<ui::NavigationBar>("NavigationBar");
+        if (navigation && navigation->BackButton()) {
+            if (!ui::Driver().Tap(navigation->BackButton())) {
+                error = "the Back button cannot be reached";
+                return false;
+            }
+            const bool back = wait_(
+                [navigation, titlePath] {
+                    return !navigation->BackButton() && !LoadedPage().empty() &&
+                           !EndsWith(LoadedPage(), titlePath);
+                },
+                15);
+            if (!back) {
+                error = "Back did not lead off the title page";
+                return false;
+            }
+        }
         if (!TapMenuButton(error)) return false;
         pause(kMenuSlideSeconds);
         auto bar = PortalView<ui::SearchBar>("SearchBar");

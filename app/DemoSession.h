@@ -3,7 +3,8 @@
 // The application's scripted session, as a person would use it, through the same input the
 // window hands the models (ui::Driver, and link clicks in the web view): sign in, open the
 // menu and Movies, open a title, play it with subtitles on until it completes, see the title
-// page report the completion, then search and see a thumbnail. Each screen's picture is taken
+// page report the completion, then go Back and search from the menu and see a thumbnail.
+// Each screen's picture is taken
 // through the caller's capture function: "sign-in", "portal", "menu", "player",
 // "title-completed", "search".
 //
