@@ -1,15 +1,713 @@
 #include "app/MainViewController2.h"
 
-#include "platform/ui/Color.h"
-#include "platform/ui/InterfaceBuilder.h"
-#include "platform/ui/Screen.h"
-#include "platform/ui/View.h"
+#include <cmath>
+#include <fstream>
+#include <sstream>
 
-void MainViewController2::RegisterInterface() {
-    ui::InterfaceBuilder::Register(kInterfaceName, [](ui::InterfaceBuilder::Context&) {
-        auto view = std::make_shared<ui::View>(ui::Screen::Main().Bounds());
-        view->SetIdentifier("view");
-        view->SetBackgroundColor(ui::Color::Black());
-        return view;
+#include "app/LoginUDID.h"
+#include "app/MainViewController2Interface.h"
+#include "app/PageBridgeScript.h"
+#include "app/Qplayer.h"
+#include "app/SearchContentProvider.h"
+#include "app/WebErrorPage.h"
+#include "app/ZULAlert.h"
+#include "app/ZULAppDelegate.h"
+#include "app/ZULCookies.h"
+#include "app/ZULRequest.h"
+#include "platform/core/Format.h"
+#include "platform/core/LogWriter.h"
+#include "platform/core/NotificationCenter.h"
+#include "platform/net/Cookie.h"
+#include "platform/net/CookieStorage.h"
+#include "platform/net/PercentEscape.h"
+#include "platform/store/Bundle.h"
+#include "platform/ui/Animate.h"
+#include "platform/ui/Application.h"
+#include "platform/ui/Button.h"
+#include "platform/ui/Image.h"
+#include "platform/ui/ImageView.h"
+#include "platform/ui/UiDevice.h"
+
+namespace {
+
+// The value of `name` in a URL's query; empty when it has none.
+std::string QueryValue(const ns::URL& url, const std::string& name) {
+    std::istringstream query(url.Query());
+    std::string pair;
+    while (std::getline(query, pair, '&')) {
+        const size_t equals = pair.find('=');
+        if (equals == std::string::npos || pair.compare(0, equals, name) != 0) continue;
+        std::optional<std::string> value = ns::PercentEscape::Unescape(pair.substr(equals + 1));
+        return value ? *value : std::string();
+    }
+    return std::string();
+}
+
+std::shared_ptr<ui::ImageView> TitleView() {
+    return std::make_shared<ui::ImageView>(ui::Image::Named("Navigation-Bar-Title"));
+}
+
+}  // namespace
+
+MainViewController2::MainViewController2(const std::string& interfaceFileName)
+    : ui::ViewController(interfaceFileName) {
+    RegisterMainViewController2Interface();
+    BindOutlet("contentView", contentView_);
+    BindOutlet("contentViewNavigationBar", contentViewNavigationBar_);
+    BindOutlet("contentViewWebView", contentViewWebView_);
+    BindOutlet("contentViewMenuNavigationItem", contentViewMenuNavigationItem_);
+    BindOutlet("contentViewBackNavigationItem", contentViewBackNavigationItem_);
+    BindOutlet("menuTableView", menuTableView_);
+    BindOutlet("menuSearchBarParentView", menuSearchBarParentView_);
+    BindOutlet("menuSearchBar", menuSearchBar_);
+    BindOutlet("showHideMenuButtonItem", showHideMenuButtonItem_);
+
+    SetWantsFullScreenLayout(true);
+    if (ZULAppDelegate* delegate = ZULAppDelegate::Current()) {
+        zulMovieScheme_ = delegate->zulMovieScheme();
+        zulHomeRequest_ = ZULRequest::requestWithURL(delegate->zulHomeURL());
+        zulSeriesRequest_ = ZULRequest::requestWithURL(delegate->zulSeriesURL());
+        zulMoviesRequest_ = ZULRequest::requestWithURL(delegate->zulMoviesURL());
+        zulMyZULRequest_ = ZULRequest::requestWithURL(delegate->zulMyZULURL());
+    } else {
+        ns::Log("[MVC] there is no application delegate: no portal pages to load");
+    }
+    // A device that reports no idiom is taken for a phone.
+    barSizeDelta_ = ui::UiDevice::Current().IsPad() ? 0 : kPhoneBarSizeDelta;
+    menuContentProvider_ = std::make_shared<MenuContentProvider>();
+    searchContentProvider_ = std::make_shared<SearchContentProvider>();
+}
+
+MainViewController2::~MainViewController2() {
+    stopObserving();
+    if (contentViewWebView_) contentViewWebView_->SetDelegate(nullptr);
+    if (menuTableView_) {
+        menuTableView_->SetDataSource(nullptr);
+        menuTableView_->SetDelegate(nullptr);
+    }
+    if (menuSearchBar_) menuSearchBar_->SetDelegate(nullptr);
+}
+
+void MainViewController2::RegisterInterface() { RegisterMainViewController2Interface(); }
+
+std::shared_ptr<MainViewController2> MainViewController2::self() {
+    return std::static_pointer_cast<MainViewController2>(shared_from_this());
+}
+
+void MainViewController2::stopObserving() {
+    if (resignActiveObserver_ != 0) {
+        ns::NotificationCenter::Default().RemoveObserver(resignActiveObserver_);
+    }
+    resignActiveObserver_ = 0;
+}
+
+// --- set-up
+
+void MainViewController2::ViewDidLoad() {
+    const std::shared_ptr<ui::View> view = GetView();
+    contentViewWidthWhenMenuVisible_ = ui::UiDevice::Current().IsPad()
+                                           ? view->Bounds().Width() - kPadMenuWidth
+                                           : kPhoneContentWidthWhenMenuVisible;
+    contentViewBounceWidth_ = kContentViewBounceWidth;
+
+    setUpNavigationBar();
+
+    if (contentViewWebView_) {
+        contentViewWebView_->ScrollView()->SetBounces(false);
+        contentViewWebView_->SetDelegate(self());
+    }
+    if (contentView_) {
+        ui::Layer& layer = contentView_->GetLayer();
+        layer.SetShadowColor(ui::Color::Black());
+        layer.SetShadowOffset(ui::Size(-3, 0));
+        layer.SetShadowOpacity(0);
+    }
+
+    if (menuTableView_) {
+        menuTableView_->SetTableFooterView(std::make_shared<ui::View>());
+        menuContentProvider_->setTableView(menuTableView_);
+        searchContentProvider_->setTableView(menuTableView_);
+        menuTableView_->SetDataSource(self());
+        menuTableView_->SetDelegate(self());
+        menuTableView_->SelectRow(menuContentProvider_->lastSelectedMenuIndexPath(), false,
+                                  ui::TableViewScrollPosition::None);
+    }
+    if (menuSearchBar_) menuSearchBar_->SetDelegate(self());
+
+    swipeGestureRecognizer_ = std::make_shared<ui::SwipeGestureRecognizer>();
+    std::weak_ptr<ui::ViewController> weak = weak_from_this();
+    swipeGestureRecognizer_->AddTarget(this, [weak](ui::SwipeGestureRecognizer& sender) {
+        if (auto controller = weak.lock())
+            static_cast<MainViewController2&>(*controller).swipe(sender);
     });
+    if (contentView_) ui::SwipeGestureRecognizer::AddTo(contentView_, swipeGestureRecognizer_);
+
+    setUpLoadingView();
+
+    stopObserving();
+    resignActiveObserver_ = ns::NotificationCenter::Default().AddObserver(
+        ui::kApplicationWillResignActiveNotification, [weak](const ns::Notification&) {
+            if (auto controller = weak.lock()) {
+                static_cast<MainViewController2&>(*controller).storeProgress();
+            }
+        });
+    loadRequestForSelectedMenuItem();
+}
+
+void MainViewController2::setUpNavigationBar() {
+    if (contentViewNavigationBar_) {
+        contentViewNavigationBar_->SetAutoresizingMask(ui::Autoresizing::FlexibleWidth);
+        contentViewNavigationBar_->SetBackgroundImage(
+            ui::Image::Named("Navigation-Bar-Background.png"), ui::BarMetrics::Default);
+        contentViewNavigationBar_->SetDelegate(self());
+    }
+    if (contentViewMenuNavigationItem_) contentViewMenuNavigationItem_->SetTitleView(TitleView());
+    if (contentViewBackNavigationItem_) contentViewBackNavigationItem_->SetTitleView(TitleView());
+
+    if (showHideMenuButtonItem_) {
+        if (ui::Image::Ptr image = ui::Image::Named("Menu-Button-Background")) {
+            showHideMenuButtonItem_->SetBackgroundImage(
+                image->StretchableImage(0, 0), ui::ControlState::Normal, ui::BarMetrics::Default);
+        }
+        if (ui::Image::Ptr image = ui::Image::Named("Menu-Button-Landscape-Background")) {
+            showHideMenuButtonItem_->SetBackgroundImage(image->StretchableImage(0, 0),
+                                                        ui::ControlState::Normal,
+                                                        ui::BarMetrics::LandscapePhone);
+        }
+        setMenuButtonAction(&MainViewController2::showMenuAction);
+    }
+    ui::BarButtonItem::ImageTable& backImages =
+        ui::BarButtonItem::Appearance().backButtonBackgroundImages;
+    backImages.Set(ui::Image::Named("Back-Button"), ui::ControlState::Normal,
+                   ui::BarMetrics::Default);
+    backImages.Set(ui::Image::Named("Back-Button-Landscape"), ui::ControlState::Normal,
+                   ui::BarMetrics::LandscapePhone);
+}
+
+void MainViewController2::setUpLoadingView() {
+    const ui::Rect bounds = GetView()->Bounds();
+    const double size = 60;
+    contentLoadingView_ = std::make_shared<ZULLoadingView>(ui::Rect(0, 0, size, size));
+    contentLoadingView_->SetFrame(ui::Rect(std::round(bounds.MidX() - size / 2),
+                                           std::round(bounds.MidY() - size / 2), size, size));
+    contentLoadingView_->SetAutoresizingMask(
+        ui::Autoresizing::FlexibleLeftMargin | ui::Autoresizing::FlexibleRightMargin |
+        ui::Autoresizing::FlexibleTopMargin | ui::Autoresizing::FlexibleBottomMargin);
+    contentLoadingView_->startSpin();
+    if (contentView_) contentView_->InsertSubviewAbove(contentLoadingView_, contentViewWebView_);
+}
+
+void MainViewController2::ViewDidUnload() {
+    menuContentProvider_->setTableView(nullptr);
+    searchContentProvider_->setTableView(nullptr);
+    stopObserving();
+    contentView_.reset();
+    contentViewNavigationBar_.reset();
+    contentViewWebView_.reset();
+    contentViewMenuNavigationItem_.reset();
+    contentViewBackNavigationItem_.reset();
+    contentLoadingView_.reset();
+    menuTableView_.reset();
+    menuSearchBarParentView_.reset();
+    menuSearchBar_.reset();
+    showHideMenuButtonItem_.reset();
+}
+
+// --- loading
+
+void MainViewController2::loadRequestForSelectedMenuItem() {
+    if (!contentViewWebView_) return;
+    switch (menuContentProvider_->lastSelectedMenuIndexPath().row) {
+        case MenuContentProvider::kHomeRow:
+            contentViewWebView_->LoadRequest(zulHomeRequest_);
+            break;
+        case MenuContentProvider::kSeriesRow:
+            contentViewWebView_->LoadRequest(zulSeriesRequest_);
+            break;
+        case MenuContentProvider::kMoviesRow:
+            contentViewWebView_->LoadRequest(zulMoviesRequest_);
+            break;
+        case MenuContentProvider::kMyZULRow:
+            contentViewWebView_->LoadRequest(zulMyZULRequest_);
+            break;
+        default: break;
+    }
+}
+
+void MainViewController2::loadRequestForURL(const std::string& url) {
+    if (!contentViewWebView_) return;
+    ns::URLRequest request = ZULRequest::requestWithURL(url);
+    // The cookies as they are now, whatever the request category found.
+    const std::string cookies =
+        ns::Cookie::RequestHeaderValue(ns::CookieStorage::Shared().Cookies());
+    if (!cookies.empty()) request.SetValue(cookies, "Cookie");
+    contentViewWebView_->LoadRequest(request);
+}
+
+// --- web view
+
+bool MainViewController2::ShouldStartLoad(ui::WebView& webView, const ns::URLRequest& request,
+                                          ui::WebViewNavigationType navigationType) {
+    (void)webView;
+    (void)navigationType;
+    const ns::URL& url = request.GetURL();
+    ns::Log("[MVC] webView shouldStartLoadWithRequest:%@", url.AbsoluteString());
+    if (!zulMovieScheme_.empty() && url.Scheme() == zulMovieScheme_) {
+        if (qPlayer_) {
+            // One player at a time: the page behind the player cannot ask for a second one.
+            ns::Log("[MVC] a player is shown already");
+            return false;
+        }
+        const std::string infoUrl = ns::Format("http:%@", url.ResourceSpecifier());
+        qPlayerLinkMediaID_ = QueryValue(url, "id");
+        qPlayer_ = Qplayer::initWithJSON(infoUrl, LoginUDID::sharedLoginUDID().getUDID());
+        qPlayer_->SetModalTransitionStyle(ui::ModalTransitionStyle::CrossDissolve);
+        qPlayer_->setDelegate(self());
+        PresentViewController(qPlayer_, true);
+        return false;
+    }
+    if (url.Path() == kLoginPath) {
+        std::shared_ptr<MainViewController2> keep = self();
+        if (ZULAppDelegate* delegate = ZULAppDelegate::Current()) {
+            delegate->stopNetworkActivity();
+            delegate->showLoginViewController();
+        }
+        return false;
+    }
+    return true;
+}
+
+void MainViewController2::DidStartLoad(ui::WebView& webView) {
+    ns::Log("[MVC] webViewDidStartLoad:%@", webView.Request().GetURL().AbsoluteString());
+    if (ZULAppDelegate* delegate = ZULAppDelegate::Current()) delegate->startNetworkActivity();
+}
+
+void MainViewController2::DidFinishLoad(ui::WebView& webView) {
+    const std::string pageUrl = webView.Request().GetURL().AbsoluteString();
+    ns::Log("[MVC] webViewDidFinishLoad:%@", pageUrl);
+    ZULAppDelegate* delegate = ZULAppDelegate::Current();
+    if (delegate) delegate->stopNetworkActivity();
+    if (!ZULCookies::hasUserSignedInCookies()) {
+        std::shared_ptr<MainViewController2> keep = self();
+        if (delegate) delegate->showLoginViewController();
+        return;
+    }
+    if (contentLoadingView_ && !contentLoadingView_->IsHidden()) {
+        contentLoadingView_->SetHidden(true);
+        contentLoadingView_->SetAlpha(0);
+        contentLoadingView_->cancelSpin();
+        std::weak_ptr<ui::WebView> web = contentViewWebView_;
+        ui::Animate(
+            kWebViewFadeInDuration, 0, ui::AnimationOptions::CurveEaseOut,
+            [web] {
+                if (auto view = web.lock()) view->SetAlpha(1);
+            },
+            nullptr);
+    }
+    applyBackItemRule(pageUrl);
+}
+
+void MainViewController2::applyBackItemRule(const std::string& pageUrl) {
+    if (!contentViewNavigationBar_ || !contentViewWebView_) return;
+    const ui::NavigationItem::Ptr top = contentViewNavigationBar_->TopItem();
+    // A page without a URL counts as a title page.
+    const bool titlePage = pageUrl.empty() || pageUrl.find(kBackItemPathMark) != std::string::npos;
+    if (!titlePage && top == contentViewBackNavigationItem_) {
+        // The page already left the title page: taking the item away must not go back too.
+        poppingBackItem_ = true;
+        contentViewNavigationBar_->PopNavigationItem(false);
+        poppingBackItem_ = false;
+    } else if (titlePage && top == contentViewMenuNavigationItem_ &&
+               contentViewWebView_->CanGoBack()) {
+        contentViewNavigationBar_->PushNavigationItem(contentViewBackNavigationItem_, false);
+    }
+}
+
+void MainViewController2::DidFailLoad(ui::WebView& webView, const ns::Error& error) {
+    ns::Log("[MVC] webView didFailLoadWithError:%@", error.LocalizedDescription());
+    if (ZULAppDelegate* delegate = ZULAppDelegate::Current()) delegate->stopNetworkActivity();
+    if (error.GetCode() == ns::Error::kCancelled) return;
+    contentViewWebViewLastError_ = error;
+    const std::string path = ns::Bundle::Main().PathForResource(WebErrorPage::kResourceName,
+                                                                WebErrorPage::kResourceType);
+    std::string page;
+    if (!path.empty()) {
+        std::ifstream file(path, std::ios::binary);
+        std::ostringstream text;
+        text << file.rdbuf();
+        page = text.str();
+    }
+    if (page.empty()) {
+        ns::Log("[MVC] %@.%@ is not in the bundle", WebErrorPage::kResourceName,
+                WebErrorPage::kResourceType);
+        page = "%@";
+    }
+    webView.LoadHtmlString(WebErrorPage::fill(page, error.LocalizedDescription()),
+                           path.empty() ? ns::URL() : ns::URL::FileURL(path));
+}
+
+// --- navigation bar
+
+bool MainViewController2::ShouldPushItem(ui::NavigationBar& bar, ui::NavigationItem& item) {
+    (void)item;
+    return bar.TopItem() != contentViewBackNavigationItem_;
+}
+
+bool MainViewController2::ShouldPopItem(ui::NavigationBar& bar, ui::NavigationItem& item) {
+    (void)bar;
+    if (!poppingBackItem_ && &item == contentViewBackNavigationItem_.get() && contentViewWebView_) {
+        contentViewWebView_->GoBack();
+    }
+    return true;
+}
+
+// --- page bridge
+
+std::string MainViewController2::reportedMediaID() const {
+    if (qPlayer_ && !qPlayer_->mediaID().empty()) return qPlayer_->mediaID();
+    return qPlayerLinkMediaID_;
+}
+
+void MainViewController2::evaluate(const std::string& script) {
+    if (contentViewWebView_) contentViewWebView_->EvaluateJavaScript(script);
+}
+
+void MainViewController2::storeProgress() {
+    if (!qPlayer_ || !qPlayer_->shouldStoreCurrentProgress()) return;
+    evaluate(PageBridgeScript::playProgress(reportedMediaID(), qPlayer_->currentProgress()));
+}
+
+void MainViewController2::disposeQPlayer() {
+    ns::Log("[MVC] disposeQPlayer");
+    storeProgress();
+    animateDismissQPlayerWithError(kOrdinaryEndCode);
+}
+
+void MainViewController2::playbackDidComplete() {
+    ns::Log("[MVC] playbackDidComplete");
+    if (!qPlayer_) return;
+    evaluate(PageBridgeScript::complete(reportedMediaID()));
+    animateDismissQPlayerWithError(kOrdinaryEndCode);
+}
+
+void MainViewController2::playbackDidStopOnError(int code, const std::string& errorDescription) {
+    ns::Log("[MVC] playbackDidStopOnError:%d desc:%@", code, errorDescription);
+    if (!qPlayer_) return;
+    evaluate(PageBridgeScript::error(reportedMediaID(), code));
+    storeProgress();
+    animateDismissQPlayerWithError(code);
+}
+
+void MainViewController2::animateDismissQPlayerWithError(int code) {
+    // A player already on its way out has had its dismissal (and its alert).
+    if (!qPlayer_) return;
+    qPlayer_.reset();
+    qPlayerLinkMediaID_.clear();
+    DismissViewController(true, [code] {
+        ui::Application::Shared().SetStatusBarHidden(false);
+        if (code != kOrdinaryEndCode) {
+            ZULAlert::initWithPlayerCustomErrorForDelegate(nullptr, code)->Show();
+        }
+    });
+}
+
+// --- menu
+
+void MainViewController2::setMenuButtonAction(void (MainViewController2::*action)()) {
+    if (!showHideMenuButtonItem_) return;
+    if (action == nullptr) {
+        showHideMenuButtonItem_->SetAction(nullptr);
+        return;
+    }
+    std::weak_ptr<ui::ViewController> weak = weak_from_this();
+    showHideMenuButtonItem_->SetAction([weak, action](ui::BarButtonItem&) {
+        if (auto controller = weak.lock())
+            (static_cast<MainViewController2&>(*controller).*action)();
+    });
+}
+
+void MainViewController2::swipe(ui::SwipeGestureRecognizer& sender) {
+    ns::Log("[MVC] swipe:%@", ns::Format("direction %u", sender.Direction()));
+    if (sender.Direction() == ui::SwipeDirection::Right) {
+        showMenuAction();
+    } else if (sender.Direction() == ui::SwipeDirection::Left) {
+        hideMenuAction();
+    }
+}
+
+void MainViewController2::setContentViewShadowHidden(bool hidden) {
+    if (contentView_) contentView_->GetLayer().SetShadowOpacity(hidden ? 0 : kShadowOpacity);
+}
+
+void MainViewController2::showMenuAction() {
+    if (!contentView_) return;
+    contentView_->SetHidden(false);
+    if (menuTableView_) menuTableView_->SetAlpha(1);
+    setMenuButtonAction(nullptr);
+    if (contentViewWebView_) contentViewWebView_->SetUserInteractionEnabled(false);
+    swipeGestureRecognizer_->SetEnabled(false);
+
+    const double visible = isSearchActive_ ? 0 : contentViewWidthWhenMenuVisible_;
+    const double x = GetView()->Frame().MaxX() - visible + contentViewBounceWidth_;
+    std::weak_ptr<ui::ViewController> weak = weak_from_this();
+    ui::Animate(
+        kAnimationDuration, 0, ui::AnimationOptions::CurveEaseOut,
+        [this, x] {
+            ui::Rect frame = contentView_->Frame();
+            frame.origin.x = x;
+            contentView_->SetFrame(frame);
+            setContentViewShadowHidden(false);
+        },
+        [weak](bool) {
+            auto controller = weak.lock();
+            if (!controller) return;
+            auto& self = static_cast<MainViewController2&>(*controller);
+            if (!self.contentView_) return;
+            if (self.isSearchActive_) self.contentView_->SetHidden(true);
+            ui::Animate(
+                kAnimationDuration, 0, ui::AnimationOptions::AllowUserInteraction,
+                [&self] {
+                    ui::Rect frame = self.contentView_->Frame();
+                    frame.origin.x -= self.contentViewBounceWidth_;
+                    self.contentView_->SetFrame(frame);
+                },
+                [weak](bool) {
+                    auto controller = weak.lock();
+                    if (!controller) return;
+                    auto& self = static_cast<MainViewController2&>(*controller);
+                    self.isMenuVisible_ = true;
+                    self.setMenuButtonAction(&MainViewController2::hideMenuAction);
+                    self.swipeGestureRecognizer_->SetEnabled(true);
+                    self.swipeGestureRecognizer_->SetDirection(ui::SwipeDirection::Left);
+                });
+        });
+}
+
+void MainViewController2::hideMenuAction() {
+    if (!contentView_) return;
+    contentView_->SetHidden(false);
+    setMenuButtonAction(nullptr);
+    if (menuSearchBar_) menuSearchBar_->ResignFirstResponder();
+    swipeGestureRecognizer_->SetEnabled(false);
+
+    std::weak_ptr<ui::ViewController> weak = weak_from_this();
+    ui::Animate(
+        kAnimationDuration, 0, ui::AnimationOptions::CurveEaseOut,
+        [this] {
+            if (menuTableView_) menuTableView_->SetAlpha(0);
+            ui::Rect frame = contentView_->Frame();
+            frame.origin.x = -contentViewBounceWidth_;
+            contentView_->SetFrame(frame);
+            setContentViewShadowHidden(true);
+        },
+        [weak](bool) {
+            auto controller = weak.lock();
+            if (!controller) return;
+            auto& self = static_cast<MainViewController2&>(*controller);
+            if (!self.contentView_) return;
+            ui::Animate(
+                kAnimationDuration, 0, ui::AnimationOptions::AllowUserInteraction,
+                [&self] {
+                    ui::Rect frame = self.contentView_->Frame();
+                    frame.origin.x = 0;
+                    self.contentView_->SetFrame(frame);
+                },
+                [weak](bool) {
+                    auto controller = weak.lock();
+                    if (!controller) return;
+                    auto& self = static_cast<MainViewController2&>(*controller);
+                    self.isMenuVisible_ = false;
+                    self.setMenuButtonAction(&MainViewController2::showMenuAction);
+                    if (self.contentViewWebView_) {
+                        self.contentViewWebView_->SetUserInteractionEnabled(true);
+                    }
+                    self.swipeGestureRecognizer_->SetEnabled(true);
+                    self.swipeGestureRecognizer_->SetDirection(ui::SwipeDirection::Right);
+                });
+        });
+}
+
+// --- rotation
+
+bool MainViewController2::ShouldAutorotateToInterfaceOrientation(ui::InterfaceOrientation) {
+    return true;
+}
+
+void MainViewController2::WillAnimateRotationToInterfaceOrientation(
+    ui::InterfaceOrientation orientation, double duration) {
+    (void)duration;
+    if (!contentViewNavigationBar_ || !contentViewWebView_ || !contentView_) return;
+    ui::Rect bar = contentViewNavigationBar_->Frame();
+    bar.size.height += ui::IsLandscape(orientation) ? -barSizeDelta_ : barSizeDelta_;
+    contentViewNavigationBar_->SetFrame(bar);
+    contentViewNavigationBar_->SizeToFit();
+    bar = contentViewNavigationBar_->Frame();
+    contentViewWebView_->SetFrame(ui::Rect(0, bar.MaxY(), contentViewWebView_->Frame().Width(),
+                                           contentView_->Frame().Height() - bar.Height()));
+    if (isMenuVisible_) setContentViewShadowHidden(true);
+}
+
+void MainViewController2::DidRotateFromInterfaceOrientation(ui::InterfaceOrientation from) {
+    (void)from;
+    if (isMenuVisible_) setContentViewShadowHidden(false);
+}
+
+// --- table
+
+ui::TableViewDataSource& MainViewController2::dataSource() {
+    if (isSearchActive_) return *searchContentProvider_;
+    return *menuContentProvider_;
+}
+
+ui::TableViewDelegate& MainViewController2::tableDelegate() {
+    if (isSearchActive_) return *searchContentProvider_;
+    return *menuContentProvider_;
+}
+
+int MainViewController2::NumberOfSections(ui::TableView& tableView) {
+    return dataSource().NumberOfSections(tableView);
+}
+
+int MainViewController2::NumberOfRowsInSection(ui::TableView& tableView, int section) {
+    return dataSource().NumberOfRowsInSection(tableView, section);
+}
+
+std::shared_ptr<ui::TableViewCell> MainViewController2::CellForRow(ui::TableView& tableView,
+                                                                   const ui::IndexPath& indexPath) {
+    return dataSource().CellForRow(tableView, indexPath);
+}
+
+std::optional<std::string> MainViewController2::TitleForHeaderInSection(ui::TableView& tableView,
+                                                                        int section) {
+    return dataSource().TitleForHeaderInSection(tableView, section);
+}
+
+std::optional<double> MainViewController2::HeightForRow(ui::TableView& tableView,
+                                                        const ui::IndexPath& indexPath) {
+    return tableDelegate().HeightForRow(tableView, indexPath);
+}
+
+std::optional<double> MainViewController2::HeightForHeaderInSection(ui::TableView& tableView,
+                                                                    int section) {
+    return tableDelegate().HeightForHeaderInSection(tableView, section);
+}
+
+std::shared_ptr<ui::View> MainViewController2::ViewForHeaderInSection(ui::TableView& tableView,
+                                                                      int section) {
+    return tableDelegate().ViewForHeaderInSection(tableView, section);
+}
+
+void MainViewController2::WillDisplayCell(ui::TableView& tableView, ui::TableViewCell& cell,
+                                          const ui::IndexPath& indexPath) {
+    tableDelegate().WillDisplayCell(tableView, cell, indexPath);
+}
+
+void MainViewController2::DidSelectRow(ui::TableView& tableView, const ui::IndexPath& indexPath) {
+    if (isSearchActive_) {
+        searchContentProvider_->DidSelectRow(tableView, indexPath);
+        const std::string url = searchContentProvider_->lastSelectedURL();
+        // A result without a page leads nowhere: the menu stays open.
+        if (url.empty()) return;
+        loadRequestForURL(url);
+    } else {
+        menuContentProvider_->DidSelectRow(tableView, indexPath);
+        loadRequestForSelectedMenuItem();
+    }
+    hideMenuAction();
+}
+
+void MainViewController2::DidScroll(ui::ScrollView& scrollView) {
+    if (&scrollView != menuTableView_.get() || !menuSearchBar_ ||
+        !menuSearchBar_->IsFirstResponder()) {
+        return;
+    }
+    menuSearchBar_->ResignFirstResponder();
+    // Resigning disables the cancel button; it stays usable.
+    for (const std::shared_ptr<ui::View>& subview : menuSearchBar_->Subviews()) {
+        if (auto button = std::dynamic_pointer_cast<ui::Button>(subview)) button->SetEnabled(true);
+    }
+}
+
+void MainViewController2::DidEndDragging(ui::ScrollView& scrollView, bool willDecelerate) {
+    if (isSearchActive_ && &scrollView == menuTableView_.get()) {
+        searchContentProvider_->DidEndDragging(scrollView, willDecelerate);
+    }
+}
+
+void MainViewController2::DidEndDecelerating(ui::ScrollView& scrollView) {
+    if (isSearchActive_ && &scrollView == menuTableView_.get()) {
+        searchContentProvider_->DidEndDecelerating(scrollView);
+    }
+}
+
+// --- search bar
+
+bool MainViewController2::ShouldBeginEditing(ui::SearchBar& bar) {
+    ns::Log("[MVC] searchBarShouldBeginEditing");
+    if (!bar.Text().empty()) {
+        isSearchActive_ = true;
+        if (menuTableView_) menuTableView_->ReloadData();
+    }
+    std::weak_ptr<ui::ViewController> weak = weak_from_this();
+    ui::Animate(
+        kAnimationDuration, 0, ui::AnimationOptions::AllowUserInteraction,
+        [this] {
+            if (contentView_) {
+                ui::Rect frame = contentView_->Frame();
+                frame.origin.x = frame.Width();
+                contentView_->SetFrame(frame);
+            }
+            if (menuSearchBar_ && menuSearchBarParentView_) {
+                ui::Rect frame = menuSearchBar_->Frame();
+                frame.size.width = menuSearchBarParentView_->Bounds().Width();
+                menuSearchBar_->SetFrame(frame);
+            }
+        },
+        [weak](bool) {
+            auto controller = weak.lock();
+            if (!controller) return;
+            auto& self = static_cast<MainViewController2&>(*controller);
+            if (self.menuSearchBar_) self.menuSearchBar_->SetShowsCancelButton(true, true);
+            if (self.contentView_) self.contentView_->SetHidden(true);
+        });
+    return true;
+}
+
+void MainViewController2::TextDidChange(ui::SearchBar& bar, const std::string& text) {
+    (void)bar;
+    ns::Log("[MVC] searchBar textDidChange:%@", text);
+    if (!text.empty()) {
+        isSearchActive_ = true;
+        searchContentProvider_->searchForSearchText(text);
+    } else {
+        isSearchActive_ = false;
+        searchContentProvider_->cancelSearch();
+    }
+    searchContentProvider_->clearResult();
+    if (menuTableView_) menuTableView_->ReloadData();
+}
+
+void MainViewController2::SearchButtonClicked(ui::SearchBar& bar) {
+    ns::Log("[MVC] searchBarSearchButtonClicked");
+    bar.ResignFirstResponder();
+}
+
+void MainViewController2::CancelButtonClicked(ui::SearchBar& bar) {
+    ns::Log("[MVC] searchBarCancelButtonClicked");
+    isSearchActive_ = false;
+    searchContentProvider_->cancelSearch();
+    if (menuTableView_) menuTableView_->ReloadData();
+    bar.ResignFirstResponder();
+    bar.SetShowsCancelButton(false, false);
+    if (!contentView_) return;
+    contentView_->SetHidden(false);
+    const double x = GetView()->Frame().MaxX() - contentViewWidthWhenMenuVisible_;
+    ui::Animate(
+        kAnimationDuration, 0, ui::AnimationOptions::CurveEaseOut,
+        [this, x] {
+            ui::Rect frame = contentView_->Frame();
+            frame.origin.x = x;
+            contentView_->SetFrame(frame);
+        },
+        nullptr);
 }

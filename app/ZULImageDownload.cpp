@@ -1,10 +1,179 @@
 #include "app/ZULImageDownload.h"
 
+#include <sys/stat.h>
+
 #include <filesystem>
 #include <system_error>
+#include <utility>
 
+#include "SVLibrary/Util/Sha256.h"
+#include "app/ZULAppDelegate.h"
 #include "platform/core/LogWriter.h"
+#include "platform/net/URL.h"
+#include "platform/net/URLRequest.h"
+#include "platform/store/AtomicFile.h"
 #include "platform/store/SearchPaths.h"
+#include "platform/ui/Loop.h"
+
+namespace {
+
+// Cached thumbnails are written for this user alone and read by it.
+constexpr mode_t kImageFileMode = 0600;
+
+std::string HexSha256(const std::string& bytes) {
+    unsigned char digest[SV::kSha256DigestLength];
+    SV::Sha256Context context;
+    if (!SV::Sha256Init(&context) ||
+        !SV::Sha256Update(&context, bytes.data(), static_cast<uint32_t>(bytes.size())) ||
+        !SV::Sha256Final(digest, &context)) {
+        return std::string();
+    }
+    static const char kHex[] = "0123456789abcdef";
+    std::string hex;
+    for (unsigned char byte : digest) {
+        hex.push_back(kHex[byte >> 4]);
+        hex.push_back(kHex[byte & 0xF]);
+    }
+    return hex;
+}
+
+}  // namespace
+
+ZULImageDownload::ZULImageDownload(std::string imageURL, std::string imageName,
+                                   const ui::IndexPath& indexPath)
+    : imageURL_(std::move(imageURL)),
+      imageName_(std::move(imageName)),
+      indexPath_(indexPath),
+      thumbsPath_(cachePath()) {
+    createCache();
+}
+
+ZULImageDownload::~ZULImageDownload() {
+    delegate_.reset();
+    cancelDownloadImage();
+}
+
+bool ZULImageDownload::isPlainFileName(const std::string& name) {
+    return !name.empty() && name != "." && name != ".." &&
+           name.find_first_of(std::string("/\0", 2)) == std::string::npos;
+}
+
+std::string ZULImageDownload::imageNameForID(const std::string& id) {
+    // An id longer than a file name may be is no plain file name either.
+    const bool plain = isPlainFileName(id) && id.size() <= 200;
+    return (plain ? id : HexSha256(id)) + ".jpg";
+}
+
+std::string ZULImageDownload::imagePath() const {
+    if (thumbsPath_.empty() || !isPlainFileName(imageName_)) return std::string();
+    return thumbsPath_ + "/" + imageName_;
+}
+
+ui::Image::Ptr ZULImageDownload::thumbnail() const {
+    const std::string path = imagePath();
+    struct stat info;
+    if (path.empty() || stat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) return nullptr;
+    return ui::Image::FromFile(path);
+}
+
+void ZULImageDownload::downloadImage() {
+    if (isDownloading()) return;
+    cancelDownloadImage();
+    const std::optional<ns::URL> url = ns::URL::Parse(imageURL_);
+    if (!url || !url->IsHTTP()) {
+        // As a connection that cannot start: the failure arrives a loop step later.
+        const ns::Error error = ns::Error::URLError(ns::Error::kBadURL, imageURL_);
+        failTimer_ = ui::Loop().AfterDelay(ui::SecondsToDuration(0), [this, error] {
+            failTimer_ = 0;
+            ns::Log("[ID] connection didFailWithError:%@", error.ToString());
+            fail(error);
+        });
+        return;
+    }
+    urlConnection_ = ns::URLConnection::Start(ns::URLRequest(*url), this, ui::Loop());
+}
+
+void ZULImageDownload::cancelDownloadImage() {
+    data_.reset();
+    urlError_.reset();
+    if (urlConnection_) {
+        urlConnection_->Cancel();
+        urlConnection_.reset();
+    }
+    if (failTimer_ != 0) {
+        ui::Loop().CancelTimer(failTimer_);
+        failTimer_ = 0;
+    }
+}
+
+void ZULImageDownload::fail(const ns::Error& error) {
+    std::shared_ptr<ZULImageDownload> keep = weak_from_this().lock();
+    cancelDownloadImage();
+    urlError_ = error;
+    if (auto target = delegate_.lock()) {
+        target->zulImageDownloadDidReceiveError(*this, error, indexPath_);
+    }
+}
+
+void ZULImageDownload::WillSendRequestForAuthenticationChallenge(
+    ns::URLConnection& connection, const ns::AuthenticationChallenge& challenge) {
+    ns::Log("[ID] connection willSendRequestForAuthenticationChallenge");
+    const ZULAppDelegate* appDelegate = ZULAppDelegate::Current();
+    // The same credentials again cannot succeed: the 401 is then the answer (not stored, so
+    // the row tries again later).
+    if (!appDelegate || challenge.PreviousFailureCount() > 0) {
+        connection.ContinueWithoutCredential();
+        return;
+    }
+    connection.UseCredential(ns::URLCredential(appDelegate->zulUser(), appDelegate->zulPassword(),
+                                               ns::URLCredential::Persistence::ForSession));
+}
+
+void ZULImageDownload::DidReceiveResponse(ns::URLConnection& connection,
+                                          const ns::URLResponse& response) {
+    (void)connection;
+    ns::Log("[ID] connection didReceiveResponse statusCode:%d", response.StatusCode());
+    if (response.StatusCode() == 200) {
+        data_ = std::string();
+    } else {
+        data_.reset();
+    }
+}
+
+void ZULImageDownload::DidReceiveData(ns::URLConnection& connection, const std::string& data) {
+    (void)connection;
+    ns::Log("[ID] connection didReceiveData");
+    if (!data_) return;
+    if (data_->size() + data.size() > kMaxImageBytes) {
+        fail(ns::Error::URLError(ns::Error::kDataLengthExceedsMaximum, imageURL_));
+        return;
+    }
+    data_->append(data);
+}
+
+void ZULImageDownload::DidFinishLoading(ns::URLConnection& connection) {
+    (void)connection;
+    ns::Log("[ID] connection connectionDidFinishLoading");
+    std::shared_ptr<ZULImageDownload> keep = weak_from_this().lock();
+    const std::optional<std::string> data = std::move(data_);
+    cancelDownloadImage();
+    const std::string path = imagePath();
+    std::string reason;
+    // Only a 200 answer has data; anything else writes nothing and is tried again later.
+    if (!data || path.empty() || !ns::AtomicFile::Write(path, *data, kImageFileMode, reason)) {
+        if (!reason.empty()) ns::Log("[ID] write:%@ err:%@", path, reason);
+        return;
+    }
+    if (auto target = delegate_.lock()) {
+        target->zulImageDownloadDidFinishDownloading(*this, path, indexPath_);
+    }
+}
+
+void ZULImageDownload::DidFailWithError(ns::URLConnection& connection, const ns::Error& error) {
+    (void)connection;
+    ns::Log("[ID] connection didFailWithError:%@", error.ToString());
+    fail(error);
+}
 
 std::string ZULImageDownload::cachePath() {
     const std::string documents = ns::SearchPaths::DocumentsDirectory();

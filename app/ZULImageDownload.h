@@ -1,12 +1,88 @@
 #ifndef APP_ZULIMAGEDOWNLOAD_H
 #define APP_ZULIMAGEDOWNLOAD_H
-// Thumbnail downloads keep their files in one cache folder, "Thumbs" in the user's documents
-// folder, which every start of the application empties.
+// The thumbnail of one search result row: downloaded once into the cache folder, "Thumbs" in
+// the user's documents folder, which every start of the application empties.
+//
+// A download writes the whole answer atomically (never half a picture) to the file named by
+// the image name in the cache folder, and only a 200 answer is written. A transport failure is
+// kept (error()), so the row shows the "missing" picture and does not try again; a non-200
+// answer writes nothing and reports nothing, so the next display of the row tries again. The
+// server's Basic challenge is answered with the configured "ZUL User" and "ZUL Password".
+//
+// The image name must be one plain file name: imageNameForID() makes one from any id. A name
+// that is not one is never used as a path (nothing is read or written). Connection callbacks
+// arrive on the toolkit's loop. Main thread only.
 
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <optional>
 #include <string>
 
-class ZULImageDownload {
+#include "platform/net/Error.h"
+#include "platform/net/URLConnection.h"
+#include "platform/net/URLConnectionDelegate.h"
+#include "platform/ui/Image.h"
+#include "platform/ui/IndexPath.h"
+
+class ZULImageDownload;
+
+class ZULImageDownloadDelegate {
 public:
+    virtual ~ZULImageDownloadDelegate() = default;
+    // The thumbnail is in the cache at `path`.
+    virtual void zulImageDownloadDidFinishDownloading(ZULImageDownload& download,
+                                                      const std::string& path,
+                                                      const ui::IndexPath& indexPath) = 0;
+    // The transfer failed; download.error() keeps why.
+    virtual void zulImageDownloadDidReceiveError(ZULImageDownload& download, const ns::Error& error,
+                                                 const ui::IndexPath& indexPath) = 0;
+};
+
+class ZULImageDownload : public ns::URLConnectionDelegate,
+                         public std::enable_shared_from_this<ZULImageDownload> {
+public:
+    // A thumbnail is a small JPEG; a larger answer is not one and is dropped as a failure.
+    static constexpr size_t kMaxImageBytes = 8 * 1024 * 1024;
+
+    // initWithImageURL:imageName:forIndexPath: keeps the three values and makes the cache
+    // folder.
+    ZULImageDownload(std::string imageURL, std::string imageName, const ui::IndexPath& indexPath);
+    // Clears the delegate and cancels the connection.
+    ~ZULImageDownload() override;
+    ZULImageDownload(const ZULImageDownload&) = delete;
+    ZULImageDownload& operator=(const ZULImageDownload&) = delete;
+
+    // Held weakly.
+    std::shared_ptr<ZULImageDownloadDelegate> delegate() const { return delegate_.lock(); }
+    void setDelegate(const std::weak_ptr<ZULImageDownloadDelegate>& delegate) {
+        delegate_ = delegate;
+    }
+
+    const std::string& imageURL() const { return imageURL_; }
+    const std::string& imageName() const { return imageName_; }
+    const ui::IndexPath& indexPath() const { return indexPath_; }
+    // The cache file of the image name; empty when there is no cache folder or the name is not
+    // one plain file name.
+    std::string imagePath() const;
+    // The last transport failure; none after cancelDownloadImage.
+    const std::optional<ns::Error>& error() const { return urlError_; }
+    bool isDownloading() const { return urlConnection_ != nullptr || failTimer_ != 0; }
+
+    // The cached picture; null when there is no readable file.
+    ui::Image::Ptr thumbnail() const;
+    // Does nothing while a download runs; otherwise cancelDownloadImage and a new GET.
+    void downloadImage();
+    // Drops the data and the error and stops the connection.
+    void cancelDownloadImage();
+
+    // "<id>.jpg" for an id that is one plain file name; otherwise the lower-case hex SHA-256
+    // of the id's bytes and ".jpg" (an id that is empty, ".", "..", or holds "/" or NUL), so
+    // no id reaches outside the cache folder.
+    static std::string imageNameForID(const std::string& id);
+    // Not empty, not "." or "..", no "/" and no NUL.
+    static bool isPlainFileName(const std::string& name);
+
     // The cache folder; empty when no documents folder is known or it is not an absolute path
     // (then nothing is made or removed anywhere).
     static std::string cachePath();
@@ -17,6 +93,29 @@ public:
     static bool deleteCache();
     // deleteCache, then createCache.
     static void resetCache();
+
+    // --- connection callbacks
+    void WillSendRequestForAuthenticationChallenge(
+        ns::URLConnection& connection, const ns::AuthenticationChallenge& challenge) override;
+    void DidReceiveResponse(ns::URLConnection& connection,
+                            const ns::URLResponse& response) override;
+    void DidReceiveData(ns::URLConnection& connection, const std::string& data) override;
+    void DidFinishLoading(ns::URLConnection& connection) override;
+    void DidFailWithError(ns::URLConnection& connection, const ns::Error& error) override;
+
+private:
+    void fail(const ns::Error& error);
+
+    std::string imageURL_;
+    std::string imageName_;
+    ui::IndexPath indexPath_;
+    std::string thumbsPath_;
+    std::weak_ptr<ZULImageDownloadDelegate> delegate_;
+    std::shared_ptr<ns::URLConnection> urlConnection_;
+    // The received bytes; none unless the answer is a 200.
+    std::optional<std::string> data_;
+    std::optional<ns::Error> urlError_;
+    uint64_t failTimer_ = 0;
 };
 
 #endif  // APP_ZULIMAGEDOWNLOAD_H

@@ -1,0 +1,196 @@
+// The portal screen against the demo portal's request log: what it loads first and with which
+// headers, what becomes of a play link, of the portal's own sign-in page and of a page without
+// the sign-in cookies, the back item, and the page shown for a load that fails.
+
+#include "app/MainViewController2.h"
+
+#include <gtest/gtest.h>
+#include <sys/socket.h>
+#include <netinet/in.h>
+#include <unistd.h>
+
+#include <string>
+#include <vector>
+
+#include "app/PortalTestFixture.h"
+#include "portal/FormData.h"
+
+namespace {
+
+using PortalTest::kTimeout;
+using PortalTest::PortalTestBase;
+using PortalTest::RecordingWebViewBackend;
+
+class MainViewController2Test : public PortalTestBase {
+protected:
+    std::vector<ZulPortal::HttpRequest> RequestsSince(size_t from) const {
+        std::vector<ZulPortal::HttpRequest> all = portal_->Requests();
+        return std::vector<ZulPortal::HttpRequest>(all.begin() + std::min(from, all.size()),
+                                                   all.end());
+    }
+    int Gets(const std::string& path, size_t from) const {
+        int n = 0;
+        for (const auto& request : RequestsSince(from)) {
+            n += request.method == "GET" && request.path == path;
+        }
+        return n;
+    }
+};
+
+TEST_F(MainViewController2Test, HomeComesFirstWithTheUserAgentAndTheSignInCookies) {
+    ASSERT_NO_FATAL_FAILURE(SignInToPortal());
+    const std::vector<ZulPortal::HttpRequest> requests = RequestsSince(portalRequestsFrom_);
+    ASSERT_FALSE(requests.empty());
+    const ZulPortal::HttpRequest& first = requests.front();
+    EXPECT_EQ("GET", first.method);
+    EXPECT_EQ("/home", first.path);
+    EXPECT_EQ("zul-pellun-native-ios", first.Header("User-Agent"));
+    const ZulPortal::FormData cookies = ZulPortal::FormData::Cookies(first.Header("Cookie"));
+    EXPECT_EQ("10157", cookies.Get("COMPANY_ID"));
+    EXPECT_TRUE(cookies.Has("ID"));
+
+    // The spinner is gone for good and the page fades in over half a second.
+    auto portal = Portal();
+    EXPECT_TRUE(portal->contentLoadingView()->IsHidden());
+    EXPECT_FALSE(portal->contentLoadingView()->isSpinning());
+    driver_.Advance(0.5);
+    EXPECT_EQ(1.0, portal->contentViewWebView()->Alpha());
+    EXPECT_EQ(0, delegate_->networkActivityCounter());
+}
+
+TEST_F(MainViewController2Test, PlayLinkPresentsThePlayerWithTheHttpUrlAndTheWebViewStays) {
+    ASSERT_NO_FATAL_FAILURE(SignInToPortal());
+    auto portal = Portal();
+    auto web = portal->contentViewWebView();
+    portal->loadRequestForURL(portal_->Url("/-/-/102"));
+    ASSERT_TRUE(WaitForPage("/-/-/102"));
+    const size_t before = portal_->Requests().size();
+
+    ASSERT_TRUE(driver_.ClickLink(web, "Play"));
+    ASSERT_TRUE(driver_.WaitFor([&] { return portal->qPlayer() != nullptr; }, kTimeout));
+    std::shared_ptr<Qplayer> player = portal->qPlayer();
+    ASSERT_NE(nullptr, player);
+    // The page's link is "zulmovie://127.0.0.1:PORT/api/playback?id=102".
+    EXPECT_EQ("http://" + portal_->Address() + "/api/playback?id=102", player->apiPath());
+    EXPECT_EQ(ui::ModalTransitionStyle::CrossDissolve, player->GetModalTransitionStyle());
+    ASSERT_TRUE(driver_.WaitFor([&] { return movie_ != nullptr; }, kTimeout));
+    EXPECT_EQ(player, portal->PresentedViewController());
+
+    // The only request since: the playback information, with the player's "&ios=1".
+    const std::vector<ZulPortal::HttpRequest> since = RequestsSince(before);
+    ASSERT_EQ(1u, since.size());
+    EXPECT_EQ("/api/playback", since[0].path);
+    EXPECT_EQ("id=102&ios=1", since[0].query);
+    // The web view did not navigate.
+    EXPECT_EQ("/-/-/102", web->Request().GetURL().Path());
+    EXPECT_FALSE(web->IsLoading());
+}
+
+TEST_F(MainViewController2Test, ThePortalsSignInPageIsNeverLoadedTheSignInScreenComesBack) {
+    ASSERT_NO_FATAL_FAILURE(SignInToPortal());
+    // "Sign out" answers 302 to /c/portal/login.
+    ASSERT_TRUE(driver_.ClickLink(Portal()->contentViewWebView(), "Sign out"));
+    ASSERT_TRUE(driver_.WaitFor([this] { return Login() != nullptr; }, kTimeout));
+    EXPECT_EQ(1, Gets("/c/portal/logout", portalRequestsFrom_));
+    EXPECT_EQ(0, Gets("/c/portal/login", portalRequestsFrom_));
+    // The hop was refused before it was sent: nothing is left loading.
+    driver_.Advance(1);
+    EXPECT_EQ(0, Gets("/c/portal/login", portalRequestsFrom_));
+    EXPECT_EQ(0, delegate_->networkActivityCounter());
+}
+
+TEST_F(MainViewController2Test, APageThatFinishesWithoutTheSignInCookiesLeadsToSignIn) {
+    ASSERT_NO_FATAL_FAILURE(SignInToPortal());
+    ns::CookieStorage::Shared().DeleteAllCookies();
+    // Home answers 200 to anyone.
+    Portal()->loadRequestForURL(portal_->Url("/home"));
+    ASSERT_TRUE(driver_.WaitFor([this] { return Login() != nullptr; }, kTimeout));
+    EXPECT_EQ(2, Gets("/home", portalRequestsFrom_));
+}
+
+TEST_F(MainViewController2Test, TitlePagesWithHistoryGetABackItemThatGoesBack) {
+    ASSERT_NO_FATAL_FAILURE(SignInToPortal());
+    auto portal = Portal();
+    auto bar = portal->contentViewNavigationBar();
+    auto web = portal->contentViewWebView();
+    const auto menuItem = portal->contentViewMenuNavigationItem();
+    const auto backItem = portal->contentViewBackNavigationItem();
+    EXPECT_EQ(menuItem, bar->TopItem());
+
+    portal->loadRequestForURL(portal_->Url("/movies"));
+    ASSERT_TRUE(WaitForPage("/movies"));
+    EXPECT_EQ(menuItem, bar->TopItem());
+    ASSERT_TRUE(driver_.ClickLink(web, "/-/-/101"));
+    ASSERT_TRUE(WaitForPage("/-/-/101"));
+    EXPECT_EQ(backItem, bar->TopItem());
+    ASSERT_EQ(2u, bar->Items().size());
+
+    // The back button goes back in the web view and takes the item away.
+    ASSERT_TRUE(bar->TapBackButton());
+    EXPECT_EQ(menuItem, bar->TopItem());
+    ASSERT_TRUE(WaitForPage("/movies"));
+    EXPECT_EQ(menuItem, bar->TopItem());
+
+    // A page without "/-/-/" reached otherwise (here the menu's Home) takes the item away and
+    // stays: the web view does not go back because of it.
+    ASSERT_TRUE(driver_.ClickLink(web, "/-/-/101"));
+    ASSERT_TRUE(WaitForPage("/-/-/101"));
+    ASSERT_EQ(backItem, bar->TopItem());
+    const int homes = Gets("/home", portalRequestsFrom_);
+    portal->loadRequestForURL(portal_->Url("/home"));
+    ASSERT_TRUE(WaitForPage("/home"));
+    EXPECT_EQ(menuItem, bar->TopItem());
+    driver_.Advance(1);
+    EXPECT_EQ("/home", web->Request().GetURL().Path());
+    EXPECT_EQ(homes + 1, Gets("/home", portalRequestsFrom_));
+    EXPECT_EQ(2, Gets("/-/-/101", portalRequestsFrom_));
+}
+
+// A port on the loopback that nobody listens on.
+int ClosedPort() {
+    const int fd = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
+    getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
+    const int port = ntohs(address.sin_port);
+    close(fd);
+    return port;
+}
+
+TEST_F(MainViewController2Test, AFailedLoadShowsTheErrorPageWithTheTextEscaped) {
+    ASSERT_NO_FATAL_FAILURE(SignInToPortal());
+    auto portal = Portal();
+    auto web = portal->contentViewWebView();
+    portal->loadRequestForURL("http://127.0.0.1:" + std::to_string(ClosedPort()) + "/x");
+    ASSERT_TRUE(
+        driver_.WaitFor([&] { return !RecordingWebViewBackend::HtmlStrings().empty(); }, kTimeout));
+    ASSERT_TRUE(portal->contentViewWebViewLastError().has_value());
+    EXPECT_EQ(ns::Error::kCannotConnectToHost, portal->contentViewWebViewLastError()->GetCode());
+    // The bundle's page, its base the page's own file.
+    ASSERT_TRUE(driver_.WaitFor(
+        [&] { return !web->IsLoading() && web->Request().GetURL().IsFileURL(); }, kTimeout));
+    EXPECT_EQ("WebError.html", web->Request().GetURL().LastPathComponent());
+    EXPECT_TRUE(web->Request().GetURL().IsFileURL());
+    // Still signed in: the error page keeps the portal screen.
+    EXPECT_EQ(portal, Portal());
+
+    // A text with markup in it is shown as text, in the page's one placeholder.
+    RecordingWebViewBackend::HtmlStrings().clear();
+    portal->DidFailLoad(*web, ns::Error("test", -1, "<b>Tom & \"Jerry's\"</b>"));
+    ASSERT_EQ(1u, RecordingWebViewBackend::HtmlStrings().size());
+    const std::string& html = RecordingWebViewBackend::HtmlStrings()[0];
+    EXPECT_NE(std::string::npos,
+              html.find("<p>&lt;b&gt;Tom &amp; &quot;Jerry&#39;s&quot;&lt;/b&gt;</p>"));
+    EXPECT_EQ(std::string::npos, html.find("%@"));
+    EXPECT_EQ(std::string::npos, html.find("<b>"));
+
+    // A cancelled load shows nothing.
+    RecordingWebViewBackend::HtmlStrings().clear();
+    portal->DidFailLoad(*web, ns::Error("test", ns::Error::kCancelled, "cancelled"));
+    EXPECT_TRUE(RecordingWebViewBackend::HtmlStrings().empty());
+}
+
+}  // namespace

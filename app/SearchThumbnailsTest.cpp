@@ -1,0 +1,225 @@
+// Thumbnails of search results as a person sees them: downloaded for the rows on screen while
+// the table is still, kept in Documents/Thumbs, and the two kinds of failure.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <fstream>
+#include <set>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "app/ResultTableViewCell.h"
+#include "app/SearchTestFixture.h"
+#include "platform/ui/Transition.h"
+
+namespace {
+
+using SearchTest::kTimeout;
+
+std::string ReadFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream out;
+    out << in.rdbuf();
+    return out.str();
+}
+
+class SearchThumbnailsTest : public SearchTest::SearchTestBase {
+protected:
+    // The path of the picture a result row shows; "" for none or a bundle picture.
+    std::string ShownPath(const ui::IndexPath& indexPath) {
+        ui::Image::Ptr image = ShownThumb(indexPath);
+        return image ? image->Path() : std::string();
+    }
+    bool Shows(const ui::IndexPath& indexPath, const std::string& name) {
+        ui::Image::Ptr image = ShownThumb(indexPath);
+        return image && image == Named(name);
+    }
+    // The paths the origin was asked for.
+    std::set<std::string> OriginPaths() const {
+        std::set<std::string> paths;
+        for (const auto& request : origin_.Requests()) paths.insert(request.path);
+        return paths;
+    }
+    // Steps the loop for a while without moving its clock, so that whatever was started goes
+    // out and comes back.
+    void Settle() {
+        for (int i = 0; i < 20; ++i) {
+            loop_.Step();
+            usleep(5000);
+        }
+    }
+    // A search answer of `count` movies "0", "1", ... whose thumbnails the origin serves.
+    void ServeMovies(int count, const std::vector<std::string>& ids = {}) {
+        const std::string picture = ZulPortal::DemoData::ThumbnailPath(SV_PORTAL_DATA_DIR, "bars");
+        std::string movies;
+        for (int i = 0; i < count; ++i) {
+            const std::string id = i < static_cast<int>(ids.size()) ? ids[i] : std::to_string(i);
+            const std::string path = "/t/" + std::to_string(i) + ".jpg";
+            origin_.ServeFile(path, picture);
+            movies += std::string(i ? "," : "") + "{\"title\":\"M" + std::to_string(i) +
+                      "\",\"thumb\":\"" + origin_.Url(path) + "\",\"id\":\"" + id +
+                      "\",\"url\":null}";
+        }
+        origin_.Serve("/api/search", "{\"results\":{\"movies\":[" + movies + "]}}");
+        UseServer(OriginAddress());
+    }
+};
+
+// "game": episodes 211 and 212 fill the 480-point table (a 24-point header and two 219-point
+// rows); the series 201 below them is not on screen.
+TEST_F(SearchThumbnailsTest, RowsAtRestDownloadTheirThumbnailsWithTheCredentials) {
+    ASSERT_TRUE(Search("game"));
+    EXPECT_TRUE(Shows({0, 0}, "Search-Placeholder"));
+    ASSERT_TRUE(driver_->WaitFor(
+        [this] {
+            return ShownPath({0, 0}) == ThumbsPath() + "/211.jpg" &&
+                   ShownPath({0, 1}) == ThumbsPath() + "/212.jpg";
+        },
+        kTimeout));
+    // The picture arrived later, so it fades in: 1.2 s, ease-in.
+    auto cell = std::dynamic_pointer_cast<ResultTableViewCell>(table_->CellForRow({0, 0}));
+    ASSERT_NE(nullptr, cell);
+    auto fade = cell->thumbView()->GetLayer().AnimationForKey(ui::Transition::kKey);
+    ASSERT_NE(nullptr, fade);
+    EXPECT_EQ(ui::Animation::Kind::Transition, fade->GetKind());
+    EXPECT_DOUBLE_EQ(1.2, fade->Duration());
+    EXPECT_EQ(ui::TimingFunction::EaseIn, fade->Timing());
+
+    // The files are the portal's pictures of those titles' clips, byte for byte.
+    EXPECT_EQ(ReadFile(ZulPortal::DemoData::ThumbnailPath(SV_PORTAL_DATA_DIR, "life")),
+              ReadFile(ThumbsPath() + "/211.jpg"));
+    EXPECT_EQ(ReadFile(ZulPortal::DemoData::ThumbnailPath(SV_PORTAL_DATA_DIR, "cells")),
+              ReadFile(ThumbsPath() + "/212.jpg"));
+    EXPECT_EQ((std::set<std::string>{"211.jpg", "212.jpg"}),
+              SvTestSupport::DirectoryEntries(ThumbsPath()));
+
+    // The portal challenges the first request; the second carries "zul:zul" in Base64.
+    const std::vector<ZulPortal::HttpRequest> requests = PortalRequests("/thumbs/211.jpg");
+    ASSERT_EQ(2u, requests.size());
+    EXPECT_EQ("", requests[0].Header("Authorization"));
+    EXPECT_EQ("Basic enVsOnp1bA==", requests[1].Header("Authorization"));
+    EXPECT_TRUE(PortalRequests("/thumbs/201.jpg").empty());
+
+    // Shown again once the fade is over: the cached file, at once, without animation or
+    // request.
+    ASSERT_TRUE(driver_->Advance(1.3));
+    table_->ReloadData();
+    EXPECT_EQ(ThumbsPath() + "/211.jpg", ShownPath({0, 0}));
+    cell = std::dynamic_pointer_cast<ResultTableViewCell>(table_->CellForRow({0, 0}));
+    ASSERT_NE(nullptr, cell);
+    EXPECT_EQ(nullptr, cell->thumbView()->GetLayer().AnimationForKey(ui::Transition::kKey));
+    Settle();
+    EXPECT_EQ(2u, PortalRequests("/thumbs/211.jpg").size());
+    EXPECT_EQ(1u,
+              Messages("[SCP] zulImageDownload didFinishDownloading:" + ThumbsPath() + "/211.jpg")
+                  .size());
+}
+
+// Twenty 219-point rows under a 24-point header. Rows 0 to 2 are on screen at the start. A
+// drag of 900 points released at 2000 points/s travels 2000^2 / (2 x 2000) = 1000 points more,
+// to rest at 1900: rows 8 (1776..1995), 9 and 10 (2214..2433) are on screen then. Rows 3 to 7
+// pass by while the table moves and are never asked for.
+TEST_F(SearchThumbnailsTest, NoThumbnailRequestsWhileTheTableMoves) {
+    ServeMovies(20);
+    ASSERT_TRUE(Search("x"));
+    ASSERT_TRUE(
+        driver_->WaitFor([this] { return OriginPaths().count("/t/2.jpg") == 1; }, kTimeout));
+    const std::set<std::string> first = {"/api/search", "/t/0.jpg", "/t/1.jpg", "/t/2.jpg"};
+    EXPECT_EQ(first, OriginPaths());
+
+    ASSERT_TRUE(driver_->ScrollTable(table_, 900, 2000));
+    ASSERT_TRUE(table_->IsDecelerating());
+    ASSERT_TRUE(driver_->Advance(0.5));
+    ASSERT_TRUE(table_->IsDecelerating());
+    Settle();
+    EXPECT_EQ(first, OriginPaths());
+    // At 0.5 s the table is at 900 + 2000 x 0.5 - 2000 x 0.5^2 / 2 = 1650: rows 7 to 9.
+    EXPECT_TRUE(Shows({0, 8}, "Search-Placeholder"));
+
+    ASSERT_TRUE(driver_->Advance(1));
+    ASSERT_FALSE(table_->IsDecelerating());
+    ASSERT_EQ(1900, table_->ContentOffset().y);
+    ASSERT_TRUE(driver_->WaitFor([this] { return OriginPaths().size() == 7; }, kTimeout));
+    Settle();
+    std::set<std::string> expected = first;
+    expected.insert({"/t/8.jpg", "/t/9.jpg", "/t/10.jpg"});
+    EXPECT_EQ(expected, OriginPaths());
+    ASSERT_TRUE(driver_->WaitFor([this] { return !ShownPath({0, 10}).empty(); }, kTimeout));
+}
+
+// A drag held still and let go (no deceleration) starts the rows on screen at once.
+TEST_F(SearchThumbnailsTest, DragEndingWithoutDecelerationStartsTheRowsOnScreen) {
+    ServeMovies(20);
+    ASSERT_TRUE(Search("x"));
+    ASSERT_TRUE(driver_->ScrollTable(table_, 1000, 0));
+    ASSERT_FALSE(table_->IsDecelerating());
+    // At 1000: rows 4 (900..1119), 5 and 6 (1338..1557).
+    ASSERT_TRUE(
+        driver_->WaitFor([this] { return OriginPaths().count("/t/6.jpg") == 1; }, kTimeout));
+    Settle();
+    const std::set<std::string> paths = OriginPaths();
+    EXPECT_EQ(1u, paths.count("/t/4.jpg"));
+    EXPECT_EQ(1u, paths.count("/t/5.jpg"));
+    EXPECT_EQ(0u, paths.count("/t/3.jpg"));
+    EXPECT_EQ(0u, paths.count("/t/7.jpg"));
+}
+
+// "thumbnail": 906 answers 404, 907's connection is reset (both after the challenge).
+TEST_F(SearchThumbnailsTest, TransportErrorIsMissingForGoodAndNonOkIsTriedAgain) {
+    ASSERT_TRUE(Search("thumbnail"));
+    ASSERT_TRUE(driver_->WaitFor(
+        [this] {
+            return Shows({0, 1}, "Search-Placeholder-Missing") &&
+                   !Messages("[ID] connection didReceiveResponse statusCode:404").empty();
+        },
+        kTimeout));
+    Settle();
+    EXPECT_TRUE(Shows({0, 0}, "Search-Placeholder"));
+    EXPECT_EQ(1u, Messages("[SCP] zulImageDownload didReceiveError:").size());
+    EXPECT_TRUE(SvTestSupport::DirectoryEntries(ThumbsPath()).empty());
+    // One answer each (a reset request may be sent twice by the transport itself).
+    const int tries906 = AuthorizedThumbRequests("906");
+    const int tries907 = AuthorizedThumbRequests("907");
+    EXPECT_EQ(1, tries906);
+    EXPECT_GE(tries907, 1);
+
+    // Shown again while the table is still: 906 is asked for once more, 907 is not.
+    table_->ReloadData();
+    EXPECT_TRUE(Shows({0, 1}, "Search-Placeholder-Missing"));
+    ASSERT_TRUE(
+        driver_->WaitFor([&] { return AuthorizedThumbRequests("906") == tries906 + 1; }, kTimeout));
+    Settle();
+    EXPECT_EQ(tries907, AuthorizedThumbRequests("907"));
+    EXPECT_TRUE(Shows({0, 0}, "Search-Placeholder"));
+    EXPECT_TRUE(SvTestSupport::DirectoryEntries(ThumbsPath()).empty());
+
+    // A new result forgets it: 907 is tried again.
+    ASSERT_TRUE(Search("thumbnail"));
+    ASSERT_TRUE(
+        driver_->WaitFor([&] { return AuthorizedThumbRequests("907") > tries907; }, kTimeout));
+}
+
+// Ids that name no plain file are stored under the SHA-256 of the id (sha256sum of the bytes
+// "../x" and "/"), inside Thumbs; nothing appears beside it.
+TEST_F(SearchThumbnailsTest, IdsThatAreNoPlainFileNameStayInsideThumbs) {
+    ServeMovies(2, {"../x", "/"});
+    ASSERT_TRUE(Search("x"));
+    const std::string dotDotX =
+        "d6b96a97d147daaae49eb87a5ca7bfbc280e79551016df8aa5edc5920d21c274.jpg";
+    const std::string slash =
+        "8a5edab282632443219e051e4ade2d1d5bbc671c781051bf1437897cbdfea0f1.jpg";
+    ASSERT_TRUE(driver_->WaitFor(
+        [&] {
+            return ShownPath({0, 0}) == ThumbsPath() + "/" + dotDotX &&
+                   ShownPath({0, 1}) == ThumbsPath() + "/" + slash;
+        },
+        kTimeout));
+    EXPECT_EQ((std::set<std::string>{dotDotX, slash}),
+              SvTestSupport::DirectoryEntries(ThumbsPath()));
+    EXPECT_EQ((std::set<std::string>{"Thumbs"}), SvTestSupport::DirectoryEntries(documents_));
+    EXPECT_EQ((std::set<std::string>{"Documents"}),
+              SvTestSupport::DirectoryEntries(folder_.File("")));
+}
+
+}  // namespace

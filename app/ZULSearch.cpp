@@ -1,0 +1,126 @@
+#include "app/ZULSearch.h"
+
+#include "app/ZULAppDelegate.h"
+#include "json/KvJsonParser.h"
+#include "platform/core/LogWriter.h"
+#include "platform/net/PercentEscape.h"
+#include "platform/net/URL.h"
+#include "platform/net/URLRequest.h"
+#include "platform/ui/Loop.h"
+
+ZULSearch::ZULSearch() = default;
+
+ZULSearch::~ZULSearch() {
+    delegate_ = nullptr;
+    cancelSearch();
+}
+
+std::string ZULSearch::searchURLForText(const std::string& searchURLFormat,
+                                        const std::string& text) {
+    const std::string escaped = ns::PercentEscape::EscapeComponent(text);
+    std::string url = searchURLFormat;
+    const size_t placeholder = url.find("%@");
+    // A configured URL without the placeholder is sent as it is, as a format without a
+    // conversion ignores its argument.
+    if (placeholder != std::string::npos) url.replace(placeholder, 2, escaped);
+    return url;
+}
+
+void ZULSearch::searchForSearchText(const std::string& text) {
+    ns::Log("[S] searchForString:%@", text);
+    cancelSearch();
+    if (text.empty()) return;
+    isSearchInProgress_ = true;
+
+    const ZULAppDelegate* appDelegate = ZULAppDelegate::Current();
+    const std::string urlText =
+        searchURLForText(appDelegate ? appDelegate->zulSearchURL() : std::string(), text);
+    const std::optional<ns::URL> url = ns::URL::Parse(urlText);
+    if (!url || !url->IsHTTP()) {
+        failLater(ns::Error::URLError(ns::Error::kBadURL, urlText));
+        return;
+    }
+    ns::URLRequest request(*url, ns::URLRequest::CachePolicy::UseProtocolCachePolicy,
+                           kTimeoutSeconds);
+    urlConnection_ = ns::URLConnection::Start(request, this, ui::Loop());
+}
+
+void ZULSearch::cancelSearch() {
+    isSearchInProgress_ = false;
+    if (urlConnection_) {
+        urlConnection_->Cancel();
+        urlConnection_.reset();
+    }
+    if (failTimer_ != 0) {
+        ui::Loop().CancelTimer(failTimer_);
+        failTimer_ = 0;
+    }
+    data_.reset();
+}
+
+void ZULSearch::failLater(const ns::Error& error) {
+    failTimer_ = ui::Loop().AfterDelay(ui::SecondsToDuration(0), [this, error] {
+        failTimer_ = 0;
+        isSearchInProgress_ = false;
+        ns::Log("[S] connection didFailWithError:%@", error.ToString());
+        if (delegate_) delegate_->zulSearchDidReceiveError(*this, error);
+    });
+}
+
+void ZULSearch::finishWithoutResults() {
+    cancelSearch();
+    if (delegate_) delegate_->zulSearchDidReceiveData(*this, nullptr);
+}
+
+std::optional<ns::URLRequest> ZULSearch::WillSendRequest(ns::URLConnection& connection,
+                                                         const ns::URLRequest& request,
+                                                         const ns::URLResponse& redirectResponse) {
+    (void)connection;
+    (void)redirectResponse;
+    ns::Log("[S] connection willSendRequest");
+    return request;
+}
+
+void ZULSearch::DidReceiveResponse(ns::URLConnection& connection, const ns::URLResponse& response) {
+    (void)connection;
+    ns::Log("[S] connection didReceiveResponse code:%d", response.StatusCode());
+    if (response.StatusCode() == 200) {
+        data_ = std::string();
+        return;
+    }
+    // The search is over: the table must leave its loading row for the "no results" one.
+    finishWithoutResults();
+}
+
+void ZULSearch::DidReceiveData(ns::URLConnection& connection, const std::string& data) {
+    (void)connection;
+    ns::Log("[S] connection didReceiveData");
+    if (!data_) return;
+    if (data_->size() + data.size() > kMaxAnswerBytes) {
+        finishWithoutResults();
+        return;
+    }
+    data_->append(data);
+}
+
+void ZULSearch::DidFinishLoading(ns::URLConnection& connection) {
+    (void)connection;
+    isSearchInProgress_ = false;
+    urlConnection_.reset();
+    const std::string data = data_ ? *data_ : std::string();
+    data_.reset();
+    KvJsonParser parser;
+    const std::optional<ns::Value> answer = parser.objectWithData(data.data(), data.size());
+    ns::Log("[S] connection connectionDidFinishLoading:%@", answer ? *answer : ns::Value());
+    const ns::Value* results = answer ? answer->Find("results") : nullptr;
+    if (delegate_) delegate_->zulSearchDidReceiveData(*this, results);
+}
+
+void ZULSearch::DidFailWithError(ns::URLConnection& connection, const ns::Error& error) {
+    (void)connection;
+    ns::Log("[S] connection didFailWithError:%@", error.ToString());
+    isSearchInProgress_ = false;
+    urlConnection_.reset();
+    data_.reset();
+    if (delegate_) delegate_->zulSearchDidReceiveError(*this, error);
+}

@@ -1,0 +1,173 @@
+#include "app/ZULSearch.h"
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <string>
+#include <vector>
+
+#include "app/SearchTestFixture.h"
+#include "platform/net/Error.h"
+
+namespace {
+
+using SearchTest::kTimeout;
+
+// The escaped text takes the place of the one "%@"; everything else is sent as configured.
+TEST(ZULSearchURLTest, TextIsEscapedAloneAsUtf8) {
+    const std::string format = "http://h:1/api/search?q=%@";
+    EXPECT_EQ("http://h:1/api/search?q=a%20b", ZULSearch::searchURLForText(format, "a b"));
+    // "ś" is U+015B, C5 9B in UTF-8; "&" is 0x26.
+    EXPECT_EQ("http://h:1/api/search?q=%C5%9B%26", ZULSearch::searchURLForText(format, "ś&"));
+    // Every reserved character of the text is escaped, so none ends or starts a query value.
+    EXPECT_EQ("http://h:1/api/search?q=a%2Bb%3Dc%2Fd%3Fe%23f%25g",
+              ZULSearch::searchURLForText(format, "a+b=c/d?e#f%g"));
+    EXPECT_EQ("http://h:1/api/search?q=Az09-._~", ZULSearch::searchURLForText(format, "Az09-._~"));
+    // An escape already in the configured URL stays as it is.
+    EXPECT_EQ("http://h:1/a%20b/search?lang=pl&q=x&n=1",
+              ZULSearch::searchURLForText("http://h:1/a%20b/search?lang=pl&q=%@&n=1", "x"));
+}
+
+// Records what a search tells its delegate.
+struct Recorder : ZULSearchDelegate {
+    void zulSearchDidReceiveData(ZULSearch& search, const ns::Value* value) override {
+        (void)search;
+        ++dataCalls;
+        hadResults = value != nullptr;
+        if (value) results = *value;
+    }
+    void zulSearchDidReceiveError(ZULSearch& search, const ns::Error& error) override {
+        (void)search;
+        errors.push_back(error);
+    }
+    int dataCalls = 0;
+    bool hadResults = false;
+    ns::Value results;
+    std::vector<ns::Error> errors;
+};
+
+class ZULSearchTest : public SearchTest::SearchTestBase {
+protected:
+    void SetUp() override {
+        SearchTestBase::SetUp();
+        search_.setDelegate(&recorder_);
+    }
+    bool Finished() {
+        return driver_->WaitFor(
+            [this] { return recorder_.dataCalls + static_cast<int>(recorder_.errors.size()) > 0; },
+            kTimeout);
+    }
+
+    Recorder recorder_;
+    ZULSearch search_;
+};
+
+TEST_F(ZULSearchTest, TextReachesThePortalEscapedAndItsResultsComeBack) {
+    search_.searchForSearchText("a b");
+    EXPECT_TRUE(search_.isSearchInProgress());
+    ASSERT_TRUE(Finished());
+    EXPECT_FALSE(search_.isSearchInProgress());
+    search_.searchForSearchText("ś&");
+    recorder_.dataCalls = 0;
+    ASSERT_TRUE(Finished());
+    search_.searchForSearchText("game");
+    recorder_.dataCalls = 0;
+    ASSERT_TRUE(Finished());
+
+    const std::vector<ZulPortal::HttpRequest> requests = PortalRequests("/api/search");
+    ASSERT_EQ(3u, requests.size());
+    EXPECT_EQ("q=a%20b", requests[0].query);
+    EXPECT_EQ("q=%C5%9B%26", requests[1].query);
+    EXPECT_EQ("q=game", requests[2].query);
+    // The search request is not one of the application's own: no user agent of its own.
+    EXPECT_NE("zul-pellun-native-ios", requests[2].Header("User-Agent"));
+
+    // "Game of Life" (201) and its two episodes (211, 212) in the demo catalogue.
+    ASSERT_TRUE(recorder_.hadResults);
+    EXPECT_EQ("Game of Life", recorder_.results["series"][0]["title"].AsString()
+                                  ? *recorder_.results["series"][0]["title"].AsString()
+                                  : "");
+    ASSERT_NE(nullptr, recorder_.results["episodes"].AsArray());
+    EXPECT_EQ(2u, recorder_.results["episodes"].AsArray()->size());
+    EXPECT_TRUE(recorder_.errors.empty());
+
+    const std::vector<std::string> logs = Messages("[S]");
+    ASSERT_GE(logs.size(), 4u);
+    EXPECT_EQ("[S] searchForString:a b", logs[0]);
+    EXPECT_EQ("[S] connection didReceiveResponse code:200", logs[1]);
+    EXPECT_EQ("[S] connection didReceiveData", logs[2]);
+}
+
+TEST_F(ZULSearchTest, NonOkAnswerEndsTheSearchWithoutResults) {
+    search_.searchForSearchText("error500");
+    ASSERT_TRUE(Finished());
+    EXPECT_FALSE(search_.isSearchInProgress());
+    EXPECT_EQ(1, recorder_.dataCalls);
+    EXPECT_FALSE(recorder_.hadResults);
+    EXPECT_TRUE(recorder_.errors.empty());
+    const std::vector<std::string> logs = Messages("[S] connection didReceiveResponse");
+    ASSERT_EQ(1u, logs.size());
+    EXPECT_EQ("[S] connection didReceiveResponse code:500", logs[0]);
+}
+
+// Answers that are not a search answer: no results, no error, nothing kept.
+TEST_F(ZULSearchTest, AnswersWithoutResultsGiveNone) {
+    UseServer(OriginAddress());
+    for (const std::string& body :
+         {std::string("<html>not json</html>"), std::string("{\"other\": 1}"),
+          std::string(4 * 1024 * 1024 + 1, ' ')}) {
+        origin_.Serve("/api/search", body);
+        recorder_ = Recorder();
+        search_.searchForSearchText("x");
+        ASSERT_TRUE(Finished());
+        EXPECT_EQ(1, recorder_.dataCalls);
+        EXPECT_FALSE(recorder_.hadResults);
+        EXPECT_TRUE(recorder_.errors.empty());
+        EXPECT_FALSE(search_.isSearchInProgress());
+    }
+}
+
+TEST_F(ZULSearchTest, TransportFailureGoesToTheDelegate) {
+    portal_->Stop();
+    search_.searchForSearchText("game");
+    ASSERT_TRUE(Finished());
+    ASSERT_EQ(1u, recorder_.errors.size());
+    EXPECT_EQ(ns::Error::kCannotConnectToHost, recorder_.errors[0].GetCode());
+    EXPECT_EQ(0, recorder_.dataCalls);
+    EXPECT_FALSE(search_.isSearchInProgress());
+    EXPECT_EQ(1u, Messages("[S] connection didFailWithError:").size());
+}
+
+// The portal holds "slow" for a minute; the search gives up after 30 s of silence.
+TEST_F(ZULSearchTest, GivesUpAfterThirtySilentSeconds) {
+    search_.searchForSearchText("slow");
+    for (int i = 0; i < 500 && PortalRequests("/api/search").empty(); ++i) {
+        loop_.Step();
+        usleep(10000);
+    }
+    ASSERT_EQ(1u, PortalRequests("/api/search").size());
+    ASSERT_TRUE(driver_->Advance(29.5));
+    EXPECT_TRUE(search_.isSearchInProgress());
+    EXPECT_TRUE(recorder_.errors.empty());
+    ASSERT_TRUE(driver_->Advance(1));
+    ASSERT_TRUE(Finished());
+    ASSERT_EQ(1u, recorder_.errors.size());
+    EXPECT_EQ(ns::Error::kTimedOut, recorder_.errors[0].GetCode());
+    EXPECT_FALSE(search_.isSearchInProgress());
+}
+
+// A new search cancels the old one: only the new answer is heard.
+TEST_F(ZULSearchTest, NewSearchCancelsTheRunningOne) {
+    search_.searchForSearchText("slow");
+    search_.searchForSearchText("coming");
+    ASSERT_TRUE(Finished());
+    ASSERT_TRUE(driver_->Advance(0.1));
+    EXPECT_EQ(1, recorder_.dataCalls);
+    ASSERT_TRUE(recorder_.hadResults);
+    ASSERT_NE(nullptr, recorder_.results["series"].AsArray());
+    EXPECT_EQ(1u, recorder_.results["series"].AsArray()->size());
+    search_.searchForSearchText("");
+    EXPECT_FALSE(search_.isSearchInProgress());
+}
+
+}  // namespace
