@@ -1,9 +1,14 @@
 #include "app/DemoSession.h"
 
+#include <algorithm>
 #include <memory>
 #include <utility>
+#include <vector>
 
 #include "app/LoginViewController.h"
+#include "app/Qplayer.h"
+#include "app/QplayerControls.h"
+#include "platform/media/MoviePlayer.h"
 #include "app/ZULAppDelegate.h"
 #include "platform/ui/AlertView.h"
 #include "platform/ui/Application.h"
@@ -25,6 +30,8 @@ constexpr int kMoviesRow = 2;
 constexpr int kMenuRows = 4;
 // The menu's two-phase slide takes 0.5 s; a little more lets the last frame settle.
 constexpr double kMenuSlideSeconds = 0.7;
+// The player's controls fade in within this time.
+constexpr double kControlsFadeSeconds = 3;
 // The subtitle chooser slides up in 0.3 s.
 constexpr double kChooserSlideSeconds = 0.4;
 // A thumbnail fades in over 1.2 s.
@@ -207,15 +214,24 @@ void DemoSession::AddSteps() {
     movies.name = "choose Movies";
     movies.action = [](std::string& error) {
         auto table = PortalView<ui::TableView>("TableView");
-        if (!table || !ui::Driver().SelectRow(table, ui::IndexPath(0, kMoviesRow))) {
-            error = "the Movies row cannot be selected";
+        const ui::IndexPath row(0, kMoviesRow);
+        std::vector<ui::IndexPath> shown;
+        if (table) shown = table->IndexPathsForVisibleRows();
+        if (std::find(shown.begin(), shown.end(), row) == shown.end()) {
+            error = "the Movies row is not on screen";
             return false;
         }
+        // The menu reloads its rows to move the colours, which clears the selection the
+        // driver looks for: the page that loads tells whether the tap was taken.
+        ui::Driver().SelectRow(table, row);
         return true;
     };
     movies.done = [] {
         ZULAppDelegate* delegate = ZULAppDelegate::Current();
-        return delegate && LoadedPage() == delegate->zulMoviesURL() && WebViewX() == 0;
+        auto web = PortalWebView();
+        // The web view takes touches again once the menu has closed.
+        return delegate && LoadedPage() == delegate->zulMoviesURL() && WebViewX() == 0 && web &&
+               web->IsUserInteractionEnabled();
     };
     movies.doneText = "the Movies page is not shown with the menu closed";
     movies.tags = {kFinishLoadTag};
@@ -248,8 +264,13 @@ void DemoSession::AddSteps() {
         }
         return true;
     };
-    play.done = [] { return Player() != nullptr; };
-    play.doneText = "no player is shown";
+    play.done = [] {
+        auto player = std::dynamic_pointer_cast<Qplayer>(Player());
+        return player && player->player() &&
+               player->player()->PlaybackState() == ns::MoviePlaybackState::Playing &&
+               player->controls().showingControls();
+    };
+    play.doneText = "no player is playing with its controls shown";
     play.tags = {"[Q] ALL OK", "[Q] MPMovieLoadStatePlayable"};
     play.timeout = 30;
     runner_.Add(play);
@@ -258,7 +279,8 @@ void DemoSession::AddSteps() {
     subtitles.name = "subtitles: " + options_.subtitleLanguage;
     subtitles.action = [this, pause](std::string& error) {
         ui::Driver driver;
-        if (!driver.Tap("subtitleButton")) {
+        // The controls fade in as playback starts: the button takes a touch once it shows.
+        if (!wait_([&driver] { return driver.Tap("subtitleButton"); }, kControlsFadeSeconds)) {
             error = "the subtitle button cannot be reached";
             return false;
         }
