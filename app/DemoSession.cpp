@@ -34,6 +34,8 @@ constexpr double kMenuSlideSeconds = 0.7;
 constexpr double kControlsFadeSeconds = 3;
 // The subtitle chooser slides up in 0.3 s.
 constexpr double kChooserSlideSeconds = 0.4;
+// A page scrolled by script is drawn again within this time.
+constexpr double kScrollSettleSeconds = 0.3;
 // A thumbnail fades in over 1.2 s.
 constexpr double kThumbnailFadeSeconds = 1.4;
 // The player's subtitle line shows this while no cue is due.
@@ -313,14 +315,15 @@ void DemoSession::AddSteps() {
     auto status = pageStatus_;
     auto read = pageStatusRead_;
     // The page's own bridge function writes its status line; ask the page for it until it says
-    // so (each answer comes back later, on the loop).
+    // so (each answer comes back later, on the loop). The line is brought into view, as a
+    // person would scroll to it, so that the picture shows it.
     auto ask = [status, read] {
         auto web = PortalWebView();
         if (!web) return;
         *read = false;
         web->EvaluateJavaScript(
             "(function(){var s=document.getElementById('player-status');"
-            "return s?s.textContent:'';})()",
+            "if(!s)return '';s.scrollIntoView({block:'center'});return s.textContent;})()",
             [status, read](const std::string& result) {
                 *status = result;
                 *read = true;
@@ -339,6 +342,7 @@ void DemoSession::AddSteps() {
     watched.doneText = "the page's status line does not say Completed";
     watched.timeout = 10;
     watched.picture = "title-completed";
+    watched.settle = kScrollSettleSeconds;
     runner_.Add(watched);
 
     Step search;
