@@ -298,6 +298,10 @@ void DemoSession::AddSteps() {
         return label && !label->IsHidden() && !label->Text().empty() && label->Text() != kNoCueText;
     };
     subtitles.doneText = "no subtitle line showed";
+    subtitles.shown = [] {
+        auto label = ui::Driver().Find<ui::Label>("subtitleView");
+        return "subtitle line: \"" + (label ? label->Text() : std::string()) + "\"";
+    };
     subtitles.timeout = 15;
     subtitles.picture = "player";
     runner_.Add(subtitles);
@@ -340,6 +344,7 @@ void DemoSession::AddSteps() {
         return false;
     };
     watched.doneText = "the page's status line does not say Completed";
+    watched.shown = [status] { return "the page's status line: \"" + *status + "\""; };
     watched.timeout = 10;
     watched.picture = "title-completed";
     watched.settle = kScrollSettleSeconds;

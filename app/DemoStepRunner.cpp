@@ -147,5 +147,6 @@ bool DemoStepRunner::RunStep(const Step& step, size_t number) {
     for (const std::string& tag : step.tags) {
         Print("      " + Shortened(FindTag(tag, from)));
     }
+    if (step.shown) Print("      " + Shortened(step.shown()));
     return true;
 }

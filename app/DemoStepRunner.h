@@ -50,6 +50,9 @@ public:
         std::string picture;
         // How long the screen is left to settle (fades, slides) before its picture.
         double settle = 0;
+        // What the screen showed, for the report once the step held ("subtitle: ..."); null:
+        // nothing more than the tags.
+        std::function<std::string()> shown;
     };
 
     DemoStepRunner(WaitFunction wait, CaptureFunction capture, PrintFunction print);

@@ -18,9 +18,7 @@ namespace {
 class DemoStepRunnerTest : public ::testing::Test {
 protected:
     // The loop's seconds since the test began.
-    double Now() {
-        return std::chrono::duration<double>(loop_.Clock().Now() - start_).count();
-    }
+    double Now() { return std::chrono::duration<double>(loop_.Clock().Now() - start_).count(); }
     void LogAt(double seconds, const std::string& message) {
         loop_.Loop().AddTimer(ui::SecondsToDuration(seconds), false,
                               [message] { ns::Log("%@", message); });
@@ -82,6 +80,7 @@ TEST_F(DemoStepRunnerTest, StepsHoldOnTheirOwnLinesAndTakeTheirPicturesAfterSett
     second.timeout = 5;
     second.picture = "two";
     second.settle = 1.5;
+    second.shown = [] { return std::string("shown: two"); };
     runner.Add(second);
 
     ASSERT_TRUE(runner.Run());
@@ -95,6 +94,7 @@ TEST_F(DemoStepRunnerTest, StepsHoldOnTheirOwnLinesAndTakeTheirPicturesAfterSett
     EXPECT_TRUE(Printed("1. first: ok"));
     EXPECT_TRUE(Printed("      [T] one done"));  // the whole message that proves the tag
     EXPECT_TRUE(Printed("2. second: ok"));
+    EXPECT_TRUE(Printed("      shown: two"));
     EXPECT_EQ("all 2 steps held in", printed_.back().substr(0, 19));
     EXPECT_EQ((std::vector<std::string>{"[T] one done", "[T] two"}), runner.Messages());
 }
