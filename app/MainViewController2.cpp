@@ -3,6 +3,7 @@
 #include <cmath>
 #include <fstream>
 #include <sstream>
+#include <vector>
 
 #include "app/LoginUDID.h"
 #include "app/MainViewController2Interface.h"
@@ -237,10 +238,17 @@ void MainViewController2::loadRequestForSelectedMenuItem() {
 void MainViewController2::loadRequestForURL(const std::string& url) {
     if (!contentViewWebView_) return;
     ns::URLRequest request = ZULRequest::requestWithURL(url);
-    // The cookies as they are now, whatever the request category found.
-    const std::string cookies =
-        ns::Cookie::RequestHeaderValue(ns::CookieStorage::Shared().Cookies());
-    if (!cookies.empty()) request.SetValue(cookies, "Cookie");
+    // The cookies as they are now. As in the request category, a cookie whose name or value
+    // would end the header line is left out rather than making the whole request fail.
+    std::vector<ns::Cookie> cookies;
+    for (const ns::Cookie& cookie : ns::CookieStorage::Shared().Cookies()) {
+        const std::string text = cookie.Name() + cookie.Value();
+        if (text.find_first_of(std::string("\r\n\0", 3)) == std::string::npos) {
+            cookies.push_back(cookie);
+        }
+    }
+    const std::string field = ns::Cookie::RequestHeaderValue(cookies);
+    if (!field.empty()) request.SetValue(field, "Cookie");
     contentViewWebView_->LoadRequest(request);
 }
 
@@ -263,7 +271,11 @@ bool MainViewController2::ShouldStartLoad(ui::WebView& webView, const ns::URLReq
         qPlayer_ = Qplayer::initWithJSON(infoUrl, LoginUDID::sharedLoginUDID().getUDID());
         qPlayer_->SetModalTransitionStyle(ui::ModalTransitionStyle::CrossDissolve);
         qPlayer_->setDelegate(self());
-        PresentViewController(qPlayer_, true);
+        if (!PresentViewController(qPlayer_, true)) {
+            // A player nobody sees must not hold the place of the next one.
+            qPlayer_.reset();
+            qPlayerLinkMediaID_.clear();
+        }
         return false;
     }
     if (url.Path() == kLoginPath) {

@@ -17,8 +17,9 @@
 namespace {
 
 constexpr double kBarHeight = 44;
-// The menu button's face: three bars over the button background.
-constexpr const char* kMenuButtonTitle = "\xE2\x98\xB0";
+// The menu button's face: three bars (U+2261) over the button background, with room around
+// them so that the drawn glyph, wider than the models' measure of one character, is not cut.
+constexpr const char* kMenuButtonTitle = " \xE2\x89\xA1 ";
 
 constexpr unsigned kFill = ui::Autoresizing::FlexibleWidth | ui::Autoresizing::FlexibleHeight;
 

@@ -176,7 +176,9 @@ TEST_F(MainViewController2MenuTest, AResultWithoutAPageKeepsTheMenuOpenOneWithAP
 
     // "Colour Bars" has its page: it loads, and the menu closes.
     auto searchBar = portal_screen_->menuSearchBar();
-    if (!searchBar->IsFirstResponder()) ASSERT_TRUE(driver_.Tap(searchBar));
+    if (!searchBar->IsFirstResponder()) {
+        ASSERT_TRUE(driver_.Tap(searchBar));
+    }
     ASSERT_TRUE(searchBar->SearchField()->PressClearButton());
     EXPECT_FALSE(portal_screen_->isSearchActive());
     ASSERT_TRUE(driver_.Type("Colour"));

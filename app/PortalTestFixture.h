@@ -126,7 +126,9 @@ protected:
     // requests the portal had received before the portal screen was shown.
     void SignInToPortal() {
         ASSERT_TRUE(SignIn("demo@zul.test", "demo"));
-        if (ui::AlertView::TopVisibleAlert()) ASSERT_TRUE(driver_.DismissAlert(0));
+        if (ui::AlertView::TopVisibleAlert()) {
+            ASSERT_TRUE(driver_.DismissAlert(0));
+        }
         ASSERT_NE(nullptr, Portal());
         portalRequestsFrom_ = portal_->Requests().size();
         ASSERT_TRUE(WaitForPage("/home"));

@@ -37,6 +37,7 @@ public:
 
     const std::shared_ptr<ui::Label>& label() const { return label_; }
     const std::shared_ptr<ui::ImageView>& thumbView() const { return thumbView_; }
+    const std::shared_ptr<ui::ImageView>& separator() const { return separator_; }
 
     // Animated: the new picture fades in (1.2 s, ease-in).
     void setThumbImage(const ui::Image::Ptr& image, bool animated);

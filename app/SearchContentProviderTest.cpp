@@ -178,8 +178,8 @@ TEST_F(SearchContentProviderTest, PortalTitleWithoutPageLeadsNowhere) {
     EXPECT_EQ("", provider_->lastSelectedURL());
 }
 
-TEST_F(SearchContentProviderTest, CellsGetTheirColoursWhenShown) {
-    const ui::Color cellBackground = ui::Color::FromRGB255(17, 17, 17);
+// The loading and "no results" rows take the table's background (21, 21, 21) when shown.
+TEST_F(SearchContentProviderTest, StatusRowsGetTheirColoursWhenShown) {
     const ui::Color statusBackground = ui::Color::FromRGB255(21, 21, 21);
     const ui::Color statusText = ui::Color::FromRGB255(183, 183, 183);
 
@@ -194,12 +194,6 @@ TEST_F(SearchContentProviderTest, CellsGetTheirColoursWhenShown) {
     auto loading = OnlyRow<ResultLoadingTableViewCell>();
     ASSERT_NE(nullptr, loading);
     EXPECT_EQ(statusBackground, loading->BackgroundColor().value_or(ui::Color::Clear()));
-
-    ASSERT_TRUE(Search("game"));
-    auto cell = std::dynamic_pointer_cast<ResultTableViewCell>(table_->CellForRow({0, 0}));
-    ASSERT_NE(nullptr, cell);
-    EXPECT_EQ(cellBackground, cell->BackgroundColor().value_or(ui::Color::Clear()));
-    EXPECT_EQ(ui::Color::White(), cell->label()->TextColor());
 }
 
 }  // namespace

@@ -123,10 +123,8 @@ TEST_F(SearchThumbnailsTest, RowsAtRestDownloadTheirThumbnailsWithTheCredentials
 TEST_F(SearchThumbnailsTest, NoThumbnailRequestsWhileTheTableMoves) {
     ServeMovies(20);
     ASSERT_TRUE(Search("x"));
-    ASSERT_TRUE(
-        driver_->WaitFor([this] { return OriginPaths().count("/t/2.jpg") == 1; }, kTimeout));
     const std::set<std::string> first = {"/api/search", "/t/0.jpg", "/t/1.jpg", "/t/2.jpg"};
-    EXPECT_EQ(first, OriginPaths());
+    ASSERT_TRUE(driver_->WaitFor([&] { return OriginPaths() == first; }, kTimeout));
 
     ASSERT_TRUE(driver_->ScrollTable(table_, 900, 2000));
     ASSERT_TRUE(table_->IsDecelerating());
@@ -154,15 +152,13 @@ TEST_F(SearchThumbnailsTest, DragEndingWithoutDecelerationStartsTheRowsOnScreen)
     ASSERT_TRUE(Search("x"));
     ASSERT_TRUE(driver_->ScrollTable(table_, 1000, 0));
     ASSERT_FALSE(table_->IsDecelerating());
-    // At 1000: rows 4 (900..1119), 5 and 6 (1338..1557).
+    // At 1000: rows 4 (900..1119), 5 and 6 (1338..1557), after rows 0 to 2 of the start.
+    const std::set<std::string> expected = {"/api/search", "/t/0.jpg", "/t/1.jpg", "/t/2.jpg",
+                                            "/t/4.jpg",    "/t/5.jpg", "/t/6.jpg"};
     ASSERT_TRUE(
-        driver_->WaitFor([this] { return OriginPaths().count("/t/6.jpg") == 1; }, kTimeout));
+        driver_->WaitFor([&] { return OriginPaths().size() >= expected.size(); }, kTimeout));
     Settle();
-    const std::set<std::string> paths = OriginPaths();
-    EXPECT_EQ(1u, paths.count("/t/4.jpg"));
-    EXPECT_EQ(1u, paths.count("/t/5.jpg"));
-    EXPECT_EQ(0u, paths.count("/t/3.jpg"));
-    EXPECT_EQ(0u, paths.count("/t/7.jpg"));
+    EXPECT_EQ(expected, OriginPaths());
 }
 
 // "thumbnail": 906 answers 404, 907's connection is reset (both after the challenge).
@@ -198,6 +194,19 @@ TEST_F(SearchThumbnailsTest, TransportErrorIsMissingForGoodAndNonOkIsTriedAgain)
     ASSERT_TRUE(Search("thumbnail"));
     ASSERT_TRUE(
         driver_->WaitFor([&] { return AuthorizedThumbRequests("907") > tries907; }, kTimeout));
+}
+
+// A thumbnail over 8 MiB is no thumbnail: dropped as a failure, nothing written or kept.
+TEST_F(SearchThumbnailsTest, OversizedThumbnailIsMissing) {
+    ServeMovies(2);
+    origin_.Serve("/t/0.jpg", std::string(8 * 1024 * 1024 + 1, 'x'));
+    ASSERT_TRUE(Search("x"));
+    ASSERT_TRUE(driver_->WaitFor(
+        [this] {
+            return Shows({0, 0}, "Search-Placeholder-Missing") && !ShownPath({0, 1}).empty();
+        },
+        kTimeout));
+    EXPECT_EQ((std::set<std::string>{"1.jpg"}), SvTestSupport::DirectoryEntries(ThumbsPath()));
 }
 
 // Ids that name no plain file are stored under the SHA-256 of the id (sha256sum of the bytes

@@ -71,4 +71,35 @@ TEST_F(ZULImageDownloadTest, RelativeDocumentsFolderIsNotUsed) {
     EXPECT_FALSE(Exists("relative-home"));
 }
 
+// Ids that are one plain file name keep it; any other is replaced by the SHA-256 of its bytes
+// (the digests are sha256sum's of those bytes), so no id names a path outside the folder.
+TEST(ZULImageDownloadNameTest, ImageNamesNeverLeaveTheCacheFolder) {
+    EXPECT_EQ("101.jpg", ZULImageDownload::imageNameForID("101"));
+    EXPECT_EQ("a b..c.jpg", ZULImageDownload::imageNameForID("a b..c"));
+    EXPECT_EQ("e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855.jpg",
+              ZULImageDownload::imageNameForID(""));
+    EXPECT_EQ("cdb4ee2aea69cc6a83331bbe96dc2caa9a299d21329efb0336fc02a82e1839a8.jpg",
+              ZULImageDownload::imageNameForID("."));
+    EXPECT_EQ("5ec1f7e700f37c3d0b2981d04855fc34b94aaa15457b05ca571817442d228f81.jpg",
+              ZULImageDownload::imageNameForID(".."));
+    EXPECT_EQ("8a5edab282632443219e051e4ade2d1d5bbc671c781051bf1437897cbdfea0f1.jpg",
+              ZULImageDownload::imageNameForID("/"));
+    EXPECT_EQ("c14cddc033f64b9dea80ea675cf280a015e672516090a5626781153dc68fea11.jpg",
+              ZULImageDownload::imageNameForID("a/b"));
+    EXPECT_EQ("59b271ae1bbcb1d31d41929817f4b16fb439eb4f31520b5ad1d5ce98920a7138.jpg",
+              ZULImageDownload::imageNameForID(std::string("a\0b", 3)));
+}
+
+// A name handed in that is not one plain file name is never used as a path.
+TEST_F(ZULImageDownloadTest, NameThatIsNoPlainFileNameIsNotAPath) {
+    AppTestSupport::WriteFile(folder_.File("Documents/x.jpg"), "x");
+    for (const char* name : {"../x.jpg", "", "..", "sub/x.jpg"}) {
+        ZULImageDownload download("http://127.0.0.1:1/x.jpg", name, ui::IndexPath(0, 0));
+        EXPECT_EQ("", download.imagePath()) << name;
+        EXPECT_EQ(nullptr, download.thumbnail()) << name;
+    }
+    ZULImageDownload plain("http://127.0.0.1:1/x.jpg", "x.jpg", ui::IndexPath(0, 0));
+    EXPECT_EQ(thumbs_ + "/x.jpg", plain.imagePath());
+}
+
 }  // namespace

@@ -156,18 +156,4 @@ TEST_F(ZULSearchTest, GivesUpAfterThirtySilentSeconds) {
     EXPECT_FALSE(search_.isSearchInProgress());
 }
 
-// A new search cancels the old one: only the new answer is heard.
-TEST_F(ZULSearchTest, NewSearchCancelsTheRunningOne) {
-    search_.searchForSearchText("slow");
-    search_.searchForSearchText("coming");
-    ASSERT_TRUE(Finished());
-    ASSERT_TRUE(driver_->Advance(0.1));
-    EXPECT_EQ(1, recorder_.dataCalls);
-    ASSERT_TRUE(recorder_.hadResults);
-    ASSERT_NE(nullptr, recorder_.results["series"].AsArray());
-    EXPECT_EQ(1u, recorder_.results["series"].AsArray()->size());
-    search_.searchForSearchText("");
-    EXPECT_FALSE(search_.isSearchInProgress());
-}
-
 }  // namespace

@@ -1,8 +1,8 @@
-// Feeds arbitrary bytes to the multi-file loader's manifest reader. Whatever the bytes, the
-// reader either accepts the document or refuses it with the manifest status and a text; what
-// it accepts holds only finite offsets, and its text-stream tracks number 1..n. The first byte
-// picks where the manifest is said to come from (a path, a "file://" URL or an HTTP URL),
-// which decides how relative sources resolve.
+// Feeds arbitrary bytes to the SMIL manifest reader. Whatever the bytes, the reader either
+// accepts the document or refuses it with the manifest status and a text; what it accepts
+// holds only finite offsets and resolved sources, and its text-stream tracks are text tracks.
+// The first byte picks where the manifest is said to come from (a path, a "file://" URL or an
+// HTTP URL), which decides how relative sources resolve.
 
 #include <cmath>
 #include <cstddef>
@@ -11,11 +11,10 @@
 
 #include "SVLibrary/Types/SVStatus.h"
 #include "engine/container/MediaTrack.h"
-#include "engine/input/MultiFileLoader.h"
+#include "engine/input/SmilManifestReader.h"
 
-using SarvelonMediaKit::ByteAmount;
 using SarvelonMediaKit::MediaTrack;
-using SarvelonMediaKit::MultiFileLoader;
+using SarvelonMediaKit::SmilManifestReader;
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size == 0) return 0;
@@ -24,28 +23,23 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const char* location = kLocations[data[0] % 4];
     const std::string text(reinterpret_cast<const char*>(data + 1), size - 1);
 
-    MultiFileLoader loader(location, ByteAmount(1024));
-    const SVStatus status = loader.ParseManifest(text);
-    if (status != loader.GetStatus()) __builtin_trap();
+    SmilManifestReader reader(location);
+    const SVStatus status = reader.Read(text);
+    if (status != reader.GetStatus()) __builtin_trap();
     if (status != SVStatusSuccess) {
-        if (status != SVStatusManifest || loader.GetErrorText().empty()) __builtin_trap();
+        if (status != SVStatusManifest || reader.GetErrorText().empty()) __builtin_trap();
         return 0;
     }
-    for (const MultiFileLoader::MediaEntry& entry : loader.GetMediaEntries()) {
-        if (!std::isfinite(entry.begin)) __builtin_trap();
+    if (!reader.GetErrorText().empty()) __builtin_trap();
+    for (const SmilManifestReader::MediaEntry& entry : reader.GetMediaEntries()) {
+        if (!std::isfinite(entry.begin) || entry.location.empty()) __builtin_trap();
+        // A NUL in a resolved source would name another file than the one written.
+        if (entry.location.find('\0') != std::string::npos) __builtin_trap();
     }
-    const size_t textTracks = loader.GetTextStreamTracks().size();
-    MultiFileLoader::TrackMap tracks;
-    loader.GetMediaTracks(tracks);  // no file was preloaded: the text-stream tracks only
-    if (tracks.size() != textTracks) __builtin_trap();
-    uint32_t id = 1;
-    for (const auto& entry : tracks) {
-        const MediaTrack& track = *entry.second;
-        if (entry.first.Get() != id || track.GetId().Get() != id || !track.HasText()) {
-            __builtin_trap();
-        }
-        if (!std::isfinite(track.GetTimingOffset())) __builtin_trap();
-        ++id;
+    for (const auto& track : reader.GetTextStreamTracks()) {
+        if (!track->HasText() || track->HasAudio() || track->HasVideo()) __builtin_trap();
+        if (track->GetSource().empty()) __builtin_trap();
+        if (!std::isfinite(track->GetTimingOffset())) __builtin_trap();
     }
     return 0;
 }

@@ -136,6 +136,9 @@ TEST(PathAndUrl, Table) {
         {"PercentDecode", "a+b", "", "a+b"},
         {"PercentDecode", "%e9%2f", "", "\xE9/"},
         {"PercentDecode", std::string("%41\0%42", 7), "", "A"},
+        // Not hex digits: the escape stands as written (no byte made up from the letters).
+        {"PercentDecode", "%zz.ts", "", "%zz.ts"},
+        {"GetUrlFileName", "x://h/d/a%4g%41.ts?q", "", "a%4gA.ts"},
     };
     for (const Case& c : cases) {
         EXPECT_EQ(Apply(c.op, c.a, c.b), c.expected)

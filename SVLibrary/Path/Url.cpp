@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstring>
 
+#include "SVLibrary/Path/PercentDecoder.h"
+
 namespace SV {
 
 namespace {
@@ -13,14 +15,6 @@ bool IsAsciiDigit(char c) { return c >= '0' && c <= '9'; }
 // The first occurrence of c at or after from, or limit when it comes earlier (or never).
 size_t FindBefore(const std::string& text, char c, size_t from, size_t limit) {
     return std::min(text.find(c, from), limit);
-}
-
-// The value of one hexadecimal digit of an escape. Upper-case letters and digits are decoded;
-// any other byte is taken as a lower-case letter.
-unsigned char HexDigitValue(char c) {
-    if (IsAsciiDigit(c)) return static_cast<unsigned char>(c - '0');
-    if (c >= 'A' && c <= 'F') return static_cast<unsigned char>(c - 'A' + 10);
-    return static_cast<unsigned char>(static_cast<unsigned char>(c) - 87);
 }
 
 // The text up to its first NUL.
@@ -124,19 +118,8 @@ std::string PercentEncode(const std::string& text) {
 }
 
 std::string PercentDecode(const std::string& text) {
-    size_t length = CLength(text);
     std::string result;
-    result.reserve(length);
-    for (size_t i = 0; i < length; ++i) {
-        if (text[i] != '%') {
-            result += text[i];
-            continue;
-        }
-        if (i + 2 >= length) break;  // an escape cut short by the end is dropped
-        unsigned value = (HexDigitValue(text[i + 1]) << 4) + HexDigitValue(text[i + 2]);
-        result += static_cast<char>(static_cast<unsigned char>(value));
-        i += 2;
-    }
+    PercentDecoder(PercentDecoder::kUrlText).Decode(text.substr(0, CLength(text)), result);
     return result;
 }
 

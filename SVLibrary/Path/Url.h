@@ -41,8 +41,9 @@ std::string GetUrlBase(const std::string& url);
 // Reads the text up to its first NUL.
 std::string PercentEncode(const std::string& text);
 
-// Turns each "%XX" into its byte; an escape cut short by the end of the text is dropped, and
-// '+' stays '+'. Reads the text up to its first NUL.
+// Turns each "%XX" into its byte; an escape cut short by the end of the text is dropped, a '%'
+// followed by anything but two hexadecimal digits stays as written, and '+' stays '+'. Reads
+// the text up to its first NUL.
 std::string PercentDecode(const std::string& text);
 
 }  // namespace SV

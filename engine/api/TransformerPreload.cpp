@@ -18,7 +18,7 @@
 #include "engine/core/Task.h"
 #include "engine/demux/Mpeg2PsDemux.h"
 #include "engine/input/FileClient.h"
-#include "engine/input/MultiFileLoader.h"
+#include "engine/api/MultiFileLoader.h"
 #include "engine/mux/Mux.h"
 #include "engine/seek/MediaSeeker.h"
 #include "engine/serve/LiveHttpSegmenter.h"

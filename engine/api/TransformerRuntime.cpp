@@ -18,7 +18,7 @@
 #include "engine/core/ComponentStack.h"
 #include "engine/core/Session.h"
 #include "engine/core/Task.h"
-#include "engine/input/MultiFileLoader.h"
+#include "engine/api/MultiFileLoader.h"
 #include "engine/serve/FileServer.h"
 #include "engine/serve/ListeningPort.h"
 #include "engine/serve/LiveHttpSegmenter.h"

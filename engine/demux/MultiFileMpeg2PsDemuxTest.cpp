@@ -13,7 +13,7 @@
 #include "engine/core/Session.h"
 #include "engine/demux/MultiFileMpeg2PsDemux.h"
 #include "engine/input/FileClient.h"
-#include "engine/input/MultiFileLoaderTestSupport.h"
+#include "engine/demux/IndexDigestTestSupport.h"
 #include "tests/support/Fixtures.h"
 #include "tests/support/Mpeg2PsDemuxTestSupport.h"
 

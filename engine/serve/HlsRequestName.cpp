@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "SVLibrary/Path/PercentDecoder.h"
+
 namespace SarvelonMediaKit {
 
 namespace {
@@ -25,13 +27,6 @@ bool ReadNumber(const std::string& text, size_t at, size_t end, uint32_t& value)
 bool EndsWith(const std::string& text, const char* suffix) {
     const size_t n = std::strlen(suffix);
     return text.size() >= n && text.compare(text.size() - n, n, suffix) == 0;
-}
-
-int HexValue(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    return -1;
 }
 
 bool IsPathSafe(unsigned char c) {
@@ -97,24 +92,7 @@ std::string HlsRequestName::EncodePath(const std::string& name) {
 }
 
 bool HlsRequestName::DecodePath(const std::string& path, std::string& name) {
-    std::string out;
-    out.reserve(path.size());
-    for (size_t i = 0; i < path.size(); ++i) {
-        if (path[i] != '%') {
-            out += path[i];
-            continue;
-        }
-        if (i + 2 >= path.size()) return false;
-        const int high = HexValue(path[i + 1]);
-        const int low = HexValue(path[i + 2]);
-        if (high < 0 || low < 0) return false;
-        const int value = high * 16 + low;
-        if (value == 0) return false;
-        out += static_cast<char>(value);
-        i += 2;
-    }
-    name.swap(out);
-    return true;
+    return SV::PercentDecoder(SV::PercentDecoder::kStrict).Decode(path, name);
 }
 
 }  // namespace SarvelonMediaKit

@@ -1,17 +1,12 @@
 #include "platform/net/PercentEscape.h"
 
+#include "SVLibrary/Path/PercentDecoder.h"
+
 namespace ns {
 
 namespace {
 
 const char kHex[] = "0123456789ABCDEF";
-
-int HexValue(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    return -1;
-}
 
 void AppendEscaped(std::string* out, unsigned char byte) {
     out->push_back('%');
@@ -21,7 +16,7 @@ void AppendEscaped(std::string* out, unsigned char byte) {
 
 }  // namespace
 
-bool PercentEscape::IsHexDigit(char c) { return HexValue(c) >= 0; }
+bool PercentEscape::IsHexDigit(char c) { return SV::PercentDecoder::IsHexDigit(c); }
 
 bool PercentEscape::IsUnreserved(char c) {
     return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-' ||
@@ -74,17 +69,8 @@ std::string PercentEscape::EscapeComponent(std::string_view text) {
 
 std::optional<std::string> PercentEscape::Unescape(std::string_view text) {
     std::string out;
-    out.reserve(text.size());
-    for (size_t i = 0; i < text.size(); ++i) {
-        if (text[i] != '%') {
-            out.push_back(text[i]);
-            continue;
-        }
-        if (i + 2 >= text.size() || HexValue(text[i + 1]) < 0 || HexValue(text[i + 2]) < 0) {
-            return std::nullopt;
-        }
-        out.push_back(static_cast<char>(HexValue(text[i + 1]) * 16 + HexValue(text[i + 2])));
-        i += 2;
+    if (!SV::PercentDecoder(SV::PercentDecoder::kComplete).Decode(std::string(text), out)) {
+        return std::nullopt;
     }
     return out;
 }

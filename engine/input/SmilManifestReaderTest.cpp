@@ -10,7 +10,7 @@
 
 #include "SVLibrary/Types/SVStatus.h"
 #include "engine/container/MediaTrack.h"
-#include "engine/input/MultiFileLoader.h"
+#include "engine/input/SmilManifestReader.h"
 #include "tests/support/ThreadTestSupport.h"
 
 namespace SarvelonMediaKit {
@@ -23,20 +23,19 @@ std::string Smil(const std::string& body) {
            "</par></body></smil>";
 }
 
-TEST(MultiFileLoaderManifest, MediaAndTextStreamElementsAnywhereInTheDocument) {
+TEST(SmilManifestReader, MediaAndTextStreamElementsAnywhereInTheDocument) {
     const int pumpsBefore = SvTestSupport::ThreadsNamed("Pump");
-    MultiFileLoader loader("/data/m.smil", ByteAmount(1000));
+    SmilManifestReader reader("/data/m.smil");
     ASSERT_EQ(SVStatusSuccess,
-              loader.ParseManifest(
-                  "<smil><head><meta name=\"x\"/></head><body><switch>"
-                  "<video src=\"v.svm\" begin=\"2.5s\" hash=\"00ff10\"/>"
-                  "<par><audio src=\"a-en.svm\" systemLanguage=\"en\"/>"
-                  "<Audio src=\"ignored.svm\"/>"  // names are compared exactly
-                  "<textstream src=\"subs/en.ttml\" systemLanguage=\"en\" begin=\"-1.5\"/>"
-                  "</par></switch>"
-                  "<audio src=\"/abs/a-fr.svm\" systemLanguage=\"fr\" begin=\"12\"/>"
-                  "</body></smil>"));
-    const std::vector<MultiFileLoader::MediaEntry> entries = loader.GetMediaEntries();
+              reader.Read("<smil><head><meta name=\"x\"/></head><body><switch>"
+                          "<video src=\"v.svm\" begin=\"2.5s\" hash=\"00ff10\"/>"
+                          "<par><audio src=\"a-en.svm\" systemLanguage=\"en\"/>"
+                          "<Audio src=\"ignored.svm\"/>"  // names are compared exactly
+                          "<textstream src=\"subs/en.ttml\" systemLanguage=\"en\" begin=\"-1.5\"/>"
+                          "</par></switch>"
+                          "<audio src=\"/abs/a-fr.svm\" systemLanguage=\"fr\" begin=\"12\"/>"
+                          "</body></smil>"));
+    const std::vector<SmilManifestReader::MediaEntry> entries = reader.GetMediaEntries();
     ASSERT_EQ(3u, entries.size());
     EXPECT_EQ("/data/v.svm", entries[0].location);
     EXPECT_EQ("", entries[0].language);
@@ -50,7 +49,7 @@ TEST(MultiFileLoaderManifest, MediaAndTextStreamElementsAnywhereInTheDocument) {
     EXPECT_EQ("/abs/a-fr.svm", entries[2].location);
     EXPECT_FLOAT_EQ(12.0f, entries[2].begin);
 
-    const std::list<boost::shared_ptr<MediaTrack>> text = loader.GetTextStreamTracks();
+    const std::list<boost::shared_ptr<MediaTrack>> text = reader.GetTextStreamTracks();
     ASSERT_EQ(1u, text.size());
     const MediaTrack& track = *text.front();
     EXPECT_TRUE(track.HasText());
@@ -63,7 +62,7 @@ TEST(MultiFileLoaderManifest, MediaAndTextStreamElementsAnywhereInTheDocument) {
     EXPECT_EQ(pumpsBefore, SvTestSupport::ThreadsNamed("Pump"));
 }
 
-TEST(MultiFileLoaderManifest, BeginValues) {
+TEST(SmilManifestReader, BeginValues) {
     struct Case {
         const char* begin;
         bool ok;
@@ -76,28 +75,28 @@ TEST(MultiFileLoaderManifest, BeginValues) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.begin);
-        MultiFileLoader loader("/m.smil", ByteAmount(0));
+        SmilManifestReader reader("/m.smil");
         const SVStatus status =
-            loader.ParseManifest(Smil(std::string("<video src=\"v\" begin=\"") + c.begin + "\"/>"));
+            reader.Read(Smil(std::string("<video src=\"v\" begin=\"") + c.begin + "\"/>"));
         if (c.ok) {
             ASSERT_EQ(SVStatusSuccess, status);
-            ASSERT_EQ(1u, loader.GetMediaEntries().size());
-            EXPECT_FLOAT_EQ(c.seconds, loader.GetMediaEntries()[0].begin);
+            ASSERT_EQ(1u, reader.GetMediaEntries().size());
+            EXPECT_FLOAT_EQ(c.seconds, reader.GetMediaEntries()[0].begin);
         } else {
             EXPECT_EQ(SVStatusManifest, status);
-            EXPECT_EQ(kBadBegin, loader.GetErrorText());
-            EXPECT_TRUE(loader.GetMediaEntries().empty());
+            EXPECT_EQ(kBadBegin, reader.GetErrorText());
+            EXPECT_TRUE(reader.GetMediaEntries().empty());
         }
         // The same rule for text streams.
-        MultiFileLoader text("/m.smil", ByteAmount(0));
-        const SVStatus textStatus = text.ParseManifest(
-            Smil(std::string("<textstream src=\"t\" systemLanguage=\"en\" begin=\"") + c.begin +
-                 "\"/>"));
+        SmilManifestReader text("/m.smil");
+        const SVStatus textStatus =
+            text.Read(Smil(std::string("<textstream src=\"t\" systemLanguage=\"en\" begin=\"") +
+                           c.begin + "\"/>"));
         EXPECT_EQ(c.ok ? SVStatusSuccess : SVStatusManifest, textStatus);
     }
 }
 
-TEST(MultiFileLoaderManifest, ElementErrorsStopAtTheFirst) {
+TEST(SmilManifestReader, ElementErrorsStopAtTheFirst) {
     struct Case {
         const char* body;
         const char* text;
@@ -110,39 +109,38 @@ TEST(MultiFileLoaderManifest, ElementErrorsStopAtTheFirst) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.body);
-        MultiFileLoader loader("/m.smil", ByteAmount(0));
-        EXPECT_EQ(SVStatusManifest, loader.ParseManifest(Smil(c.body)));
-        EXPECT_EQ(SVStatusManifest, loader.GetStatus());
-        EXPECT_EQ(c.text, loader.GetErrorText());
+        SmilManifestReader reader("/m.smil");
+        EXPECT_EQ(SVStatusManifest, reader.Read(Smil(c.body)));
+        EXPECT_EQ(SVStatusManifest, reader.GetStatus());
+        EXPECT_EQ(c.text, reader.GetErrorText());
     }
     // An error in the second of three elements leaves the first record only.
-    MultiFileLoader loader("/m.smil", ByteAmount(0));
-    EXPECT_EQ(SVStatusManifest,
-              loader.ParseManifest(Smil("<video src=\"1\"/><audio/><audio src=\"3\"/>")));
-    ASSERT_EQ(1u, loader.GetMediaEntries().size());
-    EXPECT_EQ("/1", loader.GetMediaEntries()[0].location);
+    SmilManifestReader reader("/m.smil");
+    EXPECT_EQ(SVStatusManifest, reader.Read(Smil("<video src=\"1\"/><audio/><audio src=\"3\"/>")));
+    ASSERT_EQ(1u, reader.GetMediaEntries().size());
+    EXPECT_EQ("/1", reader.GetMediaEntries()[0].location);
 }
 
-TEST(MultiFileLoaderManifest, DocumentsThatAreNotManifests) {
+TEST(SmilManifestReader, DocumentsThatAreNotManifests) {
     const std::string notXml[] = {"", "not xml at all", "<smil><video src=\"a\">", "<a></b>",
                                   std::string("<smil>\0</smil>", 14)};
     for (const std::string& text : notXml) {
         SCOPED_TRACE(text);
-        MultiFileLoader loader("/m.smil", ByteAmount(0));
-        EXPECT_EQ(SVStatusManifest, loader.ParseManifest(text));
-        EXPECT_TRUE(loader.GetMediaEntries().empty());
+        SmilManifestReader reader("/m.smil");
+        EXPECT_EQ(SVStatusManifest, reader.Read(text));
+        EXPECT_TRUE(reader.GetMediaEntries().empty());
     }
     // Well-formed, but nothing to load: fine for the reader (Load then times out).
-    MultiFileLoader empty("/m.smil", ByteAmount(0));
-    EXPECT_EQ(SVStatusSuccess, empty.ParseManifest("<smil><body/></smil>"));
+    SmilManifestReader empty("/m.smil");
+    EXPECT_EQ(SVStatusSuccess, empty.Read("<smil><body/></smil>"));
     EXPECT_TRUE(empty.GetMediaEntries().empty());
     // Larger than the cap, even though well-formed.
-    MultiFileLoader huge("/m.smil", ByteAmount(0));
-    const std::string padding(MultiFileLoader::kMaxManifestBytes, ' ');
-    EXPECT_EQ(SVStatusManifest, huge.ParseManifest("<smil>" + padding + "</smil>"));
+    SmilManifestReader huge("/m.smil");
+    const std::string padding(SmilManifestReader::kMaxManifestBytes, ' ');
+    EXPECT_EQ(SVStatusManifest, huge.Read("<smil>" + padding + "</smil>"));
 }
 
-TEST(MultiFileLoaderManifest, DocumentsThatDeclareEntitiesAreRefusedUnread) {
+TEST(SmilManifestReader, DocumentsThatDeclareEntitiesAreRefusedUnread) {
     // The classic exponential entity: ten levels of ten references, 10^9 copies of "lol".
     std::string classic = "<!DOCTYPE smil [<!ENTITY l0 \"lol\">";
     for (int i = 1; i <= 9; ++i) {
@@ -171,28 +169,28 @@ TEST(MultiFileLoaderManifest, DocumentsThatDeclareEntitiesAreRefusedUnread) {
     };
     for (const std::string& text : documents) {
         SCOPED_TRACE(text.substr(0, 80));
-        MultiFileLoader loader("/m.smil", ByteAmount(0));
-        EXPECT_EQ(SVStatusManifest, loader.ParseManifest(text));
-        EXPECT_EQ("Manifest declares entities, which a manifest may not", loader.GetErrorText());
-        EXPECT_TRUE(loader.GetMediaEntries().empty());
+        SmilManifestReader reader("/m.smil");
+        EXPECT_EQ(SVStatusManifest, reader.Read(text));
+        EXPECT_EQ("Manifest declares entities, which a manifest may not", reader.GetErrorText());
+        EXPECT_TRUE(reader.GetMediaEntries().empty());
     }
     // The predefined entities of XML need no declaration and still read as their characters.
-    MultiFileLoader plain("/data/m.smil", ByteAmount(0));
-    ASSERT_EQ(SVStatusSuccess, plain.ParseManifest("<smil><video src=\"x/a&amp;b.svm\" "
-                                                   "systemLanguage=\"&lt;\"/></smil>"));
+    SmilManifestReader plain("/data/m.smil");
+    ASSERT_EQ(SVStatusSuccess, plain.Read("<smil><video src=\"x/a&amp;b.svm\" "
+                                          "systemLanguage=\"&lt;\"/></smil>"));
     ASSERT_EQ(1u, plain.GetMediaEntries().size());
     EXPECT_EQ("/data/x/a&b.svm", plain.GetMediaEntries()[0].location);
     EXPECT_EQ("<", plain.GetMediaEntries()[0].language);
 }
 
-TEST(MultiFileLoaderManifest, DeepNestingFailsCleanly) {
+TEST(SmilManifestReader, DeepNestingFailsCleanly) {
     std::string text;
     for (int i = 0; i < 100000; ++i) text += "<a>";
-    MultiFileLoader loader("/m.smil", ByteAmount(0));
-    EXPECT_EQ(SVStatusManifest, loader.ParseManifest(text));
+    SmilManifestReader reader("/m.smil");
+    EXPECT_EQ(SVStatusManifest, reader.Read(text));
 }
 
-TEST(MultiFileLoaderManifest, SourcesResolveAgainstTheManifestsFolder) {
+TEST(SmilManifestReader, SourcesResolveAgainstTheManifestsFolder) {
     struct Case {
         const char* manifest;
         const char* src;
@@ -253,41 +251,23 @@ TEST(MultiFileLoaderManifest, SourcesResolveAgainstTheManifestsFolder) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(std::string(c.manifest) + " + " + c.src);
-        MultiFileLoader loader(c.manifest, ByteAmount(0));
-        EXPECT_EQ(c.resolved, loader.ResolveLocation(c.src));
+        SmilManifestReader reader(c.manifest);
+        EXPECT_EQ(c.resolved, reader.ResolveLocation(c.src));
     }
 }
 
-TEST(MultiFileLoaderManifest, AManifestOnAServerMayNotNameALocalFile) {
+TEST(SmilManifestReader, AManifestOnAServerMayNotNameALocalFile) {
     for (const char* element : {"<video src=\"file:///etc/passwd\"/>",
                                 "<textstream src=\"file:///dev/zero\" systemLanguage=\"en\"/>"}) {
         SCOPED_TRACE(element);
-        MultiFileLoader loader("http://127.0.0.1:9/t/m.smil", ByteAmount(0));
-        EXPECT_EQ(SVStatusManifest, loader.ParseManifest(Smil(element)));
+        SmilManifestReader reader("http://127.0.0.1:9/t/m.smil");
+        EXPECT_EQ(SVStatusManifest, reader.Read(Smil(element)));
         EXPECT_EQ(0u,
-                  loader.GetErrorText().find("A manifest on a server may not name a local file"))
-            << loader.GetErrorText();
-        EXPECT_TRUE(loader.GetMediaEntries().empty());
-        EXPECT_TRUE(loader.GetTextStreamTracks().empty());
+                  reader.GetErrorText().find("A manifest on a server may not name a local file"))
+            << reader.GetErrorText();
+        EXPECT_TRUE(reader.GetMediaEntries().empty());
+        EXPECT_TRUE(reader.GetTextStreamTracks().empty());
     }
-}
-
-TEST(MultiFileLoaderManifest, TextStreamTracksAreNumberedAfterTheCallersTracks) {
-    MultiFileLoader loader("/m.smil", ByteAmount(0));
-    ASSERT_EQ(SVStatusSuccess,
-              loader.ParseManifest(Smil("<textstream src=\"en.ttml\" systemLanguage=\"en\"/>"
-                                        "<textstream src=\"fr.ttml\" systemLanguage=\"fr\" "
-                                        "begin=\"-3\"/>")));
-    MultiFileLoader::TrackMap tracks;
-    tracks[TrackId(1)] = boost::shared_ptr<MediaTrack>(new MediaTrack);
-    loader.GetMediaTracks(tracks);
-    ASSERT_EQ(3u, tracks.size());
-    EXPECT_EQ("/en.ttml", tracks[TrackId(2)]->GetSource());
-    EXPECT_EQ(2u, tracks[TrackId(2)]->GetInfo().GetUnsignedIntOrDefault(TrackInfoKey_Id, 0));
-    EXPECT_EQ("/fr.ttml", tracks[TrackId(3)]->GetSource());
-    // A text track's negative offset alone shifts nothing: only audio and video count.
-    EXPECT_FLOAT_EQ(-3.0f, tracks[TrackId(3)]->GetTimingOffset());
-    EXPECT_FLOAT_EQ(0.0f, tracks[TrackId(2)]->GetTimingOffset());
 }
 
 }  // namespace

@@ -16,8 +16,9 @@
 #include "engine/container/MediaTrack.h"
 #include "engine/input/CurlHTTPClientInterface.h"
 #include "engine/input/HTTPClientInterfaceFactory.h"
-#include "engine/input/MultiFileLoader.h"
-#include "engine/input/MultiFileLoaderTestSupport.h"
+#include "engine/input/SmilManifestReader.h"
+#include "engine/api/MultiFileLoader.h"
+#include "engine/api/MultiFileLoaderTestSupport.h"
 #include "tests/support/NginxOrigin.h"
 #include "tests/support/TestOrigin.h"
 #include "tests/support/ThreadTestSupport.h"
@@ -161,6 +162,29 @@ TEST_F(MultiFileLoaderLoad, BeginOffsetsStartTheEarliestTrackAtZero) {
     EXPECT_FLOAT_EQ(3.0f, tracks[TrackId(3)]->GetTimingOffset());  // shifted by 2 as well
 }
 
+TEST_F(MultiFileLoaderLoad, TracksAreNumberedAfterTheCallersTracks) {
+    const std::string manifest =
+        folder_.Manifest("n.smil",
+                         "<video src=\"v.svm\"/>"
+                         "<textstream src=\"en.ttml\" systemLanguage=\"en\"/>"
+                         "<textstream src=\"fr.ttml\" systemLanguage=\"fr\" begin=\"-3\"/>");
+    MultiFileLoader loader(manifest, kCapacity);
+    ASSERT_EQ(SVStatusSuccess, loader.Load(kTimeout)) << loader.GetErrorText();
+    MultiFileLoader::TrackMap tracks;
+    tracks[TrackId(1)] = boost::shared_ptr<MediaTrack>(new MediaTrack);
+    loader.GetMediaTracks(tracks);
+    ASSERT_EQ(4u, tracks.size());
+    // The caller's track 1 stays; the video file's one track, then the text streams follow.
+    EXPECT_TRUE(tracks[TrackId(2)]->HasVideo());
+    EXPECT_EQ(2u, tracks[TrackId(2)]->GetInfo().GetUnsignedIntOrDefault(TrackInfoKey_Id, 0));
+    EXPECT_EQ(folder_.Path() + "/en.ttml", tracks[TrackId(3)]->GetSource());
+    EXPECT_EQ(3u, tracks[TrackId(3)]->GetInfo().GetUnsignedIntOrDefault(TrackInfoKey_Id, 0));
+    EXPECT_EQ(folder_.Path() + "/fr.ttml", tracks[TrackId(4)]->GetSource());
+    // A text track's negative offset alone shifts nothing: only audio and video count.
+    EXPECT_FLOAT_EQ(0.0f, tracks[TrackId(2)]->GetTimingOffset());
+    EXPECT_FLOAT_EQ(-3.0f, tracks[TrackId(4)]->GetTimingOffset());
+}
+
 TEST_F(MultiFileLoaderLoad, ManifestsThatCannotBeLoaded) {
     struct Case {
         std::string location;
@@ -186,7 +210,9 @@ TEST_F(MultiFileLoaderLoad, ManifestsThatCannotBeLoaded) {
         MultiFileLoader loader(c.location, kCapacity);
         EXPECT_EQ(c.status, loader.Load(kTimeout));
         EXPECT_EQ(c.status, loader.GetStatus());
-        if (!c.text.empty()) EXPECT_EQ(c.text, loader.GetErrorText());
+        if (!c.text.empty()) {
+            EXPECT_EQ(c.text, loader.GetErrorText());
+        }
     }
     EXPECT_TRUE(SvTestSupport::WaitUntil([&] { return SessionThreads() == threadsBefore; }));
 }
@@ -197,8 +223,9 @@ TEST_F(MultiFileLoaderLoad, AManifestPastTheCapIsRefusedWhereverItComesFrom) {
     const std::string tail = "</smil>";
     const std::string text =
         head +
-        std::string(MultiFileLoader::kMaxManifestBytes + 1 - head.size() - tail.size(), ' ') + tail;
-    ASSERT_EQ(MultiFileLoader::kMaxManifestBytes + 1, text.size());
+        std::string(SmilManifestReader::kMaxManifestBytes + 1 - head.size() - tail.size(), ' ') +
+        tail;
+    ASSERT_EQ(SmilManifestReader::kMaxManifestBytes + 1, text.size());
     WriteText(folder_.File("big.smil"), text);
     MultiFileLoader file(folder_.File("big.smil"), kCapacity);
     EXPECT_EQ(SVStatusManifest, file.Load(kTimeout));

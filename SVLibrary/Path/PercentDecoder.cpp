@@ -1,0 +1,54 @@
+#include "SVLibrary/Path/PercentDecoder.h"
+
+namespace SV {
+
+namespace {
+
+unsigned HexValue(char c) {
+    if (c >= '0' && c <= '9') return static_cast<unsigned>(c - '0');
+    if (c >= 'a' && c <= 'f') return static_cast<unsigned>(c - 'a' + 10);
+    return static_cast<unsigned>(c - 'A' + 10);
+}
+
+}  // namespace
+
+bool PercentDecoder::IsHexDigit(char c) {
+    return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
+}
+
+bool PercentDecoder::Decode(const std::string& text, std::string& out) const {
+    std::string result;
+    result.reserve(text.size());
+    for (size_t i = 0; i < text.size(); ++i) {
+        if (text[i] != '%') {
+            result += text[i];
+            continue;
+        }
+        const bool truncated = text.size() - i < 3;
+        if (truncated || !IsHexDigit(text[i + 1]) || !IsHexDigit(text[i + 2])) {
+            switch (truncated ? policy_.truncated : policy_.invalid) {
+                case Malformed::Reject: return false;
+                case Malformed::Keep: result += '%'; break;
+                case Malformed::Stop: i = text.size(); break;
+            }
+            continue;
+        }
+        const unsigned value = (HexValue(text[i + 1]) << 4) | HexValue(text[i + 2]);
+        if (value == 0) {
+            switch (policy_.zero) {
+                case Zero::Reject: return false;
+                case Zero::Keep:
+                    result.append(text, i, 3);
+                    i += 2;
+                    continue;
+                case Zero::Decode: break;
+            }
+        }
+        result += static_cast<char>(static_cast<unsigned char>(value));
+        i += 2;
+    }
+    out.swap(result);
+    return true;
+}
+
+}  // namespace SV
