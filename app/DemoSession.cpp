@@ -2,14 +2,15 @@
 
 #include <algorithm>
 #include <memory>
+#include <string>
 #include <utility>
 #include <vector>
 
 #include "app/LoginViewController.h"
 #include "app/Qplayer.h"
 #include "app/QplayerControls.h"
-#include "platform/media/MoviePlayer.h"
 #include "app/ZULAppDelegate.h"
+#include "platform/media/MoviePlayer.h"
 #include "platform/ui/AlertView.h"
 #include "platform/ui/Application.h"
 #include "platform/ui/Button.h"
@@ -117,8 +118,9 @@ bool TapMenuButton(std::string& error) {
 bool TypeInto(const std::shared_ptr<ui::TextField>& field, const std::string& text) {
     ui::Driver driver;
     if (!field || !driver.Tap(field)) return false;
-    while (!field->Text().empty()) {
-        if (!field->DeleteBackward()) return false;
+    // Each press takes one character at most; a field that keeps its text stops the loop.
+    for (size_t presses = field->Text().size(); !field->Text().empty(); --presses) {
+        if (presses == 0 || !field->DeleteBackward()) return false;
     }
     return driver.Type(text);
 }
