@@ -7,6 +7,8 @@
 #include <unistd.h>
 
 #include <cstring>
+#include <fstream>
+#include <iterator>
 #include <set>
 #include <string>
 #include <vector>
@@ -88,7 +90,8 @@ protected:
 TEST_F(ZulProgramTest, HelpAndVersionExitZero) {
     const ZulRun help = RunZul({"-h"}, home_.Path());
     EXPECT_EQ(0, help.status);
-    EXPECT_EQ(0u, help.out.find("usage: zul [--portal URL] [--headless] [--idiom pad|phone]\n"))
+    EXPECT_EQ(0u, help.out.find(
+                      "usage: zul [--portal URL] [--headless] [--idiom pad|phone] [--demo DIR]\n"))
         << help.out;
     const ZulRun version = RunZul({"--version"}, home_.Path());
     EXPECT_EQ(0, version.status);
@@ -105,10 +108,23 @@ TEST_F(ZulProgramTest, BadOptionsAreUsageErrors) {
              {"--headless", "--portal", "not a url"},
              {"--headless", "--idiom", "watch"},
              {"--headless", "extra-argument"},
+             // The demo session needs the window; its folder is not even made.
+             {"--headless", "--demo", home_.File("demo")},
          }) {
         EXPECT_EQ(2, RunZul(args, home_.Path()).status) << args.back();
     }
     EXPECT_TRUE(SvTestSupport::DirectoryEntries(home_.Path()).empty());
+}
+
+TEST_F(ZulProgramTest, ADemoSessionWithoutADisplayFailsAndSaysWhyInItsLog) {
+    const std::string folder = home_.File("demo");
+    const ZulRun run = RunZul({"--portal", "http://127.0.0.1:9/", "--demo", folder}, home_.Path());
+    EXPECT_EQ(1, run.status) << run.out;
+    std::ifstream log(folder + "/zul.log");
+    const std::string text((std::istreambuf_iterator<char>(log)), std::istreambuf_iterator<char>());
+    EXPECT_NE(std::string::npos, text.find("] [UI] no display")) << text;
+    // No step ran, so no picture was taken.
+    EXPECT_EQ(std::set<std::string>{"zul.log"}, SvTestSupport::DirectoryEntries(folder));
 }
 
 TEST_F(ZulProgramTest, HeadlessStartAgainstThePortalShowsTheSignInScreen) {

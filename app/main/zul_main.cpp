@@ -1,6 +1,8 @@
 // zul: the application. In a GTK window on $DISPLAY, or with --headless the same models
 // without a display: the program starts the application, prints what the window shows and
-// exits, for scripts.
+// exits, for scripts. With --demo DIR it runs the scripted session (DemoSession) in its window
+// once it is up, keeps a picture of each screen and the whole log in DIR, prints each step and
+// exits 0 only when every step held.
 //
 // Everything the application stores goes into one folder, $XDG_DATA_HOME/zul (by default
 // ~/.local/share/zul): the user defaults in Preferences/, the keychain stand-in in keychain/
@@ -12,7 +14,9 @@
 #include <optional>
 #include <string>
 
+#include "app/DemoSession.h"
 #include "app/ZULAppDelegate.h"
+#include "app/main/DemoWindow.h"
 #include "platform/desktop/DesktopApplication.h"
 #include "platform/net/URL.h"
 #include "platform/store/Keychain.h"
@@ -79,7 +83,7 @@ int RunHeadless(const std::string& address) {
 
 int main(int argc, char** argv) {
     SvTools::CommandLine line(
-        "zul", "[--portal URL] [--headless] [--idiom pad|phone]",
+        "zul", "[--portal URL] [--headless] [--idiom pad|phone] [--demo DIR]",
         "Runs the ZUL application in a window on $DISPLAY. It stores its settings, keychain and\n"
         "documents in $XDG_DATA_HOME/zul (by default ~/.local/share/zul) and nowhere else.");
     line.AddOption("portal", 0, "URL",
@@ -88,6 +92,10 @@ int main(int argc, char** argv) {
                    "start without a display, print the address, the window's controllers and "
                    "its view tree on standard output, and exit");
     line.AddOption("idiom", 0, "pad|phone", "lay the screens out for a tablet or a phone");
+    line.AddOption("demo", 0, "DIR",
+                   "run the scripted demo session in the window (sign in, Movies, play a title "
+                   "with subtitles to its end, search), keep each screen's picture and the log "
+                   "in DIR, exit 0 only when every step held");
     line.SetArgumentCount(0, 0);
     const SvTools::CommandLine::Outcome outcome = line.Parse(argc, argv);
     if (outcome != SvTools::CommandLine::Proceed) return SvTools::CommandLine::ExitStatus(outcome);
@@ -115,7 +123,14 @@ int main(int argc, char** argv) {
     ns::Keychain::SetStandardFolder(data + "/keychain");
     setenv("SV_DOCUMENTS_DIR", (data + "/Documents").c_str(), 1);
 
-    if (line.Has("headless")) return RunHeadless(address);
+    if (line.Has("headless")) {
+        if (line.Has("demo")) return line.UsageError("--demo needs the window, not --headless");
+        return RunHeadless(address);
+    }
+    if (line.Has("demo")) {
+        std::string error;
+        if (!StartDemoSession(line.Value("demo"), error)) return line.Failure(error);
+    }
     // GTK sees only the program's name: the options above are ours.
     int gtkArgc = 1;
     return ns::desktop::RunApplication(

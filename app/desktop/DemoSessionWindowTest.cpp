@@ -1,0 +1,198 @@
+// The scripted session end to end in a GTK window on the test's Xvfb, as `zul --demo` runs it:
+// the portal's pages in WebKit, the title through the engine into the GStreamer player
+// (silently), against the demo portal in this process. What the title page's own script wrote
+// after the completion is read back from the page, the portal hears the completion, and the
+// screens' pictures (kept beside the test program as demo-NAME.png) are neither blank nor
+// alike.
+#include <gtest/gtest.h>
+#include <stdlib.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "app/DemoSession.h"
+#include "app/SarvelonBridge.h"
+#include "app/ZULAppDelegate.h"
+#include "engine/api/SViOsApiState.h"
+#include "engine/serve/ListeningPort.h"
+#include "platform/core/RunLoop.h"
+#include "platform/desktop/GstMoviePlayer.h"
+#include "platform/desktop/Renderer.h"
+#include "platform/desktop/RunLoopSource.h"
+#include "platform/desktop/WebKitWebViewBackend.h"
+#include "platform/desktop/testing/DrawWatch.h"
+#include "platform/desktop/testing/MainContextWait.h"
+#include "platform/desktop/testing/WindowCapture.h"
+#include "platform/net/CookieStorage.h"
+#include "platform/store/UserDefaults.h"
+#include "platform/ui/AlertView.h"
+#include "platform/ui/Application.h"
+#include "platform/ui/UiDevice.h"
+#include "platform/ui/WebView.h"
+#include "platform/ui/WebViewScriptLog.h"
+#include "portal/PortalServer.h"
+#include "tests/support/UnusedPort.h"
+
+namespace {
+
+using namespace ns::desktop;
+using namespace std::chrono_literals;
+
+// The screens the session keeps, in its order.
+const std::vector<std::string> kPictures = {"sign-in", "portal",          "menu",
+                                            "player",  "title-completed", "search"};
+
+// Colours in a picture, counted on a grid of every fourth pixel (a blank picture has one).
+size_t Colours(const GdkPixbuf* picture) {
+    std::map<int, int> seen;
+    for (int y = 0; y < gdk_pixbuf_get_height(picture); y += 4) {
+        for (int x = 0; x < gdk_pixbuf_get_width(picture); x += 4) {
+            const Rgb c = PixelAt(picture, x, y);
+            ++seen[(c.r << 16) | (c.g << 8) | c.b];
+        }
+    }
+    return seen.size();
+}
+
+// The share of pixels, in thousandths, that differ clearly between two pictures of one size.
+int DifferingPerMille(const GdkPixbuf* a, const GdkPixbuf* b) {
+    const int width = gdk_pixbuf_get_width(a);
+    const int height = gdk_pixbuf_get_height(a);
+    if (width != gdk_pixbuf_get_width(b) || height != gdk_pixbuf_get_height(b)) return 1000;
+    int differing = 0;
+    for (int y = 0; y < height; ++y) {
+        for (int x = 0; x < width; ++x) {
+            const Rgb p = PixelAt(a, x, y);
+            const Rgb q = PixelAt(b, x, y);
+            differing += std::abs(p.r - q.r) + std::abs(p.g - q.g) + std::abs(p.b - q.b) > 60;
+        }
+    }
+    return static_cast<int>(1000LL * differing / (static_cast<long long>(width) * height));
+}
+
+class DemoSessionWindowTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        // The window's picture of a web view holds the page as soon as it is drawn.
+        setenv("WEBKIT_DISABLE_COMPOSITING_MODE", "1", 1);
+        ns::RunLoop::Main().RunOnce(0ms);
+        ns::UserDefaults::Standard().RemoveObjectForKey("ZUL User Login");
+        ns::UserDefaults::Standard().RemoveObjectForKey("ZUL User Password");
+        ZulPortal::PortalServer::Options options;
+        options.dataFolder = SV_PORTAL_DATA_DIR;
+        options.mktitle = SV_MKTITLE_PATH;
+        portal_ = std::make_unique<ZulPortal::PortalServer>(options);
+        SarvelonBridge::SetCurrent(nullptr);
+        SarvelonMediaKit::SViOsApiState::Instance().ResetForTesting();
+        const uint16_t port = SvTestSupport::UnusedLoopbackPort();
+        ASSERT_NE(0, port);
+        SarvelonMediaKit::SetLoopbackPort(port);
+        GstMoviePlayer::Install();
+        WebKitWebViewBackend::Install();
+        ui::WebViewScriptLog::Clear();
+        // As `zul` starts in a window: a phone held in landscape.
+        ui::UiDevice::Current().SetIdiom(ui::UserInterfaceIdiom::Phone);
+        ui::UiDevice::Current().SetOrientation(ui::DeviceOrientation::LandscapeLeft);
+        source_ = std::make_unique<RunLoopSource>(ns::RunLoop::Main());
+        app_ = std::make_unique<ui::Application>();
+        delegate_ = std::make_shared<ZULAppDelegate>(portal_->Address());
+        app_->SetDelegate(delegate_);
+        ASSERT_TRUE(app_->FinishLaunching());
+        app_->BecomeActive();
+        renderer_ = std::make_unique<Renderer>();
+    }
+
+    void TearDown() override {
+        for (const ui::AlertView::Ptr& alert : ui::AlertView::VisibleAlerts()) {
+            alert->DismissWithClickedButtonIndex(0, false);
+        }
+        IterateFor(50ms);
+        renderer_.reset();
+        app_.reset();
+        delegate_.reset();
+        IterateFor(50ms);
+        source_.reset();
+        ns::MoviePlayer::SetFactory(nullptr);
+        ui::WebView::SetBackendFactory(nullptr);
+        SarvelonMediaKit::SViOsApiState::Instance().ResetForTesting();
+        ns::CookieStorage::Shared().DeleteAllCookies();
+        ui::UiDevice::Current().SetOrientation(ui::DeviceOrientation::Portrait);
+    }
+
+    bool Capture(const std::string& name, std::string& error) {
+        DrawWatch drawn(renderer_->Window());
+        gtk_widget_queue_draw(renderer_->Window());
+        if (!drawn.WaitForDrawAfter(0, 3s)) {
+            error = "the window did not draw";
+            return false;
+        }
+        IteratePending();
+        Pixbuf picture = CaptureWindow(renderer_->Window());
+        if (!picture) {
+            error = "no picture";
+            return false;
+        }
+        if (!SavePng(picture.get(), PicturePath("demo-" + name + ".png"), &error)) return false;
+        names_.push_back(name);
+        pictures_[name] = std::move(picture);
+        return true;
+    }
+
+    std::unique_ptr<ZulPortal::PortalServer> portal_;
+    std::unique_ptr<RunLoopSource> source_;
+    std::unique_ptr<ui::Application> app_;
+    std::shared_ptr<ZULAppDelegate> delegate_;
+    std::unique_ptr<Renderer> renderer_;
+    std::vector<std::string> names_;
+    std::map<std::string, Pixbuf> pictures_;
+};
+
+TEST_F(DemoSessionWindowTest, SignInPlayATitleToItsEndAndSearch) {
+    std::vector<std::string> report;
+    DemoSession session(
+        DemoSession::Options(),
+        [](const std::function<bool()>& condition, double seconds) {
+            return IterateUntil(condition,
+                                std::chrono::milliseconds(static_cast<long long>(seconds * 1000)));
+        },
+        [this](const std::string& name, std::string& error) { return Capture(name, error); },
+        [&](const std::string& line) { report.push_back(line); });
+    const bool held = session.Run();
+    std::string printed;
+    for (const std::string& line : report) printed += line + "\n";
+    ASSERT_TRUE(held) << printed;
+
+    // The title page's bridge function writes "Completed (title ID)" for a completion.
+    EXPECT_EQ("Completed (title 102)", session.PageStatus());
+    // The application called it exactly once, with the title's media id.
+    int completions = 0;
+    for (const ui::WebViewScriptLogEntry& entry : ui::WebViewScriptLog::Entries()) {
+        completions += entry.script == "__zulPlayerProxy('complete',102);";
+    }
+    EXPECT_EQ(1, completions);
+    // The page's script told the portal (its form post, written by the page, not the app).
+    int posted = 0;
+    for (const ZulPortal::HttpRequest& request : portal_->Requests()) {
+        posted += request.method == "POST" && request.path == "/api/progress" &&
+                  request.body == "kind=complete&id=102&value=";
+    }
+    EXPECT_EQ(1, posted);
+
+    // Every screen was kept, none blank, no two alike.
+    EXPECT_EQ(kPictures, names_);
+    for (const std::string& name : names_) {
+        EXPECT_GT(Colours(pictures_[name].get()), 8u) << name << " looks blank";
+    }
+    for (size_t i = 0; i < names_.size(); ++i) {
+        for (size_t j = i + 1; j < names_.size(); ++j) {
+            EXPECT_GT(DifferingPerMille(pictures_[names_[i]].get(), pictures_[names_[j]].get()), 20)
+                << names_[i] << " and " << names_[j] << " are alike";
+        }
+    }
+}
+
+}  // namespace
