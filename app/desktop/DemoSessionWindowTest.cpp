@@ -19,6 +19,7 @@
 #include "app/ZULAppDelegate.h"
 #include "engine/api/SViOsApiState.h"
 #include "engine/serve/ListeningPort.h"
+#include "tests/support/TestLabels.h"
 #include "platform/core/RunLoop.h"
 #include "platform/desktop/GstMoviePlayer.h"
 #include "platform/desktop/Renderer.h"
@@ -150,6 +151,9 @@ protected:
     std::vector<std::string> names_;
     std::map<std::string, Pixbuf> pictures_;
 };
+
+SV_SUITE_LABEL(DemoSessionWindowTest, e2e);   // WebKit and GStreamer as the player
+SV_SUITE_LABEL(DemoSessionWindowTest, slow);  // a whole session at real speed
 
 TEST_F(DemoSessionWindowTest, SignInPlayATitleToItsEndAndSearch) {
     std::vector<std::string> report;
