@@ -193,7 +193,7 @@ SVStatus SVMediaTransformerSession::QueryAllTracks(std::vector<SV::SVTypedValue>
     boost::shared_ptr<Transformer> transformer = GetTransformer();
     if (!transformer) return SVStatusNoTransformer;
     // A copy taken under the transformer's own lock; the map is ordered by track identifier.
-    Transformer::TrackMap tracks = transformer->GetTracks();
+    Transformer::TrackMap tracks = transformer->GetTitleInfo().GetTracks();
     for (Transformer::TrackMap::const_iterator it = tracks.begin(); it != tracks.end(); ++it) {
         if (!it->second) continue;
         out->push_back(SV::SVTypedValue(it->second->GetInfo()));

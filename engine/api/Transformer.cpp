@@ -6,7 +6,6 @@
 #include "SVLibrary/Output/LineWriter.h"
 #include "SVLibrary/Path/Path.h"
 #include "SVLibrary/Path/Url.h"
-#include "engine/api/GarbageCollectionTimer.h"
 #include "engine/api/TransformerWorkerThread.h"
 #include "engine/container/MediaTrack.h"
 #include "engine/core/DequeMemoryCache.h"
@@ -22,7 +21,6 @@
 #include "engine/serve/FileServer.h"
 #include "engine/serve/ListeningPort.h"
 #include "engine/serve/LiveHttpSegmenter.h"
-#include "engine/serve/MultiSocketDelegateServer.h"
 
 namespace SarvelonMediaKit {
 
@@ -127,20 +125,15 @@ Transformer::Transformer(const std::string& url, MediaFormat outputFormat, Outpu
       segmenter_(nullptr),
       status_(SVStatusSuccess),
       abortRequested_(false),
-      duration_(0),
       hasDemux_(false),
-      pendingPreloads_(0),
-      trickPlayAvailable_(false) {
+      pendingPreloads_(0) {
     session_ = Session::Create();
     session_->AddMonitor(static_cast<SessionInfoMonitor*>(this));
-    // The front door of the loopback server: watched by the main session's socket thread, it
-    // hands every accepted connection to a serving chain of its own.
-    listener_.reset(new MultiSocketDelegateServer(
-        session_.get(), nullptr, [this](SocketMaster*, Component*, SV::PilSocketHolder& accepted) {
-            return CreateServingChain(accepted);
-        }));
+    // Only segmented output has files to serve to a connection.
+    serving_.reset(new ServingSessions(*session_, *this, outputKind_ == OutputKindHls));
     session_->AddMonitor(static_cast<ErrorInfoMonitor*>(this));
     if (!BuildGraph()) ForgetChain();
+    serving_->SetFileSource(segmenter_);
 }
 
 void Transformer::MonitorErrors(ErrorInfoSource& source) {
@@ -282,8 +275,10 @@ void Transformer::BuildDemux(ComponentStack& stack) {
     stack.AddComponent(demux);
     demux_ = demux.get();
     static_cast<StreamInfoSource&>(*demux).AddMonitor(static_cast<StreamInfoMonitor*>(this));
+    static_cast<StreamInfoSource&>(*demux).AddMonitor(static_cast<StreamInfoMonitor*>(&titleInfo_));
     MonitorErrors(*demux);
-    static_cast<ChapterInfoSource&>(*demux).AddMonitor(static_cast<ChapterInfoMonitor*>(this));
+    static_cast<ChapterInfoSource&>(*demux).AddMonitor(
+        static_cast<ChapterInfoMonitor*>(&titleInfo_));
     if (segmenter_ != nullptr) static_cast<StreamInfoSource&>(*demux).AddMonitor(segmenter_);
 
     boost::shared_ptr<MediaSeeker> seeker = boost::make_shared<MediaSeeker>(session);
@@ -416,9 +411,10 @@ Transformer::~Transformer() {
     StreamInfoMonitor::DetachFromSources();
     SessionInfoMonitor::DetachFromSources();
     ErrorInfoMonitor::DetachFromSources();
-    ChapterInfoMonitor::DetachFromSources();
+    titleInfo_.StreamInfoMonitor::DetachFromSources();
+    titleInfo_.ChapterInfoMonitor::DetachFromSources();
     // Out of the main session's socket master before the session goes.
-    listener_.reset();
+    serving_.reset();
     session_.reset();
     ForgetChain();
     SV::WriteLine("~Transformer done");

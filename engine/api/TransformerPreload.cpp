@@ -118,12 +118,10 @@ void Transformer::SetPda(bool playerDrivenAdaptation) {
 
 SVStatus Transformer::SelectTrack(TrackId track, bool mustExist) {
     SampleSource* sound = nullptr;
-    {
-        std::lock_guard<std::mutex> lock(trackLock_);
-        const TrackMap::const_iterator found = tracks_.find(track);
-        if (mustExist && found == tracks_.end()) return SVStatusChapterRange;
-        if (found != tracks_.end() && found->second) sound = SoundSourceLocked(*found->second);
-    }
+    const TrackMap tracks = titleInfo_.GetTracks();
+    const TrackMap::const_iterator found = tracks.find(track);
+    if (mustExist && found == tracks.end()) return SVStatusChapterRange;
+    if (found != tracks.end() && found->second) sound = SoundSource(*found->second);
     if (!session_) return status_;
     session_->SelectTrack(track);
     if (sound != nullptr && mux_ != nullptr) {
@@ -138,11 +136,12 @@ SVStatus Transformer::SelectTrack(TrackId track, bool mustExist) {
     return status_;
 }
 
-SampleSource* Transformer::SoundSourceLocked(const MediaTrack& track) const {
+SampleSource* Transformer::SoundSource(const MediaTrack& track) const {
     // The branch keeps the audio-only tracks, the main chain every other one.
-    if (audioBranchDemux_ == nullptr || !track.HasAudio()) return nullptr;
+    Mpeg2PsDemux* const branch = audioBranchDemux_;
+    if (branch == nullptr || !track.HasAudio()) return nullptr;
     if (track.HasVideo()) return demux_;
-    return audioBranchDemux_;
+    return branch;
 }
 
 SVStatus Transformer::PreLoad() {
@@ -267,6 +266,7 @@ SVStatus Transformer::AddAudioBranch() {
     MonitorErrors(*demux);
     StreamInfoSource& streams = *demux;
     streams.AddMonitor(static_cast<StreamInfoMonitor*>(this));
+    streams.AddMonitor(static_cast<StreamInfoMonitor*>(&titleInfo_));
     for (StreamInfoMonitor* monitor : streamMonitors_) streams.AddMonitor(monitor);
     branch.AddComponent(demux);
 
@@ -307,13 +307,8 @@ SVStatus Transformer::AddAudioBranch() {
             }
         }
     }
-    SampleSource* sound = nullptr;
-    {
-        std::lock_guard<std::mutex> lock(trackLock_);
-        audioBranchDemux_ = demux.get();
-        if (first) sound = SoundSourceLocked(*first);
-    }
-    mux_->SetAudioSource(sound);
+    audioBranchDemux_ = demux.get();
+    mux_->SetAudioSource(first ? SoundSource(*first) : nullptr);
     return SVStatusSuccess;
 }
 
