@@ -51,7 +51,7 @@ void Mux::DoPullData(ByteAmount& amount) {
                 continue;
             }
             while (stream.IsEmpty()) {
-                SampleSource* owner = dynamic_cast<SampleSource*>(stream.GetOwner());
+                SampleSource* owner = stream.GetSource();
                 if (owner == nullptr || !owner->PullSamples()) {
                     // The end of another chain's media does not end this stream's.
                     goOn = endOfStream_ && HasEnded(owner);
@@ -422,7 +422,7 @@ bool Mux::IsWritten(const SampleStream& stream) const {
     if (audioSource_ == nullptr || stream.GetType() != SampleMediaTypeAudio) {
         return true;
     }
-    return dynamic_cast<SampleSource*>(stream.GetOwner()) == audioSource_;
+    return stream.GetSource() == audioSource_;
 }
 
 void Mux::AddSideBranch(const ComponentStack& branch) { sideBranches_.push_back(branch); }

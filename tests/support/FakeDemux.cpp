@@ -302,6 +302,7 @@ void FakeDemux::MakeStreams() {
             this, StreamReference(specs_[i].streamRef), specs_[i].type, specs_[i].format);
         stream->SetHeadroom(sampleHeadroom_);
         stream->SetTailroom(sampleTailroom_);
+        stream->SetSource(this);
         streams_.push_back(stream);
         mux_->AddSampleStream(stream);
     }
