@@ -15,7 +15,6 @@
 #include "engine/codecs/MediaTiming.h"
 #include "engine/core/MemoryCache.h"
 #include "engine/core/Session.h"
-#include "engine/core/Pump.h"
 #include "engine/core/Task.h"
 #include "engine/container/MediaTrackFilter.h"
 #include "engine/container/Mpeg2PsIndexEntryReader.h"
@@ -487,14 +486,6 @@ boost::shared_ptr<MediaTrack> Mpeg2PsDemux::TrackOfAudioStream(uint8_t audioId) 
 // ---------------------------------------------------------------------------------------------
 // Data path
 
-void Mpeg2PsDemux::Trace(const char* text) {
-    if (session_) {
-        if (boost::shared_ptr<Pump> pump = session_->GetPump()) {
-            pump->AppendToLastTrace(text);
-        }
-    }
-}
-
 void Mpeg2PsDemux::DoAddInTask(const MemoryChunk& chunk) {
     Demux::DoAdd(chunk);
     if (endOfMedia_) {
@@ -504,20 +495,20 @@ void Mpeg2PsDemux::DoAddInTask(const MemoryChunk& chunk) {
     switch (result) {
         case Mpeg2PsParser::ResultOk: break;
         case Mpeg2PsParser::ResultNoPackFirst:
-            Trace("Invalid Data");
+            Trace("Invalid Data", TraceMode::AppendToLast);
             PublishError(SVStatusInvalidDataFormat, "Invalid data format");
             break;
         case Mpeg2PsIndexEntryReader::ResultUnknownVersion:
-            Trace("Invalid Index");
+            Trace("Invalid Index", TraceMode::AppendToLast);
             PublishError(SVStatusInvalidDataVersion, "Invalid data version");
             break;
         case Mpeg2PsParser::ResultProgramEnd:
-            Trace("EndOfMedia");
+            Trace("EndOfMedia", TraceMode::AppendToLast);
             Add(MemoryChunk(boost::make_shared<MemoryMarkerEndOfStream>()));
             endOfMedia_ = true;
             break;
         default:
-            Trace("Unknown Error");
+            Trace("Unknown Error", TraceMode::AppendToLast);
             PublishError(SVStatusParserError, "Mpeg2PsParser error " + std::to_string(result));
             break;
     }

@@ -170,7 +170,6 @@ private:
     // The track whose ES descriptor describes the audio stream: the selected track when it
     // carries that stream, else the first track that does, else the selected track.
     boost::shared_ptr<MediaTrack> TrackOfAudioStream(uint8_t audioId) const;
-    void Trace(const char* text);
     void PostPreloadStep(const char* name, const MediaTime& timeout, const SV::PilTime& start,
                          void (Mpeg2PsDemux::*step)(const MediaTime&, const SV::PilTime&));
     template <typename Predicate>

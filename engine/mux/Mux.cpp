@@ -178,11 +178,7 @@ void Mux::DoSend(const MemoryChunk& chunk) {
     Component::DoSend(chunk);
     const uint32_t size = chunk.Size();
     bytesSent_ = SV::SaturatingAdd<uint32_t>(bytesSent_, size);
-    if (session_) {
-        if (boost::shared_ptr<Pump> pump = session_->GetPump()) {
-            pump->NoteMuxOutput(size != 0);
-        }
-    }
+    if (boost::shared_ptr<Pump> pump = GetSessionPump()) pump->NoteMuxOutput(size != 0);
 }
 
 void Mux::DoTick() {
