@@ -776,10 +776,6 @@ const std::vector<Mpeg2PsParser::Chapter>& Mpeg2PsDemux::GetChapters() const {
     return parser_->GetChapters();
 }
 
-std::vector<Mpeg2PsParser::Chapter>& Mpeg2PsDemux::MutableChapters() {
-    return parser_->MutableChapters();
-}
-
 SV::PilTime Mpeg2PsDemux::Now() const { return clock_ ? clock_() : SV::PilTime::Now(); }
 
 }  // namespace SarvelonMediaKit

@@ -149,7 +149,6 @@ protected:
     // A warning (1003) naming the bytes skipped and where they lie in the title.
     void OnDataSkipped(uint64_t position, uint64_t count) override;
 
-    std::vector<Mpeg2PsParser::Chapter>& MutableChapters();
     // The parser in use now (a change of consumer may replace it).
     Mpeg2PsParser& GetParser() { return *parser_; }
     const Mpeg2PsParser& GetParser() const { return *parser_; }

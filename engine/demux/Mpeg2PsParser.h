@@ -107,7 +107,6 @@ public:
     const std::vector<Mpeg2PsPsm::EsMapEntry>& GetEsMap() const { return streamMap_.GetEsMap(); }
     const std::vector<uint8_t>& GetSystemHeaderBytes() const { return systemHeader_; }
     const std::vector<Chapter>& GetChapters() const { return header_.GetChapters(); }
-    std::vector<Chapter>& MutableChapters() { return header_.MutableChapters(); }
     uint32_t GetLongestDuration() const { return header_.GetLongestDuration(); }
     bool IsIndexComplete() const { return header_.IsIndexComplete(); }
     bool IsIndexMagicSeen() const { return header_.IsIndexMagicSeen(); }
