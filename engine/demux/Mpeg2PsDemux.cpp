@@ -74,7 +74,8 @@ Mpeg2PsDemux::Mpeg2PsDemux(Session* session, const Mpeg2PsDemux& other)
       tracks_(other.tracks_),
       endOfMedia_(false),
       metadataComplete_(other.metadataComplete_),
-      tracksInstalled_(other.tracksInstalled_ || other.parser_->IsIndexComplete()),
+      tracksInstalled_(other.tracksInstalled_ ||
+                       other.parser_->GetHeaderSection().IsIndexComplete()),
       audioStreamId_(0),
       outOfBandFailed_(false),
       positionKnown_(false) {  // its source starts where its track does, unsaid
@@ -208,7 +209,7 @@ bool Mpeg2PsDemux::DoOutOfBandData(const MemoryChunk& chunk) {
 }
 
 void Mpeg2PsDemux::DoGetChapterData(uint32_t first, uint32_t last) {
-    const std::vector<Mpeg2PsParser::Chapter>& chapters = parser_->GetChapters();
+    const std::vector<Mpeg2PsParser::Chapter>& chapters = parser_->GetHeaderSection().GetChapters();
     if (first > last || last >= chapters.size()) {
         return;
     }
@@ -284,7 +285,8 @@ void Mpeg2PsDemux::DoPreLoadInTask(const MediaTime& timeout, const SV::PilTime& 
     }
     if (metadataComplete_) {
         SetPreLoaded();
-        const std::vector<Mpeg2PsParser::Chapter>& chapters = parser_->GetChapters();
+        const std::vector<Mpeg2PsParser::Chapter>& chapters =
+            parser_->GetHeaderSection().GetChapters();
         PublishChapterCount(static_cast<unsigned>(chapters.size()));
         for (size_t i = 0; i < chapters.size(); ++i) {
             PublishChapter(static_cast<unsigned>(i),
@@ -379,7 +381,7 @@ void Mpeg2PsDemux::DoSeek(MediaTime time) {
 }
 
 bool Mpeg2PsDemux::DoTrickPlay(TrickPlayRate rate, MediaTime time) {
-    parser_->SetTrickPlayRate(rate.Get(), time.Get() != kAllBits);
+    parser_->GetTrickPlay().SetRate(rate.Get(), time.Get() != kAllBits);
     const bool accepted = Component::DoTrickPlay(rate, time);
     if (accepted) {
         endOfMedia_ = false;
@@ -773,7 +775,7 @@ boost::shared_ptr<MediaTrack> Mpeg2PsDemux::GetSelectedTrack() const {
 }
 
 const std::vector<Mpeg2PsParser::Chapter>& Mpeg2PsDemux::GetChapters() const {
-    return parser_->GetChapters();
+    return parser_->GetHeaderSection().GetChapters();
 }
 
 SV::PilTime Mpeg2PsDemux::Now() const { return clock_ ? clock_() : SV::PilTime::Now(); }
