@@ -21,6 +21,7 @@
 #include "engine/core/MediaTimeMap.h"
 #include "engine/core/SessionInfoMonitor.h"
 #include "engine/core/StreamInfoMonitor.h"
+#include "engine/api/MediaClassification.h"
 #include "engine/api/ServingSessions.h"
 #include "engine/api/TitleInfoCache.h"
 
@@ -38,32 +39,6 @@ class MultiFileLoader;
 class Session;
 class SVMKCredentials;
 class TransformerWorkerThread;
-
-// The container format of a source, also the format asked for on output.
-enum MediaFormat : uint32_t {
-    MediaFormatUnknown = 0,
-    MediaFormatNone = 1,  // as output: no conversion, no multiplexer
-    MediaFormatMpeg2Ps = 2,
-    MediaFormatDvd = 3,
-    MediaFormatFlv = 4,
-    MediaFormatRaw5 = 5,
-    MediaFormatRaw6 = 6,
-    MediaFormatMpeg2Ts = 7,
-    MediaFormatHls = 8,
-    MediaFormatMp4 = 9,
-    MediaFormatSmil = 10
-};
-
-// How the source is read.
-enum SourceKind : uint32_t {
-    SourceKindUnknown = 0,
-    SourceKindLocalPath = 2,
-    SourceKindHttp = 3,
-    SourceKindRtmp = 4,
-    SourceKindHttpLive = 5,  // an HLS playlist over HTTP(S): played directly, not downloaded
-    SourceKindMemory = 6,
-    SourceKindUdp = 7
-};
 
 // What the transformation produces.
 enum OutputKind : uint32_t {
@@ -110,10 +85,6 @@ public:
 
     // Process-wide preparation; nothing to do, 200.
     static SVStatus Initialize();
-
-    static MediaFormat ClassifyMedia(const std::string& url);
-    static SourceKind ClassifySource(const std::string& url);
-    static bool IsSparse(const std::string& url);
 
     SVStatus GetStatus() const { return status_; }
     SVStatus GetLastStatus() const { return status_; }
