@@ -22,6 +22,7 @@
 #include "engine/core/SessionInfoMonitor.h"
 #include "engine/core/StreamInfoMonitor.h"
 #include "engine/api/MediaClassification.h"
+#include "engine/api/PlaybackChainBuilder.h"
 #include "engine/api/ServingSessions.h"
 #include "engine/api/TitleInfoCache.h"
 
@@ -39,15 +40,6 @@ class MultiFileLoader;
 class Session;
 class SVMKCredentials;
 class TransformerWorkerThread;
-
-// What the transformation produces.
-enum OutputKind : uint32_t {
-    OutputKindNone = 1,
-    OutputKindFile = 2,
-    OutputKindPassThrough = 3,
-    OutputKindRtmpServer = 4,
-    OutputKindHls = 5
-};
 
 // One playback: classifies a source (a local path or a URL), builds the component graph that
 // turns it into the requested output on a session of its own, and runs it. For HLS output it
@@ -161,25 +153,12 @@ public:
     void SessionStopped() override;
 
 private:
-    // Construction steps (Transformer.cpp). Each returns false when construction ends there.
+    // Classifies the source and builds and starts the main chain; false when construction
+    // ends early.
     bool BuildGraph();
-    bool BuildOutput(ComponentStack& stack);
-    bool BuildMux(ComponentStack& stack);
-    void BuildDemux(ComponentStack& stack);
-    bool BuildSource(ComponentStack& stack, bool sparse);
     // Construction ended early: the chain never reaches the session, so nothing may point
     // into it.
     void ForgetChain();
-    void FormPlaybackName();
-    // Error monitor of a component or session.
-    void MonitorErrors(ErrorInfoSource& source);
-
-    // The HTTP source of a chain, with this Transformer as its error monitor; on the main chain
-    // the seeker (when there is one) also follows its bandwidth. raw receives the plain pointer.
-    boost::shared_ptr<Component> MakeHttpClient(Session* session, bool mainChain, Component** raw);
-    // The component this engine does not carry yet: made here and nowhere else; an empty result
-    // means "not available" (415).
-    boost::shared_ptr<Mux> MakePsMux(Session* session, bool dvd);
     // Loads a multi-file manifest and installs its tracks (TransformerPreload.cpp).
     SVStatus LoadManifest(MediaTime timeout);
     // The chain whose sound is heard when the track is chosen: the main chain's for a track

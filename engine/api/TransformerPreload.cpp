@@ -241,7 +241,7 @@ SVStatus Transformer::AddAudioBranch() {
     if (mux_ == nullptr) {
         // A chain without multiplexer needs one between the demultiplexer and the output for
         // the two chains to meet in.
-        boost::shared_ptr<Mux> mux = MakePsMux(session_.get(), false);
+        boost::shared_ptr<Mux> mux = PlaybackChainBuilder::MakePsMux(session_.get(), false);
         if (!mux) return SVStatusUnsupported;
         ComponentStack stack = session_->GetComponentStack();
         stack.InsertComponent(
@@ -263,7 +263,7 @@ SVStatus Transformer::AddAudioBranch() {
     ComponentStack branch(StackIdAudioBranch);
     boost::shared_ptr<Mpeg2PsDemux> demux = boost::make_shared<Mpeg2PsDemux>(session, *demux_);
     demux->SetMemoryTracker(tracker);
-    MonitorErrors(*demux);
+    static_cast<ErrorInfoSource&>(*demux).AddMonitor(static_cast<ErrorInfoMonitor*>(this));
     StreamInfoSource& streams = *demux;
     streams.AddMonitor(static_cast<StreamInfoMonitor*>(this));
     streams.AddMonitor(static_cast<StreamInfoMonitor*>(&titleInfo_));
@@ -278,12 +278,13 @@ SVStatus Transformer::AddAudioBranch() {
     boost::shared_ptr<Component> client;
     if (httpClient_ != nullptr) {
         Component* raw = nullptr;
-        client = MakeHttpClient(session, false, &raw);
+        // The branch's download is too small a share of the bandwidth to steer by.
+        client = PlaybackChainBuilder::MakeHttpClient(session, *this, nullptr, &raw);
         client->SetMemoryCache(DequeMemoryCache::Create(tracker, client.get()));
     } else {
         FileClient* raw = nullptr;
         client = CreateFileClient(session, &raw);
-        MonitorErrors(*raw);
+        static_cast<ErrorInfoSource&>(*raw).AddMonitor(static_cast<ErrorInfoMonitor*>(this));
     }
     branch.AddComponent(client);
     client->SetName(url_, false);
