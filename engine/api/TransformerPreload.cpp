@@ -173,7 +173,9 @@ SVStatus Transformer::PreLoad() {
         PumpPause pause(*session_);
         // The full size now.
         refused = ApplyCapacity(*session_, cacheSize_);
-        if (refused.empty() && demux_ != nullptr && demux_->HasAudioOnlyTracks()) {
+        // The first rendition alone is written with the sound it carries itself.
+        if (refused.empty() && demux_ != nullptr && cut_ == nullptr &&
+            demux_->HasAudioOnlyTracks()) {
             const SVStatus branch = AddAudioBranch();
             if (branch != SVStatusSuccess) {
                 RecordFailure(status_, branch);
