@@ -82,7 +82,15 @@ bool PlaybackChainBuilder::Build(ComponentStack& stack, bool sparse) {
     if (!BuildOutput(stack)) return false;
     if (!BuildMux(stack)) return false;
     BuildDemux(stack);
-    return BuildSource(stack, sparse);
+    if (!BuildSource(stack, sparse)) return false;
+    if (FirstRenditionOnly()) {
+        // The title is opened before the output, as a copy would open them: a file is read as
+        // far as its size when the run began, also while an output waits for its reader (a
+        // FIFO). A download starts once the session runs.
+        if (fileClient_ != nullptr) fileClient_->SetName(url_, true);
+        fileServer_->SetName(outputName_, true);
+    }
+    return true;
 }
 
 bool PlaybackChainBuilder::BuildOutput(ComponentStack& stack) {
@@ -108,7 +116,7 @@ bool PlaybackChainBuilder::BuildOutput(ComponentStack& stack) {
             MonitorErrors(*server);
             stack.AddComponent(server);
             fileServer_ = server.get();
-            server->SetName(outputName_, true);
+            if (!FirstRenditionOnly()) server->SetName(outputName_, true);
             return true;
         }
         case OutputKindRtmpServer:

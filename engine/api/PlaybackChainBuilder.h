@@ -42,7 +42,8 @@ struct FileOutputOptions {
     // name (a download for an http(s) URL, the file of that path otherwise), read straight
     // through from its first byte and always multiplexed: a FirstRenditionCut stands where the
     // seeker would, no audio branch joins the chain, and a BatchedFileServer writes the output,
-    // which ends once that sink IsComplete(). Only for file output.
+    // which ends once that sink IsComplete(). A file is opened when the chain is built, before
+    // the output. Only for file output.
     bool firstRenditionOnly = false;
     // The batched sink's wake signal (BatchedFileServer::SetWakeSignal), set before it opens
     // the file; 0 for none.

@@ -235,6 +235,8 @@ SVStatus Transformer::LoadManifest(MediaTime timeout) {
 SVStatus Transformer::NameSource() {
     const ComponentStack stack = session_ ? session_->GetComponentStack() : ComponentStack();
     if (stack.IsEmpty()) return SVStatusNoTransformer;
+    // A file whose first rendition alone is written was opened with the chain.
+    if (cut_ != nullptr && fileClient_ != nullptr) return SVStatusSuccess;
     stack.GetComponents().back()->SetName(url_, true);
     return SVStatusSuccess;
 }
