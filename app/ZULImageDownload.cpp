@@ -63,6 +63,10 @@ std::string ZULImageDownload::imageNameForID(const std::string& id) {
     return (plain ? id : HexSha256(id)) + ".jpg";
 }
 
+std::string ZULImageDownload::imageNameForThumbURL(const std::string& url) {
+    return "thumb-" + HexSha256(url) + ".jpg";
+}
+
 std::string ZULImageDownload::imagePath() const {
     if (thumbsPath_.empty() || !isPlainFileName(imageName_)) return std::string();
     return thumbsPath_ + "/" + imageName_;

@@ -80,6 +80,11 @@ public:
     // of the id's bytes and ".jpg" (an id that is empty, ".", "..", or holds "/" or NUL), so
     // no id reaches outside the cache folder.
     static std::string imageNameForID(const std::string& id);
+    // For a result without a usable id: "thumb-" and the lower-case hex SHA-256 of the
+    // thumbnail URL's bytes, and ".jpg". Rows without ids then keep pictures of their own
+    // (one shared name would show the first row's picture in every such row), and the prefix
+    // keeps these names apart from those of ids.
+    static std::string imageNameForThumbURL(const std::string& url);
     // Not empty, not "." or "..", no "/" and no NUL.
     static bool isPlainFileName(const std::string& name);
 
