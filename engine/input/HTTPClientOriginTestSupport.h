@@ -41,6 +41,7 @@
 #include "tests/support/TaskTestSupport.h"
 #include "tests/support/TestOrigin.h"
 #include "tests/support/ThreadTestSupport.h"
+#include "tests/support/ChainBuilder.h"
 
 namespace SarvelonMediaKit {
 namespace origintest {
@@ -219,18 +220,14 @@ struct OriginChain {
                 BandwidthInfoMonitor* bandwidthMonitor = nullptr)
         : session(Session::Create(clock)) {
         session->SetCapacity(ByteAmount(16u << 20));
-        ComponentStack stack(StackIdMain);
         if (front == kSamples) {
             mux = boost::make_shared<SvTestSupport::SampleLogMux>(session.get());
             demux = boost::make_shared<Mpeg2PsDemux>(session.get());
-            stack.AddComponent(mux);
-            stack.AddComponent(demux);
             demux->StreamInfoSource::AddMonitor(&events);
             demux->ErrorInfoSource::AddMonitor(&events);
             demux->ChapterInfoSource::AddMonitor(&events);
         } else {
             sink = boost::make_shared<ByteSink>(session.get(), front == kBytes);
-            stack.AddComponent(sink);
         }
         if (url.empty()) {
             source = CreateFileClient(session.get(), nullptr);
@@ -240,8 +237,11 @@ struct OriginChain {
             client->ErrorInfoSource::AddMonitor(&reports);
             if (bandwidthMonitor) client->BandwidthInfoSource::AddMonitor(bandwidthMonitor);
         }
-        stack.AddComponent(source);
-        session->SetComponentStack(stack);
+        if (front == kSamples) {
+            SvTestSupport::RunChainOn(*session, StackIdMain, {mux, demux, source});
+        } else {
+            SvTestSupport::RunChainOn(*session, StackIdMain, {sink, source});
+        }
         source->SetName(url.empty() ? "file://" + path : url, true);
         session->StartPump(1000);
         session->SetPullAmount(ByteAmount(131072));

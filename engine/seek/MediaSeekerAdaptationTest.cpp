@@ -16,6 +16,7 @@
 #include "engine/core/Session.h"
 #include "engine/core/TaskManager.h"
 #include "engine/seek/MediaSeeker.h"
+#include "tests/support/ChainBuilder.h"
 
 namespace SarvelonMediaKit {
 namespace {
@@ -164,10 +165,7 @@ struct AdaptChain {
         seeker = boost::make_shared<MediaSeeker>(session.get());
         source = boost::make_shared<DownloadSource>(session.get());
         seeker->SetMemoryTracker(tracker);
-        ComponentStack stack(StackIdMain);
-        stack.AddComponent(sink);
-        stack.AddComponent(seeker);
-        stack.AddComponent(source);
+        ComponentStack stack = SvTestSupport::BuildChain(StackIdMain, {sink, seeker, source});
         session->SetComponentStack(stack);
         stack.Link();
         seeker->OnMediaTracks(tracks, true);

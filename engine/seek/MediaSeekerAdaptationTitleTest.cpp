@@ -21,6 +21,7 @@
 #include "tests/support/Mpeg2PsDemuxTestSupport.h"
 #include "tests/support/ProbePackets.h"
 #include "tests/support/RecordingSink.h"
+#include "tests/support/ChainBuilder.h"
 
 namespace SarvelonMediaKit {
 namespace {
@@ -86,13 +87,8 @@ struct AdaptiveChain {
         demux = boost::make_shared<Mpeg2PsDemux>(session.get());
         mux = boost::make_shared<demuxtest::RecordingMux>(session.get());
         sink = boost::make_shared<SvTestSupport::RecordingSink>();
-        ComponentStack stack(StackIdMain);
-        stack.AddComponent(sink);
-        stack.AddComponent(mux);
-        stack.AddComponent(demux);
-        stack.AddComponent(seeker);
-        stack.AddComponent(front);
-        stack.AddComponent(source);
+        ComponentStack stack =
+            SvTestSupport::BuildChain(StackIdMain, {sink, mux, demux, seeker, front, source});
         session->SetComponentStack(stack);
         demux->StreamInfoSource::AddMonitor(seeker.get());
         demux->StreamInfoSource::AddMonitor(&events);

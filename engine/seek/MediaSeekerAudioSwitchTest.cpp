@@ -12,6 +12,7 @@
 #include "engine/core/MemoryTracker.h"
 #include "engine/core/Session.h"
 #include "engine/seek/MediaSeeker.h"
+#include "tests/support/ChainBuilder.h"
 
 namespace SarvelonMediaKit {
 namespace {
@@ -97,10 +98,7 @@ TEST(MediaSeekerAudioSwitchTest, AChosenLanguageSwitchesAtTheEntryAfterThePlayed
     const boost::shared_ptr<WholeFile> source = boost::make_shared<WholeFile>(session.get());
     seeker->SetMemoryTracker(
         boost::make_shared<MemoryTracker>(boost::weak_ptr<Session>(), ByteAmount(512u << 10)));
-    ComponentStack stack(StackIdMain);
-    stack.AddComponent(sink);
-    stack.AddComponent(seeker);
-    stack.AddComponent(source);
+    ComponentStack stack = SvTestSupport::BuildChain(StackIdMain, {sink, seeker, source});
     session->SetComponentStack(stack);
     stack.Link();
     // Track 1 ("en") from byte 0, track 2 ("de") from byte 200000, each in a file of its own.

@@ -13,6 +13,7 @@
 #include "engine/core/Session.h"
 #include "tests/support/RecordingSink.h"
 #include "tests/support/RecordingStage.h"
+#include "tests/support/ChainBuilder.h"
 
 namespace SarvelonMediaKit {
 namespace {
@@ -111,10 +112,7 @@ struct SeekerChain {
         sink = boost::make_shared<MarkerSink>();
         seeker = boost::make_shared<MediaSeeker>(session.get());
         source = boost::make_shared<SourceStage>(session.get());
-        ComponentStack stack(StackIdMain);
-        stack.AddComponent(sink);
-        stack.AddComponent(seeker);
-        stack.AddComponent(source);
+        ComponentStack stack = SvTestSupport::BuildChain(StackIdMain, {sink, seeker, source});
         session->SetComponentStack(stack);
         stack.Link();
     }

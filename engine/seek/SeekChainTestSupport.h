@@ -17,6 +17,7 @@
 #include "engine/seek/MediaSeeker.h"
 #include "tests/support/Mpeg2PsDemuxTestSupport.h"
 #include "tests/support/RecordingSink.h"
+#include "tests/support/ChainBuilder.h"
 
 namespace SarvelonMediaKit {
 
@@ -34,13 +35,8 @@ struct SeekChain {
         // What the multiplexer writes goes nowhere, but a consumer asks for it: the stages
         // below size their pulls by what the output end wants.
         sink = boost::make_shared<SvTestSupport::RecordingSink>();
-        ComponentStack stack(StackIdMain);
-        stack.AddComponent(sink);
-        stack.AddComponent(mux);
-        stack.AddComponent(demux);
-        stack.AddComponent(seeker);
-        stack.AddComponent(stage);
-        stack.AddComponent(source);
+        ComponentStack stack =
+            SvTestSupport::BuildChain(StackIdMain, {sink, mux, demux, seeker, stage, source});
         session->SetComponentStack(stack);
         demux->StreamInfoSource::AddMonitor(seeker.get());
         demux->StreamInfoSource::AddMonitor(&events);

@@ -26,6 +26,7 @@
 #include "engine/core/Session.h"
 #include "tests/support/ErrorRecorder.h"
 #include "tests/support/TemporaryDirectory.h"
+#include "tests/support/ChainBuilder.h"
 
 namespace SarvelonMediaKit {
 namespace {
@@ -244,8 +245,7 @@ TEST_F(BatchedFileServerTest, AFailedWriteIsToldOnceAndNothingWaitsAfterIt) {
     if (access("/dev/full", W_OK) != 0) GTEST_SKIP() << "no /dev/full";
     // A pump without a thread: the writer's stop shuts the session down on its own thread.
     session->StartPump(0);
-    ComponentStack stack(StackIdMain);
-    stack.AddComponent(sink);
+    ComponentStack stack = SvTestSupport::BuildChain(StackIdMain, {sink});
     session->SetComponentStack(stack);
     sink->SetName("/dev/full", true);
     uint64_t offset = 0;

@@ -25,6 +25,7 @@
 #include "engine/core/ErrorInfoMonitor.h"
 #include "tests/support/ErrorRecorder.h"
 #include "tests/support/TemporaryDirectory.h"
+#include "tests/support/ChainBuilder.h"
 
 namespace SarvelonMediaKit {
 namespace {
@@ -52,8 +53,7 @@ protected:
         // A pump without a thread: a stop shuts the session down at once on this thread.
         session->StartPump(0);
         server = boost::make_shared<FileServer>(session.get());
-        ComponentStack stack(StackIdMain);
-        stack.AddComponent(server);
+        ComponentStack stack = SvTestSupport::BuildChain(StackIdMain, {server});
         session->SetComponentStack(stack);
         server->AddMonitor(&errors);
     }

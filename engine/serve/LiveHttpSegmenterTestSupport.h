@@ -20,6 +20,7 @@
 #include "engine/serve/LiveHttpSegmenter.h"
 #include "engine/serve/LiveHttpTestSupport.h"
 #include "tests/support/RecordingStage.h"
+#include "tests/support/ChainBuilder.h"
 
 namespace SarvelonMediaKit {
 namespace test {
@@ -57,10 +58,8 @@ public:
         segmenter_ =
             boost::make_shared<LiveHttpSegmenter>(session_.get(), [this]() { return now_; });
         source_ = boost::make_shared<SegmenterSource>(session_.get());
-        ComponentStack stack;
-        stack.AddComponent(segmenter_);
-        stack.AddComponent(source_);
-        stack.Link();
+        ComponentStack stack =
+            SvTestSupport::BuildLinkedChain(StackIdServing, {segmenter_, source_});
         session_->SetComponentStack(stack);
         segmenter_->SetName(name, false);
         segmenter_->SetOnDemand(onDemand);
