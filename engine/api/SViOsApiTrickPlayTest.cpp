@@ -17,6 +17,7 @@
 #include "engine/api/SVMediaTransformerSession.h"
 #include "engine/api/SViOsApi.h"
 #include "engine/api/SViOsApiState.h"
+#include "engine/api/SViOsApiTestFixture.h"
 #include "engine/api/SViOsApiTestSupport.h"
 #include "engine/api/Transformer.h"
 #include "engine/core/Session.h"
@@ -103,23 +104,12 @@ void WriteFile(const std::string& path, const std::string& bytes) {
     std::ofstream(path, std::ios::binary).write(bytes.data(), std::streamsize(bytes.size()));
 }
 
-class SViOsApiTrickPlayTest : public ::testing::Test {
+class SViOsApiTrickPlayTest : public SViOsApiTestFixture {
 protected:
-    void SetUp() override { StartRecordingFresh(); }
-    void TearDown() override {
-        if (SViOsApiState::Instance().IsInitialized()) {
-            SV_Stop();
-            SV_Terminate();
-        }
-        FinishRecording();
-    }
-
     // Plays the trick title with sound through the bridge, reads two segments at normal speed,
     // asks for `rate` and reads on to the end of the playlist. Checks what the segments after the
     // change hold; `source` is the clip the rendition of that rate was made from.
     void PlayThenTrick(int16_t rate, const std::string& source);
-
-    SvTestSupport::TemporaryDirectory tmp_{"svtrick"};
 };
 
 void SViOsApiTrickPlayTest::PlayThenTrick(int16_t rate, const std::string& source) {

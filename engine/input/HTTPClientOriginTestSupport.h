@@ -36,6 +36,7 @@
 #include "engine/input/HTTPClient.h"
 #include "engine/input/HTTPClientInterfaceFactory.h"
 #include "tests/support/ErrorRecorder.h"
+#include "tests/support/Fixtures.h"
 #include "tests/support/Mpeg2PsDemuxTestSupport.h"
 #include "tests/support/SampleLog.h"
 #include "tests/support/TaskTestSupport.h"
@@ -287,6 +288,28 @@ inline std::vector<SvTestSupport::SampleLogEntry> FileSampleLog(const std::strin
     EXPECT_TRUE(chain.events.errors.empty());
     return chain.mux->Log();
 }
+
+// The base of the tests of one title served by the loopback origin under "/title.svm", with
+// the libcurl transport installed: the title's path and bytes, its URL, and the fault the
+// origin plays on it.
+class OriginTitleTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        path = SvTestSupport::Fixtures::ShortTitle();
+        title = ReadFile(path);
+        ASSERT_GT(title.size(), 150000u);
+        origin.ServeFile("/title.svm", path);
+    }
+    std::string Url() const { return origin.Url("/title.svm"); }
+    void SetFault(const SvTestSupport::TestOrigin::Fault& fault) {
+        origin.SetFault("/title.svm", fault);
+    }
+
+    CurlFactoryScope factory;
+    SvTestSupport::TestOrigin origin;
+    std::string path;
+    std::string title;
+};
 
 }  // namespace origintest
 }  // namespace SarvelonMediaKit

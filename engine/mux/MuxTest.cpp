@@ -227,17 +227,27 @@ TEST_F(MuxTest, ARateNobodyTakesLeavesAudioAlone) {
     EXPECT_TRUE(demux->GetStream(audio)->IsConnected());
 }
 
-TEST(MuxSideBranch, ABranchIsAdoptedLinkedAndInterleaved) {
+// sink <- mux <- main, and a side branch whose one demultiplexer feeds the same multiplexer.
+// Each test adds its streams, then joins the branch and links.
+class MuxSideBranch : public ::testing::Test {
+protected:
+    // The main chain as a stack with the side branch adopted, not yet linked.
+    void Join() {
+        stack = SvTestSupport::BuildChain(StackIdMain, {sink, mux, main});
+        mux->AddSideBranch(SvTestSupport::BuildChain(StackIdAudioBranch, {side}));
+    }
+
     boost::shared_ptr<RecordingSink> sink = boost::make_shared<RecordingSink>();
     boost::shared_ptr<LoggingMux> mux = boost::make_shared<LoggingMux>();
     boost::shared_ptr<FakeDemux> main = boost::make_shared<FakeDemux>(nullptr);
-    const size_t video = main->AddStream(0xE0, SampleMediaTypeVideo, SampleFormatH264AnnexB);
-    ComponentStack stack = SvTestSupport::BuildChain(StackIdMain, {sink, mux, main});
-
     boost::shared_ptr<FakeDemux> side = boost::make_shared<FakeDemux>(nullptr);
+    ComponentStack stack{StackIdMain};
+};
+
+TEST_F(MuxSideBranch, ABranchIsAdoptedLinkedAndInterleaved) {
+    const size_t video = main->AddStream(0xE0, SampleMediaTypeVideo, SampleFormatH264AnnexB);
     const size_t audio = side->AddStream(0xC0, SampleMediaTypeAudio, SampleFormatEac3);
-    ComponentStack branch = SvTestSupport::BuildChain(StackIdAudioBranch, {side});
-    mux->AddSideBranch(branch);
+    Join();
     mux->AddSideBranch(ComponentStack(StackIdAudioBranch));  // an empty branch is skipped
     stack.Link();
 
@@ -377,16 +387,10 @@ TEST_F(MuxEndTest, ARepositionStillDiscardsAShortGroup) {
 // The side branch's rendition ends first, while the main chain's last picture is still to
 // come. Its end must not end the output ahead of that picture: the output carries one end of
 // stream, behind everything.
-TEST(MuxSideBranch, TheFirstChainToEndDoesNotEndTheOutput) {
-    boost::shared_ptr<RecordingSink> sink = boost::make_shared<RecordingSink>();
-    boost::shared_ptr<LoggingMux> mux = boost::make_shared<LoggingMux>();
-    boost::shared_ptr<FakeDemux> main = boost::make_shared<FakeDemux>(nullptr);
+TEST_F(MuxSideBranch, TheFirstChainToEndDoesNotEndTheOutput) {
     const size_t video = main->AddStream(0xE0, SampleMediaTypeVideo, SampleFormatH264AnnexB);
-    ComponentStack stack = SvTestSupport::BuildChain(StackIdMain, {sink, mux, main});
-    boost::shared_ptr<FakeDemux> side = boost::make_shared<FakeDemux>(nullptr);
     const size_t audio = side->AddStream(0xC0, SampleMediaTypeAudio, SampleFormatEac3);
-    ComponentStack branch = SvTestSupport::BuildChain(StackIdAudioBranch, {side});
-    mux->AddSideBranch(branch);
+    Join();
     stack.Link();
 
     main->AddSample(video, Payload(10), 0);
@@ -438,18 +442,12 @@ std::vector<std::string> Emitted(const std::vector<std::string>& log) {
 // The pictures' own sound (main chain) and an audio rendition in another language (side
 // branch) meet here; only the chosen chain's audio is written, and a change of choice takes
 // effect from the next sample on, in decode-time order, without a frame of both.
-TEST(MuxSideBranch, OnlyTheChosenChainsAudioIsWritten) {
-    boost::shared_ptr<RecordingSink> sink = boost::make_shared<RecordingSink>();
-    boost::shared_ptr<LoggingMux> mux = boost::make_shared<LoggingMux>();
-    boost::shared_ptr<FakeDemux> main = boost::make_shared<FakeDemux>(nullptr);
+TEST_F(MuxSideBranch, OnlyTheChosenChainsAudioIsWritten) {
     const size_t video = main->AddStream(0xE0, SampleMediaTypeVideo, SampleFormatH264AnnexB);
     const size_t own = main->AddStream(0xC0, SampleMediaTypeAudio, SampleFormatAacAdts);
     main->SetStreamInfo(own, StreamInfoKindAudioSpecificConfig, {0x11, 0x90});
-    ComponentStack stack = SvTestSupport::BuildChain(StackIdMain, {sink, mux, main});
-    boost::shared_ptr<FakeDemux> side = boost::make_shared<FakeDemux>(nullptr);
     const size_t other = side->AddStream(0xC1, SampleMediaTypeAudio, SampleFormatEac3);
-    ComponentStack branch = SvTestSupport::BuildChain(StackIdAudioBranch, {side});
-    mux->AddSideBranch(branch);
+    Join();
     stack.Link();
     ASSERT_EQ(2u, mux->GetDemuxes().size());
     SampleSource* mainSource = mux->GetDemuxes()[0];

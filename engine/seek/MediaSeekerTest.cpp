@@ -14,6 +14,7 @@
 #include "tests/support/RecordingSink.h"
 #include "tests/support/RecordingStage.h"
 #include "tests/support/ChainBuilder.h"
+#include "engine/seek/MediaSeekerTestSupport.h"
 
 namespace SarvelonMediaKit {
 namespace {
@@ -139,17 +140,6 @@ std::vector<TrackSpec> LadderSpecs() {
     specs.push_back(TrackSpec{6, false, true, 0, 70000, 1000, 10, {{0, 70000}, {5, 70500}}});
     return specs;
 }
-
-class DefaultBandwidthScope {
-public:
-    explicit DefaultBandwidthScope(uint32_t bandwidth) : saved_(GetDefaultBandwidth()) {
-        SetDefaultBandwidth(ByteAmount(bandwidth));
-    }
-    ~DefaultBandwidthScope() { SetDefaultBandwidth(saved_); }
-
-private:
-    ByteAmount saved_;
-};
 
 TEST(MediaSeekerTest, FirstTrackListChoosesTheFirstVideoTrackAndMarksItAtTheNextPull) {
     SeekerChain chain;

@@ -27,9 +27,12 @@
 #include "tests/support/ErrorRecorder.h"
 #include "tests/support/TemporaryDirectory.h"
 #include "tests/support/ChainBuilder.h"
+#include "tests/support/MediaFileTestSupport.h"
 
 namespace SarvelonMediaKit {
 namespace {
+
+using SvTestSupport::ReadWholeFile;
 
 // The bytes the tests send, made here and never read back through the sink: byte i of the
 // stream is a function of i alone, so any lost, doubled or reordered byte shows.
@@ -52,13 +55,6 @@ std::string Expected(uint64_t size) {
         bytes[i] = static_cast<char>(StreamByte(i));
     }
     return bytes;
-}
-
-std::string ReadFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream out;
-    out << in.rdbuf();
-    return out.str();
 }
 
 // The ids of this process's threads with the given name, read from the system.
@@ -192,7 +188,7 @@ TEST_F(BatchedFileServerTest, WritesEveryByteInOrderAndTellsWhenComplete) {
     sink->Tick();
     EXPECT_TRUE(sink->IsComplete());
     EXPECT_EQ(offset, sink->BytesTaken());
-    EXPECT_TRUE(ReadFile(path) == Expected(offset));  // not printed: megabytes
+    EXPECT_TRUE(ReadWholeFile(path) == Expected(offset));  // not printed: megabytes
     EXPECT_TRUE(errors.Errors().empty());
 
     sink->Stop();
@@ -330,7 +326,7 @@ TEST_F(BatchedFileServerTest, StoppingWithBatchesQueuedLeavesAnUnbrokenBeginning
     uint64_t offset = 0;
     while (offset < 6 * BatchedFileServer::kWriteBytes) AddBytes(*sink, &offset, 188 * 100);
     sink.reset();
-    const std::string written = ReadFile(path);
+    const std::string written = ReadWholeFile(path);
     EXPECT_LE(written.size(), offset);
     EXPECT_TRUE(written == Expected(written.size()));
     EXPECT_TRUE(errors.Errors().empty());
