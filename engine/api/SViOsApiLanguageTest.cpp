@@ -48,8 +48,6 @@ using SvTestSupport::Fixtures;
 using SvTestSupport::HttpAnswer;
 using SvTestSupport::HttpGet;
 
-const uint16_t kAudioPid = 0x22;  // the multiplexer's fixed audio PID (ISO/IEC 13818-1 PMT)
-const uint16_t kVideoPid = 0x21;
 const int kFirstHz = 440;   // "en"
 const int kSecondHz = 880;  // "de"
 // A 20 s title cut into 2 s groups: ten segments.

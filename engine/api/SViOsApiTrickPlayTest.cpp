@@ -43,8 +43,6 @@ using SvTestSupport::HttpAnswer;
 using SvTestSupport::HttpGet;
 using SvTestSupport::RunProgram;
 
-const uint16_t kAudioPid = 0x22;  // the multiplexer's fixed audio PID (ISO/IEC 13818-1 PMT)
-const uint16_t kVideoPid = 0x21;
 // Segments the title's complete playlist names: 20 s in groups of 2 s.
 const uint32_t kListedSegments = 10;
 

@@ -22,10 +22,6 @@ namespace SarvelonMediaKit {
 namespace origintest {
 namespace {
 
-using SvTestSupport::ErrorRecorder;
-using SvTestSupport::Fixtures;
-using SvTestSupport::TestOrigin;
-
 const char kStallText[] = "Data stopped arriving, will retry";
 
 class HTTPClientOriginFaultTest : public OriginTitleTest {};

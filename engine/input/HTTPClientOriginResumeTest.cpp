@@ -20,10 +20,6 @@ namespace SarvelonMediaKit {
 namespace origintest {
 namespace {
 
-using SvTestSupport::ErrorRecorder;
-using SvTestSupport::Fixtures;
-using SvTestSupport::TestOrigin;
-
 class HTTPClientOriginResumeTest : public OriginTitleTest {
 protected:
     // A chain on a clock that Step moves on.

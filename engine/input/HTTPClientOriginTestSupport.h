@@ -47,6 +47,10 @@
 namespace SarvelonMediaKit {
 namespace origintest {
 
+using SvTestSupport::ErrorRecorder;
+using SvTestSupport::Fixtures;
+using SvTestSupport::TestOrigin;
+
 inline std::string ReadFile(const std::string& path) {
     std::ifstream file(path, std::ios::binary);
     return std::string(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());

@@ -257,14 +257,25 @@ TEST_F(BatchedFileServerTest, AFailedWriteIsToldOnceAndNothingWaitsAfterIt) {
     sink.reset();  // joins a writer that stopped its own session
 }
 
+// Ignores SIGPIPE for its scope, and puts back what was set before.
+class SigpipeIgnored {
+public:
+    SigpipeIgnored() {
+        struct sigaction ignore;
+        std::memset(&ignore, 0, sizeof ignore);
+        ignore.sa_handler = SIG_IGN;
+        sigaction(SIGPIPE, &ignore, &old_);
+    }
+    ~SigpipeIgnored() { sigaction(SIGPIPE, &old_, nullptr); }
+
+private:
+    struct sigaction old_;
+};
+
 // The reader goes away while the pump waits for room and the writer is blocked: the write
 // fails, the pump is let go, and the failure is told once.
 TEST_F(BatchedFileServerTest, AReaderThatLeavesReleasesAWaitingPump) {
-    struct sigaction ignore;
-    std::memset(&ignore, 0, sizeof ignore);
-    ignore.sa_handler = SIG_IGN;
-    struct sigaction old;
-    ASSERT_EQ(0, sigaction(SIGPIPE, &ignore, &old));
+    const SigpipeIgnored sigpipe;  // a write to a reader that left fails instead
     WriteToAFifoNobodyReads();
     std::atomic<bool> done{false};
     std::thread pump([&] {
@@ -285,17 +296,12 @@ TEST_F(BatchedFileServerTest, AReaderThatLeavesReleasesAWaitingPump) {
     EXPECT_EQ(SVStatus(SVStatusFileInput), errors.Errors()[0].first);
     sink->Stop();
     EXPECT_TRUE(ThreadsNamed("BatchWriter").empty());
-    sigaction(SIGPIPE, &old, nullptr);
 }
 
 // A stop while the writer is blocked waits for that write only: it returns once the write
 // ends (here, the reader leaves), and the batches still queued are not written.
 TEST_F(BatchedFileServerTest, AStopWhileTheWriterIsBlockedEndsWithTheWrite) {
-    struct sigaction ignore;
-    std::memset(&ignore, 0, sizeof ignore);
-    ignore.sa_handler = SIG_IGN;
-    struct sigaction old;
-    ASSERT_EQ(0, sigaction(SIGPIPE, &ignore, &old));
+    const SigpipeIgnored sigpipe;  // a write to a reader that left fails instead
     WriteToAFifoNobodyReads();
     uint64_t offset = 0;
     while (offset < 3 * BatchedFileServer::kWriteBytes) AddBytes(*sink, &offset, 65536);  // queued
@@ -315,7 +321,6 @@ TEST_F(BatchedFileServerTest, AStopWhileTheWriterIsBlockedEndsWithTheWrite) {
     stopper.join();
     EXPECT_TRUE(ThreadsNamed("BatchWriter").empty());
     EXPECT_EQ(1u, errors.Errors().size());
-    sigaction(SIGPIPE, &old, nullptr);
 }
 
 // A stop or the sink's end with batches still queued to a file: no hang, and what reached the
