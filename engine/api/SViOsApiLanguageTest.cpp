@@ -112,14 +112,9 @@ TEST_F(SViOsApiLanguageTest, SelectingTheOtherLanguageChangesTheServedSound) {
     const Frames enFrames(en.audio.begin(), en.audio.end());
     const Frames deFrames(de.audio.begin(), de.audio.end());
 
-    const uint16_t port = SvTestSupport::UnusedLoopbackPort();
-    ASSERT_NE(0, port);
-    SarvelonMediaKit::SetLoopbackPort(port);
-    ns::Dictionary settings;
-    settings.Set("SVAssetRootKey", ns::Value(folder));
-    ASSERT_EQ(0, SV_Initialize(&Record, settings));
     std::string url;
-    ASSERT_EQ(0, SV_Play("title.smil", &url, 0));
+    const uint16_t port = PlayFromRoot(folder, "title.smil", &url);
+    ASSERT_NE(0, port);
     const std::string playlist = url.substr(url.rfind('/') + 1);
     HttpAnswer list;
     SvTestSupport::WaitUntil([&] {  // the server answers once it listens

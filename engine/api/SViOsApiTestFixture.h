@@ -7,11 +7,16 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
+#include <string>
+
 #include "engine/api/SViOsApi.h"
 #include "engine/api/SViOsApiState.h"
 #include "engine/api/SViOsApiTestSupport.h"
+#include "engine/serve/ListeningPort.h"
 #include "tests/support/ScopedEnvironment.h"
 #include "tests/support/TemporaryDirectory.h"
+#include "tests/support/UnusedPort.h"
 
 namespace BridgeTestSupport {
 
@@ -24,6 +29,24 @@ protected:
             SV_Terminate();
         }
         FinishRecording();
+    }
+
+    // Points the engine's loopback server at a port nothing holds, initialises the bridge with
+    // `root` as its asset root and plays `title` (named relative to it). Returns the port, and
+    // the playback URL in url; 0 when any step failed (the failure is the test's).
+    uint16_t PlayFromRoot(const std::string& root, const std::string& title, std::string* url) {
+        const uint16_t port = SvTestSupport::UnusedLoopbackPort();
+        EXPECT_NE(0, port);
+        if (port == 0) return 0;
+        SarvelonMediaKit::SetLoopbackPort(port);
+        ns::Dictionary settings;
+        settings.Set("SVAssetRootKey", ns::Value(root));
+        const int initialized = SV_Initialize(&Record, settings);
+        EXPECT_EQ(0, initialized);
+        if (initialized != 0) return 0;
+        const int played = SV_Play(title, url, 0);
+        EXPECT_EQ(0, played);
+        return played == 0 ? port : 0;
     }
 
     SvTestSupport::TemporaryDirectory tmp_{"svbridge"};

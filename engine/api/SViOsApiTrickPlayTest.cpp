@@ -114,14 +114,9 @@ void SViOsApiTrickPlayTest::PlayThenTrick(int16_t rate, const std::string& sourc
     const std::string titlePath = Fixtures::TrickAudioTitle();
     const std::string root = titlePath.substr(0, titlePath.rfind('/'));
     const std::string title = titlePath.substr(titlePath.rfind('/') + 1);
-    const uint16_t port = SvTestSupport::UnusedLoopbackPort();
-    ASSERT_NE(0, port);
-    SarvelonMediaKit::SetLoopbackPort(port);
-    ns::Dictionary settings;
-    settings.Set("SVAssetRootKey", ns::Value(root));
-    ASSERT_EQ(0, SV_Initialize(&Record, settings));
     std::string url;
-    ASSERT_EQ(0, SV_Play(title, &url, 0));
+    const uint16_t port = PlayFromRoot(root, title, &url);
+    ASSERT_NE(0, port);
     const std::string playlist = url.substr(url.rfind('/') + 1);
 
     // The engine's worker opens the port after SV_Play returns.

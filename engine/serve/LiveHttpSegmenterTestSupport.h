@@ -25,6 +25,19 @@
 namespace SarvelonMediaKit {
 namespace test {
 
+// The complete playlist of a title of two 2 s segments, line by line: the header, no caching,
+// the longest segment rounded to whole seconds, each segment's duration and name, and the end
+// (a complete list carries no media sequence).
+const char kTwoSegmentCompletePlaylist[] =
+    "#EXTM3U\n"
+    "#EXT-X-ALLOW-CACHE:NO\n"
+    "#EXT-X-TARGETDURATION:2\n"
+    "#EXTINF:2,\n"
+    "0.ts\n"
+    "#EXTINF:2,\n"
+    "1.ts\n"
+    "#EXT-X-ENDLIST\n";
+
 // The source side of the segmenter: notes what reaches it (pulls, seeks, track choices) and
 // always has bytes to give, so every pull the segmenter makes shows with its amount.
 class SegmenterSource : public SvTestSupport::RecordingStage {
