@@ -115,12 +115,7 @@ TEST_F(SViOsApiLanguageTest, SelectingTheOtherLanguageChangesTheServedSound) {
     std::string url;
     const uint16_t port = PlayFromRoot(folder, "title.smil", &url);
     ASSERT_NE(0, port);
-    const std::string playlist = url.substr(url.rfind('/') + 1);
-    HttpAnswer list;
-    SvTestSupport::WaitUntil([&] {  // the server answers once it listens
-        list = HttpGet(port, playlist);
-        return list.status != 0;
-    });
+    const HttpAnswer list = AwaitPlaylist(port, url);
     ASSERT_EQ(200, list.status);
     ASSERT_NE(std::string::npos, list.body.find(std::to_string(kSegments - 1) + ".ts\n"))
         << list.body;

@@ -14,8 +14,10 @@
 #include "engine/api/SViOsApiState.h"
 #include "engine/api/SViOsApiTestSupport.h"
 #include "engine/serve/ListeningPort.h"
+#include "tests/support/LoopbackHttpGet.h"
 #include "tests/support/ScopedEnvironment.h"
 #include "tests/support/TemporaryDirectory.h"
+#include "tests/support/ThreadTestSupport.h"
 #include "tests/support/UnusedPort.h"
 
 namespace BridgeTestSupport {
@@ -47,6 +49,18 @@ protected:
         const int played = SV_Play(title, url, 0);
         EXPECT_EQ(0, played);
         return played == 0 ? port : 0;
+    }
+
+    // The playlist at the playback URL, once the loopback server answers: the engine's worker
+    // opens the port after SV_Play returns. Status 0 when it never answered.
+    static SvTestSupport::HttpAnswer AwaitPlaylist(uint16_t port, const std::string& url) {
+        const std::string playlist = url.substr(url.rfind('/') + 1);
+        SvTestSupport::HttpAnswer list;
+        SvTestSupport::WaitUntil([&] {
+            list = SvTestSupport::HttpGet(port, playlist);
+            return list.status != 0;
+        });
+        return list;
     }
 
     SvTestSupport::TemporaryDirectory tmp_{"svbridge"};

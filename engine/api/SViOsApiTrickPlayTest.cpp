@@ -117,14 +117,7 @@ void SViOsApiTrickPlayTest::PlayThenTrick(int16_t rate, const std::string& sourc
     std::string url;
     const uint16_t port = PlayFromRoot(root, title, &url);
     ASSERT_NE(0, port);
-    const std::string playlist = url.substr(url.rfind('/') + 1);
-
-    // The engine's worker opens the port after SV_Play returns.
-    HttpAnswer list;
-    SvTestSupport::WaitUntil([&] {  // the server answers once it listens
-        list = HttpGet(port, playlist);
-        return list.status != 0;
-    });
+    const HttpAnswer list = AwaitPlaylist(port, url);
     ASSERT_EQ(200, list.status);
     ASSERT_NE(std::string::npos, list.body.find((std::to_string(kListedSegments - 1) + ".ts\n")))
         << list.body;
