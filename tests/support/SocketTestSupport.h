@@ -167,8 +167,8 @@ inline int HandOver(SocketDelegate& delegate) {
 // Runs a witness connection through the station: once the bytes it was sent in two rounds
 // have both reached it, its master has finished a whole pass, with its closed-socket report,
 // after the call began, and the pump has run every task queued before them. What a master or
-// a pump was still to do about earlier events has been done then. The witness leaves no trace
-// in the master's closed-socket reports.
+// a pump was still to do about earlier events has been done then. The witness's own socket
+// may show up in the master's closed-socket reports afterwards: callers count only theirs.
 inline bool Settle(Station& station) {
     int peer = -1;
     bool settled = false;
@@ -181,7 +181,7 @@ inline bool Settle(Station& station) {
         settled = SendAll(peer, "x") && WaitUntil([&]() { return witness.Data() == "x"; }) &&
                   SendAll(peer, "y") && WaitUntil([&]() { return witness.Data() == "xy"; });
     }
-    // The witness has left its master first: its end is never reported as closed.
+    // The witness has left its master first: its end is closed behind it.
     close(peer);
     return settled;
 }
