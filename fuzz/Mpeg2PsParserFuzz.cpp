@@ -47,8 +47,8 @@ public:
                                       0,    0,    0x05, 0x02, 0x11, 0x90, 0x06, 0x01, 0x02};
         track->GetInfo().SetValue(TrackInfoKey_AudioEsDescriptor, SV::SVTypedValue(es));
         SetSelectedTrack(track);
-        SetTrickPlayFlags(flags);
-        SetTrickPlayRate(rate, true);
+        GetTrickPlay().SetFlags(flags);
+        GetTrickPlay().SetRate(rate, true);
     }
 
     std::string log;
@@ -133,8 +133,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const Mpeg2PsParser::Result cutResult = cut.Feed(data, size, piece);
     Check(wholeResult == cutResult);
     Check(whole.log == cut.log);
-    Check(whole.GetChapters().size() == cut.GetChapters().size());
-    Check(whole.GetEsMap().size() == cut.GetEsMap().size());
+    Check(whole.GetHeaderSection().GetChapters().size() ==
+          cut.GetHeaderSection().GetChapters().size());
+    Check(whole.GetStreamMap().GetEsMap().size() == cut.GetStreamMap().GetEsMap().size());
 
     // Pass-through: the bytes handed on are the same as long as nothing stopped the parser
     // (a stop drops the rest of the chunk it happened in, and the chunks differ).

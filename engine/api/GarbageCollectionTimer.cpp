@@ -1,7 +1,7 @@
 #include "engine/api/GarbageCollectionTimer.h"
 
 #include "SVLibrary/Exception/Exception.h"
-#include "engine/api/Transformer.h"
+#include "engine/api/ServingSessions.h"
 
 namespace SarvelonMediaKit {
 
@@ -9,16 +9,15 @@ namespace {
 const uint32_t kCollectionIntervalMilliseconds = 1000;
 }  // namespace
 
-GarbageCollectionTimer::GarbageCollectionTimer(Transformer* transformer)
-    : transformer_(transformer) {}
+GarbageCollectionTimer::GarbageCollectionTimer(ServingSessions* sessions) : sessions_(sessions) {}
 
 GarbageCollectionTimer::~GarbageCollectionTimer() {
-    // The handler reaches the Transformer: once this returns it neither runs nor will run.
+    // The handler reaches the sessions: once this returns it neither runs nor will run.
     CancelTimer();
 }
 
 void GarbageCollectionTimer::TimerExpired() {
-    if (transformer_ != nullptr) transformer_->CollectGarbage();
+    if (sessions_ != nullptr) sessions_->Collect();
     try {
         SV::TimerSet(this, 0, kCollectionIntervalMilliseconds, true);
     } catch (const SV::Exception&) {

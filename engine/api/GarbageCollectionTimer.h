@@ -5,18 +5,18 @@
 
 namespace SarvelonMediaKit {
 
-class Transformer;
+class ServingSessions;
 
-// Lets a Transformer's stopped serving sessions go, about once a second, on the timer thread.
+// Lets a playback's stopped serving sessions go, about once a second, on the timer thread.
 class GarbageCollectionTimer : public SV::Timer {
 public:
-    explicit GarbageCollectionTimer(Transformer* transformer);
+    explicit GarbageCollectionTimer(ServingSessions* sessions);
     ~GarbageCollectionTimer() override;
 
     void TimerExpired() override;
 
 private:
-    Transformer* transformer_;
+    ServingSessions* sessions_;
 };
 
 }  // namespace SarvelonMediaKit

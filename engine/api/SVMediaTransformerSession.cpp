@@ -100,7 +100,7 @@ SVStatus SVMediaTransformerSession::Setup(unsigned mode, std::string* localUrl) 
     MediaFormat outputFormat = MediaFormatUnknown;
     OutputKind outputKind = static_cast<OutputKind>(0);
     if (mode == kModeHls) {
-        MediaFormat format = Transformer::ClassifyMedia(url_);
+        MediaFormat format = ClassifyMedia(url_);
         if (format == MediaFormatFlv || format == MediaFormatMp4) {
             outputFormat = format;
             outputKind = OutputKindPassThrough;
@@ -117,7 +117,7 @@ SVStatus SVMediaTransformerSession::Setup(unsigned mode, std::string* localUrl) 
 
     // A plain path is taken relative to the asset root when the caller names one.
     std::string path = url_;
-    if (Transformer::ClassifySource(url_) == SourceKindLocalPath) {
+    if (ClassifySource(url_) == SourceKindLocalPath) {
         const std::string* root = nullptr;
         if (credentials_.GetString("CredentialsKey_AssetFsRoot", root)) {
             std::string joined = *root;
@@ -193,7 +193,7 @@ SVStatus SVMediaTransformerSession::QueryAllTracks(std::vector<SV::SVTypedValue>
     boost::shared_ptr<Transformer> transformer = GetTransformer();
     if (!transformer) return SVStatusNoTransformer;
     // A copy taken under the transformer's own lock; the map is ordered by track identifier.
-    Transformer::TrackMap tracks = transformer->GetTracks();
+    Transformer::TrackMap tracks = transformer->GetTitleInfo().GetTracks();
     for (Transformer::TrackMap::const_iterator it = tracks.begin(); it != tracks.end(); ++it) {
         if (!it->second) continue;
         out->push_back(SV::SVTypedValue(it->second->GetInfo()));

@@ -4,9 +4,7 @@
 #include <boost/shared_ptr.hpp>
 
 #include <atomic>
-#include <condition_variable>
 #include <cstdint>
-#include <list>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -14,17 +12,19 @@
 #include <vector>
 
 #include "SVLibrary/PilThread/MutexUnix.h"
-#include "SVLibrary/Socket/PilSocketHolder.h"
 #include "SVLibrary/TypedValue/SVDictionary.h"
 #include "SVLibrary/Types/SVStatus.h"
 #include "SVLibrary/Types/SarvelonMediaKitTypes.h"
-#include "engine/core/ChapterInfoMonitor.h"
 #include "engine/core/ComponentStack.h"
 #include "engine/core/ErrorInfoMonitor.h"
 #include "engine/core/ErrorInfoSource.h"
 #include "engine/core/MediaTimeMap.h"
 #include "engine/core/SessionInfoMonitor.h"
 #include "engine/core/StreamInfoMonitor.h"
+#include "engine/api/MediaClassification.h"
+#include "engine/api/PlaybackChainBuilder.h"
+#include "engine/api/ServingSessions.h"
+#include "engine/api/TitleInfoCache.h"
 
 namespace SarvelonMediaKit {
 
@@ -38,62 +38,23 @@ class Mpeg2PsDemux;
 class Mux;
 class SampleSource;
 class MultiFileLoader;
-class MultiSocketDelegateServer;
 class Session;
-class SocketDelegate;
 class SVMKCredentials;
 class TransformerWorkerThread;
-class GarbageCollectionTimer;
-
-// The container format of a source, also the format asked for on output.
-enum MediaFormat : uint32_t {
-    MediaFormatUnknown = 0,
-    MediaFormatNone = 1,  // as output: no conversion, no multiplexer
-    MediaFormatMpeg2Ps = 2,
-    MediaFormatDvd = 3,
-    MediaFormatFlv = 4,
-    MediaFormatRaw5 = 5,
-    MediaFormatRaw6 = 6,
-    MediaFormatMpeg2Ts = 7,
-    MediaFormatHls = 8,
-    MediaFormatMp4 = 9,
-    MediaFormatSmil = 10
-};
-
-// How the source is read.
-enum SourceKind : uint32_t {
-    SourceKindUnknown = 0,
-    SourceKindLocalPath = 2,
-    SourceKindHttp = 3,
-    SourceKindRtmp = 4,
-    SourceKindHttpLive = 5,  // an HLS playlist over HTTP(S): played directly, not downloaded
-    SourceKindMemory = 6,
-    SourceKindUdp = 7
-};
-
-// What the transformation produces.
-enum OutputKind : uint32_t {
-    OutputKindNone = 1,
-    OutputKindFile = 2,
-    OutputKindPassThrough = 3,
-    OutputKindRtmpServer = 4,
-    OutputKindHls = 5
-};
 
 // One playback: classifies a source (a local path or a URL), builds the component graph that
 // turns it into the requested output on a session of its own, and runs it. For HLS output it
 // hands out the loopback playlist URL, listens on the loopback port from its worker thread
-// "TWorker" and gives every connection of the player a serving session of its own.
+// "TWorker" and gives every connection of the player a serving session of its own
+// (ServingSessions). What the demultiplexers learn of the title is kept in a TitleInfoCache.
 //
 // Thread use: construction, SetCredentials, PreLoad, Transform(.., true), Stop, GetChapterData
-// and destruction on the caller's thread; the stream, chapter and session events and SetError
-// on the session threads; CreateServingChain on the main session's socket thread; the garbage
-// collection on the timer thread.
+// and destruction on the caller's thread; the stream and session events and SetError on the
+// session threads.
 class Transformer : public StreamInfoMonitor,
                     public SessionInfoMonitor,
                     public ErrorInfoMonitor,
                     public MediaTimeMap,
-                    public ChapterInfoMonitor,
                     public ErrorInfoSource {
 public:
     typedef StreamInfoMonitor::TrackMap TrackMap;
@@ -107,11 +68,6 @@ public:
     // How long the preload stage waits for the index, in microseconds.
     static const uint64_t kDefaultPreloadTimeout = 15000000;
 
-    struct ChapterInfo {
-        MediaTime startTime;  // microseconds
-        std::string title;
-    };
-
     // Builds the graph; the outcome is GetStatus() (200 on success). The object always exists
     // afterwards.
     Transformer(const std::string& url, MediaFormat outputFormat, OutputKind outputKind,
@@ -122,10 +78,6 @@ public:
 
     // Process-wide preparation; nothing to do, 200.
     static SVStatus Initialize();
-
-    static MediaFormat ClassifyMedia(const std::string& url);
-    static SourceKind ClassifySource(const std::string& url);
-    static bool IsSparse(const std::string& url);
 
     SVStatus GetStatus() const { return status_; }
     SVStatus GetLastStatus() const { return status_; }
@@ -177,76 +129,43 @@ public:
     SVStatus Serve(MediaTime position, TrickPlayRate rate, bool wait);
     SVStatus TransformToFile(MediaTime position, TrickPlayRate rate, bool wait);
     void TransformToFileInTask();
-    // Called on the main session's socket thread for every accepted connection.
-    SocketDelegate* CreateServingChain(SV::PilSocketHolder& socket);
-    void StartGarbageCollection();
-    void CollectGarbage();
     // Stops the main session, the worker, the collection and every serving session; returns
     // the status. From another thread it also cuts short a manifest's load under way in
     // PreLoad, which then returns 408.
     SVStatus Stop();
     SVStatus GetChapterData(unsigned first, unsigned last);
 
-    // Copies, taken under the lock that the event handlers write them under.
-    TrackMap GetTracks() const;
-    boost::shared_ptr<MediaTrack> GetVideoTrack() const;
-    boost::shared_ptr<MediaTrack> GetAudioTrack() const;
-    std::vector<ChapterInfo> GetChapters() const;
-    MediaTime GetDuration() const;
-    bool IsTrickPlayAvailable() const { return trickPlayAvailable_; }
-    // Serving sessions in the list (running or stopped but not yet collected).
-    size_t GetServingSessionCount();
-    // The port the worker listens on, 0 before it listens.
-    uint16_t GetListeningPort() const;
+    // The title as the demultiplexers have reported it.
+    const TitleInfoCache& GetTitleInfo() const { return titleInfo_; }
+    // The loopback server: its port (0 before the worker listens) and serving sessions.
+    ServingSessions& GetServingSessions() { return *serving_; }
 
     // Error monitor (main session, serving sessions, monitored components).
     void SetError(SVStatus status, std::string text) override;
     // Damaged data a demultiplexer skipped (1003): a diagnostic line naming the asset, and
     // passed on to the Transformer's own monitors. The playback goes on with what is left.
     void SetWarning(SVStatus status, std::string text) override;
-    // Stream monitor (main demultiplexer).
-    void TracksAvailable(const TrackMap& tracks, bool complete) override;
-    void TrackChanged(const boost::shared_ptr<MediaTrack>& track) override;
-    void DurationAvailable(MediaTime duration) override;
-    void TrickPlayAvailable(bool available) override;
+    // Stream monitor (the demultiplexers): the preload's progress and the time map.
     void PreloadComplete() override;
     void MediaTimeAvailable(uint32_t streamType, MediaTime firstTime,
                             MediaTime secondTime) override;
     // Session monitor (main session).
     void SessionSetupCompleted() override;
     void SessionStopped() override;
-    // Chapter monitor (main demultiplexer).
-    void ChaptersAvailable(unsigned count) override;
-    void ChapterReceived(unsigned sequenceNumber, MediaTime startTime,
-                         const std::string& title) override;
-    void ThumbnailReceived(unsigned index, const std::vector<unsigned char>& image) override;
 
 private:
-    // Construction steps (Transformer.cpp). Each returns false when construction ends there.
+    // Classifies the source and builds and starts the main chain; false when construction
+    // ends early.
     bool BuildGraph();
-    bool BuildOutput(ComponentStack& stack);
-    bool BuildMux(ComponentStack& stack);
-    void BuildDemux(ComponentStack& stack);
-    bool BuildSource(ComponentStack& stack, bool sparse);
     // Construction ended early: the chain never reaches the session, so nothing may point
     // into it.
     void ForgetChain();
-    void FormPlaybackName();
-    // Error monitor of a component or session.
-    void MonitorErrors(ErrorInfoSource& source);
-
-    // The HTTP source of a chain, with this Transformer as its error monitor; on the main chain
-    // the seeker (when there is one) also follows its bandwidth. raw receives the plain pointer.
-    boost::shared_ptr<Component> MakeHttpClient(Session* session, bool mainChain, Component** raw);
-    // The component this engine does not carry yet: made here and nowhere else; an empty result
-    // means "not available" (415).
-    boost::shared_ptr<Mux> MakePsMux(Session* session, bool dvd);
     // Loads a multi-file manifest and installs its tracks (TransformerPreload.cpp).
     SVStatus LoadManifest(MediaTime timeout);
     // The chain whose sound is heard when the track is chosen: the main chain's for a track
     // with pictures, the audio branch's for an audio-only one; null without an audio branch
-    // or for a track without sound. Under trackLock_.
-    SampleSource* SoundSourceLocked(const MediaTrack& track) const;
+    // or for a track without sound.
+    SampleSource* SoundSource(const MediaTrack& track) const;
 
     MediaFormat mediaFormat_;
     SourceKind sourceKind_;
@@ -255,9 +174,6 @@ private:
     std::string url_;
     std::string outputName_;
     boost::shared_ptr<Session> session_;
-    // One session per served connection; guarded by servingLock_.
-    std::mutex servingLock_;
-    std::list<boost::shared_ptr<Session>> servingSessions_;
     uint32_t cacheSize_;
     // The main chain's components, null when absent; the session's stack owns them.
     Component* httpClient_;
@@ -265,8 +181,9 @@ private:
     MediaSeeker* seeker_;
     Mpeg2PsDemux* demux_;
     Mux* mux_;
-    // The audio branch's demultiplexer once it is built (its stack owns it); under trackLock_.
-    Mpeg2PsDemux* audioBranchDemux_;
+    // The audio branch's demultiplexer once it is built (its stack owns it); read by
+    // SelectTrack on the caller's thread.
+    std::atomic<Mpeg2PsDemux*> audioBranchDemux_;
     LiveHttpSegmenter* segmenter_;
     // The file output's sink, null for other outputs; the session's stack owns it.
     FileServer* fileServer_ = nullptr;
@@ -276,21 +193,12 @@ private:
     std::string errorText_;
     std::unique_ptr<TransformerWorkerThread> worker_;
     std::atomic<bool> abortRequested_;
-    // Written by the event handlers on the pump thread, read by the C interface: guarded.
-    mutable std::mutex trackLock_;
-    MediaTime duration_;
-    TrackMap tracks_;
-    boost::shared_ptr<MediaTrack> videoTrack_;
-    boost::shared_ptr<MediaTrack> audioTrack_;
-    std::vector<ChapterInfo> chapters_;
+    TitleInfoCache titleInfo_;
     bool hasDemux_;
     std::atomic<int32_t> pendingPreloads_;
-    std::atomic<bool> trickPlayAvailable_;
     boost::shared_ptr<SVMKCredentials> credentials_;
-    std::unique_ptr<GarbageCollectionTimer> gcTimer_;
-    // The listening socket (the front door of the loopback server), watched by the main
-    // session's socket thread.
-    std::unique_ptr<MultiSocketDelegateServer> listener_;
+    // The loopback server; made with the main session and gone before it.
+    std::unique_ptr<ServingSessions> serving_;
 
     // ---- Runtime (TransformerRuntime.cpp) ----
     // Opens the listening socket for the output kind, on the worker; a failure is reported
@@ -300,22 +208,6 @@ private:
     bool ListensForPlayer() const;
     // The main session's waits of Serve and TransformToFile: until it stops or an abort.
     void WaitForSessionStop();
-    // Guards listener_, gcTimer_ and runtimeStopped_: the worker makes the first two while
-    // Stop may be taking them down on the caller's thread.
-    mutable std::mutex runtimeLock_;
-    // Set by Stop: from then on the worker neither listens nor arms the collection.
-    bool runtimeStopped_ = false;
-    // Where the worker's listen stands for WaitUntilListening: Pending from the start of a
-    // worker that will listen until it listens or gives up (or Stop comes); guarded by
-    // listenStateLock_, changes announced on listenStateChanged_.
-    enum class ListenState { NotAwaited, Pending, Listening, GivenUp };
-    // Moves a pending listen on to state; a settled one stays as it is.
-    void SettleListen(ListenState state);
-    std::mutex listenStateLock_;
-    std::condition_variable listenStateChanged_;
-    ListenState listenState_ = ListenState::NotAwaited;
-    // Set by Stop under servingLock_: no connection gets a serving chain any more.
-    bool servingClosed_ = false;
     // The multi-file loader of a manifest's load under way (a local of LoadManifest), which
     // Stop aborts from its own thread. Guarded by loaderLock_, held while Stop aborts it and
     // taken to clear the pointer before the loader goes.

@@ -116,7 +116,8 @@ std::vector<std::string> PlayAndRead(const std::string& title, uint16_t port) {
     EXPECT_EQ(SVStatusSuccess, transformer.GetStatus());
     EXPECT_EQ(SVStatusSuccess, transformer.PreLoad());
     EXPECT_EQ(SVStatusSuccess, transformer.Transform(kNoPosition, TrickPlayRate(0), true));
-    EXPECT_TRUE(WaitUntil([&]() { return transformer.GetListeningPort() != 0; }));
+    EXPECT_TRUE(
+        WaitUntil([&]() { return transformer.GetServingSessions().GetListeningPort() != 0; }));
     const std::vector<std::string> segments = AllSegments(port, transformer.GetOutputName());
     EXPECT_EQ(SVStatusSuccess, transformer.GetStatus()) << transformer.GetErrorText();
     EXPECT_EQ(SVStatusSuccess, transformer.Stop());
@@ -154,7 +155,8 @@ TEST_F(TransformerHttpTest, AColdSeekNearTheEndStillEndsTheLastSegment) {
     Transformer transformer(origin.Url("/title.svm"), MediaFormatHls, OutputKindHls, "");
     ASSERT_EQ(SVStatusSuccess, transformer.PreLoad());
     ASSERT_EQ(SVStatusSuccess, transformer.Transform(kNoPosition, TrickPlayRate(0), true));
-    ASSERT_TRUE(WaitUntil([&]() { return transformer.GetListeningPort() != 0; }));
+    ASSERT_TRUE(
+        WaitUntil([&]() { return transformer.GetServingSessions().GetListeningPort() != 0; }));
     const size_t last = Fixtures::kHlsClipSeconds / 2 - 1;
     EXPECT_EQ(200, HttpGet(port, "0.ts").status);
     // Far ahead of what was read: a range request from the group at 112 s to the track's end,

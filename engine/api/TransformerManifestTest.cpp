@@ -141,7 +141,7 @@ TEST(TransformerManifest, RelativePathAndFileUrlSourcesLoadTheJoinedTracks) {
         ASSERT_EQ(MediaFormatSmil, transformer.GetMediaFormat());
         transformer.SetCredentials(SV::SVDictionary());
         ASSERT_EQ(SVStatusSuccess, transformer.PreLoad()) << source;
-        ExpectFixtureTracks(transformer.GetTracks(), source);
+        ExpectFixtureTracks(transformer.GetTitleInfo().GetTracks(), source);
         ExpectDemuxTracks(transformer);
         // The stage is done: the session has its full size and nothing is left to wait for.
         EXPECT_EQ(transformer.GetCacheSize(), transformer.GetSession()->GetCapacity().Get());
@@ -163,7 +163,7 @@ TEST(TransformerManifest, AWrongHashOrAMissingSourceFailsTheStageWithTheLoadersS
         Transformer transformer(dir.File("changed.smil"), MediaFormatHls, OutputKindHls, "");
         EXPECT_EQ(SVStatusDigestMismatch, transformer.PreLoad());
         EXPECT_EQ(SVStatusDigestMismatch, transformer.GetStatus());
-        EXPECT_TRUE(transformer.GetTracks().empty());
+        EXPECT_TRUE(transformer.GetTitleInfo().GetTracks().empty());
     }
     WriteText(dir.File("nosrc.smil"), "<smil><body><video hash=\"00\"/></body></smil>");
     {
@@ -236,7 +236,7 @@ TEST_F(TransformerManifestNginxTest, AManifestOverHttpLoadsItsFilesFromTheSameFo
     ASSERT_EQ(MediaFormatSmil, transformer.GetMediaFormat());
     transformer.SetCredentials(SV::SVDictionary());
     ASSERT_EQ(SVStatusSuccess, transformer.PreLoad()) << origin.ErrorLog();
-    const Transformer::TrackMap tracks = transformer.GetTracks();
+    const Transformer::TrackMap tracks = transformer.GetTitleInfo().GetTracks();
     ExpectFixtureTracks(tracks, url);
     if (tracks.size() == 3u) {
         EXPECT_EQ(origin.Url("/video.svm"), StringOf(*tracks.at(TrackId(1)), TrackInfoKey_Source));
@@ -286,7 +286,7 @@ protected:
         preload.join();
         EXPECT_EQ(SVStatusPreloadTimeout, status.load());
         EXPECT_EQ(SVStatusPreloadTimeout, transformer.GetStatus());
-        EXPECT_TRUE(transformer.GetTracks().empty());
+        EXPECT_TRUE(transformer.GetTitleInfo().GetTracks().empty());
         EXPECT_TRUE(errors.Errors().empty()) << errors.Errors()[0].second;
     }
 

@@ -118,12 +118,10 @@ void Transformer::SetPda(bool playerDrivenAdaptation) {
 
 SVStatus Transformer::SelectTrack(TrackId track, bool mustExist) {
     SampleSource* sound = nullptr;
-    {
-        std::lock_guard<std::mutex> lock(trackLock_);
-        const TrackMap::const_iterator found = tracks_.find(track);
-        if (mustExist && found == tracks_.end()) return SVStatusChapterRange;
-        if (found != tracks_.end() && found->second) sound = SoundSourceLocked(*found->second);
-    }
+    const TrackMap tracks = titleInfo_.GetTracks();
+    const TrackMap::const_iterator found = tracks.find(track);
+    if (mustExist && found == tracks.end()) return SVStatusChapterRange;
+    if (found != tracks.end() && found->second) sound = SoundSource(*found->second);
     if (!session_) return status_;
     session_->SelectTrack(track);
     if (sound != nullptr && mux_ != nullptr) {
@@ -138,11 +136,12 @@ SVStatus Transformer::SelectTrack(TrackId track, bool mustExist) {
     return status_;
 }
 
-SampleSource* Transformer::SoundSourceLocked(const MediaTrack& track) const {
+SampleSource* Transformer::SoundSource(const MediaTrack& track) const {
     // The branch keeps the audio-only tracks, the main chain every other one.
-    if (audioBranchDemux_ == nullptr || !track.HasAudio()) return nullptr;
+    Mpeg2PsDemux* const branch = audioBranchDemux_;
+    if (branch == nullptr || !track.HasAudio()) return nullptr;
     if (track.HasVideo()) return demux_;
-    return audioBranchDemux_;
+    return branch;
 }
 
 SVStatus Transformer::PreLoad() {
@@ -242,7 +241,7 @@ SVStatus Transformer::AddAudioBranch() {
     if (mux_ == nullptr) {
         // A chain without multiplexer needs one between the demultiplexer and the output for
         // the two chains to meet in.
-        boost::shared_ptr<Mux> mux = MakePsMux(session_.get(), false);
+        boost::shared_ptr<Mux> mux = PlaybackChainBuilder::MakePsMux(session_.get(), false);
         if (!mux) return SVStatusUnsupported;
         ComponentStack stack = session_->GetComponentStack();
         stack.InsertComponent(
@@ -264,9 +263,10 @@ SVStatus Transformer::AddAudioBranch() {
     ComponentStack branch(StackIdAudioBranch);
     boost::shared_ptr<Mpeg2PsDemux> demux = boost::make_shared<Mpeg2PsDemux>(session, *demux_);
     demux->SetMemoryTracker(tracker);
-    MonitorErrors(*demux);
+    static_cast<ErrorInfoSource&>(*demux).AddMonitor(static_cast<ErrorInfoMonitor*>(this));
     StreamInfoSource& streams = *demux;
     streams.AddMonitor(static_cast<StreamInfoMonitor*>(this));
+    streams.AddMonitor(static_cast<StreamInfoMonitor*>(&titleInfo_));
     for (StreamInfoMonitor* monitor : streamMonitors_) streams.AddMonitor(monitor);
     branch.AddComponent(demux);
 
@@ -278,12 +278,13 @@ SVStatus Transformer::AddAudioBranch() {
     boost::shared_ptr<Component> client;
     if (httpClient_ != nullptr) {
         Component* raw = nullptr;
-        client = MakeHttpClient(session, false, &raw);
+        // The branch's download is too small a share of the bandwidth to steer by.
+        client = PlaybackChainBuilder::MakeHttpClient(session, *this, nullptr, &raw);
         client->SetMemoryCache(DequeMemoryCache::Create(tracker, client.get()));
     } else {
         FileClient* raw = nullptr;
         client = CreateFileClient(session, &raw);
-        MonitorErrors(*raw);
+        static_cast<ErrorInfoSource&>(*raw).AddMonitor(static_cast<ErrorInfoMonitor*>(this));
     }
     branch.AddComponent(client);
     client->SetName(url_, false);
@@ -307,13 +308,8 @@ SVStatus Transformer::AddAudioBranch() {
             }
         }
     }
-    SampleSource* sound = nullptr;
-    {
-        std::lock_guard<std::mutex> lock(trackLock_);
-        audioBranchDemux_ = demux.get();
-        if (first) sound = SoundSourceLocked(*first);
-    }
-    mux_->SetAudioSource(sound);
+    audioBranchDemux_ = demux.get();
+    mux_->SetAudioSource(first ? SoundSource(*first) : nullptr);
     return SVStatusSuccess;
 }
 

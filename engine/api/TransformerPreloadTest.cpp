@@ -128,7 +128,7 @@ TEST(TransformerTrackSelection, MustExistLooksAtTheKnownTracks) {
     EXPECT_EQ(SVStatusChapterRange, transformer.SelectTrack(TrackId(1), true));
     EXPECT_EQ(SVStatusSuccess, transformer.SelectTrack(TrackId(1), false));
     ASSERT_EQ(SVStatusSuccess, transformer.PreLoad());
-    ASSERT_EQ(3u, transformer.GetTracks().size()) << "one track per rendition";
+    ASSERT_EQ(3u, transformer.GetTitleInfo().GetTracks().size()) << "one track per rendition";
     EXPECT_EQ(SVStatusChapterRange, transformer.SelectTrack(TrackId(4), true));
     EXPECT_EQ(SVStatusSuccess, transformer.SelectTrack(TrackId(3), true));
     // The selection reaches the seeker through the session's queue.
@@ -149,12 +149,12 @@ TEST(TransformerPreload, CompletesOnATitleWithFullCapacity) {
     transformer.SetCredentials(SV::SVDictionary());
     EXPECT_EQ(SVStatusSuccess, transformer.PreLoad());
     EXPECT_EQ(kDefaultCapacity, transformer.GetSession()->GetCapacity().Get());
-    const Transformer::TrackMap tracks = transformer.GetTracks();
+    const Transformer::TrackMap tracks = transformer.GetTitleInfo().GetTracks();
     ASSERT_EQ(1u, tracks.size());
     EXPECT_TRUE(tracks.begin()->second->HasVideo());
     EXPECT_TRUE(tracks.begin()->second->HasAudio());
     // The recipe: 100 pictures at 25 per second.
-    EXPECT_NEAR(4000000.0, double(transformer.GetDuration().Get()), 100000.0);
+    EXPECT_NEAR(4000000.0, double(transformer.GetTitleInfo().GetDuration().Get()), 100000.0);
     // Done once: a second call has nothing to wait for.
     EXPECT_EQ(SVStatusSuccess, transformer.PreLoad());
     EXPECT_EQ(SVStatusSuccess, transformer.NameSource());
@@ -202,7 +202,7 @@ TEST(TransformerAudioBranch, SeparateAudioRenditionGetsASecondChain) {
     ASSERT_EQ(SVStatusSuccess, transformer.GetStatus());
     transformer.SetCredentials(SV::SVDictionary());
     ASSERT_EQ(SVStatusSuccess, transformer.PreLoad());
-    const Transformer::TrackMap tracks = transformer.GetTracks();
+    const Transformer::TrackMap tracks = transformer.GetTitleInfo().GetTracks();
     ASSERT_EQ(2u, tracks.size()) << "the complete list keeps both renditions";
     EXPECT_TRUE(tracks.at(TrackId(1))->HasVideo());
     EXPECT_FALSE(tracks.at(TrackId(2))->HasVideo());
@@ -281,7 +281,8 @@ TEST(TransformerAudioBranchPlayerTest, SeparateAudioTrackIsServedAsHls) {
     ASSERT_EQ(SVStatusSuccess, transformer.GetStatus());
     ASSERT_EQ(SVStatusSuccess, transformer.PreLoad());
     ASSERT_EQ(SVStatusSuccess, transformer.Transform(kNoPosition, TrickPlayRate(0), true));
-    ASSERT_TRUE(SvTestSupport::WaitUntil([&]() { return transformer.GetListeningPort() != 0; }));
+    ASSERT_TRUE(SvTestSupport::WaitUntil(
+        [&]() { return transformer.GetServingSessions().GetListeningPort() != 0; }));
     const std::string url = transformer.GetOutputName();
     EXPECT_EQ(0u, url.find("http://localhost:" + std::to_string(port) + "/"));
     std::string decoded;

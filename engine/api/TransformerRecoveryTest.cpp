@@ -105,7 +105,7 @@ TEST(TransformerRecovery, AWorkerWhosePreloadFailsPublishesTheErrorAndServesNoth
     EXPECT_TRUE(WaitUntil([]() { return ThreadsNamed("TWorker") == 0; }));
     EXPECT_EQ(SVStatusLibraryException, transformer.GetStatus());
     EXPECT_TRUE(transformer.GetSession()->WaitForStop(5000));
-    EXPECT_EQ(0, transformer.GetListeningPort());
+    EXPECT_EQ(0, transformer.GetServingSessions().GetListeningPort());
     EXPECT_LT(Connect(port), 0) << "nothing listens behind the handed-out URL";
     EXPECT_EQ(SVStatusLibraryException, transformer.Stop());
 }
@@ -114,25 +114,26 @@ TEST(TransformerRecovery, AnErrorWhileServingClosesThePortAndTheConnections) {
     const uint16_t port = UseFreeLoopbackPort();
     Transformer transformer(Fixtures::ShortTitle(), MediaFormatHls, OutputKindHls, "");
     ASSERT_EQ(SVStatusSuccess, transformer.Transform(kNoPosition, TrickPlayRate(0), true));
-    ASSERT_TRUE(WaitUntil([&]() { return transformer.GetListeningPort() == port; }));
+    ASSERT_TRUE(
+        WaitUntil([&]() { return transformer.GetServingSessions().GetListeningPort() == port; }));
     ASSERT_EQ(200, HttpGet(port, "0.ts").status);
     const int player = Connect(port);
     ASSERT_GE(player, 0);
-    ASSERT_TRUE(WaitUntil([&]() { return transformer.GetServingSessionCount() >= 1; }));
+    ASSERT_TRUE(WaitUntil([&]() { return transformer.GetServingSessions().GetCount() >= 1; }));
 
     // A component of the chain fails: the playback is over, though nobody called Stop.
     transformer.SetError(SVStatusMediaTruncated, "Media was truncated");
     ASSERT_TRUE(WaitUntil([]() { return ThreadsNamed("TWorker") == 0; }));
     // New connections are refused at once and the port can be listened on again.
     EXPECT_LT(Connect(port), 0);
-    EXPECT_EQ(0, transformer.GetListeningPort());
+    EXPECT_EQ(0, transformer.GetServingSessions().GetListeningPort());
     const int again = BindLoopback(port, true);
     EXPECT_GE(again, 0);
     if (again >= 0) close(again);
     // The player that was connected is let go.
     EXPECT_TRUE(PeerCloses(player));
     close(player);
-    EXPECT_EQ(0u, transformer.GetServingSessionCount());
+    EXPECT_EQ(0u, transformer.GetServingSessions().GetCount());
     EXPECT_EQ(SVStatusMediaTruncated, transformer.Stop());
 }
 

@@ -46,8 +46,9 @@ protected:
             new Transformer(title, MediaFormatHls, OutputKindHls, ""));
         EXPECT_EQ(SVStatusSuccess, transformer->GetStatus());
         EXPECT_EQ(SVStatusSuccess, transformer->Transform(position, TrickPlayRate(0), true));
-        EXPECT_TRUE(WaitUntil([&]() { return transformer->GetListeningPort() != 0; }));
-        EXPECT_EQ(port, transformer->GetListeningPort());
+        EXPECT_TRUE(
+            WaitUntil([&]() { return transformer->GetServingSessions().GetListeningPort() != 0; }));
+        EXPECT_EQ(port, transformer->GetServingSessions().GetListeningPort());
         return transformer;
     }
 
@@ -98,25 +99,25 @@ TEST_F(TransformerRuntimeTest, WithoutAStartPositionNoSeekIsMadeAndAPositionSeek
 
 TEST_F(TransformerRuntimeTest, EachConnectionGetsASessionThatIsCollectedOnceItStops) {
     std::unique_ptr<Transformer> transformer = Serving(Fixtures::ShortTitle());
-    EXPECT_EQ(0u, transformer->GetServingSessionCount());
+    EXPECT_EQ(0u, transformer->GetServingSessions().GetCount());
     int connections[3];
     for (int& fd : connections) {
         fd = Connect(port);
         ASSERT_GE(fd, 0);
     }
-    ASSERT_TRUE(WaitUntil([&]() { return transformer->GetServingSessionCount() == 3; }));
+    ASSERT_TRUE(WaitUntil([&]() { return transformer->GetServingSessions().GetCount() == 3; }));
     // Running sessions are never collected.
-    transformer->CollectGarbage();
-    EXPECT_EQ(3u, transformer->GetServingSessionCount());
+    transformer->GetServingSessions().Collect();
+    EXPECT_EQ(3u, transformer->GetServingSessions().GetCount());
 
     // A closed connection stops its session; the next collection lets exactly that one go.
     close(connections[0]);
     EXPECT_TRUE(WaitUntil([&]() {
-        transformer->CollectGarbage();
-        return transformer->GetServingSessionCount() == 2;
+        transformer->GetServingSessions().Collect();
+        return transformer->GetServingSessions().GetCount() == 2;
     }));
-    transformer->CollectGarbage();
-    EXPECT_EQ(2u, transformer->GetServingSessionCount());
+    transformer->GetServingSessions().Collect();
+    EXPECT_EQ(2u, transformer->GetServingSessions().GetCount());
     // The others still serve.
     EXPECT_TRUE(SendAll(connections[1], "GET /0.ts HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n"));
     const std::string head = ReadAtLeast(connections[1], 12);
@@ -124,9 +125,11 @@ TEST_F(TransformerRuntimeTest, EachConnectionGetsASessionThatIsCollectedOnceItSt
 
     // Left alone, the collection timer does the same about once a second.
     close(connections[1]);
-    EXPECT_TRUE(WaitUntil([&]() { return transformer->GetServingSessionCount() == 1; }, 5000));
+    EXPECT_TRUE(
+        WaitUntil([&]() { return transformer->GetServingSessions().GetCount() == 1; }, 5000));
     close(connections[2]);
-    EXPECT_TRUE(WaitUntil([&]() { return transformer->GetServingSessionCount() == 0; }, 5000));
+    EXPECT_TRUE(
+        WaitUntil([&]() { return transformer->GetServingSessions().GetCount() == 0; }, 5000));
     EXPECT_EQ(SVStatusSuccess, transformer->GetStatus());
 }
 
@@ -139,15 +142,15 @@ TEST_F(TransformerRuntimeTest, StopEndsTheWorkerTheServersAndFreesThePort) {
     ASSERT_GE(reading, 0);
     ASSERT_TRUE(SendAll(reading, "GET /0.ts HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n"));
     ASSERT_FALSE(ReadAtLeast(reading, 1).empty());
-    ASSERT_TRUE(WaitUntil([&]() { return transformer->GetServingSessionCount() == 2; }));
+    ASSERT_TRUE(WaitUntil([&]() { return transformer->GetServingSessions().GetCount() == 2; }));
     EXPECT_EQ(1, ThreadsNamed("TWorker"));
 
     // The worker waits in its serving loop until the stop.
     EXPECT_EQ(SVStatusSuccess, transformer->Stop());
     EXPECT_EQ(0, ThreadsNamed("TWorker"));
-    EXPECT_EQ(0u, transformer->GetServingSessionCount());
+    EXPECT_EQ(0u, transformer->GetServingSessions().GetCount());
     EXPECT_TRUE(transformer->GetSession()->WaitForStop(0));
-    EXPECT_EQ(0, transformer->GetListeningPort());
+    EXPECT_EQ(0, transformer->GetServingSessions().GetListeningPort());
     // The players' connections were closed by their servers.
     EXPECT_TRUE(PeerCloses(idle));
     EXPECT_TRUE(PeerCloses(reading));
@@ -172,7 +175,7 @@ TEST_F(TransformerRuntimeTest, DestructionAloneStopsEverything) {
         std::unique_ptr<Transformer> transformer = Serving(Fixtures::ShortTitle());
         const int fd = Connect(port);
         ASSERT_GE(fd, 0);
-        ASSERT_TRUE(WaitUntil([&]() { return transformer->GetServingSessionCount() == 1; }));
+        ASSERT_TRUE(WaitUntil([&]() { return transformer->GetServingSessions().GetCount() == 1; }));
         transformer.reset();
         EXPECT_TRUE(PeerCloses(fd));
         close(fd);
@@ -206,23 +209,33 @@ TEST_F(TransformerRuntimeTest, APortThatIsTakenIsReportedAsAnErrorAndStopsThePla
     // The playback is over and the worker ends on its own.
     EXPECT_TRUE(transformer.GetSession()->WaitForStop(10000));
     EXPECT_TRUE(WaitUntil([]() { return ThreadsNamed("TWorker") == 0; }));
-    EXPECT_EQ(0, transformer.GetListeningPort());
+    EXPECT_EQ(0, transformer.GetServingSessions().GetListeningPort());
     EXPECT_EQ(SVStatusListenFailed, transformer.Stop());
     EXPECT_EQ(1u, recorder.Errors().size());
     close(taken);
 }
 
-TEST_F(TransformerRuntimeTest, ChapterRangesAreCheckedAgainstTheChaptersKnown) {
-    Transformer transformer(Fixtures::ShortTitle(), MediaFormatHls, OutputKindHls, "");
+TEST_F(TransformerRuntimeTest, ChapterRangesAreCheckedAgainstTheChaptersOfTheTitle) {
+    // The fixture's recipe gives the title three chapters: "Opening" at 0 s, "The middle part"
+    // at 5.5 s and "Late" at 12 s.
+    Transformer transformer(Fixtures::ChapterTitle(), MediaFormatHls, OutputKindHls, "");
     ASSERT_EQ(SVStatusSuccess, transformer.GetStatus());
-    // None known yet: even the first is out of range.
+    // None known before the preload: even the first is out of range.
     EXPECT_EQ(SVStatusChapterRange, transformer.GetChapterData(0, 0));
-    transformer.ChapterReceived(0, MediaTime(0), "Opening");
-    transformer.ChapterReceived(1, MediaTime(2000000), "Middle");
+    ASSERT_EQ(SVStatusSuccess, transformer.PreLoad());
+    const std::vector<TitleInfoCache::ChapterInfo> chapters =
+        transformer.GetTitleInfo().GetChapters();
+    ASSERT_EQ(3u, chapters.size());
+    EXPECT_EQ("Opening", chapters[0].title);
+    EXPECT_EQ(0u, chapters[0].startTime.Get());
+    EXPECT_EQ("The middle part", chapters[1].title);
+    EXPECT_EQ(5500000u, chapters[1].startTime.Get());
+    EXPECT_EQ("Late", chapters[2].title);
+    EXPECT_EQ(12000000u, chapters[2].startTime.Get());
     EXPECT_EQ(SVStatusChapterRange, transformer.GetChapterData(2, 1));  // reversed
-    EXPECT_EQ(SVStatusChapterRange, transformer.GetChapterData(0, 2));  // one past the end
-    EXPECT_EQ(SVStatusChapterRange, transformer.GetChapterData(2, 2));
-    EXPECT_EQ(SVStatusSuccess, transformer.GetChapterData(0, 1));
+    EXPECT_EQ(SVStatusChapterRange, transformer.GetChapterData(0, 3));  // one past the end
+    EXPECT_EQ(SVStatusChapterRange, transformer.GetChapterData(3, 3));
+    EXPECT_EQ(SVStatusSuccess, transformer.GetChapterData(0, 2));
     EXPECT_EQ(SVStatusSuccess, transformer.GetChapterData(1, 1));
     EXPECT_EQ(SVStatusSuccess, transformer.GetStatus());
 }

@@ -42,7 +42,8 @@ protected:
         // As playback runs it: the preload on the caller's thread, then the worker.
         ASSERT_EQ(SVStatusSuccess, transformer->PreLoad());
         ASSERT_EQ(SVStatusSuccess, transformer->Transform(kNoPosition, TrickPlayRate(0), true));
-        ASSERT_TRUE(WaitUntil([this]() { return transformer->GetListeningPort() != 0; }));
+        ASSERT_TRUE(WaitUntil(
+            [this]() { return transformer->GetServingSessions().GetListeningPort() != 0; }));
         url = transformer->GetOutputName();
     }
     void TearDown() override {
@@ -133,7 +134,7 @@ TEST(TransformerFileOutputTest, TheTitleIsWrittenWholeAsATransportStream) {
     EXPECT_EQ(SVStatusSuccess, transformer.Stop());
     EXPECT_EQ(0, SvTestSupport::ThreadsNamed("TWorker"));
     // File output does not listen.
-    EXPECT_EQ(0, transformer.GetListeningPort());
+    EXPECT_EQ(0, transformer.GetServingSessions().GetListeningPort());
     // Every picture and every audio frame of the source, as ffprobe counts them.
     const std::map<int, size_t> source = ProbeCounts(Fixtures::ShortClip(), false);
     ASSERT_EQ(2u, source.size());

@@ -26,61 +26,8 @@ const char kDemux[] = "Mpeg2PsDemux";
 const char kSeeker[] = "SarvelonMediaKit::MediaSeeker";
 const char kFileClient[] = "SarvelonMediaKit::FileClient";
 
-TEST(TransformerClassification, MediaFormatsByExtensionQueryAndScheme) {
-    const struct {
-        const char* url;
-        MediaFormat format;
-    } cases[] = {
-        {"/media/movie.svm", MediaFormatMpeg2Ps},
-        {"/MEDIA/MOVIE.PS", MediaFormatMpeg2Ps},  // compared in lower case
-        {"http://host/dir/b.ps?token=1&x=y", MediaFormatMpeg2Ps},
-        {"/a/clip.VOB", MediaFormatDvd},
-        {"/a/clip.flv", MediaFormatFlv},
-        {"/a/clip.ts", MediaFormatMpeg2Ts},
-        {"https://host/live/index.m3u8", MediaFormatHls},
-        {"/a/clip.mp4", MediaFormatMp4},
-        {"/a/clip.m4v", MediaFormatMp4},
-        {"/a/list.smil", MediaFormatSmil},
-        {"/a/list.smi", MediaFormatSmil},
-        // The "itag" parameter names the format when present: a file name or a bare format.
-        {"http://host/videoplayback?itag=clip.mp4", MediaFormatMp4},
-        {"http://host/videoplayback?itag=flv", MediaFormatFlv},
-        {"http://host/movie.ps?itag=clip.mp4", MediaFormatMp4},
-        // The extension in front of "sparse" counts, for URLs only.
-        {"http://host/movie.ps.sparse", MediaFormatMpeg2Ps},
-        {"/local/movie.ps.sparse", MediaFormatUnknown},
-        // Any udp URL is a transport stream, whatever it ends in.
-        {"udp://239.0.0.1:1234/whatever.ps", MediaFormatMpeg2Ts},
-        {"/a/noextension", MediaFormatUnknown},
-        {"http://host/dir/", MediaFormatUnknown},
-        {"/a/clip.avi", MediaFormatUnknown},
-        {"/a.ps/clip", MediaFormatUnknown},  // a dot in a directory is no extension
-    };
-    for (const auto& c : cases) {
-        EXPECT_EQ(c.format, Transformer::ClassifyMedia(c.url)) << c.url;
-    }
-}
-
-TEST(TransformerClassification, SourceKindsAndSparseNames) {
-    EXPECT_EQ(SourceKindLocalPath, Transformer::ClassifySource("/media/movie.svm"));
-    EXPECT_EQ(SourceKindLocalPath, Transformer::ClassifySource("relative/movie.svm"));
-    EXPECT_EQ(SourceKindHttp, Transformer::ClassifySource("https://host/movie.ps"));
-    EXPECT_EQ(SourceKindHttp, Transformer::ClassifySource("http://host/movie"));
-    EXPECT_EQ(SourceKindHttpLive, Transformer::ClassifySource("https://host/index.m3u8"));
-    EXPECT_EQ(SourceKindRtmp, Transformer::ClassifySource("rtmp://host/app/stream.flv"));
-    EXPECT_EQ(SourceKindMemory, Transformer::ClassifySource("memory://feed/movie.ps"));
-    EXPECT_EQ(SourceKindUdp, Transformer::ClassifySource("udp://239.0.0.1:1234"));
-    EXPECT_EQ(SourceKindUnknown, Transformer::ClassifySource("ftp://host/movie.ps"));
-    EXPECT_EQ(SourceKindUnknown, Transformer::ClassifySource("file:///media/movie.ps"));
-
-    EXPECT_TRUE(Transformer::IsSparse("http://host/movie.ps.sparse"));
-    EXPECT_TRUE(Transformer::IsSparse("sparse"));  // no dot: the whole text counts
-    EXPECT_FALSE(Transformer::IsSparse("http://host/movie.ps.SPARSE"));
-    EXPECT_FALSE(Transformer::IsSparse("http://host/movie.sparse.ps"));
-    EXPECT_EQ(SVStatusSuccess, Transformer::Initialize());
-}
-
 TEST(TransformerConstruction, PlaybackUrlNamesTheLoopbackPortAndTheBaseName) {
+    EXPECT_EQ(SVStatusSuccess, Transformer::Initialize());
     SetLoopbackPort(43117);
     LineCapture capture;
     {

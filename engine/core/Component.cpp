@@ -11,6 +11,7 @@
 #include "engine/core/Session.h"
 #include "engine/core/DequeMemoryCache.h"
 #include "engine/core/MemoryTracker.h"
+#include "engine/core/Pump.h"
 
 namespace SarvelonMediaKit {
 
@@ -470,6 +471,20 @@ std::string Component::Dump() {
     return (boost::format("\t%1%:%2%(%3%)%4%\r\n%5%") % GetTypeName() % held %
             GetBufferedBytes().Get() % DoDump() % rest)
         .str();
+}
+
+boost::shared_ptr<Pump> Component::GetSessionPump() const {
+    return session_ != nullptr ? session_->GetPump() : boost::shared_ptr<Pump>();
+}
+
+void Component::Trace(const char* text, TraceMode mode) const {
+    boost::shared_ptr<Pump> pump = GetSessionPump();
+    if (!pump) return;
+    if (mode == TraceMode::AppendToLast) {
+        pump->AppendToLastTrace(text);
+    } else {
+        pump->AddTrace(text);
+    }
 }
 
 }  // namespace SarvelonMediaKit

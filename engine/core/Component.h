@@ -19,6 +19,7 @@ class SVDictionary;
 
 namespace SarvelonMediaKit {
 
+class Pump;
 class Session;
 
 // Base of every pipeline stage. A stage holds its source (toward the input) strongly and its
@@ -185,6 +186,14 @@ public:
     };
 
 protected:
+    // How a Trace text goes into the pump's trace.
+    enum class TraceMode { NewLine, AppendToLast };
+    // Records a step in the trace of the session's pump (its last steps, reported when it
+    // stalls): a line of its own, or added to the last line. Nothing without a session or pump.
+    void Trace(const char* text, TraceMode mode = TraceMode::NewLine) const;
+    // The session's pump; empty without a session or pump.
+    boost::shared_ptr<Pump> GetSessionPump() const;
+
     Session* session_;
     boost::weak_ptr<Component> consumer_;
     boost::shared_ptr<Component> source_;

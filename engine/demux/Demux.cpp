@@ -231,6 +231,8 @@ void Demux::AddSampleStream(const boost::shared_ptr<SampleStream>& stream) {
     sampleStreams_[stream->GetStreamRef()] = stream;
     stream->SetHeadroom(sampleHeadroom_);
     stream->SetTailroom(sampleTailroom_);
+    // The multiplexer asks this demultiplexer for more when the stream runs dry.
+    stream->SetSource(this);
     mux_->AddSampleStream(stream);
 }
 

@@ -15,7 +15,6 @@
 #include "engine/codecs/MediaTiming.h"
 #include "engine/core/MemoryCache.h"
 #include "engine/core/Session.h"
-#include "engine/core/Pump.h"
 #include "engine/core/Task.h"
 #include "engine/container/MediaTrackFilter.h"
 #include "engine/container/Mpeg2PsIndexEntryReader.h"
@@ -75,7 +74,8 @@ Mpeg2PsDemux::Mpeg2PsDemux(Session* session, const Mpeg2PsDemux& other)
       tracks_(other.tracks_),
       endOfMedia_(false),
       metadataComplete_(other.metadataComplete_),
-      tracksInstalled_(other.tracksInstalled_ || other.parser_->IsIndexComplete()),
+      tracksInstalled_(other.tracksInstalled_ ||
+                       other.parser_->GetHeaderSection().IsIndexComplete()),
       audioStreamId_(0),
       outOfBandFailed_(false),
       positionKnown_(false) {  // its source starts where its track does, unsaid
@@ -209,7 +209,7 @@ bool Mpeg2PsDemux::DoOutOfBandData(const MemoryChunk& chunk) {
 }
 
 void Mpeg2PsDemux::DoGetChapterData(uint32_t first, uint32_t last) {
-    const std::vector<Mpeg2PsParser::Chapter>& chapters = parser_->GetChapters();
+    const std::vector<Mpeg2PsParser::Chapter>& chapters = parser_->GetHeaderSection().GetChapters();
     if (first > last || last >= chapters.size()) {
         return;
     }
@@ -285,7 +285,8 @@ void Mpeg2PsDemux::DoPreLoadInTask(const MediaTime& timeout, const SV::PilTime& 
     }
     if (metadataComplete_) {
         SetPreLoaded();
-        const std::vector<Mpeg2PsParser::Chapter>& chapters = parser_->GetChapters();
+        const std::vector<Mpeg2PsParser::Chapter>& chapters =
+            parser_->GetHeaderSection().GetChapters();
         PublishChapterCount(static_cast<unsigned>(chapters.size()));
         for (size_t i = 0; i < chapters.size(); ++i) {
             PublishChapter(static_cast<unsigned>(i),
@@ -380,7 +381,7 @@ void Mpeg2PsDemux::DoSeek(MediaTime time) {
 }
 
 bool Mpeg2PsDemux::DoTrickPlay(TrickPlayRate rate, MediaTime time) {
-    parser_->SetTrickPlayRate(rate.Get(), time.Get() != kAllBits);
+    parser_->GetTrickPlay().SetRate(rate.Get(), time.Get() != kAllBits);
     const bool accepted = Component::DoTrickPlay(rate, time);
     if (accepted) {
         endOfMedia_ = false;
@@ -487,14 +488,6 @@ boost::shared_ptr<MediaTrack> Mpeg2PsDemux::TrackOfAudioStream(uint8_t audioId) 
 // ---------------------------------------------------------------------------------------------
 // Data path
 
-void Mpeg2PsDemux::Trace(const char* text) {
-    if (session_) {
-        if (boost::shared_ptr<Pump> pump = session_->GetPump()) {
-            pump->AppendToLastTrace(text);
-        }
-    }
-}
-
 void Mpeg2PsDemux::DoAddInTask(const MemoryChunk& chunk) {
     Demux::DoAdd(chunk);
     if (endOfMedia_) {
@@ -504,20 +497,20 @@ void Mpeg2PsDemux::DoAddInTask(const MemoryChunk& chunk) {
     switch (result) {
         case Mpeg2PsParser::ResultOk: break;
         case Mpeg2PsParser::ResultNoPackFirst:
-            Trace("Invalid Data");
+            Trace("Invalid Data", TraceMode::AppendToLast);
             PublishError(SVStatusInvalidDataFormat, "Invalid data format");
             break;
         case Mpeg2PsIndexEntryReader::ResultUnknownVersion:
-            Trace("Invalid Index");
+            Trace("Invalid Index", TraceMode::AppendToLast);
             PublishError(SVStatusInvalidDataVersion, "Invalid data version");
             break;
         case Mpeg2PsParser::ResultProgramEnd:
-            Trace("EndOfMedia");
+            Trace("EndOfMedia", TraceMode::AppendToLast);
             Add(MemoryChunk(boost::make_shared<MemoryMarkerEndOfStream>()));
             endOfMedia_ = true;
             break;
         default:
-            Trace("Unknown Error");
+            Trace("Unknown Error", TraceMode::AppendToLast);
             PublishError(SVStatusParserError, "Mpeg2PsParser error " + std::to_string(result));
             break;
     }
@@ -782,11 +775,7 @@ boost::shared_ptr<MediaTrack> Mpeg2PsDemux::GetSelectedTrack() const {
 }
 
 const std::vector<Mpeg2PsParser::Chapter>& Mpeg2PsDemux::GetChapters() const {
-    return parser_->GetChapters();
-}
-
-std::vector<Mpeg2PsParser::Chapter>& Mpeg2PsDemux::MutableChapters() {
-    return parser_->MutableChapters();
+    return parser_->GetHeaderSection().GetChapters();
 }
 
 SV::PilTime Mpeg2PsDemux::Now() const { return clock_ ? clock_() : SV::PilTime::Now(); }

@@ -149,7 +149,6 @@ protected:
     // A warning (1003) naming the bytes skipped and where they lie in the title.
     void OnDataSkipped(uint64_t position, uint64_t count) override;
 
-    std::vector<Mpeg2PsParser::Chapter>& MutableChapters();
     // The parser in use now (a change of consumer may replace it).
     Mpeg2PsParser& GetParser() { return *parser_; }
     const Mpeg2PsParser& GetParser() const { return *parser_; }
@@ -170,7 +169,6 @@ private:
     // The track whose ES descriptor describes the audio stream: the selected track when it
     // carries that stream, else the first track that does, else the selected track.
     boost::shared_ptr<MediaTrack> TrackOfAudioStream(uint8_t audioId) const;
-    void Trace(const char* text);
     void PostPreloadStep(const char* name, const MediaTime& timeout, const SV::PilTime& start,
                          void (Mpeg2PsDemux::*step)(const MediaTime&, const SV::PilTime&));
     template <typename Predicate>

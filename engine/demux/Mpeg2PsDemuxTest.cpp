@@ -82,13 +82,6 @@ void Watch(Mpeg2PsDemux& demux, EventRecorder& events) {
     demux.ChapterInfoSource::AddMonitor(&events);
 }
 
-// A test demultiplexer that lets the tests change the chapter list it read.
-class ChapterEditingDemux : public Mpeg2PsDemux {
-public:
-    explicit ChapterEditingDemux(Session* session) : Mpeg2PsDemux(session) {}
-    using Mpeg2PsDemux::MutableChapters;
-};
-
 // file client -> [trickle] -> demux -> consumer, driven on the test thread (no pump): tasks
 // and pulls run when the test says.
 struct Chain {
@@ -97,7 +90,7 @@ struct Chain {
         session->SetCapacity(ByteAmount(16u << 20));  // room for the preload cache
         source = CreateFileClient(session.get(), &file);
         source->SetName(path, true);
-        demux = boost::make_shared<ChapterEditingDemux>(session.get());
+        demux = boost::make_shared<Mpeg2PsDemux>(session.get());
         ComponentStack stack(StackIdMain);
         if (withMux) {
             mux = boost::make_shared<RecordingMux>(session.get());
@@ -147,7 +140,7 @@ struct Chain {
     boost::shared_ptr<Session> session;
     FileClient* file = nullptr;
     boost::shared_ptr<Component> source;
-    boost::shared_ptr<ChapterEditingDemux> demux;
+    boost::shared_ptr<Mpeg2PsDemux> demux;
     boost::shared_ptr<RecordingMux> mux;
     boost::shared_ptr<SvTestSupport::RecordingSink> sink;
     boost::shared_ptr<demuxtest::ObservingStage> stage;
@@ -592,14 +585,50 @@ TEST_F(Mpeg2PsDemuxTest, ChaptersAndThumbnails) {
     ASSERT_EQ(4u, chain.events.thumbnails.size());
     EXPECT_EQ(1u, chain.events.thumbnails[3].first);
     EXPECT_TRUE(ReadBytes(Fixtures::Thumbnail(1)) == chain.events.thumbnails[3].second);
+    EXPECT_TRUE(chain.events.errors.empty());
+}
 
-    // Chapters whose thumbnails do not lie in increasing order give no range.
-    std::vector<Mpeg2PsParser::Chapter>& chapters = chain.demux->MutableChapters();
-    std::swap(chapters[0].thumbnailPosition, chapters[2].thumbnailPosition);
+// A title whose chapter table names the thumbnails out of order: the first chapter's
+// thumbnail position is the last one's and the other way round.
+TEST_F(Mpeg2PsDemuxTest, ChaptersWhoseThumbnailsLieOutOfOrderAskForNoRange) {
+    std::vector<uint8_t> bytes = ReadBytes(Fixtures::ChapterTitle());
+    Chain probe(Fixtures::ChapterTitle());
+    probe.Preload(15000000);
+    const std::vector<Mpeg2PsParser::Chapter> read = probe.demux->GetChapters();
+    ASSERT_EQ(3u, read.size());
+    // Each chapter block carries its thumbnail position as a big-endian 64-bit value; the
+    // header section, which holds the table, lies ahead of the first thumbnail.
+    const auto field = [&bytes, &read](uint64_t position) {
+        std::vector<uint8_t> pattern;
+        for (int shift = 56; shift >= 0; shift -= 8) pattern.push_back(uint8_t(position >> shift));
+        const auto header = bytes.begin() + static_cast<ptrdiff_t>(read[0].thumbnailPosition);
+        const auto found = std::search(bytes.begin(), header, pattern.begin(), pattern.end());
+        EXPECT_TRUE(found != header) << position;
+        EXPECT_TRUE(std::search(found + 1, header, pattern.begin(), pattern.end()) == header)
+            << "the position is named once";
+        return static_cast<size_t>(found - bytes.begin());
+    };
+    const size_t first = field(read[0].thumbnailPosition);
+    const size_t last = field(read[2].thumbnailPosition);
+    ASSERT_FALSE(HasFailure());
+    std::swap_ranges(bytes.begin() + first, bytes.begin() + first + 8, bytes.begin() + last);
+
+    Chain chain(Write("reversed-thumbnails.svm", bytes));
+    chain.Preload(15000000);
+    const std::vector<Mpeg2PsParser::Chapter> swapped = chain.demux->GetChapters();
+    ASSERT_EQ(3u, swapped.size());
+    ASSERT_EQ(read[2].thumbnailPosition, swapped[0].thumbnailPosition);
+    ASSERT_EQ(read[0].thumbnailPosition, swapped[2].thumbnailPosition);
     chain.demux->GetChapterData(0, 2);
-    EXPECT_EQ(2u, chain.stage->Log(RecordingStage::kOutOfBandRequest).size())
+    EXPECT_TRUE(chain.stage->Log(RecordingStage::kOutOfBandRequest).empty())
         << "no reversed range is asked for";
-    EXPECT_EQ(4u, chain.events.thumbnails.size());
+    EXPECT_TRUE(chain.events.thumbnails.empty());
+    // A chapter alone still has its own range.
+    chain.demux->GetChapterData(1, 1);
+    ASSERT_EQ(1u, chain.stage->Log(RecordingStage::kOutOfBandRequest).size());
+    EXPECT_EQ("out-of-band request " + std::to_string(read[1].thumbnailPosition) + " " +
+                  std::to_string(read[1].thumbnailPosition + read[1].thumbnailSize),
+              chain.stage->Log(RecordingStage::kOutOfBandRequest)[0]);
     EXPECT_TRUE(chain.events.errors.empty());
 }
 

@@ -68,7 +68,6 @@ public:
     bool IsIndexMagicSeen() const { return indexMagicSeen_; }
     uint32_t GetLongestDuration() const { return longestDuration_; }
     const std::vector<Chapter>& GetChapters() const { return chapters_; }
-    std::vector<Chapter>& MutableChapters() { return chapters_; }
 
     // Keeps the first pack(s) from now on; the map lives as long as the reader.
     Pack0Map& CreatePack0Map();

@@ -61,7 +61,7 @@ public:
     // thumbnail data position and size.
     typedef Header::Chapter Chapter;
     // Where the header records lie in the bytes of the first pack(s), for an owner that keeps
-    // them (created with CreatePack0Map).
+    // them (created with GetHeaderSection().CreatePack0Map()).
     typedef Header::Pack0Map Pack0Map;
 
     Mpeg2PsParser(Mpeg2PsParserListener& listener, bool demultiplexing);
@@ -74,18 +74,12 @@ public:
     // what pass-through mode inserts or cuts goes into a chunk of the parser's own.
     Result Parse(MemoryChunk chunk, bool resume);
 
-    // The index digest: true starts a SHA-256 over the index entries (unless one runs), false
-    // drops it. GetIndexDigest is 32 bytes once the index is complete with a digest running.
-    void SetHashEnabled(bool enabled) { header_.SetHashEnabled(enabled); }
-    const std::vector<uint8_t>& GetIndexDigest() const { return header_.GetIndexDigest(); }
-
-    // Changes the trick-play rate (0 = normal play); returns the rate (see
-    // Mpeg2PsTrickPlayWriter::SetRate).
-    int16_t SetTrickPlayRate(int16_t rate, bool restart) {
-        return trickPlay_.SetRate(rate, restart);
-    }
-    // Mpeg2PsTrickPlayWriter::WriteOnce, SilentAudio.
-    void SetTrickPlayFlags(uint32_t flags) { trickPlay_.SetFlags(flags); }
+    // The reader of the header section: index entries, chapters, the index digest
+    // (SetHashEnabled) and the pack-0 map (CreatePack0Map).
+    Header& GetHeaderSection() { return header_; }
+    const Header& GetHeaderSection() const { return header_; }
+    // The trick-play writer: its rate (0 = normal play) and flags.
+    TrickPlay& GetTrickPlay() { return trickPlay_; }
 
     void SetSelectedTrack(const boost::shared_ptr<MediaTrack>& track) { selectedTrack_ = track; }
     const boost::shared_ptr<MediaTrack>& GetSelectedTrack() const { return selectedTrack_; }
@@ -104,19 +98,9 @@ public:
     uint64_t GetDecodeTime() const { return dts_; }
     // The program stream map read from the stream (empty until one was).
     const Mpeg2PsPsm& GetStreamMap() const { return streamMap_; }
-    const std::vector<Mpeg2PsPsm::EsMapEntry>& GetEsMap() const { return streamMap_.GetEsMap(); }
     const std::vector<uint8_t>& GetSystemHeaderBytes() const { return systemHeader_; }
-    const std::vector<Chapter>& GetChapters() const { return header_.GetChapters(); }
-    std::vector<Chapter>& MutableChapters() { return header_.MutableChapters(); }
-    uint32_t GetLongestDuration() const { return header_.GetLongestDuration(); }
-    bool IsIndexComplete() const { return header_.IsIndexComplete(); }
-    bool IsIndexMagicSeen() const { return header_.IsIndexMagicSeen(); }
     // SCR of the last pack, 27 MHz.
     uint64_t GetScr() const { return scr_; }
-
-    // Keeps the first pack(s) from now on; the map lives as long as the parser.
-    Pack0Map& CreatePack0Map() { return header_.CreatePack0Map(); }
-    const Pack0Map* GetPack0Map() const { return header_.GetPack0Map(); }
 
     // Returns the machine to its start (state 0): drops the partial payloads and the pending
     // sample but keeps what describes the stream (stream map, ids, system header, index

@@ -330,11 +330,11 @@ TEST(Mpeg2PsParserTest, StreamMapThatDoesNotFitGivesTwo) {
         pes.AppendTo(s);
         EXPECT_EQ(c.result, parser.Feed(s, {})) << c.name;
         // A refused map leaves the elementary-stream map empty, so the next one is read.
-        EXPECT_EQ(c.result == 0 ? 2u : 0u, parser.GetEsMap().size()) << c.name;
+        EXPECT_EQ(c.result == 0 ? 2u : 0u, parser.GetStreamMap().GetEsMap().size()) << c.name;
         if (c.result != 0) {
             EXPECT_EQ(0, parser.GetVideoStreamId()) << c.name;
             EXPECT_EQ(0u, parser.Feed(StreamMap(), {})) << c.name;
-            EXPECT_EQ(2u, parser.GetEsMap().size()) << c.name;
+            EXPECT_EQ(2u, parser.GetStreamMap().GetEsMap().size()) << c.name;
         }
     }
 }
@@ -452,9 +452,9 @@ TEST(Mpeg2PsParserTest, BytesAfterAMetadataBlockGoWithItHoweverTheyArrive) {
         RecordingParser parser(true);
         EXPECT_EQ(0u, parser.Feed(s, piece ? std::vector<size_t>{piece} : std::vector<size_t>{}))
             << piece;
-        ASSERT_EQ(2u, parser.GetChapters().size()) << piece;
-        EXPECT_EQ("One", parser.GetChapters()[0].title);
-        EXPECT_EQ(180000u, parser.GetChapters()[1].time);
+        ASSERT_EQ(2u, parser.GetHeaderSection().GetChapters().size()) << piece;
+        EXPECT_EQ("One", parser.GetHeaderSection().GetChapters()[0].title);
+        EXPECT_EQ(180000u, parser.GetHeaderSection().GetChapters()[1].time);
     }
 }
 
@@ -524,14 +524,14 @@ TEST(Mpeg2PsParserTest, IndexCompletesOnceAtTheFirstMediaPacket) {
     Append(s, Pes(0xBF, Filled(20, 1)));  // after the header section: dropped
     Append(s, Pes(0xE0, Filled(10, 1), 12600, -1, true));
     RecordingParser parser(true);
-    parser.SetHashEnabled(true);
+    parser.GetHeaderSection().SetHashEnabled(true);
     EXPECT_EQ(0u, parser.Feed(s, {}));
     EXPECT_EQ(1u, parser.metadataCompleteCalls);
-    EXPECT_TRUE(parser.IsIndexComplete());
+    EXPECT_TRUE(parser.GetHeaderSection().IsIndexComplete());
     // Nothing was fed: the digest is the SHA-256 of no bytes.
-    ASSERT_EQ(32u, parser.GetIndexDigest().size());
-    EXPECT_EQ(0xE3, parser.GetIndexDigest()[0]);
-    EXPECT_EQ(0x55, parser.GetIndexDigest()[31]);
+    ASSERT_EQ(32u, parser.GetHeaderSection().GetIndexDigest().size());
+    EXPECT_EQ(0xE3, parser.GetHeaderSection().GetIndexDigest()[0]);
+    EXPECT_EQ(0x55, parser.GetHeaderSection().GetIndexDigest()[31]);
 }
 
 TEST(Mpeg2PsParserTest, Pack0MapRecordsWhereTheHeaderRecordsLie) {
@@ -551,10 +551,10 @@ TEST(Mpeg2PsParserTest, Pack0MapRecordsWhereTheHeaderRecordsLie) {
     Append(s, Pes(0xE0, Filled(10, 1), 9000, -1, true));
     for (size_t piece : {size_t(0), size_t(1), size_t(5)}) {
         RecordingParser parser(true);
-        parser.CreatePack0Map();
+        parser.GetHeaderSection().CreatePack0Map();
         EXPECT_EQ(0u, parser.Feed(s, piece ? std::vector<size_t>{piece} : std::vector<size_t>{}));
         EXPECT_EQ(1u, parser.tracks.size());
-        const Mpeg2PsParser::Pack0Map* map = parser.GetPack0Map();
+        const Mpeg2PsParser::Pack0Map* map = parser.GetHeaderSection().GetPack0Map();
         ASSERT_NE(nullptr, map);
         EXPECT_EQ(0u, map->packStart);
         ASSERT_EQ(1u, map->metadataItems.size());

@@ -266,7 +266,7 @@ TEST(Mpeg2PsTrickPlayWriterTest, TrickPlayCrossesAnInputClockJumpWithOneCopy) {
     boost::shared_ptr<MediaTrack> track(new MediaTrack);
     track->GetIndex().SetFrameDuration(3600);
     parser.SetSelectedTrack(track);
-    parser.SetTrickPlayRate(2, true);
+    parser.GetTrickPlay().SetRate(2, true);
     EXPECT_EQ(Mpeg2PsParser::ResultProgramEnd, parser.Feed(s, {}));
     size_t videoPackets = 0;
     for (const MemoryChunk& chunk : parser.outputChunks) {
@@ -321,7 +321,7 @@ TEST(Mpeg2PsTrickPlayWriterTest, TheLastKeyFrameOfAStreamIsWrittenWhenItIsFlushe
         SCOPED_TRACE("pass-through");
         RecordingParser parser(false);
         parser.SetSelectedTrack(track);
-        parser.SetTrickPlayRate(4, true);
+        parser.GetTrickPlay().SetRate(4, true);
         ASSERT_EQ(0u, parser.Feed(ThreeSplitKeyFrames(), {}));
         ASSERT_EQ(0u, parser.FlushPendingSample());
         // Each key frame once (4 input steps at rate 4 are one output step), as one pack and
@@ -349,7 +349,7 @@ TEST(Mpeg2PsTrickPlayWriterTest, TheLastKeyFrameOfAStreamIsWrittenWhenItIsFlushe
         SCOPED_TRACE("demultiplexing");
         LoopedParser parser;
         parser.SetSelectedTrack(track);
-        parser.SetTrickPlayRate(4, true);
+        parser.GetTrickPlay().SetRate(4, true);
         ASSERT_EQ(0u, parser.Feed(ThreeSplitKeyFrames(), {}));
         ASSERT_EQ(0u, parser.FlushPendingSample());
         const std::vector<Sample>& got = parser.collector.samples;

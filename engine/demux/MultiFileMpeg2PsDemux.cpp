@@ -10,16 +10,16 @@ MultiFileMpeg2PsDemux::~MultiFileMpeg2PsDemux() {}
 void MultiFileMpeg2PsDemux::DoLinked(bool firstTime) {
     Mpeg2PsDemux::DoLinked(firstTime);
     // A parser made anew starts without the digest; switching it on again keeps a running one.
-    if (hashEnabled_) GetParser().SetHashEnabled(true);
+    if (hashEnabled_) GetParser().GetHeaderSection().SetHashEnabled(true);
 }
 
 void MultiFileMpeg2PsDemux::SetHashEnabled(bool enabled) {
     hashEnabled_ = enabled;
-    GetParser().SetHashEnabled(enabled);
+    GetParser().GetHeaderSection().SetHashEnabled(enabled);
 }
 
 std::vector<uint8_t> MultiFileMpeg2PsDemux::GetIndexDigest() const {
-    return GetParser().GetIndexDigest();
+    return GetParser().GetHeaderSection().GetIndexDigest();
 }
 
 boost::shared_ptr<MultiFileMpeg2PsDemux> CreateMultiFileMpeg2PsDemux(Session* session,

@@ -133,11 +133,7 @@ void HTTPClient::DoSetName(const std::string& name, bool flag) {
 std::string HTTPClient::DoGetName() { return url_; }
 
 void HTTPClient::PostPullData(ByteAmount&) {
-    if (session_ != nullptr) {
-        if (boost::shared_ptr<Pump> pump = session_->GetPump()) {
-            pump->AddTrace("HTTPClient::PostPullData");
-        }
-    }
+    Trace("HTTPClient::PostPullData");
     PassHeldMarkers();
     UpdateAllowance();
 }

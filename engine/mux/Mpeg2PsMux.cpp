@@ -12,7 +12,6 @@
 #include "engine/container/Mpeg2PsPes.h"
 #include "engine/container/Mpeg2PsPsm.h"
 #include "engine/container/Mpeg2PsSystemHeader.h"
-#include "engine/core/Pump.h"
 #include "engine/core/Session.h"
 #include "engine/samples/AdtsAddSampleFilter.h"
 #include "engine/samples/Eac3HdDvdToRawSampleFilter.h"
@@ -70,14 +69,6 @@ Mpeg2PsMux::~Mpeg2PsMux() {}
 std::string Mpeg2PsMux::GetTypeName() const { return "Mpeg2PsMux"; }
 
 bool Mpeg2PsMux::WritesPacks() const { return true; }
-
-void Mpeg2PsMux::Trace(const char* text) {
-    if (session_) {
-        if (boost::shared_ptr<Pump> pump = session_->GetPump()) {
-            pump->AddTrace(text);
-        }
-    }
-}
 
 bool Mpeg2PsMux::DoProcessMemoryMarker(const boost::shared_ptr<MemoryMarker>& marker) {
     // The base first lets out every queued sample; it may hold an end back while another

@@ -83,7 +83,6 @@ private:
     void MakeFirstPack(uint64_t startTime);
     // Sends the current pack and opens an empty one starting at nextStart (90 kHz).
     void WriteCurrentPack(uint64_t nextStart);
-    void Trace(const char* text);
 
     Mpeg2PsPack pack_;
     uint64_t packStartTime_;  // 90 kHz

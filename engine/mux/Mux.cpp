@@ -51,7 +51,7 @@ void Mux::DoPullData(ByteAmount& amount) {
                 continue;
             }
             while (stream.IsEmpty()) {
-                SampleSource* owner = dynamic_cast<SampleSource*>(stream.GetOwner());
+                SampleSource* owner = stream.GetSource();
                 if (owner == nullptr || !owner->PullSamples()) {
                     // The end of another chain's media does not end this stream's.
                     goOn = endOfStream_ && HasEnded(owner);
@@ -178,11 +178,7 @@ void Mux::DoSend(const MemoryChunk& chunk) {
     Component::DoSend(chunk);
     const uint32_t size = chunk.Size();
     bytesSent_ = SV::SaturatingAdd<uint32_t>(bytesSent_, size);
-    if (session_) {
-        if (boost::shared_ptr<Pump> pump = session_->GetPump()) {
-            pump->NoteMuxOutput(size != 0);
-        }
-    }
+    if (boost::shared_ptr<Pump> pump = GetSessionPump()) pump->NoteMuxOutput(size != 0);
 }
 
 void Mux::DoTick() {
@@ -422,7 +418,7 @@ bool Mux::IsWritten(const SampleStream& stream) const {
     if (audioSource_ == nullptr || stream.GetType() != SampleMediaTypeAudio) {
         return true;
     }
-    return dynamic_cast<SampleSource*>(stream.GetOwner()) == audioSource_;
+    return stream.GetSource() == audioSource_;
 }
 
 void Mux::AddSideBranch(const ComponentStack& branch) { sideBranches_.push_back(branch); }

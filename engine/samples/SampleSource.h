@@ -8,7 +8,7 @@ namespace SarvelonMediaKit {
 // What a multiplexer asks of a demultiplexer that feeds it. The demultiplexer base provides
 // it beside SampleStreamOwner; it is declared here so that the multiplexers do not depend on
 // the demultiplexers. A multiplexer finds it on a linked component that answers IsDemux, and
-// on the owner of a stream it was given.
+// as the source a stream it was given carries (SampleStream::GetSource).
 class SampleSource {
 public:
     virtual ~SampleSource() {}

@@ -18,6 +18,8 @@
 
 namespace SarvelonMediaKit {
 
+class SampleSource;
+
 // The queue of one elementary stream between the demultiplexer and a multiplexer, with the
 // stream's chain of sample filters in front of it.
 //
@@ -77,6 +79,10 @@ public:
     uint32_t GetTailroom() const { return tailroom_; }
 
     SampleStreamOwner* GetOwner() const { return owner_; }
+    // The producer the stream was handed to its consumer by, which a multiplexer asks for more
+    // samples when the stream runs dry; null when it has none. Set by that producer.
+    SampleSource* GetSource() const { return source_; }
+    void SetSource(SampleSource* source) { source_ = source; }
     StreamReference GetStreamRef() const { return streamRef_; }
     uint32_t GetType() const { return type_; }
     uint32_t GetInputFormat() const { return inputFormat_; }
@@ -117,6 +123,7 @@ private:
     void SetQueued(uint64_t bytes);
 
     SampleStreamOwner* owner_;
+    SampleSource* source_ = nullptr;
     StreamReference streamRef_;
     bool connected_;
     std::deque<QueuedSample> queue_;

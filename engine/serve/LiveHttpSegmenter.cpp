@@ -5,6 +5,7 @@
 #include "SVLibrary/Output/DebugPrint.h"
 #include "engine/container/MediaTrack.h"
 #include "engine/core/Session.h"
+#include "engine/serve/HlsSegmentTiming.h"
 #include "engine/serve/LiveHttpServer.h"
 
 namespace SarvelonMediaKit {
@@ -291,9 +292,11 @@ void LiveHttpSegmenter::SeekToSegment(uint32_t number) {
     if (currentTrack_) {
         const MediaTrackIndex& index = currentTrack_->GetIndex();
         const uint32_t timescale = index.GetTimescale();
-        if (timescale != 0 && !adaptive_ && ListsUniformSegments(*currentTrack_)) {
+        if (timescale != 0 && !adaptive_ &&
+            HlsSegmentTiming::ListsUniformSegments(*currentTrack_)) {
             // Uniform segments of the longest group of pictures (see UniformDurations).
-            const uint64_t gop = uint64_t(LongestGop(*currentTrack_)) * 1000000u / timescale;
+            const uint64_t gop =
+                uint64_t(HlsSegmentTiming::LongestGop(*currentTrack_)) * 1000000u / timescale;
             time = static_cast<uint64_t>(double(number) * (double(gop) + kTickMicroseconds));
         } else if (timescale != 0 && number < index.GetCount()) {
             // The list names the index's entries: segment n is the group from entry n on.

@@ -23,6 +23,7 @@
 
 namespace SarvelonMediaKit {
 
+struct HlsPlaylist;
 class LiveHttpServer;
 class MediaTrack;
 
@@ -199,28 +200,14 @@ private:
     bool IsSegment(const LiveHttpFile* file) const;
     SV::PilTime Now() const;
 
-    // ---- Playlist texts and timing (LiveHttpSegmenterPlaylist.cpp) ----
-    // Whole seconds of a tick count, to the nearest, a half second upward.
-    static uint64_t WholeSeconds(uint64_t ticks, uint32_t timescale);
-    // The longest group of pictures in ticks: the widest spacing of consecutive key frames.
-    static uint32_t LongestGop(const MediaTrack& track);
-    // Whether the complete list of one rendition names segments of one fixed length: every
-    // group of pictures lasts the longest one, the first from 0 on, so that segment k of the
-    // uniform list is the k-th group the segmenter cuts. Otherwise the list names the index's
-    // entries one by one.
-    static bool ListsUniformSegments(const MediaTrack& track);
-    // The durations (whole seconds) of the uniform list of a track.
-    static std::vector<uint64_t> UniformDurations(const MediaTrack& track);
-    // The durations (whole seconds) of one segment per key frame.
-    static std::vector<uint64_t> IndexDurations(const MediaTrack& track);
-    // The same in milliseconds, each measured from the milliseconds already listed.
-    static std::vector<uint64_t> IndexMilliseconds(const MediaTrack& track);
-    bool WriteMaster(std::string& text);
-    bool WriteCompleteList(TrackId track, std::string& text);
+    // ---- Playlists (LiveHttpSegmenterPlaylist.cpp) ----
+    // Each fills the playlist and returns true, or false when there is nothing to list yet.
+    bool MakeMaster(HlsPlaylist& playlist);
+    bool MakeCompleteList(TrackId track, HlsPlaylist& playlist);
     // The complete list of one rendition with uneven groups of pictures: one segment per
     // index entry, each with its own duration.
-    bool WriteIndexList(const MediaTrack& track, std::string& text);
-    bool WriteSlidingWindow(TrackId track, std::string& text);
+    bool MakeIndexList(const MediaTrack& track, HlsPlaylist& playlist);
+    bool MakeSlidingWindow(TrackId track, HlsPlaylist& playlist);
     std::string SegmentName(TrackId track, uint32_t number) const;
 
     mutable SV::Mutex lock_;  // recursive; guards everything below

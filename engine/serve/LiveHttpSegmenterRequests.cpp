@@ -3,6 +3,7 @@
 
 #include "engine/container/MediaTrack.h"
 #include "engine/core/Session.h"
+#include "engine/serve/HlsSegmentTiming.h"
 #include "engine/serve/LiveHttpSegmenter.h"
 #include "engine/serve/LiveHttpServer.h"
 
@@ -184,8 +185,9 @@ uint32_t LiveHttpSegmenter::ListedSegmentCount(const Request& request) const {
         if (it == tracks_.end() || !it->second.track) return 0;
         return it->second.track->GetIndex().GetCount();
     }
-    if (!ListsUniformSegments(*currentTrack_)) return currentTrack_->GetIndex().GetCount();
-    return static_cast<uint32_t>(UniformDurations(*currentTrack_).size());
+    if (!HlsSegmentTiming::ListsUniformSegments(*currentTrack_))
+        return currentTrack_->GetIndex().GetCount();
+    return static_cast<uint32_t>(HlsSegmentTiming::UniformDurations(*currentTrack_).size());
 }
 
 LiveHttpSegmenter::Outcome LiveHttpSegmenter::EvaluateSegment(

@@ -175,7 +175,7 @@ void FakeDemux::LoadTitle(const std::string& path) {
     parser.AddPesPayloadToSample();
 
     std::map<uint8_t, size_t> byId;
-    for (const Mpeg2PsPsm::EsMapEntry& entry : parser.GetEsMap()) {
+    for (const Mpeg2PsPsm::EsMapEntry& entry : parser.GetStreamMap().GetEsMap()) {
         const uint8_t id = entry.elementary_stream_id;
         uint32_t type = SampleMediaTypeAudio;
         uint32_t format = 0;
@@ -302,6 +302,7 @@ void FakeDemux::MakeStreams() {
             this, StreamReference(specs_[i].streamRef), specs_[i].type, specs_[i].format);
         stream->SetHeadroom(sampleHeadroom_);
         stream->SetTailroom(sampleTailroom_);
+        stream->SetSource(this);
         streams_.push_back(stream);
         mux_->AddSampleStream(stream);
     }

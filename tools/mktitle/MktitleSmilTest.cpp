@@ -72,7 +72,7 @@ std::vector<Element> EmptyElements(const std::string& text) {
 class DigestParser : public SarvelonMediaKit::Mpeg2PsParserListener,
                      public SarvelonMediaKit::Mpeg2PsParser {
 public:
-    DigestParser() : Mpeg2PsParser(*this, false) { SetHashEnabled(true); }
+    DigestParser() : Mpeg2PsParser(*this, false) { GetHeaderSection().SetHashEnabled(true); }
 };
 
 std::string EngineDigest(const std::string& path) {
@@ -81,7 +81,7 @@ std::string EngineDigest(const std::string& path) {
     parser.Parse(SarvelonMediaKit::MemoryChunk::CopyOf(bytes), false);
     std::string hex;
     static const char kDigits[] = "0123456789abcdef";
-    for (uint8_t byte : parser.GetIndexDigest()) {
+    for (uint8_t byte : parser.GetHeaderSection().GetIndexDigest()) {
         hex += kDigits[byte >> 4];
         hex += kDigits[byte & 15];
     }

@@ -19,9 +19,7 @@ const uint32_t kPollMilliseconds = 200;
 
 }  // namespace
 
-bool IsManifestTitle(const std::string& title) {
-    return Transformer::ClassifyMedia(title) == MediaFormatSmil;
-}
+bool IsManifestTitle(const std::string& title) { return ClassifyMedia(title) == MediaFormatSmil; }
 
 int RemuxManifest(const CommandLine& cli, const std::string& title, const OutputFile& output,
                   bool ps, const volatile std::sig_atomic_t& stopSignal) {

@@ -34,7 +34,7 @@ std::vector<std::string> EventLog(const Bytes& title, const std::vector<size_t>&
     RecordingParser parser(true);
     parser.Feed(title, pieces);
     std::vector<std::string> log = parser.log;
-    for (const Mpeg2PsParser::Chapter& c : parser.GetChapters()) {
+    for (const Mpeg2PsParser::Chapter& c : parser.GetHeaderSection().GetChapters()) {
         log.push_back("chapter " + std::to_string(c.time) + " " + c.title + " " +
                       std::to_string(c.thumbnailPosition) + "+" + std::to_string(c.thumbnailSize));
     }
@@ -122,9 +122,9 @@ TEST(Mpeg2PsParserTitleTest, IndexDigestCoversTheEntriesAsTheyWereFed) {
     const std::vector<Bytes> plainPackets = IndexPackets(plain);
     ASSERT_EQ(1u, plainPackets.size());
     RecordingParser a(true);
-    a.SetHashEnabled(true);
+    a.GetHeaderSection().SetHashEnabled(true);
     EXPECT_EQ(Mpeg2PsParser::ResultProgramEnd, a.Feed(plain, {7}));
-    EXPECT_EQ(Sha256Of(plainPackets), a.GetIndexDigest());
+    EXPECT_EQ(Sha256Of(plainPackets), a.GetHeaderSection().GetIndexDigest());
 
     // One entry over several packets: at each packet's end the whole buffer so far is fed.
     const Bytes split = ReadFile(Fixtures::MakeTitle(
@@ -138,14 +138,14 @@ TEST(Mpeg2PsParserTitleTest, IndexDigestCoversTheEntriesAsTheyWereFed) {
         fed.push_back(buffer);
     }
     RecordingParser b(true);
-    b.SetHashEnabled(true);
+    b.GetHeaderSection().SetHashEnabled(true);
     EXPECT_EQ(Mpeg2PsParser::ResultProgramEnd, b.Feed(split, {}));
-    EXPECT_EQ(Sha256Of(fed), b.GetIndexDigest());
+    EXPECT_EQ(Sha256Of(fed), b.GetHeaderSection().GetIndexDigest());
 
     // Without the hash switched on there is no digest.
     RecordingParser c(true);
     c.Feed(plain, {});
-    EXPECT_TRUE(c.GetIndexDigest().empty());
+    EXPECT_TRUE(c.GetHeaderSection().GetIndexDigest().empty());
 }
 
 TEST(Mpeg2PsParserTitleTest, TrickPlayWritesKeyFramesAtTheFrameStepWithSilentAudio) {
@@ -159,8 +159,8 @@ TEST(Mpeg2PsParserTitleTest, TrickPlayWritesKeyFramesAtTheFrameStepWithSilentAud
     ASSERT_EQ(3600u, frameStep);  // 25 frames per second
 
     parser.SetSelectedTrack(track);
-    parser.SetTrickPlayFlags(Mpeg2PsTrickPlayWriter::SilentAudio);
-    parser.SetTrickPlayRate(4, true);
+    parser.GetTrickPlay().SetFlags(Mpeg2PsTrickPlayWriter::SilentAudio);
+    parser.GetTrickPlay().SetRate(4, true);
     parser.Reset(false);
     parser.output.clear();
     parser.outputChunks.clear();
@@ -217,7 +217,7 @@ TEST(Mpeg2PsParserTitleTest, TrickPlayWithoutTrackOrWithUnsupportedAudioStops) {
     const Bytes& title = ChapterTitleBytes();
     {
         RecordingParser parser(false);
-        parser.SetTrickPlayRate(4, true);
+        parser.GetTrickPlay().SetRate(4, true);
         EXPECT_EQ(Mpeg2PsParser::ResultNoSelectedTrack, parser.Feed(title, {}));
     }
     {
@@ -230,8 +230,8 @@ TEST(Mpeg2PsParserTitleTest, TrickPlayWithoutTrackOrWithUnsupportedAudioStops) {
                        0x06, 0x01, 0x02};
         track->GetInfo().SetValue(TrackInfoKey_AudioEsDescriptor, SV::SVTypedValue(es));
         parser.SetSelectedTrack(track);
-        parser.SetTrickPlayFlags(Mpeg2PsTrickPlayWriter::SilentAudio);
-        parser.SetTrickPlayRate(-4, true);
+        parser.GetTrickPlay().SetFlags(Mpeg2PsTrickPlayWriter::SilentAudio);
+        parser.GetTrickPlay().SetRate(-4, true);
         EXPECT_EQ(Mpeg2PsParser::ResultUnsupportedAudio, parser.Feed(title, {}));
     }
 }

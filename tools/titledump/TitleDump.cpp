@@ -48,7 +48,7 @@ protected:
         if (found == index_.end()) {
             StreamSummary stream;
             stream.streamId = id;
-            for (const Mpeg2PsPsm::EsMapEntry& entry : GetEsMap()) {
+            for (const Mpeg2PsPsm::EsMapEntry& entry : GetStreamMap().GetEsMap()) {
                 if (entry.elementary_stream_id == id) {
                     stream.streamType = entry.stream_type;
                 }
@@ -183,7 +183,7 @@ bool ReadTitle(const std::string& path, TitleSummary& summary, std::string& erro
         return false;
     }
     summary.fileSize = regular ? uint64_t(info.st_size) : summary.bytesParsed;
-    summary.chapters = parser.GetChapters();
+    summary.chapters = parser.GetHeaderSection().GetChapters();
     return true;
 }
 
