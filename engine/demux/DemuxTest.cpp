@@ -297,7 +297,7 @@ TEST(Mpeg2PsDemuxControl, TracksOfVersionThreeOrMoreAreRejectedAndUseNoId) {
         if (version >= 0) {
             track->GetInfo().SetValue(TrackInfoKey_Version, SV::SVTypedValue(uint32_t(version)));
         }
-        EXPECT_EQ(0u, demux->OnNewTrack(track));
+        EXPECT_EQ(Mpeg2PsResult::Ok, demux->OnNewTrack(track));
     }
     ASSERT_EQ(3u, demux->GetTracks().size());
     uint32_t id = 1;
