@@ -48,7 +48,8 @@ public:
     //                (in the bytes of tag 0x1E) goes to onNestedBlock, or, when that is empty,
     //                to this function again; chapters read before a failure stay;
     //   others:      ignored.
-    // Mpeg2PsResult::Ok, Mpeg2PsResult::BadTags, or the first non-zero result of onNestedBlock.
+    // Mpeg2PsResult::Ok, Mpeg2PsResult::BadTags, or the first result other than Ok of
+    // onNestedBlock.
     Mpeg2PsResult ParseMetadataBlock(const Mpeg2PsMetadata& block, std::vector<Chapter>& chapters,
                                      const ThumbnailHandler& onThumbnail,
                                      const BlockHandler& onNestedBlock);

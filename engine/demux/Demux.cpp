@@ -15,6 +15,7 @@ namespace {
 
 const char kVideoTimeBuffered[] = "StatsKey_VideoTimeBuffered";
 const char kAudioTimeBuffered[] = "StatsKey_AudioTimeBuffered";
+const char kSamplesDropped[] = "StatsKey_SamplesDropped";
 
 }  // namespace
 
@@ -148,6 +149,16 @@ void Demux::DoSetPosition(BytePosition position, StackId stackId) {
 }
 
 void Demux::DoGetStatistics(SV::SVDictionary& statistics) {
+    if (statistics.GetValue(kSamplesDropped) != nullptr) {
+        // Added to what the chain's other demultiplexers (a side branch's) counted before.
+        uint64_t dropped = 0;
+        statistics.GetUnsignedLong(kSamplesDropped, dropped);
+        for (SampleStreamMap::iterator it = sampleStreams_.begin(); it != sampleStreams_.end();
+             ++it) {
+            dropped += it->second->GetDroppedSamples();
+        }
+        statistics.SetValue(kSamplesDropped, SV::SVTypedValue(dropped));
+    }
     const char* key = nullptr;
     uint32_t type = 0;
     if (GetStackId() == StackIdMain) {
