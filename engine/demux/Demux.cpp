@@ -4,6 +4,7 @@
 
 #include "SVLibrary/Output/DebugPrint.h"
 #include "SVLibrary/TypedValue/SVDictionary.h"
+#include "engine/codecs/MediaTiming.h"
 #include "engine/core/Session.h"
 #include "engine/core/MemoryTracker.h"
 #include "engine/samples/SampleConsumer.h"
@@ -176,8 +177,8 @@ void Demux::DoGetStatistics(SV::SVDictionary& statistics) {
     for (SampleStreamMap::iterator it = sampleStreams_.begin(); it != sampleStreams_.end(); ++it) {
         const boost::shared_ptr<SampleStream>& stream = it->second;
         if (stream->GetType() == type && stream->IsConnected()) {
-            const float seconds =
-                static_cast<float>(stream->GetBufferedDuration().Get()) / 1000000.0f;
+            const float seconds = static_cast<float>(stream->GetBufferedDuration().Get()) /
+                                  static_cast<float>(kMicrosecondsPerSecond);
             statistics.SetValue(key, SV::SVTypedValue(seconds));
             return;
         }

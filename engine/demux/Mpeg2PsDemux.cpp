@@ -399,7 +399,8 @@ void Mpeg2PsDemux::DoGetStatistics(SV::SVDictionary& statistics) {
     }
     if (timeKey && statistics.GetValue(timeKey) != nullptr) {
         const float value = statistics.GetFloatOrDefault(timeKey, 0.0f) +
-                            static_cast<float>(GetTimeBufferedAhead().Get()) / 1000000.0f;
+                            static_cast<float>(GetTimeBufferedAhead().Get()) /
+                                static_cast<float>(kMicrosecondsPerSecond);
         statistics.SetValue(timeKey, SV::SVTypedValue(value));
     }
     if (!currentTrack_) {

@@ -96,7 +96,7 @@ Mpeg2PsResult Mpeg2PsParser::StartSample() {
     if (selectedTrack_) {
         const double seconds = selectedTrack_->GetTimingOffset();
         if (seconds > 0 && seconds < 1.0e12) {
-            offset = static_cast<uint64_t>(seconds * 1000000.0);
+            offset = static_cast<uint64_t>(seconds * static_cast<double>(kMicrosecondsPerSecond));
         }
     }
     SampleMediaType type = SampleMediaTypeNone;

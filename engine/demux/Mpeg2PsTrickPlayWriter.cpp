@@ -197,7 +197,7 @@ Mpeg2PsResult Mpeg2PsTrickPlayWriter::Write(const Sample& sample, const Input& i
         uint64_t limit = index.GetDuration();
         if (index.GetTimescale() != 0) {
             const unsigned __int128 ticks =
-                static_cast<unsigned __int128>(limit) * 90000 / index.GetTimescale();
+                static_cast<unsigned __int128>(limit) * kTicksPerSecond / index.GetTimescale();
             limit = ticks > UINT64_MAX ? UINT64_MAX : static_cast<uint64_t>(ticks);
         }
         position = std::min(position, limit);

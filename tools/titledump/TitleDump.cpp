@@ -13,6 +13,7 @@
 #include "SVLibrary/Util/Hex.h"
 #include "json/KvJsonWriter.h"
 
+#include "engine/codecs/MediaTiming.h"
 #include "engine/container/Mpeg2PsIndexEntryReader.h"
 #include "engine/container/TrackInfoKeys.h"
 #include "engine/core/MemoryChunk.h"
@@ -204,7 +205,8 @@ std::string FormatTitle(const TitleSummary& summary) {
         for (uint32_t k = 0; k < index.GetCount(); ++k) {
             const MediaTrackIndex::Entry& e = index.GetEntries()[k];
             out += Format("    seek %u: time %u ticks (%.3f s), position %llu\n", k, e.time,
-                          e.time / 90000.0, static_cast<unsigned long long>(e.position));
+                          e.time / static_cast<double>(kTicksPerSecond),
+                          static_cast<unsigned long long>(e.position));
         }
     }
     out += Format("chapters: %zu\n", summary.chapters.size());
@@ -213,8 +215,8 @@ std::string FormatTitle(const TitleSummary& summary) {
         out += Format(
             "chapter %zu: time %u ticks (%.3f s), title \"%s\", thumbnail %u bytes at "
             "%llu\n",
-            i, c.time, c.time / 90000.0, c.title.c_str(), c.thumbnailSize,
-            static_cast<unsigned long long>(c.thumbnailPosition));
+            i, c.time, c.time / static_cast<double>(kTicksPerSecond), c.title.c_str(),
+            c.thumbnailSize, static_cast<unsigned long long>(c.thumbnailPosition));
     }
     out += Format("streams: %zu\n", summary.streams.size());
     for (const StreamSummary& s : summary.streams) {
@@ -267,7 +269,9 @@ ns::Value JsonValue(const SV::SVTypedValue& value) {
     return ns::Value();
 }
 
-ns::Value Seconds(uint64_t ticks) { return ns::Value(double(ticks) / 90000.0); }
+ns::Value Seconds(uint64_t ticks) {
+    return ns::Value(double(ticks) / static_cast<double>(kTicksPerSecond));
+}
 
 }  // namespace
 
@@ -387,7 +391,8 @@ std::vector<std::string> TitleProblems(const TitleSummary& summary) {
         problems.push_back(
             Format("the media are damaged: their decode times span %.3f s of the "
                    "%.3f s its index gives",
-                   double(reached) / 1e6, double(duration) / 1e6));
+                   double(reached) / static_cast<double>(kMicrosecondsPerSecond),
+                   double(duration) / static_cast<double>(kMicrosecondsPerSecond)));
     }
     return problems;
 }
