@@ -54,8 +54,8 @@ public:
 
     // Parses the chunk's bytes (from the resume offset when resume is set). Returns the first
     // result other than Ok (a listener's own code among them, unchanged), or Ok when the chunk
-    // was consumed. The caller's chunk is never changed:
-    // what pass-through mode inserts or cuts goes into a chunk of the parser's own.
+    // was consumed. The caller's chunk is never changed: what pass-through mode inserts or
+    // cuts goes into a chunk of the parser's own.
     Mpeg2PsResult Parse(MemoryChunk chunk, bool resume);
 
     // The reader of the header section: index entries, chapters, the index digest
