@@ -9,7 +9,9 @@
 #include "app/LoginViewController.h"
 #include "app/Qplayer.h"
 #include "app/QplayerControls.h"
+#include "app/ResultTableViewCell.h"
 #include "app/ZULAppDelegate.h"
+#include "app/ZULImageDownload.h"
 #include "platform/media/MoviePlayer.h"
 #include "platform/ui/AlertView.h"
 #include "platform/ui/Application.h"
@@ -125,7 +127,31 @@ bool TypeInto(const std::shared_ptr<ui::TextField>& field, const std::string& te
     return driver.Type(text);
 }
 
+// The page at `path` on the configured base URL; `path` alone without a configuration.
+std::string PageURL(const std::string& path) {
+    ZULAppDelegate* delegate = ZULAppDelegate::Current();
+    if (!delegate) return path;
+    std::string base = delegate->zulBaseURL();
+    while (!base.empty() && base.back() == '/') base.pop_back();
+    return base + path;
+}
+
 }  // namespace
+
+bool DemoSession::ShowsDownloadedThumbnail(ui::TableView& table) {
+    const std::string cache = ZULImageDownload::cachePath();
+    if (cache.empty()) return false;
+    for (const std::shared_ptr<ui::TableViewCell>& cell : table.VisibleCells()) {
+        auto result = std::dynamic_pointer_cast<ResultTableViewCell>(cell);
+        ui::Image::Ptr image = result ? result->thumbView()->GetImage() : nullptr;
+        if (image && image->Path().compare(0, cache.size() + 1, cache + "/") == 0) return true;
+    }
+    return false;
+}
+
+std::string DemoSession::PageLoadedTag(const std::string& path) {
+    return kFinishLoadTag + PageURL(path);
+}
 
 DemoSession::DemoSession(Options options, DemoStepRunner::WaitFunction wait,
                          DemoStepRunner::CaptureFunction capture,
@@ -252,9 +278,9 @@ void DemoSession::AddSteps() {
         }
         return true;
     };
-    title.done = [titlePath] { return EndsWith(LoadedPage(), titlePath); };
+    title.done = [titlePath] { return LoadedPage() == PageURL(titlePath); };
     title.doneText = "the title page did not finish loading";
-    title.tags = {kFinishLoadTag};
+    title.tags = {PageLoadedTag(titlePath)};
     title.timeout = 15;
     runner_.Add(title);
 
@@ -388,9 +414,9 @@ void DemoSession::AddSteps() {
     };
     search.done = [] {
         auto table = PortalView<ui::TableView>("TableView");
-        return table && !table->IndexPathsForVisibleRows().empty();
+        return table && ShowsDownloadedThumbnail(*table);
     };
-    search.doneText = "no result row is shown";
+    search.doneText = "no result row shows its downloaded thumbnail";
     search.tags = {"[SCP] zulSearch didReceiveData",
                    "[SCP] zulImageDownload didFinishDownloading:"};
     search.timeout = 20;

@@ -14,6 +14,7 @@
 #include <string>
 
 #include "app/DemoStepRunner.h"
+#include "platform/ui/TableView.h"
 
 class DemoSession {
 public:
@@ -39,6 +40,14 @@ public:
 
     // What the title page's status line said after the completion, read back by script.
     const std::string& PageStatus() const { return *pageStatus_; }
+
+    // The search has shown what a person waits for: a result row on screen with its
+    // downloaded thumbnail (a picture from the thumbnail cache). The loading row, the
+    // no-results row and a row with a placeholder picture do not count.
+    static bool ShowsDownloadedThumbnail(ui::TableView& table);
+    // The beginning of the log line that says the page at `path` finished loading, with the
+    // page's full URL on the configured base URL, so that no other page's load counts.
+    static std::string PageLoadedTag(const std::string& path);
 
 private:
     void AddSteps();

@@ -14,6 +14,7 @@
 
 #include "app/LoginViewController.h"
 #include "app/ZULAppDelegate.h"
+#include "app/testing/DemoPortal.h"
 #include "platform/core/LogWriter.h"
 #include "platform/net/CookieStorage.h"
 #include "platform/store/UserDefaults.h"
@@ -68,11 +69,7 @@ protected:
     }
 
     void StartPortal(const std::string& accountsFile = std::string()) {
-        ZulPortal::PortalServer::Options options;
-        options.dataFolder = SV_PORTAL_DATA_DIR;
-        options.mktitle = SV_MKTITLE_PATH;
-        options.accountsFile = accountsFile;
-        portal_ = std::make_unique<ZulPortal::PortalServer>(options);
+        portal_ = AppTestSupport::StartDemoPortal(accountsFile);
     }
 
     // Launches the application against the portal: the sign-in screen at the window's root.

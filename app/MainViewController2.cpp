@@ -461,38 +461,12 @@ void MainViewController2::showMenuAction() {
 
     const double visible = isSearchActive_ ? 0 : contentViewWidthWhenMenuVisible_;
     const double x = GetView()->Frame().MaxX() - visible + contentViewBounceWidth_;
-    std::weak_ptr<ui::ViewController> weak = weak_from_this();
-    ui::Animate(
-        kAnimationDuration, 0, ui::AnimationOptions::CurveEaseOut,
-        [this, x] {
-            ui::Rect frame = contentView_->Frame();
-            frame.origin.x = x;
-            contentView_->SetFrame(frame);
-            setContentViewShadowHidden(false);
-        },
-        [weak](bool) {
-            auto controller = weak.lock();
-            if (!controller) return;
-            auto& self = static_cast<MainViewController2&>(*controller);
-            if (!self.contentView_) return;
-            if (self.isSearchActive_) self.contentView_->SetHidden(true);
-            ui::Animate(
-                kAnimationDuration, 0, ui::AnimationOptions::AllowUserInteraction,
-                [&self] {
-                    ui::Rect frame = self.contentView_->Frame();
-                    frame.origin.x -= self.contentViewBounceWidth_;
-                    self.contentView_->SetFrame(frame);
-                },
-                [weak](bool) {
-                    auto controller = weak.lock();
-                    if (!controller) return;
-                    auto& self = static_cast<MainViewController2&>(*controller);
-                    self.isMenuVisible_ = true;
-                    self.setMenuButtonAction(&MainViewController2::hideMenuAction);
-                    self.swipeGestureRecognizer_->SetEnabled(true);
-                    self.swipeGestureRecognizer_->SetDirection(ui::SwipeDirection::Left);
-                });
-        });
+    slideContentView(true, [this, x] {
+        ui::Rect frame = contentView_->Frame();
+        frame.origin.x = x;
+        contentView_->SetFrame(frame);
+        setContentViewShadowHidden(false);
+    });
 }
 
 void MainViewController2::hideMenuAction() {
@@ -502,41 +476,52 @@ void MainViewController2::hideMenuAction() {
     if (menuSearchBar_) menuSearchBar_->ResignFirstResponder();
     swipeGestureRecognizer_->SetEnabled(false);
 
+    slideContentView(false, [this] {
+        if (menuTableView_) menuTableView_->SetAlpha(0);
+        ui::Rect frame = contentView_->Frame();
+        frame.origin.x = -contentViewBounceWidth_;
+        contentView_->SetFrame(frame);
+        setContentViewShadowHidden(true);
+    });
+}
+
+void MainViewController2::slideContentView(bool opening, std::function<void()> slide) {
     std::weak_ptr<ui::ViewController> weak = weak_from_this();
-    ui::Animate(
-        kAnimationDuration, 0, ui::AnimationOptions::CurveEaseOut,
-        [this] {
-            if (menuTableView_) menuTableView_->SetAlpha(0);
-            ui::Rect frame = contentView_->Frame();
-            frame.origin.x = -contentViewBounceWidth_;
-            contentView_->SetFrame(frame);
-            setContentViewShadowHidden(true);
-        },
-        [weak](bool) {
-            auto controller = weak.lock();
-            if (!controller) return;
-            auto& self = static_cast<MainViewController2&>(*controller);
-            if (!self.contentView_) return;
-            ui::Animate(
-                kAnimationDuration, 0, ui::AnimationOptions::AllowUserInteraction,
-                [&self] {
-                    ui::Rect frame = self.contentView_->Frame();
-                    frame.origin.x = 0;
-                    self.contentView_->SetFrame(frame);
-                },
-                [weak](bool) {
+    ui::Animate(kAnimationDuration, 0, ui::AnimationOptions::CurveEaseOut, std::move(slide),
+                [weak, opening](bool) {
                     auto controller = weak.lock();
                     if (!controller) return;
                     auto& self = static_cast<MainViewController2&>(*controller);
-                    self.isMenuVisible_ = false;
-                    self.setMenuButtonAction(&MainViewController2::showMenuAction);
-                    if (self.contentViewWebView_) {
-                        self.contentViewWebView_->SetUserInteractionEnabled(true);
-                    }
-                    self.swipeGestureRecognizer_->SetEnabled(true);
-                    self.swipeGestureRecognizer_->SetDirection(ui::SwipeDirection::Right);
+                    if (!self.contentView_) return;
+                    // Searching, the menu takes the whole screen: the content view goes out of
+                    // sight.
+                    if (opening && self.isSearchActive_) self.contentView_->SetHidden(true);
+                    ui::Animate(
+                        kAnimationDuration, 0, ui::AnimationOptions::AllowUserInteraction,
+                        [&self, opening] {
+                            // The bounce: back by its width when opening, to the left edge when
+                            // closing.
+                            ui::Rect frame = self.contentView_->Frame();
+                            frame.origin.x =
+                                opening ? frame.origin.x - self.contentViewBounceWidth_ : 0;
+                            self.contentView_->SetFrame(frame);
+                        },
+                        [weak, opening](bool) {
+                            auto controller = weak.lock();
+                            if (!controller) return;
+                            static_cast<MainViewController2&>(*controller).menuSlideEnded(opening);
+                        });
                 });
-        });
+}
+
+void MainViewController2::menuSlideEnded(bool opened) {
+    isMenuVisible_ = opened;
+    setMenuButtonAction(opened ? &MainViewController2::hideMenuAction
+                               : &MainViewController2::showMenuAction);
+    if (!opened && contentViewWebView_) contentViewWebView_->SetUserInteractionEnabled(true);
+    swipeGestureRecognizer_->SetEnabled(true);
+    swipeGestureRecognizer_->SetDirection(opened ? ui::SwipeDirection::Left
+                                                 : ui::SwipeDirection::Right);
 }
 
 // --- rotation

@@ -25,6 +25,7 @@
 // (MainViewController2Interface.h). Main thread only; make it with std::make_shared.
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -196,6 +197,11 @@ private:
     void setUpNavigationBar();
     void setUpLoadingView();
     void setMenuButtonAction(void (MainViewController2::*action)());
+    // The menu's slide in two steps: `slide` (easing out), then the bounce back (letting touches
+    // through), each step only while the screen and its content view are still there.
+    void slideContentView(bool opening, std::function<void()> slide);
+    // The menu is open (or closed): the button, the swipe and the page's touches follow.
+    void menuSlideEnded(bool opened);
     void applyBackItemRule(const std::string& pageUrl);
     void stopObserving();
 

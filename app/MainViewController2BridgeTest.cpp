@@ -111,4 +111,35 @@ TEST_F(MainViewController2BridgeTest, ClosingThePlayerStoresTheProgressAndShowsN
     EXPECT_EQ(alertsBefore_, ui::AlertLog::Entries().size());
 }
 
+// An error while playing: the page hears of the error first, then of the progress (10:00 of a
+// two-hour title is worth keeping), and only once the player is gone does the alert come.
+TEST_F(MainViewController2BridgeTest, AnErrorSendsTheErrorThenTheProgressThenAlerts) {
+    ServeTitle("\"1001\"", "1001");
+    ASSERT_NO_FATAL_FAILURE(PlayFromTitlePage());
+    movie_->duration = 7200;
+    movie_->BecomePlayable();
+    movie_->time = 600;
+    driver_.Advance(1);
+    ASSERT_TRUE(Scripts().empty());
+    // As the player reports a connection error.
+    std::shared_ptr<Qplayer> player = Portal()->qPlayer();
+    ASSERT_NE(nullptr, player->delegate());
+    player->delegate()->playbackDidStopOnError(Qplayer::kConnectionError,
+                                               Qplayer::kConnectionErrorText);
+    EXPECT_EQ((std::vector<std::string>{"__zulPlayerProxy('error',1001,300);",
+                                        "__zulPlayerProxy('play_progress',1001,600);"}),
+              Scripts());
+    EXPECT_EQ(alertsBefore_, ui::AlertLog::Entries().size());
+    EXPECT_EQ(nullptr, Portal()->qPlayer());
+
+    ASSERT_TRUE(driver_.WaitFor(
+        [this] { return PlayerGone() && ui::AlertView::TopVisibleAlert() != nullptr; }, kTimeout));
+    EXPECT_EQ(alertsBefore_ + 1, ui::AlertLog::Entries().size());
+    const std::string message = ui::AlertView::TopVisibleAlert()->Message();
+    ASSERT_GE(message.size(), 5u);
+    EXPECT_EQ("(300)", message.substr(message.size() - 5));
+    // Nothing more reached the page.
+    EXPECT_EQ(2u, Scripts().size());
+}
+
 }  // namespace

@@ -13,13 +13,9 @@
 #include <vector>
 
 #include "app/PortalTestFixture.h"
-#include "app/SarvelonBridge.h"
-#include "app/testing/RecordingRelay.h"
-#include "engine/api/SViOsApiState.h"
-#include "engine/serve/ListeningPort.h"
+#include "app/testing/EngineTestSupport.h"
 #include "platform/ui/HeadlessWebViewBackend.h"
 #include "tests/support/TestLabels.h"
-#include "tests/support/UnusedPort.h"
 
 namespace {
 
@@ -42,46 +38,20 @@ class MainViewController2EndToEndTest : public PortalTestBase {
 protected:
     void SetUp() override {
         PortalTestBase::SetUp();
-        SarvelonBridge::SetCurrent(nullptr);
-        SarvelonMediaKit::SViOsApiState::Instance().ResetForTesting();
-        enginePort_ = SvTestSupport::UnusedLoopbackPort();
-        ASSERT_NE(0, enginePort_);
-        SarvelonMediaKit::SetLoopbackPort(enginePort_);
-        relay_ = std::make_unique<AppTestSupport::RecordingRelay>(enginePort_);
-        ASSERT_NE(0, relay_->Port());
-        ns::MoviePlayer::SetFactory([this]() -> std::unique_ptr<ns::MoviePlayer> {
-            auto player =
-                std::make_unique<KeptStatisticsPlayer>(enginePort_, relay_->Port(), statistics_);
-            player->SetRate(8);
+        engine_.Start([this](uint16_t enginePort, uint16_t relayPort) {
             ++players_;
-            return player;
+            return std::make_unique<KeptStatisticsPlayer>(enginePort, relayPort, statistics_);
         });
     }
     void TearDown() override {
         PortalTestBase::TearDown();
-        relay_.reset();
-        SarvelonMediaKit::SViOsApiState::Instance().ResetForTesting();
+        engine_.Stop();
     }
-
-    // Steps with the loop's clock following real time, until cond holds or `seconds` passed.
     bool RunRealTime(const std::function<bool()>& cond, double seconds) {
-        using Clock = std::chrono::steady_clock;
-        const Clock::time_point end =
-            Clock::now() + std::chrono::milliseconds(static_cast<int>(seconds * 1000));
-        Clock::time_point last = Clock::now();
-        while (Clock::now() < end) {
-            for (int i = 0; i < 3; ++i) ns::RunLoop::Main().RunOnce(std::chrono::milliseconds(0));
-            loop_.Loop().RunOnce(std::chrono::milliseconds(5));
-            const Clock::time_point now = Clock::now();
-            loop_.Clock().Advance(now - last);
-            last = now;
-            if (cond()) return true;
-        }
-        return cond();
+        return AppTestSupport::RunRealTime(loop_, cond, seconds);
     }
 
-    uint16_t enginePort_ = 0;
-    std::unique_ptr<AppTestSupport::RecordingRelay> relay_;
+    AppTestSupport::RelayedEngine engine_;
     std::shared_ptr<std::vector<ns::MovieStreamStatistics>> statistics_ =
         std::make_shared<std::vector<ns::MovieStreamStatistics>>();
     int players_ = 0;
@@ -132,7 +102,7 @@ TEST_F(MainViewController2EndToEndTest, SignInMoviesFirstTitlePlayedToTheEnd) {
     EXPECT_EQ("/-/-/" + id, web->Request().GetURL().Path());
 
     // The engine served the title's playlist, then its segments.
-    const std::vector<std::string> requests = relay_->Requests();
+    const std::vector<std::string> requests = engine_.Relay().Requests();
     ASSERT_FALSE(requests.empty());
     EXPECT_EQ("GET /" + id + ".m3u8 HTTP/1.1", requests.front());
     const auto segments = std::count_if(requests.begin(), requests.end(), [](const std::string& r) {

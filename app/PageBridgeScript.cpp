@@ -6,9 +6,14 @@ namespace PageBridgeScript {
 
 namespace {
 
+// A number the page's script reads back as exactly these digits: no leading zero (which an
+// older engine takes for octal, "010" being 8) and at most 15 digits (more lose precision in a
+// double). Anything else goes in as a string.
 bool IsPlainNumber(const std::string& text) {
     size_t i = !text.empty() && text[0] == '-' ? 1 : 0;
-    if (i == text.size()) return false;
+    const size_t digits = text.size() - i;
+    if (digits == 0 || digits > 15) return false;
+    if (text[i] == '0' && digits > 1) return false;
     for (; i < text.size(); ++i) {
         if (text[i] < '0' || text[i] > '9') return false;
     }

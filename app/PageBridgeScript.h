@@ -5,9 +5,11 @@
 // __zulPlayerProxy.
 //
 // The media id comes from the playback information, that is from outside. A plain number
-// (digits, with an optional leading "-") goes in as it is, so the page gets the number it
-// gave; anything else goes in as a single-quoted string literal, so that no id can end the
-// call early, run script of its own or close the page's script element.
+// (an optional leading "-", then "0" or up to 15 digits without a leading zero) goes in as it
+// is, so the page gets the number it gave; anything else (leading zeros, which a script may
+// read as octal, and longer digit runs, which a double cannot hold exactly, included) goes in
+// as a single-quoted string literal, so that no id can end the call early, run script of its
+// own or close the page's script element.
 
 #include <string>
 

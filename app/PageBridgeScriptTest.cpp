@@ -13,8 +13,23 @@ TEST(PageBridgeScriptTest, PlainNumbersGoInUnchanged) {
               PageBridgeScript::playProgress("1001", 600));
     EXPECT_EQ("__zulPlayerProxy('error',1001,300);", PageBridgeScript::error("1001", 300));
     EXPECT_EQ("__zulPlayerProxy('complete',-7);", PageBridgeScript::complete("-7"));
-    // Leading zeros stay as the portal wrote them.
-    EXPECT_EQ("__zulPlayerProxy('complete',007);", PageBridgeScript::complete("007"));
+    // Zero itself, and the longest run a double holds exactly: 15 digits.
+    EXPECT_EQ("0", PageBridgeScript::mediaIdArgument("0"));
+    EXPECT_EQ("-0", PageBridgeScript::mediaIdArgument("-0"));
+    EXPECT_EQ("123456789012345", PageBridgeScript::mediaIdArgument("123456789012345"));
+    EXPECT_EQ("-999999999999999", PageBridgeScript::mediaIdArgument("-999999999999999"));
+}
+
+TEST(PageBridgeScriptTest, NumbersThePageWouldReadOtherwiseAreQuoted) {
+    // A leading zero: a script may read "010" as octal 8, so the page gets the text.
+    EXPECT_EQ("__zulPlayerProxy('complete','007');", PageBridgeScript::complete("007"));
+    EXPECT_EQ("__zulPlayerProxy('error','010',300);", PageBridgeScript::error("010", 300));
+    EXPECT_EQ("'00'", PageBridgeScript::mediaIdArgument("00"));
+    EXPECT_EQ("'-01'", PageBridgeScript::mediaIdArgument("-01"));
+    // 16 digits no longer fit a double exactly (9007199254740993 would arrive as ...992).
+    EXPECT_EQ("__zulPlayerProxy('play_progress','9007199254740993',600);",
+              PageBridgeScript::playProgress("9007199254740993", 600));
+    EXPECT_EQ("'-1234567890123456'", PageBridgeScript::mediaIdArgument("-1234567890123456"));
 }
 
 TEST(PageBridgeScriptTest, AnythingElseIsAQuotedEscapedString) {

@@ -15,7 +15,7 @@
 #include "app/MainViewController2.h"
 #include "app/Qplayer.h"
 #include "app/testing/FakeSarvelonBridge.h"
-#include "platform/core/NotificationCenter.h"
+#include "app/testing/ScriptedMoviePlayer.h"
 #include "platform/media/MoviePlayer.h"
 #include "platform/ui/HeadlessWebViewBackend.h"
 #include "platform/ui/WebView.h"
@@ -24,54 +24,8 @@
 
 namespace PortalTest {
 
+using AppTestSupport::ScriptedMoviePlayer;
 using LoginTest::kTimeout;
-
-// A movie player that plays nothing: position, duration and states are what the test says.
-class ScriptedMoviePlayer : public ns::MoviePlayer {
-public:
-    void SetContentUrl(const std::string& url) override { url_ = url; }
-    const std::string& ContentUrl() const override { return url_; }
-    void PrepareToPlay() override {}
-    void Play() override { SetState(ns::MoviePlaybackState::Playing); }
-    void Pause() override { SetState(ns::MoviePlaybackState::Paused); }
-    void Stop() override { state_ = ns::MoviePlaybackState::Stopped; }
-    double CurrentPlaybackTime() const override { return time; }
-    void SetCurrentPlaybackTime(double seconds) override { time = seconds; }
-    double Duration() const override { return duration; }
-    ns::MoviePlaybackState PlaybackState() const override { return state_; }
-    unsigned LoadState() const override { return loadState_; }
-    ns::MovieScalingMode ScalingMode() const override { return mode_; }
-    void SetScalingMode(ns::MovieScalingMode mode) override { mode_ = mode; }
-    ns::MovieControlStyle ControlStyle() const override { return ns::MovieControlStyle::None; }
-    void SetControlStyle(ns::MovieControlStyle) override {}
-    bool ShouldAutoplay() const override { return true; }
-    void SetShouldAutoplay(bool) override {}
-    std::shared_ptr<ui::View> View() const override { return view_; }
-
-    void BecomePlayable() {
-        loadState_ = ns::kLoadStatePlayable;
-        ns::Dictionary info;
-        info.Set(kLoadStateKey, loadState_);
-        ns::NotificationCenter::Default().Post(kLoadStateDidChange, this, ns::Value(info));
-    }
-
-    double time = 0;
-    double duration = 0;
-
-private:
-    void SetState(ns::MoviePlaybackState state) {
-        state_ = state;
-        ns::Dictionary info;
-        info.Set(kPlaybackStateKey, static_cast<int>(state));
-        ns::NotificationCenter::Default().Post(kPlaybackStateDidChange, this, ns::Value(info));
-    }
-
-    std::string url_;
-    ns::MoviePlaybackState state_ = ns::MoviePlaybackState::Stopped;
-    unsigned loadState_ = 0;
-    ns::MovieScalingMode mode_ = ns::MovieScalingMode::AspectFit;
-    std::shared_ptr<ui::View> view_ = std::make_shared<ui::View>();
-};
 
 // The headless web view engine, also keeping the HTML strings it was asked to show (the
 // headless engine shows no page text otherwise).

@@ -12,60 +12,29 @@
 #include <vector>
 
 #include "app/QplayerTestFixture.h"
-#include "app/testing/RecordingRelay.h"
-#include "app/SarvelonBridge.h"
+#include "app/testing/EngineTestSupport.h"
 #include "engine/api/SViOsApiState.h"
-#include "engine/serve/ListeningPort.h"
-#include "tests/support/UnusedPort.h"
 
 namespace {
 
-using AppTestSupport::RecordingRelay;
-using AppTestSupport::RelayedMoviePlayer;
 using QplayerTest::QplayerTestBase;
 
 class QplayerEngineTest : public QplayerTestBase {
 protected:
     void SetUp() override {
         QplayerTestBase::SetUp();
-        SarvelonBridge::SetCurrent(nullptr);
-        SarvelonMediaKit::SViOsApiState::Instance().ResetForTesting();
-        enginePort_ = SvTestSupport::UnusedLoopbackPort();
-        ASSERT_NE(0, enginePort_);
-        SarvelonMediaKit::SetLoopbackPort(enginePort_);
-        relay_ = std::make_unique<RecordingRelay>(enginePort_);
-        ASSERT_NE(0, relay_->Port());
-        ns::MoviePlayer::SetFactory([this]() -> std::unique_ptr<ns::MoviePlayer> {
-            auto player = std::make_unique<RelayedMoviePlayer>(enginePort_, relay_->Port());
-            player->SetRate(8);
-            return player;
-        });
+        ASSERT_NO_FATAL_FAILURE(engine_.Start());
         delegate_->dismisses = false;
     }
     void TearDown() override {
         QplayerTestBase::TearDown();
-        relay_.reset();
-        SarvelonMediaKit::SViOsApiState::Instance().ResetForTesting();
+        engine_.Stop();
     }
-    // Steps with the loop's clock following real time, until cond holds or `seconds` passed.
     bool RunRealTime(const std::function<bool()>& cond, double seconds) {
-        using Clock = std::chrono::steady_clock;
-        const Clock::time_point end =
-            Clock::now() + std::chrono::milliseconds(static_cast<int>(seconds * 1000));
-        Clock::time_point last = Clock::now();
-        while (Clock::now() < end) {
-            DrainMain();
-            loop_.Loop().RunOnce(std::chrono::milliseconds(5));
-            const Clock::time_point now = Clock::now();
-            loop_.Clock().Advance(now - last);
-            last = now;
-            if (cond()) return true;
-        }
-        return cond();
+        return AppTestSupport::RunRealTime(loop_, cond, seconds);
     }
 
-    uint16_t enginePort_ = 0;
-    std::unique_ptr<RecordingRelay> relay_;
+    AppTestSupport::RelayedEngine engine_;
 };
 
 TEST_F(QplayerEngineTest, APortalTitlePlaysThroughTheEngineToItsEnd) {
@@ -79,7 +48,8 @@ TEST_F(QplayerEngineTest, APortalTitlePlaysThroughTheEngineToItsEnd) {
     for (const auto& request : portal_->Requests()) fetched |= request.path == "/media/102.svm";
     EXPECT_TRUE(fetched);
     // The movie player plays the engine's loopback playlist.
-    const std::string playlist = "http://localhost:" + std::to_string(enginePort_) + "/102.m3u8";
+    const std::string playlist =
+        "http://localhost:" + std::to_string(engine_.EnginePort()) + "/102.m3u8";
     EXPECT_EQ(playlist, Movie()->ContentUrl());
 
     ASSERT_TRUE(RunRealTime(
@@ -92,7 +62,7 @@ TEST_F(QplayerEngineTest, APortalTitlePlaysThroughTheEngineToItsEnd) {
     EXPECT_EQ((std::vector<std::string>{"complete"}), delegate_->calls);
 
     // The server was asked for the playlist first, then for segments.
-    const std::vector<std::string> requests = relay_->Requests();
+    const std::vector<std::string> requests = engine_.Relay().Requests();
     ASSERT_FALSE(requests.empty());
     EXPECT_EQ("GET /102.m3u8 HTTP/1.1", requests.front());
     const auto segments = std::count_if(requests.begin(), requests.end(), [](const std::string& r) {

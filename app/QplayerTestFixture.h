@@ -17,6 +17,7 @@
 #include "app/QPlayerDelegate.h"
 #include "app/Qplayer.h"
 #include "app/testing/AppTestSupport.h"
+#include "app/testing/DemoPortal.h"
 #include "app/testing/FakeSarvelonBridge.h"
 #include "platform/core/LogWriter.h"
 #include "platform/media/HeadlessMoviePlayer.h"
@@ -77,10 +78,7 @@ protected:
             std::lock_guard<std::mutex> lock(logMutex_);
             logs_.push_back(AppTestSupport::Message(line));
         });
-        ZulPortal::PortalServer::Options options;
-        options.dataFolder = SV_PORTAL_DATA_DIR;
-        options.mktitle = SV_MKTITLE_PATH;
-        portal_ = std::make_unique<ZulPortal::PortalServer>(options);
+        portal_ = AppTestSupport::StartDemoPortal();
         ns::MoviePlayer::SetFactory([this]() -> std::unique_ptr<ns::MoviePlayer> {
             auto player = std::make_unique<ns::HeadlessMoviePlayer>();
             player->SetRate(rate_);

@@ -123,8 +123,14 @@ std::shared_ptr<ui::TableViewCell> SearchContentProvider::CellForRow(
 
     std::shared_ptr<ZULImageDownload>& download = zulSearchImages_[indexPath];
     if (!download) {
+        const std::string thumb = TextOf((*item)["thumb"]);
+        // Without an id (none, empty, or neither text nor a whole number) the picture is
+        // named after its URL, so that such rows do not share one file.
+        const std::string id = TextOf((*item)["id"]);
         download = std::make_shared<ZULImageDownload>(
-            TextOf((*item)["thumb"]), ZULImageDownload::imageNameForID(TextOf((*item)["id"])),
+            thumb,
+            id.empty() ? ZULImageDownload::imageNameForThumbURL(thumb)
+                       : ZULImageDownload::imageNameForID(id),
             indexPath);
         download->setDelegate(weak_from_this());
     }

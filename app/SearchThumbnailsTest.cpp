@@ -231,4 +231,40 @@ TEST_F(SearchThumbnailsTest, IdsThatAreNoPlainFileNameStayInsideThumbs) {
               SvTestSupport::DirectoryEntries(folder_.File("")));
 }
 
+// Rows without a usable id (no "id", an empty one, a fraction) each keep the picture of their
+// own "thumb": three files, each the bytes its URL served, none shown in another row.
+TEST_F(SearchThumbnailsTest, ResultsWithoutIdsKeepTheirOwnPictures) {
+    const std::vector<std::string> clips{"bars", "life", "cells"};
+    const std::vector<std::string> ids{"", ",\"id\":\"\"", ",\"id\":1.5"};
+    std::string movies;
+    for (size_t i = 0; i < clips.size(); ++i) {
+        const std::string path = "/t/" + std::to_string(i) + ".jpg";
+        origin_.ServeFile(path, ZulPortal::DemoData::ThumbnailPath(SV_PORTAL_DATA_DIR, clips[i]));
+        movies += std::string(i ? "," : "") + "{\"title\":\"M" + std::to_string(i) +
+                  "\",\"thumb\":\"" + origin_.Url(path) + "\"" + ids[i] + ",\"url\":null}";
+    }
+    origin_.Serve("/api/search", "{\"results\":{\"movies\":[" + movies + "]}}");
+    UseServer(OriginAddress());
+    ASSERT_TRUE(Search("x"));
+    // A 24-point header and 219-point rows: rows 0, 1 and 2 (from 462) are on screen.
+    auto cached = [this](int row) {
+        return ShownPath({0, row}).compare(0, ThumbsPath().size() + 1, ThumbsPath() + "/") == 0;
+    };
+    ASSERT_TRUE(driver_->WaitFor([&] { return cached(0) && cached(1) && cached(2); }, kTimeout));
+    std::set<std::string> shown;
+    for (int row = 0; row < 3; ++row) {
+        const std::string path = ShownPath({0, row});
+        shown.insert(path);
+        // Compared as a whole: the bytes of a picture make no readable failure message.
+        EXPECT_TRUE(ReadFile(ZulPortal::DemoData::ThumbnailPath(SV_PORTAL_DATA_DIR, clips[row])) ==
+                    ReadFile(path))
+            << "row " << row << " shows " << path;
+        EXPECT_EQ(ThumbsPath() + "/thumb-", path.substr(0, ThumbsPath().size() + 7));
+    }
+    EXPECT_EQ(3u, shown.size());
+    EXPECT_EQ(3u, SvTestSupport::DirectoryEntries(ThumbsPath()).size());
+    EXPECT_EQ((std::set<std::string>{"/api/search", "/t/0.jpg", "/t/1.jpg", "/t/2.jpg"}),
+              OriginPaths());
+}
+
 }  // namespace

@@ -13,9 +13,7 @@ namespace WebErrorPage {
 constexpr const char* kResourceName = "WebError";
 constexpr const char* kResourceType = "html";
 
-// & < > " ' as character references.
-std::string htmlEscaped(const std::string& text);
-// The page text with its first "%@" replaced by the escaped text (unchanged without one).
+// The page text with its first "%@" replaced by the text, HTML-escaped (unchanged without one).
 std::string fill(const std::string& page, const std::string& text);
 
 }  // namespace WebErrorPage

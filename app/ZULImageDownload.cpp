@@ -13,7 +13,6 @@
 #include "platform/net/URLRequest.h"
 #include "platform/store/AtomicFile.h"
 #include "platform/store/SearchPaths.h"
-#include "platform/ui/Loop.h"
 
 namespace {
 
@@ -64,6 +63,10 @@ std::string ZULImageDownload::imageNameForID(const std::string& id) {
     return (plain ? id : HexSha256(id)) + ".jpg";
 }
 
+std::string ZULImageDownload::imageNameForThumbURL(const std::string& url) {
+    return "thumb-" + HexSha256(url) + ".jpg";
+}
+
 std::string ZULImageDownload::imagePath() const {
     if (thumbsPath_.empty() || !isPlainFileName(imageName_)) return std::string();
     return thumbsPath_ + "/" + imageName_;
@@ -83,27 +86,19 @@ void ZULImageDownload::downloadImage() {
     if (!url || !url->IsHTTP()) {
         // As a connection that cannot start: the failure arrives a loop step later.
         const ns::Error error = ns::Error::URLError(ns::Error::kBadURL, imageURL_);
-        failTimer_ = ui::Loop().AfterDelay(ui::SecondsToDuration(0), [this, error] {
-            failTimer_ = 0;
+        connection_.FailLater([this, error] {
             ns::Log("[ID] connection didFailWithError:%@", error.ToString());
             fail(error);
         });
         return;
     }
-    urlConnection_ = ns::URLConnection::Start(ns::URLRequest(*url), this, ui::Loop());
+    connection_.Start(ns::URLRequest(*url), this);
 }
 
 void ZULImageDownload::cancelDownloadImage() {
     data_.reset();
     urlError_.reset();
-    if (urlConnection_) {
-        urlConnection_->Cancel();
-        urlConnection_.reset();
-    }
-    if (failTimer_ != 0) {
-        ui::Loop().CancelTimer(failTimer_);
-        failTimer_ = 0;
-    }
+    connection_.Cancel();
 }
 
 void ZULImageDownload::fail(const ns::Error& error) {

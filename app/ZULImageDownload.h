@@ -14,11 +14,11 @@
 // arrive on the toolkit's loop. Main thread only.
 
 #include <cstddef>
-#include <cstdint>
 #include <memory>
 #include <optional>
 #include <string>
 
+#include "app/PendingConnection.h"
 #include "platform/net/Error.h"
 #include "platform/net/URLConnection.h"
 #include "platform/net/URLConnectionDelegate.h"
@@ -67,7 +67,7 @@ public:
     std::string imagePath() const;
     // The last transport failure; none after cancelDownloadImage.
     const std::optional<ns::Error>& error() const { return urlError_; }
-    bool isDownloading() const { return urlConnection_ != nullptr || failTimer_ != 0; }
+    bool isDownloading() const { return connection_.IsActive(); }
 
     // The cached picture; null when there is no readable file.
     ui::Image::Ptr thumbnail() const;
@@ -80,6 +80,11 @@ public:
     // of the id's bytes and ".jpg" (an id that is empty, ".", "..", or holds "/" or NUL), so
     // no id reaches outside the cache folder.
     static std::string imageNameForID(const std::string& id);
+    // For a result without a usable id: "thumb-" and the lower-case hex SHA-256 of the
+    // thumbnail URL's bytes, and ".jpg". Rows without ids then keep pictures of their own
+    // (one shared name would show the first row's picture in every such row), and the prefix
+    // keeps these names apart from those of ids.
+    static std::string imageNameForThumbURL(const std::string& url);
     // Not empty, not "." or "..", no "/" and no NUL.
     static bool isPlainFileName(const std::string& name);
 
@@ -111,11 +116,10 @@ private:
     ui::IndexPath indexPath_;
     std::string thumbsPath_;
     std::weak_ptr<ZULImageDownloadDelegate> delegate_;
-    std::shared_ptr<ns::URLConnection> urlConnection_;
     // The received bytes; none unless the answer is a 200.
     std::optional<std::string> data_;
     std::optional<ns::Error> urlError_;
-    uint64_t failTimer_ = 0;
+    PendingConnection connection_;
 };
 
 #endif  // APP_ZULIMAGEDOWNLOAD_H

@@ -90,6 +90,18 @@ TEST(ZULImageDownloadNameTest, ImageNamesNeverLeaveTheCacheFolder) {
               ZULImageDownload::imageNameForID(std::string("a\0b", 3)));
 }
 
+// A result without an id is named after its thumbnail URL: "thumb-", sha256sum of the URL's
+// bytes, ".jpg"; two URLs, two names.
+TEST(ZULImageDownloadNameTest, ResultsWithoutIdAreNamedAfterTheirThumbnailURL) {
+    EXPECT_EQ("thumb-53fef8291e7e0b2e110b66e808ededd2f417c7be005e56060778db261a66d919.jpg",
+              ZULImageDownload::imageNameForThumbURL("http://127.0.0.1:8080/t/0.jpg"));
+    EXPECT_EQ("thumb-24f385cf84efc2a63b6b23f0672da1d67ff27fac76b6d8e55e2e55805512298f.jpg",
+              ZULImageDownload::imageNameForThumbURL("http://127.0.0.1:8080/t/1.jpg"));
+    // The URL's digest never takes the name of an id whose own digest it is.
+    EXPECT_EQ("thumb-e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855.jpg",
+              ZULImageDownload::imageNameForThumbURL(""));
+}
+
 // A name handed in that is not one plain file name is never used as a path.
 TEST_F(ZULImageDownloadTest, NameThatIsNoPlainFileNameIsNotAPath) {
     AppTestSupport::WriteFile(folder_.File("Documents/x.jpg"), "x");

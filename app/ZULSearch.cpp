@@ -6,7 +6,6 @@
 #include "platform/net/PercentEscape.h"
 #include "platform/net/URL.h"
 #include "platform/net/URLRequest.h"
-#include "platform/ui/Loop.h"
 
 ZULSearch::ZULSearch() = default;
 
@@ -42,25 +41,17 @@ void ZULSearch::searchForSearchText(const std::string& text) {
     }
     ns::URLRequest request(*url, ns::URLRequest::CachePolicy::UseProtocolCachePolicy,
                            kTimeoutSeconds);
-    urlConnection_ = ns::URLConnection::Start(request, this, ui::Loop());
+    connection_.Start(request, this);
 }
 
 void ZULSearch::cancelSearch() {
     isSearchInProgress_ = false;
-    if (urlConnection_) {
-        urlConnection_->Cancel();
-        urlConnection_.reset();
-    }
-    if (failTimer_ != 0) {
-        ui::Loop().CancelTimer(failTimer_);
-        failTimer_ = 0;
-    }
+    connection_.Cancel();
     data_.reset();
 }
 
 void ZULSearch::failLater(const ns::Error& error) {
-    failTimer_ = ui::Loop().AfterDelay(ui::SecondsToDuration(0), [this, error] {
-        failTimer_ = 0;
+    connection_.FailLater([this, error] {
         isSearchInProgress_ = false;
         ns::Log("[S] connection didFailWithError:%@", error.ToString());
         if (delegate_) delegate_->zulSearchDidReceiveError(*this, error);
@@ -106,7 +97,7 @@ void ZULSearch::DidReceiveData(ns::URLConnection& connection, const std::string&
 void ZULSearch::DidFinishLoading(ns::URLConnection& connection) {
     (void)connection;
     isSearchInProgress_ = false;
-    urlConnection_.reset();
+    connection_.Forget();
     const std::string data = data_ ? *data_ : std::string();
     data_.reset();
     KvJsonParser parser;
@@ -120,7 +111,7 @@ void ZULSearch::DidFailWithError(ns::URLConnection& connection, const ns::Error&
     (void)connection;
     ns::Log("[S] connection didFailWithError:%@", error.ToString());
     isSearchInProgress_ = false;
-    urlConnection_.reset();
+    connection_.Forget();
     data_.reset();
     if (delegate_) delegate_->zulSearchDidReceiveError(*this, error);
 }

@@ -18,11 +18,11 @@
 // only.
 
 #include <cstddef>
-#include <cstdint>
 #include <memory>
 #include <optional>
 #include <string>
 
+#include "app/PendingConnection.h"
 #include "platform/Value.h"
 #include "platform/net/Error.h"
 #include "platform/net/URLConnection.h"
@@ -83,10 +83,9 @@ private:
 
     ZULSearchDelegate* delegate_ = nullptr;
     bool isSearchInProgress_ = false;
-    std::shared_ptr<ns::URLConnection> urlConnection_;
+    PendingConnection connection_;
     // The received bytes; none until a 200 answer starts them.
     std::optional<std::string> data_;
-    uint64_t failTimer_ = 0;
 };
 
 #endif  // APP_ZULSEARCH_H

@@ -123,8 +123,11 @@ TEST_F(ZulProgramTest, ADemoSessionWithoutADisplayFailsAndSaysWhyInItsLog) {
     std::ifstream log(folder + "/zul.log");
     const std::string text((std::istreambuf_iterator<char>(log)), std::istreambuf_iterator<char>());
     EXPECT_NE(std::string::npos, text.find("] [UI] no display")) << text;
-    // No step ran, so no picture was taken.
-    EXPECT_EQ(std::set<std::string>{"zul.log"}, SvTestSupport::DirectoryEntries(folder));
+    // No step ran, so no picture was taken and no step was reported; the file for what else
+    // goes to standard output is there.
+    EXPECT_EQ((std::set<std::string>{"zul.log", "zul.out"}),
+              SvTestSupport::DirectoryEntries(folder));
+    EXPECT_EQ("", run.out);
 }
 
 TEST_F(ZulProgramTest, HeadlessStartAgainstThePortalShowsTheSignInScreen) {

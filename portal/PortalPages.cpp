@@ -2,25 +2,12 @@
 
 #include <cstdio>
 
+#include "platform/net/HtmlEscape.h"
+
 namespace ZulPortal {
 
 PortalPages::PortalPages(std::string address, std::string movieScheme)
     : address_(std::move(address)), movieScheme_(std::move(movieScheme)) {}
-
-std::string PortalPages::Escape(const std::string& text) {
-    std::string out;
-    for (const char c : text) {
-        switch (c) {
-            case '&': out += "&amp;"; break;
-            case '<': out += "&lt;"; break;
-            case '>': out += "&gt;"; break;
-            case '"': out += "&quot;"; break;
-            case '\'': out += "&#39;"; break;
-            default: out += c;
-        }
-    }
-    return out;
-}
 
 std::string PortalPages::MinutesSeconds(int seconds) {
     if (seconds < 0) seconds = 0;
@@ -41,7 +28,7 @@ std::string PortalPages::Layout(const std::string& title, const std::string& bod
            "<meta charset=\"utf-8\">\n"
            "<meta name=\"viewport\" content=\"width=device-width, initial-scale=1\">\n"
            "<title>ZUL &#183; " +
-           Escape(title) +
+           ns::HtmlEscape::Escape(title) +
            "</title>\n"
            "<link rel=\"stylesheet\" href=\"/static/portal.css\">\n"
            "</head>\n"
@@ -54,7 +41,7 @@ std::string PortalPages::Layout(const std::string& title, const std::string& bod
            "</header>\n<main>\n" + body +
            "</main>\n"
            "<footer>ZUL demo portal on " +
-           Escape(address_) +
+           ns::HtmlEscape::Escape(address_) +
            "</footer>\n"
            "</body>\n"
            "</html>\n";
@@ -66,7 +53,7 @@ std::string PortalPages::Cards(const std::vector<const PortalCatalog::Title*>& t
         const std::string picture = "<img src=\"/thumbs/" + title->id +
                                     ".jpg\" alt=\"\" width=\"200\" height=\"112\">"
                                     "<span class=\"name\">" +
-                                    Escape(title->name) + "</span>";
+                                    ns::HtmlEscape::Escape(title->name) + "</span>";
         html += "<li class=\"card\">";
         html += title->hasPage ? "<a href=\"" + PagePath(*title) + "\">" + picture + "</a>"
                                : "<span class=\"soon\">" + picture + "</span>";
@@ -92,8 +79,8 @@ std::string PortalPages::Grid(const std::string& heading,
                               const std::vector<const PortalCatalog::Title*>& titles,
                               const std::string& intro) const {
     return Layout(heading,
-                  "<h1>" + Escape(heading) + "</h1>\n<p class=\"intro\">" + Escape(intro) +
-                      "</p>\n" + Cards(titles),
+                  "<h1>" + ns::HtmlEscape::Escape(heading) + "</h1>\n<p class=\"intro\">" +
+                      ns::HtmlEscape::Escape(intro) + "</p>\n" + Cards(titles),
                   true);
 }
 
@@ -107,8 +94,8 @@ std::string PortalPages::My(
         body += "<ul class=\"list\">\n";
         for (const auto& item : watched) {
             body +=
-                "<li><a href=\"" + PagePath(*item.first) + "\">" + Escape(item.first->name) +
-                "</a> " +
+                "<li><a href=\"" + PagePath(*item.first) + "\">" +
+                ns::HtmlEscape::Escape(item.first->name) + "</a> " +
                 (item.second.completed ? std::string("watched")
                                        : "continue at " + MinutesSeconds(item.second.position)) +
                 "</li>\n";
@@ -123,24 +110,25 @@ std::string PortalPages::My(
 std::string PortalPages::TitlePage(const PortalCatalog::Title& title,
                                    const Progress& progress) const {
     std::string body = "<article class=\"title\">\n<img class=\"poster\" src=\"/posters/" +
-                       title.id + ".jpg\" alt=\"" + Escape(title.name) +
+                       title.id + ".jpg\" alt=\"" + ns::HtmlEscape::Escape(title.name) +
                        "\" width=\"320\" height=\"180\">\n"
                        "<div class=\"about\">\n<h1>" +
-                       Escape(title.name) + "</h1>\n<p class=\"kind\">" +
-                       PortalCatalog::KindName(title.kind) + "</p>\n<p>" + Escape(title.text) +
-                       "</p>\n";
+                       ns::HtmlEscape::Escape(title.name) + "</h1>\n<p class=\"kind\">" +
+                       PortalCatalog::KindName(title.kind) + "</p>\n<p>" +
+                       ns::HtmlEscape::Escape(title.text) + "</p>\n";
     if (title.kind == PortalCatalog::Kind::Series) {
         body += "</div>\n</article>\n<h2>Episodes</h2>\n" +
                 Cards(PortalCatalog::Demo().EpisodesOf(title.id));
     } else {
-        body += "<p><a class=\"play\" href=\"" + Escape(PlayLink(title)) + "\">Play</a></p>\n";
+        body += "<p><a class=\"play\" href=\"" + ns::HtmlEscape::Escape(PlayLink(title)) +
+                "\">Play</a></p>\n";
         std::string state;
         if (progress.completed) {
             state = "Watched to the end";
         } else if (progress.position > 0) {
             state = "continue at " + MinutesSeconds(progress.position);
         }
-        body += "<p id=\"continue\">" + Escape(state) + "</p>\n";
+        body += "<p id=\"continue\">" + ns::HtmlEscape::Escape(state) + "</p>\n";
         body += "<p id=\"player-status\">" +
                 (progress.error != 0 ? "Playback error " + std::to_string(progress.error)
                                      : std::string()) +
@@ -153,7 +141,8 @@ std::string PortalPages::TitlePage(const PortalCatalog::Title& title,
 std::string PortalPages::SignIn(const std::string& message) const {
     const std::string body =
         "<h1>Sign in</h1>\n" +
-        (message.empty() ? std::string() : "<p class=\"message\">" + Escape(message) + "</p>\n") +
+        (message.empty() ? std::string()
+                         : "<p class=\"message\">" + ns::HtmlEscape::Escape(message) + "</p>\n") +
         "<form class=\"signin\" method=\"post\" action=\"/c/portal/login\">\n"
         "<input type=\"hidden\" name=\"_58_redirect\" value=\"\">\n"
         "<label>E-mail <input type=\"email\" name=\"_58_login\"></label>\n"

@@ -45,7 +45,6 @@ public:
     static std::string PagePath(const PortalCatalog::Title& title) { return "/-/-/" + title.id; }
     // "m:ss".
     static std::string MinutesSeconds(int seconds);
-    static std::string Escape(const std::string& text);
 
 private:
     std::string Layout(const std::string& title, const std::string& body, bool signedIn) const;

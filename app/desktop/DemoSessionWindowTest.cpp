@@ -15,28 +15,17 @@
 #include <vector>
 
 #include "app/DemoSession.h"
-#include "app/SarvelonBridge.h"
-#include "app/ZULAppDelegate.h"
+#include "app/desktop/AppWindowTestBase.h"
+#include "app/testing/DemoPortal.h"
+#include "app/testing/EngineTestSupport.h"
 #include "engine/api/SViOsApiState.h"
-#include "engine/serve/ListeningPort.h"
-#include "tests/support/TestLabels.h"
-#include "platform/core/RunLoop.h"
 #include "platform/desktop/GstMoviePlayer.h"
-#include "platform/desktop/Renderer.h"
-#include "platform/desktop/RunLoopSource.h"
 #include "platform/desktop/WebKitWebViewBackend.h"
-#include "platform/desktop/testing/DrawWatch.h"
-#include "platform/desktop/testing/MainContextWait.h"
-#include "platform/desktop/testing/WindowCapture.h"
-#include "platform/net/CookieStorage.h"
 #include "platform/store/UserDefaults.h"
-#include "platform/ui/AlertView.h"
-#include "platform/ui/Application.h"
 #include "platform/ui/UiDevice.h"
 #include "platform/ui/WebView.h"
 #include "platform/ui/WebViewScriptLog.h"
-#include "portal/PortalServer.h"
-#include "tests/support/UnusedPort.h"
+#include "tests/support/TestLabels.h"
 
 namespace {
 
@@ -75,7 +64,7 @@ int DifferingPerMille(const GdkPixbuf* a, const GdkPixbuf* b) {
     return static_cast<int>(1000LL * differing / (static_cast<long long>(width) * height));
 }
 
-class DemoSessionWindowTest : public ::testing::Test {
+class DemoSessionWindowTest : public AppWindowTestBase {
 protected:
     void SetUp() override {
         // The window's picture of a web view holds the page as soon as it is drawn.
@@ -83,34 +72,19 @@ protected:
         ns::RunLoop::Main().RunOnce(0ms);
         ns::UserDefaults::Standard().RemoveObjectForKey("ZUL User Login");
         ns::UserDefaults::Standard().RemoveObjectForKey("ZUL User Password");
-        ZulPortal::PortalServer::Options options;
-        options.dataFolder = SV_PORTAL_DATA_DIR;
-        options.mktitle = SV_MKTITLE_PATH;
-        portal_ = std::make_unique<ZulPortal::PortalServer>(options);
-        SarvelonBridge::SetCurrent(nullptr);
-        SarvelonMediaKit::SViOsApiState::Instance().ResetForTesting();
-        const uint16_t port = SvTestSupport::UnusedLoopbackPort();
-        ASSERT_NE(0, port);
-        SarvelonMediaKit::SetLoopbackPort(port);
+        portal_ = AppTestSupport::StartDemoPortal();
+        ASSERT_NE(0, AppTestSupport::ResetEngineOnUnusedPort());
         GstMoviePlayer::Install();
         WebKitWebViewBackend::Install();
         ui::WebViewScriptLog::Clear();
         // As `zul` starts in a window: a phone held in landscape.
         ui::UiDevice::Current().SetIdiom(ui::UserInterfaceIdiom::Phone);
         ui::UiDevice::Current().SetOrientation(ui::DeviceOrientation::LandscapeLeft);
-        source_ = std::make_unique<RunLoopSource>(ns::RunLoop::Main());
-        app_ = std::make_unique<ui::Application>();
-        delegate_ = std::make_shared<ZULAppDelegate>(portal_->Address());
-        app_->SetDelegate(delegate_);
-        ASSERT_TRUE(app_->FinishLaunching());
-        app_->BecomeActive();
-        renderer_ = std::make_unique<Renderer>();
+        Launch();
     }
 
     void TearDown() override {
-        for (const ui::AlertView::Ptr& alert : ui::AlertView::VisibleAlerts()) {
-            alert->DismissWithClickedButtonIndex(0, false);
-        }
+        DismissAlerts();
         IterateFor(50ms);
         renderer_.reset();
         app_.reset();
@@ -143,11 +117,6 @@ protected:
         return true;
     }
 
-    std::unique_ptr<ZulPortal::PortalServer> portal_;
-    std::unique_ptr<RunLoopSource> source_;
-    std::unique_ptr<ui::Application> app_;
-    std::shared_ptr<ZULAppDelegate> delegate_;
-    std::unique_ptr<Renderer> renderer_;
     std::vector<std::string> names_;
     std::map<std::string, Pixbuf> pictures_;
 };

@@ -4,29 +4,18 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <cstdio>
 #include <memory>
 #include <string>
 #include <vector>
 
-#include "app/LoginUDID.h"
 #include "app/LoginViewController.h"
-#include "app/ZULAppDelegate.h"
-#include "platform/core/RunLoop.h"
-#include "platform/desktop/Renderer.h"
-#include "platform/desktop/RunLoopSource.h"
-#include "platform/desktop/testing/DrawWatch.h"
-#include "platform/desktop/testing/MainContextWait.h"
+#include "app/desktop/AppWindowTestBase.h"
+#include "app/testing/DemoPortal.h"
 #include "platform/desktop/testing/PointerClick.h"
-#include "platform/desktop/testing/WindowCapture.h"
-#include "platform/net/CookieStorage.h"
 #include "platform/store/UserDefaults.h"
-#include "platform/ui/AlertView.h"
-#include "platform/ui/Application.h"
 #include "platform/ui/NavigationController.h"
 #include "platform/ui/UiDevice.h"
 #include "platform/ui/Window.h"
-#include "portal/PortalServer.h"
 #include "tests/support/TemporaryDirectory.h"
 
 namespace {
@@ -39,7 +28,7 @@ const Rgb kBackground{35, 35, 35};
 const Rgb kFieldWhite{255, 255, 255};
 const Rgb kButtonRed{196, 38, 46};
 
-class LoginWindowTest : public ::testing::Test {
+class LoginWindowTest : public AppWindowTestBase {
 protected:
     void SetUp() override {
         ui::UiDevice::Current().SetOrientation(ui::DeviceOrientation::LandscapeLeft);
@@ -47,29 +36,13 @@ protected:
         ns::UserDefaults::Standard().RemoveObjectForKey(LoginViewController::kUserPasswordKey);
         // This device is registered already, so a sign-in leads straight to the portal.
         const std::string accounts = directory_.File("accounts.json");
-        FILE* file = std::fopen(accounts.c_str(), "wb");
-        ASSERT_NE(nullptr, file);
-        std::fprintf(
-            file,
-            R"({"accounts": [{"login": "demo@zul.test", "password": "demo", "devices": ["%s"]}]})",
-            LoginUDID::sharedLoginUDID().getUDID().c_str());
-        std::fclose(file);
-        ZulPortal::PortalServer::Options options;
-        options.dataFolder = SV_PORTAL_DATA_DIR;
-        options.mktitle = SV_MKTITLE_PATH;
-        options.accountsFile = accounts;
-        portal_ = std::make_unique<ZulPortal::PortalServer>(options);
+        ASSERT_TRUE(AppTestSupport::WriteAccountsWithThisDevice(accounts));
+        portal_ = AppTestSupport::StartDemoPortal(accounts);
     }
 
     void TearDown() override {
-        for (const ui::AlertView::Ptr& alert : ui::AlertView::VisibleAlerts()) {
-            alert->DismissWithClickedButtonIndex(0, false);
-        }
-        renderer_.reset();
-        app_.reset();
-        delegate_.reset();
-        source_.reset();
-        ns::CookieStorage::Shared().DeleteAllCookies();
+        DismissAlerts();
+        Close();
         ui::UiDevice::Current().SetOrientation(ui::DeviceOrientation::Portrait);
         ui::UiDevice::Current().SetIdiom(ui::UserInterfaceIdiom::Phone);
     }
@@ -77,13 +50,7 @@ protected:
     // The application in a window, as `zul` starts it: the models' loop inside GLib.
     void Launch(ui::UserInterfaceIdiom idiom) {
         ui::UiDevice::Current().SetIdiom(idiom);
-        source_ = std::make_unique<RunLoopSource>(ns::RunLoop::Main());
-        app_ = std::make_unique<ui::Application>();
-        delegate_ = std::make_shared<ZULAppDelegate>(portal_->Address());
-        app_->SetDelegate(delegate_);
-        ASSERT_TRUE(app_->FinishLaunching());
-        app_->BecomeActive();
-        renderer_ = std::make_unique<Renderer>();
+        ASSERT_NO_FATAL_FAILURE(AppWindowTestBase::Launch());
         ASSERT_TRUE(Settle());
     }
 
@@ -95,23 +62,6 @@ protected:
                    : nullptr;
     }
 
-    bool Settle() {
-        IterateFor(50ms);  // animations of the screen's set-up end, the loop's steps run
-        DrawWatch drawn(renderer_->Window());
-        gtk_widget_queue_draw(renderer_->Window());
-        const bool ok = drawn.WaitForDrawAfter(0, 3s);
-        IteratePending();
-        return ok;
-    }
-
-    // The window pixel at a point of a view.
-    ui::Point Pixel(const ui::View& view, const ui::Point& point) const {
-        return renderer_->ToWindow(view.ConvertPointTo(point, nullptr));
-    }
-    Rgb ColourAt(const GdkPixbuf* shot, const ui::View& view, const ui::Point& point) const {
-        const ui::Point p = Pixel(view, point);
-        return PixelAt(shot, static_cast<int>(p.x), static_cast<int>(p.y));
-    }
     // Whether the view's frame lies inside the window's picture.
     bool Inside(const ui::View& view) const {
         const ui::Rect r = view.ConvertRectTo(view.Bounds(), nullptr);
@@ -120,16 +70,6 @@ protected:
         GtkAllocation window;
         gtk_widget_get_allocation(renderer_->Window(), &window);
         return a.x >= 0 && a.y >= 0 && b.x <= window.width && b.y <= window.height;
-    }
-
-    Pixbuf Shot(const std::string& name) {
-        EXPECT_TRUE(Settle());
-        Pixbuf shot = CaptureWindow(renderer_->Window());
-        std::string error;
-        if (shot) {
-            EXPECT_TRUE(SavePng(shot.get(), PicturePath(name), &error)) << error;
-        }
-        return shot;
     }
 
     void Click(const ui::View& view) {
@@ -186,11 +126,6 @@ protected:
     }
 
     SvTestSupport::TemporaryDirectory directory_{"zul-login-window-"};
-    std::unique_ptr<ZulPortal::PortalServer> portal_;
-    std::unique_ptr<RunLoopSource> source_;
-    std::unique_ptr<ui::Application> app_;
-    std::shared_ptr<ZULAppDelegate> delegate_;
-    std::unique_ptr<Renderer> renderer_;
 };
 
 TEST_F(LoginWindowTest, PhoneFormIsCleanAndTypingAndAClickSignIn) {

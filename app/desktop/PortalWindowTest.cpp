@@ -5,29 +5,19 @@
 #include <stdlib.h>
 
 #include <chrono>
-#include <cstdio>
 #include <memory>
 #include <string>
 
-#include "app/LoginUDID.h"
 #include "app/LoginViewController.h"
 #include "app/MainViewController2.h"
-#include "app/ZULAppDelegate.h"
 #include "app/ZULColor.h"
-#include "platform/core/RunLoop.h"
-#include "platform/desktop/Renderer.h"
-#include "platform/desktop/RunLoopSource.h"
+#include "app/desktop/AppWindowTestBase.h"
+#include "app/testing/DemoPortal.h"
 #include "platform/desktop/WebKitWebViewBackend.h"
-#include "platform/desktop/testing/DrawWatch.h"
-#include "platform/desktop/testing/MainContextWait.h"
-#include "platform/desktop/testing/WindowCapture.h"
-#include "platform/net/CookieStorage.h"
-#include "platform/ui/Application.h"
 #include "platform/ui/NavigationController.h"
 #include "platform/ui/UiDevice.h"
 #include "platform/ui/WebView.h"
 #include "platform/ui/Window.h"
-#include "portal/PortalServer.h"
 #include "tests/support/TemporaryDirectory.h"
 
 namespace {
@@ -40,7 +30,7 @@ Rgb ToRgb(const ui::Color& color) {
                static_cast<int>(color.B() * 255 + 0.5)};
 }
 
-class PortalWindowTest : public ::testing::Test {
+class PortalWindowTest : public AppWindowTestBase {
 protected:
     void SetUp() override {
         // WebKit's compositing can leave an X picture of the page blank for a while.
@@ -49,36 +39,16 @@ protected:
         ui::UiDevice::Current().SetOrientation(ui::DeviceOrientation::Portrait);
         // This device is registered already, so the sign-in leads straight to the portal.
         const std::string accounts = directory_.File("accounts.json");
-        FILE* file = std::fopen(accounts.c_str(), "wb");
-        ASSERT_NE(nullptr, file);
-        std::fprintf(
-            file,
-            R"({"accounts": [{"login": "demo@zul.test", "password": "demo", "devices": ["%s"]}]})",
-            LoginUDID::sharedLoginUDID().getUDID().c_str());
-        std::fclose(file);
-        ZulPortal::PortalServer::Options options;
-        options.dataFolder = SV_PORTAL_DATA_DIR;
-        options.mktitle = SV_MKTITLE_PATH;
-        options.accountsFile = accounts;
-        portal_ = std::make_unique<ZulPortal::PortalServer>(options);
+        ASSERT_TRUE(AppTestSupport::WriteAccountsWithThisDevice(accounts));
+        portal_ = AppTestSupport::StartDemoPortal(accounts);
 
         WebKitWebViewBackend::Install();
-        source_ = std::make_unique<RunLoopSource>(ns::RunLoop::Main());
-        app_ = std::make_unique<ui::Application>();
-        delegate_ = std::make_shared<ZULAppDelegate>(portal_->Address());
-        app_->SetDelegate(delegate_);
-        ASSERT_TRUE(app_->FinishLaunching());
-        app_->BecomeActive();
-        renderer_ = std::make_unique<Renderer>();
+        Launch();
     }
 
     void TearDown() override {
-        renderer_.reset();
-        app_.reset();
-        delegate_.reset();
-        source_.reset();
+        Close();
         ui::WebView::SetBackendFactory(nullptr);
-        ns::CookieStorage::Shared().DeleteAllCookies();
     }
 
     std::shared_ptr<MainViewController2> Portal() const {
@@ -86,26 +56,7 @@ protected:
             delegate_->window()->RootViewController());
     }
 
-    bool Settle() {
-        IterateFor(50ms);
-        DrawWatch drawn(renderer_->Window());
-        gtk_widget_queue_draw(renderer_->Window());
-        const bool ok = drawn.WaitForDrawAfter(0, 3s);
-        IteratePending();
-        return ok;
-    }
-
-    Rgb ColourAt(const GdkPixbuf* shot, const ui::View& view, const ui::Point& point) const {
-        const ui::Point p = renderer_->ToWindow(view.ConvertPointTo(point, nullptr));
-        return PixelAt(shot, static_cast<int>(p.x), static_cast<int>(p.y));
-    }
-
     SvTestSupport::TemporaryDirectory directory_{"zul-portal-window-"};
-    std::unique_ptr<ZulPortal::PortalServer> portal_;
-    std::unique_ptr<RunLoopSource> source_;
-    std::unique_ptr<ui::Application> app_;
-    std::shared_ptr<ZULAppDelegate> delegate_;
-    std::unique_ptr<Renderer> renderer_;
 };
 
 TEST_F(PortalWindowTest, SignedInThePortalShowsInWebKitWithTheMenuOpen) {
@@ -139,18 +90,15 @@ TEST_F(PortalWindowTest, SignedInThePortalShowsInWebKitWithTheMenuOpen) {
     // The page faded in over half a second.
     IterateFor(600ms);
     ASSERT_TRUE(Settle());
-    Pixbuf page = CaptureWindow(renderer_->Window());
+    Pixbuf page = Capture("portal.png");
     ASSERT_NE(nullptr, page);
-    std::string error;
-    EXPECT_TRUE(SavePng(page.get(), PicturePath("portal.png"), &error)) << error;
 
     ASSERT_TRUE(portal->showHideMenuButtonItem()->Press());
     IterateFor(700ms);
     ASSERT_TRUE(portal->isMenuVisible());
     ASSERT_TRUE(Settle());
-    Pixbuf shot = CaptureWindow(renderer_->Window());
+    Pixbuf shot = Capture("portal-menu.png");
     ASSERT_NE(nullptr, shot);
-    EXPECT_TRUE(SavePng(shot.get(), PicturePath("portal-menu.png"), &error)) << error;
 
     // Home is the selected row, Series the next one; the pane is 75 points at the right.
     auto table = portal->menuTableView();

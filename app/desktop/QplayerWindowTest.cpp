@@ -13,9 +13,9 @@
 #include "app/QPlayerDelegate.h"
 #include "app/Qplayer.h"
 #include "app/QplayerControls.h"
-#include "app/SarvelonBridge.h"
+#include "app/testing/DemoPortal.h"
+#include "app/testing/EngineTestSupport.h"
 #include "engine/api/SViOsApiState.h"
-#include "engine/serve/ListeningPort.h"
 #include "platform/core/RunLoop.h"
 #include "platform/desktop/GstMoviePlayer.h"
 #include "platform/desktop/Renderer.h"
@@ -30,7 +30,6 @@
 #include "platform/ui/UiDevice.h"
 #include "platform/ui/Window.h"
 #include "portal/PortalServer.h"
-#include "tests/support/UnusedPort.h"
 
 namespace {
 
@@ -56,15 +55,8 @@ protected:
         ui::UiDevice::Current().SetIdiom(ui::UserInterfaceIdiom::Pad);
         ui::UiDevice::Current().SetOrientation(ui::DeviceOrientation::LandscapeLeft);
         ui::UiDevice::Current().SetModel("iPad");
-        ZulPortal::PortalServer::Options options;
-        options.dataFolder = SV_PORTAL_DATA_DIR;
-        options.mktitle = SV_MKTITLE_PATH;
-        portal_ = std::make_unique<ZulPortal::PortalServer>(options);
-        SarvelonBridge::SetCurrent(nullptr);
-        SarvelonMediaKit::SViOsApiState::Instance().ResetForTesting();
-        const uint16_t port = SvTestSupport::UnusedLoopbackPort();
-        ASSERT_NE(0, port);
-        SarvelonMediaKit::SetLoopbackPort(port);
+        portal_ = AppTestSupport::StartDemoPortal();
+        ASSERT_NE(0, AppTestSupport::ResetEngineOnUnusedPort());
         GstMoviePlayer::Install();
         window_ = std::make_shared<ui::Window>(ui::Screen::Main().Bounds());
         root_ = std::make_shared<ui::ViewController>();

@@ -4,28 +4,18 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <cstdio>
 #include <memory>
 #include <string>
 
 #include "app/ResultTableViewCell.h"
 #include "app/SearchContentProvider.h"
-#include "app/ZULAppDelegate.h"
 #include "app/ZULColor.h"
-#include "platform/core/RunLoop.h"
-#include "platform/desktop/Renderer.h"
-#include "platform/desktop/RunLoopSource.h"
-#include "platform/desktop/testing/DrawWatch.h"
-#include "platform/desktop/testing/MainContextWait.h"
-#include "platform/desktop/testing/WindowCapture.h"
-#include "platform/net/CookieStorage.h"
-#include "platform/ui/Application.h"
+#include "app/desktop/AppWindowTestBase.h"
+#include "app/testing/DemoPortal.h"
 #include "platform/ui/TableView.h"
 #include "platform/ui/UiDevice.h"
 #include "platform/ui/ViewController.h"
 #include "platform/ui/Window.h"
-#include "portal/PortalServer.h"
-#include "tests/support/TemporaryDirectory.h"
 
 namespace {
 
@@ -35,33 +25,21 @@ using namespace std::chrono_literals;
 // The result row's background (the shared palette: 17, 17, 17).
 const Rgb kRowBackground{17, 17, 17};
 
-class SearchWindowTest : public ::testing::Test {
+class SearchWindowTest : public AppWindowTestBase {
 protected:
-    void SetUp() override {
-        ZulPortal::PortalServer::Options options;
-        options.dataFolder = SV_PORTAL_DATA_DIR;
-        options.mktitle = SV_MKTITLE_PATH;
-        portal_ = std::make_unique<ZulPortal::PortalServer>(options);
-    }
+    void SetUp() override { portal_ = AppTestSupport::StartDemoPortal(); }
 
     void TearDown() override {
         renderer_.reset();
         provider_.reset();
-        app_.reset();
-        delegate_.reset();
-        source_.reset();
-        ns::CookieStorage::Shared().DeleteAllCookies();
+        Close();
         ui::UiDevice::Current().SetIdiom(ui::UserInterfaceIdiom::Phone);
     }
 
     // The application in a window with a screen that is only the search table.
     void Launch(ui::UserInterfaceIdiom idiom) {
         ui::UiDevice::Current().SetIdiom(idiom);
-        source_ = std::make_unique<RunLoopSource>(ns::RunLoop::Main());
-        app_ = std::make_unique<ui::Application>();
-        delegate_ = std::make_shared<ZULAppDelegate>(portal_->Address());
-        app_->SetDelegate(delegate_);
-        ASSERT_TRUE(app_->FinishLaunching());
+        ASSERT_NO_FATAL_FAILURE(StartApplication());
         auto screen = std::make_shared<ui::ViewController>();
         const ui::View::Ptr view = screen->GetView();
         table_ = std::make_shared<ui::TableView>(view->Bounds());
@@ -76,30 +54,6 @@ protected:
         provider_->setTableView(table_);
         delegate_->window()->SetRootViewController(screen);
         renderer_ = std::make_unique<Renderer>();
-    }
-
-    bool Settle() {
-        IterateFor(50ms);
-        DrawWatch drawn(renderer_->Window());
-        gtk_widget_queue_draw(renderer_->Window());
-        const bool ok = drawn.WaitForDrawAfter(0, 3s);
-        IteratePending();
-        return ok;
-    }
-
-    Pixbuf Shot(const std::string& name) {
-        EXPECT_TRUE(Settle());
-        Pixbuf shot = CaptureWindow(renderer_->Window());
-        std::string error;
-        if (shot) {
-            EXPECT_TRUE(SavePng(shot.get(), PicturePath(name), &error)) << error;
-        }
-        return shot;
-    }
-
-    Rgb ColourAt(const GdkPixbuf* shot, const ui::View& view, const ui::Point& point) const {
-        const ui::Point p = renderer_->ToWindow(view.ConvertPointTo(point, nullptr));
-        return PixelAt(shot, static_cast<int>(p.x), static_cast<int>(p.y));
     }
 
     // Searches "game" and waits until the first row shows its downloaded thumbnail.
@@ -140,13 +94,8 @@ protected:
         EXPECT_NE(middle, corner);
     }
 
-    std::unique_ptr<ZulPortal::PortalServer> portal_;
-    std::unique_ptr<RunLoopSource> source_;
-    std::unique_ptr<ui::Application> app_;
-    std::shared_ptr<ZULAppDelegate> delegate_;
     std::shared_ptr<ui::TableView> table_;
     std::shared_ptr<SearchContentProvider> provider_;
-    std::unique_ptr<Renderer> renderer_;
 };
 
 TEST_F(SearchWindowTest, PhoneShowsResultsWithThumbnails) {

@@ -7,9 +7,9 @@
 #include <sys/stat.h>
 
 #include <chrono>
-#include <cstdio>
 #include <memory>
 
+#include "app/DemoOutput.h"
 #include "app/DemoSession.h"
 #include "platform/core/LogWriter.h"
 #include "platform/desktop/testing/DrawWatch.h"
@@ -23,7 +23,7 @@ using namespace std::chrono_literals;
 
 struct Demo {
     std::string folder;
-    FILE* log = nullptr;
+    DemoOutput output;
 };
 
 // The application's window: the largest shown top-level window (an alert is drawn inside it).
@@ -94,24 +94,19 @@ gboolean RunSession(gpointer data) {
                !ui::Application::Shared().IsTerminating();
     };
     const std::string folder = demo->folder;
+    DemoOutput& output = demo->output;
     DemoSession session(
         DemoSession::Options(), wait,
         [folder](const std::string& name, std::string& error) {
             return Capture(folder, name, error);
         },
-        [](const std::string& line) {
-            std::printf("%s\n", line.c_str());
-            std::fflush(stdout);
-        });
-    FILE* log = demo->log;
-    session.Runner().SetLogForward([log](const std::string& line) {
-        std::fwrite(line.data(), 1, line.size(), log);
-        std::fflush(log);
-    });
+        [&output](const std::string& line) { output.report(line); });
+    session.Runner().SetLogForward(output.logSink());
     const bool ok = session.Run();
+    // The log file stays open as long as a sink (or a line another thread is writing) holds
+    // it; the lines logged from now on go to standard error.
     session.Runner().SetLogForward(nullptr);
     ns::LogWriter::Shared().SetSink(nullptr);
-    std::fclose(demo->log);
     if (!ui::Application::Shared().IsTerminating()) ui::Application::Shared().Terminate(ok ? 0 : 1);
     return G_SOURCE_REMOVE;
 }
@@ -125,18 +120,11 @@ bool StartDemoSession(const std::string& folder, std::string& error) {
     }
     auto demo = std::make_unique<Demo>();
     demo->folder = folder;
-    const std::string logPath = folder + "/zul.log";
-    demo->log = std::fopen(logPath.c_str(), "w");
-    if (demo->log == nullptr) {
-        error = "cannot write " + logPath + ": " + strerror(errno);
-        return false;
-    }
+    if (!demo->output.openLog(folder + "/zul.log", error)) return false;
+    // Standard output carries the step report alone; the engine's own lines go to zul.out.
+    if (!demo->output.separateStandardOutput(folder + "/zul.out", error)) return false;
     // The application's start is logged there too, before the session takes the log over.
-    FILE* log = demo->log;
-    ns::LogWriter::Shared().SetSink([log](const std::string& line) {
-        std::fwrite(line.data(), 1, line.size(), log);
-        std::fflush(log);
-    });
+    ns::LogWriter::Shared().SetSink(demo->output.logSink());
     // An X picture of a composited web view can stay blank for a while; without compositing
     // the window's picture holds the page as soon as it is drawn.
     setenv("WEBKIT_DISABLE_COMPOSITING_MODE", "1", 0);

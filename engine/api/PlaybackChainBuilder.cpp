@@ -15,7 +15,9 @@
 #include "engine/input/HTTPClient.h"
 #include "engine/mux/Mpeg2PsMux.h"
 #include "engine/mux/Mpeg2TsMux.h"
+#include "engine/seek/FirstRenditionCut.h"
 #include "engine/seek/MediaSeeker.h"
+#include "engine/serve/BatchedFileServer.h"
 #include "engine/serve/FileServer.h"
 #include "engine/serve/ListeningPort.h"
 #include "engine/serve/LiveHttpSegmenter.h"
@@ -37,7 +39,8 @@ PlaybackChainBuilder::PlaybackChainBuilder(Session& session, ErrorInfoMonitor& e
                                            StreamInfoMonitor& streams, TitleInfoCache& titleInfo,
                                            const std::string& url, MediaFormat mediaFormat,
                                            SourceKind sourceKind, MediaFormat outputFormat,
-                                           OutputKind outputKind, const std::string& outputName)
+                                           OutputKind outputKind, const std::string& outputName,
+                                           const FileOutputOptions& fileOptions)
     : session_(session),
       errors_(errors),
       streams_(streams),
@@ -47,7 +50,14 @@ PlaybackChainBuilder::PlaybackChainBuilder(Session& session, ErrorInfoMonitor& e
       sourceKind_(sourceKind),
       outputFormat_(outputFormat),
       outputKind_(outputKind),
-      outputName_(outputName) {}
+      outputName_(outputName),
+      fileOptions_(fileOptions) {}
+
+bool PlaybackChainBuilder::FirstRenditionOnly() const {
+    // A manifest's tracks come from files of their own, each read by its own chain.
+    return fileOptions_.firstRenditionOnly && outputKind_ == OutputKindFile &&
+           mediaFormat_ == MediaFormatMpeg2Ps;
+}
 
 void PlaybackChainBuilder::MonitorErrors(ErrorInfoSource& source) { source.AddMonitor(&errors_); }
 
@@ -60,6 +70,8 @@ PlaybackChain PlaybackChainBuilder::GetChain() const {
     chain.mux = mux_;
     chain.segmenter = segmenter_;
     chain.fileServer = fileServer_;
+    chain.cut = cut_;
+    chain.batchedFileServer = batchedFileServer_;
     chain.demuxCount = pendingPreloads_;
     return chain;
 }
@@ -70,7 +82,15 @@ bool PlaybackChainBuilder::Build(ComponentStack& stack, bool sparse) {
     if (!BuildOutput(stack)) return false;
     if (!BuildMux(stack)) return false;
     BuildDemux(stack);
-    return BuildSource(stack, sparse);
+    if (!BuildSource(stack, sparse)) return false;
+    if (FirstRenditionOnly()) {
+        // The title is opened before the output, as a copy would open them: a file is read as
+        // far as its size when the run began, also while an output waits for its reader (a
+        // FIFO). A download starts once the session runs.
+        if (fileClient_ != nullptr) fileClient_->SetName(url_, true);
+        fileServer_->SetName(outputName_, true);
+    }
+    return true;
 }
 
 bool PlaybackChainBuilder::BuildOutput(ComponentStack& stack) {
@@ -81,12 +101,22 @@ bool PlaybackChainBuilder::BuildOutput(ComponentStack& stack) {
         case OutputKindFile: {
             if (outputFormat_ == MediaFormatRaw5 || outputFormat_ == MediaFormatRaw6) return true;
             if (outputName_.empty()) outputName_ = "output";
-            boost::shared_ptr<FileServer> server = boost::make_shared<FileServer>(session);
+            boost::shared_ptr<FileServer> server;
+            if (FirstRenditionOnly()) {
+                boost::shared_ptr<BatchedFileServer> batched =
+                    boost::make_shared<BatchedFileServer>(session);
+                // Before the open: a signal then also ends an open that waits for a reader.
+                batched->SetWakeSignal(fileOptions_.wakeSignal);
+                batchedFileServer_ = batched.get();
+                server = batched;
+            } else {
+                server = boost::make_shared<FileServer>(session);
+            }
             // A file that cannot be written must not pass for a finished output.
             MonitorErrors(*server);
             stack.AddComponent(server);
             fileServer_ = server.get();
-            server->SetName(outputName_, true);
+            if (!FirstRenditionOnly()) server->SetName(outputName_, true);
             return true;
         }
         case OutputKindRtmpServer:
@@ -110,7 +140,9 @@ bool PlaybackChainBuilder::BuildOutput(ComponentStack& stack) {
 }
 
 bool PlaybackChainBuilder::BuildMux(ComponentStack& stack) {
-    if (outputFormat_ == mediaFormat_ || outputFormat_ == MediaFormatNone) return true;
+    if (outputFormat_ == MediaFormatNone) return true;
+    // The container is copied as it is, unless its first rendition alone is to be written.
+    if (outputFormat_ == mediaFormat_ && !FirstRenditionOnly()) return true;
     Session* session = &session_;
     switch (outputFormat_) {
         case MediaFormatMpeg2Ps:
@@ -179,6 +211,16 @@ void PlaybackChainBuilder::BuildDemux(ComponentStack& stack) {
         static_cast<ChapterInfoMonitor*>(&titleInfo_));
     if (segmenter_ != nullptr) static_cast<StreamInfoSource&>(*demux).AddMonitor(segmenter_);
 
+    if (FirstRenditionOnly()) {
+        // Read straight through: nothing to seek or adapt, only the end of the first rendition
+        // to keep to, which the cut learns from the track list.
+        boost::shared_ptr<FirstRenditionCut> cut = boost::make_shared<FirstRenditionCut>(session);
+        stack.AddComponent(cut);
+        cut_ = cut.get();
+        static_cast<StreamInfoSource&>(*demux).AddMonitor(cut_);
+        ++pendingPreloads_;
+        return;
+    }
     boost::shared_ptr<MediaSeeker> seeker = boost::make_shared<MediaSeeker>(session);
     stack.AddComponent(seeker);
     seeker_ = seeker.get();
@@ -196,6 +238,9 @@ bool PlaybackChainBuilder::BuildSource(ComponentStack& stack, bool sparse) {
             boost::shared_ptr<Component> client = CreateFileClient(session, &fileClient_);
             stack.AddComponent(client);
             MonitorErrors(*fileClient_);
+            if (fileOptions_.sourceMonitor != nullptr) {
+                static_cast<ErrorInfoSource&>(*fileClient_).AddMonitor(fileOptions_.sourceMonitor);
+            }
             return true;
         }
         case SourceKindHttp: {
@@ -204,6 +249,11 @@ bool PlaybackChainBuilder::BuildSource(ComponentStack& stack, bool sparse) {
             boost::shared_ptr<Component> client = MakeHttpClient(session, errors_, seeker_, &raw);
             stack.AddComponent(client);
             httpClient_ = raw;
+            if (fileOptions_.sourceMonitor != nullptr) {
+                // MakeHttpClient made it as an HTTPClient.
+                static_cast<ErrorInfoSource&>(*static_cast<HTTPClient*>(raw))
+                    .AddMonitor(fileOptions_.sourceMonitor);
+            }
             // A sparse title is fetched piece by piece where it is read: nothing to buffer ahead.
             if (!sparse) client->SetMemoryCache(DequeMemoryCache::CreateForSession(client.get()));
             return true;

@@ -12,11 +12,13 @@
 
 namespace SarvelonMediaKit {
 
+class BatchedFileServer;
 class Component;
 class ErrorInfoMonitor;
 class ErrorInfoSource;
 class FileClient;
 class FileServer;
+class FirstRenditionCut;
 class LiveHttpSegmenter;
 class MediaSeeker;
 class Mpeg2PsDemux;
@@ -34,6 +36,23 @@ enum OutputKind : uint32_t {
     OutputKindHls = 5
 };
 
+// How a file output is written; given when the chain is built.
+struct FileOutputOptions {
+    // Only the first rendition of a title taken as one of the engine's container whatever its
+    // name (a download for an http(s) URL, the file of that path otherwise), read straight
+    // through from its first byte and always multiplexed: a FirstRenditionCut stands where the
+    // seeker would, no audio branch joins the chain, and a BatchedFileServer writes the output,
+    // which ends once that sink IsComplete(). A file is opened when the chain is built, before
+    // the output. Only for file output.
+    bool firstRenditionOnly = false;
+    // The batched sink's wake signal (BatchedFileServer::SetWakeSignal), set before it opens
+    // the file; 0 for none.
+    int wakeSignal = 0;
+    // Also hears the source client's errors and warnings (a download's stall and its end), from
+    // the moment the client is made; null for none.
+    ErrorInfoMonitor* sourceMonitor = nullptr;
+};
+
 // The components of a playback's main chain that its owner steers, null when absent; the
 // session's stack owns them.
 struct PlaybackChain {
@@ -43,7 +62,10 @@ struct PlaybackChain {
     Mpeg2PsDemux* demux = nullptr;
     Mux* mux = nullptr;
     LiveHttpSegmenter* segmenter = nullptr;
-    FileServer* fileServer = nullptr;
+    FileServer* fileServer = nullptr;  // the file output's sink
+    // With FileOutputOptions::firstRenditionOnly: the cut and the sink (also fileServer).
+    FirstRenditionCut* cut = nullptr;
+    BatchedFileServer* batchedFileServer = nullptr;
     // Demultiplexers whose preload is to be waited for.
     int32_t demuxCount = 0;
 };
@@ -59,7 +81,8 @@ public:
     PlaybackChainBuilder(Session& session, ErrorInfoMonitor& errors, StreamInfoMonitor& streams,
                          TitleInfoCache& titleInfo, const std::string& url, MediaFormat mediaFormat,
                          SourceKind sourceKind, MediaFormat outputFormat, OutputKind outputKind,
-                         const std::string& outputName);
+                         const std::string& outputName,
+                         const FileOutputOptions& fileOptions = FileOutputOptions());
     PlaybackChainBuilder(const PlaybackChainBuilder&) = delete;
     PlaybackChainBuilder& operator=(const PlaybackChainBuilder&) = delete;
 
@@ -87,6 +110,8 @@ private:
     void BuildDemux(ComponentStack& stack);
     bool BuildSource(ComponentStack& stack, bool sparse);
     void MonitorErrors(ErrorInfoSource& source);
+    // The file output of one title's first rendition is asked for and can be built.
+    bool FirstRenditionOnly() const;
 
     Session& session_;
     ErrorInfoMonitor& errors_;
@@ -98,6 +123,7 @@ private:
     const MediaFormat outputFormat_;
     const OutputKind outputKind_;
     std::string outputName_;
+    const FileOutputOptions fileOptions_;
     SVStatus status_ = SVStatusSuccess;
     Component* httpClient_ = nullptr;
     FileClient* fileClient_ = nullptr;
@@ -106,6 +132,8 @@ private:
     Mux* mux_ = nullptr;
     LiveHttpSegmenter* segmenter_ = nullptr;
     FileServer* fileServer_ = nullptr;
+    FirstRenditionCut* cut_ = nullptr;
+    BatchedFileServer* batchedFileServer_ = nullptr;
     int32_t pendingPreloads_ = 0;
 };
 

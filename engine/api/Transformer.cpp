@@ -3,6 +3,7 @@
 #include <boost/make_shared.hpp>
 
 #include "SVLibrary/Output/LineWriter.h"
+#include "SVLibrary/Path/Url.h"
 #include "engine/api/TransformerWorkerThread.h"
 #include "engine/container/MediaTrack.h"
 #include "engine/core/SVMKCredentials.h"
@@ -24,7 +25,7 @@ SVStatus Transformer::Initialize() { return SVStatusSuccess; }
 // ---- Construction --------------------------------------------------------------------------
 
 Transformer::Transformer(const std::string& url, MediaFormat outputFormat, OutputKind outputKind,
-                         const std::string& outputName)
+                         const std::string& outputName, const FileOutputOptions& fileOptions)
     : mediaFormat_(MediaFormatUnknown),
       sourceKind_(SourceKindUnknown),
       outputFormat_(outputFormat),
@@ -39,6 +40,7 @@ Transformer::Transformer(const std::string& url, MediaFormat outputFormat, Outpu
       mux_(nullptr),
       audioBranchDemux_(nullptr),
       segmenter_(nullptr),
+      fileOptions_(fileOptions),
       status_(SVStatusSuccess),
       abortRequested_(false),
       hasDemux_(false),
@@ -53,6 +55,14 @@ Transformer::Transformer(const std::string& url, MediaFormat outputFormat, Outpu
 }
 
 bool Transformer::BuildGraph() {
+    if (fileOptions_.firstRenditionOnly && outputKind_ == OutputKindFile) {
+        // A title of the engine's container whatever its name says, read whole: downloaded
+        // for an http(s) URL, read from the file of that path otherwise.
+        mediaFormat_ = MediaFormatMpeg2Ps;
+        const std::string scheme = SV::IsUrl(url_) ? SV::GetUrlScheme(url_) : std::string();
+        sourceKind_ = scheme == "http" || scheme == "https" ? SourceKindHttp : SourceKindLocalPath;
+        return BuildChain(false);
+    }
     mediaFormat_ = ClassifyMedia(url_);
     if (mediaFormat_ == MediaFormatUnknown) {
         status_ = SVStatusUnsupported;
@@ -63,11 +73,14 @@ bool Transformer::BuildGraph() {
         status_ = SVStatusUnrecognisedScheme;
         return false;
     }
-    const bool sparse = outputFormat_ != MediaFormatNone && IsSparse(url_);
+    return BuildChain(outputFormat_ != MediaFormatNone && IsSparse(url_));
+}
 
+bool Transformer::BuildChain(bool sparse) {
     ComponentStack stack(StackIdMain);
     PlaybackChainBuilder builder(*session_, *this, *this, titleInfo_, url_, mediaFormat_,
-                                 sourceKind_, outputFormat_, outputKind_, outputName_);
+                                 sourceKind_, outputFormat_, outputKind_, outputName_,
+                                 fileOptions_);
     const bool built = builder.Build(stack, sparse);
     // Set by a step that failed, or by one that goes on without what it could not load.
     if (builder.GetStatus() != SVStatusSuccess) status_ = builder.GetStatus();
@@ -79,6 +92,8 @@ bool Transformer::BuildGraph() {
     mux_ = chain.mux;
     segmenter_ = chain.segmenter;
     fileServer_ = chain.fileServer;
+    cut_ = chain.cut;
+    batchedFileServer_ = chain.batchedFileServer;
     pendingPreloads_ = chain.demuxCount;
     // A file output without a name is given one even when the chain stops short of it.
     outputName_ = builder.GetOutputName();
@@ -109,6 +124,8 @@ void Transformer::ForgetChain() {
     mux_ = nullptr;
     segmenter_ = nullptr;
     fileServer_ = nullptr;
+    cut_ = nullptr;
+    batchedFileServer_ = nullptr;
     hasDemux_ = false;
     pendingPreloads_ = 0;
 }

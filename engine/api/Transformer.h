@@ -28,9 +28,11 @@
 
 namespace SarvelonMediaKit {
 
+class BatchedFileServer;
 class Component;
 class FileClient;
 class FileServer;
+class FirstRenditionCut;
 class LiveHttpSegmenter;
 class MediaSeeker;
 class MediaTrack;
@@ -69,9 +71,10 @@ public:
     static const uint64_t kDefaultPreloadTimeout = 15000000;
 
     // Builds the graph; the outcome is GetStatus() (200 on success). The object always exists
-    // afterwards.
+    // afterwards. fileOptions: how a file output is written.
     Transformer(const std::string& url, MediaFormat outputFormat, OutputKind outputKind,
-                const std::string& outputName);
+                const std::string& outputName,
+                const FileOutputOptions& fileOptions = FileOutputOptions());
     ~Transformer() override;
     Transformer(const Transformer&) = delete;
     Transformer& operator=(const Transformer&) = delete;
@@ -93,6 +96,12 @@ public:
     OutputKind GetOutputKind() const { return outputKind_; }
     uint32_t GetCacheSize() const { return cacheSize_; }
     boost::shared_ptr<Session> GetSession() const { return session_; }
+    // A file output of the first rendition only (FileOutputOptions): the cut, whose position
+    // is the bytes of the title read so far, and the sink, with what it has taken, whether the
+    // stream is complete and the cancel of its writes. Null for other outputs, and when the
+    // chain could not be built.
+    FirstRenditionCut* GetFirstRenditionCut() const { return cut_; }
+    BatchedFileServer* GetBatchedFileServer() const { return batchedFileServer_; }
 
     // Outside monitors, attached where the events are published.
     void AddStreamInfoMonitor(StreamInfoMonitor* monitor);
@@ -157,6 +166,8 @@ private:
     // Classifies the source and builds and starts the main chain; false when construction
     // ends early.
     bool BuildGraph();
+    // Builds and starts the main chain of the classified source; sparse: fetched piece by piece.
+    bool BuildChain(bool sparse);
     // Construction ended early: the chain never reaches the session, so nothing may point
     // into it.
     void ForgetChain();
@@ -187,6 +198,10 @@ private:
     LiveHttpSegmenter* segmenter_;
     // The file output's sink, null for other outputs; the session's stack owns it.
     FileServer* fileServer_ = nullptr;
+    // The file output of the first rendition only: its cut and sink, null otherwise.
+    const FileOutputOptions fileOptions_;
+    FirstRenditionCut* cut_ = nullptr;
+    BatchedFileServer* batchedFileServer_ = nullptr;
     std::vector<StreamInfoMonitor*> streamMonitors_;
     std::atomic<SVStatus> status_;
     mutable std::mutex errorTextLock_;

@@ -173,7 +173,9 @@ SVStatus Transformer::PreLoad() {
         PumpPause pause(*session_);
         // The full size now.
         refused = ApplyCapacity(*session_, cacheSize_);
-        if (refused.empty() && demux_ != nullptr && demux_->HasAudioOnlyTracks()) {
+        // The first rendition alone is written with the sound it carries itself.
+        if (refused.empty() && demux_ != nullptr && cut_ == nullptr &&
+            demux_->HasAudioOnlyTracks()) {
             const SVStatus branch = AddAudioBranch();
             if (branch != SVStatusSuccess) {
                 RecordFailure(status_, branch);
@@ -233,6 +235,8 @@ SVStatus Transformer::LoadManifest(MediaTime timeout) {
 SVStatus Transformer::NameSource() {
     const ComponentStack stack = session_ ? session_->GetComponentStack() : ComponentStack();
     if (stack.IsEmpty()) return SVStatusNoTransformer;
+    // A file whose first rendition alone is written was opened with the chain.
+    if (cut_ != nullptr && fileClient_ != nullptr) return SVStatusSuccess;
     stack.GetComponents().back()->SetName(url_, true);
     return SVStatusSuccess;
 }

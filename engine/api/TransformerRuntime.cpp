@@ -22,6 +22,9 @@ namespace {
 
 // Every pump pass, and every step of file output, moves this much through a chain.
 const uint32_t kPullAmount = 131072;
+// Every pump pass of a first rendition's file output: a title read straight through to a
+// batched sink moves through in large pulls, a few system calls and task passes per megabyte.
+const uint32_t kStraightPullAmount = 4u << 20;
 // How often the waits of the worker look at the abort flag.
 const uint32_t kWaitSliceMilliseconds = 100;
 // No start position: the chain starts where its preload left it.
@@ -147,7 +150,11 @@ SVStatus Transformer::Serve(MediaTime /*position*/, TrickPlayRate /*rate*/, bool
 }
 
 SVStatus Transformer::TransformToFile(MediaTime /*position*/, TrickPlayRate /*rate*/, bool wait) {
-    if (session_) {
+    if (session_ && batchedFileServer_ != nullptr) {
+        // The pump pulls on every pass; the sink stops the session once the stream it holds
+        // is complete (a pass after the end of the stream that took nothing more).
+        session_->SetPullAmount(ByteAmount(kStraightPullAmount));
+    } else if (session_) {
         session_->AddTask(boost::make_shared<FileStepTask>(
             Session::TaskCategorySession, StackIdServing, "Transformer::TransformToFile", this,
             &Transformer::TransformToFileInTask));

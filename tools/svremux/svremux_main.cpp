@@ -1,14 +1,14 @@
 // svremux: reads a title of the engine's container and writes its transport stream (or, with
-// --ps, its program stream) to a file, through the engine's own chain: file client (or HTTP
-// client for an http:// or https:// title), program-stream demultiplexer, transport-stream (or
-// program-stream) multiplexer and file sink, run on a session as playback runs them.
+// --ps, its program stream) to a file, through the Transformer's file output of the first
+// rendition: file client (or HTTP client for an http:// or https:// title), first-rendition
+// cut, program-stream demultiplexer, transport-stream (or program-stream) multiplexer and
+// batched file sink, run on the Transformer's session as playback runs it. This program only
+// watches the run: its progress, a stall, a stop signal, and whether the stream came out whole.
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <csignal>
-
-#include <boost/make_shared.hpp>
 
 #include <algorithm>
 #include <atomic>
@@ -16,30 +16,21 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
-#include <functional>
 #include <mutex>
 #include <string>
-#include <thread>
-#include <vector>
 
 #include "SVLibrary/Output/LineWriter.h"
 #include "SVLibrary/TypedValue/SVDictionary.h"
 #include "SVLibrary/Types/SVStatus.h"
-#include "engine/core/Session.h"
-#include "engine/core/ComponentStack.h"
-#include "engine/core/DequeMemoryCache.h"
-#include "engine/core/ErrorInfoMonitor.h"
-#include "engine/core/StreamInfoMonitor.h"
+#include "engine/api/Transformer.h"
 #include "engine/container/MediaTrack.h"
-#include "engine/demux/Mpeg2PsDemux.h"
 #include "engine/container/TrackInfoKeys.h"
+#include "engine/core/ErrorInfoMonitor.h"
+#include "engine/core/Session.h"
+#include "engine/core/StreamInfoMonitor.h"
 #include "engine/input/CurlHTTPClientInterface.h"
-#include "engine/input/FileClient.h"
-#include "engine/input/HTTPClient.h"
 #include "engine/input/HTTPClientInterfaceFactory.h"
 #include "engine/input/HTTPThread.h"
-#include "engine/mux/Mpeg2PsMux.h"
-#include "engine/mux/Mpeg2TsMux.h"
 #include "engine/seek/FirstRenditionCut.h"
 #include "engine/serve/BatchedFileServer.h"
 #include "tools/common/CommandLine.h"
@@ -70,21 +61,20 @@ const char kEpilogue[] =
     "it keeps what it held, a file made by this run is removed, and a device or FIFO is left\n"
     "as it is.\n";
 
-// Bytes each pump pass pulls through the chain, and the pause between passes (microseconds).
-const uint32_t kPullBytes = 4u << 20;
-const uint64_t kPumpInterval = 1000;
-// The index must be read within this time (microseconds); a local file needs far less.
-const uint64_t kPreloadTimeout = 15000000;
+// The session's memory: room for the batched sink's queue beside what the chain holds.
 const uint32_t kSessionCapacity = 64u << 20;
+const char kCacheSizeKey[] = "CredentialsKey_CacheSize";
 // A chain that neither reads nor writes for this long is stuck: give up rather than hang. Longer
 // than the HTTP client's resumes of a failed download take (their pauses add up to 15.5 s), so
 // that a download that cannot be resumed fails with its own reason.
 const int kStallSeconds = 30;
 
-// What one side of the chain reports: the first error ends the run.
+// What one side of the chain reports: the first error ends the run. Attached before the run,
+// to the Transformer (every error of the chain, and damaged data the parser skipped), to the
+// source client (a download's warnings) or to the sink; Watch names the session to stop.
 class Errors : public ErrorInfoMonitor {
 public:
-    explicit Errors(Session* session) : session_(session) {}
+    void Watch(Session* session) { session_ = session; }
 
     void SetError(SVStatus status, std::string text) override {
         {
@@ -96,7 +86,7 @@ public:
             status_ = status;
             text_ = text;
         }
-        session_->Stop(false);
+        if (Session* session = session_.load()) session->Stop(false);
     }
     void SetWarning(SVStatus status, std::string text) override {
         if (status == SVStatusParserError) {
@@ -122,7 +112,7 @@ public:
     }
 
 private:
-    Session* session_;
+    std::atomic<Session*> session_{nullptr};
     std::atomic<bool> warned_{false};
     std::mutex lock_;
     bool failed_ = false;
@@ -281,9 +271,10 @@ bool IsHttpTitle(const std::string& title) {
 }
 
 // A local title is checked first with the system's reason, and is never its own output. 0 when
-// it can be read, else the exit status of the failure said.
+// it can be read (size: the bytes of a regular file, else 0), else the exit status of the
+// failure said.
 int CheckLocalTitle(const SvTools::CommandLine& cli, const std::string& input,
-                    const std::string& outputPath) {
+                    const std::string& outputPath, uint64_t& size) {
     struct stat info;
     const int probe = open(input.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     const bool known = probe >= 0 && fstat(probe, &info) == 0;
@@ -295,6 +286,7 @@ int CheckLocalTitle(const SvTools::CommandLine& cli, const std::string& input,
         return cli.Failure("cannot open " + input + ": " + SvTools::SystemReason(reason));
     }
     close(probe);
+    size = S_ISREG(info.st_mode) ? uint64_t(info.st_size) : 0;
     if (S_ISREG(info.st_mode) && info.st_size == 0) {
         // Said as it is: the chain would only wait in vain for an index and time out.
         return cli.Failure(input + ": the file is empty");
@@ -305,60 +297,16 @@ int CheckLocalTitle(const SvTools::CommandLine& cli, const std::string& input,
     return 0;
 }
 
-// The source end of the chain: the file client or the HTTP client, with the stage that cuts
-// what it reads at the end of the first rendition.
-struct Source {
-    // The components the stack takes, source end last.
-    std::vector<boost::shared_ptr<Component>> components;
-    // Learns the end of the first rendition from the demultiplexer; its position is the bytes
-    // of the title read so far, on any thread.
-    boost::shared_ptr<FirstRenditionCut> cut;
-    // The size of the title as far as it is known before the run (a download's comes later).
-    uint64_t knownSize = 0;
-    // The size of the title, once the session has stopped.
-    std::function<uint64_t()> finalSize;
-};
-
-// errors: hears the client's failures from the start (an open that fails among them).
-Source LocalSource(Session* session, const std::string& input, ErrorInfoMonitor* errors) {
-    FileClient* raw = nullptr;
-    boost::shared_ptr<Component> client = CreateFileClient(session, &raw);
-    Source source;
-    source.cut = boost::make_shared<FirstRenditionCut>(session);
-    source.components.push_back(source.cut);
-    source.components.push_back(client);
-    static_cast<ErrorInfoSource&>(*raw).AddMonitor(errors);
-    // Opened here, at once: a title that cannot be opened is told before anything runs.
-    raw->SetName(input, true);
-    source.knownSize = raw->EndPosition();
-    const uint64_t size = source.knownSize;
-    source.finalSize = [size]() { return size; };
-    return source;
-}
-
-Source HttpSource(Session* session, ErrorInfoMonitor* errors) {
-    HTTPClient* raw = nullptr;
-    boost::shared_ptr<Component> client = CreateHTTPClient(session, &raw);
-    // The download runs ahead of the chain into a cache of its own, throttled to its room.
-    client->SetMemoryCache(DequeMemoryCache::CreateForSession(client.get()));
-    Source source;
-    source.cut = boost::make_shared<FirstRenditionCut>(session);
-    source.components.push_back(source.cut);
-    source.components.push_back(client);
-    // The client's state belongs to the task thread: read once the session has stopped.
-    source.finalSize = [raw]() { return uint64_t(raw->EndPosition()); };
-    static_cast<ErrorInfoSource&>(*raw).AddMonitor(errors);
-    return source;
-}
-
 int Run(const SvTools::CommandLine& cli, const std::string& input, SvTools::OutputFile& output) {
     const bool http = IsHttpTitle(input);
     const bool manifest = SvTools::IsManifestTitle(input);
     const std::string outputPath = cli.Value("output");
+    // The size of the title as far as it is known before the run (a download's comes later).
+    uint64_t knownSize = 0;
     if (!http) {
         const bool fileUrl = manifest && input.compare(0, 7, "file://") == 0;
         if (const int failure =
-                CheckLocalTitle(cli, fileUrl ? input.substr(7) : input, outputPath)) {
+                CheckLocalTitle(cli, fileUrl ? input.substr(7) : input, outputPath, knownSize)) {
             return failure;
         }
     }
@@ -370,65 +318,47 @@ int Run(const SvTools::CommandLine& cli, const std::string& input, SvTools::Outp
         return SvTools::RemuxManifest(cli, input, output, cli.Has("ps"), gStopSignal);
     }
 
-    boost::shared_ptr<Session> session = Session::Create();
-    Errors errors(session.get());
-    Errors outputErrors(session.get());
-    session->ErrorInfoSource::AddMonitor(&errors);
-
-    boost::shared_ptr<BatchedFileServer> sink =
-        boost::make_shared<BatchedFileServer>(session.get());
-    Source source =
-        http ? HttpSource(session.get(), &errors) : LocalSource(session.get(), input, &errors);
-    const FirstRenditionCut& cut = *source.cut;
+    // Monitors first: they outlive the Transformer, whose chain reports to them.
+    Errors errors;
+    Errors outputErrors;
     Tracks tracks;
-    boost::shared_ptr<Mpeg2PsDemux> demux = boost::make_shared<Mpeg2PsDemux>(session.get());
-    static_cast<ErrorInfoSource&>(*demux).AddMonitor(&errors);
-    static_cast<StreamInfoSource&>(*demux).AddMonitor(&tracks);
-    static_cast<StreamInfoSource&>(*demux).AddMonitor(source.cut.get());
-    boost::shared_ptr<Mux> mux;
-    if (cli.Has("ps")) {
-        mux = boost::make_shared<Mpeg2PsMux>(session.get());
-    } else {
-        mux = boost::make_shared<Mpeg2TsMux>(session.get());
-    }
-    sink->AddMonitor(&outputErrors);
-    sink->SetWakeSignal(kWakeSignal);
-
-    SVStatus status = 0;
-    std::string text;
     if (gStopSignal != 0) {
         return cli.Failure("interrupted");
     }
-    if (errors.Failed(&status, &text)) {
-        return cli.Failure("cannot open " + input + ": " + SvTools::StatusText(status, text));
-    }
-    demux->SetName(input, true);
-    sink->SetName(output.WritePath(), true);
+    FileOutputOptions options;
+    options.firstRenditionOnly = true;
+    options.wakeSignal = kWakeSignal;
+    options.sourceMonitor = &errors;
+    // The chain is built, and the output opened, here; the title is opened by the run.
+    Transformer transformer(input, cli.Has("ps") ? MediaFormatMpeg2Ps : MediaFormatMpeg2Ts,
+                            OutputKindFile, output.WritePath(), options);
+    const boost::shared_ptr<Session> session = transformer.GetSession();
+    FirstRenditionCut* const cutStage = transformer.GetFirstRenditionCut();
+    BatchedFileServer* const sink = transformer.GetBatchedFileServer();
+    SVStatus status = transformer.GetStatus();
+    std::string text = transformer.GetErrorText();
     if (gStopSignal != 0) {
         return cli.Failure("interrupted");
     }
-    if (outputErrors.Failed(&status, &text) || sink->HasFailed()) {
+    if (sink != nullptr && sink->HasFailed()) {
         return cli.Failure("cannot write " + output.DisplayName() + ": " +
                            WriteFailure(sink->FailureReason(), status, text));
     }
-
-    ComponentStack stack(StackIdMain);
-    stack.AddComponent(sink);
-    stack.AddComponent(mux);
-    stack.AddComponent(demux);
-    for (const boost::shared_ptr<Component>& component : source.components) {
-        stack.AddComponent(component);
+    if (status != SVStatusSuccess || !session || cutStage == nullptr || sink == nullptr) {
+        return cli.Failure("cannot open " + input + ": " + SvTools::StatusText(status, text));
     }
-    session->SetComponentStack(stack);
-    session->SetCapacity(ByteAmount(kSessionCapacity));
-    session->StartPump(MediaTime(kPumpInterval));
-    session->SetPullAmount(ByteAmount(kPullBytes));
-    session->Start();
-    if (http) {
-        // The download of the whole resource starts on the session's task thread.
-        source.components.back()->SetName(input, true);
-    }
-    session->PreLoad(MediaTime(kPreloadTimeout));
+    const FirstRenditionCut& cut = *cutStage;
+    errors.Watch(session.get());
+    outputErrors.Watch(session.get());
+    static_cast<ErrorInfoSource&>(transformer).AddMonitor(&errors);
+    sink->AddMonitor(&outputErrors);
+    transformer.AddStreamInfoMonitor(&tracks);
+    SV::SVDictionary credentials;
+    credentials.SetValue(kCacheSizeKey, SV::SVTypedValue(uint64_t(kSessionCapacity)));
+    transformer.SetCredentials(credentials);
+    // The title is opened (or its download started), its index read and the stream written on
+    // the Transformer's worker; this thread watches.
+    transformer.Transform(MediaTime(~uint64_t(0)), TrickPlayRate(0), true);
 
     const bool progress = isatty(STDERR_FILENO) != 0;
     uint64_t lastRead = 0;
@@ -438,7 +368,7 @@ int Run(const SvTools::CommandLine& cli, const std::string& input, SvTools::Outp
     // Counted against the end of the first rendition once the index has told it.
     const auto showProgress = [&](uint64_t read, uint64_t written) {
         if (progress) {
-            const uint64_t size = source.knownSize;
+            const uint64_t size = knownSize;
             const uint64_t end = cut.End() < size ? cut.End() : size;
             std::fprintf(stderr, "\rsvremux: %3d%%  %s read, %s written ",
                          end ? int(std::min(read, end) * 100 / end) : 0, Megabytes(read).c_str(),
@@ -464,7 +394,8 @@ int Run(const SvTools::CommandLine& cli, const std::string& input, SvTools::Outp
         // reading: its write is given up, or the stop below would wait for it for ever.
         sink->CancelWrites();
     }
-    session->Stop(true);
+    // Stops the session and waits for the worker.
+    transformer.Stop();
     if (progress) {
         showProgress(cut.Position(), sink->BytesTaken());
         std::fprintf(stderr, "\n");
@@ -485,11 +416,17 @@ int Run(const SvTools::CommandLine& cli, const std::string& input, SvTools::Outp
                            WriteFailure(sink->FailureReason(), status, text));
     }
     if (errors.Failed(&status, &text)) {
-        if (http && cut.Position() == 0) {
-            // Nothing of the title came: the origin's answer (or the reason there was none).
+        if (cut.Position() == 0) {
+            // Nothing of the title came: the file's or the origin's answer (or the reason
+            // there was none).
             return cli.Failure("cannot open " + input + ": " + ChainFailure(status, text));
         }
         return cli.Failure(input + ": " + ChainFailure(status, text));
+    }
+    if (transformer.GetStatus() != SVStatusSuccess) {
+        // A step of the run that failed without an error event.
+        return cli.Failure(input + ": " +
+                           ChainFailure(transformer.GetStatus(), transformer.GetErrorText()));
     }
     if (!sink->IsComplete()) {
         return cli.Failure(input + ": the stream ended before its end was reached");
@@ -500,7 +437,8 @@ int Run(const SvTools::CommandLine& cli, const std::string& input, SvTools::Outp
     // Whole means as far as the index says: the bytes of the rendition all read (a file cut
     // short while it was read ends early) and its media times all met (damaged media are
     // skipped by the parser and leave a gap up to the end).
-    const uint64_t size = source.finalSize();
+    // The source's size (a download's as it came), now that the session has stopped.
+    const uint64_t size = uint64_t(cutStage->EndPosition());
     const uint64_t end = cut.End() != FirstRenditionCut::kUnknown ? cut.End() : size;
     const uint64_t read = cut.Position();
     if (read < end) {

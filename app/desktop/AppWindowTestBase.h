@@ -1,0 +1,99 @@
+#ifndef APP_DESKTOP_APPWINDOWTESTBASE_H
+#define APP_DESKTOP_APPWINDOWTESTBASE_H
+// The application's window tests' world: the demo portal in this process, the application
+// started against it as `zul` starts it (the models' loop inside GLib), the GTK window that
+// mirrors its models, and what a test needs to look at that window: waiting until it has drawn,
+// pictures of it kept beside the test program, and the colour of a view's point.
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <memory>
+#include <string>
+
+#include "app/ZULAppDelegate.h"
+#include "app/testing/DemoPortal.h"
+#include "platform/core/RunLoop.h"
+#include "platform/desktop/Renderer.h"
+#include "platform/desktop/RunLoopSource.h"
+#include "platform/desktop/testing/DrawWatch.h"
+#include "platform/desktop/testing/MainContextWait.h"
+#include "platform/desktop/testing/WindowCapture.h"
+#include "platform/net/CookieStorage.h"
+#include "platform/ui/AlertView.h"
+#include "platform/ui/Application.h"
+#include "portal/PortalServer.h"
+
+class AppWindowTestBase : public ::testing::Test {
+protected:
+    // The application made and launched against the portal, no window shown yet.
+    void StartApplication() {
+        source_ = std::make_unique<ns::desktop::RunLoopSource>(ns::RunLoop::Main());
+        app_ = std::make_unique<ui::Application>();
+        delegate_ = std::make_shared<ZULAppDelegate>(portal_->Address());
+        app_->SetDelegate(delegate_);
+        ASSERT_TRUE(app_->FinishLaunching());
+    }
+    // The application started, active, and shown in its window.
+    void Launch() {
+        ASSERT_NO_FATAL_FAILURE(StartApplication());
+        app_->BecomeActive();
+        renderer_ = std::make_unique<ns::desktop::Renderer>();
+    }
+    // The window, the application and its loop's source go, in that order; no cookie stays.
+    void Close() {
+        renderer_.reset();
+        app_.reset();
+        delegate_.reset();
+        source_.reset();
+        ns::CookieStorage::Shared().DeleteAllCookies();
+    }
+    static void DismissAlerts() {
+        for (const ui::AlertView::Ptr& alert : ui::AlertView::VisibleAlerts()) {
+            alert->DismissWithClickedButtonIndex(0, false);
+        }
+    }
+
+    // Lets the screen's animations and the loop's steps run, then waits for the window to draw.
+    bool Settle() {
+        using namespace std::chrono_literals;
+        ns::desktop::IterateFor(50ms);
+        ns::desktop::DrawWatch drawn(renderer_->Window());
+        gtk_widget_queue_draw(renderer_->Window());
+        const bool ok = drawn.WaitForDrawAfter(0, 3s);
+        ns::desktop::IteratePending();
+        return ok;
+    }
+    // The window's picture as it stands, kept beside the test program as `name`.
+    ns::desktop::Pixbuf Capture(const std::string& name) {
+        ns::desktop::Pixbuf shot = ns::desktop::CaptureWindow(renderer_->Window());
+        std::string error;
+        if (shot) {
+            EXPECT_TRUE(ns::desktop::SavePng(shot.get(), ns::desktop::PicturePath(name), &error))
+                << error;
+        }
+        return shot;
+    }
+    // The window's picture once it has settled.
+    ns::desktop::Pixbuf Shot(const std::string& name) {
+        EXPECT_TRUE(Settle());
+        return Capture(name);
+    }
+    // The window pixel at a point of a view.
+    ui::Point Pixel(const ui::View& view, const ui::Point& point) const {
+        return renderer_->ToWindow(view.ConvertPointTo(point, nullptr));
+    }
+    ns::desktop::Rgb ColourAt(const GdkPixbuf* shot, const ui::View& view,
+                              const ui::Point& point) const {
+        const ui::Point p = Pixel(view, point);
+        return ns::desktop::PixelAt(shot, static_cast<int>(p.x), static_cast<int>(p.y));
+    }
+
+    std::unique_ptr<ZulPortal::PortalServer> portal_;
+    std::unique_ptr<ns::desktop::RunLoopSource> source_;
+    std::unique_ptr<ui::Application> app_;
+    std::shared_ptr<ZULAppDelegate> delegate_;
+    std::unique_ptr<ns::desktop::Renderer> renderer_;
+};
+
+#endif  // APP_DESKTOP_APPWINDOWTESTBASE_H
