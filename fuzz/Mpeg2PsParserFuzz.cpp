@@ -52,7 +52,7 @@ public:
     std::string log;
     std::vector<uint8_t> output;
 
-    // Returns the result that stopped it (0 when all bytes were taken).
+    // Returns the result that stopped it (Ok when all bytes were taken).
     Mpeg2PsResult Feed(const uint8_t* data, size_t size, size_t piece) {
         for (size_t pos = 0; pos < size;) {
             const size_t n = piece == 0 ? size : std::min(piece, size - pos);
@@ -61,7 +61,7 @@ public:
             pos += n;
             const Mpeg2PsResult result = Parse(chunk, false);
             if (result != Mpeg2PsResult::Ok) {
-                log += "result " + std::to_string(result) + "\n";
+                log += "result " + std::to_string(Mpeg2PsResultNumber(result)) + "\n";
                 return result;
             }
         }
