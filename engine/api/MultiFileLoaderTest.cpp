@@ -23,6 +23,7 @@
 #include "tests/support/TestOrigin.h"
 #include "tests/support/ThreadTestSupport.h"
 #include "tests/support/TestLabels.h"
+#include "tests/support/BackgroundCall.h"
 
 namespace SarvelonMediaKit {
 namespace test {
@@ -383,24 +384,10 @@ TEST_F(MultiFileLoaderOrigin, ASecondFileThatIsMissingEndsTheLoadAtOnce) {
 // ---- Abort ----------------------------------------------------------------------------------
 
 // Runs Load on a thread of its own, so the test can abort it from another.
-class BackgroundLoad {
+class BackgroundLoad : public SvTestSupport::BackgroundCall {
 public:
     BackgroundLoad(MultiFileLoader& loader, MediaTime timeout)
-        : thread_([this, &loader, timeout] {
-              status_ = loader.Load(timeout);
-              done_ = true;
-          }) {}
-    ~BackgroundLoad() { Join(); }
-    SVStatus Join() {
-        if (thread_.joinable()) thread_.join();
-        return status_;
-    }
-    bool Done() const { return done_; }
-
-private:
-    std::atomic<SVStatus> status_{0};
-    std::atomic<bool> done_{false};
-    std::thread thread_;
+        : BackgroundCall([&loader, timeout] { return loader.Load(timeout); }) {}
 };
 
 class MultiFileLoaderAbort : public MultiFileLoaderOrigin {

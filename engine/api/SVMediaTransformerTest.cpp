@@ -37,6 +37,7 @@
 #include "tests/support/LoopbackHttpGet.h"
 #include "tests/support/ThreadTestSupport.h"
 #include "tests/support/UnusedPort.h"
+#include "tests/support/HeldLoopbackPort.h"
 
 namespace SarvelonMediaKit {
 namespace {
@@ -123,6 +124,15 @@ protected:
         SV_MediaTransformerTerminate();
         EngineEventLog::Clear();
         EXPECT_EQ(registeredBefore_, SVMediaTransformerSession::RegisteredCount());
+    }
+
+    // Points the engine's loopback port at one nothing holds and initialises the engine;
+    // returns the port, 0 when either failed.
+    uint16_t InitializeOnAFreePort() {
+        const uint16_t port = FreeLoopbackPort();
+        if (port == 0) return 0;
+        SetLoopbackPort(port);
+        return SV_MediaTransformerInitialize(&EngineEventLog::Callback) == 200u ? port : 0;
     }
 
     // A registered session whose setup was refused (no transformer).
@@ -344,10 +354,8 @@ TEST_F(MediaTransformerTest, QueriesRacingSetupAndTeardownNeverTouchADestroyedSe
 TEST_F(MediaTransformerTest, PlaysAFixtureTitleFromSetupToTerminate) {
     const std::string title = SvTestSupport::Fixtures::ShortTitle();
     const uint16_t previousPort = GetLoopbackPort();
-    const uint16_t port = FreeLoopbackPort();
+    const uint16_t port = InitializeOnAFreePort();
     ASSERT_NE(0, port);
-    SetLoopbackPort(port);
-    ASSERT_EQ(200u, SV_MediaTransformerInitialize(&EngineEventLog::Callback));
 
     // The title named relative to an asset root given without its final '/'.
     std::string directory = SV::GetDirectoryPart(title);
@@ -433,10 +441,8 @@ TEST_F(MediaTransformerTest, PlaysAFixtureTitleFromSetupToTerminate) {
 TEST_F(MediaTransformerTest, AStopEventHandlerThatTearsDownAgainDoesNotBlockTheTeardown) {
     const std::string title = SvTestSupport::Fixtures::ShortTitle();
     const uint16_t previousPort = GetLoopbackPort();
-    const uint16_t port = FreeLoopbackPort();
+    const uint16_t port = InitializeOnAFreePort();
     ASSERT_NE(0, port);
-    SetLoopbackPort(port);
-    ASSERT_EQ(200u, SV_MediaTransformerInitialize(&EngineEventLog::Callback));
     SVMediaTransformerSession* handle = nullptr;
     std::string url;
     ASSERT_EQ(200u, SV_MediaTransformerSetup(title, SV::SVDictionary(), 1, &url, &handle));
@@ -480,16 +486,9 @@ TEST_F(MediaTransformerTest, AListenFailureHandlerMayTearTheSessionDownOnTheWork
     const std::string title = SvTestSupport::Fixtures::ShortTitle();
     const uint16_t previousPort = GetLoopbackPort();
     // Another program listens on the engine's port.
-    const int taken = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    ASSERT_GE(taken, 0);
-    sockaddr_in address = {};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    ASSERT_EQ(0, bind(taken, reinterpret_cast<sockaddr*>(&address), sizeof address));
-    ASSERT_EQ(0, listen(taken, 4));
-    ASSERT_EQ(0, getsockname(taken, reinterpret_cast<sockaddr*>(&address), &length));
-    SetLoopbackPort(ntohs(address.sin_port));
+    const SvTestSupport::HeldLoopbackPort taken;
+    ASSERT_NE(0, taken.Port());
+    SetLoopbackPort(taken.Port());
     ASSERT_EQ(200u, SV_MediaTransformerInitialize(&EngineEventLog::Callback));
 
     std::shared_ptr<std::promise<void>> handled = std::make_shared<std::promise<void>>();
@@ -529,7 +528,6 @@ TEST_F(MediaTransformerTest, AListenFailureHandlerMayTearTheSessionDownOnTheWork
     EXPECT_TRUE(barrier.Wait());
     EXPECT_TRUE(SvTestSupport::WaitUntil([] { return SvTestSupport::ThreadsNamed("TWorker") == 0; },
                                          20000));
-    close(taken);
     SetLoopbackPort(previousPort);
 }
 

@@ -5,6 +5,7 @@
 #include "SVLibrary/TypedValue/SVDictionary.h"
 #include "engine/api/SViOsApi.h"
 #include "engine/api/SViOsApiState.h"
+#include "engine/api/SViOsApiTestFixture.h"
 #include "engine/api/SViOsApiTestSupport.h"
 
 namespace {
@@ -25,11 +26,8 @@ const uint8_t kOnePixelPng[] = {
     0xb4, 0x00, 0x00, 0x00, 0x00, 0x49, 0x45, 0x4e, 0x44, 0xae, 0x42, 0x60, 0x82,  // IEND
 };
 
-class SViOsApiEventsTest : public ::testing::Test {
+class SViOsApiEventsTest : public SViOsApiTestFixture {
 protected:
-    void SetUp() override { StartRecordingFresh(); }
-    void TearDown() override { FinishRecording(); }
-
     // Sends an engine event and collects what reaches the application.
     std::vector<Delivered> Translate(int event, const SV::SVTypedValue* data) {
         SV_TransformerEventHandler(nullptr, event, data);

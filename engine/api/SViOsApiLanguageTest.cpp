@@ -18,9 +18,14 @@
 #include "engine/api/SVMediaTransformerSession.h"
 #include "engine/api/SViOsApi.h"
 #include "engine/api/SViOsApiState.h"
+#include "engine/api/SViOsApiTestFixture.h"
 #include "engine/api/SViOsApiTestSupport.h"
 #include "engine/api/Transformer.h"
+#include "engine/api/TransformerTestSupport.h"
 #include "engine/container/TrackInfoKeys.h"
+#include "engine/core/Session.h"
+#include "engine/mux/Mux.h"
+#include "engine/seek/MediaSeeker.h"
 #include "engine/serve/ListeningPort.h"
 #include "tests/support/Fixtures.h"
 #include "tests/support/LoopbackHttpGet.h"
@@ -28,8 +33,12 @@
 #include "tests/support/UnusedPort.h"
 #include "tools/common/TsReader.h"
 #include "tests/support/TestLabels.h"
+#include "tests/support/MediaFileTestSupport.h"
 
 namespace {
+
+using SvTestSupport::AdtsFrames;
+using SvTestSupport::ReadWholeFile;
 
 using namespace BridgeTestSupport;
 using SarvelonMediaKit::SViOsApiState;
@@ -39,34 +48,12 @@ using SvTestSupport::Fixtures;
 using SvTestSupport::HttpAnswer;
 using SvTestSupport::HttpGet;
 
-const uint16_t kAudioPid = 0x22;  // the multiplexer's fixed audio PID (ISO/IEC 13818-1 PMT)
-const uint16_t kVideoPid = 0x21;
 const int kFirstHz = 440;   // "en"
 const int kSecondHz = 880;  // "de"
 // A 20 s title cut into 2 s groups: ten segments.
 const uint32_t kSegments = 10;
 
 using Frames = std::set<std::string>;
-
-// Splits an ADTS elementary stream into its frames (ISO/IEC 13818-7: 12-bit sync word, then a
-// 13-bit frame length, header included, at bits 30..42). Bytes that do not start a frame are
-// skipped one at a time; a frame that runs past the end is dropped.
-std::vector<std::string> AdtsFrames(const std::vector<uint8_t>& es) {
-    std::vector<std::string> frames;
-    size_t at = 0;
-    while (at + 7 <= es.size()) {
-        if (es[at] != 0xFF || (es[at + 1] & 0xF0) != 0xF0) {
-            ++at;
-            continue;
-        }
-        const size_t length = (size_t(es[at + 3] & 0x03) << 11) | (size_t(es[at + 4]) << 3) |
-                              (size_t(es[at + 5]) >> 5);
-        if (length < 7 || at + length > es.size()) break;
-        frames.emplace_back(reinterpret_cast<const char*>(&es[at]), length);
-        at += length;
-    }
-    return frames;
-}
 
 // The audio frames and video decode times of a transport stream, as the independent reader
 // finds them. audioPid 0 takes every PES whose stream id is an MPEG audio one.
@@ -90,61 +77,9 @@ StreamView ReadStream(const std::string& bytes, uint16_t audioPid) {
     return view;
 }
 
-std::string ReadFile(const std::string& path) {
-    std::string bytes;
-    FILE* file = fopen(path.c_str(), "rb");
-    if (!file) return bytes;
-    char buffer[65536];
-    size_t n;
-    while ((n = fread(buffer, 1, sizeof buffer, file)) > 0) bytes.append(buffer, n);
-    fclose(file);
-    return bytes;
-}
-
-// 20 s of a sine of the given frequency, in AAC, as the title maker's input.
-std::string LongSine(int hz) {
-    const std::string h = std::to_string(hz);
-    return Fixtures::Make("sine" + h + "-20s.ts",
-                          {"ffmpeg", "-nostdin", "-v",
-                           "error",  "-y",       "-f",
-                           "lavfi",  "-i",       "sine=frequency=" + h + ":sample_rate=48000",
-                           "-t",     "20",       "-c:a",
-                           "aac",    "-b:a",     "64k",
-                           "-ac",    "2",        "-f",
-                           "mpegts", "{out}"});
-}
-
-// 20 s of pictures without sound, one group of pictures every 2 s.
-std::string LongPictures() {
-    return Fixtures::Make("pictures-20s.ts", {"ffmpeg",
-                                              "-nostdin",
-                                              "-v",
-                                              "error",
-                                              "-y",
-                                              "-f",
-                                              "lavfi",
-                                              "-i",
-                                              "testsrc2=size=320x180:rate=25",
-                                              "-t",
-                                              "20",
-                                              "-c:v",
-                                              "libx264",
-                                              "-preset",
-                                              "veryfast",
-                                              "-g",
-                                              "50",
-                                              "-keyint_min",
-                                              "50",
-                                              "-sc_threshold",
-                                              "0",
-                                              "-b:v",
-                                              "300k",
-                                              "-pix_fmt",
-                                              "yuv420p",
-                                              "-f",
-                                              "mpegts",
-                                              "{out}"});
-}
+// 20 s of a sine of the given frequency, and 20 s of pictures, as the title maker's input.
+std::string LongSine(int hz) { return Fixtures::SineAudioClip(hz, 20); }
+std::string LongPictures() { return Fixtures::LongPicturesClip(); }
 
 // Which language's clip every frame of a segment comes from: 1 all "en", 2 all "de", 0 mixed
 // or unknown (a segment that straddles the switch), -1 no audio at all.
@@ -162,17 +97,7 @@ int LanguageOf(const std::vector<std::string>& frames, const Frames& first, cons
     return 0;
 }
 
-class SViOsApiLanguageTest : public ::testing::Test {
-protected:
-    void SetUp() override { StartRecordingFresh(); }
-    void TearDown() override {
-        if (SViOsApiState::Instance().IsInitialized()) {
-            SV_Stop();
-            SV_Terminate();
-        }
-        FinishRecording();
-    }
-};
+class SViOsApiLanguageTest : public SViOsApiTestFixture {};
 
 SV_SUITE_LABEL(SViOsApiLanguageTest, e2e);  // checked with outside clients
 TEST_F(SViOsApiLanguageTest, SelectingTheOtherLanguageChangesTheServedSound) {
@@ -180,27 +105,17 @@ TEST_F(SViOsApiLanguageTest, SelectingTheOtherLanguageChangesTheServedSound) {
         "smil-language-20s", {"--lang", "en", "--lang", "en", "--lang", "de", LongPictures(),
                               LongSine(kFirstHz), LongSine(kSecondHz)});
     // The frames of each language as its source clip holds them: the oracle.
-    const StreamView en = ReadStream(ReadFile(LongSine(kFirstHz)), 0);
-    const StreamView de = ReadStream(ReadFile(LongSine(kSecondHz)), 0);
+    const StreamView en = ReadStream(ReadWholeFile(LongSine(kFirstHz)), 0);
+    const StreamView de = ReadStream(ReadWholeFile(LongSine(kSecondHz)), 0);
     ASSERT_GT(en.audio.size(), 100u);
     ASSERT_GT(de.audio.size(), 100u);
     const Frames enFrames(en.audio.begin(), en.audio.end());
     const Frames deFrames(de.audio.begin(), de.audio.end());
 
-    const uint16_t port = SvTestSupport::UnusedLoopbackPort();
-    ASSERT_NE(0, port);
-    SarvelonMediaKit::SetLoopbackPort(port);
-    ns::Dictionary settings;
-    settings.Set("SVAssetRootKey", ns::Value(folder));
-    ASSERT_EQ(0, SV_Initialize(&Record, settings));
     std::string url;
-    ASSERT_EQ(0, SV_Play("title.smil", &url, 0));
-    const std::string playlist = url.substr(url.rfind('/') + 1);
-    HttpAnswer list;
-    SvTestSupport::WaitUntil([&] {  // the server answers once it listens
-        list = HttpGet(port, playlist);
-        return list.status != 0;
-    });
+    const uint16_t port = PlayFromRoot(folder, "title.smil", &url);
+    ASSERT_NE(0, port);
+    const HttpAnswer list = AwaitPlaylist(port, url);
     ASSERT_EQ(200, list.status);
     ASSERT_NE(std::string::npos, list.body.find(std::to_string(kSegments - 1) + ".ts\n"))
         << list.body;
@@ -235,10 +150,31 @@ TEST_F(SViOsApiLanguageTest, SelectingTheOtherLanguageChangesTheServedSound) {
     ASSERT_NE(0u, german) << "no audio track in \"de\"";
     const boost::shared_ptr<SarvelonMediaKit::Transformer> transformer = session->GetTransformer();
     ASSERT_TRUE(transformer);
+    // The sound's chain is the multiplexer's side branch; its seeker makes the switch.
+    SarvelonMediaKit::Session& running = *transformer->GetSession();
+    running.PausePump();
+    SarvelonMediaKit::Mux* mux = SvTestSupport::FindInChain<SarvelonMediaKit::Mux>(*transformer);
+    SarvelonMediaKit::MediaSeeker* soundSeeker = nullptr;
+    if (mux != nullptr && mux->GetDemuxes().size() == 2) {
+        auto* stage = dynamic_cast<SarvelonMediaKit::Component*>(mux->GetDemuxes().back());
+        while (stage != nullptr && soundSeeker == nullptr) {
+            soundSeeker = dynamic_cast<SarvelonMediaKit::MediaSeeker*>(stage);
+            stage = stage->GetSource().get();
+        }
+    }
+    running.ResumePump();
+    ASSERT_NE(nullptr, soundSeeker) << "the sound is read by a chain of its own, with a seeker";
     ASSERT_EQ(200u, transformer->SelectTrack(TrackId(german), true));
-    // The seeker of the sound's chain makes the switch at its next adaptation step, which the
-    // session runs once a second; what is requested after that is cut from the new language.
-    std::this_thread::sleep_for(std::chrono::milliseconds(2000));
+    // The seeker makes the switch at its next adaptation step, which the session runs once a
+    // second; what is requested after that is cut from the new language.
+    ASSERT_TRUE(SvTestSupport::WaitUntil([&] {
+        running.PausePump();
+        const boost::shared_ptr<SarvelonMediaKit::MediaTrack> current =
+            soundSeeker->GetCurrentTrack();
+        const bool switched = current && current->GetId() == TrackId(german);
+        running.ResumePump();
+        return switched;
+    })) << "the sound's chain never switched to the second language";
 
     // Groups cut before the switch go out as they were; once the second language is heard it
     // stays, and it is heard well before the end.

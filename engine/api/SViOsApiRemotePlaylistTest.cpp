@@ -7,6 +7,7 @@
 
 #include "engine/api/SViOsApi.h"
 #include "engine/api/SViOsApiState.h"
+#include "engine/api/SViOsApiTestFixture.h"
 #include "engine/api/SViOsApiTestSupport.h"
 #include "tests/support/ScopedEnvironment.h"
 #include "tests/support/TemporaryDirectory.h"
@@ -16,20 +17,7 @@ namespace {
 using namespace BridgeTestSupport;
 using SarvelonMediaKit::SViOsApiState;
 
-class SViOsApiRemotePlaylistTest : public ::testing::Test {
-protected:
-    void SetUp() override { StartRecordingFresh(); }
-    void TearDown() override {
-        if (SViOsApiState::Instance().IsInitialized()) {
-            SV_Stop();
-            SV_Terminate();
-        }
-        FinishRecording();
-    }
-
-    SvTestSupport::TemporaryDirectory tmp_{"svremoteplaylist"};
-    SvTestSupport::ScopedEnvironment documents_{"SV_DOCUMENTS_DIR", tmp_.File("Documents").c_str()};
-};
+class SViOsApiRemotePlaylistTest : public SViOsApiTestFixture {};
 
 // The worker of each start finds no chain to run: that is no failure, neither of the start nor
 // of the stop, however soon after SV_Play the worker gets there. (It recorded "no transformer",

@@ -21,6 +21,7 @@
 #include "SVLibrary/Types/SVStatus.h"
 #include "engine/api/SVMediaTransformer.h"
 #include "engine/api/SViOsApiState.h"
+#include "engine/api/SViOsApiTestFixture.h"
 #include "engine/api/SViOsApiTestSupport.h"
 #include "engine/container/MediaTrackFilter.h"
 #include "engine/serve/ListeningPort.h"
@@ -31,6 +32,7 @@
 #include "tests/support/ThreadTestSupport.h"
 #include "tests/support/UnusedPort.h"
 #include "tests/support/ScopedEnvironment.h"
+#include "tests/support/HeldLoopbackPort.h"
 
 namespace {
 
@@ -55,22 +57,9 @@ ns::Dictionary Settings(std::initializer_list<std::pair<const char*, ns::Value>>
     return d;
 }
 
-class SViOsApiTest : public ::testing::Test {
+class SViOsApiTest : public SViOsApiTestFixture {
 protected:
-    void SetUp() override { StartRecordingFresh(); }
-    void TearDown() override {
-        if (SViOsApiState::Instance().IsInitialized()) {
-            SV_Stop();
-            SV_Terminate();
-        }
-        FinishRecording();
-    }
-
     const SV::SVDictionary& Entries() { return SV_Credentials()->GetEntries(); }
-
-    SvTestSupport::TemporaryDirectory tmp_{"svbridge"};
-    // Keeps every test away from the real home directory.
-    ScopedEnvironment documents_{"SV_DOCUMENTS_DIR", tmp_.File("Documents").c_str()};
 };
 
 TEST_F(SViOsApiTest, SecondInitializeReturnsTwoPostsStatusNineAndKeepsTheFirstCallback) {
@@ -499,16 +488,9 @@ TEST_F(SViOsApiTest, PlayATitleServeItsPlaylistAndStopAndTerminate) {
 // Another program holds the engine's port: the play fails with the listen's status and hands
 // out no URL, which would have led the player to that program.
 TEST_F(SViOsApiTest, APortHeldByAnotherProgramFailsThePlayWithoutAUrl) {
-    const int taken = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    ASSERT_GE(taken, 0);
-    sockaddr_in address = {};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    ASSERT_EQ(bind(taken, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
-    ASSERT_EQ(listen(taken, 4), 0);
-    ASSERT_EQ(getsockname(taken, reinterpret_cast<sockaddr*>(&address), &length), 0);
-    const uint16_t port = ntohs(address.sin_port);
+    const SvTestSupport::HeldLoopbackPort taken;
+    const uint16_t port = taken.Port();
+    ASSERT_NE(0, port);
     SarvelonMediaKit::SetLoopbackPort(port);
 
     ASSERT_EQ(SV_Initialize(&Record, Settings({{"SVAssetRootKey", ns::Value("")}})), 0);
@@ -539,7 +521,6 @@ TEST_F(SViOsApiTest, APortHeldByAnotherProgramFailsThePlayWithoutAUrl) {
         EXPECT_NE(text->find("127.0.0.1:" + std::to_string(port)), std::string::npos) << *text;
     }
     EXPECT_TRUE(error) << "no error event";
-    close(taken);
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdint>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -16,6 +17,11 @@
 #include "platform/core/RunLoop.h"
 
 namespace BridgeTestSupport {
+
+// The transport-stream multiplexer's fixed PIDs (ISO/IEC 13818-1 PMT), where the served
+// segments carry their pictures and their sound.
+const uint16_t kVideoPid = 0x21;
+const uint16_t kAudioPid = 0x22;
 
 struct Delivered {
     int event;

@@ -17,6 +17,7 @@
 #include "engine/api/SVMediaTransformerSession.h"
 #include "engine/api/SViOsApi.h"
 #include "engine/api/SViOsApiState.h"
+#include "engine/api/SViOsApiTestFixture.h"
 #include "engine/api/SViOsApiTestSupport.h"
 #include "engine/api/Transformer.h"
 #include "engine/core/Session.h"
@@ -42,8 +43,6 @@ using SvTestSupport::HttpAnswer;
 using SvTestSupport::HttpGet;
 using SvTestSupport::RunProgram;
 
-const uint16_t kAudioPid = 0x22;  // the multiplexer's fixed audio PID (ISO/IEC 13818-1 PMT)
-const uint16_t kVideoPid = 0x21;
 // Segments the title's complete playlist names: 20 s in groups of 2 s.
 const uint32_t kListedSegments = 10;
 
@@ -103,45 +102,22 @@ void WriteFile(const std::string& path, const std::string& bytes) {
     std::ofstream(path, std::ios::binary).write(bytes.data(), std::streamsize(bytes.size()));
 }
 
-class SViOsApiTrickPlayTest : public ::testing::Test {
+class SViOsApiTrickPlayTest : public SViOsApiTestFixture {
 protected:
-    void SetUp() override { StartRecordingFresh(); }
-    void TearDown() override {
-        if (SViOsApiState::Instance().IsInitialized()) {
-            SV_Stop();
-            SV_Terminate();
-        }
-        FinishRecording();
-    }
-
     // Plays the trick title with sound through the bridge, reads two segments at normal speed,
     // asks for `rate` and reads on to the end of the playlist. Checks what the segments after the
     // change hold; `source` is the clip the rendition of that rate was made from.
     void PlayThenTrick(int16_t rate, const std::string& source);
-
-    SvTestSupport::TemporaryDirectory tmp_{"svtrick"};
 };
 
 void SViOsApiTrickPlayTest::PlayThenTrick(int16_t rate, const std::string& source) {
     const std::string titlePath = Fixtures::TrickAudioTitle();
     const std::string root = titlePath.substr(0, titlePath.rfind('/'));
     const std::string title = titlePath.substr(titlePath.rfind('/') + 1);
-    const uint16_t port = SvTestSupport::UnusedLoopbackPort();
-    ASSERT_NE(0, port);
-    SarvelonMediaKit::SetLoopbackPort(port);
-    ns::Dictionary settings;
-    settings.Set("SVAssetRootKey", ns::Value(root));
-    ASSERT_EQ(0, SV_Initialize(&Record, settings));
     std::string url;
-    ASSERT_EQ(0, SV_Play(title, &url, 0));
-    const std::string playlist = url.substr(url.rfind('/') + 1);
-
-    // The engine's worker opens the port after SV_Play returns.
-    HttpAnswer list;
-    SvTestSupport::WaitUntil([&] {  // the server answers once it listens
-        list = HttpGet(port, playlist);
-        return list.status != 0;
-    });
+    const uint16_t port = PlayFromRoot(root, title, &url);
+    ASSERT_NE(0, port);
+    const HttpAnswer list = AwaitPlaylist(port, url);
     ASSERT_EQ(200, list.status);
     ASSERT_NE(std::string::npos, list.body.find((std::to_string(kListedSegments - 1) + ".ts\n")))
         << list.body;

@@ -30,6 +30,8 @@
 #include "tests/support/TemporaryDirectory.h"
 #include "tests/support/TestOrigin.h"
 #include "tests/support/ThreadTestSupport.h"
+#include "engine/input/CurlTransportTestFixture.h"
+#include "tests/support/MediaFileTestSupport.h"
 
 namespace SarvelonMediaKit {
 namespace {
@@ -45,14 +47,7 @@ using namespace test;
 const MediaTime kNoPosition(~uint64_t(0));
 
 // The engine's transport for the test's downloads, stopped again after it.
-class TransformerHttpTest : public ::testing::Test {
-protected:
-    void SetUp() override { SetHTTPClientInterfaceFactory(&CreateCurlHTTPClientInterface); }
-    void TearDown() override {
-        ShutdownCurlHTTPClientInterface();
-        SetHTTPClientInterfaceFactory(nullptr);
-    }
-};
+class TransformerHttpTest : public CurlTransportTestFixture {};
 
 TEST_F(TransformerHttpTest, AnHttpTitleIsDownloadedByAClientTheSeekerAndTheTransformerWatch) {
     LineCapture capture;
@@ -235,11 +230,6 @@ TEST_F(TransformerHttpTest, AnAudioBranchOverHttpHasItsOwnClientCacheAndNoBandwi
     EXPECT_EQ(SVStatusSuccess, transformer.Stop());
 }
 
-std::string ReadAll(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
 // Writes the title to a transport-stream file; the session ends once the file is whole (or on
 // an error). The file's bytes.
 std::string WriteTitle(const std::string& title, const std::string& output) {
@@ -250,7 +240,7 @@ std::string WriteTitle(const std::string& title, const std::string& output) {
     EXPECT_TRUE(transformer.GetSession()->WaitForStop(30000)) << title;
     EXPECT_EQ(SVStatusSuccess, transformer.GetStatus()) << transformer.GetErrorText();
     EXPECT_EQ(SVStatusSuccess, transformer.Stop());
-    return ReadAll(output);
+    return SvTestSupport::ReadWholeFile(output);
 }
 
 // 20 s of pictures without sound (track 1) and 4 s of audio (track 2, a rendition of its own):

@@ -21,9 +21,13 @@
 #include "tests/support/ThreadTestSupport.h"
 #include "tools/common/TsReader.h"
 #include "tests/support/TestLabels.h"
+#include "tests/support/MediaFileTestSupport.h"
 
 namespace SarvelonMediaKit {
 namespace {
+
+using SvTestSupport::AdtsFrames;
+using SvTestSupport::ReadWholeFile;
 
 using SvTestSupport::FindInChain;
 using SvTestSupport::Fixtures;
@@ -33,37 +37,6 @@ const MediaTime kNoPosition(~uint64_t(0));
 const uint16_t kVideoPid = 0x21;  // the transport-stream multiplexer's fixed PIDs
 const uint16_t kAudioPid = 0x22;
 
-std::string ReadFile(const std::string& path) {
-    std::string bytes;
-    FILE* file = fopen(path.c_str(), "rb");
-    if (!file) return bytes;
-    char buffer[65536];
-    size_t n;
-    while ((n = fread(buffer, 1, sizeof buffer, file)) > 0) bytes.append(buffer, n);
-    fclose(file);
-    return bytes;
-}
-
-// Splits an ADTS elementary stream into its frames (ISO/IEC 13818-7: 12-bit sync word, then
-// the 13-bit frame length, header included, at bits 30..42). A frame that runs past the end
-// is dropped; bytes that start no frame are skipped one at a time.
-std::vector<std::string> AdtsFrames(const std::vector<uint8_t>& es) {
-    std::vector<std::string> frames;
-    size_t at = 0;
-    while (at + 7 <= es.size()) {
-        if (es[at] != 0xFF || (es[at + 1] & 0xF0) != 0xF0) {
-            ++at;
-            continue;
-        }
-        const size_t length = (size_t(es[at + 3] & 0x03) << 11) | (size_t(es[at + 4]) << 3) |
-                              (size_t(es[at + 5]) >> 5);
-        if (length < 7 || at + length > es.size()) break;
-        frames.emplace_back(reinterpret_cast<const char*>(&es[at]), length);
-        at += length;
-    }
-    return frames;
-}
-
 struct Streams {
     size_t pictures = 0;
     std::vector<std::string> audio;
@@ -72,7 +45,7 @@ struct Streams {
 
 // audioPid 0: every PES with an MPEG audio stream id (an ffmpeg-made clip).
 Streams ReadTransportStream(const std::string& path, uint16_t audioPid) {
-    const std::string bytes = ReadFile(path);
+    const std::string bytes = ReadWholeFile(path);
     SvTools::TsReader reader;
     reader.Feed(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size());
     reader.Finish();

@@ -32,31 +32,17 @@
 #include "tests/support/TestOrigin.h"
 #include "tests/support/ThreadTestSupport.h"
 #include "tests/support/TestLabels.h"
+#include "tests/support/ErrorRecorder.h"
+#include "engine/input/CurlTransportTestFixture.h"
 
 namespace SarvelonMediaKit {
 namespace {
 
+using SvTestSupport::ErrorRecorder;
 using SvTestSupport::Fixtures;
 using SvTestSupport::TemporaryDirectory;
 
 const MediaTime kNoPosition(~uint64_t(0));
-
-class ErrorList : public ErrorInfoMonitor {
-public:
-    ~ErrorList() override { DetachFromSources(); }
-    void SetError(SVStatus status, std::string text) override {
-        std::lock_guard<std::mutex> lock(mutex_);
-        errors_.push_back(std::make_pair(status, text));
-    }
-    std::vector<std::pair<SVStatus, std::string>> Errors() {
-        std::lock_guard<std::mutex> lock(mutex_);
-        return errors_;
-    }
-
-private:
-    std::mutex mutex_;
-    std::vector<std::pair<SVStatus, std::string>> errors_;
-};
 
 std::string Folder(const std::string& manifest) { return manifest.substr(0, manifest.rfind('/')); }
 
@@ -168,7 +154,7 @@ TEST(TransformerManifest, AWrongHashOrAMissingSourceFailsTheStageWithTheLoadersS
     WriteText(dir.File("nosrc.smil"), "<smil><body><video hash=\"00\"/></body></smil>");
     {
         Transformer transformer(dir.File("nosrc.smil"), MediaFormatHls, OutputKindHls, "");
-        ErrorList errors;
+        ErrorRecorder errors;
         static_cast<ErrorInfoSource&>(transformer).AddMonitor(&errors);
         EXPECT_EQ(SVStatusManifest, transformer.PreLoad());
         ASSERT_EQ(1u, errors.Errors().size());
@@ -189,15 +175,7 @@ TEST(TransformerManifestPlayerTest, TheOutputCarriesThePicturesAndTheFirstLangua
     ASSERT_EQ(1u, audio.size());
     const std::map<int, size_t> source = {{0, Fixtures::kShortClipFrames},
                                           {1, audio.begin()->second}};
-    {
-        Transformer transformer(manifest, MediaFormatMpeg2Ts, OutputKindFile, output);
-        ASSERT_EQ(SVStatusSuccess, transformer.PreLoad());
-        ASSERT_EQ(SVStatusSuccess, transformer.Transform(kNoPosition, TrickPlayRate(0), true));
-        EXPECT_TRUE(SvTestSupport::WaitUntil(
-            [&]() { return test::ProbeCounts(output, false) == source; }, 30000));
-        EXPECT_EQ(SVStatusSuccess, transformer.Stop());
-    }
-    EXPECT_EQ(source, test::ProbeCounts(output, false));
+    ASSERT_NO_FATAL_FAILURE(SvTestSupport::TransformToFileUntilComplete(manifest, output, source));
     std::string copied, expected, other;
     const std::string frames = dir.File("frames.aac");
     auto adts = [&](const std::string& input, std::string& into) {
@@ -215,14 +193,7 @@ TEST(TransformerManifestPlayerTest, TheOutputCarriesThePicturesAndTheFirstLangua
 }
 
 // The engine's own transport fetches the manifest and every file from nginx.
-class TransformerManifestNginxTest : public ::testing::Test {
-protected:
-    void SetUp() override { SetHTTPClientInterfaceFactory(&CreateCurlHTTPClientInterface); }
-    void TearDown() override {
-        ShutdownCurlHTTPClientInterface();
-        SetHTTPClientInterfaceFactory(nullptr);
-    }
-};
+class TransformerManifestNginxTest : public CurlTransportTestFixture {};
 
 SV_SUITE_LABEL(TransformerManifestNginxTest, e2e);  // checked with outside clients
 TEST_F(TransformerManifestNginxTest, AManifestOverHttpLoadsItsFilesFromTheSameFolder) {
@@ -247,14 +218,8 @@ TEST_F(TransformerManifestNginxTest, AManifestOverHttpLoadsItsFilesFromTheSameFo
 // manifest or one of whose files stalls: the load is cut short instead of running out its
 // 20 s, and PreLoad returns 408 (the preload did not complete) without an error event, since
 // the owner asked for the stop.
-class TransformerManifestStopTest : public ::testing::Test {
+class TransformerManifestStopTest : public CurlTransportTestFixture {
 protected:
-    void SetUp() override { SetHTTPClientInterfaceFactory(&CreateCurlHTTPClientInterface); }
-    void TearDown() override {
-        ShutdownCurlHTTPClientInterface();
-        SetHTTPClientInterfaceFactory(nullptr);
-    }
-
     bool Requested(const std::string& path) const {
         for (const auto& request : origin_.Requests()) {
             if (request.path == path) return true;
@@ -269,7 +234,7 @@ protected:
         credentials.SetValue("CredentialsKey_PreloadTimeout",
                              SV::SVTypedValue(uint32_t(20 * 1000 * 1000)));  // 20 s
         transformer.SetCredentials(credentials);
-        ErrorList errors;
+        ErrorRecorder errors;
         static_cast<ErrorInfoSource&>(transformer).AddMonitor(&errors);
         std::atomic<bool> preloaded(false);
         std::atomic<SVStatus> status(0);

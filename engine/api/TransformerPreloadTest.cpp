@@ -25,11 +25,13 @@
 #include "tests/support/TemporaryDirectory.h"
 #include "tests/support/ThreadTestSupport.h"
 #include "tests/support/TestLabels.h"
+#include "tests/support/ErrorRecorder.h"
 
 namespace SarvelonMediaKit {
 namespace {
 
 using SvTestSupport::ChainTypes;
+using SvTestSupport::ErrorRecorder;
 using SvTestSupport::FindInChain;
 using SvTestSupport::Fixtures;
 using SvTestSupport::LineCapture;
@@ -37,23 +39,6 @@ using SvTestSupport::TemporaryDirectory;
 
 const uint32_t kDefaultCapacity = 8388608;
 const uint32_t kPreloadCapacity = 8388608 - 524288;
-
-class ErrorRecorder : public ErrorInfoMonitor {
-public:
-    ~ErrorRecorder() override { DetachFromSources(); }
-    void SetError(SVStatus status, std::string text) override {
-        std::lock_guard<std::mutex> lock(mutex_);
-        errors_.push_back(std::make_pair(status, text));
-    }
-    std::vector<std::pair<SVStatus, std::string>> Errors() {
-        std::lock_guard<std::mutex> lock(mutex_);
-        return errors_;
-    }
-
-private:
-    std::mutex mutex_;
-    std::vector<std::pair<SVStatus, std::string>> errors_;
-};
 
 SV::SVDictionary Credentials(uint64_t cacheSize, bool pda) {
     SV::SVDictionary credentials;
@@ -248,18 +233,8 @@ TEST(TransformerAudioBranchPlayerTest, SeparateAudioTrackReachesTheOutput) {
     const std::string output = dir.File("out.ts");
     const std::map<int, size_t> source = SeparateAudioSourceCounts();
     ASSERT_GE(source.at(1), 186u) << "4 s of AAC at 48 kHz, 1024 samples a frame";
-    {
-        Transformer transformer(Fixtures::SeparateAudioTitle(), MediaFormatMpeg2Ts, OutputKindFile,
-                                output);
-        ASSERT_EQ(SVStatusSuccess, transformer.PreLoad());
-        ASSERT_EQ(SVStatusSuccess, transformer.Transform(kNoPosition, TrickPlayRate(0), true));
-        // A file source ends with the end of its data but not the session: the output is
-        // complete once it holds everything.
-        EXPECT_TRUE(SvTestSupport::WaitUntil(
-            [&]() { return test::ProbeCounts(output, false) == source; }, 30000));
-        EXPECT_EQ(SVStatusSuccess, transformer.Stop());
-    }
-    EXPECT_EQ(source, test::ProbeCounts(output, false));
+    ASSERT_NO_FATAL_FAILURE(SvTestSupport::TransformToFileUntilComplete(
+        Fixtures::SeparateAudioTitle(), output, source));
     const auto video = SvTestSupport::ProbePackets(output, "dts,pts,flags", "v:0");
     ASSERT_EQ(Fixtures::kShortClipFrames, video.size()) << "every picture of the video track";
     EXPECT_TRUE(SvTestSupport::IsKeyPacket(video[0])) << "the output starts at a key frame";

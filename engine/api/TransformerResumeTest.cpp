@@ -17,6 +17,8 @@
 #include "tests/support/Fixtures.h"
 #include "tests/support/TemporaryDirectory.h"
 #include "tests/support/TestOrigin.h"
+#include "engine/input/CurlTransportTestFixture.h"
+#include "tests/support/MediaFileTestSupport.h"
 
 namespace SarvelonMediaKit {
 namespace {
@@ -25,19 +27,7 @@ using SvTestSupport::Fixtures;
 using SvTestSupport::TemporaryDirectory;
 using SvTestSupport::TestOrigin;
 
-std::string ReadAll(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-class TransformerResumeTest : public ::testing::Test {
-protected:
-    void SetUp() override { SetHTTPClientInterfaceFactory(&CreateCurlHTTPClientInterface); }
-    void TearDown() override {
-        ShutdownCurlHTTPClientInterface();
-        SetHTTPClientInterfaceFactory(nullptr);
-    }
-};
+class TransformerResumeTest : public CurlTransportTestFixture {};
 
 // The title written as a transport stream; the Transformer's status and error text after it.
 struct Written {
@@ -57,7 +47,7 @@ Written WriteTitle(const std::string& title, const std::string& output) {
     written.status = transformer.GetStatus();
     written.error = transformer.GetErrorText();
     EXPECT_EQ(SVStatusSuccess, transformer.Stop());
-    written.bytes = ReadAll(output);
+    written.bytes = SvTestSupport::ReadWholeFile(output);
     return written;
 }
 

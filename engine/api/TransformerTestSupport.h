@@ -3,8 +3,10 @@
 // Transformer built, read from its session.
 
 #include <boost/shared_ptr.hpp>
+#include <gtest/gtest.h>
 
 #include <cstdio>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -13,6 +15,8 @@
 #include "engine/core/Component.h"
 #include "engine/core/ComponentStack.h"
 #include "engine/core/Session.h"
+#include "engine/serve/FrameCountTestSupport.h"
+#include "tests/support/ThreadTestSupport.h"
 
 namespace SvTestSupport {
 
@@ -83,6 +87,26 @@ T* FindInChain(const SarvelonMediaKit::Transformer& transformer) {
         if (T* found = dynamic_cast<T*>(component.get())) return found;
     }
     return nullptr;
+}
+
+// Runs the title through a Transformer into the transport-stream file `output` until ffprobe
+// counts the expected packets per stream in it, then stops it: a file source ends with the end
+// of its data but not the session, so the output is complete once it holds everything. The
+// file's counts are checked once more after the Transformer is gone.
+inline void TransformToFileUntilComplete(const std::string& title, const std::string& output,
+                                         const std::map<int, size_t>& expected) {
+    {
+        SarvelonMediaKit::Transformer transformer(title, SarvelonMediaKit::MediaFormatMpeg2Ts,
+                                                  SarvelonMediaKit::OutputKindFile, output);
+        ASSERT_EQ(SVStatusSuccess, transformer.PreLoad());
+        ASSERT_EQ(SVStatusSuccess, transformer.Transform(SarvelonMediaKit::MediaTime(~uint64_t(0)),
+                                                         SarvelonMediaKit::TrickPlayRate(0), true));
+        EXPECT_TRUE(SvTestSupport::WaitUntil(
+            [&]() { return SarvelonMediaKit::test::ProbeCounts(output, false) == expected; },
+            30000));
+        EXPECT_EQ(SVStatusSuccess, transformer.Stop());
+    }
+    EXPECT_EQ(expected, SarvelonMediaKit::test::ProbeCounts(output, false));
 }
 
 }  // namespace SvTestSupport

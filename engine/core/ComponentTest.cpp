@@ -13,6 +13,7 @@
 #include "engine/core/ExternalClient.h"
 #include "engine/core/MemoryTracker.h"
 #include "tests/support/ChainTestComponents.h"
+#include "tests/support/ChainBuilder.h"
 
 namespace SarvelonMediaKit {
 namespace {
@@ -50,10 +51,7 @@ struct ChainFixture : ::testing::Test {
           a(MakeStage("A")),
           b(MakeStage("B")),
           c(MakeStage("C")) {
-        stack.AddComponent(sink);
-        stack.AddComponent(a);
-        stack.AddComponent(b);
-        stack.AddComponent(c);
+        stack = SvTestSupport::BuildChain(StackIdMain, {sink, a, b, c});
     }
     ComponentStack stack{StackIdMain};
     boost::shared_ptr<Sink> sink;
@@ -138,13 +136,10 @@ TEST_F(ChainFixture, BufferedBytesSaturateAt32Bits) {
 }
 
 TEST(Component, APullForAConsumerThatWantsNothingMovesNothing) {
-    ComponentStack stack(StackIdMain);
     boost::shared_ptr<Sink> full = boost::make_shared<Sink>(0);
     StagePtr a = MakeStage("A");
     StagePtr source = MakeStage("S");
-    stack.AddComponent(full);
-    stack.AddComponent(a);
-    stack.AddComponent(source);
+    ComponentStack stack = SvTestSupport::BuildChain(StackIdMain, {full, a, source});
     boost::shared_ptr<DequeMemoryCache> cacheA = GiveCache(a);
     boost::shared_ptr<DequeMemoryCache> cacheS = GiveCache(source);
     cacheA->Add(Data(10));
@@ -191,11 +186,9 @@ TEST_F(ChainFixture, SetPositionForAnyStackRepositionsEveryCacheAndDropsThePrelo
 }
 
 TEST(Component, IsPreLoadingLooksTowardTheSource) {
-    ComponentStack stack(StackIdMain);
     StagePtr a = MakeStage("A");
     StagePtr b = MakeStage("B");
-    stack.AddComponent(a);
-    stack.AddComponent(b);
+    ComponentStack stack = SvTestSupport::BuildChain(StackIdMain, {a, b});
     EXPECT_FALSE(a->IsPreLoading());
     b->SetPreloadState(Component::PreloadStatePreloading);
     EXPECT_TRUE(a->IsPreLoading());
@@ -251,14 +244,11 @@ TEST(Component, DumpPrintsOneLinePerStageThenThePendingData) {
     session->AddTask(
         boost::make_shared<TaskTemplate1<Holder*, void (Holder::*)(MemoryChunk), MemoryChunk>>(
             1, StackIdMain, "Holder::Take", &holder, &Holder::Take, Data(7)));
-    ComponentStack stack(StackIdMain);
     StagePtr a =
         boost::make_shared<DumpingStage>(session.get(), "SarvelonMediaKit::A", std::string(" [a]"));
     StagePtr b = MakeStage("SarvelonMediaKit::B", session.get());
     boost::shared_ptr<ExternalClient> c = boost::make_shared<ExternalClient>(session.get());
-    stack.AddComponent(a);
-    stack.AddComponent(b);
-    stack.AddComponent(c);
+    ComponentStack stack = SvTestSupport::BuildChain(StackIdMain, {a, b, c});
     GiveCache(a)->Add(Data(5));
     EXPECT_EQ(
         "\tSarvelonMediaKit::A:5(5) [a]\r\n"

@@ -12,6 +12,7 @@
 #include "engine/core/DequeMemoryCache.h"
 #include "engine/core/MemoryTracker.h"
 #include "tests/support/ChainTestComponents.h"
+#include "tests/support/ChainBuilder.h"
 
 namespace SarvelonMediaKit {
 namespace {
@@ -85,9 +86,7 @@ public:
 TEST(ExternalClient, WithoutProviderItIsInert) {
     boost::shared_ptr<Sink> sink = boost::make_shared<Sink>();
     boost::shared_ptr<ExternalClient> client = boost::make_shared<ExternalClient>(nullptr);
-    ComponentStack stack(StackIdMain);
-    stack.AddComponent(sink);
-    stack.AddComponent(client);
+    ComponentStack stack = SvTestSupport::BuildChain(StackIdMain, {sink, client});
     client->PullData(1000);
     client->SeekFilePosition(10, 20, true);
     EXPECT_TRUE(sink->ChunkSizes().empty());
@@ -104,9 +103,7 @@ TEST(ExternalClient, DeliversNoMoreThanTheProviderHasThenEndsAfterEveryPull) {
     boost::shared_ptr<ExternalClient> client = boost::make_shared<ExternalClient>(nullptr);
     boost::shared_ptr<PatternProvider> provider =
         boost::make_shared<PatternProvider>(150, std::vector<uint32_t>{100});
-    ComponentStack stack(StackIdMain);
-    stack.AddComponent(sink);
-    stack.AddComponent(client);
+    ComponentStack stack = SvTestSupport::BuildChain(StackIdMain, {sink, client});
     client->SetProvider(provider);
     EXPECT_EQ(150u, sink->EndPosition());
     EXPECT_EQ(150u, client->GetBufferedBytes());
@@ -185,10 +182,7 @@ TEST(ExternalClient, AChainDeliversThePatternInOrderThenTheEnd) {
     client->SetProvider(provider);
     cached->SetMemoryCache(DequeMemoryCache::CreateForSession(cached.get()));
 
-    ComponentStack stack(StackIdMain);
-    stack.AddComponent(cached);
-    stack.AddComponent(middle);
-    stack.AddComponent(client);
+    ComponentStack stack = SvTestSupport::BuildChain(StackIdMain, {cached, middle, client});
     ComponentStack::LinkToConsumer(cached, sink);
     stack.Link();
 

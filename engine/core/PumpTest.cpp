@@ -16,6 +16,7 @@
 #include <thread>
 
 #include "SVLibrary/Output/LineWriter.h"
+#include "SVLibrary/Time/Timer.h"
 #include "tests/support/ThreadTestSupport.h"
 #include "tests/support/TaskTestSupport.h"
 
@@ -68,6 +69,14 @@ struct FakeClock {
 };
 
 using SvTestSupport::MakeTask;
+
+// Says when it has fired, on the timer-manager thread.
+class SentinelTimer : public SV::Timer {
+public:
+    ~SentinelTimer() override { CancelTimer(); }
+    void TimerExpired() override { fired = true; }
+    std::atomic<bool> fired{false};
+};
 
 TEST(PumpTest, PassesRunTheQueueThenPullAndTickOnThePumpThread) {
     boost::shared_ptr<TaskManager> tm(new TaskManager);
@@ -252,10 +261,13 @@ TEST(PumpTest, WatchdogIsArmedWhileTheLoopRunsAndQuietOnceItHasEnded) {
     pump.RequestStop();
     ASSERT_TRUE(WaitUntil([&]() { return !pump.IsThreadRunning(); }));
     const std::string before = output.Text();
-    // Everything the watchdog looks at now looks stuck: an armed one would say so within
-    // 500 ms.
+    // Everything the watchdog looks at now looks stuck: an armed one would say so at its next
+    // check, due within 500 ms. The timer manager runs its timers one at a time in the order
+    // they are due, so a sentinel due after that has fired only once such a check has spoken.
     clock.now += 10000;
-    std::this_thread::sleep_for(milliseconds(700));
+    SentinelTimer sentinel;
+    SV::TimerSet(&sentinel, 0, 510, true);
+    ASSERT_TRUE(WaitUntil([&]() { return sentinel.fired.load(); }));
     EXPECT_EQ(before, output.Text());
 }
 

@@ -25,6 +25,7 @@
 #include "engine/core/SocketDelegate.h"
 #include "tests/support/ChainTestComponents.h"
 #include "tests/support/ThreadTestSupport.h"
+#include "tests/support/ChainBuilder.h"
 
 namespace SarvelonMediaKit {
 namespace {
@@ -133,8 +134,7 @@ protected:
     void SetUp() override {
         session = Session::Create();
         stage = boost::make_shared<Stage>(session.get(), &journal);
-        ComponentStack stack;
-        stack.AddComponent(stage);
+        ComponentStack stack = SvTestSupport::BuildChain(StackIdServing, {stage});
         session->SetComponentStack(stack);
         session->AddMonitor(&life);
         session->AddMonitor(&errors);
@@ -302,8 +302,7 @@ TEST_F(SessionLifeCycleTest, AbortPublishesAFailureThenStops) {
         Journal local;
         boost::shared_ptr<Session> s = Session::Create();
         boost::shared_ptr<Stage> st = boost::make_shared<Stage>(s.get(), &local);
-        ComponentStack stack;
-        stack.AddComponent(st);
+        ComponentStack stack = SvTestSupport::BuildChain(StackIdServing, {st});
         s->SetComponentStack(stack);
         LifeLog lifeLog(&local);
         ErrorLog errorLog(&local);
@@ -351,8 +350,7 @@ TEST_F(SessionLifeCycleTest, TheLastOwnerMayLetGoOnThePumpThread) {
         releaser.owner = Session::Create();
         Session* raw = releaser.owner.get();
         boost::shared_ptr<Stage> st = boost::make_shared<Stage>(raw, &local);
-        ComponentStack stack;
-        stack.AddComponent(st);
+        ComponentStack stack = SvTestSupport::BuildChain(StackIdServing, {st});
         raw->SetComponentStack(stack);
         raw->AddMonitor(&lifeLog);
         boost::weak_ptr<Pump> pump = raw->GetPump();

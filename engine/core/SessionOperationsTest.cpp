@@ -17,6 +17,7 @@
 #include "engine/core/Component.h"
 #include "engine/core/MemoryChunk.h"
 #include "tests/support/ChainTestComponents.h"
+#include "tests/support/ChainBuilder.h"
 
 namespace SarvelonMediaKit {
 namespace {
@@ -87,8 +88,7 @@ protected:
     void SetUp() override {
         session = Session::Create(clock.AsClock());
         recorder = boost::make_shared<Recorder>(session.get(), &clock);
-        ComponentStack stack(StackIdMain);
-        stack.AddComponent(recorder);
+        ComponentStack stack = SvTestSupport::BuildChain(StackIdMain, {recorder});
         session->SetComponentStack(stack);
     }
 

@@ -15,6 +15,7 @@
 #include "engine/core/SVMKCredentials.h"
 #include "tests/support/ChainTestComponents.h"
 #include "tests/support/ErrorRecorder.h"
+#include "tests/support/ChainBuilder.h"
 
 namespace SarvelonMediaKit {
 namespace {
@@ -225,11 +226,9 @@ TEST(SessionStackTest, ANewSessionHoldsAnEmptyStackZeroAndTakesACopyOfAnother) {
     EXPECT_TRUE(session->GetComponentStack().IsEmpty());
     EXPECT_EQ(StackIdServing, session->GetComponentStack().GetStackId());
 
-    ComponentStack stack(StackIdMain);
     boost::shared_ptr<Component> output(new Stage(session.get()));
     boost::shared_ptr<Component> input(new Stage(session.get()));
-    stack.AddComponent(output);
-    stack.AddComponent(input);
+    ComponentStack stack = SvTestSupport::BuildChain(StackIdMain, {output, input});
     session->SetComponentStack(stack);
     stack.AddComponent(boost::shared_ptr<Component>(new Stage(session.get())));  // not seen
 

@@ -147,7 +147,7 @@ TEST(SocketMasterTest, ADelegateReadsHereAndReactsOnThePumpThread) {
         ASSERT_TRUE(WaitUntil([&]() { return handlerLog.Calls().size() == 1; }));
         ASSERT_TRUE(WaitUntil([&]() { return delegate.Count("closed") == 1; }));
         delegate.CloseSessionSocket();  // nothing left to close
-        std::this_thread::sleep_for(std::chrono::milliseconds(250));
+        ASSERT_TRUE(Settle(station));   // and nothing more comes
         EXPECT_EQ(1, delegate.Count("closed"));
         ASSERT_EQ(1u, handlerLog.Calls().size());
         EXPECT_EQ(std::make_pair(fd, static_cast<SocketDelegate*>(&delegate)),
@@ -188,7 +188,7 @@ TEST(SocketMasterTest, SocketTableChanges) {
         station.master->AddSocket(b.fd[0], &leaving);
         station.master->UnregisterDelegate(&leaving);
         ASSERT_TRUE(SendAll(b.fd[1], "y"));
-        std::this_thread::sleep_for(std::chrono::milliseconds(250));
+        ASSERT_TRUE(Settle(station));  // a pass that would have read it has run
         EXPECT_EQ(0, leaving.reads.load());
     }
     ASSERT_EQ(1u, handlerLog.Calls().size());

@@ -14,6 +14,7 @@
 #include "engine/container/TrackInfoKeys.h"
 #include "engine/samples/AdtsParserSampleFilter.h"
 #include "engine/samples/SampleFormat.h"
+#include "tests/support/ChainBuilder.h"
 
 namespace SarvelonMediaKit {
 namespace {
@@ -37,10 +38,7 @@ struct BaseChain {
         session = Session::Create();
         mux = boost::make_shared<RecordingMux>(session.get());
         demux = boost::make_shared<CountingDemux>(session.get());
-        ComponentStack stack(stackId);
-        stack.AddComponent(mux);
-        stack.AddComponent(demux);
-        stack.Link();
+        ComponentStack stack = SvTestSupport::BuildLinkedChain(stackId, {mux, demux});
     }
     boost::shared_ptr<SampleStream> AddStream(uint32_t reference, uint32_t type) {
         boost::shared_ptr<SampleStream> stream = boost::make_shared<SampleStream>(
@@ -226,10 +224,7 @@ struct PsChain {
         session = Session::Create();
         mux = boost::make_shared<RecordingMux>(session.get());
         demux = boost::make_shared<Mpeg2PsDemux>(session.get());
-        ComponentStack stack(StackIdMain);
-        stack.AddComponent(mux);
-        stack.AddComponent(demux);
-        stack.Link();
+        ComponentStack stack = SvTestSupport::BuildLinkedChain(StackIdMain, {mux, demux});
         demux->StreamInfoSource::AddMonitor(&events);
         Mpeg2PsDemux::TrackMap tracks;
         tracks[TrackId(1)] = MakeTrack(true, true, false, 300000);
@@ -359,10 +354,7 @@ TEST(Mpeg2PsDemuxControl, StreamKindsByStreamType) {
         boost::shared_ptr<Session> session = Session::Create();
         boost::shared_ptr<RecordingMux> mux = boost::make_shared<RecordingMux>(session.get());
         boost::shared_ptr<Mpeg2PsDemux> demux = boost::make_shared<Mpeg2PsDemux>(session.get());
-        ComponentStack stack(StackIdMain);
-        stack.AddComponent(mux);
-        stack.AddComponent(demux);
-        stack.Link();
+        ComponentStack stack = SvTestSupport::BuildLinkedChain(StackIdMain, {mux, demux});
         boost::shared_ptr<MediaTrack> track = MakeTrack(false, true, false, 0);
         track->GetInfo().SetValue(TrackInfoKey_AudioMpegStreamId, SV::SVTypedValue(c.id));
         track->GetInfo().SetValue(TrackInfoKey_AudioMpegStreamType, SV::SVTypedValue(c.streamType));
@@ -388,10 +380,7 @@ TEST(Mpeg2PsDemuxControl, LinkingARunningChainAgainKeepsTheQueuedSamples) {
     boost::shared_ptr<Session> session = Session::Create();
     boost::shared_ptr<RecordingMux> mux = boost::make_shared<RecordingMux>(session.get());
     boost::shared_ptr<Mpeg2PsDemux> demux = boost::make_shared<Mpeg2PsDemux>(session.get());
-    ComponentStack stack(StackIdMain);
-    stack.AddComponent(mux);
-    stack.AddComponent(demux);
-    stack.Link();
+    ComponentStack stack = SvTestSupport::BuildLinkedChain(StackIdMain, {mux, demux});
     Mpeg2PsDemux::TrackMap tracks;
     tracks[TrackId(1)] = MakeTrack(true, false, false, 300000);  // pictures, stream 0xE0
     tracks[TrackId(2)] = MakeTrack(false, true, false, 0);       // sound only, stream 0xC0
@@ -439,10 +428,7 @@ TEST(Mpeg2PsDemuxControl, CloneStartsFromTheTracks) {
     EXPECT_EQ(chain.demux->GetTracks().size(), clone->GetTracks().size());
     EXPECT_TRUE(clone->IsMetadataComplete());
     boost::shared_ptr<RecordingMux> mux = boost::make_shared<RecordingMux>(session.get());
-    ComponentStack stack(StackIdMain);
-    stack.AddComponent(mux);
-    stack.AddComponent(clone);
-    stack.Link();
+    ComponentStack stack = SvTestSupport::BuildLinkedChain(StackIdMain, {mux, clone});
     EXPECT_EQ(2u, clone->GetSampleStreams().size());
     EXPECT_EQ(2u, mux->GetSampleStreams().size());
 }

@@ -23,16 +23,13 @@ inline std::vector<uint8_t> ReadBytes(const std::string& path) {
                                 std::istreambuf_iterator<char>());
 }
 
-// SHA-256 over the payloads of the private stream 2 packets (stream id 0xBF) that precede the
-// first audio or video packet, in file order: the index entries of a title whose entries each
-// fit one packet, as every fixture title here is made. The walk follows ISO/IEC 13818-1:
-// pack headers are 14 bytes plus their stuffing (low 3 bits of byte 13), every other packet
-// is 6 bytes plus its 16-bit big-endian length.
-inline std::string IndexDigestHex(const std::string& path) {
-    const std::vector<uint8_t> title = ReadBytes(path);
-    EVP_MD_CTX* context = EVP_MD_CTX_new();
-    EVP_DigestInit_ex(context, EVP_sha256(), nullptr);
-    size_t entries = 0;
+// The payloads of the private stream 2 packets (stream id 0xBF) that precede the first audio
+// or video packet, in file order: a title's index entries, when each fits one packet, as every
+// fixture title here is made. The walk follows ISO/IEC 13818-1: pack headers are 14 bytes plus
+// their stuffing (low 3 bits of byte 13), every other packet is 6 bytes plus its 16-bit
+// big-endian length. A packet cut short by the end of the bytes ends the walk.
+inline std::vector<std::vector<uint8_t>> IndexPackets(const std::vector<uint8_t>& title) {
+    std::vector<std::vector<uint8_t>> packets;
     for (size_t i = 0; i + 6 <= title.size();) {
         if (title[i] != 0 || title[i + 1] != 0 || title[i + 2] != 1) {
             ++i;
@@ -47,17 +44,25 @@ inline std::string IndexDigestHex(const std::string& path) {
         if (id >= 0xC0 && id <= 0xEF) break;  // the first media packet
         const size_t length = (size_t(title[i + 4]) << 8) | title[i + 5];
         if (i + 6 + length > title.size()) break;
-        if (id == 0xBF) {
-            EVP_DigestUpdate(context, &title[i + 6], length);
-            ++entries;
-        }
+        if (id == 0xBF) packets.emplace_back(title.begin() + i + 6, title.begin() + i + 6 + length);
         i += 6 + length;
+    }
+    return packets;
+}
+
+// SHA-256 over those payloads, in hex.
+inline std::string IndexDigestHex(const std::string& path) {
+    const std::vector<std::vector<uint8_t>> packets = IndexPackets(ReadBytes(path));
+    if (packets.empty()) throw std::runtime_error("no index entries in " + path);
+    EVP_MD_CTX* context = EVP_MD_CTX_new();
+    EVP_DigestInit_ex(context, EVP_sha256(), nullptr);
+    for (const std::vector<uint8_t>& packet : packets) {
+        EVP_DigestUpdate(context, packet.data(), packet.size());
     }
     unsigned char digest[EVP_MAX_MD_SIZE];
     unsigned int size = 0;
     EVP_DigestFinal_ex(context, digest, &size);
     EVP_MD_CTX_free(context);
-    if (entries == 0) throw std::runtime_error("no index entries in " + path);
     static const char kDigits[] = "0123456789abcdef";
     std::string hex;
     for (unsigned int i = 0; i < size; ++i) {

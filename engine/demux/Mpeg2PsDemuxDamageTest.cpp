@@ -23,6 +23,7 @@
 #include "tests/support/Fixtures.h"
 #include "tests/support/Mpeg2PsDemuxTestSupport.h"
 #include "tests/support/TemporaryDirectory.h"
+#include "tests/support/ChainBuilder.h"
 
 namespace SarvelonMediaKit {
 namespace {
@@ -61,10 +62,7 @@ std::vector<ErrorRecorder::Report> ReadThrough(const std::string& path) {
     boost::shared_ptr<Mpeg2PsDemux> demux = boost::make_shared<Mpeg2PsDemux>(session.get());
     boost::shared_ptr<demuxtest::RecordingMux> mux =
         boost::make_shared<demuxtest::RecordingMux>(session.get());
-    ComponentStack stack(StackIdMain);
-    stack.AddComponent(mux);
-    stack.AddComponent(demux);
-    stack.AddComponent(source);
+    ComponentStack stack = SvTestSupport::BuildChain(StackIdMain, {mux, demux, source});
     session->SetComponentStack(stack);
     demux->ErrorInfoSource::AddMonitor(&errors);
     demux->StreamInfoSource::AddMonitor(&events);

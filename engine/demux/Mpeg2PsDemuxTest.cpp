@@ -25,6 +25,7 @@
 #include "tests/support/ProbePackets.h"
 #include "tests/support/TemporaryDirectory.h"
 #include "tools/titledump/TitleDump.h"
+#include "tests/support/ChainBuilder.h"
 
 namespace SarvelonMediaKit {
 namespace {
@@ -91,18 +92,15 @@ struct Chain {
         source = CreateFileClient(session.get(), &file);
         source->SetName(path, true);
         demux = boost::make_shared<Mpeg2PsDemux>(session.get());
-        ComponentStack stack(StackIdMain);
+        boost::shared_ptr<Component> front;
         if (withMux) {
-            mux = boost::make_shared<RecordingMux>(session.get());
-            stack.AddComponent(mux);
+            front = mux = boost::make_shared<RecordingMux>(session.get());
         } else {
-            sink = boost::make_shared<SvTestSupport::RecordingSink>();
-            stack.AddComponent(sink);
+            front = sink = boost::make_shared<SvTestSupport::RecordingSink>();
         }
-        stack.AddComponent(demux);
         stage = boost::make_shared<demuxtest::ObservingStage>(session.get(), trickle);
-        stack.AddComponent(stage);
-        stack.AddComponent(source);
+        ComponentStack stack =
+            SvTestSupport::BuildChain(StackIdMain, {front, demux, stage, source});
         session->SetComponentStack(stack);
         Watch(*demux, events);
         stack.Link();
@@ -218,9 +216,7 @@ struct FileDemuxChain {
         source->SetName("file://" + path, true);
         demux = boost::make_shared<Mpeg2PsDemux>(session.get());
         mux = boost::make_shared<RecordingMux>(session.get());
-        stack.AddComponent(mux);
-        stack.AddComponent(demux);
-        stack.AddComponent(source);
+        stack = SvTestSupport::BuildChain(StackIdMain, {mux, demux, source});
         session->SetComponentStack(stack);
         Watch(*demux, events);
     }

@@ -16,6 +16,7 @@
 #include "engine/demux/IndexDigestTestSupport.h"
 #include "tests/support/Fixtures.h"
 #include "tests/support/Mpeg2PsDemuxTestSupport.h"
+#include "tests/support/ChainBuilder.h"
 
 namespace SarvelonMediaKit {
 namespace test {
@@ -56,7 +57,6 @@ TEST(MultiFileMpeg2PsDemux, TheFactoryHandsOutTheObjectWithOrWithoutItsPlainPoin
 std::vector<uint8_t> DigestOf(const std::string& path, bool hash, EventRecorder& events) {
     boost::shared_ptr<Session> session = Session::Create();
     session->SetCapacity(ByteAmount(16u << 20));
-    ComponentStack stack(StackIdMain);
     MultiFileMpeg2PsDemux* demux = nullptr;
     boost::shared_ptr<MultiFileMpeg2PsDemux> holder =
         CreateMultiFileMpeg2PsDemux(session.get(), &demux);
@@ -64,9 +64,8 @@ std::vector<uint8_t> DigestOf(const std::string& path, bool hash, EventRecorder&
     demux->SetName(path, true);
     boost::shared_ptr<Component> source = CreateFileClient(session.get(), nullptr);
     source->SetName(path, true);
-    stack.AddComponent(boost::make_shared<RecordingMux>(session.get()));
-    stack.AddComponent(holder);
-    stack.AddComponent(source);
+    ComponentStack stack = SvTestSupport::BuildChain(
+        StackIdMain, {boost::make_shared<RecordingMux>(session.get()), holder, source});
     session->SetComponentStack(stack);
     demux->StreamInfoSource::AddMonitor(&events);
     demux->ErrorInfoSource::AddMonitor(&events);

@@ -7,6 +7,7 @@
 #include <cstring>
 #include <map>
 #include <string>
+#include <vector>
 
 #include "engine/input/TransportTestSupport.h"
 #include "tests/support/TestOrigin.h"
@@ -266,13 +267,13 @@ TEST(CurlHTTPClientInterfaceBackPressure, NoAllowanceReportsIdleAndDeliversNothi
     recorder.Transport().DoSetMaxDownloadAmount(0);
     recorder.Transport().StartDownload(0, 0);
     ASSERT_TRUE(recorder.WaitIdle(1));
-    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    ASSERT_TRUE(DownloadThreadTurnedTwice());
     EXPECT_TRUE(recorder.Bytes().empty());
     EXPECT_EQ(recorder.DoneCount(), 0);
     EXPECT_EQ(recorder.Ends(), std::vector<unsigned long long>{400000});
     // At or below the resume threshold (65536 by default) nothing moves.
     recorder.Transport().DoSetMaxDownloadAmount(65536);
-    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    ASSERT_TRUE(DownloadThreadTurnedTwice());
     EXPECT_TRUE(recorder.Bytes().empty());
     recorder.Transport().DoSetMaxDownloadAmount(HTTPClientInterface::kUnlimited);
     ASSERT_TRUE(recorder.WaitDone());
@@ -327,12 +328,26 @@ TEST(CurlHTTPClientInterfaceClose, CloseRightAfterStartDeliversNothingAndFinishe
     transport->AbortDownload();
     transport->Close();
     EXPECT_TRUE(transport->IsClosed());
-    std::this_thread::sleep_for(std::chrono::milliseconds(600));
+    // Once the close has run on the download thread the transfer is gone: no handler of it can
+    // run any more, whenever the delayed answer would have come.
+    ASSERT_TRUE(DownloadThreadTurnedTwice());
     EXPECT_EQ(calls.load(), 0);
-    // A second start on a closed transport asks nothing.
+    // A second start on a closed transport asks nothing. A download started after it, on the
+    // same thread and to the same origin, is the sentinel: once it is done, a request the
+    // second start had made would have reached the origin before it.
     transport->StartDownload(0, 0);
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    EXPECT_LE(origin.Requests().size(), 1u);
+    origin.Serve("/sentinel", PatternBytes(10));
+    TransportRecorder sentinel(MakeTransport(origin.Url("/sentinel")));
+    sentinel.Transport().StartDownload(0, 0);
+    ASSERT_TRUE(sentinel.WaitDone());
+    size_t asked = 0, sentinels = 0;
+    for (const TestOrigin::Request& request : origin.Requests()) {
+        asked += request.path == "/slow";
+        sentinels += request.path == "/sentinel";
+    }
+    EXPECT_EQ(1u, sentinels);
+    EXPECT_LE(asked, 1u) << "the first start may have asked once, the second never";
+    EXPECT_EQ(calls.load(), 0);
 }
 
 }  // namespace

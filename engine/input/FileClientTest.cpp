@@ -18,6 +18,7 @@
 #include "tests/support/ChainTestComponents.h"
 #include "tests/support/ErrorRecorder.h"
 #include "tests/support/TemporaryDirectory.h"
+#include "tests/support/ChainBuilder.h"
 
 #if defined(__GNUC__) && !defined(__clang__)
 // The replacement operator new below takes its memory from malloc, so free is the matching
@@ -92,10 +93,7 @@ protected:
         middle = boost::make_shared<Middle>(nullptr, "Middle");
         client = boost::make_shared<FileClient>(nullptr);
         client->AddMonitor(&errors);
-        stack.AddComponent(sink);
-        stack.AddComponent(middle);
-        stack.AddComponent(client);
-        stack.Link();
+        stack = SvTestSupport::BuildLinkedChain(StackIdMain, {sink, middle, client});
         client->SetName(name, true);
     }
 

@@ -14,6 +14,7 @@
 #include "engine/core/ComponentStack.h"
 #include "engine/input/HTTPClientTestSupport.h"
 #include "tests/support/ThreadTestSupport.h"
+#include "tests/support/ChainBuilder.h"
 
 namespace SarvelonMediaKit {
 namespace test {
@@ -307,9 +308,7 @@ TEST(HTTPClientLifetime, DeliveriesRacingSeeksStopsAndDestructionLeaveNothingBeh
 
 TEST(HTTPClientLifetime, TheSessionsPassChecksForStallsOncePerSecond) {
     HTTPClientBench bench;
-    ComponentStack stack(StackIdMain);
-    stack.AddComponent(bench.sink);
-    stack.AddComponent(bench.holder);
+    ComponentStack stack = SvTestSupport::BuildChain(StackIdMain, {bench.sink, bench.holder});
     bench.session->SetComponentStack(stack);
     bench.Start();
     bench.Last()->DeliverEnd(10000);

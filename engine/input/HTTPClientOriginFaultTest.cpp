@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "engine/input/HTTPClientOriginTestSupport.h"
+#include "engine/input/TransportTestSupport.h"
 #include "tests/support/Fixtures.h"
 #include "tests/support/TestLabels.h"
 
@@ -21,28 +22,9 @@ namespace SarvelonMediaKit {
 namespace origintest {
 namespace {
 
-using SvTestSupport::ErrorRecorder;
-using SvTestSupport::Fixtures;
-using SvTestSupport::TestOrigin;
-
 const char kStallText[] = "Data stopped arriving, will retry";
 
-class HTTPClientOriginFaultTest : public ::testing::Test {
-protected:
-    void SetUp() override {
-        path = Fixtures::ShortTitle();
-        title = ReadFile(path);
-        ASSERT_GT(title.size(), 150000u);
-        origin.ServeFile("/title.svm", path);
-    }
-    std::string Url() const { return origin.Url("/title.svm"); }
-    void SetFault(const TestOrigin::Fault& fault) { origin.SetFault("/title.svm", fault); }
-
-    CurlFactoryScope factory;
-    TestOrigin origin;
-    std::string path;
-    std::string title;
-};
+class HTTPClientOriginFaultTest : public OriginTitleTest {};
 
 SV_TEST_LABEL(HTTPClientOriginFaultTest, AStalledBodyIsRequestedAgainFromWhereItStopped,
               slow);  // over 10 s
@@ -235,7 +217,8 @@ TEST_F(HTTPClientOriginFaultTest, AChainDestroyedMidTransferLeavesItsTransportCl
         ASSERT_TRUE(transport);
     }
     EXPECT_TRUE(transport->IsClosed());
-    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    // What the download thread still had for the client has run by now.
+    ASSERT_TRUE(test::DownloadThreadTurnedTwice());
     EXPECT_TRUE(transport->IsClosed());
 }
 

@@ -32,6 +32,7 @@
 #include "tests/support/TaskTestSupport.h"
 #include "tests/support/TestOrigin.h"
 #include "tests/support/ThreadTestSupport.h"
+#include "tests/support/ChainBuilder.h"
 
 namespace SarvelonMediaKit {
 namespace {
@@ -51,9 +52,7 @@ public:
         sink = boost::make_shared<ByteSink>(session.get(), true);
         source = CreateHTTPClient(session.get(), &client);
         source->SetMemoryCache(DequeMemoryCache::CreateForSession(source.get()));
-        ComponentStack stack(StackIdMain);
-        stack.AddComponent(sink);
-        stack.AddComponent(source);
+        ComponentStack stack = SvTestSupport::BuildChain(StackIdMain, {sink, source});
         session->SetComponentStack(stack);
         session->StartPump(1000);
         session->SetPullAmount(ByteAmount(131072));

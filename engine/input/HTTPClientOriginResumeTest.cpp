@@ -20,20 +20,8 @@ namespace SarvelonMediaKit {
 namespace origintest {
 namespace {
 
-using SvTestSupport::ErrorRecorder;
-using SvTestSupport::Fixtures;
-using SvTestSupport::TestOrigin;
-
-class HTTPClientOriginResumeTest : public ::testing::Test {
+class HTTPClientOriginResumeTest : public OriginTitleTest {
 protected:
-    void SetUp() override {
-        path = Fixtures::ShortTitle();
-        title = ReadFile(path);
-        ASSERT_GT(title.size(), 150000u);
-        origin.ServeFile("/title.svm", path);
-    }
-    std::string Url() const { return origin.Url("/title.svm"); }
-    void SetFault(const TestOrigin::Fault& fault) { origin.SetFault("/title.svm", fault); }
     // A chain on a clock that Step moves on.
     std::unique_ptr<OriginChain> Chain() {
         std::shared_ptr<std::atomic<int64_t>> offset = offset_;
@@ -59,11 +47,6 @@ protected:
     bool StepsToAnError(OriginChain& chain) {
         return Steps(chain, [&] { return !chain.reports.Errors().empty(); });
     }
-
-    CurlFactoryScope factory;
-    TestOrigin origin;
-    std::string path;
-    std::string title;
 
 private:
     std::shared_ptr<std::atomic<int64_t>> offset_ = std::make_shared<std::atomic<int64_t>>(0);

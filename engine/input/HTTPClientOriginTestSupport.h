@@ -36,14 +36,20 @@
 #include "engine/input/HTTPClient.h"
 #include "engine/input/HTTPClientInterfaceFactory.h"
 #include "tests/support/ErrorRecorder.h"
+#include "tests/support/Fixtures.h"
 #include "tests/support/Mpeg2PsDemuxTestSupport.h"
 #include "tests/support/SampleLog.h"
 #include "tests/support/TaskTestSupport.h"
 #include "tests/support/TestOrigin.h"
 #include "tests/support/ThreadTestSupport.h"
+#include "tests/support/ChainBuilder.h"
 
 namespace SarvelonMediaKit {
 namespace origintest {
+
+using SvTestSupport::ErrorRecorder;
+using SvTestSupport::Fixtures;
+using SvTestSupport::TestOrigin;
 
 inline std::string ReadFile(const std::string& path) {
     std::ifstream file(path, std::ios::binary);
@@ -219,18 +225,14 @@ struct OriginChain {
                 BandwidthInfoMonitor* bandwidthMonitor = nullptr)
         : session(Session::Create(clock)) {
         session->SetCapacity(ByteAmount(16u << 20));
-        ComponentStack stack(StackIdMain);
         if (front == kSamples) {
             mux = boost::make_shared<SvTestSupport::SampleLogMux>(session.get());
             demux = boost::make_shared<Mpeg2PsDemux>(session.get());
-            stack.AddComponent(mux);
-            stack.AddComponent(demux);
             demux->StreamInfoSource::AddMonitor(&events);
             demux->ErrorInfoSource::AddMonitor(&events);
             demux->ChapterInfoSource::AddMonitor(&events);
         } else {
             sink = boost::make_shared<ByteSink>(session.get(), front == kBytes);
-            stack.AddComponent(sink);
         }
         if (url.empty()) {
             source = CreateFileClient(session.get(), nullptr);
@@ -240,8 +242,11 @@ struct OriginChain {
             client->ErrorInfoSource::AddMonitor(&reports);
             if (bandwidthMonitor) client->BandwidthInfoSource::AddMonitor(bandwidthMonitor);
         }
-        stack.AddComponent(source);
-        session->SetComponentStack(stack);
+        if (front == kSamples) {
+            SvTestSupport::RunChainOn(*session, StackIdMain, {mux, demux, source});
+        } else {
+            SvTestSupport::RunChainOn(*session, StackIdMain, {sink, source});
+        }
         source->SetName(url.empty() ? "file://" + path : url, true);
         session->StartPump(1000);
         session->SetPullAmount(ByteAmount(131072));
@@ -287,6 +292,28 @@ inline std::vector<SvTestSupport::SampleLogEntry> FileSampleLog(const std::strin
     EXPECT_TRUE(chain.events.errors.empty());
     return chain.mux->Log();
 }
+
+// The base of the tests of one title served by the loopback origin under "/title.svm", with
+// the libcurl transport installed: the title's path and bytes, its URL, and the fault the
+// origin plays on it.
+class OriginTitleTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        path = SvTestSupport::Fixtures::ShortTitle();
+        title = ReadFile(path);
+        ASSERT_GT(title.size(), 150000u);
+        origin.ServeFile("/title.svm", path);
+    }
+    std::string Url() const { return origin.Url("/title.svm"); }
+    void SetFault(const SvTestSupport::TestOrigin::Fault& fault) {
+        origin.SetFault("/title.svm", fault);
+    }
+
+    CurlFactoryScope factory;
+    SvTestSupport::TestOrigin origin;
+    std::string path;
+    std::string title;
+};
 
 }  // namespace origintest
 }  // namespace SarvelonMediaKit

@@ -63,12 +63,17 @@ TEST(HTTPClient, RangeRequestWithEndZeroAsksForEverythingFromItsStart) {
     EXPECT_EQ(4000u, bench.client->EndPosition().Get());
 }
 
-TEST(HTTPClient, AllowanceIsTheRoomLeftAfterEveryAddAndPull) {
-    const uint32_t capacity = 100000;
-    HTTPClientBench bench;
+// The client keeps what it loads in a cache on the session's budget of `capacity` bytes.
+void StartWithSessionCache(HTTPClientBench& bench, uint32_t capacity) {
     bench.session->SetCapacity(capacity);
     bench.client->SetMemoryCache(DequeMemoryCache::CreateForSession(bench.client));
     bench.Start();
+}
+
+TEST(HTTPClient, AllowanceIsTheRoomLeftAfterEveryAddAndPull) {
+    const uint32_t capacity = 100000;
+    HTTPClientBench bench;
+    StartWithSessionCache(bench, capacity);
     auto transport = bench.Last();
     EXPECT_EQ(std::vector<uint32_t>{capacity}, transport->Allowances());
 
@@ -89,9 +94,7 @@ TEST(HTTPClient, AllowanceIsTheRoomLeftAfterEveryAddAndPull) {
 TEST(HTTPClient, AllowanceLeavesRoomForTheDataStillQueued) {
     const uint32_t capacity = 100000;
     HTTPClientBench bench;
-    bench.session->SetCapacity(capacity);
-    bench.client->SetMemoryCache(DequeMemoryCache::CreateForSession(bench.client));
-    bench.Start();
+    StartWithSessionCache(bench, capacity);
     auto transport = bench.Last();
     ASSERT_EQ(std::vector<uint32_t>{capacity}, transport->Allowances());
 

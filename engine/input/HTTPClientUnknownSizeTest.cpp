@@ -184,6 +184,12 @@ protected:
         fault.totalUnknown = true;  // a 206 says nothing of the size either
         return fault;
     }
+    // The origin closes the connection where the last (empty) chunk would come.
+    void DropTheConnectionBeforeTheLastChunk() {
+        TestOrigin::Fault fault = Chunked();
+        fault.dropAtEnd = true;
+        origin.SetFault("/chunked", fault);
+    }
     // Waits until every byte is loaded (the transfer has then failed or stalls).
     bool WaitForAllBytes(OriginChain& chain) {
         return chain.WaitFor(
@@ -212,9 +218,7 @@ protected:
 };
 
 TEST_F(HTTPClientUnknownSizeOriginTest, AConnectionClosedBeforeTheLastChunkEndsAtThe416) {
-    TestOrigin::Fault fault = Chunked();
-    fault.dropAtEnd = true;
-    origin.SetFault("/chunked", fault);
+    DropTheConnectionBeforeTheLastChunk();
     OriginChain chain(OriginChain::kBytes, Url(), std::string(), clock.Function());
     ASSERT_TRUE(WaitForAllBytes(chain));
     ASSERT_TRUE(chain.WaitFor([&] { return chain.client->IsRestartNeeded(); }));
@@ -241,9 +245,7 @@ TEST_F(HTTPClientUnknownSizeOriginTest, AStallAfterTheLastChunkEndsAtThe416) {
 // The retry is answered 200 with the whole resource (the Range header ignored), its size
 // still unannounced: what the client already has is skipped, not appended again.
 TEST_F(HTTPClientUnknownSizeOriginTest, ARetryAnsweredWholeAppendsNothingTwice) {
-    TestOrigin::Fault fault = Chunked();
-    fault.dropAtEnd = true;
-    origin.SetFault("/chunked", fault);
+    DropTheConnectionBeforeTheLastChunk();
     OriginChain chain(OriginChain::kBytes, Url(), std::string(), clock.Function());
     ASSERT_TRUE(WaitForAllBytes(chain));
     ASSERT_TRUE(chain.WaitFor([&] { return chain.client->IsRestartNeeded(); }));

@@ -16,6 +16,7 @@
 #include "tests/support/FakeHTTPTransport.h"
 #include "tests/support/TestOrigin.h"
 #include "tests/support/ThreadTestSupport.h"
+#include "tests/support/BackgroundCall.h"
 
 namespace SarvelonMediaKit {
 namespace {
@@ -30,29 +31,17 @@ std::vector<uint8_t> Bytes(const std::string& text) {
     return std::vector<uint8_t>(text.begin(), text.end());
 }
 
-// Runs Download on a thread of its own, so the test can play the download thread meanwhile.
-class BackgroundDownload {
+// Runs Download on a thread of its own, so the test can play the download thread meanwhile;
+// it returns once the download's transport has been asked to start.
+class BackgroundDownload : public SvTestSupport::BackgroundCall {
 public:
     BackgroundDownload(ManifestDownloader& downloader, FakeHTTPTransports& transports,
                        const std::string& url, MediaTime timeout)
-        : thread_([this, &downloader, url, timeout] {
-              status_ = downloader.Download(url, timeout);
-              done_ = true;
-          }) {
+        : BackgroundCall(
+              [&downloader, url, timeout] { return downloader.Download(url, timeout); }) {
         EXPECT_TRUE(SvTestSupport::WaitUntil(
             [&] { return transports.Count() == 1 && !transports.Last()->Starts().empty(); }));
     }
-    ~BackgroundDownload() { Join(); }
-    SVStatus Join() {
-        if (thread_.joinable()) thread_.join();
-        return status_;
-    }
-    bool Done() const { return done_; }
-
-private:
-    std::atomic<SVStatus> status_{0};
-    std::atomic<bool> done_{false};
-    std::thread thread_;
 };
 
 TEST(ManifestDownloader, AsksForTheWholeResourceWithAGet) {

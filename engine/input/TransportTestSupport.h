@@ -8,10 +8,12 @@
 #include <boost/bind/bind.hpp>
 #include <boost/shared_ptr.hpp>
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <functional>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <set>
 #include <string>
@@ -21,6 +23,9 @@
 #include "engine/core/ErrorInfoMonitor.h"
 #include "engine/input/CurlHTTPClientInterface.h"
 #include "engine/input/HTTPClientInterface.h"
+#include "engine/input/HTTPThread.h"
+#include "tests/support/TaskTestSupport.h"
+#include "tests/support/ThreadTestSupport.h"
 
 namespace SarvelonMediaKit {
 namespace test {
@@ -202,6 +207,20 @@ inline boost::shared_ptr<HTTPClientInterface> MakeTransport(
     boost::shared_ptr<HTTPClientInterface> transport;
     CreateCurlHTTPClientInterface(transport, url, parameters, nullptr, body, 0);
     return transport;
+}
+
+// Runs a marker task on the download thread, two times over. Once both have run, every task
+// queued there before (the transports' start, allowance and close tasks) has run, and so has a
+// whole turn of transfers after them: what those tasks let through has been delivered, and
+// what they stopped can no longer call anyone.
+inline bool DownloadThreadTurnedTwice() {
+    for (int i = 0; i < 2; ++i) {
+        const std::shared_ptr<std::atomic<bool>> ran = std::make_shared<std::atomic<bool>>(false);
+        HTTPThread::Instance().Post(
+            SvTestSupport::MakeTask("Test::Turn", [ran]() { *ran = true; }));
+        if (!SvTestSupport::WaitUntil([&]() { return ran->load(); })) return false;
+    }
+    return true;
 }
 
 }  // namespace test

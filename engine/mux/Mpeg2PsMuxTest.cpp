@@ -11,6 +11,7 @@
 #include "engine/core/ComponentStack.h"
 #include "tests/support/FakeDemux.h"
 #include "tests/support/RecordingSink.h"
+#include "tests/support/ChainBuilder.h"
 
 namespace SarvelonMediaKit {
 namespace {
@@ -136,10 +137,7 @@ struct PsChain {
     void Build(uint32_t videoFormat, uint32_t audioFormat) {
         if (videoFormat != 0) video = demux->AddStream(0xE0, SampleMediaTypeVideo, videoFormat);
         if (audioFormat != 0) audio = demux->AddStream(0xC0, SampleMediaTypeAudio, audioFormat);
-        stack.AddComponent(sink);
-        stack.AddComponent(mux);
-        stack.AddComponent(demux);
-        stack.Link();
+        stack = SvTestSupport::BuildLinkedChain(StackIdMain, {sink, mux, demux});
         demux->SetEndOfStreamAtEnd(true);
     }
     void Pull() { mux->PullData(ByteAmount(0x7FFFFFFF)); }
@@ -525,13 +523,10 @@ TEST_F(Mpeg2PsMuxTest, TheFirstScrFollowsADecodeTimePastTwoToThe32Ticks) {
 TEST(Mpeg2PsMuxSideBranch, TheEndCodeWaitsForTheLastChainAndComesOnce) {
     PsChain chain;
     const size_t video = chain.demux->AddStream(0xE0, SampleMediaTypeVideo, SampleFormatH264AnnexB);
-    chain.stack.AddComponent(chain.sink);
-    chain.stack.AddComponent(chain.mux);
-    chain.stack.AddComponent(chain.demux);
-    ComponentStack branch(StackIdAudioBranch);
+    chain.stack = SvTestSupport::BuildChain(StackIdMain, {chain.sink, chain.mux, chain.demux});
     boost::shared_ptr<FakeDemux> side = boost::make_shared<FakeDemux>(nullptr);
     const size_t audio = side->AddStream(0xC0, SampleMediaTypeAudio, SampleFormatAacAdts);
-    branch.AddComponent(side);
+    ComponentStack branch = SvTestSupport::BuildChain(StackIdAudioBranch, {side});
     chain.mux->AddSideBranch(branch);
     chain.stack.Link();
 

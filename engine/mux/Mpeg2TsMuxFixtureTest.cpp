@@ -19,6 +19,7 @@
 #include "tests/support/TemporaryDirectory.h"
 #include "tools/common/TsReader.h"
 #include "tests/support/TestLabels.h"
+#include "tests/support/ChainBuilder.h"
 
 namespace SarvelonMediaKit {
 namespace {
@@ -77,10 +78,7 @@ void Remux(const std::string& source, const std::string& out, uint32_t mergeCoun
     mux->SetMergeCount(mergeCount);
     sink->SetName(out, true);
     ASSERT_FALSE(sink->HasFailed());
-    ComponentStack stack(StackIdMain);
-    stack.AddComponent(sink);
-    stack.AddComponent(mux);
-    stack.AddComponent(demux);
+    ComponentStack stack = SvTestSupport::BuildChain(StackIdMain, {sink, mux, demux});
     session->SetComponentStack(stack);
     session->StartPump(1000);
     session->SetPullAmount(ByteAmount(131072));

@@ -18,6 +18,7 @@
 #include "tests/support/RecordingSink.h"
 #include "tests/support/FakeDemux.h"
 #include "tools/common/TsReader.h"
+#include "tests/support/ChainBuilder.h"
 
 namespace SarvelonMediaKit {
 namespace {
@@ -77,10 +78,7 @@ protected:
     void SetUp() override {
         video = demux->AddStream(0xE0, SampleMediaTypeVideo, SampleFormatH264AnnexB);
         audio = demux->AddStream(0xC0, SampleMediaTypeAudio, audioFormat);
-        stack.AddComponent(sink);
-        stack.AddComponent(mux);
-        stack.AddComponent(demux);
-        stack.Link();
+        stack = SvTestSupport::BuildLinkedChain(StackIdMain, {sink, mux, demux});
         demux->SetEndOfStreamAtEnd(true);
     }
     void Run() { mux->PullData(ByteAmount(0x7FFFFFFF)); }
@@ -574,10 +572,7 @@ class Mpeg2TsMuxAudioOnlyTest : public Mpeg2TsMuxTest {
 protected:
     void SetUp() override {
         audio = demux->AddStream(0xBD, SampleMediaTypeAudio, SampleFormatEac3);
-        stack.AddComponent(sink);
-        stack.AddComponent(mux);
-        stack.AddComponent(demux);
-        stack.Link();
+        stack = SvTestSupport::BuildLinkedChain(StackIdMain, {sink, mux, demux});
         demux->SetEndOfStreamAtEnd(true);
     }
 };

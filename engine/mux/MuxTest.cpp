@@ -13,6 +13,7 @@
 #include "engine/samples/MergeSampleFilter.h"
 #include "tests/support/RecordingSink.h"
 #include "tests/support/FakeDemux.h"
+#include "tests/support/ChainBuilder.h"
 
 namespace SarvelonMediaKit {
 namespace {
@@ -57,10 +58,7 @@ protected:
         demux = source;
         video = demux->AddStream(0xE0, SampleMediaTypeVideo, SampleFormatH264AnnexB);
         audio = demux->AddStream(0xC0, SampleMediaTypeAudio, SampleFormatEac3);
-        stack.AddComponent(sink);
-        stack.AddComponent(mux);
-        stack.AddComponent(demux);
-        stack.Link();
+        stack = SvTestSupport::BuildLinkedChain(StackIdMain, {sink, mux, demux});
     }
     void SetUp() override { Build(boost::make_shared<FakeDemux>(nullptr)); }
     // Takes the log entries of the samples only.
@@ -199,16 +197,12 @@ TEST_F(MuxTest, RemovingAStreamAlwaysRunsTheHook) {
 }
 
 TEST(MuxTrickPlay, AudioPausesAtAnyRateButNormalSpeed) {
-    ComponentStack stack(StackIdMain);
     boost::shared_ptr<RecordingSink> sink = boost::make_shared<RecordingSink>();
     boost::shared_ptr<LoggingMux> mux = boost::make_shared<LoggingMux>();
     boost::shared_ptr<TrickDemux> demux = boost::make_shared<TrickDemux>();
     const size_t video = demux->AddStream(0xE0, SampleMediaTypeVideo, SampleFormatH264AnnexB);
     const size_t audio = demux->AddStream(0xC0, SampleMediaTypeAudio, SampleFormatEac3);
-    stack.AddComponent(sink);
-    stack.AddComponent(mux);
-    stack.AddComponent(demux);
-    stack.Link();
+    ComponentStack stack = SvTestSupport::BuildLinkedChain(StackIdMain, {sink, mux, demux});
     demux->AddSample(video, Payload(10), 0);
     mux->PullData(1);
 
@@ -233,21 +227,27 @@ TEST_F(MuxTest, ARateNobodyTakesLeavesAudioAlone) {
     EXPECT_TRUE(demux->GetStream(audio)->IsConnected());
 }
 
-TEST(MuxSideBranch, ABranchIsAdoptedLinkedAndInterleaved) {
-    ComponentStack stack(StackIdMain);
+// sink <- mux <- main, and a side branch whose one demultiplexer feeds the same multiplexer.
+// Each test adds its streams, then joins the branch and links.
+class MuxSideBranch : public ::testing::Test {
+protected:
+    // The main chain as a stack with the side branch adopted, not yet linked.
+    void Join() {
+        stack = SvTestSupport::BuildChain(StackIdMain, {sink, mux, main});
+        mux->AddSideBranch(SvTestSupport::BuildChain(StackIdAudioBranch, {side}));
+    }
+
     boost::shared_ptr<RecordingSink> sink = boost::make_shared<RecordingSink>();
     boost::shared_ptr<LoggingMux> mux = boost::make_shared<LoggingMux>();
     boost::shared_ptr<FakeDemux> main = boost::make_shared<FakeDemux>(nullptr);
-    const size_t video = main->AddStream(0xE0, SampleMediaTypeVideo, SampleFormatH264AnnexB);
-    stack.AddComponent(sink);
-    stack.AddComponent(mux);
-    stack.AddComponent(main);
-
-    ComponentStack branch(StackIdAudioBranch);
     boost::shared_ptr<FakeDemux> side = boost::make_shared<FakeDemux>(nullptr);
+    ComponentStack stack{StackIdMain};
+};
+
+TEST_F(MuxSideBranch, ABranchIsAdoptedLinkedAndInterleaved) {
+    const size_t video = main->AddStream(0xE0, SampleMediaTypeVideo, SampleFormatH264AnnexB);
     const size_t audio = side->AddStream(0xC0, SampleMediaTypeAudio, SampleFormatEac3);
-    branch.AddComponent(side);
-    mux->AddSideBranch(branch);
+    Join();
     mux->AddSideBranch(ComponentStack(StackIdAudioBranch));  // an empty branch is skipped
     stack.Link();
 
@@ -323,10 +323,7 @@ protected:
     void Build(bool withVideo) {
         if (withVideo) video = demux->AddStream(0xE0, SampleMediaTypeVideo, SampleFormatH264AnnexB);
         audio = demux->AddStream(0xC0, SampleMediaTypeAudio, SampleFormatEac3);
-        stack.AddComponent(sink);
-        stack.AddComponent(mux);
-        stack.AddComponent(demux);
-        stack.Link();
+        stack = SvTestSupport::BuildLinkedChain(StackIdMain, {sink, mux, demux});
     }
     ComponentStack stack{StackIdMain};
     boost::shared_ptr<RecordingSink> sink = boost::make_shared<RecordingSink>();
@@ -390,20 +387,10 @@ TEST_F(MuxEndTest, ARepositionStillDiscardsAShortGroup) {
 // The side branch's rendition ends first, while the main chain's last picture is still to
 // come. Its end must not end the output ahead of that picture: the output carries one end of
 // stream, behind everything.
-TEST(MuxSideBranch, TheFirstChainToEndDoesNotEndTheOutput) {
-    ComponentStack stack(StackIdMain);
-    boost::shared_ptr<RecordingSink> sink = boost::make_shared<RecordingSink>();
-    boost::shared_ptr<LoggingMux> mux = boost::make_shared<LoggingMux>();
-    boost::shared_ptr<FakeDemux> main = boost::make_shared<FakeDemux>(nullptr);
+TEST_F(MuxSideBranch, TheFirstChainToEndDoesNotEndTheOutput) {
     const size_t video = main->AddStream(0xE0, SampleMediaTypeVideo, SampleFormatH264AnnexB);
-    stack.AddComponent(sink);
-    stack.AddComponent(mux);
-    stack.AddComponent(main);
-    ComponentStack branch(StackIdAudioBranch);
-    boost::shared_ptr<FakeDemux> side = boost::make_shared<FakeDemux>(nullptr);
     const size_t audio = side->AddStream(0xC0, SampleMediaTypeAudio, SampleFormatEac3);
-    branch.AddComponent(side);
-    mux->AddSideBranch(branch);
+    Join();
     stack.Link();
 
     main->AddSample(video, Payload(10), 0);
@@ -455,22 +442,12 @@ std::vector<std::string> Emitted(const std::vector<std::string>& log) {
 // The pictures' own sound (main chain) and an audio rendition in another language (side
 // branch) meet here; only the chosen chain's audio is written, and a change of choice takes
 // effect from the next sample on, in decode-time order, without a frame of both.
-TEST(MuxSideBranch, OnlyTheChosenChainsAudioIsWritten) {
-    ComponentStack stack(StackIdMain);
-    boost::shared_ptr<RecordingSink> sink = boost::make_shared<RecordingSink>();
-    boost::shared_ptr<LoggingMux> mux = boost::make_shared<LoggingMux>();
-    boost::shared_ptr<FakeDemux> main = boost::make_shared<FakeDemux>(nullptr);
+TEST_F(MuxSideBranch, OnlyTheChosenChainsAudioIsWritten) {
     const size_t video = main->AddStream(0xE0, SampleMediaTypeVideo, SampleFormatH264AnnexB);
     const size_t own = main->AddStream(0xC0, SampleMediaTypeAudio, SampleFormatAacAdts);
     main->SetStreamInfo(own, StreamInfoKindAudioSpecificConfig, {0x11, 0x90});
-    stack.AddComponent(sink);
-    stack.AddComponent(mux);
-    stack.AddComponent(main);
-    ComponentStack branch(StackIdAudioBranch);
-    boost::shared_ptr<FakeDemux> side = boost::make_shared<FakeDemux>(nullptr);
     const size_t other = side->AddStream(0xC1, SampleMediaTypeAudio, SampleFormatEac3);
-    branch.AddComponent(side);
-    mux->AddSideBranch(branch);
+    Join();
     stack.Link();
     ASSERT_EQ(2u, mux->GetDemuxes().size());
     SampleSource* mainSource = mux->GetDemuxes()[0];
@@ -543,14 +520,11 @@ public:
 };
 
 TEST_F(MuxTest, RequestsReachEverySideBranch) {
-    ComponentStack branch(StackIdAudioBranch);
     boost::shared_ptr<RequestLog> side = boost::make_shared<RequestLog>();
-    branch.AddComponent(side);
+    ComponentStack branch = SvTestSupport::BuildChain(StackIdAudioBranch, {side});
     boost::shared_ptr<LoggingMux> other = boost::make_shared<LoggingMux>();
     other->AddSideBranch(branch);
-    ComponentStack stack2(StackIdMain);
-    stack2.AddComponent(other);
-    stack2.Link();
+    ComponentStack stack2 = SvTestSupport::BuildLinkedChain(StackIdMain, {other});
 
     other->Tick();
     other->PeriodicCheck();

@@ -16,6 +16,7 @@
 #include "engine/input/FileClient.h"
 #include "tests/support/RecordingSink.h"
 #include "tests/support/TemporaryDirectory.h"
+#include "tests/support/ChainBuilder.h"
 
 namespace SarvelonMediaKit {
 namespace {
@@ -36,8 +37,7 @@ struct Chain {
     Chain()
         : sink(boost::make_shared<RecordingSink>()),
           cut(boost::make_shared<FirstRenditionCut>(nullptr)) {
-        stack.AddComponent(sink);
-        stack.AddComponent(cut);
+        stack = SvTestSupport::BuildChain(StackIdMain, {sink, cut});
     }
     // The markers the sink saw, by type, in order.
     std::vector<uint32_t> Markers() const {

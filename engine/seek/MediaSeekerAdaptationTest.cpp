@@ -16,6 +16,8 @@
 #include "engine/core/Session.h"
 #include "engine/core/TaskManager.h"
 #include "engine/seek/MediaSeeker.h"
+#include "engine/seek/MediaSeekerTestSupport.h"
+#include "tests/support/ChainBuilder.h"
 
 namespace SarvelonMediaKit {
 namespace {
@@ -115,44 +117,6 @@ public:
     std::vector<bool> limits;
 };
 
-// The demultiplexer's place: keeps the stream as words, "change <track> <type>", "time <us>
-// <track>" and "data <bytes>" (a run of data however it was cut), and the data bytes.
-class StreamSink : public Component {
-public:
-    StreamSink() : Component(nullptr) {}
-    std::string GetTypeName() const override { return "StreamSink"; }
-    ByteAmount DoGetBytesWanted() override { return ByteAmount(0xFFFFFFFFu); }
-    void DoAdd(const MemoryChunk& chunk) override {
-        bytes.insert(bytes.end(), chunk.Data(0), chunk.Data(0) + chunk.Size());
-        if (!words.empty() && words.back().compare(0, 5, "data ") == 0) {
-            runBytes += chunk.Size();
-            words.back() = "data " + std::to_string(runBytes);
-        } else {
-            runBytes = chunk.Size();
-            words.push_back("data " + std::to_string(runBytes));
-        }
-    }
-    bool DoProcessMemoryMarker(const boost::shared_ptr<MemoryMarker>& marker) override {
-        if (const auto* change = dynamic_cast<const MemoryMarkerTrackChange*>(marker.get())) {
-            words.push_back("change " + std::to_string(change->GetTrack().Get()) + " " +
-                            std::to_string(change->GetChangeType()));
-        } else if (const auto* seek =
-                       dynamic_cast<const MemoryMarkerMediaTimeSeek*>(marker.get())) {
-            words.push_back("time " + std::to_string(seek->GetMediaTime().Get()) + " " +
-                            std::to_string(seek->GetTrack().Get()));
-        }
-        return false;
-    }
-    void Clear() {
-        words.clear();
-        bytes.clear();
-    }
-
-    std::vector<std::string> words;
-    std::vector<uint8_t> bytes;
-    uint64_t runBytes = 0;
-};
-
 // sink <- seeker <- source on a session whose queue the test runs (no pump). The seeker's
 // memory budget is a tracker of its own with the given limit.
 struct AdaptChain {
@@ -160,14 +124,11 @@ struct AdaptChain {
         : session(Session::Create()),
           tracker(boost::make_shared<MemoryTracker>(boost::weak_ptr<Session>(),
                                                     ByteAmount(memoryLimit))) {
-        sink = boost::make_shared<StreamSink>();
+        sink = boost::make_shared<StreamWords>();
         seeker = boost::make_shared<MediaSeeker>(session.get());
         source = boost::make_shared<DownloadSource>(session.get());
         seeker->SetMemoryTracker(tracker);
-        ComponentStack stack(StackIdMain);
-        stack.AddComponent(sink);
-        stack.AddComponent(seeker);
-        stack.AddComponent(source);
+        ComponentStack stack = SvTestSupport::BuildChain(StackIdMain, {sink, seeker, source});
         session->SetComponentStack(stack);
         stack.Link();
         seeker->OnMediaTracks(tracks, true);
@@ -190,20 +151,9 @@ struct AdaptChain {
 
     boost::shared_ptr<Session> session;
     boost::shared_ptr<MemoryTracker> tracker;
-    boost::shared_ptr<StreamSink> sink;
+    boost::shared_ptr<StreamWords> sink;
     boost::shared_ptr<MediaSeeker> seeker;
     boost::shared_ptr<DownloadSource> source;
-};
-
-class DefaultBandwidthScope {
-public:
-    explicit DefaultBandwidthScope(uint32_t bandwidth) : saved_(GetDefaultBandwidth()) {
-        SetDefaultBandwidth(ByteAmount(bandwidth));
-    }
-    ~DefaultBandwidthScope() { SetDefaultBandwidth(saved_); }
-
-private:
-    ByteAmount saved_;
 };
 
 // On track 1 from byte 0: 9000 bytes downloaded, 3000 of them handed on, the demultiplexer at

@@ -17,10 +17,12 @@
 #include "engine/demux/Mpeg2PsDemux.h"
 #include "engine/input/FileClient.h"
 #include "engine/seek/MediaSeeker.h"
+#include "engine/seek/SeekChainTestSupport.h"
 #include "tests/support/Fixtures.h"
 #include "tests/support/Mpeg2PsDemuxTestSupport.h"
 #include "tests/support/ProbePackets.h"
 #include "tests/support/RecordingSink.h"
+#include "tests/support/ChainBuilder.h"
 
 namespace SarvelonMediaKit {
 namespace {
@@ -76,33 +78,17 @@ private:
 // switch window of what the demultiplexer reads.
 const uint64_t kDownloadRoom = 2u << 20;
 
-struct AdaptiveChain {
-    explicit AdaptiveChain(const std::string& path) : session(Session::Create()) {
-        session->SetCapacity(ByteAmount(16u << 20));
-        boost::shared_ptr<Component> source = CreateFileClient(session.get(), nullptr);
-        source->SetName(path, true);
-        front = boost::make_shared<DownloadFront>(session.get(), kDownloadRoom);
-        seeker = boost::make_shared<MediaSeeker>(session.get());
-        demux = boost::make_shared<Mpeg2PsDemux>(session.get());
-        mux = boost::make_shared<demuxtest::RecordingMux>(session.get());
-        sink = boost::make_shared<SvTestSupport::RecordingSink>();
-        ComponentStack stack(StackIdMain);
-        stack.AddComponent(sink);
-        stack.AddComponent(mux);
-        stack.AddComponent(demux);
-        stack.AddComponent(seeker);
-        stack.AddComponent(front);
-        stack.AddComponent(source);
-        session->SetComponentStack(stack);
-        demux->StreamInfoSource::AddMonitor(seeker.get());
-        demux->StreamInfoSource::AddMonitor(&events);
-        demux->ErrorInfoSource::AddMonitor(&events);
-        stack.Link();
-    }
-    ~AdaptiveChain() { session->Stop(true); }
+// The seek chain with the download's front in place of the observing stage.
+struct AdaptiveChain : SeekChain {
+    explicit AdaptiveChain(const std::string& path)
+        : SeekChain(path,
+                    [](Session* session) {
+                        return boost::make_shared<DownloadFront>(session, kDownloadRoom);
+                    }),
+          download(boost::static_pointer_cast<DownloadFront>(front)) {}
 
     void Preload() {
-        front->Download(kDownloadRoom);  // the index is read as a whole
+        download->Download(kDownloadRoom);  // the index is read as a whole
         demux->PreLoad(MediaTime(15000000));
         for (int i = 0; i < 100000 && !events.WaitForPreload(0); ++i) {
             session->GetTaskManager()->RunTasks();
@@ -116,11 +102,6 @@ struct AdaptiveChain {
         return it == streams.end() || it->second.samples.empty() ? 0
                                                                  : it->second.samples.back().first;
     }
-    std::vector<std::pair<uint64_t, bool>> Video() const {
-        const auto streams = mux->Streams();
-        const auto it = streams.find(0xE0);
-        return it == streams.end() ? std::vector<std::pair<uint64_t, bool>>() : it->second.samples;
-    }
     bool Ended() const { return mux->CountMarkers(MemoryMarkerTypeEndOfStream) != 0; }
     // The player's side: pulls until the newest video frame is `until` or later, or nothing
     // more comes.
@@ -133,13 +114,7 @@ struct AdaptiveChain {
         }
     }
 
-    boost::shared_ptr<Session> session;
-    boost::shared_ptr<DownloadFront> front;
-    boost::shared_ptr<MediaSeeker> seeker;
-    boost::shared_ptr<Mpeg2PsDemux> demux;
-    boost::shared_ptr<demuxtest::RecordingMux> mux;
-    boost::shared_ptr<SvTestSupport::RecordingSink> sink;
-    demuxtest::EventRecorder events;
+    boost::shared_ptr<DownloadFront> download;
 };
 
 // The video decode times (microseconds from the stream's first) and key flags of a clip as
@@ -188,7 +163,7 @@ TEST(MediaSeekerAdaptationTitleTest, SwitchesUpAndDownWithoutLosingOrRepeatingAF
     for (; step < 120 && !chain.Ended(); ++step) {
         const bool slowPhase = step >= 15;
         const uint32_t bandwidth = slowPhase ? slow : fast;
-        chain.front->Download(bandwidth);
+        chain.download->Download(bandwidth);
         chain.PlayTo((uint64_t(step) + 4) * 1000000);
         chain.seeker->BandwidthUpdate(ByteAmount(bandwidth), true);
         chain.seeker->PeriodicCheck();

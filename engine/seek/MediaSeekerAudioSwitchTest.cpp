@@ -12,6 +12,8 @@
 #include "engine/core/MemoryTracker.h"
 #include "engine/core/Session.h"
 #include "engine/seek/MediaSeeker.h"
+#include "engine/seek/MediaSeekerTestSupport.h"
+#include "tests/support/ChainBuilder.h"
 
 namespace SarvelonMediaKit {
 namespace {
@@ -65,42 +67,14 @@ public:
     std::vector<uint64_t> seeks;
 };
 
-// Keeps the markers as words ("change <track> <type>") and counts the bytes between them.
-class Words : public Component {
-public:
-    Words() : Component(nullptr) {}
-    std::string GetTypeName() const override { return "Words"; }
-    ByteAmount DoGetBytesWanted() override { return ByteAmount(0xFFFFFFFFu); }
-    void DoAdd(const MemoryChunk& chunk) override {
-        if (words.empty() || words.back().compare(0, 5, "data ") != 0) {
-            run = 0;
-            words.push_back("");
-        }
-        run += chunk.Size();
-        words.back() = "data " + std::to_string(run);
-    }
-    bool DoProcessMemoryMarker(const boost::shared_ptr<MemoryMarker>& marker) override {
-        if (const auto* change = dynamic_cast<const MemoryMarkerTrackChange*>(marker.get())) {
-            words.push_back("change " + std::to_string(change->GetTrack().Get()) + " " +
-                            std::to_string(change->GetChangeType()));
-        }
-        return false;
-    }
-    std::vector<std::string> words;
-    uint64_t run = 0;
-};
-
 TEST(MediaSeekerAudioSwitchTest, AChosenLanguageSwitchesAtTheEntryAfterThePlayedTime) {
     boost::shared_ptr<Session> session = Session::Create();
-    const boost::shared_ptr<Words> sink = boost::make_shared<Words>();
+    const boost::shared_ptr<StreamWords> sink = boost::make_shared<StreamWords>(false);
     const boost::shared_ptr<MediaSeeker> seeker = boost::make_shared<MediaSeeker>(session.get());
     const boost::shared_ptr<WholeFile> source = boost::make_shared<WholeFile>(session.get());
     seeker->SetMemoryTracker(
         boost::make_shared<MemoryTracker>(boost::weak_ptr<Session>(), ByteAmount(512u << 10)));
-    ComponentStack stack(StackIdMain);
-    stack.AddComponent(sink);
-    stack.AddComponent(seeker);
-    stack.AddComponent(source);
+    ComponentStack stack = SvTestSupport::BuildChain(StackIdMain, {sink, seeker, source});
     session->SetComponentStack(stack);
     stack.Link();
     // Track 1 ("en") from byte 0, track 2 ("de") from byte 200000, each in a file of its own.

@@ -13,6 +13,8 @@
 #include "engine/core/Session.h"
 #include "tests/support/RecordingSink.h"
 #include "tests/support/RecordingStage.h"
+#include "tests/support/ChainBuilder.h"
+#include "engine/seek/MediaSeekerTestSupport.h"
 
 namespace SarvelonMediaKit {
 namespace {
@@ -111,10 +113,7 @@ struct SeekerChain {
         sink = boost::make_shared<MarkerSink>();
         seeker = boost::make_shared<MediaSeeker>(session.get());
         source = boost::make_shared<SourceStage>(session.get());
-        ComponentStack stack(StackIdMain);
-        stack.AddComponent(sink);
-        stack.AddComponent(seeker);
-        stack.AddComponent(source);
+        ComponentStack stack = SvTestSupport::BuildChain(StackIdMain, {sink, seeker, source});
         session->SetComponentStack(stack);
         stack.Link();
     }
@@ -141,17 +140,6 @@ std::vector<TrackSpec> LadderSpecs() {
     specs.push_back(TrackSpec{6, false, true, 0, 70000, 1000, 10, {{0, 70000}, {5, 70500}}});
     return specs;
 }
-
-class DefaultBandwidthScope {
-public:
-    explicit DefaultBandwidthScope(uint32_t bandwidth) : saved_(GetDefaultBandwidth()) {
-        SetDefaultBandwidth(ByteAmount(bandwidth));
-    }
-    ~DefaultBandwidthScope() { SetDefaultBandwidth(saved_); }
-
-private:
-    ByteAmount saved_;
-};
 
 TEST(MediaSeekerTest, FirstTrackListChoosesTheFirstVideoTrackAndMarksItAtTheNextPull) {
     SeekerChain chain;

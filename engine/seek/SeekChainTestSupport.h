@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <string>
 #include <utility>
@@ -17,30 +18,33 @@
 #include "engine/seek/MediaSeeker.h"
 #include "tests/support/Mpeg2PsDemuxTestSupport.h"
 #include "tests/support/RecordingSink.h"
+#include "tests/support/ChainBuilder.h"
 
 namespace SarvelonMediaKit {
 
-// file client -> observing stage -> seeker -> demultiplexer -> recording multiplexer -> sink,
-// run on the test's thread.
+// file client -> front stage -> seeker -> demultiplexer -> recording multiplexer -> sink, run
+// on the test's thread. The front stage is an observing stage unless the test makes its own.
 struct SeekChain {
-    explicit SeekChain(const std::string& path) : session(Session::Create()) {
+    using FrontMaker = std::function<boost::shared_ptr<Component>(Session*)>;
+
+    explicit SeekChain(const std::string& path, const FrontMaker& makeFront = FrontMaker())
+        : session(Session::Create()) {
         session->SetCapacity(ByteAmount(16u << 20));  // room for the preload cache
         boost::shared_ptr<Component> source = CreateFileClient(session.get(), nullptr);
         source->SetName(path, true);
-        stage = boost::make_shared<demuxtest::ObservingStage>(session.get(), 0);
+        if (makeFront) {
+            front = makeFront(session.get());
+        } else {
+            front = stage = boost::make_shared<demuxtest::ObservingStage>(session.get(), 0);
+        }
         seeker = boost::make_shared<MediaSeeker>(session.get());
         demux = boost::make_shared<Mpeg2PsDemux>(session.get());
         mux = boost::make_shared<demuxtest::RecordingMux>(session.get());
         // What the multiplexer writes goes nowhere, but a consumer asks for it: the stages
         // below size their pulls by what the output end wants.
         sink = boost::make_shared<SvTestSupport::RecordingSink>();
-        ComponentStack stack(StackIdMain);
-        stack.AddComponent(sink);
-        stack.AddComponent(mux);
-        stack.AddComponent(demux);
-        stack.AddComponent(seeker);
-        stack.AddComponent(stage);
-        stack.AddComponent(source);
+        ComponentStack stack =
+            SvTestSupport::BuildChain(StackIdMain, {sink, mux, demux, seeker, front, source});
         session->SetComponentStack(stack);
         demux->StreamInfoSource::AddMonitor(seeker.get());
         demux->StreamInfoSource::AddMonitor(&events);
@@ -75,6 +79,8 @@ struct SeekChain {
 
     boost::shared_ptr<Session> session;
     boost::shared_ptr<SvTestSupport::RecordingSink> sink;
+    boost::shared_ptr<Component> front;
+    // The front stage when the chain made it; null otherwise.
     boost::shared_ptr<demuxtest::ObservingStage> stage;
     boost::shared_ptr<MediaSeeker> seeker;
     boost::shared_ptr<Mpeg2PsDemux> demux;

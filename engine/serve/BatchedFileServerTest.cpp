@@ -26,9 +26,13 @@
 #include "engine/core/Session.h"
 #include "tests/support/ErrorRecorder.h"
 #include "tests/support/TemporaryDirectory.h"
+#include "tests/support/ChainBuilder.h"
+#include "tests/support/MediaFileTestSupport.h"
 
 namespace SarvelonMediaKit {
 namespace {
+
+using SvTestSupport::ReadWholeFile;
 
 // The bytes the tests send, made here and never read back through the sink: byte i of the
 // stream is a function of i alone, so any lost, doubled or reordered byte shows.
@@ -51,13 +55,6 @@ std::string Expected(uint64_t size) {
         bytes[i] = static_cast<char>(StreamByte(i));
     }
     return bytes;
-}
-
-std::string ReadFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream out;
-    out << in.rdbuf();
-    return out.str();
 }
 
 // The ids of this process's threads with the given name, read from the system.
@@ -191,7 +188,7 @@ TEST_F(BatchedFileServerTest, WritesEveryByteInOrderAndTellsWhenComplete) {
     sink->Tick();
     EXPECT_TRUE(sink->IsComplete());
     EXPECT_EQ(offset, sink->BytesTaken());
-    EXPECT_TRUE(ReadFile(path) == Expected(offset));  // not printed: megabytes
+    EXPECT_TRUE(ReadWholeFile(path) == Expected(offset));  // not printed: megabytes
     EXPECT_TRUE(errors.Errors().empty());
 
     sink->Stop();
@@ -244,8 +241,7 @@ TEST_F(BatchedFileServerTest, AFailedWriteIsToldOnceAndNothingWaitsAfterIt) {
     if (access("/dev/full", W_OK) != 0) GTEST_SKIP() << "no /dev/full";
     // A pump without a thread: the writer's stop shuts the session down on its own thread.
     session->StartPump(0);
-    ComponentStack stack(StackIdMain);
-    stack.AddComponent(sink);
+    ComponentStack stack = SvTestSupport::BuildChain(StackIdMain, {sink});
     session->SetComponentStack(stack);
     sink->SetName("/dev/full", true);
     uint64_t offset = 0;
@@ -261,14 +257,25 @@ TEST_F(BatchedFileServerTest, AFailedWriteIsToldOnceAndNothingWaitsAfterIt) {
     sink.reset();  // joins a writer that stopped its own session
 }
 
+// Ignores SIGPIPE for its scope, and puts back what was set before.
+class SigpipeIgnored {
+public:
+    SigpipeIgnored() {
+        struct sigaction ignore;
+        std::memset(&ignore, 0, sizeof ignore);
+        ignore.sa_handler = SIG_IGN;
+        sigaction(SIGPIPE, &ignore, &old_);
+    }
+    ~SigpipeIgnored() { sigaction(SIGPIPE, &old_, nullptr); }
+
+private:
+    struct sigaction old_;
+};
+
 // The reader goes away while the pump waits for room and the writer is blocked: the write
 // fails, the pump is let go, and the failure is told once.
 TEST_F(BatchedFileServerTest, AReaderThatLeavesReleasesAWaitingPump) {
-    struct sigaction ignore;
-    std::memset(&ignore, 0, sizeof ignore);
-    ignore.sa_handler = SIG_IGN;
-    struct sigaction old;
-    ASSERT_EQ(0, sigaction(SIGPIPE, &ignore, &old));
+    const SigpipeIgnored sigpipe;  // a write to a reader that left fails instead
     WriteToAFifoNobodyReads();
     std::atomic<bool> done{false};
     std::thread pump([&] {
@@ -289,17 +296,12 @@ TEST_F(BatchedFileServerTest, AReaderThatLeavesReleasesAWaitingPump) {
     EXPECT_EQ(SVStatus(SVStatusFileInput), errors.Errors()[0].first);
     sink->Stop();
     EXPECT_TRUE(ThreadsNamed("BatchWriter").empty());
-    sigaction(SIGPIPE, &old, nullptr);
 }
 
 // A stop while the writer is blocked waits for that write only: it returns once the write
 // ends (here, the reader leaves), and the batches still queued are not written.
 TEST_F(BatchedFileServerTest, AStopWhileTheWriterIsBlockedEndsWithTheWrite) {
-    struct sigaction ignore;
-    std::memset(&ignore, 0, sizeof ignore);
-    ignore.sa_handler = SIG_IGN;
-    struct sigaction old;
-    ASSERT_EQ(0, sigaction(SIGPIPE, &ignore, &old));
+    const SigpipeIgnored sigpipe;  // a write to a reader that left fails instead
     WriteToAFifoNobodyReads();
     uint64_t offset = 0;
     while (offset < 3 * BatchedFileServer::kWriteBytes) AddBytes(*sink, &offset, 65536);  // queued
@@ -319,7 +321,6 @@ TEST_F(BatchedFileServerTest, AStopWhileTheWriterIsBlockedEndsWithTheWrite) {
     stopper.join();
     EXPECT_TRUE(ThreadsNamed("BatchWriter").empty());
     EXPECT_EQ(1u, errors.Errors().size());
-    sigaction(SIGPIPE, &old, nullptr);
 }
 
 // A stop or the sink's end with batches still queued to a file: no hang, and what reached the
@@ -330,7 +331,7 @@ TEST_F(BatchedFileServerTest, StoppingWithBatchesQueuedLeavesAnUnbrokenBeginning
     uint64_t offset = 0;
     while (offset < 6 * BatchedFileServer::kWriteBytes) AddBytes(*sink, &offset, 188 * 100);
     sink.reset();
-    const std::string written = ReadFile(path);
+    const std::string written = ReadWholeFile(path);
     EXPECT_LE(written.size(), offset);
     EXPECT_TRUE(written == Expected(written.size()));
     EXPECT_TRUE(errors.Errors().empty());

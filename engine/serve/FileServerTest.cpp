@@ -25,9 +25,13 @@
 #include "engine/core/ErrorInfoMonitor.h"
 #include "tests/support/ErrorRecorder.h"
 #include "tests/support/TemporaryDirectory.h"
+#include "tests/support/ChainBuilder.h"
+#include "tests/support/MediaFileTestSupport.h"
 
 namespace SarvelonMediaKit {
 namespace {
+
+using SvTestSupport::ReadWholeFile;
 
 MemoryChunk Bytes(const std::string& text) {
     MemoryChunk chunk(static_cast<uint32_t>(text.size()), 4, 4);
@@ -37,13 +41,6 @@ MemoryChunk Bytes(const std::string& text) {
 
 MemoryChunk Marker(const boost::shared_ptr<MemoryMarker>& marker) { return MemoryChunk(marker); }
 
-std::string ReadFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream out;
-    out << in.rdbuf();
-    return out.str();
-}
-
 class FileServerTest : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -52,8 +49,7 @@ protected:
         // A pump without a thread: a stop shuts the session down at once on this thread.
         session->StartPump(0);
         server = boost::make_shared<FileServer>(session.get());
-        ComponentStack stack(StackIdMain);
-        stack.AddComponent(server);
+        ComponentStack stack = SvTestSupport::BuildChain(StackIdMain, {server});
         session->SetComponentStack(stack);
         server->AddMonitor(&errors);
     }
@@ -81,7 +77,7 @@ TEST_F(FileServerTest, WritesTheChunksInOrderAndEndOfDataStopsTheSession) {
     EXPECT_EQ(std::string("\x47\x00\x01"
                           "ab\0cd",
                           8),
-              ReadFile(path));
+              ReadWholeFile(path));
     EXPECT_FALSE(session->WaitForStop(0));  // end of stream is not end of data
 
     server->Add(Marker(boost::make_shared<MemoryMarkerEndOfData>()));
@@ -89,7 +85,7 @@ TEST_F(FileServerTest, WritesTheChunksInOrderAndEndOfDataStopsTheSession) {
     EXPECT_EQ(std::string("\x47\x00\x01"
                           "ab\0cd",
                           8),
-              ReadFile(path));
+              ReadWholeFile(path));
     EXPECT_TRUE(Errors().empty());
     EXPECT_EQ(0xFFFFFFFFu, server->BytesWanted());
     EXPECT_EQ("SarvelonMediaKit::FileServer", server->GetTypeName());
@@ -104,7 +100,7 @@ TEST_F(FileServerTest, TheEndOfTheStreamIsNotedUntilARepositionOrANewName) {
     EXPECT_FALSE(server->HasReachedEndOfStream());  // other markers are not the end
     server->Add(Marker(boost::make_shared<MemoryMarkerEndOfStream>()));
     EXPECT_TRUE(server->HasReachedEndOfStream());
-    EXPECT_EQ("abc", ReadFile(path));
+    EXPECT_EQ("abc", ReadWholeFile(path));
     EXPECT_FALSE(session->WaitForStop(0));  // noted only: the owner decides to stop
 
     server->SetPosition(BytePosition(0), StackIdAudioBranch);  // another stack: kept
@@ -176,7 +172,7 @@ TEST_F(FileServerTest, WriteChunksAppendsManyChunksInOrderInOneGo) {
     server->WriteChunks(std::vector<MemoryChunk>());  // nothing to write is no failure
     server->Add(Bytes(":tail"));
     expected += ":tail";
-    EXPECT_EQ(expected, ReadFile(path));
+    EXPECT_EQ(expected, ReadWholeFile(path));
     EXPECT_TRUE(Errors().empty());
     EXPECT_FALSE(server->HasFailed());
 }
@@ -212,7 +208,7 @@ TEST_F(FileServerTest, ADeviceIsWrittenAsGivenAndANewNameStartsAfresh) {
     }
     server->SetName(path, true);
     server->Add(Bytes("new"));
-    EXPECT_EQ("new", ReadFile(path));
+    EXPECT_EQ("new", ReadWholeFile(path));
     EXPECT_TRUE(Errors().empty());
 }
 

@@ -9,6 +9,9 @@
 #include <map>
 #include <sstream>
 #include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
 
 #include "tests/support/Fixtures.h"
 
@@ -26,6 +29,18 @@ inline std::map<int, size_t> FramesPerStream(const std::string& listing) {
         ++counts[std::atoi(line.c_str())];
     }
     return counts;
+}
+
+// What ffmpeg decodes from input (a file or a URL), as frames per stream index. stopAtError:
+// the first error ends the read. A read that fails fails the test, with what ffmpeg said.
+inline std::map<int, size_t> DecodedFramesPerStream(const std::string& input, bool stopAtError) {
+    std::vector<std::string> argv = {"ffmpeg", "-nostdin", "-v", "error"};
+    if (stopAtError) argv.push_back("-xerror");
+    argv.insert(argv.end(), {"-i", input, "-map", "0", "-f", "framecrc", "-"});
+    std::string listing;
+    EXPECT_EQ(0, SvTestSupport::RunProgram(argv, &listing))
+        << input << ": " << listing.substr(0, 2000);
+    return FramesPerStream(listing);
 }
 
 // What ffprobe counts in each stream of the input, keyed by stream index: its packets (what a

@@ -106,16 +106,7 @@ TEST(LiveHttpSegmenterPlaylistTest,
     // Key frames at 0 and 2 s, the audio runs on to 4.09 s: two groups of pictures, so two
     // segments, the second reaching to the end (2.09 s, listed as 2).
     rig.Tracks({VideoTrack(1, k90k, 368160, {0, 2 * k90k})});
-    EXPECT_EQ(
-        "#EXTM3U\n"
-        "#EXT-X-ALLOW-CACHE:NO\n"
-        "#EXT-X-TARGETDURATION:2\n"
-        "#EXTINF:2,\n"
-        "0.ts\n"
-        "#EXTINF:2,\n"
-        "1.ts\n"
-        "#EXT-X-ENDLIST\n",
-        Write(rig));
+    EXPECT_EQ(kTwoSegmentCompletePlaylist, Write(rig));
 }
 
 TEST(LiveHttpSegmenterPlaylistTest, UnevenGroupsAreListedOneSegmentPerKeyFrameToTheMillisecond) {

@@ -229,15 +229,7 @@ TEST_F(LiveHttpSegmenterTest, PlaylistsWaitForTheTrackListAndEveryWaitingRequest
     EXPECT_EQ(3u, rig->Segmenter().GetWaitingRequestCount());
     EXPECT_FALSE(rig->Segmenter().IsSeekPending());
     rig->Tracks({VideoTrack(1, k90k, 4 * k90k, {0, 2 * k90k})});
-    const std::string expected =
-        "#EXTM3U\n"
-        "#EXT-X-ALLOW-CACHE:NO\n"
-        "#EXT-X-TARGETDURATION:2\n"
-        "#EXTINF:2,\n"
-        "0.ts\n"
-        "#EXTINF:2,\n"
-        "1.ts\n"
-        "#EXT-X-ENDLIST\n";
+    const std::string expected = kTwoSegmentCompletePlaylist;
     EXPECT_EQ(expected, Await(first).body);
     EXPECT_EQ(expected, Await(second).body);
     // 3 is past the two segments listed.

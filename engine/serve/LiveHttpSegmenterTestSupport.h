@@ -20,9 +20,23 @@
 #include "engine/serve/LiveHttpSegmenter.h"
 #include "engine/serve/LiveHttpTestSupport.h"
 #include "tests/support/RecordingStage.h"
+#include "tests/support/ChainBuilder.h"
 
 namespace SarvelonMediaKit {
 namespace test {
+
+// The complete playlist of a title of two 2 s segments, line by line: the header, no caching,
+// the longest segment rounded to whole seconds, each segment's duration and name, and the end
+// (a complete list carries no media sequence).
+const char kTwoSegmentCompletePlaylist[] =
+    "#EXTM3U\n"
+    "#EXT-X-ALLOW-CACHE:NO\n"
+    "#EXT-X-TARGETDURATION:2\n"
+    "#EXTINF:2,\n"
+    "0.ts\n"
+    "#EXTINF:2,\n"
+    "1.ts\n"
+    "#EXT-X-ENDLIST\n";
 
 // The source side of the segmenter: notes what reaches it (pulls, seeks, track choices) and
 // always has bytes to give, so every pull the segmenter makes shows with its amount.
@@ -57,10 +71,8 @@ public:
         segmenter_ =
             boost::make_shared<LiveHttpSegmenter>(session_.get(), [this]() { return now_; });
         source_ = boost::make_shared<SegmenterSource>(session_.get());
-        ComponentStack stack;
-        stack.AddComponent(segmenter_);
-        stack.AddComponent(source_);
-        stack.Link();
+        ComponentStack stack =
+            SvTestSupport::BuildLinkedChain(StackIdServing, {segmenter_, source_});
         session_->SetComponentStack(stack);
         segmenter_->SetName(name, false);
         segmenter_->SetOnDemand(onDemand);

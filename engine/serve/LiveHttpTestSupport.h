@@ -24,6 +24,7 @@
 #include "engine/serve/MultiSocketDelegateServer.h"
 #include "tests/support/DirectoryFileSource.h"
 #include "tests/support/SocketTestSupport.h"
+#include "tests/support/ChainBuilder.h"
 
 namespace SarvelonMediaKit {
 namespace test {
@@ -82,8 +83,7 @@ private:
             boost::make_shared<LiveHttpServer>(session.get());
         server->SetFileSource(source_);
         if (configure_) configure_(*server);
-        ComponentStack stack;
-        stack.AddComponent(server);
+        ComponentStack stack = SvTestSupport::BuildChain(StackIdServing, {server});
         session->SetComponentStack(stack);
         server->SwapSocket(accepted);
         server->SetSocketMaster(session.get());

@@ -125,16 +125,6 @@ public:
     std::atomic<int> dataBeforeOpen{0};
 };
 
-// Hands one end of a fresh socket pair to the delegate; returns the peer's end.
-int HandOver(SocketDelegate& delegate) {
-    int pair[2];
-    if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, pair) != 0) return -1;
-    SV::PilSocketHolder holder;
-    holder.fd = pair[0];
-    delegate.SwapSocket(holder);
-    return pair[1];
-}
-
 // A factory hands a connection over (SwapSocket, SetSocketMaster) before it has set up the
 // chain behind it; the server announces it (SessionSocketOpen) only once the factory returns.
 // A request the peer sent at once must wait for that, or it races the set-up and its data task
@@ -219,7 +209,8 @@ TEST(MultiSocketDelegateServerTest, EveryConnectionGetsItsOwnDelegateAndSession)
             ASSERT_TRUE(WaitUntil([&]() { return c->reports == 1; }));
             ASSERT_TRUE(WaitUntil([&]() { return c->delegate->Count("closed") == 1; }));
         }
-        std::this_thread::sleep_for(std::chrono::milliseconds(150));
+        // Nothing more comes: each station's master and pump have gone on past the reports.
+        for (Connection* c : factory.Connections()) ASSERT_TRUE(Settle(c->station));
         for (Connection* c : factory.Connections()) {
             EXPECT_EQ(1, c->reports.load());
             const std::vector<std::string> expected = {"open", "closed"};

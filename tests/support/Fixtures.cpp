@@ -270,13 +270,15 @@ std::string Fixtures::MakeSmilFolder(const std::string& name,
     return path;
 }
 
-std::string Fixtures::SineAudioClip(int frequency) {
+std::string Fixtures::SineAudioClip(int frequency, int seconds) {
     const std::string hz = std::to_string(frequency);
-    return Make("sine" + hz + ".ts",
+    const std::string length = std::to_string(seconds);
+    // The 4 s clip keeps the name it was first cached under.
+    return Make("sine" + hz + (seconds == 4 ? "" : "-" + length + "s") + ".ts",
                 {"ffmpeg", "-nostdin", "-v",
                  "error",  "-y",       "-f",
                  "lavfi",  "-i",       "sine=frequency=" + hz + ":sample_rate=48000",
-                 "-t",     "4",        "-c:a",
+                 "-t",     length,     "-c:a",
                  "aac",    "-b:a",     "64k",
                  "-ac",    "2",        "-f",
                  "mpegts", "{out}"});
@@ -322,6 +324,10 @@ std::string Fixtures::SmilTitle() {
 
 std::string Fixtures::ShortClip() {
     return Make("short.ts", ClipCommand("320x180", "4", "300k", kAac));
+}
+
+std::string Fixtures::LongPicturesClip() {
+    return Make("pictures-20s.ts", ClipCommand("320x180", "20", "300k", {}));
 }
 
 std::string Fixtures::LongClip() {

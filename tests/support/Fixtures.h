@@ -26,6 +26,9 @@ public:
     static constexpr size_t kLongClipFrames = 500;   // 20 s, 640x360
     static std::string ShortClip();
     static std::string LongClip();
+    // 20 s of the short clip's pictures (320x180, 300 kbit/s, key frame every 50 frames)
+    // without sound.
+    static std::string LongPicturesClip();
     // As the short clip with E-AC-3 (stereo, 48 kHz) in place of AAC.
     static std::string Eac3Clip();
     // AAC only, 4 s.
@@ -56,9 +59,9 @@ public:
     // The adaptive clips as one title: track 1 640x360, track 2 1280x720, track 3 1920x1080.
     static std::string AdaptiveTitle();
     static std::string Eac3Title();
-    // AAC only, 4 s, a sine of the given frequency in Hz: tell-apart sounds for the languages
-    // of a multi-file title.
-    static std::string SineAudioClip(int frequency);
+    // AAC only (stereo, 48 kHz, 64 kbit/s), 4 s unless said otherwise, a sine of the given
+    // frequency in Hz: tell-apart sounds for the languages of a multi-file title.
+    static std::string SineAudioClip(int frequency, int seconds = 4);
     // A small TTML subtitle file with two lines.
     static std::string SubtitleFile();
     // The two-minute clip above as a title.

@@ -10,6 +10,7 @@
 #include "engine/serve/LiveHttpSegmenter.h"
 #include "engine/serve/LiveHttpServer.h"
 #include "engine/serve/MultiSocketDelegateServer.h"
+#include "tests/support/ChainBuilder.h"
 
 namespace SvTestSupport {
 
@@ -96,12 +97,8 @@ void HlsTestChain::Start() {
     client_ = boost::make_shared<CountingFileClient>(session);
     static_cast<ErrorInfoSource&>(*client_).AddMonitor(this);
 
-    ComponentStack stack(StackIdMain);
-    stack.AddComponent(segmenter_);
-    stack.AddComponent(mux_);
-    stack.AddComponent(demux_);
-    stack.AddComponent(seeker_);
-    stack.AddComponent(client_);
+    ComponentStack stack =
+        SvTestSupport::BuildChain(StackIdMain, {segmenter_, mux_, demux_, seeker_, client_});
     client_->SetName(title_, true);
     demux_->SetName(title_, true);
     segmenter_->SetName(playlistName_, false);
@@ -136,8 +133,7 @@ SocketDelegate* HlsTestChain::Serve(SV::PilSocketHolder& accepted) {
     boost::shared_ptr<Session> session = Session::Create();
     boost::shared_ptr<LiveHttpServer> server = boost::make_shared<LiveHttpServer>(session.get());
     server->SetFileSource(segmenter_.get());
-    ComponentStack stack(StackIdServing);
-    stack.AddComponent(server);
+    ComponentStack stack = SvTestSupport::BuildChain(StackIdServing, {server});
     session->SetComponentStack(stack);
     static_cast<ErrorInfoSource&>(*session).AddMonitor(this);
     session->StartPump(MediaTime(kServingPumpInterval));

@@ -9,6 +9,7 @@
 
 #include "engine/core/ComponentStack.h"
 #include "tests/support/ChainTestComponents.h"
+#include "tests/support/ChainBuilder.h"
 
 namespace SvTestSupport {
 namespace {
@@ -50,11 +51,9 @@ TEST(RecordingSink, WantsWhatItWasGivenAndTakesOutOfBandChunksOnlyWhenAsked) {
     EXPECT_EQ(0u, full.BytesWanted());
 
     // An out-of-band chunk offered from the source side goes past a refusing sink.
-    ComponentStack stack(StackIdMain);
     boost::shared_ptr<RecordingSink> sink = boost::make_shared<RecordingSink>();
     boost::shared_ptr<RecordingStage> source = boost::make_shared<RecordingStage>();
-    stack.AddComponent(sink);
-    stack.AddComponent(source);
+    ComponentStack stack = SvTestSupport::BuildChain(StackIdMain, {sink, source});
     EXPECT_FALSE(source->OutOfBandData(Text("xy")));
     EXPECT_TRUE(sink->outOfBand.empty());
     sink->TakeOutOfBand(true);

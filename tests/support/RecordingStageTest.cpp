@@ -9,6 +9,7 @@
 
 #include "engine/core/ComponentStack.h"
 #include "tests/support/RecordingSink.h"
+#include "tests/support/ChainBuilder.h"
 
 namespace SvTestSupport {
 namespace {
@@ -22,9 +23,7 @@ struct StageChain : ::testing::Test {
         : sink(boost::make_shared<RecordingSink>()),
           front(boost::make_shared<RecordingStage>(nullptr, "Front")),
           back(boost::make_shared<RecordingStage>()) {
-        stack.AddComponent(sink);
-        stack.AddComponent(front);
-        stack.AddComponent(back);
+        stack = SvTestSupport::BuildChain(StackIdMain, {sink, front, back});
     }
     ComponentStack stack{StackIdMain};
     boost::shared_ptr<RecordingSink> sink;

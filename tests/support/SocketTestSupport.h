@@ -154,6 +154,38 @@ private:
 
 typedef Recording<SocketDelegate> RecordingDelegate;
 
+// Hands one end of a fresh socket pair to the delegate; returns the peer's end.
+inline int HandOver(SocketDelegate& delegate) {
+    int pair[2];
+    if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, pair) != 0) return -1;
+    SV::PilSocketHolder holder;
+    holder.fd = pair[0];
+    delegate.SwapSocket(holder);
+    return pair[1];
+}
+
+// Runs a witness connection through the station: once the bytes it was sent in two rounds
+// have both reached it, its master has finished a whole pass, with its closed-socket report,
+// after the call began, and the pump has run every task queued before them. What a master or
+// a pump was still to do about earlier events has been done then. The witness leaves no trace
+// in the master's closed-socket reports.
+inline bool Settle(Station& station) {
+    int peer = -1;
+    bool settled = false;
+    {
+        RecordingDelegate witness(nullptr, station.pump.get());
+        peer = HandOver(witness);
+        if (peer < 0) return false;
+        witness.SetSocketMaster(station.master.get());
+        witness.SessionSocketOpen();
+        settled = SendAll(peer, "x") && WaitUntil([&]() { return witness.Data() == "x"; }) &&
+                  SendAll(peer, "y") && WaitUntil([&]() { return witness.Data() == "xy"; });
+    }
+    // The witness has left its master first: its end is never reported as closed.
+    close(peer);
+    return settled;
+}
+
 }  // namespace test
 }  // namespace SarvelonMediaKit
 

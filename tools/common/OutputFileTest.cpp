@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "tests/support/TemporaryDirectory.h"
+#include "tests/support/MediaFileTestSupport.h"
 
 namespace {
 
@@ -20,11 +21,6 @@ using SvTestSupport::DirectoryEntries;
 
 using SvTestSupport::TemporaryDirectory;
 using SvTools::OutputFile;
-
-std::string ReadAll(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
 
 void WriteAll(const std::string& path, const std::string& text) {
     std::ofstream(path, std::ios::binary | std::ios::trunc) << text;
@@ -77,7 +73,7 @@ TEST_F(OutputFileTest, ANewFileIsMadeAndRemovedOnlyWhileItIsOurs) {
         WriteAll(other, "theirs");
         ASSERT_EQ(0, rename(other.c_str(), path.c_str()));
         output.Discard();
-        EXPECT_EQ("theirs", ReadAll(path));
+        EXPECT_EQ("theirs", SvTestSupport::ReadWholeFile(path));
     }
     ASSERT_EQ(0, unlink(path.c_str()));
 
@@ -86,7 +82,7 @@ TEST_F(OutputFileTest, ANewFileIsMadeAndRemovedOnlyWhileItIsOurs) {
     Write(output, "whole");
     ASSERT_TRUE(Commit(output));
     output.Discard();  // after Commit: nothing to undo
-    EXPECT_EQ("whole", ReadAll(path));
+    EXPECT_EQ("whole", SvTestSupport::ReadWholeFile(path));
     EXPECT_EQ(std::set<std::string>({"new.ts"}), DirectoryEntries(dir.Path()));
 }
 
@@ -104,10 +100,10 @@ TEST_F(OutputFileTest, AnExistingFileIsReplacedOnlyByAWholeOutput) {
         EXPECT_TRUE(output.Replaces());
         EXPECT_NE(path, output.WritePath());
         Write(output, std::string(3u << 20, 'x'));  // more than is held back in memory
-        EXPECT_EQ("old", ReadAll(path));
+        EXPECT_EQ("old", SvTestSupport::ReadWholeFile(path));
         output.Discard();
     }
-    EXPECT_EQ("old", ReadAll(path));
+    EXPECT_EQ("old", SvTestSupport::ReadWholeFile(path));
     EXPECT_EQ(std::set<std::string>({"title.svm"}), DirectoryEntries(dir.Path()));
 
     // A whole output in uneven pieces, some larger than the buffer.
@@ -123,7 +119,7 @@ TEST_F(OutputFileTest, AnExistingFileIsReplacedOnlyByAWholeOutput) {
         at += n;
     }
     ASSERT_TRUE(Commit(output));
-    EXPECT_TRUE(whole == ReadAll(path));
+    EXPECT_TRUE(whole == SvTestSupport::ReadWholeFile(path));
     struct stat after;
     ASSERT_EQ(0, stat(path.c_str(), &after));
     EXPECT_EQ(0640u, after.st_mode & 07777);
@@ -142,7 +138,7 @@ TEST_F(OutputFileTest, LinksStayLinks) {
         ASSERT_TRUE(output.Prepare(link, error)) << error;
         Write(output, "new");
     }
-    EXPECT_EQ("old", ReadAll(target));
+    EXPECT_EQ("old", SvTestSupport::ReadWholeFile(target));
     {
         OutputFile output;
         ASSERT_TRUE(output.Prepare(link, error)) << error;
@@ -150,7 +146,7 @@ TEST_F(OutputFileTest, LinksStayLinks) {
         Commit(output);
     }
     EXPECT_EQ(S_IFLNK, Kind(link));
-    EXPECT_EQ("new", ReadAll(target));
+    EXPECT_EQ("new", SvTestSupport::ReadWholeFile(target));
 
     // A link to nothing, through a second link: the file it names is made, and removed again
     // on failure; the links stay.
@@ -173,7 +169,7 @@ TEST_F(OutputFileTest, LinksStayLinks) {
     }
     EXPECT_EQ(S_IFLNK, Kind(chain));
     EXPECT_EQ(S_IFLNK, Kind(dangling));
-    EXPECT_EQ("made", ReadAll(dir.File("made.svm")));
+    EXPECT_EQ("made", SvTestSupport::ReadWholeFile(dir.File("made.svm")));
 
     // Links that go round are refused.
     const std::string a = dir.File("a"), b = dir.File("b");
@@ -203,7 +199,7 @@ TEST_F(OutputFileTest, WhatCannotBeWrittenIsRefusedAndLeftAsItIs) {
         ASSERT_EQ(0, chmod(readOnly.c_str(), 0444));
         EXPECT_FALSE(output.Prepare(readOnly, error));
         EXPECT_EQ(readOnly + ": Permission denied", error);
-        EXPECT_EQ("keep", ReadAll(readOnly));
+        EXPECT_EQ("keep", SvTestSupport::ReadWholeFile(readOnly));
         // A file that may be written in a folder that may not be: no temporary file beside it,
         // so it is not replaced.
         const std::string locked = dir.File("locked");
@@ -212,7 +208,7 @@ TEST_F(OutputFileTest, WhatCannotBeWrittenIsRefusedAndLeftAsItIs) {
         ASSERT_EQ(0, chmod(locked.c_str(), 0555));
         EXPECT_FALSE(output.Prepare(locked + "/out.ts", error));
         EXPECT_EQ(locked + "/out.ts: Permission denied", error);
-        EXPECT_EQ("keep", ReadAll(locked + "/out.ts"));
+        EXPECT_EQ("keep", SvTestSupport::ReadWholeFile(locked + "/out.ts"));
         chmod(locked.c_str(), 0755);
     }
 }
@@ -266,7 +262,7 @@ TEST_F(OutputFileTest, ASignalRemovesOnlyTheFileMadeForTheRun) {
         EXPECT_EQ(2u, DirectoryEntries(dir.Path()).size());
         OutputFile::RemoveForSignal();
         EXPECT_EQ(std::set<std::string>({"title.svm"}), DirectoryEntries(dir.Path()));
-        EXPECT_EQ("old", ReadAll(path));
+        EXPECT_EQ("old", SvTestSupport::ReadWholeFile(path));
     }
     const std::string fresh = dir.File("fresh.ts");
     {
@@ -282,7 +278,7 @@ TEST_F(OutputFileTest, ASignalRemovesOnlyTheFileMadeForTheRun) {
         Write(output, "new");
         ASSERT_TRUE(Commit(output));
         OutputFile::RemoveForSignal();
-        EXPECT_EQ("new", ReadAll(name));
+        EXPECT_EQ("new", SvTestSupport::ReadWholeFile(name));
     }
 }
 

@@ -26,6 +26,7 @@
 #include "tests/support/TemporaryDirectory.h"
 #include "tests/support/HandMadeStreams.h"
 #include "tests/support/TsTestWriter.h"
+#include "tests/support/MediaFileTestSupport.h"
 
 #if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
 #define SV_SANITIZED 1
@@ -42,11 +43,6 @@ using SvTestSupport::DirectoryEntries;
 using SvTestSupport::Fixtures;
 using SvTestSupport::RunProgram;
 using Bytes = std::vector<uint8_t>;
-
-Bytes ReadFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return Bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-}
 
 void WriteFile(const std::string& path, const std::string& text) {
     std::ofstream(path, std::ios::binary | std::ios::trunc) << text;
@@ -70,7 +66,7 @@ protected:
         RunProgram({"rm", "-rf", dir_});
         ASSERT_EQ(0, mkdir(dir_.c_str(), 0755));
         clip_ = Fixtures::ShortClip();
-        title_ = ReadFile(Fixtures::ShortTitle());
+        title_ = SvTestSupport::ReadFileBytes(Fixtures::ShortTitle());
         ASSERT_FALSE(title_.empty());
     }
     void TearDown() override { RunProgram({"rm", "-rf", dir_}); }
@@ -127,19 +123,19 @@ TEST_F(MktitleOutput, LinkIsFollowedAndKept) {
     // A failure leaves the link and what it points to as they were.
     EXPECT_EQ(1, Mktitle({clip_, link, "--chapter", "60:Late"}, &out)) << out;
     EXPECT_EQ(S_IFLNK, Kind(link));
-    EXPECT_EQ(Bytes({'o', 'l', 'd'}), ReadFile(target));
+    EXPECT_EQ(Bytes({'o', 'l', 'd'}), SvTestSupport::ReadFileBytes(target));
     EXPECT_EQ(std::set<std::string>({"target.svm", "link.svm"}), DirectoryEntries(dir_));
     // Success replaces what the link points to; the link stays a link.
     EXPECT_EQ(0, Mktitle({clip_, link}, &out)) << out;
     EXPECT_EQ(S_IFLNK, Kind(link));
     EXPECT_EQ(S_IFREG, Kind(target));
-    EXPECT_TRUE(title_ == ReadFile(target));
+    EXPECT_TRUE(title_ == SvTestSupport::ReadFileBytes(target));
     // A link to nothing yet: the file it names is made.
     const std::string dangling = dir_ + "/dangling.svm";
     ASSERT_EQ(0, symlink("made.svm", dangling.c_str()));
     EXPECT_EQ(0, Mktitle({clip_, "--output=" + dangling}, &out)) << out;
     EXPECT_EQ(S_IFLNK, Kind(dangling));
-    EXPECT_TRUE(title_ == ReadFile(dir_ + "/made.svm"));
+    EXPECT_TRUE(title_ == SvTestSupport::ReadFileBytes(dir_ + "/made.svm"));
     EXPECT_EQ(std::set<std::string>({"target.svm", "link.svm", "dangling.svm", "made.svm"}),
               DirectoryEntries(dir_));
 }
@@ -153,9 +149,9 @@ TEST_F(MktitleOutput, FileDirectoryAndStandardOutput) {
     EXPECT_NE(std::string::npos,
               out.find("cannot open " + dir_ + "/missing.ts: No such file or directory"))
         << out;
-    EXPECT_EQ(Bytes({'o', 'l', 'd'}), ReadFile(file));
+    EXPECT_EQ(Bytes({'o', 'l', 'd'}), SvTestSupport::ReadFileBytes(file));
     EXPECT_EQ(0, Mktitle({clip_, file}, &out)) << out;
-    EXPECT_TRUE(title_ == ReadFile(file));
+    EXPECT_TRUE(title_ == SvTestSupport::ReadFileBytes(file));
 
     const std::string sub = dir_ + "/sub";
     ASSERT_EQ(0, mkdir(sub.c_str(), 0755));
@@ -170,7 +166,7 @@ TEST_F(MktitleOutput, FileDirectoryAndStandardOutput) {
                              Fixtures::MktitlePath(), clip_, piped, dir_},
                             &out))
         << out;
-    EXPECT_TRUE(title_ == ReadFile(piped));
+    EXPECT_TRUE(title_ == SvTestSupport::ReadFileBytes(piped));
     EXPECT_EQ(std::set<std::string>({"title.svm", "sub", "piped.svm"}), DirectoryEntries(dir_));
 }
 
@@ -240,7 +236,7 @@ TEST_F(MktitleOutput, ProgressOnlyOnATerminal) {
     EXPECT_NE(std::string::npos, screen.find("\rmktitle: reading " + clip_ + " 100%")) << screen;
     EXPECT_NE(std::string::npos, screen.find("\rmktitle: writing " + file + " 100%")) << screen;
     EXPECT_EQ('\n', screen.empty() ? 0 : screen.back()) << "the line is ended";
-    EXPECT_TRUE(title_ == ReadFile(file));
+    EXPECT_TRUE(title_ == SvTestSupport::ReadFileBytes(file));
     // Piped: nothing at all.
     std::string out;
     EXPECT_EQ(0, Mktitle({clip_, file}, &out));
@@ -364,7 +360,7 @@ TEST_F(MktitleOutput, InterruptedRunKeepsTheOldFile) {
     const int raw = InterruptOnceAFileAppears(input, title, out, SIGINT);
     EXPECT_TRUE(WIFSIGNALED(raw) && WTERMSIG(raw) == SIGINT) << "status " << raw;
     EXPECT_EQ(std::set<std::string>({"long.svm"}), DirectoryEntries(out));
-    EXPECT_EQ(Bytes({'o', 'l', 'd'}), ReadFile(title));
+    EXPECT_EQ(Bytes({'o', 'l', 'd'}), SvTestSupport::ReadFileBytes(title));
 }
 
 }  // namespace

@@ -17,6 +17,7 @@
 #include "tests/support/Fixtures.h"
 #include "tests/support/TemporaryDirectory.h"
 #include "tests/support/TestLabels.h"
+#include "tests/support/MediaFileTestSupport.h"
 
 namespace {
 
@@ -25,19 +26,9 @@ using SvTestSupport::RunProgram;
 using SvTestSupport::TemporaryDirectory;
 using Bytes = std::vector<uint8_t>;
 
-Bytes ReadFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return Bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-}
-
 std::string ReadText(const std::string& path) {
-    const Bytes bytes = ReadFile(path);
+    const Bytes bytes = SvTestSupport::ReadFileBytes(path);
     return std::string(bytes.begin(), bytes.end());
-}
-
-bool Exists(const std::string& path) {
-    struct stat status;
-    return stat(path.c_str(), &status) == 0;
 }
 
 // One element of the manifest as the text has it: its name and its attributes.
@@ -76,7 +67,7 @@ public:
 };
 
 std::string EngineDigest(const std::string& path) {
-    const Bytes bytes = ReadFile(path);
+    const Bytes bytes = SvTestSupport::ReadFileBytes(path);
     DigestParser parser;
     parser.Parse(SarvelonMediaKit::MemoryChunk::CopyOf(bytes), false);
     std::string hex;
@@ -98,7 +89,7 @@ Bytes AdtsFrames(const std::string& path, const std::string& folder) {
     argv.insert(argv.end(), {"-i", path, "-map", "0:a:0", "-c:a", "copy", "-f", "adts", out});
     std::string output;
     EXPECT_EQ(0, RunProgram(argv, &output)) << output;
-    Bytes frames = ReadFile(out);
+    Bytes frames = SvTestSupport::ReadFileBytes(out);
     std::remove(out.c_str());
     return frames;
 }
@@ -143,12 +134,13 @@ TEST(MktitleSmil, FolderHoldsPicturesSoundPerLanguageSubtitlesAndTheManifest) {
     // Each media file's hash is the digest the engine's parser takes over its index entries.
     for (size_t i = 0; i < 3; ++i) {
         const std::string file = folder + "/" + elements[i].attributes.at("src");
-        ASSERT_TRUE(Exists(file)) << file;
+        ASSERT_TRUE(SvTestSupport::PathExists(file)) << file;
         EXPECT_EQ(elements[i].attributes.at("hash"), EngineDigest(file)) << file;
         EXPECT_EQ(elements[i].attributes.at("hash").size(), 64u);
     }
     // The subtitles are a copy.
-    EXPECT_EQ(ReadFile(folder + "/text-en.ttml"), ReadFile(Fixtures::SubtitleFile()));
+    EXPECT_EQ(SvTestSupport::ReadFileBytes(folder + "/text-en.ttml"),
+              SvTestSupport::ReadFileBytes(Fixtures::SubtitleFile()));
 
     // video.svm: one track with pictures and no sound, one elementary stream.
     const std::string video = Dump(folder + "/video.svm");
@@ -232,7 +224,7 @@ TEST(MktitleSmil, UsageErrorsAndAFailedRunLeaveNothingBehind) {
                              "en:" + Fixtures::SubtitleFile(), "--textstream",
                              "en:" + Fixtures::SubtitleFile(), clip},
                             &output));
-    EXPECT_FALSE(Exists(scratch.File("a")));
+    EXPECT_FALSE(SvTestSupport::PathExists(scratch.File("a")));
 
     // A subtitle file that cannot be read fails the run after the titles were written: the
     // folder it made goes again.
@@ -240,7 +232,7 @@ TEST(MktitleSmil, UsageErrorsAndAFailedRunLeaveNothingBehind) {
                              "en:" + scratch.File("missing.ttml"), clip},
                             &output));
     EXPECT_NE(output.find("missing.ttml"), std::string::npos) << output;
-    EXPECT_FALSE(Exists(scratch.File("b")));
+    EXPECT_FALSE(SvTestSupport::PathExists(scratch.File("b")));
 
     // In a folder that was there, only what the run made goes; other files stay untouched.
     const std::string kept = scratch.File("c");

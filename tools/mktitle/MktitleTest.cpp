@@ -14,17 +14,13 @@
 #include "engine/container/Mpeg2PsMetadata.h"
 #include "tests/support/Fixtures.h"
 #include "tests/support/TestLabels.h"
+#include "tests/support/MediaFileTestSupport.h"
 
 namespace {
 
 using SvTestSupport::Fixtures;
 using SvTestSupport::RunProgram;
 using Bytes = std::vector<uint8_t>;
-
-Bytes ReadFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return Bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-}
 
 // One record of a program stream: a pack header, a system header, a PES packet or the end code.
 struct Record {
@@ -242,7 +238,7 @@ TEST(Mktitle, TitleWithChaptersPlaysInFfmpeg) {
 }
 
 TEST(Mktitle, TitleLayoutByteByByte) {
-    const Bytes b = ReadFile(ChapterTitle());
+    const Bytes b = SvTestSupport::ReadFileBytes(ChapterTitle());
     CheckTitle(b, 0xE0);
     const Header h = ReadHeader(b);
     ASSERT_EQ(1u, h.entries.size());
@@ -312,12 +308,12 @@ TEST(Mktitle, TitleLayoutByteByByte) {
         EXPECT_TRUE(thumbnail.GetUInt32(TagThumbnailChapterIndex, index));
         EXPECT_EQ(static_cast<uint32_t>(i), index);
         EXPECT_TRUE(thumbnail.GetBytes(TagThumbnailImage, image));
-        EXPECT_EQ(ReadFile(Fixtures::Thumbnail(i)), image);
+        EXPECT_EQ(SvTestSupport::ReadFileBytes(Fixtures::Thumbnail(i)), image);
     }
 }
 
 TEST(Mktitle, MultiRateTitleHasAlignedTracks) {
-    const Bytes b = ReadFile(Fixtures::MultiRateTitle());
+    const Bytes b = SvTestSupport::ReadFileBytes(Fixtures::MultiRateTitle());
     CheckTitle(b, 0xE0);
     const Header h = ReadHeader(b);
     ASSERT_EQ(3u, h.entries.size());
@@ -337,7 +333,7 @@ TEST(Mktitle, MultiRateTitleHasAlignedTracks) {
 
 SV_TEST_LABEL(Mktitle, Eac3TitleCarriesPrefixedFrames, e2e);  // checked with outside clients
 TEST(Mktitle, Eac3TitleCarriesPrefixedFrames) {
-    const Bytes b = ReadFile(Fixtures::Eac3Title());
+    const Bytes b = SvTestSupport::ReadFileBytes(Fixtures::Eac3Title());
     CheckTitle(b, 0xE0);
     const Header h = ReadHeader(b);
     bool mapped = false;
@@ -384,7 +380,7 @@ TEST(Mktitle, Eac3TitleCarriesPrefixedFrames) {
 TEST(Mktitle, AudioOnlyTitleHasAPackPerSecond) {
     const std::string title =
         Fixtures::MakeTitle("audio.svm", {"--lang", "swe", Fixtures::AudioOnlyClip(), "{out}"});
-    const Bytes b = ReadFile(title);
+    const Bytes b = SvTestSupport::ReadFileBytes(title);
     CheckTitle(b, 0xC0);
     const Header h = ReadHeader(b);
     ASSERT_EQ(1u, h.entries.size());
@@ -404,24 +400,24 @@ TEST(Mktitle, AudioOnlyTitleHasAPackPerSecond) {
 
 TEST(Mktitle, SwitchesForTheReadersErrorTests) {
     const std::string clip = Fixtures::ShortClip();
-    const Bytes plain = ReadFile(Fixtures::ShortTitle());
+    const Bytes plain = SvTestSupport::ReadFileBytes(Fixtures::ShortTitle());
     const Header plainHeader = ReadHeader(plain);
     ASSERT_EQ(1u, plainHeader.entries.size());
 
-    const Bytes noMap =
-        ReadFile(Fixtures::MakeTitle("nomap.svm", {clip, "{out}", "--no-stream-map"}));
+    const Bytes noMap = SvTestSupport::ReadFileBytes(
+        Fixtures::MakeTitle("nomap.svm", {clip, "{out}", "--no-stream-map"}));
     for (const Record& r : ReadHeader(noMap).records) {
         EXPECT_NE(0xBC, r.id);
     }
 
-    const Header badMagic =
-        ReadHeader(ReadFile(Fixtures::MakeTitle("badmagic.svm", {clip, "{out}", "--bad-magic"})));
+    const Header badMagic = ReadHeader(SvTestSupport::ReadFileBytes(
+        Fixtures::MakeTitle("badmagic.svm", {clip, "{out}", "--bad-magic"})));
     ASSERT_EQ(1u, badMagic.entries.size());
     EXPECT_EQ(Bytes({'I', 'D', 'M', 'x'}),
               Bytes(badMagic.entries[0].bytes.begin(), badMagic.entries[0].bytes.begin() + 4));
 
-    const Bytes split =
-        ReadFile(Fixtures::MakeTitle("split.svm", {clip, "{out}", "--split-index=64"}));
+    const Bytes split = SvTestSupport::ReadFileBytes(
+        Fixtures::MakeTitle("split.svm", {clip, "{out}", "--split-index=64"}));
     const Header splitHeader = ReadHeader(split);
     ASSERT_EQ(1u, splitHeader.entries.size());
     // The same entry, its positions moved by the longer header.
@@ -442,14 +438,14 @@ TEST(Mktitle, SwitchesForTheReadersErrorTests) {
         }
     }
 
-    const Bytes cut =
-        ReadFile(Fixtures::MakeTitle("truncated.svm", {clip, "{out}", "--truncate", "5000"}));
+    const Bytes cut = SvTestSupport::ReadFileBytes(
+        Fixtures::MakeTitle("truncated.svm", {clip, "{out}", "--truncate", "5000"}));
     EXPECT_EQ(Bytes(plain.begin(), plain.begin() + 5000), cut);
 
     // Versions 0 to 3: the fixed layouts with the seek count at 38, 42, 64 and 68.
     const size_t countAt[] = {38, 42, 64, 68};
     for (uint32_t version = 0; version < 4; ++version) {
-        const Header fixed = ReadHeader(ReadFile(
+        const Header fixed = ReadHeader(SvTestSupport::ReadFileBytes(
             Fixtures::MakeTitle("v" + std::to_string(version) + ".svm",
                                 {clip, "{out}", "--index-version", std::to_string(version)})));
         ASSERT_EQ(1u, fixed.entries.size());
@@ -517,16 +513,17 @@ TEST(Mktitle, CommandLineForms) {
 
     // The output named last, by -o or by --output=: the same title.
     const std::string clip = Fixtures::ShortClip();
-    const Bytes positional = ReadFile(Fixtures::ShortTitle());
-    EXPECT_EQ(positional, ReadFile(Fixtures::MakeTitle("short-o.svm", {"-o", "{out}", clip})));
-    EXPECT_EQ(positional,
-              ReadFile(Fixtures::MakeTitle("short-output.svm", {clip, "--output={out}"})));
+    const Bytes positional = SvTestSupport::ReadFileBytes(Fixtures::ShortTitle());
+    EXPECT_EQ(positional, SvTestSupport::ReadFileBytes(
+                              Fixtures::MakeTitle("short-o.svm", {"-o", "{out}", clip})));
+    EXPECT_EQ(positional, SvTestSupport::ReadFileBytes(
+                              Fixtures::MakeTitle("short-output.svm", {clip, "--output={out}"})));
 
     // --lang once names every input's audio; once per input, each in order.
     const std::string audio = Fixtures::AudioOnlyClip();
     const auto languages = [](const std::string& title) {
         std::vector<std::string> found;
-        for (const IndexEntry& e : ReadHeader(ReadFile(title)).entries) {
+        for (const IndexEntry& e : ReadHeader(SvTestSupport::ReadFileBytes(title)).entries) {
             std::string language;
             e.tags.GetString(SarvelonMediaKit::Mpeg2PsFormat::TagAudioIdentifier, language);
             found.push_back(language);

@@ -24,14 +24,8 @@
 
 namespace {
 
-using SvTestSupport::Fixtures;
-using SvTestSupport::NginxOrigin;
-using SvTestSupport::RunProgram;
-using SvTestSupport::TemporaryDirectory;
 using namespace SvplayTestSupport;
 
-const std::chrono::seconds kStart(20);
-const std::chrono::seconds kStop(20);
 // Below the middle rendition (1200 kbit/s of video, about 150 kB/s) and above the slowest
 // (400 kbit/s with its sound, about 66 kB/s).
 const uint64_t kThrottle = 100 * 1024;

@@ -20,14 +20,8 @@
 
 namespace {
 
-using SvTestSupport::Fixtures;
-using SvTestSupport::NginxOrigin;
-using SvTestSupport::RunProgram;
-using SvTestSupport::TemporaryDirectory;
 using namespace SvplayTestSupport;
 
-const std::chrono::seconds kStart(20);
-const std::chrono::seconds kStop(20);
 // The time a player may wait for the first byte of a segment far ahead of what was read. A
 // sanitized build runs every stage several times slower: it is held to a bound that only
 // catches a seek that does not happen, and the plain build to the goal.

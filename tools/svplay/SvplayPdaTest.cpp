@@ -14,6 +14,7 @@
 #include <sstream>
 #include <string>
 
+#include "engine/serve/FrameCountTestSupport.h"
 #include "tests/support/Fixtures.h"
 #include "tests/support/TemporaryDirectory.h"
 #include "tools/svplay/SvplayTestSupport.h"
@@ -21,49 +22,13 @@
 
 namespace {
 
-using SvTestSupport::Fixtures;
-using SvTestSupport::RunProgram;
-using SvTestSupport::TemporaryDirectory;
 using namespace SvplayTestSupport;
-
-const std::chrono::seconds kStart(20);
-const std::chrono::seconds kStop(20);
-
-// Lines of a framecrc listing per stream index (its first field). Comments do not count, nor
-// does anything ffmpeg says between the lines (its messages share the output).
-std::map<int, size_t> FramesPerStream(const std::string& listing) {
-    std::map<int, size_t> counts;
-    std::istringstream lines(listing);
-    std::string line;
-    while (std::getline(lines, line)) {
-        if (line.empty() || !std::isdigit(static_cast<unsigned char>(line[0]))) continue;
-        ++counts[std::atoi(line.c_str())];
-    }
-    return counts;
-}
-
-// ffprobe's count of decoded frames per stream of a file.
-std::map<int, size_t> DecodedFrames(const std::string& path) {
-    std::string out;
-    std::map<int, size_t> counts;
-    EXPECT_EQ(0, RunProgram({"ffprobe", "-v", "error", "-count_frames", "-show_entries",
-                             "stream=index,nb_read_frames", "-of", "csv=p=0", path},
-                            &out))
-        << out;
-    std::istringstream lines(out);
-    std::string line;
-    while (std::getline(lines, line)) {
-        const size_t comma = line.find(',');
-        if (comma == std::string::npos) continue;
-        counts[std::atoi(line.c_str())] = std::strtoull(line.c_str() + comma + 1, nullptr, 10);
-    }
-    return counts;
-}
 
 SV_SUITE_LABEL(SvplayPdaTest, e2e);  // checked with outside clients
 TEST(SvplayPdaTest, AMasterPlaylistReadByFfmpegGivesEveryFrameOnce) {
     TemporaryDirectory dir("svplaypda");
-    const std::map<int, size_t> source = DecodedFrames(Fixtures::MultiRateClips()[0]);
+    const std::map<int, size_t> source =
+        SarvelonMediaKit::test::ProbeCounts(Fixtures::MultiRateClips()[0], true);
     ASSERT_EQ(2u, source.size());
     ASSERT_EQ(Fixtures::kShortClipFrames, source.at(0));
 

@@ -15,27 +15,15 @@
 #include "tests/support/TemporaryDirectory.h"
 #include "tools/svplay/SvplayTestSupport.h"
 #include "tests/support/TestLabels.h"
+#include "tests/support/MediaFileTestSupport.h"
 
 namespace {
 
-using SvTestSupport::Fixtures;
-using SvTestSupport::NginxOrigin;
-using SvTestSupport::RunProgram;
-using SvTestSupport::TemporaryDirectory;
 using namespace SvplayTestSupport;
 
-const std::chrono::seconds kStart(20);
-const std::chrono::seconds kStop(20);
-
-// The first audio stream of input as ADTS frames, copied by ffmpeg without decoding.
+// The first audio stream of input as ADTS frames.
 std::string AdtsOf(const TemporaryDirectory& dir, const std::string& input) {
-    const std::string path = dir.File("frames.aac");
-    std::string report;
-    EXPECT_EQ(0, RunProgram({"ffmpeg", "-nostdin", "-v", "error", "-y", "-i", input, "-map",
-                             "0:a:0", "-c:a", "copy", "-f", "adts", path},
-                            &report))
-        << report;
-    return ReadFile(path);
+    return SvTestSupport::AdtsOf(input, dir.File("frames.aac"));
 }
 
 // Plays the title with svplay and reads the playlist through with ffmpeg, stopping at the
@@ -50,19 +38,10 @@ void ExpectPicturesAndFirstLanguage(const std::string& title, const TemporaryDir
     ASSERT_TRUE(svplay.ReadLine(url, kStart)) << svplay.Errors();
     ASSERT_EQ("http://localhost:" + std::to_string(port) + "/title.m3u8", url) << svplay.Errors();
 
-    std::string served;
-    ASSERT_EQ(0, RunProgram({"ffmpeg", "-nostdin", "-v", "error", "-xerror", "-i", url, "-map", "0",
-                             "-f", "framecrc", "-"},
-                            &served))
-        << served.substr(0, 2000);
-    std::string source;
-    ASSERT_EQ(0, RunProgram({"ffmpeg", "-nostdin", "-v", "error", "-i",
-                             Fixtures::SineAudioClip(Fixtures::kSmilFirstFrequency), "-map", "0",
-                             "-f", "framecrc", "-"},
-                            &source));
-    const std::map<int, size_t> servedFrames = FramesPerStream(served);
-    const std::map<int, size_t> sourceFrames = FramesPerStream(source);
-    ASSERT_EQ(2u, servedFrames.size()) << served.substr(0, 2000);
+    const std::map<int, size_t> servedFrames = DecodedFramesPerStream(url, true);
+    const std::map<int, size_t> sourceFrames =
+        DecodedFramesPerStream(Fixtures::SineAudioClip(Fixtures::kSmilFirstFrequency), false);
+    ASSERT_EQ(2u, servedFrames.size());
     EXPECT_EQ(Fixtures::kShortClipFrames, servedFrames.at(0));
     EXPECT_EQ(sourceFrames.at(0), servedFrames.at(1));
 

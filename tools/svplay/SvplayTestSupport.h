@@ -27,6 +27,7 @@
 
 #include "engine/serve/FrameCountTestSupport.h"
 #include "tests/support/Fixtures.h"
+#include "tests/support/NginxOrigin.h"
 #include "tests/support/TemporaryDirectory.h"
 #include "tests/support/UnusedPort.h"
 
@@ -34,10 +35,17 @@ extern char** environ;
 
 namespace SvplayTestSupport {
 
+// What every svplay test uses.
+using SvTestSupport::Fixtures;
+using SvTestSupport::NginxOrigin;
 using SvTestSupport::RunProgram;
 using SvTestSupport::TemporaryDirectory;
 
 using Clock = std::chrono::steady_clock;
+
+// How long a test waits for svplay to print its playback URL, and to exit once told to stop.
+const std::chrono::seconds kStart(20);
+const std::chrono::seconds kStop(20);
 
 inline std::string ReadFile(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
@@ -201,6 +209,7 @@ inline std::string BaseName(const std::string& path) {
     return dot == std::string::npos ? name : name.substr(0, dot);
 }
 
+using SarvelonMediaKit::test::DecodedFramesPerStream;
 using SarvelonMediaKit::test::FramesPerStream;
 
 // Reads the HLS title at `url` to its end with ffmpeg, stopping at the first error, and checks
@@ -208,19 +217,10 @@ using SarvelonMediaKit::test::FramesPerStream;
 // as ffmpeg decodes from that clip. (The multiplexer merges audio frames four to a PES for HLS;
 // a last group still short when the title ends goes out as it is, so no frame is missing.)
 inline void ExpectEveryFrameOfTheHlsClip(const std::string& url) {
-    std::string served;
-    ASSERT_EQ(0, RunProgram({"ffmpeg", "-nostdin", "-v", "error", "-xerror", "-i", url, "-map", "0",
-                             "-f", "framecrc", "-"},
-                            &served))
-        << served.substr(0, 2000);
-    std::string source;
-    ASSERT_EQ(0,
-              RunProgram({"ffmpeg", "-nostdin", "-v", "error", "-i",
-                          SvTestSupport::Fixtures::HlsClip(), "-map", "0", "-f", "framecrc", "-"},
-                         &source));
-    const std::map<int, size_t> servedFrames = FramesPerStream(served);
-    const std::map<int, size_t> sourceFrames = FramesPerStream(source);
-    ASSERT_EQ(2u, servedFrames.size()) << served.substr(0, 2000);
+    const std::map<int, size_t> servedFrames = DecodedFramesPerStream(url, true);
+    const std::map<int, size_t> sourceFrames =
+        DecodedFramesPerStream(SvTestSupport::Fixtures::HlsClip(), false);
+    ASSERT_EQ(2u, servedFrames.size());
     EXPECT_EQ(SvTestSupport::Fixtures::kHlsClipFrames, servedFrames.at(0));
     EXPECT_EQ(sourceFrames.at(1), servedFrames.at(1));
 }

@@ -16,6 +16,7 @@
 #include "tests/support/TemporaryDirectory.h"
 #include "tests/support/UnusedPort.h"
 #include "tests/support/TestLabels.h"
+#include "tests/support/MediaFileTestSupport.h"
 
 namespace {
 
@@ -23,16 +24,6 @@ using SvTestSupport::Fixtures;
 using SvTestSupport::NginxOrigin;
 using SvTestSupport::RunProgram;
 using SvTestSupport::TemporaryDirectory;
-
-std::string ReadAll(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-bool Exists(const std::string& path) {
-    struct stat info;
-    return stat(path.c_str(), &info) == 0;
-}
 
 class SvremuxHttpTest : public ::testing::Test {
 protected:
@@ -74,13 +65,13 @@ TEST_F(SvremuxHttpTest, ATitleFromNginxIsWrittenAsFromItsFile) {
         std::string report;
         const std::string local = dir.File("local.ts");
         ASSERT_EQ(0, Remux(c.title, local, &report)) << report;
-        const std::string expected = ReadAll(local);
+        const std::string expected = SvTestSupport::ReadWholeFile(local);
         ASSERT_FALSE(expected.empty());
         for (NginxOrigin* from : {&origin, &slow}) {
             const std::string output = dir.File("http.ts");
             ASSERT_EQ(0, Remux(from->Url("/" + c.name), output, &report)) << report;
             EXPECT_EQ("", report);  // not a terminal: nothing to say
-            const std::string got = ReadAll(output);
+            const std::string got = SvTestSupport::ReadWholeFile(output);
             EXPECT_EQ(expected.size(), got.size());
             EXPECT_TRUE(got == expected);
         }
@@ -95,7 +86,8 @@ TEST_F(SvremuxHttpTest, ATitleFromNginxIsWrittenAsFromItsFile) {
         << streamed;
     EXPECT_NE(0, access(dir.File("-").c_str(), F_OK)) << "a file named - was written";
     ASSERT_EQ(0, Remux(Fixtures::ShortTitle(), dir.File("local.ts"), &streamed));
-    EXPECT_TRUE(ReadAll(dir.File("stdout.ts")) == ReadAll(dir.File("local.ts")));
+    EXPECT_TRUE(SvTestSupport::ReadWholeFile(dir.File("stdout.ts")) ==
+                SvTestSupport::ReadWholeFile(dir.File("local.ts")));
 }
 
 TEST_F(SvremuxHttpTest, AnOriginThatRefusesOrIsNotThereFailsWithTheReasonAndNoOutput) {
@@ -108,7 +100,7 @@ TEST_F(SvremuxHttpTest, AnOriginThatRefusesOrIsNotThereFailsWithTheReasonAndNoOu
     const std::string missing = origin.Url("/missing.svm");
     EXPECT_EQ(1, Remux(missing, output, &report));
     EXPECT_EQ("svremux: cannot open " + missing + ": HTTP Error 404 (404)\n", report);
-    EXPECT_FALSE(Exists(output));
+    EXPECT_FALSE(SvTestSupport::PathExists(output));
 
     // Nothing listens on the port any more once the origin has stopped.
     const std::string gone = origin.Url("/short.svm");
@@ -116,12 +108,12 @@ TEST_F(SvremuxHttpTest, AnOriginThatRefusesOrIsNotThereFailsWithTheReasonAndNoOu
     EXPECT_EQ(1, Remux(gone, output, &report));
     EXPECT_EQ(0u, report.find("svremux: cannot open " + gone + ": ")) << report;
     EXPECT_NE(std::string::npos, report.find("onnect")) << report;
-    EXPECT_FALSE(Exists(output));
+    EXPECT_FALSE(SvTestSupport::PathExists(output));
 }
 
 TEST_F(SvremuxHttpTest, ATitleCutShortOnTheOriginFails) {
     // The first half of the title only: its index promises more than the origin has.
-    const std::string title = ReadAll(Fixtures::ShortTitle());
+    const std::string title = SvTestSupport::ReadWholeFile(Fixtures::ShortTitle());
     std::ofstream(root + "/cut.svm", std::ios::binary) << title.substr(0, title.size() / 2);
     NginxOrigin origin(root);
     std::string reason;
@@ -130,7 +122,7 @@ TEST_F(SvremuxHttpTest, ATitleCutShortOnTheOriginFails) {
     std::string report;
     const std::string url = origin.Url("/cut.svm");
     EXPECT_EQ(1, Remux(url, output, &report));
-    EXPECT_FALSE(Exists(output));
+    EXPECT_FALSE(SvTestSupport::PathExists(output));
     // Told as for the same bytes in a file.
     std::string local;
     EXPECT_EQ(1, Remux(root + "/cut.svm", output, &local));

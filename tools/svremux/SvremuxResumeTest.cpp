@@ -16,6 +16,7 @@
 #include "tests/support/TemporaryDirectory.h"
 #include "tests/support/TestOrigin.h"
 #include "tests/support/TestLabels.h"
+#include "tests/support/MediaFileTestSupport.h"
 
 namespace {
 
@@ -24,22 +25,12 @@ using SvTestSupport::RunProgram;
 using SvTestSupport::TemporaryDirectory;
 using SvTestSupport::TestOrigin;
 
-std::string ReadAll(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-bool Exists(const std::string& path) {
-    struct stat info;
-    return stat(path.c_str(), &info) == 0;
-}
-
 class SvremuxResumeTest : public ::testing::Test {
 protected:
     void SetUp() override {
         std::string report;
         ASSERT_EQ(0, Remux(Fixtures::ShortTitle(), dir.File("local.ts"), &report)) << report;
-        expected = ReadAll(dir.File("local.ts"));
+        expected = SvTestSupport::ReadWholeFile(dir.File("local.ts"));
         ASSERT_FALSE(expected.empty());
         origin.ServeFile("/short.svm", Fixtures::ShortTitle());
     }
@@ -53,7 +44,8 @@ protected:
         origin.SetFault("/short.svm", fault);
         const std::string output = dir.File("http.ts");
         const int status = Remux(origin.Url("/short.svm"), output, report);
-        *written = Exists(output) ? ReadAll(output) : std::string();
+        *written = SvTestSupport::PathExists(output) ? SvTestSupport::ReadWholeFile(output)
+                                                     : std::string();
         remove(output.c_str());
         return status;
     }

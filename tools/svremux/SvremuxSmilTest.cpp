@@ -14,6 +14,7 @@
 #include "tests/support/NginxOrigin.h"
 #include "tests/support/TemporaryDirectory.h"
 #include "tests/support/TestLabels.h"
+#include "tests/support/MediaFileTestSupport.h"
 
 namespace {
 
@@ -22,19 +23,9 @@ using SvTestSupport::NginxOrigin;
 using SvTestSupport::RunProgram;
 using SvTestSupport::TemporaryDirectory;
 
-std::string ReadText(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-}
-
+// The first audio stream of input as ADTS frames.
 std::string AdtsOf(const TemporaryDirectory& dir, const std::string& input) {
-    const std::string path = dir.File("frames.aac");
-    std::string report;
-    EXPECT_EQ(0, RunProgram({"ffmpeg", "-nostdin", "-v", "error", "-y", "-i", input, "-map",
-                             "0:a:0", "-c:a", "copy", "-f", "adts", path},
-                            &report))
-        << report;
-    return ReadText(path);
+    return SvTestSupport::AdtsOf(input, dir.File("frames.aac"));
 }
 
 // Runs svremux and checks what it wrote: decoded by ffmpeg to the end without an error, every
@@ -93,7 +84,7 @@ TEST(SvremuxSmilTest, AManifestThatCannotBeLoadedFailsAndLeavesNoOutput) {
     EXPECT_EQ(1, RunProgram({SV_SVREMUX_PATH, manifest, "-o", dir.File("out.ts")}, &report));
     EXPECT_NE(std::string::npos, report.find("Missing src attribute")) << report;
     EXPECT_NE(std::string::npos, report.find("1029")) << report;
-    EXPECT_EQ(std::string(), ReadText(dir.File("out.ts")));
+    EXPECT_EQ(std::string(), SvTestSupport::ReadWholeFile(dir.File("out.ts")));
     std::ifstream gone(dir.File("out.ts"));
     EXPECT_FALSE(gone.good()) << "the file this run made is removed again";
 }

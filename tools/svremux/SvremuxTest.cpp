@@ -23,6 +23,7 @@
 #include "tests/support/TemporaryDirectory.h"
 #include "tools/common/TsReader.h"
 #include "tests/support/TestLabels.h"
+#include "tests/support/MediaFileTestSupport.h"
 
 namespace {
 
@@ -35,11 +36,6 @@ using SvTestSupport::TemporaryDirectory;
 std::vector<char> ReadAll(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     return std::vector<char>(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-bool Exists(const std::string& path) {
-    struct stat info;
-    return stat(path.c_str(), &info) == 0;
 }
 
 // The type bits of what the path itself names (a symlink is not followed), 0 when nothing.
@@ -251,7 +247,7 @@ TEST_F(SvremuxTest, FailuresAreToldAndLeaveNoOutput) {
         std::string report;
         EXPECT_EQ(1, Remux(c.input, &report)) << report;
         EXPECT_NE(std::string::npos, report.find(c.expected)) << report;
-        EXPECT_FALSE(Exists(out));
+        EXPECT_FALSE(SvTestSupport::PathExists(out));
     }
 
     // The title is never its own output.
@@ -281,7 +277,7 @@ TEST_F(SvremuxTest, ADamagedTitleFailsNamingWhereTheDamageStarts) {
         EXPECT_EQ("svremux: " + input + ": Damaged data: " + std::to_string(c.count) +
                       " bytes skipped at byte " + std::to_string(c.position) + " (1003)\n",
                   report);
-        EXPECT_FALSE(Exists(out));
+        EXPECT_FALSE(SvTestSupport::PathExists(out));
     }
 }
 
@@ -438,7 +434,7 @@ TEST_F(SvremuxTest, AnInterruptedRunRemovesItsOutput) {
         for (int attempt = 0; attempt < 2000 && !WaitsForFifoPartner(pid); ++attempt) {
             usleep(5000);
         }
-        EXPECT_TRUE(Exists(out));
+        EXPECT_TRUE(SvTestSupport::PathExists(out));
         if (existed) {
             // The old file, and the new stream's file beside it.
             EXPECT_EQ(4u, DirectoryEntries(dir.Path()).size());
@@ -465,7 +461,7 @@ TEST_F(SvremuxTest, AnInterruptedRunRemovesItsOutput) {
                       DirectoryEntries(dir.Path()));
             std::remove(out.c_str());
         } else {
-            EXPECT_FALSE(Exists(out));
+            EXPECT_FALSE(SvTestSupport::PathExists(out));
             EXPECT_EQ(std::set<std::string>({"in.svm", "report.txt"}),
                       DirectoryEntries(dir.Path()));
         }

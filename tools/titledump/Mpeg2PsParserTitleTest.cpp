@@ -8,8 +8,10 @@
 
 #include "SVLibrary/Util/ByteOrder.h"
 #include "SVLibrary/Util/Sha256.h"
+#include "engine/demux/IndexDigestTestSupport.h"
 #include "engine/demux/Mpeg2PsParserTestSupport.h"
 #include "tests/support/Fixtures.h"
+#include "tests/support/MediaFileTestSupport.h"
 
 namespace SarvelonMediaKit {
 namespace {
@@ -17,13 +19,8 @@ namespace {
 using namespace ParserTest;
 using SvTestSupport::Fixtures;
 
-Bytes ReadFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
 const Bytes& ChapterTitleBytes() {
-    static const Bytes bytes = ReadFile(Fixtures::MakeTitle(
+    static const Bytes bytes = SvTestSupport::ReadFileBytes(Fixtures::MakeTitle(
         "dump-chapters.svm", {"--chapter", "0:Opening", "--chapter", "2.5:Second half",
                               Fixtures::ShortClip(), "{out}"}));
     return bytes;
@@ -62,9 +59,9 @@ TEST(Mpeg2PsParserTitleTest, EveryCutGivesTheSameEventLog) {
 
 TEST(Mpeg2PsParserTitleTest, SplitIndexEntriesGiveTheSameTrack) {
     // Index entries cut into 40-byte private stream 2 packets read as one entry each.
-    const Bytes split = ReadFile(Fixtures::MakeTitle(
+    const Bytes split = SvTestSupport::ReadFileBytes(Fixtures::MakeTitle(
         "dump-split.svm", {"--split-index", "40", Fixtures::ShortClip(), "{out}"}));
-    const Bytes plain = ReadFile(Fixtures::ShortTitle());
+    const Bytes plain = SvTestSupport::ReadFileBytes(Fixtures::ShortTitle());
     RecordingParser a(true);
     RecordingParser b(true);
     EXPECT_EQ(Mpeg2PsResult::ProgramEnd, a.Feed(split, {13}));
@@ -80,31 +77,6 @@ TEST(Mpeg2PsParserTitleTest, SplitIndexEntriesGiveTheSameTrack) {
               std::vector<std::string>(a.log.begin() + 1, a.log.end()));
 }
 
-// The payloads of the private stream 2 packets of a title's header section, in order.
-std::vector<Bytes> IndexPackets(const Bytes& title) {
-    std::vector<Bytes> packets;
-    for (size_t i = 0; i + 6 <= title.size();) {
-        if (title[i] != 0 || title[i + 1] != 0 || title[i + 2] != 1) {
-            ++i;
-            continue;
-        }
-        const uint8_t id = title[i + 3];
-        if (id == 0xBA) {
-            i += 14 + (title[i + 13] & 7);
-            continue;
-        }
-        if (id >= 0xC0 && id <= 0xEF) {
-            break;  // the first media packet ends the header section
-        }
-        const size_t length = SV::ReadBigEndian16(&title[i + 4]);
-        if (id == 0xBF) {
-            packets.push_back(Bytes(title.begin() + i + 6, title.begin() + i + 6 + length));
-        }
-        i += 6 + length;
-    }
-    return packets;
-}
-
 Bytes Sha256Of(const std::vector<Bytes>& pieces) {
     SV::Sha256Context context;
     Bytes digest(SV::kSha256DigestLength);
@@ -118,8 +90,8 @@ Bytes Sha256Of(const std::vector<Bytes>& pieces) {
 
 TEST(Mpeg2PsParserTitleTest, IndexDigestCoversTheEntriesAsTheyWereFed) {
     // One entry in one packet: the digest of the entry's bytes.
-    const Bytes plain = ReadFile(Fixtures::ShortTitle());
-    const std::vector<Bytes> plainPackets = IndexPackets(plain);
+    const Bytes plain = SvTestSupport::ReadFileBytes(Fixtures::ShortTitle());
+    const std::vector<Bytes> plainPackets = test::IndexPackets(plain);
     ASSERT_EQ(1u, plainPackets.size());
     RecordingParser a(true);
     a.GetHeaderSection().SetHashEnabled(true);
@@ -127,9 +99,9 @@ TEST(Mpeg2PsParserTitleTest, IndexDigestCoversTheEntriesAsTheyWereFed) {
     EXPECT_EQ(Sha256Of(plainPackets), a.GetHeaderSection().GetIndexDigest());
 
     // One entry over several packets: at each packet's end the whole buffer so far is fed.
-    const Bytes split = ReadFile(Fixtures::MakeTitle(
+    const Bytes split = SvTestSupport::ReadFileBytes(Fixtures::MakeTitle(
         "dump-split.svm", {"--split-index", "40", Fixtures::ShortClip(), "{out}"}));
-    const std::vector<Bytes> splitPackets = IndexPackets(split);
+    const std::vector<Bytes> splitPackets = test::IndexPackets(split);
     ASSERT_GT(splitPackets.size(), 2u);
     std::vector<Bytes> fed;
     Bytes buffer;

@@ -1,0 +1,74 @@
+#ifndef TESTS_SUPPORT_MEDIAFILETESTSUPPORT_H
+#define TESTS_SUPPORT_MEDIAFILETESTSUPPORT_H
+
+// Header-only helpers for tests that check media files: whether a file is there, the whole of
+// it, the frames of an ADTS elementary stream cut by their own headers (no engine code
+// involved), and the sound of a file or URL as ffmpeg copies it out.
+
+#include <sys/stat.h>
+
+#include <cstdint>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "tests/support/Fixtures.h"
+
+namespace SvTestSupport {
+
+// Whether anything (a file, a folder, a link that leads somewhere) is at the path.
+inline bool PathExists(const std::string& path) {
+    struct stat info;
+    return stat(path.c_str(), &info) == 0;
+}
+
+// The bytes of the file; empty when it cannot be read.
+inline std::string ReadWholeFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+// The same, as bytes.
+inline std::vector<uint8_t> ReadFileBytes(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::vector<uint8_t>(std::istreambuf_iterator<char>(in),
+                                std::istreambuf_iterator<char>());
+}
+
+// Splits an ADTS elementary stream into its frames (ISO/IEC 13818-7: 12-bit sync word, then
+// the 13-bit frame length, header included, at bits 30..42). Bytes that start no frame are
+// skipped one at a time; a frame that runs past the end is dropped.
+inline std::vector<std::string> AdtsFrames(const std::vector<uint8_t>& es) {
+    std::vector<std::string> frames;
+    size_t at = 0;
+    while (at + 7 <= es.size()) {
+        if (es[at] != 0xFF || (es[at + 1] & 0xF0) != 0xF0) {
+            ++at;
+            continue;
+        }
+        const size_t length = (size_t(es[at + 3] & 0x03) << 11) | (size_t(es[at + 4]) << 3) |
+                              (size_t(es[at + 5]) >> 5);
+        if (length < 7 || at + length > es.size()) break;
+        frames.emplace_back(reinterpret_cast<const char*>(&es[at]), length);
+        at += length;
+    }
+    return frames;
+}
+
+// The first audio stream of input (a file or a URL) as ADTS frames, copied by ffmpeg without
+// decoding into scratch; what ffmpeg says on failure goes into the test's failure.
+inline std::string AdtsOf(const std::string& input, const std::string& scratch) {
+    std::string report;
+    EXPECT_EQ(0, RunProgram({"ffmpeg", "-nostdin", "-v", "error", "-y", "-i", input, "-map",
+                             "0:a:0", "-c:a", "copy", "-f", "adts", scratch},
+                            &report))
+        << report;
+    return ReadWholeFile(scratch);
+}
+
+}  // namespace SvTestSupport
+
+#endif
