@@ -68,15 +68,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         }
         const std::vector<uint8_t> before = buffer;
         boost::shared_ptr<MediaTrack> track;
-        const Reader::Result result =
+        const Mpeg2PsResult result =
             Reader::ParseIndexEntry(buffer, &digest, esMap, longest, track);
-        if (result == Reader::ResultEntryIncomplete) {
+        if (result == Mpeg2PsResult::EntryIncomplete) {
             if (buffer != before || track) {
                 abort();
             }
             continue;
         }
-        if (!buffer.empty() || (result == Reader::ResultOk) != bool(track)) {
+        if (!buffer.empty() || (result == Mpeg2PsResult::Ok) != bool(track)) {
             abort();
         }
         if (track && uint64_t(track->GetIndex().GetCount()) * Mpeg2PsFormat::kSeekRecordSize >

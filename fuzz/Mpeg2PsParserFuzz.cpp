@@ -32,8 +32,6 @@ using namespace SarvelonMediaKit;
 // A parser that is its own listener and logs what it reports.
 class FuzzParser : public Mpeg2PsParserListener, public Mpeg2PsParser {
 public:
-    typedef Mpeg2PsParser::Result Result;
-
     explicit FuzzParser(bool demultiplexing) : Mpeg2PsParser(*this, demultiplexing) {}
 
     // Trick play at that rate over a track of 25 frames per second whose ES descriptor says
@@ -54,24 +52,24 @@ public:
     std::string log;
     std::vector<uint8_t> output;
 
-    // Returns the result that stopped it (0 when all bytes were taken).
-    Result Feed(const uint8_t* data, size_t size, size_t piece) {
+    // Returns the result that stopped it (Ok when all bytes were taken).
+    Mpeg2PsResult Feed(const uint8_t* data, size_t size, size_t piece) {
         for (size_t pos = 0; pos < size;) {
             const size_t n = piece == 0 ? size : std::min(piece, size - pos);
             MemoryChunk chunk(static_cast<uint32_t>(n), 0, 0);
             std::copy(data + pos, data + pos + n, chunk.Data(0));
             pos += n;
-            const Result result = Parse(chunk, false);
-            if (result != ResultOk) {
-                log += "result " + std::to_string(result) + "\n";
+            const Mpeg2PsResult result = Parse(chunk, false);
+            if (result != Mpeg2PsResult::Ok) {
+                log += "result " + std::to_string(Mpeg2PsResultNumber(result)) + "\n";
                 return result;
             }
         }
-        return ResultOk;
+        return Mpeg2PsResult::Ok;
     }
 
 protected:
-    Result OnSample(const Sample& sample) override {
+    Mpeg2PsResult OnSample(const Sample& sample) override {
         log += "sample " + std::to_string(sample.GetType()) + " " +
                std::to_string(sample.GetDecodeTime().Get()) + " " +
                std::to_string(sample.GetPresentationOffset().Get()) + " " +
@@ -88,20 +86,20 @@ protected:
             }
         }
         log += std::to_string(hash) + "\n";
-        return ResultOk;
+        return Mpeg2PsResult::Ok;
     }
-    Result OnOutputChunk(const MemoryChunk& chunk) override {
+    Mpeg2PsResult OnOutputChunk(const MemoryChunk& chunk) override {
         if (chunk.Size() != 0) {
             output.insert(output.end(), chunk.Data(0), chunk.Data(0) + chunk.Size());
         }
-        return ResultOk;
+        return Mpeg2PsResult::Ok;
     }
-    Result OnNewTrack(const boost::shared_ptr<MediaTrack>& track) override {
+    Mpeg2PsResult OnNewTrack(const boost::shared_ptr<MediaTrack>& track) override {
         log += "track " + std::to_string(track->GetIndex().GetCount()) + " " +
                std::to_string(track->GetIndex().GetDuration()) + "\n";
-        return ResultOk;
+        return Mpeg2PsResult::Ok;
     }
-    void OnTimestamp(uint32_t kind, uint32_t timestamp, uint32_t scrBase) override {
+    void OnTimestamp(SampleMediaType kind, uint32_t timestamp, uint32_t scrBase) override {
         log += "ts " + std::to_string(kind) + " " + std::to_string(timestamp) + " " +
                std::to_string(scrBase) + "\n";
     }
@@ -129,8 +127,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
     FuzzParser whole(true);
     FuzzParser cut(true);
-    const Mpeg2PsParser::Result wholeResult = whole.Feed(data, size, 0);
-    const Mpeg2PsParser::Result cutResult = cut.Feed(data, size, piece);
+    const Mpeg2PsResult wholeResult = whole.Feed(data, size, 0);
+    const Mpeg2PsResult cutResult = cut.Feed(data, size, piece);
     Check(wholeResult == cutResult);
     Check(whole.log == cut.log);
     Check(whole.GetHeaderSection().GetChapters().size() ==
@@ -141,11 +139,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     // (a stop drops the rest of the chunk it happened in, and the chunks differ).
     FuzzParser passWhole(false);
     FuzzParser passCut(false);
-    const Mpeg2PsParser::Result passWholeResult = passWhole.Feed(data, size, 0);
-    const Mpeg2PsParser::Result passCutResult = passCut.Feed(data, size, piece);
+    const Mpeg2PsResult passWholeResult = passWhole.Feed(data, size, 0);
+    const Mpeg2PsResult passCutResult = passCut.Feed(data, size, piece);
     Check(passWholeResult == passCutResult);
-    if (passWholeResult == Mpeg2PsParser::ResultOk ||
-        passWholeResult == Mpeg2PsParser::ResultProgramEnd) {
+    if (passWholeResult == Mpeg2PsResult::Ok || passWholeResult == Mpeg2PsResult::ProgramEnd) {
         Check(passWhole.output == passCut.output);
     }
 
@@ -157,8 +154,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         FuzzParser trickCut(demultiplexing);
         trickWhole.StartTrickPlay(rate, flags);
         trickCut.StartTrickPlay(rate, flags);
-        const Mpeg2PsParser::Result trickWholeResult = trickWhole.Feed(data, size, 0);
-        const Mpeg2PsParser::Result trickCutResult = trickCut.Feed(data, size, piece);
+        const Mpeg2PsResult trickWholeResult = trickWhole.Feed(data, size, 0);
+        const Mpeg2PsResult trickCutResult = trickCut.Feed(data, size, piece);
         Check(trickWholeResult == trickCutResult);
         Check(trickWhole.log == trickCut.log);
         Check(trickWhole.output == trickCut.output);

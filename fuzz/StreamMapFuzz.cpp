@@ -43,10 +43,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         return 0;  // a map payload fits one PES packet
     }
     Mpeg2PsPsm psm;
-    const Mpeg2PsPsm::Result result = psm.Read(data, static_cast<uint32_t>(size));
+    const Mpeg2PsResult result = psm.Read(data, static_cast<uint32_t>(size));
     // A refused map leaves the map as it was: empty.
-    Check(result == Mpeg2PsPsm::ResultOk || psm.GetEsMap().empty());
-    Check(result == Mpeg2PsPsm::ResultOk || psm.GetProgramStreamInfo().empty());
+    Check(result == Mpeg2PsResult::Ok || psm.GetEsMap().empty());
+    Check(result == Mpeg2PsResult::Ok || psm.GetProgramStreamInfo().empty());
 
     std::vector<uint8_t> config;
     for (const Mpeg2PsPsm::EsMapEntry& entry : psm.GetEsMap()) {
@@ -69,12 +69,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
 
     // Round trip: the written packet's payload reads back as the same map.
-    if (result == Mpeg2PsPsm::ResultOk) {
+    if (result == Mpeg2PsResult::Ok) {
         std::vector<uint8_t> packet(psm.GetSize());
         const uint32_t written = psm.Write(packet.data(), static_cast<uint32_t>(packet.size()));
         Check(written == packet.size());  // a map that was read fits its length fields
         Mpeg2PsPsm again;
-        Check(again.Read(packet.data() + 6, written - 6) == Mpeg2PsPsm::ResultOk);
+        Check(again.Read(packet.data() + 6, written - 6) == Mpeg2PsResult::Ok);
         Check(SameMap(psm, again));
     }
     return 0;

@@ -242,34 +242,34 @@ void FillStreamIds(const std::vector<Mpeg2PsPsm::EsMapEntry>& esMap, MediaTrack&
 
 }  // namespace
 
-Mpeg2PsIndexEntryReader::Result Mpeg2PsIndexEntryReader::ParseIndexEntry(
+Mpeg2PsResult Mpeg2PsIndexEntryReader::ParseIndexEntry(
     std::vector<uint8_t>& indexBuffer, SV::Sha256Context* digest,
     const std::vector<Mpeg2PsPsm::EsMapEntry>& esMap, uint32_t& longestDuration,
     boost::shared_ptr<MediaTrack>& track) {
     track.reset();
     // Every result but "incomplete" ends the entry: its bytes must not stay in front of the
     // next one.
-    auto fail = [&indexBuffer](Result result) {
+    auto fail = [&indexBuffer](Mpeg2PsResult result) {
         indexBuffer.clear();
         return result;
     };
 
     // The first packet of an entry must hold its magic, version and (version 4) length.
-    if (indexBuffer.size() < kIndexEntryMinimumSize) return fail(ResultEntryTooShort);
+    if (indexBuffer.size() < kIndexEntryMinimumSize) return fail(Mpeg2PsResult::EntryTooShort);
     if (digest) {
         if (indexBuffer.size() > UINT32_MAX ||
             SV::Sha256Update(digest, indexBuffer.data(),
                              static_cast<uint32_t>(indexBuffer.size())) != 1) {
-            return fail(ResultDigestFailed);
+            return fail(Mpeg2PsResult::DigestFailed);
         }
     }
     ByteReader in(indexBuffer.data(), indexBuffer.size());
     if (in.U32() != kIndexMagic) {
         DebugPrint("ParseIndexEntry: Invalid magic\n");
-        return fail(ResultBadMagic);
+        return fail(Mpeg2PsResult::BadMagic);
     }
     const uint32_t version = in.U32();
-    if (version > kIndexEntryVersionMax) return fail(ResultUnknownVersion);
+    if (version > kIndexEntryVersionMax) return fail(Mpeg2PsResult::UnknownVersion);
 
     boost::shared_ptr<MediaTrack> made = boost::make_shared<MediaTrack>();
     made->GetIndex().SetTimescale(kTicksPerSecond);
@@ -280,32 +280,33 @@ Mpeg2PsIndexEntryReader::Result Mpeg2PsIndexEntryReader::ParseIndexEntry(
     if (version == kIndexEntryVersionTagged) {
         const uint32_t length = in.U32();  // of everything after the first 12 bytes
         if (uint64_t(kIndexEntryMinimumSize) + length > kMaxEntrySize) {
-            return fail(ResultSeekTableNotStored);
+            return fail(Mpeg2PsResult::SeekTableNotStored);
         }
         ByteReader body = in.Sub(length);
-        if (in.Failed()) return ResultEntryIncomplete;
+        if (in.Failed()) return Mpeg2PsResult::EntryIncomplete;
 
         Mpeg2PsMetadata tags(0);
         size_t consumed = 0;
-        if (!tags.Read(body.Current(), body.Left(), consumed)) return fail(ResultBadTags);
+        if (!tags.Read(body.Current(), body.Left(), consumed)) return fail(Mpeg2PsResult::BadTags);
         try {
-            if (!ApplyTags(tags, *made)) return fail(ResultBadTags);
+            if (!ApplyTags(tags, *made)) return fail(Mpeg2PsResult::BadTags);
         } catch (const boost::bad_any_cast&) {
             // A tag sent with another type than the format gives it: as if it were missing.
-            return fail(ResultBadTags);
+            return fail(Mpeg2PsResult::BadTags);
         }
         body.Skip(consumed);
         seekTable = body;
     } else {
-        if (!ReadFixedFields(version, in, *made)) return ResultEntryIncomplete;
+        if (!ReadFixedFields(version, in, *made)) return Mpeg2PsResult::EntryIncomplete;
         ByteReader atCount = in;
         // 6 x N is counted in 64 bits: a 32-bit product wraps for large N.
         const uint64_t count = in.U32();
-        if (in.Failed()) return ResultEntryIncomplete;
+        if (in.Failed()) return Mpeg2PsResult::EntryIncomplete;
         const uint64_t tableSize = 4 + kSeekRecordSize * count;
-        if (atCount.Position() + tableSize > kMaxEntrySize) return fail(ResultSeekTableNotStored);
+        if (atCount.Position() + tableSize > kMaxEntrySize)
+            return fail(Mpeg2PsResult::SeekTableNotStored);
         seekTable = atCount.Sub(static_cast<size_t>(tableSize));
-        if (atCount.Failed()) return ResultEntryIncomplete;
+        if (atCount.Failed()) return Mpeg2PsResult::EntryIncomplete;
     }
 
     MediaTrackIndex& index = made->GetIndex();
@@ -324,21 +325,21 @@ Mpeg2PsIndexEntryReader::Result Mpeg2PsIndexEntryReader::ParseIndexEntry(
     const uint64_t recordBytes = uint64_t(kSeekRecordSize) * count;  // no 32-bit wrap
     ByteReader records =
         seekTable.Sub(static_cast<size_t>(std::min<uint64_t>(recordBytes, SIZE_MAX)));
-    if (seekTable.Failed()) return fail(ResultSeekTableTooLong);
-    if (!index.Reserve(count)) return fail(ResultSeekTableNotStored);
+    if (seekTable.Failed()) return fail(Mpeg2PsResult::SeekTableTooLong);
+    if (!index.Reserve(count)) return fail(Mpeg2PsResult::SeekTableNotStored);
     uint32_t time = 0;
     uint64_t position = index.GetOffset();
     for (uint32_t i = 0; i < count; ++i) {
         time += records.U24();      // 24-bit time delta
         position += records.U24();  // 24-bit byte delta
-        if (!index.AddEntry(time, position)) return fail(ResultSeekTableNotStored);
+        if (!index.AddEntry(time, position)) return fail(Mpeg2PsResult::SeekTableNotStored);
     }
 
     // Only an entry that was read whole counts toward the title's duration.
     if (index.GetDuration() > longestDuration) longestDuration = index.GetDuration();
     indexBuffer.clear();  // one entry per run of private stream 2 packets
     track = made;
-    return ResultOk;
+    return Mpeg2PsResult::Ok;
 }
 
 }  // namespace SarvelonMediaKit

@@ -18,25 +18,10 @@ namespace SarvelonMediaKit {
 //
 // The parser calls ParseIndexEntry each time a private stream 2 packet is complete while the
 // index is not, and hands a track it returns to its OnNewTrack. Every result but
-// ResultEntryIncomplete is final and leaves the index buffer empty, so a bad entry does not
-// spoil the next one.
+// Mpeg2PsResult::EntryIncomplete is final and leaves the index buffer empty, so a bad entry does
+// not spoil the next one.
 class Mpeg2PsIndexEntryReader {
 public:
-    typedef uint32_t Result;
-    enum : Result {
-        ResultOk = 0,                     // the entry was read into the track
-        ResultBadMagic = 4,               // the entry does not start with 0x49444D69
-        ResultEntryTooShort = 5,          // fewer than 12 bytes
-        ResultUnknownVersion = 6,         // entry version above 4
-        ResultEntryIncomplete = 10,       // more payload is needed; the buffer is kept
-        ResultSeekTableNotStored = 0x0D,  // the seek table cannot be held (or the entry is
-                                          // larger than kMaxEntrySize)
-        ResultBadTags = 0x11,             // tag list unreadable, a tag of the wrong type, or a
-                                          // required tag missing
-        ResultSeekTableTooLong = 0x15,    // version 4: the seek table runs past the entry
-        ResultDigestFailed = 0x17,        // the SHA-256 update failed
-    };
-
     // The largest entry that is read. A length or seek-record count that asks for more is
     // refused at once instead of waiting for (and buffering) that many bytes.
     static constexpr uint32_t kMaxEntrySize = 16u << 20;
@@ -49,13 +34,15 @@ public:
     // that needed more data is fed again, with the new bytes, at the next call (the digest
     // that a title's manifest carries is made the same way).
     //
-    // ResultOk: track is a new MediaTrack (index timescale 90000) and longestDuration has been
-    // raised to its duration when longer; the buffer is emptied, bytes after the entry with
-    // it. ResultEntryIncomplete: nothing changes but the digest. Any other result: the buffer
-    // is emptied, track is left empty and longestDuration is unchanged.
-    static Result ParseIndexEntry(std::vector<uint8_t>& indexBuffer, SV::Sha256Context* digest,
-                                  const std::vector<Mpeg2PsPsm::EsMapEntry>& esMap,
-                                  uint32_t& longestDuration, boost::shared_ptr<MediaTrack>& track);
+    // Mpeg2PsResult::Ok: track is a new MediaTrack (index timescale 90000) and longestDuration has
+    // been raised to its duration when longer; the buffer is emptied, bytes after the entry with
+    // it. Mpeg2PsResult::EntryIncomplete: nothing changes but the digest. Any other result: the
+    // buffer is emptied, track is left empty and longestDuration is unchanged.
+    static Mpeg2PsResult ParseIndexEntry(std::vector<uint8_t>& indexBuffer,
+                                         SV::Sha256Context* digest,
+                                         const std::vector<Mpeg2PsPsm::EsMapEntry>& esMap,
+                                         uint32_t& longestDuration,
+                                         boost::shared_ptr<MediaTrack>& track);
 };
 
 }  // namespace SarvelonMediaKit

@@ -65,7 +65,7 @@ Mpeg2PsMetadata RequiredTags() {
 }
 
 struct ReadResult {
-    Reader::Result result;
+    Mpeg2PsResult result;
     boost::shared_ptr<MediaTrack> track;
     std::vector<uint8_t> left;  // the index buffer afterwards
     uint32_t longest;
@@ -125,7 +125,7 @@ TEST(Mpeg2PsIndexEntryReader, EveryWrittenVersionReadsBack) {
         std::vector<uint8_t> bytes = Written(entry, version);
         bytes.push_back(0xEE);
         const ReadResult r = Read(bytes);
-        ASSERT_EQ(Reader::ResultOk, r.result);
+        ASSERT_EQ(Mpeg2PsResult::Ok, r.result);
         ASSERT_TRUE(r.track);
         EXPECT_TRUE(r.left.empty());
         const MediaTrack& track = *r.track;
@@ -218,7 +218,7 @@ TEST(Mpeg2PsIndexEntryReader, TaggedEntriesMarkOnlyTheKindsTheyDescribe) {
     audio.audio->format = 3;
 
     ReadResult r = Read(Written(video, 4));
-    ASSERT_EQ(Reader::ResultOk, r.result);
+    ASSERT_EQ(Mpeg2PsResult::Ok, r.result);
     EXPECT_TRUE(r.track->HasVideo());
     EXPECT_FALSE(r.track->HasAudio());
     EXPECT_EQ(0u, r.track->GetIndex().GetFrameDuration());  // 0x0D absent
@@ -227,7 +227,7 @@ TEST(Mpeg2PsIndexEntryReader, TaggedEntriesMarkOnlyTheKindsTheyDescribe) {
     EXPECT_EQ(0u, r.track->GetIndex().GetCount());
 
     r = Read(Written(audio, 4));
-    ASSERT_EQ(Reader::ResultOk, r.result);
+    ASSERT_EQ(Mpeg2PsResult::Ok, r.result);
     EXPECT_TRUE(r.track->HasAudio());
     EXPECT_FALSE(r.track->HasVideo());
 }
@@ -238,14 +238,14 @@ TEST(Mpeg2PsIndexEntryReader, AudioFormatTwoMeansSixChannelsAndNoEc3Data) {
     tags.SetUInt8(TagAudioNumChannels, 2);
     tags.SetBytes(TagAudioEC3SpecificDataAlt, {1, 2, 3});
     ReadResult r = Read(TaggedEntry(tags, 0));
-    ASSERT_EQ(Reader::ResultOk, r.result);
+    ASSERT_EQ(Mpeg2PsResult::Ok, r.result);
     EXPECT_EQ(6u, U32(*r.track, TrackInfoKey_AudioNumChannels));
     EXPECT_FALSE(Has(*r.track, TrackInfoKey_AudioEC3SpecificData));
 
     // Another format takes the second E-AC-3 tag; the first one wins over it.
     tags.SetUInt8(TagAudioFormat, 5);
     r = Read(TaggedEntry(tags, 0));
-    ASSERT_EQ(Reader::ResultOk, r.result);
+    ASSERT_EQ(Mpeg2PsResult::Ok, r.result);
     EXPECT_EQ(2u, U32(*r.track, TrackInfoKey_AudioNumChannels));
     EXPECT_EQ(std::vector<uint8_t>({1, 2, 3}), Data(*r.track, TrackInfoKey_AudioEC3SpecificData));
     tags.SetBytes(TagAudioEC3SpecificData, {9});
@@ -257,7 +257,7 @@ TEST(Mpeg2PsIndexEntryReader, AVideoGroupOfFormatZeroIsSkipped) {
     Mpeg2PsIndexEntry entry = FullEntry();
     entry.video.reset();  // written as a group with format byte 0
     const ReadResult r = Read(Written(entry, 2));
-    ASSERT_EQ(Reader::ResultOk, r.result);
+    ASSERT_EQ(Mpeg2PsResult::Ok, r.result);
     EXPECT_FALSE(Has(*r.track, TrackInfoKey_VideoFormat));
     EXPECT_FALSE(Has(*r.track, TrackInfoKey_VideoWidth));
     EXPECT_FALSE(Has(*r.track, TrackInfoKey_VideoFrameRate));
@@ -270,7 +270,7 @@ TEST(Mpeg2PsIndexEntryReader, StreamsNotNamedByTheEntryComeFromTheStreamMap) {
     const std::vector<Mpeg2PsPsm::EsMapEntry> esMap = {
         {0xBD, kStreamTypeEac3, {}}, {0xE1, kStreamTypeH264, {}}, {0xC0, kStreamTypeAacAdts, {}}};
     ReadResult r = Read(Written(entry, 2), esMap);
-    ASSERT_EQ(Reader::ResultOk, r.result);
+    ASSERT_EQ(Mpeg2PsResult::Ok, r.result);
     EXPECT_EQ(0xBDu, U32(*r.track, TrackInfoKey_AudioMpegStreamId));  // first audio-like
     EXPECT_EQ(0x87u, U32(*r.track, TrackInfoKey_AudioMpegStreamType));
     EXPECT_EQ(0xE1u, U32(*r.track, TrackInfoKey_VideoMpegStreamId));
@@ -311,25 +311,25 @@ TEST(Mpeg2PsIndexEntryReader, BrokenEntriesGiveTheirCodeAndLeaveNothingBehind) {
     struct Case {
         const char* name;
         std::vector<uint8_t> bytes;
-        Reader::Result expected;
+        Mpeg2PsResult expected;
     };
     const Case cases[] = {
         {"eleven bytes are not waited for", std::vector<uint8_t>(good.begin(), good.begin() + 11),
-         Reader::ResultEntryTooShort},
-        {"wrong magic", badMagic, Reader::ResultBadMagic},
-        {"version 5", version5, Reader::ResultUnknownVersion},
-        {"required tag missing", TaggedEntry(noBitRate, 0), Reader::ResultBadTags},
-        {"required tag of another type", TaggedEntry(wrongType, 0), Reader::ResultBadTags},
-        {"optional tag of another type", TaggedEntry(wrongOptional, 0), Reader::ResultBadTags},
-        {"unreadable tag list", badList, Reader::ResultBadTags},
+         Mpeg2PsResult::EntryTooShort},
+        {"wrong magic", badMagic, Mpeg2PsResult::BadMagic},
+        {"version 5", version5, Mpeg2PsResult::UnknownVersion},
+        {"required tag missing", TaggedEntry(noBitRate, 0), Mpeg2PsResult::BadTags},
+        {"required tag of another type", TaggedEntry(wrongType, 0), Mpeg2PsResult::BadTags},
+        {"optional tag of another type", TaggedEntry(wrongOptional, 0), Mpeg2PsResult::BadTags},
+        {"unreadable tag list", badList, Mpeg2PsResult::BadTags},
         {"seek table longer than the entry", TaggedEntry(RequiredTags(), 2, {0, 0, 1, 0, 0, 1}),
-         Reader::ResultSeekTableTooLong},
+         Mpeg2PsResult::SeekTableTooLong},
         {"seek count whose bytes wrap 32 bits (tagged)", TaggedEntry(RequiredTags(), 0x2AAAAAAB),
-         Reader::ResultSeekTableTooLong},
-        {"no room for the seek count", tagsFillEntry, Reader::ResultSeekTableTooLong},
+         Mpeg2PsResult::SeekTableTooLong},
+        {"no room for the seek count", tagsFillEntry, Mpeg2PsResult::SeekTableTooLong},
         {"seek count whose bytes wrap 32 bits (fixed)", hugeCount,
-         Reader::ResultSeekTableNotStored},
-        {"length beyond the size limit", hugeLength, Reader::ResultSeekTableNotStored},
+         Mpeg2PsResult::SeekTableNotStored},
+        {"length beyond the size limit", hugeLength, Mpeg2PsResult::SeekTableNotStored},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -346,11 +346,11 @@ TEST(Mpeg2PsIndexEntryReader, AFailedEntryDoesNotSpoilTheNextOne) {
     std::vector<uint8_t> buffer = TaggedEntry(RequiredTags(), 1);  // record missing
     uint32_t longest = 0;
     boost::shared_ptr<MediaTrack> track;
-    EXPECT_EQ(Reader::ResultSeekTableTooLong,
+    EXPECT_EQ(Mpeg2PsResult::SeekTableTooLong,
               Reader::ParseIndexEntry(buffer, nullptr, {}, longest, track));
     const std::vector<uint8_t> good = Written(FullEntry(), 3);
     buffer.insert(buffer.end(), good.begin(), good.end());
-    EXPECT_EQ(Reader::ResultOk, Reader::ParseIndexEntry(buffer, nullptr, {}, longest, track));
+    EXPECT_EQ(Mpeg2PsResult::Ok, Reader::ParseIndexEntry(buffer, nullptr, {}, longest, track));
     ASSERT_TRUE(track);
     EXPECT_EQ(3u, track->GetIndex().GetCount());
 }
@@ -362,16 +362,16 @@ TEST(Mpeg2PsIndexEntryReader, AnEntrySplitAcrossPacketsWaitsThenReads) {
         std::vector<uint8_t> buffer(whole.begin(), whole.begin() + 20);
         uint32_t longest = 0;
         boost::shared_ptr<MediaTrack> track;
-        EXPECT_EQ(Reader::ResultEntryIncomplete,
+        EXPECT_EQ(Mpeg2PsResult::EntryIncomplete,
                   Reader::ParseIndexEntry(buffer, nullptr, {}, longest, track));
         EXPECT_EQ(20u, buffer.size());  // kept for the next packet
         EXPECT_FALSE(track);
         // One short of the whole entry still waits: the last seek record is missing.
         buffer.assign(whole.begin(), whole.end() - 1);
-        EXPECT_EQ(Reader::ResultEntryIncomplete,
+        EXPECT_EQ(Mpeg2PsResult::EntryIncomplete,
                   Reader::ParseIndexEntry(buffer, nullptr, {}, longest, track));
         buffer.push_back(whole.back());
-        EXPECT_EQ(Reader::ResultOk, Reader::ParseIndexEntry(buffer, nullptr, {}, longest, track));
+        EXPECT_EQ(Mpeg2PsResult::Ok, Reader::ParseIndexEntry(buffer, nullptr, {}, longest, track));
         ASSERT_TRUE(track);
         EXPECT_EQ(3u, track->GetIndex().GetCount());
     }
@@ -390,9 +390,9 @@ TEST(Mpeg2PsIndexEntryReader, TheDigestCoversEveryBufferFedToIt) {
     uint32_t longest = 0;
     boost::shared_ptr<MediaTrack> track;
     std::vector<uint8_t> buffer = first;
-    ASSERT_EQ(Reader::ResultOk, Reader::ParseIndexEntry(buffer, &context, {}, longest, track));
+    ASSERT_EQ(Mpeg2PsResult::Ok, Reader::ParseIndexEntry(buffer, &context, {}, longest, track));
     buffer = second;
-    ASSERT_EQ(Reader::ResultOk, Reader::ParseIndexEntry(buffer, &context, {}, longest, track));
+    ASSERT_EQ(Mpeg2PsResult::Ok, Reader::ParseIndexEntry(buffer, &context, {}, longest, track));
     std::vector<uint8_t> digest(32);
     ASSERT_EQ(1, SV::Sha256Final(digest.data(), &context));
     std::vector<uint8_t> both = first;
@@ -403,10 +403,10 @@ TEST(Mpeg2PsIndexEntryReader, TheDigestCoversEveryBufferFedToIt) {
     ASSERT_EQ(1, SV::Sha256Init(&context));
     const size_t cut = first.size() / 2;
     buffer.assign(first.begin(), first.begin() + cut);
-    ASSERT_EQ(Reader::ResultEntryIncomplete,
+    ASSERT_EQ(Mpeg2PsResult::EntryIncomplete,
               Reader::ParseIndexEntry(buffer, &context, {}, longest, track));
     buffer.insert(buffer.end(), first.begin() + cut, first.end());
-    ASSERT_EQ(Reader::ResultOk, Reader::ParseIndexEntry(buffer, &context, {}, longest, track));
+    ASSERT_EQ(Mpeg2PsResult::Ok, Reader::ParseIndexEntry(buffer, &context, {}, longest, track));
     ASSERT_EQ(1, SV::Sha256Final(digest.data(), &context));
     std::vector<uint8_t> fed(first.begin(), first.begin() + cut);
     fed.insert(fed.end(), first.begin(), first.end());
@@ -424,7 +424,7 @@ TEST(Mpeg2PsIndexEntryReader, TakesTheParsersStreamMapAsItIs) {
     std::vector<uint8_t> buffer = Written(FullEntry(), 1);
     uint32_t longest = 0;
     boost::shared_ptr<MediaTrack> track;
-    ASSERT_EQ(Reader::ResultOk,
+    ASSERT_EQ(Mpeg2PsResult::Ok,
               Reader::ParseIndexEntry(buffer, nullptr, psm.GetEsMap(), longest, track));
     EXPECT_EQ(0xC0u, U32(*track, TrackInfoKey_AudioMpegStreamId));
     EXPECT_EQ(0xE0u, U32(*track, TrackInfoKey_VideoMpegStreamId));

@@ -365,7 +365,7 @@ TEST(Mpeg2PsIndexEntryTest, GoldenEntriesOfEveryVersionReadAndWriteBack) {
         std::vector<uint8_t> buffer = golden;
         uint32_t longest = 0;
         boost::shared_ptr<MediaTrack> track;
-        ASSERT_EQ(Mpeg2PsIndexEntryReader::ResultOk,
+        ASSERT_EQ(Mpeg2PsResult::Ok,
                   Mpeg2PsIndexEntryReader::ParseIndexEntry(buffer, nullptr, {}, longest, track));
         ASSERT_TRUE(track);
         const SV::SVDictionary& info = track->GetInfo();

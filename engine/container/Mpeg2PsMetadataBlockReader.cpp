@@ -24,9 +24,10 @@ private:
 
 Mpeg2PsMetadataBlockReader::Mpeg2PsMetadataBlockReader() : tableDepth_(0) {}
 
-Mpeg2PsMetadataBlockReader::Result Mpeg2PsMetadataBlockReader::ParseMetadataBlock(
-    const Mpeg2PsMetadata& block, std::vector<Chapter>& chapters,
-    const ThumbnailHandler& onThumbnail, const BlockHandler& onNestedBlock) {
+Mpeg2PsResult Mpeg2PsMetadataBlockReader::ParseMetadataBlock(const Mpeg2PsMetadata& block,
+                                                             std::vector<Chapter>& chapters,
+                                                             const ThumbnailHandler& onThumbnail,
+                                                             const BlockHandler& onNestedBlock) {
     try {
         switch (block.GetVersion()) {
             case kBlockKindThumbnail: {
@@ -34,45 +35,46 @@ Mpeg2PsMetadataBlockReader::Result Mpeg2PsMetadataBlockReader::ParseMetadataBloc
                 std::vector<uint8_t> image;
                 if (!block.GetUInt32(TagThumbnailChapterIndex, chapterIndex) ||
                     !block.GetBytes(TagThumbnailImage, image)) {
-                    return ResultBadTags;
+                    return Mpeg2PsResult::BadTags;
                 }
                 if (onThumbnail) onThumbnail(chapterIndex, image);
-                return ResultOk;
+                return Mpeg2PsResult::Ok;
             }
             case kBlockKindChapter: {
                 Chapter chapter;
                 if (!block.GetUInt32(TagChapterTime, chapter.time) ||
                     !block.GetUInt64(TagChapterThumbnailPosition, chapter.thumbnailPosition) ||
                     !block.GetUInt32(TagChapterThumbnailSize, chapter.thumbnailSize)) {
-                    return ResultBadTags;
+                    return Mpeg2PsResult::BadTags;
                 }
                 block.GetString(TagChapterTitle, chapter.title);
                 chapters.push_back(chapter);
-                return ResultOk;
+                return Mpeg2PsResult::Ok;
             }
             case kBlockKindTable: return ParseTable(block, chapters, onThumbnail, onNestedBlock);
-            default: return ResultOk;
+            default: return Mpeg2PsResult::Ok;
         }
     } catch (const boost::bad_any_cast&) {
         // A tag of another type than the format gives it counts as missing.
-        return ResultBadTags;
+        return Mpeg2PsResult::BadTags;
     }
 }
 
-Mpeg2PsMetadataBlockReader::Result Mpeg2PsMetadataBlockReader::ParseTable(
-    const Mpeg2PsMetadata& block, std::vector<Chapter>& chapters,
-    const ThumbnailHandler& onThumbnail, const BlockHandler& onNestedBlock) {
+Mpeg2PsResult Mpeg2PsMetadataBlockReader::ParseTable(const Mpeg2PsMetadata& block,
+                                                     std::vector<Chapter>& chapters,
+                                                     const ThumbnailHandler& onThumbnail,
+                                                     const BlockHandler& onNestedBlock) {
     // Only the first table counts; one that comes after a chapter is ignored.
-    if (!chapters.empty()) return ResultOk;
+    if (!chapters.empty()) return Mpeg2PsResult::Ok;
     uint32_t count;
     std::vector<uint8_t> nested;
     if (!block.GetUInt32(TagTableBlockCount, count) || !block.GetBytes(TagTableBlocks, nested)) {
-        return ResultBadTags;
+        return Mpeg2PsResult::BadTags;
     }
-    if (nested.empty()) return ResultOk;
+    if (nested.empty()) return Mpeg2PsResult::Ok;
     // Each nested table is smaller than its parent, yet a chain of them could still run the
     // stack dry.
-    if (tableDepth_ >= kMaxTableDepth) return ResultBadTags;
+    if (tableDepth_ >= kMaxTableDepth) return Mpeg2PsResult::BadTags;
     DepthGuard guard(tableDepth_);
 
     ByteReader rest(nested.data(), nested.size());
@@ -80,14 +82,14 @@ Mpeg2PsMetadataBlockReader::Result Mpeg2PsMetadataBlockReader::ParseTable(
         Mpeg2PsMetadata inner(1);
         size_t consumed = 0;
         // Every read takes at least a block header, so the loop ends with the bytes.
-        if (!inner.Read(rest.Current(), rest.Left(), consumed)) return ResultBadTags;
+        if (!inner.Read(rest.Current(), rest.Left(), consumed)) return Mpeg2PsResult::BadTags;
         rest.Skip(consumed);
-        const Result result = onNestedBlock
-                                  ? onNestedBlock(inner)
-                                  : ParseMetadataBlock(inner, chapters, onThumbnail, onNestedBlock);
-        if (result != ResultOk) return result;
+        const Mpeg2PsResult result =
+            onNestedBlock ? onNestedBlock(inner)
+                          : ParseMetadataBlock(inner, chapters, onThumbnail, onNestedBlock);
+        if (result != Mpeg2PsResult::Ok) return result;
     }
-    return ResultOk;
+    return Mpeg2PsResult::Ok;
 }
 
 }  // namespace SarvelonMediaKit

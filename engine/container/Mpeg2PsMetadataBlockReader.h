@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "engine/container/Mpeg2PsMetadata.h"
+#include "engine/container/Mpeg2PsResult.h"
 
 namespace SarvelonMediaKit {
 
@@ -19,13 +20,6 @@ namespace SarvelonMediaKit {
 // that a block cannot recurse without bound). Single-threaded, like its parser.
 class Mpeg2PsMetadataBlockReader {
 public:
-    typedef uint32_t Result;
-    enum : Result {
-        ResultOk = 0,
-        ResultBadTags = 0x11,  // a required tag missing or of another type, a nested block
-                               // unreadable, or tables nested too deep
-    };
-
     // The largest block that is gathered and read; a block length above it is refused.
     static constexpr uint32_t kMaxBlockSize = 16u << 20;
     // Tables inside tables beyond this depth are refused.
@@ -43,7 +37,7 @@ public:
     typedef boost::function<void(uint32_t chapterIndex, const std::vector<uint8_t>& image)>
         ThumbnailHandler;
     // Receives each block of a table; its result ends the table when not 0.
-    typedef boost::function<Result(const Mpeg2PsMetadata& block)> BlockHandler;
+    typedef boost::function<Mpeg2PsResult(const Mpeg2PsMetadata& block)> BlockHandler;
 
     Mpeg2PsMetadataBlockReader();
 
@@ -54,14 +48,16 @@ public:
     //                (in the bytes of tag 0x1E) goes to onNestedBlock, or, when that is empty,
     //                to this function again; chapters read before a failure stay;
     //   others:      ignored.
-    // ResultOk, ResultBadTags, or the first non-zero result of onNestedBlock.
-    Result ParseMetadataBlock(const Mpeg2PsMetadata& block, std::vector<Chapter>& chapters,
-                              const ThumbnailHandler& onThumbnail,
-                              const BlockHandler& onNestedBlock);
+    // Mpeg2PsResult::Ok, Mpeg2PsResult::BadTags, or the first result other than Ok of
+    // onNestedBlock.
+    Mpeg2PsResult ParseMetadataBlock(const Mpeg2PsMetadata& block, std::vector<Chapter>& chapters,
+                                     const ThumbnailHandler& onThumbnail,
+                                     const BlockHandler& onNestedBlock);
 
 private:
-    Result ParseTable(const Mpeg2PsMetadata& block, std::vector<Chapter>& chapters,
-                      const ThumbnailHandler& onThumbnail, const BlockHandler& onNestedBlock);
+    Mpeg2PsResult ParseTable(const Mpeg2PsMetadata& block, std::vector<Chapter>& chapters,
+                             const ThumbnailHandler& onThumbnail,
+                             const BlockHandler& onNestedBlock);
 
     uint32_t tableDepth_;  // tables being read right now, outermost included
 };

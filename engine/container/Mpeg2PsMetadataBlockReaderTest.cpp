@@ -32,8 +32,8 @@ using containertest::HeadedBlock;
 
 TEST(Mpeg2PsMetadataBlockReader, ChaptersAndThumbnailsAreTakenFromTheirBlocks) {
     Harness h;
-    EXPECT_EQ(Reader::ResultOk, h.Parse(HeadedBlock(Chapter(90000, "Opening"))));
-    EXPECT_EQ(Reader::ResultOk, h.Parse(HeadedBlock(Chapter(180000, ""))));
+    EXPECT_EQ(Mpeg2PsResult::Ok, h.Parse(HeadedBlock(Chapter(90000, "Opening"))));
+    EXPECT_EQ(Mpeg2PsResult::Ok, h.Parse(HeadedBlock(Chapter(180000, ""))));
     ASSERT_EQ(2u, h.chapters.size());
     EXPECT_EQ(90000u, h.chapters[0].time);
     EXPECT_EQ("Opening", h.chapters[0].title);
@@ -43,7 +43,7 @@ TEST(Mpeg2PsMetadataBlockReader, ChaptersAndThumbnailsAreTakenFromTheirBlocks) {
 
     std::vector<uint8_t> thumbnail;
     ASSERT_TRUE(Mpeg2PsMetadataBlocks::WriteThumbnail(1, {0xFF, 0xD8, 0xFF}, thumbnail));
-    EXPECT_EQ(Reader::ResultOk, h.Parse(HeadedBlock(thumbnail)));
+    EXPECT_EQ(Mpeg2PsResult::Ok, h.Parse(HeadedBlock(thumbnail)));
     ASSERT_EQ(1u, h.thumbnails.size());
     EXPECT_EQ(1u, h.thumbnails[0].first);
     EXPECT_EQ(std::vector<uint8_t>({0xFF, 0xD8, 0xFF}), h.thumbnails[0].second);
@@ -53,7 +53,7 @@ TEST(Mpeg2PsMetadataBlockReader, ChaptersAndThumbnailsAreTakenFromTheirBlocks) {
     other.SetUInt32(TagChapterTime, 1);
     std::vector<uint8_t> bytes;
     ASSERT_TRUE(other.Write(bytes));
-    EXPECT_EQ(Reader::ResultOk, h.Parse(HeadedBlock(bytes)));
+    EXPECT_EQ(Mpeg2PsResult::Ok, h.Parse(HeadedBlock(bytes)));
     EXPECT_EQ(2u, h.chapters.size());
 }
 
@@ -101,7 +101,7 @@ TEST(Mpeg2PsMetadataBlockReader, MissingOrMistypedTagsAreRefused) {
         std::vector<uint8_t> bytes;
         ASSERT_TRUE(block.Write(bytes));
         Harness h;
-        EXPECT_EQ(Reader::ResultBadTags, h.Parse(HeadedBlock(bytes)));
+        EXPECT_EQ(Mpeg2PsResult::BadTags, h.Parse(HeadedBlock(bytes)));
         EXPECT_TRUE(h.chapters.empty());
         EXPECT_TRUE(h.thumbnails.empty());
     }
@@ -114,7 +114,7 @@ TEST(Mpeg2PsMetadataBlockReader, ATableHandsEachBlockOnInOrder) {
     for (bool viaHandler : {false, true}) {
         SCOPED_TRACE(viaHandler ? "through the handler" : "on its own");
         Harness h;
-        EXPECT_EQ(Reader::ResultOk, h.Parse(HeadedBlock(table), viaHandler));
+        EXPECT_EQ(Mpeg2PsResult::Ok, h.Parse(HeadedBlock(table), viaHandler));
         ASSERT_EQ(2u, h.chapters.size());
         EXPECT_EQ("A", h.chapters[0].title);
         EXPECT_EQ("B", h.chapters[1].title);
@@ -123,7 +123,7 @@ TEST(Mpeg2PsMetadataBlockReader, ATableHandsEachBlockOnInOrder) {
             EXPECT_EQ(std::vector<uint32_t>({3, 4, 3}), h.nestedKinds);
         }
         // A second table, once chapters are known, is ignored.
-        EXPECT_EQ(Reader::ResultOk, h.Parse(HeadedBlock(Table({Chapter(5, "C")})), viaHandler));
+        EXPECT_EQ(Mpeg2PsResult::Ok, h.Parse(HeadedBlock(Table({Chapter(5, "C")})), viaHandler));
         EXPECT_EQ(2u, h.chapters.size());
     }
 }
@@ -139,7 +139,7 @@ TEST(Mpeg2PsMetadataBlockReader, ATruncatedTableKeepsTheChaptersBeforeTheGap) {
     std::vector<uint8_t> bytes;
     ASSERT_TRUE(block.Write(bytes));
     Harness h;
-    EXPECT_EQ(Reader::ResultBadTags, h.Parse(HeadedBlock(bytes)));
+    EXPECT_EQ(Mpeg2PsResult::BadTags, h.Parse(HeadedBlock(bytes)));
     EXPECT_EQ(2u, h.chapters.size());
 
     // A nested block cut short.
@@ -149,7 +149,7 @@ TEST(Mpeg2PsMetadataBlockReader, ATruncatedTableKeepsTheChaptersBeforeTheGap) {
     bytes.clear();
     ASSERT_TRUE(block.Write(bytes));
     Harness cut;
-    EXPECT_EQ(Reader::ResultBadTags, cut.Parse(HeadedBlock(bytes)));
+    EXPECT_EQ(Mpeg2PsResult::BadTags, cut.Parse(HeadedBlock(bytes)));
     EXPECT_EQ(1u, cut.chapters.size());
 
     // An empty table is fine.
@@ -157,7 +157,7 @@ TEST(Mpeg2PsMetadataBlockReader, ATruncatedTableKeepsTheChaptersBeforeTheGap) {
     bytes.clear();
     ASSERT_TRUE(block.Write(bytes));
     Harness empty;
-    EXPECT_EQ(Reader::ResultOk, empty.Parse(HeadedBlock(bytes)));
+    EXPECT_EQ(Mpeg2PsResult::Ok, empty.Parse(HeadedBlock(bytes)));
 }
 
 TEST(Mpeg2PsMetadataBlockReader, TheHandlersResultEndsTheTable) {
@@ -165,13 +165,13 @@ TEST(Mpeg2PsMetadataBlockReader, TheHandlersResultEndsTheTable) {
     Reader reader;
     std::vector<Reader::Chapter> chapters;
     int calls = 0;
-    const Reader::Result result =
-        reader.ParseMetadataBlock(HeadedBlock(table), chapters, Reader::ThumbnailHandler(),
-                                  [&calls](const Mpeg2PsMetadata&) -> Reader::Result {
-                                      ++calls;
-                                      return 0x2A;
-                                  });
-    EXPECT_EQ(0x2Au, result);
+    const Mpeg2PsResult result = reader.ParseMetadataBlock(
+        HeadedBlock(table), chapters, Reader::ThumbnailHandler(),
+        [&calls](const Mpeg2PsMetadata&) -> Mpeg2PsResult {
+            ++calls;
+            return static_cast<Mpeg2PsResult>(0x2A);  // the handler's own code
+        });
+    EXPECT_EQ(0x2Au, Mpeg2PsResultNumber(result));
     EXPECT_EQ(1, calls);
 }
 
@@ -184,15 +184,15 @@ TEST(Mpeg2PsMetadataBlockReader, TablesNestedTooDeepAreRefused) {
     };
     for (bool viaHandler : {false, true}) {
         Harness shallow;
-        EXPECT_EQ(Reader::ResultOk,
+        EXPECT_EQ(Mpeg2PsResult::Ok,
                   shallow.Parse(HeadedBlock(nestedTables(Reader::kMaxTableDepth)), viaHandler));
         EXPECT_EQ(1u, shallow.chapters.size());
 
         Harness deep;
-        EXPECT_EQ(Reader::ResultBadTags, deep.Parse(HeadedBlock(nestedTables(200)), viaHandler));
+        EXPECT_EQ(Mpeg2PsResult::BadTags, deep.Parse(HeadedBlock(nestedTables(200)), viaHandler));
         EXPECT_TRUE(deep.chapters.empty());
         // The depth count is back to zero afterwards.
-        EXPECT_EQ(Reader::ResultOk, deep.Parse(HeadedBlock(nestedTables(2)), viaHandler));
+        EXPECT_EQ(Mpeg2PsResult::Ok, deep.Parse(HeadedBlock(nestedTables(2)), viaHandler));
         EXPECT_EQ(1u, deep.chapters.size());
     }
 }

@@ -98,7 +98,7 @@ std::vector<uint8_t> ChapterBytes(const Reader::Chapter& chapter) {
 
 TEST(Mpeg2PsMetadataBlocksTest, GoldenChapterReadsAndWritesBack) {
     Harness back;
-    ASSERT_EQ(Reader::ResultOk, back.Parse(HeadedBlock(kChapterTwo)));
+    ASSERT_EQ(Mpeg2PsResult::Ok, back.Parse(HeadedBlock(kChapterTwo)));
     ASSERT_EQ(1u, back.chapters.size());
     EXPECT_EQ("Two", back.chapters[0].title);
     EXPECT_EQ(450000u, back.chapters[0].time);
@@ -118,7 +118,7 @@ TEST(Mpeg2PsMetadataBlocksTest, GoldenThumbnailReadsAndWritesBack) {
         0x00, 0x00, 0x00, 0x07,              //   7
     };
     Harness back;
-    ASSERT_EQ(Reader::ResultOk, back.Parse(HeadedBlock(golden)));
+    ASSERT_EQ(Mpeg2PsResult::Ok, back.Parse(HeadedBlock(golden)));
     EXPECT_TRUE(back.chapters.empty());
     ASSERT_EQ(1u, back.thumbnails.size());
     EXPECT_EQ(7u, back.thumbnails[0].first);
@@ -157,7 +157,7 @@ TEST(Mpeg2PsMetadataBlocksTest, GoldenTableReadsAndWritesBack) {
         0x00, 0x00, 0x00, 0x80,                          //     128
     };
     Harness back;
-    ASSERT_EQ(Reader::ResultOk, back.Parse(HeadedBlock(golden)));
+    ASSERT_EQ(Mpeg2PsResult::Ok, back.Parse(HeadedBlock(golden)));
     ASSERT_EQ(2u, back.chapters.size());
     EXPECT_EQ(0u, back.chapters[0].time);
     EXPECT_EQ("", back.chapters[0].title);

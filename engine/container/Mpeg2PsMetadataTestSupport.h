@@ -49,7 +49,7 @@ struct BlockReaderHarness {
     std::vector<std::pair<uint32_t, std::vector<uint8_t>>> thumbnails;
     std::vector<uint32_t> nestedKinds;
 
-    Reader::Result Parse(const Mpeg2PsMetadata& block, bool viaHandler = false) {
+    Mpeg2PsResult Parse(const Mpeg2PsMetadata& block, bool viaHandler = false) {
         Reader::BlockHandler nested;
         if (viaHandler) {
             // As the parser does: each nested block goes through its own (virtual) handler.

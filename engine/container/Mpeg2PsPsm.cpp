@@ -75,7 +75,7 @@ bool FindInObjectDescriptor(ByteReader& od, uint8_t esId, const uint8_t*& es, ui
 
 Mpeg2PsPsm::Mpeg2PsPsm() : currentNextIndicator_(1), version_(0) {}
 
-Mpeg2PsPsm::Result Mpeg2PsPsm::Read(const uint8_t* payload, uint32_t size) {
+Mpeg2PsResult Mpeg2PsPsm::Read(const uint8_t* payload, uint32_t size) {
     ByteReader reader(payload, size);
     const uint8_t flags = reader.U8();  // current_next_indicator, reserved, version
     reader.Skip(1);                     // reserved, marker_bit
@@ -85,7 +85,7 @@ Mpeg2PsPsm::Result Mpeg2PsPsm::Read(const uint8_t* payload, uint32_t size) {
     ByteReader map = reader.Sub(mapLength);
     reader.Skip(4);  // CRC_32
     if (reader.Failed()) {
-        return ResultBadStreamMap;
+        return Mpeg2PsResult::BadStreamMap;
     }
 
     std::vector<EsMapEntry> entries;
@@ -98,7 +98,7 @@ Mpeg2PsPsm::Result Mpeg2PsPsm::Read(const uint8_t* payload, uint32_t size) {
         const uint16_t descriptorLength = map.U16();
         const uint8_t* descriptors = map.Bytes(descriptorLength);
         if (map.Failed()) {
-            return ResultBadStreamMap;
+            return Mpeg2PsResult::BadStreamMap;
         }
         entry.descriptors.assign(descriptors, descriptors + descriptorLength);
         entries.push_back(std::move(entry));
@@ -108,7 +108,7 @@ Mpeg2PsPsm::Result Mpeg2PsPsm::Read(const uint8_t* payload, uint32_t size) {
     version_ = flags & 0x1F;
     programStreamInfo_.assign(info, info + infoLength);
     elementaryStreams_ = std::move(entries);
-    return ResultOk;
+    return Mpeg2PsResult::Ok;
 }
 
 void Mpeg2PsPsm::AddProgramStreamInfo(const uint8_t* bytes, uint16_t length) {

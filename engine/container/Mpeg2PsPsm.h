@@ -4,6 +4,8 @@
 #include <cstdint>
 #include <vector>
 
+#include "engine/container/Mpeg2PsResult.h"
+
 namespace SarvelonMediaKit {
 
 // A program stream map (ISO/IEC 13818-1, 2.5.4): read from the payload of a map packet, written
@@ -11,12 +13,6 @@ namespace SarvelonMediaKit {
 // descriptors that program_stream_info or a track may carry.
 class Mpeg2PsPsm {
 public:
-    typedef uint32_t Result;
-    enum : Result {
-        ResultOk = 0,
-        ResultBadStreamMap = 2,  // the map does not fit its bytes
-    };
-
     // One entry of the elementary-stream map.
     struct EsMapEntry {
         uint8_t elementary_stream_id = 0;
@@ -26,11 +22,11 @@ public:
 
     Mpeg2PsPsm();
 
-    // Reads the bytes after PES_packet_length of a map packet: ResultOk, or ResultBadStreamMap
-    // when program_stream_info, the elementary-stream map with every entry and its descriptors,
-    // and the four CRC_32 bytes after it do not all lie inside them; the map is then left as
-    // it was. The CRC is not checked; bytes after it are ignored.
-    Result Read(const uint8_t* payload, uint32_t size);
+    // Reads the bytes after PES_packet_length of a map packet: Mpeg2PsResult::Ok, or
+    // Mpeg2PsResult::BadStreamMap when program_stream_info, the elementary-stream map with every
+    // entry and its descriptors, and the four CRC_32 bytes after it do not all lie inside them; the
+    // map is then left as it was. The CRC is not checked; bytes after it are ignored.
+    Mpeg2PsResult Read(const uint8_t* payload, uint32_t size);
 
     void SetCurrentNextIndicator(bool current) { currentNextIndicator_ = current ? 1 : 0; }
     void SetVersion(uint8_t version) { version_ = version; }

@@ -120,8 +120,7 @@ std::vector<uint8_t> PayloadOf(const std::vector<uint8_t>& packet) {
 TEST(Mpeg2PsPsmTest, ReadThenWriteGivesTheSameBytes) {
     const std::vector<uint8_t> payload = PayloadOf(kTitleMap);
     Mpeg2PsPsm psm;
-    ASSERT_EQ(Mpeg2PsPsm::ResultOk,
-              psm.Read(payload.data(), static_cast<uint32_t>(payload.size())));
+    ASSERT_EQ(Mpeg2PsResult::Ok, psm.Read(payload.data(), static_cast<uint32_t>(payload.size())));
     EXPECT_TRUE(psm.GetCurrentNextIndicator());
     EXPECT_EQ(5, psm.GetVersion());
     EXPECT_EQ(std::vector<uint8_t>(kTitleMap.begin() + 10, kTitleMap.begin() + 50),
@@ -142,7 +141,7 @@ TEST(Mpeg2PsPsmTest, ReadThenWriteGivesTheSameBytes) {
     const std::vector<uint8_t> bare = Written(empty);
     Mpeg2PsPsm again;
     again.AddEsInfo(0xE0, 0x1B);  // replaced by what is read
-    ASSERT_EQ(Mpeg2PsPsm::ResultOk,
+    ASSERT_EQ(Mpeg2PsResult::Ok,
               again.Read(bare.data() + 6, static_cast<uint32_t>(bare.size() - 6)));
     EXPECT_FALSE(again.GetCurrentNextIndicator());
     EXPECT_TRUE(again.GetEsMap().empty());
@@ -158,35 +157,33 @@ TEST(Mpeg2PsPsmTest, ReadRefusesEveryCutAndLeavesTheMapAsItWas) {
     for (uint32_t n = 0; n < payload.size(); ++n) {
         Mpeg2PsPsm psm;
         psm.AddEsInfo(0xE1, 0x1B);
-        EXPECT_EQ(Mpeg2PsPsm::ResultBadStreamMap, psm.Read(payload.data(), n)) << n;
+        EXPECT_EQ(Mpeg2PsResult::BadStreamMap, psm.Read(payload.data(), n)) << n;
         EXPECT_EQ(beforeBytes, Written(psm)) << n;
     }
     // Bytes after the CRC are not the map's.
     std::vector<uint8_t> longer = payload;
     longer.push_back(0x47);
     Mpeg2PsPsm psm;
-    EXPECT_EQ(Mpeg2PsPsm::ResultOk, psm.Read(longer.data(), static_cast<uint32_t>(longer.size())));
+    EXPECT_EQ(Mpeg2PsResult::Ok, psm.Read(longer.data(), static_cast<uint32_t>(longer.size())));
     EXPECT_EQ(kTitleMap, Written(psm));
 
     // An entry whose descriptors run past the elementary-stream map is refused, although the
     // bytes are there: elementary_stream_info_length 6 -> 7.
     std::vector<uint8_t> overlong = payload;
     overlong[50 - 6 + 2 + 4 + 3] = 0x07;
-    EXPECT_EQ(Mpeg2PsPsm::ResultBadStreamMap,
+    EXPECT_EQ(Mpeg2PsResult::BadStreamMap,
               psm.Read(overlong.data(), static_cast<uint32_t>(overlong.size())));
     // An elementary-stream map length that ends inside an entry: 14 -> 12.
     std::vector<uint8_t> cut = payload;
     cut[50 - 6 + 1] = 0x0C;
-    EXPECT_EQ(Mpeg2PsPsm::ResultBadStreamMap,
-              psm.Read(cut.data(), static_cast<uint32_t>(cut.size())));
+    EXPECT_EQ(Mpeg2PsResult::BadStreamMap, psm.Read(cut.data(), static_cast<uint32_t>(cut.size())));
     EXPECT_EQ(kTitleMap, Written(psm));
 }
 
 TEST(Mpeg2PsPsmTest, FindsTheEsDescriptorAndItsDecoderSpecificInfo) {
     const std::vector<uint8_t> payload = PayloadOf(kTitleMap);
     Mpeg2PsPsm psm;
-    ASSERT_EQ(Mpeg2PsPsm::ResultOk,
-              psm.Read(payload.data(), static_cast<uint32_t>(payload.size())));
+    ASSERT_EQ(Mpeg2PsResult::Ok, psm.Read(payload.data(), static_cast<uint32_t>(payload.size())));
     const uint8_t* es = nullptr;
     uint32_t size = 0;
     ASSERT_TRUE(psm.FindEsDescriptor(0xC0, es, size));
@@ -216,7 +213,7 @@ TEST(Mpeg2PsPsmTest, FindsTheEsDescriptorAndItsDecoderSpecificInfo) {
     withUrl[9] += 4;   // program_stream_info_length
     withUrl[5] += 4;   // program_stream_map_length
     Mpeg2PsPsm urlMap;
-    ASSERT_EQ(Mpeg2PsPsm::ResultOk,
+    ASSERT_EQ(Mpeg2PsResult::Ok,
               urlMap.Read(withUrl.data() + 6, static_cast<uint32_t>(withUrl.size() - 6)));
     ASSERT_TRUE(urlMap.FindEsDescriptor(0xC0, es, size));
     EXPECT_EQ(expected, std::vector<uint8_t>(es, es + size));

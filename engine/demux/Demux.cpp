@@ -4,6 +4,7 @@
 
 #include "SVLibrary/Output/DebugPrint.h"
 #include "SVLibrary/TypedValue/SVDictionary.h"
+#include "engine/codecs/MediaTiming.h"
 #include "engine/core/Session.h"
 #include "engine/core/MemoryTracker.h"
 #include "engine/samples/SampleConsumer.h"
@@ -15,6 +16,7 @@ namespace {
 
 const char kVideoTimeBuffered[] = "StatsKey_VideoTimeBuffered";
 const char kAudioTimeBuffered[] = "StatsKey_AudioTimeBuffered";
+const char kSamplesDropped[] = "StatsKey_SamplesDropped";
 
 }  // namespace
 
@@ -148,6 +150,16 @@ void Demux::DoSetPosition(BytePosition position, StackId stackId) {
 }
 
 void Demux::DoGetStatistics(SV::SVDictionary& statistics) {
+    if (statistics.GetValue(kSamplesDropped) != nullptr) {
+        // Added to what the chain's other demultiplexers (a side branch's) counted before.
+        uint64_t dropped = 0;
+        statistics.GetUnsignedLong(kSamplesDropped, dropped);
+        for (SampleStreamMap::iterator it = sampleStreams_.begin(); it != sampleStreams_.end();
+             ++it) {
+            dropped += it->second->GetDroppedSamples();
+        }
+        statistics.SetValue(kSamplesDropped, SV::SVTypedValue(dropped));
+    }
     const char* key = nullptr;
     uint32_t type = 0;
     if (GetStackId() == StackIdMain) {
@@ -165,8 +177,8 @@ void Demux::DoGetStatistics(SV::SVDictionary& statistics) {
     for (SampleStreamMap::iterator it = sampleStreams_.begin(); it != sampleStreams_.end(); ++it) {
         const boost::shared_ptr<SampleStream>& stream = it->second;
         if (stream->GetType() == type && stream->IsConnected()) {
-            const float seconds =
-                static_cast<float>(stream->GetBufferedDuration().Get()) / 1000000.0f;
+            const float seconds = static_cast<float>(stream->GetBufferedDuration().Get()) /
+                                  static_cast<float>(kMicrosecondsPerSecond);
             statistics.SetValue(key, SV::SVTypedValue(seconds));
             return;
         }

@@ -56,6 +56,8 @@ public:
     void DoSetPosition(BytePosition position, StackId stackId) override;
     // "StatsKey_VideoTimeBuffered" (stack 1) or "StatsKey_AudioTimeBuffered" (stack 2), when
     // asked for: the time spanned by the first connected stream of that kind, in seconds.
+    // "StatsKey_SamplesDropped" (any stack), when asked for: the samples its streams' filters
+    // threw away as unusable, added to the value there (an unsigned 64-bit count).
     void DoGetStatistics(SV::SVDictionary& statistics) override;
     bool IsDemux() const override;
 

@@ -12,6 +12,7 @@
 #include "engine/demux/Mpeg2PsDemux.h"
 #include "tests/support/Mpeg2PsDemuxTestSupport.h"
 #include "engine/container/TrackInfoKeys.h"
+#include "engine/samples/AdtsParserSampleFilter.h"
 #include "engine/samples/SampleFormat.h"
 #include "tests/support/ChainBuilder.h"
 
@@ -158,6 +159,40 @@ TEST(Demux, TimeBufferedPerStack) {
     }
 }
 
+TEST(Demux, SamplesTheFiltersDropAreCountedInTheStatistics) {
+    const char kKey[] = "StatsKey_SamplesDropped";
+    BaseChain chain(StackIdAudioBranch);
+    boost::shared_ptr<SampleStream> audio = chain.AddStream(0xC0, SampleMediaTypeAudio);
+    audio->AddFilter(boost::make_shared<AdtsParserSampleFilter>(audio, SampleFormatAacAdts,
+                                                                SampleFormatAacAdts));
+    boost::shared_ptr<SampleStream> video = chain.AddStream(0xE0, SampleMediaTypeVideo);
+    // Four payload bytes are shorter than an ADTS header: each audio sample is thrown away.
+    for (uint64_t time : {0, 23000, 46000}) {
+        BaseChain::Push(audio, time);
+    }
+    BaseChain::Push(video, 0);
+    EXPECT_TRUE(audio->IsEmpty());
+    EXPECT_FALSE(video->IsEmpty());
+
+    SV::SVDictionary notAsked;
+    chain.demux->GetStatistics(notAsked);
+    EXPECT_EQ(nullptr, notAsked.GetValue(kKey)) << "only the values asked for are filled in";
+
+    SV::SVDictionary asked;
+    asked.SetValue(kKey, SV::SVTypedValue(uint64_t(0)));
+    chain.demux->GetStatistics(asked);
+    uint64_t dropped = 0;
+    ASSERT_TRUE(asked.GetUnsignedLong(kKey, dropped));
+    EXPECT_EQ(3u, dropped);
+
+    // The chain's other demultiplexer counted 4 before: the counts add up.
+    SV::SVDictionary summed;
+    summed.SetValue(kKey, SV::SVTypedValue(uint64_t(4)));
+    chain.demux->GetStatistics(summed);
+    ASSERT_TRUE(summed.GetUnsignedLong(kKey, dropped));
+    EXPECT_EQ(7u, dropped);
+}
+
 // ---- Mpeg2PsDemux without data: tracks set by hand ----
 
 boost::shared_ptr<MediaTrack> MakeTrack(bool video, bool audio, bool text, uint32_t videoRate) {
@@ -292,7 +327,7 @@ TEST(Mpeg2PsDemuxControl, TracksOfVersionThreeOrMoreAreRejectedAndUseNoId) {
         if (version >= 0) {
             track->GetInfo().SetValue(TrackInfoKey_Version, SV::SVTypedValue(uint32_t(version)));
         }
-        EXPECT_EQ(0u, demux->OnNewTrack(track));
+        EXPECT_EQ(Mpeg2PsResult::Ok, demux->OnNewTrack(track));
     }
     ASSERT_EQ(3u, demux->GetTracks().size());
     uint32_t id = 1;

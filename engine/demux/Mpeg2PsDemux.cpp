@@ -44,7 +44,7 @@ Mpeg2PsDemux::OutOfBandParser::OutOfBandParser(ErrorInfoSource& errors, ChapterI
     : errors_(errors), chapters_(chapters), parser_(*this, false) {}
 
 bool Mpeg2PsDemux::OutOfBandParser::ParseData(const MemoryChunk& chunk) {
-    if (parser_.Parse(chunk, false) == Mpeg2PsParser::ResultOk) {
+    if (parser_.Parse(chunk, false) == Mpeg2PsResult::Ok) {
         return true;
     }
     errors_.PublishError(SVStatusParserError, "Error parsing thumbnails");
@@ -399,7 +399,8 @@ void Mpeg2PsDemux::DoGetStatistics(SV::SVDictionary& statistics) {
     }
     if (timeKey && statistics.GetValue(timeKey) != nullptr) {
         const float value = statistics.GetFloatOrDefault(timeKey, 0.0f) +
-                            static_cast<float>(GetTimeBufferedAhead().Get()) / 1000000.0f;
+                            static_cast<float>(GetTimeBufferedAhead().Get()) /
+                                static_cast<float>(kMicrosecondsPerSecond);
         statistics.SetValue(timeKey, SV::SVTypedValue(value));
     }
     if (!currentTrack_) {
@@ -431,7 +432,9 @@ void Mpeg2PsDemux::DoGetStatistics(SV::SVDictionary& statistics) {
 // ---------------------------------------------------------------------------------------------
 // Demux
 
-uint32_t Mpeg2PsDemux::DoFlushPendingSample() { return parser_->FlushPendingSample(); }
+uint32_t Mpeg2PsDemux::DoFlushPendingSample() {
+    return Mpeg2PsResultNumber(parser_->FlushPendingSample());
+}
 
 MediaTime Mpeg2PsDemux::GetDuration() {
     const boost::shared_ptr<MediaTrack> selected = parser_->GetSelectedTrack();
@@ -493,25 +496,26 @@ void Mpeg2PsDemux::DoAddInTask(const MemoryChunk& chunk) {
     if (endOfMedia_) {
         return;
     }
-    const Result result = parser_->Parse(chunk, false);
+    const Mpeg2PsResult result = parser_->Parse(chunk, false);
     switch (result) {
-        case Mpeg2PsParser::ResultOk: break;
-        case Mpeg2PsParser::ResultNoPackFirst:
+        case Mpeg2PsResult::Ok: break;
+        case Mpeg2PsResult::NoPackFirst:
             Trace("Invalid Data", TraceMode::AppendToLast);
             PublishError(SVStatusInvalidDataFormat, "Invalid data format");
             break;
-        case Mpeg2PsIndexEntryReader::ResultUnknownVersion:
+        case Mpeg2PsResult::UnknownVersion:
             Trace("Invalid Index", TraceMode::AppendToLast);
             PublishError(SVStatusInvalidDataVersion, "Invalid data version");
             break;
-        case Mpeg2PsParser::ResultProgramEnd:
+        case Mpeg2PsResult::ProgramEnd:
             Trace("EndOfMedia", TraceMode::AppendToLast);
             Add(MemoryChunk(boost::make_shared<MemoryMarkerEndOfStream>()));
             endOfMedia_ = true;
             break;
         default:
             Trace("Unknown Error", TraceMode::AppendToLast);
-            PublishError(SVStatusParserError, "Mpeg2PsParser error " + std::to_string(result));
+            PublishError(SVStatusParserError,
+                         "Mpeg2PsParser error " + std::to_string(Mpeg2PsResultNumber(result)));
             break;
     }
 }
@@ -526,27 +530,27 @@ uint32_t Mpeg2PsDemux::ResetParsing() {
 // ---------------------------------------------------------------------------------------------
 // Tracks
 
-Mpeg2PsDemux::Result Mpeg2PsDemux::OnNewTrack(const boost::shared_ptr<MediaTrack>& track) {
+Mpeg2PsResult Mpeg2PsDemux::OnNewTrack(const boost::shared_ptr<MediaTrack>& track) {
     if (metadataComplete_ || tracksInstalled_ || !track) {
-        return Mpeg2PsParser::ResultOk;
+        return Mpeg2PsResult::Ok;
     }
     const uint32_t version = track->GetInfo().GetUnsignedIntOrDefault(TrackInfoKey_Version, 0);
     if (version > 2 || !MediaTrackFilter::Instance().Accept(track)) {
         DebugPrint("Track rejected by filter\n");
-        return Mpeg2PsParser::ResultOk;
+        return Mpeg2PsResult::Ok;
     }
     track->SetSource(sourceName_);
     const TrackId id(static_cast<uint32_t>(tracks_.size() + 1));
     track->SetId(id);
     tracks_[id] = track;
-    return Mpeg2PsParser::ResultOk;
+    return Mpeg2PsResult::Ok;
 }
 
-Mpeg2PsDemux::Result Mpeg2PsDemux::MetadataComplete() {
+Mpeg2PsResult Mpeg2PsDemux::MetadataComplete() {
     if (!metadataComplete_ && !tracksInstalled_) {
         PublishMetadata();
     }
-    return Mpeg2PsParser::ResultOk;
+    return Mpeg2PsResult::Ok;
 }
 
 void Mpeg2PsDemux::PublishMetadata() {
@@ -665,27 +669,27 @@ void Mpeg2PsDemux::OnStreamMap(const Mpeg2PsPsm& map) {
     }
 }
 
-Mpeg2PsDemux::Result Mpeg2PsDemux::OnOutputChunk(const MemoryChunk& chunk) {
+Mpeg2PsResult Mpeg2PsDemux::OnOutputChunk(const MemoryChunk& chunk) {
     // Into the preload cache while there is one: what is read during the preload is handed on
     // only when the chain is pulled, and stays here should a multiplexer still join the chain
     // (see ReparseHeldBytes). Without a cache it goes straight on.
     Component::DoAdd(chunk);
-    return Mpeg2PsParser::ResultOk;
+    return Mpeg2PsResult::Ok;
 }
 
-Mpeg2PsDemux::Result Mpeg2PsDemux::OnSample(const Sample& sample) {
+Mpeg2PsResult Mpeg2PsDemux::OnSample(const Sample& sample) {
     const StreamReference reference = sample.GetStreamRef();
     if (reference.Get() == kInvalidStreamReference) {
-        return Mpeg2PsParser::ResultOk;
+        return Mpeg2PsResult::Ok;
     }
     if (boost::shared_ptr<SampleStream> stream = FindSampleStream(reference)) {
         Sample copy(sample);
         stream->PushSample(copy);
     }
-    return Mpeg2PsParser::ResultOk;
+    return Mpeg2PsResult::Ok;
 }
 
-Sample Mpeg2PsDemux::CreateSample(uint8_t streamId, uint32_t payloadLength, uint32_t type) {
+Sample Mpeg2PsDemux::CreateSample(uint8_t streamId, uint32_t payloadLength, SampleMediaType type) {
     if (boost::shared_ptr<SampleStream> stream = FindSampleStream(StreamReference(streamId))) {
         // The payload chunk is left uncleared: whoever asks for it (the parser, the trick-play
         // writer) copies over every one of its bytes, and a sample whose packet ends before it
@@ -707,7 +711,7 @@ void Mpeg2PsDemux::OnDataSkipped(uint64_t position, uint64_t count) {
                    positionKnown_ ? skipped + " at byte " + std::to_string(position) : skipped);
 }
 
-void Mpeg2PsDemux::OnTimestamp(uint32_t kind, uint32_t timestamp, uint32_t scrBase) {
+void Mpeg2PsDemux::OnTimestamp(SampleMediaType kind, uint32_t timestamp, uint32_t scrBase) {
     PublishTimestamp(kind, MediaTime(TicksToMicrosecondsTruncated(timestamp)),
                      MediaTime(TicksToMicrosecondsTruncated(scrBase)));
 }

@@ -45,7 +45,6 @@ class Mpeg2PsDemux : public Demux,
                      public Mpeg2PsParserListener {
 public:
     typedef StreamInfoMonitor::TrackMap TrackMap;
-    typedef Mpeg2PsParser::Result Result;
 
     // Reads the thumbnail blocks of an out-of-band range and publishes each thumbnail.
     // Its events go out through the demultiplexer's own sources, so they reach the monitors
@@ -136,16 +135,16 @@ protected:
     // Takes the track when the track filter accepts it, unless the tracks are known already
     // (read before, or installed from outside): a stream index read again by a new parser is
     // not taken.
-    Result OnNewTrack(const boost::shared_ptr<MediaTrack>& track) override;
+    Mpeg2PsResult OnNewTrack(const boost::shared_ptr<MediaTrack>& track) override;
     // Publishes the tracks once, unless they are known already.
-    Result MetadataComplete() override;
+    Mpeg2PsResult MetadataComplete() override;
     // In demultiplexing mode, a stream for each elementary stream of the map.
     void OnStreamMap(const Mpeg2PsPsm& map) override;
-    Result OnOutputChunk(const MemoryChunk& chunk) override;
-    Result OnSample(const Sample& sample) override;
+    Mpeg2PsResult OnOutputChunk(const MemoryChunk& chunk) override;
+    Mpeg2PsResult OnSample(const Sample& sample) override;
     // A sample of the stream's own when there is one.
-    Sample CreateSample(uint8_t streamId, uint32_t payloadLength, uint32_t type) override;
-    void OnTimestamp(uint32_t kind, uint32_t timestamp, uint32_t scrBase) override;
+    Sample CreateSample(uint8_t streamId, uint32_t payloadLength, SampleMediaType type) override;
+    void OnTimestamp(SampleMediaType kind, uint32_t timestamp, uint32_t scrBase) override;
     // A warning (1003) naming the bytes skipped and where they lie in the title.
     void OnDataSkipped(uint64_t position, uint64_t count) override;
 

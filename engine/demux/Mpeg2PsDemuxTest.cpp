@@ -56,9 +56,9 @@ public:
     std::map<uint32_t, StreamRecord> streams;
 
 protected:
-    Result OnSample(const Sample& sample) override {
+    Mpeg2PsResult OnSample(const Sample& sample) override {
         streams[sample.GetStreamRef().Get()].Add(sample);
-        return ResultOk;
+        return Mpeg2PsResult::Ok;
     }
 };
 
@@ -68,9 +68,9 @@ std::map<uint32_t, StreamRecord> ParseAlone(const std::vector<uint8_t>& bytes) {
         const uint32_t n = static_cast<uint32_t>(std::min<size_t>(65536, bytes.size() - at));
         MemoryChunk chunk(n, 0, 0);
         std::memcpy(chunk.Data(0), bytes.data() + at, n);
-        const Mpeg2PsParser::Result result = parser.Parse(chunk, false);
-        if (result == Mpeg2PsParser::ResultProgramEnd) break;
-        EXPECT_EQ(0u, result);
+        const Mpeg2PsResult result = parser.Parse(chunk, false);
+        if (result == Mpeg2PsResult::ProgramEnd) break;
+        EXPECT_EQ(Mpeg2PsResult::Ok, result);
     }
     parser.AddPesPayloadToSample();
     return parser.streams;

@@ -45,9 +45,9 @@ void Mpeg2PsHeaderSectionReader::HeaderPacketStarts(bool isMetadata, uint32_t st
     }
 }
 
-Mpeg2PsHeaderSectionReader::Result Mpeg2PsHeaderSectionReader::MediaPacketStarts(uint32_t start) {
+Mpeg2PsResult Mpeg2PsHeaderSectionReader::MediaPacketStarts(uint32_t start) {
     if (indexComplete_) {
-        return ResultOk;
+        return Mpeg2PsResult::Ok;
     }
     if (pack0Map_) {
         pack0Map_->firstMediaPes = start;
@@ -55,56 +55,55 @@ Mpeg2PsHeaderSectionReader::Result Mpeg2PsHeaderSectionReader::MediaPacketStarts
     return Complete();
 }
 
-Mpeg2PsHeaderSectionReader::Result Mpeg2PsHeaderSectionReader::Complete() {
+Mpeg2PsResult Mpeg2PsHeaderSectionReader::Complete() {
     if (hash_) {
         digest_.assign(SV::kSha256DigestLength, 0);
         const int ok = SV::Sha256Final(digest_.data(), hash_.get());
         hash_.reset();
         if (ok != 1) {
             digest_.clear();
-            return ResultHashFailed;
+            return Mpeg2PsResult::DigestFailed;
         }
     }
     indexComplete_ = true;
     return listener_.MetadataComplete();
 }
 
-Mpeg2PsHeaderSectionReader::Result Mpeg2PsHeaderSectionReader::AddIndexBytes(const uint8_t* bytes,
-                                                                             uint32_t n) {
+Mpeg2PsResult Mpeg2PsHeaderSectionReader::AddIndexBytes(const uint8_t* bytes, uint32_t n) {
     if (indexComplete_) {
-        return ResultOk;  // after the header section the payload is dropped
+        return Mpeg2PsResult::Ok;  // after the header section the payload is dropped
     }
     if (indexBuffer_.size() + n > kCollectorLimit) {
         indexBuffer_.clear();
-        return ResultEntryTooLarge;
+        return Mpeg2PsResult::SeekTableNotStored;
     }
     indexBuffer_.insert(indexBuffer_.end(), bytes, bytes + n);
     if (!indexMagicSeen_ && indexBuffer_.size() >= 4 &&
         SV::ReadBigEndian32(indexBuffer_.data()) == Mpeg2PsFormat::kIndexMagic) {
         indexMagicSeen_ = true;
     }
-    return ResultOk;
+    return Mpeg2PsResult::Ok;
 }
 
-Mpeg2PsHeaderSectionReader::Result Mpeg2PsHeaderSectionReader::IndexPacketDone(
+Mpeg2PsResult Mpeg2PsHeaderSectionReader::IndexPacketDone(
     const std::vector<Mpeg2PsPsm::EsMapEntry>& esMap, uint32_t end) {
     if (indexBuffer_.empty()) {
-        return ResultOk;
+        return Mpeg2PsResult::Ok;
     }
     if (indexComplete_) {
         indexBuffer_.clear();
-        return ResultOk;
+        return Mpeg2PsResult::Ok;
     }
     boost::shared_ptr<MediaTrack> track;
-    Result result = Mpeg2PsIndexEntryReader::ParseIndexEntry(indexBuffer_, hash_.get(), esMap,
-                                                             longestDuration_, track);
-    if (result == ResultOk) {
+    Mpeg2PsResult result = Mpeg2PsIndexEntryReader::ParseIndexEntry(indexBuffer_, hash_.get(),
+                                                                    esMap, longestDuration_, track);
+    if (result == Mpeg2PsResult::Ok) {
         result = listener_.OnNewTrack(track);
     }
-    if (result == ResultEntryIncomplete) {
-        result = ResultOk;  // the entry continues in the next private stream 2 packet
+    if (result == Mpeg2PsResult::EntryIncomplete) {
+        result = Mpeg2PsResult::Ok;  // the entry continues in the next private stream 2 packet
     }
-    return result != ResultOk ? result : EndItem(end);
+    return result != Mpeg2PsResult::Ok ? result : EndItem(end);
 }
 
 void Mpeg2PsHeaderSectionReader::StartMetadataPacket(bool aligned) {
@@ -114,24 +113,23 @@ void Mpeg2PsHeaderSectionReader::StartMetadataPacket(bool aligned) {
     metadataDropRest_ = false;
 }
 
-Mpeg2PsHeaderSectionReader::Result Mpeg2PsHeaderSectionReader::AddMetadataBytes(
-    const uint8_t* bytes, uint32_t n) {
+Mpeg2PsResult Mpeg2PsHeaderSectionReader::AddMetadataBytes(const uint8_t* bytes, uint32_t n) {
     if (metadataDropRest_) {
-        return ResultOk;
+        return Mpeg2PsResult::Ok;
     }
     metadataCollector_.insert(metadataCollector_.end(), bytes, bytes + n);
     if (metadataCollector_.size() < 4) {
-        return ResultOk;
+        return Mpeg2PsResult::Ok;
     }
     const uint32_t length = SV::ReadBigEndian32(metadataCollector_.data());
     if (length > kCollectorLimit) {
         // A block this large is refused rather than gathered.
         metadataCollector_.clear();
         metadataDropRest_ = true;
-        return ResultBadMetadata;
+        return Mpeg2PsResult::BadTags;
     }
     if (length > metadataCollector_.size()) {
-        return ResultOk;  // more in the next 0xF1 packets
+        return Mpeg2PsResult::Ok;  // more in the next 0xF1 packets
     }
     Mpeg2PsMetadata block(1);
     size_t consumed = 0;
@@ -141,20 +139,17 @@ Mpeg2PsHeaderSectionReader::Result Mpeg2PsHeaderSectionReader::AddMetadataBytes(
     metadataCollector_.clear();
     metadataDropRest_ = true;
     if (!ok) {
-        return ResultBadMetadata;
+        return Mpeg2PsResult::BadTags;
     }
     // The reader's result is not acted on: a chapter table that fails leaves the chapters
     // read before it in place and parsing goes on.
     ReadMetadataBlock(block);
-    return ResultOk;
+    return Mpeg2PsResult::Ok;
 }
 
-Mpeg2PsHeaderSectionReader::Result Mpeg2PsHeaderSectionReader::MetadataPacketDone(uint32_t end) {
-    return EndItem(end);
-}
+Mpeg2PsResult Mpeg2PsHeaderSectionReader::MetadataPacketDone(uint32_t end) { return EndItem(end); }
 
-Mpeg2PsHeaderSectionReader::Result Mpeg2PsHeaderSectionReader::ReadMetadataBlock(
-    const Mpeg2PsMetadata& block) {
+Mpeg2PsResult Mpeg2PsHeaderSectionReader::ReadMetadataBlock(const Mpeg2PsMetadata& block) {
     // The blocks of a table go back to the block reader itself (no nested-block handler).
     return metadataReader_.ParseMetadataBlock(
         block, chapters_,
@@ -163,15 +158,15 @@ Mpeg2PsHeaderSectionReader::Result Mpeg2PsHeaderSectionReader::ReadMetadataBlock
         Mpeg2PsMetadataBlockReader::BlockHandler());
 }
 
-Mpeg2PsHeaderSectionReader::Result Mpeg2PsHeaderSectionReader::EndItem(uint32_t end) {
+Mpeg2PsResult Mpeg2PsHeaderSectionReader::EndItem(uint32_t end) {
     if (!pack0Map_) {
-        return ResultOk;
+        return Mpeg2PsResult::Ok;
     }
     if (pack0Map_->metadataItems.empty()) {
-        return ResultNoMetadataItem;
+        return Mpeg2PsResult::NoMetadataItem;
     }
     pack0Map_->metadataItems.back().end = end;
-    return ResultOk;
+    return Mpeg2PsResult::Ok;
 }
 
 }  // namespace SarvelonMediaKit

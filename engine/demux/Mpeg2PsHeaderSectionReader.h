@@ -24,16 +24,6 @@ namespace SarvelonMediaKit {
 // parser's thread.
 class Mpeg2PsHeaderSectionReader {
 public:
-    typedef Mpeg2PsParserListener::Result Result;
-    enum : Result {
-        ResultOk = 0,
-        ResultEntryIncomplete = Mpeg2PsIndexEntryReader::ResultEntryIncomplete,  // 10
-        ResultEntryTooLarge = 0x0D,  // an index entry larger than can be stored
-        ResultBadMetadata = 17,      // a metadata block failed to read
-        ResultNoMetadataItem = 19,   // a header packet ended with no pack-0 map item open
-        ResultHashFailed = 23,       // the index digest could not be finished
-    };
-
     // Largest metadata block or index entry gathered from the header packets. A length field
     // asking for more is refused instead of buffering without bound.
     static constexpr uint32_t kCollectorLimit = 16u << 20;
@@ -76,29 +66,29 @@ public:
     // A private stream 2 or 0xF1 packet starts at position start.
     void HeaderPacketStarts(bool isMetadata, uint32_t start);
     // A media packet starts at position start: the first one completes the index (Complete).
-    Result MediaPacketStarts(uint32_t start);
+    Mpeg2PsResult MediaPacketStarts(uint32_t start);
     // Finishes the digest, marks the index complete and tells the listener (MetadataComplete).
-    Result Complete();
+    Mpeg2PsResult Complete();
 
     // Private stream 2 payload: gathered while the index is not complete.
-    Result AddIndexBytes(const uint8_t* bytes, uint32_t n);
+    Mpeg2PsResult AddIndexBytes(const uint8_t* bytes, uint32_t n);
     // The private stream 2 packet ended at position end: reads the entry when it is whole.
-    Result IndexPacketDone(const std::vector<Mpeg2PsPsm::EsMapEntry>& esMap, uint32_t end);
+    Mpeg2PsResult IndexPacketDone(const std::vector<Mpeg2PsPsm::EsMapEntry>& esMap, uint32_t end);
 
     // A stream 0xF1 packet: an aligned one starts a new block, an unaligned one continues it.
     void StartMetadataPacket(bool aligned);
     // Stream 0xF1 payload: a block is read as soon as it is whole; what follows it in the
     // packet goes with it.
-    Result AddMetadataBytes(const uint8_t* bytes, uint32_t n);
+    Mpeg2PsResult AddMetadataBytes(const uint8_t* bytes, uint32_t n);
     // The 0xF1 packet ended at position end.
-    Result MetadataPacketDone(uint32_t end);
+    Mpeg2PsResult MetadataPacketDone(uint32_t end);
 
     // The parser was reset: a partly gathered index entry is dropped.
     void Reset() { indexBuffer_.clear(); }
 
 private:
-    Result ReadMetadataBlock(const Mpeg2PsMetadata& block);
-    Result EndItem(uint32_t end);
+    Mpeg2PsResult ReadMetadataBlock(const Mpeg2PsMetadata& block);
+    Mpeg2PsResult EndItem(uint32_t end);
 
     Mpeg2PsParserListener& listener_;
     bool indexMagicSeen_;

@@ -69,7 +69,7 @@ Mpeg2PsParser::~Mpeg2PsParser() {}
 // ---------------------------------------------------------------------------------------------
 // Main loop
 
-Mpeg2PsParser::Result Mpeg2PsParser::Parse(MemoryChunk chunk, bool resume) {
+Mpeg2PsResult Mpeg2PsParser::Parse(MemoryChunk chunk, bool resume) {
     chunk_ = chunk;
     data_ = chunk.Size() != 0 ? chunk.Data(0) : nullptr;
     size_ = chunk.Size();
@@ -88,8 +88,8 @@ Mpeg2PsParser::Result Mpeg2PsParser::Parse(MemoryChunk chunk, bool resume) {
         resumeOffset_ = 0;
     }
     while (pos < size_) {
-        const Result result = Step(pos);
-        if (result != ResultOk) {
+        const Mpeg2PsResult result = Step(pos);
+        if (result != Mpeg2PsResult::Ok) {
             chunk_ = MemoryChunk();
             data_ = nullptr;
             return result;
@@ -99,7 +99,7 @@ Mpeg2PsParser::Result Mpeg2PsParser::Parse(MemoryChunk chunk, bool resume) {
     if (keepForPack0) {
         pack0Map->bytes.Append(chunk_);
     }
-    Result result = ResultOk;
+    Mpeg2PsResult result = Mpeg2PsResult::Ok;
     if (!demultiplexing_ && !IsTrickPlay() && size_ != 0) {
         result = listener_.OnOutputChunk(chunk_);
     }
@@ -117,16 +117,16 @@ bool Mpeg2PsParser::InIdSetA(uint8_t id) const {
            id == F::kStreamIdPrivateStream2 || id == F::kStreamIdEcm || id == F::kStreamIdMetadata;
 }
 
-Mpeg2PsParser::Result Mpeg2PsParser::LoseSync(uint32_t pos, uint64_t stretchStart) {
+Mpeg2PsResult Mpeg2PsParser::LoseSync(uint32_t pos, uint64_t stretchStart) {
     if (!resyncing_) {
-        const Result result = AskToResync(pos);
-        if (result != ResultOk) {
+        const Mpeg2PsResult result = AskToResync(pos);
+        if (result != Mpeg2PsResult::Ok) {
             return result;
         }
         resyncing_ = true;
         damageStart_ = stretchStart;
     }
-    return ResultOk;
+    return Mpeg2PsResult::Ok;
 }
 
 void Mpeg2PsParser::SyncFound() {
@@ -155,10 +155,10 @@ void Mpeg2PsParser::EndOfData() {
     }
 }
 
-Mpeg2PsParser::Result Mpeg2PsParser::Step(uint32_t& pos) {
+Mpeg2PsResult Mpeg2PsParser::Step(uint32_t& pos) {
     const uint8_t b = data_[pos];
     const uint32_t left = size_ - pos;
-    Result result = ResultOk;
+    Mpeg2PsResult result = Mpeg2PsResult::Ok;
 
     switch (state_) {
         // ---- Start-code prefix 00 00 01 (more zeros allowed) ----
@@ -166,33 +166,33 @@ Mpeg2PsParser::Result Mpeg2PsParser::Step(uint32_t& pos) {
             if (b == 0x00) {
                 prefixStart_ = StreamPosition(pos);
                 state_ = kZero2;
-            } else if ((result = LoseSync(pos, StreamPosition(pos))) != ResultOk) {
+            } else if ((result = LoseSync(pos, StreamPosition(pos))) != Mpeg2PsResult::Ok) {
                 return result;
             }
             ++pos;
-            return ResultOk;
+            return Mpeg2PsResult::Ok;
         case kZero2:
             if (b == 0x00) {
                 state_ = kOne;
             } else {
-                if ((result = LoseSync(pos, prefixStart_)) != ResultOk) {
+                if ((result = LoseSync(pos, prefixStart_)) != Mpeg2PsResult::Ok) {
                     return result;
                 }
                 state_ = kZero1;
             }
             ++pos;
-            return ResultOk;
+            return Mpeg2PsResult::Ok;
         case kOne:
             if (b == 0x01) {
                 state_ = kStartCodeId;
             } else if (b != 0x00) {
-                if ((result = LoseSync(pos, prefixStart_)) != ResultOk) {
+                if ((result = LoseSync(pos, prefixStart_)) != Mpeg2PsResult::Ok) {
                     return result;
                 }
                 state_ = kZero1;
             }
             ++pos;
-            return ResultOk;
+            return Mpeg2PsResult::Ok;
         case kStartCodeId: return StartCode(pos);
 
         // ---- Pack header (ISO/IEC 13818-1, 2.5.3.3); markers are not checked ----
@@ -215,12 +215,12 @@ Mpeg2PsParser::Result Mpeg2PsParser::Step(uint32_t& pos) {
             counter_ = b & 7;
             ++pos;
             state_ = kStuffing;
-            return counter_ == 0 ? PackStuffingDone(pos) : ResultOk;
+            return counter_ == 0 ? PackStuffingDone(pos) : Mpeg2PsResult::Ok;
         case kStuffing: {
             const uint32_t n = std::min(left, counter_);
             pos += n;
             counter_ -= n;
-            return counter_ == 0 ? PackStuffingDone(pos) : ResultOk;
+            return counter_ == 0 ? PackStuffingDone(pos) : Mpeg2PsResult::Ok;
         }
 
         // ---- System header: kept whole, start code included ----
@@ -234,7 +234,7 @@ Mpeg2PsParser::Result Mpeg2PsParser::Step(uint32_t& pos) {
             systemHeader_.reserve(systemHeader_.size() + counter_);
             ++pos;
             state_ = counter_ == 0 ? kZero1 : kSystemBody;
-            return ResultOk;
+            return Mpeg2PsResult::Ok;
         case kSystemBody: {
             const uint32_t n = std::min(left, counter_);
             systemHeader_.insert(systemHeader_.end(), data_ + pos, data_ + pos + n);
@@ -243,7 +243,7 @@ Mpeg2PsParser::Result Mpeg2PsParser::Step(uint32_t& pos) {
             if (counter_ == 0) {
                 state_ = kZero1;
             }
-            return ResultOk;
+            return Mpeg2PsResult::Ok;
         }
 
         // ---- PES header ----
@@ -263,7 +263,7 @@ Mpeg2PsParser::Result Mpeg2PsParser::Step(uint32_t& pos) {
                 return PesHeaderDone(pos);
             }
             state_ = kPesFlags1;
-            return ResultOk;
+            return Mpeg2PsResult::Ok;
         case kPesFlags1:
         case kPesFlags2:
         case kPesHeaderLength:
@@ -274,20 +274,20 @@ Mpeg2PsParser::Result Mpeg2PsParser::Step(uint32_t& pos) {
             if (state_ == kPesFlags1) {
                 flags1_ = b;
                 state_ = kPesFlags2;
-                return ResultOk;
+                return Mpeg2PsResult::Ok;
             }
             if (state_ == kPesFlags2) {
                 flags2_ = b;
                 state_ = kPesHeaderLength;
-                return ResultOk;
+                return Mpeg2PsResult::Ok;
             }
             headerLeft_ = b;
             if (flags2_ & 0x80) {
                 state_ = kPts0;
-                return ResultOk;
+                return Mpeg2PsResult::Ok;
             }
             state_ = kPesHeaderRest;
-            return headerLeft_ == 0 ? PesHeaderDone(pos) : ResultOk;
+            return headerLeft_ == 0 ? PesHeaderDone(pos) : Mpeg2PsResult::Ok;
         case kPts0:
         case kDts0:
             // Bits 32-30 sit in bits 3-1; the marker bits are shifted out.
@@ -318,7 +318,7 @@ Mpeg2PsParser::Result Mpeg2PsParser::Step(uint32_t& pos) {
             pos += n;
             headerLeft_ = static_cast<uint8_t>(headerLeft_ - n);
             packetLeft_ = static_cast<uint16_t>(packetLeft_ > n ? packetLeft_ - n : 0);
-            return headerLeft_ == 0 ? PesHeaderDone(pos) : ResultOk;
+            return headerLeft_ == 0 ? PesHeaderDone(pos) : Mpeg2PsResult::Ok;
         }
 
         // ---- Payloads ----
@@ -335,10 +335,10 @@ Mpeg2PsParser::Result Mpeg2PsParser::Step(uint32_t& pos) {
                 state_ =
                     kZero1;  // before the handlers, so a stop leaves the machine between packets
             }
-            if ((result = PayloadBytes(bytes, n)) != ResultOk) {
+            if ((result = PayloadBytes(bytes, n)) != Mpeg2PsResult::Ok) {
                 return result;
             }
-            return packetLeft_ == 0 ? PayloadDone(pos) : ResultOk;
+            return packetLeft_ == 0 ? PayloadDone(pos) : Mpeg2PsResult::Ok;
         }
 
         case kProgramEnd: return ProgramEnd(pos);
@@ -346,7 +346,7 @@ Mpeg2PsParser::Result Mpeg2PsParser::Step(uint32_t& pos) {
         default:
             // No such state: take the byte and do nothing.
             ++pos;
-            return ResultOk;
+            return Mpeg2PsResult::Ok;
     }
 
     // The one-byte header states that only store their byte.
@@ -360,45 +360,46 @@ Mpeg2PsParser::Result Mpeg2PsParser::Step(uint32_t& pos) {
             pts_ = timestamp_;
             if (flags2_ & 0x40) {
                 state_ = kDts0;
-                return ResultOk;
+                return Mpeg2PsResult::Ok;
             }
             dts_ = pts_;
             TimestampRead(false);
             state_ = kPesHeaderRest;
-            return headerLeft_ == 0 ? PesHeaderDone(pos) : ResultOk;
+            return headerLeft_ == 0 ? PesHeaderDone(pos) : Mpeg2PsResult::Ok;
         }
         if (state_ == kDts4) {
             dts_ = timestamp_;
             TimestampRead(true);
             state_ = kPesHeaderRest;
-            return headerLeft_ == 0 ? PesHeaderDone(pos) : ResultOk;
+            return headerLeft_ == 0 ? PesHeaderDone(pos) : Mpeg2PsResult::Ok;
         }
     }
     ++state_;
-    return ResultOk;
+    return Mpeg2PsResult::Ok;
 }
 
 void Mpeg2PsParser::TimestampRead(bool hasDts) {
     if (IsTrickPlay()) {
         return;
     }
-    uint32_t kind = 0;
+    SampleMediaType kind = SampleMediaTypeNone;
     if (streamId_ == audioStreamId_) {
-        kind = 1;
+        kind = SampleMediaTypeAudio;
     } else if (streamId_ == videoStreamId_) {
-        kind = 2;
+        kind = SampleMediaTypeVideo;
     }
     const uint32_t timestamp = static_cast<uint32_t>(hasDts ? dts_ : pts_);
-    const uint32_t scrBase = (kind == 0 && hasDts) ? 0 : static_cast<uint32_t>(scrBase_);
+    const uint32_t scrBase =
+        (kind == SampleMediaTypeNone && hasDts) ? 0 : static_cast<uint32_t>(scrBase_);
     listener_.OnTimestamp(kind, timestamp, scrBase);
 }
 
 // ---------------------------------------------------------------------------------------------
 // Start codes, packs, program end
 
-Mpeg2PsParser::Result Mpeg2PsParser::StartCode(uint32_t& pos) {
+Mpeg2PsResult Mpeg2PsParser::StartCode(uint32_t& pos) {
     const uint8_t id = data_[pos];
-    Result result = ResultOk;
+    Mpeg2PsResult result = Mpeg2PsResult::Ok;
 
     if (id == F::kStartCodeProgramEnd || id == F::kStartCodeSystemHeader) {
         if (resyncing_) {
@@ -409,17 +410,17 @@ Mpeg2PsParser::Result Mpeg2PsParser::StartCode(uint32_t& pos) {
             copyInProgress_ = false;
             awaitingFirstPack_ = false;
         }
-        if (awaitingFirstPack_ && (result = AskToResync(pos)) != ResultOk) {
+        if (awaitingFirstPack_ && (result = AskToResync(pos)) != Mpeg2PsResult::Ok) {
             return result;
         }
         if (id == F::kStartCodeProgramEnd) {
             state_ = kProgramEnd;  // the end code byte is taken there
-            return ResultOk;
+            return Mpeg2PsResult::Ok;
         }
         systemHeader_.assign({0x00, 0x00, 0x01, F::kStartCodeSystemHeader});
         ++pos;
         state_ = kSystemLengthHigh;
-        return ResultOk;
+        return Mpeg2PsResult::Ok;
     }
 
     if (id == F::kStartCodePack) {
@@ -435,7 +436,7 @@ Mpeg2PsParser::Result Mpeg2PsParser::StartCode(uint32_t& pos) {
         awaitingFirstPack_ = false;
         ++pos;
         state_ = kPack4;
-        return ResultOk;
+        return Mpeg2PsResult::Ok;
     }
 
     if (id < F::kStartCodeProgramEnd) {
@@ -457,7 +458,7 @@ Mpeg2PsParser::Result Mpeg2PsParser::StartCode(uint32_t& pos) {
         if (!known) {
             // Look at the id byte again as a possible first zero.
             state_ = kZero1;
-            return ResultOk;
+            return Mpeg2PsResult::Ok;
         }
         DebugPrint("Mpeg2PsParser::Parse: found sync point at PES header with stream id 0x%02x\n",
                    id);
@@ -465,14 +466,14 @@ Mpeg2PsParser::Result Mpeg2PsParser::StartCode(uint32_t& pos) {
         copyInProgress_ = false;
         awaitingFirstPack_ = false;
     }
-    if (awaitingFirstPack_ && (result = AskToResync(pos)) != ResultOk) {
+    if (awaitingFirstPack_ && (result = AskToResync(pos)) != Mpeg2PsResult::Ok) {
         return result;
     }
     state_ = kPesStreamId;
-    return ResultOk;
+    return Mpeg2PsResult::Ok;
 }
 
-Mpeg2PsParser::Result Mpeg2PsParser::PackStuffingDone(uint32_t& pos) {
+Mpeg2PsResult Mpeg2PsParser::PackStuffingDone(uint32_t& pos) {
     state_ = kZero1;
     if (insertStreamMap_ && !IsTrickPlay()) {
         // Only the first pack after a Reset decides: one that starts the file (SCR 0) is
@@ -482,7 +483,7 @@ Mpeg2PsParser::Result Mpeg2PsParser::PackStuffingDone(uint32_t& pos) {
         }
         insertStreamMap_ = false;
     }
-    return ResultOk;
+    return Mpeg2PsResult::Ok;
 }
 
 void Mpeg2PsParser::InsertStreamMap(uint32_t& pos) {
@@ -523,22 +524,22 @@ void Mpeg2PsParser::InsertStreamMap(uint32_t& pos) {
     pos += n;  // the inserted bytes are not parsed
 }
 
-Mpeg2PsParser::Result Mpeg2PsParser::ProgramEnd(uint32_t& pos) {
+Mpeg2PsResult Mpeg2PsParser::ProgramEnd(uint32_t& pos) {
     state_ = kZero1;
-    Result result = ResultOk;
-    if (!header_.IsIndexComplete() && (result = header_.Complete()) != ResultOk) {
+    Mpeg2PsResult result = Mpeg2PsResult::Ok;
+    if (!header_.IsIndexComplete() && (result = header_.Complete()) != Mpeg2PsResult::Ok) {
         return result;
     }
 
     if (!demultiplexing_ && !IsTrickPlay()) {
         if (!listener_.StopAtProgramEnd()) {
             ++pos;
-            return ResultOk;
+            return Mpeg2PsResult::Ok;
         }
         // Hand on everything up to the end code; what follows it is neither parsed nor
         // passed on. The cut is a copy, so the caller's chunk keeps its length.
         result = listener_.OnOutputChunk(MemoryChunk::CopyOf(data_, pos + 1));
-        return result != ResultOk ? result : ResultProgramEnd;
+        return result != Mpeg2PsResult::Ok ? result : Mpeg2PsResult::ProgramEnd;
     }
 
     if (IsTrickPlay()) {
@@ -547,20 +548,21 @@ Mpeg2PsParser::Result Mpeg2PsParser::ProgramEnd(uint32_t& pos) {
         scr_ += TicksToClock(step);
         dts_ = pts_;
     }
-    if ((result = ClosePendingSample()) != ResultOk) {
+    if ((result = ClosePendingSample()) != Mpeg2PsResult::Ok) {
         return result;
     }
     if (!demultiplexing_) {
         const uint8_t endCode[4] = {0x00, 0x00, 0x01, F::kStartCodeProgramEnd};
-        if ((result = listener_.OnOutputChunk(MemoryChunk::CopyOf(endCode, 4))) != ResultOk) {
+        if ((result = listener_.OnOutputChunk(MemoryChunk::CopyOf(endCode, 4))) !=
+            Mpeg2PsResult::Ok) {
             return result;
         }
     }
     if (listener_.StopAtProgramEnd()) {
-        return ResultProgramEnd;
+        return Mpeg2PsResult::ProgramEnd;
     }
     ++pos;
-    return ResultOk;
+    return Mpeg2PsResult::Ok;
 }
 
 void Mpeg2PsParser::Reset(bool synced) {
@@ -586,7 +588,7 @@ void Mpeg2PsParser::Reset(bool synced) {
 // ---------------------------------------------------------------------------------------------
 // PES packets and payloads
 
-Mpeg2PsParser::Result Mpeg2PsParser::PesStreamId(uint32_t idOffset) {
+Mpeg2PsResult Mpeg2PsParser::PesStreamId(uint32_t idOffset) {
     const uint8_t id = streamId_;
     const uint32_t idPosition = Position(idOffset);
     const uint32_t start = idPosition >= 3 ? idPosition - 3 : 0;
@@ -596,10 +598,10 @@ Mpeg2PsParser::Result Mpeg2PsParser::PesStreamId(uint32_t idOffset) {
     if (id == F::kStreamIdPrivateStream2 || id == F::kStreamIdMetadata) {
         header_.HeaderPacketStarts(id == F::kStreamIdMetadata, start);
     }
-    return ResultOk;
+    return Mpeg2PsResult::Ok;
 }
 
-Mpeg2PsParser::Result Mpeg2PsParser::PesHeaderDone(uint32_t pos) {
+Mpeg2PsResult Mpeg2PsParser::PesHeaderDone(uint32_t pos) {
     switch (streamId_) {
         case F::kStreamIdProgramStreamMap:
             psmCollector_.clear();
@@ -618,8 +620,8 @@ Mpeg2PsParser::Result Mpeg2PsParser::PesHeaderDone(uint32_t pos) {
         default:
             state_ = kPayloadMedia;
             if (demultiplexing_ || IsTrickPlay()) {
-                const Result result = AddPesPayloadToSample();
-                if (result != ResultOk) {
+                const Mpeg2PsResult result = AddPesPayloadToSample();
+                if (result != Mpeg2PsResult::Ok) {
                     return result;
                 }
             }
@@ -629,17 +631,17 @@ Mpeg2PsParser::Result Mpeg2PsParser::PesHeaderDone(uint32_t pos) {
         state_ = kZero1;
         return PayloadDone(pos);
     }
-    return ResultOk;
+    return Mpeg2PsResult::Ok;
 }
 
-Mpeg2PsParser::Result Mpeg2PsParser::PayloadBytes(const uint8_t* bytes, uint32_t n) {
+Mpeg2PsResult Mpeg2PsParser::PayloadBytes(const uint8_t* bytes, uint32_t n) {
     switch (streamId_) {
         case F::kStreamIdProgramStreamMap:
             psmCollector_.insert(psmCollector_.end(), bytes, bytes + n);
-            return ResultOk;
+            return Mpeg2PsResult::Ok;
         case F::kStreamIdPrivateStream2: return header_.AddIndexBytes(bytes, n);
         case F::kStreamIdEcm:
-        case F::kStreamIdPadding: return ResultOk;
+        case F::kStreamIdPadding: return Mpeg2PsResult::Ok;
         case F::kStreamIdMetadata: return header_.AddMetadataBytes(bytes, n);
         default:
             if (copyInProgress_ && write_ != nullptr) {
@@ -647,12 +649,12 @@ Mpeg2PsParser::Result Mpeg2PsParser::PayloadBytes(const uint8_t* bytes, uint32_t
                 std::memcpy(write_, bytes, m);
                 write_ += m;
             }
-            return ResultOk;
+            return Mpeg2PsResult::Ok;
     }
 }
 
-Mpeg2PsParser::Result Mpeg2PsParser::PayloadDone(uint32_t pos) {
-    Result result = ResultOk;
+Mpeg2PsResult Mpeg2PsParser::PayloadDone(uint32_t pos) {
+    Mpeg2PsResult result = Mpeg2PsResult::Ok;
     switch (streamId_) {
         case F::kStreamIdProgramStreamMap:
             // Only the first map of a stream is read; later ones are collected and dropped.
@@ -664,22 +666,22 @@ Mpeg2PsParser::Result Mpeg2PsParser::PayloadDone(uint32_t pos) {
         case F::kStreamIdPrivateStream2:
             return header_.IndexPacketDone(streamMap_.GetEsMap(), Position(pos));
         case F::kStreamIdMetadata: return header_.MetadataPacketDone(Position(pos));
-        default: return ResultOk;
+        default: return Mpeg2PsResult::Ok;
     }
 }
 
 // ---------------------------------------------------------------------------------------------
 // Program stream map
 
-Mpeg2PsParser::Result Mpeg2PsParser::ReadStreamMap() {
-    const Result result =
+Mpeg2PsResult Mpeg2PsParser::ReadStreamMap() {
+    const Mpeg2PsResult result =
         streamMap_.Read(psmCollector_.data(), static_cast<uint32_t>(psmCollector_.size()));
-    if (result != ResultOk) {
+    if (result != Mpeg2PsResult::Ok) {
         return result;
     }
     streamMap_.FindPlayedStreams(audioStreamId_, audioStreamType_, videoStreamId_);
     listener_.OnStreamMap(streamMap_);
-    return ResultOk;
+    return Mpeg2PsResult::Ok;
 }
 
 bool Mpeg2PsParser::GetAudioDecoderConfig(uint8_t audioId, std::vector<uint8_t>& config,
@@ -700,10 +702,11 @@ bool Mpeg2PsParser::GetAudioDecoderConfig(uint8_t audioId, std::vector<uint8_t>&
     return Mpeg2PsPsm::ReadDecoderSpecificInfo(es, size, audioId, config);
 }
 
-Mpeg2PsParser::Result Mpeg2PsParser::AskToResync(uint32_t pos) {
+Mpeg2PsResult Mpeg2PsParser::AskToResync(uint32_t pos) {
     DebugPrint("Mpeg2PsParser::ShouldResync\n");
-    return listener_.ShouldResync(data_ + pos, size_ - pos,
-                                  awaitingFirstPack_ ? ResultNoPackFirst : ResultOk);
+    return listener_.ShouldResync(
+        data_ + pos, size_ - pos,
+        awaitingFirstPack_ ? Mpeg2PsResult::NoPackFirst : Mpeg2PsResult::Ok);
 }
 
 }  // namespace SarvelonMediaKit

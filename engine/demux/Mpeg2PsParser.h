@@ -36,25 +36,8 @@ namespace SarvelonMediaKit {
 // thread at a time.
 class Mpeg2PsParser : public SampleReceiver {
 public:
-    typedef Mpeg2PsParserListener::Result Result;
     typedef Mpeg2PsHeaderSectionReader Header;
     typedef Mpeg2PsTrickPlayWriter TrickPlay;
-    // The results the parser and its parts produce; any other non-zero value comes from the
-    // listener or the index-entry reader and is passed up unchanged.
-    enum : Result {
-        ResultOk = 0,
-        ResultNoPackFirst = 1,                                       // data before the first pack
-        ResultBadStreamMap = Mpeg2PsPsm::ResultBadStreamMap,         // 2: the map does not fit
-        ResultEntryIncomplete = Header::ResultEntryIncomplete,       // 10 (never returned)
-        ResultEntryTooLarge = Header::ResultEntryTooLarge,           // 0x0D
-        ResultProgramEnd = 12,                                       // at the program end code
-        ResultUnsupportedAudio = TrickPlay::ResultUnsupportedAudio,  // 16
-        ResultBadMetadata = Header::ResultBadMetadata,               // 17
-        ResultNoMetadataItem = Header::ResultNoMetadataItem,         // 19
-        ResultNoSelectedTrack = TrickPlay::ResultNoSelectedTrack,    // 22
-        ResultHashFailed = Header::ResultHashFailed,                 // 23
-    };
-
     static constexpr uint32_t kCollectorLimit = Header::kCollectorLimit;
 
     // One chapter of the title, from a kind-3 metadata block: time (90 kHz ticks), title,
@@ -70,9 +53,10 @@ public:
     Mpeg2PsParser& operator=(const Mpeg2PsParser&) = delete;
 
     // Parses the chunk's bytes (from the resume offset when resume is set). Returns the first
-    // non-zero result, or 0 when the chunk was consumed. The caller's chunk is never changed:
-    // what pass-through mode inserts or cuts goes into a chunk of the parser's own.
-    Result Parse(MemoryChunk chunk, bool resume);
+    // result other than Ok (a listener's own code among them, unchanged), or Ok when the chunk
+    // was consumed. The caller's chunk is never changed: what pass-through mode inserts or
+    // cuts goes into a chunk of the parser's own.
+    Mpeg2PsResult Parse(MemoryChunk chunk, bool resume);
 
     // The reader of the header section: index entries, chapters, the index digest
     // (SetHashEnabled) and the pack-0 map (CreatePack0Map).
@@ -117,10 +101,10 @@ public:
 
     // The sample step run at the start of each media payload; the demultiplexer also calls it
     // to flush the pending sample.
-    Result AddPesPayloadToSample();
+    Mpeg2PsResult AddPesPayloadToSample();
     // What the demultiplexer calls at the end of the stream (or of a track): in trick play the
     // pending picture is closed and written, since no later packet will; else the sample step.
-    Result FlushPendingSample();
+    Mpeg2PsResult FlushPendingSample();
 
     // Reads an AudioSpecificConfig for the audio stream from the stream map's initial object
     // descriptor, else from the ES descriptor of the track given (the selected track when
@@ -134,29 +118,29 @@ public:
 private:
     // Runs the step of the current state at the byte at offset pos of the chunk; advances pos
     // by what the step takes.
-    Result Step(uint32_t& pos);
+    Mpeg2PsResult Step(uint32_t& pos);
     // stretchStart: where the damaged data begin (the first byte that is no start code, or
     // the zeros of a prefix that led to none).
-    Result LoseSync(uint32_t pos, uint64_t stretchStart);
+    Mpeg2PsResult LoseSync(uint32_t pos, uint64_t stretchStart);
     // At a sync point (the 00 00 01 of a packet start found while resyncing).
     void SyncFound();
     // Tells the stretch skipped from damageStart_ up to end, if any.
     void TellSkipped(uint64_t end);
-    Result AskToResync(uint32_t pos);
-    Result StartCode(uint32_t& pos);
-    Result PackStuffingDone(uint32_t& pos);
+    Mpeg2PsResult AskToResync(uint32_t pos);
+    Mpeg2PsResult StartCode(uint32_t& pos);
+    Mpeg2PsResult PackStuffingDone(uint32_t& pos);
     void InsertStreamMap(uint32_t& pos);
-    Result ProgramEnd(uint32_t& pos);
-    Result PesStreamId(uint32_t idOffset);
+    Mpeg2PsResult ProgramEnd(uint32_t& pos);
+    Mpeg2PsResult PesStreamId(uint32_t idOffset);
     void TimestampRead(bool hasDts);
     // pos: offset just past the header (and, for PayloadDone, past the payload) in the chunk.
-    Result PesHeaderDone(uint32_t pos);
-    Result PayloadBytes(const uint8_t* bytes, uint32_t n);
-    Result PayloadDone(uint32_t pos);
-    Result ReadStreamMap();
-    Result ClosePendingSample();
-    Result StartSample();
-    Result StartTrickPlay();
+    Mpeg2PsResult PesHeaderDone(uint32_t pos);
+    Mpeg2PsResult PayloadBytes(const uint8_t* bytes, uint32_t n);
+    Mpeg2PsResult PayloadDone(uint32_t pos);
+    Mpeg2PsResult ReadStreamMap();
+    Mpeg2PsResult ClosePendingSample();
+    Mpeg2PsResult StartSample();
+    Mpeg2PsResult StartTrickPlay();
     Mpeg2PsTrickPlayWriter::Input TrickPlayInput() const;
     uint32_t Position(uint32_t offsetInChunk) const;
     // The stream position of the byte at the offset in the (possibly grown) chunk.

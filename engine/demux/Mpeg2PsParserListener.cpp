@@ -4,27 +4,25 @@ namespace SarvelonMediaKit {
 
 Mpeg2PsParserListener::~Mpeg2PsParserListener() {}
 
-void Mpeg2PsParserListener::OnTimestamp(uint32_t, uint32_t, uint32_t) {}
+void Mpeg2PsParserListener::OnTimestamp(SampleMediaType, uint32_t, uint32_t) {}
 
-Mpeg2PsParserListener::Result Mpeg2PsParserListener::OnOutputChunk(const MemoryChunk&) { return 0; }
+Mpeg2PsResult Mpeg2PsParserListener::OnOutputChunk(const MemoryChunk&) { return Mpeg2PsResult::Ok; }
 
-Mpeg2PsParserListener::Result Mpeg2PsParserListener::OnSample(const Sample&) { return 0; }
+Mpeg2PsResult Mpeg2PsParserListener::OnSample(const Sample&) { return Mpeg2PsResult::Ok; }
 
-Mpeg2PsParserListener::Result Mpeg2PsParserListener::OnNewTrack(
-    const boost::shared_ptr<MediaTrack>&) {
-    return 0;
+Mpeg2PsResult Mpeg2PsParserListener::OnNewTrack(const boost::shared_ptr<MediaTrack>&) {
+    return Mpeg2PsResult::Ok;
 }
 
 void Mpeg2PsParserListener::OnStreamMap(const Mpeg2PsPsm&) {}
 
-Mpeg2PsParserListener::Result Mpeg2PsParserListener::MetadataComplete() { return 0; }
+Mpeg2PsResult Mpeg2PsParserListener::MetadataComplete() { return Mpeg2PsResult::Ok; }
 
 void Mpeg2PsParserListener::OnThumbnail(uint32_t, const std::vector<uint8_t>&) {}
 
 void Mpeg2PsParserListener::OnReset() {}
 
-Mpeg2PsParserListener::Result Mpeg2PsParserListener::ShouldResync(const uint8_t*, uint32_t,
-                                                                  Result answer) {
+Mpeg2PsResult Mpeg2PsParserListener::ShouldResync(const uint8_t*, uint32_t, Mpeg2PsResult answer) {
     return answer;
 }
 
@@ -32,7 +30,7 @@ void Mpeg2PsParserListener::OnDataSkipped(uint64_t, uint64_t) {}
 
 bool Mpeg2PsParserListener::StopAtProgramEnd() { return true; }
 
-Sample Mpeg2PsParserListener::CreateSample(uint8_t, uint32_t, uint32_t type) {
+Sample Mpeg2PsParserListener::CreateSample(uint8_t, uint32_t, SampleMediaType type) {
     Sample sample;
     sample.SetType(type);
     return sample;

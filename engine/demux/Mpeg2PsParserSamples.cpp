@@ -27,11 +27,11 @@ MemoryChunk& AddUnsetChunk(MemoryChunkList& payload, uint32_t size) {
 // ---------------------------------------------------------------------------------------------
 // Samples
 
-Mpeg2PsParser::Result Mpeg2PsParser::AddPesPayloadToSample() {
+Mpeg2PsResult Mpeg2PsParser::AddPesPayloadToSample() {
     if (IsTrickPlay()) {
         if ((streamId_ & 0xF0) != 0xE0) {
             copyInProgress_ = false;
-            return ResultOk;
+            return Mpeg2PsResult::Ok;
         }
         if (!trickPlay_.IsStarted()) {
             return StartTrickPlay();
@@ -42,8 +42,8 @@ Mpeg2PsParser::Result Mpeg2PsParser::AddPesPayloadToSample() {
         return StartSample();
     }
     if (flags2_ & 0x80) {
-        const Result result = ClosePendingSample();
-        if (result != ResultOk) {
+        const Mpeg2PsResult result = ClosePendingSample();
+        if (result != Mpeg2PsResult::Ok) {
             return result;
         }
         return StartSample();
@@ -56,22 +56,22 @@ Mpeg2PsParser::Result Mpeg2PsParser::AddPesPayloadToSample() {
     } else {
         copyInProgress_ = false;
     }
-    return ResultOk;
+    return Mpeg2PsResult::Ok;
 }
 
-Mpeg2PsParser::Result Mpeg2PsParser::FlushPendingSample() {
+Mpeg2PsResult Mpeg2PsParser::FlushPendingSample() {
     if (!IsTrickPlay()) {
         return AddPesPayloadToSample();
     }
     closingLastPicture_ = true;
-    const Result result = ClosePendingSample();
+    const Mpeg2PsResult result = ClosePendingSample();
     closingLastPicture_ = false;
     return result;
 }
 
-Mpeg2PsParser::Result Mpeg2PsParser::ClosePendingSample() {
+Mpeg2PsResult Mpeg2PsParser::ClosePendingSample() {
     if (write_ != end_ || sample_.GetPayload().IsEmpty()) {
-        return ResultOk;
+        return Mpeg2PsResult::Ok;
     }
     // Taken out first, so a stop in the handler cannot hand the same sample on twice.
     Sample finished = sample_;
@@ -85,21 +85,21 @@ Mpeg2PsParser::Result Mpeg2PsParser::ClosePendingSample() {
     return trickPlay_.Write(finished, TrickPlayInput(), insertStreamMap_);
 }
 
-Mpeg2PsParser::Result Mpeg2PsParser::StartSample() {
+Mpeg2PsResult Mpeg2PsParser::StartSample() {
     if (packetLeft_ == 0) {
         sample_ = Sample();
         write_ = nullptr;
         end_ = nullptr;
-        return ResultOk;
+        return Mpeg2PsResult::Ok;
     }
     uint64_t offset = 0;
     if (selectedTrack_) {
         const double seconds = selectedTrack_->GetTimingOffset();
         if (seconds > 0 && seconds < 1.0e12) {
-            offset = static_cast<uint64_t>(seconds * 1000000.0);
+            offset = static_cast<uint64_t>(seconds * static_cast<double>(kMicrosecondsPerSecond));
         }
     }
-    uint32_t type = SampleMediaTypeNone;
+    SampleMediaType type = SampleMediaTypeNone;
     if (streamId_ == audioStreamId_) {
         type = SampleMediaTypeAudio;
     } else if (streamId_ == videoStreamId_) {
@@ -131,7 +131,7 @@ Mpeg2PsParser::Result Mpeg2PsParser::StartSample() {
     write_ = chunk->Data(0);
     end_ = write_ + packetLeft_;
     copyInProgress_ = true;
-    return ResultOk;
+    return Mpeg2PsResult::Ok;
 }
 
 void Mpeg2PsParser::DoReceiveSample(Sample& sample) {
@@ -155,11 +155,11 @@ Mpeg2PsTrickPlayWriter::Input Mpeg2PsParser::TrickPlayInput() const {
     return input;
 }
 
-Mpeg2PsParser::Result Mpeg2PsParser::StartTrickPlay() {
+Mpeg2PsResult Mpeg2PsParser::StartTrickPlay() {
     std::vector<uint8_t> audioConfig;
     GetAudioDecoderConfig(audioStreamId_, audioConfig);
-    const Result result = trickPlay_.Start(TrickPlayInput(), audioConfig);
-    return result != ResultOk ? result : StartSample();
+    const Mpeg2PsResult result = trickPlay_.Start(TrickPlayInput(), audioConfig);
+    return result != Mpeg2PsResult::Ok ? result : StartSample();
 }
 
 }  // namespace SarvelonMediaKit

@@ -29,7 +29,7 @@ Bytes SmallStream() {
 
 TEST(Mpeg2PsParserTest, AssemblesSamplesWithTimesAndKeyFlags) {
     RecordingParser parser(true);
-    EXPECT_EQ(Mpeg2PsParser::ResultProgramEnd, parser.Feed(SmallStream(), {}));
+    EXPECT_EQ(Mpeg2PsResult::ProgramEnd, parser.Feed(SmallStream(), {}));
     EXPECT_EQ(0xC0, parser.GetAudioStreamId());
     EXPECT_EQ(0x0F, parser.GetAudioStreamType());
     EXPECT_EQ(0xE0, parser.GetVideoStreamId());
@@ -69,7 +69,7 @@ public:
     std::vector<uint32_t> asked;
 
 protected:
-    Sample CreateSample(uint8_t streamId, uint32_t payloadLength, uint32_t type) override {
+    Sample CreateSample(uint8_t streamId, uint32_t payloadLength, SampleMediaType type) override {
         asked.push_back(payloadLength);
         Sample s = RecordingParser::CreateSample(streamId, 0, type);
         if (payloadLength != 0) {
@@ -81,7 +81,7 @@ protected:
 
 TEST(Mpeg2PsParserTest, ANewSampleIsAskedForWithItsPacketsPayloadLengthAndFilledInPlace) {
     SizingParser parser;
-    EXPECT_EQ(Mpeg2PsParser::ResultProgramEnd, parser.Feed(SmallStream(), {7}));
+    EXPECT_EQ(Mpeg2PsResult::ProgramEnd, parser.Feed(SmallStream(), {7}));
     // The first packet of each sample: 100 bytes of video, 40 of audio, 60 of video.
     EXPECT_EQ(std::vector<uint32_t>({100, 40, 60}), parser.asked);
     ASSERT_EQ(3u, parser.samples.size());
@@ -128,21 +128,21 @@ TEST(Mpeg2PsParserTest, RefusesDataBeforeTheFirstPack) {
     Append(s, Pack(300));
     {
         RecordingParser parser(true);
-        EXPECT_EQ(Mpeg2PsParser::ResultNoPackFirst, parser.Feed(s, {}));
+        EXPECT_EQ(Mpeg2PsResult::NoPackFirst, parser.Feed(s, {}));
     }
     {
         // Garbage before the pack is refused too, one byte or many.
         RecordingParser parser(true);
         Bytes g{0x47};
         Append(g, Pack(300));
-        EXPECT_EQ(Mpeg2PsParser::ResultNoPackFirst, parser.Feed(g, {}));
+        EXPECT_EQ(Mpeg2PsResult::NoPackFirst, parser.Feed(g, {}));
     }
     {
         // After Reset(true) the same data are taken.
         RecordingParser parser(true);
         parser.Reset(true);
         Append(s, ProgramEnd());
-        EXPECT_EQ(Mpeg2PsParser::ResultProgramEnd, parser.Feed(s, {}));
+        EXPECT_EQ(Mpeg2PsResult::ProgramEnd, parser.Feed(s, {}));
         EXPECT_EQ(1u, parser.samples.size());
     }
     {
@@ -151,7 +151,7 @@ TEST(Mpeg2PsParserTest, RefusesDataBeforeTheFirstPack) {
         Bytes z{0x00, 0x00};
         Append(z, Pack(300));
         Append(z, ProgramEnd());
-        EXPECT_EQ(Mpeg2PsParser::ResultProgramEnd, parser.Feed(z, {}));
+        EXPECT_EQ(Mpeg2PsResult::ProgramEnd, parser.Feed(z, {}));
     }
 }
 
@@ -164,7 +164,7 @@ TEST(Mpeg2PsParserTest, ResynchronisesAfterTheFirstPack) {
     Append(s, Pes(0xC0, Filled(30, 3), 12600, -1, true));
     Append(s, ProgramEnd());
     RecordingParser parser(true);
-    EXPECT_EQ(Mpeg2PsParser::ResultProgramEnd, parser.Feed(s, {}));
+    EXPECT_EQ(Mpeg2PsResult::ProgramEnd, parser.Feed(s, {}));
     EXPECT_EQ(1u, parser.resyncCalls);
     // Pack 14 + map 24 + PES 24 bytes: the garbage starts at 62 and the next PES at 68.
     EXPECT_EQ((std::vector<std::pair<uint64_t, uint64_t>>{{62, 6}}), parser.skipped);
@@ -223,7 +223,7 @@ TEST(Mpeg2PsParserTest, TellsEachDamagedStretchOnceWithWhereItStartsAndHowLongIt
         for (size_t piece : {size_t(0), size_t(1), size_t(3), size_t(7)}) {
             SCOPED_TRACE(piece);
             RecordingParser parser(true);
-            EXPECT_EQ(Mpeg2PsParser::ResultProgramEnd,
+            EXPECT_EQ(Mpeg2PsResult::ProgramEnd,
                       parser.Feed(s, piece ? std::vector<size_t>{piece} : std::vector<size_t>{}));
             EXPECT_EQ(c.expected, parser.skipped);
             // The packets on both sides still come out whole.
@@ -246,7 +246,7 @@ TEST(Mpeg2PsParserTest, APacketLongerThanItsDataIsToldWhereItsLengthLeavesThePar
     Append(s, Pes(0xC0, Filled(20, 2), 9000, -1, true));
     Append(s, ProgramEnd());
     RecordingParser parser(true);
-    EXPECT_EQ(Mpeg2PsParser::ResultProgramEnd, parser.Feed(s, {5}));
+    EXPECT_EQ(Mpeg2PsResult::ProgramEnd, parser.Feed(s, {5}));
     EXPECT_EQ((Stretches{{68, 8}}), parser.skipped);
 }
 
@@ -257,7 +257,7 @@ TEST(Mpeg2PsParserTest, StretchesAreToldAtTheTitlesPositionsAndCutShortByResetOr
         // Nothing is told before the stretch ends; the end of the data ends it.
         RecordingParser parser(true);
         parser.SetStreamPosition(1000000);
-        EXPECT_EQ(0u, parser.Feed(s, {}));
+        EXPECT_EQ(Mpeg2PsResult::Ok, parser.Feed(s, {}));
         EXPECT_TRUE(parser.skipped.empty());
         EXPECT_EQ(1000065u, parser.GetStreamPosition());
         parser.EndOfData();
@@ -267,13 +267,13 @@ TEST(Mpeg2PsParserTest, StretchesAreToldAtTheTitlesPositionsAndCutShortByResetOr
     {
         // A reset (a seek) ends it too; the data after the seek start at a pack: no more.
         RecordingParser parser(true);
-        EXPECT_EQ(0u, parser.Feed(s, {}));
+        EXPECT_EQ(Mpeg2PsResult::Ok, parser.Feed(s, {}));
         parser.Reset(false);
         EXPECT_EQ((Stretches{{62, 3}}), parser.skipped);
         parser.SetStreamPosition(5000);
         Bytes after = Pack(900);
         Append(after, Pes(0xE0, Filled(10, 1), 9000, -1, true));
-        EXPECT_EQ(0u, parser.Feed(after, {}));
+        EXPECT_EQ(Mpeg2PsResult::Ok, parser.Feed(after, {}));
         parser.EndOfData();
         EXPECT_EQ((Stretches{{62, 3}}), parser.skipped);
     }
@@ -281,7 +281,7 @@ TEST(Mpeg2PsParserTest, StretchesAreToldAtTheTitlesPositionsAndCutShortByResetOr
         // Pass-through after a seek inserts the map (24 bytes) behind the first pack: those
         // bytes are not the title's. From 5000: pack 14, PES 24, the bad byte at 5038.
         RecordingParser parser(false);
-        EXPECT_EQ(0u, parser.Feed(GoodStart(), {}));
+        EXPECT_EQ(Mpeg2PsResult::Ok, parser.Feed(GoodStart(), {}));
         parser.Reset(true);
         parser.SetStreamPosition(5000);
         parser.output.clear();
@@ -289,7 +289,7 @@ TEST(Mpeg2PsParserTest, StretchesAreToldAtTheTitlesPositionsAndCutShortByResetOr
         Append(after, Pes(0xE0, Filled(10, 1), 9000, -1, true));
         Append(after, Bytes{0xEE});
         Append(after, Pack(1200));
-        EXPECT_EQ(0u, parser.Feed(after, {}));
+        EXPECT_EQ(Mpeg2PsResult::Ok, parser.Feed(after, {}));
         EXPECT_EQ(after.size() + 24, parser.output.size());
         EXPECT_EQ((Stretches{{5038, 1}}), parser.skipped);
     }
@@ -300,7 +300,7 @@ TEST(Mpeg2PsParserTest, StreamMapThatDoesNotFitGivesTwo) {
     struct Case {
         const char* name;
         Bytes payload;
-        Mpeg2PsParser::Result result;
+        Mpeg2PsResult result;
     };
     const Bytes good = StreamMap();  // with its 6-byte PES prefix cut below
     Bytes goodPayload(good.begin() + 6, good.end());
@@ -314,12 +314,12 @@ TEST(Mpeg2PsParserTest, StreamMapThatDoesNotFitGivesTwo) {
     Bytes cutEntry = goodPayload;
     cutEntry[5] = static_cast<uint8_t>(cutEntry[5] - 2);  // the map ends inside an entry
     const Case cases[] = {
-        {"well formed", goodPayload, 0},
-        {"3 bytes", Bytes{0x80, 0x01, 0x00}, Mpeg2PsParser::ResultBadStreamMap},
-        {"info length past the end", longInfo, Mpeg2PsParser::ResultBadStreamMap},
-        {"map into the CRC", longMap, Mpeg2PsParser::ResultBadStreamMap},
-        {"descriptor past the map", longDescriptor, Mpeg2PsParser::ResultBadStreamMap},
-        {"entry cut by the map length", cutEntry, Mpeg2PsParser::ResultBadStreamMap},
+        {"well formed", goodPayload, Mpeg2PsResult::Ok},
+        {"3 bytes", Bytes{0x80, 0x01, 0x00}, Mpeg2PsResult::BadStreamMap},
+        {"info length past the end", longInfo, Mpeg2PsResult::BadStreamMap},
+        {"map into the CRC", longMap, Mpeg2PsResult::BadStreamMap},
+        {"descriptor past the map", longDescriptor, Mpeg2PsResult::BadStreamMap},
+        {"entry cut by the map length", cutEntry, Mpeg2PsResult::BadStreamMap},
     };
     for (const Case& c : cases) {
         RecordingParser parser(true);
@@ -330,10 +330,11 @@ TEST(Mpeg2PsParserTest, StreamMapThatDoesNotFitGivesTwo) {
         pes.AppendTo(s);
         EXPECT_EQ(c.result, parser.Feed(s, {})) << c.name;
         // A refused map leaves the elementary-stream map empty, so the next one is read.
-        EXPECT_EQ(c.result == 0 ? 2u : 0u, parser.GetStreamMap().GetEsMap().size()) << c.name;
-        if (c.result != 0) {
+        EXPECT_EQ(c.result == Mpeg2PsResult::Ok ? 2u : 0u, parser.GetStreamMap().GetEsMap().size())
+            << c.name;
+        if (c.result != Mpeg2PsResult::Ok) {
             EXPECT_EQ(0, parser.GetVideoStreamId()) << c.name;
-            EXPECT_EQ(0u, parser.Feed(StreamMap(), {})) << c.name;
+            EXPECT_EQ(Mpeg2PsResult::Ok, parser.Feed(StreamMap(), {})) << c.name;
             EXPECT_EQ(2u, parser.GetStreamMap().GetEsMap().size()) << c.name;
         }
     }
@@ -350,7 +351,7 @@ TEST(Mpeg2PsParserTest, StreamMapRoutesPrivateStreamOneAndLaterAudio) {
     RecordingParser parser(true);
     Bytes s = Pack(300);
     Append(s, map);
-    EXPECT_EQ(0u, parser.Feed(s, {}));
+    EXPECT_EQ(Mpeg2PsResult::Ok, parser.Feed(s, {}));
     EXPECT_EQ(0xC1, parser.GetAudioStreamId());
 
     Mpeg2PsPsm eac3;
@@ -360,7 +361,7 @@ TEST(Mpeg2PsParserTest, StreamMapRoutesPrivateStreamOneAndLaterAudio) {
     RecordingParser second(true);
     Bytes s2 = Pack(300);
     Append(s2, map2);
-    EXPECT_EQ(0u, second.Feed(s2, {}));
+    EXPECT_EQ(Mpeg2PsResult::Ok, second.Feed(s2, {}));
     EXPECT_EQ(0xBD, second.GetAudioStreamId());
     EXPECT_EQ(0x87, second.GetAudioStreamType());
 }
@@ -384,7 +385,7 @@ TEST(Mpeg2PsParserTest, AudioDecoderConfigFromTheStreamMapOrTheTrack) {
         RecordingParser parser(true);
         Bytes s = Pack(300);
         Append(s, StreamMap(info));
-        EXPECT_EQ(0u, parser.Feed(s, {}));
+        EXPECT_EQ(Mpeg2PsResult::Ok, parser.Feed(s, {}));
         Bytes config;
         EXPECT_TRUE(parser.GetAudioDecoderConfig(0xC0, config));
         EXPECT_EQ((Bytes{0x11, 0x90}), config);
@@ -450,7 +451,8 @@ TEST(Mpeg2PsParserTest, BytesAfterAMetadataBlockGoWithItHoweverTheyArrive) {
     Append(s, Pes(0xE0, Filled(10, 1), 9000, -1, true));
     for (size_t piece : {size_t(0), size_t(1), size_t(3)}) {
         RecordingParser parser(true);
-        EXPECT_EQ(0u, parser.Feed(s, piece ? std::vector<size_t>{piece} : std::vector<size_t>{}))
+        EXPECT_EQ(Mpeg2PsResult::Ok,
+                  parser.Feed(s, piece ? std::vector<size_t>{piece} : std::vector<size_t>{}))
             << piece;
         ASSERT_EQ(2u, parser.GetHeaderSection().GetChapters().size()) << piece;
         EXPECT_EQ("One", parser.GetHeaderSection().GetChapters()[0].title);
@@ -464,7 +466,7 @@ TEST(Mpeg2PsParserTest, MetadataBlockTooLargeIsRefused) {
     Bytes s = Pack(300);
     Append(s, Pes(0xF1, block, -1, -1, true));
     RecordingParser parser(true);
-    EXPECT_EQ(Mpeg2PsParser::ResultBadMetadata, parser.Feed(s, {}));
+    EXPECT_EQ(Mpeg2PsResult::BadTags, parser.Feed(s, {}));
 }
 
 TEST(Mpeg2PsParserTest, PassThroughInsertsTheStreamMapIntoACopy) {
@@ -478,7 +480,7 @@ TEST(Mpeg2PsParserTest, PassThroughInsertsTheStreamMapIntoACopy) {
         RecordingParser parser(false);
         Bytes s = header;
         Append(s, media);
-        EXPECT_EQ(0u, parser.Feed(s, {}));
+        EXPECT_EQ(Mpeg2PsResult::Ok, parser.Feed(s, {}));
         EXPECT_EQ(s, parser.output);
     }
     {
@@ -488,7 +490,7 @@ TEST(Mpeg2PsParserTest, PassThroughInsertsTheStreamMapIntoACopy) {
         parser.Reset(true);
         parser.output.clear();
         const MemoryChunk in = ToChunk(media.data(), media.size());
-        EXPECT_EQ(0u, parser.Parse(in, false));
+        EXPECT_EQ(Mpeg2PsResult::Ok, parser.Parse(in, false));
         EXPECT_EQ(media, FromChunk(in));  // the caller's chunk is untouched
 
         const Bytes map = StreamMap();
@@ -499,7 +501,7 @@ TEST(Mpeg2PsParserTest, PassThroughInsertsTheStreamMapIntoACopy) {
 
         // Only once per Reset.
         parser.output.clear();
-        EXPECT_EQ(0u, parser.Parse(ToChunk(media.data(), media.size()), false));
+        EXPECT_EQ(Mpeg2PsResult::Ok, parser.Parse(ToChunk(media.data(), media.size()), false));
         EXPECT_EQ(media, parser.output);
     }
 }
@@ -512,7 +514,7 @@ TEST(Mpeg2PsParserTest, PassThroughStopsAfterTheEndCode) {
     Append(s, Bytes{0x00, 0x00, 0x01, 0xBA, 0x12});
     RecordingParser parser(false);
     const MemoryChunk in = ToChunk(s.data(), s.size());
-    EXPECT_EQ(Mpeg2PsParser::ResultProgramEnd, parser.Parse(in, false));
+    EXPECT_EQ(Mpeg2PsResult::ProgramEnd, parser.Parse(in, false));
     EXPECT_EQ(Bytes(s.begin(), s.begin() + endLength), parser.output);
     EXPECT_EQ(s.size(), in.Size());  // the cut is the parser's own copy
 }
@@ -525,7 +527,7 @@ TEST(Mpeg2PsParserTest, IndexCompletesOnceAtTheFirstMediaPacket) {
     Append(s, Pes(0xE0, Filled(10, 1), 12600, -1, true));
     RecordingParser parser(true);
     parser.GetHeaderSection().SetHashEnabled(true);
-    EXPECT_EQ(0u, parser.Feed(s, {}));
+    EXPECT_EQ(Mpeg2PsResult::Ok, parser.Feed(s, {}));
     EXPECT_EQ(1u, parser.metadataCompleteCalls);
     EXPECT_TRUE(parser.GetHeaderSection().IsIndexComplete());
     // Nothing was fed: the digest is the SHA-256 of no bytes.
@@ -552,7 +554,8 @@ TEST(Mpeg2PsParserTest, Pack0MapRecordsWhereTheHeaderRecordsLie) {
     for (size_t piece : {size_t(0), size_t(1), size_t(5)}) {
         RecordingParser parser(true);
         parser.GetHeaderSection().CreatePack0Map();
-        EXPECT_EQ(0u, parser.Feed(s, piece ? std::vector<size_t>{piece} : std::vector<size_t>{}));
+        EXPECT_EQ(Mpeg2PsResult::Ok,
+                  parser.Feed(s, piece ? std::vector<size_t>{piece} : std::vector<size_t>{}));
         EXPECT_EQ(1u, parser.tracks.size());
         const Mpeg2PsParser::Pack0Map* map = parser.GetHeaderSection().GetPack0Map();
         ASSERT_NE(nullptr, map);
@@ -580,7 +583,7 @@ public:
     std::vector<std::pair<uint32_t, uint32_t>> timestamps;
 
 protected:
-    void OnTimestamp(uint32_t kind, uint32_t timestamp, uint32_t) override {
+    void OnTimestamp(SampleMediaType kind, uint32_t timestamp, uint32_t) override {
         timestamps.push_back(std::make_pair(kind, timestamp));
     }
 };
@@ -610,7 +613,7 @@ TEST(Mpeg2PsParserTest, IdsFromTheOwnerClassTimestampsAndTheDecodeTimeKeeps33Bit
     Append(stream, ProgramEnd());
 
     TimestampParser unnamed;
-    EXPECT_EQ(Mpeg2PsParser::ResultProgramEnd, unnamed.Feed(stream, {}));
+    EXPECT_EQ(Mpeg2PsResult::ProgramEnd, unnamed.Feed(stream, {}));
     ASSERT_EQ(2u, unnamed.timestamps.size());
     EXPECT_EQ(0u, unnamed.timestamps[0].first) << "no ids known: kind 0";
     EXPECT_EQ(0u, unnamed.timestamps[1].first);
@@ -620,7 +623,7 @@ TEST(Mpeg2PsParserTest, IdsFromTheOwnerClassTimestampsAndTheDecodeTimeKeeps33Bit
     named.SetAudioStreamId(0xC0);
     named.SetAudioStreamType(0x0F);
     EXPECT_EQ(0u, named.GetDecodeTime()) << "no timestamp read yet";
-    EXPECT_EQ(Mpeg2PsParser::ResultProgramEnd, named.Feed(stream, {}));
+    EXPECT_EQ(Mpeg2PsResult::ProgramEnd, named.Feed(stream, {}));
     ASSERT_EQ(2u, named.timestamps.size());
     EXPECT_EQ(std::make_pair(2u, 90000u), named.timestamps[0]);  // video, the DTS's low word
     EXPECT_EQ(std::make_pair(1u, 93600u), named.timestamps[1]);  // audio, its PTS's low word

@@ -52,12 +52,10 @@ inline Bytes SampleBytes(const Sample& sample) {
 // reference, as a demultiplexer gives it its stream's; the rest of the listener is as it is.
 class StreamIdParser : public Mpeg2PsParserListener, public Mpeg2PsParser {
 public:
-    typedef Mpeg2PsParser::Result Result;
-
     explicit StreamIdParser(bool demultiplexing) : Mpeg2PsParser(*this, demultiplexing) {}
 
 protected:
-    Sample CreateSample(uint8_t streamId, uint32_t payloadLength, uint32_t type) override {
+    Sample CreateSample(uint8_t streamId, uint32_t payloadLength, SampleMediaType type) override {
         Sample s = Mpeg2PsParserListener::CreateSample(streamId, payloadLength, type);
         s.SetStreamRef(StreamReference(streamId));
         return s;
@@ -76,31 +74,31 @@ public:
     Bytes output;
     std::vector<MemoryChunk> outputChunks;
     std::vector<boost::shared_ptr<MediaTrack>> tracks;
-    Result sampleResult = 0;
+    Mpeg2PsResult sampleResult = Mpeg2PsResult::Ok;
     uint32_t metadataCompleteCalls = 0;
     uint32_t resyncCalls = 0;
 
     // Feeds data in pieces of the given sizes (cycled; the rest of data at the end); logs and
     // returns the first non-zero result, continuing after results a caller may go on from.
-    Result Feed(const Bytes& data, const std::vector<size_t>& pieces) {
+    Mpeg2PsResult Feed(const Bytes& data, const std::vector<size_t>& pieces) {
         size_t pos = 0;
         size_t i = 0;
         while (pos < data.size()) {
             size_t n = pieces.empty() ? data.size() : pieces[i++ % pieces.size()];
             n = std::min(n, data.size() - pos);
-            const Result r = Parse(ToChunk(data.data() + pos, n), false);
+            const Mpeg2PsResult r = Parse(ToChunk(data.data() + pos, n), false);
             pos += n;
-            if (r != 0) {
-                log.push_back("result " + std::to_string(r));
+            if (r != Mpeg2PsResult::Ok) {
+                log.push_back("result " + std::to_string(Mpeg2PsResultNumber(r)));
                 return r;
             }
         }
         log.push_back("result 0");
-        return 0;
+        return Mpeg2PsResult::Ok;
     }
 
 protected:
-    Result OnSample(const Sample& sample) override {
+    Mpeg2PsResult OnSample(const Sample& sample) override {
         char line[160];
         std::snprintf(line, sizeof line,
                       "sample id=%02x type=%u size=%llu dts=%llu pto=%llu key=%d",
@@ -114,13 +112,13 @@ protected:
         sampleIds.push_back(static_cast<uint8_t>(sample.GetStreamRef().Get()));
         return sampleResult;
     }
-    Result OnOutputChunk(const MemoryChunk& chunk) override {
+    Mpeg2PsResult OnOutputChunk(const MemoryChunk& chunk) override {
         const Bytes b = FromChunk(chunk);
         output.insert(output.end(), b.begin(), b.end());
         outputChunks.push_back(chunk);
-        return 0;
+        return Mpeg2PsResult::Ok;
     }
-    Result OnNewTrack(const boost::shared_ptr<MediaTrack>& track) override {
+    Mpeg2PsResult OnNewTrack(const boost::shared_ptr<MediaTrack>& track) override {
         std::string line = "track";
         for (const auto& entry : track->GetInfo()) {
             std::string value;
@@ -133,14 +131,15 @@ protected:
         line += " seek=" + std::to_string(track->GetIndex().GetCount());
         log.push_back(line);
         tracks.push_back(track);
-        return 0;
+        return Mpeg2PsResult::Ok;
     }
-    Result MetadataComplete() override {
+    Mpeg2PsResult MetadataComplete() override {
         ++metadataCompleteCalls;
         log.push_back("metadata complete");
-        return 0;
+        return Mpeg2PsResult::Ok;
     }
-    Result ShouldResync(const uint8_t* current, uint32_t left, Result answer) override {
+    Mpeg2PsResult ShouldResync(const uint8_t* current, uint32_t left,
+                               Mpeg2PsResult answer) override {
         ++resyncCalls;
         return Mpeg2PsParserListener::ShouldResync(current, left, answer);
     }

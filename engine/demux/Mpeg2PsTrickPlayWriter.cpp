@@ -101,26 +101,26 @@ uint32_t Mpeg2PsTrickPlayWriter::FrameStepTicks(const boost::shared_ptr<MediaTra
     return step != 0 ? step : F::kVersion0FrameDuration;
 }
 
-Mpeg2PsTrickPlayWriter::Result Mpeg2PsTrickPlayWriter::Start(
-    const Input& input, const std::vector<uint8_t>& audioConfig) {
+Mpeg2PsResult Mpeg2PsTrickPlayWriter::Start(const Input& input,
+                                            const std::vector<uint8_t>& audioConfig) {
     if (!input.track) {
-        return ResultNoSelectedTrack;
+        return Mpeg2PsResult::NoSelectedTrack;
     }
     origin_ = outputClock_ = input.scr;
     if (flags_ & SilentAudio) {
-        const Result result = PrepareSilentAudio(input, audioConfig);
-        if (result != ResultOk) {
+        const Mpeg2PsResult result = PrepareSilentAudio(input, audioConfig);
+        if (result != Mpeg2PsResult::Ok) {
             return result;
         }
     }
     started_ = true;
-    return ResultOk;
+    return Mpeg2PsResult::Ok;
 }
 
-Mpeg2PsTrickPlayWriter::Result Mpeg2PsTrickPlayWriter::PrepareSilentAudio(
-    const Input& input, const std::vector<uint8_t>& config) {
+Mpeg2PsResult Mpeg2PsTrickPlayWriter::PrepareSilentAudio(const Input& input,
+                                                         const std::vector<uint8_t>& config) {
     if (input.audioStreamType != F::kStreamTypeAacAdts || config.size() < 2) {
-        return ResultUnsupportedAudio;
+        return Mpeg2PsResult::UnsupportedAudio;
     }
     // AudioSpecificConfig (ISO/IEC 14496-3): object type, frequency index, channels.
     const uint32_t objectType = config[0] >> 3;
@@ -140,7 +140,7 @@ Mpeg2PsTrickPlayWriter::Result Mpeg2PsTrickPlayWriter::PrepareSilentAudio(
     }
     const uint32_t frequency = AacSamplingFrequency(frequencyIndex);
     if (objectType != 2 || block == nullptr || frequency == 0) {
-        return ResultUnsupportedAudio;
+        return Mpeg2PsResult::UnsupportedAudio;
     }
     audioFrequency_ = frequency;
     audioClock_ = outputClock_ * audioFrequency_ / kSystemClock;
@@ -150,17 +150,16 @@ Mpeg2PsTrickPlayWriter::Result Mpeg2PsTrickPlayWriter::PrepareSilentAudio(
     WriteAdtsHeader(silentFrame_.data(), static_cast<uint8_t>(objectType), frequencyIndex,
                     static_cast<uint8_t>(channels), kAdtsHeaderSize + blockSize);
     silentFrame_.insert(silentFrame_.end(), block, block + blockSize);
-    return ResultOk;
+    return Mpeg2PsResult::Ok;
 }
 
-Mpeg2PsTrickPlayWriter::Result Mpeg2PsTrickPlayWriter::Write(const Sample& sample,
-                                                             const Input& input,
-                                                             bool& insertStreamMap) {
+Mpeg2PsResult Mpeg2PsTrickPlayWriter::Write(const Sample& sample, const Input& input,
+                                            bool& insertStreamMap) {
     if (!sample.IsKeyFrame()) {
-        return ResultOk;
+        return Mpeg2PsResult::Ok;
     }
     if (!input.track) {
-        return ResultNoSelectedTrack;
+        return Mpeg2PsResult::NoSelectedTrack;
     }
     const uint64_t step = TicksToClock(FrameStepTicks(input.track));
     const uint64_t packScr = input.scr;
@@ -179,10 +178,10 @@ Mpeg2PsTrickPlayWriter::Result Mpeg2PsTrickPlayWriter::Write(const Sample& sampl
             static_cast<uint64_t>(
                 static_cast<int64_t>(ClockToTicks(outputClock_ + accumulatedOffset_)) + ptsBase) &
             kTimestampMask;
-        Result result = ResultOk;
+        Mpeg2PsResult result = Mpeg2PsResult::Ok;
         if (!demultiplexing_) {
             result = WritePack(sample, input, pts, step, packets, muxRate, insertStreamMap);
-            if (result != ResultOk) {
+            if (result != Mpeg2PsResult::Ok) {
                 return result;
             }
         } else {
@@ -198,14 +197,15 @@ Mpeg2PsTrickPlayWriter::Result Mpeg2PsTrickPlayWriter::Write(const Sample& sampl
         uint64_t limit = index.GetDuration();
         if (index.GetTimescale() != 0) {
             const unsigned __int128 ticks =
-                static_cast<unsigned __int128>(limit) * 90000 / index.GetTimescale();
+                static_cast<unsigned __int128>(limit) * kTicksPerSecond / index.GetTimescale();
             limit = ticks > UINT64_MAX ? UINT64_MAX : static_cast<uint64_t>(ticks);
         }
         position = std::min(position, limit);
         if (input.track->GetTrickPlayRate() < 0) {
             position = limit - position;  // a track recorded backwards
         }
-        listener_.OnTimestamp(2, static_cast<uint32_t>(pts), static_cast<uint32_t>(position));
+        listener_.OnTimestamp(SampleMediaTypeVideo, static_cast<uint32_t>(pts),
+                              static_cast<uint32_t>(position));
 
         if (once) {
             outputClock_ += (target - outputClock_ + step - 1) / step * step;
@@ -214,13 +214,13 @@ Mpeg2PsTrickPlayWriter::Result Mpeg2PsTrickPlayWriter::Write(const Sample& sampl
         }
         if (flags_ & SilentAudio) {
             result = WriteSilentAudio(input, ptsBase);
-            if (result != ResultOk) {
+            if (result != Mpeg2PsResult::Ok) {
                 return result;
             }
         }
         lastInputScr_ = packScr;
     }
-    return ResultOk;
+    return Mpeg2PsResult::Ok;
 }
 
 void Mpeg2PsTrickPlayWriter::TimeLastPicture(Input& input, uint64_t scr, uint64_t pts) const {
@@ -231,9 +231,10 @@ void Mpeg2PsTrickPlayWriter::TimeLastPicture(Input& input, uint64_t scr, uint64_
     input.pts = (pts + hold) & kTimestampMask;
 }
 
-Mpeg2PsTrickPlayWriter::Result Mpeg2PsTrickPlayWriter::WritePack(
-    const Sample& sample, const Input& input, uint64_t pts, uint64_t step,
-    std::vector<MemoryChunk>& packets, uint64_t& muxRate, bool& insertStreamMap) {
+Mpeg2PsResult Mpeg2PsTrickPlayWriter::WritePack(const Sample& sample, const Input& input,
+                                                uint64_t pts, uint64_t step,
+                                                std::vector<MemoryChunk>& packets,
+                                                uint64_t& muxRate, bool& insertStreamMap) {
     const uint8_t streamId = input.videoStreamId != 0 ? input.videoStreamId : input.streamId;
     if (packets.empty()) {
         // One PES packet per payload chunk (a chunk too large for one packet is cut).
@@ -253,7 +254,7 @@ Mpeg2PsTrickPlayWriter::Result Mpeg2PsTrickPlayWriter::WritePack(
                 pes.AddData(chunk.Data(offset), n, false);
                 std::vector<uint8_t> bytes;
                 if (!pes.AppendTo(bytes)) {
-                    return ResultOk;
+                    return Mpeg2PsResult::Ok;
                 }
                 packets.push_back(MemoryChunk::CopyOf(bytes));
                 offset += n;
@@ -261,7 +262,7 @@ Mpeg2PsTrickPlayWriter::Result Mpeg2PsTrickPlayWriter::WritePack(
             }
         }
         if (packets.empty()) {
-            return ResultOk;
+            return Mpeg2PsResult::Ok;
         }
         const uint64_t payloadBytes = sample.GetPayload().Size();
         muxRate = (payloadBytes * kSystemClock / step) / 50;
@@ -304,19 +305,18 @@ Mpeg2PsTrickPlayWriter::Result Mpeg2PsTrickPlayWriter::WritePack(
     }
     std::vector<uint8_t> packBytes;
     if (!pack.AppendTo(packBytes)) {
-        return ResultOk;
+        return Mpeg2PsResult::Ok;
     }
-    Result result = listener_.OnOutputChunk(MemoryChunk::CopyOf(packBytes));
-    for (size_t i = 0; result == ResultOk && i < packets.size(); ++i) {
+    Mpeg2PsResult result = listener_.OnOutputChunk(MemoryChunk::CopyOf(packBytes));
+    for (size_t i = 0; result == Mpeg2PsResult::Ok && i < packets.size(); ++i) {
         result = listener_.OnOutputChunk(packets[i]);
     }
     return result;
 }
 
-Mpeg2PsTrickPlayWriter::Result Mpeg2PsTrickPlayWriter::WriteSilentAudio(const Input& input,
-                                                                        int64_t ptsBase) {
+Mpeg2PsResult Mpeg2PsTrickPlayWriter::WriteSilentAudio(const Input& input, int64_t ptsBase) {
     if (audioFrequency_ == 0 || silentFrame_.empty()) {
-        return ResultOk;
+        return Mpeg2PsResult::Ok;
     }
     const uint64_t audioTarget =
         (outputClock_ + accumulatedOffset_) * audioFrequency_ / kSystemClock;
@@ -331,7 +331,7 @@ Mpeg2PsTrickPlayWriter::Result Mpeg2PsTrickPlayWriter::WriteSilentAudio(const In
                 static_cast<int64_t>(ClockToTicks(audioClock_ * kSystemClock / audioFrequency_)) +
                 ptsBase) &
             kTimestampMask;
-        Result result = ResultOk;
+        Mpeg2PsResult result = Mpeg2PsResult::Ok;
         if (!demultiplexing_) {
             Mpeg2PsPes pes;
             pes.SetStreamId(input.audioStreamId);
@@ -354,12 +354,12 @@ Mpeg2PsTrickPlayWriter::Result Mpeg2PsTrickPlayWriter::WriteSilentAudio(const In
             sample.SetDecodeTime(MediaTime(TicksToMicrosecondsTruncated(pts)));
             result = listener_.OnSample(sample);
         }
-        if (result != ResultOk) {
+        if (result != Mpeg2PsResult::Ok) {
             return result;
         }
         audioClock_ += audioFrameLength_;
     }
-    return ResultOk;
+    return Mpeg2PsResult::Ok;
 }
 
 }  // namespace SarvelonMediaKit

@@ -28,13 +28,6 @@ namespace SarvelonMediaKit {
 // OnTimestamp. Owned and driven by its parser, on the parser's thread.
 class Mpeg2PsTrickPlayWriter {
 public:
-    typedef Mpeg2PsParserListener::Result Result;
-    enum : Result {
-        ResultOk = 0,
-        ResultUnsupportedAudio = 16,  // no silence for the audio configuration
-        ResultNoSelectedTrack = 22,   // trick play without a selected track
-    };
-
     // Flags.
     enum : uint32_t {
         WriteOnce = 1,    // write each key frame once; the clock jumps to the target
@@ -71,12 +64,12 @@ public:
 
     // Starts at the first video payload: the output clock from the current pack's SCR; the
     // silent frame from audioConfig (the audio stream's AudioSpecificConfig, empty when none).
-    Result Start(const Input& input, const std::vector<uint8_t>& audioConfig);
+    Mpeg2PsResult Start(const Input& input, const std::vector<uint8_t>& audioConfig);
 
     // Writes a completed sample: a key frame as often as the output clock needs, anything else
     // not at all. insertStreamMap: the next pack carries the system header and the map; cleared
     // once it was written.
-    Result Write(const Sample& sample, const Input& input, bool& insertStreamMap);
+    Mpeg2PsResult Write(const Sample& sample, const Input& input, bool& insertStreamMap);
 
     // Times the last picture of a stream, which no later pack closes: from the clocks of the
     // pack and packet that started it (scr 27 MHz, pts 90 kHz), as if the next picture came one
@@ -87,10 +80,11 @@ public:
     static uint32_t FrameStepTicks(const boost::shared_ptr<MediaTrack>& track);
 
 private:
-    Result PrepareSilentAudio(const Input& input, const std::vector<uint8_t>& config);
-    Result WritePack(const Sample& sample, const Input& input, uint64_t pts, uint64_t step,
-                     std::vector<MemoryChunk>& packets, uint64_t& muxRate, bool& insertStreamMap);
-    Result WriteSilentAudio(const Input& input, int64_t ptsBase);
+    Mpeg2PsResult PrepareSilentAudio(const Input& input, const std::vector<uint8_t>& config);
+    Mpeg2PsResult WritePack(const Sample& sample, const Input& input, uint64_t pts, uint64_t step,
+                            std::vector<MemoryChunk>& packets, uint64_t& muxRate,
+                            bool& insertStreamMap);
+    Mpeg2PsResult WriteSilentAudio(const Input& input, int64_t ptsBase);
 
     Mpeg2PsParserListener& listener_;
     SampleReceiver& downstream_;

@@ -19,15 +19,15 @@ public:
     std::vector<Sample> samples;
     std::vector<std::array<uint32_t, 3>> timestamps;
 
-    Result OnOutputChunk(const MemoryChunk& chunk) override {
+    Mpeg2PsResult OnOutputChunk(const MemoryChunk& chunk) override {
         chunks.push_back(FromChunk(chunk));
-        return 0;
+        return Mpeg2PsResult::Ok;
     }
-    Result OnSample(const Sample& sample) override {
+    Mpeg2PsResult OnSample(const Sample& sample) override {
         samples.push_back(sample);
-        return 0;
+        return Mpeg2PsResult::Ok;
     }
-    void OnTimestamp(uint32_t kind, uint32_t timestamp, uint32_t scrBase) override {
+    void OnTimestamp(SampleMediaType kind, uint32_t timestamp, uint32_t scrBase) override {
         timestamps.push_back({kind, timestamp, scrBase});
     }
 };
@@ -52,7 +52,7 @@ Mpeg2PsPsm MapIn(const Bytes& pack) {
     Mpeg2PsPsm map;
     for (size_t at = 0; at + 6 < pack.size(); ++at) {
         if (pack[at] == 0 && pack[at + 1] == 0 && pack[at + 2] == 1 && pack[at + 3] == 0xBC) {
-            EXPECT_EQ(0u,
+            EXPECT_EQ(Mpeg2PsResult::Ok,
                       map.Read(pack.data() + at + 6, static_cast<uint32_t>(pack.size() - at - 6)));
             return map;
         }
@@ -103,19 +103,20 @@ TEST(Mpeg2PsTrickPlayWriterTest, PassThroughRepeatsAKeyFrameUntilTheOutputCatche
     Title title;
     Mpeg2PsTrickPlayWriter writer(title.recorder, title.relay, false);
     writer.SetRate(2, true);
-    ASSERT_EQ(0u, writer.Start(title.At(9000), Bytes()));
+    ASSERT_EQ(Mpeg2PsResult::Ok, writer.Start(title.At(9000), Bytes()));
     EXPECT_TRUE(writer.IsStarted());
 
     // A frame that is no key frame is not written.
     Sample other = title.key;
     other.SetDataAlignment(false);
     bool insertStreamMap = true;
-    EXPECT_EQ(0u, writer.Write(other, title.At(23400), insertStreamMap));
+    EXPECT_EQ(Mpeg2PsResult::Ok, writer.Write(other, title.At(23400), insertStreamMap));
     EXPECT_TRUE(title.recorder.chunks.empty());
     EXPECT_TRUE(insertStreamMap);
 
     // 4 input frame steps at rate 2 are 2 output steps: two copies, 9000 and 12600.
-    EXPECT_EQ(0u, writer.Write(title.key, title.At(9000 + 4 * 3600), insertStreamMap));
+    EXPECT_EQ(Mpeg2PsResult::Ok,
+              writer.Write(title.key, title.At(9000 + 4 * 3600), insertStreamMap));
     EXPECT_FALSE(insertStreamMap);
     const std::vector<Bytes>& out = title.recorder.chunks;
     ASSERT_EQ(4u, out.size());  // pack, video packet, pack, video packet
@@ -143,7 +144,8 @@ TEST(Mpeg2PsTrickPlayWriterTest, PassThroughRepeatsAKeyFrameUntilTheOutputCatche
     EXPECT_EQ(expected, title.recorder.timestamps);
 
     // The output is at the target: the same key frame again writes nothing.
-    EXPECT_EQ(0u, writer.Write(title.key, title.At(9000 + 4 * 3600), insertStreamMap));
+    EXPECT_EQ(Mpeg2PsResult::Ok,
+              writer.Write(title.key, title.At(9000 + 4 * 3600), insertStreamMap));
     EXPECT_EQ(4u, out.size());
 }
 
@@ -156,9 +158,10 @@ TEST(Mpeg2PsTrickPlayWriterTest, AReverseTrackCountsBackFromTheEndInTicksWhateve
     title.track->GetIndex().SetDuration(60000);  // one minute in milliseconds
     Mpeg2PsTrickPlayWriter writer(title.recorder, title.relay, false);
     writer.SetRate(-2, true);
-    ASSERT_EQ(0u, writer.Start(title.At(9000), Bytes()));
+    ASSERT_EQ(Mpeg2PsResult::Ok, writer.Start(title.At(9000), Bytes()));
     bool insertStreamMap = true;
-    EXPECT_EQ(0u, writer.Write(title.key, title.At(9000 + 4 * 3600), insertStreamMap));
+    EXPECT_EQ(Mpeg2PsResult::Ok,
+              writer.Write(title.key, title.At(9000 + 4 * 3600), insertStreamMap));
     // Forward positions 9000 and 16200 ticks (as in the pass-through case), from the end of
     // 60 s = 5400000 ticks.
     const std::vector<std::array<uint32_t, 3>> expected = {{2, 9000, 5400000 - 9000},
@@ -171,9 +174,10 @@ TEST(Mpeg2PsTrickPlayWriterTest, DemultiplexingSendsTheCopiesDownstream) {
     title.relay.SetNext(&title.collector);
     Mpeg2PsTrickPlayWriter writer(title.recorder, title.relay, true);
     writer.SetRate(-2, true);
-    ASSERT_EQ(0u, writer.Start(title.At(9000), Bytes()));
+    ASSERT_EQ(Mpeg2PsResult::Ok, writer.Start(title.At(9000), Bytes()));
     bool insertStreamMap = false;
-    EXPECT_EQ(0u, writer.Write(title.key, title.At(9000 + 4 * 3600), insertStreamMap));
+    EXPECT_EQ(Mpeg2PsResult::Ok,
+              writer.Write(title.key, title.At(9000 + 4 * 3600), insertStreamMap));
     EXPECT_TRUE(title.recorder.chunks.empty());
     ASSERT_EQ(2u, title.collector.samples.size());
     EXPECT_EQ(100000u, title.collector.samples[0].GetDecodeTime().Get());  // 9000 ticks
@@ -187,11 +191,12 @@ TEST(Mpeg2PsTrickPlayWriterTest, AKeyFrameLeftPendingWhenTheRateReturnsToNormalW
     Title title;
     Mpeg2PsTrickPlayWriter writer(title.recorder, title.relay, false);
     writer.SetRate(2, true);
-    ASSERT_EQ(0u, writer.Start(title.At(9000), Bytes()));
+    ASSERT_EQ(Mpeg2PsResult::Ok, writer.Start(title.At(9000), Bytes()));
     writer.SetRate(0, false);
     EXPECT_FALSE(writer.IsActive());
     bool insertStreamMap = true;
-    EXPECT_EQ(0u, writer.Write(title.key, title.At(9000 + 4 * 3600), insertStreamMap));
+    EXPECT_EQ(Mpeg2PsResult::Ok,
+              writer.Write(title.key, title.At(9000 + 4 * 3600), insertStreamMap));
     EXPECT_TRUE(title.recorder.chunks.empty());
     EXPECT_TRUE(title.recorder.timestamps.empty());
 }
@@ -201,9 +206,10 @@ TEST(Mpeg2PsTrickPlayWriterTest, SilentAudioFillsTheOutputTime) {
     Mpeg2PsTrickPlayWriter writer(title.recorder, title.relay, false);
     writer.SetFlags(Mpeg2PsTrickPlayWriter::SilentAudio);
     writer.SetRate(2, true);
-    ASSERT_EQ(0u, writer.Start(title.At(9000), kStereoAac));
+    ASSERT_EQ(Mpeg2PsResult::Ok, writer.Start(title.At(9000), kStereoAac));
     bool insertStreamMap = true;
-    EXPECT_EQ(0u, writer.Write(title.key, title.At(9000 + 4 * 3600), insertStreamMap));
+    EXPECT_EQ(Mpeg2PsResult::Ok,
+              writer.Write(title.key, title.At(9000 + 4 * 3600), insertStreamMap));
 
     // The audio clock starts at 9000 ticks = 4800 samples; each copy's step (3600 ticks, 1920
     // samples) is filled with 1024-sample frames up to the output clock: 4800 and 5824 up to
@@ -235,21 +241,20 @@ TEST(Mpeg2PsTrickPlayWriterTest, StartRefusesWithoutTrackOrWithAudioItCannotSile
     writer.SetRate(4, true);
     boost::shared_ptr<MediaTrack> none;
     const Mpeg2PsTrickPlayWriter::Input noTrack{title.map, none, 0xE0, 0xC0, 0x0F, 0xE0, 0, 0};
-    EXPECT_EQ(Mpeg2PsTrickPlayWriter::ResultNoSelectedTrack, writer.Start(noTrack, kStereoAac));
+    EXPECT_EQ(Mpeg2PsResult::NoSelectedTrack, writer.Start(noTrack, kStereoAac));
     EXPECT_FALSE(writer.IsStarted());
 
     writer.SetFlags(Mpeg2PsTrickPlayWriter::SilentAudio);
-    EXPECT_EQ(0u, writer.Start(title.At(9000), kStereoAac));
+    EXPECT_EQ(Mpeg2PsResult::Ok, writer.Start(title.At(9000), kStereoAac));
     const Bytes threeChannels{0x11, 0x98};
     const Bytes frequency13{0x16, 0x90};  // a reserved sampling frequency index
     const Bytes mainProfile{0x09, 0x90};  // object type 1
     for (const Bytes& config : {threeChannels, frequency13, mainProfile, Bytes{0x11}, Bytes()}) {
-        EXPECT_EQ(Mpeg2PsTrickPlayWriter::ResultUnsupportedAudio,
-                  writer.Start(title.At(9000), config));
+        EXPECT_EQ(Mpeg2PsResult::UnsupportedAudio, writer.Start(title.At(9000), config));
     }
     Mpeg2PsTrickPlayWriter::Input eac3 = title.At(9000);
     eac3.audioStreamType = 0x87;
-    EXPECT_EQ(Mpeg2PsTrickPlayWriter::ResultUnsupportedAudio, writer.Start(eac3, kStereoAac));
+    EXPECT_EQ(Mpeg2PsResult::UnsupportedAudio, writer.Start(eac3, kStereoAac));
 }
 
 TEST(Mpeg2PsTrickPlayWriterTest, TrickPlayCrossesAnInputClockJumpWithOneCopy) {
@@ -267,7 +272,7 @@ TEST(Mpeg2PsTrickPlayWriterTest, TrickPlayCrossesAnInputClockJumpWithOneCopy) {
     track->GetIndex().SetFrameDuration(3600);
     parser.SetSelectedTrack(track);
     parser.GetTrickPlay().SetRate(2, true);
-    EXPECT_EQ(Mpeg2PsParser::ResultProgramEnd, parser.Feed(s, {}));
+    EXPECT_EQ(Mpeg2PsResult::ProgramEnd, parser.Feed(s, {}));
     size_t videoPackets = 0;
     for (const MemoryChunk& chunk : parser.outputChunks) {
         videoPackets += chunk.Size() > 3 && *chunk.Data(3) == 0xE0 ? 1 : 0;
@@ -305,10 +310,10 @@ public:
     Collector collector;
 
 protected:
-    Result OnSample(const Sample& sample) override {
+    Mpeg2PsResult OnSample(const Sample& sample) override {
         Sample copy(sample);
         DoReceiveSample(copy);
-        return 0;
+        return Mpeg2PsResult::Ok;
     }
 };
 
@@ -322,8 +327,8 @@ TEST(Mpeg2PsTrickPlayWriterTest, TheLastKeyFrameOfAStreamIsWrittenWhenItIsFlushe
         RecordingParser parser(false);
         parser.SetSelectedTrack(track);
         parser.GetTrickPlay().SetRate(4, true);
-        ASSERT_EQ(0u, parser.Feed(ThreeSplitKeyFrames(), {}));
-        ASSERT_EQ(0u, parser.FlushPendingSample());
+        ASSERT_EQ(Mpeg2PsResult::Ok, parser.Feed(ThreeSplitKeyFrames(), {}));
+        ASSERT_EQ(Mpeg2PsResult::Ok, parser.FlushPendingSample());
         // Each key frame once (4 input steps at rate 4 are one output step), as one pack and
         // two PES packets; the output clock and the PTS step 3600 ticks from 9000.
         std::vector<Bytes> packs, video;
@@ -342,7 +347,7 @@ TEST(Mpeg2PsTrickPlayWriterTest, TheLastKeyFrameOfAStreamIsWrittenWhenItIsFlushe
             EXPECT_EQ(Picture(k), payload) << "picture " << k;
         }
         // Flushing again finds nothing pending.
-        ASSERT_EQ(0u, parser.FlushPendingSample());
+        ASSERT_EQ(Mpeg2PsResult::Ok, parser.FlushPendingSample());
         EXPECT_EQ(9u, parser.outputChunks.size());
     }
     {
@@ -350,8 +355,8 @@ TEST(Mpeg2PsTrickPlayWriterTest, TheLastKeyFrameOfAStreamIsWrittenWhenItIsFlushe
         LoopedParser parser;
         parser.SetSelectedTrack(track);
         parser.GetTrickPlay().SetRate(4, true);
-        ASSERT_EQ(0u, parser.Feed(ThreeSplitKeyFrames(), {}));
-        ASSERT_EQ(0u, parser.FlushPendingSample());
+        ASSERT_EQ(Mpeg2PsResult::Ok, parser.Feed(ThreeSplitKeyFrames(), {}));
+        ASSERT_EQ(Mpeg2PsResult::Ok, parser.FlushPendingSample());
         const std::vector<Sample>& got = parser.collector.samples;
         ASSERT_EQ(3u, got.size());
         for (int k = 0; k < 3; ++k) {

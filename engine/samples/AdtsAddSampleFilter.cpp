@@ -47,7 +47,11 @@ bool AdtsAddSampleFilter::ReadConfig() {
 
 void AdtsAddSampleFilter::DoReceiveSample(Sample& sample) {
     MemoryChunkList& payload = sample.GetPayload();
-    if (payload.IsEmpty() || !ReadConfig()) {
+    if (payload.IsEmpty()) {
+        return;
+    }
+    if (!ReadConfig()) {
+        CountDroppedSample();  // no headers can be made for it
         return;
     }
     // The length covers the whole access unit, also when it spans several chunks.
@@ -55,11 +59,13 @@ void AdtsAddSampleFilter::DoReceiveSample(Sample& sample) {
     if (frameLength > kAdtsMaxFrameLength) {
         DebugPrint("AdtsAddSampleFilter: frame of %llu bytes too long",
                    static_cast<unsigned long long>(frameLength));
+        CountDroppedSample();
         return;
     }
     MemoryChunk& first = payload.GetChunks().front();
     if (!first.Reserve(kAdtsHeaderSize)) {
         DebugPrint("AdtsAddSampleFilter: no headroom for the header");
+        CountDroppedSample();
         return;
     }
     // No CRC, original_copy and home 1, variable bit rate, one raw data block.

@@ -21,6 +21,7 @@ void AdtsParserSampleFilter::DoReceiveSample(Sample& sample) {
     MemoryChunkList& payload = sample.GetPayload();
     if (payload.Size() < kAdtsHeaderSize) {
         DebugPrint("AdtsParserSampleFilter: payload shorter than a header");
+        CountDroppedSample();
         return;
     }
     uint8_t header[kAdtsHeaderSize];
@@ -29,6 +30,7 @@ void AdtsParserSampleFilter::DoReceiveSample(Sample& sample) {
     const uint32_t rawDataBlocks = ReadAdtsHeaderFields(header).rawDataBlocks;
     if (rawDataBlocks != 1) {
         DebugPrint("AdtsParserSampleFilter: %u raw data blocks", rawDataBlocks);
+        CountDroppedSample();
         return;
     }
     ParseHeader(header);

@@ -79,6 +79,7 @@ TEST(AdtsParserSampleFilterTest, DropsShortSamplesAndSeveralRawDataBlocks) {
     twoBlocks[6] |= 0x01;  // number_of_raw_data_blocks_in_frame 1
     Push(*stream, {twoBlocks});
     EXPECT_TRUE(stream->IsEmpty());
+    EXPECT_EQ(2u, stream->GetDroppedSamples()) << "a drop is counted, not only printed";
     const uint8_t* data = nullptr;
     uint32_t size = 0;
     EXPECT_FALSE(stream->GetStreamInfo(StreamInfoKindAudioSpecificConfig, &data, &size));
@@ -204,6 +205,8 @@ TEST(AdtsSynchronizeSampleFilterTest, ResynchronisesAfterGarbage) {
     Push(*chain.stream, {Concat({{0x12, 0x34, 0x56, 0x78, 0x9A, 0xBC, 0xDE}, a})}, 100000);
     // Found again in the next sample, behind more garbage.
     Push(*chain.stream, {Concat({{0xFF, 0x00, 0x01}, b, a})}, 200000);
+    // One stretch thrown away: the rest of the second sample.
+    EXPECT_EQ(1u, chain.stream->GetDroppedSamples());
     const std::vector<Sample> out = Drain(*chain.stream);
     ASSERT_EQ(4u, out.size());
     EXPECT_EQ(a, PayloadOf(out[0]));
@@ -249,6 +252,8 @@ TEST(AdtsSynchronizeSampleFilterTest, FrameLengthBelowTheHeaderIsLostSync) {
         Push(*chain.stream, {Concat({bad, good, good})}, 2000);
         // And the stream is found again.
         Push(*chain.stream, {Concat({good, good})}, 3000);
+        // The first sample (no frame start in it) and the rest of the third.
+        EXPECT_EQ(2u, chain.stream->GetDroppedSamples());
         const std::vector<Sample> out = Drain(*chain.stream);
         ASSERT_EQ(4u, out.size());
         EXPECT_EQ(1000u, out[0].GetDecodeTime());
@@ -325,6 +330,7 @@ TEST(AdtsAddSampleFilterTest, DropsWhatCannotGetAHeader) {
         uint32_t headroom;
         Bytes payload;
     };
+    // An empty payload goes without a count: there is nothing in it to lose.
     const Case cases[] = {
         {"empty payload", {0x12, 0x10}, 16, {}},
         {"no AudioSpecificConfig", {}, 16, {1, 2, 3}},
@@ -338,6 +344,7 @@ TEST(AdtsAddSampleFilterTest, DropsWhatCannotGetAHeader) {
         AddChain chain(c.config, c.headroom);
         Push(*chain.stream, {c.payload});
         EXPECT_TRUE(chain.stream->IsEmpty());
+        EXPECT_EQ(c.payload.empty() ? 0u : 1u, chain.stream->GetDroppedSamples());
     }
 }
 

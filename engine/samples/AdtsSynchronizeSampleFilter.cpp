@@ -79,6 +79,7 @@ void AdtsSynchronizeSampleFilter::ProcessChunk(const Sample& sample, MemoryChunk
         }
         if (!found) {
             DebugPrint("AdtsSynchronizeSampleFilter: no frame start in %u bytes", size);
+            CountDroppedSample();
             return;
         }
         synchronised_ = true;
@@ -109,6 +110,7 @@ void AdtsSynchronizeSampleFilter::ProcessChunk(const Sample& sample, MemoryChunk
         const uint8_t* frame = data + position;
         if (!IsAdtsSyncword(frame)) {
             DebugPrint("AdtsSynchronizeSampleFilter: sync lost");
+            CountDroppedSample();
             synchronised_ = false;
             return;
         }
@@ -116,6 +118,7 @@ void AdtsSynchronizeSampleFilter::ProcessChunk(const Sample& sample, MemoryChunk
         if (length < kAdtsHeaderSize) {
             // A length that does not cover its own header would never advance: lost sync.
             DebugPrint("AdtsSynchronizeSampleFilter: frame length %u", length);
+            CountDroppedSample();
             synchronised_ = false;
             return;
         }

@@ -16,6 +16,7 @@ void Eac3HdDvdToRawSampleFilter::DoReceiveSample(Sample& sample) {
     MemoryChunkList& payload = sample.GetPayload();
     if (payload.Size() < kEac3HdDvdPrivateDataSize) {
         DebugPrint("Eac3HdDvdToRawSampleFilter: payload shorter than the private data");
+        CountDroppedSample();
         return;
     }
     uint8_t bytes[kEac3HdDvdPrivateDataSize];
@@ -24,6 +25,7 @@ void Eac3HdDvdToRawSampleFilter::DoReceiveSample(Sample& sample) {
     const uint32_t word = SV::ReadBigEndian32(bytes);
     if (!IsEac3HdDvdPrivateData(word)) {
         DebugPrint("Eac3HdDvdToRawSampleFilter: no private data (%08x)", word);
+        CountDroppedSample();
         return;
     }
     cursor.Begin();

@@ -20,6 +20,7 @@ void Eac3RawToHdDvdSampleFilter::DoReceiveSample(Sample& sample) {
     MemoryChunk& first = payload.GetChunks().front();
     if (!first.Reserve(kEac3HdDvdPrivateDataSize)) {
         DebugPrint("Eac3RawToHdDvdSampleFilter: no headroom for the private data");
+        CountDroppedSample();
         return;
     }
     SV::WriteBigEndian32(Eac3HdDvdPrivateData(subStream_), first.Data(0));

@@ -38,6 +38,7 @@ TEST(Eac3HdDvdToRawSampleFilterTest, RemovesThePrivateData) {
         EXPECT_EQ(SampleFormatEac3, stream->GetCurrentFormat());
         Push(*stream, c.chunks, 3000);
         const std::vector<Sample> out = Drain(*stream);
+        EXPECT_EQ(c.kept ? 0u : 1u, stream->GetDroppedSamples());
         if (!c.kept) {
             EXPECT_TRUE(out.empty());
             continue;
@@ -75,6 +76,8 @@ TEST(Eac3RawToHdDvdSampleFilterTest, DropsEmptySamplesAndSamplesWithoutHeadroom)
     Push(*tight, {kFrame});
     Push(*tight, {{}});
     EXPECT_TRUE(tight->IsEmpty());
+    // The frame is counted; the empty sample had nothing to lose.
+    EXPECT_EQ(1u, tight->GetDroppedSamples());
 }
 
 TEST(Eac3SampleFilterTest, RoundTripGivesTheFrameBack) {

@@ -27,6 +27,7 @@ void H264SampleFilterFillerRemove::DoReceiveSample(Sample& sample) {
         case SampleFormatH264AnnexB: RemoveFromStartCodes(sample); break;
         default:
             DebugPrint("H264SampleFilterFillerRemove: format %u is not H.264", sample.GetFormat());
+            CountDroppedSample();
             break;
     }
 }
@@ -42,6 +43,7 @@ void H264SampleFilterFillerRemove::RemoveFromLengthPrefixed(Sample& sample) {
     }
     if (result == LengthPrefixedNalWalker::ResultLengthPastPayload) {
         DebugPrint("H264SampleFilterFillerRemove: NAL length %u past the payload", walker.Length());
+        CountDroppedSample();
         return;
     }
     SendSampleDownstream(sample);

@@ -132,6 +132,8 @@ TEST(LengthToStartCodeH264SampleFilterTest, DropsWhatItCannotConvert) {
         H264Chain chain(c.ownerKnowsRecord);
         Push(*chain.stream, {c.payload});
         EXPECT_TRUE(chain.stream->IsEmpty());
+        // An empty payload had nothing to lose; every other drop is counted.
+        EXPECT_EQ(c.payload.empty() ? 0u : 1u, chain.stream->GetDroppedSamples());
     }
 }
 
@@ -254,12 +256,14 @@ TEST(H264SampleFilterFillerRemoveTest, DropsOtherFormatsAndBadLengths) {
     audio->AddFilter(boost::make_shared<H264SampleFilterFillerRemove>(audio));
     Push(*audio, {{0xFF, 0xF1, 0x50, 0x80, 0x01, 0x00, 0xFC}});
     EXPECT_TRUE(audio->IsEmpty());
+    EXPECT_EQ(1u, audio->GetDroppedSamples());
 
     boost::shared_ptr<SampleStream> video =
         MakeStream(SampleMediaTypeVideo, SampleFormatH264Length);
     video->AddFilter(boost::make_shared<H264SampleFilterFillerRemove>(video));
     Push(*video, {{0x00, 0x00, 0x00, 0x02, 0x41, 0x9A, 0x00, 0x00, 0x00, 0x09, 0x0C, 0xFF}});
     EXPECT_TRUE(video->IsEmpty());
+    EXPECT_EQ(1u, video->GetDroppedSamples());
 }
 
 TEST(H264SampleFilterFillerRemoveTest, LeavesALoneLengthFieldAtTheEnd) {

@@ -69,6 +69,7 @@ void LengthToStartCodeH264SampleFilter::DoReceiveSample(Sample& sample) {
     if (result == LengthPrefixedNalWalker::ResultLengthPastPayload) {
         DebugPrint("LengthToStartCodeH264SampleFilter: NAL length %u past the payload",
                    walker.Length());
+        CountDroppedSample();
         return;
     }
     // Learned before the record is asked for, so a first picture that carries its own
@@ -96,6 +97,7 @@ void LengthToStartCodeH264SampleFilter::DoReceiveSample(Sample& sample) {
         }
         if (!known) {
             DebugPrint("LengthToStartCodeH264SampleFilter: no decoder configuration");
+            CountDroppedSample();
             return;
         }
         if (record && recordSize > 0) {

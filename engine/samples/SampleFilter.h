@@ -4,6 +4,7 @@
 #include <boost/shared_ptr.hpp>
 #include <boost/weak_ptr.hpp>
 
+#include <atomic>
 #include <cstdint>
 
 #include "engine/samples/Sample.h"
@@ -48,12 +49,23 @@ public:
     // payload of size bytes made with the filter's headroom and tailroom.
     Sample MakeSample(uint32_t size) const;
 
+    // Samples (or, for a filter that parses a stream of frames, stretches of bytes it could not
+    // make a frame of) that the filter threw away as unusable. Safe on any thread: statistics
+    // read it while the filter runs on the session's task thread.
+    uint64_t GetDroppedSamples() const { return dropped_.load(std::memory_order_relaxed); }
+
+protected:
+    // Counts one sample thrown away instead of passed on. A drop is never silent: the
+    // demultiplexer's statistics show the count.
+    void CountDroppedSample() { dropped_.fetch_add(1, std::memory_order_relaxed); }
+
 private:
     boost::weak_ptr<SampleStream> stream_;
     uint32_t inputFormat_;
     uint32_t outputFormat_;
     uint32_t headroom_;
     uint32_t tailroom_;
+    std::atomic<uint64_t> dropped_{0};
 };
 
 }  // namespace SarvelonMediaKit

@@ -140,6 +140,14 @@ void SampleStream::SetTailroom(uint32_t tailroom) {
     }
 }
 
+uint64_t SampleStream::GetDroppedSamples() const {
+    uint64_t dropped = 0;
+    for (const boost::shared_ptr<SampleFilter>& filter : filters_) {
+        dropped += filter->GetDroppedSamples();
+    }
+    return dropped;
+}
+
 uint32_t SampleStream::GetCurrentFormat() const {
     return currentFormat_ != SampleFormatNone ? currentFormat_ : inputFormat_;
 }

@@ -90,6 +90,8 @@ public:
     // filters, else the input format.
     uint32_t GetCurrentFormat() const;
     const std::vector<boost::shared_ptr<SampleFilter>>& GetFilters() const { return filters_; }
+    // What the filters threw away as unusable (SampleFilter::GetDroppedSamples), summed.
+    uint64_t GetDroppedSamples() const;
 
     // Set by the multiplexer that takes the stream, cleared when it lets it go.
     bool IsConnected() const { return connected_; }

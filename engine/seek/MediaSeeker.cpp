@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "SVLibrary/Output/DebugPrint.h"
+#include "engine/codecs/MediaTiming.h"
 #include "engine/core/DefaultBandwidth.h"
 #include "engine/core/MemoryChunk.h"
 #include "engine/core/Session.h"
@@ -18,7 +19,6 @@ namespace SarvelonMediaKit {
 namespace {
 
 const uint32_t kNoRate = 0xFFFFFFFFu;
-const uint64_t kMicrosecondsPerSecond = 1000000;
 
 bool SameDirection(int rateA, int rateB) {
     return (rateA < 0 && rateB < 0) || (rateA == 0 && rateB == 0) || (rateA > 0 && rateB > 0);

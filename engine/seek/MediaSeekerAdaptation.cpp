@@ -5,6 +5,7 @@
 #include <limits>
 
 #include "SVLibrary/Output/DebugPrint.h"
+#include "engine/codecs/MediaTiming.h"
 #include "engine/core/DefaultBandwidth.h"
 #include "engine/core/DequeMemoryCache.h"
 #include "engine/core/MemoryChunk.h"
@@ -16,7 +17,6 @@ namespace SarvelonMediaKit {
 namespace {
 
 const uint64_t kUnknownPosition = std::numeric_limits<uint64_t>::max();
-const uint64_t kMicrosecondsPerSecond = 1000000;
 // A drain whose source hands over nothing this many times in a row stops short rather than
 // spinning; the bytes it asks for are loaded, so this only guards a source that misreports.
 const int kMostIdlePulls = 4;

@@ -3,6 +3,7 @@
 #include <boost/make_shared.hpp>
 
 #include "SVLibrary/Output/DebugPrint.h"
+#include "engine/codecs/MediaTiming.h"
 #include "engine/container/MediaTrack.h"
 #include "engine/core/Session.h"
 #include "engine/serve/HlsSegmentTiming.h"
@@ -19,7 +20,8 @@ namespace {
 
 // One 90 kHz tick in microseconds: added per segment to the seek time, so that the time of
 // segment n never falls a rounding short of its key frame.
-const double kTickMicroseconds = 11.11111111111111;
+constexpr double kTickMicroseconds =
+    static_cast<double>(kMicrosecondsPerSecond) / static_cast<double>(kTicksPerSecond);
 // Read-ahead of finished segments for a complete title and for other input.
 const uint16_t kOnDemandReadAhead = 1;
 const uint16_t kLiveReadAhead = 3;
@@ -296,12 +298,12 @@ void LiveHttpSegmenter::SeekToSegment(uint32_t number) {
             HlsSegmentTiming::ListsUniformSegments(*currentTrack_)) {
             // Uniform segments of the longest group of pictures (see UniformDurations).
             const uint64_t gop =
-                uint64_t(HlsSegmentTiming::LongestGop(*currentTrack_)) * 1000000u / timescale;
+                UnitsToMicroseconds(HlsSegmentTiming::LongestGop(*currentTrack_), timescale);
             time = static_cast<uint64_t>(double(number) * (double(gop) + kTickMicroseconds));
         } else if (timescale != 0 && number < index.GetCount()) {
             // The list names the index's entries: segment n is the group from entry n on.
             // One microsecond past the key frame, so the seek lands on it and not before.
-            time = uint64_t(index.GetEntries()[number].time) * 1000000u / timescale + 1;
+            time = UnitsToMicroseconds(index.GetEntries()[number].time, timescale) + 1;
         }
     }
     seekInFlight_ = true;

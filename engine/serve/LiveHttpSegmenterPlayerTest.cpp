@@ -16,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/codecs/MediaTiming.h"
 #include "engine/serve/FrameCountTestSupport.h"
 #include "engine/serve/LiveHttpSegmenter.h"
 #include "engine/serve/LiveHttpTestSupport.h"
@@ -40,7 +41,6 @@ using SvTestSupport::HttpGet;
 using SvTestSupport::RunProgram;
 using SvTestSupport::TemporaryDirectory;
 
-const uint64_t kTicksPerSecond = 90000;  // PES timestamps
 const size_t kSegments = Fixtures::kHlsClipSeconds / 2;
 const size_t kFramesPerSegment = 50;  // 2 s at 25 fps
 

@@ -140,9 +140,9 @@ public:
     std::vector<Sample> samples;
 
 protected:
-    Result OnSample(const Sample& sample) override {
+    Mpeg2PsResult OnSample(const Sample& sample) override {
         samples.push_back(sample);
-        return ResultOk;
+        return Mpeg2PsResult::Ok;
     }
 };
 
@@ -163,12 +163,13 @@ void FakeDemux::LoadTitle(const std::string& path) {
         }
         MemoryChunk chunk(static_cast<uint32_t>(n), 0, 0);
         std::memcpy(chunk.Data(0), buffer.data(), n);
-        const Mpeg2PsParser::Result result = parser.Parse(chunk, false);
-        if (result == Mpeg2PsParser::ResultProgramEnd) {
+        const Mpeg2PsResult result = parser.Parse(chunk, false);
+        if (result == Mpeg2PsResult::ProgramEnd) {
             break;
         }
-        if (result != Mpeg2PsParser::ResultOk) {
-            throw std::runtime_error("parse error " + std::to_string(result) + " in " + path);
+        if (result != Mpeg2PsResult::Ok) {
+            throw std::runtime_error("parse error " + std::to_string(Mpeg2PsResultNumber(result)) +
+                                     " in " + path);
         }
     }
     // The last sample is complete once no more payload can follow.

@@ -220,8 +220,10 @@ std::string ChainFailure(SVStatus status, const std::string& text) {
         text.size() > prefix.size() && text.size() - prefix.size() <= 9 &&
         text.find_first_not_of("0123456789", prefix.size()) == std::string::npos) {
         const std::string number = text.substr(prefix.size());
-        return "the parser stopped: " + SvTools::ResultName(uint32_t(std::stoul(number))) + " (" +
-               number + ", status " + std::to_string(status) + ")";
+        return "the parser stopped: " +
+               SvTools::ResultName(
+                   static_cast<SarvelonMediaKit::Mpeg2PsResult>(std::stoul(number))) +
+               " (" + number + ", status " + std::to_string(status) + ")";
     }
     return SvTools::StatusText(status, text);
 }

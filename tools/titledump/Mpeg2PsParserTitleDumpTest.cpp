@@ -63,7 +63,7 @@ TEST(Mpeg2PsParserTitleDumpTest, ReadsTheTitleAsTheSourceHasIt) {
     SvTools::TitleSummary summary;
     std::string error;
     ASSERT_TRUE(SvTools::ReadTitle(title, summary, error)) << error;
-    EXPECT_EQ(12u, summary.result) << SvTools::FormatTitle(summary);
+    EXPECT_EQ(12u, Mpeg2PsResultNumber(summary.result)) << SvTools::FormatTitle(summary);
 
     // One track with the source's picture size and sample rate.
     ASSERT_EQ(1u, summary.tracks.size());

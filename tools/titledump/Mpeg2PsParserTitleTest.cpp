@@ -64,8 +64,8 @@ TEST(Mpeg2PsParserTitleTest, SplitIndexEntriesGiveTheSameTrack) {
     const Bytes plain = SvTestSupport::ReadFileBytes(Fixtures::ShortTitle());
     RecordingParser a(true);
     RecordingParser b(true);
-    EXPECT_EQ(Mpeg2PsParser::ResultProgramEnd, a.Feed(split, {13}));
-    EXPECT_EQ(Mpeg2PsParser::ResultProgramEnd, b.Feed(plain, {}));
+    EXPECT_EQ(Mpeg2PsResult::ProgramEnd, a.Feed(split, {13}));
+    EXPECT_EQ(Mpeg2PsResult::ProgramEnd, b.Feed(plain, {}));
     ASSERT_EQ(1u, a.tracks.size());
     ASSERT_EQ(1u, b.tracks.size());
     // The same track (but for where its data start: the split header is longer) and the same
@@ -95,7 +95,7 @@ TEST(Mpeg2PsParserTitleTest, IndexDigestCoversTheEntriesAsTheyWereFed) {
     ASSERT_EQ(1u, plainPackets.size());
     RecordingParser a(true);
     a.GetHeaderSection().SetHashEnabled(true);
-    EXPECT_EQ(Mpeg2PsParser::ResultProgramEnd, a.Feed(plain, {7}));
+    EXPECT_EQ(Mpeg2PsResult::ProgramEnd, a.Feed(plain, {7}));
     EXPECT_EQ(Sha256Of(plainPackets), a.GetHeaderSection().GetIndexDigest());
 
     // One entry over several packets: at each packet's end the whole buffer so far is fed.
@@ -111,7 +111,7 @@ TEST(Mpeg2PsParserTitleTest, IndexDigestCoversTheEntriesAsTheyWereFed) {
     }
     RecordingParser b(true);
     b.GetHeaderSection().SetHashEnabled(true);
-    EXPECT_EQ(Mpeg2PsParser::ResultProgramEnd, b.Feed(split, {}));
+    EXPECT_EQ(Mpeg2PsResult::ProgramEnd, b.Feed(split, {}));
     EXPECT_EQ(Sha256Of(fed), b.GetHeaderSection().GetIndexDigest());
 
     // Without the hash switched on there is no digest.
@@ -124,7 +124,7 @@ TEST(Mpeg2PsParserTitleTest, TrickPlayWritesKeyFramesAtTheFrameStepWithSilentAud
     const Bytes& title = ChapterTitleBytes();
     RecordingParser parser(false);
     // A first pass reads the track (as the demultiplexer does before it plays).
-    ASSERT_EQ(Mpeg2PsParser::ResultProgramEnd, parser.Feed(title, {}));
+    ASSERT_EQ(Mpeg2PsResult::ProgramEnd, parser.Feed(title, {}));
     ASSERT_EQ(1u, parser.tracks.size());
     const boost::shared_ptr<MediaTrack> track = parser.tracks[0];
     const uint32_t frameStep = track->GetIndex().GetFrameDuration();
@@ -137,7 +137,7 @@ TEST(Mpeg2PsParserTitleTest, TrickPlayWritesKeyFramesAtTheFrameStepWithSilentAud
     parser.output.clear();
     parser.outputChunks.clear();
     std::vector<Bytes> handedOn;  // the bytes of each chunk as it was handed on
-    ASSERT_EQ(Mpeg2PsParser::ResultProgramEnd, parser.Feed(title, {4096}));
+    ASSERT_EQ(Mpeg2PsResult::ProgramEnd, parser.Feed(title, {4096}));
 
     std::vector<uint64_t> videoPts, packScr;
     std::vector<Bytes> audioPayloads;
@@ -190,7 +190,7 @@ TEST(Mpeg2PsParserTitleTest, TrickPlayWithoutTrackOrWithUnsupportedAudioStops) {
     {
         RecordingParser parser(false);
         parser.GetTrickPlay().SetRate(4, true);
-        EXPECT_EQ(Mpeg2PsParser::ResultNoSelectedTrack, parser.Feed(title, {}));
+        EXPECT_EQ(Mpeg2PsResult::NoSelectedTrack, parser.Feed(title, {}));
     }
     {
         // A track whose ES descriptor says 3 channels: no silent frame for it.
@@ -204,7 +204,7 @@ TEST(Mpeg2PsParserTitleTest, TrickPlayWithoutTrackOrWithUnsupportedAudioStops) {
         parser.SetSelectedTrack(track);
         parser.GetTrickPlay().SetFlags(Mpeg2PsTrickPlayWriter::SilentAudio);
         parser.GetTrickPlay().SetRate(-4, true);
-        EXPECT_EQ(Mpeg2PsParser::ResultUnsupportedAudio, parser.Feed(title, {}));
+        EXPECT_EQ(Mpeg2PsResult::UnsupportedAudio, parser.Feed(title, {}));
     }
 }
 

@@ -13,6 +13,7 @@
 #include "SVLibrary/Util/Hex.h"
 #include "json/KvJsonWriter.h"
 
+#include "engine/codecs/MediaTiming.h"
 #include "engine/container/Mpeg2PsIndexEntryReader.h"
 #include "engine/container/TrackInfoKeys.h"
 #include "engine/core/MemoryChunk.h"
@@ -28,21 +29,19 @@ namespace {
 // each stream.
 class SummaryParser : public Mpeg2PsParserListener, public Mpeg2PsParser {
 public:
-    typedef Mpeg2PsParser::Result Result;
-
     explicit SummaryParser(TitleSummary& summary) : Mpeg2PsParser(*this, true), summary_(summary) {}
 
 protected:
-    Result OnNewTrack(const boost::shared_ptr<MediaTrack>& track) override {
+    Mpeg2PsResult OnNewTrack(const boost::shared_ptr<MediaTrack>& track) override {
         summary_.tracks.push_back(track);
-        return ResultOk;
+        return Mpeg2PsResult::Ok;
     }
-    Sample CreateSample(uint8_t streamId, uint32_t payloadLength, uint32_t type) override {
+    Sample CreateSample(uint8_t streamId, uint32_t payloadLength, SampleMediaType type) override {
         Sample sample = Mpeg2PsParserListener::CreateSample(streamId, payloadLength, type);
         sample.SetStreamRef(StreamReference(streamId));
         return sample;
     }
-    Result OnSample(const Sample& sample) override {
+    Mpeg2PsResult OnSample(const Sample& sample) override {
         const uint8_t id = static_cast<uint8_t>(sample.GetStreamRef().Get());
         auto found = index_.find(id);
         if (found == index_.end()) {
@@ -63,7 +62,7 @@ protected:
         stream.keyFrames += sample.IsKeyFrame() ? 1 : 0;
         stream.bytes += sample.GetPayload().Size();
         stream.lastDecodeTime = sample.GetDecodeTime().Get();
-        return ResultOk;
+        return Mpeg2PsResult::Ok;
     }
 
 private:
@@ -174,7 +173,7 @@ bool ReadTitle(const std::string& path, TitleSummary& summary, std::string& erro
         std::copy(buffer.begin(), buffer.begin() + static_cast<std::ptrdiff_t>(n), chunk.Data(0));
         summary.bytesParsed += n;
         summary.result = parser.Parse(chunk, false);
-        if (summary.result != Mpeg2PsParser::ResultOk) {
+        if (summary.result != Mpeg2PsResult::Ok) {
             break;
         }
     }
@@ -187,27 +186,8 @@ bool ReadTitle(const std::string& path, TitleSummary& summary, std::string& erro
     return true;
 }
 
-std::string ResultName(uint32_t result) {
-    typedef Mpeg2PsParser Parser;
-    typedef Mpeg2PsIndexEntryReader Entry;
-    switch (result) {
-        case Parser::ResultOk: return "end of file";
-        case Parser::ResultNoPackFirst: return "data before the first pack";
-        case Parser::ResultBadStreamMap: return "bad program stream map";
-        case Entry::ResultBadMagic: return "bad index entry magic";
-        case Entry::ResultEntryTooShort: return "index entry too short";
-        case Entry::ResultUnknownVersion: return "unknown index entry version";
-        case Entry::ResultEntryIncomplete: return "index entry incomplete";
-        case Parser::ResultProgramEnd: return "program end";
-        case Entry::ResultSeekTableNotStored: return "seek table cannot be stored";
-        case Parser::ResultUnsupportedAudio: return "unsupported audio for trick play";
-        case Entry::ResultBadTags: return "bad tags or metadata block";
-        case Parser::ResultNoMetadataItem: return "header record outside the first pack";
-        case Entry::ResultSeekTableTooLong: return "seek table longer than its entry";
-        case Parser::ResultNoSelectedTrack: return "trick play without a track";
-        case Parser::ResultHashFailed: return "index digest failed";
-        default: return "error";
-    }
+std::string ResultName(Mpeg2PsResult result) {
+    return result == Mpeg2PsResult::Ok ? "end of file" : Mpeg2PsResultText(result);
 }
 
 std::string FormatTitle(const TitleSummary& summary) {
@@ -225,7 +205,8 @@ std::string FormatTitle(const TitleSummary& summary) {
         for (uint32_t k = 0; k < index.GetCount(); ++k) {
             const MediaTrackIndex::Entry& e = index.GetEntries()[k];
             out += Format("    seek %u: time %u ticks (%.3f s), position %llu\n", k, e.time,
-                          e.time / 90000.0, static_cast<unsigned long long>(e.position));
+                          e.time / static_cast<double>(kTicksPerSecond),
+                          static_cast<unsigned long long>(e.position));
         }
     }
     out += Format("chapters: %zu\n", summary.chapters.size());
@@ -234,8 +215,8 @@ std::string FormatTitle(const TitleSummary& summary) {
         out += Format(
             "chapter %zu: time %u ticks (%.3f s), title \"%s\", thumbnail %u bytes at "
             "%llu\n",
-            i, c.time, c.time / 90000.0, c.title.c_str(), c.thumbnailSize,
-            static_cast<unsigned long long>(c.thumbnailPosition));
+            i, c.time, c.time / static_cast<double>(kTicksPerSecond), c.title.c_str(),
+            c.thumbnailSize, static_cast<unsigned long long>(c.thumbnailPosition));
     }
     out += Format("streams: %zu\n", summary.streams.size());
     for (const StreamSummary& s : summary.streams) {
@@ -248,7 +229,8 @@ std::string FormatTitle(const TitleSummary& summary) {
             static_cast<unsigned long long>(s.firstDecodeTime),
             static_cast<unsigned long long>(s.lastDecodeTime));
     }
-    out += Format("result: %u (%s)\n", summary.result, ResultName(summary.result).c_str());
+    out += Format("result: %u (%s)\n", Mpeg2PsResultNumber(summary.result),
+                  ResultName(summary.result).c_str());
     return out;
 }
 
@@ -287,7 +269,9 @@ ns::Value JsonValue(const SV::SVTypedValue& value) {
     return ns::Value();
 }
 
-ns::Value Seconds(uint64_t ticks) { return ns::Value(double(ticks) / 90000.0); }
+ns::Value Seconds(uint64_t ticks) {
+    return ns::Value(double(ticks) / static_cast<double>(kTicksPerSecond));
+}
 
 }  // namespace
 
@@ -342,7 +326,7 @@ bool FormatTitleJson(const TitleSummary& summary, std::string& text, std::string
         streams.push_back(ns::Value(std::move(item)));
     }
     ns::Dictionary result;
-    result.Set("code", ns::Value(summary.result));
+    result.Set("code", ns::Value(Mpeg2PsResultNumber(summary.result)));
     result.Set("name", ns::Value(ResultName(summary.result)));
     ns::Dictionary report;
     report.Set("tracks", ns::Value(std::move(tracks)));
@@ -367,12 +351,12 @@ std::vector<std::string> TitleProblems(const TitleSummary& summary) {
         problems.push_back("the file is empty");
         return problems;
     }
-    if (summary.result == Mpeg2PsParser::ResultOk) {
+    if (summary.result == Mpeg2PsResult::Ok) {
         // A whole title ends with the program end code: without it the media stopped early.
         problems.push_back("the media end without the program end code");
-    } else if (summary.result != Mpeg2PsParser::ResultProgramEnd) {
+    } else if (summary.result != Mpeg2PsResult::ProgramEnd) {
         problems.push_back(Format("the parser stopped: %s (%u)", ResultName(summary.result).c_str(),
-                                  summary.result));
+                                  Mpeg2PsResultNumber(summary.result)));
     }
     if (summary.tracks.empty()) {
         problems.push_back("the title has no tracks");
@@ -407,7 +391,8 @@ std::vector<std::string> TitleProblems(const TitleSummary& summary) {
         problems.push_back(
             Format("the media are damaged: their decode times span %.3f s of the "
                    "%.3f s its index gives",
-                   double(reached) / 1e6, double(duration) / 1e6));
+                   double(reached) / static_cast<double>(kMicrosecondsPerSecond),
+                   double(duration) / static_cast<double>(kMicrosecondsPerSecond)));
     }
     return problems;
 }

@@ -29,9 +29,9 @@ struct TitleSummary {
     std::vector<boost::shared_ptr<SarvelonMediaKit::MediaTrack>> tracks;
     std::vector<SarvelonMediaKit::Mpeg2PsParser::Chapter> chapters;
     std::vector<StreamSummary> streams;  // in the order of their first sample
-    // The parser's last result: 12 at the program end code, 0 when the file ended without one,
-    // any other value is the error that stopped it.
-    uint32_t result = 0;
+    // The parser's last result: ProgramEnd at the program end code, Ok when the file ended
+    // without one, any other value is the error that stopped it.
+    SarvelonMediaKit::Mpeg2PsResult result = SarvelonMediaKit::Mpeg2PsResult::Ok;
     uint64_t bytesParsed = 0;  // bytes handed to the parser before it stopped
     // The file's size (a regular file), or the bytes read when the input was a stream.
     uint64_t fileSize = 0;
@@ -51,8 +51,9 @@ std::string FormatTitle(const TitleSummary& summary);
 bool FormatTitleJson(const TitleSummary& summary, std::string& text, std::string& error,
                      bool human = true);
 
-// Name of a parser result ("program end", "bad magic", ...).
-std::string ResultName(uint32_t result);
+// Name of a parser result ("program end", "bad index entry magic", ...); Ok, the parser having
+// taken the whole input, is the end of the file.
+std::string ResultName(SarvelonMediaKit::Mpeg2PsResult result);
 
 // What keeps the title from being whole, one sentence each: the file is empty, the parser
 // stopped with an error or at the end of the file without the program end code, the title has

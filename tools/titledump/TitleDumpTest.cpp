@@ -21,7 +21,7 @@ namespace {
 using SvTestSupport::Fixtures;
 using SvTestSupport::RunProgram;
 
-struct Result {
+struct Mpeg2PsResult {
     int status;
     std::string out;
     std::string err;
@@ -30,12 +30,12 @@ struct Result {
 class TitleDumpTest : public ::testing::Test {
 protected:
     // Runs titledump with standard output and standard error apart.
-    Result Dump(const std::vector<std::string>& args) {
+    Mpeg2PsResult Dump(const std::vector<std::string>& args) {
         const std::string err = dir.File("stderr.txt");
         std::vector<std::string> argv = {"sh", "-c", "f=$1; shift; exec \"$@\" 2>\"$f\"",
                                          "sh", err,  SV_TITLEDUMP_PATH};
         argv.insert(argv.end(), args.begin(), args.end());
-        Result r;
+        Mpeg2PsResult r;
         r.status = RunProgram(argv, &r.out);
         r.err = ReadText(err);
         return r;
@@ -94,7 +94,7 @@ TEST_F(TitleDumpTest, ProblemsGoToStandardErrorAndFailTheRun) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.title);
-        const Result r = Dump({c.title});
+        const Mpeg2PsResult r = Dump({c.title});
         EXPECT_EQ(1, r.status);
         EXPECT_EQ(c.err, r.err);
         if (c.out.empty()) {
@@ -114,7 +114,7 @@ TEST_F(TitleDumpTest, ProblemsGoToStandardErrorAndFailTheRun) {
         const size_t to = keepEnd ? whole.size() - 4 : whole.size();
         std::fill(damaged.begin() + std::ptrdiff_t(from), damaged.begin() + std::ptrdiff_t(to), 0);
         const std::string path = WriteFile("damaged.svm", damaged);
-        const Result r = Dump({path});
+        const Mpeg2PsResult r = Dump({path});
         EXPECT_EQ(1, r.status) << r.err;
         EXPECT_NE(
             std::string::npos,
@@ -128,7 +128,7 @@ TEST_F(TitleDumpTest, ProblemsGoToStandardErrorAndFailTheRun) {
     }
 
     // A whole title: nothing on standard error; from standard input the same report.
-    const Result r = Dump({Fixtures::ShortTitle()});
+    const Mpeg2PsResult r = Dump({Fixtures::ShortTitle()});
     EXPECT_EQ(0, r.status);
     EXPECT_EQ("", r.err);
     std::string piped;
@@ -150,7 +150,7 @@ TEST(TitleProblemsTest, DecodeTimesFarShortOfTheIndexDurationAreDamage) {
     index.SetSize(1000);
     summary.tracks.push_back(track);
     summary.fileSize = 1100;
-    summary.result = SarvelonMediaKit::Mpeg2PsParser::ResultProgramEnd;
+    summary.result = SarvelonMediaKit::Mpeg2PsResult::ProgramEnd;
     SvTools::StreamSummary video;
     video.mediaType = 2;
     video.firstDecodeTime = 66000;  // microseconds
@@ -171,7 +171,7 @@ TEST(TitleProblemsTest, DecodeTimesFarShortOfTheIndexDurationAreDamage) {
 
     // The end of the file without the program end code: the media stopped early.
     summary.streams[0].lastDecodeTime = 66000 + 4000000;
-    summary.result = SarvelonMediaKit::Mpeg2PsParser::ResultOk;
+    summary.result = SarvelonMediaKit::Mpeg2PsResult::Ok;
     EXPECT_EQ(std::vector<std::string>{"the media end without the program end code"},
               SvTools::TitleProblems(summary));
 }
@@ -209,9 +209,9 @@ TEST_F(TitleDumpTest, JsonCarriesTheSameReportAsTheText) {
     const std::string title = Fixtures::MakeTitle(
         "dump-chapters.svm",
         {"--chapter", "0:Opening", "--chapter", "2.5:Second half", Fixtures::ShortClip(), "{out}"});
-    const Result text = Dump({title});
+    const Mpeg2PsResult text = Dump({title});
     ASSERT_EQ(0, text.status) << text.err;
-    const Result json = Dump({"--json", title});
+    const Mpeg2PsResult json = Dump({"--json", title});
     ASSERT_EQ(0, json.status) << json.err;
     KvJsonParser parser;
     const std::optional<ns::Value> report = parser.objectWithData(json.out.data(), json.out.size());
@@ -260,7 +260,7 @@ TEST_F(TitleDumpTest, JsonCarriesTheSameReportAsTheText) {
 
     // -o writes the same report to a file, and nothing to standard output.
     const std::string file = dir.File("report.json");
-    const Result toFile = Dump({"--json", title, "-o", file});
+    const Mpeg2PsResult toFile = Dump({"--json", title, "-o", file});
     EXPECT_EQ(0, toFile.status) << toFile.err;
     EXPECT_EQ("", toFile.out);
     EXPECT_EQ(json.out, ReadText(file));
@@ -272,7 +272,7 @@ TEST_F(TitleDumpTest, JsonCarriesTheSameReportAsTheText) {
 // rendition (stream 0xC1, "fra"). Both streams are sound, in the text and in the JSON.
 TEST_F(TitleDumpTest, EachLanguagesStreamIsNamedAudio) {
     const std::string title = Fixtures::TwoLanguageTitle();
-    const Result text = Dump({title});
+    const Mpeg2PsResult text = Dump({title});
     ASSERT_EQ(0, text.status) << text.err;
     EXPECT_NE(std::string::npos, text.out.find("stream 0xc0: audio, stream type 0x0f,"))
         << text.out;
@@ -282,7 +282,7 @@ TEST_F(TitleDumpTest, EachLanguagesStreamIsNamedAudio) {
         << text.out;
     EXPECT_EQ(std::string::npos, text.out.find(": other,")) << text.out;
 
-    const Result json = Dump({"--json", title});
+    const Mpeg2PsResult json = Dump({"--json", title});
     ASSERT_EQ(0, json.status) << json.err;
     KvJsonParser parser;
     const std::optional<ns::Value> report = parser.objectWithData(json.out.data(), json.out.size());
@@ -299,7 +299,7 @@ TEST_F(TitleDumpTest, EachLanguagesStreamIsNamedAudio) {
 TEST_F(TitleDumpTest, JsonTheWriterRefusesFailsTheRun) {
     const std::string title = Fixtures::MakeTitle(
         "dump-latin1.svm", {"--chapter", "0:Caf\xe9", Fixtures::ShortClip(), "{out}"});
-    const Result json = Dump({"--json", title});
+    const Mpeg2PsResult json = Dump({"--json", title});
     EXPECT_EQ(1, json.status);
     EXPECT_EQ("", json.out);
     EXPECT_EQ("titledump: " + title +
@@ -309,7 +309,7 @@ TEST_F(TitleDumpTest, JsonTheWriterRefusesFailsTheRun) {
     EXPECT_EQ(1, Dump({"--json", title, "-o", file}).status);
     EXPECT_FALSE(std::ifstream(file).good());  // no report file is made
     // The text report carries the bytes as they are.
-    const Result text = Dump({title});
+    const Mpeg2PsResult text = Dump({title});
     EXPECT_EQ(0, text.status) << text.err;
     EXPECT_NE(std::string::npos, text.out.find("title \"Caf\xe9\"")) << text.out;
 
@@ -325,7 +325,7 @@ TEST_F(TitleDumpTest, JsonTheWriterRefusesFailsTheRun) {
 }
 
 TEST_F(TitleDumpTest, UsageHelpAndVersion) {
-    Result r = Dump({});
+    Mpeg2PsResult r = Dump({});
     EXPECT_EQ(2, r.status);
     EXPECT_EQ("", r.out);
     EXPECT_NE(std::string::npos, r.err.find("usage: titledump [OPTIONS] TITLE\n")) << r.err;
