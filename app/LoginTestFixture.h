@@ -15,6 +15,7 @@
 #include "app/LoginViewController.h"
 #include "app/ZULAppDelegate.h"
 #include "app/testing/DemoPortal.h"
+#include "app/testing/SignInScreen.h"
 #include "platform/core/LogWriter.h"
 #include "platform/net/CookieStorage.h"
 #include "platform/store/UserDefaults.h"
@@ -23,7 +24,6 @@
 #include "platform/ui/AnimationLog.h"
 #include "platform/ui/Application.h"
 #include "platform/ui/Driver.h"
-#include "platform/ui/NavigationController.h"
 #include "platform/ui/TestLoop.h"
 #include "platform/ui/UiDevice.h"
 #include "platform/ui/Window.h"
@@ -87,11 +87,7 @@ protected:
     }
 
     std::shared_ptr<LoginViewController> Login() const {
-        auto navigation = std::dynamic_pointer_cast<ui::NavigationController>(
-            delegate_->window()->RootViewController());
-        return navigation
-                   ? std::dynamic_pointer_cast<LoginViewController>(navigation->TopViewController())
-                   : nullptr;
+        return AppTestSupport::SignInScreen(*delegate_);
     }
     // The sign-in screen is no longer shown (the portal is).
     bool LeftSignIn() const { return Login() == nullptr; }

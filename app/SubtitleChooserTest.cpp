@@ -3,13 +3,11 @@
 #include <gtest/gtest.h>
 
 #include <memory>
-#include <mutex>
 #include <string>
 #include <vector>
 
 #include "app/SubtitleChooser.h"
-#include "app/testing/AppTestSupport.h"
-#include "platform/core/LogWriter.h"
+#include "app/testing/LogCapture.h"
 #include "platform/ui/Button.h"
 #include "platform/ui/Driver.h"
 #include "platform/ui/ImageView.h"
@@ -39,21 +37,10 @@ std::vector<std::shared_ptr<ui::Button>> Buttons(const ui::View& chooser) {
 
 class SubtitleChooserTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        ns::LogWriter::Shared().SetSink([this](const std::string& line) {
-            std::lock_guard<std::mutex> lock(logMutex_);
-            logs_.push_back(line);
-        });
-    }
-    void TearDown() override { ns::LogWriter::Shared().SetSink(nullptr); }
-    std::vector<std::string> Messages() {
-        std::lock_guard<std::mutex> lock(logMutex_);
-        return AppTestSupport::Messages(logs_, "[Q-SC]");
-    }
+    std::vector<std::string> Messages() const { return log_.Messages("[Q-SC]"); }
 
     ui::TestLoop loop_;
-    std::mutex logMutex_;
-    std::vector<std::string> logs_;
+    AppTestSupport::LogCapture log_;
 };
 
 TEST_F(SubtitleChooserTest, WithoutSubtitlesOnlyTheArrowSpaceRemains) {

@@ -4,14 +4,12 @@
 #include <gtest/gtest.h>
 
 #include <memory>
-#include <mutex>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "app/SubtitleController.h"
-#include "app/testing/AppTestSupport.h"
-#include "platform/core/LogWriter.h"
+#include "app/testing/LogCapture.h"
 #include "platform/ui/Driver.h"
 #include "platform/ui/Label.h"
 #include "platform/ui/TestLoop.h"
@@ -34,17 +32,8 @@ std::string Ttml(const std::string& cues) {
 
 class SubtitleControllerTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        ns::LogWriter::Shared().SetSink([this](const std::string& line) {
-            std::lock_guard<std::mutex> lock(logMutex_);
-            logs_.push_back(line);
-        });
-    }
-    void TearDown() override { ns::LogWriter::Shared().SetSink(nullptr); }
-
-    std::vector<std::string> Messages(const std::string& prefix) {
-        std::lock_guard<std::mutex> lock(logMutex_);
-        return AppTestSupport::Messages(logs_, prefix);
+    std::vector<std::string> Messages(const std::string& prefix) const {
+        return log_.Messages(prefix);
     }
     int Count(const std::string& message) {
         int n = 0;
@@ -69,8 +58,7 @@ protected:
     ui::Driver driver_{nullptr, &loop_.Clock()};
     SvTestSupport::TestOrigin origin_;
     SubtitleController controller_;
-    std::mutex logMutex_;
-    std::vector<std::string> logs_;
+    AppTestSupport::LogCapture log_;  // last: what the members log while made is not counted
 };
 
 // The portal's English document: a cue with a line break at 1-3, one with an italic span at

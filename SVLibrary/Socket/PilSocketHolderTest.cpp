@@ -14,32 +14,18 @@
 
 #include "SVLibrary/Exception/Exception.h"
 #include "SVLibrary/Socket/PilSocketHolder.h"
+#include "tests/support/LoopbackConnect.h"
 
 namespace {
 
-constexpr uint32_t kLoopback = 0x7F000001;  // 127.0.0.1 in host order
+using SvTestSupport::Connect;
+using SvTestSupport::kLoopback;
 
 uint16_t BoundPort(int fd) {
     sockaddr_in address;
     socklen_t length = sizeof address;
     EXPECT_EQ(getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length), 0);
     return ntohs(address.sin_port);
-}
-
-// A plain client socket connected to 127.0.0.1 at the port; -1 on failure.
-int ConnectTo(uint16_t port) {
-    int fd = socket(AF_INET, SOCK_STREAM, 0);
-    if (fd == -1) return -1;
-    sockaddr_in address;
-    std::memset(&address, 0, sizeof address);
-    address.sin_family = AF_INET;
-    address.sin_port = htons(port);
-    address.sin_addr.s_addr = htonl(kLoopback);
-    if (connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
-        close(fd);
-        return -1;
-    }
-    return fd;
 }
 
 bool IsOpenDescriptor(int fd) { return fcntl(fd, F_GETFD) != -1; }
@@ -51,7 +37,7 @@ TEST(PilSocketHolder, ListenOnEphemeralPortAndAcceptAConnection) {
     uint16_t port = BoundPort(listener.fd);
     ASSERT_NE(port, 0);
 
-    int client = ConnectTo(port);
+    int client = Connect(port);
     ASSERT_NE(client, -1);
     SV::PilSocketHolder connection;
     connection.Accept(listener.fd);
@@ -85,7 +71,7 @@ TEST(PilSocketHolder, ListenOnAHeldPortThrowsAndLeavesNothingOpen) {
     }
     EXPECT_EQ(second.fd, -1);
     // The first listener is untouched.
-    int client = ConnectTo(port);
+    int client = Connect(port);
     EXPECT_NE(client, -1);
     if (client != -1) close(client);
 }
@@ -105,7 +91,7 @@ TEST(PilSocketHolder, SendAfterPeerClosedFailsWithoutSigpipe) {
     // SIGPIPE keeps its default action here: if a send raised it, the test program would die.
     SV::PilSocketHolder listener;
     listener.Listen(0, kLoopback);
-    int client = ConnectTo(BoundPort(listener.fd));
+    int client = Connect(BoundPort(listener.fd));
     ASSERT_NE(client, -1);
     SV::PilSocketHolder connection;
     connection.Accept(listener.fd);

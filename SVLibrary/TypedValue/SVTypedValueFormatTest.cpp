@@ -9,13 +9,9 @@
 #include "SVLibrary/TypedValue/SVTypedValue.h"
 #include "SVLibrary/TypedValue/SVTypedValueRep.h"
 
+namespace SV {
 namespace {
 
-using SV::SVDataBlob;
-using SV::SVDictionary;
-using SV::SVTypedValue;
-using SV::SVTypedValueArray;
-using SV::SVTypedValueKind;
 using Bytes = std::vector<uint8_t>;
 
 // "01 00 0a" -> {0x01, 0x00, 0x0a}
@@ -170,16 +166,16 @@ TEST(SVTypedValueFormat, CountsAreCheckedAgainstTheBytesLeft) {
 
 TEST(SVTypedValueFormat, NestingIsCapped) {
     SVTypedValue value;
-    const Bytes deepest = NestedArrays(SV::kSVTypedValueMaxNesting);
+    const Bytes deepest = NestedArrays(kSVTypedValueMaxNesting);
     ASSERT_EQ(value.Deserialize(deepest, 0), deepest.size());
     EXPECT_EQ(Encode(value), deepest);
-    EXPECT_EQ(value.Deserialize(NestedArrays(SV::kSVTypedValueMaxNesting + 1), 0), 0u);
+    EXPECT_EQ(value.Deserialize(NestedArrays(kSVTypedValueMaxNesting + 1), 0), 0u);
     // Far deeper input fails at the cap rather than recursing through it.
     EXPECT_EQ(value.Deserialize(NestedArrays(200000), 0), 0u);
 
     // Dictionaries count as levels too, also when read on their own.
     Bytes dictionaries;
-    for (uint32_t i = 0; i < SV::kSVTypedValueMaxNesting + 1; ++i) {
+    for (uint32_t i = 0; i < kSVTypedValueMaxNesting + 1; ++i) {
         const Bytes level = Hex("00000001 00000001 6b 09");  // count 1, key "k", kind 9
         dictionaries.insert(dictionaries.end(), level.begin(), level.end());
     }
@@ -307,3 +303,4 @@ TEST(SVTypedValueFormat, PrintedForms) {
 }
 
 }  // namespace
+}  // namespace SV

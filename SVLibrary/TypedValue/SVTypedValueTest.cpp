@@ -9,13 +9,8 @@
 #include "SVLibrary/TypedValue/SVDictionary.h"
 #include "SVLibrary/TypedValue/SVTypedValue.h"
 
+namespace SV {
 namespace {
-
-using SV::SVDataBlob;
-using SV::SVDictionary;
-using SV::SVTypedValue;
-using SV::SVTypedValueArray;
-using SV::SVTypedValueKind;
 
 // Calls every typed getter on `value` with sentinel outputs and returns, as a string of nine
 // '0'/'1' characters, which ones succeeded (order: uint, int, ulong, float, bool, string,
@@ -197,7 +192,7 @@ TEST(SVTypedValue, ClearAndMoveLeaveNull) {
     SVTypedValue value(SVDataBlob{1, 2, 3});
     SVTypedValue taken(std::move(value));
     EXPECT_EQ(value.GetKind(), SVTypedValueKind::Null);  // NOLINT: checking the moved-from state
-    const SV::SVDataBlob* blob = nullptr;
+    const SVDataBlob* blob = nullptr;
     ASSERT_TRUE(taken.GetDataBlob(blob));
     EXPECT_EQ(*blob, (SVDataBlob{1, 2, 3}));
     taken.Clear();
@@ -206,3 +201,4 @@ TEST(SVTypedValue, ClearAndMoveLeaveNull) {
 }
 
 }  // namespace
+}  // namespace SV

@@ -5,12 +5,9 @@
 #include <gtest/gtest.h>
 #include <stdlib.h>
 
-#include <string>
-
+#include "app/testing/PrivateHome.h"
 #include "platform/desktop/GstMoviePlayer.h"
 #include "platform/desktop/testing/DesktopEnvironment.h"
-#include "platform/store/Keychain.h"
-#include "platform/store/UserDefaults.h"
 #include "tests/support/TemporaryDirectory.h"
 #include "tests/support/TestLabelScript.h"
 
@@ -31,13 +28,7 @@ int main(int argc, char** argv) {
     }
     setenv(ns::desktop::GstMoviePlayer::kSilentVariable, "1", 1);
     SvTestSupport::TemporaryDirectory root("zul-app-desktop-tests-");
-    const std::string home = root.File("home");
-    setenv("HOME", home.c_str(), 1);
-    setenv("XDG_CONFIG_HOME", (home + "/.config").c_str(), 1);
-    setenv("XDG_DATA_HOME", (home + "/.local/share").c_str(), 1);
-    setenv("SV_DOCUMENTS_DIR", (home + "/Documents").c_str(), 1);
-    ns::UserDefaults::SetStandardFolder(root.File("defaults"));
-    ns::Keychain::SetStandardFolder(root.File("keychain"));
+    AppTestSupport::UsePrivateHome(root);
     ::testing::AddGlobalTestEnvironment(new ns::desktop::DesktopEnvironment);
     return RUN_ALL_TESTS();
 }

@@ -11,9 +11,9 @@
 #include "app/LoginViewController.h"
 #include "app/desktop/AppWindowTestBase.h"
 #include "app/testing/DemoPortal.h"
+#include "app/testing/SignInScreen.h"
 #include "platform/desktop/testing/PointerClick.h"
 #include "platform/store/UserDefaults.h"
-#include "platform/ui/NavigationController.h"
 #include "platform/ui/UiDevice.h"
 #include "platform/ui/Window.h"
 #include "tests/support/TemporaryDirectory.h"
@@ -55,11 +55,7 @@ protected:
     }
 
     std::shared_ptr<LoginViewController> Login() const {
-        auto navigation = std::dynamic_pointer_cast<ui::NavigationController>(
-            delegate_->window()->RootViewController());
-        return navigation
-                   ? std::dynamic_pointer_cast<LoginViewController>(navigation->TopViewController())
-                   : nullptr;
+        return AppTestSupport::SignInScreen(*delegate_);
     }
 
     // Whether the view's frame lies inside the window's picture.

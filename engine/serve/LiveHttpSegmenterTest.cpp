@@ -255,14 +255,7 @@ TEST_F(LiveHttpSegmenterTest, ASlidingWindowWaitsForAFinishedSegmentAndShowsTheL
     rig->Gop();
     rig->Data("d0");
     rig->Gop();
-    EXPECT_EQ(
-        "#EXTM3U\n"
-        "#EXT-X-ALLOW-CACHE:NO\n"
-        "#EXT-X-TARGETDURATION:2\n"
-        "#EXT-X-MEDIA-SEQUENCE:0\n"
-        "#EXTINF:2,\n"
-        "0.ts\n",
-        Await(early).body);
+    EXPECT_EQ(kFirstSegmentLiveWindow, Await(early).body);
     // Segments 0 to 9 finished, 10 opened; 0 to 6 served.
     for (int k = 1; k <= 9; ++k) {
         rig->Data("d" + std::to_string(k));

@@ -38,6 +38,16 @@ const char kTwoSegmentCompletePlaylist[] =
     "1.ts\n"
     "#EXT-X-ENDLIST\n";
 
+// A live title's sliding window once its first segment has finished and the second is still
+// being written: only the finished one is named.
+const char kFirstSegmentLiveWindow[] =
+    "#EXTM3U\n"
+    "#EXT-X-ALLOW-CACHE:NO\n"
+    "#EXT-X-TARGETDURATION:2\n"  // the longest group, 2 s
+    "#EXT-X-MEDIA-SEQUENCE:0\n"  // the first segment listed
+    "#EXTINF:2,\n"
+    "0.ts\n";  // no end tag: the list goes on
+
 // The source side of the segmenter: notes what reaches it (pulls, seeks, track choices) and
 // always has bytes to give, so every pull the segmenter makes shows with its amount.
 class SegmenterSource : public SvTestSupport::RecordingStage {

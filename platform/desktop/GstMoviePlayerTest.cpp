@@ -4,12 +4,10 @@
 // seek near the end rather than play the whole movie.
 #include "platform/desktop/GstMoviePlayer.h"
 
-#include <dirent.h>
 #include <gtest/gtest.h>
 
 #include <cctype>
 #include <chrono>
-#include <fstream>
 #include <functional>
 #include <memory>
 #include <set>
@@ -28,6 +26,7 @@
 #include "platform/ui/Label.h"
 #include "platform/ui/UiDevice.h"
 #include "platform/ui/Window.h"
+#include "tests/support/ThreadTestSupport.h"
 #include "tests/support/UnusedPort.h"
 
 namespace ns::desktop {
@@ -35,6 +34,7 @@ namespace {
 
 using namespace std::chrono_literals;
 using contract::MoviePlayerLog;
+using SvTestSupport::ThreadNames;
 
 class GstMoviePlayerTest : public ::testing::Test {
 protected:
@@ -225,22 +225,6 @@ TEST_F(GstMoviePlayerTest, PictureMovesUnderTheViewsOverIt) {
     window.reset();
     app.reset();
     ui::UiDevice::Current().SetOrientation(ui::DeviceOrientation::Portrait);
-}
-
-// The names of this process's threads.
-std::vector<std::string> ThreadNames() {
-    std::vector<std::string> names;
-    DIR* dir = opendir("/proc/self/task");
-    if (dir == nullptr) return names;
-    while (dirent* entry = readdir(dir)) {
-        if (entry->d_name[0] == '.') continue;
-        std::ifstream comm(std::string("/proc/self/task/") + entry->d_name + "/comm");
-        std::string name;
-        std::getline(comm, name);
-        names.push_back(name);
-    }
-    closedir(dir);
-    return names;
 }
 
 // Iterates GLib in short steps until done() holds: a thread's end wakes nothing.

@@ -26,13 +26,6 @@ namespace {
 using std::chrono::milliseconds;
 using SvTestSupport::Fixtures;
 
-struct Posted {
-    std::string name;
-    int value;  // the new state, or the finish reason
-    Value info;
-    std::thread::id thread;
-};
-
 // What ffprobe counts in one stream of a playlist: the oracle for the reader's statistics.
 struct Probed {
     uint64_t packets = 0;
@@ -81,30 +74,14 @@ protected:
         folder_ = Fixtures::PlayerHlsFolder();
         contract::ServePlayerHls(origin_);
         player_ = std::make_unique<HeadlessMoviePlayer>();
-        token_ = NotificationCenter::Default().AddObserver(
-            "",
-            [this](const Notification& n) {
-                int value = -1;
-                if (n.name == MoviePlayer::kLoadStateDidChange) {
-                    value = n.userInfo[MoviePlayer::kLoadStateKey].IntValue();
-                    EXPECT_EQ(static_cast<unsigned>(value), player_->LoadState());
-                } else if (n.name == MoviePlayer::kPlaybackStateDidChange) {
-                    value = n.userInfo[MoviePlayer::kPlaybackStateKey].IntValue();
-                    EXPECT_EQ(value, static_cast<int>(player_->PlaybackState()));
-                } else if (n.name == MoviePlayer::kPlaybackDidFinish) {
-                    value = n.userInfo[MoviePlayer::kFinishReasonKey].IntValue();
-                }
-                posted_.push_back({n.name, value, n.userInfo, std::this_thread::get_id()});
-            },
-            player_.get());
+        // What this player posts, each state checked against the player as it arrives.
+        log_ = std::make_unique<contract::MoviePlayerLog>(*player_);
     }
 
     void TearDown() override {
         player_.reset();
-        NotificationCenter::Default().RemoveObserver(token_);
-        for (const Posted& p : posted_) {
-            EXPECT_EQ(p.thread, std::this_thread::get_id()) << p.name << " off the main thread";
-        }
+        if (log_) contract::ExpectAllOn(*log_, std::this_thread::get_id());
+        log_.reset();
     }
 
     // Steps the loop, moving its clock by `step` seconds each time, until pred holds or ten
@@ -122,39 +99,26 @@ protected:
         return true;
     }
 
-    std::vector<int> Values(const char* name) const {
-        std::vector<int> values;
-        for (const Posted& p : posted_) {
-            if (p.name == name) values.push_back(p.value);
-        }
-        return values;
-    }
-    bool Saw(const char* name, int value) const {
-        for (int v : Values(name)) {
-            if (v == value) return true;
-        }
-        return false;
-    }
-    bool Finished() const { return !Values(MoviePlayer::kPlaybackDidFinish).empty(); }
+    std::vector<int> Values(const char* name) const { return log_->Values(name); }
+    bool Saw(const char* name, int value) const { return log_->Saw(name, value); }
+    bool Finished() const { return log_->Finished(); }
 
     ui::TestLoop loop_;
     SvTestSupport::TestOrigin origin_;
     std::string folder_;
     std::unique_ptr<HeadlessMoviePlayer> player_;
-    uint64_t token_ = 0;
-    std::vector<Posted> posted_;
+    std::unique_ptr<contract::MoviePlayerLog> log_;
     double clockMoved_ = 0;
 };
 
 TEST_F(HeadlessMoviePlayerTest, FirstLoadStateIsPlayableAloneAndDurationComesFromThePlaylist) {
-    contract::MoviePlayerLog log(*player_);
     player_->SetShouldAutoplay(false);
     player_->SetContentUrl(origin_.Url("/v0/index.m3u8"));
     EXPECT_EQ(player_->Duration(), 0.0);  // unknown before loading
     player_->PrepareToPlay();
     ASSERT_TRUE(Drive([&] { return Saw(MoviePlayer::kLoadStateDidChange, 3); }));
 
-    contract::ExpectPlayableFirst(log);
+    contract::ExpectPlayableFirst(*log_);
     contract::ExpectFixtureDuration(*player_);
     // Autoplay off: nothing plays, the position stays at the start.
     EXPECT_TRUE(Values(MoviePlayer::kPlaybackStateDidChange).empty());
@@ -176,13 +140,12 @@ TEST_F(HeadlessMoviePlayerTest, MasterPlaylistOpensOnlyItsFirstVariant) {
 }
 
 TEST_F(HeadlessMoviePlayerTest, PlaysToTheEndAtRateFourAndCountsWhatItRead) {
-    contract::MoviePlayerLog log(*player_);
     player_->SetRate(4);
     player_->SetContentUrl(origin_.Url("/v0/index.m3u8"));
     player_->Play();
     ASSERT_TRUE(Drive([&] { return Finished(); }, 0.05));
 
-    contract::ExpectEnded(log, *player_);
+    contract::ExpectEnded(*log_, *player_);
     EXPECT_EQ(Values(MoviePlayer::kPlaybackStateDidChange), (std::vector<int>{1, 0}));
     EXPECT_EQ(Values(MoviePlayer::kLoadStateDidChange).front(), 1);
     // About 12 s of media at four times the clock: not less than 12 / 4 s of clock time.
@@ -367,7 +330,7 @@ TEST_F(HeadlessMoviePlayerTest, StopDuringAHeldOpenReturnsAtOnce) {
         player_ = std::make_unique<HeadlessMoviePlayer>();
     }
     for (int i = 0; i < 10; ++i) loop_.Advance(0.1);
-    EXPECT_TRUE(posted_.empty());  // an aborted open reports nothing
+    EXPECT_TRUE(log_->All().empty());  // an aborted open reports nothing
 }
 
 TEST_F(HeadlessMoviePlayerTest, DestroyingAPlayingPlayerLeavesNothingBehind) {
@@ -376,9 +339,9 @@ TEST_F(HeadlessMoviePlayerTest, DestroyingAPlayingPlayerLeavesNothingBehind) {
     ASSERT_TRUE(Drive([&] { return player_->PlaybackState() == MoviePlaybackState::Playing; }));
     loop_.Advance(1.0);
     player_.reset();  // reader mid-way; its events may still sit on the loop
-    const size_t count = posted_.size();
+    const size_t count = log_->All().size();
     for (int i = 0; i < 20; ++i) loop_.Advance(0.1);
-    EXPECT_EQ(posted_.size(), count);
+    EXPECT_EQ(log_->All().size(), count);
     player_ = std::make_unique<HeadlessMoviePlayer>();
 }
 

@@ -23,6 +23,7 @@
 #include "engine/core/Pump.h"
 #include "engine/core/Task.h"
 #include "engine/core/SocketDelegate.h"
+#include "tests/support/LoopbackConnect.h"
 #include "tests/support/ThreadTestSupport.h"
 #include "tests/support/TaskTestSupport.h"
 #include "engine/core/SocketMaster.h"
@@ -30,25 +31,10 @@
 namespace SarvelonMediaKit {
 namespace test {
 
-const uint32_t kLoopback = 0x7F000001;
-
+using SvTestSupport::Connect;
+using SvTestSupport::kLoopback;
 using SvTestSupport::ThreadsNamed;
 using SvTestSupport::WaitUntil;
-
-// A client connection to 127.0.0.1:port; -1 when it fails.
-inline int Connect(uint16_t port) {
-    const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (fd < 0) return -1;
-    sockaddr_in address = {};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(port);
-    address.sin_addr.s_addr = htonl(kLoopback);
-    if (connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
-        close(fd);
-        return -1;
-    }
-    return fd;
-}
 
 inline bool SendAll(int fd, const std::string& bytes) {
     size_t sent = 0;

@@ -62,8 +62,7 @@ protected:
         started = Clock::now();
         svplay.reset(new Svplay({origin->Url("/title.svm"), "--port", std::to_string(FreePort())},
                                 dir.File("stderr")));
-        ASSERT_TRUE(svplay->Started());
-        ASSERT_TRUE(svplay->ReadLine(url, kStart)) << svplay->Errors();
+        ASSERT_NO_FATAL_FAILURE(ReadPlaybackUrl(*svplay, url));
         ASSERT_EQ(0u, url.find("http://localhost:")) << url << "\n" << svplay->Errors();
     }
 

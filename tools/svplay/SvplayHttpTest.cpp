@@ -65,9 +65,8 @@ TEST_F(SvplayHttpTest, ATitleFromNginxPlaysWholeAndSeeksCold) {
     const uint16_t port = FreePort();
     ASSERT_NE(0, port);
     Svplay svplay({origin->Url("/title.svm"), "--port", std::to_string(port)}, dir.File("stderr"));
-    ASSERT_TRUE(svplay.Started());
     std::string url;
-    ASSERT_TRUE(svplay.ReadLine(url, kStart)) << svplay.Errors();
+    ASSERT_NO_FATAL_FAILURE(ReadPlaybackUrl(svplay, url));
     // The URL is not taken for a path: the playlist is named after the URL's file.
     ASSERT_EQ("http://localhost:" + std::to_string(port) + "/title.m3u8", url) << svplay.Errors();
 

@@ -36,7 +36,7 @@ TEST(SvplayPdaTest, AMasterPlaylistReadByFfmpegGivesEveryFrameOnce) {
     Svplay svplay({"--pda", Fixtures::MultiRateTitle(), "--port", std::to_string(port)},
                   dir.File("stderr"));
     std::string url;
-    ASSERT_TRUE(svplay.ReadLine(url, kStart)) << svplay.Errors();
+    ASSERT_NO_FATAL_FAILURE(ReadPlaybackUrl(svplay, url));
 
     // As a player plays it: ffmpeg picks one rendition's streams.
     std::string decoded;

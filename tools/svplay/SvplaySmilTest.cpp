@@ -33,9 +33,8 @@ void ExpectPicturesAndFirstLanguage(const std::string& title, const TemporaryDir
     const uint16_t port = FreePort();
     ASSERT_NE(0, port);
     Svplay svplay({title, "--port", std::to_string(port)}, dir.File("stderr"));
-    ASSERT_TRUE(svplay.Started());
     std::string url;
-    ASSERT_TRUE(svplay.ReadLine(url, kStart)) << svplay.Errors();
+    ASSERT_NO_FATAL_FAILURE(ReadPlaybackUrl(svplay, url));
     ASSERT_EQ("http://localhost:" + std::to_string(port) + "/title.m3u8", url) << svplay.Errors();
 
     const std::map<int, size_t> servedFrames = DecodedFramesPerStream(url, true);

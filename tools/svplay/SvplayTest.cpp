@@ -53,7 +53,7 @@ TEST_F(SvplayTest, DamagedDataAreToldOnStandardErrorAndServingGoesOn) {
     const uint16_t port = FreePort();
     Svplay svplay({title, "--port", std::to_string(port)}, dir.File("stderr"));
     std::string url;
-    ASSERT_TRUE(svplay.ReadLine(url, kStart)) << svplay.Errors();
+    ASSERT_NO_FATAL_FAILURE(ReadPlaybackUrl(svplay, url));
     std::string playlist;
     ASSERT_EQ("200", HttpCode(url, &playlist));
     std::vector<std::string> segments;
@@ -87,9 +87,8 @@ TEST_F(SvplayTest, ServesTheWholeTitleToFfmpegAndSeeksToTheMiddle) {
     const uint16_t port = FreePort();
     ASSERT_NE(0, port);
     Svplay svplay({title, "--port", std::to_string(port)}, dir.File("stderr"));
-    ASSERT_TRUE(svplay.Started());
     std::string url;
-    ASSERT_TRUE(svplay.ReadLine(url, kStart)) << svplay.Errors();
+    ASSERT_NO_FATAL_FAILURE(ReadPlaybackUrl(svplay, url));
     // The first line is the URL alone: the title's name with the playlist extension, on the
     // port asked for.
     const std::string base = "http://localhost:" + std::to_string(port) + "/";
@@ -155,7 +154,7 @@ TEST_F(SvplayTest, AFileUrlIsPlayedFromItsPathAndSigtermFreesThePort) {
     Svplay svplay({"--port=" + std::to_string(port), "file://" + dir.File("clip%41.svm")},
                   dir.File("stderr"));
     std::string url;
-    ASSERT_TRUE(svplay.ReadLine(url, kStart)) << svplay.Errors();
+    ASSERT_NO_FATAL_FAILURE(ReadPlaybackUrl(svplay, url));
     ASSERT_EQ("http://localhost:" + std::to_string(port) + "/clipA.m3u8", url);
     std::string body;
     EXPECT_EQ("200", HttpCode(url, &body));
@@ -183,7 +182,7 @@ TEST_F(SvplayTest, PlayerDrivenAdaptationHandsTheRenditionsToThePlayer) {
     Svplay svplay({"--pda", Fixtures::HlsTitle(), "--port", std::to_string(port)},
                   dir.File("stderr"));
     std::string url;
-    ASSERT_TRUE(svplay.ReadLine(url, kStart)) << svplay.Errors();
+    ASSERT_NO_FATAL_FAILURE(ReadPlaybackUrl(svplay, url));
     std::string body;
     ASSERT_EQ("200", HttpCode(url, &body));
     // A variant playlist: the player picks a rendition and reads that one's playlist.
@@ -264,7 +263,7 @@ TEST_F(SvplayTest, PlayerDrivenAdaptationListsEachRenditionAndServesItsSegmentsB
     const uint16_t port = FreePort();
     Svplay svplay({"--pda", title, "--port", std::to_string(port)}, dir.File("stderr"));
     std::string url;
-    ASSERT_TRUE(svplay.ReadLine(url, kStart)) << svplay.Errors();
+    ASSERT_NO_FATAL_FAILURE(ReadPlaybackUrl(svplay, url));
     const std::string base = url.substr(0, url.rfind('/') + 1);
     std::string master;
     ASSERT_EQ("200", HttpCode(url, &master));
@@ -428,7 +427,7 @@ TEST_F(SvplayTest, EngineDiagnosticsGoToStandardErrorAndAStallIsSaidOnce) {
     const uint16_t port = FreePort();
     Svplay svplay({Fixtures::HlsTitle(), "--port", std::to_string(port)}, dir.File("stderr"));
     std::string url;
-    ASSERT_TRUE(svplay.ReadLine(url, kStart)) << svplay.Errors();
+    ASSERT_NO_FATAL_FAILURE(ReadPlaybackUrl(svplay, url));
     const std::string stall = "Mux has stopped sending ";
     const Clock::time_point until = Clock::now() + std::chrono::seconds(15);
     while (svplay.Errors().find(stall) == std::string::npos && Clock::now() < until) {

@@ -202,6 +202,13 @@ private:
     size_t taken_ = 0;
 };
 
+// Reads svplay's first line, the playback URL, into `url`: a fatal failure (with what svplay
+// said on standard error) when it did not start or printed no line within kStart.
+inline void ReadPlaybackUrl(Svplay& svplay, std::string& url) {
+    ASSERT_TRUE(svplay.Started());
+    ASSERT_TRUE(svplay.ReadLine(url, kStart)) << svplay.Errors();
+}
+
 // The file name without its folder and without its last extension.
 inline std::string BaseName(const std::string& path) {
     std::string name = path.substr(path.rfind('/') + 1);
