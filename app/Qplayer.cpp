@@ -336,7 +336,9 @@ void Qplayer::moviePlayerLoadStateDidChange(const ns::Notification& notification
     if (loadState == ns::kLoadStatePlayable) {
         ns::Log("[Q] MPMovieLoadStatePlayable");
         initialize();
-        if (player_) player_->Play();
+        // A screen the user closed stays paused: a movie that becomes playable again (after
+        // a stall) must not play on behind it and hold off its dismissal.
+        if (player_ && !closing_) player_->Play();
     } else if (loadState == ns::kLoadStatePlaythroughOK) {
         ns::Log("[Q] MPMovieLoadStatePlaythroughOK");
     } else if (loadState == ns::kLoadStateStalled) {
@@ -429,6 +431,7 @@ void Qplayer::timerAction() {
 // --- closing
 
 void Qplayer::closeView() {
+    closing_ = true;
     std::weak_ptr<ui::ViewController> weak = weak_from_this();
     cancelTimer(timeoutTimer_);
     timeoutTimer_ = ui::Loop().AfterDelay(ui::SecondsToDuration(kCloseTimeoutSeconds), [weak] {

@@ -194,6 +194,7 @@ private:
     uint64_t timeoutTimer_ = 0;
     uint64_t reportTimer_ = 0;   // the delayed report of an invalid answer
     uint64_t disposeTimer_ = 0;  // the delayed disposeQPlayer after closing
+    bool closing_ = false;       // closeView ran: nothing starts the movie again
     uint64_t closeButtonTimer_ = 0;
     uint64_t loadStateObserver_ = 0;
     uint64_t playbackStateObserver_ = 0;
