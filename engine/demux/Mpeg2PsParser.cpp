@@ -61,6 +61,7 @@ Mpeg2PsParser::Mpeg2PsParser(Mpeg2PsParserListener& listener, bool demultiplexin
     : listener_(listener),
       demultiplexing_(demultiplexing),
       insertStreamMap_(!demultiplexing),
+      samples_(listener, [this](Sample& sample) { return SampleFinished(sample); }),
       header_(listener),
       trickPlay_(listener, *this, demultiplexing) {}
 
@@ -110,6 +111,16 @@ Mpeg2PsResult Mpeg2PsParser::Parse(MemoryChunk chunk, bool resume) {
 
 uint32_t Mpeg2PsParser::Position(uint32_t offsetInChunk) const {
     return pack0Before_ + offsetInChunk;
+}
+
+SampleMediaType Mpeg2PsParser::MediaTypeOf(uint8_t streamId) const {
+    if (streamId == audioStreamId_) {
+        return SampleMediaTypeAudio;
+    }
+    if (streamId == videoStreamId_) {
+        return SampleMediaTypeVideo;
+    }
+    return SampleMediaTypeNone;
 }
 
 bool Mpeg2PsParser::InIdSetA(uint8_t id) const {
@@ -382,12 +393,7 @@ void Mpeg2PsParser::TimestampRead(bool hasDts) {
     if (IsTrickPlay()) {
         return;
     }
-    SampleMediaType kind = SampleMediaTypeNone;
-    if (streamId_ == audioStreamId_) {
-        kind = SampleMediaTypeAudio;
-    } else if (streamId_ == videoStreamId_) {
-        kind = SampleMediaTypeVideo;
-    }
+    const SampleMediaType kind = MediaTypeOf(streamId_);
     const uint32_t timestamp = static_cast<uint32_t>(hasDts ? dts_ : pts_);
     const uint32_t scrBase =
         (kind == SampleMediaTypeNone && hasDts) ? 0 : static_cast<uint32_t>(scrBase_);
@@ -407,7 +413,7 @@ Mpeg2PsResult Mpeg2PsParser::StartCode(uint32_t& pos) {
                            ? "Mpeg2PsParser::Parse: found sync point at program end\n"
                            : "Mpeg2PsParser::Parse: found sync point at system header\n");
             SyncFound();
-            copyInProgress_ = false;
+            samples_.StopCopying();
             awaitingFirstPack_ = false;
         }
         if (awaitingFirstPack_ && (result = AskToResync(pos)) != Mpeg2PsResult::Ok) {
@@ -428,7 +434,7 @@ Mpeg2PsResult Mpeg2PsParser::StartCode(uint32_t& pos) {
             DebugPrint("Mpeg2PsParser::Parse: found sync point at pack header\n");
             SyncFound();
         }
-        copyInProgress_ = false;
+        samples_.StopCopying();
         if (awaitingFirstPack_ && header_.GetPack0Map()) {
             const uint32_t position = Position(pos);
             header_.GetPack0Map()->packStart = position >= 3 ? position - 3 : 0;
@@ -463,7 +469,7 @@ Mpeg2PsResult Mpeg2PsParser::StartCode(uint32_t& pos) {
         DebugPrint("Mpeg2PsParser::Parse: found sync point at PES header with stream id 0x%02x\n",
                    id);
         SyncFound();
-        copyInProgress_ = false;
+        samples_.StopCopying();
         awaitingFirstPack_ = false;
     }
     if (awaitingFirstPack_ && (result = AskToResync(pos)) != Mpeg2PsResult::Ok) {
@@ -548,7 +554,7 @@ Mpeg2PsResult Mpeg2PsParser::ProgramEnd(uint32_t& pos) {
         scr_ += TicksToClock(step);
         dts_ = pts_;
     }
-    if ((result = ClosePendingSample()) != Mpeg2PsResult::Ok) {
+    if ((result = samples_.Finish()) != Mpeg2PsResult::Ok) {
         return result;
     }
     if (!demultiplexing_) {
@@ -574,10 +580,7 @@ void Mpeg2PsParser::Reset(bool synced) {
     awaitingFirstPack_ = !synced;
     insertStreamMap_ = !demultiplexing_;
     trickPlay_.Reset();
-    sample_ = Sample();
-    copyInProgress_ = false;
-    write_ = nullptr;
-    end_ = nullptr;
+    samples_.Reset();
     header_.Reset();
     psmCollector_.clear();
     listener_.OnReset();
@@ -643,13 +646,7 @@ Mpeg2PsResult Mpeg2PsParser::PayloadBytes(const uint8_t* bytes, uint32_t n) {
         case F::kStreamIdEcm:
         case F::kStreamIdPadding: return Mpeg2PsResult::Ok;
         case F::kStreamIdMetadata: return header_.AddMetadataBytes(bytes, n);
-        default:
-            if (copyInProgress_ && write_ != nullptr) {
-                const uint32_t m = std::min<uint32_t>(n, static_cast<uint32_t>(end_ - write_));
-                std::memcpy(write_, bytes, m);
-                write_ += m;
-            }
-            return Mpeg2PsResult::Ok;
+        default: samples_.Add(bytes, n); return Mpeg2PsResult::Ok;
     }
 }
 
@@ -668,6 +665,88 @@ Mpeg2PsResult Mpeg2PsParser::PayloadDone(uint32_t pos) {
         case F::kStreamIdMetadata: return header_.MetadataPacketDone(Position(pos));
         default: return Mpeg2PsResult::Ok;
     }
+}
+
+// ---------------------------------------------------------------------------------------------
+// Samples and trick play
+
+Mpeg2PsResult Mpeg2PsParser::AddPesPayloadToSample() {
+    if (IsTrickPlay()) {
+        if ((streamId_ & 0xF0) != 0xE0) {
+            samples_.StopCopying();
+            return Mpeg2PsResult::Ok;
+        }
+        if (!trickPlay_.IsStarted()) {
+            return StartTrickPlay();
+        }
+    }
+    return samples_.PacketStarts(CurrentPacket());
+}
+
+Mpeg2PsResult Mpeg2PsParser::FlushPendingSample() {
+    if (!IsTrickPlay()) {
+        return AddPesPayloadToSample();
+    }
+    closingLastPicture_ = true;
+    const Mpeg2PsResult result = samples_.Finish();
+    closingLastPicture_ = false;
+    return result;
+}
+
+Mpeg2PsSampleAssembler::Packet Mpeg2PsParser::CurrentPacket() const {
+    Mpeg2PsSampleAssembler::Packet packet;
+    packet.streamId = streamId_;
+    packet.payloadLength = packetLeft_;
+    packet.flags1 = flags1_;
+    packet.flags2 = flags2_;
+    packet.pts = pts_;
+    packet.dts = dts_;
+    packet.scr = scr_;
+    packet.type = MediaTypeOf(streamId_);
+    if (selectedTrack_) {
+        const double seconds = selectedTrack_->GetTimingOffset();
+        if (seconds > 0 && seconds < 1.0e12) {
+            packet.timingOffset =
+                static_cast<uint64_t>(seconds * static_cast<double>(kMicrosecondsPerSecond));
+        }
+    }
+    return packet;
+}
+
+Mpeg2PsResult Mpeg2PsParser::SampleFinished(Sample& sample) {
+    if (demultiplexing_) {
+        return listener_.OnSample(sample);
+    }
+    return trickPlay_.Write(sample, TrickPlayInput(), insertStreamMap_);
+}
+
+void Mpeg2PsParser::DoReceiveSample(Sample& sample) {
+    if (IsTrickPlay()) {
+        trickPlay_.Write(sample, TrickPlayInput(), insertStreamMap_);
+        return;
+    }
+    SendSampleDownstream(sample);
+}
+
+Mpeg2PsTrickPlayWriter::Input Mpeg2PsParser::TrickPlayInput() const {
+    Mpeg2PsTrickPlayWriter::Input input{
+        streamMap_,       selectedTrack_, videoStreamId_, audioStreamId_,
+        audioStreamType_, streamId_,      scr_,           pts_};
+    if (closingLastPicture_) {
+        trickPlay_.TimeLastPicture(input, samples_.GetStartScr(), samples_.GetStartPts());
+    }
+    return input;
+}
+
+Mpeg2PsResult Mpeg2PsParser::StartTrickPlay() {
+    std::vector<uint8_t> audioConfig;
+    GetAudioDecoderConfig(audioStreamId_, audioConfig);
+    const Mpeg2PsResult result = trickPlay_.Start(TrickPlayInput(), audioConfig);
+    if (result != Mpeg2PsResult::Ok) {
+        return result;
+    }
+    samples_.Start(CurrentPacket());
+    return Mpeg2PsResult::Ok;
 }
 
 // ---------------------------------------------------------------------------------------------

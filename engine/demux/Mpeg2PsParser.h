@@ -13,6 +13,7 @@
 #include "engine/core/MemoryChunk.h"
 #include "engine/demux/Mpeg2PsHeaderSectionReader.h"
 #include "engine/demux/Mpeg2PsParserListener.h"
+#include "engine/demux/Mpeg2PsSampleAssembler.h"
 #include "engine/demux/Mpeg2PsTrickPlayWriter.h"
 #include "engine/samples/Sample.h"
 #include "engine/samples/SampleReceiver.h"
@@ -138,8 +139,10 @@ private:
     Mpeg2PsResult PayloadBytes(const uint8_t* bytes, uint32_t n);
     Mpeg2PsResult PayloadDone(uint32_t pos);
     Mpeg2PsResult ReadStreamMap();
-    Mpeg2PsResult ClosePendingSample();
-    Mpeg2PsResult StartSample();
+    // The packet being read, as the sample assembly takes it.
+    Mpeg2PsSampleAssembler::Packet CurrentPacket() const;
+    // A whole sample: to the listener, or in trick play to the trick-play writer.
+    Mpeg2PsResult SampleFinished(Sample& sample);
     Mpeg2PsResult StartTrickPlay();
     Mpeg2PsTrickPlayWriter::Input TrickPlayInput() const;
     uint32_t Position(uint32_t offsetInChunk) const;
@@ -148,6 +151,8 @@ private:
         return chunkStart_ + offsetInChunk - inserted_;
     }
     bool InIdSetA(uint8_t id) const;
+    // Audio or video for the stream ids named for them, else none.
+    SampleMediaType MediaTypeOf(uint8_t streamId) const;
     bool IsTrickPlay() const { return trickPlay_.IsActive(); }
 
     Mpeg2PsParserListener& listener_;
@@ -201,14 +206,7 @@ private:
     std::vector<uint8_t> systemHeader_;
     std::vector<uint8_t> psmCollector_;
 
-    // The sample being filled.
-    Sample sample_;
-    uint8_t* write_ = nullptr;
-    uint8_t* end_ = nullptr;
-    bool copyInProgress_ = false;
-    // The clocks of the pack and packet that started the sample, 27 MHz and 90 kHz.
-    uint64_t sampleScr_ = 0;
-    uint64_t samplePts_ = 0;
+    Mpeg2PsSampleAssembler samples_;
     bool closingLastPicture_ = false;  // trick play: the pending picture is the stream's last
 
     Mpeg2PsHeaderSectionReader header_;  // index entries, metadata blocks, pack-0 map

@@ -6,6 +6,8 @@
 #include "engine/codecs/MediaTiming.h"
 #include "engine/container/MediaTrack.h"
 #include "engine/core/Session.h"
+#include "engine/serve/HlsPlaylist.h"
+#include "engine/serve/HlsPlaylistMaker.h"
 #include "engine/serve/HlsSegmentTiming.h"
 #include "engine/serve/LiveHttpServer.h"
 
@@ -332,6 +334,54 @@ void LiveHttpSegmenter::DoSeek(MediaTime time) {
         DeliverPendingFile();
     }
     Component::DoSeek(time);
+}
+
+// ---- Playlists ----
+
+void LiveHttpSegmenter::WritePlaylist(TrackId track, boost::shared_ptr<LiveHttpFile>& slot) {
+    Locked lock(*this);
+    // Complete lists and the master do not change: written once per slot.
+    if (onDemand_ && slot) return;
+    if (adaptive_ && track.Get() == 0 && slot) return;
+    // A server may still be sending the old text.
+    LetGo(slot);
+    slot.reset();
+    HlsPlaylist playlist;
+    // Nothing to list yet (no track, no finished segment): no file, so nothing empty is kept.
+    if (!MakePlaylist(track, playlist)) return;
+    const std::string text = playlist.Render();
+    boost::shared_ptr<LiveHttpFile> file =
+        boost::make_shared<LiveHttpFile>(static_cast<LiveHttpFileSource*>(this), 0);
+    file->Append(MemoryChunk::CopyOf(reinterpret_cast<const uint8_t*>(text.data()),
+                                     static_cast<uint32_t>(text.size())));
+    slot = file;
+    Remember(file);
+    file->SetState(LiveHttpFile::StateComplete);
+}
+
+bool LiveHttpSegmenter::MakePlaylist(TrackId track, HlsPlaylist& playlist) const {
+    const HlsPlaylistMaker maker(adaptive_);
+    if (adaptive_ && track.Get() == 0) {
+        std::vector<HlsPlaylistMaker::Rendition> renditions;
+        for (AdaptiveTrackMap::const_iterator it = tracks_.begin(); it != tracks_.end(); ++it) {
+            renditions.push_back({it->second.playlistName, it->second.track});
+        }
+        return maker.MakeMaster(renditions, playlist);
+    }
+    if (onDemand_) {
+        const MediaTrack* listed = currentTrack_.get();
+        if (adaptive_) {
+            AdaptiveTrackMap::const_iterator it = tracks_.find(track);
+            listed = it != tracks_.end() ? it->second.track.get() : nullptr;
+        }
+        return maker.MakeCompleteList(track, listed, playlist);
+    }
+    std::vector<HlsPlaylistMaker::Segment> segments(files_.size());
+    for (size_t i = 0; i < files_.size(); ++i) {
+        segments[i].number = files_[i]->GetSegmentNumber();
+        segments[i].finished = files_[i]->GetState() >= LiveHttpFile::StateComplete;
+    }
+    return maker.MakeSlidingWindow(track, currentTrack_.get(), segments, readAheadLimit_, playlist);
 }
 
 // ---- Tracks ----

@@ -199,16 +199,9 @@ private:
     // Whether the file is one of the segments in memory.
     bool IsSegment(const LiveHttpFile* file) const;
     SV::PilTime Now() const;
-
-    // ---- Playlists (LiveHttpSegmenterPlaylist.cpp) ----
-    // Each fills the playlist and returns true, or false when there is nothing to list yet.
-    bool MakeMaster(HlsPlaylist& playlist);
-    bool MakeCompleteList(TrackId track, HlsPlaylist& playlist);
-    // The complete list of one rendition with uneven groups of pictures: one segment per
-    // index entry, each with its own duration.
-    bool MakeIndexList(const MediaTrack& track, HlsPlaylist& playlist);
-    bool MakeSlidingWindow(TrackId track, HlsPlaylist& playlist);
-    std::string SegmentName(TrackId track, uint32_t number) const;
+    // Fills the playlist of a track id (0: the main playlist); false when there is nothing to
+    // list yet.
+    bool MakePlaylist(TrackId track, HlsPlaylist& playlist) const;
 
     mutable SV::Mutex lock_;  // recursive; guards everything below
     bool onDemand_;
