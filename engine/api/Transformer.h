@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "SVLibrary/PilThread/Event.h"
 #include "SVLibrary/PilThread/MutexUnix.h"
 #include "SVLibrary/TypedValue/SVDictionary.h"
 #include "SVLibrary/Types/SVStatus.h"
@@ -211,6 +212,10 @@ private:
     TitleInfoCache titleInfo_;
     bool hasDemux_;
     std::atomic<int32_t> pendingPreloads_;
+    // Set whenever something the preload stage waits for may have changed (a demultiplexer's
+    // preload complete, an error, a stop), so that the stage wakes at once instead of at its
+    // next look; the stage resets it before it looks again.
+    SV::Event preloadChanged_;
     boost::shared_ptr<SVMKCredentials> credentials_;
     // The loopback server; made with the main session and gone before it.
     std::unique_ptr<ServingSessions> serving_;

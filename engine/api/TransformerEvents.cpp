@@ -28,6 +28,7 @@ void Transformer::SetError(SVStatus status, std::string text) {
         if (session_) session_->Stop(false);
         abortRequested_ = true;
     }
+    preloadChanged_.Set();
     PublishError(status, text);
 }
 
@@ -37,7 +38,10 @@ void Transformer::SetWarning(SVStatus status, std::string text) {
     PublishWarning(status, text);
 }
 
-void Transformer::PreloadComplete() { --pendingPreloads_; }
+void Transformer::PreloadComplete() {
+    --pendingPreloads_;
+    preloadChanged_.Set();
+}
 
 void Transformer::MediaTimeAvailable(uint32_t streamType, MediaTime firstTime,
                                      MediaTime secondTime) {

@@ -2,7 +2,6 @@
 // or a manifest's files through the multi-file loader) and the audio side branch: when the title
 // holds tracks that carry audio only next to tracks with video, a second demultiplexer, seeker and
 // client fetch the audio-only tracks from the same source and feed them to the same multiplexer.
-#include <unistd.h>
 
 #include <boost/make_shared.hpp>
 
@@ -31,8 +30,9 @@ const char kCacheSizeKey[] = "CredentialsKey_CacheSize";
 const char kPdaKey[] = "CredentialsKey_Pda";
 const char kPreloadTimeoutKey[] = "CredentialsKey_PreloadTimeout";
 
-// The preload stage looks at the demultiplexers' progress this often (microseconds).
-const useconds_t kPreloadPollInterval = 10000;
+// The preload stage is woken by every change it waits for; it also looks again after this
+// long (milliseconds), whatever woke it.
+const uint32_t kPreloadLookInterval = 10;
 
 // Track 1 is where a player that chooses among variants starts.
 const uint32_t kFirstTrack = 1;
@@ -163,7 +163,10 @@ SVStatus Transformer::PreLoad() {
         }
         session_->PreLoad(timeout);
         while (pendingPreloads_ > 0 && status_ == SVStatusSuccess && !abortRequested_) {
-            usleep(kPreloadPollInterval);
+            preloadChanged_.Wait(kPreloadLookInterval);
+            // A change made before this is seen by the look that follows; one made after it
+            // sets the event again.
+            preloadChanged_.Reset();
         }
         if (status_ != SVStatusSuccess) return status_;
     }

@@ -152,8 +152,14 @@ SVStatus Transformer::Serve(MediaTime /*position*/, TrickPlayRate /*rate*/, bool
 SVStatus Transformer::TransformToFile(MediaTime /*position*/, TrickPlayRate /*rate*/, bool wait) {
     if (session_ && batchedFileServer_ != nullptr) {
         // The pump pulls on every pass; the sink stops the session once the stream it holds
-        // is complete (a pass after the end of the stream that took nothing more).
+        // is complete (a pass after the end of the stream that took nothing more). Nothing
+        // paces this output but the sink's queue: while the multiplexer still sends, the next
+        // pass follows at once instead of after the playback's interval (a title's end takes
+        // a few passes to drain through the chain).
         session_->SetPullAmount(ByteAmount(kStraightPullAmount));
+        if (const boost::shared_ptr<Pump> pump = session_->GetPump()) {
+            pump->SetBackToBackWhileProducing(true);
+        }
     } else if (session_) {
         session_->AddTask(boost::make_shared<FileStepTask>(
             Session::TaskCategorySession, StackIdServing, "Transformer::TransformToFile", this,
@@ -189,6 +195,7 @@ SVStatus Transformer::GetChapterData(unsigned first, unsigned last) {
 SVStatus Transformer::Stop() {
     // The worker's waits end; it neither listens nor starts the collection from here on.
     abortRequested_ = true;
+    preloadChanged_.Set();
     serving_->GiveUpListen();
     {
         // A manifest's load under way ends now instead of running out its time-outs; one

@@ -142,6 +142,7 @@ void Pump::SetPullAmount(ByteAmount amount) { pullAmount_ = amount.Get(); }
 
 void Pump::NoteMuxOutput(bool produced) {
     if (!produced) return;
+    producedInPass_ = true;
     const SV::PilTime now = Now();
     SV::ScopedLock lock(muxLastOutput_);
     muxLastOutput_ = now;
@@ -197,11 +198,13 @@ int Pump::Run() {
     const int64_t period = static_cast<int64_t>(interval_.Get() / 1000);
     while (!taskManager_->IsStopRequested()) {
         const Steady::time_point t0 = Steady::now();
+        producedInPass_ = false;
         try {
             Pass();
         } catch (...) {
             // A failing pass is dropped; the next one comes round as usual.
         }
+        if (backToBack_ && producedInPass_) continue;
         const int64_t elapsed =
             std::chrono::duration_cast<std::chrono::milliseconds>(Steady::now() - t0).count();
         if (elapsed < period) {

@@ -82,6 +82,11 @@ public:
 
     // The multiplexer calls this after it has sent output.
     void NoteMuxOutput(bool produced);
+    // True: a pass in which the multiplexer sent output is followed at once by the next one,
+    // without the interval's wait: for a chain that moves a whole title as fast as it can,
+    // whose output paces itself. A pass that sent nothing still waits the interval, so a chain
+    // waiting for its data does not spin. False (the default): every pass waits the interval.
+    void SetBackToBackWhileProducing(bool backToBack) { backToBack_ = backToBack; }
 
     // Keeps the last ten trace texts of the components, for the watchdog's report.
     void AddTrace(const std::string& text);
@@ -121,6 +126,8 @@ private:
     Session* session_;
     MediaTime interval_;  // microseconds; written before the thread starts
     std::atomic<uint32_t> pullAmount_;
+    std::atomic<bool> backToBack_{false};
+    std::atomic<bool> producedInPass_{false};  // the multiplexer sent output in this pass
     SV::Thread* thread_;              // owned; only the owner's thread creates and deletes it
     SV::Event wake_;                  // cuts the wait between two passes short when stopping
     std::deque<std::string> traces_;  // under the task manager's state mutex, oldest first

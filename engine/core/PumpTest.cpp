@@ -132,6 +132,31 @@ TEST(PumpTest, PassesRunTheQueueThenPullAndTickOnThePumpThread) {
     EXPECT_TRUE(WaitUntil([]() { return ThreadsNamed("Pump") == 0; }));
 }
 
+TEST(PumpTest, BackToBackPassesFollowAtOnceOnlyWhileTheMultiplexerSends) {
+    // A minute between passes: a pass that waited for it would not come within the test.
+    const MediaTime kMinute(60000000);
+    const int kSending = 5;  // passes whose multiplexer sends bytes
+    std::atomic<int> ticks{0};
+    Pump pump(nullptr);
+    pump.SetBackToBackWhileProducing(true);
+    pump.SetTickHandler([&]() {
+        const int pass = ++ticks;
+        // The last pass sends only a marker (no bytes): nothing left to move.
+        pump.NoteMuxOutput(pass <= kSending);
+    });
+    pump.CreateThread(kMinute);
+    pump.Start();
+    // The first pass and one more after each that sent bytes, none waiting for the minute.
+    ASSERT_TRUE(WaitUntil([&]() { return ticks >= kSending + 1; }));
+    // The pass that sent nothing waits its minute. A pump that never waited would have run
+    // thousands of passes meanwhile.
+    std::this_thread::sleep_for(milliseconds(20));
+    EXPECT_EQ(kSending + 1, ticks.load());
+    // A stop cuts the wait short.
+    pump.RequestStop();
+    EXPECT_TRUE(WaitUntil([&]() { return !pump.IsThreadRunning(); }));
+}
+
 TEST(PumpTest, PumpsWithoutARunningThreadStartAndStopCleanly) {
     std::atomic<int> shutdowns{0};
     {

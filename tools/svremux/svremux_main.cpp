@@ -2,8 +2,10 @@
 // --ps, its program stream) to a file, through the Transformer's file output of the first
 // rendition: file client (or HTTP client for an http:// or https:// title), first-rendition
 // cut, program-stream demultiplexer, transport-stream (or program-stream) multiplexer and
-// batched file sink, run on the Transformer's session as playback runs it. This program only
-// watches the run: its progress, a stall, a stop signal, and whether the stream came out whole.
+// batched file sink, run on the Transformer's session as playback runs it. A multi-file title
+// (a SMIL manifest) runs the same way through the Transformer's playback chain for file output.
+// This program only watches the run: its progress, a stall, a stop signal, and whether the
+// stream came out whole.
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -22,6 +24,7 @@
 #include "SVLibrary/Output/LineWriter.h"
 #include "SVLibrary/TypedValue/SVDictionary.h"
 #include "SVLibrary/Types/SVStatus.h"
+#include "engine/api/MediaClassification.h"
 #include "engine/api/Transformer.h"
 #include "engine/container/MediaTrack.h"
 #include "engine/container/TrackInfoKeys.h"
@@ -35,7 +38,6 @@
 #include "engine/serve/BatchedFileServer.h"
 #include "tools/common/CommandLine.h"
 #include "tools/common/OutputFile.h"
-#include "tools/svremux/ManifestRemux.h"
 #include "tools/titledump/TitleDump.h"
 
 using namespace SarvelonMediaKit;
@@ -257,6 +259,15 @@ std::string WriteFailure(int reason, SVStatus status, const std::string& text) {
     return SvTools::SystemReason(reason) + " (" + SvTools::StatusText(status, text) + ")";
 }
 
+// True for a multi-file title: a SMIL manifest (".smil" or ".smi", in a path or a URL).
+bool IsManifestTitle(const std::string& title) { return ClassifyMedia(title) == MediaFormatSmil; }
+
+// The Transformer takes paths and http(s) URLs; a manifest's "file://" URL is read as its path.
+std::string ManifestSource(const std::string& title) {
+    const std::string scheme = "file://";
+    return title.compare(0, scheme.size(), scheme) == 0 ? title.substr(scheme.size()) : title;
+}
+
 // True for a title named by an http:// or https:// URL (the scheme in any case).
 bool IsHttpTitle(const std::string& title) {
     const size_t colon = title.find("://");
@@ -299,7 +310,7 @@ int CheckLocalTitle(const SvTools::CommandLine& cli, const std::string& input,
 
 int Run(const SvTools::CommandLine& cli, const std::string& input, SvTools::OutputFile& output) {
     const bool http = IsHttpTitle(input);
-    const bool manifest = SvTools::IsManifestTitle(input);
+    const bool manifest = IsManifestTitle(input);
     const std::string outputPath = cli.Value("output");
     // The size of the title as far as it is known before the run (a download's comes later).
     uint64_t knownSize = 0;
@@ -314,9 +325,6 @@ int Run(const SvTools::CommandLine& cli, const std::string& input, SvTools::Outp
     if (!output.Prepare(outputPath, reason)) {
         return cli.Failure("cannot write " + reason);
     }
-    if (manifest) {
-        return SvTools::RemuxManifest(cli, input, output, cli.Has("ps"), gStopSignal);
-    }
 
     // Monitors first: they outlive the Transformer, whose chain reports to them.
     Errors errors;
@@ -325,13 +333,19 @@ int Run(const SvTools::CommandLine& cli, const std::string& input, SvTools::Outp
     if (gStopSignal != 0) {
         return cli.Failure("interrupted");
     }
+    // A manifest's files are preloaded and checked by the multi-file loader, its pictures read
+    // by the main chain and the sound of its first language by the audio branch, into one
+    // multiplexer and the plain file sink; the Transformer's status is all there is to watch.
     FileOutputOptions options;
-    options.firstRenditionOnly = true;
-    options.wakeSignal = kWakeSignal;
-    options.sourceMonitor = &errors;
+    if (!manifest) {
+        options.firstRenditionOnly = true;
+        options.wakeSignal = kWakeSignal;
+        options.sourceMonitor = &errors;
+    }
     // The chain is built, and the output opened, here; the title is opened by the run.
-    Transformer transformer(input, cli.Has("ps") ? MediaFormatMpeg2Ps : MediaFormatMpeg2Ts,
-                            OutputKindFile, output.WritePath(), options);
+    Transformer transformer(manifest ? ManifestSource(input) : input,
+                            cli.Has("ps") ? MediaFormatMpeg2Ps : MediaFormatMpeg2Ts, OutputKindFile,
+                            output.WritePath(), options);
     const boost::shared_ptr<Session> session = transformer.GetSession();
     FirstRenditionCut* const cutStage = transformer.GetFirstRenditionCut();
     BatchedFileServer* const sink = transformer.GetBatchedFileServer();
@@ -344,17 +358,19 @@ int Run(const SvTools::CommandLine& cli, const std::string& input, SvTools::Outp
         return cli.Failure("cannot write " + output.DisplayName() + ": " +
                            WriteFailure(sink->FailureReason(), status, text));
     }
-    if (status != SVStatusSuccess || !session || cutStage == nullptr || sink == nullptr) {
+    if (status != SVStatusSuccess || !session ||
+        (!manifest && (cutStage == nullptr || sink == nullptr))) {
         return cli.Failure("cannot open " + input + ": " + SvTools::StatusText(status, text));
     }
-    const FirstRenditionCut& cut = *cutStage;
-    errors.Watch(session.get());
-    outputErrors.Watch(session.get());
-    static_cast<ErrorInfoSource&>(transformer).AddMonitor(&errors);
-    sink->AddMonitor(&outputErrors);
-    transformer.AddStreamInfoMonitor(&tracks);
     SV::SVDictionary credentials;
-    credentials.SetValue(kCacheSizeKey, SV::SVTypedValue(uint64_t(kSessionCapacity)));
+    if (!manifest) {
+        errors.Watch(session.get());
+        outputErrors.Watch(session.get());
+        static_cast<ErrorInfoSource&>(transformer).AddMonitor(&errors);
+        sink->AddMonitor(&outputErrors);
+        transformer.AddStreamInfoMonitor(&tracks);
+        credentials.SetValue(kCacheSizeKey, SV::SVTypedValue(uint64_t(kSessionCapacity)));
+    }
     transformer.SetCredentials(credentials);
     // The title is opened (or its download started), its index read and the stream written on
     // the Transformer's worker; this thread watches.
@@ -369,14 +385,20 @@ int Run(const SvTools::CommandLine& cli, const std::string& input, SvTools::Outp
     const auto showProgress = [&](uint64_t read, uint64_t written) {
         if (progress) {
             const uint64_t size = knownSize;
-            const uint64_t end = cut.End() < size ? cut.End() : size;
+            const uint64_t end = cutStage->End() < size ? cutStage->End() : size;
             std::fprintf(stderr, "\rsvremux: %3d%%  %s read, %s written ",
                          end ? int(std::min(read, end) * 100 / end) : 0, Megabytes(read).c_str(),
                          Megabytes(written).c_str());
         }
     };
     while (!session->WaitForStop(200) && gStopSignal == 0) {
-        const uint64_t read = cut.Position();
+        if (manifest) {
+            // No progress to show or stall to tell; a step of the run that failed without
+            // stopping the session (the audio branch) ends the run all the same.
+            if (transformer.GetStatus() != SVStatusSuccess) break;
+            continue;
+        }
+        const uint64_t read = cutStage->Position();
         const uint64_t written = sink->BytesTaken();
         showProgress(read, written);
         const std::chrono::steady_clock::time_point now = std::chrono::steady_clock::now();
@@ -389,21 +411,30 @@ int Run(const SvTools::CommandLine& cli, const std::string& input, SvTools::Outp
             break;
         }
     }
-    if (stalled || gStopSignal != 0) {
+    if ((stalled || gStopSignal != 0) && sink != nullptr) {
         // The pump thread may be blocked writing to a pipe or FIFO whose reader stopped
         // reading: its write is given up, or the stop below would wait for it for ever.
         sink->CancelWrites();
     }
-    // Stops the session and waits for the worker.
+    // Stops the session and waits for the worker: its status is final afterwards.
     transformer.Stop();
-    if (progress) {
-        showProgress(cut.Position(), sink->BytesTaken());
+    if (progress && !manifest) {
+        showProgress(cutStage->Position(), sink->BytesTaken());
         std::fprintf(stderr, "\n");
     }
 
     if (gStopSignal != 0) {
         return cli.Failure("interrupted");
     }
+    if (manifest) {
+        status = transformer.GetStatus();
+        if (status != SVStatusSuccess) {
+            return cli.Failure(input + ": " +
+                               SvTools::StatusText(status, transformer.GetErrorText()));
+        }
+        return 0;
+    }
+    const FirstRenditionCut& cut = *cutStage;
     if (stalled) {
         return cli.Failure(input + ": no progress for " + std::to_string(kStallSeconds) +
                            " s, giving up" +
