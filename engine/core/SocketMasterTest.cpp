@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <initializer_list>
 #include <mutex>
 #include <string>
 #include <utility>
@@ -62,6 +63,18 @@ public:
     std::vector<std::pair<int, SocketDelegate*>> Calls() {
         std::lock_guard<std::mutex> lock(mutex_);
         return calls_;
+    }
+    // The reports naming one of these delegates: the witness connection Settle runs to prove
+    // a pass has happened may be reported as well.
+    std::vector<std::pair<int, SocketDelegate*>> CallsFor(
+        std::initializer_list<const SocketDelegate*> delegates) {
+        std::vector<std::pair<int, SocketDelegate*>> ours;
+        for (const auto& call : Calls()) {
+            for (const SocketDelegate* d : delegates) {
+                if (call.second == d) ours.push_back(call);
+            }
+        }
+        return ours;
     }
 
 private:
@@ -149,12 +162,8 @@ TEST(SocketMasterTest, ADelegateReadsHereAndReactsOnThePumpThread) {
         delegate.CloseSessionSocket();  // nothing left to close
         ASSERT_TRUE(Settle(station));   // and nothing more comes
         EXPECT_EQ(1, delegate.Count("closed"));
-        // Only this delegate's reports count: the witness connection Settle ran may be
-        // reported too.
-        std::vector<std::pair<int, SocketDelegate*>> reported;
-        for (const auto& call : handlerLog.Calls()) {
-            if (call.second == &delegate) reported.push_back(call);
-        }
+        const std::vector<std::pair<int, SocketDelegate*>> reported =
+            handlerLog.CallsFor({&delegate});
         ASSERT_EQ(1u, reported.size());
         EXPECT_EQ(std::make_pair(fd, static_cast<SocketDelegate*>(&delegate)), reported[0]);
         EXPECT_EQ(-1, descriptorWhenReported.load());
@@ -198,14 +207,10 @@ TEST(SocketMasterTest, SocketTableChanges) {
         EXPECT_EQ(0, leaving.reads.load());
         leavingAddress = &leaving;
     }
-    // Only this test's delegates count: the witness connection Settle ran may be reported too.
-    std::vector<SocketDelegate*> reported;
-    for (const auto& call : handlerLog.Calls()) {
-        if (call.second == &first || call.second == &second || call.second == leavingAddress) {
-            reported.push_back(call.second);
-        }
-    }
-    EXPECT_EQ(std::vector<SocketDelegate*>{&second}, reported);
+    const std::vector<std::pair<int, SocketDelegate*>> reported =
+        handlerLog.CallsFor({&first, &second, leavingAddress});
+    ASSERT_EQ(1u, reported.size());
+    EXPECT_EQ(&second, reported[0].second);
     station.Halt();
 }
 
