@@ -1,27 +1,14 @@
 # Helpers shared by the folders: one library per folder made of its sources, and one test
 # program per folder made of the *Test.cpp files that sit beside the code.
 
-# Drops from `list_var` the files under the named subfolders of the current folder (a subfolder
-# that is a library of its own).
-function(sv_exclude_dirs list_var)
-  set(files ${${list_var}})
-  foreach(dir ${ARGN})
-    list(FILTER files EXCLUDE REGEX "^${CMAKE_CURRENT_SOURCE_DIR}/${dir}/")
-  endforeach()
-  set(${list_var} ${files} PARENT_SCOPE)
-endfunction()
-
-# sv_library(<target> [DEPS <targets>...] [EXCLUDE_DIRS <subfolders>...])
-# Takes every .cpp under the current folder except *Test.cpp, *_main.cpp and the files under
-# EXCLUDE_DIRS.
+# sv_library(<target> [DEPS <targets>...] SOURCES <files>...)
+# The folder's library, from the sources it lists (sv_check_sources finds a file left out).
 function(sv_library target)
-  cmake_parse_arguments(ARG "" "" "DEPS;EXCLUDE_DIRS" ${ARGN})
-  file(GLOB_RECURSE sources CONFIGURE_DEPENDS
-       ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp)
-  list(FILTER sources EXCLUDE REGEX "Test\\.cpp$")
-  list(FILTER sources EXCLUDE REGEX "_main\\.cpp$")
-  sv_exclude_dirs(sources ${ARG_EXCLUDE_DIRS})
-  add_library(${target} STATIC ${sources})
+  cmake_parse_arguments(ARG "" "" "DEPS;SOURCES" ${ARGN})
+  if(NOT ARG_SOURCES)
+    message(FATAL_ERROR "sv_library(${target}): no SOURCES")
+  endif()
+  add_library(${target} STATIC ${ARG_SOURCES})
   target_include_directories(${target} PUBLIC ${CMAKE_SOURCE_DIR})
   target_link_libraries(${target} PUBLIC ${ARG_DEPS})
 endfunction()
@@ -68,17 +55,15 @@ function(sv_discover_tests target)
   endif()
 endfunction()
 
-# sv_tests(<target> LABEL <label> [FIXTURES] [DEPS <targets>...] [EXCLUDE_DIRS <subfolders>...])
-# Builds the folder's *Test.cpp files (except those under EXCLUDE_DIRS) into one program with
-# the shared test main and registers each test with ctest (see sv_discover_tests).
+# sv_tests(<target> LABEL <label> [FIXTURES] [DEPS <targets>...] SOURCES <files>...)
+# Builds the listed test files into one program with the shared test main and registers each
+# test with ctest (see sv_discover_tests).
 function(sv_tests target)
-  cmake_parse_arguments(ARG "FIXTURES" "LABEL" "DEPS;EXCLUDE_DIRS" ${ARGN})
-  file(GLOB_RECURSE tests CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*Test.cpp)
-  sv_exclude_dirs(tests ${ARG_EXCLUDE_DIRS})
-  if(NOT tests)
-    return()
+  cmake_parse_arguments(ARG "FIXTURES" "LABEL" "DEPS;SOURCES" ${ARGN})
+  if(NOT ARG_SOURCES)
+    message(FATAL_ERROR "sv_tests(${target}): no SOURCES")
   endif()
-  add_executable(${target} ${tests})
+  add_executable(${target} ${ARG_SOURCES})
   target_link_libraries(${target} PRIVATE ${ARG_DEPS} test_main)
   if(ARG_FIXTURES)
     sv_discover_tests(${target} LABEL ${ARG_LABEL} FIXTURES)
@@ -112,4 +97,61 @@ function(sv_label_targets)
   endforeach()
   string(REPLACE ";" "\n" text "${labels}")
   file(WRITE "${CMAKE_BINARY_DIR}/test-labels.txt" "${text}\n")
+endfunction()
+
+# Appends to `out_var` the absolute paths of the sources of every target defined in `dir` and
+# the folders under it.
+function(sv_sources_below dir out_var)
+  set(found ${${out_var}})
+  get_property(targets DIRECTORY ${dir} PROPERTY BUILDSYSTEM_TARGETS)
+  foreach(target ${targets})
+    get_target_property(sources ${target} SOURCES)
+    get_target_property(source_dir ${target} SOURCE_DIR)
+    if(sources)
+      foreach(source ${sources})
+        get_filename_component(path ${source} ABSOLUTE BASE_DIR ${source_dir})
+        list(APPEND found ${path})
+      endforeach()
+    endif()
+  endforeach()
+  get_property(subdirs DIRECTORY ${dir} PROPERTY SUBDIRECTORIES)
+  foreach(subdir ${subdirs})
+    sv_sources_below(${subdir} found)
+  endforeach()
+  set(${out_var} ${found} PARENT_SCOPE)
+endfunction()
+
+# sv_source_not_built(<files>...)
+# Files of the current folder that this configuration leaves out on purpose.
+function(sv_source_not_built)
+  foreach(source ${ARGN})
+    get_filename_component(path ${source} ABSOLUTE BASE_DIR ${CMAKE_CURRENT_SOURCE_DIR})
+    set_property(GLOBAL APPEND PROPERTY SV_SOURCES_NOT_BUILT ${path})
+  endforeach()
+endfunction()
+
+# sv_check_sources(<folders>...)
+# Sources are listed by hand, so a new file that nobody added to a list would silently not be
+# built (or its tests not run): the configure step stops and names every .cpp under the given
+# folders that no target takes.
+function(sv_check_sources)
+  set(built "")
+  sv_sources_below(${CMAKE_SOURCE_DIR} built)
+  # Sources a folder chose not to build here (a benchmark whose peer library is missing).
+  get_property(skipped GLOBAL PROPERTY SV_SOURCES_NOT_BUILT)
+  list(APPEND built ${skipped})
+  set(missing "")
+  foreach(folder ${ARGN})
+    file(GLOB_RECURSE present ${CMAKE_SOURCE_DIR}/${folder}/*.cpp)
+    foreach(path ${present})
+      if(NOT path IN_LIST built)
+        file(RELATIVE_PATH rel ${CMAKE_SOURCE_DIR} ${path})
+        list(APPEND missing ${rel})
+      endif()
+    endforeach()
+  endforeach()
+  if(missing)
+    string(REPLACE ";" "\n  " text "${missing}")
+    message(FATAL_ERROR "Sources in no target (add them to their folder's CMakeLists.txt):\n  ${text}")
+  endif()
 endfunction()
