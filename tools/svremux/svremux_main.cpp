@@ -59,8 +59,9 @@ const char kDescription[] =
     "as a path, a file:// URL or an http:// URL) is written through the engine's playback\n"
     "chain instead: its pictures and the sound of its first language.\n"
     "A progress line is shown when standard error is a terminal. The run fails when the media\n"
-    "ends before the size and duration the title's index gives, and when damaged data had to\n"
-    "be skipped (the message names the byte where they start).\n";
+    "ends before the size and duration the title's index gives, when damaged data had to be\n"
+    "skipped (the message names the byte where they start), and when key frames the index\n"
+    "lists never came (groups of pictures lost mid-file).\n";
 
 const char kEpilogue[] =
     "An existing file is replaced only once the stream is whole: on failure or interruption\n"
