@@ -11,6 +11,7 @@
 #include "engine/serve/ListeningPort.h"
 #include "engine/serve/LiveHttpSegmenter.h"
 #include "tests/support/Fixtures.h"
+#include "tests/support/TemporaryDirectory.h"
 
 namespace SarvelonMediaKit {
 namespace {
@@ -59,11 +60,11 @@ TEST(TransformerConstruction, PlaybackUrlNamesTheLoopbackPortAndTheBaseName) {
         EXPECT_EQ("", transformer.GetOutputName());
     }
     {
-        Transformer transformer("/x/Movie.ps", MediaFormatMpeg2Ps, OutputKindFile,
-                                "/tmp/tg-transformer-output-name.ps");
-        EXPECT_EQ("/tmp/tg-transformer-output-name.ps", transformer.GetOutputName());
+        SvTestSupport::TemporaryDirectory dir("tg-transformer");
+        const std::string output = dir.File("output-name.ps");
+        Transformer transformer("/x/Movie.ps", MediaFormatMpeg2Ps, OutputKindFile, output);
+        EXPECT_EQ(output, transformer.GetOutputName());
     }
-    remove("/tmp/tg-transformer-output-name.ps");
 }
 
 TEST(TransformerConstruction, PlaylistNameComesFromThePathOfAUrl) {
@@ -234,15 +235,15 @@ TEST(TransformerConstruction, ComponentsThisEngineLacksAreNamedOnStandardOutput)
         {"/x/movie.ps", static_cast<MediaFormat>(11), OutputKindNone, SVStatusUnsupported, {}, {}},
         {"/x/movie.ps", MediaFormatMp4, OutputKindNone, SVStatusUnsupported, {}, {}},
     };
+    SvTestSupport::TemporaryDirectory dir("tg-transformer");
     for (const auto& c : cases) {
         LineCapture capture;
-        Transformer transformer(c.url, c.output, c.kind, "/tmp/tg-transformer-unused");
+        Transformer transformer(c.url, c.output, c.kind, dir.File("unused"));
         EXPECT_EQ(c.status, transformer.GetStatus()) << c.url << " " << c.output;
         EXPECT_EQ(c.lines, capture.OtherLines()) << c.url << " " << c.output;
         EXPECT_EQ(c.chain, ChainTypes(transformer)) << c.url << " " << c.output;
         EXPECT_EQ("", transformer.GetErrorText());
     }
-    remove("/tmp/tg-transformer-unused");
 }
 
 TEST(TransformerConstruction, ProgramStreamOutputGetsTheProgramStreamMultiplexer) {

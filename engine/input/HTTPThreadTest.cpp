@@ -21,6 +21,7 @@
 #include "tests/support/TestOrigin.h"
 #include "tests/support/ThreadTestSupport.h"
 #include "tests/support/ScopedEnvironment.h"
+#include "tests/support/TemporaryDirectory.h"
 
 namespace SarvelonMediaKit {
 namespace test {
@@ -124,10 +125,10 @@ TEST(HTTPThread, ShutdownClosesOpenRequestsReapsDelegatesAndPrintsOneLine) {
     slow.headDelayMs = 20000;
     origin.SetFault("/slow", slow);
     ShutdownCurlHTTPClientInterface();
-    char path[] = "/tmp/svhttplineXXXXXX";
-    const int fd = mkstemp(path);
-    ASSERT_GE(fd, 0);
-    FILE* stream = fdopen(fd, "w+");
+    SvTestSupport::TemporaryDirectory dir("svhttpline");
+    const std::string path = dir.File("lines");
+    FILE* stream = fopen(path.c_str(), "w+");
+    ASSERT_NE(nullptr, stream);
     SV::SetLineWriterStream(stream);
     {
         std::vector<std::unique_ptr<TransportRecorder>> open;
@@ -148,7 +149,6 @@ TEST(HTTPThread, ShutdownClosesOpenRequestsReapsDelegatesAndPrintsOneLine) {
     std::ifstream in(path);
     std::stringstream text;
     text << in.rdbuf();
-    unlink(path);
     EXPECT_EQ(text.str(), "HTTPThread terminating with 3 active threads\n");
 }
 

@@ -132,6 +132,35 @@ inline DamagedTitle WithZeroedMiddle(const std::vector<uint8_t>& clean) {
     return DamagedTitle();
 }
 
+// Where each group of pictures starts: the pack just before a video packet (0xE0-0xEF) with
+// data alignment set (bit 2 of PES byte 6), which in these titles opens every key frame.
+inline std::vector<uint64_t> GroupOfPicturesStarts(const std::vector<uint8_t>& b) {
+    const std::vector<uint64_t> starts = PacketStarts(b);
+    std::vector<uint64_t> groups;
+    for (size_t i = 1; i + 1 < starts.size(); ++i) {
+        const uint64_t at = starts[i];
+        if ((b[at + 3] & 0xF0) == 0xE0 && at + 6 < b.size() && (b[at + 6] & 0x04) != 0 &&
+            b[starts[i - 1] + 3] == 0xBA) {
+            groups.push_back(starts[i - 1]);
+        }
+    }
+    return groups;
+}
+
+// The group-th group of pictures (from 0) zeroed from its pack up to the next group's pack: a
+// stretch of zeros right before a pack start code, which a parser takes for stuffing and skips
+// without a word. count 0 when the title has no group after that one.
+inline DamagedTitle WithGroupOfPicturesZeroed(const std::vector<uint8_t>& clean, size_t group) {
+    const std::vector<uint64_t> groups = GroupOfPicturesStarts(clean);
+    DamagedTitle out;
+    if (group + 1 >= groups.size()) return out;
+    out.bytes = clean;
+    std::fill(out.bytes.begin() + groups[group], out.bytes.begin() + groups[group + 1], 0);
+    out.position = groups[group];
+    out.count = groups[group + 1] - groups[group];
+    return out;
+}
+
 }  // namespace SvTestSupport
 
 #endif

@@ -28,8 +28,8 @@ const int kPortAttempts = 5;
 // nginx is up within a fraction of a second; a failed bind makes it retry for about 2.5 s.
 const auto kReadyWait = std::chrono::seconds(10);
 const auto kStopWait = std::chrono::seconds(5);
-// Every origin's folder is /tmp/<kFolderPrefix>XXXXXX; the owner file in it holds the id of the
-// process that made it.
+// Every origin's folder is <TemporaryRoot()>/<kFolderPrefix>XXXXXX; the owner file in it holds
+// the id of the process that made it.
 const char kFolderPrefix[] = "svnginx";
 const char kOwnerFile[] = "origin.owner";
 
@@ -132,9 +132,10 @@ bool NginxOrigin::WriteOwner(std::string* reason) {
 void NginxOrigin::RemoveLeftovers() const {
     // Only folders whose owner is known and gone: a folder without its owner file may be one
     // another process is just setting up.
-    for (const std::string& name : DirectoryEntries("/tmp")) {
+    const std::string root = TemporaryRoot();
+    for (const std::string& name : DirectoryEntries(root)) {
         if (name.compare(0, sizeof kFolderPrefix - 1, kFolderPrefix) != 0) continue;
-        const std::string path = "/tmp/" + name;
+        const std::string path = root + "/" + name;
         if (path == folder_.Path()) continue;
         const long owner = ReadNumber(path + "/" + kOwnerFile);
         if (owner == 0 || Alive(owner)) continue;

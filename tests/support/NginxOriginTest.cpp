@@ -186,7 +186,7 @@ TEST(NginxOriginServer, NginxEndsWithTheProcessThatStartedIt) {
     }
     const uint16_t port = static_cast<uint16_t>(started[0]);
     ASSERT_NE(0, port) << "the child could not start nginx";
-    ASSERT_EQ(0u, folder.find("/tmp/svnginx")) << folder;
+    ASSERT_EQ(0u, folder.find(TemporaryRoot() + "/svnginx")) << folder;
     EXPECT_TRUE(WaitUntil([&] { return HttpGet(port, "/title.svm", 500).status == 0; }, 5000))
         << "nginx (pid " << started[1] << ") still serves after its starter died";
     // Should it still run after all, it goes now, so it does not outlive the test.

@@ -1,7 +1,8 @@
 #ifndef TESTS_SUPPORT_TEMPORARYDIRECTORY_H
 #define TESTS_SUPPORT_TEMPORARYDIRECTORY_H
 
-// Header-only: a directory of a test's own under /tmp, gone with everything in it afterwards.
+// Header-only: a directory of a test's own under the folder for temporary files ($TMPDIR, else
+// /tmp), gone with everything in it afterwards.
 
 #include <dirent.h>
 #include <ftw.h>
@@ -28,13 +29,23 @@ inline std::set<std::string> DirectoryEntries(const std::string& dir) {
     return names;
 }
 
-// Makes a new directory /tmp/<prefix>XXXXXX (raising std::runtime_error when it cannot) and
-// removes it with everything made in it when it goes. Symbolic links inside are removed, not
-// followed.
+// The folder temporary files go in, without a trailing slash: $TMPDIR when it is set and not
+// empty (a test run given a folder of its own keeps /tmp clean), else /tmp. Every file or
+// folder a test makes for the time it runs goes under it.
+inline std::string TemporaryRoot() {
+    const char* given = getenv("TMPDIR");
+    std::string root = given != nullptr && given[0] != '\0' ? given : "/tmp";
+    while (root.size() > 1 && root.back() == '/') root.pop_back();
+    return root;
+}
+
+// Makes a new directory <TemporaryRoot()>/<prefix>XXXXXX (raising std::runtime_error when it
+// cannot) and removes it with everything made in it when it goes. Symbolic links inside are
+// removed, not followed.
 class TemporaryDirectory {
 public:
     explicit TemporaryDirectory(const std::string& prefix) {
-        std::string pattern = "/tmp/" + prefix + "XXXXXX";
+        std::string pattern = TemporaryRoot() + "/" + prefix + "XXXXXX";
         std::vector<char> buffer(pattern.begin(), pattern.end());
         buffer.push_back('\0');
         if (mkdtemp(buffer.data()) == nullptr) {

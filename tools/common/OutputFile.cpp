@@ -362,4 +362,11 @@ void OutputFile::Discard() {
     }
 }
 
+bool IsSameFile(const std::string& a, const std::string& b) {
+    struct stat sa;
+    struct stat sb;
+    return stat(a.c_str(), &sa) == 0 && stat(b.c_str(), &sb) == 0 && sa.st_dev == sb.st_dev &&
+           sa.st_ino == sb.st_ino;
+}
+
 }  // namespace SvTools

@@ -94,6 +94,11 @@ private:
     std::vector<uint8_t> buffer_;
 };
 
+// True when both paths name one file: the same device and inode, symbolic links followed and
+// hard links alike. A tool whose output is its own input refuses to run, as the output would
+// destroy what it reads. False when either cannot be examined (a path that names nothing yet).
+bool IsSameFile(const std::string& a, const std::string& b);
+
 }  // namespace SvTools
 
 #endif  // TOOLS_COMMON_OUTPUTFILE_H

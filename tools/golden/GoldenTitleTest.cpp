@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "tests/support/Fixtures.h"
+#include "tests/support/TemporaryDirectory.h"
 #include "tools/common/TsReader.h"
 #include "tests/support/HandMadeClip.h"
 
@@ -36,15 +37,14 @@ std::string Sha256(const std::string& path) {
 class GoldenTitle : public ::testing::Test {
 protected:
     void SetUp() override {
-        dir_ = Fixtures::Directory() + "/golden-" + std::to_string(getpid());
-        ASSERT_EQ(0, RunProgram({"mkdir", "-p", dir_}));
+        dir_ = tmp_.Path();
         video_ = SvGolden::VideoUnits();
         audio_ = SvGolden::AudioFrames();
         source_ = dir_ + "/handmade.ts";
         WriteFile(source_, SvGolden::MakeTransportStream(video_, audio_));
     }
-    void TearDown() override { RunProgram({"rm", "-rf", dir_}); }
 
+    SvTestSupport::TemporaryDirectory tmp_{"golden"};
     std::string dir_;
     std::string source_;
     std::vector<HandMade> video_;

@@ -36,7 +36,7 @@ constexpr size_t kReadPiece = 65536;
 const char kDescription[] =
     "Checks a JSON document with the project's parser: FILE, or standard input for -.\n"
     "A rejected document has the parser's error text on standard error. The document is\n"
-    "parsed as it is read; an input over 128 MiB is refused.\n";
+    "parsed as it is read; an input over 128 MiB is refused. The output is never the input.\n";
 
 // Writes the text to the output; false with errno set when it cannot.
 bool WriteAll(std::FILE* file, const std::string& text) {
@@ -119,6 +119,13 @@ int main(int argc, char** argv) {
         return cli.UsageError("--human and --sort go with --roundtrip");
     }
     const std::string path = cli.Arguments()[0];
+    const std::string outputPath = cli.Value("output", "-");
+    if (!SvTools::CommandLine::IsStandardStream(outputPath) &&
+        SvTools::IsSameFile(SvTools::CommandLine::IsStandardStream(path) ? "/dev/stdin" : path,
+                            outputPath)) {
+        // The document written back would take the place of the one it was read from.
+        return cli.Failure(outputPath + " is the input itself");
+    }
 
     Input input;
     if (SvTools::CommandLine::IsStandardStream(path)) {
@@ -160,7 +167,6 @@ int main(int argc, char** argv) {
         return SvTools::CommandLine::kExitFailure;
     }
     text->push_back('\n');
-    const std::string outputPath = cli.Value("output", "-");
     if (SvTools::CommandLine::IsStandardStream(outputPath)) {
         if (!WriteAll(stdout, *text)) {
             return cli.Failure("cannot write standard output: " + SvTools::SystemReason(errno));

@@ -62,15 +62,13 @@ int Mktitle(const std::vector<std::string>& args, std::string* output) {
 class MktitleOutput : public ::testing::Test {
 protected:
     void SetUp() override {
-        dir_ = Fixtures::Directory() + "/output-" + std::to_string(getpid());
-        RunProgram({"rm", "-rf", dir_});
-        ASSERT_EQ(0, mkdir(dir_.c_str(), 0755));
+        dir_ = tmp_.Path();
         clip_ = Fixtures::ShortClip();
         title_ = SvTestSupport::ReadFileBytes(Fixtures::ShortTitle());
         ASSERT_FALSE(title_.empty());
     }
-    void TearDown() override { RunProgram({"rm", "-rf", dir_}); }
 
+    SvTestSupport::TemporaryDirectory tmp_{"mktitle-output"};
     std::string dir_;
     std::string clip_;
     Bytes title_;
@@ -98,9 +96,19 @@ TEST_F(MktitleOutput, InputsThatCanBeReadOnlyOnceAreRefused) {
 
 TEST_F(MktitleOutput, DeviceIsWrittenToAndNeverReplaced) {
     const std::string null = dir_ + "/null", full = dir_ + "/full";
+    // Device nodes need the right to make them and a file system that lets them be opened (not
+    // one mounted nodev, as temporary folders often are); without either the test is skipped.
+    // The nodes go with the folder, whatever happens.
     if (mknod(null.c_str(), S_IFCHR | 0666, makedev(1, 3)) != 0 ||
         mknod(full.c_str(), S_IFCHR | 0666, makedev(1, 7)) != 0) {
-        GTEST_SKIP() << "cannot make device nodes here: " << std::strerror(errno);
+        GTEST_SKIP() << "cannot make device nodes in " << dir_ << ": " << std::strerror(errno);
+    }
+    for (const std::string& node : {null, full}) {
+        const int fd = open(node.c_str(), O_WRONLY | O_CLOEXEC);
+        if (fd < 0) {
+            GTEST_SKIP() << "cannot open device nodes in " << dir_ << ": " << std::strerror(errno);
+        }
+        close(fd);
     }
     std::string out;
     EXPECT_EQ(0, Mktitle({clip_, "-o", null}, &out)) << out;

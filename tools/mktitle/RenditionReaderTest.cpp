@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include "tests/support/Fixtures.h"
+#include "tests/support/TemporaryDirectory.h"
 #include "tests/support/HandMadeClip.h"
 #include "tools/mktitle/RenditionReader.h"
 #include "tools/mktitle/TitleInput.h"
@@ -39,13 +40,13 @@ public:
 class RenditionReaderTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        path_ = Fixtures::Directory() + "/reader-" + std::to_string(getpid()) + ".ts";
+        path_ = tmp_.File("reader.ts");
         video_ = SvGolden::VideoUnits();
         audio_ = SvGolden::AudioFrames();
         WriteFile(path_, SvGolden::MakeTransportStream(video_, audio_));
     }
-    void TearDown() override { unlink(path_.c_str()); }
 
+    SvTestSupport::TemporaryDirectory tmp_{"reader"};
     std::string path_;
     std::vector<HandMade> video_;
     std::vector<HandMade> audio_;

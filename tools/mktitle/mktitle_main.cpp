@@ -276,6 +276,12 @@ int Run(int argc, char** argv) {
         return line.UsageError(error.what());
     }
 
+    // The title would take the place of an input it is made from.
+    for (const std::string& input : inputs) {
+        if (!smil && !CommandLine::IsStandardStream(output) && SvTools::IsSameFile(input, output)) {
+            return line.Failure(output + " is the input " + input + " itself");
+        }
+    }
     // Each input is read twice (its layout first, then its samples): a pipe or a FIFO would
     // give its bytes only once and the second pass would find nothing. What cannot be opened
     // is left to the reading, which gives the system's reason.

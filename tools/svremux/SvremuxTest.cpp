@@ -281,6 +281,39 @@ TEST_F(SvremuxTest, ADamagedTitleFailsNamingWhereTheDamageStarts) {
     }
 }
 
+// A group of pictures zeroed mid-file: the parser takes the zeros for stuffing before the next
+// pack and says nothing, the run reaches the end and the index's duration, yet the pictures of
+// that group never came. The long clip has a key frame every 50 pictures at 25 fps, so its
+// title lists 10 key frames, at 0, 2, ..., 18 s; zeroing group 5 loses the one at 10 s. The
+// group's bytes are found by walking the title's packets (DamagedTitle.h), not by the parser.
+TEST_F(SvremuxTest, AGroupOfPicturesLostMidFileFailsTheRunNamingTheLoss) {
+    const std::string title =
+        Fixtures::MakeTitle("svremux-gop-loss.svm", {Fixtures::LongClip(), "{out}"});
+    const std::vector<char> bytes = ReadAll(title);
+    const std::vector<uint8_t> clean(bytes.begin(), bytes.end());
+    ASSERT_EQ(10u, SvTestSupport::GroupOfPicturesStarts(clean).size());
+    const SvTestSupport::DamagedTitle damaged = SvTestSupport::WithGroupOfPicturesZeroed(clean, 5);
+    ASSERT_NE(0u, damaged.count);
+    const std::string input =
+        WriteFile("gop-lost.svm", std::vector<char>(damaged.bytes.begin(), damaged.bytes.end()));
+    for (const bool ps : {false, true}) {
+        SCOPED_TRACE(ps ? "--ps" : "transport stream");
+        std::vector<std::string> argv = {SV_SVREMUX_PATH, input, "-o", out};
+        if (ps) argv.push_back("--ps");
+        std::string report;
+        EXPECT_EQ(1, RunProgram(argv, &report)) << report;
+        EXPECT_EQ("svremux: " + input +
+                      ": groups of pictures are lost: 1 of the 10 key frames its index lists "
+                      "never came, the first at 10.000 s (the title is damaged)\n",
+                  report);
+        EXPECT_FALSE(SvTestSupport::PathExists(out));
+    }
+    // The title as it was made goes through whole.
+    std::string report;
+    EXPECT_EQ(0, Remux(title, &report)) << report;
+    EXPECT_EQ("", report);
+}
+
 // What the run did not make is never removed or replaced: devices and FIFOs are written as
 // given, symlinks written through, and an existing file is replaced only by a whole stream.
 TEST_F(SvremuxTest, OutputsTheRunDidNotMakeAreLeftInPlace) {

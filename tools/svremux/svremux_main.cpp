@@ -19,13 +19,16 @@
 #include <cstdio>
 #include <cstring>
 #include <mutex>
+#include <set>
 #include <string>
+#include <vector>
 
 #include "SVLibrary/Output/LineWriter.h"
 #include "SVLibrary/TypedValue/SVDictionary.h"
 #include "SVLibrary/Types/SVStatus.h"
 #include "engine/api/MediaClassification.h"
 #include "engine/api/Transformer.h"
+#include "engine/codecs/MediaTiming.h"
 #include "engine/container/MediaTrack.h"
 #include "engine/container/TrackInfoKeys.h"
 #include "engine/core/ErrorInfoMonitor.h"
@@ -34,6 +37,7 @@
 #include "engine/input/CurlHTTPClientInterface.h"
 #include "engine/input/HTTPClientInterfaceFactory.h"
 #include "engine/input/HTTPThread.h"
+#include "engine/samples/SampleFormat.h"
 #include "engine/seek/FirstRenditionCut.h"
 #include "engine/serve/BatchedFileServer.h"
 #include "tools/common/CommandLine.h"
@@ -55,8 +59,9 @@ const char kDescription[] =
     "as a path, a file:// URL or an http:// URL) is written through the engine's playback\n"
     "chain instead: its pictures and the sound of its first language.\n"
     "A progress line is shown when standard error is a terminal. The run fails when the media\n"
-    "ends before the size and duration the title's index gives, and when damaged data had to\n"
-    "be skipped (the message names the byte where they start).\n";
+    "ends before the size and duration the title's index gives, when damaged data had to be\n"
+    "skipped (the message names the byte where they start), and when key frames the index\n"
+    "lists never came (groups of pictures lost mid-file).\n";
 
 const char kEpilogue[] =
     "An existing file is replaced only once the stream is whole: on failure or interruption\n"
@@ -124,7 +129,9 @@ private:
 
 // Takes what the demultiplexer announces: the number of tracks, for the message about a title
 // with nothing to write; the media bytes and the duration of the first one, which the run must
-// reach; and the span of media times the parser met, which tells how much of the media was there.
+// reach; the span of media times the parser met, which tells how much of the media was there;
+// and which of the first one's seek points (its key frames, or audio frames for a track without
+// pictures) the media times met, which tells whether groups of pictures were lost on the way.
 class Tracks : public StreamInfoMonitor {
 public:
     void TracksAvailable(const TrackMap& tracks, bool) override {
@@ -132,6 +139,7 @@ public:
         uint64_t duration = kUnknown;
         if (!tracks.empty()) {
             const MediaTrack& track = *tracks.begin()->second;
+            ListSeekPoints(track);
             const SV::SVDictionary& info = track.GetInfo();
             uint64_t offset = 0;
             uint64_t size = 0;
@@ -146,8 +154,9 @@ public:
         }
         duration_ = duration;
     }
-    void MediaTimeAvailable(uint32_t, MediaTime time, MediaTime) override {
+    void MediaTimeAvailable(uint32_t streamType, MediaTime time, MediaTime) override {
         const uint64_t t = time.Get();
+        SeekPointMet(streamType, t);
         if (t < firstTime_) {
             firstTime_ = t;
         }
@@ -160,15 +169,75 @@ public:
         return lastTime_ == kUnknown || firstTime_ > lastTime_ ? 0 : lastTime_ - firstTime_;
     }
 
+    // Seek points whose media time never came while a later one did: groups of pictures lost
+    // mid-file (zeros in their place are stuffing to the parser, not damage it tells). lost and
+    // listed are counts, firstLost the first one's time in microseconds. False when none.
+    bool LostSeekPoints(uint64_t& lost, uint64_t& listed, uint64_t& firstLost) {
+        std::lock_guard<std::mutex> lock(seekLock_);
+        size_t end = seekPoints_.size();
+        while (end > 0 && !seekPoints_[end - 1].met) {
+            --end;
+        }
+        lost = 0;
+        listed = seekPoints_.size();
+        for (size_t i = 0; i < end; ++i) {
+            if (!seekPoints_[i].met) {
+                firstLost = lost == 0 ? seekPoints_[i].time : firstLost;
+                ++lost;
+            }
+        }
+        return lost != 0;
+    }
+
     static constexpr uint64_t kUnknown = ~uint64_t(0);
     std::atomic<size_t> count_{0};
     std::atomic<uint64_t> duration_{kUnknown};  // the first rendition's, microseconds
     std::atomic<uint64_t> size_{kUnknown};      // the first rendition's media bytes
 
 private:
+    struct SeekPoint {
+        uint64_t time;  // microseconds, as the parser tells the media time of its frame
+        bool met;
+    };
+
+    // The track's seek points in order, once (the map is published again as it completes).
+    void ListSeekPoints(const MediaTrack& track) {
+        std::lock_guard<std::mutex> lock(seekLock_);
+        if (!seekPoints_.empty()) {
+            return;
+        }
+        seekType_ = track.HasVideo() ? SampleMediaTypeVideo : SampleMediaTypeAudio;
+        const MediaTrackIndex& index = track.GetIndex();
+        for (uint32_t k = 0; k < index.GetCount(); ++k) {
+            const uint64_t time = TicksToMicrosecondsTruncated(index.GetEntries()[k].time);
+            seekPoints_.push_back({time, false});
+            seekTimes_.insert(time);
+        }
+    }
+    // Marks the first seek point not yet met, from the last one met on, that has the time: the
+    // media come in time order.
+    void SeekPointMet(uint32_t streamType, uint64_t time) {
+        std::lock_guard<std::mutex> lock(seekLock_);
+        if (streamType != seekType_ || seekTimes_.count(time) == 0) {
+            return;  // not a frame the index lists (a picture or an audio frame between them)
+        }
+        for (size_t i = nextSeekPoint_; i < seekPoints_.size(); ++i) {
+            if (seekPoints_[i].time == time) {
+                seekPoints_[i].met = true;
+                nextSeekPoint_ = i + 1;
+                return;
+            }
+        }
+    }
+
     // Written on the pump thread only; read once the session has stopped.
     std::atomic<uint64_t> firstTime_{kUnknown};
     std::atomic<uint64_t> lastTime_{kUnknown};
+    std::mutex seekLock_;
+    uint32_t seekType_ = SampleMediaTypeNone;
+    std::vector<SeekPoint> seekPoints_;
+    std::set<uint64_t> seekTimes_;
+    size_t nextSeekPoint_ = 0;
 };
 
 // The last sample lasts beyond its own time (a picture, an audio frame), and the index counts
@@ -190,13 +259,6 @@ std::string Seconds(uint64_t microseconds) {
     char text[32];
     std::snprintf(text, sizeof text, "%.3f s", double(microseconds) / 1e6);
     return text;
-}
-
-bool SameFile(const std::string& a, const std::string& b) {
-    struct stat sa;
-    struct stat sb;
-    return stat(a.c_str(), &sa) == 0 && stat(b.c_str(), &sb) == 0 && sa.st_dev == sb.st_dev &&
-           sa.st_ino == sb.st_ino;
 }
 
 // The signal that asked the run to stop (SIGINT, SIGTERM), or 0.
@@ -302,7 +364,8 @@ int CheckLocalTitle(const SvTools::CommandLine& cli, const std::string& input,
         // Said as it is: the chain would only wait in vain for an index and time out.
         return cli.Failure(input + ": the file is empty");
     }
-    if (!SvTools::CommandLine::IsStandardStream(outputPath) && SameFile(input, outputPath)) {
+    if (!SvTools::CommandLine::IsStandardStream(outputPath) &&
+        SvTools::IsSameFile(input, outputPath)) {
         return cli.Failure(outputPath + " is the title itself");
     }
     return 0;
@@ -476,6 +539,15 @@ int Run(const SvTools::CommandLine& cli, const std::string& input, SvTools::Outp
         return cli.Failure(input + ": the media ended early: " + std::to_string(read) +
                            " bytes read of the " + std::to_string(end) + " its index gives (" +
                            (http ? "the download was cut short" : "the file was cut short") + ")");
+    }
+    uint64_t lost = 0;
+    uint64_t listed = 0;
+    uint64_t firstLost = 0;
+    if (tracks.LostSeekPoints(lost, listed, firstLost)) {
+        return cli.Failure(input + ": groups of pictures are lost: " + std::to_string(lost) +
+                           " of the " + std::to_string(listed) +
+                           " key frames its index lists never came, the first at " +
+                           Seconds(firstLost) + " (the title is damaged)");
     }
     const uint64_t mediaSize = tracks.size_;
     const uint64_t written = sink->BytesTaken();

@@ -9,6 +9,7 @@
 #include <cstring>
 #include <fstream>
 #include <map>
+#include <set>
 
 #include "SVLibrary/Util/Hex.h"
 #include "json/KvJsonWriter.h"
@@ -24,6 +25,19 @@ namespace SvTools {
 using namespace SarvelonMediaKit;
 
 namespace {
+
+// The stream whose key frames a track's seek points are: its pictures, or its sound when it has
+// none. 0 for a track with neither.
+uint32_t SeekStreamId(const MediaTrack& track) {
+    const SV::SVDictionary& info = track.GetInfo();
+    if (track.HasVideo()) {
+        return info.GetUnsignedIntOrDefault(TrackInfoKey_VideoMpegStreamId, 0);
+    }
+    if (track.HasAudio()) {
+        return info.GetUnsignedIntOrDefault(TrackInfoKey_AudioMpegStreamId, 0);
+    }
+    return 0;
+}
 
 // A demultiplexing parser, its own listener, that keeps the tracks and counts the samples of
 // each stream.
@@ -58,6 +72,9 @@ protected:
             summary_.streams.push_back(stream);
         }
         StreamSummary& stream = summary_.streams[found->second];
+        if (sample.IsKeyFrame()) {
+            KeyFrameCame(id, sample.GetDecodeTime().Get());
+        }
         ++stream.samples;
         stream.keyFrames += sample.IsKeyFrame() ? 1 : 0;
         stream.bytes += sample.GetPayload().Size();
@@ -84,8 +101,61 @@ private:
         return parsed;
     }
 
+    // Marks the first seek point not yet met, from the stream's last one met on, that has the key
+    // frame's time: the renditions on one stream come one after another, each in time order.
+    void KeyFrameCame(uint8_t id, uint64_t time) {
+        if (!seekPointsListed_) {
+            ListSeekPoints();
+        }
+        const auto times = seekTimes_.find(id);
+        if (times == seekTimes_.end() || times->second.count(time) == 0) {
+            return;  // not a key frame the index lists (an audio frame between seek points)
+        }
+        std::vector<SeekPointSeen>& points = summary_.seekPoints[id];
+        size_t& next = nextSeekPoint_[id];
+        for (size_t i = next; i < points.size(); ++i) {
+            if (points[i].time == time) {
+                points[i].met = true;
+                next = i + 1;
+                return;
+            }
+        }
+    }
+
+    // Once the tracks are known (the index comes before the media): every track's seek points,
+    // tracks in file order.
+    void ListSeekPoints() {
+        seekPointsListed_ = true;
+        std::vector<size_t> order(summary_.tracks.size());
+        for (size_t i = 0; i < order.size(); ++i) {
+            order[i] = i;
+        }
+        std::stable_sort(order.begin(), order.end(), [this](size_t a, size_t b) {
+            return summary_.tracks[a]->GetIndex().GetOffset() <
+                   summary_.tracks[b]->GetIndex().GetOffset();
+        });
+        for (size_t t : order) {
+            const MediaTrack& track = *summary_.tracks[t];
+            const uint32_t id = SeekStreamId(track);
+            if (id == 0 || id > 0xFF) {
+                continue;
+            }
+            const MediaTrackIndex& index = track.GetIndex();
+            for (uint32_t k = 0; k < index.GetCount(); ++k) {
+                SeekPointSeen point;
+                point.track = t;
+                point.time = TicksToMicrosecondsTruncated(index.GetEntries()[k].time);
+                summary_.seekPoints[uint8_t(id)].push_back(point);
+                seekTimes_[uint8_t(id)].insert(point.time);
+            }
+        }
+    }
+
     TitleSummary& summary_;
     std::map<uint8_t, size_t> index_;
+    bool seekPointsListed_ = false;
+    std::map<uint8_t, std::set<uint64_t>> seekTimes_;
+    std::map<uint8_t, size_t> nextSeekPoint_;
 };
 
 std::string Format(const char* format, ...) __attribute__((format(printf, 1, 2)));
@@ -386,6 +456,36 @@ std::vector<std::string> TitleProblems(const TitleSummary& summary) {
         if (stream.lastDecodeTime > stream.firstDecodeTime) {
             reached = std::max(reached, stream.lastDecodeTime - stream.firstDecodeTime);
         }
+    }
+    // Seek points whose key frames never came while later ones on the same stream did: groups
+    // of pictures lost mid-file (zeros in their place are stuffing to the parser, not damage it
+    // tells). Those after the last one met are media that end early, told above and below.
+    uint64_t listed = 0;
+    uint64_t lost = 0;
+    const SeekPointSeen* firstLost = nullptr;
+    for (const auto& stream : summary.seekPoints) {
+        const std::vector<SeekPointSeen>& points = stream.second;
+        listed += points.size();
+        size_t end = points.size();
+        while (end > 0 && !points[end - 1].met) {
+            --end;
+        }
+        for (size_t i = 0; i < end; ++i) {
+            if (!points[i].met) {
+                ++lost;
+                if (firstLost == nullptr) {
+                    firstLost = &points[i];
+                }
+            }
+        }
+    }
+    if (firstLost != nullptr) {
+        problems.push_back(
+            Format("groups of pictures are lost: %llu of the %llu key frames its index lists never "
+                   "came, the first at %.3f s of track %zu",
+                   static_cast<unsigned long long>(lost), static_cast<unsigned long long>(listed),
+                   double(firstLost->time) / static_cast<double>(kMicrosecondsPerSecond),
+                   firstLost->track + 1));
     }
     if (!summary.tracks.empty() && reached + kDurationSlack < duration) {
         problems.push_back(

@@ -4,6 +4,7 @@
 #include <boost/shared_ptr.hpp>
 
 #include <cstdint>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -24,6 +25,13 @@ struct StreamSummary {
     uint64_t lastDecodeTime = 0;
 };
 
+// A seek point of a track's index, and whether its key frame came.
+struct SeekPointSeen {
+    size_t track = 0;   // in TitleSummary::tracks
+    uint64_t time = 0;  // the key frame's decode time, microseconds
+    bool met = false;
+};
+
 // What the parser read from a title.
 struct TitleSummary {
     std::vector<boost::shared_ptr<SarvelonMediaKit::MediaTrack>> tracks;
@@ -35,6 +43,10 @@ struct TitleSummary {
     uint64_t bytesParsed = 0;  // bytes handed to the parser before it stopped
     // The file's size (a regular file), or the bytes read when the input was a stream.
     uint64_t fileSize = 0;
+    // The seek points per stream id that carries them (a track's pictures, or its sound when it
+    // has none), of every track on that stream in file order (renditions share stream ids),
+    // each marked when the parser delivered its key frame.
+    std::map<uint8_t, std::vector<SeekPointSeen>> seekPoints;
 };
 
 // Parses the title in pieces of pieceSize bytes. False, with the reason in error, when the file
@@ -57,8 +69,10 @@ std::string ResultName(SarvelonMediaKit::Mpeg2PsResult result);
 
 // What keeps the title from being whole, one sentence each: the file is empty, the parser
 // stopped with an error or at the end of the file without the program end code, the title has
-// no tracks, the file ends before its index says, or the decode times met span well less than
-// the index's duration (damaged media the parser skipped). Empty when whole.
+// no tracks, the file ends before its index says, the decode times met span well less than the
+// index's duration (damaged media the parser skipped), or key frames the seek tables list never
+// came before later ones did (groups of pictures lost mid-file, such as zeros the parser takes
+// for stuffing). Empty when whole.
 std::vector<std::string> TitleProblems(const TitleSummary& summary);
 
 }  // namespace SvTools

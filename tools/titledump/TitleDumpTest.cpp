@@ -5,6 +5,7 @@
 #include <fstream>
 #include <iterator>
 #include <map>
+#include <set>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -13,6 +14,7 @@
 
 #include "json/KvJsonParser.h"
 #include "tools/titledump/TitleDump.h"
+#include "tests/support/DamagedTitle.h"
 #include "tests/support/Fixtures.h"
 #include "tests/support/TemporaryDirectory.h"
 
@@ -264,6 +266,51 @@ TEST_F(TitleDumpTest, JsonCarriesTheSameReportAsTheText) {
     EXPECT_EQ(0, toFile.status) << toFile.err;
     EXPECT_EQ("", toFile.out);
     EXPECT_EQ(json.out, ReadText(file));
+}
+
+// A group of pictures zeroed mid-file: the parser takes the zeros for stuffing before the next
+// pack and says nothing, the decode times still span the whole duration, yet the key frame of
+// that group never came. The long clip has a key frame every 50 pictures at 25 fps: its title
+// lists 10 (0, 2, ..., 18 s), and zeroing group 5 loses the one at 10 s with its 50 pictures.
+// The group's bytes are found by walking the title's packets (DamagedTitle.h). The report is
+// printed all the same; a file named by -o is left as it was, or not made.
+TEST_F(TitleDumpTest, AGroupOfPicturesLostMidFileFailsTheRunNamingTheLoss) {
+    const std::string title =
+        Fixtures::MakeTitle("dump-gop-loss.svm", {Fixtures::LongClip(), "{out}"});
+    const std::string whole = ReadText(title);
+    const std::vector<uint8_t> clean(whole.begin(), whole.end());
+    ASSERT_EQ(10u, SvTestSupport::GroupOfPicturesStarts(clean).size());
+    const SvTestSupport::DamagedTitle damaged = SvTestSupport::WithGroupOfPicturesZeroed(clean, 5);
+    ASSERT_NE(0u, damaged.count);
+    const std::string path =
+        WriteFile("gop-lost.svm", std::string(damaged.bytes.begin(), damaged.bytes.end()));
+    const Mpeg2PsResult r = Dump({path});
+    EXPECT_EQ(1, r.status);
+    EXPECT_EQ("titledump: " + path +
+                  ": groups of pictures are lost: 1 of the 10 key frames its index lists never "
+                  "came, the first at 10.000 s of track 1\n",
+              r.err);
+    // 500 pictures less the 50 of the lost group, 10 key frames less one.
+    EXPECT_NE(std::string::npos, r.out.find("stream 0xe0: video, stream type 0x1b, 450 samples "
+                                            "(9 key)"))
+        << r.out;
+    EXPECT_NE(std::string::npos, r.out.find("result: 12 (program end)\n")) << r.out;
+
+    const std::string existing = WriteFile("existing.txt", "what it held\n");
+    EXPECT_EQ(1, Dump({path, "-o", existing}).status);
+    EXPECT_EQ("what it held\n", ReadText(existing));
+    const std::string fresh = dir.File("fresh.txt");
+    EXPECT_EQ(1, Dump({path, "-o", fresh}).status);
+    EXPECT_FALSE(std::ifstream(fresh).good());  // no report file is made
+    EXPECT_EQ(std::set<std::string>({"existing.txt", "gop-lost.svm", "stderr.txt"}),
+              SvTestSupport::DirectoryEntries(dir.Path()));
+
+    // The title as it was made: exit 0, its whole report in the file.
+    const Mpeg2PsResult intact = Dump({title});
+    EXPECT_EQ(0, intact.status) << intact.err;
+    EXPECT_NE(std::string::npos, intact.out.find("500 samples (10 key)")) << intact.out;
+    EXPECT_EQ(0, Dump({title, "-o", existing}).status);
+    EXPECT_EQ(intact.out, ReadText(existing));
 }
 
 // A chapter title that is not UTF-8 cannot go into JSON: the writer's refusal is told on

@@ -19,8 +19,10 @@ const char kDescription[] =
 const char kEpilogue[] =
     "The report is printed even for a title that is not whole; the exit status is then 1, with\n"
     "the reasons on standard error: the parser stopped with an error or without the program end\n"
-    "code, the file is empty, the title has no tracks, or the file or its media end before its\n"
-    "index says.\n";
+    "code, the file is empty, the title has no tracks, the file or its media end before its\n"
+    "index says, or groups of pictures its index lists are missing. A file named by -o is then\n"
+    "left as it was (or not made); a device or FIFO gets the report. The output is never the\n"
+    "title itself.\n";
 
 // Writes the whole text to the output; false with errno set when it cannot.
 bool WriteAll(const std::string& path, const std::string& text) {
@@ -53,6 +55,13 @@ int main(int argc, char** argv) {
     const std::string input = standardInput ? "/dev/stdin" : argument;
     const std::string name = standardInput ? "standard input" : argument;
 
+    const std::string outputPath = cli.Value("output", "-");
+    if (!SvTools::CommandLine::IsStandardStream(outputPath) &&
+        SvTools::IsSameFile(input, outputPath)) {
+        // The report would take the place of the title it describes.
+        return cli.Failure(outputPath + " is the title itself");
+    }
+
     SvTools::TitleSummary summary;
     std::string error;
     if (!SvTools::ReadTitle(input, summary, error)) {
@@ -70,7 +79,6 @@ int main(int argc, char** argv) {
         // Nothing is printed rather than a document that is not the report.
         return cli.Failure(name + ": the report cannot be written as JSON: " + error);
     }
-    const std::string outputPath = cli.Value("output", "-");
     if (SvTools::CommandLine::IsStandardStream(outputPath)) {
         // Standard output as it is, a terminal included.
         if (!WriteAll("/dev/stdout", report)) {
@@ -86,7 +94,11 @@ int main(int argc, char** argv) {
             output.Discard();
             return cli.Failure("cannot write " + outputPath + ": " + SvTools::SystemReason(reason));
         }
-        if (!output.Commit(error)) {
+        if (!problems.empty()) {
+            // The run fails: a file this run made goes, and one that was there keeps what it
+            // held (a device or FIFO has had the report, as given).
+            output.Discard();
+        } else if (!output.Commit(error)) {
             return cli.Failure("cannot write " + error);
         }
     }

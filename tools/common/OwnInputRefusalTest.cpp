@@ -1,0 +1,146 @@
+// Every tool that reads a file and writes another refuses to write over what it reads: the
+// output named as the input itself, through a symbolic link or a hard link, or the file that
+// standard input comes from. Each refusal exits 1 with the reason and leaves the input as it was
+// and nothing else behind.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <fstream>
+#include <iterator>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "tests/support/Fixtures.h"
+#include "tests/support/TemporaryDirectory.h"
+#include "tools/common/OutputFile.h"
+
+namespace {
+
+using SvTestSupport::DirectoryEntries;
+using SvTestSupport::Fixtures;
+using SvTestSupport::RunProgram;
+using SvTestSupport::TemporaryDirectory;
+
+std::string ReadText(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+void WriteText(const std::string& path, const std::string& text) {
+    std::ofstream(path, std::ios::binary | std::ios::trunc) << text;
+}
+
+class OwnInputRefusal : public ::testing::Test {
+protected:
+    // The input copied into the folder, with a symbolic link and a hard link to it beside.
+    std::string Place(const std::string& source, const std::string& name) {
+        input_ = dir_.File(name);
+        bytes_ = ReadText(source);
+        EXPECT_FALSE(bytes_.empty());
+        WriteText(input_, bytes_);
+        EXPECT_EQ(0, symlink(input_.c_str(), dir_.File("link").c_str()));
+        EXPECT_EQ(0, link(input_.c_str(), dir_.File("hard").c_str()));
+        return input_;
+    }
+    // Runs the command and checks the refusal: exit 1, the message alone on standard error,
+    // the input's bytes and the folder's names as they were.
+    void ExpectRefused(const std::vector<std::string>& argv, const std::string& message) {
+        SCOPED_TRACE(argv.back());
+        const std::set<std::string> before = DirectoryEntries(dir_.Path());
+        std::string report;
+        EXPECT_EQ(1, RunProgram(argv, &report)) << report;
+        EXPECT_EQ(message, report);
+        EXPECT_TRUE(ReadText(input_) == bytes_) << "the input was changed";
+        EXPECT_EQ(before, DirectoryEntries(dir_.Path()));
+        struct stat info;
+        ASSERT_EQ(0, lstat(dir_.File("link").c_str(), &info));
+        EXPECT_TRUE(S_ISLNK(info.st_mode)) << "the link was replaced";
+    }
+    // The command with standard input from the input file.
+    std::vector<std::string> FromStandardInput(const std::vector<std::string>& argv) {
+        std::vector<std::string> shell = {"sh", "-c", "f=$1; shift; exec \"$@\" <\"$f\"", "sh",
+                                          input_};
+        shell.insert(shell.end(), argv.begin(), argv.end());
+        return shell;
+    }
+
+    TemporaryDirectory dir_{"owninput"};
+    std::string input_;
+    std::string bytes_;
+};
+
+TEST(IsSameFile, NamesOneFileThroughLinksAndNothingElse) {
+    TemporaryDirectory dir("samefile");
+    const std::string a = dir.File("a"), b = dir.File("b");
+    WriteText(a, "same bytes");
+    WriteText(b, "same bytes");  // equal contents, another file
+    ASSERT_EQ(0, symlink(a.c_str(), dir.File("soft").c_str()));
+    ASSERT_EQ(0, symlink(dir.File("soft").c_str(), dir.File("soft2").c_str()));
+    ASSERT_EQ(0, link(a.c_str(), dir.File("hard").c_str()));
+    EXPECT_TRUE(SvTools::IsSameFile(a, a));
+    EXPECT_TRUE(SvTools::IsSameFile(a, dir.File("soft2")));
+    EXPECT_TRUE(SvTools::IsSameFile(dir.File("hard"), a));
+    EXPECT_TRUE(SvTools::IsSameFile(
+        a, dir.Path() + "/./../" + dir.Path().substr(dir.Path().rfind('/') + 1) + "/a"));
+    EXPECT_FALSE(SvTools::IsSameFile(a, b));
+    EXPECT_FALSE(SvTools::IsSameFile(a, dir.File("missing")));
+    EXPECT_FALSE(SvTools::IsSameFile(dir.File("missing"), dir.File("missing")));
+}
+
+TEST_F(OwnInputRefusal, Mktitle) {
+    const std::string in = Place(Fixtures::ShortClip(), "in.ts");
+    const std::string mktitle = Fixtures::MktitlePath();
+    ExpectRefused({mktitle, in, "-o", in}, "mktitle: " + in + " is the input " + in + " itself\n");
+    // The output as the last name, through a link; the input among others.
+    ExpectRefused({mktitle, in, dir_.File("link")},
+                  "mktitle: " + dir_.File("link") + " is the input " + in + " itself\n");
+    ExpectRefused({mktitle, Fixtures::ShortClip(), in, "-o", dir_.File("hard")},
+                  "mktitle: " + dir_.File("hard") + " is the input " + in + " itself\n");
+}
+
+TEST_F(OwnInputRefusal, Titledump) {
+    const std::string in = Place(Fixtures::ShortTitle(), "in.svm");
+    ExpectRefused({SV_TITLEDUMP_PATH, in, "-o", in}, "titledump: " + in + " is the title itself\n");
+    ExpectRefused({SV_TITLEDUMP_PATH, "--json", in, "-o", dir_.File("link")},
+                  "titledump: " + dir_.File("link") + " is the title itself\n");
+    ExpectRefused({SV_TITLEDUMP_PATH, dir_.File("hard"), "-o", in},
+                  "titledump: " + in + " is the title itself\n");
+    ExpectRefused(FromStandardInput({SV_TITLEDUMP_PATH, "-", "-o", in}),
+                  "titledump: " + in + " is the title itself\n");
+}
+
+TEST_F(OwnInputRefusal, Kvjson) {
+    // Written back sorted, the document would change.
+    const std::string doc = dir_.File("doc.json");
+    WriteText(doc, "{\"b\": 1, \"a\": [true, null]}\n");
+    const std::string in = Place(doc, "in.json");
+    ASSERT_EQ(0, unlink(doc.c_str()));
+    const std::vector<std::string> kvjson = {SV_KVJSON_PATH, "--roundtrip", "--sort"};
+    auto with = [&](std::vector<std::string> args) {
+        std::vector<std::string> argv = kvjson;
+        argv.insert(argv.end(), args.begin(), args.end());
+        return argv;
+    };
+    ExpectRefused(with({in, "-o", in}), "kvjson: " + in + " is the input itself\n");
+    ExpectRefused(with({in, "-o", dir_.File("link")}),
+                  "kvjson: " + dir_.File("link") + " is the input itself\n");
+    ExpectRefused(with({dir_.File("hard"), "-o", in}), "kvjson: " + in + " is the input itself\n");
+    ExpectRefused(FromStandardInput(with({"-", "-o", in})),
+                  "kvjson: " + in + " is the input itself\n");
+    // Another file is written as asked.
+    std::string report;
+    EXPECT_EQ(0, RunProgram(with({in, "-o", dir_.File("sorted.json")}), &report)) << report;
+    EXPECT_EQ("{\"a\":[true,null],\"b\":1}\n", ReadText(dir_.File("sorted.json")));
+}
+
+TEST_F(OwnInputRefusal, Svremux) {
+    const std::string in = Place(Fixtures::ShortTitle(), "in.svm");
+    ExpectRefused({SV_SVREMUX_PATH, in, "-o", dir_.File("link")},
+                  "svremux: " + dir_.File("link") + " is the title itself\n");
+    ExpectRefused({SV_SVREMUX_PATH, dir_.File("hard"), "-o", in},
+                  "svremux: " + in + " is the title itself\n");
+}
+
+}  // namespace
