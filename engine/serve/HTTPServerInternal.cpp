@@ -106,6 +106,17 @@ void HTTPServerInternal::StartRequest(const HTTPRequestReader& reader, bool vali
         return;
     }
     bodyToSkip_ = bodyLength;
+    // Only names of the loopback server itself are answered: a web page that had its own name
+    // resolve to 127.0.0.1 must not read what is served here. A request without a host (an
+    // HTTP/1.0 client) names nothing else and is served.
+    const bool loopbackHost = reader.HasAbsoluteTarget()
+                                  ? HTTPRequestReader::IsLoopbackHost(reader.GetAuthority())
+                                  : !reader.HasHeader("Host") ||
+                                        HTTPRequestReader::IsLoopbackHost(reader.GetHeader("Host"));
+    if (!loopbackHost) {
+        SendEmptyResponse("HTTP/1.1 403 Forbidden", "", true);
+        return;
+    }
     // A body sent in chunks cannot be skipped without reading it: the connection ends with
     // this answer.
     const bool framed = !reader.HasHeader("Transfer-Encoding");

@@ -21,9 +21,11 @@ class HTTPRequestReader;
 // still growing, which then ends by closing the connection), "206" for a single satisfiable
 // byte range, "416" for an unsatisfiable one and "404" for a name that does not exist; any other
 // method gets "405". A head larger than 16 KiB gets "431" and a malformed request "400", and the
-// connection is closed after either. Persistent connections follow HTTP/1.1 (HTTP/1.0 only with
-// "Connection: keep-alive"); a response that says "Connection: close" closes the connection
-// once it is complete.
+// connection is closed after either. A request whose Host (or absolute target) names anything
+// but "localhost", "127.0.0.1" or "[::1]" (with or without a port) gets "403" and the connection
+// is closed; a request without Host is served. Persistent connections follow HTTP/1.1 (HTTP/1.0
+// only with "Connection: keep-alive"); a response that says "Connection: close" closes the
+// connection once it is complete.
 //
 // Everything runs on the session's task thread.
 class HTTPServerInternal : public Component {

@@ -165,5 +165,41 @@ TEST(HTTPServerTest, ASendThatWaitsForThePeerHoldsUpNoCloseAndReachesOnlyItsPeer
     close(other[1]);
 }
 
+TEST(HTTPServerTest, ARequestNamingAnotherHostIsForbiddenAndTheConnectionClosed) {
+    const char* const refused[] = {
+        "HEAD /x HTTP/1.1\r\nHost: evil.example\r\n\r\n",
+        "HEAD /x HTTP/1.1\r\nHost: evil.example:20001\r\n\r\n",
+        "HEAD /x HTTP/1.1\r\nHost: localhost\r\nHost: evil.example\r\n\r\n",
+        // The absolute form names the host itself, whatever the field says.
+        "HEAD http://evil.example/x HTTP/1.1\r\nHost: localhost\r\n\r\n",
+    };
+    for (const char* request : refused) {
+        Probe server;
+        server.Request(request);
+        bool closed = false;
+        EXPECT_EQ(
+            "HTTP/1.1 403 Forbidden\r\n"  // refused, not missing
+            "Content-Length: 0\r\n"       // nothing of the resource
+            "Connection: close\r\n"       // and no further request on it
+            "\r\n",
+            Pending(server.peer, &closed))
+            << request;
+        EXPECT_TRUE(closed) << request;
+    }
+    const char* const served[] = {
+        "HEAD /x HTTP/1.1\r\nHost: localhost:20001\r\n\r\n",
+        "HEAD /x HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n",
+        "HEAD /x HTTP/1.1\r\nHost: [::1]:8\r\n\r\n",
+        "HEAD /x HTTP/1.0\r\n\r\n",  // no Host at all
+        "HEAD http://localhost:9/x HTTP/1.1\r\n\r\n",
+    };
+    for (const char* request : served) {
+        Probe server;
+        server.Request(request);
+        bool closed = false;
+        EXPECT_EQ(0u, Pending(server.peer, &closed).find("HTTP/1.1 200 OK\r\n")) << request;
+    }
+}
+
 }  // namespace
 }  // namespace SarvelonMediaKit

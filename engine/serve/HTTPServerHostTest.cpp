@@ -1,0 +1,71 @@
+// Which host names the loopback server answers, as an outside client (curl) sees it. A web page
+// that had a name of its own resolve to 127.0.0.1 sends that name as its Host: curl's --resolve
+// makes exactly that request without touching the resolver.
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "engine/serve/LiveHttpTestSupport.h"
+#include "tests/support/Fixtures.h"
+#include "tests/support/TemporaryDirectory.h"
+#include "tests/support/TestLabels.h"
+
+namespace SarvelonMediaKit {
+namespace {
+
+using namespace test;
+using SvTestSupport::DirectoryFileSource;
+using SvTestSupport::RunProgram;
+using SvTestSupport::TemporaryDirectory;
+
+class HTTPServerHostTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        WriteFile(dir.File("a.bin"), Pattern(1000, 3));
+        front.reset(new LiveFront(&source));
+        port = std::to_string(front->Port());
+    }
+    void TearDown() override {
+        EXPECT_TRUE(front->ReapAll());
+        front.reset();
+    }
+    // The status curl got for the URL with the extra arguments.
+    std::string Status(const std::vector<std::string>& extra, const std::string& url) {
+        std::vector<std::string> argv = {"curl", "-sS",       "-m", "5",
+                                         "-o",   "/dev/null", "-w", "%{http_code}"};
+        argv.insert(argv.end(), extra.begin(), extra.end());
+        argv.push_back(url);
+        std::string out;
+        EXPECT_EQ(0, RunProgram(argv, &out)) << out;
+        return out;
+    }
+
+    TemporaryDirectory dir{"httphost"};
+    DirectoryFileSource source{dir.Path()};
+    std::unique_ptr<LiveFront> front;
+    std::string port;
+};
+
+SV_SUITE_LABEL(HTTPServerHostTest, e2e);  // checked with an outside client
+TEST_F(HTTPServerHostTest, ARebindingNameIsRefusedAndTheLoopbackNamesAreServed) {
+    // A page at evil.example whose name now resolves to the loopback address.
+    EXPECT_EQ("403", Status({"--resolve", "evil.example:" + port + ":127.0.0.1"},
+                            "http://evil.example:" + port + "/a.bin"));
+    // The same with the name given in the field only.
+    EXPECT_EQ("403", Status({"-H", "Host: evil.example"}, "http://127.0.0.1:" + port + "/a.bin"));
+    // The names a player uses, with the port as curl sends it.
+    EXPECT_EQ("200", Status({}, "http://localhost:" + port + "/a.bin"));
+    EXPECT_EQ("200", Status({}, "http://127.0.0.1:" + port + "/a.bin"));
+    // Without the port, and the IPv6 loopback name (the server listens on IPv4 only, so the
+    // name is given in the field).
+    EXPECT_EQ("200", Status({"-H", "Host: localhost"}, "http://127.0.0.1:" + port + "/a.bin"));
+    EXPECT_EQ("200", Status({"-H", "Host: [::1]"}, "http://127.0.0.1:" + port + "/a.bin"));
+    EXPECT_EQ("200", Status({"-H", "Host: [::1]:" + port}, "http://127.0.0.1:" + port + "/a.bin"));
+    // No Host at all (curl leaves the field out when told to).
+    EXPECT_EQ("200", Status({"-H", "Host:", "--http1.0"}, "http://127.0.0.1:" + port + "/a.bin"));
+}
+
+}  // namespace
+}  // namespace SarvelonMediaKit
