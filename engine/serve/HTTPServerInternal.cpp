@@ -71,7 +71,7 @@ void HTTPServerInternal::ProcessInput() {
             if (input_.size() >= kMaxHeadBytes) {
                 ++serial_;
                 input_.clear();
-                state_ = ResponseWaiting;
+                SetState(ResponseWaiting);
                 SendEmptyResponse("HTTP/1.1 431 Request Header Fields Too Large", "", true);
             }
             break;  // the rest of the head is still to come
@@ -91,7 +91,7 @@ void HTTPServerInternal::ProcessInput() {
 
 void HTTPServerInternal::StartRequest(const HTTPRequestReader& reader, bool valid) {
     ++serial_;
-    state_ = ResponseWaiting;
+    SetState(ResponseWaiting);
     method_ = reader.GetMethod();
     path_ = reader.GetPath();
     hasRange_ = reader.HasHeader("Range");
@@ -174,7 +174,7 @@ int HTTPServerInternal::StartResponse() {
     if (!contentType_.empty()) head += "Content-Type: " + contentType_ + "\r\n";
     head += ConnectionField() + "\r\n";
     if (!Send(head)) return 0;
-    state_ = ResponseSending;
+    SetState(ResponseSending);
     sentPosition_ = rangeStart_;
     DoResponseStarted(status);
     if (state_ != ResponseSending) return status;
@@ -236,7 +236,7 @@ void HTTPServerInternal::SendEmptyResponse(const std::string& statusLine, const 
               "\r\n")) {
         return;
     }
-    state_ = ResponseSending;
+    SetState(ResponseSending);
     FinishResponse();
 }
 
@@ -244,7 +244,7 @@ void HTTPServerInternal::FinishResponse() {
     if (state_ == ResponseClosed) return;
     DoResponseFinished();
     if (state_ == ResponseClosed) return;
-    state_ = ResponseIdle;
+    SetState(ResponseIdle);
     if (!keepAlive_) {
         Close();
         return;
@@ -254,10 +254,19 @@ void HTTPServerInternal::FinishResponse() {
 
 void HTTPServerInternal::Close() {
     if (state_ == ResponseClosed) return;
-    state_ = ResponseClosed;
+    SetState(ResponseClosed);
     input_.clear();
     CloseConnection();
 }
+
+void HTTPServerInternal::SetState(ResponseState state) {
+    const bool wasInProgress = state_ == ResponseWaiting || state_ == ResponseSending;
+    state_ = state;
+    const bool inProgress = state_ == ResponseWaiting || state_ == ResponseSending;
+    if (inProgress != wasInProgress) DoRequestInProgress(inProgress);
+}
+
+void HTTPServerInternal::DoRequestInProgress(bool /*inProgress*/) {}
 
 void HTTPServerInternal::DoResponseStarted(int /*status*/) {}
 

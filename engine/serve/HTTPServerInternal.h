@@ -75,6 +75,8 @@ protected:
     virtual bool SendToPeer(const void* bytes, size_t size) = 0;
     // Ends the connection.
     virtual void CloseConnection() = 0;
+    // A request has been read and is being answered (true), or its answer is over (false).
+    virtual void DoRequestInProgress(bool inProgress);
     // The head of a "200" or "206" answer has gone out (status 200 or 206).
     virtual void DoResponseStarted(int status);
     // The current response is complete, or the connection ends while one was in progress.
@@ -88,6 +90,8 @@ protected:
     void FinishResponse();
 
     ResponseState GetResponseState() const { return state_; }
+    // Part of a request head has come and the rest has not, with no request in progress.
+    bool HasPartialHead() const { return state_ == ResponseIdle && !input_.empty(); }
     // Counts the responses started, so a caller can tell that the one it fed has ended.
     uint64_t GetResponseSerial() const { return serial_; }
     uint32_t GetMethod() const { return method_; }
@@ -98,6 +102,7 @@ protected:
     uint64_t GetRangeEnd() const { return rangeEnd_; }
 
 private:
+    void SetState(ResponseState state);
     void ProcessInput();
     void StartRequest(const HTTPRequestReader& reader, bool valid);
     // A response without body; closes afterwards when the client or close asks.

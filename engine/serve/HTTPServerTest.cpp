@@ -201,5 +201,36 @@ TEST(HTTPServerTest, ARequestNamingAnotherHostIsForbiddenAndTheConnectionClosed)
     }
 }
 
+TEST(HTTPServerTest, AHeadThatDoesNotComeWholeWithinTheHeadTimeIsCut) {
+    Probe server;
+    server.SetHeadMilliseconds(5000);
+    server.TickAt(1000);
+    // A trickling peer: a few bytes now and then, never the blank line.
+    server.Request("GET /x HT");
+    server.TickAt(2000);  // the head is seen to have begun here
+    server.Request("TP/1.1\r\nX: 1");
+    server.TickAt(6999);
+    EXPECT_TRUE(server.Open());
+    server.TickAt(7000);
+    EXPECT_FALSE(server.Open());
+    bool closed = false;
+    EXPECT_EQ("", Pending(server.peer, &closed));  // nothing answered
+    EXPECT_TRUE(closed);
+
+    // A head that ends in time is answered, and the next one has a time of its own.
+    Probe patient;
+    patient.SetHeadMilliseconds(5000);
+    patient.TickAt(1000);
+    patient.Request("HEAD /x HTTP/1.1\r\n");
+    patient.TickAt(5000);
+    patient.Request("\r\nHEAD /x HT");  // the end of the first, part of the second
+    patient.TickAt(5999);  // the second began after the last pass: its time starts here
+    patient.TickAt(10998);
+    EXPECT_TRUE(patient.Open());
+    EXPECT_EQ(0u, Pending(patient.peer, &closed).find("HTTP/1.1 200 OK\r\n"));
+    patient.TickAt(10999);
+    EXPECT_FALSE(patient.Open());
+}
+
 }  // namespace
 }  // namespace SarvelonMediaKit

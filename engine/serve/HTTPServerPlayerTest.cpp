@@ -1,6 +1,5 @@
-// Which host names the loopback server answers, as an outside client (curl) sees it. A web page
-// that had a name of its own resolve to 127.0.0.1 sends that name as its Host: curl's --resolve
-// makes exactly that request without touching the resolver.
+// The loopback server as an outside client (curl) sees it: which host names it answers, and that
+// peers holding every connection without asking anything do not lock a player out.
 
 #include <gtest/gtest.h>
 
@@ -20,7 +19,7 @@ using SvTestSupport::DirectoryFileSource;
 using SvTestSupport::RunProgram;
 using SvTestSupport::TemporaryDirectory;
 
-class HTTPServerHostTest : public ::testing::Test {
+class HTTPServerPlayerTest : public ::testing::Test {
 protected:
     void SetUp() override {
         WriteFile(dir.File("a.bin"), Pattern(1000, 3));
@@ -42,15 +41,19 @@ protected:
         return out;
     }
 
-    TemporaryDirectory dir{"httphost"};
+    int Open() { return Connect(front->Port()); }
+
+    TemporaryDirectory dir{"httpplayer"};
     DirectoryFileSource source{dir.Path()};
     std::unique_ptr<LiveFront> front;
     std::string port;
 };
 
-SV_SUITE_LABEL(HTTPServerHostTest, e2e);  // checked with an outside client
-TEST_F(HTTPServerHostTest, ARebindingNameIsRefusedAndTheLoopbackNamesAreServed) {
-    // A page at evil.example whose name now resolves to the loopback address.
+SV_SUITE_LABEL(HTTPServerPlayerTest, e2e);  // checked with an outside client
+TEST_F(HTTPServerPlayerTest, ARebindingNameIsRefusedAndTheLoopbackNamesAreServed) {
+    // A web page that had a name of its own resolve to 127.0.0.1 sends that name as its Host:
+    // curl's --resolve makes exactly that request without touching the resolver. A page at
+    // evil.example whose name now resolves to the loopback address.
     EXPECT_EQ("403", Status({"--resolve", "evil.example:" + port + ":127.0.0.1"},
                             "http://evil.example:" + port + "/a.bin"));
     // The same with the name given in the field only.
@@ -65,6 +68,33 @@ TEST_F(HTTPServerHostTest, ARebindingNameIsRefusedAndTheLoopbackNamesAreServed) 
     EXPECT_EQ("200", Status({"-H", "Host: [::1]:" + port}, "http://127.0.0.1:" + port + "/a.bin"));
     // No Host at all (curl leaves the field out when told to).
     EXPECT_EQ("200", Status({"-H", "Host:", "--http1.0"}, "http://127.0.0.1:" + port + "/a.bin"));
+}
+
+TEST_F(HTTPServerPlayerTest, PeersHoldingEveryConnectionDoNotShutAPlayerOut) {
+    // Half the connections never ask anything; the other half trickle a head that never ends.
+    std::vector<int> peers;
+    for (int i = 0; i < MultiSocketDelegateServer::kMaxServingConnections; ++i) {
+        peers.push_back(Open());
+        if (i % 2 == 1) ASSERT_TRUE(SendAll(peers.back(), "GET /a.bin HTTP/1.1\r\nX-Slow:"));
+    }
+    ASSERT_TRUE(WaitUntil([&]() {
+        return front->Sessions() ==
+               static_cast<size_t>(MultiSocketDelegateServer::kMaxServingConnections);
+    }));
+    // A player gets in at once (the bound only keeps a fault from hanging the test) and gets
+    // the whole file, twice in a row.
+    std::string out;
+    const std::string url = "http://localhost:" + port + "/a.bin";
+    ASSERT_EQ(0, RunProgram({"curl", "-sS", "-m", "5", "-o", dir.File("one"), "-o", dir.File("two"),
+                             "-w", "%{http_code};", url, url},
+                            &out))
+        << out;
+    EXPECT_EQ("200;200;", out);
+    EXPECT_TRUE(ReadWholeFile(dir.File("one")) == Pattern(1000, 3));
+    EXPECT_TRUE(ReadWholeFile(dir.File("two")) == Pattern(1000, 3));
+    // It took the place of the peer that had waited longest, the first one.
+    EXPECT_TRUE(PeerCloses(peers[0]));
+    for (int fd : peers) close(fd);
 }
 
 }  // namespace
