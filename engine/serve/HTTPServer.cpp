@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <vector>
 
 #include "engine/core/Session.h"
 
@@ -126,6 +127,11 @@ void HTTPServer::DoTick() {
 }
 
 bool HTTPServer::SendToPeer(const void* bytes, size_t size) {
+    iovec piece = {const_cast<void*>(bytes), size};
+    return SendPiecesToPeer(&piece, 1);
+}
+
+bool HTTPServer::SendPiecesToPeer(const iovec* pieces, size_t count) {
     if (draining_) return false;
     bool firstUse = false;
     const int fd = TakeSessionDescriptor(&firstUse);
@@ -135,19 +141,32 @@ bool HTTPServer::SendToPeer(const void* bytes, size_t size) {
         timeval timeout = {kSendTimeoutSeconds, 0};
         setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &timeout, sizeof timeout);
     }
-    const char* next = static_cast<const char*>(bytes);
-    size_t left = size;
+    std::vector<iovec> left(pieces, pieces + count);
+    size_t first = 0;
     bool complete = true;
-    while (left > 0) {
-        const ssize_t sent = send(fd, next, left, MSG_NOSIGNAL);
-        if (sent > 0) {
-            next += sent;
-            left -= static_cast<size_t>(sent);
-        } else if (sent < 0 && errno == EINTR) {
+    while (first < left.size()) {
+        if (left[first].iov_len == 0) {
+            ++first;
             continue;
-        } else {
+        }
+        msghdr message = {};
+        message.msg_iov = &left[first];
+        message.msg_iovlen = left.size() - first;
+        ssize_t sent = sendmsg(fd, &message, MSG_NOSIGNAL);
+        if (sent < 0 && errno == EINTR) continue;
+        if (sent <= 0) {
             complete = false;  // failed, or no progress within the time-out
             break;
+        }
+        // Past the pieces sent whole, into the one sent in part.
+        while (sent > 0) {
+            const size_t take = static_cast<size_t>(sent) < left[first].iov_len
+                                    ? static_cast<size_t>(sent)
+                                    : left[first].iov_len;
+            left[first].iov_base = static_cast<char*>(left[first].iov_base) + take;
+            left[first].iov_len -= take;
+            sent -= static_cast<ssize_t>(take);
+            if (left[first].iov_len == 0) ++first;
         }
     }
     GiveBackSessionDescriptor(fd);

@@ -70,6 +70,7 @@ public:
 
 protected:
     bool SendToPeer(const void* bytes, size_t size) override;
+    bool SendPiecesToPeer(const iovec* pieces, size_t count) override;
     void CloseConnection() override;
     // The connection's slot learns whether it may be cut for a newcomer.
     void DoRequestInProgress(bool inProgress) override;

@@ -4,6 +4,9 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <vector>
+
+#include <sys/uio.h>
 
 #include "engine/core/Component.h"
 #include "engine/core/MemoryChunk.h"
@@ -41,6 +44,8 @@ public:
 
     // Component.
     void PrePullData(ByteAmount& amount) override;
+    // Sends what the pass delivered.
+    void PostPullData(ByteAmount& amount) override;
     void DoAdd(const MemoryChunk& chunk) override;
     ByteAmount DoGetBytesWanted() override;
     std::string GetTypeName() const override;
@@ -73,6 +78,8 @@ protected:
     // Sends the whole of the bytes to the peer; false when the connection failed (the caller
     // then closes it).
     virtual bool SendToPeer(const void* bytes, size_t size) = 0;
+    // The same for several pieces in order; by default one SendToPeer each.
+    virtual bool SendPiecesToPeer(const iovec* pieces, size_t count);
     // Ends the connection.
     virtual void CloseConnection() = 0;
     // A request has been read and is being answered (true), or its answer is over (false).
@@ -109,6 +116,8 @@ private:
     void SendEmptyResponse(const std::string& statusLine, const std::string& fields, bool close);
     std::string ConnectionField() const;
     bool Send(const std::string& bytes);
+    // Sends the body pieces held back so far; false (and the connection closed) on failure.
+    bool SendHeldBody();
 
     ResponseState state_;
     bool processing_;  // ProcessInput is running (a response finished inside it continues it)
@@ -125,6 +134,11 @@ private:
     uint64_t rangeStart_;
     uint64_t rangeEnd_;  // one past the last body byte
     uint64_t sentPosition_;
+    // Body pieces delivered during a pump pass go out together at its end (one system call for
+    // many small chunks); each holds its chunk until then.
+    bool pulling_;
+    std::vector<MemoryChunk> heldChunks_;
+    std::vector<iovec> heldPieces_;
 };
 
 }  // namespace SarvelonMediaKit

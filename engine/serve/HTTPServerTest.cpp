@@ -10,6 +10,7 @@
 #include <atomic>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "engine/serve/LiveHttpTestSupport.h"
 
@@ -45,6 +46,7 @@ public:
         DoTick();
     }
     bool Open() const { return GetSessionDescriptor() >= 0; }
+    using HTTPServer::SendPiecesToPeer;
     using HTTPServer::SendToPeer;
 
     std::atomic<uint64_t> now{1000};
@@ -230,6 +232,30 @@ TEST(HTTPServerTest, AHeadThatDoesNotComeWholeWithinTheHeadTimeIsCut) {
     EXPECT_EQ(0u, Pending(patient.peer, &closed).find("HTTP/1.1 200 OK\r\n"));
     patient.TickAt(10999);
     EXPECT_FALSE(patient.Open());
+}
+
+TEST(HTTPServerTest, PiecesSentTogetherArriveWholeAndInOrderThoughTheSocketTakesThemInParts) {
+    Probe server;
+    // Sizes that make the socket stop inside a piece, at a piece's end and on an empty one.
+    const std::string all = test::Pattern(3 << 20, 11);
+    const size_t sizes[] = {1, 0, 4095, 1 << 20, 188, 0, 65536, (1 << 20) + 7};
+    std::vector<iovec> pieces;
+    size_t at = 0;
+    for (size_t size : sizes) {
+        pieces.push_back({const_cast<char*>(all.data() + at), size});
+        at += size;
+    }
+    pieces.push_back({const_cast<char*>(all.data() + at), all.size() - at});
+    bool sent = false;
+    std::thread sender([&]() {
+        sent = server.SendPiecesToPeer(pieces.data(), pieces.size());
+        server.CloseSessionSocket();
+    });
+    const std::string received = test::ReadUntilClosed(server.peer, 20000);
+    sender.join();
+    EXPECT_TRUE(sent);
+    EXPECT_EQ(all.size(), received.size());
+    EXPECT_TRUE(received == all);
 }
 
 }  // namespace
