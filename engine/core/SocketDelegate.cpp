@@ -5,9 +5,11 @@
 #include <errno.h>
 #include <sys/socket.h>
 #include <sys/types.h>
+#include <unistd.h>
 
 #include "SVLibrary/Output/DebugPrint.h"
 #include "engine/core/Component.h"
+#include "engine/core/ConnectionSlot.h"
 #include "engine/core/Task.h"
 #include "engine/core/SocketMaster.h"
 
@@ -25,17 +27,57 @@ typedef TaskTemplate1<SocketDelegate*, void (SocketDelegate::*)(MemoryChunk), Me
 }  // namespace
 
 SocketDelegate::SocketDelegate(SocketMaster* master, Component* component)
-    : socketMaster_(master), component_(component), announced_(false) {
+    : socketMaster_(master),
+      component_(component),
+      announced_(false),
+      descriptorUsers_(0),
+      closeWhenGivenBack_(-1),
+      taken_(false) {
     if (master != nullptr) master->RegisterDelegate(this);
 }
 
 SocketDelegate::~SocketDelegate() {
     Detach();
-    boost::shared_ptr<void> slot;
+    boost::shared_ptr<ConnectionSlot> slot;
     {
         std::lock_guard<std::mutex> lock(socketLock_);
+        CloseSessionSocketLocked(&slot);
+        // No send can still hold it: they run on the session's queue, which is over by now.
+        if (closeWhenGivenBack_ >= 0) close(closeWhenGivenBack_);
+        closeWhenGivenBack_ = -1;
+    }
+}
+
+void SocketDelegate::CloseSessionSocketLocked(boost::shared_ptr<ConnectionSlot>* slot) {
+    if (connectionSlot_) connectionSlot_->Attach(-1);  // before its number can be reused
+    slot->swap(connectionSlot_);
+    taken_ = false;
+    if (sessionSocket_.fd < 0) return;
+    if (descriptorUsers_ > 0) {
+        // A send is writing to it: the socket is gone for everyone else, and the last send
+        // closes it.
+        closeWhenGivenBack_ = sessionSocket_.fd;
+        sessionSocket_.fd = -1;
+    } else {
         sessionSocket_.Close();
-        slot.swap(connectionSlot_);
+    }
+}
+
+int SocketDelegate::TakeSessionDescriptor(bool* firstUse) {
+    std::lock_guard<std::mutex> lock(socketLock_);
+    if (sessionSocket_.fd < 0) return -1;
+    *firstUse = !taken_;
+    taken_ = true;
+    ++descriptorUsers_;
+    return sessionSocket_.fd;
+}
+
+void SocketDelegate::GiveBackSessionDescriptor(int fd) {
+    std::lock_guard<std::mutex> lock(socketLock_);
+    if (descriptorUsers_ > 0) --descriptorUsers_;
+    if (descriptorUsers_ == 0 && closeWhenGivenBack_ >= 0 && closeWhenGivenBack_ == fd) {
+        close(closeWhenGivenBack_);
+        closeWhenGivenBack_ = -1;
     }
 }
 
@@ -97,6 +139,7 @@ void SocketDelegate::SwapSocket(SV::PilSocketHolder& holder) {
     std::lock_guard<std::mutex> lock(socketLock_);
     sessionSocket_.Swap(holder);
     announced_ = false;
+    taken_ = false;
 }
 
 void SocketDelegate::SessionSocketOpen() {
@@ -128,13 +171,12 @@ void SocketDelegate::SessionSocketClosed() {
     // Taken off the master first: this waits for a dispatch that may be reading the socket.
     if (master != nullptr) master->RemoveSocket(fd);
     bool closedHere = false;
-    boost::shared_ptr<void> slot;
+    boost::shared_ptr<ConnectionSlot> slot;
     {
         std::lock_guard<std::mutex> lock(socketLock_);
         // Another thread may have closed it meanwhile; only one of us reports it.
         if (sessionSocket_.fd == fd) {
-            sessionSocket_.Close();
-            slot.swap(connectionSlot_);
+            CloseSessionSocketLocked(&slot);
             closedHere = true;
         }
     }
@@ -154,16 +196,27 @@ int SocketDelegate::GetSessionDescriptor() const {
     return sessionSocket_.fd;
 }
 
-void SocketDelegate::HoldConnectionSlot(const boost::shared_ptr<void>& slot) {
-    boost::shared_ptr<void> unused;
+void SocketDelegate::HoldConnectionSlot(const boost::shared_ptr<ConnectionSlot>& slot) {
+    boost::shared_ptr<ConnectionSlot> unused;
     std::lock_guard<std::mutex> lock(socketLock_);
     // A connection that has already ended gives its slot back at once (outside the lock).
-    if (sessionSocket_.fd >= 0) {
+    if (sessionSocket_.fd >= 0 && slot) {
         unused.swap(connectionSlot_);
+        if (unused) unused->Attach(-1);
         connectionSlot_ = slot;
+        connectionSlot_->Attach(sessionSocket_.fd);
     } else {
         unused = slot;
     }
+}
+
+void SocketDelegate::SetRequestInProgress(bool inProgress) {
+    boost::shared_ptr<ConnectionSlot> slot;
+    {
+        std::lock_guard<std::mutex> lock(socketLock_);
+        slot = connectionSlot_;
+    }
+    if (slot) slot->SetBusy(inProgress);
 }
 
 }  // namespace SarvelonMediaKit

@@ -12,6 +12,7 @@
 namespace SarvelonMediaKit {
 
 class Component;
+class ConnectionSlot;
 class SocketMaster;
 
 // Owns one socket of the local server (a listening socket or one connection, the "session
@@ -71,8 +72,11 @@ public:
     int GetSessionDescriptor() const;
 
     // Held while the session socket is open and let go when it closes or the delegate goes; the
-    // server that handed out the connection counts its open connections by these.
-    void HoldConnectionSlot(const boost::shared_ptr<void>& slot);
+    // server that handed out the connection counts its open connections by these, and may cut
+    // one through it that has no request in progress.
+    void HoldConnectionSlot(const boost::shared_ptr<ConnectionSlot>& slot);
+    // Tells the connection's slot (if any) whether a request is in progress on it.
+    void SetRequestInProgress(bool inProgress);
 
 protected:
     // Takes the session socket off the master and leaves it. Safe to call more than once.
@@ -84,14 +88,32 @@ protected:
     // The session socket; under SocketLock.
     SV::PilSocketHolder& SessionSocket() { return sessionSocket_; }
 
+    // A send that writes to the session socket's descriptor without holding the lock takes it
+    // here and gives it back when done: a close meanwhile (on the master's thread, when the
+    // peer goes) takes the socket away from everyone else at once, but the descriptor itself is
+    // closed only when given back, so its number cannot go to another connection under the
+    // send. Returns -1 when the socket is closed; firstUse is set for the first take of each
+    // connection (for what is set once per connection).
+    int TakeSessionDescriptor(bool* firstUse);
+    void GiveBackSessionDescriptor(int fd);
+
 private:
     std::atomic<SocketMaster*> socketMaster_;
     Component* component_;
     mutable std::mutex socketLock_;
     SV::PilSocketHolder sessionSocket_;
-    boost::shared_ptr<void> connectionSlot_;  // under socketLock_
+    boost::shared_ptr<ConnectionSlot> connectionSlot_;  // under socketLock_
     // The session socket has been announced (SessionSocketOpen); under socketLock_.
     bool announced_;
+    // Sends holding the session descriptor, a descriptor whose close waits for them, and
+    // whether the connection has been taken for a send yet; all under socketLock_.
+    int descriptorUsers_;
+    int closeWhenGivenBack_;
+    bool taken_;
+
+    // Closes the session socket now, or once the sends holding it give it back; lets the slot
+    // go into slot (released by the caller outside the lock). Under socketLock_.
+    void CloseSessionSocketLocked(boost::shared_ptr<ConnectionSlot>* slot);
 };
 
 }  // namespace SarvelonMediaKit

@@ -99,7 +99,24 @@ bool HTTPRequestReader::IsWholeFromStart(const std::string& value) {
     return ParseRangeSpec(value, &spec) && spec.hasFirst && spec.first == 0 && !spec.hasLast;
 }
 
-HTTPRequestReader::HTTPRequestReader() : method_(MethodOther), minorVersion_(0) {}
+bool HTTPRequestReader::IsLoopbackHost(const std::string& value) {
+    const std::string host = Lower(value);
+    static const char* const kNames[] = {"localhost", "127.0.0.1", "[::1]"};
+    for (const char* name : kNames) {
+        const size_t length = std::char_traits<char>::length(name);
+        if (host.compare(0, length, name) != 0) continue;
+        if (host.size() == length) return true;
+        // ":port": one to five digits, nothing else.
+        if (host[length] != ':') continue;
+        const std::string port = host.substr(length + 1);
+        uint64_t number = 0;
+        return port.size() <= 5 && ParseNumber(port, &number) && number <= 65535;
+    }
+    return false;
+}
+
+HTTPRequestReader::HTTPRequestReader()
+    : method_(MethodOther), absoluteTarget_(false), minorVersion_(0) {}
 
 bool HTTPRequestReader::Parse(const char* data, size_t size) {
     const std::string text(data, size);
@@ -120,6 +137,8 @@ bool HTTPRequestReader::Parse(const char* data, size_t size) {
                 methodName_.clear();
                 path_.clear();
                 pathPrefix_.clear();
+                absoluteTarget_ = false;
+                authority_.clear();
                 headers_.clear();
                 return false;
             }
@@ -159,8 +178,12 @@ bool HTTPRequestReader::ParseRequestLine(const std::string& line) {
     }
     // The absolute form names the path after the authority.
     const std::string scheme = "http://";
-    if (Lower(target.substr(0, scheme.size())) == scheme) {
+    std::string authority;
+    const bool absolute = Lower(target.substr(0, scheme.size())) == scheme;
+    if (absolute) {
         const size_t slash = target.find('/', scheme.size());
+        authority = target.substr(
+            scheme.size(), slash == std::string::npos ? std::string::npos : slash - scheme.size());
         target = slash == std::string::npos ? std::string("/") : target.substr(slash);
     }
     const size_t query = target.find_first_of("?#");
@@ -178,6 +201,8 @@ bool HTTPRequestReader::ParseRequestLine(const std::string& line) {
     }
     methodName_ = method;
     path_ = target;
+    absoluteTarget_ = absolute;
+    authority_ = authority;
     method_ = method == "GET" ? MethodGet : method == "HEAD" ? MethodHead : MethodOther;
     minorVersion_ = version[7] - '0';
     return true;

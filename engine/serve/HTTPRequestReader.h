@@ -35,6 +35,11 @@ public:
                                   uint64_t* last);
     // True for "bytes=0-": the whole resource, whatever its length turns out to be.
     static bool IsWholeFromStart(const std::string& value);
+    // Whether a Host value (or the authority of an absolute target) names the loopback server:
+    // "localhost", "127.0.0.1" or "[::1]", each alone or with ":port". Any other name, even one
+    // that resolves to 127.0.0.1, is a page reaching the server through a name of its own
+    // (DNS rebinding), and is refused.
+    static bool IsLoopbackHost(const std::string& value);
 
     HTTPRequestReader();
 
@@ -50,6 +55,10 @@ public:
     const std::string& GetPath() const { return path_; }
     // The token taken out of the path, empty when none.
     const std::string& GetPathPrefix() const { return pathPrefix_; }
+    // A target in absolute form ("http://authority/path") names its host itself: then true,
+    // with the authority as written.
+    bool HasAbsoluteTarget() const { return absoluteTarget_; }
+    const std::string& GetAuthority() const { return authority_; }
     // 1 for HTTP/1.1 (and later minor versions), 0 for HTTP/1.0.
     int GetMinorVersion() const { return minorVersion_; }
     // The field's value without surrounding blanks; empty when absent.
@@ -67,6 +76,8 @@ private:
     std::string methodName_;
     std::string path_;
     std::string pathPrefix_;
+    bool absoluteTarget_;
+    std::string authority_;
     int minorVersion_;
     std::map<std::string, std::string> headers_;  // lower-case name to value
 };

@@ -107,5 +107,47 @@ TEST(HTTPRequestReaderTest, RangesResolveAgainstTheSize) {
     EXPECT_FALSE(HTTPRequestReader::IsWholeFromStart("bytes=1-"));
 }
 
+TEST(HTTPRequestReaderTest, OnlyTheLoopbackNamesWithAnOptionalPortAreLoopbackHosts) {
+    const char* const loopback[] = {"localhost",   "127.0.0.1",   "[::1]",       "localhost:20001",
+                                    "127.0.0.1:1", "[::1]:65535", "LocalHost:80"};
+    for (const char* host : loopback) EXPECT_TRUE(HTTPRequestReader::IsLoopbackHost(host)) << host;
+    const char* const others[] = {
+        "evil.example",
+        "evil.example:20001",
+        "",                        // another name, or none written
+        "localhost.evil.example",  // a name that starts like ours
+        "127.0.0.1.nip.example",
+        "127.0.0.2",
+        "0.0.0.0",
+        "::1",  // other spellings
+        "localhost:",
+        "localhost:x",
+        "localhost:123456",
+        "localhost:65536",  // broken ports
+        "localhost:80:80",
+        "[::1]x",
+        "localhost, evil.example",  // two Host fields joined
+    };
+    for (const char* host : others) EXPECT_FALSE(HTTPRequestReader::IsLoopbackHost(host)) << host;
+}
+
+TEST(HTTPRequestReaderTest, AnAbsoluteTargetKeepsItsAuthority) {
+    const std::string absolute = "GET http://evil.example:8080/a.ts HTTP/1.1\r\n\r\n";
+    HTTPRequestReader reader;
+    ASSERT_TRUE(reader.Parse(absolute.data(), absolute.size()));
+    EXPECT_TRUE(reader.HasAbsoluteTarget());
+    EXPECT_EQ("evil.example:8080", reader.GetAuthority());
+    EXPECT_EQ("/a.ts", reader.GetPath());
+    const std::string bare = "GET HTTP://localhost HTTP/1.1\r\n\r\n";
+    ASSERT_TRUE(reader.Parse(bare.data(), bare.size()));
+    EXPECT_EQ("localhost", reader.GetAuthority());
+    EXPECT_EQ("/", reader.GetPath());
+    const std::string origin = "GET /a.ts HTTP/1.1\r\nHost: x\r\n\r\n";
+    HTTPRequestReader plain;
+    ASSERT_TRUE(plain.Parse(origin.data(), origin.size()));
+    EXPECT_FALSE(plain.HasAbsoluteTarget());
+    EXPECT_EQ("", plain.GetAuthority());
+}
+
 }  // namespace
 }  // namespace SarvelonMediaKit

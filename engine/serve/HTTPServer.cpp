@@ -1,12 +1,12 @@
 #include "engine/serve/HTTPServer.h"
 
 #include <errno.h>
-#include <fcntl.h>
 #include <sys/socket.h>
 #include <sys/time.h>
 #include <unistd.h>
 
 #include <chrono>
+#include <vector>
 
 #include "engine/core/Session.h"
 
@@ -16,6 +16,7 @@ const int HTTPServer::kSendTimeoutSeconds;
 const size_t HTTPServer::kMaxDrainBytes;
 const uint32_t HTTPServer::kDefaultDrainMilliseconds;
 const uint32_t HTTPServer::kDefaultIdleMilliseconds;
+const uint32_t HTTPServer::kDefaultHeadMilliseconds;
 
 namespace {
 
@@ -38,8 +39,12 @@ HTTPServer::HTTPServer(Session* session)
       idle_(false),
       idleSince_(0),
       idleSerial_(0),
+      heading_(false),
+      headSince_(0),
+      headSerial_(0),
       drainMilliseconds_(kDefaultDrainMilliseconds),
       idleMilliseconds_(kDefaultIdleMilliseconds),
+      headMilliseconds_(kDefaultHeadMilliseconds),
       clock_(&MonotonicNow) {}
 
 HTTPServer::~HTTPServer() {
@@ -91,6 +96,20 @@ void HTTPServer::DoTick() {
     // have their own time-out.
     if (GetResponseState() != ResponseIdle) {
         idle_ = false;
+        heading_ = false;
+        return;
+    }
+    if (!HasPartialHead()) {
+        heading_ = false;
+    } else if (!heading_ || headSerial_ != GetResponseSerial() || now < headSince_) {
+        // The head began since the last tick (a request answered in between began another).
+        heading_ = true;
+        headSerial_ = GetResponseSerial();
+        headSince_ = now;
+    } else if (now - headSince_ >= static_cast<int64_t>(headMilliseconds_)) {
+        // Too slow to be a player: the slot goes to someone else.
+        Close();
+        CloseSessionSocket();
         return;
     }
     // A response that came and went between two ticks is activity too.
@@ -108,39 +127,53 @@ void HTTPServer::DoTick() {
 }
 
 bool HTTPServer::SendToPeer(const void* bytes, size_t size) {
-    // The send works on a descriptor of its own, taken under the lock: a close on the master's
-    // thread goes ahead without waiting for us, and its number, even if given to another
-    // connection at once, is not the one we write to. The socket itself lives until our copy
-    // is closed.
-    int own = -1;
-    {
-        std::lock_guard<std::mutex> lock(SocketLock());
-        const int fd = SessionSocket().fd;
-        if (fd < 0 || draining_) return false;
-        own = fcntl(fd, F_DUPFD_CLOEXEC, 0);
+    iovec piece = {const_cast<void*>(bytes), size};
+    return SendPiecesToPeer(&piece, 1);
+}
+
+bool HTTPServer::SendPiecesToPeer(const iovec* pieces, size_t count) {
+    if (draining_) return false;
+    bool firstUse = false;
+    const int fd = TakeSessionDescriptor(&firstUse);
+    if (fd < 0) return false;
+    if (firstUse) {
+        // The time-out belongs to the socket: set once, it holds every send of the connection.
+        timeval timeout = {kSendTimeoutSeconds, 0};
+        setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &timeout, sizeof timeout);
     }
-    if (own < 0) return false;
-    // The time-out belongs to the socket, so it holds whichever descriptor sends.
-    timeval timeout = {kSendTimeoutSeconds, 0};
-    setsockopt(own, SOL_SOCKET, SO_SNDTIMEO, &timeout, sizeof timeout);
-    const char* next = static_cast<const char*>(bytes);
-    size_t left = size;
+    std::vector<iovec> left(pieces, pieces + count);
+    size_t first = 0;
     bool complete = true;
-    while (left > 0) {
-        const ssize_t sent = send(own, next, left, MSG_NOSIGNAL);
-        if (sent > 0) {
-            next += sent;
-            left -= static_cast<size_t>(sent);
-        } else if (sent < 0 && errno == EINTR) {
+    while (first < left.size()) {
+        if (left[first].iov_len == 0) {
+            ++first;
             continue;
-        } else {
+        }
+        msghdr message = {};
+        message.msg_iov = &left[first];
+        message.msg_iovlen = left.size() - first;
+        ssize_t sent = sendmsg(fd, &message, MSG_NOSIGNAL);
+        if (sent < 0 && errno == EINTR) continue;
+        if (sent <= 0) {
             complete = false;  // failed, or no progress within the time-out
             break;
         }
+        // Past the pieces sent whole, into the one sent in part.
+        while (sent > 0) {
+            const size_t take = static_cast<size_t>(sent) < left[first].iov_len
+                                    ? static_cast<size_t>(sent)
+                                    : left[first].iov_len;
+            left[first].iov_base = static_cast<char*>(left[first].iov_base) + take;
+            left[first].iov_len -= take;
+            sent -= static_cast<ssize_t>(take);
+            if (left[first].iov_len == 0) ++first;
+        }
     }
-    close(own);
+    GiveBackSessionDescriptor(fd);
     return complete;
 }
+
+void HTTPServer::DoRequestInProgress(bool inProgress) { SetRequestInProgress(inProgress); }
 
 void HTTPServer::CloseConnection() {
     const SV::PilTime now = clock_();

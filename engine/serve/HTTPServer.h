@@ -19,16 +19,19 @@ class Session;
 // watches the connection; a connection accepted elsewhere is handed over with SwapSocket and
 // SetSocketMaster, then SessionSocketOpen.
 //
-// Sends block until every byte is out, for at most 30 s without progress; a connection that
-// fails or stalls that long is ended. A send holds no lock while it waits: it writes to a
-// duplicate of the connection's descriptor, so the socket master and a close on another thread
-// go on meanwhile, and the bytes can only ever reach the connection they belong to.
+// Sends block until every byte is out, for at most 30 s without progress (the time-out is set
+// on the socket once per connection); a connection that fails or stalls that long is ended. A
+// send holds no lock while it waits: it writes to the connection's own descriptor, taken for
+// the send, so the socket master and a close on another thread go on meanwhile; a close then
+// leaves the descriptor open until the send is over, so the bytes can only ever reach the
+// connection they belong to.
 //
 // A connection ends with a half-close, so the peer reads the whole of the last response before
 // it sees the end; a peer that then neither closes nor goes quiet is cut after the drain time.
 // A connection with no request in progress (just opened, or kept alive after a response) is cut
-// after the idle time. Both are checked on every pump pass (DoTick), so they hold only for a
-// server that is its session's front component.
+// after the idle time, and one that has sent part of a request head and not the rest within the
+// head time is cut too (a peer that trickles a head holds its slot no longer). All are checked on
+// every pump pass (DoTick), so they hold only for a server that is its session's front component.
 class HTTPServer : public HTTPServerInternal, public SingleSocketDelegateServer {
 public:
     // The longest a send may wait for the peer to take bytes.
@@ -40,6 +43,8 @@ public:
     static const uint32_t kDefaultDrainMilliseconds = 5000;
     // How long a connection may wait for its next request.
     static const uint32_t kDefaultIdleMilliseconds = 60000;
+    // How long a request head may take from its first byte to its end.
+    static const uint32_t kDefaultHeadMilliseconds = 5000;
 
     explicit HTTPServer(Session* session);
     ~HTTPServer() override;
@@ -60,11 +65,15 @@ public:
     // server joins its session's stack: they are read on the session's thread without a lock.
     void SetDrainMilliseconds(uint32_t milliseconds) { drainMilliseconds_ = milliseconds; }
     void SetIdleMilliseconds(uint32_t milliseconds) { idleMilliseconds_ = milliseconds; }
+    void SetHeadMilliseconds(uint32_t milliseconds) { headMilliseconds_ = milliseconds; }
     void SetClock(const TaskManager::Clock& clock);
 
 protected:
     bool SendToPeer(const void* bytes, size_t size) override;
+    bool SendPiecesToPeer(const iovec* pieces, size_t count) override;
     void CloseConnection() override;
+    // The connection's slot learns whether it may be cut for a newcomer.
+    void DoRequestInProgress(bool inProgress) override;
 
 private:
     // Everything below on the session's task thread.
@@ -74,8 +83,12 @@ private:
     bool idle_;  // no request in progress at the last tick
     SV::PilTime idleSince_;
     uint64_t idleSerial_;  // the response count when idleSince_ was taken
+    bool heading_;         // part of a head had come at the last tick
+    SV::PilTime headSince_;
+    uint64_t headSerial_;  // the response count when headSince_ was taken
     uint32_t drainMilliseconds_;
     uint32_t idleMilliseconds_;
+    uint32_t headMilliseconds_;
     TaskManager::Clock clock_;
 };
 

@@ -14,6 +14,9 @@ namespace {
 
 // The download client's data tasks: a new range makes the queued ones stale.
 const uint32_t kDownloadTaskCategory = 1;
+// Body pieces held back at most before they are sent anyway (well under the system's limit of
+// pieces per send).
+const size_t kMaxHeldPieces = 64;
 
 }  // namespace
 
@@ -29,7 +32,8 @@ HTTPServerInternal::HTTPServerInternal(Session* session)
       noContentLength_(false),
       rangeStart_(0),
       rangeEnd_(0),
-      sentPosition_(0) {}
+      sentPosition_(0),
+      pulling_(false) {}
 
 HTTPServerInternal::~HTTPServerInternal() {}
 
@@ -71,7 +75,7 @@ void HTTPServerInternal::ProcessInput() {
             if (input_.size() >= kMaxHeadBytes) {
                 ++serial_;
                 input_.clear();
-                state_ = ResponseWaiting;
+                SetState(ResponseWaiting);
                 SendEmptyResponse("HTTP/1.1 431 Request Header Fields Too Large", "", true);
             }
             break;  // the rest of the head is still to come
@@ -91,7 +95,7 @@ void HTTPServerInternal::ProcessInput() {
 
 void HTTPServerInternal::StartRequest(const HTTPRequestReader& reader, bool valid) {
     ++serial_;
-    state_ = ResponseWaiting;
+    SetState(ResponseWaiting);
     method_ = reader.GetMethod();
     path_ = reader.GetPath();
     hasRange_ = reader.HasHeader("Range");
@@ -106,6 +110,17 @@ void HTTPServerInternal::StartRequest(const HTTPRequestReader& reader, bool vali
         return;
     }
     bodyToSkip_ = bodyLength;
+    // Only names of the loopback server itself are answered: a web page that had its own name
+    // resolve to 127.0.0.1 must not read what is served here. A request without a host (an
+    // HTTP/1.0 client) names nothing else and is served.
+    const bool loopbackHost = reader.HasAbsoluteTarget()
+                                  ? HTTPRequestReader::IsLoopbackHost(reader.GetAuthority())
+                                  : !reader.HasHeader("Host") ||
+                                        HTTPRequestReader::IsLoopbackHost(reader.GetHeader("Host"));
+    if (!loopbackHost) {
+        SendEmptyResponse("HTTP/1.1 403 Forbidden", "", true);
+        return;
+    }
     // A body sent in chunks cannot be skipped without reading it: the connection ends with
     // this answer.
     const bool framed = !reader.HasHeader("Transfer-Encoding");
@@ -163,7 +178,7 @@ int HTTPServerInternal::StartResponse() {
     if (!contentType_.empty()) head += "Content-Type: " + contentType_ + "\r\n";
     head += ConnectionField() + "\r\n";
     if (!Send(head)) return 0;
-    state_ = ResponseSending;
+    SetState(ResponseSending);
     sentPosition_ = rangeStart_;
     DoResponseStarted(status);
     if (state_ != ResponseSending) return status;
@@ -187,6 +202,7 @@ void HTTPServerInternal::DoSeek(BytePosition start, BytePosition end, bool flag)
 }
 
 void HTTPServerInternal::PrePullData(ByteAmount& amount) {
+    pulling_ = true;
     if (state_ != ResponseSending || method_ != HTTPRequestReader::MethodGet) {
         amount = 0;
         return;
@@ -194,6 +210,35 @@ void HTTPServerInternal::PrePullData(ByteAmount& amount) {
     if (noContentLength_) return;
     const uint64_t owed = rangeEnd_ > sentPosition_ ? rangeEnd_ - sentPosition_ : 0;
     if (owed < amount) amount = static_cast<uint32_t>(owed);
+}
+
+void HTTPServerInternal::PostPullData(ByteAmount& /*amount*/) {
+    pulling_ = false;
+    SendHeldBody();
+}
+
+bool HTTPServerInternal::SendPiecesToPeer(const iovec* pieces, size_t count) {
+    for (size_t i = 0; i < count; ++i) {
+        if (!SendToPeer(pieces[i].iov_base, pieces[i].iov_len)) return false;
+    }
+    return true;
+}
+
+bool HTTPServerInternal::SendHeldBody() {
+    if (heldPieces_.empty()) return true;
+    // Taken out first: a failure closes the connection, which must find nothing held.
+    std::vector<MemoryChunk> chunks;
+    std::vector<iovec> pieces;
+    chunks.swap(heldChunks_);
+    pieces.swap(heldPieces_);
+    const bool sent = SendPiecesToPeer(pieces.data(), pieces.size());
+    // The vectors keep their room for the next pass.
+    chunks.clear();
+    pieces.clear();
+    heldChunks_.swap(chunks);
+    heldPieces_.swap(pieces);
+    if (!sent) Close();
+    return sent;
 }
 
 void HTTPServerInternal::DoAdd(const MemoryChunk& chunk) {
@@ -204,13 +249,17 @@ void HTTPServerInternal::DoAdd(const MemoryChunk& chunk) {
         if (size > owed) size = owed;  // never past the length announced
     }
     if (size != 0) {
-        if (!SendToPeer(chunk.Data(), static_cast<size_t>(size))) {
-            Close();
-            return;
-        }
+        heldChunks_.push_back(chunk);
+        iovec piece = {const_cast<uint8_t*>(chunk.Data()), static_cast<size_t>(size)};
+        heldPieces_.push_back(piece);
         sentPosition_ += size;
+        // Outside a pump pass nothing would send them later.
+        if ((!pulling_ || heldPieces_.size() >= kMaxHeldPieces) && !SendHeldBody()) return;
     }
-    if (!noContentLength_ && sentPosition_ >= rangeEnd_) FinishResponse();
+    if (!noContentLength_ && sentPosition_ >= rangeEnd_) {
+        if (!SendHeldBody()) return;
+        FinishResponse();
+    }
 }
 
 void HTTPServerInternal::SendNotFound() {
@@ -225,7 +274,7 @@ void HTTPServerInternal::SendEmptyResponse(const std::string& statusLine, const 
               "\r\n")) {
         return;
     }
-    state_ = ResponseSending;
+    SetState(ResponseSending);
     FinishResponse();
 }
 
@@ -233,7 +282,7 @@ void HTTPServerInternal::FinishResponse() {
     if (state_ == ResponseClosed) return;
     DoResponseFinished();
     if (state_ == ResponseClosed) return;
-    state_ = ResponseIdle;
+    SetState(ResponseIdle);
     if (!keepAlive_) {
         Close();
         return;
@@ -243,10 +292,22 @@ void HTTPServerInternal::FinishResponse() {
 
 void HTTPServerInternal::Close() {
     if (state_ == ResponseClosed) return;
-    state_ = ResponseClosed;
+    // What the peer was already given still goes out before the end.
+    if (!heldPieces_.empty()) SendHeldBody();
+    if (state_ == ResponseClosed) return;
+    SetState(ResponseClosed);
     input_.clear();
     CloseConnection();
 }
+
+void HTTPServerInternal::SetState(ResponseState state) {
+    const bool wasInProgress = state_ == ResponseWaiting || state_ == ResponseSending;
+    state_ = state;
+    const bool inProgress = state_ == ResponseWaiting || state_ == ResponseSending;
+    if (inProgress != wasInProgress) DoRequestInProgress(inProgress);
+}
+
+void HTTPServerInternal::DoRequestInProgress(bool /*inProgress*/) {}
 
 void HTTPServerInternal::DoResponseStarted(int /*status*/) {}
 
@@ -257,6 +318,7 @@ std::string HTTPServerInternal::ConnectionField() const {
 }
 
 bool HTTPServerInternal::Send(const std::string& bytes) {
+    if (!SendHeldBody()) return false;
     if (SendToPeer(bytes.data(), bytes.size())) return true;
     Close();
     return false;

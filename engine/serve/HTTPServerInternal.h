@@ -4,6 +4,9 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <vector>
+
+#include <sys/uio.h>
 
 #include "engine/core/Component.h"
 #include "engine/core/MemoryChunk.h"
@@ -21,9 +24,11 @@ class HTTPRequestReader;
 // still growing, which then ends by closing the connection), "206" for a single satisfiable
 // byte range, "416" for an unsatisfiable one and "404" for a name that does not exist; any other
 // method gets "405". A head larger than 16 KiB gets "431" and a malformed request "400", and the
-// connection is closed after either. Persistent connections follow HTTP/1.1 (HTTP/1.0 only with
-// "Connection: keep-alive"); a response that says "Connection: close" closes the connection
-// once it is complete.
+// connection is closed after either. A request whose Host (or absolute target) names anything
+// but "localhost", "127.0.0.1" or "[::1]" (with or without a port) gets "403" and the connection
+// is closed; a request without Host is served. Persistent connections follow HTTP/1.1 (HTTP/1.0
+// only with "Connection: keep-alive"); a response that says "Connection: close" closes the
+// connection once it is complete.
 //
 // Everything runs on the session's task thread.
 class HTTPServerInternal : public Component {
@@ -39,6 +44,8 @@ public:
 
     // Component.
     void PrePullData(ByteAmount& amount) override;
+    // Sends what the pass delivered.
+    void PostPullData(ByteAmount& amount) override;
     void DoAdd(const MemoryChunk& chunk) override;
     ByteAmount DoGetBytesWanted() override;
     std::string GetTypeName() const override;
@@ -71,8 +78,12 @@ protected:
     // Sends the whole of the bytes to the peer; false when the connection failed (the caller
     // then closes it).
     virtual bool SendToPeer(const void* bytes, size_t size) = 0;
+    // The same for several pieces in order; by default one SendToPeer each.
+    virtual bool SendPiecesToPeer(const iovec* pieces, size_t count);
     // Ends the connection.
     virtual void CloseConnection() = 0;
+    // A request has been read and is being answered (true), or its answer is over (false).
+    virtual void DoRequestInProgress(bool inProgress);
     // The head of a "200" or "206" answer has gone out (status 200 or 206).
     virtual void DoResponseStarted(int status);
     // The current response is complete, or the connection ends while one was in progress.
@@ -86,6 +97,8 @@ protected:
     void FinishResponse();
 
     ResponseState GetResponseState() const { return state_; }
+    // Part of a request head has come and the rest has not, with no request in progress.
+    bool HasPartialHead() const { return state_ == ResponseIdle && !input_.empty(); }
     // Counts the responses started, so a caller can tell that the one it fed has ended.
     uint64_t GetResponseSerial() const { return serial_; }
     uint32_t GetMethod() const { return method_; }
@@ -96,12 +109,15 @@ protected:
     uint64_t GetRangeEnd() const { return rangeEnd_; }
 
 private:
+    void SetState(ResponseState state);
     void ProcessInput();
     void StartRequest(const HTTPRequestReader& reader, bool valid);
     // A response without body; closes afterwards when the client or close asks.
     void SendEmptyResponse(const std::string& statusLine, const std::string& fields, bool close);
     std::string ConnectionField() const;
     bool Send(const std::string& bytes);
+    // Sends the body pieces held back so far; false (and the connection closed) on failure.
+    bool SendHeldBody();
 
     ResponseState state_;
     bool processing_;  // ProcessInput is running (a response finished inside it continues it)
@@ -118,6 +134,11 @@ private:
     uint64_t rangeStart_;
     uint64_t rangeEnd_;  // one past the last body byte
     uint64_t sentPosition_;
+    // Body pieces delivered during a pump pass go out together at its end (one system call for
+    // many small chunks); each holds its chunk until then.
+    bool pulling_;
+    std::vector<MemoryChunk> heldChunks_;
+    std::vector<iovec> heldPieces_;
 };
 
 }  // namespace SarvelonMediaKit

@@ -10,6 +10,7 @@
 #include <atomic>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "engine/serve/LiveHttpTestSupport.h"
 
@@ -45,6 +46,7 @@ public:
         DoTick();
     }
     bool Open() const { return GetSessionDescriptor() >= 0; }
+    using HTTPServer::SendPiecesToPeer;
     using HTTPServer::SendToPeer;
 
     std::atomic<uint64_t> now{1000};
@@ -163,6 +165,97 @@ TEST(HTTPServerTest, ASendThatWaitsForThePeerHoldsUpNoCloseAndReachesOnlyItsPeer
     EXPECT_EQ("", Pending(other[0], &closed));
     close(other[0]);
     close(other[1]);
+}
+
+TEST(HTTPServerTest, ARequestNamingAnotherHostIsForbiddenAndTheConnectionClosed) {
+    const char* const refused[] = {
+        "HEAD /x HTTP/1.1\r\nHost: evil.example\r\n\r\n",
+        "HEAD /x HTTP/1.1\r\nHost: evil.example:20001\r\n\r\n",
+        "HEAD /x HTTP/1.1\r\nHost: localhost\r\nHost: evil.example\r\n\r\n",
+        // The absolute form names the host itself, whatever the field says.
+        "HEAD http://evil.example/x HTTP/1.1\r\nHost: localhost\r\n\r\n",
+    };
+    for (const char* request : refused) {
+        Probe server;
+        server.Request(request);
+        bool closed = false;
+        EXPECT_EQ(
+            "HTTP/1.1 403 Forbidden\r\n"  // refused, not missing
+            "Content-Length: 0\r\n"       // nothing of the resource
+            "Connection: close\r\n"       // and no further request on it
+            "\r\n",
+            Pending(server.peer, &closed))
+            << request;
+        EXPECT_TRUE(closed) << request;
+    }
+    const char* const served[] = {
+        "HEAD /x HTTP/1.1\r\nHost: localhost:20001\r\n\r\n",
+        "HEAD /x HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n",
+        "HEAD /x HTTP/1.1\r\nHost: [::1]:8\r\n\r\n",
+        "HEAD /x HTTP/1.0\r\n\r\n",  // no Host at all
+        "HEAD http://localhost:9/x HTTP/1.1\r\n\r\n",
+    };
+    for (const char* request : served) {
+        Probe server;
+        server.Request(request);
+        bool closed = false;
+        EXPECT_EQ(0u, Pending(server.peer, &closed).find("HTTP/1.1 200 OK\r\n")) << request;
+    }
+}
+
+TEST(HTTPServerTest, AHeadThatDoesNotComeWholeWithinTheHeadTimeIsCut) {
+    Probe server;
+    server.SetHeadMilliseconds(5000);
+    server.TickAt(1000);
+    // A trickling peer: a few bytes now and then, never the blank line.
+    server.Request("GET /x HT");
+    server.TickAt(2000);  // the head is seen to have begun here
+    server.Request("TP/1.1\r\nX: 1");
+    server.TickAt(6999);
+    EXPECT_TRUE(server.Open());
+    server.TickAt(7000);
+    EXPECT_FALSE(server.Open());
+    bool closed = false;
+    EXPECT_EQ("", Pending(server.peer, &closed));  // nothing answered
+    EXPECT_TRUE(closed);
+
+    // A head that ends in time is answered, and the next one has a time of its own.
+    Probe patient;
+    patient.SetHeadMilliseconds(5000);
+    patient.TickAt(1000);
+    patient.Request("HEAD /x HTTP/1.1\r\n");
+    patient.TickAt(5000);
+    patient.Request("\r\nHEAD /x HT");  // the end of the first, part of the second
+    patient.TickAt(5999);  // the second began after the last pass: its time starts here
+    patient.TickAt(10998);
+    EXPECT_TRUE(patient.Open());
+    EXPECT_EQ(0u, Pending(patient.peer, &closed).find("HTTP/1.1 200 OK\r\n"));
+    patient.TickAt(10999);
+    EXPECT_FALSE(patient.Open());
+}
+
+TEST(HTTPServerTest, PiecesSentTogetherArriveWholeAndInOrderThoughTheSocketTakesThemInParts) {
+    Probe server;
+    // Sizes that make the socket stop inside a piece, at a piece's end and on an empty one.
+    const std::string all = test::Pattern(3 << 20, 11);
+    const size_t sizes[] = {1, 0, 4095, 1 << 20, 188, 0, 65536, (1 << 20) + 7};
+    std::vector<iovec> pieces;
+    size_t at = 0;
+    for (size_t size : sizes) {
+        pieces.push_back({const_cast<char*>(all.data() + at), size});
+        at += size;
+    }
+    pieces.push_back({const_cast<char*>(all.data() + at), all.size() - at});
+    bool sent = false;
+    std::thread sender([&]() {
+        sent = server.SendPiecesToPeer(pieces.data(), pieces.size());
+        server.CloseSessionSocket();
+    });
+    const std::string received = test::ReadUntilClosed(server.peer, 20000);
+    sender.join();
+    EXPECT_TRUE(sent);
+    EXPECT_EQ(all.size(), received.size());
+    EXPECT_TRUE(received == all);
 }
 
 }  // namespace

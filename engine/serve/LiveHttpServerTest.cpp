@@ -55,7 +55,7 @@ protected:
 
 TEST_F(LiveHttpServerTest, AWholeFileGetsTheExactHeadAndItsBytes) {
     const std::string response =
-        Exchange("GET /a.bin HTTP/1.1\r\nHost: x\r\nConnection: close\r\n\r\n");
+        Exchange("GET /a.bin HTTP/1.1\r\nHost: localhost\r\nConnection: close\r\n\r\n");
     EXPECT_EQ(std::string("HTTP/1.1 200 OK\r\n"          // status line
                           "Content-Length: 1000\r\n"     // the file's size
                           "Accept-Ranges: bytes\r\n"     // ranges are served
@@ -318,14 +318,15 @@ TEST_F(LiveHttpServerDeadlineTest, IdlePeersInEverySlotAreCutSoOthersGetServedAg
     for (int i = 0; i < MultiSocketDelegateServer::kMaxServingConnections; ++i) {
         idle.push_back(Open());
     }
-    // Every slot is taken by a peer that asks nothing: one more is turned away.
+    // Every slot is taken by a peer that asks nothing: one more takes the place of the peer
+    // idle longest.
     ASSERT_TRUE(WaitUntil([&]() {
         return front->Sessions() ==
                static_cast<size_t>(MultiSocketDelegateServer::kMaxServingConnections);
     }));
-    const int refused = Open();
-    EXPECT_TRUE(PeerCloses(refused));
-    close(refused);
+    const int newcomer = Open();
+    EXPECT_TRUE(PeerCloses(idle[0]));
+    idle.push_back(newcomer);
     // Their idle time passes: each of them is cut. A server counts from its first pass, which
     // may come after a move of the clock, so the clock moves on until all are gone.
     for (int fd : idle) {

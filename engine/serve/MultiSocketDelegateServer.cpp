@@ -1,29 +1,13 @@
 #include "engine/serve/MultiSocketDelegateServer.h"
 
+#include <algorithm>
+
 #include "SVLibrary/Output/DebugPrint.h"
+#include "engine/core/ConnectionSlot.h"
 #include "engine/serve/ListeningPort.h"
 #include "engine/core/SocketMaster.h"
 
 namespace SarvelonMediaKit {
-
-namespace {
-
-// Counts one open connection for as long as it exists.
-class ServingSlot {
-public:
-    explicit ServingSlot(const boost::shared_ptr<std::atomic<int>>& count) : count_(count) {
-        ++*count_;
-    }
-    ~ServingSlot() { --*count_; }
-
-    ServingSlot(const ServingSlot&) = delete;
-    ServingSlot& operator=(const ServingSlot&) = delete;
-
-private:
-    boost::shared_ptr<std::atomic<int>> count_;
-};
-
-}  // namespace
 
 const int MultiSocketDelegateServer::kMaxServingConnections;
 
@@ -59,8 +43,8 @@ void MultiSocketDelegateServer::DoSocketReadable(int /*fd*/) {
     // A failure throws; the master carries on and the connection stays queued.
     accepted.Accept(GetSessionDescriptor());
     SV::PilSocketHolder::SetSocketNoSigPipe(accepted.fd);
-    if (*serving_ >= kMaxServingConnections) {
-        DebugPrint("MultiSocketDelegateServer: %d connections served, closing a new one\n",
+    if (*serving_ >= kMaxServingConnections && !CutLongestIdle()) {
+        DebugPrint("MultiSocketDelegateServer: %d requests in progress, closing a new connection\n",
                    kMaxServingConnections);
         return;  // the holder closes it
     }
@@ -68,8 +52,39 @@ void MultiSocketDelegateServer::DoSocketReadable(int /*fd*/) {
         factory_ ? factory_(GetSocketMaster(), GetComponent(), accepted) : nullptr;
     // Refused: the connection is closed with the holder.
     if (delegate == nullptr) return;
-    delegate->HoldConnectionSlot(boost::shared_ptr<void>(new ServingSlot(serving_)));
+    boost::shared_ptr<ConnectionSlot> slot(new ConnectionSlot(serving_));
+    slots_.push_back(slot);
+    delegate->HoldConnectionSlot(slot);
     delegate->SessionSocketOpen();
+}
+
+bool MultiSocketDelegateServer::CutLongestIdle() {
+    std::vector<boost::shared_ptr<ConnectionSlot>> idle;
+    for (size_t i = 0; i < slots_.size();) {
+        boost::shared_ptr<ConnectionSlot> slot = slots_[i].lock();
+        if (!slot) {  // its connection has ended
+            slots_[i] = slots_.back();
+            slots_.pop_back();
+            continue;
+        }
+        if (!slot->IsBusy()) idle.push_back(slot);
+        ++i;
+    }
+    std::sort(
+        idle.begin(), idle.end(),
+        [](const boost::shared_ptr<ConnectionSlot>& a, const boost::shared_ptr<ConnectionSlot>& b) {
+            return a->IdleSince() < b->IdleSince();
+        });
+    // One may have taken a request (or been cut already) since we looked: the cut checks again
+    // and the next one is tried.
+    for (const boost::shared_ptr<ConnectionSlot>& slot : idle) {
+        if (slot->CutIfIdle()) {
+            DebugPrint(
+                "MultiSocketDelegateServer: at the cap, the longest idle connection is cut\n");
+            return true;
+        }
+    }
+    return false;
 }
 
 }  // namespace SarvelonMediaKit

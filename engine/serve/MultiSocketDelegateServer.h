@@ -3,14 +3,18 @@
 
 #include <boost/function.hpp>
 #include <boost/shared_ptr.hpp>
+#include <boost/weak_ptr.hpp>
 
 #include <atomic>
 #include <cstdint>
+#include <vector>
 
 #include "SVLibrary/Socket/PilSocketHolder.h"
 #include "engine/core/SocketDelegate.h"
 
 namespace SarvelonMediaKit {
+
+class ConnectionSlot;
 
 // Builds the delegate that serves one accepted connection: called on the master's thread with
 // the server's master, the server's component and the holder of the connection. It moves the
@@ -24,8 +28,10 @@ typedef boost::function<SocketDelegate*(SocketMaster*, Component*, SV::PilSocket
 // to a delegate of its own, built by the factory. Its session socket is the listening socket.
 class MultiSocketDelegateServer : public SocketDelegate {
 public:
-    // Connections served at the same time. Each one costs a session and two threads, so a
-    // connection beyond this is accepted and closed at once.
+    // Connections served at the same time. Each one costs a session and two threads. At the
+    // cap, a new connection takes the place of the one that has been longest without a request
+    // in progress (that one is cut); when every connection has a request in progress, the new
+    // one is accepted and closed at once. Idle peers thus never lock a player out.
     static const int kMaxServingConnections = 32;
 
     MultiSocketDelegateServer(SocketMaster* master, Component* component,
@@ -45,9 +51,14 @@ public:
     void DoSocketReadable(int fd) override;
 
 private:
+    // Cuts the connection longest without a request in progress; false when all are busy.
+    bool CutLongestIdle();
+
     SocketFactory factory_;
     // Shared with the slots of the connections handed out, which may outlive the server.
     boost::shared_ptr<std::atomic<int>> serving_;
+    // The slots handed out, on the master's thread only; the ones gone are dropped as found.
+    std::vector<boost::weak_ptr<ConnectionSlot>> slots_;
 };
 
 }  // namespace SarvelonMediaKit

@@ -253,7 +253,7 @@ TEST(MultiSocketDelegateServerTest, ARefusedConnectionIsClosedAndTheServerKeepsL
     factory.Clear();
 }
 
-TEST(MultiSocketDelegateServerTest, ConnectionsBeyondTheCapAreClosed) {
+TEST(MultiSocketDelegateServerTest, AtTheCapANewcomerTakesTheLongestIdlePlaceOrIsClosed) {
     Station front;
     Factory factory(&front);
     {
@@ -269,27 +269,71 @@ TEST(MultiSocketDelegateServerTest, ConnectionsBeyondTheCapAreClosed) {
             ASSERT_GE(clients.back(), 0);
         }
         ASSERT_TRUE(WaitUntil([&]() { return server.GetServingConnections() == cap; }));
+        // Accepted in order: delegate i serves client i.
+        std::vector<RecordingDelegate*> delegates = factory.SharedDelegates();
+        ASSERT_EQ(static_cast<size_t>(cap), delegates.size());
+        for (int i = 0; i < cap; ++i) {
+            ASSERT_TRUE(SendAll(clients[i], std::to_string(i)));
+            ASSERT_TRUE(WaitUntil([&]() { return delegates[i]->Data() == std::to_string(i); }));
+        }
 
+        // Every connection has a request in progress: nobody is cut for a newcomer.
+        for (RecordingDelegate* d : delegates) d->SetRequestInProgress(true);
         const int extra = Connect(port);
         ASSERT_GE(extra, 0);
         EXPECT_TRUE(PeerCloses(extra));
         close(extra);
         EXPECT_EQ(cap, factory.Calls());  // never handed out
 
-        // A connection that ends frees its place.
+        // Two answers end, 9's first: 9 has been idle longest, then 5.
+        delegates[9]->SetRequestInProgress(false);
+        delegates[5]->SetRequestInProgress(false);
+        const int first = Connect(port);
+        ASSERT_GE(first, 0);
+        EXPECT_TRUE(PeerCloses(clients[9]));
+        ASSERT_TRUE(SendAll(first, "first"));
+        ASSERT_TRUE(WaitUntil([&]() {
+            return factory.SharedDelegates().size() == static_cast<size_t>(cap + 1) &&
+                   factory.SharedDelegates().back()->Data() == "first";
+        }));
+        EXPECT_FALSE(PeerCloses(clients[5], 50));
+        EXPECT_EQ(cap, server.GetServingConnections());
+
+        // The next one takes 5's place; then the newcomer that never asked anything (idle since
+        // it came, before the second) goes before the second.
+        const int second = Connect(port);
+        ASSERT_GE(second, 0);
+        EXPECT_TRUE(PeerCloses(clients[5]));
+        ASSERT_TRUE(WaitUntil([&]() { return factory.Calls() == cap + 2; }));
+        const int third = Connect(port);
+        ASSERT_GE(third, 0);
+        EXPECT_TRUE(PeerCloses(first));
+        EXPECT_FALSE(PeerCloses(second, 50));
+        ASSERT_TRUE(SendAll(third, "third"));
+        ASSERT_TRUE(WaitUntil([&]() {
+            return factory.SharedDelegates().size() == static_cast<size_t>(cap + 3) &&
+                   factory.SharedDelegates().back()->Data() == "third";
+        }));
+        // The connections with a request in progress were all left alone.
+        for (int i = 0; i < cap; ++i) {
+            if (i != 5 && i != 9) EXPECT_FALSE(PeerCloses(clients[i], 1)) << i;
+        }
+
+        // A connection that ends frees its place without cutting anyone.
         close(clients.back());
         clients.pop_back();
         ASSERT_TRUE(WaitUntil([&]() { return server.GetServingConnections() == cap - 1; }));
         const int next = Connect(port);
         ASSERT_GE(next, 0);
-        clients.push_back(next);
         ASSERT_TRUE(SendAll(next, "made it"));
         ASSERT_TRUE(WaitUntil([&]() {
-            return factory.SharedDelegates().size() == static_cast<size_t>(cap + 1) &&
+            return factory.SharedDelegates().size() == static_cast<size_t>(cap + 4) &&
                    factory.SharedDelegates().back()->Data() == "made it";
         }));
+        EXPECT_FALSE(PeerCloses(second, 50));
 
         for (int fd : clients) close(fd);
+        for (int fd : {first, second, third, next}) close(fd);
         front.Halt();
     }
     factory.Clear();

@@ -1,0 +1,54 @@
+#ifndef ENGINE_CORE_CONNECTIONSLOT_H
+#define ENGINE_CORE_CONNECTIONSLOT_H
+
+#include <boost/shared_ptr.hpp>
+
+#include <atomic>
+#include <cstdint>
+#include <mutex>
+
+namespace SarvelonMediaKit {
+
+// One connection a server handed out, as that server sees it: counted while it is open,
+// whether a request is in progress on it and how long it has been without one, and a way for
+// the server to cut it from its own thread.
+//
+// The delegate serving the connection attaches its descriptor and detaches it (under its own
+// socket lock) before it closes it, so a cut never reaches a descriptor number that has gone to
+// another connection. Any thread.
+class ConnectionSlot {
+public:
+    // Counts one more open connection.
+    explicit ConnectionSlot(const boost::shared_ptr<std::atomic<int>>& count);
+    // Gives the count back unless a cut already did.
+    ~ConnectionSlot();
+
+    ConnectionSlot(const ConnectionSlot&) = delete;
+    ConnectionSlot& operator=(const ConnectionSlot&) = delete;
+
+    // The connection's descriptor while it is open (-1: closed).
+    void Attach(int fd);
+    // Whether a request is in progress; the end of one starts the connection's idle time anew.
+    void SetBusy(bool busy);
+
+    bool IsBusy() const { return busy_; }
+    // Orders connections by the start of their idle time: the smaller, the longer idle.
+    uint64_t IdleSince() const { return idleSince_; }
+
+    // Cuts the connection when it is open and has no request in progress: both directions are
+    // shut down, so its delegate sees the end and closes it the usual way. The count is given
+    // back at once, as the connection no longer serves anyone. True when cut.
+    bool CutIfIdle();
+
+private:
+    boost::shared_ptr<std::atomic<int>> count_;
+    mutable std::mutex lock_;
+    int fd_;        // under lock_
+    bool counted_;  // under lock_
+    std::atomic<bool> busy_;
+    std::atomic<uint64_t> idleSince_;
+};
+
+}  // namespace SarvelonMediaKit
+
+#endif
