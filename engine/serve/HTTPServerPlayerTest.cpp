@@ -75,7 +75,9 @@ TEST_F(HTTPServerPlayerTest, PeersHoldingEveryConnectionDoNotShutAPlayerOut) {
     std::vector<int> peers;
     for (int i = 0; i < MultiSocketDelegateServer::kMaxServingConnections; ++i) {
         peers.push_back(Open());
-        if (i % 2 == 1) ASSERT_TRUE(SendAll(peers.back(), "GET /a.bin HTTP/1.1\r\nX-Slow:"));
+        if (i % 2 == 1) {
+            ASSERT_TRUE(SendAll(peers.back(), "GET /a.bin HTTP/1.1\r\nX-Slow:"));
+        }
     }
     ASSERT_TRUE(WaitUntil([&]() {
         return front->Sessions() ==

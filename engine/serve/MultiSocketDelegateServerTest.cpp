@@ -316,7 +316,9 @@ TEST(MultiSocketDelegateServerTest, AtTheCapANewcomerTakesTheLongestIdlePlaceOrI
         }));
         // The connections with a request in progress were all left alone.
         for (int i = 0; i < cap; ++i) {
-            if (i != 5 && i != 9) EXPECT_FALSE(PeerCloses(clients[i], 1)) << i;
+            if (i != 5 && i != 9) {
+                EXPECT_FALSE(PeerCloses(clients[i], 1)) << i;
+            }
         }
 
         // A connection that ends frees its place without cutting anyone.
