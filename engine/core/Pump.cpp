@@ -83,7 +83,7 @@ Pump::Pump(Session* session, const boost::shared_ptr<TaskManager>& taskManager, 
       pullAmount_(0),
       thread_(nullptr),
       clock_(clock) {
-    taskManager_->SetPostHandler(boost::bind(&Pump::NotePosted, this));
+    taskManager_->SetPostHandler(boost::bind(&Pump::Wake, this));
     SV::MutexedVariable<SV::PilTime>& lastFed = LastFed();
     SV::ScopedLock lock(lastFed);
     lastFed = SV::PilTime(0);
@@ -129,7 +129,7 @@ void Pump::RequestStop() {
     taskManager_->RequestStop();
 }
 
-void Pump::NotePosted() {
+void Pump::Wake() {
     {
         std::lock_guard<std::mutex> lock(waitMutex_);
         posted_ = true;
@@ -156,7 +156,7 @@ void Pump::Resume() {
         }
         if (pauseCount_.compare_exchange_weak(count, count - 1)) {
             // An idle pump passed over the queue while paused: it looks again now.
-            if (count == 1) NotePosted();
+            if (count == 1) Wake();
             return;
         }
     }
@@ -164,7 +164,7 @@ void Pump::Resume() {
 
 void Pump::SetPullAmount(ByteAmount amount) {
     pullAmount_ = amount.Get();
-    NotePosted();
+    Wake();
 }
 
 void Pump::NoteMuxOutput(bool produced) {

@@ -28,8 +28,8 @@ class Session;
 //
 // A pass that found work (took a task off the queue, moved data through a component, or had
 // the multiplexer send) is followed by the next one an interval after it began. A pass that
-// found none makes the pump idle: it sleeps until a task is posted, the pump is resumed or
-// stopped, or its idle wait runs out. The idle wait starts at the interval and doubles with
+// found none makes the pump idle: it sleeps until a task is posted, the pump is woken, resumed
+// or stopped, or its idle wait runs out. The idle wait starts at the interval and doubles with
 // each idle pass up to a limit, so an idle session costs a few wake-ups a second instead of
 // one per interval, while a chain that waits on state no post announces (a file another
 // session is still writing) is still looked at within that limit.
@@ -76,6 +76,9 @@ public:
     void CreateThread(MediaTime intervalMicroseconds);
     // Starts the thread; only the first call does anything.
     void Start();
+    // Cuts an idle wait short, as a post does: for a thread that leaves work for the pump's
+    // passes without posting a task. Any thread; also the task manager's post handler.
+    void Wake();
     // The loop ends after its current pass; the session is then shut down on the pump thread.
     // Returns at once.
     void RequestStop();
@@ -127,8 +130,6 @@ private:
     bool Pass();
     // Between two passes: until the deadline, or sooner on a stop, and, when idle, on a post.
     void WaitForNextPass(std::chrono::steady_clock::time_point deadline, bool idle);
-    // The task manager's post handler; under the queue's lock.
-    void NotePosted();
     void StopThread();
     SV::PilTime Now() const;
 
