@@ -260,7 +260,11 @@ int Pump::Run() {
             if (idleWait == 0) idleWait = 1;
             wait = std::max(period, idleWait);
         }
-        WaitForNextPass(t0 + std::chrono::milliseconds(wait), !foundWork);
+        try {
+            WaitForNextPass(t0 + std::chrono::milliseconds(wait), !foundWork);
+        } catch (...) {
+            // A failed wait only brings the next pass sooner.
+        }
     }
 
     // No check re-arms from here on. The flag that says the loop has ended goes down only once

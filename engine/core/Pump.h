@@ -48,7 +48,8 @@ class Pump : public SV::Timer {
 public:
     typedef TaskManager::Clock Clock;
 
-    // session may be null. An empty taskManager makes the pump a queue of its own. The clock
+    // session may be null. An empty taskManager makes the pump a queue of its own; the pump
+    // becomes the queue's post handler, so one queue serves one pump. The clock
     // (tests) drives the watchdog's times and should be the queue's as well; empty: real time.
     explicit Pump(
         Session* session,
