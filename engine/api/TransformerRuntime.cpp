@@ -25,8 +25,10 @@ const uint32_t kPullAmount = 131072;
 // Every pump pass of a first rendition's file output: a title read straight through to a
 // batched sink moves through in large pulls, a few system calls and task passes per megabyte.
 const uint32_t kStraightPullAmount = 4u << 20;
-// How often the waits of the worker look at the abort flag.
-const uint32_t kWaitSliceMilliseconds = 100;
+// How often the waits of the worker look at the abort flag. Every abort also stops the session,
+// whose stop ends the wait at once: the slice is only a fallback, long so that an idle playback
+// does not wake the worker ten times a second.
+const uint32_t kWaitSliceMilliseconds = 1000;
 // No start position: the chain starts where its preload left it.
 const uint64_t kNoPosition = ~uint64_t(0);
 

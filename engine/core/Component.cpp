@@ -279,6 +279,8 @@ void Component::Add(const MemoryChunk& chunk) {
     if (chunk.Size() == 0) {
         return;
     }
+    // Data on the move: the pump pass that runs this has work and comes round again soon.
+    Pump::NoteDataMoved();
     DoAdd(chunk);
 }
 

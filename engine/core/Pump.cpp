@@ -2,6 +2,8 @@
 
 #include <unistd.h>
 
+#include <boost/bind/bind.hpp>
+
 #include <algorithm>
 #include <chrono>
 #include <vector>
@@ -17,6 +19,10 @@ const uint32_t kWatchdogMilliseconds = 500;
 // The player and the multiplexer count as stalled after more than this long.
 const int64_t kStallMilliseconds = 2000;
 const size_t kMaxTraces = 10;
+// The longest an idle pump sleeps without a post: what a chain that waits on state no post
+// announces (a segment another session is still writing) may wait to be looked at again. Well
+// under the second after which the watchdog calls a queue not run a stuck one.
+const int64_t kIdleWaitLimitMilliseconds = 100;
 
 // When data was last handed to the player; 0 while nothing has been. Shared by every pump,
 // and never destroyed: a watchdog may still look at it while the process exits.
@@ -31,6 +37,8 @@ SV::PilTime gLastFedReported(0);
 
 // The pump whose thread this is, so Pause can tell that it is called from inside a pass.
 thread_local const Pump* tCurrentPump = nullptr;
+// Data has been handed on by a component on this thread since the pump last cleared it.
+thread_local bool tDataMoved = false;
 
 // Clears the busy flag however a pass ends, so a pass that throws never leaves Pause waiting.
 class BusyMark {
@@ -74,8 +82,8 @@ Pump::Pump(Session* session, const boost::shared_ptr<TaskManager>& taskManager, 
       interval_(0),
       pullAmount_(0),
       thread_(nullptr),
-      wake_(false),
       clock_(clock) {
+    taskManager_->SetPostHandler(boost::bind(&Pump::Wake, this));
     SV::MutexedVariable<SV::PilTime>& lastFed = LastFed();
     SV::ScopedLock lock(lastFed);
     lastFed = SV::PilTime(0);
@@ -87,6 +95,8 @@ Pump::~Pump() {
     StopThread();
     // A thread that started only now armed it once more before it saw the stop.
     CancelTimer();
+    // The queue may outlive us (the session and the download thread hold it).
+    taskManager_->SetPostHandler(boost::function<void()>());
 }
 
 SV::PilTime Pump::Now() const { return clock_ ? clock_() : SV::PilTime::Now(); }
@@ -115,9 +125,19 @@ void Pump::StartThread(bool start) {
 }
 
 void Pump::RequestStop() {
+    // Wakes the loop through the post handler.
     taskManager_->RequestStop();
-    wake_.Set();
 }
+
+void Pump::Wake() {
+    {
+        std::lock_guard<std::mutex> lock(waitMutex_);
+        posted_ = true;
+    }
+    waitCondition_.notify_one();
+}
+
+void Pump::NoteDataMoved() { tDataMoved = true; }
 
 void Pump::Pause() {
     ++pauseCount_;
@@ -134,11 +154,18 @@ void Pump::Resume() {
             DebugPrint("WARNING: Pump Pause/Resume imbalance\n");
             return;
         }
-        if (pauseCount_.compare_exchange_weak(count, count - 1)) return;
+        if (pauseCount_.compare_exchange_weak(count, count - 1)) {
+            // An idle pump passed over the queue while paused: it looks again now.
+            if (count == 1) Wake();
+            return;
+        }
     }
 }
 
-void Pump::SetPullAmount(ByteAmount amount) { pullAmount_ = amount.Get(); }
+void Pump::SetPullAmount(ByteAmount amount) {
+    pullAmount_ = amount.Get();
+    Wake();
+}
 
 void Pump::NoteMuxOutput(bool produced) {
     if (!produced) return;
@@ -177,12 +204,22 @@ void Pump::PullHook() {
     if (pullHandler_) pullHandler_(ByteAmount(amount));
 }
 
-void Pump::Pass() {
+bool Pump::Pass() {
     BusyMark busy(busy_);
-    if (pauseCount_ != 0) return;
-    taskManager_->RunTasks();
+    if (pauseCount_ != 0) return false;
+    tDataMoved = false;
+    const bool tookTasks = taskManager_->RunTasks();
     PullHook();
     if (tickHandler_) tickHandler_();
+    return tookTasks || tDataMoved;
+}
+
+void Pump::WaitForNextPass(std::chrono::steady_clock::time_point deadline, bool idle) {
+    std::unique_lock<std::mutex> lock(waitMutex_);
+    // The stop flag is set before the post handler runs, which takes this lock: either it is
+    // seen here or its notification comes after the wait began.
+    waitCondition_.wait_until(
+        lock, deadline, [&]() { return taskManager_->IsStopRequested() || (idle && posted_); });
 }
 
 int Pump::Run() {
@@ -196,31 +233,46 @@ int Pump::Run() {
     // Passes are timed on the monotonic clock, so a clock set back never stretches a wait.
     typedef std::chrono::steady_clock Steady;
     const int64_t period = static_cast<int64_t>(interval_.Get() / 1000);
+    int64_t idleWait = 0;  // the wait after the last idle pass; 0 after one that found work
     while (!taskManager_->IsStopRequested()) {
         const Steady::time_point t0 = Steady::now();
         producedInPass_ = false;
+        {
+            // Whatever is posted from here on is seen by this pass or wakes the pump after it.
+            std::lock_guard<std::mutex> lock(waitMutex_);
+            posted_ = false;
+        }
+        bool foundWork = false;
         try {
-            Pass();
+            foundWork = Pass();
         } catch (...) {
             // A failing pass is dropped; the next one comes round as usual.
+            foundWork = true;
         }
+        if (producedInPass_) foundWork = true;
         if (backToBack_ && producedInPass_) continue;
-        const int64_t elapsed =
-            std::chrono::duration_cast<std::chrono::milliseconds>(Steady::now() - t0).count();
-        if (elapsed < period) {
-            try {
-                wake_.Wait(static_cast<uint32_t>(period - elapsed));
-            } catch (...) {
-            }
-            // Only a stop sets it, and the loop ends on the stop flag set before it.
-            wake_.Reset();
+        int64_t wait = period;
+        if (foundWork) {
+            idleWait = 0;
+        } else {
+            // Never shorter than the interval; doubling from at least a millisecond.
+            idleWait = idleWait == 0 ? period : std::min(idleWait * 2, kIdleWaitLimitMilliseconds);
+            if (idleWait == 0) idleWait = 1;
+            wait = std::max(period, idleWait);
+        }
+        try {
+            WaitForNextPass(t0 + std::chrono::milliseconds(wait), !foundWork);
+        } catch (...) {
+            // A failed wait only brings the next pass sooner.
         }
     }
 
-    threadRunning_ = false;
-    // A check that is running now sees the loop ended and does not re-arm; once this returns,
-    // none runs again.
+    // No check re-arms from here on. The flag that says the loop has ended goes down only once
+    // the watchdog is disarmed and no check is running: whoever sees the pump stopped never
+    // hears from its watchdog again.
+    loopEnded_ = true;
     CancelTimer();
+    threadRunning_ = false;
     if (shutdownHandler_) {
         try {
             shutdownHandler_();
@@ -233,7 +285,6 @@ int Pump::Run() {
 
 void Pump::StopThread() {
     taskManager_->RequestStop();
-    wake_.Set();
     if (thread_ != nullptr) {
         // Joins a started thread; one that was never started is released without running.
         delete thread_;
@@ -266,7 +317,7 @@ void Pump::TimerExpired() {
     ReportStall(muxLastOutput_, muxStallReported_, now, "Mux has stopped sending ");
 
     // A stopped pump has nothing left to watch.
-    if (threadRunning_) {
+    if (threadRunning_ && !loopEnded_) {
         try {
             SV::TimerSet(this, 0, kWatchdogMilliseconds, true);
         } catch (...) {

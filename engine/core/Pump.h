@@ -5,10 +5,12 @@
 #include <boost/shared_ptr.hpp>
 
 #include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <deque>
+#include <mutex>
 #include <string>
 
-#include "SVLibrary/PilThread/Event.h"
 #include "SVLibrary/PilThread/MutexUnix.h"
 #include "SVLibrary/PilThread/ThreadUnix.h"
 #include "SVLibrary/Time/PilTime.h"
@@ -24,6 +26,14 @@ class Session;
 // task queue and then lets the session pull the next amount of data through its chain. The
 // session may pause it around changes of its chain.
 //
+// A pass that found work (took a task off the queue, moved data through a component, or had
+// the multiplexer send) is followed by the next one an interval after it began. A pass that
+// found none makes the pump idle: it sleeps until a task is posted, the pump is woken, resumed
+// or stopped, or its idle wait runs out. The idle wait starts at the interval and doubles with
+// each idle pass up to a limit, so an idle session costs a few wake-ups a second instead of
+// one per interval, while a chain that waits on state no post announces (a file another
+// session is still writing) is still looked at within that limit.
+//
 // The pump is also its own watchdog (the timer): every 500 ms, on the timer-manager thread, it
 // looks for what is stuck: a task running for more than a second, a queue that has not been
 // run for more than a second (with the last traces components left here), a player that has
@@ -38,7 +48,8 @@ class Pump : public SV::Timer {
 public:
     typedef TaskManager::Clock Clock;
 
-    // session may be null. An empty taskManager makes the pump a queue of its own. The clock
+    // session may be null. An empty taskManager makes the pump a queue of its own; the pump
+    // becomes the queue's post handler, so one queue serves one pump. The clock
     // (tests) drives the watchdog's times and should be the queue's as well; empty: real time.
     explicit Pump(
         Session* session,
@@ -66,6 +77,9 @@ public:
     void CreateThread(MediaTime intervalMicroseconds);
     // Starts the thread; only the first call does anything.
     void Start();
+    // Cuts an idle wait short, as a post does: for a thread that leaves work for the pump's
+    // passes without posting a task. Any thread; also the task manager's post handler.
+    void Wake();
     // The loop ends after its current pass; the session is then shut down on the pump thread.
     // Returns at once.
     void RequestStop();
@@ -82,6 +96,9 @@ public:
 
     // The multiplexer calls this after it has sent output.
     void NoteMuxOutput(bool produced);
+    // A component calls this when it hands data on; on a pump thread it makes the running pass
+    // one that found work. Any thread; costs one thread-local store.
+    static void NoteDataMoved();
     // True: a pass in which the multiplexer sent output is followed at once by the next one,
     // without the interval's wait: for a chain that moves a whole title as fast as it can,
     // whose output paces itself. A pass that sent nothing still waits the interval, so a chain
@@ -104,12 +121,16 @@ public:
     Session* GetSession() const { return session_; }
     // True on this pump's own thread (in a task, a handler or the shutdown).
     bool IsPumpThread() const;
-    // True from the creation of the thread until its loop has ended.
+    // True from the creation of the thread until its loop has ended and its watchdog is
+    // disarmed: once false, no watchdog check runs or will run.
     bool IsThreadRunning() const { return threadRunning_; }
 
 private:
     int Run();
-    void Pass();
+    // True when the pass found work.
+    bool Pass();
+    // Between two passes: until the deadline, or sooner on a stop, and, when idle, on a post.
+    void WaitForNextPass(std::chrono::steady_clock::time_point deadline, bool idle);
     void StopThread();
     SV::PilTime Now() const;
 
@@ -121,15 +142,19 @@ private:
     bool notRunningReported_ = false;
     std::atomic<bool> started_;
     std::atomic<uint32_t> pauseCount_;
-    std::atomic<bool> busy_;           // a pass is running
-    std::atomic<bool> threadRunning_;  // thread created and its loop not yet ended
+    std::atomic<bool> busy_;              // a pass is running
+    std::atomic<bool> threadRunning_;     // thread created and its loop not yet ended
+    std::atomic<bool> loopEnded_{false};  // the loop has ended; the watchdog re-arms no more
     Session* session_;
     MediaTime interval_;  // microseconds; written before the thread starts
     std::atomic<uint32_t> pullAmount_;
     std::atomic<bool> backToBack_{false};
     std::atomic<bool> producedInPass_{false};  // the multiplexer sent output in this pass
-    SV::Thread* thread_;              // owned; only the owner's thread creates and deletes it
-    SV::Event wake_;                  // cuts the wait between two passes short when stopping
+    SV::Thread* thread_;  // owned; only the owner's thread creates and deletes it
+    // Guards posted_ and is the wait between two passes; a post, a resume and a stop notify.
+    std::mutex waitMutex_;
+    std::condition_variable waitCondition_;
+    bool posted_ = false;             // something was posted or resumed since the pass began
     std::deque<std::string> traces_;  // under the task manager's state mutex, oldest first
     Clock clock_;
     // Written before the thread starts, read on it.

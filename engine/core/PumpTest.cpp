@@ -5,6 +5,7 @@
 #include <boost/make_shared.hpp>
 
 #include <dirent.h>
+#include <pthread.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -396,6 +397,94 @@ TEST(PumpTest, WatchdogSaysEachStuckStateOnceWhenItBegins) {
     EXPECT_EQ(
         "Pump is not runing.  Last task Test::Last\nPump is not runing.  Last task Test::Last\n",
         queue.Text());
+}
+
+// A pump whose passes find nothing to do sleeps until a post; while its passes find work
+// (a task, data handed on) it keeps to its interval, posts or not.
+TEST(PumpTest, AnIdlePumpSleepsUntilAPostAndAWorkingOneKeepsItsInterval) {
+    {
+        // A minute between passes: a post that had to wait for it would not run within the test.
+        Pump pump(nullptr);
+        std::atomic<int> ticks{0};
+        pump.SetTickHandler([&]() { ++ticks; });
+        pump.CreateThread(MediaTime(60000000));
+        pump.Start();
+        ASSERT_TRUE(WaitUntil([&]() { return ticks >= 1; }));  // the first pass: nothing to do
+        std::atomic<int> runs{0};
+        // Runs, and asks to run once more: the pass that ran it found work, so the next pass
+        // comes a minute after it, however soon the task is queued again.
+        class TwiceTask : public Task {
+        public:
+            explicit TwiceTask(std::atomic<int>& runs) : Task(8, 0, "Test::Twice"), runs_(runs) {}
+            bool Execute() override { return ++runs_ == 1; }
+
+        private:
+            std::atomic<int>& runs_;
+        };
+        pump.GetTaskManager()->AddTask(boost::make_shared<TwiceTask>(runs));
+        ASSERT_TRUE(WaitUntil([&]() { return runs >= 1; }));
+        std::this_thread::sleep_for(milliseconds(20));
+        EXPECT_EQ(1, runs.load());
+        pump.RequestStop();
+        EXPECT_TRUE(WaitUntil([&]() { return !pump.IsThreadRunning(); }));
+    }
+    {
+        // A millisecond between passes. While each pass hands data on, passes follow at that
+        // pace; once they find nothing, the pump backs off to a few passes a second. Today's
+        // limit is 100 ms; the bound below leaves room for a different one and still catches
+        // a pump that keeps passing every millisecond (some 300 passes in the span).
+        Pump pump(nullptr);
+        std::atomic<int> ticks{0};
+        std::atomic<bool> moving{true};
+        pump.SetTickHandler([&]() {
+            ++ticks;
+            if (moving) Pump::NoteDataMoved();
+        });
+        pump.CreateThread(MediaTime(1000));
+        pump.Start();
+        ASSERT_TRUE(WaitUntil([&]() { return ticks >= 50; }));
+        moving = false;
+        std::this_thread::sleep_for(milliseconds(300));  // the back-off reaches its limit
+        const int idleStart = ticks;
+        std::this_thread::sleep_for(milliseconds(300));
+        EXPECT_LT(ticks - idleStart, 30);
+        // A post wakes it at once and its pass runs the task.
+        std::atomic<bool> ran{false};
+        pump.GetTaskManager()->AddTask(MakeTask("Test::Wake", [&]() { ran = true; }));
+        EXPECT_TRUE(WaitUntil([&]() { return ran.load(); }));
+    }
+}
+
+// Whoever sees the pump's loop ended must not hear from its watchdog again, even when a check
+// was already running as the loop ended: the pump says its thread is running until that check
+// has returned. The check is held inside the clock it reads, on the timer-manager thread.
+TEST(PumpTest, ALoopThatEndsDuringAWatchdogCheckCountsAsRunningUntilTheCheckHasReturned) {
+    std::atomic<bool> hold{false}, held{false}, release{false};
+    const Pump::Clock clock = [&]() {
+        char name[16] = {0};
+        pthread_getname_np(pthread_self(), name, sizeof name);
+        if (hold && std::string(name) == "SvlTimerManager") {
+            held = true;
+            while (!release) std::this_thread::sleep_for(milliseconds(1));
+        }
+        return SV::PilTime::Now();
+    };
+    Pump pump(nullptr, boost::shared_ptr<TaskManager>(), clock);
+    // Declared after the pump, so it goes first: a failing check never leaves the pump's
+    // destructor waiting for a held watchdog.
+    struct Release {
+        std::atomic<bool>& release;
+        ~Release() { release = true; }
+    } releaseAtEnd{release};
+    pump.CreateThread(MediaTime(1000));
+    pump.Start();
+    hold = true;
+    ASSERT_TRUE(WaitUntil([&]() { return held.load(); }));  // within 500 ms
+    pump.RequestStop();
+    // The loop ends within a pass; the check it raced goes on.
+    EXPECT_FALSE(WaitUntil([&]() { return !pump.IsThreadRunning(); }, 300));
+    release = true;
+    EXPECT_TRUE(WaitUntil([&]() { return !pump.IsThreadRunning(); }));
 }
 
 }  // namespace

@@ -446,7 +446,9 @@ TEST_F(SessionLifeCycleTest, ManySeeksRacingThePumpLeaveTheFlagDown) {
     feeder.join();
 
     EXPECT_TRUE(Eventually([&] { return !session->GetTaskManager()->IsDroppingDataTasks(); }));
-    EXPECT_GT(stage->Seeks(), 0);
+    // The seek's task lowers the flag first and seeks the chain after it: the count is waited
+    // for, not read the moment the flag is seen down.
+    EXPECT_TRUE(Eventually([&] { return stage->Seeks() > 0; }));
     const int pulls = stage->Pulls();
     EXPECT_TRUE(Eventually([&] { return stage->Pulls() > pulls + 2; }));  // pulls resume
     session->Stop(true);

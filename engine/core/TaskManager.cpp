@@ -30,18 +30,33 @@ void TaskManager::AddTask(const boost::shared_ptr<Task>& task) {
     SV::ScopedLock lock(queue_);
     QueuedTask entry = {task, nextSequence_++};
     queue_.Value().push_back(entry);
+    if (postHandler_) postHandler_();
 }
 
-void TaskManager::RunTasks() {
+void TaskManager::SetPostHandler(const boost::function<void()>& handler) {
+    boost::function<void()> previous;  // released outside the lock
+    SV::ScopedLock lock(queue_);
+    previous.swap(postHandler_);
+    postHandler_ = handler;
+}
+
+void TaskManager::RequestStop() {
+    stop_ = true;
+    SV::ScopedLock lock(queue_);
+    if (postHandler_) postHandler_();
+}
+
+bool TaskManager::RunTasks() {
     {
         SV::ScopedLock state(stateMutex_);
         lastRunStart_ = clock_();
     }
 
+    bool took = false;
     uint64_t lastSequence;
     {
         SV::ScopedLock lock(queue_);
-        if (queue_.Value().empty()) return;
+        if (queue_.Value().empty()) return false;
         lastSequence = queue_.Value().back().sequence;
     }
 
@@ -50,12 +65,13 @@ void TaskManager::RunTasks() {
         {
             SV::ScopedLock lock(queue_);
             std::deque<QueuedTask>& queue = queue_.Value();
-            if (queue.empty() || stop_) return;
+            if (queue.empty() || stop_) return took;
             // Posted after this call began (including tasks that re-queued themselves).
-            if (queue.front().sequence > lastSequence) return;
+            if (queue.front().sequence > lastSequence) return took;
             entry = queue.front();
             queue.pop_front();
         }
+        took = true;
 
         if (!(dropDataTasks_ && entry.task->PendingDataSize() != 0)) {
             {
@@ -77,7 +93,7 @@ void TaskManager::RunTasks() {
             }
         }
 
-        if (entry.sequence == lastSequence) return;
+        if (entry.sequence == lastSequence) return took;
     }
 }
 

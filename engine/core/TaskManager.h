@@ -34,14 +34,20 @@ public:
     TaskManager(const TaskManager&) = delete;
     TaskManager& operator=(const TaskManager&) = delete;
 
-    // Appends the task at the back of the queue. Any thread.
+    // Appends the task at the back of the queue, then calls the post handler. Any thread.
     void AddTask(const boost::shared_ptr<Task>& task);
+
+    // Called after every post and after a stop request, under the queue's lock, so that once
+    // the handler has been replaced the old one is neither running nor called again. It must
+    // not post or touch the queue; it tells a thread that sleeps until there is work to wake.
+    void SetPostHandler(const boost::function<void()>& handler);
 
     // Runs, on the calling (owning) thread, each task that was queued when it was entered, at
     // most once, in queue order. A task whose Execute returns true is queued again at the back.
     // An exception from Execute is dropped along with the task. While drop-data is set, a task
     // carrying data is released unrun. A stop request ends the call before the next task.
-    void RunTasks();
+    // True when it took at least one task off the queue (run or released unrun).
+    bool RunTasks();
 
     // True, with the running task's name, when one task has been running for more than 1000 ms.
     bool IsTaskHung(std::string& name);
@@ -57,8 +63,9 @@ public:
     void ClearDropDataTasks() { dropDataTasks_ = false; }
     bool IsDroppingDataTasks() const { return dropDataTasks_; }
 
-    // Once set, RunTasks takes no further task; the pump loop ends on it as well.
-    void RequestStop() { stop_ = true; }
+    // Once set, RunTasks takes no further task; the pump loop ends on it as well. Calls the
+    // post handler, so a thread sleeping until there is work sees the stop at once.
+    void RequestStop();
     bool IsStopRequested() const { return stop_; }
 
     // Sum of the pending-data sizes of the queued tasks (saturated at 32 bits).
@@ -77,7 +84,8 @@ private:
     };
 
     SV::MutexedVariable<std::deque<QueuedTask>> queue_;
-    uint64_t nextSequence_;  // under queue_'s lock
+    uint64_t nextSequence_;                // under queue_'s lock
+    boost::function<void()> postHandler_;  // under queue_'s lock
     std::atomic<bool> dropDataTasks_;
     std::atomic<bool> stop_;
     // Under stateMutex_.

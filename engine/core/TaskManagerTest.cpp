@@ -276,5 +276,45 @@ TEST(TaskManagerTest, PostersOnOtherThreadsLoseNothing) {
     EXPECT_EQ(4 * kPerThread, ran.load());
 }
 
+// A thread that sleeps until there is work learns of each post and of a stop through the post
+// handler, and of nothing once the handler is replaced; RunTasks says whether it took anything.
+TEST(TaskManagerTest, PostsAndTheStopCallThePostHandlerAndRunTasksSaysWhetherItTookAny) {
+    Recorder r;
+    TaskManager tm;
+    typedef TaskTemplate1<Recorder*, void (Recorder::*)(MemoryChunk), MemoryChunk> ChunkTask;
+    int calls = 0;
+    tm.SetPostHandler([&]() { ++calls; });
+    EXPECT_FALSE(tm.RunTasks());  // nothing queued
+    tm.AddTask(MakeNote(&r, "a"));
+    tm.AddTask(boost::shared_ptr<Task>());  // nothing posted: no call
+    EXPECT_EQ(1, calls);
+    EXPECT_TRUE(tm.RunTasks());
+    EXPECT_FALSE(tm.RunTasks());
+
+    // A data task released unrun while a seek is pending was still taken off the queue.
+    tm.SetDropDataTasks();
+    tm.AddTask(boost::make_shared<ChunkTask>(1, 0, "Recorder::Chunk", &r, &Recorder::Chunk,
+                                             MemoryChunk(100, 4, 4)));
+    EXPECT_EQ(2, calls);
+    EXPECT_TRUE(tm.RunTasks());
+    EXPECT_EQ(std::vector<std::string>{"a"}, r.log);
+
+    // A task that posts from inside its run calls the handler on the running thread.
+    tm.AddTask(boost::make_shared<CallbackTask>("poster", [&] {
+        tm.AddTask(MakeNote(&r, "b"));
+        return false;
+    }));
+    EXPECT_EQ(3, calls);
+    EXPECT_TRUE(tm.RunTasks());
+    EXPECT_EQ(4, calls);
+
+    tm.RequestStop();
+    EXPECT_EQ(5, calls);
+
+    tm.SetPostHandler(boost::function<void()>());
+    tm.AddTask(MakeNote(&r, "c"));
+    EXPECT_EQ(5, calls);
+}
+
 }  // namespace
 }  // namespace SarvelonMediaKit

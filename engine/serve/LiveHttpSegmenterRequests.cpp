@@ -45,6 +45,14 @@ boost::shared_ptr<LiveHttpFile> LiveHttpSegmenter::FindSegment(uint32_t number,
 void LiveHttpSegmenter::GetFile(const std::string& name, LiveHttpServer* requester,
                                 boost::shared_ptr<Component> requesterHandle) {
     if (requester == nullptr || !requesterHandle) return;  // nobody to answer
+    // The request is answered or worked on by the main pump's passes: an idle pump is woken
+    // for it once it is queued (after the lock is given up).
+    struct WakePump {
+        boost::shared_ptr<Pump> pump;
+        ~WakePump() {
+            if (pump) pump->Wake();
+        }
+    } wake = {GetSessionPump()};
     Locked lock(*this);
     // A server that asks again has given up its earlier request; answering that one now would
     // hand the old file to the new request.
