@@ -24,7 +24,9 @@ enum SVMediaTransformEvent {
     SVMediaTransformEvent_AudioTrackChange = 3,
     SVMediaTransformEvent_ChapterData = 6,
     SVMediaTransformEvent_SessionStopped = 8,
-    SVMediaTransformEvent_Error = 9
+    SVMediaTransformEvent_Error = 9,
+    // Damaged media the playback goes on past (the payload as for an error).
+    SVMediaTransformEvent_Warning = 10
 };
 
 // Called on the thread that publishes the event (normally a session's "Pump" thread) with no

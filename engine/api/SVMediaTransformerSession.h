@@ -86,6 +86,7 @@ public:
 
     // Monitor events (SVMediaTransformerSessionEvents.cpp).
     void SetError(SVStatus status, std::string text) override;
+    void SetWarning(SVStatus status, std::string text) override;
     void TrackChanged(const boost::shared_ptr<MediaTrack>& track) override;
     void SessionStopped() override;
     void ChapterReceived(unsigned sequenceNumber, MediaTime startTime,

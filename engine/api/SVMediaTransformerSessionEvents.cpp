@@ -48,6 +48,14 @@ void SVMediaTransformerSession::SetError(SVStatus status, std::string text) {
     PostEvent(SVMediaTransformEvent_Error, SV::SVTypedValue(error));
 }
 
+void SVMediaTransformerSession::SetWarning(SVStatus status, std::string text) {
+    if (GetMediaTransformerCallback() == nullptr) return;
+    SV::SVDictionary warning;
+    warning.SetValue(ErrorKey_SVStatus, SV::SVTypedValue(static_cast<uint32_t>(status)));
+    if (!text.empty()) warning.SetValue(ErrorKey_AdditionalInfo, SV::SVTypedValue(text));
+    PostEvent(SVMediaTransformEvent_Warning, SV::SVTypedValue(warning));
+}
+
 void SVMediaTransformerSession::TrackChanged(const boost::shared_ptr<MediaTrack>& track) {
     if (!track) return;
     SV::ScopedLock lock(mutex_);

@@ -24,6 +24,7 @@ enum EngineEvent {
     kChapterData = 6,
     kSessionStopped = 8,
     kError = 9,
+    kWarning = 10,
 };
 
 const char* const kEventNames[24] = {
@@ -146,7 +147,9 @@ void HandleChapters(const SV::SVTypedValue* data) {
     for (const SV::SVTypedValue& entry : *chapters) HandleChapter(entry);
 }
 
-void HandleError(const SV::SVTypedValue* data) {
+// An error stops the playback; a warning tells of damage the playback goes on past. Both
+// carry the status and the text.
+void HandleError(const SV::SVTypedValue* data, int event) {
     const SV::SVDictionary* error = nullptr;
     if (data == nullptr || !data->GetDictionary(error)) {
         DebugPrint("WARNING: SVMediaTransformEvent_Error event data not dictionary\n");
@@ -162,7 +165,7 @@ void HandleError(const SV::SVTypedValue* data) {
     if (error->GetString("ErrorKey_AdditionalInfo", text)) {
         attributes.Set("SVDescriptionKey", ns::Value(*text));
     }
-    SV_PostEvent(SViOsApiEvent_StoppingOnError, attributes);
+    SV_PostEvent(event, attributes);
 }
 
 }  // namespace
@@ -191,7 +194,8 @@ void SV_TransformerEventHandler(SarvelonMediaKit::SVMediaTransformerSession* /*s
         case kAudioTrackChange: HandleAudioTrack(data); break;
         case kChapterData: HandleChapters(data); break;
         case kSessionStopped: SV_PostEvent(SViOsApiEvent_Stopped, SV_AssetDescriptor()); break;
-        case kError: HandleError(data); break;
+        case kError: HandleError(data, SViOsApiEvent_StoppingOnError); break;
+        case kWarning: HandleError(data, SViOsApiEvent_Warning); break;
         default: break;
     }
 }

@@ -262,6 +262,25 @@ TEST_F(SViOsApiEventsTest, ErrorCarriesStatusVersionAndAssetButNoEmptyDescriptio
     EXPECT_EQ(*delivered[0].attributes.Find("SVDescriptionKey")->AsString(), "port 20001: in use");
 }
 
+// Damage the playback goes on past: the same attributes as an error, as a warning.
+TEST_F(SViOsApiEventsTest, AWarningCarriesStatusAndTextAndDoesNotStop) {
+    SViOsApiState::Instance().SetCurrentAsset("/media/Movie.Name.mpg");
+    SV::SVDictionary warning;
+    warning.SetValue("ErrorKey_SVStatus", SV::SVTypedValue(uint32_t{1003}));
+    warning.SetValue("ErrorKey_AdditionalInfo",
+                     SV::SVTypedValue("Damaged data: 65556 bytes skipped at byte 460484"));
+    const SV::SVTypedValue payload(warning);
+    const auto delivered = Translate(10, &payload);
+    ASSERT_EQ(EventNumbers(delivered), std::vector<int>{SViOsApiEvent_Warning});
+    const ns::Dictionary& a = delivered[0].attributes;
+    EXPECT_EQ(a.Keys(), (Keys{"SVAssetPathKey", "SVAssetTypeKey", "SVVersionKey", "SVErrorKey",
+                              "SVDescriptionKey"}));
+    EXPECT_EQ(*a.Find("SVErrorKey")->AsUInt(), 1003u);
+    EXPECT_EQ(*a.Find("SVDescriptionKey")->AsString(),
+              "Damaged data: 65556 bytes skipped at byte 460484");
+    SViOsApiState::Instance().ClearCurrentAsset();
+}
+
 TEST_F(SViOsApiEventsTest, StoppedAndPlayingCarryTheAssetDescriptor) {
     const SV::SVTypedValue null;
     auto delivered = Translate(8, &null);
@@ -286,12 +305,12 @@ TEST_F(SViOsApiEventsTest, StoppedAndPlayingCarryTheAssetDescriptor) {
 TEST_F(SViOsApiEventsTest, PayloadsOfTheWrongKindAndOtherNumbersPostNothing) {
     const SV::SVTypedValue number(uint32_t{5});
     const SV::SVTypedValue dictionary{SV::SVDictionary()};
-    for (int event : {0, 2, 3, 6, 9}) {
+    for (int event : {0, 2, 3, 6, 9, 10}) {
         SV_TransformerEventHandler(nullptr, event, &number);
         SV_TransformerEventHandler(nullptr, event, nullptr);
     }
     SV_TransformerEventHandler(nullptr, 6, &dictionary);  // chapters must be an array
-    for (int event : {-1, 1, 4, 5, 7, 10, 99})
+    for (int event : {-1, 1, 4, 5, 7, 11, 99})
         SV_TransformerEventHandler(nullptr, event, &dictionary);
     DrainQueued();
     EXPECT_TRUE(Taken().empty()) << "first: " << (Taken().empty() ? 0 : Taken()[0].event);

@@ -8,6 +8,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -207,6 +208,9 @@ private:
     std::atomic<SVStatus> status_;
     mutable std::mutex errorTextLock_;
     std::string errorText_;
+    // The warnings told so far (under errorTextLock_), and how many are told at most.
+    static const size_t kMaxWarningsTold = 256;
+    std::set<std::string> warningsTold_;
     std::unique_ptr<TransformerWorkerThread> worker_;
     std::atomic<bool> abortRequested_;
     TitleInfoCache titleInfo_;

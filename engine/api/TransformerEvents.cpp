@@ -34,6 +34,13 @@ void Transformer::SetError(SVStatus status, std::string text) {
 
 void Transformer::SetWarning(SVStatus status, std::string text) {
     if (status != SVStatusParserError) return;
+    {
+        // A damaged stretch is read again each time the playback seeks across it: it is
+        // told once. The texts name the place, so a few hundred cover any title.
+        std::lock_guard<std::mutex> lock(errorTextLock_);
+        if (warningsTold_.count(text) != 0 || warningsTold_.size() >= kMaxWarningsTold) return;
+        warningsTold_.insert(text);
+    }
     SV::WriteLine(url_ + ": " + text + " (" + std::to_string(status) + ")");
     PublishWarning(status, text);
 }

@@ -24,14 +24,23 @@ public:
         std::lock_guard<std::mutex> lock(mutex_);
         errors.push_back(std::make_pair(status, text));
     }
+    void SetWarning(SVStatus status, std::string text) override {
+        std::lock_guard<std::mutex> lock(mutex_);
+        warnings.push_back(std::make_pair(status, text));
+    }
     std::vector<std::pair<SVStatus, std::string>> Errors() {
         std::lock_guard<std::mutex> lock(mutex_);
         return errors;
+    }
+    std::vector<std::pair<SVStatus, std::string>> Warnings() {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return warnings;
     }
 
 private:
     std::mutex mutex_;
     std::vector<std::pair<SVStatus, std::string>> errors;
+    std::vector<std::pair<SVStatus, std::string>> warnings;
 };
 
 TEST(TransformerStreamEvents, OnlyStreamTypeTwoGoesIntoTheTimeMap) {
@@ -59,6 +68,33 @@ TEST(TransformerErrors, ErrorIsRecordedStopsTheSessionAndIsPassedOn) {
     EXPECT_NE(SVStatusSuccess, transformer.PreLoad());
     transformer.ClearStatus();
     EXPECT_EQ(SVStatusSuccess, transformer.GetLastStatus());
+}
+
+// A player that seeks back across damaged media has the demultiplexer report the same stretch
+// again: the playback tells it once, each stretch by its own text.
+TEST(TransformerErrors, EachDamagedStretchIsToldOnceHoweverOftenItIsRead) {
+    LineCapture capture;
+    Transformer transformer("/x/movie.ps", MediaFormatHls, OutputKindHls, "");
+    ErrorLog log;
+    static_cast<ErrorInfoSource&>(transformer).AddMonitor(&log);
+    const std::string first = "Damaged data: 65556 bytes skipped at byte 460484";
+    const std::string second = "Damaged data: 188 bytes skipped at byte 9000";
+    transformer.SetWarning(SVStatusParserError, first);
+    transformer.SetWarning(SVStatusParserError, first);
+    transformer.SetWarning(SVStatusParserError, second);
+    transformer.SetWarning(SVStatusParserError, first);
+    const std::vector<std::pair<SVStatus, std::string>> told = {{SVStatusParserError, first},
+                                                                {SVStatusParserError, second}};
+    EXPECT_EQ(told, log.Warnings());
+    // The session's own lines aside.
+    std::vector<std::string> lines;
+    for (const std::string& line : capture.Lines()) {
+        if (line.find("Damaged") != std::string::npos) lines.push_back(line);
+    }
+    EXPECT_EQ(std::vector<std::string>(
+                  {"/x/movie.ps: " + first + " (1003)", "/x/movie.ps: " + second + " (1003)"}),
+              lines);
+    EXPECT_TRUE(log.Errors().empty());
 }
 
 TEST(TransformerErrors, SessionErrorsReachTheTransformer) {

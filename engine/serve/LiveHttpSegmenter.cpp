@@ -17,6 +17,9 @@ const uint32_t LiveHttpSegmenter::kPullAmount;
 const int64_t LiveHttpSegmenter::kSeekDelayMilliseconds;
 const size_t LiveHttpSegmenter::kMaxWaitingRequests;
 const int64_t LiveHttpSegmenter::kSeekRetryMilliseconds;
+const uint64_t LiveHttpSegmenter::kKeptBytes;
+const int64_t LiveHttpSegmenter::kMaxWaitMilliseconds;
+const uint64_t LiveHttpSegmenter::kGroupStartTolerance;
 
 namespace {
 
@@ -48,7 +51,12 @@ LiveHttpSegmenter::LiveHttpSegmenter(Session* session, const Clock& clock)
       deliverAgain_(false),
       lockDepth_(0),
       clock_(clock),
-      bytesAdded_(0) {}
+      bytesAdded_(0),
+      keptBytes_(0),
+      endOfStream_(false),
+      normalRate_(true),
+      groupValueKnown_(false),
+      groupValue_(0) {}
 
 LiveHttpSegmenter::~LiveHttpSegmenter() {
     // Track events reach members: no delivery may run while they go.
@@ -57,6 +65,7 @@ LiveHttpSegmenter::~LiveHttpSegmenter() {
     // state after this: they must not call into what is left of the segmenter. Waits for
     // any such call already running.
     std::vector<boost::shared_ptr<LiveHttpFile>> files(files_.begin(), files_.end());
+    files.insert(files.end(), kept_.begin(), kept_.end());
     if (mainPlaylist_) files.push_back(mainPlaylist_);
     for (AdaptiveTrackMap::iterator it = tracks_.begin(); it != tracks_.end(); ++it) {
         if (it->second.playlist) files.push_back(it->second.playlist);
@@ -79,6 +88,8 @@ LiveHttpSegmenter::Locked::~Locked() {
     for (size_t i = 0; i < answers.size(); ++i) {
         if (answers[i].file) {
             answers[i].requester->FileReady(answers[i].file);
+        } else if (answers[i].unavailable) {
+            answers[i].requester->FileUnavailable();
         } else {
             answers[i].requester->FileNotFound();
         }
@@ -176,22 +187,116 @@ boost::shared_ptr<MediaTrack> LiveHttpSegmenter::GetCurrentTrack() {
 
 bool LiveHttpSegmenter::DoProcessMemoryMarker(const boost::shared_ptr<MemoryMarker>& marker) {
     const uint32_t type = marker->GetType();
-    if (type != MemoryMarkerTypeGopStart && type != MemoryMarkerTypeEndOfStream) return true;
-    StartSegment();
+    if (type == MemoryMarkerTypeGopStart) {
+        const MemoryMarkerGopStart* gop = dynamic_cast<const MemoryMarkerGopStart*>(marker.get());
+        StartSegment(gop != nullptr, gop != nullptr ? gop->GetValue() : 0);
+        return false;
+    }
+    if (type != MemoryMarkerTypeEndOfStream) return true;
+    Locked lock(*this);
+    StartSegment(false, 0);
+    // The segment just opened gets no bytes, and none after it will be cut from here: requests
+    // for them are answered (until a seek moves the playback).
+    endOfStream_ = true;
+    DeliverPendingFile();
     return false;
 }
 
-void LiveHttpSegmenter::StartSegment() {
+void LiveHttpSegmenter::StartSegment(bool valueKnown, uint64_t value) {
     Locked lock(*this);
     if (!files_.empty() && files_.back()->GetState() < LiveHttpFile::StateComplete) {
         // Held by value: telling the listeners may drop it from the list.
         boost::shared_ptr<LiveHttpFile> newest = files_.back();
         newest->SetState(LiveHttpFile::StateComplete);
     }
-    files_.push_back(boost::make_shared<LiveHttpFile>(static_cast<LiveHttpFileSource*>(this),
-                                                      nextSegmentNumber_));
-    ++nextSegmentNumber_;
+    uint32_t number = nextSegmentNumber_;
+    if (valueKnown && groupValueKnown_ && onDemand_ && normalRate_ && value > groupValue_) {
+        number = NumberForGroup(value);
+        // A group whose key frame was lost went into the segment before: the numbers passed
+        // over will never be cut.
+        if (number > nextSegmentNumber_) MarkUnavailable(nextSegmentNumber_, number);
+    }
+    groupValueKnown_ = valueKnown;
+    groupValue_ = value;
+    unavailable_.erase(number);
+    files_.push_back(
+        boost::make_shared<LiveHttpFile>(static_cast<LiveHttpFileSource*>(this), number));
+    nextSegmentNumber_ = number + 1;
     ReleaseSegments();
+}
+
+uint32_t LiveHttpSegmenter::NumberForGroup(uint64_t value) {
+    uint64_t previous = 0;
+    uint64_t here = 0;
+    if (nextSegmentNumber_ == 0 || !SegmentStart(nextSegmentNumber_ - 1, previous) ||
+        !SegmentStart(nextSegmentNumber_, here)) {
+        return nextSegmentNumber_;
+    }
+    // Where the group starts in media time: the clock runs with the media.
+    const uint64_t estimate = previous + (value - groupValue_);
+    const uint32_t count = CurrentListedCount();
+    uint32_t number = nextSegmentNumber_;
+    // The listed segment whose start lies nearest.
+    const auto distance = [estimate](uint64_t start) {
+        return start > estimate ? start - estimate : estimate - start;
+    };
+    uint64_t next = 0;
+    while (number + 1 < count && SegmentStart(number + 1, next) &&
+           distance(next) < distance(here)) {
+        ++number;
+        here = next;
+    }
+    // A clock that does not land on a listed start is not stepping with the list: in turn.
+    return distance(here) <= kGroupStartTolerance ? number : nextSegmentNumber_;
+}
+
+bool LiveHttpSegmenter::SegmentStart(uint32_t number, uint64_t& microseconds) const {
+    if (!currentTrack_) return false;
+    const MediaTrackIndex& index = currentTrack_->GetIndex();
+    const uint32_t timescale = index.GetTimescale();
+    if (timescale == 0) return false;
+    if (!adaptive_ && HlsSegmentTiming::ListsUniformSegments(*currentTrack_)) {
+        const uint64_t gop =
+            UnitsToMicroseconds(HlsSegmentTiming::LongestGop(*currentTrack_), timescale);
+        microseconds = static_cast<uint64_t>(double(number) * (double(gop) + kTickMicroseconds));
+        return true;
+    }
+    if (number >= index.GetCount()) return false;
+    microseconds = UnitsToMicroseconds(index.GetEntries()[number].time, timescale);
+    return true;
+}
+
+uint32_t LiveHttpSegmenter::CurrentListedCount() const {
+    if (!currentTrack_) return 0;
+    if (!adaptive_ && HlsSegmentTiming::ListsUniformSegments(*currentTrack_)) {
+        return static_cast<uint32_t>(HlsSegmentTiming::UniformDurations(*currentTrack_).size());
+    }
+    return currentTrack_->GetIndex().GetCount();
+}
+
+void LiveHttpSegmenter::MarkUnavailable(uint32_t from, uint32_t to) {
+    for (uint32_t number = from; number < to; ++number) {
+        // Not what is already cut whole.
+        if (!FindSegment(number, LiveHttpFile::StateComplete)) unavailable_.insert(number);
+    }
+}
+
+void LiveHttpSegmenter::Keep(const boost::shared_ptr<LiveHttpFile>& file) {
+    // Adaptive segment names carry a track; kept ones would have to as well.
+    if (!onDemand_ || adaptive_ || !file || file->Size() > kKeptBytes) return;
+    for (size_t i = 0; i < kept_.size(); ++i) {
+        if (kept_[i]->GetSegmentNumber() == file->GetSegmentNumber()) {
+            keptBytes_ -= kept_[i]->Size();
+            kept_.erase(kept_.begin() + static_cast<long>(i));
+            break;
+        }
+    }
+    kept_.push_back(file);
+    keptBytes_ += file->Size();
+    while (keptBytes_ > kKeptBytes) {
+        keptBytes_ -= kept_.front()->Size();
+        kept_.pop_front();
+    }
 }
 
 void LiveHttpSegmenter::DoAdd(const MemoryChunk& chunk) {
@@ -217,7 +322,10 @@ void LiveHttpSegmenter::ReleaseSegments() {
     }
     if (served > keepServed_) {
         const long drop = static_cast<long>(served - keepServed_);
-        for (long i = 0; i < drop; ++i) LetGo(files_[static_cast<size_t>(i)]);
+        for (long i = 0; i < drop; ++i) {
+            LetGo(files_[static_cast<size_t>(i)]);
+            Keep(files_[static_cast<size_t>(i)]);
+        }
         files_.erase(files_.begin(), files_.begin() + drop);
     }
     if (files_.empty() || files_.back()->GetState() != LiveHttpFile::StateHeld) return;
@@ -260,6 +368,7 @@ void LiveHttpSegmenter::DoPullData(ByteAmount& /*amount*/) {
                 seekIssueTime_ = now;
             }
         }
+        TakeNextTurn();
         if (files_.empty()) {
             pull = true;
         } else {
@@ -322,18 +431,33 @@ void LiveHttpSegmenter::DoSeek(MediaTime time) {
         // Numbered from the seek that was asked for, whatever requests came meanwhile.
         nextSegmentNumber_ = issuedTarget_;
         seekInFlight_ = false;
+        endOfStream_ = false;
+        groupValueKnown_ = false;
         // A segment cut short is finished as it stands, so a server that sends it while it
         // grows ends its answer instead of waiting for bytes that will never come. It is no
-        // longer in the list, so no waiting request takes it.
+        // longer in the list, so no waiting request takes it; whole ones are kept.
         for (size_t i = 0; i < dropped.size(); ++i) {
             LetGo(dropped[i]);
             if (dropped[i]->GetState() < LiveHttpFile::StateComplete) {
                 dropped[i]->SetState(LiveHttpFile::StateComplete);
+            } else {
+                Keep(dropped[i]);
             }
         }
         DeliverPendingFile();
     }
     Component::DoSeek(time);
+}
+
+bool LiveHttpSegmenter::DoTrickPlay(TrickPlayRate rate, MediaTime time) {
+    {
+        Locked lock(*this);
+        // Another rendition's clock: segments are numbered in turn until the next seek or the
+        // return to the normal rate, which start counting from the group they open.
+        normalRate_ = rate.Get() == 0;
+        groupValueKnown_ = false;
+    }
+    return Component::DoTrickPlay(rate, time);
 }
 
 // ---- Playlists ----

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <deque>
 #include <map>
+#include <set>
 #include <string>
 #include <utility>
 #include <vector>
@@ -46,6 +47,20 @@ class MediaTrack;
 // segment the playlist names at that number: k x D for a list of uniform segments of D (every
 // group of pictures lasting D), else the key frame of index entry k.
 //
+// One playback position serves every player: for a complete title, a listed segment is never
+// refused because another request moved the playback. Requests the position no longer reaches
+// wait their turn, oldest first: once no waiting request lies ahead of the position, it moves
+// at once to the oldest waiting one. Segments cut whole stay in memory after they are served
+// or dropped by a seek (kKeptBytes at most, oldest let go first), so a segment asked for again
+// is answered at once.
+//
+// Damaged media: a group of pictures whose key frame was lost reaches the segmenter as part
+// of the one before it. The number of each new segment follows from the time its group starts
+// (the marker's clock, against the segment times the playlist lists), so the segments after
+// a lost key frame keep their names; the numbers passed over, and those after the end of the
+// media, are answered "unavailable" instead of waiting for ever (the demultiplexer reports the
+// damage). No segment request waits longer than kMaxWaitMilliseconds.
+//
 // Threads: the chain's data, markers and seeks arrive on the playback's task thread, the
 // requests and the files' state changes on the serving sessions' threads; one recursive lock
 // guards everything. Upstream pulls and seeks run outside it.
@@ -75,6 +90,13 @@ public:
     // A seek asked of the session that has not reached the segmenter after this long (ms) was
     // dropped (the session refuses seeks while it preloads): it is asked again.
     static const int64_t kSeekRetryMilliseconds = 2000;
+    // Bytes of whole segments kept in memory after they left the read-ahead.
+    static const uint64_t kKeptBytes = 16u * 1024u * 1024u;
+    // The longest a segment request waits before it is answered "unavailable".
+    static const int64_t kMaxWaitMilliseconds = 10000;
+    // How far (us) a group's start by the clock may lie from a listed segment's start for the
+    // group to be taken as that segment (a frame's rounding, far less than a frame).
+    static const uint64_t kGroupStartTolerance = 20000;
 
     explicit LiveHttpSegmenter(Session* session, const Clock& clock = Clock());
     ~LiveHttpSegmenter() override;
@@ -115,6 +137,7 @@ public:
     std::string GetTypeName() const override;
     using Component::DoSeek;
     void DoSeek(MediaTime time) override;
+    bool DoTrickPlay(TrickPlayRate rate, MediaTime time) override;
 
     // ---- LiveHttpFileSource ----
     void GetFile(const std::string& name, LiveHttpServer* requester,
@@ -128,15 +151,16 @@ public:
     virtual void TracksChanged(const TrackMap& tracks, bool complete);
 
 private:
-    enum Outcome { OutcomeAnswer, OutcomeNotFound, OutcomeWait };
+    enum Outcome { OutcomeAnswer, OutcomeNotFound, OutcomeUnavailable, OutcomeWait };
 
     // An answer decided under the lock and given after it is released: the server's handle
     // is held until then, so the server cannot go away in between, and if this is its last
-    // reference it goes outside the segmenter's lock. No file: "not found".
+    // reference it goes outside the segmenter's lock. No file: "not found", or "unavailable".
     struct Answer {
         LiveHttpServer* requester = nullptr;
         boost::shared_ptr<Component> handle;
         boost::shared_ptr<LiveHttpFile> file;
+        bool unavailable = false;
     };
 
     // Takes the lock; the outermost one, on release, gives the answers collected meanwhile.
@@ -159,12 +183,15 @@ private:
         uint32_t number = 0;
         // The segment rules (window, seek) have been applied; they wait for a current track.
         bool placed = false;
+        // When it arrived (bounds its wait).
+        SV::PilTime since = SV::PilTime(0);
         LiveHttpServer* requester = nullptr;
         boost::weak_ptr<Component> handle;
     };
 
-    // Opens the next segment, finishing the newest one.
-    void StartSegment();
+    // Opens the next segment, finishing the newest one; value is the clock of the group of
+    // pictures it starts with, when known.
+    void StartSegment(bool valueKnown, uint64_t value);
     // Drops served segments from the front and opens the newest for writing when few enough
     // finished ones wait.
     void ReleaseSegments();
@@ -183,7 +210,24 @@ private:
     uint32_t ListedSegmentCount(const Request& request) const;
     void Park(const Request& request);
     void AddAnswer(const Request& request, const boost::shared_ptr<Component>& handle,
-                   const boost::shared_ptr<LiveHttpFile>& file);
+                   const boost::shared_ptr<LiveHttpFile>& file, bool unavailable = false);
+    // Keeps a whole segment that leaves the list for later requests (within kKeptBytes).
+    void Keep(const boost::shared_ptr<LiveHttpFile>& file);
+    // The number of the segment a group of pictures starting at the marker's clock value opens:
+    // the listed segment whose start lies within kGroupStartTolerance of where the clock says
+    // the group starts, else the next one.
+    uint32_t NumberForGroup(uint64_t value);
+    // The media time (microseconds) the playlist gives segment number; false when unknown.
+    bool SegmentStart(uint32_t number, uint64_t& microseconds) const;
+    // The segments the playlist of the current track lists; 0 when it lists none (yet).
+    uint32_t CurrentListedCount() const;
+    // Marks numbers [from, to) as never to be cut from this media.
+    void MarkUnavailable(uint32_t from, uint32_t to);
+    // Whether the playback's position will reach segment number without a seek.
+    bool InReach(uint32_t number) const;
+    // Moves the playback to the oldest waiting request once none lies ahead of it; answers
+    // requests that waited too long.
+    void TakeNextTurn();
     // A waiting request needs a segment past the held newest one while the finished ones
     // fill the read-ahead: the oldest finished, unserved ones were skipped by the player and
     // are given up so that the segment asked for can be made.
@@ -236,6 +280,19 @@ private:
     std::vector<boost::weak_ptr<LiveHttpFile>> released_;
     Clock clock_;
     uint64_t bytesAdded_;  // every byte the chain has handed down, kept or dropped
+    // Whole segments that left files_, oldest first, and their bytes.
+    std::deque<boost::shared_ptr<LiveHttpFile>> kept_;
+    uint64_t keptBytes_;
+    // The chain has ended (until the next seek): nothing past the newest segment will come.
+    bool endOfStream_;
+    // The playback runs at the normal rate: only then do the groups' clocks step with the
+    // listed segments.
+    bool normalRate_;
+    // The clock value of the marker that opened the newest segment, when known.
+    bool groupValueKnown_;
+    uint64_t groupValue_;
+    // Segment numbers this media cannot give (a lost key frame, the media ended early).
+    std::set<uint32_t> unavailable_;
 };
 
 }  // namespace SarvelonMediaKit

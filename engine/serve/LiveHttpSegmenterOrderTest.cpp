@@ -117,7 +117,8 @@ TEST(LiveHttpSegmenterOrderTest, AFarRequestInBetweenChangesNoSegmentAfterIt) {
         for (uint32_t k = 0; k < 10; ++k) jumped.push_back(Fetch(chain, k));
         far = Fetch(chain, 50);
         for (uint32_t k = 10; k < 20; ++k) jumped.push_back(Fetch(chain, k));
-        // Away to 50 and back to 10.
+        // Away to 50 and back to 11: 10 was cut whole before the playback moved (the one
+        // finished segment ahead) and is served as it was cut.
         ASSERT_EQ(2u, chain.Client().SeekCount());
     }
 
@@ -139,16 +140,17 @@ TEST(LiveHttpSegmenterOrderTest, AFarRequestInBetweenChangesNoSegmentAfterIt) {
             << "segments " << audio[i - 1].second << " and " << audio[i].second;
     }
 
-    // Segment 10 does not continue 9 as the player got it (50 came in between): its first
-    // packets say so, and 9 and 10 read as one stream show no lost packet. Segment 50 says the
-    // same; 11 continues 10 and says nothing.
+    // Segment 11 does not continue 10 as the player got it (50 came in between): its first
+    // packets say so, and 10 and 11 read as one stream show no lost packet. Segment 50 says the
+    // same; 10 continues 9 and 12 continues 11, and they say nothing.
     const std::set<uint16_t> all = {0x0000, 0x0020, 0x0021, kAudioPid};
-    EXPECT_EQ(all, Read(jumped[10]).flagged);
+    EXPECT_EQ(all, Read(jumped[11]).flagged);
     EXPECT_EQ(all, Read(far).flagged);
-    EXPECT_TRUE(Read(jumped[11]).flagged.empty());
-    EXPECT_TRUE(Read(straight[10]).flagged.empty());
-    EXPECT_EQ(0u, Read(jumped[9] + jumped[10]).continuityErrors);
-    EXPECT_EQ(0u, Read(jumped[9] + far + jumped[10]).continuityErrors);
+    EXPECT_TRUE(Read(jumped[10]).flagged.empty());
+    EXPECT_TRUE(Read(jumped[12]).flagged.empty());
+    EXPECT_TRUE(Read(straight[11]).flagged.empty());
+    EXPECT_EQ(0u, Read(jumped[9] + jumped[10] + jumped[11]).continuityErrors);
+    EXPECT_EQ(0u, Read(jumped[10] + far + jumped[11]).continuityErrors);
 }
 
 }  // namespace

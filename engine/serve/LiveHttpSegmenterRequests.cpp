@@ -1,6 +1,7 @@
 // The segmenter's answers to the loopback servers: which file a name stands for, and the
 // requests that wait for one.
 
+#include "SVLibrary/Output/DebugPrint.h"
 #include "engine/container/MediaTrack.h"
 #include "engine/core/Session.h"
 #include "engine/serve/HlsSegmentTiming.h"
@@ -39,7 +40,59 @@ boost::shared_ptr<LiveHttpFile> LiveHttpSegmenter::FindSegment(uint32_t number,
             return files_[i];
         }
     }
+    // Kept segments are whole.
+    for (size_t i = 0; i < kept_.size(); ++i) {
+        if (kept_[i]->GetSegmentNumber() == number) return kept_[i];
+    }
     return boost::shared_ptr<LiveHttpFile>();
+}
+
+bool LiveHttpSegmenter::InReach(uint32_t number) const {
+    for (size_t i = 0; i < files_.size(); ++i) {
+        if (files_[i]->GetSegmentNumber() == number) return true;
+    }
+    return number == nextSegmentNumber_ && !endOfStream_;
+}
+
+void LiveHttpSegmenter::TakeNextTurn() {
+    const SV::PilTime now = Now();
+    for (std::deque<Request>::iterator it = waiting_.begin(); it != waiting_.end();) {
+        const bool segment =
+            it->kind == Request::KindSegment || it->kind == Request::KindTrackSegment;
+        if (!segment) {
+            ++it;
+            continue;
+        }
+        int64_t waited = now - it->since;
+        if (waited < 0) {
+            // A clock set back restarts the wait rather than cutting it short.
+            it->since = now;
+            waited = 0;
+        }
+        if (waited <= kMaxWaitMilliseconds) {
+            ++it;
+            continue;
+        }
+        DebugPrint("LiveHttpSegmenter: segment %u not cut in time\n", it->number);
+        if (boost::shared_ptr<Component> alive = it->handle.lock()) {
+            AddAnswer(*it, alive, boost::shared_ptr<LiveHttpFile>(), true);
+        }
+        it = waiting_.erase(it);
+    }
+    if (!onDemand_ || !currentTrack_ || seekPending_ || seekInFlight_) return;
+    const Request* oldest = nullptr;
+    for (size_t i = 0; i < waiting_.size(); ++i) {
+        const Request& request = waiting_[i];
+        if (request.kind != Request::KindSegment && request.kind != Request::KindTrackSegment) {
+            continue;
+        }
+        if (!request.placed || request.handle.expired()) continue;
+        if (adaptive_ && request.track != currentTrack_->GetId().Get()) continue;
+        // Someone waits for what the position makes next: it stays.
+        if (InReach(request.number)) return;
+        if (oldest == nullptr) oldest = &request;
+    }
+    if (oldest != nullptr) SeekToSegment(oldest->number);
 }
 
 void LiveHttpSegmenter::GetFile(const std::string& name, LiveHttpServer* requester,
@@ -68,6 +121,7 @@ void LiveHttpSegmenter::GetFile(const std::string& name, LiveHttpServer* request
     Request request;
     request.requester = requester;
     request.handle = handle;
+    request.since = Now();
     if (IsMainPlaylistName(name)) {
         request.kind = Request::KindMainPlaylist;
     } else {
@@ -90,6 +144,9 @@ void LiveHttpSegmenter::GetFile(const std::string& name, LiveHttpServer* request
         case OutcomeNotFound:
             AddAnswer(request, requesterHandle, boost::shared_ptr<LiveHttpFile>());
             break;
+        case OutcomeUnavailable:
+            AddAnswer(request, requesterHandle, boost::shared_ptr<LiveHttpFile>(), true);
+            break;
         case OutcomeWait:
             Park(request);
             // A segment past the held newest one may need skipped ones given up.
@@ -102,11 +159,12 @@ void LiveHttpSegmenter::GetFile(const std::string& name, LiveHttpServer* request
 
 void LiveHttpSegmenter::AddAnswer(const Request& request,
                                   const boost::shared_ptr<Component>& handle,
-                                  const boost::shared_ptr<LiveHttpFile>& file) {
+                                  const boost::shared_ptr<LiveHttpFile>& file, bool unavailable) {
     Answer answer;
     answer.requester = request.requester;
     answer.handle = handle;
     answer.file = file;
+    answer.unavailable = unavailable;
     answers_.push_back(answer);
 }
 
@@ -211,15 +269,23 @@ LiveHttpSegmenter::Outcome LiveHttpSegmenter::EvaluateSegment(
         return tracksKnown_ ? OutcomeNotFound : OutcomeWait;
     }
 
+    // The media cannot give it (a lost key frame, or the media ended before it).
+    const bool moving = seekPending_ || seekInFlight_;
+    const bool cannot = unavailable_.count(request.number) != 0 ||
+                        (endOfStream_ && !moving && request.number + 1 >= nextSegmentNumber_);
     if (request.placed) {
         // Waited before: look again, and give up on what will not come.
         if (adaptive_ && request.track != currentTrack_->GetId().Get()) return OutcomeNotFound;
         file = FindSegment(request.number, ready);
         if (file) return OutcomeAnswer;
+        if (cannot) return OutcomeUnavailable;
         if ((seekPending_ && seekTarget_ == request.number) ||
             (seekInFlight_ && issuedTarget_ == request.number)) {
             return OutcomeWait;
         }
+        // A complete title lists every segment for good: one the playback has moved away
+        // from waits for its turn. A sliding window no longer lists what fell out of it.
+        if (onDemand_) return OutcomeWait;
         const uint32_t first =
             files_.empty() ? nextSegmentNumber_ : files_.front()->GetSegmentNumber();
         return request.number < first ? OutcomeNotFound : OutcomeWait;
@@ -250,13 +316,24 @@ LiveHttpSegmenter::Outcome LiveHttpSegmenter::EvaluateSegment(
     }
     file = FindSegment(request.number, ready);
     if (file) return OutcomeAnswer;
+    if (cannot) return OutcomeUnavailable;
     if (request.number != nextSegmentNumber_) {
         // Inside the window (from the first segment in memory to the one after the newest)
         // the segment comes by itself; outside it, the playback has to move.
         const bool outside =
             files_.empty() || request.number < files_.front()->GetSegmentNumber() ||
             uint64_t(request.number) > uint64_t(files_.back()->GetSegmentNumber()) + 1;
-        if (outside) {
+        // Others already wait for their turn away from the position: this one queues
+        // behind them instead of moving the position from under them.
+        bool queue = false;
+        for (size_t i = 0; i < waiting_.size() && onDemand_ && outside && !seekPending_ && !queue;
+             ++i) {
+            const Request& other = waiting_[i];
+            queue =
+                (other.kind == Request::KindSegment || other.kind == Request::KindTrackSegment) &&
+                other.placed && !other.handle.expired() && !InReach(other.number);
+        }
+        if (outside && !queue) {
             seekTarget_ = request.number;
             seekPending_ = true;
             seekRequestTime_ = Now();
@@ -288,6 +365,9 @@ void LiveHttpSegmenter::DeliverPendingFile() {
                 case OutcomeAnswer: AddAnswer(request, alive, file); break;
                 case OutcomeNotFound:
                     AddAnswer(request, alive, boost::shared_ptr<LiveHttpFile>());
+                    break;
+                case OutcomeUnavailable:
+                    AddAnswer(request, alive, boost::shared_ptr<LiveHttpFile>(), true);
                     break;
                 case OutcomeWait: kept.push_back(request); break;
             }

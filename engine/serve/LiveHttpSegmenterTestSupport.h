@@ -93,6 +93,10 @@ public:
     SegmenterSource& Source() { return *source_; }
 
     void Gop() { segmenter_->Add(MemoryChunk(boost::make_shared<MemoryMarkerGopStart>(0))); }
+    // A group of pictures whose marker carries the multiplexer's clock (microseconds).
+    void Gop(uint64_t clock) {
+        segmenter_->Add(MemoryChunk(boost::make_shared<MemoryMarkerGopStart>(clock)));
+    }
     void EndOfStream() {
         segmenter_->Add(MemoryChunk(boost::make_shared<MemoryMarkerEndOfStream>()));
     }

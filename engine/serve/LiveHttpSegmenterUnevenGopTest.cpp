@@ -167,8 +167,9 @@ TEST_P(LiveHttpSegmenterUnevenGopTest,
     done = true;
     other.join();
     ASSERT_EQ(0, status) << decoded.substr(0, 2000);
-    // The other client moved the playback away and the reader brought it back, at least once.
-    EXPECT_GE(chain->Client().SeekCount(), 2u);
+    // The other client moved the playback away at least once (the reader's segments may come
+    // back from those kept in memory rather than by a seek back).
+    EXPECT_GE(chain->Client().SeekCount(), 1u);
     EXPECT_EQ(ProbeCounts(GetParam().clip(), true), FramesPerStream(decoded));
 }
 

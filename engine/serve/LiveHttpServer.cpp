@@ -19,12 +19,15 @@ const uint32_t kTaskCategory = 8;
 const uint32_t kTsPacketBytes = 188;
 
 // Holds the server weakly: an answer that arrives after the server has gone does nothing. With
-// no file it is the answer that the file does not exist.
+// no file it is the answer that the file does not exist, or that it cannot be made.
 class AnswerTask : public Task {
 public:
     AnswerTask(StackId stackId, const std::string& name, const boost::weak_ptr<Component>& server,
-               const boost::shared_ptr<LiveHttpFile>& file)
-        : Task(kTaskCategory, stackId, name), server_(server), file_(file) {}
+               const boost::shared_ptr<LiveHttpFile>& file, bool unavailable = false)
+        : Task(kTaskCategory, stackId, name),
+          server_(server),
+          file_(file),
+          unavailable_(unavailable) {}
 
     bool Execute() override {
         boost::shared_ptr<Component> server = server_.lock();
@@ -32,6 +35,8 @@ public:
         LiveHttpServer* live = static_cast<LiveHttpServer*>(server.get());
         if (file_) {
             live->FileReadyInTask(file_);
+        } else if (unavailable_) {
+            live->FileUnavailableInTask();
         } else {
             live->FileNotFoundInTask();
         }
@@ -41,6 +46,7 @@ public:
 private:
     boost::weak_ptr<Component> server_;
     boost::shared_ptr<LiveHttpFile> file_;
+    bool unavailable_;
 };
 
 void StopSession(Session* session) { session->Stop(false); }
@@ -97,6 +103,24 @@ void LiveHttpServer::FileNotFound() {
 void LiveHttpServer::FileNotFoundInTask() {
     if (GetResponseState() != ResponseWaiting || currentFile_) return;
     SendNotFound();
+}
+
+void LiveHttpServer::FileUnavailable() {
+    boost::shared_ptr<TaskManager> taskManager = taskManager_.lock();
+    if (!taskManager) return;
+    taskManager->AddTask(
+        boost::make_shared<AnswerTask>(GetStackId(), "LiveHttpServer::FileUnavailableInTask",
+                                       weak_from_this(), boost::shared_ptr<LiveHttpFile>(), true));
+}
+
+void LiveHttpServer::FileUnavailableInTask() {
+    if (GetResponseState() != ResponseWaiting || currentFile_) return;
+    // Requests the client sent behind this one would wait on the same media: the connection
+    // ends with this answer.
+    static const char kHead[] =
+        "HTTP/1.1 503 Service Unavailable\r\nContent-Length: 0\r\nConnection: close\r\n\r\n";
+    SendToPeer(kHead, sizeof kHead - 1);
+    Close();
 }
 
 void LiveHttpServer::FileReadyInTask(boost::shared_ptr<LiveHttpFile> file) {

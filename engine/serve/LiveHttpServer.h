@@ -41,6 +41,10 @@ public:
     // The source will never have the name asked for (any thread): the answer is "404".
     void FileNotFound();
     void FileNotFoundInTask();
+    // The source cannot make the file (the media for it is damaged, or it waited too long for
+    // it): the answer is "503" and the connection is closed.
+    void FileUnavailable();
+    void FileUnavailableInTask();
 
     // Component.
     std::string GetTypeName() const override;

@@ -1,0 +1,132 @@
+// svplay on a title whose key frame in the middle was destroyed (64 KiB of zeroes from its
+// first byte, where ffprobe finds the picture): every segment request is answered within 5 s
+// (curl's bound), the segment of the lost key frame with "503" and the others with their own
+// media, the damage is told once as a warning event, and standard output stays a few lines.
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "tests/support/Fixtures.h"
+#include "tests/support/TemporaryDirectory.h"
+#include "tests/support/TestLabels.h"
+#include "tools/svplay/SvplayTestSupport.h"
+
+namespace {
+
+using namespace SvplayTestSupport;
+
+const size_t kSegments = Fixtures::kHlsClipSeconds / 2;  // 2 s groups of pictures
+const size_t kDamagedSegment = 30;
+const size_t kZeroedBytes = 64 * 1024;
+
+// The byte positions of the title's key frames, by ffprobe reading it as a program stream.
+std::vector<uint64_t> KeyFramePositions(const std::string& title) {
+    std::string out;
+    EXPECT_EQ(0, RunProgram({"ffprobe", "-v", "error", "-select_streams", "v", "-show_entries",
+                             "packet=pos,flags", "-of", "csv=p=0", title},
+                            &out))
+        << out;
+    std::vector<uint64_t> positions;
+    std::istringstream lines(out);
+    std::string line;
+    while (std::getline(lines, line)) {
+        // "pos,flags", flags "K_" on a key frame
+        const size_t comma = line.find(',');
+        if (comma != std::string::npos && line.compare(comma + 1, 1, "K") == 0) {
+            positions.push_back(std::strtoull(line.c_str(), nullptr, 10));
+        }
+    }
+    return positions;
+}
+
+// curl's answer to one GET, given at most 5 s: the code ("000" when none came) and the body.
+std::string Get(const TemporaryDirectory& dir, const std::string& url, std::string& body) {
+    std::string code;
+    RunProgram({"curl", "-sS", "-m", "5", "-o", dir.File("body"), "-w", "%{http_code}", url},
+               &code);
+    body = ReadFile(dir.File("body"));
+    std::remove(dir.File("body").c_str());
+    return code;
+}
+
+// The first video PTS of a segment, by ffprobe; -1 when it has none.
+double FirstVideoTime(const TemporaryDirectory& dir, const std::string& bytes) {
+    const std::string path = dir.File("segment.ts");
+    std::ofstream(path, std::ios::binary) << bytes;
+    std::string out;
+    RunProgram({"ffprobe", "-v", "error", "-select_streams", "v", "-show_entries",
+                "packet=pts_time", "-read_intervals", "%+#1", "-of", "csv=p=0", path},
+               &out);
+    return out.empty() ? -1.0 : std::atof(out.c_str());
+}
+
+size_t Count(const std::string& text, const std::string& what) {
+    size_t count = 0;
+    for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) {
+        ++count;
+    }
+    return count;
+}
+
+class SvplayDamageTest : public ::testing::Test {
+protected:
+    TemporaryDirectory dir{"svplaydamage"};
+};
+
+SV_SUITE_LABEL(SvplayDamageTest, e2e);  // curl and ffprobe against svplay
+
+TEST_F(SvplayDamageTest, ALostKeyFrameIsAnsweredToldOnceAndTheSegmentsAfterItPlay) {
+    const std::string title = dir.File("damaged.svm");
+    {
+        std::ifstream in(Fixtures::HlsTitle(), std::ios::binary);
+        std::ofstream(title, std::ios::binary) << in.rdbuf();
+    }
+    const std::vector<uint64_t> keys = KeyFramePositions(title);
+    ASSERT_EQ(kSegments, keys.size());
+    {
+        std::fstream file(title, std::ios::in | std::ios::out | std::ios::binary);
+        file.seekp(static_cast<std::streamoff>(keys[kDamagedSegment]));
+        const std::string zeroes(kZeroedBytes, '\0');
+        file.write(zeroes.data(), static_cast<std::streamsize>(zeroes.size()));
+        ASSERT_TRUE(file.good());
+    }
+
+    Svplay svplay({title, "--port", std::to_string(FreePort())}, dir.File("stderr"));
+    std::string url;
+    ASSERT_NO_FATAL_FAILURE(ReadPlaybackUrl(svplay, url));
+    const std::string base = url.substr(0, url.rfind('/') + 1);
+    std::string body;
+    ASSERT_EQ("200", Get(dir, url, body));
+    double start = -1.0;
+    for (size_t n = 0; n < kSegments; ++n) {
+        const std::string code = Get(dir, base + std::to_string(n) + ".ts", body);
+        if (n == kDamagedSegment) {
+            EXPECT_EQ("503", code) << n;
+            continue;
+        }
+        ASSERT_EQ("200", code) << n;
+        const double time = FirstVideoTime(dir, body);
+        if (n == 0) start = time;
+        // Each segment holds its own 2 s, those after the damage too.
+        EXPECT_NEAR(start + 2.0 * double(n), time, 0.01) << n;
+    }
+    // Asked again, the damaged one is answered at once too.
+    EXPECT_EQ("503", Get(dir, base + std::to_string(kDamagedSegment) + ".ts", body));
+
+    svplay.Signal(SIGTERM);
+    EXPECT_EQ(0, svplay.Wait(kStop)) << svplay.Errors();
+    const std::string output = svplay.Output();
+    EXPECT_EQ(1u, Count(output, "event SViOsApiEvent_Warning ")) << output;
+    EXPECT_EQ(1u, Count(output, "SVDescriptionKey=\"Damaged data: ")) << output;
+    EXPECT_EQ(0u, Count(output, "StoppingOnError")) << output;
+    // The URL and the playback's events: a few lines, not a line per check.
+    EXPECT_LT(Count(output, "\n"), 30u) << output;
+    EXPECT_LE(Count(svplay.Errors(), "Mux has stopped sending"), 1u) << svplay.Errors();
+}
+
+}  // namespace
