@@ -336,11 +336,51 @@ void HTTPClient::UpdateAllowance() {
     if (amount.Get() != HTTPClientInterface::kUnlimited && queued != 0) {
         amount = ByteAmount(amount.Get() > queued ? uint32_t(amount.Get() - queued) : 0u);
     }
+    // A grant wakes the download thread, and the transport counts its allowance down by itself
+    // as it delivers: most grants would only repeat what it already holds. It is renewed only
+    // when that changes what it does (RenewalDue).
+    const uint32_t wanted = amount.Get();
+    const uint32_t held = mainTransport_->GetMaxDownloadAmount();
+    if (transportIdle_.load()) {
+        // Paused: woken only once the chain has room for a good stretch, not for every chunk
+        // the chain takes (it would read one chunk and pause again).
+        if (wanted <= IdleRenewal()) return;
+    } else if (!RenewalDue(wanted, held)) {
+        return;
+    }
     // Past its threshold an idle transport reads again: from here on, silence is a stall
     // (a connection that died while paused would otherwise hang the download for good).
     // Cleared before the grant, so an idle report the grant itself brings about stays.
-    if (amount.Get() > resumeThreshold_ && transportIdle_.exchange(false)) stallCount_ = 0;
+    if (wanted > resumeThreshold_ && transportIdle_.exchange(false)) stallCount_ = 0;
     mainTransport_->DoSetMaxDownloadAmount(amount);
+}
+
+bool HTTPClient::RenewalDue(uint32_t wanted, uint32_t held) {
+    if (wanted == held) return false;
+    // "No limit" granted or taken back always counts.
+    if (wanted == HTTPClientInterface::kUnlimited || held == HTTPClientInterface::kUnlimited) {
+        return true;
+    }
+    // Less than half of the room left: renewed before it runs dry and pauses.
+    if (held < wanted - wanted / 2) return true;
+    // More than the chain can take (its room shrank, or a chunk counted as queued before the
+    // transport counted it out): taken back once it passes the slack.
+    return held > wanted && held - wanted > kRenewalSlack;
+}
+
+uint32_t HTTPClient::IdleRenewal() const {
+    // With a known budget a paused transport waits until a quarter of it (at most
+    // kIdleRenewalBytes) is free; without one, the transport's own threshold is all there is
+    // (a consumer's room may never grow larger). Never below that threshold: a smaller grant
+    // would not resume it.
+    uint32_t renewal = resumeThreshold_;
+    const boost::shared_ptr<MemoryCache> cache = memoryCache_;
+    const boost::shared_ptr<MemoryTracker> tracker = cache ? cache->GetTracker() : nullptr;
+    if (tracker) {
+        const uint32_t quarter = std::min(tracker->Limit().Get() / 4, kIdleRenewalBytes);
+        renewal = std::max(renewal, quarter);
+    }
+    return renewal;
 }
 
 bool HTTPClient::DoOutOfBandRequest(BytePosition start, BytePosition end) {

@@ -81,6 +81,11 @@ public:
     static constexpr uint32_t kCloseWaitMs = 5000;
     // What a transport resumes past when the client sets no threshold of its own.
     static constexpr uint32_t kTransportResumeThreshold = 0x10000;
+    // A transport that holds more allowance than the chain can take is cut back only past this
+    // (one delivery may be counted as queued before the transport counts it out).
+    static constexpr uint32_t kRenewalSlack = 0x10000;
+    // The most room a paused transport waits for before it is granted more (see IdleRenewal).
+    static constexpr uint32_t kIdleRenewalBytes = 0x100000;
     // Failed resumes in a row after which a passing failure is given up and published.
     static constexpr uint32_t kResumeRetries = 5;
     // The pause before the first resume of a failure (doubled for each further failure in a
@@ -294,9 +299,18 @@ private:
     }
     // To the session's queue; nothing without a session.
     void PostTask(const boost::shared_ptr<Task>& task);
-    // The transport's allowance: what the chain can still take. An idle transport granted
-    // more than its resume threshold reads again: it is no longer counted as idle.
+    // The transport's allowance: what the chain can still take, granted when RenewalDue says
+    // so, or, to a transport that reported itself idle, once it passes IdleRenewal. An idle
+    // transport granted more than its resume threshold reads again: it is no longer counted as
+    // idle.
     void UpdateAllowance();
+    // Whether a reading transport that holds held bytes of allowance needs a grant of wanted:
+    // it holds less than half of wanted, or more than wanted by over kRenewalSlack, or one of
+    // the two is unlimited.
+    static bool RenewalDue(uint32_t wanted, uint32_t held);
+    // The room past which an idle transport is granted it: the resume threshold, raised to a
+    // quarter of the cache's budget (at most kIdleRenewalBytes) when there is one.
+    uint32_t IdleRenewal() const;
     // Data is still expected below the requested end, or else below the announced end, or,
     // with neither end known, until the end of data was sent.
     bool DataExpected(BytePosition loaded) const;
