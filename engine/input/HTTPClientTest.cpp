@@ -143,6 +143,39 @@ TEST(HTTPClient, AllowanceLeavesRoomForTheDataStillQueued) {
     EXPECT_EQ(4u, transport->Allowances().size());
 }
 
+// A download that nobody plays at its rate (no bandwidth monitor) holds at most 2 MiB ahead of
+// the chain, however large the cache's budget; one that is limited may fill the budget.
+TEST(HTTPClient, ADownloadNotLimitedHoldsAtMostItsReadAheadAhead) {
+    const uint32_t capacity = 16u << 20;
+    HTTPClientBench bench;
+    StartWithSessionCache(bench, capacity);
+    EXPECT_EQ(std::vector<uint32_t>{2u << 20}, bench.Last()->Allowances());
+
+    HTTPClientBench limited;
+    limited.client->SetDownloadLimited(true);
+    StartWithSessionCache(limited, capacity);
+    EXPECT_EQ(std::vector<uint32_t>{capacity}, limited.Last()->Allowances());
+}
+
+// A chain whose room has no limit (no cache, a sink that takes everything) gets no unlimited
+// allowance: what the transport delivers while the task thread lags would pile up in the task
+// queue without bound.
+TEST(HTTPClient, ARoomWithoutLimitStillBoundsWhatIsQueued) {
+    const uint32_t chunk = 0x10000;
+    HTTPClientBench bench(0xFFFFFFFFu);
+    bench.Start();
+    auto transport = bench.Last();
+    EXPECT_EQ(std::vector<uint32_t>{2u << 20}, transport->Allowances());
+    for (uint64_t at = 0; at < (2u << 20); at += chunk) {
+        transport->Deliver(HTTPClientBench::Bytes(at, at + chunk));
+    }
+    EXPECT_EQ(0u, transport->GetMaxDownloadAmount()) << "2 MiB queued, no more allowed";
+    bench.Run();  // handed on: room again, granted in steps as the tasks ran
+    EXPECT_GE(transport->GetMaxDownloadAmount(), 1u << 20);
+    EXPECT_LE(transport->GetMaxDownloadAmount(), 2u << 20);
+    EXPECT_EQ(HTTPClientBench::Bytes(0, 2u << 20), bench.sink->Bytes());
+}
+
 // A transport that holds more than the chain can take (its room shrank) is cut back, but not
 // for the odd delivery's worth.
 TEST(HTTPClient, AllowanceIsCutBackWhenTheRoomShrinksPastTheSlack) {
