@@ -351,14 +351,15 @@ void HTTPClient::UpdateAllowance() {
     // as it delivers: most grants would only repeat what it already holds. It is renewed only
     // when that changes what it does.
     const uint32_t wanted = amount.Get();
+    const uint32_t held = mainTransport_->GetMaxDownloadAmount();
     if (transportIdle_.load()) {
         // Paused: woken once the chain has room for a good stretch, not for every chunk the
-        // chain takes (it would read one chunk and pause again); and at once when the chain
-        // has taken everything, whatever its room.
+        // chain takes (it would read one chunk and pause again); and when the chain has taken
+        // everything, whatever its room, but not again tick after tick with the same grant.
         const boost::shared_ptr<MemoryCache> cache = memoryCache_;
         const bool drained = cache && cache->BytesReady() == 0;
-        if (wanted <= IdleRenewal() && !drained) return;
-    } else if (!RenewalDue(wanted, mainTransport_->GetMaxDownloadAmount())) {
+        if (wanted == held || (wanted <= IdleRenewal() && !drained)) return;
+    } else if (!RenewalDue(wanted, held)) {
         return;
     }
     // Past its threshold an idle transport reads again: from here on, silence is a stall
@@ -386,14 +387,13 @@ uint32_t HTTPClient::IdleRenewal() const {
     // chain takes it) a paused transport waits until half of it, at most kIdleRenewalBytes,
     // is free; without one, the transport's own threshold is all there is (a consumer's room
     // may never grow larger). Never below that threshold: a smaller grant would not resume it.
-    uint32_t budget = downloadLimited_ ? 0 : kUnlimitedReadAhead;
     const boost::shared_ptr<MemoryCache> cache = memoryCache_;
     const boost::shared_ptr<MemoryTracker> tracker = cache ? cache->GetTracker() : nullptr;
-    if (tracker) {
-        const uint32_t limit = tracker->Limit().Get();
-        if (limit != 0 && (budget == 0 || limit < budget)) budget = limit;
-    }
     if (!tracker) return resumeThreshold_;
+    uint32_t budget = tracker->Limit().Get();
+    if (!downloadLimited_ && (budget == 0 || budget > kUnlimitedReadAhead)) {
+        budget = kUnlimitedReadAhead;
+    }
     return std::max(resumeThreshold_, std::min(budget / 2, kIdleRenewalBytes));
 }
 
