@@ -1,9 +1,15 @@
 #!/usr/bin/env bash
 # One engine transport downloading a 1 GB file from nginx on loopback, beside curl -o /dev/null
-# of the same URL in the same run. Usage: bench/HttpDownloadBench.sh [build-folder]
+# of the same URL in the same run: RUNS rounds (5 by default), each the transport then curl,
+# after one warm-up of each. Prints every round, then the medians of the two rates and of the
+# round-by-round ratios (a round's ratio compares two downloads made a moment apart, so it holds
+# when the machine's speed drifts), and the goal: at least 0.95x curl.
+# Usage: bench/HttpDownloadBench.sh [build-folder] [RUNS]
 set -euo pipefail
 
 build=${1:-build}
+runs=${2:-5}
+[[ "$runs" =~ ^[1-9][0-9]*$ ]] || { echo "RUNS must be a positive whole number" >&2; exit 2; }
 program="$build/bench/HttpDownloadBench"
 [ -x "$program" ] || { echo "build $program first (ninja -C $build HttpDownloadBench)" >&2; exit 2; }
 nginx=/usr/sbin/nginx
@@ -45,10 +51,27 @@ for _ in $(seq 100); do
 done
 url="http://127.0.0.1:$port/title.bin"
 
-# Warm the page cache once so neither side pays for the disk.
-curl -s -o /dev/null "$url"
-transport=$("$program" "$url" | tail -n 1)
-reference=$(curl -s -o /dev/null -w '%{speed_download}' "$url")
-reference=$(awk -v b="$reference" 'BEGIN { printf "%.1f", b / 1e6 }')
-ratio=$(awk -v a="$transport" -v b="$reference" 'BEGIN { printf "%.2f", a / b }')
-echo "transport: $transport MB/s   curl: $reference MB/s   ratio: ${ratio}x"
+transport_rate() { "$program" "$url" | tail -n 1; }
+curl_rate() {
+  curl -s -o /dev/null -w '%{speed_download}' "$url" | awk '{ printf "%.1f\n", $1 / 1e6 }'
+}
+median() { sort -g | awk '{ a[NR] = $1 } END { print (NR % 2) ? a[(NR + 1) / 2] : (a[NR / 2] + a[NR / 2 + 1]) / 2 }'; }
+
+# The warm-up also puts the file in the page cache, so neither side pays for the disk.
+transport_rate >/dev/null
+curl_rate >/dev/null
+: > "$folder/rounds"
+for ((i = 1; i <= runs; ++i)); do
+  a=$(transport_rate)
+  b=$(curl_rate)
+  echo "$a $b" >> "$folder/rounds"
+  awk -v i="$i" -v a="$a" -v b="$b" \
+    'BEGIN { printf "round %d  transport: %7.1f MB/s   curl: %7.1f MB/s   ratio: %.2fx\n", i, a, b, a / b }'
+done
+transport=$(awk '{ print $1 }' "$folder/rounds" | median)
+reference=$(awk '{ print $2 }' "$folder/rounds" | median)
+ratio=$(awk '{ printf "%.4f\n", $1 / $2 }' "$folder/rounds" | median)
+awk -v a="$transport" -v b="$reference" -v r="$ratio" -v n="$runs" 'BEGIN {
+  printf "medians of %d rounds  transport: %.1f MB/s   curl: %.1f MB/s   ratio: %.2fx (goal >= 0.95x: %s)\n",
+         n, a, b, r, (r >= 0.95) ? "ok" : "UNDER"
+}'

@@ -1,23 +1,26 @@
 #!/usr/bin/env bash
-# Times svremux reading a title from nginx against svremux reading the same title from its file
-# and against ffmpeg's stream copy to MPEG-TS from nginx, in one run:
+# Measures svremux reading a title from nginx against ffmpeg's stream copy to MPEG-TS from nginx,
+# unthrottled and under a rate limit, and svremux reading the same title from its file, in one
+# run:
 #   bench/remux_http_vs_ffmpeg.sh [-n RUNS] [-b BUILD_DIR] [-r BYTES_PER_SECOND] [-p PORT] [TITLE]
 # nginx is started on a free loopback port (-p: that port) with its own configuration in a
-# temporary folder and serves the title's folder (-r: limit_rate per response; 0, the default,
-# is none); it counts as started once its pid file names it, never on a mere answer. The three
-# commands run in turn, timed from outside by farm-bench when it is installed (median of RUNS,
-# 5 by default, after a warm-up), else by the shell clock. Prints each median, its throughput in
-# MB/s of title read (1 MB = 10^6 bytes), and svremux-over-HTTP's time over ffmpeg-over-HTTP's
-# (goal: at most 1.00) and over svremux-from-the-file's. Without TITLE it takes the 10-minute
-# title that build/bench/RemuxBench makes and caches (run that once first).
+# temporary folder and serves the title's folder twice: as it is, and under /limited/ with
+# limit_rate per response (-r, 50000000 by default). It counts as started once its pid file
+# names it, never on a mere answer. Each pair runs in turn (svremux, ffmpeg, svremux, ...),
+# measured from outside by farm-bench when it is installed, else by GNU time: RUNS runs each
+# (5 by default) after a warm-up. Prints the medians of CPU seconds (user + system), wall
+# seconds and peak resident memory, and the median of svremux's CPU over ffmpeg's taken pair by
+# pair (goal: at most 1.00 in both modes; svremux over HTTP's peak: under 32 MB). Without TITLE
+# it takes the 10-minute title that build/bench/RemuxBench makes and caches (run that once
+# first).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 runs=5
 build=build
-rate=0
+rate=50000000
 port=""
-usage() { sed -n '2,14p' "$0" | sed 's/^# \{0,1\}//'; }
+usage() { sed -n '2,16p' "$0" | sed 's/^# \{0,1\}//'; }
 while getopts "n:b:r:p:h" opt; do
   case "$opt" in
     n) runs="$OPTARG" ;;
@@ -30,7 +33,7 @@ while getopts "n:b:r:p:h" opt; do
 done
 shift $((OPTIND - 1))
 [[ "$runs" =~ ^[1-9][0-9]*$ ]] || { echo "RUNS must be a positive whole number" >&2; exit 2; }
-[[ "$rate" =~ ^[0-9]+$ ]] || { echo "BYTES_PER_SECOND must be a whole number" >&2; exit 2; }
+[[ "$rate" =~ ^[1-9][0-9]*$ ]] || { echo "BYTES_PER_SECOND must be a positive whole number" >&2; exit 2; }
 [[ -z "$port" || ( "$port" =~ ^[1-9][0-9]{0,4}$ && "$port" -le 65535 ) ]] || { echo "PORT must be 1 to 65535" >&2; exit 2; }
 [[ "$build" == /* ]] || build="$(pwd)/$build"
 
@@ -74,8 +77,8 @@ ln -s "$title" "$work/www/title.svm"
   echo "events { worker_connections 64; }"
   echo "http { access_log off; sendfile on; default_type application/octet-stream;"
   for t in client_body proxy fastcgi uwsgi scgi; do echo "  ${t}_temp_path $work/$t;"; done
-  [[ "$rate" != 0 ]] && echo "  limit_rate $rate;"
-  echo "  server { listen 127.0.0.1:$port; root $work/www; } }"
+  echo "  server { listen 127.0.0.1:$port; root $work/www;"
+  echo "    location /limited/ { alias $work/www/; limit_rate $rate; } } }"
 } >"$work/nginx.conf"
 "$nginx" -q -p "$work" -e "$work/error.log" -c "$work/nginx.conf" &
 nginx_pid=$!
@@ -89,53 +92,88 @@ for _ in $(seq 1000); do
 done
 started || { echo "nginx did not start:" >&2; cat "$work/error.log" >&2; exit 1; }
 url="http://127.0.0.1:$port/title.svm"
+limited="http://127.0.0.1:$port/limited/title.svm"
 size=$(stat -L -c %s "$title")
 
-# The three commands, each writing its own output in the work folder.
-cmd_http="$svremux $url -o $work/http.ts"
+remux_http() { echo "$svremux $1 -o $work/http.ts"; }
 cmd_file="$svremux $title -o $work/file.ts"
-cmd_ffmpeg="ffmpeg -nostdin -v error -y -i $url -map 0 -c copy -f mpegts $work/ff.ts"
+ffmpeg_http() { echo "ffmpeg -nostdin -v error -y -i $1 -map 0 -c copy -f mpegts $work/ff.ts"; }
 
-# One check first: the two svremux runs write the same bytes.
-$cmd_http && $cmd_file && $cmd_ffmpeg
-cmp -s "$work/http.ts" "$work/file.ts" || { echo "svremux over HTTP and from the file differ" >&2; exit 1; }
+# One check first: svremux writes the same bytes over HTTP (both ways) as from the file.
+$cmd_file
+for u in "$url" "$limited"; do
+  $(remux_http "$u")
+  cmp -s "$work/http.ts" "$work/file.ts" || { echo "svremux over HTTP ($u) and from the file differ" >&2; exit 1; }
+done
+$(ffmpeg_http "$url")
 
 median() { sort -g | awk '{ a[NR] = $1 } END { print (NR % 2) ? a[(NR + 1) / 2] : (a[NR / 2] + a[NR / 2 + 1]) / 2 }'; }
-# Median wall seconds of RUNS runs of the command.
-time_command() {
+# Measures command A (and B, when given) RUNS times each, in turn, and prints the medians as
+# "A_CPU A_WALL A_PEAK_MIB B_CPU B_WALL B_PEAK_MIB RATIO_CPU" (B's and the ratio "-" without B).
+measure() {
+  local a="$1" b="${2:-}"
   if command -v farm-bench >/dev/null; then
-    # farm-bench's line "A wall s MIN MEDIAN MAX".
+    local vs=()
+    [[ -n "$b" ]] && vs=(--vs "$b")
     # shellcheck disable=SC2086
-    farm-bench -n "$runs" --timeout 3600 -- $1 >"$work/fb.out" 2>&1 || { cat "$work/fb.out" >&2; exit 1; }
-    awk '$1 == "A" && $2 == "wall" && $3 == "s" { print $5; exit }' "$work/fb.out"
+    farm-bench -n "$runs" --timeout 3600 "${vs[@]}" -- $a >"$work/fb.out" 2>&1 || { cat "$work/fb.out" >&2; exit 1; }
+    # farm-bench's lines "A cpu s MIN MEDIAN MAX", "A/B cpu MIN MEDIAN MAX" and so on.
+    awk -v withb="${b:+1}" '
+      $1 == "A" && $2 == "cpu" { ac = $5 } $1 == "A" && $2 == "wall" { aw = $5 } $1 == "A" && $2 == "peak" { ap = $5 }
+      $1 == "B" && $2 == "cpu" { bc = $5 } $1 == "B" && $2 == "wall" { bw = $5 } $1 == "B" && $2 == "peak" { bp = $5 }
+      $1 == "A/B" && $2 == "cpu" { r = $4 }
+      END {
+        if (ac == "") exit 1
+        if (!withb) { bc = bw = bp = r = "-" }
+        print ac, aw, ap, bc, bw, bp, r
+      }' "$work/fb.out" || { echo "no figures read: see farm-bench's report" >&2; cat "$work/fb.out" >&2; exit 1; }
   else
-    local i start end
-    for ((i = 0; i < runs; ++i)); do
-      start=$(date +%s.%N)
-      $1 >/dev/null 2>&1 || { echo "failed: $1" >&2; exit 1; }
-      end=$(date +%s.%N)
-      awk -v s="$start" -v e="$end" 'BEGIN { printf "%.6f\n", e - s }'
-    done | median
+    local i
+    : >"$work/runs"
+    for ((i = 0; i <= runs; ++i)); do  # run 0 is the warm-up
+      /usr/bin/time -f "%U %S %e %M" -o "$work/a.time" $a >/dev/null 2>&1 || { echo "failed: $a" >&2; exit 1; }
+      if [[ -n "$b" ]]; then
+        /usr/bin/time -f "%U %S %e %M" -o "$work/b.time" $b >/dev/null 2>&1 || { echo "failed: $b" >&2; exit 1; }
+      else
+        echo "0 0 0 0" >"$work/b.time"
+      fi
+      ((i == 0)) || paste -d ' ' "$work/a.time" "$work/b.time" >>"$work/runs"
+    done
+    local ac aw ap bc bw bp r
+    ac=$(awk '{ print $1 + $2 }' "$work/runs" | median)
+    aw=$(awk '{ print $3 }' "$work/runs" | median)
+    ap=$(awk '{ print $4 / 1024 }' "$work/runs" | median)
+    if [[ -n "$b" ]]; then
+      bc=$(awk '{ print $5 + $6 }' "$work/runs" | median)
+      bw=$(awk '{ print $7 }' "$work/runs" | median)
+      bp=$(awk '{ print $8 / 1024 }' "$work/runs" | median)
+      r=$(awk '{ print ($1 + $2) / ($5 + $6) }' "$work/runs" | median)
+    else
+      bc=- bw=- bp=- r=-
+    fi
+    echo "$ac $aw $ap $bc $bw $bp $r"
   fi
 }
 
-http=$(time_command "$cmd_http")
-file=$(time_command "$cmd_file")
-ff=$(time_command "$cmd_ffmpeg")
-[[ -n "$http" && -n "$file" && -n "$ff" ]] || { echo "no timing read: see $work/fb.out" >&2; cat "$work/fb.out" >&2; exit 1; }
+[[ -x /usr/bin/time ]] || command -v farm-bench >/dev/null || { echo "neither farm-bench nor GNU time (/usr/bin/time) is installed" >&2; exit 2; }
+read -r hc hw hp fc fw fp hr <<<"$(measure "$(remux_http "$url")" "$(ffmpeg_http "$url")")"
+read -r lc lw lp gc gw gp lr <<<"$(measure "$(remux_http "$limited")" "$(ffmpeg_http "$limited")")"
+read -r xc xw xp _ <<<"$(measure "$cmd_file")"
 
 awk -v title="$title" -v size="$size" -v runs="$runs" -v rate="$rate" 'BEGIN {
-  printf "title    %s (%.1f MB), %d runs each, medians%s\n", title, size / 1e6, runs,
-         rate ? sprintf(", origin limited to %d B/s", rate) : ""
+  printf "title    %s (%.1f MB), %d runs each, medians; limited: %d B/s per response\n", title, size / 1e6, runs, rate
+  printf "%-34s %9s %9s %10s\n", "", "CPU s", "wall s", "peak MiB"
 }'
-report() {
-  awk -v name="$1" -v t="$2" -v size="$size" \
-    'BEGIN { printf "%-28s %7.3f s  %8.1f MB/s\n", name, t, size / t / 1e6 }'
-}
-report "svremux from nginx" "$http"
-report "svremux from the file" "$file"
-report "ffmpeg -c copy from nginx" "$ff"
-awk -v h="$http" -v f="$file" -v ff="$ff" 'BEGIN {
-  printf "ratio    %.2f (svremux over HTTP / ffmpeg over HTTP; goal <= 1.00: %s)\n", h / ff, (h <= ff) ? "ok" : "OVER"
-  printf "ratio    %.2f (svremux over HTTP / svremux from the file)\n", h / f
+row() { awk -v n="$1" -v c="$2" -v w="$3" -v p="$4" 'BEGIN { printf "%-34s %9.3f %9.3f %10.1f\n", n, c, w, p }'; }
+row "svremux from nginx" "$hc" "$hw" "$hp"
+row "ffmpeg -c copy from nginx" "$fc" "$fw" "$fp"
+row "svremux from nginx, limited" "$lc" "$lw" "$lp"
+row "ffmpeg -c copy from nginx, limited" "$gc" "$gw" "$gp"
+row "svremux from the file" "$xc" "$xw" "$xp"
+awk -v hr="$hr" -v lr="$lr" -v hp="$hp" -v lp="$lp" -v hc="$hc" -v xc="$xc" 'BEGIN {
+  printf "ratio    %.2f (svremux over HTTP / ffmpeg over HTTP, CPU, unthrottled; goal <= 1.00: %s)\n", hr, (hr <= 1) ? "ok" : "OVER"
+  printf "ratio    %.2f (svremux over HTTP / ffmpeg over HTTP, CPU, limited; goal <= 1.00: %s)\n", lr, (lr <= 1) ? "ok" : "OVER"
+  peak = (hp > lp) ? hp : lp
+  printf "peak     %.1f MB (svremux over HTTP, the larger median; goal < 32 MB: %s)\n", peak * 1.048576, (peak * 1.048576 < 32) ? "ok" : "OVER"
+  printf "ratio    %.2f (svremux over HTTP / svremux from the file, CPU, unthrottled)\n", hc / xc
 }'

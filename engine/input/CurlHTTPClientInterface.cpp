@@ -174,12 +174,12 @@ void CurlHTTPClientInterface::DoSetMaxDownloadAmount(ByteAmount amount) {
         SV::ScopedLock lock(streamClosed_);
         closed = streamClosed_.Value();
     }
+    // Stored at once, so the owner reads back what it granted (and does not grant it again
+    // while the task is on its way); the download thread counts down from it from now on.
+    StoreMaxDownloadAmount(amount);
     // Closed: no transfer will use the amount, and a task would only hold the transport in a
     // queue (one that no thread may run after a shutdown).
-    if (!self || closed) {
-        StoreMaxDownloadAmount(amount);
-        return;
-    }
+    if (!self || closed) return;
     typedef void (CurlHTTPClientInterface::*Member)(ByteAmount);
     HTTPThread::Instance().Post(
         boost::shared_ptr<Task>(new TaskTemplate1<TransportPointer, Member, ByteAmount>(
@@ -305,9 +305,13 @@ void CurlHTTPClientInterface::CloseStreamInTask() {
     HTTPThread::Instance().MarkDelegatesToBeDeleted(this);
 }
 
-void CurlHTTPClientInterface::DoSetMaxDownloadAmountInTask(ByteAmount amount) {
-    StoreMaxDownloadAmount(amount);
-    if (easy_ == nullptr || !readingPaused_.load() || amount <= GetResumeThreshold()) return;
+void CurlHTTPClientInterface::DoSetMaxDownloadAmountInTask(ByteAmount) {
+    // The amount was stored when it was granted; what was delivered since has been counted
+    // out of it, so storing it again here would grant those bytes twice. The allowance as it
+    // stands now decides.
+    if (easy_ == nullptr || !readingPaused_.load() ||
+        GetMaxDownloadAmount() <= GetResumeThreshold())
+        return;
     DeliverCarry();
     if (carryOffset_ < carry_.size()) {
         ReportIdle();  // used up again by what was held back

@@ -300,7 +300,7 @@ bool HTTPClient::StartTransport(uint64_t start, uint64_t end) {
         PublishFailure(exception);
         return false;
     }
-    transport->DoSetMaxDownloadAmount(BytesWanted());
+    transport->DoSetMaxDownloadAmount(Room());
     return true;
 }
 
@@ -325,9 +325,20 @@ uint32_t HTTPClient::LimitedResumeThreshold(uint32_t readAhead) const {
     return threshold;
 }
 
+ByteAmount HTTPClient::Room() {
+    ByteAmount amount = BytesWanted();
+    // Read as fast as the chain takes it (no one plays it at its rate): more ahead than the
+    // chain takes in a pass only holds memory, and, where the chain's room has no limit, would
+    // let the queued tasks grow without one.
+    if (!downloadLimited_ && amount.Get() > kUnlimitedReadAhead) {
+        amount = ByteAmount(kUnlimitedReadAhead);
+    }
+    return amount;
+}
+
 void HTTPClient::UpdateAllowance() {
     if (!mainTransport_) return;
-    ByteAmount amount = BytesWanted();
+    ByteAmount amount = Room();
     // What the transport delivered is posted as tasks and reaches the chain only when they
     // run: room that those bytes will take is not room to grant again. A fast transport would
     // otherwise be granted the same room once per chunk it delivered and the chain would hold
@@ -336,11 +347,54 @@ void HTTPClient::UpdateAllowance() {
     if (amount.Get() != HTTPClientInterface::kUnlimited && queued != 0) {
         amount = ByteAmount(amount.Get() > queued ? uint32_t(amount.Get() - queued) : 0u);
     }
+    // A grant wakes the download thread, and the transport counts its allowance down by itself
+    // as it delivers: most grants would only repeat what it already holds. It is renewed only
+    // when that changes what it does.
+    const uint32_t wanted = amount.Get();
+    const uint32_t held = mainTransport_->GetMaxDownloadAmount();
+    if (transportIdle_.load()) {
+        // Paused: woken once the chain has room for a good stretch, not for every chunk the
+        // chain takes (it would read one chunk and pause again); and when the chain has taken
+        // everything, whatever its room, but not again tick after tick with the same grant.
+        const boost::shared_ptr<MemoryCache> cache = memoryCache_;
+        const bool drained = cache && cache->BytesReady() == 0;
+        if (wanted == held || (wanted <= IdleRenewal() && !drained)) return;
+    } else if (!RenewalDue(wanted, held)) {
+        return;
+    }
     // Past its threshold an idle transport reads again: from here on, silence is a stall
     // (a connection that died while paused would otherwise hang the download for good).
     // Cleared before the grant, so an idle report the grant itself brings about stays.
-    if (amount.Get() > resumeThreshold_ && transportIdle_.exchange(false)) stallCount_ = 0;
+    if (wanted > resumeThreshold_ && transportIdle_.exchange(false)) stallCount_ = 0;
     mainTransport_->DoSetMaxDownloadAmount(amount);
+}
+
+bool HTTPClient::RenewalDue(uint32_t wanted, uint32_t held) {
+    if (wanted == held) return false;
+    // "No limit" granted or taken back always counts.
+    if (wanted == HTTPClientInterface::kUnlimited || held == HTTPClientInterface::kUnlimited) {
+        return true;
+    }
+    // Less than half of the room left: renewed before it runs dry and pauses.
+    if (held < wanted - wanted / 2) return true;
+    // More than the chain can take (its room shrank, or a chunk counted as queued before the
+    // transport counted it out): taken back once it passes the slack.
+    return held > wanted && held - wanted > kRenewalSlack;
+}
+
+uint32_t HTTPClient::IdleRenewal() const {
+    // With a known budget (the cache's, or the read-ahead of a download read as fast as the
+    // chain takes it) a paused transport waits until half of it, at most kIdleRenewalBytes,
+    // is free; without one, the transport's own threshold is all there is (a consumer's room
+    // may never grow larger). Never below that threshold: a smaller grant would not resume it.
+    const boost::shared_ptr<MemoryCache> cache = memoryCache_;
+    const boost::shared_ptr<MemoryTracker> tracker = cache ? cache->GetTracker() : nullptr;
+    if (!tracker) return resumeThreshold_;
+    uint32_t budget = tracker->Limit().Get();
+    if (!downloadLimited_ && (budget == 0 || budget > kUnlimitedReadAhead)) {
+        budget = kUnlimitedReadAhead;
+    }
+    return std::max(resumeThreshold_, std::min(budget / 2, kIdleRenewalBytes));
 }
 
 bool HTTPClient::DoOutOfBandRequest(BytePosition start, BytePosition end) {

@@ -34,7 +34,8 @@ class HTTPClientInterface;
 // transfer), so the chain only ever changes on that thread and sees ordinary chunks that end in
 // an end-of-data marker.
 //
-// It throttles the transport to the room the chain has left, fetches byte ranges out of band
+// It throttles the transport to the room the chain has left (a download that is not limited,
+// at most kUnlimitedReadAhead ahead), fetches byte ranges out of band
 // for a consumer that asks (the demultiplexer's thumbnails), passes the transport's errors on
 // as its own, notices a download that stopped delivering and re-requests it from the byte it
 // had reached (warning 2000 "Data stopped arriving, will retry", withdrawn with 200 once data
@@ -81,6 +82,15 @@ public:
     static constexpr uint32_t kCloseWaitMs = 5000;
     // What a transport resumes past when the client sets no threshold of its own.
     static constexpr uint32_t kTransportResumeThreshold = 0x10000;
+    // A transport that holds more allowance than the chain can take is cut back only past this
+    // (one delivery may be counted as queued before the transport counts it out).
+    static constexpr uint32_t kRenewalSlack = 0x10000;
+    // The most room a paused transport waits for before it is granted more (see IdleRenewal).
+    static constexpr uint32_t kIdleRenewalBytes = 0x100000;
+    // The most a download that is not limited (no bandwidth monitor: nobody plays it at its
+    // rate, the chain takes bytes as fast as it can) holds ahead of the chain, queued bytes
+    // included.
+    static constexpr uint32_t kUnlimitedReadAhead = 0x200000;
     // Failed resumes in a row after which a passing failure is given up and published.
     static constexpr uint32_t kResumeRetries = 5;
     // The pause before the first resume of a failure (doubled for each further failure in a
@@ -112,12 +122,12 @@ public:
     // (posted as "HTTPClient::DoSetName").
     void DoSetName(const std::string& name, bool flag) override;
     std::string DoGetName() override;
-    // Renews the transport's allowance after each pull.
+    // Renews the transport's allowance after a pull, when it is due (UpdateAllowance).
     void PostPullData(ByteAmount& amount) override;
     // A chunk of the current transfer: advances the current position, goes into the cache (or
     // on), clears the stall count and the failures in a row, withdraws a shown stall warning,
-    // renews the allowance. The overlap a resume asked for again is compared with the bytes
-    // held instead, and only what follows it goes on; a difference fails the resume.
+    // renews the allowance when due. The overlap a resume asked for again is compared with the
+    // bytes held instead, and only what follows it goes on; a difference fails the resume.
     void DoAdd(const MemoryChunk& chunk) override;
     // Resumes an idle transport while data is still expected; publishes the bandwidth.
     void DoTick() override;
@@ -294,9 +304,23 @@ private:
     }
     // To the session's queue; nothing without a session.
     void PostTask(const boost::shared_ptr<Task>& task);
-    // The transport's allowance: what the chain can still take. An idle transport granted
-    // more than its resume threshold reads again: it is no longer counted as idle.
+    // What the chain can take: its room, at most kUnlimitedReadAhead unless the download is
+    // limited.
+    ByteAmount Room();
+    // The transport's allowance: the room less what is still queued, granted when RenewalDue
+    // says so, or, to a transport that reported itself idle, once it passes IdleRenewal or
+    // the cache has handed on every byte. An idle transport granted more than its resume
+    // threshold reads again: it is no longer counted as idle.
     void UpdateAllowance();
+    // Whether a reading transport that holds held bytes of allowance needs a grant of wanted:
+    // it holds less than half of wanted, or more than wanted by over kRenewalSlack, or one of
+    // the two is unlimited.
+    static bool RenewalDue(uint32_t wanted, uint32_t held);
+    // The room past which an idle transport is granted it. Without a cache, the resume
+    // threshold; with one, half of the budget (the cache's, or kUnlimitedReadAhead if smaller
+    // for a download that is not limited), at most kIdleRenewalBytes, and never below the
+    // resume threshold.
+    uint32_t IdleRenewal() const;
     // Data is still expected below the requested end, or else below the announced end, or,
     // with neither end known, until the end of data was sent.
     bool DataExpected(BytePosition loaded) const;

@@ -95,7 +95,10 @@ bool HTTPClientInterface::DataReceived(const signed char* data, unsigned int siz
     bool result = true;
     if (bandwidthHandler_) bandwidthHandler_(SV::PilTime::Now(), size);
     if (chunkHandler_) {
-        currentChunk_ = MemoryChunk(size, chunkHeadroom_, chunkTailroom_);
+        // Every payload byte is copied over at once: clearing them first would only double
+        // the cost of taking the bytes in. The margins stay unset, as a file read leaves them
+        // (a stage that takes room writes it).
+        currentChunk_ = MemoryChunk::Unset(size, chunkHeadroom_, chunkTailroom_);
         std::memcpy(currentChunk_.Data(), data, size);
         result = chunkHandler_(currentChunk_);
     } else if (dataHandler_) {

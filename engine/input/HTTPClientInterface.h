@@ -65,7 +65,8 @@ public:
 
     // Deliveries (download thread).
     virtual void SetEndPosition(unsigned long long end);
-    // Hands size bytes to the chunk handler (a new chunk with the set margins) or else to the
+    // Hands size bytes to the chunk handler (a new chunk with the set margins, left unset, as
+    // MemoryChunk::Unset makes them) or else to the
     // data handler, after a bandwidth sample. Size 0 does nothing. The result is the handler's
     // (true without one); the allowance shrinks by size unless it is unlimited.
     virtual bool DataReceived(const signed char* data, unsigned int size);

@@ -147,10 +147,16 @@ TEST(HTTPClientStall, AStallBeforeAnyByteStartsAfreshAndRetiresTheOldTransfer) {
     EXPECT_EQ((std::vector<Report>{kStallWarning, kWithdrawal}), bench.errors.Warnings());
 }
 
+// The client keeps what it loads in a cache on the session's budget of `capacity` bytes.
+void StartWithSessionCache(HTTPClientBench& bench, uint32_t capacity) {
+    bench.session->SetCapacity(capacity);
+    bench.client->SetMemoryCache(DequeMemoryCache::CreateForSession(bench.client));
+    bench.Start();
+}
+
 TEST(HTTPClientIdle, TheTickOffersRoomOnlyWhileDataIsExpected) {
-    // The chain has less room than the transport resumes past: it stays idle, and each tick
-    // offers the room again.
-    HTTPClientBench bench(HTTPClient::kTransportResumeThreshold / 2);
+    // The chain has room past the transport's resume threshold (no cache: the sink's room).
+    HTTPClientBench bench(HTTPClient::kTransportResumeThreshold * 2);
     StartWithBytes(bench, 10000, 600);
     auto transport = bench.Last();
     size_t offered = transport->Allowances().size();
@@ -158,9 +164,11 @@ TEST(HTTPClientIdle, TheTickOffersRoomOnlyWhileDataIsExpected) {
     EXPECT_EQ(offered, transport->Allowances().size());
 
     transport->DeliverIdle();
+    bench.client->Tick();  // idle with room: woken, and no longer idle
+    EXPECT_EQ(offered + 1, transport->Allowances().size());
+    EXPECT_FALSE(bench.client->IsTransportIdle());
     bench.client->Tick();
-    bench.client->Tick();
-    EXPECT_EQ(offered + 2, transport->Allowances().size());
+    EXPECT_EQ(offered + 1, transport->Allowances().size());
 
     transport->Deliver(HTTPClientBench::Bytes(600, 10000));  // all of it
     bench.Run();
@@ -168,6 +176,78 @@ TEST(HTTPClientIdle, TheTickOffersRoomOnlyWhileDataIsExpected) {
     offered = transport->Allowances().size();
     bench.client->Tick();
     EXPECT_EQ(offered, transport->Allowances().size());
+}
+
+TEST(HTTPClientIdle, TheTickLeavesAnIdleTransportAloneWhileTheRoomWouldNotResumeIt) {
+    // Less room than the transport resumes past: a grant would wake the download thread for
+    // nothing, tick after tick.
+    HTTPClientBench bench(HTTPClient::kTransportResumeThreshold / 2);
+    StartWithBytes(bench, 10000, 600);
+    auto transport = bench.Last();
+    const size_t offered = transport->Allowances().size();
+    transport->DeliverIdle();
+    bench.client->Tick();
+    bench.client->Tick();
+    bench.sink->PullNext(10);
+    EXPECT_EQ(offered, transport->Allowances().size());
+    EXPECT_TRUE(bench.client->IsTransportIdle());
+}
+
+// A transport paused on a full cache is not woken for every chunk the chain takes (it would read
+// one chunk and pause again), but once half of the budget is free, and then with all of the
+// room.
+TEST(HTTPClientIdle, APausedTransportIsWokenOnceHalfOfTheBudgetIsFree) {
+    const uint32_t capacity = 0x200000;  // half: 1 MiB
+    const uint32_t chunk = 0x10000;
+    HTTPClientBench bench;
+    StartWithSessionCache(bench, capacity);
+    auto transport = bench.Last();
+    for (uint64_t at = 0; at < capacity; at += chunk) {
+        transport->Deliver(HTTPClientBench::Bytes(at, at + chunk));
+        bench.Run();
+    }
+    ASSERT_EQ(0u, transport->GetMaxDownloadAmount());
+    transport->DeliverIdle();
+    const size_t offered = transport->Allowances().size();
+    for (uint32_t taken = chunk; taken <= capacity / 2; taken += chunk) {
+        bench.sink->PullNext(chunk);
+        bench.client->Tick();
+    }
+    EXPECT_EQ(offered, transport->Allowances().size()) << "woken before half was free";
+    EXPECT_TRUE(bench.client->IsTransportIdle());
+    bench.sink->PullNext(chunk);  // 1 MiB + 64 KiB free
+    ASSERT_EQ(offered + 1, transport->Allowances().size());
+    EXPECT_EQ(capacity / 2 + chunk, transport->Allowances().back());
+    EXPECT_FALSE(bench.client->IsTransportIdle());
+    EXPECT_EQ(HTTPClientBench::Bytes(0, capacity / 2 + chunk), bench.sink->Bytes());
+}
+
+// However little room there is, a paused transport is woken once the chain has taken every
+// byte of the cache: the room might never grow past the renewal point (here half of it is
+// still on its way), and the chain would wait for bytes that never come.
+TEST(HTTPClientIdle, APausedTransportIsWokenOnceTheCacheIsDrained) {
+    const uint32_t capacity = 0x200000;
+    const uint32_t chunk = 0x10000;
+    HTTPClientBench bench;
+    StartWithSessionCache(bench, capacity);
+    auto transport = bench.Last();
+    for (uint64_t at = 0; at < capacity / 2; at += chunk) {
+        transport->Deliver(HTTPClientBench::Bytes(at, at + chunk));
+        bench.Run();
+    }
+    // The other half delivered but not yet taken by the task thread.
+    for (uint64_t at = capacity / 2; at < capacity; at += chunk) {
+        transport->Deliver(HTTPClientBench::Bytes(at, at + chunk));
+    }
+    transport->DeliverIdle();
+    const size_t offered = transport->Allowances().size();
+    for (uint32_t taken = chunk; taken < capacity / 2; taken += chunk) {
+        bench.sink->PullNext(chunk);
+    }
+    EXPECT_EQ(offered, transport->Allowances().size());
+    bench.sink->PullNext(chunk);  // the last cached byte: 1 MiB free, 1 MiB still queued
+    ASSERT_EQ(offered + 1, transport->Allowances().size());
+    EXPECT_EQ(capacity / 2, transport->Allowances().back());
 }
 
 TEST(HTTPClientBandwidth, PublishesTheRateOfTheDrivenClock) {

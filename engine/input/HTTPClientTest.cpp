@@ -70,21 +70,31 @@ void StartWithSessionCache(HTTPClientBench& bench, uint32_t capacity) {
     bench.Start();
 }
 
-TEST(HTTPClient, AllowanceIsTheRoomLeftAfterEveryAddAndPull) {
+// Every grant wakes the download thread, and the transport counts its allowance down by
+// itself: a grant that only repeats what it holds is not made. Here the transport holds exactly
+// the chain's room until the chain takes bytes, and is granted again once it holds less than
+// half of that room. (A pull hands on one chunk of the cache at most.)
+TEST(HTTPClient, AllowanceIsRenewedOnlyOnceHalfOfTheRoomIsUsedUp) {
     const uint32_t capacity = 100000;
     HTTPClientBench bench;
     StartWithSessionCache(bench, capacity);
     auto transport = bench.Last();
     EXPECT_EQ(std::vector<uint32_t>{capacity}, transport->Allowances());
 
-    transport->Deliver(HTTPClientBench::Bytes(0, 3000));
-    bench.Run();
-    EXPECT_EQ(capacity - 3000, transport->Allowances().back());  // 3000 bytes held
+    for (uint64_t at = 0; at < 60000; at += 10000) {
+        transport->Deliver(HTTPClientBench::Bytes(at, at + 10000));
+        bench.Run();
+    }
+    // 60000 bytes held in the cache, 40000 left to the transport: no grant was needed.
+    EXPECT_EQ(std::vector<uint32_t>{capacity}, transport->Allowances());
+    EXPECT_EQ(40000u, transport->GetMaxDownloadAmount());
 
-    bench.sink->PullNext(1000);  // the sink takes 1000 of them
-    EXPECT_EQ(HTTPClientBench::Bytes(0, 1000), bench.sink->Bytes());
-    EXPECT_EQ(capacity - 2000, transport->Allowances().back());
-    EXPECT_EQ(3u, transport->Allowances().size());
+    // Room 50000 to 80000: the transport's 40000 are at least half of it.
+    for (int i = 0; i < 4; ++i) bench.sink->PullNext(10000);
+    EXPECT_EQ(1u, transport->Allowances().size());
+    bench.sink->PullNext(10000);  // room 90000: less than half is left, renewed to all of it
+    EXPECT_EQ((std::vector<uint32_t>{capacity, 90000}), transport->Allowances());
+    EXPECT_EQ(HTTPClientBench::Bytes(0, 50000), bench.sink->Bytes());
 }
 
 // A fast transport delivers several chunks before the task thread runs any of them. The room
@@ -97,27 +107,89 @@ TEST(HTTPClient, AllowanceLeavesRoomForTheDataStillQueued) {
     StartWithSessionCache(bench, capacity);
     auto transport = bench.Last();
     ASSERT_EQ(std::vector<uint32_t>{capacity}, transport->Allowances());
+    MemoryCache& cache = *bench.client->GetMemoryCache();
 
-    for (uint64_t at = 0; at < 40000; at += 10000) {
+    for (uint64_t at = 0; at < 60000; at += 10000) {
         transport->Deliver(HTTPClientBench::Bytes(at, at + 10000));
     }
     bench.Run();
-    EXPECT_EQ(40000u, uint32_t(bench.client->GetMemoryCache()->BytesReady()));
-    std::vector<uint32_t> granted = transport->Allowances();
-    granted.erase(granted.begin());  // the first, at the start
-    ASSERT_EQ(4u, granted.size()) << "one grant per chunk taken";
-    // 40000 bytes held or queued at every grant.
-    for (uint32_t amount : granted) EXPECT_EQ(capacity - 40000, amount);
+    // Four more delivered, not yet taken: the transport has used up its allowance.
+    for (uint64_t at = 60000; at < 100000; at += 10000) {
+        transport->Deliver(HTTPClientBench::Bytes(at, at + 10000));
+    }
+    EXPECT_EQ(0u, transport->GetMaxDownloadAmount());
+    // The chain takes the six cached chunks; 40000 bytes are still on their way.
+    for (int i = 0; i < 6; ++i) {
+        bench.sink->PullNext(10000);
+        EXPECT_LE(transport->GetMaxDownloadAmount() + uint32_t(cache.BytesReady()) + 40000,
+                  capacity)
+            << "after pull " << i;
+    }
+    // Granted 10000 at the first pull (50000 cached) and 30000 at the third (30000 cached).
+    EXPECT_EQ((std::vector<uint32_t>{capacity, 10000, 30000}), transport->Allowances());
+    bench.Run();
+    EXPECT_EQ(40000u, uint32_t(cache.BytesReady()));
 
     // Two chunks queued and then dropped unrun: their bytes never arrive and take no room.
-    transport->Deliver(HTTPClientBench::Bytes(40000, 45000));
-    transport->Deliver(HTTPClientBench::Bytes(45000, 50000));
+    transport->Deliver(HTTPClientBench::Bytes(100000, 105000));
+    transport->Deliver(HTTPClientBench::Bytes(105000, 110000));
     bench.session->GetTaskManager()->SetDropDataTasks();
     bench.Run();
     bench.session->GetTaskManager()->ClearDropDataTasks();
-    transport->Deliver(HTTPClientBench::Bytes(40000, 41000));
-    bench.Run();
-    EXPECT_EQ(capacity - 41000, transport->Allowances().back());
+    EXPECT_EQ(20000u, transport->GetMaxDownloadAmount());
+    for (int i = 0; i < 4; ++i) bench.sink->PullNext(10000);
+    // Granted at the first of these pulls: 30000 cached and nothing on its way any more.
+    EXPECT_EQ(capacity - 30000, transport->Allowances().back());
+    EXPECT_EQ(4u, transport->Allowances().size());
+}
+
+// A download that nobody plays at its rate (no bandwidth monitor) holds at most 2 MiB ahead of
+// the chain, however large the cache's budget; one that is limited may fill the budget.
+TEST(HTTPClient, ADownloadNotLimitedHoldsAtMostItsReadAheadAhead) {
+    const uint32_t capacity = 16u << 20;
+    HTTPClientBench bench;
+    StartWithSessionCache(bench, capacity);
+    EXPECT_EQ(std::vector<uint32_t>{2u << 20}, bench.Last()->Allowances());
+
+    HTTPClientBench limited;
+    limited.client->SetDownloadLimited(true);
+    StartWithSessionCache(limited, capacity);
+    EXPECT_EQ(std::vector<uint32_t>{capacity}, limited.Last()->Allowances());
+}
+
+// A chain whose room has no limit (no cache, a sink that takes everything) gets no unlimited
+// allowance: what the transport delivers while the task thread lags would pile up in the task
+// queue without bound.
+TEST(HTTPClient, ARoomWithoutLimitStillBoundsWhatIsQueued) {
+    const uint32_t chunk = 0x10000;
+    HTTPClientBench bench(0xFFFFFFFFu);
+    bench.Start();
+    auto transport = bench.Last();
+    EXPECT_EQ(std::vector<uint32_t>{2u << 20}, transport->Allowances());
+    for (uint64_t at = 0; at < (2u << 20); at += chunk) {
+        transport->Deliver(HTTPClientBench::Bytes(at, at + chunk));
+    }
+    EXPECT_EQ(0u, transport->GetMaxDownloadAmount()) << "2 MiB queued, no more allowed";
+    bench.Run();  // handed on: room again, granted in steps as the tasks ran
+    EXPECT_GE(transport->GetMaxDownloadAmount(), 1u << 20);
+    EXPECT_LE(transport->GetMaxDownloadAmount(), 2u << 20);
+    EXPECT_EQ(HTTPClientBench::Bytes(0, 2u << 20), bench.sink->Bytes());
+}
+
+// A transport that holds more than the chain can take (its room shrank) is cut back, but not
+// for the odd delivery's worth.
+TEST(HTTPClient, AllowanceIsCutBackWhenTheRoomShrinksPastTheSlack) {
+    HTTPClientBench bench(500000);  // no cache: the room is the sink's, 500000
+    bench.Start();
+    auto transport = bench.Last();
+    ASSERT_EQ(std::vector<uint32_t>{500000}, transport->Allowances());
+    transport->DoSetMaxDownloadAmount(500000 + HTTPClient::kRenewalSlack);
+    bench.sink->PullNext(10);  // the slack, not more: left alone
+    EXPECT_EQ(2u, transport->Allowances().size());
+    transport->DoSetMaxDownloadAmount(500000 + HTTPClient::kRenewalSlack + 1);
+    bench.sink->PullNext(10);
+    EXPECT_EQ(500000u, transport->Allowances().back());
+    EXPECT_EQ(4u, transport->Allowances().size());
 }
 
 TEST(HTTPClient, ChunksOfTheTransportCarryTheClientsMargins) {
