@@ -244,6 +244,30 @@ MemoryChunk MemoryChunk::Slice(uint32_t offset, uint32_t size) const {
     return slice;
 }
 
+bool MemoryChunk::ExtendSlice(const MemoryChunk& next, uint32_t offset, uint32_t n) {
+    if (!IsSlice() || !next.buffer_ || uint64_t(offset) + n > next.Size()) {
+        return false;
+    }
+    Buffer& b = *buffer_;
+    const Buffer& source = *b.source;
+    const Buffer* nextSource =
+        next.buffer_->source ? next.buffer_->source.get() : next.buffer_.get();
+    if (nextSource != &source || b.end != b.sliceExtent ||
+        uint64_t(b.sliceExtent) + n > kMaxBufferBytes) {
+        return false;
+    }
+    // Both must show the source's present bytes: after a growth that moved them, the slice
+    // shows bytes kept aside, which nothing follows.
+    const unsigned char* from = b.base + b.end;
+    const unsigned char* store = source.bytes.data();
+    if (next.Data(offset) != from || b.base < store || from + n > store + source.bytes.size()) {
+        return false;
+    }
+    b.sliceExtent += n;
+    b.end += n;
+    return true;
+}
+
 void MemoryChunk::MakeWritable() {
     if (IsSlice()) {
         Own(0);

@@ -175,6 +175,11 @@ public:
     // them (its maker writes no more once it has cut slices). Throws SVL_InvalidParameter when
     // the range lies outside the payload.
     MemoryChunk Slice(uint32_t offset, uint32_t size) const;
+    // Lengthens a slice by the n payload bytes of next from offset on when they follow its
+    // payload directly in the same bytes (next a slice of the same chunk, or that chunk, and the
+    // slice's payload ending where it was cut); false (and no change) otherwise. A payload cut
+    // across two chunks handed on one after the other from one buffer stays one slice this way.
+    bool ExtendSlice(const MemoryChunk& next, uint32_t offset, uint32_t n);
     // True for a chunk that shows the bytes of another (a slice not yet written).
     bool IsSlice() const { return buffer_ && buffer_->source; }
     // Whoever writes into the payload calls this first: a slice then takes a copy of the bytes

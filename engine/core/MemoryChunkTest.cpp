@@ -390,5 +390,29 @@ TEST(MemoryChunk, ASliceKeepsItsBytesWhenTheSourceGrowsOrGoes) {
     EXPECT_EQ(std::vector<unsigned char>({110, 111, 112, 113, 114}), Bytes(sliceOfSlice));
 }
 
+// A slice runs on into the next piece cut from the same bytes, and only there.
+TEST(MemoryChunk, ASliceExtendsOnlyOverTheBytesRightAfterIt) {
+    MemoryChunk block = PatternChunk(100, 0);  // 0..99
+    MemoryChunk first = block.Slice(0, 40);
+    MemoryChunk second = block.Slice(40, 60);
+    MemoryChunk payload = first.Slice(30, 10);        // 30..39, ending where first ends
+    EXPECT_FALSE(payload.ExtendSlice(second, 1, 5));  // 41..: a gap of one byte
+    EXPECT_FALSE(payload.ExtendSlice(MemoryChunk::CopyOf(second.Data(0), 60), 0, 5));
+    EXPECT_FALSE(payload.ExtendSlice(second, 0, 61));  // more than second holds
+    ASSERT_TRUE(payload.ExtendSlice(second, 0, 5));
+    EXPECT_EQ(
+        std::vector<unsigned char>({30, 31, 32, 33, 34, 35, 36, 37, 38, 39, 40, 41, 42, 43, 44}),
+        Bytes(payload));
+    EXPECT_EQ(block.Data(30), payload.Data(0));
+    // A slice whose end was trimmed no longer ends where the next bytes start.
+    ASSERT_TRUE(payload.TrimEnd(1));
+    EXPECT_FALSE(payload.ExtendSlice(second, 5, 1));
+    // Nor one showing bytes the source has since moved away from.
+    MemoryChunk old = block.Slice(90, 10);
+    block.SetSize(1 << 20);
+    EXPECT_FALSE(old.ExtendSlice(block, 100, 1));
+    EXPECT_FALSE(MemoryChunk::CopyOf(block.Data(0), 4).ExtendSlice(block, 4, 1));  // no slice
+}
+
 }  // namespace
 }  // namespace SarvelonMediaKit

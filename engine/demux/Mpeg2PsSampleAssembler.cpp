@@ -47,6 +47,7 @@ Mpeg2PsResult Mpeg2PsSampleAssembler::PacketStarts(const Packet& packet) {
     // A continuation of the open sample.
     if (copyInProgress_ && packet.payloadLength != 0 && !sample_.GetPayload().GetChunks().empty()) {
         write_ = nullptr;
+        slicing_ = false;
         left_ = packet.payloadLength;
     } else {
         copyInProgress_ = false;
@@ -96,6 +97,7 @@ void Mpeg2PsSampleAssembler::Start(const Packet& packet) {
     } else {
         payload.GetChunks().clear();
     }
+    slicing_ = false;
     left_ = packet.payloadLength;
     copyInProgress_ = true;
 }
@@ -106,15 +108,34 @@ void Mpeg2PsSampleAssembler::Add(const MemoryChunk* source, const uint8_t* bytes
     }
     const uint32_t m = std::min(n, left_);
     MemoryChunkList& payload = sample_.GetPayload();
-    if (write_ == nullptr) {
-        if (m == left_ && source != nullptr) {
-            // The whole payload lies in the input chunk: the sample shows those bytes instead
-            // of copying them (a stage that puts a header in front then copies, see Slice).
-            payload.GetChunks().push_back(
-                source->Slice(static_cast<uint32_t>(bytes - source->Data(0)), m));
-            left_ = 0;
+    if (write_ == nullptr && source != nullptr) {
+        const uint32_t offset = static_cast<uint32_t>(bytes - source->Data(0));
+        if (slicing_ && payload.Back().ExtendSlice(*source, offset, m)) {
+            // The rest of the packet follows its first bytes in the same buffer (the input
+            // chunks are cut from one read): the packet stays one slice.
+        } else if (!slicing_) {
+            // The sample shows the input's bytes instead of copying them (a stage that puts a
+            // header in front then copies, see Slice), if need be across input chunks.
+            payload.GetChunks().push_back(source->Slice(offset, m));
+            slicing_ = true;
+        } else {
+            // The packet's bytes go on in another buffer: what the slice showed is copied into
+            // a chunk of the packet's size, and the rest after it.
+            const MemoryChunk part = payload.Back();
+            MemoryChunk& whole = payload.Back();
+            whole = MemoryChunk::Unset(part.Size() + left_,
+                                       payload.GetChunks().size() == 1 ? payload.GetHeadroom() : 0,
+                                       payload.GetTailroom());
+            std::memcpy(whole.Data(0), part.Data(0), part.Size());
+            write_ = whole.Data(part.Size());
+            slicing_ = false;
+        }
+        if (write_ == nullptr) {
+            left_ -= m;
+            slicing_ = left_ != 0;
             return;
         }
+    } else if (write_ == nullptr) {
         write_ = AddUnsetChunk(payload, left_).Data(0);
     }
     std::memcpy(write_, bytes, m);
@@ -133,6 +154,7 @@ void Mpeg2PsSampleAssembler::Reset() {
 void Mpeg2PsSampleAssembler::Drop() {
     sample_ = Sample();
     write_ = nullptr;
+    slicing_ = false;
     left_ = 0;
 }
 

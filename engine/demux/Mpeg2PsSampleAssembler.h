@@ -18,9 +18,10 @@ namespace SarvelonMediaKit {
 // PTS starts (or when Finish is called), and only whole: one whose packet ended before all its
 // bytes came (a cut, lost sync) is replaced by the next sample, never handed on.
 //
-// A packet's payload that lies whole in one input chunk becomes a slice of that chunk (no
-// copy; a stage that puts a header in front of it copies it then); any other is copied once,
-// from the input straight into a chunk of the sample sized to the packet's payload. The
+// A packet's payload becomes a slice of the input chunk it lies in (no copy; a stage that puts
+// a header in front of it copies it then), also when it runs on into the next input chunk cut
+// from the same buffer; a payload split across buffers, or given without its chunk, is copied
+// once into a chunk of the sample sized to the packet's payload. The
 // listener makes each new sample (CreateSample, asked for no payload); finished samples go to
 // the handler given at construction.
 class Mpeg2PsSampleAssembler {
@@ -74,6 +75,8 @@ private:
     // Where the next payload byte goes in the sample's last chunk; null before the current
     // packet's first bytes came (its chunk is made or cut then) and once it is whole.
     uint8_t* write_ = nullptr;
+    // The current packet's first bytes came as a slice, which the rest is to lengthen.
+    bool slicing_ = false;
     // Payload bytes of the current packet still to come; a sample is whole only at 0.
     uint32_t left_ = 0;
     bool copyInProgress_ = false;

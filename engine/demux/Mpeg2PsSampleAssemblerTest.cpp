@@ -183,5 +183,35 @@ TEST(Mpeg2PsSampleAssemblerTest, APayloadWholeInTheInputIsASliceOfIt) {
               Bytes(input.Data(0), input.Data(0) + input.Size()));
 }
 
+// Input chunks cut one after the other from one read: a payload across the cut stays one
+// slice; across two reads it is one copied chunk of the packet's size.
+TEST(Mpeg2PsSampleAssemblerTest, APayloadAcrossInputChunksOfOneBufferStaysOneSlice) {
+    MemoryChunk read = MemoryChunk::CopyOf(Bytes({0, 1, 2, 3, 4, 5, 6, 7, 8, 9}));
+    const MemoryChunk pieces[] = {read.Slice(0, 4), read.Slice(4, 6)};
+    MemoryChunk otherRead = MemoryChunk::CopyOf(Bytes({20, 21, 22}));
+    Assembly a;
+    Mpeg2PsSampleAssembler::Packet packet;
+    packet.streamId = 0xE0;
+    packet.flags2 = kPts;
+    packet.type = SampleMediaTypeVideo;
+    packet.payloadLength = 5;  // bytes 2..6
+    a.assembler.PacketStarts(packet);
+    a.assembler.Add(&pieces[0], pieces[0].Data(2), 2);
+    a.assembler.Add(&pieces[1], pieces[1].Data(0), 6);
+    packet.flags2 = 0;
+    packet.payloadLength = 4;  // bytes 8, 9, then 20, 21 from another read
+    a.assembler.PacketStarts(packet);
+    a.assembler.Add(&pieces[1], pieces[1].Data(4), 2);
+    a.assembler.Add(&otherRead, otherRead.Data(0), 3);
+    EXPECT_EQ(Mpeg2PsResult::Ok, a.assembler.Finish());
+    ASSERT_EQ(1u, a.finished.size());
+    const std::list<MemoryChunk>& chunks = a.finished[0].GetPayload().GetChunks();
+    ASSERT_EQ(2u, chunks.size());
+    EXPECT_TRUE(chunks.front().IsSlice());
+    EXPECT_EQ(read.Data(2), chunks.front().Data(0));
+    EXPECT_FALSE(chunks.back().IsSlice());
+    EXPECT_EQ(Bytes({2, 3, 4, 5, 6, 8, 9, 20, 21}), PayloadOf(a.finished[0]));
+}
+
 }  // namespace
 }  // namespace SarvelonMediaKit
