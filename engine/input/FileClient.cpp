@@ -17,8 +17,10 @@ const size_t kFileSchemeLength = sizeof(kFileScheme) - 1;
 // Out-of-band ranges go out in pieces of this size, with room for a header and a trailer.
 const uint64_t kOutOfBandPiece = 0x10000;
 const uint32_t kOutOfBandRoom = 0x40;
-// A read takes up to this many bytes at once, handed on over the pulls that follow.
-const uint32_t kReadBlockBytes = 1u << 20;
+// A read takes up to this many bytes at once, handed on over the pulls that follow: a few
+// pulls' worth, so that one system call serves several while the bytes are still in the
+// core's cache when the multiplexer copies them out.
+const uint32_t kReadBlockBytes = 1u << 18;
 
 }  // namespace
 
