@@ -92,7 +92,9 @@ void FileClient::PullFromBlock(Component& consumer, uint32_t size, uint64_t read
     if (block_.IsEmpty()) {
         // One read for many pulls. The block's bytes go on as slices of it, so they are not
         // copied again, and a payload the consumer cuts from them may stay a slice too.
-        const uint32_t n = uint32_t(std::min<uint64_t>(readable, kReadBlockBytes));
+        // A pull larger than a block reads what it asks for (its size is bounded already).
+        const uint32_t n =
+            uint32_t(std::min<uint64_t>(readable, std::max<uint32_t>(size, kReadBlockBytes)));
         block_ = MemoryChunk::Unset(n, 0, 0);  // cut to what the read gives, as below
         const uint64_t read = file_.Read(block_.Data(0), n);
         if (file_.IsError() || read > n) {

@@ -39,8 +39,9 @@ public:
     // Hands on up to amount bytes (bounded by the bytes left before the end of the range and
     // kMaxPullBytes), followed by an end-of-stream marker once the read position has reached
     // the end of the range (the end of the file without a bound). For a consumer that wants no
-    // room around its chunks the file is read a block (256 KiB) at a time and the chunks are
-    // slices of it; a pull may then get fewer bytes than asked, the rest of a block.
+    // room around its chunks the file is read a block (256 KiB, or the pull's size when
+    // larger) at a time and the chunks are slices of it; a pull may then get fewer bytes than
+    // asked, the rest of a block.
     void PrePullData(ByteAmount& amount) override;
     // The base body: the data has already gone on in PrePullData.
     void DoPullData(ByteAmount& amount) override;
