@@ -1,25 +1,31 @@
 #!/usr/bin/env bash
-# Times svremux against ffmpeg's stream copy to MPEG-TS and against a plain copy of the title
-# with dd, on the same title, in one run:
-#   bench/remux_vs_ffmpeg.sh [-n RUNS] [-b BUILD_DIR] [TITLE]
-# The three commands run in turn (svremux, ffmpeg, dd, svremux, ...) after one warm-up each, so
-# a drift in the machine's speed touches all alike. Before each run the last output is removed
-# and the disk cache flushed, so that neither truncating nor writing back an earlier file is
-# timed. Prints the median wall time of each, its throughput in MB/s of title read (1 MB =
-# 10^6 bytes), and svremux's time over ffmpeg's and over dd's (1.00: as fast; 2.00: twice the
-# time). Without TITLE it takes the 10-minute title that build/bench/RemuxBench makes and
-# caches (run that once first).
+# Times svremux against a plain copy of the title with dd and against ffmpeg's stream copy, on
+# the same title, in one run, to three places: /dev/null, a new file on tmpfs (/dev/shm) and a
+# new file on the disk (beside the build folder; for information). svremux --ps (the program
+# stream) runs beside them to the same places; ffmpeg's program-stream muxer takes no AAC, so
+# its transport-stream copy is the peer printed beside it.
+#   bench/remux_vs_ffmpeg.sh [-n RUNS] [-b BUILD_DIR] [-d DIGESTS] [TITLE]
+# The commands of one place run in turn (svremux, svremux --ps, ffmpeg, dd, svremux, ...) after
+# one warm-up each, so a drift in the machine's speed touches all alike. Before each run the
+# last output is removed and written data flushed, so that neither truncating nor writing back
+# an earlier file is timed. Prints the median wall time of each, its throughput in MB/s of title
+# read (1 MB = 10^6 bytes), svremux's time over dd's beside the goal (2.00 to /dev/null, 1.30 to
+# tmpfs) and over ffmpeg's, and the SHA-256 of svremux's two outputs; with -d, a file of
+# "DIGEST  ts" and "DIGEST  ps" lines, a digest that differs fails the run. Without TITLE it
+# takes the 10-minute title that build/bench/RemuxBench makes and caches (run that once first).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 runs=5
 build=build
-while getopts "n:b:h" opt; do
+digests=
+while getopts "n:b:d:h" opt; do
   case "$opt" in
     n) runs="$OPTARG" ;;
     b) build="$OPTARG" ;;
-    h) sed -n '2,11p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
-    *) sed -n '2,11p' "$0" | sed 's/^# \{0,1\}//' >&2; exit 2 ;;
+    d) digests="$OPTARG" ;;
+    h) sed -n '2,16p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+    *) sed -n '2,16p' "$0" | sed 's/^# \{0,1\}//' >&2; exit 2 ;;
   esac
 done
 shift $((OPTIND - 1))
@@ -40,21 +46,37 @@ for tool in ffmpeg dd awk; do
   command -v "$tool" >/dev/null || { echo "$tool is not installed" >&2; exit 2; }
 done
 
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
-size=$(stat -c %s "$title")
+[[ -z "$digests" || -f "$digests" ]] || { echo "$digests: no such file" >&2; exit 2; }
+[[ -d /dev/shm && -w /dev/shm ]] || { echo "/dev/shm is not a writable tmpfs" >&2; exit 2; }
 
-run_svremux() { "$svremux" "$title" -o "$work/sv.ts" 2>"$work/sv.err"; }
+size=$(stat -c %s "$title")
+# Outputs go to one folder per place; /dev/null is written as a device, never removed.
+work=$(mktemp -d)            # on the disk, in $TMPDIR
+shm=$(mktemp -d -p /dev/shm)  # tmpfs
+disk=$(mktemp -d -p "$build")
+trap 'rm -rf "$work" "$shm" "$disk"' EXIT
+dest=
+
+target() { [[ "$dest" == null ]] && echo /dev/null || echo "$dest/$1"; }
+run_svremux() { "$svremux" "$title" -o "$(target sv.ts)" 2>"$work/sv.err"; }
+run_svremux_ps() { "$svremux" --ps "$title" -o "$(target sv.mpg)" 2>"$work/svps.err"; }
 run_ffmpeg() {
-  ffmpeg -nostdin -v error -y -i "$title" -map 0 -c copy -f mpegts "$work/ff.ts" 2>"$work/ff.err"
+  ffmpeg -nostdin -v error -y -i "$title" -map 0 -c copy -f mpegts "$(target ff.ts)" \
+    2>"$work/ff.err"
 }
-run_dd() { dd if="$title" of="$work/dd.ts" bs=1M 2>"$work/dd.err"; }
+run_dd() { dd if="$title" of="$(target dd.ts)" bs=1M 2>"$work/dd.err"; }
 output_of() {
   case "$1" in
-    run_svremux) echo "$work/sv.ts" ;;
-    run_ffmpeg) echo "$work/ff.ts" ;;
-    run_dd) echo "$work/dd.ts" ;;
+    run_svremux) target sv.ts ;;
+    run_svremux_ps) target sv.mpg ;;
+    run_ffmpeg) target ff.ts ;;
+    run_dd) target dd.ts ;;
   esac
+}
+clear_output() {
+  local out
+  out=$(output_of "$1")
+  [[ "$out" == /dev/null ]] || rm -f "$out"
 }
 
 # Wall seconds of one run of the function; a failed run stops the script. The output of the
@@ -62,7 +84,7 @@ output_of() {
 # run pays for truncating or writing back what an earlier one wrote.
 time_one() {
   local start end
-  rm -f "$(output_of "$1")"
+  clear_output "$1"
   sync
   start=$(date +%s.%N)
   if ! "$1"; then
@@ -76,34 +98,61 @@ time_one() {
 
 median() { sort -g | awk '{ a[NR] = $1 } END { print (NR % 2) ? a[(NR + 1) / 2] : (a[NR / 2] + a[NR / 2 + 1]) / 2 }'; }
 
-# One line of the table: name, seconds, output file.
+# One line of the table: name, seconds.
 report() {
-  awk -v name="$1" -v t="$2" -v size="$size" -v out="$(stat -c %s "$3")" \
-    'BEGIN { printf "%-8s %7.3f s  %8.1f MB/s  (output %.1f MB)\n", name, t, size / t / 1e6, out / 1e6 }'
+  awk -v name="$1" -v t="$2" -v size="$size" \
+    'BEGIN { printf "  %-13s %7.3f s  %8.1f MB/s\n", name, t, size / t / 1e6 }'
 }
-
-for f in run_svremux run_ffmpeg run_dd; do  # warm-up: the title in the page cache
-  rm -f "$(output_of "$f")"
-  "$f" >/dev/null || { echo "$f failed:" >&2; cat "$work"/*.err >&2; exit 1; }
-done
-sv_times=()
-ff_times=()
-dd_times=()
-for ((i = 0; i < runs; ++i)); do
-  sv_times+=("$(time_one run_svremux)")
-  ff_times+=("$(time_one run_ffmpeg)")
-  dd_times+=("$(time_one run_dd)")
-done
-sv=$(printf '%s\n' "${sv_times[@]}" | median)
-ff=$(printf '%s\n' "${ff_times[@]}" | median)
-dd=$(printf '%s\n' "${dd_times[@]}" | median)
 
 awk -v title="$title" -v size="$size" -v runs="$runs" \
   'BEGIN { printf "title    %s (%.1f MB), %d runs each, medians\n", title, size / 1e6, runs }'
-report svremux "$sv" "$work/sv.ts"
-report ffmpeg "$ff" "$work/ff.ts"
-report dd "$dd" "$work/dd.ts"
-awk -v sv="$sv" -v ff="$ff" -v dd="$dd" 'BEGIN {
-  printf "ratio    %.2f (svremux time / ffmpeg time)\n", sv / ff
-  printf "ratio    %.2f (svremux time / dd time)\n", sv / dd
-}'
+status=0
+for place in null shm disk; do
+  case "$place" in
+    null) dest=null; label="/dev/null"; goal=2.00 ;;
+    shm) dest="$shm"; label="a new file on tmpfs"; goal=1.30 ;;
+    disk) dest="$disk"; label="a new file on the disk"; goal= ;;
+  esac
+  for f in run_svremux run_svremux_ps run_ffmpeg run_dd; do  # warm-up: the title in the cache
+    clear_output "$f"
+    "$f" >/dev/null || { echo "$f failed:" >&2; cat "$work"/*.err >&2; exit 1; }
+  done
+  if [[ "$place" == shm ]]; then
+    sv_digest=$(sha256sum "$(target sv.ts)" | cut -c1-64)
+    ps_digest=$(sha256sum "$(target sv.mpg)" | cut -c1-64)
+  fi
+  sv_times=() ps_times=() ff_times=() dd_times=()
+  for ((i = 0; i < runs; ++i)); do
+    sv_times+=("$(time_one run_svremux)")
+    ps_times+=("$(time_one run_svremux_ps)")
+    ff_times+=("$(time_one run_ffmpeg)")
+    dd_times+=("$(time_one run_dd)")
+  done
+  sv=$(printf '%s\n' "${sv_times[@]}" | median)
+  ps=$(printf '%s\n' "${ps_times[@]}" | median)
+  ff=$(printf '%s\n' "${ff_times[@]}" | median)
+  dd=$(printf '%s\n' "${dd_times[@]}" | median)
+  echo "to $label:"
+  report svremux "$sv"
+  report "svremux --ps" "$ps"
+  report ffmpeg "$ff"
+  report dd "$dd"
+  awk -v sv="$sv" -v ps="$ps" -v ff="$ff" -v dd="$dd" -v goal="$goal" 'BEGIN {
+    printf "  ratio %.2f (svremux time / dd time)%s\n", sv / dd, goal == "" ? "  (for information)" : sprintf("  goal <= %s", goal)
+    printf "  ratio %.2f (svremux time / ffmpeg time)\n", sv / ff
+    printf "  ratio %.2f (svremux --ps time / ffmpeg time)\n", ps / ff
+  }'
+done
+echo "sha256 $sv_digest  svremux"
+echo "sha256 $ps_digest  svremux --ps"
+if [[ -n "$digests" ]]; then
+  want_ts=$(awk '$2 == "ts" { print $1 }' "$digests")
+  want_ps=$(awk '$2 == "ps" { print $1 }' "$digests")
+  if [[ "$sv_digest" != "$want_ts" || "$ps_digest" != "$want_ps" ]]; then
+    echo "outputs differ from the digests in $digests" >&2
+    status=1
+  else
+    echo "outputs match the digests in $digests"
+  fi
+fi
+exit "$status"

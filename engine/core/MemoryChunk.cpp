@@ -218,8 +218,74 @@ MemoryChunk::MemoryChunk(uint32_t size, uint32_t headroom, uint32_t tailroom, Un
     }
     buffer_ = boost::make_shared<Buffer>();
     buffer_->bytes.resize(static_cast<size_t>(total));
+    buffer_->base = buffer_->bytes.data();
     buffer_->begin = headroom;
     buffer_->end = headroom + size;
+}
+
+MemoryChunk MemoryChunk::Slice(uint32_t offset, uint32_t size) const {
+    if (uint64_t(offset) + size > Size()) {
+        throw SV::SVLibraryException(SV::SVL_InvalidParameter, "MemoryChunk::Slice beyond data");
+    }
+    MemoryChunk slice;
+    if (size == 0) {
+        return slice;
+    }
+    // A slice of a slice shows the first source's bytes, so no chain of sources builds up.
+    const boost::shared_ptr<Buffer>& source = buffer_->source ? buffer_->source : buffer_;
+    source->sliced = true;
+    slice.buffer_ = boost::make_shared<Buffer>();
+    Buffer& b = *slice.buffer_;
+    b.source = source;
+    b.base = Data(offset);
+    b.sliceExtent = size;
+    b.begin = 0;
+    b.end = size;
+    return slice;
+}
+
+bool MemoryChunk::ExtendSlice(const MemoryChunk& next, uint32_t offset, uint32_t n) {
+    if (!IsSlice() || !next.buffer_ || uint64_t(offset) + n > next.Size()) {
+        return false;
+    }
+    Buffer& b = *buffer_;
+    const Buffer& source = *b.source;
+    const Buffer* nextSource =
+        next.buffer_->source ? next.buffer_->source.get() : next.buffer_.get();
+    if (nextSource != &source || b.end != b.sliceExtent ||
+        uint64_t(b.sliceExtent) + n > kMaxBufferBytes) {
+        return false;
+    }
+    // Both must show the source's present bytes: after a growth that moved them, the slice
+    // shows bytes kept aside, which nothing follows.
+    const unsigned char* from = b.base + b.end;
+    const unsigned char* store = source.bytes.data();
+    if (next.Data(offset) != from || b.base < store || from + n > store + source.bytes.size()) {
+        return false;
+    }
+    b.sliceExtent += n;
+    b.end += n;
+    return true;
+}
+
+void MemoryChunk::MakeWritable() {
+    if (IsSlice()) {
+        Own(0);
+    }
+}
+
+void MemoryChunk::Own(uint32_t front) {
+    Buffer& b = *buffer_;
+    if (uint64_t(b.sliceExtent) + front > kMaxBufferBytes) {
+        throw SV::SVLibraryException(SV::SVL_InvalidParameter, "MemoryChunk too large");
+    }
+    b.bytes.resize(size_t(front) + b.sliceExtent);
+    std::memcpy(b.bytes.data() + front, b.base, b.sliceExtent);
+    b.base = b.bytes.data();
+    b.begin += front;
+    b.end += front;
+    b.source.reset();
+    b.sliceExtent = 0;
 }
 
 MemoryChunk MemoryChunk::Unset(uint32_t size, uint32_t headroom, uint32_t tailroom) {
@@ -262,15 +328,26 @@ void MemoryChunk::SetSize(uint32_t size) {
 }
 
 void MemoryChunk::Grow(uint32_t grow, bool zero) {
+    MakeWritable();
     Buffer& b = *buffer_;
     if (uint64_t(b.bytes.size()) + grow > kMaxBufferBytes) {
         throw SV::SVLibraryException(SV::SVL_InvalidParameter, "MemoryChunk too large");
     }
-    if (zero) {
-        b.bytes.resize(b.bytes.size() + grow, 0);
-    } else {
-        b.bytes.resize(b.bytes.size() + grow);
+    const size_t grown = b.bytes.size() + grow;
+    if (b.sliced && grown > b.bytes.capacity()) {
+        // Slices show the present bytes: they are kept, and the buffer goes on in a copy.
+        Bytes copy;
+        copy.reserve(grown);
+        copy.assign(b.bytes.begin(), b.bytes.end());
+        b.retired.push_back(std::move(b.bytes));
+        b.bytes = std::move(copy);
     }
+    if (zero) {
+        b.bytes.resize(grown, 0);
+    } else {
+        b.bytes.resize(grown);
+    }
+    b.base = b.bytes.data();
     b.end += grow;
 }
 
@@ -288,6 +365,11 @@ bool MemoryChunk::Advance(uint32_t n) {
 bool MemoryChunk::Reserve(uint32_t n) {
     if (!buffer_) {
         return n == 0;
+    }
+    if (IsSlice()) {
+        // The bytes taken are about to be written (a header in front): the slice takes a copy
+        // of its own, with the room asked for, as a chunk made with it would have had.
+        Own(buffer_->begin < n ? n - buffer_->begin : 0);
     }
     if (buffer_->begin < n) {
         return false;

@@ -126,10 +126,21 @@ public:
         void deallocate(T* p, std::size_t n) noexcept { GiveBytes(p, n * sizeof(T)); }
     };
 
+    typedef std::vector<unsigned char, UnsetAllocator<unsigned char>> Bytes;
     struct Buffer {
-        std::vector<unsigned char, UnsetAllocator<unsigned char>> bytes;
+        Bytes bytes;
         uint32_t begin = 0;  // first payload byte
-        uint32_t end = 0;    // one past the last payload byte; begin <= end <= bytes.size()
+        uint32_t end = 0;    // one past the last payload byte; begin <= end <= Extent()
+        // Where the buffer's bytes lie: bytes.data(), or for a slice the bytes of its source.
+        unsigned char* base = nullptr;
+        // A slice: the buffer whose bytes it shows (kept alive by it), and how many of them.
+        boost::shared_ptr<Buffer> source;
+        uint32_t sliceExtent = 0;
+        // Bytes given up by growing while slices still showed them; kept as long as the buffer.
+        std::vector<Bytes> retired;
+        bool sliced = false;  // slices show these bytes
+
+        uint32_t Extent() const { return source ? sliceExtent : uint32_t(bytes.size()); }
     };
 
     // An empty chunk.
@@ -156,11 +167,32 @@ public:
     // bits.
     static MemoryChunk CopyOf(const std::vector<uint8_t>& bytes);
 
+    // A chunk of size payload bytes that shows the payload bytes of this one from offset on,
+    // without copying them: the bytes stay this buffer's (kept alive by the slice), while the
+    // slice's payload range is its own. Growing a slice, taking room before it (Reserve, which
+    // then makes the room asked for) or writing into it through MakeWritable first gives it a
+    // copy of its own, so a slice never changes the bytes it shows; this chunk may still change
+    // them (its maker writes no more once it has cut slices). Throws SVL_InvalidParameter when
+    // the range lies outside the payload.
+    MemoryChunk Slice(uint32_t offset, uint32_t size) const;
+    // Lengthens a slice by the n payload bytes of next from offset on when they follow its
+    // payload directly in the same bytes (next a slice of the same chunk, or that chunk, and the
+    // slice's payload ending where it was cut); false (and no change) otherwise. A payload cut
+    // across two chunks handed on one after the other from one buffer stays one slice this way.
+    bool ExtendSlice(const MemoryChunk& next, uint32_t offset, uint32_t n);
+    // True for a chunk that shows the bytes of another (a slice not yet written).
+    bool IsSlice() const { return buffer_ && buffer_->source; }
+    // Whoever writes into the payload calls this first: a slice then takes a copy of the bytes
+    // it shows (its payload and the bytes around it), so the chunk it was cut from keeps its
+    // own. Nothing happens to any other chunk.
+    void MakeWritable();
+
     // Payload bytes; 0 without a buffer. Inline: packet writers ask for every packet.
     uint32_t Size() const { return buffer_ ? buffer_->end - buffer_->begin : 0; }
     // The payload byte at offset (not checked); null without a buffer. Data chunks only.
+    // Write through it only after MakeWritable (a slice's bytes are its source's).
     unsigned char* Data(uint32_t offset = 0) const {
-        return buffer_ ? buffer_->bytes.data() + buffer_->begin + offset : nullptr;
+        return buffer_ ? buffer_->base + buffer_->begin + offset : nullptr;
     }
     // A larger size grows the buffer by the difference at its back (the payload then takes the
     // bytes that followed it, and the room behind it is kept); a smaller one only moves the end
@@ -171,7 +203,7 @@ public:
     // Drops n bytes from the front; false (and no change) when there are fewer.
     bool Advance(uint32_t n);
     // Takes n bytes of headroom into the front of the payload; false (and no change) when the
-    // headroom is smaller.
+    // headroom is smaller. A slice always has room: it takes a copy with the room (unset).
     bool Reserve(uint32_t n);
     // Drops n bytes from the end; false (and no change) when there are fewer.
     bool TrimEnd(uint32_t n);
@@ -197,6 +229,8 @@ private:
     // The payload grown by grow bytes at its back, the buffer by as much; the new bytes are
     // zero when zero is set, else unset (the caller overwrites them).
     void Grow(uint32_t grow, bool zero);
+    // A slice takes a copy of the bytes it shows, with front unset bytes of room before them.
+    void Own(uint32_t front);
 
     boost::shared_ptr<Buffer> buffer_;
     boost::shared_ptr<MemoryMarker> marker_;

@@ -332,5 +332,87 @@ TEST(MemoryChunkBuffers, BuffersFreedOnOtherThreadsAndBeyondWhatIsKeptLoseNothin
     EXPECT_EQ(static_cast<unsigned char>(7 + 299999), *after.Data(299999));
 }
 
+// A slice shows its source's bytes without a copy; every way of changing its bytes (a write,
+// room taken in front, growth) first gives it a copy, so the source never changes through it.
+TEST(MemoryChunk, ASliceShowsItsSourceAndNeverWritesIntoIt) {
+    MemoryChunk source = PatternChunk(8);  // 1..8
+    MemoryChunk slice = source.Slice(2, 4);
+    EXPECT_TRUE(slice.IsSlice());
+    EXPECT_EQ(source.Data(2), slice.Data(0));  // the same bytes, not a copy
+    EXPECT_EQ(std::vector<unsigned char>({3, 4, 5, 6}), Bytes(slice));
+    // Its range is its own: moving it leaves the source's alone.
+    EXPECT_TRUE(slice.Advance(1));
+    EXPECT_EQ(8u, source.Size());
+    EXPECT_EQ(std::vector<unsigned char>({4, 5, 6}), Bytes(slice));
+
+    slice.MakeWritable();
+    EXPECT_FALSE(slice.IsSlice());
+    *slice.Data(0) = 0xAA;
+    EXPECT_EQ(std::vector<unsigned char>({0xAA, 5, 6}), Bytes(slice));
+    EXPECT_EQ(std::vector<unsigned char>({1, 2, 3, 4, 5, 6, 7, 8}), Bytes(source));
+
+    // Room in front: a slice has none of its own, so it takes a copy with the room asked for.
+    MemoryChunk front = source.Slice(0, 3);
+    ASSERT_TRUE(front.Reserve(2));
+    EXPECT_EQ(5u, front.Size());
+    *front.Data(0) = 0xEE;
+    *front.Data(1) = 0xEF;
+    EXPECT_EQ(std::vector<unsigned char>({0xEE, 0xEF, 1, 2, 3}), Bytes(front));
+    EXPECT_EQ(1, *source.Data(0));
+
+    // Growth copies too, and the new bytes are zero as SetSize promises.
+    MemoryChunk tail = source.Slice(6, 2);
+    tail.SetSize(4);
+    EXPECT_EQ(std::vector<unsigned char>({7, 8, 0, 0}), Bytes(tail));
+    EXPECT_EQ(8u, source.Size());
+
+    // Out of range is refused; an empty slice is an empty chunk.
+    EXPECT_THROW(source.Slice(5, 4), SV::SVLibraryException);
+    EXPECT_TRUE(source.Slice(8, 0).IsEmpty());
+}
+
+// The bytes a slice shows outlive their source's handle and a growth of the source that moves
+// its store (the address sanitizer catches a slice left pointing at freed bytes).
+TEST(MemoryChunk, ASliceKeepsItsBytesWhenTheSourceGrowsOrGoes) {
+    MemoryChunk slice;
+    MemoryChunk sliceOfSlice;
+    {
+        MemoryChunk source = PatternChunk(4096, 0);
+        slice = source.Slice(100, 50);
+        sliceOfSlice = slice.Slice(10, 5);
+        source.SetSize(1 << 20);  // moves the store
+        std::memset(source.Data(0), 0xFF, 4096);
+    }
+    ASSERT_EQ(50u, slice.Size());
+    for (uint32_t i = 0; i < 50; ++i) {
+        EXPECT_EQ(static_cast<unsigned char>(100 + i), *slice.Data(i)) << i;
+    }
+    EXPECT_EQ(std::vector<unsigned char>({110, 111, 112, 113, 114}), Bytes(sliceOfSlice));
+}
+
+// A slice runs on into the next piece cut from the same bytes, and only there.
+TEST(MemoryChunk, ASliceExtendsOnlyOverTheBytesRightAfterIt) {
+    MemoryChunk block = PatternChunk(100, 0);  // 0..99
+    MemoryChunk first = block.Slice(0, 40);
+    MemoryChunk second = block.Slice(40, 60);
+    MemoryChunk payload = first.Slice(30, 10);        // 30..39, ending where first ends
+    EXPECT_FALSE(payload.ExtendSlice(second, 1, 5));  // 41..: a gap of one byte
+    EXPECT_FALSE(payload.ExtendSlice(MemoryChunk::CopyOf(second.Data(0), 60), 0, 5));
+    EXPECT_FALSE(payload.ExtendSlice(second, 0, 61));  // more than second holds
+    ASSERT_TRUE(payload.ExtendSlice(second, 0, 5));
+    EXPECT_EQ(
+        std::vector<unsigned char>({30, 31, 32, 33, 34, 35, 36, 37, 38, 39, 40, 41, 42, 43, 44}),
+        Bytes(payload));
+    EXPECT_EQ(block.Data(30), payload.Data(0));
+    // A slice whose end was trimmed no longer ends where the next bytes start.
+    ASSERT_TRUE(payload.TrimEnd(1));
+    EXPECT_FALSE(payload.ExtendSlice(second, 5, 1));
+    // Nor one showing bytes the source has since moved away from.
+    MemoryChunk old = block.Slice(90, 10);
+    block.SetSize(1 << 20);
+    EXPECT_FALSE(old.ExtendSlice(block, 100, 1));
+    EXPECT_FALSE(MemoryChunk::CopyOf(block.Data(0), 4).ExtendSlice(block, 4, 1));  // no slice
+}
+
 }  // namespace
 }  // namespace SarvelonMediaKit

@@ -646,7 +646,7 @@ Mpeg2PsResult Mpeg2PsParser::PayloadBytes(const uint8_t* bytes, uint32_t n) {
         case F::kStreamIdEcm:
         case F::kStreamIdPadding: return Mpeg2PsResult::Ok;
         case F::kStreamIdMetadata: return header_.AddMetadataBytes(bytes, n);
-        default: samples_.Add(bytes, n); return Mpeg2PsResult::Ok;
+        default: samples_.Add(&chunk_, bytes, n); return Mpeg2PsResult::Ok;
     }
 }
 

@@ -61,8 +61,7 @@ TEST(Mpeg2PsParserTest, AssemblesSamplesWithTimesAndKeyFlags) {
     EXPECT_EQ(1u, parser.metadataCompleteCalls);  // at the first media packet
 }
 
-// A listener that sizes each new sample's payload itself, as the demultiplexer does, and
-// notes the length it was asked for.
+// A listener that notes the payload length each new sample is asked for with.
 class SizingParser : public RecordingParser {
 public:
     SizingParser() : RecordingParser(true) {}
@@ -71,28 +70,33 @@ public:
 protected:
     Sample CreateSample(uint8_t streamId, uint32_t payloadLength, SampleMediaType type) override {
         asked.push_back(payloadLength);
-        Sample s = RecordingParser::CreateSample(streamId, 0, type);
-        if (payloadLength != 0) {
-            s.GetPayload().AddChunk(payloadLength);
-        }
-        return s;
+        return RecordingParser::CreateSample(streamId, payloadLength, type);
     }
 };
 
-TEST(Mpeg2PsParserTest, ANewSampleIsAskedForWithItsPacketsPayloadLengthAndFilledInPlace) {
-    SizingParser parser;
-    EXPECT_EQ(Mpeg2PsResult::ProgramEnd, parser.Feed(SmallStream(), {7}));
-    // The first packet of each sample: 100 bytes of video, 40 of audio, 60 of video.
-    EXPECT_EQ(std::vector<uint32_t>({100, 40, 60}), parser.asked);
-    ASSERT_EQ(3u, parser.samples.size());
-    // The chunk the listener made is the one filled: no second chunk beside it.
-    EXPECT_EQ(3u, parser.samples[0].GetPayload().GetChunks().size());
-    Bytes expected = Filled(100, 1);
-    Append(expected, Filled(50, 2));
-    Append(expected, Filled(25, 3));
-    EXPECT_EQ(expected, SampleBytes(parser.samples[0]));
-    EXPECT_EQ(1u, parser.samples[1].GetPayload().GetChunks().size());
-    EXPECT_EQ(Filled(40, 4), SampleBytes(parser.samples[1]));
+// Each packet's payload becomes one chunk of its sample: a slice of the input when the packet
+// lies whole in one input chunk, else a copy. No payload chunk is asked of the listener.
+TEST(Mpeg2PsParserTest, PayloadsWholeInTheInputAreSlicesOfItAndTheRestCopies) {
+    // Sample 0: packets of 100, 50 and 25 video bytes; sample 1: 40 audio bytes.
+    Bytes expected0 = Filled(100, 1);
+    Append(expected0, Filled(50, 2));
+    Append(expected0, Filled(25, 3));
+    for (const std::vector<size_t>& pieces : std::vector<std::vector<size_t>>{{}, {7}}) {
+        SizingParser parser;
+        EXPECT_EQ(Mpeg2PsResult::ProgramEnd, parser.Feed(SmallStream(), pieces));
+        EXPECT_EQ(std::vector<uint32_t>({0, 0, 0}), parser.asked);
+        ASSERT_EQ(3u, parser.samples.size());
+        EXPECT_EQ(3u, parser.samples[0].GetPayload().GetChunks().size());
+        EXPECT_EQ(expected0, SampleBytes(parser.samples[0]));
+        EXPECT_EQ(1u, parser.samples[1].GetPayload().GetChunks().size());
+        EXPECT_EQ(Filled(40, 4), SampleBytes(parser.samples[1]));
+        // Fed whole, every payload lies in the one input chunk; in 7-byte pieces none does.
+        for (const Sample& sample : parser.samples) {
+            for (const MemoryChunk& chunk : sample.GetPayload().GetChunks()) {
+                EXPECT_EQ(pieces.empty(), chunk.IsSlice());
+            }
+        }
+    }
 }
 
 TEST(Mpeg2PsParserTest, LargestTimesFitWithoutLoss) {

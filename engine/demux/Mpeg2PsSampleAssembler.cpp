@@ -31,7 +31,7 @@ Mpeg2PsSampleAssembler::Mpeg2PsSampleAssembler(Mpeg2PsParserListener& listener,
     : listener_(listener), finished_(finished) {}
 
 Mpeg2PsResult Mpeg2PsSampleAssembler::PacketStarts(const Packet& packet) {
-    if (write_ != end_) {
+    if (left_ != 0) {
         // The previous packet ended before its sample was filled: it is replaced.
         Start(packet);
         return Mpeg2PsResult::Ok;
@@ -46,9 +46,9 @@ Mpeg2PsResult Mpeg2PsSampleAssembler::PacketStarts(const Packet& packet) {
     }
     // A continuation of the open sample.
     if (copyInProgress_ && packet.payloadLength != 0 && !sample_.GetPayload().GetChunks().empty()) {
-        MemoryChunk& chunk = AddUnsetChunk(sample_.GetPayload(), packet.payloadLength);
-        write_ = chunk.Data(0);
-        end_ = write_ + packet.payloadLength;
+        write_ = nullptr;
+        slicing_ = false;
+        left_ = packet.payloadLength;
     } else {
         copyInProgress_ = false;
     }
@@ -56,7 +56,7 @@ Mpeg2PsResult Mpeg2PsSampleAssembler::PacketStarts(const Packet& packet) {
 }
 
 Mpeg2PsResult Mpeg2PsSampleAssembler::Finish() {
-    if (write_ != end_ || sample_.GetPayload().IsEmpty()) {
+    if (left_ != 0 || sample_.GetPayload().IsEmpty()) {
         return Mpeg2PsResult::Ok;
     }
     // Taken out first, so a stop in the handler cannot hand the same sample on twice.
@@ -71,7 +71,8 @@ void Mpeg2PsSampleAssembler::Start(const Packet& packet) {
         Drop();
         return;
     }
-    sample_ = listener_.CreateSample(packet.streamId, packet.payloadLength, packet.type);
+    // No payload chunk is asked for: the packet's payload becomes one when it comes (Add).
+    sample_ = listener_.CreateSample(packet.streamId, 0, packet.type);
     startScr_ = packet.scr;
     startPts_ = packet.pts;
     const uint64_t pts = packet.pts;
@@ -90,22 +91,58 @@ void Mpeg2PsSampleAssembler::Start(const Packet& packet) {
     sample_.SetScramblingControl((packet.flags1 >> 4) & 3);
 
     MemoryChunkList& payload = sample_.GetPayload();
-    MemoryChunk* chunk = nullptr;
+    write_ = nullptr;
     if (payload.GetChunks().size() == 1 && payload.Back().Size() == packet.payloadLength) {
-        chunk = &payload.Back();  // the listener already sized it
+        write_ = payload.Back().Data(0);  // a listener sized it anyway: filled by copying
     } else {
-        chunk = &AddUnsetChunk(payload, packet.payloadLength);
+        payload.GetChunks().clear();
     }
-    write_ = chunk->Data(0);
-    end_ = write_ + packet.payloadLength;
+    slicing_ = false;
+    left_ = packet.payloadLength;
     copyInProgress_ = true;
 }
 
-void Mpeg2PsSampleAssembler::Add(const uint8_t* bytes, uint32_t n) {
-    if (copyInProgress_ && write_ != nullptr) {
-        const uint32_t m = std::min<uint32_t>(n, static_cast<uint32_t>(end_ - write_));
-        std::memcpy(write_, bytes, m);
-        write_ += m;
+void Mpeg2PsSampleAssembler::Add(const MemoryChunk* source, const uint8_t* bytes, uint32_t n) {
+    if (!copyInProgress_ || left_ == 0) {
+        return;
+    }
+    const uint32_t m = std::min(n, left_);
+    MemoryChunkList& payload = sample_.GetPayload();
+    if (write_ == nullptr && source != nullptr) {
+        const uint32_t offset = static_cast<uint32_t>(bytes - source->Data(0));
+        if (slicing_ && payload.Back().ExtendSlice(*source, offset, m)) {
+            // The rest of the packet follows its first bytes in the same buffer (the input
+            // chunks are cut from one read): the packet stays one slice.
+        } else if (!slicing_) {
+            // The sample shows the input's bytes instead of copying them (a stage that puts a
+            // header in front then copies, see Slice), if need be across input chunks.
+            payload.GetChunks().push_back(source->Slice(offset, m));
+            slicing_ = true;
+        } else {
+            // The packet's bytes go on in another buffer: what the slice showed is copied into
+            // a chunk of the packet's size, and the rest after it.
+            const MemoryChunk part = payload.Back();
+            MemoryChunk& whole = payload.Back();
+            whole = MemoryChunk::Unset(part.Size() + left_,
+                                       payload.GetChunks().size() == 1 ? payload.GetHeadroom() : 0,
+                                       payload.GetTailroom());
+            std::memcpy(whole.Data(0), part.Data(0), part.Size());
+            write_ = whole.Data(part.Size());
+            slicing_ = false;
+        }
+        if (write_ == nullptr) {
+            left_ -= m;
+            slicing_ = left_ != 0;
+            return;
+        }
+    } else if (write_ == nullptr) {
+        write_ = AddUnsetChunk(payload, left_).Data(0);
+    }
+    std::memcpy(write_, bytes, m);
+    write_ += m;
+    left_ -= m;
+    if (left_ == 0) {
+        write_ = nullptr;
     }
 }
 
@@ -117,7 +154,8 @@ void Mpeg2PsSampleAssembler::Reset() {
 void Mpeg2PsSampleAssembler::Drop() {
     sample_ = Sample();
     write_ = nullptr;
-    end_ = nullptr;
+    slicing_ = false;
+    left_ = 0;
 }
 
 }  // namespace SarvelonMediaKit

@@ -18,9 +18,12 @@ namespace SarvelonMediaKit {
 // PTS starts (or when Finish is called), and only whole: one whose packet ended before all its
 // bytes came (a cut, lost sync) is replaced by the next sample, never handed on.
 //
-// Payload bytes are copied once, from the input straight into a chunk of the sample sized to
-// the packet's payload. The listener makes each new sample (CreateSample); finished samples go
-// to the handler given at construction.
+// A packet's payload becomes a slice of the input chunk it lies in (no copy; a stage that puts
+// a header in front of it copies it then), also when it runs on into the next input chunk cut
+// from the same buffer; a payload split across buffers, or given without its chunk, is copied
+// once into a chunk of the sample sized to the packet's payload. The
+// listener makes each new sample (CreateSample, asked for no payload); finished samples go to
+// the handler given at construction.
 class Mpeg2PsSampleAssembler {
 public:
     // A media packet whose PES header has just been read; its payload follows through Add.
@@ -50,7 +53,8 @@ public:
     // Hands on the open sample when all its bytes have come; nothing otherwise.
     Mpeg2PsResult Finish();
     // Payload bytes of the current packet; beyond the packet's length they are not kept.
-    void Add(const uint8_t* bytes, uint32_t n);
+    // source, when given, is the chunk the bytes lie in, which a slice may be cut from.
+    void Add(const MemoryChunk* source, const uint8_t* bytes, uint32_t n);
     // The current packet's payload goes nowhere from here, and the packets without a PTS that
     // follow do not continue the open sample (a pack or a sync point came between).
     void StopCopying() { copyInProgress_ = false; }
@@ -68,10 +72,13 @@ private:
     Mpeg2PsParserListener& listener_;
     const FinishedHandler finished_;
     Sample sample_;
-    // Into the last chunk of the sample's payload: where the next byte goes and its end; both
-    // null when no sample is being filled.
+    // Where the next payload byte goes in the sample's last chunk; null before the current
+    // packet's first bytes came (its chunk is made or cut then) and once it is whole.
     uint8_t* write_ = nullptr;
-    uint8_t* end_ = nullptr;
+    // The current packet's first bytes came as a slice, which the rest is to lengthen.
+    bool slicing_ = false;
+    // Payload bytes of the current packet still to come; a sample is whole only at 0.
+    uint32_t left_ = 0;
     bool copyInProgress_ = false;
     uint64_t startScr_ = 0;
     uint64_t startPts_ = 0;

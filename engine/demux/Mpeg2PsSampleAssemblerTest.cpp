@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <list>
 #include <vector>
 
 namespace SarvelonMediaKit {
@@ -33,7 +34,7 @@ struct Assembly {
         packet.dts = pts;
         packet.type = SampleMediaTypeVideo;
         const Mpeg2PsResult result = assembler.PacketStarts(packet);
-        assembler.Add(bytes.data(), static_cast<uint32_t>(bytes.size()));
+        assembler.Add(nullptr, bytes.data(), static_cast<uint32_t>(bytes.size()));
         return result;
     }
 };
@@ -56,7 +57,7 @@ TEST(Mpeg2PsSampleAssemblerTest, OnlyWholeSamplesAreHandedOnAndEachOnce) {
     EXPECT_TRUE(a.finished.empty());
     // The missing byte, and one more than the packet holds, which is not kept.
     const Bytes rest = {9, 10};
-    a.assembler.Add(rest.data(), 2);
+    a.assembler.Add(nullptr, rest.data(), 2);
     EXPECT_EQ(Mpeg2PsResult::Ok, a.assembler.Finish());
     ASSERT_EQ(1u, a.finished.size());
     EXPECT_EQ(Bytes({7, 8, 9}), PayloadOf(a.finished[0]));
@@ -130,7 +131,7 @@ TEST(Mpeg2PsSampleAssemblerTest, TimesFlagsAndTypeComeFromThePacketThatStartsThe
         packet.timingOffset = c.offset;
         a.assembler.Start(packet);
         const uint8_t byte = 9;
-        a.assembler.Add(&byte, 1);
+        a.assembler.Add(nullptr, &byte, 1);
         ASSERT_EQ(Mpeg2PsResult::Ok, a.assembler.Finish());
         ASSERT_EQ(1u, a.finished.size());
         const Sample& s = a.finished[0];
@@ -143,6 +144,73 @@ TEST(Mpeg2PsSampleAssemblerTest, TimesFlagsAndTypeComeFromThePacketThatStartsThe
         EXPECT_EQ(27000000u, a.assembler.GetStartScr());
         EXPECT_EQ(c.pts, a.assembler.GetStartPts());
     }
+}
+
+// A packet's payload that lies whole in the input chunk is handed on as a slice of it (no
+// copy); one that comes in two pieces is copied. A stage writing into the sample's bytes does
+// not change the input, which a cache may hand on again.
+TEST(Mpeg2PsSampleAssemblerTest, APayloadWholeInTheInputIsASliceOfIt) {
+    Assembly a;
+    MemoryChunk input = MemoryChunk::CopyOf(Bytes({0xA0, 1, 2, 3, 4, 5, 6, 0xA7}));
+    Mpeg2PsSampleAssembler::Packet packet;
+    packet.streamId = 0xE0;
+    packet.flags2 = kPts;
+    packet.type = SampleMediaTypeVideo;
+    packet.payloadLength = 3;
+    a.assembler.PacketStarts(packet);
+    a.assembler.Add(&input, input.Data(1), 7);  // bytes past the packet's 3 are not taken
+    // A continuation whose 3 bytes come in two input chunks.
+    packet.flags2 = 0;
+    a.assembler.PacketStarts(packet);
+    a.assembler.Add(&input, input.Data(4), 2);
+    MemoryChunk next = MemoryChunk::CopyOf(Bytes({9, 9}));
+    a.assembler.Add(&next, next.Data(0), 2);
+    EXPECT_EQ(Mpeg2PsResult::Ok, a.assembler.Finish());
+    ASSERT_EQ(1u, a.finished.size());
+    const std::list<MemoryChunk>& chunks = a.finished[0].GetPayload().GetChunks();
+    ASSERT_EQ(2u, chunks.size());
+    EXPECT_TRUE(chunks.front().IsSlice());
+    EXPECT_EQ(input.Data(1), chunks.front().Data(0));
+    EXPECT_FALSE(chunks.back().IsSlice());
+    EXPECT_EQ(Bytes({1, 2, 3, 4, 5, 9}), PayloadOf(a.finished[0]));
+
+    // A start code written over the first bytes (as a sample filter does) stays in the sample.
+    MemoryChunkList::Cursor cursor(a.finished[0].GetPayload());
+    const uint8_t code[2] = {0xC0, 0xDE};
+    EXPECT_EQ(2u, cursor.Write(code, 2));
+    EXPECT_EQ(Bytes({0xC0, 0xDE, 3, 4, 5, 9}), PayloadOf(a.finished[0]));
+    EXPECT_EQ(Bytes({0xA0, 1, 2, 3, 4, 5, 6, 0xA7}),
+              Bytes(input.Data(0), input.Data(0) + input.Size()));
+}
+
+// Input chunks cut one after the other from one read: a payload across the cut stays one
+// slice; across two reads it is one copied chunk of the packet's size.
+TEST(Mpeg2PsSampleAssemblerTest, APayloadAcrossInputChunksOfOneBufferStaysOneSlice) {
+    MemoryChunk read = MemoryChunk::CopyOf(Bytes({0, 1, 2, 3, 4, 5, 6, 7, 8, 9}));
+    const MemoryChunk pieces[] = {read.Slice(0, 4), read.Slice(4, 6)};
+    MemoryChunk otherRead = MemoryChunk::CopyOf(Bytes({20, 21, 22}));
+    Assembly a;
+    Mpeg2PsSampleAssembler::Packet packet;
+    packet.streamId = 0xE0;
+    packet.flags2 = kPts;
+    packet.type = SampleMediaTypeVideo;
+    packet.payloadLength = 5;  // bytes 2..6
+    a.assembler.PacketStarts(packet);
+    a.assembler.Add(&pieces[0], pieces[0].Data(2), 2);
+    a.assembler.Add(&pieces[1], pieces[1].Data(0), 6);
+    packet.flags2 = 0;
+    packet.payloadLength = 4;  // bytes 8, 9, then 20, 21 from another read
+    a.assembler.PacketStarts(packet);
+    a.assembler.Add(&pieces[1], pieces[1].Data(4), 2);
+    a.assembler.Add(&otherRead, otherRead.Data(0), 3);
+    EXPECT_EQ(Mpeg2PsResult::Ok, a.assembler.Finish());
+    ASSERT_EQ(1u, a.finished.size());
+    const std::list<MemoryChunk>& chunks = a.finished[0].GetPayload().GetChunks();
+    ASSERT_EQ(2u, chunks.size());
+    EXPECT_TRUE(chunks.front().IsSlice());
+    EXPECT_EQ(read.Data(2), chunks.front().Data(0));
+    EXPECT_FALSE(chunks.back().IsSlice());
+    EXPECT_EQ(Bytes({2, 3, 4, 5, 6, 8, 9, 20, 21}), PayloadOf(a.finished[0]));
 }
 
 }  // namespace

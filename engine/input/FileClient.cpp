@@ -17,6 +17,10 @@ const size_t kFileSchemeLength = sizeof(kFileScheme) - 1;
 // Out-of-band ranges go out in pieces of this size, with room for a header and a trailer.
 const uint64_t kOutOfBandPiece = 0x10000;
 const uint32_t kOutOfBandRoom = 0x40;
+// A read takes up to this many bytes at once, handed on over the pulls that follow: a few
+// pulls' worth, so that one system call serves several while the bytes are still in the
+// core's cache when the multiplexer copies them out.
+const uint32_t kReadBlockBytes = 1u << 18;
 
 }  // namespace
 
@@ -29,6 +33,7 @@ void FileClient::DoSetName(const std::string& name, bool) {
     path_ = name.compare(0, kFileSchemeLength, kFileScheme) == 0 ? name.substr(kFileSchemeLength)
                                                                  : name;
     rangeEnd_ = 0;  // a file opened again is read from its start to its end
+    block_ = MemoryChunk();
     if (!file_.Open(path_, SV::File::kReadOnly | SV::File::kBinary)) {
         mediaSize_ = 0;  // a file open before has been closed by the attempt
         PublishError(SVStatusFileInput, name);
@@ -56,7 +61,9 @@ void FileClient::PrePullData(ByteAmount& amount) {
         const uint64_t least = end < mediaSize_ ? 0 : 1;
         const uint32_t size = uint32_t(std::min<uint64_t>(
             {uint64_t(amount.Get()), std::max<uint64_t>(left, least), uint64_t(kMaxPullBytes)}));
-        if (size != 0) {
+        if (size != 0 && GetLinkedHeadroom() == 0 && GetLinkedTailroom() == 0) {
+            PullFromBlock(*consumer, size, std::max<uint64_t>(left, least));
+        } else if (size != 0) {
             // Not cleared: the read overwrites the payload and the chunk is cut to what it
             // read (or dropped on an error), so no unwritten byte goes on.
             MemoryChunk chunk = MemoryChunk::Unset(size, GetLinkedHeadroom(), GetLinkedTailroom());
@@ -74,10 +81,42 @@ void FileClient::PrePullData(ByteAmount& amount) {
     // The end also counts once the read position has reached the end of the range (the size
     // taken at opening without a bound): a pull that takes exactly the bytes left does not
     // raise the end-of-file indicator, and a chain that stops pulling when nothing is left
-    // would otherwise never see the end.
-    if (file_.IsOpen() && (file_.IsEof() || GetReadPosition() >= GetRangeEnd())) {
+    // would otherwise never see the end. Bytes read ahead and not yet handed on come first.
+    if (file_.IsOpen() && block_.IsEmpty() &&
+        (file_.IsEof() || GetReadPosition() >= GetRangeEnd())) {
         DoSend(MemoryChunk(boost::make_shared<MemoryMarkerEndOfStream>()));
     }
+}
+
+void FileClient::PullFromBlock(Component& consumer, uint32_t size, uint64_t readable) {
+    if (block_.IsEmpty()) {
+        // One read for many pulls. The block's bytes go on as slices of it, so they are not
+        // copied again, and a payload the consumer cuts from them may stay a slice too.
+        // A pull larger than a block reads what it asks for (its size is bounded already).
+        const uint32_t n =
+            uint32_t(std::min<uint64_t>(readable, std::max<uint32_t>(size, kReadBlockBytes)));
+        block_ = MemoryChunk::Unset(n, 0, 0);  // cut to what the read gives, as below
+        const uint64_t read = file_.Read(block_.Data(0), n);
+        if (file_.IsError() || read > n) {
+            block_ = MemoryChunk();
+            PublishError(SVStatusFileInput, "Could not read bytes");
+            return;
+        }
+        if (read < n) {
+            block_.SetSize(uint32_t(read));
+        }
+        if (block_.IsEmpty()) {
+            block_ = MemoryChunk();
+            return;
+        }
+    }
+    const uint32_t n = std::min(size, block_.Size());
+    MemoryChunk chunk = block_.Slice(0, n);
+    block_.Advance(n);
+    if (block_.IsEmpty()) {
+        block_ = MemoryChunk();  // the slices keep the bytes
+    }
+    consumer.Add(chunk);
 }
 
 void FileClient::DoPullData(ByteAmount& amount) { Component::DoPullData(amount); }
@@ -98,6 +137,7 @@ void FileClient::DoSeek(BytePosition start, BytePosition end, bool) {
         PublishError(SVStatusFileInput, "Bad Seek Range");
         return;
     }
+    block_ = MemoryChunk();  // read ahead from the old position
     // Kept as asked: a bound past the file's end reads to the end, as one of 0 does.
     rangeEnd_ = end;
 }
@@ -135,8 +175,11 @@ BytePosition FileClient::DoEndPosition() { return mediaSize_; }
 BytePosition FileClient::CurrentPosition() { return GetReadPosition(); }
 
 BytePosition FileClient::GetReadPosition() {
+    // The file's offset lies past the bytes read ahead and not yet handed on.
     const int64_t position = file_.Tell();
-    return position > 0 ? BytePosition(uint64_t(position)) : BytePosition(0);
+    const uint64_t ahead = block_.Size();
+    return position > 0 && uint64_t(position) >= ahead ? BytePosition(uint64_t(position) - ahead)
+                                                       : BytePosition(0);
 }
 
 BytePosition FileClient::GetRangeEnd() const {

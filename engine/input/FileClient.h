@@ -36,9 +36,12 @@ public:
     // so bitrate adaptation is not held back by a rate measured over a network.
     void DoSetName(const std::string& name, bool flag) override;
     std::string DoGetName() override;
-    // Reads up to amount bytes (bounded by the bytes left before the end of the range and
-    // kMaxPullBytes) and hands them on, followed by an end-of-stream marker once the read
-    // position has reached the end of the range (the end of the file without a bound).
+    // Hands on up to amount bytes (bounded by the bytes left before the end of the range and
+    // kMaxPullBytes), followed by an end-of-stream marker once the read position has reached
+    // the end of the range (the end of the file without a bound). For a consumer that wants no
+    // room around its chunks the file is read a block (256 KiB, or the pull's size when
+    // larger) at a time and the chunks are slices of it; a pull may then get fewer bytes than
+    // asked, the rest of a block.
     void PrePullData(ByteAmount& amount) override;
     // The base body: the data has already gone on in PrePullData.
     void DoPullData(ByteAmount& amount) override;
@@ -59,17 +62,23 @@ public:
     BytePosition DoEndPosition() override;
     BytePosition CurrentPosition() override;
 
-    // The file's read offset; 0 without an open file.
+    // Where the next byte handed on lies in the file (the bytes read ahead not counted); 0
+    // without an open file.
     virtual BytePosition GetReadPosition();
     // Where reading stops: the bound of the last seek when it lies within the file, otherwise
     // the file's size.
     BytePosition GetRangeEnd() const;
 
 private:
+    // Hands on the next size bytes (fewer at the end of a block) from the block read ahead,
+    // reading a new block of up to readable bytes when it is used up.
+    void PullFromBlock(Component& consumer, uint32_t size, uint64_t readable);
+
     std::string path_;
     SV::File file_;
     BytePosition mediaSize_;
     BytePosition rangeEnd_;  // 0: no bound, the file's end
+    MemoryChunk block_;      // read ahead, not yet handed on
 };
 
 // Makes a file client for the session; raw, when given, receives the plain pointer. The caller

@@ -284,6 +284,32 @@ TEST_F(FileClientTest, OutOfBandRangesComeInPiecesAndLeaveTheReadPosition) {
     EXPECT_TRUE(Errors().empty());
 }
 
+// The file is read a block at a time and handed on over several pulls: the position, the bytes
+// left and an out-of-band range between two pulls count only what was handed on, never the
+// bytes read ahead, and a seek drops them.
+TEST_F(FileClientTest, BytesReadAheadAreNotCountedAsHandedOn) {
+    const uint64_t size = 0x30000;
+    Build(MakeFile("ahead", size));
+    client->PullData(100);
+    EXPECT_EQ(100u, client->GetReadPosition());
+    EXPECT_EQ(100u, client->CurrentPosition().Get());
+    EXPECT_EQ(size - 100, client->GetBufferedBytes());
+    EXPECT_TRUE(sink->OutOfBandRequest(5000, 5010));
+    ASSERT_EQ(1u, sink->outOfBand.size());
+    EXPECT_TRUE(Pattern(5000, 5010) == sink->outOfBand[0]);
+    client->PullData(50);
+    EXPECT_EQ(150u, client->GetReadPosition());
+    client->SeekFilePosition(1000, 0, false);
+    client->PullData(20);
+    const std::vector<uint8_t> got = sink->Bytes();
+    ASSERT_EQ(170u, got.size());
+    EXPECT_TRUE(Pattern(0, 150) == std::vector<uint8_t>(got.begin(), got.begin() + 150));
+    EXPECT_TRUE(Pattern(1000, 1020) == std::vector<uint8_t>(got.begin() + 150, got.end()));
+    EXPECT_EQ(1020u, client->GetReadPosition());
+    EXPECT_EQ(0u, EndMarkers());
+    EXPECT_TRUE(Errors().empty());
+}
+
 TEST_F(FileClientTest, AMissingFileIsReportedWithItsNameAndLeavesTheBandwidth) {
     SetDefaultBandwidth(ByteAmount(1234));
     const std::string name = "file://" + dir.File("missing.svm");

@@ -102,7 +102,7 @@ void Mpeg2PsMux::DoSetPosition(BytePosition position, StackId stackId) {
         firstSamplePending_ = true;
         // Packets from before the reposition belong to no pack that will be written: an end
         // of stream before the next sample must not send them.
-        pack_ = Mpeg2PsPack(0);
+        ClearPack();
         bytesSinceVideo_ = 0;
     }
 }
@@ -179,6 +179,9 @@ void Mpeg2PsMux::DoProcessSample(Sample& sample) {
     for (const MemoryChunk& chunk : sample.GetPayload().GetChunks()) {
         const uint8_t* bytes = chunk.Data();
         uint32_t left = chunk.Size();
+        if (left != 0) {
+            borrowed_.push_back(chunk);
+        }
         while (left > 0) {
             if (!pes || pes->GetFreeSpace() <= 0) {
                 pes = boost::make_shared<Mpeg2PsPes>();
@@ -193,7 +196,7 @@ void Mpeg2PsMux::DoProcessSample(Sample& sample) {
                 pack_.AddPes(pes);
             }
             const uint32_t n = std::min<uint32_t>(left, static_cast<uint32_t>(pes->GetFreeSpace()));
-            pes->AddData(bytes, n, true);
+            pes->AddData(bytes, n, false);  // borrowed: see borrowed_
             bytes += n;
             left -= n;
         }
@@ -213,7 +216,7 @@ void Mpeg2PsMux::MakeFirstPack(uint64_t startTime) {
     const uint32_t videoFormat = GetStreamFormat(SampleMediaTypeVideo);
     const uint32_t audioFormat = trickPlay_ ? 0 : GetStreamFormat(SampleMediaTypeAudio);
     bothStreams_ = videoFormat != 0 && audioFormat != 0;
-    pack_ = Mpeg2PsPack(0);
+    ClearPack();
     bytesSinceVideo_ = 0;
 
     boost::shared_ptr<Mpeg2PsSystemHeader> header = boost::make_shared<Mpeg2PsSystemHeader>();
@@ -283,7 +286,9 @@ void Mpeg2PsMux::WriteCurrentPack(uint64_t nextStart) {
     const int64_t duration = static_cast<int64_t>(nextStart - packStartTime_);
     const uint32_t size = pack_.GetSize(true);
     pack_.SetMuxRate(MuxRate(size, duration));
-    MemoryChunk chunk = CreateMemoryChunk(size, 0, 0);
+    // Not cleared: the pack lays out every byte of it, and a pack that cannot be written is
+    // dropped, never sent.
+    MemoryChunk chunk = MemoryChunk::Unset(size, GetLinkedHeadroom(), GetLinkedTailroom());
     if (pack_.Write(chunk.Data(), chunk.Size()) == size) {
         DoSend(chunk);
     } else {
@@ -291,10 +296,15 @@ void Mpeg2PsMux::WriteCurrentPack(uint64_t nextStart) {
         // here never reach.
         DebugPrint("Mpeg2PsMux::WriteCurrentPack: a pack of %u bytes could not be written\n", size);
     }
-    pack_ = Mpeg2PsPack(0);
+    ClearPack();
     bytesSinceVideo_ = 0;
     packStartTime_ = nextStart;
     Trace("-Mpeg2PsMux::WriteCurrentPack");
+}
+
+void Mpeg2PsMux::ClearPack() {
+    pack_ = Mpeg2PsPack(0);
+    borrowed_.clear();
 }
 
 }  // namespace SarvelonMediaKit

@@ -2,6 +2,7 @@
 #define ENGINE_MUX_MPEG2PSMUX_H
 
 #include <cstdint>
+#include <vector>
 #include <string>
 
 #include "engine/container/Mpeg2PsPack.h"
@@ -84,7 +85,13 @@ private:
     // Sends the current pack and opens an empty one starting at nextStart (90 kHz).
     void WriteCurrentPack(uint64_t nextStart);
 
+    // Drops the current pack and the payloads it borrowed.
+    void ClearPack();
+
     Mpeg2PsPack pack_;
+    // The payload chunks whose bytes the current pack's packets point into: the packets borrow
+    // the samples' bytes instead of copying them, so they are kept until the pack is written.
+    std::vector<MemoryChunk> borrowed_;
     uint64_t packStartTime_;  // 90 kHz
     // The bytes of the PES packets added to the current pack since its last picture (all of
     // them in a pack without one).

@@ -108,6 +108,7 @@ uint64_t MemoryChunkList::Cursor::Write(const uint8_t* in, uint64_t n) {
     while (n > done && !IsAtEnd()) {
         const uint32_t step =
             static_cast<uint32_t>(std::min<uint64_t>(n - done, BytesLeftInChunk()));
+        chunk_->MakeWritable();  // a slice's bytes are not its own
         std::memcpy(Data(), in + done, step);
         done += Advance(step);
     }
@@ -140,6 +141,7 @@ uint64_t MemoryChunkList::Cursor::Erase(uint64_t n) {
         if (offset_ == 0) {
             chunk_->Advance(count);
         } else {
+            chunk_->MakeWritable();  // a slice's bytes are not its own
             std::memmove(chunk_->Data(offset_), chunk_->Data(offset_ + count), left - count);
             chunk_->TrimEnd(count);
         }

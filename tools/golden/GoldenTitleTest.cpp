@@ -62,6 +62,10 @@ protected:
 const char kInputSha256[] = "5404c90d896ec53e822a9de8c4129b29522c63292bd0fef2515f16363c6a63fa";
 const char kTitleSha256[] = "c0fc67681056585d8de3617336388927e0af67f200b4899602519beb827c25b0";
 const char kRemuxSha256[] = "c40173e22f190c4585a46b4f91ddb5f6ef70de21bbc75fcceca5691aea749987";
+// svremux --ps of the same title, pinned from the program-stream multiplexer before its packets
+// borrowed the samples' bytes; ffprobe 5.1 reads 16 video packets of 127918 bytes and 30 audio
+// packets of 6715 bytes from it, the sums of the hand-made input above.
+const char kProgramSha256[] = "7867916331e1d1861085dad4bef92dc5cb49eb5f242f9114820a26f795b789c7";
 const char kReport[] =
     "tracks: 1\n"
     "track 1: video audio\n"
@@ -117,6 +121,9 @@ TEST_F(GoldenTitle, WholeChainPinned) {
     const std::string remuxed = dir_ + "/remuxed.ts";
     ASSERT_EQ(0, RunProgram({SV_SVREMUX_PATH, title, "-o", remuxed}, &out)) << out;
     EXPECT_EQ(kRemuxSha256, Sha256(remuxed));
+    const std::string program = dir_ + "/remuxed.mpg";
+    ASSERT_EQ(0, RunProgram({SV_SVREMUX_PATH, "--ps", title, "-o", program}, &out)) << out;
+    EXPECT_EQ(kProgramSha256, Sha256(program));
 
     // The output carries the hand-made access units and frames as they were, one PES each,
     // every time moved by the same amount.
