@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <charconv>
 #include <cmath>
+#include <cstring>
 
 #include "json/KvJsonStreamWriterState.h"
 #include "json/KvJsonUTF8Stream.h"
@@ -10,6 +11,9 @@
 namespace {
 
 constexpr size_t kInitialStackCapacity = 32;
+// Output is handed to the delegate in pieces of about kPieceSize bytes during a large write.
+constexpr size_t kPieceSize = 65536;
+constexpr size_t kInitialBufferSize = 4096;
 
 // What a byte below 0x20, '"' or '\\' becomes inside a string; empty: copied as it is.
 struct EscapeTable {
@@ -118,6 +122,7 @@ size_t DecimalText(const ns::Decimal& decimal, char* out) {
 
 KvJsonStreamWriter::KvJsonStreamWriter() : state_(&KvJsonStreamWriterStateStart::sharedInstance()) {
     stateStack_.reserve(kInitialStackCapacity);
+    grow(kInitialBufferSize);
 }
 
 // Keeps the bytes of a composite write together (see pending_).
@@ -131,31 +136,30 @@ struct KvJsonStreamWriter::Batch {
 };
 
 void KvJsonStreamWriter::flush() {
-    constexpr size_t kPieceSize = 65536;
-    if (nesting_ > 0 && pending_.size() < kPieceSize) {
+    if (keepOutput_ || (nesting_ > 0 && pendingSize_ < kPieceSize)) {
         return;
     }
-    if (delegate_ != nullptr && !pending_.empty()) {
-        delegate_->writerAppendBytes(*this, pending_.data(), pending_.size());
+    if (delegate_ != nullptr && pendingSize_ > 0) {
+        delegate_->writerAppendBytes(*this, pending_.data(), pendingSize_);
     }
-    pending_.clear();
+    pendingSize_ = 0;
 }
 
-bool KvJsonStreamWriter::stateAllowsValue(bool isKey) {
+inline bool KvJsonStreamWriter::stateAllowsValue(bool isKey) {
     if (state_->isInvalidState(*this)) {
         return false;
     }
     return isKey || !state_->expectingKey(*this);
 }
 
-void KvJsonStreamWriter::beginValue() {
+inline void KvJsonStreamWriter::beginValue() {
     state_->appendSeparator(*this);
     if (humanReadable_) {
         state_->appendWhitespace(*this);
     }
 }
 
-void KvJsonStreamWriter::endValue() {
+inline void KvJsonStreamWriter::endValue() {
     state_->transitionState(*this);
     flush();
 }
@@ -228,41 +232,76 @@ bool KvJsonStreamWriter::writeString(std::string_view string) {
     if (!stateAllowsValue(true)) {
         return false;
     }
-    const bool cacheable = string.size() <= kStringCacheLength;
+    const auto* bytes = reinterpret_cast<const unsigned char*>(string.data());
+    const size_t length = string.size();
+    if (KvJsonUTF8Stream::isPlainString(bytes, length)) {
+        beginValue();
+        char* out = room(length + 2);
+        out[0] = '"';
+        std::memcpy(out + 1, string.data(), length);
+        out[length + 1] = '"';
+        pendingSize_ += length + 2;
+        endValue();
+        return true;
+    }
+    const bool cacheable = length <= kStringCacheLength;
     if (cacheable && !cache_.empty()) {
-        const auto cached = cache_.find(std::string(string));
+        const auto cached = cache_.find(string);
         if (cached != cache_.end()) {
             beginValue();
-            pending_ += cached->second;
+            appendBytes(cached->second.data(), cached->second.size());
             endValue();
             return true;
         }
     }
-    const auto* bytes = reinterpret_cast<const unsigned char*>(string.data());
-    const size_t length = string.size();
     if (!KvJsonUTF8Stream::isValidUTF8(bytes, length)) {
         error_ = "String is not valid UTF-8";
         return false;
     }
-    std::string encoded;
-    encoded.reserve(length + length / 10 + 2);
-    encoded += '"';
+    beginValue();
+    const size_t start = pendingSize_;
+    appendEncodedString(string);
+    if (cacheable && cache_.size() < kStringCacheEntries) {
+        if (cacheKeys_.empty()) {
+            cacheKeys_.reserve(kStringCacheEntries);
+        }
+        cacheKeys_.emplace_back(string);
+        cache_.emplace(cacheKeys_.back(), pending_.substr(start, pendingSize_ - start));
+    }
+    endValue();
+    return true;
+}
+
+// The string between quotation marks, with the bytes a JSON string cannot hold as they are
+// escaped.
+void KvJsonStreamWriter::appendEncodedString(std::string_view string) {
+    const auto* bytes = reinterpret_cast<const unsigned char*>(string.data());
+    const size_t length = string.size();
+    appendByte('"');
     size_t run = 0;  // start of the bytes not yet copied
     for (size_t i = KvJsonUTF8Stream::findStringStop(bytes, 0, length); i < length;
          i = KvJsonUTF8Stream::findStringStop(bytes, i + 1, length)) {
-        encoded.append(string.data() + run, i - run);
-        encoded += kEscapes.text[bytes[i]];
+        appendBytes(string.data() + run, i - run);
+        const char* escape = kEscapes.text[bytes[i]];
+        appendBytes(escape, escape[2] == '\0' ? 2 : 6);
         run = i + 1;
     }
-    encoded.append(string.data() + run, length - run);
-    encoded += '"';
-    beginValue();
-    pending_ += encoded;
-    endValue();
-    if (cacheable && cache_.size() < kStringCacheEntries) {
-        cache_.emplace(std::string(string), std::move(encoded));
+    appendBytes(string.data() + run, length - run);
+    appendByte('"');
+}
+
+void KvJsonStreamWriter::grow(size_t length) {
+    size_t size = std::max<size_t>(pending_.size(), kInitialBufferSize);
+    while (size - pendingSize_ < length) {
+        size *= 2;
     }
-    return true;
+    pending_.resize(size);
+}
+
+std::string KvJsonStreamWriter::takeOutput() {
+    pending_.resize(pendingSize_);
+    pendingSize_ = 0;
+    return std::move(pending_);
 }
 
 bool KvJsonStreamWriter::openContainer(bool object) {

@@ -1,14 +1,11 @@
 #include "json/KvJsonWriter.h"
 
-#include "json/KvJsonStreamWriterAccumulator.h"
-
 const char* const KvJsonWriterErrorDomain = "KvJsonWriterErrorDomain";
 
 std::optional<std::string> KvJsonWriter::dataWithObject(const ns::Value& value) {
     error_.clear();
-    KvJsonStreamWriterAccumulator accumulator;
     KvJsonStreamWriter writer;
-    writer.setDelegate(&accumulator);
+    writer.keepOutput_ = true;  // the text in one piece, without an accumulator's copy
     writer.setSortKeys(sortKeys_);
     writer.setMaxDepth(maxDepth_);
     writer.setSortKeysComparator(sortKeysComparator_);
@@ -27,7 +24,7 @@ std::optional<std::string> KvJsonWriter::dataWithObject(const ns::Value& value) 
         error_ = writer.error();
         return std::nullopt;
     }
-    return accumulator.takeData();
+    return writer.takeOutput();
 }
 
 std::optional<std::string> KvJsonWriter::stringWithObject(const ns::Value& value) {
