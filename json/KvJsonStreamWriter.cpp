@@ -11,8 +11,6 @@
 namespace {
 
 constexpr size_t kInitialStackCapacity = 32;
-// Output is handed to the delegate in pieces of about kPieceSize bytes during a large write.
-constexpr size_t kPieceSize = 65536;
 constexpr size_t kInitialBufferSize = 4096;
 
 // What a byte below 0x20, '"' or '\\' becomes inside a string; empty: copied as it is.
@@ -42,6 +40,79 @@ struct EscapeTable {
     }
 };
 constexpr EscapeTable kEscapes;
+
+// Numbers up to this long are copied as a block of this size.
+constexpr size_t kShortNumber = 32;
+
+// CopyPlainString may write this many bytes past the end of the text it copies.
+constexpr size_t kCopySlack = 8;
+
+constexpr uint64_t kOnes = 0x0101010101010101ull;
+constexpr uint64_t kHighBits = 0x8080808080808080ull;
+
+// Loads and stores of 2, 4 or 8 bytes at any alignment. Each byte keeps a lane of its own
+// in the value, whatever the byte order.
+template <typename T>
+inline uint64_t Load(const char* at) {
+    T value;
+    std::memcpy(&value, at, sizeof(T));
+    return value;
+}
+
+template <typename T>
+inline void Store(char* at, uint64_t value) {
+    const T narrow = static_cast<T>(value);
+    std::memcpy(at, &narrow, sizeof(T));
+}
+
+// Flags (in each byte's high bit) the bytes that a JSON string cannot hold as they are or
+// that are not ASCII: below 0x20, '"', '\\', and from 0x80 up. Borrows only run upwards from
+// a flagged byte, so "any flag" is exact. Padding with 'a' (0x61) flags nothing.
+inline uint64_t NotPlain(uint64_t word) {
+    const uint64_t quote = word ^ (kOnes * '"');
+    const uint64_t backslash = word ^ (kOnes * '\\');
+    return ((((word - kOnes * 0x20) | (quote - kOnes) | (backslash - kOnes)) & ~word) | word) &
+           kHighBits;
+}
+
+// Copies `length` bytes to `out` (which has room for kCopySlack more) and answers whether
+// they are all plain ASCII that needs no escape. Short texts go in overlapping words, without
+// a call to memcpy: strings are mostly keys and short values.
+inline bool CopyPlainString(char* out, const char* text, size_t length) {
+    if (length >= 8) {
+        uint64_t flags = 0;
+        size_t i = 0;
+        for (; length - i > 8; i += 8) {
+            const uint64_t word = Load<uint64_t>(text + i);
+            flags |= NotPlain(word);
+            Store<uint64_t>(out + i, word);
+        }
+        const uint64_t last = Load<uint64_t>(text + length - 8);
+        Store<uint64_t>(out + length - 8, last);
+        return (flags | NotPlain(last)) == 0;
+    }
+    constexpr uint64_t kPadding = kOnes * 'a';
+    if (length >= 4) {
+        const uint64_t head = Load<uint32_t>(text);
+        const uint64_t tail = Load<uint32_t>(text + length - 4);
+        Store<uint32_t>(out, head);
+        Store<uint32_t>(out + length - 4, tail);
+        return NotPlain(head | tail << 32) == 0;
+    }
+    if (length >= 2) {
+        const uint64_t head = Load<uint16_t>(text);
+        const uint64_t tail = Load<uint16_t>(text + length - 2);
+        Store<uint16_t>(out, head);
+        Store<uint16_t>(out + length - 2, tail);
+        return NotPlain(head | tail << 16 | kPadding << 32) == 0;
+    }
+    if (length == 1) {
+        const uint64_t byte = static_cast<unsigned char>(text[0]);
+        out[0] = text[0];
+        return NotPlain(byte | kPadding << 8) == 0;
+    }
+    return true;
+}
 
 const char* KindName(const ns::Value& value) {
     switch (value.GetKind()) {
@@ -135,10 +206,7 @@ struct KvJsonStreamWriter::Batch {
     KvJsonStreamWriter& writer;
 };
 
-void KvJsonStreamWriter::flush() {
-    if (keepOutput_ || (nesting_ > 0 && pendingSize_ < kPieceSize)) {
-        return;
-    }
+void KvJsonStreamWriter::deliverPending() {
     if (delegate_ != nullptr && pendingSize_ > 0) {
         delegate_->writerAppendBytes(*this, pending_.data(), pendingSize_);
     }
@@ -146,6 +214,9 @@ void KvJsonStreamWriter::flush() {
 }
 
 inline bool KvJsonStreamWriter::stateAllowsValue(bool isKey) {
+    if (state_->acceptsValue(isKey)) {
+        return true;
+    }
     if (state_->isInvalidState(*this)) {
         return false;
     }
@@ -223,7 +294,14 @@ bool KvJsonStreamWriter::writeNumber(const ns::Value& number) {
         end = text + DecimalText(*decimal, text);
     }
     beginValue();
-    appendBytes(text, static_cast<size_t>(end - text));
+    const size_t length = static_cast<size_t>(end - text);
+    if (length <= kShortNumber) {
+        // Integers and most decimals: one copy of fixed size, no call to memcpy.
+        std::memcpy(room(kShortNumber), text, kShortNumber);
+        pendingSize_ += length;
+    } else {
+        appendBytes(text, length);
+    }
     endValue();
     return true;
 }
@@ -234,16 +312,19 @@ bool KvJsonStreamWriter::writeString(std::string_view string) {
     }
     const auto* bytes = reinterpret_cast<const unsigned char*>(string.data());
     const size_t length = string.size();
-    if (KvJsonUTF8Stream::isPlainString(bytes, length)) {
-        beginValue();
-        char* out = room(length + 2);
+    // Most strings are plain ASCII: copied between quotation marks while they are checked.
+    // The separator is written first and taken back when the string needs more work.
+    const size_t mark = pendingSize_;
+    beginValue();
+    char* out = room(length + kCopySlack + 2);
+    if (CopyPlainString(out + 1, string.data(), length)) {
         out[0] = '"';
-        std::memcpy(out + 1, string.data(), length);
         out[length + 1] = '"';
         pendingSize_ += length + 2;
         endValue();
         return true;
     }
+    pendingSize_ = mark;
     const bool cacheable = length <= kStringCacheLength;
     if (cacheable && !cache_.empty()) {
         const auto cached = cache_.find(string);

@@ -89,7 +89,15 @@ private:
     void endValue();
     bool openContainer(bool object);
     void closeContainer(char bracket);
-    void flush();
+    // Hands the pending bytes to the delegate once the outermost write ends (or a piece is
+    // full).
+    void flush() {
+        if (!keepOutput_ && (nesting_ == 0 || pendingSize_ >= kPieceSize)) {
+            deliverPending();
+        }
+    }
+    void deliverPending();
+    static constexpr size_t kPieceSize = 65536;
     // Where `length` more bytes of pending output go (the buffer grows as needed).
     char* room(size_t length) {
         if (pending_.size() - pendingSize_ < length) {

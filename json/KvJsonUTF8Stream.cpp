@@ -149,38 +149,6 @@ bool KvJsonUTF8Stream::isASCII(const unsigned char* bytes, size_t length) {
     return (high & kHighBits) == 0;
 }
 
-bool KvJsonUTF8Stream::isPlainString(const unsigned char* bytes, size_t length) {
-    // Every byte is looked at in 8-byte words: the last word of a longer text overlaps the one
-    // before, and a short text is padded with a byte that needs nothing ('a'). Flags in the
-    // high bits: stop bytes, and (through `word` itself) every byte from 0x80 up.
-    auto load = [bytes](size_t at, size_t n) {
-        uint64_t value = 0;
-        std::memcpy(&value, bytes + at, n);  // a constant n: one load
-        return value;
-    };
-    uint64_t flags = 0;
-    auto check = [&flags](uint64_t word) { flags |= StopBytes(word) | word; };
-    if (!kLittleEndian || length < 2) {
-        for (size_t i = 0; i < length; ++i) {
-            flags |= kStops.stop[bytes[i]] ? 0x80 : bytes[i];
-        }
-        return (flags & 0x80) == 0;
-    }
-    constexpr uint64_t kPadding = kOnes * 'a';
-    if (length < 4) {
-        check(load(0, 2) | load(length - 2, 2) << 16 | (kPadding << 32));
-    } else if (length < 8) {
-        check(load(0, 4) | load(length - 4, 4) << 32);
-    } else {
-        size_t i = 0;
-        for (; length - i > 8; i += 8) {
-            check(load(i, 8));
-        }
-        check(load(length - 8, 8));
-    }
-    return (flags & kHighBits) == 0;
-}
-
 bool KvJsonUTF8Stream::skipCharacters(const char* chars, size_t n) {
     if (!haveRemainingCharacters(n) || std::memcmp(bytes_ + index_, chars, n) != 0) {
         return false;

@@ -80,9 +80,6 @@ public:
     // whether what follows it is malformed (rather than a character cut by the end).
     static size_t validUTF8Prefix(const unsigned char* bytes, size_t length, bool& broken);
     static bool isASCII(const unsigned char* bytes, size_t length);
-    // True when every byte is ASCII that a JSON string holds as it is (from 0x20 up, neither
-    // '"' nor '\\'): the text needs neither escapes nor a UTF-8 check.
-    static bool isPlainString(const unsigned char* bytes, size_t length);
 
 private:
     void own(const unsigned char* unread, size_t length);
