@@ -4,6 +4,7 @@
 #include <charconv>
 #include <cmath>
 #include <cstring>
+#include <new>
 
 #include "json/KvJsonStreamWriterState.h"
 #include "json/KvJsonUTF8Stream.h"
@@ -208,7 +209,7 @@ struct KvJsonStreamWriter::Batch {
 
 void KvJsonStreamWriter::deliverPending() {
     if (delegate_ != nullptr && pendingSize_ > 0) {
-        delegate_->writerAppendBytes(*this, pending_.data(), pendingSize_);
+        delegate_->writerAppendBytes(*this, pending_.get(), pendingSize_);
     }
     pendingSize_ = 0;
 }
@@ -347,7 +348,8 @@ bool KvJsonStreamWriter::writeString(std::string_view string) {
             cacheKeys_.reserve(kStringCacheEntries);
         }
         cacheKeys_.emplace_back(string);
-        cache_.emplace(cacheKeys_.back(), pending_.substr(start, pendingSize_ - start));
+        cache_.emplace(cacheKeys_.back(),
+                       std::string(pending_.get() + start, pendingSize_ - start));
     }
     endValue();
     return true;
@@ -372,17 +374,23 @@ void KvJsonStreamWriter::appendEncodedString(std::string_view string) {
 }
 
 void KvJsonStreamWriter::grow(size_t length) {
-    size_t size = std::max<size_t>(pending_.size(), kInitialBufferSize);
-    while (size - pendingSize_ < length) {
-        size *= 2;
+    size_t capacity = std::max<size_t>(pendingCapacity_, kInitialBufferSize);
+    while (capacity - pendingSize_ < length) {
+        capacity *= 2;
     }
-    pending_.resize(size);
+    char* buffer = static_cast<char*>(std::realloc(pending_.get(), capacity));
+    if (buffer == nullptr) {
+        throw std::bad_alloc();
+    }
+    pending_.release();
+    pending_.reset(buffer);
+    pendingCapacity_ = capacity;
 }
 
 std::string KvJsonStreamWriter::takeOutput() {
-    pending_.resize(pendingSize_);
+    std::string output(pending_.get(), pendingSize_);
     pendingSize_ = 0;
-    return std::move(pending_);
+    return output;
 }
 
 bool KvJsonStreamWriter::openContainer(bool object) {

@@ -6,8 +6,10 @@
 // nothing.
 
 #include <cstddef>
+#include <cstdlib>
 #include <cstring>
 #include <functional>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -100,10 +102,10 @@ private:
     static constexpr size_t kPieceSize = 65536;
     // Where `length` more bytes of pending output go (the buffer grows as needed).
     char* room(size_t length) {
-        if (pending_.size() - pendingSize_ < length) {
+        if (pendingCapacity_ - pendingSize_ < length) {
             grow(length);
         }
-        return &pending_[pendingSize_];
+        return pending_.get() + pendingSize_;
     }
     void grow(size_t length);
     void appendEncodedString(std::string_view string);
@@ -119,10 +121,14 @@ private:
     std::vector<const KvJsonStreamWriterState*> stateStack_;
     // The bytes of the write in progress, handed over in one piece when the outermost write
     // call ends (or in 64 kB pieces during a large composite write).
-    // Appends are the writer's inner loop, so the string is kept at the size of its room and
-    // only its first pendingSize_ bytes are output.
-    std::string pending_;
+    // Appends are the writer's inner loop: a buffer of its own, grown with realloc (which
+    // moves a large buffer by remapping its pages rather than copying and zeroing them).
+    struct Free {
+        void operator()(char* buffer) const { std::free(buffer); }
+    };
+    std::unique_ptr<char, Free> pending_;
     size_t pendingSize_ = 0;
+    size_t pendingCapacity_ = 0;
     // Set by KvJsonWriter, which wants the whole text in one string: nothing is handed to the
     // delegate, and takeOutput moves the text out without a copy.
     bool keepOutput_ = false;
