@@ -271,14 +271,27 @@ bool KvJsonStreamWriter::writeNumber(const ns::Value& number) {
     if (!stateAllowsValue(false)) {
         return false;
     }
+    // Formatted before anything is written, so that a failed write leaves no separator.
     char text[kDecimalTextSize];
+    size_t length = 0;
+    if (!formatNumber(number, text, length)) {
+        return false;
+    }
+    beginValue();
+    appendNumberText(text, length);
+    endValue();
+    return true;
+}
+
+// The text of a number (not a boolean) in `text` (kDecimalTextSize bytes); false with the
+// error set for a double that JSON cannot hold.
+bool KvJsonStreamWriter::formatNumber(const ns::Value& number, char* text, size_t& length) {
     char* end = text;
     if (const int64_t* i = number.AsInt()) {
-        end = std::to_chars(text, text + sizeof(text), *i).ptr;
+        end = std::to_chars(text, text + kDecimalTextSize, *i).ptr;
     } else if (const uint64_t* u = number.AsUInt()) {
-        end = std::to_chars(text, text + sizeof(text), *u).ptr;
+        end = std::to_chars(text, text + kDecimalTextSize, *u).ptr;
     } else if (const double* d = number.AsDouble()) {
-        // Checked before anything is written, so that a failed write leaves no separator.
         if (std::isnan(*d)) {
             error_ = "NaN is not a valid number in JSON";
             return false;
@@ -289,13 +302,15 @@ bool KvJsonStreamWriter::writeNumber(const ns::Value& number) {
             return false;
         }
         // The "%.17g" form, without the locale's decimal separator.
-        end = std::to_chars(text, text + sizeof(text), *d, std::chars_format::general, 17).ptr;
-    }
-    if (const ns::Decimal* decimal = number.AsDecimal()) {
+        end = std::to_chars(text, text + kDecimalTextSize, *d, std::chars_format::general, 17).ptr;
+    } else if (const ns::Decimal* decimal = number.AsDecimal()) {
         end = text + DecimalText(*decimal, text);
     }
-    beginValue();
-    const size_t length = static_cast<size_t>(end - text);
+    length = static_cast<size_t>(end - text);
+    return true;
+}
+
+void KvJsonStreamWriter::appendNumberText(const char* text, size_t length) {
     if (length <= kShortNumber) {
         // Integers and most decimals: one copy of fixed size, no call to memcpy.
         std::memcpy(room(kShortNumber), text, kShortNumber);
@@ -303,36 +318,110 @@ bool KvJsonStreamWriter::writeNumber(const ns::Value& number) {
     } else {
         appendBytes(text, length);
     }
-    endValue();
-    return true;
+}
+
+// A whole value in compact form with keys in their stored order: the same bytes and the same
+// first error as writing it through the states, which a value's own shape already obeys
+// (keys are strings, members and elements alternate with separators), so they are not asked.
+// `depth` counts the containers open around the value.
+bool KvJsonStreamWriter::writeCompactValue(const ns::Value& value, size_t depth) {
+    switch (value.GetKind()) {
+        case ns::Value::Kind::Dictionary: {
+            if (maxDepth_ != 0 && depth + 1 > maxDepth_) {
+                error_ = "Nested too deep";
+                return false;
+            }
+            appendByte('{');
+            const ns::Dictionary& object = *value.AsDictionary();
+            for (auto entry = object.begin(); entry != object.end(); ++entry) {
+                if (entry != object.begin()) {
+                    appendByte(',');
+                }
+                if (!appendString(entry->first)) {
+                    return false;
+                }
+                appendByte(':');
+                if (!writeCompactValue(entry->second, depth + 1)) {
+                    return false;
+                }
+            }
+            appendByte('}');
+            return true;
+        }
+        case ns::Value::Kind::Array: {
+            if (maxDepth_ != 0 && depth + 1 > maxDepth_) {
+                error_ = "Nested too deep";
+                return false;
+            }
+            appendByte('[');
+            const ns::Array& array = *value.AsArray();
+            for (auto element = array.begin(); element != array.end(); ++element) {
+                if (element != array.begin()) {
+                    appendByte(',');
+                }
+                if (!writeCompactValue(*element, depth + 1)) {
+                    return false;
+                }
+            }
+            appendByte(']');
+            return true;
+        }
+        case ns::Value::Kind::String: return appendString(*value.AsString());
+        case ns::Value::Kind::Null: appendBytes("null", 4); return true;
+        case ns::Value::Kind::Bool:
+            if (*value.AsBool()) {
+                appendBytes("true", 4);
+            } else {
+                appendBytes("false", 5);
+            }
+            return true;
+        default: {
+            if (!value.IsNumber()) {
+                error_ = std::string("JSON serialisation not supported for ") + KindName(value);
+                return false;
+            }
+            char text[kDecimalTextSize];
+            size_t length = 0;
+            if (!formatNumber(value, text, length)) {
+                return false;
+            }
+            appendNumberText(text, length);
+            return true;
+        }
+    }
 }
 
 bool KvJsonStreamWriter::writeString(std::string_view string) {
     if (!stateAllowsValue(true)) {
         return false;
     }
-    const auto* bytes = reinterpret_cast<const unsigned char*>(string.data());
-    const size_t length = string.size();
-    // Most strings are plain ASCII: copied between quotation marks while they are checked.
-    // The separator is written first and taken back when the string needs more work.
     const size_t mark = pendingSize_;
     beginValue();
+    if (!appendString(string)) {
+        pendingSize_ = mark;  // a failed write writes nothing, not even the separator
+        return false;
+    }
+    endValue();
+    return true;
+}
+
+bool KvJsonStreamWriter::appendString(std::string_view string) {
+    const auto* bytes = reinterpret_cast<const unsigned char*>(string.data());
+    const size_t length = string.size();
+    // Most strings are plain ASCII: copied between quotation marks while they are checked,
+    // and written over when they need more work.
     char* out = room(length + kCopySlack + 2);
     if (CopyPlainString(out + 1, string.data(), length)) {
         out[0] = '"';
         out[length + 1] = '"';
         pendingSize_ += length + 2;
-        endValue();
         return true;
     }
-    pendingSize_ = mark;
     const bool cacheable = length <= kStringCacheLength;
     if (cacheable && !cache_.empty()) {
         const auto cached = cache_.find(string);
         if (cached != cache_.end()) {
-            beginValue();
             appendBytes(cached->second.data(), cached->second.size());
-            endValue();
             return true;
         }
     }
@@ -340,7 +429,6 @@ bool KvJsonStreamWriter::writeString(std::string_view string) {
         error_ = "String is not valid UTF-8";
         return false;
     }
-    beginValue();
     const size_t start = pendingSize_;
     appendEncodedString(string);
     if (cacheable && cache_.size() < kStringCacheEntries) {
@@ -351,7 +439,6 @@ bool KvJsonStreamWriter::writeString(std::string_view string) {
         cache_.emplace(cacheKeys_.back(),
                        std::string(pending_.get() + start, pendingSize_ - start));
     }
-    endValue();
     return true;
 }
 

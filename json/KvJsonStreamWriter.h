@@ -109,6 +109,11 @@ private:
     }
     void grow(size_t length);
     void appendEncodedString(std::string_view string);
+    // The value's bytes without separator or state change; false with the error set.
+    bool appendString(std::string_view string);
+    bool formatNumber(const ns::Value& number, char* text, size_t& length);
+    void appendNumberText(const char* text, size_t length);
+    bool writeCompactValue(const ns::Value& value, size_t depth);
     struct Batch;
 
     KvJsonStreamWriterDelegate* delegate_ = nullptr;
@@ -130,7 +135,7 @@ private:
     size_t pendingSize_ = 0;
     size_t pendingCapacity_ = 0;
     // Set by KvJsonWriter, which wants the whole text in one string: nothing is handed to the
-    // delegate, and takeOutput moves the text out without a copy.
+    // delegate, and takeOutput copies the text out once.
     bool keepOutput_ = false;
     friend class KvJsonWriter;
     std::string takeOutput();

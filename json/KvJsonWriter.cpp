@@ -12,13 +12,17 @@ std::optional<std::string> KvJsonWriter::dataWithObject(const ns::Value& value) 
     writer.setHumanReadable(humanReadable_);
 
     bool ok;
-    if (const ns::Dictionary* object = value.AsDictionary()) {
-        ok = writer.writeObject(*object);
-    } else if (const ns::Array* array = value.AsArray()) {
-        ok = writer.writeArray(*array);
-    } else {
+    if (!value.IsDictionary() && !value.IsArray()) {
         error_ = "Not valid type for JSON";
         return std::nullopt;
+    }
+    if (!humanReadable_ && !sortKeys_) {
+        // The common case in one pass over the value (the same bytes as through the states).
+        ok = writer.writeCompactValue(value, 0);
+    } else if (const ns::Dictionary* object = value.AsDictionary()) {
+        ok = writer.writeObject(*object);
+    } else {
+        ok = writer.writeArray(*value.AsArray());
     }
     if (!ok) {
         error_ = writer.error();
