@@ -55,8 +55,8 @@ private:
     size_t levelsToSkip_ = 0;
     size_t depth_ = 0;
     // The members of every container being built wait on one stack (their keys on another)
-    // until the container ends; it is then made at its final size in one step, instead of
-    // growing (and moving its members) as they arrive.
+    // until the container ends; it is then made in one step (an array at its final size)
+    // instead of growing and moving its members as they arrive.
     std::vector<Frame> frames_;  // innermost last
     std::vector<ns::Value> values_;
     std::vector<std::string> keys_;

@@ -490,21 +490,6 @@ void Dictionary::Set(std::string key, Value value) {
     }
 }
 
-void Dictionary::Reserve(size_t count) {
-    entries_.reserve(count);
-    if (count <= kIndexFrom) {
-        return;
-    }
-    // The size Set would have grown the index to by then.
-    size_t slots = std::max<size_t>(index_.size(), 32);
-    while (count * 2 > slots) {
-        slots *= 2;
-    }
-    if (slots > index_.size()) {
-        Rehash(slots);
-    }
-}
-
 std::vector<std::string> Dictionary::Keys() const {
     std::vector<std::string> keys;
     keys.reserve(entries_.size());

@@ -117,9 +117,6 @@ public:
     const Value* Find(std::string_view key) const;
     Value* Find(std::string_view key);
     void Set(std::string key, Value value);
-    // Makes room for `count` entries in all, so that adding up to that many allocates nothing
-    // more (a parser that knows an object's size builds it in one step).
-    void Reserve(size_t count);
     std::vector<std::string> Keys() const;
 
     // Same keys with equal values, in any order.
