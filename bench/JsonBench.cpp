@@ -1,12 +1,16 @@
-// Throughput of the JSON library beside yajl and RapidJSON on one generated document of about
-// 20 MB (--json_mb=N changes the size):
+// Throughput of the JSON library beside yajl, RapidJSON and simdjson on one generated document
+// of about 20 MB (--json_mb=N changes the size):
 //   parse-events  the streaming parser with a delegate that does nothing (yajl: callbacks,
-//                 RapidJSON: SAX reader), whole and in pieces of 1, 16, 4096 and 65536 bytes;
-//   parse-tree    parsing into values (ours: ns::Value; yajl: yajl_tree; RapidJSON: Document),
-//                 whole, and ours also in pieces;
+//                 RapidJSON: SAX reader, simdjson: its on-demand parser walked over every
+//                 value, each key, string and number read), whole and in pieces of 1, 16,
+//                 4096 and 65536 bytes;
+//   parse-tree    parsing into values (ours: ns::Value; yajl: yajl_tree; RapidJSON: Document;
+//                 simdjson: its DOM), whole, and ours also in pieces;
 //   write         the parsed tree written back as compact JSON.
-// A table of MB/s per case and library follows the usual benchmark output. RapidJSON has no
-// push interface and yajl no incremental tree, so those cells stay empty.
+// Every library starts each round with a fresh parser or writer, as ours does. A table of MB/s
+// per case and library follows the usual benchmark output, with our speed as a ratio of
+// RapidJSON's and simdjson's. RapidJSON and simdjson have no push interface and yajl no
+// incremental tree, so those cells stay empty.
 
 #include <benchmark/benchmark.h>
 
@@ -22,6 +26,7 @@
 #include <rapidjson/reader.h>
 #include <rapidjson/stringbuffer.h>
 #include <rapidjson/writer.h>
+#include <simdjson.h>
 #include <yajl/yajl_gen.h>
 #include <yajl/yajl_parse.h>
 #include <yajl/yajl_tree.h>
@@ -302,6 +307,83 @@ void RapidWrite(benchmark::State& state) {
     state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * written));
 }
 
+// ---- simdjson ----
+
+const simdjson::padded_string& PaddedDocument() {
+    static const simdjson::padded_string* const padded = new simdjson::padded_string(Document());
+    return *padded;
+}
+
+// Reads every value as a consumer of events would: keys and strings unescaped, numbers
+// converted. Throws simdjson_error on a parse error.
+template <typename T>
+void SimdWalk(T&& value) {
+    switch (value.type().value()) {
+        case simdjson::ondemand::json_type::object:
+            for (auto field : value.get_object()) {
+                benchmark::DoNotOptimize(field.unescaped_key().value());
+                SimdWalk(field.value());
+            }
+            break;
+        case simdjson::ondemand::json_type::array:
+            for (auto element : value.get_array()) {
+                SimdWalk(element.value());
+            }
+            break;
+        case simdjson::ondemand::json_type::string:
+            benchmark::DoNotOptimize(value.get_string().value());
+            break;
+        case simdjson::ondemand::json_type::number:
+            benchmark::DoNotOptimize(value.get_number().value());
+            break;
+        case simdjson::ondemand::json_type::boolean:
+            benchmark::DoNotOptimize(value.get_bool().value());
+            break;
+        case simdjson::ondemand::json_type::null: benchmark::DoNotOptimize(value.is_null()); break;
+    }
+}
+
+void SimdEvents(benchmark::State& state) {
+    const simdjson::padded_string& doc = PaddedDocument();
+    for (auto _ : state) {
+        try {
+            simdjson::ondemand::parser parser;
+            simdjson::ondemand::document document = parser.iterate(doc);
+            SimdWalk(document);
+        } catch (const simdjson::simdjson_error& e) {
+            state.SkipWithError(e.what());
+            break;
+        }
+    }
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * doc.size()));
+}
+
+void SimdTree(benchmark::State& state) {
+    const simdjson::padded_string& doc = PaddedDocument();
+    for (auto _ : state) {
+        simdjson::dom::parser parser;
+        simdjson::dom::element element;
+        if (parser.parse(doc).get(element) != simdjson::SUCCESS) {
+            state.SkipWithError("simdjson DOM failed");
+            break;
+        }
+        benchmark::DoNotOptimize(element);
+    }
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * doc.size()));
+}
+
+void SimdWrite(benchmark::State& state) {
+    simdjson::dom::parser parser;
+    const simdjson::dom::element element = parser.parse(PaddedDocument()).value();
+    size_t written = 0;
+    for (auto _ : state) {
+        const std::string text = simdjson::to_string(element);
+        written = text.size();
+        benchmark::DoNotOptimize(text.data());
+    }
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * written));
+}
+
 // ---- summary ----
 
 // Prints the usual table, and at the end MB/s per case with one column per library.
@@ -329,11 +411,12 @@ public:
     void Finalize() override {
         ConsoleReporter::Finalize();
         std::printf("\nMB/s (10^6 bytes per second; document %zu bytes)\n", Document().size());
-        std::printf("%-26s %10s %10s %10s\n", "case", "kvjson", "yajl", "rapidjson");
+        std::printf("%-26s %10s %10s %10s %10s %12s %12s\n", "case", "kvjson", "yajl", "rapidjson",
+                    "simdjson", "x rapidjson", "x simdjson");
         for (const std::string& row : order_) {
+            const auto& cells = rows_[row];
             std::printf("%-26s", row.c_str());
-            for (const char* library : {"kvjson", "yajl", "rapidjson"}) {
-                const auto& cells = rows_[row];
+            for (const char* library : {"kvjson", "yajl", "rapidjson", "simdjson"}) {
                 const auto cell = cells.find(library);
                 if (cell == cells.end()) {
                     std::printf(" %10s", "-");
@@ -341,8 +424,19 @@ public:
                     std::printf(" %10.1f", cell->second);
                 }
             }
+            // Our speed as a multiple of the peer's.
+            const auto ours = cells.find("kvjson");
+            for (const char* peer : {"rapidjson", "simdjson"}) {
+                const auto cell = cells.find(peer);
+                if (ours == cells.end() || cell == cells.end() || cell->second <= 0) {
+                    std::printf(" %12s", "-");
+                } else {
+                    std::printf(" %11.2fx", ours->second / cell->second);
+                }
+            }
             std::printf("\n");
         }
+        std::printf("goals: parse-events and write >= 1.00x RapidJSON, parse-tree >= 0.50x\n");
     }
 
 private:
@@ -368,6 +462,7 @@ void Register() {
                                      [chunk](benchmark::State& s) { YajlEvents(s, chunk); });
         if (chunk == 0) {
             benchmark::RegisterBenchmark((events + "/rapidjson").c_str(), RapidEvents);
+            benchmark::RegisterBenchmark((events + "/simdjson").c_str(), SimdEvents);
         }
     }
     for (const auto& piece : pieces) {
@@ -378,11 +473,13 @@ void Register() {
         if (chunk == 0) {
             benchmark::RegisterBenchmark((tree + "/yajl").c_str(), YajlTree);
             benchmark::RegisterBenchmark((tree + "/rapidjson").c_str(), RapidTree);
+            benchmark::RegisterBenchmark((tree + "/simdjson").c_str(), SimdTree);
         }
     }
     benchmark::RegisterBenchmark("write/kvjson", KvWrite);
     benchmark::RegisterBenchmark("write/yajl", YajlWrite);
     benchmark::RegisterBenchmark("write/rapidjson", RapidWrite);
+    benchmark::RegisterBenchmark("write/simdjson", SimdWrite);
 }
 
 }  // namespace

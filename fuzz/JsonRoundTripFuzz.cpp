@@ -1,7 +1,8 @@
 // Round trips through the JSON writer: a document that parses is written (compact, and
 // human-readable with sorted keys), and what is written must parse to an equal value and be
 // written again byte for byte. The raw input is also written as a string, which must succeed
-// exactly when it is valid UTF-8 and read back unchanged.
+// exactly when it is valid UTF-8 and read back unchanged. The one-call writer's compact text
+// must equal what the stream writer makes of the same value through its states.
 
 #include <cstddef>
 #include <cstdint>
@@ -9,6 +10,8 @@
 #include <string>
 
 #include "json/KvJsonParser.h"
+#include "json/KvJsonStreamWriter.h"
+#include "json/KvJsonStreamWriterAccumulator.h"
 #include "json/KvJsonUTF8Stream.h"
 #include "json/KvJsonWriter.h"
 
@@ -36,6 +39,16 @@ void CheckRoundTrip(const ns::Value& value, bool human, bool sort) {
     }
 }
 
+// The same value through the stream writer's states, compact.
+std::optional<std::string> WriteThroughStates(const ns::Value& value) {
+    KvJsonStreamWriterAccumulator out;
+    KvJsonStreamWriter writer;
+    writer.setDelegate(&out);
+    const bool ok = value.IsDictionary() ? writer.writeObject(*value.AsDictionary())
+                                         : writer.writeArray(*value.AsArray());
+    return ok ? std::optional<std::string>(out.data()) : std::nullopt;
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -44,6 +57,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     KvJsonParser parser;
     if (const std::optional<ns::Value> value = parser.objectWithString(input)) {
         CheckRoundTrip(*value, false, false);
+        if (Write(*value, false, false) != WriteThroughStates(*value)) {
+            __builtin_trap();
+        }
         CheckRoundTrip(*value, true, true);
     }
 

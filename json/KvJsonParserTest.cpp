@@ -236,6 +236,29 @@ TEST(KvJsonStreamParserAdapter, SkippedLevelsDeliverTheirValuesOneByOne) {
               (std::vector<std::string>{"object:1", R"(object:{"k": "v"})"}));
 }
 
+// Objects keep their members in document order; a key given twice keeps its first place and
+// takes the last value. Both for a small object and for one large enough to be looked up
+// through its hash index (more than 8 members), and with containers nested inside arrays
+// inside objects, whose members wait on the builder's stacks together.
+TEST(KvJsonParser, MembersKeepDocumentOrderAndARepeatedKeyItsFirstPlace) {
+    KvJsonParser parser;
+    const std::optional<Value> small = parser.objectWithString(R"({"b":1,"a":2,"b":3})");
+    ASSERT_TRUE(small);
+    EXPECT_EQ(R"({"b": 3, "a": 2})", small->Description());
+
+    const std::optional<Value> large = parser.objectWithString(
+        R"({"k1":1,"k2":2,"k3":3,"k4":4,"k5":5,"k6":6,"k7":7,"k8":8,"k9":9,"k10":10,)"
+        R"("k3":"again","k11":[{"x":[1,{"y":[]}],"x":0},[[]],{}],"k1":null})");
+    ASSERT_TRUE(large);
+    EXPECT_EQ(R"({"k1": null, "k2": 2, "k3": "again", "k4": 4, "k5": 5, "k6": 6, "k7": 7, )"
+              R"("k8": 8, "k9": 9, "k10": 10, "k11": [{"x": 0}, [[]], {}]})",
+              large->Description());
+    EXPECT_EQ(11u, large->Count());
+    EXPECT_EQ("again", (*large)["k3"].StringValue());  // found through the index
+    EXPECT_TRUE((*large)["k1"].IsNull());
+    EXPECT_EQ(0, (*large)["k11"][0]["x"].IntValue());
+}
+
 std::vector<std::string> gLogLines;
 void CaptureLog(const std::string& line) { gLogLines.push_back(line); }
 

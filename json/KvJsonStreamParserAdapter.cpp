@@ -1,97 +1,122 @@
 #include "json/KvJsonStreamParserAdapter.h"
 
+#include <iterator>
 #include <utility>
 
 KvJsonStreamParserAdapter::KvJsonStreamParserAdapter() {
-    stack_.reserve(32);
-    keyStack_.reserve(32);
+    frames_.reserve(32);
+    values_.reserve(64);
+    keys_.reserve(64);
 }
 
-void KvJsonStreamParserAdapter::updateCurrentType() {
-    if (stack_.empty()) {
-        currentType_ = CurrentTypeNone;
-    } else {
-        currentType_ = stack_.back().IsDictionary() ? CurrentTypeObject : CurrentTypeArray;
-    }
-}
-
-void KvJsonStreamParserAdapter::containerStart(ns::Value&& container) {
+void KvJsonStreamParserAdapter::containerStart() {
     ++depth_;
     if (depth_ <= levelsToSkip_) {
         return;
     }
-    stack_.push_back(std::move(container));
-    updateCurrentType();
+    frames_.push_back(Frame{values_.size(), keys_.size()});
 }
 
-void KvJsonStreamParserAdapter::containerEnd(KvJsonStreamParser& parser) {
+void KvJsonStreamParserAdapter::containerEnd(KvJsonStreamParser& parser, bool object) {
     const size_t depth = depth_--;
     if (depth <= levelsToSkip_) {
         return;
     }
-    ns::Value finished = std::move(stack_.back());
-    stack_.pop_back();
-    updateCurrentType();
+    const Frame frame = frames_.back();
+    frames_.pop_back();
+    const auto first = values_.begin() + static_cast<ptrdiff_t>(frame.values);
+    ns::Value finished;
+    if (object) {
+        // Set keeps the first place of a key given twice and the last value, as the members
+        // arrive in order.
+        // (Not reserved up front: exact sizes left the heap laid out so that freeing a tree
+        // returned its pages to the system, and every parse took them back at a page fault
+        // each, three times as many in all.)
+        ns::Dictionary dictionary;
+        auto key = keys_.begin() + static_cast<ptrdiff_t>(frame.keys);
+        for (auto value = first; value != values_.end(); ++value, ++key) {
+            dictionary.Set(std::move(*key), std::move(*value));
+        }
+        keys_.resize(frame.keys);
+        finished = ns::Value(std::move(dictionary));
+    } else if (frame.values == 0) {
+        // Every waiting value is an element of this array (a document's outer array of
+        // records, typically): the stack itself becomes the array, without moving them.
+        finished = ns::Value(std::move(values_));
+        values_ = std::vector<ns::Value>();
+        values_.reserve(64);
+    } else {
+        finished = ns::Value(
+            ns::Array(std::make_move_iterator(first), std::make_move_iterator(values_.end())));
+    }
+    values_.erase(values_.begin() + static_cast<ptrdiff_t>(frame.values), values_.end());
     deliver(parser, std::move(finished));
 }
 
 void KvJsonStreamParserAdapter::deliver(KvJsonStreamParser& parser, ns::Value&& value) {
-    switch (currentType_) {
-        case CurrentTypeObject:
-            stack_.back().AsDictionary()->Set(std::move(keyStack_.back()), std::move(value));
-            keyStack_.pop_back();
-            break;
-        case CurrentTypeArray: stack_.back().AsArray()->push_back(std::move(value)); break;
-        case CurrentTypeNone:
-            if (delegate_ == nullptr) {
-                break;
-            }
-            if (value.IsArray()) {
-                delegate_->parserFoundArray(parser, std::move(value));
-            } else {
-                delegate_->parserFoundObject(parser, std::move(value));
-            }
-            break;
+    if (!frames_.empty()) {
+        values_.push_back(std::move(value));
+        return;
+    }
+    if (delegate_ == nullptr) {
+        return;
+    }
+    if (value.IsArray()) {
+        delegate_->parserFoundArray(parser, std::move(value));
+    } else {
+        delegate_->parserFoundObject(parser, std::move(value));
     }
 }
 
-void KvJsonStreamParserAdapter::parserFoundObjectStart(KvJsonStreamParser&) {
-    containerStart(ns::Value(ns::Dictionary()));
-}
+void KvJsonStreamParserAdapter::parserFoundObjectStart(KvJsonStreamParser&) { containerStart(); }
 
 void KvJsonStreamParserAdapter::parserFoundObjectKey(KvJsonStreamParser&, std::string_view key) {
     // Keys of skipped objects are never used: keeping them would only pile them up.
     if (depth_ > levelsToSkip_) {
-        keyStack_.emplace_back(key);
+        keys_.emplace_back(key);
     }
 }
 
 void KvJsonStreamParserAdapter::parserFoundObjectEnd(KvJsonStreamParser& parser) {
-    containerEnd(parser);
+    containerEnd(parser, true);
 }
 
-void KvJsonStreamParserAdapter::parserFoundArrayStart(KvJsonStreamParser&) {
-    containerStart(ns::Value(ns::Array()));
-}
+void KvJsonStreamParserAdapter::parserFoundArrayStart(KvJsonStreamParser&) { containerStart(); }
 
 void KvJsonStreamParserAdapter::parserFoundArrayEnd(KvJsonStreamParser& parser) {
-    containerEnd(parser);
+    containerEnd(parser, false);
 }
 
 void KvJsonStreamParserAdapter::parserFoundBoolean(KvJsonStreamParser& parser, bool value) {
+    if (!frames_.empty()) {
+        values_.emplace_back(value);
+        return;
+    }
     deliver(parser, ns::Value(value));
 }
 
 void KvJsonStreamParserAdapter::parserFoundNull(KvJsonStreamParser& parser) {
+    if (!frames_.empty()) {
+        values_.emplace_back();
+        return;
+    }
     deliver(parser, ns::Value());
 }
 
 void KvJsonStreamParserAdapter::parserFoundNumber(KvJsonStreamParser& parser,
                                                   const ns::Value& number) {
+    if (!frames_.empty()) {
+        values_.push_back(number);
+        return;
+    }
     deliver(parser, ns::Value(number));
 }
 
 void KvJsonStreamParserAdapter::parserFoundString(KvJsonStreamParser& parser,
                                                   std::string_view string) {
+    if (!frames_.empty()) {
+        values_.emplace_back(string);
+        return;
+    }
     deliver(parser, ns::Value(string));
 }

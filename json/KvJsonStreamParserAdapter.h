@@ -41,19 +41,25 @@ public:
     void parserFoundString(KvJsonStreamParser& parser, std::string_view string) override;
 
 private:
-    enum CurrentType { CurrentTypeNone = 0, CurrentTypeArray = 1, CurrentTypeObject = 2 };
+    // A container being built: where its members start on the value and key stacks.
+    struct Frame {
+        size_t values;
+        size_t keys;
+    };
 
-    void containerStart(ns::Value&& container);
-    void containerEnd(KvJsonStreamParser& parser);
+    void containerStart();
+    void containerEnd(KvJsonStreamParser& parser, bool object);
     void deliver(KvJsonStreamParser& parser, ns::Value&& value);
-    void updateCurrentType();
 
     KvJsonStreamParserAdapterDelegate* delegate_ = nullptr;
     size_t levelsToSkip_ = 0;
     size_t depth_ = 0;
-    std::vector<ns::Value> stack_;       // the containers being built, innermost last
-    std::vector<std::string> keyStack_;  // pending keys of the objects being built
-    CurrentType currentType_ = CurrentTypeNone;
+    // The members of every container being built wait on one stack (their keys on another)
+    // until the container ends; it is then made in one step (an array at its final size)
+    // instead of growing and moving its members as they arrive.
+    std::vector<Frame> frames_;  // innermost last
+    std::vector<ns::Value> values_;
+    std::vector<std::string> keys_;
 };
 
 #endif  // JSON_KVJSONSTREAMPARSERADAPTER_H

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <charconv>
 #include <cmath>
+#include <cstring>
+#include <new>
 
 #include "json/KvJsonStreamWriterState.h"
 #include "json/KvJsonUTF8Stream.h"
@@ -10,6 +12,7 @@
 namespace {
 
 constexpr size_t kInitialStackCapacity = 32;
+constexpr size_t kInitialBufferSize = 4096;
 
 // What a byte below 0x20, '"' or '\\' becomes inside a string; empty: copied as it is.
 struct EscapeTable {
@@ -38,6 +41,79 @@ struct EscapeTable {
     }
 };
 constexpr EscapeTable kEscapes;
+
+// Numbers up to this long are copied as a block of this size.
+constexpr size_t kShortNumber = 32;
+
+// CopyPlainString may write this many bytes past the end of the text it copies.
+constexpr size_t kCopySlack = 8;
+
+constexpr uint64_t kOnes = 0x0101010101010101ull;
+constexpr uint64_t kHighBits = 0x8080808080808080ull;
+
+// Loads and stores of 2, 4 or 8 bytes at any alignment. Each byte keeps a lane of its own
+// in the value, whatever the byte order.
+template <typename T>
+inline uint64_t Load(const char* at) {
+    T value;
+    std::memcpy(&value, at, sizeof(T));
+    return value;
+}
+
+template <typename T>
+inline void Store(char* at, uint64_t value) {
+    const T narrow = static_cast<T>(value);
+    std::memcpy(at, &narrow, sizeof(T));
+}
+
+// Flags (in each byte's high bit) the bytes that a JSON string cannot hold as they are or
+// that are not ASCII: below 0x20, '"', '\\', and from 0x80 up. Borrows only run upwards from
+// a flagged byte, so "any flag" is exact. Padding with 'a' (0x61) flags nothing.
+inline uint64_t NotPlain(uint64_t word) {
+    const uint64_t quote = word ^ (kOnes * '"');
+    const uint64_t backslash = word ^ (kOnes * '\\');
+    return ((((word - kOnes * 0x20) | (quote - kOnes) | (backslash - kOnes)) & ~word) | word) &
+           kHighBits;
+}
+
+// Copies `length` bytes to `out` (which has room for kCopySlack more) and answers whether
+// they are all plain ASCII that needs no escape. Short texts go in overlapping words, without
+// a call to memcpy: strings are mostly keys and short values.
+inline bool CopyPlainString(char* out, const char* text, size_t length) {
+    if (length >= 8) {
+        uint64_t flags = 0;
+        size_t i = 0;
+        for (; length - i > 8; i += 8) {
+            const uint64_t word = Load<uint64_t>(text + i);
+            flags |= NotPlain(word);
+            Store<uint64_t>(out + i, word);
+        }
+        const uint64_t last = Load<uint64_t>(text + length - 8);
+        Store<uint64_t>(out + length - 8, last);
+        return (flags | NotPlain(last)) == 0;
+    }
+    constexpr uint64_t kPadding = kOnes * 'a';
+    if (length >= 4) {
+        const uint64_t head = Load<uint32_t>(text);
+        const uint64_t tail = Load<uint32_t>(text + length - 4);
+        Store<uint32_t>(out, head);
+        Store<uint32_t>(out + length - 4, tail);
+        return NotPlain(head | tail << 32) == 0;
+    }
+    if (length >= 2) {
+        const uint64_t head = Load<uint16_t>(text);
+        const uint64_t tail = Load<uint16_t>(text + length - 2);
+        Store<uint16_t>(out, head);
+        Store<uint16_t>(out + length - 2, tail);
+        return NotPlain(head | tail << 16 | kPadding << 32) == 0;
+    }
+    if (length == 1) {
+        const uint64_t byte = static_cast<unsigned char>(text[0]);
+        out[0] = text[0];
+        return NotPlain(byte | kPadding << 8) == 0;
+    }
+    return true;
+}
 
 const char* KindName(const ns::Value& value) {
     switch (value.GetKind()) {
@@ -118,6 +194,7 @@ size_t DecimalText(const ns::Decimal& decimal, char* out) {
 
 KvJsonStreamWriter::KvJsonStreamWriter() : state_(&KvJsonStreamWriterStateStart::sharedInstance()) {
     stateStack_.reserve(kInitialStackCapacity);
+    grow(kInitialBufferSize);
 }
 
 // Keeps the bytes of a composite write together (see pending_).
@@ -130,32 +207,31 @@ struct KvJsonStreamWriter::Batch {
     KvJsonStreamWriter& writer;
 };
 
-void KvJsonStreamWriter::flush() {
-    constexpr size_t kPieceSize = 65536;
-    if (nesting_ > 0 && pending_.size() < kPieceSize) {
-        return;
+void KvJsonStreamWriter::deliverPending() {
+    if (delegate_ != nullptr && pendingSize_ > 0) {
+        delegate_->writerAppendBytes(*this, pending_.get(), pendingSize_);
     }
-    if (delegate_ != nullptr && !pending_.empty()) {
-        delegate_->writerAppendBytes(*this, pending_.data(), pending_.size());
-    }
-    pending_.clear();
+    pendingSize_ = 0;
 }
 
-bool KvJsonStreamWriter::stateAllowsValue(bool isKey) {
+inline bool KvJsonStreamWriter::stateAllowsValue(bool isKey) {
+    if (state_->acceptsValue(isKey)) {
+        return true;
+    }
     if (state_->isInvalidState(*this)) {
         return false;
     }
     return isKey || !state_->expectingKey(*this);
 }
 
-void KvJsonStreamWriter::beginValue() {
+inline void KvJsonStreamWriter::beginValue() {
     state_->appendSeparator(*this);
     if (humanReadable_) {
         state_->appendWhitespace(*this);
     }
 }
 
-void KvJsonStreamWriter::endValue() {
+inline void KvJsonStreamWriter::endValue() {
     state_->transitionState(*this);
     flush();
 }
@@ -195,14 +271,27 @@ bool KvJsonStreamWriter::writeNumber(const ns::Value& number) {
     if (!stateAllowsValue(false)) {
         return false;
     }
+    // Formatted before anything is written, so that a failed write leaves no separator.
     char text[kDecimalTextSize];
+    size_t length = 0;
+    if (!formatNumber(number, text, length)) {
+        return false;
+    }
+    beginValue();
+    appendNumberText(text, length);
+    endValue();
+    return true;
+}
+
+// The text of a number (not a boolean) in `text` (kDecimalTextSize bytes); false with the
+// error set for a double that JSON cannot hold.
+bool KvJsonStreamWriter::formatNumber(const ns::Value& number, char* text, size_t& length) {
     char* end = text;
     if (const int64_t* i = number.AsInt()) {
-        end = std::to_chars(text, text + sizeof(text), *i).ptr;
+        end = std::to_chars(text, text + kDecimalTextSize, *i).ptr;
     } else if (const uint64_t* u = number.AsUInt()) {
-        end = std::to_chars(text, text + sizeof(text), *u).ptr;
+        end = std::to_chars(text, text + kDecimalTextSize, *u).ptr;
     } else if (const double* d = number.AsDouble()) {
-        // Checked before anything is written, so that a failed write leaves no separator.
         if (std::isnan(*d)) {
             error_ = "NaN is not a valid number in JSON";
             return false;
@@ -213,56 +302,182 @@ bool KvJsonStreamWriter::writeNumber(const ns::Value& number) {
             return false;
         }
         // The "%.17g" form, without the locale's decimal separator.
-        end = std::to_chars(text, text + sizeof(text), *d, std::chars_format::general, 17).ptr;
-    }
-    if (const ns::Decimal* decimal = number.AsDecimal()) {
+        end = std::to_chars(text, text + kDecimalTextSize, *d, std::chars_format::general, 17).ptr;
+    } else if (const ns::Decimal* decimal = number.AsDecimal()) {
         end = text + DecimalText(*decimal, text);
     }
-    beginValue();
-    appendBytes(text, static_cast<size_t>(end - text));
-    endValue();
+    length = static_cast<size_t>(end - text);
     return true;
+}
+
+void KvJsonStreamWriter::appendNumberText(const char* text, size_t length) {
+    if (length <= kShortNumber) {
+        // Integers and most decimals: one copy of fixed size, no call to memcpy.
+        std::memcpy(room(kShortNumber), text, kShortNumber);
+        pendingSize_ += length;
+    } else {
+        appendBytes(text, length);
+    }
+}
+
+// A whole value in compact form with keys in their stored order: the same bytes and the same
+// first error as writing it through the states, which a value's own shape already obeys
+// (keys are strings, members and elements alternate with separators), so they are not asked.
+// `depth` counts the containers open around the value.
+bool KvJsonStreamWriter::writeCompactValue(const ns::Value& value, size_t depth) {
+    switch (value.GetKind()) {
+        case ns::Value::Kind::Dictionary: {
+            if (maxDepth_ != 0 && depth + 1 > maxDepth_) {
+                error_ = "Nested too deep";
+                return false;
+            }
+            appendByte('{');
+            const ns::Dictionary& object = *value.AsDictionary();
+            for (auto entry = object.begin(); entry != object.end(); ++entry) {
+                if (entry != object.begin()) {
+                    appendByte(',');
+                }
+                if (!appendString(entry->first)) {
+                    return false;
+                }
+                appendByte(':');
+                if (!writeCompactValue(entry->second, depth + 1)) {
+                    return false;
+                }
+            }
+            appendByte('}');
+            return true;
+        }
+        case ns::Value::Kind::Array: {
+            if (maxDepth_ != 0 && depth + 1 > maxDepth_) {
+                error_ = "Nested too deep";
+                return false;
+            }
+            appendByte('[');
+            const ns::Array& array = *value.AsArray();
+            for (auto element = array.begin(); element != array.end(); ++element) {
+                if (element != array.begin()) {
+                    appendByte(',');
+                }
+                if (!writeCompactValue(*element, depth + 1)) {
+                    return false;
+                }
+            }
+            appendByte(']');
+            return true;
+        }
+        case ns::Value::Kind::String: return appendString(*value.AsString());
+        case ns::Value::Kind::Null: appendBytes("null", 4); return true;
+        case ns::Value::Kind::Bool:
+            if (*value.AsBool()) {
+                appendBytes("true", 4);
+            } else {
+                appendBytes("false", 5);
+            }
+            return true;
+        default: {
+            if (!value.IsNumber()) {
+                error_ = std::string("JSON serialisation not supported for ") + KindName(value);
+                return false;
+            }
+            char text[kDecimalTextSize];
+            size_t length = 0;
+            if (!formatNumber(value, text, length)) {
+                return false;
+            }
+            appendNumberText(text, length);
+            return true;
+        }
+    }
 }
 
 bool KvJsonStreamWriter::writeString(std::string_view string) {
     if (!stateAllowsValue(true)) {
         return false;
     }
-    const bool cacheable = string.size() <= kStringCacheLength;
+    const size_t mark = pendingSize_;
+    beginValue();
+    if (!appendString(string)) {
+        pendingSize_ = mark;  // a failed write writes nothing, not even the separator
+        return false;
+    }
+    endValue();
+    return true;
+}
+
+bool KvJsonStreamWriter::appendString(std::string_view string) {
+    const auto* bytes = reinterpret_cast<const unsigned char*>(string.data());
+    const size_t length = string.size();
+    // Most strings are plain ASCII: copied between quotation marks while they are checked,
+    // and written over when they need more work.
+    char* out = room(length + kCopySlack + 2);
+    if (CopyPlainString(out + 1, string.data(), length)) {
+        out[0] = '"';
+        out[length + 1] = '"';
+        pendingSize_ += length + 2;
+        return true;
+    }
+    const bool cacheable = length <= kStringCacheLength;
     if (cacheable && !cache_.empty()) {
-        const auto cached = cache_.find(std::string(string));
+        const auto cached = cache_.find(string);
         if (cached != cache_.end()) {
-            beginValue();
-            pending_ += cached->second;
-            endValue();
+            appendBytes(cached->second.data(), cached->second.size());
             return true;
         }
     }
-    const auto* bytes = reinterpret_cast<const unsigned char*>(string.data());
-    const size_t length = string.size();
     if (!KvJsonUTF8Stream::isValidUTF8(bytes, length)) {
         error_ = "String is not valid UTF-8";
         return false;
     }
-    std::string encoded;
-    encoded.reserve(length + length / 10 + 2);
-    encoded += '"';
+    const size_t start = pendingSize_;
+    appendEncodedString(string);
+    if (cacheable && cache_.size() < kStringCacheEntries) {
+        if (cacheKeys_.empty()) {
+            cacheKeys_.reserve(kStringCacheEntries);
+        }
+        cacheKeys_.emplace_back(string);
+        cache_.emplace(cacheKeys_.back(),
+                       std::string(pending_.get() + start, pendingSize_ - start));
+    }
+    return true;
+}
+
+// The string between quotation marks, with the bytes a JSON string cannot hold as they are
+// escaped.
+void KvJsonStreamWriter::appendEncodedString(std::string_view string) {
+    const auto* bytes = reinterpret_cast<const unsigned char*>(string.data());
+    const size_t length = string.size();
+    appendByte('"');
     size_t run = 0;  // start of the bytes not yet copied
     for (size_t i = KvJsonUTF8Stream::findStringStop(bytes, 0, length); i < length;
          i = KvJsonUTF8Stream::findStringStop(bytes, i + 1, length)) {
-        encoded.append(string.data() + run, i - run);
-        encoded += kEscapes.text[bytes[i]];
+        appendBytes(string.data() + run, i - run);
+        const char* escape = kEscapes.text[bytes[i]];
+        appendBytes(escape, escape[2] == '\0' ? 2 : 6);
         run = i + 1;
     }
-    encoded.append(string.data() + run, length - run);
-    encoded += '"';
-    beginValue();
-    pending_ += encoded;
-    endValue();
-    if (cacheable && cache_.size() < kStringCacheEntries) {
-        cache_.emplace(std::string(string), std::move(encoded));
+    appendBytes(string.data() + run, length - run);
+    appendByte('"');
+}
+
+void KvJsonStreamWriter::grow(size_t length) {
+    size_t capacity = std::max<size_t>(pendingCapacity_, kInitialBufferSize);
+    while (capacity - pendingSize_ < length) {
+        capacity *= 2;
     }
-    return true;
+    char* buffer = static_cast<char*>(std::realloc(pending_.get(), capacity));
+    if (buffer == nullptr) {
+        throw std::bad_alloc();
+    }
+    pending_.release();
+    pending_.reset(buffer);
+    pendingCapacity_ = capacity;
+}
+
+std::string KvJsonStreamWriter::takeOutput() {
+    std::string output(pending_.get(), pendingSize_);
+    pendingSize_ = 0;
+    return output;
 }
 
 bool KvJsonStreamWriter::openContainer(bool object) {

@@ -13,6 +13,9 @@ struct KvJsonStreamWriterStates;
 
 class KvJsonStreamWriterState {
 public:
+    // True when a value (or, with isKey, a key) may be written here: the writer's quick
+    // check before it asks the two questions below for the error.
+    bool acceptsValue(bool isKey) const { return !closed_ && (isKey || !expectsKey_); }
     // True (with the writer's error set) when nothing may be written here.
     bool isInvalidState(KvJsonStreamWriter& writer) const {
         if (closed_) {

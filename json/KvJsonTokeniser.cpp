@@ -260,6 +260,10 @@ int KvJsonTokeniser::getNumberToken(size_t start, bool resuming) {
         i += resume_.offset;
     } else {
         s = NumberState();
+        if (const size_t end = readPlainNumber(start)) {
+            return finishNumber(end);
+        }
+        s = NumberState();
     }
     const unsigned char* const bytes = stream_.bytes();
     const size_t length = stream_.length();
@@ -359,6 +363,51 @@ int KvJsonTokeniser::getNumberToken(size_t start, bool resuming) {
                 break;
         }
     }
+}
+
+// The common number in one pass: an optional minus, an integer part and an optional fraction,
+// at most 19 digits in all, with no exponent, and followed by a byte that ends it. Fills the
+// number state as the phases would and answers where the number ends; 0 for anything else
+// (an exponent, more digits, a malformed number, the end of the input), which the phases then
+// read from the start.
+size_t KvJsonTokeniser::readPlainNumber(size_t start) {
+    NumberState& s = numberState_;
+    const unsigned char* const bytes = stream_.bytes();
+    const size_t length = stream_.length();
+    size_t i = start;
+    if (bytes[i] == '-') {
+        s.negative = true;
+        ++i;
+    }
+    const size_t integer = i;
+    uint64_t mantissa = 0;
+    while (i < length && IsDigit(bytes[i])) {
+        mantissa = mantissa * 10 + static_cast<unsigned>(bytes[i] - '0');
+        ++i;
+    }
+    if (i == integer || (bytes[integer] == '0' && i - integer > 1) || i >= length) {
+        return 0;
+    }
+    size_t digits = i - integer;
+    if (bytes[i] == '.') {
+        const size_t fraction = ++i;
+        while (i < length && IsDigit(bytes[i])) {
+            mantissa = mantissa * 10 + static_cast<unsigned>(bytes[i] - '0');
+            ++i;
+        }
+        if (i == fraction || i >= length) {
+            return 0;
+        }
+        digits += i - fraction;
+        s.isInteger = false;
+        s.exponent = -static_cast<int64_t>(i - fraction);
+    }
+    if (digits > 19 || bytes[i] == 'e' || bytes[i] == 'E') {
+        return 0;
+    }
+    s.digits = static_cast<int>(digits);
+    s.narrow = mantissa;
+    return i;
 }
 
 // Adds the run of digits from `i` to the mantissa (the first 38 of them; more only count) and

@@ -76,6 +76,7 @@ private:
     int match(const char* keyword, size_t length, int token);
     int getStringToken(size_t start, bool resuming);
     int getNumberToken(size_t start, bool resuming);
+    size_t readPlainNumber(size_t start);
     size_t addDigits(const unsigned char* bytes, size_t i, size_t length, bool fraction);
     int finishNumber(size_t end);
     int decodeUnicodeEscape();

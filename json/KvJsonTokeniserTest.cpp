@@ -74,6 +74,16 @@ TEST(KvJsonTokeniser, NumbersAreIntegersOrExactDecimals) {
          Value::Kind::Decimal},
         {"1.50", Value(Decimal(15, -1, false)), Value::Kind::Decimal},
         {"-0.5", Value(Decimal(5, -1, true)), Value::Kind::Decimal},
+        // Around the one-pass reading of short numbers: a leading zero before a fraction, a
+        // negative zero decimal (zero is never negative), 19 digits in all (integer part and
+        // fraction together), and 20, which take the wide mantissa.
+        {"0.10", Value(Decimal(1, -1, false)), Value::Kind::Decimal},
+        {"-0.0", Value(Decimal(0, 0, false)), Value::Kind::Decimal},
+        {"1234567890.123456789", Value(Decimal(1234567890123456789ull, -9, false)),
+         Value::Kind::Decimal},
+        {"-12345678901.123456789", Value(Decimal(12345678901123456789ull, -9, true)),
+         Value::Kind::Decimal},
+        {"1000000000000000000", Value(1000000000000000000ll), Value::Kind::Int},
         {"1E22", Value(Decimal(1, 22, false)), Value::Kind::Decimal},
         {"1e+2", Value(Decimal(1, 2, false)), Value::Kind::Decimal},
         {"25e-1", Value(Decimal(25, -1, false)), Value::Kind::Decimal},

@@ -169,6 +169,18 @@ size_t KvJsonUTF8Stream::validUTF8Prefix(const unsigned char* s, size_t length, 
     broken = false;
     size_t i = 0;
     while (i < length) {
+        // Runs of ASCII a word at a time.
+        while (length - i >= 8) {
+            uint64_t word;
+            std::memcpy(&word, s + i, 8);
+            if ((word & kHighBits) != 0) {
+                break;
+            }
+            i += 8;
+        }
+        if (i >= length) {
+            break;
+        }
         const unsigned char b = s[i];
         if (b < 0x80) {
             ++i;

@@ -257,6 +257,8 @@ namespace {
 
 // A string written again comes from the writer's encoding cache: the bytes must be those of a
 // first writing, escapes included, and the cache stays bounded however many strings pass.
+// Only strings that need work are cached (plain ASCII is copied as it is), so the many
+// distinct strings carry a tab.
 TEST(KvJsonStreamWriter, RepeatedStringsAreWrittenTheSameFromTheCache) {
     KvJsonStreamWriterAccumulator out;
     KvJsonStreamWriter writer;
@@ -268,11 +270,11 @@ TEST(KvJsonStreamWriter, RepeatedStringsAreWrittenTheSameFromTheCache) {
         ASSERT_TRUE(writer.writeString("key"));
     }
     // Many distinct strings, and one longer than any the cache keeps.
-    for (int i = 0; i < 100; ++i) ASSERT_TRUE(writer.writeString("s" + std::to_string(i)));
+    for (int i = 0; i < 100; ++i) ASSERT_TRUE(writer.writeString("s\t" + std::to_string(i)));
     const std::string longText(KvJsonStreamWriter::kStringCacheLength + 1, 'x');
     ASSERT_TRUE(writer.writeString(longText));
     ASSERT_TRUE(writer.writeString(longText));
-    ASSERT_TRUE(writer.writeString("s99"));  // not cached: written as it is all the same
+    ASSERT_TRUE(writer.writeString("s\t99"));  // not cached: written as it is all the same
     ASSERT_TRUE(writer.writeArrayClose());
 
     EXPECT_EQ(KvJsonStreamWriter::kStringCacheEntries, writer.cachedStringCount());
@@ -282,8 +284,8 @@ TEST(KvJsonStreamWriter, RepeatedStringsAreWrittenTheSameFromTheCache) {
                                    "\xC3\xA9\"";
     std::string expected = "[";
     for (int round = 0; round < 3; ++round) expected += trickyJson + ",\"key\",";
-    for (int i = 0; i < 100; ++i) expected += "\"s" + std::to_string(i) + "\",";
-    expected += "\"" + longText + "\",\"" + longText + "\",\"s99\"]";
+    for (int i = 0; i < 100; ++i) expected += "\"s\\t" + std::to_string(i) + "\",";
+    expected += "\"" + longText + "\",\"" + longText + "\",\"s\\t99\"]";
     EXPECT_EQ(expected, out.data());
     // And it reads back.
     const Value parsed = Parse(out.data());
@@ -306,6 +308,45 @@ TEST(KvJsonStreamWriter, ACachedStringStillChecksTheState) {
     EXPECT_FALSE(writer.writeString("k"));
     EXPECT_EQ("Stream is closed", writer.error());
     EXPECT_EQ(R"({"k":"k"})", out.data());
+}
+
+}  // namespace
+
+namespace {
+
+// Plain text is copied without a second look, so the scan that decides "plain" must see every
+// byte whatever the length (short texts and the tail of long ones are read in overlapping
+// words). One byte that needs work, at every position of texts of 1 to 20 bytes: an escape
+// worked out by hand appears exactly there, and a byte that is not UTF-8 fails the write.
+TEST(KvJsonStreamWriter, EveryByteOfAStringIsSeenWhateverItsLengthAndPosition) {
+    const struct {
+        char byte;
+        const char* json;  // its form inside a JSON string
+    } specials[] = {{'"', "\\\""}, {'\\', "\\\\"},   {'\x01', "\\u0001"}, {'\x1f', "\\u001f"},
+                    {'\n', "\\n"}, {'\x7f', "\x7f"}, {' ', " "},          {'~', "~"}};
+    for (size_t length = 1; length <= 20; ++length) {
+        for (size_t at = 0; at < length; ++at) {
+            for (const auto& special : specials) {
+                std::string text(length, 'a');
+                text[at] = special.byte;
+                KvJsonStreamWriterAccumulator out;
+                KvJsonStreamWriter writer;
+                writer.setDelegate(&out);
+                ASSERT_TRUE(writer.writeArrayOpen());
+                ASSERT_TRUE(writer.writeString(text));
+                ASSERT_TRUE(writer.writeArrayClose());
+                const std::string expected = "[\"" + std::string(at, 'a') + special.json +
+                                             std::string(length - at - 1, 'a') + "\"]";
+                EXPECT_EQ(expected, out.data()) << "length " << length << " at " << at;
+            }
+            std::string broken(length, 'a');
+            broken[at] = '\x80';  // a continuation byte with nothing before it
+            KvJsonStreamWriter writer;
+            ASSERT_TRUE(writer.writeArrayOpen());
+            EXPECT_FALSE(writer.writeString(broken)) << "length " << length << " at " << at;
+            EXPECT_EQ("String is not valid UTF-8", writer.error());
+        }
+    }
 }
 
 }  // namespace
