@@ -53,13 +53,27 @@ void MultiSocketDelegateServer::DoSocketReadable(int /*fd*/) {
     // Refused: the connection is closed with the holder.
     if (delegate == nullptr) return;
     boost::shared_ptr<ConnectionSlot> slot(new ConnectionSlot(serving_));
+    // A server that never reaches the cap would otherwise keep an entry for every connection it
+    // ever took.
+    if (slots_.size() >= 2 * static_cast<size_t>(kMaxServingConnections)) ForgetEndedSlots();
     slots_.push_back(slot);
+    trackedSlots_ = slots_.size();
     delegate->HoldConnectionSlot(slot);
     delegate->SessionSocketOpen();
 }
 
+void MultiSocketDelegateServer::ForgetEndedSlots() {
+    slots_.erase(
+        std::remove_if(slots_.begin(), slots_.end(),
+                       [](const boost::weak_ptr<ConnectionSlot>& slot) { return slot.expired(); }),
+        slots_.end());
+    trackedSlots_ = slots_.size();
+}
+
 bool MultiSocketDelegateServer::CutLongestIdle() {
-    std::vector<boost::shared_ptr<ConnectionSlot>> idle;
+    // Each idle time is read once: the connections' own threads move them while we look, and a
+    // sort whose keys change under it may step outside the list.
+    std::vector<std::pair<uint64_t, boost::shared_ptr<ConnectionSlot>>> idle;
     for (size_t i = 0; i < slots_.size();) {
         boost::shared_ptr<ConnectionSlot> slot = slots_[i].lock();
         if (!slot) {  // its connection has ended
@@ -67,18 +81,18 @@ bool MultiSocketDelegateServer::CutLongestIdle() {
             slots_.pop_back();
             continue;
         }
-        if (!slot->IsBusy()) idle.push_back(slot);
+        if (!slot->IsBusy()) idle.emplace_back(slot->IdleSince(), slot);
         ++i;
     }
-    std::sort(
-        idle.begin(), idle.end(),
-        [](const boost::shared_ptr<ConnectionSlot>& a, const boost::shared_ptr<ConnectionSlot>& b) {
-            return a->IdleSince() < b->IdleSince();
-        });
+    std::sort(idle.begin(), idle.end(),
+              [](const std::pair<uint64_t, boost::shared_ptr<ConnectionSlot>>& a,
+                 const std::pair<uint64_t, boost::shared_ptr<ConnectionSlot>>& b) {
+                  return a.first < b.first;
+              });
     // One may have taken a request (or been cut already) since we looked: the cut checks again
     // and the next one is tried.
-    for (const boost::shared_ptr<ConnectionSlot>& slot : idle) {
-        if (slot->CutIfIdle()) {
+    for (const auto& entry : idle) {
+        if (entry.second->CutIfIdle()) {
             DebugPrint(
                 "MultiSocketDelegateServer: at the cap, the longest idle connection is cut\n");
             return true;

@@ -46,6 +46,8 @@ public:
     uint16_t GetListeningPort() const;
     // Connections handed out and still open.
     int GetServingConnections() const { return *serving_; }
+    // Entries kept to find the longest-idle connection, ended ones included until swept.
+    size_t GetTrackedSlots() const { return trackedSlots_; }
 
     // Accepts one connection and hands it out.
     void DoSocketReadable(int fd) override;
@@ -53,12 +55,15 @@ public:
 private:
     // Cuts the connection longest without a request in progress; false when all are busy.
     bool CutLongestIdle();
+    // Drops the entries of connections that have ended.
+    void ForgetEndedSlots();
 
     SocketFactory factory_;
     // Shared with the slots of the connections handed out, which may outlive the server.
     boost::shared_ptr<std::atomic<int>> serving_;
     // The slots handed out, on the master's thread only; the ones gone are dropped as found.
     std::vector<boost::weak_ptr<ConnectionSlot>> slots_;
+    std::atomic<size_t> trackedSlots_{0};  // slots_.size(), for any thread
 };
 
 }  // namespace SarvelonMediaKit

@@ -341,6 +341,24 @@ TEST(MultiSocketDelegateServerTest, AtTheCapANewcomerTakesTheLongestIdlePlaceOrI
     factory.Clear();
 }
 
+TEST(MultiSocketDelegateServerTest, ConnectionsThatEndBelowTheCapAreNotRememberedForEver) {
+    Station front;
+    Factory factory(&front);
+    MultiSocketDelegateServer server(front.master.get(), nullptr, factory.Function());
+    server.Listen(0, kLoopback);
+    const uint16_t port = server.GetListeningPort();
+    const int cap = MultiSocketDelegateServer::kMaxServingConnections;
+    // Ten times the cap, one at a time: the server never reaches the cap.
+    for (int i = 0; i < 10 * cap; ++i) {
+        const int client = Connect(port);
+        ASSERT_GE(client, 0);
+        ASSERT_TRUE(WaitUntil([&]() { return factory.Calls() == i + 1; }));
+        close(client);
+        ASSERT_TRUE(WaitUntil([&]() { return server.GetServingConnections() == 0; })) << i;
+    }
+    EXPECT_LE(server.GetTrackedSlots(), static_cast<size_t>(2 * cap));
+}
+
 TEST(MultiSocketDelegateServerTest, ListeningOnATakenPortThrowsAndRegistersNothing) {
     Station front;
     Factory factory(&front);
