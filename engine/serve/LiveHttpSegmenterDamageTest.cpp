@@ -18,40 +18,20 @@ namespace {
 
 using namespace test;
 using SvTestSupport::RecordingStage;
-using Segments = std::vector<std::pair<uint32_t, int32_t>>;
 
 const uint32_t k90k = 90000;
 const std::string kOk = "HTTP/1.1 200 OK";
 const std::string kUnavailable = "HTTP/1.1 503 Service Unavailable";
 
 // Key frames every 2 s, 20 s long: ten segments, 0 to 9, segment n from n x 2 s.
-boost::shared_ptr<MediaTrack> TwoSecondTrack() {
-    std::vector<uint32_t> keys;
-    for (uint32_t k = 0; k < 10; ++k) keys.push_back(k * 2 * k90k);
-    return VideoTrack(1, k90k, 20 * k90k, keys);
-}
+boost::shared_ptr<MediaTrack> TwoSecondTrack() { return UniformTrack(10, 2); }
 
-class LiveHttpSegmenterDamageTest : public ::testing::Test {
+class LiveHttpSegmenterDamageTest : public SegmenterTestBase {
 protected:
     void Start(bool onDemand) {
-        rig.reset(new SegmenterRig(onDemand, false));
-        front.reset(new LiveFront(&rig->Segmenter()));
+        SegmenterTestBase::Start(onDemand, false);
         rig->Tracks({TwoSecondTrack()});
     }
-    void TearDown() override {
-        front.reset();  // the servers go before the files' maker
-        rig.reset();
-    }
-    bool WaitingBecomes(size_t count) {
-        return WaitUntil([&]() { return rig->Segmenter().GetWaitingRequestCount() == count; });
-    }
-    bool SegmentsBecome(const Segments& segments) {
-        return WaitUntil([&]() { return rig->Segments() == segments; });
-    }
-    uint16_t Port() { return front->Port(); }
-
-    std::unique_ptr<SegmenterRig> rig;
-    std::unique_ptr<LiveFront> front;
 };
 
 TEST_F(LiveHttpSegmenterDamageTest, ALostKeyFrameLeavesOneNumberUnavailableAndTheRestNamedRight) {

@@ -15,7 +15,6 @@ namespace {
 using namespace test;
 using SvTestSupport::ErrorRecorder;
 using SvTestSupport::RecordingStage;
-using Segments = std::vector<std::pair<uint32_t, int32_t>>;
 
 const uint32_t k90k = 90000;
 const std::string kNotFound = "HTTP/1.1 404 Not Found";
@@ -28,29 +27,7 @@ boost::shared_ptr<MediaTrack> TwoSecondTrack(uint32_t id = 1) {
     return VideoTrack(id, k90k, 20 * k90k, keys);
 }
 
-class LiveHttpSegmenterTest : public ::testing::Test {
-protected:
-    void Start(bool onDemand, bool adaptive, const std::string& name = "title.m3u8") {
-        rig.reset(new SegmenterRig(onDemand, adaptive, name));
-        front.reset(new LiveFront(&rig->Segmenter()));
-    }
-    void TearDown() override {
-        front.reset();  // the servers go before the files' maker
-        rig.reset();
-    }
-    // Waits until the segmenter holds that many waiting requests.
-    bool WaitingBecomes(size_t count) {
-        return WaitUntil([&]() { return rig->Segmenter().GetWaitingRequestCount() == count; });
-    }
-    bool SegmentsBecome(const Segments& segments) {
-        return WaitUntil([&]() { return rig->Segments() == segments; });
-    }
-    std::vector<std::string> Seeks() { return rig->Source().Log(RecordingStage::kSeek); }
-    uint16_t Port() { return front->Port(); }
-
-    std::unique_ptr<SegmenterRig> rig;
-    std::unique_ptr<LiveFront> front;
-};
+class LiveHttpSegmenterTest : public SegmenterTestBase {};
 
 TEST_F(LiveHttpSegmenterTest, ThreeGroupsOfPicturesMakeSegmentsZeroOneTwo) {
     Start(false, false);

@@ -7,10 +7,13 @@
 // a loopback client.
 
 #include <boost/make_shared.hpp>
+#include <gtest/gtest.h>
 
 #include <unistd.h>
 
+#include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "SVLibrary/Time/PilTime.h"
@@ -164,6 +167,44 @@ inline Reply Await(int fd, int timeoutMs = 5000) {
 }
 
 inline Reply Fetch(uint16_t port, const std::string& name) { return Await(Ask(port, name)); }
+
+// A video track at 90 kHz with a key frame every `gopSeconds`, `gops` of them: segment n is cut
+// at n x gopSeconds.
+inline boost::shared_ptr<MediaTrack> UniformTrack(uint32_t gops, uint32_t gopSeconds) {
+    std::vector<uint32_t> keys;
+    for (uint32_t k = 0; k < gops; ++k) keys.push_back(k * gopSeconds * 90000);
+    return VideoTrack(1, 90000, gops * gopSeconds * 90000, keys);
+}
+
+// The segment numbers the segmenter holds with the sample count of each.
+using Segments = std::vector<std::pair<uint32_t, int32_t>>;
+
+// A segmenter rig with its loopback front, made by Start and taken down servers first.
+class SegmenterTestBase : public ::testing::Test {
+protected:
+    void Start(bool onDemand, bool adaptive, const std::string& name = "title.m3u8") {
+        rig.reset(new SegmenterRig(onDemand, adaptive, name));
+        front.reset(new LiveFront(&rig->Segmenter()));
+    }
+    void TearDown() override {
+        front.reset();  // the servers go before the files' maker
+        rig.reset();
+    }
+    // Waits until the segmenter holds that many waiting requests.
+    bool WaitingBecomes(size_t count) {
+        return WaitUntil([&]() { return rig->Segmenter().GetWaitingRequestCount() == count; });
+    }
+    bool SegmentsBecome(const Segments& segments) {
+        return WaitUntil([&]() { return rig->Segments() == segments; });
+    }
+    std::vector<std::string> Seeks() {
+        return rig->Source().Log(SvTestSupport::RecordingStage::kSeek);
+    }
+    uint16_t Port() { return front->Port(); }
+
+    std::unique_ptr<SegmenterRig> rig;
+    std::unique_ptr<LiveFront> front;
+};
 
 }  // namespace test
 }  // namespace SarvelonMediaKit

@@ -17,35 +17,19 @@ namespace {
 
 using namespace test;
 using SvTestSupport::RecordingStage;
-using Segments = std::vector<std::pair<uint32_t, int32_t>>;
 
 const uint32_t k90k = 90000;
 const std::string kOk = "HTTP/1.1 200 OK";
 
 // Key frames every 2 s, 60 s long: 30 uniform segments of 2 s. Segment n is sought at
 // n x (2 s + one 90 kHz tick of 11.111 us), in whole microseconds.
-boost::shared_ptr<MediaTrack> LongTrack() {
-    std::vector<uint32_t> keys;
-    for (uint32_t k = 0; k < 30; ++k) keys.push_back(k * 2 * k90k);
-    return VideoTrack(1, k90k, 60 * k90k, keys);
-}
+boost::shared_ptr<MediaTrack> LongTrack() { return UniformTrack(30, 2); }
 
-class LiveHttpSegmenterTurnTest : public ::testing::Test {
+class LiveHttpSegmenterTurnTest : public SegmenterTestBase {
 protected:
     void SetUp() override {
-        rig.reset(new SegmenterRig(true, false));
-        front.reset(new LiveFront(&rig->Segmenter()));
+        Start(true, false);
         rig->Tracks({LongTrack()});
-    }
-    void TearDown() override {
-        front.reset();  // the servers go before the files' maker
-        rig.reset();
-    }
-    bool WaitingBecomes(size_t count) {
-        return WaitUntil([&]() { return rig->Segmenter().GetWaitingRequestCount() == count; });
-    }
-    bool SegmentsBecome(const Segments& segments) {
-        return WaitUntil([&]() { return rig->Segments() == segments; });
     }
     // Lets the delay before a seek pass and the session run the seek.
     void SeekNow() {
@@ -53,11 +37,6 @@ protected:
         rig->Pull();
         rig->RunTasks();
     }
-    std::vector<std::string> Seeks() { return rig->Source().Log(RecordingStage::kSeek); }
-    uint16_t Port() { return front->Port(); }
-
-    std::unique_ptr<SegmenterRig> rig;
-    std::unique_ptr<LiveFront> front;
 };
 
 TEST_F(LiveHttpSegmenterTurnTest, ASegmentAskedBeforeAFarOneIsServedInItsTurnNotRefused) {
