@@ -39,6 +39,10 @@ SV::PilTime gLastFedReported(0);
 thread_local const Pump* tCurrentPump = nullptr;
 // Data has been handed on by a component on this thread since the pump last cleared it.
 thread_local bool tDataMoved = false;
+// What the components of the running pass said about their waits (NoteIdleUntil): whether any
+// did, and the earliest time one named (ms from the note; -1: none).
+thread_local bool tIdleNoted = false;
+thread_local int64_t tIdleDue = -1;
 
 // Clears the busy flag however a pass ends, so a pass that throws never leaves Pause waiting.
 class BusyMark {
@@ -139,6 +143,13 @@ void Pump::Wake() {
 
 void Pump::NoteDataMoved() { tDataMoved = true; }
 
+void Pump::NoteIdleUntil(int64_t dueMilliseconds) {
+    if (dueMilliseconds >= 0 && (tIdleDue < 0 || dueMilliseconds < tIdleDue)) {
+        tIdleDue = dueMilliseconds;
+    }
+    tIdleNoted = true;
+}
+
 void Pump::Pause() {
     ++pauseCount_;
     // Inside a pass the pass is our own: waiting for it to end would wait for ourselves.
@@ -206,6 +217,8 @@ void Pump::PullHook() {
 
 bool Pump::Pass() {
     BusyMark busy(busy_);
+    tIdleNoted = false;
+    tIdleDue = -1;
     if (pauseCount_ != 0) return false;
     tDataMoved = false;
     const bool tookTasks = taskManager_->RunTasks();
@@ -214,12 +227,21 @@ bool Pump::Pass() {
     return tookTasks || tDataMoved;
 }
 
-void Pump::WaitForNextPass(std::chrono::steady_clock::time_point deadline, bool idle) {
+void Pump::WaitForNextPass(std::chrono::steady_clock::time_point deadline, bool idle,
+                           bool untilWoken) {
     std::unique_lock<std::mutex> lock(waitMutex_);
     // The stop flag is set before the post handler runs, which takes this lock: either it is
     // seen here or its notification comes after the wait began.
-    waitCondition_.wait_until(
-        lock, deadline, [&]() { return taskManager_->IsStopRequested() || (idle && posted_); });
+    const auto woken = [&]() { return taskManager_->IsStopRequested() || (idle && posted_); };
+    if (untilWoken) {
+        // Asleep with nothing queued is not a queue left unrun: the watchdog keeps quiet
+        // until a post wakes us (one that does not is still reported).
+        restingUntilWoken_ = true;
+        waitCondition_.wait(lock, woken);
+        restingUntilWoken_ = false;
+    } else {
+        waitCondition_.wait_until(lock, deadline, woken);
+    }
 }
 
 int Pump::Run() {
@@ -252,8 +274,14 @@ int Pump::Run() {
         if (producedInPass_) foundWork = true;
         if (backToBack_ && producedInPass_) continue;
         int64_t wait = period;
+        bool untilWoken = false;
         if (foundWork) {
             idleWait = 0;
+        } else if (tIdleNoted) {
+            // Everything the chain waits for wakes us, but for the time it named.
+            idleWait = 0;
+            untilWoken = tIdleDue < 0;
+            if (!untilWoken) wait = std::max(period, tIdleDue);
         } else {
             // Never shorter than the interval; doubling from at least a millisecond.
             idleWait = idleWait == 0 ? period : std::min(idleWait * 2, kIdleWaitLimitMilliseconds);
@@ -261,7 +289,7 @@ int Pump::Run() {
             wait = std::max(period, idleWait);
         }
         try {
-            WaitForNextPass(t0 + std::chrono::milliseconds(wait), !foundWork);
+            WaitForNextPass(t0 + std::chrono::milliseconds(wait), !foundWork, untilWoken);
         } catch (...) {
             // A failed wait only brings the next pass sooner.
         }
@@ -301,7 +329,11 @@ void Pump::TimerExpired() {
         SV::WriteLine("TaskManager hung on " + name);
     }
     hungReported_ = hung;
-    const bool notRunning = taskManager_->IsNotRunning(name);
+    bool notRunning = taskManager_->IsNotRunning(name);
+    if (notRunning && restingUntilWoken_) {
+        std::lock_guard<std::mutex> lock(waitMutex_);
+        if (restingUntilWoken_ && !posted_) notRunning = false;
+    }
     if (notRunning && !notRunningReported_) {
         std::vector<std::string> traces;
         {

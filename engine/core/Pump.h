@@ -32,7 +32,9 @@ class Session;
 // or stopped, or its idle wait runs out. The idle wait starts at the interval and doubles with
 // each idle pass up to a limit, so an idle session costs a few wake-ups a second instead of
 // one per interval, while a chain that waits on state no post announces (a file another
-// session is still writing) is still looked at within that limit.
+// session is still writing) is still looked at within that limit. A chain that knows all it
+// waits for is announced (NoteIdleUntil) lifts the limit: the pump then sleeps until woken or
+// until the time the chain named, so an idle session costs no wake-ups at all.
 //
 // The pump is also its own watchdog (the timer): every 500 ms, on the timer-manager thread, it
 // looks for what is stuck: a task running for more than a second, a queue that has not been
@@ -99,6 +101,12 @@ public:
     // A component calls this when it hands data on; on a pump thread it makes the running pass
     // one that found work. Any thread; costs one thread-local store.
     static void NoteDataMoved();
+    // A component calls this in a pass on a pump thread when everything it waits for is
+    // announced by a post or a Wake, except a time of its own dueMilliseconds from now
+    // (negative: none). When the pass finds no work, the pump then sleeps until woken or until
+    // the earliest such time, instead of looking again within its idle limit. A pass in which
+    // nobody calls it keeps the limit. Costs a thread-local store; outside a pass it is ignored.
+    static void NoteIdleUntil(int64_t dueMilliseconds);
     // True: a pass in which the multiplexer sent output is followed at once by the next one,
     // without the interval's wait: for a chain that moves a whole title as fast as it can,
     // whose output paces itself. A pass that sent nothing still waits the interval, so a chain
@@ -129,8 +137,10 @@ private:
     int Run();
     // True when the pass found work.
     bool Pass();
-    // Between two passes: until the deadline, or sooner on a stop, and, when idle, on a post.
-    void WaitForNextPass(std::chrono::steady_clock::time_point deadline, bool idle);
+    // Between two passes: until the deadline (untilWoken: with none), or sooner on a stop, and,
+    // when idle, on a post.
+    void WaitForNextPass(std::chrono::steady_clock::time_point deadline, bool idle,
+                         bool untilWoken);
     void StopThread();
     SV::PilTime Now() const;
 
@@ -154,7 +164,9 @@ private:
     // Guards posted_ and is the wait between two passes; a post, a resume and a stop notify.
     std::mutex waitMutex_;
     std::condition_variable waitCondition_;
-    bool posted_ = false;             // something was posted or resumed since the pass began
+    bool posted_ = false;  // something was posted or resumed since the pass began
+    // The thread sleeps until woken (a chain at rest); under waitMutex_, read unlocked first.
+    std::atomic<bool> restingUntilWoken_{false};
     std::deque<std::string> traces_;  // under the task manager's state mutex, oldest first
     Clock clock_;
     // Written before the thread starts, read on it.

@@ -455,6 +455,40 @@ TEST(PumpTest, AnIdlePumpSleepsUntilAPostAndAWorkingOneKeepsItsInterval) {
     }
 }
 
+// A chain that says everything it waits for wakes the pump (NoteIdleUntil) is not looked at
+// again until a post: the old idle limit (100 ms) would make some 6 passes in 600 ms, a
+// one-millisecond interval hundreds. A time it names brings one pass when it comes; the
+// watchdog does not call the resting queue one that is not run (it checks every 500 ms and
+// reports after a second).
+TEST(PumpTest, AChainAtRestSleepsUntilWokenOrUntilTheTimeItNamed) {
+    OutputCapture output;
+    Pump pump(nullptr);
+    std::atomic<int> ticks{0};
+    std::atomic<int64_t> due{-1};
+    pump.SetTickHandler([&]() {
+        ++ticks;
+        Pump::NoteIdleUntil(due);
+    });
+    pump.CreateThread(MediaTime(1000));
+    pump.Start();
+    ASSERT_TRUE(WaitUntil([&]() { return ticks >= 1; }));
+    std::this_thread::sleep_for(milliseconds(50));
+    const int resting = ticks;
+    std::this_thread::sleep_for(milliseconds(1300));
+    EXPECT_EQ(resting, ticks.load());
+    EXPECT_EQ("", output.Text());
+    // A post wakes it; the pass after it names a time 200 ms away, which brings one more.
+    due = 200;
+    std::atomic<bool> ran{false};
+    pump.GetTaskManager()->AddTask(MakeTask("Test::Wake", [&]() { ran = true; }));
+    ASSERT_TRUE(WaitUntil([&]() { return ran.load(); }));
+    const int woken = ticks;
+    due = -1;
+    EXPECT_TRUE(WaitUntil([&]() { return ticks > woken; }));
+    pump.RequestStop();
+    EXPECT_TRUE(WaitUntil([&]() { return !pump.IsThreadRunning(); }));
+}
+
 // Whoever sees the pump's loop ended must not hear from its watchdog again, even when a check
 // was already running as the loop ended: the pump says its thread is running until that check
 // has returned. The check is held inside the clock it reads, on the timer-manager thread.

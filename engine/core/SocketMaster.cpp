@@ -14,7 +14,7 @@ namespace SarvelonMediaKit {
 
 namespace {
 
-// The longest wait of one pass, and the pause after a failed one.
+// The longest wait of one pass without a wake-up descriptor, and the pause after a failed one.
 const int kPassMilliseconds = 100;
 
 // The master whose thread this is, so Stop does not wait for itself.
@@ -100,6 +100,8 @@ void SocketMaster::AddSocket(int fd, SocketDelegate* delegate) {
     sockets_[fd] = watched;
     std::vector<int>& list = delegates_[delegate];
     if (std::find(list.begin(), list.end(), fd) == list.end()) list.push_back(fd);
+    // The wait has no time-out: it starts over with the new socket in it.
+    Wake();
 }
 
 SocketDelegate* SocketMaster::ForgetSocket(int fd) {
@@ -183,6 +185,14 @@ void SocketMaster::Wake() {
 void SocketMaster::Idle(int milliseconds) {
     pollfd wake = {wakeFd_, POLLIN, 0};
     if (wake.fd < 0 || poll(&wake, 1, milliseconds) < 0) usleep(milliseconds * 1000);
+    if (wake.fd >= 0 && (wake.revents & POLLIN) != 0) DrainWake(wake.fd);
+}
+
+void SocketMaster::DrainWake(int fd) {
+    // Read back to zero, or every later wait would end at once.
+    uint64_t count = 0;
+    ssize_t got = read(fd, &count, sizeof count);
+    (void)got;  // nothing to read: another pass drained it
 }
 
 int SocketMaster::Run() {
@@ -231,12 +241,15 @@ void SocketMaster::Pass() {
         fds.push_back(p);
     }
 
-    const int result = poll(fds.data(), fds.size(), kPassMilliseconds);
+    // Every change that matters wakes the wait (a socket added or removed, a stop), and the
+    // master has nothing timed to do: without a wake-up descriptor it looks every pass's time.
+    const int result = poll(fds.data(), fds.size(), wakeFd >= 0 ? -1 : kPassMilliseconds);
     if (result < 0) {
         if (errno != EINTR) Idle(kPassMilliseconds);
         return;
     }
     if (result == 0) return;
+    if (wakeFd >= 0 && (fds[watchedCount].revents & POLLIN) != 0) DrainWake(wakeFd);
 
     bool invalid = false;
     for (size_t i = 0; i < watchedCount && !stopRequested_; ++i) {

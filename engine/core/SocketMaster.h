@@ -26,8 +26,9 @@ class SocketDelegate;
 // protocol code never runs here. Sockets removed since the last pass are reported, at the end of
 // each pass and on this thread, to a closed-socket handler that the session's owner may install.
 //
-// The thread starts with the first socket and waits at most 100 ms per pass, so a stop request
-// is seen within one pass. A stopped master is not restarted.
+// The thread starts with the first socket and waits until a socket is ready or the tables
+// change or a stop is requested (each wakes it through an event descriptor), so an idle master
+// costs no wake-ups. A stopped master is not restarted.
 //
 // All operations may be called from any thread. A delegate's DoSocketReadable runs with the
 // socket table locked: a delegate that leaves the master (RemoveSocket, UnregisterDelegate)
@@ -95,6 +96,8 @@ private:
     // Sleeps up to the time unless a stop request wakes it.
     void Idle(int milliseconds);
     void Wake();
+    // Reads the wake-up descriptor back to zero.
+    static void DrainWake(int fd);
     // Takes the descriptor out of the tables (the caller holds tableLock_); its delegate, or
     // null when it was not watched.
     SocketDelegate* ForgetSocket(int fd);

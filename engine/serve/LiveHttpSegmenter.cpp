@@ -5,6 +5,7 @@
 #include "SVLibrary/Output/DebugPrint.h"
 #include "engine/codecs/MediaTiming.h"
 #include "engine/container/MediaTrack.h"
+#include "engine/core/Pump.h"
 #include "engine/core/Session.h"
 #include "engine/serve/HlsPlaylist.h"
 #include "engine/serve/HlsPlaylistMaker.h"
@@ -19,6 +20,7 @@ const size_t LiveHttpSegmenter::kMaxWaitingRequests;
 const int64_t LiveHttpSegmenter::kSeekRetryMilliseconds;
 const uint64_t LiveHttpSegmenter::kKeptBytes;
 const int64_t LiveHttpSegmenter::kMaxWaitMilliseconds;
+const int64_t LiveHttpSegmenter::kWaitingLookMilliseconds;
 const uint64_t LiveHttpSegmenter::kGroupStartTolerance;
 
 namespace {
@@ -375,6 +377,9 @@ void LiveHttpSegmenter::DoPullData(ByteAmount& /*amount*/) {
             const int32_t state = files_.back()->GetState();
             pull = state == LiveHttpFile::StateWriting || state == LiveHttpFile::StateWritingServed;
         }
+        // Nothing to pull: the chain is at rest until a request or a served segment wakes the
+        // pump (GetFile, FileStateChanged), or one of our own times comes round.
+        if (!pull) Pump::NoteIdleUntil(NextDueMilliseconds(now));
     }
     // The chain runs outside the lock: its bytes come back through DoAdd, which takes it.
     // It is pulled a sample at a time (the multiplexer ends a pull once it has sent the bytes

@@ -94,6 +94,8 @@ public:
     static const uint64_t kKeptBytes = 16u * 1024u * 1024u;
     // The longest a segment request waits before it is answered "unavailable".
     static const int64_t kMaxWaitMilliseconds = 10000;
+    // While requests wait, the pump looks again at least this often (ms).
+    static const int64_t kWaitingLookMilliseconds = 100;
     // How far (us) a group's start by the clock may lie from a listed segment's start for the
     // group to be taken as that segment (a frame's rounding, far less than a frame).
     static const uint64_t kGroupStartTolerance = 20000;
@@ -195,6 +197,9 @@ private:
     // Drops served segments from the front and opens the newest for writing when few enough
     // finished ones wait.
     void ReleaseSegments();
+    // How long (ms) from now until the debounce, the seek retry or a waiting request needs a
+    // pass of the pump; -1: nothing. Under the lock.
+    int64_t NextDueMilliseconds(const SV::PilTime& now) const;
     // Answers (or refuses) every waiting request that can be now.
     void DeliverPendingFile();
     // The seek of the playback to the start of segment number.

@@ -1,8 +1,11 @@
 // The segmenter's answers to the loopback servers: which file a name stands for, and the
 // requests that wait for one.
 
+#include <algorithm>
+
 #include "SVLibrary/Output/DebugPrint.h"
 #include "engine/container/MediaTrack.h"
+#include "engine/core/Pump.h"
 #include "engine/core/Session.h"
 #include "engine/serve/HlsSegmentTiming.h"
 #include "engine/serve/LiveHttpSegmenter.h"
@@ -381,15 +384,38 @@ void LiveHttpSegmenter::DeliverPendingFile() {
 }
 
 void LiveHttpSegmenter::FileStateChanged(LiveHttpFile* file) {
-    Locked lock(*this);
-    const int32_t state = file->GetState();
-    if (state == LiveHttpFile::StateComplete ||
-        (state == LiveHttpFile::StateWriting && adaptive_)) {
-        // Playlist files and segments dropped by a seek answer nobody.
-        if (IsSegment(file)) DeliverPendingFile();
-    } else if (state == LiveHttpFile::StateCompleteServed || state == LiveHttpFile::StateServed) {
-        ReleaseSegments();
+    boost::shared_ptr<Pump> wake;
+    {
+        Locked lock(*this);
+        const int32_t state = file->GetState();
+        if (state == LiveHttpFile::StateComplete ||
+            (state == LiveHttpFile::StateWriting && adaptive_)) {
+            // Playlist files and segments dropped by a seek answer nobody.
+            if (IsSegment(file)) DeliverPendingFile();
+        } else if (state == LiveHttpFile::StateCompleteServed ||
+                   state == LiveHttpFile::StateServed) {
+            ReleaseSegments();
+            // A server marks segments served on its own thread: a segment released for
+            // writing is cut by the main pump's passes, which may be asleep.
+            wake = GetSessionPump();
+        }
     }
+    if (wake) wake->Wake();
+}
+
+int64_t LiveHttpSegmenter::NextDueMilliseconds(const SV::PilTime& now) const {
+    int64_t due = -1;
+    const auto earliest = [&due](int64_t at) {
+        // One past the limit: the checks fire on more than it.
+        const int64_t left = std::max<int64_t>(at + 1, 0);
+        if (due < 0 || left < due) due = left;
+    };
+    if (seekPending_) earliest(kSeekDelayMilliseconds - (now - seekRequestTime_));
+    if (seekInFlight_) earliest(kSeekRetryMilliseconds - (now - seekIssueTime_));
+    // Waiting requests are looked at as often as an idle pump always did: what they wait for
+    // is not all announced.
+    if (!waiting_.empty()) earliest(kWaitingLookMilliseconds);
+    return due;
 }
 
 }  // namespace SarvelonMediaKit

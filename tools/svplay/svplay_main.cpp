@@ -6,7 +6,11 @@
 // start. Standard error: failures, and the engine's own diagnostic lines. Exit 0 after a stop
 // asked for with SIGINT or SIGTERM, 1 when the title cannot be played or the playback ends on
 // an error, 2 for usage.
+#include <poll.h>
+#include <pthread.h>
 #include <signal.h>
+#include <sys/eventfd.h>
+#include <sys/signalfd.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -15,7 +19,9 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "SVLibrary/Output/LineWriter.h"
@@ -50,25 +56,85 @@ const char kTitleHint[] =
 
 // The preload timeout travels in microseconds as a signed 32-bit number.
 const uint64_t kMostPreloadMilliseconds = 2147483;
-// How long the main queue waits for work before the stop flag is looked at again.
-const std::chrono::milliseconds kQueueWait(100);
+// The main queue waits for work without a time-out: the callbacks are posted to it, and a
+// stop signal wakes it through the signal watcher.
+const std::chrono::milliseconds kQueueWait(std::chrono::hours(24));
 // The Terminated event normally arrives at once; do not wait for ever on a broken engine.
 const std::chrono::milliseconds kTerminateWait(10000);
 
 std::atomic<int> gSignal{0};
-static_assert(std::atomic<int>::is_always_lock_free, "the signal handler needs a lock-free flag");
+// Set once the main loop is left: from then on a signal ends the process at once, should the
+// stop itself hang.
+std::atomic<bool> gLeftLoop{false};
 
-void OnSignal(int signal) { gSignal.store(signal); }
+// SIGINT and SIGTERM are blocked in every thread and read from a signal descriptor by a thread
+// of their own, which wakes the main queue: the main thread sleeps until there is something to
+// do instead of looking at a flag ten times a second.
+class SignalWatch {
+public:
+    // Before any other thread starts, so that every thread inherits the blocked signals.
+    bool Start() {
+        sigset_t set;
+        sigemptyset(&set);
+        sigaddset(&set, SIGINT);
+        sigaddset(&set, SIGTERM);
+        if (pthread_sigmask(SIG_BLOCK, &set, nullptr) != 0) return false;
+        signalFd_ = signalfd(-1, &set, SFD_CLOEXEC);
+        stopFd_ = eventfd(0, EFD_CLOEXEC);
+        if (signalFd_ < 0 || stopFd_ < 0) return false;
+        thread_ = std::thread([this]() { Run(); });
+        return true;
+    }
+    // Asks the thread to end and joins it.
+    ~SignalWatch() {
+        if (thread_.joinable()) {
+            const uint64_t one = 1;
+            ssize_t written = write(stopFd_, &one, sizeof one);
+            (void)written;
+            thread_.join();
+        }
+        if (signalFd_ >= 0) close(signalFd_);
+        if (stopFd_ >= 0) close(stopFd_);
+    }
 
-void CatchSignals() {
-    struct sigaction action = {};
-    action.sa_handler = OnSignal;
-    sigemptyset(&action.sa_mask);
-    sigaction(SIGINT, &action, nullptr);
-    sigaction(SIGTERM, &action, nullptr);
+private:
+    void Run() {
+        pthread_setname_np(pthread_self(), "SignalWatch");
+        for (;;) {
+            pollfd fds[2] = {{signalFd_, POLLIN, 0}, {stopFd_, POLLIN, 0}};
+            if (poll(fds, 2, -1) < 0) {
+                if (errno == EINTR) continue;
+                return;
+            }
+            if (fds[1].revents != 0) return;
+            signalfd_siginfo info;
+            if (read(signalFd_, &info, sizeof info) != static_cast<ssize_t>(sizeof info)) continue;
+            const int number = static_cast<int>(info.ssi_signo);
+            int none = 0;
+            if (gLeftLoop.load() || !gSignal.compare_exchange_strong(none, number)) {
+                // The second signal, or one during the stop: the default action, now.
+                signal(number, SIG_DFL);
+                sigset_t set;
+                sigemptyset(&set);
+                sigaddset(&set, number);
+                pthread_sigmask(SIG_UNBLOCK, &set, nullptr);
+                raise(number);
+                return;
+            }
+            ns::RunLoop::Main().Post([]() {});
+        }
+    }
+
+    int signalFd_ = -1;
+    int stopFd_ = -1;
+    std::thread thread_;
+};
+
+bool CatchSignals(SignalWatch& watch) {
     // A player that drops its connection, or a reader of our output that goes away, must end
     // a write with an error rather than the whole server.
     signal(SIGPIPE, SIG_IGN);
+    return watch.Start();
 }
 
 // Standard output: the playback URL first, then the event lines. Events arrive before the URL
@@ -256,7 +322,11 @@ int Run(const SvTools::CommandLine& cli) {
     // is, and makes no folder anywhere (a URL is never joined to it).
     settings.Set("SVAssetRootKey", "");
 
-    CatchSignals();
+    SignalWatch signalWatch;
+    if (!CatchSignals(signalWatch)) {
+        gOutput.Fail();
+        return cli.Failure(std::string("cannot watch for stop signals: ") + std::strerror(errno));
+    }
     // The engine's diagnostics are not the URL or an event.
     SV::SetLineWriterStream(stderr);
     const int initialized = SV_Initialize(OnEvent, settings);
@@ -291,8 +361,7 @@ int Run(const SvTools::CommandLine& cli) {
         ns::RunLoop::Main().RunOnce(kQueueWait);
     }
     // A second signal ends the process at once, should the stop itself hang.
-    signal(SIGINT, SIG_DFL);
-    signal(SIGTERM, SIG_DFL);
+    gLeftLoop = true;
     const bool asked = gSignal.load() != 0 && !gState.failed && !gState.stopped;
     Shutdown(true, true);
     if (gState.failed) {
