@@ -354,7 +354,11 @@ TEST(MultiSocketDelegateServerTest, ConnectionsThatEndBelowTheCapAreNotRemembere
         ASSERT_GE(client, 0);
         ASSERT_TRUE(WaitUntil([&]() { return factory.Calls() == i + 1; }));
         close(client);
-        ASSERT_TRUE(WaitUntil([&]() { return server.GetServingConnections() == 0; })) << i;
+        // Its delegate has heard of the end (it is the factory's, which goes after the server).
+        ASSERT_TRUE(WaitUntil([&]() {
+            return server.GetServingConnections() == 0 &&
+                   factory.SharedDelegates().back()->Count("closed") == 1;
+        })) << i;
     }
     EXPECT_LE(server.GetTrackedSlots(), static_cast<size_t>(2 * cap));
 }
