@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstring>
 #include <limits>
+#include <mutex>
 #include <new>
 
 #include "SVLibrary/Exception/Exception.h"
@@ -24,16 +25,30 @@ namespace {
 
 const uint64_t kMaxBufferBytes = std::numeric_limits<uint32_t>::max();
 
-// Buffer blocks of kPoolMin to kPoolMax bytes are kept for reuse when freed; smaller ones are
-// cheap for the heap, larger ones rare. A kept block is filed under the largest size class not
-// above its capacity; the classes step by an eighth of a power of two from kPoolMin, so a block
-// handed out for n bytes holds less than about a quarter more.
-const std::size_t kPoolMin = 1024;
+// Buffer blocks of kPoolMin to kPoolMax bytes are kept for reuse when freed; larger ones are
+// rare. The smallest classes hold the buffers' own records (see NewBuffer) and the payloads of
+// small packets, which the heap would otherwise take and give back for every chunk. A kept
+// block is filed under the largest size class not above its capacity; the classes step by an
+// eighth of a power of two from kPoolMin, so a block handed out for n bytes holds less than
+// about a quarter more.
+const std::size_t kPoolMin = 128;
 const std::size_t kPoolMax = std::size_t(4) << 20;
-const std::size_t kClasses = 97;  // FloorClass(kPoolMax) + 1
+const std::size_t kClasses = 121;  // FloorClass(kPoolMax) + 1
 // What one thread keeps at most: enough for a whole read and the packets cut from it.
 const std::size_t kCacheBytes = std::size_t(8) << 20;
+// What the threads' shared pool keeps at most. It takes the blocks a thread frees beyond what
+// that thread keeps, and those of threads that end, and serves any thread whose own cache has
+// none: a block made on one thread and freed on another (a download thread's chunks let go by
+// the pump) comes back to its maker this way instead of going to the heap.
+const std::size_t kSharedBytes = std::size_t(8) << 20;
+// Blocks of one class a cache keeps at most: 64, or as many as fill kClassBytes when that is
+// more. Small blocks (records, the payloads of small packets) come and go by the thousand
+// between two batches of output, large ones by the dozen. Blocks under kSmallBlock are bounded
+// by their count alone (at most 32 classes of kClassBytes each), so that a cache full of large
+// blocks still keeps the small ones.
 const std::size_t kClassBlocks = 64;
+const std::size_t kClassBytes = std::size_t(128) << 10;
+const std::size_t kSmallBlock = 4096;
 // A new block's capacity is rounded up to this, so that a block freed and asked for again at a
 // slightly larger size still fits.
 const std::size_t kCapacityStep = 64;
@@ -57,10 +72,11 @@ BlockHeader* HeaderOf(void* bytes) {
 // The largest class whose size is at most s (s >= kPoolMin).
 std::size_t FloorClass(std::size_t s) {
     const int e = 63 - __builtin_clzll(static_cast<unsigned long long>(s));
-    return std::size_t(e - 10) * 8 + ((s >> (e - 3)) & 7);
+    return std::size_t(e - 7) * 8 + ((s >> (e - 3)) & 7);
 }
 
-std::size_t ClassSize(std::size_t c) { return (8 + c % 8) << (c / 8 + 7); }
+std::size_t ClassSize(std::size_t c) { return (8 + c % 8) << (c / 8 + 4); }
+static_assert(kPoolMin == 128 && kClasses == 15 * 8 + 1, "FloorClass counts from 2^7 to 2^22");
 
 // Under the address sanitizer a kept block is poisoned, so a use after free is still caught
 // while it waits, and so is the tail a block holds beyond what was asked for.
@@ -102,24 +118,13 @@ void FreeBlock(BlockHeader* header) {
     ::operator delete(header);
 }
 
-// Set when the thread's cache is gone (thread exit); blocks freed later go to the heap.
-thread_local bool tCacheGone = false;
-
-// One thread's kept blocks, one list per size class.
+// Kept blocks, one list per size class, up to a number of bytes. Not thread-safe: each thread
+// has its own, and the shared one is used under its lock.
 class BlockCache {
 public:
-    BlockCache() {}
+    explicit BlockCache(std::size_t maxBytes) : maxBytes_(maxBytes) {}
     BlockCache(const BlockCache&) = delete;
     BlockCache& operator=(const BlockCache&) = delete;
-    ~BlockCache() {
-        tCacheGone = true;
-        for (std::size_t c = 0; c < kClasses; ++c) {
-            while (BlockHeader* header = heads_[c]) {
-                heads_[c] = header->next;
-                FreeBlock(header);
-            }
-        }
-    }
 
     // A kept block of at least n bytes, or null.
     BlockHeader* Take(std::size_t n) {
@@ -139,18 +144,30 @@ public:
         return nullptr;
     }
 
-    // Keeps header unless this thread keeps enough already.
+    // Keeps header unless this cache holds enough already.
     bool Keep(BlockHeader* header) {
         const std::size_t c = FloorClass(header->capacity);
-        if (counts_[c] >= kClassBlocks || bytes_ + header->capacity > kCacheBytes) {
+        const std::size_t large = header->capacity >= kSmallBlock ? header->capacity : 0;
+        if (counts_[c] >= std::max(kClassBlocks, kClassBytes / ClassSize(c)) ||
+            bytes_ + large > maxBytes_) {
             return false;
         }
         Poison(BytesOf(header), header->capacity);
         header->next = heads_[c];
         heads_[c] = header;
         ++counts_[c];
-        bytes_ += header->capacity;
+        bytes_ += large;
         return true;
+    }
+
+    // Takes out every kept block, each to be given to f.
+    template <typename F>
+    void Empty(F f) {
+        for (std::size_t c = 0; c < kClasses; ++c) {
+            while (heads_[c] != nullptr) {
+                f(Pop(c, nullptr));
+            }
+        }
     }
 
 private:
@@ -158,16 +175,83 @@ private:
         BlockHeader* header = previous != nullptr ? previous->next : heads_[c];
         (previous != nullptr ? previous->next : heads_[c]) = header->next;
         --counts_[c];
-        bytes_ -= header->capacity;
+        bytes_ -= header->capacity >= kSmallBlock ? header->capacity : 0;
         return header;
     }
 
+    const std::size_t maxBytes_;  // of blocks of kSmallBlock or more
     BlockHeader* heads_[kClasses] = {};
     std::size_t counts_[kClasses] = {};
     std::size_t bytes_ = 0;
 };
 
-thread_local BlockCache tCache;
+// The pool every thread shares, taken under its lock only when a thread's own cache has no
+// block or no room. Never destroyed, so that threads ending during the program's exit can
+// still hand their blocks to it.
+struct SharedPool {
+    std::mutex lock;
+    BlockCache cache{kSharedBytes};
+};
+
+SharedPool& Shared() {
+    static SharedPool* pool = new SharedPool;
+    return *pool;
+}
+
+BlockHeader* TakeShared(std::size_t n) {
+    SharedPool& pool = Shared();
+    std::lock_guard<std::mutex> hold(pool.lock);
+    return pool.cache.Take(n);
+}
+
+bool KeepShared(BlockHeader* header) {
+    SharedPool& pool = Shared();
+    std::lock_guard<std::mutex> hold(pool.lock);
+    return pool.cache.Keep(header);
+}
+
+// Set when the thread's cache is gone (thread exit); blocks freed later go to the shared pool.
+thread_local bool tCacheGone = false;
+
+// One thread's kept blocks; when the thread ends they go to the shared pool while it has room.
+class ThreadCache : public BlockCache {
+public:
+    ThreadCache() : BlockCache(kCacheBytes) {}
+    ~ThreadCache() {
+        tCacheGone = true;
+        Empty([](BlockHeader* header) {
+            if (!KeepShared(header)) {
+                FreeBlock(header);
+            }
+        });
+    }
+};
+
+thread_local ThreadCache tCache;
+
+// Takes a buffer's record and its count of owners together from the kept blocks: a chunk is
+// made for every packet, and the heap would be asked for one record each time.
+template <typename T>
+struct RecordAllocator {
+    typedef T value_type;
+    RecordAllocator() noexcept {}
+    template <typename U>
+    RecordAllocator(const RecordAllocator<U>&) noexcept {}
+    T* allocate(std::size_t n) { return static_cast<T*>(MemoryChunk::TakeBytes(n * sizeof(T))); }
+    void deallocate(T* p, std::size_t n) noexcept { MemoryChunk::GiveBytes(p, n * sizeof(T)); }
+    template <typename U>
+    bool operator==(const RecordAllocator<U>&) const noexcept {
+        return true;
+    }
+    template <typename U>
+    bool operator!=(const RecordAllocator<U>&) const noexcept {
+        return false;
+    }
+};
+
+boost::shared_ptr<MemoryChunk::Buffer> NewBuffer() {
+    return boost::allocate_shared<MemoryChunk::Buffer>(RecordAllocator<MemoryChunk::Buffer>());
+}
 
 }  // namespace
 
@@ -175,13 +259,18 @@ void* MemoryChunk::TakeBytes(std::size_t n) {
     if (n < kPoolMin || n > kPoolMax) {
         return ::operator new(n);
     }
-    if (!tCacheGone) {
-        if (BlockHeader* header = tCache.Take(n)) {
-            return HandOut(header, n);
-        }
+    BlockHeader* header = tCacheGone ? nullptr : tCache.Take(n);
+    if (header == nullptr) {
+        header = TakeShared(n);
     }
-    const std::size_t capacity = (n + kCapacityStep - 1) / kCapacityStep * kCapacityStep;
-    BlockHeader* header = static_cast<BlockHeader*>(::operator new(sizeof(BlockHeader) + capacity));
+    if (header != nullptr) {
+        return HandOut(header, n);
+    }
+    // Small blocks are rounded less, so that a block stays in the class of its size or the one
+    // above, where Take looks (the classes there are less than 64 bytes apart).
+    const std::size_t step = n < 512 ? 16 : kCapacityStep;
+    const std::size_t capacity = (n + step - 1) / step * step;
+    header = static_cast<BlockHeader*>(::operator new(sizeof(BlockHeader) + capacity));
     header->capacity = capacity;
     header->next = nullptr;
     return HandOut(header, n);
@@ -196,7 +285,7 @@ void MemoryChunk::GiveBytes(void* p, std::size_t n) noexcept {
         return;
     }
     BlockHeader* header = HeaderOf(p);
-    if (!tCacheGone && tCache.Keep(header)) {
+    if ((!tCacheGone && tCache.Keep(header)) || KeepShared(header)) {
         return;
     }
     FreeBlock(header);
@@ -216,7 +305,7 @@ MemoryChunk::MemoryChunk(uint32_t size, uint32_t headroom, uint32_t tailroom, Un
     if (total > kMaxBufferBytes) {
         throw SV::SVLibraryException(SV::SVL_InvalidParameter, "MemoryChunk too large");
     }
-    buffer_ = boost::make_shared<Buffer>();
+    buffer_ = NewBuffer();
     buffer_->bytes.resize(static_cast<size_t>(total));
     buffer_->base = buffer_->bytes.data();
     buffer_->begin = headroom;
@@ -234,7 +323,7 @@ MemoryChunk MemoryChunk::Slice(uint32_t offset, uint32_t size) const {
     // A slice of a slice shows the first source's bytes, so no chain of sources builds up.
     const boost::shared_ptr<Buffer>& source = buffer_->source ? buffer_->source : buffer_;
     source->sliced = true;
-    slice.buffer_ = boost::make_shared<Buffer>();
+    slice.buffer_ = NewBuffer();
     Buffer& b = *slice.buffer_;
     b.source = source;
     b.base = Data(offset);
@@ -315,7 +404,7 @@ void MemoryChunk::SetSize(uint32_t size) {
         if (size == 0) {
             return;
         }
-        buffer_ = boost::make_shared<Buffer>();
+        buffer_ = NewBuffer();
     }
     Buffer& b = *buffer_;
     const uint32_t current = b.end - b.begin;
@@ -404,7 +493,7 @@ void MemoryChunk::Append(const MemoryChunk& other, uint32_t n) {
         throw SV::SVLibraryException(SV::SVL_InvalidParameter, "MemoryChunk too large");
     }
     if (!buffer_) {
-        buffer_ = boost::make_shared<Buffer>();
+        buffer_ = NewBuffer();
     }
     // The grown bytes are copied over at once, so they are not cleared first.
     if (other.buffer_ == buffer_) {

@@ -214,12 +214,14 @@ public:
     bool IsEmpty() const;
     const boost::shared_ptr<MemoryMarker>& GetMarker() const { return marker_; }
 
-    // Buffer storage. Blocks of a middling size (a packet's payload up to a whole file read) are
-    // not handed back to the heap when freed but kept, a few megabytes' worth per thread, for
-    // the next buffer of about their size: the heap would otherwise give large blocks back to
-    // the system and fault them in afresh, page by page, for every read. GiveBytes takes the
-    // size TakeBytes was given. A block may be freed on another thread than the one that took
-    // it; it then goes to that thread's cache.
+    // Buffer storage. Blocks of a middling size (a buffer's record or a small packet's payload
+    // up to a whole file read) are not handed back to the heap when freed but kept, a few
+    // megabytes' worth per thread, for the next buffer of about their size: the heap would
+    // otherwise give large blocks back to the system and fault them in afresh, page by page, for
+    // every read. GiveBytes takes the size TakeBytes was given. A block may be freed on another
+    // thread than the one that took it; it then goes to that thread's cache, and what a thread
+    // cannot keep (or keeps when it ends) goes to a pool all threads share, bounded too, which
+    // any thread takes from when its own cache has no block of the size.
     static void* TakeBytes(std::size_t n);
     static void GiveBytes(void* p, std::size_t n) noexcept;
 

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <cstdlib>
 #include <thread>
 #include <vector>
 
@@ -306,7 +307,8 @@ TEST(MemoryChunkBuffers, AReusedBufferIsClearedWhereClearingIsPromised) {
 
 TEST(MemoryChunkBuffers, BuffersFreedOnOtherThreadsAndBeyondWhatIsKeptLoseNothing) {
     // Far more than one thread keeps: made here, filled, freed on another thread that then
-    // ends (its kept blocks go back to the heap; a leak checker would see any that did not).
+    // ends (its kept blocks go to the shared pool, bounded, or the heap; a leak checker would
+    // see any lost on the way).
     std::vector<MemoryChunk> chunks;
     for (uint32_t i = 0; i < 40; ++i) {
         chunks.push_back(PatternChunk(300000 + i * 1000, static_cast<unsigned char>(i)));
@@ -330,6 +332,31 @@ TEST(MemoryChunkBuffers, BuffersFreedOnOtherThreadsAndBeyondWhatIsKeptLoseNothin
     // This thread's own buffers still work after the other thread's cache is gone.
     MemoryChunk after = PatternChunk(300000, 7);
     EXPECT_EQ(static_cast<unsigned char>(7 + 299999), *after.Data(299999));
+}
+
+TEST(MemoryChunkBuffersDeathTest, ABufferLetGoOnAThreadThatEndsServesAnotherThread) {
+    // In a child process of this test alone: the shared pool is bounded, and the threads of
+    // other tests may have filled it already. The size is far above what the heap serves from
+    // its own free lists (it maps such blocks afresh, zeroed, and unmaps them when freed): the
+    // block made on one thread comes back to another, bytes unchanged, only if the pool the
+    // threads share kept it.
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT(
+        {
+            const uint32_t size = 3000000;
+            const unsigned char* made = nullptr;
+            std::thread maker([&made, size] {
+                MemoryChunk chunk = MemoryChunk::Unset(size, 0, 0);
+                std::memset(chunk.Data(0), 0xA5, size);
+                made = chunk.Data(0);
+            });  // freed into the maker's cache, which goes to the shared pool as it ends
+            maker.join();
+            MemoryChunk again = MemoryChunk::Unset(size, 0, 0);
+            const bool ok =
+                again.Data(0) == made && *again.Data(0) == 0xA5 && *again.Data(size - 1) == 0xA5;
+            std::_Exit(ok ? 0 : 1);
+        },
+        ::testing::ExitedWithCode(0), "");
 }
 
 // A slice shows its source's bytes without a copy; every way of changing its bytes (a write,
