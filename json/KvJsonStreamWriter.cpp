@@ -462,8 +462,12 @@ void KvJsonStreamWriter::appendEncodedString(std::string_view string) {
 
 void KvJsonStreamWriter::grow(size_t length) {
     size_t capacity = std::max<size_t>(pendingCapacity_, kInitialBufferSize);
+    // Half as much again each time (as a doubling would not): the text of a 20 MB document
+    // then ends in a buffer below the allocator's 32 MB limit for mapping blocks of their
+    // own, taken from and returned to the heap, instead of one that is mapped, faulted in
+    // page by page and unmapped again on every write.
     while (capacity - pendingSize_ < length) {
-        capacity *= 2;
+        capacity += capacity / 2;
     }
     char* buffer = static_cast<char*>(std::realloc(pending_.get(), capacity));
     if (buffer == nullptr) {

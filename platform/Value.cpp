@@ -429,10 +429,30 @@ int64_t Decimal::ToInt64() const {
 
 // ---- Dictionary ----
 
+// A parsed tree is mostly values: their size decides its memory and how fast it is walked.
+static_assert(sizeof(Value) <= 40, "ns::Value grew");
+
+Dictionary::Dictionary(const Dictionary& other) : entries_(other.entries_) {
+    if (other.index_) {
+        const size_t length = size_t{other.index_[0]} + 1;
+        index_.reset(new uint32_t[length]);
+        std::copy(other.index_.get(), other.index_.get() + length, index_.get());
+    }
+}
+
+Dictionary& Dictionary::operator=(const Dictionary& other) {
+    if (this != &other) {
+        Dictionary copy(other);
+        *this = std::move(copy);
+    }
+    return *this;
+}
+
 ptrdiff_t Dictionary::Slot(std::string_view key, size_t hash) const {
-    const size_t mask = index_.size() - 1;
+    const uint32_t* slots = index_.get() + 1;
+    const size_t mask = index_[0] - 1;
     for (size_t i = hash & mask;; i = (i + 1) & mask) {
-        const uint32_t entry = index_[i];
+        const uint32_t entry = slots[i];
         if (entry == 0 || entries_[entry - 1].first == key) {
             return static_cast<ptrdiff_t>(i);
         }
@@ -440,15 +460,16 @@ ptrdiff_t Dictionary::Slot(std::string_view key, size_t hash) const {
 }
 
 void Dictionary::Rehash(size_t slots) {
-    index_.assign(slots, 0);
+    index_.reset(new uint32_t[slots + 1]());
+    index_[0] = static_cast<uint32_t>(slots);
     for (size_t i = 0; i < entries_.size(); ++i) {
         const std::string& key = entries_[i].first;
-        index_[Slot(key, std::hash<std::string_view>()(key))] = static_cast<uint32_t>(i + 1);
+        index_[1 + Slot(key, std::hash<std::string_view>()(key))] = static_cast<uint32_t>(i + 1);
     }
 }
 
 const Value* Dictionary::Find(std::string_view key) const {
-    if (index_.empty()) {
+    if (!index_) {
         for (const Entry& entry : entries_) {
             if (entry.first == key) {
                 return &entry.second;
@@ -456,7 +477,7 @@ const Value* Dictionary::Find(std::string_view key) const {
         }
         return nullptr;
     }
-    const uint32_t entry = index_[Slot(key, std::hash<std::string_view>()(key))];
+    const uint32_t entry = index_[1 + Slot(key, std::hash<std::string_view>()(key))];
     return entry == 0 ? nullptr : &entries_[entry - 1].second;
 }
 
@@ -465,7 +486,7 @@ Value* Dictionary::Find(std::string_view key) {
 }
 
 void Dictionary::Set(std::string key, Value value) {
-    if (index_.empty()) {
+    if (!index_) {
         for (Entry& entry : entries_) {
             if (entry.first == key) {
                 entry.second = std::move(value);
@@ -474,19 +495,19 @@ void Dictionary::Set(std::string key, Value value) {
         }
         entries_.emplace_back(std::move(key), std::move(value));
         if (entries_.size() > kIndexFrom) {
-            Rehash(32);
+            Rehash(64);
         }
         return;
     }
-    const ptrdiff_t slot = Slot(key, std::hash<std::string_view>()(key));
-    if (index_[slot] != 0) {
-        entries_[index_[slot] - 1].second = std::move(value);
+    uint32_t& slot = index_[1 + Slot(key, std::hash<std::string_view>()(key))];
+    if (slot != 0) {
+        entries_[slot - 1].second = std::move(value);
         return;
     }
     entries_.emplace_back(std::move(key), std::move(value));
-    index_[slot] = static_cast<uint32_t>(entries_.size());
-    if (entries_.size() * 2 > index_.size()) {
-        Rehash(index_.size() * 2);
+    slot = static_cast<uint32_t>(entries_.size());
+    if (entries_.size() * 2 > index_[0]) {
+        Rehash(size_t{index_[0]} * 2);
     }
 }
 

@@ -11,6 +11,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -109,6 +110,13 @@ public:
     using Entry = std::pair<std::string, Value>;
     using const_iterator = std::vector<Entry>::const_iterator;
 
+    Dictionary() = default;
+    Dictionary(const Dictionary& other);
+    Dictionary(Dictionary&& other) noexcept = default;
+    Dictionary& operator=(const Dictionary& other);
+    Dictionary& operator=(Dictionary&& other) noexcept = default;
+    ~Dictionary() = default;
+
     size_t size() const { return entries_.size(); }
     bool empty() const { return entries_.empty(); }
     const_iterator begin() const { return entries_.begin(); }
@@ -129,8 +137,14 @@ private:
 
     std::vector<Entry> entries_;
     // Open-addressing table of entry numbers + 1 (0: empty slot); only past kIndexFrom entries.
-    std::vector<uint32_t> index_;
-    static constexpr size_t kIndexFrom = 8;
+    // Element 0 holds the number of slots that follow it. One pointer rather than a vector
+    // keeps the dictionary, and so every ns::Value, 16 bytes smaller (40 instead of 56): a
+    // parsed document's tree is mostly values.
+    std::unique_ptr<uint32_t[]> index_;
+    // Up to 16 entries a scan costs about what hashing the key does, and objects of 9 to 16
+    // members (records) are common enough that an index of their own for each one (an
+    // allocation, every key hashed) cost a parsed document about a tenth of its time.
+    static constexpr size_t kIndexFrom = 16;
 };
 
 class Value {

@@ -102,6 +102,45 @@ TEST(Dictionary, LargeDictionaryFindsEveryKeyAfterGrowingAndReplacing) {
     EXPECT_EQ(copy, d);
 }
 
+// Sizes on both sides of the point where a dictionary starts hashing its keys, each copied
+// (constructed and assigned) and then changed: the copy and the original keep their own
+// entries and lookups.
+TEST(Dictionary, CopiesAroundTheIndexThresholdStayIndependent) {
+    for (int count : {1, 8, 16, 17, 40}) {
+        Dictionary original;
+        for (int i = 0; i < count; ++i) {
+            original.Set("k" + std::to_string(i), i);
+        }
+        Dictionary assigned;
+        assigned.Set("stale", true);
+        assigned = original;
+        Dictionary copy(original);
+        for (Dictionary* changed : {&copy, &assigned}) {
+            changed->Set("k0", "changed");  // replaced in place: still first
+            changed->Set("extra", 100);     // one more key, last
+            ASSERT_EQ(changed->size(), size_t(count) + 1) << count;
+            EXPECT_EQ(changed->begin()->first, "k0");
+            EXPECT_EQ(*changed->Find("k0")->AsString(), "changed");
+            EXPECT_EQ(changed->Find("extra")->IntValue(), 100);
+            EXPECT_EQ(changed->Find("stale"), nullptr);
+            EXPECT_EQ(changed->Find("k" + std::to_string(count - 1))->IntValue(), count - 1);
+        }
+        ASSERT_EQ(original.size(), size_t(count)) << count;
+        EXPECT_EQ(original.Find("k0")->IntValue(), 0);
+        EXPECT_EQ(original.Find("extra"), nullptr);
+        for (int i = 0; i < count; ++i) {
+            EXPECT_EQ(original.Find("k" + std::to_string(i))->IntValue(), i) << count;
+        }
+        // A dictionary moved from is empty and usable again.
+        Dictionary moved(std::move(copy));
+        EXPECT_EQ(moved.size(), size_t(count) + 1);
+        copy = Dictionary();
+        copy.Set("again", 1);
+        EXPECT_EQ(copy.Find("again")->IntValue(), 1);
+        EXPECT_EQ(copy.Find("k0"), nullptr);
+    }
+}
+
 TEST(Decimal, NormalisesAndWritesPlainText) {
     struct Case {
         Decimal::Mantissa mantissa;
