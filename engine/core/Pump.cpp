@@ -134,11 +134,16 @@ void Pump::RequestStop() {
 }
 
 void Pump::Wake() {
+    bool notify = false;
     {
         std::lock_guard<std::mutex> lock(waitMutex_);
         posted_ = true;
+        // A pump waiting out the interval after a busy pass runs at its time anyway: waking it
+        // only to wait again costs two thread switches per post (a request on a connection
+        // being served, for one). A stop ends any wait.
+        notify = waitingIdle_ || taskManager_->IsStopRequested();
     }
-    waitCondition_.notify_one();
+    if (notify) waitCondition_.notify_one();
 }
 
 void Pump::NoteDataMoved() { tDataMoved = true; }
@@ -233,6 +238,13 @@ void Pump::WaitForNextPass(std::chrono::steady_clock::time_point deadline, bool 
     // The stop flag is set before the post handler runs, which takes this lock: either it is
     // seen here or its notification comes after the wait began.
     const auto woken = [&]() { return taskManager_->IsStopRequested() || (idle && posted_); };
+    // Set and cleared under the lock the predicate is read under: a post either sees it or
+    // comes before the wait's first look.
+    waitingIdle_ = idle;
+    struct ClearWaiting {
+        bool& flag;
+        ~ClearWaiting() { flag = false; }
+    } clearWaiting{waitingIdle_};
     if (untilWoken) {
         // Asleep with nothing queued is not a queue left unrun: the watchdog keeps quiet
         // until a post wakes us (one that does not is still reported).

@@ -164,7 +164,8 @@ private:
     // Guards posted_ and is the wait between two passes; a post, a resume and a stop notify.
     std::mutex waitMutex_;
     std::condition_variable waitCondition_;
-    bool posted_ = false;  // something was posted or resumed since the pass began
+    bool posted_ = false;       // something was posted or resumed since the pass began
+    bool waitingIdle_ = false;  // waiting after an idle pass: a post ends the wait
     // The thread sleeps until woken (a chain at rest); under waitMutex_, read unlocked first.
     std::atomic<bool> restingUntilWoken_{false};
     std::deque<std::string> traces_;  // under the task manager's state mutex, oldest first

@@ -141,32 +141,48 @@ bool HTTPServer::SendPiecesToPeer(const iovec* pieces, size_t count) {
         timeval timeout = {kSendTimeoutSeconds, 0};
         setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &timeout, sizeof timeout);
     }
-    std::vector<iovec> left(pieces, pieces + count);
-    size_t first = 0;
+    // Most sends take everything at once, straight from the caller's pieces; only a send that
+    // stops part way copies what is left.
+    size_t total = 0;
+    for (size_t i = 0; i < count; ++i) total += pieces[i].iov_len;
     bool complete = true;
-    while (first < left.size()) {
-        if (left[first].iov_len == 0) {
-            ++first;
-            continue;
-        }
+    ssize_t sent = 0;
+    if (total != 0) {
         msghdr message = {};
-        message.msg_iov = &left[first];
-        message.msg_iovlen = left.size() - first;
-        ssize_t sent = sendmsg(fd, &message, MSG_NOSIGNAL);
-        if (sent < 0 && errno == EINTR) continue;
-        if (sent <= 0) {
-            complete = false;  // failed, or no progress within the time-out
-            break;
-        }
-        // Past the pieces sent whole, into the one sent in part.
-        while (sent > 0) {
-            const size_t take = static_cast<size_t>(sent) < left[first].iov_len
-                                    ? static_cast<size_t>(sent)
-                                    : left[first].iov_len;
-            left[first].iov_base = static_cast<char*>(left[first].iov_base) + take;
-            left[first].iov_len -= take;
-            sent -= static_cast<ssize_t>(take);
-            if (left[first].iov_len == 0) ++first;
+        message.msg_iov = const_cast<iovec*>(pieces);
+        message.msg_iovlen = count;
+        do {
+            sent = sendmsg(fd, &message, MSG_NOSIGNAL);
+        } while (sent < 0 && errno == EINTR);
+        if (sent <= 0) complete = false;  // failed, or no progress within the time-out
+    }
+    if (complete && static_cast<size_t>(sent) < total) {
+        std::vector<iovec> left(pieces, pieces + count);
+        size_t first = 0;
+        for (;;) {
+            // Past the pieces sent whole, into the one sent in part.
+            while (sent > 0 || (first < left.size() && left[first].iov_len == 0)) {
+                const size_t take = static_cast<size_t>(sent) < left[first].iov_len
+                                        ? static_cast<size_t>(sent)
+                                        : left[first].iov_len;
+                left[first].iov_base = static_cast<char*>(left[first].iov_base) + take;
+                left[first].iov_len -= take;
+                sent -= static_cast<ssize_t>(take);
+                if (left[first].iov_len == 0) ++first;
+            }
+            if (first >= left.size()) break;
+            msghdr message = {};
+            message.msg_iov = &left[first];
+            message.msg_iovlen = left.size() - first;
+            sent = sendmsg(fd, &message, MSG_NOSIGNAL);
+            if (sent < 0 && errno == EINTR) {
+                sent = 0;
+                continue;
+            }
+            if (sent <= 0) {
+                complete = false;
+                break;
+            }
         }
     }
     GiveBackSessionDescriptor(fd);

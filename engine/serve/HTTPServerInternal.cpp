@@ -161,22 +161,29 @@ int HTTPServerInternal::StartResponse() {
             status = 206;
             rangeStart_ = first;
             rangeEnd_ = last + 1;
-            head = (SV::StringFormat("HTTP/1.1 206 Partial Content\r\nAccept-Ranges: bytes\r\n"
-                                     "Content-Length: %1%\r\nContent-Range: bytes %2%-%3%/%4%\r\n"
-                                     "Cache-Control: no-store\r\n") %
-                    (rangeEnd_ - rangeStart_) % rangeStart_ % last % total)
-                       .Str();
+            head = "HTTP/1.1 206 Partial Content\r\nAccept-Ranges: bytes\r\nContent-Length: ";
+            head += std::to_string(rangeEnd_ - rangeStart_);
+            head += "\r\nContent-Range: bytes ";
+            head += std::to_string(rangeStart_);
+            head += '-';
+            head += std::to_string(last);
+            head += '/';
+            head += std::to_string(total);
+            head += "\r\nCache-Control: no-store\r\n";
         } else {
             rangeStart_ = 0;
             rangeEnd_ = total;
-            head = (SV::StringFormat("HTTP/1.1 200 OK\r\nContent-Length: %1%\r\n"
-                                     "Accept-Ranges: bytes\r\nCache-Control: no-store\r\n") %
-                    total)
-                       .Str();
+            head = "HTTP/1.1 200 OK\r\nContent-Length: ";
+            head += std::to_string(total);
+            head += "\r\nAccept-Ranges: bytes\r\nCache-Control: no-store\r\n";
         }
     }
-    if (!contentType_.empty()) head += "Content-Type: " + contentType_ + "\r\n";
-    head += ConnectionField() + "\r\n";
+    if (!contentType_.empty()) {
+        head += "Content-Type: ";
+        head += contentType_;
+        head += "\r\n";
+    }
+    head += keepAlive_ ? "Connection: Keep-Alive\r\n\r\n" : "Connection: close\r\n\r\n";
     if (!Send(head)) return 0;
     SetState(ResponseSending);
     sentPosition_ = rangeStart_;

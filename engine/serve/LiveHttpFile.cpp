@@ -90,7 +90,8 @@ MemoryChunk LiveHttpFile::Read(Cursor& cursor, uint32_t max) {
     }
     const uint32_t left = size - cursor.offset;
     const uint32_t take = left < max ? left : max;
-    MemoryChunk part = MemoryChunk::CopyOf(chunk.Data(cursor.offset), take);
+    // A slice: the part shares the chunk's bytes, which the file never changes once appended.
+    MemoryChunk part = chunk.Slice(cursor.offset, take);
     cursor.offset += take;
     if (cursor.offset >= size) {
         ++cursor.index;

@@ -73,8 +73,8 @@ public:
     // Reading, each under the file's lock. The cursor belongs to the reader.
     // Moves the cursor to the byte position (past the last chunk: to the end).
     void SeekTo(Cursor& cursor, uint64_t position);
-    // Up to max bytes from the cursor on: a whole chunk shared when it fits, otherwise a copy
-    // of the part. An empty chunk at the end or for max 0.
+    // Up to max bytes from the cursor on: a whole chunk shared when it fits, otherwise a slice
+    // of the part (sharing its bytes). An empty chunk at the end or for max 0.
     MemoryChunk Read(Cursor& cursor, uint32_t max);
     bool IsAtEnd(Cursor& cursor);
 

@@ -122,7 +122,7 @@ TEST(LiveHttpFileTest, EachReaderKeepsItsOwnPlace) {
     MemoryChunk first = file.Read(one, 100);
     EXPECT_EQ("abcd", AsText(first));
     EXPECT_EQ(first.Data(), file.Read(two, 4).Data());
-    // The other reader moves on its own: split reads copy their part.
+    // The other reader moves on its own, reading parts of chunks.
     EXPECT_EQ("ef", AsText(file.Read(two, 2)));
     EXPECT_EQ("efg", AsText(file.Read(one, 3)));
     EXPECT_EQ("ghij", AsText(file.Read(two, 100)));
@@ -141,6 +141,26 @@ TEST(LiveHttpFileTest, EachReaderKeepsItsOwnPlace) {
     file.SeekTo(two, 12);
     EXPECT_TRUE(file.IsAtEnd(two));
     EXPECT_TRUE(file.Read(two, 0).IsEmpty());
+}
+
+TEST(LiveHttpFileTest, APartOfAChunkSharesItsBytesAndWritingItLeavesTheFileAlone) {
+    LiveHttpFile file(nullptr, 0);
+    const MemoryChunk chunk = Text("abcdef");
+    file.Append(chunk);
+    LiveHttpFile::Cursor cursor;
+    MemoryChunk front = file.Read(cursor, 2);
+    const MemoryChunk back = file.Read(cursor, 100);
+    EXPECT_EQ("ab", AsText(front));
+    EXPECT_EQ("cdef", AsText(back));
+    // No copy: the parts show the chunk's own bytes, from where each begins.
+    EXPECT_EQ(chunk.Data(), front.Data());
+    EXPECT_EQ(chunk.Data() + 2, back.Data());
+    // A reader that writes into its part gets bytes of its own; the file reads as it was.
+    front.MakeWritable();
+    front.Data()[0] = 'X';
+    EXPECT_EQ("Xb", AsText(front));
+    LiveHttpFile::Cursor again;
+    EXPECT_EQ("abcdef", AsText(file.Read(again, 100)));
 }
 
 TEST(LiveHttpFileTest, AfterClearListenerRisesTellNobodyAndTheListenerMayGo) {

@@ -51,10 +51,28 @@ private:
 
 void StopSession(Session* session) { session->Stop(false); }
 
+// The server asking its source on this thread, if any: an answer given inside that call is
+// taken up as soon as the call returns instead of a pass later.
+thread_local LiveHttpServer* tAsking = nullptr;
+
+// Marks the server as asking for the length of one GetFile call.
+class AskingMark {
+public:
+    explicit AskingMark(LiveHttpServer* server) : previous_(tAsking) { tAsking = server; }
+    ~AskingMark() { tAsking = previous_; }
+
+private:
+    LiveHttpServer* previous_;
+};
+
 }  // namespace
 
 LiveHttpServer::LiveHttpServer(Session* session)
-    : HTTPServer(session), fileSource_(nullptr), sending_(false), waitingForComplete_(false) {
+    : HTTPServer(session),
+      fileSource_(nullptr),
+      sending_(false),
+      waitingForComplete_(false),
+      answer_(AnswerNone) {
     if (session != nullptr) {
         taskManager_ = session->GetTaskManager();
         // The player hung up: this connection's session has nothing more to do.
@@ -81,18 +99,47 @@ void LiveHttpServer::ProcessRequest() {
         SendNotFound();
         return;
     }
-    // The source answers through FileReady or FileNotFound, now or later.
-    fileSource_->GetFile(name, this, shared_from_this());
+    // The source answers through FileReady or FileNotFound, now or later. An answer given at
+    // once is kept and taken up here, once the source's call has returned (and let go of
+    // whatever it held): the head and the first body bytes then go out in this pass.
+    answer_ = AnswerNone;
+    answerFile_.reset();
+    {
+        AskingMark asking(this);
+        fileSource_->GetFile(name, this, shared_from_this());
+    }
+    const Answer answer = answer_;
+    boost::shared_ptr<LiveHttpFile> file;
+    file.swap(answerFile_);
+    answer_ = AnswerNone;
+    switch (answer) {
+        case AnswerReady: FileReadyInTask(file); break;
+        case AnswerNotFound: FileNotFoundInTask(); break;
+        case AnswerUnavailable: FileUnavailableInTask(); break;
+        case AnswerNone: break;
+    }
+}
+
+bool LiveHttpServer::KeepAnswer(Answer answer, const boost::shared_ptr<LiveHttpFile>& file) {
+    if (tAsking != this) return false;
+    // The first answer counts, as the first task posted would.
+    if (answer_ == AnswerNone) {
+        answer_ = answer;
+        answerFile_ = file;
+    }
+    return true;
 }
 
 void LiveHttpServer::FileReady(boost::shared_ptr<LiveHttpFile> file) {
+    if (!file || KeepAnswer(AnswerReady, file)) return;
     boost::shared_ptr<TaskManager> taskManager = taskManager_.lock();
-    if (!taskManager || !file) return;
+    if (!taskManager) return;
     taskManager->AddTask(boost::make_shared<AnswerTask>(
         GetStackId(), "LiveHttpServer::FileReadyInTask", weak_from_this(), file));
 }
 
 void LiveHttpServer::FileNotFound() {
+    if (KeepAnswer(AnswerNotFound, boost::shared_ptr<LiveHttpFile>())) return;
     boost::shared_ptr<TaskManager> taskManager = taskManager_.lock();
     if (!taskManager) return;
     taskManager->AddTask(
@@ -106,6 +153,7 @@ void LiveHttpServer::FileNotFoundInTask() {
 }
 
 void LiveHttpServer::FileUnavailable() {
+    if (KeepAnswer(AnswerUnavailable, boost::shared_ptr<LiveHttpFile>())) return;
     boost::shared_ptr<TaskManager> taskManager = taskManager_.lock();
     if (!taskManager) return;
     taskManager->AddTask(
@@ -193,7 +241,8 @@ void LiveHttpServer::DoPullData(ByteAmount& amount) {
     if (!currentFile_ || amount == 0 || GetResponseState() != ResponseSending) return;
     boost::shared_ptr<LiveHttpFile> file = currentFile_;
     const uint64_t serial = GetResponseSerial();
-    std::vector<MemoryChunk> pieces;
+    std::vector<MemoryChunk>& pieces = pieces_;
+    pieces.clear();
     bool atEnd = false;
     {
         // The pieces are taken under the file's lock and sent outside it, so a slow peer never
@@ -213,8 +262,13 @@ void LiveHttpServer::DoPullData(ByteAmount& amount) {
     for (size_t i = 0; i < pieces.size(); ++i) {
         Add(pieces[i]);
         // The response may have ended (its length reached, or the connection gone).
-        if (GetResponseSerial() != serial || GetResponseState() != ResponseSending) return;
+        if (GetResponseSerial() != serial || GetResponseState() != ResponseSending) {
+            pieces.clear();
+            return;
+        }
     }
+    // The held body keeps its own references until it is sent.
+    pieces.clear();
     // A response without length ends with the file.
     if (atEnd && GetNoContentLength()) FinishResponse();
 }

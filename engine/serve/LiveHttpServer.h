@@ -5,6 +5,7 @@
 #include <boost/weak_ptr.hpp>
 
 #include <string>
+#include <vector>
 
 #include "engine/core/TaskManager.h"
 #include "engine/serve/HTTPServer.h"
@@ -64,6 +65,11 @@ protected:
     void DoResponseFinished() override;
 
 private:
+    enum Answer { AnswerNone, AnswerReady, AnswerNotFound, AnswerUnavailable };
+
+    // Keeps an answer the source gives inside this server's own GetFile call (true), to be
+    // taken up when that call returns; false on any other call.
+    bool KeepAnswer(Answer answer, const boost::shared_ptr<LiveHttpFile>& file);
     // Starts the answer with the current file as it stands.
     void ServeCurrentFile();
     // Lets the current file go; one whose sending had begun counts as served.
@@ -74,6 +80,11 @@ private:
     LiveHttpFile::Cursor cursor_;
     bool sending_;             // the body of currentFile_ has begun to go out
     bool waitingForComplete_;  // a range on a growing file: answered once it is complete
+    // An answer given inside GetFile (see ProcessRequest); session thread only.
+    Answer answer_;
+    boost::shared_ptr<LiveHttpFile> answerFile_;
+    // The pieces one pass reads from the current file; kept for their room.
+    std::vector<MemoryChunk> pieces_;
     // FileReady posts here; the session may be gone by the time a source answers.
     boost::weak_ptr<TaskManager> taskManager_;
 };

@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <boost/make_shared.hpp>
+
+#include <sys/socket.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -299,6 +302,67 @@ TEST_F(LiveHttpServerTest, AFolderFileIsHandedOutOnlyOnceComplete) {
     for (int i = 0; i < kNames; ++i) {
         EXPECT_EQ(LiveHttpFile::StateComplete, source.StateOf("n" + std::to_string(i)));
     }
+}
+
+// A server without a session: a task it posted would never run, so whatever reaches the peer
+// came within the calls the test makes, as it would within one pump pass.
+TEST(LiveHttpServerAnswerTest, AnAnswerTheSourceHasAtOnceGoesOutWithinTheRequestsPass) {
+    TemporaryDirectory dir{"liveanswer"};
+    const std::string data = Pattern(1000, 3);
+    WriteFile(dir.File("a.bin"), data);
+    DirectoryFileSource source{dir.Path()};
+    boost::shared_ptr<LiveHttpServer> server = boost::make_shared<LiveHttpServer>(nullptr);
+    server->SetFileSource(&source);
+    int ends[2];
+    ASSERT_EQ(0, socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, ends));
+    SV::PilSocketHolder holder;
+    holder.fd = ends[0];
+    server->SwapSocket(holder);
+    const int peer = ends[1];
+    const auto request = [&](const std::string& text) {
+        server->HandleRequestData(MemoryChunk::CopyOf(reinterpret_cast<const uint8_t*>(text.data()),
+                                                      static_cast<uint32_t>(text.size())));
+    };
+    // What the peer can read now, without waiting.
+    const auto pending = [&]() {
+        std::string all;
+        char buffer[4096];
+        ssize_t n;
+        while ((n = recv(peer, buffer, sizeof buffer, MSG_DONTWAIT)) > 0) {
+            all.append(buffer, static_cast<size_t>(n));
+        }
+        return all;
+    };
+
+    request("GET /a.bin HTTP/1.1\r\nHost: localhost\r\n\r\n");
+    server->PullData(ByteAmount(131072));  // the same pass pulls the body
+    EXPECT_EQ(std::string("HTTP/1.1 200 OK\r\n"
+                          "Content-Length: 1000\r\n"
+                          "Accept-Ranges: bytes\r\n"
+                          "Cache-Control: no-store\r\n"
+                          "Connection: Keep-Alive\r\n"  // HTTP/1.1 keeps the connection
+                          "\r\n") +
+                  data,
+              pending());
+    EXPECT_EQ(LiveHttpFile::StateServed, source.StateOf("a.bin"));
+    // A name the folder does not have is answered at once too, on the same connection.
+    request("GET /none.ts HTTP/1.1\r\nHost: localhost\r\n\r\n");
+    EXPECT_EQ("HTTP/1.1 404 Not Found\r\nContent-Length: 0\r\nConnection: Keep-Alive\r\n\r\n",
+              pending());
+    // Requests sent together are answered in turn, each from its own bytes: 10-19 of the file.
+    request(
+        "HEAD /a.bin HTTP/1.1\r\nHost: localhost\r\n\r\n"
+        "GET /a.bin HTTP/1.1\r\nHost: localhost\r\nRange: bytes=10-19\r\n\r\n");
+    server->PullData(ByteAmount(131072));
+    EXPECT_EQ(std::string("HTTP/1.1 200 OK\r\nContent-Length: 1000\r\nAccept-Ranges: bytes\r\n"
+                          "Cache-Control: no-store\r\nConnection: Keep-Alive\r\n\r\n"
+                          "HTTP/1.1 206 Partial Content\r\nAccept-Ranges: bytes\r\n"
+                          "Content-Length: 10\r\nContent-Range: bytes 10-19/1000\r\n"
+                          "Cache-Control: no-store\r\nConnection: Keep-Alive\r\n\r\n") +
+                  data.substr(10, 10),
+              pending());
+    server.reset();
+    close(peer);
 }
 
 // The servers of this front read one clock that the test moves.
