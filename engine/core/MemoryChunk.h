@@ -130,7 +130,9 @@ public:
     struct Buffer {
         Bytes bytes;
         uint32_t begin = 0;  // first payload byte
-        uint32_t end = 0;    // one past the last payload byte; begin <= end <= Extent()
+        // One past the last payload byte: begin <= end <= sliceExtent for a slice, else
+        // bytes.size().
+        uint32_t end = 0;
         // Where the buffer's bytes lie: bytes.data(), or for a slice the bytes of its source.
         unsigned char* base = nullptr;
         // A slice: the buffer whose bytes it shows (kept alive by it), and how many of them.
@@ -139,8 +141,6 @@ public:
         // Bytes given up by growing while slices still showed them; kept as long as the buffer.
         std::vector<Bytes> retired;
         bool sliced = false;  // slices show these bytes
-
-        uint32_t Extent() const { return source ? sliceExtent : uint32_t(bytes.size()); }
     };
 
     // An empty chunk.

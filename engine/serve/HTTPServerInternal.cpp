@@ -274,6 +274,11 @@ void HTTPServerInternal::SendNotFound() {
     SendEmptyResponse("HTTP/1.1 404 Not Found", "", false);
 }
 
+void HTTPServerInternal::SendUnavailable() {
+    if (state_ != ResponseWaiting) return;
+    SendEmptyResponse("HTTP/1.1 503 Service Unavailable", "", true);
+}
+
 void HTTPServerInternal::SendEmptyResponse(const std::string& statusLine, const std::string& fields,
                                            bool close) {
     if (close) keepAlive_ = false;

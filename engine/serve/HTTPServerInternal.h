@@ -61,6 +61,9 @@ public:
     virtual void ProcessRequest();
     // Answers the current request with "404"; keeps the connection when the client may.
     virtual void SendNotFound();
+    // 503 for a request that will not be answered, and the connection closed: requests the
+    // client sent behind it would wait on the same thing.
+    void SendUnavailable();
 
     // A response without length (the resource is still growing): it ends by closing the
     // connection, so keep-alive is given up with it.

@@ -252,7 +252,8 @@ uint32_t LiveHttpSegmenter::NumberForGroup(uint64_t value) {
     return distance(here) <= kGroupStartTolerance ? number : nextSegmentNumber_;
 }
 
-bool LiveHttpSegmenter::SegmentStart(uint32_t number, uint64_t& microseconds) const {
+bool LiveHttpSegmenter::SegmentStart(uint32_t number, uint64_t& microseconds,
+                                     bool* fromIndex) const {
     if (!currentTrack_) return false;
     const MediaTrackIndex& index = currentTrack_->GetIndex();
     const uint32_t timescale = index.GetTimescale();
@@ -263,8 +264,10 @@ bool LiveHttpSegmenter::SegmentStart(uint32_t number, uint64_t& microseconds) co
         microseconds = static_cast<uint64_t>(double(number) * (double(gop) + kTickMicroseconds));
         return true;
     }
+    // The list names the index's entries: segment n is the group from entry n on.
     if (number >= index.GetCount()) return false;
     microseconds = UnitsToMicroseconds(index.GetEntries()[number].time, timescale);
+    if (fromIndex != nullptr) *fromIndex = true;
     return true;
 }
 
@@ -407,21 +410,10 @@ void LiveHttpSegmenter::DoPullData(ByteAmount& /*amount*/) {
 void LiveHttpSegmenter::SeekToSegment(uint32_t number) {
     Locked lock(*this);
     uint64_t time = 0;
-    if (currentTrack_) {
-        const MediaTrackIndex& index = currentTrack_->GetIndex();
-        const uint32_t timescale = index.GetTimescale();
-        if (timescale != 0 && !adaptive_ &&
-            HlsSegmentTiming::ListsUniformSegments(*currentTrack_)) {
-            // Uniform segments of the longest group of pictures (see UniformDurations).
-            const uint64_t gop =
-                UnitsToMicroseconds(HlsSegmentTiming::LongestGop(*currentTrack_), timescale);
-            time = static_cast<uint64_t>(double(number) * (double(gop) + kTickMicroseconds));
-        } else if (timescale != 0 && number < index.GetCount()) {
-            // The list names the index's entries: segment n is the group from entry n on.
-            // One microsecond past the key frame, so the seek lands on it and not before.
-            time = UnitsToMicroseconds(index.GetEntries()[number].time, timescale) + 1;
-        }
-    }
+    bool fromIndex = false;
+    // A listed index entry is sought one microsecond past its key frame, so the seek lands on
+    // it and not before.
+    if (SegmentStart(number, time, &fromIndex) && fromIndex) ++time;
     seekInFlight_ = true;
     issuedTarget_ = number;
     seekIssueTime_ = Now();

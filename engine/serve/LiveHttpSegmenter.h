@@ -223,7 +223,8 @@ private:
     // the group starts, else the next one.
     uint32_t NumberForGroup(uint64_t value);
     // The media time (microseconds) the playlist gives segment number; false when unknown.
-    bool SegmentStart(uint32_t number, uint64_t& microseconds) const;
+    // fromIndex: set when the start is an index entry's time (not a uniform step).
+    bool SegmentStart(uint32_t number, uint64_t& microseconds, bool* fromIndex = nullptr) const;
     // The segments the playlist of the current track lists; 0 when it lists none (yet).
     uint32_t CurrentListedCount() const;
     // Marks numbers [from, to) as never to be cut from this media.

@@ -163,12 +163,7 @@ void LiveHttpServer::FileUnavailable() {
 
 void LiveHttpServer::FileUnavailableInTask() {
     if (GetResponseState() != ResponseWaiting || currentFile_) return;
-    // Requests the client sent behind this one would wait on the same media: the connection
-    // ends with this answer.
-    static const char kHead[] =
-        "HTTP/1.1 503 Service Unavailable\r\nContent-Length: 0\r\nConnection: close\r\n\r\n";
-    SendToPeer(kHead, sizeof kHead - 1);
-    Close();
+    SendUnavailable();
 }
 
 void LiveHttpServer::FileReadyInTask(boost::shared_ptr<LiveHttpFile> file) {

@@ -73,16 +73,11 @@ void MultiSocketDelegateServer::ForgetEndedSlots() {
 bool MultiSocketDelegateServer::CutLongestIdle() {
     // Each idle time is read once: the connections' own threads move them while we look, and a
     // sort whose keys change under it may step outside the list.
+    ForgetEndedSlots();
     std::vector<std::pair<uint64_t, boost::shared_ptr<ConnectionSlot>>> idle;
-    for (size_t i = 0; i < slots_.size();) {
-        boost::shared_ptr<ConnectionSlot> slot = slots_[i].lock();
-        if (!slot) {  // its connection has ended
-            slots_[i] = slots_.back();
-            slots_.pop_back();
-            continue;
-        }
-        if (!slot->IsBusy()) idle.emplace_back(slot->IdleSince(), slot);
-        ++i;
+    for (const boost::weak_ptr<ConnectionSlot>& entry : slots_) {
+        boost::shared_ptr<ConnectionSlot> slot = entry.lock();
+        if (slot && !slot->IsBusy()) idle.emplace_back(slot->IdleSince(), slot);
     }
     std::sort(idle.begin(), idle.end(),
               [](const std::pair<uint64_t, boost::shared_ptr<ConnectionSlot>>& a,
