@@ -14,6 +14,18 @@ const uint8_t kPts = 0x80;
 const uint8_t kPtsDts = 0xC0;
 const uint8_t kAligned = 0x04;
 
+// A video packet of the given payload length; its DTS is its PTS.
+Mpeg2PsSampleAssembler::Packet VideoPacket(uint8_t flags2, uint16_t length, uint64_t pts = 0) {
+    Mpeg2PsSampleAssembler::Packet packet;
+    packet.streamId = 0xE0;
+    packet.payloadLength = length;
+    packet.flags2 = flags2;
+    packet.pts = pts;
+    packet.dts = pts;
+    packet.type = SampleMediaTypeVideo;
+    return packet;
+}
+
 // An assembler over the listener's default samples that keeps what it hands on, and stops with
 // stopWith while that is set.
 struct Assembly {
@@ -26,14 +38,7 @@ struct Assembly {
                                      }};
 
     Mpeg2PsResult Packet(uint8_t flags2, uint16_t length, const Bytes& bytes, uint64_t pts = 0) {
-        Mpeg2PsSampleAssembler::Packet packet;
-        packet.streamId = 0xE0;
-        packet.payloadLength = length;
-        packet.flags2 = flags2;
-        packet.pts = pts;
-        packet.dts = pts;
-        packet.type = SampleMediaTypeVideo;
-        const Mpeg2PsResult result = assembler.PacketStarts(packet);
+        const Mpeg2PsResult result = assembler.PacketStarts(VideoPacket(flags2, length, pts));
         assembler.Add(nullptr, bytes.data(), static_cast<uint32_t>(bytes.size()));
         return result;
     }
@@ -45,6 +50,18 @@ Bytes PayloadOf(const Sample& sample) {
         out.insert(out.end(), chunk.Data(0), chunk.Data(0) + chunk.Size());
     }
     return out;
+}
+
+// One sample finished, of two chunks: a slice starting at sliceStart, then a copy.
+void ExpectSliceThenCopy(Assembly& a, const uint8_t* sliceStart, const Bytes& payload) {
+    EXPECT_EQ(Mpeg2PsResult::Ok, a.assembler.Finish());
+    ASSERT_EQ(1u, a.finished.size());
+    const std::list<MemoryChunk>& chunks = a.finished[0].GetPayload().GetChunks();
+    ASSERT_EQ(2u, chunks.size());
+    EXPECT_TRUE(chunks.front().IsSlice());
+    EXPECT_EQ(sliceStart, chunks.front().Data(0));
+    EXPECT_FALSE(chunks.back().IsSlice());
+    EXPECT_EQ(payload, PayloadOf(a.finished[0]));
 }
 
 TEST(Mpeg2PsSampleAssemblerTest, OnlyWholeSamplesAreHandedOnAndEachOnce) {
@@ -152,27 +169,14 @@ TEST(Mpeg2PsSampleAssemblerTest, TimesFlagsAndTypeComeFromThePacketThatStartsThe
 TEST(Mpeg2PsSampleAssemblerTest, APayloadWholeInTheInputIsASliceOfIt) {
     Assembly a;
     MemoryChunk input = MemoryChunk::CopyOf(Bytes({0xA0, 1, 2, 3, 4, 5, 6, 0xA7}));
-    Mpeg2PsSampleAssembler::Packet packet;
-    packet.streamId = 0xE0;
-    packet.flags2 = kPts;
-    packet.type = SampleMediaTypeVideo;
-    packet.payloadLength = 3;
-    a.assembler.PacketStarts(packet);
+    a.assembler.PacketStarts(VideoPacket(kPts, 3));
     a.assembler.Add(&input, input.Data(1), 7);  // bytes past the packet's 3 are not taken
     // A continuation whose 3 bytes come in two input chunks.
-    packet.flags2 = 0;
-    a.assembler.PacketStarts(packet);
+    a.assembler.PacketStarts(VideoPacket(0, 3));
     a.assembler.Add(&input, input.Data(4), 2);
     MemoryChunk next = MemoryChunk::CopyOf(Bytes({9, 9}));
     a.assembler.Add(&next, next.Data(0), 2);
-    EXPECT_EQ(Mpeg2PsResult::Ok, a.assembler.Finish());
-    ASSERT_EQ(1u, a.finished.size());
-    const std::list<MemoryChunk>& chunks = a.finished[0].GetPayload().GetChunks();
-    ASSERT_EQ(2u, chunks.size());
-    EXPECT_TRUE(chunks.front().IsSlice());
-    EXPECT_EQ(input.Data(1), chunks.front().Data(0));
-    EXPECT_FALSE(chunks.back().IsSlice());
-    EXPECT_EQ(Bytes({1, 2, 3, 4, 5, 9}), PayloadOf(a.finished[0]));
+    ASSERT_NO_FATAL_FAILURE(ExpectSliceThenCopy(a, input.Data(1), Bytes({1, 2, 3, 4, 5, 9})));
 
     // A start code written over the first bytes (as a sample filter does) stays in the sample.
     MemoryChunkList::Cursor cursor(a.finished[0].GetPayload());
@@ -190,27 +194,14 @@ TEST(Mpeg2PsSampleAssemblerTest, APayloadAcrossInputChunksOfOneBufferStaysOneSli
     const MemoryChunk pieces[] = {read.Slice(0, 4), read.Slice(4, 6)};
     MemoryChunk otherRead = MemoryChunk::CopyOf(Bytes({20, 21, 22}));
     Assembly a;
-    Mpeg2PsSampleAssembler::Packet packet;
-    packet.streamId = 0xE0;
-    packet.flags2 = kPts;
-    packet.type = SampleMediaTypeVideo;
-    packet.payloadLength = 5;  // bytes 2..6
-    a.assembler.PacketStarts(packet);
+    a.assembler.PacketStarts(VideoPacket(kPts, 5));  // bytes 2..6
     a.assembler.Add(&pieces[0], pieces[0].Data(2), 2);
     a.assembler.Add(&pieces[1], pieces[1].Data(0), 6);
-    packet.flags2 = 0;
-    packet.payloadLength = 4;  // bytes 8, 9, then 20, 21 from another read
-    a.assembler.PacketStarts(packet);
+    a.assembler.PacketStarts(VideoPacket(0, 4));  // bytes 8, 9, then 20, 21 from another read
     a.assembler.Add(&pieces[1], pieces[1].Data(4), 2);
     a.assembler.Add(&otherRead, otherRead.Data(0), 3);
-    EXPECT_EQ(Mpeg2PsResult::Ok, a.assembler.Finish());
-    ASSERT_EQ(1u, a.finished.size());
-    const std::list<MemoryChunk>& chunks = a.finished[0].GetPayload().GetChunks();
-    ASSERT_EQ(2u, chunks.size());
-    EXPECT_TRUE(chunks.front().IsSlice());
-    EXPECT_EQ(read.Data(2), chunks.front().Data(0));
-    EXPECT_FALSE(chunks.back().IsSlice());
-    EXPECT_EQ(Bytes({2, 3, 4, 5, 6, 8, 9, 20, 21}), PayloadOf(a.finished[0]));
+    ASSERT_NO_FATAL_FAILURE(
+        ExpectSliceThenCopy(a, read.Data(2), Bytes({2, 3, 4, 5, 6, 8, 9, 20, 21})));
 }
 
 }  // namespace

@@ -107,6 +107,12 @@ public:
         segmenter_->Add(MemoryChunk::CopyOf(reinterpret_cast<const uint8_t*>(bytes.data()),
                                             static_cast<uint32_t>(bytes.size())));
     }
+    // A marker, the bytes, and the next marker: one segment cut whole.
+    void WholeSegment(const std::string& bytes) {
+        Gop();
+        Data(bytes);
+        Gop();
+    }
     // One pump pass's pull at the front of the chain.
     void Pull() { segmenter_->PullData(ByteAmount(131072)); }
     // The tasks the session has queued (seeks, track choices), run as its pump would.

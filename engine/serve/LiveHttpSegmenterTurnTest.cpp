@@ -1,10 +1,14 @@
 // One playback position serves every player: requests the position has moved away from wait
 // their turn and get their own segment, and segments cut whole are answered again from memory.
 // Driven on the rig's clock; the expected seek times are worked out by hand from the track.
+//
+// Damaged media never leaves a request hanging: a group of pictures whose key frame was lost
+// runs on in the segment before it, the segments after it keep their names (numbered from the
+// time each group starts), the numbers passed over and those after an early end of the media
+// are answered "503" at once, and no request waits past the bound.
 
 #include <gtest/gtest.h>
 
-#include <memory>
 #include <string>
 #include <vector>
 
@@ -18,8 +22,8 @@ namespace {
 using namespace test;
 using SvTestSupport::RecordingStage;
 
-const uint32_t k90k = 90000;
 const std::string kOk = "HTTP/1.1 200 OK";
+const std::string kUnavailable = "HTTP/1.1 503 Service Unavailable";
 
 // Key frames every 2 s, 60 s long: 30 uniform segments of 2 s. Segment n is sought at
 // n x (2 s + one 90 kHz tick of 11.111 us), in whole microseconds.
@@ -40,9 +44,7 @@ protected:
 };
 
 TEST_F(LiveHttpSegmenterTurnTest, ASegmentAskedBeforeAFarOneIsServedInItsTurnNotRefused) {
-    rig->Gop();
-    rig->Data("d0");
-    rig->Gop();  // 0 finished, 1 held
+    rig->WholeSegment("d0");  // 0 finished, 1 held
     const int five = Ask(Port(), "5.ts");
     ASSERT_TRUE(WaitingBecomes(1));
     rig->Advance(100);
@@ -51,9 +53,7 @@ TEST_F(LiveHttpSegmenterTurnTest, ASegmentAskedBeforeAFarOneIsServedInItsTurnNot
     SeekNow();
     // To the last one asked for: 25 x 2000011.111 us.
     ASSERT_EQ(std::vector<std::string>{"seek 50000277"}, Seeks());
-    rig->Gop();
-    rig->Data("d25");
-    rig->Gop();
+    rig->WholeSegment("d25");
     const Reply farReply = Await(far);
     EXPECT_EQ(kOk, farReply.status);
     EXPECT_EQ("d25", farReply.body);
@@ -62,18 +62,14 @@ TEST_F(LiveHttpSegmenterTurnTest, ASegmentAskedBeforeAFarOneIsServedInItsTurnNot
     rig->Pull();
     rig->RunTasks();
     EXPECT_EQ((std::vector<std::string>{"seek 50000277", "seek 10000055"}), Seeks());
-    rig->Gop();
-    rig->Data("d5");
-    rig->Gop();
+    rig->WholeSegment("d5");
     const Reply fiveReply = Await(five);
     EXPECT_EQ(kOk, fiveReply.status);
     EXPECT_EQ("d5", fiveReply.body);
 }
 
 TEST_F(LiveHttpSegmenterTurnTest, WhileOneReaderIsServedTheOtherTakesItsTurnBetweenItsSegments) {
-    rig->Gop();
-    rig->Data("d0");
-    rig->Gop();
+    rig->WholeSegment("d0");
     // A reader at 10 and one at 20; 10 asked first.
     const int ten = Ask(Port(), "10.ts");
     ASSERT_TRUE(WaitingBecomes(1));
@@ -81,9 +77,7 @@ TEST_F(LiveHttpSegmenterTurnTest, WhileOneReaderIsServedTheOtherTakesItsTurnBetw
     ASSERT_TRUE(WaitingBecomes(2));
     SeekNow();
     ASSERT_EQ(std::vector<std::string>{"seek 40000222"}, Seeks());
-    rig->Gop();
-    rig->Data("d20");
-    rig->Gop();
+    rig->WholeSegment("d20");
     EXPECT_EQ("d20", Await(twenty).body);
     // The reader at 20 asks for 21, which the position makes next; 10 still waits. 21 is
     // finished and served; then nobody waits at the position and 10 gets its turn.
@@ -98,9 +92,7 @@ TEST_F(LiveHttpSegmenterTurnTest, WhileOneReaderIsServedTheOtherTakesItsTurnBetw
     rig->RunTasks();
     // 10 x 2000011.111 us.
     EXPECT_EQ((std::vector<std::string>{"seek 40000222", "seek 20000111"}), Seeks());
-    rig->Gop();
-    rig->Data("d10");
-    rig->Gop();
+    rig->WholeSegment("d10");
     EXPECT_EQ("d10", Await(ten).body);
     // 20 and 21 were cut whole: asked again they come from memory, with no seek.
     EXPECT_EQ("d21", Fetch(Port(), "21.ts").body);
@@ -109,16 +101,12 @@ TEST_F(LiveHttpSegmenterTurnTest, WhileOneReaderIsServedTheOtherTakesItsTurnBetw
 }
 
 TEST_F(LiveHttpSegmenterTurnTest, AFarSegmentAskedAgainIsAnsweredAtOnceWithoutASecondSeek) {
-    rig->Gop();
-    rig->Data("d0");
-    rig->Gop();
+    rig->WholeSegment("d0");
     const int far = Ask(Port(), "20.ts");
     ASSERT_TRUE(WaitingBecomes(1));
     SeekNow();
     ASSERT_EQ(std::vector<std::string>{"seek 40000222"}, Seeks());
-    rig->Gop();
-    rig->Data("d20");
-    rig->Gop();
+    rig->WholeSegment("d20");
     EXPECT_EQ("d20", Await(far).body);
     // Served, 20 has left the read-ahead; 21 is being written.
     ASSERT_TRUE(SegmentsBecome(Segments{{21, 1}}));
@@ -150,6 +138,89 @@ TEST_F(LiveHttpSegmenterTurnTest, SegmentsKeptInMemoryAreBoundedTheOldestLetGo) 
     ASSERT_TRUE(WaitingBecomes(1));
     EXPECT_TRUE(rig->Segmenter().IsSeekPending());
     close(zero);
+}
+
+// Key frames every 2 s, 20 s long: ten segments, 0 to 9, segment n from n x 2 s.
+boost::shared_ptr<MediaTrack> TwoSecondTrack() { return UniformTrack(10, 2); }
+
+class LiveHttpSegmenterDamageTest : public SegmenterTestBase {
+protected:
+    void Start(bool onDemand) {
+        SegmenterTestBase::Start(onDemand, false);
+        rig->Tracks({TwoSecondTrack()});
+    }
+};
+
+TEST_F(LiveHttpSegmenterDamageTest, ALostKeyFrameLeavesOneNumberUnavailableAndTheRestNamedRight) {
+    Start(true);
+    // The markers carry the multiplexer's clock: any start, then the media's own steps.
+    rig->Gop(1200000);
+    rig->Data("d0");
+    rig->Gop(3200000);  // 2 s on: segment 1
+    EXPECT_EQ("d0", Fetch(Port(), "0.ts").body);
+    // The key frame at 4 s was lost: that group's other pictures run on in segment 1, and
+    // the next marker comes 4 s on, at the start of segment 3.
+    rig->Data("d1+rest-of-2");
+    rig->Gop(7200000);
+    EXPECT_EQ((Segments{{1, 3}, {3, 0}}), rig->Segments());
+    // 2 will never be cut: told at once, not left waiting.
+    EXPECT_EQ(kUnavailable, Fetch(Port(), "2.ts").status);
+    const Reply one = Fetch(Port(), "1.ts");
+    EXPECT_EQ(kOk, one.status);
+    EXPECT_EQ("d1+rest-of-2", one.body);
+    ASSERT_TRUE(SegmentsBecome(Segments{{3, 1}}));
+    rig->Data("d3");
+    rig->Gop(9200000);  // 2 s on: segment 4
+    EXPECT_EQ("d3", Fetch(Port(), "3.ts").body);
+    ASSERT_TRUE(SegmentsBecome(Segments{{4, 1}}));
+    // A player already waits for 5; the media ends after 4, so 5 to 9 (listed) never come.
+    const int five = Ask(Port(), "5.ts");
+    ASSERT_TRUE(WaitingBecomes(1));
+    rig->Data("d4");
+    rig->EndOfStream();
+    EXPECT_EQ(kUnavailable, Await(five).status);
+    EXPECT_EQ(kUnavailable, Fetch(Port(), "9.ts").status);
+    EXPECT_EQ("d4", Fetch(Port(), "4.ts").body);
+    // 2 is still unavailable, and nothing made the playback move.
+    EXPECT_EQ(kUnavailable, Fetch(Port(), "2.ts").status);
+    EXPECT_TRUE(rig->Source().Log(RecordingStage::kSeek).empty());
+    EXPECT_FALSE(rig->Segmenter().IsSeekPending());
+}
+
+TEST_F(LiveHttpSegmenterDamageTest, OnlyAClockLandingOnAListedStartRenumbers) {
+    Start(true);
+    rig->Gop(0);
+    rig->Data("d0");
+    rig->Gop(1990000);  // 10 ms short of 2 s, within the tolerance: segment 1
+    EXPECT_EQ("d0", Fetch(Port(), "0.ts").body);
+    rig->Data("d1");
+    // 3.01 s on from 2 s is 5.01 s, a second from 4 s and from 6 s alike: no listed start,
+    // so the segments go on in turn rather than leave 3 out.
+    rig->Gop(5000000);
+    EXPECT_EQ("d1", Fetch(Port(), "1.ts").body);
+    EXPECT_EQ((Segments{{2, 1}}), rig->Segments());
+    rig->Data("d2");
+    // A trick rendition's clock does not step with the list at all.
+    rig->Segmenter().TrickPlay(TrickPlayRate(4), MediaTime(0));
+    rig->Gop(9000000);  // 4 s on, as if 2 groups later
+    EXPECT_EQ("d2", Fetch(Port(), "2.ts").body);
+    EXPECT_EQ((Segments{{3, 1}}), rig->Segments());
+}
+
+TEST_F(LiveHttpSegmenterDamageTest, NoSegmentRequestWaitsPastTheBound) {
+    Start(false);
+    rig->Gop();
+    rig->Data("d0");
+    // 1 comes next, but the media stalls before it.
+    const int one = Ask(Port(), "1.ts");
+    ASSERT_TRUE(WaitingBecomes(1));
+    rig->Advance(LiveHttpSegmenter::kMaxWaitMilliseconds);
+    rig->Pull();
+    EXPECT_EQ(1u, rig->Segmenter().GetWaitingRequestCount());
+    rig->Advance(1);
+    rig->Pull();
+    EXPECT_EQ(kUnavailable, Await(one).status);
+    EXPECT_EQ(0u, rig->Segmenter().GetWaitingRequestCount());
 }
 
 }  // namespace

@@ -44,10 +44,11 @@ protected:
         EXPECT_EQ(0, link(input_.c_str(), dir_.File("hard").c_str()));
         return input_;
     }
-    // Runs the command and checks the refusal: exit 1, the message alone on standard error,
-    // the input's bytes and the folder's names as they were.
-    void ExpectRefused(const std::vector<std::string>& argv, const std::string& message) {
+    // Runs the command and checks the refusal: exit 1, "<tool>: <output><reason>" alone on
+    // standard error, the input's bytes and the folder's names as they were.
+    void ExpectRefused(const std::vector<std::string>& argv, const std::string& output) {
         SCOPED_TRACE(argv.back());
+        const std::string message = tool_ + ": " + output + reason_;
         const std::set<std::string> before = DirectoryEntries(dir_.Path());
         std::string report;
         EXPECT_EQ(1, RunProgram(argv, &report)) << report;
@@ -69,6 +70,7 @@ protected:
     TemporaryDirectory dir_{"owninput"};
     std::string input_;
     std::string bytes_;
+    std::string tool_, reason_;  // the refusal's message is "<tool_>: <output><reason_>"
 };
 
 TEST(IsSameFile, NamesOneFileThroughLinksAndNothingElse) {
@@ -92,23 +94,20 @@ TEST(IsSameFile, NamesOneFileThroughLinksAndNothingElse) {
 TEST_F(OwnInputRefusal, Mktitle) {
     const std::string in = Place(Fixtures::ShortClip(), "in.ts");
     const std::string mktitle = Fixtures::MktitlePath();
-    ExpectRefused({mktitle, in, "-o", in}, "mktitle: " + in + " is the input " + in + " itself\n");
+    tool_ = "mktitle", reason_ = " is the input " + in + " itself\n";
+    ExpectRefused({mktitle, in, "-o", in}, in);
     // The output as the last name, through a link; the input among others.
-    ExpectRefused({mktitle, in, dir_.File("link")},
-                  "mktitle: " + dir_.File("link") + " is the input " + in + " itself\n");
-    ExpectRefused({mktitle, Fixtures::ShortClip(), in, "-o", dir_.File("hard")},
-                  "mktitle: " + dir_.File("hard") + " is the input " + in + " itself\n");
+    ExpectRefused({mktitle, in, dir_.File("link")}, dir_.File("link"));
+    ExpectRefused({mktitle, Fixtures::ShortClip(), in, "-o", dir_.File("hard")}, dir_.File("hard"));
 }
 
 TEST_F(OwnInputRefusal, Titledump) {
     const std::string in = Place(Fixtures::ShortTitle(), "in.svm");
-    ExpectRefused({SV_TITLEDUMP_PATH, in, "-o", in}, "titledump: " + in + " is the title itself\n");
-    ExpectRefused({SV_TITLEDUMP_PATH, "--json", in, "-o", dir_.File("link")},
-                  "titledump: " + dir_.File("link") + " is the title itself\n");
-    ExpectRefused({SV_TITLEDUMP_PATH, dir_.File("hard"), "-o", in},
-                  "titledump: " + in + " is the title itself\n");
-    ExpectRefused(FromStandardInput({SV_TITLEDUMP_PATH, "-", "-o", in}),
-                  "titledump: " + in + " is the title itself\n");
+    tool_ = "titledump", reason_ = " is the title itself\n";
+    ExpectRefused({SV_TITLEDUMP_PATH, in, "-o", in}, in);
+    ExpectRefused({SV_TITLEDUMP_PATH, "--json", in, "-o", dir_.File("link")}, dir_.File("link"));
+    ExpectRefused({SV_TITLEDUMP_PATH, dir_.File("hard"), "-o", in}, in);
+    ExpectRefused(FromStandardInput({SV_TITLEDUMP_PATH, "-", "-o", in}), in);
 }
 
 TEST_F(OwnInputRefusal, Kvjson) {
@@ -123,12 +122,11 @@ TEST_F(OwnInputRefusal, Kvjson) {
         argv.insert(argv.end(), args.begin(), args.end());
         return argv;
     };
-    ExpectRefused(with({in, "-o", in}), "kvjson: " + in + " is the input itself\n");
-    ExpectRefused(with({in, "-o", dir_.File("link")}),
-                  "kvjson: " + dir_.File("link") + " is the input itself\n");
-    ExpectRefused(with({dir_.File("hard"), "-o", in}), "kvjson: " + in + " is the input itself\n");
-    ExpectRefused(FromStandardInput(with({"-", "-o", in})),
-                  "kvjson: " + in + " is the input itself\n");
+    tool_ = "kvjson", reason_ = " is the input itself\n";
+    ExpectRefused(with({in, "-o", in}), in);
+    ExpectRefused(with({in, "-o", dir_.File("link")}), dir_.File("link"));
+    ExpectRefused(with({dir_.File("hard"), "-o", in}), in);
+    ExpectRefused(FromStandardInput(with({"-", "-o", in})), in);
     // Another file is written as asked.
     std::string report;
     EXPECT_EQ(0, RunProgram(with({in, "-o", dir_.File("sorted.json")}), &report)) << report;
@@ -137,10 +135,9 @@ TEST_F(OwnInputRefusal, Kvjson) {
 
 TEST_F(OwnInputRefusal, Svremux) {
     const std::string in = Place(Fixtures::ShortTitle(), "in.svm");
-    ExpectRefused({SV_SVREMUX_PATH, in, "-o", dir_.File("link")},
-                  "svremux: " + dir_.File("link") + " is the title itself\n");
-    ExpectRefused({SV_SVREMUX_PATH, dir_.File("hard"), "-o", in},
-                  "svremux: " + in + " is the title itself\n");
+    tool_ = "svremux", reason_ = " is the title itself\n";
+    ExpectRefused({SV_SVREMUX_PATH, in, "-o", dir_.File("link")}, dir_.File("link"));
+    ExpectRefused({SV_SVREMUX_PATH, dir_.File("hard"), "-o", in}, in);
 }
 
 }  // namespace
