@@ -58,7 +58,9 @@ LiveHttpSegmenter::LiveHttpSegmenter(Session* session, const Clock& clock)
       endOfStream_(false),
       normalRate_(true),
       groupValueKnown_(false),
-      groupValue_(0) {}
+      groupValue_(0),
+      clockBaseKnown_(false),
+      clockBase_(0) {}
 
 LiveHttpSegmenter::~LiveHttpSegmenter() {
     // Track events reach members: no delivery may run while they go.
@@ -211,45 +213,74 @@ void LiveHttpSegmenter::StartSegment(bool valueKnown, uint64_t value) {
         boost::shared_ptr<LiveHttpFile> newest = files_.back();
         newest->SetState(LiveHttpFile::StateComplete);
     }
-    uint32_t number = nextSegmentNumber_;
-    if (valueKnown && groupValueKnown_ && onDemand_ && normalRate_ && value > groupValue_) {
-        number = NumberForGroup(value);
-        // A group whose key frame was lost went into the segment before: the numbers passed
-        // over will never be cut.
-        if (number > nextSegmentNumber_) MarkUnavailable(nextSegmentNumber_, number);
-    }
+    const uint32_t number = NumberForGroup(valueKnown, value);
+    // A group whose key frame was lost went into the segment before (or, right after a seek,
+    // was skipped by it): the numbers passed over will never be cut.
+    const bool passedOver = number > nextSegmentNumber_;
+    if (passedOver) MarkUnavailable(nextSegmentNumber_, number);
     groupValueKnown_ = valueKnown;
     groupValue_ = value;
     unavailable_.erase(number);
     files_.push_back(
         boost::make_shared<LiveHttpFile>(static_cast<LiveHttpFileSource*>(this), number));
     nextSegmentNumber_ = number + 1;
+    // Whoever waits for a number passed over is told now, not when this segment is finished.
+    if (passedOver) DeliverPendingFile();
     ReleaseSegments();
 }
 
-uint32_t LiveHttpSegmenter::NumberForGroup(uint64_t value) {
-    uint64_t previous = 0;
-    uint64_t here = 0;
-    if (nextSegmentNumber_ == 0 || !SegmentStart(nextSegmentNumber_ - 1, previous) ||
-        !SegmentStart(nextSegmentNumber_, here)) {
-        return nextSegmentNumber_;
-    }
-    // Where the group starts in media time: the clock runs with the media.
-    const uint64_t estimate = previous + (value - groupValue_);
-    const uint32_t count = CurrentListedCount();
+uint32_t LiveHttpSegmenter::NumberForGroup(bool valueKnown, uint64_t value) {
+    if (!valueKnown || !onDemand_ || !normalRate_) return nextSegmentNumber_;
+    bool tried = false;
+    bool landed = false;
     uint32_t number = nextSegmentNumber_;
-    // The listed segment whose start lies nearest.
+    uint64_t previous = 0;
+    if (groupValueKnown_) {
+        // Within a run: the clock has moved on from the group before by as much as the media.
+        tried = true;
+        if (value > groupValue_ && nextSegmentNumber_ != 0 &&
+            SegmentStart(nextSegmentNumber_ - 1, previous)) {
+            landed = ListedNumberAt(
+                static_cast<int64_t>(previous) + static_cast<int64_t>(value - groupValue_), number);
+        }
+    } else if (clockBaseKnown_) {
+        // The first group after a seek: where the clock, seen stepping with the list before,
+        // says it lies. A seek lands on its target's key frame, or on a later one when the
+        // target's was lost.
+        tried = true;
+        landed = ListedNumberAt(static_cast<int64_t>(value) - clockBase_, number);
+    }
+    uint64_t start = 0;
+    if (landed && SegmentStart(number, start)) {
+        clockBase_ = static_cast<int64_t>(value) - static_cast<int64_t>(start);
+        clockBaseKnown_ = true;
+        return number;
+    }
+    // A clock that does not land on a listed start is not stepping with the list: in turn,
+    // and no later seek relies on it until it lands again.
+    if (tried) clockBaseKnown_ = false;
+    return nextSegmentNumber_;
+}
+
+bool LiveHttpSegmenter::ListedNumberAt(int64_t estimate, uint32_t& number) const {
+    uint64_t here = 0;
+    if (!SegmentStart(nextSegmentNumber_, here)) return false;
     const auto distance = [estimate](uint64_t start) {
-        return start > estimate ? start - estimate : estimate - start;
+        const int64_t d = static_cast<int64_t>(start) - estimate;
+        return static_cast<uint64_t>(d < 0 ? -d : d);
     };
+    const uint32_t count = CurrentListedCount();
+    uint32_t nearest = nextSegmentNumber_;
+    // The listed segment whose start lies nearest, from the next one on.
     uint64_t next = 0;
-    while (number + 1 < count && SegmentStart(number + 1, next) &&
+    while (nearest + 1 < count && SegmentStart(nearest + 1, next) &&
            distance(next) < distance(here)) {
-        ++number;
+        ++nearest;
         here = next;
     }
-    // A clock that does not land on a listed start is not stepping with the list: in turn.
-    return distance(here) <= kGroupStartTolerance ? number : nextSegmentNumber_;
+    if (distance(here) > kGroupStartTolerance) return false;
+    number = nearest;
+    return true;
 }
 
 bool LiveHttpSegmenter::SegmentStart(uint32_t number, uint64_t& microseconds,
@@ -429,6 +460,7 @@ void LiveHttpSegmenter::DoSeek(MediaTime time) {
         nextSegmentNumber_ = issuedTarget_;
         seekInFlight_ = false;
         endOfStream_ = false;
+        // The first group after it is placed by the clock base, not the group before.
         groupValueKnown_ = false;
         // A segment cut short is finished as it stands, so a server that sends it while it
         // grows ends its answer instead of waiting for bytes that will never come. It is no
@@ -453,6 +485,7 @@ bool LiveHttpSegmenter::DoTrickPlay(TrickPlayRate rate, MediaTime time) {
         // return to the normal rate, which start counting from the group they open.
         normalRate_ = rate.Get() == 0;
         groupValueKnown_ = false;
+        clockBaseKnown_ = false;
     }
     return Component::DoTrickPlay(rate, time);
 }

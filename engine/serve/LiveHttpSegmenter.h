@@ -220,8 +220,12 @@ private:
     void Keep(const boost::shared_ptr<LiveHttpFile>& file);
     // The number of the segment a group of pictures starting at the marker's clock value opens:
     // the listed segment whose start lies within kGroupStartTolerance of where the clock says
-    // the group starts, else the next one.
-    uint32_t NumberForGroup(uint64_t value);
+    // the group starts (from the group before, or right after a seek from the clock base),
+    // else the next one.
+    uint32_t NumberForGroup(bool valueKnown, uint64_t value);
+    // The listed segment from the next one on whose start lies nearest estimate (us); false
+    // when none lies within kGroupStartTolerance.
+    bool ListedNumberAt(int64_t estimate, uint32_t& number) const;
     // The media time (microseconds) the playlist gives segment number; false when unknown.
     // fromIndex: set when the start is an index entry's time (not a uniform step).
     bool SegmentStart(uint32_t number, uint64_t& microseconds, bool* fromIndex = nullptr) const;
@@ -297,6 +301,11 @@ private:
     // The clock value of the marker that opened the newest segment, when known.
     bool groupValueKnown_;
     uint64_t groupValue_;
+    // The clock value (us) at media time 0, from the last group whose clock landed on its
+    // listed start: places the first group after a seek, which a lost key frame at the seek's
+    // target moves on. Unknown until a clock has stepped with the list, and after one did not.
+    bool clockBaseKnown_;
+    int64_t clockBase_;
     // Segment numbers this media cannot give (a lost key frame, the media ended early).
     std::set<uint32_t> unavailable_;
 };

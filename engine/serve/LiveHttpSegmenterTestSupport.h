@@ -203,6 +203,12 @@ protected:
     bool SegmentsBecome(const Segments& segments) {
         return WaitUntil([&]() { return rig->Segments() == segments; });
     }
+    // Lets the delay before a seek pass and the session run the seek.
+    void SeekNow() {
+        rig->Advance(LiveHttpSegmenter::kSeekDelayMilliseconds + 1);
+        rig->Pull();
+        rig->RunTasks();
+    }
     std::vector<std::string> Seeks() {
         return rig->Source().Log(SvTestSupport::RecordingStage::kSeek);
     }

@@ -35,12 +35,6 @@ protected:
         Start(true, false);
         rig->Tracks({LongTrack()});
     }
-    // Lets the delay before a seek pass and the session run the seek.
-    void SeekNow() {
-        rig->Advance(LiveHttpSegmenter::kSeekDelayMilliseconds + 1);
-        rig->Pull();
-        rig->RunTasks();
-    }
 };
 
 TEST_F(LiveHttpSegmenterTurnTest, ASegmentAskedBeforeAFarOneIsServedInItsTurnNotRefused) {
@@ -185,6 +179,54 @@ TEST_F(LiveHttpSegmenterDamageTest, ALostKeyFrameLeavesOneNumberUnavailableAndTh
     EXPECT_EQ(kUnavailable, Fetch(Port(), "2.ts").status);
     EXPECT_TRUE(rig->Source().Log(RecordingStage::kSeek).empty());
     EXPECT_FALSE(rig->Segmenter().IsSeekPending());
+}
+
+TEST_F(LiveHttpSegmenterDamageTest, ASeekToASegmentWhoseKeyFrameWasLostNamesWhatComesByItsTime) {
+    Start(true);
+    // The clock runs 1.2 s ahead of the media: 0 opens at 1.2 s, 1 at 3.2 s.
+    rig->Gop(1200000);
+    rig->Data("d0");
+    rig->Gop(3200000);
+    EXPECT_EQ("d0", Fetch(Port(), "0.ts").body);
+    // A player jumps to 6, whose key frame (at 12 s) was lost: the playback sought there
+    // finds the next key frame first, at 14 s, 15.2 s by the clock. That group is 7, not 6.
+    const int six = Ask(Port(), "6.ts");
+    ASSERT_TRUE(WaitingBecomes(1));
+    SeekNow();
+    // 6 x 2000011.111 us.
+    ASSERT_EQ(std::vector<std::string>{"seek 12000066"}, Seeks());
+    rig->Gop(15200000);
+    // 6 will never be cut: told at once, not given 7's pictures.
+    EXPECT_EQ(kUnavailable, Await(six).status);
+    rig->Data("d7");
+    rig->Gop(17200000);
+    EXPECT_EQ("d7", Fetch(Port(), "7.ts").body);
+    ASSERT_TRUE(SegmentsBecome(Segments{{8, 1}}));
+    rig->Data("d8");
+    rig->Gop(19200000);
+    EXPECT_EQ("d8", Fetch(Port(), "8.ts").body);
+    // Back to 2, whose key frame is there: 4 s, 5.2 s by the clock, is 2 itself.
+    const int two = Ask(Port(), "2.ts");
+    ASSERT_TRUE(WaitingBecomes(1));
+    SeekNow();
+    // 2 x 2000011.111 us.
+    ASSERT_EQ((std::vector<std::string>{"seek 12000066", "seek 4000022"}), Seeks());
+    rig->Gop(5200000);
+    rig->Data("d2");
+    rig->Gop(7200000);
+    const Reply twoReply = Await(two);
+    EXPECT_EQ(kOk, twoReply.status);
+    EXPECT_EQ("d2", twoReply.body);
+    // A clock that lands on no listed start after a seek (here 1 s off) says nothing about
+    // what was lost: the group takes the number sought, as it always did.
+    const int five = Ask(Port(), "5.ts");
+    ASSERT_TRUE(WaitingBecomes(1));
+    SeekNow();
+    ASSERT_EQ(3u, Seeks().size());
+    rig->Gop(12200000);
+    rig->Data("d5");
+    rig->Gop(14200000);
+    EXPECT_EQ("d5", Await(five).body);
 }
 
 TEST_F(LiveHttpSegmenterDamageTest, OnlyAClockLandingOnAListedStartRenumbers) {
