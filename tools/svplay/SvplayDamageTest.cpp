@@ -2,11 +2,14 @@
 // first byte, where ffprobe finds the picture): every segment request is answered within 5 s
 // (curl's bound), the segment of the lost key frame with "503" and the others with their own
 // media, the damage is told once as a warning event, and standard output stays a few lines.
+// The same holds when a player jumps straight to the damaged segment (the playback seeks to
+// it and finds the next key frame first).
 #include <gtest/gtest.h>
 
 #include <csignal>
 #include <cstdlib>
 #include <fstream>
+#include <memory>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -75,33 +78,59 @@ size_t Count(const std::string& text, const std::string& what) {
 
 class SvplayDamageTest : public ::testing::Test {
 protected:
+    // The HLS fixture title with kDamagedSegment's key frame zeroed, served by svplay; url is
+    // its playlist's, base the folder of its segments. The playlist has been read.
+    void Serve() {
+        const std::string title = dir.File("damaged.svm");
+        {
+            std::ifstream in(Fixtures::HlsTitle(), std::ios::binary);
+            std::ofstream(title, std::ios::binary) << in.rdbuf();
+        }
+        const std::vector<uint64_t> keys = KeyFramePositions(title);
+        ASSERT_EQ(kSegments, keys.size());
+        {
+            std::fstream file(title, std::ios::in | std::ios::out | std::ios::binary);
+            file.seekp(static_cast<std::streamoff>(keys[kDamagedSegment]));
+            const std::string zeroes(kZeroedBytes, '\0');
+            file.write(zeroes.data(), static_cast<std::streamsize>(zeroes.size()));
+            ASSERT_TRUE(file.good());
+        }
+        svplay.reset(new Svplay({title, "--port", std::to_string(FreePort())}, dir.File("stderr")));
+        std::string url;
+        ASSERT_NO_FATAL_FAILURE(ReadPlaybackUrl(*svplay, url));
+        base = url.substr(0, url.rfind('/') + 1);
+        std::string body;
+        ASSERT_EQ("200", Get(dir, url, body));
+    }
+    // Segment n, checked to start with its own picture, 2 s per segment on from start.
+    void ExpectSegment(size_t n, double start) {
+        std::string body;
+        ASSERT_EQ("200", Get(dir, base + std::to_string(n) + ".ts", body)) << n;
+        EXPECT_NEAR(start + 2.0 * double(n), FirstVideoTime(dir, body), 0.01) << n;
+    }
+    // Stops svplay: the damage was told once, and standard output stayed short.
+    void ExpectToldOnce() {
+        svplay->Signal(SIGTERM);
+        EXPECT_EQ(0, svplay->Wait(kStop)) << svplay->Errors();
+        const std::string output = svplay->Output();
+        EXPECT_EQ(1u, Count(output, "event SViOsApiEvent_Warning ")) << output;
+        EXPECT_EQ(1u, Count(output, "SVDescriptionKey=\"Damaged data: ")) << output;
+        EXPECT_EQ(0u, Count(output, "StoppingOnError")) << output;
+        // The URL and the playback's events: a few lines, not a line per check.
+        EXPECT_LT(Count(output, "\n"), 30u) << output;
+        EXPECT_LE(Count(svplay->Errors(), "Mux has stopped sending"), 1u) << svplay->Errors();
+    }
+
     TemporaryDirectory dir{"svplaydamage"};
+    std::unique_ptr<Svplay> svplay;
+    std::string base;
 };
 
 SV_SUITE_LABEL(SvplayDamageTest, e2e);  // curl and ffprobe against svplay
 
 TEST_F(SvplayDamageTest, ALostKeyFrameIsAnsweredToldOnceAndTheSegmentsAfterItPlay) {
-    const std::string title = dir.File("damaged.svm");
-    {
-        std::ifstream in(Fixtures::HlsTitle(), std::ios::binary);
-        std::ofstream(title, std::ios::binary) << in.rdbuf();
-    }
-    const std::vector<uint64_t> keys = KeyFramePositions(title);
-    ASSERT_EQ(kSegments, keys.size());
-    {
-        std::fstream file(title, std::ios::in | std::ios::out | std::ios::binary);
-        file.seekp(static_cast<std::streamoff>(keys[kDamagedSegment]));
-        const std::string zeroes(kZeroedBytes, '\0');
-        file.write(zeroes.data(), static_cast<std::streamsize>(zeroes.size()));
-        ASSERT_TRUE(file.good());
-    }
-
-    Svplay svplay({title, "--port", std::to_string(FreePort())}, dir.File("stderr"));
-    std::string url;
-    ASSERT_NO_FATAL_FAILURE(ReadPlaybackUrl(svplay, url));
-    const std::string base = url.substr(0, url.rfind('/') + 1);
+    ASSERT_NO_FATAL_FAILURE(Serve());
     std::string body;
-    ASSERT_EQ("200", Get(dir, url, body));
     double start = -1.0;
     for (size_t n = 0; n < kSegments; ++n) {
         const std::string code = Get(dir, base + std::to_string(n) + ".ts", body);
@@ -117,16 +146,21 @@ TEST_F(SvplayDamageTest, ALostKeyFrameIsAnsweredToldOnceAndTheSegmentsAfterItPla
     }
     // Asked again, the damaged one is answered at once too.
     EXPECT_EQ("503", Get(dir, base + std::to_string(kDamagedSegment) + ".ts", body));
+    ExpectToldOnce();
+}
 
-    svplay.Signal(SIGTERM);
-    EXPECT_EQ(0, svplay.Wait(kStop)) << svplay.Errors();
-    const std::string output = svplay.Output();
-    EXPECT_EQ(1u, Count(output, "event SViOsApiEvent_Warning ")) << output;
-    EXPECT_EQ(1u, Count(output, "SVDescriptionKey=\"Damaged data: ")) << output;
-    EXPECT_EQ(0u, Count(output, "StoppingOnError")) << output;
-    // The URL and the playback's events: a few lines, not a line per check.
-    EXPECT_LT(Count(output, "\n"), 30u) << output;
-    EXPECT_LE(Count(svplay.Errors(), "Mux has stopped sending"), 1u) << svplay.Errors();
+TEST_F(SvplayDamageTest, AJumpToTheLostKeyFramesSegmentIsAnsweredAndTheNextOnesAreTheirOwn) {
+    ASSERT_NO_FATAL_FAILURE(Serve());
+    std::string body;
+    ASSERT_EQ("200", Get(dir, base + "0.ts", body));
+    const double start = FirstVideoTime(dir, body);
+    ASSERT_NO_FATAL_FAILURE(ExpectSegment(1, start));
+    // Far from what was cut: the playback seeks to it, and finds the next group's key frame
+    // first. That group is not the one asked for.
+    EXPECT_EQ("503", Get(dir, base + std::to_string(kDamagedSegment) + ".ts", body));
+    ASSERT_NO_FATAL_FAILURE(ExpectSegment(kDamagedSegment + 1, start));
+    ASSERT_NO_FATAL_FAILURE(ExpectSegment(kDamagedSegment + 2, start));
+    ExpectToldOnce();
 }
 
 }  // namespace
