@@ -86,19 +86,45 @@ std::vector<uint64_t> IndexMilliseconds(const MediaTrack& track) {
     return durations;
 }
 
-bool ListsUniformSegments(const MediaTrack& track) {
+namespace {
+
+// ListsUniformSegments for a track whose longest group is gop.
+bool IsUniform(const MediaTrack& track, uint32_t gop) {
     const MediaTrackIndex& index = track.GetIndex();
     const MediaTrackIndex::Entry* entries = index.GetEntries();
     const uint32_t count = index.GetCount();
     if (count < 2) return true;  // one group of pictures, one segment either way
     if (entries[0].time != 0) return false;
-    const uint32_t gop = LongestGop(track);
     for (uint32_t i = 1; i < count; ++i) {
         if (entries[i].time < entries[i - 1].time || entries[i].time - entries[i - 1].time != gop) {
             return false;
         }
     }
     return true;
+}
+
+// The segments of the uniform list of a track whose longest group is gop.
+uint64_t UniformCount(const MediaTrack& track, uint64_t gop) {
+    const MediaTrackIndex& index = track.GetIndex();
+    const uint64_t duration = index.GetDuration();
+    if (index.GetTimescale() == 0 || duration == 0 || gop == 0) return 0;
+    const uint64_t count = (duration + gop - 1) / gop;
+    // One segment per key frame at most: the multiplexer cuts at key frames only, so a stretch
+    // after the last one (audio running on) belongs to the last segment.
+    if (index.GetCount() != 0 && count > index.GetCount()) return index.GetCount();
+    return count;
+}
+
+}  // namespace
+
+bool ListsUniformSegments(const MediaTrack& track) { return IsUniform(track, LongestGop(track)); }
+
+ListShape ShapeOf(const MediaTrack& track) {
+    ListShape shape;
+    shape.longestGop = LongestGop(track);
+    shape.uniform = IsUniform(track, shape.longestGop);
+    shape.uniformCount = static_cast<uint32_t>(UniformCount(track, shape.longestGop));
+    return shape;
 }
 
 // The list of a single rendition whose groups of pictures all last the same (the recipes of
@@ -112,10 +138,7 @@ std::vector<uint64_t> UniformDurations(const MediaTrack& track) {
     std::vector<uint64_t> durations;
     if (timescale == 0 || duration == 0) return durations;
     const uint64_t gop = LongestGop(track);
-    uint64_t count = (duration + gop - 1) / gop;
-    // One segment per key frame at most: the multiplexer cuts at key frames only, so a stretch
-    // after the last one (audio running on) belongs to the last segment.
-    if (index.GetCount() != 0 && count > index.GetCount()) count = index.GetCount();
+    const uint64_t count = UniformCount(track, gop);
     uint64_t listed = 0;
     for (uint64_t k = 0; k < count; ++k) {
         const uint64_t end = k + 1 == count ? duration : (k + 1) * gop;

@@ -22,6 +22,16 @@ uint32_t LongestGop(const MediaTrack& track);
 bool ListsUniformSegments(const MediaTrack& track);
 // The durations (whole seconds) of the uniform list of a track.
 std::vector<uint64_t> UniformDurations(const MediaTrack& track);
+
+// What looking up a segment's start needs of a track's list, worked out in one go.
+struct ListShape {
+    bool uniform = true;      // ListsUniformSegments
+    uint32_t longestGop = 0;  // LongestGop, in the index's ticks
+    // The segments the uniform list names (as many as UniformDurations gives); meaningful
+    // when uniform.
+    uint32_t uniformCount = 0;
+};
+ListShape ShapeOf(const MediaTrack& track);
 // The durations (whole seconds) of one segment per key frame.
 std::vector<uint64_t> IndexDurations(const MediaTrack& track);
 // The same in milliseconds, each measured from the milliseconds already listed.

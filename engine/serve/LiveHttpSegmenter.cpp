@@ -60,7 +60,9 @@ LiveHttpSegmenter::LiveHttpSegmenter(Session* session, const Clock& clock)
       groupValueKnown_(false),
       groupValue_(0),
       clockBaseKnown_(false),
-      clockBase_(0) {}
+      clockBase_(0),
+      shapeEntries_(0),
+      shapeDuration_(0) {}
 
 LiveHttpSegmenter::~LiveHttpSegmenter() {
     // Track events reach members: no delivery may run while they go.
@@ -289,9 +291,9 @@ bool LiveHttpSegmenter::SegmentStart(uint32_t number, uint64_t& microseconds,
     const MediaTrackIndex& index = currentTrack_->GetIndex();
     const uint32_t timescale = index.GetTimescale();
     if (timescale == 0) return false;
-    if (!adaptive_ && HlsSegmentTiming::ListsUniformSegments(*currentTrack_)) {
-        const uint64_t gop =
-            UnitsToMicroseconds(HlsSegmentTiming::LongestGop(*currentTrack_), timescale);
+    const HlsSegmentTiming::ListShape& shape = CurrentShape();
+    if (!adaptive_ && shape.uniform) {
+        const uint64_t gop = UnitsToMicroseconds(shape.longestGop, timescale);
         microseconds = static_cast<uint64_t>(double(number) * (double(gop) + kTickMicroseconds));
         return true;
     }
@@ -304,10 +306,23 @@ bool LiveHttpSegmenter::SegmentStart(uint32_t number, uint64_t& microseconds,
 
 uint32_t LiveHttpSegmenter::CurrentListedCount() const {
     if (!currentTrack_) return 0;
-    if (!adaptive_ && HlsSegmentTiming::ListsUniformSegments(*currentTrack_)) {
-        return static_cast<uint32_t>(HlsSegmentTiming::UniformDurations(*currentTrack_).size());
-    }
+    const HlsSegmentTiming::ListShape& shape = CurrentShape();
+    if (!adaptive_ && shape.uniform) return shape.uniformCount;
     return currentTrack_->GetIndex().GetCount();
+}
+
+const HlsSegmentTiming::ListShape& LiveHttpSegmenter::CurrentShape() const {
+    // Every group start and seek looks segment starts up: the index is walked once per track,
+    // and again only if it has grown since.
+    const MediaTrackIndex& index = currentTrack_->GetIndex();
+    if (shapeTrack_ != currentTrack_ || shapeEntries_ != index.GetCount() ||
+        shapeDuration_ != index.GetDuration()) {
+        shape_ = HlsSegmentTiming::ShapeOf(*currentTrack_);
+        shapeTrack_ = currentTrack_;
+        shapeEntries_ = index.GetCount();
+        shapeDuration_ = index.GetDuration();
+    }
+    return shape_;
 }
 
 void LiveHttpSegmenter::MarkUnavailable(uint32_t from, uint32_t to) {

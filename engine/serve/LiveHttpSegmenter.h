@@ -19,6 +19,7 @@
 #include "engine/core/StreamInfoMonitor.h"
 #include "engine/core/TaskManager.h"
 #include "engine/serve/HlsRequestName.h"
+#include "engine/serve/HlsSegmentTiming.h"
 #include "engine/serve/LiveHttpFile.h"
 #include "engine/serve/LiveHttpFileSource.h"
 
@@ -231,6 +232,8 @@ private:
     bool SegmentStart(uint32_t number, uint64_t& microseconds, bool* fromIndex = nullptr) const;
     // The segments the playlist of the current track lists; 0 when it lists none (yet).
     uint32_t CurrentListedCount() const;
+    // The shape of the current track's list (there is a current track).
+    const HlsSegmentTiming::ListShape& CurrentShape() const;
     // Marks numbers [from, to) as never to be cut from this media.
     void MarkUnavailable(uint32_t from, uint32_t to);
     // Whether the playback's position will reach segment number without a seek.
@@ -306,6 +309,11 @@ private:
     // target moves on. Unknown until a clock has stepped with the list, and after one did not.
     bool clockBaseKnown_;
     int64_t clockBase_;
+    // CurrentShape's result, and the track and index size it was worked out for.
+    mutable boost::shared_ptr<MediaTrack> shapeTrack_;
+    mutable uint32_t shapeEntries_;
+    mutable uint32_t shapeDuration_;
+    mutable HlsSegmentTiming::ListShape shape_;
     // Segment numbers this media cannot give (a lost key frame, the media ended early).
     std::set<uint32_t> unavailable_;
 };

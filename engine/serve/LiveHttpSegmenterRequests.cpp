@@ -7,7 +7,6 @@
 #include "engine/container/MediaTrack.h"
 #include "engine/core/Pump.h"
 #include "engine/core/Session.h"
-#include "engine/serve/HlsSegmentTiming.h"
 #include "engine/serve/LiveHttpSegmenter.h"
 #include "engine/serve/LiveHttpServer.h"
 
@@ -254,9 +253,7 @@ uint32_t LiveHttpSegmenter::ListedSegmentCount(const Request& request) const {
         if (it == tracks_.end() || !it->second.track) return 0;
         return it->second.track->GetIndex().GetCount();
     }
-    if (!HlsSegmentTiming::ListsUniformSegments(*currentTrack_))
-        return currentTrack_->GetIndex().GetCount();
-    return static_cast<uint32_t>(HlsSegmentTiming::UniformDurations(*currentTrack_).size());
+    return CurrentListedCount();
 }
 
 LiveHttpSegmenter::Outcome LiveHttpSegmenter::EvaluateSegment(
