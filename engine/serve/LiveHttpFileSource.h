@@ -19,10 +19,11 @@ public:
     LiveHttpFileSource();
     virtual ~LiveHttpFileSource();
 
-    // Answers the request for name, now or later, with requester->FileReady(file), or with
-    // requester->FileNotFound() when it will never have it. Called on the requester's session
-    // thread. A source that answers later keeps requesterHandle only weakly and calls the
-    // requester only while the handle still locks.
+    // Answers the request for name, now or later, through requester->GiveAnswer (or its
+    // FileReady, FileNotFound): the file, "not found" when it will never have it, or
+    // "unavailable" when it cannot make it. Called on the requester's session thread. A source
+    // that answers later keeps requesterHandle only weakly and calls the requester only while
+    // the handle still locks.
     virtual void GetFile(const std::string& name, LiveHttpServer* requester,
                          boost::shared_ptr<Component> requesterHandle) = 0;
     // A file this source made rose to a new state; on the thread that raised it. Nothing by

@@ -92,13 +92,7 @@ LiveHttpSegmenter::Locked::~Locked() {
     if (--owner_.lockDepth_ == 0) answers.swap(owner_.answers_);
     owner_.lock_.Unlock();
     for (size_t i = 0; i < answers.size(); ++i) {
-        if (answers[i].file) {
-            answers[i].requester->FileReady(answers[i].file);
-        } else if (answers[i].unavailable) {
-            answers[i].requester->FileUnavailable();
-        } else {
-            answers[i].requester->FileNotFound();
-        }
+        answers[i].requester->GiveAnswer(answers[i].answer, answers[i].file);
     }
     // The servers' handles go here, outside the lock.
 }

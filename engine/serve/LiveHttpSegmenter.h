@@ -22,11 +22,11 @@
 #include "engine/serve/HlsSegmentTiming.h"
 #include "engine/serve/LiveHttpFile.h"
 #include "engine/serve/LiveHttpFileSource.h"
+#include "engine/serve/LiveHttpServer.h"
 
 namespace SarvelonMediaKit {
 
 struct HlsPlaylist;
-class LiveHttpServer;
 class MediaTrack;
 
 // The output end of a playback chain: cuts the transport stream coming down the chain into
@@ -158,12 +158,12 @@ private:
 
     // An answer decided under the lock and given after it is released: the server's handle
     // is held until then, so the server cannot go away in between, and if this is its last
-    // reference it goes outside the segmenter's lock. No file: "not found", or "unavailable".
+    // reference it goes outside the segmenter's lock.
     struct Answer {
         LiveHttpServer* requester = nullptr;
         boost::shared_ptr<Component> handle;
-        boost::shared_ptr<LiveHttpFile> file;
-        bool unavailable = false;
+        LiveHttpServer::Answer answer = LiveHttpServer::AnswerNone;
+        boost::shared_ptr<LiveHttpFile> file;  // with AnswerReady
     };
 
     // Takes the lock; the outermost one, on release, gives the answers collected meanwhile.
@@ -215,8 +215,11 @@ private:
     // The segments a complete list names for the current (or given) track.
     uint32_t ListedSegmentCount(const Request& request) const;
     void Park(const Request& request);
+    // Answers request (outcome: anything but OutcomeWait; file with OutcomeAnswer) once the
+    // lock is released.
     void AddAnswer(const Request& request, const boost::shared_ptr<Component>& handle,
-                   const boost::shared_ptr<LiveHttpFile>& file, bool unavailable = false);
+                   Outcome outcome,
+                   const boost::shared_ptr<LiveHttpFile>& file = boost::shared_ptr<LiveHttpFile>());
     // Keeps a whole segment that leaves the list for later requests (within kKeptBytes).
     void Keep(const boost::shared_ptr<LiveHttpFile>& file);
     // The number of the segment a group of pictures starting at the marker's clock value opens:

@@ -77,7 +77,7 @@ void LiveHttpSegmenter::TakeNextTurn() {
         }
         DebugPrint("LiveHttpSegmenter: segment %u not cut in time\n", it->number);
         if (boost::shared_ptr<Component> alive = it->handle.lock()) {
-            AddAnswer(*it, alive, boost::shared_ptr<LiveHttpFile>(), true);
+            AddAnswer(*it, alive, OutcomeUnavailable);
         }
         it = waiting_.erase(it);
     }
@@ -133,7 +133,7 @@ void LiveHttpSegmenter::GetFile(const std::string& name, LiveHttpServer* request
             case HlsRequestName::KindSegment: request.kind = Request::KindSegment; break;
             case HlsRequestName::KindTrackSegment: request.kind = Request::KindTrackSegment; break;
             case HlsRequestName::KindNone:
-                AddAnswer(request, requesterHandle, boost::shared_ptr<LiveHttpFile>());
+                AddAnswer(request, requesterHandle, OutcomeNotFound);
                 return;
         }
         request.track = parsed.GetTrack();
@@ -141,32 +141,33 @@ void LiveHttpSegmenter::GetFile(const std::string& name, LiveHttpServer* request
     }
 
     boost::shared_ptr<LiveHttpFile> file;
-    switch (Evaluate(request, file)) {
-        case OutcomeAnswer: AddAnswer(request, requesterHandle, file); break;
-        case OutcomeNotFound:
-            AddAnswer(request, requesterHandle, boost::shared_ptr<LiveHttpFile>());
-            break;
-        case OutcomeUnavailable:
-            AddAnswer(request, requesterHandle, boost::shared_ptr<LiveHttpFile>(), true);
-            break;
-        case OutcomeWait:
-            Park(request);
-            // A segment past the held newest one may need skipped ones given up.
-            if (request.kind == Request::KindSegment || request.kind == Request::KindTrackSegment) {
-                ReleaseSegments();
-            }
-            break;
+    const Outcome outcome = Evaluate(request, file);
+    if (outcome != OutcomeWait) {
+        AddAnswer(request, requesterHandle, outcome, file);
+        return;
+    }
+    Park(request);
+    // A segment past the held newest one may need skipped ones given up.
+    if (request.kind == Request::KindSegment || request.kind == Request::KindTrackSegment) {
+        ReleaseSegments();
     }
 }
 
 void LiveHttpSegmenter::AddAnswer(const Request& request,
-                                  const boost::shared_ptr<Component>& handle,
-                                  const boost::shared_ptr<LiveHttpFile>& file, bool unavailable) {
+                                  const boost::shared_ptr<Component>& handle, Outcome outcome,
+                                  const boost::shared_ptr<LiveHttpFile>& file) {
     Answer answer;
     answer.requester = request.requester;
     answer.handle = handle;
-    answer.file = file;
-    answer.unavailable = unavailable;
+    switch (outcome) {
+        case OutcomeAnswer:
+            answer.answer = LiveHttpServer::AnswerReady;
+            answer.file = file;
+            break;
+        case OutcomeNotFound: answer.answer = LiveHttpServer::AnswerNotFound; break;
+        case OutcomeUnavailable: answer.answer = LiveHttpServer::AnswerUnavailable; break;
+        case OutcomeWait: return;
+    }
     answers_.push_back(answer);
 }
 
@@ -210,7 +211,7 @@ void LiveHttpSegmenter::Park(const Request& request) {
         const Request oldest = waiting_.front();
         waiting_.pop_front();
         if (boost::shared_ptr<Component> alive = oldest.handle.lock()) {
-            AddAnswer(oldest, alive, boost::shared_ptr<LiveHttpFile>());
+            AddAnswer(oldest, alive, OutcomeNotFound);
         }
     }
     waiting_.push_back(request);
@@ -361,15 +362,11 @@ void LiveHttpSegmenter::DeliverPendingFile() {
             boost::shared_ptr<Component> alive = request.handle.lock();
             if (!alive) continue;
             boost::shared_ptr<LiveHttpFile> file;
-            switch (Evaluate(request, file)) {
-                case OutcomeAnswer: AddAnswer(request, alive, file); break;
-                case OutcomeNotFound:
-                    AddAnswer(request, alive, boost::shared_ptr<LiveHttpFile>());
-                    break;
-                case OutcomeUnavailable:
-                    AddAnswer(request, alive, boost::shared_ptr<LiveHttpFile>(), true);
-                    break;
-                case OutcomeWait: kept.push_back(request); break;
+            const Outcome outcome = Evaluate(request, file);
+            if (outcome == OutcomeWait) {
+                kept.push_back(request);
+            } else {
+                AddAnswer(request, alive, outcome, file);
             }
         }
         // Nothing parks while this runs, but keep anything that did, behind.

@@ -18,35 +18,26 @@ namespace {
 const uint32_t kTaskCategory = 8;
 const uint32_t kTsPacketBytes = 188;
 
-// Holds the server weakly: an answer that arrives after the server has gone does nothing. With
-// no file it is the answer that the file does not exist, or that it cannot be made.
+// Holds the server weakly: an answer that arrives after the server has gone does nothing.
 class AnswerTask : public Task {
 public:
-    AnswerTask(StackId stackId, const std::string& name, const boost::weak_ptr<Component>& server,
-               const boost::shared_ptr<LiveHttpFile>& file, bool unavailable = false)
-        : Task(kTaskCategory, stackId, name),
+    AnswerTask(StackId stackId, const boost::weak_ptr<Component>& server,
+               LiveHttpServer::Answer answer, const boost::shared_ptr<LiveHttpFile>& file)
+        : Task(kTaskCategory, stackId, "LiveHttpServer::TakeAnswer"),
           server_(server),
-          file_(file),
-          unavailable_(unavailable) {}
+          answer_(answer),
+          file_(file) {}
 
     bool Execute() override {
         boost::shared_ptr<Component> server = server_.lock();
-        if (!server) return false;
-        LiveHttpServer* live = static_cast<LiveHttpServer*>(server.get());
-        if (file_) {
-            live->FileReadyInTask(file_);
-        } else if (unavailable_) {
-            live->FileUnavailableInTask();
-        } else {
-            live->FileNotFoundInTask();
-        }
+        if (server) static_cast<LiveHttpServer*>(server.get())->TakeAnswer(answer_, file_);
         return false;
     }
 
 private:
     boost::weak_ptr<Component> server_;
+    LiveHttpServer::Answer answer_;
     boost::shared_ptr<LiveHttpFile> file_;
-    bool unavailable_;
 };
 
 void StopSession(Session* session) { session->Stop(false); }
@@ -99,9 +90,9 @@ void LiveHttpServer::ProcessRequest() {
         SendNotFound();
         return;
     }
-    // The source answers through FileReady or FileNotFound, now or later. An answer given at
-    // once is kept and taken up here, once the source's call has returned (and let go of
-    // whatever it held): the head and the first body bytes then go out in this pass.
+    // The source answers through GiveAnswer, now or later. An answer given at once is kept
+    // and taken up here, once the source's call has returned (and let go of whatever it
+    // held): the head and the first body bytes then go out in this pass.
     answer_ = AnswerNone;
     answerFile_.reset();
     {
@@ -112,12 +103,7 @@ void LiveHttpServer::ProcessRequest() {
     boost::shared_ptr<LiveHttpFile> file;
     file.swap(answerFile_);
     answer_ = AnswerNone;
-    switch (answer) {
-        case AnswerReady: FileReadyInTask(file); break;
-        case AnswerNotFound: FileNotFoundInTask(); break;
-        case AnswerUnavailable: FileUnavailableInTask(); break;
-        case AnswerNone: break;
-    }
+    TakeAnswer(answer, file);
 }
 
 bool LiveHttpServer::KeepAnswer(Answer answer, const boost::shared_ptr<LiveHttpFile>& file) {
@@ -130,45 +116,34 @@ bool LiveHttpServer::KeepAnswer(Answer answer, const boost::shared_ptr<LiveHttpF
     return true;
 }
 
-void LiveHttpServer::FileReady(boost::shared_ptr<LiveHttpFile> file) {
-    if (!file || KeepAnswer(AnswerReady, file)) return;
+void LiveHttpServer::GiveAnswer(Answer answer, const boost::shared_ptr<LiveHttpFile>& file) {
+    if (answer == AnswerNone || (answer == AnswerReady) != static_cast<bool>(file)) return;
+    if (KeepAnswer(answer, file)) return;
     boost::shared_ptr<TaskManager> taskManager = taskManager_.lock();
     if (!taskManager) return;
-    taskManager->AddTask(boost::make_shared<AnswerTask>(
-        GetStackId(), "LiveHttpServer::FileReadyInTask", weak_from_this(), file));
+    taskManager->AddTask(
+        boost::make_shared<AnswerTask>(GetStackId(), weak_from_this(), answer, file));
+}
+
+void LiveHttpServer::FileReady(const boost::shared_ptr<LiveHttpFile>& file) {
+    GiveAnswer(AnswerReady, file);
 }
 
 void LiveHttpServer::FileNotFound() {
-    if (KeepAnswer(AnswerNotFound, boost::shared_ptr<LiveHttpFile>())) return;
-    boost::shared_ptr<TaskManager> taskManager = taskManager_.lock();
-    if (!taskManager) return;
-    taskManager->AddTask(
-        boost::make_shared<AnswerTask>(GetStackId(), "LiveHttpServer::FileNotFoundInTask",
-                                       weak_from_this(), boost::shared_ptr<LiveHttpFile>()));
+    GiveAnswer(AnswerNotFound, boost::shared_ptr<LiveHttpFile>());
 }
 
-void LiveHttpServer::FileNotFoundInTask() {
-    if (GetResponseState() != ResponseWaiting || currentFile_) return;
-    SendNotFound();
-}
-
-void LiveHttpServer::FileUnavailable() {
-    if (KeepAnswer(AnswerUnavailable, boost::shared_ptr<LiveHttpFile>())) return;
-    boost::shared_ptr<TaskManager> taskManager = taskManager_.lock();
-    if (!taskManager) return;
-    taskManager->AddTask(
-        boost::make_shared<AnswerTask>(GetStackId(), "LiveHttpServer::FileUnavailableInTask",
-                                       weak_from_this(), boost::shared_ptr<LiveHttpFile>(), true));
-}
-
-void LiveHttpServer::FileUnavailableInTask() {
-    if (GetResponseState() != ResponseWaiting || currentFile_) return;
-    SendUnavailable();
-}
-
-void LiveHttpServer::FileReadyInTask(boost::shared_ptr<LiveHttpFile> file) {
-    // Only the request waiting for a file takes one.
-    if (GetResponseState() != ResponseWaiting || currentFile_) return;
+void LiveHttpServer::TakeAnswer(Answer answer, const boost::shared_ptr<LiveHttpFile>& file) {
+    // Only the request waiting for an answer takes one.
+    if (answer == AnswerNone || GetResponseState() != ResponseWaiting || currentFile_) return;
+    if (answer == AnswerNotFound) {
+        SendNotFound();
+        return;
+    }
+    if (answer == AnswerUnavailable) {
+        SendUnavailable();
+        return;
+    }
     currentFile_ = file;
     cursor_ = LiveHttpFile::Cursor();
     sending_ = false;

@@ -36,16 +36,18 @@ public:
 
     void SetFileSource(LiveHttpFileSource* fileSource);
 
-    // The file asked for (any thread): taken up on the server's session thread.
-    void FileReady(boost::shared_ptr<LiveHttpFile> file);
-    void FileReadyInTask(boost::shared_ptr<LiveHttpFile> file);
-    // The source will never have the name asked for (any thread): the answer is "404".
+    // What a file source answers to the request: the file, "not found" (404), or "unavailable"
+    // (the media for it is damaged, or it waited too long for it: 503, and the connection is
+    // closed). AnswerNone: no answer yet.
+    enum Answer { AnswerNone, AnswerReady, AnswerNotFound, AnswerUnavailable };
+    // The source's answer (any thread; file only with AnswerReady): taken up on the server's
+    // session thread.
+    void GiveAnswer(Answer answer, const boost::shared_ptr<LiveHttpFile>& file);
+    // The same, as a source that only ever has a file or never will says it.
+    void FileReady(const boost::shared_ptr<LiveHttpFile>& file);
     void FileNotFound();
-    void FileNotFoundInTask();
-    // The source cannot make the file (the media for it is damaged, or it waited too long for
-    // it): the answer is "503" and the connection is closed.
-    void FileUnavailable();
-    void FileUnavailableInTask();
+    // Takes the answer up, on the session thread; only a request still waiting takes one.
+    void TakeAnswer(Answer answer, const boost::shared_ptr<LiveHttpFile>& file);
 
     // Component.
     std::string GetTypeName() const override;
@@ -65,8 +67,6 @@ protected:
     void DoResponseFinished() override;
 
 private:
-    enum Answer { AnswerNone, AnswerReady, AnswerNotFound, AnswerUnavailable };
-
     // Keeps an answer the source gives inside this server's own GetFile call (true), to be
     // taken up when that call returns; false on any other call.
     bool KeepAnswer(Answer answer, const boost::shared_ptr<LiveHttpFile>& file);
