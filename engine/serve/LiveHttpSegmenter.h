@@ -58,9 +58,11 @@ class MediaTrack;
 // Damaged media: a group of pictures whose key frame was lost reaches the segmenter as part
 // of the one before it. The number of each new segment follows from the time its group starts
 // (the marker's clock, against the segment times the playlist lists), so the segments after
-// a lost key frame keep their names; the numbers passed over, and those after the end of the
-// media, are answered "unavailable" instead of waiting for ever (the demultiplexer reports the
-// damage). No segment request waits longer than kMaxWaitMilliseconds.
+// a lost key frame keep their names (right after a seek too: a seek to a segment whose key
+// frame was lost finds the next group first, which keeps its own number); the numbers passed
+// over, and those after the end of the media, are answered "unavailable" instead of waiting
+// for ever (the demultiplexer reports the damage). No segment request waits longer than
+// kMaxWaitMilliseconds.
 //
 // Threads: the chain's data, markers and seeks arrive on the playback's task thread, the
 // requests and the files' state changes on the serving sessions' threads; one recursive lock
