@@ -101,6 +101,44 @@ TEST_F(OwnInputRefusal, Mktitle) {
     ExpectRefused({mktitle, Fixtures::ShortClip(), in, "-o", dir_.File("hard")}, dir_.File("hard"));
 }
 
+// With --smil the output is a folder of files with fixed names: none of them may be an input,
+// a rendition or a subtitle file, whatever it is called on the command line.
+TEST_F(OwnInputRefusal, MktitleSmil) {
+    const std::string in = Place(Fixtures::ShortClip(), "video.svm");
+    const std::string mktitle = Fixtures::MktitlePath();
+    const std::string folder = dir_.Path();
+    tool_ = "mktitle", reason_ = " is the input " + in + " itself\n";
+    ExpectRefused({mktitle, "--smil", folder, in}, folder + "/video.svm");
+    reason_ = " is the input " + dir_.File("hard") + " itself\n";
+    ExpectRefused({mktitle, "--smil", folder, Fixtures::ShortClip(), dir_.File("hard")},
+                  folder + "/video.svm");
+    // The sound's file of its language, through a link named otherwise.
+    ASSERT_EQ(0, rename(in.c_str(), dir_.File("audio-en.svm").c_str()));
+    input_ = dir_.File("audio-en.svm");
+    reason_ = " is the input " + dir_.File("hard") + " itself\n";
+    ExpectRefused({mktitle, "--smil", folder, "--lang", "en", dir_.File("hard")},
+                  folder + "/audio-en.svm");
+    // A subtitle file copied onto itself, and one that another language's copy would replace.
+    const std::string subtitles = "<tt xmlns=\"http://www.w3.org/ns/ttml\"><body/></tt>\n";
+    WriteText(dir_.File("text-fr.ttml"), subtitles);
+    WriteText(dir_.File("other.ttml"), "<tt xmlns=\"http://www.w3.org/ns/ttml\"/>\n");
+    reason_ = " is the input " + dir_.File("text-fr.ttml") + " itself\n";
+    ExpectRefused({mktitle, "--smil", folder, "--textstream", "fr:" + dir_.File("text-fr.ttml"),
+                   Fixtures::ShortClip()},
+                  folder + "/text-fr.ttml");
+    ExpectRefused({mktitle, "--smil", folder, "--textstream", "de:" + dir_.File("text-fr.ttml"),
+                   "--textstream", "fr:" + dir_.File("other.ttml"), Fixtures::ShortClip()},
+                  folder + "/text-fr.ttml");
+    EXPECT_EQ(subtitles, ReadText(dir_.File("text-fr.ttml")));
+    // The manifest.
+    WriteText(dir_.File("title.smil"), subtitles);
+    reason_ = " is the input " + dir_.File("title.smil") + " itself\n";
+    ExpectRefused({mktitle, "--smil", folder, "--textstream", "en:" + dir_.File("title.smil"),
+                   Fixtures::ShortClip()},
+                  folder + "/title.smil");
+    EXPECT_EQ(subtitles, ReadText(dir_.File("title.smil")));
+}
+
 TEST_F(OwnInputRefusal, Titledump) {
     const std::string in = Place(Fixtures::ShortTitle(), "in.svm");
     tool_ = "titledump", reason_ = " is the title itself\n";
