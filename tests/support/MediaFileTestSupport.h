@@ -3,11 +3,12 @@
 
 // Header-only helpers for tests that check media files: whether a file is there, the whole of
 // it, the frames of an ADTS elementary stream cut by their own headers (no engine code
-// involved), and the sound of a file or URL as ffmpeg copies it out.
+// involved), and the pictures or the sound of a file or URL as ffmpeg copies them out.
 
 #include <sys/stat.h>
 
 #include <cstdint>
+#include <cstdio>
 #include <fstream>
 #include <iterator>
 #include <string>
@@ -58,15 +59,28 @@ inline std::vector<std::string> AdtsFrames(const std::vector<uint8_t>& es) {
     return frames;
 }
 
-// The first audio stream of input (a file or a URL) as ADTS frames, copied by ffmpeg without
-// decoding into scratch; what ffmpeg says on failure goes into the test's failure.
-inline std::string AdtsOf(const std::string& input, const std::string& scratch) {
+// The first video stream (format "h264") or audio stream ("adts", "eac3") of input (a file or a
+// URL) as ffmpeg copies it out without decoding, through the file scratch (removed again); what
+// ffmpeg says on failure goes into the test's failure. A title file (".svm") is named to ffmpeg
+// as a program stream rather than left to its probing.
+inline std::string CopiedStream(const std::string& input, const std::string& format,
+                                const std::string& scratch) {
+    std::vector<std::string> argv = {"ffmpeg", "-nostdin", "-v", "error", "-y"};
+    if (input.size() > 4 && input.compare(input.size() - 4, 4, ".svm") == 0) {
+        argv.insert(argv.end(), {"-f", "mpeg"});
+    }
+    argv.insert(argv.end(), {"-i", input, "-map", format == "h264" ? "0:v:0" : "0:a:0", "-c",
+                             "copy", "-f", format, scratch});
     std::string report;
-    EXPECT_EQ(0, RunProgram({"ffmpeg", "-nostdin", "-v", "error", "-y", "-i", input, "-map",
-                             "0:a:0", "-c:a", "copy", "-f", "adts", scratch},
-                            &report))
-        << report;
-    return ReadWholeFile(scratch);
+    EXPECT_EQ(0, RunProgram(argv, &report)) << report;
+    std::string bytes = ReadWholeFile(scratch);
+    std::remove(scratch.c_str());
+    return bytes;
+}
+
+// The first audio stream of input as ADTS frames.
+inline std::string AdtsOf(const std::string& input, const std::string& scratch) {
+    return CopiedStream(input, "adts", scratch);
 }
 
 }  // namespace SvTestSupport

@@ -21,6 +21,7 @@
 
 namespace {
 
+using SvTestSupport::AdtsOf;
 using SvTestSupport::Fixtures;
 using SvTestSupport::RunProgram;
 using SvTestSupport::TemporaryDirectory;
@@ -77,21 +78,6 @@ std::string EngineDigest(const std::string& path) {
         hex += kDigits[byte & 15];
     }
     return hex;
-}
-
-// The AAC frames of a file's first audio stream as ADTS, copied by ffmpeg without decoding.
-Bytes AdtsFrames(const std::string& path, const std::string& folder) {
-    const std::string out = folder + "/frames.aac";
-    std::vector<std::string> argv = {"ffmpeg", "-nostdin", "-v", "error", "-y"};
-    if (path.size() > 4 && path.compare(path.size() - 4, 4, ".svm") == 0) {
-        argv.insert(argv.end(), {"-f", "mpeg"});
-    }
-    argv.insert(argv.end(), {"-i", path, "-map", "0:a:0", "-c:a", "copy", "-f", "adts", out});
-    std::string output;
-    EXPECT_EQ(0, RunProgram(argv, &output)) << output;
-    Bytes frames = SvTestSupport::ReadFileBytes(out);
-    std::remove(out.c_str());
-    return frames;
 }
 
 std::string Dump(const std::string& title) {
@@ -163,14 +149,13 @@ TEST(MktitleSmil, FolderHoldsPicturesSoundPerLanguageSubtitlesAndTheManifest) {
 
     // Each language carries its own source's frames unchanged, and the two differ.
     TemporaryDirectory scratch("mktitle-smil-");
-    const Bytes en = AdtsFrames(folder + "/audio-en.svm", scratch.Path());
-    const Bytes de = AdtsFrames(folder + "/audio-de.svm", scratch.Path());
+    const std::string frames = scratch.File("frames.aac");
+    const std::string en = AdtsOf(folder + "/audio-en.svm", frames);
+    const std::string de = AdtsOf(folder + "/audio-de.svm", frames);
     ASSERT_FALSE(en.empty());
-    EXPECT_EQ(en,
-              AdtsFrames(Fixtures::SineAudioClip(Fixtures::kSmilFirstFrequency), scratch.Path()));
-    EXPECT_EQ(de,
-              AdtsFrames(Fixtures::SineAudioClip(Fixtures::kSmilSecondFrequency), scratch.Path()));
-    EXPECT_NE(en, de);
+    EXPECT_TRUE(en == AdtsOf(Fixtures::SineAudioClip(Fixtures::kSmilFirstFrequency), frames));
+    EXPECT_TRUE(de == AdtsOf(Fixtures::SineAudioClip(Fixtures::kSmilSecondFrequency), frames));
+    EXPECT_TRUE(en != de);
 }
 
 TEST(MktitleSmil, DigestsHoldForIndexEntriesSplitOverPacketsAndForSeveralTracks) {
