@@ -16,10 +16,10 @@
 #include <vector>
 
 #include "SVLibrary/Time/PilTime.h"
-#include "engine/core/BandwidthInfoMonitor.h"
 #include "engine/core/Session.h"
 #include "engine/input/HTTPClient.h"
 #include "tests/support/ChainTestComponents.h"
+#include "tests/support/BandwidthRecorder.h"
 #include "tests/support/ErrorRecorder.h"
 #include "tests/support/FakeHTTPTransport.h"
 
@@ -30,23 +30,7 @@ namespace test {
 const SvTestSupport::ErrorRecorder::Report kStallWarning(2000, "Data stopped arriving, will retry");
 const SvTestSupport::ErrorRecorder::Report kWithdrawal(200, "");
 
-// Keeps every rate a bandwidth source publishes.
-class BandwidthRecorder : public BandwidthInfoMonitor {
-public:
-    ~BandwidthRecorder() override { DetachFromSources(); }
-    void BandwidthUpdate(ByteAmount bandwidth, bool) override {
-        std::lock_guard<std::mutex> lock(mutex_);
-        rates_.push_back(bandwidth.Get());
-    }
-    std::vector<uint32_t> Rates() const {
-        std::lock_guard<std::mutex> lock(mutex_);
-        return rates_;
-    }
-
-private:
-    mutable std::mutex mutex_;
-    std::vector<uint32_t> rates_;
-};
+using SvTestSupport::BandwidthRecorder;
 
 class HTTPClientBench {
 public:
