@@ -16,9 +16,6 @@ namespace SarvelonMediaKit {
 namespace test {
 namespace {
 
-typedef std::pair<uint64_t, uint64_t> Range;
-typedef SvTestSupport::ErrorRecorder::Report Report;
-
 // ---- The idle flag -------------------------------------------------------------------
 
 TEST(HTTPClientRecovery, ARangeRequestWhileIdleIsSupervisedLikeAnyOther) {

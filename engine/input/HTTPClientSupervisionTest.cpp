@@ -17,9 +17,6 @@ namespace SarvelonMediaKit {
 namespace test {
 namespace {
 
-typedef std::pair<uint64_t, uint64_t> Range;
-typedef SvTestSupport::ErrorRecorder::Report Report;
-
 TEST(HTTPClientStall, FiveChecksWithoutDataRetryOnceFromTheLoadedPosition) {
     HTTPClientBench bench;
     StartWithBytes(bench, 10000, 1000);

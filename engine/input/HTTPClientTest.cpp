@@ -14,7 +14,6 @@ namespace SarvelonMediaKit {
 namespace test {
 namespace {
 
-typedef std::pair<uint64_t, uint64_t> Range;
 typedef std::vector<uint8_t> Bytes;
 
 Bytes Concat(const Bytes& a, const Bytes& b) {

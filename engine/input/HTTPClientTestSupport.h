@@ -13,6 +13,7 @@
 #include <cstdint>
 #include <mutex>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "SVLibrary/Time/PilTime.h"
@@ -27,8 +28,11 @@ namespace SarvelonMediaKit {
 namespace test {
 
 // The warning a stalled download publishes, and its withdrawal once data flows or it ends.
-const SvTestSupport::ErrorRecorder::Report kStallWarning(2000, "Data stopped arriving, will retry");
-const SvTestSupport::ErrorRecorder::Report kWithdrawal(200, "");
+typedef std::pair<uint64_t, uint64_t> Range;  // a transfer's start and end (0: to the end)
+typedef SvTestSupport::ErrorRecorder::Report Report;
+
+const Report kStallWarning(2000, "Data stopped arriving, will retry");
+const Report kWithdrawal(200, "");
 
 using SvTestSupport::BandwidthRecorder;
 
