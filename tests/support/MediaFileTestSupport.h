@@ -1,9 +1,10 @@
 #ifndef TESTS_SUPPORT_MEDIAFILETESTSUPPORT_H
 #define TESTS_SUPPORT_MEDIAFILETESTSUPPORT_H
 
-// Header-only helpers for tests that check media files: whether a file is there, the whole of
-// it, the frames of an ADTS elementary stream cut by their own headers (no engine code
-// involved), and the pictures or the sound of a file or URL as ffmpeg copies them out.
+// Header-only helpers for tests that check media files: whether a file is there and what it
+// is, the whole of it read or written, the frames of an ADTS elementary stream cut by their
+// own headers (no engine code involved), and the pictures or the sound of a file or URL as ffmpeg
+// copies them out.
 
 #include <sys/stat.h>
 
@@ -37,6 +38,23 @@ inline std::vector<uint8_t> ReadFileBytes(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     return std::vector<uint8_t>(std::istreambuf_iterator<char>(in),
                                 std::istreambuf_iterator<char>());
+}
+
+// Makes bytes the whole of the file; false when they could not be written.
+inline bool WriteWholeFile(const std::string& path, const std::string& bytes) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    return out.good();
+}
+inline bool WriteWholeFile(const std::string& path, const std::vector<uint8_t>& bytes) {
+    return WriteWholeFile(path, std::string(bytes.begin(), bytes.end()));
+}
+
+// The type bits of what the path itself names (a symbolic link is not followed), 0 when
+// nothing is there.
+inline mode_t PathKind(const std::string& path) {
+    struct stat info;
+    return lstat(path.c_str(), &info) == 0 ? (info.st_mode & S_IFMT) : 0;
 }
 
 // Splits an ADTS elementary stream into its frames (ISO/IEC 13818-7: 12-bit sync word, then

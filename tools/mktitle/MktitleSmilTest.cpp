@@ -23,14 +23,10 @@ namespace {
 
 using SvTestSupport::AdtsOf;
 using SvTestSupport::Fixtures;
+using SvTestSupport::ReadWholeFile;
 using SvTestSupport::RunProgram;
 using SvTestSupport::TemporaryDirectory;
 using Bytes = std::vector<uint8_t>;
-
-std::string ReadText(const std::string& path) {
-    const Bytes bytes = SvTestSupport::ReadFileBytes(path);
-    return std::string(bytes.begin(), bytes.end());
-}
 
 // One element of the manifest as the text has it: its name and its attributes.
 struct Element {
@@ -98,8 +94,8 @@ SV_SUITE_LABEL(MktitleSmil, e2e);  // checked with outside clients
 TEST(MktitleSmil, FolderHoldsPicturesSoundPerLanguageSubtitlesAndTheManifest) {
     const std::string manifest = Fixtures::SmilTitle();
     const std::string folder = manifest.substr(0, manifest.rfind('/'));
-    const std::vector<Element> elements = EmptyElements(ReadText(manifest));
-    ASSERT_EQ(elements.size(), 4u) << ReadText(manifest);
+    const std::vector<Element> elements = EmptyElements(ReadWholeFile(manifest));
+    ASSERT_EQ(elements.size(), 4u) << ReadWholeFile(manifest);
 
     // The pictures first, then the sound in the order of the languages, then the subtitles;
     // every source relative to the manifest.
@@ -169,7 +165,7 @@ TEST(MktitleSmil, DigestsHoldForIndexEntriesSplitOverPacketsAndForSeveralTracks)
                              "--lang", "en", rates[0], rates[1]},
                             &output))
         << output;
-    const std::vector<Element> elements = EmptyElements(ReadText(folder + "/title.smil"));
+    const std::vector<Element> elements = EmptyElements(ReadWholeFile(folder + "/title.smil"));
     ASSERT_EQ(elements.size(), 2u);
     EXPECT_NE(Dump(folder + "/video.svm").find("tracks: 2\n"), std::string::npos);
     // Both inputs carry "en" sound: one audio file of two tracks.
@@ -184,7 +180,7 @@ TEST(MktitleSmil, DigestsHoldForIndexEntriesSplitOverPacketsAndForSeveralTracks)
                      {Fixtures::MktitlePath(), "--smil", whole, "--lang", "en", rates[0], rates[1]},
                      &output))
         << output;
-    const std::vector<Element> wholeElements = EmptyElements(ReadText(whole + "/title.smil"));
+    const std::vector<Element> wholeElements = EmptyElements(ReadWholeFile(whole + "/title.smil"));
     ASSERT_EQ(wholeElements.size(), 2u);
     EXPECT_NE(wholeElements[0].attributes.at("hash"), elements[0].attributes.at("hash"));
     EXPECT_EQ(wholeElements[0].attributes.at("hash"), EngineDigest(whole + "/video.svm"));
@@ -230,7 +226,7 @@ TEST(MktitleSmil, UsageErrorsAndAFailedRunLeaveNothingBehind) {
                              "en:" + scratch.File("missing.ttml"), clip},
                             &output));
     EXPECT_EQ(SvTestSupport::DirectoryEntries(kept), std::set<std::string>{"notes.txt"});
-    EXPECT_EQ(ReadText(kept + "/notes.txt"), "mine");
+    EXPECT_EQ(ReadWholeFile(kept + "/notes.txt"), "mine");
 }
 
 }  // namespace
