@@ -23,6 +23,7 @@
 #include <unistd.h>
 
 #include "tests/support/Fixtures.h"
+#include "tools/mktitle/MktitleTestSupport.h"
 #include "tests/support/TemporaryDirectory.h"
 #include "tests/support/HandMadeStreams.h"
 #include "tests/support/TsTestWriter.h"
@@ -42,15 +43,10 @@ using SvTestSupport::DirectoryEntries;
 using SvTestSupport::PathKind;
 using SvTestSupport::WriteWholeFile;
 
+using MktitleTestSupport::Mktitle;
 using SvTestSupport::Fixtures;
 using SvTestSupport::RunProgram;
 using Bytes = std::vector<uint8_t>;
-
-int Mktitle(const std::vector<std::string>& args, std::string* output) {
-    std::vector<std::string> argv = {Fixtures::MktitlePath()};
-    argv.insert(argv.end(), args.begin(), args.end());
-    return RunProgram(argv, output);
-}
 
 class MktitleOutput : public ::testing::Test {
 protected:
