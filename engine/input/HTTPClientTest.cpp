@@ -62,13 +62,6 @@ TEST(HTTPClient, RangeRequestWithEndZeroAsksForEverythingFromItsStart) {
     EXPECT_EQ(4000u, bench.client->EndPosition().Get());
 }
 
-// The client keeps what it loads in a cache on the session's budget of `capacity` bytes.
-void StartWithSessionCache(HTTPClientBench& bench, uint32_t capacity) {
-    bench.session->SetCapacity(capacity);
-    bench.client->SetMemoryCache(DequeMemoryCache::CreateForSession(bench.client));
-    bench.Start();
-}
-
 // Every grant wakes the download thread, and the transport counts its allowance down by
 // itself: a grant that only repeats what it holds is not made. Here the transport holds exactly
 // the chain's room until the chain takes bytes, and is granted again once it holds less than
@@ -302,9 +295,7 @@ TEST(HTTPClient, SeekDuringATransferLetsNoOldByteIntoTheChain) {
 
 TEST(HTTPClient, RangeRequestWithoutRepositionKeepsTheCache) {
     HTTPClientBench bench;
-    bench.session->SetCapacity(100000);
-    bench.client->SetMemoryCache(DequeMemoryCache::CreateForSession(bench.client));
-    bench.Start();
+    StartWithSessionCache(bench, 100000);
     bench.Last()->Deliver(HTTPClientBench::Bytes(0, 500));
     bench.Run();
     bench.client->SeekFilePosition(500, 0, false);

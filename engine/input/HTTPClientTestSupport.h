@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "SVLibrary/Time/PilTime.h"
+#include "engine/core/DequeMemoryCache.h"
 #include "engine/core/Session.h"
 #include "engine/input/HTTPClient.h"
 #include "tests/support/ChainTestComponents.h"
@@ -109,6 +110,18 @@ inline void StartWithBytes(HTTPClientBench& bench, uint64_t size, uint64_t loade
     bench.Last()->DeliverEnd(size);
     if (loaded != 0) bench.Last()->Deliver(HTTPClientBench::Bytes(0, loaded));
     bench.Run();
+}
+
+// The client keeps what it loads in a cache on the session's budget of `capacity` bytes.
+inline void UseSessionCache(HTTPClientBench& bench, uint32_t capacity) {
+    bench.session->SetCapacity(capacity);
+    bench.client->SetMemoryCache(DequeMemoryCache::CreateForSession(bench.client));
+}
+
+// The same, then a fresh start.
+inline void StartWithSessionCache(HTTPClientBench& bench, uint32_t capacity) {
+    UseSessionCache(bench, capacity);
+    bench.Start();
 }
 
 // n runs of the client's stall check.
