@@ -96,6 +96,17 @@ inline std::string CopiedStream(const std::string& input, const std::string& for
     return bytes;
 }
 
+// The first video stream and the first audio stream (audioFormat "adts" or "eac3") of written
+// are those of source, byte for byte and not empty.
+inline void ExpectStreamsOf(const std::string& source, const std::string& written,
+                            const std::string& audioFormat, const std::string& scratch) {
+    for (const std::string& format : {std::string("h264"), audioFormat}) {
+        const std::string copied = CopiedStream(written, format, scratch);
+        EXPECT_FALSE(copied.empty()) << format;
+        EXPECT_TRUE(copied == CopiedStream(source, format, scratch)) << format;
+    }
+}
+
 // The first audio stream of input as ADTS frames.
 inline std::string AdtsOf(const std::string& input, const std::string& scratch) {
     return CopiedStream(input, "adts", scratch);
