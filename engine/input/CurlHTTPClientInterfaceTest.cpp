@@ -40,8 +40,7 @@ TEST(CurlHTTPClientInterfaceRequest, RangeHeadersFollowTheRequestedRange) {
     };
     for (const Case& c : cases) {
         TransportRecorder recorder(MakeTransport(origin.Url("/r")));
-        recorder.Transport().StartDownload(c.start, c.end);
-        ASSERT_TRUE(recorder.WaitDone()) << c.start << "-" << c.end;
+        ASSERT_TRUE(recorder.Fetch(c.start, c.end)) << c.start << "-" << c.end;
         EXPECT_FALSE(recorder.Failed());
         EXPECT_EQ(recorder.Bytes(), c.bytes) << c.start << "-" << c.end;
     }
@@ -58,16 +57,14 @@ TEST(CurlHTTPClientInterfaceRequest, EmptyOrReversedRangeSendsNothing) {
     origin.Serve("/r", PatternBytes(1000));
     {
         TransportRecorder empty(MakeTransport(origin.Url("/r")));
-        empty.Transport().StartDownload(300, 300);
-        ASSERT_TRUE(empty.WaitDone());
+        ASSERT_TRUE(empty.Fetch(300, 300));
         EXPECT_FALSE(empty.Failed());  // nothing asked, nothing delivered
         EXPECT_TRUE(empty.Bytes().empty());
         EXPECT_TRUE(empty.ErrorCodes().empty());
     }
     {
         TransportRecorder reversed(MakeTransport(origin.Url("/r")));
-        reversed.Transport().StartDownload(300, 200);
-        ASSERT_TRUE(reversed.WaitDone());
+        ASSERT_TRUE(reversed.Fetch(300, 200));
         EXPECT_TRUE(reversed.Failed());
         ASSERT_EQ(reversed.ErrorCodes().size(), 1u);
         EXPECT_EQ(reversed.ErrorCodes()[0], 1010);
@@ -81,8 +78,7 @@ TEST(CurlHTTPClientInterfaceRequest, ParametersJoinTheQueryEscapedForAGet) {
     origin.Serve("/q", "ok");
     const std::map<std::string, std::string> parameters = {{"b", "x y"}, {"c&", "\xc3\xa9/"}};
     TransportRecorder recorder(MakeTransport(origin.Url("/q?a=1"), &parameters));
-    recorder.Transport().StartDownload(0, 0);
-    ASSERT_TRUE(recorder.WaitDone());
+    ASSERT_TRUE(recorder.Fetch(0, 0));
     ASSERT_EQ(origin.Requests().size(), 1u);
     // Names in ascending order; every byte outside A-Z a-z 0-9 - . _ ~ as %XX.
     EXPECT_EQ(origin.Requests()[0].target, "/q?a=1&b=x%20y&c%26=%C3%A9%2F");
@@ -97,16 +93,14 @@ TEST(CurlHTTPClientInterfaceRequest, BodyOrPostFlagMakesAFormPost) {
         // A body goes as it is, to the bare address; the parameters are not sent.
         TransportRecorder recorder(
             MakeTransport(origin.Url("/form?x=1"), &parameters, "user=a&p=b"));
-        recorder.Transport().StartDownload(0, 0);
-        ASSERT_TRUE(recorder.WaitDone());
+        ASSERT_TRUE(recorder.Fetch(0, 0));
         EXPECT_EQ(recorder.Bytes(), "done");
     }
     {
         // No body but the POST flag: the query (unescaped) becomes the body.
         TransportRecorder recorder(MakeTransport(origin.Url("/form?x=1"), &parameters));
         recorder.Transport().SetPost(true);
-        recorder.Transport().StartDownload(0, 0);
-        ASSERT_TRUE(recorder.WaitDone());
+        ASSERT_TRUE(recorder.Fetch(0, 0));
     }
     const std::vector<TestOrigin::Request> requests = origin.Requests();
     ASSERT_EQ(requests.size(), 2u);
@@ -129,8 +123,7 @@ TEST(CurlHTTPClientInterfaceRequest, RedirectIsFollowedWithTheRangeKept) {
     moved.location = "/new";
     origin.SetFault("/old", moved);
     TransportRecorder recorder(MakeTransport(origin.Url("/old")));
-    recorder.Transport().StartDownload(100, 200);
-    ASSERT_TRUE(recorder.WaitDone());
+    ASSERT_TRUE(recorder.Fetch(100, 200));
     EXPECT_FALSE(recorder.Failed());
     EXPECT_EQ(recorder.Bytes(), source.substr(100, 100));
     const std::vector<TestOrigin::Request> requests = origin.Requests();
@@ -152,15 +145,13 @@ TEST(CurlHTTPClientInterfaceResponse, EndPositionFromContentRangeTotalOrLength) 
     origin.SetFault("/unknown", star);
     {
         TransportRecorder recorder(MakeTransport(origin.Url("/known")));
-        recorder.Transport().StartDownload(100, 200);
-        ASSERT_TRUE(recorder.WaitDone());
+        ASSERT_TRUE(recorder.Fetch(100, 200));
         // "Content-Range: bytes 100-199/5000": the resource's size.
         EXPECT_EQ(recorder.Ends(), std::vector<unsigned long long>{5000});
     }
     {
         TransportRecorder recorder(MakeTransport(origin.Url("/unknown")));
-        recorder.Transport().StartDownload(100, 200);
-        ASSERT_TRUE(recorder.WaitDone());
+        ASSERT_TRUE(recorder.Fetch(100, 200));
         // "bytes 100-199/*": only the Content-Length of the answer, 100.
         EXPECT_EQ(recorder.Ends(), std::vector<unsigned long long>{100});
         EXPECT_EQ(recorder.Bytes().size(), 100u);
@@ -170,8 +161,7 @@ TEST(CurlHTTPClientInterfaceResponse, EndPositionFromContentRangeTotalOrLength) 
 TEST(CurlHTTPClientInterfaceResponse, ErrorStatusIsPublishedWithNoData) {
     TestOrigin origin;  // serves nothing: every path is 404
     TransportRecorder recorder(MakeTransport(origin.Url("/missing")));
-    recorder.Transport().StartDownload(0, 0);
-    ASSERT_TRUE(recorder.WaitDone());
+    ASSERT_TRUE(recorder.Fetch(0, 0));
     EXPECT_EQ(recorder.ErrorCodes(), std::vector<SVStatus>{404});
     EXPECT_EQ(recorder.ErrorTexts(), std::vector<std::string>{"HTTP Error 404"});
     EXPECT_TRUE(recorder.ErrorBeforeDone());
@@ -199,8 +189,7 @@ TEST(CurlHTTPClientInterfaceResponse, ResetMidBodyIsAReceiveErrorThenDone) {
         std::string("CFStream error: Recv failure: ") + std::strerror(ECONNRESET);
     for (const char* path : {"/drop", "/drop-open"}) {
         TransportRecorder recorder(MakeTransport(origin.Url(path)));
-        recorder.Transport().StartDownload(0, 0);
-        ASSERT_TRUE(recorder.WaitDone()) << path;
+        ASSERT_TRUE(recorder.Fetch(0, 0)) << path;
         EXPECT_EQ(recorder.ErrorCodes(), std::vector<SVStatus>{1010}) << path;
         EXPECT_EQ(recorder.ErrorTexts(), std::vector<std::string>{expected}) << path;
         EXPECT_TRUE(recorder.ErrorBeforeDone()) << path;
@@ -222,15 +211,13 @@ TEST(CurlHTTPClientInterfaceResponse, ServerIgnoringRangeStillGivesTheRange) {
     origin.SetFault("/all", ignore);
     {
         TransportRecorder recorder(MakeTransport(origin.Url("/all")));
-        recorder.Transport().StartDownload(100000, 100100);
-        ASSERT_TRUE(recorder.WaitDone());
+        ASSERT_TRUE(recorder.Fetch(100000, 100100));
         EXPECT_FALSE(recorder.Failed());
         EXPECT_EQ(recorder.Bytes(), source.substr(100000, 100));
     }
     {
         TransportRecorder recorder(MakeTransport(origin.Url("/all")), false);
-        recorder.Transport().StartDownload(70000, 0);
-        ASSERT_TRUE(recorder.WaitDone());
+        ASSERT_TRUE(recorder.Fetch(70000, 0));
         EXPECT_FALSE(recorder.Failed());
         EXPECT_EQ(recorder.Bytes(), source.substr(70000));
         // Content-Length of the whole answer: the resource's size.
@@ -251,8 +238,7 @@ TEST(CurlHTTPClientInterfaceResponse, BodyWithoutLengthEndsAtCloseAndSurvivesASt
     fault.stallMs = 300;
     origin.SetFault("/open", fault);
     TransportRecorder recorder(MakeTransport(origin.Url("/open")));
-    recorder.Transport().StartDownload(0, 0);
-    ASSERT_TRUE(recorder.WaitDone());
+    ASSERT_TRUE(recorder.Fetch(0, 0));
     EXPECT_FALSE(recorder.Failed());
     EXPECT_EQ(recorder.Bytes(), source);
     EXPECT_EQ(recorder.Ends(), std::vector<unsigned long long>{0});
@@ -338,8 +324,7 @@ TEST(CurlHTTPClientInterfaceClose, CloseRightAfterStartDeliversNothingAndFinishe
     transport->StartDownload(0, 0);
     origin.Serve("/sentinel", PatternBytes(10));
     TransportRecorder sentinel(MakeTransport(origin.Url("/sentinel")));
-    sentinel.Transport().StartDownload(0, 0);
-    ASSERT_TRUE(sentinel.WaitDone());
+    ASSERT_TRUE(sentinel.Fetch(0, 0));
     size_t asked = 0, sentinels = 0;
     for (const TestOrigin::Request& request : origin.Requests()) {
         asked += request.path == "/slow";

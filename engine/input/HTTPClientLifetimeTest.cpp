@@ -20,9 +20,7 @@ namespace SarvelonMediaKit {
 namespace test {
 namespace {
 
-typedef std::pair<uint64_t, uint64_t> Range;
 typedef std::vector<uint8_t> Bytes;
-typedef SvTestSupport::ErrorRecorder::Report Report;
 
 // Plays the download thread of a transport that is inside a delivery when its owner closes it:
 // it finishes a moment after the close (the pause only makes an owner that does not wait

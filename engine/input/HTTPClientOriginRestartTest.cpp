@@ -121,14 +121,6 @@ TestOrigin::Fault Throttled(uint64_t bytesPerSecond) {
     return fault;
 }
 
-// An origin with an old resource, throttled so that its transfer still runs at the restart,
-// and a new one to rename the client to.
-void ServeOldAndNew(TestOrigin& origin, const std::string& oldBody, const std::string& newBody) {
-    origin.Serve("/old.bin", oldBody);
-    origin.SetFault("/old.bin", Throttled(512 * 1024));
-    origin.Serve("/new.bin", newBody);
-}
-
 // What the sink took after the restart (from `mark` on): the new resource and nothing else.
 void ExpectOnlyTheNewBodyAfter(const std::string& bytes, size_t mark, const std::string& newBody) {
     ASSERT_GE(bytes.size(), mark);
@@ -137,21 +129,32 @@ void ExpectOnlyTheNewBodyAfter(const std::string& bytes, size_t mark, const std:
     EXPECT_TRUE(after == newBody) << "after the restart: the new resource and nothing else";
 }
 
-TEST(HTTPClientOriginRestartTest, ARenamedClientHandsOnOnlyTheNewResourceAfterTheRestart) {
+// A client renamed at the restart, with old bytes waiting in its queue (false) or also in its
+// cache (true): those belong to the old transfer as much as the queued ones do, so the restart
+// empties the cache too.
+class HTTPClientOriginRenameTest : public ::testing::TestWithParam<bool> {};
+
+TEST_P(HTTPClientOriginRenameTest, ARenamedClientHandsOnOnlyTheNewResourceAfterTheRestart) {
     const std::string oldBody = test::PatternBytes(4u << 20, 31);
     const std::string newBody = test::PatternBytes(1u << 20, 32);
     TestOrigin origin;
-    ServeOldAndNew(origin, oldBody, newBody);
+    // The old resource throttled so that its transfer still runs at the restart.
+    origin.Serve("/old.bin", oldBody);
+    origin.SetFault("/old.bin", Throttled(512 * 1024));
+    origin.Serve("/new.bin", newBody);
     RestartChain chain;
     chain.source->SetName(origin.Url("/old.bin"), true);
 
-    const size_t mark = chain.RestartWithOldBytesWaiting(origin.Url("/new.bin"), false);
+    const size_t mark = chain.RestartWithOldBytesWaiting(origin.Url("/new.bin"), GetParam());
     chain.WaitForTheEnd(mark + newBody.size());
     const std::string bytes = chain.sink->Bytes();
     ASSERT_NO_FATAL_FAILURE(ExpectOnlyTheNewBodyAfter(bytes, mark, newBody));
     EXPECT_TRUE(bytes.compare(0, mark, oldBody, 0, mark) == 0) << "the old body up to the restart";
     EXPECT_EQ(1u, chain.EndsOfData());
 }
+
+INSTANTIATE_TEST_SUITE_P(OldBytesQueuedOrAlsoInTheCache, HTTPClientOriginRenameTest,
+                         ::testing::Bool());
 
 TEST(HTTPClientOriginRestartTest, AFreshStartHandsOnTheWholeResourceOnceAfterTheRestart) {
     const std::string body = test::PatternBytes(768u * 1024, 33);
@@ -175,23 +178,6 @@ TEST(HTTPClientOriginRestartTest, AFreshStartHandsOnTheWholeResourceOnceAfterThe
         EXPECT_EQ(0u, request.headers.count("range")) << request.head;
     }
     EXPECT_EQ(2u, requests);
-}
-
-// The same with old bytes also waiting in the client's cache at the restart: they belong to the
-// old transfer as much as the queued ones do (here the other resource's, or the same bytes
-// again before the new transfer's byte 0), so the restart empties the cache.
-TEST(HTTPClientOriginRestartTest, OldBytesInTheCacheDoNotFollowARestart) {
-    const std::string oldBody = test::PatternBytes(4u << 20, 34);
-    const std::string newBody = test::PatternBytes(1u << 20, 35);
-    TestOrigin origin;
-    ServeOldAndNew(origin, oldBody, newBody);
-    RestartChain chain;
-    chain.source->SetName(origin.Url("/old.bin"), true);
-
-    const size_t mark = chain.RestartWithOldBytesWaiting(origin.Url("/new.bin"), true);
-    chain.WaitForTheEnd(mark + newBody.size());
-    const std::string bytes = chain.sink->Bytes();
-    ExpectOnlyTheNewBodyAfter(bytes, mark, newBody);
 }
 
 }  // namespace

@@ -47,6 +47,15 @@ protected:
     bool StepsToAnError(OriginChain& chain) {
         return Steps(chain, [&] { return !chain.reports.Errors().empty(); });
     }
+    // Under the fault the chain gets the title once and whole, and no error is reported.
+    std::unique_ptr<OriginChain> ChainToTheWholeTitle(const TestOrigin::Fault& fault) {
+        SetFault(fault);
+        std::unique_ptr<OriginChain> chain = Chain();
+        EXPECT_TRUE(StepsToTheEnd(*chain));
+        EXPECT_TRUE(chain->sink->Bytes() == title) << chain->sink->Size() << " bytes";
+        EXPECT_TRUE(chain->reports.Errors().empty()) << Describe(chain->reports.Errors());
+        return chain;
+    }
 
 private:
     std::shared_ptr<std::atomic<int64_t>> offset_ = std::make_shared<std::atomic<int64_t>>(0);
@@ -59,12 +68,8 @@ TEST_F(HTTPClientOriginResumeTest, ClosedBodiesAndEveryOther503AreResumedWithout
     fault.closeAfter = 70000;
     fault.failEvery = 2;
     fault.failStatus = 503;
-    SetFault(fault);
-    std::unique_ptr<OriginChain> chain = Chain();
-    ASSERT_TRUE(StepsToTheEnd(*chain));
-    EXPECT_TRUE(chain->sink->Bytes() == title) << chain->sink->Size() << " bytes";
+    std::unique_ptr<OriginChain> chain = ChainToTheWholeTitle(fault);
     EXPECT_EQ(1u, chain->sink->CountMarkers(MemoryMarkerTypeEndOfData));
-    EXPECT_TRUE(chain->reports.Errors().empty()) << Describe(chain->reports.Errors());
     const std::vector<TestOrigin::Request> requests = origin.Requests();
     // 503, 0-69999, 503, the rest from 65904 on (70000 less the 4096 bytes of seam) ...
     ASSERT_GE(requests.size(), 4u);
@@ -84,11 +89,7 @@ TEST_F(HTTPClientOriginResumeTest, AResumeShiftedOnceIsAskedAgain) {
     fault.closeAfter = 100000;
     fault.resumeShift = 1;
     fault.shiftedResumes = 1;
-    SetFault(fault);
-    std::unique_ptr<OriginChain> chain = Chain();
-    ASSERT_TRUE(StepsToTheEnd(*chain));
-    EXPECT_TRUE(chain->sink->Bytes() == title) << chain->sink->Size() << " bytes";
-    EXPECT_TRUE(chain->reports.Errors().empty()) << Describe(chain->reports.Errors());
+    ChainToTheWholeTitle(fault);
     const std::vector<TestOrigin::Request> requests = origin.Requests();
     ASSERT_GE(requests.size(), 3u);
     EXPECT_EQ("bytes=95904-", RangeOf(requests[1])) << "shifted";

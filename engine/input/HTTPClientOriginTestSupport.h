@@ -35,6 +35,7 @@
 #include "engine/input/FileClient.h"
 #include "engine/input/HTTPClient.h"
 #include "engine/input/HTTPClientInterfaceFactory.h"
+#include "tests/support/BandwidthRecorder.h"
 #include "tests/support/ErrorRecorder.h"
 #include "tests/support/Fixtures.h"
 #include "tests/support/Mpeg2PsDemuxTestSupport.h"
@@ -173,27 +174,7 @@ private:
     std::vector<size_t> marks_;
 };
 
-// Keeps every rate it is told, in order.
-class BandwidthRecorder : public BandwidthInfoMonitor {
-public:
-    struct Report {
-        uint32_t bytesPerSecond;
-        bool measured;
-    };
-    ~BandwidthRecorder() override { DetachFromSources(); }
-    void BandwidthUpdate(ByteAmount bandwidth, bool measured) override {
-        std::lock_guard<std::mutex> lock(mutex_);
-        reports_.push_back(Report{bandwidth.Get(), measured});
-    }
-    std::vector<Report> Reports() const {
-        std::lock_guard<std::mutex> lock(mutex_);
-        return reports_;
-    }
-
-private:
-    mutable std::mutex mutex_;
-    std::vector<Report> reports_;
-};
+using SvTestSupport::BandwidthRecorder;
 
 // Installs the libcurl transport for the test and puts back what was installed before.
 class CurlFactoryScope {

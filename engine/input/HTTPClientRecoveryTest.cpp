@@ -16,9 +16,6 @@ namespace SarvelonMediaKit {
 namespace test {
 namespace {
 
-typedef std::pair<uint64_t, uint64_t> Range;
-typedef SvTestSupport::ErrorRecorder::Report Report;
-
 // ---- The idle flag -------------------------------------------------------------------
 
 TEST(HTTPClientRecovery, ARangeRequestWhileIdleIsSupervisedLikeAnyOther) {
@@ -179,8 +176,7 @@ TEST(HTTPClientRecovery, ALimitedDownloadIntoASmallCacheResumesOnceTheCacheEmpti
 TEST(HTTPClientRecovery, ALimitedDownloadWithALargeCacheKeepsItsThreshold) {
     HTTPClientBench bench;
     BandwidthRecorder monitor;
-    bench.session->SetCapacity(ByteAmount(8 * 1024 * 1024));
-    bench.client->SetMemoryCache(DequeMemoryCache::CreateForSession(bench.client));
+    UseSessionCache(bench, 8 * 1024 * 1024);
     bench.client->BandwidthInfoSource::AddMonitor(&monitor);
     bench.client->DoLinked(true);
     bench.Start();

@@ -13,9 +13,6 @@ namespace SarvelonMediaKit {
 namespace test {
 namespace {
 
-typedef std::pair<uint64_t, uint64_t> Range;
-typedef SvTestSupport::ErrorRecorder::Report Report;
-
 const Report kDropped(1010, "CFStream error: transfer closed with 90000 bytes remaining to read");
 const Report kUnavailable(503, "HTTP Error 503");
 

@@ -17,9 +17,6 @@ namespace SarvelonMediaKit {
 namespace test {
 namespace {
 
-typedef std::pair<uint64_t, uint64_t> Range;
-typedef SvTestSupport::ErrorRecorder::Report Report;
-
 TEST(HTTPClientStall, FiveChecksWithoutDataRetryOnceFromTheLoadedPosition) {
     HTTPClientBench bench;
     StartWithBytes(bench, 10000, 1000);
@@ -145,13 +142,6 @@ TEST(HTTPClientStall, AStallBeforeAnyByteStartsAfreshAndRetiresTheOldTransfer) {
     bench.Run();
     EXPECT_EQ(HTTPClientBench::Bytes(0, 300), bench.sink->Bytes());
     EXPECT_EQ((std::vector<Report>{kStallWarning, kWithdrawal}), bench.errors.Warnings());
-}
-
-// The client keeps what it loads in a cache on the session's budget of `capacity` bytes.
-void StartWithSessionCache(HTTPClientBench& bench, uint32_t capacity) {
-    bench.session->SetCapacity(capacity);
-    bench.client->SetMemoryCache(DequeMemoryCache::CreateForSession(bench.client));
-    bench.Start();
 }
 
 TEST(HTTPClientIdle, TheTickOffersRoomOnlyWhileDataIsExpected) {
@@ -325,8 +315,7 @@ uint32_t Unsigned(const SV::SVDictionary& dictionary, const char* key) {
 TEST(HTTPClientStatistics, WritesOnlyTheAskedKeysOfItsStack) {
     const uint32_t capacity = 200000;
     HTTPClientBench bench;
-    bench.session->SetCapacity(capacity);
-    bench.client->SetMemoryCache(DequeMemoryCache::CreateForSession(bench.client));
+    UseSessionCache(bench, capacity);
     StartWithBytes(bench, 10000, 3000);
 
     SV::SVDictionary asked;
@@ -348,8 +337,7 @@ TEST(HTTPClientStatistics, WritesOnlyTheAskedKeysOfItsStack) {
 TEST(HTTPClientStatistics, MeasuredBandwidthIsInBitsPerSecond) {
     HTTPClientBench bench;
     BandwidthRecorder monitor;
-    bench.session->SetCapacity(2000000);
-    bench.client->SetMemoryCache(DequeMemoryCache::CreateForSession(bench.client));
+    UseSessionCache(bench, 2000000);
     bench.client->BandwidthInfoSource::AddMonitor(&monitor);
     bench.Start();
     bench.Last()->SetSampleTime(SV::PilTime(HTTPClientBench::kStartTime));
@@ -366,8 +354,7 @@ TEST(HTTPClientStatistics, MeasuredBandwidthIsInBitsPerSecond) {
 
 TEST(HTTPClientStatistics, TheAudioStackAnswersTheAudioKeysOnly) {
     HTTPClientBench bench(0x100000, StackIdAudioBranch);
-    bench.session->SetCapacity(50000);
-    bench.client->SetMemoryCache(DequeMemoryCache::CreateForSession(bench.client));
+    UseSessionCache(bench, 50000);
     StartWithBytes(bench, 10000, 1234);
     SV::SVDictionary asked;
     for (const char* key :

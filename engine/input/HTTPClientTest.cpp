@@ -14,7 +14,6 @@ namespace SarvelonMediaKit {
 namespace test {
 namespace {
 
-typedef std::pair<uint64_t, uint64_t> Range;
 typedef std::vector<uint8_t> Bytes;
 
 Bytes Concat(const Bytes& a, const Bytes& b) {
@@ -61,13 +60,6 @@ TEST(HTTPClient, RangeRequestWithEndZeroAsksForEverythingFromItsStart) {
     EXPECT_EQ(1100u, bench.client->GetCurrentPosition().Get());
     EXPECT_EQ(1100u, bench.client->CurrentLoadedFilePosition().Get());
     EXPECT_EQ(4000u, bench.client->EndPosition().Get());
-}
-
-// The client keeps what it loads in a cache on the session's budget of `capacity` bytes.
-void StartWithSessionCache(HTTPClientBench& bench, uint32_t capacity) {
-    bench.session->SetCapacity(capacity);
-    bench.client->SetMemoryCache(DequeMemoryCache::CreateForSession(bench.client));
-    bench.Start();
 }
 
 // Every grant wakes the download thread, and the transport counts its allowance down by
@@ -303,9 +295,7 @@ TEST(HTTPClient, SeekDuringATransferLetsNoOldByteIntoTheChain) {
 
 TEST(HTTPClient, RangeRequestWithoutRepositionKeepsTheCache) {
     HTTPClientBench bench;
-    bench.session->SetCapacity(100000);
-    bench.client->SetMemoryCache(DequeMemoryCache::CreateForSession(bench.client));
-    bench.Start();
+    StartWithSessionCache(bench, 100000);
     bench.Last()->Deliver(HTTPClientBench::Bytes(0, 500));
     bench.Run();
     bench.client->SeekFilePosition(500, 0, false);

@@ -13,13 +13,15 @@
 #include <cstdint>
 #include <mutex>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "SVLibrary/Time/PilTime.h"
-#include "engine/core/BandwidthInfoMonitor.h"
+#include "engine/core/DequeMemoryCache.h"
 #include "engine/core/Session.h"
 #include "engine/input/HTTPClient.h"
 #include "tests/support/ChainTestComponents.h"
+#include "tests/support/BandwidthRecorder.h"
 #include "tests/support/ErrorRecorder.h"
 #include "tests/support/FakeHTTPTransport.h"
 
@@ -27,26 +29,13 @@ namespace SarvelonMediaKit {
 namespace test {
 
 // The warning a stalled download publishes, and its withdrawal once data flows or it ends.
-const SvTestSupport::ErrorRecorder::Report kStallWarning(2000, "Data stopped arriving, will retry");
-const SvTestSupport::ErrorRecorder::Report kWithdrawal(200, "");
+typedef std::pair<uint64_t, uint64_t> Range;  // a transfer's start and end (0: to the end)
+typedef SvTestSupport::ErrorRecorder::Report Report;
 
-// Keeps every rate a bandwidth source publishes.
-class BandwidthRecorder : public BandwidthInfoMonitor {
-public:
-    ~BandwidthRecorder() override { DetachFromSources(); }
-    void BandwidthUpdate(ByteAmount bandwidth, bool) override {
-        std::lock_guard<std::mutex> lock(mutex_);
-        rates_.push_back(bandwidth.Get());
-    }
-    std::vector<uint32_t> Rates() const {
-        std::lock_guard<std::mutex> lock(mutex_);
-        return rates_;
-    }
+const Report kStallWarning(2000, "Data stopped arriving, will retry");
+const Report kWithdrawal(200, "");
 
-private:
-    mutable std::mutex mutex_;
-    std::vector<uint32_t> rates_;
-};
+using SvTestSupport::BandwidthRecorder;
 
 class HTTPClientBench {
 public:
@@ -121,6 +110,18 @@ inline void StartWithBytes(HTTPClientBench& bench, uint64_t size, uint64_t loade
     bench.Last()->DeliverEnd(size);
     if (loaded != 0) bench.Last()->Deliver(HTTPClientBench::Bytes(0, loaded));
     bench.Run();
+}
+
+// The client keeps what it loads in a cache on the session's budget of `capacity` bytes.
+inline void UseSessionCache(HTTPClientBench& bench, uint32_t capacity) {
+    bench.session->SetCapacity(capacity);
+    bench.client->SetMemoryCache(DequeMemoryCache::CreateForSession(bench.client));
+}
+
+// The same, then a fresh start.
+inline void StartWithSessionCache(HTTPClientBench& bench, uint32_t capacity) {
+    UseSessionCache(bench, capacity);
+    bench.Start();
 }
 
 // n runs of the client's stall check.

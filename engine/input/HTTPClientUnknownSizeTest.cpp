@@ -24,9 +24,6 @@ namespace SarvelonMediaKit {
 namespace test {
 namespace {
 
-typedef std::pair<uint64_t, uint64_t> Range;
-typedef SvTestSupport::ErrorRecorder::Report Report;
-
 // A fresh download whose 500 bytes arrive with no size announced, then the transfer fails.
 void LoadWithoutSizeThenFail(HTTPClientBench& bench) {
     bench.Start();

@@ -32,6 +32,14 @@ using SvTestSupport::ScopedEnvironment;
 using SvTestSupport::TestOrigin;
 using SvTestSupport::ThreadsNamed;
 
+// "/slow" holds its answer back for 20 s: a request for it stays open for the whole test.
+void ServeSlow(TestOrigin& origin) {
+    origin.Serve("/slow", PatternBytes(1000));
+    TestOrigin::Fault slow;
+    slow.headDelayMs = 20000;
+    origin.SetFault("/slow", slow);
+}
+
 TEST(HTTPThread, EveryCallbackRunsOnTheOneHTTPClientThread) {
     TestOrigin origin;
     origin.Serve("/a", PatternBytes(300000));
@@ -89,16 +97,14 @@ TEST(HTTPThread, ShutdownStopsTheThreadAndTheNextTransportReadsTheProxyAgain) {
         ScopedEnvironment proxy("http_proxy", nullptr);
         ShutdownCurlHTTPClientInterface();
         TransportRecorder direct(MakeTransport(origin.Url("/p")));
-        direct.Transport().StartDownload(0, 0);
-        ASSERT_TRUE(direct.WaitDone());
+        ASSERT_TRUE(direct.Fetch(0, 0));
         EXPECT_EQ(direct.Bytes(), "through");
     }
     ScopedEnvironment proxy("http_proxy", origin.Url("").c_str());
     {
         // The settings copied when the thread started still hold: no proxy.
         TransportRecorder cached(MakeTransport(elsewhere));
-        cached.Transport().StartDownload(0, 0);
-        ASSERT_TRUE(cached.WaitDone());
+        ASSERT_TRUE(cached.Fetch(0, 0));
         EXPECT_TRUE(cached.Failed());
         EXPECT_EQ(cached.ErrorCodes(), std::vector<SVStatus>{1010});
     }
@@ -106,8 +112,7 @@ TEST(HTTPThread, ShutdownStopsTheThreadAndTheNextTransportReadsTheProxyAgain) {
     EXPECT_EQ(ThreadsNamed("HTTPClient"), 0);
     {
         TransportRecorder proxied(MakeTransport(elsewhere));
-        proxied.Transport().StartDownload(0, 0);
-        ASSERT_TRUE(proxied.WaitDone());
+        ASSERT_TRUE(proxied.Fetch(0, 0));
         EXPECT_FALSE(proxied.Failed());
         EXPECT_EQ(proxied.Bytes(), "through");
     }
@@ -120,10 +125,7 @@ TEST(HTTPThread, ShutdownStopsTheThreadAndTheNextTransportReadsTheProxyAgain) {
 
 TEST(HTTPThread, ShutdownClosesOpenRequestsReapsDelegatesAndPrintsOneLine) {
     TestOrigin origin;
-    origin.Serve("/slow", PatternBytes(1000));
-    TestOrigin::Fault slow;
-    slow.headDelayMs = 20000;
-    origin.SetFault("/slow", slow);
+    ServeSlow(origin);
     ShutdownCurlHTTPClientInterface();
     SvTestSupport::TemporaryDirectory dir("svhttpline");
     const std::string path = dir.File("lines");
@@ -214,10 +216,7 @@ TEST(HTTPThread, ACloseRacingTheStartLeavesNoRequestOpen) {
 
 TEST(HTTPThread, TransportsClosedByShutdownQueueNothingLater) {
     TestOrigin origin;
-    origin.Serve("/slow", PatternBytes(1000));
-    TestOrigin::Fault slow;
-    slow.headDelayMs = 20000;
-    origin.SetFault("/slow", slow);
+    ServeSlow(origin);
     boost::shared_ptr<HTTPClientInterface> open = MakeTransport(origin.Url("/slow"));
     open->StartDownload(0, 0);
     ASSERT_TRUE(SvTestSupport::WaitUntil([&] { return origin.Requests().size() == 1; }));
@@ -247,10 +246,7 @@ TEST(HTTPThreadExitChild, ExitsWithARequestOpen) {
 
 TEST(HTTPThread, ExitStopsARunningThreadBeforeTheStaticsGo) {
     TestOrigin origin;
-    origin.Serve("/slow", PatternBytes(1000));
-    TestOrigin::Fault slow;
-    slow.headDelayMs = 20000;
-    origin.SetFault("/slow", slow);
+    ServeSlow(origin);
     char self[4096] = {};
     ASSERT_GT(readlink("/proc/self/exe", self, sizeof self - 1), 0);
     const std::string command = "SV_HTTP_EXIT_CHILD_URL='" + origin.Url("/slow") + "' '" + self +

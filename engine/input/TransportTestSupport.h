@@ -96,6 +96,12 @@ public:
     bool WaitDone(int seconds = 30) {
         return WaitFor([this] { return doneCount_ > 0; }, seconds);
     }
+    // Asks for the bytes from start up to end (0: to the resource's end) and waits for the
+    // transfer's end.
+    bool Fetch(uint64_t start, uint64_t end) {
+        transport_->StartDownload(start, end);
+        return WaitDone();
+    }
     bool WaitIdle(int count, int seconds = 30) {
         return WaitFor([this, count] { return idleReports_ >= count || doneCount_ > 0; }, seconds);
     }

@@ -11,24 +11,13 @@
 
 #include <cstdint>
 
+#include "tests/support/LoopbackConnect.h"
+
 namespace SvTestSupport {
 
 class HeldLoopbackPort {
 public:
-    HeldLoopbackPort() {
-        fd_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        if (fd_ < 0) return;
-        sockaddr_in address = {};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        socklen_t length = sizeof address;
-        if (bind(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
-            listen(fd_, 4) != 0 ||
-            getsockname(fd_, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
-            return;
-        }
-        port_ = ntohs(address.sin_port);
-    }
+    HeldLoopbackPort() : fd_(BindAnyLoopbackPort(true, &port_)) {}
     ~HeldLoopbackPort() {
         if (fd_ >= 0) close(fd_);
     }
@@ -39,8 +28,8 @@ public:
     uint16_t Port() const { return port_; }
 
 private:
+    uint16_t port_ = 0;  // before fd_: set while fd_ is made
     int fd_ = -1;
-    uint16_t port_ = 0;
 };
 
 }  // namespace SvTestSupport

@@ -17,6 +17,8 @@
 #include <cstdlib>
 #include <string>
 
+#include "tests/support/LoopbackConnect.h"
+
 namespace SvTestSupport {
 
 struct HttpAnswer {
@@ -83,16 +85,11 @@ inline bool ContentLength(const std::string& head, uint64_t& length) {
 inline bool WaitForListener(uint16_t port, int timeoutMs = 10000) {
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
     for (;;) {
-        const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        if (fd < 0) return false;
-        sockaddr_in address = {};
-        address.sin_family = AF_INET;
-        address.sin_port = htons(port);
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        const bool connected =
-            connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
-        close(fd);
-        if (connected) return true;
+        const int fd = Connect(port);
+        if (fd >= 0) {
+            close(fd);
+            return true;
+        }
         if (std::chrono::steady_clock::now() >= deadline) return false;
         poll(nullptr, 0, 10);
     }
@@ -103,16 +100,8 @@ inline bool WaitForListener(uint16_t port, int timeoutMs = 10000) {
 inline HttpAnswer HttpGet(uint16_t port, const std::string& path, int timeoutMs = 10000) {
     using namespace loopback_http_detail;
     HttpAnswer answer;
-    const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    const int fd = Connect(port);
     if (fd < 0) return answer;
-    sockaddr_in address = {};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(port);
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
-        close(fd);
-        return answer;
-    }
     const std::string target = !path.empty() && path[0] == '/' ? path : "/" + path;
     const std::string request = "GET " + target + " HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n";
     size_t sent = 0;

@@ -22,19 +22,8 @@ namespace {
 class CannedServer {
 public:
     explicit CannedServer(std::vector<std::string> parts) : parts_(std::move(parts)) {
-        listener_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        sockaddr_in address = {};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        socklen_t length = sizeof address;
-        if (listener_ < 0 ||
-            bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
-            listen(listener_, 1) != 0 ||
-            getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
-            return;
-        }
-        port_ = ntohs(address.sin_port);
-        thread_ = std::thread([this] { Serve(); });
+        listener_ = BindAnyLoopbackPort(true, &port_);
+        if (listener_ >= 0) thread_ = std::thread([this] { Serve(); });
     }
     ~CannedServer() {
         if (thread_.joinable()) thread_.join();
@@ -134,15 +123,10 @@ TEST(LoopbackHttpGet, NoServerOrNoHttpAnswerGivesStatusZero) {
     EXPECT_FALSE(noHeadEnd.complete);
 
     // A port bound but not listening refuses the connection.
-    const int holder = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    uint16_t port = 0;
+    const int holder = BindAnyLoopbackPort(false, &port);
     ASSERT_GE(holder, 0);
-    sockaddr_in address = {};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    ASSERT_EQ(0, bind(holder, reinterpret_cast<sockaddr*>(&address), sizeof address));
-    ASSERT_EQ(0, getsockname(holder, reinterpret_cast<sockaddr*>(&address), &length));
-    const HttpAnswer refused = HttpGet(ntohs(address.sin_port), "x");
+    const HttpAnswer refused = HttpGet(port, "x");
     close(holder);
     EXPECT_EQ(0, refused.status);
     EXPECT_FALSE(refused.complete);

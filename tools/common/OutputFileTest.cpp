@@ -18,19 +18,11 @@
 namespace {
 
 using SvTestSupport::DirectoryEntries;
+using SvTestSupport::PathKind;
+using SvTestSupport::WriteWholeFile;
 
 using SvTestSupport::TemporaryDirectory;
 using SvTools::OutputFile;
-
-void WriteAll(const std::string& path, const std::string& text) {
-    std::ofstream(path, std::ios::binary | std::ios::trunc) << text;
-}
-
-// What the path itself names (a symlink is not followed), 0 when nothing.
-mode_t Kind(const std::string& path) {
-    struct stat info;
-    return lstat(path.c_str(), &info) == 0 ? (info.st_mode & S_IFMT) : 0;
-}
 
 bool Write(OutputFile& output, const std::string& text) {
     std::string error;
@@ -60,17 +52,17 @@ TEST_F(OutputFileTest, ANewFileIsMadeAndRemovedOnlyWhileItIsOurs) {
         EXPECT_TRUE(output.Created());
         EXPECT_FALSE(output.Replaces());
         EXPECT_EQ(path, output.WritePath());
-        EXPECT_EQ(S_IFREG, Kind(path));  // the name is taken at once
+        EXPECT_EQ(S_IFREG, PathKind(path));  // the name is taken at once
         Write(output, "partial");
     }  // never committed: gone
-    EXPECT_EQ(0, Kind(path));
+    EXPECT_EQ(0, PathKind(path));
 
     {
         OutputFile output;
         ASSERT_TRUE(output.Prepare(path, error)) << error;
         // Someone else's file put in its place is not ours to remove.
         const std::string other = dir.File("other");
-        WriteAll(other, "theirs");
+        WriteWholeFile(other, "theirs");
         ASSERT_EQ(0, rename(other.c_str(), path.c_str()));
         output.Discard();
         EXPECT_EQ("theirs", SvTestSupport::ReadWholeFile(path));
@@ -88,7 +80,7 @@ TEST_F(OutputFileTest, ANewFileIsMadeAndRemovedOnlyWhileItIsOurs) {
 
 TEST_F(OutputFileTest, AnExistingFileIsReplacedOnlyByAWholeOutput) {
     const std::string path = dir.File("title.svm");
-    WriteAll(path, "old");
+    WriteWholeFile(path, "old");
     ASSERT_EQ(0, chmod(path.c_str(), 0640));
     struct stat before;
     ASSERT_EQ(0, stat(path.c_str(), &before));
@@ -130,7 +122,7 @@ TEST_F(OutputFileTest, AnExistingFileIsReplacedOnlyByAWholeOutput) {
 TEST_F(OutputFileTest, LinksStayLinks) {
     const std::string target = dir.File("target.svm");
     const std::string link = dir.File("link.svm");
-    WriteAll(target, "old");
+    WriteWholeFile(target, "old");
     ASSERT_EQ(0, symlink("target.svm", link.c_str()));
     std::string error;
     {
@@ -145,7 +137,7 @@ TEST_F(OutputFileTest, LinksStayLinks) {
         Write(output, "new");
         Commit(output);
     }
-    EXPECT_EQ(S_IFLNK, Kind(link));
+    EXPECT_EQ(S_IFLNK, PathKind(link));
     EXPECT_EQ("new", SvTestSupport::ReadWholeFile(target));
 
     // A link to nothing, through a second link: the file it names is made, and removed again
@@ -158,17 +150,17 @@ TEST_F(OutputFileTest, LinksStayLinks) {
         OutputFile output;
         ASSERT_TRUE(output.Prepare(chain, error)) << error;
         EXPECT_TRUE(output.Created());
-        EXPECT_EQ(S_IFREG, Kind(dir.File("made.svm")));
+        EXPECT_EQ(S_IFREG, PathKind(dir.File("made.svm")));
     }
-    EXPECT_EQ(0, Kind(dir.File("made.svm")));
+    EXPECT_EQ(0, PathKind(dir.File("made.svm")));
     {
         OutputFile output;
         ASSERT_TRUE(output.Prepare(chain, error)) << error;
         Write(output, "made");
         Commit(output);
     }
-    EXPECT_EQ(S_IFLNK, Kind(chain));
-    EXPECT_EQ(S_IFLNK, Kind(dangling));
+    EXPECT_EQ(S_IFLNK, PathKind(chain));
+    EXPECT_EQ(S_IFLNK, PathKind(dangling));
     EXPECT_EQ("made", SvTestSupport::ReadWholeFile(dir.File("made.svm")));
 
     // Links that go round are refused.
@@ -187,7 +179,7 @@ TEST_F(OutputFileTest, WhatCannotBeWrittenIsRefusedAndLeftAsItIs) {
     ASSERT_EQ(0, mkdir(sub.c_str(), 0755));
     EXPECT_FALSE(output.Prepare(sub, error));
     EXPECT_EQ(sub + ": Is a directory", error);
-    EXPECT_EQ(S_IFDIR, Kind(sub));
+    EXPECT_EQ(S_IFDIR, PathKind(sub));
 
     const std::string nowhere = dir.File("missing/out.ts");
     EXPECT_FALSE(output.Prepare(nowhere, error));
@@ -195,7 +187,7 @@ TEST_F(OutputFileTest, WhatCannotBeWrittenIsRefusedAndLeftAsItIs) {
 
     if (geteuid() != 0) {  // root may write anything
         const std::string readOnly = dir.File("read-only.ts");
-        WriteAll(readOnly, "keep");
+        WriteWholeFile(readOnly, "keep");
         ASSERT_EQ(0, chmod(readOnly.c_str(), 0444));
         EXPECT_FALSE(output.Prepare(readOnly, error));
         EXPECT_EQ(readOnly + ": Permission denied", error);
@@ -204,7 +196,7 @@ TEST_F(OutputFileTest, WhatCannotBeWrittenIsRefusedAndLeftAsItIs) {
         // so it is not replaced.
         const std::string locked = dir.File("locked");
         ASSERT_EQ(0, mkdir(locked.c_str(), 0755));
-        WriteAll(locked + "/out.ts", "keep");
+        WriteWholeFile(locked + "/out.ts", "keep");
         ASSERT_EQ(0, chmod(locked.c_str(), 0555));
         EXPECT_FALSE(output.Prepare(locked + "/out.ts", error));
         EXPECT_EQ(locked + "/out.ts: Permission denied", error);
@@ -227,7 +219,7 @@ TEST_F(OutputFileTest, DevicesAndFifosAreWrittenAsGivenAndNeverRemoved) {
         ASSERT_TRUE(output.Prepare("/dev/null", error)) << error;
         output.Discard();
     }
-    EXPECT_EQ(S_IFCHR, Kind("/dev/null"));
+    EXPECT_EQ(S_IFCHR, PathKind("/dev/null"));
 
     // A device that refuses the bytes: the failure in words, when they are written out.
     {
@@ -240,7 +232,7 @@ TEST_F(OutputFileTest, DevicesAndFifosAreWrittenAsGivenAndNeverRemoved) {
         EXPECT_FALSE(written);
         EXPECT_EQ("/dev/full: No space left on device", error);
     }
-    EXPECT_EQ(S_IFCHR, Kind("/dev/full"));
+    EXPECT_EQ(S_IFCHR, PathKind("/dev/full"));
 
     const std::string fifo = dir.File("out.fifo");
     ASSERT_EQ(0, mkfifo(fifo.c_str(), 0644));
@@ -249,12 +241,12 @@ TEST_F(OutputFileTest, DevicesAndFifosAreWrittenAsGivenAndNeverRemoved) {
         ASSERT_TRUE(output.Prepare(fifo, error)) << error;
         EXPECT_EQ(fifo, output.WritePath());
     }
-    EXPECT_EQ(S_IFIFO, Kind(fifo));
+    EXPECT_EQ(S_IFIFO, PathKind(fifo));
 }
 
 TEST_F(OutputFileTest, ASignalRemovesOnlyTheFileMadeForTheRun) {
     const std::string path = dir.File("title.svm");
-    WriteAll(path, "old");
+    WriteWholeFile(path, "old");
     std::string error;
     {
         OutputFile output;
@@ -269,7 +261,7 @@ TEST_F(OutputFileTest, ASignalRemovesOnlyTheFileMadeForTheRun) {
         OutputFile output;
         ASSERT_TRUE(output.Prepare(fresh, error)) << error;
         OutputFile::RemoveForSignal();
-        EXPECT_EQ(0, Kind(fresh));
+        EXPECT_EQ(0, PathKind(fresh));
     }
     // Once committed, the output is no longer the run's to remove.
     for (const std::string& name : {path, fresh}) {

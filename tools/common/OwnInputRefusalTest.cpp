@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "tests/support/Fixtures.h"
+#include "tests/support/MediaFileTestSupport.h"
 #include "tests/support/TemporaryDirectory.h"
 #include "tools/common/OutputFile.h"
 
@@ -20,26 +21,19 @@ namespace {
 
 using SvTestSupport::DirectoryEntries;
 using SvTestSupport::Fixtures;
+using SvTestSupport::ReadWholeFile;
 using SvTestSupport::RunProgram;
 using SvTestSupport::TemporaryDirectory;
-
-std::string ReadText(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-void WriteText(const std::string& path, const std::string& text) {
-    std::ofstream(path, std::ios::binary | std::ios::trunc) << text;
-}
+using SvTestSupport::WriteWholeFile;
 
 class OwnInputRefusal : public ::testing::Test {
 protected:
     // The input copied into the folder, with a symbolic link and a hard link to it beside.
     std::string Place(const std::string& source, const std::string& name) {
         input_ = dir_.File(name);
-        bytes_ = ReadText(source);
+        bytes_ = ReadWholeFile(source);
         EXPECT_FALSE(bytes_.empty());
-        WriteText(input_, bytes_);
+        WriteWholeFile(input_, bytes_);
         EXPECT_EQ(0, symlink(input_.c_str(), dir_.File("link").c_str()));
         EXPECT_EQ(0, link(input_.c_str(), dir_.File("hard").c_str()));
         return input_;
@@ -53,7 +47,7 @@ protected:
         std::string report;
         EXPECT_EQ(1, RunProgram(argv, &report)) << report;
         EXPECT_EQ(message, report);
-        EXPECT_TRUE(ReadText(input_) == bytes_) << "the input was changed";
+        EXPECT_TRUE(ReadWholeFile(input_) == bytes_) << "the input was changed";
         EXPECT_EQ(before, DirectoryEntries(dir_.Path()));
         struct stat info;
         ASSERT_EQ(0, lstat(dir_.File("link").c_str(), &info));
@@ -76,8 +70,8 @@ protected:
 TEST(IsSameFile, NamesOneFileThroughLinksAndNothingElse) {
     TemporaryDirectory dir("samefile");
     const std::string a = dir.File("a"), b = dir.File("b");
-    WriteText(a, "same bytes");
-    WriteText(b, "same bytes");  // equal contents, another file
+    WriteWholeFile(a, "same bytes");
+    WriteWholeFile(b, "same bytes");  // equal contents, another file
     ASSERT_EQ(0, symlink(a.c_str(), dir.File("soft").c_str()));
     ASSERT_EQ(0, symlink(dir.File("soft").c_str(), dir.File("soft2").c_str()));
     ASSERT_EQ(0, link(a.c_str(), dir.File("hard").c_str()));
@@ -101,6 +95,44 @@ TEST_F(OwnInputRefusal, Mktitle) {
     ExpectRefused({mktitle, Fixtures::ShortClip(), in, "-o", dir_.File("hard")}, dir_.File("hard"));
 }
 
+// With --smil the output is a folder of files with fixed names: none of them may be an input,
+// a rendition or a subtitle file, whatever it is called on the command line.
+TEST_F(OwnInputRefusal, MktitleSmil) {
+    const std::string in = Place(Fixtures::ShortClip(), "video.svm");
+    const std::string mktitle = Fixtures::MktitlePath();
+    const std::string folder = dir_.Path();
+    tool_ = "mktitle", reason_ = " is the input " + in + " itself\n";
+    ExpectRefused({mktitle, "--smil", folder, in}, folder + "/video.svm");
+    reason_ = " is the input " + dir_.File("hard") + " itself\n";
+    ExpectRefused({mktitle, "--smil", folder, Fixtures::ShortClip(), dir_.File("hard")},
+                  folder + "/video.svm");
+    // The sound's file of its language, through a link named otherwise.
+    ASSERT_EQ(0, rename(in.c_str(), dir_.File("audio-en.svm").c_str()));
+    input_ = dir_.File("audio-en.svm");
+    reason_ = " is the input " + dir_.File("hard") + " itself\n";
+    ExpectRefused({mktitle, "--smil", folder, "--lang", "en", dir_.File("hard")},
+                  folder + "/audio-en.svm");
+    // A subtitle file copied onto itself, and one that another language's copy would replace.
+    const std::string subtitles = "<tt xmlns=\"http://www.w3.org/ns/ttml\"><body/></tt>\n";
+    WriteWholeFile(dir_.File("text-fr.ttml"), subtitles);
+    WriteWholeFile(dir_.File("other.ttml"), "<tt xmlns=\"http://www.w3.org/ns/ttml\"/>\n");
+    reason_ = " is the input " + dir_.File("text-fr.ttml") + " itself\n";
+    ExpectRefused({mktitle, "--smil", folder, "--textstream", "fr:" + dir_.File("text-fr.ttml"),
+                   Fixtures::ShortClip()},
+                  folder + "/text-fr.ttml");
+    ExpectRefused({mktitle, "--smil", folder, "--textstream", "de:" + dir_.File("text-fr.ttml"),
+                   "--textstream", "fr:" + dir_.File("other.ttml"), Fixtures::ShortClip()},
+                  folder + "/text-fr.ttml");
+    EXPECT_EQ(subtitles, ReadWholeFile(dir_.File("text-fr.ttml")));
+    // The manifest.
+    WriteWholeFile(dir_.File("title.smil"), subtitles);
+    reason_ = " is the input " + dir_.File("title.smil") + " itself\n";
+    ExpectRefused({mktitle, "--smil", folder, "--textstream", "en:" + dir_.File("title.smil"),
+                   Fixtures::ShortClip()},
+                  folder + "/title.smil");
+    EXPECT_EQ(subtitles, ReadWholeFile(dir_.File("title.smil")));
+}
+
 TEST_F(OwnInputRefusal, Titledump) {
     const std::string in = Place(Fixtures::ShortTitle(), "in.svm");
     tool_ = "titledump", reason_ = " is the title itself\n";
@@ -113,7 +145,7 @@ TEST_F(OwnInputRefusal, Titledump) {
 TEST_F(OwnInputRefusal, Kvjson) {
     // Written back sorted, the document would change.
     const std::string doc = dir_.File("doc.json");
-    WriteText(doc, "{\"b\": 1, \"a\": [true, null]}\n");
+    WriteWholeFile(doc, "{\"b\": 1, \"a\": [true, null]}\n");
     const std::string in = Place(doc, "in.json");
     ASSERT_EQ(0, unlink(doc.c_str()));
     const std::vector<std::string> kvjson = {SV_KVJSON_PATH, "--roundtrip", "--sort"};
@@ -130,7 +162,7 @@ TEST_F(OwnInputRefusal, Kvjson) {
     // Another file is written as asked.
     std::string report;
     EXPECT_EQ(0, RunProgram(with({in, "-o", dir_.File("sorted.json")}), &report)) << report;
-    EXPECT_EQ("{\"a\":[true,null],\"b\":1}\n", ReadText(dir_.File("sorted.json")));
+    EXPECT_EQ("{\"a\":[true,null],\"b\":1}\n", ReadWholeFile(dir_.File("sorted.json")));
 }
 
 TEST_F(OwnInputRefusal, Svremux) {

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "tests/support/Fixtures.h"
+#include "tests/support/MediaFileTestSupport.h"
 #include "tests/support/TemporaryDirectory.h"
 #include "tools/common/TsReader.h"
 #include "tests/support/HandMadeClip.h"
@@ -20,13 +21,7 @@ using SvGolden::HandMade;
 using SvGolden::kStart;
 using SvTestSupport::Fixtures;
 using SvTestSupport::RunProgram;
-
-void WriteFile(const std::string& path, const Bytes& bytes) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out.write(reinterpret_cast<const char*>(bytes.data()),
-              static_cast<std::streamsize>(bytes.size()));
-    ASSERT_TRUE(out.good()) << path;
-}
+using SvTestSupport::WriteWholeFile;
 
 std::string Sha256(const std::string& path) {
     std::string out;
@@ -41,7 +36,8 @@ protected:
         video_ = SvGolden::VideoUnits();
         audio_ = SvGolden::AudioFrames();
         source_ = dir_ + "/handmade.ts";
-        WriteFile(source_, SvGolden::MakeTransportStream(video_, audio_));
+        ASSERT_TRUE(WriteWholeFile(source_, SvGolden::MakeTransportStream(video_, audio_)))
+            << source_;
     }
 
     SvTestSupport::TemporaryDirectory tmp_{"golden"};

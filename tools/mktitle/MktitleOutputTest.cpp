@@ -23,6 +23,7 @@
 #include <unistd.h>
 
 #include "tests/support/Fixtures.h"
+#include "tools/mktitle/MktitleTestSupport.h"
 #include "tests/support/TemporaryDirectory.h"
 #include "tests/support/HandMadeStreams.h"
 #include "tests/support/TsTestWriter.h"
@@ -39,25 +40,13 @@
 namespace {
 
 using SvTestSupport::DirectoryEntries;
+using SvTestSupport::PathKind;
+using SvTestSupport::WriteWholeFile;
 
+using MktitleTestSupport::Mktitle;
 using SvTestSupport::Fixtures;
 using SvTestSupport::RunProgram;
 using Bytes = std::vector<uint8_t>;
-
-void WriteFile(const std::string& path, const std::string& text) {
-    std::ofstream(path, std::ios::binary | std::ios::trunc) << text;
-}
-
-mode_t Kind(const std::string& path) {
-    struct stat status;
-    return lstat(path.c_str(), &status) == 0 ? (status.st_mode & S_IFMT) : 0;
-}
-
-int Mktitle(const std::vector<std::string>& args, std::string* output) {
-    std::vector<std::string> argv = {Fixtures::MktitlePath()};
-    argv.insert(argv.end(), args.begin(), args.end());
-    return RunProgram(argv, output);
-}
 
 class MktitleOutput : public ::testing::Test {
 protected:
@@ -83,15 +72,15 @@ TEST_F(MktitleOutput, InputsThatCanBeReadOnlyOnceAreRefused) {
                              Fixtures::MktitlePath(), clip_, out},
                             &report));
     EXPECT_EQ("mktitle: /dev/stdin is not a regular file: it is read twice\n", report);
-    EXPECT_EQ(0u, Kind(out));
+    EXPECT_EQ(0u, PathKind(out));
 
     // A FIFO among regular inputs; nobody writes it, and it is never opened.
     const std::string fifo = dir_ + "/in.ts";
     ASSERT_EQ(0, mkfifo(fifo.c_str(), 0644));
     EXPECT_EQ(1, Mktitle({clip_, fifo, out}, &report));
     EXPECT_EQ("mktitle: " + fifo + " is not a regular file: it is read twice\n", report);
-    EXPECT_EQ(0u, Kind(out));
-    EXPECT_EQ(S_IFIFO, Kind(fifo));
+    EXPECT_EQ(0u, PathKind(out));
+    EXPECT_EQ(S_IFIFO, PathKind(fifo));
 }
 
 TEST_F(MktitleOutput, DeviceIsWrittenToAndNeverReplaced) {
@@ -112,37 +101,37 @@ TEST_F(MktitleOutput, DeviceIsWrittenToAndNeverReplaced) {
     }
     std::string out;
     EXPECT_EQ(0, Mktitle({clip_, "-o", null}, &out)) << out;
-    EXPECT_EQ(S_IFCHR, Kind(null)) << "the device node was replaced";
+    EXPECT_EQ(S_IFCHR, PathKind(null)) << "the device node was replaced";
     EXPECT_EQ("", out);
     // A device that refuses the bytes: a failure in words, and the node stays.
     EXPECT_EQ(1, Mktitle({clip_, full}, &out)) << out;
     EXPECT_NE(std::string::npos, out.find("cannot write " + full + ": No space left on device"))
         << out;
-    EXPECT_EQ(S_IFCHR, Kind(full));
+    EXPECT_EQ(S_IFCHR, PathKind(full));
     EXPECT_EQ(std::set<std::string>({"null", "full"}), DirectoryEntries(dir_))
         << "nothing left behind";
 }
 
 TEST_F(MktitleOutput, LinkIsFollowedAndKept) {
     const std::string target = dir_ + "/target.svm", link = dir_ + "/link.svm";
-    WriteFile(target, "old");
+    WriteWholeFile(target, "old");
     ASSERT_EQ(0, symlink("target.svm", link.c_str()));
     std::string out;
     // A failure leaves the link and what it points to as they were.
     EXPECT_EQ(1, Mktitle({clip_, link, "--chapter", "60:Late"}, &out)) << out;
-    EXPECT_EQ(S_IFLNK, Kind(link));
+    EXPECT_EQ(S_IFLNK, PathKind(link));
     EXPECT_EQ(Bytes({'o', 'l', 'd'}), SvTestSupport::ReadFileBytes(target));
     EXPECT_EQ(std::set<std::string>({"target.svm", "link.svm"}), DirectoryEntries(dir_));
     // Success replaces what the link points to; the link stays a link.
     EXPECT_EQ(0, Mktitle({clip_, link}, &out)) << out;
-    EXPECT_EQ(S_IFLNK, Kind(link));
-    EXPECT_EQ(S_IFREG, Kind(target));
+    EXPECT_EQ(S_IFLNK, PathKind(link));
+    EXPECT_EQ(S_IFREG, PathKind(target));
     EXPECT_TRUE(title_ == SvTestSupport::ReadFileBytes(target));
     // A link to nothing yet: the file it names is made.
     const std::string dangling = dir_ + "/dangling.svm";
     ASSERT_EQ(0, symlink("made.svm", dangling.c_str()));
     EXPECT_EQ(0, Mktitle({clip_, "--output=" + dangling}, &out)) << out;
-    EXPECT_EQ(S_IFLNK, Kind(dangling));
+    EXPECT_EQ(S_IFLNK, PathKind(dangling));
     EXPECT_TRUE(title_ == SvTestSupport::ReadFileBytes(dir_ + "/made.svm"));
     EXPECT_EQ(std::set<std::string>({"target.svm", "link.svm", "dangling.svm", "made.svm"}),
               DirectoryEntries(dir_));
@@ -151,7 +140,7 @@ TEST_F(MktitleOutput, LinkIsFollowedAndKept) {
 TEST_F(MktitleOutput, FileDirectoryAndStandardOutput) {
     // A failed run keeps the file that was there; a good one replaces it whole.
     const std::string file = dir_ + "/title.svm";
-    WriteFile(file, "old");
+    WriteWholeFile(file, "old");
     std::string out;
     EXPECT_EQ(1, Mktitle({dir_ + "/missing.ts", file}, &out)) << out;
     EXPECT_NE(std::string::npos,
@@ -165,7 +154,7 @@ TEST_F(MktitleOutput, FileDirectoryAndStandardOutput) {
     ASSERT_EQ(0, mkdir(sub.c_str(), 0755));
     EXPECT_EQ(1, Mktitle({clip_, "-o", sub}, &out)) << out;
     EXPECT_NE(std::string::npos, out.find("cannot write " + sub + ": Is a directory")) << out;
-    EXPECT_EQ(S_IFDIR, Kind(sub));
+    EXPECT_EQ(S_IFDIR, PathKind(sub));
     EXPECT_TRUE(DirectoryEntries(sub).empty());
 
     // Run in the test's folder: a file named "-" in place of standard output would show below.
@@ -363,7 +352,7 @@ TEST_F(MktitleOutput, InterruptedRunKeepsTheOldFile) {
     const std::string out = dir_ + "/out";
     ASSERT_EQ(0, mkdir(out.c_str(), 0755));
     const std::string title = out + "/long.svm";
-    WriteFile(title, "old");
+    WriteWholeFile(title, "old");
     // Stopped as soon as the new title's file appears beside the old one.
     const int raw = InterruptOnceAFileAppears(input, title, out, SIGINT);
     EXPECT_TRUE(WIFSIGNALED(raw) && WTERMSIG(raw) == SIGINT) << "status " << raw;

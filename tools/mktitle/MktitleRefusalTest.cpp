@@ -9,11 +9,13 @@
 #include <vector>
 
 #include "tests/support/Fixtures.h"
+#include "tools/mktitle/MktitleTestSupport.h"
 #include "tests/support/TemporaryDirectory.h"
 #include "tests/support/TestLabels.h"
 
 namespace {
 
+using MktitleTestSupport::Mktitle;
 using SvTestSupport::Fixtures;
 using SvTestSupport::RunProgram;
 using SvTestSupport::TemporaryDirectory;
@@ -49,12 +51,6 @@ std::string Streams(const std::string& path) {
 
 class MktitleRefusal : public ::testing::Test {
 protected:
-    // Runs the title maker; its messages in `said`.
-    int Mktitle(const std::vector<std::string>& args, std::string& said) {
-        std::vector<std::string> argv = {Fixtures::MktitlePath()};
-        argv.insert(argv.end(), args.begin(), args.end());
-        return RunProgram(argv, &said);
-    }
     bool Exists(const std::string& path) { return access(path.c_str(), F_OK) == 0; }
 
     TemporaryDirectory dir{"mkrefuse"};
@@ -73,14 +69,14 @@ TEST_F(MktitleRefusal, HevcVideoIsRefusedUnlessTheTitleMayGoWithoutIt) {
 
     const std::string title = dir.File("title.svm");
     std::string said;
-    EXPECT_EQ(1, Mktitle({input, title}, said));
+    EXPECT_EQ(1, Mktitle({input, title}, &said));
     EXPECT_NE(std::string::npos, said.find("mktitle: " + input + ": ")) << said;
     EXPECT_NE(std::string::npos, said.find("HEVC video (stream type 0x24) on PID 256")) << said;
     EXPECT_NE(std::string::npos, said.find("--drop-unsupported")) << said;
     EXPECT_FALSE(Exists(title));
 
     // Asked for: the sound alone, every frame of it, with a warning naming what was left out.
-    EXPECT_EQ(0, Mktitle({"--drop-unsupported", input, title}, said)) << said;
+    EXPECT_EQ(0, Mktitle({"--drop-unsupported", input, title}, &said)) << said;
     EXPECT_NE(std::string::npos, said.find("warning: " + input + ": left out: HEVC video")) << said;
     EXPECT_EQ("aac,audio,95\n", Streams(title));
 }
@@ -96,7 +92,7 @@ TEST_F(MktitleRefusal, ASecondAudioStreamIsRefusedUnlessTheTitleMayGoWithoutIt) 
 
     const std::string title = dir.File("title.svm");
     std::string said;
-    EXPECT_EQ(1, Mktitle({input, "-o", title}, said));
+    EXPECT_EQ(1, Mktitle({input, "-o", title}, &said));
     // The stream ffmpeg wrote second (PIDs from 256 on: video, first audio, second audio).
     EXPECT_NE(std::string::npos, said.find("AAC audio (stream type 0x0F) on PID 258: a second "
                                            "audio stream"))
@@ -104,7 +100,7 @@ TEST_F(MktitleRefusal, ASecondAudioStreamIsRefusedUnlessTheTitleMayGoWithoutIt) 
     EXPECT_NE(std::string::npos, said.find("--lang")) << said;
     EXPECT_FALSE(Exists(title));
 
-    EXPECT_EQ(0, Mktitle({input, "-o", title, "--drop-unsupported"}, said)) << said;
+    EXPECT_EQ(0, Mktitle({input, "-o", title, "--drop-unsupported"}, &said)) << said;
     EXPECT_NE(std::string::npos, said.find("left out: AAC audio (stream type 0x0F) on PID 258"))
         << said;
     EXPECT_EQ("h264,video,50\naac,audio,95\n", Streams(title));
@@ -121,15 +117,15 @@ TEST_F(MktitleRefusal, RenditionsWhoseKeyFramesDoNotLineUpAreRefused) {
     const std::string every30 = clip("gop30.ts", "30");
     const std::string title = dir.File("title.svm");
     std::string said;
-    EXPECT_EQ(1, Mktitle({every50, every30, title}, said));
+    EXPECT_EQ(1, Mktitle({every50, every30, title}, &said));
     EXPECT_NE(std::string::npos,
               said.find(every50 + " and " + every30 + ": the key frames do not line up"))
         << said;
     EXPECT_FALSE(Exists(title));
     // The same renditions at the same key-frame times are one title (as the multi-rate one).
-    EXPECT_EQ(0, Mktitle({every50, clip("gop50b.ts", "50"), title}, said)) << said;
+    EXPECT_EQ(0, Mktitle({every50, clip("gop50b.ts", "50"), title}, &said)) << said;
     // Not an option to carry on with: a title that cannot switch cleanly is not made.
-    EXPECT_EQ(1, Mktitle({"--drop-unsupported", every50, every30, title + "2"}, said));
+    EXPECT_EQ(1, Mktitle({"--drop-unsupported", every50, every30, title + "2"}, &said));
     EXPECT_FALSE(Exists(title + "2"));
 }
 

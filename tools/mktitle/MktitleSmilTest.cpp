@@ -21,15 +21,12 @@
 
 namespace {
 
+using SvTestSupport::AdtsOf;
 using SvTestSupport::Fixtures;
+using SvTestSupport::ReadWholeFile;
 using SvTestSupport::RunProgram;
 using SvTestSupport::TemporaryDirectory;
 using Bytes = std::vector<uint8_t>;
-
-std::string ReadText(const std::string& path) {
-    const Bytes bytes = SvTestSupport::ReadFileBytes(path);
-    return std::string(bytes.begin(), bytes.end());
-}
 
 // One element of the manifest as the text has it: its name and its attributes.
 struct Element {
@@ -79,21 +76,6 @@ std::string EngineDigest(const std::string& path) {
     return hex;
 }
 
-// The AAC frames of a file's first audio stream as ADTS, copied by ffmpeg without decoding.
-Bytes AdtsFrames(const std::string& path, const std::string& folder) {
-    const std::string out = folder + "/frames.aac";
-    std::vector<std::string> argv = {"ffmpeg", "-nostdin", "-v", "error", "-y"};
-    if (path.size() > 4 && path.compare(path.size() - 4, 4, ".svm") == 0) {
-        argv.insert(argv.end(), {"-f", "mpeg"});
-    }
-    argv.insert(argv.end(), {"-i", path, "-map", "0:a:0", "-c:a", "copy", "-f", "adts", out});
-    std::string output;
-    EXPECT_EQ(0, RunProgram(argv, &output)) << output;
-    Bytes frames = SvTestSupport::ReadFileBytes(out);
-    std::remove(out.c_str());
-    return frames;
-}
-
 std::string Dump(const std::string& title) {
     std::string report;
     EXPECT_EQ(0, RunProgram({SV_TITLEDUMP_PATH, title}, &report)) << report;
@@ -112,8 +94,8 @@ SV_SUITE_LABEL(MktitleSmil, e2e);  // checked with outside clients
 TEST(MktitleSmil, FolderHoldsPicturesSoundPerLanguageSubtitlesAndTheManifest) {
     const std::string manifest = Fixtures::SmilTitle();
     const std::string folder = manifest.substr(0, manifest.rfind('/'));
-    const std::vector<Element> elements = EmptyElements(ReadText(manifest));
-    ASSERT_EQ(elements.size(), 4u) << ReadText(manifest);
+    const std::vector<Element> elements = EmptyElements(ReadWholeFile(manifest));
+    ASSERT_EQ(elements.size(), 4u) << ReadWholeFile(manifest);
 
     // The pictures first, then the sound in the order of the languages, then the subtitles;
     // every source relative to the manifest.
@@ -163,14 +145,13 @@ TEST(MktitleSmil, FolderHoldsPicturesSoundPerLanguageSubtitlesAndTheManifest) {
 
     // Each language carries its own source's frames unchanged, and the two differ.
     TemporaryDirectory scratch("mktitle-smil-");
-    const Bytes en = AdtsFrames(folder + "/audio-en.svm", scratch.Path());
-    const Bytes de = AdtsFrames(folder + "/audio-de.svm", scratch.Path());
+    const std::string frames = scratch.File("frames.aac");
+    const std::string en = AdtsOf(folder + "/audio-en.svm", frames);
+    const std::string de = AdtsOf(folder + "/audio-de.svm", frames);
     ASSERT_FALSE(en.empty());
-    EXPECT_EQ(en,
-              AdtsFrames(Fixtures::SineAudioClip(Fixtures::kSmilFirstFrequency), scratch.Path()));
-    EXPECT_EQ(de,
-              AdtsFrames(Fixtures::SineAudioClip(Fixtures::kSmilSecondFrequency), scratch.Path()));
-    EXPECT_NE(en, de);
+    EXPECT_TRUE(en == AdtsOf(Fixtures::SineAudioClip(Fixtures::kSmilFirstFrequency), frames));
+    EXPECT_TRUE(de == AdtsOf(Fixtures::SineAudioClip(Fixtures::kSmilSecondFrequency), frames));
+    EXPECT_TRUE(en != de);
 }
 
 TEST(MktitleSmil, DigestsHoldForIndexEntriesSplitOverPacketsAndForSeveralTracks) {
@@ -184,7 +165,7 @@ TEST(MktitleSmil, DigestsHoldForIndexEntriesSplitOverPacketsAndForSeveralTracks)
                              "--lang", "en", rates[0], rates[1]},
                             &output))
         << output;
-    const std::vector<Element> elements = EmptyElements(ReadText(folder + "/title.smil"));
+    const std::vector<Element> elements = EmptyElements(ReadWholeFile(folder + "/title.smil"));
     ASSERT_EQ(elements.size(), 2u);
     EXPECT_NE(Dump(folder + "/video.svm").find("tracks: 2\n"), std::string::npos);
     // Both inputs carry "en" sound: one audio file of two tracks.
@@ -199,7 +180,7 @@ TEST(MktitleSmil, DigestsHoldForIndexEntriesSplitOverPacketsAndForSeveralTracks)
                      {Fixtures::MktitlePath(), "--smil", whole, "--lang", "en", rates[0], rates[1]},
                      &output))
         << output;
-    const std::vector<Element> wholeElements = EmptyElements(ReadText(whole + "/title.smil"));
+    const std::vector<Element> wholeElements = EmptyElements(ReadWholeFile(whole + "/title.smil"));
     ASSERT_EQ(wholeElements.size(), 2u);
     EXPECT_NE(wholeElements[0].attributes.at("hash"), elements[0].attributes.at("hash"));
     EXPECT_EQ(wholeElements[0].attributes.at("hash"), EngineDigest(whole + "/video.svm"));
@@ -245,7 +226,7 @@ TEST(MktitleSmil, UsageErrorsAndAFailedRunLeaveNothingBehind) {
                              "en:" + scratch.File("missing.ttml"), clip},
                             &output));
     EXPECT_EQ(SvTestSupport::DirectoryEntries(kept), std::set<std::string>{"notes.txt"});
-    EXPECT_EQ(ReadText(kept + "/notes.txt"), "mine");
+    EXPECT_EQ(ReadWholeFile(kept + "/notes.txt"), "mine");
 }
 
 }  // namespace

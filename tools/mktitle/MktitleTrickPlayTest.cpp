@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "tests/support/Fixtures.h"
+#include "tools/mktitle/MktitleTestSupport.h"
 #include "tools/titledump/TitleDump.h"
 
 namespace {
@@ -92,12 +93,8 @@ TEST(MktitleTrickPlay, RatesAreWrittenAndTracksSpanTheTitle) {
 TEST(MktitleTrickPlay, BadRatesAndUnfitInputsAreRefused) {
     const std::vector<std::string> clips = Fixtures::TrickClips();
     const std::string out = Fixtures::Directory() + "/never-trick.svm";
-    struct Case {
-        std::vector<std::string> args;
-        int status;
-        std::string message;
-    };
-    const std::vector<Case> cases = {
+    // The output is the last name of each.
+    std::vector<MktitleTestSupport::RefusedRun> runs = {
         {{"--trick-rate=4", clips[0], clips[1]}, 2, "--trick-rate given 1 times for 2 inputs"},
         {{"--trick-rate=0", "--trick-rate=four", clips[0], clips[1]}, 2, "\"four\" is not"},
         {{"--trick-rate=0", "--trick-rate=32768", clips[0], clips[1]}, 2, "from -32768 to 32767"},
@@ -110,16 +107,10 @@ TEST(MktitleTrickPlay, BadRatesAndUnfitInputsAreRefused) {
         {{"--trick-rate=-2", Fixtures::ShortClip()}, 1, "carries audio"},
         {{"--trick-rate=2", Fixtures::AudioOnlyClip()}, 1, "has no video"},
     };
-    for (const Case& c : cases) {
-        std::vector<std::string> argv = {Fixtures::MktitlePath()};
-        argv.insert(argv.end(), c.args.begin(), c.args.end());
-        argv.push_back(out);
-        int status = 0;
-        const std::string said = RunTool(argv, &status);
-        EXPECT_EQ(c.status, status) << said;
-        EXPECT_NE(std::string::npos, said.find(c.message)) << said;
-        EXPECT_NE(0, access(out.c_str(), F_OK)) << "no output on failure";
+    for (MktitleTestSupport::RefusedRun& run : runs) {
+        run.args.push_back(out);
     }
+    MktitleTestSupport::ExpectRefused(runs, out);
 }
 
 }  // namespace

@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include "tests/support/Fixtures.h"
+#include "tests/support/MediaFileTestSupport.h"
 #include "tests/support/TemporaryDirectory.h"
 #include "tests/support/HandMadeClip.h"
 #include "tools/mktitle/RenditionReader.h"
@@ -21,12 +22,7 @@ namespace {
 using SvGolden::Bytes;
 using SvGolden::HandMade;
 using SvTestSupport::Fixtures;
-
-void WriteFile(const std::string& path, const Bytes& bytes) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out.write(reinterpret_cast<const char*>(bytes.data()),
-              static_cast<std::streamsize>(bytes.size()));
-}
+using SvTestSupport::WriteWholeFile;
 
 // Keeps what it is given.
 class VectorSink : public SvTools::ByteSink {
@@ -43,7 +39,7 @@ protected:
         path_ = tmp_.File("reader.ts");
         video_ = SvGolden::VideoUnits();
         audio_ = SvGolden::AudioFrames();
-        WriteFile(path_, SvGolden::MakeTransportStream(video_, audio_));
+        WriteWholeFile(path_, SvGolden::MakeTransportStream(video_, audio_));
     }
 
     SvTestSupport::TemporaryDirectory tmp_{"reader"};
@@ -99,35 +95,26 @@ TEST_F(RenditionReaderTest, AFileThatChangedBetweenTheReadingsIsAnError) {
         writer.Write({&reader}, sink);
         EXPECT_EQ(writer.Layout().size, sink.bytes.size());
     }
+    // Writing the title from the file as it is now fails with the reason.
+    auto expectRefused = [&](const std::string& reason) {
+        SvTools::RenditionReader reader(renditions[0]);
+        VectorSink sink;
+        try {
+            writer.Write({&reader}, sink);
+            ADD_FAILURE() << "written, though the file " << reason;
+        } catch (const std::runtime_error& error) {
+            EXPECT_NE(std::string::npos, std::string(error.what()).find(reason)) << error.what();
+        }
+    };
     // One picture grew: its bytes no longer fit the layout.
     std::vector<HandMade> video = video_;
     video[3].bytes.push_back(0x80);
-    WriteFile(path_, SvGolden::MakeTransportStream(video, audio_));
-    {
-        SvTools::RenditionReader reader(renditions[0]);
-        VectorSink sink;
-        try {
-            writer.Write({&reader}, sink);
-            ADD_FAILURE() << "a changed file was written";
-        } catch (const std::runtime_error& error) {
-            EXPECT_NE(std::string::npos, std::string(error.what()).find("did the file change"))
-                << error.what();
-        }
-    }
+    WriteWholeFile(path_, SvGolden::MakeTransportStream(video, audio_));
+    expectRefused("did the file change");
     // The file lost its second half.
     video.resize(9);
-    WriteFile(path_, SvGolden::MakeTransportStream(video, {}));
-    {
-        SvTools::RenditionReader reader(renditions[0]);
-        VectorSink sink;
-        try {
-            writer.Write({&reader}, sink);
-            ADD_FAILURE() << "a shortened file was written";
-        } catch (const std::runtime_error& error) {
-            EXPECT_NE(std::string::npos, std::string(error.what()).find("ends before its samples"))
-                << error.what();
-        }
-    }
+    WriteWholeFile(path_, SvGolden::MakeTransportStream(video, {}));
+    expectRefused("ends before its samples");
 }
 
 }  // namespace

@@ -145,6 +145,15 @@ SmilTitle::SmilTitle(const std::string& directory, const std::vector<Rendition>&
     }
 }
 
+std::vector<std::string> SmilTitle::OutputPaths() const {
+    std::vector<std::string> paths;
+    for (const File& file : files_) {
+        paths.push_back(directory_ + "/" + file.name);
+    }
+    paths.push_back(directory_ + "/" + kManifestName);
+    return paths;
+}
+
 void SmilTitle::Write(const TitleOptions& options, ProgressLine& progress) const {
     bool madeDirectory = false;
     struct stat status;

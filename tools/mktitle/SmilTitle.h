@@ -48,6 +48,8 @@ public:
         std::string copyFrom;               // a text stream's source
     };
     const std::vector<File>& Files() const { return files_; }
+    // Every path Write writes, the manifest last.
+    std::vector<std::string> OutputPaths() const;
 
     // Writes the files and then the manifest; options (chapters, index layout) apply to every
     // title file, chapters to the video file only (to the first file when there is no video).

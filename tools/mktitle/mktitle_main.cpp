@@ -276,7 +276,8 @@ int Run(int argc, char** argv) {
         return line.UsageError(error.what());
     }
 
-    // The title would take the place of an input it is made from.
+    // The title would take the place of an input it is made from (the --smil folder's files
+    // are known once the inputs are read).
     for (const std::string& input : inputs) {
         if (!smil && !CommandLine::IsStandardStream(output) && SvTools::IsSameFile(input, output)) {
             return line.Failure(output + " is the input " + input + " itself");
@@ -329,6 +330,19 @@ int Run(int argc, char** argv) {
             title.reset(new SvTools::SmilTitle(line.Value("smil"), renditions, textStreams));
         } catch (const std::invalid_argument& error) {
             return line.UsageError(error.what());
+        }
+        // A file of the folder would take the place of a rendition or a subtitle file it is
+        // made from (the subtitles are read only when their turn comes).
+        std::vector<std::string> sources = inputs;
+        for (const SvTools::TextStreamSpec& text : textStreams) {
+            sources.push_back(text.path);
+        }
+        for (const std::string& path : title->OutputPaths()) {
+            for (const std::string& source : sources) {
+                if (SvTools::IsSameFile(source, path)) {
+                    return line.Failure(path + " is the input " + source + " itself");
+                }
+            }
         }
         title->Write(options, progress);
         return CommandLine::kExitSuccess;

@@ -8,20 +8,16 @@
 #include <vector>
 
 #include "tests/support/Fixtures.h"
+#include "tests/support/MediaFileTestSupport.h"
 #include "tests/support/TemporaryDirectory.h"
 #include "tests/support/TestLabels.h"
 
 namespace {
 
+using SvTestSupport::CopiedStream;
 using SvTestSupport::Fixtures;
 using SvTestSupport::RunProgram;
 using SvTestSupport::TemporaryDirectory;
-
-std::vector<uint8_t> ReadAll(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::vector<uint8_t>(std::istreambuf_iterator<char>(in),
-                                std::istreambuf_iterator<char>());
-}
 
 // The system header of the first pack for H.264 video with the given audio stream id (0xC0
 // for ADTS AAC, 0xBD for E-AC-3 behind HD-DVD private data).
@@ -41,19 +37,6 @@ std::vector<uint8_t> SystemHeader(uint8_t audioStreamId) {
 
 class SvremuxPsTest : public ::testing::Test {
 protected:
-    // The elementary stream of the kind ("h264", "adts", "eac3") as ffmpeg copies it out.
-    std::vector<uint8_t> Extract(const std::string& file, const std::string& format,
-                                 const std::string& name) {
-        const std::string path = dir.File(name + "." + format);
-        const std::string map = format == "h264" ? "0:v:0" : "0:a:0";
-        std::string report;
-        EXPECT_EQ(0, RunProgram({"ffmpeg", "-nostdin", "-v", "error", "-y", "-i", file, "-map", map,
-                                 "-c", "copy", "-f", format, path},
-                                &report))
-            << report;
-        return ReadAll(path);
-    }
-
     TemporaryDirectory dir{"svremux-ps"};
     const std::string out = dir.File("out.mpg");
 };
@@ -89,7 +72,7 @@ TEST_F(SvremuxPsTest, ATitleBecomesAProgramStreamThatToolsReadWithItsStreamsInta
                                 &report))
             << report;
 
-        const std::vector<uint8_t> bytes = ReadAll(out);
+        const std::vector<uint8_t> bytes = SvTestSupport::ReadFileBytes(out);
         ASSERT_GT(bytes.size(), 14u + 21u);
         // The pack header, then the system header of the first pack.
         EXPECT_EQ((std::vector<uint8_t>{0x00, 0x00, 0x01, 0xBA}),
@@ -100,12 +83,7 @@ TEST_F(SvremuxPsTest, ATitleBecomesAProgramStreamThatToolsReadWithItsStreamsInta
         EXPECT_EQ((std::vector<uint8_t>{0x00, 0x00, 0x01, 0xB9}),
                   std::vector<uint8_t>(bytes.end() - 4, bytes.end()));
 
-        const std::vector<uint8_t> video = Extract(out, "h264", "out");
-        EXPECT_FALSE(video.empty());
-        EXPECT_TRUE(video == Extract(c.clip, "h264", "clip"));
-        const std::vector<uint8_t> audio = Extract(out, c.audio, "out");
-        EXPECT_FALSE(audio.empty());
-        EXPECT_TRUE(audio == Extract(c.clip, c.audio, "clip"));
+        SvTestSupport::ExpectStreamsOf(c.clip, out, c.audio, dir.File("copied"));
     }
 }
 
@@ -171,7 +149,8 @@ TEST_F(SvremuxPsTest, TheStreamMapCarriesTheAacConfiguration) {
     // copies it out (ISO/IEC 13818-7): profile (2 bits, object type minus 1), sampling
     // frequency index (4), channel configuration (3). AudioSpecificConfig (ISO/IEC 14496-3):
     // object type (5 bits), frequency index (4), channel configuration (4), three zero bits.
-    const std::vector<uint8_t> adts = Extract(Fixtures::ShortClip(), "adts", "clip");
+    const std::string copied = CopiedStream(Fixtures::ShortClip(), "adts", dir.File("copied"));
+    const std::vector<uint8_t> adts(copied.begin(), copied.end());
     ASSERT_GT(adts.size(), 7u);
     ASSERT_EQ(0xFFF0, ((adts[0] << 8) | adts[1]) & 0xFFF0);
     const uint32_t objectType = ((adts[2] >> 6) & 0x03) + 1;
@@ -182,7 +161,8 @@ TEST_F(SvremuxPsTest, TheStreamMapCarriesTheAacConfiguration) {
     EXPECT_EQ(0x1190, config) << "AAC LC, 48 kHz, stereo: the fixture's recipe";
 
     size_t infoLength = 0;
-    const std::vector<uint8_t> found = StreamMapAudioConfig(ReadAll(out), infoLength);
+    const std::vector<uint8_t> found =
+        StreamMapAudioConfig(SvTestSupport::ReadFileBytes(out), infoLength);
     EXPECT_NE(0u, infoLength) << "program_stream_info_length";
     EXPECT_EQ((std::vector<uint8_t>{uint8_t(config >> 8), uint8_t(config & 0xFF)}), found);
 }

@@ -49,6 +49,13 @@ protected:
         remove(output.c_str());
         return status;
     }
+    // Under the fault svremux exits 0 with the file's output byte for byte; its messages in
+    // report.
+    void ExpectTheFilesOutput(const TestOrigin::Fault& fault, std::string* report) {
+        std::string written;
+        ASSERT_EQ(0, RemuxWith(fault, report, &written)) << *report;
+        EXPECT_TRUE(written == expected) << written.size() << " bytes for " << expected.size();
+    }
 
     TemporaryDirectory dir{"svremuxresume"};
     TestOrigin origin;
@@ -62,10 +69,7 @@ TEST_F(SvremuxResumeTest, BodiesClosedEvery70KBGiveTheFilesOutput) {
     TestOrigin::Fault fault;
     fault.closeAfter = 70000;
     std::string report;
-    std::string written;
-    ASSERT_EQ(0, RemuxWith(fault, &report, &written)) << report;
-    EXPECT_EQ(expected.size(), written.size());
-    EXPECT_TRUE(written == expected);
+    ASSERT_NO_FATAL_FAILURE(ExpectTheFilesOutput(fault, &report));
     EXPECT_GE(origin.Requests().size(), 3u);
     // Each cut is a warning that is withdrawn; nothing else is said.
     EXPECT_NE(std::string::npos,
@@ -81,9 +85,7 @@ TEST_F(SvremuxResumeTest, EveryOtherAnswerA503GivesTheFilesOutput) {
     fault.failStatus = 503;
     fault.closeAfter = 100000;
     std::string report;
-    std::string written;
-    ASSERT_EQ(0, RemuxWith(fault, &report, &written)) << report;
-    EXPECT_TRUE(written == expected) << written.size() << " bytes for " << expected.size();
+    ASSERT_NO_FATAL_FAILURE(ExpectTheFilesOutput(fault, &report));
     EXPECT_GE(origin.Requests().size(), 4u);
 }
 
@@ -96,9 +98,8 @@ TEST_F(SvremuxResumeTest, ShiftedResumesAreAskedAgainOrFailTheRun) {
     once.resumeShift = 1;
     once.shiftedResumes = 1;
     std::string report;
+    ASSERT_NO_FATAL_FAILURE(ExpectTheFilesOutput(once, &report));
     std::string written;
-    ASSERT_EQ(0, RemuxWith(once, &report, &written)) << report;
-    EXPECT_TRUE(written == expected) << written.size() << " bytes for " << expected.size();
 
     TestOrigin::Fault always;
     always.closeAfter = 100000;

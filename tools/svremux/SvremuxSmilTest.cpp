@@ -18,15 +18,12 @@
 
 namespace {
 
+using SvTestSupport::AdtsOf;
+
 using SvTestSupport::Fixtures;
 using SvTestSupport::NginxOrigin;
 using SvTestSupport::RunProgram;
 using SvTestSupport::TemporaryDirectory;
-
-// The first audio stream of input as ADTS frames.
-std::string AdtsOf(const TemporaryDirectory& dir, const std::string& input) {
-    return SvTestSupport::AdtsOf(input, dir.File("frames.aac"));
-}
 
 // Runs svremux and checks what it wrote: decoded by ffmpeg to the end without an error, every
 // picture of the short clip, and exactly the 440 Hz "en" source's audio frames.
@@ -49,9 +46,10 @@ void ExpectRemuxed(const std::vector<std::string>& args, const std::string& outp
     ASSERT_EQ(1u, audio.size());
     EXPECT_EQ(Fixtures::kShortClipFrames, frames.at(0));
     EXPECT_EQ(audio.begin()->second, frames.at(1));
-    const std::string written = AdtsOf(dir, output);
-    EXPECT_EQ(AdtsOf(dir, Fixtures::SineAudioClip(Fixtures::kSmilFirstFrequency)), written);
-    EXPECT_NE(AdtsOf(dir, Fixtures::SineAudioClip(Fixtures::kSmilSecondFrequency)), written);
+    const std::string scratch = dir.File("frames.aac");
+    const std::string written = AdtsOf(output, scratch);
+    EXPECT_EQ(AdtsOf(Fixtures::SineAudioClip(Fixtures::kSmilFirstFrequency), scratch), written);
+    EXPECT_NE(AdtsOf(Fixtures::SineAudioClip(Fixtures::kSmilSecondFrequency), scratch), written);
 }
 
 SV_SUITE_LABEL(SvremuxSmilTest, e2e);  // checked with outside clients

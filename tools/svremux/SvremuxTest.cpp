@@ -28,6 +28,7 @@
 namespace {
 
 using SvTestSupport::DirectoryEntries;
+using SvTestSupport::PathKind;
 
 using SvTestSupport::Fixtures;
 using SvTestSupport::RunProgram;
@@ -36,12 +37,6 @@ using SvTestSupport::TemporaryDirectory;
 std::vector<char> ReadAll(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     return std::vector<char>(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-// The type bits of what the path itself names (a symlink is not followed), 0 when nothing.
-mode_t Kind(const std::string& path) {
-    struct stat info;
-    return lstat(path.c_str(), &info) == 0 ? (info.st_mode & S_IFMT) : 0;
 }
 
 // The permission bits of what the path names.
@@ -129,18 +124,6 @@ protected:
     int Remux(const std::string& title, std::string* report) {
         return RunProgram({SV_SVREMUX_PATH, title, "-o", out}, report);
     }
-    // The elementary stream of the kind ("h264", "adts", "eac3") as ffmpeg copies it out.
-    std::vector<char> Extract(const std::string& ts, const std::string& format,
-                              const std::string& name) {
-        const std::string path = dir.File(name + "." + format);
-        const std::string map = format == "h264" ? "0:v:0" : "0:a:0";
-        std::string report;
-        EXPECT_EQ(0, RunProgram({"ffmpeg", "-nostdin", "-v", "error", "-y", "-i", ts, "-map", map,
-                                 "-c", "copy", "-f", format, path},
-                                &report))
-            << report;
-        return ReadAll(path);
-    }
     std::string WriteFile(const std::string& name, const std::vector<char>& bytes) {
         const std::string path = dir.File(name);
         std::ofstream(path, std::ios::binary).write(bytes.data(), std::streamsize(bytes.size()));
@@ -188,12 +171,7 @@ TEST_F(SvremuxTest, ATitleBecomesATransportStreamThatToolsAcceptWithItsStreamsIn
         EXPECT_GT(std::stoul(m[1]), 10u);
         EXPECT_EQ("0", m[2].str()) << report;
 
-        const std::vector<char> video = Extract(out, "h264", "out");
-        EXPECT_FALSE(video.empty());
-        EXPECT_TRUE(video == Extract(c.clip, "h264", "clip"));
-        const std::vector<char> audio = Extract(out, c.audio, "out");
-        EXPECT_FALSE(audio.empty());
-        EXPECT_TRUE(audio == Extract(c.clip, c.audio, "clip"));
+        SvTestSupport::ExpectStreamsOf(c.clip, out, c.audio, dir.File("copied"));
     }
 
     // The E-AC-3 title's audio (the last output) is told apart by its stream type.
@@ -332,8 +310,8 @@ TEST_F(SvremuxTest, OutputsTheRunDidNotMakeAreLeftInPlace) {
     ASSERT_EQ(0, symlink("/dev/null", null.c_str()));
     EXPECT_EQ(0, RunProgram({SV_SVREMUX_PATH, title, "-o", null}, &report)) << report;
     EXPECT_EQ(1, RunProgram({SV_SVREMUX_PATH, noise, "-o", null}, &report)) << report;
-    EXPECT_EQ(S_IFLNK, Kind(null));
-    EXPECT_EQ(S_IFCHR, Kind("/dev/null"));
+    EXPECT_EQ(S_IFLNK, PathKind(null));
+    EXPECT_EQ(S_IFCHR, PathKind("/dev/null"));
 
     // /dev/full: the write error against the output's name, with the system's reason.
     const std::string full = dir.File("full.ts");
@@ -341,14 +319,14 @@ TEST_F(SvremuxTest, OutputsTheRunDidNotMakeAreLeftInPlace) {
     EXPECT_EQ(1, RunProgram({SV_SVREMUX_PATH, title, "-o", full}, &report));
     EXPECT_EQ(0u, report.find("svremux: cannot write " + full + ": No space left on device"))
         << report;
-    EXPECT_EQ(S_IFLNK, Kind(full));
+    EXPECT_EQ(S_IFLNK, PathKind(full));
 
     // An existing empty directory is refused before anything is done.
     const std::string empty = dir.File("empty");
     ASSERT_EQ(0, mkdir(empty.c_str(), 0755));
     EXPECT_EQ(1, RunProgram({SV_SVREMUX_PATH, title, "-o", empty}, &report));
     EXPECT_EQ("svremux: cannot write " + empty + ": Is a directory\n", report);
-    EXPECT_EQ(S_IFDIR, Kind(empty));
+    EXPECT_EQ(S_IFDIR, PathKind(empty));
 
     // An existing file keeps what it holds when the title cannot be opened, and also when the
     // run fails after the stream began: the stream goes to a file beside it, which is removed.
@@ -359,7 +337,7 @@ TEST_F(SvremuxTest, OutputsTheRunDidNotMakeAreLeftInPlace) {
     EXPECT_EQ(1, RunProgram({SV_SVREMUX_PATH, missing, "-o", existing}, &report));
     EXPECT_TRUE(ReadAll(existing) == keep);
     EXPECT_EQ(1, RunProgram({SV_SVREMUX_PATH, noise, "-o", existing}, &report));
-    EXPECT_EQ(S_IFREG, Kind(existing));
+    EXPECT_EQ(S_IFREG, PathKind(existing));
     EXPECT_TRUE(ReadAll(existing) == keep);
     EXPECT_EQ(before, DirectoryEntries(dir.Path())) << "nothing left beside it";
     // Replaced by a run that works, with the permissions it had.
@@ -374,7 +352,7 @@ TEST_F(SvremuxTest, OutputsTheRunDidNotMakeAreLeftInPlace) {
     EXPECT_EQ(1, RunProgram({SV_SVREMUX_PATH, noise, "-o", linked}, &report));
     EXPECT_TRUE(ReadAll(existing) == keep);
     EXPECT_EQ(0, RunProgram({SV_SVREMUX_PATH, title, "-o", linked}, &report)) << report;
-    EXPECT_EQ(S_IFLNK, Kind(linked));
+    EXPECT_EQ(S_IFLNK, PathKind(linked));
     EXPECT_TRUE(ReadAll(existing) == whole);
 
     // A read-only file is refused with the system's reason (root may write it anyway).
@@ -403,7 +381,7 @@ TEST_F(SvremuxTest, OutputsTheRunDidNotMakeAreLeftInPlace) {
         if (input == title) {
             EXPECT_TRUE(got == whole);
         }
-        EXPECT_EQ(S_IFIFO, Kind(fifo));
+        EXPECT_EQ(S_IFIFO, PathKind(fifo));
     }
 
     // "-" is standard output, not a file of that name: the run works in the test's folder, so
@@ -556,7 +534,7 @@ TEST_F(SvremuxTest, AStopSignalEndsARunBlockedOnAReaderThatDoesNotRead) {
         int status = 0;
         EXPECT_TRUE(EndsWithin10s(pid, &status)) << "the run did not end on one signal";
         EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == signal) << status;
-        EXPECT_EQ(S_IFIFO, Kind(fifo));  // not the run's to remove
+        EXPECT_EQ(S_IFIFO, PathKind(fifo));  // not the run's to remove
         // Empty the pipe for the next run.
         char buffer[65536];
         while (read(reader, buffer, sizeof buffer) > 0) {
@@ -578,7 +556,7 @@ TEST_F(SvremuxTest, AStopSignalEndsARunWaitingForItsOutputsReader) {
     int status = 0;
     EXPECT_TRUE(EndsWithin10s(pid, &status)) << "the run did not end on one signal";
     EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGTERM) << status;
-    EXPECT_EQ(S_IFIFO, Kind(fifo));
+    EXPECT_EQ(S_IFIFO, PathKind(fifo));
 }
 
 // On a terminal the progress line counts to the end of the rendition written, not of the file:

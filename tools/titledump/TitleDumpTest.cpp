@@ -16,6 +16,7 @@
 #include "tools/titledump/TitleDump.h"
 #include "tests/support/DamagedTitle.h"
 #include "tests/support/Fixtures.h"
+#include "tests/support/MediaFileTestSupport.h"
 #include "tests/support/TemporaryDirectory.h"
 
 namespace {
@@ -39,12 +40,8 @@ protected:
         argv.insert(argv.end(), args.begin(), args.end());
         Mpeg2PsResult r;
         r.status = RunProgram(argv, &r.out);
-        r.err = ReadText(err);
+        r.err = SvTestSupport::ReadWholeFile(err);
         return r;
-    }
-    static std::string ReadText(const std::string& path) {
-        std::ifstream in(path, std::ios::binary);
-        return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
     }
     std::string WriteFile(const std::string& name, const std::string& bytes) {
         const std::string path = dir.File(name);
@@ -56,7 +53,7 @@ protected:
 };
 
 TEST_F(TitleDumpTest, ProblemsGoToStandardErrorAndFailTheRun) {
-    const std::string whole = ReadText(Fixtures::ShortTitle());
+    const std::string whole = SvTestSupport::ReadWholeFile(Fixtures::ShortTitle());
     // The title ends with the program end code; the media before it is what its index covers.
     ASSERT_EQ(std::string("\x00\x00\x01\xB9", 4), whole.substr(whole.size() - 4));
     const size_t cut = whole.size() * 8 / 10;
@@ -265,7 +262,7 @@ TEST_F(TitleDumpTest, JsonCarriesTheSameReportAsTheText) {
     const Mpeg2PsResult toFile = Dump({"--json", title, "-o", file});
     EXPECT_EQ(0, toFile.status) << toFile.err;
     EXPECT_EQ("", toFile.out);
-    EXPECT_EQ(json.out, ReadText(file));
+    EXPECT_EQ(json.out, SvTestSupport::ReadWholeFile(file));
 }
 
 // A group of pictures zeroed mid-file: the parser takes the zeros for stuffing before the next
@@ -277,7 +274,7 @@ TEST_F(TitleDumpTest, JsonCarriesTheSameReportAsTheText) {
 TEST_F(TitleDumpTest, AGroupOfPicturesLostMidFileFailsTheRunNamingTheLoss) {
     const std::string title =
         Fixtures::MakeTitle("dump-gop-loss.svm", {Fixtures::LongClip(), "{out}"});
-    const std::string whole = ReadText(title);
+    const std::string whole = SvTestSupport::ReadWholeFile(title);
     const std::vector<uint8_t> clean(whole.begin(), whole.end());
     ASSERT_EQ(10u, SvTestSupport::GroupOfPicturesStarts(clean).size());
     const SvTestSupport::DamagedTitle damaged = SvTestSupport::WithGroupOfPicturesZeroed(clean, 5);
@@ -298,7 +295,7 @@ TEST_F(TitleDumpTest, AGroupOfPicturesLostMidFileFailsTheRunNamingTheLoss) {
 
     const std::string existing = WriteFile("existing.txt", "what it held\n");
     EXPECT_EQ(1, Dump({path, "-o", existing}).status);
-    EXPECT_EQ("what it held\n", ReadText(existing));
+    EXPECT_EQ("what it held\n", SvTestSupport::ReadWholeFile(existing));
     const std::string fresh = dir.File("fresh.txt");
     EXPECT_EQ(1, Dump({path, "-o", fresh}).status);
     EXPECT_FALSE(std::ifstream(fresh).good());  // no report file is made
@@ -310,7 +307,7 @@ TEST_F(TitleDumpTest, AGroupOfPicturesLostMidFileFailsTheRunNamingTheLoss) {
     EXPECT_EQ(0, intact.status) << intact.err;
     EXPECT_NE(std::string::npos, intact.out.find("500 samples (10 key)")) << intact.out;
     EXPECT_EQ(0, Dump({title, "-o", existing}).status);
-    EXPECT_EQ(intact.out, ReadText(existing));
+    EXPECT_EQ(intact.out, SvTestSupport::ReadWholeFile(existing));
 }
 
 // A chapter title that is not UTF-8 cannot go into JSON: the writer's refusal is told on
