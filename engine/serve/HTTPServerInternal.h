@@ -140,6 +140,9 @@ private:
     // Body pieces delivered during a pump pass go out together at its end (one system call for
     // many small chunks); each holds its chunk until then.
     bool pulling_;
+    // The response and its position when the pass's pull began.
+    uint64_t pullSerial_;
+    uint64_t pullPosition_;
     std::vector<MemoryChunk> heldChunks_;
     std::vector<iovec> heldPieces_;
 };
