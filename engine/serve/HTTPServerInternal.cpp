@@ -186,7 +186,8 @@ int HTTPServerInternal::StartResponse() {
         head += contentType_;
         head += "\r\n";
     }
-    head += keepAlive_ ? "Connection: Keep-Alive\r\n\r\n" : "Connection: close\r\n\r\n";
+    head += ConnectionField();
+    head += "\r\n";
     if (!Send(head)) return 0;
     SetState(ResponseSending);
     sentPosition_ = rangeStart_;
