@@ -30,12 +30,20 @@ public:
     void Attach(int fd);
     // Whether a request is in progress; the end of one starts the connection's idle time anew.
     void SetBusy(bool busy);
+    // Bytes were taken from the connection and are on their way to the protocol (a data task
+    // queued or running); as long as the mark lives, the connection is busy. Taken before the
+    // bytes leave the socket, so at no moment are they neither readable there nor marked here.
+    // The mark may outlive the slot.
+    static boost::shared_ptr<void> MarkUnread(const boost::shared_ptr<ConnectionSlot>& slot);
 
-    bool IsBusy() const { return busy_; }
+    // A request in progress, or received bytes not yet handed to the protocol.
+    bool IsBusy() const { return busy_ || unread_ > 0; }
     // Orders connections by the start of their idle time: the smaller, the longer idle.
     uint64_t IdleSince() const { return idleSince_; }
 
-    // Cuts the connection when it is open and has no request in progress: both directions are
+    // Cuts the connection when it is open, has no request in progress and no received bytes
+    // waiting to be read or handed to the protocol (a request that has arrived is never lost
+    // to a newcomer): both directions are
     // shut down, so its delegate sees the end and closes it the usual way. The count is given
     // back at once, as the connection no longer serves anyone. True when cut.
     bool CutIfIdle();
@@ -46,6 +54,7 @@ private:
     int fd_;        // under lock_
     bool counted_;  // under lock_
     std::atomic<bool> busy_;
+    std::atomic<int> unread_;  // marks of MarkUnread alive
     std::atomic<uint64_t> idleSince_;
 };
 

@@ -107,6 +107,14 @@ public:
     // the earliest such time, instead of looking again within its idle limit. A pass in which
     // nobody calls it keeps the limit. Costs a thread-local store; outside a pass it is ignored.
     static void NoteIdleUntil(int64_t dueMilliseconds);
+    // A component calls this in a pass on a pump thread when it has sent output its peer took
+    // and holds more that the peer is waiting for (a response part way out): the next pass
+    // follows at once instead of after the interval, so a response goes out at the pace its
+    // peer reads it (a send blocks while the peer's receive room is full), each pass still
+    // moving no more than its pull. A pass in which nobody calls it keeps the interval, so a
+    // response waiting for bytes that are still being made does not spin. Costs a thread-local
+    // store; outside a pass it is ignored.
+    static void NoteMoreOutputReady();
     // True: a pass in which the multiplexer sent output is followed at once by the next one,
     // without the interval's wait: for a chain that moves a whole title as fast as it can,
     // whose output paces itself. A pass that sent nothing still waits the interval, so a chain

@@ -158,6 +158,25 @@ TEST(PumpTest, BackToBackPassesFollowAtOnceOnlyWhileTheMultiplexerSends) {
     EXPECT_TRUE(WaitUntil([&]() { return !pump.IsThreadRunning(); }));
 }
 
+TEST(PumpTest, APassWithMoreOutputReadyIsFollowedAtOnceAndOneWithoutWaitsItsInterval) {
+    // A minute between passes: a pass that waited for it would not come within the test.
+    const MediaTime kMinute(60000000);
+    const int kSending = 4;  // passes whose component has more for its peer
+    std::atomic<int> ticks{0};
+    Pump pump(nullptr);
+    pump.SetTickHandler([&]() {
+        if (++ticks <= kSending) Pump::NoteMoreOutputReady();
+    });
+    pump.CreateThread(kMinute);
+    pump.Start();
+    ASSERT_TRUE(WaitUntil([&]() { return ticks >= kSending + 1; }));
+    // The pass that noted nothing waits its minute: a note holds for its own pass only.
+    std::this_thread::sleep_for(milliseconds(20));
+    EXPECT_EQ(kSending + 1, ticks.load());
+    pump.RequestStop();
+    EXPECT_TRUE(WaitUntil([&]() { return !pump.IsThreadRunning(); }));
+}
+
 TEST(PumpTest, PumpsWithoutARunningThreadStartAndStopCleanly) {
     std::atomic<int> shutdowns{0};
     {

@@ -22,7 +22,10 @@ const uint32_t kReceiveBytes = 10000;
 const uint32_t kTaskCategory = 8;
 
 typedef TaskTemplate0<SocketDelegate*, void (SocketDelegate::*)()> HookTask;
-typedef TaskTemplate1<SocketDelegate*, void (SocketDelegate::*)(MemoryChunk), MemoryChunk> DataTask;
+typedef TaskTemplate2<SocketDelegate*,
+                      void (SocketDelegate::*)(MemoryChunk, boost::shared_ptr<void>), MemoryChunk,
+                      boost::shared_ptr<void>>
+    DataTask;
 
 }  // namespace
 
@@ -90,15 +93,23 @@ void SocketDelegate::Detach() {
 }
 
 void SocketDelegate::DoSocketReadable(int /*fd*/) {
-    const int fd = GetSessionDescriptor();
+    int fd = -1;
+    boost::shared_ptr<ConnectionSlot> slot;
+    {
+        std::lock_guard<std::mutex> lock(socketLock_);
+        fd = sessionSocket_.fd;
+        slot = connectionSlot_;
+    }
     if (fd < 0) return;
+    // Until its task has handed them on, the bytes keep the connection from counting as idle.
+    const boost::shared_ptr<void> unread = ConnectionSlot::MarkUnread(slot);
     MemoryChunk chunk = component_ != nullptr ? component_->CreateMemoryChunk(kReceiveBytes, 0, 0)
                                               : MemoryChunk(kReceiveBytes, 0, 0);
     // Never blocks the master's thread, even on a readiness that has passed.
     const ssize_t received = recv(fd, chunk.Data(), kReceiveBytes, MSG_DONTWAIT);
     if (received > 0) {
         chunk.SetSize(static_cast<uint32_t>(received));
-        ProcessSessionData(chunk);
+        PostSessionData(chunk, unread);
         return;
     }
     if (received < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR)) return;
@@ -157,11 +168,21 @@ void SocketDelegate::SessionSocketOpen() {
 }
 
 void SocketDelegate::ProcessSessionData(const MemoryChunk& chunk) {
+    PostSessionData(chunk, boost::shared_ptr<void>());
+}
+
+void SocketDelegate::PostSessionData(const MemoryChunk& chunk,
+                                     const boost::shared_ptr<void>& unread) {
     SocketMaster* master = socketMaster_;
     if (master == nullptr) return;
     master->PostTask(boost::make_shared<DataTask>(kTaskCategory, StackIdServing,
                                                   "SocketDelegate::ProcessSessionData", this,
-                                                  &SocketDelegate::DoProcessSessionData, chunk));
+                                                  &SocketDelegate::TakeSessionData, chunk, unread));
+}
+
+void SocketDelegate::TakeSessionData(MemoryChunk chunk, boost::shared_ptr<void> /*unread*/) {
+    // The mark goes with the task, once the bytes are the protocol's.
+    DoProcessSessionData(chunk);
 }
 
 void SocketDelegate::SessionSocketClosed() {

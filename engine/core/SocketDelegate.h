@@ -111,6 +111,10 @@ private:
     int closeWhenGivenBack_;
     bool taken_;
 
+    // Posts the data task; the task holds the unread mark (may be empty) until it is gone.
+    void PostSessionData(const MemoryChunk& chunk, const boost::shared_ptr<void>& unread);
+    // The data task: hands the bytes to DoProcessSessionData.
+    void TakeSessionData(MemoryChunk chunk, boost::shared_ptr<void> unread);
     // Closes the session socket now, or once the sends holding it give it back; lets the slot
     // go into slot (released by the caller outside the lock). Under socketLock_.
     void CloseSessionSocketLocked(boost::shared_ptr<ConnectionSlot>* slot);

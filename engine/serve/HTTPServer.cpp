@@ -142,48 +142,41 @@ bool HTTPServer::SendPiecesToPeer(const iovec* pieces, size_t count) {
         setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &timeout, sizeof timeout);
     }
     // Most sends take everything at once, straight from the caller's pieces; only a send that
-    // stops part way copies what is left.
-    size_t total = 0;
-    for (size_t i = 0; i < count; ++i) total += pieces[i].iov_len;
+    // stops inside a piece copies what is left, once, and goes on from its copy.
+    const iovec* next = pieces;
+    size_t left = count;
+    std::vector<iovec> rest;
     bool complete = true;
-    ssize_t sent = 0;
-    if (total != 0) {
-        msghdr message = {};
-        message.msg_iov = const_cast<iovec*>(pieces);
-        message.msg_iovlen = count;
-        do {
-            sent = sendmsg(fd, &message, MSG_NOSIGNAL);
-        } while (sent < 0 && errno == EINTR);
-        if (sent <= 0) complete = false;  // failed, or no progress within the time-out
-    }
-    if (complete && static_cast<size_t>(sent) < total) {
-        std::vector<iovec> left(pieces, pieces + count);
-        size_t first = 0;
-        for (;;) {
-            // Past the pieces sent whole, into the one sent in part.
-            while (sent > 0 || (first < left.size() && left[first].iov_len == 0)) {
-                const size_t take = static_cast<size_t>(sent) < left[first].iov_len
-                                        ? static_cast<size_t>(sent)
-                                        : left[first].iov_len;
-                left[first].iov_base = static_cast<char*>(left[first].iov_base) + take;
-                left[first].iov_len -= take;
-                sent -= static_cast<ssize_t>(take);
-                if (left[first].iov_len == 0) ++first;
-            }
-            if (first >= left.size()) break;
-            msghdr message = {};
-            message.msg_iov = &left[first];
-            message.msg_iovlen = left.size() - first;
-            sent = sendmsg(fd, &message, MSG_NOSIGNAL);
-            if (sent < 0 && errno == EINTR) {
-                sent = 0;
-                continue;
-            }
-            if (sent <= 0) {
-                complete = false;
-                break;
-            }
+    for (;;) {
+        while (left > 0 && next->iov_len == 0) {
+            ++next;
+            --left;
         }
+        if (left == 0) break;
+        msghdr message = {};
+        message.msg_iov = const_cast<iovec*>(next);
+        message.msg_iovlen = left;
+        const ssize_t sent = sendmsg(fd, &message, MSG_NOSIGNAL);
+        if (sent < 0 && errno == EINTR) continue;
+        if (sent <= 0) {
+            complete = false;  // failed, or no progress within the time-out
+            break;
+        }
+        // Past the pieces sent whole, into the one sent in part.
+        size_t done = static_cast<size_t>(sent);
+        while (left > 0 && done >= next->iov_len) {
+            done -= next->iov_len;
+            ++next;
+            --left;
+        }
+        if (done == 0) continue;
+        if (rest.empty()) {
+            rest.assign(next, next + left);
+            next = rest.data();
+        }
+        iovec& partial = rest[static_cast<size_t>(next - rest.data())];
+        partial.iov_base = static_cast<char*>(partial.iov_base) + done;
+        partial.iov_len -= done;
     }
     GiveBackSessionDescriptor(fd);
     return complete;

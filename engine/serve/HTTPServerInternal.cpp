@@ -2,6 +2,7 @@
 
 #include "SVLibrary/Output/DebugPrint.h"
 #include "SVLibrary/Util/StringFormat.h"
+#include "engine/core/Pump.h"
 #include "engine/core/Session.h"
 #include "engine/serve/HTTPRequestReader.h"
 
@@ -33,7 +34,9 @@ HTTPServerInternal::HTTPServerInternal(Session* session)
       rangeStart_(0),
       rangeEnd_(0),
       sentPosition_(0),
-      pulling_(false) {}
+      pulling_(false),
+      pullSerial_(0),
+      pullPosition_(0) {}
 
 HTTPServerInternal::~HTTPServerInternal() {}
 
@@ -183,7 +186,8 @@ int HTTPServerInternal::StartResponse() {
         head += contentType_;
         head += "\r\n";
     }
-    head += keepAlive_ ? "Connection: Keep-Alive\r\n\r\n" : "Connection: close\r\n\r\n";
+    head += ConnectionField();
+    head += "\r\n";
     if (!Send(head)) return 0;
     SetState(ResponseSending);
     sentPosition_ = rangeStart_;
@@ -210,6 +214,8 @@ void HTTPServerInternal::DoSeek(BytePosition start, BytePosition end, bool flag)
 
 void HTTPServerInternal::PrePullData(ByteAmount& amount) {
     pulling_ = true;
+    pullSerial_ = serial_;
+    pullPosition_ = sentPosition_;
     if (state_ != ResponseSending || method_ != HTTPRequestReader::MethodGet) {
         amount = 0;
         return;
@@ -221,7 +227,13 @@ void HTTPServerInternal::PrePullData(ByteAmount& amount) {
 
 void HTTPServerInternal::PostPullData(ByteAmount& /*amount*/) {
     pulling_ = false;
-    SendHeldBody();
+    if (!SendHeldBody()) return;
+    // The peer took this pass's part of the body and more is owed: the next part need not
+    // wait for the pump's interval.
+    if (state_ == ResponseSending && serial_ == pullSerial_ && sentPosition_ > pullPosition_ &&
+        (noContentLength_ || sentPosition_ < rangeEnd_)) {
+        Pump::NoteMoreOutputReady();
+    }
 }
 
 bool HTTPServerInternal::SendPiecesToPeer(const iovec* pieces, size_t count) {

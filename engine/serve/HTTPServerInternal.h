@@ -18,7 +18,10 @@ class HTTPRequestReader;
 // The protocol side of one loopback HTTP/1.1 connection, as the output end of its session's
 // chain: it assembles requests from the received bytes, answers them one at a time (further
 // requests wait in the input), writes each response head, limits what the session pulls to the
-// bytes still owed and sends the body the chain delivers through DoAdd.
+// bytes still owed and sends the body the chain delivers through DoAdd. While the peer takes
+// what it is sent and more is owed, the next pump pass follows at once (Pump::
+// NoteMoreOutputReady), so a body longer than one pass's pull is paced by its peer, not by the
+// pump's interval.
 //
 // Answers: GET and HEAD get "200" (with Content-Length, or without one for a resource that is
 // still growing, which then ends by closing the connection), "206" for a single satisfiable
@@ -140,6 +143,9 @@ private:
     // Body pieces delivered during a pump pass go out together at its end (one system call for
     // many small chunks); each holds its chunk until then.
     bool pulling_;
+    // The response and its position when the pass's pull began.
+    uint64_t pullSerial_;
+    uint64_t pullPosition_;
     std::vector<MemoryChunk> heldChunks_;
     std::vector<iovec> heldPieces_;
 };

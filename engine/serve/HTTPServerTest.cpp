@@ -12,7 +12,9 @@
 #include <thread>
 #include <vector>
 
+#include "engine/core/Pump.h"
 #include "engine/serve/LiveHttpTestSupport.h"
+#include "tests/support/TaskTestSupport.h"
 
 namespace SarvelonMediaKit {
 namespace {
@@ -256,6 +258,77 @@ TEST(HTTPServerTest, PiecesSentTogetherArriveWholeAndInOrderThoughTheSocketTakes
     EXPECT_TRUE(sent);
     EXPECT_EQ(all.size(), received.size());
     EXPECT_TRUE(received == all);
+}
+
+// A Probe whose pull delivers the body's bytes (a pattern), or nothing while starved.
+class PulledProbe : public Probe {
+public:
+    void DoPullData(ByteAmount& amount) override {
+        if (starved) return;
+        const uint32_t size = amount.Get();
+        MemoryChunk chunk(size, 0, 0);
+        for (uint32_t i = 0; i < size; ++i) chunk.Data()[i] = static_cast<uint8_t>(given + i);
+        given += size;
+        Add(chunk);
+    }
+    std::atomic<bool> starved{false};
+    uint32_t given = 0;
+};
+
+// A probe served by a pump of its own whose passes pull 100 bytes each, a minute apart: a body
+// that waited for the interval between its parts would not come within a test.
+struct PumpedProbe {
+    PumpedProbe() : pump(nullptr) {
+        pump.SetPullAmount(ByteAmount(100));
+        pump.SetPullHandler([this](ByteAmount amount) { server.PullData(amount); });
+        pump.SetTickHandler([this]() { ++passes; });
+        pump.CreateThread(MediaTime(60000000));
+        pump.Start();
+    }
+    ~PumpedProbe() { pump.RequestStop(); }
+    void Get() {
+        pump.GetTaskManager()->AddTask(SvTestSupport::MakeTask(
+            "Test::Get", [this]() { server.Request("GET /x HTTP/1.1\r\n\r\n"); }));
+    }
+    // Passes that come within a while after the count was taken.
+    int PassesWithin(int milliseconds) {
+        const int before = passes;
+        std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
+        return passes - before;
+    }
+
+    PulledProbe server;
+    std::atomic<int> passes{0};
+    Pump pump;  // after the server: stopped before it goes
+};
+
+TEST(HTTPServerTest, ABodyOwedOverManyPassesGoesOutWithoutWaitingTheIntervalBetweenThem) {
+    PumpedProbe probe;
+    probe.Get();
+    // The 1000-byte body takes ten passes.
+    std::string received;
+    ASSERT_TRUE(WaitUntil([&]() {
+        bool closed = false;
+        received += Pending(probe.server.peer, &closed);
+        const size_t head = received.find("\r\n\r\n");
+        return head != std::string::npos && received.size() >= head + 4 + 1000;
+    }));
+    const size_t bodyAt = received.find("\r\n\r\n") + 4;
+    ASSERT_EQ(1000u, received.size() - bodyAt);
+    for (size_t i = 0; i < 1000; ++i) ASSERT_EQ(static_cast<char>(i), received[bodyAt + i]);
+    // Nothing owed any more: the passes are back to the interval.
+    EXPECT_LE(probe.PassesWithin(20), 1);
+}
+
+TEST(HTTPServerTest, ABodyWhoseBytesAreNotThereYetDoesNotSpinThePump) {
+    PumpedProbe probe;
+    probe.server.starved = true;
+    probe.Get();
+    ASSERT_TRUE(WaitUntil([&]() {
+        bool closed = false;
+        return Pending(probe.server.peer, &closed).find("200 OK") != std::string::npos;
+    }));
+    EXPECT_LE(probe.PassesWithin(20), 1);
 }
 
 }  // namespace

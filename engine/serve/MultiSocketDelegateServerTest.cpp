@@ -341,6 +341,50 @@ TEST(MultiSocketDelegateServerTest, AtTheCapANewcomerTakesTheLongestIdlePlaceOrI
     factory.Clear();
 }
 
+TEST(MultiSocketDelegateServerTest, AtTheCapAConnectionWhoseRequestHasArrivedIsNotCutAsIdle) {
+    Station front;
+    Factory factory(&front);
+    {
+        MultiSocketDelegateServer server(front.master.get(), nullptr, factory.Function());
+        server.Listen(0, kLoopback);
+        const uint16_t port = server.GetListeningPort();
+        const int cap = MultiSocketDelegateServer::kMaxServingConnections;
+        std::vector<int> clients;
+        for (int i = 0; i < cap; ++i) {
+            clients.push_back(Connect(port));
+            ASSERT_GE(clients.back(), 0);
+            // One at a time, so client i is delegate i and the earlier ones have been idle longer.
+            ASSERT_TRUE(WaitUntil([&]() { return server.GetServingConnections() == i + 1; }));
+        }
+        std::vector<RecordingDelegate*> delegates = factory.SharedDelegates();
+        ASSERT_EQ(static_cast<size_t>(cap), delegates.size());
+        // Every connection but 0 and 1 has a request in progress.
+        for (int i = 2; i < cap; ++i) delegates[i]->SetRequestInProgress(true);
+
+        // The queue that hands received bytes to the protocol is held: 0's request is read from
+        // its socket but not yet handed on. 0 has been idle longest, but not since its request.
+        front.pump->Pause();
+        ASSERT_TRUE(SendAll(clients[0], "GET /0 HTTP/1.1\r\n\r\n"));
+        const int fd0 = delegates[0]->GetSessionDescriptor();
+        ASSERT_TRUE(WaitUntil([&]() {
+            int readable = -1;
+            return ioctl(fd0, FIONREAD, &readable) == 0 && readable == 0;
+        }));
+        // A newcomer takes the place of 1, the longest idle with nothing arrived.
+        const int first = Connect(port);
+        ASSERT_GE(first, 0);
+        EXPECT_TRUE(PeerCloses(clients[1]));
+        EXPECT_FALSE(PeerCloses(clients[0], 50));
+        front.pump->Resume();
+        ASSERT_TRUE(WaitUntil([&]() { return delegates[0]->Data() == "GET /0 HTTP/1.1\r\n\r\n"; }));
+
+        for (int fd : clients) close(fd);
+        close(first);
+        front.Halt();
+    }
+    factory.Clear();
+}
+
 TEST(MultiSocketDelegateServerTest, ConnectionsThatEndBelowTheCapAreNotRememberedForEver) {
     Station front;
     Factory factory(&front);
