@@ -87,16 +87,20 @@ protected:
             if (monitors_.empty()) return;
             monitors.assign(monitors_.begin(), monitors_.end());
         }
+        // One record for the whole publication, moved from monitor to monitor: ending one
+        // delivery and beginning the next take one turn of the lock.
+        InfoLinks::Delivery delivery(this);
+        DeliveryScope scope(delivery);
         for (size_t i = 0; i < monitors.size(); ++i) {
             MonitorBase* m = monitors[i];
-            InfoLinks::DeliveryHandle delivery;
             {
                 std::lock_guard<std::mutex> lock(InfoLinks::Lock());
+                if (delivery.linked) InfoLinks::EndDelivery(delivery);
                 // Only the pointer is compared: a monitor gone meanwhile is no longer here.
                 if (monitors_.count(m) == 0) continue;
-                delivery = InfoLinks::BeginDelivery(this, m);
+                delivery.monitor = m;
+                InfoLinks::BeginDelivery(delivery);
             }
-            DeliveryScope scope(delivery);
             event(static_cast<Monitor*>(m));
         }
     }
@@ -104,17 +108,17 @@ protected:
 private:
     friend class InfoMonitor<Source, Monitor>;
 
-    // Ends a delivery even when the event throws.
+    // Ends the running delivery, if any, even when the event throws.
     class DeliveryScope {
     public:
-        explicit DeliveryScope(InfoLinks::DeliveryHandle delivery) : delivery_(delivery) {}
+        explicit DeliveryScope(InfoLinks::Delivery& delivery) : delivery_(delivery) {}
         ~DeliveryScope() {
             std::lock_guard<std::mutex> lock(InfoLinks::Lock());
-            InfoLinks::EndDelivery(delivery_);
+            if (delivery_.linked) InfoLinks::EndDelivery(delivery_);
         }
 
     private:
-        InfoLinks::DeliveryHandle delivery_;
+        InfoLinks::Delivery& delivery_;
     };
 
     static void Unlink(InfoSource* source, MonitorBase* monitor) {
