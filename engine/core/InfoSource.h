@@ -1,11 +1,11 @@
 #ifndef ENGINE_CORE_INFOSOURCE_H
 #define ENGINE_CORE_INFOSOURCE_H
 
+#include <boost/container/flat_set.hpp>
 #include <boost/container/small_vector.hpp>
 #include <boost/function.hpp>
 
 #include <mutex>
-#include <set>
 #include <vector>
 
 #include "engine/core/InfoLinks.h"
@@ -54,8 +54,7 @@ public:
     // thread.
     void DetachAll() {
         std::unique_lock<std::mutex> lock(InfoLinks::Lock());
-        for (typename std::set<MonitorBase*>::iterator it = monitors_.begin();
-             it != monitors_.end(); ++it) {
+        for (typename MonitorSet::iterator it = monitors_.begin(); it != monitors_.end(); ++it) {
             (*it)->sources_.erase(this);
         }
         monitors_.clear();
@@ -128,7 +127,10 @@ private:
         InfoLinks::WaitForDeliveries(lock, source, monitor);
     }
 
-    std::set<MonitorBase*> monitors_;  // under InfoLinks::Lock()
+    // A sorted vector: the few monitors a source has are copied out for every event, which
+    // costs a node walk in a tree. Under InfoLinks::Lock().
+    typedef boost::container::flat_set<MonitorBase*> MonitorSet;
+    MonitorSet monitors_;
 };
 
 // The subscribing side of an information family: the family's monitor class derives from it
@@ -165,8 +167,7 @@ public:
     // another thread.
     void DetachFromSources() {
         std::unique_lock<std::mutex> lock(InfoLinks::Lock());
-        for (typename std::set<SourceBase*>::iterator it = sources_.begin(); it != sources_.end();
-             ++it) {
+        for (typename SourceSet::iterator it = sources_.begin(); it != sources_.end(); ++it) {
             (*it)->monitors_.erase(this);
         }
         sources_.clear();
@@ -187,7 +188,8 @@ public:
 private:
     friend class InfoSource<Source, Monitor>;
 
-    std::set<SourceBase*> sources_;  // under InfoLinks::Lock()
+    typedef boost::container::flat_set<SourceBase*> SourceSet;
+    SourceSet sources_;  // under InfoLinks::Lock()
 };
 
 }  // namespace SarvelonMediaKit
