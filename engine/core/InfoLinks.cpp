@@ -11,16 +11,27 @@ InfoLinks::State& InfoLinks::GetState() {
 
 std::mutex& InfoLinks::Lock() { return GetState().lock; }
 
-InfoLinks::DeliveryHandle InfoLinks::BeginDelivery(const void* source, const void* monitor) {
+void InfoLinks::BeginDelivery(Delivery& delivery) {
     State& state = GetState();
-    Delivery delivery = {source, monitor, std::this_thread::get_id()};
-    return state.deliveries.insert(state.deliveries.end(), delivery);
+    delivery.previous = nullptr;
+    delivery.next = state.deliveries;
+    if (state.deliveries != nullptr) state.deliveries->previous = &delivery;
+    state.deliveries = &delivery;
+    delivery.linked = true;
 }
 
-void InfoLinks::EndDelivery(DeliveryHandle delivery) {
+void InfoLinks::EndDelivery(Delivery& delivery) {
     State& state = GetState();
-    state.deliveries.erase(delivery);
-    state.deliveryEnded.notify_all();
+    if (delivery.previous != nullptr) {
+        delivery.previous->next = delivery.next;
+    } else {
+        state.deliveries = delivery.next;
+    }
+    if (delivery.next != nullptr) delivery.next->previous = delivery.previous;
+    delivery.previous = nullptr;
+    delivery.next = nullptr;
+    delivery.linked = false;
+    if (state.waiters != 0) state.deliveryEnded.notify_all();
 }
 
 void InfoLinks::WaitForDeliveries(std::unique_lock<std::mutex>& lock, const void* source,
@@ -29,13 +40,14 @@ void InfoLinks::WaitForDeliveries(std::unique_lock<std::mutex>& lock, const void
     const std::thread::id self = std::this_thread::get_id();
     for (;;) {
         bool running = false;
-        for (std::list<Delivery>::const_iterator it = state.deliveries.begin();
-             it != state.deliveries.end() && !running; ++it) {
-            running = it->thread != self && (source == nullptr || it->source == source) &&
-                      (monitor == nullptr || it->monitor == monitor);
+        for (const Delivery* d = state.deliveries; d != nullptr && !running; d = d->next) {
+            running = d->thread != self && (source == nullptr || d->source == source) &&
+                      (monitor == nullptr || d->monitor == monitor);
         }
         if (!running) return;
+        ++state.waiters;
         state.deliveryEnded.wait(lock);
+        --state.waiters;
     }
 }
 

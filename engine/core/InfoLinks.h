@@ -2,7 +2,6 @@
 #define ENGINE_CORE_INFOLINKS_H
 
 #include <condition_variable>
-#include <list>
 #include <mutex>
 #include <thread>
 
@@ -17,19 +16,29 @@ namespace SarvelonMediaKit {
 // record lets a detach wait until a delivery already running elsewhere has returned.
 class InfoLinks {
 public:
+    // One delivery now running: a record that lives on the delivering thread's stack, linked
+    // into the list of running deliveries while it runs (no allocation per event).
     struct Delivery {
+        explicit Delivery(const void* from)
+            : source(from), monitor(nullptr), thread(std::this_thread::get_id()) {}
+        Delivery(const Delivery&) = delete;
+        Delivery& operator=(const Delivery&) = delete;
+
         const void* source;
         const void* monitor;
         std::thread::id thread;
+        bool linked = false;
+        Delivery* previous = nullptr;
+        Delivery* next = nullptr;
     };
-    typedef std::list<Delivery>::iterator DeliveryHandle;
 
     // The lock that guards every link set and the delivery record.
     static std::mutex& Lock();
 
-    // The caller holds Lock().
-    static DeliveryHandle BeginDelivery(const void* source, const void* monitor);
-    static void EndDelivery(DeliveryHandle delivery);
+    // The caller holds Lock(). A delivery is begun once and ended once before it is begun
+    // again or goes away.
+    static void BeginDelivery(Delivery& delivery);
+    static void EndDelivery(Delivery& delivery);
 
     // Waits, with `lock` (on Lock()) held, until no delivery from source to monitor runs on
     // another thread; a null source or monitor matches any. Deliveries on the calling thread
@@ -41,7 +50,8 @@ private:
     struct State {
         std::mutex lock;
         std::condition_variable deliveryEnded;
-        std::list<Delivery> deliveries;
+        Delivery* deliveries = nullptr;  // the running ones, newest first
+        int waiters = 0;                 // threads in WaitForDeliveries: only they need waking
     };
     static State& GetState();
 };

@@ -1,11 +1,11 @@
 #ifndef ENGINE_CORE_INFOSOURCE_H
 #define ENGINE_CORE_INFOSOURCE_H
 
+#include <boost/container/flat_set.hpp>
 #include <boost/container/small_vector.hpp>
 #include <boost/function.hpp>
 
 #include <mutex>
-#include <set>
 #include <vector>
 
 #include "engine/core/InfoLinks.h"
@@ -54,8 +54,7 @@ public:
     // thread.
     void DetachAll() {
         std::unique_lock<std::mutex> lock(InfoLinks::Lock());
-        for (typename std::set<MonitorBase*>::iterator it = monitors_.begin();
-             it != monitors_.end(); ++it) {
+        for (typename MonitorSet::iterator it = monitors_.begin(); it != monitors_.end(); ++it) {
             (*it)->sources_.erase(this);
         }
         monitors_.clear();
@@ -87,16 +86,20 @@ protected:
             if (monitors_.empty()) return;
             monitors.assign(monitors_.begin(), monitors_.end());
         }
+        // One record for the whole publication, moved from monitor to monitor: ending one
+        // delivery and beginning the next take one turn of the lock.
+        InfoLinks::Delivery delivery(this);
+        DeliveryScope scope(delivery);
         for (size_t i = 0; i < monitors.size(); ++i) {
             MonitorBase* m = monitors[i];
-            InfoLinks::DeliveryHandle delivery;
             {
                 std::lock_guard<std::mutex> lock(InfoLinks::Lock());
+                if (delivery.linked) InfoLinks::EndDelivery(delivery);
                 // Only the pointer is compared: a monitor gone meanwhile is no longer here.
                 if (monitors_.count(m) == 0) continue;
-                delivery = InfoLinks::BeginDelivery(this, m);
+                delivery.monitor = m;
+                InfoLinks::BeginDelivery(delivery);
             }
-            DeliveryScope scope(delivery);
             event(static_cast<Monitor*>(m));
         }
     }
@@ -104,17 +107,17 @@ protected:
 private:
     friend class InfoMonitor<Source, Monitor>;
 
-    // Ends a delivery even when the event throws.
+    // Ends the running delivery, if any, even when the event throws.
     class DeliveryScope {
     public:
-        explicit DeliveryScope(InfoLinks::DeliveryHandle delivery) : delivery_(delivery) {}
+        explicit DeliveryScope(InfoLinks::Delivery& delivery) : delivery_(delivery) {}
         ~DeliveryScope() {
             std::lock_guard<std::mutex> lock(InfoLinks::Lock());
-            InfoLinks::EndDelivery(delivery_);
+            if (delivery_.linked) InfoLinks::EndDelivery(delivery_);
         }
 
     private:
-        InfoLinks::DeliveryHandle delivery_;
+        InfoLinks::Delivery& delivery_;
     };
 
     static void Unlink(InfoSource* source, MonitorBase* monitor) {
@@ -124,7 +127,10 @@ private:
         InfoLinks::WaitForDeliveries(lock, source, monitor);
     }
 
-    std::set<MonitorBase*> monitors_;  // under InfoLinks::Lock()
+    // A sorted vector: the few monitors a source has are copied out for every event, which
+    // costs a node walk in a tree. Under InfoLinks::Lock().
+    typedef boost::container::flat_set<MonitorBase*> MonitorSet;
+    MonitorSet monitors_;
 };
 
 // The subscribing side of an information family: the family's monitor class derives from it
@@ -161,8 +167,7 @@ public:
     // another thread.
     void DetachFromSources() {
         std::unique_lock<std::mutex> lock(InfoLinks::Lock());
-        for (typename std::set<SourceBase*>::iterator it = sources_.begin(); it != sources_.end();
-             ++it) {
+        for (typename SourceSet::iterator it = sources_.begin(); it != sources_.end(); ++it) {
             (*it)->monitors_.erase(this);
         }
         sources_.clear();
@@ -183,7 +188,8 @@ public:
 private:
     friend class InfoSource<Source, Monitor>;
 
-    std::set<SourceBase*> sources_;  // under InfoLinks::Lock()
+    typedef boost::container::flat_set<SourceBase*> SourceSet;
+    SourceSet sources_;  // under InfoLinks::Lock()
 };
 
 }  // namespace SarvelonMediaKit

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 #include <list>
+#include <utility>
 
 #include "engine/codecs/MediaTiming.h"
 
@@ -60,7 +61,7 @@ Mpeg2PsResult Mpeg2PsSampleAssembler::Finish() {
         return Mpeg2PsResult::Ok;
     }
     // Taken out first, so a stop in the handler cannot hand the same sample on twice.
-    Sample finished = sample_;
+    Sample finished = std::move(sample_);
     Drop();
     copyInProgress_ = false;
     return finished_(finished);

@@ -21,18 +21,36 @@ const uint32_t kOutOfBandRoom = 0x40;
 // pulls' worth, so that one system call serves several while the bytes are still in the
 // core's cache when the multiplexer copies them out.
 const uint32_t kReadBlockBytes = 1u << 18;
+// Blocks read ahead on the reading thread at most (2 MiB, as a download reads ahead).
+const size_t kReadAheadBlocks = 8;
 
 }  // namespace
 
-FileClient::FileClient(Session* session) : ExternalClient(session), mediaSize_(0), rangeEnd_(0) {}
+FileClient::FileClient(Session* session)
+    : ExternalClient(session),
+      mediaSize_(0),
+      rangeEnd_(0),
+      readAhead_(kReadBlockBytes, kReadAheadBlocks),
+      takenEnd_(0) {}
 
-FileClient::~FileClient() { file_.Close(); }
+FileClient::~FileClient() {
+    readAhead_.Stop();  // the reader goes before the file it reads
+    file_.Close();
+}
+
+void FileClient::StopReadAhead() {
+    if (!readAhead_.IsRunning()) return;
+    const uint64_t dropped = readAhead_.Stop();
+    // Back to just past the bytes taken, as if the dropped blocks had never been read.
+    if (dropped != 0) file_.Seek(int64_t(takenEnd_), 0);
+}
 
 void FileClient::DoSetName(const std::string& name, bool) {
     // Only a scheme at the very start makes a URL; the rest of the name is the path as given.
     path_ = name.compare(0, kFileSchemeLength, kFileScheme) == 0 ? name.substr(kFileSchemeLength)
                                                                  : name;
     rangeEnd_ = 0;  // a file opened again is read from its start to its end
+    readAhead_.Stop();
     block_ = MemoryChunk();
     if (!file_.Open(path_, SV::File::kReadOnly | SV::File::kBinary)) {
         mediaSize_ = 0;  // a file open before has been closed by the attempt
@@ -82,13 +100,34 @@ void FileClient::PrePullData(ByteAmount& amount) {
     // taken at opening without a bound): a pull that takes exactly the bytes left does not
     // raise the end-of-file indicator, and a chain that stops pulling when nothing is left
     // would otherwise never see the end. Bytes read ahead and not yet handed on come first.
+    if (file_.IsOpen() && block_.IsEmpty() && readAhead_.IsRunning() && readAhead_.IsDrained()) {
+        StopReadAhead();  // every block read has gone on: the file's state is readable again
+    }
     if (file_.IsOpen() && block_.IsEmpty() &&
-        (file_.IsEof() || GetReadPosition() >= GetRangeEnd())) {
+        (GetReadPosition() >= GetRangeEnd() || (!readAhead_.IsRunning() && file_.IsEof()))) {
         DoSend(MemoryChunk(boost::make_shared<MemoryMarkerEndOfStream>()));
     }
 }
 
 void FileClient::PullFromBlock(Component& consumer, uint32_t size, uint64_t readable) {
+    if (block_.IsEmpty() && !readAhead_.IsRunning() && readable > kReadBlockBytes &&
+        size <= kReadBlockBytes) {
+        // More than a block to go: the next blocks are read on the reading thread while this
+        // one's bytes are worked on.
+        takenEnd_ = uint64_t(std::max<int64_t>(file_.Tell(), 0));
+        readAhead_.Start(file_, readable);
+    }
+    if (block_.IsEmpty() && readAhead_.IsRunning()) {
+        block_ = readAhead_.Take();
+        if (block_.IsEmpty()) {
+            const bool failed = readAhead_.Failed();
+            StopReadAhead();
+            block_ = MemoryChunk();
+            if (failed) PublishError(SVStatusFileInput, "Could not read bytes");
+            return;
+        }
+        takenEnd_ += block_.Size();
+    }
     if (block_.IsEmpty()) {
         // One read for many pulls. The block's bytes go on as slices of it, so they are not
         // copied again, and a payload the consumer cuts from them may stay a slice too.
@@ -133,6 +172,7 @@ ByteAmount FileClient::DoGetBufferedBytes() {
 std::string FileClient::GetTypeName() const { return "SarvelonMediaKit::FileClient"; }
 
 void FileClient::DoSeek(BytePosition start, BytePosition end, bool) {
+    StopReadAhead();
     if (start.Get() > uint64_t(INT64_MAX) || !file_.Seek(int64_t(start.Get()), 0)) {
         PublishError(SVStatusFileInput, "Bad Seek Range");
         return;
@@ -143,6 +183,7 @@ void FileClient::DoSeek(BytePosition start, BytePosition end, bool) {
 }
 
 bool FileClient::DoOutOfBandRequest(BytePosition start, BytePosition end) {
+    StopReadAhead();
     const int64_t resume = file_.Tell();
     if (start.Get() <= uint64_t(INT64_MAX) && file_.Seek(int64_t(start.Get()), 0)) {
         uint64_t remaining = end > start ? end - start : 0;
@@ -175,6 +216,10 @@ BytePosition FileClient::DoEndPosition() { return mediaSize_; }
 BytePosition FileClient::CurrentPosition() { return GetReadPosition(); }
 
 BytePosition FileClient::GetReadPosition() {
+    if (readAhead_.IsRunning()) {
+        // The file belongs to the reading thread: count what was taken from it.
+        return BytePosition(takenEnd_ - block_.Size());
+    }
     // The file's offset lies past the bytes read ahead and not yet handed on.
     const int64_t position = file_.Tell();
     const uint64_t ahead = block_.Size();

@@ -8,6 +8,7 @@
 #include "SVLibrary/File/File.h"
 #include "engine/core/ErrorInfoSource.h"
 #include "engine/core/ExternalClient.h"
+#include "engine/input/FileReadAhead.h"
 
 namespace SarvelonMediaKit {
 
@@ -41,7 +42,9 @@ public:
     // the end of the range (the end of the file without a bound). For a consumer that wants no
     // room around its chunks the file is read a block (256 KiB, or the pull's size when
     // larger) at a time and the chunks are slices of it; a pull may then get fewer bytes than
-    // asked, the rest of a block.
+    // asked, the rest of a block. When more than a block is left, the blocks are read ahead
+    // on a thread of the client's own (up to 2 MiB ahead), from the first such pull until
+    // the next seek, out-of-band request, new name or the end of the range.
     void PrePullData(ByteAmount& amount) override;
     // The base body: the data has already gone on in PrePullData.
     void DoPullData(ByteAmount& amount) override;
@@ -73,12 +76,18 @@ private:
     // Hands on the next size bytes (fewer at the end of a block) from the block read ahead,
     // reading a new block of up to readable bytes when it is used up.
     void PullFromBlock(Component& consumer, uint32_t size, uint64_t readable);
+    // Ends the reading ahead, if any: the file is this thread's again, positioned just past
+    // block_ as when the blocks are read here.
+    void StopReadAhead();
 
     std::string path_;
     SV::File file_;
     BytePosition mediaSize_;
     BytePosition rangeEnd_;  // 0: no bound, the file's end
     MemoryChunk block_;      // read ahead, not yet handed on
+    FileReadAhead readAhead_;
+    // While reading ahead: where in the file the blocks taken so far end.
+    uint64_t takenEnd_;
 };
 
 // Makes a file client for the session; raw, when given, receives the plain pointer. The caller

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstdlib>
 #include <fstream>
@@ -307,6 +308,70 @@ TEST_F(FileClientTest, BytesReadAheadAreNotCountedAsHandedOn) {
     EXPECT_TRUE(Pattern(1000, 1020) == std::vector<uint8_t>(got.begin() + 150, got.end()));
     EXPECT_EQ(1020u, client->GetReadPosition());
     EXPECT_EQ(0u, EndMarkers());
+    EXPECT_TRUE(Errors().empty());
+}
+
+// A file of many blocks is read ahead on the client's reading thread: what goes on is still
+// the file in order, the position counts only what was handed on, and an out-of-band range
+// and a seek in the middle of it leave nothing of the blocks read ahead behind.
+TEST_F(FileClientTest, AFileReadAheadComesOnWholeAndInOrderAcrossOutOfBandRangesAndSeeks) {
+    const uint64_t size = (5u << 20) + 12345;  // 20 blocks of 256 KiB and a bit
+    Build(MakeFile("many", size));
+    uint64_t handed = 0;
+    while (handed < (3u << 20) + 7) {  // well past the 2 MiB the thread may read ahead
+        const uint64_t want = std::min<uint64_t>(65536, (3u << 20) + 7 - handed);
+        client->PullData(ByteAmount(uint32_t(want)));
+        handed += want;
+        ASSERT_EQ(handed, client->GetReadPosition());
+        ASSERT_EQ(handed, sink->Bytes().size());
+    }
+    EXPECT_EQ(size - handed, client->GetBufferedBytes());
+    EXPECT_TRUE(sink->OutOfBandRequest(100, 200));
+    ASSERT_EQ(1u, sink->outOfBand.size());
+    EXPECT_TRUE(Pattern(100, 200) == sink->outOfBand[0]);
+    EXPECT_EQ(handed, client->GetReadPosition());
+    // Past the bytes the reader had queued before the request: they come from the file again.
+    for (int pulls = 0; handed < (4u << 20) && pulls < 100; ++pulls) {
+        client->PullData(65536);
+        handed = sink->Bytes().size();
+    }
+    ASSERT_EQ(4u << 20, handed);
+    EXPECT_TRUE(Pattern(0, handed) == sink->Bytes());
+    EXPECT_EQ(handed, client->GetReadPosition());
+
+    client->SeekFilePosition(1000, 0, false);
+    EXPECT_EQ(1000u, client->GetReadPosition());
+    int pulls = 0;
+    while (EndMarkers() == 0 && pulls < 1000) {
+        middle->PullData(65536);
+        ++pulls;
+    }
+    const std::vector<uint8_t> got = sink->Bytes();
+    ASSERT_EQ(handed + size - 1000, got.size());
+    EXPECT_TRUE(Pattern(1000, size) == std::vector<uint8_t>(got.begin() + handed, got.end()));
+    EXPECT_EQ(size, client->GetReadPosition());
+    EXPECT_EQ(1u, EndMarkers());
+    EXPECT_TRUE(Errors().empty());
+}
+
+// A file cut short while it is read ahead: what goes on is a stretch of the file from its start
+// (however much the thread read before the cut), and the end of the stream follows, no error.
+TEST_F(FileClientTest, AFileCutShortWhileReadAheadEndsAfterTheBytesThatWereThere) {
+    const uint64_t size = 4u << 20;
+    const std::string path = MakeFile("cut", size);
+    Build(path);
+    client->PullData(65536);
+    ASSERT_EQ(0, truncate(path.c_str(), 1u << 20));
+    int pulls = 0;
+    while (EndMarkers() == 0 && pulls < 1000) {
+        middle->PullData(65536);
+        ++pulls;
+    }
+    EXPECT_EQ(1u, EndMarkers());
+    const std::vector<uint8_t> got = sink->Bytes();
+    EXPECT_GE(got.size(), 1u << 20);
+    EXPECT_LE(got.size(), size);
+    EXPECT_TRUE(Pattern(0, got.size()) == got);
     EXPECT_TRUE(Errors().empty());
 }
 

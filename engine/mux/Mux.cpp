@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <limits>
+#include <utility>
 
 #include "SVLibrary/Util/Saturating.h"
 #include "engine/core/Session.h"
@@ -130,9 +131,10 @@ boost::shared_ptr<SampleStream> Mux::ChooseNextStream(const SampleStream* except
 }
 
 void Mux::EmitNext(const boost::shared_ptr<SampleStream>& chosen) {
-    // A copy: the subclass may send, and a marker passed on may reach code that changes the
-    // queues (a flush) before the sample is popped.
-    Sample sample = chosen->Front();
+    // Taken out of the queue (moved, its payload list is not copied) and popped before it goes
+    // on: the subclass may send, and a marker passed on may reach code that changes the queues
+    // (a flush). Nothing reads the emptied front before the pop.
+    Sample sample = std::move(chosen->Front());
     if (sample.GetFormat() != SampleFormatMarker && !IsWritten(*chosen)) {
         // The other language: taken in its turn and dropped, markers still go on.
         chosen->PopFront();

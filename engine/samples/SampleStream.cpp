@@ -1,5 +1,7 @@
 #include "engine/samples/SampleStream.h"
 
+#include <utility>
+
 #include "SVLibrary/Util/Saturating.h"
 
 namespace SarvelonMediaKit {
@@ -42,7 +44,8 @@ void SampleStream::DoReceiveSample(Sample& sample) {
     sample.SetType(type_);
     const uint64_t bytes =
         sample.GetFormat() == SampleFormatMarker ? 0 : sample.GetPayload().Size();
-    queue_.push_back(QueuedSample{sample, bytes});
+    // Moved in: the sample's sender is done with it, and its payload list is not copied.
+    queue_.push_back(QueuedSample{std::move(sample), bytes});
     SetQueued(bytesHeld_.load(std::memory_order_relaxed) + bytes);
 }
 

@@ -38,7 +38,8 @@ public:
                  uint32_t inputFormat);
     ~SampleStream() override;
 
-    // The end of the ring: stamps the stream's reference and type and queues the sample.
+    // The end of the ring: stamps the stream's reference and type and queues the sample,
+    // taking its contents (the sample handed in is left empty: its sender is done with it).
     void DoReceiveSample(Sample& sample) override;
     // Asks the filters from the last to the first, then the owner; the first answer counts.
     // False (arguments untouched) when nobody knows.
@@ -57,7 +58,8 @@ public:
     // made with the stream's headroom and tailroom.
     Sample MakeSample(uint32_t size) const;
     // Entry point of the demultiplexer. Dropped while the stream is not connected; a marker
-    // sample is queued at once, any other goes to the first filter (or round the ring).
+    // sample is queued at once, any other goes to the first filter (or round the ring). What
+    // reaches the queue is taken out of the sample handed in.
     void PushSample(Sample& sample);
     void PushSample(Sample&& sample) { PushSample(sample); }
     // Queues the marker as a marker sample behind what is queued, past the filters (so ahead
