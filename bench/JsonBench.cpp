@@ -422,12 +422,12 @@ public:
     void Finalize() override {
         ConsoleReporter::Finalize();
         std::printf("\nMB/s (10^6 bytes per second; document %zu bytes)\n", Document().size());
-        std::printf("%-20s %8s %8s %10s %10s %8s %12s %13s %11s\n", "case", "kvjson", "yajl",
+        std::printf("%-24s %8s %8s %10s %10s %8s %12s %13s %11s\n", "case", "kvjson", "yajl",
                     "rapidjson", "rj-checked", "simdjson", "x rapidjson", "x rj-checked",
                     "x simdjson");
         for (const std::string& row : order_) {
             const auto& cells = rows_[row];
-            std::printf("%-20s", row.c_str());
+            std::printf("%-24s", row.c_str());
             const struct {
                 const char* library;
                 int width;
