@@ -511,6 +511,48 @@ void Dictionary::Set(std::string key, Value value) {
     }
 }
 
+namespace {
+
+// One of 64 bits per key, from its length and its first and last bytes: keys with different
+// bits differ, so a scan for an earlier equal key is only needed when its bit is taken.
+inline uint64_t KeyBit(const std::string& key) {
+    const size_t length = key.size();
+    const unsigned first = length == 0 ? 0 : static_cast<unsigned char>(key[0]);
+    const unsigned last = length == 0 ? 0 : static_cast<unsigned char>(key[length - 1]);
+    return uint64_t{1} << ((length * 11 + first * 7 + last * 3) & 63);
+}
+
+}  // namespace
+
+void Dictionary::SetAll(std::string* keys, Value* values, size_t count) {
+    size_t i = 0;
+    if (!index_) {
+        // Up to where Set builds an index, a key is only compared with the others when its
+        // bit says an equal one may be there. The entries grow as they do by Set: sized up
+        // front, a freed tree left the heap so that glibc handed its pages back, and every
+        // parse took them again at a page fault each (seven times as many).
+        uint64_t bits = 0;
+        for (const Entry& entry : entries_) {
+            bits |= KeyBit(entry.first);
+        }
+        for (; i < count && entries_.size() < kIndexFrom; ++i) {
+            const uint64_t bit = KeyBit(keys[i]);
+            if ((bits & bit) != 0) {
+                Value* same = Find(keys[i]);
+                if (same != nullptr) {
+                    *same = std::move(values[i]);
+                    continue;
+                }
+            }
+            bits |= bit;
+            entries_.emplace_back(std::move(keys[i]), std::move(values[i]));
+        }
+    }
+    for (; i < count; ++i) {
+        Set(std::move(keys[i]), std::move(values[i]));
+    }
+}
+
 std::vector<std::string> Dictionary::Keys() const {
     std::vector<std::string> keys;
     keys.reserve(entries_.size());

@@ -125,6 +125,10 @@ public:
     const Value* Find(std::string_view key) const;
     Value* Find(std::string_view key);
     void Set(std::string key, Value value);
+    // Sets `count` members in one step, moved out of keys[i] and values[i]: the same result as
+    // Set for each in turn (a key given twice keeps its first place and takes its last value),
+    // for builders that collect a whole object's members before they make it.
+    void SetAll(std::string* keys, Value* values, size_t count);
     std::vector<std::string> Keys() const;
 
     // Same keys with equal values, in any order.
