@@ -237,8 +237,8 @@ TEST(KvJsonStreamParserAdapter, SkippedLevelsDeliverTheirValuesOneByOne) {
 }
 
 // Objects keep their members in document order; a key given twice keeps its first place and
-// takes the last value. Both for a small object and for one large enough to be looked up
-// through its hash index (more than 8 members), and with containers nested inside arrays
+// takes the last value. Both for a small object and for objects large enough to be looked up
+// through a hash index (more than 16 members), and with containers nested inside arrays
 // inside objects, whose members wait on the builder's stacks together.
 TEST(KvJsonParser, MembersKeepDocumentOrderAndARepeatedKeyItsFirstPlace) {
     KvJsonParser parser;
@@ -257,6 +257,24 @@ TEST(KvJsonParser, MembersKeepDocumentOrderAndARepeatedKeyItsFirstPlace) {
     EXPECT_EQ("again", (*large)["k3"].StringValue());  // found through the index
     EXPECT_TRUE((*large)["k1"].IsNull());
     EXPECT_EQ(0, (*large)["k11"][0]["x"].IntValue());
+
+    // 20 members: k3 repeated before the 17th member, k18 and k1 after it.
+    std::string text = "{";
+    for (int i = 1; i <= 20; ++i) {
+        text += "\"k" + std::to_string(i) + "\":" + std::to_string(i) + ",";
+        if (i == 10) {
+            text += R"("k3":"x",)";
+        }
+    }
+    text += R"("k18":"y","k1":[]})";
+    const std::optional<Value> indexed = parser.objectWithString(text);
+    ASSERT_TRUE(indexed);
+    EXPECT_EQ(R"({"k1": [], "k2": 2, "k3": "x", "k4": 4, "k5": 5, "k6": 6, "k7": 7, "k8": 8, )"
+              R"("k9": 9, "k10": 10, "k11": 11, "k12": 12, "k13": 13, "k14": 14, "k15": 15, )"
+              R"("k16": 16, "k17": 17, "k18": "y", "k19": 19, "k20": 20})",
+              indexed->Description());
+    EXPECT_EQ("y", (*indexed)["k18"].StringValue());
+    EXPECT_EQ(20, (*indexed)["k20"].IntValue());
 }
 
 std::vector<std::string> gLogLines;

@@ -102,6 +102,75 @@ TEST(Dictionary, LargeDictionaryFindsEveryKeyAfterGrowingAndReplacing) {
     EXPECT_EQ(copy, d);
 }
 
+// SetAll moves a builder's members in as Set for each in turn would: a key given twice keeps
+// its first place and takes its last value, whether it repeats within the batch or a member
+// already there, below and past the size where lookups start hashing (more than 16 members).
+TEST(Dictionary, SetAllResolvesRepeatedKeysAsSetDoes) {
+    // Keys of one length with the same first and last bytes ("axb", "ayb") differ only inside.
+    std::vector<std::string> keys{"axb", "k", "ayb", "axb", "", "k", ""};
+    std::vector<Value> values{1, 2, 3, 4, 5, 6, 7};
+    Dictionary small;
+    small.Set("ayb", "before");
+    small.Set("z", true);
+    small.SetAll(keys.data(), values.data(), keys.size());
+    // ayb, z were there; axb, k and "" are new, in the order of their first appearance.
+    EXPECT_EQ(small.Keys(), (std::vector<std::string>{"ayb", "z", "axb", "k", ""}));
+    EXPECT_EQ(small.Find("ayb")->IntValue(), 3);
+    EXPECT_TRUE(small.Find("z")->BoolValue());
+    EXPECT_EQ(small.Find("axb")->IntValue(), 4);
+    EXPECT_EQ(small.Find("k")->IntValue(), 6);
+    EXPECT_EQ(small.Find("")->IntValue(), 7);
+
+    // 30 members m0..m29 in one batch, then m3 again (within the first 16) and m20 again
+    // (past them, where the index answers), then m0 once more as the very last member.
+    keys.clear();
+    values.clear();
+    for (int i = 0; i < 30; ++i) {
+        keys.push_back("m" + std::to_string(i));
+        values.emplace_back(i);
+    }
+    keys.insert(keys.end(), {"m3", "m20", "m0"});
+    values.insert(values.end(), {Value("three"), Value("twenty"), Value(nullptr)});
+    Dictionary large;
+    large.SetAll(keys.data(), values.data(), keys.size());
+    ASSERT_EQ(large.size(), 30u);
+    size_t at = 0;
+    for (const Dictionary::Entry& entry : large) {
+        EXPECT_EQ(entry.first, "m" + std::to_string(at++));
+    }
+    EXPECT_TRUE(large.Find("m0")->IsNull());
+    EXPECT_EQ(*large.Find("m3")->AsString(), "three");
+    EXPECT_EQ(*large.Find("m20")->AsString(), "twenty");
+    EXPECT_EQ(large.Find("m29")->IntValue(), 29);
+    EXPECT_EQ(large.Find("m30"), nullptr);
+    // Still a working dictionary: Set after SetAll replaces in place and appends.
+    large.Set("m17", -17);
+    large.Set("new", 1);
+    EXPECT_EQ(large.Find("m17")->IntValue(), -17);
+    EXPECT_EQ(large.size(), 31u);
+    EXPECT_EQ(large.Keys().back(), "new");
+
+    // A batch that fills a dictionary of 10 members past 16 in the middle of the batch.
+    Dictionary crossing;
+    for (int i = 0; i < 10; ++i) {
+        crossing.Set("c" + std::to_string(i), i);
+    }
+    keys.clear();
+    values.clear();
+    for (int i = 5; i < 20; ++i) {  // c5..c9 are there, c10..c19 are new
+        keys.push_back("c" + std::to_string(i));
+        values.emplace_back(100 + i);
+    }
+    crossing.SetAll(keys.data(), values.data(), keys.size());
+    ASSERT_EQ(crossing.size(), 20u);
+    for (int i = 0; i < 20; ++i) {
+        EXPECT_EQ(crossing.Find("c" + std::to_string(i))->IntValue(), i < 5 ? i : 100 + i) << i;
+        EXPECT_EQ(crossing.Keys()[size_t(i)], "c" + std::to_string(i));
+    }
+    crossing.SetAll(nullptr, nullptr, 0);
+    EXPECT_EQ(crossing.size(), 20u);
+}
+
 // Sizes on both sides of the point where a dictionary starts hashing its keys, each copied
 // (constructed and assigned) and then changed: the copy and the original keep their own
 // entries and lookups.
