@@ -133,48 +133,42 @@ TEST(PumpTest, PassesRunTheQueueThenPullAndTickOnThePumpThread) {
     EXPECT_TRUE(WaitUntil([]() { return ThreadsNamed("Pump") == 0; }));
 }
 
-TEST(PumpTest, BackToBackPassesFollowAtOnceOnlyWhileTheMultiplexerSends) {
-    // A minute between passes: a pass that waited for it would not come within the test.
+// Runs a pump whose passes are a minute apart (a pass that waited for it would not come within
+// the test) with note called in each pass (its number from 1), and expects passes 1 to
+// kFollowing + 1 at once and then none: each of the first kFollowing noted that the next should
+// not wait, the one after it did not and waits its minute. A stop cuts that wait short.
+void ExpectPassesFollowAtOnceOnlyWhileNoted(bool backToBackWhileProducing,
+                                            const std::function<void(Pump&, int)>& note) {
     const MediaTime kMinute(60000000);
-    const int kSending = 5;  // passes whose multiplexer sends bytes
+    const int kFollowing = 4;
     std::atomic<int> ticks{0};
     Pump pump(nullptr);
-    pump.SetBackToBackWhileProducing(true);
+    pump.SetBackToBackWhileProducing(backToBackWhileProducing);
     pump.SetTickHandler([&]() {
         const int pass = ++ticks;
-        // The last pass sends only a marker (no bytes): nothing left to move.
-        pump.NoteMuxOutput(pass <= kSending);
+        note(pump, pass <= kFollowing ? pass : 0);
     });
     pump.CreateThread(kMinute);
     pump.Start();
-    // The first pass and one more after each that sent bytes, none waiting for the minute.
-    ASSERT_TRUE(WaitUntil([&]() { return ticks >= kSending + 1; }));
-    // The pass that sent nothing waits its minute. A pump that never waited would have run
-    // thousands of passes meanwhile.
+    ASSERT_TRUE(WaitUntil([&]() { return ticks >= kFollowing + 1; }));
+    // A pump that never waited would have run thousands of passes meanwhile.
     std::this_thread::sleep_for(milliseconds(20));
-    EXPECT_EQ(kSending + 1, ticks.load());
-    // A stop cuts the wait short.
+    EXPECT_EQ(kFollowing + 1, ticks.load());
     pump.RequestStop();
     EXPECT_TRUE(WaitUntil([&]() { return !pump.IsThreadRunning(); }));
 }
 
+TEST(PumpTest, BackToBackPassesFollowAtOnceOnlyWhileTheMultiplexerSends) {
+    // Pass 0 stands for the last: it sends only a marker (no bytes), nothing left to move.
+    ExpectPassesFollowAtOnceOnlyWhileNoted(
+        true, [](Pump& pump, int pass) { pump.NoteMuxOutput(pass != 0); });
+}
+
 TEST(PumpTest, APassWithMoreOutputReadyIsFollowedAtOnceAndOneWithoutWaitsItsInterval) {
-    // A minute between passes: a pass that waited for it would not come within the test.
-    const MediaTime kMinute(60000000);
-    const int kSending = 4;  // passes whose component has more for its peer
-    std::atomic<int> ticks{0};
-    Pump pump(nullptr);
-    pump.SetTickHandler([&]() {
-        if (++ticks <= kSending) Pump::NoteMoreOutputReady();
+    // A note holds for its own pass only.
+    ExpectPassesFollowAtOnceOnlyWhileNoted(false, [](Pump&, int pass) {
+        if (pass != 0) Pump::NoteMoreOutputReady();
     });
-    pump.CreateThread(kMinute);
-    pump.Start();
-    ASSERT_TRUE(WaitUntil([&]() { return ticks >= kSending + 1; }));
-    // The pass that noted nothing waits its minute: a note holds for its own pass only.
-    std::this_thread::sleep_for(milliseconds(20));
-    EXPECT_EQ(kSending + 1, ticks.load());
-    pump.RequestStop();
-    EXPECT_TRUE(WaitUntil([&]() { return !pump.IsThreadRunning(); }));
 }
 
 TEST(PumpTest, PumpsWithoutARunningThreadStartAndStopCleanly) {
