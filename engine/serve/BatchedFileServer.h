@@ -45,7 +45,7 @@ namespace SarvelonMediaKit {
 class BatchedFileServer : public FileServer {
 public:
     static constexpr size_t kWriteBytes = 1u << 20;
-    static constexpr size_t kQueueBytes = 8u << 20;
+    static constexpr size_t kQueueBytes = 4u << 20;
 
     explicit BatchedFileServer(Session* session);
     ~BatchedFileServer() override;
