@@ -496,7 +496,9 @@ void Mpeg2PsDemux::DoAddInTask(const MemoryChunk& chunk) {
     if (endOfMedia_) {
         return;
     }
+    parsing_ = true;
     const Mpeg2PsResult result = parser_->Parse(chunk, false);
+    parsing_ = false;
     PublishHeldTimestamps();
     switch (result) {
         case Mpeg2PsResult::Ok: break;
@@ -717,7 +719,9 @@ void Mpeg2PsDemux::OnTimestamp(SampleMediaType kind, uint32_t timestamp, uint32_
     heldTimestamps_.push_back({static_cast<uint32_t>(kind),
                                MediaTime(TicksToMicrosecondsTruncated(timestamp)),
                                MediaTime(TicksToMicrosecondsTruncated(scrBase))});
-    if (heldTimestamps_.size() >= kHeldTimestamps) PublishHeldTimestamps();
+    // Trick play also writes (and times) pictures its stream hands on outside a parse: when
+    // the stream drains at the end, for one. Nothing would publish those later.
+    if (!parsing_ || heldTimestamps_.size() >= kHeldTimestamps) PublishHeldTimestamps();
 }
 
 void Mpeg2PsDemux::PublishHeldTimestamps() {

@@ -144,8 +144,9 @@ protected:
     Mpeg2PsResult OnSample(Sample& sample) override;
     // A sample of the stream's own when there is one.
     Sample CreateSample(uint8_t streamId, uint32_t payloadLength, SampleMediaType type) override;
-    // Kept until the parse of the chunk ends (or a few dozen are held, or something else is
-    // published from within the parse, which they must precede), then published together.
+    // Within a parse, kept until the parse of the chunk ends (or a few dozen are held, or
+    // something else is published from within the parse, which they must precede), then
+    // published together; outside one, published at once.
     void OnTimestamp(SampleMediaType kind, uint32_t timestamp, uint32_t scrBase) override;
     // A warning (1003) naming the bytes skipped and where they lie in the title.
     void OnDataSkipped(uint64_t position, uint64_t count) override;
@@ -199,6 +200,7 @@ private:
     // Media times met by the parse under way, not yet published (at most kHeldTimestamps).
     std::vector<StreamInfoSource::Timestamp> heldTimestamps_;
     static constexpr size_t kHeldTimestamps = 64;
+    bool parsing_ = false;  // within parser_->Parse: media times are held
 };
 
 }  // namespace SarvelonMediaKit
