@@ -69,7 +69,7 @@ public:
     }
 
 protected:
-    Mpeg2PsResult OnSample(const Sample& sample) override {
+    Mpeg2PsResult OnSample(Sample& sample) override {
         log += "sample " + std::to_string(sample.GetType()) + " " +
                std::to_string(sample.GetDecodeTime().Get()) + " " +
                std::to_string(sample.GetPresentationOffset().Get()) + " " +

@@ -122,10 +122,17 @@ TEST(InfoSourceTest, EachFamilyDeliversItsEventsWithTheirArguments) {
     stream.PublishTrickPlayAvailable(true);
     stream.PublishPreloadComplete();
     stream.PublishTimestamp(2, MediaTime(7), MediaTime(3));
+    // Held times go out together, every one and in order; none held publishes nothing.
+    const StreamInfoSource::Timestamp held[] = {{1, MediaTime(40), MediaTime(9)},
+                                                {2, MediaTime(33), MediaTime(9)},
+                                                {1, MediaTime(40), MediaTime(12)}};
+    stream.PublishTimestamps(held, 3);
+    stream.PublishTimestamps(held, 0);
     EXPECT_EQ((std::vector<std::string>{
                   "error 1013 file://missing", "warning 2000 Data stopped arriving, will retry",
                   "tracks 1=T1 2=T2 complete", "tracks 1=T1 partial", "track T1",
-                  "duration 5000000", "size 123456789012", "trick yes", "preloaded", "time 2 7 3"}),
+                  "duration 5000000", "size 123456789012", "trick yes", "preloaded", "time 2 7 3",
+                  "time 1 40 9", "time 2 33 9", "time 1 40 12"}),
               r.log);
 
     ChapterRecorder c;

@@ -36,4 +36,14 @@ void StreamInfoSource::PublishTimestamp(uint32_t streamType, MediaTime firstTime
         boost::bind(&StreamInfoMonitor::MediaTimeAvailable, _1, streamType, firstTime, secondTime));
 }
 
+void StreamInfoSource::PublishTimestamps(const Timestamp* times, size_t count) {
+    if (count == 0) return;
+    PublishToMonitors([times, count](StreamInfoMonitor* monitor) {
+        for (size_t i = 0; i < count; ++i) {
+            monitor->MediaTimeAvailable(times[i].streamType, times[i].firstTime,
+                                        times[i].secondTime);
+        }
+    });
+}
+
 }  // namespace SarvelonMediaKit

@@ -1,6 +1,8 @@
 #ifndef ENGINE_CORE_STREAMINFOSOURCE_H
 #define ENGINE_CORE_STREAMINFOSOURCE_H
 
+#include <cstddef>
+
 #include "engine/core/InfoSource.h"
 #include "engine/core/StreamInfoMonitor.h"
 
@@ -18,6 +20,17 @@ public:
     void PublishTrickPlayAvailable(bool available);
     void PublishPreloadComplete();
     void PublishTimestamp(uint32_t streamType, MediaTime firstTime, MediaTime secondTime);
+
+    // One media time report, as PublishTimestamp takes it.
+    struct Timestamp {
+        uint32_t streamType;
+        MediaTime firstTime;
+        MediaTime secondTime;
+    };
+    // Reports count media times in one publication: each monitor gets every one of them, in
+    // order, as count calls of MediaTimeAvailable. A parser meets a time at every packet, and
+    // one publication per packet costs more in delivery bookkeeping than the parse itself.
+    void PublishTimestamps(const Timestamp* times, size_t count);
 };
 
 }  // namespace SarvelonMediaKit

@@ -314,7 +314,24 @@ class TrackFeedingDemux : public Mpeg2PsDemux {
 public:
     explicit TrackFeedingDemux(Session* session) : Mpeg2PsDemux(session) {}
     using Mpeg2PsDemux::OnNewTrack;
+    using Mpeg2PsDemux::OnTimestamp;
 };
+
+// Within a parse the demultiplexer holds the media times until the parse ends; a time told
+// outside one (a trick-play picture the stream hands on as it drains) has no parse end to wait
+// for and must go out at once, in microseconds: 90 kHz ticks 900 = 10000 us, 45 = 500 us.
+TEST(Mpeg2PsDemuxControl, AMediaTimeMetOutsideAParseIsPublishedAtOnce) {
+    boost::shared_ptr<Session> session = Session::Create();
+    boost::shared_ptr<TrackFeedingDemux> demux =
+        boost::make_shared<TrackFeedingDemux>(session.get());
+    EventRecorder events;
+    demux->StreamInfoSource::AddMonitor(&events);
+    demux->OnTimestamp(SampleMediaTypeVideo, 900, 45);
+    EXPECT_EQ((std::vector<uint64_t>{10000}), events.timestamps[SampleMediaTypeVideo]);
+    demux->OnTimestamp(SampleMediaTypeVideo, 1800, 90);
+    EXPECT_EQ((std::vector<uint64_t>{10000, 20000}), events.timestamps[SampleMediaTypeVideo]);
+    demux->StreamInfoSource::RemoveMonitor(&events);
+}
 
 TEST(Mpeg2PsDemuxControl, TracksOfVersionThreeOrMoreAreRejectedAndUseNoId) {
     boost::shared_ptr<Session> session = Session::Create();

@@ -496,7 +496,10 @@ void Mpeg2PsDemux::DoAddInTask(const MemoryChunk& chunk) {
     if (endOfMedia_) {
         return;
     }
+    parsing_ = true;
     const Mpeg2PsResult result = parser_->Parse(chunk, false);
+    parsing_ = false;
+    PublishHeldTimestamps();
     switch (result) {
         case Mpeg2PsResult::Ok: break;
         case Mpeg2PsResult::NoPackFirst:
@@ -547,6 +550,7 @@ Mpeg2PsResult Mpeg2PsDemux::OnNewTrack(const boost::shared_ptr<MediaTrack>& trac
 }
 
 Mpeg2PsResult Mpeg2PsDemux::MetadataComplete() {
+    PublishHeldTimestamps();
     if (!metadataComplete_ && !tracksInstalled_) {
         PublishMetadata();
     }
@@ -677,14 +681,13 @@ Mpeg2PsResult Mpeg2PsDemux::OnOutputChunk(const MemoryChunk& chunk) {
     return Mpeg2PsResult::Ok;
 }
 
-Mpeg2PsResult Mpeg2PsDemux::OnSample(const Sample& sample) {
+Mpeg2PsResult Mpeg2PsDemux::OnSample(Sample& sample) {
     const StreamReference reference = sample.GetStreamRef();
     if (reference.Get() == kInvalidStreamReference) {
         return Mpeg2PsResult::Ok;
     }
     if (boost::shared_ptr<SampleStream> stream = FindSampleStream(reference)) {
-        Sample copy(sample);
-        stream->PushSample(copy);
+        stream->PushSample(sample);
     }
     return Mpeg2PsResult::Ok;
 }
@@ -706,14 +709,24 @@ Sample Mpeg2PsDemux::CreateSample(uint8_t streamId, uint32_t payloadLength, Samp
 }
 
 void Mpeg2PsDemux::OnDataSkipped(uint64_t position, uint64_t count) {
+    PublishHeldTimestamps();
     const std::string skipped = "Damaged data: " + std::to_string(count) + " bytes skipped";
     PublishWarning(SVStatusParserError,
                    positionKnown_ ? skipped + " at byte " + std::to_string(position) : skipped);
 }
 
 void Mpeg2PsDemux::OnTimestamp(SampleMediaType kind, uint32_t timestamp, uint32_t scrBase) {
-    PublishTimestamp(kind, MediaTime(TicksToMicrosecondsTruncated(timestamp)),
-                     MediaTime(TicksToMicrosecondsTruncated(scrBase)));
+    heldTimestamps_.push_back({static_cast<uint32_t>(kind),
+                               MediaTime(TicksToMicrosecondsTruncated(timestamp)),
+                               MediaTime(TicksToMicrosecondsTruncated(scrBase))});
+    // Trick play also writes (and times) pictures its stream hands on outside a parse: when
+    // the stream drains at the end, for one. Nothing would publish those later.
+    if (!parsing_ || heldTimestamps_.size() >= kHeldTimestamps) PublishHeldTimestamps();
+}
+
+void Mpeg2PsDemux::PublishHeldTimestamps() {
+    PublishTimestamps(heldTimestamps_.data(), heldTimestamps_.size());
+    heldTimestamps_.clear();
 }
 
 void Mpeg2PsDemux::SetTracks(const TrackMap& tracks) {

@@ -141,9 +141,12 @@ protected:
     // In demultiplexing mode, a stream for each elementary stream of the map.
     void OnStreamMap(const Mpeg2PsPsm& map) override;
     Mpeg2PsResult OnOutputChunk(const MemoryChunk& chunk) override;
-    Mpeg2PsResult OnSample(const Sample& sample) override;
+    Mpeg2PsResult OnSample(Sample& sample) override;
     // A sample of the stream's own when there is one.
     Sample CreateSample(uint8_t streamId, uint32_t payloadLength, SampleMediaType type) override;
+    // Within a parse, kept until the parse of the chunk ends (or a few dozen are held, or
+    // something else is published from within the parse, which they must precede), then
+    // published together; outside one, published at once.
     void OnTimestamp(SampleMediaType kind, uint32_t timestamp, uint32_t scrBase) override;
     // A warning (1003) naming the bytes skipped and where they lie in the title.
     void OnDataSkipped(uint64_t position, uint64_t count) override;
@@ -173,6 +176,8 @@ private:
     template <typename Predicate>
     void RemoveTracks(Predicate matches);
     SV::PilTime Now() const;
+    // Publishes the media times met and not yet published.
+    void PublishHeldTimestamps();
 
     std::unique_ptr<Mpeg2PsParser> parser_;
     std::string sourceName_;  // given to every accepted track as its source
@@ -192,6 +197,10 @@ private:
     bool positionKnown_ = true;
     std::vector<uint8_t> decoderConfig_;
     TaskManager::Clock clock_;
+    // Media times met by the parse under way, not yet published (at most kHeldTimestamps).
+    std::vector<StreamInfoSource::Timestamp> heldTimestamps_;
+    static constexpr size_t kHeldTimestamps = 64;
+    bool parsing_ = false;  // within parser_->Parse: media times are held
 };
 
 }  // namespace SarvelonMediaKit

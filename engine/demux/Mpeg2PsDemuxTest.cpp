@@ -56,7 +56,7 @@ public:
     std::map<uint32_t, StreamRecord> streams;
 
 protected:
-    Mpeg2PsResult OnSample(const Sample& sample) override {
+    Mpeg2PsResult OnSample(Sample& sample) override {
         streams[sample.GetStreamRef().Get()].Add(sample);
         return Mpeg2PsResult::Ok;
     }

@@ -8,7 +8,7 @@ void Mpeg2PsParserListener::OnTimestamp(SampleMediaType, uint32_t, uint32_t) {}
 
 Mpeg2PsResult Mpeg2PsParserListener::OnOutputChunk(const MemoryChunk&) { return Mpeg2PsResult::Ok; }
 
-Mpeg2PsResult Mpeg2PsParserListener::OnSample(const Sample&) { return Mpeg2PsResult::Ok; }
+Mpeg2PsResult Mpeg2PsParserListener::OnSample(Sample&) { return Mpeg2PsResult::Ok; }
 
 Mpeg2PsResult Mpeg2PsParserListener::OnNewTrack(const boost::shared_ptr<MediaTrack>&) {
     return Mpeg2PsResult::Ok;

@@ -30,8 +30,9 @@ public:
     virtual void OnTimestamp(SampleMediaType kind, uint32_t timestamp, uint32_t scrBase);
     // Pass-through output: the input as it goes on, and the packs trick play writes.
     virtual Mpeg2PsResult OnOutputChunk(const MemoryChunk& chunk);
-    // A completed sample (demultiplexing mode), or a silent audio frame of trick play.
-    virtual Mpeg2PsResult OnSample(const Sample& sample);
+    // A completed sample (demultiplexing mode), or a silent audio frame of trick play. The
+    // listener may take it (move from it): the caller does not use it again.
+    virtual Mpeg2PsResult OnSample(Sample& sample);
     // A track read from an index entry of the header section.
     virtual Mpeg2PsResult OnNewTrack(const boost::shared_ptr<MediaTrack>& track);
     // The stream's program stream map was read (only the first map that names streams is).

@@ -98,7 +98,7 @@ public:
     }
 
 protected:
-    Mpeg2PsResult OnSample(const Sample& sample) override {
+    Mpeg2PsResult OnSample(Sample& sample) override {
         char line[160];
         std::snprintf(line, sizeof line,
                       "sample id=%02x type=%u size=%llu dts=%llu pto=%llu key=%d",

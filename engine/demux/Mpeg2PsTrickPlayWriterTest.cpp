@@ -23,7 +23,7 @@ public:
         chunks.push_back(FromChunk(chunk));
         return Mpeg2PsResult::Ok;
     }
-    Mpeg2PsResult OnSample(const Sample& sample) override {
+    Mpeg2PsResult OnSample(Sample& sample) override {
         samples.push_back(sample);
         return Mpeg2PsResult::Ok;
     }
@@ -310,7 +310,7 @@ public:
     Collector collector;
 
 protected:
-    Mpeg2PsResult OnSample(const Sample& sample) override {
+    Mpeg2PsResult OnSample(Sample& sample) override {
         Sample copy(sample);
         DoReceiveSample(copy);
         return Mpeg2PsResult::Ok;

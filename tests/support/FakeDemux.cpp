@@ -140,7 +140,7 @@ public:
     std::vector<Sample> samples;
 
 protected:
-    Mpeg2PsResult OnSample(const Sample& sample) override {
+    Mpeg2PsResult OnSample(Sample& sample) override {
         samples.push_back(sample);
         return Mpeg2PsResult::Ok;
     }

@@ -55,7 +55,7 @@ protected:
         sample.SetStreamRef(StreamReference(streamId));
         return sample;
     }
-    Mpeg2PsResult OnSample(const Sample& sample) override {
+    Mpeg2PsResult OnSample(Sample& sample) override {
         const uint8_t id = static_cast<uint8_t>(sample.GetStreamRef().Get());
         auto found = index_.find(id);
         if (found == index_.end()) {
