@@ -49,6 +49,12 @@ const std::size_t kSharedBytes = std::size_t(8) << 20;
 const std::size_t kClassBlocks = 64;
 const std::size_t kClassBytes = std::size_t(128) << 10;
 const std::size_t kSmallBlock = 4096;
+// Blocks of this size or more are kept in the shared pool only, never in a thread's own cache:
+// they come and go by the dozen (a lock turn each is nothing beside their bytes), and are often
+// made on one thread and freed on another (a file's reader, a download thread, the pump), where
+// the freeing thread's own cache would keep them for nobody while their maker asks the heap
+// for new ones.
+const std::size_t kSharedOnlyBlock = std::size_t(64) << 10;
 // A new block's capacity is rounded up to this, so that a block freed and asked for again at a
 // slightly larger size still fits.
 const std::size_t kCapacityStep = 64;
@@ -259,7 +265,7 @@ void* MemoryChunk::TakeBytes(std::size_t n) {
     if (n < kPoolMin || n > kPoolMax) {
         return ::operator new(n);
     }
-    BlockHeader* header = tCacheGone ? nullptr : tCache.Take(n);
+    BlockHeader* header = tCacheGone || n >= kSharedOnlyBlock ? nullptr : tCache.Take(n);
     if (header == nullptr) {
         header = TakeShared(n);
     }
@@ -285,7 +291,8 @@ void MemoryChunk::GiveBytes(void* p, std::size_t n) noexcept {
         return;
     }
     BlockHeader* header = HeaderOf(p);
-    if ((!tCacheGone && tCache.Keep(header)) || KeepShared(header)) {
+    const bool own = !tCacheGone && header->capacity < kSharedOnlyBlock;
+    if ((own && tCache.Keep(header)) || KeepShared(header)) {
         return;
     }
     FreeBlock(header);

@@ -3,6 +3,7 @@
 #include <boost/make_shared.hpp>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <cstdlib>
 #include <thread>
@@ -355,6 +356,41 @@ TEST(MemoryChunkBuffersDeathTest, ABufferLetGoOnAThreadThatEndsServesAnotherThre
             const bool ok =
                 again.Data(0) == made && *again.Data(0) == 0xA5 && *again.Data(size - 1) == 0xA5;
             std::_Exit(ok ? 0 : 1);
+        },
+        ::testing::ExitedWithCode(0), "");
+}
+
+TEST(MemoryChunkBuffersDeathTest, ALargeBufferFreedOnAThreadThatMakesNoneServesTheMakers) {
+    // A reader makes blocks and the pump frees them: the pump's own cache must not keep them
+    // for nobody while readers ask the heap for new ones. In a child process, as the shared
+    // pool may be full from other tests.
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT(
+        {
+            const uint32_t size = 256 * 1024;
+            std::vector<MemoryChunk> handed;
+            std::vector<const unsigned char*> made;
+            bool reused = true;
+            std::thread maker([&] {
+                for (int i = 0; i < 4; ++i) {
+                    handed.push_back(MemoryChunk::Unset(size, 0, 0));
+                    made.push_back(handed.back().Data(0));
+                }
+            });
+            maker.join();
+            // Freed on this thread, as the pump lets go of what a reader made.
+            handed.clear();
+            std::thread again([&] {
+                for (int i = 0; i < 4; ++i) {
+                    MemoryChunk chunk = MemoryChunk::Unset(size, 0, 0);
+                    reused =
+                        reused && std::find(made.begin(), made.end(), chunk.Data(0)) != made.end();
+                    handed.push_back(chunk);
+                }
+            });
+            again.join();
+            handed.clear();
+            std::_Exit(reused ? 0 : 1);
         },
         ::testing::ExitedWithCode(0), "");
 }
