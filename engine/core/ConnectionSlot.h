@@ -42,10 +42,11 @@ public:
     uint64_t IdleSince() const { return idleSince_; }
 
     // Cuts the connection when it is open, has no request in progress and no received bytes
-    // waiting to be read or handed to the protocol (a request that has arrived is never lost
-    // to a newcomer): both directions are
-    // shut down, so its delegate sees the end and closes it the usual way. The count is given
-    // back at once, as the connection no longer serves anyone. True when cut.
+    // waiting to be read or handed to the protocol (a whole request that has arrived is never
+    // lost to a newcomer; a head still coming in part by part is not yet a request, so peers
+    // that trickle heads cannot hold every place): both directions are shut down, so its
+    // delegate sees the end and closes it the usual way. The count is given back at once, as
+    // the connection no longer serves anyone. True when cut.
     bool CutIfIdle();
 
 private:

@@ -496,9 +496,17 @@ void Mpeg2PsDemux::DoAddInTask(const MemoryChunk& chunk) {
     if (endOfMedia_) {
         return;
     }
-    parsing_ = true;
-    const Mpeg2PsResult result = parser_->Parse(chunk, false);
-    parsing_ = false;
+    Mpeg2PsResult result;
+    {
+        // Cleared however the parse ends (the pump drops what a pass throws), so that times met
+        // later are not held for a parse that is over.
+        struct Parsing {
+            explicit Parsing(bool& flag) : flag_(flag) { flag_ = true; }
+            ~Parsing() { flag_ = false; }
+            bool& flag_;
+        } parsing(parsing_);
+        result = parser_->Parse(chunk, false);
+    }
     PublishHeldTimestamps();
     switch (result) {
         case Mpeg2PsResult::Ok: break;

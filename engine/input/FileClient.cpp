@@ -45,6 +45,14 @@ void FileClient::StopReadAhead() {
     if (dropped != 0) file_.Seek(int64_t(takenEnd_), 0);
 }
 
+void FileClient::DropBytesReadAhead() {
+    if (!readAhead_.IsRunning() && block_.IsEmpty()) return;
+    const uint64_t position = GetReadPosition().Get();  // the first byte not handed on
+    readAhead_.Stop();
+    block_ = MemoryChunk();
+    file_.Seek(int64_t(position), 0);
+}
+
 void FileClient::DoSetName(const std::string& name, bool) {
     // Only a scheme at the very start makes a URL; the rest of the name is the path as given.
     path_ = name.compare(0, kFileSchemeLength, kFileScheme) == 0 ? name.substr(kFileSchemeLength)
@@ -82,6 +90,9 @@ void FileClient::PrePullData(ByteAmount& amount) {
         if (size != 0 && GetLinkedHeadroom() == 0 && GetLinkedTailroom() == 0) {
             PullFromBlock(*consumer, size, std::max<uint64_t>(left, least));
         } else if (size != 0) {
+            // Bytes wanted with room around them are read straight into their chunk, from the
+            // first byte not yet handed on: a block read ahead is dropped (read again here).
+            DropBytesReadAhead();
             // Not cleared: the read overwrites the payload and the chunk is cut to what it
             // read (or dropped on an error), so no unwritten byte goes on.
             MemoryChunk chunk = MemoryChunk::Unset(size, GetLinkedHeadroom(), GetLinkedTailroom());

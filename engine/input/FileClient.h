@@ -79,6 +79,9 @@ private:
     // Ends the reading ahead, if any: the file is this thread's again, positioned just past
     // block_ as when the blocks are read here.
     void StopReadAhead();
+    // Ends a read-ahead and drops the bytes read and not handed on; the file stands at the
+    // first of them.
+    void DropBytesReadAhead();
 
     std::string path_;
     SV::File file_;

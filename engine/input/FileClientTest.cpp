@@ -354,6 +354,21 @@ TEST_F(FileClientTest, AFileReadAheadComesOnWholeAndInOrderAcrossOutOfBandRanges
     EXPECT_TRUE(Errors().empty());
 }
 
+TEST_F(FileClientTest, RoomAskedForMidFileReadsOnFromTheFirstByteNotHandedOn) {
+    const uint64_t size = 3u << 20;
+    Build(MakeFile("room", size));
+    for (int i = 0; i < 3; ++i) client->PullData(65536);  // a block taken, more read ahead
+    ASSERT_EQ(3u * 65536, sink->Bytes().size());
+    // From now on the chain wants room in front of each chunk: those are read straight into
+    // their chunk, while the bytes read ahead wait unused.
+    client->SetHeadroom(16);
+    for (int pulls = 0; EndMarkers() == 0 && pulls < 100; ++pulls) client->PullData(65536);
+    ASSERT_EQ(size, sink->Bytes().size());
+    EXPECT_TRUE(Pattern(0, size) == sink->Bytes());
+    EXPECT_EQ(1u, EndMarkers());
+    EXPECT_TRUE(Errors().empty());
+}
+
 // A file cut short while it is read ahead: what goes on is a stretch of the file from its start
 // (however much the thread read before the cut), and the end of the stream follows, no error.
 TEST_F(FileClientTest, AFileCutShortWhileReadAheadEndsAfterTheBytesThatWereThere) {

@@ -30,9 +30,10 @@ class MultiSocketDelegateServer : public SocketDelegate {
 public:
     // Connections served at the same time. Each one costs a session and two threads. At the
     // cap, a new connection takes the place of the one that has been longest without a request
-    // in progress (that one is cut; a request that has arrived counts as in progress, read from
-    // its socket or not); when every connection has a request in progress, the new one is
-    // accepted and closed at once. Idle peers thus never lock a player out.
+    // in progress (that one is cut; a whole request that has arrived counts as in progress,
+    // read from its socket or not, a head still coming in part by part does not); when every
+    // connection has a request in progress, the new one is accepted and closed at once. Idle peers
+    // thus never lock a player out.
     static const int kMaxServingConnections = 32;
 
     MultiSocketDelegateServer(SocketMaster* master, Component* component,
