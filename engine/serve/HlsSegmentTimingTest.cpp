@@ -21,7 +21,9 @@ void ExpectShape(const Shape& expected, const MediaTrack& track, const char* wha
     const HlsSegmentTiming::ListShape shape = HlsSegmentTiming::ShapeOf(track);
     EXPECT_EQ(expected.uniform, shape.uniform) << what;
     EXPECT_EQ(expected.longestGop, shape.longestGop) << what;
-    if (expected.uniform) EXPECT_EQ(expected.uniformCount, shape.uniformCount) << what;
+    if (expected.uniform) {
+        EXPECT_EQ(expected.uniformCount, shape.uniformCount) << what;
+    }
 }
 
 TEST(HlsSegmentTimingTest, TheShapeOfAListComesFromTheKeyFramesAndTheDuration) {
