@@ -38,25 +38,6 @@ const uint32_t kTaskCategoryControl = 8;
 }  // namespace
 
 // ---------------------------------------------------------------------------------------------
-// Out-of-band parser
-
-Mpeg2PsDemux::OutOfBandParser::OutOfBandParser(ErrorInfoSource& errors, ChapterInfoSource& chapters)
-    : errors_(errors), chapters_(chapters), parser_(*this, false) {}
-
-bool Mpeg2PsDemux::OutOfBandParser::ParseData(const MemoryChunk& chunk) {
-    if (parser_.Parse(chunk, false) == Mpeg2PsResult::Ok) {
-        return true;
-    }
-    errors_.PublishError(SVStatusParserError, "Error parsing thumbnails");
-    return false;
-}
-
-void Mpeg2PsDemux::OutOfBandParser::OnThumbnail(uint32_t chapterIndex,
-                                                const std::vector<uint8_t>& image) {
-    chapters_.PublishThumbnail(chapterIndex, image);
-}
-
-// ---------------------------------------------------------------------------------------------
 // Construction
 
 Mpeg2PsDemux::Mpeg2PsDemux(Session* session)
@@ -224,7 +205,7 @@ void Mpeg2PsDemux::DoGetChapterData(uint32_t first, uint32_t last) {
         return;
     }
     if (!outOfBandParser_) {
-        outOfBandParser_.reset(new OutOfBandParser(*this, *this));
+        outOfBandParser_.reset(new Mpeg2PsOutOfBandParser(*this, *this));
     }
     outOfBandParser_->Restart();
     outOfBandFailed_ = false;

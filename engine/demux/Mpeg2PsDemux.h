@@ -18,6 +18,7 @@
 #include "engine/demux/Demux.h"
 #include "engine/container/MediaTrack.h"
 #include "engine/demux/Mpeg2PsParser.h"
+#include "engine/demux/Mpeg2PsOutOfBandParser.h"
 #include "engine/demux/Mpeg2PsParserListener.h"
 
 namespace SarvelonMediaKit {
@@ -34,7 +35,7 @@ namespace SarvelonMediaKit {
 //
 // Preload (DoPreLoad) reads until the index is complete or the time-out passes; then the
 // chapters are published. Thumbnails are read on request (DoGetChapterData) as out-of-band
-// data and published by the OutOfBandParser.
+// data and published by the Mpeg2PsOutOfBandParser.
 //
 // Everything runs on the session's task thread; the information sources may be attached to
 // from other threads.
@@ -45,26 +46,6 @@ class Mpeg2PsDemux : public Demux,
                      public Mpeg2PsParserListener {
 public:
     typedef StreamInfoMonitor::TrackMap TrackMap;
-
-    // Reads the thumbnail blocks of an out-of-band range and publishes each thumbnail.
-    // Its events go out through the demultiplexer's own sources, so they reach the monitors
-    // attached to the demultiplexer when they happen.
-    class OutOfBandParser : public Mpeg2PsParserListener {
-    public:
-        OutOfBandParser(ErrorInfoSource& errors, ChapterInfoSource& chapters);
-        // A new transfer: the data start at a packet, not necessarily at a pack.
-        void Restart() { parser_.Reset(true); }
-        // False after a parse error ("Error parsing thumbnails", 1003).
-        bool ParseData(const MemoryChunk& chunk);
-
-    protected:
-        void OnThumbnail(uint32_t chapterIndex, const std::vector<uint8_t>& image) override;
-
-    private:
-        ErrorInfoSource& errors_;
-        ChapterInfoSource& chapters_;
-        Mpeg2PsParser parser_;
-    };
 
     explicit Mpeg2PsDemux(Session* session);
     // A demultiplexer for a further chain that starts from the other's tracks.
@@ -190,7 +171,7 @@ private:
     // The audio stream of the tracks (the last one with audio), whose decoder set-up the
     // multiplexer asks for.
     uint8_t audioStreamId_;
-    boost::shared_ptr<OutOfBandParser> outOfBandParser_;
+    boost::shared_ptr<Mpeg2PsOutOfBandParser> outOfBandParser_;
     bool outOfBandFailed_;  // the current out-of-band transfer failed to parse
     // The parser's stream positions are the title's byte positions: false from a track change
     // that the seeker made by moving its source, until the next repositioning.
