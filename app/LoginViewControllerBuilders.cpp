@@ -51,7 +51,8 @@ std::shared_ptr<Field> MakeField(const char* identifier, const ui::Rect& frame, 
     return field;
 }
 
-std::shared_ptr<ui::View> Build(ui::InterfaceBuilder::Context& context, const Metrics& m) {
+std::shared_ptr<ui::View> BuildLoginScreen(ui::InterfaceBuilder::Context& context,
+                                           const Metrics& m) {
     const ui::Rect screen = ui::Screen::Main().Bounds();
     auto root = std::make_shared<ui::View>(ui::Rect(0, 0, screen.Width(), screen.Height()));
     root->SetBackgroundColor(ZULColor::zulSigningInBackgroundColor());
@@ -124,10 +125,10 @@ void RegisterLoginViewControllerBuilders() {
     static const bool registered = [] {
         ui::InterfaceBuilder::Register(
             kLoginViewControllerPhoneInterface,
-            [](ui::InterfaceBuilder::Context& c) { return Build(c, kPhone); });
+            [](ui::InterfaceBuilder::Context& c) { return BuildLoginScreen(c, kPhone); });
         ui::InterfaceBuilder::Register(
             kLoginViewControllerPadInterface,
-            [](ui::InterfaceBuilder::Context& c) { return Build(c, kPad); });
+            [](ui::InterfaceBuilder::Context& c) { return BuildLoginScreen(c, kPad); });
         return true;
     }();
     (void)registered;

@@ -23,7 +23,7 @@ constexpr const char* kMenuButtonTitle = " \xE2\x89\xA1 ";
 
 constexpr unsigned kFill = ui::Autoresizing::FlexibleWidth | ui::Autoresizing::FlexibleHeight;
 
-std::shared_ptr<ui::View> Build(ui::InterfaceBuilder::Context& context) {
+std::shared_ptr<ui::View> BuildMainScreen(ui::InterfaceBuilder::Context& context) {
     const ui::Rect screen = ui::Screen::Main().Bounds();
     const double w = screen.Width();
     const double h = screen.Height();
@@ -89,5 +89,5 @@ std::shared_ptr<ui::View> Build(ui::InterfaceBuilder::Context& context) {
 }  // namespace
 
 void RegisterMainViewController2Interface() {
-    ui::InterfaceBuilder::Register(MainViewController2::kInterfaceName, Build);
+    ui::InterfaceBuilder::Register(MainViewController2::kInterfaceName, BuildMainScreen);
 }

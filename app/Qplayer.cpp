@@ -5,6 +5,7 @@
 
 #include "app/QplayerControls.h"
 #include "app/QplayerInterface.h"
+#include "app/QplayerLayout.h"
 #include "app/SarvelonBridge.h"
 #include "json/KvJsonParser.h"
 #include "platform/core/LogWriter.h"
@@ -18,7 +19,8 @@
 
 namespace {
 
-constexpr double kSpinnerSize = 85;
+using namespace QplayerLayout;
+
 constexpr double kCloseButtonDelaySeconds = 2;
 constexpr double kFadeSeconds = 0.3;
 // The progress worth storing lies past the first two minutes and before the last five.

@@ -4,6 +4,7 @@
 #include <cmath>
 
 #include "app/Qplayer.h"
+#include "app/QplayerLayout.h"
 #include "platform/core/Format.h"
 #include "platform/core/LogWriter.h"
 #include "platform/media/SystemVolume.h"
@@ -13,14 +14,13 @@
 
 namespace {
 
+using namespace QplayerLayout;
+
 constexpr double kAnimationSeconds = 0.3;
 constexpr double kCompactAnimationSeconds = 0.2;
 constexpr double kCompactDelaySeconds = 0.1;
 constexpr double kThumbSize = 20;
 // The scrubber of the landscape layout, and its width in the compact (portrait) one.
-constexpr double kScrubberX = 102;
-constexpr double kScrubberY = 22;
-constexpr double kScrubberHeight = 23;
 constexpr double kScrubberMarkerWidth = 22;
 constexpr double kCompactScrubberX = 66;
 constexpr double kCompactScrubberWidth = 200;
@@ -29,7 +29,6 @@ constexpr double kVolumeSliderY = 27;
 constexpr double kSmallSubtitleFont = 18;
 constexpr double kLargeSubtitleFont = 30;
 constexpr double kLargeSubtitleBottom = 190;
-constexpr double kSpinnerSize = 85;
 // The end of the scrubber seeks this many hundredths before the end.
 constexpr double kEndSeekBack = 200;
 

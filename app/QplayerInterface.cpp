@@ -4,6 +4,7 @@
 #include <string>
 
 #include "app/Qplayer.h"
+#include "app/QplayerLayout.h"
 #include "platform/ui/Button.h"
 #include "platform/ui/Font.h"
 #include "platform/ui/InterfaceBuilder.h"
@@ -13,14 +14,11 @@
 
 namespace {
 
-constexpr double kTopBarHeight = 44;
-constexpr double kBottomBarHeight = 66;
+using namespace QplayerLayout;
+
 constexpr double kButtonWidth = 44;
 constexpr double kButtonHeight = 30;
 constexpr double kLabelWidth = 48;
-constexpr double kScrubberX = 102;
-constexpr double kScrubberY = 22;
-constexpr double kScrubberHeight = 23;
 
 using Action = void (Qplayer::*)();
 
@@ -53,7 +51,7 @@ std::shared_ptr<ui::Label> MakeLabel(const std::string& identifier, const ui::Re
     return label;
 }
 
-std::shared_ptr<ui::View> Build(ui::InterfaceBuilder::Context& context) {
+std::shared_ptr<ui::View> BuildPlayerScreen(ui::InterfaceBuilder::Context& context) {
     std::weak_ptr<ui::ViewController> owner = context.Owner().weak_from_this();
     const ui::Rect screen = ui::Screen::Main().Bounds();
     const double w = screen.Width();
@@ -178,5 +176,5 @@ void RegisterQplayerInterface() {
     static bool registered = false;
     if (registered) return;
     registered = true;
-    ui::InterfaceBuilder::Register(Qplayer::kInterfaceName, Build);
+    ui::InterfaceBuilder::Register(Qplayer::kInterfaceName, BuildPlayerScreen);
 }

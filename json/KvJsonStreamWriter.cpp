@@ -12,7 +12,7 @@
 
 namespace {
 
-constexpr size_t kInitialStackCapacity = 32;
+constexpr size_t kInitialWriterDepth = 32;
 constexpr size_t kInitialBufferSize = 4096;
 
 // What a byte below 0x20, '"' or '\\' becomes inside a string; empty: copied as it is.
@@ -275,7 +275,7 @@ size_t DecimalText(const ns::Decimal& decimal, char* out) {
 }  // namespace
 
 KvJsonStreamWriter::KvJsonStreamWriter() : state_(&KvJsonStreamWriterStateStart::sharedInstance()) {
-    stateStack_.reserve(kInitialStackCapacity);
+    stateStack_.reserve(kInitialWriterDepth);
     grow(kInitialBufferSize);
 }
 

@@ -236,19 +236,20 @@ TEST(KvJsonStreamWriter, CompositeWriteStopsAtTheFirstFailure) {
     EXPECT_EQ(s.writer.error(), "NaN is not a valid number in JSON");
 }
 
-std::vector<std::string> gLogLines;
-void CaptureLog(const std::string& line) { gLogLines.push_back(line); }
+std::vector<std::string> gWriterLogLines;
+void CaptureWriterLog(const std::string& line) { gWriterLogLines.push_back(line); }
 
 TEST(KvJsonWriting, JSONRepresentationLogsItsFailure) {
-    gLogLines.clear();
-    KvJsonSetLogHandler(&CaptureLog);
+    gWriterLogLines.clear();
+    KvJsonSetLogHandler(&CaptureWriterLog);
     const std::optional<std::string> good = JSONRepresentation(Value(Array{1, "a"}));
     const std::optional<std::string> bad = JSONRepresentation(Value("scalar"));
     KvJsonSetLogHandler(nullptr);
     EXPECT_EQ(good.value_or(""), R"([1,"a"])");
     EXPECT_FALSE(bad);
-    EXPECT_EQ(gLogLines, (std::vector<std::string>{
-                             "-JSONRepresentation failed. Error is: Not valid type for JSON"}));
+    EXPECT_EQ(gWriterLogLines,
+              (std::vector<std::string>{
+                  "-JSONRepresentation failed. Error is: Not valid type for JSON"}));
 }
 
 }  // namespace

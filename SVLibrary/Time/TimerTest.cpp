@@ -2,8 +2,6 @@
 
 #include <atomic>
 #include <chrono>
-#include <dirent.h>
-#include <fstream>
 #include <functional>
 #include <stdexcept>
 #include <string>
@@ -14,22 +12,9 @@
 #include "SVLibrary/PilThread/ProcessState.h"
 #include "SVLibrary/Time/PilTime.h"
 #include "SVLibrary/Time/Timer.h"
+#include "tests/support/ThreadTestSupport.h"
 
 namespace {
-
-bool HasTaskNamed(const std::string& wanted) {
-    bool found = false;
-    DIR* dir = opendir("/proc/self/task");
-    if (dir == nullptr) return false;
-    while (dirent* entry = readdir(dir)) {
-        if (entry->d_name[0] == '.') continue;
-        std::ifstream comm(std::string("/proc/self/task/") + entry->d_name + "/comm");
-        std::string name;
-        if (std::getline(comm, name) && name == wanted) found = true;
-    }
-    closedir(dir);
-    return found;
-}
 
 // A timer whose handler is a function given by the test. It cancels itself first thing in
 // its destructor, while its members are still intact.
@@ -172,7 +157,7 @@ TEST(Timer, AbsoluteExpiryInThePastFiresAtOnce) {
 TEST(TimerManager, ThreadExistsOnceATimerWasArmed) {
     TestTimer timer;
     SV::TimerSet(&timer, 0, 0, true);
-    EXPECT_TRUE(HasTaskNamed("SvlTimerManager"));
+    EXPECT_GT(SvTestSupport::ThreadsNamed("SvlTimerManager"), 0);
     ASSERT_TRUE(timer.firstFired.Wait(2000));
     EXPECT_GE(SV::GetActiveThreadCount()->load(), 1);  // the manager counts itself in
 }

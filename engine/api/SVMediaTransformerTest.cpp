@@ -74,7 +74,7 @@ std::vector<SVStatus> QueryAll(SVMediaTransformerSession* handle) {
             SV_GetChapterData(handle, 0, 0)};
 }
 
-bool Same(const SV::SVDictionary& a, const SV::SVDictionary& b) {
+bool SameDictionary(const SV::SVDictionary& a, const SV::SVDictionary& b) {
     std::vector<uint8_t> left, right;
     a.Serialize(left);
     b.Serialize(right);
@@ -270,10 +270,10 @@ TEST_F(MediaTransformerTest, AudioInfoFallsBackToAVideoTrackThatCarriesTheAudio)
     boost::shared_ptr<MediaTrack> muxedTrack = MakeTrack(2, true, true, muxed);
     handle->TrackChanged(muxedTrack);
     ASSERT_EQ(200u, SV_GetAudioTrackInfo(handle, &out));
-    EXPECT_TRUE(Same(muxedTrack->GetInfo(), out));
+    EXPECT_TRUE(SameDictionary(muxedTrack->GetInfo(), out));
     SV::SVDictionary video;
     ASSERT_EQ(200u, SV_GetVideoTrackInfo(handle, &video));
-    EXPECT_TRUE(Same(muxedTrack->GetInfo(), video));
+    EXPECT_TRUE(SameDictionary(muxedTrack->GetInfo(), video));
 
     // An audio track of its own wins.
     SV::SVDictionary audio;
@@ -281,7 +281,7 @@ TEST_F(MediaTransformerTest, AudioInfoFallsBackToAVideoTrackThatCarriesTheAudio)
     boost::shared_ptr<MediaTrack> audioTrack = MakeTrack(3, false, true, audio);
     handle->TrackChanged(audioTrack);
     ASSERT_EQ(200u, SV_GetAudioTrackInfo(handle, &out));
-    EXPECT_TRUE(Same(audioTrack->GetInfo(), out));
+    EXPECT_TRUE(SameDictionary(audioTrack->GetInfo(), out));
 }
 
 TEST_F(MediaTransformerTest, ASessionFoundByACallOutlivesATeardownOnAnotherThread) {
@@ -395,16 +395,16 @@ TEST_F(MediaTransformerTest, PlaysAFixtureTitleFromSetupToTerminate) {
 
     SV::SVDictionary videoInfo;
     ASSERT_EQ(200u, SV_GetVideoTrackInfo(handle, &videoInfo));
-    EXPECT_TRUE(Same(*AsDictionary(video.data), videoInfo));
+    EXPECT_TRUE(SameDictionary(*AsDictionary(video.data), videoInfo));
     std::vector<SV::SVTypedValue> tracks;
     ASSERT_EQ(200u, SV_QueryAllTracks(handle, &tracks));
     ASSERT_FALSE(tracks.empty());
     if (tracks.size() == 1) {
         // One track carries both: the audio event stands on the video track's description.
-        EXPECT_TRUE(Same(*AsDictionary(video.data), *AsDictionary(audio.data)));
+        EXPECT_TRUE(SameDictionary(*AsDictionary(video.data), *AsDictionary(audio.data)));
         SV::SVDictionary audioInfo;
         ASSERT_EQ(200u, SV_GetAudioTrackInfo(handle, &audioInfo));
-        EXPECT_TRUE(Same(videoInfo, audioInfo));
+        EXPECT_TRUE(SameDictionary(videoInfo, audioInfo));
     }
     uint32_t previousId = 0;
     bool sawVideo = false;

@@ -28,7 +28,7 @@ using SvTestSupport::TemporaryDirectory;
 
 SV_SUITE_LABEL(TransformerFirstRendition, e2e);
 
-const MediaTime kNoPosition(~uint64_t(0));
+using SvTestSupport::kNoPosition;
 // A run of the small fixtures takes well under a second; this only keeps a fault from hanging.
 const auto kRunLimit = std::chrono::seconds(60);
 

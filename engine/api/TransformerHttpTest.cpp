@@ -44,7 +44,7 @@ using SvTestSupport::TemporaryDirectory;
 using SvTestSupport::TestOrigin;
 using namespace test;
 
-const MediaTime kNoPosition(~uint64_t(0));
+using SvTestSupport::kNoPosition;
 
 // The engine's transport for the test's downloads, stopped again after it.
 class TransformerHttpTest : public CurlTransportTestFixture {};

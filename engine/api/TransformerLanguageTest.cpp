@@ -33,7 +33,7 @@ using SvTestSupport::FindInChain;
 using SvTestSupport::Fixtures;
 using SvTestSupport::TemporaryDirectory;
 
-const MediaTime kNoPosition(~uint64_t(0));
+using SvTestSupport::kNoPosition;
 const uint16_t kVideoPid = 0x21;  // the transport-stream multiplexer's fixed PIDs
 const uint16_t kAudioPid = 0x22;
 

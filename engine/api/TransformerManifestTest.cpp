@@ -42,7 +42,7 @@ using SvTestSupport::ErrorRecorder;
 using SvTestSupport::Fixtures;
 using SvTestSupport::TemporaryDirectory;
 
-const MediaTime kNoPosition(~uint64_t(0));
+using SvTestSupport::kNoPosition;
 
 std::string Folder(const std::string& manifest) { return manifest.substr(0, manifest.rfind('/')); }
 

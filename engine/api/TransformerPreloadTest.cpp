@@ -212,7 +212,7 @@ TEST(TransformerAudioBranch, SeparateAudioRenditionGetsASecondChain) {
     remove(output.c_str());
 }
 
-const MediaTime kNoPosition(~uint64_t(0));
+using SvTestSupport::kNoPosition;
 
 // What ffprobe counts in the sources the separate-audio title is made of: the pictures of its
 // video clip and the packets (one AAC frame each) of its audio clip.

@@ -29,7 +29,7 @@ using SvTestSupport::TemporaryDirectory;
 
 typedef std::vector<std::string> Strings;
 
-const MediaTime kNoPosition(~uint64_t(0));
+using SvTestSupport::kNoPosition;
 
 // A chain that copies its title unchanged has no multiplexer; a separate audio rendition needs
 // one for its branch to join the pictures, so the preload puts a program-stream multiplexer

@@ -12,6 +12,7 @@
 #include "SVLibrary/Types/SVStatus.h"
 #include "engine/api/Transformer.h"
 #include "engine/api/TransformerServingTestSupport.h"
+#include "engine/api/TransformerTestSupport.h"
 #include "engine/core/Session.h"
 #include "tests/support/ErrorRecorder.h"
 #include "tests/support/Fixtures.h"
@@ -24,7 +25,7 @@ using namespace test;
 using SvTestSupport::ErrorRecorder;
 using SvTestSupport::Fixtures;
 
-const MediaTime kNoPosition(~uint64_t(0));
+using SvTestSupport::kNoPosition;
 // Far below what the preload of the short title holds (its index and first GOPs).
 const uint64_t kTinyCache = 65536;
 

@@ -11,6 +11,7 @@
 #include "SVLibrary/Types/SVStatus.h"
 #include "engine/api/Transformer.h"
 #include "engine/api/TransformerServingTestSupport.h"
+#include "engine/api/TransformerTestSupport.h"
 #include "engine/codecs/MediaTiming.h"
 #include "engine/core/Session.h"
 #include "tests/support/ErrorRecorder.h"
@@ -26,7 +27,7 @@ using SvTestSupport::ErrorRecorder;
 using SvTestSupport::Fixtures;
 using SvTestSupport::TemporaryDirectory;
 
-const MediaTime kNoPosition(~uint64_t(0));
+using SvTestSupport::kNoPosition;
 
 // Everything queued on the session before this call has run (or the session has stopped).
 bool DrainQueue(Session& session) {

@@ -13,6 +13,7 @@
 #include "SVLibrary/Types/SVStatus.h"
 #include "engine/api/Transformer.h"
 #include "engine/api/TransformerServingTestSupport.h"
+#include "engine/api/TransformerTestSupport.h"
 #include "engine/core/Session.h"
 #include "engine/serve/FrameCountTestSupport.h"
 #include "tests/support/Fixtures.h"
@@ -30,7 +31,7 @@ using SvTestSupport::Fixtures;
 using SvTestSupport::RunProgram;
 using SvTestSupport::TemporaryDirectory;
 
-const MediaTime kNoPosition(~uint64_t(0));
+using SvTestSupport::kNoPosition;
 const size_t kAudioFramesPerPacket = 4;
 
 class TransformerServeTest : public ::testing::Test {

@@ -20,6 +20,9 @@
 
 namespace SvTestSupport {
 
+// The position a request carries when it names none.
+const SarvelonMediaKit::MediaTime kNoPosition(~uint64_t(0));
+
 // Collects what goes through the line writer while it exists.
 class LineCapture {
 public:

@@ -13,7 +13,7 @@ namespace SarvelonMediaKit {
 namespace {
 
 using namespace Mpeg2PsFormat;
-typedef Mpeg2PsMetadataBlockReader Reader;
+typedef Mpeg2PsMetadataBlockReader BlockReader;
 
 std::vector<uint8_t> Chapter(uint32_t time, const std::string& title) {
     std::vector<uint8_t> out;
@@ -162,11 +162,11 @@ TEST(Mpeg2PsMetadataBlockReader, ATruncatedTableKeepsTheChaptersBeforeTheGap) {
 
 TEST(Mpeg2PsMetadataBlockReader, TheHandlersResultEndsTheTable) {
     const std::vector<uint8_t> table = Table({Chapter(0, "A"), Chapter(1, "B")});
-    Reader reader;
-    std::vector<Reader::Chapter> chapters;
+    BlockReader reader;
+    std::vector<BlockReader::Chapter> chapters;
     int calls = 0;
     const Mpeg2PsResult result = reader.ParseMetadataBlock(
-        HeadedBlock(table), chapters, Reader::ThumbnailHandler(),
+        HeadedBlock(table), chapters, BlockReader::ThumbnailHandler(),
         [&calls](const Mpeg2PsMetadata&) -> Mpeg2PsResult {
             ++calls;
             return static_cast<Mpeg2PsResult>(0x2A);  // the handler's own code
@@ -184,8 +184,9 @@ TEST(Mpeg2PsMetadataBlockReader, TablesNestedTooDeepAreRefused) {
     };
     for (bool viaHandler : {false, true}) {
         Harness shallow;
-        EXPECT_EQ(Mpeg2PsResult::Ok,
-                  shallow.Parse(HeadedBlock(nestedTables(Reader::kMaxTableDepth)), viaHandler));
+        EXPECT_EQ(
+            Mpeg2PsResult::Ok,
+            shallow.Parse(HeadedBlock(nestedTables(BlockReader::kMaxTableDepth)), viaHandler));
         EXPECT_EQ(1u, shallow.chapters.size());
 
         Harness deep;

@@ -11,7 +11,7 @@ namespace SarvelonMediaKit {
 namespace {
 
 using namespace Mpeg2PsFormat;
-typedef Mpeg2PsMetadataBlockReader Reader;
+typedef Mpeg2PsMetadataBlockReader BlocksReader;
 typedef containertest::BlockReaderHarness Harness;
 using containertest::HeadedBlock;
 using containertest::ReadsWhole;
@@ -89,7 +89,7 @@ TEST(Mpeg2PsMetadataBlocksTest, TableOfChaptersAndThumbnailReadBack) {
 
 // ---- Round trips: golden blocks read by the block reader, and its findings written back. ----
 
-std::vector<uint8_t> ChapterBytes(const Reader::Chapter& chapter) {
+std::vector<uint8_t> ChapterBytes(const BlocksReader::Chapter& chapter) {
     std::vector<uint8_t> out;
     EXPECT_TRUE(Mpeg2PsMetadataBlocks::WriteChapter(
         chapter.time, chapter.title, chapter.thumbnailPosition, chapter.thumbnailSize, out));
@@ -168,7 +168,8 @@ TEST(Mpeg2PsMetadataBlocksTest, GoldenTableReadsAndWritesBack) {
     EXPECT_EQ(128u, back.chapters[1].thumbnailSize);
 
     std::vector<std::vector<uint8_t>> blocks;
-    for (const Reader::Chapter& chapter : back.chapters) blocks.push_back(ChapterBytes(chapter));
+    for (const BlocksReader::Chapter& chapter : back.chapters)
+        blocks.push_back(ChapterBytes(chapter));
     std::vector<uint8_t> written;
     ASSERT_TRUE(Mpeg2PsMetadataBlocks::WriteTable(blocks, written));
     EXPECT_EQ(golden, written);

@@ -10,8 +10,6 @@ using boost::placeholders::_1;
 
 namespace {
 
-SV::PilTime SystemNow() { return SV::PilTime::Now(); }
-
 const int64_t kWindowMilliseconds = 5000;
 const uint64_t kWindowBytes = 10485760;       // 10 MiB
 const int64_t kReportInterval = 500;          // ms between reports, and the shortest span
@@ -24,7 +22,7 @@ int64_t Signed(const SV::PilTime& time) { return static_cast<int64_t>(time.Get()
 BandwidthInfoSource::BandwidthEvent::BandwidthEvent(const SV::PilTime& eventTime, uint32_t bytes)
     : isStart(bytes == 0), time(eventTime), amount(bytes) {}
 
-BandwidthInfoSource::BandwidthInfoSource() : BandwidthInfoSource(Clock(&SystemNow)) {}
+BandwidthInfoSource::BandwidthInfoSource() : BandwidthInfoSource(Clock(&SV::PilTime::Now)) {}
 
 BandwidthInfoSource::BandwidthInfoSource(const Clock& clock)
     : totalBytes_(0),
@@ -32,7 +30,7 @@ BandwidthInfoSource::BandwidthInfoSource(const Clock& clock)
       skipBytes_(0),
       lastReport_(0),
       lastBandwidth_(0),
-      clock_(clock ? clock : Clock(&SystemNow)) {
+      clock_(clock ? clock : Clock(&SV::PilTime::Now)) {
     lastReport_ = clock_();
 }
 

@@ -24,8 +24,6 @@ const char kTrackerTooLarge[] = "Cannot allocate Tracker that large";
 // The chain's periodic check runs at most this often.
 const int64_t kPeriodicCheckMilliseconds = 1000;
 
-SV::PilTime SystemNow() { return SV::PilTime::Now(); }
-
 // The session's task types: the session, one of its members and copies of the arguments.
 typedef TaskTemplate1<Session*, void (Session::*)(ByteAmount), ByteAmount> PullDataTask;
 typedef TaskTemplate1<Session*, void (Session::*)(MediaTime), MediaTime> SeekTask;
@@ -88,7 +86,8 @@ private:
 }  // namespace
 
 boost::shared_ptr<Session> Session::Create(const TaskManager::Clock& clock) {
-    boost::shared_ptr<Session> session(new Session(clock ? clock : TaskManager::Clock(&SystemNow)));
+    boost::shared_ptr<Session> session(
+        new Session(clock ? clock : TaskManager::Clock(&SV::PilTime::Now)));
     session->Initialise();
     return session;
 }

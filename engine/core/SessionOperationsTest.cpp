@@ -23,11 +23,11 @@ namespace SarvelonMediaKit {
 namespace {
 
 // A clock the test moves by hand.
-class FakeClock {
+class HandClock {
 public:
     SV::PilTime Now() const { return SV::PilTime(now_.load()); }
     void Advance(int64_t milliseconds) { now_ += static_cast<uint64_t>(milliseconds); }
-    TaskManager::Clock AsClock() { return boost::bind(&FakeClock::Now, this); }
+    TaskManager::Clock AsClock() { return boost::bind(&HandClock::Now, this); }
 
 private:
     std::atomic<uint64_t> now_{1000000};
@@ -35,7 +35,7 @@ private:
 
 // The name of the task running, as the hang check would report it: the clock is moved past
 // the hang time, the queue asked, and the clock moved back ("-" outside a task).
-std::string RunningTask(Session* session, FakeClock* clock) {
+std::string RunningTask(Session* session, HandClock* clock) {
     std::string task = "-";
     clock->Advance(1001);
     session->GetTaskManager()->IsTaskHung(task);
@@ -47,7 +47,7 @@ std::string RunningTask(Session* session, FakeClock* clock) {
 // name of the task it runs in.
 class Recorder : public SvTestSupport::RecordingStage {
 public:
-    Recorder(Session* session, FakeClock* clock)
+    Recorder(Session* session, HandClock* clock)
         : RecordingStage(session, "Recorder"), clock_(clock) {}
 
 protected:
@@ -56,13 +56,13 @@ protected:
     }
 
 private:
-    FakeClock* clock_;
+    HandClock* clock_;
 };
 
-class ErrorLog : public ErrorInfoMonitor {
+class TaskErrorLog : public ErrorInfoMonitor {
 public:
-    ErrorLog(Session* session, FakeClock* clock) : session_(session), clock_(clock) {}
-    ~ErrorLog() override { DetachFromSources(); }
+    TaskErrorLog(Session* session, HandClock* clock) : session_(session), clock_(clock) {}
+    ~TaskErrorLog() override { DetachFromSources(); }
     void SetError(SVStatus status, std::string text) override { Log("error", status, text); }
     void SetWarning(SVStatus status, std::string text) override { Log("warning", status, text); }
     std::vector<std::string> log;
@@ -73,7 +73,7 @@ private:
                       " " + text);
     }
     Session* session_;
-    FakeClock* clock_;
+    HandClock* clock_;
 };
 
 // Records the tasks of the test itself.
@@ -111,7 +111,7 @@ protected:
                                                       &Marks::Data, chunk));
     }
 
-    FakeClock clock;
+    HandClock clock;
     boost::shared_ptr<Session> session;
     boost::shared_ptr<Recorder> recorder;
     Marks marks;
@@ -120,7 +120,7 @@ protected:
 typedef std::vector<std::string> Log;
 
 TEST_F(SessionOperationsTest, EachRequestRunsUnderItsNameAndCategory) {
-    ErrorLog errors(session.get(), &clock);
+    TaskErrorLog errors(session.get(), &clock);
     session->AddMonitor(&errors);
     struct Case {
         std::function<void(Session&)> post;
@@ -176,7 +176,7 @@ TEST_F(SessionOperationsTest, EachRequestRunsUnderItsNameAndCategory) {
 }
 
 TEST_F(SessionOperationsTest, AbortPostsTheErrorOnlyForAFailureAndAlwaysTheStop) {
-    ErrorLog errors(session.get(), &clock);
+    TaskErrorLog errors(session.get(), &clock);
     session->AddMonitor(&errors);
     std::string last;
 
@@ -198,7 +198,7 @@ TEST_F(SessionOperationsTest, AbortPostsTheErrorOnlyForAFailureAndAlwaysTheStop)
 }
 
 TEST_F(SessionOperationsTest, ErrorsReachTheMonitorsOnlyWhenTheirTaskRuns) {
-    ErrorLog errors(session.get(), &clock);
+    TaskErrorLog errors(session.get(), &clock);
     session->AddMonitor(&errors);
     ErrorInfoSource upstream;
     upstream.AddMonitor(session.get());

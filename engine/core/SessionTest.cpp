@@ -219,18 +219,19 @@ TEST(SessionTaskTest, TasksGoThroughTheSessionsQueue) {
     EXPECT_EQ((std::vector<std::string>{"data", "control"}), counter.ran);
 }
 
-typedef SvTestSupport::RecordingStage Stage;
+using SvTestSupport::RecordingStage;
 
 TEST(SessionStackTest, ANewSessionHoldsAnEmptyStackZeroAndTakesACopyOfAnother) {
     boost::shared_ptr<Session> session = Session::Create();
     EXPECT_TRUE(session->GetComponentStack().IsEmpty());
     EXPECT_EQ(StackIdServing, session->GetComponentStack().GetStackId());
 
-    boost::shared_ptr<Component> output(new Stage(session.get()));
-    boost::shared_ptr<Component> input(new Stage(session.get()));
+    boost::shared_ptr<Component> output(new RecordingStage(session.get()));
+    boost::shared_ptr<Component> input(new RecordingStage(session.get()));
     ComponentStack stack = SvTestSupport::BuildChain(StackIdMain, {output, input});
     session->SetComponentStack(stack);
-    stack.AddComponent(boost::shared_ptr<Component>(new Stage(session.get())));  // not seen
+    stack.AddComponent(
+        boost::shared_ptr<Component>(new RecordingStage(session.get())));  // not seen
 
     ComponentStack held = session->GetComponentStack();
     EXPECT_EQ(StackIdMain, held.GetStackId());
@@ -269,16 +270,16 @@ TEST(SessionCredentialsTest, TheRecordIsSharedAndMayBeReplacedWhileRead) {
     EXPECT_EQ(1, record.use_count()) << "the session let its share go";
 }
 
-class LifeLog : public SessionInfoMonitor {
+class SessionEventLog : public SessionInfoMonitor {
 public:
-    ~LifeLog() override { DetachFromSources(); }
+    ~SessionEventLog() override { DetachFromSources(); }
     void SessionStopped() override { log.push_back("stopped"); }
     std::vector<std::string> log;
 };
 
 TEST(SessionEventsTest, TheSessionIsAnErrorSourceASessionSourceAndAnErrorMonitor) {
     SvTestSupport::ErrorRecorder errors;
-    LifeLog life;
+    SessionEventLog life;
     ErrorInfoSource upstream;
     {
         boost::shared_ptr<Session> session = Session::Create();

@@ -6,14 +6,12 @@ namespace SarvelonMediaKit {
 
 namespace {
 
-SV::PilTime SystemNow() { return SV::PilTime::Now(); }
-
 // A task counts as hung, and the queue as not running, after this long.
 const int64_t kHangMilliseconds = 1000;
 
 }  // namespace
 
-TaskManager::TaskManager() : TaskManager(Clock(&SystemNow)) {}
+TaskManager::TaskManager() : TaskManager(Clock(&SV::PilTime::Now)) {}
 
 TaskManager::TaskManager(const Clock& clock)
     : nextSequence_(0),
@@ -21,7 +19,7 @@ TaskManager::TaskManager(const Clock& clock)
       stop_(false),
       currentTaskStart_(0),
       lastRunStart_(0),
-      clock_(clock ? clock : Clock(&SystemNow)) {}
+      clock_(clock ? clock : Clock(&SV::PilTime::Now)) {}
 
 TaskManager::~TaskManager() {}
 

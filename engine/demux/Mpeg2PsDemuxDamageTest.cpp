@@ -18,6 +18,7 @@
 #include "engine/core/Session.h"
 #include "engine/demux/Mpeg2PsDemux.h"
 #include "engine/input/FileClient.h"
+#include "tests/support/MediaFileTestSupport.h"
 #include "tests/support/DamagedTitle.h"
 #include "tests/support/ErrorRecorder.h"
 #include "tests/support/Fixtures.h"
@@ -34,16 +35,8 @@ using SvTestSupport::Fixtures;
 using SvTestSupport::TemporaryDirectory;
 typedef std::vector<uint8_t> Bytes;
 
-Bytes ReadBytes(const std::string& path) {
-    std::ifstream file(path, std::ios::binary);
-    return Bytes(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
-}
-
-void WriteBytes(const std::string& path, const Bytes& bytes) {
-    std::ofstream file(path, std::ios::binary | std::ios::trunc);
-    file.write(reinterpret_cast<const char*>(bytes.data()),
-               static_cast<std::streamsize>(bytes.size()));
-}
+using SvTestSupport::ReadFileBytes;
+using SvTestSupport::WriteWholeFile;
 
 std::string Skipped(uint64_t position, uint64_t count) {
     return "Damaged data: " + std::to_string(count) + " bytes skipped at byte " +
@@ -120,10 +113,10 @@ TEST(Mpeg2PsDemuxDamageTest, EachDamagedStretchIsOneWarningWhereItLiesAndCleanTi
         SCOPED_TRACE(title.name);
         EXPECT_TRUE(ReadThrough(title.path).empty());
 
-        const Bytes clean = ReadBytes(title.path);
+        const Bytes clean = ReadFileBytes(title.path);
         const DamagedTitle random = SvTestSupport::WithRandomPacketHeader(clean, generator);
         ASSERT_NE(0u, random.count);
-        WriteBytes(dir.File("random.svm"), random.bytes);
+        WriteWholeFile(dir.File("random.svm"), random.bytes);
         EXPECT_EQ((std::vector<ErrorRecorder::Report>{
                       {SVStatusParserError, Skipped(random.position, random.count)}}),
                   ReadThrough(dir.File("random.svm")));
@@ -131,7 +124,7 @@ TEST(Mpeg2PsDemuxDamageTest, EachDamagedStretchIsOneWarningWhereItLiesAndCleanTi
         if (clean.size() < 160000) continue;
         const DamagedTitle zeroed = SvTestSupport::WithZeroedMiddle(clean);
         ASSERT_NE(0u, zeroed.count);
-        WriteBytes(dir.File("zeros.svm"), zeroed.bytes);
+        WriteWholeFile(dir.File("zeros.svm"), zeroed.bytes);
         EXPECT_EQ((std::vector<ErrorRecorder::Report>{
                       {SVStatusParserError, Skipped(zeroed.position, zeroed.count)}}),
                   ReadThrough(dir.File("zeros.svm")));

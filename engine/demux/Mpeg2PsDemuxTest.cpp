@@ -17,6 +17,7 @@
 #include "engine/core/ComponentStack.h"
 #include "engine/demux/Mpeg2PsDemux.h"
 #include "engine/demux/Mpeg2PsParserTestSupport.h"
+#include "tests/support/MediaFileTestSupport.h"
 #include "tests/support/Mpeg2PsDemuxTestSupport.h"
 #include "engine/input/FileClient.h"
 #include "tests/support/RecordingSink.h"
@@ -37,17 +38,8 @@ using SvTestSupport::Fixtures;
 using SvTestSupport::RecordingStage;
 using SvTestSupport::TemporaryDirectory;
 
-std::vector<uint8_t> ReadBytes(const std::string& path) {
-    std::ifstream file(path, std::ios::binary);
-    return std::vector<uint8_t>(std::istreambuf_iterator<char>(file),
-                                std::istreambuf_iterator<char>());
-}
-
-void WriteBytes(const std::string& path, const std::vector<uint8_t>& bytes) {
-    std::ofstream file(path, std::ios::binary | std::ios::trunc);
-    file.write(reinterpret_cast<const char*>(bytes.data()),
-               static_cast<std::streamsize>(bytes.size()));
-}
+using SvTestSupport::ReadFileBytes;
+using SvTestSupport::WriteWholeFile;
 
 // What the parser alone yields for a file: per stream id the samples' times and key flags.
 class CollectingParser : public ParserTest::StreamIdParser {
@@ -343,14 +335,14 @@ class Mpeg2PsDemuxTest : public ::testing::Test {
 protected:
     std::string Write(const std::string& name, const std::vector<uint8_t>& bytes) {
         const std::string path = dir.File(name);
-        WriteBytes(path, bytes);
+        WriteWholeFile(path, bytes);
         return path;
     }
     TemporaryDirectory dir{"demuxtest"};
 };
 
 TEST_F(Mpeg2PsDemuxTest, TruncatedTitleIsReportedAndEndsOnce) {
-    std::vector<uint8_t> bytes = ReadBytes(Fixtures::ShortTitle());
+    std::vector<uint8_t> bytes = ReadFileBytes(Fixtures::ShortTitle());
     bytes.resize(bytes.size() * 8 / 10);
     Chain chain(Write("truncated.svm", bytes));
     chain.Preload(15000000);
@@ -390,7 +382,7 @@ TEST_F(Mpeg2PsDemuxTest, AnEndOfStreamBeforeThePreloadCompletesStillTravelsOn) {
     random[0] = 0xFF;
     // The short title with its index (the bytes after the first pack header, up to the first
     // track's media) overwritten: the media behind it is intact.
-    std::vector<uint8_t> destroyed = ReadBytes(Fixtures::ShortTitle());
+    std::vector<uint8_t> destroyed = ReadFileBytes(Fixtures::ShortTitle());
     SvTools::TitleSummary summary;
     std::string error;
     ASSERT_TRUE(SvTools::ReadTitle(Fixtures::ShortTitle(), summary, error)) << error;
@@ -573,21 +565,21 @@ TEST_F(Mpeg2PsDemuxTest, ChaptersAndThumbnails) {
     ASSERT_EQ(3u, chain.events.thumbnails.size());
     for (unsigned i = 0; i < 3; ++i) {
         EXPECT_EQ(i, chain.events.thumbnails[i].first);
-        EXPECT_TRUE(ReadBytes(Fixtures::Thumbnail(int(i))) == chain.events.thumbnails[i].second)
+        EXPECT_TRUE(ReadFileBytes(Fixtures::Thumbnail(int(i))) == chain.events.thumbnails[i].second)
             << "thumbnail " << i;
     }
     // A second request of one chapter starts afresh.
     chain.demux->GetChapterData(1, 1);
     ASSERT_EQ(4u, chain.events.thumbnails.size());
     EXPECT_EQ(1u, chain.events.thumbnails[3].first);
-    EXPECT_TRUE(ReadBytes(Fixtures::Thumbnail(1)) == chain.events.thumbnails[3].second);
+    EXPECT_TRUE(ReadFileBytes(Fixtures::Thumbnail(1)) == chain.events.thumbnails[3].second);
     EXPECT_TRUE(chain.events.errors.empty());
 }
 
 // A title whose chapter table names the thumbnails out of order: the first chapter's
 // thumbnail position is the last one's and the other way round.
 TEST_F(Mpeg2PsDemuxTest, ChaptersWhoseThumbnailsLieOutOfOrderAskForNoRange) {
-    std::vector<uint8_t> bytes = ReadBytes(Fixtures::ChapterTitle());
+    std::vector<uint8_t> bytes = ReadFileBytes(Fixtures::ChapterTitle());
     Chain probe(Fixtures::ChapterTitle());
     probe.Preload(15000000);
     const std::vector<Mpeg2PsParser::Chapter> read = probe.demux->GetChapters();
@@ -629,7 +621,7 @@ TEST_F(Mpeg2PsDemuxTest, ChaptersWhoseThumbnailsLieOutOfOrderAskForNoRange) {
 }
 
 TEST_F(Mpeg2PsDemuxTest, DamagedThumbnailDataIsReportedOnce) {
-    std::vector<uint8_t> bytes = ReadBytes(Fixtures::ChapterTitle());
+    std::vector<uint8_t> bytes = ReadFileBytes(Fixtures::ChapterTitle());
     Chain probe(Fixtures::ChapterTitle());
     probe.Preload(15000000);
     const std::vector<Mpeg2PsParser::Chapter> chapters = probe.demux->GetChapters();
@@ -669,7 +661,7 @@ TEST_F(Mpeg2PsDemuxTest, PassesTheStreamOnWithoutAMultiplexer) {
     EXPECT_EQ(1u, ends);
     for (int i = 0; i < 3; ++i) chain.demux->PullData(ByteAmount(65536));
     EXPECT_EQ(ends, 1u);
-    const std::map<uint32_t, StreamRecord> expected = ParseAlone(ReadBytes(path));
+    const std::map<uint32_t, StreamRecord> expected = ParseAlone(ReadFileBytes(path));
     const std::map<uint32_t, StreamRecord> got = ParseAlone(chain.sink->Bytes());
     ASSERT_EQ(expected.size(), got.size());
     for (std::map<uint32_t, StreamRecord>::const_iterator it = expected.begin();
@@ -700,7 +692,7 @@ TEST_F(Mpeg2PsDemuxTest, APassThroughPreloadHandsNothingOnUntilPulled) {
         }
         EXPECT_EQ(1u, ends);
         // The title's own bytes, whole and in order.
-        EXPECT_TRUE(ReadBytes(path) == chain.sink->Bytes());
+        EXPECT_TRUE(ReadFileBytes(path) == chain.sink->Bytes());
     }
 }
 
@@ -726,7 +718,7 @@ void PullMuxToEnd(RecordingMux& mux) {
 // in the middle of the title (and fail: no pack first).
 TEST_F(Mpeg2PsDemuxTest, AMultiplexerJoiningAfterAPassThroughPreloadGetsEverySample) {
     const std::string path = Fixtures::ShortTitle();
-    const std::map<uint32_t, StreamRecord> expected = ParseAlone(ReadBytes(path));
+    const std::map<uint32_t, StreamRecord> expected = ParseAlone(ReadFileBytes(path));
     ASSERT_EQ(2u, expected.size());
     Chain chain(path, false);
     chain.Preload(15000000);

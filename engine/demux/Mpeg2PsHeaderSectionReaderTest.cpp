@@ -12,7 +12,7 @@ namespace {
 
 typedef std::vector<uint8_t> Bytes;
 
-class Recorder : public Mpeg2PsParserListener {
+class SectionRecorder : public Mpeg2PsParserListener {
 public:
     std::vector<boost::shared_ptr<MediaTrack>> tracks;
     std::vector<std::pair<uint32_t, Bytes>> thumbnails;
@@ -44,7 +44,7 @@ Bytes IndexEntry(uint32_t duration) {
 const std::vector<Mpeg2PsPsm::EsMapEntry> kNoStreams;
 
 TEST(Mpeg2PsHeaderSectionReaderTest, AnEntryOverTwoPacketsIsOneTrack) {
-    Recorder recorder;
+    SectionRecorder recorder;
     Mpeg2PsHeaderSectionReader reader(recorder);
     reader.CreatePack0Map();
     const Bytes entry = IndexEntry(180000);
@@ -82,7 +82,7 @@ TEST(Mpeg2PsHeaderSectionReaderTest, AnEntryOverTwoPacketsIsOneTrack) {
 }
 
 TEST(Mpeg2PsHeaderSectionReaderTest, RefusesWhatIsTooLargeOrHasNoItem) {
-    Recorder recorder;
+    SectionRecorder recorder;
     Mpeg2PsHeaderSectionReader reader(recorder);
     // An index entry gathered past the limit is dropped.
     const Bytes big(Mpeg2PsHeaderSectionReader::kCollectorLimit, 0x49);
@@ -103,7 +103,7 @@ TEST(Mpeg2PsHeaderSectionReaderTest, RefusesWhatIsTooLargeOrHasNoItem) {
 }
 
 TEST(Mpeg2PsHeaderSectionReaderTest, MetadataBlocksGiveChaptersAndThumbnails) {
-    Recorder recorder;
+    SectionRecorder recorder;
     Mpeg2PsHeaderSectionReader reader(recorder);
     Bytes chapter;
     ASSERT_TRUE(Mpeg2PsMetadataBlocks::WriteChapter(90000, "One", 5000, 100, chapter));
@@ -127,7 +127,7 @@ TEST(Mpeg2PsHeaderSectionReaderTest, MetadataBlocksGiveChaptersAndThumbnails) {
 }
 
 TEST(Mpeg2PsHeaderSectionReaderTest, DigestCoversTheEntryBytesAtEachPacketEnd) {
-    Recorder recorder;
+    SectionRecorder recorder;
     Mpeg2PsHeaderSectionReader reader(recorder);
     reader.SetHashEnabled(true);
     const Bytes entry = IndexEntry(180000);

@@ -13,7 +13,7 @@ namespace {
 using namespace ParserTest;
 
 // What the writer hands its listener.
-class Recorder : public Mpeg2PsParserListener {
+class TrickPlayRecorder : public Mpeg2PsParserListener {
 public:
     std::vector<Bytes> chunks;
     std::vector<Sample> samples;
@@ -80,7 +80,7 @@ struct Title {
     Mpeg2PsPsm map;
     boost::shared_ptr<MediaTrack> track;
     Sample key;
-    Recorder recorder;
+    TrickPlayRecorder recorder;
     Collector collector;
     Relay relay;
 };

@@ -16,7 +16,7 @@ const char kFileScheme[] = "file://";
 const size_t kFileSchemeLength = sizeof(kFileScheme) - 1;
 // Out-of-band ranges go out in pieces of this size, with room for a header and a trailer.
 const uint64_t kOutOfBandPiece = 0x10000;
-const uint32_t kOutOfBandRoom = 0x40;
+const uint32_t kReadChunkRoom = 0x40;
 // A read takes up to this many bytes at once, handed on over the pulls that follow: a few
 // pulls' worth, so that one system call serves several while the bytes are still in the
 // core's cache when the multiplexer copies them out.
@@ -202,7 +202,7 @@ bool FileClient::DoOutOfBandRequest(BytePosition start, BytePosition end) {
             const uint32_t n = uint32_t(std::min(remaining, kOutOfBandPiece));
             // Zeroed: its room goes to whoever adds a header or trailer, who may not write
             // all of it; out-of-band ranges are small and rare.
-            MemoryChunk chunk(n, kOutOfBandRoom, kOutOfBandRoom);
+            MemoryChunk chunk(n, kReadChunkRoom, kReadChunkRoom);
             if (file_.Read(chunk.Data(0), n) != n) {
                 break;  // a short read ends the request after what was delivered
             }

@@ -13,7 +13,7 @@ namespace SarvelonMediaKit {
 namespace {
 
 // Out-of-band chunks carry room for a header and a trailer on each side.
-const uint32_t kOutOfBandRoom = 64;
+const uint32_t kReceivedChunkRoom = 64;
 
 typedef HTTPClientMemberTask<void (HTTPClient::*)(bool), bool> DoneTask;
 typedef HTTPClientMemberTask<void (HTTPClient::*)(unsigned), unsigned> ReadAheadTask;
@@ -115,7 +115,7 @@ bool HTTPClientOutOfBandDataHandler::operator()(const signed char* data, unsigne
     std::lock_guard<std::mutex> lock(guard_->Lock());
     HTTPClient* client = guard_->ClientLocked();
     if (client == nullptr) return true;
-    MemoryChunk chunk(size, kOutOfBandRoom, kOutOfBandRoom);
+    MemoryChunk chunk(size, kReceivedChunkRoom, kReceivedChunkRoom);
     std::memcpy(chunk.Data(), data, size);
     queue->AddTask(
         boost::make_shared<HTTPClientOutOfBandDataTask>(guard_, client->GetStackId(), chunk));

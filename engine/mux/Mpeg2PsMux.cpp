@@ -18,6 +18,7 @@
 #include "engine/samples/Eac3RawToHdDvdSampleFilter.h"
 #include "engine/samples/LengthToStartCodeH264SampleFilter.h"
 #include "engine/mux/IodDescriptor.h"
+#include "engine/mux/StreamTypes.h"
 
 namespace SarvelonMediaKit {
 
@@ -32,12 +33,6 @@ constexpr uint32_t kRateBound = 2291;
 constexpr uint16_t kMapBufferBound = 1;
 constexpr uint16_t kVideoBufferBound = 244;
 constexpr uint16_t kAudioBufferBound = 75;
-
-// ---- Program stream map (ISO/IEC 13818-1, 2.5.4) ----
-constexpr uint8_t kStreamTypeAdtsAac = 0x0F;     // ISO/IEC 13818-7 audio, ADTS
-constexpr uint8_t kStreamTypeEac3 = 0x87;        // E-AC-3
-constexpr uint8_t kStreamTypePrivatePes = 0x06;  // PES packets of private data
-constexpr uint8_t kStreamTypeH264 = 0x1B;        // ITU-T H.264
 
 // ---- Program end ----
 const uint8_t kProgramEndCode[] = {0x00, 0x00, 0x01, 0xB9};  // MPEG_program_end_code

@@ -11,6 +11,7 @@
 #include "engine/samples/H264SampleFilterFillerRemove.h"
 #include "engine/samples/LengthToStartCodeH264SampleFilter.h"
 #include "engine/mux/IodDescriptor.h"
+#include "engine/mux/StreamTypes.h"
 
 namespace SarvelonMediaKit {
 
@@ -32,12 +33,7 @@ constexpr uint8_t kVersionMask = 0x1F;
 // reserved '111' above a 13-bit PID, reserved '1111' above a 12-bit info length.
 constexpr uint16_t kReservedPidBits = 0xE000;
 constexpr uint16_t kReservedLengthBits = 0xF000;
-// stream_type of a PMT entry.
-constexpr uint8_t kStreamTypeAdtsAac = 0x0F;     // ISO/IEC 13818-7 audio, ADTS
-constexpr uint8_t kStreamTypeH264 = 0x1B;        // ITU-T H.264
-constexpr uint8_t kStreamTypePrivatePes = 0x06;  // PES packets of private data
-constexpr uint8_t kStreamTypeEac3 = 0x87;        // E-AC-3
-constexpr uint32_t kCrcSize = 4;                 // CRC_32 at the end of a section
+constexpr uint32_t kCrcSize = 4;  // CRC_32 at the end of a section
 // pointer_field, table_id and the 2 bytes of section_length: where section_length's count
 // starts.
 constexpr uint32_t kSectionLengthEnd = 4;

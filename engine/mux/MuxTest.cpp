@@ -44,9 +44,9 @@ public:
 };
 
 // A demultiplexer whose source side takes every trick-play rate.
-class TrickDemux : public FakeDemux {
+class TrickPlayDemux : public FakeDemux {
 public:
-    TrickDemux() : FakeDemux(nullptr) {}
+    TrickPlayDemux() : FakeDemux(nullptr) {}
     bool DoTrickPlay(TrickPlayRate, MediaTime) override { return true; }
 };
 
@@ -199,7 +199,7 @@ TEST_F(MuxTest, RemovingAStreamAlwaysRunsTheHook) {
 TEST(MuxTrickPlay, AudioPausesAtAnyRateButNormalSpeed) {
     boost::shared_ptr<RecordingSink> sink = boost::make_shared<RecordingSink>();
     boost::shared_ptr<LoggingMux> mux = boost::make_shared<LoggingMux>();
-    boost::shared_ptr<TrickDemux> demux = boost::make_shared<TrickDemux>();
+    boost::shared_ptr<TrickPlayDemux> demux = boost::make_shared<TrickPlayDemux>();
     const size_t video = demux->AddStream(0xE0, SampleMediaTypeVideo, SampleFormatH264AnnexB);
     const size_t audio = demux->AddStream(0xC0, SampleMediaTypeAudio, SampleFormatEac3);
     ComponentStack stack = SvTestSupport::BuildLinkedChain(StackIdMain, {sink, mux, demux});

@@ -55,11 +55,11 @@ protected:
 
 // A PAT: pointer_field, table_id 0, section_length 13, transport_stream_id 0, version 0,
 // program 1 on PMT PID 0x0020, CRC_32.
-const Bytes kPat = {0x00, 0x00, 0xB0, 0x0D, 0x00, 0x00, 0xC1, 0x00, 0x00,
-                    0x00, 0x01, 0xE0, 0x20, 0xF9, 0x62, 0xF5, 0x8B};
+const Bytes kPatSection = {0x00, 0x00, 0xB0, 0x0D, 0x00, 0x00, 0xC1, 0x00, 0x00,
+                           0x00, 0x01, 0xE0, 0x20, 0xF9, 0x62, 0xF5, 0x8B};
 
 TEST_F(TsPacketWriterTest, ASectionFillsOnePacketBehindStuffing) {
-    writer.WriteSection(0x0000, kPat);
+    writer.WriteSection(0x0000, kPatSection);
     ASSERT_EQ(1u, chunks.size());
     const Bytes expected = Concat({
         {0x47},            // sync_byte
@@ -68,15 +68,15 @@ TEST_F(TsPacketWriterTest, ASectionFillsOnePacketBehindStuffing) {
         {0xA6},            // adaptation_field_length 166: 184 - 17 section bytes - this byte
         {0x00},            // no flags: a section carries no PCR
         Bytes(165, 0xFF),  // stuffing
-        kPat,              // the section, pointer_field first
+        kPatSection,       // the section, pointer_field first
     });
     EXPECT_EQ(expected, chunks[0]);
     EXPECT_EQ(std::vector<uint32_t>{188}, requested);
 }
 
 TEST_F(TsPacketWriterTest, CountersRunPerPidAndWrapAfterFifteen) {
-    for (int i = 0; i < 17; ++i) writer.WriteSection(0x0000, kPat);
-    writer.WriteSection(0x0020, kPat);
+    for (int i = 0; i < 17; ++i) writer.WriteSection(0x0000, kPatSection);
+    writer.WriteSection(0x0020, kPatSection);
     ASSERT_EQ(18u, chunks.size());
     for (int i = 0; i < 17; ++i) {
         EXPECT_EQ(0x30 | (i % 16), chunks[i][3]) << i;  // 0 .. 15, then 0 again
@@ -225,12 +225,12 @@ TEST_F(TsPacketWriterTest, AnEmptySectionWritesNothingAndAnEmptyPesOnlyItsHeader
 TEST_F(TsPacketWriterTest, ARestartSaysSoInTheFirstPacketOfEveryPidWrittenBefore) {
     // Nothing written yet: nothing to announce.
     writer.Restart();
-    writer.WriteSection(0x0000, kPat);
+    writer.WriteSection(0x0000, kPatSection);
     ASSERT_EQ(1u, chunks.size());
     EXPECT_EQ(0x00, chunks[0][5]);  // no flags
     MemoryChunkList full = PayloadOf(Counting(184 - 14), 50);
     writer.WritePes(0x0022, 0xC0, 1000, 1000, TsPacketWriter::kNoPcr, full);
-    writer.WriteSection(0x0000, kPat);  // counter 1 on PID 0x0000
+    writer.WriteSection(0x0000, kPatSection);  // counter 1 on PID 0x0000
     ASSERT_EQ(3u, chunks.size());
     EXPECT_EQ(0x10, chunks[1][3]);  // 14 + 170 bytes fill the packet: payload only
     EXPECT_EQ(1u, writer.PeekCounter(0x0022));
@@ -240,7 +240,7 @@ TEST_F(TsPacketWriterTest, ARestartSaysSoInTheFirstPacketOfEveryPidWrittenBefore
     EXPECT_TRUE(writer.IsDiscontinuityPending(0x0022));
     EXPECT_FALSE(writer.IsDiscontinuityPending(0x0021));  // never written
     EXPECT_EQ(0u, writer.PeekCounter(0x0000));
-    writer.WriteSection(0x0000, kPat);
+    writer.WriteSection(0x0000, kPatSection);
     ASSERT_EQ(4u, chunks.size());
     const Bytes section = Concat({
         {0x47, 0x40, 0x00},  // sync_byte; payload_unit_start_indicator, PID 0x0000
@@ -248,7 +248,7 @@ TEST_F(TsPacketWriterTest, ARestartSaysSoInTheFirstPacketOfEveryPidWrittenBefore
         {0xA6},              // adaptation_field_length 166, as without the flag
         {0x80},              // discontinuity_indicator
         Bytes(165, 0xFF),    // stuffing
-        kPat,
+        kPatSection,
     });
     EXPECT_EQ(section, chunks[3]);
 
@@ -323,7 +323,7 @@ TEST(TsPacketWriterPoison, EveryOutputByteIsWrittenWhateverTheChunkHeld) {
             out->writer.WritePes(0x0021, 0xE0, 7200, 3600, 1000, payload);
             MemoryChunkList small = PayloadOf(Counting(185, 1), piece);
             out->writer.WritePes(0x0022, 0xC0, 90, 90, TsPacketWriter::kNoPcr, small);
-            out->writer.WriteSection(0x0000, kPat);
+            out->writer.WriteSection(0x0000, kPatSection);
         }
     }
     ASSERT_EQ(cleared.chunks.size(), poisoned.chunks.size());

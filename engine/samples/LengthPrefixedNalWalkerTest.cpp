@@ -51,7 +51,7 @@ Walk WalkAll(MemoryChunkList& list, uint32_t minimumUnitSize, const uint8_t* rep
     return walk;
 }
 
-const uint8_t kStartCode[4] = {0x00, 0x00, 0x00, 0x01};
+const uint8_t kFourByteStartCode[4] = {0x00, 0x00, 0x00, 0x01};
 
 TEST(LengthPrefixedNalWalker, WalksUnitsWhoseFieldsSpanChunks) {
     // Units 41 9A 01 (length 3), 65 (length 1), an empty one; the fields cut across chunks.
@@ -60,7 +60,7 @@ TEST(LengthPrefixedNalWalker, WalksUnitsWhoseFieldsSpanChunks) {
                                    {},
                                    {0x00, 0x00, 0x01, 0x65},
                                    {0x00, 0x00, 0x00, 0x00}});
-    const Walk walk = WalkAll(list, 0, kStartCode);
+    const Walk walk = WalkAll(list, 0, kFourByteStartCode);
     EXPECT_EQ(std::vector<uint32_t>({3, 1, 0}), walk.lengths);
     EXPECT_EQ(std::vector<int>({0x41, 0x65, 0x100}), walk.firstBytes);
     EXPECT_EQ(LengthPrefixedNalWalker::ResultEnd, walk.end);
@@ -85,7 +85,7 @@ TEST(LengthPrefixedNalWalker, TheMinimumUnitSizeDecidesAboutALoneLengthField) {
     {
         SCOPED_TRACE("every complete field is read");
         MemoryChunkList list = ListOf({bytes});
-        const Walk walk = WalkAll(list, 0, kStartCode);
+        const Walk walk = WalkAll(list, 0, kFourByteStartCode);
         EXPECT_EQ(LengthPrefixedNalWalker::ResultLengthPastPayload, walk.end);
         EXPECT_EQ(std::vector<uint32_t>({1, 9}), walk.lengths);
         // The offending field was already written over.
@@ -102,13 +102,13 @@ TEST(LengthPrefixedNalWalker, TheMinimumUnitSizeDecidesAboutALoneLengthField) {
     {
         SCOPED_TRACE("three stray bytes are left in both");
         MemoryChunkList list = ListOf({{0x00, 0x00, 0x00, 0x01, 0x41, 0xAA, 0xBB, 0xCC}});
-        EXPECT_EQ(LengthPrefixedNalWalker::ResultEnd, WalkAll(list, 0, kStartCode).end);
+        EXPECT_EQ(LengthPrefixedNalWalker::ResultEnd, WalkAll(list, 0, kFourByteStartCode).end);
         EXPECT_EQ(Bytes({0x00, 0x00, 0x00, 0x01, 0x41, 0xAA, 0xBB, 0xCC}), BytesOf(list));
     }
     {
         SCOPED_TRACE("empty payload");
         MemoryChunkList list;
-        EXPECT_EQ(LengthPrefixedNalWalker::ResultEnd, WalkAll(list, 0, kStartCode).end);
+        EXPECT_EQ(LengthPrefixedNalWalker::ResultEnd, WalkAll(list, 0, kFourByteStartCode).end);
     }
 }
 

@@ -119,7 +119,7 @@ struct AdaptiveChain : SeekChain {
 
 // The video decode times (microseconds from the stream's first) and key flags of a clip as
 // ffprobe reads them.
-std::vector<std::pair<uint64_t, bool>> ProbeVideo(const std::string& clip) {
+std::vector<std::pair<uint64_t, bool>> ProbeVideoKeys(const std::string& clip) {
     std::vector<std::pair<uint64_t, bool>> frames;
     uint64_t base = UINT64_MAX;
     std::vector<std::pair<uint64_t, bool>> raw;
@@ -183,7 +183,7 @@ TEST(MediaSeekerAdaptationTitleTest, SwitchesUpAndDownWithoutLosingOrRepeatingAF
 
     // The renditions share their timing (same frame rate and key frames), so every frame of
     // the clip comes exactly once, in decode order, with its key flag.
-    const std::vector<std::pair<uint64_t, bool>> probed = ProbeVideo(clips[0]);
+    const std::vector<std::pair<uint64_t, bool>> probed = ProbeVideoKeys(clips[0]);
     const std::vector<std::pair<uint64_t, bool>> got = chain.Video();
     ASSERT_EQ(probed.size(), got.size());
     for (size_t i = 0; i < got.size(); ++i) {

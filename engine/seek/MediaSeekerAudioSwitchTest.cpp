@@ -18,7 +18,7 @@
 namespace SarvelonMediaKit {
 namespace {
 
-const uint32_t kTicks = 48000;  // an audio timescale: one tick per sample at 48 kHz
+const uint32_t kAudioTicks = 48000;  // an audio timescale: one tick per sample at 48 kHz
 // An entry on the first AAC frame (1024 samples) at or after each second: frame 47 starts at
 // 48128 ticks, frame 94 at 96256, ... so entry k sits at 47 * 1024 * k ticks (1.002667 s apart).
 const uint32_t kEntryTicks = 47 * 1024;
@@ -30,15 +30,15 @@ boost::shared_ptr<MediaTrack> SoundTrack(uint32_t id, uint64_t offset) {
     track->SetId(TrackId(id));
     track->SetAudio(true);
     MediaTrackIndex& index = track->GetIndex();
-    index.SetTimescale(kTicks);
+    index.SetTimescale(kAudioTicks);
     index.SetOffset(offset);
     index.SetSize(uint64_t(kRate) * 20);
-    index.SetDuration(20 * kTicks);
+    index.SetDuration(20 * kAudioTicks);
     index.SetAdaptationInterval(0);  // what an audio index records
     EXPECT_TRUE(index.Reserve(19));
     for (uint32_t k = 0; k < 19; ++k) {
-        EXPECT_TRUE(
-            index.AddEntry(k * kEntryTicks, offset + uint64_t(kRate) * k * kEntryTicks / kTicks));
+        EXPECT_TRUE(index.AddEntry(k * kEntryTicks,
+                                   offset + uint64_t(kRate) * k * kEntryTicks / kAudioTicks));
     }
     return track;
 }
@@ -89,7 +89,7 @@ TEST(MediaSeekerAudioSwitchTest, AChosenLanguageSwitchesAtTheEntryAfterThePlayed
     // Played up to entry 7 (7.018667 s, byte 9000 * 7 * 47 * 1024 / 48000 = 63168), with
     // 2000 bytes past it handed on already.
     seeker->PullData(ByteAmount(65168));
-    const uint64_t entry7 = uint64_t(7) * kEntryTicks * 1000000 / kTicks;
+    const uint64_t entry7 = uint64_t(7) * kEntryTicks * 1000000 / kAudioTicks;
     seeker->MediaTimeAvailable(1, MediaTime(0), MediaTime(entry7));
     seeker->SelectTrack(TrackId(2));
     sink->words.clear();

@@ -21,7 +21,7 @@ namespace {
 
 using SvTestSupport::RecordingStage;
 
-const uint32_t kTicks = 90000;  // ticks per second of every synthetic index
+const uint32_t kIndexTicks = 90000;  // ticks per second of every synthetic index
 
 // A track of a synthetic title: entries (seconds, byte position) on a 90 kHz timescale, the
 // track's bytes running from offset to offset + size.
@@ -43,12 +43,12 @@ boost::shared_ptr<MediaTrack> MakeTrack(const TrackSpec& spec) {
     track->SetAudio(spec.audio);
     track->SetTrickPlayRate(spec.trickRate);
     MediaTrackIndex& index = track->GetIndex();
-    index.SetTimescale(kTicks);
+    index.SetTimescale(kIndexTicks);
     index.SetOffset(spec.offset);
     index.SetSize(spec.size);
-    index.SetDuration(spec.seconds * kTicks);
+    index.SetDuration(spec.seconds * kIndexTicks);
     EXPECT_TRUE(index.Reserve(static_cast<uint32_t>(spec.entries.size())));
-    for (const auto& e : spec.entries) EXPECT_TRUE(index.AddEntry(e.first * kTicks, e.second));
+    for (const auto& e : spec.entries) EXPECT_TRUE(index.AddEntry(e.first * kIndexTicks, e.second));
     return track;
 }
 
@@ -70,7 +70,8 @@ std::vector<std::pair<uint32_t, uint64_t>> EntriesOf(const MediaTrack& track) {
     std::vector<std::pair<uint32_t, uint64_t>> entries;
     const MediaTrackIndex& index = track.GetIndex();
     for (uint32_t i = 0; i < index.GetCount(); ++i)
-        entries.push_back({index.GetEntries()[i].time / kTicks, index.GetEntries()[i].position});
+        entries.push_back(
+            {index.GetEntries()[i].time / kIndexTicks, index.GetEntries()[i].position});
     return entries;
 }
 
@@ -221,7 +222,7 @@ TEST(MediaSeekerTest, SwitchPointsAreAlignedOnlyWhereTheTracksDiffer) {
         const StreamInfoMonitor::TrackMap map = MakeMap(first);
         seeker.OnMediaTracks(map, true);
         EXPECT_EQ(5u, map.at(TrackId(1))->GetIndex().GetCount());
-        EXPECT_EQ(8u * kTicks, map.at(TrackId(1))->GetIndex().GetEntries()[4].time);
+        EXPECT_EQ(8u * kIndexTicks, map.at(TrackId(1))->GetIndex().GetEntries()[4].time);
     }
     // Not while the list is incomplete, nor when alignment is off.
     for (int incomplete = 0; incomplete < 2; ++incomplete) {

@@ -9,15 +9,9 @@ namespace SarvelonMediaKit {
 
 using namespace HlsSegmentTiming;
 
-namespace {
-
-std::string Decimal(uint64_t value) { return std::to_string(value); }
-
-}  // namespace
-
 std::string HlsPlaylistMaker::SegmentName(TrackId track, uint32_t number) const {
-    if (adaptive_) return Decimal(track.Get()) + "-" + Decimal(number) + ".ts";
-    return Decimal(number) + ".ts";
+    if (adaptive_) return std::to_string(track.Get()) + "-" + std::to_string(number) + ".ts";
+    return std::to_string(number) + ".ts";
 }
 
 bool HlsPlaylistMaker::MakeMaster(const std::vector<Rendition>& renditions,

@@ -71,7 +71,7 @@ StreamView Read(const std::string& bytes) {
     return view;
 }
 
-std::string Fetch(HlsTestChain& chain, uint32_t number) {
+std::string FetchSegment(HlsTestChain& chain, uint32_t number) {
     const HttpAnswer answer = HttpGet(chain.Port(), std::to_string(number) + ".ts");
     EXPECT_EQ(200, answer.status) << number;
     EXPECT_TRUE(answer.complete) << number;
@@ -105,7 +105,7 @@ TEST(LiveHttpSegmenterOrderTest, AFarRequestInBetweenChangesNoSegmentAfterIt) {
         HlsTestChain chain(title);
         chain.Start();
         ASSERT_EQ(200, HttpGet(chain.Port(), chain.PlaylistName()).status);
-        for (uint32_t k = 0; k < 20; ++k) straight.push_back(Fetch(chain, k));
+        for (uint32_t k = 0; k < 20; ++k) straight.push_back(FetchSegment(chain, k));
         ASSERT_EQ(0u, chain.Client().SeekCount());  // a straight read indeed
     }
     std::vector<std::string> jumped;
@@ -114,9 +114,9 @@ TEST(LiveHttpSegmenterOrderTest, AFarRequestInBetweenChangesNoSegmentAfterIt) {
         HlsTestChain chain(title);
         chain.Start();
         ASSERT_EQ(200, HttpGet(chain.Port(), chain.PlaylistName()).status);
-        for (uint32_t k = 0; k < 10; ++k) jumped.push_back(Fetch(chain, k));
-        far = Fetch(chain, 50);
-        for (uint32_t k = 10; k < 20; ++k) jumped.push_back(Fetch(chain, k));
+        for (uint32_t k = 0; k < 10; ++k) jumped.push_back(FetchSegment(chain, k));
+        far = FetchSegment(chain, 50);
+        for (uint32_t k = 10; k < 20; ++k) jumped.push_back(FetchSegment(chain, k));
         // Away to 50 and back to 11: 10 was cut whole before the playback moved (the one
         // finished segment ahead) and is served as it was cut.
         ASSERT_EQ(2u, chain.Client().SeekCount());

@@ -29,7 +29,7 @@ using SvTestSupport::HttpAnswer;
 using SvTestSupport::HttpGet;
 using SvTestSupport::RunProgram;
 
-const size_t kFramesPerSegment = 50;  // 2 s at 25 pictures a second
+const size_t kSharedFramesPerSegment = 50;  // 2 s at 25 pictures a second
 
 // The first video PTS of a segment and its pictures, by the independent reader.
 struct VideoView {
@@ -87,8 +87,8 @@ TEST_F(LiveHttpSegmenterSharedTest, TwoSegmentsAskedATenthOfASecondApartBothCome
     const VideoView viewB = ViewVideo(b.body);
     ASSERT_TRUE(viewA.hasVideo);
     ASSERT_TRUE(viewB.hasVideo);
-    EXPECT_EQ(kFramesPerSegment, viewA.pictures);
-    EXPECT_EQ(kFramesPerSegment, viewB.pictures);
+    EXPECT_EQ(kSharedFramesPerSegment, viewA.pictures);
+    EXPECT_EQ(kSharedFramesPerSegment, viewB.pictures);
     // 45 segments of 2 s apart: 90 s of 90 kHz ticks.
     EXPECT_EQ(90u * kTicksPerSecond, viewB.firstPts - viewA.firstPts);
     // Segment 6 follows 5: 2 s on.

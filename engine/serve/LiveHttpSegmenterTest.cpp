@@ -16,15 +16,15 @@ using namespace test;
 using SvTestSupport::ErrorRecorder;
 using SvTestSupport::RecordingStage;
 
-const uint32_t k90k = 90000;
+const uint32_t kTicksPerSecond = 90000;
 const std::string kNotFound = "HTTP/1.1 404 Not Found";
 const std::string kOk = "HTTP/1.1 200 OK";
 
 // A title of key frames every 2 s, 20 s long.
 boost::shared_ptr<MediaTrack> TwoSecondTrack(uint32_t id = 1) {
     std::vector<uint32_t> keys;
-    for (uint32_t k = 0; k < 10; ++k) keys.push_back(k * 2 * k90k);
-    return VideoTrack(id, k90k, 20 * k90k, keys);
+    for (uint32_t k = 0; k < 10; ++k) keys.push_back(k * 2 * kTicksPerSecond);
+    return VideoTrack(id, kTicksPerSecond, 20 * kTicksPerSecond, keys);
 }
 
 class LiveHttpSegmenterTest : public SegmenterTestBase {};
@@ -176,7 +176,9 @@ TEST_F(LiveHttpSegmenterTest, UnevenGroupsAreSoughtByTheirKeyFramesAndAllListed)
     Start(true, false);
     // Key frames at 0, 1, 4, 5 and 11 s, 16 s long: five segments, although five of the
     // longest group (6 s) would not cover three.
-    rig->Tracks({VideoTrack(1, k90k, 16 * k90k, {0, 1 * k90k, 4 * k90k, 5 * k90k, 11 * k90k})});
+    rig->Tracks({VideoTrack(
+        1, kTicksPerSecond, 16 * kTicksPerSecond,
+        {0, 1 * kTicksPerSecond, 4 * kTicksPerSecond, 5 * kTicksPerSecond, 11 * kTicksPerSecond})});
     EXPECT_EQ(kNotFound, Fetch(Port(), "5.ts").status);  // past the list
     const int four = Ask(Port(), "4.ts");
     ASSERT_TRUE(WaitingBecomes(1));
@@ -205,7 +207,7 @@ TEST_F(LiveHttpSegmenterTest, PlaylistsWaitForTheTrackListAndEveryWaitingRequest
     rig->Tracks({TwoSecondTrack()}, false);
     EXPECT_EQ(3u, rig->Segmenter().GetWaitingRequestCount());
     EXPECT_FALSE(rig->Segmenter().IsSeekPending());
-    rig->Tracks({VideoTrack(1, k90k, 4 * k90k, {0, 2 * k90k})});
+    rig->Tracks({VideoTrack(1, kTicksPerSecond, 4 * kTicksPerSecond, {0, 2 * kTicksPerSecond})});
     const std::string expected = kTwoSegmentCompletePlaylist;
     EXPECT_EQ(expected, Await(first).body);
     EXPECT_EQ(expected, Await(second).body);
@@ -217,7 +219,7 @@ TEST_F(LiveHttpSegmenterTest, ATrackListWithoutVideoAnswersWaitingPlaylistsNotFo
     Start(true, false);
     const int playlist = Ask(Port(), "title.m3u8");
     ASSERT_TRUE(WaitingBecomes(1));
-    boost::shared_ptr<MediaTrack> audio = VideoTrack(2, k90k, 4 * k90k, {0});
+    boost::shared_ptr<MediaTrack> audio = VideoTrack(2, kTicksPerSecond, 4 * kTicksPerSecond, {0});
     audio->SetVideo(false);
     rig->Tracks({audio});
     EXPECT_EQ(kNotFound, Await(playlist).status);
@@ -324,8 +326,8 @@ TEST_F(LiveHttpSegmenterTest, WaitingRequestsAreBoundedTheOldestToldNotFound) {
 // A title of key frames every 2 s, 60 s long: room for a seek far ahead.
 boost::shared_ptr<MediaTrack> LongTrack() {
     std::vector<uint32_t> keys;
-    for (uint32_t k = 0; k < 30; ++k) keys.push_back(k * 2 * k90k);
-    return VideoTrack(1, k90k, 60 * k90k, keys);
+    for (uint32_t k = 0; k < 30; ++k) keys.push_back(k * 2 * kTicksPerSecond);
+    return VideoTrack(1, kTicksPerSecond, 60 * kTicksPerSecond, keys);
 }
 
 TEST_F(LiveHttpSegmenterTest, ARequestWhileASeekIsOnItsWayDoesNotRenumberTheSoughtMedia) {

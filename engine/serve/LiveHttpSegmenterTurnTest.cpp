@@ -22,18 +22,18 @@ namespace {
 using namespace test;
 using SvTestSupport::RecordingStage;
 
-const std::string kOk = "HTTP/1.1 200 OK";
+const std::string kOkStatus = "HTTP/1.1 200 OK";
 const std::string kUnavailable = "HTTP/1.1 503 Service Unavailable";
 
 // Key frames every 2 s, 60 s long: 30 uniform segments of 2 s. Segment n is sought at
 // n x (2 s + one 90 kHz tick of 11.111 us), in whole microseconds.
-boost::shared_ptr<MediaTrack> LongTrack() { return UniformTrack(30, 2); }
+boost::shared_ptr<MediaTrack> TurnLongTrack() { return UniformTrack(30, 2); }
 
 class LiveHttpSegmenterTurnTest : public SegmenterTestBase {
 protected:
     void SetUp() override {
         Start(true, false);
-        rig->Tracks({LongTrack()});
+        rig->Tracks({TurnLongTrack()});
     }
 };
 
@@ -49,7 +49,7 @@ TEST_F(LiveHttpSegmenterTurnTest, ASegmentAskedBeforeAFarOneIsServedInItsTurnNot
     ASSERT_EQ(std::vector<std::string>{"seek 50000277"}, Seeks());
     rig->WholeSegment("d25");
     const Reply farReply = Await(far);
-    EXPECT_EQ(kOk, farReply.status);
+    EXPECT_EQ(kOkStatus, farReply.status);
     EXPECT_EQ("d25", farReply.body);
     // Nobody waits for what the position makes next: it moves to 5 on the next pass, without
     // the delay (5 has waited already). 5 x 2000011.111 us.
@@ -58,7 +58,7 @@ TEST_F(LiveHttpSegmenterTurnTest, ASegmentAskedBeforeAFarOneIsServedInItsTurnNot
     EXPECT_EQ((std::vector<std::string>{"seek 50000277", "seek 10000055"}), Seeks());
     rig->WholeSegment("d5");
     const Reply fiveReply = Await(five);
-    EXPECT_EQ(kOk, fiveReply.status);
+    EXPECT_EQ(kOkStatus, fiveReply.status);
     EXPECT_EQ("d5", fiveReply.body);
 }
 
@@ -106,7 +106,7 @@ TEST_F(LiveHttpSegmenterTurnTest, AFarSegmentAskedAgainIsAnsweredAtOnceWithoutAS
     ASSERT_TRUE(SegmentsBecome(Segments{{21, 1}}));
     // The clock stands still: an answer that waited out the seek delay would not come.
     const Reply again = Fetch(Port(), "20.ts");
-    EXPECT_EQ(kOk, again.status);
+    EXPECT_EQ(kOkStatus, again.status);
     EXPECT_EQ("d20", again.body);
     EXPECT_EQ(1u, Seeks().size());
     EXPECT_FALSE(rig->Segmenter().IsSeekPending());
@@ -135,13 +135,13 @@ TEST_F(LiveHttpSegmenterTurnTest, SegmentsKeptInMemoryAreBoundedTheOldestLetGo) 
 }
 
 // Key frames every 2 s, 20 s long: ten segments, 0 to 9, segment n from n x 2 s.
-boost::shared_ptr<MediaTrack> TwoSecondTrack() { return UniformTrack(10, 2); }
+boost::shared_ptr<MediaTrack> TurnTwoSecondTrack() { return UniformTrack(10, 2); }
 
 class LiveHttpSegmenterDamageTest : public SegmenterTestBase {
 protected:
     void Start(bool onDemand) {
         SegmenterTestBase::Start(onDemand, false);
-        rig->Tracks({TwoSecondTrack()});
+        rig->Tracks({TurnTwoSecondTrack()});
     }
 };
 
@@ -160,7 +160,7 @@ TEST_F(LiveHttpSegmenterDamageTest, ALostKeyFrameLeavesOneNumberUnavailableAndTh
     // 2 will never be cut: told at once, not left waiting.
     EXPECT_EQ(kUnavailable, Fetch(Port(), "2.ts").status);
     const Reply one = Fetch(Port(), "1.ts");
-    EXPECT_EQ(kOk, one.status);
+    EXPECT_EQ(kOkStatus, one.status);
     EXPECT_EQ("d1+rest-of-2", one.body);
     ASSERT_TRUE(SegmentsBecome(Segments{{3, 1}}));
     rig->Data("d3");
@@ -215,7 +215,7 @@ TEST_F(LiveHttpSegmenterDamageTest, ASeekToASegmentWhoseKeyFrameWasLostNamesWhat
     rig->Data("d2");
     rig->Gop(7200000);
     const Reply twoReply = Await(two);
-    EXPECT_EQ(kOk, twoReply.status);
+    EXPECT_EQ(kOkStatus, twoReply.status);
     EXPECT_EQ("d2", twoReply.body);
     // A clock that lands on no listed start after a seek (here 1 s off) says nothing about
     // what was lost: the group takes the number sought, as it always did.

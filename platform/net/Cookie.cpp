@@ -36,8 +36,6 @@ bool IsDateDelimiter(unsigned char c) {
            (c >= 0x5B && c <= 0x60) || (c >= 0x7B && c <= 0x7E);
 }
 
-bool IsDigit(char c) { return c >= '0' && c <= '9'; }
-
 // Reads 1 to `most` (at least `least`) digits at the start, which must be followed by the end
 // or a non-digit. Returns how many it read (0 when the token does not fit).
 size_t LeadingNumber(const std::string& token, size_t at, size_t least, size_t most, int* value) {

@@ -1,10 +1,10 @@
 #include "platform/net/HTTPResponseHeadParser.h"
 
+#include "platform/net/HeaderText.h"
+
 namespace ns {
 
 namespace {
-
-bool IsDigit(char c) { return c >= '0' && c <= '9'; }
 
 // Trims spaces and tabs at both ends of [begin, end) and returns the rest.
 std::string Trimmed(const char* begin, const char* end) {

@@ -1,11 +1,14 @@
 #pragma once
-// Small text helpers for header and cookie fields, which compare without regard to ASCII case
-// and ignore the blanks around their parts.
+// Small text helpers for URLs, header and cookie fields, which compare without regard to ASCII
+// case and ignore the blanks around their parts.
 
 #include <cctype>
 #include <string>
 
 namespace ns {
+
+// 0-9 only: the locale's digits and other bytes are not.
+inline bool IsDigit(char c) { return c >= '0' && c <= '9'; }
 
 // ASCII lower case; other bytes (UTF-8 included) unchanged.
 inline std::string Lower(std::string text) {

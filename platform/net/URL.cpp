@@ -5,6 +5,7 @@
 #include <cctype>
 #include <climits>
 
+#include "platform/net/HeaderText.h"
 #include "platform/net/PercentEscape.h"
 
 namespace ns {
@@ -12,7 +13,6 @@ namespace ns {
 namespace {
 
 bool IsAlpha(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
-bool IsDigit(char c) { return c >= '0' && c <= '9'; }
 
 bool IsValidScheme(std::string_view s) {
     if (s.empty() || !IsAlpha(s[0])) return false;

@@ -18,7 +18,7 @@ using ns::Data;
 using ns::Keychain;
 using StoreTestSupport::FileText;
 
-Data Bytes(std::string_view text) { return Data(text); }
+Data DataOf(std::string_view text) { return Data(text); }
 
 class KeychainTest : public ::testing::Test {
 protected:
@@ -30,27 +30,27 @@ protected:
 TEST_F(KeychainTest, StatusCodesForAddCopyUpdateDelete) {
     Keychain keychain(folder_);
     const std::string key = "app.example.UniqueDeviceKey";
-    Data out = Bytes("untouched");
+    Data out = DataOf("untouched");
     // The platform's codes: 0 success, -25300 not found, -25299 duplicate.
     EXPECT_EQ(keychain.CopyGenericPassword(key, key, out), -25300);
-    EXPECT_EQ(out, Bytes("untouched"));
-    EXPECT_EQ(keychain.AddGenericPassword(key, key, Bytes("UUID-1")), 0);
-    EXPECT_EQ(keychain.AddGenericPassword(key, key, Bytes("UUID-2")), -25299);
+    EXPECT_EQ(out, DataOf("untouched"));
+    EXPECT_EQ(keychain.AddGenericPassword(key, key, DataOf("UUID-1")), 0);
+    EXPECT_EQ(keychain.AddGenericPassword(key, key, DataOf("UUID-2")), -25299);
     EXPECT_EQ(keychain.CopyGenericPassword(key, key, out), 0);
-    EXPECT_EQ(out, Bytes("UUID-1")) << "a duplicate add must not replace the item";
+    EXPECT_EQ(out, DataOf("UUID-1")) << "a duplicate add must not replace the item";
 
     // Service and account together name an item.
     EXPECT_EQ(keychain.CopyGenericPassword(key, "other", out), -25300);
     EXPECT_EQ(keychain.CopyGenericPassword("other", key, out), -25300);
-    const Data binary = Bytes(std::string_view("\0\x01\xff<&>\r\n", 8));
+    const Data binary = DataOf(std::string_view("\0\x01\xff<&>\r\n", 8));
     EXPECT_EQ(keychain.AddGenericPassword(key, "other", binary), 0);
     EXPECT_EQ(keychain.CopyGenericPassword(key, "other", out), 0);
     EXPECT_EQ(out, binary);
 
-    EXPECT_EQ(keychain.UpdateGenericPassword("svc", "none", Bytes("x")), -25300);
-    EXPECT_EQ(keychain.UpdateGenericPassword(key, key, Bytes("UUID-3")), 0);
+    EXPECT_EQ(keychain.UpdateGenericPassword("svc", "none", DataOf("x")), -25300);
+    EXPECT_EQ(keychain.UpdateGenericPassword(key, key, DataOf("UUID-3")), 0);
     EXPECT_EQ(keychain.CopyGenericPassword(key, key, out), 0);
-    EXPECT_EQ(out, Bytes("UUID-3"));
+    EXPECT_EQ(out, DataOf("UUID-3"));
     EXPECT_EQ(keychain.DeleteGenericPassword(key, key), 0);
     EXPECT_EQ(keychain.DeleteGenericPassword(key, key), -25300);
     EXPECT_EQ(keychain.CopyGenericPassword(key, key, out), -25300);
@@ -61,14 +61,14 @@ TEST_F(KeychainTest, AnItemAddedByOneProcessIsFoundByAnother) {
     const pid_t pid = fork();
     if (pid == 0) {
         Keychain child(folder_);
-        _exit(child.AddGenericPassword("svc", "acct", Bytes("from child")) == 0 ? 0 : 1);
+        _exit(child.AddGenericPassword("svc", "acct", DataOf("from child")) == 0 ? 0 : 1);
     }
     int status = -1;
     ASSERT_EQ(waitpid(pid, &status, 0), pid);
     ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
     Data out;
     EXPECT_EQ(Keychain(folder_).CopyGenericPassword("svc", "acct", out), 0);
-    EXPECT_EQ(out, Bytes("from child"));
+    EXPECT_EQ(out, DataOf("from child"));
 }
 
 TEST_F(KeychainTest, FileIsOwnerOnlyInAnOwnerOnlyFolder) {
@@ -76,7 +76,7 @@ TEST_F(KeychainTest, FileIsOwnerOnlyInAnOwnerOnlyFolder) {
     ASSERT_EQ(system(("mkdir -p '" + folder_ + "' && chmod 0755 '" + folder_ + "'").c_str()), 0);
     const mode_t old = umask(0);
     Keychain keychain(folder_);
-    EXPECT_EQ(keychain.AddGenericPassword("s", "a", Bytes("secret")), 0);
+    EXPECT_EQ(keychain.AddGenericPassword("s", "a", DataOf("secret")), 0);
     umask(old);
     struct stat status {};
     ASSERT_EQ(stat(folder_.c_str(), &status), 0);
@@ -87,30 +87,30 @@ TEST_F(KeychainTest, FileIsOwnerOnlyInAnOwnerOnlyFolder) {
 
 TEST_F(KeychainTest, InjectedFailuresAnswerTheirStatusAndChangeNothing) {
     Keychain keychain(folder_);
-    ASSERT_EQ(keychain.AddGenericPassword("s", "a", Bytes("one")), 0);
+    ASSERT_EQ(keychain.AddGenericPassword("s", "a", DataOf("one")), 0);
     const std::string before = FileText(keychain.Path());
     keychain.SetInjectedFailure(-25308);  // as a locked device answers
-    Data out = Bytes("untouched");
+    Data out = DataOf("untouched");
     EXPECT_EQ(keychain.CopyGenericPassword("s", "a", out), -25308);
-    EXPECT_EQ(out, Bytes("untouched"));
-    EXPECT_EQ(keychain.AddGenericPassword("s", "b", Bytes("two")), -25308);
-    EXPECT_EQ(keychain.UpdateGenericPassword("s", "a", Bytes("three")), -25308);
+    EXPECT_EQ(out, DataOf("untouched"));
+    EXPECT_EQ(keychain.AddGenericPassword("s", "b", DataOf("two")), -25308);
+    EXPECT_EQ(keychain.UpdateGenericPassword("s", "a", DataOf("three")), -25308);
     EXPECT_EQ(keychain.DeleteGenericPassword("s", "a"), -25308);
     EXPECT_EQ(FileText(keychain.Path()), before);
     keychain.SetInjectedFailure(0);
     EXPECT_EQ(keychain.CopyGenericPassword("s", "a", out), 0);
-    EXPECT_EQ(out, Bytes("one"));
+    EXPECT_EQ(out, DataOf("one"));
     EXPECT_EQ(keychain.CopyGenericPassword("s", "b", out), -25300);
 }
 
 TEST_F(KeychainTest, AnUnreadableFileIsReportedAndNeverOverwritten) {
     Keychain keychain(folder_);
-    ASSERT_EQ(keychain.AddGenericPassword("s", "a", Bytes("one")), 0);
+    ASSERT_EQ(keychain.AddGenericPassword("s", "a", DataOf("one")), 0);
     const std::string damaged = "<plist><array><dict><key>service</key>";
     std::ofstream(keychain.Path()) << damaged;
     Data out;
     EXPECT_EQ(keychain.CopyGenericPassword("s", "a", out), Keychain::kDecodeError);
-    EXPECT_EQ(keychain.AddGenericPassword("s", "b", Bytes("two")), Keychain::kDecodeError);
+    EXPECT_EQ(keychain.AddGenericPassword("s", "b", DataOf("two")), Keychain::kDecodeError);
     EXPECT_NE(keychain.LastError().find(keychain.Path()), std::string::npos);
     EXPECT_EQ(FileText(keychain.Path()), damaged);
     // Well-formed XML of the wrong shape counts as unreadable too.
@@ -120,7 +120,7 @@ TEST_F(KeychainTest, AnUnreadableFileIsReportedAndNeverOverwritten) {
     // A folder that cannot be made is an I/O error.
     std::ofstream(root_ + "/plain-file") << "x";
     Keychain blocked(root_ + "/plain-file/keychain");
-    EXPECT_EQ(blocked.AddGenericPassword("s", "a", Bytes("x")), Keychain::kIOError);
+    EXPECT_EQ(blocked.AddGenericPassword("s", "a", DataOf("x")), Keychain::kIOError);
 }
 
 TEST(KeychainFolder, FollowsTheDataHomeThenTheHomeFolder) {

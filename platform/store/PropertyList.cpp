@@ -169,9 +169,9 @@ const char* Name(const xmlNode* node) { return reinterpret_cast<const char*>(nod
 
 std::string At(const xmlNode* node) { return " (line " + std::to_string(node->line) + ")"; }
 
-class Reader {
+class PlistReader {
 public:
-    explicit Reader(std::string& error) : error_(error) {}
+    explicit PlistReader(std::string& error) : error_(error) {}
 
     bool Fail(const xmlNode* node, const std::string& what) {
         error_ = what + At(node);
@@ -562,7 +562,7 @@ bool PropertyList::Parse(std::string_view xml, Value& out, std::string& error) {
         error = "not a property list: no root element";
         return false;
     }
-    Reader reader(error);
+    PlistReader reader(error);
     const xmlNode* top = root;
     if (std::strcmp(Name(root), "plist") == 0) {
         top = nullptr;

@@ -76,7 +76,7 @@ int HexValue(char c) {
 }
 
 // Reads the decoded text token by token.
-struct Reader {
+struct StringsReader {
     std::string_view text;
     size_t pos = 0;
     std::string error;
@@ -207,7 +207,7 @@ struct Reader {
 // Entries until the end of the text: key [= value] ; with space and comments between.
 bool ReadEntries(std::string_view text, std::unordered_map<std::string, std::string>& table,
                  std::string& error) {
-    Reader r;
+    StringsReader r;
     r.text = text;
     std::string key;
     std::string value;

@@ -12,7 +12,7 @@ namespace {
 
 using ui::AlertView;
 
-struct Delegate : ui::AlertViewDelegate {
+struct AlertRecorder : ui::AlertViewDelegate {
     void ClickedButtonAtIndex(AlertView&, int index) override { Note("clicked", index); }
     void WillDismissWithButtonIndex(AlertView& a, int index) override {
         Note(a.IsVisible() ? "will (visible)" : "will", index);
@@ -37,7 +37,7 @@ protected:
 };
 
 TEST_F(AlertViewTest, ShowingLogsTheAlertAndKeepsItAliveUntilAButtonDismissesIt) {
-    auto delegate = std::make_shared<Delegate>();
+    auto delegate = std::make_shared<AlertRecorder>();
     auto alert = std::make_shared<AlertView>("Signed in", "This device was added.", delegate,
                                              std::string("OK"), std::vector<std::string>{"Later"});
     alert->SetTag(100);
@@ -76,7 +76,7 @@ TEST_F(AlertViewTest, ShowingLogsTheAlertAndKeepsItAliveUntilAButtonDismissesIt)
 }
 
 TEST_F(AlertViewTest, AProgrammaticDismissalSkipsTheClickAndTheTopAlertIsTheLastShown) {
-    auto delegate = std::make_shared<Delegate>();
+    auto delegate = std::make_shared<AlertRecorder>();
     auto first = std::make_shared<AlertView>("Network", "", delegate, std::string("OK"));
     auto second = std::make_shared<AlertView>("Player", "", nullptr, std::nullopt,
                                               std::vector<std::string>{"A", "B"});
@@ -95,7 +95,7 @@ TEST_F(AlertViewTest, AProgrammaticDismissalSkipsTheClickAndTheTopAlertIsTheLast
     EXPECT_EQ(AlertView::TopVisibleAlert(), nullptr);
 
     // A delegate that is gone is not told; the alert still goes.
-    auto gone = std::make_shared<Delegate>();
+    auto gone = std::make_shared<AlertRecorder>();
     first->SetDelegate(gone);
     first->Show();
     gone.reset();

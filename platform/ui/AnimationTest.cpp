@@ -22,7 +22,7 @@ using ui::Rect;
 using ui::Transform3D;
 using ui::View;
 
-class Recorder : public ui::AnimationDelegate {
+class AnimationRecorder : public ui::AnimationDelegate {
 public:
     struct Stop {
         std::string keyPath;
@@ -42,7 +42,7 @@ protected:
     void SetUp() override { AnimationLog::Clear(); }
     ui::TestLoop loop;
     std::shared_ptr<View> view = std::make_shared<View>(Rect(0, 0, 100, 100));
-    std::shared_ptr<Recorder> recorder = std::make_shared<Recorder>();
+    std::shared_ptr<AnimationRecorder> recorder = std::make_shared<AnimationRecorder>();
 };
 
 TEST_F(AnimationTest, BlockSetsFinalValuesAtOnceAndCompletesAfterItsDuration) {
@@ -232,7 +232,7 @@ TEST_F(AnimationTest, ReplacingTransitionsAndFreedOwnersAreHandled) {
 
     // A delegate that is gone is not told; a view freed with an animation running leaves a
     // timer that does nothing when it falls due.
-    auto gone = std::make_shared<Recorder>();
+    auto gone = std::make_shared<AnimationRecorder>();
     a.SetDelegate(gone);
     layer.AddAnimation(a, "k");
     gone.reset();

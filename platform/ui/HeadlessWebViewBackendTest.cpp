@@ -25,7 +25,7 @@
 namespace ui {
 namespace {
 
-class Recorder : public WebViewDelegate {
+class WebViewRecorder : public WebViewDelegate {
 public:
     bool ShouldStartLoad(WebView&, const ns::URLRequest& request,
                          WebViewNavigationType type) override {
@@ -89,7 +89,7 @@ protected:
     ns::UserDefaults defaults_;
     ns::CookieStorage jar_;
     WebViewEnvironment environment_;
-    std::shared_ptr<Recorder> recorder_ = std::make_shared<Recorder>();
+    std::shared_ptr<WebViewRecorder> recorder_ = std::make_shared<WebViewRecorder>();
     std::shared_ptr<WebView> webView_;
 };
 

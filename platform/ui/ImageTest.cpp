@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/ui/PngTestSupport.h"
+
 namespace {
 
 using ui::Color;
@@ -14,37 +16,7 @@ using ui::EdgeInsets;
 using ui::Image;
 using ui::Size;
 
-uint32_t Crc32(const std::vector<uint8_t>& data, size_t from) {
-    uint32_t crc = 0xFFFFFFFFu;
-    for (size_t i = from; i < data.size(); ++i) {
-        crc ^= data[i];
-        for (int k = 0; k < 8; ++k) {
-            crc = (crc >> 1) ^ (0xEDB88320u & (0u - (crc & 1u)));
-        }
-    }
-    return ~crc;
-}
-
-void Put32(std::vector<uint8_t>& out, uint32_t v) {
-    for (int shift = 24; shift >= 0; shift -= 8) {
-        out.push_back(static_cast<uint8_t>(v >> shift));
-    }
-}
-
-// The start of a PNG of w x h: the signature and an IHDR chunk (8-bit RGBA) with its CRC.
-std::vector<uint8_t> PngHeader(uint32_t w, uint32_t h) {
-    std::vector<uint8_t> png = {0x89, 'P', 'N', 'G', 0x0D, 0x0A, 0x1A, 0x0A};
-    Put32(png, 13);  // IHDR data length
-    size_t typeAt = png.size();
-    for (char c : std::string("IHDR")) png.push_back(static_cast<uint8_t>(c));
-    Put32(png, w);
-    Put32(png, h);
-    for (uint8_t b : {8, 6, 0, 0, 0})
-        png.push_back(b);  // depth, RGBA, deflate, filter, no interlace
-    std::vector<uint8_t> chunk(png.begin() + typeAt, png.end());
-    Put32(png, Crc32(chunk, 0));
-    return png;
-}
+using ui::PngHeader;
 
 TEST(UiImageTest, EncodedImagesKeepTheirBytesAndTakeTheirSizeFromTheHeader) {
     std::string error;

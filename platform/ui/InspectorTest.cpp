@@ -19,6 +19,7 @@
 #include "platform/ui/Inspector.h"
 #include "platform/ui/Label.h"
 #include "platform/ui/NotificationRecorder.h"
+#include "platform/ui/PngTestSupport.h"
 #include "platform/ui/TestLoop.h"
 #include "platform/ui/TextField.h"
 
@@ -28,31 +29,9 @@ using ui::Color;
 using ui::Rect;
 using ui::View;
 
-void Put32(std::vector<uint8_t>& out, uint32_t v) {
-    for (int shift = 24; shift >= 0; shift -= 8) {
-        out.push_back(static_cast<uint8_t>(v >> shift));
-    }
-}
-
-uint32_t Crc32(const std::vector<uint8_t>& bytes) {
-    uint32_t crc = 0xFFFFFFFFu;
-    for (uint8_t b : bytes) {
-        crc ^= b;
-        for (int k = 0; k < 8; ++k) crc = (crc >> 1) ^ (0xEDB88320u & (0u - (crc & 1u)));
-    }
-    return ~crc;
-}
-
 // The start of a PNG of w x h (signature and IHDR): all the model reads of an image.
 ui::Image::Ptr PngImage(uint32_t w, uint32_t h, const std::string& name) {
-    std::vector<uint8_t> png = {0x89, 'P', 'N', 'G', 0x0D, 0x0A, 0x1A, 0x0A};
-    Put32(png, 13);
-    const size_t typeAt = png.size();
-    for (char c : std::string("IHDR")) png.push_back(static_cast<uint8_t>(c));
-    Put32(png, w);
-    Put32(png, h);
-    for (uint8_t b : {8, 6, 0, 0, 0}) png.push_back(b);
-    Put32(png, Crc32(std::vector<uint8_t>(png.begin() + typeAt, png.end())));
+    const std::vector<uint8_t> png = ui::PngHeader(w, h);
     std::string error;
     auto image = ui::Image::FromBytes(png, name, &error);
     EXPECT_NE(image, nullptr) << error;

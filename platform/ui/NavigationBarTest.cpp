@@ -18,7 +18,7 @@ using ui::NavigationItem;
 using ui::Rect;
 namespace State = ui::ControlState;
 
-struct Delegate : ui::NavigationBarDelegate {
+struct NavigationBarRecorder : ui::NavigationBarDelegate {
     bool ShouldPushItem(NavigationBar&, NavigationItem& item) override {
         calls.push_back("should push " + item.Title());
         return allowPush;
@@ -42,7 +42,7 @@ ui::Image::Ptr Picture(double width) {
     return ui::Image::Filled(ui::Size(width, 30), ui::Color::Gray(), 0);
 }
 
-void Tap(ui::View& view) {
+void TapBar(ui::View& view) {
     view.TouchesBegan(ui::Point(1, 1));
     view.TouchesEnded(ui::Point(1, 1));
 }
@@ -51,7 +51,7 @@ class NavigationBarTest : public ::testing::Test {
 protected:
     void SetUp() override {
         bar = std::make_shared<NavigationBar>(Rect(0, 0, 320, 44));
-        delegate = std::make_shared<Delegate>();
+        delegate = std::make_shared<NavigationBarRecorder>();
         menu = std::make_shared<NavigationItem>("Menu");
         back = std::make_shared<NavigationItem>("Movies");
         ASSERT_TRUE(bar->PushNavigationItem(menu, false));  // before the delegate is set
@@ -63,7 +63,7 @@ protected:
     }
 
     std::shared_ptr<NavigationBar> bar;
-    std::shared_ptr<Delegate> delegate;
+    std::shared_ptr<NavigationBarRecorder> delegate;
     NavigationItem::Ptr menu, back;
 };
 
@@ -111,7 +111,7 @@ TEST_F(NavigationBarTest, TheBackButtonIsNamedAfterTheLevelBelowAndATouchOnItPop
     EXPECT_FALSE(bar->TapBackButton());
     back->SetHidesBackButton(false);
 
-    Tap(*bar->BackButton());
+    TapBar(*bar->BackButton());
     EXPECT_EQ(bar->TopItem(), menu);
     EXPECT_EQ(delegate->calls.back(), "did pop Movies");
     EXPECT_EQ(bar->BackButton(), nullptr);
@@ -132,8 +132,8 @@ TEST_F(NavigationBarTest, BarButtonItemsShowAsButtonsThatRunTheirActions) {
     ASSERT_NE(left, nullptr);
     EXPECT_EQ(left->Frame(), Rect(5, 7, 56, 30));                    // image 36 + 20
     EXPECT_EQ(bar->RightItemView()->Frame(), Rect(271, 7, 44, 30));  // 320 - 5 - 44
-    Tap(*left);
-    Tap(*left);
+    TapBar(*left);
+    TapBar(*left);
     EXPECT_EQ(shows, 1);
     EXPECT_EQ(hides, 1);
     button->SetAction(nullptr);  // while the menu animates

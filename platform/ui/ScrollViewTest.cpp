@@ -16,7 +16,7 @@ using ui::ScrollView;
 using ui::Size;
 
 // Records every call, with the flags the view showed at that moment.
-class Recorder : public ui::ScrollViewDelegate {
+class ScrollRecorder : public ui::ScrollViewDelegate {
 public:
     void DidScroll(ScrollView& v) override {
         ++scrolls;
@@ -43,13 +43,13 @@ protected:
     void SetUp() override {
         view = std::make_shared<ScrollView>(Rect(0, 0, 320, 440));
         view->SetContentSize(Size(320, 4400));  // the offset can go from 0 to 4400 - 440 = 3960
-        recorder = std::make_shared<Recorder>();
+        recorder = std::make_shared<ScrollRecorder>();
         view->SetDelegate(recorder);
     }
 
     ui::TestLoop loop;
     std::shared_ptr<ScrollView> view;
-    std::shared_ptr<Recorder> recorder;
+    std::shared_ptr<ScrollRecorder> recorder;
 };
 
 TEST_F(ScrollViewTest, OffsetIsTheBoundsOriginAndStaysWithinTheContent) {

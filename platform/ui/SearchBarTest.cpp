@@ -16,7 +16,7 @@ using ui::Point;
 using ui::Rect;
 using ui::SearchBar;
 
-struct Delegate : ui::SearchBarDelegate {
+struct SearchBarRecorder : ui::SearchBarDelegate {
     bool ShouldBeginEditing(SearchBar&) override {
         calls.push_back("should begin");
         return allowBegin;
@@ -41,7 +41,7 @@ std::vector<std::string> Classes(const ui::View& view) {
     return names;
 }
 
-void Tap(ui::View& view) {
+void TapSearchBar(ui::View& view) {
     view.TouchesBegan(Point(1, 1));
     view.TouchesEnded(Point(1, 1));
 }
@@ -52,7 +52,7 @@ protected:
         parent = std::make_shared<ui::View>(Rect(0, 0, 320, 480));
         bar = std::make_shared<SearchBar>(Rect(0, 0, 320, 44));
         parent->AddSubview(bar);
-        delegate = std::make_shared<Delegate>();
+        delegate = std::make_shared<SearchBarRecorder>();
         bar->SetDelegate(delegate);
     }
     void TearDown() override { bar->ResignFirstResponder(); }
@@ -60,7 +60,7 @@ protected:
     ui::TestLoop loop;
     std::shared_ptr<ui::View> parent;
     std::shared_ptr<SearchBar> bar;
-    std::shared_ptr<Delegate> delegate;
+    std::shared_ptr<SearchBarRecorder> delegate;
 };
 
 TEST_F(SearchBarTest, SubviewsAreTheFieldAndWhileShownTheCancelButton) {
@@ -99,12 +99,12 @@ TEST_F(SearchBarTest, SubviewsAreTheFieldAndWhileShownTheCancelButton) {
 
 TEST_F(SearchBarTest, EditingTypingReturnAndCancelReachTheDelegate) {
     delegate->allowBegin = false;
-    Tap(*bar->SearchField());
+    TapSearchBar(*bar->SearchField());
     EXPECT_FALSE(bar->IsFirstResponder());
     EXPECT_FALSE(ui::Keyboard::IsVisible());
 
     delegate->allowBegin = true;
-    Tap(*bar->SearchField());
+    TapSearchBar(*bar->SearchField());
     EXPECT_TRUE(bar->IsFirstResponder());
     EXPECT_TRUE(ui::Keyboard::IsVisible());
     auto field = bar->SearchField();
@@ -118,7 +118,7 @@ TEST_F(SearchBarTest, EditingTypingReturnAndCancelReachTheDelegate) {
     EXPECT_FALSE(ui::Keyboard::IsVisible());
 
     bar->SetShowsCancelButton(true, false);
-    Tap(*bar->CancelButton());
+    TapSearchBar(*bar->CancelButton());
     EXPECT_EQ(delegate->calls,
               (std::vector<std::string>{"should begin", "should begin", "text 'm'", "text 'my'",
                                         "text 'm'", "search", "cancel"}));

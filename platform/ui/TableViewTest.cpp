@@ -57,7 +57,7 @@ public:
     std::vector<std::weak_ptr<TableViewCell>> created;
 };
 
-class Delegate : public ui::TableViewDelegate {
+class TableRecorder : public ui::TableViewDelegate {
 public:
     std::optional<double> HeightForHeaderInSection(TableView&, int section) override {
         auto it = headerHeights.find(section);
@@ -103,7 +103,7 @@ protected:
     // 100 rows of 44 in a table 320 x 440 unless a test says otherwise.
     void Make(std::vector<int> rows = {100}, Rect frame = Rect(0, 0, 320, 440)) {
         source = std::make_shared<Source>(std::move(rows));
-        delegate = std::make_shared<Delegate>();
+        delegate = std::make_shared<TableRecorder>();
         delegate->source = source.get();
         table = std::make_shared<TableView>(frame);
         table->SetDataSource(source);
@@ -112,7 +112,7 @@ protected:
 
     ui::TestLoop loop;
     std::shared_ptr<Source> source;
-    std::shared_ptr<Delegate> delegate;
+    std::shared_ptr<TableRecorder> delegate;
     std::shared_ptr<TableView> table;
 };
 

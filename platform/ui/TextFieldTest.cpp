@@ -15,7 +15,7 @@ using ui::TextField;
 using ui::TextRange;
 namespace Event = ui::ControlEvent;
 
-struct Delegate : ui::TextFieldDelegate {
+struct TextFieldRecorder : ui::TextFieldDelegate {
     bool ShouldBeginEditing(TextField&) override {
         calls.push_back("should begin");
         return allowBegin;
@@ -46,7 +46,7 @@ protected:
         root = std::make_shared<ui::View>(Rect(0, 0, 320, 480));
         field = std::make_shared<TextField>(Rect(10, 10, 200, 31));
         root->AddSubview(field);
-        delegate = std::make_shared<Delegate>();
+        delegate = std::make_shared<TextFieldRecorder>();
         field->SetDelegate(delegate);
         field->AddTarget(
             nullptr, [this](ui::Control&) { ++changed; }, Event::EditingChanged);
@@ -55,7 +55,7 @@ protected:
 
     std::shared_ptr<ui::View> root;
     std::shared_ptr<TextField> field;
-    std::shared_ptr<Delegate> delegate;
+    std::shared_ptr<TextFieldRecorder> delegate;
     int changed = 0;
 };
 

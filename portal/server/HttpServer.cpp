@@ -27,7 +27,7 @@ std::string Lower(std::string text) {
     return text;
 }
 
-std::string Trim(const std::string& text) {
+std::string TrimHeaderValue(const std::string& text) {
     const size_t begin = text.find_first_not_of(" \t");
     if (begin == std::string::npos) return std::string();
     const size_t end = text.find_last_not_of(" \t\r");
@@ -226,8 +226,8 @@ bool HttpServer::ReadRequest(int fd, std::string& buffer, HttpRequest& request) 
             at + 2, next == std::string::npos ? std::string::npos : next - at - 2);
         const size_t colon = line.find(':');
         if (colon != std::string::npos) {
-            const std::string name = Trim(line.substr(0, colon));
-            const std::string value = Trim(line.substr(colon + 1));
+            const std::string name = TrimHeaderValue(line.substr(0, colon));
+            const std::string value = TrimHeaderValue(line.substr(colon + 1));
             request.fields.emplace_back(name, value);
             request.headers[Lower(name)] = value;
         }
