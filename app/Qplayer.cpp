@@ -192,6 +192,7 @@ void Qplayer::handleResponse() {
     initNotifications();
     initCore();
     initPlayer();
+    if (!player_) return;
     initializeSarvelon();
     // A failed start may already have closed the screen.
     if (engineStopped_ || !player_) return;
@@ -261,6 +262,12 @@ void Qplayer::initCore() {
 
 void Qplayer::initPlayer() {
     player_ = ns::MoviePlayer::Create();
+    if (!player_) {
+        // A program that installed no movie player: nothing could show the movie.
+        ns::Log("[Q] no movie player");
+        report(kSetupError, kInitializationFailedText);
+        return;
+    }
     player_->SetShouldAutoplay(true);
     player_->SetControlStyle(ns::MovieControlStyle::None);
     std::shared_ptr<ui::View> movieView = player_->View();

@@ -27,7 +27,8 @@ struct ZulRun {
 
 // Runs zul with the arguments, HOME set to `home` and none of the variables that would move
 // its folders or change its device; standard error goes to /dev/null.
-ZulRun RunZul(const std::vector<std::string>& arguments, const std::string& home) {
+ZulRun RunZul(const std::vector<std::string>& arguments, const std::string& home,
+              const std::string& program = SV_ZUL_PATH) {
     std::vector<std::string> environment;
     for (char** e = environ; *e; ++e) {
         const std::string entry = *e;
@@ -39,7 +40,7 @@ ZulRun RunZul(const std::vector<std::string>& arguments, const std::string& home
         environment.push_back(entry);
     }
     environment.push_back("HOME=" + home);
-    std::vector<std::string> args = {SV_ZUL_PATH};
+    std::vector<std::string> args = {program};
     args.insert(args.end(), arguments.begin(), arguments.end());
 
     std::vector<char*> argv;
@@ -90,9 +91,14 @@ protected:
 TEST_F(ZulProgramTest, HelpAndVersionExitZero) {
     const ZulRun help = RunZul({"-h"}, home_.Path());
     EXPECT_EQ(0, help.status);
-    EXPECT_EQ(0u, help.out.find(
-                      "usage: zul [--portal URL] [--headless] [--idiom pad|phone] [--demo DIR]\n"))
+    EXPECT_EQ(0u, help.out.find("usage: zul [--portal URL] [--headless] [--idiom pad|phone]\n"))
         << help.out;
+    // The demo session is the demo program's alone.
+    const ZulRun demoHelp = RunZul({"-h"}, home_.Path(), SV_ZUL_DEMO_PATH);
+    EXPECT_EQ(0, demoHelp.status);
+    EXPECT_EQ(0u, demoHelp.out.find("usage: zul-demo [--portal URL] [--headless] [--idiom "
+                                    "pad|phone] [--demo DIR]\n"))
+        << demoHelp.out;
     const ZulRun version = RunZul({"--version"}, home_.Path());
     EXPECT_EQ(0, version.status);
     EXPECT_EQ(0u, version.out.find("zul ")) << version.out;
@@ -108,17 +114,22 @@ TEST_F(ZulProgramTest, BadOptionsAreUsageErrors) {
              {"--headless", "--portal", "not a url"},
              {"--headless", "--idiom", "watch"},
              {"--headless", "extra-argument"},
-             // The demo session needs the window; its folder is not even made.
+             // The shipped program has no demo session.
              {"--headless", "--demo", home_.File("demo")},
          }) {
         EXPECT_EQ(2, RunZul(args, home_.Path()).status) << args.back();
     }
+    // The demo session needs the window; its folder is not even made.
+    EXPECT_EQ(2,
+              RunZul({"--headless", "--demo", home_.File("demo")}, home_.Path(), SV_ZUL_DEMO_PATH)
+                  .status);
     EXPECT_TRUE(SvTestSupport::DirectoryEntries(home_.Path()).empty());
 }
 
 TEST_F(ZulProgramTest, ADemoSessionWithoutADisplayFailsAndSaysWhyInItsLog) {
     const std::string folder = home_.File("demo");
-    const ZulRun run = RunZul({"--portal", "http://127.0.0.1:9/", "--demo", folder}, home_.Path());
+    const ZulRun run = RunZul({"--portal", "http://127.0.0.1:9/", "--demo", folder}, home_.Path(),
+                              SV_ZUL_DEMO_PATH);
     EXPECT_EQ(1, run.status) << run.out;
     std::ifstream log(folder + "/zul.log");
     const std::string text((std::istreambuf_iterator<char>(log)), std::istreambuf_iterator<char>());

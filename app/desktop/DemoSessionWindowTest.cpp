@@ -1,4 +1,4 @@
-// The scripted session end to end in a GTK window on the test's Xvfb, as `zul --demo` runs it:
+// The scripted session end to end in a GTK window on the test's Xvfb, as `zul-demo --demo` runs it:
 // the portal's pages in WebKit, the title through the engine into the GStreamer player
 // (silently), against the demo portal in this process. What the title page's own script wrote
 // after the completion is read back from the page, the portal hears the completion, and the
@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-#include "app/DemoSession.h"
+#include "app/demo/DemoSession.h"
 #include "app/desktop/AppWindowTestBase.h"
 #include "app/testing/DemoPortal.h"
 #include "app/testing/EngineTestSupport.h"

@@ -1,6 +1,6 @@
 #ifndef APP_MAIN_DEMOWINDOW_H
 #define APP_MAIN_DEMOWINDOW_H
-// `zul --demo DIR`: the scripted session (DemoSession) in the application's window. The
+// `zul-demo --demo DIR`: the scripted session (DemoSession) in the application's window. The
 // session starts once GTK's loop runs (the window is up), waits by iterating GLib, and keeps a
 // PNG of the window for each screen in DIR (refusing a blank one) and every log line in
 // DIR/zul.log (from the start on). Each step is printed on standard output, and only the

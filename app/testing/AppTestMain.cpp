@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "app/testing/PrivateHome.h"
+#include "platform/media/HeadlessMoviePlayer.h"
 #include "tests/support/TemporaryDirectory.h"
 #include "tests/support/TestLabelScript.h"
 
@@ -13,5 +14,7 @@ int main(int argc, char** argv) {
     }
     SvTestSupport::TemporaryDirectory root("zul-app-tests-");
     AppTestSupport::UsePrivateHome(root);
+    // The player screens of these tests play without a window.
+    ns::HeadlessMoviePlayer::MakeDefault();
     return RUN_ALL_TESTS();
 }

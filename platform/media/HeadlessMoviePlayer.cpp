@@ -17,6 +17,10 @@ struct HeadlessMoviePlayer::Link {
     std::atomic<bool> progressQueued{false};
 };
 
+void HeadlessMoviePlayer::MakeDefault() {
+    MoviePlayer::SetDefaultFactory([] { return std::make_unique<HeadlessMoviePlayer>(); });
+}
+
 HeadlessMoviePlayer::HeadlessMoviePlayer()
     : HeadlessMoviePlayer(ui::Loop(), NotificationCenter::Default()) {}
 

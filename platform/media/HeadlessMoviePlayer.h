@@ -40,6 +40,9 @@ public:
     static constexpr double kResumeAhead = 1.0;
     static constexpr double kPlaythroughAhead = 4.0;
 
+    // Makes this player the one MoviePlayer::Create() gives while no factory is installed.
+    static void MakeDefault();
+
     // The loop defaults to ui::Loop() as it is at construction.
     HeadlessMoviePlayer();
     HeadlessMoviePlayer(RunLoop& loop, NotificationCenter& center);

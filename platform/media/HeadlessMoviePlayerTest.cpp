@@ -363,6 +363,9 @@ TEST_F(HeadlessMoviePlayerTest, VerifyModeDecodesEveryFrame) {
 }
 
 TEST_F(HeadlessMoviePlayerTest, FactoryMakesTheInstalledPlayer) {
+    // A program that installed no player gets none: the application's window installs its own.
+    EXPECT_EQ(MoviePlayer::Create(), nullptr);
+    HeadlessMoviePlayer::MakeDefault();
     EXPECT_NE(dynamic_cast<HeadlessMoviePlayer*>(MoviePlayer::Create().get()), nullptr);
     int made = 0;
     MoviePlayer::SetFactory([&made] {
@@ -378,6 +381,7 @@ TEST_F(HeadlessMoviePlayerTest, FactoryMakesTheInstalledPlayer) {
     EXPECT_EQ(static_cast<HeadlessMoviePlayer*>(custom.get())->Rate(), 3.0);
     EXPECT_EQ(MoviePlayer::Create()->ShouldAutoplay(), true);
     EXPECT_EQ(made, 1);  // the headless default is back
+    MoviePlayer::SetDefaultFactory(nullptr);
 }
 
 }  // namespace

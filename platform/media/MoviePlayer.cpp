@@ -3,36 +3,39 @@
 #include <mutex>
 #include <utility>
 
-#include "platform/media/HeadlessMoviePlayer.h"
-
 namespace ns {
 namespace {
 
 std::mutex g_factoryMutex;
-MoviePlayer::Factory* g_factory = nullptr;  // never destroyed: no work under a dying static
+// Never destroyed: no work under a dying static.
+MoviePlayer::Factory* g_factory = nullptr;
+MoviePlayer::Factory* g_defaultFactory = nullptr;
+
+void Store(MoviePlayer::Factory*& slot, MoviePlayer::Factory factory) {
+    std::lock_guard<std::mutex> lock(g_factoryMutex);
+    if (slot == nullptr) slot = new MoviePlayer::Factory();
+    *slot = std::move(factory);
+}
 
 }  // namespace
 
-void MoviePlayer::SetFactory(Factory factory) {
-    std::lock_guard<std::mutex> lock(g_factoryMutex);
-    if (g_factory == nullptr) {
-        g_factory = new Factory();
-    }
-    *g_factory = std::move(factory);
+void MoviePlayer::SetFactory(Factory factory) { Store(g_factory, std::move(factory)); }
+
+void MoviePlayer::SetDefaultFactory(Factory factory) {
+    Store(g_defaultFactory, std::move(factory));
 }
 
 std::unique_ptr<MoviePlayer> MoviePlayer::Create() {
     Factory factory;
     {
         std::lock_guard<std::mutex> lock(g_factoryMutex);
-        if (g_factory != nullptr) {
+        if (g_factory != nullptr && *g_factory) {
             factory = *g_factory;
+        } else if (g_defaultFactory != nullptr) {
+            factory = *g_defaultFactory;
         }
     }
-    if (factory) {
-        return factory();
-    }
-    return std::make_unique<HeadlessMoviePlayer>();
+    return factory ? factory() : nullptr;
 }
 
 Value MoviePlayer::ErrorToValue(const Error& error) {

@@ -1,8 +1,8 @@
 #ifndef PLATFORM_MEDIA_MOVIE_PLAYER_H
 #define PLATFORM_MEDIA_MOVIE_PLAYER_H
 // The movie player the player screen plays an HLS URL in: one contract, two implementations
-// (HeadlessMoviePlayer on libavformat for tests and scripts; the desktop installs its own
-// through SetFactory).
+// (HeadlessMoviePlayer on libavformat, which tests install as the default; the desktop installs
+// its own through SetFactory).
 //
 // Threads: a player belongs to the thread that runs its loop (ui::Loop() when it was made:
 // RunLoop::Main() in the application, a TestLoop in tests), called "the main thread" here.
@@ -66,9 +66,14 @@ public:
     static constexpr const char* kErrorDomain = "MoviePlayerErrorDomain";
 
     using Factory = std::function<std::unique_ptr<MoviePlayer>()>;
-    // Installs the factory Create() uses; an empty one brings back the headless player.
+    // Installs the factory Create() uses; an empty one brings back the default.
     static void SetFactory(Factory factory);
-    // A new player from the installed factory (main thread).
+    // The factory Create() uses while none is installed: the headless player in the programs
+    // that link it (HeadlessMoviePlayer::MakeDefault), none in the application, whose window
+    // installs its own.
+    static void SetDefaultFactory(Factory factory);
+    // A new player from the installed factory, else from the default one; null when there is
+    // neither (main thread).
     static std::unique_ptr<MoviePlayer> Create();
 
     // An error as the did-finish user info carries it ({"domain", "code", "description",

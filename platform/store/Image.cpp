@@ -7,7 +7,6 @@ namespace ns {
 
 namespace {
 
-const uint8_t kPngSignature[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
 const uint8_t kJpegStart[3] = {0xFF, 0xD8, 0xFF};
 
 bool StartsWith(const std::vector<uint8_t>& bytes, const uint8_t* prefix, size_t n) {
@@ -18,7 +17,7 @@ bool StartsWith(const std::vector<uint8_t>& bytes, const uint8_t* prefix, size_t
 
 bool Image::FromBytes(const std::vector<uint8_t>& bytes, Image& image, std::string* error) {
     ImageSize::Format expected = ImageSize::Format::None;
-    if (StartsWith(bytes, kPngSignature, sizeof kPngSignature)) {
+    if (StartsWith(bytes, ImageSize::kPngSignature, sizeof ImageSize::kPngSignature)) {
         expected = ImageSize::Format::PNG;
     } else if (StartsWith(bytes, kJpegStart, sizeof kJpegStart)) {
         expected = ImageSize::Format::JPEG;

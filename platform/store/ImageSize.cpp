@@ -34,8 +34,6 @@ uint32_t Crc32(const uint8_t* data, size_t n) {
 
 constexpr size_t kBlockBytes = 64 * 1024;  // n asked of a read is always far below
 
-const uint8_t kPngSignature[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
-
 // Signature, then the first chunk, which must be a whole IHDR: length 13, type, width, height,
 // bit depth, colour type, compression, filter, interlace, CRC over type and data.
 bool ReadPng(const ReadAt& read, ImageSize& size, std::string& error) {
@@ -140,7 +138,8 @@ bool ReadJpeg(const ReadAt& read, ImageSize& size, std::string& error) {
 bool Read(const ReadAt& read, ImageSize& size, std::string& error) {
     uint8_t head[8];
     const size_t n = read(0, head, sizeof head);
-    if (n >= 8 && std::memcmp(head, kPngSignature, 8) == 0) return ReadPng(read, size, error);
+    if (n >= 8 && std::memcmp(head, ImageSize::kPngSignature, 8) == 0)
+        return ReadPng(read, size, error);
     if (n >= 3 && head[0] == 0xFF && head[1] == 0xD8 && head[2] == 0xFF) {
         return ReadJpeg(read, size, error);
     }

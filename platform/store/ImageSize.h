@@ -13,6 +13,8 @@ namespace ns {
 class ImageSize {
 public:
     enum class Format { None, PNG, JPEG };
+    // The eight bytes every PNG file starts with.
+    static constexpr uint8_t kPngSignature[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
 
     // JPEG files may carry large metadata segments before the frame header; the search stops
     // this far into the file.

@@ -1,10 +1,12 @@
 #ifndef PLATFORM_UI_ALERT_LOG_H
 #define PLATFORM_UI_ALERT_LOG_H
-// Every alert shown in the process, in order, as it was when shown. Tests and the inspector
-// read it; Clear() starts over. Main thread only, like the views.
+// The alerts shown in the process, in order, as they were when shown (the latest
+// CappedLog::kMaxEntries). Tests and the inspector read it.
 
 #include <string>
 #include <vector>
+
+#include "platform/ui/CappedLog.h"
 
 namespace ui {
 
@@ -16,12 +18,7 @@ struct AlertLogEntry {
     int tag = 0;
 };
 
-class AlertLog {
-public:
-    static void Append(AlertLogEntry entry);
-    static const std::vector<AlertLogEntry>& Entries();
-    static void Clear();
-};
+class AlertLog : public CappedLog<AlertLogEntry> {};
 
 }  // namespace ui
 

@@ -1,11 +1,13 @@
 #ifndef PLATFORM_UI_ANIMATION_LOG_H
 #define PLATFORM_UI_ANIMATION_LOG_H
-// Every animation started in the process, in order: block animations when their block has run,
-// layer animations when they are added. Tests and the inspector read it; Clear() starts over.
-// Main thread only, like the views.
+// The animations started in the process, in order (the latest CappedLog::kMaxEntries): block
+// animations when their block has run, layer animations when they are added. Tests and the
+// inspector read it.
 
 #include <string>
 #include <vector>
+
+#include "platform/ui/CappedLog.h"
 
 namespace ui {
 
@@ -25,12 +27,7 @@ struct AnimationLogEntry {
     std::vector<std::string> identifiers;
 };
 
-class AnimationLog {
-public:
-    static void Append(AnimationLogEntry entry);
-    static const std::vector<AnimationLogEntry>& Entries();
-    static void Clear();
-};
+class AnimationLog : public CappedLog<AnimationLogEntry> {};
 
 }  // namespace ui
 

@@ -1,12 +1,14 @@
 #ifndef PLATFORM_UI_WEB_VIEW_SCRIPT_LOG_H
 #define PLATFORM_UI_WEB_VIEW_SCRIPT_LOG_H
-// Every script a web view of the process was asked to evaluate, in order, with the identifier
-// of that web view. Tests and the inspector read it; Clear() starts over. Only the latest
-// kMaxEntries are kept, so a long session does not grow it without end. Main thread only.
+// The scripts the web views of the process were asked to evaluate, in order, with the
+// identifier of each web view (the latest CappedLog::kMaxEntries). Tests and the inspector read
+// it.
 
 #include <cstddef>
 #include <string>
 #include <vector>
+
+#include "platform/ui/CappedLog.h"
 
 namespace ui {
 
@@ -15,14 +17,7 @@ struct WebViewScriptLogEntry {
     std::string script;
 };
 
-class WebViewScriptLog {
-public:
-    static constexpr size_t kMaxEntries = 1000;
-
-    static void Append(WebViewScriptLogEntry entry);
-    static const std::vector<WebViewScriptLogEntry>& Entries();
-    static void Clear();
-};
+class WebViewScriptLog : public CappedLog<WebViewScriptLogEntry> {};
 
 }  // namespace ui
 

@@ -145,18 +145,5 @@ TEST_F(WebViewModel, ThePageScrollViewFillsTheWebViewAndKeepsItsBounceFlag) {
     EXPECT_FALSE(webView->ScrollView()->Bounces());
 }
 
-TEST_F(WebViewModel, TheScriptLogKeepsTheLatestScripts) {
-    WebViewScriptLog::Clear();
-    for (size_t i = 0; i < WebViewScriptLog::kMaxEntries + 5; ++i) {
-        WebViewScriptLog::Append({"w", "s" + std::to_string(i)});
-    }
-    const auto& entries = WebViewScriptLog::Entries();
-    ASSERT_EQ(entries.size(), WebViewScriptLog::kMaxEntries);
-    EXPECT_EQ(entries.front().script, "s5");
-    EXPECT_EQ(entries.back().script, "s" + std::to_string(WebViewScriptLog::kMaxEntries + 4));
-    WebViewScriptLog::Clear();
-    EXPECT_TRUE(entries.empty());
-}
-
 }  // namespace
 }  // namespace ui

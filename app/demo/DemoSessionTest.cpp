@@ -1,7 +1,7 @@
 // What the scripted session takes for a finished search and a loaded title page: a result row
 // with its downloaded thumbnail (not the loading row, the no-results row or a placeholder),
 // and the title page's own URL in the log line.
-#include "app/DemoSession.h"
+#include "app/demo/DemoSession.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,6 @@
-#ifndef APP_DEMOOUTPUT_H
-#define APP_DEMOOUTPUT_H
-// Where the scripted session of `zul --demo DIR` writes:
+#ifndef APP_DEMO_DEMOOUTPUT_H
+#define APP_DEMO_DEMOOUTPUT_H
+// Where the scripted session of `zul-demo --demo DIR` writes:
 //
 //   - the step report goes to the standard output the program was started with, and nothing
 //     else does: whatever else the process prints there (the engine's own lines such as
@@ -40,4 +40,4 @@ private:
     std::shared_ptr<FILE> report_;
 };
 
-#endif  // APP_DEMOOUTPUT_H
+#endif  // APP_DEMO_DEMOOUTPUT_H

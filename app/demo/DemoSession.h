@@ -1,5 +1,5 @@
-#ifndef APP_DEMOSESSION_H
-#define APP_DEMOSESSION_H
+#ifndef APP_DEMO_DEMOSESSION_H
+#define APP_DEMO_DEMOSESSION_H
 // The application's scripted session, as a person would use it, through the same input the
 // window hands the models (ui::Driver, and link clicks in the web view): sign in, open the
 // menu and Movies, open a title, play it with subtitles on until it completes, see the title
@@ -13,7 +13,7 @@
 #include <memory>
 #include <string>
 
-#include "app/DemoStepRunner.h"
+#include "app/demo/DemoStepRunner.h"
 #include "platform/ui/TableView.h"
 
 class DemoSession {
@@ -60,4 +60,4 @@ private:
     std::shared_ptr<bool> pageStatusRead_ = std::make_shared<bool>(false);
 };
 
-#endif  // APP_DEMOSESSION_H
+#endif  // APP_DEMO_DEMOSESSION_H

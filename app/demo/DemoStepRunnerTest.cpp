@@ -1,7 +1,7 @@
 // The session runner on a manual clock: steps wait for their own log lines and conditions, a
 // failure names its step and what was missing and ends the run, pictures come after a step
 // held (and after its settling time), and the log is the runner's only while it runs.
-#include "app/DemoStepRunner.h"
+#include "app/demo/DemoStepRunner.h"
 
 #include <gtest/gtest.h>
 

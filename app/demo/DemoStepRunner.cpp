@@ -1,4 +1,4 @@
-#include "app/DemoStepRunner.h"
+#include "app/demo/DemoStepRunner.h"
 
 #include <cstdio>
 #include <utility>

@@ -1,5 +1,5 @@
-#ifndef APP_DEMOSTEPRUNNER_H
-#define APP_DEMOSTEPRUNNER_H
+#ifndef APP_DEMO_DEMOSTEPRUNNER_H
+#define APP_DEMO_DEMOSTEPRUNNER_H
 // Runs a scripted session as a list of named steps and says, for each, whether it held, when,
 // and which log lines prove it.
 //
@@ -91,4 +91,4 @@ private:
     std::chrono::steady_clock::time_point start_;
 };
 
-#endif  // APP_DEMOSTEPRUNNER_H
+#endif  // APP_DEMO_DEMOSTEPRUNNER_H

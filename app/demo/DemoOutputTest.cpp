@@ -1,7 +1,7 @@
 // The demo's outputs: the log file outlives whoever let go of it while a sink still writes, and
 // the step report keeps the standard output the program started with to itself while the
 // engine's own lines go to their file.
-#include "app/DemoOutput.h"
+#include "app/demo/DemoOutput.h"
 
 #include <gtest/gtest.h>
 #include <sys/wait.h>

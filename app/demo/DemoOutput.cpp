@@ -1,4 +1,4 @@
-#include "app/DemoOutput.h"
+#include "app/demo/DemoOutput.h"
 
 #include <errno.h>
 #include <fcntl.h>
