@@ -8,8 +8,9 @@
 // finally runs the layout hook. No lock is held while any closure, timer handler, completion or
 // hook runs, so each of them may call back into the loop.
 //
-// A GLib main loop can drive the same loop later: it watches Descriptors(), wakes at
-// NextDeadline() and calls Dispatch() (one step that does not wait).
+// In the application's window GLib's main loop drives the main thread's loop
+// (platform/desktop/RunLoopSource): it watches Descriptors(), wakes at NextDeadline() and calls
+// Dispatch() (one step that does not wait).
 //
 // Post and Stop may be called from any thread; everything else belongs to the loop's thread.
 // The loop must outlive every thread that posts to it.

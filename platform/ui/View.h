@@ -75,7 +75,7 @@ public:
 
     // "View", "Label", "Button", ... for dumps and logs.
     virtual const char* ClassName() const { return "View"; }
-    // A later Window class answers true; WindowOf finds it up the chain.
+    // Window answers true; WindowOf finds it up the chain.
     virtual bool IsWindow() const { return false; }
 
     // --- geometry
