@@ -8,6 +8,7 @@
 #include <string>
 
 #include "app/ZULAppDelegate.h"
+#include "platform/core/LogWriter.h"
 #include "platform/desktop/DesktopApplication.h"
 #include "platform/net/URL.h"
 #include "platform/store/Keychain.h"
@@ -94,6 +95,10 @@ int RunZulProgram(int argc, char** argv, const DemoStarter& startDemo) {
     line.SetArgumentCount(0, 0);
     const SvTools::CommandLine::Outcome outcome = line.Parse(argc, argv);
     if (outcome != SvTools::CommandLine::Proceed) return SvTools::CommandLine::ExitStatus(outcome);
+    if (startDemo) {
+        // The same application: its log lines name it as the shipped program's do.
+        ns::LogWriter::Shared().SetProcessName("zul");
+    }
 
     std::string address;
     if (line.Has("portal")) {
