@@ -48,7 +48,7 @@ struct GstMoviePlayer::Link {
 GstMoviePlayer::GstMoviePlayer() : GstMoviePlayer(ui::Loop(), NotificationCenter::Default()) {}
 
 GstMoviePlayer::GstMoviePlayer(RunLoop& loop, NotificationCenter& center)
-    : loop_(loop), center_(center), link_(std::make_shared<Link>()) {
+    : MoviePlayerBase(center), loop_(loop), link_(std::make_shared<Link>()) {
     link_->loop = &loop;
     link_->player = this;
     GtkWidget* widget = nullptr;
@@ -98,7 +98,7 @@ GstMoviePlayer::GstMoviePlayer(RunLoop& loop, NotificationCenter& center)
     view_ = std::make_shared<NativeView>(widget);
     if (widget != nullptr) g_object_unref(widget);
     view_->SetBackgroundColor(ui::Color::Black());
-    SetScalingMode(scalingMode_);
+    SetScalingMode(ScalingMode());
 }
 
 GstMoviePlayer::~GstMoviePlayer() {
@@ -156,7 +156,7 @@ double GstMoviePlayer::PipelineVolume() const {
 }
 
 void GstMoviePlayer::SetScalingMode(MovieScalingMode mode) {
-    scalingMode_ = mode;
+    MoviePlayerBase::SetScalingMode(mode);
     if (videoSink_ != nullptr && g_object_class_find_property(G_OBJECT_GET_CLASS(videoSink_),
                                                               "force-aspect-ratio") != nullptr) {
         g_object_set(videoSink_, "force-aspect-ratio", mode != MovieScalingMode::Fill, nullptr);
@@ -164,14 +164,13 @@ void GstMoviePlayer::SetScalingMode(MovieScalingMode mode) {
 }
 
 void GstMoviePlayer::SetContentUrl(const std::string& url) {
-    if (url == url_) return;
-    Stop();
-    url_ = url;
-    duration_ = 0;
+    if (url == Url()) return;
+    MoviePlayerBase::SetContentUrl(url);
+    SetDuration(0);
 }
 
 void GstMoviePlayer::PrepareToPlay() {
-    if (loading_ || url_.empty()) return;
+    if (loading_ || Url().empty()) return;
     if (pipeline_ == nullptr) {
         // Reported on the next step, as a failure to load would be.
         std::weak_ptr<Link> weak = link_;
@@ -180,8 +179,8 @@ void GstMoviePlayer::PrepareToPlay() {
             std::shared_ptr<Link> link = weak.lock();
             if (!link || link->player->generation_ != generation) return;
             GstMoviePlayer* p = link->player;
-            const Error error(kErrorDomain, -1, "GStreamer's playbin is not installed: " + p->url_,
-                              p->url_);
+            const Error error(kErrorDomain, -1, "GStreamer's playbin is not installed: " + p->Url(),
+                              p->Url());
             p->Finish(MovieFinishReason::PlaybackError, &error);
         });
         return;
@@ -192,12 +191,12 @@ void GstMoviePlayer::PrepareToPlay() {
     seeking_ = false;
     startSeekPending_ = seekTarget_ > 0;
     AnchorWidget();
-    g_object_set(pipeline_, "uri", url_.c_str(), nullptr);
+    g_object_set(pipeline_, "uri", Url().c_str(), nullptr);
     SetPipelineState(GST_STATE_PAUSED);
 }
 
 void GstMoviePlayer::Play() {
-    wantPlay_ = true;
+    SetPlayWanted(true);
     pauseRequested_ = false;
     PrepareToPlay();
     if (!playable_) return;
@@ -209,7 +208,7 @@ void GstMoviePlayer::Play() {
 }
 
 void GstMoviePlayer::Pause() {
-    wantPlay_ = false;
+    SetPlayWanted(false);
     if (!loading_) return;
     pauseRequested_ = true;
     if (!playable_) return;  // stays paused once prerolled
@@ -226,24 +225,19 @@ void GstMoviePlayer::Pause() {
     }
 }
 
-void GstMoviePlayer::Stop() {
-    wantPlay_ = false;
-    Reset();
-}
-
 double GstMoviePlayer::CurrentPlaybackTime() const {
     if (!loading_ || !playable_ || seeking_) return seekTarget_;
     gint64 position = 0;
     if (gst_element_query_position(pipeline_, GST_FORMAT_TIME, &position) && position >= 0) {
         lastPosition_ = Seconds(position);
     }
-    return duration_ > 0 ? std::min(lastPosition_, duration_) : lastPosition_;
+    return Duration() > 0 ? std::min(lastPosition_, Duration()) : lastPosition_;
 }
 
 void GstMoviePlayer::SetCurrentPlaybackTime(double seconds) {
     if (std::isnan(seconds)) return;
     seconds = std::max(seconds, 0.0);
-    if (duration_ > 0) seconds = std::min(seconds, duration_);
+    if (Duration() > 0) seconds = std::min(seconds, Duration());
     if (!loading_ || !playable_) {
         // Where loading starts: sought once prerolled, before the movie counts as playable.
         seekTarget_ = seconds;
@@ -251,7 +245,7 @@ void GstMoviePlayer::SetCurrentPlaybackTime(double seconds) {
         return;
     }
     const double from = CurrentPlaybackTime();
-    if (!seeking_) resumeState_ = state_;
+    if (!seeking_) resumeState_ = PlaybackState();
     if (!StartSeek(seconds)) return;
     seeking_ = true;
     seekTarget_ = seconds;
@@ -309,7 +303,7 @@ void GstMoviePlayer::OnMessage(uint64_t generation, GstMessage* message) {
     if (generation != generation_ || !loading_) return;
     switch (GST_MESSAGE_TYPE(message)) {
         case GST_MESSAGE_ERROR: {
-            const Error error = GstPlayerError(message, url_, playable_);
+            const Error error = GstPlayerError(message, Url(), playable_);
             ns::Log("[GST] %s", error.ToString().c_str());
             Finish(MovieFinishReason::PlaybackError, &error);
             break;
@@ -345,13 +339,13 @@ void GstMoviePlayer::OnAsyncDone() {
         if (!SetLoadState(kLoadStatePlayable)) return;
         // An observer may have played, paused, sought, stopped or loaded another movie.
         if (generation != generation_ || !playable_) return;
-        if (autoplay_ && !pauseRequested_) wantPlay_ = true;
+        if (ShouldAutoplay() && !pauseRequested_) SetPlayWanted(true);
         if (stalled_) {
             SetLoadState(kLoadStatePlayable | kLoadStateStalled);
             return;  // plays once buffered
         }
         if (seeking_) return;
-        if (wantPlay_) {
+        if (PlayWanted()) {
             SetPipelineState(GST_STATE_PLAYING);
         } else if (pauseRequested_ && !SetPlaybackState(MoviePlaybackState::Paused)) {
             return;
@@ -383,7 +377,7 @@ void GstMoviePlayer::OnBuffering(int percent) {
         stalled_ = true;
         if (!playable_) return;  // the first async-done reports it
         // The playback state stays: the movie waits for data, nobody paused it.
-        if (wantPlay_) SetPipelineState(GST_STATE_PAUSED);
+        if (PlayWanted()) SetPipelineState(GST_STATE_PAUSED);
         SetLoadState(kLoadStatePlayable | kLoadStateStalled);
         return;
     }
@@ -392,14 +386,14 @@ void GstMoviePlayer::OnBuffering(int percent) {
     if (!playable_) return;
     const uint64_t generation = generation_;
     if (!SetLoadState(kLoadStatePlayable) || generation != generation_) return;
-    if (wantPlay_ && !stalled_) SetPipelineState(GST_STATE_PLAYING);
+    if (PlayWanted() && !stalled_) SetPipelineState(GST_STATE_PLAYING);
     PostPlaythrough();
 }
 
 void GstMoviePlayer::UpdateDuration() {
     gint64 duration = 0;
     if (gst_element_query_duration(pipeline_, GST_FORMAT_TIME, &duration) && duration > 0) {
-        duration_ = Seconds(duration);
+        SetDuration(Seconds(duration));
     }
 }
 
@@ -411,38 +405,15 @@ void GstMoviePlayer::PostPlaythrough() {
         if (!link) return;
         GstMoviePlayer* p = link->player;
         if (p->generation_ == generation && p->playable_ && !p->stalled_ &&
-            p->loadState_ == kLoadStatePlayable) {
+            p->LoadState() == kLoadStatePlayable) {
             p->SetLoadState(kLoadStatePlayable | kLoadStatePlaythroughOK);
         }
     });
 }
 
-// --- states and notifications
+// --- back to the start
 
-bool GstMoviePlayer::SetLoadState(unsigned state) {
-    if (state == loadState_) return true;
-    loadState_ = state;
-    Dictionary info;
-    info.Set(kLoadStateKey, state);
-    return Post(kLoadStateDidChange, Value(std::move(info)));
-}
-
-bool GstMoviePlayer::SetPlaybackState(MoviePlaybackState state) {
-    if (state == state_) return true;
-    state_ = state;
-    Dictionary info;
-    info.Set(kPlaybackStateKey, static_cast<int>(state));
-    return Post(kPlaybackStateDidChange, Value(std::move(info)));
-}
-
-bool GstMoviePlayer::Post(const char* name, Value userInfo) {
-    // An observer called at once may destroy the player; the caller then must not go on.
-    std::weak_ptr<Link> alive = link_;
-    center_.Post(name, this, std::move(userInfo));
-    return !alive.expired();
-}
-
-bool GstMoviePlayer::Reset() {
+void GstMoviePlayer::ResetMedia() {
     if (pipeline_ != nullptr && loading_) gst_element_set_state(pipeline_, GST_STATE_NULL);
     loading_ = false;
     // Messages of the pipeline's run so far are dropped from here on.
@@ -454,15 +425,6 @@ bool GstMoviePlayer::Reset() {
     pauseRequested_ = false;
     seekTarget_ = 0;
     lastPosition_ = 0;
-    return SetPlaybackState(MoviePlaybackState::Stopped) && SetLoadState(kLoadStateUnknown);
-}
-
-void GstMoviePlayer::Finish(MovieFinishReason reason, const Error* error) {
-    Dictionary info;
-    info.Set(kFinishReasonKey, static_cast<int>(reason));
-    if (error != nullptr) info.Set(kErrorKey, ErrorToValue(*error));
-    wantPlay_ = false;
-    if (Reset()) Post(kPlaybackDidFinish, Value(std::move(info)));
 }
 
 }  // namespace ns::desktop

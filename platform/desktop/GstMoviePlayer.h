@@ -21,6 +21,7 @@
 // - end of stream: stopped (state 0, load state 0), then did-finish "ended"; an error: the
 //   same with did-finish "error" and the error (GstPlayerError).
 // Position by query (the seek's target while a seek is under way), duration by query.
+// The states, their notifications, the settings, Stop() and the finish are MoviePlayerBase's.
 //
 // Threads: made, used and destroyed on the loop's thread, which must also be the thread that
 // iterates GLib's default context (gtksink draws there; the desktop runs the platform loop
@@ -37,11 +38,11 @@
 
 #include "platform/core/NotificationCenter.h"
 #include "platform/core/RunLoop.h"
-#include "platform/media/MoviePlayer.h"
+#include "platform/media/MoviePlayerBase.h"
 
 namespace ns::desktop {
 
-class GstMoviePlayer : public MoviePlayer {
+class GstMoviePlayer : public MoviePlayerBase {
 public:
     // The environment variable that sends the sound to fakeaudiosink when it is "1".
     static constexpr const char* kSilentVariable = "ZUL_SILENT";
@@ -56,24 +57,15 @@ public:
     // Installs a factory of this player as the platform's (MoviePlayer::SetFactory).
     static void Install();
 
+    // Another URL also forgets the duration.
     void SetContentUrl(const std::string& url) override;
-    const std::string& ContentUrl() const override { return url_; }
     void PrepareToPlay() override;
     void Play() override;
     void Pause() override;
-    void Stop() override;
     double CurrentPlaybackTime() const override;
     void SetCurrentPlaybackTime(double seconds) override;
-    double Duration() const override { return duration_; }
-    MoviePlaybackState PlaybackState() const override { return state_; }
-    unsigned LoadState() const override { return loadState_; }
-    MovieScalingMode ScalingMode() const override { return scalingMode_; }
     // Fit and the modes gtksink has no crop for keep the aspect ratio; Fill stretches.
     void SetScalingMode(MovieScalingMode mode) override;
-    MovieControlStyle ControlStyle() const override { return controlStyle_; }
-    void SetControlStyle(MovieControlStyle style) override { controlStyle_ = style; }
-    bool ShouldAutoplay() const override { return autoplay_; }
-    void SetShouldAutoplay(bool autoplay) override { autoplay_ = autoplay; }
     std::shared_ptr<ui::View> View() const override { return view_; }
 
     // The audio sink in use ("fakeaudiosink" when silent), for tests and logs.
@@ -97,16 +89,10 @@ private:
     void PostPlaythrough();
     void SetPipelineState(GstState state);
     bool StartSeek(double seconds);
-    // Each returns false when an observer destroyed the player meanwhile (the caller returns).
-    bool SetLoadState(unsigned state);
-    bool SetPlaybackState(MoviePlaybackState state);
-    bool Post(const char* name, Value userInfo);
-    // Pipeline to NULL, nothing loaded, state 0 and load state 0 (posted when changed).
-    bool Reset();
-    void Finish(MovieFinishReason reason, const Error* error);
+    // Pipeline to NULL, nothing loaded (MoviePlayerBase::Reset posts the states after it).
+    void ResetMedia() override;
 
     RunLoop& loop_;
-    NotificationCenter& center_;
     std::shared_ptr<Link> link_;
     GstElement* pipeline_ = nullptr;  // null when playbin is missing
     GstElement* videoSink_ = nullptr;
@@ -114,18 +100,9 @@ private:
     uint64_t volumeObserver_ = 0;  // on NotificationCenter::Default(), where SystemVolume posts
     GtkWidget* holder_ = nullptr;  // offscreen window for a picture not shown yet
 
-    std::string url_;
-    double duration_ = 0;
-    MoviePlaybackState state_ = MoviePlaybackState::Stopped;
-    unsigned loadState_ = kLoadStateUnknown;
-    MovieScalingMode scalingMode_ = MovieScalingMode::AspectFit;
-    MovieControlStyle controlStyle_ = MovieControlStyle::Default;
-    bool autoplay_ = true;
-
     uint64_t generation_ = 0;  // of the loading; messages of an earlier one are dropped
     bool loading_ = false;     // the pipeline is out of NULL
     bool playable_ = false;
-    bool wantPlay_ = false;        // Play() asked for, kept until Pause or Stop
     bool pauseRequested_ = false;  // Pause() asked for: reaching PAUSED posts state 2
     bool stalled_ = false;
     bool seeking_ = false;

@@ -25,8 +25,8 @@ HeadlessMoviePlayer::HeadlessMoviePlayer()
     : HeadlessMoviePlayer(ui::Loop(), NotificationCenter::Default()) {}
 
 HeadlessMoviePlayer::HeadlessMoviePlayer(RunLoop& loop, NotificationCenter& center)
-    : loop_(loop),
-      center_(center),
+    : MoviePlayerBase(center),
+      loop_(loop),
       link_(std::make_shared<Link>(this)),
       view_(std::make_shared<ui::View>()) {
     view_->SetBackgroundColor(ui::Color::Black());
@@ -40,29 +40,21 @@ HeadlessMoviePlayer::~HeadlessMoviePlayer() {
     reader_.reset();  // aborts and joins
 }
 
-void HeadlessMoviePlayer::SetContentUrl(const std::string& url) {
-    if (url == url_) {
-        return;
-    }
-    Stop();
-    url_ = url;
-}
-
 void HeadlessMoviePlayer::PrepareToPlay() {
-    if (reader_ || url_.empty()) {
+    if (reader_ || Url().empty()) {
         return;
     }
     StartReader();
 }
 
 void HeadlessMoviePlayer::Play() {
-    wantPlay_ = true;
+    SetPlayWanted(true);
     PrepareToPlay();
     if (seeking_) {
         resumeState_ = MoviePlaybackState::Playing;
         return;
     }
-    if (playable_ && state_ != MoviePlaybackState::Playing) {
+    if (playable_ && PlaybackState() != MoviePlaybackState::Playing) {
         StartClock();
         if (SetPlaybackState(MoviePlaybackState::Playing)) {
             Evaluate();
@@ -71,20 +63,15 @@ void HeadlessMoviePlayer::Play() {
 }
 
 void HeadlessMoviePlayer::Pause() {
-    wantPlay_ = false;
+    SetPlayWanted(false);
     if (seeking_) {
         resumeState_ = MoviePlaybackState::Paused;
         return;
     }
-    if (playable_ && state_ != MoviePlaybackState::Paused) {
+    if (playable_ && PlaybackState() != MoviePlaybackState::Paused) {
         FreezeClock();
         SetPlaybackState(MoviePlaybackState::Paused);
     }
-}
-
-void HeadlessMoviePlayer::Stop() {
-    wantPlay_ = false;
-    Reset();
 }
 
 double HeadlessMoviePlayer::Elapsed() const {
@@ -101,8 +88,8 @@ double HeadlessMoviePlayer::CurrentPlaybackTime() const {
         // Never past the data read, and never back behind where the clock was set.
         position = std::min(base_ + elapsed, std::max(reader_->BufferedEnd(), base_));
     }
-    if (duration_ > 0) {
-        position = std::min(position, duration_);
+    if (Duration() > 0) {
+        position = std::min(position, Duration());
     }
     return position;
 }
@@ -112,8 +99,8 @@ void HeadlessMoviePlayer::SetCurrentPlaybackTime(double seconds) {
         return;
     }
     seconds = std::max(seconds, 0.0);
-    if (duration_ > 0) {
-        seconds = std::min(seconds, duration_);
+    if (Duration() > 0) {
+        seconds = std::min(seconds, Duration());
     }
     if (!reader_) {
         base_ = seconds;  // where the next PrepareToPlay starts
@@ -126,7 +113,7 @@ void HeadlessMoviePlayer::SetCurrentPlaybackTime(double seconds) {
     }
     const double from = CurrentPlaybackTime();
     if (!seeking_) {
-        resumeState_ = state_;
+        resumeState_ = PlaybackState();
     }
     base_ = seconds;
     clockRunning_ = false;
@@ -157,7 +144,7 @@ void HeadlessMoviePlayer::StartReader() {
     std::weak_ptr<Link> weak = link_;
     RunLoop* loop = &loop_;
     MovieReader::Options options;
-    options.url = url_;
+    options.url = Url();
     options.verify = verify_;
     options.start = base_;
     // Runs on the reader thread: everything it reports is handled on the loop.
@@ -199,15 +186,15 @@ void HeadlessMoviePlayer::OnEvent(uint64_t generation, const MovieReader::Event&
         return;
     }
     switch (event.kind) {
-        case MovieReader::EventKind::Opened: duration_ = event.duration; break;
+        case MovieReader::EventKind::Opened: SetDuration(event.duration); break;
         case MovieReader::EventKind::Playable:
             playable_ = true;
             if (!SetLoadState(kLoadStatePlayable)) {
                 return;
             }
             // An observer of the load state may have played, paused or stopped already.
-            if (reader_ && generation == generation_ && (autoplay_ || wantPlay_) && !seeking_ &&
-                state_ != MoviePlaybackState::Playing) {
+            if (reader_ && generation == generation_ && (ShouldAutoplay() || PlayWanted()) &&
+                !seeking_ && PlaybackState() != MoviePlaybackState::Playing) {
                 StartClock();
                 if (!SetPlaybackState(MoviePlaybackState::Playing)) {
                     return;
@@ -268,7 +255,7 @@ void HeadlessMoviePlayer::Evaluate() {
         return;  // an observer stopped the player
     }
     const double position = CurrentPlaybackTime();
-    if (!stalled_ && (loadState_ & kLoadStatePlaythroughOK) == 0 &&
+    if (!stalled_ && (LoadState() & kLoadStatePlaythroughOK) == 0 &&
         (atEnd || buffered - position >= kPlaythroughAhead)) {
         if (!SetLoadState(kLoadStatePlayable | kLoadStatePlaythroughOK)) {
             return;
@@ -289,53 +276,13 @@ void HeadlessMoviePlayer::FreezeClock() {
     clockRunning_ = false;
 }
 
-bool HeadlessMoviePlayer::SetLoadState(unsigned state) {
-    if (state == loadState_) {
-        return true;
-    }
-    loadState_ = state;
-    Dictionary info;
-    info.Set(kLoadStateKey, state);
-    return Post(kLoadStateDidChange, Value(std::move(info)));
-}
-
-bool HeadlessMoviePlayer::SetPlaybackState(MoviePlaybackState state) {
-    if (state == state_) {
-        return true;
-    }
-    state_ = state;
-    Dictionary info;
-    info.Set(kPlaybackStateKey, static_cast<int>(state));
-    return Post(kPlaybackStateDidChange, Value(std::move(info)));
-}
-
-bool HeadlessMoviePlayer::Post(const char* name, Value userInfo) {
-    // An observer called at once may destroy the player; the caller then must not go on.
-    std::weak_ptr<Link> alive = link_;
-    center_.Post(name, this, std::move(userInfo));
-    return !alive.expired();
-}
-
-bool HeadlessMoviePlayer::Reset() {
+void HeadlessMoviePlayer::ResetMedia() {
     StopReader();
     playable_ = false;
     base_ = 0;
     clockRunning_ = false;
     stalled_ = false;
     seeking_ = false;
-    return SetPlaybackState(MoviePlaybackState::Stopped) && SetLoadState(kLoadStateUnknown);
-}
-
-void HeadlessMoviePlayer::Finish(MovieFinishReason reason, const Error* error) {
-    Dictionary info;
-    info.Set(kFinishReasonKey, static_cast<int>(reason));
-    if (error != nullptr) {
-        info.Set(kErrorKey, ErrorToValue(*error));
-    }
-    wantPlay_ = false;
-    if (Reset()) {
-        Post(kPlaybackDidFinish, Value(std::move(info)));
-    }
 }
 
 }  // namespace ns

@@ -16,6 +16,8 @@
 // data from the new place, the state it had before (playing: 1). A seek before the movie is
 // playable only sets where reading starts.
 //
+// The states, their notifications, the settings, Stop() and the finish are MoviePlayerBase's.
+//
 // The loop, the centre and whatever posts to them must outlive the player; the player must be
 // destroyed on its loop's thread. Destruction stops the reader (joined) and posts nothing.
 
@@ -26,13 +28,13 @@
 
 #include "platform/core/NotificationCenter.h"
 #include "platform/core/RunLoop.h"
-#include "platform/media/MoviePlayer.h"
+#include "platform/media/MoviePlayerBase.h"
 #include "platform/media/MovieReader.h"
 #include "platform/media/MovieStreamStatistics.h"
 
 namespace ns {
 
-class HeadlessMoviePlayer : public MoviePlayer {
+class HeadlessMoviePlayer : public MoviePlayerBase {
 public:
     // How often the clock is looked at, in seconds of the loop's clock.
     static constexpr double kTickSeconds = 0.1;
@@ -48,23 +50,11 @@ public:
     HeadlessMoviePlayer(RunLoop& loop, NotificationCenter& center);
     ~HeadlessMoviePlayer() override;
 
-    void SetContentUrl(const std::string& url) override;
-    const std::string& ContentUrl() const override { return url_; }
     void PrepareToPlay() override;
     void Play() override;
     void Pause() override;
-    void Stop() override;
     double CurrentPlaybackTime() const override;
     void SetCurrentPlaybackTime(double seconds) override;
-    double Duration() const override { return duration_; }
-    MoviePlaybackState PlaybackState() const override { return state_; }
-    unsigned LoadState() const override { return loadState_; }
-    MovieScalingMode ScalingMode() const override { return scalingMode_; }
-    void SetScalingMode(MovieScalingMode mode) override { scalingMode_ = mode; }
-    MovieControlStyle ControlStyle() const override { return controlStyle_; }
-    void SetControlStyle(MovieControlStyle style) override { controlStyle_ = style; }
-    bool ShouldAutoplay() const override { return autoplay_; }
-    void SetShouldAutoplay(bool autoplay) override { autoplay_ = autoplay; }
     std::shared_ptr<ui::View> View() const override { return view_; }
 
     // Media seconds per clock second (1 by default); a rate that is not above zero is ignored.
@@ -86,26 +76,13 @@ private:
     void StartClock();
     void FreezeClock();
     double Elapsed() const;
-    // Each returns false when an observer destroyed the player meanwhile (the caller returns).
-    bool SetLoadState(unsigned state);
-    bool SetPlaybackState(MoviePlaybackState state);
-    bool Post(const char* name, Value userInfo);
-    // Back to the start with nothing loaded: state 0 and load state 0, posted when changed.
-    bool Reset();
-    void Finish(MovieFinishReason reason, const Error* error);
+    // The reader stopped, the clock back at the start (MoviePlayerBase::Reset posts the rest).
+    void ResetMedia() override;
 
     RunLoop& loop_;
-    NotificationCenter& center_;
     std::shared_ptr<Link> link_;  // what posted reader events reach while the player lives
     std::shared_ptr<ui::View> view_;
 
-    std::string url_;
-    double duration_ = 0;
-    MoviePlaybackState state_ = MoviePlaybackState::Stopped;
-    unsigned loadState_ = kLoadStateUnknown;
-    MovieScalingMode scalingMode_ = MovieScalingMode::AspectFit;
-    MovieControlStyle controlStyle_ = MovieControlStyle::Default;
-    bool autoplay_ = true;
     bool verify_ = false;
     double rate_ = 1.0;
 
@@ -114,7 +91,6 @@ private:
     uint64_t tickTimer_ = 0;
     std::vector<MovieStreamStatistics> lastStatistics_;
     bool playable_ = false;
-    bool wantPlay_ = false;  // Play() asked for, waiting for the movie to become playable
 
     // The clock.
     double base_ = 0;

@@ -2,7 +2,8 @@
 #define PLATFORM_MEDIA_MOVIE_PLAYER_H
 // The movie player the player screen plays an HLS URL in: one contract, two implementations
 // (HeadlessMoviePlayer on libavformat, which tests install as the default; the desktop installs
-// its own through SetFactory).
+// its own through SetFactory). Both derive from MoviePlayerBase, which keeps the states and posts
+// the notifications below.
 //
 // Threads: a player belongs to the thread that runs its loop (ui::Loop() when it was made:
 // RunLoop::Main() in the application, a TestLoop in tests), called "the main thread" here.
