@@ -1,93 +1,48 @@
 #ifndef APP_LOGINTESTFIXTURE_H
 #define APP_LOGINTESTFIXTURE_H
-// The sign-in tests' world: the demo portal on a loopback port of its own, the application
-// launched against it on a manual-clock loop (a portrait phone named "Ann & Bob=1", an
-// "iPhone" on system "6.1"), its log lines, and a driver on its key window.
+// The sign-in tests' world: the application's test world (AppFixture) on a portrait phone
+// named "Ann & Bob=1", an "iPhone" on system "6.1", launched against the demo portal on a
+// loopback port of its own, with the sign-in screen at its window's root.
 
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <memory>
-#include <mutex>
 #include <string>
-#include <vector>
 
 #include "app/LoginViewController.h"
 #include "app/ZULAppDelegate.h"
-#include "app/testing/DemoPortal.h"
+#include "app/testing/AppFixture.h"
 #include "app/testing/SignInScreen.h"
-#include "platform/core/LogWriter.h"
-#include "platform/net/CookieStorage.h"
-#include "platform/store/UserDefaults.h"
-#include "platform/ui/AlertLog.h"
+#include "platform/store/Bundle.h"
 #include "platform/ui/AlertView.h"
-#include "platform/ui/AnimationLog.h"
-#include "platform/ui/Application.h"
-#include "platform/ui/Driver.h"
-#include "platform/ui/TestLoop.h"
 #include "platform/ui/UiDevice.h"
-#include "platform/ui/Window.h"
-#include "portal/PortalServer.h"
 
 namespace LoginTest {
 
-// Sign-in goes through two round trips on the loopback; far more than they take.
-constexpr double kTimeout = 10;
+using AppTestSupport::kTimeout;
 
-class LoginTestBase : public ::testing::Test {
+class LoginTestBase : public AppTestSupport::AppFixture {
 protected:
     void SetUp() override {
-        // This thread steps the main loop, so the default centre delivers (keyboard, life
-        // cycle) at once.
-        ns::RunLoop::Main().RunOnce(std::chrono::milliseconds(0));
+        AppFixture::SetUp();
         ui::UiDevice& device = ui::UiDevice::Current();
         device.SetIdiom(ui::UserInterfaceIdiom::Phone);
         device.SetOrientation(ui::DeviceOrientation::Portrait);
         device.SetName("Ann & Bob=1");
         device.SetModel("iPhone");
         device.SetSystemVersion("6.1");
-        ns::LogWriter::Shared().SetSink([this](const std::string& line) {
-            std::lock_guard<std::mutex> lock(logMutex_);
-            logs_.push_back(line);
-        });
-        ns::UserDefaults& defaults = ns::UserDefaults::Standard();
-        defaults.RemoveObjectForKey(LoginViewController::kUserLoginKey);
-        defaults.RemoveObjectForKey(LoginViewController::kUserPasswordKey);
-        ASSERT_TRUE(defaults.Synchronize());
-        ui::AlertLog::Clear();
-        ui::AnimationLog::Clear();
     }
 
-    void TearDown() override {
-        for (const ui::AlertView::Ptr& alert : ui::AlertView::VisibleAlerts()) {
-            alert->DismissWithClickedButtonIndex(0, false);
-        }
-        app_.reset();
-        delegate_.reset();
-        ns::LogWriter::Shared().SetSink(nullptr);
-        ns::CookieStorage::Shared().DeleteAllCookies();
-    }
-
-    void StartPortal(const std::string& accountsFile = std::string()) {
-        portal_ = AppTestSupport::StartDemoPortal(accountsFile);
-    }
-
-    // Launches the application against the portal: the sign-in screen at the window's root.
-    void Launch() {
-        // The application of an earlier launch goes first: applications stack, and the one
-        // made last must be the first to go.
-        delegate_.reset();
-        app_.reset();
-        app_ = std::make_unique<ui::Application>();
-        delegate_ = std::make_shared<ZULAppDelegate>(portal_->Address());
-        app_->SetDelegate(delegate_);
-        ASSERT_TRUE(app_->FinishLaunching());
+    // Launches the application against the portal (configured from `bundle`, null: the
+    // program's own): the sign-in screen at the window's root.
+    void Launch(const ns::Bundle* bundle = nullptr) {
+        ASSERT_NO_FATAL_FAILURE(StartApplication(portal_->Address(), bundle));
         app_->BecomeActive();
         ASSERT_NE(nullptr, Login());
     }
 
     std::shared_ptr<LoginViewController> Login() const {
-        return AppTestSupport::SignInScreen(*delegate_);
+        return AppTestSupport::SignInScreen(*appDelegate_);
     }
     // The sign-in screen is no longer shown (the portal is).
     bool LeftSignIn() const { return Login() == nullptr; }
@@ -132,24 +87,6 @@ protected:
         ui::AlertView::Ptr alert = ui::AlertView::TopVisibleAlert();
         return alert ? alert->Title() : std::string("(none)");
     }
-
-    std::vector<std::string> Logs() {
-        std::lock_guard<std::mutex> lock(logMutex_);
-        return logs_;
-    }
-    int LogsContaining(const std::string& text) {
-        int n = 0;
-        for (const std::string& line : Logs()) n += line.find(text) != std::string::npos;
-        return n;
-    }
-
-    ui::TestLoop loop_;
-    std::unique_ptr<ZulPortal::PortalServer> portal_;
-    std::unique_ptr<ui::Application> app_;
-    std::shared_ptr<ZULAppDelegate> delegate_;
-    ui::Driver driver_{nullptr, &loop_.Clock()};
-    std::mutex logMutex_;
-    std::vector<std::string> logs_;
 };
 
 }  // namespace LoginTest

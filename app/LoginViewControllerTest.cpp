@@ -119,7 +119,7 @@ TEST_F(LoginViewControllerTest, NewDeviceReachesThePortalOnlyWhenTheAlertIsDismi
     EXPECT_FALSE(LeftSignIn());
     ASSERT_TRUE(driver_.DismissAlert(0));
     ASSERT_TRUE(LeftSignIn());
-    EXPECT_STREQ("MainViewController2", delegate_->window()->RootViewController()->ClassName());
+    EXPECT_STREQ("MainViewController2", appDelegate_->window()->RootViewController()->ClassName());
 
     // The next start finds the credentials in the form; the device is known now, so the
     // portal comes at once, without an alert.

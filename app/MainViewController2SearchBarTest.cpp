@@ -217,14 +217,7 @@ protected:
             << error;
         bundle_ = std::make_unique<ns::Bundle>(folder_.Path(), std::vector<std::string>{"en"});
         // Launched again, reading the configuration from that bundle.
-        delegate_.reset();
-        app_.reset();
-        app_ = std::make_unique<ui::Application>();
-        delegate_ = std::make_shared<ZULAppDelegate>(portal_->Address(), bundle_.get());
-        app_->SetDelegate(delegate_);
-        ASSERT_TRUE(app_->FinishLaunching());
-        app_->BecomeActive();
-        ASSERT_NE(nullptr, Login());
+        ASSERT_NO_FATAL_FAILURE(Launch(bundle_.get()));
     }
     void TearDown() override {
         PortalTestBase::TearDown();

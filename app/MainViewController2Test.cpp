@@ -55,7 +55,7 @@ TEST_F(MainViewController2Test, HomeComesFirstWithTheUserAgentAndTheSignInCookie
     EXPECT_FALSE(portal->contentLoadingView()->isSpinning());
     driver_.Advance(0.5);
     EXPECT_EQ(1.0, portal->contentViewWebView()->Alpha());
-    EXPECT_EQ(0, delegate_->networkActivityCounter());
+    EXPECT_EQ(0, appDelegate_->networkActivityCounter());
 }
 
 TEST_F(MainViewController2Test, PlayLinkPresentsThePlayerWithTheHttpUrlAndTheWebViewStays) {
@@ -96,7 +96,7 @@ TEST_F(MainViewController2Test, ThePortalsSignInPageIsNeverLoadedTheSignInScreen
     // The hop was refused before it was sent: nothing is left loading.
     driver_.Advance(1);
     EXPECT_EQ(0, Gets("/c/portal/login", portalRequestsFrom_));
-    EXPECT_EQ(0, delegate_->networkActivityCounter());
+    EXPECT_EQ(0, appDelegate_->networkActivityCounter());
 }
 
 TEST_F(MainViewController2Test, APageThatFinishesWithoutTheSignInCookiesLeadsToSignIn) {

@@ -1,9 +1,10 @@
 #ifndef APP_PORTALTESTFIXTURE_H
 #define APP_PORTALTESTFIXTURE_H
 // The portal screen's tests' world: the sign-in tests' world (the demo portal in-process, the
-// application launched against it on a manual-clock loop, a portrait phone), plus the fake
-// engine bridge, a loopback origin for pages and playback information of the tests' own,
-// movie players whose position and duration the tests set, and the scripts the web views ran.
+// application launched against it on a manual-clock loop, a portrait phone, or a tablet when a
+// test class says so), plus the fake engine bridge, a loopback origin for pages and playback
+// information of the tests' own, movie players whose position and duration the tests set, and
+// the scripts the web views ran.
 
 #include <gtest/gtest.h>
 
@@ -72,7 +73,7 @@ protected:
 
     std::shared_ptr<MainViewController2> Portal() const {
         return std::dynamic_pointer_cast<MainViewController2>(
-            delegate_->window()->RootViewController());
+            appDelegate_->window()->RootViewController());
     }
 
     // Signs in as the demo subscriber (answering the device-added alert of a new device) and

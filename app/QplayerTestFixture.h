@@ -1,33 +1,29 @@
 #ifndef APP_QPLAYERTESTFIXTURE_H
 #define APP_QPLAYERTESTFIXTURE_H
-// The player screen's tests' world: the demo portal on a loopback port of its own, a loopback
-// origin for playback information the portal does not give, the fake bridge (unless a test
-// asks for the engine), headless movie players that the tests can reach, a window whose root
-// screen presents the player screen as the portal screen does, a delegate that records what the
-// player screen reports, and the log lines. Everything runs on a manual-clock loop.
+// The player screen's tests' world: the application's test world (AppFixture) on a tablet held
+// in landscape, with the demo portal on a loopback port of its own, a loopback origin for
+// playback information the portal does not give, the fake bridge (unless a test asks for the
+// engine), headless movie players that the tests can reach, a window whose root screen
+// presents the player screen as the portal screen does, and a delegate that records what the
+// player screen reports.
 
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <functional>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <vector>
 
 #include "app/QPlayerDelegate.h"
 #include "app/Qplayer.h"
-#include "app/testing/AppTestSupport.h"
-#include "app/testing/DemoPortal.h"
+#include "app/testing/AppFixture.h"
 #include "app/testing/FakeSarvelonBridge.h"
-#include "platform/core/LogWriter.h"
 #include "platform/media/HeadlessMoviePlayer.h"
-#include "platform/ui/Driver.h"
 #include "platform/ui/Screen.h"
-#include "platform/ui/TestLoop.h"
 #include "platform/ui/UiDevice.h"
 #include "platform/ui/ViewController.h"
 #include "platform/ui/Window.h"
-#include "portal/PortalServer.h"
 #include "tests/support/TestOrigin.h"
 
 namespace QplayerTest {
@@ -65,20 +61,15 @@ private:
     }
 };
 
-class QplayerTestBase : public ::testing::Test {
+class QplayerTestBase : public AppTestSupport::AppFixture {
 protected:
     void SetUp() override {
-        // This thread steps the main loop, so the default centre delivers at once.
-        ns::RunLoop::Main().RunOnce(std::chrono::milliseconds(0));
+        AppFixture::SetUp();
         ui::UiDevice& device = ui::UiDevice::Current();
         device.SetIdiom(ui::UserInterfaceIdiom::Pad);
         device.SetOrientation(ui::DeviceOrientation::LandscapeLeft);
         device.SetModel("iPad");
-        ns::LogWriter::Shared().SetSink([this](const std::string& line) {
-            std::lock_guard<std::mutex> lock(logMutex_);
-            logs_.push_back(AppTestSupport::Message(line));
-        });
-        portal_ = AppTestSupport::StartDemoPortal();
+        StartPortal();
         ns::MoviePlayer::SetFactory([this]() -> std::unique_ptr<ns::MoviePlayer> {
             auto player = std::make_unique<ns::HeadlessMoviePlayer>();
             player->SetRate(rate_);
@@ -98,8 +89,8 @@ protected:
         window_.reset();
         root_.reset();
         ns::MoviePlayer::SetFactory(nullptr);
-        ns::LogWriter::Shared().SetSink(nullptr);
         DrainMain();
+        AppFixture::TearDown();
     }
 
     // A fake bridge that hands out a movie file of the portal's (12 s of bars, or 20 s of a
@@ -151,35 +142,11 @@ protected:
             if (cond()) return true;
         }
     }
-    // Steps without moving the clock until cond holds or `seconds` of real time have passed:
-    // for what other threads do (the servers' answers).
-    bool WaitReal(const std::function<bool()>& cond, double seconds) {
-        const auto end = std::chrono::steady_clock::now() +
-                         std::chrono::milliseconds(static_cast<int>(seconds * 1000));
-        while (std::chrono::steady_clock::now() < end) {
-            DrainMain();
-            loop_.Loop().RunOnce(std::chrono::milliseconds(5));
-            if (cond()) return true;
-        }
-        return cond();
-    }
     // Moves the clock `seconds` on, stepping as RunUntil does.
     void RunFor(double seconds, double step = 0.1) {
         RunUntil([] { return false; }, seconds, step);
     }
-    static void DrainMain() {
-        for (int i = 0; i < 3; ++i) ns::RunLoop::Main().RunOnce(std::chrono::milliseconds(0));
-    }
 
-    std::vector<std::string> Logs() {
-        std::lock_guard<std::mutex> lock(logMutex_);
-        return logs_;
-    }
-    int LogCount(const std::string& message) {
-        int n = 0;
-        for (const std::string& line : Logs()) n += line == message;
-        return n;
-    }
     // The player screen's movie player while it has one.
     ns::HeadlessMoviePlayer* Movie() const {
         return player_ ? dynamic_cast<ns::HeadlessMoviePlayer*>(player_->player()) : nullptr;
@@ -188,10 +155,7 @@ protected:
         return Movie() != nullptr && Movie()->PlaybackState() == ns::MoviePlaybackState::Playing;
     }
 
-    ui::TestLoop loop_;
-    ui::Driver driver_{nullptr, &loop_.Clock()};
     ScopedFakeSarvelonBridge bridge_;
-    std::unique_ptr<ZulPortal::PortalServer> portal_;
     SvTestSupport::TestOrigin origin_;
     std::shared_ptr<ui::Window> window_;
     std::shared_ptr<ui::ViewController> root_;
@@ -199,8 +163,6 @@ protected:
     std::shared_ptr<Qplayer> player_;
     double rate_ = 1.0;
     int infoCount_ = 0;
-    std::mutex logMutex_;
-    std::vector<std::string> logs_;
 };
 
 }  // namespace QplayerTest

@@ -127,7 +127,7 @@ TEST_F(SearchContentProviderTest, ServerErrorShowsTheNoResultsRow) {
     provider_->searchForSearchText("error500");
     table_->ReloadData();
     ASSERT_NE(nullptr, OnlyRow<ResultLoadingTableViewCell>());
-    ASSERT_TRUE(driver_->WaitFor([this] { return !provider_->isSearchInProgress(); }, kTimeout));
+    ASSERT_TRUE(driver_.WaitFor([this] { return !provider_->isSearchInProgress(); }, kTimeout));
     loop_.Step();
     EXPECT_NE(nullptr, OnlyRow<ResultEmptyTableViewCell>());
     EXPECT_EQ(nullptr, ui::AlertView::TopVisibleAlert());
@@ -137,7 +137,7 @@ TEST_F(SearchContentProviderTest, TransportErrorShowsTheNetworkAlertAndNoResults
     portal_->Stop();
     provider_->searchForSearchText("game");
     table_->ReloadData();
-    ASSERT_TRUE(driver_->WaitFor([this] { return !provider_->isSearchInProgress(); }, kTimeout));
+    ASSERT_TRUE(driver_.WaitFor([this] { return !provider_->isSearchInProgress(); }, kTimeout));
     loop_.Step();
     const ui::AlertView::Ptr alert = ui::AlertView::TopVisibleAlert();
     ASSERT_NE(nullptr, alert);
@@ -156,11 +156,11 @@ TEST_F(SearchContentProviderTest, SelectionGivesTheBaseURLAndThePage) {
                                      Item("2", "\"-/-/2\"") + "," + Item("3") + "," +
                                      "{\"title\":\"no url\"}]}}");
     ASSERT_TRUE(Search("x"));
-    ASSERT_TRUE(driver_->SelectRow(table_, ui::IndexPath(0, 0)));
+    ASSERT_TRUE(driver_.SelectRow(table_, ui::IndexPath(0, 0)));
     EXPECT_EQ(base + "/-/-/1", provider_->lastSelectedURL());
-    ASSERT_TRUE(driver_->SelectRow(table_, ui::IndexPath(0, 1)));
+    ASSERT_TRUE(driver_.SelectRow(table_, ui::IndexPath(0, 1)));
     EXPECT_EQ(base + "/-/-/2", provider_->lastSelectedURL());
-    ASSERT_TRUE(driver_->SelectRow(table_, ui::IndexPath(0, 2)));
+    ASSERT_TRUE(driver_.SelectRow(table_, ui::IndexPath(0, 2)));
     EXPECT_EQ("", provider_->lastSelectedURL());
     provider_->DidSelectRow(*table_, ui::IndexPath(0, 0));
     ASSERT_EQ(base + "/-/-/1", provider_->lastSelectedURL());
@@ -171,10 +171,10 @@ TEST_F(SearchContentProviderTest, SelectionGivesTheBaseURLAndThePage) {
 // The demo portal's "Coming Soon" series has no page.
 TEST_F(SearchContentProviderTest, PortalTitleWithoutPageLeadsNowhere) {
     ASSERT_TRUE(Search("game"));
-    ASSERT_TRUE(driver_->SelectRow(table_, ui::IndexPath(0, 1)));
+    ASSERT_TRUE(driver_.SelectRow(table_, ui::IndexPath(0, 1)));
     EXPECT_EQ("http://" + portal_->Address() + "/-/-/212", provider_->lastSelectedURL());
     ASSERT_TRUE(Search("coming"));
-    ASSERT_TRUE(driver_->SelectRow(table_, ui::IndexPath(0, 0)));
+    ASSERT_TRUE(driver_.SelectRow(table_, ui::IndexPath(0, 0)));
     EXPECT_EQ("", provider_->lastSelectedURL());
 }
 

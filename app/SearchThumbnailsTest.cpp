@@ -1,7 +1,6 @@
 // Thumbnails of search results as a person sees them: downloaded for the rows on screen while
 // the table is still, kept in Documents/Thumbs, and the two kinds of failure.
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <fstream>
 #include <set>
@@ -41,13 +40,10 @@ protected:
         for (const auto& request : origin_.Requests()) paths.insert(request.path);
         return paths;
     }
-    // Steps the loop for a while without moving its clock, so that whatever was started goes
-    // out and comes back.
-    void Settle() {
-        for (int i = 0; i < 20; ++i) {
-            loop_.Step();
-            usleep(5000);
-        }
+    // Steps the loop without moving its clock until whatever was started has gone out, come
+    // back and been handled: what a test finds after this no longer changes by itself.
+    bool Settle() {
+        return WaitReal([this] { return LoopIdle(); });
     }
     // A search answer of `count` movies "0", "1", ... whose thumbnails the origin serves.
     void ServeMovies(int count, const std::vector<std::string>& ids = {}) {
@@ -71,7 +67,7 @@ protected:
 TEST_F(SearchThumbnailsTest, RowsAtRestDownloadTheirThumbnailsWithTheCredentials) {
     ASSERT_TRUE(Search("game"));
     EXPECT_TRUE(Shows({0, 0}, "Search-Placeholder"));
-    ASSERT_TRUE(driver_->WaitFor(
+    ASSERT_TRUE(driver_.WaitFor(
         [this] {
             return ShownPath({0, 0}) == ThumbsPath() + "/211.jpg" &&
                    ShownPath({0, 1}) == ThumbsPath() + "/212.jpg";
@@ -103,13 +99,13 @@ TEST_F(SearchThumbnailsTest, RowsAtRestDownloadTheirThumbnailsWithTheCredentials
 
     // Shown again once the fade is over: the cached file, at once, without animation or
     // request.
-    ASSERT_TRUE(driver_->Advance(1.3));
+    ASSERT_TRUE(driver_.Advance(1.3));
     table_->ReloadData();
     EXPECT_EQ(ThumbsPath() + "/211.jpg", ShownPath({0, 0}));
     cell = std::dynamic_pointer_cast<ResultTableViewCell>(table_->CellForRow({0, 0}));
     ASSERT_NE(nullptr, cell);
     EXPECT_EQ(nullptr, cell->thumbView()->GetLayer().AnimationForKey(ui::Transition::kKey));
-    Settle();
+    ASSERT_TRUE(Settle());
     EXPECT_EQ(2u, PortalRequests("/thumbs/211.jpg").size());
     EXPECT_EQ(1u,
               Messages("[SCP] zulImageDownload didFinishDownloading:" + ThumbsPath() + "/211.jpg")
@@ -124,53 +120,52 @@ TEST_F(SearchThumbnailsTest, NoThumbnailRequestsWhileTheTableMoves) {
     ServeMovies(20);
     ASSERT_TRUE(Search("x"));
     const std::set<std::string> first = {"/api/search", "/t/0.jpg", "/t/1.jpg", "/t/2.jpg"};
-    ASSERT_TRUE(driver_->WaitFor([&] { return OriginPaths() == first; }, kTimeout));
+    ASSERT_TRUE(driver_.WaitFor([&] { return OriginPaths() == first; }, kTimeout));
 
-    ASSERT_TRUE(driver_->ScrollTable(table_, 900, 2000));
+    ASSERT_TRUE(driver_.ScrollTable(table_, 900, 2000));
     ASSERT_TRUE(table_->IsDecelerating());
-    ASSERT_TRUE(driver_->Advance(0.5));
+    ASSERT_TRUE(driver_.Advance(0.5));
     ASSERT_TRUE(table_->IsDecelerating());
-    Settle();
+    ASSERT_TRUE(Settle());
     EXPECT_EQ(first, OriginPaths());
     // At 0.5 s the table is at 900 + 2000 x 0.5 - 2000 x 0.5^2 / 2 = 1650: rows 7 to 9.
     EXPECT_TRUE(Shows({0, 8}, "Search-Placeholder"));
 
-    ASSERT_TRUE(driver_->Advance(1));
+    ASSERT_TRUE(driver_.Advance(1));
     ASSERT_FALSE(table_->IsDecelerating());
     ASSERT_EQ(1900, table_->ContentOffset().y);
-    ASSERT_TRUE(driver_->WaitFor([this] { return OriginPaths().size() == 7; }, kTimeout));
-    Settle();
+    ASSERT_TRUE(driver_.WaitFor([this] { return OriginPaths().size() == 7; }, kTimeout));
+    ASSERT_TRUE(Settle());
     std::set<std::string> expected = first;
     expected.insert({"/t/8.jpg", "/t/9.jpg", "/t/10.jpg"});
     EXPECT_EQ(expected, OriginPaths());
-    ASSERT_TRUE(driver_->WaitFor([this] { return !ShownPath({0, 10}).empty(); }, kTimeout));
+    ASSERT_TRUE(driver_.WaitFor([this] { return !ShownPath({0, 10}).empty(); }, kTimeout));
 }
 
 // A drag held still and let go (no deceleration) starts the rows on screen at once.
 TEST_F(SearchThumbnailsTest, DragEndingWithoutDecelerationStartsTheRowsOnScreen) {
     ServeMovies(20);
     ASSERT_TRUE(Search("x"));
-    ASSERT_TRUE(driver_->ScrollTable(table_, 1000, 0));
+    ASSERT_TRUE(driver_.ScrollTable(table_, 1000, 0));
     ASSERT_FALSE(table_->IsDecelerating());
     // At 1000: rows 4 (900..1119), 5 and 6 (1338..1557), after rows 0 to 2 of the start.
     const std::set<std::string> expected = {"/api/search", "/t/0.jpg", "/t/1.jpg", "/t/2.jpg",
                                             "/t/4.jpg",    "/t/5.jpg", "/t/6.jpg"};
-    ASSERT_TRUE(
-        driver_->WaitFor([&] { return OriginPaths().size() >= expected.size(); }, kTimeout));
-    Settle();
+    ASSERT_TRUE(driver_.WaitFor([&] { return OriginPaths().size() >= expected.size(); }, kTimeout));
+    ASSERT_TRUE(Settle());
     EXPECT_EQ(expected, OriginPaths());
 }
 
 // "thumbnail": 906 answers 404, 907's connection is reset (both after the challenge).
 TEST_F(SearchThumbnailsTest, TransportErrorIsMissingForGoodAndNonOkIsTriedAgain) {
     ASSERT_TRUE(Search("thumbnail"));
-    ASSERT_TRUE(driver_->WaitFor(
+    ASSERT_TRUE(driver_.WaitFor(
         [this] {
             return Shows({0, 1}, "Search-Placeholder-Missing") &&
                    !Messages("[ID] connection didReceiveResponse statusCode:404").empty();
         },
         kTimeout));
-    Settle();
+    ASSERT_TRUE(Settle());
     EXPECT_TRUE(Shows({0, 0}, "Search-Placeholder"));
     EXPECT_EQ(1u, Messages("[SCP] zulImageDownload didReceiveError:").size());
     EXPECT_TRUE(SvTestSupport::DirectoryEntries(ThumbsPath()).empty());
@@ -184,8 +179,8 @@ TEST_F(SearchThumbnailsTest, TransportErrorIsMissingForGoodAndNonOkIsTriedAgain)
     table_->ReloadData();
     EXPECT_TRUE(Shows({0, 1}, "Search-Placeholder-Missing"));
     ASSERT_TRUE(
-        driver_->WaitFor([&] { return AuthorizedThumbRequests("906") == tries906 + 1; }, kTimeout));
-    Settle();
+        driver_.WaitFor([&] { return AuthorizedThumbRequests("906") == tries906 + 1; }, kTimeout));
+    ASSERT_TRUE(Settle());
     EXPECT_EQ(tries907, AuthorizedThumbRequests("907"));
     EXPECT_TRUE(Shows({0, 0}, "Search-Placeholder"));
     EXPECT_TRUE(SvTestSupport::DirectoryEntries(ThumbsPath()).empty());
@@ -193,7 +188,7 @@ TEST_F(SearchThumbnailsTest, TransportErrorIsMissingForGoodAndNonOkIsTriedAgain)
     // A new result forgets it: 907 is tried again.
     ASSERT_TRUE(Search("thumbnail"));
     ASSERT_TRUE(
-        driver_->WaitFor([&] { return AuthorizedThumbRequests("907") > tries907; }, kTimeout));
+        driver_.WaitFor([&] { return AuthorizedThumbRequests("907") > tries907; }, kTimeout));
 }
 
 // A thumbnail over 8 MiB is no thumbnail: dropped as a failure, nothing written or kept.
@@ -201,7 +196,7 @@ TEST_F(SearchThumbnailsTest, OversizedThumbnailIsMissing) {
     ServeMovies(2);
     origin_.Serve("/t/0.jpg", std::string(8 * 1024 * 1024 + 1, 'x'));
     ASSERT_TRUE(Search("x"));
-    ASSERT_TRUE(driver_->WaitFor(
+    ASSERT_TRUE(driver_.WaitFor(
         [this] {
             return Shows({0, 0}, "Search-Placeholder-Missing") && !ShownPath({0, 1}).empty();
         },
@@ -218,7 +213,7 @@ TEST_F(SearchThumbnailsTest, IdsThatAreNoPlainFileNameStayInsideThumbs) {
         "d6b96a97d147daaae49eb87a5ca7bfbc280e79551016df8aa5edc5920d21c274.jpg";
     const std::string slash =
         "8a5edab282632443219e051e4ade2d1d5bbc671c781051bf1437897cbdfea0f1.jpg";
-    ASSERT_TRUE(driver_->WaitFor(
+    ASSERT_TRUE(driver_.WaitFor(
         [&] {
             return ShownPath({0, 0}) == ThumbsPath() + "/" + dotDotX &&
                    ShownPath({0, 1}) == ThumbsPath() + "/" + slash;
@@ -250,7 +245,7 @@ TEST_F(SearchThumbnailsTest, ResultsWithoutIdsKeepTheirOwnPictures) {
     auto cached = [this](int row) {
         return ShownPath({0, row}).compare(0, ThumbsPath().size() + 1, ThumbsPath() + "/") == 0;
     };
-    ASSERT_TRUE(driver_->WaitFor([&] { return cached(0) && cached(1) && cached(2); }, kTimeout));
+    ASSERT_TRUE(driver_.WaitFor([&] { return cached(0) && cached(1) && cached(2); }, kTimeout));
     std::set<std::string> shown;
     for (int row = 0; row < 3; ++row) {
         const std::string path = ShownPath({0, row});

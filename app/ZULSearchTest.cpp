@@ -1,7 +1,6 @@
 #include "app/ZULSearch.h"
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <string>
 #include <vector>
@@ -15,17 +14,27 @@ using SearchTest::kTimeout;
 
 // The escaped text takes the place of the one "%@"; everything else is sent as configured.
 TEST(ZULSearchURLTest, TextIsEscapedAloneAsUtf8) {
-    const std::string format = "http://h:1/api/search?q=%@";
-    EXPECT_EQ("http://h:1/api/search?q=a%20b", ZULSearch::searchURLForText(format, "a b"));
-    // "ś" is U+015B, C5 9B in UTF-8; "&" is 0x26.
-    EXPECT_EQ("http://h:1/api/search?q=%C5%9B%26", ZULSearch::searchURLForText(format, "ś&"));
-    // Every reserved character of the text is escaped, so none ends or starts a query value.
-    EXPECT_EQ("http://h:1/api/search?q=a%2Bb%3Dc%2Fd%3Fe%23f%25g",
-              ZULSearch::searchURLForText(format, "a+b=c/d?e#f%g"));
-    EXPECT_EQ("http://h:1/api/search?q=Az09-._~", ZULSearch::searchURLForText(format, "Az09-._~"));
-    // An escape already in the configured URL stays as it is.
-    EXPECT_EQ("http://h:1/a%20b/search?lang=pl&q=x&n=1",
-              ZULSearch::searchURLForText("http://h:1/a%20b/search?lang=pl&q=%@&n=1", "x"));
+    struct Case {
+        const char* format;
+        const char* text;
+        const char* url;
+    };
+    const char* const format = "http://h:1/api/search?q=%@";
+    for (const Case& c : {
+             Case{format, "a b", "http://h:1/api/search?q=a%20b"},
+             // "ś" is U+015B, C5 9B in UTF-8; "&" is 0x26.
+             Case{format, "ś&", "http://h:1/api/search?q=%C5%9B%26"},
+             // Every reserved character of the text is escaped, so none ends or starts a query
+             // value.
+             Case{format, "a+b=c/d?e#f%g", "http://h:1/api/search?q=a%2Bb%3Dc%2Fd%3Fe%23f%25g"},
+             Case{format, "Az09-._~", "http://h:1/api/search?q=Az09-._~"},
+             // An escape already in the configured URL stays as it is.
+             Case{"http://h:1/a%20b/search?lang=pl&q=%@&n=1", "x",
+                  "http://h:1/a%20b/search?lang=pl&q=x&n=1"},
+         }) {
+        SCOPED_TRACE(c.text);
+        EXPECT_EQ(c.url, ZULSearch::searchURLForText(c.format, c.text));
+    }
 }
 
 // Records what a search tells its delegate.
@@ -53,7 +62,7 @@ protected:
         search_.setDelegate(&recorder_);
     }
     bool Finished() {
-        return driver_->WaitFor(
+        return driver_.WaitFor(
             [this] { return recorder_.dataCalls + static_cast<int>(recorder_.errors.size()) > 0; },
             kTimeout);
     }
@@ -63,33 +72,35 @@ protected:
 };
 
 TEST_F(ZULSearchTest, TextReachesThePortalEscapedAndItsResultsComeBack) {
-    search_.searchForSearchText("a b");
-    EXPECT_TRUE(search_.isSearchInProgress());
-    ASSERT_TRUE(Finished());
-    EXPECT_FALSE(search_.isSearchInProgress());
-    search_.searchForSearchText("ś&");
-    recorder_.dataCalls = 0;
-    ASSERT_TRUE(Finished());
-    search_.searchForSearchText("game");
-    recorder_.dataCalls = 0;
-    ASSERT_TRUE(Finished());
+    struct Case {
+        const char* text;
+        const char* query;
+    };
+    const std::vector<Case> cases = {{"a b", "q=a%20b"}, {"ś&", "q=%C5%9B%26"}, {"game", "q=game"}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.text);
+        recorder_ = Recorder();
+        search_.searchForSearchText(c.text);
+        EXPECT_TRUE(search_.isSearchInProgress());
+        ASSERT_TRUE(Finished());
+        EXPECT_FALSE(search_.isSearchInProgress());
+        EXPECT_TRUE(recorder_.errors.empty());
+    }
 
     const std::vector<ZulPortal::HttpRequest> requests = PortalRequests("/api/search");
-    ASSERT_EQ(3u, requests.size());
-    EXPECT_EQ("q=a%20b", requests[0].query);
-    EXPECT_EQ("q=%C5%9B%26", requests[1].query);
-    EXPECT_EQ("q=game", requests[2].query);
+    ASSERT_EQ(cases.size(), requests.size());
+    for (size_t i = 0; i < cases.size(); ++i) EXPECT_EQ(cases[i].query, requests[i].query);
     // The search request is not one of the application's own: no user agent of its own.
-    EXPECT_NE("zul-pellun-native-ios", requests[2].Header("User-Agent"));
+    EXPECT_NE("zul-pellun-native-ios", requests.back().Header("User-Agent"));
 
-    // "Game of Life" (201) and its two episodes (211, 212) in the demo catalogue.
+    // The last search's answer: "Game of Life" (201) and its two episodes (211, 212) in the demo
+    // catalogue.
     ASSERT_TRUE(recorder_.hadResults);
     EXPECT_EQ("Game of Life", recorder_.results["series"][0]["title"].AsString()
                                   ? *recorder_.results["series"][0]["title"].AsString()
                                   : "");
     ASSERT_NE(nullptr, recorder_.results["episodes"].AsArray());
     EXPECT_EQ(2u, recorder_.results["episodes"].AsArray()->size());
-    EXPECT_TRUE(recorder_.errors.empty());
 
     const std::vector<std::string> logs = Messages("[S]");
     ASSERT_GE(logs.size(), 4u);
@@ -141,15 +152,13 @@ TEST_F(ZULSearchTest, TransportFailureGoesToTheDelegate) {
 // The portal holds "slow" for a minute; the search gives up after 30 s of silence.
 TEST_F(ZULSearchTest, GivesUpAfterThirtySilentSeconds) {
     search_.searchForSearchText("slow");
-    for (int i = 0; i < 500 && PortalRequests("/api/search").empty(); ++i) {
-        loop_.Step();
-        usleep(10000);
-    }
+    // The clock stands still until the portal holds the request.
+    ASSERT_TRUE(WaitReal([this] { return !PortalRequests("/api/search").empty(); }));
     ASSERT_EQ(1u, PortalRequests("/api/search").size());
-    ASSERT_TRUE(driver_->Advance(29.5));
+    ASSERT_TRUE(driver_.Advance(29.5));
     EXPECT_TRUE(search_.isSearchInProgress());
     EXPECT_TRUE(recorder_.errors.empty());
-    ASSERT_TRUE(driver_->Advance(1));
+    ASSERT_TRUE(driver_.Advance(1));
     ASSERT_TRUE(Finished());
     ASSERT_EQ(1u, recorder_.errors.size());
     EXPECT_EQ(ns::Error::kTimedOut, recorder_.errors[0].GetCode());

@@ -44,7 +44,7 @@ TEST_F(DemoSessionTest, ASearchHasHeldOnlyOnceARowShowsItsDownloadedThumbnail) {
     ASSERT_TRUE(Search("game"));
     EXPECT_EQ(Named("Search-Placeholder"), ShownThumb({0, 0}));
     EXPECT_FALSE(DemoSession::ShowsDownloadedThumbnail(*table_));
-    ASSERT_TRUE(driver_->WaitFor(
+    ASSERT_TRUE(driver_.WaitFor(
         [this] {
             ui::Image::Ptr image = ShownThumb({0, 0});
             return image && image->Path() == ThumbsPath() + "/211.jpg";
@@ -60,7 +60,7 @@ TEST_F(DemoSessionTest, AMissingThumbnailIsNoDownloadedOne) {
                   "m.jpg\",\"id\":\"5\",\"url\":null}]}}");
     UseServer(OriginAddress());
     ASSERT_TRUE(Search("x"));
-    ASSERT_TRUE(driver_->WaitFor(
+    ASSERT_TRUE(driver_.WaitFor(
         [this] {
             return ShownThumb({0, 0}) == Named("Search-Placeholder-Missing");
         },

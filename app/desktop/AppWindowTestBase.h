@@ -2,8 +2,9 @@
 #define APP_DESKTOP_APPWINDOWTESTBASE_H
 // The application's window tests' world: the demo portal in this process, the application
 // started against it as `zul` starts it (the models' loop inside GLib), the GTK window that
-// mirrors its models, and what a test needs to look at that window: waiting until it has drawn,
-// pictures of it kept beside the test program, and the colour of a view's point.
+// mirrors its models, and what a test needs to look at that window: waiting until the screen is
+// at rest and the window has drawn it, pictures of it kept beside the test program, and the
+// colour of a view's point.
 
 #include <gtest/gtest.h>
 
@@ -12,6 +13,8 @@
 #include <string>
 
 #include "app/ZULAppDelegate.h"
+#include "app/desktop/TickingWait.h"
+#include "app/testing/AnimationWatch.h"
 #include "app/testing/DemoPortal.h"
 #include "platform/core/RunLoop.h"
 #include "platform/desktop/Renderer.h"
@@ -54,15 +57,26 @@ protected:
         }
     }
 
-    // Lets the screen's animations and the loop's steps run, then waits for the window to draw.
+    // Waits until the screen has come to rest: its animations over, their completions run,
+    // nothing in flight or due on the models' loop (AnimationWatch).
+    bool WaitUntilAtRest() {
+        return AppTestSupport::IterateUntilTicking([this] { return animations_.AtRest(); },
+                                                   kRestTimeout);
+    }
+    // Waits until the models' loop has nothing left to do now (what a closing started has run).
+    static bool WaitUntilLoopIdle() {
+        return ns::desktop::IterateUntil(
+            [] { return AppTestSupport::LoopIdle(ns::RunLoop::Main()); }, kRestTimeout);
+    }
+    // The screen at rest, then drawn by the window.
     bool Settle() {
         using namespace std::chrono_literals;
-        ns::desktop::IterateFor(50ms);
+        const bool atRest = WaitUntilAtRest();
         ns::desktop::DrawWatch drawn(renderer_->Window());
         gtk_widget_queue_draw(renderer_->Window());
-        const bool ok = drawn.WaitForDrawAfter(0, 3s);
+        const bool drew = drawn.WaitForDrawAfter(0, 3s);
         ns::desktop::IteratePending();
-        return ok;
+        return atRest && drew;
     }
     // The window's picture as it stands, kept beside the test program as `name`.
     ns::desktop::Pixbuf Capture(const std::string& name) {
@@ -89,6 +103,10 @@ protected:
         return ns::desktop::PixelAt(shot, static_cast<int>(p.x), static_cast<int>(p.y));
     }
 
+    // Only bounds a test that fails.
+    static constexpr std::chrono::milliseconds kRestTimeout{10000};
+
+    AppTestSupport::AnimationWatch animations_;
     std::unique_ptr<ZulPortal::PortalServer> portal_;
     std::unique_ptr<ns::desktop::RunLoopSource> source_;
     std::unique_ptr<ui::Application> app_;

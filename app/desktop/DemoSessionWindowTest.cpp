@@ -85,11 +85,12 @@ protected:
 
     void TearDown() override {
         DismissAlerts();
-        IterateFor(50ms);
+        WaitUntilLoopIdle();
         renderer_.reset();
         app_.reset();
         delegate_.reset();
-        IterateFor(50ms);
+        // What the closing posted runs while the loop is still inside GLib.
+        WaitUntilLoopIdle();
         source_.reset();
         ns::MoviePlayer::SetFactory(nullptr);
         ui::WebView::SetBackendFactory(nullptr);

@@ -84,18 +84,18 @@ TEST_F(PortalWindowTest, SignedInThePortalShowsInWebKitWithTheMenuOpen) {
         path = result;
         answered = true;
     });
-    ASSERT_TRUE(IterateUntil([&] { return answered; }, 5s));
+    ASSERT_TRUE(IterateUntil([&] { return answered; }, 10s));
     EXPECT_EQ("/home", path);
 
-    // The page faded in over half a second.
-    IterateFor(600ms);
+    // The page has faded in (over half a second) once the screen is at rest.
     ASSERT_TRUE(Settle());
+    EXPECT_EQ(1.0, web->Alpha());
     Pixbuf page = Capture("portal.png");
     ASSERT_NE(nullptr, page);
 
     ASSERT_TRUE(portal->showHideMenuButtonItem()->Press());
-    IterateFor(700ms);
-    ASSERT_TRUE(portal->isMenuVisible());
+    ASSERT_TRUE(IterateUntil([&] { return portal->isMenuVisible(); }, kRestTimeout));
+    // The menu has slid open.
     ASSERT_TRUE(Settle());
     Pixbuf shot = Capture("portal-menu.png");
     ASSERT_NE(nullptr, shot);

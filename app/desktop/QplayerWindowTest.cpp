@@ -13,6 +13,8 @@
 #include "app/QPlayerDelegate.h"
 #include "app/Qplayer.h"
 #include "app/QplayerControls.h"
+#include "app/desktop/TickingWait.h"
+#include "app/testing/AnimationWatch.h"
 #include "app/testing/DemoPortal.h"
 #include "app/testing/EngineTestSupport.h"
 #include "engine/api/SViOsApiState.h"
@@ -67,7 +69,10 @@ protected:
 
     void TearDown() override {
         if (player_ && player_->PresentingViewController()) player_->DismissViewController(false);
-        IterateFor(50ms);
+        // The dismissal stops the engine on the bridge's thread.
+        AppTestSupport::IterateUntilTicking(
+            [] { return !EngineRunning() && AppTestSupport::LoopIdle(ns::RunLoop::Main()); },
+            kWaitTimeout);
         player_.reset();
         renderer_.reset();
         window_.reset();
@@ -79,6 +84,15 @@ protected:
         ui::UiDevice::Current().SetOrientation(ui::DeviceOrientation::Portrait);
     }
 
+    static bool EngineRunning() {
+        return SarvelonMediaKit::SViOsApiState::Instance().IsInitialized();
+    }
+    // The screen has come to rest: its fades and slides are over and their completions ran.
+    bool AtRest() {
+        return AppTestSupport::IterateUntilTicking([this] { return animations_.AtRest(); },
+                                                   kWaitTimeout);
+    }
+
     bool Playing() const {
         return player_->player() != nullptr &&
                player_->player()->PlaybackState() == ns::MoviePlaybackState::Playing;
@@ -87,8 +101,9 @@ protected:
         return std::dynamic_pointer_cast<ui::Label>(window_->FindByIdentifier("subtitleView"));
     }
 
+    // The window's picture of the screen at rest.
     Pixbuf Shot() {
-        IterateFor(100ms);
+        EXPECT_TRUE(AtRest());
         DrawWatch drawn(renderer_->Window());
         gtk_widget_queue_draw(renderer_->Window());
         EXPECT_TRUE(drawn.WaitForDrawAfter(0, 3s));
@@ -114,6 +129,10 @@ protected:
         return n;
     }
 
+    // Only bounds a test that fails.
+    static constexpr std::chrono::milliseconds kWaitTimeout{10000};
+
+    AppTestSupport::AnimationWatch animations_;
     std::unique_ptr<ZulPortal::PortalServer> portal_;
     std::unique_ptr<RunLoopSource> source_;
     std::shared_ptr<ui::Window> window_;
@@ -134,7 +153,7 @@ TEST_F(QplayerWindowTest, APortalTitlePlaysWithItsControlsAndASubtitleLine) {
     // English subtitles, chosen as a person would in the chooser.
     ui::Driver driver(window_);
     ASSERT_TRUE(driver.Tap("subtitleButton"));
-    IterateFor(400ms);  // the chooser slides up
+    ASSERT_TRUE(AtRest());  // the chooser has slid up
     ASSERT_TRUE(driver.Tap(driver.FindWithText<ui::Button>("English", "Button")));
     // Any cue of the first ten seconds; held on screen by a pause.
     ASSERT_TRUE(IterateUntil(
@@ -145,9 +164,9 @@ TEST_F(QplayerWindowTest, APortalTitlePlaysWithItsControlsAndASubtitleLine) {
         15s))
         << "position " << player_->player()->CurrentPlaybackTime();
     player_->onPause();
-    IterateUntil([&] { return !Playing(); }, 3s);
+    ASSERT_TRUE(IterateUntil([&] { return !Playing(); }, kWaitTimeout));
     const std::string line = SubtitleLabel()->Text();
-    IterateFor(700ms);  // the fade-ins and the bars' slides are over
+    // Taken once the fade-ins and the bars' slides are over.
     Pixbuf withSubtitle = Shot();
     ASSERT_NE(nullptr, withSubtitle);
     std::string error;
@@ -178,9 +197,9 @@ TEST_F(QplayerWindowTest, APortalTitlePlaysWithItsControlsAndASubtitleLine) {
     // The subtitle line: hidden by "None", while the paused picture and the scrubber stay as
     // they were.
     ASSERT_TRUE(driver.Tap("subtitleButtonON"));
-    IterateFor(400ms);
+    ASSERT_TRUE(AtRest());
     ASSERT_TRUE(driver.Tap(driver.FindWithText<ui::Button>("None", "Button")));
-    IterateFor(200ms);
+    EXPECT_EQ(0.0, SubtitleLabel()->Alpha());
     Pixbuf without = Shot();
     ASSERT_NE(nullptr, without);
     const ui::Label& label = *SubtitleLabel();
@@ -189,8 +208,7 @@ TEST_F(QplayerWindowTest, APortalTitlePlaysWithItsControlsAndASubtitleLine) {
         0, Differing(withSubtitle.get(), without.get(), *window_->FindByIdentifier("scrubber_ui")));
 
     player_->DismissViewController(false);
-    IterateFor(50ms);
-    EXPECT_FALSE(SarvelonMediaKit::SViOsApiState::Instance().IsInitialized());
+    EXPECT_TRUE(AppTestSupport::IterateUntilTicking([] { return !EngineRunning(); }, kWaitTimeout));
 }
 
 }  // namespace

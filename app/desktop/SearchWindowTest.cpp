@@ -69,10 +69,10 @@ protected:
                 return image && !image->Path().empty() &&
                        image->Path().find("/Thumbs/") != std::string::npos;
             },
-            5s);
+            10s);
         EXPECT_TRUE(shown);
-        // The fade-in takes 1.2 s.
-        IterateFor(1300ms);
+        // The picture fades in (over 1.2 s).
+        EXPECT_TRUE(WaitUntilAtRest());
         return shown ? cell : nullptr;
     }
 

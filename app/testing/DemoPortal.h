@@ -13,14 +13,20 @@
 
 namespace AppTestSupport {
 
-// With an accounts file, the portal's accounts are those; otherwise its built-in ones.
-inline std::unique_ptr<ZulPortal::PortalServer> StartDemoPortal(
+// The demo portal's options: the build's data and title maker. With an accounts file, the
+// portal's accounts are those; otherwise its built-in ones.
+inline ZulPortal::PortalServer::Options DemoPortalOptions(
     const std::string& accountsFile = std::string()) {
     ZulPortal::PortalServer::Options options;
     options.dataFolder = SV_PORTAL_DATA_DIR;
     options.mktitle = SV_MKTITLE_PATH;
     options.accountsFile = accountsFile;
-    return std::make_unique<ZulPortal::PortalServer>(options);
+    return options;
+}
+
+inline std::unique_ptr<ZulPortal::PortalServer> StartDemoPortal(
+    const std::string& accountsFile = std::string()) {
+    return std::make_unique<ZulPortal::PortalServer>(DemoPortalOptions(accountsFile));
 }
 
 // Writes demo@zul.test/demo with this device's UDID registered to `path`; false when the file

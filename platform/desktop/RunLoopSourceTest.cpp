@@ -165,6 +165,8 @@ TEST(RunLoopSource, DestroyedSourceRunsTheLoopNoMore) {
         IteratePending();
     }
     loop.Post([&] { ran = true; });
+    // A check that nothing happens: GLib is given a while in which it would have run the post
+    // had the source stayed, since a post wakes a watching source at once.
     ns::desktop::IterateFor(50ms);
     EXPECT_FALSE(ran);
     loop.RunOnce(0ms);
