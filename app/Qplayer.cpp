@@ -7,6 +7,7 @@
 #include "app/QplayerInterface.h"
 #include "app/QplayerLayout.h"
 #include "app/SarvelonBridge.h"
+#include "app/WeakCallback.h"
 #include "json/KvJsonParser.h"
 #include "platform/core/LogWriter.h"
 #include "platform/core/NotificationCenter.h"
@@ -92,14 +93,11 @@ void Qplayer::start(const std::string& url, const std::string& deviceID) {
     const std::optional<ns::URL> parsed = ns::URL::Parse(requestUrl);
     if (!parsed) {
         // As a load that fails: a step later, once the portal has set itself as delegate.
-        std::weak_ptr<ui::ViewController> weak = weak_from_this();
-        reportTimer_ = ui::Loop().AfterDelay(ui::SecondsToDuration(0), [weak] {
-            if (auto controller = weak.lock()) {
-                auto& player = static_cast<Qplayer&>(*controller);
+        reportTimer_ = ui::Loop().AfterDelay(
+            ui::SecondsToDuration(0), WeakCallback(*this, [](Qplayer& player) {
                 player.reportTimer_ = 0;
                 player.report(kConnectionError, kConnectionErrorText);
-            }
-        });
+            }));
         return;
     }
     ns::URLRequest request(*parsed);
@@ -205,40 +203,24 @@ void Qplayer::handleResponse() {
 }
 
 void Qplayer::killApp(const std::string& text) {
-    std::weak_ptr<ui::ViewController> weak = weak_from_this();
     cancelTimer(reportTimer_);
-    reportTimer_ = ui::Loop().AfterDelay(ui::SecondsToDuration(kReportDelaySeconds), [weak, text] {
-        if (auto controller = weak.lock()) {
-            auto& player = static_cast<Qplayer&>(*controller);
-            player.reportTimer_ = 0;
-            player.report(kSetupError, text);
-        }
-    });
+    reportTimer_ = ui::Loop().AfterDelay(ui::SecondsToDuration(kReportDelaySeconds),
+                                         WeakCallback(*this, [text](Qplayer& player) {
+                                             player.reportTimer_ = 0;
+                                             player.report(kSetupError, text);
+                                         }));
 }
 
 void Qplayer::initNotifications() {
     stopObserving();
-    std::weak_ptr<ui::ViewController> weak = weak_from_this();
     ns::NotificationCenter& center = ns::NotificationCenter::Default();
     // The player is made after this: the sender is compared when a notification comes.
-    loadStateObserver_ = center.AddObserver(
-        ns::MoviePlayer::kLoadStateDidChange, [weak](const ns::Notification& notification) {
-            if (auto controller = weak.lock()) {
-                auto& player = static_cast<Qplayer&>(*controller);
-                if (player.player_ && notification.sender == player.player_.get()) {
-                    player.moviePlayerLoadStateDidChange(notification);
-                }
-            }
-        });
-    playbackStateObserver_ = center.AddObserver(
-        ns::MoviePlayer::kPlaybackStateDidChange, [weak](const ns::Notification& notification) {
-            if (auto controller = weak.lock()) {
-                auto& player = static_cast<Qplayer&>(*controller);
-                if (player.player_ && notification.sender == player.player_.get()) {
-                    player.moviePlayerPlaybackStateDidChange(notification);
-                }
-            }
-        });
+    loadStateObserver_ =
+        center.AddObserver(ns::MoviePlayer::kLoadStateDidChange,
+                           WeakCallback(*this, &Qplayer::moviePlayerLoadStateDidChange));
+    playbackStateObserver_ =
+        center.AddObserver(ns::MoviePlayer::kPlaybackStateDidChange,
+                           WeakCallback(*this, &Qplayer::moviePlayerPlaybackStateDidChange));
 }
 
 void Qplayer::stopObserving() {
@@ -252,11 +234,9 @@ void Qplayer::stopObserving() {
 void Qplayer::initCore() {
     mediaID_ = dataObject_->mediaID;
     deviceType_ = ui::UiDevice::Current().Model();
-    std::weak_ptr<ui::ViewController> weak = weak_from_this();
     cancelTimer(coreTimer_);
-    coreTimer_ = ui::Loop().AddTimer(ui::SecondsToDuration(kTimerInterval), true, [weak] {
-        if (auto controller = weak.lock()) static_cast<Qplayer&>(*controller).timerAction();
-    });
+    coreTimer_ = ui::Loop().AddTimer(ui::SecondsToDuration(kTimerInterval), true,
+                                     WeakCallback(*this, &Qplayer::timerAction));
     thumbImage_ = QplayerControls::thumbImage();
 }
 
@@ -339,7 +319,12 @@ void Qplayer::sarvelonStoppingOnError(const ns::Dictionary& attributes) {
 
 // --- the movie player
 
+bool Qplayer::fromMoviePlayer(const ns::Notification& notification) const {
+    return player_ && notification.sender == player_.get();
+}
+
 void Qplayer::moviePlayerLoadStateDidChange(const ns::Notification& notification) {
+    if (!fromMoviePlayer(notification)) return;
     const ns::Value* state = notification.userInfo.Find(ns::MoviePlayer::kLoadStateKey);
     const int64_t loadState = state != nullptr ? state->Int64Value() : player_->LoadState();
     if (loadState == ns::kLoadStatePlayable) {
@@ -366,6 +351,7 @@ void Qplayer::initialize() {
 }
 
 void Qplayer::moviePlayerPlaybackStateDidChange(const ns::Notification& notification) {
+    if (!fromMoviePlayer(notification)) return;
     const ns::Value* value = notification.userInfo.Find(ns::MoviePlayer::kPlaybackStateKey);
     const int64_t state =
         value != nullptr ? value->Int64Value() : static_cast<int64_t>(player_->PlaybackState());
@@ -441,11 +427,9 @@ void Qplayer::timerAction() {
 
 void Qplayer::closeView() {
     closing_ = true;
-    std::weak_ptr<ui::ViewController> weak = weak_from_this();
     cancelTimer(timeoutTimer_);
-    timeoutTimer_ = ui::Loop().AfterDelay(ui::SecondsToDuration(kCloseTimeoutSeconds), [weak] {
-        if (auto controller = weak.lock()) static_cast<Qplayer&>(*controller).targetMethod();
-    });
+    timeoutTimer_ = ui::Loop().AfterDelay(ui::SecondsToDuration(kCloseTimeoutSeconds),
+                                          WeakCallback(*this, &Qplayer::targetMethod));
     if (player_) player_->Pause();
     if (indicator_) indicator_->doStartAnimating();
     for (const std::shared_ptr<ui::View>& view :
@@ -455,11 +439,8 @@ void Qplayer::closeView() {
     }
     isPlaying_ = false;
     cancelTimer(disposeTimer_);
-    disposeTimer_ = ui::Loop().AfterDelay(ui::SecondsToDuration(kDisposeDelaySeconds), [weak] {
-        if (auto controller = weak.lock()) {
-            static_cast<Qplayer&>(*controller).dispatchDisposeView();
-        }
-    });
+    disposeTimer_ = ui::Loop().AfterDelay(ui::SecondsToDuration(kDisposeDelaySeconds),
+                                          WeakCallback(*this, &Qplayer::dispatchDisposeView));
 }
 
 void Qplayer::dispatchDisposeView() {
@@ -484,11 +465,9 @@ void Qplayer::targetMethod() {
 // --- the screen's life cycle
 
 void Qplayer::ViewDidLoad() {
-    std::weak_ptr<ui::ViewController> weak = weak_from_this();
     cancelTimer(timeoutTimer_);
-    timeoutTimer_ = ui::Loop().AfterDelay(ui::SecondsToDuration(kStartTimeoutSeconds), [weak] {
-        if (auto controller = weak.lock()) static_cast<Qplayer&>(*controller).targetMethod();
-    });
+    timeoutTimer_ = ui::Loop().AfterDelay(ui::SecondsToDuration(kStartTimeoutSeconds),
+                                          WeakCallback(*this, &Qplayer::targetMethod));
     firstTime_ = true;
     ui::Application::Shared().SetStatusBarHidden(true);
     std::shared_ptr<ui::View> view = GetView();
@@ -500,14 +479,13 @@ void Qplayer::ViewDidLoad() {
     view->AddSubview(indicator_);
     indicator_->doStartAnimating();
     cancelTimer(closeButtonTimer_);
-    closeButtonTimer_ =
-        ui::Loop().AfterDelay(ui::SecondsToDuration(kCloseButtonDelaySeconds), [weak] {
-            if (auto controller = weak.lock()) {
-                auto& player = static_cast<Qplayer&>(*controller);
-                player.closeButtonTimer_ = 0;
-                if (player.closeViewButton_) player.closeViewButton_->SetAlpha(1);
-            }
-        });
+    closeButtonTimer_ = ui::Loop().AfterDelay(ui::SecondsToDuration(kCloseButtonDelaySeconds),
+                                              WeakCallback(*this, [](Qplayer& player) {
+                                                  player.closeButtonTimer_ = 0;
+                                                  if (player.closeViewButton_) {
+                                                      player.closeViewButton_->SetAlpha(1);
+                                                  }
+                                              }));
 }
 
 void Qplayer::ViewDidUnload() {

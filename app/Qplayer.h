@@ -144,6 +144,9 @@ private:
 
     // Engine and movie player.
     void sarvelonStoppingOnError(const ns::Dictionary& attributes);
+    // Whether a movie player notification comes from this screen's player: the observers hear
+    // every player's notifications, and are added before the player is made.
+    bool fromMoviePlayer(const ns::Notification& notification) const;
     void moviePlayerLoadStateDidChange(const ns::Notification& notification);
     void moviePlayerPlaybackStateDidChange(const ns::Notification& notification);
     void initialize();

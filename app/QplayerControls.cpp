@@ -5,6 +5,7 @@
 
 #include "app/Qplayer.h"
 #include "app/QplayerLayout.h"
+#include "app/WeakCallback.h"
 #include "platform/core/Format.h"
 #include "platform/core/LogWriter.h"
 #include "platform/media/SystemVolume.h"
@@ -118,22 +119,18 @@ void QplayerControls::scaleUp() {
         initScrubberWidth_ = std::floor(scrubber->Frame().Width());
     }
     if (!p.IsViewLoaded()) return;
-    std::weak_ptr<ui::ViewController> weak = p.weak_from_this();
-    ui::Animate(kAnimationSeconds, [weak] {
-        auto controller = weak.lock();
-        if (!controller) return;
-        auto& screen = static_cast<Qplayer&>(*controller);
-        const ui::Rect bounds = screen.GetView()->Bounds();
-        if (screen.videoDisplay_) screen.videoDisplay_->SetFrame(bounds);
-        if (screen.player_ && screen.player_->View() && screen.videoDisplay_) {
-            screen.player_->View()->SetFrame(screen.videoDisplay_->Bounds());
-        }
-        if (screen.indicator_) {
-            screen.indicator_->SetFrame(ui::Rect(bounds.MidX() - kSpinnerSize / 2,
-                                                 bounds.MidY() - kSpinnerSize / 2, kSpinnerSize,
-                                                 kSpinnerSize));
-        }
-    });
+    ui::Animate(kAnimationSeconds, WeakCallback(p, [](Qplayer& screen) {
+                    const ui::Rect bounds = screen.GetView()->Bounds();
+                    if (screen.videoDisplay_) screen.videoDisplay_->SetFrame(bounds);
+                    if (screen.player_ && screen.player_->View() && screen.videoDisplay_) {
+                        screen.player_->View()->SetFrame(screen.videoDisplay_->Bounds());
+                    }
+                    if (screen.indicator_) {
+                        screen.indicator_->SetFrame(ui::Rect(bounds.MidX() - kSpinnerSize / 2,
+                                                             bounds.MidY() - kSpinnerSize / 2,
+                                                             kSpinnerSize, kSpinnerSize));
+                    }
+                }));
 }
 
 void QplayerControls::initControls() {
@@ -232,22 +229,18 @@ void QplayerControls::showScrubberPosition() {
 
 void QplayerControls::setControlsShown(bool shown) {
     showingControls_ = shown;
-    std::weak_ptr<ui::ViewController> weak = player_.weak_from_this();
-    ui::Animate(kAnimationSeconds, [weak, shown] {
-        auto controller = weak.lock();
-        if (!controller) return;
-        auto& screen = static_cast<Qplayer&>(*controller);
-        const double height = screen.GetView()->Bounds().Height();
-        if (shown) {
-            SetY(screen.controls_, height - kBottomBarHeight);
-            SetY(screen.topBar_, 0);
-            if (screen.controls_) screen.controls_->SetAlpha(1);
-            if (screen.topBar_) screen.topBar_->SetAlpha(1);
-        } else {
-            SetY(screen.controls_, height + kBottomBarHiddenOffset);
-            SetY(screen.topBar_, -kTopBarHeight);
-        }
-    });
+    ui::Animate(kAnimationSeconds, WeakCallback(player_, [shown](Qplayer& screen) {
+                    const double height = screen.GetView()->Bounds().Height();
+                    if (shown) {
+                        SetY(screen.controls_, height - kBottomBarHeight);
+                        SetY(screen.topBar_, 0);
+                        if (screen.controls_) screen.controls_->SetAlpha(1);
+                        if (screen.topBar_) screen.topBar_->SetAlpha(1);
+                    } else {
+                        SetY(screen.controls_, height + kBottomBarHiddenOffset);
+                        SetY(screen.topBar_, -kTopBarHeight);
+                    }
+                }));
 }
 
 void QplayerControls::showHideControls() {
@@ -364,7 +357,6 @@ void QplayerControls::willRotate(ui::InterfaceOrientation orientation) {
 void QplayerControls::reconfigurControlls() {
     Qplayer& p = player_;
     const ui::DeviceOrientation orientation = ui::UiDevice::Current().Orientation();
-    std::weak_ptr<ui::ViewController> weak = p.weak_from_this();
     if (smallLayout()) {
         if (orientation == ui::DeviceOrientation::FaceUp && !sizeCalc_ && p.IsViewLoaded()) {
             sizeCalc_ = true;
@@ -372,41 +364,35 @@ void QplayerControls::reconfigurControlls() {
             pertendOrientation_ = bounds.Width() < bounds.Height();
         }
         if (orientation == ui::DeviceOrientation::Portrait || pertendOrientation_) {
-            ui::Loop().AfterDelay(ui::SecondsToDuration(kCompactDelaySeconds), [weak] {
-                if (auto controller = weak.lock()) {
-                    static_cast<Qplayer&>(*controller).controlsLogic_->resizeScrubber();
-                }
-            });
+            ui::Loop().AfterDelay(
+                ui::SecondsToDuration(kCompactDelaySeconds),
+                WeakCallback(p, [](Qplayer& screen) { screen.controlsLogic_->resizeScrubber(); }));
         } else {
             const bool fromPortrait = prewOrientation_ == ui::DeviceOrientation::Portrait ||
                                       prewOrientation_ == ui::DeviceOrientation::FaceUp;
-            ui::Animate(kAnimationSeconds, [weak, fromPortrait] {
-                auto controller = weak.lock();
-                if (!controller) return;
-                auto& screen = static_cast<Qplayer&>(*controller);
-                for (const std::shared_ptr<ui::View>& view :
-                     {std::shared_ptr<ui::View>(screen.progressTimeDisplay_),
-                      std::shared_ptr<ui::View>(screen.remainingTimeDisplay_)}) {
-                    if (view) view->SetAlpha(1);
-                }
-                for (const std::shared_ptr<ui::Button>& button :
-                     {screen.subtitleButton_, screen.subtitleButtonON_}) {
-                    if (!button) continue;
-                    button->SetAlpha(1);
-                    button->SetEnabled(true);
-                }
-                if (fromPortrait && screen.scrubber_ui_) {
-                    screen.scrubber_ui_->SetFrame(
-                        ui::Rect(kScrubberX, kScrubberY, kScrubberMarkerWidth, kScrubberHeight));
-                }
-            });
+            ui::Animate(kAnimationSeconds, WeakCallback(p, [fromPortrait](Qplayer& screen) {
+                            for (const std::shared_ptr<ui::View>& view :
+                                 {std::shared_ptr<ui::View>(screen.progressTimeDisplay_),
+                                  std::shared_ptr<ui::View>(screen.remainingTimeDisplay_)}) {
+                                if (view) view->SetAlpha(1);
+                            }
+                            for (const std::shared_ptr<ui::Button>& button :
+                                 {screen.subtitleButton_, screen.subtitleButtonON_}) {
+                                if (!button) continue;
+                                button->SetAlpha(1);
+                                button->SetEnabled(true);
+                            }
+                            if (fromPortrait && screen.scrubber_ui_) {
+                                screen.scrubber_ui_->SetFrame(ui::Rect(
+                                    kScrubberX, kScrubberY, kScrubberMarkerWidth, kScrubberHeight));
+                            }
+                        }));
         }
         pertendOrientation_ = false;
     }
-    ui::Loop().AfterDelay(ui::SecondsToDuration(kAnimationSeconds), [weak] {
-        if (auto controller = weak.lock())
-            static_cast<Qplayer&>(*controller).controlsLogic_->scaleUp();
-    });
+    ui::Loop().AfterDelay(
+        ui::SecondsToDuration(kAnimationSeconds),
+        WeakCallback(p, [](Qplayer& screen) { screen.controlsLogic_->scaleUp(); }));
     prewOrientation_ = orientation;
 }
 

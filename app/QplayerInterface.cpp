@@ -5,6 +5,7 @@
 
 #include "app/Qplayer.h"
 #include "app/QplayerLayout.h"
+#include "app/WeakCallback.h"
 #include "platform/ui/Button.h"
 #include "platform/ui/Font.h"
 #include "platform/ui/InterfaceBuilder.h"
@@ -19,15 +20,6 @@ using namespace QplayerLayout;
 constexpr double kButtonWidth = 44;
 constexpr double kButtonHeight = 30;
 constexpr double kLabelWidth = 48;
-
-using Action = void (Qplayer::*)();
-
-// Calls the screen's action while the screen lives; the views hold it weakly.
-ui::Control::Action Call(const std::weak_ptr<ui::ViewController>& owner, Action action) {
-    return [owner, action](ui::Control&) {
-        if (auto controller = owner.lock()) (static_cast<Qplayer&>(*controller).*action)();
-    };
-}
 
 std::shared_ptr<ui::Button> MakeButton(const std::string& identifier, const std::string& title,
                                        const ui::Rect& frame) {
@@ -52,7 +44,8 @@ std::shared_ptr<ui::Label> MakeLabel(const std::string& identifier, const ui::Re
 }
 
 std::shared_ptr<ui::View> BuildPlayerScreen(ui::InterfaceBuilder::Context& context) {
-    std::weak_ptr<ui::ViewController> owner = context.Owner().weak_from_this();
+    // The file's owner is the player screen; the views hold it weakly.
+    Qplayer& owner = static_cast<Qplayer&>(context.Owner());
     const ui::Rect screen = ui::Screen::Main().Bounds();
     const double w = screen.Width();
     const double h = screen.Height();
@@ -72,7 +65,7 @@ std::shared_ptr<ui::View> BuildPlayerScreen(ui::InterfaceBuilder::Context& conte
     auto playerHit = std::make_shared<ui::Button>(ui::Rect(0, 0, w, h));
     playerHit->SetIdentifier("playerHit");
     playerHit->SetAutoresizingMask(fill);
-    playerHit->AddTarget(owner.lock().get(), Call(owner, &Qplayer::showHideControls),
+    playerHit->AddTarget(&owner, WeakCallback(owner, &Qplayer::showHideControls),
                          ui::ControlEvent::TouchUpInside);
     root->AddSubview(playerHit);
 
@@ -88,7 +81,7 @@ std::shared_ptr<ui::View> BuildPlayerScreen(ui::InterfaceBuilder::Context& conte
     topBar->SetAutoresizingMask(ui::Autoresizing::FlexibleWidth);
     const double barY = (kTopBarHeight - kButtonHeight) / 2;
     auto close = MakeButton("closeViewButton", "Done", ui::Rect(5, barY, 60, kButtonHeight));
-    close->AddTarget(owner.lock().get(), Call(owner, &Qplayer::closeView),
+    close->AddTarget(&owner, WeakCallback(owner, &Qplayer::closeView),
                      ui::ControlEvent::TouchUpInside);
     topBar->AddSubview(close);
     auto title = MakeLabel("videoTitle", ui::Rect(70, barY, w - 140, kButtonHeight), 16, "");
@@ -99,7 +92,7 @@ std::shared_ptr<ui::View> BuildPlayerScreen(ui::InterfaceBuilder::Context& conte
     auto scaleExit = MakeButton("scaleModeExitButton", "Fit", scaleFrame);
     for (const auto& button : {scale, scaleExit}) {
         button->SetAutoresizingMask(ui::Autoresizing::FlexibleLeftMargin);
-        button->AddTarget(owner.lock().get(), Call(owner, &Qplayer::changeScaleMode),
+        button->AddTarget(&owner, WeakCallback(owner, &Qplayer::changeScaleMode),
                           ui::ControlEvent::TouchUpInside);
         topBar->AddSubview(button);
     }
@@ -113,10 +106,9 @@ std::shared_ptr<ui::View> BuildPlayerScreen(ui::InterfaceBuilder::Context& conte
                                   ui::Autoresizing::FlexibleTopMargin);
     const double rowY = (kBottomBarHeight - kButtonHeight) / 2;
     auto play = MakeButton("playButton", "Play", ui::Rect(8, rowY, kButtonWidth, kButtonHeight));
-    play->AddTarget(owner.lock().get(), Call(owner, &Qplayer::onPlay),
-                    ui::ControlEvent::TouchUpInside);
+    play->AddTarget(&owner, WeakCallback(owner, &Qplayer::onPlay), ui::ControlEvent::TouchUpInside);
     auto pause = MakeButton("pauseButton", "Pause", ui::Rect(8, rowY, kButtonWidth, kButtonHeight));
-    pause->AddTarget(owner.lock().get(), Call(owner, &Qplayer::onPause),
+    pause->AddTarget(&owner, WeakCallback(owner, &Qplayer::onPause),
                      ui::ControlEvent::TouchUpInside);
     controls->AddSubview(play);
     controls->AddSubview(pause);
@@ -127,11 +119,11 @@ std::shared_ptr<ui::View> BuildPlayerScreen(ui::InterfaceBuilder::Context& conte
         ui::Rect(kScrubberX, kScrubberY, scrubberWidth, kScrubberHeight));
     scrubber->SetIdentifier("scrubber_ui");
     scrubber->SetAutoresizingMask(ui::Autoresizing::FlexibleWidth);
-    scrubber->AddTarget(owner.lock().get(), Call(owner, &Qplayer::onScrubbingBegin),
+    scrubber->AddTarget(&owner, WeakCallback(owner, &Qplayer::onScrubbingBegin),
                         ui::ControlEvent::TouchDown);
-    scrubber->AddTarget(owner.lock().get(), Call(owner, &Qplayer::onScrubbingDone),
+    scrubber->AddTarget(&owner, WeakCallback(owner, &Qplayer::onScrubbingDone),
                         ui::ControlEvent::TouchUpInside | ui::ControlEvent::TouchUpOutside);
-    scrubber->AddTarget(owner.lock().get(), Call(owner, &Qplayer::onScrubberRelease),
+    scrubber->AddTarget(&owner, WeakCallback(owner, &Qplayer::onScrubberRelease),
                         ui::ControlEvent::TouchUpOutside);
     controls->AddSubview(scrubber);
     double x = kScrubberX + scrubberWidth + 4;
@@ -146,14 +138,14 @@ std::shared_ptr<ui::View> BuildPlayerScreen(ui::InterfaceBuilder::Context& conte
                                   ui::Rect(x, rowY, kButtonWidth, kButtonHeight));
     for (const auto& button : {subtitlesOff, subtitlesOn}) {
         button->SetAutoresizingMask(ui::Autoresizing::FlexibleLeftMargin);
-        button->AddTarget(owner.lock().get(), Call(owner, &Qplayer::showSubtitles),
+        button->AddTarget(&owner, WeakCallback(owner, &Qplayer::showSubtitles),
                           ui::ControlEvent::TouchUpInside);
         controls->AddSubview(button);
     }
     x += kButtonWidth + 4;
     auto audio = MakeButton("audioButton", "Vol", ui::Rect(x, rowY, kButtonWidth, kButtonHeight));
     audio->SetAutoresizingMask(ui::Autoresizing::FlexibleLeftMargin);
-    audio->AddTarget(owner.lock().get(), Call(owner, &Qplayer::showHideAudioSlider),
+    audio->AddTarget(&owner, WeakCallback(owner, &Qplayer::showHideAudioSlider),
                      ui::ControlEvent::TouchUpInside);
     controls->AddSubview(audio);
     root->AddSubview(controls);
