@@ -25,7 +25,6 @@ namespace {
 using namespace QplayerLayout;
 
 constexpr double kCloseButtonDelaySeconds = 2;
-constexpr double kFadeSeconds = 0.3;
 // The progress worth storing lies past the first two minutes and before the last five.
 constexpr int kFirstStoredSecond = 121;
 constexpr double kLastStoredSecondsBeforeEnd = 300;
@@ -374,7 +373,7 @@ void Qplayer::playInit() {
         cancelTimer(timeoutTimer_);
         firstTime_ = false;
         controls_->setControlsShown(true);
-        ui::Animate(kFadeSeconds, [this] {
+        ui::Animate(kAnimationSeconds, [this] {
             if (videoDisplay_) videoDisplay_->SetAlpha(1);
             controls_->showTitleAndScaleButton();
         });
@@ -389,7 +388,7 @@ void Qplayer::playInit() {
 void Qplayer::scaleUp() {
     controls_->fitScrubber();
     if (!IsViewLoaded()) return;
-    ui::Animate(kFadeSeconds, [this] {
+    ui::Animate(kAnimationSeconds, [this] {
         const ui::Rect bounds = GetView()->Bounds();
         if (videoDisplay_) videoDisplay_->SetFrame(bounds);
         if (player_ && player_->View() && videoDisplay_) {
@@ -405,7 +404,7 @@ void Qplayer::scaleUp() {
 
 void Qplayer::reconfigurControlls() {
     controls_->reconfigurControlls();
-    ui::Loop().AfterDelay(ui::SecondsToDuration(kFadeSeconds),
+    ui::Loop().AfterDelay(ui::SecondsToDuration(kAnimationSeconds),
                           WeakCallback(*this, &Qplayer::scaleUp));
 }
 

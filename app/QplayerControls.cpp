@@ -18,25 +18,14 @@ namespace {
 
 using namespace QplayerLayout;
 
-constexpr double kAnimationSeconds = 0.3;
-constexpr double kCompactAnimationSeconds = 0.2;
-constexpr double kCompactDelaySeconds = 0.1;
-constexpr double kThumbSize = 20;
-// The scrubber of the landscape layout, and its width in the compact (portrait) one.
-constexpr double kScrubberMarkerWidth = 22;
-constexpr double kCompactScrubberX = 66;
-constexpr double kCompactScrubberWidth = 200;
-constexpr double kVolumeSliderInset = 10;
-constexpr double kVolumeSliderY = 27;
-constexpr double kSmallSubtitleFont = 18;
-constexpr double kLargeSubtitleFont = 30;
-constexpr double kLargeSubtitleBottom = 190;
+// The scrubber's values are hundredths of a second.
+constexpr double kScrubberUnitsPerSecond = 100;
 // The end of the scrubber seeks this many hundredths before the end.
 constexpr double kEndSeekBack = 200;
 
 ui::Image::Ptr Track(const char* name) {
     ui::Image::Ptr image = ui::Image::Named(name);
-    return image ? image->StretchableImage(10, 0) : nullptr;
+    return image ? image->StretchableImage(kTrackCapWidth, 0) : nullptr;
 }
 
 void SetY(const std::shared_ptr<ui::View>& view, double y) {
@@ -81,7 +70,7 @@ void QplayerControls::initSubtitles(const PlayerDataObject& data,
             ui::Font::SystemFont(smallLayout() ? kSmallSubtitleFont : kLargeSubtitleFont));
         label->SetNumberOfLines(0);
         const double height = label->Frame().Height();
-        SetY(label, smallLayout() ? viewHeight() - height : viewHeight() - kLargeSubtitleBottom);
+        SetY(label, smallLayout() ? viewHeight() - height : viewHeight() - kLargeSubtitleOffset);
         subtitleController_ = std::make_unique<SubtitleController>(label);
     }
     if (subtitleButtonON_) subtitleButtonON_->SetHidden(true);
@@ -172,7 +161,7 @@ void QplayerControls::initializeScrubber(double duration) {
         scrubber_->SetThumbImage(thumbImage_, ui::ControlState::Normal);
         scrubber_->SetThumbImage(thumbImage_, ui::ControlState::Highlighted);
         scrubber_->SetMinimumValue(0);
-        scrubber_->SetMaximumValue(std::max(duration, 0.0) * 100);
+        scrubber_->SetMaximumValue(std::max(duration, 0.0) * kScrubberUnitsPerSecond);
         initScrubberWidth_ = kScrubberMarkerWidth;
     }
     if (subtitleController_) subtitleController_->addDuration(duration);
@@ -224,12 +213,12 @@ void QplayerControls::showPlaybackPosition(int t, int d, double now) {
         remainingTimeDisplay_->SetText(
             Qplayer::convertTime(std::max(d - Qplayer::kCompletionSecondsBeforeEnd - t, 0)));
     }
-    if (scrubber_) scrubber_->SetValue(now * 100);
+    if (scrubber_) scrubber_->SetValue(now * kScrubberUnitsPerSecond);
 }
 
 void QplayerControls::showScrubberPosition() {
     if (!scrubber_) return;
-    const double seconds = scrubber_->Value() / 100;
+    const double seconds = scrubber_->Value() / kScrubberUnitsPerSecond;
     const int position = static_cast<int>(seconds);
     const int remaining = static_cast<int>(std::max(screen_.duration() - seconds, 0.0));
     if (progressTimeDisplay_) progressTimeDisplay_->SetText(Qplayer::convertTime(position));
@@ -348,11 +337,11 @@ void QplayerControls::onScrubbingDone() {
     const double maximum = scrubber_->MaximumValue();
     if (value == maximum) {
         // The very end would finish the movie at once: two seconds before it instead.
-        const double target = std::max(value - kEndSeekBack, 0.0) / 100;
+        const double target = std::max(value - kEndSeekBack, 0.0) / kScrubberUnitsPerSecond;
         ns::Log("[Q] MAX OUT %f -- %f", value, target);
         movie->SetCurrentPlaybackTime(target);
     } else {
-        movie->SetCurrentPlaybackTime(value / 100);
+        movie->SetCurrentPlaybackTime(value / kScrubberUnitsPerSecond);
     }
 }
 

@@ -31,15 +31,6 @@ class Qplayer;
 
 class QplayerControls {
 public:
-    static constexpr double kBottomBarHeight = 66;
-    static constexpr double kBottomBarHiddenOffset = 50;
-    static constexpr double kTopBarHeight = 44;
-    static constexpr double kBarOpacity = 0.7;
-    static constexpr double kVolumeShownOffset = 246;
-    static constexpr double kVolumeOpacity = 0.4;
-    static constexpr double kChooserWidth = 85;
-    static constexpr double kChooserBottomMargin = 52;
-
     explicit QplayerControls(Qplayer& screen);
     ~QplayerControls();
     QplayerControls(const QplayerControls&) = delete;

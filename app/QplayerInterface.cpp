@@ -17,17 +17,13 @@ namespace {
 
 using namespace QplayerLayout;
 
-constexpr double kButtonWidth = 44;
-constexpr double kButtonHeight = 30;
-constexpr double kLabelWidth = 48;
-
 std::shared_ptr<ui::Button> MakeButton(const std::string& identifier, const std::string& title,
                                        const ui::Rect& frame) {
     auto button = std::make_shared<ui::Button>(frame);
     button->SetIdentifier(identifier);
     button->SetTitle(title, ui::ControlState::Normal);
     button->SetTitleColor(ui::Color::White(), ui::ControlState::Normal);
-    button->TitleLabel()->SetFont(ui::Font::BoldSystemFont(13));
+    button->TitleLabel()->SetFont(ui::Font::BoldSystemFont(kButtonFontSize));
     return button;
 }
 
@@ -69,7 +65,10 @@ std::shared_ptr<ui::View> BuildPlayerScreen(ui::InterfaceBuilder::Context& conte
                          ui::ControlEvent::TouchUpInside);
     root->AddSubview(playerHit);
 
-    auto subtitleView = MakeLabel("subtitleView", ui::Rect(10, h - 190, w - 20, 80), 30, "");
+    auto subtitleView = MakeLabel(
+        "subtitleView",
+        ui::Rect(kSubtitleInset, h - kLargeSubtitleOffset, w - 2 * kSubtitleInset, kSubtitleHeight),
+        kLargeSubtitleFont, "");
     subtitleView->SetAutoresizingMask(ui::Autoresizing::FlexibleWidth |
                                       ui::Autoresizing::FlexibleTopMargin);
     subtitleView->SetUserInteractionEnabled(false);
@@ -80,14 +79,16 @@ std::shared_ptr<ui::View> BuildPlayerScreen(ui::InterfaceBuilder::Context& conte
     topBar->SetIdentifier("topBar");
     topBar->SetAutoresizingMask(ui::Autoresizing::FlexibleWidth);
     const double barY = (kTopBarHeight - kButtonHeight) / 2;
-    auto close = MakeButton("closeViewButton", "Done", ui::Rect(5, barY, 60, kButtonHeight));
+    auto close = MakeButton("closeViewButton", "Done",
+                            ui::Rect(kBarMargin, barY, kCloseButtonWidth, kButtonHeight));
     close->AddTarget(&owner, WeakCallback(owner, &Qplayer::closeView),
                      ui::ControlEvent::TouchUpInside);
     topBar->AddSubview(close);
-    auto title = MakeLabel("videoTitle", ui::Rect(70, barY, w - 140, kButtonHeight), 16, "");
+    auto title = MakeLabel("videoTitle", ui::Rect(kTitleX, barY, w - 2 * kTitleX, kButtonHeight),
+                           kTitleFontSize, "");
     title->SetAutoresizingMask(ui::Autoresizing::FlexibleWidth);
     topBar->AddSubview(title);
-    const ui::Rect scaleFrame(w - 5 - kButtonWidth, barY, kButtonWidth, kButtonHeight);
+    const ui::Rect scaleFrame(w - kBarMargin - kButtonWidth, barY, kButtonWidth, kButtonHeight);
     auto scale = MakeButton("scaleModeButton", "Fill", scaleFrame);
     auto scaleExit = MakeButton("scaleModeExitButton", "Fit", scaleFrame);
     for (const auto& button : {scale, scaleExit}) {
@@ -105,16 +106,19 @@ std::shared_ptr<ui::View> BuildPlayerScreen(ui::InterfaceBuilder::Context& conte
     controls->SetAutoresizingMask(ui::Autoresizing::FlexibleWidth |
                                   ui::Autoresizing::FlexibleTopMargin);
     const double rowY = (kBottomBarHeight - kButtonHeight) / 2;
-    auto play = MakeButton("playButton", "Play", ui::Rect(8, rowY, kButtonWidth, kButtonHeight));
+    const ui::Rect playFrame(kPlayButtonX, rowY, kButtonWidth, kButtonHeight);
+    auto play = MakeButton("playButton", "Play", playFrame);
     play->AddTarget(&owner, WeakCallback(owner, &Qplayer::onPlay), ui::ControlEvent::TouchUpInside);
-    auto pause = MakeButton("pauseButton", "Pause", ui::Rect(8, rowY, kButtonWidth, kButtonHeight));
+    auto pause = MakeButton("pauseButton", "Pause", playFrame);
     pause->AddTarget(&owner, WeakCallback(owner, &Qplayer::onPause),
                      ui::ControlEvent::TouchUpInside);
     controls->AddSubview(play);
     controls->AddSubview(pause);
     controls->AddSubview(MakeLabel(
-        "progressTimeDisplay", ui::Rect(52, kScrubberY, kLabelWidth, kScrubberHeight), 13, "0:00"));
-    const double scrubberWidth = w - kScrubberX - 3 * kButtonWidth - kLabelWidth - 16;
+        "progressTimeDisplay", ui::Rect(kProgressLabelX, kScrubberY, kLabelWidth, kScrubberHeight),
+        kTimeFontSize, "0:00"));
+    const double scrubberWidth =
+        w - kScrubberX - 3 * kButtonWidth - kLabelWidth - kScrubberEndMargin;
     auto scrubber = std::make_shared<ui::Slider>(
         ui::Rect(kScrubberX, kScrubberY, scrubberWidth, kScrubberHeight));
     scrubber->SetIdentifier("scrubber_ui");
@@ -126,12 +130,13 @@ std::shared_ptr<ui::View> BuildPlayerScreen(ui::InterfaceBuilder::Context& conte
     scrubber->AddTarget(&owner, WeakCallback(owner, &Qplayer::onScrubberRelease),
                         ui::ControlEvent::TouchUpOutside);
     controls->AddSubview(scrubber);
-    double x = kScrubberX + scrubberWidth + 4;
-    auto remaining = MakeLabel("remainingTimeDisplay",
-                               ui::Rect(x, kScrubberY, kLabelWidth, kScrubberHeight), 13, "0:00");
+    double x = kScrubberX + scrubberWidth + kControlGap;
+    auto remaining =
+        MakeLabel("remainingTimeDisplay", ui::Rect(x, kScrubberY, kLabelWidth, kScrubberHeight),
+                  kTimeFontSize, "0:00");
     remaining->SetAutoresizingMask(ui::Autoresizing::FlexibleLeftMargin);
     controls->AddSubview(remaining);
-    x += kLabelWidth + 4;
+    x += kLabelWidth + kControlGap;
     auto subtitlesOff =
         MakeButton("subtitleButton", "CC", ui::Rect(x, rowY, kButtonWidth, kButtonHeight));
     auto subtitlesOn = MakeButton("subtitleButtonON", "CC\xE2\x80\xA2",
@@ -142,7 +147,7 @@ std::shared_ptr<ui::View> BuildPlayerScreen(ui::InterfaceBuilder::Context& conte
                           ui::ControlEvent::TouchUpInside);
         controls->AddSubview(button);
     }
-    x += kButtonWidth + 4;
+    x += kButtonWidth + kControlGap;
     auto audio = MakeButton("audioButton", "Vol", ui::Rect(x, rowY, kButtonWidth, kButtonHeight));
     audio->SetAutoresizingMask(ui::Autoresizing::FlexibleLeftMargin);
     audio->AddTarget(&owner, WeakCallback(owner, &Qplayer::showHideAudioSlider),
@@ -151,11 +156,13 @@ std::shared_ptr<ui::View> BuildPlayerScreen(ui::InterfaceBuilder::Context& conte
     root->AddSubview(controls);
 
     // Panels that wait below the screen until shown.
-    auto volume = std::make_shared<ui::View>(ui::Rect(w - 150, h, 200, 50));
+    auto volume = std::make_shared<ui::View>(
+        ui::Rect(w - kPanelRightOffset, h, kVolumePanelWidth, kVolumePanelHeight));
     volume->SetIdentifier("volumeView");
     volume->SetAutoresizingMask(ui::Autoresizing::FlexibleLeftMargin);
     root->AddSubview(volume);
-    auto chooser = std::make_shared<ui::View>(ui::Rect(w - 150, h, 85, 20));
+    auto chooser = std::make_shared<ui::View>(
+        ui::Rect(w - kPanelRightOffset, h, kChooserWidth, kChooserInitialHeight));
     chooser->SetIdentifier("subtitleChooserView");
     chooser->SetAutoresizingMask(ui::Autoresizing::FlexibleLeftMargin);
     root->AddSubview(chooser);
