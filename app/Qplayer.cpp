@@ -77,22 +77,19 @@ void Qplayer::start(const std::string& url, const std::string& deviceID) {
     const std::optional<ns::URL> parsed = ns::URL::Parse(requestUrl);
     if (!parsed) {
         // As a load that fails: a step later, once the portal has set itself as delegate.
-        reportTimer_ = ui::Loop().AfterDelay(
-            ui::SecondsToDuration(0), WeakCallback(*this, [](Qplayer& player) {
-                player.reportTimer_ = 0;
-                player.report(kConnectionError, kConnectionErrorText);
-            }));
+        connection_.FailLater(WeakCallback(
+            *this, [](Qplayer& player) { player.report(kConnectionError, kConnectionErrorText); }));
         return;
     }
     ns::URLRequest request(*parsed);
     request.SetTimeoutInterval(kRequestTimeoutSeconds);
-    connection_ = ns::URLConnection::Start(request, this, ui::Loop());
+    connection_.Start(request, this);
     ns::Log("[Q] connection:%@", requestUrl);
 }
 
 Qplayer::~Qplayer() {
     stopObserving();
-    if (connection_) connection_->Cancel();
+    connection_.Cancel();
     ns::RunLoop& loop = ui::Loop();
     for (uint64_t timer :
          {coreTimer_, timeoutTimer_, reportTimer_, disposeTimer_, closeButtonTimer_}) {
@@ -153,14 +150,14 @@ void Qplayer::DidFailWithError(ns::URLConnection& connection, const ns::Error& e
     (void)error;
     std::shared_ptr<Qplayer> keep = self();
     responseData_.clear();
-    connection_.reset();
+    connection_.Forget();
     report(kConnectionError, kConnectionErrorText);
 }
 
 void Qplayer::DidFinishLoading(ns::URLConnection& connection) {
     (void)connection;
     std::shared_ptr<Qplayer> keep = self();
-    connection_.reset();
+    connection_.Forget();
     handleResponse();
 }
 
@@ -522,8 +519,7 @@ void Qplayer::ViewWillDisappear(bool animated) {
     cancelTimer(reportTimer_);
     cancelTimer(disposeTimer_);
     cancelTimer(closeButtonTimer_);
-    if (connection_) connection_->Cancel();
-    connection_.reset();
+    connection_.Cancel();
     dataObject_.reset();
     controls_->clearSubtitles();
     stopObserving();

@@ -24,6 +24,7 @@
 #include <memory>
 #include <string>
 
+#include "app/PendingConnection.h"
 #include "app/PlayerDataObject.h"
 #include "app/QPlayerDelegate.h"
 #include "app/SubtitleChooser.h"
@@ -171,7 +172,8 @@ private:
     std::string deviceId_;
     std::string apiPath_;
     std::string responseData_;
-    std::shared_ptr<ns::URLConnection> connection_;
+    // The playback-information request, or its failure when the address is no URL.
+    PendingConnection connection_;
     std::unique_ptr<PlayerDataObject> dataObject_;
     std::string mediaID_;
     std::unique_ptr<ns::MoviePlayer> player_;
