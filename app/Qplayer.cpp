@@ -131,17 +131,14 @@ void Qplayer::cancelTimer(uint64_t& timer) {
 // --- the playback information
 
 void Qplayer::DidReceiveResponse(ns::URLConnection& connection, const ns::URLResponse& response) {
-    (void)connection;
     (void)response;
     responseData_.clear();
+    // A longer answer fails the load (DidFailWithError) instead of growing without bound.
+    connection.SetMaximumBodyBytes(kMaxResponseBytes);
 }
 
 void Qplayer::DidReceiveData(ns::URLConnection& connection, const std::string& data) {
-    if (responseData_.size() + data.size() > kMaxResponseBytes) {
-        connection.Cancel();
-        DidFailWithError(connection, ns::Error());
-        return;
-    }
+    (void)connection;
     responseData_ += data;
 }
 

@@ -130,21 +130,24 @@ void SubtitleController::DidReceiveResponse(ns::URLConnection& connection,
     if (response.IsHTTP() && (status < 200 || status > 299)) {
         connection.Cancel();
         downloadFailed(ns::Format("HTTP status %d", status));
+        return;
     }
+    // A longer document fails the download (DidFailWithError).
+    connection.SetMaximumBodyBytes(kMaxDocumentBytes);
 }
 
 void SubtitleController::DidReceiveData(ns::URLConnection& connection, const std::string& data) {
-    if (data.size() > kMaxDocumentBytes - receivedData_.size()) {
-        connection.Cancel();
-        downloadFailed(ns::Format("the document is larger than %u bytes",
-                                  static_cast<unsigned>(kMaxDocumentBytes)));
-        return;
-    }
+    (void)connection;
     receivedData_ += data;
 }
 
 void SubtitleController::DidFailWithError(ns::URLConnection& connection, const ns::Error& error) {
     (void)connection;
+    if (error.GetCode() == ns::Error::kDataLengthExceedsMaximum) {
+        downloadFailed(ns::Format("the document is larger than %u bytes",
+                                  static_cast<unsigned>(kMaxDocumentBytes)));
+        return;
+    }
     downloadFailed(error.ToString());
 }
 
