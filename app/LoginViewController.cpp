@@ -6,6 +6,7 @@
 
 #include "app/LoginUDID.h"
 #include "app/LoginViewControllerBuilders.h"
+#include "app/WeakCallback.h"
 #include "app/ZULAlert.h"
 #include "app/ZULAppDelegate.h"
 #include "app/ZULColor.h"
@@ -131,14 +132,9 @@ void LoginViewController::ViewDidLoad() {
         emailAndPasswordView_->AddSubview(zulLoadingView_);
     }
     if (IsPhoneLayout() && keyboardObserver_ == 0) {
-        std::weak_ptr<ui::ViewController> weak = weak_from_this();
         keyboardObserver_ = ns::NotificationCenter::Default().AddObserver(
-            ui::kKeyboardWillShowNotification, [weak](const ns::Notification& notification) {
-                if (auto controller = weak.lock()) {
-                    static_cast<LoginViewController&>(*controller)
-                        .keyboardWillShowNotification(notification);
-                }
-            });
+            ui::kKeyboardWillShowNotification,
+            WeakCallback(*this, &LoginViewController::keyboardWillShowNotification));
     }
 }
 
@@ -217,15 +213,11 @@ void LoginViewController::updateSubviewsFrameForKeyboardShow(bool keyboardShown)
 
 void LoginViewController::keyboardWillShowNotification(const ns::Notification& notification) {
     ns::Log("[LVC] keyboardWillShowNotification:%@", notification.userInfo);
-    std::weak_ptr<ui::ViewController> weak = weak_from_this();
     ui::Animate(
         kKeyboardAnimationDuration, [this] { updateSubviewsFrameForKeyboardShow(true); },
-        [weak](bool) {
-            auto controller = weak.lock();
-            if (!controller) return;
-            auto& login = static_cast<LoginViewController&>(*controller);
+        WeakCallback(*this, [](LoginViewController& login) {
             if (login.label_) login.label_->SetHidden(true);
-        });
+        }));
 }
 
 void LoginViewController::enableSignInInterface(bool enable) {
@@ -252,12 +244,9 @@ void LoginViewController::hideSignInInterface(bool hide, bool animated) {
         hideSignInInterface(hide);
         return;
     }
-    std::weak_ptr<ui::ViewController> weak = weak_from_this();
-    ui::Animate(kFormAnimationDuration, [weak, hide] {
-        if (auto controller = weak.lock()) {
-            static_cast<LoginViewController&>(*controller).hideSignInInterface(hide);
-        }
-    });
+    ui::Animate(kFormAnimationDuration, WeakCallback(*this, [hide](LoginViewController& login) {
+                    login.hideSignInInterface(hide);
+                }));
 }
 
 ui::BasicAnimation LoginViewController::emptyTextFieldAnimation() {
@@ -304,21 +293,17 @@ void LoginViewController::signInAction() {
 
     if (label_) label_->SetHidden(false);
     enableSignInInterface(false);
-    std::weak_ptr<ui::ViewController> weak = weak_from_this();
     ui::Animate(
         kSignInAnimationDuration,
         [this] {
             updateSubviewsFrameForKeyboardShow(false);
             hideSignInInterface(true);
         },
-        [weak](bool) {
-            auto controller = weak.lock();
-            if (!controller) return;
-            auto& login = static_cast<LoginViewController&>(*controller);
+        WeakCallback(*this, [](LoginViewController& login) {
             login.resetFakeConnection();
             login.resetLoginConnection();
             login.fakeURLConnection_ = ZULLoginConnection::initForFakeConnection(&login);
-        });
+        }));
 }
 
 // --- connections

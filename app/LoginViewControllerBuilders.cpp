@@ -3,6 +3,7 @@
 #include <memory>
 
 #include "app/LoginViewController.h"
+#include "app/WeakCallback.h"
 #include "app/ZULColor.h"
 #include "app/ZULSecureTextField.h"
 #include "app/ZULTextField.h"
@@ -106,15 +107,11 @@ std::shared_ptr<ui::View> BuildLoginScreen(ui::InterfaceBuilder::Context& contex
     button->SetTitleColor(ui::Color::LightGray(), ui::ControlState::Disabled);
     button->SetAutoresizingMask(kCentred);
     // The file's action connection: the button's owner is the controller, held weakly.
-    std::weak_ptr<ui::ViewController> owner = context.Owner().weak_from_this();
-    button->AddTarget(
-        &context.Owner(),
-        [owner](ui::Control&) {
-            if (auto controller = std::dynamic_pointer_cast<LoginViewController>(owner.lock())) {
-                controller->signInAction();
-            }
-        },
-        ui::ControlEvent::TouchUpInside);
+    if (auto* login = dynamic_cast<LoginViewController*>(&context.Owner())) {
+        button->AddTarget(&context.Owner(),
+                          WeakCallback(*login, &LoginViewController::signInAction),
+                          ui::ControlEvent::TouchUpInside);
+    }
     root->AddSubview(button);
     return root;
 }

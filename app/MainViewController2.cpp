@@ -10,6 +10,7 @@
 #include "app/PageBridgeScript.h"
 #include "app/Qplayer.h"
 #include "app/SearchContentProvider.h"
+#include "app/WeakCallback.h"
 #include "app/WebErrorPage.h"
 #include "app/ZULAlert.h"
 #include "app/ZULAppDelegate.h"
@@ -136,22 +137,15 @@ void MainViewController2::ViewDidLoad() {
     if (menuSearchBar_) menuSearchBar_->SetDelegate(self());
 
     swipeGestureRecognizer_ = std::make_shared<ui::SwipeGestureRecognizer>();
-    std::weak_ptr<ui::ViewController> weak = weak_from_this();
-    swipeGestureRecognizer_->AddTarget(this, [weak](ui::SwipeGestureRecognizer& sender) {
-        if (auto controller = weak.lock())
-            static_cast<MainViewController2&>(*controller).swipe(sender);
-    });
+    swipeGestureRecognizer_->AddTarget(this, WeakCallback(*this, &MainViewController2::swipe));
     if (contentView_) ui::SwipeGestureRecognizer::AddTo(contentView_, swipeGestureRecognizer_);
 
     setUpLoadingView();
 
     stopObserving();
     resignActiveObserver_ = ns::NotificationCenter::Default().AddObserver(
-        ui::kApplicationWillResignActiveNotification, [weak](const ns::Notification&) {
-            if (auto controller = weak.lock()) {
-                static_cast<MainViewController2&>(*controller).storeProgress();
-            }
-        });
+        ui::kApplicationWillResignActiveNotification,
+        WeakCallback(*this, &MainViewController2::storeProgress));
     loadRequestForSelectedMenuItem();
 }
 
@@ -431,11 +425,7 @@ void MainViewController2::setMenuButtonAction(void (MainViewController2::*action
         showHideMenuButtonItem_->SetAction(nullptr);
         return;
     }
-    std::weak_ptr<ui::ViewController> weak = weak_from_this();
-    showHideMenuButtonItem_->SetAction([weak, action](ui::BarButtonItem&) {
-        if (auto controller = weak.lock())
-            (static_cast<MainViewController2&>(*controller).*action)();
-    });
+    showHideMenuButtonItem_->SetAction(WeakCallback(*this, action));
 }
 
 void MainViewController2::swipe(ui::SwipeGestureRecognizer& sender) {
@@ -486,12 +476,8 @@ void MainViewController2::hideMenuAction() {
 }
 
 void MainViewController2::slideContentView(bool opening, std::function<void()> slide) {
-    std::weak_ptr<ui::ViewController> weak = weak_from_this();
     ui::Animate(kAnimationDuration, 0, ui::AnimationOptions::CurveEaseOut, std::move(slide),
-                [weak, opening](bool) {
-                    auto controller = weak.lock();
-                    if (!controller) return;
-                    auto& self = static_cast<MainViewController2&>(*controller);
+                WeakCallback(*this, [opening](MainViewController2& self) {
                     if (!self.contentView_) return;
                     // Searching, the menu takes the whole screen: the content view goes out of
                     // sight.
@@ -506,12 +492,10 @@ void MainViewController2::slideContentView(bool opening, std::function<void()> s
                                 opening ? frame.origin.x - self.contentViewBounceWidth_ : 0;
                             self.contentView_->SetFrame(frame);
                         },
-                        [weak, opening](bool) {
-                            auto controller = weak.lock();
-                            if (!controller) return;
-                            static_cast<MainViewController2&>(*controller).menuSlideEnded(opening);
-                        });
-                });
+                        WeakCallback(self, [opening](MainViewController2& controller) {
+                            controller.menuSlideEnded(opening);
+                        }));
+                }));
 }
 
 void MainViewController2::menuSlideEnded(bool opened) {
@@ -645,7 +629,6 @@ bool MainViewController2::ShouldBeginEditing(ui::SearchBar& bar) {
         isSearchActive_ = true;
         if (menuTableView_) menuTableView_->ReloadData();
     }
-    std::weak_ptr<ui::ViewController> weak = weak_from_this();
     ui::Animate(
         kAnimationDuration, 0, ui::AnimationOptions::AllowUserInteraction,
         [this] {
@@ -660,13 +643,10 @@ bool MainViewController2::ShouldBeginEditing(ui::SearchBar& bar) {
                 menuSearchBar_->SetFrame(frame);
             }
         },
-        [weak](bool) {
-            auto controller = weak.lock();
-            if (!controller) return;
-            auto& self = static_cast<MainViewController2&>(*controller);
+        WeakCallback(*this, [](MainViewController2& self) {
             if (self.menuSearchBar_) self.menuSearchBar_->SetShowsCancelButton(true, true);
             if (self.contentView_) self.contentView_->SetHidden(true);
-        });
+        }));
     return true;
 }
 

@@ -1,5 +1,6 @@
 #include "app/Qplayer.h"
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 
@@ -7,7 +8,9 @@
 #include "app/QplayerInterface.h"
 #include "app/QplayerLayout.h"
 #include "app/SarvelonBridge.h"
+#include "app/WeakCallback.h"
 #include "json/KvJsonParser.h"
+#include "platform/core/Format.h"
 #include "platform/core/LogWriter.h"
 #include "platform/core/NotificationCenter.h"
 #include "platform/net/URL.h"
@@ -22,12 +25,9 @@ namespace {
 using namespace QplayerLayout;
 
 constexpr double kCloseButtonDelaySeconds = 2;
-constexpr double kFadeSeconds = 0.3;
 // The progress worth storing lies past the first two minutes and before the last five.
 constexpr int kFirstStoredSecond = 121;
 constexpr double kLastStoredSecondsBeforeEnd = 300;
-// Completion is near the end rather than at it: the last seconds may never be played out.
-constexpr int kCompletionSecondsBeforeEnd = 4;
 
 std::weak_ptr<Qplayer>& CurrentPlayer() {
     static std::weak_ptr<Qplayer> current;
@@ -47,26 +47,11 @@ int32_t WholeSeconds(double seconds) {
 
 Qplayer::Qplayer() : ui::ViewController(kInterfaceName) {
     RegisterQplayerInterface();
-    BindOutlet("controls", controls_);
-    BindOutlet("topBar", topBar_);
     BindOutlet("videoDisplay", videoDisplay_);
-    BindOutlet("playButton", playButton_);
-    BindOutlet("pauseButton", pauseButton_);
-    BindOutlet("audioButton", audioButton_);
-    BindOutlet("closeViewButton", closeViewButton_);
     BindOutlet("playerHit", playerHit_);
-    BindOutlet("scrubber_ui", scrubber_ui_);
-    BindOutlet("volumeView", volumeView_);
-    BindOutlet("videoTitle", videoTitle_);
-    BindOutlet("progressTimeDisplay", progressTimeDisplay_);
-    BindOutlet("remainingTimeDisplay", remainingTimeDisplay_);
-    BindOutlet("subtitleView", subtitleView_);
-    BindOutlet("subtitleButton", subtitleButton_);
-    BindOutlet("subtitleButtonON", subtitleButtonON_);
-    BindOutlet("scaleModeButton", scaleModeButton_);
-    BindOutlet("scaleModeExitButton", scaleModeExitButton_);
-    BindOutlet("subtitleChooserView", subtitleChooserView_);
-    controlsLogic_ = std::make_unique<QplayerControls>(*this);
+    controls_ = std::make_unique<QplayerControls>(*this);
+    controls_->bindOutlets(
+        [this](const char* identifier, auto& slot) { BindOutlet(identifier, slot); });
 }
 
 std::shared_ptr<Qplayer> Qplayer::initWithJSON(const std::string& url,
@@ -92,25 +77,19 @@ void Qplayer::start(const std::string& url, const std::string& deviceID) {
     const std::optional<ns::URL> parsed = ns::URL::Parse(requestUrl);
     if (!parsed) {
         // As a load that fails: a step later, once the portal has set itself as delegate.
-        std::weak_ptr<ui::ViewController> weak = weak_from_this();
-        reportTimer_ = ui::Loop().AfterDelay(ui::SecondsToDuration(0), [weak] {
-            if (auto controller = weak.lock()) {
-                auto& player = static_cast<Qplayer&>(*controller);
-                player.reportTimer_ = 0;
-                player.report(kConnectionError, kConnectionErrorText);
-            }
-        });
+        connection_.FailLater(WeakCallback(
+            *this, [](Qplayer& player) { player.report(kConnectionError, kConnectionErrorText); }));
         return;
     }
     ns::URLRequest request(*parsed);
     request.SetTimeoutInterval(kRequestTimeoutSeconds);
-    connection_ = ns::URLConnection::Start(request, this, ui::Loop());
+    connection_.Start(request, this);
     ns::Log("[Q] connection:%@", requestUrl);
 }
 
 Qplayer::~Qplayer() {
     stopObserving();
-    if (connection_) connection_->Cancel();
+    connection_.Cancel();
     ns::RunLoop& loop = ui::Loop();
     for (uint64_t timer :
          {coreTimer_, timeoutTimer_, reportTimer_, disposeTimer_, closeButtonTimer_}) {
@@ -129,6 +108,15 @@ std::shared_ptr<Qplayer> Qplayer::self() {
 
 std::shared_ptr<Qplayer> Qplayer::Current() { return CurrentPlayer().lock(); }
 
+std::string Qplayer::convertTime(int seconds) {
+    // A time before zero has no text of its own: it shows as the start.
+    const int s = std::max(seconds, 0);
+    const int h = s / 3600;
+    const int m = s / 60;
+    if (s >= 3600) return ns::Format("%2d:%02d:%02d", h, m % 60, s - 60 * m);
+    return ns::Format("%1d:%02d", m % 60, s - 60 * m);
+}
+
 void Qplayer::report(int code, const std::string& text) {
     if (std::shared_ptr<QPlayerDelegate> target = delegate_.lock()) {
         target->playbackDidStopOnError(code, text);
@@ -143,17 +131,14 @@ void Qplayer::cancelTimer(uint64_t& timer) {
 // --- the playback information
 
 void Qplayer::DidReceiveResponse(ns::URLConnection& connection, const ns::URLResponse& response) {
-    (void)connection;
     (void)response;
     responseData_.clear();
+    // A longer answer fails the load (DidFailWithError) instead of growing without bound.
+    connection.SetMaximumBodyBytes(kMaxResponseBytes);
 }
 
 void Qplayer::DidReceiveData(ns::URLConnection& connection, const std::string& data) {
-    if (responseData_.size() + data.size() > kMaxResponseBytes) {
-        connection.Cancel();
-        DidFailWithError(connection, ns::Error());
-        return;
-    }
+    (void)connection;
     responseData_ += data;
 }
 
@@ -162,14 +147,14 @@ void Qplayer::DidFailWithError(ns::URLConnection& connection, const ns::Error& e
     (void)error;
     std::shared_ptr<Qplayer> keep = self();
     responseData_.clear();
-    connection_.reset();
+    connection_.Forget();
     report(kConnectionError, kConnectionErrorText);
 }
 
 void Qplayer::DidFinishLoading(ns::URLConnection& connection) {
     (void)connection;
     std::shared_ptr<Qplayer> keep = self();
-    connection_.reset();
+    connection_.Forget();
     handleResponse();
 }
 
@@ -196,49 +181,34 @@ void Qplayer::handleResponse() {
     initializeSarvelon();
     // A failed start may already have closed the screen.
     if (engineStopped_ || !player_) return;
-    controlsLogic_->initSubtitles();
-    controlsLogic_->initLabel();
-    controlsLogic_->scaleUp();
-    controlsLogic_->initControls();
-    controlsLogic_->playBackChange();
-    controlsLogic_->initVolumeScrubber();
+    // The chooser knows the screen weakly, through the screen's own lifetime.
+    controls_->initSubtitles(*dataObject_, std::shared_ptr<SubtitleChooserDelegate>(self(), this));
+    controls_->initLabel(*dataObject_);
+    scaleUp();
+    controls_->initControls();
+    controls_->playBackChange();
+    controls_->initVolumeScrubber();
 }
 
 void Qplayer::killApp(const std::string& text) {
-    std::weak_ptr<ui::ViewController> weak = weak_from_this();
     cancelTimer(reportTimer_);
-    reportTimer_ = ui::Loop().AfterDelay(ui::SecondsToDuration(kReportDelaySeconds), [weak, text] {
-        if (auto controller = weak.lock()) {
-            auto& player = static_cast<Qplayer&>(*controller);
-            player.reportTimer_ = 0;
-            player.report(kSetupError, text);
-        }
-    });
+    reportTimer_ = ui::Loop().AfterDelay(ui::SecondsToDuration(kReportDelaySeconds),
+                                         WeakCallback(*this, [text](Qplayer& player) {
+                                             player.reportTimer_ = 0;
+                                             player.report(kSetupError, text);
+                                         }));
 }
 
 void Qplayer::initNotifications() {
     stopObserving();
-    std::weak_ptr<ui::ViewController> weak = weak_from_this();
     ns::NotificationCenter& center = ns::NotificationCenter::Default();
     // The player is made after this: the sender is compared when a notification comes.
-    loadStateObserver_ = center.AddObserver(
-        ns::MoviePlayer::kLoadStateDidChange, [weak](const ns::Notification& notification) {
-            if (auto controller = weak.lock()) {
-                auto& player = static_cast<Qplayer&>(*controller);
-                if (player.player_ && notification.sender == player.player_.get()) {
-                    player.moviePlayerLoadStateDidChange(notification);
-                }
-            }
-        });
-    playbackStateObserver_ = center.AddObserver(
-        ns::MoviePlayer::kPlaybackStateDidChange, [weak](const ns::Notification& notification) {
-            if (auto controller = weak.lock()) {
-                auto& player = static_cast<Qplayer&>(*controller);
-                if (player.player_ && notification.sender == player.player_.get()) {
-                    player.moviePlayerPlaybackStateDidChange(notification);
-                }
-            }
-        });
+    loadStateObserver_ =
+        center.AddObserver(ns::MoviePlayer::kLoadStateDidChange,
+                           WeakCallback(*this, &Qplayer::moviePlayerLoadStateDidChange));
+    playbackStateObserver_ =
+        center.AddObserver(ns::MoviePlayer::kPlaybackStateDidChange,
+                           WeakCallback(*this, &Qplayer::moviePlayerPlaybackStateDidChange));
 }
 
 void Qplayer::stopObserving() {
@@ -251,13 +221,10 @@ void Qplayer::stopObserving() {
 
 void Qplayer::initCore() {
     mediaID_ = dataObject_->mediaID;
-    deviceType_ = ui::UiDevice::Current().Model();
-    std::weak_ptr<ui::ViewController> weak = weak_from_this();
+    controls_->recordDeviceType(ui::UiDevice::Current().Model());
     cancelTimer(coreTimer_);
-    coreTimer_ = ui::Loop().AddTimer(ui::SecondsToDuration(kTimerInterval), true, [weak] {
-        if (auto controller = weak.lock()) static_cast<Qplayer&>(*controller).timerAction();
-    });
-    thumbImage_ = QplayerControls::thumbImage();
+    coreTimer_ = ui::Loop().AddTimer(ui::SecondsToDuration(kTimerInterval), true,
+                                     WeakCallback(*this, &Qplayer::timerAction));
 }
 
 void Qplayer::initPlayer() {
@@ -339,7 +306,12 @@ void Qplayer::sarvelonStoppingOnError(const ns::Dictionary& attributes) {
 
 // --- the movie player
 
+bool Qplayer::fromMoviePlayer(const ns::Notification& notification) const {
+    return player_ && notification.sender == player_.get();
+}
+
 void Qplayer::moviePlayerLoadStateDidChange(const ns::Notification& notification) {
+    if (!fromMoviePlayer(notification)) return;
     const ns::Value* state = notification.userInfo.Find(ns::MoviePlayer::kLoadStateKey);
     const int64_t loadState = state != nullptr ? state->Int64Value() : player_->LoadState();
     if (loadState == ns::kLoadStatePlayable) {
@@ -360,12 +332,12 @@ void Qplayer::moviePlayerLoadStateDidChange(const ns::Notification& notification
 void Qplayer::initialize() {
     if (!player_) return;
     duration_ = player_->Duration();
-    controlsLogic_->initializeScrubber(duration_);
-    if (subtitleController_) subtitleController_->addDuration(duration_);
+    controls_->initializeScrubber(duration_);
     initialized_ = true;
 }
 
 void Qplayer::moviePlayerPlaybackStateDidChange(const ns::Notification& notification) {
+    if (!fromMoviePlayer(notification)) return;
     const ns::Value* value = notification.userInfo.Find(ns::MoviePlayer::kPlaybackStateKey);
     const int64_t state =
         value != nullptr ? value->Int64Value() : static_cast<int64_t>(player_->PlaybackState());
@@ -374,7 +346,7 @@ void Qplayer::moviePlayerPlaybackStateDidChange(const ns::Notification& notifica
         case ns::MoviePlaybackState::Playing:
             isPlaying_ = true;
             if (firstTime_) playInit();
-            isScrubbing_ = false;
+            controls_->endScrubbing();
             if (indicator_) indicator_->doStopAnimating();
             break;
         case ns::MoviePlaybackState::Paused:
@@ -387,39 +359,60 @@ void Qplayer::moviePlayerPlaybackStateDidChange(const ns::Notification& notifica
             break;
         default: break;
     }
-    controlsLogic_->playBackChange();
+    controls_->playBackChange();
 }
 
 void Qplayer::playInit() {
     if (firstTime_) {
         cancelTimer(timeoutTimer_);
         firstTime_ = false;
-        controlsLogic_->setControlsShown(true);
-        ui::Animate(kFadeSeconds, [this] {
+        controls_->setControlsShown(true);
+        ui::Animate(kAnimationSeconds, [this] {
             if (videoDisplay_) videoDisplay_->SetAlpha(1);
-            if (videoTitle_) videoTitle_->SetAlpha(1);
-            if (scaleModeButton_) scaleModeButton_->SetAlpha(1);
+            controls_->showTitleAndScaleButton();
         });
     }
     if (detectedStartPositon_ && dataObject_ && player_) {
         detectedStartPositon_ = false;
         player_->SetCurrentPlaybackTime(dataObject_->startPosition);
     }
-    controlsLogic_->reconfigurControlls();
+    reconfigurControlls();
+}
+
+void Qplayer::scaleUp() {
+    controls_->fitScrubber();
+    if (!IsViewLoaded()) return;
+    ui::Animate(kAnimationSeconds, [this] {
+        const ui::Rect bounds = GetView()->Bounds();
+        if (videoDisplay_) videoDisplay_->SetFrame(bounds);
+        if (player_ && player_->View() && videoDisplay_) {
+            player_->View()->SetFrame(videoDisplay_->Bounds());
+        }
+        if (indicator_) {
+            indicator_->SetFrame(ui::Rect(bounds.MidX() - kSpinnerSize / 2,
+                                          bounds.MidY() - kSpinnerSize / 2, kSpinnerSize,
+                                          kSpinnerSize));
+        }
+    });
+}
+
+void Qplayer::reconfigurControlls() {
+    controls_->reconfigurControlls();
+    ui::Loop().AfterDelay(ui::SecondsToDuration(kAnimationSeconds),
+                          WeakCallback(*this, &Qplayer::scaleUp));
 }
 
 void Qplayer::timerAction() {
     if (!player_) return;
     const double now = player_->CurrentPlaybackTime();
     currentProgress_ = WholeSeconds(now);
-    if (now != 0 && !isScrubbing_ && player_->PlaybackState() == ns::MoviePlaybackState::Playing) {
+    if (now != 0 && !controls_->isScrubbing() &&
+        player_->PlaybackState() == ns::MoviePlaybackState::Playing) {
         if (!(duration_ > 0)) duration_ = player_->Duration();
         const int32_t t = WholeSeconds(now);
         const int32_t d = WholeSeconds(duration_);
-        controlsLogic_->showPlaybackPosition(t, d, now);
-        if (subtitleView_ && subtitleController_) {
-            subtitleView_->SetText(subtitleController_->getCurrentSubtitle(t));
-        }
+        controls_->showPlaybackPosition(t, d, now);
+        controls_->showSubtitle(t);
         // Only a known duration says where the end is.
         const bool known = d > 0;
         shouldStoreCurrentProgress_ = known && currentProgress_ >= kFirstStoredSecond &&
@@ -433,7 +426,7 @@ void Qplayer::timerAction() {
             }
         }
     } else {
-        controlsLogic_->showScrubberPosition();
+        controls_->showScrubberPosition();
     }
 }
 
@@ -441,25 +434,16 @@ void Qplayer::timerAction() {
 
 void Qplayer::closeView() {
     closing_ = true;
-    std::weak_ptr<ui::ViewController> weak = weak_from_this();
     cancelTimer(timeoutTimer_);
-    timeoutTimer_ = ui::Loop().AfterDelay(ui::SecondsToDuration(kCloseTimeoutSeconds), [weak] {
-        if (auto controller = weak.lock()) static_cast<Qplayer&>(*controller).targetMethod();
-    });
+    timeoutTimer_ = ui::Loop().AfterDelay(ui::SecondsToDuration(kCloseTimeoutSeconds),
+                                          WeakCallback(*this, &Qplayer::targetMethod));
     if (player_) player_->Pause();
     if (indicator_) indicator_->doStartAnimating();
-    for (const std::shared_ptr<ui::View>& view :
-         {controls_, topBar_, std::shared_ptr<ui::View>(subtitleView_),
-          std::shared_ptr<ui::View>(videoTitle_), volumeView_}) {
-        if (view) view->SetAlpha(0);
-    }
+    controls_->hideForClosing();
     isPlaying_ = false;
     cancelTimer(disposeTimer_);
-    disposeTimer_ = ui::Loop().AfterDelay(ui::SecondsToDuration(kDisposeDelaySeconds), [weak] {
-        if (auto controller = weak.lock()) {
-            static_cast<Qplayer&>(*controller).dispatchDisposeView();
-        }
-    });
+    disposeTimer_ = ui::Loop().AfterDelay(ui::SecondsToDuration(kDisposeDelaySeconds),
+                                          WeakCallback(*this, &Qplayer::dispatchDisposeView));
 }
 
 void Qplayer::dispatchDisposeView() {
@@ -484,11 +468,9 @@ void Qplayer::targetMethod() {
 // --- the screen's life cycle
 
 void Qplayer::ViewDidLoad() {
-    std::weak_ptr<ui::ViewController> weak = weak_from_this();
     cancelTimer(timeoutTimer_);
-    timeoutTimer_ = ui::Loop().AfterDelay(ui::SecondsToDuration(kStartTimeoutSeconds), [weak] {
-        if (auto controller = weak.lock()) static_cast<Qplayer&>(*controller).targetMethod();
-    });
+    timeoutTimer_ = ui::Loop().AfterDelay(ui::SecondsToDuration(kStartTimeoutSeconds),
+                                          WeakCallback(*this, &Qplayer::targetMethod));
     firstTime_ = true;
     ui::Application::Shared().SetStatusBarHidden(true);
     std::shared_ptr<ui::View> view = GetView();
@@ -500,36 +482,23 @@ void Qplayer::ViewDidLoad() {
     view->AddSubview(indicator_);
     indicator_->doStartAnimating();
     cancelTimer(closeButtonTimer_);
-    closeButtonTimer_ =
-        ui::Loop().AfterDelay(ui::SecondsToDuration(kCloseButtonDelaySeconds), [weak] {
-            if (auto controller = weak.lock()) {
-                auto& player = static_cast<Qplayer&>(*controller);
-                player.closeButtonTimer_ = 0;
-                if (player.closeViewButton_) player.closeViewButton_->SetAlpha(1);
-            }
-        });
+    closeButtonTimer_ = ui::Loop().AfterDelay(ui::SecondsToDuration(kCloseButtonDelaySeconds),
+                                              WeakCallback(*this, [](Qplayer& player) {
+                                                  player.closeButtonTimer_ = 0;
+                                                  player.controls_->showCloseButton();
+                                              }));
 }
 
 void Qplayer::ViewDidUnload() {
     indicator_.reset();
-    closeViewButton_.reset();
-    scaleModeButton_.reset();
-    scaleModeExitButton_.reset();
-    subtitleChooser_.reset();
+    controls_->viewDidUnload();
 }
 
 void Qplayer::ViewWillAppear(bool animated) {
     (void)animated;
-    for (const std::shared_ptr<ui::View>& view :
-         {controls_, std::shared_ptr<ui::View>(subtitleView_), videoDisplay_,
-          std::shared_ptr<ui::View>(videoTitle_), std::shared_ptr<ui::View>(scaleModeButton_),
-          std::shared_ptr<ui::View>(closeViewButton_)}) {
-        if (view) view->SetAlpha(0);
-    }
-    if (topBar_) topBar_->SetAlpha(1);
-    if (scaleModeExitButton_) scaleModeExitButton_->SetHidden(true);
-    controlsLogic_->recordOrientation(ui::DeviceOrientation::LandscapeLeft);
-    controlsLogic_->scaleUp();
+    if (videoDisplay_) videoDisplay_->SetAlpha(0);
+    controls_->prepareToAppear();
+    scaleUp();
 }
 
 void Qplayer::ViewWillDisappear(bool animated) {
@@ -547,10 +516,9 @@ void Qplayer::ViewWillDisappear(bool animated) {
     cancelTimer(reportTimer_);
     cancelTimer(disposeTimer_);
     cancelTimer(closeButtonTimer_);
-    if (connection_) connection_->Cancel();
-    connection_.reset();
+    connection_.Cancel();
     dataObject_.reset();
-    if (subtitleController_) subtitleController_->clear();
+    controls_->clearSubtitles();
     stopObserving();
     if (player_) {
         if (std::shared_ptr<ui::View> movieView = player_->View()) movieView->RemoveFromSuperview();
@@ -567,28 +535,34 @@ bool Qplayer::ShouldAutorotateToInterfaceOrientation(ui::InterfaceOrientation or
 void Qplayer::WillRotateToInterfaceOrientation(ui::InterfaceOrientation orientation,
                                                double duration) {
     (void)duration;
-    controlsLogic_->willRotate(orientation);
+    controls_->willRotate(orientation);
+    reconfigurControlls();
 }
 
 // --- actions
 
 void Qplayer::onPlay() {
     if (player_) player_->Play();
-    controlsLogic_->hideSubtitlesAndVolumeSlider();
+    controls_->hideSubtitlesAndVolumeSlider();
 }
 
 void Qplayer::onPause() {
     if (player_) player_->Pause();
-    controlsLogic_->hideSubtitlesAndVolumeSlider();
+    controls_->hideSubtitlesAndVolumeSlider();
 }
 
-void Qplayer::showHideControls() { controlsLogic_->showHideControls(); }
-void Qplayer::showHideAudioSlider() { controlsLogic_->showHideAudioSlider(); }
-void Qplayer::showSubtitles() { controlsLogic_->showSubtitles(); }
-void Qplayer::changeScaleMode() { controlsLogic_->changeScaleMode(); }
-void Qplayer::onScrubbingBegin() { controlsLogic_->onScrubbingBegin(); }
-void Qplayer::onScrubbingDone() { controlsLogic_->onScrubbingDone(); }
+void Qplayer::showHideControls() {
+    // Nothing to control before the movie has played.
+    if (firstTime_) return;
+    controls_->showHideControls();
+}
+
+void Qplayer::showHideAudioSlider() { controls_->showHideAudioSlider(); }
+void Qplayer::showSubtitles() { controls_->showSubtitles(); }
+void Qplayer::changeScaleMode() { controls_->changeScaleMode(); }
+void Qplayer::onScrubbingBegin() { controls_->onScrubbingBegin(); }
+void Qplayer::onScrubbingDone() { controls_->onScrubbingDone(); }
 void Qplayer::onScrubberRelease() { ns::Log("[Q] release"); }
 void Qplayer::changeSubtitle(const std::string& language) {
-    controlsLogic_->changeSubtitle(language);
+    controls_->changeSubtitle(language, dataObject_.get());
 }

@@ -24,10 +24,10 @@
 #include <memory>
 #include <string>
 
+#include "app/PendingConnection.h"
 #include "app/PlayerDataObject.h"
 #include "app/QPlayerDelegate.h"
 #include "app/SubtitleChooser.h"
-#include "app/SubtitleController.h"
 #include "app/ZULSpinner.h"
 #include "engine/api/SViOsApi.h"
 #include "platform/core/Notification.h"
@@ -35,9 +35,6 @@
 #include "platform/net/URLConnection.h"
 #include "platform/net/URLConnectionDelegate.h"
 #include "platform/ui/Button.h"
-#include "platform/ui/Image.h"
-#include "platform/ui/Label.h"
-#include "platform/ui/Slider.h"
 #include "platform/ui/ViewController.h"
 
 class QplayerControls;
@@ -53,6 +50,9 @@ public:
     static constexpr double kCloseTimeoutSeconds = 10;
     static constexpr double kDisposeDelaySeconds = 3;
     static constexpr double kReportDelaySeconds = 1;
+    // Completion is near the end rather than at it: the last seconds may never be played out.
+    // The remaining-time label counts down to it.
+    static constexpr int kCompletionSecondsBeforeEnd = 4;
     // A playback-information answer larger than this is no playback information: the load
     // fails as a connection error instead of growing without bound.
     static constexpr size_t kMaxResponseBytes = 1 << 20;
@@ -88,13 +88,14 @@ public:
     int32_t currentProgress() const { return currentProgress_; }
     bool shouldStoreCurrentProgress() const { return shouldStoreCurrentProgress_; }
 
-    // For tests and the portal.
+    // For tests, the portal and the controls (which move their views after the movie player,
+    // its duration and the screen's view).
     const std::string& apiPath() const { return apiPath_; }
     const PlayerDataObject* dataObject() const { return dataObject_.get(); }
     ns::MoviePlayer* player() const { return player_.get(); }
     double duration() const { return duration_; }
     bool isPlaying() const { return isPlaying_; }
-    QplayerControls& controls() const { return *controlsLogic_; }
+    QplayerControls& controls() const { return *controls_; }
 
     // Actions (the interface file connects the buttons to them).
     void closeView();
@@ -128,8 +129,6 @@ public:
     void DidFailWithError(ns::URLConnection& connection, const ns::Error& error) override;
 
 private:
-    friend class QplayerControls;
-
     Qplayer();
     std::shared_ptr<Qplayer> self();
     void start(const std::string& url, const std::string& deviceID);
@@ -144,11 +143,19 @@ private:
 
     // Engine and movie player.
     void sarvelonStoppingOnError(const ns::Dictionary& attributes);
+    // Whether a movie player notification comes from this screen's player: the observers hear
+    // every player's notifications, and are added before the player is made.
+    bool fromMoviePlayer(const ns::Notification& notification) const;
     void moviePlayerLoadStateDidChange(const ns::Notification& notification);
     void moviePlayerPlaybackStateDidChange(const ns::Notification& notification);
     void initialize();
     void playInit();
     void timerAction();
+    // The movie's display, the movie and the spinner over the whole screen, after the
+    // scrubber's width is set back.
+    void scaleUp();
+    // The controls after a rotation or the start of playback, and the movie a moment later.
+    void reconfigurControlls();
 
     // Closing.
     void targetMethod();
@@ -157,38 +164,19 @@ private:
     void cancelTimer(uint64_t& timer);
     void report(int code, const std::string& text);
 
-    // Outlets.
-    std::shared_ptr<ui::View> controls_;
-    std::shared_ptr<ui::View> topBar_;
+    // Outlets (the controls bind their own).
     std::shared_ptr<ui::View> videoDisplay_;
-    std::shared_ptr<ui::Button> playButton_;
-    std::shared_ptr<ui::Button> pauseButton_;
-    std::shared_ptr<ui::Button> audioButton_;
-    std::shared_ptr<ui::Button> closeViewButton_;
     std::shared_ptr<ui::Button> playerHit_;
-    std::shared_ptr<ui::Slider> scrubber_ui_;
-    std::shared_ptr<ui::View> volumeView_;
-    std::shared_ptr<ui::Label> videoTitle_;
-    std::shared_ptr<ui::Label> progressTimeDisplay_;
-    std::shared_ptr<ui::Label> remainingTimeDisplay_;
-    std::shared_ptr<ui::Label> subtitleView_;
-    std::shared_ptr<ui::Button> subtitleButton_;
-    std::shared_ptr<ui::Button> subtitleButtonON_;
-    std::shared_ptr<ui::Button> scaleModeButton_;
-    std::shared_ptr<ui::Button> scaleModeExitButton_;
-    std::shared_ptr<ui::View> subtitleChooserView_;
-    // The scrubber once the movie is playable.
-    std::shared_ptr<ui::Slider> scrubber_;
 
     std::weak_ptr<QPlayerDelegate> delegate_;
     std::string deviceId_;
     std::string apiPath_;
     std::string responseData_;
-    std::shared_ptr<ns::URLConnection> connection_;
+    // The playback-information request, or its failure when the address is no URL.
+    PendingConnection connection_;
     std::unique_ptr<PlayerDataObject> dataObject_;
     std::string mediaID_;
     std::unique_ptr<ns::MoviePlayer> player_;
-    std::string deviceType_;
 
     uint64_t coreTimer_ = 0;
     uint64_t timeoutTimer_ = 0;
@@ -204,7 +192,6 @@ private:
     bool shouldStoreCurrentProgress_ = false;
     bool firstTime_ = true;
     bool isPlaying_ = false;
-    bool isScrubbing_ = false;
     bool initialized_ = false;
     bool detectedStartPositon_ = false;
     bool retryMode_ = false;
@@ -213,10 +200,7 @@ private:
     bool engineStopped_ = false;  // SV_Stop and SV_Terminate were called
 
     std::shared_ptr<ZULSpinner> indicator_;
-    std::unique_ptr<SubtitleController> subtitleController_;
-    std::shared_ptr<SubtitleChooser> subtitleChooser_;
-    ui::Image::Ptr thumbImage_;
-    std::unique_ptr<QplayerControls> controlsLogic_;
+    std::unique_ptr<QplayerControls> controls_;
 };
 
 #endif  // APP_QPLAYER_H

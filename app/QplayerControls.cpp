@@ -5,8 +5,10 @@
 
 #include "app/Qplayer.h"
 #include "app/QplayerLayout.h"
+#include "app/WeakCallback.h"
 #include "platform/core/Format.h"
 #include "platform/core/LogWriter.h"
+#include "platform/media/MoviePlayer.h"
 #include "platform/media/SystemVolume.h"
 #include "platform/ui/Animate.h"
 #include "platform/ui/Font.h"
@@ -16,25 +18,14 @@ namespace {
 
 using namespace QplayerLayout;
 
-constexpr double kAnimationSeconds = 0.3;
-constexpr double kCompactAnimationSeconds = 0.2;
-constexpr double kCompactDelaySeconds = 0.1;
-constexpr double kThumbSize = 20;
-// The scrubber of the landscape layout, and its width in the compact (portrait) one.
-constexpr double kScrubberMarkerWidth = 22;
-constexpr double kCompactScrubberX = 66;
-constexpr double kCompactScrubberWidth = 200;
-constexpr double kVolumeSliderInset = 10;
-constexpr double kVolumeSliderY = 27;
-constexpr double kSmallSubtitleFont = 18;
-constexpr double kLargeSubtitleFont = 30;
-constexpr double kLargeSubtitleBottom = 190;
+// The scrubber's values are hundredths of a second.
+constexpr double kScrubberUnitsPerSecond = 100;
 // The end of the scrubber seeks this many hundredths before the end.
 constexpr double kEndSeekBack = 200;
 
 ui::Image::Ptr Track(const char* name) {
     ui::Image::Ptr image = ui::Image::Named(name);
-    return image ? image->StretchableImage(10, 0) : nullptr;
+    return image ? image->StretchableImage(kTrackCapWidth, 0) : nullptr;
 }
 
 void SetY(const std::shared_ptr<ui::View>& view, double y) {
@@ -46,129 +37,102 @@ void SetY(const std::shared_ptr<ui::View>& view, double y) {
 
 }  // namespace
 
-std::string Qplayer::convertTime(int seconds) {
-    // A time before zero has no text of its own: it shows as the start.
-    const int s = std::max(seconds, 0);
-    const int h = s / 3600;
-    const int m = s / 60;
-    if (s >= 3600) return ns::Format("%2d:%02d:%02d", h, m % 60, s - 60 * m);
-    return ns::Format("%1d:%02d", m % 60, s - 60 * m);
-}
+QplayerControls::QplayerControls(Qplayer& screen) : screen_(screen), thumbImage_(thumbImage()) {}
+
+QplayerControls::~QplayerControls() = default;
 
 ui::Image::Ptr QplayerControls::thumbImage() {
     return ui::Image::Filled(ui::Size(kThumbSize, kThumbSize), ui::Color::White(), kThumbSize / 2);
 }
 
-bool QplayerControls::smallLayout() const { return player_.deviceType_ == "iPhone"; }
+bool QplayerControls::smallLayout() const { return deviceType_ == "iPhone"; }
 
 double QplayerControls::viewHeight() const {
-    return player_.IsViewLoaded() ? player_.GetView()->Bounds().Height() : 0;
+    return screen_.IsViewLoaded() ? screen_.GetView()->Bounds().Height() : 0;
 }
 
 double QplayerControls::chooserHeight() const {
-    return player_.subtitleChooser_ ? player_.subtitleChooser_->componentHeight() : 0;
+    return subtitleChooser_ ? subtitleChooser_->componentHeight() : 0;
+}
+
+bool QplayerControls::moviePlaying() const {
+    const ns::MoviePlayer* movie = screen_.player();
+    return movie != nullptr && movie->PlaybackState() == ns::MoviePlaybackState::Playing;
 }
 
 // --- set-up
 
-void QplayerControls::initSubtitles() {
-    Qplayer& p = player_;
-    if (p.subtitleView_) {
-        const std::shared_ptr<ui::Label>& label = p.subtitleView_;
+void QplayerControls::initSubtitles(const PlayerDataObject& data,
+                                    const std::shared_ptr<SubtitleChooserDelegate>& delegate) {
+    if (subtitleView_) {
+        const std::shared_ptr<ui::Label>& label = subtitleView_;
         label->SetFont(
             ui::Font::SystemFont(smallLayout() ? kSmallSubtitleFont : kLargeSubtitleFont));
         label->SetNumberOfLines(0);
         const double height = label->Frame().Height();
-        SetY(label, smallLayout() ? viewHeight() - height : viewHeight() - kLargeSubtitleBottom);
-        p.subtitleController_ = std::make_unique<SubtitleController>(label);
+        SetY(label, smallLayout() ? viewHeight() - height : viewHeight() - kLargeSubtitleOffset);
+        subtitleController_ = std::make_unique<SubtitleController>(label);
     }
-    if (p.subtitleButtonON_) p.subtitleButtonON_->SetHidden(true);
-    if (p.subtitleChooserView_ && p.dataObject_) {
-        const std::shared_ptr<ui::View>& container = p.subtitleChooserView_;
+    if (subtitleButtonON_) subtitleButtonON_->SetHidden(true);
+    if (subtitleChooserView_) {
+        const std::shared_ptr<ui::View>& container = subtitleChooserView_;
         container->SetAlpha(1);
         container->SetBackgroundColor(ui::Color::Clear());
-        p.subtitleChooser_ = SubtitleChooser::initWithSubtitles(p.dataObject_->subtitles,
-                                                                ui::Rect(0, 0, kChooserWidth, 0));
-        // The chooser knows the screen weakly, through the screen's own lifetime.
-        std::shared_ptr<SubtitleChooserDelegate> delegate(p.self(), &p);
-        p.subtitleChooser_->setDelegate(delegate);
-        container->AddSubview(p.subtitleChooser_);
+        subtitleChooser_ =
+            SubtitleChooser::initWithSubtitles(data.subtitles, ui::Rect(0, 0, kChooserWidth, 0));
+        subtitleChooser_->setDelegate(delegate);
+        container->AddSubview(subtitleChooser_);
         const double height = chooserHeight();
-        p.subtitleChooser_->SetFrame(ui::Rect(0, 0, kChooserWidth, height));
+        subtitleChooser_->SetFrame(ui::Rect(0, 0, kChooserWidth, height));
         container->SetFrame(ui::Rect(container->Frame().X(), viewHeight(), kChooserWidth, height));
     }
 }
 
-void QplayerControls::initLabel() {
-    Qplayer& p = player_;
-    if (!p.videoTitle_ || !p.dataObject_) return;
-    p.videoTitle_->SetText(
-        p.dataObject_->getLabelForLanguage(p.dataObject_->UILanguage).value_or(std::string()));
+void QplayerControls::initLabel(const PlayerDataObject& data) {
+    if (!videoTitle_) return;
+    videoTitle_->SetText(data.getLabelForLanguage(data.UILanguage).value_or(std::string()));
 }
 
-void QplayerControls::scaleUp() {
-    Qplayer& p = player_;
-    if (p.scrubber_ui_) {
-        const std::shared_ptr<ui::Slider>& scrubber = p.scrubber_ui_;
-        ns::Log("[Q] size: %f", scrubber->Frame().Width());
-        if (scrubber->Frame().Width() == kScrubberMarkerWidth) {
-            scrubber->SetFrame(
-                ui::Rect(kScrubberX, kScrubberY, initScrubberWidth_, kScrubberHeight));
-        }
-        initScrubberWidth_ = std::floor(scrubber->Frame().Width());
+void QplayerControls::fitScrubber() {
+    if (!scrubber_ui_) return;
+    ns::Log("[Q] size: %f", scrubber_ui_->Frame().Width());
+    if (scrubber_ui_->Frame().Width() == kScrubberMarkerWidth) {
+        scrubber_ui_->SetFrame(
+            ui::Rect(kScrubberX, kScrubberY, initScrubberWidth_, kScrubberHeight));
     }
-    if (!p.IsViewLoaded()) return;
-    std::weak_ptr<ui::ViewController> weak = p.weak_from_this();
-    ui::Animate(kAnimationSeconds, [weak] {
-        auto controller = weak.lock();
-        if (!controller) return;
-        auto& screen = static_cast<Qplayer&>(*controller);
-        const ui::Rect bounds = screen.GetView()->Bounds();
-        if (screen.videoDisplay_) screen.videoDisplay_->SetFrame(bounds);
-        if (screen.player_ && screen.player_->View() && screen.videoDisplay_) {
-            screen.player_->View()->SetFrame(screen.videoDisplay_->Bounds());
-        }
-        if (screen.indicator_) {
-            screen.indicator_->SetFrame(ui::Rect(bounds.MidX() - kSpinnerSize / 2,
-                                                 bounds.MidY() - kSpinnerSize / 2, kSpinnerSize,
-                                                 kSpinnerSize));
-        }
-    });
+    initScrubberWidth_ = std::floor(scrubber_ui_->Frame().Width());
 }
 
 void QplayerControls::initControls() {
-    Qplayer& p = player_;
     const ui::DeviceOrientation orientation = ui::UiDevice::Current().Orientation();
     if (smallLayout() && (orientation == ui::DeviceOrientation::Portrait ||
                           orientation == ui::DeviceOrientation::PortraitUpsideDown)) {
         resizeScrubber();
     }
     showingControls_ = false;
-    SetY(p.controls_, viewHeight() + kBottomBarHiddenOffset);
+    SetY(bottomBar_, viewHeight() + kBottomBarHiddenOffset);
     const ui::Color barColor = ui::Color::FromWhite(0, kBarOpacity);
-    if (p.controls_) p.controls_->SetBackgroundColor(barColor);
-    if (p.topBar_) p.topBar_->SetBackgroundColor(barColor);
+    if (bottomBar_) bottomBar_->SetBackgroundColor(barColor);
+    if (topBar_) topBar_->SetBackgroundColor(barColor);
 }
 
 void QplayerControls::playBackChange() {
-    Qplayer& p = player_;
-    if (!p.playButton_ || !p.pauseButton_) return;
-    const bool playing = p.player_ && p.player_->PlaybackState() == ns::MoviePlaybackState::Playing;
-    p.playButton_->SetHidden(playing);
-    p.pauseButton_->SetHidden(!playing);
+    if (!playButton_ || !pauseButton_) return;
+    const bool playing = moviePlaying();
+    playButton_->SetHidden(playing);
+    pauseButton_->SetHidden(!playing);
 }
 
 void QplayerControls::initVolumeScrubber() {
-    Qplayer& p = player_;
-    if (!p.volumeView_) return;
-    const std::shared_ptr<ui::View>& container = p.volumeView_;
+    if (!volumeView_) return;
+    const std::shared_ptr<ui::View>& container = volumeView_;
     const ui::Rect bounds = container->Bounds();
     volumeSlider_ = std::make_shared<ui::Slider>(
         ui::Rect(bounds.X() + kVolumeSliderInset, kVolumeSliderY,
                  bounds.Width() - 2 * kVolumeSliderInset, kScrubberHeight));
     volumeSlider_->SetIdentifier("volumeSlider");
-    volumeSlider_->SetThumbImage(p.thumbImage_, ui::ControlState::Normal);
-    volumeSlider_->SetThumbImage(p.thumbImage_, ui::ControlState::Highlighted);
+    volumeSlider_->SetThumbImage(thumbImage_, ui::ControlState::Normal);
+    volumeSlider_->SetThumbImage(thumbImage_, ui::ControlState::Highlighted);
     volumeSlider_->SetMinimumTrackImage(ui::Image::Named("track_left_vol.png"),
                                         ui::ControlState::Normal);
     volumeSlider_->SetMaximumTrackImage(ui::Image::Named("track_right_vol.png"),
@@ -189,80 +153,119 @@ void QplayerControls::initVolumeScrubber() {
 }
 
 void QplayerControls::initializeScrubber(double duration) {
-    Qplayer& p = player_;
-    p.scrubber_ = p.scrubber_ui_;
-    if (!p.scrubber_) return;
-    const std::shared_ptr<ui::Slider>& scrubber = p.scrubber_;
-    scrubber->SetContinuous(true);
-    scrubber->SetMinimumTrackImage(Track("track_left.png"), ui::ControlState::Normal);
-    scrubber->SetMaximumTrackImage(Track("track_right.png"), ui::ControlState::Normal);
-    scrubber->SetThumbImage(p.thumbImage_, ui::ControlState::Normal);
-    scrubber->SetThumbImage(p.thumbImage_, ui::ControlState::Highlighted);
-    scrubber->SetMinimumValue(0);
-    scrubber->SetMaximumValue(std::max(duration, 0.0) * 100);
-    initScrubberWidth_ = kScrubberMarkerWidth;
+    scrubber_ = scrubber_ui_;
+    if (scrubber_) {
+        scrubber_->SetContinuous(true);
+        scrubber_->SetMinimumTrackImage(Track("track_left.png"), ui::ControlState::Normal);
+        scrubber_->SetMaximumTrackImage(Track("track_right.png"), ui::ControlState::Normal);
+        scrubber_->SetThumbImage(thumbImage_, ui::ControlState::Normal);
+        scrubber_->SetThumbImage(thumbImage_, ui::ControlState::Highlighted);
+        scrubber_->SetMinimumValue(0);
+        scrubber_->SetMaximumValue(std::max(duration, 0.0) * kScrubberUnitsPerSecond);
+        initScrubberWidth_ = kScrubberMarkerWidth;
+    }
+    if (subtitleController_) subtitleController_->addDuration(duration);
 }
 
-// --- labels
+// --- the screen's appearance
+
+void QplayerControls::prepareToAppear() {
+    for (const std::shared_ptr<ui::View>& view :
+         {bottomBar_, std::shared_ptr<ui::View>(subtitleView_),
+          std::shared_ptr<ui::View>(videoTitle_), std::shared_ptr<ui::View>(scaleModeButton_),
+          std::shared_ptr<ui::View>(closeViewButton_)}) {
+        if (view) view->SetAlpha(0);
+    }
+    if (topBar_) topBar_->SetAlpha(1);
+    if (scaleModeExitButton_) scaleModeExitButton_->SetHidden(true);
+    prewOrientation_ = ui::DeviceOrientation::LandscapeLeft;
+}
+
+void QplayerControls::showCloseButton() {
+    if (closeViewButton_) closeViewButton_->SetAlpha(1);
+}
+
+void QplayerControls::showTitleAndScaleButton() {
+    if (videoTitle_) videoTitle_->SetAlpha(1);
+    if (scaleModeButton_) scaleModeButton_->SetAlpha(1);
+}
+
+void QplayerControls::hideForClosing() {
+    for (const std::shared_ptr<ui::View>& view :
+         {bottomBar_, topBar_, std::shared_ptr<ui::View>(subtitleView_),
+          std::shared_ptr<ui::View>(videoTitle_), volumeView_}) {
+        if (view) view->SetAlpha(0);
+    }
+}
+
+void QplayerControls::viewDidUnload() {
+    closeViewButton_.reset();
+    scaleModeButton_.reset();
+    scaleModeExitButton_.reset();
+    subtitleChooser_.reset();
+}
+
+// --- labels and subtitles
 
 void QplayerControls::showPlaybackPosition(int t, int d, double now) {
-    Qplayer& p = player_;
-    if (p.progressTimeDisplay_) p.progressTimeDisplay_->SetText(Qplayer::convertTime(t));
-    if (p.remainingTimeDisplay_) {
-        p.remainingTimeDisplay_->SetText(Qplayer::convertTime(std::max(d - 4 - t, 0)));
+    if (progressTimeDisplay_) progressTimeDisplay_->SetText(Qplayer::convertTime(t));
+    if (remainingTimeDisplay_) {
+        remainingTimeDisplay_->SetText(
+            Qplayer::convertTime(std::max(d - Qplayer::kCompletionSecondsBeforeEnd - t, 0)));
     }
-    if (p.scrubber_) p.scrubber_->SetValue(now * 100);
+    if (scrubber_) scrubber_->SetValue(now * kScrubberUnitsPerSecond);
 }
 
 void QplayerControls::showScrubberPosition() {
-    Qplayer& p = player_;
-    if (!p.scrubber_) return;
-    const double seconds = p.scrubber_->Value() / 100;
+    if (!scrubber_) return;
+    const double seconds = scrubber_->Value() / kScrubberUnitsPerSecond;
     const int position = static_cast<int>(seconds);
-    const int remaining = static_cast<int>(std::max(p.duration_ - seconds, 0.0));
-    if (p.progressTimeDisplay_) p.progressTimeDisplay_->SetText(Qplayer::convertTime(position));
-    if (p.remainingTimeDisplay_) p.remainingTimeDisplay_->SetText(Qplayer::convertTime(remaining));
-    const bool playing = p.player_ && p.player_->PlaybackState() == ns::MoviePlaybackState::Playing;
-    if (playing && p.progressTimeDisplay_ && p.progressTimeDisplay_->Text() == "0:00") {
-        p.isScrubbing_ = false;
+    const int remaining = static_cast<int>(std::max(screen_.duration() - seconds, 0.0));
+    if (progressTimeDisplay_) progressTimeDisplay_->SetText(Qplayer::convertTime(position));
+    if (remainingTimeDisplay_) remainingTimeDisplay_->SetText(Qplayer::convertTime(remaining));
+    if (moviePlaying() && progressTimeDisplay_ && progressTimeDisplay_->Text() == "0:00") {
+        isScrubbing_ = false;
     }
+}
+
+void QplayerControls::showSubtitle(int t) {
+    if (subtitleView_ && subtitleController_) {
+        subtitleView_->SetText(subtitleController_->getCurrentSubtitle(t));
+    }
+}
+
+void QplayerControls::clearSubtitles() {
+    if (subtitleController_) subtitleController_->clear();
 }
 
 // --- bars, panels and buttons
 
 void QplayerControls::setControlsShown(bool shown) {
     showingControls_ = shown;
-    std::weak_ptr<ui::ViewController> weak = player_.weak_from_this();
-    ui::Animate(kAnimationSeconds, [weak, shown] {
-        auto controller = weak.lock();
-        if (!controller) return;
-        auto& screen = static_cast<Qplayer&>(*controller);
-        const double height = screen.GetView()->Bounds().Height();
+    ui::Animate(kAnimationSeconds, [this, shown] {
+        const double height = screen_.GetView()->Bounds().Height();
         if (shown) {
-            SetY(screen.controls_, height - kBottomBarHeight);
-            SetY(screen.topBar_, 0);
-            if (screen.controls_) screen.controls_->SetAlpha(1);
-            if (screen.topBar_) screen.topBar_->SetAlpha(1);
+            SetY(bottomBar_, height - kBottomBarHeight);
+            SetY(topBar_, 0);
+            if (bottomBar_) bottomBar_->SetAlpha(1);
+            if (topBar_) topBar_->SetAlpha(1);
         } else {
-            SetY(screen.controls_, height + kBottomBarHiddenOffset);
-            SetY(screen.topBar_, -kTopBarHeight);
+            SetY(bottomBar_, height + kBottomBarHiddenOffset);
+            SetY(topBar_, -kTopBarHeight);
         }
     });
 }
 
 void QplayerControls::showHideControls() {
-    // Nothing to control before the movie has played.
-    if (player_.firstTime_) return;
     hideSubtitlesAndVolumeSlider();
     setControlsShown(!showingControls_);
 }
 
 void QplayerControls::showHideAudioSlider() {
-    Qplayer& p = player_;
     showingVolumeSlider_ = !showingVolumeSlider_;
-    if (!p.volumeView_) return;
+    if (!volumeView_) return;
     const bool shown = showingVolumeSlider_;
-    const std::shared_ptr<ui::View> container = p.volumeView_;
+    const std::shared_ptr<ui::View> container = volumeView_;
     const double height = viewHeight();
     ui::Animate(kAnimationSeconds, [container, shown, height] {
         SetY(container, shown ? height - kVolumeShownOffset : height);
@@ -276,11 +279,10 @@ void QplayerControls::hideSubtitlesAndVolumeSlider() {
 }
 
 void QplayerControls::showSubtitles() {
-    Qplayer& p = player_;
     isSubtitleChooser_ = !isSubtitleChooser_;
-    if (!p.subtitleChooserView_) return;
+    if (!subtitleChooserView_) return;
     const bool shown = isSubtitleChooser_;
-    const std::shared_ptr<ui::View> container = p.subtitleChooserView_;
+    const std::shared_ptr<ui::View> container = subtitleChooserView_;
     const double height = viewHeight();
     const double chooser = chooserHeight();
     ui::Animate(kAnimationSeconds, [container, shown, height, chooser] {
@@ -290,144 +292,128 @@ void QplayerControls::showSubtitles() {
     });
 }
 
-void QplayerControls::changeSubtitle(const std::string& language) {
-    Qplayer& p = player_;
+void QplayerControls::changeSubtitle(const std::string& language, const PlayerDataObject* data) {
     hideSubtitlesAndVolumeSlider();
     const bool none = language == "None";
-    if (p.subtitleView_) p.subtitleView_->SetAlpha(none ? 0 : 1);
-    if (p.subtitleButton_) p.subtitleButton_->SetHidden(!none);
-    if (p.subtitleButtonON_) p.subtitleButtonON_->SetHidden(none);
+    if (subtitleView_) subtitleView_->SetAlpha(none ? 0 : 1);
+    if (subtitleButton_) subtitleButton_->SetHidden(!none);
+    if (subtitleButtonON_) subtitleButtonON_->SetHidden(none);
     showingSubtitles_ = !none;
-    if (none || !p.dataObject_ || !p.subtitleController_) return;
+    if (none || !data || !subtitleController_) return;
     // A language the list does not have names no document: nothing to load.
-    for (const SubtitleLanguageObject& subtitle : p.dataObject_->subtitles) {
+    for (const SubtitleLanguageObject& subtitle : data->subtitles) {
         if (subtitle.language == language) {
-            const std::optional<std::string> uri = p.dataObject_->getSubtitleForLanguage(language);
-            if (uri) p.subtitleController_->addDFXPSubtitle(*uri);
+            const std::optional<std::string> uri = data->getSubtitleForLanguage(language);
+            if (uri) subtitleController_->addDFXPSubtitle(*uri);
             return;
         }
     }
 }
 
 void QplayerControls::changeScaleMode() {
-    Qplayer& p = player_;
     hideSubtitlesAndVolumeSlider();
-    if (!p.player_) return;
-    const bool toFill = p.player_->ScalingMode() == ns::MovieScalingMode::AspectFit;
+    ns::MoviePlayer* movie = screen_.player();
+    if (!movie) return;
+    const bool toFill = movie->ScalingMode() == ns::MovieScalingMode::AspectFit;
     const ns::MovieScalingMode mode =
         toFill ? ns::MovieScalingMode::AspectFill : ns::MovieScalingMode::AspectFit;
-    p.player_->SetScalingMode(mode);
-    if (p.scaleModeButton_) p.scaleModeButton_->SetHidden(toFill);
-    if (p.scaleModeExitButton_) p.scaleModeExitButton_->SetHidden(!toFill);
+    movie->SetScalingMode(mode);
+    if (scaleModeButton_) scaleModeButton_->SetHidden(toFill);
+    if (scaleModeExitButton_) scaleModeExitButton_->SetHidden(!toFill);
     currentScaleMode_ = static_cast<int>(mode);
     ns::Log("[Q] %i", currentScaleMode_);
 }
 
 void QplayerControls::onScrubbingBegin() {
-    Qplayer& p = player_;
-    p.isScrubbing_ = true;
-    if (p.subtitleView_) p.subtitleView_->SetText(std::string());
+    isScrubbing_ = true;
+    if (subtitleView_) subtitleView_->SetText(std::string());
     hideSubtitlesAndVolumeSlider();
 }
 
 void QplayerControls::onScrubbingDone() {
-    Qplayer& p = player_;
-    if (!p.scrubber_ || !p.player_) return;
-    const double value = p.scrubber_->Value();
-    const double maximum = p.scrubber_->MaximumValue();
+    ns::MoviePlayer* movie = screen_.player();
+    if (!scrubber_ || !movie) return;
+    const double value = scrubber_->Value();
+    const double maximum = scrubber_->MaximumValue();
     if (value == maximum) {
         // The very end would finish the movie at once: two seconds before it instead.
-        const double target = std::max(value - kEndSeekBack, 0.0) / 100;
+        const double target = std::max(value - kEndSeekBack, 0.0) / kScrubberUnitsPerSecond;
         ns::Log("[Q] MAX OUT %f -- %f", value, target);
-        p.player_->SetCurrentPlaybackTime(target);
+        movie->SetCurrentPlaybackTime(target);
     } else {
-        p.player_->SetCurrentPlaybackTime(value / 100);
+        movie->SetCurrentPlaybackTime(value / kScrubberUnitsPerSecond);
     }
 }
 
 // --- rotation
 
 void QplayerControls::willRotate(ui::InterfaceOrientation orientation) {
-    Qplayer& p = player_;
-    if (p.player_) {
-        p.player_->SetScalingMode(ns::MovieScalingMode::AspectFit);
-        if (ui::IsLandscape(orientation)) {
-            p.player_->SetScalingMode(static_cast<ns::MovieScalingMode>(currentScaleMode_));
-        } else if (orientation == ui::InterfaceOrientation::Portrait) {
-            if (p.scaleModeButton_) p.scaleModeButton_->SetHidden(false);
-            if (p.scaleModeExitButton_) p.scaleModeExitButton_->SetHidden(true);
-        }
+    ns::MoviePlayer* movie = screen_.player();
+    if (!movie) return;
+    movie->SetScalingMode(ns::MovieScalingMode::AspectFit);
+    if (ui::IsLandscape(orientation)) {
+        movie->SetScalingMode(static_cast<ns::MovieScalingMode>(currentScaleMode_));
+    } else if (orientation == ui::InterfaceOrientation::Portrait) {
+        if (scaleModeButton_) scaleModeButton_->SetHidden(false);
+        if (scaleModeExitButton_) scaleModeExitButton_->SetHidden(true);
     }
-    reconfigurControlls();
 }
 
 void QplayerControls::reconfigurControlls() {
-    Qplayer& p = player_;
     const ui::DeviceOrientation orientation = ui::UiDevice::Current().Orientation();
-    std::weak_ptr<ui::ViewController> weak = p.weak_from_this();
     if (smallLayout()) {
-        if (orientation == ui::DeviceOrientation::FaceUp && !sizeCalc_ && p.IsViewLoaded()) {
+        if (orientation == ui::DeviceOrientation::FaceUp && !sizeCalc_ && screen_.IsViewLoaded()) {
             sizeCalc_ = true;
-            const ui::Rect bounds = p.GetView()->Bounds();
+            const ui::Rect bounds = screen_.GetView()->Bounds();
             pertendOrientation_ = bounds.Width() < bounds.Height();
         }
         if (orientation == ui::DeviceOrientation::Portrait || pertendOrientation_) {
-            ui::Loop().AfterDelay(ui::SecondsToDuration(kCompactDelaySeconds), [weak] {
-                if (auto controller = weak.lock()) {
-                    static_cast<Qplayer&>(*controller).controlsLogic_->resizeScrubber();
-                }
-            });
+            ui::Loop().AfterDelay(
+                ui::SecondsToDuration(kCompactDelaySeconds),
+                WeakCallback(screen_, [](Qplayer& screen) { screen.controls().resizeScrubber(); }));
         } else {
             const bool fromPortrait = prewOrientation_ == ui::DeviceOrientation::Portrait ||
                                       prewOrientation_ == ui::DeviceOrientation::FaceUp;
-            ui::Animate(kAnimationSeconds, [weak, fromPortrait] {
-                auto controller = weak.lock();
-                if (!controller) return;
-                auto& screen = static_cast<Qplayer&>(*controller);
+            ui::Animate(kAnimationSeconds, [this, fromPortrait] {
                 for (const std::shared_ptr<ui::View>& view :
-                     {std::shared_ptr<ui::View>(screen.progressTimeDisplay_),
-                      std::shared_ptr<ui::View>(screen.remainingTimeDisplay_)}) {
+                     {std::shared_ptr<ui::View>(progressTimeDisplay_),
+                      std::shared_ptr<ui::View>(remainingTimeDisplay_)}) {
                     if (view) view->SetAlpha(1);
                 }
                 for (const std::shared_ptr<ui::Button>& button :
-                     {screen.subtitleButton_, screen.subtitleButtonON_}) {
+                     {subtitleButton_, subtitleButtonON_}) {
                     if (!button) continue;
                     button->SetAlpha(1);
                     button->SetEnabled(true);
                 }
-                if (fromPortrait && screen.scrubber_ui_) {
-                    screen.scrubber_ui_->SetFrame(
+                if (fromPortrait && scrubber_ui_) {
+                    scrubber_ui_->SetFrame(
                         ui::Rect(kScrubberX, kScrubberY, kScrubberMarkerWidth, kScrubberHeight));
                 }
             });
         }
         pertendOrientation_ = false;
     }
-    ui::Loop().AfterDelay(ui::SecondsToDuration(kAnimationSeconds), [weak] {
-        if (auto controller = weak.lock())
-            static_cast<Qplayer&>(*controller).controlsLogic_->scaleUp();
-    });
     prewOrientation_ = orientation;
 }
 
 void QplayerControls::resizeScrubber() {
-    Qplayer& p = player_;
-    if (isSubtitleChooser_ && p.subtitleChooserView_) {
-        SetY(p.subtitleChooserView_, viewHeight());
+    if (isSubtitleChooser_ && subtitleChooserView_) {
+        SetY(subtitleChooserView_, viewHeight());
         isSubtitleChooser_ = false;
     }
     for (const std::shared_ptr<ui::View>& view :
-         {std::shared_ptr<ui::View>(p.progressTimeDisplay_),
-          std::shared_ptr<ui::View>(p.remainingTimeDisplay_)}) {
+         {std::shared_ptr<ui::View>(progressTimeDisplay_),
+          std::shared_ptr<ui::View>(remainingTimeDisplay_)}) {
         if (view) view->SetAlpha(0);
     }
-    for (const std::shared_ptr<ui::Button>& button : {p.subtitleButton_, p.subtitleButtonON_}) {
+    for (const std::shared_ptr<ui::Button>& button : {subtitleButton_, subtitleButtonON_}) {
         if (!button) continue;
         button->SetAlpha(0);
         button->SetEnabled(false);
     }
-    if (!p.scrubber_ui_) return;
-    const std::shared_ptr<ui::Slider> scrubber = p.scrubber_ui_;
+    if (!scrubber_ui_) return;
+    const std::shared_ptr<ui::Slider> scrubber = scrubber_ui_;
     ui::Animate(kCompactAnimationSeconds, [scrubber] {
         ui::Rect frame = scrubber->Frame();
         frame.origin.x = kCompactScrubberX;

@@ -5,6 +5,7 @@
 
 #include "app/Qplayer.h"
 #include "app/QplayerLayout.h"
+#include "app/WeakCallback.h"
 #include "platform/ui/Button.h"
 #include "platform/ui/Font.h"
 #include "platform/ui/InterfaceBuilder.h"
@@ -16,26 +17,13 @@ namespace {
 
 using namespace QplayerLayout;
 
-constexpr double kButtonWidth = 44;
-constexpr double kButtonHeight = 30;
-constexpr double kLabelWidth = 48;
-
-using Action = void (Qplayer::*)();
-
-// Calls the screen's action while the screen lives; the views hold it weakly.
-ui::Control::Action Call(const std::weak_ptr<ui::ViewController>& owner, Action action) {
-    return [owner, action](ui::Control&) {
-        if (auto controller = owner.lock()) (static_cast<Qplayer&>(*controller).*action)();
-    };
-}
-
 std::shared_ptr<ui::Button> MakeButton(const std::string& identifier, const std::string& title,
                                        const ui::Rect& frame) {
     auto button = std::make_shared<ui::Button>(frame);
     button->SetIdentifier(identifier);
     button->SetTitle(title, ui::ControlState::Normal);
     button->SetTitleColor(ui::Color::White(), ui::ControlState::Normal);
-    button->TitleLabel()->SetFont(ui::Font::BoldSystemFont(13));
+    button->TitleLabel()->SetFont(ui::Font::BoldSystemFont(kButtonFontSize));
     return button;
 }
 
@@ -52,7 +40,8 @@ std::shared_ptr<ui::Label> MakeLabel(const std::string& identifier, const ui::Re
 }
 
 std::shared_ptr<ui::View> BuildPlayerScreen(ui::InterfaceBuilder::Context& context) {
-    std::weak_ptr<ui::ViewController> owner = context.Owner().weak_from_this();
+    // The file's owner is the player screen; the views hold it weakly.
+    Qplayer& owner = static_cast<Qplayer&>(context.Owner());
     const ui::Rect screen = ui::Screen::Main().Bounds();
     const double w = screen.Width();
     const double h = screen.Height();
@@ -72,11 +61,14 @@ std::shared_ptr<ui::View> BuildPlayerScreen(ui::InterfaceBuilder::Context& conte
     auto playerHit = std::make_shared<ui::Button>(ui::Rect(0, 0, w, h));
     playerHit->SetIdentifier("playerHit");
     playerHit->SetAutoresizingMask(fill);
-    playerHit->AddTarget(owner.lock().get(), Call(owner, &Qplayer::showHideControls),
+    playerHit->AddTarget(&owner, WeakCallback(owner, &Qplayer::showHideControls),
                          ui::ControlEvent::TouchUpInside);
     root->AddSubview(playerHit);
 
-    auto subtitleView = MakeLabel("subtitleView", ui::Rect(10, h - 190, w - 20, 80), 30, "");
+    auto subtitleView = MakeLabel(
+        "subtitleView",
+        ui::Rect(kSubtitleInset, h - kLargeSubtitleOffset, w - 2 * kSubtitleInset, kSubtitleHeight),
+        kLargeSubtitleFont, "");
     subtitleView->SetAutoresizingMask(ui::Autoresizing::FlexibleWidth |
                                       ui::Autoresizing::FlexibleTopMargin);
     subtitleView->SetUserInteractionEnabled(false);
@@ -87,19 +79,21 @@ std::shared_ptr<ui::View> BuildPlayerScreen(ui::InterfaceBuilder::Context& conte
     topBar->SetIdentifier("topBar");
     topBar->SetAutoresizingMask(ui::Autoresizing::FlexibleWidth);
     const double barY = (kTopBarHeight - kButtonHeight) / 2;
-    auto close = MakeButton("closeViewButton", "Done", ui::Rect(5, barY, 60, kButtonHeight));
-    close->AddTarget(owner.lock().get(), Call(owner, &Qplayer::closeView),
+    auto close = MakeButton("closeViewButton", "Done",
+                            ui::Rect(kBarMargin, barY, kCloseButtonWidth, kButtonHeight));
+    close->AddTarget(&owner, WeakCallback(owner, &Qplayer::closeView),
                      ui::ControlEvent::TouchUpInside);
     topBar->AddSubview(close);
-    auto title = MakeLabel("videoTitle", ui::Rect(70, barY, w - 140, kButtonHeight), 16, "");
+    auto title = MakeLabel("videoTitle", ui::Rect(kTitleX, barY, w - 2 * kTitleX, kButtonHeight),
+                           kTitleFontSize, "");
     title->SetAutoresizingMask(ui::Autoresizing::FlexibleWidth);
     topBar->AddSubview(title);
-    const ui::Rect scaleFrame(w - 5 - kButtonWidth, barY, kButtonWidth, kButtonHeight);
+    const ui::Rect scaleFrame(w - kBarMargin - kButtonWidth, barY, kButtonWidth, kButtonHeight);
     auto scale = MakeButton("scaleModeButton", "Fill", scaleFrame);
     auto scaleExit = MakeButton("scaleModeExitButton", "Fit", scaleFrame);
     for (const auto& button : {scale, scaleExit}) {
         button->SetAutoresizingMask(ui::Autoresizing::FlexibleLeftMargin);
-        button->AddTarget(owner.lock().get(), Call(owner, &Qplayer::changeScaleMode),
+        button->AddTarget(&owner, WeakCallback(owner, &Qplayer::changeScaleMode),
                           ui::ControlEvent::TouchUpInside);
         topBar->AddSubview(button);
     }
@@ -112,58 +106,63 @@ std::shared_ptr<ui::View> BuildPlayerScreen(ui::InterfaceBuilder::Context& conte
     controls->SetAutoresizingMask(ui::Autoresizing::FlexibleWidth |
                                   ui::Autoresizing::FlexibleTopMargin);
     const double rowY = (kBottomBarHeight - kButtonHeight) / 2;
-    auto play = MakeButton("playButton", "Play", ui::Rect(8, rowY, kButtonWidth, kButtonHeight));
-    play->AddTarget(owner.lock().get(), Call(owner, &Qplayer::onPlay),
-                    ui::ControlEvent::TouchUpInside);
-    auto pause = MakeButton("pauseButton", "Pause", ui::Rect(8, rowY, kButtonWidth, kButtonHeight));
-    pause->AddTarget(owner.lock().get(), Call(owner, &Qplayer::onPause),
+    const ui::Rect playFrame(kPlayButtonX, rowY, kButtonWidth, kButtonHeight);
+    auto play = MakeButton("playButton", "Play", playFrame);
+    play->AddTarget(&owner, WeakCallback(owner, &Qplayer::onPlay), ui::ControlEvent::TouchUpInside);
+    auto pause = MakeButton("pauseButton", "Pause", playFrame);
+    pause->AddTarget(&owner, WeakCallback(owner, &Qplayer::onPause),
                      ui::ControlEvent::TouchUpInside);
     controls->AddSubview(play);
     controls->AddSubview(pause);
     controls->AddSubview(MakeLabel(
-        "progressTimeDisplay", ui::Rect(52, kScrubberY, kLabelWidth, kScrubberHeight), 13, "0:00"));
-    const double scrubberWidth = w - kScrubberX - 3 * kButtonWidth - kLabelWidth - 16;
+        "progressTimeDisplay", ui::Rect(kProgressLabelX, kScrubberY, kLabelWidth, kScrubberHeight),
+        kTimeFontSize, "0:00"));
+    const double scrubberWidth =
+        w - kScrubberX - 3 * kButtonWidth - kLabelWidth - kScrubberEndMargin;
     auto scrubber = std::make_shared<ui::Slider>(
         ui::Rect(kScrubberX, kScrubberY, scrubberWidth, kScrubberHeight));
     scrubber->SetIdentifier("scrubber_ui");
     scrubber->SetAutoresizingMask(ui::Autoresizing::FlexibleWidth);
-    scrubber->AddTarget(owner.lock().get(), Call(owner, &Qplayer::onScrubbingBegin),
+    scrubber->AddTarget(&owner, WeakCallback(owner, &Qplayer::onScrubbingBegin),
                         ui::ControlEvent::TouchDown);
-    scrubber->AddTarget(owner.lock().get(), Call(owner, &Qplayer::onScrubbingDone),
+    scrubber->AddTarget(&owner, WeakCallback(owner, &Qplayer::onScrubbingDone),
                         ui::ControlEvent::TouchUpInside | ui::ControlEvent::TouchUpOutside);
-    scrubber->AddTarget(owner.lock().get(), Call(owner, &Qplayer::onScrubberRelease),
+    scrubber->AddTarget(&owner, WeakCallback(owner, &Qplayer::onScrubberRelease),
                         ui::ControlEvent::TouchUpOutside);
     controls->AddSubview(scrubber);
-    double x = kScrubberX + scrubberWidth + 4;
-    auto remaining = MakeLabel("remainingTimeDisplay",
-                               ui::Rect(x, kScrubberY, kLabelWidth, kScrubberHeight), 13, "0:00");
+    double x = kScrubberX + scrubberWidth + kControlGap;
+    auto remaining =
+        MakeLabel("remainingTimeDisplay", ui::Rect(x, kScrubberY, kLabelWidth, kScrubberHeight),
+                  kTimeFontSize, "0:00");
     remaining->SetAutoresizingMask(ui::Autoresizing::FlexibleLeftMargin);
     controls->AddSubview(remaining);
-    x += kLabelWidth + 4;
+    x += kLabelWidth + kControlGap;
     auto subtitlesOff =
         MakeButton("subtitleButton", "CC", ui::Rect(x, rowY, kButtonWidth, kButtonHeight));
     auto subtitlesOn = MakeButton("subtitleButtonON", "CC\xE2\x80\xA2",
                                   ui::Rect(x, rowY, kButtonWidth, kButtonHeight));
     for (const auto& button : {subtitlesOff, subtitlesOn}) {
         button->SetAutoresizingMask(ui::Autoresizing::FlexibleLeftMargin);
-        button->AddTarget(owner.lock().get(), Call(owner, &Qplayer::showSubtitles),
+        button->AddTarget(&owner, WeakCallback(owner, &Qplayer::showSubtitles),
                           ui::ControlEvent::TouchUpInside);
         controls->AddSubview(button);
     }
-    x += kButtonWidth + 4;
+    x += kButtonWidth + kControlGap;
     auto audio = MakeButton("audioButton", "Vol", ui::Rect(x, rowY, kButtonWidth, kButtonHeight));
     audio->SetAutoresizingMask(ui::Autoresizing::FlexibleLeftMargin);
-    audio->AddTarget(owner.lock().get(), Call(owner, &Qplayer::showHideAudioSlider),
+    audio->AddTarget(&owner, WeakCallback(owner, &Qplayer::showHideAudioSlider),
                      ui::ControlEvent::TouchUpInside);
     controls->AddSubview(audio);
     root->AddSubview(controls);
 
     // Panels that wait below the screen until shown.
-    auto volume = std::make_shared<ui::View>(ui::Rect(w - 150, h, 200, 50));
+    auto volume = std::make_shared<ui::View>(
+        ui::Rect(w - kPanelRightOffset, h, kVolumePanelWidth, kVolumePanelHeight));
     volume->SetIdentifier("volumeView");
     volume->SetAutoresizingMask(ui::Autoresizing::FlexibleLeftMargin);
     root->AddSubview(volume);
-    auto chooser = std::make_shared<ui::View>(ui::Rect(w - 150, h, 85, 20));
+    auto chooser = std::make_shared<ui::View>(
+        ui::Rect(w - kPanelRightOffset, h, kChooserWidth, kChooserInitialHeight));
     chooser->SetIdentifier("subtitleChooserView");
     chooser->SetAutoresizingMask(ui::Autoresizing::FlexibleLeftMargin);
     root->AddSubview(chooser);

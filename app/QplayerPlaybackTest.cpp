@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "app/QplayerControls.h"
+#include "app/QplayerLayout.h"
 #include "app/QplayerTestFixture.h"
 #include "platform/ui/Label.h"
 #include "platform/ui/Slider.h"
@@ -59,7 +60,8 @@ TEST_F(QplayerPlaybackTest, PlayableStartsPlayAndShowsTheControls) {
     EXPECT_TRUE(player_->controls().showingControls());
     // The bottom bar sits at the bottom, the top bar at the top, both opaque.
     const double height = player_->GetView()->Bounds().Height();
-    EXPECT_DOUBLE_EQ(height - 66, driver_.Find("controls")->Frame().Y());
+    EXPECT_DOUBLE_EQ(height - QplayerLayout::kBottomBarHeight,
+                     driver_.Find("controls")->Frame().Y());
     EXPECT_DOUBLE_EQ(0, driver_.Find("topBar")->Frame().Y());
     EXPECT_DOUBLE_EQ(1, driver_.Find("controls")->Alpha());
     // The scrubber's range is the duration in hundredths.
@@ -152,7 +154,8 @@ TEST_F(QplayerPlaybackTest, TappingBeforePlaybackShowsNoControls) {
     Open(PlaybackUrl("103"));
     ASSERT_TRUE(WaitReal([&] { return player_->dataObject() != nullptr; }, 10));
     const double hiddenY = driver_.Find("controls")->Frame().Y();
-    EXPECT_DOUBLE_EQ(player_->GetView()->Bounds().Height() + 50, hiddenY);
+    EXPECT_DOUBLE_EQ(player_->GetView()->Bounds().Height() + QplayerLayout::kBottomBarHiddenOffset,
+                     hiddenY);
     ASSERT_TRUE(driver_.Tap("playerHit"));
     RunFor(0.5);
     EXPECT_FALSE(player_->controls().showingControls());

@@ -202,6 +202,12 @@ TEST_F(SearchThumbnailsTest, OversizedThumbnailIsMissing) {
         },
         kTimeout));
     EXPECT_EQ((std::set<std::string>{"1.jpg"}), SvTestSupport::DirectoryEntries(ThumbsPath()));
+    // Said as the image being too large, not as a transfer that failed.
+    EXPECT_EQ((std::vector<std::string>{"[SCP] zulImageDownload didReceiveError:Error "
+                                        "Domain=NSURLErrorDomain Code=-1103 \"resource exceeds "
+                                        "maximum size\""}),
+              Messages("[SCP] zulImageDownload didReceiveError:"));
+    EXPECT_TRUE(Messages("[ID] connection didFailWithError:").empty());
 }
 
 // Ids that name no plain file are stored under the SHA-256 of the id (sha256sum of the bytes

@@ -15,6 +15,7 @@
 #include <memory>
 #include <vector>
 
+#include "app/QplayerLayout.h"
 #include "app/SubtitleLanguageObject.h"
 #include "platform/ui/Button.h"
 #include "platform/ui/View.h"
@@ -28,7 +29,8 @@ public:
 
 class SubtitleChooser : public ui::View {
 public:
-    static constexpr double kWidth = 85;
+    // As wide as the player screen makes the chooser's container.
+    static constexpr double kWidth = QplayerLayout::kChooserWidth;
     static constexpr double kItemHeight = 44;
     static constexpr double kArrowSpace = 20;
     static constexpr double kCornerRadius = 5;

@@ -7,7 +7,6 @@
 
 #include "app/ZULRequest.h"
 #include "platform/core/LogWriter.h"
-#include "platform/ui/Loop.h"
 
 namespace {
 
@@ -82,9 +81,7 @@ SubtitleController::SubtitleController(std::shared_ptr<ui::Label> label) {
     addSubtitleView(std::move(label));
 }
 
-SubtitleController::~SubtitleController() {
-    if (connection_) connection_->Cancel();
-}
+SubtitleController::~SubtitleController() = default;
 
 void SubtitleController::addSubtitleView(std::shared_ptr<ui::Label> label) {
     subtitleView_ = label;
@@ -105,22 +102,21 @@ void SubtitleController::addDFXPSubtitle(const std::string& url) {
     ns::Log("[Q-S] %@", url);
     if (url.empty() || url == currentURL_) return;
     // A load of another address still under way would mix its bytes into this one.
-    if (connection_) connection_->Cancel();
+    connection_.Cancel();
     currentURL_ = url;
     currentBegin_ = kNone;
     currentElement_.clear();
     currentSubtitle_.clear();
     parserDone_ = false;
     receivedData_.clear();
-    connection_ = ns::URLConnection::Start(
+    connection_.Start(
         ZULRequest::requestWithURL(url, ns::URLRequest::CachePolicy::ReloadIgnoringLocalCacheData,
                                    kTimeoutSeconds),
-        this, ui::Loop());
+        this);
 }
 
 void SubtitleController::clear() {
-    if (connection_) connection_->Cancel();
-    connection_.reset();
+    connection_.Cancel();
     currentURL_.clear();
     receivedData_.clear();
     subtitleCollection_.clear();
@@ -134,34 +130,37 @@ void SubtitleController::DidReceiveResponse(ns::URLConnection& connection,
     if (response.IsHTTP() && (status < 200 || status > 299)) {
         connection.Cancel();
         downloadFailed(ns::Format("HTTP status %d", status));
+        return;
     }
+    // A longer document fails the download (DidFailWithError).
+    connection.SetMaximumBodyBytes(kMaxDocumentBytes);
 }
 
 void SubtitleController::DidReceiveData(ns::URLConnection& connection, const std::string& data) {
-    if (data.size() > kMaxDocumentBytes - receivedData_.size()) {
-        connection.Cancel();
-        downloadFailed(ns::Format("the document is larger than %u bytes",
-                                  static_cast<unsigned>(kMaxDocumentBytes)));
-        return;
-    }
+    (void)connection;
     receivedData_ += data;
 }
 
 void SubtitleController::DidFailWithError(ns::URLConnection& connection, const ns::Error& error) {
     (void)connection;
+    if (error.GetCode() == ns::Error::kDataLengthExceedsMaximum) {
+        downloadFailed(ns::Format("the document is larger than %u bytes",
+                                  static_cast<unsigned>(kMaxDocumentBytes)));
+        return;
+    }
     downloadFailed(error.ToString());
 }
 
 void SubtitleController::downloadFailed(const std::string& reason) {
     ns::Log("[Q-S] SubtitleError:%@", reason);
-    connection_.reset();
+    connection_.Forget();
     receivedData_.clear();
     currentURL_.clear();
 }
 
 void SubtitleController::DidFinishLoading(ns::URLConnection& connection) {
     (void)connection;
-    connection_.reset();
+    connection_.Forget();
     parseDocument();
 }
 

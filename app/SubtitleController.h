@@ -36,6 +36,7 @@
 #include <string_view>
 #include <vector>
 
+#include "app/PendingConnection.h"
 #include "app/SubtitleEntry.h"
 #include "platform/net/URLConnection.h"
 #include "platform/net/URLConnectionDelegate.h"
@@ -99,7 +100,7 @@ private:
 
     std::weak_ptr<ui::Label> subtitleView_;
     std::string currentURL_;  // empty: none
-    std::shared_ptr<ns::URLConnection> connection_;
+    PendingConnection connection_;
     std::string receivedData_;
     int duration_ = 0;
     std::vector<std::vector<SubtitleEntry>> subtitleCollection_;

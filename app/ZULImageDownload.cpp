@@ -126,10 +126,12 @@ void ZULImageDownload::WillSendRequestForAuthenticationChallenge(
 
 void ZULImageDownload::DidReceiveResponse(ns::URLConnection& connection,
                                           const ns::URLResponse& response) {
-    (void)connection;
     ns::Log("[ID] connection didReceiveResponse statusCode:%d", response.StatusCode());
     if (response.StatusCode() == 200) {
         data_ = std::string();
+        // A longer answer fails the download (DidFailWithError); any other answer is read to
+        // its end and dropped.
+        connection.SetMaximumBodyBytes(kMaxImageBytes);
     } else {
         data_.reset();
     }
@@ -139,10 +141,6 @@ void ZULImageDownload::DidReceiveData(ns::URLConnection& connection, const std::
     (void)connection;
     ns::Log("[ID] connection didReceiveData");
     if (!data_) return;
-    if (data_->size() + data.size() > kMaxImageBytes) {
-        fail(ns::Error::URLError(ns::Error::kDataLengthExceedsMaximum, imageURL_));
-        return;
-    }
     data_->append(data);
 }
 
@@ -166,6 +164,11 @@ void ZULImageDownload::DidFinishLoading(ns::URLConnection& connection) {
 
 void ZULImageDownload::DidFailWithError(ns::URLConnection& connection, const ns::Error& error) {
     (void)connection;
+    if (error.GetCode() == ns::Error::kDataLengthExceedsMaximum) {
+        // Too large for a thumbnail: a failure of the image's address, not of the transport.
+        fail(ns::Error::URLError(ns::Error::kDataLengthExceedsMaximum, imageURL_));
+        return;
+    }
     ns::Log("[ID] connection didFailWithError:%@", error.ToString());
     fail(error);
 }

@@ -73,10 +73,11 @@ std::optional<ns::URLRequest> ZULSearch::WillSendRequest(ns::URLConnection& conn
 }
 
 void ZULSearch::DidReceiveResponse(ns::URLConnection& connection, const ns::URLResponse& response) {
-    (void)connection;
     ns::Log("[S] connection didReceiveResponse code:%d", response.StatusCode());
     if (response.StatusCode() == 200) {
         data_ = std::string();
+        // A longer answer fails the load (DidFailWithError).
+        connection.SetMaximumBodyBytes(kMaxAnswerBytes);
         return;
     }
     // The search is over: the table must leave its loading row for the "no results" one.
@@ -87,10 +88,6 @@ void ZULSearch::DidReceiveData(ns::URLConnection& connection, const std::string&
     (void)connection;
     ns::Log("[S] connection didReceiveData");
     if (!data_) return;
-    if (data_->size() + data.size() > kMaxAnswerBytes) {
-        finishWithoutResults();
-        return;
-    }
     data_->append(data);
 }
 
@@ -109,6 +106,11 @@ void ZULSearch::DidFinishLoading(ns::URLConnection& connection) {
 
 void ZULSearch::DidFailWithError(ns::URLConnection& connection, const ns::Error& error) {
     (void)connection;
+    if (error.GetCode() == ns::Error::kDataLengthExceedsMaximum) {
+        // Too large for a search answer: over without results, as an answer that is none.
+        finishWithoutResults();
+        return;
+    }
     ns::Log("[S] connection didFailWithError:%@", error.ToString());
     isSearchInProgress_ = false;
     connection_.Forget();

@@ -136,6 +136,8 @@ TEST_F(ZULSearchTest, AnswersWithoutResultsGiveNone) {
         EXPECT_TRUE(recorder_.errors.empty());
         EXPECT_FALSE(search_.isSearchInProgress());
     }
+    // None of them is a transport failure.
+    EXPECT_TRUE(Messages("[S] connection didFailWithError:").empty());
 }
 
 TEST_F(ZULSearchTest, TransportFailureGoesToTheDelegate) {

@@ -13,6 +13,7 @@
 #include "app/QPlayerDelegate.h"
 #include "app/Qplayer.h"
 #include "app/QplayerControls.h"
+#include "app/QplayerLayout.h"
 #include "app/desktop/TickingWait.h"
 #include "app/testing/AnimationWatch.h"
 #include "app/testing/DemoPortal.h"
@@ -184,7 +185,7 @@ TEST_F(QplayerWindowTest, APortalTitlePlaysWithItsControlsAndASubtitleLine) {
     // The controls: the bottom bar is shown and darkens what lies under it.
     const ui::View& bar = *window_->FindByIdentifier("controls");
     const ui::Rect barFrame = bar.ConvertRectTo(bar.Bounds(), nullptr);
-    EXPECT_DOUBLE_EQ(screen.Height() - QplayerControls::kBottomBarHeight, barFrame.Y());
+    EXPECT_DOUBLE_EQ(screen.Height() - QplayerLayout::kBottomBarHeight, barFrame.Y());
     int dark = 0;
     int samples = 0;
     for (double x = barFrame.MinX() + 4; x < barFrame.MaxX(); x += 16) {

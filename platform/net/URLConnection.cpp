@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cctype>
 #include <chrono>
+#include <string>
 #include <utility>
 #include <vector>
 
@@ -301,6 +302,15 @@ void URLConnection::FailLater(long code) {
     ScheduleDelivery();
 }
 
+void URLConnection::FailOverMaximumBody() {
+    const Error error(Error::kURLErrorDomain, Error::kDataLengthExceedsMaximum,
+                      "resource exceeds maximum size: the body is longer than " +
+                          std::to_string(maxBodyBytes_) + " bytes",
+                      current_.GetURL().AbsoluteString());
+    End();
+    if (delegate_ != nullptr) delegate_->DidFailWithError(*this, error);
+}
+
 void URLConnection::ScheduleDelivery() {
     if (deliveryPosted_) return;
     deliveryPosted_ = true;
@@ -317,10 +327,16 @@ void URLConnection::Deliver() {
     std::shared_ptr<URLConnection> self = shared_from_this();
     if (responsePending_) {
         responsePending_ = false;
+        bodyDelivered_ = 0;
         if (delegate_ != nullptr) delegate_->DidReceiveResponse(*this, response_);
         if (state_ == State::Done) return;
     }
     if (!pending_.empty()) {
+        if (pending_.size() > maxBodyBytes_ - std::min(bodyDelivered_, maxBodyBytes_)) {
+            FailOverMaximumBody();
+            return;
+        }
+        bodyDelivered_ += pending_.size();
         std::string data;
         data.swap(pending_);
         if (delegate_ != nullptr) delegate_->DidReceiveData(*this, data);

@@ -11,6 +11,8 @@
 // time-out: a connection that neither receives nor sends anything for that long fails with the
 // timed-out error. A method that is not a token, a header field name that is not a token or a
 // header value with CR, LF or NUL fails the load with the bad-URL error before anything is sent.
+// A maximum body size (SetMaximumBodyBytes) caps what the delegate is handed: a longer body
+// stops the load and fails it with Error::kDataLengthExceedsMaximum.
 //
 // Everything (Start, Cancel, the challenge answers, all delegate calls) happens on the loop's
 // thread. Delegate calls come from closures posted to the loop, never from inside libcurl and
@@ -20,7 +22,9 @@
 
 #include <curl/curl.h>
 
+#include <cstddef>
 #include <cstdint>
+#include <limits>
 #include <memory>
 #include <optional>
 #include <string>
@@ -50,6 +54,8 @@ public:
     // response only if the delegate declines to go on; the rest is read and dropped.
     static constexpr size_t kMaxHeldBodyBytes = 64 * 1024;
     static constexpr size_t kMaxHeaderFields = HTTPResponseHeadParser::kMaxFields;
+    // The default maximum body size: none.
+    static constexpr size_t kNoMaximumBodyBytes = std::numeric_limits<size_t>::max();
 
     // Starts loading: the first hop goes out when the loop next steps. The delegate may be null
     // (nothing is told, cookies are still stored).
@@ -64,6 +70,15 @@ public:
     // Stops the load; no delegate call follows, also when called from inside one.
     void Cancel();
     bool IsFinished() const { return state_ == State::Done; }
+
+    // The most bytes of the response's body the delegate is handed. Body pieces reach the
+    // delegate whole; instead of a piece that would take it past the maximum, the load ends:
+    // the transfer stops and DidFailWithError follows with Error::kDataLengthExceedsMaximum
+    // (no other failure of a connection has that code). Set it right after Start, or from
+    // DidReceiveResponse to cap only an answer the delegate keeps: the body is handed over
+    // after the response. kNoMaximumBodyBytes (the default) lifts it.
+    void SetMaximumBodyBytes(size_t bytes) { maxBodyBytes_ = bytes; }
+    size_t MaximumBodyBytes() const { return maxBodyBytes_; }
 
     const URLRequest& OriginalRequest() const { return original_; }
     // The request of the hop under way (after redirects).
@@ -91,6 +106,8 @@ private:
     // The hop's own response (a redirect or a 401) becomes the final one, with its held body.
     void DeliverHopResponseAsFinal();
     void FailLater(long code);
+    // The body went past the maximum: ends the load and tells the delegate.
+    void FailOverMaximumBody();
     // Marks the connection done and lets go of the transfer, the timer and itself.
     void End();
     void ArmIdleTimer(RunLoop::Duration delay);
@@ -149,6 +166,8 @@ private:
     bool hopDone_ = false;
     CURLcode result_ = CURLE_OK;
     std::optional<Error> failure_;
+    size_t maxBodyBytes_ = kNoMaximumBodyBytes;
+    size_t bodyDelivered_ = 0;  // of the final response, handed to the delegate
 
     uint64_t idleTimer_ = 0;
     RunLoop::TimePoint lastActivity_;

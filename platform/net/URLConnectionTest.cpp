@@ -352,6 +352,49 @@ TEST_F(URLConnectionTest, LargeBodyArrivesWholeAndInOrder) {
     EXPECT_TRUE(recorder_.body == bytes);
 }
 
+// A maximum body size: a body exactly that long arrives whole; one byte longer stops the load
+// with the exceeds-maximum error, the delegate handed no more than the maximum. The maximum is
+// set right after the start or, as a delegate that caps only the answers it keeps does, once
+// the response is there.
+TEST_F(URLConnectionTest, BodyOneByteOverTheMaximumFailsAndOneAtItArrives) {
+    // Longer than what is held back for the delegate at once: the body comes in pieces.
+    const std::string bytes = Pattern(URLConnection::kMaxPendingBytes + 1000);
+    origin_.Serve("/capped", bytes);
+    struct Case {
+        size_t maximum;
+        bool setOnResponse;
+        bool fails;
+    };
+    for (const Case& c : {Case{bytes.size(), false, false}, Case{bytes.size() - 1, false, true},
+                          Case{bytes.size(), true, false}, Case{bytes.size() - 1, true, true}}) {
+        SCOPED_TRACE("maximum " + std::to_string(c.maximum) +
+                     (c.setOnResponse ? " set on the response" : " set at the start"));
+        recorder_ = Recorder();
+        std::shared_ptr<URLConnection> connection = Start(Request("/capped"));
+        if (c.setOnResponse) {
+            recorder_.onResponse = [&c](URLConnection& loading) {
+                loading.SetMaximumBodyBytes(c.maximum);
+            };
+        } else {
+            connection->SetMaximumBodyBytes(c.maximum);
+        }
+        RunToEnd();
+        if (!c.fails) {
+            EXPECT_EQ(recorder_.events, (Events{"response 200", "data", "finish"}));
+            EXPECT_TRUE(recorder_.body == bytes);
+            continue;
+        }
+        ASSERT_GE(recorder_.events.size(), 2u);
+        EXPECT_EQ(recorder_.events.front(), "response 200");
+        EXPECT_EQ(recorder_.events.back(), "fail -1103");
+        ASSERT_TRUE(recorder_.error.has_value());
+        EXPECT_EQ(std::string(ns::Error::kURLErrorDomain), recorder_.error->Domain());
+        EXPECT_EQ(origin_.Url("/capped"), recorder_.error->FailingURL());
+        EXPECT_LE(recorder_.body.size(), c.maximum);
+        EXPECT_TRUE(recorder_.body == bytes.substr(0, recorder_.body.size()));
+    }
+}
+
 TEST_F(URLConnectionTest, ConnectionLostMidBodyFailsAfterTheDataReceived) {
     const std::string bytes = Pattern(100000);
     origin_.Serve("/cut", bytes);

@@ -1,0 +1,37 @@
+#ifndef APP_WEAKCALLBACK_H
+#define APP_WEAKCALLBACK_H
+// A callback that reaches a controller only while the controller lives. Views, timers,
+// notification observers and animation completions hold such callbacks; the controller owns
+// them or outlives none of them, so they must neither keep it alive (the pair would never be
+// freed) nor call it once it has gone.
+//
+//   ui::Loop().AfterDelay(delay, WeakCallback(*this, &Qplayer::targetMethod));
+//   ui::Animate(duration, block, WeakCallback(*this, [](LoginViewController& login) { ... }));
+//
+// `function` is a member function of the controller, or anything callable with the controller
+// as its first argument. The callback's own arguments follow the controller, or are left out
+// when `function` does not take them (a control's sender, an animation's finished flag). The
+// controller is held by its weak_from_this() reference and kept alive while `function` runs;
+// a callback made before any std::shared_ptr owns the controller never calls it. Main thread
+// only, as the controllers are.
+
+#include <functional>
+#include <memory>
+#include <type_traits>
+#include <utility>
+
+template <typename Controller, typename Function>
+auto WeakCallback(Controller& controller, Function function) {
+    return [weak = controller.weak_from_this(), function = std::move(function)](auto&&... args) {
+        const auto locked = weak.lock();
+        if (!locked) return;
+        Controller& target = static_cast<Controller&>(*locked);
+        if constexpr (std::is_invocable_v<const Function&, Controller&, decltype(args)...>) {
+            std::invoke(function, target, std::forward<decltype(args)>(args)...);
+        } else {
+            std::invoke(function, target);
+        }
+    };
+}
+
+#endif  // APP_WEAKCALLBACK_H
