@@ -138,8 +138,7 @@ void LoginViewController::ViewDidLoad() {
     }
 }
 
-void LoginViewController::ViewWillAppear(bool animated) {
-    (void)animated;
+void LoginViewController::ViewWillAppear(bool /*animated*/) {
     // A controller loaded before it was put in its navigation controller styles the bar now.
     styleNavigationBar();
 }
@@ -184,15 +183,12 @@ void LoginViewController::stopObservingNotifications() {
 }
 
 bool LoginViewController::ShouldAutorotateToInterfaceOrientation(
-    ui::InterfaceOrientation orientation) {
-    (void)orientation;
+    ui::InterfaceOrientation /*orientation*/) {
     return true;
 }
 
 void LoginViewController::WillAnimateRotationToInterfaceOrientation(
-    ui::InterfaceOrientation orientation, double duration) {
-    (void)orientation;
-    (void)duration;
+    ui::InterfaceOrientation /*orientation*/, double /*duration*/) {
     if (IsPhoneLayout()) updateSubviewsFrameForKeyboardShow(false);
 }
 
@@ -260,9 +256,7 @@ ui::BasicAnimation LoginViewController::emptyTextFieldAnimation() {
     return shake;
 }
 
-void LoginViewController::AnimationDidStop(const ui::Animation& animation, bool finished) {
-    (void)animation;
-    (void)finished;
+void LoginViewController::AnimationDidStop(const ui::Animation& /*animation*/, bool /*finished*/) {
     if (emailTextField_) emailTextField_->SetBackgroundColor(ui::Color::White());
     if (passwordlTextField_) passwordlTextField_->SetBackgroundColor(ui::Color::White());
 }
@@ -336,9 +330,8 @@ std::optional<ns::URLRequest> LoginViewController::WillSendRequest(
     return request;
 }
 
-void LoginViewController::DidReceiveResponse(ns::URLConnection& connection,
+void LoginViewController::DidReceiveResponse(ns::URLConnection& /*connection*/,
                                              const ns::URLResponse& response) {
-    (void)connection;
     if (!response.IsHTTP()) return;
     ns::Log("[LVC] connection didReceiveResponse:%@ statusCode:%d",
             FieldsText(response.AllHeaderFields()), response.StatusCode());
@@ -346,8 +339,7 @@ void LoginViewController::DidReceiveResponse(ns::URLConnection& connection,
 }
 
 void LoginViewController::WillSendRequestForAuthenticationChallenge(
-    ns::URLConnection& connection, const ns::AuthenticationChallenge& challenge) {
-    (void)challenge;
+    ns::URLConnection& connection, const ns::AuthenticationChallenge& /*challenge*/) {
     ns::Log("[LVC] connection willSendRequestForAuthenticationChallenge");
     const ZULAppDelegate* delegate = ZULAppDelegate::Current();
     if (!delegate) {
@@ -358,8 +350,8 @@ void LoginViewController::WillSendRequestForAuthenticationChallenge(
                                                ns::URLCredential::Persistence::ForSession));
 }
 
-void LoginViewController::DidFailWithError(ns::URLConnection& connection, const ns::Error& error) {
-    (void)connection;
+void LoginViewController::DidFailWithError(ns::URLConnection& /*connection*/,
+                                           const ns::Error& error) {
     std::shared_ptr<LoginViewController> keep = self();
     ns::Log("[LVC] connection didFailWithError:%@", error.ToString());
     ZULAlert::initWithNetworkErrorForDelegate(nullptr)->Show();
@@ -421,8 +413,7 @@ void LoginViewController::showRefusal() {
     hideSignInInterface(false, true);
 }
 
-void LoginViewController::DidDismissWithButtonIndex(ui::AlertView& alert, int index) {
-    (void)index;
+void LoginViewController::DidDismissWithButtonIndex(ui::AlertView& alert, int /*index*/) {
     if (alert.Tag() == kDeviceAddedAlertTag) {
         std::shared_ptr<LoginViewController> keep = self();
         ShowPortal();

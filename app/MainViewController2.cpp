@@ -248,10 +248,8 @@ void MainViewController2::loadRequestForURL(const std::string& url) {
 
 // --- web view
 
-bool MainViewController2::ShouldStartLoad(ui::WebView& webView, const ns::URLRequest& request,
-                                          ui::WebViewNavigationType navigationType) {
-    (void)webView;
-    (void)navigationType;
+bool MainViewController2::ShouldStartLoad(ui::WebView& /*webView*/, const ns::URLRequest& request,
+                                          ui::WebViewNavigationType /*navigationType*/) {
     const ns::URL& url = request.GetURL();
     ns::Log("[MVC] webView shouldStartLoadWithRequest:%@", url.AbsoluteString());
     if (!zulMovieScheme_.empty() && url.Scheme() == zulMovieScheme_) {
@@ -354,13 +352,11 @@ void MainViewController2::DidFailLoad(ui::WebView& webView, const ns::Error& err
 
 // --- navigation bar
 
-bool MainViewController2::ShouldPushItem(ui::NavigationBar& bar, ui::NavigationItem& item) {
-    (void)item;
+bool MainViewController2::ShouldPushItem(ui::NavigationBar& bar, ui::NavigationItem& /*item*/) {
     return bar.TopItem() != contentViewBackNavigationItem_;
 }
 
-bool MainViewController2::ShouldPopItem(ui::NavigationBar& bar, ui::NavigationItem& item) {
-    (void)bar;
+bool MainViewController2::ShouldPopItem(ui::NavigationBar& /*bar*/, ui::NavigationItem& item) {
     if (!poppingBackItem_ && &item == contentViewBackNavigationItem_.get() && contentViewWebView_) {
         contentViewWebView_->GoBack();
     }
@@ -515,8 +511,7 @@ bool MainViewController2::ShouldAutorotateToInterfaceOrientation(ui::InterfaceOr
 }
 
 void MainViewController2::WillAnimateRotationToInterfaceOrientation(
-    ui::InterfaceOrientation orientation, double duration) {
-    (void)duration;
+    ui::InterfaceOrientation orientation, double /*duration*/) {
     if (!contentViewNavigationBar_ || !contentViewWebView_ || !contentView_) return;
     ui::Rect bar = contentViewNavigationBar_->Frame();
     bar.size.height += ui::IsLandscape(orientation) ? -barSizeDelta_ : barSizeDelta_;
@@ -528,8 +523,7 @@ void MainViewController2::WillAnimateRotationToInterfaceOrientation(
     if (isMenuVisible_) setContentViewShadowHidden(true);
 }
 
-void MainViewController2::DidRotateFromInterfaceOrientation(ui::InterfaceOrientation from) {
-    (void)from;
+void MainViewController2::DidRotateFromInterfaceOrientation(ui::InterfaceOrientation /*from*/) {
     if (isMenuVisible_) setContentViewShadowHidden(false);
 }
 
@@ -650,8 +644,7 @@ bool MainViewController2::ShouldBeginEditing(ui::SearchBar& bar) {
     return true;
 }
 
-void MainViewController2::TextDidChange(ui::SearchBar& bar, const std::string& text) {
-    (void)bar;
+void MainViewController2::TextDidChange(ui::SearchBar& /*bar*/, const std::string& text) {
     ns::Log("[MVC] searchBar textDidChange:%@", text);
     if (!text.empty()) {
         isSearchActive_ = true;

@@ -130,29 +130,25 @@ void Qplayer::cancelTimer(uint64_t& timer) {
 
 // --- the playback information
 
-void Qplayer::DidReceiveResponse(ns::URLConnection& connection, const ns::URLResponse& response) {
-    (void)response;
+void Qplayer::DidReceiveResponse(ns::URLConnection& connection,
+                                 const ns::URLResponse& /*response*/) {
     responseData_.clear();
     // A longer answer fails the load (DidFailWithError) instead of growing without bound.
     connection.SetMaximumBodyBytes(kMaxResponseBytes);
 }
 
-void Qplayer::DidReceiveData(ns::URLConnection& connection, const std::string& data) {
-    (void)connection;
+void Qplayer::DidReceiveData(ns::URLConnection& /*connection*/, const std::string& data) {
     responseData_ += data;
 }
 
-void Qplayer::DidFailWithError(ns::URLConnection& connection, const ns::Error& error) {
-    (void)connection;
-    (void)error;
+void Qplayer::DidFailWithError(ns::URLConnection& /*connection*/, const ns::Error& /*error*/) {
     std::shared_ptr<Qplayer> keep = self();
     responseData_.clear();
     connection_.Forget();
     report(kConnectionError, kConnectionErrorText);
 }
 
-void Qplayer::DidFinishLoading(ns::URLConnection& connection) {
-    (void)connection;
+void Qplayer::DidFinishLoading(ns::URLConnection& /*connection*/) {
     std::shared_ptr<Qplayer> keep = self();
     connection_.Forget();
     handleResponse();
@@ -494,15 +490,13 @@ void Qplayer::ViewDidUnload() {
     controls_->viewDidUnload();
 }
 
-void Qplayer::ViewWillAppear(bool animated) {
-    (void)animated;
+void Qplayer::ViewWillAppear(bool /*animated*/) {
     if (videoDisplay_) videoDisplay_->SetAlpha(0);
     controls_->prepareToAppear();
     scaleUp();
 }
 
-void Qplayer::ViewWillDisappear(bool animated) {
-    (void)animated;
+void Qplayer::ViewWillDisappear(bool /*animated*/) {
     ns::Log("[Q] viewWillDisappear");
     std::shared_ptr<Qplayer> keep = self();
     if (!engineStopped_) {
@@ -527,14 +521,12 @@ void Qplayer::ViewWillDisappear(bool animated) {
     }
 }
 
-bool Qplayer::ShouldAutorotateToInterfaceOrientation(ui::InterfaceOrientation orientation) {
-    (void)orientation;
+bool Qplayer::ShouldAutorotateToInterfaceOrientation(ui::InterfaceOrientation /*orientation*/) {
     return true;
 }
 
 void Qplayer::WillRotateToInterfaceOrientation(ui::InterfaceOrientation orientation,
-                                               double duration) {
-    (void)duration;
+                                               double /*duration*/) {
     controls_->willRotate(orientation);
     reconfigurControlls();
 }

@@ -90,14 +90,12 @@ bool SearchContentProvider::isSearchInProgress() const { return zulSearch_->isSe
 
 // --- table
 
-int SearchContentProvider::NumberOfSections(ui::TableView& tableView) {
-    (void)tableView;
+int SearchContentProvider::NumberOfSections(ui::TableView& /*tableView*/) {
     if (isSearchInProgress() || zulSearchSections_.empty()) return 1;
     return static_cast<int>(zulSearchSections_.size());
 }
 
-int SearchContentProvider::NumberOfRowsInSection(ui::TableView& tableView, int section) {
-    (void)tableView;
+int SearchContentProvider::NumberOfRowsInSection(ui::TableView& /*tableView*/, int section) {
     if (isSearchInProgress() || zulSearchSections_.empty()) return 1;
     if (section < 0 || section >= static_cast<int>(zulSearchSections_.size())) return 0;
     const ns::Array* items = zulSearchResult_[zulSearchSections_[section]].AsArray();
@@ -148,9 +146,8 @@ std::shared_ptr<ui::TableViewCell> SearchContentProvider::CellForRow(
     return cell;
 }
 
-std::optional<std::string> SearchContentProvider::TitleForHeaderInSection(ui::TableView& tableView,
-                                                                          int section) {
-    (void)tableView;
+std::optional<std::string> SearchContentProvider::TitleForHeaderInSection(
+    ui::TableView& /*tableView*/, int section) {
     if (isSearchInProgress() || section < 0 ||
         section >= static_cast<int>(zulSearchSections_.size())) {
         return std::nullopt;
@@ -158,18 +155,14 @@ std::optional<std::string> SearchContentProvider::TitleForHeaderInSection(ui::Ta
     return zulSearchSections_[section];
 }
 
-std::optional<double> SearchContentProvider::HeightForRow(ui::TableView& tableView,
-                                                          const ui::IndexPath& indexPath) {
-    (void)tableView;
-    (void)indexPath;
+std::optional<double> SearchContentProvider::HeightForRow(ui::TableView& /*tableView*/,
+                                                          const ui::IndexPath& /*indexPath*/) {
     if (isSearchInProgress() || zulSearchSections_.empty()) return kStatusRowHeight;
     return ResultTableViewCell::resultTableViewCellHeight();
 }
 
-std::optional<double> SearchContentProvider::HeightForHeaderInSection(ui::TableView& tableView,
-                                                                      int section) {
-    (void)tableView;
-    (void)section;
+std::optional<double> SearchContentProvider::HeightForHeaderInSection(ui::TableView& /*tableView*/,
+                                                                      int /*section*/) {
     if (isSearchInProgress() || zulSearchSections_.empty()) return 0.0;
     return ResultTableViewSectionView::resultTableViewSectionViewHeight();
 }
@@ -183,10 +176,8 @@ std::shared_ptr<ui::View> SearchContentProvider::ViewForHeaderInSection(ui::Tabl
     return header;
 }
 
-void SearchContentProvider::WillDisplayCell(ui::TableView& tableView, ui::TableViewCell& cell,
-                                            const ui::IndexPath& indexPath) {
-    (void)tableView;
-    (void)indexPath;
+void SearchContentProvider::WillDisplayCell(ui::TableView& /*tableView*/, ui::TableViewCell& cell,
+                                            const ui::IndexPath& /*indexPath*/) {
     if (dynamic_cast<ResultTableViewCell*>(&cell)) {
         cell.SetBackgroundColor(ZULColor::zulTableViewResultCellBackgroundColor());
     } else if (auto* loading = dynamic_cast<ResultLoadingTableViewCell*>(&cell)) {
@@ -198,8 +189,8 @@ void SearchContentProvider::WillDisplayCell(ui::TableView& tableView, ui::TableV
     }
 }
 
-void SearchContentProvider::DidSelectRow(ui::TableView& tableView, const ui::IndexPath& indexPath) {
-    (void)tableView;
+void SearchContentProvider::DidSelectRow(ui::TableView& /*tableView*/,
+                                         const ui::IndexPath& indexPath) {
     lastSelectedURL_.clear();
     if (isSearchInProgress()) return;
     const ns::Value* item = sectionItemForIndexPath(indexPath);
@@ -214,13 +205,11 @@ void SearchContentProvider::DidSelectRow(ui::TableView& tableView, const ui::Ind
 
 // --- scrolling
 
-void SearchContentProvider::DidEndDragging(ui::ScrollView& scrollView, bool willDecelerate) {
-    (void)scrollView;
+void SearchContentProvider::DidEndDragging(ui::ScrollView& /*scrollView*/, bool willDecelerate) {
     if (!willDecelerate) reloadVisibleRows();
 }
 
-void SearchContentProvider::DidEndDecelerating(ui::ScrollView& scrollView) {
-    (void)scrollView;
+void SearchContentProvider::DidEndDecelerating(ui::ScrollView& /*scrollView*/) {
     reloadVisibleRows();
 }
 
@@ -235,8 +224,8 @@ void SearchContentProvider::reloadVisibleRows() {
 
 // --- search
 
-void SearchContentProvider::zulSearchDidReceiveData(ZULSearch& search, const ns::Value* results) {
-    (void)search;
+void SearchContentProvider::zulSearchDidReceiveData(ZULSearch& /*search*/,
+                                                    const ns::Value* results) {
     ns::Log("[SCP] zulSearch didReceiveData");
     // A new result: the downloads of the old rows belong to other titles.
     for (auto& entry : zulSearchImages_) entry.second->cancelDownloadImage();
@@ -250,8 +239,8 @@ void SearchContentProvider::zulSearchDidReceiveData(ZULSearch& search, const ns:
     if (std::shared_ptr<ui::TableView> table = tableView_.lock()) table->ReloadData();
 }
 
-void SearchContentProvider::zulSearchDidReceiveError(ZULSearch& search, const ns::Error& error) {
-    (void)search;
+void SearchContentProvider::zulSearchDidReceiveError(ZULSearch& /*search*/,
+                                                     const ns::Error& error) {
     ns::Log("[SCP] zulSearch didReceiveError:%@", error.ToString());
     ZULAlert::initWithNetworkErrorForDelegate(nullptr)->Show();
     // The search is over: the table leaves its loading row for what was kept.
@@ -270,10 +259,9 @@ void SearchContentProvider::zulImageDownloadDidFinishDownloading(ZULImageDownloa
     if (cell) cell->setThumbImage(download.thumbnail(), true);
 }
 
-void SearchContentProvider::zulImageDownloadDidReceiveError(ZULImageDownload& download,
+void SearchContentProvider::zulImageDownloadDidReceiveError(ZULImageDownload& /*download*/,
                                                             const ns::Error& error,
                                                             const ui::IndexPath& indexPath) {
-    (void)download;
     ns::Log("[SCP] zulImageDownload didReceiveError:%@", error.ToString());
     std::shared_ptr<ui::TableView> table = tableView_.lock();
     auto cell = table ? std::dynamic_pointer_cast<ResultTableViewCell>(table->CellForRow(indexPath))

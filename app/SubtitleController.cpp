@@ -136,13 +136,13 @@ void SubtitleController::DidReceiveResponse(ns::URLConnection& connection,
     connection.SetMaximumBodyBytes(kMaxDocumentBytes);
 }
 
-void SubtitleController::DidReceiveData(ns::URLConnection& connection, const std::string& data) {
-    (void)connection;
+void SubtitleController::DidReceiveData(ns::URLConnection& /*connection*/,
+                                        const std::string& data) {
     receivedData_ += data;
 }
 
-void SubtitleController::DidFailWithError(ns::URLConnection& connection, const ns::Error& error) {
-    (void)connection;
+void SubtitleController::DidFailWithError(ns::URLConnection& /*connection*/,
+                                          const ns::Error& error) {
     if (error.GetCode() == ns::Error::kDataLengthExceedsMaximum) {
         downloadFailed(ns::Format("the document is larger than %u bytes",
                                   static_cast<unsigned>(kMaxDocumentBytes)));
@@ -158,8 +158,7 @@ void SubtitleController::downloadFailed(const std::string& reason) {
     currentURL_.clear();
 }
 
-void SubtitleController::DidFinishLoading(ns::URLConnection& connection) {
-    (void)connection;
+void SubtitleController::DidFinishLoading(ns::URLConnection& /*connection*/) {
     connection_.Forget();
     parseDocument();
 }
@@ -175,8 +174,7 @@ void SubtitleController::parseDocument() {
     parser.Parse(document);
 }
 
-void SubtitleController::DidStartDocument(ns::XMLParser& parser) {
-    (void)parser;
+void SubtitleController::DidStartDocument(ns::XMLParser& /*parser*/) {
     const int minutes = duration_ / 60;
     ns::Log("[Q-S] the max interval %f", minutes);
     subtitleCollection_.assign(std::min(minutes + 1, kMaxMinutes), {});
@@ -186,14 +184,10 @@ void SubtitleController::DidStartDocument(ns::XMLParser& parser) {
     openInCue_.clear();
 }
 
-void SubtitleController::DidEndDocument(ns::XMLParser& parser) {
-    (void)parser;
-    parserDone_ = true;
-}
+void SubtitleController::DidEndDocument(ns::XMLParser& /*parser*/) { parserDone_ = true; }
 
-void SubtitleController::DidStartElement(ns::XMLParser& parser, const std::string& name,
+void SubtitleController::DidStartElement(ns::XMLParser& /*parser*/, const std::string& name,
                                          const std::vector<ns::XMLParser::Attribute>& attributes) {
-    (void)parser;
     if (name == "p") {
         foundElement_ = true;
         currentElement_ = "p";
@@ -205,8 +199,7 @@ void SubtitleController::DidStartElement(ns::XMLParser& parser, const std::strin
     }
 }
 
-void SubtitleController::FoundCharacters(ns::XMLParser& parser, std::string_view text) {
-    (void)parser;
+void SubtitleController::FoundCharacters(ns::XMLParser& /*parser*/, std::string_view text) {
     if (!foundElement_ || currentElement_ != "p") return;
     std::string piece(text);
     replaceAll(piece, "-", "");
@@ -214,9 +207,7 @@ void SubtitleController::FoundCharacters(ns::XMLParser& parser, std::string_view
     currentSubtitle_ += piece;
 }
 
-void SubtitleController::DidEndElement(ns::XMLParser& parser, const std::string& name) {
-    (void)parser;
-    (void)name;
+void SubtitleController::DidEndElement(ns::XMLParser& /*parser*/, const std::string& /*name*/) {
     if (!foundElement_ || currentElement_ != "p") return;
     if (!openInCue_.empty()) {
         const bool italic = openInCue_.back();
@@ -237,9 +228,8 @@ void SubtitleController::DidEndElement(ns::XMLParser& parser, const std::string&
     openInCue_.clear();
 }
 
-void SubtitleController::ParseErrorOccurred(ns::XMLParser& parser,
+void SubtitleController::ParseErrorOccurred(ns::XMLParser& /*parser*/,
                                             const ns::XMLParser::Error& error) {
-    (void)parser;
     ns::Log("[Q-S] Error: %@",
             ns::Format("line %d column %d: %@", error.line, error.column, error.message));
 }

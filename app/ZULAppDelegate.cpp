@@ -30,8 +30,7 @@ ZULAppDelegate* ZULAppDelegate::Current() {
     return dynamic_cast<ZULAppDelegate*>(ui::Application::Shared().Delegate().get());
 }
 
-bool ZULAppDelegate::DidFinishLaunching(const ns::Value& options) {
-    (void)options;
+bool ZULAppDelegate::DidFinishLaunching(const ns::Value& /*options*/) {
     ui::Application& application = ui::Application::Shared();
     application.SetStatusBarHidden(false);
     application.SetStatusBarStyle(ui::StatusBarStyle::BlackOpaque);

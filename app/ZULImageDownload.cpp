@@ -137,15 +137,13 @@ void ZULImageDownload::DidReceiveResponse(ns::URLConnection& connection,
     }
 }
 
-void ZULImageDownload::DidReceiveData(ns::URLConnection& connection, const std::string& data) {
-    (void)connection;
+void ZULImageDownload::DidReceiveData(ns::URLConnection& /*connection*/, const std::string& data) {
     ns::Log("[ID] connection didReceiveData");
     if (!data_) return;
     data_->append(data);
 }
 
-void ZULImageDownload::DidFinishLoading(ns::URLConnection& connection) {
-    (void)connection;
+void ZULImageDownload::DidFinishLoading(ns::URLConnection& /*connection*/) {
     ns::Log("[ID] connection connectionDidFinishLoading");
     std::shared_ptr<ZULImageDownload> keep = weak_from_this().lock();
     const std::optional<std::string> data = std::move(data_);
@@ -162,8 +160,7 @@ void ZULImageDownload::DidFinishLoading(ns::URLConnection& connection) {
     }
 }
 
-void ZULImageDownload::DidFailWithError(ns::URLConnection& connection, const ns::Error& error) {
-    (void)connection;
+void ZULImageDownload::DidFailWithError(ns::URLConnection& /*connection*/, const ns::Error& error) {
     if (error.GetCode() == ns::Error::kDataLengthExceedsMaximum) {
         // Too large for a thumbnail: a failure of the image's address, not of the transport.
         fail(ns::Error::URLError(ns::Error::kDataLengthExceedsMaximum, imageURL_));

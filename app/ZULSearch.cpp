@@ -63,11 +63,9 @@ void ZULSearch::finishWithoutResults() {
     if (delegate_) delegate_->zulSearchDidReceiveData(*this, nullptr);
 }
 
-std::optional<ns::URLRequest> ZULSearch::WillSendRequest(ns::URLConnection& connection,
-                                                         const ns::URLRequest& request,
-                                                         const ns::URLResponse& redirectResponse) {
-    (void)connection;
-    (void)redirectResponse;
+std::optional<ns::URLRequest> ZULSearch::WillSendRequest(
+    ns::URLConnection& /*connection*/, const ns::URLRequest& request,
+    const ns::URLResponse& /*redirectResponse*/) {
     ns::Log("[S] connection willSendRequest");
     return request;
 }
@@ -84,15 +82,13 @@ void ZULSearch::DidReceiveResponse(ns::URLConnection& connection, const ns::URLR
     finishWithoutResults();
 }
 
-void ZULSearch::DidReceiveData(ns::URLConnection& connection, const std::string& data) {
-    (void)connection;
+void ZULSearch::DidReceiveData(ns::URLConnection& /*connection*/, const std::string& data) {
     ns::Log("[S] connection didReceiveData");
     if (!data_) return;
     data_->append(data);
 }
 
-void ZULSearch::DidFinishLoading(ns::URLConnection& connection) {
-    (void)connection;
+void ZULSearch::DidFinishLoading(ns::URLConnection& /*connection*/) {
     isSearchInProgress_ = false;
     connection_.Forget();
     const std::string data = data_ ? *data_ : std::string();
@@ -104,8 +100,7 @@ void ZULSearch::DidFinishLoading(ns::URLConnection& connection) {
     if (delegate_) delegate_->zulSearchDidReceiveData(*this, results);
 }
 
-void ZULSearch::DidFailWithError(ns::URLConnection& connection, const ns::Error& error) {
-    (void)connection;
+void ZULSearch::DidFailWithError(ns::URLConnection& /*connection*/, const ns::Error& error) {
     if (error.GetCode() == ns::Error::kDataLengthExceedsMaximum) {
         // Too large for a search answer: over without results, as an answer that is none.
         finishWithoutResults();

@@ -39,14 +39,12 @@ TEST(ZULSearchURLTest, TextIsEscapedAloneAsUtf8) {
 
 // Records what a search tells its delegate.
 struct Recorder : ZULSearchDelegate {
-    void zulSearchDidReceiveData(ZULSearch& search, const ns::Value* value) override {
-        (void)search;
+    void zulSearchDidReceiveData(ZULSearch& /*search*/, const ns::Value* value) override {
         ++dataCalls;
         hadResults = value != nullptr;
         if (value) results = *value;
     }
-    void zulSearchDidReceiveError(ZULSearch& search, const ns::Error& error) override {
-        (void)search;
+    void zulSearchDidReceiveError(ZULSearch& /*search*/, const ns::Error& error) override {
         errors.push_back(error);
     }
     int dataCalls = 0;

@@ -17,12 +17,13 @@ public:
     ~ChapterInfoMonitor() override {}
 
     // The number of chapters of the title.
-    virtual void ChaptersAvailable(unsigned count) {}
+    virtual void ChaptersAvailable(unsigned /*count*/) {}
     // One chapter: sequence number from 0, start in microseconds, title (may be empty).
-    virtual void ChapterReceived(unsigned sequenceNumber, MediaTime startTime,
-                                 const std::string& title) {}
+    virtual void ChapterReceived(unsigned /*sequenceNumber*/, MediaTime /*startTime*/,
+                                 const std::string& /*title*/) {}
     // The encoded image of the thumbnail of chapter index.
-    virtual void ThumbnailReceived(unsigned index, const std::vector<unsigned char>& image) {}
+    virtual void ThumbnailReceived(unsigned /*index*/,
+                                   const std::vector<unsigned char>& /*image*/) {}
 };
 
 }  // namespace SarvelonMediaKit

@@ -15,8 +15,8 @@ class ErrorInfoMonitor : public InfoMonitor<ErrorInfoSource, ErrorInfoMonitor> {
 public:
     ~ErrorInfoMonitor() override {}
 
-    virtual void SetError(SVStatus status, std::string text) {}
-    virtual void SetWarning(SVStatus status, std::string text) {}
+    virtual void SetError(SVStatus /*status*/, std::string /*text*/) {}
+    virtual void SetWarning(SVStatus /*status*/, std::string /*text*/) {}
 };
 
 }  // namespace SarvelonMediaKit

@@ -201,7 +201,7 @@ TEST(InfoSourceTest, ASourceDestroyedFirstLeavesTheMonitorWithoutIt) {
 class Detacher : public ErrorInfoMonitor {
 public:
     ~Detacher() override { DetachFromSources(); }
-    void SetError(SVStatus status, std::string) override {
+    void SetError(SVStatus /*status*/, std::string) override {
         ++calls;
         if (target != nullptr) source->RemoveMonitor(target);
     }

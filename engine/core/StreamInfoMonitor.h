@@ -23,19 +23,19 @@ public:
     ~StreamInfoMonitor() override {}
 
     // The whole track map, each time it changes; complete once the metadata is complete.
-    virtual void TracksAvailable(const TrackMap& tracks, bool complete) {}
+    virtual void TracksAvailable(const TrackMap& /*tracks*/, bool /*complete*/) {}
     // The track that has just become current.
-    virtual void TrackChanged(const boost::shared_ptr<MediaTrack>& track) {}
+    virtual void TrackChanged(const boost::shared_ptr<MediaTrack>& /*track*/) {}
     // The largest track duration, in microseconds.
-    virtual void DurationAvailable(MediaTime duration) {}
+    virtual void DurationAvailable(MediaTime /*duration*/) {}
     // The media size in bytes.
-    virtual void MediaSizeAvailable(BytePosition size) {}
+    virtual void MediaSizeAvailable(BytePosition /*size*/) {}
     // Whether any track plays at a rate other than normal.
-    virtual void TrickPlayAvailable(bool available) {}
+    virtual void TrickPlayAvailable(bool /*available*/) {}
     virtual void PreloadComplete() {}
     // Two media times, in microseconds, that the parser reports for a stream type.
-    virtual void MediaTimeAvailable(uint32_t streamType, MediaTime firstTime,
-                                    MediaTime secondTime) {}
+    virtual void MediaTimeAvailable(uint32_t /*streamType*/, MediaTime /*firstTime*/,
+                                    MediaTime /*secondTime*/) {}
 };
 
 }  // namespace SarvelonMediaKit

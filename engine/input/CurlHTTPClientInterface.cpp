@@ -487,7 +487,7 @@ void CreateCurlHTTPClientInterface(boost::shared_ptr<HTTPClientInterface>& resul
                                    const std::string& url,
                                    const std::map<std::string, std::string>* parameters,
                                    HTTPClientInterfaceClient* client, const std::string& body,
-                                   uint32_t transportParameter) {
+                                   uint32_t /*transportParameter*/) {
     if (parameters == nullptr) {
         result.reset(new CurlHTTPClientInterface(url, client));
     } else {

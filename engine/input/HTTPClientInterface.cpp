@@ -35,7 +35,7 @@ private:
 HTTPClientInterface::HTTPClientInterface(std::string url, HTTPClientInterfaceClient* client)
     : HTTPClientInterface(url, std::map<std::string, std::string>(), client, std::string()) {}
 
-HTTPClientInterface::HTTPClientInterface(std::string url,
+HTTPClientInterface::HTTPClientInterface(std::string /*url*/,
                                          const std::map<std::string, std::string>& parameters,
                                          HTTPClientInterfaceClient* client, std::string body)
     : busyCount_(0),

@@ -34,7 +34,7 @@ public:
     void OnSampleStreamAdded(const boost::shared_ptr<SampleStream>& stream) override {
         log.push_back("+" + std::to_string(stream->GetType()));
     }
-    void OnSampleStreamRemoved(const boost::shared_ptr<SampleStream>& stream) override {
+    void OnSampleStreamRemoved(const boost::shared_ptr<SampleStream>& /*stream*/) override {
         log.push_back("-");
     }
     void OnFirstDecodeTime(MediaTime time) override { firstTimes.push_back(time.Get()); }
@@ -510,7 +510,7 @@ public:
     void DoSelectTrack(TrackId track) override {
         log.push_back("track " + std::to_string(track.Get()));
     }
-    void DoSetPosition(BytePosition position, StackId stackId) override {
+    void DoSetPosition(BytePosition /*position*/, StackId stackId) override {
         log.push_back("position " + std::to_string(stackId));
     }
     void DoGetStatistics(SV::SVDictionary& statistics) override {

@@ -21,11 +21,11 @@ public:
     virtual boost::shared_ptr<MemoryTracker> GetMemoryTracker() const = 0;
     // Codec set-up of the stream when none of its filters knows it (StreamInfoKind). True
     // with the owner's bytes in *data and *size; false (both untouched) when it has none.
-    virtual bool GetStreamInfo(uint32_t kind, const uint8_t** data, uint32_t* size) {
+    virtual bool GetStreamInfo(uint32_t /*kind*/, const uint8_t** /*data*/, uint32_t* /*size*/) {
         return false;
     }
     // A numeric stream value; no demultiplexer has one.
-    virtual bool GetStreamValue(uint32_t kind, uint64_t* value) { return false; }
+    virtual bool GetStreamValue(uint32_t /*kind*/, uint64_t* /*value*/) { return false; }
 };
 
 }  // namespace SarvelonMediaKit

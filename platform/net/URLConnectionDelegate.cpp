@@ -5,8 +5,7 @@
 namespace ns {
 
 void URLConnectionDelegate::WillSendRequestForAuthenticationChallenge(
-    URLConnection& connection, const AuthenticationChallenge& challenge) {
-    (void)challenge;
+    URLConnection& connection, const AuthenticationChallenge& /*challenge*/) {
     connection.ContinueWithoutCredential();
 }
 

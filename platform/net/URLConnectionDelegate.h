@@ -26,11 +26,9 @@ public:
     // A redirect: `request` is the next hop as the connection would send it, `redirectResponse`
     // the 3xx that asked for it. Return the request to send (changed or not), or nothing to stop
     // here, in which case the redirect response becomes the connection's response.
-    virtual std::optional<URLRequest> WillSendRequest(URLConnection& connection,
+    virtual std::optional<URLRequest> WillSendRequest(URLConnection& /*connection*/,
                                                       const URLRequest& request,
-                                                      const URLResponse& redirectResponse) {
-        (void)connection;
-        (void)redirectResponse;
+                                                      const URLResponse& /*redirectResponse*/) {
         return request;
     }
     // Answer with the connection's UseCredential, ContinueWithoutCredential or
@@ -38,19 +36,11 @@ public:
     // which delivers the 401 response as it came.
     virtual void WillSendRequestForAuthenticationChallenge(
         URLConnection& connection, const AuthenticationChallenge& challenge);
-    virtual void DidReceiveResponse(URLConnection& connection, const URLResponse& response) {
-        (void)connection;
-        (void)response;
-    }
-    virtual void DidReceiveData(URLConnection& connection, const std::string& data) {
-        (void)connection;
-        (void)data;
-    }
-    virtual void DidFinishLoading(URLConnection& connection) { (void)connection; }
-    virtual void DidFailWithError(URLConnection& connection, const Error& error) {
-        (void)connection;
-        (void)error;
-    }
+    virtual void DidReceiveResponse(URLConnection& /*connection*/,
+                                    const URLResponse& /*response*/) {}
+    virtual void DidReceiveData(URLConnection& /*connection*/, const std::string& /*data*/) {}
+    virtual void DidFinishLoading(URLConnection& /*connection*/) {}
+    virtual void DidFailWithError(URLConnection& /*connection*/, const Error& /*error*/) {}
 };
 
 }  // namespace ns

@@ -48,14 +48,14 @@ public:
     class Delegate {
     public:
         virtual ~Delegate() = default;
-        virtual void DidStartDocument(XMLParser& parser) {}
-        virtual void DidEndDocument(XMLParser& parser) {}
-        virtual void DidStartElement(XMLParser& parser, const std::string& name,
-                                     const std::vector<Attribute>& attributes) {}
-        virtual void DidEndElement(XMLParser& parser, const std::string& name) {}
-        virtual void FoundCharacters(XMLParser& parser, std::string_view text) {}
+        virtual void DidStartDocument(XMLParser& /*parser*/) {}
+        virtual void DidEndDocument(XMLParser& /*parser*/) {}
+        virtual void DidStartElement(XMLParser& /*parser*/, const std::string& /*name*/,
+                                     const std::vector<Attribute>& /*attributes*/) {}
+        virtual void DidEndElement(XMLParser& /*parser*/, const std::string& /*name*/) {}
+        virtual void FoundCharacters(XMLParser& /*parser*/, std::string_view /*text*/) {}
         // The first error only; the parse is over when this runs.
-        virtual void ParseErrorOccurred(XMLParser& parser, const Error& error) {}
+        virtual void ParseErrorOccurred(XMLParser& /*parser*/, const Error& /*error*/) {}
     };
 
     // The delegate must outlive the parser (or at least every Feed/Finish call).

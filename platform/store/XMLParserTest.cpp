@@ -40,7 +40,7 @@ public:
             events.push_back("text:" + std::string(text));
         }
     }
-    void ParseErrorOccurred(XMLParser&, const XMLParser::Error& error) override {
+    void ParseErrorOccurred(XMLParser&, const XMLParser::Error& /*error*/) override {
         ++errors;
         Add("error");
     }

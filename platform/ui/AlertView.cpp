@@ -81,8 +81,7 @@ bool AlertView::ClickButtonAtIndex(int index) {
     return true;
 }
 
-bool AlertView::DismissWithClickedButtonIndex(int index, bool animated) {
-    (void)animated;
+bool AlertView::DismissWithClickedButtonIndex(int index, bool /*animated*/) {
     if (!IsVisible()) {
         return false;
     }

@@ -16,20 +16,14 @@ public:
     // Once, at start-up, with the launch options (a dictionary; empty when there are none).
     // The answer is the platform's: whether a URL given in the options can be handled; the
     // application runs on either way.
-    virtual bool DidFinishLaunching(const ns::Value& options) {
-        (void)options;
-        return true;
-    }
+    virtual bool DidFinishLaunching(const ns::Value& /*options*/) { return true; }
     virtual void DidBecomeActive() {}
     virtual void WillResignActive() {}
     virtual void DidEnterBackground() {}
     virtual void WillEnterForeground() {}
     virtual void WillTerminate() {}
     // Whether the URL was handled.
-    virtual bool HandleOpenURL(const std::string& url) {
-        (void)url;
-        return false;
-    }
+    virtual bool HandleOpenURL(const std::string& /*url*/) { return false; }
 };
 
 }  // namespace ui

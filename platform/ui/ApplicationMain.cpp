@@ -6,9 +6,7 @@
 
 namespace ui {
 
-int ApplicationMain(int argc, char** argv, const ApplicationDelegateFactory& makeDelegate) {
-    (void)argc;
-    (void)argv;
+int ApplicationMain(int /*argc*/, char** /*argv*/, const ApplicationDelegateFactory& makeDelegate) {
     Application app;
     std::shared_ptr<ApplicationDelegate> delegate = makeDelegate ? makeDelegate() : nullptr;
     if (!delegate) {

@@ -82,8 +82,7 @@ void Control::SendActionsForEvents(unsigned events) {
     }
 }
 
-void Control::TouchesBegan(const Point& point) {
-    (void)point;
+void Control::TouchesBegan(const Point& /*point*/) {
     if (!enabled_) {
         return;
     }

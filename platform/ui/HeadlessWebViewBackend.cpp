@@ -82,9 +82,9 @@ ns::URLRequest HeadlessWebViewBackend::Request() const {
     return history_.empty() ? ns::URLRequest() : history_[index_].request;
 }
 
-void HeadlessWebViewBackend::EvaluateJavaScript(const std::string& script,
+void HeadlessWebViewBackend::EvaluateJavaScript(const std::string& /*script*/,
                                                 ScriptCompletion completion) {
-    (void)script;  // no script engine: the web view has logged it
+    // no script engine: the web view has logged it
     if (!completion) return;
     std::weak_ptr<char> alive = alive_;
     loop_.Post([alive, completion = std::move(completion)] {
@@ -212,10 +212,8 @@ void HeadlessWebViewBackend::FinishHtml(uint64_t serial) {
 }
 
 std::optional<ns::URLRequest> HeadlessWebViewBackend::WillSendRequest(
-    ns::URLConnection& connection, const ns::URLRequest& request,
-    const ns::URLResponse& redirectResponse) {
-    (void)connection;
-    (void)redirectResponse;
+    ns::URLConnection& /*connection*/, const ns::URLRequest& request,
+    const ns::URLResponse& /*redirectResponse*/) {
     const ns::URLRequest next = Prepared(request);
     const uint64_t serial = loading_ ? loading_->serial : 0;
     std::weak_ptr<char> alive = alive_;
@@ -265,9 +263,8 @@ void HeadlessWebViewBackend::DidFinishLoading(ns::URLConnection& connection) {
     client_.BackendDidFinishLoad();
 }
 
-void HeadlessWebViewBackend::DidFailWithError(ns::URLConnection& connection,
+void HeadlessWebViewBackend::DidFailWithError(ns::URLConnection& /*connection*/,
                                               const ns::Error& error) {
-    (void)connection;
     if (!loading_) return;
     loading_.reset();
     connection_.reset();

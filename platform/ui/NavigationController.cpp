@@ -105,8 +105,7 @@ void NavigationController::SetNavigationBar(const std::shared_ptr<View>& bar) {
     LayoutBarAndTop();
 }
 
-void NavigationController::SetNavigationBarHidden(bool hidden, bool animated) {
-    (void)animated;
+void NavigationController::SetNavigationBarHidden(bool hidden, bool /*animated*/) {
     barHidden_ = hidden;
     if (bar_) {
         bar_->SetHidden(hidden);
@@ -122,9 +121,7 @@ bool NavigationController::ShouldAutorotateToInterfaceOrientation(
 }
 
 void NavigationController::WillAnimateRotationToInterfaceOrientation(
-    InterfaceOrientation orientation, double duration) {
-    (void)orientation;
-    (void)duration;
+    InterfaceOrientation /*orientation*/, double /*duration*/) {
     LayoutBarAndTop();
 }
 

@@ -45,13 +45,10 @@ class ScrollViewDelegate {
 public:
     virtual ~ScrollViewDelegate() = default;
     // After every change of the content offset (drag, deceleration, animation or a call).
-    virtual void DidScroll(ScrollView& scrollView) { (void)scrollView; }
-    virtual void WillBeginDragging(ScrollView& scrollView) { (void)scrollView; }
-    virtual void DidEndDragging(ScrollView& scrollView, bool willDecelerate) {
-        (void)scrollView;
-        (void)willDecelerate;
-    }
-    virtual void DidEndDecelerating(ScrollView& scrollView) { (void)scrollView; }
+    virtual void DidScroll(ScrollView& /*scrollView*/) {}
+    virtual void WillBeginDragging(ScrollView& /*scrollView*/) {}
+    virtual void DidEndDragging(ScrollView& /*scrollView*/, bool /*willDecelerate*/) {}
+    virtual void DidEndDecelerating(ScrollView& /*scrollView*/) {}
 };
 
 class ScrollView : public View {

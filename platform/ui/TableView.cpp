@@ -242,8 +242,8 @@ void TableView::EndUpdates() {
 }
 
 void TableView::ReloadRows(const std::vector<IndexPath>& indexPaths,
-                           TableViewRowAnimation animation) {
-    (void)animation;  // the renderer shows the new cells at its next frame
+                           TableViewRowAnimation /*animation*/) {
+    // the renderer shows the new cells at its next frame
     if (updateDepth_ > 0) {
         pendingReloads_.insert(pendingReloads_.end(), indexPaths.begin(), indexPaths.end());
         return;
@@ -536,8 +536,7 @@ void TableView::SelectRow(const IndexPath& indexPath, bool animated,
     SetContentOffset(Point(ContentOffset().x, y), animated);
 }
 
-void TableView::DeselectRow(const IndexPath& indexPath, bool animated) {
-    (void)animated;
+void TableView::DeselectRow(const IndexPath& indexPath, bool /*animated*/) {
     if (selected_ && *selected_ == indexPath) {
         selected_.reset();
         SetCellSelected(indexPath, false);

@@ -46,17 +46,13 @@ class TableView;
 class TableViewDataSource {
 public:
     virtual ~TableViewDataSource() = default;
-    virtual int NumberOfSections(TableView& tableView) {
-        (void)tableView;
-        return 1;
-    }
+    virtual int NumberOfSections(TableView& /*tableView*/) { return 1; }
     virtual int NumberOfRowsInSection(TableView& tableView, int section) = 0;
     virtual std::shared_ptr<TableViewCell> CellForRow(TableView& tableView,
                                                       const IndexPath& indexPath) = 0;
     // None (the default): the section has no header title.
-    virtual std::optional<std::string> TitleForHeaderInSection(TableView& tableView, int section) {
-        (void)tableView;
-        (void)section;
+    virtual std::optional<std::string> TitleForHeaderInSection(TableView& /*tableView*/,
+                                                               int /*section*/) {
         return std::nullopt;
     }
 };
@@ -65,35 +61,25 @@ public:
 class TableViewDelegate : public ScrollViewDelegate {
 public:
     // None (the default): the table's RowHeight().
-    virtual std::optional<double> HeightForRow(TableView& tableView, const IndexPath& indexPath) {
-        (void)tableView;
-        (void)indexPath;
+    virtual std::optional<double> HeightForRow(TableView& /*tableView*/,
+                                               const IndexPath& /*indexPath*/) {
         return std::nullopt;
     }
     // None (the default): the table's SectionHeaderHeight() when the section has a non-empty
     // header title, else 0.
-    virtual std::optional<double> HeightForHeaderInSection(TableView& tableView, int section) {
-        (void)tableView;
-        (void)section;
+    virtual std::optional<double> HeightForHeaderInSection(TableView& /*tableView*/,
+                                                           int /*section*/) {
         return std::nullopt;
     }
     // Null (the default): a label with the section's header title, when it has one. Asked
     // each time the header comes on screen.
-    virtual std::shared_ptr<View> ViewForHeaderInSection(TableView& tableView, int section) {
-        (void)tableView;
-        (void)section;
+    virtual std::shared_ptr<View> ViewForHeaderInSection(TableView& /*tableView*/,
+                                                         int /*section*/) {
         return nullptr;
     }
-    virtual void WillDisplayCell(TableView& tableView, TableViewCell& cell,
-                                 const IndexPath& indexPath) {
-        (void)tableView;
-        (void)cell;
-        (void)indexPath;
-    }
-    virtual void DidSelectRow(TableView& tableView, const IndexPath& indexPath) {
-        (void)tableView;
-        (void)indexPath;
-    }
+    virtual void WillDisplayCell(TableView& /*tableView*/, TableViewCell& /*cell*/,
+                                 const IndexPath& /*indexPath*/) {}
+    virtual void DidSelectRow(TableView& /*tableView*/, const IndexPath& /*indexPath*/) {}
 };
 
 enum class TableViewStyle { Plain = 0 };

@@ -92,8 +92,8 @@ void TableViewCell::SetSelectionStyle(TableViewCellSelectionStyle style) {
     NoteChange();
 }
 
-void TableViewCell::SetSelected(bool selected, bool animated) {
-    (void)animated;  // the renderer shows the change at its next frame either way
+void TableViewCell::SetSelected(bool selected, bool /*animated*/) {
+    // the renderer shows the change at its next frame either way
     if (selected == selected_) {
         return;
     }
@@ -102,8 +102,7 @@ void TableViewCell::SetSelected(bool selected, bool animated) {
     NoteChange();
 }
 
-void TableViewCell::SetHighlighted(bool highlighted, bool animated) {
-    (void)animated;
+void TableViewCell::SetHighlighted(bool highlighted, bool /*animated*/) {
     if (highlighted == highlighted_) {
         return;
     }

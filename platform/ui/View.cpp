@@ -402,10 +402,7 @@ void RunLayoutPass() {
     }
 }
 
-Size View::SizeThatFits(const Size& size) const {
-    (void)size;
-    return bounds_.size;
-}
+Size View::SizeThatFits(const Size& /*size*/) const { return bounds_.size; }
 
 void View::SizeToFit() {
     Size fit = SizeThatFits(bounds_.size);

@@ -175,9 +175,9 @@ public:
 
     // Touches delivered by the test driver and the renderer, in this view's coordinates. The
     // default does nothing; controls track them.
-    virtual void TouchesBegan(const Point& point) { (void)point; }
-    virtual void TouchesMoved(const Point& point) { (void)point; }
-    virtual void TouchesEnded(const Point& point) { (void)point; }
+    virtual void TouchesBegan(const Point& /*point*/) {}
+    virtual void TouchesMoved(const Point& /*point*/) {}
+    virtual void TouchesEnded(const Point& /*point*/) {}
     virtual void TouchesCancelled() {}
 
     // --- observability
@@ -194,8 +194,8 @@ protected:
     // Tree notifications, after the change.
     virtual void DidMoveToSuperview() {}
     virtual void DidMoveToWindow() {}
-    virtual void DidAddSubview(View& subview) { (void)subview; }
-    virtual void WillRemoveSubview(View& subview) { (void)subview; }
+    virtual void DidAddSubview(View& /*subview*/) {}
+    virtual void WillRemoveSubview(View& /*subview*/) {}
 
 private:
     bool CanAdopt(const Ptr& view) const;

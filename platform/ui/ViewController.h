@@ -80,10 +80,10 @@ public:
     virtual void LoadView();
     virtual void ViewDidLoad() {}
     virtual void ViewDidUnload() {}
-    virtual void ViewWillAppear(bool animated) { (void)animated; }
-    virtual void ViewDidAppear(bool animated) { (void)animated; }
-    virtual void ViewWillDisappear(bool animated) { (void)animated; }
-    virtual void ViewDidDisappear(bool animated) { (void)animated; }
+    virtual void ViewWillAppear(bool /*animated*/) {}
+    virtual void ViewDidAppear(bool /*animated*/) {}
+    virtual void ViewWillDisappear(bool /*animated*/) {}
+    virtual void ViewDidDisappear(bool /*animated*/) {}
 
     // Windows, containers and presentations call these; each sends its call only on a change
     // (appearing: not while appearing or appeared; disappearing: not while disappearing or
@@ -114,18 +114,12 @@ public:
     // --- rotation
     // The default allows portrait only, as the platform's does.
     virtual bool ShouldAutorotateToInterfaceOrientation(InterfaceOrientation orientation);
-    virtual void WillRotateToInterfaceOrientation(InterfaceOrientation orientation,
-                                                  double duration) {
-        (void)orientation;
-        (void)duration;
-    }
+    virtual void WillRotateToInterfaceOrientation(InterfaceOrientation /*orientation*/,
+                                                  double /*duration*/) {}
     // Runs inside the rotation's animation block, after the window took its new size.
-    virtual void WillAnimateRotationToInterfaceOrientation(InterfaceOrientation orientation,
-                                                           double duration) {
-        (void)orientation;
-        (void)duration;
-    }
-    virtual void DidRotateFromInterfaceOrientation(InterfaceOrientation from) { (void)from; }
+    virtual void WillAnimateRotationToInterfaceOrientation(InterfaceOrientation /*orientation*/,
+                                                           double /*duration*/) {}
+    virtual void DidRotateFromInterfaceOrientation(InterfaceOrientation /*from*/) {}
     // The application's interface orientation.
     InterfaceOrientation GetInterfaceOrientation() const;
 

@@ -73,11 +73,10 @@ inline std::string WebViewContractBackendName(
 // "finish", "fail <code>".
 class RecordingWebViewDelegate : public WebViewDelegate {
 public:
-    bool ShouldStartLoad(WebView& webView, const ns::URLRequest& request,
+    bool ShouldStartLoad(WebView& /*webView*/, const ns::URLRequest& request,
                          WebViewNavigationType navigationType) override {
         events.push_back("should " + std::to_string(static_cast<int>(navigationType)) + " " +
                          request.GetURL().AbsoluteString());
-        (void)webView;
         offered.push_back(request);
         return allow ? allow(request) : true;
     }
@@ -89,10 +88,9 @@ public:
         events.push_back("finish");
         if (onFinish) onFinish(webView);
     }
-    void DidFailLoad(WebView& webView, const ns::Error& error) override {
+    void DidFailLoad(WebView& /*webView*/, const ns::Error& error) override {
         events.push_back("fail " + std::to_string(error.GetCode()));
         errors.push_back(error);
-        (void)webView;
     }
 
     size_t Count(const std::string& event) const {

@@ -39,19 +39,13 @@ class WebViewDelegate {
 public:
     virtual ~WebViewDelegate() = default;
     // The default allows every navigation.
-    virtual bool ShouldStartLoad(WebView& webView, const ns::URLRequest& request,
-                                 WebViewNavigationType navigationType) {
-        (void)webView;
-        (void)request;
-        (void)navigationType;
+    virtual bool ShouldStartLoad(WebView& /*webView*/, const ns::URLRequest& /*request*/,
+                                 WebViewNavigationType /*navigationType*/) {
         return true;
     }
-    virtual void DidStartLoad(WebView& webView) { (void)webView; }
-    virtual void DidFinishLoad(WebView& webView) { (void)webView; }
-    virtual void DidFailLoad(WebView& webView, const ns::Error& error) {
-        (void)webView;
-        (void)error;
-    }
+    virtual void DidStartLoad(WebView& /*webView*/) {}
+    virtual void DidFinishLoad(WebView& /*webView*/) {}
+    virtual void DidFailLoad(WebView& /*webView*/, const ns::Error& /*error*/) {}
 };
 
 }  // namespace ui

@@ -22,6 +22,14 @@
 
 namespace SvTools {
 
+// The stream ids of a rendition's pictures and sound in the container. Outside the anonymous
+// namespace: TitleWriter::Track holds one.
+struct TitleStreamIds {
+    uint8_t video = SarvelonMediaKit::Mpeg2PsFormat::kStreamIdVideoFirst;
+    uint8_t audio = 0;
+    uint8_t audioType = 0;
+};
+
 namespace {
 
 using namespace SarvelonMediaKit;
@@ -35,12 +43,6 @@ const uint8_t kEac3PrefixBytes[kEac3HdDvdPrivateDataSize] = {
     static_cast<uint8_t>(kEac3HdDvdPrivateData >> 24),
     static_cast<uint8_t>(kEac3HdDvdPrivateData >> 16),
     static_cast<uint8_t>(kEac3HdDvdPrivateData >> 8), static_cast<uint8_t>(kEac3HdDvdPrivateData)};
-
-struct StreamIds {
-    uint8_t video = Format::kStreamIdVideoFirst;
-    uint8_t audio = 0;
-    uint8_t audioType = 0;
-};
 
 uint32_t Ticks(uint64_t time, uint64_t origin, const std::string& source) {
     const uint64_t ticks = time - origin;
@@ -97,8 +99,9 @@ uint32_t PeakAudioRate(const std::vector<Sample>& units) {
 
 // Lays out one rendition's media from its first pack on; the seek points' positions are
 // relative to the track.
-void LayTrack(const Rendition& rendition, const StreamIds& ids, uint64_t origin, uint32_t muxRate,
-              TrackOutput& out, std::vector<Mpeg2PsIndexEntry::SeekPoint>* seekPoints) {
+void LayTrack(const Rendition& rendition, const TitleStreamIds& ids, uint64_t origin,
+              uint32_t muxRate, TrackOutput& out,
+              std::vector<Mpeg2PsIndexEntry::SeekPoint>* seekPoints) {
     const std::vector<Sample>& video = rendition.video.samples;
     const std::vector<Sample>& audio = rendition.audio.samples;
     const bool prefix = rendition.audio.codec == AudioCodec::Eac3;
@@ -157,7 +160,7 @@ uint32_t MuxRate(const std::vector<Mpeg2PsIndexEntry::SeekPoint>& seekPoints, ui
     return static_cast<uint32_t>(std::min<uint64_t>(std::max<uint64_t>(rate, 1), 0x3FFFFF));
 }
 
-Mpeg2PsIndexEntry Describe(const Rendition& rendition, const StreamIds& ids, uint64_t origin,
+Mpeg2PsIndexEntry Describe(const Rendition& rendition, const TitleStreamIds& ids, uint64_t origin,
                            uint64_t trackSize) {
     Mpeg2PsIndexEntry entry;
     uint64_t end = origin;
@@ -239,7 +242,7 @@ Mpeg2PsIndexEntry Describe(const Rendition& rendition, const StreamIds& ids, uin
     return entry;
 }
 
-std::vector<StreamIds> AssignStreamIds(const std::vector<Rendition>& renditions) {
+std::vector<TitleStreamIds> AssignStreamIds(const std::vector<Rendition>& renditions) {
     bool anyVideo = false;
     for (const Rendition& rendition : renditions) {
         anyVideo = anyVideo || rendition.video.present;
@@ -247,10 +250,10 @@ std::vector<StreamIds> AssignStreamIds(const std::vector<Rendition>& renditions)
     // AAC of renditions with video is stream 0xC0; an audio-only rendition next to video ones
     // gets a stream of its own (0xC1 on), so that it can be played beside them. E-AC-3 is
     // always private stream 1.
-    std::vector<StreamIds> ids;
+    std::vector<TitleStreamIds> ids;
     uint8_t nextAlternate = Format::kStreamIdAudioFirst + 1;
     for (const Rendition& rendition : renditions) {
-        StreamIds id;
+        TitleStreamIds id;
         if (rendition.audio.codec == AudioCodec::Eac3) {
             id.audio = Format::kStreamIdPrivateStream1;
             id.audioType = Format::kStreamTypeEac3;
@@ -271,7 +274,7 @@ std::vector<StreamIds> AssignStreamIds(const std::vector<Rendition>& renditions)
 }
 
 std::vector<uint8_t> Header(const std::vector<Rendition>& renditions,
-                            const std::vector<StreamIds>& ids,
+                            const std::vector<TitleStreamIds>& ids,
                             const std::vector<Mpeg2PsIndexEntry>& entries,
                             const std::vector<std::vector<uint8_t>>& chapterBlocks,
                             uint32_t muxRate, const TitleOptions& options,
@@ -376,7 +379,7 @@ std::vector<uint8_t> Header(const std::vector<Rendition>& renditions,
 // A rendition's track as planned: its index entry without positions, its seek points relative
 // to the track, and its size.
 struct TitleWriter::Track {
-    StreamIds ids;
+    TitleStreamIds ids;
     Mpeg2PsIndexEntry entry;
     std::vector<Mpeg2PsIndexEntry::SeekPoint> seekPoints;
     uint64_t size = 0;
@@ -412,7 +415,7 @@ TitleWriter::TitleWriter(const std::vector<Rendition>& renditions, const TitleOp
         }
         origin_ = options.origin;
     }
-    const std::vector<StreamIds> ids = AssignStreamIds(renditions);
+    const std::vector<TitleStreamIds> ids = AssignStreamIds(renditions);
 
     uint32_t headerMuxRate = 1;
     for (size_t i = 0; i < renditions.size(); ++i) {
