@@ -3,6 +3,8 @@
 #include <thread>
 
 #include "SVLibrary/TypedValue/SVDictionary.h"
+#include "SVLibrary/Types/SVStatus.h"
+#include "engine/api/SVMediaTransformerSession.h"
 #include "engine/api/SViOsApi.h"
 #include "engine/api/SViOsApiState.h"
 #include "engine/api/SViOsApiTestFixture.h"
@@ -278,6 +280,34 @@ TEST_F(SViOsApiEventsTest, AWarningCarriesStatusAndTextAndDoesNotStop) {
     EXPECT_EQ(*a.Find("SVErrorKey")->AsUInt(), 1003u);
     EXPECT_EQ(*a.Find("SVDescriptionKey")->AsString(),
               "Damaged data: 65556 bytes skipped at byte 460484");
+    SViOsApiState::Instance().ClearCurrentAsset();
+}
+
+// The whole road of a warning: set on a playback's session, forwarded by it to the engine's
+// callback, which the bridge installed, and handed to the application as its warning event.
+TEST_F(SViOsApiEventsTest, AWarningSetOnTheSessionReachesTheApplication) {
+    ASSERT_EQ(SV_Initialize(&Record, ns::Dictionary()), 0);
+    DrainQueued();
+    Forget();  // the Initialized event
+    SViOsApiState::Instance().SetCurrentAsset("http://origin.example/Movie.Name.mpg");
+    using SarvelonMediaKit::SVMediaTransformerSession;
+    const boost::shared_ptr<SVMediaTransformerSession> session = SVMediaTransformerSession::Create(
+        "http://origin.example/Movie.Name.mpg", SV::SVDictionary());
+    session->SetWarning(SVStatusParserError, "Damaged data: 188 bytes skipped at byte 376");
+    SVMediaTransformerSession::Unregister(session.get());
+    DrainQueued();
+
+    const auto delivered = Taken();
+    ASSERT_EQ(EventNumbers(delivered), std::vector<int>{SViOsApiEvent_Warning});
+    const ns::Dictionary& a = delivered[0].attributes;
+    EXPECT_EQ(a.Keys(), (Keys{"SVAssetPathKey", "SVAssetTypeKey", "SVVersionKey", "SVErrorKey",
+                              "SVDescriptionKey"}));
+    EXPECT_EQ(*a.Find("SVAssetPathKey")->AsString(), "http://origin.example/Movie.Name.mpg");
+    EXPECT_EQ(*a.Find("SVAssetTypeKey")->AsUInt(), 2u);  // remote
+    EXPECT_EQ(*a.Find("SVVersionKey")->AsString(), "6.0.0.12556");
+    EXPECT_EQ(*a.Find("SVErrorKey")->AsUInt(), 1003u);
+    EXPECT_EQ(*a.Find("SVDescriptionKey")->AsString(),
+              "Damaged data: 188 bytes skipped at byte 376");
     SViOsApiState::Instance().ClearCurrentAsset();
 }
 

@@ -141,7 +141,8 @@ public:
     SVStatus TransformToFile(MediaTime position, TrickPlayRate rate, bool wait);
     void TransformToFileInTask();
     // Stops the main session, the worker, the collection and every serving session; returns
-    // the status. From another thread it also cuts short a manifest's load under way in
+    // the status, which is 2008 for a chain without components (nothing ran) unless an error
+    // came first. From another thread it also cuts short a manifest's load under way in
     // PreLoad, which then returns 408.
     SVStatus Stop();
     SVStatus GetChapterData(unsigned first, unsigned last);
@@ -230,6 +231,8 @@ private:
     bool ListenForPlayer();
     // Whether the worker of this output listens for a player.
     bool ListensForPlayer() const;
+    // The main session's stack holds no component (a remote HLS playlist): nothing runs.
+    bool HasEmptyChain() const;
     // The main session's waits of Serve and TransformToFile: until it stops or an abort.
     void WaitForSessionStop();
     // The multi-file loader of a manifest's load under way (a local of LoadManifest), which

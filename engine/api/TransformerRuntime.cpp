@@ -65,8 +65,9 @@ SVStatus Transformer::Transform(MediaTime position, TrickPlayRate rate, bool inW
     // On the worker.
     if (!hasDemux_) {
         // An empty chain (a remote HLS playlist, which the player plays itself): nothing to
-        // name, run or serve, and nothing failed.
-        if (session_ && session_->GetComponentStack().IsEmpty()) return status_;
+        // name, run or serve. That it ran nothing is the stop's answer (Stop), not recorded
+        // here: the start's answer would then depend on how far the worker had got.
+        if (HasEmptyChain()) return status_;
         RecordFailure(status_, NameSource());
     } else if (pendingPreloads_ > 0) {
         RecordFailure(status_, PreLoad());
@@ -194,7 +195,15 @@ SVStatus Transformer::GetChapterData(unsigned first, unsigned last) {
     return status_;
 }
 
+bool Transformer::HasEmptyChain() const {
+    return session_ && session_->GetComponentStack().IsEmpty();
+}
+
 SVStatus Transformer::Stop() {
+    // A playback whose chain has no component ran nothing: its stop answers "no transformer"
+    // (unless an error came first), whenever it comes after the start, however far the
+    // worker got by then.
+    if (HasEmptyChain()) RecordFailure(status_, SVStatusNoTransformer);
     // The worker's waits end; it neither listens nor starts the collection from here on.
     abortRequested_ = true;
     preloadChanged_.Set();

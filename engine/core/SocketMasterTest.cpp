@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "tests/support/SocketTestSupport.h"
+#include "tests/support/ThreadTestSupport.h"
 #include "engine/core/SocketDelegate.h"
 
 namespace SarvelonMediaKit {
@@ -212,6 +213,27 @@ TEST(SocketMasterTest, SocketTableChanges) {
     ASSERT_EQ(1u, reported.size());
     EXPECT_EQ(&second, reported[0].second);
     station.Halt();
+}
+
+// A removal wakes the master's wait; the pass it ends reads the wake-up back, so the idle master
+// then sleeps in its next wait. Left unread, the wake-up would end every later wait at once:
+// a loop that spins on a core while nothing happens.
+TEST(SocketMasterTest, AfterARemovalTheIdleMasterSleepsInItsWaitAgain) {
+    HandlerLog handlerLog;
+    SocketMaster master((boost::shared_ptr<TaskManager>()));
+    master.SetSocketClosedHandler([&](int fd, SocketDelegate* d) { handlerLog.Note(fd, d); });
+    RawDelegate delegate(&master);
+    Pair removed, kept;
+    master.AddSocket(removed.fd[0], &delegate);
+    master.AddSocket(kept.fd[0], &delegate);  // still watched: the master goes on waiting
+    ASSERT_EQ(1, ThreadsNamed("SocketMaster"));
+
+    master.RemoveSocket(removed.fd[0]);
+    ASSERT_TRUE(WaitUntil([&]() { return handlerLog.Calls().size() == 1; }));
+    // Nothing is readable and nothing changes from here on: the thread is found asleep.
+    EXPECT_TRUE(WaitUntil([]() { return SvTestSupport::ThreadStates("SocketMaster") == "S"; }))
+        << "state " << SvTestSupport::ThreadStates("SocketMaster");
+    master.Stop();
 }
 
 TEST(SocketMasterTest, TheClosedSocketHandlerRunsWithNoLockHeld) {

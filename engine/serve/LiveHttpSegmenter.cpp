@@ -351,10 +351,14 @@ void LiveHttpSegmenter::DoAdd(const MemoryChunk& chunk) {
         files_.back()->Append(chunk);
         return;
     }
-    // Before the first group of pictures (audio that starts ahead of the first picture, or
-    // bytes still in flight from before a seek) there is no segment such bytes could open:
-    // they are dropped. Playback goes on.
-    DebugPrint("LiveHttpSegmenter: %u bytes before a group of pictures dropped\n", chunk.Size());
+    // No segment is open: before the first group of pictures, and after a seek until the next
+    // one. The multiplexer sends the sound timed ahead of a group's key frame before that
+    // group's marker (it belongs to the group before, which is not here), at the start and
+    // after every reposition; bytes still in flight from before a seek arrive here too. Such
+    // bytes are dropped and only traced: an error would stop the playback (its Transformer
+    // stops on any error), at every such start and seek.
+    DebugPrint("LiveHttpSegmenter::DoAdd while not segmenting or holding: %u bytes dropped\n",
+               chunk.Size());
 }
 
 ByteAmount LiveHttpSegmenter::DoGetBytesWanted() { return ByteAmount(0xFFFFFFFFu); }

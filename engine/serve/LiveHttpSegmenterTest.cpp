@@ -6,8 +6,13 @@
 #include <string>
 #include <vector>
 
+#include "engine/mux/Mpeg2TsMux.h"
+#include "engine/samples/SampleFormat.h"
 #include "engine/serve/LiveHttpSegmenterTestSupport.h"
 #include "tests/support/ErrorRecorder.h"
+#include "tests/support/FakeDemux.h"
+#include "tests/support/HandMadeStreams.h"
+#include "tools/common/TsReader.h"
 
 namespace SarvelonMediaKit {
 namespace {
@@ -63,6 +68,64 @@ TEST_F(LiveHttpSegmenterTest, ThreeGroupsOfPicturesMakeSegmentsZeroOneTwo) {
     rig->Pull();
     EXPECT_EQ(std::vector<std::string>{"pull 1"}, rig->Source().Log(RecordingStage::kPull));
     rig->Segmenter().RemoveMonitor(&errors);
+}
+
+// The real multiplexer in front: the sound timed ahead of the first key frame goes out before
+// the group's marker, where no segment is open. It is dropped without an error (the playback's
+// Transformer would stop on one), and the first segment begins with the group's tables.
+TEST(LiveHttpSegmenterMuxTest, SoundAheadOfTheFirstKeyFrameIsDroppedWithoutStoppingAnything) {
+    boost::shared_ptr<LiveHttpSegmenter> segmenter = boost::make_shared<LiveHttpSegmenter>(nullptr);
+    boost::shared_ptr<RecordingStage> between = boost::make_shared<RecordingStage>();
+    boost::shared_ptr<Mpeg2TsMux> mux = boost::make_shared<Mpeg2TsMux>(nullptr);
+    boost::shared_ptr<SvTestSupport::FakeDemux> demux =
+        boost::make_shared<SvTestSupport::FakeDemux>(nullptr);
+    const size_t video = demux->AddStream(0xE0, SampleMediaTypeVideo, SampleFormatH264AnnexB);
+    const size_t audio = demux->AddStream(0xC0, SampleMediaTypeAudio, SampleFormatAacAdts);
+    ComponentStack stack =
+        SvTestSupport::BuildLinkedChain(StackIdMain, {segmenter, between, mux, demux});
+    segmenter->SetName("title.m3u8", false);
+    ErrorRecorder errors;
+    segmenter->AddMonitor(&errors);
+    LiveFront front(segmenter.get());
+
+    // Sound at 0.98 s, the key frame at 1.0 s, sound at 1.0 s; then the end of the stream.
+    demux->AddSample(audio, SvGolden::AdtsFrame(200, 1), 980000);
+    demux->AddSample(video, SvGolden::Slice(true, 7, 0, 0, 400, 2), 1000000, 0, true);
+    demux->AddSample(audio, SvGolden::AdtsFrame(200, 3), 1000000);
+    demux->SetEndOfStreamAtEnd(true);
+    mux->PullData(ByteAmount(0x7FFFFFFF));
+
+    // Bytes reached the segmenter ahead of the first marker (type 0, a group of pictures).
+    std::vector<std::string> passed;  // data and markers in the order they went by
+    for (const std::string& line : between->Log()) {
+        if (line.rfind("data ", 0) == 0 || line.rfind("marker ", 0) == 0) passed.push_back(line);
+    }
+    ASSERT_GE(passed.size(), 2u);
+    EXPECT_EQ(0u, passed[0].rfind("data ", 0)) << passed[0];
+    EXPECT_EQ("marker 0", between->Log(RecordingStage::kMarker).front());
+
+    EXPECT_TRUE(errors.Errors().empty());
+    EXPECT_TRUE(errors.Warnings().empty());
+    // Segment 0 finished by the end of the stream, one more open after it.
+    EXPECT_EQ((Segments{{0, 3}, {1, 1}}), segmenter->GetSegments());
+
+    const std::string segment = Fetch(front.Port(), "0.ts").body;
+    ASSERT_GE(segment.size(), 188u);
+    ASSERT_EQ(0u, segment.size() % 188);
+    const uint8_t* first = reinterpret_cast<const uint8_t*>(segment.data());
+    EXPECT_EQ(0x47, first[0]);
+    EXPECT_EQ(0x0000, ((first[1] & 0x1F) << 8) | first[2]);  // PID 0: the PAT leads
+    // Read by the independent reader: the picture (PID 0x21) and the sound (0x22) of 1.0 s
+    // only, 90000 at 90 kHz; the sound of 0.98 s (88200) is not there.
+    SvTools::TsReader reader;
+    reader.Feed(first, segment.size());
+    reader.Finish();
+    std::vector<std::string> pes;
+    for (const SvTools::TsPes& p : reader.Pes()) {
+        pes.push_back(std::to_string(p.pid) + "@" + std::to_string(p.pts));
+    }
+    EXPECT_EQ((std::vector<std::string>{"33@90000", "34@90000"}), pes);
+    segmenter->RemoveMonitor(&errors);
 }
 
 TEST_F(LiveHttpSegmenterTest, OnDemandHoldsAtMostOneFinishedUnservedSegment) {
