@@ -19,9 +19,15 @@ const ui::Color kEmptyColour = ui::Color::FromRGB255(248, 215, 214);
 class LoginViewControllerFormTest : public LoginTestBase {
 protected:
     void SetUp() override {
+        // A phone with an on-screen keyboard; the test without one turns it off.
+        ui::Keyboard::SetOnScreen(true);
         LoginTestBase::SetUp();
         StartPortal();
         Launch();
+    }
+    void TearDown() override {
+        LoginTestBase::TearDown();
+        ui::Keyboard::SetOnScreen(false);
     }
     // The shake animations the form box has had.
     int Shakes() const {
@@ -107,6 +113,21 @@ TEST_F(LoginViewControllerFormTest, ReturnInTheEmailFieldMovesToThePasswordAndTh
     ASSERT_TRUE(
         driver_.WaitFor([this] { return ui::AlertView::TopVisibleAlert() != nullptr; }, kTimeout));
     EXPECT_EQ("Device added", TopAlertTitle());
+}
+
+TEST_F(LoginViewControllerFormTest, WithoutAnOnScreenKeyboardTheFormStaysWhereItIs) {
+    ui::Keyboard::SetOnScreen(false);
+    auto login = Login();
+    Fill("demo@zul.test", "demo");
+    EXPECT_FALSE(ui::Keyboard::IsVisible());
+    EXPECT_EQ(0, LogsContaining("[LVC] keyboardWillShowNotification:"));
+    driver_.Advance(0.3);
+    EXPECT_EQ(ui::Rect(20, 25, 280, 44), login->label()->Frame());
+    EXPECT_FALSE(login->label()->IsHidden());
+    EXPECT_EQ(ui::Rect(20, 94, 280, 88), login->emailAndPasswordView()->Frame());
+    EXPECT_EQ(ui::Rect(20, 207, 280, 44), login->signInButton()->Frame());
+    EXPECT_EQ("demo@zul.test", login->emailTextField()->Text());
+    EXPECT_EQ("demo", login->passwordlTextField()->Text());
 }
 
 TEST_F(LoginViewControllerFormTest, KeyboardOnAPhoneLiftsTheFormAndSigningInBringsTheLabelBack) {

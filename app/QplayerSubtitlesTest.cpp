@@ -67,6 +67,36 @@ TEST_F(QplayerSubtitlesTest, ALanguageShowsItsCuesAndNoneHidesThem) {
     EXPECT_EQ(1, DocumentRequests("en"));
 }
 
+// The player picks its layout by the device's model, which follows the idiom the application
+// runs as (whatever machine runs it): on a phone the subtitle line sits on the bottom edge of
+// the picture, on a pad 190 points above it.
+class QplayerLayoutByModelTest : public QplayerTestBase {
+protected:
+    // The subtitle label's frame once the first playback has laid the controls out.
+    ui::Rect SubtitleFrameOn(ui::UserInterfaceIdiom idiom) {
+        ui::UiDevice::Current().SetIdiom(idiom);
+        bridge_->playbackUrlToHand = ClipPath("mandelbrot");
+        Open(PlaybackUrl("103"));
+        EXPECT_TRUE(RunUntil([&] { return Playing(); }, 10));
+        auto label = driver_.Find<ui::Label>("subtitleView");
+        return label ? label->Frame() : ui::Rect();
+    }
+    double ViewHeight() const { return player_->GetView()->Bounds().Height(); }
+};
+
+TEST_F(QplayerLayoutByModelTest, OnAPhoneTheSubtitleLineSitsAtTheBottom) {
+    const ui::Rect frame = SubtitleFrameOn(ui::UserInterfaceIdiom::Phone);
+    EXPECT_EQ("iPhone", ui::UiDevice::Current().Model());
+    EXPECT_GT(frame.Height(), 0);
+    EXPECT_DOUBLE_EQ(ViewHeight(), frame.MaxY());
+}
+
+TEST_F(QplayerLayoutByModelTest, OnAPadTheSubtitleLineStands190PointsAboveTheBottom) {
+    const ui::Rect frame = SubtitleFrameOn(ui::UserInterfaceIdiom::Pad);
+    EXPECT_EQ("iPad", ui::UiDevice::Current().Model());
+    EXPECT_DOUBLE_EQ(ViewHeight() - 190, frame.MinY());
+}
+
 TEST_F(QplayerSubtitlesTest, TheVolumeSliderSetsTheApplicationsVolume) {
     ns::SystemVolume::Set(1);
     ASSERT_TRUE(driver_.Tap("audioButton"));

@@ -68,7 +68,8 @@ protected:
         ui::UiDevice& device = ui::UiDevice::Current();
         device.SetIdiom(ui::UserInterfaceIdiom::Pad);
         device.SetOrientation(ui::DeviceOrientation::LandscapeLeft);
-        device.SetModel("iPad");
+        // No model of its own: the device reports the one its idiom stands for.
+        device.SetModel("");
         StartPortal();
         ns::MoviePlayer::SetFactory([this]() -> std::unique_ptr<ns::MoviePlayer> {
             auto player = std::make_unique<ns::HeadlessMoviePlayer>();

@@ -155,6 +155,41 @@ TEST_F(LoginWindowTest, PhoneFormIsCleanAndTypingAndAClickSignIn) {
               ns::UserDefaults::Standard().StringForKey(LoginViewController::kUserLoginKey));
 }
 
+// A desktop has no on-screen keyboard: a click on a field leaves the form where the person
+// sees it, so the next click lands where they aim.
+TEST_F(LoginWindowTest, AClickOnAFieldLeavesThePhoneFormWhereItStands) {
+    ui::UiDevice::Current().SetOrientation(ui::DeviceOrientation::Portrait);
+    Launch(ui::UserInterfaceIdiom::Phone);
+    auto login = Login();
+    ASSERT_NE(nullptr, login);
+    const ui::Rect label = login->label()->Frame();
+    const ui::Rect form = login->emailAndPasswordView()->Frame();
+    const ui::Rect button = login->signInButton()->Frame();
+    // Where the password field is seen before the first click.
+    const ui::Point password =
+        Pixel(*login->passwordlTextField(), login->passwordlTextField()->Bounds().Center());
+    const ui::Point red = Pixel(*login->signInButton(), ui::Point(12, button.Height() / 2));
+    Pixbuf before = Shot("login-phone-portrait.png");
+    ASSERT_NE(nullptr, before);
+
+    Click(*login->emailTextField());
+    ASSERT_TRUE(IterateUntil([&] { return login->emailTextField()->IsFirstResponder(); }, 10s));
+    ASSERT_TRUE(Settle());
+    EXPECT_EQ(label, login->label()->Frame());
+    EXPECT_FALSE(login->label()->IsHidden());
+    EXPECT_EQ(form, login->emailAndPasswordView()->Frame());
+    EXPECT_EQ(button, login->signInButton()->Frame());
+    Pixbuf after = Shot("login-phone-portrait-editing.png");
+    ASSERT_NE(nullptr, after);
+    // The red button is still drawn where it was.
+    EXPECT_EQ(kButtonRed, PixelAt(before.get(), static_cast<int>(red.x), static_cast<int>(red.y)));
+    EXPECT_EQ(kButtonRed, PixelAt(after.get(), static_cast<int>(red.x), static_cast<int>(red.y)));
+
+    ClickAt(gtk_widget_get_window(renderer_->Window()), static_cast<int>(password.x),
+            static_cast<int>(password.y));
+    EXPECT_TRUE(IterateUntil([&] { return login->passwordlTextField()->IsFirstResponder(); }, 10s));
+}
+
 TEST_F(LoginWindowTest, PadFormIsClean) {
     Launch(ui::UserInterfaceIdiom::Pad);
     ExpectCleanForm("login-pad.png");

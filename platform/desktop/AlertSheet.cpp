@@ -57,6 +57,14 @@ AlertSheet::AlertSheet(const ui::AlertView& alert, const ui::Size& screen)
     for (ui::Rect& r : buttons_) r = r.Offset(origin.x, origin.y);
 }
 
+int AlertSheet::DefaultButton(const ui::AlertView& alert) {
+    if (alert.FirstOtherButtonIndex() >= 0) return alert.FirstOtherButtonIndex();
+    if (alert.CancelButtonIndex() >= 0) return alert.CancelButtonIndex();
+    return alert.NumberOfButtons() > 0 ? 0 : -1;
+}
+
+int AlertSheet::CancelButton(const ui::AlertView& alert) { return alert.CancelButtonIndex(); }
+
 int AlertSheet::ButtonAt(const ui::Point& point) const {
     for (size_t i = 0; i < buttons_.size(); ++i) {
         if (buttons_[i].Contains(point)) return static_cast<int>(i);

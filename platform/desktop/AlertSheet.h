@@ -4,7 +4,8 @@
 // interface, with its title, its message and its buttons (two side by side, cancel on the
 // left; otherwise one under the other, in index order). While an alert shows, it takes every
 // click: a click on a button chooses it through AlertView::ClickButtonAtIndex, the call the
-// test driver makes; elsewhere nothing happens. Laid out in the root view's points.
+// test driver makes; elsewhere nothing happens. Return chooses the default button, Escape the
+// cancel button. Laid out in the root view's points.
 
 #include <cairo.h>
 
@@ -23,6 +24,12 @@ public:
     static constexpr double kButtonHeight = 43;
 
     AlertSheet(const ui::AlertView& alert, const ui::Size& screen);
+
+    // The button Return chooses: the first other button, else the cancel button, else the
+    // only one; -1 without buttons.
+    static int DefaultButton(const ui::AlertView& alert);
+    // The button Escape chooses: the cancel button; -1 when the alert has none.
+    static int CancelButton(const ui::AlertView& alert);
 
     const ui::Rect& Frame() const { return frame_; }
     // The buttons' frames, by button index.

@@ -12,6 +12,7 @@
 #include "platform/desktop/RunLoopSource.h"
 #include "platform/desktop/WebKitWebViewBackend.h"
 #include "platform/ui/Application.h"
+#include "platform/ui/Keyboard.h"
 #include "platform/ui/Loop.h"
 #include "platform/ui/UiDevice.h"
 
@@ -26,6 +27,9 @@ int RunApplication(int argc, char** argv, const ui::ApplicationDelegateFactory& 
     if (std::getenv("ZUL_DEVICE_ORIENTATION") == nullptr) {
         ui::UiDevice::Current().SetOrientation(ui::DeviceOrientation::LandscapeLeft);
     }
+    // A person types on the computer's keyboard: no keyboard slides in over the screen, so no
+    // screen makes room for one.
+    ui::Keyboard::SetOnScreen(false);
     // Web views show their pages with WebKit, inside the window.
     WebKitWebViewBackend::Install();
     RunLoopSource source(ui::Loop());

@@ -136,6 +136,18 @@ Renderer::Renderer(ui::View::Ptr root)
     g_signal_connect(window_, "key-press-event", G_CALLBACK(OnKey), this);
     g_signal_connect(window_, "delete-event", G_CALLBACK(OnDelete), this);
 
+    // Outside the window's tree, so that its grab redirects the events of every widget in the
+    // window (GTK hands a grab widget's own descendants their events as usual).
+    modalCatcher_ = gtk_invisible_new();
+    gtk_widget_add_events(modalCatcher_, GDK_BUTTON_PRESS_MASK | GDK_BUTTON_RELEASE_MASK |
+                                             GDK_POINTER_MOTION_MASK | GDK_SCROLL_MASK |
+                                             GDK_SMOOTH_SCROLL_MASK | GDK_KEY_PRESS_MASK);
+    g_signal_connect(modalCatcher_, "button-press-event", G_CALLBACK(OnButton), this);
+    g_signal_connect(modalCatcher_, "button-release-event", G_CALLBACK(OnButton), this);
+    g_signal_connect(modalCatcher_, "scroll-event", G_CALLBACK(OnScroll), this);
+    g_signal_connect(modalCatcher_, "key-press-event", G_CALLBACK(OnKey), this);
+    gtk_widget_show(modalCatcher_);
+
     stage_ = NewViewBox();
     g_signal_connect(stage_, "draw", G_CALLBACK(OnStageDraw), this);
     g_signal_connect_after(stage_, "draw", G_CALLBACK(OnStageDrawAfter), this);
@@ -171,6 +183,9 @@ Renderer::~Renderer() {
     if (rootNode_ != nullptr) DestroyNode(rootNode_);
     g_signal_handlers_disconnect_by_data(window_, this);
     g_signal_handlers_disconnect_by_data(stage_, this);
+    g_signal_handlers_disconnect_by_data(modalCatcher_, this);
+    if (gtk_widget_has_grab(modalCatcher_)) gtk_grab_remove(modalCatcher_);
+    gtk_widget_destroy(modalCatcher_);
     gtk_widget_destroy(window_);
 }
 
@@ -522,6 +537,7 @@ void Renderer::Sync() {
         alertPressed_ = -1;
         gtk_widget_queue_draw(stage_);
     }
+    UpdateModalGrab();
     SyncFocus();
     UpdateAnimations();
 }
@@ -587,6 +603,23 @@ void Renderer::OnStageAllocate(GtkWidget*, GdkRectangle* allocation, gpointer se
 }
 
 // --- input
+
+void Renderer::UpdateModalGrab() {
+    const bool modal = ui::AlertView::TopVisibleAlert() != nullptr && shownRoot_ != nullptr;
+    if (modal == static_cast<bool>(gtk_widget_has_grab(modalCatcher_))) return;
+    if (!modal) {
+        gtk_grab_remove(modalCatcher_);
+        return;
+    }
+    // A press or a wheel under way ends without an action: its release goes to the alert.
+    router_.Cancel();
+    if (wheelTimer_ != 0) {
+        g_source_remove(wheelTimer_);
+        wheelTimer_ = 0;
+    }
+    router_.EndWheel();
+    gtk_grab_add(modalCatcher_);
+}
 
 ui::Point Renderer::ToWindow(const ui::Point& p) const {
     return ui::Point(offset_.x + p.x * scale_, offset_.y + p.y * scale_);
@@ -670,9 +703,27 @@ gboolean Renderer::OnWheelRest(gpointer self) {
     return G_SOURCE_REMOVE;
 }
 
+gboolean Renderer::OnAlertKey(Renderer& r, const GdkEventKey& e) {
+    ui::AlertView::Ptr alert = ui::AlertView::TopVisibleAlert();
+    int index = -1;
+    switch (e.keyval) {
+        case GDK_KEY_Return:
+        case GDK_KEY_KP_Enter:
+        case GDK_KEY_ISO_Enter: index = AlertSheet::DefaultButton(*alert); break;
+        case GDK_KEY_Escape: index = AlertSheet::CancelButton(*alert); break;
+        default: break;
+    }
+    if (index >= 0) {
+        r.alertPressed_ = -1;
+        alert->ClickButtonAtIndex(index);
+        gtk_widget_queue_draw(r.stage_);
+    }
+    return TRUE;  // nothing under the alert takes a key
+}
+
 gboolean Renderer::OnKey(GtkWidget*, GdkEventKey* e, gpointer self) {
     auto* r = static_cast<Renderer*>(self);
-    if (ui::AlertView::TopVisibleAlert()) return TRUE;
+    if (ui::AlertView::TopVisibleAlert()) return OnAlertKey(*r, *e);
     switch (e->keyval) {
         case GDK_KEY_Return:
         case GDK_KEY_KP_Enter:

@@ -21,9 +21,13 @@
 //
 // Input (InputRouter): the left button presses, moves and releases touches at the hit-tested
 // view, drags scroll views and swipes; the wheel drags the scroll view under the pointer and
-// ends the drag kWheelRestMs after the last notch; keys type into the first responder. While
-// an alert shows, a click on one of its buttons chooses it (AlertView::ClickButtonAtIndex)
-// and every other click and key is swallowed.
+// ends the drag kWheelRestMs after the last notch; keys type into the first responder.
+//
+// Alerts are modal. While an alert shows, a GTK grab on a widget outside the window's tree
+// takes every pointer and key event before any widget under it (a native widget such as the
+// web engine's view included, which would otherwise take its clicks, wheel and keys first):
+// a click on one of its buttons chooses it (AlertView::ClickButtonAtIndex), Return chooses
+// the default button and Escape the cancel button, and everything else is swallowed.
 //
 // Native widgets. A view whose content a native GTK widget shows (a web view's engine) gets
 // that widget from the hosts added with AddNativeWidgetHost: it sits in the view's GtkFixed
@@ -121,6 +125,9 @@ private:
     static gboolean OnMotion(GtkWidget* widget, GdkEventMotion* event, gpointer self);
     static gboolean OnScroll(GtkWidget* widget, GdkEventScroll* event, gpointer self);
     static gboolean OnKey(GtkWidget* widget, GdkEventKey* event, gpointer self);
+    static gboolean OnAlertKey(Renderer& r, const GdkEventKey& event);
+    // Takes the grab while an alert shows and gives it back when none does.
+    void UpdateModalGrab();
     static gboolean OnDelete(GtkWidget* widget, GdkEvent* event, gpointer self);
     static gboolean OnWheelRest(gpointer self);
     static gboolean OnAnimationFrame(gpointer self);
@@ -129,6 +136,8 @@ private:
     ui::View::Ptr shownRoot_;
     GtkWidget* window_ = nullptr;
     GtkWidget* stage_ = nullptr;
+    // Holds the grab while an alert shows; never drawn.
+    GtkWidget* modalCatcher_ = nullptr;
     FrameSource* frameSource_ = nullptr;
     std::unordered_map<const ui::View*, std::unique_ptr<Node>> nodes_;
     Node* rootNode_ = nullptr;

@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "platform/core/RunLoop.h"
+#include "platform/desktop/AlertSheet.h"
 #include "platform/desktop/Renderer.h"
 #include "platform/desktop/RunLoopSource.h"
 #include "platform/desktop/WebKitWebViewBackend.h"
@@ -26,6 +27,7 @@
 #include "platform/desktop/testing/WebViewSnapshot.h"
 #include "platform/desktop/testing/WindowCapture.h"
 #include "platform/net/CookieStorage.h"
+#include "platform/ui/AlertView.h"
 #include "platform/ui/Application.h"
 #include "platform/ui/Loop.h"
 #include "platform/ui/UiDevice.h"
@@ -129,6 +131,17 @@ protected:
         ui::UiDevice::Current().SetOrientation(ui::DeviceOrientation::Portrait);
     }
 
+    // The page's answer to a script ("" when none came).
+    std::string Eval(const std::string& script) {
+        bool done = false;
+        std::string result;
+        webView_->EvaluateJavaScript(script, [&](const std::string& r) {
+            result = r;
+            done = true;
+        });
+        IterateUntil([&] { return done; }, kWait);
+        return result;
+    }
     bool WaitFor(const std::string& event, size_t count = 1) {
         return IterateUntil([&] { return delegate_->Count(event) >= count; }, kWait);
     }
@@ -218,6 +231,78 @@ TEST_F(WebKitWindow, APersonsClickOnALinkIsOfferedAsALinkClick) {
               (std::vector<std::string>{"should 0 " + origin.Url("/two"), "start", "finish"}));
     // The click went to the page, not to the models' touch handling behind it.
     EXPECT_EQ(webView_->Request().GetURL().AbsoluteString(), origin.Url("/two"));
+}
+
+// Hears which button chose each alert.
+class ChosenButtons : public ui::AlertViewDelegate {
+public:
+    void ClickedButtonAtIndex(ui::AlertView&, int index) override { chosen.push_back(index); }
+    std::vector<int> chosen;
+};
+
+TEST_F(WebKitWindow, AnAlertTakesEveryClickWheelAndKeyBeforeThePageUnderIt) {
+    // A tall page that counts the presses and keys it sees.
+    webView_->LoadHtmlString(
+        "<html><body style=\"margin:0; height:3000px; background:#2080E0\"><script>"
+        "window.presses = 0; window.keys = 0;"
+        "document.addEventListener('mousedown', function() { window.presses++; });"
+        "document.addEventListener('keydown', function() { window.keys++; });"
+        "</script></body></html>",
+        *URL::Parse("http://127.0.0.1/"));
+    ASSERT_TRUE(WaitFor("finish"));
+    SettledAllocation(backend_->Widget(), 200, 120);
+    GdkWindow* window = gtk_widget_get_window(renderer_->Window());
+    const int pageX = 60, pageY = 50;  // inside the web view, beside the alert's sheet
+    auto counts = [&] { return Eval("window.presses + ' ' + window.keys + ' ' + window.scrollY"); };
+
+    // Without an alert the page takes the click (and the keyboard focus with it) and the key.
+    ClickAt(window, pageX, pageY);
+    ASSERT_TRUE(IterateUntil([&] { return counts() == "1 0 0"; }, kWait)) << counts();
+    PressKey(window, GDK_KEY_a);
+    ASSERT_TRUE(IterateUntil([&] { return counts() == "1 1 0"; }, kWait)) << counts();
+
+    auto chooser = std::make_shared<ChosenButtons>();
+    auto showAlert = [&] {
+        auto alert =
+            std::make_shared<ui::AlertView>("Playback error", "Not found (200)", chooser,
+                                            std::string("Cancel"), std::vector<std::string>{"OK"});
+        alert->Show();
+        renderer_->Sync();
+        return alert;
+    };
+
+    // A click and the wheel on the page, then a click on OK: only OK is taken.
+    auto first = showAlert();
+    ClickAt(window, pageX, pageY);
+    WheelAt(window, pageX, pageY, 5);
+    PressKey(window, GDK_KEY_b);
+    const ui::Rect ok = AlertSheet(*first, ui::Size(480, 320)).ButtonFrames()[1];
+    ClickAt(window, static_cast<int>(ok.MidX()), static_cast<int>(ok.MidY()));
+    ASSERT_TRUE(IterateUntil([&] { return !chooser->chosen.empty(); }, kWait));
+    EXPECT_EQ(chooser->chosen, std::vector<int>{1});
+    EXPECT_FALSE(first->IsVisible());
+    EXPECT_EQ(counts(), "1 1 0");
+
+    // Return chooses the default button, Escape the cancel button; neither reaches the page.
+    auto second = showAlert();
+    PressKey(window, GDK_KEY_Return);
+    ASSERT_TRUE(IterateUntil([&] { return chooser->chosen.size() == 2; }, kWait));
+    EXPECT_EQ(chooser->chosen.back(), 1);
+    EXPECT_FALSE(second->IsVisible());
+    auto third = showAlert();
+    PressKey(window, GDK_KEY_Escape);
+    ASSERT_TRUE(IterateUntil([&] { return chooser->chosen.size() == 3; }, kWait));
+    EXPECT_EQ(chooser->chosen.back(), 0);
+    EXPECT_FALSE(third->IsVisible());
+    renderer_->Sync();
+    EXPECT_EQ(counts(), "1 1 0");
+
+    // With the alerts gone the page takes its input again: the wheel scrolls it.
+    WheelAt(window, pageX, pageY, 3);
+    ClickAt(window, pageX, pageY);
+    EXPECT_TRUE(
+        IterateUntil([&] { return counts().rfind("2 1 ", 0) == 0 && counts() != "2 1 0"; }, kWait))
+        << counts();
 }
 
 TEST_F(WebKitWindow, CookiesDeletedOnEitherSideAreGoneFromTheOther) {

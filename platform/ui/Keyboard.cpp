@@ -12,6 +12,11 @@ bool& Visible() {
     return visible;
 }
 
+bool& OnScreen() {
+    static bool onScreen = false;
+    return onScreen;
+}
+
 ns::Value RectValue(const Rect& r) {
     ns::Dictionary d;
     d.Set("x", r.X());
@@ -22,6 +27,13 @@ ns::Value RectValue(const Rect& r) {
 }
 
 }  // namespace
+
+bool Keyboard::IsOnScreen() { return OnScreen(); }
+
+void Keyboard::SetOnScreen(bool onScreen) {
+    if (!onScreen) SetVisible(false);
+    OnScreen() = onScreen;
+}
 
 bool Keyboard::IsVisible() { return Visible(); }
 
@@ -38,6 +50,7 @@ Rect Keyboard::FrameFor(const ScreenMetrics& screen) {
 }
 
 void Keyboard::SetVisible(bool visible) {
+    if (visible && !OnScreen()) visible = false;
     if (visible == Visible()) {
         return;
     }

@@ -14,6 +14,10 @@
 //
 // The keyboard spans the screen's width (ScreenMetrics::Current()) along its bottom edge and is
 // this high: phone portrait 216, phone landscape 162, pad portrait 264, pad landscape 352.
+// Only a device with an on-screen keyboard has one to show: on a device without one (this
+// platform's desktop window, and the default) nothing shows and nothing is posted, so no screen
+// makes room for a keyboard that never comes. Tests stand in for a device with one through
+// SetOnScreen(true).
 // Main thread only.
 
 #include "platform/ui/Geometry.h"
@@ -31,12 +35,18 @@ inline constexpr char kKeyboardAnimationDurationKey[] = "KeyboardAnimationDurati
 
 class Keyboard {
 public:
+    // Whether the device has an on-screen keyboard at all; false until told otherwise.
+    static bool IsOnScreen();
+    // Turning it off while it shows hides it first (with its notifications).
+    static void SetOnScreen(bool onScreen);
+
     static bool IsVisible();
     // Where the keyboard stands on the current screen while shown.
     static Rect Frame();
     // The same for given screen metrics.
     static Rect FrameFor(const ScreenMetrics& screen);
     // Called by the first-responder bookkeeping after each change; posts when it changes.
+    // Without an on-screen keyboard it stays hidden and posts nothing.
     static void SetVisible(bool visible);
 };
 

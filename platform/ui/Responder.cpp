@@ -65,7 +65,7 @@ void UpdateKeyboard() {
     // An observer of a keyboard notification may hand first responder on; a few rounds settle
     // it without letting two observers bounce it for ever.
     for (int round = 0; round < 4; ++round) {
-        bool wanted = KeyboardWanted();
+        bool wanted = Keyboard::IsOnScreen() && KeyboardWanted();
         if (wanted == Keyboard::IsVisible()) {
             return;
         }

@@ -62,13 +62,21 @@ struct Recorder : ui::TextFieldDelegate {
 class ResponderTest : public ::testing::Test {
 protected:
     void SetUp() override {
+        // A device with an on-screen keyboard.
+        ui::Keyboard::SetOnScreen(true);
         root = std::make_shared<View>(Rect(0, 0, 320, 480));
         a = std::make_shared<TextField>(Rect(10, 10, 200, 31));
         b = std::make_shared<TextField>(Rect(10, 50, 200, 31));
         root->AddSubview(a);
         root->AddSubview(b);
     }
-    void TearDown() override { ui::ScreenMetrics::ClearOverride(); }
+    void TearDown() override {
+        for (const auto& field : {a, b}) {
+            if (field) field->ResignFirstResponder();
+        }
+        ui::Keyboard::SetOnScreen(false);
+        ui::ScreenMetrics::ClearOverride();
+    }
 
     std::shared_ptr<View> root;
     std::shared_ptr<TextField> a, b;
@@ -106,6 +114,16 @@ TEST_F(ResponderTest, BecomingShowsTheKeyboardWillThenDidAndResigningHidesIt) {
     EXPECT_EQ(FrameIn(notes.infos[0], ui::kKeyboardFrameEndKey), Rect(0, 480, 320, 216));
     EXPECT_TRUE(a->ResignFirstResponder());  // not first responder: nothing to do
     EXPECT_EQ(notes.names.size(), 2u);
+}
+
+TEST_F(ResponderTest, WithoutAnOnScreenKeyboardNothingShowsAndNothingIsPosted) {
+    ui::Keyboard::SetOnScreen(false);
+    KeyboardNotes notes;
+    ASSERT_TRUE(a->BecomeFirstResponder());
+    EXPECT_TRUE(a->IsFirstResponder());
+    EXPECT_FALSE(ui::Keyboard::IsVisible());
+    ASSERT_TRUE(a->ResignFirstResponder());
+    EXPECT_TRUE(notes.names.empty());
 }
 
 TEST_F(ResponderTest, KeyboardHeightFollowsIdiomAndOrientation) {

@@ -49,13 +49,18 @@ void TapSearchBar(ui::View& view) {
 class SearchBarTest : public ::testing::Test {
 protected:
     void SetUp() override {
+        // A device with an on-screen keyboard.
+        ui::Keyboard::SetOnScreen(true);
         parent = std::make_shared<ui::View>(Rect(0, 0, 320, 480));
         bar = std::make_shared<SearchBar>(Rect(0, 0, 320, 44));
         parent->AddSubview(bar);
         delegate = std::make_shared<SearchBarRecorder>();
         bar->SetDelegate(delegate);
     }
-    void TearDown() override { bar->ResignFirstResponder(); }
+    void TearDown() override {
+        bar->ResignFirstResponder();
+        ui::Keyboard::SetOnScreen(false);
+    }
 
     ui::TestLoop loop;
     std::shared_ptr<ui::View> parent;

@@ -5,7 +5,6 @@
 
 #include <cstdlib>
 
-#include "platform/core/Device.h"
 #include "platform/core/LogWriter.h"
 #include "platform/ui/Application.h"
 
@@ -63,9 +62,6 @@ void UiDevice::LoadFromEnvironment() {
     struct utsname names;
     const bool haveNames = uname(&names) == 0;
     model_ = Env("ZUL_DEVICE_MODEL");
-    if (model_.empty()) {
-        model_ = ns::Device::Model();
-    }
     name_ = Env("ZUL_DEVICE_NAME");
     if (name_.empty()) {
         char host[256] = {};
@@ -92,6 +88,11 @@ void UiDevice::LoadFromEnvironment() {
                     orientation);
         }
     }
+}
+
+std::string UiDevice::Model() const {
+    if (!model_.empty()) return model_;
+    return idiom_ == UserInterfaceIdiom::Pad ? "iPad" : "iPhone";
 }
 
 bool UiDevice::Rotate(DeviceOrientation orientation) {

@@ -6,7 +6,7 @@
 // asked for, and each value can be set by a call (tests, the desktop renderer):
 //
 //   ZUL_DEVICE_IDIOM        "phone" (default), "pad", or "none" (no idiom reported)
-//   ZUL_DEVICE_MODEL        the model text; unset: ns::Device::Model()
+//   ZUL_DEVICE_MODEL        the model text; unset: the model of the idiom (below)
 //   ZUL_DEVICE_NAME         the user-given name; unset: the host name
 //   ZUL_SYSTEM_NAME         unset: the kernel's name (uname)
 //   ZUL_SYSTEM_VERSION      unset: the kernel's release (uname)
@@ -61,7 +61,11 @@ public:
     // A tablet is a device that reports the pad idiom; no idiom counts as a phone.
     bool IsPad() const { return idiom_ == UserInterfaceIdiom::Pad; }
 
-    const std::string& Model() const { return model_; }
+    // The model the application sees: the one set, else the model of the device the idiom
+    // stands for ("iPhone" for a phone or no idiom, "iPad" for a pad), whatever machine runs
+    // it (the application picks layouts by this text, and "x86_64" would pick none of them).
+    std::string Model() const;
+    // An empty model follows the idiom again.
     void SetModel(std::string model) { model_ = std::move(model); }
     const std::string& Name() const { return name_; }
     void SetName(std::string name) { name_ = std::move(name); }
@@ -85,7 +89,7 @@ private:
     UiDevice();
 
     UserInterfaceIdiom idiom_ = UserInterfaceIdiom::Phone;
-    std::string model_;
+    std::string model_;  // empty: the idiom's
     std::string name_;
     std::string systemName_;
     std::string systemVersion_;

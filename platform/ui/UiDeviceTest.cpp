@@ -172,6 +172,26 @@ TEST_F(EnvironmentTest, TheDeviceIsReadFromTheEnvironment) {
     EXPECT_EQ(Screen::SizeFor(device.Idiom(), kPortrait), Size(320, 480));  // as a phone
 }
 
+TEST_F(EnvironmentTest, WithoutAModelTheDeviceReportsTheModelOfItsIdiom) {
+    UiDevice& device = UiDevice::Current();
+    for (const char* idiom : {"phone", "none", "pad"}) {
+        setenv("ZUL_DEVICE_IDIOM", idiom, 1);
+        device.LoadFromEnvironment();
+        EXPECT_EQ(device.Model(), std::string(idiom) == "pad" ? "iPad" : "iPhone") << idiom;
+    }
+    // The idiom set later decides it too; a model set by a call wins until it is cleared.
+    device.SetIdiom(UserInterfaceIdiom::Phone);
+    EXPECT_EQ(device.Model(), "iPhone");
+    device.SetModel("Tablet");
+    EXPECT_EQ(device.Model(), "Tablet");
+    device.SetModel("");
+    device.SetIdiom(UserInterfaceIdiom::Pad);
+    EXPECT_EQ(device.Model(), "iPad");
+    // The system still reads as the machine's own.
+    EXPECT_FALSE(device.SystemName().empty());
+    EXPECT_FALSE(device.SystemVersion().empty());
+}
+
 TEST_F(EnvironmentTest, ValuesTheDeviceDoesNotKnowAreReportedAndReplaced) {
     std::vector<std::string> lines;
     ns::LogWriter::Shared().SetSink([&](const std::string& line) { lines.push_back(line); });

@@ -17,4 +17,29 @@ void ClickAt(GdkWindow* window, int x, int y) {
     gdk_display_sync(display);
 }
 
+void WheelAt(GdkWindow* window, int x, int y, int notches) {
+    GdkDisplay* display = gdk_window_get_display(window);
+    Display* xd = gdk_x11_display_get_xdisplay(display);
+    int ox = 0, oy = 0;
+    gdk_window_get_origin(window, &ox, &oy);
+    XTestFakeMotionEvent(xd, -1, ox + x, oy + y, CurrentTime);
+    const unsigned button = notches > 0 ? 5 : 4;
+    for (int i = 0; i < (notches > 0 ? notches : -notches); ++i) {
+        XTestFakeButtonEvent(xd, button, True, CurrentTime);
+        XTestFakeButtonEvent(xd, button, False, CurrentTime);
+    }
+    XFlush(xd);
+    gdk_display_sync(display);
+}
+
+void PressKey(GdkWindow* window, unsigned keysym) {
+    GdkDisplay* display = gdk_window_get_display(window);
+    Display* xd = gdk_x11_display_get_xdisplay(display);
+    const KeyCode code = XKeysymToKeycode(xd, keysym);
+    XTestFakeKeyEvent(xd, code, True, CurrentTime);
+    XTestFakeKeyEvent(xd, code, False, CurrentTime);
+    XFlush(xd);
+    gdk_display_sync(display);
+}
+
 }  // namespace ns::desktop

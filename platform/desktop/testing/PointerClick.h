@@ -10,6 +10,12 @@ namespace ns::desktop {
 
 // (x, y): pixels of `window`. Returns once the server has taken the events.
 void ClickAt(GdkWindow* window, int x, int y);
+// The wheel turned `notches` notches at a pixel of `window`: positive brings later content in
+// (the wheel's down button), negative earlier.
+void WheelAt(GdkWindow* window, int x, int y, int notches);
+// A key pressed and released on the keyboard; the server sends it to the window that has the
+// input focus (the one under the pointer on a server without a window manager).
+void PressKey(GdkWindow* window, unsigned keysym);
 
 }  // namespace ns::desktop
 
