@@ -55,7 +55,7 @@ protected:
         // This thread steps the main loop (inside GLib), so the default centre delivers here.
         ns::RunLoop::Main().RunOnce(0ms);
         source_ = std::make_unique<RunLoopSource>(ns::RunLoop::Main());
-        ui::UiDevice::Current().SetIdiom(ui::UserInterfaceIdiom::Pad);
+        ui::UiDevice::Current().SetIdiom(Idiom());
         ui::UiDevice::Current().SetOrientation(ui::DeviceOrientation::LandscapeLeft);
         // No model of its own: the device reports the one its idiom stands for.
         ui::UiDevice::Current().SetModel("");
@@ -84,6 +84,29 @@ protected:
         SarvelonMediaKit::SViOsApiState::Instance().ResetForTesting();
         ui::UiDevice::Current().SetIdiom(ui::UserInterfaceIdiom::Phone);
         ui::UiDevice::Current().SetOrientation(ui::DeviceOrientation::Portrait);
+    }
+
+    virtual ui::UserInterfaceIdiom Idiom() const { return ui::UserInterfaceIdiom::Pad; }
+
+    // Plays the portal's bars with English subtitles until a cue shows, and holds it there.
+    void PlayToASubtitleLine(ui::Driver& driver) {
+        player_ = Qplayer::initWithJSON(portal_->Url("/api/playback?id=102"), "device-1");
+        player_->setDelegate(delegate_);
+        ASSERT_TRUE(root_->PresentViewController(player_, false));
+        ASSERT_TRUE(IterateUntil([&] { return Playing() || !delegate_->calls.empty(); }, 20s));
+        ASSERT_TRUE(delegate_->calls.empty()) << delegate_->calls.front();
+        ASSERT_TRUE(driver.Tap("subtitleButton"));
+        ASSERT_TRUE(AtRest());  // the chooser has slid up
+        ASSERT_TRUE(driver.Tap(driver.FindWithText<ui::Button>("English", "Button")));
+        ASSERT_TRUE(IterateUntil(
+            [&] {
+                const std::string text = SubtitleLabel()->Text();
+                return !text.empty() && text != ".......";
+            },
+            15s))
+            << "position " << player_->player()->CurrentPlaybackTime();
+        player_->onPause();
+        ASSERT_TRUE(IterateUntil([&] { return !Playing(); }, kWaitTimeout));
     }
 
     static bool EngineRunning() {
@@ -208,6 +231,39 @@ TEST_F(QplayerWindowTest, APortalTitlePlaysWithItsControlsAndASubtitleLine) {
     EXPECT_GT(Differing(withSubtitle.get(), without.get(), label), 100) << "\"" << line << "\"";
     EXPECT_EQ(
         0, Differing(withSubtitle.get(), without.get(), *window_->FindByIdentifier("scrubber_ui")));
+
+    player_->DismissViewController(false);
+    EXPECT_TRUE(AppTestSupport::IterateUntilTicking([] { return !EngineRunning(); }, kWaitTimeout));
+}
+
+// On a phone the device reports the phone's model, so the player takes its small layout: the
+// subtitle line sits on the bottom edge of the picture, not in the middle of it.
+class QplayerPhoneWindowTest : public QplayerWindowTest {
+protected:
+    ui::UserInterfaceIdiom Idiom() const override { return ui::UserInterfaceIdiom::Phone; }
+};
+
+TEST_F(QplayerPhoneWindowTest, TheSubtitleLineSitsAtTheBottomOfThePicture) {
+    ui::Driver driver(window_);
+    ASSERT_NO_FATAL_FAILURE(PlayToASubtitleLine(driver));
+    const ui::Rect screen = window_->Bounds();
+    const ui::Label& label = *SubtitleLabel();
+    const ui::Rect frame = label.ConvertRectTo(label.Bounds(), nullptr);
+    EXPECT_DOUBLE_EQ(screen.Height(), frame.MaxY());
+    EXPECT_GT(frame.MinY(), screen.Height() * 0.6);
+    Pixbuf withSubtitle = Shot();
+    ASSERT_NE(nullptr, withSubtitle);
+    std::string error;
+    EXPECT_TRUE(SavePng(withSubtitle.get(), PicturePath("qplayer-phone-window.png"), &error))
+        << error;
+
+    // The line's pixels are where its frame is: they go when "None" hides it.
+    ASSERT_TRUE(driver.Tap("subtitleButtonON"));
+    ASSERT_TRUE(AtRest());
+    ASSERT_TRUE(driver.Tap(driver.FindWithText<ui::Button>("None", "Button")));
+    Pixbuf without = Shot();
+    ASSERT_NE(nullptr, without);
+    EXPECT_GT(Differing(withSubtitle.get(), without.get(), label), 50);
 
     player_->DismissViewController(false);
     EXPECT_TRUE(AppTestSupport::IterateUntilTicking([] { return !EngineRunning(); }, kWaitTimeout));
