@@ -3,10 +3,13 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <optional>
 #include <string>
+#include <variant>
 
 #include "platform/desktop/AlertSheet.h"
 #include "platform/ui/AlertView.h"
+#include "platform/ui/AnimationValue.h"
 #include "platform/ui/Application.h"
 #include "platform/ui/ImageView.h"
 #include "platform/ui/Loop.h"
@@ -15,6 +18,13 @@
 #include "platform/ui/Window.h"
 
 namespace ns::desktop {
+
+// What a view box's child shows, for the box that draws it: the view and the renderer's pixels
+// per point (a transform's translation is in points).
+struct RendererDrawnView {
+    std::weak_ptr<ui::View> view;
+    const double* scale = nullptr;
+};
 
 namespace {
 
@@ -69,10 +79,60 @@ void RequestedHeight(GtkWidget* widget, gint* minimum, gint* natural) {
     *minimum = *natural = std::max(0, h);
 }
 
+GQuark DrawnViewQuark() {
+    static const GQuark quark = g_quark_from_static_string("ns-desktop-drawn-view");
+    return quark;
+}
+
+// The transform a view is drawn with now: its layer's (an animation's value while one runs)
+// followed by the view's own, both about the bounds' centre.
+ui::AffineTransform DrawnTransform(const ui::View& view) {
+    ui::AffineTransform t = view.Transform();
+    std::optional<ui::AnimationValue> layer =
+        view.GetLayer().PresentationValue("transform", ui::LoopNow());
+    if (layer && std::holds_alternative<ui::Transform3D>(*layer)) {
+        t = std::get<ui::Transform3D>(*layer).ToAffine().Concat(t);
+    }
+    return t;
+}
+
+// Draws the children in the order they were put (the models' order), each turned, scaled and
+// moved by its view's transform about the middle of its widget (the bounds' centre).
+gboolean ViewBoxDraw(GtkWidget* widget, cairo_t* cr) {
+    GList* children = gtk_container_get_children(GTK_CONTAINER(widget));
+    for (GList* l = children; l != nullptr; l = l->next) {
+        GtkWidget* child = GTK_WIDGET(l->data);
+        auto* drawn =
+            static_cast<RendererDrawnView*>(g_object_get_qdata(G_OBJECT(child), DrawnViewQuark()));
+        std::shared_ptr<ui::View> view = drawn != nullptr ? drawn->view.lock() : nullptr;
+        const ui::AffineTransform t = view ? DrawnTransform(*view) : ui::AffineTransform();
+        if (t == ui::AffineTransform()) {
+            gtk_container_propagate_draw(GTK_CONTAINER(widget), child, cr);
+            continue;
+        }
+        GtkAllocation own, at;
+        gtk_widget_get_allocation(widget, &own);
+        gtk_widget_get_allocation(child, &at);
+        const double cx = at.x - own.x + at.width / 2.0, cy = at.y - own.y + at.height / 2.0;
+        const double s = *drawn->scale;
+        cairo_matrix_t m;
+        cairo_matrix_init(&m, t.a, t.b, t.c, t.d, t.tx * s, t.ty * s);
+        cairo_save(cr);
+        cairo_translate(cr, cx, cy);
+        cairo_transform(cr, &m);
+        cairo_translate(cr, -cx, -cy);
+        gtk_container_propagate_draw(GTK_CONTAINER(widget), child, cr);
+        cairo_restore(cr);
+    }
+    g_list_free(children);
+    return FALSE;
+}
+
 void view_box_class_init(ViewBoxClass* klass) {
     GtkWidgetClass* widget = GTK_WIDGET_CLASS(klass);
     widget->get_preferred_width = RequestedWidth;
     widget->get_preferred_height = RequestedHeight;
+    widget->draw = ViewBoxDraw;
 }
 
 void view_box_init(ViewBox*) {}
@@ -90,6 +150,7 @@ struct Renderer::Node {
     GtkWidget* native = nullptr;  // referenced while shown
     GtkCssProvider* css = nullptr;
     std::string cssText;
+    RendererDrawnView drawn;
     Node* parent = nullptr;
     std::vector<Node*> children;
     // What was applied last, in pixels.
@@ -201,6 +262,9 @@ Renderer::Node* Renderer::CreateNode(const ui::View::Ptr& view, Node* parent) {
     node->view = view;
     node->parent = parent;
     node->fixed = NewViewBox();
+    node->drawn.view = view;
+    node->drawn.scale = &scale_;
+    g_object_set_qdata(G_OBJECT(node->fixed), DrawnViewQuark(), &node->drawn);
     g_signal_connect(node->fixed, "draw", G_CALLBACK(OnDraw), node);
     g_signal_connect_after(node->fixed, "draw", G_CALLBACK(OnDrawAfter), node);
     if (dynamic_cast<const ui::TextField*>(view.get()) != nullptr) {
@@ -328,7 +392,13 @@ void Renderer::Reconcile(Node& node, const ui::View& view) {
 }
 
 void Renderer::Place(Node& node, const ui::View& view) {
-    const ui::Rect frame = view.Frame();
+    // A transformed view's widget holds its untransformed bounds about its centre; the box
+    // that draws it applies the transform (its frame is only the turned bounds' bounding box).
+    const ui::Rect frame = view.Transform() == ui::AffineTransform()
+                               ? view.Frame()
+                               : ui::Rect(view.Center().x - view.Bounds().Width() / 2,
+                                          view.Center().y - view.Bounds().Height() / 2,
+                                          view.Bounds().Width(), view.Bounds().Height());
     ui::Point origin = frame.origin;
     GtkWidget* container = stage_;
     ui::Point base = offset_;
@@ -404,7 +474,19 @@ void Renderer::SyncNode(Node& node, const ui::View& view) {
         }
     }
     if (node.entry != nullptr) SyncEntry(node, view);
-    gtk_widget_queue_draw(node.fixed);
+    // A turned view draws outside its widget's own rectangle, and so does all it holds.
+    gtk_widget_queue_draw(UnderTransform(node) ? stage_ : node.fixed);
+}
+
+bool Renderer::UnderTransform(const Node& node) const {
+    for (const Node* n = &node; n != nullptr; n = n->parent) {
+        std::shared_ptr<ui::View> v = n->view.lock();
+        if (v && (DrawnTransform(*v) != ui::AffineTransform() ||
+                  !v->GetLayer().AnimationKeys().empty())) {
+            return true;
+        }
+    }
+    return false;
 }
 
 void Renderer::PlaceAll(Node& node) {
@@ -457,7 +539,10 @@ void Renderer::UpdateAnimations() {
     animating_.clear();
     for (const auto& [key, node] : nodes_) {
         auto* image = dynamic_cast<const ui::ImageView*>(key);
-        if (image != nullptr && image->IsAnimating()) animating_.push_back(node->view);
+        if ((image != nullptr && image->IsAnimating()) ||
+            !key->GetLayer().AnimationKeys().empty()) {
+            animating_.push_back(node->view);
+        }
     }
     if (!animating_.empty() && animationTimer_ == 0) {
         animationTimer_ = g_timeout_add(33, &Renderer::OnAnimationFrame, this);
@@ -469,11 +554,14 @@ gboolean Renderer::OnAnimationFrame(gpointer self) {
     bool any = false;
     for (const auto& weak : r->animating_) {
         std::shared_ptr<ui::View> view = weak.lock();
+        if (!view) continue;
         auto* image = dynamic_cast<ui::ImageView*>(view.get());
-        if (image == nullptr || !image->IsAnimating()) continue;
+        const bool layerAnimates = !view->GetLayer().AnimationKeys().empty();
+        if (!layerAnimates && (image == nullptr || !image->IsAnimating())) continue;
         auto found = r->nodes_.find(view.get());
         if (found == r->nodes_.end()) continue;
-        gtk_widget_queue_draw(found->second->fixed);
+        // A layer's animation (a shake) moves the view over its neighbours.
+        gtk_widget_queue_draw(layerAnimates ? r->stage_ : found->second->fixed);
         any = true;
     }
     if (any) return G_SOURCE_CONTINUE;

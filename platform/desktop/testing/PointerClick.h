@@ -11,6 +11,12 @@ namespace ns::desktop {
 // (x, y): pixels of `window`. Returns once the server has taken the events.
 void ClickAt(GdkWindow* window, int x, int y);
 
+// The first button pressed at `from`, the pointer moved to `to` in `steps` even steps, released
+// there (pixels of `window`). `between` runs after each X event has reached the server, so the
+// caller can let the application take it (a drag's moves are taken one by one).
+void DragAt(GdkWindow* window, int fromX, int fromY, int toX, int toY, int steps,
+            void (*between)(void*), void* data);
+
 }  // namespace ns::desktop
 
 #endif
