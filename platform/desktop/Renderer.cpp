@@ -5,11 +5,10 @@
 #include <cstdio>
 #include <optional>
 #include <string>
-#include <variant>
 
 #include "platform/desktop/AlertSheet.h"
+#include "platform/desktop/ViewBox.h"
 #include "platform/ui/AlertView.h"
-#include "platform/ui/AnimationValue.h"
 #include "platform/ui/Application.h"
 #include "platform/ui/ImageView.h"
 #include "platform/ui/Loop.h"
@@ -18,13 +17,6 @@
 #include "platform/ui/Window.h"
 
 namespace ns::desktop {
-
-// What a view box's child shows, for the box that draws it: the view and the renderer's pixels
-// per point (a transform's translation is in points).
-struct RendererDrawnView {
-    std::weak_ptr<ui::View> view;
-    const double* scale = nullptr;
-};
 
 namespace {
 
@@ -57,88 +49,6 @@ std::string EntryCss(const ui::TextField& field, double scale) {
     return css;
 }
 
-// A GtkFixed that asks for its own size request only: a view's subviews may stand outside
-// its bounds without making it (and the window) larger.
-struct ViewBox {
-    GtkFixed parent;
-};
-struct ViewBoxClass {
-    GtkFixedClass parent;
-};
-G_DEFINE_TYPE(ViewBox, view_box, GTK_TYPE_FIXED)
-
-void RequestedWidth(GtkWidget* widget, gint* minimum, gint* natural) {
-    gint w = -1;
-    gtk_widget_get_size_request(widget, &w, nullptr);
-    *minimum = *natural = std::max(0, w);
-}
-
-void RequestedHeight(GtkWidget* widget, gint* minimum, gint* natural) {
-    gint h = -1;
-    gtk_widget_get_size_request(widget, nullptr, &h);
-    *minimum = *natural = std::max(0, h);
-}
-
-GQuark DrawnViewQuark() {
-    static const GQuark quark = g_quark_from_static_string("ns-desktop-drawn-view");
-    return quark;
-}
-
-// The transform a view is drawn with now: its layer's (an animation's value while one runs)
-// followed by the view's own, both about the bounds' centre.
-ui::AffineTransform DrawnTransform(const ui::View& view) {
-    ui::AffineTransform t = view.Transform();
-    std::optional<ui::AnimationValue> layer =
-        view.GetLayer().PresentationValue("transform", ui::LoopNow());
-    if (layer && std::holds_alternative<ui::Transform3D>(*layer)) {
-        t = std::get<ui::Transform3D>(*layer).ToAffine().Concat(t);
-    }
-    return t;
-}
-
-// Draws the children in the order they were put (the models' order), each turned, scaled and
-// moved by its view's transform about the middle of its widget (the bounds' centre).
-gboolean ViewBoxDraw(GtkWidget* widget, cairo_t* cr) {
-    GList* children = gtk_container_get_children(GTK_CONTAINER(widget));
-    for (GList* l = children; l != nullptr; l = l->next) {
-        GtkWidget* child = GTK_WIDGET(l->data);
-        auto* drawn =
-            static_cast<RendererDrawnView*>(g_object_get_qdata(G_OBJECT(child), DrawnViewQuark()));
-        std::shared_ptr<ui::View> view = drawn != nullptr ? drawn->view.lock() : nullptr;
-        const ui::AffineTransform t = view ? DrawnTransform(*view) : ui::AffineTransform();
-        if (t == ui::AffineTransform()) {
-            gtk_container_propagate_draw(GTK_CONTAINER(widget), child, cr);
-            continue;
-        }
-        GtkAllocation own, at;
-        gtk_widget_get_allocation(widget, &own);
-        gtk_widget_get_allocation(child, &at);
-        const double cx = at.x - own.x + at.width / 2.0, cy = at.y - own.y + at.height / 2.0;
-        const double s = *drawn->scale;
-        cairo_matrix_t m;
-        cairo_matrix_init(&m, t.a, t.b, t.c, t.d, t.tx * s, t.ty * s);
-        cairo_save(cr);
-        cairo_translate(cr, cx, cy);
-        cairo_transform(cr, &m);
-        cairo_translate(cr, -cx, -cy);
-        gtk_container_propagate_draw(GTK_CONTAINER(widget), child, cr);
-        cairo_restore(cr);
-    }
-    g_list_free(children);
-    return FALSE;
-}
-
-void view_box_class_init(ViewBoxClass* klass) {
-    GtkWidgetClass* widget = GTK_WIDGET_CLASS(klass);
-    widget->get_preferred_width = RequestedWidth;
-    widget->get_preferred_height = RequestedHeight;
-    widget->draw = ViewBoxDraw;
-}
-
-void view_box_init(ViewBox*) {}
-
-GtkWidget* NewViewBox() { return GTK_WIDGET(g_object_new(view_box_get_type(), nullptr)); }
-
 }  // namespace
 
 struct Renderer::Node {
@@ -151,6 +61,7 @@ struct Renderer::Node {
     GtkCssProvider* css = nullptr;
     std::string cssText;
     RendererDrawnView drawn;
+    bool transformed = false;  // drawn under a transform at the last update
     Node* parent = nullptr;
     std::vector<Node*> children;
     // What was applied last, in pixels.
@@ -264,7 +175,7 @@ Renderer::Node* Renderer::CreateNode(const ui::View::Ptr& view, Node* parent) {
     node->fixed = NewViewBox();
     node->drawn.view = view;
     node->drawn.scale = &scale_;
-    g_object_set_qdata(G_OBJECT(node->fixed), DrawnViewQuark(), &node->drawn);
+    AttachDrawnView(node->fixed, &node->drawn);
     g_signal_connect(node->fixed, "draw", G_CALLBACK(OnDraw), node);
     g_signal_connect_after(node->fixed, "draw", G_CALLBACK(OnDrawAfter), node);
     if (dynamic_cast<const ui::TextField*>(view.get()) != nullptr) {
@@ -474,8 +385,11 @@ void Renderer::SyncNode(Node& node, const ui::View& view) {
         }
     }
     if (node.entry != nullptr) SyncEntry(node, view);
-    // A turned view draws outside its widget's own rectangle, and so does all it holds.
-    gtk_widget_queue_draw(UnderTransform(node) ? stage_ : node.fixed);
+    // A turned view draws outside its widget's own rectangle, and so does all it holds; so did
+    // one whose transform has just gone (what it covered must be drawn again).
+    const bool transformed = UnderTransform(node);
+    gtk_widget_queue_draw(transformed || node.transformed ? stage_ : node.fixed);
+    node.transformed = transformed;
 }
 
 bool Renderer::UnderTransform(const Node& node) const {
