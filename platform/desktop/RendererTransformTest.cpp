@@ -126,6 +126,27 @@ TEST_F(RendererTransformTest, AMovedOrScaledViewIsDrawnWhereItsTransformPutsIt) 
     EXPECT_EQ(PixelAt(shot.get(), 5, 210), kWindowWhite);
 }
 
+// What a transformed view covered is drawn again when its transform goes (the pictures here
+// follow the renderer's own redraws, not a redraw of the whole window).
+TEST_F(RendererTransformTest, WhatAScaledViewCoveredIsDrawnAgainWhenItsTransformGoes) {
+    auto square = std::make_shared<ui::View>(ui::Rect(20, 190, 40, 40));
+    square->SetBackgroundColor(ToColor(kFilledGreen));
+    window->AddSubview(square);
+    square->GetLayer().SetTransform(ui::Transform3D::MakeScale(1.5, 1.5, 1));
+    Pixbuf shot = Shot("RendererScaledBefore.png");
+    ASSERT_EQ(PixelAt(shot.get(), 12, 182), kFilledGreen);  // scaled: 10..70, 180..240
+
+    DrawWatch drawn(renderer->Window());
+    square->GetLayer().SetTransform(ui::Transform3D());
+    ASSERT_TRUE(drawn.WaitForDrawAfter(0, std::chrono::seconds(3)));
+    IteratePending();
+    shot = CaptureWindow(renderer->Window());
+    ASSERT_TRUE(shot);
+    EXPECT_EQ(PixelAt(shot.get(), 12, 182), kWindowWhite);
+    EXPECT_EQ(PixelAt(shot.get(), 65, 235), kWindowWhite);
+    EXPECT_EQ(PixelAt(shot.get(), 40, 210), kFilledGreen);
+}
+
 // A form as the sign-in screen builds it: two fields, a grey line between them, and a clear
 // view with a text, added last, over all of them. The text lies over the line.
 TEST_F(RendererTransformTest, ViewsAddedLaterAreDrawnOverTheirOlderSiblings) {
