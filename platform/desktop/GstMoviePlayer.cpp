@@ -95,13 +95,29 @@ GstMoviePlayer::GstMoviePlayer(RunLoop& loop, NotificationCenter& center)
             [](gpointer data) { delete static_cast<std::weak_ptr<Link>*>(data); });
         gst_object_unref(bus);
     }
-    view_ = std::make_shared<NativeView>(widget);
+    GtkWidget* frame = nullptr;
+    if (widget != nullptr) {
+        // The picture sits in a frame of its own that the view shows, so that it can be laid
+        // out larger than the view (aspect fill) and cut off at the view's edges.
+        frame = gtk_fixed_new();
+        picture_ = widget;
+        gtk_fixed_put(GTK_FIXED(frame), widget, 0, 0);
+        gtk_widget_show(widget);
+        g_signal_connect_after(frame, "size-allocate", G_CALLBACK(&GstMoviePlayer::OnFrameAllocate),
+                               this);
+        g_signal_connect(frame, "draw", G_CALLBACK(&GstMoviePlayer::OnFrameDraw), this);
+    }
+    view_ = std::make_shared<NativeView>(frame);
     if (widget != nullptr) g_object_unref(widget);
     view_->SetBackgroundColor(ui::Color::Black());
     SetScalingMode(ScalingMode());
 }
 
 GstMoviePlayer::~GstMoviePlayer() {
+    // The view (and its picture widget) may outlive the player.
+    if (GtkWidget* widget = static_cast<NativeView*>(view_.get())->Widget()) {
+        g_signal_handlers_disconnect_by_data(widget, this);
+    }
     if (volumeObserver_ != 0) NotificationCenter::Default().RemoveObserver(volumeObserver_);
     if (holder_ != nullptr) {
         // The picture's widget belongs to the view: only the holder goes.
@@ -161,6 +177,71 @@ void GstMoviePlayer::SetScalingMode(MovieScalingMode mode) {
                                                               "force-aspect-ratio") != nullptr) {
         g_object_set(videoSink_, "force-aspect-ratio", mode != MovieScalingMode::Fill, nullptr);
     }
+    if (GtkWidget* frame = static_cast<NativeView*>(view_.get())->Widget()) {
+        gtk_widget_queue_allocate(frame);
+        gtk_widget_queue_draw(frame);
+    }
+}
+
+bool GstMoviePlayer::PictureSize(double* width, double* height) const {
+    if (videoSink_ == nullptr) return false;
+    GstPad* pad = gst_element_get_static_pad(videoSink_, "sink");
+    if (pad == nullptr) return false;
+    GstCaps* caps = gst_pad_get_current_caps(pad);
+    gst_object_unref(pad);
+    if (caps == nullptr) return false;
+    const GstStructure* s = gst_caps_get_structure(caps, 0);
+    int w = 0, h = 0, parN = 1, parD = 1;
+    const bool known = s != nullptr && gst_structure_get_int(s, "width", &w) &&
+                       gst_structure_get_int(s, "height", &h) && w > 0 && h > 0;
+    if (known) gst_structure_get_fraction(s, "pixel-aspect-ratio", &parN, &parD);
+    gst_caps_unref(caps);
+    if (!known || parN <= 0 || parD <= 0) return false;
+    *width = static_cast<double>(w) * parN / parD;
+    *height = h;
+    return true;
+}
+
+GdkRectangle GstMoviePlayer::PictureRect(const GdkRectangle& frame) const {
+    // gtksink only fits (or stretches) the picture into its widget. To fill the view and keep
+    // the picture's shape, the widget is made larger than the view, about the view's middle,
+    // so the fitted picture's shorter side reaches the view's edges; the frame cuts off the
+    // rest.
+    double vw = 0, vh = 0;
+    if (ScalingMode() != MovieScalingMode::AspectFill || frame.width <= 0 || frame.height <= 0 ||
+        !PictureSize(&vw, &vh)) {
+        return frame;
+    }
+    const double scale = std::max(frame.width / vw, frame.height / vh);
+    const int width = static_cast<int>(std::ceil(vw * scale));
+    const int height = static_cast<int>(std::ceil(vh * scale));
+    return GdkRectangle{frame.x + (frame.width - width) / 2, frame.y + (frame.height - height) / 2,
+                        width, height};
+}
+
+void GstMoviePlayer::OnFrameAllocate(GtkWidget*, GdkRectangle* allocation, gpointer self) {
+    auto* player = static_cast<GstMoviePlayer*>(self);
+    if (player->picture_ == nullptr) return;
+    GdkRectangle rect = player->PictureRect(*allocation);
+    gtk_widget_size_allocate(player->picture_, &rect);
+}
+
+gboolean GstMoviePlayer::OnFrameDraw(GtkWidget* frame, cairo_t* cr, gpointer self) {
+    auto* player = static_cast<GstMoviePlayer*>(self);
+    GtkAllocation own, picture;
+    gtk_widget_get_allocation(frame, &own);
+    // The picture's size is known once its caps are: lay it out again when that changes it.
+    if (player->picture_ != nullptr) {
+        gtk_widget_get_allocation(player->picture_, &picture);
+        const GdkRectangle wanted = player->PictureRect(own);
+        if (wanted.x != picture.x || wanted.y != picture.y || wanted.width != picture.width ||
+            wanted.height != picture.height) {
+            gtk_widget_queue_allocate(frame);
+        }
+    }
+    cairo_rectangle(cr, 0, 0, own.width, own.height);
+    cairo_clip(cr);  // kept for the picture, drawn next
+    return FALSE;
 }
 
 void GstMoviePlayer::SetContentUrl(const std::string& url) {

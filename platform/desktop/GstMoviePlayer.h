@@ -64,7 +64,8 @@ public:
     void Pause() override;
     double CurrentPlaybackTime() const override;
     void SetCurrentPlaybackTime(double seconds) override;
-    // Fit and the modes gtksink has no crop for keep the aspect ratio; Fill stretches.
+    // Fit and None keep the aspect ratio with bars, Fill stretches, AspectFill keeps the
+    // aspect ratio and cuts off what lies outside the view.
     void SetScalingMode(MovieScalingMode mode) override;
     std::shared_ptr<ui::View> View() const override { return view_; }
 
@@ -77,6 +78,14 @@ public:
 private:
     struct Link;
 
+    // The picture's frame lays the picture out (PictureRect) and cuts it off at its edges.
+    static void OnFrameAllocate(GtkWidget* frame, GdkRectangle* allocation, gpointer self);
+    static gboolean OnFrameDraw(GtkWidget* frame, cairo_t* cr, gpointer self);
+    // Where the picture's widget goes for a frame at `frame`: the frame itself, or for
+    // AspectFill once the picture's size is known, the picture's shape covering the frame.
+    GdkRectangle PictureRect(const GdkRectangle& frame) const;
+    // The negotiated picture's display size (pixel aspect applied); false before caps.
+    bool PictureSize(double* width, double* height) const;
     static GstBusSyncReply OnBusMessage(GstBus* bus, GstMessage* message, gpointer link);
     // Puts the picture's widget in a window of ours when it is in none yet.
     void AnchorWidget();
@@ -96,9 +105,10 @@ private:
     std::shared_ptr<Link> link_;
     GstElement* pipeline_ = nullptr;  // null when playbin is missing
     GstElement* videoSink_ = nullptr;
-    std::shared_ptr<ui::View> view_;
-    uint64_t volumeObserver_ = 0;  // on NotificationCenter::Default(), where SystemVolume posts
-    GtkWidget* holder_ = nullptr;  // offscreen window for a picture not shown yet
+    std::shared_ptr<ui::View> view_;  // shows the picture's frame
+    GtkWidget* picture_ = nullptr;    // gtksink's widget, held by the frame
+    uint64_t volumeObserver_ = 0;     // on NotificationCenter::Default(), where SystemVolume posts
+    GtkWidget* holder_ = nullptr;     // offscreen window for a picture not shown yet
 
     uint64_t generation_ = 0;  // of the loading; messages of an earlier one are dropped
     bool loading_ = false;     // the pipeline is out of NULL

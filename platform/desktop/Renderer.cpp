@@ -3,9 +3,11 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <optional>
 #include <string>
 
 #include "platform/desktop/AlertSheet.h"
+#include "platform/desktop/ViewBox.h"
 #include "platform/ui/AlertView.h"
 #include "platform/ui/Application.h"
 #include "platform/ui/ImageView.h"
@@ -47,38 +49,6 @@ std::string EntryCss(const ui::TextField& field, double scale) {
     return css;
 }
 
-// A GtkFixed that asks for its own size request only: a view's subviews may stand outside
-// its bounds without making it (and the window) larger.
-struct ViewBox {
-    GtkFixed parent;
-};
-struct ViewBoxClass {
-    GtkFixedClass parent;
-};
-G_DEFINE_TYPE(ViewBox, view_box, GTK_TYPE_FIXED)
-
-void RequestedWidth(GtkWidget* widget, gint* minimum, gint* natural) {
-    gint w = -1;
-    gtk_widget_get_size_request(widget, &w, nullptr);
-    *minimum = *natural = std::max(0, w);
-}
-
-void RequestedHeight(GtkWidget* widget, gint* minimum, gint* natural) {
-    gint h = -1;
-    gtk_widget_get_size_request(widget, nullptr, &h);
-    *minimum = *natural = std::max(0, h);
-}
-
-void view_box_class_init(ViewBoxClass* klass) {
-    GtkWidgetClass* widget = GTK_WIDGET_CLASS(klass);
-    widget->get_preferred_width = RequestedWidth;
-    widget->get_preferred_height = RequestedHeight;
-}
-
-void view_box_init(ViewBox*) {}
-
-GtkWidget* NewViewBox() { return GTK_WIDGET(g_object_new(view_box_get_type(), nullptr)); }
-
 }  // namespace
 
 struct Renderer::Node {
@@ -90,6 +60,8 @@ struct Renderer::Node {
     GtkWidget* native = nullptr;  // referenced while shown
     GtkCssProvider* css = nullptr;
     std::string cssText;
+    RendererDrawnView drawn;
+    bool transformed = false;  // drawn under a transform at the last update
     Node* parent = nullptr;
     std::vector<Node*> children;
     // What was applied last, in pixels.
@@ -216,6 +188,9 @@ Renderer::Node* Renderer::CreateNode(const ui::View::Ptr& view, Node* parent) {
     node->view = view;
     node->parent = parent;
     node->fixed = NewViewBox();
+    node->drawn.view = view;
+    node->drawn.scale = &scale_;
+    AttachDrawnView(node->fixed, &node->drawn);
     g_signal_connect(node->fixed, "draw", G_CALLBACK(OnDraw), node);
     g_signal_connect_after(node->fixed, "draw", G_CALLBACK(OnDrawAfter), node);
     if (dynamic_cast<const ui::TextField*>(view.get()) != nullptr) {
@@ -343,7 +318,13 @@ void Renderer::Reconcile(Node& node, const ui::View& view) {
 }
 
 void Renderer::Place(Node& node, const ui::View& view) {
-    const ui::Rect frame = view.Frame();
+    // A transformed view's widget holds its untransformed bounds about its centre; the box
+    // that draws it applies the transform (its frame is only the turned bounds' bounding box).
+    const ui::Rect frame = view.Transform() == ui::AffineTransform()
+                               ? view.Frame()
+                               : ui::Rect(view.Center().x - view.Bounds().Width() / 2,
+                                          view.Center().y - view.Bounds().Height() / 2,
+                                          view.Bounds().Width(), view.Bounds().Height());
     ui::Point origin = frame.origin;
     GtkWidget* container = stage_;
     ui::Point base = offset_;
@@ -419,7 +400,22 @@ void Renderer::SyncNode(Node& node, const ui::View& view) {
         }
     }
     if (node.entry != nullptr) SyncEntry(node, view);
-    gtk_widget_queue_draw(node.fixed);
+    // A turned view draws outside its widget's own rectangle, and so does all it holds; so did
+    // one whose transform has just gone (what it covered must be drawn again).
+    const bool transformed = UnderTransform(node);
+    gtk_widget_queue_draw(transformed || node.transformed ? stage_ : node.fixed);
+    node.transformed = transformed;
+}
+
+bool Renderer::UnderTransform(const Node& node) const {
+    for (const Node* n = &node; n != nullptr; n = n->parent) {
+        std::shared_ptr<ui::View> v = n->view.lock();
+        if (v && (DrawnTransform(*v) != ui::AffineTransform() ||
+                  !v->GetLayer().AnimationKeys().empty())) {
+            return true;
+        }
+    }
+    return false;
 }
 
 void Renderer::PlaceAll(Node& node) {
@@ -472,7 +468,10 @@ void Renderer::UpdateAnimations() {
     animating_.clear();
     for (const auto& [key, node] : nodes_) {
         auto* image = dynamic_cast<const ui::ImageView*>(key);
-        if (image != nullptr && image->IsAnimating()) animating_.push_back(node->view);
+        if ((image != nullptr && image->IsAnimating()) ||
+            !key->GetLayer().AnimationKeys().empty()) {
+            animating_.push_back(node->view);
+        }
     }
     if (!animating_.empty() && animationTimer_ == 0) {
         animationTimer_ = g_timeout_add(33, &Renderer::OnAnimationFrame, this);
@@ -484,11 +483,14 @@ gboolean Renderer::OnAnimationFrame(gpointer self) {
     bool any = false;
     for (const auto& weak : r->animating_) {
         std::shared_ptr<ui::View> view = weak.lock();
+        if (!view) continue;
         auto* image = dynamic_cast<ui::ImageView*>(view.get());
-        if (image == nullptr || !image->IsAnimating()) continue;
+        const bool layerAnimates = !view->GetLayer().AnimationKeys().empty();
+        if (!layerAnimates && (image == nullptr || !image->IsAnimating())) continue;
         auto found = r->nodes_.find(view.get());
         if (found == r->nodes_.end()) continue;
-        gtk_widget_queue_draw(found->second->fixed);
+        // A layer's animation (a shake) moves the view over its neighbours.
+        gtk_widget_queue_draw(layerAnimates ? r->stage_ : found->second->fixed);
         any = true;
     }
     if (any) return G_SOURCE_CONTINUE;

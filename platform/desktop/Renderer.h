@@ -109,6 +109,8 @@ private:
     void SyncEntry(Node& node, const ui::View& view);
     void SyncNode(Node& node, const ui::View& view);
     void PlaceAll(Node& node);
+    // Whether the node or one above it is drawn transformed.
+    bool UnderTransform(const Node& node) const;
     void SyncFocus();
     void SyncWindowSize();
     void UpdateScale();

@@ -42,4 +42,27 @@ void PressKey(GdkWindow* window, unsigned keysym) {
     gdk_display_sync(display);
 }
 
+void DragAt(GdkWindow* window, int fromX, int fromY, int toX, int toY, int steps,
+            void (*between)(void*), void* data) {
+    GdkDisplay* display = gdk_window_get_display(window);
+    Display* xd = gdk_x11_display_get_xdisplay(display);
+    int ox = 0, oy = 0;
+    gdk_window_get_origin(window, &ox, &oy);
+    auto send = [&] {
+        XFlush(xd);
+        gdk_display_sync(display);
+        if (between != nullptr) between(data);
+    };
+    XTestFakeMotionEvent(xd, -1, ox + fromX, oy + fromY, CurrentTime);
+    XTestFakeButtonEvent(xd, 1, True, CurrentTime);
+    send();
+    for (int i = 1; i <= steps; ++i) {
+        XTestFakeMotionEvent(xd, -1, ox + fromX + (toX - fromX) * i / steps,
+                             oy + fromY + (toY - fromY) * i / steps, CurrentTime);
+        send();
+    }
+    XTestFakeButtonEvent(xd, 1, False, CurrentTime);
+    send();
+}
+
 }  // namespace ns::desktop

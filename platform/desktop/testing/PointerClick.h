@@ -17,6 +17,12 @@ void WheelAt(GdkWindow* window, int x, int y, int notches);
 // input focus (the one under the pointer on a server without a window manager).
 void PressKey(GdkWindow* window, unsigned keysym);
 
+// The first button pressed at `from`, the pointer moved to `to` in `steps` even steps, released
+// there (pixels of `window`). `between` runs after each X event has reached the server, so the
+// caller can let the application take it (a drag's moves are taken one by one).
+void DragAt(GdkWindow* window, int fromX, int fromY, int toX, int toY, int steps,
+            void (*between)(void*), void* data);
+
 }  // namespace ns::desktop
 
 #endif
