@@ -4,6 +4,7 @@
 #include <optional>
 #include <utility>
 
+#include "platform/core/LogWriter.h"
 #include "platform/desktop/Renderer.h"
 #include "platform/desktop/WebKitCookieSync.h"
 #include "platform/ui/WebView.h"
@@ -127,6 +128,7 @@ WebKitWebViewBackend::WebKitWebViewBackend(ui::WebViewBackendClient& client,
     g_signal_connect(view_, "decide-policy", G_CALLBACK(OnDecidePolicy), this);
     g_signal_connect(view_, "load-changed", G_CALLBACK(OnLoadChanged), this);
     g_signal_connect(view_, "load-failed", G_CALLBACK(OnLoadFailed), this);
+    g_signal_connect(view_, "web-process-terminated", G_CALLBACK(OnWebProcessTerminated), this);
     ApplyUserAgent();
 }
 
@@ -152,6 +154,7 @@ void WebKitWebViewBackend::ApplyUserAgent() {
 
 void WebKitWebViewBackend::LoadRequest(const ns::URLRequest& request) {
     ApplyUserAgent();
+    reloadAfterEnd_ = false;
     WebKitURIRequest* r = webkit_uri_request_new(request.GetURL().AbsoluteString().c_str());
     if (SoupMessageHeaders* headers = webkit_uri_request_get_http_headers(r)) {
         for (const auto& [name, value] : request.AllHTTPHeaderFields().Fields()) {
@@ -178,6 +181,7 @@ void WebKitWebViewBackend::LoadHtml(const std::string& html, const std::string& 
     ApplyUserAgent();
     move.url = url;
     htmlMove_ = std::move(move);
+    reloadAfterEnd_ = false;
     webkit_web_view_load_html(view_, html.c_str(), url.c_str());
 }
 
@@ -189,6 +193,7 @@ void WebKitWebViewBackend::Reload() {
 void WebKitWebViewBackend::StopLoading() {
     ++allowGeneration_;
     htmlMove_.reset();
+    reloadAfterEnd_ = false;
     DropWaiting();
     webkit_web_view_stop_loading(view_);
 }
@@ -213,6 +218,7 @@ void WebKitWebViewBackend::Go(size_t index, ui::WebViewNavigationType type) {
     }
     ApplyUserAgent();
     if (type == ui::WebViewNavigationType::Reload) {
+        reloadAfterEnd_ = processEnded_;
         webkit_web_view_reload(view_);
     } else if (entry.item != nullptr) {
         webkit_web_view_go_to_back_forward_list_item(view_, entry.item);
@@ -356,6 +362,12 @@ gboolean WebKitWebViewBackend::OnDecidePolicy(WebKitWebView*, WebKitPolicyDecisi
                 report.move = std::move(self->htmlMove_);
                 self->htmlMove_.reset();
             }
+            // A reload after the web process ended: WebKit loads the page anew in a new
+            // process and offers it as "other"; it is still our reload.
+            if (self->reloadAfterEnd_ && !report.redirect) {
+                report.type = ui::WebViewNavigationType::Reload;
+                self->reloadAfterEnd_ = false;
+            }
             self->Queue(std::move(report));
             return TRUE;
         }
@@ -380,6 +392,7 @@ void WebKitWebViewBackend::OnLoadChanged(WebKitWebView*, WebKitLoadEvent event, 
     switch (event) {
         case WEBKIT_LOAD_STARTED: {
             self->failed_ = false;
+            self->processEnded_ = false;
             Report report;
             report.kind = Report::Kind::Start;
             self->Queue(std::move(report));
@@ -432,6 +445,8 @@ gboolean WebKitWebViewBackend::OnLoadFailed(WebKitWebView*, WebKitLoadEvent, gch
                                             GError* error, gpointer data) {
     auto* self = static_cast<WebKitWebViewBackend*>(data);
     self->failed_ = true;
+    // The process's end was the load's failure, told already.
+    if (self->processEnded_) return TRUE;
     Report report;
     if (self->refusedHop_ && IsOwnRefusal(error)) {
         self->refusedHop_ = false;
@@ -442,6 +457,36 @@ gboolean WebKitWebViewBackend::OnLoadFailed(WebKitWebView*, WebKitLoadEvent, gch
     }
     self->Queue(std::move(report));
     return TRUE;  // no error page of WebKit's
+}
+
+void WebKitWebViewBackend::OnWebProcessTerminated(WebKitWebView* view,
+                                                  WebKitWebProcessTerminationReason reason,
+                                                  gpointer data) {
+    auto* self = static_cast<WebKitWebViewBackend*>(data);
+    const char* uri = webkit_web_view_get_uri(view);
+    Report report;
+    report.kind = Report::Kind::Fail;
+    report.error = ProcessEndedError(reason, uri != nullptr ? uri : "");
+    ns::Log("[WEB] web process ended while showing %s: %s", uri != nullptr ? uri : "nothing",
+            report.error.LocalizedDescription().c_str());
+    // The page is gone, whether a load was under way or not; whatever WebKit still says of
+    // that load is not a page of ours.
+    self->failed_ = true;
+    self->processEnded_ = true;
+    self->Queue(std::move(report));
+}
+
+ns::Error WebKitWebViewBackend::ProcessEndedError(WebKitWebProcessTerminationReason reason,
+                                                  const std::string& url) {
+    const char* why = "it crashed";
+    switch (reason) {
+        case WEBKIT_WEB_PROCESS_CRASHED: break;
+        case WEBKIT_WEB_PROCESS_EXCEEDED_MEMORY_LIMIT: why = "it exceeded its memory limit"; break;
+        case WEBKIT_WEB_PROCESS_TERMINATED_BY_API: why = "the application ended it"; break;
+    }
+    // The page's content is lost as a connection is: the code the platform has for that.
+    return ns::Error(ns::Error::kURLErrorDomain, ns::Error::kNetworkConnectionLost,
+                     std::string("The web page's process ended: ") + why + ".", url);
 }
 
 // --- telling the delegate

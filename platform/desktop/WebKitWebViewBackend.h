@@ -32,6 +32,12 @@
 // JavaScript's own text of it, undefined and null as "". ClickLink runs a small script that
 // clicks the first matching link; it can tell at once only whether there is a page.
 //
+// When WebKit's web process ends (it crashed, or used more memory than it may) the page is
+// gone and the view shows nothing: that is told as a failed load (of the page being loaded,
+// else of the page shown), with the platform's connection-lost code and a text that says the
+// page's process ended and why, so the delegate shows its own page as for any failure. A line
+// is logged. WebKit starts a new web process for the next load or reload.
+//
 // Everything the delegate hears goes through one queue, told from a GLib idle step in the order
 // WebKit gave it (a finish waits there for its cookies), never from inside a model call; the
 // web view may be destroyed from inside any delegate call. GTK thread only.
@@ -80,6 +86,9 @@ public:
 
     // WebKit's error as the platform's (the URL is the one that failed).
     static ns::Error PlatformError(const GError* error, const std::string& url);
+    // The failure of the page at `url` whose web process ended for `reason`.
+    static ns::Error ProcessEndedError(WebKitWebProcessTerminationReason reason,
+                                       const std::string& url);
 
 private:
     // What the page a navigation shows is in the history.
@@ -138,6 +147,8 @@ private:
     static void OnLoadChanged(WebKitWebView* view, WebKitLoadEvent event, gpointer self);
     static gboolean OnLoadFailed(WebKitWebView* view, WebKitLoadEvent event, gchar* uri,
                                  GError* error, gpointer self);
+    static void OnWebProcessTerminated(WebKitWebView* view,
+                                       WebKitWebProcessTerminationReason reason, gpointer self);
     static gboolean OnFlush(gpointer self);
     static void OnScriptDone(GObject* source, GAsyncResult* result, gpointer call);
 
@@ -165,6 +176,11 @@ private:
     bool failed_ = false;
     // The load under way ends because a redirect hop was refused: its failure is not told.
     bool refusedHop_ = false;
+    // The web process ended and that was told as the failure: WebKit's own end of the load
+    // under way (if it gives one) is not told again. Cleared when a load starts.
+    bool processEnded_ = false;
+    // Our reload of the page whose process ended, still to be offered.
+    bool reloadAfterEnd_ = false;
 };
 
 }  // namespace ns::desktop

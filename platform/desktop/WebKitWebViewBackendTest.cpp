@@ -1,9 +1,12 @@
 // The WebKit web view in the window: its widget lives in the web view's box and follows its
 // frame, WebKit's own snapshot shows the page, a person's click on a link is offered as a link
-// click, cookies deleted on either side go from the other, and no web process outlives its
-// web view. (The delegate contract itself runs in WebKitWebViewContractTest.cpp.)
+// click, cookies deleted on either side go from the other, a web process that dies is a failed
+// load and the next load brings a page back, and no web process outlives its web view. (The
+// delegate contract itself runs in WebKitWebViewContractTest.cpp.)
 
 #include <dirent.h>
+#include <signal.h>
+#include <sys/types.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
@@ -13,9 +16,11 @@
 #include <cstdio>
 #include <fstream>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
+#include "platform/core/LogWriter.h"
 #include "platform/core/RunLoop.h"
 #include "platform/desktop/AlertSheet.h"
 #include "platform/desktop/Renderer.h"
@@ -51,6 +56,7 @@ public:
     void DidFinishLoad(ui::WebView&) override { events.push_back("finish"); }
     void DidFailLoad(ui::WebView&, const Error& error) override {
         events.push_back("fail " + std::to_string(error.GetCode()));
+        errors.push_back(error);
     }
     size_t Count(const std::string& event) const {
         return static_cast<size_t>(std::count(events.begin(), events.end(), event));
@@ -60,6 +66,7 @@ public:
                                         events.end());
     }
     std::vector<std::string> events;
+    std::vector<Error> errors;
 };
 
 constexpr std::chrono::seconds kWait(10);  // a passing step takes milliseconds
@@ -68,11 +75,12 @@ constexpr Rgb kPageBlue{0x20, 0x80, 0xE0};
 constexpr const char* kBluePage =
     "<html><body style=\"margin:0; background:#2080E0\"></body></html>";
 
-// The processes this one started whose name begins with `name` (the kernel keeps 15 bytes).
-int ChildrenNamed(const std::string& name) {
-    int count = 0;
+// The live processes this one started whose name begins with `name` (the kernel keeps 15
+// bytes).
+std::vector<pid_t> ChildPidsNamed(const std::string& name) {
+    std::vector<pid_t> pids;
     DIR* proc = opendir("/proc");
-    if (proc == nullptr) return -1;
+    if (proc == nullptr) return pids;
     while (dirent* entry = readdir(proc)) {
         const std::string pid = entry->d_name;
         if (pid.find_first_not_of("0123456789") != std::string::npos) continue;
@@ -85,11 +93,15 @@ int ChildrenNamed(const std::string& name) {
         long ppid = -1;
         char state = 0;
         if (std::sscanf(text.c_str() + close + 1, " %c %ld", &state, &ppid) != 2) continue;
-        if (ppid == getpid() && state != 'Z' && comm.rfind(name.substr(0, 15), 0) == 0) ++count;
+        if (ppid == getpid() && state != 'Z' && comm.rfind(name.substr(0, 15), 0) == 0) {
+            pids.push_back(static_cast<pid_t>(std::stol(pid)));
+        }
     }
     closedir(proc);
-    return count;
+    return pids;
 }
+
+int ChildrenNamed(const std::string& name) { return static_cast<int>(ChildPidsNamed(name).size()); }
 
 // Serves an HTML page (the origin's default type is not one a web view shows).
 void ServeHtml(SvTestSupport::TestOrigin& origin, const std::string& path, const std::string& html,
@@ -338,6 +350,102 @@ TEST_F(WebKitWindow, CookiesDeletedOnEitherSideAreGoneFromTheOther) {
     EXPECT_EQ(requests[0].headers.at("cookie"), "A=1; B=2");
     const std::string sent = requests[1].headers.at("cookie");
     EXPECT_TRUE(sent == "C=3; D=4" || sent == "D=4; C=3") << sent;
+}
+
+// The log lines written while it lives.
+class LoggedLines {
+public:
+    LoggedLines() {
+        LogWriter::Shared().SetSink([this](const std::string& line) {
+            std::lock_guard<std::mutex> lock(mutex_);
+            lines_.push_back(line);
+        });
+    }
+    ~LoggedLines() { LogWriter::Shared().SetSink(nullptr); }
+    size_t Containing(const std::string& text) const {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return static_cast<size_t>(std::count_if(lines_.begin(), lines_.end(), [&](auto& line) {
+            return line.find(text) != std::string::npos;
+        }));
+    }
+
+private:
+    mutable std::mutex mutex_;
+    std::vector<std::string> lines_;
+};
+
+TEST_F(WebKitWindow, AWebProcessThatDiesIsAFailedLoadAndTheNextLoadsShowPagesAgain) {
+    SvTestSupport::TestOrigin origin;
+    ServeHtml(origin, "/one", "<html><body>One</body></html>");
+    ServeHtml(origin, "/two", "<html><body>Two</body></html>");
+    const std::string one = origin.Url("/one");
+    webView_->LoadRequest(URLRequest(*URL::Parse(one)));
+    ASSERT_TRUE(WaitFor("finish"));
+    ASSERT_EQ(Eval("document.body.textContent"), "One");
+
+    // The page's process is killed as the kernel kills it when memory runs out.
+    LoggedLines log;
+    const size_t from = delegate_->events.size();
+    const std::vector<pid_t> pids = ChildPidsNamed("WebKitWebProcess");
+    ASSERT_FALSE(pids.empty());
+    for (pid_t pid : pids) ASSERT_EQ(kill(pid, SIGKILL), 0);
+
+    // The shown page failed: the connection-lost code, the page's URL, a text that says why.
+    ASSERT_TRUE(WaitFor("fail -1005")) << ::testing::PrintToString(delegate_->events);
+    EXPECT_EQ(delegate_->Since(from), std::vector<std::string>{"fail -1005"});
+    ASSERT_EQ(delegate_->errors.size(), 1u);
+    EXPECT_EQ(delegate_->errors[0].Domain(), "NSURLErrorDomain");
+    EXPECT_EQ(delegate_->errors[0].LocalizedDescription(),
+              "The web page's process ended: it crashed.");
+    EXPECT_EQ(delegate_->errors[0].FailingURL(), one);
+    EXPECT_FALSE(webView_->IsLoading());
+    EXPECT_EQ(log.Containing("[WEB] web process ended while showing " + one), 1u);
+
+    // A reload shows the page again in a new process (the same history entry), and so does
+    // a new load.
+    webView_->Reload();
+    ASSERT_TRUE(WaitFor("finish", 2)) << ::testing::PrintToString(delegate_->events);
+    EXPECT_EQ(Eval("document.body.textContent"), "One");
+    EXPECT_FALSE(webView_->CanGoBack());
+    webView_->LoadRequest(URLRequest(*URL::Parse(origin.Url("/two"))));
+    ASSERT_TRUE(WaitFor("finish", 3)) << ::testing::PrintToString(delegate_->events);
+    EXPECT_EQ(Eval("document.body.textContent"), "Two");
+    EXPECT_EQ(delegate_->Since(from),
+              (std::vector<std::string>{"fail -1005", "should 3 " + one, "start", "finish",
+                                        "should 5 " + origin.Url("/two"), "start", "finish"}));
+    EXPECT_EQ(delegate_->errors.size(), 1u);
+}
+
+TEST_F(WebKitWindow, AWebProcessEndedDuringALoadFailsThatLoadOnce) {
+    SvTestSupport::TestOrigin origin;
+    // The page's answer is late, so its load is under way when the process ends.
+    SvTestSupport::TestOrigin::Fault late;
+    late.headDelayMs = 1000;
+    late.headers.emplace_back("Content-Type", "text/html; charset=utf-8");
+    origin.SetFault("/late", late);
+    origin.Serve("/late", "<html><body>Late</body></html>");
+    ServeHtml(origin, "/next", "<html><body>Next</body></html>");
+    webView_->LoadHtmlString(kBluePage, *URL::Parse("http://127.0.0.1/"));
+    ASSERT_TRUE(WaitFor("finish"));
+
+    const size_t from = delegate_->events.size();
+    const std::string lateUrl = origin.Url("/late");
+    webView_->LoadRequest(URLRequest(*URL::Parse(lateUrl)));
+    ASSERT_TRUE(WaitFor("start", 2));
+    webkit_web_view_terminate_web_process(backend_->View());
+    ASSERT_TRUE(WaitFor("fail -1005")) << ::testing::PrintToString(delegate_->events);
+    ASSERT_FALSE(delegate_->errors.empty());
+    EXPECT_EQ(delegate_->errors[0].LocalizedDescription(),
+              "The web page's process ended: the application ended it.");
+    EXPECT_EQ(delegate_->errors[0].FailingURL(), lateUrl);
+
+    // Nothing more of that load: the next one is all that follows.
+    webView_->LoadRequest(URLRequest(*URL::Parse(origin.Url("/next"))));
+    ASSERT_TRUE(WaitFor("finish", 2)) << ::testing::PrintToString(delegate_->events);
+    EXPECT_EQ(Eval("document.body.textContent"), "Next");
+    EXPECT_EQ(delegate_->Since(from),
+              (std::vector<std::string>{"should 5 " + lateUrl, "start", "fail -1005",
+                                        "should 5 " + origin.Url("/next"), "start", "finish"}));
 }
 
 TEST(WebKitProcesses, NoWebProcessOutlivesItsWebView) {

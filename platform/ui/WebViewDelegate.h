@@ -14,6 +14,8 @@
 // there; cookies its responses set are in the cookie store already) or DidFailLoad. A load that
 // a newer allowed navigation replaces, or that StopLoading stops, fails with the cancelled code
 // (ns::Error::kCancelled, -999). An HTTP error status is a page like any other and finishes.
+// A page lost after it finished (an engine whose page process dies) fails too: DidFailLoad
+// without a DidStartLoad before it, so the delegate shows what it shows for any failure.
 //
 // Calls come from the toolkit loop, never from inside the web view's own methods. The delegate
 // may drop the web view (and so destroy it) from inside any call; nothing more arrives then.
