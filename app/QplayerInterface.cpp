@@ -72,6 +72,10 @@ std::shared_ptr<ui::View> BuildPlayerScreen(ui::InterfaceBuilder::Context& conte
     subtitleView->SetAutoresizingMask(ui::Autoresizing::FlexibleWidth |
                                       ui::Autoresizing::FlexibleTopMargin);
     subtitleView->SetUserInteractionEnabled(false);
+    // White text alone vanishes over a white or bright picture: a dark shadow down and to the
+    // right keeps every glyph's edge readable whatever the movie shows under it.
+    subtitleView->SetShadowColor(ui::Color::Black());
+    subtitleView->SetShadowOffset(ui::Size(kSubtitleShadowOffset, kSubtitleShadowOffset));
     root->AddSubview(subtitleView);
 
     // The top bar.

@@ -65,6 +65,8 @@ constexpr double kSubtitleHeight = 80;
 constexpr double kLargeSubtitleOffset = 190;
 constexpr double kLargeSubtitleFont = 30;
 constexpr double kSmallSubtitleFont = 18;
+// The subtitle line's dark shadow lies this far right of and below its white text.
+constexpr double kSubtitleShadowOffset = 2;
 
 // --- the panels that wait below the screen until shown
 // Both start kPanelRightOffset left of the screen's right edge.

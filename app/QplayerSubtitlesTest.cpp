@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cmath>
 #include <string>
 
 #include "app/QplayerControls.h"
@@ -95,6 +97,37 @@ TEST_F(QplayerLayoutByModelTest, OnAPadTheSubtitleLineStands190PointsAboveTheBot
     const ui::Rect frame = SubtitleFrameOn(ui::UserInterfaceIdiom::Pad);
     EXPECT_EQ("iPad", ui::UiDevice::Current().Model());
     EXPECT_DOUBLE_EQ(ViewHeight() - 190, frame.MinY());
+}
+
+// White subtitle text carries a dark shadow off its glyphs in both layouts, so a white or
+// bright picture does not swallow it.
+void ExpectWhiteTextWithADarkShadow(const ui::Label& label) {
+    EXPECT_EQ(ui::Color::White(), label.TextColor());
+    ASSERT_TRUE(label.ShadowColor().has_value());
+    const ui::Color& shadow = *label.ShadowColor();
+    EXPECT_LE(shadow.R(), 0.25);
+    EXPECT_LE(shadow.G(), 0.25);
+    EXPECT_LE(shadow.B(), 0.25);
+    EXPECT_GE(shadow.A(), 0.75);
+    // Off the glyphs by at least a point in some direction, and not so far that it reads as a
+    // second line of text.
+    const ui::Size& off = label.ShadowOffset();
+    EXPECT_GE(std::max(std::abs(off.width), std::abs(off.height)), 1.0);
+    EXPECT_LE(std::max(std::abs(off.width), std::abs(off.height)), 4.0);
+}
+
+TEST_F(QplayerLayoutByModelTest, OnAPhoneTheSubtitleLineIsWhiteWithADarkShadow) {
+    SubtitleFrameOn(ui::UserInterfaceIdiom::Phone);
+    auto label = driver_.Find<ui::Label>("subtitleView");
+    ASSERT_NE(nullptr, label);
+    ExpectWhiteTextWithADarkShadow(*label);
+}
+
+TEST_F(QplayerLayoutByModelTest, OnAPadTheSubtitleLineIsWhiteWithADarkShadow) {
+    SubtitleFrameOn(ui::UserInterfaceIdiom::Pad);
+    auto label = driver_.Find<ui::Label>("subtitleView");
+    ASSERT_NE(nullptr, label);
+    ExpectWhiteTextWithADarkShadow(*label);
 }
 
 TEST_F(QplayerSubtitlesTest, TheVolumeSliderSetsTheApplicationsVolume) {

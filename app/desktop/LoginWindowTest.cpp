@@ -4,7 +4,10 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <fstream>
+#include <iterator>
 #include <memory>
+#include <regex>
 #include <string>
 #include <vector>
 
@@ -13,6 +16,7 @@
 #include "app/testing/DemoPortal.h"
 #include "app/testing/SignInScreen.h"
 #include "platform/desktop/testing/PointerClick.h"
+#include "platform/store/Bundle.h"
 #include "platform/store/UserDefaults.h"
 #include "platform/ui/UiDevice.h"
 #include "platform/ui/Window.h"
@@ -153,6 +157,25 @@ TEST_F(LoginWindowTest, PhoneFormIsCleanAndTypingAndAClickSignIn) {
     EXPECT_TRUE(Inside(*portal->GetView()));
     EXPECT_EQ("demo@zul.test",
               ns::UserDefaults::Standard().StringForKey(LoginViewController::kUserLoginKey));
+}
+
+// The window carries the name the bundle gives for showing, as read from its Info.plist here
+// (not through the bundle's own reader), and not the program's file name.
+TEST_F(LoginWindowTest, TheWindowIsTitledWithTheBundlesDisplayName) {
+    std::ifstream info(ns::Bundle::Main().Path() + "/Info.plist");
+    ASSERT_TRUE(info) << ns::Bundle::Main().Path();
+    const std::string text((std::istreambuf_iterator<char>(info)),
+                           std::istreambuf_iterator<char>());
+    std::smatch found;
+    ASSERT_TRUE(std::regex_search(
+        text, found, std::regex("<key>CFBundleDisplayName</key>\\s*<string>([^<]+)</string>")));
+    const std::string displayName = found[1];
+
+    Launch(ui::UserInterfaceIdiom::Phone);
+    const char* title = gtk_window_get_title(GTK_WINDOW(renderer_->Window()));
+    ASSERT_NE(nullptr, title);
+    EXPECT_EQ(displayName, title);
+    EXPECT_NE(std::string(g_get_prgname()), title);
 }
 
 // A desktop has no on-screen keyboard: a click on a field leaves the form where the person

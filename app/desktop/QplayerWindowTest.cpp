@@ -154,6 +154,20 @@ protected:
         return n;
     }
 
+    // Pixels of a view's frame that are near black in `a` but not in `b`: the subtitle's
+    // shadow, over whatever the picture has there.
+    int NewlyDark(const GdkPixbuf* a, const GdkPixbuf* b, const ui::View& view) const {
+        auto dark = [](const Rgb& c) { return c.r < 64 && c.g < 64 && c.b < 64; };
+        const ui::Rect r = view.ConvertRectTo(view.Bounds(), nullptr);
+        int n = 0;
+        for (double y = r.MinY(); y < r.MaxY(); y += 1) {
+            for (double x = r.MinX(); x < r.MaxX(); x += 1) {
+                n += dark(At(a, x, y)) && !dark(At(b, x, y));
+            }
+        }
+        return n;
+    }
+
     // Only bounds a test that fails.
     static constexpr std::chrono::milliseconds kWaitTimeout{10000};
 
@@ -229,6 +243,8 @@ TEST_F(QplayerWindowTest, APortalTitlePlaysWithItsControlsAndASubtitleLine) {
     ASSERT_NE(nullptr, without);
     const ui::Label& label = *SubtitleLabel();
     EXPECT_GT(Differing(withSubtitle.get(), without.get(), label), 100) << "\"" << line << "\"";
+    // Its white text is edged with a dark shadow, so a bright picture does not swallow it.
+    EXPECT_GT(NewlyDark(withSubtitle.get(), without.get(), label), 50) << "\"" << line << "\"";
     EXPECT_EQ(
         0, Differing(withSubtitle.get(), without.get(), *window_->FindByIdentifier("scrubber_ui")));
 

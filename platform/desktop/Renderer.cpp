@@ -8,6 +8,7 @@
 
 #include "platform/desktop/AlertSheet.h"
 #include "platform/desktop/ViewBox.h"
+#include "platform/desktop/WindowTitle.h"
 #include "platform/ui/AlertView.h"
 #include "platform/ui/Application.h"
 #include "platform/ui/ImageView.h"
@@ -96,8 +97,7 @@ Renderer::Renderer(ui::View::Ptr root)
     ui::View::SetChangeHook(&Renderer::OnViewChanged);
 
     window_ = gtk_window_new(GTK_WINDOW_TOPLEVEL);
-    const char* name = g_get_prgname();
-    gtk_window_set_title(GTK_WINDOW(window_), name != nullptr ? name : "application");
+    gtk_window_set_title(GTK_WINDOW(window_), WindowTitle(ns::Bundle::Main()).c_str());
     gtk_widget_add_events(window_, GDK_BUTTON_PRESS_MASK | GDK_BUTTON_RELEASE_MASK |
                                        GDK_POINTER_MOTION_MASK | GDK_SCROLL_MASK |
                                        GDK_SMOOTH_SCROLL_MASK | GDK_KEY_PRESS_MASK);

@@ -18,6 +18,7 @@
 // Size. The window is the device's screen (ui::Screen: 480 x 320 for a phone held in
 // landscape, 1024 x 768 for a pad) and is resized when the interface turns. The root is
 // scaled to fit the window uniformly and centred; a window the person resizes scales it.
+// The window's title is the name the application's bundle gives for showing (WindowTitle).
 //
 // Input (InputRouter): the left button presses, moves and releases touches at the hit-tested
 // view, drags scroll views and swipes; the wheel drags the scroll view under the pointer and

@@ -75,6 +75,47 @@ TEST_F(RendererTest, ModelChangesShowInTheNextPictureWithoutNewWidgets) {
     EXPECT_GT(CountColor(shot.get(), ui::Rect(20, 200, 100, 40), kLabelText), 20);
 }
 
+// White text over white shows only through its shadow: with a dark one set, dark pixels lie
+// around the glyphs inside the label; without it, none do.
+TEST_F(RendererTest, ALabelsShadowKeepsWhiteTextVisibleOverWhite) {
+    auto dark = [](const Rgb& c) { return c.r < 96 && c.g < 96 && c.b < 96; };
+    auto countDark = [&](const GdkPixbuf* shot) {
+        int n = 0;
+        for (int y = static_cast<int>(kLabelFrame.MinY()); y < kLabelFrame.MaxY(); ++y) {
+            for (int x = static_cast<int>(kLabelFrame.MinX()); x < kLabelFrame.MaxX(); ++x) {
+                n += dark(PixelAt(shot, x, y));
+            }
+        }
+        return n;
+    };
+    label->SetBackgroundColor(ui::Color::White());
+    label->SetTextColor(ui::Color::White());
+    label->SetTextAlignment(ui::TextAlignment::Center);
+    Pixbuf plain = Shot("RendererWhiteOnWhite.png");
+    ASSERT_TRUE(plain);
+    EXPECT_EQ(0, countDark(plain.get()));  // the text cannot be seen at all
+
+    label->SetShadowColor(ui::Color::Black());
+    label->SetShadowOffset(ui::Size(2, 2));
+    Pixbuf shadowed = Shot("RendererWhiteOnWhiteShadowed.png");
+    ASSERT_TRUE(shadowed);
+    const GdkPixbuf* p = shadowed.get();
+    // "Hello" in bold 28 leaves well over a hundred dark pixels beside its strokes.
+    EXPECT_GT(countDark(p), 100);
+    // The white glyphs stay on top: many a white pixel has a dark one two pixels below and to
+    // the right of it, where the shadow peeks out from under the stroke.
+    int edges = 0;
+    for (int y = static_cast<int>(kLabelFrame.MinY()); y + 2 < kLabelFrame.MaxY(); ++y) {
+        for (int x = static_cast<int>(kLabelFrame.MinX()); x + 2 < kLabelFrame.MaxX(); ++x) {
+            edges += PixelAt(p, x, y) == kWindowWhite && dark(PixelAt(p, x + 2, y + 2));
+        }
+    }
+    EXPECT_GT(edges, 20);
+    // Outside the label the window is untouched.
+    EXPECT_EQ(kWindowWhite, PixelAt(p, static_cast<int>(kLabelFrame.MaxX()) + 3,
+                                    static_cast<int>(kLabelFrame.MidY())));
+}
+
 TEST_F(RendererTest, SubviewsComeGoAndStackAsInTheModel) {
     auto top = std::make_shared<ui::View>(ui::Rect(150, 70, 60, 60));
     top->SetBackgroundColor(ToColor(kDecodedBlue));
