@@ -1,7 +1,8 @@
 // The portal screen in a GTK window on the test's Xvfb, with the portal page in WebKit, against
 // the demo portal in this process: signed in, the page read back from WebKit, the side menu
 // opened, and the pictures kept beside the test program as portal.png and portal-menu.png; a
-// web process that dies shows the error page, and a menu choice brings the portal back.
+// web process that dies shows the error page, and a menu choice brings the portal back; and
+// the page's own sign-out followed by a new sign-in, whose cookies WebKit must send.
 #include <gtest/gtest.h>
 #include <stdlib.h>
 
@@ -30,6 +31,15 @@ using namespace std::chrono_literals;
 Rgb ToRgb(const ui::Color& color) {
     return Rgb{static_cast<int>(color.R() * 255 + 0.5), static_cast<int>(color.G() * 255 + 0.5),
                static_cast<int>(color.B() * 255 + 0.5)};
+}
+
+// The value of the named cookie in a request's Cookie header ("" without one).
+std::string CookieValue(const ZulPortal::HttpRequest& request, const std::string& name) {
+    const std::string header = "; " + request.Header("Cookie") + ";";
+    const size_t at = header.find("; " + name + "=");
+    if (at == std::string::npos) return "";
+    const size_t from = at + name.size() + 3;
+    return header.substr(from, header.find(';', from) - from);
 }
 
 class PortalWindowTest : public AppWindowTestBase {
@@ -70,7 +80,7 @@ protected:
         return result;
     }
 
-    // Signs in as the demo subscriber; the portal's first page is there when this returns.
+    // Signs in from the sign-in screen on top and waits for the portal's first page to show.
     void SignIn() {
         auto navigation = std::dynamic_pointer_cast<ui::NavigationController>(
             delegate_->window()->RootViewController());
@@ -86,11 +96,60 @@ protected:
         navigation.reset();
         ASSERT_TRUE(IterateUntil([&] { return Portal() != nullptr; }, 10s));
         auto portal = Portal();
-        ASSERT_TRUE(IterateUntil([&] { return portal->contentLoadingView()->IsHidden(); }, 10s));
+        ASSERT_TRUE(IterateUntil(
+            [&] { return Portal() == nullptr || portal->contentLoadingView()->IsHidden(); }, 10s));
+        ASSERT_NE(nullptr, Portal()) << "back at the sign-in screen";
     }
 
     SvTestSupport::TemporaryDirectory directory_{"zul-portal-window-"};
 };
+
+TEST_F(PortalWindowTest, SigningInAgainAfterThePortalsSignOutLandsOnThePortal) {
+    ASSERT_NO_FATAL_FAILURE(SignIn());
+    // The page's own "Sign out" link: the portal expires the sign-in cookies in WebKit's store
+    // and redirects to its sign-in page, which takes the application back to its sign-in screen.
+    Portal()->contentViewWebView()->EvaluateJavaScript(
+        "document.querySelector('a.account').click()", [](const std::string&) {});
+    ASSERT_TRUE(IterateUntil([&] { return Portal() == nullptr; }, 10s));
+    size_t signOut = 0;
+    for (const auto& r : portal_->Requests()) {
+        if (r.path != "/c/portal/logout")
+            ++signOut;
+        else
+            break;
+    }
+    ASSERT_LT(signOut, portal_->Requests().size()) << "no sign-out reached the portal";
+    ASSERT_TRUE(WaitUntilAtRest());
+
+    ASSERT_NO_FATAL_FAILURE(SignIn());
+    // The portal's log: WebKit's requests are the ones with fetch metadata, the native ones
+    // have none. The native sign-in after the sign-out got a new ID, which its own request for
+    // the home page carries; WebKit's page requests after it carry that ID, not the old one.
+    const auto requests = portal_->Requests();
+    const std::string oldId = CookieValue(requests[signOut], "ID");
+    ASSERT_FALSE(oldId.empty()) << requests[signOut].head;
+    size_t signIn = requests.size();
+    for (size_t i = signOut; i < requests.size(); ++i) {
+        if (requests[i].method == "POST" && requests[i].path == "/c/portal/login") signIn = i;
+    }
+    ASSERT_LT(signIn, requests.size()) << "no second sign-in reached the portal";
+    std::string newId;
+    size_t pages = 0;
+    for (size_t i = signIn + 1; i < requests.size(); ++i) {
+        const bool webkit = !requests[i].Header("Sec-Fetch-Mode").empty();
+        if (!webkit) {
+            if (pages == 0) newId = CookieValue(requests[i], "ID");
+            continue;
+        }
+        if (requests[i].Header("Sec-Fetch-Mode") != "navigate") continue;
+        ++pages;
+        EXPECT_FALSE(newId.empty());
+        EXPECT_NE(oldId, newId);
+        EXPECT_EQ(newId, CookieValue(requests[i], "ID")) << requests[i].head;
+        EXPECT_FALSE(CookieValue(requests[i], "COMPANY_ID").empty()) << requests[i].head;
+    }
+    EXPECT_GT(pages, 0u);
+}
 
 TEST_F(PortalWindowTest, SignedInThePortalShowsInWebKitWithTheMenuOpen) {
     ASSERT_NO_FATAL_FAILURE(SignIn());

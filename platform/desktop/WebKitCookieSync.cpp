@@ -5,9 +5,20 @@
 namespace ns::desktop {
 
 WebKitCookieSync::WebKitCookieSync(WebKitCookieManager* manager)
-    : manager_(WEBKIT_COOKIE_MANAGER(g_object_ref(manager))) {}
+    : manager_(WEBKIT_COOKIE_MANAGER(g_object_ref(manager))) {
+    changedHandler_ =
+        g_signal_connect(manager_, "changed", G_CALLBACK(&WebKitCookieSync::OnChanged), this);
+}
 
-WebKitCookieSync::~WebKitCookieSync() { g_object_unref(manager_); }
+WebKitCookieSync::~WebKitCookieSync() {
+    g_signal_handler_disconnect(manager_, changedHandler_);
+    g_object_unref(manager_);
+}
+
+void WebKitCookieSync::OnChanged(WebKitCookieManager*, gpointer data) {
+    auto* self = static_cast<WebKitCookieSync*>(data);
+    if (!self->writing_) self->webkitChanged_ = std::chrono::steady_clock::now();
+}
 
 Cookie WebKitCookieSync::FromSoup(SoupCookie* soup) {
     const char* path = soup_cookie_get_path(soup);
@@ -90,6 +101,7 @@ void WebKitCookieSync::Merge(std::vector<Cookie> webkitCookies) {
         // A jar WebKit has not seen is the truth: WebKit's store becomes a copy of it.
         baselineJar_ = &jar;
         baseline_ = ours;
+        baselineTime_ = std::chrono::steady_clock::now();
         Replace(jar, ours, webkit);
         return;
     }
@@ -101,14 +113,36 @@ void WebKitCookieSync::Merge(std::vector<Cookie> webkitCookies) {
             return was != baseline_.end() || is != side.end();
         return State(was->second) != State(is->second);
     };
+    // The jar tells a cookie set again with the value it had (a new sign-in's company id) by
+    // its time: that is a change too, and one that may be newer than WebKit's deletion.
+    auto oursChanged = [&](const std::string& key) {
+        if (changed(ours, key)) return true;
+        auto found = ours.find(key);
+        if (found == ours.end()) return false;
+        std::optional<CookieStorage::ChangeTime> when = jar.LastChange(found->second);
+        return when && *when > baselineTime_;
+    };
     std::map<std::string, Cookie> merged;
     std::map<std::string, bool> keys;
     for (const auto& [key, c] : webkit) keys[key] = true;
     for (const auto& [key, c] : ours) keys[key] = true;
     for (const auto& [key, c] : baseline_) keys[key] = true;
+    // Whether the jar's change to the cookie came after WebKit's last one.
+    auto oursNewer = [&](const std::string& key) {
+        const std::map<std::string, Cookie>* sides[] = {&ours, &webkit, &baseline_};
+        for (const auto* side : sides) {
+            auto found = side->find(key);
+            if (found == side->end()) continue;
+            std::optional<CookieStorage::ChangeTime> when = jar.LastChange(found->second);
+            return when && *when > webkitChanged_;
+        }
+        return false;
+    };
     for (const auto& [key, unused] : keys) {
-        // WebKit's side wins when it changed; otherwise ours holds (changed or not).
-        const std::map<std::string, Cookie>& from = changed(webkit, key) ? webkit : ours;
+        // The side that changed the cookie wins; when both did, the newer change.
+        const bool webkitChanged = changed(webkit, key);
+        const bool takeWebKit = webkitChanged && !(oursChanged(key) && oursNewer(key));
+        const std::map<std::string, Cookie>& from = takeWebKit ? webkit : ours;
         auto found = from.find(key);
         if (found != from.end()) merged.emplace(key, found->second);
     }
@@ -122,6 +156,7 @@ void WebKitCookieSync::Merge(std::vector<Cookie> webkitCookies) {
         if (mine == ours.end() || State(mine->second) != State(c)) jar.SetCookie(c);
     }
     baseline_ = merged;
+    baselineTime_ = std::chrono::steady_clock::now();
 
     bool same = merged.size() == webkit.size();
     for (auto m = merged.begin(), w = webkit.begin(); same && m != merged.end(); ++m, ++w) {
@@ -153,6 +188,7 @@ void WebKitCookieSync::Replace(const CookieStorage& jar,
             if (!listed[key]) list = g_list_prepend(list, ToSoup(c));
         }
         list = g_list_reverse(list);
+        writing_ = true;
         webkit_cookie_manager_replace_cookies(manager_, list, nullptr,
                                               &WebKitCookieSync::OnReplaced, this);
         g_list_free_full(list, reinterpret_cast<GDestroyNotify>(soup_cookie_free));
@@ -164,6 +200,7 @@ void WebKitCookieSync::Replace(const CookieStorage& jar,
         return;
     }
     deletions_ = webkit.size();
+    writing_ = true;
     for (const auto& [key, c] : webkit) {
         SoupCookie* soup = ToSoup(c);
         webkit_cookie_manager_delete_cookie(manager_, soup, nullptr, &WebKitCookieSync::OnDeleted,
@@ -180,13 +217,17 @@ void WebKitCookieSync::OnDeleted(GObject* source, GAsyncResult* result, gpointer
         g_error_free(error);
         self->baselineJar_ = nullptr;
     }
-    if (--self->deletions_ == 0) self->Finish();
+    if (--self->deletions_ == 0) {
+        self->writing_ = false;
+        self->Finish();
+    }
 }
 
 void WebKitCookieSync::OnReplaced(GObject* source, GAsyncResult* result, gpointer data) {
     auto* self = static_cast<WebKitCookieSync*>(data);
     GError* error = nullptr;
     webkit_cookie_manager_replace_cookies_finish(WEBKIT_COOKIE_MANAGER(source), result, &error);
+    self->writing_ = false;
     if (error != nullptr) {
         // WebKit kept what it had: the next sync compares against that again.
         g_error_free(error);

@@ -6,7 +6,9 @@
 // A sync reads every cookie WebKit has and the jar's, and sets each side to the merged set:
 // a cookie is the same when its name, domain and path are; one that only one side changed (or
 // made) since the last sync comes from that side, one that a side deleted since goes from the
-// other, and when both changed the same cookie WebKit's (the page's) wins. The first sync with
+// other, and when both changed the same cookie the newer change wins: the jar's time of it
+// against the last change WebKit reported (its store says when, not which cookie). So a cookie
+// a page deleted and the application then set anew natively is sent again. The first sync with
 // a jar (or with another jar than the last one) takes the jar as it is: WebKit's store becomes
 // a copy of it. So one WebKit store serves one jar at a time; the application has one, the
 // shared one, and tests a jar per test.
@@ -18,6 +20,7 @@
 
 #include <webkit2/webkit2.h>
 
+#include <chrono>
 #include <deque>
 #include <functional>
 #include <map>
@@ -63,13 +66,19 @@ private:
     static void OnAllCookies(GObject* source, GAsyncResult* result, gpointer self);
     static void OnReplaced(GObject* source, GAsyncResult* result, gpointer self);
     static void OnDeleted(GObject* source, GAsyncResult* result, gpointer self);
+    static void OnChanged(WebKitCookieManager* manager, gpointer self);
 
     WebKitCookieManager* manager_;
     std::deque<Request> queue_;
     // The cookies both sides held after the last sync, by identity, and with which jar.
     std::map<std::string, Cookie> baseline_;
     CookieStorage* baselineJar_ = nullptr;
-    size_t deletions_ = 0;  // deletions WebKit has still to confirm
+    std::chrono::steady_clock::time_point baselineTime_{};  // when the baseline was taken
+    size_t deletions_ = 0;                                  // deletions WebKit has still to confirm
+    bool writing_ = false;  // our own change to WebKit's store is under way
+    // When WebKit's store last changed other than by a sync's own write.
+    std::chrono::steady_clock::time_point webkitChanged_{};
+    gulong changedHandler_ = 0;
 };
 
 }  // namespace ns::desktop

@@ -65,9 +65,13 @@ void CookieStorage::StoreLocked(const Cookie& cookie, Cookie::TimePoint now) {
         std::find_if(cookies_.begin(), cookies_.end(),
                      [&cookie](const Cookie& stored) { return stored.SameIdentity(cookie); });
     if (cookie.IsExpired(now)) {
-        if (twin != cookies_.end()) cookies_.erase(twin);
+        if (twin != cookies_.end()) {
+            cookies_.erase(twin);
+            NoteChangeLocked(cookie);
+        }
         return;
     }
+    NoteChangeLocked(cookie);
     if (twin != cookies_.end()) {
         *twin = cookie;
         return;
@@ -114,6 +118,9 @@ std::vector<Cookie> CookieStorage::CookiesForURL(const URL& url) const {
 
 void CookieStorage::DeleteCookie(const Cookie& cookie) {
     std::lock_guard<std::mutex> lock(mutex_);
+    for (const Cookie& c : cookies_) {
+        if (c.SameIdentity(cookie)) NoteChangeLocked(c);
+    }
     cookies_.erase(std::remove_if(cookies_.begin(), cookies_.end(),
                                   [&cookie](const Cookie& c) { return c.SameIdentity(cookie); }),
                    cookies_.end());
@@ -121,7 +128,23 @@ void CookieStorage::DeleteCookie(const Cookie& cookie) {
 
 void CookieStorage::DeleteAllCookies() {
     std::lock_guard<std::mutex> lock(mutex_);
+    for (const Cookie& c : cookies_) NoteChangeLocked(c);
     cookies_.clear();
+}
+
+std::string CookieStorage::ChangeKey(const Cookie& cookie) {
+    return cookie.Name() + '\n' + cookie.Domain() + '\n' + cookie.Path();
+}
+
+void CookieStorage::NoteChangeLocked(const Cookie& cookie) {
+    changed_[ChangeKey(cookie)] = std::chrono::steady_clock::now();
+}
+
+std::optional<CookieStorage::ChangeTime> CookieStorage::LastChange(const Cookie& cookie) const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    auto found = changed_.find(ChangeKey(cookie));
+    if (found == changed_.end()) return std::nullopt;
+    return found->second;
 }
 
 }  // namespace ns

@@ -5,8 +5,12 @@
 // process-wide jar the application and URL connections use; tests make jars of their own with
 // a clock they set. Any thread; no callback runs under its lock.
 
+#include <chrono>
 #include <functional>
+#include <map>
 #include <mutex>
+#include <optional>
+#include <string>
 #include <vector>
 
 #include "platform/net/Cookie.h"
@@ -57,14 +61,24 @@ public:
     void DeleteCookie(const Cookie& cookie);
     void DeleteAllCookies();
 
+    // When a cookie of this name, domain and path was last set or deleted here, on the
+    // monotonic clock (not the jar's, which tests move): another store kept in step with this
+    // one tells by it whose change is the newer. None when it never changed here.
+    using ChangeTime = std::chrono::steady_clock::time_point;
+    std::optional<ChangeTime> LastChange(const Cookie& cookie) const;
+
 private:
+    static std::string ChangeKey(const Cookie& cookie);
+    void NoteChangeLocked(const Cookie& cookie);
+
     void StoreLocked(const Cookie& cookie, Cookie::TimePoint now);
     void DropExpiredLocked(Cookie::TimePoint now);
 
     NowFunction now_;
     mutable std::mutex mutex_;  // guards everything below
     AcceptPolicy policy_ = AcceptPolicy::Always;
-    std::vector<Cookie> cookies_;  // creation order
+    std::vector<Cookie> cookies_;                // creation order
+    std::map<std::string, ChangeTime> changed_;  // by ChangeKey, deletions too
 };
 
 }  // namespace ns

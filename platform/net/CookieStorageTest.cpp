@@ -235,4 +235,41 @@ TEST(Cookie, MatchingRulesOnTheirOwn) {
                           std::chrono::time_point_cast<std::chrono::seconds>(Clock::now())));
 }
 
+TEST(CookieStorage, EverySetAndDeleteOfACookieIsStampedOnTheMonotonicClock) {
+    Jar jar;
+    const Cookie id("ID", "1", "example.com");
+    EXPECT_FALSE(jar.storage.LastChange(id).has_value());
+
+    const auto beforeSet = std::chrono::steady_clock::now();
+    jar.storage.SetCookie(id);
+    const auto set = jar.storage.LastChange(id);
+    ASSERT_TRUE(set.has_value());
+    EXPECT_GE(*set, beforeSet);
+    EXPECT_LE(*set, std::chrono::steady_clock::now());
+    // Another cookie's change is its own.
+    EXPECT_FALSE(jar.storage.LastChange(Cookie("ID", "1", "other.example")).has_value());
+
+    // Set again with the same value: still a change, and a later one.
+    const auto beforeAgain = std::chrono::steady_clock::now();
+    jar.storage.SetCookie(id);
+    EXPECT_GE(*jar.storage.LastChange(id), beforeAgain);
+
+    // Deleted, expired by a response, or gone with all the others: each is stamped too.
+    const auto beforeDelete = std::chrono::steady_clock::now();
+    jar.storage.DeleteCookie(id);
+    EXPECT_GE(*jar.storage.LastChange(id), beforeDelete);
+    EXPECT_TRUE(jar.storage.Cookies().empty());
+
+    jar.Receive("http://example.com/", {"ID=2"});
+    const auto beforeExpiry = std::chrono::steady_clock::now();
+    jar.Receive("http://example.com/", {"ID=; Max-Age=0"});
+    EXPECT_GE(*jar.storage.LastChange(id), beforeExpiry);
+    EXPECT_TRUE(jar.storage.Cookies().empty());
+
+    jar.storage.SetCookie(id);
+    const auto beforeAll = std::chrono::steady_clock::now();
+    jar.storage.DeleteAllCookies();
+    EXPECT_GE(*jar.storage.LastChange(id), beforeAll);
+}
+
 }  // namespace
