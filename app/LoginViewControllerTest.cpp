@@ -13,6 +13,7 @@
 #include "app/LoginUDID.h"
 #include "portal/FormData.h"
 #include "tests/support/TemporaryDirectory.h"
+#include "tests/support/TestOrigin.h"
 
 namespace LoginTest {
 namespace {
@@ -47,7 +48,29 @@ protected:
         return posts;
     }
 
+    // The application launched against an origin in the portal's place: its home page answers
+    // 200 without cookies, and its sign-in form a redirect to `next` carrying `headers` and no
+    // cookie; `next` answers `nextStatus` (0: 200, a page).
+    void LaunchAgainstOrigin(const Fields& headers, const std::string& next, int nextStatus) {
+        origin_.Serve("/home", "home");
+        SvTestSupport::TestOrigin::Fault form;
+        form.status = 302;
+        form.location = origin_.Url(next);
+        form.headers = headers;
+        origin_.SetFault("/c/portal/login", form);
+        if (nextStatus != 0) {
+            SvTestSupport::TestOrigin::Fault answer;
+            answer.status = nextStatus;
+            origin_.SetFault(next, answer);
+        }
+        ASSERT_NO_FATAL_FAILURE(
+            StartApplication(origin_.Url("").substr(std::string("http://").size())));
+        app_->BecomeActive();
+        ASSERT_NE(nullptr, Login());
+    }
+
     SvTestSupport::TemporaryDirectory directory_{"zul-login-test-"};
+    SvTestSupport::TestOrigin origin_;
 };
 
 TEST_F(LoginViewControllerTest, SignInSendsTheCookieGetThenTheEscapedFormWithItsHeadersInOrder) {
@@ -162,6 +185,39 @@ TEST_F(LoginViewControllerTest, EachRefusalShowsItsAlertEmptiesTheCookiesAndBrin
     }
     // The maintenance refusal came to its alert through the final 503: its code is 3.
     EXPECT_EQ(1, LogsContaining("userSignedIn:0 status:1 statusCode:3 freeSlots:3 maxSlots:3"));
+}
+
+// The 503 is looked at before the status code: a refusal with code 1 (no free slot) whose
+// redirect ends in a 503 is the service being unavailable.
+TEST_F(LoginViewControllerTest, AFinal503ShowsServiceUnavailableEvenWithStatusCodeOne) {
+    ASSERT_NO_FATAL_FAILURE(LaunchAgainstOrigin({{"DEVICE_LOGIN_STATUS", "1"},
+                                                 {"DEVICE_LOGIN_STATUS_CODE", "1"},
+                                                 {"DEVICE_FREE_SLOTS", "0"},
+                                                 {"DEVICE_MAX_SLOTS", "3"}},
+                                                "/c/portal/maintenance", 503));
+    ASSERT_TRUE(SignIn("demo@zul.test", "demo"));
+    EXPECT_EQ("Service unavailable", TopAlertTitle());
+    EXPECT_EQ(1, LogsContaining("userSignedIn:0 status:1 statusCode:1 freeSlots:0 maxSlots:3"));
+    EXPECT_EQ(1, LogsContaining("statusCode:503"));
+    EXPECT_FALSE(LeftSignIn());
+}
+
+// Status 0 alone does not sign in: the sign-in cookies must be there too. Refused with code 0:
+// the bad-credentials alert, and the portal is not shown.
+TEST_F(LoginViewControllerTest, StatusZeroWithoutTheSignInCookiesIsARefusal) {
+    ASSERT_NO_FATAL_FAILURE(LaunchAgainstOrigin({{"DEVICE_LOGIN_STATUS", "0"},
+                                                 {"DEVICE_LOGIN_STATUS_CODE", "0"},
+                                                 {"DEVICE_FREE_SLOTS", "2"},
+                                                 {"DEVICE_MAX_SLOTS", "3"}},
+                                                "/home", 0));
+    ASSERT_TRUE(SignIn("demo@zul.test", "demo"));
+    EXPECT_EQ("Sign-in failed", TopAlertTitle());
+    EXPECT_EQ(1, LogsContaining("userSignedIn:0 status:0 statusCode:0 freeSlots:2 maxSlots:3"));
+    EXPECT_FALSE(LeftSignIn());
+    EXPECT_EQ("", ns::UserDefaults::Standard().StringForKey(LoginViewController::kUserLoginKey));
+    ASSERT_TRUE(driver_.DismissAlert(0));
+    driver_.Advance(1);
+    EXPECT_FALSE(LeftSignIn());
 }
 
 TEST_F(LoginViewControllerTest, EmptyFreeSlotsHeaderLeavesTheCountAndMaxSlotsAreRecorded) {

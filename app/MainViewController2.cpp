@@ -278,11 +278,17 @@ bool MainViewController2::ShouldStartLoad(ui::WebView& /*webView*/, const ns::UR
         }
         return false;
     }
+    startingPageURL_ = url.AbsoluteString();
     return true;
 }
 
 void MainViewController2::DidStartLoad(ui::WebView& webView) {
-    ns::Log("[MVC] webViewDidStartLoad:%@", webView.Request().GetURL().AbsoluteString());
+    // The page being loaded, as allowed just before (an allowed redirect hop comes later and
+    // starts no load of its own); without one, the web view's.
+    std::string url;
+    url.swap(startingPageURL_);
+    if (url.empty()) url = webView.Request().GetURL().AbsoluteString();
+    ns::Log("[MVC] webViewDidStartLoad:%@", url);
     if (ZULAppDelegate* delegate = ZULAppDelegate::Current()) delegate->startNetworkActivity();
 }
 

@@ -235,6 +235,9 @@ private:
     // Set while the back-item rule itself takes the back item away (the page moved on already).
     bool poppingBackItem_ = false;
     std::optional<ns::Error> contentViewWebViewLastError_;
+    // The URL of the last navigation ShouldStartLoad allowed: the page DidStartLoad announces
+    // (the web view's own request is still the page before until the response arrives).
+    std::string startingPageURL_;
     uint64_t resignActiveObserver_ = 0;
 };
 

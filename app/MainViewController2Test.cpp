@@ -144,6 +144,13 @@ TEST_F(MainViewController2Test, TitlePagesWithHistoryGetABackItemThatGoesBack) {
     EXPECT_EQ("/home", web->Request().GetURL().Path());
     EXPECT_EQ(homes + 1, Gets("/home", portalRequestsFrom_));
     EXPECT_EQ(2, Gets("/-/-/101", portalRequestsFrom_));
+
+    // Each start of a load names the page being loaded, not the one shown before it.
+    std::vector<std::string> starts;
+    for (const char* path : {"/home", "/movies", "/-/-/101", "/movies", "/-/-/101", "/home"}) {
+        starts.push_back("[MVC] webViewDidStartLoad:" + portal_->Url(path));
+    }
+    EXPECT_EQ(starts, Messages("[MVC] webViewDidStartLoad:"));
 }
 
 // A port on the loopback that nobody listens on.

@@ -131,6 +131,25 @@ TEST_F(QplayerPlaybackTest, AMovieThatNeverPlaysClosesThroughTheDisposePathAfter
     EXPECT_EQ("SV_Terminate", names.back());
 }
 
+// Playback began: the start time-out is gone. A movie paused early stays on screen well past
+// 35 s after the screen loaded. (The clock waits until four seconds are read ahead: a stall, and
+// the load state of exactly "playable" after it, would play the movie again, as Part 8.120 says.)
+TEST_F(QplayerPlaybackTest, AMoviePausedEarlyIsNotClosedAt35Seconds) {
+    OpenZoom();
+    ASSERT_TRUE(WaitReal(
+        [&] { return Playing() && (Movie()->LoadState() & ns::kLoadStatePlaythroughOK) != 0; },
+        10));
+    RunFor(0.5);
+    ASSERT_LT(Movie()->CurrentPlaybackTime(), 5);
+    ASSERT_TRUE(driver_.Tap("pauseButton"));
+    ASSERT_EQ(ns::MoviePlaybackState::Paused, Movie()->PlaybackState());
+    EXPECT_FALSE(player_->isPlaying());
+    RunFor(40, 0.5);
+    EXPECT_TRUE(delegate_->calls.empty()) << delegate_->calls.front();
+    EXPECT_EQ(0, LogCount("[Q] dismised on timeout"));
+    EXPECT_EQ(player_, root_->PresentedViewController());
+}
+
 TEST_F(QplayerPlaybackTest, ClosingDisposesAfterThreeSeconds) {
     delegate_->dismisses = false;
     OpenZoom();

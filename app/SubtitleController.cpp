@@ -54,14 +54,10 @@ int32_t attributeSeconds(const std::vector<ns::XMLParser::Attribute>& attributes
     return 0;
 }
 
-bool isItalicSpan(const std::string& name,
-                  const std::vector<ns::XMLParser::Attribute>& attributes) {
-    if (name != "span") return false;
-    for (const ns::XMLParser::Attribute& attribute : attributes) {
-        if (attribute.name == "tts:fontStyle" && attribute.value == "italic") return true;
-    }
-    return false;
-}
+// The Part removes every "</span>" from the document before parsing, and "<br/>" becomes a
+// line feed: a span (italic or not) and a line break, however written ("<br />",
+// "<br></br>"), never end the cue.
+bool keepsTheCueOpen(const std::string& name) { return name == "span" || name == "br"; }
 
 void replaceAll(std::string& text, std::string_view from, std::string_view to) {
     std::string out;
@@ -166,9 +162,10 @@ void SubtitleController::DidFinishLoading(ns::URLConnection& /*connection*/) {
 void SubtitleController::parseDocument() {
     std::string document = std::move(receivedData_);
     receivedData_.clear();
-    // Line breaks become plain text before parsing. Hyphens are removed from the cue text only
-    // (FoundCharacters): taken out of the whole document they would also turn every comment
-    // "<!-- -->" into markup that does not parse.
+    // Line breaks become plain text before parsing (a break written otherwise, "<br />", is
+    // the same element: DidStartElement gives its line feed). Hyphens are removed from the cue
+    // text only (FoundCharacters): taken out of the whole document they would also turn every
+    // comment "<!-- -->" into markup that does not parse.
     replaceAll(document, "<br/>", "\n");
     ns::XMLParser parser(*this);
     parser.Parse(document);
@@ -195,7 +192,8 @@ void SubtitleController::DidStartElement(ns::XMLParser& /*parser*/, const std::s
         currentEnd_ = attributeSeconds(attributes, "end");
         openInCue_.clear();
     } else if (foundElement_) {
-        openInCue_.push_back(isItalicSpan(name, attributes));
+        if (name == "br") currentSubtitle_ += '\n';
+        openInCue_.push_back(keepsTheCueOpen(name));
     }
 }
 
@@ -210,10 +208,10 @@ void SubtitleController::FoundCharacters(ns::XMLParser& /*parser*/, std::string_
 void SubtitleController::DidEndElement(ns::XMLParser& /*parser*/, const std::string& /*name*/) {
     if (!foundElement_ || currentElement_ != "p") return;
     if (!openInCue_.empty()) {
-        const bool italic = openInCue_.back();
+        const bool keepsOpen = openInCue_.back();
         openInCue_.pop_back();
-        // Italics are dropped and their text kept.
-        if (italic) return;
+        // Spans are dropped and their text kept, as is the text after them.
+        if (keepsOpen) return;
     }
     if (currentBegin_ != kNone && !currentSubtitle_.empty()) {
         file(SubtitleEntry{currentBegin_, currentSubtitle_});

@@ -10,9 +10,10 @@
 // frames, is ignored). A missing attribute counts as 0 s; a time that is not in the clock form
 // or comes out negative cannot be read: a cue without a readable begin is not shown, an end that
 // cannot be read leaves no end marker. The cue's text is what its element holds up to the end
-// of its first inner element, with "<br/>" as a line break, hyphens removed, and italic spans
-// (`tts:fontStyle="italic"`) kept as plain text. A cue with no text is not stored, but its end
-// marker is.
+// of its first inner element other than a span or a line break, with a line break ("<br/>",
+// "<br />") as a line feed, hyphens removed, and spans (italic, coloured or any other) kept as
+// plain text with the text after them. A cue with no text is not stored, but its end marker
+// is.
 //
 // Entries are filed by minute (begin / 60). The filing starts with one bucket per minute of the
 // duration known when the document is parsed and grows for entries past it (a document parsed
@@ -111,8 +112,8 @@ private:
     int32_t currentBegin_ = -1;
     int32_t currentEnd_ = -1;
     std::string currentSubtitle_;  // the text being collected
-    // The elements opened inside the cue, innermost last: true for an italic span, whose end
-    // does not end the cue as the end of any other element does.
+    // The elements opened inside the cue, innermost last: true for a span or a line break,
+    // whose end does not end the cue as the end of any other element does.
     std::vector<bool> openInCue_;
     bool parserDone_ = false;
 

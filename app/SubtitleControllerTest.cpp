@@ -135,8 +135,9 @@ TEST_F(SubtitleControllerTest, CueShowsFromItsBeginUntilItsEnd) {
 }
 
 // Hyphens leave the text on screen only: the comments (whose "--" a document-wide removal would
-// break) and the attributes stay, and italic spans keep their text. Any other inner element
-// ends the cue's text at its end, and the document reads on.
+// break) and the attributes stay. A span, italic or not, keeps its text and the text after it
+// (the Part removes every "</span>"), nested ones too, and a line break is one however it is
+// written. Any other inner element ends the cue's text at its end, and the document reads on.
 TEST_F(SubtitleControllerTest, TextEditsKeepTheDocumentWellFormed) {
     controller_.addDuration(120);
     ASSERT_TRUE(
@@ -145,13 +146,20 @@ TEST_F(SubtitleControllerTest, TextEditsKeepTheDocumentWellFormed) {
                   "<p begin=\"0:0:1\" end=\"0:0:3\" xml:id=\"cue-1\">A well-known - signal</p>\n"
                   "<p begin=\"0:0:4\" end=\"0:0:6\"><span xml:space=\"preserve\" "
                   "tts:fontStyle=\"italic\">In italics</span> and upright<br/>-second line</p>\n"
-                  "<p begin=\"0:0:10\" end=\"0:0:12\">Red <span tts:color=\"red\">alert</span> "
-                  "lost</p>\n"
+                  "<p begin=\"0:0:10\" end=\"0:0:12\">One line <span tts:color=\"red\">x</span> "
+                  "Subtitle.</p>\n"
+                  "<p begin=\"0:0:13\" end=\"0:0:14\"><span tts:fontWeight=\"bold\">a <span "
+                  "tts:color=\"red\">b</span> c</span> d</p>\n"
+                  "<p begin=\"0:0:15\" end=\"0:0:16\">First<br />second<br></br>third</p>\n"
+                  "<p begin=\"0:0:17\" end=\"0:0:18\">Red <b>alert</b> lost</p>\n"
                   "<p begin=\"0:0:20\" end=\"0:0:21\">Still read</p>\n")));
     EXPECT_TRUE(Messages("[Q-S] Error:").empty());
     EXPECT_EQ("A wellknown  signal", controller_.getCurrentSubtitle(1));
     EXPECT_EQ("In italics and upright\nsecond line", controller_.getCurrentSubtitle(4));
-    EXPECT_EQ("Red alert", controller_.getCurrentSubtitle(10));
+    EXPECT_EQ("One line x Subtitle.", controller_.getCurrentSubtitle(10));
+    EXPECT_EQ("a b c d", controller_.getCurrentSubtitle(13));
+    EXPECT_EQ("First\nsecond\nthird", controller_.getCurrentSubtitle(15));
+    EXPECT_EQ("Red alert", controller_.getCurrentSubtitle(17));
     EXPECT_EQ("Still read", controller_.getCurrentSubtitle(20));
 }
 

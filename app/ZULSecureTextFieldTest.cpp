@@ -51,4 +51,23 @@ TEST(ZULSecureTextFieldTest, OffersNoEditMenuActionWhereAPlainFieldWould) {
     }
 }
 
+// The six are the only ones it decides: any other action, near misses of the six among them,
+// it answers as the plain field does, with or without a selection.
+TEST(ZULSecureTextFieldTest, AnswersEveryOtherActionAsAPlainFieldDoes) {
+    std::shared_ptr<ui::View> plainRoot, secureRoot;
+    auto plain = EditingField<ZULTextField>(plainRoot);
+    auto secure = EditingField<ZULSecureTextField>(secureRoot);
+    const char* const others[] = {"",           "cut",      "Copy:",          "paste",
+                                  "select:all", "replace:", "_define:",       "_share:",
+                                  "undo:",      "redo:",    "toggleBoldface:"};
+    for (const ui::TextRange& selection : {ui::TextRange(0, 3), ui::TextRange(6, 0)}) {
+        plain->SetSelectedRange(selection);
+        secure->SetSelectedRange(selection);
+        for (const std::string action : others) {
+            SCOPED_TRACE("\"" + action + "\"");
+            EXPECT_EQ(plain->CanPerformAction(action), secure->CanPerformAction(action));
+        }
+    }
+}
+
 }  // namespace
