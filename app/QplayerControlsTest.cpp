@@ -1,9 +1,9 @@
-// The player screen's scale-mode buttons and its layout when the device turns (Part 8.121):
-// which mode each press sets, what a turn does to the mode, and the small (iPhone) layout's
-// compact bottom bar in portrait and full one in landscape. Every number expected here is the
-// Part's, typed from it: scaling modes 1 (aspect fit) and 2 (aspect fill); the compact scrubber
-// at x 66, 200 wide; the landscape one at x 102, y 22, 23 high; the compact layout 0.1 s after
-// the turn.
+// The player screen's scale-mode buttons and its layout when the device turns: which mode each
+// press sets, what a turn does to the mode, and the small (iPhone) layout's compact bottom bar in
+// portrait and full one in landscape. Every number expected here is typed by hand from the
+// screen's design, not read from the code: scaling modes 1 (aspect fit) and 2 (aspect fill); the
+// compact scrubber at x 66, 200 wide; the landscape one at x 102, y 22, 23 high; the compact
+// layout 0.1 s after the turn.
 
 #include <gtest/gtest.h>
 

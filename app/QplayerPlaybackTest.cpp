@@ -133,7 +133,7 @@ TEST_F(QplayerPlaybackTest, AMovieThatNeverPlaysClosesThroughTheDisposePathAfter
 
 // Playback began: the start time-out is gone. A movie paused early stays on screen well past
 // 35 s after the screen loaded. (The clock waits until four seconds are read ahead: a stall, and
-// the load state of exactly "playable" after it, would play the movie again, as Part 8.120 says.)
+// the load state of exactly "playable" after it, would rightly play the movie again.)
 TEST_F(QplayerPlaybackTest, AMoviePausedEarlyIsNotClosedAt35Seconds) {
     OpenZoom();
     ASSERT_TRUE(WaitReal(
