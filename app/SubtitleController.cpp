@@ -54,7 +54,7 @@ int32_t attributeSeconds(const std::vector<ns::XMLParser::Attribute>& attributes
     return 0;
 }
 
-// The Part removes every "</span>" from the document before parsing, and "<br/>" becomes a
+// Every "</span>" is removed from the document before parsing, and "<br/>" becomes a
 // line feed: a span (italic or not) and a line break, however written ("<br />",
 // "<br></br>"), never end the cue.
 bool keepsTheCueOpen(const std::string& name) { return name == "span" || name == "br"; }

@@ -136,8 +136,8 @@ TEST_F(SubtitleControllerTest, CueShowsFromItsBeginUntilItsEnd) {
 
 // Hyphens leave the text on screen only: the comments (whose "--" a document-wide removal would
 // break) and the attributes stay. A span, italic or not, keeps its text and the text after it
-// (the Part removes every "</span>"), nested ones too, and a line break is one however it is
-// written. Any other inner element ends the cue's text at its end, and the document reads on.
+// (every "</span>" is removed before parsing), nested ones too, and a line break is one however it
+// is written. Any other inner element ends the cue's text at its end, and the document reads on.
 TEST_F(SubtitleControllerTest, TextEditsKeepTheDocumentWellFormed) {
     controller_.addDuration(120);
     ASSERT_TRUE(

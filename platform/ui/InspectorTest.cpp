@@ -140,7 +140,7 @@ TEST(InspectorTest, JsonDumpParsesAndHoldsTheSameFields) {
 
     const auto& subs = Member(doc, "subviews");
     ASSERT_TRUE(subs.IsArray());
-    ASSERT_EQ(subs.Size(), 4u);  // the button's own parts are left out
+    ASSERT_EQ(subs.Size(), 4u);  // the button's own title label and image view are left out
     EXPECT_STREQ(Member(subs[0], "text").GetString(), "Welcome");
     EXPECT_EQ(Member(Member(subs[0], "frame"), "y").GetDouble(), 20.5);
     EXPECT_STREQ(Member(subs[1], "class").GetString(), "Button");
