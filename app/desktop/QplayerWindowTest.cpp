@@ -88,13 +88,18 @@ protected:
 
     virtual ui::UserInterfaceIdiom Idiom() const { return ui::UserInterfaceIdiom::Pad; }
 
-    // Plays the portal's bars with English subtitles until a cue shows, and holds it there.
-    void PlayToASubtitleLine(ui::Driver& driver) {
+    // Opens the portal's bars in the player and waits until they play.
+    void StartPlaying() {
         player_ = Qplayer::initWithJSON(portal_->Url("/api/playback?id=102"), "device-1");
         player_->setDelegate(delegate_);
         ASSERT_TRUE(root_->PresentViewController(player_, false));
         ASSERT_TRUE(IterateUntil([&] { return Playing() || !delegate_->calls.empty(); }, 20s));
         ASSERT_TRUE(delegate_->calls.empty()) << delegate_->calls.front();
+    }
+
+    // Chooses English subtitles in the chooser, as a person would, until a cue of the first ten
+    // seconds shows, and holds it there with a pause.
+    void ChooseEnglishUntilALine(ui::Driver& driver) {
         ASSERT_TRUE(driver.Tap("subtitleButton"));
         ASSERT_TRUE(AtRest());  // the chooser has slid up
         ASSERT_TRUE(driver.Tap(driver.FindWithText<ui::Button>("English", "Button")));
@@ -182,28 +187,10 @@ protected:
 };
 
 TEST_F(QplayerWindowTest, APortalTitlePlaysWithItsControlsAndASubtitleLine) {
-    player_ = Qplayer::initWithJSON(portal_->Url("/api/playback?id=102"), "device-1");
-    player_->setDelegate(delegate_);
-    ASSERT_TRUE(root_->PresentViewController(player_, false));
-    ASSERT_TRUE(IterateUntil([&] { return Playing() || !delegate_->calls.empty(); }, 20s));
-    ASSERT_TRUE(delegate_->calls.empty()) << delegate_->calls.front();
+    ASSERT_NO_FATAL_FAILURE(StartPlaying());
     EXPECT_TRUE(player_->controls().showingControls());
-
-    // English subtitles, chosen as a person would in the chooser.
     ui::Driver driver(window_);
-    ASSERT_TRUE(driver.Tap("subtitleButton"));
-    ASSERT_TRUE(AtRest());  // the chooser has slid up
-    ASSERT_TRUE(driver.Tap(driver.FindWithText<ui::Button>("English", "Button")));
-    // Any cue of the first ten seconds; held on screen by a pause.
-    ASSERT_TRUE(IterateUntil(
-        [&] {
-            const std::string text = SubtitleLabel()->Text();
-            return !text.empty() && text != ".......";
-        },
-        15s))
-        << "position " << player_->player()->CurrentPlaybackTime();
-    player_->onPause();
-    ASSERT_TRUE(IterateUntil([&] { return !Playing(); }, kWaitTimeout));
+    ASSERT_NO_FATAL_FAILURE(ChooseEnglishUntilALine(driver));
     const std::string line = SubtitleLabel()->Text();
     // Taken once the fade-ins and the bars' slides are over.
     Pixbuf withSubtitle = Shot();
@@ -261,7 +248,8 @@ protected:
 
 TEST_F(QplayerPhoneWindowTest, TheSubtitleLineSitsAtTheBottomOfThePicture) {
     ui::Driver driver(window_);
-    ASSERT_NO_FATAL_FAILURE(PlayToASubtitleLine(driver));
+    ASSERT_NO_FATAL_FAILURE(StartPlaying());
+    ASSERT_NO_FATAL_FAILURE(ChooseEnglishUntilALine(driver));
     const ui::Rect screen = window_->Bounds();
     const ui::Label& label = *SubtitleLabel();
     const ui::Rect frame = label.ConvertRectTo(label.Bounds(), nullptr);
