@@ -1,11 +1,13 @@
 #!/usr/bin/env bash
 # One engine transport downloading a 1 GB file from nginx on loopback, beside curl -o /dev/null
 # of the same URL in the same run: RUNS rounds (5 by default), each the transport then curl,
-# after one warm-up of each. Prints every round, then the medians of the two rates and of the
-# round-by-round ratios (a round's ratio compares two downloads made a moment apart, so it holds
-# when the machine's speed drifts), and the goal: at least 0.95x curl.
+# after one warm-up of each. Prints every round, then the medians of the two rates and CPU
+# times and of the round-by-round ratios (a round's ratio compares two downloads made a moment
+# apart, so it holds when the machine's speed drifts), and the goal: at least 0.95x curl.
 # Usage: bench/HttpDownloadBench.sh [build-folder] [RUNS]
 set -euo pipefail
+# shellcheck source=bench/bench_lib.sh
+source "$(dirname "$0")/bench_lib.sh"
 
 build=${1:-build}
 runs=${2:-5}
@@ -51,27 +53,32 @@ for _ in $(seq 100); do
 done
 url="http://127.0.0.1:$port/title.bin"
 
-transport_rate() { "$program" "$url" | tail -n 1; }
-curl_rate() {
-  curl -s -o /dev/null -w '%{speed_download}' "$url" | awk '{ printf "%.1f\n", $1 / 1e6 }'
+# Each prints "MB/s CPU_SECONDS" of one download (CPU: user + system of the whole process).
+transport_rate() {
+  local rate
+  rate=$(/usr/bin/time -f "%U %S" -o "$folder/transport.time" "$program" "$url" | tail -n 1)
+  echo "$rate $(awk '{ print $1 + $2 }' "$folder/transport.time")"
 }
-median() { sort -g | awk '{ a[NR] = $1 } END { print (NR % 2) ? a[(NR + 1) / 2] : (a[NR / 2] + a[NR / 2 + 1]) / 2 }'; }
+curl_rate() {
+  local rate
+  rate=$(/usr/bin/time -f "%U %S" -o "$folder/curl.time" curl -s -o /dev/null -w '%{speed_download}' "$url" |
+    awk '{ printf "%.1f\n", $1 / 1e6 }')
+  echo "$rate $(awk '{ print $1 + $2 }' "$folder/curl.time")"
+}
 
 # The warm-up also puts the file in the page cache, so neither side pays for the disk.
 transport_rate >/dev/null
 curl_rate >/dev/null
 : > "$folder/rounds"
 for ((i = 1; i <= runs; ++i)); do
-  a=$(transport_rate)
-  b=$(curl_rate)
-  echo "$a $b" >> "$folder/rounds"
-  awk -v i="$i" -v a="$a" -v b="$b" \
-    'BEGIN { printf "round %d  transport: %7.1f MB/s   curl: %7.1f MB/s   ratio: %.2fx\n", i, a, b, a / b }'
+  read -r a ac <<<"$(transport_rate)"
+  read -r b bc <<<"$(curl_rate)"
+  echo "$a $b $ac $bc" >> "$folder/rounds"
+  awk -v i="$i" -v a="$a" -v b="$b" -v ac="$ac" -v bc="$bc" \
+    'BEGIN { printf "round %d  transport: %7.1f MB/s %6.2f s CPU   curl: %7.1f MB/s %6.2f s CPU\n", i, a, ac, b, bc }'
 done
-transport=$(awk '{ print $1 }' "$folder/rounds" | median)
-reference=$(awk '{ print $2 }' "$folder/rounds" | median)
-ratio=$(awk '{ printf "%.4f\n", $1 / $2 }' "$folder/rounds" | median)
-awk -v a="$transport" -v b="$reference" -v r="$ratio" -v n="$runs" 'BEGIN {
-  printf "medians of %d rounds  transport: %.1f MB/s   curl: %.1f MB/s   ratio: %.2fx (goal >= 0.95x: %s)\n",
-         n, a, b, r, (r >= 0.95) ? "ok" : "UNDER"
-}'
+echo "medians of $runs rounds (ratios: the median of the round-by-round ratios)"
+bench_line "download rate, MB/s (peer curl)" "$(bench_column_median "$folder/rounds" 1)" \
+  "$(bench_column_median "$folder/rounds" 2)" "$(bench_paired_ratio "$folder/rounds" 1 2)" MB/s "ratio>=" 0.95
+bench_line "CPU per GB, s (peer curl)" "$(bench_column_median "$folder/rounds" 3)" \
+  "$(bench_column_median "$folder/rounds" 4)" "$(bench_paired_ratio "$folder/rounds" 3 4)" s - -

@@ -1,29 +1,33 @@
 #!/usr/bin/env bash
-# svplay against its goals, with ffmpeg as the player:
+# svplay against its goals, with ffmpeg as the player, beside nginx serving static HLS of the
+# same title (ffmpeg-made, 2 s segments) read by the same player at the same pace:
 #   bench/PlaybackBench.sh [-b BUILD_DIR] [-n RUNS] [-t SECONDS] [-i SECONDS] [-k SEEKS]
 #   - start -> first playlist byte: svplay started, its URL read, the playlist asked for until
-#     its first byte arrives (median of RUNS, 5 by default; goal < 300 ms);
+#     its first byte arrives (goal < 300 ms);
 #   - cold seek to 60 s: on a freshly started svplay, after the playlist, the first byte of the
-#     segment that holds 60 s as curl sees it (median of RUNS; goal < 1.5 s);
-#   - idle CPU: svplay started and asked nothing for -i SECONDS (30 by default) after 3 s to
-#     settle: the run time of its threads from /proc/PID/task/*/schedstat over the wall time
-#     (goal < 0.1 % of one core);
-#   - engine CPU while `ffmpeg -re` reads at real-time speed for SECONDS (60 by default): svplay's
-#     user + system time from /proc/PID/stat over the wall time (goal < 1 % of one core);
+#     segment that holds 60 s as curl sees it (goal < 1.5 s);
+#   - idle CPU: svplay and nginx asked nothing for -i SECONDS (10 by default; svplay after 3 s
+#     to settle): the run time of their threads from /proc/PID/task/*/schedstat over the wall
+#     time (goal < 0.1 % of one core);
+#   - CPU while `ffmpeg -re` reads at real-time speed for SECONDS (30 by default), the same way
+#     (goal < 1 % of one core), with the ratio to nginx's taken run by run;
 #   - memory: a 10-minute title read through, then SEEKS (100 by default) cold seeks to random
-#     places: svplay's peak resident size (VmHWM), and its resident size after the read-through
-#     beside the one after the seeks (goal: flat, under 64 MB).
+#     places (the same on both sides): the peak resident size (VmHWM; goal under 64 MB), and
+#     svplay's resident size after the read-through beside the one after the seeks (flat).
+# Every figure is the median of RUNS runs (3 by default).
 # The 10-minute title (640x360, 2 s GOPs, AAC) is made once with ffmpeg and mktitle and kept in
-# BUILD_DIR/bench. Not part of the test suite: it takes a few minutes.
+# BUILD_DIR/bench. Not part of the test suite: it takes several minutes.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+# shellcheck source=bench/bench_lib.sh
+source bench/bench_lib.sh
 
 build=build
-runs=5
-cpu_seconds=60
+runs=3
+cpu_seconds=30
 seeks=100
-idle_seconds=30
-usage() { sed -n '2,18p' "$0" | sed 's/^# \{0,1\}//'; }
+idle_seconds=10
+usage() { sed -n '2,21p' "$0" | sed 's/^# \{0,1\}//'; }
 while getopts "b:n:t:i:k:h" opt; do
   case "$opt" in
     b) build="$OPTARG" ;;
@@ -74,7 +78,7 @@ stop_all() {
   fi
   pid=""
 }
-trap 'stop_all; rm -rf "$work"' EXIT
+trap 'stop_all; bench_stop_nginx; rm -rf "$work"' EXIT
 
 now() { date +%s.%N; }
 listening() { (exec 3<>"/dev/tcp/127.0.0.1/$1") 2>/dev/null; }
@@ -83,7 +87,7 @@ free_port() {
   while listening "$p"; do p=$((p + 1)); done
   echo "$p"
 }
-median() { sort -g | awk '{ a[NR] = $1 } END { print (NR % 2) ? a[(NR + 1) / 2] : (a[NR / 2] + a[NR / 2 + 1]) / 2 }'; }
+median() { bench_median; }
 verdict() { awk -v v="$1" -v g="$2" 'BEGIN { print (v < g) ? "ok" : "OVER" }'; }
 
 # Starts svplay on the title; sets pid and url.
@@ -136,57 +140,96 @@ seek_ms=$(median <"$work/seek.ms")
 printf "%-52s %10s ms   goal < 1500 ms   %s\n" "cold seek: first byte of the segment at 60 s" \
   "$seek_ms" "$(verdict "$seek_ms" 1500)"
 
-# 2. CPU while idle: nothing asked. The threads' own run times in nanoseconds (the ticks of
-# /proc/PID/stat are 10 ms, too coarse for a tenth of a percent); the threads live throughout.
-run_ns() { cat /proc/"$1"/task/*/schedstat 2>/dev/null | awk '{ s += $1 } END { printf "%.0f\n", s }'; }
-start_svplay
-sleep 3
-before=$(run_ns "$pid")
-start=$(now)
-sleep "$idle_seconds"
-after=$(run_ns "$pid")
-end=$(now)
-idle=$(awk -v a="$after" -v b="$before" -v s="$start" -v e="$end" \
-  'BEGIN { printf "%.3f", (a - b) / 1e9 / (e - s) * 100 }')
-printf "%-52s %10s %%    goal < 0.1 %%     %s\n" "engine CPU while idle for ${idle_seconds} s" \
-  "$idle" "$(verdict "$idle" 0.1)"
+# The peer: nginx serving ffmpeg-made static HLS of the same clip (2 s segments, cut once and
+# kept beside the title), read by the same player at the same pace.
+static="$build/bench/playback-10min-hls"
+if [[ ! -s "$static/index.m3u8" ]]; then
+  rm -rf "$static.part" && mkdir -p "$static.part"
+  ffmpeg -nostdin -v error -y -i "$build/bench/playback-10min.ts" -map 0 -c copy -f hls -hls_time 2 \
+    -hls_playlist_type vod -hls_segment_filename "$static.part/%d.ts" "$static.part/index.m3u8"
+  rm -rf "$static" && mv "$static.part" "$static"
+fi
+nginx_port=$(bench_free_port)
+bench_start_nginx "$work/nginx" "$(cd "$static" && pwd)" "$nginx_port"
+nginx_url="http://127.0.0.1:$nginx_port/index.m3u8"
 
-# 3. CPU while a player reads at real-time speed.
-start_svplay
-clk=$(getconf CLK_TCK)
-before=$(ticks "$pid")
-start=$(now)
-ffmpeg -nostdin -v error -re -i "$url" -t "$cpu_seconds" -map 0 -c copy -f null - 2>"$work/cpu.err" ||
-  { echo "ffmpeg -re failed: $(head -c 300 "$work/cpu.err")" >&2; exit 1; }
-after=$(ticks "$pid")
-end=$(now)
-cpu=$(awk -v t=$((after - before)) -v c="$clk" -v s="$start" -v e="$end" \
-  'BEGIN { printf "%.2f", t / c / (e - s) * 100 }')
-printf "%-52s %10s %%    goal < 1 %%       %s\n" "engine CPU during ${cpu_seconds} s of real-time play" \
-  "$cpu" "$(verdict "$cpu" 1)"
+# Run seconds of process PID's threads over the wall time, in % of one core, while COMMAND runs.
+cpu_percent_during() {
+  local p="$1" before start after end
+  shift
+  before=$(bench_thread_seconds "$p")
+  start=$(now)
+  "$@"
+  after=$(bench_thread_seconds "$p")
+  end=$(now)
+  awk -v a="$after" -v b="$before" -v s="$start" -v e="$end" 'BEGIN { printf "%.4f\n", (a - b) / (e - s) * 100 }'
+}
+play_realtime() {
+  ffmpeg -nostdin -v error -re -i "$1" -t "$cpu_seconds" -map 0 -c copy -f null - 2>"$work/cpu.err" ||
+    { echo "ffmpeg -re failed on $1: $(head -c 300 "$work/cpu.err")" >&2; exit 1; }
+}
+# A read-through, then SEEKS cold seeks to random places (the same places on both sides).
+read_and_seek() {
+  ffmpeg -nostdin -v error -i "$1" -map 0 -c copy -f null - 2>"$work/read.err" ||
+    { echo "ffmpeg read-through failed on $1: $(head -c 300 "$work/read.err")" >&2; exit 1; }
+  local at
+  for at in "${seek_places[@]}"; do
+    ffmpeg -nostdin -v error -ss "$at" -i "$1" -map 0:v -frames:v 1 -f null - 2>>"$work/seek.err" ||
+      { echo "seek to $at s on $1 failed: $(tail -c 300 "$work/seek.err")" >&2; exit 1; }
+  done
+}
 
-# 4. Memory over a read-through and random seeks (the same svplay, still warm from step 2).
-( while kill -0 "$pid" 2>/dev/null; do status_kb "$pid" VmRSS; sleep 0.5; done ) >"$work/rss.kb" &
-sampler=$!
-ffmpeg -nostdin -v error -i "$url" -map 0 -c copy -f null - 2>"$work/read.err" ||
-  { echo "ffmpeg read-through failed: $(head -c 300 "$work/read.err")" >&2; exit 1; }
-rss_read=$(status_kb "$pid" VmRSS)
-duration=$(ffprobe -v error -show_entries format=duration -of csv=p=0 "$url" | cut -d. -f1)
-for _ in $(seq "$seeks"); do
-  at=$((RANDOM % (duration - 4)))
-  ffmpeg -nostdin -v error -ss "$at" -i "$url" -map 0:v -frames:v 1 -f null - 2>>"$work/seek.err" ||
-    { echo "seek to $at s failed: $(tail -c 300 "$work/seek.err")" >&2; exit 1; }
+duration=$(ffprobe -v error -show_entries format=duration -of csv=p=0 "$build/bench/playback-10min.ts" | cut -d. -f1)
+# Columns of each run: svplay idle %, nginx idle %, svplay real-time %, nginx real-time %,
+# svplay VmHWM kB, nginx VmHWM kB, svplay resident kB after the read-through, after the seeks.
+: >"$work/runs"
+for ((r = 1; r <= runs; ++r)); do
+  seek_places=()
+  for _ in $(seq "$seeks"); do seek_places+=($((RANDOM % (duration - 4)))); done
+  # Idle: nothing asked of either, measured over the same span after 3 s to settle.
+  start_svplay
+  sleep 3
+  sv_before=$(bench_thread_seconds "$pid")
+  ng_before=$(bench_thread_seconds "$bench_nginx_pid")
+  start=$(now)
+  sleep "$idle_seconds"
+  sv_after=$(bench_thread_seconds "$pid")
+  ng_after=$(bench_thread_seconds "$bench_nginx_pid")
+  end=$(now)
+  idle_sv=$(awk -v a="$sv_after" -v b="$sv_before" -v s="$start" -v e="$end" 'BEGIN { printf "%.4f", (a - b) / (e - s) * 100 }')
+  idle_ng=$(awk -v a="$ng_after" -v b="$ng_before" -v s="$start" -v e="$end" 'BEGIN { printf "%.4f", (a - b) / (e - s) * 100 }')
+  # Real-time play: the engine's run time over the wall time, then nginx's for the same read.
+  rt_sv=$(cpu_percent_during "$pid" play_realtime "$url")
+  rt_ng=$(cpu_percent_during "$bench_nginx_pid" play_realtime "$nginx_url")
+  # Memory: a fresh svplay through the read and the seeks; nginx's peak over the same reads.
+  start_svplay
+  ( while kill -0 "$pid" 2>/dev/null; do status_kb "$pid" VmRSS; sleep 0.5; done ) >"$work/rss.kb" &
+  sampler=$!
+  read_and_seek "$url"
+  rss_seeks=$(status_kb "$pid" VmRSS)
+  hwm_sv=$(status_kb "$pid" VmHWM)
+  kill "$sampler" 2>/dev/null || true
+  wait "$sampler" 2>/dev/null || true
+  sampler=""
+  # The sample nearest the read-through's end stands for the resident size after it.
+  rss_read=$(awk 'NR > 0 { v = $1 } END { print v + 0 }' "$work/rss.kb")
+  read_and_seek "$nginx_url"
+  hwm_ng=$(status_kb "$bench_nginx_pid" VmHWM)
+  echo "$idle_sv $idle_ng $rt_sv $rt_ng $hwm_sv $hwm_ng $rss_read $rss_seeks" | tee -a "$work/runs" |
+    awk -v r="$r" '{ printf "run %d: idle %.3f%% / %.3f%%, real-time %.2f%% / %.2f%%, peak %.1f MB / %.1f MB (svplay / nginx)\n", r, $1, $2, $3, $4, $5 / 1024, $6 / 1024 }'
+  stop_all
 done
-rss_seeks=$(status_kb "$pid" VmRSS)
-hwm=$(status_kb "$pid" VmHWM)
-kill "$sampler" 2>/dev/null || true
-wait "$sampler" 2>/dev/null || true
-sampler=""
-low=$(sort -n "$work/rss.kb" | head -n 1)
-mb() { awk -v k="$1" 'BEGIN { printf "%.1f", k / 1024 }'; }
-printf "%-52s %10s MB   goal < 64 MB     %s\n" "peak resident size (VmHWM), read-through + $seeks seeks" \
-  "$(mb "$hwm")" "$(verdict "$(mb "$hwm")" 64)"
-printf "%-52s %10s MB   (lowest sample %s MB)\n" "resident after the read-through" "$(mb "$rss_read")" "$(mb "$low")"
-printf "%-52s %10s MB   flat: within 8 MB of the read-through: %s\n" "resident after the seeks" \
-  "$(mb "$rss_seeks")" "$(awk -v a="$rss_read" -v b="$rss_seeks" 'BEGIN { print (b - a < 8192) ? "yes" : "NO" }')"
-stop_all
+bench_stop_nginx
+
+echo
+echo "medians of $runs runs, svplay beside nginx serving static HLS of the same title"
+col() { bench_column_median "$work/runs" "$1"; }
+bench_line "CPU idle for ${idle_seconds} s, % of a core" "$(col 1)" "$(col 2)" nan % "figure<" 0.1
+bench_line "CPU, ${cpu_seconds} s of real-time play, %" "$(col 3)" "$(col 4)" \
+  "$(bench_paired_ratio "$work/runs" 3 4)" % "figure<" 1
+mb() { awk -v k="$1" 'BEGIN { printf "%.3f", k / 1024 }'; }
+bench_line "peak resident, read + $seeks seeks, MB" "$(mb "$(col 5)")" "$(mb "$(col 6)")" \
+  "$(bench_paired_ratio "$work/runs" 5 6)" MB "figure<" 64
+awk -v a="$(col 7)" -v b="$(col 8)" 'BEGIN {
+  printf "svplay resident after the read-through %.1f MB, after the seeks %.1f MB: flat (within 8 MB): %s\n",
+         a / 1024, b / 1024, (b - a < 8192) ? "yes" : "NO" }'

@@ -6,15 +6,16 @@
 # nginx is started on a free loopback port (-p: that port) with its own configuration in a
 # temporary folder and serves the title's folder twice: as it is, and under /limited/ with
 # limit_rate per response (-r, 50000000 by default). It counts as started once its pid file
-# names it, never on a mere answer. Each pair runs in turn (svremux, ffmpeg, svremux, ...),
-# measured from outside by farm-bench when it is installed, else by GNU time: RUNS runs each
-# (5 by default) after a warm-up. Prints the medians of CPU seconds (user + system), wall
-# seconds and peak resident memory, and the median of svremux's CPU over ffmpeg's taken pair by
-# pair (goal: at most 1.00 in both modes; svremux over HTTP's peak: under 32 MB). Without TITLE
-# it takes the 10-minute title that build/bench/RemuxBench makes and caches (run that once
-# first).
+# names it, never on a mere answer. Both write to /dev/null. Each pair runs in turn (svremux,
+# ffmpeg, svremux, ...) under GNU time: RUNS runs each (5 by default) after a warm-up. Prints the
+# medians of CPU seconds (user + system), wall seconds and peak resident memory, and the median
+# of svremux's CPU over ffmpeg's taken pair by pair (goal: at most 1.00 in both modes; svremux
+# over HTTP's peak: under 32 MB). Without TITLE it takes the 10-minute title that
+# build/bench/RemuxBench makes and caches (run that once first).
 set -euo pipefail
 cd "$(dirname "$0")/.."
+# shellcheck source=bench/bench_lib.sh
+source bench/bench_lib.sh
 
 runs=5
 build=build
@@ -95,67 +96,54 @@ url="http://127.0.0.1:$port/title.svm"
 limited="http://127.0.0.1:$port/limited/title.svm"
 size=$(stat -L -c %s "$title")
 
-remux_http() { echo "$svremux $1 -o $work/http.ts"; }
-cmd_file="$svremux $title -o $work/file.ts"
-ffmpeg_http() { echo "ffmpeg -nostdin -v error -y -i $1 -map 0 -c copy -f mpegts $work/ff.ts"; }
+# The measured runs write to /dev/null on both sides: a file that already exists would be
+# replaced by svremux (written beside, flushed, renamed) but truncated by ffmpeg, and the disk's
+# writeback would then be what the figures compare.
+remux_http() { echo "$svremux $1 -o /dev/null"; }
+cmd_file="$svremux $title -o /dev/null"
+ffmpeg_http() { echo "ffmpeg -nostdin -v error -y -i $1 -map 0 -c copy -f mpegts /dev/null"; }
 
 # One check first: svremux writes the same bytes over HTTP (both ways) as from the file.
-$cmd_file
+$svremux "$title" -o "$work/file.ts"
 for u in "$url" "$limited"; do
-  $(remux_http "$u")
+  $svremux "$u" -o "$work/http.ts"
   cmp -s "$work/http.ts" "$work/file.ts" || { echo "svremux over HTTP ($u) and from the file differ" >&2; exit 1; }
+  rm -f "$work/http.ts"
 done
-$(ffmpeg_http "$url")
+rm -f "$work/file.ts"
+ffmpeg -nostdin -v error -y -i "$url" -map 0 -c copy -f mpegts /dev/null
 
-median() { sort -g | awk '{ a[NR] = $1 } END { print (NR % 2) ? a[(NR + 1) / 2] : (a[NR / 2] + a[NR / 2 + 1]) / 2 }'; }
-# Measures command A (and B, when given) RUNS times each, in turn, and prints the medians as
-# "A_CPU A_WALL A_PEAK_MIB B_CPU B_WALL B_PEAK_MIB RATIO_CPU" (B's and the ratio "-" without B).
+# Measures command A (and B, when given) RUNS times each, in turn after a warm-up of each, and
+# prints the medians as "A_CPU A_WALL A_PEAK_MIB B_CPU B_WALL B_PEAK_MIB RATIO_CPU" (B's and the
+# ratio "-" without B); the ratio is the median of the pairs' ratios.
 measure() {
-  local a="$1" b="${2:-}"
-  if command -v farm-bench >/dev/null; then
-    local vs=()
-    [[ -n "$b" ]] && vs=(--vs "$b")
+  local a="$1" b="${2:-}" i
+  : >"$work/a.runs"
+  : >"$work/b.runs"
+  for ((i = 0; i <= runs; ++i)); do  # run 0 is the warm-up
     # shellcheck disable=SC2086
-    farm-bench -n "$runs" --timeout 3600 "${vs[@]}" -- $a >"$work/fb.out" 2>&1 || { cat "$work/fb.out" >&2; exit 1; }
-    # farm-bench's lines "A cpu s MIN MEDIAN MAX", "A/B cpu MIN MEDIAN MAX" and so on.
-    awk -v withb="${b:+1}" '
-      $1 == "A" && $2 == "cpu" { ac = $5 } $1 == "A" && $2 == "wall" { aw = $5 } $1 == "A" && $2 == "peak" { ap = $5 }
-      $1 == "B" && $2 == "cpu" { bc = $5 } $1 == "B" && $2 == "wall" { bw = $5 } $1 == "B" && $2 == "peak" { bp = $5 }
-      $1 == "A/B" && $2 == "cpu" { r = $4 }
-      END {
-        if (ac == "") exit 1
-        if (!withb) { bc = bw = bp = r = "-" }
-        print ac, aw, ap, bc, bw, bp, r
-      }' "$work/fb.out" || { echo "no figures read: see farm-bench's report" >&2; cat "$work/fb.out" >&2; exit 1; }
+    bench_time_to "$work/a.runs" $a
+    # shellcheck disable=SC2086
+    [[ -z "$b" ]] || bench_time_to "$work/b.runs" $b
+    if ((i == 0)); then : >"$work/a.runs"; : >"$work/b.runs"; fi
+  done
+  local ac aw ap bc bw bp r
+  ac=$(bench_column_median "$work/a.runs" 1)
+  aw=$(bench_column_median "$work/a.runs" 2)
+  ap=$(awk '{ print $3 / 1024 }' "$work/a.runs" | bench_median)
+  if [[ -n "$b" ]]; then
+    bc=$(bench_column_median "$work/b.runs" 1)
+    bw=$(bench_column_median "$work/b.runs" 2)
+    bp=$(awk '{ print $3 / 1024 }' "$work/b.runs" | bench_median)
+    paste -d ' ' "$work/a.runs" "$work/b.runs" >"$work/pairs"
+    r=$(bench_paired_ratio "$work/pairs" 1 4)
   else
-    local i
-    : >"$work/runs"
-    for ((i = 0; i <= runs; ++i)); do  # run 0 is the warm-up
-      /usr/bin/time -f "%U %S %e %M" -o "$work/a.time" $a >/dev/null 2>&1 || { echo "failed: $a" >&2; exit 1; }
-      if [[ -n "$b" ]]; then
-        /usr/bin/time -f "%U %S %e %M" -o "$work/b.time" $b >/dev/null 2>&1 || { echo "failed: $b" >&2; exit 1; }
-      else
-        echo "0 0 0 0" >"$work/b.time"
-      fi
-      ((i == 0)) || paste -d ' ' "$work/a.time" "$work/b.time" >>"$work/runs"
-    done
-    local ac aw ap bc bw bp r
-    ac=$(awk '{ print $1 + $2 }' "$work/runs" | median)
-    aw=$(awk '{ print $3 }' "$work/runs" | median)
-    ap=$(awk '{ print $4 / 1024 }' "$work/runs" | median)
-    if [[ -n "$b" ]]; then
-      bc=$(awk '{ print $5 + $6 }' "$work/runs" | median)
-      bw=$(awk '{ print $7 }' "$work/runs" | median)
-      bp=$(awk '{ print $8 / 1024 }' "$work/runs" | median)
-      r=$(awk '{ print ($1 + $2) / ($5 + $6) }' "$work/runs" | median)
-    else
-      bc=- bw=- bp=- r=-
-    fi
-    echo "$ac $aw $ap $bc $bw $bp $r"
+    bc=- bw=- bp=- r=-
   fi
+  echo "$ac $aw $ap $bc $bw $bp $r"
 }
 
-[[ -x /usr/bin/time ]] || command -v farm-bench >/dev/null || { echo "neither farm-bench nor GNU time (/usr/bin/time) is installed" >&2; exit 2; }
+[[ -x /usr/bin/time ]] || { echo "GNU time (/usr/bin/time) is not installed" >&2; exit 2; }
 read -r hc hw hp fc fw fp hr <<<"$(measure "$(remux_http "$url")" "$(ffmpeg_http "$url")")"
 read -r lc lw lp gc gw gp lr <<<"$(measure "$(remux_http "$limited")" "$(ffmpeg_http "$limited")")"
 read -r xc xw xp _ <<<"$(measure "$cmd_file")"
@@ -170,10 +158,11 @@ row "ffmpeg -c copy from nginx" "$fc" "$fw" "$fp"
 row "svremux from nginx, limited" "$lc" "$lw" "$lp"
 row "ffmpeg -c copy from nginx, limited" "$gc" "$gw" "$gp"
 row "svremux from the file" "$xc" "$xw" "$xp"
-awk -v hr="$hr" -v lr="$lr" -v hp="$hp" -v lp="$lp" -v hc="$hc" -v xc="$xc" 'BEGIN {
-  printf "ratio    %.2f (svremux over HTTP / ffmpeg over HTTP, CPU, unthrottled; goal <= 1.00: %s)\n", hr, (hr <= 1) ? "ok" : "OVER"
-  printf "ratio    %.2f (svremux over HTTP / ffmpeg over HTTP, CPU, limited; goal <= 1.00: %s)\n", lr, (lr <= 1) ? "ok" : "OVER"
-  peak = (hp > lp) ? hp : lp
-  printf "peak     %.1f MB (svremux over HTTP, the larger median; goal < 32 MB: %s)\n", peak * 1.048576, (peak * 1.048576 < 32) ? "ok" : "OVER"
-  printf "ratio    %.2f (svremux over HTTP / svremux from the file, CPU, unthrottled)\n", hc / xc
-}'
+bench_line "svremux over HTTP, CPU s (peer ffmpeg)" "$hc" "$fc" "$hr" s "ratio<=" 1.00
+bench_line "same, limited, CPU s (peer ffmpeg)" "$lc" "$gc" "$lr" s "ratio<=" 1.00
+peak=$(awk -v a="$hp" -v b="$lp" 'BEGIN { m = (a > b) ? a : b; printf "%.3f", m * 1.048576 }')
+peer_peak=$(awk -v a="$fp" -v b="$gp" 'BEGIN { m = (a > b) ? a : b; printf "%.3f", m * 1.048576 }')
+bench_line "svremux over HTTP, peak MB (peer ffmpeg)" "$peak" "$peer_peak" \
+  "$(awk -v a="$peak" -v b="$peer_peak" 'BEGIN { printf "%.3f", a / b }')" MB "figure<" 32
+bench_line "svremux over HTTP / from the file, CPU s" "$hc" "$xc" \
+  "$(awk -v a="$hc" -v b="$xc" 'BEGIN { printf "%.3f", a / b }')" s - -

@@ -10,11 +10,13 @@
 # last output is removed and written data flushed, so that neither truncating nor writing back
 # an earlier file is timed. Prints the median wall time of each, its throughput in MB/s of title
 # read (1 MB = 10^6 bytes), svremux's time over dd's beside the goal (2.00 to /dev/null, 1.30 to
-# tmpfs) and over ffmpeg's, and the SHA-256 of svremux's two outputs; with -d, a file of
+# tmpfs) and over ffmpeg's, each the median of the run-by-run ratios, and the SHA-256 of svremux's two outputs; with -d, a file of
 # "DIGEST  ts" and "DIGEST  ps" lines, a digest that differs fails the run. Without TITLE it
 # takes the 10-minute title that build/bench/RemuxBench makes and caches (run that once first).
 set -euo pipefail
 cd "$(dirname "$0")/.."
+# shellcheck source=bench/bench_lib.sh
+source bench/bench_lib.sh
 
 runs=5
 build=build
@@ -96,7 +98,7 @@ time_one() {
   awk -v s="$start" -v e="$end" 'BEGIN { printf "%.6f\n", e - s }'
 }
 
-median() { sort -g | awk '{ a[NR] = $1 } END { print (NR % 2) ? a[(NR + 1) / 2] : (a[NR / 2] + a[NR / 2 + 1]) / 2 }'; }
+median() { bench_median; }
 
 # One line of the table: name, seconds.
 report() {
@@ -137,11 +139,17 @@ for place in null shm disk; do
   report "svremux --ps" "$ps"
   report ffmpeg "$ff"
   report dd "$dd"
-  awk -v sv="$sv" -v ps="$ps" -v ff="$ff" -v dd="$dd" -v goal="$goal" 'BEGIN {
-    printf "  ratio %.2f (svremux time / dd time)%s\n", sv / dd, goal == "" ? "  (for information)" : sprintf("  goal <= %s", goal)
-    printf "  ratio %.2f (svremux time / ffmpeg time)\n", sv / ff
-    printf "  ratio %.2f (svremux --ps time / ffmpeg time)\n", ps / ff
-  }'
+  # Each ratio is the median of the ratios of runs made a moment apart, not of the medians.
+  for ((i = 0; i < runs; ++i)); do
+    echo "${sv_times[i]} ${ps_times[i]} ${ff_times[i]} ${dd_times[i]}"
+  done >"$work/pairs"
+  if [[ -n "$goal" ]]; then
+    bench_line "svremux, s (peer dd)" "$sv" "$dd" "$(bench_paired_ratio "$work/pairs" 1 4)" s "ratio<=" "$goal"
+  else
+    bench_line "svremux, s (peer dd)" "$sv" "$dd" "$(bench_paired_ratio "$work/pairs" 1 4)" s - -
+  fi
+  bench_line "svremux, s (peer ffmpeg)" "$sv" "$ff" "$(bench_paired_ratio "$work/pairs" 1 3)" s - -
+  bench_line "svremux --ps, s (peer ffmpeg)" "$ps" "$ff" "$(bench_paired_ratio "$work/pairs" 2 3)" s - -
 done
 echo "sha256 $sv_digest  svremux"
 echo "sha256 $ps_digest  svremux --ps"
