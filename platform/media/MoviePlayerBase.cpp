@@ -13,8 +13,12 @@ void MoviePlayerBase::SetContentUrl(const std::string& url) {
     if (url == url_) {
         return;
     }
-    Stop();
-    url_ = url;
+    // The stop posts state changes, and an observer may let go of the player in one of them:
+    // the new address is kept only when the player is still there to keep it.
+    wantPlay_ = false;
+    if (Reset()) {
+        url_ = url;
+    }
 }
 
 void MoviePlayerBase::Stop() {

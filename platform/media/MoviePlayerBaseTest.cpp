@@ -189,4 +189,15 @@ TEST_F(MoviePlayerBaseTest, ANewUrlStopsWhatPlayedAndTheSameUrlChangesNothing) {
                                               Load(ns::kLoadStateUnknown)}));
 }
 
+TEST_F(MoviePlayerBaseTest, ANewUrlWhoseStopDestroysThePlayerTouchesNothingAfterwards) {
+    player_->SetContentUrl("http://h/a.m3u8");
+    PlayingAndReadThrough();
+    center_.AddObserver(MoviePlayer::kPlaybackStateDidChange,
+                        [this](const Notification&) { player_.reset(); });
+    // Under AddressSanitizer a store into the freed player is reported here.
+    player_->SetContentUrl("http://h/b.m3u8");
+    EXPECT_EQ(player_, nullptr);
+    EXPECT_EQ(log_, (std::vector<std::string>{"reset", Playback(MoviePlaybackState::Stopped)}));
+}
+
 }  // namespace
