@@ -67,6 +67,10 @@ protected:
     static bool WaitForText(const ui::TextField& field, const std::string& text) {
         return IterateUntil([&] { return field.Text() == text; }, 10s);
     }
+    // Clicks the field and types the text into it, waiting until the field holds it.
+    bool FocusAndType(const ui::TextField& field, const std::string& text) {
+        return Focus(field) && TypeKeys(Win(), text) && WaitForText(field, text);
+    }
     static bool WaitForSelection(const ui::TextField& field, const ui::TextRange& range) {
         return IterateUntil([&] { return field.SelectedRange() == range; }, 10s);
     }
@@ -122,9 +126,7 @@ protected:
 // drawn where the model has it (past the text's end, then at its start), the selection too.
 TEST_F(TextFieldWindowTest, PhoneKeysEditTheFieldAndTheCaretIsDrawnWhereItIs) {
     Launch(ui::UserInterfaceIdiom::Phone);
-    ASSERT_TRUE(Focus(*email_));
-    ASSERT_TRUE(TypeKeys(Win(), "demo@zul.test"));
-    ASSERT_TRUE(WaitForText(*email_, "demo@zul.test"));
+    ASSERT_TRUE(FocusAndType(*email_, "demo@zul.test"));
 
     PressKeys(Win(), {GDK_KEY_Control_L, GDK_KEY_a});
     ASSERT_TRUE(WaitForSelection(*email_, ui::TextRange(0, 13)));
@@ -188,9 +190,7 @@ TEST_F(TextFieldWindowTest, PhoneKeysEditTheFieldAndTheCaretIsDrawnWhereItIs) {
 // The same on the pad's larger form: select all and typing, and the caret drawn at the end.
 TEST_F(TextFieldWindowTest, PadSelectAllThenTypingReplacesAndTheCaretShows) {
     Launch(ui::UserInterfaceIdiom::Pad);
-    ASSERT_TRUE(Focus(*email_));
-    ASSERT_TRUE(TypeKeys(Win(), "someone@zul.test"));
-    ASSERT_TRUE(WaitForText(*email_, "someone@zul.test"));
+    ASSERT_TRUE(FocusAndType(*email_, "someone@zul.test"));
     PressKeys(Win(), {GDK_KEY_Control_L, GDK_KEY_a});
     ASSERT_TRUE(TypeKeys(Win(), "demo"));
     ASSERT_TRUE(WaitForText(*email_, "demo"));
@@ -211,9 +211,7 @@ TEST_F(TextFieldWindowTest, PadSelectAllThenTypingReplacesAndTheCaretShows) {
 // A click puts the caret at the character clicked; the clear button empties the field.
 TEST_F(TextFieldWindowTest, AClickPlacesTheCaretAndTheClearButtonClears) {
     Launch(ui::UserInterfaceIdiom::Phone);
-    ASSERT_TRUE(Focus(*email_));
-    ASSERT_TRUE(TypeKeys(Win(), "demo@zul.test"));
-    ASSERT_TRUE(WaitForText(*email_, "demo@zul.test"));
+    ASSERT_TRUE(FocusAndType(*email_, "demo@zul.test"));
     ASSERT_TRUE(Settle());
     // Just right of where the caret before "@" is drawn: the caret goes there.
     const ui::Point at = CaretPixel(*email_, 4);
@@ -280,9 +278,7 @@ TEST_F(TextFieldWindowTest, TheClipboardServesTheEmailFieldAndNotThePassword) {
         return s;
     };
 
-    ASSERT_TRUE(Focus(*email_));
-    ASSERT_TRUE(TypeKeys(Win(), "a@b"));
-    ASSERT_TRUE(WaitForText(*email_, "a@b"));
+    ASSERT_TRUE(FocusAndType(*email_, "a@b"));
     PressKeys(Win(), {GDK_KEY_Control_L, GDK_KEY_a});
     PressKeys(Win(), {GDK_KEY_Control_L, GDK_KEY_c});
     PressKey(Win(), GDK_KEY_End);
@@ -301,9 +297,7 @@ TEST_F(TextFieldWindowTest, TheClipboardServesTheEmailFieldAndNotThePassword) {
     ASSERT_TRUE(WaitForText(*email_, "a@batwo lines"));
 
     gtk_clipboard_set_text(clipboard, "clip", -1);
-    ASSERT_TRUE(Focus(*password_));
-    ASSERT_TRUE(TypeKeys(Win(), "demo"));
-    ASSERT_TRUE(WaitForText(*password_, "demo"));
+    ASSERT_TRUE(FocusAndType(*password_, "demo"));
     PressKeys(Win(), {GDK_KEY_Control_L, GDK_KEY_a});  // refused: typing still appends
     ASSERT_TRUE(TypeKeys(Win(), "1"));
     ASSERT_TRUE(WaitForText(*password_, "demo1"));
