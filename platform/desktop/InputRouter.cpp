@@ -217,7 +217,9 @@ std::optional<std::string> InputRouter::Cut() {
 }
 
 bool InputRouter::PasteInto(ui::TextField& field, const std::string& text) {
-    if (!field.IsEditing() || !field.CanPerformAction("paste:")) return false;
+    if (!field.IsEditing() || !field.CanPerformAction("paste:") || text.size() > kMaxPaste) {
+        return false;
+    }
     std::string line;
     line.reserve(text.size());
     for (size_t i = 0; i < text.size(); ++i) {

@@ -86,8 +86,10 @@ public:
     std::optional<std::string> Copy();
     std::optional<std::string> Cut();
     // Pastes into `field` when it is still editing and offers paste: line breaks and tabs
-    // become spaces and other control characters go (the field holds one line). Answers whether
-    // the text changed.
+    // become spaces and other control characters go (the field holds one line). A text longer
+    // than kMaxPaste bytes is refused whole (the entry could not show it, and the window would
+    // stall laying it out). Answers whether the text changed.
+    static constexpr size_t kMaxPaste = 65535;
     static bool PasteInto(ui::TextField& field, const std::string& text);
     // Editing moves to the next (or previous) text input; false when none is editing.
     bool Tab(bool backwards);

@@ -89,6 +89,8 @@ TEST_F(InputRouterTextTest, TheClipboardTakesAndGivesOnlyWhatTheFieldOffers) {
                                        "d\x7F\n"));
     EXPECT_EQ("hela b cd ", field.Text());
     EXPECT_FALSE(InputRouter::PasteInto(field, "\x02\x03"));  // nothing left to paste
+    EXPECT_FALSE(InputRouter::PasteInto(field, std::string(InputRouter::kMaxPaste + 1, 'a')));
+    EXPECT_EQ("hela b cd ", field.Text());
 
     // A delegate that refuses the edit: cut leaves text and clipboard alone.
     auto refusing = std::make_shared<RefusingDelegate>();
