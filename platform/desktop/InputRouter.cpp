@@ -1,6 +1,8 @@
 #include "platform/desktop/InputRouter.h"
 
+#include <algorithm>
 #include <cmath>
+#include <vector>
 
 #include "platform/ui/Loop.h"
 #include "platform/ui/Responder.h"
@@ -104,7 +106,10 @@ void InputRouter::Release(const ui::Point& point, uint32_t timeMs) {
     switch (g->mode) {
         case Mode::Undecided:
         case Mode::Touch:
-            if (g->hit) g->hit->TouchesEnded(InHit(*g->hit, point));
+            if (g->hit) {
+                g->hit->TouchesEnded(InHit(*g->hit, point));
+                if (g->mode == Mode::Undecided) PlaceCaret(g->hit, point);
+            }
             break;
         case Mode::Scroll: g->scrollView->EndDrag(ReleaseVelocity(*g, point, timeMs)); break;
         case Mode::Swipe: {
@@ -173,6 +178,112 @@ bool InputRouter::Backspace() {
     if (!field) return false;
     field->DeleteBackward();
     return true;
+}
+
+bool InputRouter::Delete() {
+    std::shared_ptr<ui::TextField> field = FocusedField();
+    if (!field) return false;
+    field->DeleteForward();
+    return true;
+}
+
+bool InputRouter::MoveCaret(ui::CaretMovement movement, bool extend) {
+    std::shared_ptr<ui::TextField> field = FocusedField();
+    if (!field) return false;
+    field->MoveCaret(movement, extend);
+    return true;
+}
+
+bool InputRouter::SelectAll() {
+    std::shared_ptr<ui::TextField> field = FocusedField();
+    if (!field) return false;
+    if (field->CanPerformAction("selectAll:")) field->SelectAll();
+    return true;
+}
+
+std::optional<std::string> InputRouter::Copy() {
+    std::shared_ptr<ui::TextField> field = FocusedField();
+    if (!field || !field->CanPerformAction("copy:")) return std::nullopt;
+    return field->SelectedText();
+}
+
+std::optional<std::string> InputRouter::Cut() {
+    std::shared_ptr<ui::TextField> field = FocusedField();
+    if (!field || !field->CanPerformAction("cut:")) return std::nullopt;
+    std::string text = field->SelectedText();
+    // A delegate that refuses the change keeps the text, and the clipboard keeps what it had.
+    if (!field->DeleteBackward()) return std::nullopt;
+    return text;
+}
+
+bool InputRouter::PasteInto(ui::TextField& field, const std::string& text) {
+    if (!field.IsEditing() || !field.CanPerformAction("paste:") || text.size() > kMaxPaste) {
+        return false;
+    }
+    std::string line;
+    line.reserve(text.size());
+    for (size_t i = 0; i < text.size(); ++i) {
+        const unsigned char c = static_cast<unsigned char>(text[i]);
+        if (c == '\r' && i + 1 < text.size() && text[i + 1] == '\n') continue;  // one break
+        if (c == '\n' || c == '\r' || c == '\t') {
+            line += ' ';
+        } else if (c >= 0x20 && c != 0x7F) {
+            line += static_cast<char>(c);
+        }
+    }
+    if (line.empty()) return false;
+    return field.InsertText(line);
+}
+
+namespace {
+
+// Whether a person can see the view: neither it nor a view above it hidden or transparent.
+bool SeenOnScreen(const ui::View& view) {
+    for (const ui::View* v = &view; v != nullptr; v = v->Superview().get()) {
+        if (v->IsHidden() || v->Alpha() <= 0.01) return false;
+    }
+    return true;
+}
+
+// The fields Tab may go to, and the one editing now wherever it is (so that Tab leaves it).
+void CollectTextInputs(const ui::View::Ptr& view, const ui::TextField* editing,
+                       std::vector<std::shared_ptr<ui::TextField>>& fields) {
+    if (auto field = std::dynamic_pointer_cast<ui::TextField>(view)) {
+        if (field.get() == editing || (field->CanBecomeFirstResponder() && SeenOnScreen(*field))) {
+            fields.push_back(field);
+        }
+    }
+    for (const ui::View::Ptr& sub : view->Subviews()) CollectTextInputs(sub, editing, fields);
+}
+
+}  // namespace
+
+bool InputRouter::Tab(bool backwards) {
+    std::shared_ptr<ui::TextField> field = FocusedField();
+    ui::View::Ptr root = root_();
+    if (!field || !root) return false;
+    std::vector<std::shared_ptr<ui::TextField>> fields;
+    CollectTextInputs(root, field.get(), fields);
+    auto at = std::find(fields.begin(), fields.end(), field);
+    if (at == fields.end()) return true;
+    const size_t n = fields.size();
+    const size_t here = static_cast<size_t>(at - fields.begin());
+    // The first one further along that agrees to begin editing.
+    for (size_t step = 1; step < n; ++step) {
+        const size_t i = backwards ? (here + n - step) % n : (here + step) % n;
+        if (fields[i]->BecomeFirstResponder()) break;
+    }
+    return true;
+}
+
+void InputRouter::PlaceCaret(const ui::View::Ptr& hit, const ui::Point& point) {
+    auto field = std::dynamic_pointer_cast<ui::TextField>(hit);
+    if (!field || !caretLocator_ || FocusedField() != field) return;
+    const ui::Point p = InHit(*field, point);
+    if (!field->DisplayedTextRect().Contains(p)) return;
+    if (std::optional<size_t> index = caretLocator_(*field, p)) {
+        field->SetSelectedRange(ui::TextRange(*index, 0));
+    }
 }
 
 bool InputRouter::Return() {

@@ -20,13 +20,22 @@
 // (the caller ends it once the wheel has rested).
 //
 // Keys go to the first responder of the root's tree when it is a text field or a search bar:
-// characters through InsertText, Backspace through DeleteBackward, Return through PressReturn.
+// characters through InsertText, Backspace and Delete through DeleteBackward and DeleteForward,
+// the caret keys through MoveCaret, Return through PressReturn. Select all, copy, cut and paste
+// are the field's edit-menu actions: each happens only when the field's CanPerformAction offers
+// it (a password field refuses them). Tab and Shift+Tab move editing to the next or previous
+// text input of the tree (in the order its views are drawn, wrapping around), skipping those
+// that are hidden, transparent or disabled.
+// A tap that ends inside the text of the field it made first responder puts the caret where the
+// caret locator (set by the renderer, which knows the drawn glyphs) says; without one, or when
+// it has no answer, the caret stays at the end.
 // Main thread only.
 
 #include <cstdint>
 #include <deque>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "platform/ui/Geometry.h"
@@ -68,7 +77,27 @@ public:
     // Each returns false when no text input is first responder (the key is not taken).
     bool TypeText(const std::string& text);
     bool Backspace();
+    bool Delete();
     bool Return();
+    bool MoveCaret(ui::CaretMovement movement, bool extend);
+    bool SelectAll();
+    // The text to put on the clipboard: none when no field is editing or it refuses the action.
+    // Cut removes the selection through the field's delegate as Backspace does.
+    std::optional<std::string> Copy();
+    std::optional<std::string> Cut();
+    // Pastes into `field` when it is still editing and offers paste: line breaks and tabs
+    // become spaces and other control characters go (the field holds one line). A text longer
+    // than kMaxPaste bytes is refused whole (the entry could not show it, and the window would
+    // stall laying it out). Answers whether the text changed.
+    static constexpr size_t kMaxPaste = 65535;
+    static bool PasteInto(ui::TextField& field, const std::string& text);
+    // Editing moves to the next (or previous) text input; false when none is editing.
+    bool Tab(bool backwards);
+
+    // Code-point index of the caret for a point in the field's bounds; none: no answer.
+    using CaretLocator =
+        std::function<std::optional<size_t>(const ui::TextField& field, const ui::Point& point)>;
+    void SetCaretLocator(CaretLocator locator) { caretLocator_ = std::move(locator); }
 
 private:
     enum class Mode { Undecided, Touch, Scroll, Swipe };
@@ -88,12 +117,14 @@ private:
 
     ui::Point InHit(const ui::View& hit, const ui::Point& point) const;
     void Decide(const ui::Point& point);
+    void PlaceCaret(const ui::View::Ptr& hit, const ui::Point& point);
     static ui::Point ReleaseVelocity(const Gesture& g, const ui::Point& point, uint32_t timeMs);
     static std::shared_ptr<ui::ScrollView> ScrollerFor(const ui::View::Ptr& view, bool horizontal);
 
     std::function<ui::View::Ptr()> root_;
     std::unique_ptr<Gesture> gesture_;
     std::shared_ptr<ui::ScrollView> wheelView_;
+    CaretLocator caretLocator_;
 };
 
 }  // namespace ns::desktop

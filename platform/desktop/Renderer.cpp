@@ -7,6 +7,7 @@
 #include <string>
 
 #include "platform/desktop/AlertSheet.h"
+#include "platform/desktop/TextFieldKeys.h"
 #include "platform/desktop/ViewBox.h"
 #include "platform/desktop/WindowTitle.h"
 #include "platform/ui/AlertView.h"
@@ -94,6 +95,9 @@ GSourceFuncs Renderer::FrameSource::funcs = {Prepare, Check, Dispatch, nullptr, 
 Renderer::Renderer(ui::View::Ptr root)
     : fixedRoot_(std::move(root)), painter_(images_), router_([this] { return Root(); }) {
     Renderers().push_back(this);
+    router_.SetCaretLocator([this](const ui::TextField& field, const ui::Point& point) {
+        return CaretIndexAt(field, point);
+    });
     ui::View::SetChangeHook(&Renderer::OnViewChanged);
 
     window_ = gtk_window_new(GTK_WINDOW_TOPLEVEL);
@@ -381,13 +385,48 @@ void Renderer::SyncEntry(Node& node, const ui::View& view) {
         gtk_css_provider_load_from_data(node.css, css.c_str(), -1, nullptr);
         node.cssText = std::move(css);
     }
+    // The entry draws the model's caret and selection: its cursor at the caret, its selection
+    // bound at the selection's other end (none shown while the field is not editing).
+    int caret = -1, anchor = -1;
     if (field.IsEditing()) {
         const ui::TextRange& sel = field.SelectedRange();
-        const int caret = static_cast<int>(sel.location + sel.length);
-        if (gtk_editable_get_position(GTK_EDITABLE(entry)) != caret) {
-            gtk_editable_set_position(GTK_EDITABLE(entry), caret);
-        }
+        caret = static_cast<int>(field.CaretPosition());
+        anchor = caret == static_cast<int>(sel.location)
+                     ? static_cast<int>(sel.location + sel.length)
+                     : static_cast<int>(sel.location);
+    } else {
+        caret = anchor = gtk_editable_get_position(GTK_EDITABLE(entry));
     }
+    gint bound = 0;
+    g_object_get(entry, "selection-bound", &bound, nullptr);
+    if (gtk_editable_get_position(GTK_EDITABLE(entry)) != caret || bound != anchor) {
+        gtk_editable_select_region(GTK_EDITABLE(entry), anchor, caret);
+    }
+}
+
+std::optional<size_t> Renderer::CaretIndexAt(const ui::TextField& field, const ui::Point& point) {
+    auto found = nodes_.find(&field);
+    if (found == nodes_.end() || found->second->entry == nullptr) return std::nullopt;
+    // Keys typed since the last frame may not have reached the entry yet.
+    SyncEntry(*found->second, field);
+    GtkEntry* entry = GTK_ENTRY(found->second->entry);
+    // The point in the entry's pixels (SyncEntry put the entry at the displayed text rect).
+    const ui::Rect r = field.DisplayedTextRect();
+    const double x = (point.x - r.X()) * scale_, y = (point.y - r.Y()) * scale_;
+    PangoLayout* layout = gtk_entry_get_layout(entry);
+    int lx = 0, ly = 0;
+    gtk_entry_get_layout_offsets(entry, &lx, &ly);
+    PangoRectangle ink, logical;
+    pango_layout_get_pixel_extents(layout, &ink, &logical);
+    // Any height inside the field means the one line of text.
+    const double lineY = std::clamp(y - ly, 0.0, std::max(0.0, logical.height - 1.0));
+    const char* text = pango_layout_get_text(layout);
+    // Past the text's end (Pango would answer the last character's leading edge).
+    if (x - lx >= logical.x + logical.width) return static_cast<size_t>(g_utf8_strlen(text, -1));
+    int index = 0, trailing = 0;
+    pango_layout_xy_to_index(layout, static_cast<int>((x - lx) * PANGO_SCALE),
+                             static_cast<int>(lineY * PANGO_SCALE), &index, &trailing);
+    return static_cast<size_t>(g_utf8_pointer_to_offset(text, text + index) + trailing);
 }
 
 void Renderer::SyncNode(Node& node, const ui::View& view) {
@@ -726,19 +765,7 @@ gboolean Renderer::OnAlertKey(Renderer& r, const GdkEventKey& e) {
 gboolean Renderer::OnKey(GtkWidget*, GdkEventKey* e, gpointer self) {
     auto* r = static_cast<Renderer*>(self);
     if (ui::AlertView::TopVisibleAlert()) return OnAlertKey(*r, *e);
-    switch (e->keyval) {
-        case GDK_KEY_Return:
-        case GDK_KEY_KP_Enter:
-        case GDK_KEY_ISO_Enter: return r->router_.Return();
-        case GDK_KEY_BackSpace: return r->router_.Backspace();
-        default: break;
-    }
-    if ((e->state & (GDK_CONTROL_MASK | GDK_MOD1_MASK)) != 0) return FALSE;
-    const gunichar c = gdk_keyval_to_unicode(e->keyval);
-    if (c < 0x20 || c == 0x7F) return FALSE;
-    char utf8[8] = {};
-    g_unichar_to_utf8(c, utf8);
-    return r->router_.TypeText(utf8);
+    return HandleTextFieldKey(r->router_, r->window_, *e);
 }
 
 gboolean Renderer::OnDelete(GtkWidget*, GdkEvent*, gpointer self) {

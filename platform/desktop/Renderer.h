@@ -108,6 +108,8 @@ private:
     void Reconcile(Node& node, const ui::View& view);
     void Place(Node& node, const ui::View& view);
     void SyncEntry(Node& node, const ui::View& view);
+    // The caret's code-point index for a point of the field, from the glyphs its entry shows.
+    std::optional<size_t> CaretIndexAt(const ui::TextField& field, const ui::Point& point);
     void SyncNode(Node& node, const ui::View& view);
     void PlaceAll(Node& node);
     // Whether the node or one above it is drawn transformed.

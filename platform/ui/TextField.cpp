@@ -46,6 +46,7 @@ void TextField::SetText(const std::string& text) {
     }
     text_ = text;
     selection_ = TextRange(TextMeasure::CodePoints(text_), 0);
+    caretAtStart_ = false;
     NoteChange();
 }
 
@@ -118,11 +119,68 @@ void TextField::SetSelectedRange(const TextRange& range) {
     TextRange clamped;
     clamped.location = std::min(range.location, count);
     clamped.length = std::min(range.length, count - clamped.location);
-    if (clamped == selection_) {
+    if (clamped == selection_ && !caretAtStart_) {
         return;
     }
     selection_ = clamped;
+    caretAtStart_ = false;
     NoteChange();
+}
+
+size_t TextField::CaretPosition() const {
+    return caretAtStart_ ? selection_.location : selection_.location + selection_.length;
+}
+
+std::string TextField::SelectedText() const {
+    const size_t begin = ByteOffset(text_, selection_.location);
+    const size_t end = ByteOffset(text_, selection_.location + selection_.length);
+    return text_.substr(begin, end - begin);
+}
+
+void TextField::SetSelection(size_t anchor, size_t caret) {
+    selection_ =
+        TextRange(std::min(anchor, caret), anchor > caret ? anchor - caret : caret - anchor);
+    caretAtStart_ = caret < anchor;
+}
+
+bool TextField::MoveCaret(CaretMovement movement, bool extend) {
+    if (!IsEditing() || !IsEnabled()) {
+        return false;
+    }
+    const size_t count = TextMeasure::CodePoints(text_);
+    const size_t caret = CaretPosition();
+    const size_t end = selection_.location + selection_.length;
+    const size_t anchor = caretAtStart_ ? end : selection_.location;
+    size_t to = caret;
+    switch (movement) {
+        case CaretMovement::Left:
+            to = !extend && selection_.length > 0 ? selection_.location
+                                                  : (caret > 0 ? caret - 1 : 0);
+            break;
+        case CaretMovement::Right:
+            to = !extend && selection_.length > 0 ? end : std::min(count, caret + 1);
+            break;
+        case CaretMovement::Home: to = 0; break;
+        case CaretMovement::End: to = count; break;
+    }
+    const TextRange before = selection_;
+    const bool beforeAtStart = caretAtStart_;
+    SetSelection(extend ? anchor : to, to);
+    if (selection_ == before && caretAtStart_ == beforeAtStart) {
+        return false;
+    }
+    NoteChange();
+    return true;
+}
+
+bool TextField::SelectAll() {
+    const size_t count = TextMeasure::CodePoints(text_);
+    if (!IsEditing() || !IsEnabled() || selection_ == TextRange(0, count)) {
+        return false;
+    }
+    SetSelection(0, count);
+    NoteChange();
+    return true;
 }
 
 bool TextField::InsertText(const std::string& text) {
@@ -146,6 +204,20 @@ bool TextField::DeleteBackward() {
     return ReplaceCharacters(range, std::string());
 }
 
+bool TextField::DeleteForward() {
+    if (!IsEditing() || !IsEnabled()) {
+        return false;
+    }
+    TextRange range = selection_;
+    if (range.length == 0) {
+        if (range.location >= TextMeasure::CodePoints(text_)) {
+            return false;
+        }
+        range = TextRange(range.location, 1);
+    }
+    return ReplaceCharacters(range, std::string());
+}
+
 bool TextField::ReplaceCharacters(const TextRange& range, const std::string& replacement) {
     std::shared_ptr<View> keep = weak_from_this().lock();  // a delegate may drop the field
     if (std::shared_ptr<TextFieldDelegate> d = delegate_.lock()) {
@@ -159,6 +231,7 @@ bool TextField::ReplaceCharacters(const TextRange& range, const std::string& rep
     text_.replace(begin, end - begin, replacement);
     selection_ = TextRange(
         TextMeasure::CodePoints(text_.substr(0, begin)) + TextMeasure::CodePoints(replacement), 0);
+    caretAtStart_ = false;
     NoteChange();
     SendActionsForEvents(ControlEvent::EditingChanged);
     return true;
@@ -199,6 +272,7 @@ bool TextField::PressClearButton() {
     }
     text_.clear();
     selection_ = TextRange();
+    caretAtStart_ = false;
     NoteChange();
     SendActionsForEvents(ControlEvent::EditingChanged);
     return true;
@@ -274,8 +348,13 @@ bool TextField::CanPerformAction(const std::string& action) const {
 
 void TextField::TouchesEnded(const Point& point) {
     const bool tapped = IsTracking() && IsEnabled() && PointInside(point);
+    const bool onClearButton =
+        tapped && IsClearButtonShown() && ClearButtonRectForBounds(Bounds()).Contains(point);
     std::shared_ptr<View> keep = weak_from_this().lock();
     Control::TouchesEnded(point);
+    if (onClearButton) {
+        PressClearButton();
+    }
     if (tapped) {
         BecomeFirstResponder();
     }
@@ -290,6 +369,7 @@ bool TextField::ShouldBecomeFirstResponder() {
 
 void TextField::DidBecomeFirstResponder() {
     selection_ = TextRange(TextMeasure::CodePoints(text_), 0);
+    caretAtStart_ = false;
     NoteChange();
     if (std::shared_ptr<TextFieldDelegate> d = delegate_.lock()) {
         d->DidBeginEditing(*this);

@@ -17,7 +17,13 @@
 //   PressReturn asks ShouldReturn (yes without a delegate); a yes sends EditingDidEndOnExit,
 //       and the field resigns when some target listens for that event;
 //   PressClearButton works while the clear button shows, asks ShouldClear, empties the text
-//       and sends EditingChanged.
+//       and sends EditingChanged; a tap that ends on the shown clear button presses it;
+//   DeleteForward deletes the selection or the character after the caret, as DeleteBackward;
+//   MoveCaret and SelectAll change only the selection (no delegate is asked).
+// The caret is the end of the selection that keys move: its start after a selection made
+// leftwards, else its end. Moving without extending collapses a selection: Left to its start,
+// Right to its end, Home and End to the text's ends. Extending keeps the other end (the anchor)
+// where it is, so Shift+Left after Shift+Right shrinks the selection again.
 // SetText changes the text without asking or telling anyone and puts the caret at its end.
 // Ranges count code points, the way TextMeasure does.
 //
@@ -43,6 +49,8 @@ namespace ui {
 
 enum class TextBorderStyle { None = 0, Line = 1, Bezel = 2, RoundedRect = 3 };
 enum class TextFieldViewMode { Never = 0, WhileEditing = 1, UnlessEditing = 2, Always = 3 };
+// Where a caret key takes the caret: a character back or on, or the start or end of the text.
+enum class CaretMovement { Left, Right, Home, End };
 
 // A run of code points.
 struct TextRange {
@@ -103,11 +111,19 @@ public:
 
     bool IsEditing() const { return IsFirstResponder(); }
     const TextRange& SelectedRange() const { return selection_; }
-    // Clamped to the text.
+    // Clamped to the text; the caret goes to its end.
     void SetSelectedRange(const TextRange& range);
+    // The position of the caret in code points (see above).
+    size_t CaretPosition() const;
+    // The characters selected; empty without a selection.
+    std::string SelectedText() const;
 
     bool InsertText(const std::string& text);
     bool DeleteBackward();
+    bool DeleteForward();
+    // Each answers whether the selection changed (nothing changes unless editing and enabled).
+    bool MoveCaret(CaretMovement movement, bool extend);
+    bool SelectAll();
     bool PressReturn();
     bool PressClearButton();
     // Whether the clear button shows now (there is text, and the mode shows it in this state).
@@ -145,6 +161,7 @@ protected:
 
 private:
     bool ReplaceCharacters(const TextRange& range, const std::string& replacement);
+    void SetSelection(size_t anchor, size_t caret);
     double Padding() const;
     bool ClearButtonModeShows(bool editing) const;
     Rect RectBeforeClearButton(const Rect& bounds, bool editing) const;
@@ -159,6 +176,7 @@ private:
     TextFieldViewMode clearButtonMode_ = TextFieldViewMode::Never;
     Image::Ptr background_;
     TextRange selection_;
+    bool caretAtStart_ = false;  // the selection was made leftwards
     std::weak_ptr<TextFieldDelegate> delegate_;
 };
 

@@ -161,6 +161,109 @@ TEST_F(TextFieldTest, TheClearButtonShowsByModeAndAsksShouldClear) {
     EXPECT_TRUE(field->IsClearButtonShown());
 }
 
+// The keys of a keyboard: the caret moves, Shift extends from the end that stays, typing and
+// the deletions replace what is selected, and only an editing field moves at all.
+TEST_F(TextFieldTest, CaretKeysMoveAndExtendTheSelectionThatTypingReplaces) {
+    using ui::CaretMovement;
+    field->SetText(
+        "ab\xC3\xA9"
+        "cd");  // five code points, the third two bytes
+    EXPECT_FALSE(field->MoveCaret(CaretMovement::Left, false));  // not editing
+    EXPECT_FALSE(field->SelectAll());
+    ASSERT_TRUE(field->BecomeFirstResponder());
+    EXPECT_EQ(field->CaretPosition(), 5u);
+    EXPECT_FALSE(field->MoveCaret(CaretMovement::Right, false));  // at the end already
+    EXPECT_TRUE(field->MoveCaret(CaretMovement::Left, false));
+    EXPECT_TRUE(field->MoveCaret(CaretMovement::Left, false));
+    EXPECT_EQ(field->SelectedRange(), TextRange(3, 0));
+    EXPECT_TRUE(field->InsertText("X"));  // typed at the caret, not at the end
+    EXPECT_EQ(field->Text(),
+              "ab\xC3\xA9"
+              "Xcd");
+    EXPECT_EQ(field->CaretPosition(), 4u);
+
+    // Shift+Left twice selects leftwards: the caret is at the selection's start.
+    EXPECT_TRUE(field->MoveCaret(CaretMovement::Left, true));
+    EXPECT_TRUE(field->MoveCaret(CaretMovement::Left, true));
+    EXPECT_EQ(field->SelectedRange(), TextRange(2, 2));
+    EXPECT_EQ(field->CaretPosition(), 2u);
+    EXPECT_EQ(field->SelectedText(),
+              "\xC3\xA9"
+              "X");
+    // Shift+Right shrinks it again from the same end; Shift+End then reaches over the anchor.
+    EXPECT_TRUE(field->MoveCaret(CaretMovement::Right, true));
+    EXPECT_EQ(field->SelectedRange(), TextRange(3, 1));
+    EXPECT_TRUE(field->MoveCaret(CaretMovement::End, true));
+    EXPECT_EQ(field->SelectedRange(), TextRange(4, 2));
+    EXPECT_EQ(field->CaretPosition(), 6u);
+    // Left without Shift collapses to the selection's start, Right to its end.
+    EXPECT_TRUE(field->MoveCaret(CaretMovement::Left, false));
+    EXPECT_EQ(field->SelectedRange(), TextRange(4, 0));
+    EXPECT_TRUE(field->MoveCaret(CaretMovement::Home, true));
+    EXPECT_EQ(field->SelectedRange(), TextRange(0, 4));
+    EXPECT_TRUE(field->MoveCaret(CaretMovement::Right, false));
+    EXPECT_EQ(field->SelectedRange(), TextRange(4, 0));
+
+    // A leftward selection is replaced as a whole by typing and deleted by Backspace.
+    field->MoveCaret(CaretMovement::End, false);
+    field->MoveCaret(CaretMovement::Left, true);
+    field->MoveCaret(CaretMovement::Left, true);
+    EXPECT_TRUE(field->DeleteBackward());
+    EXPECT_EQ(field->Text(),
+              "ab\xC3\xA9"
+              "X");
+    EXPECT_EQ(field->CaretPosition(), 4u);
+
+    // Select all, then typing replaces everything.
+    EXPECT_TRUE(field->SelectAll());
+    EXPECT_FALSE(field->SelectAll());  // all selected already
+    EXPECT_EQ(field->SelectedText(), field->Text());
+    EXPECT_TRUE(field->InsertText("new"));
+    EXPECT_EQ(field->Text(), "new");
+
+    // Delete takes the character after the caret, or the selection; nothing at the end.
+    field->MoveCaret(CaretMovement::Home, false);
+    EXPECT_TRUE(field->DeleteForward());
+    EXPECT_EQ(field->Text(), "ew");
+    EXPECT_EQ(field->CaretPosition(), 0u);
+    field->MoveCaret(CaretMovement::End, false);
+    EXPECT_FALSE(field->DeleteForward());
+    field->MoveCaret(CaretMovement::Left, true);
+    EXPECT_TRUE(field->DeleteForward());
+    EXPECT_EQ(field->Text(), "e");
+    EXPECT_EQ(delegate->calls.back(), "change 1,1 ''");  // asked like any other edit
+
+    // A disabled field takes no caret key (and stops editing).
+    field->SetEnabled(false);
+    EXPECT_FALSE(field->MoveCaret(CaretMovement::Home, false));
+}
+
+// A tap on the clear button empties the field and leaves it editing; a tap beside it only
+// begins editing.
+TEST_F(TextFieldTest, ATapOnTheShownClearButtonClearsTheText) {
+    field->SetText("abc");
+    field->SetClearButtonMode(ui::TextFieldViewMode::Always);
+    const ui::Point button = field->ClearButtonRectForBounds(field->Bounds()).Center();
+    field->TouchesBegan(ui::Point(20, 15));
+    field->TouchesEnded(ui::Point(20, 15));
+    EXPECT_EQ(field->Text(), "abc");
+    EXPECT_TRUE(field->IsEditing());
+    field->TouchesBegan(button);
+    field->TouchesEnded(button);
+    EXPECT_EQ(field->Text(), "");
+    EXPECT_EQ(changed, 1);
+    EXPECT_TRUE(field->IsEditing());
+
+    // Not shown (nothing to clear in a field that is not editing): the tap only begins editing.
+    field->ResignFirstResponder();
+    field->SetClearButtonMode(ui::TextFieldViewMode::WhileEditing);
+    field->SetText("abc");
+    field->TouchesBegan(button);
+    field->TouchesEnded(button);
+    EXPECT_EQ(field->Text(), "abc");
+    EXPECT_TRUE(field->IsEditing());
+}
+
 // A password field that offers no edit-menu action over its text.
 struct NoMenuSecureField : TextField {
     bool CanPerformAction(const std::string& action) const override {

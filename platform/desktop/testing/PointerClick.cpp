@@ -1,7 +1,12 @@
 #include "platform/desktop/testing/PointerClick.h"
 
 #include <X11/extensions/XTest.h>
+#include <X11/XKBlib.h>
+#include <X11/keysym.h>
 #include <gdk/gdkx.h>
+
+#include <utility>
+#include <vector>
 
 namespace ns::desktop {
 
@@ -40,6 +45,42 @@ void PressKey(GdkWindow* window, unsigned keysym) {
     XTestFakeKeyEvent(xd, code, False, CurrentTime);
     XFlush(xd);
     gdk_display_sync(display);
+}
+
+void PressKeys(GdkWindow* window, std::initializer_list<unsigned> keysyms) {
+    GdkDisplay* display = gdk_window_get_display(window);
+    Display* xd = gdk_x11_display_get_xdisplay(display);
+    std::vector<KeyCode> codes;
+    for (unsigned keysym : keysyms) codes.push_back(XKeysymToKeycode(xd, keysym));
+    for (KeyCode code : codes) XTestFakeKeyEvent(xd, code, True, CurrentTime);
+    for (auto it = codes.rbegin(); it != codes.rend(); ++it) {
+        XTestFakeKeyEvent(xd, *it, False, CurrentTime);
+    }
+    XFlush(xd);
+    gdk_display_sync(display);
+}
+
+bool TypeKeys(GdkWindow* window, const std::string& text) {
+    GdkDisplay* display = gdk_window_get_display(window);
+    Display* xd = gdk_x11_display_get_xdisplay(display);
+    const KeyCode shift = XKeysymToKeycode(xd, XK_Shift_L);
+    std::vector<std::pair<KeyCode, bool>> keys;  // the key, and whether Shift is held
+    for (char c : text) {
+        // Printable ASCII characters are their own keysyms.
+        const auto keysym = static_cast<KeySym>(static_cast<unsigned char>(c));
+        const KeyCode code = keysym >= 0x20 && keysym < 0x7F ? XKeysymToKeycode(xd, keysym) : 0;
+        if (code == 0) return false;
+        keys.emplace_back(code, XkbKeycodeToKeysym(xd, code, 0, 0) != keysym);
+    }
+    for (const auto& [code, shifted] : keys) {
+        if (shifted) XTestFakeKeyEvent(xd, shift, True, CurrentTime);
+        XTestFakeKeyEvent(xd, code, True, CurrentTime);
+        XTestFakeKeyEvent(xd, code, False, CurrentTime);
+        if (shifted) XTestFakeKeyEvent(xd, shift, False, CurrentTime);
+    }
+    XFlush(xd);
+    gdk_display_sync(display);
+    return true;
 }
 
 void DragAt(GdkWindow* window, int fromX, int fromY, int toX, int toY, int steps,

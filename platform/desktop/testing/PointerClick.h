@@ -6,6 +6,9 @@
 
 #include <gdk/gdk.h>
 
+#include <initializer_list>
+#include <string>
+
 namespace ns::desktop {
 
 // (x, y): pixels of `window`. Returns once the server has taken the events.
@@ -16,6 +19,12 @@ void WheelAt(GdkWindow* window, int x, int y, int notches);
 // A key pressed and released on the keyboard; the server sends it to the window that has the
 // input focus (the one under the pointer on a server without a window manager).
 void PressKey(GdkWindow* window, unsigned keysym);
+// Keys held together as a person presses a combination: each pressed in the order given and
+// released in the reverse order ({GDK_KEY_Control_L, GDK_KEY_a} is Control+A).
+void PressKeys(GdkWindow* window, std::initializer_list<unsigned> keysyms);
+// Printable ASCII typed key by key on the server's keymap, with Shift held for a character on
+// a key's shifted level. False (and nothing typed) when the keymap lacks a character.
+bool TypeKeys(GdkWindow* window, const std::string& text);
 
 // The first button pressed at `from`, the pointer moved to `to` in `steps` even steps, released
 // there (pixels of `window`). `between` runs after each X event has reached the server, so the
