@@ -250,8 +250,8 @@ TEST_F(LoginViewControllerTest, AnswerThatNeverEndsGivesTheNetworkAlertAndTheFor
         SvTestSupport::TestOrigin::Fault endless;
         endless.endless = true;
         origin_.SetFault(path, endless);
-        ASSERT_NO_FATAL_FAILURE(LaunchAgainstOrigin({{"DEVICE_LOGIN_STATUS", "0"}},
-                                                    "/c/portal/next", 0));
+        ASSERT_NO_FATAL_FAILURE(
+            LaunchAgainstOrigin({{"DEVICE_LOGIN_STATUS", "0"}}, "/c/portal/next", 0));
         if (std::string(path) == "/c/portal/login") {
             endless.status = 302;
             endless.location = origin_.Url("/c/portal/next");

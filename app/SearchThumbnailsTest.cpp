@@ -210,6 +210,54 @@ TEST_F(SearchThumbnailsTest, OversizedThumbnailIsMissing) {
     EXPECT_TRUE(Messages("[ID] connection didFailWithError:").empty());
 }
 
+// A 200 answer that is no picture the window can draw shows the "missing" picture for good,
+// as a failure of the server's answer, and nothing is written: a JPEG whose headers (up to its
+// scan header, so the size reads well) are followed by garbage, and a page with no picture at
+// all. The row beside it shows its thumbnail.
+TEST_F(SearchThumbnailsTest, ThumbnailThatDoesNotDecodeIsMissingForGood) {
+    const std::string bars =
+        ReadFile(ZulPortal::DemoData::ThumbnailPath(SV_PORTAL_DATA_DIR, "bars"));
+    // Past the scan header (marker FF DA): each segment is FF, marker, a length counting itself.
+    size_t scan = 2;
+    while (scan + 4 <= bars.size() && static_cast<uint8_t>(bars[scan + 1]) != 0xDA) {
+        scan +=
+            2 + static_cast<uint8_t>(bars[scan + 2]) * 256u + static_cast<uint8_t>(bars[scan + 3]);
+    }
+    ASSERT_LT(scan + 4, bars.size());
+    scan += 2 + static_cast<uint8_t>(bars[scan + 2]) * 256u + static_cast<uint8_t>(bars[scan + 3]);
+    std::string garbage(20000, '\0');
+    uint32_t x = 7;
+    for (char& c : garbage) c = static_cast<char>((x = x * 1664525u + 1013904223u) >> 24);
+
+    size_t missing = 0;
+    for (const std::string& answer :
+         {bars.substr(0, scan) + garbage, std::string("<html><body>Not found</body></html>")}) {
+        SCOPED_TRACE(answer.size());
+        ServeMovies(2);
+        origin_.Serve("/t/0.jpg", answer);
+        const int asked = origin_.AnswersBegun("/t/0.jpg");
+        ASSERT_TRUE(Search("x"));
+        ASSERT_TRUE(driver_.WaitFor(
+            [this] {
+                return Shows({0, 0}, "Search-Placeholder-Missing") &&
+                       ShownPath({0, 1}) == ThumbsPath() + "/1.jpg";
+            },
+            kTimeout));
+        EXPECT_EQ((std::set<std::string>{"1.jpg"}), SvTestSupport::DirectoryEntries(ThumbsPath()));
+        const std::vector<std::string> errors = Messages("[SCP] zulImageDownload didReceiveError:");
+        ASSERT_EQ(++missing, errors.size());
+        EXPECT_EQ(0u, errors.back().find("[SCP] zulImageDownload didReceiveError:Error "
+                                         "Domain=NSURLErrorDomain Code=-1011 \"bad server "
+                                         "response: "))
+            << errors.back();
+        // Kept: shown again, the row is not asked for once more.
+        table_->ReloadData();
+        ASSERT_TRUE(Settle());
+        EXPECT_TRUE(Shows({0, 0}, "Search-Placeholder-Missing"));
+        EXPECT_EQ(asked + 1, origin_.AnswersBegun("/t/0.jpg"));
+    }
+}
+
 // Ids that name no plain file are stored under the SHA-256 of the id (sha256sum of the bytes
 // "../x" and "/"), inside Thumbs; nothing appears beside it.
 TEST_F(SearchThumbnailsTest, IdsThatAreNoPlainFileNameStayInsideThumbs) {
