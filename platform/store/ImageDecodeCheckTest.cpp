@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <random>
 #include <string>
 
 #include "platform/store/StoreTestSupport.h"
@@ -27,14 +28,9 @@ protected:
 
 // Bytes no decoder can make sense of (a fixed pseudo-random sequence).
 std::string Garbage(size_t size) {
+    std::mt19937 random(7);
     std::string bytes(size, '\0');
-    uint32_t x = 2463534242u;
-    for (char& c : bytes) {
-        x ^= x << 13;
-        x ^= x >> 17;
-        x ^= x << 5;
-        c = static_cast<char>(x);
-    }
+    for (char& c : bytes) c = static_cast<char>(random());
     return bytes;
 }
 
