@@ -210,6 +210,32 @@ TEST_F(SearchThumbnailsTest, OversizedThumbnailIsMissing) {
     EXPECT_TRUE(Messages("[ID] connection didFailWithError:").empty());
 }
 
+// An answer that never ends, of any status, or a redirect whose body never ends, is dropped as
+// a failure: the "missing" picture, and nothing written.
+TEST_F(SearchThumbnailsTest, EndlessAnswerIsMissing) {
+    size_t missing = 0;
+    for (int status : {200, 404, 302}) {
+        SCOPED_TRACE(status);
+        ServeMovies(2);
+        SvTestSupport::TestOrigin::Fault endless;
+        endless.endless = true;
+        endless.status = status == 200 ? 0 : status;
+        if (status == 302) endless.location = origin_.Url("/t/1.jpg");
+        origin_.SetFault("/t/0.jpg", endless);
+        ASSERT_TRUE(Search("x"));
+        ASSERT_TRUE(driver_.WaitFor(
+            [this] {
+                return Shows({0, 0}, "Search-Placeholder-Missing") &&
+                       ShownPath({0, 1}) == ThumbsPath() + "/1.jpg";
+            },
+            kTimeout));
+        EXPECT_EQ((std::set<std::string>{"1.jpg"}), SvTestSupport::DirectoryEntries(ThumbsPath()));
+        const std::vector<std::string> errors = Messages("[SCP] zulImageDownload didReceiveError:");
+        ASSERT_EQ(++missing, errors.size());
+        EXPECT_NE(std::string::npos, errors.back().find("Code=-1103")) << errors.back();
+    }
+}
+
 // A 200 answer that is no picture the window can draw shows the "missing" picture for good,
 // as a failure of the server's answer, and nothing is written: a JPEG whose headers (up to its
 // scan header, so the size reads well) are followed by garbage, and a page with no picture at

@@ -128,12 +128,13 @@ void ZULImageDownload::WillSendRequestForAuthenticationChallenge(
 void ZULImageDownload::DidReceiveResponse(ns::URLConnection& connection,
                                           const ns::URLResponse& response) {
     ns::Log("[ID] connection didReceiveResponse statusCode:%d", response.StatusCode());
+    // A longer answer, whatever its status, fails the download (DidFailWithError): one that
+    // never ends would otherwise be read for ever.
+    connection.SetMaximumBodyBytes(kMaxImageBytes);
     if (response.StatusCode() == 200) {
         data_ = std::string();
-        // A longer answer fails the download (DidFailWithError); any other answer is read to
-        // its end and dropped.
-        connection.SetMaximumBodyBytes(kMaxImageBytes);
     } else {
+        // Read to its end and dropped.
         data_.reset();
     }
 }

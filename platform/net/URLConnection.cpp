@@ -307,15 +307,15 @@ void URLConnection::FailLater(long code) {
     ScheduleDelivery();
 }
 
-Error URLConnection::OverMaximumBodyError() const {
+Error URLConnection::OverMaximumBodyError(size_t limit) const {
     return Error(Error::kURLErrorDomain, Error::kDataLengthExceedsMaximum,
-                 "resource exceeds maximum size: the body is longer than " +
-                     std::to_string(maxBodyBytes_) + " bytes",
+                 "resource exceeds maximum size: the body is longer than " + std::to_string(limit) +
+                     " bytes",
                  current_.GetURL().AbsoluteString());
 }
 
 void URLConnection::FailOverMaximumBody() {
-    const Error error = OverMaximumBodyError();
+    const Error error = OverMaximumBodyError(maxBodyBytes_);
     End();
     if (delegate_ != nullptr) delegate_->DidFailWithError(*this, error);
 }
@@ -539,8 +539,9 @@ size_t URLConnection::OnBody(const char* data, size_t size) {
         // A redirect's or challenge's body is read only to be dropped; one that goes on past
         // the maximum (or for ever) would keep the load from ever ending.
         hopBodyBytes_ += size;
-        if (hopBodyBytes_ > maxBodyBytes_) {
-            failure_ = OverMaximumBodyError();
+        const size_t limit = std::min(maxBodyBytes_, kMaxDroppedBodyBytes);
+        if (hopBodyBytes_ > limit) {
+            failure_ = OverMaximumBodyError(limit);
             ScheduleDelivery();
             return 0;  // ends the transfer; the failure is delivered from the loop
         }

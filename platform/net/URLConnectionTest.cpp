@@ -396,7 +396,8 @@ TEST_F(URLConnectionTest, BodyOneByteOverTheMaximumFailsAndOneAtItArrives) {
 }
 
 // A body that never ends, of the final answer or of a redirect that is read only to be dropped,
-// ends the load at the maximum instead of reading for ever; the redirect is not followed.
+// ends the load at the maximum instead of reading for ever; the redirect is not followed. A
+// redirect's body is cut off also without a maximum.
 TEST_F(URLConnectionTest, EndlessBodyOfAnAnswerOrOfARedirectFailsAtTheMaximum) {
     constexpr size_t kMaximum = 1 << 20;
     origin_.Serve("/after", "never asked for");
@@ -423,6 +424,10 @@ TEST_F(URLConnectionTest, EndlessBodyOfAnAnswerOrOfARedirectFailsAtTheMaximum) {
         ASSERT_TRUE(recorder_.error.has_value());
         EXPECT_EQ(origin_.Url(c.path), recorder_.error->FailingURL());
     }
+    recorder_ = Recorder();
+    Start(Request("/redirect"));
+    RunToEnd();
+    EXPECT_EQ(recorder_.events, Events{"fail -1103"});
     EXPECT_EQ(0, origin_.AnswersBegun("/after"));
 }
 
