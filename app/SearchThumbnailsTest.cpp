@@ -45,6 +45,22 @@ protected:
     bool Settle() {
         return WaitReal([this] { return LoopIdle(); });
     }
+    // Searches the movies of ServeMovies(2) until the first row shows the "missing" picture and
+    // the second its own, with nothing but the second's in Thumbs; `error` is the log line of
+    // the first row's failure, the `errors`-th of the test.
+    void SearchWithFirstThumbnailMissing(size_t errors, std::string& error) {
+        ASSERT_TRUE(Search("x"));
+        ASSERT_TRUE(driver_.WaitFor(
+            [this] {
+                return Shows({0, 0}, "Search-Placeholder-Missing") &&
+                       ShownPath({0, 1}) == ThumbsPath() + "/1.jpg";
+            },
+            kTimeout));
+        EXPECT_EQ((std::set<std::string>{"1.jpg"}), SvTestSupport::DirectoryEntries(ThumbsPath()));
+        const std::vector<std::string> lines = Messages("[SCP] zulImageDownload didReceiveError:");
+        ASSERT_EQ(errors, lines.size());
+        error = lines.back();
+    }
     // A search answer of `count` movies "0", "1", ... whose thumbnails the origin serves.
     void ServeMovies(int count, const std::vector<std::string>& ids = {}) {
         const std::string picture = ZulPortal::DemoData::ThumbnailPath(SV_PORTAL_DATA_DIR, "bars");
@@ -222,17 +238,9 @@ TEST_F(SearchThumbnailsTest, EndlessAnswerIsMissing) {
         endless.status = status == 200 ? 0 : status;
         if (status == 302) endless.location = origin_.Url("/t/1.jpg");
         origin_.SetFault("/t/0.jpg", endless);
-        ASSERT_TRUE(Search("x"));
-        ASSERT_TRUE(driver_.WaitFor(
-            [this] {
-                return Shows({0, 0}, "Search-Placeholder-Missing") &&
-                       ShownPath({0, 1}) == ThumbsPath() + "/1.jpg";
-            },
-            kTimeout));
-        EXPECT_EQ((std::set<std::string>{"1.jpg"}), SvTestSupport::DirectoryEntries(ThumbsPath()));
-        const std::vector<std::string> errors = Messages("[SCP] zulImageDownload didReceiveError:");
-        ASSERT_EQ(++missing, errors.size());
-        EXPECT_NE(std::string::npos, errors.back().find("Code=-1103")) << errors.back();
+        std::string error;
+        ASSERT_NO_FATAL_FAILURE(SearchWithFirstThumbnailMissing(++missing, error));
+        EXPECT_NE(std::string::npos, error.find("Code=-1103")) << error;
     }
 }
 
@@ -262,20 +270,11 @@ TEST_F(SearchThumbnailsTest, ThumbnailThatDoesNotDecodeIsMissingForGood) {
         ServeMovies(2);
         origin_.Serve("/t/0.jpg", answer);
         const int asked = origin_.AnswersBegun("/t/0.jpg");
-        ASSERT_TRUE(Search("x"));
-        ASSERT_TRUE(driver_.WaitFor(
-            [this] {
-                return Shows({0, 0}, "Search-Placeholder-Missing") &&
-                       ShownPath({0, 1}) == ThumbsPath() + "/1.jpg";
-            },
-            kTimeout));
-        EXPECT_EQ((std::set<std::string>{"1.jpg"}), SvTestSupport::DirectoryEntries(ThumbsPath()));
-        const std::vector<std::string> errors = Messages("[SCP] zulImageDownload didReceiveError:");
-        ASSERT_EQ(++missing, errors.size());
-        EXPECT_EQ(0u, errors.back().find("[SCP] zulImageDownload didReceiveError:Error "
-                                         "Domain=NSURLErrorDomain Code=-1011 \"bad server "
-                                         "response: "))
-            << errors.back();
+        std::string error;
+        ASSERT_NO_FATAL_FAILURE(SearchWithFirstThumbnailMissing(++missing, error));
+        EXPECT_EQ(0u, error.find("[SCP] zulImageDownload didReceiveError:Error "
+                                 "Domain=NSURLErrorDomain Code=-1011 \"bad server response: "))
+            << error;
         // Kept: shown again, the row is not asked for once more.
         table_->ReloadData();
         ASSERT_TRUE(Settle());
