@@ -239,6 +239,51 @@ TEST_F(LoginViewControllerTest, StoppedPortalGivesTheNetworkAlertAndTheFormBack)
     EXPECT_EQ("", ns::UserDefaults::Standard().StringForKey(LoginViewController::kUserLoginKey));
 }
 
+// An answer that never ends, wherever it comes (the home page, the sign-in form's redirect, the
+// page it leads to), fails its connection once it passes the cap: the network alert, and the
+// form replaces "Signing in..." again.
+TEST_F(LoginViewControllerTest, AnswerThatNeverEndsGivesTheNetworkAlertAndTheFormBack) {
+    origin_.Serve("/c/portal/next", "page");
+    int failures = 0;
+    for (const char* path : {"/home", "/c/portal/login", "/c/portal/next"}) {
+        SCOPED_TRACE(path);
+        SvTestSupport::TestOrigin::Fault endless;
+        endless.endless = true;
+        origin_.SetFault(path, endless);
+        ASSERT_NO_FATAL_FAILURE(
+            LaunchAgainstOrigin({{"DEVICE_LOGIN_STATUS", "0"}}, "/c/portal/next", 0));
+        if (std::string(path) == "/c/portal/login") {
+            endless.status = 302;
+            endless.location = origin_.Url("/c/portal/next");
+            origin_.SetFault(path, endless);
+        }
+        ASSERT_TRUE(SignIn("demo@zul.test", "demo"));
+        EXPECT_EQ("No connection", TopAlertTitle());
+        EXPECT_EQ(++failures, LogsContaining("[LVC] connection didFailWithError:Error "
+                                             "Domain=NSURLErrorDomain Code=-1103"));
+        ExpectFormBack();
+        EXPECT_FALSE(LeftSignIn());
+        EXPECT_EQ("",
+                  ns::UserDefaults::Standard().StringForKey(LoginViewController::kUserLoginKey));
+        ASSERT_TRUE(driver_.DismissAlert(0));
+        origin_.SetFault(path, SvTestSupport::TestOrigin::Fault());
+    }
+}
+
+// Bytes that are no HTTP answer are logged as the server's bad response (not as an unsupported
+// URL) and reach the person as the network alert.
+TEST_F(LoginViewControllerTest, GarbageAnswerIsABadServerResponseWithTheNetworkAlert) {
+    SvTestSupport::TestOrigin::Fault garbage;
+    garbage.rawAnswer = std::string("\x8f\x02\xff\xd8garbage\r\n\r\n\x01\x00junk", 21);
+    ASSERT_NO_FATAL_FAILURE(LaunchAgainstOrigin({}, "/home", 0));
+    origin_.SetFault("/c/portal/login", garbage);
+    ASSERT_TRUE(SignIn("demo@zul.test", "demo"));
+    EXPECT_EQ("No connection", TopAlertTitle());
+    EXPECT_EQ(1, LogsContaining("[LVC] connection didFailWithError:Error Domain=NSURLErrorDomain "
+                                "Code=-1011 \"bad server response\""));
+    ExpectFormBack();
+}
+
 TEST_F(LoginViewControllerTest, BasicChallengeIsAnsweredWithTheConfiguredUser) {
     StartPortalWithAccounts(R"({"accounts": [{"login": "demo@zul.test", "password": "demo"}],
                                "basicAuth": {"user": "zul", "password": "zul"}})");

@@ -45,6 +45,22 @@ protected:
     bool Settle() {
         return WaitReal([this] { return LoopIdle(); });
     }
+    // Searches the movies of ServeMovies(2) until the first row shows the "missing" picture and
+    // the second its own, with nothing but the second's in Thumbs; `error` is the log line of
+    // the first row's failure, the `errors`-th of the test.
+    void SearchWithFirstThumbnailMissing(size_t errors, std::string& error) {
+        ASSERT_TRUE(Search("x"));
+        ASSERT_TRUE(driver_.WaitFor(
+            [this] {
+                return Shows({0, 0}, "Search-Placeholder-Missing") &&
+                       ShownPath({0, 1}) == ThumbsPath() + "/1.jpg";
+            },
+            kTimeout));
+        EXPECT_EQ((std::set<std::string>{"1.jpg"}), SvTestSupport::DirectoryEntries(ThumbsPath()));
+        const std::vector<std::string> lines = Messages("[SCP] zulImageDownload didReceiveError:");
+        ASSERT_EQ(errors, lines.size());
+        error = lines.back();
+    }
     // A search answer of `count` movies "0", "1", ... whose thumbnails the origin serves.
     void ServeMovies(int count, const std::vector<std::string>& ids = {}) {
         const std::string picture = ZulPortal::DemoData::ThumbnailPath(SV_PORTAL_DATA_DIR, "bars");
@@ -208,6 +224,63 @@ TEST_F(SearchThumbnailsTest, OversizedThumbnailIsMissing) {
                                         "maximum size\""}),
               Messages("[SCP] zulImageDownload didReceiveError:"));
     EXPECT_TRUE(Messages("[ID] connection didFailWithError:").empty());
+}
+
+// An answer that never ends, of any status, or a redirect whose body never ends, is dropped as
+// a failure: the "missing" picture, and nothing written.
+TEST_F(SearchThumbnailsTest, EndlessAnswerIsMissing) {
+    size_t missing = 0;
+    for (int status : {200, 404, 302}) {
+        SCOPED_TRACE(status);
+        ServeMovies(2);
+        SvTestSupport::TestOrigin::Fault endless;
+        endless.endless = true;
+        endless.status = status == 200 ? 0 : status;
+        if (status == 302) endless.location = origin_.Url("/t/1.jpg");
+        origin_.SetFault("/t/0.jpg", endless);
+        std::string error;
+        ASSERT_NO_FATAL_FAILURE(SearchWithFirstThumbnailMissing(++missing, error));
+        EXPECT_NE(std::string::npos, error.find("Code=-1103")) << error;
+    }
+}
+
+// A 200 answer that is no picture the window can draw shows the "missing" picture for good,
+// as a failure of the server's answer, and nothing is written: a JPEG whose headers (up to its
+// scan header, so the size reads well) are followed by garbage, and a page with no picture at
+// all. The row beside it shows its thumbnail.
+TEST_F(SearchThumbnailsTest, ThumbnailThatDoesNotDecodeIsMissingForGood) {
+    const std::string bars =
+        ReadFile(ZulPortal::DemoData::ThumbnailPath(SV_PORTAL_DATA_DIR, "bars"));
+    // Past the scan header (marker FF DA): each segment is FF, marker, a length counting itself.
+    size_t scan = 2;
+    while (scan + 4 <= bars.size() && static_cast<uint8_t>(bars[scan + 1]) != 0xDA) {
+        scan +=
+            2 + static_cast<uint8_t>(bars[scan + 2]) * 256u + static_cast<uint8_t>(bars[scan + 3]);
+    }
+    ASSERT_LT(scan + 4, bars.size());
+    scan += 2 + static_cast<uint8_t>(bars[scan + 2]) * 256u + static_cast<uint8_t>(bars[scan + 3]);
+    std::string garbage(20000, '\0');
+    uint32_t x = 7;
+    for (char& c : garbage) c = static_cast<char>((x = x * 1664525u + 1013904223u) >> 24);
+
+    size_t missing = 0;
+    for (const std::string& answer :
+         {bars.substr(0, scan) + garbage, std::string("<html><body>Not found</body></html>")}) {
+        SCOPED_TRACE(answer.size());
+        ServeMovies(2);
+        origin_.Serve("/t/0.jpg", answer);
+        const int asked = origin_.AnswersBegun("/t/0.jpg");
+        std::string error;
+        ASSERT_NO_FATAL_FAILURE(SearchWithFirstThumbnailMissing(++missing, error));
+        EXPECT_EQ(0u, error.find("[SCP] zulImageDownload didReceiveError:Error "
+                                 "Domain=NSURLErrorDomain Code=-1011 \"bad server response: "))
+            << error;
+        // Kept: shown again, the row is not asked for once more.
+        table_->ReloadData();
+        ASSERT_TRUE(Settle());
+        EXPECT_TRUE(Shows({0, 0}, "Search-Placeholder-Missing"));
+        EXPECT_EQ(asked + 1, origin_.AnswersBegun("/t/0.jpg"));
+    }
 }
 
 // Ids that name no plain file are stored under the SHA-256 of the id (sha256sum of the bytes

@@ -10,6 +10,7 @@
 
 #include "app/SubtitleController.h"
 #include "app/testing/LogCapture.h"
+#include "platform/core/LogWriter.h"
 #include "platform/ui/Driver.h"
 #include "platform/ui/Label.h"
 #include "platform/ui/TestLoop.h"
@@ -293,6 +294,28 @@ TEST_F(SubtitleControllerTest, OversizedDocumentIsRefused) {
                                        "bytes"},
               Messages("[Q-S] SubtitleError:"));
     EXPECT_EQ("Good", controller_.getCurrentSubtitle(5));
+}
+
+// A document of many cues and one very long one: every cue's text is kept whole, but no line of
+// the log is longer than its bound.
+TEST_F(SubtitleControllerTest, LongCueTextIsKeptWholeButItsLogLinesAreCut) {
+    controller_.addDuration(3600);
+    const std::string longText(1 << 20, 'w');
+    std::string cues = "<p begin=\"0:0:1\" end=\"0:0:2\">" + longText + "</p>\n";
+    for (int second = 3; second < 3003; ++second) {
+        cues += "<p begin=\"0:0:" + std::to_string(second) + "\">Cue " + std::to_string(second) +
+                "</p>\n";
+    }
+    ASSERT_TRUE(Load("/long.ttml", Ttml(cues)));
+    EXPECT_EQ(longText, controller_.getCurrentSubtitle(1));
+    EXPECT_EQ("Cue 3002", controller_.getCurrentSubtitle(3002));
+    const std::vector<std::string> logs = Messages("[Q-S]");
+    EXPECT_GT(logs.size(), 3000u);
+    for (const std::string& message : logs) {
+        ASSERT_LT(message.size(), ns::LogWriter::kMaxLineBytes) << message.substr(0, 80);
+    }
+    // The long text's lines keep their start.
+    EXPECT_FALSE(Messages("[Q-S] wwwwwwww").empty());
 }
 
 // The request's time-out is 60 s of the loop's clock without an answer.

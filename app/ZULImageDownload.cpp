@@ -12,6 +12,7 @@
 #include "platform/net/URL.h"
 #include "platform/net/URLRequest.h"
 #include "platform/store/AtomicFile.h"
+#include "platform/store/ImageDecodeCheck.h"
 #include "platform/store/SearchPaths.h"
 
 namespace {
@@ -127,12 +128,13 @@ void ZULImageDownload::WillSendRequestForAuthenticationChallenge(
 void ZULImageDownload::DidReceiveResponse(ns::URLConnection& connection,
                                           const ns::URLResponse& response) {
     ns::Log("[ID] connection didReceiveResponse statusCode:%d", response.StatusCode());
+    // A longer answer, whatever its status, fails the download (DidFailWithError): one that
+    // never ends would otherwise be read for ever.
+    connection.SetMaximumBodyBytes(kMaxImageBytes);
     if (response.StatusCode() == 200) {
         data_ = std::string();
-        // A longer answer fails the download (DidFailWithError); any other answer is read to
-        // its end and dropped.
-        connection.SetMaximumBodyBytes(kMaxImageBytes);
     } else {
+        // Read to its end and dropped.
         data_.reset();
     }
 }
@@ -148,8 +150,18 @@ void ZULImageDownload::DidFinishLoading(ns::URLConnection& /*connection*/) {
     std::shared_ptr<ZULImageDownload> keep = weak_from_this().lock();
     const std::optional<std::string> data = std::move(data_);
     cancelDownloadImage();
-    const std::string path = imagePath();
     std::string reason;
+    // A 200 answer that is no picture the window can draw (a valid header followed by garbage,
+    // say) would show as an empty thumbnail, and one without even a header would be fetched
+    // again at every display: it fails like a transfer, so the row shows the "missing" picture
+    // and keeps it.
+    if (data && !ns::ImageDecodeCheck::Decodes(*data, &reason)) {
+        ns::Log("[ID] image:%@ err:%@", imageURL_, reason);
+        fail(ns::Error(ns::Error::kURLErrorDomain, ns::Error::kBadServerResponse,
+                       "bad server response: " + reason, imageURL_));
+        return;
+    }
+    const std::string path = imagePath();
     // Only a 200 answer has data; anything else writes nothing and is tried again later.
     if (!data || path.empty() || !ns::AtomicFile::Write(path, *data, kImageFileMode, reason)) {
         if (!reason.empty()) ns::Log("[ID] write:%@ err:%@", path, reason);

@@ -4,10 +4,12 @@
 // the user's documents folder, which every start of the application empties.
 //
 // A download writes the whole answer atomically (never half a picture) to the file named by
-// the image name in the cache folder, and only a 200 answer is written. A transport failure is
-// kept (error()), so the row shows the "missing" picture and does not try again; a non-200
-// answer writes nothing and reports nothing, so the next display of the row tries again. The
-// server's Basic challenge is answered with the configured "ZUL User" and "ZUL Password".
+// the image name in the cache folder, and only a 200 answer that decodes as a picture is
+// written. A transport failure, or a 200 answer that is no picture (kept as a bad server
+// response), is kept (error()), so the row shows the "missing" picture and does not try again;
+// a non-200 answer writes nothing and reports nothing, so the next display of the row tries
+// again. The server's Basic challenge is answered with the configured "ZUL User" and "ZUL
+// Password".
 //
 // The image name must be one plain file name: imageNameForID() makes one from any id. A name
 // that is not one is never used as a path (nothing is read or written). Connection callbacks

@@ -64,13 +64,25 @@ ns::URLRequest loginRequestWithEmail(const std::string& email, const std::string
     return request;
 }
 
+namespace {
+
+std::shared_ptr<ns::URLConnection> StartCapped(const ns::URLRequest& request,
+                                               ns::URLConnectionDelegate* delegate) {
+    std::shared_ptr<ns::URLConnection> connection =
+        ns::URLConnection::Start(request, delegate, ui::Loop());
+    connection->SetMaximumBodyBytes(kMaxAnswerBytes);
+    return connection;
+}
+
+}  // namespace
+
 std::shared_ptr<ns::URLConnection> initForFakeConnection(ns::URLConnectionDelegate* delegate) {
-    return ns::URLConnection::Start(fakeRequest(), delegate, ui::Loop());
+    return StartCapped(fakeRequest(), delegate);
 }
 
 std::shared_ptr<ns::URLConnection> initForLoginConnectionWithEmail(
     const std::string& email, const std::string& password, ns::URLConnectionDelegate* delegate) {
-    return ns::URLConnection::Start(loginRequestWithEmail(email, password), delegate, ui::Loop());
+    return StartCapped(loginRequestWithEmail(email, password), delegate);
 }
 
 }  // namespace ZULLoginConnection

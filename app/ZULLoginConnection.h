@@ -20,7 +20,13 @@
 // of the user's text would otherwise change what the server reads. The device UUID (upper-case
 // hexadecimal and hyphens) needs no escaping. Both connections start at once on the toolkit's
 // loop.
+//
+// Neither answer's body is used (the sign-in reads the headers of the redirects and the
+// cookies), but it is read to its end before the sign-in goes on: each body, a redirect's
+// included, is capped at kMaxAnswerBytes, so an answer that streams for ever fails the
+// connection (with the exceeds-maximum error) instead of keeping "Signing in..." up for good.
 
+#include <cstddef>
 #include <memory>
 #include <string>
 
@@ -29,6 +35,9 @@
 #include "platform/net/URLRequest.h"
 
 namespace ZULLoginConnection {
+
+// Far above a portal page; an answer longer than this is not one.
+constexpr size_t kMaxAnswerBytes = 4 * 1024 * 1024;
 
 // The portal's home page and its sign-in URL, from the application's configuration.
 std::string fakeURL();

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "app/SearchTestFixture.h"
+#include "platform/core/LogWriter.h"
 #include "platform/net/Error.h"
 
 namespace {
@@ -136,6 +137,39 @@ TEST_F(ZULSearchTest, AnswersWithoutResultsGiveNone) {
     }
     // None of them is a transport failure.
     EXPECT_TRUE(Messages("[S] connection didFailWithError:").empty());
+}
+
+// A large answer (34,000 movies, about 3.4 MB) comes back whole, but its log line keeps only its
+// start: no line of the search is longer than the log's bound.
+TEST_F(ZULSearchTest, LargeAnswerArrivesWholeButItsLogLineIsCut) {
+    UseServer(OriginAddress());
+    constexpr size_t kMovies = 34000;
+    std::string movies;
+    for (size_t i = 0; i < kMovies; ++i) {
+        movies += std::string(i ? "," : "") + "{\"title\":\"Movie number " + std::to_string(i) +
+                  "\",\"thumb\":\"http://127.0.0.1:1/thumbs/" + std::to_string(i) +
+                  ".jpg\",\"id\":\"" + std::to_string(i) + "\",\"url\":null}";
+    }
+    const std::string answer = "{\"results\":{\"movies\":[" + movies + "]}}";
+    ASSERT_GT(answer.size(), 3000000u);
+    ASSERT_LT(answer.size(), ZULSearch::kMaxAnswerBytes);
+    origin_.Serve("/api/search", answer);
+    search_.searchForSearchText("x");
+    ASSERT_TRUE(Finished());
+    ASSERT_TRUE(recorder_.hadResults);
+    ASSERT_NE(nullptr, recorder_.results["movies"].AsArray());
+    EXPECT_EQ(kMovies, recorder_.results["movies"].AsArray()->size());
+
+    const std::vector<std::string> logs = Messages("[S]");
+    ASSERT_FALSE(logs.empty());
+    for (const std::string& message : logs) {
+        EXPECT_LT(message.size(), ns::LogWriter::kMaxLineBytes) << message.substr(0, 80);
+    }
+    const std::vector<std::string> finished =
+        Messages("[S] connection connectionDidFinishLoading:");
+    ASSERT_EQ(1u, finished.size());
+    EXPECT_NE(std::string::npos, finished[0].find("Movie number 0"));
+    EXPECT_NE(std::string::npos, finished[0].find(" bytes cut)"));
 }
 
 TEST_F(ZULSearchTest, TransportFailureGoesToTheDelegate) {

@@ -42,6 +42,27 @@ std::string LogWriter::MakeLine(std::chrono::system_clock::time_point when,
     return line;
 }
 
+std::string LogWriter::BoundedLine(std::string_view prefix, std::string_view message) {
+    std::string line(prefix);
+    if (prefix.size() + message.size() + 1 <= kMaxLineBytes) {
+        line += message;
+        line += '\n';
+        return line;
+    }
+    const auto marker = [&message](size_t kept) {
+        return "... (" + std::to_string(message.size() - kept) + " bytes cut)";
+    };
+    // Room for the text once the prefix, the marker (at its longest) and the break are in.
+    const size_t fixed = prefix.size() + marker(0).size() + 1;
+    size_t kept = fixed < kMaxLineBytes ? kMaxLineBytes - fixed : 0;
+    // Back to the start of a character: a UTF-8 continuation byte is 10xxxxxx.
+    while (kept > 0 && (static_cast<unsigned char>(message[kept]) & 0xC0) == 0x80) --kept;
+    line += message.substr(0, kept);
+    line += marker(kept);
+    line += '\n';
+    return line;
+}
+
 void LogWriter::Write(std::string_view message) {
     std::shared_ptr<Sink> sink;
     std::string name;
@@ -50,9 +71,10 @@ void LogWriter::Write(std::string_view message) {
         sink = sink_;
         name = processName_;
     }
-    std::string line = MakeLine(std::chrono::system_clock::now(), name, static_cast<long>(getpid()),
-                                static_cast<long>(syscall(SYS_gettid)), message);
-    line += '\n';
+    const std::string prefix =
+        MakeLine(std::chrono::system_clock::now(), name, static_cast<long>(getpid()),
+                 static_cast<long>(syscall(SYS_gettid)), std::string_view());
+    const std::string line = BoundedLine(prefix, message);
     if (sink) {
         (*sink)(line);
         return;

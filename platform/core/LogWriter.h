@@ -7,6 +7,14 @@
 // local date and time to the millisecond, the process name, the process and thread ids, then
 // the message. Lines go to standard error, each in one write so that threads do not interleave;
 // tests install a sink that receives the finished lines instead. Any thread may log.
+//
+// A line is at most kMaxLineBytes long, its line break included: a longer message keeps its
+// start (cut between UTF-8 characters) and ends in "... (N bytes cut)", N the bytes of the
+// message left out. A message may carry a whole answer from outside (a search result, a
+// subtitle document's text): without the bound one such line could be megabytes. 4096 bytes is
+// PIPE_BUF on Linux, the most one write to a pipe puts there at once, so a line stays whole
+// even when standard error is a pipe shared with other writers; every line the application
+// writes about its own state (header fields, URLs, error texts) fits well within it.
 
 #include <chrono>
 #include <functional>
@@ -21,6 +29,8 @@ namespace ns {
 
 class LogWriter {
 public:
+    static constexpr size_t kMaxLineBytes = 4096;
+
     using Sink = std::function<void(const std::string& line)>;
 
     // The process-wide writer, made on first use, never destroyed.
@@ -43,6 +53,8 @@ public:
     static std::string MakeLine(std::chrono::system_clock::time_point when,
                                 std::string_view processName, long pid, long tid,
                                 std::string_view message);
+    // The line of `prefix` and `message`, with its final line break, cut as above.
+    static std::string BoundedLine(std::string_view prefix, std::string_view message);
 
 private:
     LogWriter();

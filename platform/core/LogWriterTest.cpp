@@ -73,4 +73,57 @@ TEST_F(LogWriterTest, SinkReceivesFormattedLinesFromEveryThread) {
     EXPECT_EQ(m[4], "[Q] 3");
 }
 
+// A message that would make the line longer than 4096 bytes keeps its start and says how much
+// was left out; one that fits, to the last byte, is written whole.
+TEST_F(LogWriterTest, LongMessageIsCutAtTheBoundWithTheCountOfBytesLeftOut) {
+    const std::string prefix = "2013-05-06 14:03:27.512 Zul[4242:4250] ";
+    // Fits exactly: prefix + message + line break = 4096.
+    const std::string fits(4096 - prefix.size() - 1, 'a');
+    EXPECT_EQ(prefix + fits + "\n", ns::LogWriter::BoundedLine(prefix, fits));
+
+    const auto expectCut = [&prefix](const std::string& message) -> std::string {
+        const std::string line = ns::LogWriter::BoundedLine(prefix, message);
+        EXPECT_LE(line.size(), 4096u);
+        EXPECT_EQ(0u, line.find(prefix));
+        const size_t open = line.rfind("... (");
+        if (open == std::string::npos || open < prefix.size()) {
+            ADD_FAILURE() << "no marker: " << line.substr(0, 100);
+            return std::string();
+        }
+        const std::string kept = line.substr(prefix.size(), open - prefix.size());
+        EXPECT_EQ(message.substr(0, kept.size()), kept);
+        // Nearly all of the room is used: the marker is at most 24 bytes here.
+        EXPECT_GE(prefix.size() + kept.size() + 24 + 1, 4096u);
+        EXPECT_EQ("... (" + std::to_string(message.size() - kept.size()) + " bytes cut)\n",
+                  line.substr(open));
+        return kept;
+    };
+    // One byte over the bound.
+    expectCut(fits + "b");
+    // A whole search answer's worth.
+    expectCut("[S] connection connectionDidFinishLoading:" + std::string(3400000, 'x'));
+    // Two-byte characters ("\xC3\xA9", e with acute) are never cut in half, wherever the
+    // bound falls.
+    for (size_t lead = 0; lead < 2; ++lead) {
+        const std::string kept = expectCut(std::string(lead, '-') + [] {
+            std::string text;
+            for (int i = 0; i < 5000; ++i) text += "\xC3\xA9";
+            return text;
+        }());
+        EXPECT_EQ(0u, (kept.size() - lead) % 2) << kept.size();
+    }
+}
+
+TEST_F(LogWriterTest, WrittenLinesStayWithinTheBound) {
+    std::vector<std::string> lines;
+    ns::LogWriter::Shared().SetSink([&](const std::string& line) { lines.push_back(line); });
+    const std::string text(100000, 'q');
+    ns::Log("[Q-S] %@", text);
+    ns::LogWriter::Shared().SetSink(nullptr);
+    ASSERT_EQ(1u, lines.size());
+    EXPECT_LE(lines[0].size(), ns::LogWriter::kMaxLineBytes);
+    EXPECT_NE(std::string::npos, lines[0].find("] [Q-S] qqqq"));
+    EXPECT_NE(std::string::npos, lines[0].find(" bytes cut)\n"));
+}
+
 }  // namespace

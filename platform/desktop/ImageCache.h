@@ -12,6 +12,7 @@
 #include <memory>
 #include <unordered_map>
 
+#include "platform/store/ImageDecodeCheck.h"
 #include "platform/ui/Image.h"
 
 namespace ns::desktop {
@@ -19,8 +20,9 @@ namespace ns::desktop {
 class ImageCache {
 public:
     // Pictures larger than this on a side are not decoded (a hostile file must not make the
-    // window allocate gigabytes).
-    static constexpr int kMaxSide = 8192;
+    // window allocate gigabytes). The same bound as the check of pictures from outside, so a
+    // picture that passes it is drawn.
+    static constexpr int kMaxSide = static_cast<int>(ns::ImageDecodeCheck::kMaxSide);
 
     ImageCache() = default;
     ~ImageCache();

@@ -22,8 +22,12 @@ long ErrorCodeFor(CURLcode code) {
         case CURLE_COULDNT_RESOLVE_PROXY: return Error::kCannotFindHost;
         case CURLE_COULDNT_CONNECT: return Error::kCannotConnectToHost;
         case CURLE_OPERATION_TIMEDOUT: return Error::kTimedOut;
-        case CURLE_UNSUPPORTED_PROTOCOL: return Error::kUnsupportedURL;
         case CURLE_URL_MALFORMAT: return Error::kBadURL;
+        // Every hop's URL was checked to be HTTP(S) before it went out, so libcurl refuses a
+        // protocol only for what came back: an answer that does not begin with an HTTP status
+        // line (libcurl takes it for HTTP/0.9, which it does not accept). That is the server's
+        // answer being bad, not the URL.
+        case CURLE_UNSUPPORTED_PROTOCOL:
         case CURLE_WEIRD_SERVER_REPLY:
         case CURLE_BAD_CONTENT_ENCODING: return Error::kBadServerResponse;
         default: return Error::kNetworkConnectionLost;
@@ -176,6 +180,7 @@ void URLConnection::SendHop() {
     responsePending_ = false;
     hopDone_ = false;
     result_ = CURLE_OK;
+    hopBodyBytes_ = 0;
 
     const URL& url = current_.GetURL();
     if (!url.IsAbsolute() || (url.IsHTTP() && url.Host().empty())) {
@@ -302,11 +307,15 @@ void URLConnection::FailLater(long code) {
     ScheduleDelivery();
 }
 
+Error URLConnection::OverMaximumBodyError(size_t limit) const {
+    return Error(Error::kURLErrorDomain, Error::kDataLengthExceedsMaximum,
+                 "resource exceeds maximum size: the body is longer than " + std::to_string(limit) +
+                     " bytes",
+                 current_.GetURL().AbsoluteString());
+}
+
 void URLConnection::FailOverMaximumBody() {
-    const Error error(Error::kURLErrorDomain, Error::kDataLengthExceedsMaximum,
-                      "resource exceeds maximum size: the body is longer than " +
-                          std::to_string(maxBodyBytes_) + " bytes",
-                      current_.GetURL().AbsoluteString());
+    const Error error = OverMaximumBodyError(maxBodyBytes_);
     End();
     if (delegate_ != nullptr) delegate_->DidFailWithError(*this, error);
 }
@@ -527,6 +536,15 @@ void URLConnection::OnHeadComplete() {
 size_t URLConnection::OnBody(const char* data, size_t size) {
     lastActivity_ = loop_.Now();
     if (kind_ != HopKind::Final || !head_.HeadComplete()) {
+        // A redirect's or challenge's body is read only to be dropped; one that goes on past
+        // the maximum (or for ever) would keep the load from ever ending.
+        hopBodyBytes_ += size;
+        const size_t limit = std::min(maxBodyBytes_, kMaxDroppedBodyBytes);
+        if (hopBodyBytes_ > limit) {
+            failure_ = OverMaximumBodyError(limit);
+            ScheduleDelivery();
+            return 0;  // ends the transfer; the failure is delivered from the loop
+        }
         const size_t room = kMaxHeldBodyBytes - std::min(heldBody_.size(), kMaxHeldBodyBytes);
         heldBody_.append(data, std::min(size, room));
         return size;

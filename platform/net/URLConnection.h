@@ -11,8 +11,9 @@
 // time-out: a connection that neither receives nor sends anything for that long fails with the
 // timed-out error. A method that is not a token, a header field name that is not a token or a
 // header value with CR, LF or NUL fails the load with the bad-URL error before anything is sent.
-// A maximum body size (SetMaximumBodyBytes) caps what the delegate is handed: a longer body
-// stops the load and fails it with Error::kDataLengthExceedsMaximum.
+// A maximum body size (SetMaximumBodyBytes) caps what the delegate is handed and what is read of
+// a redirect's or challenge's body (that one also at kMaxDroppedBodyBytes): a longer body stops
+// the load and fails it with Error::kDataLengthExceedsMaximum.
 //
 // Everything (Start, Cancel, the challenge answers, all delegate calls) happens on the loop's
 // thread. Delegate calls come from closures posted to the loop, never from inside libcurl and
@@ -53,6 +54,9 @@ public:
     // Body bytes kept of a redirect or challenge response, which becomes the connection's own
     // response only if the delegate declines to go on; the rest is read and dropped.
     static constexpr size_t kMaxHeldBodyBytes = 64 * 1024;
+    // The most bytes read of such a body (also without a maximum body size): a redirect that
+    // streams for ever would otherwise keep the load from ever ending.
+    static constexpr size_t kMaxDroppedBodyBytes = 1024 * 1024;
     static constexpr size_t kMaxHeaderFields = HTTPResponseHeadParser::kMaxFields;
     // The default maximum body size: none.
     static constexpr size_t kNoMaximumBodyBytes = std::numeric_limits<size_t>::max();
@@ -76,7 +80,9 @@ public:
     // the transfer stops and DidFailWithError follows with Error::kDataLengthExceedsMaximum
     // (no other failure of a connection has that code). Set it right after Start, or from
     // DidReceiveResponse to cap only an answer the delegate keeps: the body is handed over
-    // after the response. kNoMaximumBodyBytes (the default) lifts it.
+    // after the response. The body of a redirect or challenge response, read and dropped, is
+    // held in the same way to the maximum set at the start, and never read past
+    // kMaxDroppedBodyBytes. kNoMaximumBodyBytes (the default) lifts the maximum.
     void SetMaximumBodyBytes(size_t bytes) { maxBodyBytes_ = bytes; }
     size_t MaximumBodyBytes() const { return maxBodyBytes_; }
 
@@ -108,6 +114,7 @@ private:
     void FailLater(long code);
     // The body went past the maximum: ends the load and tells the delegate.
     void FailOverMaximumBody();
+    Error OverMaximumBodyError(size_t limit) const;
     // Marks the connection done and lets go of the transfer, the timer and itself.
     void End();
     void ArmIdleTimer(RunLoop::Duration delay);
@@ -168,6 +175,7 @@ private:
     std::optional<Error> failure_;
     size_t maxBodyBytes_ = kNoMaximumBodyBytes;
     size_t bodyDelivered_ = 0;  // of the final response, handed to the delegate
+    size_t hopBodyBytes_ = 0;   // of a redirect or challenge response, read on this hop
 
     uint64_t idleTimer_ = 0;
     RunLoop::TimePoint lastActivity_;

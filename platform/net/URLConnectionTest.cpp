@@ -395,6 +395,62 @@ TEST_F(URLConnectionTest, BodyOneByteOverTheMaximumFailsAndOneAtItArrives) {
     }
 }
 
+// A body that never ends, of the final answer or of a redirect that is read only to be dropped,
+// ends the load at the maximum instead of reading for ever; the redirect is not followed. A
+// redirect's body is cut off also without a maximum.
+TEST_F(URLConnectionTest, EndlessBodyOfAnAnswerOrOfARedirectFailsAtTheMaximum) {
+    constexpr size_t kMaximum = 1 << 20;
+    origin_.Serve("/after", "never asked for");
+    TestOrigin::Fault endless;
+    endless.endless = true;
+    origin_.Serve("/endless", "abc");
+    origin_.SetFault("/endless", endless);
+    TestOrigin::Fault redirect = endless;
+    redirect.status = 302;
+    redirect.location = origin_.Url("/after");
+    origin_.SetFault("/redirect", redirect);
+    struct Case {
+        const char* path;
+        Events events;
+    };
+    for (const Case& c : {Case{"/endless", {"response 200", "data", "fail -1103"}},
+                          Case{"/redirect", {"fail -1103"}}}) {
+        SCOPED_TRACE(c.path);
+        recorder_ = Recorder();
+        Start(Request(c.path))->SetMaximumBodyBytes(kMaximum);
+        RunToEnd();
+        EXPECT_EQ(recorder_.events, c.events);
+        EXPECT_LE(recorder_.body.size(), kMaximum);
+        ASSERT_TRUE(recorder_.error.has_value());
+        EXPECT_EQ(origin_.Url(c.path), recorder_.error->FailingURL());
+    }
+    recorder_ = Recorder();
+    Start(Request("/redirect"));
+    RunToEnd();
+    EXPECT_EQ(recorder_.events, Events{"fail -1103"});
+    EXPECT_EQ(0, origin_.AnswersBegun("/after"));
+}
+
+// Bytes that are no HTTP answer at all (no status line) are the server's fault, not the URL's:
+// libcurl reads them as HTTP/0.9, which it refuses as an unsupported protocol.
+TEST_F(URLConnectionTest, AnswerThatIsNotHttpIsABadServerResponse) {
+    TestOrigin::Fault garbage;
+    garbage.rawAnswer = Pattern(3000);
+    origin_.SetFault("/garbage", garbage);
+    TestOrigin::Fault text;
+    text.rawAnswer = "<html>hello</html>\r\n";
+    origin_.SetFault("/text", text);
+    for (const char* path : {"/garbage", "/text"}) {
+        SCOPED_TRACE(path);
+        recorder_ = Recorder();
+        Start(Request(path));
+        RunToEnd();
+        EXPECT_EQ(recorder_.events, Events{"fail -1011"});
+        ASSERT_TRUE(recorder_.error.has_value());
+        EXPECT_EQ("bad server response", recorder_.error->LocalizedDescription());
+    }
+}
+
 TEST_F(URLConnectionTest, ConnectionLostMidBodyFailsAfterTheDataReceived) {
     const std::string bytes = Pattern(100000);
     origin_.Serve("/cut", bytes);

@@ -91,6 +91,11 @@ bool TestOrigin::Answer(HttpConnection& connection, const Request& request, bool
         return false;
     }
     if (fault.headDelayMs > 0 && !connection.Pause(fault.headDelayMs)) return false;
+    if (!fault.rawAnswer.empty()) {
+        connection.SendAll(fault.rawAnswer);
+        connection.CloseWrite();
+        return false;
+    }
     const bool failNow = fault.failEvery > 0 && (number - 1) % fault.failEvery == 0;
 
     int status = 200;
@@ -151,7 +156,7 @@ bool TestOrigin::Answer(HttpConnection& connection, const Request& request, bool
         if (strcasecmp(header.first.c_str(), "content-type") == 0) typed = true;
     }
     if (!typed) response += "Content-Type: application/octet-stream\r\n";
-    const bool chunked = fault.chunked && textBody.empty();
+    const bool chunked = (fault.chunked && textBody.empty()) || fault.endless;
     if (fault.noContentLength) {
         response += "Connection: close\r\n";
         *keepAlive = false;
@@ -165,6 +170,12 @@ bool TestOrigin::Answer(HttpConnection& connection, const Request& request, bool
     response += "\r\n";
     if (!connection.SendAll(response)) return false;
     if (head) return true;
+    if (fault.endless) {
+        return SendEndless(connection, !textBody.empty() ? textBody
+                                       : resource.bytes && !resource.bytes->empty()
+                                           ? *resource.bytes
+                                           : std::string("x"));
+    }
     if (!textBody.empty()) {
         Resource text;
         text.bytes = std::make_shared<const std::string>(textBody);
@@ -185,6 +196,18 @@ bool TestOrigin::Answer(HttpConnection& connection, const Request& request, bool
     }
     // A shifted body cut at the end of the resource is shorter than its Content-Length.
     return whole && bodyFirst == first;
+}
+
+bool TestOrigin::SendEndless(HttpConnection& connection, const std::string& piece) {
+    // The piece repeated to 64 KiB or more, so that a chunk is worth its header.
+    std::string chunk = piece;
+    while (chunk.size() < 65536) chunk += piece;
+    char size[32];
+    snprintf(size, sizeof size, "%zx\r\n", chunk.size());
+    chunk = size + chunk + "\r\n";
+    while (connection.SendAll(chunk)) {
+    }
+    return false;
 }
 
 bool TestOrigin::SendBody(HttpConnection& connection, const Resource& resource, uint64_t first,

@@ -69,6 +69,12 @@ public:
         // 401 with the challenge `WWW-Authenticate: Basic realm="<realm>"`.
         std::string authorization;
         std::string realm = "origin";
+        // The body never ends: chunks of the resource's bytes (or of the status text), over and
+        // over, until the client goes away or the origin stops.
+        bool endless = false;
+        // Sent instead of any HTTP answer, then the connection is closed: an origin that does
+        // not speak HTTP.
+        std::string rawAnswer;
     };
 
     // One request as received (method, target, path, head in wire order, headers by lower-case
@@ -105,6 +111,7 @@ private:
     bool Answer(ZulPortal::HttpConnection& connection, const Request& request, bool* keepAlive);
     bool SendBody(ZulPortal::HttpConnection& connection, const Resource& resource, uint64_t first,
                   uint64_t length, const Fault& fault);
+    static bool SendEndless(ZulPortal::HttpConnection& connection, const std::string& piece);
 
     mutable std::mutex mutex_;  // guards the two maps
     std::map<std::string, Resource> resources_;
