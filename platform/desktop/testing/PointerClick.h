@@ -17,6 +17,10 @@ void WheelAt(GdkWindow* window, int x, int y, int notches);
 // input focus (the one under the pointer on a server without a window manager).
 void PressKey(GdkWindow* window, unsigned keysym);
 
+// The window resized on the X server to width x height pixels, as a window manager does when
+// a person drags its corner (the application hears it as a configure event).
+void ResizeWindowTo(GdkWindow* window, int width, int height);
+
 // The first button pressed at `from`, the pointer moved to `to` in `steps` even steps, released
 // there (pixels of `window`). `between` runs after each X event has reached the server, so the
 // caller can let the application take it (a drag's moves are taken one by one).
