@@ -83,8 +83,7 @@ std::shared_ptr<ui::View> BuildLoginScreen(ui::InterfaceBuilder::Context& contex
         MakeField<ZULTextField>("emailTextField", ui::Rect(0, 0, m.contentWidth, m.fieldHeight), m);
     // The line between the fields belongs to the upper one: it goes with the fields when they
     // fade out for the "Signing in" text, which would otherwise be struck through.
-    auto separator =
-        std::make_shared<ui::View>(ui::Rect(0, m.fieldHeight - 1, m.contentWidth, 1));
+    auto separator = std::make_shared<ui::View>(ui::Rect(0, m.fieldHeight - 1, m.contentWidth, 1));
     separator->SetBackgroundColor(kSeparatorColor);
     separator->SetAutoresizingMask(ui::Autoresizing::FlexibleWidth |
                                    ui::Autoresizing::FlexibleTopMargin);

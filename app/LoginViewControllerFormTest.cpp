@@ -213,8 +213,7 @@ TEST_F(LoginViewControllerFormTest, TheSigningInTextIsReadableOnWhatLiesUnderIt)
         if (!clear(*v)) under = v->BackgroundColor();
     }
     ASSERT_TRUE(under.has_value());
-    EXPECT_GE(ContrastOf(text->TextColor(), *under), 4.5)
-        << text->TextColor() << " on " << *under;
+    EXPECT_GE(ContrastOf(text->TextColor(), *under), 4.5) << text->TextColor() << " on " << *under;
     // The text keeps its grey.
     EXPECT_EQ(ui::Color::FromRGB255(183, 183, 183), text->TextColor());
 }

@@ -23,9 +23,7 @@ PangoContext* MeasureContext() {
 
 }  // namespace
 
-void PangoTextMeasure::Install() {
-    ui::TextMeasure::SetWidthMeasure(&PangoTextMeasure::Width);
-}
+void PangoTextMeasure::Install() { ui::TextMeasure::SetWidthMeasure(&PangoTextMeasure::Width); }
 
 PangoFontDescription* PangoTextMeasure::FontFor(const ui::Font& font) {
     // Every named face of the application is a sans-serif one.

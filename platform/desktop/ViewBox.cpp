@@ -100,7 +100,8 @@ void ViewBoxSizeAllocate(GtkWidget* widget, GtkAllocation* allocation) {
     if (auto* label = dynamic_cast<const ui::Label*>(view.get()); label && drawn->scale) {
         // Half a line above and below and a quarter of one at each side hold any glyph's ink.
         const double line = label->GetFont().LineHeight() * *drawn->scale;
-        const int dy = static_cast<int>(std::ceil(line / 2)), dx = static_cast<int>(std::ceil(line / 4));
+        const int dy = static_cast<int>(std::ceil(line / 2)),
+                  dx = static_cast<int>(std::ceil(line / 4));
         clip.x -= dx;
         clip.y -= dy;
         clip.width += 2 * dx;
