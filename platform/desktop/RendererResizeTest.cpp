@@ -7,6 +7,7 @@
 
 #include "platform/desktop/RendererTestScene.h"
 #include "platform/desktop/WebKitWebViewBackend.h"
+#include "platform/net/URL.h"
 #include "platform/ui/WebView.h"
 
 namespace ns::desktop::testing {
@@ -56,6 +57,29 @@ protected:
         return Settle() && resized;
     }
 
+    // The page's answer to a script ("" when none came).
+    std::string Eval(const std::string& script) {
+        bool done = false;
+        std::string result;
+        web->EvaluateJavaScript(script, [&](const std::string& r) {
+            result = r;
+            done = true;
+        });
+        IterateUntil([&] { return done; }, std::chrono::seconds(5));
+        return result;
+    }
+    // The page's width in its own (CSS) pixels once it has taken the widget's size.
+    std::string PageWidth(const std::string& expected) {
+        std::string width;
+        IterateUntil(
+            [&] {
+                width = Eval("String(window.innerWidth)");
+                return width == expected;
+            },
+            std::chrono::seconds(5));
+        return width;
+    }
+
     double Zoom() {
         GtkWidget* widget = renderer->NativeWidgetFor(*web);
         return widget != nullptr ? webkit_web_view_get_zoom_level(WEBKIT_WEB_VIEW(widget)) : -1;
@@ -68,6 +92,9 @@ protected:
 TEST_F(RendererResizeTest, AWiderWindowScalesTheBarsAndThePageAndLeavesNoBand) {
     EXPECT_EQ(renderer->Scale(), 1);
     EXPECT_EQ(Zoom(), 1);
+    web->LoadHtmlString("<html><body style='margin:0'>page</body></html>",
+                        *URL::Parse("http://127.0.0.1/"));
+    EXPECT_EQ(PageWidth("240"), "240");
 
     // 1.5 times as high and twice as wide: 1.5 pixels per point, 640 x 320 points.
     ASSERT_TRUE(ResizeTo(960, 480, 1.5));
@@ -98,6 +125,9 @@ TEST_F(RendererResizeTest, AWiderWindowScalesTheBarsAndThePageAndLeavesNoBand) {
     gtk_widget_get_allocation(renderer->NativeWidgetFor(*web), &a);
     EXPECT_EQ(a.width, 600);
     EXPECT_EQ(a.height, 180);
+    // The page lays itself out in the view's points, as the bars do: 600 pixels are 400 of its
+    // own.
+    EXPECT_EQ(PageWidth("400"), "400");
 }
 
 TEST_F(RendererResizeTest, ATallerWindowScalesByItsWidthAndBackToTheScreen) {
