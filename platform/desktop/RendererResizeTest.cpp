@@ -7,6 +7,7 @@
 
 #include "platform/desktop/RendererTestScene.h"
 #include "platform/desktop/WebKitWebViewBackend.h"
+#include "platform/desktop/testing/WebViewSnapshot.h"
 #include "platform/net/URL.h"
 #include "platform/ui/WebView.h"
 
@@ -57,23 +58,12 @@ protected:
         return Settle() && resized;
     }
 
-    // The page's answer to a script ("" when none came).
-    std::string Eval(const std::string& script) {
-        bool done = false;
-        std::string result;
-        web->EvaluateJavaScript(script, [&](const std::string& r) {
-            result = r;
-            done = true;
-        });
-        IterateUntil([&] { return done; }, std::chrono::seconds(5));
-        return result;
-    }
     // The page's width in its own (CSS) pixels once it has taken the widget's size.
     std::string PageWidth(const std::string& expected) {
         std::string width;
         IterateUntil(
             [&] {
-                width = Eval("String(window.innerWidth)");
+                width = EvaluateInPage(*web, "String(window.innerWidth)", std::chrono::seconds(5));
                 return width == expected;
             },
             std::chrono::seconds(5));
