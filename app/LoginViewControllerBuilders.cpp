@@ -74,21 +74,25 @@ std::shared_ptr<ui::View> BuildLoginScreen(ui::InterfaceBuilder::Context& contex
 
     auto form = std::make_shared<ui::View>(ui::Rect(x, y, m.contentWidth, 2 * m.fieldHeight));
     form->SetIdentifier("emailAndPasswordView");
-    form->SetBackgroundColor(ui::Color::White());
+    // The fields cover the box; it shows while signing in, under the light grey "Signing in"
+    // text, which needs a dark ground to be read.
+    form->SetBackgroundColor(ZULColor::zulSigningInBackgroundColor());
     form->SetClipsToBounds(true);
     form->SetAutoresizingMask(kCentred);
     auto email =
         MakeField<ZULTextField>("emailTextField", ui::Rect(0, 0, m.contentWidth, m.fieldHeight), m);
-    auto separator =
-        std::make_shared<ui::View>(ui::Rect(0, m.fieldHeight - 0.5, m.contentWidth, 1));
+    // The line between the fields belongs to the upper one: it goes with the fields when they
+    // fade out for the "Signing in" text, which would otherwise be struck through.
+    auto separator = std::make_shared<ui::View>(ui::Rect(0, m.fieldHeight - 1, m.contentWidth, 1));
     separator->SetBackgroundColor(kSeparatorColor);
-    separator->SetAutoresizingMask(ui::Autoresizing::FlexibleWidth);
+    separator->SetAutoresizingMask(ui::Autoresizing::FlexibleWidth |
+                                   ui::Autoresizing::FlexibleTopMargin);
+    email->AddSubview(separator);
     auto password = MakeField<ZULSecureTextField>(
         "passwordlTextField", ui::Rect(0, m.fieldHeight, m.contentWidth, m.fieldHeight), m);
     password->SetSecureTextEntry(true);
     form->AddSubview(email);
     form->AddSubview(password);
-    form->AddSubview(separator);
     root->AddSubview(form);
     y += 2 * m.fieldHeight + m.margin;
 

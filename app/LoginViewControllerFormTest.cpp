@@ -4,6 +4,8 @@
 // (label 44 high, form two 44-point fields, button 44 high).
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cmath>
 #include <string>
 
 #include "app/LoginTestFixture.h"
@@ -177,6 +179,43 @@ TEST_F(LoginViewControllerFormTest, ScreenIsSetUpFromTheBundle) {
     ASSERT_NE(nullptr, title);
     ASSERT_NE(nullptr, title->GetImage());
     EXPECT_EQ("Navigation-Bar-Title", title->GetImage()->Name());
+}
+
+// Relative luminance and contrast ratio of two opaque colours, as readability guidelines for
+// text define them: (lighter + 0.05) / (darker + 0.05).
+double LuminanceOf(const ui::Color& c) {
+    auto channel = [](double v) {
+        return v <= 0.03928 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4);
+    };
+    return 0.2126 * channel(c.R()) + 0.7152 * channel(c.G()) + 0.0722 * channel(c.B());
+}
+double ContrastOf(const ui::Color& a, const ui::Color& b) {
+    const double la = LuminanceOf(a), lb = LuminanceOf(b);
+    return (std::max(la, lb) + 0.05) / (std::min(la, lb) + 0.05);
+}
+
+TEST_F(LoginViewControllerFormTest, TheSigningInTextIsReadableOnWhatLiesUnderIt) {
+    auto login = Login();
+    login->hideSignInInterface(true);
+    ui::RunLayoutPass();
+    std::shared_ptr<ui::Label> text = login->loadingView()->label();
+    ASSERT_EQ(1.0, login->loadingView()->Alpha());
+    // The fields are gone; what shows under the text is the first background from the loading
+    // view up (the label and the loading view are clear).
+    ASSERT_EQ(0.0, login->emailTextField()->Alpha());
+    ASSERT_EQ(0.0, login->passwordlTextField()->Alpha());
+    auto clear = [](const ui::View& v) {
+        return !v.BackgroundColor() || v.BackgroundColor()->A() == 0;
+    };
+    ASSERT_TRUE(clear(*text));
+    std::optional<ui::Color> under;
+    for (std::shared_ptr<ui::View> v = login->loadingView(); v && !under; v = v->Superview()) {
+        if (!clear(*v)) under = v->BackgroundColor();
+    }
+    ASSERT_TRUE(under.has_value());
+    EXPECT_GE(ContrastOf(text->TextColor(), *under), 4.5) << text->TextColor() << " on " << *under;
+    // The text keeps its grey.
+    EXPECT_EQ(ui::Color::FromRGB255(183, 183, 183), text->TextColor());
 }
 
 }  // namespace

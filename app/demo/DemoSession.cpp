@@ -21,6 +21,7 @@
 #include "platform/ui/NavigationBar.h"
 #include "platform/ui/NavigationController.h"
 #include "platform/ui/SearchBar.h"
+#include "platform/ui/Slider.h"
 #include "platform/ui/TableView.h"
 #include "platform/ui/WebView.h"
 #include "platform/ui/Window.h"
@@ -333,6 +334,27 @@ void DemoSession::AddSteps() {
     subtitles.timeout = 15;
     subtitles.picture = "player";
     runner_.Add(subtitles);
+
+    Step volume;
+    volume.name = "open the volume slider";
+    volume.action = [this](std::string& error) {
+        ui::Driver driver;
+        if (!wait_([&driver] { return driver.Tap("audioButton"); }, kControlsFadeSeconds)) {
+            error = "the volume button cannot be reached";
+            return false;
+        }
+        return true;
+    };
+    volume.done = [] {
+        auto player = std::dynamic_pointer_cast<Qplayer>(Player());
+        auto slider = ui::Driver().Find<ui::Slider>("volumeSlider");
+        return player && player->controls().showingVolumeSlider() && slider &&
+               slider->Superview() && slider->Superview()->Alpha() == 1;
+    };
+    volume.doneText = "the volume slider did not show";
+    volume.settle = kChooserSlideSeconds;
+    volume.picture = "player-volume";
+    runner_.Add(volume);
 
     Step complete;
     complete.name = "play to the end";

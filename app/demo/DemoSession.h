@@ -2,10 +2,10 @@
 #define APP_DEMO_DEMOSESSION_H
 // The application's scripted session, as a person would use it, through the same input the
 // window hands the models (ui::Driver, and link clicks in the web view): sign in, open the
-// menu and Movies, open a title, play it with subtitles on until it completes, see the title
-// page report the completion, then go Back and search from the menu and see a thumbnail.
-// Each screen's picture is taken through the caller's capture function: "sign-in", "portal",
-// "menu", "player", "title-completed", "search".
+// menu and Movies, open a title, play it with subtitles on and the volume slider open until it
+// completes, see the title page report the completion, then go Back and search from the menu
+// and see a thumbnail. Each screen's picture is taken through the caller's capture function:
+// "sign-in", "portal", "menu", "player", "player-volume", "title-completed", "search".
 //
 // It drives the running application (ZULAppDelegate::Current() and its key window) and must
 // start while the sign-in screen is up. Main thread only.

@@ -33,8 +33,8 @@ using namespace ns::desktop;
 using namespace std::chrono_literals;
 
 // The screens the session keeps, in its order.
-const std::vector<std::string> kPictures = {"sign-in", "portal",          "menu",
-                                            "player",  "title-completed", "search"};
+const std::vector<std::string> kPictures = {"sign-in",       "portal",          "menu",  "player",
+                                            "player-volume", "title-completed", "search"};
 
 // Colours in a picture, counted on a grid of every fourth pixel (a blank picture has one).
 size_t Colours(const GdkPixbuf* picture) {

@@ -8,6 +8,7 @@
 #include "platform/core/LogWriter.h"
 #include "platform/core/NotificationCenter.h"
 #include "platform/desktop/GstMoviePlayer.h"
+#include "platform/desktop/PangoTextMeasure.h"
 #include "platform/desktop/Renderer.h"
 #include "platform/desktop/RunLoopSource.h"
 #include "platform/desktop/WebKitWebViewBackend.h"
@@ -24,6 +25,8 @@ int RunApplication(int argc, char** argv, const ui::ApplicationDelegateFactory& 
         return 1;
     }
     GstMoviePlayer::Install();
+    // The models measure their text as the window draws it, from the first layout on.
+    PangoTextMeasure::Install();
     if (std::getenv("ZUL_DEVICE_ORIENTATION") == nullptr) {
         ui::UiDevice::Current().SetOrientation(ui::DeviceOrientation::LandscapeLeft);
     }

@@ -28,8 +28,13 @@ std::vector<Renderer*>& Renderers() {
     return *all;
 }
 
-std::vector<Renderer::NativeWidgetHost>& NativeWidgetHosts() {
-    static auto* hosts = new std::vector<Renderer::NativeWidgetHost>();  // never destroyed
+struct RendererNativeHost {
+    Renderer::NativeWidgetHost host;
+    Renderer::NativeWidgetScaler scaler;
+};
+
+std::vector<RendererNativeHost>& NativeWidgetHosts() {
+    static auto* hosts = new std::vector<RendererNativeHost>();  // never destroyed
     return *hosts;
 }
 
@@ -60,6 +65,8 @@ struct Renderer::Node {
     GtkWidget* fixed = nullptr;
     GtkWidget* entry = nullptr;
     GtkWidget* native = nullptr;  // referenced while shown
+    Renderer::NativeWidgetScaler nativeScaler;
+    double nativeScale = 0;  // last given to nativeScaler
     GtkCssProvider* css = nullptr;
     std::string cssText;
     RendererDrawnView drawn;
@@ -216,14 +223,15 @@ Renderer::Node* Renderer::CreateNode(const ui::View::Ptr& view, Node* parent) {
         gtk_fixed_put(GTK_FIXED(node->fixed), node->entry, 0, 0);
         gtk_widget_show(node->entry);
     }
-    for (const NativeWidgetHost& host : NativeWidgetHosts()) {
-        GtkWidget* native = host(*view);
+    for (const RendererNativeHost& host : NativeWidgetHosts()) {
+        GtkWidget* native = host.host(*view);
         if (native == nullptr) continue;
         // A widget still in another box (a renderer that showed the view before) moves here.
         if (GtkWidget* old = gtk_widget_get_parent(native)) {
             gtk_container_remove(GTK_CONTAINER(old), native);
         }
         node->native = GTK_WIDGET(g_object_ref(native));
+        node->nativeScaler = host.scaler;
         gtk_fixed_put(GTK_FIXED(node->fixed), native, 0, 0);  // first: under the subviews
         gtk_widget_show(native);
         break;
@@ -356,6 +364,10 @@ void Renderer::Place(Node& node, const ui::View& view) {
         node.width = width;
         node.height = height;
     }
+    if (node.nativeScaler && node.nativeScale != scale_) {
+        node.nativeScale = scale_;
+        node.nativeScaler(node.native, scale_);
+    }
     gtk_widget_set_visible(node.fixed, !view.IsHidden());
     if (std::fabs(gtk_widget_get_opacity(node.fixed) - view.Alpha()) > 1e-3) {
         gtk_widget_set_opacity(node.fixed, view.Alpha());
@@ -472,6 +484,19 @@ void Renderer::UpdateScale() {
     ui::View::Ptr root = shownRoot_;
     const double w = stageSize_.width, h = stageSize_.height;
     if (!root || w <= 0 || h <= 0) return;
+    if (auto window = std::dynamic_pointer_cast<ui::Window>(root);
+        window && screen_.width > 0 && screen_.height > 0) {
+        // The screen fits the window; the window's points fill it.
+        scale_ = std::min(w / screen_.width, h / screen_.height);
+        offset_ = ui::Point();
+        const ui::Rect frame(window->Frame().origin, ui::Size(w / scale_, h / scale_));
+        if (window->Frame() != frame) {
+            window->SetFrame(frame);
+            window->LayoutControllerViews();
+            ui::RunLayoutPass();
+        }
+        return;
+    }
     const ui::Size size = root->Frame().size;
     if (size.width <= 0 || size.height <= 0) return;
     scale_ = std::min(w / size.width, h / size.height);
@@ -783,8 +808,8 @@ GtkWidget* Renderer::WidgetFor(const ui::View& view) const {
     return found == nodes_.end() ? nullptr : found->second->fixed;
 }
 
-void Renderer::AddNativeWidgetHost(NativeWidgetHost host) {
-    NativeWidgetHosts().push_back(std::move(host));
+void Renderer::AddNativeWidgetHost(NativeWidgetHost host, NativeWidgetScaler scaler) {
+    NativeWidgetHosts().push_back(RendererNativeHost{std::move(host), std::move(scaler)});
 }
 
 GtkWidget* Renderer::NativeWidgetFor(const ui::View& view) const {

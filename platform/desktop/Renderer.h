@@ -16,8 +16,12 @@
 // animates. The top visible alert shows as an AlertSheet over everything.
 //
 // Size. The window is the device's screen (ui::Screen: 480 x 320 for a phone held in
-// landscape, 1024 x 768 for a pad) and is resized when the interface turns. The root is
-// scaled to fit the window uniformly and centred; a window the person resizes scales it.
+// landscape, 1024 x 768 for a pad) and is resized when the interface turns. A window the
+// person resizes scales what it shows: pixels per point are as many as fit the screen in the
+// window; the application's window (a ui::Window root) then takes the rest of the window's
+// width or height as points of its own, so that its views fill the window, and native widgets
+// show their content at the same scale (a web page's zoom). Any other root is scaled to fit
+// and centred.
 // The window's title is the name the application's bundle gives for showing (WindowTitle).
 //
 // Input (InputRouter): the left button presses, moves and releases touches at the hit-tested
@@ -62,10 +66,13 @@ public:
     static constexpr unsigned kWheelRestMs = 150;
     // The widget that shows the view's content, or null for a view the host does not know.
     using NativeWidgetHost = std::function<GtkWidget*(ui::View& view)>;
+    // Shows the content of a host's widget at a number of pixels per point.
+    using NativeWidgetScaler = std::function<void(GtkWidget* widget, double scale)>;
 
     // Adds a host asked for every view a renderer made from now on shows (process-wide, GTK
-    // thread; hosts are kept for the life of the process).
-    static void AddNativeWidgetHost(NativeWidgetHost host);
+    // thread; hosts are kept for the life of the process), and what scales its widgets' content
+    // when the window's scale changes (none: the content keeps one pixel per point).
+    static void AddNativeWidgetHost(NativeWidgetHost host, NativeWidgetScaler scaler = nullptr);
 
     // root: the tree to show; null: the application's key window, followed when it changes.
     // The window is made and shown at once.

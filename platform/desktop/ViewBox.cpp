@@ -1,10 +1,12 @@
 #include "platform/desktop/ViewBox.h"
 
 #include <algorithm>
+#include <cmath>
 #include <optional>
 #include <variant>
 
 #include "platform/ui/AnimationValue.h"
+#include "platform/ui/Label.h"
 #include "platform/ui/Loop.h"
 
 namespace ns::desktop {
@@ -86,8 +88,31 @@ gboolean ViewBoxDraw(GtkWidget* widget, cairo_t* cr) {
     return FALSE;
 }
 
+// Where the box may draw: its own rectangle (which also bounds what its children draw), for a
+// label also the room its glyphs may take beyond its bounds (accents above, descenders and
+// ogoneks below, overhangs at the sides).
+void ViewBoxSizeAllocate(GtkWidget* widget, GtkAllocation* allocation) {
+    GTK_WIDGET_CLASS(view_box_parent_class)->size_allocate(widget, allocation);
+    GtkAllocation clip = *allocation;
+    auto* drawn =
+        static_cast<RendererDrawnView*>(g_object_get_qdata(G_OBJECT(widget), DrawnViewQuark()));
+    std::shared_ptr<ui::View> view = drawn != nullptr ? drawn->view.lock() : nullptr;
+    if (auto* label = dynamic_cast<const ui::Label*>(view.get()); label && drawn->scale) {
+        // Half a line above and below and a quarter of one at each side hold any glyph's ink.
+        const double line = label->GetFont().LineHeight() * *drawn->scale;
+        const int dy = static_cast<int>(std::ceil(line / 2)),
+                  dx = static_cast<int>(std::ceil(line / 4));
+        clip.x -= dx;
+        clip.y -= dy;
+        clip.width += 2 * dx;
+        clip.height += 2 * dy;
+    }
+    gtk_widget_set_clip(widget, &clip);
+}
+
 void view_box_class_init(ViewBoxClass* klass) {
     GtkWidgetClass* widget = GTK_WIDGET_CLASS(klass);
+    widget->size_allocate = ViewBoxSizeAllocate;
     widget->get_preferred_width = RequestedWidth;
     widget->get_preferred_height = RequestedHeight;
     widget->draw = ViewBoxDraw;

@@ -5,7 +5,9 @@
 
 #include <algorithm>
 #include <cmath>
+#include <vector>
 
+#include "platform/desktop/PangoTextMeasure.h"
 #include "platform/ui/Button.h"
 #include "platform/ui/ImageView.h"
 #include "platform/ui/NavigationBar.h"
@@ -31,13 +33,9 @@ const ui::Color kControlBorder = ui::Color::FromRGB255(0x9A, 0x9A, 0x9A);
 const ui::Color kTrackFilled = ui::Color::FromRGB255(0x2A, 0x7A, 0xE8);
 const ui::Color kTrackEmpty = ui::Color::FromRGB255(0xD8, 0xD8, 0xD8);
 constexpr double kTrackHeight = 9;
-// Text is narrowed to at most this factor before it is cut short.
-constexpr double kMaxSqueeze = 1.5;
-
-std::string FaceFor(const ui::Font& font) {
-    // Every named face of the application is a sans-serif one.
-    return font.IsBold() ? "Sans Bold" : "Sans";
-}
+// Text this little wider than its place (rounding between the measure and the frame) is
+// drawn whole, never cut short.
+constexpr double kTextSlack = 0.5;
 
 void FillGradient(cairo_t* cr, const ui::Rect& rect, const ui::Color& top,
                   const ui::Color& bottom) {
@@ -87,43 +85,51 @@ void ViewPainter::SetColor(cairo_t* cr, const ui::Color& c) {
 }
 
 PangoFontDescription* ViewPainter::FontFor(const ui::Font& font) {
-    PangoFontDescription* desc = pango_font_description_from_string(FaceFor(font).c_str());
-    pango_font_description_set_absolute_size(desc, std::max(1.0, font.PointSize()) * PANGO_SCALE);
-    return desc;
+    return PangoTextMeasure::FontFor(font);
 }
 
 void ViewPainter::DrawText(cairo_t* cr, const std::string& text, const ui::Font& font,
                            const ui::Color& color, const ui::Rect& rect,
                            ui::TextAlignment alignment) {
     if (text.empty() || rect.Width() <= 0) return;
-    PangoLayout* layout = pango_cairo_create_layout(cr);
-    PangoFontDescription* desc = FontFor(font);
-    pango_layout_set_font_description(layout, desc);
-    pango_font_description_free(desc);
-    pango_layout_set_text(layout, text.c_str(), -1);
-    int width = 0, height = 0;
-    pango_layout_get_size(layout, &width, &height);
-    // The model measures narrower glyphs than the desktop's faces draw: text a little too
-    // wide for the place the model gave it is narrowed to fit, only text far too wide is cut.
-    const double natural = static_cast<double>(width) / PANGO_SCALE;
-    const double squeeze = natural > rect.Width() && natural <= rect.Width() * kMaxSqueeze
-                               ? rect.Width() / natural
-                               : 1.0;
-    pango_layout_set_width(layout, static_cast<int>(rect.Width() / squeeze * PANGO_SCALE));
-    pango_layout_set_ellipsize(layout, PANGO_ELLIPSIZE_END);
-    pango_layout_set_alignment(layout, alignment == ui::TextAlignment::Center  ? PANGO_ALIGN_CENTER
-                                       : alignment == ui::TextAlignment::Right ? PANGO_ALIGN_RIGHT
-                                                                               : PANGO_ALIGN_LEFT);
-    pango_layout_get_size(layout, &width, &height);
-    const double h = static_cast<double>(height) / PANGO_SCALE;
+    std::vector<std::string> lines;
+    for (size_t start = 0;;) {
+        const size_t end = text.find('\n', start);
+        lines.push_back(text.substr(start, end == std::string::npos ? end : end - start));
+        if (end == std::string::npos) break;
+        start = end + 1;
+    }
+    PangoContext* context = pango_cairo_create_context(cr);
+    PangoTextMeasure::PrepareContext(context);
+    // Each line in a box of the model's line height, the block centred as a label centres it;
+    // the glyphs may reach out of the box (accents, descenders) and are drawn whole.
+    const double lineHeight = font.LineHeight();
+    double top = rect.Y() + (rect.Height() - lineHeight * static_cast<double>(lines.size())) / 2;
     cairo_save(cr);
-    cairo_translate(cr, rect.X(), rect.Y() + (rect.Height() - h) / 2);
-    cairo_scale(cr, squeeze, 1);
-    cairo_move_to(cr, 0, 0);
     SetColor(cr, color);
-    pango_cairo_show_layout(cr, layout);
+    for (const std::string& line : lines) {
+        PangoLayout* layout = PangoTextMeasure::NewLayout(context, line, font);
+        PangoRectangle logical;
+        pango_layout_get_extents(layout, nullptr, &logical);
+        const double width = static_cast<double>(logical.width) / PANGO_SCALE;
+        const double height = static_cast<double>(logical.height) / PANGO_SCALE;
+        double x = rect.X();
+        if (width > rect.Width() + kTextSlack) {
+            // Laid out narrower than its text: cut short at the end, as the platform does.
+            pango_layout_set_width(layout, static_cast<int>(rect.Width() * PANGO_SCALE));
+            pango_layout_set_ellipsize(layout, PANGO_ELLIPSIZE_END);
+        } else if (alignment == ui::TextAlignment::Center) {
+            x += (rect.Width() - width) / 2;
+        } else if (alignment == ui::TextAlignment::Right) {
+            x += rect.Width() - width;
+        }
+        cairo_move_to(cr, x, top + (lineHeight - height) / 2);
+        pango_cairo_show_layout(cr, layout);
+        g_object_unref(layout);
+        top += lineHeight;
+    }
     cairo_restore(cr);
-    g_object_unref(layout);
+    g_object_unref(context);
 }
 
 void ViewPainter::DrawStretched(cairo_t* cr, GdkPixbuf* pixbuf, const ui::Image& image,

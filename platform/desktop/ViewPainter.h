@@ -8,7 +8,9 @@
 //       button's background, a text field's border, a slider's track and thumb, a bar's
 //       background, a table cell's selection and separator;
 //   PaintBorder, over the subviews: a table row's separator and the layer's border.
-// Texts go through Pango with the desktop face that stands for the model's font name.
+// Texts go through Pango as the models measure them (PangoTextMeasure): a label's lines are the
+// model's, each in its line box; text is cut short with an ellipsis only where the model gave
+// it less width than it measures, and its glyphs may reach out of the view's bounds.
 // GTK thread only.
 
 #include <cairo.h>
@@ -38,7 +40,8 @@ public:
     static void SetColor(cairo_t* cr, const ui::Color& color);
     // The Pango face for a model font, at its point size (one point, one unit of `cr`).
     static PangoFontDescription* FontFor(const ui::Font& font);
-    // Lines of text in `rect`, each cut short with an ellipsis when too wide, the block
+    // Lines of text ("\n" between them) in `rect`, each in a box of the font's line height and
+    // cut short with an ellipsis only when it measures wider than the rect, the block
     // vertically centred, as a label lays them out.
     static void DrawText(cairo_t* cr, const std::string& text, const ui::Font& font,
                          const ui::Color& color, const ui::Rect& rect, ui::TextAlignment alignment);

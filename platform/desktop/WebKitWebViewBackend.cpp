@@ -99,12 +99,19 @@ void WebKitWebViewBackend::Install() {
     static bool hosted = false;
     if (hosted) return;
     hosted = true;
-    Renderer::AddNativeWidgetHost([](ui::View& view) -> GtkWidget* {
-        auto* web = dynamic_cast<ui::WebView*>(&view);
-        if (web == nullptr) return nullptr;
-        auto* backend = dynamic_cast<WebKitWebViewBackend*>(&web->Backend());
-        return backend != nullptr ? backend->Widget() : nullptr;
-    });
+    Renderer::AddNativeWidgetHost(
+        [](ui::View& view) -> GtkWidget* {
+            auto* web = dynamic_cast<ui::WebView*>(&view);
+            if (web == nullptr) return nullptr;
+            auto* backend = dynamic_cast<WebKitWebViewBackend*>(&web->Backend());
+            return backend != nullptr ? backend->Widget() : nullptr;
+        },
+        // The page grows with the window as the bars around it do: one CSS pixel per point.
+        [](GtkWidget* widget, double scale) {
+            if (WEBKIT_IS_WEB_VIEW(widget)) {
+                webkit_web_view_set_zoom_level(WEBKIT_WEB_VIEW(widget), scale);
+            }
+        });
 }
 
 ui::WebViewBackendFactory WebKitWebViewBackend::Factory() {

@@ -144,16 +144,7 @@ protected:
     }
 
     // The page's answer to a script ("" when none came).
-    std::string Eval(const std::string& script) {
-        bool done = false;
-        std::string result;
-        webView_->EvaluateJavaScript(script, [&](const std::string& r) {
-            result = r;
-            done = true;
-        });
-        IterateUntil([&] { return done; }, kWait);
-        return result;
-    }
+    std::string Eval(const std::string& script) { return EvaluateInPage(*webView_, script, kWait); }
     bool WaitFor(const std::string& event, size_t count = 1) {
         return IterateUntil([&] { return delegate_->Count(event) >= count; }, kWait);
     }

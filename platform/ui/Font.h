@@ -2,8 +2,8 @@
 #define PLATFORM_UI_FONT_H
 // A font as the application names it: a face name ("HelveticaNeue", "Arial-BoldMT", or the
 // system faces "System" and "System-Bold") and a point size. The model never rasterises text;
-// TextMeasure gives every font the same deterministic metrics and the renderer maps the name
-// to a desktop face.
+// TextMeasure measures its text (headless with the same deterministic metrics for every face,
+// in a window as the renderer draws it) and the renderer maps the name to a desktop face.
 
 #include <ostream>
 #include <string>

@@ -22,16 +22,34 @@ size_t PrefixBytes(const std::string& word, size_t n) {
     return word.size();
 }
 
+TextMeasure::WidthMeasure& CustomWidthMeasure() {
+    static auto* measure = new TextMeasure::WidthMeasure();  // never destroyed
+    return *measure;
+}
+
+// Whether text drawn on one line fits in maxWidth (a hair of slack for sums of fractions).
+bool FitsOnLine(const std::string& text, const Font& font, double maxWidth) {
+    return TextMeasure::LineWidth(text, font) <= maxWidth + 1e-6;
+}
+
+// Byte length of the longest prefix of `word` (at least one code point) that fits.
+size_t FittingPrefixBytes(const std::string& word, const Font& font, double maxWidth) {
+    const size_t count = TextMeasure::CodePoints(word);
+    // Widths grow with the prefix: the last count that fits, found by halving.
+    size_t lo = 1, hi = count;
+    while (lo < hi) {
+        const size_t mid = lo + (hi - lo + 1) / 2;
+        if (FitsOnLine(word.substr(0, PrefixBytes(word, mid)), font, maxWidth)) {
+            lo = mid;
+        } else {
+            hi = mid - 1;
+        }
+    }
+    return PrefixBytes(word, lo);
+}
+
 void WrapParagraph(const std::string& para, const Font& font, double maxWidth,
                    std::vector<std::string>& out) {
-    const double charWidth = TextMeasure::CharWidth(font);
-    // Code points that fit on one line (at least one, so every step makes progress).
-    size_t perLine = 1;
-    if (charWidth > 0) {
-        perLine = std::max<size_t>(1, static_cast<size_t>(std::floor(maxWidth / charWidth + 1e-9)));
-    } else {
-        perLine = static_cast<size_t>(-1);
-    }
     std::string line;
     bool hasContent = false;
     size_t start = 0;
@@ -43,7 +61,7 @@ void WrapParagraph(const std::string& para, const Font& font, double maxWidth,
         std::string word = para.substr(start, end - start);
         start = end + 1;
         std::string candidate = hasContent ? line + " " + word : word;
-        if (TextMeasure::CodePoints(candidate) <= perLine) {
+        if (FitsOnLine(candidate, font, maxWidth)) {
             line = std::move(candidate);
             hasContent = true;
         } else {
@@ -52,8 +70,11 @@ void WrapParagraph(const std::string& para, const Font& font, double maxWidth,
             }
             line = std::move(word);
             hasContent = true;
-            while (TextMeasure::CodePoints(line) > perLine) {
-                size_t cut = PrefixBytes(line, perLine);
+            while (!line.empty() && !FitsOnLine(line, font, maxWidth)) {
+                size_t cut = FittingPrefixBytes(line, font, maxWidth);
+                if (cut >= line.size()) {
+                    break;
+                }
                 out.push_back(line.substr(0, cut));
                 line.erase(0, cut);
             }
@@ -85,7 +106,14 @@ double TextMeasure::CharWidth(const Font& font) { return 0.5 * font.PointSize();
 
 double TextMeasure::LineHeight(const Font& font) { return std::ceil(1.2 * font.PointSize()); }
 
+void TextMeasure::SetWidthMeasure(WidthMeasure measure) {
+    CustomWidthMeasure() = std::move(measure);
+}
+
 double TextMeasure::LineWidth(const std::string& text, const Font& font) {
+    if (const WidthMeasure& measure = CustomWidthMeasure()) {
+        return std::max(0.0, measure(text, font));
+    }
     return static_cast<double>(CodePoints(text)) * CharWidth(font);
 }
 

@@ -1,5 +1,7 @@
 #include "platform/ui/TextMeasure.h"
 
+#include "platform/ui/Label.h"
+
 #include <gtest/gtest.h>
 
 #include <string>
@@ -51,6 +53,56 @@ TEST(TextMeasureTest, WrapsAtSpacesBreaksLongWordsAndHonoursTheLineLimit) {
     EXPECT_EQ(TextMeasure::Lines("a\nbb", f, 0, 1), (Lines{"a"}));
     // A width narrower than one code point still makes progress, one per line.
     EXPECT_EQ(TextMeasure::Lines("ab", f, 1, 0), (Lines{"a", "b"}));
+}
+
+// A renderer's own measure: "W" 10 wide, "i" 2, a space 3, anything else 5 (the font ignored).
+double UnevenWidth(const std::string& text, const Font& /*font*/) {
+    double w = 0;
+    for (char c : text) w += c == 'W' ? 10 : c == 'i' ? 2 : c == ' ' ? 3 : 5;
+    return w;
+}
+
+class TextMeasureHookTest : public ::testing::Test {
+protected:
+    void SetUp() override { TextMeasure::SetWidthMeasure(&UnevenWidth); }
+    void TearDown() override { TextMeasure::SetWidthMeasure(nullptr); }
+};
+
+TEST_F(TextMeasureHookTest, SizesAndLabelsFollowTheInstalledMeasure) {
+    Font f = Font::SystemFont(10);
+    EXPECT_EQ(TextMeasure::SizeOf("Wii", f, 0, 1), Size(14, 12));
+    ui::Label label;
+    label.SetFont(f);
+    label.SetText("Wi W");  // 10 + 2 + 3 + 10
+    EXPECT_EQ(label.SizeThatFits(Size()), Size(25, 12));
+    // A fractional width is rounded up to a whole point, as the deterministic one is.
+    TextMeasure::SetWidthMeasure([](const std::string&, const Font&) { return 13.2; });
+    EXPECT_EQ(TextMeasure::SizeOf("x", f, 0, 1), Size(14, 12));
+    // A measure that answers nonsense measures nothing rather than a negative width.
+    TextMeasure::SetWidthMeasure([](const std::string&, const Font&) { return -4.0; });
+    EXPECT_EQ(TextMeasure::SizeOf("x", f, 0, 1), Size(0, 12));
+    // Taken away, the deterministic measure is back: 3 x 5.
+    TextMeasure::SetWidthMeasure(nullptr);
+    EXPECT_EQ(TextMeasure::SizeOf("Wii", f, 0, 1), Size(15, 12));
+}
+
+TEST_F(TextMeasureHookTest, WrapsWhereTheMeasuredWidthsSay) {
+    Font f = Font::SystemFont(10);
+    // "WW" is 20 and fits; "WW ii" would be 27: the break comes after "WW", though the
+    // deterministic measure (5 per code point) would keep four code points on a line.
+    EXPECT_EQ(TextMeasure::Lines("WW ii ii", f, 20, 0), (Lines{"WW", "ii ii"}));
+    EXPECT_EQ(TextMeasure::SizeOf("WW ii ii", f, 20, 0), Size(20, 24));
+    // A word wider than the line breaks after the last code point that fits: "WW" is 20,
+    // "WWW" 30.
+    EXPECT_EQ(TextMeasure::Lines("WWWii", f, 25, 0), (Lines{"WW", "Wii"}));
+    // Narrower than its first code point: one per line still.
+    EXPECT_EQ(TextMeasure::Lines("WW", f, 4, 0), (Lines{"W", "W"}));
+    // A two-line label wraps to its width with the same measure.
+    ui::Label label;
+    label.SetFont(f);
+    label.SetNumberOfLines(2);
+    label.SetText("iiii WWW");  // 8, then 3 + 30
+    EXPECT_EQ(label.SizeThatFits(Size(30, 0)), Size(30, 24));
 }
 
 }  // namespace

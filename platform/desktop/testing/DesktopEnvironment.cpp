@@ -2,6 +2,9 @@
 
 #include <exception>
 
+#include "platform/desktop/PangoTextMeasure.h"
+#include "platform/ui/TextMeasure.h"
+
 namespace ns::desktop {
 
 namespace {
@@ -17,10 +20,13 @@ void DesktopEnvironment::SetUp() {
         FAIL() << "no test display: " << e.what();
     }
     gDisplay = display_.get();
+    // Models in a window measure their text as the window draws it.
+    PangoTextMeasure::Install();
 }
 
 void DesktopEnvironment::TearDown() {
     gDisplay = nullptr;
+    ui::TextMeasure::SetWidthMeasure(nullptr);
     display_.reset();
 }
 

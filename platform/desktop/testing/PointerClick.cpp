@@ -106,4 +106,13 @@ void DragAt(GdkWindow* window, int fromX, int fromY, int toX, int toY, int steps
     send();
 }
 
+void ResizeWindowTo(GdkWindow* window, int width, int height) {
+    GdkDisplay* display = gdk_window_get_display(window);
+    Display* xd = gdk_x11_display_get_xdisplay(display);
+    XResizeWindow(xd, gdk_x11_window_get_xid(gdk_window_get_toplevel(window)),
+                  static_cast<unsigned>(width), static_cast<unsigned>(height));
+    XFlush(xd);
+    gdk_display_sync(display);
+}
+
 }  // namespace ns::desktop

@@ -26,6 +26,10 @@ void PressKeys(GdkWindow* window, std::initializer_list<unsigned> keysyms);
 // a key's shifted level. False (and nothing typed) when the keymap lacks a character.
 bool TypeKeys(GdkWindow* window, const std::string& text);
 
+// The window resized on the X server to width x height pixels, as a window manager does when
+// a person drags its corner (the application hears it as a configure event).
+void ResizeWindowTo(GdkWindow* window, int width, int height);
+
 // The first button pressed at `from`, the pointer moved to `to` in `steps` even steps, released
 // there (pixels of `window`). `between` runs after each X event has reached the server, so the
 // caller can let the application take it (a drag's moves are taken one by one).

@@ -1,6 +1,7 @@
 #include "platform/desktop/testing/WebViewSnapshot.h"
 
 #include <memory>
+#include <optional>
 
 #include "platform/desktop/testing/MainContextWait.h"
 
@@ -41,6 +42,15 @@ Pixbuf SnapshotWebView(WebKitWebView* view, std::chrono::milliseconds timeout) {
                                                cairo_image_surface_get_height(surface)));
     cairo_surface_destroy(surface);
     return picture;
+}
+
+std::string EvaluateInPage(ui::WebView& web, const std::string& script,
+                           std::chrono::milliseconds timeout) {
+    // Shared with the completion, which may come after the wait gave up.
+    auto answer = std::make_shared<std::optional<std::string>>();
+    web.EvaluateJavaScript(script, [answer](const std::string& result) { *answer = result; });
+    IterateUntil([&] { return answer->has_value(); }, timeout);
+    return answer->value_or("");
 }
 
 }  // namespace ns::desktop

@@ -7,13 +7,19 @@
 #include <webkit2/webkit2.h>
 
 #include <chrono>
+#include <string>
 
 #include "platform/desktop/testing/WindowCapture.h"
+#include "platform/ui/WebView.h"
 
 namespace ns::desktop {
 
 // Iterates the main context until WebKit delivers the picture; null on failure or time-out.
 Pixbuf SnapshotWebView(WebKitWebView* view, std::chrono::milliseconds timeout);
+// The page's answer to a script, iterating the main context until it comes ("" when none came
+// in time; an answer that comes later is dropped).
+std::string EvaluateInPage(ui::WebView& web, const std::string& script,
+                           std::chrono::milliseconds timeout);
 
 }  // namespace ns::desktop
 
