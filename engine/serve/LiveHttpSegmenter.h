@@ -23,6 +23,7 @@
 #include "engine/serve/LiveHttpFile.h"
 #include "engine/serve/LiveHttpFileSource.h"
 #include "engine/serve/LiveHttpServer.h"
+#include "engine/serve/MultiSocketDelegateServer.h"
 
 namespace SarvelonMediaKit {
 
@@ -87,9 +88,12 @@ public:
     // A request far from memory waits this long (ms) before it seeks, so that a burst of
     // requests seeks once, to the last.
     static const int64_t kSeekDelayMilliseconds = 500;
-    // Waiting requests kept at most (a player waits on a few connections at once); beyond,
-    // the oldest is told "not found".
-    static const size_t kMaxWaitingRequests = 16;
+    // Waiting requests kept at most: one per connection the server holds (a server that asks
+    // again gives up its earlier request), so every player waiting on a connection of its own
+    // waits its turn. Beyond (servers of more than one front door), the oldest is told to try
+    // again later ("unavailable"), never "not found" for a segment the playlist lists.
+    static const size_t kMaxWaitingRequests =
+        static_cast<size_t>(MultiSocketDelegateServer::kMaxServingConnections);
     // A seek asked of the session that has not reached the segmenter after this long (ms) was
     // dropped (the session refuses seeks while it preloads): it is asked again.
     static const int64_t kSeekRetryMilliseconds = 2000;

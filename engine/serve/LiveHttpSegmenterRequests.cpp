@@ -211,7 +211,7 @@ void LiveHttpSegmenter::Park(const Request& request) {
         const Request oldest = waiting_.front();
         waiting_.pop_front();
         if (boost::shared_ptr<Component> alive = oldest.handle.lock()) {
-            AddAnswer(oldest, alive, OutcomeNotFound);
+            AddAnswer(oldest, alive, OutcomeUnavailable);
         }
     }
     waiting_.push_back(request);

@@ -9,7 +9,9 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "engine/serve/LiveHttpSegmenter.h"
@@ -110,6 +112,46 @@ TEST_F(LiveHttpSegmenterTurnTest, AFarSegmentAskedAgainIsAnsweredAtOnceWithoutAS
     EXPECT_EQ("d20", again.body);
     EXPECT_EQ(1u, Seeks().size());
     EXPECT_FALSE(rig->Segmenter().IsSeekPending());
+}
+
+TEST_F(LiveHttpSegmenterTurnTest, TwentyFourPlayersAtScatteredPlacesEachGetTheirOwnSegmentInTurn) {
+    rig->WholeSegment("d0");  // 0 finished, 1 held
+    // 24 players, each waiting on its own connection for a different listed segment: far more
+    // than one player keeps waiting at once, fewer than the connections the server holds.
+    const uint32_t kPlayers = 24;
+    std::vector<int> connections;
+    std::vector<uint32_t> numbers;
+    for (uint32_t i = 0; i < kPlayers; ++i) {
+        numbers.push_back(1 + (i * 11) % 29);  // 11 and 29 coprime: 24 different numbers
+        connections.push_back(Ask(Port(), std::to_string(numbers.back()) + ".ts"));
+        ASSERT_TRUE(WaitingBecomes(i + 1)) << i;
+    }
+    // The delay before the first seek; every later turn is taken at once.
+    rig->Advance(LiveHttpSegmenter::kSeekDelayMilliseconds + 1);
+    // The servers take their answers (and mark segments served) on their own threads: the
+    // passes go on until every request is answered, or for 20 s at most.
+    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (rig->Segmenter().GetWaitingRequestCount() != 0 &&
+           std::chrono::steady_clock::now() < end) {
+        rig->Pull();
+        rig->RunTasks();
+        // After a seek the chain's next group opens a segment.
+        if (rig->Segments().empty()) rig->Gop();
+        const Segments segments = rig->Segments();
+        // The segment the playback makes now gets its bytes, named after its number.
+        if (!segments.empty() && segments.back().second == LiveHttpFile::StateWriting) {
+            rig->Data("d" + std::to_string(segments.back().first));
+            rig->Gop();
+        } else {
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+    }
+    EXPECT_EQ(0u, rig->Segmenter().GetWaitingRequestCount());
+    for (uint32_t i = 0; i < kPlayers; ++i) {
+        const Reply reply = Await(connections[i]);
+        EXPECT_EQ(kOkStatus, reply.status) << "player " << i << " segment " << numbers[i];
+        EXPECT_EQ("d" + std::to_string(numbers[i]), reply.body) << "player " << i;
+    }
 }
 
 TEST_F(LiveHttpSegmenterTurnTest, SegmentsKeptInMemoryAreBoundedTheOldestLetGo) {
