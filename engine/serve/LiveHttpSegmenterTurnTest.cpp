@@ -227,62 +227,32 @@ TEST_F(LiveHttpSegmenterDamageTest, ALostKeyFrameLeavesOneNumberUnavailableAndTh
 // The two packets the multiplexer writes in front of every key frame, as a segment opens with
 // them; cc is their continuity counter.
 std::string TablePackets(uint8_t cc) {
-    std::string pat(188, '\xFF');  // the sections end in stuffing
+    // clang-format off
     const uint8_t patHead[] = {
-        0x47,
-        0x40,
-        0x00,                // sync; payload_unit_start, PID 0
-        uint8_t(0x10 | cc),  // payload only, continuity counter
-        0x00,                // pointer_field
-        0x00,
-        0xB0,
-        0x0D,  // table_id 0 (PAT), section_length 13
-        0x00,
-        0x01,
-        0xC1,
-        0x00,
-        0x00,  // transport_stream_id 1, version 0, current; sections 0/0
-        0x00,
-        0x01,
-        0xF0,
-        0x00,  // program 1 -> PMT PID 0x1000
-        0x2A,
-        0xB1,
-        0x04,
-        0xB2,  // CRC_32 (not checked by the segmenter)
+        0x47, 0x40, 0x00,              // sync; payload_unit_start, PID 0
+        uint8_t(0x10 | cc),            // payload only, continuity counter
+        0x00,                          // pointer_field
+        0x00, 0xB0, 0x0D,              // table_id 0 (PAT), section_length 13
+        0x00, 0x01, 0xC1, 0x00, 0x00,  // transport_stream_id 1, version 0, current; sections 0/0
+        0x00, 0x01, 0xF0, 0x00,        // program 1 -> PMT PID 0x1000
+        0x2A, 0xB1, 0x04, 0xB2,        // CRC_32 (not checked by the segmenter)
     };
+    const uint8_t pmtHead[] = {
+        0x47, 0x50, 0x00,              // sync; payload_unit_start, PID 0x1000
+        uint8_t(0x30 | cc),            // adaptation field and payload, continuity counter
+        0x01, 0x00,                    // adaptation_field_length 1: its flags, none set
+        0x00,                          // pointer_field
+        0x02, 0xB0, 0x12,              // table_id 2 (PMT), section_length 18
+        0x00, 0x01, 0xC1, 0x00, 0x00,  // program 1, version 0, current; sections 0/0
+        0xE1, 0x00, 0xF0, 0x00,        // PCR PID 0x100, no program descriptors
+        0x1B, 0xE1, 0x00, 0xF0, 0x00,  // H.264 on PID 0x100
+        0x00, 0x00, 0x00, 0x00,        // CRC_32 (not checked)
+    };
+    // clang-format on
+    // Each section ends in stuffing to the packet's end.
+    std::string pat(188, '\xFF');
     pat.replace(0, sizeof patHead, reinterpret_cast<const char*>(patHead), sizeof patHead);
     std::string pmt(188, '\xFF');
-    const uint8_t pmtHead[] = {
-        0x47,
-        0x50,
-        0x00,                // sync; payload_unit_start, PID 0x1000
-        uint8_t(0x30 | cc),  // adaptation field and payload, continuity counter
-        0x01,
-        0x00,  // adaptation_field_length 1: its flags, none set
-        0x00,  // pointer_field
-        0x02,
-        0xB0,
-        0x12,  // table_id 2 (PMT), section_length 18
-        0x00,
-        0x01,
-        0xC1,
-        0x00,
-        0x00,  // program 1, version 0, current; sections 0/0
-        0xE1,
-        0x00,
-        0xF0,
-        0x00,  // PCR PID 0x100, no program descriptors
-        0x1B,
-        0xE1,
-        0x00,
-        0xF0,
-        0x00,  // H.264 on PID 0x100
-        0x00,
-        0x00,
-        0x00,
-        0x00,  // CRC_32 (not checked)
-    };
     pmt.replace(0, sizeof pmtHead, reinterpret_cast<const char*>(pmtHead), sizeof pmtHead);
     return pat + pmt;
 }
