@@ -29,6 +29,8 @@ namespace {
 // segment n never falls a rounding short of its key frame.
 constexpr double kTickMicroseconds =
     static_cast<double>(kMicrosecondsPerSecond) / static_cast<double>(kTicksPerSecond);
+// Bytes of one transport-stream packet.
+const size_t kTsPacketSize = 188;
 // Read-ahead of finished segments for a complete title and for other input.
 const uint16_t kOnDemandReadAhead = 1;
 const uint16_t kLiveReadAhead = 3;
@@ -207,6 +209,7 @@ void LiveHttpSegmenter::StartSegment(bool valueKnown, uint64_t value) {
     if (!files_.empty() && files_.back()->GetState() < LiveHttpFile::StateComplete) {
         // Held by value: telling the listeners may drop it from the list.
         boost::shared_ptr<LiveHttpFile> newest = files_.back();
+        NoteTables(*newest);
         newest->SetState(LiveHttpFile::StateComplete);
     }
     const uint32_t number = NumberForGroup(valueKnown, value);
@@ -324,6 +327,36 @@ void LiveHttpSegmenter::MarkUnavailable(uint32_t from, uint32_t to) {
         // Not what is already cut whole.
         if (!FindSegment(number, LiveHttpFile::StateComplete)) unavailable_.insert(number);
     }
+}
+
+void LiveHttpSegmenter::NoteTables(LiveHttpFile& segment) {
+    // A segment opens with the PAT (PID 0) and the PMT, one packet each, both starting their
+    // section in the packet (payload_unit_start_indicator): after the 4-byte header and any
+    // adaptation field (the multiplexer pads the tables with its stuffing) come the
+    // pointer_field and, past what it skips, table_id 0x00 (PAT) or 0x02 (PMT).
+    std::vector<uint8_t> head;
+    head.reserve(2 * kTsPacketSize);
+    LiveHttpFile::Cursor cursor;
+    while (head.size() < 2 * kTsPacketSize) {
+        const MemoryChunk piece =
+            segment.Read(cursor, static_cast<uint32_t>(2 * kTsPacketSize - head.size()));
+        if (piece.IsEmpty()) return;  // too short to open with both tables
+        head.insert(head.end(), piece.Data(), piece.Data() + piece.Size());
+    }
+    const auto table = [&head](size_t at, uint8_t tableId) {
+        const uint8_t* p = head.data() + at;
+        const uint16_t pid = static_cast<uint16_t>(((p[1] & 0x1F) << 8) | p[2]);
+        const bool startsSection = (p[1] & 0x40) != 0;
+        const uint8_t control = (p[3] >> 4) & 0x3;  // adaptation_field_control
+        size_t payloadAt = 4;
+        if ((control & 0x2) != 0) payloadAt += 1 + size_t(p[4]);  // adaptation_field_length
+        if ((control & 0x1) == 0 || payloadAt >= kTsPacketSize) return false;
+        const size_t tableAt = payloadAt + 1 + size_t(p[payloadAt]);  // past the pointer_field
+        const bool pidFits = tableId == 0x00 ? pid == 0 : (pid != 0 && pid != 0x1FFF);
+        return p[0] == 0x47 && startsSection && pidFits && tableAt < kTsPacketSize &&
+               p[tableAt] == tableId;
+    };
+    if (table(0, 0x00) && table(kTsPacketSize, 0x02)) tables_ = MemoryChunk::CopyOf(head);
 }
 
 void LiveHttpSegmenter::Keep(const boost::shared_ptr<LiveHttpFile>& file) {

@@ -23,6 +23,7 @@
 #include "engine/serve/LiveHttpFile.h"
 #include "engine/serve/LiveHttpFileSource.h"
 #include "engine/serve/LiveHttpServer.h"
+#include "engine/serve/MultiSocketDelegateServer.h"
 
 namespace SarvelonMediaKit {
 
@@ -60,9 +61,13 @@ class MediaTrack;
 // (the marker's clock, against the segment times the playlist lists), so the segments after
 // a lost key frame keep their names (right after a seek too: a seek to a segment whose key
 // frame was lost finds the next group first, which keeps its own number); the numbers passed
-// over, and those after the end of the media, are answered "unavailable" instead of waiting
-// for ever (the demultiplexer reports the damage). No segment request waits longer than
-// kMaxWaitMilliseconds.
+// over, and those after the end of the media, are answered at once instead of waiting for
+// ever (the demultiplexer reports the damage): with a segment that holds only the program's
+// tables (the PAT and PMT that opened the last segment cut), a valid transport stream without
+// media, so a player plays on with the next listed segment as over any gap. The playlist,
+// complete and handed out already, keeps listing the number. Before any segment has been cut
+// there are no tables to send, and such a request is answered "unavailable". No segment
+// request waits longer than kMaxWaitMilliseconds ("unavailable": it may still come later).
 //
 // Threads: the chain's data, markers and seeks arrive on the playback's task thread, the
 // requests and the files' state changes on the serving sessions' threads; one recursive lock
@@ -87,9 +92,12 @@ public:
     // A request far from memory waits this long (ms) before it seeks, so that a burst of
     // requests seeks once, to the last.
     static const int64_t kSeekDelayMilliseconds = 500;
-    // Waiting requests kept at most (a player waits on a few connections at once); beyond,
-    // the oldest is told "not found".
-    static const size_t kMaxWaitingRequests = 16;
+    // Waiting requests kept at most: one per connection the server holds (a server that asks
+    // again gives up its earlier request), so every player waiting on a connection of its own
+    // waits its turn. Beyond (servers of more than one front door), the oldest is told to try
+    // again later ("unavailable"), never "not found" for a segment the playlist lists.
+    static const size_t kMaxWaitingRequests =
+        static_cast<size_t>(MultiSocketDelegateServer::kMaxServingConnections);
     // A seek asked of the session that has not reached the segmenter after this long (ms) was
     // dropped (the session refuses seeks while it preloads): it is asked again.
     static const int64_t kSeekRetryMilliseconds = 2000;
@@ -156,7 +164,8 @@ public:
     virtual void TracksChanged(const TrackMap& tracks, bool complete);
 
 private:
-    enum Outcome { OutcomeAnswer, OutcomeNotFound, OutcomeUnavailable, OutcomeWait };
+    // OutcomeGap: the media will never give the segment (answered with the tables alone).
+    enum Outcome { OutcomeAnswer, OutcomeNotFound, OutcomeUnavailable, OutcomeGap, OutcomeWait };
 
     // An answer decided under the lock and given after it is released: the server's handle
     // is held until then, so the server cannot go away in between, and if this is its last
@@ -222,6 +231,9 @@ private:
     void AddAnswer(const Request& request, const boost::shared_ptr<Component>& handle,
                    Outcome outcome,
                    const boost::shared_ptr<LiveHttpFile>& file = boost::shared_ptr<LiveHttpFile>());
+    // Keeps the PAT and PMT that open a finished segment, when they do, as the answer for
+    // segments the media cannot give.
+    void NoteTables(LiveHttpFile& segment);
     // Keeps a whole segment that leaves the list for later requests (within kKeptBytes).
     void Keep(const boost::shared_ptr<LiveHttpFile>& file);
     // The number of the segment a group of pictures starting at the marker's clock value opens:
@@ -321,6 +333,8 @@ private:
     mutable HlsSegmentTiming::ListShape shape_;
     // Segment numbers this media cannot give (a lost key frame, the media ended early).
     std::set<uint32_t> unavailable_;
+    // The PAT and PMT packets that opened the last segment cut; empty until one has.
+    MemoryChunk tables_;
 };
 
 }  // namespace SarvelonMediaKit

@@ -1,6 +1,8 @@
 // The segmenter's answers to the loopback servers: which file a name stands for, and the
 // requests that wait for one.
 
+#include <boost/make_shared.hpp>
+
 #include <algorithm>
 
 #include "SVLibrary/Output/DebugPrint.h"
@@ -166,6 +168,18 @@ void LiveHttpSegmenter::AddAnswer(const Request& request,
             break;
         case OutcomeNotFound: answer.answer = LiveHttpServer::AnswerNotFound; break;
         case OutcomeUnavailable: answer.answer = LiveHttpServer::AnswerUnavailable; break;
+        case OutcomeGap:
+            if (tables_.IsEmpty()) {
+                answer.answer = LiveHttpServer::AnswerUnavailable;
+                break;
+            }
+            // A file of its own per answer (each server marks what it serves), sharing the
+            // tables' bytes; nobody listens to its states.
+            answer.answer = LiveHttpServer::AnswerReady;
+            answer.file = boost::make_shared<LiveHttpFile>(nullptr, request.number);
+            answer.file->Append(tables_);
+            answer.file->SetState(LiveHttpFile::StateComplete);
+            break;
         case OutcomeWait: return;
     }
     answers_.push_back(answer);
@@ -211,7 +225,7 @@ void LiveHttpSegmenter::Park(const Request& request) {
         const Request oldest = waiting_.front();
         waiting_.pop_front();
         if (boost::shared_ptr<Component> alive = oldest.handle.lock()) {
-            AddAnswer(oldest, alive, OutcomeNotFound);
+            AddAnswer(oldest, alive, OutcomeUnavailable);
         }
     }
     waiting_.push_back(request);
@@ -279,7 +293,7 @@ LiveHttpSegmenter::Outcome LiveHttpSegmenter::EvaluateSegment(
         if (adaptive_ && request.track != currentTrack_->GetId().Get()) return OutcomeNotFound;
         file = FindSegment(request.number, ready);
         if (file) return OutcomeAnswer;
-        if (cannot) return OutcomeUnavailable;
+        if (cannot) return OutcomeGap;
         if ((seekPending_ && seekTarget_ == request.number) ||
             (seekInFlight_ && issuedTarget_ == request.number)) {
             return OutcomeWait;
@@ -317,7 +331,7 @@ LiveHttpSegmenter::Outcome LiveHttpSegmenter::EvaluateSegment(
     }
     file = FindSegment(request.number, ready);
     if (file) return OutcomeAnswer;
-    if (cannot) return OutcomeUnavailable;
+    if (cannot) return OutcomeGap;
     if (request.number != nextSegmentNumber_) {
         // Inside the window (from the first segment in memory to the one after the newest)
         // the segment comes by itself; outside it, the playback has to move.

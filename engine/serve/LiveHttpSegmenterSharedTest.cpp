@@ -1,7 +1,9 @@
 // Several players on one playback: the two-minute title (2 s groups of pictures, 25 pictures a
 // second) served by the whole chain, its segments asked for by clients that pull the playback
-// in different directions. Every listed segment is answered with its own media: checked by the
-// tools' independent transport-stream reader and by ffmpeg.
+// in different directions, up to 50 at once (more than the server holds connections: the others
+// wait to be taken). Every
+// listed segment is answered with its own media: checked by the tools' independent
+// transport-stream reader and by ffmpeg.
 
 #include <gtest/gtest.h>
 
@@ -137,6 +139,53 @@ TEST_F(LiveHttpSegmenterSharedTest, EightPlayersReadingTheWholeTitleAtOnceEachGe
         EXPECT_EQ(Fixtures::kHlsClipFrames, pts.size()) << "player " << i;
         EXPECT_EQ(Fixtures::kHlsClipFrames, std::set<std::string>(pts.begin(), pts.end()).size())
             << "player " << i;
+    }
+}
+
+TEST_F(LiveHttpSegmenterSharedTest, FiftyReadersAtScatteredPlacesEachGetEveryListedSegmentTheyAsk) {
+    const uint16_t port = chain->Port();
+    const HttpAnswer first = HttpGet(port, "0.ts");
+    ASSERT_EQ(200, first.status);
+    const uint64_t start = ViewVideo(first.body).firstPts;
+    const size_t kReaders = 50;
+    const uint32_t kEach = 6;  // segments read one after the other from a reader's start
+    const uint32_t kSegments = Fixtures::kHlsClipSeconds / 2;
+    struct Outcome {
+        size_t notFound = 0;
+        std::vector<std::string> wrong;
+    };
+    std::vector<std::future<Outcome>> readers;
+    for (size_t i = 0; i < kReaders; ++i) {
+        // Starts spread over the title, in no order: 23 and 55 are coprime.
+        const uint32_t from = static_cast<uint32_t>((i * 23) % (kSegments - kEach + 1));
+        readers.push_back(std::async(std::launch::async, [=]() {
+            Outcome outcome;
+            for (uint32_t n = from; n < from + kEach; ++n) {
+                // Connections beyond the server's cap wait to be taken, and are answered. One
+                // taken at the cap before its request has come in counts as idle, and a newcomer
+                // may take its place: the reader asks again, as a player does.
+                HttpAnswer answer;
+                for (int attempt = 0; attempt < 3 && answer.status == 0; ++attempt) {
+                    answer = HttpGet(port, std::to_string(n) + ".ts");
+                }
+                if (answer.status == 404) ++outcome.notFound;
+                const VideoView view = ViewVideo(answer.body);
+                // Segment n holds its own 2 s: 50 pictures from 2n s on.
+                if (answer.status != 200 || !answer.complete ||
+                    view.pictures != kSharedFramesPerSegment ||
+                    view.firstPts != start + 2 * kTicksPerSecond * n) {
+                    outcome.wrong.push_back(std::to_string(n) +
+                                            ".ts: " + std::to_string(answer.status) + ", " +
+                                            std::to_string(view.pictures) + " pictures");
+                }
+            }
+            return outcome;
+        }));
+    }
+    for (size_t i = 0; i < readers.size(); ++i) {
+        const Outcome outcome = readers[i].get();
+        EXPECT_EQ(0u, outcome.notFound) << "reader " << i;
+        EXPECT_TRUE(outcome.wrong.empty()) << "reader " << i << ": " << outcome.wrong.front();
     }
 }
 

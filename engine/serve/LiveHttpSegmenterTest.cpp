@@ -371,16 +371,19 @@ TEST_F(LiveHttpSegmenterTest, TheMainPlaylistNameIsMatchedDecoded) {
     EXPECT_EQ("title_01-x.m3u8", plain.Segmenter().GetUrlName());
 }
 
-TEST_F(LiveHttpSegmenterTest, WaitingRequestsAreBoundedTheOldestToldNotFound) {
+TEST_F(LiveHttpSegmenterTest, WaitingRequestsAreBoundedTheOldestToldToTryAgain) {
     Start(false, false);  // no tracks: every playlist request waits
+    // As many wait as one front door holds connections...
     std::vector<int> fds;
     for (size_t i = 0; i < LiveHttpSegmenter::kMaxWaitingRequests; ++i) {
         fds.push_back(Ask(Port(), "title.m3u8"));
-        ASSERT_TRUE(WaitingBecomes(i + 1));
+        ASSERT_TRUE(WaitingBecomes(i + 1)) << i;
     }
-    const int last = Ask(Port(), "title.m3u8");
-    // One more than the list holds: the oldest is told "not found", the others still wait.
-    EXPECT_EQ(kNotFound, Await(fds[0]).status);
+    // ...and one more through a second door: the oldest is told to try again, not "not
+    // found", and the others still wait.
+    LiveFront second(&rig->Segmenter());
+    const int last = Ask(second.Port(), "title.m3u8");
+    EXPECT_EQ("HTTP/1.1 503 Service Unavailable", Await(fds[0]).status);
     EXPECT_EQ(LiveHttpSegmenter::kMaxWaitingRequests, rig->Segmenter().GetWaitingRequestCount());
     for (size_t i = 1; i < fds.size(); ++i) close(fds[i]);
     close(last);

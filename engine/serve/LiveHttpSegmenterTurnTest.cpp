@@ -5,11 +5,14 @@
 // Damaged media never leaves a request hanging: a group of pictures whose key frame was lost
 // runs on in the segment before it, the segments after it keep their names (numbered from the
 // time each group starts), the numbers passed over and those after an early end of the media
-// are answered "503" at once, and no request waits past the bound.
+// are answered at once (with the program's tables alone once a segment has brought them, with
+// "503" before), and no request waits past the bound.
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "engine/serve/LiveHttpSegmenter.h"
@@ -112,6 +115,46 @@ TEST_F(LiveHttpSegmenterTurnTest, AFarSegmentAskedAgainIsAnsweredAtOnceWithoutAS
     EXPECT_FALSE(rig->Segmenter().IsSeekPending());
 }
 
+TEST_F(LiveHttpSegmenterTurnTest, TwentyFourPlayersAtScatteredPlacesEachGetTheirOwnSegmentInTurn) {
+    rig->WholeSegment("d0");  // 0 finished, 1 held
+    // 24 players, each waiting on its own connection for a different listed segment: far more
+    // than one player keeps waiting at once, fewer than the connections the server holds.
+    const uint32_t kPlayers = 24;
+    std::vector<int> connections;
+    std::vector<uint32_t> numbers;
+    for (uint32_t i = 0; i < kPlayers; ++i) {
+        numbers.push_back(1 + (i * 11) % 29);  // 11 and 29 coprime: 24 different numbers
+        connections.push_back(Ask(Port(), std::to_string(numbers.back()) + ".ts"));
+        ASSERT_TRUE(WaitingBecomes(i + 1)) << i;
+    }
+    // The delay before the first seek; every later turn is taken at once.
+    rig->Advance(LiveHttpSegmenter::kSeekDelayMilliseconds + 1);
+    // The servers take their answers (and mark segments served) on their own threads: the
+    // passes go on until every request is answered, or for 20 s at most.
+    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (rig->Segmenter().GetWaitingRequestCount() != 0 &&
+           std::chrono::steady_clock::now() < end) {
+        rig->Pull();
+        rig->RunTasks();
+        // After a seek the chain's next group opens a segment.
+        if (rig->Segments().empty()) rig->Gop();
+        const Segments segments = rig->Segments();
+        // The segment the playback makes now gets its bytes, named after its number.
+        if (!segments.empty() && segments.back().second == LiveHttpFile::StateWriting) {
+            rig->Data("d" + std::to_string(segments.back().first));
+            rig->Gop();
+        } else {
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+    }
+    EXPECT_EQ(0u, rig->Segmenter().GetWaitingRequestCount());
+    for (uint32_t i = 0; i < kPlayers; ++i) {
+        const Reply reply = Await(connections[i]);
+        EXPECT_EQ(kOkStatus, reply.status) << "player " << i << " segment " << numbers[i];
+        EXPECT_EQ("d" + std::to_string(numbers[i]), reply.body) << "player " << i;
+    }
+}
+
 TEST_F(LiveHttpSegmenterTurnTest, SegmentsKeptInMemoryAreBoundedTheOldestLetGo) {
     // Three whole segments of 6 MiB: together over the 16 MiB kept, so 0 is let go.
     const std::string big(6u * 1024u * 1024u, 'x');
@@ -179,6 +222,70 @@ TEST_F(LiveHttpSegmenterDamageTest, ALostKeyFrameLeavesOneNumberUnavailableAndTh
     EXPECT_EQ(kUnavailable, Fetch(Port(), "2.ts").status);
     EXPECT_TRUE(rig->Source().Log(RecordingStage::kSeek).empty());
     EXPECT_FALSE(rig->Segmenter().IsSeekPending());
+}
+
+// The two packets the multiplexer writes in front of every key frame, as a segment opens with
+// them; cc is their continuity counter.
+std::string TablePackets(uint8_t cc) {
+    // clang-format off
+    const uint8_t patHead[] = {
+        0x47, 0x40, 0x00,              // sync; payload_unit_start, PID 0
+        uint8_t(0x10 | cc),            // payload only, continuity counter
+        0x00,                          // pointer_field
+        0x00, 0xB0, 0x0D,              // table_id 0 (PAT), section_length 13
+        0x00, 0x01, 0xC1, 0x00, 0x00,  // transport_stream_id 1, version 0, current; sections 0/0
+        0x00, 0x01, 0xF0, 0x00,        // program 1 -> PMT PID 0x1000
+        0x2A, 0xB1, 0x04, 0xB2,        // CRC_32 (not checked by the segmenter)
+    };
+    const uint8_t pmtHead[] = {
+        0x47, 0x50, 0x00,              // sync; payload_unit_start, PID 0x1000
+        uint8_t(0x30 | cc),            // adaptation field and payload, continuity counter
+        0x01, 0x00,                    // adaptation_field_length 1: its flags, none set
+        0x00,                          // pointer_field
+        0x02, 0xB0, 0x12,              // table_id 2 (PMT), section_length 18
+        0x00, 0x01, 0xC1, 0x00, 0x00,  // program 1, version 0, current; sections 0/0
+        0xE1, 0x00, 0xF0, 0x00,        // PCR PID 0x100, no program descriptors
+        0x1B, 0xE1, 0x00, 0xF0, 0x00,  // H.264 on PID 0x100
+        0x00, 0x00, 0x00, 0x00,        // CRC_32 (not checked)
+    };
+    // clang-format on
+    // Each section ends in stuffing to the packet's end.
+    std::string pat(188, '\xFF');
+    pat.replace(0, sizeof patHead, reinterpret_cast<const char*>(patHead), sizeof patHead);
+    std::string pmt(188, '\xFF');
+    pmt.replace(0, sizeof pmtHead, reinterpret_cast<const char*>(pmtHead), sizeof pmtHead);
+    return pat + pmt;
+}
+
+TEST_F(LiveHttpSegmenterDamageTest,
+       ASegmentNeverCutIsAnsweredWithTheLastTablesAloneForPlayersToGoOn) {
+    Start(true);
+    rig->Gop(0);
+    rig->Data(TablePackets(0) + "d0");
+    rig->Gop(2000000);
+    EXPECT_EQ(TablePackets(0) + "d0", Fetch(Port(), "0.ts").body);
+    // The key frame at 4 s was lost (its group runs on in 1), and with it that group's tables.
+    rig->Data(TablePackets(1) + "d1+rest-of-2");
+    rig->Gop(6000000);
+    // 2 will never be cut: a segment of the tables that opened 1, with no media. A player that
+    // reads 1, 2, 3 sees those packets twice in a row, then 3's, counted on from them.
+    const Reply two = Fetch(Port(), "2.ts");
+    EXPECT_EQ(kOkStatus, two.status);
+    EXPECT_EQ(TablePackets(1), two.body);
+    EXPECT_EQ(TablePackets(1) + "d1+rest-of-2", Fetch(Port(), "1.ts").body);
+    ASSERT_TRUE(SegmentsBecome(Segments{{3, 1}}));
+    // The media ends after 3: 4 to 9 are listed and never come; asked for, the same answer.
+    const int four = Ask(Port(), "4.ts");
+    ASSERT_TRUE(WaitingBecomes(1));
+    rig->Data(TablePackets(2) + "d3");
+    rig->EndOfStream();
+    const Reply fourReply = Await(four);
+    EXPECT_EQ(kOkStatus, fourReply.status);
+    EXPECT_EQ(TablePackets(2), fourReply.body);
+    EXPECT_EQ(TablePackets(2), Fetch(Port(), "9.ts").body);
+    EXPECT_EQ(TablePackets(2) + "d3", Fetch(Port(), "3.ts").body);
+    // Nothing made the playback move.
+    EXPECT_TRUE(rig->Source().Log(RecordingStage::kSeek).empty());
 }
 
 TEST_F(LiveHttpSegmenterDamageTest, ASeekToASegmentWhoseKeyFrameWasLostNamesWhatComesByItsTime) {

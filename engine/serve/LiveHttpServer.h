@@ -37,8 +37,8 @@ public:
     void SetFileSource(LiveHttpFileSource* fileSource);
 
     // What a file source answers to the request: the file, "not found" (404), or "unavailable"
-    // (the media for it is damaged, or it waited too long for it: 503, and the connection is
-    // closed). AnswerNone: no answer yet.
+    // (it cannot be given now, the request waited too long for it, say: 503, and the
+    // connection is closed). AnswerNone: no answer yet.
     enum Answer { AnswerNone, AnswerReady, AnswerNotFound, AnswerUnavailable };
     // The source's answer (any thread; file only with AnswerReady): taken up on the server's
     // session thread.

@@ -1,6 +1,8 @@
 #include "engine/serve/MultiSocketDelegateServer.h"
 
 #include <algorithm>
+#include <chrono>
+#include <thread>
 
 #include "SVLibrary/Output/DebugPrint.h"
 #include "engine/core/ConnectionSlot.h"
@@ -10,6 +12,7 @@
 namespace SarvelonMediaKit {
 
 const int MultiSocketDelegateServer::kMaxServingConnections;
+const int MultiSocketDelegateServer::kFullLookMilliseconds;
 
 MultiSocketDelegateServer::MultiSocketDelegateServer(SocketMaster* master, Component* component,
                                                      const SocketFactory& factory)
@@ -39,15 +42,17 @@ uint16_t MultiSocketDelegateServer::GetListeningPort() const {
 }
 
 void MultiSocketDelegateServer::DoSocketReadable(int /*fd*/) {
+    if (*serving_ >= kMaxServingConnections && !CutLongestIdle()) {
+        // Every place has a request in progress: the newcomer waits in the backlog, and the
+        // socket, still readable, brings us back here after a pause (the master dispatches
+        // nothing else of ours meanwhile, and a stop waits for the pause at most).
+        std::this_thread::sleep_for(std::chrono::milliseconds(kFullLookMilliseconds));
+        return;
+    }
     SV::PilSocketHolder accepted;
     // A failure throws; the master carries on and the connection stays queued.
     accepted.Accept(GetSessionDescriptor());
     SV::PilSocketHolder::SetSocketNoSigPipe(accepted.fd);
-    if (*serving_ >= kMaxServingConnections && !CutLongestIdle()) {
-        DebugPrint("MultiSocketDelegateServer: %d requests in progress, closing a new connection\n",
-                   kMaxServingConnections);
-        return;  // the holder closes it
-    }
     SocketDelegate* delegate =
         factory_ ? factory_(GetSocketMaster(), GetComponent(), accepted) : nullptr;
     // Refused: the connection is closed with the holder.

@@ -32,9 +32,12 @@ public:
     // cap, a new connection takes the place of the one that has been longest without a request
     // in progress (that one is cut; a whole request that has arrived counts as in progress,
     // read from its socket or not, a head still coming in part by part does not); when every
-    // connection has a request in progress, the new one is accepted and closed at once. Idle peers
-    // thus never lock a player out.
+    // connection has a request in progress, the new one stays queued on the listening socket
+    // (looked at again every kFullLookMilliseconds) until one of them ends or goes idle. Idle
+    // peers thus never lock a player out, and players beyond the cap are served in their turn
+    // instead of being cut off.
     static const int kMaxServingConnections = 32;
+    static const int kFullLookMilliseconds = 10;
 
     MultiSocketDelegateServer(SocketMaster* master, Component* component,
                               const SocketFactory& factory);
@@ -51,7 +54,7 @@ public:
     // Entries kept to find the longest-idle connection, ended ones included until swept.
     size_t GetTrackedSlots() const { return trackedSlots_; }
 
-    // Accepts one connection and hands it out.
+    // Accepts one connection and hands it out, or leaves it queued while every place is busy.
     void DoSocketReadable(int fd) override;
 
 private:

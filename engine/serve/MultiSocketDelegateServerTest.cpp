@@ -253,7 +253,7 @@ TEST(MultiSocketDelegateServerTest, ARefusedConnectionIsClosedAndTheServerKeepsL
     factory.Clear();
 }
 
-TEST(MultiSocketDelegateServerTest, AtTheCapANewcomerTakesTheLongestIdlePlaceOrIsClosed) {
+TEST(MultiSocketDelegateServerTest, AtTheCapANewcomerTakesTheLongestIdlePlaceOrWaitsForOne) {
     Station front;
     Factory factory(&front);
     {
@@ -277,13 +277,22 @@ TEST(MultiSocketDelegateServerTest, AtTheCapANewcomerTakesTheLongestIdlePlaceOrI
             ASSERT_TRUE(WaitUntil([&]() { return delegates[i]->Data() == std::to_string(i); }));
         }
 
-        // Every connection has a request in progress: nobody is cut for a newcomer.
+        // Every connection has a request in progress: nobody is cut for a newcomer, which waits
+        // in the listening socket's queue, neither closed nor handed out...
         for (RecordingDelegate* d : delegates) d->SetRequestInProgress(true);
         const int extra = Connect(port);
         ASSERT_GE(extra, 0);
-        EXPECT_TRUE(PeerCloses(extra));
-        close(extra);
-        EXPECT_EQ(cap, factory.Calls());  // never handed out
+        EXPECT_FALSE(PeerCloses(extra, 200));
+        EXPECT_EQ(cap, factory.Calls());
+        // ...until an answer ends: it takes that connection's place, and is served.
+        delegates[13]->SetRequestInProgress(false);
+        EXPECT_TRUE(PeerCloses(clients[13]));
+        ASSERT_TRUE(SendAll(extra, "extra"));
+        ASSERT_TRUE(WaitUntil([&]() {
+            return factory.SharedDelegates().size() == static_cast<size_t>(cap + 1) &&
+                   factory.SharedDelegates().back()->Data() == "extra";
+        }));
+        factory.SharedDelegates().back()->SetRequestInProgress(true);
 
         // Two answers end, 9's first: 9 has been idle longest, then 5.
         delegates[9]->SetRequestInProgress(false);
@@ -293,7 +302,7 @@ TEST(MultiSocketDelegateServerTest, AtTheCapANewcomerTakesTheLongestIdlePlaceOrI
         EXPECT_TRUE(PeerCloses(clients[9]));
         ASSERT_TRUE(SendAll(first, "first"));
         ASSERT_TRUE(WaitUntil([&]() {
-            return factory.SharedDelegates().size() == static_cast<size_t>(cap + 1) &&
+            return factory.SharedDelegates().size() == static_cast<size_t>(cap + 2) &&
                    factory.SharedDelegates().back()->Data() == "first";
         }));
         EXPECT_FALSE(PeerCloses(clients[5], 50));
@@ -304,19 +313,19 @@ TEST(MultiSocketDelegateServerTest, AtTheCapANewcomerTakesTheLongestIdlePlaceOrI
         const int second = Connect(port);
         ASSERT_GE(second, 0);
         EXPECT_TRUE(PeerCloses(clients[5]));
-        ASSERT_TRUE(WaitUntil([&]() { return factory.Calls() == cap + 2; }));
+        ASSERT_TRUE(WaitUntil([&]() { return factory.Calls() == cap + 3; }));
         const int third = Connect(port);
         ASSERT_GE(third, 0);
         EXPECT_TRUE(PeerCloses(first));
         EXPECT_FALSE(PeerCloses(second, 50));
         ASSERT_TRUE(SendAll(third, "third"));
         ASSERT_TRUE(WaitUntil([&]() {
-            return factory.SharedDelegates().size() == static_cast<size_t>(cap + 3) &&
+            return factory.SharedDelegates().size() == static_cast<size_t>(cap + 4) &&
                    factory.SharedDelegates().back()->Data() == "third";
         }));
         // The connections with a request in progress were all left alone.
         for (int i = 0; i < cap; ++i) {
-            if (i != 5 && i != 9) {
+            if (i != 5 && i != 9 && i != 13) {
                 EXPECT_FALSE(PeerCloses(clients[i], 1)) << i;
             }
         }
@@ -329,13 +338,13 @@ TEST(MultiSocketDelegateServerTest, AtTheCapANewcomerTakesTheLongestIdlePlaceOrI
         ASSERT_GE(next, 0);
         ASSERT_TRUE(SendAll(next, "made it"));
         ASSERT_TRUE(WaitUntil([&]() {
-            return factory.SharedDelegates().size() == static_cast<size_t>(cap + 4) &&
+            return factory.SharedDelegates().size() == static_cast<size_t>(cap + 5) &&
                    factory.SharedDelegates().back()->Data() == "made it";
         }));
         EXPECT_FALSE(PeerCloses(second, 50));
 
         for (int fd : clients) close(fd);
-        for (int fd : {first, second, third, next}) close(fd);
+        for (int fd : {extra, first, second, third, next}) close(fd);
         front.Halt();
     }
     factory.Clear();

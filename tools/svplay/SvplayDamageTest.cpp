@@ -1,12 +1,14 @@
 // svplay on a title whose key frame in the middle was destroyed (64 KiB of zeroes from its
 // first byte, where ffprobe finds the picture): every segment request is answered within 5 s
-// (curl's bound), the segment of the lost key frame with "503" and the others with their own
-// media, the damage is told once as a warning event, and standard output stays a few lines.
-// The same holds when a player jumps straight to the damaged segment (the playback seeks to
-// it and finds the next key frame first).
+// (curl's bound), the segment of the lost key frame with a segment of the program's tables
+// alone (no pictures) and the others with their own media, the damage is told once as a
+// warning event, and standard output stays a few lines. The same holds when a player jumps
+// straight to the damaged segment (the playback seeks to it and finds the next key frame
+// first). GStreamer's HLS client and ffmpeg play the title through to its end.
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <memory>
@@ -108,6 +110,20 @@ protected:
         ASSERT_EQ("200", Get(dir, base + std::to_string(n) + ".ts", body)) << n;
         EXPECT_NEAR(start + 2.0 * double(n), FirstVideoTime(dir, body), 0.01) << n;
     }
+    // The answer for a segment the media cannot give: "200" with two whole packets, the PAT
+    // and the PMT (by ffprobe: a program, no picture).
+    void ExpectTablesAlone(const std::string& code, const std::string& body, size_t n) {
+        EXPECT_EQ("200", code) << n;
+        EXPECT_EQ(2u * 188u, body.size()) << n;
+        EXPECT_EQ(-1.0, FirstVideoTime(dir, body)) << n;
+        const std::string path = dir.File("tables.ts");
+        std::ofstream(path, std::ios::binary) << body;
+        std::string out;
+        RunProgram({"ffprobe", "-v", "error", "-show_entries", "program=program_id", "-of",
+                    "csv=p=0", path},
+                   &out);
+        EXPECT_EQ("1", out.substr(0, out.find_first_of("\n,"))) << n << ": " << out;
+    }
     // Stops svplay: the damage was told once, and standard output stayed short.
     void ExpectToldOnce() {
         svplay->Signal(SIGTERM);
@@ -135,7 +151,7 @@ TEST_F(SvplayDamageTest, ALostKeyFrameIsAnsweredToldOnceAndTheSegmentsAfterItPla
     for (size_t n = 0; n < kSegments; ++n) {
         const std::string code = Get(dir, base + std::to_string(n) + ".ts", body);
         if (n == kDamagedSegment) {
-            EXPECT_EQ("503", code) << n;
+            ExpectTablesAlone(code, body, n);
             continue;
         }
         ASSERT_EQ("200", code) << n;
@@ -145,7 +161,8 @@ TEST_F(SvplayDamageTest, ALostKeyFrameIsAnsweredToldOnceAndTheSegmentsAfterItPla
         EXPECT_NEAR(start + 2.0 * double(n), time, 0.01) << n;
     }
     // Asked again, the damaged one is answered at once too.
-    EXPECT_EQ("503", Get(dir, base + std::to_string(kDamagedSegment) + ".ts", body));
+    const std::string again = Get(dir, base + std::to_string(kDamagedSegment) + ".ts", body);
+    ExpectTablesAlone(again, body, kDamagedSegment);
     ExpectToldOnce();
 }
 
@@ -157,9 +174,60 @@ TEST_F(SvplayDamageTest, AJumpToTheLostKeyFramesSegmentIsAnsweredAndTheNextOnesA
     ASSERT_NO_FATAL_FAILURE(ExpectSegment(1, start));
     // Far from what was cut: the playback seeks to it, and finds the next group's key frame
     // first. That group is not the one asked for.
-    EXPECT_EQ("503", Get(dir, base + std::to_string(kDamagedSegment) + ".ts", body));
+    const std::string code = Get(dir, base + std::to_string(kDamagedSegment) + ".ts", body);
+    ExpectTablesAlone(code, body, kDamagedSegment);
     ASSERT_NO_FATAL_FAILURE(ExpectSegment(kDamagedSegment + 1, start));
     ASSERT_NO_FATAL_FAILURE(ExpectSegment(kDamagedSegment + 2, start));
+    ExpectToldOnce();
+}
+
+// The video pictures GStreamer's HLS client takes from url (its demultiplexers to a sink that
+// prints each buffer) and the last one's time in seconds.
+void GStreamerPictures(const std::string& url, size_t& pictures, double& last) {
+    std::string out;
+    EXPECT_EQ(0, RunProgram({"gst-launch-1.0", "-v", "souphttpsrc", "location=" + url, "!",
+                             "hlsdemux", "!", "tsdemux", "!", "h264parse", "!", "fakesink",
+                             "sync=false", "silent=false"},
+                            &out))
+        << out.substr(0, 2000);
+    pictures = 0;
+    last = -1.0;
+    std::istringstream lines(out);
+    std::string line;
+    while (std::getline(lines, line)) {
+        // "... chain ******* (fakesink0:sink) (5243 bytes, dts: ..., pts: 0:00:08.240000000, ..."
+        if (line.find(" chain ") == std::string::npos) continue;
+        ++pictures;
+        const size_t at = line.find("pts: ");
+        unsigned hours = 0, minutes = 0;
+        double seconds = 0;
+        if (at != std::string::npos &&
+            std::sscanf(line.c_str() + at, "pts: %u:%u:%lf", &hours, &minutes, &seconds) == 3) {
+            last = hours * 3600.0 + minutes * 60.0 + seconds;
+        }
+    }
+}
+
+TEST_F(SvplayDamageTest, GStreamerAndFfmpegPlayOnPastTheLostGroupToTheEnd) {
+    ASSERT_NO_FATAL_FAILURE(Serve());
+    const std::string url = base + "damaged.m3u8";
+    // A group of 50 pictures at most is lost; the rest of the title plays, to its last second.
+    const size_t atLeast = Fixtures::kHlsClipFrames - 50;
+    size_t pictures = 0;
+    double last = -1.0;
+    GStreamerPictures(url, pictures, last);
+    EXPECT_GE(pictures, atLeast);
+    EXPECT_GT(last, double(Fixtures::kHlsClipSeconds) - 2.0);
+    // ffmpeg decodes what it can of the damaged group and goes on.
+    std::string listing;
+    EXPECT_EQ(0, RunProgram({"ffmpeg", "-nostdin", "-v", "error", "-i", url, "-map", "0:v", "-f",
+                             "framecrc", "-"},
+                            &listing));
+    size_t decoded = 0;
+    std::istringstream lines(listing);
+    std::string line;
+    while (std::getline(lines, line)) decoded += line.compare(0, 2, "0,") == 0 ? 1 : 0;
+    EXPECT_GE(decoded, atLeast);
     ExpectToldOnce();
 }
 
