@@ -329,7 +329,9 @@ MemoryChunk MemoryChunk::Slice(uint32_t offset, uint32_t size) const {
     }
     // A slice of a slice shows the first source's bytes, so no chain of sources builds up.
     const boost::shared_ptr<Buffer>& source = buffer_->source ? buffer_->source : buffer_;
-    source->sliced = true;
+    // Set once, by the maker's first cut: a slice cut from a slice on another thread (a
+    // reader's buffer handed on in blocks) then only reads it.
+    if (!source->sliced) source->sliced = true;
     slice.buffer_ = NewBuffer();
     Buffer& b = *slice.buffer_;
     b.source = source;

@@ -172,8 +172,9 @@ public:
     // slice's payload range is its own. Growing a slice, taking room before it (Reserve, which
     // then makes the room asked for) or writing into it through MakeWritable first gives it a
     // copy of its own, so a slice never changes the bytes it shows; this chunk may still change
-    // them (its maker writes no more once it has cut slices). Throws SVL_InvalidParameter when
-    // the range lies outside the payload.
+    // them (its maker writes only bytes no slice shows once it has cut slices: a reader may go
+    // on filling the rest of a buffer while its first slices are read on another thread).
+    // Throws SVL_InvalidParameter when the range lies outside the payload.
     MemoryChunk Slice(uint32_t offset, uint32_t size) const;
     // Lengthens a slice by the n payload bytes of next from offset on when they follow its
     // payload directly in the same bytes (next a slice of the same chunk, or that chunk, and the

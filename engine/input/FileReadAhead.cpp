@@ -3,6 +3,7 @@
 #include <pthread.h>
 
 #include <algorithm>
+#include <cstdint>
 #include <utility>
 
 namespace SarvelonMediaKit {
@@ -27,6 +28,11 @@ void FileReadAhead::Start(SV::File& file, uint64_t bytes) {
 
 void FileReadAhead::Run() {
     pthread_setname_np(pthread_self(), "FileReadAhead");
+    // The blocks are read one after the other into a buffer of several, and go on as slices of
+    // it: a payload that runs on from one block into the next then stays one slice of the
+    // buffer for its consumer, instead of being copied together from two.
+    MemoryChunk buffer;
+    uint32_t filled = 0;  // bytes of buffer read into, and handed on as blocks
     for (;;) {
         uint32_t n = 0;
         {
@@ -39,17 +45,27 @@ void FileReadAhead::Run() {
             if (stop_ || left_ == 0) break;
             n = uint32_t(std::min<uint64_t>(left_, blockBytes_));
         }
-        // Not cleared: the block is cut to what the read gives, so no unwritten byte goes on.
-        MemoryChunk block = MemoryChunk::Unset(n, 0, 0);
-        const uint64_t read = file_->Read(block.Data(0), n);
+        if (buffer.IsEmpty() || buffer.Size() - filled < n) {
+            // Not cleared: only the bytes a read gave are ever handed on.
+            buffer = MemoryChunk::Unset(
+                uint32_t(std::min<uint64_t>(uint64_t(blockBytes_) * kBlocksPerBuffer, UINT32_MAX)),
+                0, 0);
+            filled = 0;
+        }
+        // Into bytes no block handed on shows: the slices taken so far never change.
+        const uint64_t read = file_->Read(buffer.Data(filled), n);
         const bool failed = file_->IsError() || read > n;
+        MemoryChunk block;
+        if (!failed && read != 0) {
+            block = buffer.Slice(filled, uint32_t(read));
+            filled += uint32_t(read);
+        }
         std::lock_guard<std::mutex> lock(lock_);
         if (failed) {
             failed_ = true;
             break;
         }
         if (read != 0) {
-            block.SetSize(uint32_t(read));
             blocks_.push_back(std::move(block));
         }
         left_ -= read;

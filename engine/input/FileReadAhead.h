@@ -15,7 +15,9 @@ namespace SarvelonMediaKit {
 // Reads a file ahead of its consumer on a thread of its own ("FileReadAhead"), so that the
 // kernel's copy of the bytes overlaps the work done on the bytes read before. At most depth
 // blocks wait to be taken; the reader sleeps when that many do, and goes on once half of them
-// have been taken, so neither side wakes the other for every block.
+// have been taken, so neither side wakes the other for every block. Blocks are slices of a
+// buffer that holds a few of them in file order, so the bytes of neighbouring blocks lie one
+// after the other in memory (MemoryChunk::ExtendSlice joins slices of them).
 //
 // While it runs the file is the reader's: its owner touches it only after Stop. Not for several
 // owners: one thread starts, takes and stops.
@@ -48,6 +50,9 @@ public:
 
 private:
     void Run();
+
+    // Blocks read into one buffer before the next is taken.
+    static constexpr uint32_t kBlocksPerBuffer = 4;
 
     const uint32_t blockBytes_;
     const size_t depth_;
