@@ -519,7 +519,11 @@ void Qplayer::closeView() {
     cancelTimer(timeoutTimer_);
     timeoutTimer_ = ui::Loop().AfterDelay(ui::SecondsToDuration(kCloseTimeoutSeconds),
                                           WeakCallback(*this, &Qplayer::targetMethod));
-    if (player_) player_->Pause();
+    if (player_) {
+        // A movie still loading must not start by itself once playable, behind the screen.
+        player_->SetShouldAutoplay(false);
+        player_->Pause();
+    }
     if (indicator_) indicator_->doStartAnimating();
     controls_->hideForClosing();
     isPlaying_ = false;

@@ -181,6 +181,28 @@ TEST_F(QplayerPlaybackTest, ClosingDisposesAfterThreeSeconds) {
     EXPECT_EQ((std::vector<std::string>{"dispose", "dispose"}), delegate_->calls);
 }
 
+// The engine started and the movie is loading when the person closes the screen: the movie
+// that becomes playable afterwards does not start by itself behind the closing screen.
+TEST_F(QplayerPlaybackTest, AMovieThatBecomesPlayableWhileTheScreenClosesStaysStill) {
+    delegate_->dismisses = false;
+    SvTestSupport::TestOrigin::Fault late;
+    late.headDelayMs = 1000;  // per request (opening the movie takes a few)
+    std::ifstream in(ClipPath("mandelbrot"), std::ios::binary);
+    origin_.Serve("/late.ts", std::string((std::istreambuf_iterator<char>(in)),
+                                          std::istreambuf_iterator<char>()));
+    origin_.SetFault("/late.ts", late);
+    bridge_->playbackUrlToHand = origin_.Url("/late.ts");
+    Open(PlaybackUrl("103"));
+    ASSERT_TRUE(WaitReal([&] { return Movie() != nullptr && !Movie()->ContentUrl().empty(); }));
+    RunFor(2.1);
+    ASSERT_EQ(0u, Movie()->LoadState());
+    ASSERT_TRUE(driver_.Tap("closeViewButton"));
+    ASSERT_TRUE(WaitReal([&] { return Movie()->LoadState() != 0; }));
+    RunFor(0.5);
+    EXPECT_NE(ns::MoviePlaybackState::Playing, Movie()->PlaybackState());
+    EXPECT_FALSE(player_->isPlaying());
+}
+
 TEST_F(QplayerPlaybackTest, TappingBeforePlaybackShowsNoControls) {
     OpenSilentMovie();
     ASSERT_TRUE(WaitReal([&] { return player_->dataObject() != nullptr; }, 10));
