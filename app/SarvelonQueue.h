@@ -43,7 +43,8 @@ public:
     SarvelonQueue(const SarvelonQueue&) = delete;
     SarvelonQueue& operator=(const SarvelonQueue&) = delete;
 
-    // Any thread. Runs job(bridge) on the queue's thread after the jobs added before it.
+    // Main thread (where the current bridge is installed). Runs job(bridge) on the queue's
+    // thread after the jobs added before it.
     void Add(std::function<void(SarvelonBridge&)> job);
 
     // Main thread. call(bridge) on the queue's thread; its result then goes to done(result) on
