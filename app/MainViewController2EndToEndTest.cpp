@@ -119,7 +119,8 @@ TEST_F(MainViewController2EndToEndTest, SignInMoviesFirstTitlePlayedToTheEnd) {
         EXPECT_EQ(0u, stream.ptsBackwards);
     }
     EXPECT_TRUE(video);
-    // The player screen stopped the engine when it went.
+    // The player screen stopped the engine when it went (on the bridge's thread).
+    ASSERT_TRUE(WaitForEngine());
     EXPECT_FALSE(SarvelonMediaKit::SViOsApiState::Instance().IsInitialized());
 }
 

@@ -8,6 +8,7 @@
 #include "app/QplayerInterface.h"
 #include "app/QplayerLayout.h"
 #include "app/SarvelonBridge.h"
+#include "app/SarvelonQueue.h"
 #include "app/WeakCallback.h"
 #include "json/KvJsonParser.h"
 #include "platform/core/Format.h"
@@ -96,10 +97,7 @@ Qplayer::~Qplayer() {
         if (timer != 0) loop.CancelTimer(timer);
     }
     // A screen dropped without ever disappearing still leaves no engine running.
-    if (engineStarted_ && !engineStopped_) {
-        SarvelonBridge::Current().Stop();
-        SarvelonBridge::Current().Terminate();
-    }
+    if (engineStarted_ && !engineStopped_) stopSarvelon();
 }
 
 std::shared_ptr<Qplayer> Qplayer::self() {
@@ -175,8 +173,6 @@ void Qplayer::handleResponse() {
     initPlayer();
     if (!player_) return;
     initializeSarvelon();
-    // A failed start may already have closed the screen.
-    if (engineStopped_ || !player_) return;
     // The chooser knows the screen weakly, through the screen's own lifetime.
     controls_->initSubtitles(*dataObject_, std::shared_ptr<SubtitleChooserDelegate>(self(), this));
     controls_->initLabel(*dataObject_);
@@ -205,14 +201,19 @@ void Qplayer::initNotifications() {
     playbackStateObserver_ =
         center.AddObserver(ns::MoviePlayer::kPlaybackStateDidChange,
                            WeakCallback(*this, &Qplayer::moviePlayerPlaybackStateDidChange));
+    finishObserver_ =
+        center.AddObserver(ns::MoviePlayer::kPlaybackDidFinish,
+                           WeakCallback(*this, &Qplayer::moviePlayerPlaybackDidFinish));
 }
 
 void Qplayer::stopObserving() {
     ns::NotificationCenter& center = ns::NotificationCenter::Default();
     if (loadStateObserver_ != 0) center.RemoveObserver(loadStateObserver_);
     if (playbackStateObserver_ != 0) center.RemoveObserver(playbackStateObserver_);
+    if (finishObserver_ != 0) center.RemoveObserver(finishObserver_);
     loadStateObserver_ = 0;
     playbackStateObserver_ = 0;
+    finishObserver_ = 0;
 }
 
 void Qplayer::initCore() {
@@ -247,38 +248,71 @@ void Qplayer::initPlayer() {
 // --- the engine
 
 void Qplayer::initializeSarvelon() {
-    SarvelonBridge& bridge = SarvelonBridge::Current();
-    for (;;) {
-        ns::Dictionary settings;
-        settings.Set("SVPlayerDrivenAdaptationKey", "0");
-        // A repeated start gets the bridge's already-initialised status: not looked at.
-        bridge.Initialize(&Qplayer::QplayerLibraryCallback, settings);
-        engineStarted_ = true;
-        if (dataObject_->sarvelonUri.empty()) {
-            // Nothing to play: said once, and not tried again.
-            report(kSetupError, kInitializationFailedText);
-            return;
-        }
-        std::string playbackUrl;
-        const int status = bridge.Play(dataObject_->sarvelonUri, &playbackUrl, 0);
-        if (status == 0) {
-            ns::Log("[Q] ALL OK");
-            player_->SetContentUrl(playbackUrl);
-            player_->PrepareToPlay();
-            return;
-        }
-        ns::Log("[Q] GOT A SLIDE PROBLEM status:%d", status);
-        if (retryMode_) {
-            // A second failure is said at once instead of leaving a spinner for 35 s.
-            report(kSetupError, kInitializationFailedText);
-            return;
-        }
-        retryMode_ = true;
-        ns::Log("[Q] TRYING");
-        // A failed set-up keeps its session in the bridge, which would refuse the retry (16):
-        // let it go first.
-        bridge.Stop();
+    ns::Dictionary settings;
+    settings.Set("SVPlayerDrivenAdaptationKey", "0");
+    engineStarted_ = true;
+    // A repeated start gets the bridge's already-initialised status: not looked at.
+    SarvelonQueue::Shared().Call(
+        [settings](SarvelonBridge& bridge) {
+            return bridge.Initialize(&Qplayer::QplayerLibraryCallback, settings);
+        },
+        WeakCallback(*this, &Qplayer::sarvelonInitialized));
+}
+
+bool Qplayer::startGoesOn() const {
+    return !engineStopped_ && !closing_ && player_ != nullptr && dataObject_ != nullptr;
+}
+
+void Qplayer::sarvelonInitialized(int /*status*/) {
+    if (!startGoesOn()) return;
+    if (dataObject_->sarvelonUri.empty()) {
+        // Nothing to play: said once, and not tried again.
+        report(kSetupError, kInitializationFailedText);
+        return;
     }
+    const std::string uri = dataObject_->sarvelonUri;
+    SarvelonQueue::Shared().Call(
+        [uri](SarvelonBridge& bridge) {
+            SarvelonStart start;
+            start.status = bridge.Play(uri, &start.playbackUrl, 0);
+            return start;
+        },
+        WeakCallback(*this, &Qplayer::sarvelonPlayed));
+}
+
+void Qplayer::sarvelonPlayed(const SarvelonStart& start) {
+    if (!startGoesOn()) {
+        // Closed while the engine started: nothing may play behind the screen. Its stop is
+        // already queued behind this start.
+        ns::Log("[Q] engine start ended after closing (status:%d): not played", start.status);
+        return;
+    }
+    if (start.status == 0) {
+        ns::Log("[Q] ALL OK");
+        player_->SetContentUrl(start.playbackUrl);
+        player_->PrepareToPlay();
+        return;
+    }
+    ns::Log("[Q] GOT A SLIDE PROBLEM status:%d", start.status);
+    if (retryMode_) {
+        // A second failure is said at once instead of leaving a spinner for 35 s.
+        report(kSetupError, kInitializationFailedText);
+        return;
+    }
+    retryMode_ = true;
+    ns::Log("[Q] TRYING");
+    // A failed set-up keeps its session in the bridge, which would refuse the retry (16): let
+    // it go first.
+    SarvelonQueue::Shared().Add([](SarvelonBridge& bridge) { bridge.Stop(); });
+    initializeSarvelon();
+}
+
+void Qplayer::stopSarvelon() {
+    engineStopped_ = true;
+    SarvelonQueue::Shared().Add([](SarvelonBridge& bridge) {
+        bridge.Stop();
+        bridge.Terminate();
+    });
 }
 
 int Qplayer::QplayerLibraryCallback(SViOsApiEvent event, const ns::Dictionary& attributes) {
@@ -323,6 +357,43 @@ void Qplayer::moviePlayerLoadStateDidChange(const ns::Notification& notification
     } else if (loadState == ns::kLoadStateUnknown) {
         ns::Log("[Q] MPMovieLoadStateUnknown");
     }
+}
+
+void Qplayer::moviePlayerPlaybackDidFinish(const ns::Notification& notification) {
+    if (!fromMoviePlayer(notification)) return;
+    // The player is back at its start: the progress the portal stores is where it stopped.
+    cancelTimer(coreTimer_);
+    isPlaying_ = false;
+    const ns::Value* reason = notification.userInfo.Find(ns::MoviePlayer::kFinishReasonKey);
+    const bool failed =
+        reason != nullptr &&
+        reason->Int64Value() == static_cast<int64_t>(ns::MovieFinishReason::PlaybackError);
+    if (failed) {
+        ns::Error error;
+        if (const ns::Value* value = notification.userInfo.Find(ns::MoviePlayer::kErrorKey)) {
+            error = ns::MoviePlayer::ErrorFromValue(*value);
+        }
+        ns::Log("[Q] moviePlayerPlaybackDidFinish error:%@", error.ToString());
+    } else {
+        ns::Log("[Q] moviePlayerPlaybackDidFinish ended at %.1f of %.1f", lastPosition_, duration_);
+    }
+    // Said already, or the person is closing the screen: nothing more to tell.
+    if (completed_ || closing_) return;
+    if (failed) {
+        report(kEngineError, kEngineErrorText);
+        return;
+    }
+    // Played to its end, though the ticks may have missed its last seconds (one tick may move
+    // it further than the stretch where completion counts when it plays fast): complete.
+    // Stopped short of that (a part of the title that never came), it is an ordinary end that
+    // keeps the position, not a completion.
+    const int32_t d = WholeSeconds(duration_);
+    const int32_t reached = WholeSeconds(lastPosition_ + std::max(1.0, lastAdvance_));
+    if (d > 0 && reached > d - kCompletionSecondsBeforeEnd) {
+        complete();
+        return;
+    }
+    closeThroughDelegate();
 }
 
 void Qplayer::initialize() {
@@ -370,7 +441,18 @@ void Qplayer::playInit() {
     }
     if (detectedStartPositon_ && dataObject_ && player_) {
         detectedStartPositon_ = false;
-        player_->SetCurrentPlaybackTime(dataObject_->startPosition);
+        double start = dataObject_->startPosition;
+        // A position kept past the title's end (or in its last seconds) says the title was
+        // seen to its end: it starts where completion counts, instead of seeking off the end
+        // and leaving the first picture standing.
+        const double duration = player_->Duration();
+        const double last = std::max(0.0, duration - kCompletionSecondsBeforeEnd);
+        if (duration > 0 && start > last) {
+            ns::Log("[Q] start position %d past %.0f: starting at %.0f", dataObject_->startPosition,
+                    last, last);
+            start = last;
+        }
+        player_->SetCurrentPlaybackTime(start);
     }
     reconfigurControlls();
 }
@@ -405,6 +487,9 @@ void Qplayer::timerAction() {
     if (now != 0 && !controls_->isScrubbing() &&
         player_->PlaybackState() == ns::MoviePlaybackState::Playing) {
         if (!(duration_ > 0)) duration_ = player_->Duration();
+        if (lastPlayingTick_ && now > lastPosition_) lastAdvance_ = now - lastPosition_;
+        lastPosition_ = now;
+        lastPlayingTick_ = true;
         const int32_t t = WholeSeconds(now);
         const int32_t d = WholeSeconds(duration_);
         controls_->showPlaybackPosition(t, d, now);
@@ -413,17 +498,18 @@ void Qplayer::timerAction() {
         const bool known = d > 0;
         shouldStoreCurrentProgress_ = known && currentProgress_ >= kFirstStoredSecond &&
                                       currentProgress_ < duration_ - kLastStoredSecondsBeforeEnd;
-        if (known && t > d - kCompletionSecondsBeforeEnd && !completed_) {
-            // Said once: the timer stops with it.
-            completed_ = true;
-            cancelTimer(coreTimer_);
-            if (std::shared_ptr<QPlayerDelegate> target = delegate_.lock()) {
-                target->playbackDidComplete();
-            }
-        }
+        if (known && t > d - kCompletionSecondsBeforeEnd && !completed_) complete();
     } else {
+        lastPlayingTick_ = false;
         controls_->showScrubberPosition();
     }
+}
+
+void Qplayer::complete() {
+    // Said once: the timer stops with it.
+    completed_ = true;
+    cancelTimer(coreTimer_);
+    if (std::shared_ptr<QPlayerDelegate> target = delegate_.lock()) target->playbackDidComplete();
 }
 
 // --- closing
@@ -433,7 +519,11 @@ void Qplayer::closeView() {
     cancelTimer(timeoutTimer_);
     timeoutTimer_ = ui::Loop().AfterDelay(ui::SecondsToDuration(kCloseTimeoutSeconds),
                                           WeakCallback(*this, &Qplayer::targetMethod));
-    if (player_) player_->Pause();
+    if (player_) {
+        // A movie still loading must not start by itself once playable, behind the screen.
+        player_->SetShouldAutoplay(false);
+        player_->Pause();
+    }
     if (indicator_) indicator_->doStartAnimating();
     controls_->hideForClosing();
     isPlaying_ = false;
@@ -451,6 +541,10 @@ void Qplayer::targetMethod() {
     timeoutTimer_ = 0;
     ns::Log("[Q] dismised on timeout");
     if (isPlaying_) return;
+    closeThroughDelegate();
+}
+
+void Qplayer::closeThroughDelegate() {
     ui::Application::Shared().SetStatusBarHidden(false);
     // Through the portal, which stores the progress and lets go of the screen; it alone knows
     // the screen is going. Without a delegate the screen dismisses itself.
@@ -499,11 +593,8 @@ void Qplayer::ViewWillAppear(bool /*animated*/) {
 void Qplayer::ViewWillDisappear(bool /*animated*/) {
     ns::Log("[Q] viewWillDisappear");
     std::shared_ptr<Qplayer> keep = self();
-    if (!engineStopped_) {
-        engineStopped_ = true;
-        SarvelonBridge::Current().Stop();
-        SarvelonBridge::Current().Terminate();
-    }
+    // Behind a start that may still be under way: the engine stops once it has started.
+    if (!engineStopped_) stopSarvelon();
     if (CurrentPlayer().lock().get() == this) CurrentPlayer().reset();
     cancelTimer(coreTimer_);
     cancelTimer(timeoutTimer_);

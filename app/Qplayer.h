@@ -7,14 +7,19 @@
 //      (PlayerDataObject); an answer that lacks a field is reported (200, the "MISSING ..."
 //      texts) one second later;
 //   2. starts the engine through the bridge (SarvelonBridge: SV_Initialize, then SV_Play with
-//      the title's delivery URI), and plays the loopback playlist URL SV_Play hands back in the
-//      platform's movie player, behind its own controls (QplayerControls) and subtitles;
+//      the title's delivery URI, each on the bridge's own thread, SarvelonQueue, with its
+//      result back on the main loop), and plays the loopback playlist URL SV_Play hands back
+//      in the platform's movie player, behind its own controls (QplayerControls) and
+//      subtitles; the window goes on drawing and taking input while the engine starts;
 //   3. every half second keeps the current position for the portal's progress reports, moves
 //      the labels and the scrubber, shows the subtitle of the second and reports completion
 //      once near the end;
-//   4. reports engine errors (bridge event 19: 210), and goes through the delegate's
-//      disposeQPlayer when the user closes it or playback never starts (35 s);
-//   5. stops the engine (SV_Stop, then SV_Terminate) when it disappears.
+//   4. reports engine errors (bridge event 19) and the movie player's (a playback that
+//      finished on an error) as 210, and goes through the delegate's disposeQPlayer when the
+//      user closes it, when playback never starts (35 s) or when the movie ends before its
+//      last seconds;
+//   5. stops the engine (SV_Stop, then SV_Terminate) when it disappears, behind a start that
+//      may still be under way; what that start answers then is dropped.
 //
 // One player screen is current at a time (Current()): the bridge's event callback reaches it
 // through that reference, which is cleared when the screen disappears; events after that are
@@ -142,12 +147,26 @@ private:
     void killApp(const std::string& text);
 
     // Engine and movie player.
+    // What SV_Play answered.
+    struct SarvelonStart {
+        int status = 0;
+        std::string playbackUrl;
+    };
+    // Whether the engine's start still leads anywhere: the screen neither closes nor has gone.
+    bool startGoesOn() const;
+    void sarvelonInitialized(int status);
+    void sarvelonPlayed(const SarvelonStart& start);
+    // SV_Stop, then SV_Terminate, queued behind whatever the bridge is doing.
+    void stopSarvelon();
     void sarvelonStoppingOnError(const ns::Dictionary& attributes);
     // Whether a movie player notification comes from this screen's player: the observers hear
     // every player's notifications, and are added before the player is made.
     bool fromMoviePlayer(const ns::Notification& notification) const;
     void moviePlayerLoadStateDidChange(const ns::Notification& notification);
     void moviePlayerPlaybackStateDidChange(const ns::Notification& notification);
+    void moviePlayerPlaybackDidFinish(const ns::Notification& notification);
+    // playbackDidComplete, once; the progress timer stops with it.
+    void complete();
     void initialize();
     void playInit();
     void timerAction();
@@ -160,6 +179,9 @@ private:
     // Closing.
     void targetMethod();
     void dispatchDisposeView();
+    // The end of the screen without an error: through the delegate (disposeQPlayer), which
+    // stores the progress and dismisses it; without one the screen dismisses itself.
+    void closeThroughDelegate();
     void stopObserving();
     void cancelTimer(uint64_t& timer);
     void report(int code, const std::string& text);
@@ -186,8 +208,14 @@ private:
     uint64_t closeButtonTimer_ = 0;
     uint64_t loadStateObserver_ = 0;
     uint64_t playbackStateObserver_ = 0;
+    uint64_t finishObserver_ = 0;
 
     double duration_ = 0;
+    // Where the movie was at the last tick that saw it playing, and how far it had moved
+    // since the tick before: a finished player is back at its start.
+    double lastPosition_ = 0;
+    double lastAdvance_ = 0;
+    bool lastPlayingTick_ = false;
     int32_t currentProgress_ = 0;
     bool shouldStoreCurrentProgress_ = false;
     bool firstTime_ = true;

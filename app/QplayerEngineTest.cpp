@@ -39,7 +39,13 @@ protected:
 
 TEST_F(QplayerEngineTest, APortalTitlePlaysThroughTheEngineToItsEnd) {
     Open(PlaybackUrl("102"));
-    ASSERT_TRUE(RunRealTime([&] { return Movie() != nullptr || !delegate_->calls.empty(); }, 20));
+    // The engine starts on the bridge's thread; the movie player gets its URL once it has.
+    ASSERT_TRUE(RunRealTime(
+        [&] {
+            return (Movie() != nullptr && !Movie()->ContentUrl().empty()) ||
+                   !delegate_->calls.empty();
+        },
+        20));
     ASSERT_TRUE(delegate_->calls.empty()) << delegate_->calls.front();
     // The playback information names the portal's own title file; the engine fetched it.
     ASSERT_NE(nullptr, player_->dataObject());
@@ -83,6 +89,7 @@ TEST_F(QplayerEngineTest, APortalTitlePlaysThroughTheEngineToItsEnd) {
 
     player_->DismissViewController(false);
     loop_.Step();
+    ASSERT_TRUE(WaitForEngine());
     EXPECT_FALSE(SarvelonMediaKit::SViOsApiState::Instance().IsInitialized());
 }
 

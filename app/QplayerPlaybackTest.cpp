@@ -1,21 +1,31 @@
 // The player screen playing a movie file in the headless player (the fake bridge hands the
 // file out as the playback URL): start of play, the start position, the labels and the
-// scrubber, completion, the start time-out, and what taps do to the controls.
+// scrubber, completion, the start time-out, what taps do to the controls, and how the movie
+// player's finish reaches the portal.
 
 #include <gtest/gtest.h>
 
+#include <fstream>
+#include <iterator>
 #include <string>
 #include <vector>
 
 #include "app/QplayerControls.h"
 #include "app/QplayerLayout.h"
 #include "app/QplayerTestFixture.h"
+#include "platform/core/NotificationCenter.h"
 #include "platform/ui/Label.h"
 #include "platform/ui/Slider.h"
 
 namespace {
 
 using QplayerTest::QplayerTestBase;
+
+// A clip's bytes, for the origin to serve.
+std::string ClipBytes(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
 
 class QplayerPlaybackTest : public QplayerTestBase {
 protected:
@@ -28,6 +38,15 @@ protected:
     std::string Text(const std::string& identifier) {
         auto label = driver_.Find<ui::Label>(identifier);
         return label ? label->Text() : "(none)";
+    }
+    // A movie whose server never answers: it neither plays nor fails.
+    void OpenSilentMovie() {
+        SvTestSupport::TestOrigin::Fault silent;
+        silent.headDelayMs = 600000;
+        origin_.Serve("/silent.ts", "never sent");
+        origin_.SetFault("/silent.ts", silent);
+        bridge_->playbackUrlToHand = origin_.Url("/silent.ts");
+        Open(PlaybackUrl("103"));
     }
     size_t IndexOf(const std::string& message) {
         const std::vector<std::string> logs = Logs();
@@ -118,14 +137,14 @@ TEST_F(QplayerPlaybackTest, CompletionIsReportedExactlyOnceAndTheRemainingTimeNe
 }
 
 TEST_F(QplayerPlaybackTest, AMovieThatNeverPlaysClosesThroughTheDisposePathAfter35Seconds) {
-    bridge_->playbackUrlToHand = ClipPath("no-such-clip");
-    Open(PlaybackUrl("103"));
+    OpenSilentMovie();
     RunFor(34.5, 0.5);
     EXPECT_TRUE(delegate_->calls.empty()) << delegate_->calls.front();
     RunFor(1, 0.1);
     EXPECT_EQ((std::vector<std::string>{"dispose"}), delegate_->calls);
     EXPECT_EQ(1, LogCount("[Q] dismised on timeout"));
     // The portal dismissed it: the engine is stopped.
+    ASSERT_TRUE(WaitForEngine());
     const std::vector<std::string> names = bridge_->CallNames();
     ASSERT_GE(names.size(), 2u);
     EXPECT_EQ("SV_Terminate", names.back());
@@ -168,9 +187,28 @@ TEST_F(QplayerPlaybackTest, ClosingDisposesAfterThreeSeconds) {
     EXPECT_EQ((std::vector<std::string>{"dispose", "dispose"}), delegate_->calls);
 }
 
-TEST_F(QplayerPlaybackTest, TappingBeforePlaybackShowsNoControls) {
-    bridge_->playbackUrlToHand = ClipPath("no-such-clip");
+// The engine started and the movie is loading when the person closes the screen: the movie
+// that becomes playable afterwards does not start by itself behind the closing screen.
+TEST_F(QplayerPlaybackTest, AMovieThatBecomesPlayableWhileTheScreenClosesStaysStill) {
+    delegate_->dismisses = false;
+    SvTestSupport::TestOrigin::Fault late;
+    late.headDelayMs = 1000;  // per request (opening the movie takes a few)
+    origin_.Serve("/late.ts", ClipBytes(ClipPath("mandelbrot")));
+    origin_.SetFault("/late.ts", late);
+    bridge_->playbackUrlToHand = origin_.Url("/late.ts");
     Open(PlaybackUrl("103"));
+    ASSERT_TRUE(WaitReal([&] { return Movie() != nullptr && !Movie()->ContentUrl().empty(); }));
+    RunFor(2.1);
+    ASSERT_EQ(0u, Movie()->LoadState());
+    ASSERT_TRUE(driver_.Tap("closeViewButton"));
+    ASSERT_TRUE(WaitReal([&] { return Movie()->LoadState() != 0; }));
+    RunFor(0.5);
+    EXPECT_NE(ns::MoviePlaybackState::Playing, Movie()->PlaybackState());
+    EXPECT_FALSE(player_->isPlaying());
+}
+
+TEST_F(QplayerPlaybackTest, TappingBeforePlaybackShowsNoControls) {
+    OpenSilentMovie();
     ASSERT_TRUE(WaitReal([&] { return player_->dataObject() != nullptr; }, 10));
     const double hiddenY = driver_.Find("controls")->Frame().Y();
     EXPECT_DOUBLE_EQ(player_->GetView()->Bounds().Height() + QplayerLayout::kBottomBarHiddenOffset,
@@ -205,6 +243,128 @@ TEST_F(QplayerPlaybackTest, PlayAndPauseCloseTheVolumeSliderAndTheChooser) {
     EXPECT_FALSE(controls.showingVolumeSlider());
     EXPECT_FALSE(controls.isSubtitleChooser());
     EXPECT_TRUE(RunUntil([&] { return Playing(); }, 1));
+}
+
+// When the movie player finishes: a movie that cannot be read or whose connection breaks
+// during playback is a player error the person is told of (210, the reason in the log); one
+// that stops short of its end closes as an ordinary end that keeps its place; one that reaches
+// its end completes even when it passed its last seconds between two ticks.
+class QplayerFinishTest : public QplayerTestBase {
+protected:
+    // The loop's clock runs ahead of a reader slowed by a busy machine: the movie then waits
+    // for its data (its position does not move), so a wait for a position is bounded loosely.
+    static constexpr double kMovieWait = 60;
+
+    void OpenMovie(const std::string& url, const std::string& info) {
+        bridge_->playbackUrlToHand = url;
+        Open(info);
+        ASSERT_TRUE(WaitReal([&] { return Movie() != nullptr || !delegate_->calls.empty(); }, 10));
+        ASSERT_TRUE(WaitForEngine());
+    }
+    bool Reported() const { return !delegate_->calls.empty(); }
+    // The movie player stops, back at its start, and posts its finish without an error, as
+    // the platform's players do at the end of what they could play.
+    void PostFinish() {
+        Movie()->Stop();
+        ns::Dictionary info;
+        info.Set(ns::MoviePlayer::kFinishReasonKey,
+                 static_cast<int>(ns::MovieFinishReason::PlaybackEnded));
+        ns::NotificationCenter::Default().Post(ns::MoviePlayer::kPlaybackDidFinish,
+                                               static_cast<const ns::MoviePlayer*>(Movie()),
+                                               ns::Value(info));
+    }
+    // The 20 s zoom's bytes, served by the origin at `path`; *size is their number.
+    std::string ServeZoom(const std::string& path, uint64_t* size) {
+        const std::string bytes = ClipBytes(ClipPath("mandelbrot"));
+        *size = bytes.size();
+        origin_.Serve(path, bytes);
+        return origin_.Url(path);
+    }
+};
+
+TEST_F(QplayerFinishTest, AMovieThatCannotBeReadIsReportedWithItsReasonInTheLog) {
+    // A file that is not there.
+    const std::string missing = ClipPath("no-such-clip");
+    OpenMovie(missing, PlaybackUrl("103"));
+    ASSERT_TRUE(RunUntil([&] { return Reported(); }, 5));
+    EXPECT_EQ((std::vector<std::string>{"error 210 Internal player error"}), delegate_->calls);
+    EXPECT_EQ(1, LogsContaining("[Q] moviePlayerPlaybackDidFinish error:"));
+    EXPECT_EQ(1, LogsContaining(missing));
+
+    // Bytes that are no movie at all, over HTTP.
+    origin_.Serve("/junk.ts", std::string(4096, 'x'));
+    delegate_ = std::make_shared<QplayerTest::RecordingDelegate>();
+    OpenMovie(origin_.Url("/junk.ts"), PlaybackUrl("103"));
+    ASSERT_TRUE(RunUntil([&] { return Reported(); }, 5));
+    EXPECT_EQ((std::vector<std::string>{"error 210 Internal player error"}), delegate_->calls);
+    EXPECT_EQ(2, LogsContaining("[Q] moviePlayerPlaybackDidFinish error:"));
+    // The screen went through the portal's error path: dismissed, the engine stopped.
+    EXPECT_EQ(nullptr, root_->PresentedViewController());
+    ASSERT_TRUE(WaitForEngine());
+    EXPECT_EQ("SV_Terminate", bridge_->CallNames().back());
+}
+
+TEST_F(QplayerFinishTest, AConnectionResetDuringPlaybackIsReported) {
+    uint64_t size = 0;
+    const std::string url = ServeZoom("/reset.ts", &size);
+    SvTestSupport::TestOrigin::Fault fault;
+    // Half of the bytes, slowly enough that the movie plays before they run out; then the
+    // connection is reset.
+    fault.dropAfter = size / 2;
+    fault.bytesPerSecond = 400000;
+    origin_.SetFault("/reset.ts", fault);
+    OpenMovie(url, PlaybackUrl("103"));
+    ASSERT_TRUE(WaitReal([&] { return Playing(); }, 10));
+    ASSERT_TRUE(RunUntil([&] { return Reported(); }, 60));
+    EXPECT_EQ((std::vector<std::string>{"error 210 Internal player error"}), delegate_->calls);
+    EXPECT_EQ(1, LogsContaining("[Q] moviePlayerPlaybackDidFinish error:"));
+}
+
+// A player that ends short of the movie's end (as one that gives up at a part of the stream
+// that never came): stopped, back at its start, and then the finish without an error, as the
+// platform's players post it.
+TEST_F(QplayerFinishTest, AMovieThatStopsShortOfItsEndIsAnOrdinaryEndThatKeepsItsPlace) {
+    delegate_->dismisses = false;
+    OpenMovie(ClipPath("mandelbrot"), PlaybackUrl("103"));
+    ASSERT_TRUE(RunUntil([&] { return Playing() && player_->currentProgress() >= 5; }, kMovieWait));
+    const int32_t place = player_->currentProgress();
+    PostFinish();
+    EXPECT_EQ((std::vector<std::string>{"dispose"}), delegate_->calls);
+    EXPECT_EQ(1, LogsContaining("[Q] moviePlayerPlaybackDidFinish ended at"));
+    // The place where it stopped stays for the portal, not the start the player went back to.
+    RunFor(2);
+    EXPECT_EQ(place, player_->currentProgress());
+    EXPECT_EQ((std::vector<std::string>{"dispose"}), delegate_->calls);
+}
+
+// A finish without an error just after a tick saw the movie a second before the stretch where
+// completion counts: the ticks missed its last seconds (a loop that was busy, a movie that
+// played fast), but it reached its end. That completes, once.
+TEST_F(QplayerFinishTest, AMovieThatReachesItsEndBetweenTwoTicksCompletesOnce) {
+    delegate_->dismisses = false;
+    OpenMovie(ClipPath("mandelbrot"), Info(InfoJson(15)));
+    ASSERT_TRUE(
+        RunUntil([&] { return Playing() && player_->currentProgress() == 16; }, kMovieWait));
+    ASSERT_TRUE(delegate_->calls.empty());
+    PostFinish();
+    RunFor(2);
+    EXPECT_EQ((std::vector<std::string>{"complete"}), delegate_->calls);
+}
+
+// A kept position past the title's end starts where completion counts: the last seconds play,
+// the title completes, and the screen never stands on its first picture.
+TEST_F(QplayerFinishTest, AStartPositionPastTheEndStartsAtTheLastSecondsAndCompletes) {
+    delegate_->dismisses = false;
+    OpenMovie(ClipPath("mandelbrot"), Info(InfoJson(99999999)));
+    ASSERT_TRUE(
+        RunUntil([&] { return Playing() && Movie()->CurrentPlaybackTime() > 1; }, kMovieWait));
+    const double duration = Movie()->Duration();
+    ASSERT_GT(duration, 19.5);
+    EXPECT_GE(Movie()->CurrentPlaybackTime(), duration - Qplayer::kCompletionSecondsBeforeEnd);
+    EXPECT_LT(Movie()->CurrentPlaybackTime(), duration - 2);
+    EXPECT_EQ(1, LogsContaining("[Q] start position 99999999 past 16"));
+    ASSERT_TRUE(RunUntil([&] { return Reported(); }, kMovieWait));
+    EXPECT_EQ((std::vector<std::string>{"complete"}), delegate_->calls);
 }
 
 }  // namespace

@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <initializer_list>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -15,7 +17,7 @@ using QplayerTest::QplayerTestBase;
 
 class QplayerInformationTest : public QplayerTestBase {
 protected:
-    bool Started() { return bridge_->calls.size() >= 2; }
+    bool Started() { return bridge_->Calls().size() >= 2; }
     bool Answered() { return player_ && player_->dataObject() != nullptr; }
 };
 
@@ -23,6 +25,7 @@ TEST_F(QplayerInformationTest, AsksForTheInformationWithIosOneAndStartsTheEngine
     bridge_->playbackUrlToHand = ClipPath("bars");
     Open(PlaybackUrl("102"));
     ASSERT_TRUE(WaitReal([&] { return Started(); }, 10));
+    ASSERT_TRUE(WaitForEngine());
 
     std::vector<std::string> queries;
     for (const auto& request : portal_->Requests()) {
@@ -32,7 +35,7 @@ TEST_F(QplayerInformationTest, AsksForTheInformationWithIosOneAndStartsTheEngine
 
     // The settings, then the title's own file from the answer, with an empty string for the
     // playback URL and 0.
-    const auto& calls = bridge_->calls;
+    const std::vector<FakeSarvelonBridge::Call> calls = bridge_->Calls();
     ASSERT_EQ((std::vector<std::string>{"SV_Initialize", "SV_Play"}), bridge_->CallNames());
     ns::Dictionary settings;
     settings.Set("SVPlayerDrivenAdaptationKey", "0");
@@ -74,6 +77,7 @@ TEST_F(QplayerInformationTest, AMissingFieldIsReportedOneSecondLaterWithoutStart
               delegate_->calls);
     EXPECT_TRUE(player_->dataObject() == nullptr);  // gone with the screen
     // The engine was never started; the screen's going still stops it.
+    ASSERT_TRUE(WaitForEngine());
     EXPECT_EQ((std::vector<std::string>{"SV_Stop", "SV_Terminate"}), bridge_->CallNames());
 }
 
@@ -81,6 +85,7 @@ TEST_F(QplayerInformationTest, AnEmptyDeliveryUriIsReportedOnceAndNotRetried) {
     delegate_->dismisses = false;
     Open(PlaybackUrl("902"));
     ASSERT_TRUE(WaitReal([&] { return Answered(); }, 10));
+    ASSERT_TRUE(WaitForEngine());
     // Past the start time-out: that one closes through the delegate, and nothing is said twice.
     RunFor(40, 0.5);
     EXPECT_EQ((std::vector<std::string>{"error 200 Player initialization failed", "dispose"}),
@@ -95,6 +100,7 @@ TEST_F(QplayerInformationTest, AnOversizedOrUnreadableAddressIsAConnectionError)
     EXPECT_EQ((std::vector<std::string>{"error 300 connection error: ContectAccessAPI"}),
               delegate_->calls);
     // Nothing started; the screen's going stops the engine all the same.
+    ASSERT_TRUE(WaitForEngine());
     EXPECT_EQ((std::vector<std::string>{"SV_Stop", "SV_Terminate"}), bridge_->CallNames());
 
     // An address that is no URL fails the same way, once the delegate is there to hear it.
@@ -112,6 +118,8 @@ protected:
         Open(PlaybackUrl("102"));
         ASSERT_TRUE(WaitReal(
             [&] { return player_->dataObject() != nullptr || !delegate_->calls.empty(); }, 10));
+        // The start's steps, each on the bridge's thread with its answer back here.
+        ASSERT_TRUE(WaitForEngine());
     }
 };
 
@@ -158,6 +166,7 @@ TEST_F(QplayerEngineStartTest, DisappearingStopsThenTerminatesAndLaterEventsAreD
     EXPECT_EQ(player_, Qplayer::Current());
     player_->DismissViewController(false);
     loop_.Step();
+    ASSERT_TRUE(WaitForEngine());
     const std::vector<std::string> names = bridge_->CallNames();
     ASSERT_EQ(4u, names.size());
     EXPECT_EQ("SV_Stop", names[2]);
@@ -167,6 +176,84 @@ TEST_F(QplayerEngineStartTest, DisappearingStopsThenTerminatesAndLaterEventsAreD
 
     bridge_->PostEvent(SViOsApiEvent_StoppingOnError, ns::Dictionary());
     RunFor(1);
+    EXPECT_TRUE(delegate_->calls.empty());
+}
+
+// SV_Play held, as an origin that answers slowly holds it inside the engine's preload: the
+// screen goes on meanwhile, and what the start answers after the screen closed plays nothing.
+class QplayerSlowStartTest : public QplayerTestBase {
+protected:
+    void OpenHeld() {
+        bridge_->HoldPlay();
+        bridge_->playbackUrlToHand = ClipPath("bars");
+        Open(PlaybackUrl("102"));
+        ASSERT_TRUE(WaitReal([&] { return bridge_->PlaysEntered() == 1; }, 10));
+    }
+    std::vector<std::string> Names(std::initializer_list<const char*> names) {
+        return std::vector<std::string>(names.begin(), names.end());
+    }
+};
+
+TEST_F(QplayerSlowStartTest, TheCloseButtonWorksAndAStartThatEndsWhileClosingPlaysNothing) {
+    delegate_->dismisses = false;
+    OpenHeld();
+    RunFor(2.1);
+    EXPECT_DOUBLE_EQ(1, driver_.Find("closeViewButton")->Alpha());
+    ASSERT_TRUE(driver_.Tap("closeViewButton"));
+    // The engine's start comes through while the screen closes.
+    bridge_->ReleasePlay();
+    ASSERT_TRUE(WaitForEngine());
+    EXPECT_EQ(1, LogCount("[Q] engine start ended after closing (status:0): not played"));
+    EXPECT_EQ(0, LogCount("[Q] ALL OK"));
+    ASSERT_NE(nullptr, Movie());
+    EXPECT_EQ("", Movie()->ContentUrl());
+    RunFor(3.1);
+    EXPECT_EQ(Names({"dispose"}), delegate_->calls);
+    EXPECT_EQ(ns::MoviePlaybackState::Stopped, Movie()->PlaybackState());
+
+    // Dismissed: the engine that started is stopped.
+    player_->DismissViewController(false);
+    loop_.Step();
+    ASSERT_TRUE(WaitForEngine());
+    EXPECT_EQ(Names({"SV_Initialize", "SV_Play", "SV_Stop", "SV_Terminate"}), bridge_->CallNames());
+}
+
+TEST_F(QplayerSlowStartTest, TheStartTimeOutClosesTheScreenWhileTheEngineStillStarts) {
+    OpenHeld();
+    RunFor(34.5, 0.5);
+    EXPECT_TRUE(delegate_->calls.empty());
+    RunFor(1);
+    EXPECT_EQ(Names({"dispose"}), delegate_->calls);
+    EXPECT_EQ(nullptr, root_->PresentedViewController());
+    // The stop waits behind the start, and follows it once the engine answers.
+    EXPECT_EQ(Names({"SV_Initialize", "SV_Play"}), bridge_->CallNames());
+    bridge_->ReleasePlay();
+    ASSERT_TRUE(WaitForEngine());
+    EXPECT_EQ(Names({"SV_Initialize", "SV_Play", "SV_Stop", "SV_Terminate"}), bridge_->CallNames());
+    EXPECT_EQ(0, LogCount("[Q] ALL OK"));
+}
+
+// One playback at a time: a screen opened while the last one's start still waits starts only
+// after that one's engine was stopped, and then plays.
+TEST_F(QplayerSlowStartTest, AScreenOpenedDuringTheLastOnesStartStartsAfterItsStop) {
+    OpenHeld();
+    std::shared_ptr<Qplayer> first = player_;
+    first->DismissViewController(false);
+    loop_.Step();
+    delegate_ = std::make_shared<QplayerTest::RecordingDelegate>();
+    Open(PlaybackUrl("102"));
+    ASSERT_TRUE(WaitReal([&] { return player_->dataObject() != nullptr; }, 10));
+    RunFor(0.5);
+    EXPECT_EQ(Names({"SV_Initialize", "SV_Play"}), bridge_->CallNames());
+    bridge_->ReleasePlay();
+    ASSERT_TRUE(WaitForEngine());
+    EXPECT_EQ(
+        Names({"SV_Initialize", "SV_Play", "SV_Stop", "SV_Terminate", "SV_Initialize", "SV_Play"}),
+        bridge_->CallNames());
+    EXPECT_EQ(1, LogCount("[Q] ALL OK"));
+    ASSERT_NE(nullptr, Movie());
+    EXPECT_EQ(ClipPath("bars"), Movie()->ContentUrl());
+    EXPECT_TRUE(RunUntil([&] { return Playing(); }, 10));
     EXPECT_TRUE(delegate_->calls.empty());
 }
 

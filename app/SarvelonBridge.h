@@ -4,9 +4,9 @@
 // (SV_Initialize, SV_Play, SV_Stop, SV_Terminate) and the names of its events, behind one
 // interface so that tests can put a recording fake in place of the engine.
 //
-// Current() is the real bridge unless a test installed another with SetCurrent. Main thread
-// only, like the bridge itself; events reach the callback on the thread that drains the main
-// queue (ns::MainQueue()).
+// Current() is the real bridge unless a test installed another with SetCurrent (main thread).
+// The player screen calls the bridge only from its own thread (SarvelonQueue), one call at a
+// time; events reach the callback on the thread that drains the main queue (ns::MainQueue()).
 
 #include <memory>
 #include <string>
@@ -27,6 +27,8 @@ public:
 
     // The bridge the player screen uses: the engine's unless a test set another.
     static SarvelonBridge& Current();
+    // The same, held: a job on the bridge's thread keeps the bridge it was given (main thread).
+    static std::shared_ptr<SarvelonBridge> CurrentShared();
     // Null brings back the engine's bridge.
     static void SetCurrent(std::shared_ptr<SarvelonBridge> bridge);
 };

@@ -18,6 +18,7 @@
 #include "app/desktop/AppWindowTestBase.h"
 #include "app/testing/DemoPortal.h"
 #include "app/testing/EngineTestSupport.h"
+#include "app/SarvelonQueue.h"
 #include "engine/api/SViOsApiState.h"
 #include "platform/desktop/GstMoviePlayer.h"
 #include "platform/desktop/WebKitWebViewBackend.h"
@@ -94,6 +95,8 @@ protected:
         source_.reset();
         ns::MoviePlayer::SetFactory(nullptr);
         ui::WebView::SetBackendFactory(nullptr);
+        // The player screen's engine stop runs on the bridge's thread.
+        EXPECT_TRUE(SarvelonQueue::Shared().WaitUntilIdle(std::chrono::seconds(30)));
         SarvelonMediaKit::SViOsApiState::Instance().ResetForTesting();
         ns::CookieStorage::Shared().DeleteAllCookies();
         ui::UiDevice::Current().SetOrientation(ui::DeviceOrientation::Portrait);

@@ -1,19 +1,24 @@
 // The player screen in a GTK window on the test's Xvfb: a portal title started through the
 // engine plays in the GStreamer player (silently), with the controls over it and a subtitle
-// line chosen in the chooser. The picture is kept beside the test program as
-// qplayer-window.png. The title is 12 s of colour bars, still from frame to frame, so two
-// pictures taken with and without the subtitle differ only where the subtitle is.
+// line chosen in the chooser; a start over a slow origin leaves the window answering. The picture
+// is kept beside the test program as qplayer-window.png. The title is 12 s of colour bars, still
+// from frame to frame, so two pictures taken with and without the subtitle differ only where the
+// subtitle is.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
+#include <cstdint>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "app/QPlayerDelegate.h"
 #include "app/Qplayer.h"
 #include "app/QplayerControls.h"
 #include "app/QplayerLayout.h"
+#include "app/SarvelonQueue.h"
 #include "app/desktop/TickingWait.h"
 #include "app/testing/AnimationWatch.h"
 #include "app/testing/DemoPortal.h"
@@ -25,6 +30,7 @@
 #include "platform/desktop/RunLoopSource.h"
 #include "platform/desktop/testing/DrawWatch.h"
 #include "platform/desktop/testing/MainContextWait.h"
+#include "platform/desktop/testing/PointerClick.h"
 #include "platform/desktop/testing/WindowCapture.h"
 #include "platform/ui/Button.h"
 #include "platform/ui/Driver.h"
@@ -33,6 +39,7 @@
 #include "platform/ui/UiDevice.h"
 #include "platform/ui/Window.h"
 #include "portal/PortalServer.h"
+#include "tests/support/TestOrigin.h"
 
 namespace {
 
@@ -47,6 +54,54 @@ public:
     void playbackDidComplete() override { calls.push_back("complete"); }
     void disposeQPlayer() override { calls.push_back("dispose"); }
     std::vector<std::string> calls;
+};
+
+// How late the main loop runs what another thread posts to it: every 10 ms a post carries the
+// time it was made, and the loop's thread keeps the longest wait. A loop held up by a call that
+// blocks shows it as a wait of that call's length.
+class LoopLatencyProbe {
+public:
+    LoopLatencyProbe() : state_(std::make_shared<State>()), thread_([this] { Run(); }) {}
+    ~LoopLatencyProbe() { Stop(); }
+    LoopLatencyProbe(const LoopLatencyProbe&) = delete;
+    LoopLatencyProbe& operator=(const LoopLatencyProbe&) = delete;
+
+    void Stop() {
+        if (!thread_.joinable()) return;
+        state_->stop.store(true);
+        thread_.join();
+    }
+    std::chrono::milliseconds Worst() const {
+        return std::chrono::duration_cast<std::chrono::milliseconds>(
+            std::chrono::microseconds(state_->worstMicroseconds.load()));
+    }
+    int Samples() const { return state_->samples.load(); }
+
+private:
+    struct State {
+        std::atomic<bool> stop{false};
+        std::atomic<int64_t> worstMicroseconds{0};
+        std::atomic<int> samples{0};
+    };
+    void Run() {
+        while (!state_->stop.load()) {
+            const auto posted = std::chrono::steady_clock::now();
+            // A post still waiting when the probe goes keeps the state it writes to.
+            ns::RunLoop::Main().Post([state = state_, posted] {
+                const int64_t waited = std::chrono::duration_cast<std::chrono::microseconds>(
+                                           std::chrono::steady_clock::now() - posted)
+                                           .count();
+                if (waited > state->worstMicroseconds.load()) {
+                    state->worstMicroseconds.store(waited);
+                }
+                state->samples.fetch_add(1);
+            });
+            std::this_thread::sleep_for(10ms);
+        }
+    }
+
+    std::shared_ptr<State> state_;
+    std::thread thread_;
 };
 
 class QplayerWindowTest : public ::testing::Test {
@@ -73,7 +128,10 @@ protected:
         if (player_ && player_->PresentingViewController()) player_->DismissViewController(false);
         // The dismissal stops the engine on the bridge's thread.
         AppTestSupport::IterateUntilTicking(
-            [] { return !EngineRunning() && AppTestSupport::LoopIdle(ns::RunLoop::Main()); },
+            [] {
+                return !EngineRunning() && SarvelonQueue::Shared().IsIdle() &&
+                       AppTestSupport::LoopIdle(ns::RunLoop::Main());
+            },
             kWaitTimeout);
         player_.reset();
         renderer_.reset();
@@ -171,6 +229,14 @@ protected:
             }
         }
         return n;
+    }
+
+    // A click at the middle of a view, through the X server.
+    void Click(const ui::View& view) {
+        const ui::Point p =
+            renderer_->ToWindow(view.ConvertPointTo(view.Bounds().Center(), nullptr));
+        ClickAt(gtk_widget_get_window(renderer_->Window()), static_cast<int>(p.x),
+                static_cast<int>(p.y));
     }
 
     // Only bounds a test that fails.
@@ -271,6 +337,82 @@ TEST_F(QplayerPhoneWindowTest, TheSubtitleLineSitsAtTheBottomOfThePicture) {
 
     player_->DismissViewController(false);
     EXPECT_TRUE(AppTestSupport::IterateUntilTicking([] { return !EngineRunning(); }, kWaitTimeout));
+}
+
+// The longest a person's input or a post may wait for the main loop while the engine starts.
+// Sanitizers slow every step of GTK's drawing several times over; a loop held by the engine's
+// start waits seconds all the same.
+#if defined(__SANITIZE_THREAD__) || defined(__SANITIZE_ADDRESS__)
+constexpr std::chrono::milliseconds kMostLatency{1000};
+#else
+constexpr std::chrono::milliseconds kMostLatency{100};
+#endif
+
+// An origin that answers the title only after four seconds, and then at 200 kbit/s: the
+// engine's start waits in its preload meanwhile. The window goes on: the spinner turns, posts
+// to the main loop run at once, the close button shows after two seconds and a click on it
+// closes the screen at once; the start plays nothing behind the closing screen, and the
+// engine is stopped once the screen is gone.
+TEST_F(QplayerWindowTest, AStartOverASlowOriginLeavesTheWindowAnsweringAndClosingStopsIt) {
+    SvTestSupport::TestOrigin origin;
+    origin.ServeFile("/bars.svm", std::string(SV_PORTAL_DATA_DIR) + "/media/bars.svm");
+    SvTestSupport::TestOrigin::Fault slow;
+    slow.headDelayMs = 4000;
+    slow.bytesPerSecond = 25000;
+    origin.SetFault("/bars.svm", slow);
+    origin.Serve("/info",
+                 "{\"subtitleLanguage\":\"en\",\"UILanguage\":\"en\",\"video\":{"
+                 "\"mediaID\":\"102\",\"startPosition\":0,\"drm\":{\"deliveryUri\":\"" +
+                     origin.Url("/bars.svm") + "\"}}}");
+    auto titleAsked = [&] {
+        for (const auto& request : origin.Requests()) {
+            if (request.path == "/bars.svm") return true;
+        }
+        return false;
+    };
+
+    DrawWatch drawn(renderer_->Window());
+    auto opening = std::make_unique<LoopLatencyProbe>();
+    player_ = Qplayer::initWithJSON(origin.Url("/info?id=1"), "device-1");
+    player_->setDelegate(delegate_);
+    ASSERT_TRUE(root_->PresentViewController(player_, false));
+    ASSERT_TRUE(AppTestSupport::IterateUntilTicking(titleAsked, kWaitTimeout));
+    // Only kept: the first movie player of a process loads GStreamer's plugins on this thread
+    // (about a third of a second here), which is no part of the engine's start.
+    opening->Stop();
+    RecordProperty("opening_worst_loop_latency_ms", static_cast<int>(opening->Worst().count()));
+    // From here on the engine's start waits for the origin.
+    LoopLatencyProbe probe;
+    const int drawsBefore = drawn.Count();
+    const ui::View& close = *window_->FindByIdentifier("closeViewButton");
+    ASSERT_TRUE(AppTestSupport::IterateUntilTicking([&] { return close.Alpha() == 1; }, 5s));
+    ASSERT_NE(nullptr, player_->player());
+    ASSERT_EQ("", player_->player()->ContentUrl()) << "the engine started before the close";
+    // The spinner turned meanwhile, frame after frame.
+    EXPECT_GT(drawn.Count() - drawsBefore, 10);
+
+    const ui::View& topBar = *window_->FindByIdentifier("topBar");
+    ASSERT_EQ(1, topBar.Alpha());
+    const auto clicked = std::chrono::steady_clock::now();
+    Click(close);
+    ASSERT_TRUE(AppTestSupport::IterateUntilTicking([&] { return topBar.Alpha() == 0; }, 5s));
+    const auto answered = std::chrono::duration_cast<std::chrono::milliseconds>(
+        std::chrono::steady_clock::now() - clicked);
+    ASSERT_TRUE(IterateUntil([&] { return !delegate_->calls.empty(); }, 5s));
+    EXPECT_EQ((std::vector<std::string>{"dispose"}), delegate_->calls);
+    EXPECT_EQ("", player_->player()->ContentUrl());
+    probe.Stop();
+    RecordProperty("worst_loop_latency_ms", static_cast<int>(probe.Worst().count()));
+    RecordProperty("click_to_close_ms", static_cast<int>(answered.count()));
+    EXPECT_LT(probe.Worst().count(), kMostLatency.count())
+        << "ms, over " << probe.Samples() << " posts";
+    EXPECT_GT(probe.Samples(), 100);
+    EXPECT_LT(answered.count(), kMostLatency.count()) << "ms from the click to the close";
+
+    player_->DismissViewController(false);
+    EXPECT_EQ(nullptr, player_->player());
+    EXPECT_TRUE(AppTestSupport::IterateUntilTicking(
+        [] { return !EngineRunning() && SarvelonQueue::Shared().IsIdle(); }, 30s));
 }
 
 }  // namespace

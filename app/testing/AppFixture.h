@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "app/LoginViewController.h"
+#include "app/SarvelonQueue.h"
 #include "app/ZULAppDelegate.h"
 #include "app/testing/AnimationWatch.h"
 #include "app/testing/DemoPortal.h"
@@ -57,6 +58,10 @@ protected:
         DismissAlerts();
         CloseApplication();
         ns::CookieStorage::Shared().DeleteAllCookies();
+        // A closed player screen's engine stop runs on the bridge's thread: done before the
+        // next test's engine or bridge comes.
+        EXPECT_TRUE(SarvelonQueue::Shared().WaitUntilIdle(std::chrono::seconds(30)));
+        DrainMain();
     }
 
     static void DismissAlerts() {
@@ -98,6 +103,16 @@ protected:
             if (condition()) return true;
         }
         return condition();
+    }
+    // Waits until the engine's bridge has done what the screens asked of it on its own thread
+    // and its answers have been handled here (true), or `seconds` passed (false).
+    bool WaitForEngine(double seconds = kTimeout) {
+        return WaitReal(
+            [] {
+                return SarvelonQueue::Shared().IsIdle() &&
+                       AppTestSupport::LoopIdle(ns::RunLoop::Main());
+            },
+            seconds);
     }
     static void DrainMain() {
         for (int i = 0; i < 3; ++i) ns::RunLoop::Main().RunOnce(std::chrono::milliseconds(0));

@@ -14,6 +14,7 @@
 #include <utility>
 
 #include "app/SarvelonBridge.h"
+#include "app/SarvelonQueue.h"
 #include "app/testing/RecordingRelay.h"
 #include "engine/api/SViOsApiState.h"
 #include "engine/serve/ListeningPort.h"
@@ -27,6 +28,8 @@ namespace AppTestSupport {
 // No bridge of a test's own, the engine's state as at start, and its loopback server on a port
 // no other test uses. Returns that port; 0 (and the port left as it was) when none was free.
 inline uint16_t ResetEngineOnUnusedPort() {
+    // What an earlier screen asked of the bridge is done before the engine is reset under it.
+    EXPECT_TRUE(SarvelonQueue::Shared().WaitUntilIdle(std::chrono::seconds(30)));
     SarvelonBridge::SetCurrent(nullptr);
     SarvelonMediaKit::SViOsApiState::Instance().ResetForTesting();
     const uint16_t port = SvTestSupport::UnusedLoopbackPort();
@@ -80,6 +83,7 @@ public:
     }
     // From a test's TearDown, after the movie player factory is taken away.
     void Stop() {
+        EXPECT_TRUE(SarvelonQueue::Shared().WaitUntilIdle(std::chrono::seconds(30)));
         relay_.reset();
         SarvelonMediaKit::SViOsApiState::Instance().ResetForTesting();
     }

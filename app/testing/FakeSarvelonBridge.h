@@ -4,9 +4,17 @@
 // call with its arguments, answers SV_Play with the statuses it was given (0 when none is left)
 // and the configured playback URL on success, and posts events to the stored callback the way
 // the engine's bridge does: through the main queue, to run when ns::RunLoop::Main() is stepped.
-// Install it with Install() and take it away with Uninstall() (or the destructor of Scoped).
+// SV_Play can be held, as a slow origin holds the engine's: it then waits until released (20 s
+// at most).
+// Install it with ScopedFakeSarvelonBridge.
+//
+// The player screen calls it on the bridge's thread (SarvelonQueue) while the test reads it:
+// the record is locked. Set playStatuses and playbackUrlToHand before the screen starts.
 
+#include <chrono>
+#include <condition_variable>
 #include <deque>
+#include <mutex>
 #include <memory>
 #include <string>
 #include <vector>
@@ -28,7 +36,8 @@ public:
         Call call;
         call.name = "SV_Initialize";
         call.settings = settings;
-        calls.push_back(call);
+        std::lock_guard<std::mutex> lock(mutex_);
+        calls_.push_back(call);
         callback_ = callback;
         const int status = initialized_ ? 2 : 0;
         initialized_ = true;
@@ -40,7 +49,13 @@ public:
         call.assetUrl = assetUrl;
         call.unused = unused;
         call.playbackUrlWasEmpty = playbackUrl == nullptr || playbackUrl->empty();
-        calls.push_back(call);
+        std::unique_lock<std::mutex> lock(mutex_);
+        calls_.push_back(call);
+        ++playsEntered_;
+        changed_.notify_all();
+        // Bounded, so that a screen that waits for its start on the calling thread fails its
+        // test instead of hanging it.
+        changed_.wait_for(lock, std::chrono::seconds(20), [this] { return !holdPlay_; });
         int status = 0;
         if (!playStatuses.empty()) {
             status = playStatuses.front();
@@ -50,11 +65,13 @@ public:
         return status;
     }
     int Stop() override {
-        calls.push_back(Named("SV_Stop"));
+        std::lock_guard<std::mutex> lock(mutex_);
+        calls_.push_back(Named("SV_Stop"));
         return 0;
     }
     int Terminate() override {
-        calls.push_back(Named("SV_Terminate"));
+        std::lock_guard<std::mutex> lock(mutex_);
+        calls_.push_back(Named("SV_Terminate"));
         initialized_ = false;
         return 0;
     }
@@ -63,23 +80,46 @@ public:
     // Queues the event for the stored callback on the main queue, as the engine's bridge does;
     // nothing happens without one.
     void PostEvent(int event, const ns::Dictionary& attributes) {
-        SViOsApiCallback callback = callback_;
+        SViOsApiCallback callback = nullptr;
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            callback = callback_;
+        }
         if (callback == nullptr) return;
         ns::MainQueue().AddOperation([callback, event, attributes] {
             callback(static_cast<SViOsApiEvent>(event), attributes);
         });
     }
 
+    std::vector<Call> Calls() const {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return calls_;
+    }
     std::vector<std::string> CallNames() const {
         std::vector<std::string> names;
-        for (const Call& call : calls) names.push_back(call.name);
+        for (const Call& call : Calls()) names.push_back(call.name);
         return names;
+    }
+
+    // From now on SV_Play waits inside until ReleasePlay().
+    void HoldPlay() {
+        std::lock_guard<std::mutex> lock(mutex_);
+        holdPlay_ = true;
+    }
+    void ReleasePlay() {
+        std::lock_guard<std::mutex> lock(mutex_);
+        holdPlay_ = false;
+        changed_.notify_all();
+    }
+    // SV_Play calls begun so far (a held one included).
+    int PlaysEntered() const {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return playsEntered_;
     }
 
     // What the next SV_Play calls return, in order (0 once it is empty).
     std::deque<int> playStatuses;
     std::string playbackUrlToHand = "http://localhost:20001/fake.m3u8";
-    std::vector<Call> calls;
 
 private:
     static Call Named(const std::string& name) {
@@ -88,8 +128,13 @@ private:
         return call;
     }
 
+    mutable std::mutex mutex_;  // guards the members below
+    std::condition_variable changed_;
+    std::vector<Call> calls_;
     SViOsApiCallback callback_ = nullptr;
     bool initialized_ = false;
+    bool holdPlay_ = false;
+    int playsEntered_ = 0;
 };
 
 // Installs a fresh fake for its lifetime.
@@ -98,7 +143,11 @@ public:
     ScopedFakeSarvelonBridge() : fake_(std::make_shared<FakeSarvelonBridge>()) {
         SarvelonBridge::SetCurrent(fake_);
     }
-    ~ScopedFakeSarvelonBridge() { SarvelonBridge::SetCurrent(nullptr); }
+    // A held SV_Play goes on, so that the bridge's thread is free for the next test.
+    ~ScopedFakeSarvelonBridge() {
+        fake_->ReleasePlay();
+        SarvelonBridge::SetCurrent(nullptr);
+    }
     FakeSarvelonBridge& operator*() const { return *fake_; }
     FakeSarvelonBridge* operator->() const { return fake_.get(); }
 
