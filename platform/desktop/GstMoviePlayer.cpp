@@ -364,6 +364,9 @@ GstBusSyncReply GstMoviePlayer::OnBusMessage(GstBus*, GstMessage* message, gpoin
         case GST_MESSAGE_EOS:
         case GST_MESSAGE_BUFFERING:
         case GST_MESSAGE_DURATION_CHANGED: break;
+        case GST_MESSAGE_ELEMENT:
+            if (!IsMissingPluginMessage(message)) return GST_BUS_DROP;
+            break;
         case GST_MESSAGE_ASYNC_DONE:
         case GST_MESSAGE_STATE_CHANGED:
             if (GST_MESSAGE_SRC(message) != GST_OBJECT(link->pipeline)) return GST_BUS_DROP;
@@ -385,6 +388,15 @@ void GstMoviePlayer::OnMessage(uint64_t generation, GstMessage* message) {
     switch (GST_MESSAGE_TYPE(message)) {
         case GST_MESSAGE_ERROR: {
             const Error error = GstPlayerError(message, Url(), playable_);
+            ns::Log("[GST] %s", error.ToString().c_str());
+            Finish(MovieFinishReason::PlaybackError, &error);
+            break;
+        }
+        case GST_MESSAGE_ELEMENT: {
+            // Playback would go on without the stream that needs the plug-in (a black picture
+            // or silence), which nobody would be told of: it ends here, with the reason.
+            const Error error = GstMissingPluginError(message, Url());
+            ns::Log("[GST] missing plug-in: %s", MissingPluginDescription(message).c_str());
             ns::Log("[GST] %s", error.ToString().c_str());
             Finish(MovieFinishReason::PlaybackError, &error);
             break;

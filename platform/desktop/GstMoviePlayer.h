@@ -19,7 +19,8 @@
 // - SetCurrentPlaybackTime while playable: a flushing key-unit seek, state 4 or 5 at once,
 //   and the state before it once the seek has landed (the next async-done).
 // - end of stream: stopped (state 0, load state 0), then did-finish "ended"; an error: the
-//   same with did-finish "error" and the error (GstPlayerError).
+//   same with did-finish "error" and the error (GstPlayerError), as for a plug-in GStreamer
+//   lacks (its missing-plugin message), which would otherwise leave out a stream in silence.
 // Position by query (the seek's target while a seek is under way), duration by query.
 // The states, their notifications, the settings, Stop() and the finish are MoviePlayerBase's.
 //
