@@ -2,8 +2,9 @@
 #define PLATFORM_DESKTOP_GST_MOVIE_PLAYER_H
 // The movie player in the window: GStreamer's playbin, its picture in a gtksink widget that
 // the player's View() (a NativeView) shows in the renderer's window under the views the
-// application puts over it, its sound to the default audio sink or, when the environment
-// variable ZUL_SILENT is "1", to fakeaudiosink (tests and CI; still played on the clock).
+// application puts over it, its sound through a volume element of ours to the default audio
+// sink or, when the environment variable ZUL_SILENT is "1", to fakeaudiosink (tests and CI;
+// still played on the clock).
 //
 // One playbin for the player's life, at GST_STATE_NULL whenever nothing is loaded. Its bus
 // hands every message of interest, on whatever thread it was posted, to the player's loop;
@@ -72,6 +73,8 @@ public:
 
     // The audio sink in use ("fakeaudiosink" when silent), for tests and logs.
     std::string AudioSinkName() const;
+    // playbin; null when it is missing. For tests: what it holds must go with the player.
+    GstElement* Pipeline() const { return pipeline_; }
     // The sound volume the pipeline plays at: the application's (SystemVolume), followed as
     // it changes. -1 without a pipeline.
     double PipelineVolume() const;
@@ -110,6 +113,7 @@ private:
     GtkWidget* picture_ = nullptr;    // gtksink's widget, held by the frame
     uint64_t volumeObserver_ = 0;     // on NotificationCenter::Default(), where SystemVolume posts
     GtkWidget* holder_ = nullptr;     // offscreen window for a picture not shown yet
+    std::string audioSinkName_;       // of the sink in our audio output; empty: playbin's
 
     uint64_t generation_ = 0;  // of the loading; messages of an earlier one are dropped
     bool loading_ = false;     // the pipeline is out of NULL

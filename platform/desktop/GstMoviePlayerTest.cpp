@@ -277,5 +277,60 @@ TEST_F(GstMoviePlayerTest, NoPipelineThreadOutlivesItsPlayer) {
     log_ = std::make_unique<MoviePlayerLog>(*player_);
 }
 
+// Counts the GStreamer objects it watches that are still alive.
+class AliveCount {
+public:
+    // obj and, when it is an element, its pads.
+    void Watch(GstObject* obj) {
+        ++alive_;
+        g_object_weak_ref(G_OBJECT(obj), &AliveCount::Gone, this);
+        if (!GST_IS_ELEMENT(obj)) return;
+        GstIterator* pads = gst_element_iterate_pads(GST_ELEMENT(obj));
+        GValue item = G_VALUE_INIT;
+        while (gst_iterator_next(pads, &item) == GST_ITERATOR_OK) {
+            Watch(GST_OBJECT(g_value_get_object(&item)));
+            g_value_reset(&item);
+        }
+        g_value_unset(&item);
+        gst_iterator_free(pads);
+    }
+    // Every element inside bin, at any depth, with its pads.
+    void WatchAllIn(GstElement* bin) {
+        GstIterator* elements = gst_bin_iterate_recurse(GST_BIN(bin));
+        GValue item = G_VALUE_INIT;
+        while (gst_iterator_next(elements, &item) == GST_ITERATOR_OK) {
+            Watch(GST_OBJECT(g_value_get_object(&item)));
+            g_value_reset(&item);
+        }
+        g_value_unset(&item);
+        gst_iterator_free(elements);
+    }
+    int Alive() const { return alive_; }
+
+private:
+    static void Gone(gpointer self, GObject*) { --static_cast<AliveCount*>(self)->alive_; }
+    int alive_ = 0;
+};
+
+TEST_F(GstMoviePlayerTest, NothingOfAPlayedMovieOutlivesItsPlayer) {
+    player_->SetContentUrl(origin_.Url("/v0/index.m3u8"));
+    player_->Play();
+    ASSERT_TRUE(Wait([&] { return Playing(); }));
+    AliveCount pipeline;
+    pipeline.Watch(GST_OBJECT(player_->Pipeline()));
+    pipeline.WatchAllIn(player_->Pipeline());
+    // The sound's and the picture's elements are there while the movie plays.
+    EXPECT_GT(pipeline.Alive(), 30);
+    player_->SetCurrentPlaybackTime(10);
+    ASSERT_TRUE(Wait([&] { return log_->Finished(); }, 30s));
+    contract::ExpectEnded(*log_, *player_);
+    log_.reset();
+    player_.reset();
+    IterateFor(200ms);
+    EXPECT_EQ(pipeline.Alive(), 0) << "elements or pads of the played movie are still alive";
+    player_ = std::make_unique<GstMoviePlayer>(RunLoop::Main(), NotificationCenter::Default());
+    log_ = std::make_unique<MoviePlayerLog>(*player_);
+}
+
 }  // namespace
 }  // namespace ns::desktop
