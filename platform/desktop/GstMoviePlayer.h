@@ -56,7 +56,9 @@ public:
     GstMoviePlayer(const GstMoviePlayer&) = delete;
     GstMoviePlayer& operator=(const GstMoviePlayer&) = delete;
 
-    // Installs a factory of this player as the platform's (MoviePlayer::SetFactory).
+    // Installs a factory of this player as the platform's (MoviePlayer::SetFactory). Called at
+    // the start, before the process starts threads: it also has the heap keep few per-thread
+    // arenas, which would otherwise hold on to what each movie's threads freed.
     static void Install();
 
     // Another URL also forgets the duration.
