@@ -9,6 +9,7 @@
 #include <cstring>
 #include <utility>
 
+#include "platform/core/Format.h"
 #include "platform/core/LogWriter.h"
 #include "platform/desktop/GstPlayerError.h"
 #include "platform/desktop/NativeView.h"
@@ -46,6 +47,10 @@ bool Silent() {
 }
 
 double Seconds(gint64 nanoseconds) { return static_cast<double>(nanoseconds) / GST_SECOND; }
+
+// How far before the duration an end of stream may come and still be the movie's end (the
+// playlist's durations are rounded; the last frame starts before the end).
+constexpr double kEarlyEndSeconds = 1.5;
 
 // playbin's flag for a volume element of its own in front of the audio sink.
 constexpr guint kPlayFlagSoftVolume = 1u << 4;
@@ -450,7 +455,7 @@ void GstMoviePlayer::OnMessage(uint64_t generation, GstMessage* message) {
             Finish(MovieFinishReason::PlaybackError, &error);
             break;
         }
-        case GST_MESSAGE_EOS: Finish(MovieFinishReason::PlaybackEnded, nullptr); break;
+        case GST_MESSAGE_EOS: OnEndOfStream(); break;
         case GST_MESSAGE_ASYNC_DONE: OnAsyncDone(); break;
         case GST_MESSAGE_STATE_CHANGED: {
             GstState state = GST_STATE_VOID_PENDING;
@@ -467,6 +472,26 @@ void GstMoviePlayer::OnMessage(uint64_t generation, GstMessage* message) {
         case GST_MESSAGE_DURATION_CHANGED: UpdateDuration(); break;
         default: break;
     }
+}
+
+void GstMoviePlayer::OnEndOfStream() {
+    // GStreamer's HLS demuxer takes a failed download of the last segment for the end of the
+    // movie: an end well before the duration is the network's failure, not the movie's end.
+    gint64 position = -1;
+    const bool known = playable_ && Duration() > 0 &&
+                       gst_element_query_position(pipeline_, GST_FORMAT_TIME, &position) &&
+                       position >= 0;
+    if (known && Seconds(position) < Duration() - kEarlyEndSeconds) {
+        const Error error(Error::kURLErrorDomain, Error::kNetworkConnectionLost,
+                          Format("The network connection was lost: the movie ended at %.1f s "
+                                 "of %.1f s: %s",
+                                 Seconds(position), Duration(), Url().c_str()),
+                          Url());
+        ns::Log("[GST] %s", error.ToString().c_str());
+        Finish(MovieFinishReason::PlaybackError, &error);
+        return;
+    }
+    Finish(MovieFinishReason::PlaybackEnded, nullptr);
 }
 
 void GstMoviePlayer::OnAsyncDone() {

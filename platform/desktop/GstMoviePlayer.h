@@ -19,7 +19,9 @@
 // - the pipeline reaching PLAYING: playback state 1; PAUSED after Pause(): 2.
 // - SetCurrentPlaybackTime while playable: a flushing key-unit seek, state 4 or 5 at once,
 //   and the state before it once the seek has landed (the next async-done).
-// - end of stream: stopped (state 0, load state 0), then did-finish "ended"; an error: the
+// - end of stream: stopped (state 0, load state 0), then did-finish "ended" (an end more than
+//   1.5 s before the duration is a lost network connection: the HLS demuxer takes a failed
+//   download of the last segment for the end); an error: the
 //   same with did-finish "error" and the error (GstPlayerError), as for a plug-in GStreamer
 //   lacks (its missing-plugin message), which would otherwise leave out a stream in silence.
 // Position by query (the seek's target while a seek is under way), duration by query.
@@ -96,6 +98,8 @@ private:
     // Puts the picture's widget in a window of ours when it is in none yet.
     void AnchorWidget();
     void OnMessage(uint64_t generation, GstMessage* message);
+    // Ended, or, well before the duration, a network error.
+    void OnEndOfStream();
     void OnAsyncDone();
     void OnBuffering(int percent);
     void OnPipelineState(GstState state);

@@ -246,6 +246,23 @@ TEST_F(GstMoviePlayerTest, TheNetworkGoingAwayWhilePlayingEndsTheMovieWithANetwo
     EXPECT_EQ(lines.Containing(error.LocalizedDescription()), 1u);
 }
 
+TEST_F(GstMoviePlayerTest, ALostLastSegmentIsANetworkErrorNotTheEnd) {
+    // GStreamer's demuxer ends the stream when the last segment cannot be had.
+    SvTestSupport::TestOrigin::Fault gone;
+    gone.dropAfter = 0;
+    gone.goneAfterCut = true;
+    origin_.SetFault("/v0/seg2.ts", gone);
+    player_->SetContentUrl(origin_.Url("/v0/index.m3u8"));
+    player_->Play();
+    ASSERT_TRUE(Wait([&] { return Playing(); }));
+    ASSERT_TRUE(Wait([&] { return log_->Finished(); }, 30s));
+    ExpectFinishedWithError(*log_, *player_);
+    const Error error = log_->LastError();
+    EXPECT_EQ(error.Domain(), Error::kURLErrorDomain) << error.ToString();
+    EXPECT_EQ(error.GetCode(), Error::kNetworkConnectionLost) << error.ToString();
+    EXPECT_GT(origin_.AnswersBegun("/v0/seg2.ts"), 0) << "the last segment was never asked for";
+}
+
 // A picture of the window once it has drawn again.
 Pixbuf Picture(Renderer& renderer) {
     DrawWatch drawn(renderer.Window());
