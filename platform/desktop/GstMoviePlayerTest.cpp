@@ -224,43 +224,39 @@ TEST_F(GstMoviePlayerTest, AMissingDecoderEndsTheMovieWithGStreamersDescriptionO
     EXPECT_EQ(log_->Values(MoviePlayer::kPlaybackDidFinish).size(), 1u);
 }
 
-TEST_F(GstMoviePlayerTest, TheNetworkGoingAwayWhilePlayingEndsTheMovieWithANetworkError) {
+// Plays the fixture with `segment` cut off and never answered again once the movie plays
+// (its answer waits `delayMs` first); the movie must end with a lost network connection,
+// logged.
+void ExpectNetworkLostWhilePlaying(SvTestSupport::TestOrigin& origin, GstMoviePlayer& player,
+                                   const MoviePlayerLog& log, const std::string& segment,
+                                   int delayMs) {
     LoggedLines lines;
-    // The second segment's answer waits until the movie plays, then the connection is cut,
-    // and the origin never answers again. (GStreamer's demuxer takes a failure of the last
-    // segment for the end of the movie.)
     SvTestSupport::TestOrigin::Fault gone;
-    gone.headDelayMs = 3000;
+    gone.headDelayMs = delayMs;
     gone.dropAfter = 0;
     gone.goneAfterCut = true;
-    origin_.SetFault("/v0/seg1.ts", gone);
-    const std::string url = origin_.Url("/v0/index.m3u8");
-    player_->SetContentUrl(url);
-    player_->Play();
-    ASSERT_TRUE(Wait([&] { return Playing(); }));
-    ASSERT_TRUE(Wait([&] { return log_->Finished(); }, 30s));
-    ExpectFinishedWithError(*log_, *player_);
-    const Error error = log_->LastError();
+    origin.SetFault(segment, gone);
+    player.SetContentUrl(origin.Url("/v0/index.m3u8"));
+    player.Play();
+    ASSERT_TRUE(IterateUntil(
+        [&] { return player.PlaybackState() == MoviePlaybackState::Playing; }, 20s));
+    ASSERT_TRUE(IterateUntil([&] { return log.Finished(); }, 30s));
+    ExpectFinishedWithError(log, player);
+    const Error error = log.LastError();
     EXPECT_EQ(error.Domain(), Error::kURLErrorDomain) << error.ToString();
     EXPECT_EQ(error.GetCode(), Error::kNetworkConnectionLost) << error.ToString();
     EXPECT_EQ(lines.Containing(error.LocalizedDescription()), 1u);
+    EXPECT_GT(origin.AnswersBegun(segment), 0) << segment << " was never asked for";
+}
+
+TEST_F(GstMoviePlayerTest, TheNetworkGoingAwayWhilePlayingEndsTheMovieWithANetworkError) {
+    // The second segment's answer waits until the movie plays.
+    ExpectNetworkLostWhilePlaying(origin_, *player_, *log_, "/v0/seg1.ts", 3000);
 }
 
 TEST_F(GstMoviePlayerTest, ALostLastSegmentIsANetworkErrorNotTheEnd) {
     // GStreamer's demuxer ends the stream when the last segment cannot be had.
-    SvTestSupport::TestOrigin::Fault gone;
-    gone.dropAfter = 0;
-    gone.goneAfterCut = true;
-    origin_.SetFault("/v0/seg2.ts", gone);
-    player_->SetContentUrl(origin_.Url("/v0/index.m3u8"));
-    player_->Play();
-    ASSERT_TRUE(Wait([&] { return Playing(); }));
-    ASSERT_TRUE(Wait([&] { return log_->Finished(); }, 30s));
-    ExpectFinishedWithError(*log_, *player_);
-    const Error error = log_->LastError();
-    EXPECT_EQ(error.Domain(), Error::kURLErrorDomain) << error.ToString();
-    EXPECT_EQ(error.GetCode(), Error::kNetworkConnectionLost) << error.ToString();
-    EXPECT_GT(origin_.AnswersBegun("/v0/seg2.ts"), 0) << "the last segment was never asked for";
+    ExpectNetworkLostWhilePlaying(origin_, *player_, *log_, "/v0/seg2.ts", 0);
 }
 
 // A picture of the window once it has drawn again.
