@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "app/LoginViewController.h"
+#include "app/demo/DemoPicture.h"
 #include "app/Qplayer.h"
 #include "app/QplayerControls.h"
 #include "app/ResultTableViewCell.h"
@@ -135,6 +136,23 @@ std::string PageURL(const std::string& path) {
     std::string base = delegate->zulBaseURL();
     while (!base.empty() && base.back() == '/') base.pop_back();
     return base + path;
+}
+
+// Empty when the player's picture shows the movie; else why not (a black picture under the
+// controls, as when the picture's decoder is missing and only the sound plays).
+std::string MovieShownIn(const DemoPicture& picture) {
+    auto player = std::dynamic_pointer_cast<Qplayer>(Player());
+    std::shared_ptr<ui::Window> window = ui::Application::Shared().KeyWindow();
+    std::shared_ptr<ui::View> movie =
+        player && player->player() ? player->player()->View() : nullptr;
+    if (!movie || !window || window->Bounds().size.width <= 0) return "no movie view to look at";
+    // The picture is of the whole window, maybe at another scale than its points.
+    const double scale = picture.width / window->Bounds().size.width;
+    const ui::Rect area = movie->ConvertRectTo(movie->Bounds(), nullptr);
+    return UniformPictureReason(
+        picture, {static_cast<int>(area.origin.x * scale), static_cast<int>(area.origin.y * scale),
+                  static_cast<int>(area.size.width * scale),
+                  static_cast<int>(area.size.height * scale)});
 }
 
 }  // namespace
@@ -333,6 +351,7 @@ void DemoSession::AddSteps() {
     };
     subtitles.timeout = 15;
     subtitles.picture = "player";
+    subtitles.checkPicture = [](const DemoPicture& picture) { return MovieShownIn(picture); };
     runner_.Add(subtitles);
 
     Step volume;

@@ -136,10 +136,18 @@ bool DemoStepRunner::RunStep(const Step& step, size_t number) {
     if (!step.picture.empty()) {
         if (step.settle > 0) wait_([] { return false; }, step.settle);
         error.clear();
-        if (!capture_ || !capture_(step.picture, error)) {
+        DemoPicture picture;
+        if (!capture_ || !capture_(step.picture, picture, error)) {
             Print(head + ": FAILED: no picture \"" + step.picture + "\"" +
                   (error.empty() ? "" : ": " + error));
             return false;
+        }
+        if (step.checkPicture) {
+            const std::string wrong = step.checkPicture(picture);
+            if (!wrong.empty()) {
+                Print(head + ": FAILED: picture \"" + step.picture + "\": " + wrong);
+                return false;
+            }
         }
     }
     Print(head + ": ok in " + SecondsText(Seconds() - began) +

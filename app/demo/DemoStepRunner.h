@@ -6,7 +6,7 @@
 // A step runs its action once (a person's input), then waits, for at most its time-out, until
 // its condition holds and every one of its log tags was logged since the step began (a tag
 // matches a message that begins with it; lines logged before the step do not count). Then the
-// picture named by the step is taken. The first step that fails ends the run: its line names
+// picture named by the step is taken, and checked when the step says what it must show. The first step that fails ends the run: its line names
 // the step and what was missing, and no later step runs.
 //
 // While Run() goes on, every ns::Log line goes to the runner (and to the forward sink, when one
@@ -22,6 +22,7 @@
 #include <string>
 #include <vector>
 
+#include "app/demo/DemoPicture.h"
 #include "platform/core/LogWriter.h"
 
 class DemoStepRunner {
@@ -29,8 +30,10 @@ public:
     // Waits until condition() holds (true) or `seconds` have passed (false).
     using WaitFunction =
         std::function<bool(const std::function<bool()>& condition, double seconds)>;
-    // Takes the picture named `name`; false with the reason in `error`.
-    using CaptureFunction = std::function<bool(const std::string& name, std::string& error)>;
+    // Takes the picture named `name` and gives its pixels in `picture` (may leave it empty
+    // when no step checks what a picture shows); false with the reason in `error`.
+    using CaptureFunction =
+        std::function<bool(const std::string& name, DemoPicture& picture, std::string& error)>;
     // Receives each line of the report (no line break).
     using PrintFunction = std::function<void(const std::string& line)>;
 
@@ -50,6 +53,9 @@ public:
         std::string picture;
         // How long the screen is left to settle (fades, slides) before its picture.
         double settle = 0;
+        // What the picture must show: empty when it does, else why not (the step fails with
+        // it). Null: any picture will do.
+        std::function<std::string(const DemoPicture& picture)> checkPicture;
         // What the screen showed, for the report once the step held ("subtitle: ..."); null:
         // nothing more than the tags.
         std::function<std::string()> shown;

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -29,8 +30,9 @@ protected:
                 waits_.push_back(seconds);
                 return driver_.WaitFor(condition, seconds);
             },
-            [this](const std::string& name, std::string& error) {
+            [this](const std::string& name, DemoPicture& picture, std::string& error) {
                 pictures_.push_back(name + "@" + std::to_string(Now()));
+                picture = picture_;
                 if (!pictureError_.empty()) {
                     error = pictureError_;
                     return false;
@@ -53,6 +55,7 @@ protected:
     std::vector<std::string> pictures_;
     std::vector<std::string> printed_;
     std::string pictureError_;
+    DemoPicture picture_;  // what the capture gives
 };
 
 TEST_F(DemoStepRunnerTest, StepsHoldOnTheirOwnLinesAndTakeTheirPicturesAfterSettling) {
@@ -190,6 +193,32 @@ TEST_F(DemoStepRunnerTest, APictureThatCannotBeTakenFailsItsStep) {
     EXPECT_FALSE(runner.Run());
     EXPECT_EQ("shown", runner.FailedStep());
     EXPECT_TRUE(Printed("1. shown: FAILED: no picture \"screen\": the window is blank"));
+}
+
+TEST_F(DemoStepRunnerTest, APictureThatShowsTheWrongThingFailsItsStepWithTheReason) {
+    picture_.width = 2;
+    picture_.height = 1;
+    picture_.rgb = {0, 0, 0, 255, 255, 255};
+    DemoStepRunner runner = MakeRunner();
+    std::vector<uint8_t> checked;
+    DemoStepRunner::Step shown;
+    shown.name = "shown";
+    shown.picture = "screen";
+    shown.checkPicture = [&checked](const DemoPicture& picture) {
+        checked = picture.rgb;
+        return std::string("the video area is uniform");
+    };
+    runner.Add(shown);
+    DemoStepRunner::Step next;
+    next.name = "next";
+    next.picture = "next";
+    runner.Add(next);
+
+    EXPECT_FALSE(runner.Run());
+    EXPECT_EQ(picture_.rgb, checked);  // the check saw the picture taken
+    EXPECT_EQ("shown", runner.FailedStep());
+    EXPECT_TRUE(Printed("1. shown: FAILED: picture \"screen\": the video area is uniform"));
+    EXPECT_EQ(1u, pictures_.size());  // no later step ran
 }
 
 TEST_F(DemoStepRunnerTest, TheLogIsTheRunnersOnlyWhileItRuns) {

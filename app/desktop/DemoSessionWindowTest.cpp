@@ -102,7 +102,7 @@ protected:
         ui::UiDevice::Current().SetOrientation(ui::DeviceOrientation::Portrait);
     }
 
-    bool Capture(const std::string& name, std::string& error) {
+    bool Capture(const std::string& name, DemoPicture& pixels, std::string& error) {
         DrawWatch drawn(renderer_->Window());
         gtk_widget_queue_draw(renderer_->Window());
         if (!drawn.WaitForDrawAfter(0, 3s)) {
@@ -116,6 +116,9 @@ protected:
             return false;
         }
         if (!SavePng(picture.get(), PicturePath("demo-" + name + ".png"), &error)) return false;
+        pixels.width = gdk_pixbuf_get_width(picture.get());
+        pixels.height = gdk_pixbuf_get_height(picture.get());
+        pixels.rgb = RgbBytes(picture.get());
         names_.push_back(name);
         pictures_[name] = std::move(picture);
         return true;
@@ -136,7 +139,9 @@ TEST_F(DemoSessionWindowTest, SignInPlayATitleToItsEndAndSearch) {
             return IterateUntil(condition,
                                 std::chrono::milliseconds(static_cast<long long>(seconds * 1000)));
         },
-        [this](const std::string& name, std::string& error) { return Capture(name, error); },
+        [this](const std::string& name, DemoPicture& picture, std::string& error) {
+            return Capture(name, picture, error);
+        },
         [&](const std::string& line) { report.push_back(line); });
     const bool held = session.Run();
     std::string printed;

@@ -1,5 +1,7 @@
 #include "platform/desktop/GstMoviePlayer.h"
 
+#include <malloc.h>
+
 #include <algorithm>
 #include <atomic>
 #include <cmath>
@@ -7,6 +9,7 @@
 #include <cstring>
 #include <utility>
 
+#include "platform/core/Format.h"
 #include "platform/core/LogWriter.h"
 #include "platform/desktop/GstPlayerError.h"
 #include "platform/desktop/NativeView.h"
@@ -17,8 +20,18 @@ namespace ns::desktop {
 
 namespace {
 
+// Each movie runs on new streaming threads, and glibc gives threads arenas of their own (up to
+// eight per core), which keep the pages of what each movie freed: more resident memory after
+// every movie played, every byte of it freed. A few arenas shared by all threads give the
+// memory back (unless the environment chose otherwise). Best before the process starts its
+// threads: arenas made before stay.
+void FewerMallocArenas() {
+    if (std::getenv("MALLOC_ARENA_MAX") == nullptr) mallopt(M_ARENA_MAX, 4);
+}
+
 bool GstReady() {
     static const bool ready = [] {
+        FewerMallocArenas();
         GError* error = nullptr;
         if (gst_init_check(nullptr, nullptr, &error)) return true;
         ns::Log("[GST] GStreamer cannot start: %s", error != nullptr ? error->message : "?");
@@ -34,6 +47,36 @@ bool Silent() {
 }
 
 double Seconds(gint64 nanoseconds) { return static_cast<double>(nanoseconds) / GST_SECOND; }
+
+// How far before the duration an end of stream may come and still be the movie's end (the
+// playlist's durations are rounded; the last frame starts before the end).
+constexpr double kEarlyEndSeconds = 1.5;
+
+// playbin's flag for a volume element of its own in front of the audio sink.
+constexpr guint kPlayFlagSoftVolume = 1u << 4;
+
+// The sound's way out: a volume element of ours in front of the sink made by `factory`, as one
+// element (a bin); null when either cannot be made.
+GstElement* MakeAudioOutput(const char* factory) {
+    GstElement* sink = gst_element_factory_make(factory, nullptr);
+    GstElement* volume = gst_element_factory_make("volume", nullptr);
+    if (sink == nullptr || volume == nullptr) {
+        if (sink != nullptr) gst_object_unref(gst_object_ref_sink(sink));
+        if (volume != nullptr) gst_object_unref(gst_object_ref_sink(volume));
+        return nullptr;
+    }
+    GstElement* bin = gst_bin_new("audio-output");
+    gst_bin_add_many(GST_BIN(bin), volume, sink, nullptr);
+    GstPad* input = gst_element_get_static_pad(volume, "sink");
+    const bool made = gst_element_link(volume, sink) &&
+                      gst_element_add_pad(bin, gst_ghost_pad_new("sink", input));
+    gst_object_unref(input);
+    if (!made) {
+        gst_object_unref(gst_object_ref_sink(bin));
+        return nullptr;
+    }
+    return bin;
+}
 
 }  // namespace
 
@@ -75,10 +118,19 @@ GstMoviePlayer::GstMoviePlayer(RunLoop& loop, NotificationCenter& center)
         gst_object_ref_sink(pipeline_);
         link_->pipeline = pipeline_;
         if (videoSink_ != nullptr) g_object_set(pipeline_, "video-sink", videoSink_, nullptr);
-        if (Silent()) {
-            if (GstElement* audio = gst_element_factory_make("fakeaudiosink", nullptr)) {
-                g_object_set(pipeline_, "audio-sink", audio, nullptr);
-            }
+        // playbin's own volume element (its "soft volume") stays in memory with its two pads
+        // after every movie played, its pipeline gone (GStreamer 1.22). It is turned off, and
+        // the sound goes through a volume element of ours that playbin finds and sets instead.
+        const char* sinkFactory = Silent() ? "fakeaudiosink" : "autoaudiosink";
+        if (GstElement* audio = MakeAudioOutput(sinkFactory)) {
+            g_object_set(pipeline_, "audio-sink", audio, nullptr);
+            guint flags = 0;
+            g_object_get(pipeline_, "flags", &flags, nullptr);
+            g_object_set(pipeline_, "flags", flags & ~kPlayFlagSoftVolume, nullptr);
+            audioSinkName_ = sinkFactory;
+        } else if (Silent()) {
+            ns::Log("[GST] %s or volume is missing: the sound goes to the default sink",
+                    sinkFactory);
         }
         // The application's volume, now and as it changes.
         g_object_set(pipeline_, "volume", SystemVolume::Get(), nullptr);
@@ -140,11 +192,13 @@ GstMoviePlayer::~GstMoviePlayer() {
 }
 
 void GstMoviePlayer::Install() {
+    FewerMallocArenas();
     MoviePlayer::SetFactory([] { return std::make_unique<GstMoviePlayer>(); });
 }
 
 std::string GstMoviePlayer::AudioSinkName() const {
     if (pipeline_ == nullptr) return {};
+    if (!audioSinkName_.empty()) return audioSinkName_;
     GstElement* sink = nullptr;
     g_object_get(pipeline_, "audio-sink", &sink, nullptr);
     if (sink == nullptr) return "autoaudiosink";  // playbin's own choice
@@ -364,6 +418,9 @@ GstBusSyncReply GstMoviePlayer::OnBusMessage(GstBus*, GstMessage* message, gpoin
         case GST_MESSAGE_EOS:
         case GST_MESSAGE_BUFFERING:
         case GST_MESSAGE_DURATION_CHANGED: break;
+        case GST_MESSAGE_ELEMENT:
+            if (!IsMissingPluginMessage(message)) return GST_BUS_DROP;
+            break;
         case GST_MESSAGE_ASYNC_DONE:
         case GST_MESSAGE_STATE_CHANGED:
             if (GST_MESSAGE_SRC(message) != GST_OBJECT(link->pipeline)) return GST_BUS_DROP;
@@ -389,7 +446,16 @@ void GstMoviePlayer::OnMessage(uint64_t generation, GstMessage* message) {
             Finish(MovieFinishReason::PlaybackError, &error);
             break;
         }
-        case GST_MESSAGE_EOS: Finish(MovieFinishReason::PlaybackEnded, nullptr); break;
+        case GST_MESSAGE_ELEMENT: {
+            // Playback would go on without the stream that needs the plug-in (a black picture
+            // or silence), which nobody would be told of: it ends here, with the reason.
+            const Error error = GstMissingPluginError(message, Url());
+            ns::Log("[GST] missing plug-in: %s", MissingPluginDescription(message).c_str());
+            ns::Log("[GST] %s", error.ToString().c_str());
+            Finish(MovieFinishReason::PlaybackError, &error);
+            break;
+        }
+        case GST_MESSAGE_EOS: OnEndOfStream(); break;
         case GST_MESSAGE_ASYNC_DONE: OnAsyncDone(); break;
         case GST_MESSAGE_STATE_CHANGED: {
             GstState state = GST_STATE_VOID_PENDING;
@@ -406,6 +472,26 @@ void GstMoviePlayer::OnMessage(uint64_t generation, GstMessage* message) {
         case GST_MESSAGE_DURATION_CHANGED: UpdateDuration(); break;
         default: break;
     }
+}
+
+void GstMoviePlayer::OnEndOfStream() {
+    // GStreamer's HLS demuxer takes a failed download of the last segment for the end of the
+    // movie: an end well before the duration is the network's failure, not the movie's end.
+    gint64 position = -1;
+    const bool known = playable_ && Duration() > 0 &&
+                       gst_element_query_position(pipeline_, GST_FORMAT_TIME, &position) &&
+                       position >= 0;
+    if (known && Seconds(position) < Duration() - kEarlyEndSeconds) {
+        const Error error(Error::kURLErrorDomain, Error::kNetworkConnectionLost,
+                          Format("The network connection was lost: the movie ended at %.1f s "
+                                 "of %.1f s: %s",
+                                 Seconds(position), Duration(), Url().c_str()),
+                          Url());
+        ns::Log("[GST] %s", error.ToString().c_str());
+        Finish(MovieFinishReason::PlaybackError, &error);
+        return;
+    }
+    Finish(MovieFinishReason::PlaybackEnded, nullptr);
 }
 
 void GstMoviePlayer::OnAsyncDone() {

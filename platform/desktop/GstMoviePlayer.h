@@ -2,8 +2,9 @@
 #define PLATFORM_DESKTOP_GST_MOVIE_PLAYER_H
 // The movie player in the window: GStreamer's playbin, its picture in a gtksink widget that
 // the player's View() (a NativeView) shows in the renderer's window under the views the
-// application puts over it, its sound to the default audio sink or, when the environment
-// variable ZUL_SILENT is "1", to fakeaudiosink (tests and CI; still played on the clock).
+// application puts over it, its sound through a volume element of ours to the default audio
+// sink or, when the environment variable ZUL_SILENT is "1", to fakeaudiosink (tests and CI;
+// still played on the clock).
 //
 // One playbin for the player's life, at GST_STATE_NULL whenever nothing is loaded. Its bus
 // hands every message of interest, on whatever thread it was posted, to the player's loop;
@@ -18,8 +19,11 @@
 // - the pipeline reaching PLAYING: playback state 1; PAUSED after Pause(): 2.
 // - SetCurrentPlaybackTime while playable: a flushing key-unit seek, state 4 or 5 at once,
 //   and the state before it once the seek has landed (the next async-done).
-// - end of stream: stopped (state 0, load state 0), then did-finish "ended"; an error: the
-//   same with did-finish "error" and the error (GstPlayerError).
+// - end of stream: stopped (state 0, load state 0), then did-finish "ended" (an end more than
+//   1.5 s before the duration is a lost network connection: the HLS demuxer takes a failed
+//   download of the last segment for the end); an error: the
+//   same with did-finish "error" and the error (GstPlayerError), as for a plug-in GStreamer
+//   lacks (its missing-plugin message), which would otherwise leave out a stream in silence.
 // Position by query (the seek's target while a seek is under way), duration by query.
 // The states, their notifications, the settings, Stop() and the finish are MoviePlayerBase's.
 //
@@ -54,7 +58,9 @@ public:
     GstMoviePlayer(const GstMoviePlayer&) = delete;
     GstMoviePlayer& operator=(const GstMoviePlayer&) = delete;
 
-    // Installs a factory of this player as the platform's (MoviePlayer::SetFactory).
+    // Installs a factory of this player as the platform's (MoviePlayer::SetFactory). Called at
+    // the start, before the process starts threads: it also has the heap keep few per-thread
+    // arenas, which would otherwise hold on to what each movie's threads freed.
     static void Install();
 
     // Another URL also forgets the duration.
@@ -71,6 +77,8 @@ public:
 
     // The audio sink in use ("fakeaudiosink" when silent), for tests and logs.
     std::string AudioSinkName() const;
+    // playbin; null when it is missing. For tests: what it holds must go with the player.
+    GstElement* Pipeline() const { return pipeline_; }
     // The sound volume the pipeline plays at: the application's (SystemVolume), followed as
     // it changes. -1 without a pipeline.
     double PipelineVolume() const;
@@ -90,6 +98,8 @@ private:
     // Puts the picture's widget in a window of ours when it is in none yet.
     void AnchorWidget();
     void OnMessage(uint64_t generation, GstMessage* message);
+    // Ended, or, well before the duration, a network error.
+    void OnEndOfStream();
     void OnAsyncDone();
     void OnBuffering(int percent);
     void OnPipelineState(GstState state);
@@ -109,6 +119,7 @@ private:
     GtkWidget* picture_ = nullptr;    // gtksink's widget, held by the frame
     uint64_t volumeObserver_ = 0;     // on NotificationCenter::Default(), where SystemVolume posts
     GtkWidget* holder_ = nullptr;     // offscreen window for a picture not shown yet
+    std::string audioSinkName_;       // of the sink in our audio output; empty: playbin's
 
     uint64_t generation_ = 0;  // of the loading; messages of an earlier one are dropped
     bool loading_ = false;     // the pipeline is out of NULL

@@ -1,5 +1,7 @@
 #include "platform/desktop/GstPlayerError.h"
 
+#include <gst/pbutils/missing-plugins.h>
+
 #include <cctype>
 #include <memory>
 
@@ -40,6 +42,16 @@ std::string SourceUri(GstObject* object) {
     return result;
 }
 
+// Whether the error came from an HTTP source inside another element: the adaptive demuxer
+// downloads the segments with a source of its own and posts that source's error as its own,
+// naming the source's path ("/GstHLSDemux:hlsdemux0/.../GstSoupHTTPSrc:souphttpsrc0:") in the
+// text.
+bool FromDownloadInside(const std::string& text) {
+    std::string lower(text);
+    for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return lower.find("httpsrc:") != std::string::npos;
+}
+
 }  // namespace
 
 Error GstPlayerError(GstMessage* message, const std::string& contentUrl, bool playable) {
@@ -52,8 +64,8 @@ Error GstPlayerError(GstMessage* message, const std::string& contentUrl, bool pl
     const std::string text = error && error->message != nullptr ? error->message : "error";
 
     const std::string sourceUri = SourceUri(GST_MESSAGE_SRC(message));
-    const bool fromSource = !sourceUri.empty();
-    const std::string url = fromSource ? sourceUri : contentUrl;
+    const bool fromSource = !sourceUri.empty() || FromDownloadInside(text + "\n" + debug);
+    const std::string url = !sourceUri.empty() ? sourceUri : contentUrl;
     const std::string suffix = ": " + url;
 
     if (const int status = HttpStatusIn(debug); status != 0) {
@@ -80,6 +92,32 @@ Error GstPlayerError(GstMessage* message, const std::string& contentUrl, bool pl
         }
     }
     return Error(MoviePlayer::kErrorDomain, error ? error->code : 0, text + suffix, url);
+}
+
+bool IsMissingPluginMessage(GstMessage* message) {
+    return message != nullptr && gst_is_missing_plugin_message(message);
+}
+
+std::string MissingPluginDescription(GstMessage* message) {
+    gchar* raw = gst_missing_plugin_message_get_description(message);
+    std::string description = raw != nullptr ? raw : "";
+    g_free(raw);
+    if (description.empty()) {
+        // The message's own fields still say what was asked for.
+        if (const GstStructure* s = gst_message_get_structure(message)) {
+            gchar* fields = gst_structure_to_string(s);
+            description = fields != nullptr ? fields : "";
+            g_free(fields);
+        }
+    }
+    return description.empty() ? "an unknown plug-in" : description;
+}
+
+Error GstMissingPluginError(GstMessage* message, const std::string& contentUrl) {
+    return Error(MoviePlayer::kErrorDomain, GST_CORE_ERROR_MISSING_PLUGIN,
+                 "GStreamer has no plug-in for this movie: " + MissingPluginDescription(message) +
+                     ": " + contentUrl,
+                 contentUrl);
 }
 
 }  // namespace ns::desktop

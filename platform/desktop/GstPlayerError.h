@@ -15,6 +15,10 @@
 // - anything else: MoviePlayer::kErrorDomain, GStreamer's code and message.
 // The failing URL is the URI of the element that failed when it reads one, else the content
 // URL; the description ends with ": " and that URL.
+//
+// A plug-in GStreamer lacks (a decoder for one of the movie's streams) is told only by an
+// element message, while playback goes on without that stream (a black picture, or silence):
+// GstMissingPluginError makes it the platform's error too.
 
 #include <gst/gst.h>
 
@@ -26,6 +30,16 @@ namespace ns::desktop {
 
 // message: an error message. playable: whether the movie had become playable.
 Error GstPlayerError(GstMessage* message, const std::string& contentUrl, bool playable);
+
+// Whether message is GStreamer's missing-plugin element message.
+bool IsMissingPluginMessage(GstMessage* message);
+// For a missing-plugin message: MoviePlayer::kErrorDomain, GStreamer's code for a missing
+// plug-in, and "GStreamer has no plug-in for this movie: <GStreamer's description of the
+// plug-in>: <content URL>".
+Error GstMissingPluginError(GstMessage* message, const std::string& contentUrl);
+// GStreamer's description of the plug-in a missing-plugin message asks for ("H.264 (Main
+// Profile) decoder").
+std::string MissingPluginDescription(GstMessage* message);
 
 }  // namespace ns::desktop
 

@@ -27,6 +27,7 @@
 #include "platform/desktop/RunLoopSource.h"
 #include "platform/desktop/WebKitWebViewBackend.h"
 #include "platform/desktop/testing/DrawWatch.h"
+#include "platform/desktop/testing/LoggedLines.h"
 #include "platform/desktop/testing/MainContextWait.h"
 #include "platform/desktop/testing/PointerClick.h"
 #include "platform/desktop/testing/WebViewSnapshot.h"
@@ -342,28 +343,6 @@ TEST_F(WebKitWindow, CookiesDeletedOnEitherSideAreGoneFromTheOther) {
     const std::string sent = requests[1].headers.at("cookie");
     EXPECT_TRUE(sent == "C=3; D=4" || sent == "D=4; C=3") << sent;
 }
-
-// The log lines written while it lives.
-class LoggedLines {
-public:
-    LoggedLines() {
-        LogWriter::Shared().SetSink([this](const std::string& line) {
-            std::lock_guard<std::mutex> lock(mutex_);
-            lines_.push_back(line);
-        });
-    }
-    ~LoggedLines() { LogWriter::Shared().SetSink(nullptr); }
-    size_t Containing(const std::string& text) const {
-        std::lock_guard<std::mutex> lock(mutex_);
-        return static_cast<size_t>(std::count_if(lines_.begin(), lines_.end(), [&](auto& line) {
-            return line.find(text) != std::string::npos;
-        }));
-    }
-
-private:
-    mutable std::mutex mutex_;
-    std::vector<std::string> lines_;
-};
 
 TEST_F(WebKitWindow, AWebProcessThatDiesIsAFailedLoadAndTheNextLoadsShowPagesAgain) {
     SvTestSupport::TestOrigin origin;

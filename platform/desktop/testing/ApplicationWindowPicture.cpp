@@ -54,7 +54,8 @@ gboolean RunOnce(gpointer data) {
 
 }  // namespace
 
-bool SaveApplicationWindowPicture(const std::string& path, std::string& error) {
+bool SaveApplicationWindowPicture(const std::string& path, std::string& error,
+                                  std::vector<uint8_t>* rgb, int* width, int* height) {
     IterateUntil([] { return ApplicationWindow() != nullptr; }, 5s);
     GtkWidget* window = ApplicationWindow();
     if (window == nullptr) {
@@ -77,6 +78,9 @@ bool SaveApplicationWindowPicture(const std::string& path, std::string& error) {
         error = "the window is blank";
         return false;
     }
+    if (rgb != nullptr) *rgb = RgbBytes(picture.get());
+    if (width != nullptr) *width = gdk_pixbuf_get_width(picture.get());
+    if (height != nullptr) *height = gdk_pixbuf_get_height(picture.get());
     return SavePng(picture.get(), path, &error);
 }
 

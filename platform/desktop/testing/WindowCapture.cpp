@@ -30,6 +30,21 @@ Rgb PixelAt(const GdkPixbuf* picture, int x, int y) {
     return {p[0], p[1], p[2]};
 }
 
+std::vector<uint8_t> RgbBytes(const GdkPixbuf* picture) {
+    std::vector<uint8_t> bytes;
+    if (picture == nullptr) return bytes;
+    const int width = gdk_pixbuf_get_width(picture), height = gdk_pixbuf_get_height(picture);
+    const int stride = gdk_pixbuf_get_rowstride(picture);
+    const int channels = gdk_pixbuf_get_n_channels(picture);
+    const guchar* pixels = gdk_pixbuf_read_pixels(picture);
+    bytes.reserve(static_cast<size_t>(width) * height * 3);
+    for (int y = 0; y < height; ++y) {
+        const guchar* row = pixels + static_cast<size_t>(y) * stride;
+        for (int x = 0; x < width; ++x) bytes.insert(bytes.end(), row + x * channels, row + x * channels + 3);
+    }
+    return bytes;
+}
+
 std::string PicturePath(const std::string& name) {
     char exe[PATH_MAX];
     ssize_t n = readlink("/proc/self/exe", exe, sizeof exe - 1);

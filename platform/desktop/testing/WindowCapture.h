@@ -5,9 +5,11 @@
 
 #include <gtk/gtk.h>
 
+#include <cstdint>
 #include <memory>
 #include <ostream>
 #include <string>
+#include <vector>
 
 namespace ns::desktop {
 
@@ -29,6 +31,8 @@ std::ostream& operator<<(std::ostream& out, const Rgb& c);
 Pixbuf CaptureWindow(GtkWidget* window);
 // The colour at (x, y); {-1, -1, -1} outside the picture.
 Rgb PixelAt(const GdkPixbuf* picture, int x, int y);
+// The picture's red, green and blue bytes per pixel, rows from the top, without padding.
+std::vector<uint8_t> RgbBytes(const GdkPixbuf* picture);
 // Where a test keeps a picture named `name`: beside the running program (in the build folder).
 std::string PicturePath(const std::string& name);
 // Writes a PNG; on failure returns false and says why in `error`.
