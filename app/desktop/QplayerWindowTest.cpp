@@ -29,6 +29,8 @@
 #include "platform/desktop/Renderer.h"
 #include "platform/desktop/RunLoopSource.h"
 #include "platform/desktop/testing/DrawWatch.h"
+#include "platform/desktop/testing/H264DecodersRankedOut.h"
+#include "platform/desktop/testing/LoggedLines.h"
 #include "platform/desktop/testing/MainContextWait.h"
 #include "platform/desktop/testing/PointerClick.h"
 #include "platform/desktop/testing/WindowCapture.h"
@@ -39,6 +41,8 @@
 #include "platform/ui/UiDevice.h"
 #include "platform/ui/Window.h"
 #include "portal/PortalServer.h"
+#include "tests/support/KeyFrameDamage.h"
+#include "tests/support/TemporaryDirectory.h"
 #include "tests/support/TestOrigin.h"
 
 namespace {
@@ -239,6 +243,18 @@ protected:
                 static_cast<int>(p.y));
     }
 
+    // Presents the player for the title the origin serves at `path`, through playback
+    // information the origin also serves.
+    void PresentFromOrigin(SvTestSupport::TestOrigin& origin, const std::string& path) {
+        origin.Serve("/info",
+                     "{\"subtitleLanguage\":\"en\",\"UILanguage\":\"en\",\"video\":{"
+                     "\"mediaID\":\"102\",\"startPosition\":0,\"drm\":{\"deliveryUri\":\"" +
+                         origin.Url(path) + "\"}}}");
+        player_ = Qplayer::initWithJSON(origin.Url("/info?id=1"), "device-1");
+        player_->setDelegate(delegate_);
+        ASSERT_TRUE(root_->PresentViewController(player_, false));
+    }
+
     // Only bounds a test that fails.
     static constexpr std::chrono::milliseconds kWaitTimeout{10000};
 
@@ -360,10 +376,6 @@ TEST_F(QplayerWindowTest, AStartOverASlowOriginLeavesTheWindowAnsweringAndClosin
     slow.headDelayMs = 4000;
     slow.bytesPerSecond = 25000;
     origin.SetFault("/bars.svm", slow);
-    origin.Serve("/info",
-                 "{\"subtitleLanguage\":\"en\",\"UILanguage\":\"en\",\"video\":{"
-                 "\"mediaID\":\"102\",\"startPosition\":0,\"drm\":{\"deliveryUri\":\"" +
-                     origin.Url("/bars.svm") + "\"}}}");
     auto titleAsked = [&] {
         for (const auto& request : origin.Requests()) {
             if (request.path == "/bars.svm") return true;
@@ -373,9 +385,7 @@ TEST_F(QplayerWindowTest, AStartOverASlowOriginLeavesTheWindowAnsweringAndClosin
 
     DrawWatch drawn(renderer_->Window());
     auto opening = std::make_unique<LoopLatencyProbe>();
-    player_ = Qplayer::initWithJSON(origin.Url("/info?id=1"), "device-1");
-    player_->setDelegate(delegate_);
-    ASSERT_TRUE(root_->PresentViewController(player_, false));
+    ASSERT_NO_FATAL_FAILURE(PresentFromOrigin(origin, "/bars.svm"));
     ASSERT_TRUE(AppTestSupport::IterateUntilTicking(titleAsked, kWaitTimeout));
     // Only kept: the first movie player of a process loads GStreamer's plugins on this thread
     // (about a third of a second here), which is no part of the engine's start.
@@ -413,6 +423,43 @@ TEST_F(QplayerWindowTest, AStartOverASlowOriginLeavesTheWindowAnsweringAndClosin
     EXPECT_EQ(nullptr, player_->player());
     EXPECT_TRUE(AppTestSupport::IterateUntilTicking(
         [] { return !EngineRunning() && SarvelonQueue::Shared().IsIdle(); }, 30s));
+}
+
+// Without an H.264 decoder GStreamer cannot show the title: the screen tells the portal of a
+// player error, whose reason, GStreamer's name for the missing decoder, is in the log, and
+// nothing plays.
+TEST_F(QplayerWindowTest, WithoutAnH264DecoderThePortalHearsOfAPlayerErrorAndTheLogSaysWhy) {
+    H264DecodersRankedOut rankedOut;
+    ASSERT_GT(rankedOut.Count(), 0u) << "this machine has no H.264 decoder to rank out";
+    LoggedLines log;
+    player_ = Qplayer::initWithJSON(portal_->Url("/api/playback?id=102"), "device-1");
+    player_->setDelegate(delegate_);
+    ASSERT_TRUE(root_->PresentViewController(player_, false));
+    ASSERT_TRUE(IterateUntil([&] { return !delegate_->calls.empty(); }, 20s));
+    ASSERT_EQ(0u, delegate_->calls.front().rfind("error 210 ", 0)) << delegate_->calls.front();
+    EXPECT_FALSE(Playing());
+    const std::string missing = log.FirstContaining("missing plug-in");
+    EXPECT_NE(std::string::npos, missing.find("H.264")) << missing;
+}
+
+// A title whose third group of pictures was destroyed (zeroes from its key frame on) plays
+// past the damage to its end: the engine answers the group it cannot cut so that GStreamer's
+// HLS client goes on to the next one, and the screen reports the title completed.
+TEST_F(QplayerWindowTest, ATitleWithAGroupOfPicturesDestroyedPlaysOnPastItToItsEnd) {
+    SvTestSupport::TemporaryDirectory dir("damagedbars");
+    const std::string title = dir.File("bars.svm");
+    ASSERT_GE(SvTestSupport::CopyWithKeyFrameZeroed(
+                  std::string(SV_PORTAL_DATA_DIR) + "/media/bars.svm", title, 2, 16 * 1024),
+              5u);
+    SvTestSupport::TestOrigin origin;
+    origin.ServeFile("/bars.svm", title);
+    ASSERT_NO_FATAL_FAILURE(PresentFromOrigin(origin, "/bars.svm"));
+    ASSERT_TRUE(IterateUntil([&] { return !delegate_->calls.empty(); }, 40s))
+        << "position " << (player_->player() ? player_->player()->CurrentPlaybackTime() : -1);
+    EXPECT_EQ("complete", delegate_->calls.front());
+    for (const std::string& call : delegate_->calls) {
+        EXPECT_EQ(std::string::npos, call.find("error")) << call;
+    }
 }
 
 }  // namespace

@@ -19,6 +19,7 @@
 #include "platform/desktop/NativeView.h"
 #include "platform/desktop/Renderer.h"
 #include "platform/desktop/RunLoopSource.h"
+#include "platform/desktop/testing/H264DecodersRankedOut.h"
 #include "platform/desktop/testing/DrawWatch.h"
 #include "platform/desktop/testing/LoggedLines.h"
 #include "platform/desktop/testing/MainContextWait.h"
@@ -157,39 +158,6 @@ TEST_F(GstMoviePlayerTest, LoadFailuresAreNetworkErrorsNamingTheUrl) {
 // Failures that would otherwise pass unseen: a plug-in GStreamer lacks and the network
 // going away after the movie started end the movie with did-finish "error", the error naming
 // the reason, and the reason in the log.
-// Every decoder that takes H.264 has rank 0 (never autoplugged) while it lives; their ranks
-// come back afterwards, so later tests of the program decode as before.
-class H264DecodersRankedOut {
-public:
-    H264DecodersRankedOut() {
-        GList* decoders = gst_element_factory_list_get_elements(GST_ELEMENT_FACTORY_TYPE_DECODER,
-                                                                GST_RANK_MARGINAL);
-        GstCaps* h264 = gst_caps_from_string("video/x-h264");
-        GList* taking = gst_element_factory_list_filter(decoders, h264, GST_PAD_SINK, FALSE);
-        for (GList* item = taking; item != nullptr; item = item->next) {
-            auto* feature = GST_PLUGIN_FEATURE(gst_object_ref(item->data));
-            ranks_.emplace_back(feature, gst_plugin_feature_get_rank(feature));
-            gst_plugin_feature_set_rank(feature, GST_RANK_NONE);
-        }
-        gst_plugin_feature_list_free(taking);
-        gst_plugin_feature_list_free(decoders);
-        gst_caps_unref(h264);
-    }
-    ~H264DecodersRankedOut() {
-        for (auto& [feature, rank] : ranks_) {
-            gst_plugin_feature_set_rank(feature, rank);
-            gst_object_unref(feature);
-        }
-    }
-    H264DecodersRankedOut(const H264DecodersRankedOut&) = delete;
-    H264DecodersRankedOut& operator=(const H264DecodersRankedOut&) = delete;
-
-    size_t Count() const { return ranks_.size(); }
-
-private:
-    std::vector<std::pair<GstPluginFeature*, guint>> ranks_;
-};
-
 // Ended with an error: exactly one did-finish, "error", the player stopped.
 void ExpectFinishedWithError(const MoviePlayerLog& log, const MoviePlayer& player) {
     EXPECT_EQ(log.Values(MoviePlayer::kPlaybackDidFinish),

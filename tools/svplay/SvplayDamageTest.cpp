@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "tests/support/Fixtures.h"
+#include "tests/support/KeyFrameDamage.h"
 #include "tests/support/TemporaryDirectory.h"
 #include "tests/support/TestLabels.h"
 #include "tools/svplay/SvplayTestSupport.h"
@@ -28,26 +29,6 @@ using namespace SvplayTestSupport;
 const size_t kSegments = Fixtures::kHlsClipSeconds / 2;  // 2 s groups of pictures
 const size_t kDamagedSegment = 30;
 const size_t kZeroedBytes = 64 * 1024;
-
-// The byte positions of the title's key frames, by ffprobe reading it as a program stream.
-std::vector<uint64_t> KeyFramePositions(const std::string& title) {
-    std::string out;
-    EXPECT_EQ(0, RunProgram({"ffprobe", "-v", "error", "-select_streams", "v", "-show_entries",
-                             "packet=pos,flags", "-of", "csv=p=0", title},
-                            &out))
-        << out;
-    std::vector<uint64_t> positions;
-    std::istringstream lines(out);
-    std::string line;
-    while (std::getline(lines, line)) {
-        // "pos,flags", flags "K_" on a key frame
-        const size_t comma = line.find(',');
-        if (comma != std::string::npos && line.compare(comma + 1, 1, "K") == 0) {
-            positions.push_back(std::strtoull(line.c_str(), nullptr, 10));
-        }
-    }
-    return positions;
-}
 
 // curl's answer to one GET, given at most 5 s: the code ("000" when none came) and the body.
 std::string Get(const TemporaryDirectory& dir, const std::string& url, std::string& body) {
@@ -84,19 +65,8 @@ protected:
     // its playlist's, base the folder of its segments. The playlist has been read.
     void Serve() {
         const std::string title = dir.File("damaged.svm");
-        {
-            std::ifstream in(Fixtures::HlsTitle(), std::ios::binary);
-            std::ofstream(title, std::ios::binary) << in.rdbuf();
-        }
-        const std::vector<uint64_t> keys = KeyFramePositions(title);
-        ASSERT_EQ(kSegments, keys.size());
-        {
-            std::fstream file(title, std::ios::in | std::ios::out | std::ios::binary);
-            file.seekp(static_cast<std::streamoff>(keys[kDamagedSegment]));
-            const std::string zeroes(kZeroedBytes, '\0');
-            file.write(zeroes.data(), static_cast<std::streamsize>(zeroes.size()));
-            ASSERT_TRUE(file.good());
-        }
+        ASSERT_EQ(kSegments, SvTestSupport::CopyWithKeyFrameZeroed(Fixtures::HlsTitle(), title,
+                                                                   kDamagedSegment, kZeroedBytes));
         svplay.reset(new Svplay({title, "--port", std::to_string(FreePort())}, dir.File("stderr")));
         std::string url;
         ASSERT_NO_FATAL_FAILURE(ReadPlaybackUrl(*svplay, url));
