@@ -80,7 +80,6 @@ stop_origin() {
   fi
 }
 trap 'stop_players; stop_svplay; bench_stop_nginx; stop_origin; rm -rf "$work"' EXIT
-status_kb() { awk -v k="$2:" '$1 == k { print $2 }' "/proc/$1/status"; }
 
 # The origin: the title as a CDN would serve it (ranges, sendfile), for every run.
 mkdir -p "$work/origin"
@@ -105,20 +104,9 @@ fi
 
 start_svplay() {
   stop_svplay
-  "$svplay" "$origin_url" --port "$(bench_free_port)" >"$work/svplay.out" 2>"$work/svplay.err" &
-  pid=$!
-  url=""
-  local tries=0
-  until [[ -n "$url" ]]; do
-    url=$(head -n 1 "$work/svplay.out" 2>/dev/null || true)
-    [[ -n "$url" ]] && break
-    if ! kill -0 "$pid" 2>/dev/null || ((++tries > 20000)); then
-      echo "svplay did not start:" >&2
-      cat "$work/svplay.err" >&2
-      exit 1
-    fi
-    sleep 0.001
-  done
+  bench_start_svplay "$svplay" "$origin_url" "$(bench_free_port)" "$work/svplay"
+  pid=$bench_svplay_pid
+  url=$bench_svplay_url
 }
 
 # The players on URL, all at once, each at its own place; waits until every one has read
@@ -145,12 +133,12 @@ play_all() {
 for ((r = 1; r <= runs; ++r)); do
   start_svplay
   play_all "$url"
-  hwm_sv=$(status_kb "$pid" VmHWM)
+  hwm_sv=$(bench_status_kb "$pid" VmHWM)
   stop_svplay
   peer_port=$(bench_free_port)
   bench_start_nginx "$work/nginx" "$work/static" "$peer_port"
   play_all "http://127.0.0.1:$peer_port/index.m3u8"
-  hwm_ng=$(status_kb "$bench_nginx_pid" VmHWM)
+  hwm_ng=$(bench_status_kb "$bench_nginx_pid" VmHWM)
   bench_stop_nginx
   echo "$hwm_sv $hwm_ng" | tee -a "$work/runs" |
     awk -v r="$r" '{ printf "run %d: peak %.1f MB / %.1f MB (svplay / nginx)\n", r, $1 / 1024, $2 / 1024 }'
