@@ -87,12 +87,14 @@ read_all() {
   awk -v s="$start" -v e="$end" 'BEGIN { printf "%.6f\n", e - s }'
 }
 # "WALL_SECONDS CPU_MS" of ffmpeg reading the whole URL, CPU_MS being the milliseconds of CPU
-# process PID spent meanwhile.
+# process PID spent meanwhile. The process's own count, which keeps the time of threads that
+# ended: the chain serves each connection on threads of its own, gone once the player leaves
+# (the run seconds of the threads alive at the end missed about half of the chain's work).
 read_all_cpu() {
   local before after wall
-  before=$(bench_thread_seconds "$1")
+  before=$(bench_cpu_seconds "$1")
   wall=$(read_all "$2")
-  after=$(bench_thread_seconds "$1")
+  after=$(bench_cpu_seconds "$1")
   awk -v w="$wall" -v a="$after" -v b="$before" 'BEGIN { printf "%.6f %.3f\n", w, (a - b) * 1000 }'
 }
 # The bytes of every media segment an HLS URL lists (its variants' too), read once.

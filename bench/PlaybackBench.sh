@@ -93,25 +93,12 @@ verdict() { awk -v v="$1" -v g="$2" 'BEGIN { print (v < g) ? "ok" : "OVER" }'; }
 # Starts svplay on the title; sets pid and url.
 start_svplay() {
   stop_all
-  local port
-  port=$(free_port)
-  "$svplay" "$title" --port "$port" >"$work/svplay.out" 2>"$work/svplay.err" &
-  pid=$!
-  url=""
-  local tries=0
-  until [[ -n "$url" ]]; do
-    url=$(head -n 1 "$work/svplay.out" 2>/dev/null || true)
-    [[ -n "$url" ]] && break
-    if ! kill -0 "$pid" 2>/dev/null || ((++tries > 20000)); then
-      echo "svplay did not start:" >&2
-      cat "$work/svplay.err" >&2
-      exit 1
-    fi
-    sleep 0.001
-  done
+  bench_start_svplay "$svplay" "$title" "$(free_port)" "$work/svplay"
+  pid=$bench_svplay_pid
+  url=$bench_svplay_url
 }
 ticks() { awk '{ print $14 + $15 }' "/proc/$1/stat"; }
-status_kb() { awk -v k="$2:" '$1 == k { print $2 }' "/proc/$1/status"; }
+status_kb() { bench_status_kb "$@"; }
 
 echo "title: $title ($(ffprobe -v error -show_entries format=duration -of csv=p=0 "$build/bench/playback-10min.ts" 2>/dev/null || echo '?') s)"
 echo

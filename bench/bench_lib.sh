@@ -106,3 +106,27 @@ bench_stop_nginx() {
 bench_free_port() {
   python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])'
 }
+
+# The kB value of field KEY (VmHWM, VmRSS, ...) of /proc/PID/status.
+bench_status_kb() { awk -v k="$2:" '$1 == k { print $2 }' "/proc/$1/status"; }
+
+# Starts SVPLAY on TITLE serving on PORT, its output in OUT.out and OUT.err, and waits for its
+# playback URL (its first line); sets bench_svplay_pid and bench_svplay_url. A svplay that ends
+# first, or names no URL within about 20 s, stops the script with what it printed.
+bench_start_svplay() {
+  local svplay="$1" title="$2" port="$3" out="$4"
+  "$svplay" "$title" --port "$port" >"$out.out" 2>"$out.err" &
+  bench_svplay_pid=$!
+  bench_svplay_url=""
+  local tries=0
+  until [[ -n "$bench_svplay_url" ]]; do
+    bench_svplay_url=$(head -n 1 "$out.out" 2>/dev/null || true)
+    [[ -n "$bench_svplay_url" ]] && break
+    if ! kill -0 "$bench_svplay_pid" 2>/dev/null || ((++tries > 20000)); then
+      echo "svplay did not start:" >&2
+      cat "$out.err" >&2
+      exit 1
+    fi
+    sleep 0.001
+  done
+}

@@ -220,9 +220,25 @@ bool KeepShared(BlockHeader* header) {
 thread_local bool tCacheGone = false;
 
 // One thread's kept blocks; when the thread ends they go to the shared pool while it has room.
+// A thread keeps no more than it has itself taken and not yet kept: a thread that only lets go
+// of what others made (a connection's pump sending a segment the multiplexer cut, a player at
+// each of many places) would otherwise hold its whole cache of them for nobody, each such thread
+// as much again, while their makers ask the heap for new ones. Its blocks go to the shared pool,
+// where the makers find them.
 class ThreadCache : public BlockCache {
 public:
     ThreadCache() : BlockCache(kCacheBytes) {}
+    // A block of capacity bytes handed out on this thread (one small enough to be kept here).
+    void NoteTaken(std::size_t capacity) {
+        credit_ = std::min(credit_ + capacity, kCacheBytes + kCacheBytes / 2);
+    }
+    // Keeps header while this thread has taken as much as it keeps.
+    bool KeepOwn(BlockHeader* header) {
+        const std::size_t capacity = header->capacity;
+        if (capacity > credit_ || !Keep(header)) return false;
+        credit_ -= capacity;
+        return true;
+    }
     ~ThreadCache() {
         tCacheGone = true;
         Empty([](BlockHeader* header) {
@@ -231,6 +247,9 @@ public:
             }
         });
     }
+
+private:
+    std::size_t credit_ = 0;  // bytes taken on this thread and not yet kept here
 };
 
 thread_local ThreadCache tCache;
@@ -270,6 +289,7 @@ void* MemoryChunk::TakeBytes(std::size_t n) {
         header = TakeShared(n);
     }
     if (header != nullptr) {
+        if (!tCacheGone && n < kSharedOnlyBlock) tCache.NoteTaken(header->capacity);
         return HandOut(header, n);
     }
     // Small blocks are rounded less, so that a block stays in the class of its size or the one
@@ -279,6 +299,7 @@ void* MemoryChunk::TakeBytes(std::size_t n) {
     header = static_cast<BlockHeader*>(::operator new(sizeof(BlockHeader) + capacity));
     header->capacity = capacity;
     header->next = nullptr;
+    if (!tCacheGone && n < kSharedOnlyBlock) tCache.NoteTaken(capacity);
     return HandOut(header, n);
 }
 
@@ -292,7 +313,7 @@ void MemoryChunk::GiveBytes(void* p, std::size_t n) noexcept {
     }
     BlockHeader* header = HeaderOf(p);
     const bool own = !tCacheGone && header->capacity < kSharedOnlyBlock;
-    if ((own && tCache.Keep(header)) || KeepShared(header)) {
+    if ((own && tCache.KeepOwn(header)) || KeepShared(header)) {
         return;
     }
     FreeBlock(header);

@@ -4,8 +4,10 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <condition_variable>
 #include <cstring>
 #include <cstdlib>
+#include <mutex>
 #include <thread>
 #include <vector>
 
@@ -391,6 +393,66 @@ TEST(MemoryChunkBuffersDeathTest, ALargeBufferFreedOnAThreadThatMakesNoneServesT
             again.join();
             handed.clear();
             std::_Exit(reused ? 0 : 1);
+        },
+        ::testing::ExitedWithCode(0), "");
+}
+
+TEST(MemoryChunkBuffersDeathTest, SmallBuffersFreedOnAThreadThatTakesNoneGoBackToTheirMaker) {
+    // A connection's pump lets go of the segment chunks the multiplexer cut while it lives on:
+    // had it kept them in a cache of its own (a dozen such threads, one per player), they
+    // would be held for nobody. The blocks, filled with a pattern, must come back unchanged to
+    // a thread that makes chunks of their size while the thread that freed them still runs.
+    // In a child process, as the shared pool may be full from other tests.
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT(
+        {
+            const uint32_t size = 16 * 1024;  // a picture's part of a segment
+            const int count = 8;
+            std::vector<MemoryChunk> handed;
+            std::vector<const unsigned char*> made;
+            std::thread maker([&] {
+                for (int i = 0; i < count; ++i) {
+                    handed.push_back(MemoryChunk::Unset(size, 0, 0));
+                    std::memset(handed.back().Data(0), 0x5A, size);
+                    made.push_back(handed.back().Data(0));
+                }
+            });
+            maker.join();
+            std::mutex lock;
+            std::condition_variable changed;
+            bool freed = false;
+            bool done = false;
+            std::thread freer([&] {
+                handed.clear();
+                std::unique_lock<std::mutex> hold(lock);
+                freed = true;
+                changed.notify_all();
+                changed.wait(hold, [&] { return done; });  // alive, its cache with it
+            });
+            {
+                std::unique_lock<std::mutex> hold(lock);
+                changed.wait(hold, [&] { return freed; });
+            }
+            int reused = 0;
+            std::thread again([&] {
+                for (int i = 0; i < count; ++i) {
+                    MemoryChunk chunk = MemoryChunk::Unset(size, 0, 0);
+                    if (std::find(made.begin(), made.end(), chunk.Data(0)) != made.end() &&
+                        chunk.Data(0)[0] == 0x5A && chunk.Data(0)[size - 1] == 0x5A) {
+                        ++reused;
+                    }
+                    handed.push_back(chunk);
+                }
+            });
+            again.join();
+            {
+                std::lock_guard<std::mutex> hold(lock);
+                done = true;
+                changed.notify_all();
+            }
+            freer.join();
+            handed.clear();
+            std::_Exit(reused == count ? 0 : 1);
         },
         ::testing::ExitedWithCode(0), "");
 }

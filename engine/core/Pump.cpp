@@ -41,6 +41,8 @@ thread_local const Pump* tCurrentPump = nullptr;
 thread_local bool tDataMoved = false;
 // A component of the running pass has more output its peer waits for (NoteMoreOutputReady).
 thread_local bool tMoreOutputReady = false;
+// A component of the running pass waits for a post (NoteWaitingForPost).
+thread_local bool tWaitingForPost = false;
 // What the components of the running pass said about their waits (NoteIdleUntil): whether any
 // did, and the earliest time one named (ms from the note; -1: none).
 thread_local bool tIdleNoted = false;
@@ -152,6 +154,8 @@ void Pump::NoteDataMoved() { tDataMoved = true; }
 
 void Pump::NoteMoreOutputReady() { tMoreOutputReady = true; }
 
+void Pump::NoteWaitingForPost() { tWaitingForPost = true; }
+
 void Pump::NoteIdleUntil(int64_t dueMilliseconds) {
     if (dueMilliseconds >= 0 && (tIdleDue < 0 || dueMilliseconds < tIdleDue)) {
         tIdleDue = dueMilliseconds;
@@ -229,6 +233,7 @@ bool Pump::Pass() {
     tIdleNoted = false;
     tIdleDue = -1;
     tMoreOutputReady = false;
+    tWaitingForPost = false;
     if (pauseCount_ != 0) return false;
     tDataMoved = false;
     const bool tookTasks = taskManager_->RunTasks();
@@ -309,7 +314,10 @@ int Pump::Run() {
             wait = std::max(period, idleWait);
         }
         try {
-            WaitForNextPass(t0 + std::chrono::milliseconds(wait), !foundWork, untilWoken);
+            // A pass that answered everything asked waits for the next request as an idle
+            // one does: a post ends the wait.
+            WaitForNextPass(t0 + std::chrono::milliseconds(wait), !foundWork || tWaitingForPost,
+                            untilWoken);
         } catch (...) {
             // A failed wait only brings the next pass sooner.
         }

@@ -115,6 +115,13 @@ public:
     // response waiting for bytes that are still being made does not spin. Costs a thread-local
     // store; outside a pass it is ignored.
     static void NoteMoreOutputReady();
+    // A component calls this in a pass on a pump thread when it has answered all it was asked
+    // and its next work comes as a post (a connection whose response is complete waits for the
+    // player's next request): a post during the interval that follows the pass then starts the
+    // next pass at once, instead of waiting out the interval, so the answer's first byte does
+    // not wait for a serving cycle. Without a post the interval is kept. Costs a thread-local
+    // store; outside a pass it is ignored.
+    static void NoteWaitingForPost();
     // True: a pass in which the multiplexer sent output is followed at once by the next one,
     // without the interval's wait: for a chain that moves a whole title as fast as it can,
     // whose output paces itself. A pass that sent nothing still waits the interval, so a chain

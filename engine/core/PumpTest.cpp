@@ -171,6 +171,39 @@ TEST(PumpTest, APassWithMoreOutputReadyIsFollowedAtOnceAndOneWithoutWaitsItsInte
     });
 }
 
+TEST(PumpTest, APostAfterAPassThatWaitsForOneRunsAtOnceAndOtherwiseWaitsTheInterval) {
+    // A minute between passes: a post that had to wait for it would not run within the test.
+    // Every pass is a busy one; the ones that run with waitForPost set note that their next
+    // work is a post.
+    Pump pump(nullptr);
+    std::atomic<bool> waitForPost{false};
+    pump.SetTickHandler([&]() {
+        Pump::NoteDataMoved();
+        if (waitForPost) Pump::NoteWaitingForPost();
+    });
+    pump.CreateThread(MediaTime(60000000));
+    std::atomic<int> runs{0};
+    // Queued before the start: the first pass runs it.
+    pump.GetTaskManager()->AddTask(MakeTask("Test::First", [&]() {
+        ++runs;
+        waitForPost = true;
+    }));
+    pump.Start();
+    ASSERT_TRUE(WaitUntil([&]() { return runs == 1; }));
+    // That pass waits for a post: the next one comes at once.
+    pump.GetTaskManager()->AddTask(MakeTask("Test::Second", [&]() {
+        ++runs;
+        waitForPost = false;
+    }));
+    EXPECT_TRUE(WaitUntil([&]() { return runs == 2; }));
+    // That pass noted nothing: a post waits for its minute.
+    pump.GetTaskManager()->AddTask(MakeTask("Test::Third", [&]() { ++runs; }));
+    std::this_thread::sleep_for(milliseconds(20));
+    EXPECT_EQ(2, runs.load());
+    pump.RequestStop();
+    EXPECT_TRUE(WaitUntil([&]() { return !pump.IsThreadRunning(); }));
+}
+
 TEST(PumpTest, PumpsWithoutARunningThreadStartAndStopCleanly) {
     std::atomic<int> shutdowns{0};
     {

@@ -53,6 +53,8 @@ bool BatchedFileServer::DoProcessMemoryMarker(const boost::shared_ptr<MemoryMark
 
 void BatchedFileServer::DoTick() {
     FileServer::DoTick();
+    // Nothing came in this pass: what waits goes out now rather than with later batches.
+    if (!takenSinceTick_) WakeWriter();
     if (endOfStream_ && !takenSinceTick_ && !complete_) {
         HandOver();
         complete_ = WaitUntilWritten();
@@ -98,14 +100,19 @@ void BatchedFileServer::HandOver() {
     {
         std::unique_lock<std::mutex> lock(lock_);
         // A batch larger than the whole queue still goes, alone.
-        changed_.wait(lock, [&] {
+        const auto room = [&] {
             return writerFailed_ || queuedBytes_ == 0 || queuedBytes_ + batch.bytes <= kQueueBytes;
-        });
+        };
+        if (!room()) {
+            // What fills the queue may still be short of a wake-up (a batch larger than it).
+            if (writerWaiting_) work_.notify_one();
+            changed_.wait(lock, room);
+        }
         released.swap(done_);
         if (!writerFailed_) {
             queuedBytes_ += batch.bytes;
             queue_.push_back(std::move(batch));
-            work_.notify_one();
+            if (writerWaiting_ && queuedBytes_ >= kWakeBytes) work_.notify_one();
         }
     }
     if (!released.empty()) {
@@ -121,12 +128,18 @@ bool BatchedFileServer::WaitUntilWritten() {
     bool failed = false;
     {
         std::unique_lock<std::mutex> lock(lock_);
+        if (writerWaiting_ && !queue_.empty()) work_.notify_one();
         changed_.wait(lock, [&] { return writerFailed_ || queuedBytes_ == 0; });
         failed = writerFailed_;
     }
     // The writer touches the file server only while it holds a batch, and none is left: its
     // state can be read here.
     return !failed && !HasFailed();
+}
+
+void BatchedFileServer::WakeWriter() {
+    std::lock_guard<std::mutex> lock(lock_);
+    if (writerWaiting_ && !queue_.empty()) work_.notify_one();
 }
 
 // True when the writer runs (started now if needed); false when no thread can be made.
@@ -207,7 +220,9 @@ void BatchedFileServer::WriterLoop() {
 
     std::unique_lock<std::mutex> lock(lock_);
     for (;;) {
+        writerWaiting_ = true;
         work_.wait(lock, [&] { return !queue_.empty() || closing_; });
+        writerWaiting_ = false;
         if (queue_.empty()) return;  // closing, nothing left
         Batch batch = std::move(queue_.front());
         queue_.pop_front();

@@ -235,6 +235,31 @@ TEST_F(BatchedFileServerTest, ThePumpWaitsWhenTheQueueIsFull) {
     EXPECT_TRUE(errors.Errors().empty());
 }
 
+// The writer is woken for several batches at a time, never at the cost of bytes: one batch
+// short of a wake-up goes out as soon as a pass takes nothing, a batch larger than the queue
+// behind it does not wait for a wake-up that never comes, and everything arrives in order.
+TEST_F(BatchedFileServerTest, BatchesShortOfAWakeUpStillGoOut) {
+    const std::string path = dir.File("out.ts");
+    sink->SetName(path, true);
+    uint64_t offset = 0;
+    // One batch handed over, less than a wake-up's worth.
+    while (offset < BatchedFileServer::kWriteBytes) AddBytes(*sink, &offset, 188 * 100);
+    ASSERT_LT(offset, BatchedFileServer::kWakeBytes);
+    sink->Tick();  // this pass took bytes
+    sink->Tick();  // this one took nothing: the stream paused
+    EXPECT_TRUE(Eventually([&] { return ReadWholeFile(path).size() >= offset - 188 * 100; }))
+        << "a paused stream's batch waits for nothing";
+    // A batch short of a wake-up, then one larger than the whole queue.
+    while (offset < 2 * BatchedFileServer::kWriteBytes) AddBytes(*sink, &offset, 188 * 100);
+    AddBytes(*sink, &offset, uint32_t(BatchedFileServer::kQueueBytes + 188));
+    AddBytes(*sink, &offset, uint32_t(BatchedFileServer::kQueueBytes + 188));
+    EndTheStream();
+    EXPECT_TRUE(sink->IsComplete());
+    EXPECT_EQ(offset, sink->BytesTaken());
+    EXPECT_TRUE(ReadWholeFile(path) == Expected(offset));  // not printed: megabytes
+    EXPECT_TRUE(errors.Errors().empty());
+}
+
 // A failed write is told once, through the sink's errors and by stopping the session; what
 // comes after it is dropped without waiting, and the stream is never complete.
 TEST_F(BatchedFileServerTest, AFailedWriteIsToldOnceAndNothingWaitsAfterIt) {

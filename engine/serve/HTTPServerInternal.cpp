@@ -312,6 +312,9 @@ void HTTPServerInternal::FinishResponse() {
         return;
     }
     ProcessInput();
+    // Everything asked is answered: the player's next request, a post, is taken up as soon as
+    // it comes rather than after the pass's interval.
+    if (state_ == ResponseIdle) Pump::NoteWaitingForPost();
 }
 
 void HTTPServerInternal::Close() {
