@@ -140,14 +140,16 @@ nginx_port=$(bench_free_port)
 bench_start_nginx "$work/nginx" "$(cd "$static" && pwd)" "$nginx_port"
 nginx_url="http://127.0.0.1:$nginx_port/index.m3u8"
 
-# Run seconds of process PID's threads over the wall time, in % of one core, while COMMAND runs.
+# CPU time of process PID over the wall time, in % of one core, while COMMAND runs: the
+# process's own count, which keeps the time of threads that ended meanwhile (a connection's
+# thread ends when its player leaves), at the kernel's tick.
 cpu_percent_during() {
   local p="$1" before start after end
   shift
-  before=$(bench_thread_seconds "$p")
+  before=$(bench_cpu_seconds "$p")
   start=$(now)
   "$@"
-  after=$(bench_thread_seconds "$p")
+  after=$(bench_cpu_seconds "$p")
   end=$(now)
   awk -v a="$after" -v b="$before" -v s="$start" -v e="$end" 'BEGIN { printf "%.4f\n", (a - b) / (e - s) * 100 }'
 }
