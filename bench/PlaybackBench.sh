@@ -9,8 +9,9 @@
 #   - idle CPU: svplay and nginx asked nothing for -i SECONDS (10 by default; svplay after 3 s
 #     to settle): the run time of their threads from /proc/PID/task/*/schedstat over the wall
 #     time (goal < 0.1 % of one core);
-#   - CPU while `ffmpeg -re` reads at real-time speed for SECONDS (30 by default), the same way
-#     (goal < 1 % of one core), with the ratio to nginx's taken run by run;
+#   - CPU while `ffmpeg -re` reads at real-time speed for SECONDS (30 by default): the process's
+#     user + system time from /proc/PID/stat, which keeps the threads that ended, over the wall
+#     time (goal < 1 % of one core), with the ratio to nginx's taken run by run;
 #   - memory: a 10-minute title read through, then SEEKS (100 by default) cold seeks to random
 #     places (the same on both sides): the peak resident size (VmHWM; goal under 64 MB), and
 #     svplay's resident size after the read-through beside the one after the seeks (flat).
