@@ -212,6 +212,10 @@ void LiveHttpSegmenter::StartSegment(bool valueKnown, uint64_t value) {
         NoteTables(*newest);
         newest->SetState(LiveHttpFile::StateComplete);
     }
+    // Groups met between a seek's issue and its arrival are from before it (finishing the
+    // segment above may have moved the playback): numbered, they could answer a request for
+    // the sought media with the old. Their bytes are dropped until the seek comes.
+    if (seekInFlight_) return;
     const uint32_t number = NumberForGroup(valueKnown, value);
     // A group whose key frame was lost went into the segment before (or, right after a seek,
     // was skipped by it): the numbers passed over will never be cut.
@@ -433,7 +437,7 @@ void LiveHttpSegmenter::DoPullData(ByteAmount& /*amount*/) {
         const SV::PilTime now = Now();
         if (seekPending_) {
             const int64_t elapsed = now - seekRequestTime_;
-            if (elapsed > kSeekDelayMilliseconds) {
+            if (elapsed > kSeekDelayMilliseconds && !GrowingSegmentIsRead()) {
                 seekPending_ = false;
                 SeekToSegment(seekTarget_);
             } else if (elapsed < 0) {

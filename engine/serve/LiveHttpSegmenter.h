@@ -44,7 +44,8 @@ class MediaTrack;
 // A request that cannot be answered yet waits in a list; each waiting request is answered
 // when its file is there, or told "not found" once it never will be. A segment far from what
 // is in memory becomes a seek of the playback 500 ms later (unless a newer request moves it);
-// a segment of another track (adaptive) becomes a track change and a seek at once. Segments
+// a segment of another track (adaptive) becomes a track change and a seek at once, once
+// nobody is being sent a segment still being cut (it would reach its reader cut short). Segments
 // cut after a seek carry the number that was asked for, and the seek goes to the start of the
 // segment the playlist names at that number: k x D for a list of uniform segments of D (every
 // group of pictures lasting D), else the key frame of index entry k.
@@ -255,6 +256,9 @@ private:
     void MarkUnavailable(uint32_t from, uint32_t to);
     // Whether the playback's position will reach segment number without a seek.
     bool InReach(uint32_t number) const;
+    // Someone is being sent the segment being cut (adaptive segments go out as they grow):
+    // moving the playback now would cut it short under its reader.
+    bool GrowingSegmentIsRead() const;
     // Moves the playback to the oldest waiting request once none lies ahead of it; answers
     // requests that waited too long.
     void TakeNextTurn();

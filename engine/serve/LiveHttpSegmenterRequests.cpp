@@ -51,6 +51,11 @@ boost::shared_ptr<LiveHttpFile> LiveHttpSegmenter::FindSegment(uint32_t number,
     return boost::shared_ptr<LiveHttpFile>();
 }
 
+bool LiveHttpSegmenter::GrowingSegmentIsRead() const {
+    // Only the newest can still grow.
+    return !files_.empty() && files_.back()->GetState() == LiveHttpFile::StateWritingServed;
+}
+
 bool LiveHttpSegmenter::InReach(uint32_t number) const {
     for (size_t i = 0; i < files_.size(); ++i) {
         if (files_[i]->GetSegmentNumber() == number) return true;
@@ -96,7 +101,7 @@ void LiveHttpSegmenter::TakeNextTurn() {
         if (InReach(request.number)) return;
         if (oldest == nullptr) oldest = &request;
     }
-    if (oldest != nullptr) SeekToSegment(oldest->number);
+    if (oldest != nullptr && !GrowingSegmentIsRead()) SeekToSegment(oldest->number);
 }
 
 void LiveHttpSegmenter::GetFile(const std::string& name, LiveHttpServer* requester,
@@ -306,11 +311,14 @@ LiveHttpSegmenter::Outcome LiveHttpSegmenter::EvaluateSegment(
         return request.number < first ? OutcomeNotFound : OutcomeWait;
     }
 
-    request.placed = true;
     if (onDemand_ && request.number >= ListedSegmentCount(request)) return OutcomeNotFound;
     if (adaptive_ && request.track != currentTrack_->GetId().Get()) {
         AdaptiveTrackMap::iterator it = tracks_.find(TrackId(request.track));
         if (it == tracks_.end()) return OutcomeNotFound;
+        // The segment someone is reading as it is cut is finished first; the request is
+        // looked at afresh when it is (or when it has waited too long).
+        if (GrowingSegmentIsRead()) return OutcomeWait;
+        request.placed = true;
         // The player switched renditions: segment from the other track from that number on.
         currentTrack_ = it->second.track;
         seekTarget_ = request.number;
@@ -329,6 +337,7 @@ LiveHttpSegmenter::Outcome LiveHttpSegmenter::EvaluateSegment(
         SeekToSegment(request.number);
         return OutcomeWait;
     }
+    request.placed = true;
     file = FindSegment(request.number, ready);
     if (file) return OutcomeAnswer;
     if (cannot) return OutcomeGap;

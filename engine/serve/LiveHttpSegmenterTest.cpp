@@ -357,6 +357,38 @@ TEST_F(LiveHttpSegmenterTest, AdaptiveRequestForAnotherTrackSwitchesAndSeeksAtOn
     EXPECT_EQ("5:2", Await(other).body);
 }
 
+// A player reading every rendition at once asks for another track's segment while one of the
+// current track is still being cut and sent: that one reaches its reader whole (it used to
+// end where the cut stood, as if complete), and the track changes right after.
+TEST_F(LiveHttpSegmenterTest, AnotherTracksRequestWaitsUntilTheSegmentBeingReadIsWhole) {
+    Start(true, true);
+    rig->Tracks({TwoSecondTrack(5), TwoSecondTrack(3)});
+    rig->RunTasks();
+    rig->Gop();
+    rig->Data("3:0 ");
+    const int growing = Ask(Port(), "3-0.ts");
+    ASSERT_TRUE(WaitUntil([&]() { return rig->Segments() == Segments{{0, 2}}; }));
+
+    const int other = Ask(Port(), "5-1.ts");
+    ASSERT_TRUE(WaitingBecomes(1));
+    rig->RunTasks();
+    EXPECT_TRUE(Seeks().empty());
+    EXPECT_EQ(std::vector<std::string>{"track 3"}, rig->Source().Log(RecordingStage::kSelectTrack));
+    EXPECT_EQ(3u, rig->Segmenter().GetCurrentTrack()->GetId().Get());
+
+    rig->Data("more");
+    rig->Gop();
+    EXPECT_EQ("3:0 more", Await(growing).body);
+    rig->RunTasks();
+    EXPECT_EQ((std::vector<std::string>{"track 3", "track 5"}),
+              rig->Source().Log(RecordingStage::kSelectTrack));
+    EXPECT_EQ(std::vector<std::string>{"seek 2000001"}, Seeks());
+    rig->Gop();
+    rig->Data("5:1");
+    rig->EndOfStream();
+    EXPECT_EQ("5:1", Await(other).body);
+}
+
 TEST_F(LiveHttpSegmenterTest, TheMainPlaylistNameIsMatchedDecoded) {
     Start(true, false, "My Title \xC3\xA9.m3u8");
     EXPECT_EQ("My%20Title%20%C3%A9.m3u8", rig->Segmenter().GetUrlName());
