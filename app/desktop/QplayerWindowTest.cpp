@@ -393,13 +393,18 @@ TEST_F(QplayerWindowTest, AStartOverASlowOriginLeavesTheWindowAnsweringAndClosin
     RecordProperty("opening_worst_loop_latency_ms", static_cast<int>(opening->Worst().count()));
     // From here on the engine's start waits for the origin.
     LoopLatencyProbe probe;
+    // The spinner turns, frame after frame, over a second of the wait for the origin. (Counted
+    // over a time of its own: under a sanitizer the opening can outlast the close button's
+    // two seconds.)
     const int drawsBefore = drawn.Count();
+    const auto secondLater = std::chrono::steady_clock::now() + 1s;
+    AppTestSupport::IterateUntilTicking(
+        [&] { return std::chrono::steady_clock::now() >= secondLater; }, 2s);
+    EXPECT_GT(drawn.Count() - drawsBefore, 10);
     const ui::View& close = *window_->FindByIdentifier("closeViewButton");
     ASSERT_TRUE(AppTestSupport::IterateUntilTicking([&] { return close.Alpha() == 1; }, 5s));
     ASSERT_NE(nullptr, player_->player());
     ASSERT_EQ("", player_->player()->ContentUrl()) << "the engine started before the close";
-    // The spinner turned meanwhile, frame after frame.
-    EXPECT_GT(drawn.Count() - drawsBefore, 10);
 
     const ui::View& topBar = *window_->FindByIdentifier("topBar");
     ASSERT_EQ(1, topBar.Alpha());
