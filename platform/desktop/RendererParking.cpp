@@ -54,14 +54,15 @@ void Renderer::Unpark(Node* child) {
     // otherwise it is put again too, which costs its native widget a new realization.
     GList* widgets = gtk_container_get_children(GTK_CONTAINER(parent->fixed));
     GList* at = g_list_find(widgets, child->fixed);
-    bool onTop = at != nullptr;
-    for (GList* l = at != nullptr ? at->next : nullptr; l != nullptr && onTop; l = l->next) {
+    const bool inBox = at != nullptr;
+    bool onTop = inBox;
+    for (GList* l = inBox ? at->next : nullptr; l != nullptr && onTop; l = l->next) {
         for (const Node* sibling : parent->children) onTop = onTop && sibling->fixed != l->data;
     }
     g_list_free(widgets);
     if (!onTop) {
         g_object_ref(child->fixed);
-        gtk_container_remove(GTK_CONTAINER(parent->fixed), child->fixed);
+        if (inBox) gtk_container_remove(GTK_CONTAINER(parent->fixed), child->fixed);
         gtk_fixed_put(GTK_FIXED(parent->fixed), child->fixed, 0, 0);
         g_object_unref(child->fixed);
     }

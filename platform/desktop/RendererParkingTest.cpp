@@ -1,8 +1,9 @@
 // A screen presented over one that shows a web page: the page's WebKit widget stays realized
 // under it (taken out of its box, it would be realized again on the way back, and WebKit would
 // take a new backing store each time), hidden so that it is neither drawn nor clicked, and is
-// the very same widget again, placed at the window's new size, when the screen goes. Parked
-// widgets do not pile up: they go when their view is freed, and beyond the most kept.
+// the very same widget again, placed at the window's new size, when the screen goes. A view
+// back from parking is drawn in its new place among its siblings. Parked widgets do not pile
+// up: they go when their view is freed, and beyond the most kept.
 
 #include <gtest/gtest.h>
 #include <webkit2/webkit2.h>
@@ -22,6 +23,7 @@
 #include "platform/desktop/testing/MainContextWait.h"
 #include "platform/desktop/testing/PointerClick.h"
 #include "platform/desktop/testing/WebViewSnapshot.h"
+#include "platform/desktop/testing/WindowCapture.h"
 #include "platform/net/URL.h"
 #include "platform/ui/Application.h"
 #include "platform/ui/Button.h"
@@ -299,6 +301,38 @@ TEST_F(RendererParkingTest, ParkedWidgetsGoWhenTheirViewIsFreedAndBeyondTheMostK
     const ui::View& native = *holders[0]->Subviews().front();
     EXPECT_EQ(widgets[0], renderer_->NativeWidgetFor(native));
     EXPECT_TRUE(gtk_widget_get_mapped(widgets[0]));
+}
+
+// A view back from parking above a sibling it used to lie under is drawn over that sibling.
+TEST_F(RendererParkingTest, AViewBackFromParkingIsDrawnInItsNewPlaceAmongItsSiblings) {
+    constexpr Rgb kRed{0xE0, 0x20, 0x30}, kGreen{0x20, 0xC0, 0x40};
+    auto colour = [](const Rgb& c) { return ui::Color::FromRGB255(c.r, c.g, c.b); };
+    // Two views that overlap from 300, 200 to 340, 240 in the window; the first holds a native
+    // widget.
+    auto holder = std::make_shared<ui::View>(ui::Rect(280, 180, 60, 60));
+    holder->SetBackgroundColor(colour(kRed));
+    holder->AddSubview(std::make_shared<NativeView>(gtk_fixed_new(), ui::Rect(0, 0, 10, 10)));
+    auto sibling = std::make_shared<ui::View>(ui::Rect(300, 200, 60, 60));
+    sibling->SetBackgroundColor(colour(kGreen));
+    const auto& screen = portal_->GetView();
+    screen->AddSubview(holder);
+    screen->AddSubview(sibling);
+    ASSERT_TRUE(Settle());
+    const ui::Point overlap =
+        renderer_->ToWindow(screen->ConvertPointTo(ui::Point(320, 220), nullptr));
+    const int x = static_cast<int>(overlap.x), y = static_cast<int>(overlap.y);
+    Pixbuf before = CaptureWindow(renderer_->Window());
+    ASSERT_TRUE(before);
+    ASSERT_EQ(kGreen, PixelAt(before.get(), x, y));
+
+    holder->RemoveFromSuperview();
+    ASSERT_TRUE(Settle());
+    screen->AddSubview(holder);  // now over the sibling
+    ASSERT_TRUE(Settle());
+    Pixbuf after = CaptureWindow(renderer_->Window());
+    ASSERT_TRUE(after);
+    EXPECT_EQ(kRed, PixelAt(after.get(), x, y));
+    EXPECT_EQ(kGreen, PixelAt(after.get(), x + 30, y + 30));  // the sibling alone
 }
 
 }  // namespace
