@@ -363,9 +363,18 @@ constexpr std::chrono::milliseconds kMostLatency{1000};
 #else
 constexpr std::chrono::milliseconds kMostLatency{100};
 #endif
+// The longest the main loop may be held while the first player of the process opens (its
+// screen, playbin and picture widget made). GStreamer's own start, about a third of a second,
+// is no part of it: it ran on a thread of its own from the player's installation on.
+#if defined(__SANITIZE_THREAD__) || defined(__SANITIZE_ADDRESS__)
+constexpr std::chrono::milliseconds kMostOpeningLatency{2500};
+#else
+constexpr std::chrono::milliseconds kMostOpeningLatency{250};
+#endif
 
 // An origin that answers the title only after four seconds, and then at 200 kbit/s: the
-// engine's start waits in its preload meanwhile. The window goes on: the spinner turns, posts
+// engine's start waits in its preload meanwhile. The window goes on: the first player of the
+// process opens without holding it up (GStreamer started earlier), the spinner turns, posts
 // to the main loop run at once, the close button shows after two seconds and a click on it
 // closes the screen at once; the start plays nothing behind the closing screen, and the
 // engine is stopped once the screen is gone.
@@ -384,13 +393,17 @@ TEST_F(QplayerWindowTest, AStartOverASlowOriginLeavesTheWindowAnsweringAndClosin
     };
 
     DrawWatch drawn(renderer_->Window());
+    // The application installed the player at its start, long before a person opens a title.
+    ASSERT_TRUE(AppTestSupport::IterateUntilTicking([] { return GstMoviePlayer::Started(); },
+                                                    kWaitTimeout));
+    // The first movie player of this process opens without holding up the window.
     auto opening = std::make_unique<LoopLatencyProbe>();
     ASSERT_NO_FATAL_FAILURE(PresentFromOrigin(origin, "/bars.svm"));
     ASSERT_TRUE(AppTestSupport::IterateUntilTicking(titleAsked, kWaitTimeout));
-    // Only kept: the first movie player of a process loads GStreamer's plugins on this thread
-    // (about a third of a second here), which is no part of the engine's start.
     opening->Stop();
     RecordProperty("opening_worst_loop_latency_ms", static_cast<int>(opening->Worst().count()));
+    EXPECT_LT(opening->Worst().count(), kMostOpeningLatency.count())
+        << "ms while the first player opened";
     // From here on the engine's start waits for the origin.
     LoopLatencyProbe probe;
     // The spinner turns, frame after frame, over a second of the wait for the origin. (Counted

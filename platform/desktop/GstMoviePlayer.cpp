@@ -1,12 +1,15 @@
 #include "platform/desktop/GstMoviePlayer.h"
 
 #include <malloc.h>
+#include <pthread.h>
 
 #include <algorithm>
 #include <atomic>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <mutex>
+#include <thread>
 #include <utility>
 
 #include "platform/core/Format.h"
@@ -29,9 +32,68 @@ void FewerMallocArenas() {
     if (std::getenv("MALLOC_ARENA_MAX") == nullptr) mallopt(M_ARENA_MAX, 4);
 }
 
+bool Silent() {
+    const char* value = std::getenv(GstMoviePlayer::kSilentVariable);
+    return value != nullptr && std::strcmp(value, "1") == 0;
+}
+
+// GStreamer's start (its registry read, the plug-ins of a player loaded) takes about a third of
+// a second. Started from Install on a thread of its own, it is over long before the person
+// opens the first player, and the window does not wait for it; a player made before it is
+// over waits for the rest. Joined at exit if no player ever waited for it.
+class GstStart {
+public:
+    static GstStart& Shared() {
+        static GstStart start;
+        return start;
+    }
+    void Begin() {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (begun_) return;
+        begun_ = true;
+        // Read on the caller's thread, whose environment may change while the start runs.
+        const char* audioSink = Silent() ? "fakeaudiosink" : "autoaudiosink";
+        thread_ = std::thread([this, audioSink] {
+            pthread_setname_np(pthread_self(), "GstStart");
+            Warm(audioSink);
+            done_.store(true);
+        });
+    }
+    // Waits for a start under way to end.
+    void Wait() {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (thread_.joinable()) thread_.join();
+    }
+    bool Done() const { return done_.load(); }
+    ~GstStart() { Wait(); }
+
+private:
+    // What the first player would otherwise do on the window's thread: GStreamer's start,
+    // playbin made once, and the plug-ins of the elements the player makes loaded.
+    static void Warm(const char* audioSink) {
+        if (!gst_init_check(nullptr, nullptr, nullptr)) return;  // GstReady tells why
+        if (GstElement* playbin = gst_element_factory_make("playbin", nullptr)) {
+            gst_object_unref(gst_object_ref_sink(playbin));
+        }
+        for (const char* name : {"gtksink", "volume", audioSink}) {
+            if (GstElementFactory* factory = gst_element_factory_find(name)) {
+                GstPluginFeature* loaded = gst_plugin_feature_load(GST_PLUGIN_FEATURE(factory));
+                if (loaded != nullptr) gst_object_unref(loaded);
+                gst_object_unref(factory);
+            }
+        }
+    }
+
+    std::mutex mutex_;
+    bool begun_ = false;
+    std::thread thread_;
+    std::atomic<bool> done_{false};
+};
+
 bool GstReady() {
     static const bool ready = [] {
         FewerMallocArenas();
+        GstStart::Shared().Wait();
         GError* error = nullptr;
         if (gst_init_check(nullptr, nullptr, &error)) return true;
         ns::Log("[GST] GStreamer cannot start: %s", error != nullptr ? error->message : "?");
@@ -39,11 +101,6 @@ bool GstReady() {
         return false;
     }();
     return ready;
-}
-
-bool Silent() {
-    const char* value = std::getenv(GstMoviePlayer::kSilentVariable);
-    return value != nullptr && std::strcmp(value, "1") == 0;
 }
 
 double Seconds(gint64 nanoseconds) { return static_cast<double>(nanoseconds) / GST_SECOND; }
@@ -193,8 +250,11 @@ GstMoviePlayer::~GstMoviePlayer() {
 
 void GstMoviePlayer::Install() {
     FewerMallocArenas();
+    GstStart::Shared().Begin();
     MoviePlayer::SetFactory([] { return std::make_unique<GstMoviePlayer>(); });
 }
+
+bool GstMoviePlayer::Started() { return GstStart::Shared().Done(); }
 
 std::string GstMoviePlayer::AudioSinkName() const {
     if (pipeline_ == nullptr) return {};

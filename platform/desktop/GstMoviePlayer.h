@@ -60,8 +60,12 @@ public:
 
     // Installs a factory of this player as the platform's (MoviePlayer::SetFactory). Called at
     // the start, before the process starts threads: it also has the heap keep few per-thread
-    // arenas, which would otherwise hold on to what each movie's threads freed.
+    // arenas, which would otherwise hold on to what each movie's threads freed. It starts
+    // GStreamer on a thread of its own ("GstStart"), so that the first player does not hold up
+    // the window's thread; a player made before that start is over waits for the rest.
     static void Install();
+    // Whether the start Install began is over.
+    static bool Started();
 
     // Another URL also forgets the duration.
     void SetContentUrl(const std::string& url) override;

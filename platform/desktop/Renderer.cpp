@@ -7,6 +7,7 @@
 #include <string>
 
 #include "platform/desktop/AlertSheet.h"
+#include "platform/desktop/RendererNode.h"
 #include "platform/desktop/TextFieldKeys.h"
 #include "platform/desktop/ViewBox.h"
 #include "platform/desktop/WindowTitle.h"
@@ -57,26 +58,6 @@ std::string EntryCss(const ui::TextField& field, double scale) {
 }
 
 }  // namespace
-
-struct Renderer::Node {
-    Renderer* owner = nullptr;
-    const ui::View* key = nullptr;
-    std::weak_ptr<ui::View> view;
-    GtkWidget* fixed = nullptr;
-    GtkWidget* entry = nullptr;
-    GtkWidget* native = nullptr;  // referenced while shown
-    Renderer::NativeWidgetScaler nativeScaler;
-    double nativeScale = 0;  // last given to nativeScaler
-    GtkCssProvider* css = nullptr;
-    std::string cssText;
-    RendererDrawnView drawn;
-    bool transformed = false;  // drawn under a transform at the last update
-    Node* parent = nullptr;
-    std::vector<Node*> children;
-    // What was applied last, in pixels.
-    int x = INT32_MIN, y = INT32_MIN, width = -1, height = -1;
-    ui::Point boundsOrigin;
-};
 
 // The frame source: ready whenever the models changed since the last update.
 struct Renderer::FrameSource {
@@ -182,7 +163,7 @@ void Renderer::OnViewChanged(ui::View& view) {
 }
 
 bool Renderer::NeedsSync() const {
-    if (!dirty_.empty() || fullResync_) return true;
+    if (!dirty_.empty() || fullResync_ || ParkedViewGone()) return true;
     if (Root() != shownRoot_) return true;
     if (ui::AlertView::VisibleRevision() != alertRevision_) return true;
     if (router_.FocusedField().get() != focused_) return true;
@@ -247,6 +228,10 @@ Renderer::Node* Renderer::CreateNode(const ui::View::Ptr& view, Node* parent) {
 
 void Renderer::ForgetSubtree(Node* node) {
     for (Node* child : node->children) ForgetSubtree(child);
+    for (Node* child : node->parkedChildren) ForgetSubtree(child);
+    if (node->parked) {
+        parked_.erase(std::remove(parked_.begin(), parked_.end(), node), parked_.end());
+    }
     g_signal_handlers_disconnect_by_data(node->fixed, node);
     if (node->entry != nullptr) g_signal_handlers_disconnect_by_data(node->entry, this);
     if (node->css != nullptr) g_object_unref(node->css);
@@ -264,7 +249,7 @@ void Renderer::ForgetSubtree(Node* node) {
 void Renderer::DestroyNode(Node* node) {
     GtkWidget* widget = node->fixed;
     if (node->parent != nullptr) {
-        auto& siblings = node->parent->children;
+        auto& siblings = node->parked ? node->parent->parkedChildren : node->parent->children;
         siblings.erase(std::remove(siblings.begin(), siblings.end(), node), siblings.end());
     }
     if (node == rootNode_) rootNode_ = nullptr;
@@ -283,13 +268,17 @@ void Renderer::Reconcile(Node& node, const ui::View& view) {
     if (first == subs.size() && node.children.size() == subs.size()) return;
 
     // Children that left go with their widgets (a view that moved elsewhere gets a new node
-    // there).
+    // there); one whose native widget must stay realized waits for its view, parked.
     std::unordered_set<const ui::View*> wanted;
     for (const ui::View::Ptr& sub : subs) wanted.insert(sub.get());
     const std::vector<Node*> before = node.children;
     for (Node* child : before) {
         std::shared_ptr<ui::View> v = child->view.lock();
-        if (!v || wanted.count(child->key) == 0 || v.get() != child->key) DestroyNode(child);
+        if (!v || v.get() != child->key) {
+            DestroyNode(child);
+        } else if (wanted.count(child->key) == 0 && !Park(child, *v)) {
+            DestroyNode(child);
+        }
     }
     first = 0;
     while (first < subs.size() && same(first)) ++first;
@@ -313,6 +302,13 @@ void Renderer::Reconcile(Node& node, const ui::View& view) {
             // Still under another view that has not been brought up to date: start afresh.
             DestroyNode(child);
             child = nullptr;
+        }
+        if (child != nullptr && child->parked) {
+            // Back from parking: placed anew (the window may have been resized meanwhile).
+            Unpark(child);
+            node.children.push_back(child);
+            PlaceAll(*child);
+            continue;
         }
         node.children.push_back(child);
         if (child == nullptr) {
@@ -368,7 +364,7 @@ void Renderer::Place(Node& node, const ui::View& view) {
         node.nativeScale = scale_;
         node.nativeScaler(node.native, scale_);
     }
-    gtk_widget_set_visible(node.fixed, !view.IsHidden());
+    gtk_widget_set_visible(node.fixed, !node.parked && !view.IsHidden());
     if (std::fabs(gtk_widget_get_opacity(node.fixed) - view.Alpha()) > 1e-3) {
         gtk_widget_set_opacity(node.fixed, view.Alpha());
     }
@@ -519,7 +515,7 @@ void Renderer::SyncFocus() {
     }
     focused_ = field.get();
     auto found = field ? nodes_.find(field.get()) : nodes_.end();
-    if (found != nodes_.end() && found->second->entry != nullptr) {
+    if (found != nodes_.end() && found->second->entry != nullptr && Shown(*found->second)) {
         gtk_widget_set_can_focus(found->second->entry, TRUE);
         gtk_entry_grab_focus_without_selecting(GTK_ENTRY(found->second->entry));
         SyncEntry(*found->second, *field);
@@ -531,6 +527,7 @@ void Renderer::SyncFocus() {
 void Renderer::UpdateAnimations() {
     animating_.clear();
     for (const auto& [key, node] : nodes_) {
+        if (!Shown(*node)) continue;
         auto* image = dynamic_cast<const ui::ImageView*>(key);
         if ((image != nullptr && image->IsAnimating()) ||
             !key->GetLayer().AnimationKeys().empty()) {
@@ -565,6 +562,7 @@ gboolean Renderer::OnAnimationFrame(gpointer self) {
 void Renderer::Sync() {
     ++syncs_;
     ui::RunLayoutPass();
+    ReleaseParked();
     ui::View::Ptr root = Root();
     if (root != shownRoot_ || (root && rootNode_ == nullptr)) {
         if (rootNode_ != nullptr) DestroyNode(rootNode_);
@@ -598,6 +596,7 @@ void Renderer::Sync() {
         }
     }
     dirty_.clear();
+    ReleaseParked();
     if (ui::AlertView::VisibleRevision() != alertRevision_) {
         alertRevision_ = ui::AlertView::VisibleRevision();
         alertPressed_ = -1;
@@ -803,9 +802,14 @@ gboolean Renderer::OnDelete(GtkWidget*, GdkEvent*, gpointer self) {
     return TRUE;
 }
 
-GtkWidget* Renderer::WidgetFor(const ui::View& view) const {
+const Renderer::Node* Renderer::ShownNode(const ui::View& view) const {
     auto found = nodes_.find(&view);
-    return found == nodes_.end() ? nullptr : found->second->fixed;
+    return found != nodes_.end() && Shown(*found->second) ? found->second.get() : nullptr;
+}
+
+GtkWidget* Renderer::WidgetFor(const ui::View& view) const {
+    const Node* node = ShownNode(view);
+    return node != nullptr ? node->fixed : nullptr;
 }
 
 void Renderer::AddNativeWidgetHost(NativeWidgetHost host, NativeWidgetScaler scaler) {
@@ -813,13 +817,13 @@ void Renderer::AddNativeWidgetHost(NativeWidgetHost host, NativeWidgetScaler sca
 }
 
 GtkWidget* Renderer::NativeWidgetFor(const ui::View& view) const {
-    auto found = nodes_.find(&view);
-    return found == nodes_.end() ? nullptr : found->second->native;
+    const Node* node = ShownNode(view);
+    return node != nullptr ? node->native : nullptr;
 }
 
 GtkWidget* Renderer::EntryFor(const ui::View& view) const {
-    auto found = nodes_.find(&view);
-    return found == nodes_.end() ? nullptr : found->second->entry;
+    const Node* node = ShownNode(view);
+    return node != nullptr ? node->entry : nullptr;
 }
 
 }  // namespace ns::desktop

@@ -40,11 +40,21 @@
 // while it shows the widget and takes it out of its box when the view's node goes; the host
 // keeps the widget's own lifetime.
 //
+// Parking. Taken out of its box, a native widget is unrealized, and realized again when its
+// view comes back, which costs the web engine a new backing store each time (the old one is
+// not given back). So a view whose widgets hold a native one and that leaves the tree while it
+// lives (the screen under a modal one) keeps its widgets, hidden in its superview's box: not
+// drawn, no input, still realized. When the view comes back under the same superview its
+// widgets show again, placed and sized anew; anywhere else it gets new ones. Parked widgets go
+// for real when their view is freed, when their superview's widget goes, and, oldest first,
+// beyond kMostParked.
+//
 // One change hook serves every renderer alive. GTK thread only; the models' loop must run in
 // GLib on the same thread (RunLoopSource).
 
 #include <gtk/gtk.h>
 
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -64,6 +74,8 @@ class Renderer {
 public:
     // How long the wheel rests before its drag ends.
     static constexpr unsigned kWheelRestMs = 150;
+    // The most views whose widgets wait parked for them to come back.
+    static constexpr size_t kMostParked = 4;
     // The widget that shows the view's content, or null for a view the host does not know.
     using NativeWidgetHost = std::function<GtkWidget*(ui::View& view)>;
     // Shows the content of a host's widget at a number of pixels per point.
@@ -112,6 +124,18 @@ private:
     Node* CreateNode(const ui::View::Ptr& view, Node* parent);
     void DestroyNode(Node* node);
     void ForgetSubtree(Node* node);
+    // Parking (RendererParking.cpp). Park hides a child whose view left its superview and
+    // keeps it; false when it is not kept (it holds no native widget, or its view went
+    // elsewhere). Unpark shows a parked child again among its parent's children.
+    bool Park(Node* child, const ui::View& view);
+    void Unpark(Node* child);
+    // Destroys the parked nodes whose view is gone, and the oldest beyond kMostParked.
+    void ReleaseParked();
+    bool ParkedViewGone() const;
+    static bool HoldsNative(const Node& node);
+    // Neither parked nor under a parked node.
+    static bool Shown(const Node& node);
+    const Node* ShownNode(const ui::View& view) const;
     void Reconcile(Node& node, const ui::View& view);
     void Place(Node& node, const ui::View& view);
     void SyncEntry(Node& node, const ui::View& view);
@@ -153,6 +177,7 @@ private:
     FrameSource* frameSource_ = nullptr;
     std::unordered_map<const ui::View*, std::unique_ptr<Node>> nodes_;
     Node* rootNode_ = nullptr;
+    std::vector<Node*> parked_;  // oldest first
     std::unordered_set<const ui::View*> dirty_;
     bool fullResync_ = true;
 

@@ -198,15 +198,17 @@ TEST_F(WebKitWindow, ThePageShowsInTheWebViewsBoxAndFollowsItsFrame) {
     EXPECT_EQ(PixelAt(shot.get(), 199, 119), kPageBlue);
     EXPECT_EQ(PixelAt(shot.get(), 100, 60), kPageBlue);
 
-    // A new frame resizes the widget; leaving the tree takes it out of the box, and the
-    // backend keeps it (the page is still there when the view comes back).
+    // A new frame resizes the widget; leaving the tree hides it (the renderer keeps it parked
+    // for the view's return) and the backend keeps it (the page is still there when the view
+    // comes back).
     webView_->SetFrame(ui::Rect(10, 10, 300, 200));
     a = SettledAllocation(widget, 300, 200);
     EXPECT_EQ(a.width, 300);
     EXPECT_EQ(a.height, 200);
     webView_->RemoveFromSuperview();
     renderer_->Sync();
-    EXPECT_EQ(gtk_widget_get_parent(widget), nullptr);
+    EXPECT_EQ(renderer_->NativeWidgetFor(*webView_), nullptr);
+    EXPECT_FALSE(gtk_widget_get_mapped(widget));
     window_->AddSubview(webView_);
     renderer_->Sync();
     EXPECT_EQ(gtk_widget_get_parent(widget), renderer_->WidgetFor(*webView_));
