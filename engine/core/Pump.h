@@ -123,6 +123,10 @@ public:
     // not wait for a serving cycle. Without a post the interval is kept. Costs a thread-local
     // store; outside a pass it is ignored.
     static void NoteWaitingForPost();
+    // The pump whose pass is running on the calling thread (its tasks, its pull, its tick), or
+    // null outside a pass: what a component does here before the pass's tick is sure to be
+    // followed by that tick on this thread.
+    static const Pump* CurrentPass();
     // True: a pass in which the multiplexer sent output is followed at once by the next one,
     // without the interval's wait: for a chain that moves a whole title as fast as it can,
     // whose output paces itself. A pass that sent nothing still waits the interval, so a chain
