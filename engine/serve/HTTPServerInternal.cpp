@@ -191,8 +191,8 @@ int HTTPServerInternal::StartResponse() {
     // A head whose body follows waits for the body's first part, to go out with it in one send
     // at the end of this pass (a packet and a wake-up of the player fewer per response), when
     // the pass is sure to send what it holds.
-    const bool bodyFollows = method_ == HTTPRequestReader::MethodGet &&
-                             (noContentLength_ || rangeEnd_ > rangeStart_);
+    const bool bodyFollows =
+        method_ == HTTPRequestReader::MethodGet && (noContentLength_ || rangeEnd_ > rangeStart_);
     if (bodyFollows && heldHead_.empty() && HoldsHeadUntilPassEnd()) {
         heldHead_.swap(head);
         iovec piece = {&heldHead_[0], heldHead_.size()};

@@ -359,9 +359,10 @@ TEST(HTTPServerPassTest, AHeadWhoseBodyThePassDoesNotPullStillGoesOutInThatPass)
     // No pull at all: the pass's tick sends the head it held, and nothing more is owed yet.
     std::vector<std::string> sends;
     const std::string received = AnswerInAPass(0, &sends);
-    EXPECT_EQ("HTTP/1.1 200 OK\r\nContent-Length: 1000\r\nAccept-Ranges: bytes\r\n"
-              "Cache-Control: no-store\r\nConnection: Keep-Alive\r\n\r\n",
-              received);
+    EXPECT_EQ(
+        "HTTP/1.1 200 OK\r\nContent-Length: 1000\r\nAccept-Ranges: bytes\r\n"
+        "Cache-Control: no-store\r\nConnection: Keep-Alive\r\n\r\n",
+        received);
     ASSERT_FALSE(sends.empty());
     EXPECT_EQ("HTTP/1.1 200 OK\r", sends[0]);
 }

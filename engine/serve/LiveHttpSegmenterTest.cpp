@@ -566,8 +566,10 @@ TEST(LiveHttpSegmenterPassTest, ASegmentLongerThanAPassIsWrittenInPassesThatFoll
     boost::shared_ptr<Session> session = Session::Create();
     boost::shared_ptr<LiveHttpSegmenter> segmenter =
         boost::make_shared<LiveHttpSegmenter>(session.get());
-    boost::shared_ptr<GivingSource> source = boost::make_shared<GivingSource>(session.get(), budget);
-    session->SetComponentStack(SvTestSupport::BuildLinkedChain(StackIdServing, {segmenter, source}));
+    boost::shared_ptr<GivingSource> source =
+        boost::make_shared<GivingSource>(session.get(), budget);
+    session->SetComponentStack(
+        SvTestSupport::BuildLinkedChain(StackIdServing, {segmenter, source}));
     segmenter->SetName("title.m3u8", false);
     segmenter->SetOnDemand(true);
     segmenter->TracksAvailable({{TrackId(1), TwoSecondTrack()}}, true);
