@@ -37,6 +37,8 @@ SV::PilTime gLastFedReported(0);
 
 // The pump whose thread this is, so Pause can tell that it is called from inside a pass.
 thread_local const Pump* tCurrentPump = nullptr;
+// The pump whose pass runs on this thread now (CurrentPass).
+thread_local const Pump* tPassPump = nullptr;
 // Data has been handed on by a component on this thread since the pump last cleared it.
 thread_local bool tDataMoved = false;
 // A component of the running pass has more output its peer waits for (NoteMoreOutputReady).
@@ -56,6 +58,16 @@ public:
 
 private:
     std::atomic<bool>& busy_;
+};
+
+// Marks the pass of a pump as running on this thread for its length, however it ends.
+class PassMark {
+public:
+    explicit PassMark(const Pump* pump) : previous_(tPassPump) { tPassPump = pump; }
+    ~PassMark() { tPassPump = previous_; }
+
+private:
+    const Pump* previous_;
 };
 
 // "<prefix><milliseconds>MS" when the stamp is set and more than the stall time ago, once per
@@ -150,6 +162,8 @@ void Pump::Wake() {
     if (notify) waitCondition_.notify_one();
 }
 
+const Pump* Pump::CurrentPass() { return tPassPump; }
+
 void Pump::NoteDataMoved() { tDataMoved = true; }
 
 void Pump::NoteMoreOutputReady() { tMoreOutputReady = true; }
@@ -235,6 +249,7 @@ bool Pump::Pass() {
     tMoreOutputReady = false;
     tWaitingForPost = false;
     if (pauseCount_ != 0) return false;
+    PassMark pass(this);
     tDataMoved = false;
     const bool tookTasks = taskManager_->RunTasks();
     PullHook();

@@ -108,12 +108,13 @@ public:
     // nobody calls it keeps the limit. Costs a thread-local store; outside a pass it is ignored.
     static void NoteIdleUntil(int64_t dueMilliseconds);
     // A component calls this in a pass on a pump thread when it has sent output its peer took
-    // and holds more that the peer is waiting for (a response part way out): the next pass
-    // follows at once instead of after the interval, so a response goes out at the pace its
-    // peer reads it (a send blocks while the peer's receive room is full), each pass still
-    // moving no more than its pull. A pass in which nobody calls it keeps the interval, so a
-    // response waiting for bytes that are still being made does not spin. Costs a thread-local
-    // store; outside a pass it is ignored.
+    // and holds more that the peer is waiting for (a response part way out), or when only its
+    // own bound for one pass stopped it while its source still gave and there was room for
+    // more (a segment part way written): the next pass follows at once instead of after the
+    // interval, so a response goes out at the pace its peer reads it (a send blocks while the
+    // peer's receive room is full), each pass still moving no more than its pull. A pass in
+    // which nobody calls it keeps the interval, so a response waiting for bytes that are still
+    // being made does not spin. Costs a thread-local store; outside a pass it is ignored.
     static void NoteMoreOutputReady();
     // A component calls this in a pass on a pump thread when it has answered all it was asked
     // and its next work comes as a post (a connection whose response is complete waits for the
@@ -122,6 +123,10 @@ public:
     // not wait for a serving cycle. Without a post the interval is kept. Costs a thread-local
     // store; outside a pass it is ignored.
     static void NoteWaitingForPost();
+    // The pump whose pass is running on the calling thread (its tasks, its pull, its tick), or
+    // null outside a pass: what a component does here before the pass's tick is sure to be
+    // followed by that tick on this thread.
+    static const Pump* CurrentPass();
     // True: a pass in which the multiplexer sent output is followed at once by the next one,
     // without the interval's wait: for a chain that moves a whole title as fast as it can,
     // whose output paces itself. A pass that sent nothing still waits the interval, so a chain

@@ -204,6 +204,26 @@ TEST(PumpTest, APostAfterAPassThatWaitsForOneRunsAtOnceAndOtherwiseWaitsTheInter
     EXPECT_TRUE(WaitUntil([&]() { return !pump.IsThreadRunning(); }));
 }
 
+TEST(PumpTest, ItsTasksPullAndTickRunInAPassKnownAsItsOwn) {
+    Pump pump(nullptr);
+    std::atomic<int> inTask{0}, inPull{0}, inTick{0};
+    pump.SetPullAmount(ByteAmount(1));
+    pump.SetPullHandler([&](ByteAmount) { inPull = Pump::CurrentPass() == &pump ? 1 : 2; });
+    pump.SetTickHandler([&]() { inTick = Pump::CurrentPass() == &pump ? 1 : 2; });
+    pump.GetTaskManager()->AddTask(
+        MakeTask("Test::Task", [&]() { inTask = Pump::CurrentPass() == &pump ? 1 : 2; }));
+    pump.CreateThread(MediaTime(60000000));
+    pump.Start();
+    ASSERT_TRUE(WaitUntil([&]() { return inTick != 0; }));
+    EXPECT_EQ(1, inTask.load());
+    EXPECT_EQ(1, inPull.load());
+    EXPECT_EQ(1, inTick.load());
+    // Not in a pass here, on the test's thread.
+    EXPECT_EQ(nullptr, Pump::CurrentPass());
+    pump.RequestStop();
+    EXPECT_TRUE(WaitUntil([&]() { return !pump.IsThreadRunning(); }));
+}
+
 TEST(PumpTest, PumpsWithoutARunningThreadStartAndStopCleanly) {
     std::atomic<int> shutdowns{0};
     {

@@ -8,6 +8,7 @@
 #include <chrono>
 #include <vector>
 
+#include "engine/core/Pump.h"
 #include "engine/core/Session.h"
 
 namespace SarvelonMediaKit {
@@ -80,6 +81,7 @@ void HTTPServer::DoStop() {
 }
 
 void HTTPServer::DoTick() {
+    HTTPServerInternal::DoTick();
     if (GetSessionDescriptor() < 0) return;
     const SV::PilTime now = clock_();
     if (draining_) {
@@ -183,6 +185,12 @@ bool HTTPServer::SendPiecesToPeer(const iovec* pieces, size_t count) {
 }
 
 void HTTPServer::DoRequestInProgress(bool inProgress) { SetRequestInProgress(inProgress); }
+
+bool HTTPServer::HoldsHeadUntilPassEnd() const {
+    if (session_ == nullptr) return false;
+    const boost::shared_ptr<Pump> pump = session_->GetPump();
+    return pump && Pump::CurrentPass() == pump.get();
+}
 
 void HTTPServer::CloseConnection() {
     const SV::PilTime now = clock_();

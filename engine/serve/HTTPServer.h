@@ -72,6 +72,8 @@ protected:
     bool SendToPeer(const void* bytes, size_t size) override;
     bool SendPiecesToPeer(const iovec* pieces, size_t count) override;
     void CloseConnection() override;
+    // True in a pass of this session's own pump: its pull and its tick send what is held.
+    bool HoldsHeadUntilPassEnd() const override;
     // The connection's slot learns whether it may be cut for a newcomer.
     void DoRequestInProgress(bool inProgress) override;
 

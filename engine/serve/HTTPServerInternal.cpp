@@ -188,7 +188,18 @@ int HTTPServerInternal::StartResponse() {
     }
     head += ConnectionField();
     head += "\r\n";
-    if (!Send(head)) return 0;
+    // A head whose body follows waits for the body's first part, to go out with it in one send
+    // at the end of this pass (a packet and a wake-up of the player fewer per response), when
+    // the pass is sure to send what it holds.
+    const bool bodyFollows =
+        method_ == HTTPRequestReader::MethodGet && (noContentLength_ || rangeEnd_ > rangeStart_);
+    if (bodyFollows && heldHead_.empty() && HoldsHeadUntilPassEnd()) {
+        heldHead_.swap(head);
+        iovec piece = {&heldHead_[0], heldHead_.size()};
+        heldPieces_.push_back(piece);
+    } else if (!Send(head)) {
+        return 0;
+    }
     SetState(ResponseSending);
     sentPosition_ = rangeStart_;
     DoResponseStarted(status);
@@ -236,6 +247,10 @@ void HTTPServerInternal::PostPullData(ByteAmount& /*amount*/) {
     }
 }
 
+void HTTPServerInternal::DoTick() { SendHeldBody(); }
+
+bool HTTPServerInternal::HoldsHeadUntilPassEnd() const { return false; }
+
 bool HTTPServerInternal::SendPiecesToPeer(const iovec* pieces, size_t count) {
     for (size_t i = 0; i < count; ++i) {
         if (!SendToPeer(pieces[i].iov_base, pieces[i].iov_len)) return false;
@@ -254,6 +269,7 @@ bool HTTPServerInternal::SendHeldBody() {
     // The vectors keep their room for the next pass.
     chunks.clear();
     pieces.clear();
+    heldHead_.clear();
     heldChunks_.swap(chunks);
     heldPieces_.swap(pieces);
     if (!sent) Close();

@@ -49,6 +49,8 @@ public:
     void PrePullData(ByteAmount& amount) override;
     // Sends what the pass delivered.
     void PostPullData(ByteAmount& amount) override;
+    // Sends a head still held (a pass whose pull did not run).
+    void DoTick() override;
     void DoAdd(const MemoryChunk& chunk) override;
     ByteAmount DoGetBytesWanted() override;
     std::string GetTypeName() const override;
@@ -88,6 +90,11 @@ protected:
     virtual bool SendPiecesToPeer(const iovec* pieces, size_t count);
     // Ends the connection.
     virtual void CloseConnection() = 0;
+    // True when the caller runs in a pass of this connection's own pump, whose pull and tick
+    // (PostPullData, DoTick) follow on this thread: a response head may then wait for them to
+    // go out in one send with the first part of its body. False by default: every head is sent
+    // at once.
+    virtual bool HoldsHeadUntilPassEnd() const;
     // A request has been read and is being answered (true), or its answer is over (false).
     virtual void DoRequestInProgress(bool inProgress);
     // The head of a "200" or "206" answer has gone out (status 200 or 206).
@@ -148,6 +155,9 @@ private:
     uint64_t pullPosition_;
     std::vector<MemoryChunk> heldChunks_;
     std::vector<iovec> heldPieces_;
+    // The head of the response whose body is on its way, held among the pieces in front of
+    // the body until they go out together; empty when none is held.
+    std::string heldHead_;
 };
 
 }  // namespace SarvelonMediaKit

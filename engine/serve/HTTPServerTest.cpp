@@ -1,5 +1,6 @@
 #include "engine/serve/HTTPServer.h"
 
+#include <boost/make_shared.hpp>
 #include <gtest/gtest.h>
 
 #include <errno.h>
@@ -8,11 +9,14 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "engine/core/ComponentStack.h"
 #include "engine/core/Pump.h"
+#include "engine/core/Session.h"
 #include "engine/serve/LiveHttpTestSupport.h"
 #include "tests/support/TaskTestSupport.h"
 
@@ -258,6 +262,109 @@ TEST(HTTPServerTest, PiecesSentTogetherArriveWholeAndInOrderThoughTheSocketTakes
     EXPECT_TRUE(sent);
     EXPECT_EQ(all.size(), received.size());
     EXPECT_TRUE(received == all);
+}
+
+// A server on its own session, whose pump runs its passes a minute apart, on one end of a
+// socket pair: each GET of its 1000-byte resource gets the whole body from the pass's pull (a
+// pattern). It notes the first bytes of every send.
+class PassServer : public HTTPServer {
+public:
+    explicit PassServer(Session* session) : HTTPServer(session) {
+        int ends[2];
+        EXPECT_EQ(0, socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, ends));
+        SV::PilSocketHolder holder;
+        holder.fd = ends[0];
+        SwapSocket(holder);
+        peer = ends[1];
+    }
+    ~PassServer() override { close(peer); }
+
+    bool KnowEndPosition() override { return true; }
+    BytePosition DoEndPosition() override { return BytePosition(1000); }
+    void DoPullData(ByteAmount& amount) override {
+        const std::string body = test::Pattern(1000, 5);
+        const uint32_t size = amount.Get() < 1000 ? amount.Get() : 1000;
+        Add(MemoryChunk::CopyOf(reinterpret_cast<const uint8_t*>(body.data()), size));
+    }
+    bool SendPiecesToPeer(const iovec* pieces, size_t count) override {
+        std::string start;
+        for (size_t i = 0; i < count && start.size() < 16; ++i) {
+            start.append(static_cast<const char*>(pieces[i].iov_base), pieces[i].iov_len);
+        }
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            sendStarts_.push_back(start.substr(0, 16));
+        }
+        return HTTPServer::SendPiecesToPeer(pieces, count);
+    }
+    std::vector<std::string> SendStarts() {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return sendStarts_;
+    }
+
+    int peer = -1;
+
+private:
+    std::mutex mutex_;
+    std::vector<std::string> sendStarts_;
+};
+
+// The response to one GET, sent as a post to a session whose passes pull pullAmount bytes, as
+// the peer reads it (head and body); sends: how the server's sends began.
+std::string AnswerInAPass(uint32_t pullAmount, std::vector<std::string>* sends) {
+    boost::shared_ptr<Session> session = Session::Create();
+    boost::shared_ptr<PassServer> server = boost::make_shared<PassServer>(session.get());
+    ComponentStack stack;
+    stack.AddComponent(server);
+    session->SetComponentStack(stack);
+    session->StartPump(MediaTime(60000000));
+    session->SetPullAmount(ByteAmount(pullAmount));
+    session->Start();
+    session->GetTaskManager()->AddTask(SvTestSupport::MakeTask("Test::Request", [server]() {
+        const std::string text = "GET /x HTTP/1.1\r\nHost: localhost\r\n\r\n";
+        server->DeliverRequestData(MemoryChunk::CopyOf(
+            reinterpret_cast<const uint8_t*>(text.data()), static_cast<uint32_t>(text.size())));
+    }));
+    const std::string head =
+        "HTTP/1.1 200 OK\r\nContent-Length: 1000\r\nAccept-Ranges: bytes\r\n"
+        "Cache-Control: no-store\r\nConnection: Keep-Alive\r\n\r\n";
+    const size_t expected = pullAmount == 0 ? head.size() : head.size() + 1000;
+    std::string received;
+    WaitUntil([&]() {
+        char buffer[4096];
+        ssize_t n;
+        while ((n = recv(server->peer, buffer, sizeof buffer, MSG_DONTWAIT)) > 0) {
+            received.append(buffer, static_cast<size_t>(n));
+        }
+        return received.size() >= expected;
+    });
+    session->Stop(true);
+    *sends = server->SendStarts();
+    return received;
+}
+
+TEST(HTTPServerPassTest, AHeadGoesOutWithTheFirstPartOfItsBodyInOneSend) {
+    std::vector<std::string> sends;
+    const std::string received = AnswerInAPass(131072, &sends);
+    EXPECT_EQ(std::string("HTTP/1.1 200 OK\r\nContent-Length: 1000\r\nAccept-Ranges: bytes\r\n"
+                          "Cache-Control: no-store\r\nConnection: Keep-Alive\r\n\r\n") +
+                  test::Pattern(1000, 5),
+              received);
+    // One send, head first, for the whole answer.
+    ASSERT_EQ(1u, sends.size());
+    EXPECT_EQ("HTTP/1.1 200 OK\r", sends[0]);
+}
+
+TEST(HTTPServerPassTest, AHeadWhoseBodyThePassDoesNotPullStillGoesOutInThatPass) {
+    // No pull at all: the pass's tick sends the head it held, and nothing more is owed yet.
+    std::vector<std::string> sends;
+    const std::string received = AnswerInAPass(0, &sends);
+    EXPECT_EQ(
+        "HTTP/1.1 200 OK\r\nContent-Length: 1000\r\nAccept-Ranges: bytes\r\n"
+        "Cache-Control: no-store\r\nConnection: Keep-Alive\r\n\r\n",
+        received);
+    ASSERT_FALSE(sends.empty());
+    EXPECT_EQ("HTTP/1.1 200 OK\r", sends[0]);
 }
 
 // A Probe whose pull delivers the body's bytes (a pattern), or nothing while starved.

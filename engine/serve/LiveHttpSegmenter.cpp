@@ -478,10 +478,19 @@ void LiveHttpSegmenter::DoPullData(ByteAmount& /*amount*/) {
         Locked lock(*this);
         const uint64_t added = bytesAdded_ - before;
         pulled += added;
-        if (added == 0 || pulled >= kPullAmount) break;
+        if (added == 0) break;
         if (!files_.empty()) {
             const int32_t state = files_.back()->GetState();
             pull = state == LiveHttpFile::StateWriting || state == LiveHttpFile::StateWritingServed;
+        }
+        if (pulled >= kPullAmount) {
+            // Stopped by the pass's bound alone, with the chain still giving and a segment
+            // still open: the rest of it follows in the next pass at once, not an interval
+            // later (a segment takes a few passes, each of which would otherwise cost the
+            // pump a sleep and a wake-up, and keep a player that reads it as it grows
+            // waiting as long).
+            if (pull) Pump::NoteMoreOutputReady();
+            break;
         }
     }
 }

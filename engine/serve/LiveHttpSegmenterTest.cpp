@@ -2,10 +2,14 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
+#include "engine/core/Pump.h"
 #include "engine/mux/Mpeg2TsMux.h"
 #include "engine/samples/SampleFormat.h"
 #include "engine/serve/LiveHttpSegmenterTestSupport.h"
@@ -560,6 +564,65 @@ TEST(LiveHttpSegmenterLifetime, FilesOutlivingTheSegmenterChangeStateSafely) {
     EXPECT_TRUE(replaced->SetState(LiveHttpFile::StateServed));
     EXPECT_TRUE(current->SetState(LiveHttpFile::StateServed));
     EXPECT_EQ(LiveHttpFile::StateServed, current->GetState());
+}
+
+// The source of a chain that always has its bytes at hand (a file read ahead): a group of
+// pictures starts at the first pull, then every pull gives a chunk of transport packets until
+// the budget is spent.
+class GivingSource : public Component {
+public:
+    static const uint32_t kChunkBytes = 188 * 64;
+    GivingSource(Session* session, uint64_t budget) : Component(session), budget_(budget) {}
+    std::string GetTypeName() const override { return "GivingSource"; }
+    ByteAmount DoGetBufferedBytes() override { return ByteAmount(0xFFFFFFFFu); }
+    void DoPullData(ByteAmount& /*amount*/) override {
+        if (!started_) {
+            started_ = true;
+            DoSend(MemoryChunk(boost::make_shared<MemoryMarkerGopStart>(0)));
+        }
+        if (given_ >= budget_) return;
+        DoSend(MemoryChunk(kChunkBytes, 0, 0));
+        given_ += kChunkBytes;
+    }
+
+private:
+    const uint64_t budget_;
+    uint64_t given_ = 0;
+    bool started_ = false;
+};
+
+TEST(LiveHttpSegmenterPassTest, ASegmentLongerThanAPassIsWrittenInPassesThatFollowAtOnce) {
+    // Three passes' worth and a byte more: the fourth pass takes the last chunk and then finds
+    // nothing. A minute between passes: a pass that waited for it would not come in the test.
+    const uint64_t budget = 3 * uint64_t(LiveHttpSegmenter::kPullAmount) + 1;
+    boost::shared_ptr<Session> session = Session::Create();
+    boost::shared_ptr<LiveHttpSegmenter> segmenter =
+        boost::make_shared<LiveHttpSegmenter>(session.get());
+    boost::shared_ptr<GivingSource> source =
+        boost::make_shared<GivingSource>(session.get(), budget);
+    session->SetComponentStack(
+        SvTestSupport::BuildLinkedChain(StackIdServing, {segmenter, source}));
+    segmenter->SetName("title.m3u8", false);
+    segmenter->SetOnDemand(true);
+    segmenter->TracksAvailable({{TrackId(1), TwoSecondTrack()}}, true);
+
+    std::atomic<int> passes{0};
+    {
+        Pump pump(nullptr);
+        pump.SetTickHandler([&]() {
+            segmenter->PullData(ByteAmount(131072));
+            ++passes;
+        });
+        pump.CreateThread(MediaTime(60000000));
+        pump.Start();
+        EXPECT_TRUE(WaitUntil([&]() { return passes >= 4; }));
+        // The pass that ran dry waits its interval: a chain with nothing to give is not spun.
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        EXPECT_EQ(4, passes.load());
+        pump.RequestStop();
+    }
+    // Everything went into the one segment, which is still open for the rest of its group.
+    EXPECT_EQ((Segments{{0, LiveHttpFile::StateWriting}}), segmenter->GetSegments());
 }
 
 }  // namespace
