@@ -24,6 +24,7 @@
 #include <memory>
 #include <string>
 
+#include "bench/ResidentMemory.h"
 #include "platform/core/NotificationCenter.h"
 #include "platform/core/RunLoop.h"
 #include "platform/desktop/GstMoviePlayer.h"
@@ -41,16 +42,7 @@ namespace {
 
 using namespace std::chrono_literals;
 
-double ResidentMiB() {
-    malloc_trim(0);
-    long pages = 0, resident = 0;
-    if (FILE* statm = std::fopen("/proc/self/statm", "r")) {
-        if (std::fscanf(statm, "%ld %ld", &pages, &resident) != 2) resident = 0;
-        std::fclose(statm);
-    }
-    return static_cast<double>(resident) * static_cast<double>(sysconf(_SC_PAGESIZE)) /
-           (1024.0 * 1024.0);
-}
+using bench::ResidentMiB;
 
 // The bytes the heap holds allocated (every arena).
 double HeapInUseMiB() {

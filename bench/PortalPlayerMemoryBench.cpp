@@ -27,6 +27,7 @@
 #include <memory>
 #include <string>
 
+#include "bench/ResidentMemory.h"
 #include "app/LoginViewController.h"
 #include "app/MainViewController2.h"
 #include "app/Qplayer.h"
@@ -67,16 +68,7 @@ constexpr int kWarmUpPlays = 2;
 // The growth allowed over the measured plays.
 constexpr double kGoalMiB = 2.0;
 
-double ResidentMiB() {
-    malloc_trim(0);
-    long pages = 0, resident = 0;
-    if (FILE* statm = std::fopen("/proc/self/statm", "r")) {
-        if (std::fscanf(statm, "%ld %ld", &pages, &resident) != 2) resident = 0;
-        std::fclose(statm);
-    }
-    return static_cast<double>(resident) * static_cast<double>(sysconf(_SC_PAGESIZE)) /
-           (1024.0 * 1024.0);
-}
+using bench::ResidentMiB;
 
 // WebKit's shared-memory mappings in this process: how many, and their size in KiB.
 struct SharedMemory {
