@@ -25,23 +25,33 @@ namespace {
 
 using test::WaitUntil;
 
-// A server without a session on one end of a socket pair, over a resource of 1000 bytes, on
-// a clock the test moves.
-class Probe : public HTTPServer {
+// A server on one end of a socket pair (the test holds the other, `peer`), over a resource of
+// 1000 bytes.
+class SocketPairServer : public HTTPServer {
 public:
-    Probe() : HTTPServer(nullptr) {
+    explicit SocketPairServer(Session* session) : HTTPServer(session) {
         int ends[2];
         EXPECT_EQ(0, socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, ends));
         SV::PilSocketHolder holder;
         holder.fd = ends[0];
         SwapSocket(holder);
         peer = ends[1];
-        SetClock([this]() { return SV::PilTime(now.load()); });
     }
-    ~Probe() override { close(peer); }
+    ~SocketPairServer() override { close(peer); }
 
     bool KnowEndPosition() override { return true; }
     BytePosition DoEndPosition() override { return BytePosition(1000); }
+
+    int peer = -1;
+};
+
+// Without a session, on a clock the test moves.
+class Probe : public SocketPairServer {
+public:
+    Probe() : SocketPairServer(nullptr) {
+        SetClock([this]() { return SV::PilTime(now.load()); });
+    }
+
     void Request(const std::string& text) {
         DeliverRequestData(MemoryChunk::CopyOf(reinterpret_cast<const uint8_t*>(text.data()),
                                                static_cast<uint32_t>(text.size())));
@@ -56,7 +66,6 @@ public:
     using HTTPServer::SendToPeer;
 
     std::atomic<uint64_t> now{1000};
-    int peer = -1;
 };
 
 // What the peer can read now, without waiting; closed is set when it read the end.
@@ -267,20 +276,10 @@ TEST(HTTPServerTest, PiecesSentTogetherArriveWholeAndInOrderThoughTheSocketTakes
 // A server on its own session, whose pump runs its passes a minute apart, on one end of a
 // socket pair: each GET of its 1000-byte resource gets the whole body from the pass's pull (a
 // pattern). It notes the first bytes of every send.
-class PassServer : public HTTPServer {
+class PassServer : public SocketPairServer {
 public:
-    explicit PassServer(Session* session) : HTTPServer(session) {
-        int ends[2];
-        EXPECT_EQ(0, socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, ends));
-        SV::PilSocketHolder holder;
-        holder.fd = ends[0];
-        SwapSocket(holder);
-        peer = ends[1];
-    }
-    ~PassServer() override { close(peer); }
+    explicit PassServer(Session* session) : SocketPairServer(session) {}
 
-    bool KnowEndPosition() override { return true; }
-    BytePosition DoEndPosition() override { return BytePosition(1000); }
     void DoPullData(ByteAmount& amount) override {
         const std::string body = test::Pattern(1000, 5);
         const uint32_t size = amount.Get() < 1000 ? amount.Get() : 1000;
@@ -301,8 +300,6 @@ public:
         std::lock_guard<std::mutex> lock(mutex_);
         return sendStarts_;
     }
-
-    int peer = -1;
 
 private:
     std::mutex mutex_;
