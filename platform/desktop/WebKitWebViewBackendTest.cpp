@@ -14,7 +14,6 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
-#include <fstream>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -85,8 +84,14 @@ std::vector<pid_t> ChildPidsNamed(const std::string& name) {
     while (dirent* entry = readdir(proc)) {
         const std::string pid = entry->d_name;
         if (pid.find_first_not_of("0123456789") != std::string::npos) continue;
-        std::ifstream stat("/proc/" + pid + "/stat");
-        std::string text((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
+        // A process may end between the listing and the read: its stat then reads as empty
+        // (a stream would throw, leaving the listing open).
+        std::string text;
+        if (FILE* stat = std::fopen(("/proc/" + pid + "/stat").c_str(), "r")) {
+            char buffer[1024];
+            text.assign(buffer, std::fread(buffer, 1, sizeof buffer, stat));
+            std::fclose(stat);
+        }
         // "pid (comm) state ppid ..."; comm may hold spaces, so read around the parentheses.
         const size_t open = text.find('('), close = text.rfind(')');
         if (open == std::string::npos || close == std::string::npos) continue;
