@@ -31,6 +31,7 @@ FileClient::FileClient(Session* session)
       mediaSize_(0),
       rangeEnd_(0),
       readAhead_(kReadBlockBytes, kReadAheadBlocks),
+      readAheadWanted_(false),
       takenEnd_(0) {}
 
 FileClient::~FileClient() {
@@ -43,6 +44,12 @@ void FileClient::StopReadAhead() {
     const uint64_t dropped = readAhead_.Stop();
     // Back to just past the bytes taken, as if the dropped blocks had never been read.
     if (dropped != 0) file_.Seek(int64_t(takenEnd_), 0);
+}
+
+void FileClient::SetReadAhead(bool readAhead) {
+    readAheadWanted_ = readAhead;
+    // A running reader stops; the blocks it read that were not taken yet are read again here.
+    if (!readAhead && readAhead_.IsRunning()) StopReadAhead();
 }
 
 void FileClient::DropBytesReadAhead() {
@@ -121,8 +128,8 @@ void FileClient::PrePullData(ByteAmount& amount) {
 }
 
 void FileClient::PullFromBlock(Component& consumer, uint32_t size, uint64_t readable) {
-    if (block_.IsEmpty() && !readAhead_.IsRunning() && readable > kReadBlockBytes &&
-        size <= kReadBlockBytes) {
+    if (readAheadWanted_ && block_.IsEmpty() && !readAhead_.IsRunning() &&
+        readable > kReadBlockBytes && size <= kReadBlockBytes) {
         // More than a block to go: the next blocks are read on the reading thread while this
         // one's bytes are worked on.
         takenEnd_ = uint64_t(std::max<int64_t>(file_.Tell(), 0));

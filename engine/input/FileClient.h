@@ -42,9 +42,10 @@ public:
     // the end of the range (the end of the file without a bound). For a consumer that wants no
     // room around its chunks the file is read a block (256 KiB, or the pull's size when
     // larger) at a time and the chunks are slices of it; a pull may then get fewer bytes than
-    // asked, the rest of a block. When more than a block is left, the blocks are read ahead
-    // on a thread of the client's own (up to 2 MiB ahead), from the first such pull until
-    // the next seek, out-of-band request, new name or the end of the range.
+    // asked, the rest of a block. With reading ahead on (SetReadAhead) and more than a block
+    // left, the blocks are read ahead on a thread of the client's own (up to 2 MiB ahead),
+    // from the first such pull until the next seek, out-of-band request, new name or the end
+    // of the range.
     void PrePullData(ByteAmount& amount) override;
     // The base body: the data has already gone on in PrePullData.
     void DoPullData(ByteAmount& amount) override;
@@ -64,6 +65,15 @@ public:
     BytePosition DoCurrentLoadedFilePosition() override;
     BytePosition DoEndPosition() override;
     BytePosition CurrentPosition() override;
+
+    // Reads the blocks ahead on a thread of the client's own, so that the kernel's copy of the
+    // next blocks overlaps the work on this one: for a chain that runs as fast as it can (a
+    // title written to a file). Off by default: a chain paced by its readers (players) gains
+    // nothing from the overlap and pays for it, since each block then reaches the pump's
+    // thread from another core's cache and the threads wake each other for it (about a tenth
+    // more CPU serving a title). Takes effect from the next block read.
+    void SetReadAhead(bool readAhead);
+    bool GetReadAhead() const { return readAheadWanted_; }
 
     // Where the next byte handed on lies in the file (the bytes read ahead not counted); 0
     // without an open file.
@@ -89,6 +99,7 @@ private:
     BytePosition rangeEnd_;  // 0: no bound, the file's end
     MemoryChunk block_;      // read ahead, not yet handed on
     FileReadAhead readAhead_;
+    bool readAheadWanted_;
     // While reading ahead: where in the file the blocks taken so far end.
     uint64_t takenEnd_;
 };

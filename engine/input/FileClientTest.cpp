@@ -19,6 +19,7 @@
 #include "tests/support/ChainTestComponents.h"
 #include "tests/support/ErrorRecorder.h"
 #include "tests/support/TemporaryDirectory.h"
+#include "tests/support/ThreadTestSupport.h"
 #include "tests/support/ChainBuilder.h"
 
 #if defined(__GNUC__) && !defined(__clang__)
@@ -60,7 +61,9 @@ typedef SvTestSupport::RecordingSink Sink;
 // it has left.
 typedef SvTestSupport::RecordingStage Middle;
 
-class FileClientTest : public ::testing::Test {
+// Every case runs with the blocks read on the pulling thread and read ahead on the client's
+// own: what goes on must not depend on where the bytes were read.
+class FileClientTest : public ::testing::TestWithParam<bool> {
 protected:
     void TearDown() override { ExpectEndsCleanly(); }
 
@@ -93,6 +96,7 @@ protected:
         sink->TakeOutOfBand(true);
         middle = boost::make_shared<Middle>(nullptr, "Middle");
         client = boost::make_shared<FileClient>(nullptr);
+        client->SetReadAhead(GetParam());
         client->AddMonitor(&errors);
         stack = SvTestSupport::BuildLinkedChain(StackIdMain, {sink, middle, client});
         client->SetName(name, true);
@@ -109,7 +113,7 @@ protected:
 // Sizes around the pull size and the per-pull maximum; each file named as a path and as a
 // "file://" URL. The end comes with the pull that takes the last bytes: the stage in between
 // pulls no further once the client has nothing left.
-TEST_F(FileClientTest, AChainReadsTheFileExactlyThenEndsOnce) {
+TEST_P(FileClientTest, AChainReadsTheFileExactlyThenEndsOnce) {
     const uint64_t sizes[] = {1, 65536, 65537, 300001, FileClient::kMaxPullBytes + 5};
     for (uint64_t size : sizes) {
         for (bool url : {false, true}) {
@@ -138,7 +142,7 @@ TEST_F(FileClientTest, AChainReadsTheFileExactlyThenEndsOnce) {
     }
 }
 
-TEST_F(FileClientTest, PullsAtTheEndOfTheFile) {
+TEST_P(FileClientTest, PullsAtTheEndOfTheFile) {
     Build(MakeFile("empty", 0));
     client->PullData(1000);  // an empty file ends at the first pull
     EXPECT_TRUE(sink->ChunkSizes().empty());
@@ -155,7 +159,7 @@ TEST_F(FileClientTest, PullsAtTheEndOfTheFile) {
     EXPECT_EQ(300u, sink->Bytes().size());
 }
 
-TEST_F(FileClientTest, SeekMovesTheNextReadToTheFilePosition) {
+TEST_P(FileClientTest, SeekMovesTheNextReadToTheFilePosition) {
     Build(MakeFile("seek", 5000));
     client->SeekFilePosition(4000, 4500, true);
     EXPECT_EQ(4000u, client->GetReadPosition());
@@ -179,7 +183,7 @@ TEST_F(FileClientTest, SeekMovesTheNextReadToTheFilePosition) {
 
 // A seek with an end reads [start, end) and ends there as at the end of the file: the marker
 // with the pull that takes the last byte of the range, the bytes after it never.
-TEST_F(FileClientTest, ABoundedSeekReadsItsRangeExactlyAndEndsAtItsEnd) {
+TEST_P(FileClientTest, ABoundedSeekReadsItsRangeExactlyAndEndsAtItsEnd) {
     const uint64_t size = 300000;
     const struct {
         uint64_t start;
@@ -217,7 +221,7 @@ TEST_F(FileClientTest, ABoundedSeekReadsItsRangeExactlyAndEndsAtItsEnd) {
 
 // The bound belongs to one seek: the next seek sets its own, a refused seek keeps the last,
 // and naming the file again reads it whole.
-TEST_F(FileClientTest, EachSeekSetsItsOwnBound) {
+TEST_P(FileClientTest, EachSeekSetsItsOwnBound) {
     Build(MakeFile("rebound", 10000));
     client->SeekFilePosition(2000, 3000, false);
     client->PullData(ByteAmount(0xFFFFFFFFu));
@@ -254,7 +258,7 @@ TEST_F(FileClientTest, EachSeekSetsItsOwnBound) {
     EXPECT_EQ(2u, EndMarkers());
 }
 
-TEST_F(FileClientTest, OutOfBandRangesComeInPiecesAndLeaveTheReadPosition) {
+TEST_P(FileClientTest, OutOfBandRangesComeInPiecesAndLeaveTheReadPosition) {
     const uint64_t size = 0x30000;
     Build(MakeFile("oob", size));
     client->SeekFilePosition(123, 0, false);
@@ -288,7 +292,7 @@ TEST_F(FileClientTest, OutOfBandRangesComeInPiecesAndLeaveTheReadPosition) {
 // The file is read a block at a time and handed on over several pulls: the position, the bytes
 // left and an out-of-band range between two pulls count only what was handed on, never the
 // bytes read ahead, and a seek drops them.
-TEST_F(FileClientTest, BytesReadAheadAreNotCountedAsHandedOn) {
+TEST_P(FileClientTest, BytesReadAheadAreNotCountedAsHandedOn) {
     const uint64_t size = 0x30000;
     Build(MakeFile("ahead", size));
     client->PullData(100);
@@ -314,7 +318,7 @@ TEST_F(FileClientTest, BytesReadAheadAreNotCountedAsHandedOn) {
 // A file of many blocks is read ahead on the client's reading thread: what goes on is still
 // the file in order, the position counts only what was handed on, and an out-of-band range
 // and a seek in the middle of it leave nothing of the blocks read ahead behind.
-TEST_F(FileClientTest, AFileReadAheadComesOnWholeAndInOrderAcrossOutOfBandRangesAndSeeks) {
+TEST_P(FileClientTest, AFileReadAheadComesOnWholeAndInOrderAcrossOutOfBandRangesAndSeeks) {
     const uint64_t size = (5u << 20) + 12345;  // 20 blocks of 256 KiB and a bit
     Build(MakeFile("many", size));
     uint64_t handed = 0;
@@ -354,7 +358,7 @@ TEST_F(FileClientTest, AFileReadAheadComesOnWholeAndInOrderAcrossOutOfBandRanges
     EXPECT_TRUE(Errors().empty());
 }
 
-TEST_F(FileClientTest, RoomAskedForMidFileReadsOnFromTheFirstByteNotHandedOn) {
+TEST_P(FileClientTest, RoomAskedForMidFileReadsOnFromTheFirstByteNotHandedOn) {
     const uint64_t size = 3u << 20;
     Build(MakeFile("room", size));
     for (int i = 0; i < 3; ++i) client->PullData(65536);  // a block taken, more read ahead
@@ -371,7 +375,7 @@ TEST_F(FileClientTest, RoomAskedForMidFileReadsOnFromTheFirstByteNotHandedOn) {
 
 // A file cut short while it is read ahead: what goes on is a stretch of the file from its start
 // (however much the thread read before the cut), and the end of the stream follows, no error.
-TEST_F(FileClientTest, AFileCutShortWhileReadAheadEndsAfterTheBytesThatWereThere) {
+TEST_P(FileClientTest, AFileCutShortWhileReadAheadEndsAfterTheBytesThatWereThere) {
     const uint64_t size = 4u << 20;
     const std::string path = MakeFile("cut", size);
     Build(path);
@@ -390,7 +394,7 @@ TEST_F(FileClientTest, AFileCutShortWhileReadAheadEndsAfterTheBytesThatWereThere
     EXPECT_TRUE(Errors().empty());
 }
 
-TEST_F(FileClientTest, AMissingFileIsReportedWithItsNameAndLeavesTheBandwidth) {
+TEST_P(FileClientTest, AMissingFileIsReportedWithItsNameAndLeavesTheBandwidth) {
     SetDefaultBandwidth(ByteAmount(1234));
     const std::string name = "file://" + dir.File("missing.svm");
     Build(name);
@@ -415,7 +419,7 @@ TEST_F(FileClientTest, AMissingFileIsReportedWithItsNameAndLeavesTheBandwidth) {
     EXPECT_EQ(10u, sink->EndPosition());
 }
 
-TEST_F(FileClientTest, AHugePullAllocatesNoMoreThanTheBytesLeftOrOnePullsMaximum) {
+TEST_P(FileClientTest, AHugePullAllocatesNoMoreThanTheBytesLeftOrOnePullsMaximum) {
     const struct {
         uint64_t size;
         uint64_t from;
@@ -442,7 +446,7 @@ TEST_F(FileClientTest, AHugePullAllocatesNoMoreThanTheBytesLeftOrOnePullsMaximum
 
 // Bytes left past 4 GiB do not fit the 32-bit count: it saturates (a sparse file costs no
 // disk).
-TEST_F(FileClientTest, BytesLeftSaturateAt32Bits) {
+TEST_P(FileClientTest, BytesLeftSaturateAt32Bits) {
     const std::string path = dir.File("sparse");
     const uint64_t size = 6ull << 30;
     { std::ofstream out(path, std::ios::binary); }
@@ -455,6 +459,40 @@ TEST_F(FileClientTest, BytesLeftSaturateAt32Bits) {
     client->SeekFilePosition(size + 10, 0, false);  // past the end: the difference is negative
     EXPECT_EQ(0xFFFFFFFFu, client->GetBufferedBytes());
 }
+
+// The reading thread runs only when asked for, and goes once the range is read.
+TEST_P(FileClientTest, ReadsAheadOnAThreadOfItsOwnOnlyWhenAskedTo) {
+    EXPECT_FALSE(FileClient(nullptr).GetReadAhead());
+    const uint64_t size = 3u << 20;
+    Build(MakeFile("thread", size));
+    const int before = SvTestSupport::ThreadsNamed("FileReadAhead");
+    client->PullData(65536);
+    EXPECT_EQ(before + (GetParam() ? 1 : 0), SvTestSupport::ThreadsNamed("FileReadAhead"));
+    for (int pulls = 0; EndMarkers() == 0 && pulls < 100; ++pulls) client->PullData(65536);
+    ASSERT_EQ(1u, EndMarkers());
+    EXPECT_TRUE(Pattern(0, size) == sink->Bytes());
+    EXPECT_EQ(before, SvTestSupport::ThreadsNamed("FileReadAhead"));
+}
+
+// Turned off while the thread reads: the bytes it read and nobody took are read again from the
+// file, so the stream goes on whole.
+TEST_P(FileClientTest, ReadingAheadTurnedOffMidFileLosesNothing) {
+    const uint64_t size = (3u << 20) + 777;
+    Build(MakeFile("off", size));
+    client->SetReadAhead(true);
+    for (int i = 0; i < 5; ++i) client->PullData(65536);
+    client->SetReadAhead(false);
+    for (int pulls = 0; EndMarkers() == 0 && pulls < 100; ++pulls) client->PullData(65536);
+    ASSERT_EQ(1u, EndMarkers());
+    EXPECT_TRUE(Pattern(0, size) == sink->Bytes());
+    EXPECT_EQ(size, client->GetReadPosition());
+    EXPECT_TRUE(Errors().empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(ReadingAheadOrNot, FileClientTest, ::testing::Bool(),
+                         [](const ::testing::TestParamInfo<bool>& info) {
+                             return std::string(info.param ? "ReadAhead" : "ReadHere");
+                         });
 
 TEST(FileClientFactory, MakesANamedFileClient) {
     FileClient* raw = nullptr;
