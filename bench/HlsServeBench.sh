@@ -11,7 +11,10 @@
 #   - `ffmpeg -c copy` reading the whole title from the chain, beside the same read of
 #     ffmpeg-made static HLS of the title's source (2 s segments) served by nginx (sendfile, one
 #     process): the wall time (goal: at least 20 times real time) and the serving process's CPU
-#     per 1.2 MB of segments it sent (goal <= 1 ms).
+#     per 1.2 MB of segments it sent (goal <= 1 ms);
+#   - beside them, build/bench/ServeFloorBench on the title's transport stream: the CPU per
+#     1.2 MB of the least any chain does (read the file, lay it into packets, send 128 KiB per
+#     send to a loopback reader), the part of the figure no chain can save.
 # The chain and nginx run in turn; each ratio is the median of the run-by-run ratios, each
 # figure the median over RUNS runs (5 by default).
 set -euo pipefail
@@ -38,7 +41,10 @@ if [[ -n "${1:-}" ]]; then
   title=("$(cd "$(dirname "$1")" && pwd)/$(basename "$1")")
 fi
 program="$build/bench/HlsServeBench"
-[[ -x "$program" ]] || { echo "build $program first (ninja -C $build HlsServeBench)" >&2; exit 2; }
+floor="$build/bench/ServeFloorBench"
+for p in "$program" "$floor"; do
+  [[ -x "$p" ]] || { echo "build $p first (ninja -C $build HlsServeBench ServeFloorBench)" >&2; exit 2; }
+done
 for tool in ffmpeg ffprobe curl awk python3 getconf; do
   command -v "$tool" >/dev/null || { echo "$tool is not installed" >&2; exit 2; }
 done
@@ -158,10 +164,12 @@ for ((i = 0; i < runs; i++)); do
   read -r chain_wall chain_ms <<<"$(read_all_cpu "$pid" "$(line url)")"
   stop_server
   read -r static_wall static_ms <<<"$(read_all_cpu "$bench_nginx_pid" "$static_url")"
-  # Columns: wall and CPU ms per 1.2 MB, the chain's then nginx's.
+  floor_ms=$("$floor" "$source" | awk '$1 == "floor_ms" { print $2 }')
+  [[ -n "$floor_ms" ]] || { echo "$floor failed on $source" >&2; exit 1; }
+  # Columns: wall and CPU ms per 1.2 MB, the chain's then nginx's; the floor's CPU ms.
   awk -v cw="$chain_wall" -v cm="$chain_ms" -v cb="$chain_bytes" -v sw="$static_wall" \
-    -v sm="$static_ms" -v sb="$static_bytes" \
-    'BEGIN { printf "%.6f %.6f %.6f %.6f\n", cw, cm * 1.2e6 / cb, sw, sm * 1.2e6 / sb }' >>"$work/pairs"
+    -v sm="$static_ms" -v sb="$static_bytes" -v fm="$floor_ms" \
+    'BEGIN { printf "%.6f %.6f %.6f %.6f %.6f\n", cw, cm * 1.2e6 / cb, sw, sm * 1.2e6 / sb, fm }' >>"$work/pairs"
 done
 stop_server
 bench_stop_nginx
@@ -183,3 +191,5 @@ bench_line "whole-title read, wall s (peer nginx)" "$chain" "$static" \
   "$(bench_paired_ratio "$work/pairs" 1 3)" s - -
 bench_line "serving CPU per 1.2 MB, ms (peer nginx)" "$(bench_column_median "$work/pairs" 2)" \
   "$(bench_column_median "$work/pairs" 4)" "$(bench_paired_ratio "$work/pairs" 2 4)" ms "figure<=" 1
+bench_line "serving CPU per 1.2 MB, ms (peer: the floor)" "$(bench_column_median "$work/pairs" 2)" \
+  "$(bench_column_median "$work/pairs" 5)" "$(bench_paired_ratio "$work/pairs" 2 5)" ms - -
