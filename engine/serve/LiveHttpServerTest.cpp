@@ -8,6 +8,9 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <chrono>
+#include <memory>
+#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -417,6 +420,72 @@ TEST_F(LiveHttpServerDeadlineTest, APeerThatNeverClosesAfterTheLastAnswerIsLetGo
     // The connection is cut and its session goes, though the peer still holds its end.
     EXPECT_TRUE(front->ReapAll());
     close(fd);
+}
+
+// A source that answers nothing at once: it keeps each request until the test answers it from
+// its own thread, as a segmenter answers a request for a segment it is still cutting.
+class LaterSource : public LiveHttpFileSource {
+public:
+    explicit LaterSource(LiveHttpFileSource* inner) : inner_(inner) {}
+    void GetFile(const std::string& name, LiveHttpServer* requester,
+                 boost::shared_ptr<Component> handle) override {
+        std::lock_guard<std::mutex> lock(mutex_);
+        kept_.push_back(KeptRequest{name, requester, handle});
+    }
+    void FileStateChanged(LiveHttpFile* file) override { inner_->FileStateChanged(file); }
+    size_t KeptCount() {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return kept_.size();
+    }
+    // Answers the oldest request kept, as the inner source would have.
+    void AnswerOldest() {
+        KeptRequest request;
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            request = kept_.front();
+            kept_.erase(kept_.begin());
+        }
+        inner_->GetFile(request.name, request.requester, request.handle);
+    }
+
+private:
+    struct KeptRequest {
+        std::string name;
+        LiveHttpServer* requester = nullptr;
+        boost::shared_ptr<Component> handle;
+    };
+    LiveHttpFileSource* inner_;
+    std::mutex mutex_;
+    std::vector<KeptRequest> kept_;
+};
+
+// Each connection's pump passes every 3 s unless woken, and a post wakes it only while it
+// waits for one (a pass that did work waits out the interval). The answer comes while the
+// pump waits after the request's pass: it must go out at once, not at the next pass.
+TEST(LiveHttpServerLaterAnswerTest, AnAnswerThatComesLaterGoesOutAsSoonAsItComes) {
+    TemporaryDirectory dir{"livelater"};
+    const std::string data = Pattern(1000, 4);
+    WriteFile(dir.File("a.bin"), data);
+    DirectoryFileSource files{dir.Path()};
+    LaterSource source{&files};
+    std::unique_ptr<LiveFront> front(new LiveFront(&source, LiveFront::Configure(), 3000000));
+    const int fd = Connect(front->Port());
+    ASSERT_GE(fd, 0);
+    ASSERT_TRUE(SendAll(fd, "GET /a.bin HTTP/1.1\r\nConnection: close\r\n\r\n"));
+    ASSERT_TRUE(WaitUntil([&]() { return source.KeptCount() == 1; }, 10000));
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));  // the request's pass ends
+    const auto answered = std::chrono::steady_clock::now();
+    source.AnswerOldest();
+    const std::string response = ReadUntilClosed(fd, 10000);
+    const auto waited = std::chrono::duration_cast<std::chrono::milliseconds>(
+                            std::chrono::steady_clock::now() - answered)
+                            .count();
+    close(fd);
+    ASSERT_EQ(0u, response.find("HTTP/1.1 200 OK\r\n"));
+    EXPECT_EQ(data, response.substr(response.find("\r\n\r\n") + 4));
+    // Far less than the interval, which a missed wake-up would cost.
+    EXPECT_LT(waited, 1500);
+    EXPECT_TRUE(front->ReapAll(10000));
 }
 
 }  // namespace

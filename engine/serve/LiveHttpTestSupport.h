@@ -37,9 +37,12 @@ class LiveFront {
 public:
     typedef std::function<void(LiveHttpServer&)> Configure;
 
-    explicit LiveFront(LiveHttpFileSource* source, const Configure& configure = Configure())
+    // Each connection's session passes every intervalMicroseconds unless woken.
+    explicit LiveFront(LiveHttpFileSource* source, const Configure& configure = Configure(),
+                       uint64_t intervalMicroseconds = 5000)
         : source_(source),
           configure_(configure),
+          interval_(intervalMicroseconds),
           server_(front_.master.get(), nullptr,
                   [this](SocketMaster*, Component*, SV::PilSocketHolder& accepted) {
                       return Make(accepted);
@@ -77,7 +80,7 @@ private:
     SocketDelegate* Make(SV::PilSocketHolder& accepted) {
         Reap();
         boost::shared_ptr<Session> session = Session::Create();
-        session->StartPump(MediaTime(5000));
+        session->StartPump(MediaTime(interval_));
         session->SetPullAmount(ByteAmount(131072));
         boost::shared_ptr<LiveHttpServer> server =
             boost::make_shared<LiveHttpServer>(session.get());
@@ -110,6 +113,7 @@ private:
 
     LiveHttpFileSource* source_;
     const Configure configure_;
+    const uint64_t interval_;
     Station front_;
     std::mutex mutex_;
     std::vector<boost::shared_ptr<Session>> sessions_;
