@@ -50,35 +50,16 @@ for tool in ffmpeg ffprobe curl awk python3 getconf; do
 done
 
 work=$(mktemp -d /tmp/svhlsbench.XXXXXX)
-pid=""
-stop_server() {
-  if [[ -n "$pid" ]]; then
-    kill "$pid" 2>/dev/null || true
-    wait "$pid" 2>/dev/null || true
-    pid=""
-  fi
-}
+stop_server() { bench_stop_hls; pid=""; }
 trap 'stop_server; bench_stop_nginx; rm -rf "$work"' EXIT
 
-# Starts the program with the given arguments; waits for its "url" line (and for every line
+# Starts the program with the given arguments; waits for its "url" line (and for the line
 # named in WANT) and leaves the lines in $work/server.out.
 start_server() {
-  stop_server
-  : >"$work/server.out"
-  "$program" "$@" "${title[@]}" >"$work/server.out" 2>"$work/server.err" </dev/zero &
-  pid=$!
-  local tries=0
-  until grep -q '^url ' "$work/server.out" && { [[ -z "${WANT:-}" ]] || grep -q "^$WANT " "$work/server.out"; }; do
-    if ! kill -0 "$pid" 2>/dev/null || ((++tries > 6000)); then
-      echo "$program $* did not start:" >&2
-      cat "$work/server.err" >&2
-      exit 1
-    fi
-    sleep 0.01
-  done
+  bench_start_hls "$program" "$work/server" "$@" "${title[@]}"
+  pid=$bench_hls_pid
 }
 line() { awk -v k="$1" '$1 == k { print $2; exit }' "$work/server.out"; }
-# CPU seconds (user and system, its ended threads included) the process has used so far.
 
 # Wall seconds of ffmpeg copying every stream of the URL to nowhere.
 read_all() {

@@ -64,31 +64,12 @@ fi
 title="$(cd "$(dirname "$title")" && pwd)/$(basename "$title")"
 
 work=$(mktemp -d /tmp/svplayercpu.XXXXXX)
-pid=""
-stop_server() {
-  if [[ -n "$pid" ]]; then
-    kill "$pid" 2>/dev/null || true
-    wait "$pid" 2>/dev/null || true
-    pid=""
-  fi
-}
+stop_server() { bench_stop_hls; }
 trap 'stop_server; rm -rf "$work"' EXIT
 
 # Starts a fresh chain on the title; sets url.
 start_server() {
-  stop_server
-  : >"$work/server.out"
-  "$server" "$title" >"$work/server.out" 2>"$work/server.err" </dev/zero &
-  pid=$!
-  local tries=0
-  until grep -q '^url ' "$work/server.out"; do
-    if ! kill -0 "$pid" 2>/dev/null || ((++tries > 6000)); then
-      echo "$server did not start:" >&2
-      cat "$work/server.err" >&2
-      exit 1
-    fi
-    sleep 0.01
-  done
+  bench_start_hls "$server" "$work/server" "$title"
   url=$(awk '$1 == "url" { print $2; exit }' "$work/server.out")
 }
 

@@ -130,3 +130,35 @@ bench_start_svplay() {
     sleep 0.001
   done
 }
+
+# The engine's chain serving a title on loopback (build/bench/HlsServeBench), one at a time.
+bench_hls_pid=""
+# Stops the chain bench_start_hls started, if one runs.
+bench_stop_hls() {
+  if [[ -n "$bench_hls_pid" ]]; then
+    kill "$bench_hls_pid" 2>/dev/null || true
+    wait "$bench_hls_pid" 2>/dev/null || true
+    bench_hls_pid=""
+  fi
+}
+# Starts PROGRAM with the arguments after OUT (a chain started before is stopped first), its
+# lines going to OUT.out and its errors to OUT.err; returns once it has printed its "url" line
+# and the line named in WANT, when set. A chain that ends or takes a minute stops the script.
+#   bench_start_hls PROGRAM OUT [ARGUMENTS...]
+bench_start_hls() {
+  local program="$1" out="$2"
+  shift 2
+  bench_stop_hls
+  : >"$out.out"
+  "$program" "$@" >"$out.out" 2>"$out.err" </dev/zero &
+  bench_hls_pid=$!
+  local tries=0
+  until grep -q '^url ' "$out.out" && { [[ -z "${WANT:-}" ]] || grep -q "^$WANT " "$out.out"; }; do
+    if ! kill -0 "$bench_hls_pid" 2>/dev/null || ((++tries > 6000)); then
+      echo "$program $* did not start:" >&2
+      cat "$out.err" >&2
+      exit 1
+    fi
+    sleep 0.01
+  done
+}
