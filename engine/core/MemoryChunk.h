@@ -172,8 +172,9 @@ public:
     // slice's payload range is its own. Growing a slice, taking room before it (Reserve, which
     // then makes the room asked for) or writing into it through MakeWritable first gives it a
     // copy of its own, so a slice never changes the bytes it shows; this chunk may still change
-    // them (its maker writes only bytes no slice shows once it has cut slices: a reader may go
-    // on filling the rest of a buffer while its first slices are read on another thread).
+    // them (its maker writes only bytes no slice handed on shows once it has cut slices: a
+    // reader may go on filling the rest of a buffer while its first slices are read on another
+    // thread, and a packet writer may fill a slice it has just cut before handing it on).
     // Throws SVL_InvalidParameter when the range lies outside the payload.
     MemoryChunk Slice(uint32_t offset, uint32_t size) const;
     // Lengthens a slice by the n payload bytes of next from offset on when they follow its
@@ -191,7 +192,8 @@ public:
     // Payload bytes; 0 without a buffer. Inline: packet writers ask for every packet.
     uint32_t Size() const { return buffer_ ? buffer_->end - buffer_->begin : 0; }
     // The payload byte at offset (not checked); null without a buffer. Data chunks only.
-    // Write through it only after MakeWritable (a slice's bytes are its source's).
+    // Write through it only after MakeWritable (a slice's bytes are its source's), except into
+    // a slice not handed on yet whose maker cut it from bytes of its own that nothing else shows.
     unsigned char* Data(uint32_t offset = 0) const {
         return buffer_ ? buffer_->base + buffer_->begin + offset : nullptr;
     }

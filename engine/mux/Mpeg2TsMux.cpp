@@ -62,22 +62,41 @@ Mpeg2TsMux::Mpeg2TsMux(Session* session)
       trickPlay_(false),
       // The writer lays out every byte of every packet, so its chunks are not cleared first.
       writer_(
-          [this](uint32_t size) {
-              return MemoryChunk::Unset(size, GetLinkedHeadroom(), GetLinkedTailroom());
-          },
+          [this](uint32_t size) { return MakeOutputChunk(size); },
           [this](const MemoryChunk& chunk) { DoSend(chunk); }),
       pmtVersion_(0),
       mergeCount_(0),
       heldPts_(0),
       heldDts_(0),
       heldCount_(0),
-      restartAtKeyFrame_(false) {
+      restartAtKeyFrame_(false),
+      slabUsed_(0) {
     // Room in front of every sample payload for the ADTS header a filter may put in front of a
     // raw AAC frame.
     sampleHeadroom_ = kAdtsHeaderSize;
 }
 
 Mpeg2TsMux::~Mpeg2TsMux() {}
+
+const uint32_t Mpeg2TsMux::kSlabBytes;
+
+MemoryChunk Mpeg2TsMux::MakeOutputChunk(uint32_t size) {
+    // A stage that puts bytes around each chunk in place gets chunks with that room; a slice of
+    // the slab has none, and would be copied for it.
+    if (GetLinkedHeadroom() != 0 || GetLinkedTailroom() != 0 || size > kSlabBytes / 4) {
+        return MemoryChunk::Unset(size, GetLinkedHeadroom(), GetLinkedTailroom());
+    }
+    if (slab_.IsEmpty() || slab_.Size() - slabUsed_ < size) {
+        // Not cleared: the writer fills each chunk whole before it goes on.
+        slab_ = MemoryChunk::Unset(kSlabBytes, 0, 0);
+        slabUsed_ = 0;
+    }
+    // Cut from bytes no chunk handed on shows, and written through this slice alone before it
+    // goes on: a chunk's bytes never change once it has left.
+    MemoryChunk chunk = slab_.Slice(slabUsed_, size);
+    slabUsed_ += size;
+    return chunk;
+}
 
 std::string Mpeg2TsMux::GetTypeName() const { return "Mpeg2TsMux"; }
 

@@ -89,6 +89,10 @@ protected:
     bool trickPlay_;
     std::vector<uint8_t> pat_;
     std::vector<uint8_t> pmt_;
+    // A new output chunk of size bytes for the writer (which fills every byte of it before
+    // it goes on).
+    MemoryChunk MakeOutputChunk(uint32_t size);
+
     // Lays the tables and PES packets out in transport packets and keeps each PID's
     // continuity counter.
     TsPacketWriter writer_;
@@ -104,6 +108,13 @@ protected:
     uint32_t heldCount_;
     // A reposition came and no key frame since: the counters start again at the next one.
     bool restartAtKeyFrame_;
+    // Without room asked for around the chunks, consecutive chunks are cut one after the other
+    // from a shared buffer (slab_, of which slabUsed_ bytes are cut): one block of memory per
+    // kSlabBytes of output instead of one per PES packet, and neighbouring chunks lie side by
+    // side in memory for whoever reads them on (a socket's copy).
+    static const uint32_t kSlabBytes = 1u << 20;
+    MemoryChunk slab_;
+    uint32_t slabUsed_;
 };
 
 }  // namespace SarvelonMediaKit

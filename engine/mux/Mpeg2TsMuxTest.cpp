@@ -6,6 +6,7 @@
 
 #include <map>
 #include <string>
+#include <set>
 #include <vector>
 
 #include "engine/core/ComponentStack.h"
@@ -520,6 +521,73 @@ TEST_F(Mpeg2TsMuxTest, KeyFramesStartGroupsAndChunksHoldWholePacketsOfOneUnit) {
         }
     }
     EXPECT_EQ((std::vector<size_t>{100000, 3000, 70000, 5000}), videoSizes);
+}
+
+// A sink that keeps every chunk it was given beside the copy of its bytes taken on arrival.
+class KeepingSink : public SvTestSupport::RecordingSink {
+public:
+    void DoAdd(const MemoryChunk& chunk) override {
+        kept.push_back(chunk);
+        RecordingSink::DoAdd(chunk);
+    }
+    std::vector<MemoryChunk> kept;
+};
+
+// The chunks are cut one after the other from shared buffers: several megabytes of output in
+// chunks of every size (a picture over a chunk's maximum, small audio units), and every chunk
+// still holds, after everything else was written, the bytes it held when it left; a stage that
+// asks for room around the chunks gets chunks of their own with that room.
+TEST_F(Mpeg2TsMuxTest, ChunksSharingBuffersKeepTheirBytesOnceTheyLeft) {
+    for (const uint32_t room : {0u, 16u}) {
+        stack = ComponentStack(StackIdMain);
+        boost::shared_ptr<KeepingSink> keeping = boost::make_shared<KeepingSink>();
+        sink = keeping;
+        mux = boost::make_shared<Mpeg2TsMux>(nullptr);
+        demux = boost::make_shared<FakeDemux>(nullptr);
+        SetUp();
+        keeping->SetHeadroom(room);
+        mux->SetHeadroom(room);
+        const uint32_t sizes[] = {100000, 3000, 65000, 17, 40000, 131072, 9000};
+        for (int i = 0; i < 70; ++i) {
+            const uint32_t size = sizes[i % 7] + static_cast<uint32_t>(i);
+            demux->AddSample(video, Picture(size), 1000000 + i * 40000, 40000, i % 10 == 0);
+            demux->AddSample(audio, AdtsFrame(300 + i), 1000000 + i * 40000 + 10000);
+        }
+        Run();
+        const std::vector<RecordingSink::Entry>& entries = keeping->entries;
+        size_t data = 0;
+        std::set<const uint8_t*> buffers;
+        uint64_t bytes = 0;
+        for (size_t i = 0, k = 0; i < entries.size(); ++i) {
+            if (entries[i].isMarker) continue;
+            ASSERT_LT(k, keeping->kept.size());
+            const MemoryChunk& chunk = keeping->kept[k++];
+            ASSERT_EQ(entries[i].bytes.size(), chunk.Size());
+            EXPECT_TRUE(std::equal(entries[i].bytes.begin(), entries[i].bytes.end(), chunk.Data(0)))
+                << "chunk " << i << " changed after it left (room " << room << ")";
+            EXPECT_EQ(room == 0, chunk.IsSlice());
+            buffers.insert(chunk.Data(0));
+            bytes += chunk.Size();
+            ++data;
+            if (room != 0) {
+                // The room is the chunk's own: taking it moves the payload's front back in
+                // place, where a slice would be copied.
+                MemoryChunk same = chunk;
+                const uint8_t* front = same.Data(0);
+                ASSERT_TRUE(same.Reserve(room));
+                EXPECT_EQ(front - room, same.Data(0));
+            }
+        }
+        EXPECT_GT(bytes, 3u << 20);  // more than three of the shared buffers
+        EXPECT_EQ(data, buffers.size());  // no two chunks show the same bytes
+        // The whole output still reads as the program it was.
+        SvTools::TsReader reader;
+        const Bytes all = keeping->Bytes();
+        reader.Feed(all.data(), all.size());
+        reader.Finish();
+        EXPECT_TRUE(reader.ContinuityErrors().empty());
+        EXPECT_EQ(0u, reader.PesErrors());
+    }
 }
 
 TEST_F(Mpeg2TsMuxTest, ShortUnitsFillOnePacketWithStuffing) {
