@@ -4,7 +4,6 @@
 //   idle CPU         process CPU time while GLib runs 10 s with an idle run loop (one far timer)
 //   timer lateness   ten one-shot 0.5 s run-loop timers, how late each fired
 //   first paint      from gtk_widget_show_all to the window's first draw signal
-#include <sys/resource.h>
 
 #include <algorithm>
 #include <chrono>
@@ -12,6 +11,7 @@
 #include <exception>
 #include <vector>
 
+#include "bench/CpuTime.h"
 #include "platform/core/RunLoop.h"
 #include "platform/desktop/RunLoopSource.h"
 #include "platform/desktop/testing/DrawWatch.h"
@@ -22,13 +22,6 @@ namespace {
 
 using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
-
-double CpuSeconds() {
-    rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
-    auto seconds = [](const timeval& t) { return t.tv_sec + t.tv_usec / 1e6; };
-    return seconds(usage.ru_utime) + seconds(usage.ru_stime);
-}
 
 bool Report(const char* what, double value, const char* unit, double goal) {
     bool met = value < goal;
@@ -69,11 +62,11 @@ int main() {
 
         // Idle: one far timer, nothing else to do.
         uint64_t far = loop.AfterDelay(1h, [] {});
-        const double cpuBefore = CpuSeconds();
+        const double cpuBefore = bench::ProcessCpuSeconds();
         const Clock::time_point idleStart = Clock::now();
         ns::desktop::IterateFor(10s);
         const double wall = std::chrono::duration<double>(Clock::now() - idleStart).count();
-        const double idlePercent = (CpuSeconds() - cpuBefore) / wall * 100;
+        const double idlePercent = (bench::ProcessCpuSeconds() - cpuBefore) / wall * 100;
         loop.CancelTimer(far);
 
         // Timer lateness.

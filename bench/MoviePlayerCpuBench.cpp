@@ -17,7 +17,6 @@
 // cpu_percent (of one core) and xserver_cpu_percent (the private X server's, which draws what
 // both players send it; for information). Exits 1 when the movie does not play or stops.
 #include <dirent.h>
-#include <sys/resource.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -33,6 +32,7 @@
 #include <gst/gst.h>
 #include <gtk/gtk.h>
 
+#include "bench/CpuTime.h"
 #include "platform/core/NotificationCenter.h"
 #include "platform/core/RunLoop.h"
 #include "platform/desktop/GstMoviePlayer.h"
@@ -57,13 +57,6 @@ const char kDescription[] =
     "Xvfb, with the desktop movie player (or, with --playbin, GStreamer's playbin and gtksink),\n"
     "the sound to fakeaudiosink; after the warm-up, prints the process's CPU time over\n"
     "SECONDS of play, with what was played and drawn meanwhile.\n";
-
-double ProcessCpuSeconds() {
-    rusage usage = {};
-    getrusage(RUSAGE_SELF, &usage);
-    auto seconds = [](const timeval& t) { return t.tv_sec + t.tv_usec / 1e6; };
-    return seconds(usage.ru_utime) + seconds(usage.ru_stime);
-}
 
 // User + system CPU seconds of process pid from /proc/PID/stat, and its parent and name;
 // false when it cannot be read.
@@ -325,10 +318,10 @@ int main(int argc, char** argv) {
         SinkStats(sink, &rendered0, &dropped0);
         const double position0 = playback->Position();
         const double x0 = XServerCpuSeconds();
-        const double cpu0 = ProcessCpuSeconds();
+        const double cpu0 = bench::ProcessCpuSeconds();
         const Clock::time_point start = Clock::now();
         ns::desktop::IterateFor(std::chrono::seconds(seconds));
-        const double cpu1 = ProcessCpuSeconds();
+        const double cpu1 = bench::ProcessCpuSeconds();
         const double wall = std::chrono::duration<double>(Clock::now() - start).count();
         const double x1 = XServerCpuSeconds();
         const double position1 = playback->Position();

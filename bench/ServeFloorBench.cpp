@@ -12,7 +12,6 @@
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netinet/in.h>
-#include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -24,6 +23,7 @@
 #include <cstring>
 #include <vector>
 
+#include "bench/CpuTime.h"
 namespace {
 
 constexpr size_t kBlockBytes = 256 * 1024;
@@ -32,13 +32,6 @@ constexpr size_t kPayloadBytes = 184;
 constexpr size_t kSegmentPackets = 6383;  // 1.2 MB of packets
 constexpr size_t kRingSegments = 14;
 constexpr size_t kSendBytes = 128 * 1024;
-
-double CpuSeconds() {
-    rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
-    return usage.ru_utime.tv_sec + usage.ru_stime.tv_sec +
-           (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
-}
 
 bool SendAll(int fd, const uint8_t* bytes, size_t size) {
     while (size > 0) {
@@ -109,7 +102,7 @@ int main(int argc, char** argv) {
     uint64_t sent = 0;
     uint8_t counter = 0;
     bool ok = true;
-    const double start = CpuSeconds();
+    const double start = bench::ProcessCpuSeconds();
     for (;;) {
         const ssize_t got = read(file, block.data(), block.size());
         if (got < 0 && errno == EINTR) continue;
@@ -139,7 +132,7 @@ int main(int argc, char** argv) {
         }
         if (!ok) break;
     }
-    const double cpu = CpuSeconds() - start;
+    const double cpu = bench::ProcessCpuSeconds() - start;
     shutdown(peer, SHUT_WR);
     close(peer);
     int status = 0;

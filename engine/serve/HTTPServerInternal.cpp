@@ -132,6 +132,10 @@ void HTTPServerInternal::StartRequest(const HTTPRequestReader& reader, bool vali
         (reader.GetMinorVersion() >= 1 || reader.HeaderHasToken("Connection", "keep-alive"));
     if (method_ == HTTPRequestReader::MethodGet || method_ == HTTPRequestReader::MethodHead) {
         ProcessRequest();
+        // An answer that is not there yet (a segment still being cut) comes as a post: it is
+        // taken up as soon as it comes rather than after the pass's interval, so the player
+        // waits for what it asked and not for the pump's clock as well.
+        if (state_ == ResponseWaiting) Pump::NoteWaitingForPost();
         return;
     }
     SendEmptyResponse("HTTP/1.1 405 Method Not Allowed", "Allow: GET, HEAD\r\n", false);

@@ -6,7 +6,6 @@
 #include <vector>
 
 #include "SVLibrary/Output/DebugPrint.h"
-#include "engine/core/Pump.h"
 #include "engine/core/Session.h"
 #include "engine/core/Task.h"
 #include "engine/serve/HTTPRequestReader.h"
@@ -105,10 +104,6 @@ void LiveHttpServer::ProcessRequest() {
     file.swap(answerFile_);
     answer_ = AnswerNone;
     TakeAnswer(answer, file);
-    // The answer comes later as a post (the segment is being cut): it is taken up as soon as
-    // it comes rather than after the pass's interval, so the player waits for the segment and
-    // not for the pump's clock as well.
-    if (GetResponseState() == ResponseWaiting && !currentFile_) Pump::NoteWaitingForPost();
 }
 
 bool LiveHttpServer::KeepAnswer(Answer answer, const boost::shared_ptr<LiveHttpFile>& file) {
