@@ -150,6 +150,16 @@ public:
         }
     }
 
+    // Whole packets' payloads that lie one after the other in the chunk being read.
+    uint32_t WholePayloadsInChunk() const { return left_ / TsPacketWriter::kPayloadSize; }
+    // The next n bytes, which lie in the chunk being read (n at most what is left of it).
+    const uint8_t* Take(uint32_t n) {
+        const uint8_t* bytes = data_;
+        data_ += n;
+        left_ -= n;
+        return bytes;
+    }
+
 private:
     bool NextChunk() {
         while (next_ != end_) {
@@ -236,6 +246,25 @@ void TsPacketWriter::WriteUnit(uint16_t pid, const PesHeader* pes, uint64_t pcr,
             written = 0;
         }
         uint8_t* p = chunk.Data(written * kPacketSize);
+        // Past the first packet, nearly every packet is a whole one cut from the middle of a
+        // payload chunk: those are laid out in a run, without the general case's questions.
+        if (packet > 0) {
+            const uint32_t run = static_cast<uint32_t>(std::min<uint64_t>(
+                {inChunk - written, left / kPayloadSize, reader.WholePayloadsInChunk()}));
+            if (run > 0) {
+                const uint8_t* from = reader.Take(run * kPayloadSize);
+                for (uint32_t i = 0; i < run; ++i, p += kPacketSize, from += kPayloadSize) {
+                    p[0] = kSyncByte;
+                    SV::WriteBigEndian16(pid, p + 1);
+                    p[3] = static_cast<uint8_t>(kPayloadOnly | counter.Next());
+                    std::memcpy(p + kHeaderSize, from, kPayloadSize);
+                }
+                written += run;
+                packet += run - 1;
+                left -= uint64_t(run) * kPayloadSize;
+                continue;
+            }
+        }
         ++written;
 
         // The first packet holds the PES header and the PCR in front of its payload; any room
