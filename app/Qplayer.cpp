@@ -417,7 +417,9 @@ void Qplayer::moviePlayerPlaybackStateDidChange(const ns::Notification& notifica
             if (indicator_) indicator_->doStopAnimating();
             break;
         case ns::MoviePlaybackState::Paused:
-            if (indicator_) indicator_->doStopAnimating();
+            // The pause a close asked for is heard once the pipeline has paused: the spinner
+            // that close started stays until the screen goes.
+            if (indicator_ && !closing_) indicator_->doStopAnimating();
             isPlaying_ = false;
             break;
         case ns::MoviePlaybackState::SeekingForward:

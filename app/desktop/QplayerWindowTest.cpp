@@ -321,6 +321,31 @@ TEST_F(QplayerWindowTest, APortalTitlePlaysWithItsControlsAndASubtitleLine) {
     EXPECT_TRUE(AppTestSupport::IterateUntilTicking([] { return !EngineRunning(); }, kWaitTimeout));
 }
 
+// A person closes a playing movie: for the three seconds the screen takes to go, the spinner
+// turns over the paused picture. The player's news that the movie paused comes once its
+// pipeline has paused, after the click, and must not take the spinner away.
+TEST_F(QplayerWindowTest, ClosingAPlayingMovieTurnsTheSpinnerUntilTheScreenGoes) {
+    ASSERT_NO_FATAL_FAILURE(StartPlaying());
+    const ui::View& close = *window_->FindByIdentifier("closeViewButton");
+    ASSERT_TRUE(
+        AppTestSupport::IterateUntilTicking([&] { return close.Alpha() == 1; }, kWaitTimeout));
+    const ui::View& spinner = *window_->FindByIdentifier("indicatorView");
+    ASSERT_EQ(0, spinner.Alpha());
+    const auto clicked = std::chrono::steady_clock::now();
+    Click(close);
+    ASSERT_TRUE(AppTestSupport::IterateUntilTicking([&] { return !Playing(); }, kWaitTimeout));
+    // Well after the pause, well before the screen goes.
+    AppTestSupport::IterateUntilTicking(
+        [&] { return std::chrono::steady_clock::now() >= clicked + 1500ms; }, 2s);
+    EXPECT_TRUE(delegate_->calls.empty());
+    EXPECT_EQ(1, spinner.Alpha());
+    ASSERT_TRUE(IterateUntil([&] { return !delegate_->calls.empty(); }, 5s));
+    EXPECT_EQ((std::vector<std::string>{"dispose"}), delegate_->calls);
+
+    player_->DismissViewController(false);
+    EXPECT_TRUE(AppTestSupport::IterateUntilTicking([] { return !EngineRunning(); }, kWaitTimeout));
+}
+
 // On a phone the device reports the phone's model, so the player takes its small layout: the
 // subtitle line sits on the bottom edge of the picture, not in the middle of it.
 class QplayerPhoneWindowTest : public QplayerWindowTest {
