@@ -46,14 +46,7 @@ done
 for tool in ffmpeg ffprobe awk python3; do
   command -v "$tool" >/dev/null || { echo "$tool is not installed" >&2; exit 2; }
 done
-if [[ -n "${1:-}" ]]; then
-  title="$1"
-else
-  title=$(ls -t "$build"/fixtures/bench10min-*.svm 2>/dev/null | head -n 1 || true)
-  [[ -n "$title" ]] || { echo "no title: run $build/bench/RemuxBench once, or name one" >&2; exit 2; }
-fi
-[[ -f "$title" ]] || { echo "$title: no such file" >&2; exit 2; }
-title="$(cd "$(dirname "$title")" && pwd)/$(basename "$title")"
+title=$(bench_title "$build" "${1:-}") || exit 2
 
 work=$(mktemp -d /tmp/svmanyplayers.XXXXXX)
 pid=""
@@ -65,20 +58,8 @@ stop_players() {
   for p in "${player_pids[@]}"; do wait "$p" 2>/dev/null || true; done
   player_pids=()
 }
-stop_svplay() {
-  if [[ -n "$pid" ]]; then
-    kill "$pid" 2>/dev/null || true
-    wait "$pid" 2>/dev/null || true
-    pid=""
-  fi
-}
-stop_origin() {
-  if [[ -n "$origin_pid" ]]; then
-    kill -TERM "$origin_pid" 2>/dev/null || true
-    wait "$origin_pid" 2>/dev/null || true
-    origin_pid=""
-  fi
-}
+stop_svplay() { bench_end "$pid"; pid=""; }
+stop_origin() { bench_end "$origin_pid"; origin_pid=""; }
 trap 'stop_players; stop_svplay; bench_stop_nginx; stop_origin; rm -rf "$work"' EXIT
 
 # The origin: the title as a CDN would serve it (ranges, sendfile), for every run.

@@ -16,7 +16,6 @@
 // frames_rendered and frames_dropped (by the video sink over the span), wall_s, cpu_s,
 // cpu_percent (of one core) and xserver_cpu_percent (the private X server's, which draws what
 // both players send it; for information). Exits 1 when the movie does not play or stops.
-#include <dirent.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -58,48 +57,24 @@ const char kDescription[] =
     "the sound to fakeaudiosink; after the warm-up, prints the process's CPU time over\n"
     "SECONDS of play, with what was played and drawn meanwhile.\n";
 
-// User + system CPU seconds of process pid from /proc/PID/stat, and its parent and name;
-// false when it cannot be read.
-bool ReadStat(const std::string& pid, double* cpu, long* parent, std::string* name) {
-    std::ifstream in("/proc/" + pid + "/stat");
+// User + system CPU seconds process pid has used, from /proc/PID/stat; -1 when it cannot be
+// read.
+double ProcessCpuSecondsOf(pid_t pid) {
+    std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
     std::string text;
-    if (!std::getline(in, text)) return false;
-    const size_t open = text.find('(');
+    if (!std::getline(in, text)) return -1;
+    // "pid (name) state ...": the name may hold anything, so the fields follow its last ')'.
     const size_t close = text.rfind(')');
-    if (open == std::string::npos || close == std::string::npos || close < open) return false;
-    *name = text.substr(open + 1, close - open - 1);
+    if (close == std::string::npos) return -1;
     std::istringstream fields(text.substr(close + 2));
     // From the third field on: state, ppid, pgrp, session, tty, tpgid, flags, minflt, cminflt,
     // majflt, cmajflt, utime, stime.
-    std::string state;
-    long skip = 0;
+    std::string skip;
     unsigned long long user = 0, system = 0;
-    fields >> state >> *parent;
-    for (int i = 0; i < 9; ++i) fields >> skip;
+    for (int i = 0; i < 11; ++i) fields >> skip;
     fields >> user >> system;
-    if (!fields) return false;
-    *cpu = static_cast<double>(user + system) / static_cast<double>(sysconf(_SC_CLK_TCK));
-    return true;
-}
-
-// CPU seconds of our private X server (the child named Xvfb), or -1 when there is none.
-double XServerCpuSeconds() {
-    DIR* proc = opendir("/proc");
-    if (proc == nullptr) return -1;
-    double result = -1;
-    while (dirent* entry = readdir(proc)) {
-        const std::string pid = entry->d_name;
-        if (pid.empty() || pid.find_first_not_of("0123456789") != std::string::npos) continue;
-        double cpu = 0;
-        long parent = 0;
-        std::string name;
-        if (ReadStat(pid, &cpu, &parent, &name) && parent == getpid() && name == "Xvfb") {
-            result = cpu;
-            break;
-        }
-    }
-    closedir(proc);
-    return result;
+    if (!fields) return -1;
+    return static_cast<double>(user + system) / static_cast<double>(sysconf(_SC_CLK_TCK));
 }
 
 // The video sink's count of buffers rendered and dropped so far.
@@ -317,13 +292,13 @@ int main(int argc, char** argv) {
         guint64 rendered0 = 0, dropped0 = 0, rendered1 = 0, dropped1 = 0;
         SinkStats(sink, &rendered0, &dropped0);
         const double position0 = playback->Position();
-        const double x0 = XServerCpuSeconds();
+        const double x0 = ProcessCpuSecondsOf(display.ServerPid());
         const double cpu0 = bench::ProcessCpuSeconds();
         const Clock::time_point start = Clock::now();
         ns::desktop::IterateFor(std::chrono::seconds(seconds));
         const double cpu1 = bench::ProcessCpuSeconds();
         const double wall = std::chrono::duration<double>(Clock::now() - start).count();
-        const double x1 = XServerCpuSeconds();
+        const double x1 = ProcessCpuSecondsOf(display.ServerPid());
         const double position1 = playback->Position();
         SinkStats(sink, &rendered1, &dropped1);
 

@@ -47,25 +47,15 @@ for program in "$player" "$server"; do
   [[ -x "$program" ]] || { echo "build $program first (ninja -C $build MoviePlayerCpuBench HlsServeBench)" >&2; exit 2; }
 done
 command -v Xvfb >/dev/null || { echo "Xvfb is not installed" >&2; exit 2; }
-if [[ -n "${1:-}" ]]; then
-  title="$1"
-else
-  title=$(ls -t "$build"/fixtures/bench10min-*.svm 2>/dev/null | head -n 1 || true)
-  if [[ -z "$title" ]]; then
-    [[ -x "$build/bench/RemuxBench" ]] ||
-      { echo "no title: build $build/bench/RemuxBench (it makes the 720p title), or name one" >&2; exit 2; }
-    echo "making the 10-minute 720p title (once, with $build/bench/RemuxBench) ..."
-    "$build/bench/RemuxBench" >/dev/null
-    title=$(ls -t "$build"/fixtures/bench10min-*.svm 2>/dev/null | head -n 1 || true)
-    [[ -n "$title" ]] || { echo "$build/bench/RemuxBench made no title" >&2; exit 1; }
-  fi
+if [[ -z "${1:-}" ]] && ! ls "$build"/fixtures/bench10min-*.svm >/dev/null 2>&1 &&
+  [[ -x "$build/bench/RemuxBench" ]]; then
+  echo "making the 10-minute 720p title (once, with $build/bench/RemuxBench) ..."
+  "$build/bench/RemuxBench" >/dev/null
 fi
-[[ -f "$title" ]] || { echo "$title: no such file" >&2; exit 2; }
-title="$(cd "$(dirname "$title")" && pwd)/$(basename "$title")"
+title=$(bench_title "$build" "${1:-}") || exit 2
 
 work=$(mktemp -d /tmp/svplayercpu.XXXXXX)
-stop_server() { bench_stop_hls; }
-trap 'stop_server; rm -rf "$work"' EXIT
+trap 'bench_stop_hls; rm -rf "$work"' EXIT
 
 # Starts a fresh chain on the title; sets url.
 start_server() {
@@ -84,7 +74,7 @@ play() {
     cat "$work/$side.out" "$work/$side.err" >&2
     exit 1
   fi
-  stop_server
+  bench_stop_hls
 }
 value() { awk -v k="$2" '$1 == k { print $2; exit }' "$work/$1.out"; }
 

@@ -94,12 +94,29 @@ bench_start_nginx() {
   exit 1
 }
 
-bench_stop_nginx() {
-  if [[ -n "${bench_nginx_pid:-}" ]]; then
-    kill -TERM "$bench_nginx_pid" 2>/dev/null || true
-    wait "$bench_nginx_pid" 2>/dev/null || true
-    bench_nginx_pid=""
+# Ends the process PID this script started (TERM) and reaps it; nothing without a PID.
+bench_end() {
+  if [[ -n "${1:-}" ]]; then
+    kill -TERM "$1" 2>/dev/null || true
+    wait "$1" 2>/dev/null || true
   fi
+}
+
+bench_stop_nginx() { bench_end "${bench_nginx_pid:-}"; bench_nginx_pid=""; }
+
+# The title a benchmark works on, as an absolute path: TITLE when given, else the newest
+# 10-minute 720p title build/bench/RemuxBench caches in BUILD/fixtures. Says why and fails
+# (status 2) when there is none.
+#   title=$(bench_title BUILD [TITLE]) || exit 2
+bench_title() {
+  local build="$1" title="${2:-}"
+  if [[ -z "$title" ]]; then
+    title=$(ls -t "$build"/fixtures/bench10min-*.svm 2>/dev/null | head -n 1 || true)
+    [[ -n "$title" ]] ||
+      { echo "no title given and none cached: run $build/bench/RemuxBench once, or name a title" >&2; return 2; }
+  fi
+  [[ -f "$title" ]] || { echo "$title: no such file" >&2; return 2; }
+  echo "$(cd "$(dirname "$title")" && pwd)/$(basename "$title")"
 }
 
 # A free TCP port on 127.0.0.1.
@@ -134,13 +151,7 @@ bench_start_svplay() {
 # The engine's chain serving a title on loopback (build/bench/HlsServeBench), one at a time.
 bench_hls_pid=""
 # Stops the chain bench_start_hls started, if one runs.
-bench_stop_hls() {
-  if [[ -n "$bench_hls_pid" ]]; then
-    kill "$bench_hls_pid" 2>/dev/null || true
-    wait "$bench_hls_pid" 2>/dev/null || true
-    bench_hls_pid=""
-  fi
-}
+bench_stop_hls() { bench_end "$bench_hls_pid"; bench_hls_pid=""; }
 # Starts PROGRAM with the arguments after OUT (a chain started before is stopped first), its
 # lines going to OUT.out and its errors to OUT.err; returns once it has printed its "url" line
 # and the line named in WANT, when set. A chain that ends or takes a minute stops the script.

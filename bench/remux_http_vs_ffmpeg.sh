@@ -38,13 +38,7 @@ shift $((OPTIND - 1))
 [[ -z "$port" || ( "$port" =~ ^[1-9][0-9]{0,4}$ && "$port" -le 65535 ) ]] || { echo "PORT must be 1 to 65535" >&2; exit 2; }
 [[ "$build" == /* ]] || build="$(pwd)/$build"
 
-title="${1:-}"
-if [[ -z "$title" ]]; then
-  title=$(ls -t "$build"/fixtures/bench10min-*.svm 2>/dev/null | head -n 1 || true)
-  [[ -n "$title" ]] || { echo "no title given and none cached: run $build/bench/RemuxBench once, or name a title" >&2; exit 2; }
-fi
-[[ -f "$title" ]] || { echo "$title: no such file" >&2; exit 2; }
-title=$(cd "$(dirname "$title")" && pwd)/$(basename "$title")
+title=$(bench_title "$build" "${1:-}") || exit 2
 svremux="$build/tools/svremux/svremux"
 [[ -x "$svremux" ]] || { echo "$svremux is not built" >&2; exit 2; }
 nginx=/usr/sbin/nginx

@@ -33,15 +33,7 @@ done
 shift $((OPTIND - 1))
 [[ "$runs" =~ ^[1-9][0-9]*$ ]] || { echo "RUNS must be a positive whole number" >&2; exit 2; }
 
-title="${1:-}"
-if [[ -z "$title" ]]; then
-  title=$(ls -t "$build"/fixtures/bench10min-*.svm 2>/dev/null | head -n 1 || true)
-  if [[ -z "$title" ]]; then
-    echo "no title given and none cached: run $build/bench/RemuxBench once, or name a title" >&2
-    exit 2
-  fi
-fi
-[[ -f "$title" ]] || { echo "$title: no such file" >&2; exit 2; }
+title=$(bench_title "$build" "${1:-}") || exit 2
 svremux="$build/tools/svremux/svremux"
 [[ -x "$svremux" ]] || { echo "$svremux is not built" >&2; exit 2; }
 for tool in ffmpeg dd awk; do

@@ -58,6 +58,14 @@ uint32_t PesHeaderSize(uint64_t pts, uint64_t dts) {
     return pts != dts ? kPesHeaderWithPtsDtsSize : kPesHeaderWithPtsSize;
 }
 
+// The 4-byte packet header: sync byte, the PID field (the PID with the unit-start flag when
+// set), then the adaptation_field_control and the PID's next continuity_counter.
+void PutPacketHeader(uint8_t* p, uint16_t pidField, uint8_t control, TsContinuityCounter& counter) {
+    p[0] = kSyncByte;
+    SV::WriteBigEndian16(pidField, p + 1);
+    p[3] = static_cast<uint8_t>(control | counter.Next());
+}
+
 // PCR in the 6 bytes of an adaptation field: 33-bit base (90 kHz), six reserved bits, 9-bit
 // extension (the 27 MHz periods within the tick).
 void PutPcr(uint8_t* p, uint64_t pcr) {
@@ -254,9 +262,7 @@ void TsPacketWriter::WriteUnit(uint16_t pid, const PesHeader* pes, uint64_t pcr,
             if (run > 0) {
                 const uint8_t* from = reader.Take(run * kPayloadSize);
                 for (uint32_t i = 0; i < run; ++i, p += kPacketSize, from += kPayloadSize) {
-                    p[0] = kSyncByte;
-                    SV::WriteBigEndian16(pid, p + 1);
-                    p[3] = static_cast<uint8_t>(kPayloadOnly | counter.Next());
+                    PutPacketHeader(p, pid, kPayloadOnly, counter);
                     std::memcpy(p + kHeaderSize, from, kPayloadSize);
                 }
                 written += run;
@@ -275,10 +281,8 @@ void TsPacketWriter::WriteUnit(uint16_t pid, const PesHeader* pes, uint64_t pcr,
         const uint32_t take = static_cast<uint32_t>(std::min<uint64_t>(left, room));
         const uint32_t adaptation = kPayloadSize - header - take;
 
-        p[0] = kSyncByte;
-        SV::WriteBigEndian16(static_cast<uint16_t>(first ? pid | kPayloadUnitStart : pid), p + 1);
-        p[3] = static_cast<uint8_t>((adaptation > 0 ? kAdaptationAndPayload : kPayloadOnly) |
-                                    counter.Next());
+        PutPacketHeader(p, static_cast<uint16_t>(first ? pid | kPayloadUnitStart : pid),
+                        adaptation > 0 ? kAdaptationAndPayload : kPayloadOnly, counter);
         uint8_t* q = p + kHeaderSize;
         PutAdaptationField(q, adaptation, first ? pcr : kNoPcr, first && discontinuity);
         q += adaptation;

@@ -29,6 +29,8 @@ public:
     // The X display name, such as ":3".
     const std::string& Name() const { return server_.Display(); }
     GdkDisplay* Display() const { return display_; }
+    // The X server's process.
+    pid_t ServerPid() const { return server_.Pid(); }
 
 private:
     XvfbServer server_;
