@@ -11,6 +11,7 @@
 
 #include "app/LoginTestFixture.h"
 #include "app/LoginUDID.h"
+#include "app/testing/AppTestSupport.h"
 #include "portal/FormData.h"
 #include "tests/support/TemporaryDirectory.h"
 #include "tests/support/TestOrigin.h"
@@ -265,6 +266,35 @@ TEST_F(LoginViewControllerTest, AnswerThatNeverEndsGivesTheNetworkAlertAndTheFor
         EXPECT_FALSE(LeftSignIn());
         EXPECT_EQ("",
                   ns::UserDefaults::Standard().StringForKey(LoginViewController::kUserLoginKey));
+        ASSERT_TRUE(driver_.DismissAlert(0));
+        origin_.SetFault(path, SvTestSupport::TestOrigin::Fault());
+    }
+}
+
+// An answer that trickles in a byte now and then, to the cookie request or to the sign-in once
+// redirected, ends as a time-out a minute after its request started: the network alert, and
+// the form replaces "Signing in..." again.
+TEST_F(LoginViewControllerTest, TricklingAnswerTimesOutWithTheNetworkAlertAndTheFormBack) {
+    int failures = 0;
+    for (const char* path : {"/home", "/c/portal/next"}) {
+        SCOPED_TRACE(path);
+        ASSERT_NO_FATAL_FAILURE(
+            LaunchAgainstOrigin({{"DEVICE_LOGIN_STATUS", "0"}}, "/c/portal/next", 0));
+        SvTestSupport::TestOrigin::Fault trickle;
+        trickle.bytesPerSecond = 20;
+        origin_.Serve(path, std::string(4000, ' '));
+        origin_.SetFault(path, trickle);
+        Fill("demo@zul.test", "demo");
+        ASSERT_TRUE(driver_.Tap("signInButton"));
+        ASSERT_TRUE(driver_.WaitFor([&] { return origin_.AnswersBegun(path) > 0; }, kTimeout));
+        const auto alerted = [] { return ui::AlertView::TopVisibleAlert() != nullptr; };
+        EXPECT_FALSE(AppTestSupport::AdvanceWhileArriving(driver_, loop_.Loop(), alerted, 59));
+        ASSERT_TRUE(AppTestSupport::AdvanceWhileArriving(driver_, loop_.Loop(), alerted, 1.5));
+        EXPECT_EQ("No connection", TopAlertTitle());
+        EXPECT_EQ(++failures, LogsContaining("[LVC] connection didFailWithError:Error "
+                                             "Domain=NSURLErrorDomain Code=-1001"));
+        ExpectFormBack();
+        EXPECT_FALSE(LeftSignIn());
         ASSERT_TRUE(driver_.DismissAlert(0));
         origin_.SetFault(path, SvTestSupport::TestOrigin::Fault());
     }

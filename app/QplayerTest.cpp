@@ -58,13 +58,25 @@ TEST_F(QplayerInformationTest, AsksForTheInformationWithIosOneAndStartsTheEngine
     EXPECT_EQ("102", player_->mediaID());
 }
 
-TEST_F(QplayerInformationTest, AnAnswerThatNeverComesFailsAfterTwentySeconds) {
-    Open(PlaybackUrl("903"));
-    RunFor(19.5);
-    EXPECT_TRUE(delegate_->calls.empty());
-    ASSERT_TRUE(RunUntil([&] { return !delegate_->calls.empty(); }, 1.0));
-    EXPECT_EQ((std::vector<std::string>{"error 300 connection error: ContectAccessAPI"}),
-              delegate_->calls);
+// The answer must be whole twenty seconds after its request started: one that never comes (the
+// portal's 903) and one that trickles in a byte now and then both fail then, as a connection
+// error.
+TEST_F(QplayerInformationTest, AnAnswerNotWholeAfterTwentySecondsFails) {
+    origin_.Serve("/trickle", InfoJson(0) + std::string(4000, ' '));
+    SvTestSupport::TestOrigin::Fault trickle;
+    trickle.bytesPerSecond = 20;
+    origin_.SetFault("/trickle", trickle);
+    for (const std::string& url : {PlaybackUrl("903"), origin_.Url("/trickle?id=1")}) {
+        SCOPED_TRACE(url);
+        delegate_->calls.clear();
+        Open(url);
+        RunFor(19.5, 0.5);
+        EXPECT_TRUE(delegate_->calls.empty());
+        ASSERT_TRUE(RunUntil([&] { return !delegate_->calls.empty(); }, 1.0, 0.5));
+        EXPECT_EQ((std::vector<std::string>{"error 300 connection error: ContectAccessAPI"}),
+                  delegate_->calls);
+    }
+    EXPECT_EQ(1, origin_.AnswersBegun("/trickle"));
 }
 
 TEST_F(QplayerInformationTest, AMissingFieldIsReportedOneSecondLaterWithoutStartingAnything) {

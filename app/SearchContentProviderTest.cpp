@@ -147,6 +147,40 @@ TEST_F(SearchContentProviderTest, TransportErrorShowsTheNetworkAlertAndNoResults
     EXPECT_EQ(1u, Messages("[SCP] zulSearch didReceiveError:").size());
 }
 
+// A search not answered whole 30 s after it started is a time-out, whether the portal keeps
+// silent (it holds "slow" for a minute) or an origin trickles its answer in a byte now and
+// then: the network alert, and the "no results" row in place of the loading row.
+TEST_F(SearchContentProviderTest, SearchTimedOutShowsTheNetworkAlertAndNoResults) {
+    origin_.Serve("/api/search", std::string(4000, ' '));
+    SvTestSupport::TestOrigin::Fault trickle;
+    trickle.bytesPerSecond = 20;
+    origin_.SetFault("/api/search", trickle);
+    for (bool trickling : {false, true}) {
+        SCOPED_TRACE(trickling ? "trickling" : "silent");
+        if (trickling) UseServer(OriginAddress());
+        provider_->clearResult();
+        provider_->searchForSearchText("slow");
+        table_->ReloadData();
+        // The clock stands still until the request is held.
+        ASSERT_TRUE(WaitReal([&] {
+            return trickling ? origin_.AnswersBegun("/api/search") == 1
+                             : PortalRequests("/api/search").size() == 1;
+        }));
+        const auto alerted = [] { return ui::AlertView::TopVisibleAlert() != nullptr; };
+        EXPECT_FALSE(AppTestSupport::AdvanceWhileArriving(driver_, loop_.Loop(), alerted, 29.5));
+        EXPECT_NE(nullptr, OnlyRow<ResultLoadingTableViewCell>());
+        ASSERT_TRUE(AppTestSupport::AdvanceWhileArriving(driver_, loop_.Loop(), alerted, 1));
+        loop_.Step();
+        EXPECT_EQ(ns::Bundle::Main().LocalizedString("Error-Network-Title"),
+                  ui::AlertView::TopVisibleAlert()->Title());
+        EXPECT_NE(nullptr, OnlyRow<ResultEmptyTableViewCell>());
+        const std::vector<std::string> errors = Messages("[SCP] zulSearch didReceiveError:");
+        ASSERT_EQ(trickling ? 2u : 1u, errors.size());
+        EXPECT_NE(std::string::npos, errors.back().find("Code=-1001")) << errors.back();
+        DismissAlerts();
+    }
+}
+
 // A row with a page gives the base URL, one "/", and the page; a null or missing "url" gives
 // nothing, and clears what an earlier selection gave.
 TEST_F(SearchContentProviderTest, SelectionGivesTheBaseURLAndThePage) {

@@ -244,6 +244,30 @@ TEST_F(SearchThumbnailsTest, EndlessAnswerIsMissing) {
     }
 }
 
+// A thumbnail not whole a minute after its request started (its default time-out), though its
+// bytes keep trickling in, is a transport failure: the "missing" picture, nothing written.
+TEST_F(SearchThumbnailsTest, TricklingThumbnailIsMissingAfterItsTimeOut) {
+    ServeMovies(2);
+    SvTestSupport::TestOrigin::Fault trickle;
+    trickle.bytesPerSecond = 20;
+    origin_.SetFault("/t/0.jpg", trickle);
+    ASSERT_TRUE(Search("x"));
+    ASSERT_TRUE(driver_.WaitFor(
+        [this] {
+            return ShownPath({0, 1}) == ThumbsPath() + "/1.jpg" &&
+                   origin_.AnswersBegun("/t/0.jpg") == 1;
+        },
+        kTimeout));
+    const auto missing = [this] { return Shows({0, 0}, "Search-Placeholder-Missing"); };
+    EXPECT_FALSE(AppTestSupport::AdvanceWhileArriving(driver_, loop_.Loop(), missing, 59));
+    EXPECT_TRUE(Shows({0, 0}, "Search-Placeholder"));
+    ASSERT_TRUE(AppTestSupport::AdvanceWhileArriving(driver_, loop_.Loop(), missing, 1.5));
+    EXPECT_EQ((std::set<std::string>{"1.jpg"}), SvTestSupport::DirectoryEntries(ThumbsPath()));
+    const std::vector<std::string> errors = Messages("[SCP] zulImageDownload didReceiveError:");
+    ASSERT_EQ(1u, errors.size());
+    EXPECT_NE(std::string::npos, errors[0].find("Code=-1001")) << errors[0];
+}
+
 // A 200 answer that is no picture the window can draw shows the "missing" picture for good,
 // as a failure of the server's answer, and nothing is written: a JPEG whose headers (up to its
 // scan header, so the size reads well) are followed by garbage, and a page with no picture at

@@ -13,7 +13,7 @@
 //
 // A new search cancels the one under way. An answer that is not 200, not JSON, or larger than
 // kMaxAnswerBytes ends the search with no results (the delegate hears a null result, so the
-// table leaves its loading row); a transport failure (including the 30 s idle time-out) goes
+// table leaves its loading row); a transport failure (including the 30 s time-out) goes
 // to zulSearchDidReceiveError. Connection callbacks arrive on the toolkit's loop. Main thread
 // only.
 

@@ -1,12 +1,16 @@
 #ifndef APP_TESTING_APPTESTSUPPORT_H
 #define APP_TESTING_APPTESTSUPPORT_H
-// Header-only helpers of the application's tests: the message part of log lines, and a bundle
-// folder of a test's own.
+// Header-only helpers of the application's tests: the message part of log lines, a bundle
+// folder of a test's own, and the clock moved on while an answer trickles in.
 
+#include <chrono>
 #include <fstream>
+#include <functional>
 #include <string>
 #include <vector>
 
+#include "platform/core/RunLoop.h"
+#include "platform/ui/Driver.h"
 #include "tests/support/TemporaryDirectory.h"
 
 namespace AppTestSupport {
@@ -57,6 +61,24 @@ inline std::string PlistOfTexts(const std::vector<std::pair<std::string, std::st
                XmlEscaped(entry.second) + "</string>\n";
     }
     return xml + "</dict>\n</plist>\n";
+}
+
+// Moves the driver's manual clock on `step` seconds at a time (timers fire at their own times)
+// until condition() holds (true) or `seconds` have passed (false). Before each step `loop` runs
+// a few short real waits, so that what arrives in real time (an origin's answer trickling in a
+// byte now and then) keeps arriving while the clock moves, as it would over the same seconds.
+inline bool AdvanceWhileArriving(ui::Driver& driver, ns::RunLoop& loop,
+                                 const std::function<bool()>& condition, double seconds,
+                                 double step = 0.5) {
+    for (double moved = 0;; moved += step) {
+        for (int i = 0; i < 3; ++i) {
+            loop.RunOnce(std::chrono::milliseconds(2));
+            if (condition()) return true;
+        }
+        if (moved + step > seconds + 1e-9) return false;
+        driver.Advance(step);
+        if (condition()) return true;
+    }
 }
 
 }  // namespace AppTestSupport

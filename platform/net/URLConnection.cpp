@@ -13,7 +13,7 @@ namespace ns {
 
 namespace {
 
-// Longest idle time-out honoured; keeps the conversion to the loop's duration in range.
+// Longest time-out honoured; keeps the conversion to the loop's duration in range.
 constexpr double kMaxTimeoutSeconds = 365.0 * 24 * 3600;
 
 long ErrorCodeFor(CURLcode code) {
@@ -120,6 +120,12 @@ std::shared_ptr<URLConnection> URLConnection::Start(const URLRequest& request,
     connection->state_ = State::Loading;
     connection->keepAlive_ = connection;
     std::weak_ptr<URLConnection> weak = connection;
+    const double seconds = std::min(request.TimeoutInterval(), kMaxTimeoutSeconds);
+    connection->deadlineTimer_ = loop.AfterDelay(
+        std::chrono::duration_cast<RunLoop::Duration>(std::chrono::duration<double>(seconds)),
+        [weak] {
+            if (std::shared_ptr<URLConnection> self = weak.lock()) self->OnDeadline();
+        });
     loop.Post([weak] {
         std::shared_ptr<URLConnection> self = weak.lock();
         if (self && self->state_ == State::Loading && self->easy_ == nullptr) self->SendHop();
@@ -137,9 +143,9 @@ void URLConnection::Cancel() {
 void URLConnection::End() {
     state_ = State::Done;
     ReleaseTransfer();
-    if (idleTimer_ != 0) {
-        loop_.CancelTimer(idleTimer_);
-        idleTimer_ = 0;
+    if (deadlineTimer_ != 0) {
+        loop_.CancelTimer(deadlineTimer_);
+        deadlineTimer_ = 0;
     }
     pending_.clear();
     heldBody_.clear();
@@ -208,15 +214,10 @@ void URLConnection::SendHop() {
     curl_easy_setopt(easy_, CURLOPT_PROTOCOLS_STR, "http,https");
     target_ = std::make_shared<CallbackTarget>();
     target_->owner = this;
-    uploaded_ = 0;
     curl_easy_setopt(easy_, CURLOPT_HEADERFUNCTION, &URLConnection::HeaderCallback);
     curl_easy_setopt(easy_, CURLOPT_HEADERDATA, target_.get());
     curl_easy_setopt(easy_, CURLOPT_WRITEFUNCTION, &URLConnection::WriteCallback);
     curl_easy_setopt(easy_, CURLOPT_WRITEDATA, target_.get());
-    // Upload progress counts as activity for the idle time-out, like received bytes.
-    curl_easy_setopt(easy_, CURLOPT_XFERINFOFUNCTION, &URLConnection::ProgressCallback);
-    curl_easy_setopt(easy_, CURLOPT_XFERINFODATA, target_.get());
-    curl_easy_setopt(easy_, CURLOPT_NOPROGRESS, 0L);
 
     const std::string& method = current_.HTTPMethod();
     const std::string& body = current_.HTTPBody();
@@ -273,32 +274,17 @@ void URLConnection::SendHop() {
         self->result_ = code;
         self->ScheduleDelivery();
     });
-    lastActivity_ = loop_.Now();
-    const double seconds = std::min(current_.TimeoutInterval(), kMaxTimeoutSeconds);
-    ArmIdleTimer(
-        std::chrono::duration_cast<RunLoop::Duration>(std::chrono::duration<double>(seconds)));
 }
 
-void URLConnection::ArmIdleTimer(RunLoop::Duration delay) {
-    if (idleTimer_ != 0) loop_.CancelTimer(idleTimer_);
-    std::weak_ptr<URLConnection> weak = shared_from_this();
-    idleTimer_ = loop_.AddTimer(delay, false, [weak] {
-        if (std::shared_ptr<URLConnection> self = weak.lock()) self->OnIdleTimer();
-    });
-}
-
-void URLConnection::OnIdleTimer() {
-    idleTimer_ = 0;
-    if (state_ != State::Loading || !transferActive_) return;
-    const double seconds = std::min(current_.TimeoutInterval(), kMaxTimeoutSeconds);
-    const RunLoop::Duration timeout =
-        std::chrono::duration_cast<RunLoop::Duration>(std::chrono::duration<double>(seconds));
-    const RunLoop::Duration idle = loop_.Now() - lastActivity_;
-    if (idle < timeout) {
-        ArmIdleTimer(timeout - idle);
-        return;
-    }
+void URLConnection::OnDeadline() {
+    deadlineTimer_ = 0;
+    if (state_ == State::Done) return;
+    // Whatever the hop is doing (sending, waiting for the head, trickling its body, waiting
+    // for an answer to a challenge), the load is over; what arrived before is still handed
+    // over ahead of the failure.
+    if (state_ == State::WaitingForChallenge) state_ = State::Loading;
     ReleaseTransfer();
+    hopDone_ = false;
     FailLater(Error::kTimedOut);
 }
 
@@ -469,18 +455,7 @@ size_t URLConnection::WriteCallback(char* data, size_t size, size_t count, void*
     return owner != nullptr ? owner->OnBody(data, size * count) : size * count;
 }
 
-int URLConnection::ProgressCallback(void* target, curl_off_t, curl_off_t, curl_off_t,
-                                    curl_off_t uploaded) {
-    URLConnection* owner = static_cast<CallbackTarget*>(target)->owner;
-    if (owner != nullptr && uploaded > owner->uploaded_) {
-        owner->uploaded_ = uploaded;
-        owner->lastActivity_ = owner->loop_.Now();
-    }
-    return 0;
-}
-
 size_t URLConnection::OnHeaderLine(const char* data, size_t size) {
-    lastActivity_ = loop_.Now();
     switch (head_.Feed(data, size)) {
         case HTTPResponseHeadParser::Result::kBadResponse: return 0;  // ends the transfer
         case HTTPResponseHeadParser::Result::kHeadComplete: OnHeadComplete(); break;
@@ -534,7 +509,6 @@ void URLConnection::OnHeadComplete() {
 }
 
 size_t URLConnection::OnBody(const char* data, size_t size) {
-    lastActivity_ = loop_.Now();
     if (kind_ != HopKind::Final || !head_.HeadComplete()) {
         // A redirect's or challenge's body is read only to be dropped; one that goes on past
         // the maximum (or for ever) would keep the load from ever ending.

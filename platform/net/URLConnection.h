@@ -7,13 +7,15 @@
 // POST into a GET, 303 turns anything but HEAD into a GET, 307 and 308 keep method and body.
 // A 401 with a Basic challenge goes to the delegate, and a credential it gives is sent with a
 // retry of the same request. The connection stores the cookies each hop sets in its cookie
-// storage and sends the stored ones with the next hop. The request's time-out is an idle
-// time-out: a connection that neither receives nor sends anything for that long fails with the
-// timed-out error. A method that is not a token, a header field name that is not a token or a
-// header value with CR, LF or NUL fails the load with the bad-URL error before anything is sent.
-// A maximum body size (SetMaximumBodyBytes) caps what the delegate is handed and what is read of
-// a redirect's or challenge's body (that one also at kMaxDroppedBodyBytes): a longer body stops
-// the load and fails it with Error::kDataLengthExceedsMaximum.
+// storage and sends the stored ones with the next hop. The original request's time-out bounds
+// the whole load, from Start to its end, every hop included: an answer that keeps trickling
+// in (one byte now and then) would otherwise never end. Past it the load fails with the
+// timed-out error, measured on the loop's clock. A method that is not a token, a header field name
+// that is not a token or a header value with CR, LF or NUL fails the load with the bad-URL error
+// before anything is sent. A maximum body size (SetMaximumBodyBytes) caps what the delegate is
+// handed and what is read of a redirect's or challenge's body (that one also at
+// kMaxDroppedBodyBytes): a longer body stops the load and fails it with
+// Error::kDataLengthExceedsMaximum.
 //
 // Everything (Start, Cancel, the challenge answers, all delegate calls) happens on the loop's
 // thread. Delegate calls come from closures posted to the loop, never from inside libcurl and
@@ -117,8 +119,8 @@ private:
     Error OverMaximumBodyError(size_t limit) const;
     // Marks the connection done and lets go of the transfer, the timer and itself.
     void End();
-    void ArmIdleTimer(RunLoop::Duration delay);
-    void OnIdleTimer();
+    // The time-out has passed: the load fails as timed out, whatever it was doing.
+    void OnDeadline();
 
     // What libcurl's callbacks are given: the connection while its transfer is its own, null
     // once released. Shared with the retired transfer, so it outlives the easy handle.
@@ -140,8 +142,6 @@ private:
     // libcurl callbacks: they only record and post, never call the delegate.
     static size_t HeaderCallback(char* data, size_t size, size_t count, void* target);
     static size_t WriteCallback(char* data, size_t size, size_t count, void* target);
-    static int ProgressCallback(void* target, curl_off_t downloadTotal, curl_off_t downloaded,
-                                curl_off_t uploadTotal, curl_off_t uploaded);
     size_t OnHeaderLine(const char* data, size_t size);
     size_t OnBody(const char* data, size_t size);
     void OnHeadComplete();
@@ -158,7 +158,6 @@ private:
     CURL* easy_ = nullptr;
     curl_slist* headerList_ = nullptr;
     std::shared_ptr<CallbackTarget> target_;
-    curl_off_t uploaded_ = 0;  // body bytes sent on this hop, as libcurl last reported
     bool transferActive_ = false;
     HTTPResponseHeadParser head_;
     HopKind kind_ = HopKind::Final;
@@ -177,8 +176,7 @@ private:
     size_t bodyDelivered_ = 0;  // of the final response, handed to the delegate
     size_t hopBodyBytes_ = 0;   // of a redirect or challenge response, read on this hop
 
-    uint64_t idleTimer_ = 0;
-    RunLoop::TimePoint lastActivity_;
+    uint64_t deadlineTimer_ = 0;
     int redirects_ = 0;
     int authenticationAttempts_ = 0;
     std::optional<URLCredential> credential_;

@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/core/ManualClock.h"
 #include "platform/core/RunLoop.h"
 #include "platform/net/CookieStorage.h"
 #include "platform/net/URLConnection.h"
@@ -314,6 +315,88 @@ TEST_F(URLConnectionTest, HeadDelayedPastTheTimeoutFailsAsTimedOut) {
     EXPECT_EQ(recorder_.events, (Events{"fail -1001"}));
     EXPECT_EQ(recorder_.error->Domain(), "NSURLErrorDomain");
     EXPECT_EQ(recorder_.error->FailingURL(), origin_.Url("/slow"));
+}
+
+// A load on a loop whose clock moves only when the test moves it; what comes over the loopback
+// still comes in real time.
+struct ManualLoad {
+    explicit ManualLoad(ns::CookieStorage& jar) : jar_(jar) {}
+    void Start(const std::string& url, double timeoutSeconds) {
+        ns::URLRequest request(ns::URL::Parse(url).value());
+        request.SetTimeoutInterval(timeoutSeconds);
+        URLConnection::Start(request, &recorder, loop, jar_);
+    }
+    void Start(const ns::URLRequest& request) {
+        URLConnection::Start(request, &recorder, loop, jar_);
+    }
+    // Steps the loop (the clock standing still) until pred holds; false after 10 s.
+    bool RunUntil(const std::function<bool()>& pred) {
+        return loop.RunUntil(pred, std::chrono::seconds(10));
+    }
+    void Advance(double seconds) {
+        clock->Advance(std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+            std::chrono::duration<double>(seconds)));
+        loop.RunOnce(std::chrono::milliseconds(0));
+    }
+    // The load has ended by itself within a moment (true), or not (false).
+    bool EndsNow() {
+        return loop.RunUntil([this] { return recorder.ended; }, std::chrono::seconds(2));
+    }
+
+    std::shared_ptr<ns::ManualClock> clock = std::make_shared<ns::ManualClock>();
+    ns::RunLoop loop{clock};
+    Recorder recorder;
+
+private:
+    ns::CookieStorage& jar_;
+};
+
+// An answer that trickles in (a byte every 50 ms here) keeps the connection busy, but the whole
+// load fails once the time-out has passed since it started: the bytes that came are handed
+// over first.
+TEST_F(URLConnectionTest, TricklingBodyFailsAtTheTimeoutThoughBytesKeepComing) {
+    TestOrigin::Fault trickle;
+    trickle.bytesPerSecond = 20;
+    origin_.SetFault("/trickle", trickle);
+    origin_.Serve("/trickle", std::string(4000, 'x'));
+    ManualLoad load(jar_);
+    load.Start(origin_.Url("/trickle"), 10);
+    ASSERT_TRUE(load.RunUntil([&] { return !load.recorder.body.empty(); }));
+    load.Advance(6);
+    const size_t received = load.recorder.body.size();
+    ASSERT_TRUE(load.RunUntil([&] { return load.recorder.body.size() > received; }));
+    load.Advance(3.9);
+    EXPECT_FALSE(load.EndsNow());
+    load.Advance(0.1);
+    ASSERT_TRUE(load.EndsNow());
+    EXPECT_EQ(load.recorder.events, (Events{"response 200", "data", "fail -1001"}));
+    EXPECT_EQ(load.recorder.error->FailingURL(), origin_.Url("/trickle"));
+    EXPECT_LT(load.recorder.body.size(), 4000u);
+}
+
+// The time-out counts from the start of the load, not of its last hop: a redirect does not
+// earn the next hop a time-out of its own.
+TEST_F(URLConnectionTest, TimeoutSpansEveryHopOfTheLoad) {
+    TestOrigin::Fault first;
+    first.headDelayMs = 100;
+    first.status = 302;
+    first.location = "/silent";
+    origin_.SetFault("/first", first);
+    TestOrigin::Fault silent;
+    silent.headDelayMs = 600000;
+    origin_.SetFault("/silent", silent);
+    origin_.Serve("/silent", "never sent");
+    ManualLoad load(jar_);
+    load.Start(origin_.Url("/first"), 10);
+    ASSERT_TRUE(load.RunUntil([&] { return origin_.Requests().size() == 1; }));
+    load.Advance(6);
+    ASSERT_TRUE(load.RunUntil([&] { return origin_.Requests().size() == 2; }));
+    load.Advance(3.9);
+    EXPECT_FALSE(load.EndsNow());
+    load.Advance(0.1);
+    ASSERT_TRUE(load.EndsNow());
+    EXPECT_EQ(load.recorder.events, (Events{"redirect 302", "fail -1001"}));
+    EXPECT_EQ(load.recorder.error->FailingURL(), origin_.Url("/silent"));
 }
 
 TEST_F(URLConnectionTest, CancelInsideTheResponseCallbackEndsAllCallbacks) {
@@ -644,12 +727,10 @@ TEST_F(URLConnectionTest, LoopDestroyedBeforeAReleasedHandleIsFreed) {
     EXPECT_FALSE(recorder.ended);  // nothing after the cancel
 }
 
-// A one-request origin that reads the first `slowBytes` of a request body slowly, like a server
-// behind a slow link, and the rest at once (so that what the client's socket buffers hold at the
-// end drains without a pause the client cannot see).
+// A one-request origin that reads a request body slowly, like a server behind a slow link.
 class SlowReader {
 public:
-    explicit SlowReader(size_t slowBytes) : slowBytes_(slowBytes) {
+    SlowReader() {
         listener_ = socket(AF_INET, SOCK_STREAM, 0);
         int small = 256 * 1024;  // a fixed window: the kernel does not take in the body for us
         setsockopt(listener_, SOL_SOCKET, SO_RCVBUF, &small, sizeof small);
@@ -690,7 +771,7 @@ private:
         const size_t expected = at == std::string::npos ? 0 : std::stoul(head.substr(at + 16));
         // At most 256 KiB each 20 ms: several megabytes take a second or so to go up.
         while (bodyBytes_ < expected && !stop_) {
-            if (bodyBytes_ < slowBytes_) std::this_thread::sleep_for(std::chrono::milliseconds(20));
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
             const ssize_t n = recv(fd, chunk, buffer.size(), 0);
             if (n <= 0) break;
             bodyBytes_ += static_cast<size_t>(n);
@@ -701,7 +782,6 @@ private:
         close(fd);
     }
 
-    const size_t slowBytes_;
     int listener_;
     uint16_t port_;
     std::atomic<bool> stop_{false};
@@ -709,18 +789,25 @@ private:
     std::thread thread_;
 };
 
-TEST_F(URLConnectionTest, SlowUploadLongerThanTheTimeoutIsNotIdle) {
-    SlowReader server(12 << 20);
+// A body that goes up slowly keeps the connection busy, but does not hold the load past its
+// time-out either.
+TEST_F(URLConnectionTest, SlowUploadFailsAtTheTimeoutThoughItKeepsGoing) {
+    const std::string body = Pattern(20 << 20);
+    SlowReader server;
     ns::URLRequest request(ns::URL::Parse(server.Url()).value());
     request.SetHTTPMethod("POST");
-    const std::string body = Pattern(20 << 20);
     request.SetHTTPBody(body);
-    request.SetTimeoutInterval(0.5);  // well under the time the body takes to go up
-    Start(request);
-    ASSERT_TRUE(loop_.RunUntil([this] { return recorder_.ended; }, std::chrono::seconds(30)));
-    EXPECT_EQ(recorder_.events, (Events{"response 200", "data", "finish"}));
-    EXPECT_EQ(recorder_.body, "ok");
-    EXPECT_EQ(server.BodyBytes(), body.size());
+    request.SetTimeoutInterval(10);
+    ManualLoad load(jar_);
+    load.Start(request);
+    ASSERT_TRUE(load.RunUntil([&] { return server.BodyBytes() > 0; }));
+    load.Advance(6);
+    const size_t sent = server.BodyBytes();
+    ASSERT_TRUE(load.RunUntil([&] { return server.BodyBytes() > sent; }));
+    load.Advance(4);
+    ASSERT_TRUE(load.EndsNow());
+    EXPECT_EQ(load.recorder.events, (Events{"fail -1001"}));
+    EXPECT_LT(server.BodyBytes(), body.size());
 }
 
 TEST_F(URLConnectionTest, NeverPolicyStoresNoCookieAndSendsNone) {

@@ -1,8 +1,8 @@
 #ifndef PLATFORM_NET_URL_REQUEST_H
 #define PLATFORM_NET_URL_REQUEST_H
 // One HTTP request as the application builds it: URL, method, header fields in the order they
-// were set, body and the idle time-out (the longest a connection may go without receiving
-// anything before it fails with the timed-out error).
+// were set, body and the time-out (the longest the whole load may take, redirects included,
+// before it fails with the timed-out error).
 
 #include <string>
 
