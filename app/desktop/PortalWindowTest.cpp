@@ -1,14 +1,23 @@
 // The portal screen in a GTK window on the test's Xvfb, with the portal page in WebKit, against
 // the demo portal in this process: signed in, the page read back from WebKit, the side menu
 // opened, and the pictures kept beside the test program as portal.png and portal-menu.png; a
-// web process that dies shows the error page, and a menu choice brings the portal back; and
+// web process that dies, or is ended for taking too much memory, shows the error page, and a
+// menu choice brings the portal back; and
 // the page's own sign-out followed by a new sign-in, whose cookies WebKit must send.
 #include <gtest/gtest.h>
+#include <png.h>
 #include <stdlib.h>
+#include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
+#include <csetjmp>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "app/LoginViewController.h"
 #include "app/MainViewController2.h"
@@ -22,6 +31,7 @@
 #include "platform/ui/WebView.h"
 #include "platform/ui/Window.h"
 #include "tests/support/TemporaryDirectory.h"
+#include "tests/support/TestOrigin.h"
 
 namespace {
 
@@ -40,6 +50,64 @@ std::string CookieValue(const ZulPortal::HttpRequest& request, const std::string
     if (at == std::string::npos) return "";
     const size_t from = at + name.size() + 3;
     return header.substr(from, header.find(';', from) - from);
+}
+
+// What WebKit's processes of this test together may reach before the test ends its page itself:
+// far past their bound, short of what would endanger the machine.
+constexpr uint64_t kRunawayBytes = uint64_t{5} << 30;
+
+// A PNG of width x height black 8-bit grey pixels, written a row at a time: its rows deflate to
+// next to nothing, so a picture of gigabytes decoded is about a megabyte on disk.
+bool WriteGreyPng(const std::string& path, uint32_t width, uint32_t height) {
+    FILE* file = std::fopen(path.c_str(), "wbe");
+    if (file == nullptr) return false;
+    png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
+    png_infop info = png != nullptr ? png_create_info_struct(png) : nullptr;
+    bool written = false;
+    if (info != nullptr && setjmp(png_jmpbuf(png)) == 0) {
+        png_init_io(png, file);
+        png_set_IHDR(png, info, width, height, 8, PNG_COLOR_TYPE_GRAY, PNG_INTERLACE_NONE,
+                     PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
+        png_set_filter(png, PNG_FILTER_TYPE_BASE, PNG_FILTER_NONE);
+        png_write_info(png, info);
+        std::vector<png_byte> row(width, 0);
+        for (uint32_t y = 0; y < height; ++y) png_write_row(png, row.data());
+        png_write_end(png, nullptr);
+        written = true;
+    }
+    png_destroy_write_struct(&png, &info);
+    return std::fclose(file) == 0 && written;
+}
+
+// The resident size of a process, from its status ("VmRSS: <n> kB"); 0 when it has gone.
+uint64_t ResidentBytes(pid_t pid) {
+    std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+    std::string line;
+    while (std::getline(status, line)) {
+        if (line.compare(0, 6, "VmRSS:") == 0) return std::stoull(line.substr(6)) << 10;
+    }
+    return 0;
+}
+
+// The resident size of this process's children together (WebKit's processes).
+uint64_t HelpersResidentBytes() {
+    uint64_t total = 0;
+    const std::string self = std::to_string(getpid());
+    for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
+        const std::string pid = entry.path().filename();
+        if (pid.find_first_not_of("0123456789") != std::string::npos) continue;
+        std::ifstream status(entry.path() / "status");
+        std::string line;
+        while (std::getline(status, line)) {
+            if (line.compare(0, 5, "PPid:") == 0) {
+                if (std::stoul(line.substr(5)) == std::stoul(self)) {
+                    total += ResidentBytes(static_cast<pid_t>(std::stol(pid)));
+                }
+                break;
+            }
+        }
+    }
+    return total;
 }
 
 class PortalWindowTest : public AppWindowTestBase {
@@ -99,6 +167,29 @@ protected:
         ASSERT_TRUE(IterateUntil(
             [&] { return Portal() == nullptr || portal->contentLoadingView()->IsHidden(); }, 10s));
         ASSERT_NE(nullptr, Portal()) << "back at the sign-in screen";
+    }
+
+    // The pane shows the error page, its load over, and the portal screen keeps the failure.
+    bool ShowsErrorPage(ui::WebView& web) {
+        return !web.IsLoading() && web.Request().GetURL().LastPathComponent() == "WebError.html" &&
+               Portal() != nullptr && Portal()->contentViewWebViewLastError().has_value() &&
+               Portal()->contentViewWebViewLastError()->GetCode() ==
+                   ns::Error::kNetworkConnectionLost;
+    }
+
+    // Home from the menu shows the portal again, in a new process.
+    void ExpectMenuBringsThePortalBack() {
+        auto portal = Portal();
+        ASSERT_NE(nullptr, portal);
+        auto web = portal->contentViewWebView();
+        ASSERT_TRUE(portal->showHideMenuButtonItem()->Press());
+        ASSERT_TRUE(IterateUntil([&] { return portal->isMenuVisible(); }, kRestTimeout));
+        ASSERT_TRUE(WaitUntilAtRest());
+        ui::Driver driver(delegate_->window());
+        ASSERT_TRUE(driver.SelectRow(portal->menuTableView(), ui::IndexPath(0, 0)));
+        ASSERT_TRUE(IterateUntil(
+            [&] { return !web->IsLoading() && web->Request().GetURL().Path() == "/home"; }, 10s));
+        EXPECT_EQ("/home", Eval(*web, "document.location.pathname"));
     }
 
     SvTestSupport::TemporaryDirectory directory_{"zul-portal-window-"};
@@ -204,28 +295,58 @@ TEST_F(PortalWindowTest, AWebProcessThatEndsShowsTheErrorPageAndAMenuChoiceBring
 
     // The page's process goes; the pane shows the error page with the reason in its text.
     webkit_web_view_terminate_web_process(backend->View());
-    ASSERT_TRUE(IterateUntil(
-        [&] {
-            return !web->IsLoading() &&
-                   web->Request().GetURL().LastPathComponent() == "WebError.html";
-        },
-        10s));
-    ASSERT_TRUE(portal->contentViewWebViewLastError().has_value());
-    EXPECT_EQ(ns::Error::kNetworkConnectionLost, portal->contentViewWebViewLastError()->GetCode());
+    ASSERT_TRUE(IterateUntil([&] { return ShowsErrorPage(*web); }, 10s));
     EXPECT_NE(std::string::npos,
               Eval(*web, "document.body.textContent")
                   .find("The web page's process ended: the application ended it."));
-    EXPECT_EQ(portal, Portal());
+    ASSERT_NO_FATAL_FAILURE(ExpectMenuBringsThePortalBack());
+}
 
-    // Home from the menu shows the portal again, in a new process.
-    ASSERT_TRUE(portal->showHideMenuButtonItem()->Press());
-    ASSERT_TRUE(IterateUntil([&] { return portal->isMenuVisible(); }, kRestTimeout));
-    ASSERT_TRUE(WaitUntilAtRest());
-    ui::Driver driver(delegate_->window());
-    ASSERT_TRUE(driver.SelectRow(portal->menuTableView(), ui::IndexPath(0, 0)));
-    ASSERT_TRUE(IterateUntil(
-        [&] { return !web->IsLoading() && web->Request().GetURL().Path() == "/home"; }, 10s));
-    EXPECT_EQ("/home", Eval(*web, "document.location.pathname"));
+// A page whose thumbnails are a 1.1 MB PNG of 20000 x 20000 pixels (1.6 GB decoded, each of them)
+// grew WebKit's web process by gigabytes a second until the machine ran out of memory. Its
+// process is ended near its bound instead: the error page says why, this process stays as it
+// was, and a menu choice brings the portal back.
+TEST_F(PortalWindowTest, APageThatTakesTooMuchMemoryEndsItsProcessAndTheMenuBringsThePortalBack) {
+    SvTestSupport::TestOrigin origin;
+    const std::string png = directory_.File("huge.png");
+    ASSERT_TRUE(WriteGreyPng(png, 20000, 20000));
+    origin.ServeFile("/huge.png", png);
+    std::string page = "<html><body><p>Thumbnails</p>";
+    for (int i = 0; i < 4; ++i) {
+        page += "<img width=\"200\" height=\"160\" src=\"/huge.png?" + std::to_string(i) + "\">";
+    }
+    origin.Serve("/thumbs.html", page + "</body></html>");
+    SvTestSupport::TestOrigin::Fault html;
+    html.headers = {{"Content-Type", "text/html"}};
+    origin.SetFault("/thumbs.html", html);
+
+    ASSERT_NO_FATAL_FAILURE(SignIn());
+    auto portal = Portal();
+    auto web = portal->contentViewWebView();
+    auto* backend = dynamic_cast<WebKitWebViewBackend*>(&web->Backend());
+    ASSERT_NE(nullptr, backend);
+    ASSERT_TRUE(IterateUntil([&] { return !web->IsLoading(); }, 10s));
+    const uint64_t ownBefore = ResidentBytes(getpid());
+
+    web->LoadRequest(ns::URLRequest(ns::URL::Parse(origin.Url("/thumbs.html")).value()));
+    uint64_t peak = 0;
+    const bool ended = IterateUntil(
+        [&] {
+            const uint64_t now = HelpersResidentBytes();
+            peak = std::max(peak, now);
+            // Past this the machine itself is at risk: the bound failed, end the test's page.
+            if (now > kRunawayBytes) webkit_web_view_terminate_web_process(backend->View());
+            return ShowsErrorPage(*web);
+        },
+        60s);
+    ASSERT_TRUE(ended);
+    EXPECT_LT(peak, kRunawayBytes);
+    EXPECT_NE(std::string::npos, Eval(*web, "document.body.textContent")
+                                     .find("The web page's process ended: it exceeded its "
+                                           "memory limit."));
+    // The pictures never reached this process.
+    EXPECT_LT(ResidentBytes(getpid()), ownBefore + (uint64_t{200} << 20));
+    ASSERT_NO_FATAL_FAILURE(ExpectMenuBringsThePortalBack());
 }
 
 }  // namespace

@@ -7,6 +7,7 @@
 #include "platform/core/LogWriter.h"
 #include "platform/desktop/Renderer.h"
 #include "platform/desktop/WebKitCookieSync.h"
+#include "platform/desktop/WebProcessMemoryGuard.h"
 #include "platform/ui/WebView.h"
 
 namespace ns::desktop {
@@ -20,9 +21,39 @@ struct Engine {
     WebKitCookieSync* cookies;
 };
 
+// What WebKit's processes may use: a page whose pictures decode to gigabytes has its process
+// ended (and the view fails its page) instead of taking all of the machine's memory. A portal
+// page's web process takes about 0.2 to 0.3 GB; WebKit releases caches from a third of the
+// limit, harder from half, and ends the process past the limit, checking every second (its
+// default is every 30 s). WebProcessMemoryGuard bounds what grows faster than those checks.
+constexpr guint kProcessMemoryLimitMb = 1024;
+constexpr double kProcessMemoryPollSeconds = 1.0;
+
+WebKitMemoryPressureSettings* ProcessMemorySettings() {
+    WebKitMemoryPressureSettings* settings = webkit_memory_pressure_settings_new();
+    webkit_memory_pressure_settings_set_memory_limit(settings, kProcessMemoryLimitMb);
+    webkit_memory_pressure_settings_set_kill_threshold(settings, 1.0);
+    webkit_memory_pressure_settings_set_poll_interval(settings, kProcessMemoryPollSeconds);
+    return settings;
+}
+
 Engine& SharedEngine() {
     static Engine* engine = [] {
-        WebKitWebContext* context = webkit_web_context_new_ephemeral();
+        WebKitMemoryPressureSettings* memory = ProcessMemorySettings();
+        // Before the context: the settings reach the network processes started after this.
+        webkit_website_data_manager_set_memory_pressure_settings(memory);
+        WebKitWebsiteDataManager* data = webkit_website_data_manager_new_ephemeral();
+        auto* context =
+            WEBKIT_WEB_CONTEXT(g_object_new(WEBKIT_TYPE_WEB_CONTEXT, "website-data-manager", data,
+                                            "memory-pressure-settings", memory, nullptr));
+        g_object_unref(data);
+        webkit_memory_pressure_settings_free(memory);
+        WebProcessMemoryGuard::Start();
+        // Emitted as WebKit starts each web process: the guard looks for it at once.
+        g_signal_connect(
+            context, "initialize-web-extensions",
+            G_CALLBACK(+[](WebKitWebContext*, gpointer) { WebProcessMemoryGuard::WatchClosely(); }),
+            nullptr);
         WebKitCookieManager* manager = webkit_website_data_manager_get_cookie_manager(
             webkit_web_context_get_website_data_manager(context));
         return new Engine{context, new WebKitCookieSync(manager)};
@@ -471,6 +502,10 @@ void WebKitWebViewBackend::OnWebProcessTerminated(WebKitWebView* view,
                                                   gpointer data) {
     auto* self = static_cast<WebKitWebViewBackend*>(data);
     const char* uri = webkit_web_view_get_uri(view);
+    // The guard's end of a process that took too much memory reaches WebKit as a crash.
+    if (reason == WEBKIT_WEB_PROCESS_CRASHED && WebProcessMemoryGuard::EndedOneRecently()) {
+        reason = WEBKIT_WEB_PROCESS_EXCEEDED_MEMORY_LIMIT;
+    }
     Report report;
     report.kind = Report::Kind::Fail;
     report.error = ProcessEndedError(reason, uri != nullptr ? uri : "");
