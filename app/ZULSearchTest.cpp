@@ -183,7 +183,7 @@ TEST_F(ZULSearchTest, TransportFailureGoesToTheDelegate) {
     EXPECT_EQ(1u, Messages("[S] connection didFailWithError:").size());
 }
 
-// The portal holds "slow" for a minute; the search gives up after 30 s of silence.
+// The portal holds "slow" for a minute; the search gives up 30 s after it started.
 TEST_F(ZULSearchTest, GivesUpAfterThirtySilentSeconds) {
     search_.searchForSearchText("slow");
     // The clock stands still until the portal holds the request.
