@@ -63,7 +63,7 @@ bool WriteGreyPng(const std::string& path, uint32_t width, uint32_t height) {
     if (file == nullptr) return false;
     png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
     png_infop info = png != nullptr ? png_create_info_struct(png) : nullptr;
-    bool written = false;
+    volatile bool written = false;  // set between setjmp and a possible longjmp
     if (info != nullptr && setjmp(png_jmpbuf(png)) == 0) {
         png_init_io(png, file);
         png_set_IHDR(png, info, width, height, 8, PNG_COLOR_TYPE_GRAY, PNG_INTERLACE_NONE,
@@ -92,7 +92,7 @@ uint64_t ResidentBytes(pid_t pid) {
 // The resident size of this process's children together (WebKit's processes).
 uint64_t HelpersResidentBytes() {
     uint64_t total = 0;
-    const std::string self = std::to_string(getpid());
+    const unsigned long self = static_cast<unsigned long>(getpid());
     for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
         const std::string pid = entry.path().filename();
         if (pid.find_first_not_of("0123456789") != std::string::npos) continue;
@@ -100,7 +100,7 @@ uint64_t HelpersResidentBytes() {
         std::string line;
         while (std::getline(status, line)) {
             if (line.compare(0, 5, "PPid:") == 0) {
-                if (std::stoul(line.substr(5)) == std::stoul(self)) {
+                if (std::stoul(line.substr(5)) == self) {
                     total += ResidentBytes(static_cast<pid_t>(std::stol(pid)));
                 }
                 break;
