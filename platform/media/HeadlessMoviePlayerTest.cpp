@@ -235,6 +235,18 @@ TEST_F(HeadlessMoviePlayerTest, SeekWhilePlayingPostsSeekingThenPlaying) {
     EXPECT_EQ(Values(MoviePlayer::kPlaybackDidFinish).back(), 0);
 }
 
+TEST_F(HeadlessMoviePlayerTest, ASeekWhilePausedStaysPaused) {
+    player_->SetContentUrl(origin_.Url("/master.m3u8"));
+    contract::ExpectPausedSeekStaysPaused(
+        *player_, *log_, [this](const std::function<bool()>& done) { return Drive(done, 0.05); },
+        [this] {
+            for (int step = 0; step < 20; ++step) {
+                loop_.Advance(0.05);
+                loop_.Loop().RunOnce(milliseconds(2));
+            }
+        });
+}
+
 // The player screen's own use: autoplay on, Play() when the load state is exactly 1, and the
 // start position set from inside the first playing state's notification.
 TEST_F(HeadlessMoviePlayerTest, ScreenStartsAtItsStartPositionFromInsideTheNotifications) {
