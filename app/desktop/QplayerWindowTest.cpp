@@ -1,6 +1,8 @@
 // The player screen in a GTK window on the test's Xvfb: a portal title started through the
 // engine plays in the GStreamer player (silently), with the controls over it and a subtitle
-// line chosen in the chooser; a start over a slow origin leaves the window answering. The picture
+// line chosen in the chooser; a paused movie scrubbed with the mouse stays paused; a title
+// played to its end keeps its last picture until the screen has gone; a start over a slow
+// origin leaves the window answering. The picture
 // is kept beside the test program as qplayer-window.png. The title is 12 s of colour bars, still
 // from frame to frame, so two pictures taken with and without the subtitle differ only where the
 // subtitle is.
@@ -469,6 +471,11 @@ TEST_F(QplayerWindowTest, AtTheEndTheLastPictureStaysAndNoCuePastTheCompletionSh
             }
             return false;
         },
+        kWaitTimeout));
+    // The last six seconds are enough: two cues before the completion point, then the end.
+    player_->player()->SetCurrentPlaybackTime(seconds - 6);
+    ASSERT_TRUE(AppTestSupport::IterateUntilTicking(
+        [&] { return Paused() && player_->player()->CurrentPlaybackTime() > seconds - 9; },
         kWaitTimeout));
     ASSERT_NO_FATAL_FAILURE(ClickOn("playButton"));
     ASSERT_TRUE(IterateUntil([&] { return SubtitleLabel()->Text().rfind("Line", 0) == 0; }, 10s))
