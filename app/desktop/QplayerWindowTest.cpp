@@ -421,6 +421,13 @@ TEST_F(QplayerWindowTest, DraggingTheScrubberOfAPausedMovieMovesItAndLeavesItPau
     const auto position =
         std::dynamic_pointer_cast<ui::Label>(window_->FindByIdentifier("progressTimeDisplay"));
     EXPECT_EQ(Qplayer::convertTime(static_cast<int>(target)), position->Text());
+
+    // Play goes on from there.
+    ASSERT_NO_FATAL_FAILURE(ClickOn("playButton"));
+    EXPECT_TRUE(AppTestSupport::IterateUntilTicking(
+        [&] { return Playing() && movie.CurrentPlaybackTime() > landed + 0.3; }, kWaitTimeout))
+        << "at " << movie.CurrentPlaybackTime() << " in state "
+        << static_cast<int>(movie.PlaybackState());
 }
 
 // A TTML document with a cue at every second of a title `seconds` long and one past it:
