@@ -495,12 +495,15 @@ void Qplayer::timerAction() {
         const int32_t t = WholeSeconds(now);
         const int32_t d = WholeSeconds(duration_);
         controls_->showPlaybackPosition(t, d, now);
-        controls_->showSubtitle(t);
         // Only a known duration says where the end is.
         const bool known = d > 0;
+        const bool completing = known && t > d - kCompletionSecondsBeforeEnd && !completed_;
+        // A cue past the completion point belongs to what the title was cut from: the screen
+        // goes with the cue before it.
+        if (!completing) controls_->showSubtitle(t);
         shouldStoreCurrentProgress_ = known && currentProgress_ >= kFirstStoredSecond &&
                                       currentProgress_ < duration_ - kLastStoredSecondsBeforeEnd;
-        if (known && t > d - kCompletionSecondsBeforeEnd && !completed_) complete();
+        if (completing) complete();
     } else {
         lastPlayingTick_ = false;
         controls_->showScrubberPosition();
@@ -608,10 +611,18 @@ void Qplayer::ViewWillDisappear(bool /*animated*/) {
     controls_->clearSubtitles();
     stopObserving();
     if (player_) {
-        if (std::shared_ptr<ui::View> movieView = player_->View()) movieView->RemoveFromSuperview();
-        player_->Stop();
-        player_.reset();
+        // The picture stays, held still, until the screen has gone (ViewDidDisappear): taken
+        // away now, a black screen would show for the dismissal.
+        player_->SetShouldAutoplay(false);
+        player_->Pause();
     }
+}
+
+void Qplayer::ViewDidDisappear(bool /*animated*/) {
+    if (!player_) return;
+    if (std::shared_ptr<ui::View> movieView = player_->View()) movieView->RemoveFromSuperview();
+    player_->Stop();
+    player_.reset();
 }
 
 bool Qplayer::ShouldAutorotateToInterfaceOrientation(ui::InterfaceOrientation /*orientation*/) {

@@ -13,13 +13,14 @@
 //      subtitles; the window goes on drawing and taking input while the engine starts;
 //   3. every half second keeps the current position for the portal's progress reports, moves
 //      the labels and the scrubber, shows the subtitle of the second and reports completion
-//      once near the end;
+//      once near the end (without the cue of that second, which lies past the completion);
 //   4. reports engine errors (bridge event 19) and the movie player's (a playback that
 //      finished on an error) as 210, and goes through the delegate's disposeQPlayer when the
 //      user closes it, when playback never starts (35 s) or when the movie ends before its
 //      last seconds;
 //   5. stops the engine (SV_Stop, then SV_Terminate) when it disappears, behind a start that
-//      may still be under way; what that start answers then is dropped.
+//      may still be under way; what that start answers then is dropped. The movie is paused
+//      then, its picture kept until the screen has gone, and released after.
 //
 // One player screen is current at a time (Current()): the bridge's event callback reaches it
 // through that reference, which is cleared when the screen disappears; events after that are
@@ -122,6 +123,7 @@ public:
     void ViewDidUnload() override;
     void ViewWillAppear(bool animated) override;
     void ViewWillDisappear(bool animated) override;
+    void ViewDidDisappear(bool animated) override;
     bool ShouldAutorotateToInterfaceOrientation(ui::InterfaceOrientation orientation) override;
     void WillRotateToInterfaceOrientation(ui::InterfaceOrientation orientation,
                                           double duration) override;

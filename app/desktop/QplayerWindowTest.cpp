@@ -1,6 +1,8 @@
 // The player screen in a GTK window on the test's Xvfb: a portal title started through the
 // engine plays in the GStreamer player (silently), with the controls over it and a subtitle
-// line chosen in the chooser; a start over a slow origin leaves the window answering. The picture
+// line chosen in the chooser; a paused movie scrubbed with the mouse stays paused; a title
+// played to its end keeps its last picture until the screen has gone; a start over a slow
+// origin leaves the window answering. The picture
 // is kept beside the test program as qplayer-window.png. The title is 12 s of colour bars, still
 // from frame to frame, so two pictures taken with and without the subtitle differ only where the
 // subtitle is.
@@ -8,6 +10,8 @@
 
 #include <atomic>
 #include <chrono>
+#include <cmath>
+#include <cstdio>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -38,6 +42,7 @@
 #include "platform/ui/Driver.h"
 #include "platform/ui/Label.h"
 #include "platform/ui/Screen.h"
+#include "platform/ui/Slider.h"
 #include "platform/ui/UiDevice.h"
 #include "platform/ui/Window.h"
 #include "portal/PortalServer.h"
@@ -189,8 +194,31 @@ protected:
         return player_->player() != nullptr &&
                player_->player()->PlaybackState() == ns::MoviePlaybackState::Playing;
     }
+    bool Paused() const {
+        return player_->player() != nullptr &&
+               player_->player()->PlaybackState() == ns::MoviePlaybackState::Paused;
+    }
+    // The colour bars across the upper part of the screen: how many of seven samples, one in
+    // each bar, are clearly coloured (none in a black picture).
+    int ColouredBars(const GdkPixbuf* shot) const {
+        const ui::Rect screen = window_->Bounds();
+        int coloured = 0;
+        for (int i = 0; i < 7; ++i) {
+            const Rgb c = At(shot, screen.Width() * (i + 0.5) / 7, screen.Height() * 0.35);
+            coloured += std::max({c.r, c.g, c.b}) - std::min({c.r, c.g, c.b}) > 100;
+        }
+        return coloured;
+    }
     std::shared_ptr<ui::Label> SubtitleLabel() const {
         return std::dynamic_pointer_cast<ui::Label>(window_->FindByIdentifier("subtitleView"));
+    }
+
+    // A real click on the view with the identifier, once the screen is at rest.
+    void ClickOn(const std::string& identifier) {
+        ASSERT_TRUE(AtRest());
+        const std::shared_ptr<ui::View> view = window_->FindByIdentifier(identifier);
+        ASSERT_NE(nullptr, view) << identifier;
+        Click(*view);
     }
 
     // The window's picture of the screen at rest.
@@ -244,11 +272,19 @@ protected:
     }
 
     // Presents the player for the title the origin serves at `path`, through playback
-    // information the origin also serves.
-    void PresentFromOrigin(SvTestSupport::TestOrigin& origin, const std::string& path) {
+    // information the origin also serves; with English subtitles from `subtitlesPath` on the
+    // origin when one is given.
+    void PresentFromOrigin(SvTestSupport::TestOrigin& origin, const std::string& path,
+                           const std::string& subtitlesPath = "") {
+        const std::string subtitles =
+            subtitlesPath.empty()
+                ? ""
+                : "\"subtitles\":{\"en\":{\"label\":\"English\",\"assets\":{\"TTML\":{"
+                  "\"uri\":\"" +
+                      origin.Url(subtitlesPath) + "\"}}}},";
         origin.Serve("/info",
-                     "{\"subtitleLanguage\":\"en\",\"UILanguage\":\"en\",\"video\":{"
-                     "\"mediaID\":\"102\",\"startPosition\":0,\"drm\":{\"deliveryUri\":\"" +
+                     "{\"subtitleLanguage\":\"en\",\"UILanguage\":\"en\",\"video\":{" + subtitles +
+                         "\"mediaID\":\"102\",\"startPosition\":0,\"drm\":{\"deliveryUri\":\"" +
                          origin.Url(path) + "\"}}}");
         player_ = Qplayer::initWithJSON(origin.Url("/info?id=1"), "device-1");
         player_->setDelegate(delegate_);
@@ -281,14 +317,7 @@ TEST_F(QplayerWindowTest, APortalTitlePlaysWithItsControlsAndASubtitleLine) {
     EXPECT_TRUE(SavePng(withSubtitle.get(), PicturePath("qplayer-window.png"), &error)) << error;
 
     const ui::Rect screen = window_->Bounds();
-    // The picture: colour bars across the upper part of the screen.
-    int coloured = 0;
-    for (int i = 0; i < 7; ++i) {
-        const Rgb c =
-            At(withSubtitle.get(), screen.Width() * (i + 0.5) / 7, screen.Height() * 0.35);
-        coloured += std::max({c.r, c.g, c.b}) - std::min({c.r, c.g, c.b}) > 100;
-    }
-    EXPECT_GE(coloured, 4) << "the bars are not in the picture";
+    EXPECT_GE(ColouredBars(withSubtitle.get()), 4) << "the bars are not in the picture";
     // The controls: the bottom bar is shown and darkens what lies under it.
     const ui::View& bar = *window_->FindByIdentifier("controls");
     const ui::Rect barFrame = bar.ConvertRectTo(bar.Bounds(), nullptr);
@@ -343,6 +372,154 @@ TEST_F(QplayerWindowTest, ClosingAPlayingMovieTurnsTheSpinnerUntilTheScreenGoes)
     EXPECT_EQ((std::vector<std::string>{"dispose"}), delegate_->calls);
 
     player_->DismissViewController(false);
+    EXPECT_TRUE(AppTestSupport::IterateUntilTicking([] { return !EngineRunning(); }, kWaitTimeout));
+}
+
+// A person pauses the movie and drags the scrubber forward with the mouse: the movie goes to
+// where the scrubber was let go and stays paused there, its play button showing.
+TEST_F(QplayerWindowTest, DraggingTheScrubberOfAPausedMovieMovesItAndLeavesItPaused) {
+    ASSERT_NO_FATAL_FAILURE(StartPlaying());
+    ASSERT_NO_FATAL_FAILURE(ClickOn("pauseButton"));
+    ASSERT_TRUE(AppTestSupport::IterateUntilTicking([&] { return Paused(); }, kWaitTimeout));
+    const ns::MoviePlayer& movie = *player_->player();
+    const double before = movie.CurrentPlaybackTime();
+    ASSERT_LT(before, 6.0) << "the 12 s title played too far before the pause";
+
+    // From the thumb to three quarters of the track: about 9 s of the 12.
+    const auto scrubber =
+        std::dynamic_pointer_cast<ui::Slider>(window_->FindByIdentifier("scrubber_ui"));
+    ASSERT_NE(nullptr, scrubber);
+    ASSERT_TRUE(AtRest());
+    const ui::Rect thumb = scrubber->ConvertRectTo(scrubber->ThumbRect(), nullptr);
+    const ui::Rect track = scrubber->ConvertRectTo(scrubber->Bounds(), nullptr);
+    const double travel = track.Width() - thumb.Width();
+    const ui::Point from = renderer_->ToWindow(thumb.Center());
+    const ui::Point to = renderer_->ToWindow(
+        ui::Point(track.MinX() + thumb.Width() / 2 + 0.75 * travel, thumb.Center().y));
+    DragAt(
+        gtk_widget_get_window(renderer_->Window()), static_cast<int>(from.x),
+        static_cast<int>(from.y), static_cast<int>(to.x), static_cast<int>(to.y), 8,
+        [](void*) { IteratePending(); }, nullptr);
+    ASSERT_TRUE(
+        AppTestSupport::IterateUntilTicking([&] { return !scrubber->IsTracking(); }, kWaitTimeout));
+    const double target = scrubber->Value() / 100;
+    ASSERT_NEAR(9.0, target, 0.5) << "the drag did not move the scrubber";
+
+    // The seek lands near the target (on a key frame), paused.
+    ASSERT_TRUE(AppTestSupport::IterateUntilTicking(
+        [&] { return Paused() && std::abs(movie.CurrentPlaybackTime() - target) < 1.5; },
+        kWaitTimeout))
+        << "at " << movie.CurrentPlaybackTime() << " in state "
+        << static_cast<int>(movie.PlaybackState());
+    const double landed = movie.CurrentPlaybackTime();
+    // Nothing plays it afterwards (a bound on a wait for what must not come).
+    EXPECT_FALSE(AppTestSupport::IterateUntilTicking([&] { return !Paused(); }, 2s))
+        << "the paused movie went on to state " << static_cast<int>(movie.PlaybackState());
+    EXPECT_NEAR(landed, movie.CurrentPlaybackTime(), 0.05) << "the paused picture moves";
+    EXPECT_FALSE(window_->FindByIdentifier("playButton")->IsHidden());
+    EXPECT_TRUE(window_->FindByIdentifier("pauseButton")->IsHidden());
+    const auto position =
+        std::dynamic_pointer_cast<ui::Label>(window_->FindByIdentifier("progressTimeDisplay"));
+    EXPECT_EQ(Qplayer::convertTime(static_cast<int>(target)), position->Text());
+
+    // Play goes on from there.
+    ASSERT_NO_FATAL_FAILURE(ClickOn("playButton"));
+    EXPECT_TRUE(AppTestSupport::IterateUntilTicking(
+        [&] { return Playing() && movie.CurrentPlaybackTime() > landed + 0.3; }, kWaitTimeout))
+        << "at " << movie.CurrentPlaybackTime() << " in state "
+        << static_cast<int>(movie.PlaybackState());
+}
+
+// A TTML document with a cue at every second of a title `seconds` long and one past it:
+// "Line n" up to the point where the title counts as complete (four seconds before its end),
+// "Past n" after it, where a title can be cut with cues of the longer original still to come.
+std::string CueEverySecond(int seconds) {
+    std::string cues;
+    for (int s = 1; s <= seconds + 1; ++s) {
+        const bool past = s > seconds - Qplayer::kCompletionSecondsBeforeEnd;
+        char cue[160];
+        std::snprintf(cue, sizeof cue,
+                      "<p begin=\"00:00:%02d.500\" end=\"00:00:%02d.000\">%s %d</p>\n", s, s + 1,
+                      past ? "Past" : "Line", s);
+        cues += cue;
+    }
+    return "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+           "<tt xmlns=\"http://www.w3.org/ns/ttml\" xml:lang=\"en\"><body><div>\n" +
+           cues + "</div></body></tt>\n";
+}
+
+// A short title played to its end with its subtitles on: once the movie has ended the screen
+// still shows its last picture, not a black one, and the subtitle line shows no cue from past
+// the completion point. Then the screen's dismissal, as the portal makes it on completion,
+// keeps the picture's view in place, its movie held, until the screen has gone.
+TEST_F(QplayerWindowTest, AtTheEndTheLastPictureStaysAndNoCuePastTheCompletionShows) {
+    SvTestSupport::TestOrigin origin;
+    origin.ServeFile("/bars.svm", std::string(SV_PORTAL_DATA_DIR) + "/media/bars.svm");
+    ASSERT_NO_FATAL_FAILURE(PresentFromOrigin(origin, "/bars.svm", "/bars.en.ttml"));
+    ASSERT_TRUE(IterateUntil([&] { return Playing() || !delegate_->calls.empty(); }, 20s));
+    ASSERT_TRUE(delegate_->calls.empty()) << delegate_->calls.front();
+    ASSERT_NO_FATAL_FAILURE(ClickOn("pauseButton"));
+    ASSERT_TRUE(AppTestSupport::IterateUntilTicking([&] { return Paused(); }, kWaitTimeout));
+    const int seconds = static_cast<int>(player_->player()->Duration());
+    ASSERT_GT(seconds, 8);
+    origin.Serve("/bars.en.ttml", CueEverySecond(seconds));
+    ASSERT_NO_FATAL_FAILURE(ClickOn("subtitleButton"));
+    ASSERT_TRUE(AppTestSupport::IterateUntilTicking(
+        [&] { return player_->controls().isSubtitleChooser(); }, kWaitTimeout));
+    ui::Driver driver(window_);
+    const auto english = driver.FindWithText<ui::Button>("English", "Button");
+    ASSERT_NE(nullptr, english);
+    ASSERT_TRUE(AtRest());  // the chooser has slid up
+    Click(*english);
+    ASSERT_TRUE(AppTestSupport::IterateUntilTicking(
+        [&] {
+            for (const auto& request : origin.Requests()) {
+                if (request.path == "/bars.en.ttml") return true;
+            }
+            return false;
+        },
+        kWaitTimeout));
+    // The last six seconds are enough: two cues before the completion point, then the end.
+    player_->player()->SetCurrentPlaybackTime(seconds - 6);
+    ASSERT_TRUE(AppTestSupport::IterateUntilTicking(
+        [&] { return Paused() && player_->player()->CurrentPlaybackTime() > seconds - 9; },
+        kWaitTimeout));
+    ASSERT_NO_FATAL_FAILURE(ClickOn("playButton"));
+    ASSERT_TRUE(IterateUntil([&] { return SubtitleLabel()->Text().rfind("Line", 0) == 0; }, 10s))
+        << "no cue shown: \"" << SubtitleLabel()->Text() << "\"";
+
+    ASSERT_TRUE(IterateUntil([&] { return !delegate_->calls.empty(); }, 20s));
+    EXPECT_EQ((std::vector<std::string>{"complete"}), delegate_->calls);
+    // The movie plays on to its end: stopped, the screen still up.
+    ASSERT_TRUE(IterateUntil(
+        [&] { return player_->player()->PlaybackState() == ns::MoviePlaybackState::Stopped; },
+        20s));
+    EXPECT_EQ(std::string::npos, SubtitleLabel()->Text().find("Past"))
+        << "\"" << SubtitleLabel()->Text() << "\" shows at the end";
+    Pixbuf ended = Shot();
+    ASSERT_NE(nullptr, ended);
+    std::string error;
+    EXPECT_TRUE(SavePng(ended.get(), PicturePath("qplayer-ended.png"), &error)) << error;
+    EXPECT_GE(ColouredBars(ended.get()), 4) << "the last picture went at the end";
+
+    // The portal dismisses the screen: the picture's view stays over the transition.
+    const std::shared_ptr<ui::View> movieView = player_->player()->View();
+    player_->DismissViewController(true);
+    EXPECT_NE(nullptr, player_->player()) << "the movie went before the screen";
+    EXPECT_NE(nullptr, movieView->WindowOf());
+    // The window drawn meanwhile still shows the picture (looked at when it was drawn before
+    // the transition's 0.3 s were over, as they are on a machine that is not overloaded).
+    DrawWatch drawn(renderer_->Window());
+    gtk_widget_queue_draw(renderer_->Window());
+    ASSERT_TRUE(drawn.WaitForDrawAfter(0, 3s));
+    Pixbuf leaving = CaptureWindow(renderer_->Window());
+    ASSERT_NE(nullptr, leaving);
+    if (player_->PresentingViewController() != nullptr) {
+        EXPECT_GE(ColouredBars(leaving.get()), 4) << "the picture went before the screen";
+    }
+    ASSERT_TRUE(AppTestSupport::IterateUntilTicking([&] { return player_->player() == nullptr; },
+                                                    kWaitTimeout));
+    EXPECT_EQ(nullptr, movieView->WindowOf());
     EXPECT_TRUE(AppTestSupport::IterateUntilTicking([] { return !EngineRunning(); }, kWaitTimeout));
 }
 
@@ -463,7 +640,9 @@ TEST_F(QplayerWindowTest, AStartOverASlowOriginLeavesTheWindowAnsweringAndClosin
     EXPECT_LT(answered.count(), kMostLatency.count()) << "ms from the click to the close";
 
     player_->DismissViewController(false);
-    EXPECT_EQ(nullptr, player_->player());
+    // The movie goes with the screen, once its dismissal is over.
+    EXPECT_TRUE(AppTestSupport::IterateUntilTicking([&] { return player_->player() == nullptr; },
+                                                    kWaitTimeout));
     EXPECT_TRUE(AppTestSupport::IterateUntilTicking(
         [] { return !EngineRunning() && SarvelonQueue::Shared().IsIdle(); }, 30s));
 }

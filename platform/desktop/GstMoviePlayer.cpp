@@ -399,7 +399,12 @@ void GstMoviePlayer::Play() {
         resumeState_ = MoviePlaybackState::Playing;
         return;
     }
-    if (!stalled_) SetPipelineState(GST_STATE_PLAYING);
+    if (stalled_) {
+        // Waits for its data as a stall during playback does, said now that it is to play.
+        SetLoadState(kLoadStatePlayable | kLoadStateStalled);
+        return;
+    }
+    SetPipelineState(GST_STATE_PLAYING);
 }
 
 void GstMoviePlayer::Pause() {
@@ -582,8 +587,12 @@ void GstMoviePlayer::OnAsyncDone() {
     }
     if (seeking_) {
         seeking_ = false;
-        if (resumeState_ == MoviePlaybackState::Playing && !stalled_) {
-            SetPipelineState(GST_STATE_PLAYING);
+        if (resumeState_ == MoviePlaybackState::Playing) {
+            if (!stalled_) {
+                SetPipelineState(GST_STATE_PLAYING);
+            } else if (!SetLoadState(kLoadStatePlayable | kLoadStateStalled)) {
+                return;
+            }
         }
         SetPlaybackState(resumeState_);
     }
@@ -603,8 +612,12 @@ void GstMoviePlayer::OnBuffering(int percent) {
         if (stalled_) return;
         stalled_ = true;
         if (!playable_) return;  // the first async-done reports it
+        // A paused movie (a seek while paused reads the new place's data in) waits for
+        // nothing: no stall is said, since the screen plays a movie whose load state comes back
+        // to playable. Play() says it if the data are still missing then.
+        if (!PlayWanted()) return;
         // The playback state stays: the movie waits for data, nobody paused it.
-        if (PlayWanted()) SetPipelineState(GST_STATE_PAUSED);
+        SetPipelineState(GST_STATE_PAUSED);
         SetLoadState(kLoadStatePlayable | kLoadStateStalled);
         return;
     }
@@ -612,7 +625,13 @@ void GstMoviePlayer::OnBuffering(int percent) {
     stalled_ = false;
     if (!playable_) return;
     const uint64_t generation = generation_;
-    if (!SetLoadState(kLoadStatePlayable) || generation != generation_) return;
+    if ((LoadState() & kLoadStateStalled) != 0) {
+        // Playable again, which plays the movie on the screen; one paused during the stall
+        // says only that it has data enough, and stays paused.
+        const unsigned back =
+            PlayWanted() ? kLoadStatePlayable : kLoadStatePlayable | kLoadStatePlaythroughOK;
+        if (!SetLoadState(back) || generation != generation_) return;
+    }
     if (PlayWanted() && !stalled_) SetPipelineState(GST_STATE_PLAYING);
     PostPlaythrough();
 }

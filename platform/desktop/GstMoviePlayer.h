@@ -13,9 +13,11 @@
 //   when autoplay or Play() asks for it; load state 3 (playthrough OK) on the loop's next
 //   step. A seek asked for before that is made first, and the movie is playable once it has
 //   landed.
-// - buffering below 100 % while playable: load state 5 and the pipeline paused while playing;
-//   back at 100 %: load state 1, playing again if it was, then 3 on the next step. The
-//   playback state stays as it was through a stall.
+// - buffering below 100 % while playable and playing is wanted: load state 5 and the pipeline
+//   paused; back at 100 %: load state 1, playing again, then 3 on the next step. The playback
+//   state stays as it was through a stall. A paused movie (a seek while paused) waits without
+//   a word (Play() says it then, if the data are still missing), and one paused during a stall
+//   comes back with 3, not 1: the screen plays a movie whose load state comes back to 1.
 // - the pipeline reaching PLAYING: playback state 1; PAUSED after Pause(): 2.
 // - SetCurrentPlaybackTime while playable: a flushing key-unit seek, state 4 or 5 at once,
 //   and the state before it once the seek has landed (the next async-done).

@@ -139,6 +139,13 @@ TEST_F(GstMoviePlayerTest, PauseHoldsThePositionAndASeekBackKeepsItPaused) {
     EXPECT_FALSE(log_->Finished());  // a stop is not an end
 }
 
+TEST_F(GstMoviePlayerTest, ASeekWhilePausedStaysPaused) {
+    player_->SetContentUrl(origin_.Url("/master.m3u8"));
+    contract::ExpectPausedSeekStaysPaused(
+        *player_, *log_, [](const std::function<bool()>& done) { return Wait(done); },
+        [] { IterateFor(1s); });
+}
+
 TEST_F(GstMoviePlayerTest, LoadFailuresAreNetworkErrorsNamingTheUrl) {
     const std::string missing = origin_.Url("/nothing.m3u8");
     player_->SetContentUrl(missing);
@@ -207,8 +214,8 @@ void ExpectNetworkLostWhilePlaying(SvTestSupport::TestOrigin& origin, GstMoviePl
     origin.SetFault(segment, gone);
     player.SetContentUrl(origin.Url("/v0/index.m3u8"));
     player.Play();
-    ASSERT_TRUE(IterateUntil(
-        [&] { return player.PlaybackState() == MoviePlaybackState::Playing; }, 20s));
+    ASSERT_TRUE(
+        IterateUntil([&] { return player.PlaybackState() == MoviePlaybackState::Playing; }, 20s));
     ASSERT_TRUE(IterateUntil([&] { return log.Finished(); }, 30s));
     ExpectFinishedWithError(log, player);
     const Error error = log.LastError();

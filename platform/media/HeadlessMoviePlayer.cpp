@@ -244,7 +244,9 @@ void HeadlessMoviePlayer::Evaluate() {
         if (!SetLoadState(kLoadStatePlayable | kLoadStateStalled)) {
             return;
         }
-    } else if (stalled_ && (atEnd || buffered - base_ >= kResumeAhead)) {
+    } else if (stalled_ && clockRunning_ && (atEnd || buffered - base_ >= kResumeAhead)) {
+        // Playable again, which plays the movie on the screen: a movie paused during the
+        // stall stays in it until Play().
         stalled_ = false;
         since_ = loop_.Now();
         if (!SetLoadState(kLoadStatePlayable)) {

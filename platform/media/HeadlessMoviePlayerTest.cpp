@@ -99,6 +99,14 @@ protected:
         return true;
     }
 
+    // Moves the loop's clock on by `seconds` in steps, running what each step brings.
+    void PassClock(double seconds) {
+        for (double passed = 0; passed < seconds; passed += 0.05) {
+            loop_.Advance(0.05);
+            loop_.Loop().RunOnce(milliseconds(2));
+        }
+    }
+
     std::vector<int> Values(const char* name) const { return log_->Values(name); }
     bool Saw(const char* name, int value) const { return log_->Saw(name, value); }
     bool Finished() const { return log_->Finished(); }
@@ -235,6 +243,13 @@ TEST_F(HeadlessMoviePlayerTest, SeekWhilePlayingPostsSeekingThenPlaying) {
     EXPECT_EQ(Values(MoviePlayer::kPlaybackDidFinish).back(), 0);
 }
 
+TEST_F(HeadlessMoviePlayerTest, ASeekWhilePausedStaysPaused) {
+    player_->SetContentUrl(origin_.Url("/master.m3u8"));
+    contract::ExpectPausedSeekStaysPaused(
+        *player_, *log_, [this](const std::function<bool()>& done) { return Drive(done, 0.05); },
+        [this] { PassClock(1.0); });
+}
+
 // The player screen's own use: autoplay on, Play() when the load state is exactly 1, and the
 // start position set from inside the first playing state's notification.
 TEST_F(HeadlessMoviePlayerTest, ScreenStartsAtItsStartPositionFromInsideTheNotifications) {
@@ -284,6 +299,39 @@ TEST_F(HeadlessMoviePlayerTest, StallPostsPlayableStalledThenPlayableAgain) {
     while (stall < loads.size() && loads[stall] != 5) ++stall;
     ASSERT_LT(stall + 1, loads.size()) << "no stall, or nothing after it";
     EXPECT_EQ(loads[stall + 1], 1);  // playable again once data comes
+    EXPECT_EQ(Values(MoviePlayer::kPlaybackDidFinish).back(), 0);
+}
+
+// Paused while it waits for data: the data coming does not make it playable again (the screen
+// would play it), only Play() does.
+TEST_F(HeadlessMoviePlayerTest, AMoviePausedDuringAStallStaysPausedWhenTheDataCome) {
+    SvTestSupport::TestOrigin::Fault slow;
+    slow.headDelayMs = 1000;
+    origin_.SetFault("/v0/seg2.ts", slow);
+    player_->SetRate(4);
+    player_->SetContentUrl(origin_.Url("/v0/index.m3u8"));
+    player_->Play();
+    ASSERT_TRUE(Drive([&] { return Saw(MoviePlayer::kLoadStateDidChange, 5); }, 0.05));
+    player_->Pause();
+    const size_t loadsBefore = Values(MoviePlayer::kLoadStateDidChange).size();
+    auto videoPackets = [&] {
+        const MovieStreamStatistics* video = StreamOf(player_->Statistics(), "video");
+        return video != nullptr ? video->packets : 0;
+    };
+    // Two seconds of pictures (25 a second) read past the stall: more than ends one.
+    const size_t atPause = videoPackets();
+    ASSERT_TRUE(Drive([&] { return videoPackets() >= atPause + 50; }, 0.05))
+        << "no data came: " << videoPackets() << " pictures read";
+    PassClock(1.0);
+    EXPECT_EQ(player_->PlaybackState(), MoviePlaybackState::Paused);
+    const std::vector<int> loads = Values(MoviePlayer::kLoadStateDidChange);
+    EXPECT_EQ(std::vector<int>(loads.begin() + static_cast<long>(loadsBefore), loads.end()),
+              std::vector<int>{})
+        << "load states while paused";
+
+    player_->Play();
+    ASSERT_TRUE(Drive([&] { return Finished(); }, 0.05));
+    EXPECT_EQ(Values(MoviePlayer::kLoadStateDidChange)[loadsBefore], 1);  // on Play()
     EXPECT_EQ(Values(MoviePlayer::kPlaybackDidFinish).back(), 0);
 }
 

@@ -16,7 +16,9 @@
 // - kLoadStateDidChange, user info {"loadState": LoadState()}. The first one after
 //   PrepareToPlay is exactly kLoadStatePlayable (1), alone; playthrough-OK (3) follows when
 //   enough is read ahead, playable|stalled (5) when the data read runs out during playback,
-//   and playable (1) again once data comes back.
+//   and playable (1) again once data comes back. A paused movie never stalls, and its load
+//   state never comes back to exactly playable (1) while it is paused (the player screen plays
+//   on that): a seek while paused posts nothing for the data it waits for.
 // - kPlaybackStateDidChange, user info {"playbackState": PlaybackState()}.
 // - kPlaybackDidFinish, user info {"reason": FinishReason} and, for kFinishedWithError,
 //   {"error": ErrorToValue(error)}; the player is stopped (state 0) when it is posted.

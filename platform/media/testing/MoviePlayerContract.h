@@ -9,6 +9,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <functional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -144,6 +146,56 @@ inline void ExpectSeekLanded(const std::vector<int>& statesSinceSeek, bool forwa
     EXPECT_EQ(statesSinceSeek, (std::vector<int>{forward ? 4 : 5, 1}));
     EXPECT_GE(player.CurrentPlaybackTime(), target - 1.0);
     EXPECT_LE(player.CurrentPlaybackTime(), target + 1.0);
+}
+
+// Steps the player's loop (moving its clock as the player's own test does) until `done` holds;
+// false when it never does.
+using WaitFor = std::function<bool(const std::function<bool()>& done)>;
+
+// A person pauses the movie and drags the scrubber forward (to 9 s, into the last 4 s segment,
+// which is not read yet): seeking forward (4), then paused (2) where it landed, and nothing
+// more. The movie stays paused through two seconds more (`passSecond` twice): no playing
+// state, the position held, and no load state that says the data ran out (the screen plays the
+// movie whenever it becomes playable again). Starts from a player given the fixture's URL.
+inline void ExpectPausedSeekStaysPaused(MoviePlayer& player, const MoviePlayerLog& log,
+                                        const WaitFor& waitFor,
+                                        const std::function<void()>& passSecond) {
+    auto state = [&] { return player.PlaybackState(); };
+    player.Play();
+    ASSERT_TRUE(waitFor([&] {
+        return state() == MoviePlaybackState::Playing && player.CurrentPlaybackTime() > 0.5;
+    }));
+    player.Pause();
+    ASSERT_TRUE(waitFor([&] { return state() == MoviePlaybackState::Paused; }));
+    const size_t statesBefore = log.Values(MoviePlayer::kPlaybackStateDidChange).size();
+    const size_t loadsBefore = log.Values(MoviePlayer::kLoadStateDidChange).size();
+    auto since = [&log](const char* name, size_t first) {
+        const std::vector<int> all = log.Values(name);
+        return std::vector<int>(all.begin() + static_cast<long>(std::min(first, all.size())),
+                                all.end());
+    };
+
+    player.SetCurrentPlaybackTime(9.0);
+    EXPECT_EQ(state(), MoviePlaybackState::SeekingForward);
+    ASSERT_TRUE(waitFor(
+        [&] { return since(MoviePlayer::kPlaybackStateDidChange, statesBefore).size() >= 2; }));
+    EXPECT_EQ(since(MoviePlayer::kPlaybackStateDidChange, statesBefore), (std::vector<int>{4, 2}));
+
+    // Where it landed (a player may answer with the target until its key frame is known).
+    passSecond();
+    const double landed = player.CurrentPlaybackTime();
+    EXPECT_GE(landed, 8.0);
+    EXPECT_LE(landed, 10.0);
+    passSecond();
+    EXPECT_EQ(state(), MoviePlaybackState::Paused);
+    EXPECT_EQ(since(MoviePlayer::kPlaybackStateDidChange, statesBefore), (std::vector<int>{4, 2}));
+    EXPECT_NEAR(player.CurrentPlaybackTime(), landed, 0.05) << "the paused movie moves";
+    for (int load : since(MoviePlayer::kLoadStateDidChange, loadsBefore)) {
+        EXPECT_EQ(load & static_cast<int>(kLoadStateStalled), 0)
+            << "a paused movie stalled: load states "
+            << ::testing::PrintToString(since(MoviePlayer::kLoadStateDidChange, loadsBefore));
+    }
+    EXPECT_FALSE(log.Finished());
 }
 
 // A failed load: did-finish "error" with the platform's network error naming the URL, the
