@@ -13,10 +13,10 @@
 #include <string>
 #include <vector>
 
+#include "app/testing/ZulProcess.h"
+#include "platform/store/UserDefaults.h"
 #include "portal/PortalServer.h"
 #include "tests/support/TemporaryDirectory.h"
-
-extern char** environ;
 
 namespace {
 
@@ -25,21 +25,11 @@ struct ZulRun {
     std::string out;
 };
 
-// Runs zul with the arguments, HOME set to `home` and none of the variables that would move
-// its folders or change its device; standard error goes to /dev/null.
+// Runs zul with the arguments in ZulEnvironment(home), without a display; standard error goes
+// to /dev/null.
 ZulRun RunZul(const std::vector<std::string>& arguments, const std::string& home,
               const std::string& program = SV_ZUL_PATH) {
-    std::vector<std::string> environment;
-    for (char** e = environ; *e; ++e) {
-        const std::string entry = *e;
-        const std::string name = entry.substr(0, entry.find('='));
-        if (name == "HOME" || name.compare(0, 4, "XDG_") == 0 || name == "SV_DOCUMENTS_DIR" ||
-            name.compare(0, 4, "ZUL_") == 0 || name == "DISPLAY") {
-            continue;
-        }
-        environment.push_back(entry);
-    }
-    environment.push_back("HOME=" + home);
+    std::vector<std::string> environment = AppTestSupport::ZulEnvironment(home);
     std::vector<std::string> args = {program};
     args.insert(args.end(), arguments.begin(), arguments.end());
 
@@ -174,6 +164,28 @@ TEST_F(ZulProgramTest, HeadlessStartAgainstThePortalShowsTheSignInScreen) {
               SvTestSupport::DirectoryEntries(home_.File(".local/share")));
     EXPECT_EQ(std::set<std::string>{"Thumbs"},
               SvTestSupport::DirectoryEntries(home_.File(".local/share/zul/Documents")));
+}
+
+// What the window shows of a stored password is what the headless start prints of it.
+TEST_F(ZulProgramTest, HeadlessStartMasksTheStoredPassword) {
+    {
+        ns::UserDefaults settings(home_.File(".local/share/zul/Preferences"));
+        ASSERT_TRUE(settings.SetObject("ZUL User Login", "demo@zul.test"));
+        ASSERT_TRUE(settings.SetObject("ZUL User Password", "p4ss\"word"));
+        ASSERT_TRUE(settings.Synchronize()) << settings.LastError();
+    }
+    const ZulRun run = RunZul({"--headless", "--portal", "http://127.0.0.1:9/"}, home_.Path());
+    ASSERT_EQ(0, run.status) << run.out;
+    EXPECT_NE(std::string::npos, run.out.find("ZULTextField#emailTextField ")) << run.out;
+    EXPECT_NE(std::string::npos, run.out.find(" text=\"demo@zul.test\"")) << run.out;
+    // Nine bullets (U+2022) for the nine characters.
+    std::string bullets;
+    for (int i = 0; i < 9; ++i) bullets += "\xE2\x80\xA2";
+    const size_t field = run.out.find("ZULSecureTextField#passwordlTextField ");
+    ASSERT_NE(std::string::npos, field) << run.out;
+    const std::string line = run.out.substr(field, run.out.find('\n', field) - field);
+    EXPECT_NE(std::string::npos, line.find(" text=\"" + bullets + "\" ")) << line;
+    EXPECT_EQ(std::string::npos, run.out.find("p4ss")) << run.out;
 }
 
 TEST_F(ZulProgramTest, WithoutPortalTheBundlesAddressIsUsed) {

@@ -29,17 +29,19 @@
 
 class AppWindowTestBase : public ::testing::Test {
 protected:
-    // The application made and launched against the portal, no window shown yet.
-    void StartApplication() {
+    // The application made and launched against the portal (or the portal `address`), no
+    // window shown yet.
+    void StartApplication(const std::string& address = std::string()) {
         source_ = std::make_unique<ns::desktop::RunLoopSource>(ns::RunLoop::Main());
         app_ = std::make_unique<ui::Application>();
-        delegate_ = std::make_shared<ZULAppDelegate>(portal_->Address());
+        delegate_ =
+            std::make_shared<ZULAppDelegate>(address.empty() ? portal_->Address() : address);
         app_->SetDelegate(delegate_);
         ASSERT_TRUE(app_->FinishLaunching());
     }
     // The application started, active, and shown in its window.
-    void Launch() {
-        ASSERT_NO_FATAL_FAILURE(StartApplication());
+    void Launch(const std::string& address = std::string()) {
+        ASSERT_NO_FATAL_FAILURE(StartApplication(address));
         app_->BecomeActive();
         renderer_ = std::make_unique<ns::desktop::Renderer>();
     }

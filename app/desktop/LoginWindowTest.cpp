@@ -2,12 +2,16 @@
 // process: what a person sees (pictures kept beside the test program as login-phone.png and
 // login-pad.png), and a sign-in made with clicks and key presses through the X server and GDK.
 #include <gtest/gtest.h>
+#include <signal.h>
 
 #include <chrono>
 #include <fstream>
+#include <functional>
 #include <iterator>
 #include <memory>
+#include <optional>
 #include <regex>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -15,7 +19,11 @@
 #include "app/desktop/AppWindowTestBase.h"
 #include "app/testing/DemoPortal.h"
 #include "app/testing/SignInScreen.h"
+#include "app/testing/ZulProcess.h"
+#include "platform/desktop/ApplicationQuit.h"
+#include "platform/desktop/testing/DesktopEnvironment.h"
 #include "platform/desktop/testing/PointerClick.h"
+#include "platform/desktop/testing/TestDisplay.h"
 #include "platform/store/Bundle.h"
 #include "platform/store/UserDefaults.h"
 #include "platform/ui/UiDevice.h"
@@ -52,10 +60,34 @@ protected:
     }
 
     // The application in a window, as `zul` starts it: the models' loop inside GLib.
-    void Launch(ui::UserInterfaceIdiom idiom) {
+    void Launch(ui::UserInterfaceIdiom idiom, const std::string& address = std::string()) {
         ui::UiDevice::Current().SetIdiom(idiom);
-        ASSERT_NO_FATAL_FAILURE(AppWindowTestBase::Launch());
+        ASSERT_NO_FATAL_FAILURE(AppWindowTestBase::Launch(address));
         ASSERT_TRUE(Settle());
+    }
+
+    // The window on a portal that has gone (its port refuses), quitting as `zul` quits, with
+    // the "No connection" alert up after a click on Sign in.
+    void ShowNoConnectionAlert() {
+        const std::string address = portal_->Address();
+        portal_.reset();
+        ASSERT_NO_FATAL_FAILURE(Launch(ui::UserInterfaceIdiom::Phone, address));
+        ApplicationQuit::Follow(*renderer_);
+        auto login = Login();
+        ASSERT_NE(nullptr, login);
+        login->emailTextField()->SetText("demo@zul.test");
+        login->passwordlTextField()->SetText("demo");
+        ASSERT_TRUE(Settle());
+        Click(*login->signInButton());
+        ASSERT_TRUE(IterateUntil(
+            [] {
+                const ui::AlertView::Ptr alert = ui::AlertView::TopVisibleAlert();
+                return alert != nullptr && alert->Title() == "No connection";
+            },
+            10s));
+        // Drawn, and holding every click and key.
+        ASSERT_TRUE(Settle());
+        ASSERT_NE(nullptr, gtk_grab_get_current());
     }
 
     std::shared_ptr<LoginViewController> Login() const {
@@ -214,9 +246,147 @@ TEST_F(LoginWindowTest, AClickOnAFieldLeavesThePhoneFormWhereItStands) {
     EXPECT_TRUE(IterateUntil([&] { return login->passwordlTextField()->IsFirstResponder(); }, 10s));
 }
 
+// The alert takes every click and key, but not the window's close: closing the window with
+// the alert up quits the application at once, as it does without one.
+TEST_F(LoginWindowTest, ClosingTheWindowWhileAnAlertShowsQuits) {
+    ApplicationQuit quit;
+    ASSERT_NO_FATAL_FAILURE(ShowNoConnectionAlert());
+    CloseWindow(gtk_widget_get_window(renderer_->Window()));
+    EXPECT_TRUE(IterateUntil([this] { return app_->IsTerminating(); }, 10s));
+    EXPECT_EQ(0, app_->ExitCode());
+    // The alert was not answered: it is still up when the application ends.
+    EXPECT_NE(nullptr, ui::AlertView::TopVisibleAlert());
+}
+
+// SIGTERM and SIGINT quit the same way, heard on the window's loop while the alert is up.
+TEST_F(LoginWindowTest, SignalsWhileAnAlertShowsQuit) {
+    for (const int signal : {SIGTERM, SIGINT}) {
+        SCOPED_TRACE(signal);
+        ApplicationQuit quit;
+        ASSERT_NO_FATAL_FAILURE(ShowNoConnectionAlert());
+        ASSERT_EQ(0, raise(signal));
+        EXPECT_TRUE(IterateUntil([this] { return app_->IsTerminating(); }, 10s));
+        EXPECT_EQ(0, app_->ExitCode());
+        DismissAlerts();
+        Close();
+        portal_ = AppTestSupport::StartDemoPortal(directory_.File("accounts.json"));
+    }
+}
+
 TEST_F(LoginWindowTest, PadFormIsClean) {
     Launch(ui::UserInterfaceIdiom::Pad);
     ExpectCleanForm("login-pad.png");
+}
+
+// The `zul` program itself on the test's display, with the settings of a person who signed in
+// before, against a portal that has gone: how its window's close and the signals end it.
+class ZulProgramWindowTest : public LoginWindowTest {
+protected:
+    void SetUp() override {
+        ASSERT_NO_FATAL_FAILURE(LoginWindowTest::SetUp());
+        // Where the Sign in button's red shows in the phone's window, which the program lays
+        // out from the same interface.
+        ASSERT_NO_FATAL_FAILURE(Launch(ui::UserInterfaceIdiom::Phone));
+        const ui::View& button = *Login()->signInButton();
+        const ui::Point red = Pixel(button, ui::Point(12, button.Bounds().MidY()));
+        redX_ = static_cast<int>(red.x);
+        redY_ = static_cast<int>(red.y);
+        Close();
+        address_ = portal_->Address();
+        portal_.reset();
+        ns::UserDefaults settings(Preferences());
+        ASSERT_TRUE(settings.SetObject(LoginViewController::kUserLoginKey, "demo@zul.test"));
+        ASSERT_TRUE(settings.SetObject(LoginViewController::kUserPasswordKey, "demo"));
+        ASSERT_TRUE(settings.Synchronize()) << settings.LastError();
+    }
+    void TearDown() override {
+        if (window_ != nullptr) g_object_unref(window_);
+        zul_.reset();
+        LoginWindowTest::TearDown();
+    }
+
+    std::string Preferences() const { return directory_.File("home/.local/share/zul/Preferences"); }
+    std::string Log() const {
+        std::ifstream in(directory_.File("zul.err"));
+        return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    }
+    std::optional<Rgb> Red() const {
+        Pixbuf pixel(gdk_pixbuf_get_from_window(window_, redX_, redY_, 1, 1));
+        if (!pixel) return std::nullopt;
+        return PixelAt(pixel.get(), 0, 0);
+    }
+    // Polls, without the models' loop: the program draws in its own process.
+    static bool PollUntil(const std::function<bool()>& done, std::chrono::milliseconds timeout) {
+        const auto end = std::chrono::steady_clock::now() + timeout;
+        while (!done()) {
+            if (std::chrono::steady_clock::now() >= end) return false;
+            IterateFor(20ms);
+        }
+        return true;
+    }
+
+    // zul started, its sign-in screen drawn.
+    void Start() {
+        zul_ = std::make_unique<AppTestSupport::ZulProcess>(
+            SV_ZUL_PATH, std::vector<std::string>{"--portal", "http://" + address_ + "/"},
+            AppTestSupport::ZulEnvironment(directory_.File("home"),
+                                           DesktopEnvironment::Display()->Name()),
+            directory_.File("zul.out"), directory_.File("zul.err"));
+        ASSERT_TRUE(zul_->Running());
+        ASSERT_TRUE(PollUntil(
+            [this] {
+                if (window_ == nullptr) {
+                    window_ = ShownWindowOf(DesktopEnvironment::Display()->Display(), zul_->Pid());
+                }
+                return window_ != nullptr && Red() == kButtonRed;
+            },
+            30s))
+            << Log();
+    }
+    // A click on Sign in, with the stored address and password, until the "No connection"
+    // alert dims the window.
+    void ShowNoConnectionAlert() {
+        ClickAt(window_, redX_, redY_);
+        ASSERT_TRUE(PollUntil([this] { return Red() && Red() != kButtonRed; }, 30s)) << Log();
+    }
+    // The program ended by itself with exit 0 and its settings as they were.
+    void ExpectCleanEnd() {
+        const std::optional<int> status = zul_->WaitForExit(30s);
+        ASSERT_TRUE(status) << "still running\n" << Log();
+        ASSERT_TRUE(WIFEXITED(*status)) << "signal " << WTERMSIG(*status) << "\n" << Log();
+        EXPECT_EQ(0, WEXITSTATUS(*status)) << Log();
+        ns::UserDefaults settings(Preferences());
+        EXPECT_EQ("demo@zul.test", settings.StringForKey(LoginViewController::kUserLoginKey));
+        EXPECT_EQ("demo", settings.StringForKey(LoginViewController::kUserPasswordKey));
+        EXPECT_EQ(std::set<std::string>{ns::UserDefaults::kFileName},
+                  SvTestSupport::DirectoryEntries(Preferences()));
+    }
+
+    int redX_ = 0;
+    int redY_ = 0;
+    std::string address_;
+    std::unique_ptr<AppTestSupport::ZulProcess> zul_;
+    GdkWindow* window_ = nullptr;
+};
+
+TEST_F(ZulProgramWindowTest, ClosingTheWindowWhileAnAlertShowsEndsIt) {
+    ASSERT_NO_FATAL_FAILURE(Start());
+    ASSERT_NO_FATAL_FAILURE(ShowNoConnectionAlert());
+    CloseWindow(window_);
+    ExpectCleanEnd();
+}
+
+TEST_F(ZulProgramWindowTest, SigtermEndsIt) {
+    ASSERT_NO_FATAL_FAILURE(Start());
+    ASSERT_EQ(0, kill(zul_->Pid(), SIGTERM));
+    ExpectCleanEnd();
+}
+
+TEST_F(ZulProgramWindowTest, SigintWhileAnAlertShowsEndsIt) {
+    ASSERT_NO_FATAL_FAILURE(Start());
+    ASSERT_NO_FATAL_FAILURE(ShowNoConnectionAlert());
+    ASSERT_EQ(0, kill(zul_->Pid(), SIGINT));
+    ExpectCleanEnd();
 }
 
 }  // namespace

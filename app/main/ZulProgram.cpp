@@ -134,6 +134,13 @@ int RunZulProgram(int argc, char** argv, const DemoStarter& startDemo) {
     }
     // GTK sees only the program's name: the options above are ours.
     int gtkArgc = 1;
-    return ns::desktop::RunApplication(
+    const int status = ns::desktop::RunApplication(
         gtkArgc, argv, [address] { return std::make_shared<ZULAppDelegate>(address); });
+    // However the application ended (its window closed, SIGINT, SIGTERM, the demo's end), what
+    // it changed in its settings and has not written yet is written now.
+    if (!ns::UserDefaults::Standard().Synchronize()) {
+        ns::Log("[DEL] the settings could not be written: %@",
+                ns::UserDefaults::Standard().LastError());
+    }
+    return status;
 }

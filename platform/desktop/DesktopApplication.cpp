@@ -6,6 +6,7 @@
 #include <memory>
 
 #include "platform/core/LogWriter.h"
+#include "platform/desktop/ApplicationQuit.h"
 #include "platform/core/NotificationCenter.h"
 #include "platform/desktop/GstMoviePlayer.h"
 #include "platform/desktop/PangoTextMeasure.h"
@@ -36,6 +37,8 @@ int RunApplication(int argc, char** argv, const ui::ApplicationDelegateFactory& 
     // Web views show their pages with WebKit, inside the window.
     WebKitWebViewBackend::Install();
     RunLoopSource source(ui::Loop());
+    // From here on SIGINT and SIGTERM end the application as closing its window does.
+    ApplicationQuit quit;
     // ApplicationMain launches the application, then runs the toolkit's loop; its first step
     // runs this, which hands the thread to GLib until the application terminates. The loop's
     // own steps go on inside, through the source.
@@ -46,7 +49,7 @@ int RunApplication(int argc, char** argv, const ui::ApplicationDelegateFactory& 
             [main](const ns::Notification&) { g_main_loop_quit(main); });
         {
             Renderer renderer;
-            renderer.SetCloseHandler([] { ui::Application::Shared().Terminate(0); });
+            ApplicationQuit::Follow(renderer);
             if (!ui::Application::Shared().IsTerminating()) g_main_loop_run(main);
         }
         ns::NotificationCenter::Default().RemoveObserver(token);

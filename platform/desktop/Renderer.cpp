@@ -79,8 +79,30 @@ struct Renderer::FrameSource {
 
 GSourceFuncs Renderer::FrameSource::funcs = {Prepare, Check, Dispatch, nullptr, nullptr, nullptr};
 
+// GTK delivers a window's close (GDK_DELETE) only while no grab is held or the grab widget
+// lies in that window, and the alerts' grab widget lies outside it (RendererInput.cpp): the
+// person's close would be dropped for as long as an alert shows. Those closes go to the
+// renderer here; every other event goes on to GTK as before.
+void Renderer::OnGdkEvent(GdkEvent* event, gpointer) {
+    if (event->type == GDK_DELETE) {
+        for (Renderer* r : Renderers()) {
+            if (gtk_widget_get_window(r->window_) == event->any.window &&
+                gtk_widget_has_grab(r->modalCatcher_)) {
+                r->Close();
+                return;
+            }
+        }
+    }
+    gtk_main_do_event(event);
+}
+
 Renderer::Renderer(ui::View::Ptr root)
     : fixedRoot_(std::move(root)), painter_(images_), router_([this] { return Root(); }) {
+    // In place of GTK's own handler (gtk_main_do_event), which it still calls: once for the
+    // process.
+    static const bool handling =
+        (gdk_event_handler_set(&Renderer::OnGdkEvent, nullptr, nullptr), true);
+    (void)handling;
     Renderers().push_back(this);
     router_.SetCaretLocator([this](const ui::TextField& field, const ui::Point& point) {
         return CaretIndexAt(field, point);

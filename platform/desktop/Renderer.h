@@ -32,7 +32,8 @@
 // takes every pointer and key event before any widget under it (a native widget such as the
 // web engine's view included, which would otherwise take its clicks, wheel and keys first):
 // a click on one of its buttons chooses it (AlertView::ClickButtonAtIndex), Return chooses
-// the default button and Escape the cancel button, and everything else is swallowed.
+// the default button and Escape the cancel button, and everything else is swallowed. Closing
+// the window is not input to the alert: it reaches the close handler with or without one.
 //
 // Native widgets. A view whose content a native GTK widget shows (a web view's engine) gets
 // that widget from the hosts added with AddNativeWidgetHost: it sits in the view's GtkFixed
@@ -165,6 +166,10 @@ private:
     // Takes the grab while an alert shows and gives it back when none does.
     void UpdateModalGrab();
     static gboolean OnDelete(GtkWidget* widget, GdkEvent* event, gpointer self);
+    // Every GDK event passes here before GTK's own handling (see Renderer.cpp).
+    static void OnGdkEvent(GdkEvent* event, gpointer data);
+    // The person closed the window: the close handler, else the window hides.
+    void Close();
     static gboolean OnWheelRest(gpointer self);
     static gboolean OnAnimationFrame(gpointer self);
 

@@ -134,13 +134,16 @@ gboolean Renderer::OnKey(GtkWidget*, GdkEventKey* e, gpointer self) {
 }
 
 gboolean Renderer::OnDelete(GtkWidget*, GdkEvent*, gpointer self) {
-    auto* r = static_cast<Renderer*>(self);
-    if (r->closeHandler_) {
-        r->closeHandler_();
-    } else {
-        gtk_widget_hide(r->window_);
-    }
+    static_cast<Renderer*>(self)->Close();
     return TRUE;
+}
+
+void Renderer::Close() {
+    if (closeHandler_) {
+        closeHandler_();
+    } else {
+        gtk_widget_hide(window_);
+    }
 }
 
 }  // namespace ns::desktop

@@ -11,6 +11,7 @@
 #include "platform/ui/Label.h"
 #include "platform/ui/SearchBar.h"
 #include "platform/ui/TextField.h"
+#include "platform/ui/TextMeasure.h"
 
 namespace ui {
 
@@ -233,7 +234,12 @@ std::optional<std::string> TextOf(const View& view) {
         return button->CurrentTitle();
     }
     if (const auto* field = dynamic_cast<const TextField*>(&view)) {
-        return field->Text();
+        if (!field->IsSecureTextEntry()) return field->Text();
+        // What the window shows of a password, never the password itself: a dump goes to
+        // standard output, logs and test reports.
+        std::string masked;
+        for (size_t i = TextMeasure::CodePoints(field->Text()); i > 0; --i) masked += kMaskBullet;
+        return masked;
     }
     if (const auto* bar = dynamic_cast<const SearchBar*>(&view)) {
         return bar->Text();

@@ -29,6 +29,8 @@ using ui::Color;
 using ui::Rect;
 using ui::View;
 
+const char* const kPassword = "p\xC3\xA4s\"1";
+
 // The start of a PNG of w x h (signature and IHDR): all the model reads of an image.
 ui::Image::Ptr PngImage(uint32_t w, uint32_t h, const std::string& name) {
     const std::vector<uint8_t> png = ui::PngHeader(w, h);
@@ -41,7 +43,7 @@ ui::Image::Ptr PngImage(uint32_t w, uint32_t h, const std::string& name) {
 // root
 //   title (label), ok (button with a title and an image), logo (image view, half transparent)
 //   panel (hidden, coloured)
-//     email (text field)
+//     email (text field), password (secure text field)
 //     an unnamed view with odd geometry
 class SmallTree {
 public:
@@ -79,6 +81,14 @@ public:
         email->SetTextColor(Color::FromRGB255(183, 183, 183));
         panel->AddSubview(email);
 
+        // Five characters, one of two bytes and a quote that the dump would escape.
+        auto password = std::make_shared<ui::TextField>(Rect(8, 39, 304, 31));
+        password->SetIdentifier("password");
+        password->SetSecureTextEntry(true);
+        password->SetText(kPassword);
+        password->SetTextColor(Color::Black());
+        panel->AddSubview(password);
+
         panel->AddSubview(std::make_shared<View>(Rect(1.25, -3, 0.1, 0)));
         ui::RunLayoutPass();  // the button lays out its title label and image view
     }
@@ -104,6 +114,9 @@ TEST(InspectorTest, TextDumpOfASmallTreeMatchesTheGolden) {
         "  View#panel frame=(0,100,320,100.33) hidden background=#123456FF\n"
         // 183 = 0xB7
         "    TextField#email frame=(8,8,304,31) text=\"a@b.c\" textColor=#B7B7B7FF\n"
+        // secure: a bullet (E2 80 A2) per character of "p\xC3\xA4s\"1", not the text
+        "    TextField#password frame=(8,39,304,31) text=\"\xE2\x80\xA2\xE2\x80\xA2\xE2\x80\xA2"
+        "\xE2\x80\xA2\xE2\x80\xA2\" textColor=#000000FF\n"
         // no identifier, no '#'; a negative y and a fraction below one
         "    View frame=(1.25,-3,0.1,0)\n";
     EXPECT_EQ(ui::Dump(*tree.root), expected);
@@ -153,11 +166,14 @@ TEST(InspectorTest, JsonDumpParsesAndHoldsTheSameFields) {
     EXPECT_TRUE(Member(subs[3], "hidden").GetBool());
     EXPECT_EQ(Member(Member(subs[3], "frame"), "height").GetDouble(), 100.33);
     const auto& inner = Member(subs[3], "subviews");
-    ASSERT_EQ(inner.Size(), 2u);
+    ASSERT_EQ(inner.Size(), 3u);
     EXPECT_STREQ(Member(inner[0], "text").GetString(), "a@b.c");
     EXPECT_STREQ(Member(inner[0], "textColor").GetString(), "#B7B7B7FF");
-    EXPECT_STREQ(Member(inner[1], "identifier").GetString(), "");
-    EXPECT_EQ(Member(Member(inner[1], "frame"), "y").GetDouble(), -3);
+    EXPECT_STREQ(Member(inner[1], "text").GetString(),
+                 "\xE2\x80\xA2\xE2\x80\xA2\xE2\x80\xA2\xE2\x80\xA2\xE2\x80\xA2");
+    EXPECT_EQ(json.find("p\xC3\xA4s"), std::string::npos) << json;
+    EXPECT_STREQ(Member(inner[2], "identifier").GetString(), "");
+    EXPECT_EQ(Member(Member(inner[2], "frame"), "y").GetDouble(), -3);
 }
 
 TEST(InspectorTest, TextsAreEscapedForEachDump) {

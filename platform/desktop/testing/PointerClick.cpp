@@ -2,6 +2,7 @@
 
 #include <X11/extensions/XTest.h>
 #include <X11/XKBlib.h>
+#include <X11/Xatom.h>
 #include <X11/keysym.h>
 #include <gdk/gdkx.h>
 
@@ -113,6 +114,52 @@ void ResizeWindowTo(GdkWindow* window, int width, int height) {
                   static_cast<unsigned>(width), static_cast<unsigned>(height));
     XFlush(xd);
     gdk_display_sync(display);
+}
+
+void CloseWindow(GdkWindow* window) {
+    GdkDisplay* display = gdk_window_get_display(window);
+    Display* xd = gdk_x11_display_get_xdisplay(display);
+    const Window target = gdk_x11_window_get_xid(gdk_window_get_toplevel(window));
+    XEvent event{};
+    event.xclient.type = ClientMessage;
+    event.xclient.window = target;
+    event.xclient.message_type = XInternAtom(xd, "WM_PROTOCOLS", False);
+    event.xclient.format = 32;
+    event.xclient.data.l[0] = static_cast<long>(XInternAtom(xd, "WM_DELETE_WINDOW", False));
+    event.xclient.data.l[1] = CurrentTime;
+    XSendEvent(xd, target, False, NoEventMask, &event);
+    XFlush(xd);
+    gdk_display_sync(display);
+}
+
+GdkWindow* ShownWindowOf(GdkDisplay* display, pid_t pid) {
+    Display* xd = gdk_x11_display_get_xdisplay(display);
+    const Atom pidAtom = XInternAtom(xd, "_NET_WM_PID", False);
+    Window root = 0, parent = 0;
+    Window* children = nullptr;
+    unsigned count = 0;
+    if (!XQueryTree(xd, DefaultRootWindow(xd), &root, &parent, &children, &count)) return nullptr;
+    Window found = 0;
+    for (unsigned i = 0; i < count && found == 0; ++i) {
+        XWindowAttributes attributes;
+        if (!XGetWindowAttributes(xd, children[i], &attributes) ||
+            attributes.map_state != IsViewable || attributes.c_class != InputOutput) {
+            continue;
+        }
+        Atom type = 0;
+        int format = 0;
+        unsigned long items = 0, after = 0;
+        unsigned char* data = nullptr;
+        if (XGetWindowProperty(xd, children[i], pidAtom, 0, 1, False, XA_CARDINAL, &type, &format,
+                               &items, &after, &data) == Success &&
+            data != nullptr && format == 32 && items == 1 &&
+            *reinterpret_cast<unsigned long*>(data) == static_cast<unsigned long>(pid)) {
+            found = children[i];
+        }
+        if (data != nullptr) XFree(data);
+    }
+    if (children != nullptr) XFree(children);
+    return found != 0 ? gdk_x11_window_foreign_new_for_display(display, found) : nullptr;
 }
 
 }  // namespace ns::desktop

@@ -6,6 +6,8 @@
 
 #include <gdk/gdk.h>
 
+#include <sys/types.h>
+
 #include <initializer_list>
 #include <string>
 
@@ -29,6 +31,15 @@ bool TypeKeys(GdkWindow* window, const std::string& text);
 // The window resized on the X server to width x height pixels, as a window manager does when
 // a person drags its corner (the application hears it as a configure event).
 void ResizeWindowTo(GdkWindow* window, int width, int height);
+
+// The window closed as a window manager closes it when the person clicks the title bar's close
+// button: a WM_DELETE_WINDOW message sent to the toplevel of `window` through the X server.
+void CloseWindow(GdkWindow* window);
+
+// The window another program shows on a display without a window manager: its top-level
+// window that is mapped and carries the process id `pid` (_NET_WM_PID, which GDK sets), as a
+// foreign GdkWindow the functions above take (the caller unrefs it); null while it has none.
+GdkWindow* ShownWindowOf(GdkDisplay* display, pid_t pid);
 
 // The first button pressed at `from`, the pointer moved to `to` in `steps` even steps, released
 // there (pixels of `window`). `between` runs after each X event has reached the server, so the
