@@ -396,6 +396,31 @@ TEST_F(ZulProgramWindowTest, SigtermEndsIt) {
     ExpectCleanEnd();
 }
 
+// zul-demo exits 0 only when its whole session held: one cut short by a signal did not.
+TEST_F(ZulProgramWindowTest, ADemoSessionCutShortBySigtermExitsOne) {
+    portal_ = AppTestSupport::StartDemoPortal();
+    zul_ = std::make_unique<AppTestSupport::ZulProcess>(
+        SV_ZUL_DEMO_PATH,
+        std::vector<std::string>{"--portal", portal_->Url("/"), "--demo", directory_.File("demo")},
+        AppTestSupport::ZulEnvironment(directory_.File("home"),
+                                       DesktopEnvironment::Display()->Name()),
+        directory_.File("zul.out"), directory_.File("zul.err"));
+    ASSERT_TRUE(zul_->Running());
+    // Its first step held; the session goes on for a minute and more (a title to its end).
+    auto steps = [this] {
+        std::ifstream in(directory_.File("zul.out"));
+        return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    };
+    ASSERT_TRUE(PollUntil(
+        [&] { return steps().find("1. the sign-in screen: ok") != std::string::npos; }, 30s))
+        << steps() << Log();
+    ASSERT_EQ(0, kill(zul_->Pid(), SIGTERM));
+    const std::optional<int> status = zul_->WaitForExit(30s);
+    ASSERT_TRUE(status) << "still running\n" << steps();
+    ASSERT_TRUE(WIFEXITED(*status)) << "signal " << WTERMSIG(*status);
+    EXPECT_EQ(1, WEXITSTATUS(*status)) << steps();
+}
+
 TEST_F(ZulProgramWindowTest, SigintWhileAnAlertShowsEndsIt) {
     ASSERT_NO_FATAL_FAILURE(Start());
     ASSERT_NO_FATAL_FAILURE(ShowNoConnectionAlert());

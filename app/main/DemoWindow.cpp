@@ -21,6 +21,7 @@ namespace {
 struct Demo {
     std::string folder;
     DemoOutput output;
+    bool held = false;
 };
 
 void RunSession(const std::shared_ptr<Demo>& demo) {
@@ -36,13 +37,13 @@ void RunSession(const std::shared_ptr<Demo>& demo) {
     DemoSession session(
         DemoSession::Options(), wait,
         [folder](const std::string& name, DemoPicture& picture, std::string& error) {
-            return ns::desktop::SaveApplicationWindowPicture(folder + "/" + name + ".png", error,
-                                                             &picture.rgb, &picture.width,
-                                                             &picture.height);
+            return ns::desktop::SaveApplicationWindowPicture(
+                folder + "/" + name + ".png", error, &picture.rgb, &picture.width, &picture.height);
         },
         [&output](const std::string& line) { output.report(line); });
     session.Runner().SetLogForward(output.logSink());
     const bool ok = session.Run();
+    demo->held = ok;
     // The log file stays open as long as a sink (or a line another thread is writing) holds
     // it; the lines logged from now on go to standard error.
     session.Runner().SetLogForward(nullptr);
@@ -52,7 +53,7 @@ void RunSession(const std::shared_ptr<Demo>& demo) {
 
 }  // namespace
 
-bool StartDemoSession(const std::string& folder, std::string& error) {
+bool StartDemoSession(const std::string& folder, std::string& error, std::function<bool()>& held) {
     if (mkdir(folder.c_str(), 0755) != 0 && errno != EEXIST) {
         error = "cannot make " + folder + ": " + strerror(errno);
         return false;
@@ -68,5 +69,6 @@ bool StartDemoSession(const std::string& folder, std::string& error) {
     // the window's picture holds the page as soon as it is drawn.
     setenv("WEBKIT_DISABLE_COMPOSITING_MODE", "1", 0);
     ns::desktop::RunWhenLoopRuns([demo] { RunSession(demo); });
+    held = [demo] { return demo->held; };
     return true;
 }

@@ -7,10 +7,13 @@
 // steps: whatever else the process prints there goes to DIR/zul.out. At the end the
 // application terminates with 0 when every step held, else 1.
 
+#include <functional>
 #include <string>
 
 // Call before the application starts: makes DIR and schedules the session. False with the
-// reason in `error` when DIR or its log file cannot be made.
-bool StartDemoSession(const std::string& folder, std::string& error);
+// reason in `error` when DIR or its log file cannot be made. `held` then answers whether the
+// session ran to its end with every step held (false while it runs, and for good once the
+// application ended it early).
+bool StartDemoSession(const std::string& folder, std::string& error, std::function<bool()>& held);
 
 #endif  // APP_MAIN_DEMOWINDOW_H

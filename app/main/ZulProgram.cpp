@@ -128,9 +128,10 @@ int RunZulProgram(int argc, char** argv, const DemoStarter& startDemo) {
         if (demo) return line.UsageError("--demo needs the window, not --headless");
         return RunHeadless(address);
     }
+    std::function<bool()> demoHeld;
     if (demo) {
         std::string error;
-        if (!startDemo(line.Value("demo"), error)) return line.Failure(error);
+        if (!startDemo(line.Value("demo"), error, demoHeld)) return line.Failure(error);
     }
     // GTK sees only the program's name: the options above are ours.
     int gtkArgc = 1;
@@ -142,5 +143,6 @@ int RunZulProgram(int argc, char** argv, const DemoStarter& startDemo) {
         ns::Log("[DEL] the settings could not be written: %@",
                 ns::UserDefaults::Standard().LastError());
     }
+    if (demoHeld && !demoHeld()) return SvTools::CommandLine::kExitFailure;
     return status;
 }

@@ -15,8 +15,11 @@
 #include <string>
 
 // Starts the scripted session in DIR before the application starts; false with the reason in
-// `error` when it cannot.
-using DemoStarter = std::function<bool(const std::string& folder, std::string& error)>;
+// `error` when it cannot. It sets `held`, which the program asks once the application has
+// ended whether every step held: a session cut short (its window closed, SIGINT, SIGTERM) did
+// not, and the program then exits 1.
+using DemoStarter =
+    std::function<bool(const std::string& folder, std::string& error, std::function<bool()>& held)>;
 
 // The program's main: zul without a starter, zul-demo (and its --demo option) with one.
 int RunZulProgram(int argc, char** argv, const DemoStarter& startDemo);
