@@ -6,8 +6,8 @@
 #include <memory>
 
 #include "platform/core/LogWriter.h"
-#include "platform/desktop/ApplicationQuit.h"
 #include "platform/core/NotificationCenter.h"
+#include "platform/desktop/ApplicationQuit.h"
 #include "platform/desktop/GstMoviePlayer.h"
 #include "platform/desktop/PangoTextMeasure.h"
 #include "platform/desktop/Renderer.h"
