@@ -347,7 +347,7 @@ protected:
                 }
                 return window_ != nullptr && ColourAt(red_) == kButtonRed;
             },
-            30s))
+            60s))
             << Log();
     }
     // A click on Sign in, with the stored address and password, until the "No connection"
@@ -360,12 +360,12 @@ protected:
                 const std::optional<Rgb> c = ColourAt(corner_);
                 return c && c->r < kBackground.r && c->g < kBackground.g && c->b < kBackground.b;
             },
-            30s))
+            60s))
             << Log();
     }
     // The program ended by itself with exit 0 and its settings as they were.
     void ExpectCleanEnd() {
-        const std::optional<int> status = zul_->WaitForExit(30s);
+        const std::optional<int> status = zul_->WaitForExit(60s);
         ASSERT_TRUE(status) << "still running\n" << Log();
         ASSERT_TRUE(WIFEXITED(*status)) << "signal " << WTERMSIG(*status) << "\n" << Log();
         EXPECT_EQ(0, WEXITSTATUS(*status)) << Log();
@@ -412,10 +412,10 @@ TEST_F(ZulProgramWindowTest, ADemoSessionCutShortBySigtermExitsOne) {
         return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
     };
     ASSERT_TRUE(PollUntil(
-        [&] { return steps().find("1. the sign-in screen: ok") != std::string::npos; }, 30s))
+        [&] { return steps().find("1. the sign-in screen: ok") != std::string::npos; }, 60s))
         << steps() << Log();
     ASSERT_EQ(0, kill(zul_->Pid(), SIGTERM));
-    const std::optional<int> status = zul_->WaitForExit(30s);
+    const std::optional<int> status = zul_->WaitForExit(60s);
     ASSERT_TRUE(status) << "still running\n" << steps();
     ASSERT_TRUE(WIFEXITED(*status)) << "signal " << WTERMSIG(*status);
     EXPECT_EQ(1, WEXITSTATUS(*status)) << steps();
