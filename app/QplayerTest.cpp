@@ -4,12 +4,15 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <initializer_list>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "app/QplayerTestFixture.h"
+#include "app/SarvelonQueue.h"
 
 namespace {
 
@@ -288,6 +291,47 @@ TEST_F(QplayerSlowStartTest, ATitleLeftDuringItsStartHoldsUpNothingAndReachesNoL
     bridge_->PostEvent(SViOsApiEvent_StoppingOnError, attributes);
     ASSERT_TRUE(RunUntil([&] { return !delegate_->calls.empty(); }, 1));
     EXPECT_EQ(std::vector<std::string>{"error 210 Internal player error"}, delegate_->calls);
+}
+
+// A stop that comes while the start job has not reached SV_Play yet finds no session: it tries
+// again until the start it was meant for is under way and ends it, rather than leave that
+// start to wait for its origin. A tag no running job carries reaches nothing.
+TEST_F(QplayerSlowStartTest, AnInterruptBeforeTheStartReachesTheBridgeStopsItOnceItDoes) {
+    bridge_->HoldPlay();
+    // Shared with the job, and its gate opened however the test ends, so the bridge's thread
+    // is free for the next test.
+    struct Start {
+        std::atomic<bool> entered{false};
+        std::atomic<bool> gate{false};
+        std::atomic<int> played{0};
+    };
+    const auto start = std::make_shared<Start>();
+    const std::shared_ptr<void> openGate(nullptr, [start](void*) { start->gate = true; });
+    SarvelonQueue::Shared().Add(
+        [start](SarvelonBridge& bridge) {
+            start->entered = true;
+            while (!start->gate) std::this_thread::yield();
+            std::string url;
+            start->played = bridge.Play("http://x/t.svm", &url, 0);
+        },
+        start.get());
+    ASSERT_TRUE(WaitReal([&] { return start->entered.load(); }, 10));
+    int other = 0;
+    EXPECT_FALSE(SarvelonQueue::Shared().Interrupt(&other, [](SarvelonBridge&) { return true; }));
+    EXPECT_TRUE(SarvelonQueue::Shared().Interrupt(start.get(), [](SarvelonBridge& bridge) {
+        return bridge.Stop() != SarvelonBridge::kNoSession;
+    }));
+    // The stop has found nothing at least once before the start goes on.
+    ASSERT_TRUE(WaitReal([&] { return !bridge_->CallNames().empty(); }, 10));
+    start->gate = true;
+    ASSERT_TRUE(WaitForEngine());
+    EXPECT_EQ(FakeSarvelonBridge::kStoppedStatus, start->played.load());
+    EXPECT_EQ(1, bridge_->PlaysStopped());
+    const std::vector<std::string> names = bridge_->CallNames();
+    ASSERT_GE(names.size(), 3u);
+    EXPECT_EQ("SV_Stop", names.front());
+    EXPECT_EQ((std::vector<std::string>{"SV_Play", "SV_Stop"}),
+              std::vector<std::string>(names.end() - 2, names.end()));
 }
 
 // A playing screen that the person closes hears nothing more of the engine: an error its
