@@ -638,7 +638,7 @@ void Qplayer::ViewWillAppear(bool /*animated*/) {
 void Qplayer::ViewWillDisappear(bool /*animated*/) {
     ns::Log("[Q] viewWillDisappear");
     std::shared_ptr<Qplayer> keep = self();
-    // Behind a start that may still be under way: the engine stops once it has started.
+    // A start still waiting for its origin is stopped at once; SV_Stop and SV_Terminate follow.
     if (!engineStopped_) stopSarvelon();
     if (CurrentPlayer().lock().get() == this) CurrentPlayer().reset();
     cancelTimer(coreTimer_);
