@@ -142,4 +142,42 @@ TEST_F(MainViewController2BridgeTest, AnErrorSendsTheErrorThenTheProgressThenAle
     EXPECT_EQ(2u, Scripts().size());
 }
 
+// A title left while it starts: the page hears nothing of it, even when its
+// session reports an error once stopped, no alert comes, and the next title's start is asked
+// for while the bridge still holds every start (it does not wait for the first one's origin).
+TEST_F(MainViewController2BridgeTest, ATitleLeftWhileItStartsIsNotReportedAndHoldsUpNothing) {
+    ServeTitle("\"1001\"", "1001");
+    bridge_->HoldPlay();
+    ASSERT_NO_FATAL_FAILURE(PlayFromTitlePage());
+    ASSERT_TRUE(WaitReal([this] { return bridge_->PlaysEntered() == 1; }));
+    Portal()->qPlayer()->closeView();
+    ns::Dictionary attributes;
+    attributes.Set("SVErrorKey", 408u);
+    bridge_->PostEvent(SViOsApiEvent_StoppingOnError, attributes);
+    ASSERT_TRUE(driver_.WaitFor(
+        [this] {
+            DrainMain();
+            return PlayerGone();
+        },
+        kTimeout));
+    EXPECT_TRUE(WaitReal([this] { return bridge_->PlaysStopped() == 1; }))
+        << "the start went on after its screen closed";
+
+    ServeTitle("\"1002\"", "1002");
+    movie_ = nullptr;
+    ASSERT_NO_FATAL_FAILURE(PlayFromTitlePage());
+    ASSERT_TRUE(WaitReal([this] { return bridge_->PlaysEntered() == 2; }))
+        << "the next start waits behind the title left";
+    bridge_->ReleasePlay();
+    ASSERT_TRUE(WaitForEngine());
+    movie_->duration = 40;
+    movie_->BecomePlayable();
+    driver_.Advance(1);
+    ASSERT_NE(nullptr, Portal()->qPlayer());
+    EXPECT_EQ("1002", Portal()->qPlayer()->mediaID());
+    EXPECT_TRUE(Scripts().empty()) << Scripts().front();
+    EXPECT_EQ(alertsBefore_, ui::AlertLog::Entries().size());
+    EXPECT_EQ(nullptr, ui::AlertView::TopVisibleAlert());
+}
+
 }  // namespace

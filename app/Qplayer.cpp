@@ -14,6 +14,7 @@
 #include "platform/core/Format.h"
 #include "platform/core/LogWriter.h"
 #include "platform/core/NotificationCenter.h"
+#include "platform/core/OperationQueue.h"
 #include "platform/net/URL.h"
 #include "platform/net/URLRequest.h"
 #include "platform/ui/Animate.h"
@@ -35,6 +36,15 @@ std::weak_ptr<Qplayer>& CurrentPlayer() {
     return current;
 }
 
+// The screen the engine's events are for: the one whose SV_Play was the last to begin, until it
+// closes. Main thread only. It is set from the bridge's thread through the main queue just
+// before that SV_Play, so it comes behind every event of the sessions before, whose events the
+// main queue delivers in order: none of them reaches a later screen.
+std::weak_ptr<Qplayer>& EngineEventsTarget() {
+    static std::weak_ptr<Qplayer> target;
+    return target;
+}
+
 // Whole seconds of a position, safe for any double.
 int32_t WholeSeconds(double seconds) {
     if (!(seconds > 0)) return 0;
@@ -46,7 +56,8 @@ int32_t WholeSeconds(double seconds) {
 
 // --- construction
 
-Qplayer::Qplayer() : ui::ViewController(kInterfaceName) {
+Qplayer::Qplayer()
+    : ui::ViewController(kInterfaceName), startAbandoned_(std::make_shared<std::atomic<bool>>()) {
     RegisterQplayerInterface();
     BindOutlet("videoDisplay", videoDisplay_);
     BindOutlet("playerHit", playerHit_);
@@ -271,13 +282,24 @@ void Qplayer::sarvelonInitialized(int /*status*/) {
         return;
     }
     const std::string uri = dataObject_->sarvelonUri;
+    const std::weak_ptr<Qplayer> screen = self();
     SarvelonQueue::Shared().Call(
-        [uri](SarvelonBridge& bridge) {
+        [uri, screen, abandoned = startAbandoned_](SarvelonBridge& bridge) {
             SarvelonStart start;
+            // Closed before its turn came: no start that the next screen would wait behind.
+            if (abandoned->load()) {
+                start.status = kStartAbandoned;
+                return start;
+            }
+            // The events of this start's session come behind this on the main queue.
+            ns::MainQueue().AddOperation([screen] {
+                std::shared_ptr<Qplayer> player = screen.lock();
+                if (player && player->startGoesOn()) EngineEventsTarget() = player;
+            });
             start.status = bridge.Play(uri, &start.playbackUrl, 0);
             return start;
         },
-        WeakCallback(*this, &Qplayer::sarvelonPlayed));
+        WeakCallback(*this, &Qplayer::sarvelonPlayed), startAbandoned_.get());
 }
 
 void Qplayer::sarvelonPlayed(const SarvelonStart& start) {
@@ -307,8 +329,21 @@ void Qplayer::sarvelonPlayed(const SarvelonStart& start) {
     initializeSarvelon();
 }
 
+void Qplayer::abandonStart() {
+    startAbandoned_->store(true);
+    // Nothing the engine still says of this title reaches anyone.
+    std::weak_ptr<Qplayer>& target = EngineEventsTarget();
+    const std::shared_ptr<Qplayer> current = target.lock();
+    if (!current || current.get() == this) target.reset();
+    // A start still waiting for its origin ends now instead of holding up the next screen's.
+    SarvelonQueue::Shared().Interrupt(startAbandoned_.get(), [](SarvelonBridge& bridge) {
+        return bridge.Stop() != SarvelonBridge::kNoSession;
+    });
+}
+
 void Qplayer::stopSarvelon() {
     engineStopped_ = true;
+    abandonStart();
     SarvelonQueue::Shared().Add([](SarvelonBridge& bridge) {
         bridge.Stop();
         bridge.Terminate();
@@ -319,9 +354,11 @@ int Qplayer::QplayerLibraryCallback(SViOsApiEvent event, const ns::Dictionary& a
     ns::Log("[Q] callback event:%@ attributes:%@", SarvelonBridge::Current().EventToString(event),
             ns::Value(attributes));
     if (event == SViOsApiEvent_StoppingOnError) {
-        // The screen current when it runs: none once the screen has gone.
-        ui::Loop().Post([attributes] {
-            if (std::shared_ptr<Qplayer> player = Current()) {
+        // For the screen whose session the engine ran when the event was queued (the main
+        // queue runs this in that order); none once that screen has closed.
+        const std::weak_ptr<Qplayer> target = EngineEventsTarget();
+        ui::Loop().Post([target, attributes] {
+            if (std::shared_ptr<Qplayer> player = target.lock()) {
                 player->sarvelonStoppingOnError(attributes);
             }
         });
@@ -331,6 +368,8 @@ int Qplayer::QplayerLibraryCallback(SViOsApiEvent event, const ns::Dictionary& a
 
 void Qplayer::sarvelonStoppingOnError(const ns::Dictionary& attributes) {
     ns::Log("[Q] sarvelonStoppingOnError:%@", ns::Value(attributes));
+    // Closed meanwhile: the person has left the title, and hears nothing more of it.
+    if (closing_ || engineStopped_) return;
     report(kEngineError, kEngineErrorText);
 }
 
@@ -521,6 +560,7 @@ void Qplayer::complete() {
 
 void Qplayer::closeView() {
     closing_ = true;
+    abandonStart();
     cancelTimer(timeoutTimer_);
     timeoutTimer_ = ui::Loop().AfterDelay(ui::SecondsToDuration(kCloseTimeoutSeconds),
                                           WeakCallback(*this, &Qplayer::targetMethod));
@@ -598,7 +638,7 @@ void Qplayer::ViewWillAppear(bool /*animated*/) {
 void Qplayer::ViewWillDisappear(bool /*animated*/) {
     ns::Log("[Q] viewWillDisappear");
     std::shared_ptr<Qplayer> keep = self();
-    // Behind a start that may still be under way: the engine stops once it has started.
+    // A start still waiting for its origin is stopped at once; SV_Stop and SV_Terminate follow.
     if (!engineStopped_) stopSarvelon();
     if (CurrentPlayer().lock().get() == this) CurrentPlayer().reset();
     cancelTimer(coreTimer_);

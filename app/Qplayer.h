@@ -18,14 +18,18 @@
 //      finished on an error) as 210, and goes through the delegate's disposeQPlayer when the
 //      user closes it, when playback never starts (35 s) or when the movie ends before its
 //      last seconds;
-//   5. stops the engine (SV_Stop, then SV_Terminate) when it disappears, behind a start that
-//      may still be under way; what that start answers then is dropped. The movie is paused
-//      then, its picture kept until the screen has gone, and released after.
+//   5. stops the engine (SV_Stop, then SV_Terminate) when it disappears. Closed while its
+//      start still waits for the origin, it stops that start at once (SV_Stop beside it, on
+//      a thread of the bridge queue's), so the next screen's start does not wait it out; what
+//      that start answers is dropped. The movie is paused then, its picture kept until the
+//      screen has gone, and released after.
 //
-// One player screen is current at a time (Current()): the bridge's event callback reaches it
-// through that reference, which is cleared when the screen disappears; events after that are
-// dropped. Main thread only (ui::Loop()); make it with initWithJSON.
+// One player screen is current at a time (Current()), cleared when the screen disappears. The
+// bridge's events reach only the screen whose start the engine runs, and only until it closes:
+// an event of a title left during its start never reaches the next title's screen. Main thread
+// only (ui::Loop()); make it with initWithJSON.
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -154,8 +158,13 @@ private:
         int status = 0;
         std::string playbackUrl;
     };
+    // SV_Play's status for a start that was abandoned before it was asked for.
+    static constexpr int kStartAbandoned = -1;
     // Whether the engine's start still leads anywhere: the screen neither closes nor has gone.
     bool startGoesOn() const;
+    // The screen closes: a start not yet asked for is not asked for, one under way is stopped,
+    // and the engine's events no longer reach this screen.
+    void abandonStart();
     void sarvelonInitialized(int status);
     void sarvelonPlayed(const SarvelonStart& start);
     // SV_Stop, then SV_Terminate, queued behind whatever the bridge is doing.
@@ -228,6 +237,9 @@ private:
     bool completed_ = false;      // playbackDidComplete was sent
     bool engineStarted_ = false;  // SV_Initialize was called
     bool engineStopped_ = false;  // SV_Stop and SV_Terminate were called
+    // Set once the screen closes, read by its start job on the bridge's thread; its address
+    // tags that job for SarvelonQueue::Interrupt.
+    const std::shared_ptr<std::atomic<bool>> startAbandoned_;
 
     std::shared_ptr<ZULSpinner> indicator_;
     std::unique_ptr<QplayerControls> controls_;

@@ -13,6 +13,7 @@
 
 #include "app/QplayerTestFixture.h"
 #include "app/testing/EngineTestSupport.h"
+#include "engine/api/SViOsApi.h"
 #include "engine/api/SViOsApiState.h"
 
 namespace {
@@ -91,6 +92,49 @@ TEST_F(QplayerEngineTest, APortalTitlePlaysThroughTheEngineToItsEnd) {
     loop_.Step();
     ASSERT_TRUE(WaitForEngine());
     EXPECT_FALSE(SarvelonMediaKit::SViOsApiState::Instance().IsInitialized());
+}
+
+// A title left while its engine start still waits for an origin that trickles it: the start
+// is stopped when the screen closes, so the next title, opened after it, starts and plays at
+// once instead of behind the first one's preload (given a minute here, past every wait of the
+// test); nothing of the title left reaches either screen or its delegate.
+TEST_F(QplayerEngineTest, ATitleLeftWhileItTricklesInIsStoppedAndTheNextOnePlays) {
+    origin_.ServeFile("/slow.svm", std::string(SV_PORTAL_DATA_DIR) + "/media/bars.svm");
+    SvTestSupport::TestOrigin::Fault trickle;
+    trickle.bytesPerSecond = 8;  // the title's head alone takes most of a minute
+    origin_.SetFault("/slow.svm", trickle);
+    ns::Dictionary settings;
+    settings.Set("SVPreloadTimeoutKey", ns::Value(60000000));
+    SV_CredentialsFromSettings(settings);  // kept by the screens' own initialisations
+
+    Open(Info(InfoJson(0, origin_.Url("/slow.svm"))));
+    ASSERT_TRUE(RunRealTime([&] { return origin_.AnswersBegun("/slow.svm") > 0; }, 20));
+    std::shared_ptr<Qplayer> first = player_;
+    std::shared_ptr<QplayerTest::RecordingDelegate> firstDelegate = delegate_;
+    first->closeView();
+    ASSERT_TRUE(RunRealTime([&] { return !firstDelegate->calls.empty(); }, 10));
+    first->DismissViewController(false);
+    loop_.Step();
+
+    delegate_ = std::make_shared<QplayerTest::RecordingDelegate>();
+    delegate_->dismisses = false;
+    Open(PlaybackUrl("102"));
+    ASSERT_TRUE(RunRealTime(
+        [&] {
+            return (Movie() != nullptr && !Movie()->ContentUrl().empty()) ||
+                   !delegate_->calls.empty();
+        },
+        30))
+        << "the next start waited behind the title left";
+    EXPECT_EQ(1, LogCount("[Q] engine start ended after closing (status:408): not played"));
+    EXPECT_TRUE(RunRealTime([&] { return Playing(); }, 30));
+    EXPECT_TRUE(delegate_->calls.empty()) << delegate_->calls.front();
+    EXPECT_EQ((std::vector<std::string>{"dispose"}), firstDelegate->calls);
+    EXPECT_EQ(0, LogsContaining("[Q] sarvelonStoppingOnError"));
+
+    player_->DismissViewController(false);
+    loop_.Step();
+    ASSERT_TRUE(WaitForEngine());
 }
 
 }  // namespace

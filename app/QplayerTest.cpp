@@ -4,12 +4,15 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <initializer_list>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "app/QplayerTestFixture.h"
+#include "app/SarvelonQueue.h"
 
 namespace {
 
@@ -192,7 +195,9 @@ TEST_F(QplayerEngineStartTest, DisappearingStopsThenTerminatesAndLaterEventsAreD
 }
 
 // SV_Play held, as an origin that answers slowly holds it inside the engine's preload: the
-// screen goes on meanwhile, and what the start answers after the screen closed plays nothing.
+// screen goes on meanwhile, and closing it stops that start at once (SV_Stop beside it, which
+// ends the held SV_Play with 408) instead of waiting it out; what the start answers plays
+// nothing.
 class QplayerSlowStartTest : public QplayerTestBase {
 protected:
     void OpenHeld() {
@@ -206,16 +211,17 @@ protected:
     }
 };
 
-TEST_F(QplayerSlowStartTest, TheCloseButtonWorksAndAStartThatEndsWhileClosingPlaysNothing) {
+TEST_F(QplayerSlowStartTest, TheCloseButtonWorksAndStopsTheStartAtOnceWhichPlaysNothing) {
     delegate_->dismisses = false;
     OpenHeld();
     RunFor(2.1);
     EXPECT_DOUBLE_EQ(1, driver_.Find("closeViewButton")->Alpha());
     ASSERT_TRUE(driver_.Tap("closeViewButton"));
-    // The engine's start comes through while the screen closes.
-    bridge_->ReleasePlay();
+    // Never released: the close alone ends the start.
     ASSERT_TRUE(WaitForEngine());
-    EXPECT_EQ(1, LogCount("[Q] engine start ended after closing (status:0): not played"));
+    EXPECT_EQ(1, bridge_->PlaysStopped());
+    EXPECT_EQ(Names({"SV_Initialize", "SV_Play", "SV_Stop"}), bridge_->CallNames());
+    EXPECT_EQ(1, LogCount("[Q] engine start ended after closing (status:408): not played"));
     EXPECT_EQ(0, LogCount("[Q] ALL OK"));
     ASSERT_NE(nullptr, Movie());
     EXPECT_EQ("", Movie()->ContentUrl());
@@ -223,50 +229,122 @@ TEST_F(QplayerSlowStartTest, TheCloseButtonWorksAndAStartThatEndsWhileClosingPla
     EXPECT_EQ(Names({"dispose"}), delegate_->calls);
     EXPECT_EQ(ns::MoviePlaybackState::Stopped, Movie()->PlaybackState());
 
-    // Dismissed: the engine that started is stopped.
+    // Dismissed: the engine is stopped and terminated as ever.
     player_->DismissViewController(false);
     loop_.Step();
     ASSERT_TRUE(WaitForEngine());
-    EXPECT_EQ(Names({"SV_Initialize", "SV_Play", "SV_Stop", "SV_Terminate"}), bridge_->CallNames());
+    EXPECT_EQ(Names({"SV_Initialize", "SV_Play", "SV_Stop", "SV_Stop", "SV_Terminate"}),
+              bridge_->CallNames());
 }
 
-TEST_F(QplayerSlowStartTest, TheStartTimeOutClosesTheScreenWhileTheEngineStillStarts) {
+TEST_F(QplayerSlowStartTest, TheStartTimeOutClosesTheScreenAndStopsTheStartStillUnderWay) {
     OpenHeld();
     RunFor(34.5, 0.5);
     EXPECT_TRUE(delegate_->calls.empty());
     RunFor(1);
     EXPECT_EQ(Names({"dispose"}), delegate_->calls);
     EXPECT_EQ(nullptr, root_->PresentedViewController());
-    // The stop waits behind the start, and follows it once the engine answers.
-    EXPECT_EQ(Names({"SV_Initialize", "SV_Play"}), bridge_->CallNames());
-    bridge_->ReleasePlay();
     ASSERT_TRUE(WaitForEngine());
-    EXPECT_EQ(Names({"SV_Initialize", "SV_Play", "SV_Stop", "SV_Terminate"}), bridge_->CallNames());
+    EXPECT_EQ(1, bridge_->PlaysStopped());
+    EXPECT_EQ(Names({"SV_Initialize", "SV_Play", "SV_Stop", "SV_Stop", "SV_Terminate"}),
+              bridge_->CallNames());
     EXPECT_EQ(0, LogCount("[Q] ALL OK"));
 }
 
-// One playback at a time: a screen opened while the last one's start still waits starts only
-// after that one's engine was stopped, and then plays.
-TEST_F(QplayerSlowStartTest, AScreenOpenedDuringTheLastOnesStartStartsAfterItsStop) {
+// One playback at a time, and a title left while it starts takes nothing of the next one: the
+// next screen's start does not wait for the first start's origin (it is asked for while the
+// bridge still holds every SV_Play), and an error the first start's session queued after
+// that screen closed never reaches the next one.
+TEST_F(QplayerSlowStartTest, ATitleLeftDuringItsStartHoldsUpNothingAndReachesNoLaterScreen) {
     OpenHeld();
     std::shared_ptr<Qplayer> first = player_;
+    std::shared_ptr<QplayerTest::RecordingDelegate> firstDelegate = delegate_;
     first->DismissViewController(false);
     loop_.Step();
+    // The first session's error, queued behind its stop, delivered once the next screen is
+    // current.
+    ns::Dictionary attributes;
+    attributes.Set("SVErrorKey", 408u);
+    bridge_->PostEvent(SViOsApiEvent_StoppingOnError, attributes);
     delegate_ = std::make_shared<QplayerTest::RecordingDelegate>();
     Open(PlaybackUrl("102"));
-    ASSERT_TRUE(WaitReal([&] { return player_->dataObject() != nullptr; }, 10));
-    RunFor(0.5);
-    EXPECT_EQ(Names({"SV_Initialize", "SV_Play"}), bridge_->CallNames());
+    EXPECT_EQ(player_, Qplayer::Current());
+    ASSERT_TRUE(WaitReal([&] { return bridge_->PlaysEntered() == 2; }, 10))
+        << "the second start waits behind the first";
+    EXPECT_EQ(1, bridge_->PlaysStopped());
+    EXPECT_EQ(Names({"SV_Initialize", "SV_Play", "SV_Stop", "SV_Stop", "SV_Terminate",
+                     "SV_Initialize", "SV_Play"}),
+              bridge_->CallNames());
     bridge_->ReleasePlay();
     ASSERT_TRUE(WaitForEngine());
-    EXPECT_EQ(
-        Names({"SV_Initialize", "SV_Play", "SV_Stop", "SV_Terminate", "SV_Initialize", "SV_Play"}),
-        bridge_->CallNames());
     EXPECT_EQ(1, LogCount("[Q] ALL OK"));
     ASSERT_NE(nullptr, Movie());
     EXPECT_EQ(ClipPath("bars"), Movie()->ContentUrl());
     EXPECT_TRUE(RunUntil([&] { return Playing(); }, 10));
-    EXPECT_TRUE(delegate_->calls.empty());
+    EXPECT_EQ(1, LogCount("[Q] callback event:SViOsApiEvent_StoppingOnError attributes:"
+                          "{\"SVErrorKey\": 408}"));
+    EXPECT_EQ(0, LogsContaining("[Q] sarvelonStoppingOnError"));
+    EXPECT_TRUE(delegate_->calls.empty()) << delegate_->calls.front();
+    EXPECT_TRUE(firstDelegate->calls.empty()) << firstDelegate->calls.front();
+
+    // The second screen's own session's errors reach it.
+    bridge_->PostEvent(SViOsApiEvent_StoppingOnError, attributes);
+    ASSERT_TRUE(RunUntil([&] { return !delegate_->calls.empty(); }, 1));
+    EXPECT_EQ(std::vector<std::string>{"error 210 Internal player error"}, delegate_->calls);
+}
+
+// A stop that comes while the start job has not reached SV_Play yet finds no session: it tries
+// again until the start it was meant for is under way and ends it, rather than leave that
+// start to wait for its origin. A tag no running job carries reaches nothing.
+TEST_F(QplayerSlowStartTest, AnInterruptBeforeTheStartReachesTheBridgeStopsItOnceItDoes) {
+    bridge_->HoldPlay();
+    // Shared with the job, and its gate opened however the test ends, so the bridge's thread
+    // is free for the next test.
+    struct Start {
+        std::atomic<bool> entered{false};
+        std::atomic<bool> gate{false};
+        std::atomic<int> played{0};
+    };
+    const auto start = std::make_shared<Start>();
+    const std::shared_ptr<void> openGate(nullptr, [start](void*) { start->gate = true; });
+    SarvelonQueue::Shared().Add(
+        [start](SarvelonBridge& bridge) {
+            start->entered = true;
+            while (!start->gate) std::this_thread::yield();
+            std::string url;
+            start->played = bridge.Play("http://x/t.svm", &url, 0);
+        },
+        start.get());
+    ASSERT_TRUE(WaitReal([&] { return start->entered.load(); }, 10));
+    int other = 0;
+    EXPECT_FALSE(SarvelonQueue::Shared().Interrupt(&other, [](SarvelonBridge&) { return true; }));
+    EXPECT_TRUE(SarvelonQueue::Shared().Interrupt(start.get(), [](SarvelonBridge& bridge) {
+        return bridge.Stop() != SarvelonBridge::kNoSession;
+    }));
+    // The stop has found nothing at least once before the start goes on.
+    ASSERT_TRUE(WaitReal([&] { return !bridge_->CallNames().empty(); }, 10));
+    start->gate = true;
+    ASSERT_TRUE(WaitForEngine());
+    EXPECT_EQ(FakeSarvelonBridge::kStoppedStatus, start->played.load());
+    EXPECT_EQ(1, bridge_->PlaysStopped());
+    const std::vector<std::string> names = bridge_->CallNames();
+    ASSERT_GE(names.size(), 3u);
+    EXPECT_EQ("SV_Stop", names.front());
+    EXPECT_EQ((std::vector<std::string>{"SV_Play", "SV_Stop"}),
+              std::vector<std::string>(names.end() - 2, names.end()));
+}
+
+// A playing screen that the person closes hears nothing more of the engine: an error its
+// session reports while the screen closes is not told to the portal.
+TEST_F(QplayerEngineStartTest, AnEngineErrorWhileTheScreenClosesIsNotReported) {
+    delegate_->dismisses = false;
+    OpenBars();
+    ASSERT_TRUE(RunUntil([&] { return Playing(); }, 10));
+    player_->closeView();
+    bridge_->PostEvent(SViOsApiEvent_StoppingOnError, ns::Dictionary());
+    RunFor(3.1);
+    EXPECT_EQ((std::vector<std::string>{"dispose"}), delegate_->calls);
+    EXPECT_EQ(0, LogsContaining("[Q] sarvelonStoppingOnError"));
 }
 
 }  // namespace

@@ -16,11 +16,15 @@
 
 class SarvelonBridge {
 public:
+    // Stop's answer when there was no session to stop.
+    static constexpr int kNoSession = 15;
+
     virtual ~SarvelonBridge() = default;
 
     virtual int Initialize(SViOsApiCallback callback, const ns::Dictionary& settings) = 0;
     // Fills *playbackUrl with the loopback playlist URL on success (0).
     virtual int Play(const std::string& assetUrl, std::string* playbackUrl, int unused) = 0;
+    // Also from another thread while Play waits for the origin: that start then ends at once.
     virtual int Stop() = 0;
     virtual int Terminate() = 0;
     virtual std::string EventToString(int event) = 0;

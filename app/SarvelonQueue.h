@@ -18,11 +18,17 @@
 // until the job has run. A result handler holds its screen weakly: a screen gone by the time
 // the result arrives never hears it.
 //
+// A screen closed while its SV_Play still waits for the origin need not wait it out: its
+// start job carries a tag, and Interrupt(tag, ...) runs SV_Stop beside that job on a thread
+// of its own ("SarvelonStop"), which ends the start at once; the next job (the next screen's
+// start) begins once both have ended.
+//
 // Made on first use. At exit the jobs still queued (a closed screen's SV_Stop and
 // SV_Terminate) run, then the thread is joined.
 
 #include <chrono>
 #include <condition_variable>
+#include <cstdint>
 #include <deque>
 #include <functional>
 #include <memory>
@@ -44,19 +50,31 @@ public:
     SarvelonQueue& operator=(const SarvelonQueue&) = delete;
 
     // Main thread (where the current bridge is installed). Runs job(bridge) on the queue's
-    // thread after the jobs added before it.
-    void Add(std::function<void(SarvelonBridge&)> job);
+    // thread after the jobs added before it. A tag (not null) lets Interrupt reach the job
+    // while it runs.
+    void Add(std::function<void(SarvelonBridge&)> job, const void* tag = nullptr);
 
     // Main thread. call(bridge) on the queue's thread; its result then goes to done(result) on
     // the main run loop.
     template <typename Work, typename Done>
-    void Call(Work call, Done done) {
-        Add([call = std::move(call), done = std::move(done)](SarvelonBridge& bridge) mutable {
-            auto result = call(bridge);
-            ns::MainQueue().AddOperation(
-                [done = std::move(done), result = std::move(result)]() mutable { done(result); });
-        });
+    void Call(Work call, Done done, const void* tag = nullptr) {
+        Add(
+            [call = std::move(call), done = std::move(done)](SarvelonBridge& bridge) mutable {
+                auto result = call(bridge);
+                ns::MainQueue().AddOperation(
+                    [done = std::move(done), result = std::move(result)]() mutable {
+                        done(result);
+                    });
+            },
+            tag);
     }
+
+    // Main thread. When the job under way carries `tag`, runs stop(bridge) at once on a thread
+    // of its own, beside it. stop answers whether it reached anything (SV_Stop found a
+    // session); while it has not and the job still runs, the job may not have come to the
+    // call that stop ends yet, so stop runs again a moment later. The jobs queued behind begin
+    // once both have ended. False when no job with the tag runs (nothing is done).
+    bool Interrupt(const void* tag, std::function<bool(SarvelonBridge&)> stop);
 
     // No job waits or runs. For tests, which read what a bridge was asked once it holds.
     bool IsIdle() const;
@@ -68,16 +86,31 @@ private:
     struct Job {
         std::shared_ptr<SarvelonBridge> bridge;
         std::function<void(SarvelonBridge&)> run;
+        const void* tag = nullptr;
     };
     void Run();
+    // On the interrupting thread, for the job numbered `job`.
+    void RunInterrupt(uint64_t job, const std::shared_ptr<SarvelonBridge>& bridge,
+                      const std::function<bool(SarvelonBridge&)>& stop);
+
+    // How long an interrupt that found nothing waits before it tries again, unless the job
+    // ends first.
+    static constexpr std::chrono::milliseconds kInterruptRetry{5};
 
     mutable std::mutex mutex_;  // guards the members below
     std::condition_variable wake_;
     mutable std::condition_variable idle_;
+    std::condition_variable jobEnded_;
     std::deque<Job> jobs_;
-    bool running_ = false;  // a job is under way
+    bool running_ = false;  // a job (or the interrupt beside it) is under way
     bool stopping_ = false;
-    std::thread thread_;  // last: it starts once the members above are there
+    // The job whose function runs now: its number (counting every job), tag and bridge.
+    bool jobUnderWay_ = false;
+    uint64_t jobNumber_ = 0;
+    const void* runningTag_ = nullptr;
+    std::shared_ptr<SarvelonBridge> runningBridge_;
+    std::thread interrupt_;  // beside the running job; joined before the next one
+    std::thread thread_;     // last: it starts once the members above are there
 };
 
 #endif  // APP_SARVELONQUEUE_H

@@ -27,6 +27,7 @@
 #include "app/testing/AnimationWatch.h"
 #include "app/testing/DemoPortal.h"
 #include "app/testing/EngineTestSupport.h"
+#include "engine/api/SViOsApi.h"
 #include "engine/api/SViOsApiState.h"
 #include "platform/core/RunLoop.h"
 #include "platform/desktop/GstMoviePlayer.h"
@@ -645,6 +646,38 @@ TEST_F(QplayerWindowTest, AStartOverASlowOriginLeavesTheWindowAnsweringAndClosin
                                                     kWaitTimeout));
     EXPECT_TRUE(AppTestSupport::IterateUntilTicking(
         [] { return !EngineRunning() && SarvelonQueue::Shared().IsIdle(); }, 30s));
+}
+
+// A title left while its start waits for an origin that trickles it: the close button,
+// clicked on the X server, stops that start, so the next title, opened once the screen is
+// gone, plays at once instead of behind the first one's preload (given a minute here, past
+// every wait of the test), and nothing of the title left reaches the next screen.
+TEST_F(QplayerWindowTest, ATitleLeftDuringItsStartLetsTheNextOnePlayAndTellsItNothing) {
+    SvTestSupport::TestOrigin origin;
+    origin.ServeFile("/bars.svm", std::string(SV_PORTAL_DATA_DIR) + "/media/bars.svm");
+    SvTestSupport::TestOrigin::Fault trickle;
+    trickle.bytesPerSecond = 8;  // the title's head alone takes most of a minute
+    origin.SetFault("/bars.svm", trickle);
+    ns::Dictionary settings;
+    settings.Set("SVPreloadTimeoutKey", ns::Value(60000000));
+    SV_CredentialsFromSettings(settings);  // kept by the screen's own initialisation
+
+    ASSERT_NO_FATAL_FAILURE(PresentFromOrigin(origin, "/bars.svm"));
+    ASSERT_TRUE(AppTestSupport::IterateUntilTicking(
+        [&] { return origin.AnswersBegun("/bars.svm") > 0; }, kWaitTimeout));
+    const ui::View& close = *window_->FindByIdentifier("closeViewButton");
+    ASSERT_TRUE(AppTestSupport::IterateUntilTicking([&] { return close.Alpha() == 1; }, 5s));
+    Click(close);
+    ASSERT_TRUE(IterateUntil([&] { return !delegate_->calls.empty(); }, 5s));
+    EXPECT_EQ((std::vector<std::string>{"dispose"}), delegate_->calls);
+    // As the portal lets the screen go.
+    player_->DismissViewController(false);
+
+    std::shared_ptr<Delegate> first = delegate_;
+    delegate_ = std::make_shared<Delegate>();
+    ASSERT_NO_FATAL_FAILURE(StartPlaying());
+    EXPECT_TRUE(delegate_->calls.empty());
+    EXPECT_EQ((std::vector<std::string>{"dispose"}), first->calls);
 }
 
 // Without an H.264 decoder GStreamer cannot show the title: the screen tells the portal of a

@@ -5,7 +5,9 @@
 // and the configured playback URL on success, and posts events to the stored callback the way
 // the engine's bridge does: through the main queue, to run when ns::RunLoop::Main() is stepped.
 // SV_Play can be held, as a slow origin holds the engine's: it then waits until released (20 s
-// at most).
+// at most) or until SV_Stop comes from another thread, which ends it at once with 408 as the
+// engine's stop ends a start that waits for its origin. SV_Stop answers 15 when no SV_Play made
+// a session since the last stop.
 // Install it with ScopedFakeSarvelonBridge.
 //
 // The player screen calls it on the bridge's thread (SarvelonQueue) while the test reads it:
@@ -52,10 +54,19 @@ public:
         std::unique_lock<std::mutex> lock(mutex_);
         calls_.push_back(call);
         ++playsEntered_;
+        playing_ = true;
+        session_ = true;
         changed_.notify_all();
         // Bounded, so that a screen that waits for its start on the calling thread fails its
         // test instead of hanging it.
-        changed_.wait_for(lock, std::chrono::seconds(20), [this] { return !holdPlay_; });
+        changed_.wait_for(lock, std::chrono::seconds(20),
+                          [this] { return !holdPlay_ || stopPlay_; });
+        playing_ = false;
+        if (stopPlay_) {
+            stopPlay_ = false;
+            ++playsStopped_;
+            return kStoppedStatus;
+        }
         int status = 0;
         if (!playStatuses.empty()) {
             status = playStatuses.front();
@@ -67,7 +78,13 @@ public:
     int Stop() override {
         std::lock_guard<std::mutex> lock(mutex_);
         calls_.push_back(Named("SV_Stop"));
-        return 0;
+        if (playing_) {
+            stopPlay_ = true;
+            changed_.notify_all();
+        }
+        const bool had = session_;
+        session_ = false;
+        return had ? 0 : kNoSession;
     }
     int Terminate() override {
         std::lock_guard<std::mutex> lock(mutex_);
@@ -116,6 +133,14 @@ public:
         std::lock_guard<std::mutex> lock(mutex_);
         return playsEntered_;
     }
+    // SV_Play calls that a stop from another thread ended.
+    int PlaysStopped() const {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return playsStopped_;
+    }
+
+    // What a held SV_Play that a stop ended returns: the engine's status for a start cut short.
+    static constexpr int kStoppedStatus = 408;
 
     // What the next SV_Play calls return, in order (0 once it is empty).
     std::deque<int> playStatuses;
@@ -134,7 +159,11 @@ private:
     SViOsApiCallback callback_ = nullptr;
     bool initialized_ = false;
     bool holdPlay_ = false;
+    bool playing_ = false;   // an SV_Play is inside
+    bool stopPlay_ = false;  // ... and a stop asked it to end
+    bool session_ = false;   // an SV_Play made a session that no stop has ended yet
     int playsEntered_ = 0;
+    int playsStopped_ = 0;
 };
 
 // Installs a fresh fake for its lifetime.

@@ -94,6 +94,19 @@ SVStatus FindSession(SVMediaTransformerSession* handle, SessionHold& session) {
 
 SVMediaTransformerCallback GetMediaTransformerCallback() { return gCallback.load(); }
 
+SVStatus SetupSession(const std::string& url, const SV::SVDictionary& credentials, unsigned mode,
+                      std::string* localUrl, SVMediaTransformerSession** session,
+                      const boost::function<void(SVMediaTransformerSession*)>& made) {
+    if (gCallback.load() == nullptr) return SVStatusNotInitialised;
+    boost::shared_ptr<SVMediaTransformerSession> created =
+        SVMediaTransformerSession::Create(url, credentials);
+    if (session != nullptr) *session = created.get();
+    if (made) made(created.get());
+    std::string ignored;
+    // Held until the setup returns, however early another thread tears the session down.
+    return created->Setup(mode, localUrl != nullptr ? localUrl : &ignored);
+}
+
 }  // namespace SarvelonMediaKit
 
 using SarvelonMediaKit::SVMediaTransformerSession;
@@ -118,12 +131,8 @@ SVStatus SV_MediaTransformerTerminate() {
 SVStatus SV_MediaTransformerSetup(const std::string& url, const SV::SVDictionary& credentials,
                                   unsigned mode, std::string* localUrl,
                                   SVMediaTransformerSession** session) {
-    if (SarvelonMediaKit::gCallback.load() == nullptr) return SVStatusNotInitialised;
-    boost::shared_ptr<SVMediaTransformerSession> made =
-        SVMediaTransformerSession::Create(url, credentials);
-    if (session != nullptr) *session = made.get();
-    std::string ignored;
-    return made->Setup(mode, localUrl != nullptr ? localUrl : &ignored);
+    return SarvelonMediaKit::SetupSession(url, credentials, mode, localUrl, session,
+                                          boost::function<void(SVMediaTransformerSession*)>());
 }
 
 SVStatus SV_MediaTransformerTeardown(SVMediaTransformerSession* handle) {

@@ -5,6 +5,8 @@
 // sessions. A session handle is valid from the setup that returned it until its teardown; any
 // other pointer is refused with SVStatusUnknownSession (4200), so a stale handle is harmless.
 
+#include <boost/function.hpp>
+
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -62,6 +64,13 @@ namespace SarvelonMediaKit {
 
 // The stored callback, null when the engine is not initialised. Read by the session's events.
 SVMediaTransformerCallback GetMediaTransformerCallback();
+
+// SV_MediaTransformerSetup for a caller that may tear the session down from another thread
+// while its setup still waits for the origin (the bridge): `made`, when given, hears the
+// handle once the session is registered, before its setup begins.
+SVStatus SetupSession(const std::string& url, const SV::SVDictionary& credentials, unsigned mode,
+                      std::string* localUrl, SVMediaTransformerSession** session,
+                      const boost::function<void(SVMediaTransformerSession*)>& made);
 
 }  // namespace SarvelonMediaKit
 

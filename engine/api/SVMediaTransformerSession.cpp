@@ -129,6 +129,9 @@ SVStatus SVMediaTransformerSession::Setup(unsigned mode, std::string* localUrl) 
     boost::shared_ptr<Transformer> transformer(
         new Transformer(path, outputFormat, outputKind, std::string()));
     {
+        SV::ScopedLock start(startLock_);
+        // Torn down already (from another thread): nothing is started.
+        if (teardownStarted_) return SVStatusPreloadTimeout;
         SV::ScopedLock lock(mutex_);
         transformer_ = transformer;
     }
@@ -142,13 +145,19 @@ SVStatus SVMediaTransformerSession::Setup(unsigned mode, std::string* localUrl) 
     transformer->AddChapterInfoMonitor(this);
     transformer->SetCredentials(credentials_);
 
+    // The wait for a slow origin: a teardown from another thread cuts it short (408).
     status = transformer->PreLoad();
     if (status != SVStatusSuccess) return status;
 
-    // From the start, with player-driven adaptation too: the seek gives the chain the byte
-    // range of its track, and without it the chain read on past the track's end through the
-    // other renditions, so the last segment of the track the player reads never ended.
-    status = transformer->Transform(MediaTime(0), TrickPlayRate(0), true);
+    {
+        SV::ScopedLock start(startLock_);
+        // The teardown came once the preload was done: the stopped transformer starts nothing.
+        if (teardownStarted_) return SVStatusPreloadTimeout;
+        // From the start, with player-driven adaptation too: the seek gives the chain the byte
+        // range of its track, and without it the chain read on past the track's end through
+        // the other renditions, so the last segment of the track the player reads never ended.
+        status = transformer->Transform(MediaTime(0), TrickPlayRate(0), true);
+    }
     // The playback URL is the caller's to hand to a player at once: it must lead to this
     // engine, so the setup ends only once the engine listens on its port (or could not).
     if (status == SVStatusSuccess) status = transformer->WaitUntilListening();
@@ -160,7 +169,14 @@ SVStatus SVMediaTransformerSession::Setup(unsigned mode, std::string* localUrl) 
 
 SVStatus SVMediaTransformerSession::Teardown() {
     if (teardownStarted_.exchange(true)) return SVStatusSuccess;
-    boost::shared_ptr<Transformer> transformer = GetTransformer();
+    boost::shared_ptr<Transformer> transformer;
+    {
+        // A setup on another thread has either not built its transformer yet (it sees the
+        // teardown and starts nothing) or has: the stop then comes after any start step under
+        // way, none of which waits for the origin.
+        SV::ScopedLock start(startLock_);
+        transformer = GetTransformer();
+    }
     if (!transformer) {
         PostEvent(SVMediaTransformEvent_SessionStopped, SV::SVTypedValue());
         return SVStatusSuccess;

@@ -70,6 +70,8 @@ public:
     // Stops the transformer; without one, posts event 8 and returns 200. Only the first call
     // stops anything: a later one (from another thread, or from an event the stop itself
     // delivers) returns 200 at once rather than wait for a stop that may be waiting for it.
+    // From another thread while Setup runs, it abandons the setup: a preload waiting for a
+    // slow origin ends at once, nothing more is started, and Setup returns 408.
     SVStatus Teardown();
     SVStatus GetVideoTrackInfo(SV::SVDictionary* out);
     SVStatus GetAudioTrackInfo(SV::SVDictionary* out);
@@ -101,6 +103,10 @@ private:
 
     const std::string url_;
     const SV::SVDictionary credentials_;
+    // Held by Setup while it installs its transformer and while it starts it, and by Teardown
+    // while it reads the transformer to stop: a teardown from another thread never overlaps
+    // those steps, and a setup never starts what a teardown stopped. Taken before mutex_.
+    SV::Mutex startLock_;
     mutable SV::Mutex mutex_;
     // Null until Setup builds it; guarded by mutex_ (a call copies it, keeping it alive).
     boost::shared_ptr<Transformer> transformer_;

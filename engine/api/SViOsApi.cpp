@@ -42,6 +42,18 @@ ns::Dictionary InitializedAttributes(long status) {
     return attributes;
 }
 
+// Marks an SV_Play under way for its whole run.
+class StartUnderWay {
+public:
+    explicit StartUnderWay(SViOsApiState& state) : state_(state) { state_.BeginStart(); }
+    ~StartUnderWay() { state_.EndStart(); }
+    StartUnderWay(const StartUnderWay&) = delete;
+    StartUnderWay& operator=(const StartUnderWay&) = delete;
+
+private:
+    SViOsApiState& state_;
+};
+
 }  // namespace
 
 boost::shared_ptr<SarvelonMediaKit::SVMKCredentials> SV_Credentials() {
@@ -163,6 +175,7 @@ void SV_PostTrackListEvents(const std::vector<SV::SVTypedValue>& tracks) {
 
 int SV_Play(const std::string& assetUrl, std::string* playbackUrl, int /*unused*/) {
     SViOsApiState& state = SViOsApiState::Instance();
+    StartUnderWay start(state);
     if (!state.IsInitialized()) return SVBridgeNotInitialised;
     const boost::shared_ptr<SarvelonMediaKit::SVMKCredentials> credentials = state.GetCredentials();
     if (!credentials) return SVBridgeNoCredentials;
@@ -172,11 +185,13 @@ int SV_Play(const std::string& assetUrl, std::string* playbackUrl, int /*unused*
     state.SetCurrentAsset(assetUrl);
     std::string localUrl;
     SVMediaTransformerSession* session = nullptr;
-    // The entries are only written by SV_Initialize, which runs on this same thread.
-    const SVStatus setup = SV_MediaTransformerSetup(assetUrl, credentials->GetEntries(),
-                                                    kPlaybackMode, &localUrl, &session);
-    // Kept also after a failed setup, so SV_Stop releases it.
-    state.SetSession(session);
+    // The entries are only written by SV_Initialize, which runs on this same thread. The
+    // session is set before its setup runs: SV_Stop from another thread (a player that goes
+    // while the origin is still slow to answer) stops it there, and the setup returns 408.
+    // It is kept also after a failed setup, so SV_Stop releases it.
+    const SVStatus setup = SarvelonMediaKit::SetupSession(
+        assetUrl, credentials->GetEntries(), kPlaybackMode, &localUrl, &session,
+        [&state](SVMediaTransformerSession* made) { state.SetSession(made); });
     if (setup != SVStatusSuccess) return setup;
     if (playbackUrl != nullptr) *playbackUrl = localUrl;
 
@@ -210,10 +225,11 @@ int SV_Stop() {
     SViOsApiState& state = SViOsApiState::Instance();
     if (!state.IsInitialized()) return SVBridgeNotInitialised;
     if (!state.GetCredentials()) return SVBridgeNoCredentials;
-    SVMediaTransformerSession* session = state.GetSession();
+    // Also the session of an SV_Play still under way on another thread.
+    SVMediaTransformerSession* session = state.AwaitSession();
     if (session == nullptr) return SVBridgeNoSession;
     const SVStatus status = SV_MediaTransformerTeardown(session);
-    state.SetSession(nullptr);
+    state.ClearSession(session);
     if (status != SVStatusSuccess) return status;
     state.ClearCurrentAsset();
     return SVBridgeSuccess;

@@ -62,7 +62,8 @@ enum SViOsApiEvent {
 // (ns::RunLoop::Main()); its result is ignored.
 typedef int (*SViOsApiCallback)(SViOsApiEvent event, const ns::Dictionary& attributes);
 
-// Entry points (main thread, one at a time).
+// Entry points (main thread, one at a time). The one exception: SV_Stop from another thread
+// while SV_Play waits for a slow origin stops that start, and SV_Play then returns 408.
 // Settings keys read: "SVAssetRootKey" (text), "SVPlayerDrivenAdaptationKey" (boolean after
 // the platform's conversion), "SVPreloadTimeoutKey" (integer after the platform's conversion).
 int SV_Initialize(SViOsApiCallback callback, const ns::Dictionary& settings);

@@ -41,8 +41,35 @@ SVMediaTransformerSession* SViOsApiState::GetSession() const {
 }
 
 void SViOsApiState::SetSession(SVMediaTransformerSession* session) {
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        session_ = session;
+    }
+    sessionChanged_.notify_all();
+}
+
+void SViOsApiState::ClearSession(SVMediaTransformerSession* session) {
     std::lock_guard<std::mutex> lock(mutex_);
-    session_ = session;
+    if (session_ == session) session_ = nullptr;
+}
+
+void SViOsApiState::BeginStart() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    starting_ = true;
+}
+
+void SViOsApiState::EndStart() {
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        starting_ = false;
+    }
+    sessionChanged_.notify_all();
+}
+
+SVMediaTransformerSession* SViOsApiState::AwaitSession() const {
+    std::unique_lock<std::mutex> lock(mutex_);
+    sessionChanged_.wait(lock, [this] { return session_ != nullptr || !starting_; });
+    return session_;
 }
 
 void SViOsApiState::ResetForTesting() {
@@ -51,6 +78,7 @@ void SViOsApiState::ResetForTesting() {
     credentials_.reset();
     currentAsset_.reset();
     session_ = nullptr;
+    starting_ = false;
 }
 
 }  // namespace SarvelonMediaKit

@@ -8,6 +8,7 @@
 #include <boost/shared_ptr.hpp>
 
 #include <atomic>
+#include <condition_variable>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -44,6 +45,17 @@ public:
 
     SVMediaTransformerSession* GetSession() const;
     void SetSession(SVMediaTransformerSession* session);
+    // Forgets the session when it is still `session`.
+    void ClearSession(SVMediaTransformerSession* session);
+
+    // An SV_Play under way, from its first checks until it returns. Its session is set (and
+    // so visible to SV_Stop on another thread) before the engine's setup runs.
+    void BeginStart();
+    void EndStart();
+    // The current session; while a start is under way that has not made its session yet, the
+    // session once it is made (or null when the start ends without one). The making takes no
+    // time (no network), so a stop that comes with a start never misses the start's session.
+    SVMediaTransformerSession* AwaitSession() const;
 
     // Back to the state at process start, but the callback stays (it is never cleared).
     // For tests that need a fresh bridge.
@@ -56,9 +68,11 @@ private:
     std::atomic<bool> initialized_{false};
 
     mutable std::mutex mutex_;  // guards the members below
+    mutable std::condition_variable sessionChanged_;
     boost::shared_ptr<SVMKCredentials> credentials_;
     std::optional<std::string> currentAsset_;
     SVMediaTransformerSession* session_ = nullptr;
+    bool starting_ = false;
 };
 
 }  // namespace SarvelonMediaKit

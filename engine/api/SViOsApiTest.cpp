@@ -20,6 +20,7 @@
 #include "SVLibrary/TypedValue/SVDictionary.h"
 #include "SVLibrary/Types/SVStatus.h"
 #include "engine/api/SVMediaTransformer.h"
+#include "engine/api/SVMediaTransformerSession.h"
 #include "engine/api/SViOsApiState.h"
 #include "engine/api/SViOsApiTestFixture.h"
 #include "engine/api/SViOsApiTestSupport.h"
@@ -29,6 +30,7 @@
 #include "tests/support/Fixtures.h"
 #include "tests/support/LoopbackHttpGet.h"
 #include "tests/support/TemporaryDirectory.h"
+#include "tests/support/TestOrigin.h"
 #include "tests/support/ThreadTestSupport.h"
 #include "tests/support/UnusedPort.h"
 #include "tests/support/ScopedEnvironment.h"
@@ -521,6 +523,51 @@ TEST_F(SViOsApiTest, APortHeldByAnotherProgramFailsThePlayWithoutAUrl) {
         EXPECT_NE(text->find("127.0.0.1:" + std::to_string(port)), std::string::npos) << *text;
     }
     EXPECT_TRUE(error) << "no error event";
+}
+
+// A player screen closed while its start still waits for an origin that trickles the title
+// stops that start from another thread: SV_Play returns at once with 408 instead of waiting out
+// the preload's minute, the session is gone, no error of it reaches the application, and the
+// next start begins at once.
+TEST_F(SViOsApiTest, AStopFromAnotherThreadEndsAStartThatWaitsForASlowOrigin) {
+    SvTestSupport::TestOrigin origin;
+    origin.ServeFile("/slow.svm", SvTestSupport::Fixtures::ShortTitle());
+    SvTestSupport::TestOrigin::Fault trickle;
+    trickle.bytesPerSecond = 8;  // the title's head alone takes most of a minute
+    origin.SetFault("/slow.svm", trickle);
+    const uint16_t port = FreePort();
+    ASSERT_NE(port, 0);
+    SarvelonMediaKit::SetLoopbackPort(port);
+    // A minute for the title's index: a start the stop did not reach holds the test that long.
+    ASSERT_EQ(SV_Initialize(&Record, Settings({{"SVAssetRootKey", ns::Value("")},
+                                               {"SVPreloadTimeoutKey", ns::Value(60000000)}})),
+              0);
+    std::atomic<int> played{-1};
+    std::thread start([&] {
+        std::string url;
+        played = SV_Play(origin.Url("/slow.svm"), &url, 0);
+    });
+    ASSERT_TRUE(SvTestSupport::WaitUntil([&] { return origin.AnswersBegun("/slow.svm") > 0; }));
+    EXPECT_EQ(-1, played.load()) << "the start did not wait for the origin";
+
+    SV_Stop();  // answers with the stopped transformer's status, whichever it recorded first
+    const bool ended = SvTestSupport::WaitUntil([&] { return played.load() != -1; }, 10000);
+    start.join();
+    ASSERT_TRUE(ended) << "the start waited on after its stop";
+    EXPECT_EQ(SVStatusPreloadTimeout, played.load());
+    EXPECT_EQ(SV_Stop(), 15) << "the stopped start left its session behind";
+    EXPECT_EQ(0u, SarvelonMediaKit::SVMediaTransformerSession::RegisteredCount());
+
+    // The bridge is free: a local title starts and serves its playlist.
+    std::string url;
+    ASSERT_EQ(SV_Play(SvTestSupport::Fixtures::ShortTitle(), &url, 0), 0);
+    EXPECT_EQ(200, AwaitPlaylist(port, url).status);
+    EXPECT_EQ(SV_Stop(), 0);
+    DrainQueued();
+    for (const Delivered& d : Taken()) {
+        EXPECT_NE(d.event, SViOsApiEvent_StoppingOnError)
+            << "an error of the stopped start: " << ns::Value(d.attributes).Description();
+    }
 }
 
 }  // namespace

@@ -142,8 +142,9 @@ public:
     void TransformToFileInTask();
     // Stops the main session, the worker, the collection and every serving session; returns
     // the status, which is 2008 for a chain without components (nothing ran) unless an error
-    // came first. From another thread it also cuts short a manifest's load under way in
-    // PreLoad, which then returns 408.
+    // came first. From another thread it also cuts short a PreLoad under way (a manifest's
+    // load, or the wait for a title's index from a slow origin), which then returns 408
+    // without an error event; a PreLoad that begins after it returns 408 at once.
     SVStatus Stop();
     SVStatus GetChapterData(unsigned first, unsigned last);
 
@@ -174,6 +175,9 @@ private:
     // Construction ended early: the chain never reaches the session, so nothing may point
     // into it.
     void ForgetChain();
+    // The preload's end when a stop cut it short: 408 recorded as the status, nothing
+    // published (the owner asked for it).
+    SVStatus CutShort();
     // Loads a multi-file manifest and installs its tracks (TransformerPreload.cpp).
     SVStatus LoadManifest(MediaTime timeout);
     // The chain whose sound is heard when the track is chosen: the main chain's for a track

@@ -146,6 +146,8 @@ SampleSource* Transformer::SoundSource(const MediaTrack& track) const {
 
 SVStatus Transformer::PreLoad() {
     if (!hasDemux_ || pendingPreloads_ < 1) return status_;
+    // A stop that came first (from another thread) leaves nothing to wait for.
+    if (abortRequested_) return CutShort();
     MediaTime timeout(kDefaultPreloadTimeout);
     if (credentials_) {
         timeout = MediaTime(credentials_->GetEntries().GetUnsignedIntOrDefault(
@@ -169,6 +171,8 @@ SVStatus Transformer::PreLoad() {
             preloadChanged_.Reset();
         }
         if (status_ != SVStatusSuccess) return status_;
+        // Stopped, whether or not the index came meanwhile: nothing more is built.
+        if (abortRequested_) return CutShort();
     }
     if (status_ != SVStatusSuccess) return status_;
     std::string refused;
@@ -191,6 +195,12 @@ SVStatus Transformer::PreLoad() {
     // shut down.
     if (!refused.empty()) SetError(SVStatusLibraryException, refused);
     return status_;
+}
+
+SVStatus Transformer::CutShort() {
+    // Asked for by the owner: the status alone tells it, no error is published.
+    RecordFailure(status_, SVStatusPreloadTimeout);
+    return SVStatusPreloadTimeout;
 }
 
 SVStatus Transformer::LoadManifest(MediaTime timeout) {
