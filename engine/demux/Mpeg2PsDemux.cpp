@@ -290,8 +290,22 @@ void Mpeg2PsDemux::DoPreLoadInTask(const MediaTime& timeout, const SV::PilTime& 
         return;
     }
     preloadState_ = PreloadStateNone;
-    PublishError(SVStatusPreloadTimeout, "Preload timeout");
+    // Media that ended before the index have said why; anything else ran out of time.
+    if (!refusalTold_) PublishError(SVStatusPreloadTimeout, "Preload timeout");
     PublishPreloadComplete();
+}
+
+void Mpeg2PsDemux::TellEndBeforeIndex() {
+    if (refusalTold_) return;
+    refusalTold_ = true;
+    if (!dataArrived_) {
+        PublishError(SVStatusInvalidDataFormat, "The file is empty");
+    } else if (parser_->GetHeaderSection().IsIndexMagicSeen()) {
+        // The header was cut short: the media its index gives are not there.
+        PublishError(SVStatusMediaTruncated, "Media was truncated");
+    } else {
+        PublishError(SVStatusInvalidDataFormat, "The title has no index");
+    }
 }
 
 bool Mpeg2PsDemux::DoProcessMemoryMarker(const boost::shared_ptr<MemoryMarker>& marker) {
@@ -300,6 +314,7 @@ bool Mpeg2PsDemux::DoProcessMemoryMarker(const boost::shared_ptr<MemoryMarker>& 
         if (endOfMedia_) {
             return false;  // the end of the media has been passed on already
         }
+        if (!metadataComplete_ && !tracksInstalled_) TellEndBeforeIndex();
     }
     const bool result = Demux::DoProcessMemoryMarker(marker);
     if (marker && marker->GetType() == MemoryMarkerTypeEndOfStream) {
@@ -493,10 +508,12 @@ void Mpeg2PsDemux::DoAddInTask(const MemoryChunk& chunk) {
         case Mpeg2PsResult::Ok: break;
         case Mpeg2PsResult::NoPackFirst:
             Trace("Invalid Data", TraceMode::AppendToLast);
+            refusalTold_ = true;
             PublishError(SVStatusInvalidDataFormat, "Invalid data format");
             break;
         case Mpeg2PsResult::UnknownVersion:
             Trace("Invalid Index", TraceMode::AppendToLast);
+            refusalTold_ = true;
             PublishError(SVStatusInvalidDataVersion, "Invalid data version");
             break;
         case Mpeg2PsResult::ProgramEnd:
@@ -571,6 +588,13 @@ void Mpeg2PsDemux::PublishMetadata() {
     PublishTrickPlayAvailable(trickPlay);
     PublishDuration(MediaTime(duration));
     PublishEndPosition(BytePosition(end));
+    // Media packets with no index before them: a program stream, but not a title. Nothing in
+    // it can be found or served; said at once rather than played as nothing.
+    if (!metadataComplete_ && tracks_.empty() && !parser_->GetHeaderSection().IsIndexMagicSeen() &&
+        !refusalTold_) {
+        refusalTold_ = true;
+        PublishError(SVStatusInvalidDataFormat, "The title has no index");
+    }
     if (!metadataComplete_) {
         const uint64_t mediaSize = EndPosition().Get();
         if (mediaSize != 0 && end > mediaSize) {

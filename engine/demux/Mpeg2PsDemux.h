@@ -141,6 +141,10 @@ private:
     // Publishes the tracks, the duration, the end position and trick-play availability, and
     // makes the streams.
     void PublishMetadata();
+    // The media ended before the title's index was complete: told at once, in words for what
+    // the input held (nothing, a header cut short, no index at all), unless the input was
+    // refused already.
+    void TellEndBeforeIndex();
     void ConfigureStreams();
     // Removes the streams of elementary streams that no track of the map carries.
     void RemoveStreamsWithoutTrack();
@@ -165,6 +169,9 @@ private:
     TrackMap tracks_;
     boost::shared_ptr<MediaTrack> currentTrack_;
     bool endOfMedia_;
+    // Why the title cannot be played has been told (its format refused, or the end before its
+    // index): no later word on the same input replaces it.
+    bool refusalTold_ = false;
     bool metadataComplete_;
     // The track map came from SetTracks: the stream's own index is not used.
     bool tracksInstalled_;
