@@ -295,17 +295,10 @@ void Mpeg2PsDemux::DoPreLoadInTask(const MediaTime& timeout, const SV::PilTime& 
     PublishPreloadComplete();
 }
 
-void Mpeg2PsDemux::TellEndBeforeIndex() {
+void Mpeg2PsDemux::Refuse(SVStatus status, const char* text) {
     if (refusalTold_) return;
     refusalTold_ = true;
-    if (!dataArrived_) {
-        PublishError(SVStatusInvalidDataFormat, "The file is empty");
-    } else if (parser_->GetHeaderSection().IsIndexMagicSeen()) {
-        // The header was cut short: the media its index gives are not there.
-        PublishError(SVStatusMediaTruncated, "Media was truncated");
-    } else {
-        PublishError(SVStatusInvalidDataFormat, "The title has no index");
-    }
+    PublishError(status, text);
 }
 
 bool Mpeg2PsDemux::DoProcessMemoryMarker(const boost::shared_ptr<MemoryMarker>& marker) {
@@ -314,7 +307,14 @@ bool Mpeg2PsDemux::DoProcessMemoryMarker(const boost::shared_ptr<MemoryMarker>& 
         if (endOfMedia_) {
             return false;  // the end of the media has been passed on already
         }
-        if (!metadataComplete_ && !tracksInstalled_) TellEndBeforeIndex();
+        if (!metadataComplete_ && !tracksInstalled_) {
+            // Ended before the index: nothing came, a header cut short, or no index at all.
+            const bool header = parser_->GetHeaderSection().IsIndexMagicSeen();
+            Refuse(dataArrived_ && header ? SVStatusMediaTruncated : SVStatusInvalidDataFormat,
+                   !dataArrived_ ? "The file is empty"
+                   : header      ? "Media was truncated"
+                                 : "The title has no index");
+        }
     }
     const bool result = Demux::DoProcessMemoryMarker(marker);
     if (marker && marker->GetType() == MemoryMarkerTypeEndOfStream) {
@@ -508,13 +508,11 @@ void Mpeg2PsDemux::DoAddInTask(const MemoryChunk& chunk) {
         case Mpeg2PsResult::Ok: break;
         case Mpeg2PsResult::NoPackFirst:
             Trace("Invalid Data", TraceMode::AppendToLast);
-            refusalTold_ = true;
-            PublishError(SVStatusInvalidDataFormat, "Invalid data format");
+            Refuse(SVStatusInvalidDataFormat, "Invalid data format");
             break;
         case Mpeg2PsResult::UnknownVersion:
             Trace("Invalid Index", TraceMode::AppendToLast);
-            refusalTold_ = true;
-            PublishError(SVStatusInvalidDataVersion, "Invalid data version");
+            Refuse(SVStatusInvalidDataVersion, "Invalid data version");
             break;
         case Mpeg2PsResult::ProgramEnd:
             Trace("EndOfMedia", TraceMode::AppendToLast);
@@ -588,12 +586,9 @@ void Mpeg2PsDemux::PublishMetadata() {
     PublishTrickPlayAvailable(trickPlay);
     PublishDuration(MediaTime(duration));
     PublishEndPosition(BytePosition(end));
-    // Media packets with no index before them: a program stream, but not a title. Nothing in
-    // it can be found or served; said at once rather than played as nothing.
-    if (!metadataComplete_ && tracks_.empty() && !parser_->GetHeaderSection().IsIndexMagicSeen() &&
-        !refusalTold_) {
-        refusalTold_ = true;
-        PublishError(SVStatusInvalidDataFormat, "The title has no index");
+    // Media packets with no index before them: a program stream, but not a title to play.
+    if (!metadataComplete_ && tracks_.empty() && !parser_->GetHeaderSection().IsIndexMagicSeen()) {
+        Refuse(SVStatusInvalidDataFormat, "The title has no index");
     }
     if (!metadataComplete_) {
         const uint64_t mediaSize = EndPosition().Get();

@@ -141,10 +141,9 @@ private:
     // Publishes the tracks, the duration, the end position and trick-play availability, and
     // makes the streams.
     void PublishMetadata();
-    // The media ended before the title's index was complete: told at once, in words for what
-    // the input held (nothing, a header cut short, no index at all), unless the input was
-    // refused already.
-    void TellEndBeforeIndex();
+    // Publishes why the title cannot be played, unless a reason was told already (a later word
+    // on the same input would replace it where it is recorded).
+    void Refuse(SVStatus status, const char* text);
     void ConfigureStreams();
     // Removes the streams of elementary streams that no track of the map carries.
     void RemoveStreamsWithoutTrack();
