@@ -4,6 +4,8 @@
 #include <sys/types.h>
 #include <unistd.h>
 
+#include <cstdlib>
+
 namespace SV {
 
 namespace {
@@ -45,5 +47,21 @@ int64_t GetFileSize(const std::string& path) {
 }
 
 PilTime GetFileTime(const std::string& /*path*/) { return PilTime(0); }
+
+bool ResolvePath(const std::string& path, std::string& resolved) {
+    // A NUL inside would make the system resolve a shorter path than the one asked about.
+    if (path.empty() || path.find('\0') != std::string::npos) return false;
+    char* real = ::realpath(path.c_str(), nullptr);
+    if (real == nullptr) return false;
+    resolved = real;
+    std::free(real);
+    return true;
+}
+
+bool IsPathInside(const std::string& folder, const std::string& path) {
+    if (folder.empty() || path.compare(0, folder.size(), folder) != 0) return false;
+    // The root holds everything; any other folder ends where a name ends.
+    return path.size() == folder.size() || folder.back() == '/' || path[folder.size()] == '/';
+}
 
 }  // namespace SV

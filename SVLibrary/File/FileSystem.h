@@ -28,6 +28,15 @@ int64_t GetFileSize(const std::string& path);
 // Always 0: file times are not used.
 PilTime GetFileTime(const std::string& path);
 
+// The path as the system opens it: absolute, every symbolic link followed and every "." and
+// ".." taken. False (resolved left as it was) when a part of it does not exist or cannot be
+// looked into; a path that does not resolve cannot be opened either.
+bool ResolvePath(const std::string& path, std::string& resolved);
+
+// Whether path lies in folder or is the folder itself, both resolved (ResolvePath), compared
+// by whole names: "/srv/titles2/a" does not lie in "/srv/titles".
+bool IsPathInside(const std::string& folder, const std::string& path);
+
 }  // namespace SV
 
 #endif

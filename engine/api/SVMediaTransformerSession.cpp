@@ -4,6 +4,8 @@
 
 #include <map>
 
+#include "SVLibrary/File/FileSystem.h"
+#include "SVLibrary/Output/LineWriter.h"
 #include "engine/api/SVMediaTransformer.h"
 #include "engine/api/Transformer.h"
 #include "engine/container/MediaTrack.h"
@@ -26,6 +28,24 @@ SV::MutexedVariable<SessionMap>& Registry() {
 // Mode 1 picks the output from the source's format.
 constexpr unsigned kModeHls = 1;
 constexpr unsigned kModeFlv = 0;
+
+// The file a plain path names under the asset root, in path; false when it leads out of the
+// root (".." steps, a symbolic link that points elsewhere): the portal that named it may not
+// have the engine open and parse any file on the machine. The path is resolved as the system
+// would open it and handed on resolved, so what is opened is what was checked. A path that
+// does not resolve (nothing there) goes on as joined: opening it fails as for any missing
+// title.
+bool AssetPathInRoot(const std::string& root, const std::string& name, std::string& path) {
+    path = root;
+    if (path[path.size() - 1] != '/') path += '/';
+    path += name;
+    std::string resolved;
+    if (!SV::ResolvePath(path, resolved)) return true;
+    std::string folder;
+    if (!SV::ResolvePath(root, folder) || !SV::IsPathInside(folder, resolved)) return false;
+    path = resolved;
+    return true;
+}
 
 }  // namespace
 
@@ -115,14 +135,15 @@ SVStatus SVMediaTransformerSession::Setup(unsigned mode, std::string* localUrl) 
         outputKind = OutputKindRtmpServer;
     }
 
-    // A plain path is taken relative to the asset root when the caller names one.
+    // A plain path is taken relative to the asset root when the caller names one, and must
+    // stay inside it. An empty root names no folder: the path is the caller's own, as given.
     std::string path = url_;
     if (ClassifySource(url_) == SourceKindLocalPath) {
         const std::string* root = nullptr;
-        if (credentials_.GetString("CredentialsKey_AssetFsRoot", root)) {
-            std::string joined = *root;
-            if (!joined.empty() && joined[joined.size() - 1] != '/') joined += '/';
-            path = joined + url_;
+        if (credentials_.GetString("CredentialsKey_AssetFsRoot", root) && !root->empty() &&
+            !AssetPathInRoot(*root, url_, path)) {
+            SV::WriteLine(url_ + ": the title's path leads out of the titles' folder " + *root);
+            return SVStatusSetupRefused;
         }
     }
 

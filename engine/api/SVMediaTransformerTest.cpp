@@ -6,6 +6,7 @@
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <boost/make_shared.hpp>
@@ -17,6 +18,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <fstream>
 #include <functional>
 #include <future>
 #include <memory>
@@ -24,6 +26,7 @@
 #include <thread>
 #include <vector>
 
+#include "SVLibrary/Output/LineWriter.h"
 #include "SVLibrary/Path/Path.h"
 #include "SVLibrary/PilThread/Event.h"
 #include "SVLibrary/Time/Timer.h"
@@ -35,9 +38,10 @@
 #include "engine/serve/ListeningPort.h"
 #include "tests/support/Fixtures.h"
 #include "tests/support/LoopbackHttpGet.h"
+#include "tests/support/HeldLoopbackPort.h"
+#include "tests/support/TemporaryDirectory.h"
 #include "tests/support/ThreadTestSupport.h"
 #include "tests/support/UnusedPort.h"
-#include "tests/support/HeldLoopbackPort.h"
 
 namespace SarvelonMediaKit {
 namespace {
@@ -528,6 +532,87 @@ TEST_F(MediaTransformerTest, AListenFailureHandlerMayTearTheSessionDownOnTheWork
     EXPECT_TRUE(barrier.Wait());
     EXPECT_TRUE(SvTestSupport::WaitUntil([] { return SvTestSupport::ThreadsNamed("TWorker") == 0; },
                                          20000));
+    SetLoopbackPort(previousPort);
+}
+
+// A portal names titles by paths under the asset root: one that leads out of it (by ".." steps,
+// a symbolic link or a folder whose name merely begins like the root's) is refused before
+// anything is opened, and said on the engine's diagnostic line; paths that stay inside play.
+TEST_F(MediaTransformerTest, AnAssetPathThatLeadsOutOfTheRootIsRefused) {
+    const std::string title = SvTestSupport::Fixtures::ShortTitle();
+    const uint16_t previousPort = GetLoopbackPort();
+    ASSERT_NE(0, InitializeOnAFreePort());
+
+    SvTestSupport::TemporaryDirectory top("asset-root-");
+    const std::string root = top.File("titles");
+    ASSERT_EQ(0, mkdir(root.c_str(), 0755));
+    ASSERT_EQ(0, mkdir((root + "/sub").c_str(), 0755));
+    // A folder beside the root whose name begins with the root's.
+    ASSERT_EQ(0, mkdir((root + "2").c_str(), 0755));
+    {
+        std::ifstream in(title, std::ios::binary);
+        std::ofstream out(root + "/plain.svm", std::ios::binary);
+        out << in.rdbuf();
+        ASSERT_TRUE(out.good());
+    }
+    ASSERT_EQ(0, link((root + "/plain.svm").c_str(), (root + "/sub/nested.svm").c_str()));
+    ASSERT_EQ(0, link((root + "/plain.svm").c_str(), (root + "2/title.svm").c_str()));
+    ASSERT_EQ(0, symlink("sub/nested.svm", (root + "/inner-link.svm").c_str()));
+    ASSERT_EQ(0, symlink(title.c_str(), (root + "/out-link.svm").c_str()));
+    ASSERT_EQ(0, symlink(SV::GetDirectoryPart(title).c_str(), (root + "/out-dir").c_str()));
+    const std::string titleName = title.substr(SV::GetDirectoryPart(title).size() + 1);
+    // Enough steps up from the root to reach "/", where ".." stays.
+    std::string toTop;
+    for (char c : root) {
+        if (c == '/') toTop += "../";
+    }
+
+    struct Row {
+        const char* what;
+        std::string path;
+        SVStatus status;
+    };
+    const std::vector<Row> rows = {
+        {"a title in the root", "plain.svm", 200u},
+        {"a title in a folder of the root", "sub/nested.svm", 200u},
+        {"'..' steps that stay inside", "sub/../sub/nested.svm", 200u},
+        {"a link to a title inside", "inner-link.svm", 200u},
+        {"a path from '/' is read under the root", "/plain.svm", 200u},
+        {"'..' steps to the fixture folder", toTop + title.substr(1), 4201u},
+        {"a folder and then more '..' steps", "sub/../../titles2/title.svm", 4201u},
+        {"the folder beside whose name begins as the root's", "../titles2/title.svm", 4201u},
+        {"a link to a title elsewhere", "out-link.svm", 4201u},
+        {"a link to a folder elsewhere", "out-dir/" + titleName, 4201u},
+        // Escapes are not decoded in a path: a folder named "%2e%2e" that is not there.
+        {"percent-encoded dots", "%2e%2e/titles2/title.svm", 1013u},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(std::string(row.what) + ": " + row.path);
+        EngineEventLog::Clear();
+        SV::SVDictionary credentials;
+        credentials.SetValue("CredentialsKey_AssetFsRoot", SV::SVTypedValue(root));
+        FILE* said = std::tmpfile();
+        ASSERT_NE(nullptr, said);
+        SV::SetLineWriterStream(said);
+        SVMediaTransformerSession* handle = nullptr;
+        std::string url;
+        const SVStatus status = SV_MediaTransformerSetup(row.path, credentials, 1, &url, &handle);
+        SV::SetLineWriterStream(nullptr);
+        std::rewind(said);
+        std::string lines;
+        for (int c = std::fgetc(said); c != EOF; c = std::fgetc(said)) lines += char(c);
+        std::fclose(said);
+        EXPECT_EQ(row.status, status);
+        const bool toldEscape = lines.find(row.path + ": the title's path leads out of the " +
+                                           "titles' folder " + root) != std::string::npos;
+        EXPECT_EQ(row.status == 4201u, toldEscape) << lines;
+        if (status == 200u) {
+            EXPECT_TRUE(EngineEventLog::WaitFor(SVMediaTransformEvent_VideoTrackChange, 1,
+                                                std::chrono::seconds(20)));
+        }
+        ASSERT_NE(nullptr, handle);
+        EXPECT_EQ(status == 4201u ? 200u : status, SV_MediaTransformerTeardown(handle));
+    }
     SetLoopbackPort(previousPort);
 }
 

@@ -6,6 +6,7 @@
 #include "SVLibrary/Types/SVStatus.h"
 #include "engine/api/Transformer.h"
 #include "engine/core/Session.h"
+#include "engine/serve/LiveHttpSegmenter.h"
 
 namespace SarvelonMediaKit {
 
@@ -27,6 +28,9 @@ void Transformer::SetError(SVStatus status, std::string text) {
     if (outputKind_ != OutputKindRtmpServer) {
         if (session_) session_->Stop(false);
         abortRequested_ = true;
+        // The stopped chain cuts no more segments: players are refused what they would
+        // otherwise wait for, or be given as an empty stretch of a whole title.
+        if (segmenter_ != nullptr) segmenter_->EndOnError();
     }
     preloadChanged_.Set();
     PublishError(status, text);

@@ -290,8 +290,15 @@ void Mpeg2PsDemux::DoPreLoadInTask(const MediaTime& timeout, const SV::PilTime& 
         return;
     }
     preloadState_ = PreloadStateNone;
-    PublishError(SVStatusPreloadTimeout, "Preload timeout");
+    // Media that ended before the index have said why; anything else ran out of time.
+    if (!refusalTold_) PublishError(SVStatusPreloadTimeout, "Preload timeout");
     PublishPreloadComplete();
+}
+
+void Mpeg2PsDemux::Refuse(SVStatus status, const char* text) {
+    if (refusalTold_) return;
+    refusalTold_ = true;
+    PublishError(status, text);
 }
 
 bool Mpeg2PsDemux::DoProcessMemoryMarker(const boost::shared_ptr<MemoryMarker>& marker) {
@@ -299,6 +306,14 @@ bool Mpeg2PsDemux::DoProcessMemoryMarker(const boost::shared_ptr<MemoryMarker>& 
         parser_->EndOfData();
         if (endOfMedia_) {
             return false;  // the end of the media has been passed on already
+        }
+        if (!metadataComplete_ && !tracksInstalled_) {
+            // Ended before the index: nothing came, a header cut short, or no index at all.
+            const bool header = parser_->GetHeaderSection().IsIndexMagicSeen();
+            Refuse(dataArrived_ && header ? SVStatusMediaTruncated : SVStatusInvalidDataFormat,
+                   !dataArrived_ ? "The file is empty"
+                   : header      ? "Media was truncated"
+                                 : "The title has no index");
         }
     }
     const bool result = Demux::DoProcessMemoryMarker(marker);
@@ -493,11 +508,11 @@ void Mpeg2PsDemux::DoAddInTask(const MemoryChunk& chunk) {
         case Mpeg2PsResult::Ok: break;
         case Mpeg2PsResult::NoPackFirst:
             Trace("Invalid Data", TraceMode::AppendToLast);
-            PublishError(SVStatusInvalidDataFormat, "Invalid data format");
+            Refuse(SVStatusInvalidDataFormat, "Invalid data format");
             break;
         case Mpeg2PsResult::UnknownVersion:
             Trace("Invalid Index", TraceMode::AppendToLast);
-            PublishError(SVStatusInvalidDataVersion, "Invalid data version");
+            Refuse(SVStatusInvalidDataVersion, "Invalid data version");
             break;
         case Mpeg2PsResult::ProgramEnd:
             Trace("EndOfMedia", TraceMode::AppendToLast);
@@ -571,6 +586,10 @@ void Mpeg2PsDemux::PublishMetadata() {
     PublishTrickPlayAvailable(trickPlay);
     PublishDuration(MediaTime(duration));
     PublishEndPosition(BytePosition(end));
+    // Media packets with no index before them: a program stream, but not a title to play.
+    if (!metadataComplete_ && tracks_.empty() && !parser_->GetHeaderSection().IsIndexMagicSeen()) {
+        Refuse(SVStatusInvalidDataFormat, "The title has no index");
+    }
     if (!metadataComplete_) {
         const uint64_t mediaSize = EndPosition().Get();
         if (mediaSize != 0 && end > mediaSize) {

@@ -141,6 +141,9 @@ private:
     // Publishes the tracks, the duration, the end position and trick-play availability, and
     // makes the streams.
     void PublishMetadata();
+    // Publishes why the title cannot be played, unless a reason was told already (a later word
+    // on the same input would replace it where it is recorded).
+    void Refuse(SVStatus status, const char* text);
     void ConfigureStreams();
     // Removes the streams of elementary streams that no track of the map carries.
     void RemoveStreamsWithoutTrack();
@@ -165,6 +168,9 @@ private:
     TrackMap tracks_;
     boost::shared_ptr<MediaTrack> currentTrack_;
     bool endOfMedia_;
+    // Why the title cannot be played has been told (its format refused, or the end before its
+    // index): no later word on the same input replaces it.
+    bool refusalTold_ = false;
     bool metadataComplete_;
     // The track map came from SetTracks: the stream's own index is not used.
     bool tracksInstalled_;

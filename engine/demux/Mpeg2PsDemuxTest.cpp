@@ -366,9 +366,50 @@ TEST_F(Mpeg2PsDemuxTest, RandomBytesAreNotAContainer) {
     EXPECT_EQ(std::make_pair(1001u, std::string("Invalid data format")),
               chain.events.errors.front());
     EXPECT_TRUE(chain.events.trackEvents.empty());
-    // The media ended without an index: the preload ends at once instead of waiting.
+    // The media ended without an index: the preload ends at once instead of waiting, and the
+    // refusal stands as the reason (no time-out is said after it).
     EXPECT_EQ("preload complete", chain.events.events.back());
-    EXPECT_TRUE(chain.events.HasError(408, "Preload timeout"));
+    EXPECT_FALSE(chain.events.HasError(408, "Preload timeout"));
+}
+
+// Media that end before an index are refused as soon as the end comes, in words for what they
+// held, and the preload ends with that one reason (a time-out of ten minutes is never waited
+// for: a few pump rounds are all the test gives it).
+TEST_F(Mpeg2PsDemuxTest, MediaThatEndBeforeAnIndexAreRefusedAtOnceInWords) {
+    SvTools::TitleSummary summary;
+    std::string error;
+    ASSERT_TRUE(SvTools::ReadTitle(Fixtures::ShortTitle(), summary, error)) << error;
+    ASSERT_FALSE(summary.tracks.empty());
+    const std::vector<uint8_t> whole = ReadFileBytes(Fixtures::ShortTitle());
+    const size_t media = summary.tracks[0]->GetIndex().GetOffset();
+    ASSERT_LT(media, whole.size());
+    // ffmpeg's program stream of the clip's pictures: packs and media, no index.
+    const std::string indexless = dir.File("indexless.svm");
+    std::string made;
+    ASSERT_EQ(0, SvTestSupport::RunProgram(
+                     {"ffmpeg", "-nostdin", "-v", "error", "-i", Fixtures::ShortClip(), "-an",
+                      "-c:v", "copy", "-f", "vob", indexless},
+                     &made))
+        << made;
+    const struct {
+        std::string path;
+        uint32_t status;
+        const char* text;
+    } rows[] = {
+        {Write("empty.svm", {}), 1001, "The file is empty"},
+        {Write("header.svm", std::vector<uint8_t>(whole.begin(), whole.begin() + long(media))),
+         1005, "Media was truncated"},
+        {indexless, 1001, "The title has no index"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.path);
+        Chain chain(row.path);
+        chain.demux->PreLoad(MediaTime(600000000));
+        for (int i = 0; i < 1000 && !chain.Preloaded(); ++i) chain.RunTasks();
+        ASSERT_TRUE(chain.Preloaded());
+        const std::vector<std::pair<uint32_t, std::string>> told = {{row.status, row.text}};
+        EXPECT_EQ(told, chain.events.errors);
+    }
 }
 
 // A title whose index cannot be read never completes its preload, and the source's end of

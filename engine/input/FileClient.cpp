@@ -32,7 +32,9 @@ FileClient::FileClient(Session* session)
       rangeEnd_(0),
       readAhead_(kReadBlockBytes, kReadAheadBlocks),
       readAheadWanted_(false),
-      takenEnd_(0) {}
+      takenEnd_(0),
+      truncationTold_(false),
+      endSent_(false) {}
 
 FileClient::~FileClient() {
     readAhead_.Stop();  // the reader goes before the file it reads
@@ -65,6 +67,8 @@ void FileClient::DoSetName(const std::string& name, bool) {
     path_ = name.compare(0, kFileSchemeLength, kFileScheme) == 0 ? name.substr(kFileSchemeLength)
                                                                  : name;
     rangeEnd_ = 0;  // a file opened again is read from its start to its end
+    truncationTold_ = false;
+    endSent_ = false;
     readAhead_.Stop();
     block_ = MemoryChunk();
     if (!file_.Open(path_, SV::File::kReadOnly | SV::File::kBinary)) {
@@ -123,6 +127,14 @@ void FileClient::PrePullData(ByteAmount& amount) {
     }
     if (file_.IsOpen() && block_.IsEmpty() &&
         (GetReadPosition() >= GetRangeEnd() || (!readAhead_.IsRunning() && file_.IsEof()))) {
+        // The file ended before the size it had when it was opened: it was cut short while
+        // it was read. What the index promised past here will not come, and a playback that
+        // went on would hand out the rest as empty: said once, before the end is passed on.
+        if (GetReadPosition() < GetRangeEnd() && !truncationTold_) {
+            truncationTold_ = true;
+            PublishError(SVStatusMediaTruncated, "Media was truncated");
+        }
+        endSent_ = true;
         DoSend(MemoryChunk(boost::make_shared<MemoryMarkerEndOfStream>()));
     }
 }
@@ -181,6 +193,12 @@ void FileClient::DoPullData(ByteAmount& amount) { Component::DoPullData(amount);
 ByteAmount FileClient::DoGetBufferedBytes() {
     const uint64_t position = GetReadPosition();
     const uint64_t end = GetRangeEnd();
+    // Nothing is left once the end has gone out (early, for a file cut short). A range with
+    // nothing in it (an empty file) has no pull that takes its last byte and brings the end
+    // with it: one more pull is asked for until the end has gone out, or a chain that pulls
+    // only what is left would wait for it for ever.
+    if (endSent_) return ByteAmount(0);
+    if (position == end && file_.IsOpen()) return ByteAmount(1);
     if (position > end || end - position > 0xFFFFFFFFu) {
         return ByteAmount(0xFFFFFFFFu);
     }
@@ -198,6 +216,7 @@ void FileClient::DoSeek(BytePosition start, BytePosition end, bool) {
     block_ = MemoryChunk();  // read ahead from the old position
     // Kept as asked: a bound past the file's end reads to the end, as one of 0 does.
     rangeEnd_ = end;
+    endSent_ = false;  // the new range ends with an end of its own
 }
 
 bool FileClient::DoOutOfBandRequest(BytePosition start, BytePosition end) {

@@ -20,7 +20,9 @@ namespace SarvelonMediaKit {
 // title holding several never runs on into the next.
 //
 // Failures (the file cannot be opened, a seek or a read is refused) are published as error
-// 1013 through the component's error source; the component keeps running.
+// 1013 through the component's error source; the component keeps running. A file that ends
+// before the size it had when it was opened (cut short while it is read) is error 1005,
+// "Media was truncated", told once before the end of stream is passed on.
 class FileClient : public ExternalClient, public ErrorInfoSource {
 public:
     // No pull allocates more than this, however much the consumer asks for: a saturated count
@@ -50,6 +52,8 @@ public:
     // The base body: the data has already gone on in PrePullData.
     void DoPullData(ByteAmount& amount) override;
     // The bytes left before the end of the range; 0xFFFFFFFF when that does not fit in 32 bits.
+    // 0 once the end of stream has been handed on; at the end, 1 until then (the one pull an
+    // empty range needs).
     ByteAmount DoGetBufferedBytes() override;
     std::string GetTypeName() const override;
     // Moves the next read to start and ends the range at second (exclusive; 0, or a position
@@ -102,6 +106,10 @@ private:
     bool readAheadWanted_;
     // While reading ahead: where in the file the blocks taken so far end.
     uint64_t takenEnd_;
+    // The file has been found shorter than when it was opened (told once per opening).
+    bool truncationTold_;
+    // The end of the range has been handed on (since the last opening or seek).
+    bool endSent_;
 };
 
 // Makes a file client for the session; raw, when given, receives the plain pointer. The caller

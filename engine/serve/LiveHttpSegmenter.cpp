@@ -64,7 +64,8 @@ LiveHttpSegmenter::LiveHttpSegmenter(Session* session, const Clock& clock)
       clockBaseKnown_(false),
       clockBase_(0),
       shapeEntries_(0),
-      shapeDuration_(0) {}
+      shapeDuration_(0),
+      endedOnError_(false) {}
 
 LiveHttpSegmenter::~LiveHttpSegmenter() {
     // Track events reach members: no delivery may run while they go.
@@ -156,6 +157,23 @@ std::string LiveHttpSegmenter::GetUrlName() {
     return HlsRequestName::EncodePath(name_);
 }
 
+void LiveHttpSegmenter::EndOnError() {
+    Locked lock(*this);
+    if (endedOnError_) return;
+    endedOnError_ = true;
+    seekPending_ = false;
+    seekInFlight_ = false;
+    // The group being cut ends where the error left it: never answered as a whole segment. A
+    // server sending it as it grows ends its answer (as after a seek) instead of waiting.
+    if (!files_.empty() && files_.back()->GetState() < LiveHttpFile::StateComplete) {
+        const boost::shared_ptr<LiveHttpFile> cut = files_.back();
+        files_.pop_back();
+        LetGo(cut);
+        cut->SetState(LiveHttpFile::StateComplete);
+    }
+    DeliverPendingFile();
+}
+
 std::vector<std::pair<uint32_t, int32_t>> LiveHttpSegmenter::GetSegments() {
     Locked lock(*this);
     std::vector<std::pair<uint32_t, int32_t>> segments;
@@ -196,6 +214,7 @@ bool LiveHttpSegmenter::DoProcessMemoryMarker(const boost::shared_ptr<MemoryMark
     }
     if (type != MemoryMarkerTypeEndOfStream) return true;
     Locked lock(*this);
+    if (endedOnError_) return false;  // what is left of the chain is not cut any more
     StartSegment(false, 0);
     // The segment just opened gets no bytes, and none after it will be cut from here: requests
     // for them are answered (until a seek moves the playback).
@@ -206,6 +225,7 @@ bool LiveHttpSegmenter::DoProcessMemoryMarker(const boost::shared_ptr<MemoryMark
 
 void LiveHttpSegmenter::StartSegment(bool valueKnown, uint64_t value) {
     Locked lock(*this);
+    if (endedOnError_) return;
     if (!files_.empty() && files_.back()->GetState() < LiveHttpFile::StateComplete) {
         // Held by value: telling the listeners may drop it from the list.
         boost::shared_ptr<LiveHttpFile> newest = files_.back();
@@ -434,6 +454,7 @@ void LiveHttpSegmenter::DoPullData(ByteAmount& /*amount*/) {
     bool pull = false;
     {
         Locked lock(*this);
+        if (endedOnError_) return;
         const SV::PilTime now = Now();
         if (seekPending_) {
             const int64_t elapsed = now - seekRequestTime_;

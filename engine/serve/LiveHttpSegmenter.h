@@ -128,6 +128,13 @@ public:
     std::string GetPlaylistName();
     std::string GetUrlName();
 
+    // The playback has stopped on an error (its input was cut short, say): nothing more will
+    // be cut. Whole segments in memory are still answered; the one being cut is dropped, and
+    // every segment request the media can no longer give, waiting or to come, is answered
+    // "unavailable" rather than with the tables alone, which a player takes for a valid
+    // stretch without media. Any thread.
+    void EndOnError();
+
     // Writes the playlist of a track id (0: the main playlist) into slot, which is left as it
     // is (a complete list or a master written before), emptied (nothing can be written yet:
     // no track, or no finished segment for a sliding window), or given a new finished file.
@@ -337,6 +344,8 @@ private:
     mutable HlsSegmentTiming::ListShape shape_;
     // Segment numbers this media cannot give (a lost key frame, the media ended early).
     std::set<uint32_t> unavailable_;
+    // The playback stopped on an error (EndOnError): nothing more is cut or sought.
+    bool endedOnError_;
     // The PAT and PMT packets that opened the last segment cut; empty until one has.
     MemoryChunk tables_;
 };

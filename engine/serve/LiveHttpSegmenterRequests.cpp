@@ -239,7 +239,18 @@ void LiveHttpSegmenter::Park(const Request& request) {
 LiveHttpSegmenter::Outcome LiveHttpSegmenter::Evaluate(Request& request,
                                                        boost::shared_ptr<LiveHttpFile>& file) {
     if (request.kind == Request::KindMainPlaylist || request.kind == Request::KindVariant) {
-        return EvaluatePlaylist(request, file);
+        const Outcome outcome = EvaluatePlaylist(request, file);
+        // Stopped on an error: what has not come yet never will.
+        return endedOnError_ && outcome == OutcomeWait ? OutcomeUnavailable : outcome;
+    }
+    if (endedOnError_) {
+        // Only what was cut whole before the error; nothing is sought or switched to.
+        if ((request.kind == Request::KindTrackSegment) != adaptive_) return OutcomeNotFound;
+        if (adaptive_ && currentTrack_ && request.track != currentTrack_->GetId().Get()) {
+            return OutcomeUnavailable;
+        }
+        file = FindSegment(request.number, LiveHttpFile::StateComplete);
+        return file ? OutcomeAnswer : OutcomeUnavailable;
     }
     return EvaluateSegment(request, file);
 }

@@ -6,7 +6,8 @@
 // runs on in the segment before it, the segments after it keep their names (numbered from the
 // time each group starts), the numbers passed over and those after an early end of the media
 // are answered at once (with the program's tables alone once a segment has brought them, with
-// "503" before), and no request waits past the bound.
+// "503" before), and no request waits past the bound. A playback stopped on an error answers
+// only what it cut whole.
 
 #include <gtest/gtest.h>
 
@@ -286,6 +287,42 @@ TEST_F(LiveHttpSegmenterDamageTest,
     EXPECT_EQ(TablePackets(2) + "d3", Fetch(Port(), "3.ts").body);
     // Nothing made the playback move.
     EXPECT_TRUE(rig->Source().Log(RecordingStage::kSeek).empty());
+}
+
+// The playback stopped on an error (its file cut short while it was read): nothing past the
+// error is a stretch of the title, so no answer may look like one. What was cut whole before
+// is still answered; the group being cut, what waits and what is asked later are refused.
+TEST_F(LiveHttpSegmenterDamageTest, AfterAnErrorOnlyWholeSegmentsAreAnsweredAndNothingIsCut) {
+    Start(true);
+    rig->Gop(0);
+    rig->Data(TablePackets(0) + "d0");
+    rig->Gop(2000000);
+    EXPECT_EQ(TablePackets(0) + "d0", Fetch(Port(), "0.ts").body);
+    ASSERT_TRUE(SegmentsBecome(Segments{{1, 1}}));
+    rig->Data(TablePackets(1) + "d1-cut");
+    const int five = Ask(Port(), "5.ts");
+    ASSERT_TRUE(WaitingBecomes(1));
+
+    rig->Segmenter().EndOnError();
+    EXPECT_EQ(kUnavailable, Await(five).status);
+    EXPECT_TRUE(rig->Segments().empty()) << "the group cut short is not kept";
+    // The chain's last bytes and its end, still on their way, make no segment.
+    rig->Data("late");
+    rig->Gop(4000000);
+    rig->EndOfStream();
+    EXPECT_TRUE(rig->Segments().empty());
+    for (const char* name : {"1.ts", "2.ts", "9.ts"}) {
+        SCOPED_TRACE(name);
+        EXPECT_EQ(kUnavailable, Fetch(Port(), name).status);
+    }
+    EXPECT_EQ(TablePackets(0) + "d0", Fetch(Port(), "0.ts").body);
+    // Nothing is pulled or sought any more, however far a player asks.
+    rig->Source().ClearLog();
+    rig->Advance(LiveHttpSegmenter::kSeekDelayMilliseconds + 1);
+    rig->Pull();
+    EXPECT_EQ(0, rig->Source().Count(RecordingStage::kPull));
+    EXPECT_TRUE(rig->Source().Log(RecordingStage::kSeek).empty());
+    EXPECT_FALSE(rig->Segmenter().IsSeekPending());
 }
 
 TEST_F(LiveHttpSegmenterDamageTest, ASeekToASegmentWhoseKeyFrameWasLostNamesWhatComesByItsTime) {

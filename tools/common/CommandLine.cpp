@@ -235,4 +235,50 @@ std::string StatusText(int status, const std::string& text) {
     return text.empty() ? "error " + number : text + " " + number;
 }
 
+namespace {
+
+const char kFileScheme[] = "file://";
+const size_t kFileSchemeLength = sizeof(kFileScheme) - 1;
+
+int FromHex(char c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    return -1;
+}
+
+}  // namespace
+
+bool IsFileUrl(const std::string& title) {
+    return title.compare(0, kFileSchemeLength, kFileScheme) == 0;
+}
+
+bool FileUrlPath(const std::string& url, std::string& path, std::string& reason) {
+    std::string rest = IsFileUrl(url) ? url.substr(kFileSchemeLength) : std::string();
+    if (rest.compare(0, 9, "localhost") == 0) rest.erase(0, 9);
+    if (rest.empty() || rest[0] != '/') {
+        reason = "a file:// URL names a path on this machine (file:///path)";
+        return false;
+    }
+    std::string decoded;
+    for (size_t i = 0; i < rest.size(); ++i) {
+        if (rest[i] == '%' && i + 2 < rest.size() && FromHex(rest[i + 1]) >= 0 &&
+            FromHex(rest[i + 2]) >= 0) {
+            const char byte = char(FromHex(rest[i + 1]) * 16 + FromHex(rest[i + 2]));
+            if (byte == '\0') {
+                reason = "the URL's path holds a NUL byte";
+                return false;
+            }
+            decoded += byte;
+            i += 2;
+        } else if (rest[i] == '?' || rest[i] == '#') {
+            break;
+        } else {
+            decoded += rest[i];
+        }
+    }
+    path = decoded;
+    return true;
+}
+
 }  // namespace SvTools

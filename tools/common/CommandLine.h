@@ -103,6 +103,13 @@ std::string SystemReason(int error);
 // The engine's status text with its number in parentheses: "Media was truncated (1005)".
 std::string StatusText(int status, const std::string& text);
 
+// Whether a title is named by a "file://" URL.
+bool IsFileUrl(const std::string& title);
+// The path a "file://" URL names on this machine: "file:///p" or "file://localhost/p", each
+// "%XX" escape decoded, a query or fragment dropped. False, with the reason, for one that names
+// no local path or whose path holds a NUL byte.
+bool FileUrlPath(const std::string& url, std::string& path, std::string& reason);
+
 }  // namespace SvTools
 
 #endif  // TOOLS_COMMON_COMMANDLINE_H

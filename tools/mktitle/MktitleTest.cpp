@@ -2,6 +2,7 @@
 // own tools and byte by byte with a program-stream walker of the test's own.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <fstream>
 #include <iterator>
 #include <map>
@@ -16,6 +17,7 @@
 #include "tools/mktitle/MktitleTestSupport.h"
 #include "tests/support/TestLabels.h"
 #include "tests/support/MediaFileTestSupport.h"
+#include "tests/support/TemporaryDirectory.h"
 
 namespace {
 
@@ -467,6 +469,27 @@ TEST(Mktitle, BadInputGetsAClearErrorAndNoOutput) {
     const std::string dir = Fixtures::Directory();
     const std::string out = dir + "/never.svm";
     const std::string clip = Fixtures::ShortClip();
+    // Chapter pictures whose names say one thing and whose bytes another.
+    const Bytes jpeg = SvTestSupport::ReadFileBytes(Fixtures::Thumbnail(0));
+    ASSERT_GT(jpeg.size(), 600u);
+    const SvTestSupport::TemporaryDirectory pictures("mktitle-pictures");
+    const auto write = [&pictures](const std::string& name, const Bytes& bytes) {
+        std::ofstream(pictures.File(name), std::ios::binary)
+            .write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
+        return pictures.File(name);
+    };
+    const std::string text = write("not-a-picture.jpg", Bytes{'h', 'e', 'l', 'l', 'o', '\n'});
+    const std::string jpegAsPng = write("jpeg-named.png", jpeg);
+    // The start of the picture: its markers and tables, cut before the frame header.
+    const std::string headless = write("headless.jpg", Bytes(jpeg.begin(), jpeg.begin() + 20));
+    // A PNG cut in its pixel data: the header reads, the picture does not decode.
+    const std::string pngPath =
+        Fixtures::Make("thumb-png.png", {"ffmpeg", "-nostdin", "-v", "error", "-y", "-f", "lavfi",
+                                         "-i", "testsrc2=size=160x90", "-frames:v", "1", "-c:v",
+                                         "png", "-f", "image2", "{out}"});
+    const Bytes png = SvTestSupport::ReadFileBytes(pngPath);
+    ASSERT_GT(png.size(), 1000u);
+    const std::string cutPng = write("cut.png", Bytes(png.begin(), png.begin() + png.size() / 2));
     MktitleTestSupport::ExpectRefused(
         {
             {{}, 2, "usage: mktitle"},
@@ -481,9 +504,27 @@ TEST(Mktitle, BadInputGetsAClearErrorAndNoOutput) {
             {{Fixtures::Thumbnail(0), out}, 1, "mktitle: "},
             {{clip, out, "--chapter", "60:Late"}, 1, "lies outside the title"},
             {{clip, out, "--chapter", "1:Pic:" + dir + "/missing.jpg"}, 1, "cannot open"},
+            {{clip, out, "--chapter", "1:Pic:" + text},
+             1,
+             "chapter image " + text + " is not a JPEG picture"},
+            {{clip, out, "--chapter", "1:Pic:" + jpegAsPng},
+             1,
+             "chapter image " + jpegAsPng + " is a JPEG picture, not the PNG its name says"},
+            {{clip, out, "--chapter", "1:Pic:" + headless},
+             1,
+             "chapter image " + headless + " is not a JPEG picture"},
+            {{clip, out, "--chapter", "1:Pic:" + cutPng},
+             1,
+             "chapter image " + cutPng + " does not decode as a PNG picture"},
             {{clip, out, "--truncate", "999999999"}, 1, "cannot truncate"},
         },
         out);
+    // The whole PNG is a picture as its name says.
+    std::string said;
+    const std::string made = dir + "/png-chapter.svm";
+    EXPECT_EQ(0, MktitleTestSupport::Mktitle({clip, made, "--chapter", "0:Pic:" + pngPath}, &said))
+        << said;
+    std::remove(made.c_str());
 }
 
 }  // namespace

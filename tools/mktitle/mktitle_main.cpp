@@ -11,11 +11,14 @@
 #include <memory>
 #include <stdexcept>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "platform/store/ImageDecodeCheck.h"
+#include "platform/store/ImageSize.h"
 #include "tools/common/CommandLine.h"
 #include "tools/common/OutputFile.h"
 #include "tools/mktitle/ByteSink.h"
@@ -71,16 +74,47 @@ std::vector<uint8_t> ReadWholeFile(const std::string& path) {
     }
 }
 
-bool HasImageExtension(const std::string& path) {
+// The text after the last '.' of the path, lower-cased; empty without one.
+std::string LowerExtension(const std::string& path) {
     const size_t dot = path.rfind('.');
     if (dot == std::string::npos) {
-        return false;
+        return std::string();
     }
     std::string extension = path.substr(dot + 1);
     for (char& c : extension) {
         c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
     }
+    return extension;
+}
+
+bool HasImageExtension(const std::string& path) {
+    const std::string extension = LowerExtension(path);
     return extension == "jpg" || extension == "jpeg" || extension == "png";
+}
+
+// A thumbnail goes into the title as it is, and every player shows it as the picture its name
+// says: bytes that are not that picture, or that do not decode, are refused here rather than
+// reaching a player as a broken picture.
+void CheckThumbnail(const std::string& path, const std::vector<uint8_t>& bytes) {
+    const bool png = LowerExtension(path) == "png";
+    const ns::ImageSize::Format wanted =
+        png ? ns::ImageSize::Format::PNG : ns::ImageSize::Format::JPEG;
+    const std::string kind = png ? "PNG" : "JPEG";
+    const std::string_view view(reinterpret_cast<const char*>(bytes.data()), bytes.size());
+    ns::ImageSize size;
+    std::string why;
+    if (!ns::ImageSize::ReadBytes(view, size, &why)) {
+        throw std::runtime_error("chapter image " + path + " is not a " + kind +
+                                 " picture: " + why);
+    }
+    if (size.GetFormat() != wanted) {
+        throw std::runtime_error("chapter image " + path + " is a " + (png ? "JPEG" : "PNG") +
+                                 " picture, not the " + kind + " its name says");
+    }
+    if (!ns::ImageDecodeCheck::Decodes(view, &why)) {
+        throw std::runtime_error("chapter image " + path + " does not decode as a " + kind +
+                                 " picture: " + why);
+    }
 }
 
 // SECONDS:TITLE[:IMAGE]; the part after the last colon is the image when it names an image
@@ -106,6 +140,7 @@ SvTools::ChapterSpec ParseChapter(const std::string& text) {
         if (chapter.image.empty()) {
             throw std::runtime_error("chapter image " + rest.substr(last + 1) + " is empty");
         }
+        CheckThumbnail(rest.substr(last + 1), chapter.image);
         rest = rest.substr(0, last);
     }
     chapter.title = rest;

@@ -10,6 +10,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <chrono>
 #include <csignal>
 #include <cstdlib>
@@ -26,8 +27,9 @@
 #include "tests/support/Fixtures.h"
 #include "tests/support/TemporaryDirectory.h"
 #include "tests/support/UnusedPort.h"
-#include "tools/svplay/SvplayTestSupport.h"
 #include "tests/support/TestLabels.h"
+#include "tools/svplay/SvplayTestSupport.h"
+#include "tools/titledump/TitleDump.h"
 
 namespace {
 
@@ -80,6 +82,43 @@ TEST_F(SvplayTest, DamagedDataAreToldOnStandardErrorAndServingGoesOn) {
     EXPECT_FALSE(last.empty());
     svplay.Signal(SIGINT);
     EXPECT_EQ(0, svplay.Wait(kStop)) << svplay.Errors();
+}
+
+// A title cut short while it is served is not damage to skip: the media its index gives will
+// never come. The engine says so as its error, svplay exits 1 with it, and the player is not
+// handed the rest of the title as empty segments.
+TEST_F(SvplayTest, ATitleCutShortWhileServedEndsThePlaybackWithTheTruncation) {
+    const std::string title = dir.File("shrinking.svm");
+    const std::string whole = ReadFile(Fixtures::HlsTitle());
+    ASSERT_GT(whole.size(), 4u << 20);
+    std::ofstream(title, std::ios::binary) << whole;
+    const uint16_t port = FreePort();
+    Svplay svplay({title, "--port", std::to_string(port)}, dir.File("stderr"));
+    std::string url;
+    ASSERT_NO_FATAL_FAILURE(ReadPlaybackUrl(svplay, url));
+    // Playing: the player has its list. Then the file loses its last three quarters.
+    std::string playlist;
+    ASSERT_EQ("200", HttpCode(url, &playlist));
+    ASSERT_NE(std::string::npos, playlist.find("#EXT-X-ENDLIST")) << playlist;
+    ASSERT_EQ(0, truncate(title.c_str(), off_t(whole.size() / 4)));
+
+    std::string read;
+    RunProgram({"ffmpeg", "-nostdin", "-v", "quiet", "-rw_timeout", "20000000", "-i", url, "-map",
+                "0:v", "-f", "framemd5", "-"},
+               &read);
+    EXPECT_EQ(1, svplay.Wait(kStop)) << svplay.Errors();
+    EXPECT_NE(std::string::npos, svplay.Errors().find(title + ": the playback stopped on an error: "
+                                                              "Media was truncated (1005)"))
+        << svplay.Errors();
+    // The application hears it the same way: the error event, with the engine's status.
+    const std::string& lines = svplay.Output();
+    const size_t stopping = lines.find("\nevent SViOsApiEvent_StoppingOnError {");
+    ASSERT_NE(std::string::npos, stopping) << lines;
+    EXPECT_NE(std::string::npos,
+              lines.substr(stopping, lines.find('\n', stopping + 1) - stopping).find("1005"))
+        << lines;
+    // What the player got is a part of the title, not the whole of it padded out.
+    EXPECT_LT(VideoHashes(read).size(), Fixtures::kHlsClipFrames) << read;
 }
 
 TEST_F(SvplayTest, ServesTheWholeTitleToFfmpegAndSeeksToTheMiddle) {
@@ -416,6 +455,72 @@ TEST_F(SvplayTest, TitlesThatCannotBePlayedFailWithTheReason) {
         EXPECT_EQ(c.hinted, errors.find(hint) != std::string::npos) << errors;
         // No URL, no event and no engine line: standard output is for a playback that runs.
         EXPECT_EQ("", svplay.Output());
+    }
+}
+
+// A file without media is refused at once by every program that reads titles, in the same
+// words: nothing at all, a title cut where its media begin (its header and index whole), and a
+// program stream without an index. svplay gets ten minutes for the index to arrive: a start
+// that waited for it would not end within the test's bound.
+TEST_F(SvplayTest, EveryProgramRefusesATitleWithoutMediaAtOnceInTheSameWords) {
+    const std::string empty = dir.File("empty.svm");
+    std::ofstream(empty, std::ios::binary).flush();
+    SvTools::TitleSummary summary;
+    std::string error;
+    ASSERT_TRUE(SvTools::ReadTitle(Fixtures::ShortTitle(), summary, error)) << error;
+    ASSERT_FALSE(summary.tracks.empty());
+    const std::string whole = ReadFile(Fixtures::ShortTitle());
+    const size_t media = summary.tracks[0]->GetIndex().GetOffset();
+    ASSERT_LT(media, whole.size());
+    const std::string headerOnly = dir.File("header-only.svm");
+    std::ofstream(headerOnly, std::ios::binary) << whole.substr(0, media);
+    const std::string indexless = dir.File("indexless.svm");
+    std::string made;
+    ASSERT_EQ(0, RunProgram({"ffmpeg", "-nostdin", "-v", "error", "-i", Fixtures::ShortClip(),
+                             "-an", "-c:v", "copy", "-f", "vob", indexless},
+                            &made))
+        << made;
+
+    const struct {
+        std::string title;
+        std::string words;
+        bool svplay;     // a name svplay takes for a title (it goes by the extension)
+        bool titledump;  // a name titledump takes (a path)
+    } files[] = {
+        {empty, "the file is empty", true, true},
+        {"/dev/null", "the file is empty", false, true},
+        {"file://" + empty, "the file is empty", true, false},
+        {headerOnly, "media was truncated", true, true},
+        {indexless, "the title has no index", true, true},
+    };
+    const std::string output = dir.File("out.ts");
+    const struct {
+        const char* program;
+        std::vector<std::string> options;
+    } programs[] = {
+        {SV_SVPLAY_PATH, {"--preload-timeout", "600000"}},
+        {SV_SVREMUX_PATH, {"-o", output}},
+        {SV_TITLEDUMP_PATH, {}},
+    };
+    for (const auto& program : programs) {
+        for (const auto& file : files) {
+            if ((!file.svplay && program.program == std::string(SV_SVPLAY_PATH)) ||
+                (!file.titledump && program.program == std::string(SV_TITLEDUMP_PATH))) {
+                continue;
+            }
+            SCOPED_TRACE(std::string(program.program) + " " + file.title);
+            std::vector<std::string> args = program.options;
+            args.push_back(file.title);
+            if (program.program == std::string(SV_SVPLAY_PATH)) {
+                args.insert(args.end(), {"--port", std::to_string(FreePort())});
+            }
+            Svplay run(args, dir.File("stderr"), program.program);
+            EXPECT_EQ(1, run.Wait(3 * kStop));
+            std::string said = run.Errors();
+            for (char& c : said) c = char(std::tolower(static_cast<unsigned char>(c)));
+            EXPECT_NE(std::string::npos, said.find(file.words)) << said;
+            EXPECT_NE(0, access(output.c_str(), F_OK)) << "no output is left";
+        }
     }
 }
 

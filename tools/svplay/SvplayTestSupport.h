@@ -90,11 +90,13 @@ private:
 // A port nobody listens on at the moment.
 inline uint16_t FreePort() { return SvTestSupport::UnusedLoopbackPort(); }
 
-// svplay as a child process: standard output read line by line through a pipe, standard error
-// collected in a file. Every wait is bounded; a child still running at the end is killed.
+// svplay (or another of the tools, given as program) as a child process: standard output read
+// line by line through a pipe, standard error collected in a file. Every wait is bounded; a
+// child still running at the end is killed.
 class Svplay {
 public:
-    Svplay(const std::vector<std::string>& args, const std::string& errorFile)
+    Svplay(const std::vector<std::string>& args, const std::string& errorFile,
+           const char* program = SV_SVPLAY_PATH)
         : errorFile_(errorFile) {
         int out[2];
         if (pipe2(out, O_CLOEXEC) != 0) return;
@@ -104,10 +106,10 @@ public:
         posix_spawn_file_actions_adddup2(&actions, out[1], 1);
         posix_spawn_file_actions_addopen(&actions, 2, errorFile.c_str(),
                                          O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        std::vector<char*> argv{const_cast<char*>(SV_SVPLAY_PATH)};
+        std::vector<char*> argv{const_cast<char*>(program)};
         for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
         argv.push_back(nullptr);
-        if (posix_spawn(&pid_, SV_SVPLAY_PATH, &actions, nullptr, argv.data(), environ) != 0) {
+        if (posix_spawn(&pid_, program, &actions, nullptr, argv.data(), environ) != 0) {
             pid_ = -1;
         }
         posix_spawn_file_actions_destroy(&actions);

@@ -199,16 +199,13 @@ int OnEvent(SViOsApiEvent event, const ns::Dictionary& attributes) {
             break;
         case SViOsApiEvent_Stopped: gState.stopped = true; break;
         case SViOsApiEvent_Terminated: gState.terminated = true; break;
-        default: break;
+        default: return 0;
     }
+    // The loop's step ran this among its posts and would now wait for the next one: the error
+    // and the stop often come in one step, with nothing after them to end the wait. An empty
+    // post ends it at once, so the loop looks at what changed.
+    ns::RunLoop::Main().Post([]() {});
     return 0;
-}
-
-int FromHex(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    return -1;
 }
 
 // What the engine is handed for TITLE. A file:// URL becomes its path (the engine reads local
@@ -216,36 +213,9 @@ int FromHex(char c) {
 // engine joins a plain path to its asset root. False with a reason for a URL that names no
 // local path.
 bool AssetFor(const std::string& title, std::string& asset, bool& local, std::string& reason) {
-    const std::string fileScheme = "file://";
-    if (title.compare(0, fileScheme.size(), fileScheme) == 0) {
-        std::string rest = title.substr(fileScheme.size());
-        if (rest.compare(0, 9, "localhost") == 0) {
-            rest.erase(0, 9);
-        }
-        if (rest.empty() || rest[0] != '/') {
-            reason = "a file:// URL names a path on this machine (file:///path)";
-            return false;
-        }
-        std::string path;
-        for (size_t i = 0; i < rest.size(); ++i) {
-            if (rest[i] == '%' && i + 2 < rest.size() && FromHex(rest[i + 1]) >= 0 &&
-                FromHex(rest[i + 2]) >= 0) {
-                const char decoded = char(FromHex(rest[i + 1]) * 16 + FromHex(rest[i + 2]));
-                if (decoded == '\0') {
-                    reason = "the URL's path holds a NUL byte";
-                    return false;
-                }
-                path += decoded;
-                i += 2;
-            } else if (rest[i] == '?' || rest[i] == '#') {
-                break;
-            } else {
-                path += rest[i];
-            }
-        }
-        asset = path;
+    if (SvTools::IsFileUrl(title)) {
         local = true;
-        return true;
+        return SvTools::FileUrlPath(title, asset, reason);
     }
     if (title.find("://") != std::string::npos) {
         asset = title;

@@ -324,12 +324,6 @@ std::string WriteFailure(int reason, SVStatus status, const std::string& text) {
 // True for a multi-file title: a SMIL manifest (".smil" or ".smi", in a path or a URL).
 bool IsManifestTitle(const std::string& title) { return ClassifyMedia(title) == MediaFormatSmil; }
 
-// The Transformer takes paths and http(s) URLs; a manifest's "file://" URL is read as its path.
-std::string ManifestSource(const std::string& title) {
-    const std::string scheme = "file://";
-    return title.compare(0, scheme.size(), scheme) == 0 ? title.substr(scheme.size()) : title;
-}
-
 // True for a title named by an http:// or https:// URL (the scheme in any case).
 bool IsHttpTitle(const std::string& title) {
     const size_t colon = title.find("://");
@@ -372,15 +366,21 @@ int CheckLocalTitle(const SvTools::CommandLine& cli, const std::string& input,
 }
 
 int Run(const SvTools::CommandLine& cli, const std::string& input, SvTools::OutputFile& output) {
-    const bool http = IsHttpTitle(input);
-    const bool manifest = IsManifestTitle(input);
+    // The Transformer takes paths and http(s) URLs: a "file://" URL is read as its path.
+    std::string source = input;
+    if (SvTools::IsFileUrl(input)) {
+        std::string reason;
+        if (!SvTools::FileUrlPath(input, source, reason)) {
+            return cli.Failure(input + ": " + reason);
+        }
+    }
+    const bool http = IsHttpTitle(source);
+    const bool manifest = IsManifestTitle(source);
     const std::string outputPath = cli.Value("output");
     // The size of the title as far as it is known before the run (a download's comes later).
     uint64_t knownSize = 0;
     if (!http) {
-        const bool fileUrl = manifest && input.compare(0, 7, "file://") == 0;
-        if (const int failure =
-                CheckLocalTitle(cli, fileUrl ? input.substr(7) : input, outputPath, knownSize)) {
+        if (const int failure = CheckLocalTitle(cli, source, outputPath, knownSize)) {
             return failure;
         }
     }
@@ -406,9 +406,8 @@ int Run(const SvTools::CommandLine& cli, const std::string& input, SvTools::Outp
         options.sourceMonitor = &errors;
     }
     // The chain is built, and the output opened, here; the title is opened by the run.
-    Transformer transformer(manifest ? ManifestSource(input) : input,
-                            cli.Has("ps") ? MediaFormatMpeg2Ps : MediaFormatMpeg2Ts, OutputKindFile,
-                            output.WritePath(), options);
+    Transformer transformer(source, cli.Has("ps") ? MediaFormatMpeg2Ps : MediaFormatMpeg2Ts,
+                            OutputKindFile, output.WritePath(), options);
     const boost::shared_ptr<Session> session = transformer.GetSession();
     FirstRenditionCut* const cutStage = transformer.GetFirstRenditionCut();
     BatchedFileServer* const sink = transformer.GetBatchedFileServer();
@@ -509,7 +508,24 @@ int Run(const SvTools::CommandLine& cli, const std::string& input, SvTools::Outp
         return cli.Failure("cannot write " + output.DisplayName() + ": " +
                            WriteFailure(sink->FailureReason(), status, text));
     }
+    // Whole means as far as the index says: the bytes of the rendition all read (a file cut
+    // short while it was read ends early) and its media times all met (damaged media are
+    // skipped by the parser and leave a gap up to the end).
+    // The source's size (a download's as it came), now that the session has stopped.
+    const uint64_t size = uint64_t(cutStage->EndPosition());
+    const uint64_t end = cut.End() != FirstRenditionCut::kUnknown ? cut.End() : size;
+    const uint64_t read = cut.Position();
+    const auto endedEarly = [&]() {
+        return cli.Failure(input + ": the media ended early: " + std::to_string(read) +
+                           " bytes read of the " + std::to_string(end) + " its index gives (" +
+                           (http ? "the download was cut short" : "the file was cut short") + ")");
+    };
     if (errors.Failed(&status, &text)) {
+        // The source found the title cut short under it while it was read (one short before
+        // the start is the index's word alone): said with how far it came.
+        if (status == SVStatusMediaTruncated && read != 0 && read < end && end <= size) {
+            return endedEarly();
+        }
         if (cut.Position() == 0) {
             // Nothing of the title came: the file's or the origin's answer (or the reason
             // there was none).
@@ -528,18 +544,7 @@ int Run(const SvTools::CommandLine& cli, const std::string& input, SvTools::Outp
     if (tracks.count_ == 0 || sink->BytesTaken() == 0) {
         return cli.Failure(input + ": the title has no track to write");
     }
-    // Whole means as far as the index says: the bytes of the rendition all read (a file cut
-    // short while it was read ends early) and its media times all met (damaged media are
-    // skipped by the parser and leave a gap up to the end).
-    // The source's size (a download's as it came), now that the session has stopped.
-    const uint64_t size = uint64_t(cutStage->EndPosition());
-    const uint64_t end = cut.End() != FirstRenditionCut::kUnknown ? cut.End() : size;
-    const uint64_t read = cut.Position();
-    if (read < end) {
-        return cli.Failure(input + ": the media ended early: " + std::to_string(read) +
-                           " bytes read of the " + std::to_string(end) + " its index gives (" +
-                           (http ? "the download was cut short" : "the file was cut short") + ")");
-    }
+    if (read < end) return endedEarly();
     uint64_t lost = 0;
     uint64_t listed = 0;
     uint64_t firstLost = 0;

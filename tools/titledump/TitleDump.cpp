@@ -253,6 +253,8 @@ bool ReadTitle(const std::string& path, TitleSummary& summary, std::string& erro
     }
     summary.fileSize = regular ? uint64_t(info.st_size) : summary.bytesParsed;
     summary.chapters = parser.GetHeaderSection().GetChapters();
+    summary.indexSeen = parser.GetHeaderSection().IsIndexMagicSeen();
+    summary.indexComplete = parser.GetHeaderSection().IsIndexComplete();
     return true;
 }
 
@@ -420,6 +422,15 @@ std::vector<std::string> TitleProblems(const TitleSummary& summary) {
     if (summary.fileSize == 0) {
         problems.push_back("the file is empty");
         return problems;
+    }
+    // As the engine refuses such titles at once, in its words (a parser that stopped on an
+    // error says what it met instead).
+    const bool parsedToEnd =
+        summary.result == Mpeg2PsResult::Ok || summary.result == Mpeg2PsResult::ProgramEnd;
+    if (parsedToEnd && !summary.indexSeen) {
+        problems.push_back("the title has no index");
+    } else if (parsedToEnd && !summary.indexComplete) {
+        problems.push_back("media was truncated: the file ends in the title's header");
     }
     if (summary.result == Mpeg2PsResult::Ok) {
         // A whole title ends with the program end code: without it the media stopped early.

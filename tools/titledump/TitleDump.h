@@ -43,6 +43,9 @@ struct TitleSummary {
     uint64_t bytesParsed = 0;  // bytes handed to the parser before it stopped
     // The file's size (a regular file), or the bytes read when the input was a stream.
     uint64_t fileSize = 0;
+    // An index entry was met; the index was complete (the first media packet followed it).
+    bool indexSeen = false;
+    bool indexComplete = false;
     // The seek points per stream id that carries them (a track's pictures, or its sound when it
     // has none), of every track on that stream in file order (renditions share stream ids),
     // each marked when the parser delivered its key frame.
@@ -67,7 +70,8 @@ bool FormatTitleJson(const TitleSummary& summary, std::string& text, std::string
 // taken the whole input, is the end of the file.
 std::string ResultName(SarvelonMediaKit::Mpeg2PsResult result);
 
-// What keeps the title from being whole, one sentence each: the file is empty, the parser
+// What keeps the title from being whole, one sentence each: the file is empty, it has no index
+// or ends within its header (in the engine's words for these), the parser
 // stopped with an error or at the end of the file without the program end code, the title has
 // no tracks, the file ends before its index says, the decode times met span well less than the
 // index's duration (damaged media the parser skipped), or key frames the seek tables list never

@@ -78,7 +78,10 @@ TEST_F(TitleDumpTest, ProblemsGoToStandardErrorAndFailTheRun) {
     } cases[] = {
         {missing, "titledump: cannot open " + missing + ": No such file or directory\n", ""},
         {empty, "titledump: " + empty + ": the file is empty\n", ""},
-        {noTrackTitle, "titledump: " + noTrackTitle + ": the title has no tracks\n", "tracks: 0\n"},
+        {noTrackTitle,
+         "titledump: " + noTrackTitle + ": the title has no index\n" +
+             "titledump: " + noTrackTitle + ": the title has no tracks\n",
+         "tracks: 0\n"},
         {cutTitle,
          "titledump: " + cutTitle + ": the media end without the program end code\n" +
              "titledump: " + cutTitle + ": the title is cut short: the file ends at byte " +
@@ -149,6 +152,8 @@ TEST(TitleProblemsTest, DecodeTimesFarShortOfTheIndexDurationAreDamage) {
     index.SetSize(1000);
     summary.tracks.push_back(track);
     summary.fileSize = 1100;
+    summary.indexSeen = true;
+    summary.indexComplete = true;
     summary.result = SarvelonMediaKit::Mpeg2PsResult::ProgramEnd;
     SvTools::StreamSummary video;
     video.mediaType = 2;
