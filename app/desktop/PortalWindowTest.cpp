@@ -34,6 +34,7 @@
 #include "platform/ui/WebView.h"
 #include "platform/ui/Window.h"
 #include "tests/support/TemporaryDirectory.h"
+#include "tests/support/TestLabels.h"
 
 namespace {
 
@@ -334,6 +335,9 @@ protected:
             [] { return !SarvelonMediaKit::SViOsApiState::Instance().IsInitialized(); }, 10s));
     }
 };
+
+SV_SUITE_LABEL(PortalPlaybackWindowTest, e2e);   // WebKit and GStreamer as the player
+SV_SUITE_LABEL(PortalPlaybackWindowTest, slow);  // two titles played at real speed
 
 // The process WebKit starts in place of one that ended must take nothing of the engine's with
 // it: had it the engine's listening socket, the port would stay taken after the engine closed
