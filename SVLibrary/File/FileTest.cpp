@@ -234,6 +234,7 @@ TEST(InputFileStream, ReadsTheWholeFileAndFailsOnAMissingOne) {
     SV::InputFileStream missing(dir.File("missing"));
     EXPECT_EQ(ENOENT, errno);
     EXPECT_FALSE(missing);
+    EXPECT_FALSE(missing.bad());  // failed as an ifstream fails, not broken
     char c;
     EXPECT_FALSE(missing.read(&c, 1));
     EXPECT_EQ(0, missing.gcount());

@@ -22,10 +22,9 @@ public:
         : std::istream(nullptr),
           fd_(Open(path, openError_)),
           buffer_(fd_, std::ios::in | std::ios::binary) {
-        if (buffer_.is_open()) {
-            rdbuf(&buffer_);
-            return;
-        }
+        // As an ifstream: a buffer in any case, the stream failed when the file did not open.
+        rdbuf(&buffer_);
+        if (buffer_.is_open()) return;
         // Opened, but no stream could be made over it: the buffer does not own it.
         if (fd_ >= 0) {
             openError_ = errno;
