@@ -1,10 +1,10 @@
 #include "app/MainViewController2.h"
 
 #include <cmath>
-#include <fstream>
 #include <sstream>
 #include <vector>
 
+#include "SVLibrary/File/InputFileStream.h"
 #include "app/LoginUDID.h"
 #include "app/MainViewController2Interface.h"
 #include "app/PageBridgeScript.h"
@@ -342,7 +342,7 @@ void MainViewController2::DidFailLoad(ui::WebView& webView, const ns::Error& err
                                                                 WebErrorPage::kResourceType);
     std::string page;
     if (!path.empty()) {
-        std::ifstream file(path, std::ios::binary);
+        SV::InputFileStream file(path);
         std::ostringstream text;
         text << file.rdbuf();
         page = text.str();

@@ -13,7 +13,7 @@ namespace bench {
 inline double ResidentMiB() {
     malloc_trim(0);
     long pages = 0, resident = 0;
-    if (FILE* statm = std::fopen("/proc/self/statm", "r")) {
+    if (FILE* statm = std::fopen("/proc/self/statm", "re")) {
         if (std::fscanf(statm, "%ld %ld", &pages, &resident) != 2) resident = 0;
         std::fclose(statm);
     }

@@ -46,7 +46,7 @@ bool SendAll(int fd, const uint8_t* bytes, size_t size) {
 
 // Reads the connection to its end, 32 KiB at a time; exits 0 once the peer has closed.
 [[noreturn]] void Drain(const sockaddr_in& address) {
-    const int fd = socket(AF_INET, SOCK_STREAM, 0);
+    const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (fd < 0 || connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
         _exit(1);
     }
@@ -87,7 +87,7 @@ int main(int argc, char** argv) {
         return 1;
     }
     if (reader == 0) Drain(address);
-    const int peer = accept(listener, nullptr, nullptr);
+    const int peer = accept4(listener, nullptr, nullptr, SOCK_CLOEXEC);
     if (peer < 0) {
         std::perror("accept");
         return 1;
@@ -112,8 +112,7 @@ int main(int argc, char** argv) {
         }
         if (got == 0) break;
         for (size_t at = 0; at < size_t(got) && ok; at += kPayloadBytes) {
-            uint8_t* packet =
-                &ring[(segment * kSegmentPackets + packets) * kPacketBytes];
+            uint8_t* packet = &ring[(segment * kSegmentPackets + packets) * kPacketBytes];
             const size_t take = std::min(kPayloadBytes, size_t(got) - at);
             packet[0] = 0x47;
             packet[1] = 0x01;

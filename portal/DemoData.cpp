@@ -35,7 +35,7 @@ bool MakeFolder(const std::string& path, std::string& error) {
 
 std::string ReadSmallFile(const std::string& path) {
     std::string text;
-    FILE* file = std::fopen(path.c_str(), "rb");
+    FILE* file = std::fopen(path.c_str(), "rbe");
     if (file == nullptr) return text;
     char buffer[256];
     size_t n;
@@ -53,7 +53,7 @@ std::string TemporaryName(const std::string& path) {
 
 bool WriteFileAtomically(const std::string& path, const std::string& bytes, std::string& error) {
     const std::string temporary = TemporaryName(path);
-    FILE* file = std::fopen(temporary.c_str(), "wb");
+    FILE* file = std::fopen(temporary.c_str(), "wbe");
     bool written = false;
     if (file != nullptr) {
         written = std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();

@@ -28,7 +28,7 @@ PortalAccounts::PortalAccounts() {
 }
 
 bool PortalAccounts::Load(const std::string& path, std::string& error) {
-    FILE* file = std::fopen(path.c_str(), "rb");
+    FILE* file = std::fopen(path.c_str(), "rbe");
     if (file == nullptr) {
         error = "cannot open " + path;
         return false;

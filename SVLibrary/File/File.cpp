@@ -15,7 +15,7 @@ constexpr uint64_t kReadPiece = 1 << 20;
 
 // Makes (or empties) the file at the path; failures show later when the open fails.
 void MakeEmptyFile(const std::string& path) {
-    FILE* stream = std::fopen(path.c_str(), "w+");
+    FILE* stream = std::fopen(path.c_str(), "w+e");
     if (stream != nullptr) std::fclose(stream);
 }
 
@@ -31,11 +31,12 @@ bool File::Open(const std::string& path, uint32_t flags) {
     if ((flags & kCreate) != 0 && !FileExists(path)) MakeEmptyFile(path);
 
     const bool binary = (flags & kBinary) != 0;
+    // "e": close-on-exec, so no program this process starts keeps the file open.
     const char* mode;
     if ((flags & kReadOnly) != 0)
-        mode = binary ? "rb" : "r";
+        mode = binary ? "rbe" : "re";
     else
-        mode = binary ? "r+b" : "r+";
+        mode = binary ? "r+be" : "r+e";
     stream_ = std::fopen(path.c_str(), mode);
     return IsOpen();
 }

@@ -8,8 +8,8 @@
 
 namespace SV {
 
-// A file over a C standard I/O stream. Nothing here throws: failures show in the results, and
-// every operation on a closed file returns its "closed" value and touches nothing.
+// A file over a C standard I/O stream, close-on-exec. Nothing here throws: failures show in the
+// results, and every operation on a closed file returns its "closed" value and touches nothing.
 class File {
 public:
     // Open flags; other bits are ignored. No combination opens with a "w" or "a" mode: creating
@@ -27,8 +27,9 @@ public:
     File(const File&) = delete;
     File& operator=(const File&) = delete;
 
-    // Opens with the mode "r", "r+", "rb" or "r+b" chosen by kReadOnly and kBinary, after the
-    // kTruncate and kCreate steps. A stream held before is closed first. Returns IsOpen().
+    // Opens with the mode "r", "r+", "rb" or "r+b" chosen by kReadOnly and kBinary (each with
+    // "e", close-on-exec), after the kTruncate and kCreate steps. A stream held before is closed
+    // first. Returns IsOpen().
     bool Open(const std::string& path, uint32_t flags);
     void Close();
     bool IsOpen() const { return stream_ != nullptr; }

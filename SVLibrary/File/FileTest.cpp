@@ -1,12 +1,14 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <cstdlib>
 #include <fstream>
 #include <functional>
 #include <future>
 #include <iterator>
+#include <map>
 #include <set>
 #include <string>
 #include <vector>
@@ -21,6 +23,8 @@
 #include "SVLibrary/File/File.h"
 #include "SVLibrary/File/FileLock.h"
 #include "SVLibrary/File/FileSystem.h"
+#include "SVLibrary/File/InputFileStream.h"
+#include "tests/support/ChildDescriptors.h"
 #include "tests/support/TemporaryDirectory.h"
 
 namespace {
@@ -191,6 +195,49 @@ TEST(File, ReopenClosesTheFirstStream) {
     EXPECT_EQ(file.GetSize(), 2);
     EXPECT_FALSE(file.Open(dir.File("missing"), SV::File::kReadOnly));
     EXPECT_FALSE(file.IsOpen());
+}
+
+// What this process held before any test ran, passed on by whoever started it.
+const std::map<int, std::string> kFileTestDescriptorsAtStart = SvTestSupport::OpenDescriptors();
+
+// Files stay open for a long time (a title the engine reads, a log) while the application
+// starts programs (a web view's processes): none of them keeps one.
+TEST(File, AChildStartedMeanwhileHoldsNoneOfTheOpenFiles) {
+    TemporaryDirectory dir{"svfile-"};
+    WriteText(dir.File("a"), "aaaa");
+    SV::File reading(dir.File("a"), SV::File::kReadOnly | SV::File::kBinary);
+    SV::File updating(dir.File("a"), 0);
+    SV::File made(dir.File("new"), SV::File::kCreate);
+    SV::InputFileStream stream(dir.File("a"));
+    ASSERT_TRUE(reading.IsOpen() && updating.IsOpen() && made.IsOpen() && stream);
+    const std::vector<std::string> passed =
+        SvTestSupport::DescriptorsPassedToAChild(kFileTestDescriptorsAtStart);
+    EXPECT_TRUE(passed.empty()) << ::testing::PrintToString(passed);
+}
+
+// The stream reads as an ifstream does: the file's bytes, then the end; a file that cannot be
+// opened leaves it failed with the reason in errno.
+TEST(InputFileStream, ReadsTheWholeFileAndFailsOnAMissingOne) {
+    TemporaryDirectory dir{"svfile-"};
+    const std::string bytes("one\0two\nthree", 13);
+    WriteText(dir.File("a"), bytes);
+    SV::InputFileStream in(dir.File("a"));
+    ASSERT_TRUE(in);
+    // A read past the end, as the readers make one: what there was, then the end, no error.
+    char buffer[64];
+    in.read(buffer, sizeof buffer);
+    EXPECT_EQ(bytes, std::string(buffer, static_cast<size_t>(in.gcount())));
+    EXPECT_TRUE(in.eof());
+    EXPECT_FALSE(in.bad());
+
+    errno = 0;
+    SV::InputFileStream missing(dir.File("missing"));
+    EXPECT_EQ(ENOENT, errno);
+    EXPECT_FALSE(missing);
+    EXPECT_FALSE(missing.bad());  // failed as an ifstream fails, not broken
+    char c;
+    EXPECT_FALSE(missing.read(&c, 1));
+    EXPECT_EQ(0, missing.gcount());
 }
 
 TEST(FileSystem, PathTestsAndChanges) {

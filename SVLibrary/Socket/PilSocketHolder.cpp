@@ -49,7 +49,9 @@ void PilSocketHolder::Listen(uint16_t port, uint32_t address) {
     socketAddress.sin_port = htons(port);
     socketAddress.sin_addr.s_addr = htonl(address);
 
-    fd = ::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+    // Close-on-exec from the start: a program this process starts (a web view's process) must
+    // not keep the port bound after the server closed it.
+    fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, IPPROTO_TCP);
     if (fd == -1) throw SVLibraryException(SVL_CouldNotOpenPort, "Could not allocate socket");
 
     // A failed step must not leave a half-made socket behind in the holder.
@@ -75,7 +77,8 @@ void PilSocketHolder::Accept(int listeningDescriptor) {
     int accepted;
     do {
         peerLength = sizeof peer;
-        accepted = ::accept(listeningDescriptor, reinterpret_cast<sockaddr*>(&peer), &peerLength);
+        accepted = ::accept4(listeningDescriptor, reinterpret_cast<sockaddr*>(&peer), &peerLength,
+                             SOCK_CLOEXEC);
     } while (accepted == -1 && errno == EINTR);
     if (accepted == -1) throw SVLibraryException(SVL_SocketInit, "Accept failed");
     fd = accepted;

@@ -18,13 +18,13 @@ public:
     PilSocketHolder(const PilSocketHolder&) = delete;
     PilSocketHolder& operator=(const PilSocketHolder&) = delete;
 
-    // Opens a blocking IPv4 TCP listening socket (backlog 100) on the address and port, both in
-    // host byte order (127.0.0.1 is 0x7F000001). Any descriptor held before is closed first.
-    // Every failure throws code 0x2a ("Could not open port") and leaves the holder empty.
+    // Opens a blocking IPv4 TCP listening socket (backlog 100, close-on-exec) on the address and
+    // port, both in host byte order (127.0.0.1 is 0x7F000001). Any descriptor held before is closed
+    // first. Every failure throws code 0x2a ("Could not open port") and leaves the holder empty.
     void Listen(uint16_t port, uint32_t address);
 
     // Accepts one connection on the listening descriptor into this holder (closing what it
-    // held). A failure throws code 0x2e and leaves the holder empty.
+    // held), close-on-exec. A failure throws code 0x2e and leaves the holder empty.
     void Accept(int listeningDescriptor);
 
     // One send of the bytes. Returns the count sent, or -1 with errno set; -1 at once when the

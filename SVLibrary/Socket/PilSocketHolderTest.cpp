@@ -1,10 +1,13 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstring>
+#include <map>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include <arpa/inet.h>
 #include <fcntl.h>
@@ -13,7 +16,9 @@
 #include <unistd.h>
 
 #include "SVLibrary/Exception/Exception.h"
+#include "SVLibrary/Socket/CloseOnExec.h"
 #include "SVLibrary/Socket/PilSocketHolder.h"
+#include "tests/support/ChildDescriptors.h"
 #include "tests/support/LoopbackConnect.h"
 
 namespace {
@@ -142,6 +147,42 @@ TEST(PilSocketHolder, DestructorClosesTheDescriptor) {
         EXPECT_TRUE(IsOpenDescriptor(fd));
     }
     EXPECT_FALSE(IsOpenDescriptor(fd));
+}
+
+// What this process held before any test ran, passed on by whoever started it.
+const std::map<int, std::string> kSocketTestDescriptorsAtStart = SvTestSupport::OpenDescriptors();
+
+// A program the process starts (a web view's process) keeps no socket of the server's: a
+// listening socket it kept would hold the port after the server closed it.
+TEST(PilSocketHolder, AChildStartedMeanwhileHoldsNeitherTheListeningNorTheAcceptedSocket) {
+    SV::PilSocketHolder listener;
+    listener.Listen(0, kLoopback);
+    const uint16_t port = BoundPort(listener.fd);
+    const int client = Connect(port);
+    ASSERT_NE(client, -1);
+    SV::PilSocketHolder connection;
+    connection.Accept(listener.fd);
+    ASSERT_NE(connection.fd, -1);
+    // A library's descriptors, made without the flag, marked after the call that made them; one
+    // made before that call is left as it was.
+    int before[2];
+    ASSERT_EQ(pipe(before), 0);
+    const std::vector<int> open = SV::OpenDescriptorNumbers();
+    EXPECT_TRUE(std::binary_search(open.begin(), open.end(), before[0]));
+    int library[2];
+    ASSERT_EQ(socketpair(AF_UNIX, SOCK_STREAM, 0, library), 0);
+    SV::MarkOpenedSinceCloseOnExec(open);
+
+    std::vector<std::string> passed =
+        SvTestSupport::DescriptorsPassedToAChild(kSocketTestDescriptorsAtStart);
+    std::vector<std::string> expected;
+    for (const int fd : before) {
+        expected.push_back(std::to_string(fd) + " -> " + SvTestSupport::OpenDescriptors()[fd]);
+    }
+    std::sort(passed.begin(), passed.end());
+    std::sort(expected.begin(), expected.end());
+    EXPECT_EQ(expected, passed) << "only the pipe made before the marked call is passed on";
+    for (const int fd : {before[0], before[1], library[0], library[1], client}) close(fd);
 }
 
 TEST(PilSocketHolder, SetSocketNoSigPipeRejectsNonSockets) {

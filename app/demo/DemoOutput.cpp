@@ -19,7 +19,7 @@ void WriteLine(FILE* file, const std::string& line) {
 }  // namespace
 
 bool DemoOutput::openLog(const std::string& path, std::string& error) {
-    FILE* file = std::fopen(path.c_str(), "w");
+    FILE* file = std::fopen(path.c_str(), "we");
     if (file == nullptr) {
         error = "cannot write " + path + ": " + strerror(errno);
         return false;

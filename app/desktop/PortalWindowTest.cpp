@@ -2,8 +2,9 @@
 // the demo portal in this process: signed in, the page read back from WebKit, the side menu
 // opened, and the pictures kept beside the test program as portal.png and portal-menu.png; a
 // web process that dies, or is ended for taking too much memory, shows the error page, and a
-// menu choice brings the portal back; and
-// the page's own sign-out followed by a new sign-in, whose cookies WebKit must send.
+// menu choice brings the portal back; the page's own sign-out followed by a new sign-in, whose
+// cookies WebKit must send; and a web process that ends during a playback, after which the next
+// title plays.
 #include <gtest/gtest.h>
 #include <png.h>
 #include <stdlib.h>
@@ -21,16 +22,26 @@
 
 #include "app/LoginViewController.h"
 #include "app/MainViewController2.h"
+#include "app/Qplayer.h"
+#include "app/QplayerControls.h"
+#include "app/SarvelonQueue.h"
 #include "app/ZULColor.h"
 #include "app/desktop/AppWindowTestBase.h"
 #include "app/testing/DemoPortal.h"
+#include "app/testing/EngineTestSupport.h"
+#include "engine/api/SViOsApiState.h"
+#include "platform/desktop/GstMoviePlayer.h"
 #include "platform/desktop/WebKitWebViewBackend.h"
+#include "platform/desktop/testing/PointerClick.h"
+#include "platform/media/MoviePlayer.h"
 #include "platform/ui/Driver.h"
 #include "platform/ui/NavigationController.h"
 #include "platform/ui/UiDevice.h"
+#include "platform/ui/View.h"
 #include "platform/ui/WebView.h"
 #include "platform/ui/Window.h"
 #include "tests/support/TemporaryDirectory.h"
+#include "tests/support/TestLabels.h"
 #include "tests/support/TestOrigin.h"
 
 namespace {
@@ -347,6 +358,161 @@ TEST_F(PortalWindowTest, APageThatTakesTooMuchMemoryEndsItsProcessAndTheMenuBrin
     // The pictures never reached this process.
     EXPECT_LT(ResidentBytes(getpid()), ownBefore + (uint64_t{200} << 20));
     ASSERT_NO_FATAL_FAILURE(ExpectMenuBringsThePortalBack());
+}
+
+// The portal playing its titles in the GStreamer player (silently) through the engine, on a
+// loopback port of the test's own.
+class PortalPlaybackWindowTest : public PortalWindowTest {
+protected:
+    void SetUp() override {
+        ASSERT_NE(0, AppTestSupport::ResetEngineOnUnusedPort());
+        GstMoviePlayer::Install();
+        PortalWindowTest::SetUp();
+    }
+
+    void TearDown() override {
+        DismissAlerts();
+        WaitUntilLoopIdle();
+        PortalWindowTest::TearDown();
+        ns::MoviePlayer::SetFactory(nullptr);
+        // The player screen's engine stop runs on the bridge's thread.
+        EXPECT_TRUE(SarvelonQueue::Shared().WaitUntilIdle(std::chrono::seconds(30)));
+        SarvelonMediaKit::SViOsApiState::Instance().ResetForTesting();
+    }
+
+    std::shared_ptr<Qplayer> Player() const {
+        auto portal = Portal();
+        return portal ? std::dynamic_pointer_cast<Qplayer>(portal->PresentedViewController())
+                      : nullptr;
+    }
+    bool Playing() const {
+        auto player = Player();
+        return player && player->player() &&
+               player->player()->PlaybackState() == ns::MoviePlaybackState::Playing;
+    }
+
+    // A click through the X server on the first element of the page the selector finds, once
+    // the page has scrolled it into view as a person scrolls to it.
+    void ClickOnPage(ui::WebView& web, const std::string& selector) {
+        const std::string middle = Eval(
+            web, "(function(){var e=document.querySelector('" + selector +
+                     "');if(!e)return '';e.scrollIntoView({block:'center'});"
+                     "var r=e.getBoundingClientRect();"
+                     "return Math.round(r.left+r.width/2)+' '+Math.round(r.top+r.height/2);})()");
+        int x = -1, y = -1;
+        ASSERT_EQ(2, std::sscanf(middle.c_str(), "%d %d", &x, &y)) << selector << " is not shown";
+        // The page's pixels are the web view's points (its zoom is the window's scale).
+        ClickAtPoint(web, ui::Point(x, y));
+    }
+    void ClickAtPoint(const ui::View& view, const ui::Point& point) {
+        const ui::Point p = Pixel(view, point);
+        ClickAt(gtk_widget_get_window(renderer_->Window()), static_cast<int>(p.x),
+                static_cast<int>(p.y));
+    }
+
+    // From the portal's page, as a person does: the title's card, then its Play link; returns
+    // once its movie plays.
+    void PlayTitle(const std::string& id) {
+        auto web = Portal()->contentViewWebView();
+        ASSERT_NO_FATAL_FAILURE(ClickOnPage(*web, "a[href=\"/-/-/" + id + "\"]"));
+        ASSERT_TRUE(IterateUntil(
+            [&] { return !web->IsLoading() && web->Request().GetURL().Path() == "/-/-/" + id; },
+            10s));
+        ASSERT_TRUE(WaitUntilAtRest());
+        ASSERT_NO_FATAL_FAILURE(ClickOnPage(*web, "a.play"));
+        // A start that fails takes the screen away again with an alert.
+        ASSERT_TRUE(IterateUntil(
+            [&] { return Playing() || !ui::AlertView::VisibleAlerts().empty(); }, 30s));
+        std::string alert;
+        for (const ui::AlertView::Ptr& shown : ui::AlertView::VisibleAlerts()) {
+            alert += shown->Title() + ": " + shown->Message() + "\n";
+        }
+        ASSERT_TRUE(Playing()) << "title " << id << " does not play:\n" << alert;
+    }
+
+    // Done on the player's top bar, the controls brought back first by a click on the picture
+    // when they have slid away.
+    void ClosePlayer() {
+        auto player = Player();
+        ASSERT_NE(nullptr, player);
+        const ui::View::Ptr close = delegate_->window()->FindByIdentifier("closeViewButton");
+        const ui::View::Ptr picture = delegate_->window()->FindByIdentifier("playerHit");
+        ASSERT_TRUE(close && picture);
+        // The button fades in a moment after the start.
+        ASSERT_TRUE(
+            AppTestSupport::IterateUntilTicking([&] { return close->Alpha() == 1; }, kRestTimeout));
+        if (!player->controls().showingControls()) {
+            ClickAtPoint(*picture, picture->Bounds().Center());
+        }
+        ASSERT_TRUE(IterateUntil([&] { return player->controls().showingControls(); }, 10s));
+        ASSERT_TRUE(WaitUntilAtRest());  // the bars have slid in
+        ClickAtPoint(*close, close->Bounds().Center());
+        ASSERT_TRUE(IterateUntil([&] { return Player() == nullptr; }, 20s));
+        // The engine has stopped, and with it its server on the loopback port.
+        ASSERT_TRUE(SarvelonQueue::Shared().WaitUntilIdle(std::chrono::seconds(30)));
+        ASSERT_TRUE(IterateUntil(
+            [] { return !SarvelonMediaKit::SViOsApiState::Instance().IsInitialized(); }, 10s));
+    }
+};
+
+SV_SUITE_LABEL(PortalPlaybackWindowTest, e2e);   // WebKit and GStreamer as the player
+SV_SUITE_LABEL(PortalPlaybackWindowTest, slow);  // two titles played at real speed
+
+// The process WebKit starts in place of one that ended must take nothing of the engine's with
+// it: had it the engine's listening socket, the port would stay taken after the engine closed
+// it, and no title would start again ("Could not listen", 210).
+TEST_F(PortalPlaybackWindowTest, AWebProcessThatEndsDuringAPlaybackLeavesTheNextTitlePlaying) {
+    ASSERT_NO_FATAL_FAILURE(SignIn());
+    auto portal = Portal();
+    auto web = portal->contentViewWebView();
+    auto* backend = dynamic_cast<WebKitWebViewBackend*>(&web->Backend());
+    ASSERT_NE(nullptr, backend);
+    ASSERT_TRUE(IterateUntil([&] { return !web->IsLoading(); }, 10s));
+    ASSERT_TRUE(Settle());
+    ASSERT_NO_FATAL_FAILURE(PlayTitle("101"));
+
+    // The page's process goes while the movie plays; the error page comes in a new one.
+    webkit_web_view_terminate_web_process(backend->View());
+    ASSERT_TRUE(IterateUntil(
+        [&] {
+            return !web->IsLoading() &&
+                   web->Request().GetURL().LastPathComponent() == "WebError.html";
+        },
+        10s));
+    ASSERT_TRUE(Playing()) << "the movie stopped with the page's process";
+    ASSERT_NO_FATAL_FAILURE(ClosePlayer());
+
+    // Home from the menu, then another title, to its first picture: colour bars across the
+    // middle of the movie.
+    ASSERT_TRUE(portal->showHideMenuButtonItem()->Press());
+    ASSERT_TRUE(IterateUntil([&] { return portal->isMenuVisible(); }, kRestTimeout));
+    ASSERT_TRUE(WaitUntilAtRest());
+    ui::Driver driver(delegate_->window());
+    ASSERT_TRUE(driver.SelectRow(portal->menuTableView(), ui::IndexPath(0, 0)));
+    ASSERT_TRUE(IterateUntil(
+        [&] { return !web->IsLoading() && web->Request().GetURL().Path() == "/home"; }, 10s));
+    ASSERT_TRUE(WaitUntilAtRest());
+    ASSERT_NO_FATAL_FAILURE(PlayTitle("102"));
+    const std::shared_ptr<ui::View> movie = Player()->player()->View();
+    ASSERT_NE(nullptr, movie);
+    const ui::Rect area = movie->Bounds();
+    int coloured = 0;
+    ASSERT_TRUE(IterateUntil(
+        [&] {
+            Pixbuf shot = CaptureWindow(renderer_->Window());
+            if (!shot) return false;
+            coloured = 0;
+            for (int i = 0; i < 7; ++i) {
+                const Rgb c = ColourAt(shot.get(), *movie,
+                                       ui::Point(area.Width() * (i + 0.5) / 7, area.Height() / 2));
+                coloured += std::max({c.r, c.g, c.b}) - std::min({c.r, c.g, c.b}) > 100;
+            }
+            return coloured >= 4;
+        },
+        20s))
+        << coloured << " of 7 bars coloured";
+    Capture("portal-second-title.png");
+    ASSERT_NO_FATAL_FAILURE(ClosePlayer());
 }
 
 }  // namespace

@@ -32,7 +32,7 @@ inline std::unique_ptr<ZulPortal::PortalServer> StartDemoPortal(
 // Writes demo@zul.test/demo with this device's UDID registered to `path`; false when the file
 // cannot be written.
 inline bool WriteAccountsWithThisDevice(const std::string& path) {
-    FILE* file = std::fopen(path.c_str(), "wb");
+    FILE* file = std::fopen(path.c_str(), "wbe");
     if (file == nullptr) return false;
     std::fprintf(
         file,

@@ -26,8 +26,10 @@
 #include "engine/mux/Mux.h"
 #include "engine/seek/MediaSeeker.h"
 #include "engine/serve/FrameCountTestSupport.h"
+#include "tests/support/ChildDescriptors.h"
 #include "tests/support/Fixtures.h"
 #include "tests/support/TemporaryDirectory.h"
+#include "tests/support/LoopbackConnect.h"
 #include "tests/support/TestOrigin.h"
 #include "tests/support/ThreadTestSupport.h"
 #include "engine/input/CurlTransportTestFixture.h"
@@ -162,6 +164,56 @@ TEST_F(TransformerHttpTest, AColdSeekNearTheEndStillEndsTheLastSegment) {
         EXPECT_TRUE(segment.complete) << i;
         EXPECT_GE(FirstVideoPts(segment.body), 0) << i;
     }
+    EXPECT_EQ(SVStatusSuccess, transformer.GetStatus()) << transformer.GetErrorText();
+    EXPECT_EQ(SVStatusSuccess, transformer.Stop());
+}
+
+// What this process held before any test ran: descriptors its own starter passed on, which a
+// child inherits too through no fault of the engine's.
+const std::map<int, std::string> kDescriptorsGivenAtStart = SvTestSupport::OpenDescriptors();
+
+// The application starts children (WebKit's processes) at any moment: one started while the
+// engine listens, serves a player and downloads must hold none of those sockets, or the child
+// keeps the engine's port bound after the engine closed it.
+TEST_F(TransformerHttpTest, AChildStartedWhileATitleIsDownloadedAndServedHoldsNoneOfItsSockets) {
+    const std::string title = Fixtures::HlsTitle();
+    TestOrigin origin;
+    // Slow enough that the download is still under way when the child starts.
+    TestOrigin::Fault slow;
+    slow.bytesPerSecond = 256 * 1024;
+    origin.SetFault("/title.svm", slow);
+    origin.ServeFile("/title.svm", title);
+    const uint16_t port = UseFreeLoopbackPort();
+    ASSERT_NE(0, port);
+    Transformer transformer(origin.Url("/title.svm"), MediaFormatHls, OutputKindHls, "");
+    ASSERT_EQ(SVStatusSuccess, transformer.PreLoad()) << transformer.GetErrorText();
+    ASSERT_EQ(SVStatusSuccess, transformer.Transform(kNoPosition, TrickPlayRate(0), true));
+    ASSERT_TRUE(
+        WaitUntil([&]() { return transformer.GetServingSessions().GetListeningPort() != 0; }));
+    // A player asks for the playlist and keeps its connection, as a player does between
+    // requests: the engine holds the socket it accepted for it.
+    const int player = SvTestSupport::Connect(port);
+    ASSERT_GE(player, 0);
+    const std::string ask = "GET /title.m3u8 HTTP/1.1\r\nHost: localhost\r\n\r\n";
+    ASSERT_EQ(static_cast<ssize_t>(ask.size()), send(player, ask.data(), ask.size(), 0));
+    char head[64];
+    ASSERT_GT(recv(player, head, sizeof head, 0), 0) << "the playlist's answer";
+
+    // The engine's three kinds of socket are open in this process as the child starts.
+    using SvTestSupport::TcpSocket;
+    EXPECT_TRUE(SvTestSupport::HoldsTcpSocket(
+        [&](const TcpSocket& s) { return s.listening && s.localPort == port; }));
+    EXPECT_TRUE(SvTestSupport::HoldsTcpSocket(
+        [&](const TcpSocket& s) { return !s.listening && s.localPort == port; }));
+    EXPECT_TRUE(SvTestSupport::HoldsTcpSocket(
+        [&](const TcpSocket& s) { return !s.listening && s.remotePort == origin.Port(); }));
+    const std::vector<std::string> passed =
+        SvTestSupport::DescriptorsPassedToAChild(kDescriptorsGivenAtStart);
+    std::string named;
+    for (const std::string& one : passed) named += one + "\n";
+    EXPECT_TRUE(passed.empty()) << "the child holds:\n" << named;
+
+    close(player);
     EXPECT_EQ(SVStatusSuccess, transformer.GetStatus()) << transformer.GetErrorText();
     EXPECT_EQ(SVStatusSuccess, transformer.Stop());
 }

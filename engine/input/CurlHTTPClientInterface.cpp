@@ -8,6 +8,7 @@
 #include "SVLibrary/Exception/Exception.h"
 #include "SVLibrary/Output/DebugPrint.h"
 #include "SVLibrary/Output/LineWriter.h"
+#include "SVLibrary/Socket/CurlCloseOnExec.h"
 #include "engine/core/Task.h"
 #include "engine/input/CurlHTTPClientInterfaceDelegate.h"
 #include "engine/input/HTTPRequestBuilder.h"
@@ -259,6 +260,7 @@ void CurlHTTPClientInterface::OpenRequest(uint64_t start, uint64_t end) {
     curl_easy_setopt(easy_, CURLOPT_HEADERDATA, delegate);
     curl_easy_setopt(easy_, CURLOPT_ERRORBUFFER, errorBuffer_);
     curl_easy_setopt(easy_, CURLOPT_NOSIGNAL, 1L);
+    SV::OpenCurlSocketsCloseOnExec(easy_);
     curl_easy_setopt(easy_, CURLOPT_FOLLOWLOCATION, 1L);
     curl_easy_setopt(easy_, CURLOPT_MAXREDIRS, kMaxRedirects);
     curl_easy_setopt(easy_, CURLOPT_PROTOCOLS_STR, "http,https");

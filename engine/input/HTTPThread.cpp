@@ -12,6 +12,7 @@
 #include "SVLibrary/Output/LineWriter.h"
 #include "SVLibrary/PilThread/ProcessState.h"
 #include "SVLibrary/PilThread/ThreadUnix.h"
+#include "SVLibrary/Socket/CurlCloseOnExec.h"
 #include "engine/input/CurlHTTPClientInterface.h"
 #include "engine/input/CurlHTTPClientInterfaceDelegate.h"
 
@@ -76,7 +77,7 @@ void HTTPThread::Ensure() {
     // Only the thread that ended on its own leaves a transfer set behind.
     CURLM* made = nullptr;
     if (multi_ == nullptr) {
-        made = curl_multi_init();
+        made = SV::CurlMultiInitCloseOnExec();
         if (made == nullptr) {
             throw SV::SVLibraryException(SV::SVL_TransportIo, "Could not create transfer set");
         }

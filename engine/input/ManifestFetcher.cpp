@@ -1,7 +1,6 @@
 #include "engine/input/ManifestFetcher.h"
 
-#include <fstream>
-
+#include "SVLibrary/File/InputFileStream.h"
 #include "SVLibrary/Exception/Exception.h"
 #include "SVLibrary/Path/Url.h"
 #include "engine/input/ManifestDownloader.h"
@@ -71,7 +70,7 @@ SVStatus ManifestFetcher::Download(const std::string& location, MediaTime timeou
 }
 
 SVStatus ManifestFetcher::ReadFile(const std::string& path) {
-    std::ifstream file(path, std::ios::binary);
+    SV::InputFileStream file(path);
     if (!file) return Fail(SVStatusManifest, "Manifest " + path + " cannot be opened");
     // One byte past the cap tells a file that is too large from one that fits exactly.
     std::string text(maxBytes_ + 1, '\0');

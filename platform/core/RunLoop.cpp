@@ -9,6 +9,7 @@
 #include <climits>
 #include <tuple>
 
+#include "SVLibrary/Socket/CurlCloseOnExec.h"
 #include "platform/core/SteadyClock.h"
 
 namespace ns {
@@ -44,7 +45,7 @@ RunLoop::RunLoop(std::shared_ptr<Clock> clock)
     : clock_(clock ? std::move(clock) : std::make_shared<SteadyClock>()),
       loopThread_(std::this_thread::get_id()) {
     InitCurlOnce();
-    multi_ = curl_multi_init();
+    multi_ = SV::CurlMultiInitCloseOnExec();
     wakeFd_ = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
 }
 

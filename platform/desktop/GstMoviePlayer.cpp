@@ -12,6 +12,7 @@
 #include <thread>
 #include <utility>
 
+#include "SVLibrary/Socket/CloseOnExec.h"
 #include "platform/core/Format.h"
 #include "platform/core/LogWriter.h"
 #include "platform/desktop/GstPlayerError.h"
@@ -151,6 +152,7 @@ GstMoviePlayer::GstMoviePlayer(RunLoop& loop, NotificationCenter& center)
     : MoviePlayerBase(center), loop_(loop), link_(std::make_shared<Link>()) {
     link_->loop = &loop;
     link_->player = this;
+    descriptorsBefore_ = SV::OpenDescriptorNumbers();
     GtkWidget* widget = nullptr;
     if (GstReady()) {
         pipeline_ = gst_element_factory_make("playbin", nullptr);
@@ -203,6 +205,7 @@ GstMoviePlayer::GstMoviePlayer(RunLoop& loop, NotificationCenter& center)
             bus, &GstMoviePlayer::OnBusMessage, new std::weak_ptr<Link>(link_),
             [](gpointer data) { delete static_cast<std::weak_ptr<Link>*>(data); });
         gst_object_unref(bus);
+        KeepDescriptorsFromChildren();
     }
     GtkWidget* frame = nullptr;
     if (widget != nullptr) {
@@ -469,6 +472,11 @@ void GstMoviePlayer::SetPipelineState(GstState state) {
         // The element that failed has posted the error; it finishes the movie.
         ns::Log("[GST] state change to %s failed", gst_element_state_get_name(state));
     }
+    KeepDescriptorsFromChildren();
+}
+
+void GstMoviePlayer::KeepDescriptorsFromChildren() {
+    SV::MarkOpenedSinceCloseOnExec(descriptorsBefore_);
 }
 
 // --- the bus
@@ -521,8 +529,12 @@ void GstMoviePlayer::OnMessage(uint64_t generation, GstMessage* message) {
             break;
         }
         case GST_MESSAGE_EOS: OnEndOfStream(); break;
-        case GST_MESSAGE_ASYNC_DONE: OnAsyncDone(); break;
+        case GST_MESSAGE_ASYNC_DONE:
+            KeepDescriptorsFromChildren();
+            OnAsyncDone();
+            break;
         case GST_MESSAGE_STATE_CHANGED: {
+            KeepDescriptorsFromChildren();
             GstState state = GST_STATE_VOID_PENDING;
             gst_message_parse_state_changed(message, nullptr, &state, nullptr);
             OnPipelineState(state);

@@ -41,6 +41,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "platform/core/NotificationCenter.h"
 #include "platform/core/RunLoop.h"
@@ -113,6 +114,11 @@ private:
     // Load state 3 on the loop's next step, if the movie is still playable and not stalled.
     void PostPlaythrough();
     void SetPipelineState(GstState state);
+    // GStreamer makes the wake-up socket pairs of its buses and polls without close-on-exec,
+    // on this thread and on its streaming threads while the pipeline builds itself: marked
+    // close-on-exec once made, at each step of the pipeline's, so that no program the
+    // application starts (a web view's process) keeps them.
+    void KeepDescriptorsFromChildren();
     bool StartSeek(double seconds);
     // Pipeline to NULL, nothing loaded (MoviePlayerBase::Reset posts the states after it).
     void ResetMedia() override;
@@ -126,6 +132,7 @@ private:
     uint64_t volumeObserver_ = 0;     // on NotificationCenter::Default(), where SystemVolume posts
     GtkWidget* holder_ = nullptr;     // offscreen window for a picture not shown yet
     std::string audioSinkName_;       // of the sink in our audio output; empty: playbin's
+    std::vector<int> descriptorsBefore_;  // open before the pipeline was made
 
     uint64_t generation_ = 0;  // of the loading; messages of an earlier one are dropped
     bool loading_ = false;     // the pipeline is out of NULL

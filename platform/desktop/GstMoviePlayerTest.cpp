@@ -9,6 +9,7 @@
 #include <cctype>
 #include <chrono>
 #include <functional>
+#include <map>
 #include <memory>
 #include <set>
 #include <string>
@@ -29,6 +30,7 @@
 #include "platform/ui/Label.h"
 #include "platform/ui/UiDevice.h"
 #include "platform/ui/Window.h"
+#include "tests/support/ChildDescriptors.h"
 #include "tests/support/ThreadTestSupport.h"
 #include "tests/support/UnusedPort.h"
 
@@ -115,6 +117,22 @@ TEST_F(GstMoviePlayerTest, SeekWhilePlayingLandsThenPlaysToTheEnd) {
     ASSERT_TRUE(Wait([&] { return log_->Finished(); }, 30s));
     contract::ExpectEnded(*log_, *player_);
     EXPECT_EQ(player_->CurrentPlaybackTime(), 0.0);
+}
+
+// What this process held before any test ran, passed on by whoever started it.
+const std::map<int, std::string> kDescriptorsGivenAtStart = SvTestSupport::OpenDescriptors();
+
+// The application starts programs (a web view's processes) while a movie plays: none of them
+// keeps the pipeline's descriptors (GStreamer's own are made without close-on-exec).
+TEST_F(GstMoviePlayerTest, AChildStartedWhileAMoviePlaysHoldsNoneOfThePipelinesDescriptors) {
+    player_->SetContentUrl(origin_.Url("/master.m3u8"));
+    player_->Play();
+    ASSERT_TRUE(Wait([&] { return Playing(); }));
+    const double started = player_->CurrentPlaybackTime();
+    ASSERT_TRUE(Wait([&] { return player_->CurrentPlaybackTime() > started + 0.1; }, 5s));
+    const std::vector<std::string> passed =
+        SvTestSupport::DescriptorsPassedToAChild(kDescriptorsGivenAtStart);
+    EXPECT_TRUE(passed.empty()) << ::testing::PrintToString(passed);
 }
 
 TEST_F(GstMoviePlayerTest, PauseHoldsThePositionAndASeekBackKeepsItPaused) {

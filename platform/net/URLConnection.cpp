@@ -9,6 +9,8 @@
 #include <utility>
 #include <vector>
 
+#include "SVLibrary/Socket/CurlCloseOnExec.h"
+
 namespace ns {
 
 namespace {
@@ -210,6 +212,7 @@ void URLConnection::SendHop() {
     }
     curl_easy_setopt(easy_, CURLOPT_URL, url.WithoutFragment().AbsoluteString().c_str());
     curl_easy_setopt(easy_, CURLOPT_NOSIGNAL, 1L);
+    SV::OpenCurlSocketsCloseOnExec(easy_);
     curl_easy_setopt(easy_, CURLOPT_FOLLOWLOCATION, 0L);
     curl_easy_setopt(easy_, CURLOPT_PROTOCOLS_STR, "http,https");
     target_ = std::make_shared<CallbackTarget>();

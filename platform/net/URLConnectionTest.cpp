@@ -7,6 +7,7 @@
 #include <atomic>
 #include <functional>
 #include <thread>
+#include <map>
 #include <memory>
 #include <optional>
 #include <string>
@@ -16,6 +17,7 @@
 #include "platform/core/RunLoop.h"
 #include "platform/net/CookieStorage.h"
 #include "platform/net/URLConnection.h"
+#include "tests/support/ChildDescriptors.h"
 #include "tests/support/TestOrigin.h"
 
 namespace {
@@ -397,6 +399,28 @@ TEST_F(URLConnectionTest, TimeoutSpansEveryHopOfTheLoad) {
     ASSERT_TRUE(load.EndsNow());
     EXPECT_EQ(load.recorder.events, (Events{"redirect 302", "fail -1001"}));
     EXPECT_EQ(load.recorder.error->FailingURL(), origin_.Url("/silent"));
+}
+
+// What this process held before any test ran, passed on by whoever started it.
+const std::map<int, std::string> kDescriptorsGivenAtStart = SvTestSupport::OpenDescriptors();
+
+// The application starts programs (a web view's processes) while it loads: none of them keeps
+// the connection to the origin or the loop's own descriptors.
+TEST_F(URLConnectionTest, AChildStartedDuringALoadHoldsNoneOfTheLoadsDescriptors) {
+    origin_.Serve("/big", Pattern(1 << 20));
+    bool connected = false;
+    std::vector<std::string> passed;
+    recorder_.onResponse = [&](URLConnection&) {
+        connected = SvTestSupport::HoldsTcpSocket([&](const SvTestSupport::TcpSocket& s) {
+            return !s.listening && s.remotePort == origin_.Port();
+        });
+        passed = SvTestSupport::DescriptorsPassedToAChild(kDescriptorsGivenAtStart);
+    };
+    Start(Request("/big"));
+    RunToEnd();
+    EXPECT_EQ(recorder_.events, (Events{"response 200", "data", "finish"}));
+    EXPECT_TRUE(connected) << "the load's connection was open as the child started";
+    EXPECT_TRUE(passed.empty()) << ::testing::PrintToString(passed);
 }
 
 TEST_F(URLConnectionTest, CancelInsideTheResponseCallbackEndsAllCallbacks) {

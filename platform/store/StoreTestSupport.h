@@ -33,7 +33,7 @@ inline std::string FileText(const std::string& path) {
 // output; answers the exit status, or -1 when it could not run or did not exit.
 inline int RunProgram(const std::vector<std::string>& argv, std::string* output = nullptr) {
     int fds[2];
-    if (pipe(fds) != 0) return -1;
+    if (pipe2(fds, O_CLOEXEC) != 0) return -1;
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);

@@ -1,11 +1,11 @@
 #include "platform/store/StringsFile.h"
 
+#include "SVLibrary/File/InputFileStream.h"
 #include "platform/Utf8.h"
 
 #include <cerrno>
 #include <cstdint>
 #include <cstring>
-#include <fstream>
 #include <utility>
 
 namespace ns {
@@ -240,7 +240,7 @@ bool ReadEntries(std::string_view text, std::unordered_map<std::string, std::str
 
 bool StringsFile::Load(const std::string& path, std::string* error) {
     strings_.clear();
-    std::ifstream in(path, std::ios::binary);
+    SV::InputFileStream in(path);
     if (!in) {
         if (error) *error = path + ": " + std::strerror(errno);
         return false;

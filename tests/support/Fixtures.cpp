@@ -299,7 +299,7 @@ std::string Fixtures::SubtitleFile() {
         return path;
     }
     const std::string temporary = TemporaryName(path);
-    FILE* file = std::fopen(temporary.c_str(), "wb");
+    FILE* file = std::fopen(temporary.c_str(), "wbe");
     bool written = false;
     if (file != nullptr) {
         written = std::fwrite(text.data(), 1, text.size(), file) == text.size();

@@ -163,7 +163,7 @@ int NginxOrigin::TryPort(uint16_t port, std::string* reason) {
         if (prctl(PR_SET_PDEATHSIG, SIGKILL) != 0 || getppid() != parent) _exit(127);
         // What it says at its start goes to the error log too (-e): the test's output stays
         // clean.
-        const int quiet = open("/dev/null", O_WRONLY);
+        const int quiet = open("/dev/null", O_WRONLY | O_CLOEXEC);
         if (quiet >= 0) dup2(quiet, STDERR_FILENO);
         // -e: the log of the start itself goes here too, not to the system's log folder.
         execl(kProgram, kProgram, "-q", "-p", folder_.Path().c_str(), "-e", log.c_str(), "-c",

@@ -1,9 +1,9 @@
 #include "tools/common/TsReader.h"
 
+#include "SVLibrary/File/InputFileStream.h"
 #include "SVLibrary/Util/ByteOrder.h"
 
 #include <algorithm>
-#include <fstream>
 #include <stdexcept>
 
 namespace SvTools {
@@ -55,7 +55,7 @@ uint32_t Crc32Mpeg2(const uint8_t* data, size_t size) {
 TsReader::TsReader(PesHandler handler) : handler_(std::move(handler)) {}
 
 TsReader TsReader::ReadFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
+    SV::InputFileStream in(path);
     if (!in) {
         throw std::runtime_error("cannot open " + path);
     }

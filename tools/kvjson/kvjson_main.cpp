@@ -131,7 +131,7 @@ int main(int argc, char** argv) {
     if (SvTools::CommandLine::IsStandardStream(path)) {
         input.file = stdin;
     } else {
-        input.file = std::fopen(path.c_str(), "rb");
+        input.file = std::fopen(path.c_str(), "rbe");
         input.owned = true;
         if (input.file == nullptr) {
             return cli.Failure("cannot open " + path + ": " + SvTools::SystemReason(errno));
@@ -177,7 +177,7 @@ int main(int argc, char** argv) {
     if (!output.Prepare(outputPath, error)) {
         return cli.Failure("cannot write " + error);
     }
-    std::FILE* file = std::fopen(output.WritePath().c_str(), "wb");
+    std::FILE* file = std::fopen(output.WritePath().c_str(), "wbe");
     const bool written = file != nullptr && WriteAll(file, *text);
     const int reason = errno;
     const bool closed = file != nullptr && std::fclose(file) == 0;

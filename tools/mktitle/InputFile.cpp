@@ -9,7 +9,7 @@
 namespace SvTools {
 
 InputFile::InputFile(const std::string& path) : path_(path) {
-    file_ = std::fopen(path.c_str(), "rb");
+    file_ = std::fopen(path.c_str(), "rbe");
     if (!file_) {
         throw std::runtime_error("cannot open " + path + ": " + std::strerror(errno));
     }

@@ -6,10 +6,10 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <fstream>
 #include <iterator>
 #include <stdexcept>
 
+#include "SVLibrary/File/InputFileStream.h"
 #include "tools/common/OutputFile.h"
 #include "tools/mktitle/SmilManifest.h"
 #include "tools/mktitle/TitleFile.h"
@@ -24,7 +24,7 @@ bool Exists(const std::string& path) {
 }
 
 std::vector<uint8_t> ReadTextFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
+    SV::InputFileStream in(path);
     if (!in) {
         throw std::runtime_error("cannot read " + path + ": " + std::strerror(errno));
     }

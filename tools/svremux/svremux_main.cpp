@@ -592,7 +592,7 @@ int main(int argc, char** argv) {
     const bool http = IsHttpTitle(title);
     // The engine's own few lines (its download thread's stop, for one) are not this tool's to
     // say, and standard output may be the stream itself: they go nowhere.
-    FILE* engineLines = std::fopen("/dev/null", "w");
+    FILE* engineLines = std::fopen("/dev/null", "we");
     if (engineLines != nullptr) {
         SV::SetLineWriterStream(engineLines);
     }

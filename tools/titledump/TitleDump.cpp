@@ -7,10 +7,10 @@
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
-#include <fstream>
 #include <map>
 #include <set>
 
+#include "SVLibrary/File/InputFileStream.h"
 #include "SVLibrary/Util/Hex.h"
 #include "json/KvJsonWriter.h"
 
@@ -217,7 +217,7 @@ const char* MediaTypeName(uint32_t type) {
 bool ReadTitle(const std::string& path, TitleSummary& summary, std::string& error,
                size_t pieceSize) {
     summary = TitleSummary();
-    std::ifstream file(path, std::ios::binary);
+    SV::InputFileStream file(path);
     if (!file) {
         error = "cannot open " + path + ": " + std::strerror(errno);
         return false;

@@ -26,7 +26,7 @@ const char kEpilogue[] =
 
 // Writes the whole text to the output; false with errno set when it cannot.
 bool WriteAll(const std::string& path, const std::string& text) {
-    std::FILE* file = path == "/dev/stdout" ? stdout : std::fopen(path.c_str(), "wb");
+    std::FILE* file = path == "/dev/stdout" ? stdout : std::fopen(path.c_str(), "wbe");
     if (file == nullptr) {
         return false;
     }
