@@ -120,6 +120,7 @@ Renderer::Renderer(ui::View::Ptr root)
     g_signal_connect(window_, "scroll-event", G_CALLBACK(OnScroll), this);
     g_signal_connect(window_, "key-press-event", G_CALLBACK(OnKey), this);
     g_signal_connect(window_, "delete-event", G_CALLBACK(OnDelete), this);
+    g_signal_connect(window_, "realize", G_CALLBACK(OnWindowRealize), this);
 
     // Outside the window's tree, so that its grab redirects the events of every widget in the
     // window (GTK hands a grab widget's own descendants their events as usual).
@@ -156,6 +157,10 @@ Renderer::Renderer(ui::View::Ptr root)
 }
 
 Renderer::~Renderer() {
+    if (GdkWindow* window = gtk_widget_get_window(window_)) {
+        gdk_window_set_invalidate_handler(window, nullptr);
+        g_object_set_data(G_OBJECT(window), kRendererKey, nullptr);
+    }
     auto& all = Renderers();
     all.erase(std::remove(all.begin(), all.end(), this), all.end());
     if (all.empty()) ui::View::SetChangeHook(nullptr);
@@ -172,6 +177,28 @@ Renderer::~Renderer() {
     if (gtk_widget_has_grab(modalCatcher_)) gtk_grab_remove(modalCatcher_);
     gtk_widget_destroy(modalCatcher_);
     gtk_widget_destroy(window_);
+}
+
+void Renderer::OnWindowRealize(GtkWidget* widget, gpointer self) {
+    GdkWindow* window = gtk_widget_get_window(widget);
+    g_object_set_data(G_OBJECT(window), kRendererKey, self);
+    gdk_window_set_invalidate_handler(window, &Renderer::OnWindowInvalidate);
+}
+
+void Renderer::OnWindowInvalidate(GdkWindow* window, cairo_region_t* region) {
+    const auto* r = static_cast<const Renderer*>(g_object_get_data(G_OBJECT(window), kRendererKey));
+    if (r == nullptr) return;
+    for (const auto& entry : r->nodes_) {
+        GtkWidget* native = entry.second->native;
+        if (native == nullptr || !gtk_widget_is_drawable(native)) continue;
+        int x = 0, y = 0;
+        if (!gtk_widget_translate_coordinates(native, r->window_, 0, 0, &x, &y)) continue;
+        const cairo_rectangle_int_t whole{x, y, gtk_widget_get_allocated_width(native),
+                                          gtk_widget_get_allocated_height(native)};
+        if (cairo_region_contains_rectangle(region, &whole) == CAIRO_REGION_OVERLAP_PART) {
+            cairo_region_union_rectangle(region, &whole);
+        }
+    }
 }
 
 ui::View::Ptr Renderer::Root() const {

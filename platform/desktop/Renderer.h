@@ -39,7 +39,11 @@
 // that widget from the hosts added with AddNativeWidgetHost: it sits in the view's GtkFixed
 // under the subviews' widgets and is sized to the view's frame. The renderer holds a reference
 // while it shows the widget and takes it out of its box when the view's node goes; the host
-// keeps the widget's own lifetime.
+// keeps the widget's own lifetime. A native widget is always redrawn whole: GTK 3 draws one
+// that paints with OpenGL (the web engine's composited page) into the redrawn part of it
+// mirrored top to bottom, so a part of the page that another window had covered stayed
+// unpainted while another part was painted over again. Every region of the window to be
+// redrawn takes in the whole of each native widget it touches.
 //
 // Parking. Taken out of its box, a native widget is unrealized, and realized again when its
 // view comes back, which costs the web engine a new backing store each time (the old one is
@@ -170,6 +174,11 @@ private:
     static void OnGdkEvent(GdkEvent* event, gpointer data);
     // The person closed the window: the close handler, else the window hides.
     void Close();
+    // Whole native widgets in every redraw (Native widgets, above).
+    static void OnWindowRealize(GtkWidget* widget, gpointer self);
+    static void OnWindowInvalidate(GdkWindow* window, cairo_region_t* region);
+    // The renderer of a window's GdkWindow, for its invalidate handler (which takes no data).
+    static constexpr const char* kRendererKey = "ns-desktop-renderer";
     static gboolean OnWheelRest(gpointer self);
     static gboolean OnAnimationFrame(gpointer self);
 

@@ -313,6 +313,36 @@ TEST_F(RendererParkingTest, ParkedWidgetsGoWhenTheirViewIsFreedAndBeyondTheMostK
     EXPECT_TRUE(gtk_widget_get_mapped(widgets[0]));
 }
 
+// Another program's window passed over the page (a notification, a window dragged across): the
+// page draws what it covered again, before a screen was presented over it and after the screen
+// has gone, its widget parked meanwhile. Read back from the X server, as a person sees it.
+TEST_F(RendererParkingTest, ThePageDrawsAgainWhatAnotherWindowCoveredBeforeAndAfterAScreen) {
+    constexpr Rgb kPage{0x20, 0x80, 0xE0}, kCover{0xE0, 0x20, 0x30};
+    // A pixel inside the page (40, 30 to 240, 150) and inside the cover.
+    constexpr int kX = 100, kY = 80;
+    auto passOver = [&] {
+        GtkWidget* window = renderer_->Window();
+        Rgb seen{};
+        // A composited page's picture reaches the screen a while after the page is there.
+        ASSERT_TRUE(WaitForPixel(window, kX, kY, kPage, kWait, &seen)) << seen;
+        {
+            CoveringWindow cover(gtk_widget_get_window(window), 60, 50, 120, 60, 0xE02030);
+            ASSERT_TRUE(WaitForPixel(window, kX, kY, kCover, kWait, &seen)) << seen;
+        }
+        EXPECT_TRUE(WaitForPixel(window, kX, kY, kPage, kWait, &seen)) << seen;
+    };
+    {
+        SCOPED_TRACE("before a screen");
+        passOver();
+    }
+    ASSERT_TRUE(Present());
+    ASSERT_TRUE(Dismiss());
+    {
+        SCOPED_TRACE("after a screen");
+        passOver();
+    }
+}
+
 // A view back from parking above a sibling it used to lie under is drawn over that sibling.
 TEST_F(RendererParkingTest, AViewBackFromParkingIsDrawnInItsNewPlaceAmongItsSiblings) {
     constexpr Rgb kRed{0xE0, 0x20, 0x30}, kGreen{0x20, 0xC0, 0x40};

@@ -15,10 +15,8 @@ extern "C" const char* __asan_default_options() { return "fast_unwind_on_malloc=
 
 int main(int argc, char** argv) {
     ::testing::InitGoogleTest(&argc, argv);
-    // WebKit under the test display: no compositing (without a GPU a composited page can stay
-    // blank in pictures for a while), and no sandbox around the many short-lived web processes
+    // WebKit under the test display: no sandbox around the many short-lived web processes
     // the tests start (it guards nothing here and slows every start).
-    setenv("WEBKIT_DISABLE_COMPOSITING_MODE", "1", 1);
     setenv("WEBKIT_DISABLE_SANDBOX_THIS_IS_DANGEROUS", "1", 1);
     setenv(ns::desktop::GstMoviePlayer::kSilentVariable, "1", 1);
     ::testing::AddGlobalTestEnvironment(new ns::desktop::DesktopEnvironment);

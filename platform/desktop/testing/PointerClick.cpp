@@ -6,6 +6,7 @@
 #include <X11/keysym.h>
 #include <gdk/gdkx.h>
 
+#include <memory>
 #include <utility>
 #include <vector>
 
@@ -160,6 +161,39 @@ GdkWindow* ShownWindowOf(GdkDisplay* display, pid_t pid) {
     }
     if (children != nullptr) XFree(children);
     return found != 0 ? gdk_x11_window_foreign_new_for_display(display, found) : nullptr;
+}
+
+struct CoveringWindow::Client {
+    Display* display = nullptr;
+    Window window = 0;
+};
+
+CoveringWindow::CoveringWindow(GdkWindow* window, int x, int y, int width, int height,
+                               unsigned colour)
+    : client_(std::make_unique<Client>()) {
+    int ox = 0, oy = 0;
+    gdk_window_get_origin(window, &ox, &oy);
+    client_->display = XOpenDisplay(gdk_display_get_name(gdk_window_get_display(window)));
+    if (client_->display == nullptr) return;
+    Display* xd = client_->display;
+    // Override-redirect: placed where asked, on top, with or without a window manager (a
+    // notification's popup is made so).
+    XSetWindowAttributes attributes{};
+    attributes.override_redirect = True;
+    attributes.background_pixel = colour;
+    client_->window =
+        XCreateWindow(xd, DefaultRootWindow(xd), ox + x, oy + y, static_cast<unsigned>(width),
+                      static_cast<unsigned>(height), 0, CopyFromParent, InputOutput, CopyFromParent,
+                      CWOverrideRedirect | CWBackPixel, &attributes);
+    XMapRaised(xd, client_->window);
+    XSync(xd, False);
+}
+
+CoveringWindow::~CoveringWindow() {
+    if (client_->display == nullptr) return;
+    XDestroyWindow(client_->display, client_->window);
+    XSync(client_->display, False);
+    XCloseDisplay(client_->display);
 }
 
 }  // namespace ns::desktop

@@ -2,13 +2,15 @@
 #define PLATFORM_DESKTOP_TESTING_POINTER_CLICK_H
 // A click as a person makes one, through the X server's test extension (XTest): the pointer
 // moves to a pixel of a window and the first button goes down and up there, so the server
-// delivers the events to whichever window lies under the pointer, as for a real mouse.
+// delivers the events to whichever window lies under the pointer, as for a real mouse. And
+// another program's window passed over a window, as a person's desktop does.
 
 #include <gdk/gdk.h>
 
 #include <sys/types.h>
 
 #include <initializer_list>
+#include <memory>
 #include <string>
 
 namespace ns::desktop {
@@ -46,6 +48,23 @@ GdkWindow* ShownWindowOf(GdkDisplay* display, pid_t pid);
 // caller can let the application take it (a drag's moves are taken one by one).
 void DragAt(GdkWindow* window, int fromX, int fromY, int toX, int toY, int steps,
             void (*between)(void*), void* data);
+
+// A plain window of one colour, made by a client of its own (another program) and mapped over
+// the rectangle (x, y, width, height) of `window` above every other window; it goes from the
+// screen when the object goes, leaving that rectangle for `window` to draw again.
+class CoveringWindow {
+public:
+    // colour: 0xRRGGBB (the test display's 24-bit true colour). Returns once the server has mapped
+    // the window.
+    CoveringWindow(GdkWindow* window, int x, int y, int width, int height, unsigned colour);
+    ~CoveringWindow();
+    CoveringWindow(const CoveringWindow&) = delete;
+    CoveringWindow& operator=(const CoveringWindow&) = delete;
+
+private:
+    struct Client;
+    std::unique_ptr<Client> client_;
+};
 
 }  // namespace ns::desktop
 

@@ -3,6 +3,9 @@
 #include <unistd.h>
 
 #include <climits>
+#include <cstdlib>
+
+#include "platform/desktop/testing/MainContextWait.h"
 
 namespace ns::desktop {
 
@@ -30,6 +33,34 @@ Rgb PixelAt(const GdkPixbuf* picture, int x, int y) {
     return {p[0], p[1], p[2]};
 }
 
+bool WaitForPixel(GtkWidget* window, int x, int y, const Rgb& colour,
+                  std::chrono::milliseconds timeout, Rgb* seen) {
+    constexpr guint kReadEveryMs = 20;
+    constexpr int kLevels = 8;  // rounding in the page's and the server's colour paths
+    const guint tick = g_timeout_add(
+        kReadEveryMs, [](gpointer) -> gboolean { return G_SOURCE_CONTINUE; }, nullptr);
+    Rgb last{-1, -1, -1};
+    const bool matched = IterateUntil(
+        [&] {
+            GdkWindow* gdkWindow = gtk_widget_get_window(window);
+            if (gdkWindow == nullptr || !gtk_widget_get_mapped(window)) return false;
+            // From the screen, where another client's window over this one shows too.
+            int ox = 0, oy = 0;
+            gdk_window_get_origin(gdkWindow, &ox, &oy);
+            gdk_display_sync(gdk_window_get_display(gdkWindow));
+            Pixbuf pixel(gdk_pixbuf_get_from_window(
+                gdk_screen_get_root_window(gdk_window_get_screen(gdkWindow)), ox + x, oy + y, 1,
+                1));
+            last = PixelAt(pixel.get(), 0, 0);
+            return std::abs(last.r - colour.r) <= kLevels &&
+                   std::abs(last.g - colour.g) <= kLevels && std::abs(last.b - colour.b) <= kLevels;
+        },
+        timeout);
+    g_source_remove(tick);
+    if (seen != nullptr) *seen = last;
+    return matched;
+}
+
 std::vector<uint8_t> RgbBytes(const GdkPixbuf* picture) {
     std::vector<uint8_t> bytes;
     if (picture == nullptr) return bytes;
@@ -40,7 +71,8 @@ std::vector<uint8_t> RgbBytes(const GdkPixbuf* picture) {
     bytes.reserve(static_cast<size_t>(width) * height * 3);
     for (int y = 0; y < height; ++y) {
         const guchar* row = pixels + static_cast<size_t>(y) * stride;
-        for (int x = 0; x < width; ++x) bytes.insert(bytes.end(), row + x * channels, row + x * channels + 3);
+        for (int x = 0; x < width; ++x)
+            bytes.insert(bytes.end(), row + x * channels, row + x * channels + 3);
     }
     return bytes;
 }

@@ -5,6 +5,7 @@
 
 #include <gtk/gtk.h>
 
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <ostream>
@@ -31,6 +32,14 @@ std::ostream& operator<<(std::ostream& out, const Rgb& c);
 Pixbuf CaptureWindow(GtkWidget* window);
 // The colour at (x, y); {-1, -1, -1} outside the picture.
 Rgb PixelAt(const GdkPixbuf* picture, int x, int y);
+// Iterates GLib's main context, reading the window's pixel (x, y) back from the X server's
+// screen (what a person sees there, another client's window over it included),
+// until it is `colour` give or take a few levels per channel (true) or `timeout` has passed
+// (false). What the server shows can change without an event here (a composited web view's
+// frame, another client's window), so it is read again every few milliseconds. `seen`
+// receives the last colour read.
+bool WaitForPixel(GtkWidget* window, int x, int y, const Rgb& colour,
+                  std::chrono::milliseconds timeout, Rgb* seen = nullptr);
 // The picture's red, green and blue bytes per pixel, rows from the top, without padding.
 std::vector<uint8_t> RgbBytes(const GdkPixbuf* picture);
 // Where a test keeps a picture named `name`: beside the running program (in the build folder).
