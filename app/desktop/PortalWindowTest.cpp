@@ -3,8 +3,9 @@
 // opened, and the pictures kept beside the test program as portal.png and portal-menu.png; a
 // web process that dies, or is ended for taking too much memory, shows the error page, and a
 // menu choice brings the portal back; the page's own sign-out followed by a new sign-in, whose
-// cookies WebKit must send; and a web process that ends during a playback, after which the next
-// title plays.
+// cookies WebKit must send; a web process that ends during a playback, after which the next
+// title plays; and a title played from its page, after which the page draws again what another
+// window covered.
 #include <gtest/gtest.h>
 #include <png.h>
 #include <stdlib.h>
@@ -124,8 +125,6 @@ uint64_t HelpersResidentBytes() {
 class PortalWindowTest : public AppWindowTestBase {
 protected:
     void SetUp() override {
-        // WebKit's compositing can leave an X picture of the page blank for a while.
-        setenv("WEBKIT_DISABLE_COMPOSITING_MODE", "1", 1);
         ui::UiDevice::Current().SetIdiom(ui::UserInterfaceIdiom::Phone);
         ui::UiDevice::Current().SetOrientation(ui::DeviceOrientation::Portrait);
         // This device is registered already, so the sign-in leads straight to the portal.
@@ -513,6 +512,50 @@ TEST_F(PortalPlaybackWindowTest, AWebProcessThatEndsDuringAPlaybackLeavesTheNext
         << coloured << " of 7 bars coloured";
     Capture("portal-second-title.png");
     ASSERT_NO_FATAL_FAILURE(ClosePlayer());
+}
+
+// Another program's window passed over the page leaves no hole in it, before a title has
+// played and after its player screen has closed (the page's widget waited, hidden, under it).
+// The page shows a block of a known colour; the pixels are read back from the X server.
+TEST_F(PortalPlaybackWindowTest, AfterAPlaybackThePageDrawsAgainWhatAnotherWindowCovered) {
+    ASSERT_NO_FATAL_FAILURE(SignIn());
+    auto web = Portal()->contentViewWebView();
+    ASSERT_TRUE(IterateUntil([&] { return !web->IsLoading(); }, 10s));
+
+    constexpr Rgb kBlock{0x20, 0x80, 0xE0};
+    // The block spans 20, 60 to 220, 180 of the page's points; the cover, 120 x 60 points,
+    // lies inside it.
+    const ui::Point from = Pixel(*web, ui::Point(60, 90)), to = Pixel(*web, ui::Point(180, 150));
+    const int x = static_cast<int>(from.x), y = static_cast<int>(from.y);
+    const int width = static_cast<int>(to.x) - x, height = static_cast<int>(to.y) - y;
+    auto passOver = [&] {
+        ASSERT_EQ("shown", Eval(*web,
+                                "var b = document.getElementById('block') ||"
+                                "  document.body.appendChild(document.createElement('div'));"
+                                "b.id = 'block'; b.style.cssText = 'position: fixed; left: 20px;"
+                                "  top: 60px; width: 200px; height: 120px; z-index: 9;"
+                                "  background: #2080E0'; 'shown'"));
+        GtkWidget* window = renderer_->Window();
+        Rgb seen{};
+        // A composited page's picture reaches the screen a while after the page has it.
+        ASSERT_TRUE(
+            WaitForPixel(window, x + width / 2, y + height / 2, kBlock, kRestTimeout, &seen))
+            << seen;
+        const Rgb after = PixelAfterCovering(window, renderer_->NativeWidgetFor(*web), x, y, width,
+                                             height, 0xE02030, kRestTimeout);
+        EXPECT_TRUE(NearColour(kBlock, after)) << after;
+    };
+    {
+        SCOPED_TRACE("before the title played");
+        passOver();
+    }
+    ASSERT_NO_FATAL_FAILURE(PlayTitle("102"));
+    ASSERT_NO_FATAL_FAILURE(ClosePlayer());
+    ASSERT_TRUE(WaitUntilAtRest());
+    {
+        SCOPED_TRACE("after the player screen closed");
+        passOver();
+    }
 }
 
 }  // namespace

@@ -7,8 +7,12 @@
 #include <gdk/gdkx.h>
 
 #include <memory>
+#include <optional>
 #include <utility>
 #include <vector>
+
+#include "platform/desktop/testing/DrawWatch.h"
+#include "platform/desktop/testing/MainContextWait.h"
 
 namespace ns::desktop {
 
@@ -194,6 +198,26 @@ CoveringWindow::~CoveringWindow() {
     XDestroyWindow(client_->display, client_->window);
     XSync(client_->display, False);
     XCloseDisplay(client_->display);
+}
+
+Rgb PixelAfterCovering(GtkWidget* window, GtkWidget* redrawn, int x, int y, int width, int height,
+                       unsigned coverColour, std::chrono::milliseconds timeout) {
+    const int midX = x + width / 2, midY = y + height / 2;
+    const Rgb cover{static_cast<int>(coverColour >> 16 & 0xFF),
+                    static_cast<int>(coverColour >> 8 & 0xFF),
+                    static_cast<int>(coverColour & 0xFF)};
+    std::optional<DrawWatch> drawn;
+    {
+        CoveringWindow covering(gtk_widget_get_window(window), x, y, width, height, coverColour);
+        if (!WaitForPixel(window, midX, midY, cover, timeout)) return {-1, -1, -1};
+        // Whatever was to be drawn while covered has been; the count starts as the cover goes.
+        IteratePending();
+        drawn.emplace(redrawn);
+    }
+    // The server's expose has reached this client before the first draw is waited for.
+    gdk_display_sync(gtk_widget_get_display(window));
+    if (!drawn->WaitForDrawAfter(0, timeout)) return {-1, -1, -1};
+    return ScreenPixel(window, midX, midY);
 }
 
 }  // namespace ns::desktop

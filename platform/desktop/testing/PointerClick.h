@@ -5,13 +5,16 @@
 // delivers the events to whichever window lies under the pointer, as for a real mouse. And
 // another program's window passed over a window, as a person's desktop does.
 
-#include <gdk/gdk.h>
+#include <gtk/gtk.h>
 
 #include <sys/types.h>
 
+#include <chrono>
 #include <initializer_list>
 #include <memory>
 #include <string>
+
+#include "platform/desktop/testing/WindowCapture.h"
 
 namespace ns::desktop {
 
@@ -65,6 +68,14 @@ private:
     struct Client;
     std::unique_ptr<Client> client_;
 };
+
+// Another program's window of `coverColour` passed over the rectangle (x, y, width, height) of
+// `window` and taken away again, and what a person then sees at the rectangle's middle: its
+// colour on the screen once `redrawn` (a widget of the window) has drawn again, as the window
+// answers the server's news that the rectangle is to be drawn again (not a later frame).
+// {-1, -1, -1} when the cover did not show or nothing was drawn within `timeout`.
+Rgb PixelAfterCovering(GtkWidget* window, GtkWidget* redrawn, int x, int y, int width, int height,
+                       unsigned coverColour, std::chrono::milliseconds timeout);
 
 }  // namespace ns::desktop
 

@@ -33,27 +33,33 @@ Rgb PixelAt(const GdkPixbuf* picture, int x, int y) {
     return {p[0], p[1], p[2]};
 }
 
+Rgb ScreenPixel(GtkWidget* window, int x, int y) {
+    GdkWindow* gdkWindow = gtk_widget_get_window(window);
+    if (gdkWindow == nullptr || !gtk_widget_get_mapped(window)) return {-1, -1, -1};
+    int ox = 0, oy = 0;
+    gdk_window_get_origin(gdkWindow, &ox, &oy);
+    gdk_display_sync(gdk_window_get_display(gdkWindow));
+    GdkWindow* root = gdk_screen_get_root_window(gdk_window_get_screen(gdkWindow));
+    Pixbuf pixel(gdk_pixbuf_get_from_window(root, ox + x, oy + y, 1, 1));
+    return PixelAt(pixel.get(), 0, 0);
+}
+
+bool NearColour(const Rgb& a, const Rgb& b) {
+    constexpr int kLevels = 8;
+    return std::abs(a.r - b.r) <= kLevels && std::abs(a.g - b.g) <= kLevels &&
+           std::abs(a.b - b.b) <= kLevels;
+}
+
 bool WaitForPixel(GtkWidget* window, int x, int y, const Rgb& colour,
                   std::chrono::milliseconds timeout, Rgb* seen) {
     constexpr guint kReadEveryMs = 20;
-    constexpr int kLevels = 8;  // rounding in the page's and the server's colour paths
     const guint tick = g_timeout_add(
         kReadEveryMs, [](gpointer) -> gboolean { return G_SOURCE_CONTINUE; }, nullptr);
     Rgb last{-1, -1, -1};
     const bool matched = IterateUntil(
         [&] {
-            GdkWindow* gdkWindow = gtk_widget_get_window(window);
-            if (gdkWindow == nullptr || !gtk_widget_get_mapped(window)) return false;
-            // From the screen, where another client's window over this one shows too.
-            int ox = 0, oy = 0;
-            gdk_window_get_origin(gdkWindow, &ox, &oy);
-            gdk_display_sync(gdk_window_get_display(gdkWindow));
-            Pixbuf pixel(gdk_pixbuf_get_from_window(
-                gdk_screen_get_root_window(gdk_window_get_screen(gdkWindow)), ox + x, oy + y, 1,
-                1));
-            last = PixelAt(pixel.get(), 0, 0);
-            return std::abs(last.r - colour.r) <= kLevels &&
-                   std::abs(last.g - colour.g) <= kLevels && std::abs(last.b - colour.b) <= kLevels;
+            last = ScreenPixel(window, x, y);
+            return NearColour(last, colour);
         },
         timeout);
     g_source_remove(tick);

@@ -32,14 +32,19 @@ std::ostream& operator<<(std::ostream& out, const Rgb& c);
 Pixbuf CaptureWindow(GtkWidget* window);
 // The colour at (x, y); {-1, -1, -1} outside the picture.
 Rgb PixelAt(const GdkPixbuf* picture, int x, int y);
-// Iterates GLib's main context, reading the window's pixel (x, y) back from the X server's
-// screen (what a person sees there, another client's window over it included),
-// until it is `colour` give or take a few levels per channel (true) or `timeout` has passed
-// (false). What the server shows can change without an event here (a composited web view's
-// frame, another client's window), so it is read again every few milliseconds. `seen`
-// receives the last colour read.
+// The colour a person sees at the window's pixel (x, y): read back from the X server's screen,
+// another client's window over this one included, after the server has taken every request
+// sent so far; {-1, -1, -1} when the window is not shown.
+Rgb ScreenPixel(GtkWidget* window, int x, int y);
+// Iterates GLib's main context until ScreenPixel(window, x, y) is `colour` give or take a few
+// levels per channel (true) or `timeout` has passed (false). What the server shows can change
+// without an event here (a composited web view's frame, another client's window), so it is
+// read again every few milliseconds. `seen` receives the last colour read.
 bool WaitForPixel(GtkWidget* window, int x, int y, const Rgb& colour,
                   std::chrono::milliseconds timeout, Rgb* seen = nullptr);
+// Whether two colours are the same give or take a few levels per channel (rounding in a page's
+// and the server's colour paths).
+bool NearColour(const Rgb& a, const Rgb& b);
 // The picture's red, green and blue bytes per pixel, rows from the top, without padding.
 std::vector<uint8_t> RgbBytes(const GdkPixbuf* picture);
 // Where a test keeps a picture named `name`: beside the running program (in the build folder).
