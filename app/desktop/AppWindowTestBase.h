@@ -21,6 +21,7 @@
 #include "platform/desktop/RunLoopSource.h"
 #include "platform/desktop/testing/DrawWatch.h"
 #include "platform/desktop/testing/MainContextWait.h"
+#include "platform/desktop/testing/WebViewSnapshot.h"
 #include "platform/desktop/testing/WindowCapture.h"
 #include "platform/net/CookieStorage.h"
 #include "platform/ui/AlertView.h"
@@ -80,8 +81,11 @@ protected:
         ns::desktop::IteratePending();
         return atRest && drew;
     }
-    // The window's picture as it stands, kept beside the test program as `name`.
+    // The window's picture once its web pages have reached the screen, kept beside the test
+    // program as `name`.
     ns::desktop::Pixbuf Capture(const std::string& name) {
+        EXPECT_TRUE(ns::desktop::WaitUntilWebViewsShow(renderer_->Window(), kRestTimeout))
+            << "the web page did not reach the screen in " << name;
         ns::desktop::Pixbuf shot = ns::desktop::CaptureWindow(renderer_->Window());
         std::string error;
         if (shot) {

@@ -22,6 +22,7 @@
 #include "engine/api/SViOsApiState.h"
 #include "platform/desktop/GstMoviePlayer.h"
 #include "platform/desktop/WebKitWebViewBackend.h"
+#include "platform/desktop/testing/WebViewSnapshot.h"
 #include "platform/store/UserDefaults.h"
 #include "platform/ui/UiDevice.h"
 #include "platform/ui/WebView.h"
@@ -68,8 +69,6 @@ int DifferingPerMille(const GdkPixbuf* a, const GdkPixbuf* b) {
 class DemoSessionWindowTest : public AppWindowTestBase {
 protected:
     void SetUp() override {
-        // The window's picture of a web view holds the page as soon as it is drawn.
-        setenv("WEBKIT_DISABLE_COMPOSITING_MODE", "1", 1);
         ns::RunLoop::Main().RunOnce(0ms);
         ns::UserDefaults::Standard().RemoveObjectForKey("ZUL User Login");
         ns::UserDefaults::Standard().RemoveObjectForKey("ZUL User Password");
@@ -103,6 +102,10 @@ protected:
     }
 
     bool Capture(const std::string& name, DemoPicture& pixels, std::string& error) {
+        if (!WaitUntilWebViewsShow(renderer_->Window(), kRestTimeout)) {
+            error = "the web page did not reach the screen";
+            return false;
+        }
         DrawWatch drawn(renderer_->Window());
         gtk_widget_queue_draw(renderer_->Window());
         if (!drawn.WaitForDrawAfter(0, 3s)) {

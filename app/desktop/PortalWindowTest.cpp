@@ -8,7 +8,6 @@
 // window covered.
 #include <gtest/gtest.h>
 #include <png.h>
-#include <stdlib.h>
 #include <unistd.h>
 
 #include <algorithm>

@@ -1,7 +1,6 @@
 #include "app/main/DemoWindow.h"
 
 #include <errno.h>
-#include <stdlib.h>
 #include <string.h>
 #include <sys/stat.h>
 
@@ -65,9 +64,6 @@ bool StartDemoSession(const std::string& folder, std::string& error, std::functi
     if (!demo->output.separateStandardOutput(folder + "/zul.out", error)) return false;
     // The application's start is logged there too, before the session takes the log over.
     ns::LogWriter::Shared().SetSink(demo->output.logSink());
-    // An X picture of a composited web view can stay blank for a while; without compositing
-    // the window's picture holds the page as soon as it is drawn.
-    setenv("WEBKIT_DISABLE_COMPOSITING_MODE", "1", 0);
     ns::desktop::RunWhenLoopRuns([demo] { RunSession(demo); });
     held = [demo] { return demo->held; };
     return true;

@@ -8,6 +8,7 @@
 
 #include "platform/desktop/testing/DrawWatch.h"
 #include "platform/desktop/testing/MainContextWait.h"
+#include "platform/desktop/testing/WebViewSnapshot.h"
 #include "platform/desktop/testing/WindowCapture.h"
 
 namespace ns::desktop {
@@ -60,6 +61,10 @@ bool SaveApplicationWindowPicture(const std::string& path, std::string& error,
     GtkWidget* window = ApplicationWindow();
     if (window == nullptr) {
         error = "the application shows no window";
+        return false;
+    }
+    if (!WaitUntilWebViewsShow(window, 5s)) {
+        error = "the web page did not reach the screen";
         return false;
     }
     DrawWatch drawn(window);

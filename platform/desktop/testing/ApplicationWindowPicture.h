@@ -12,9 +12,10 @@
 namespace ns::desktop {
 
 // Waits (iterating GLib) for the application's window, the largest shown top-level window (an
-// alert is drawn inside it), has it drawn, and saves its picture as a PNG at `path`. False with
-// the reason in `error` when no window shows, it does not draw, it cannot be read back, it is
-// blank (one colour), or the file cannot be written.
+// alert is drawn inside it) and for the pages of its web views to reach the screen, has it
+// drawn, and saves its picture as a PNG at `path`. False with the reason in `error` when no
+// window shows, a page does not show, it does not draw, it cannot be read back, it is blank
+// (one colour), or the file cannot be written.
 // When `rgb` is given, it receives the picture's pixels (red, green and blue bytes, rows from
 // the top) and `width`, `height` its size.
 bool SaveApplicationWindowPicture(const std::string& path, std::string& error,

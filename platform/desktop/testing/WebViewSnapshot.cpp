@@ -1,7 +1,9 @@
 #include "platform/desktop/testing/WebViewSnapshot.h"
 
+#include <cstdlib>
 #include <memory>
 #include <optional>
+#include <vector>
 
 #include "platform/desktop/testing/MainContextWait.h"
 
@@ -26,7 +28,76 @@ void OnSnapshot(GObject* source, GAsyncResult* result, gpointer data) {
     delete shot;
 }
 
+void CollectWebViews(GtkWidget* widget, gpointer views) {
+    if (WEBKIT_IS_WEB_VIEW(widget)) {
+        if (gtk_widget_is_drawable(widget)) {
+            static_cast<std::vector<GtkWidget*>*>(views)->push_back(widget);
+        }
+    } else if (GTK_IS_CONTAINER(widget)) {
+        gtk_container_forall(GTK_CONTAINER(widget), &CollectWebViews, views);
+    }
+}
+
+// A web view's snapshot, and where it lies in the window.
+struct Expected {
+    Pixbuf snapshot;
+    int x = 0, y = 0;
+};
+
+// Whether the window's picture shows nearly every expected pixel inside it, on a grid.
+bool Shows(const GdkPixbuf* picture, const Expected& expected) {
+    constexpr int kStep = 4, kLevels = 24, kMostAmissPerCent = 5;
+    const int width = gdk_pixbuf_get_width(expected.snapshot.get());
+    const int height = gdk_pixbuf_get_height(expected.snapshot.get());
+    long compared = 0, amiss = 0;
+    for (int y = 0; y < height; y += kStep) {
+        for (int x = 0; x < width; x += kStep) {
+            const Rgb shown = PixelAt(picture, expected.x + x, expected.y + y);
+            if (shown.r < 0) continue;  // outside the window
+            const Rgb want = PixelAt(expected.snapshot.get(), x, y);
+            ++compared;
+            amiss += std::abs(shown.r - want.r) > kLevels || std::abs(shown.g - want.g) > kLevels ||
+                     std::abs(shown.b - want.b) > kLevels;
+        }
+    }
+    return amiss * 100 <= compared * kMostAmissPerCent;
+}
+
 }  // namespace
+
+bool WaitUntilWebViewsShow(GtkWidget* window, std::chrono::milliseconds timeout) {
+    const auto end = std::chrono::steady_clock::now() + timeout;
+    auto left = [&] {
+        return std::chrono::duration_cast<std::chrono::milliseconds>(
+            end - std::chrono::steady_clock::now());
+    };
+    std::vector<GtkWidget*> views;
+    CollectWebViews(window, &views);
+    std::vector<Expected> expected;
+    for (GtkWidget* view : views) {
+        Expected e;
+        e.snapshot = SnapshotWebView(WEBKIT_WEB_VIEW(view), left());
+        if (!e.snapshot || !gtk_widget_translate_coordinates(view, window, 0, 0, &e.x, &e.y)) {
+            return false;
+        }
+        expected.push_back(std::move(e));
+    }
+    // What reaches the screen causes no event here: look again every few milliseconds.
+    const guint tick = g_timeout_add(
+        20, [](gpointer) -> gboolean { return G_SOURCE_CONTINUE; }, nullptr);
+    const bool shown = IterateUntil(
+        [&] {
+            Pixbuf picture = CaptureWindow(window);
+            if (!picture) return false;
+            for (const Expected& e : expected) {
+                if (!Shows(picture.get(), e)) return false;
+            }
+            return true;
+        },
+        left());
+    g_source_remove(tick);
+    return shown;
+}
 
 Pixbuf SnapshotWebView(WebKitWebView* view, std::chrono::milliseconds timeout) {
     auto shot = std::make_shared<Shot>();
