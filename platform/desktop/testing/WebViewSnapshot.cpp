@@ -1,5 +1,6 @@
 #include "platform/desktop/testing/WebViewSnapshot.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <memory>
 #include <optional>
@@ -66,35 +67,41 @@ bool Shows(const GdkPixbuf* picture, const Expected& expected) {
 }  // namespace
 
 bool WaitUntilWebViewsShow(GtkWidget* window, std::chrono::milliseconds timeout) {
+    using namespace std::chrono_literals;
     const auto end = std::chrono::steady_clock::now() + timeout;
     auto left = [&] {
-        return std::chrono::duration_cast<std::chrono::milliseconds>(
-            end - std::chrono::steady_clock::now());
+        return std::max(0ms, std::chrono::duration_cast<std::chrono::milliseconds>(
+                                 end - std::chrono::steady_clock::now()));
     };
-    std::vector<GtkWidget*> views;
-    CollectWebViews(window, &views);
-    std::vector<Expected> expected;
-    for (GtkWidget* view : views) {
-        Expected e;
-        e.snapshot = SnapshotWebView(WEBKIT_WEB_VIEW(view), left());
-        if (!e.snapshot || !gtk_widget_translate_coordinates(view, window, 0, 0, &e.x, &e.y)) {
-            return false;
-        }
-        expected.push_back(std::move(e));
-    }
     // What reaches the screen causes no event here: look again every few milliseconds.
     const guint tick = g_timeout_add(
         20, [](gpointer) -> gboolean { return G_SOURCE_CONTINUE; }, nullptr);
-    const bool shown = IterateUntil(
-        [&] {
-            Pixbuf picture = CaptureWindow(window);
-            if (!picture) return false;
-            for (const Expected& e : expected) {
-                if (!Shows(picture.get(), e)) return false;
+    bool shown = false;
+    // A page that changed after its snapshot is snapped again after a while.
+    while (!shown && left() > 0ms) {
+        std::vector<GtkWidget*> views;
+        CollectWebViews(window, &views);
+        std::vector<Expected> expected;
+        for (GtkWidget* view : views) {
+            Expected e;
+            e.snapshot = SnapshotWebView(WEBKIT_WEB_VIEW(view), left());
+            if (e.snapshot && gtk_widget_translate_coordinates(view, window, 0, 0, &e.x, &e.y)) {
+                expected.push_back(std::move(e));
             }
-            return true;
-        },
-        left());
+        }
+        shown =
+            expected.size() == views.size() && IterateUntil(
+                                                   [&] {
+                                                       Pixbuf picture = CaptureWindow(window);
+                                                       if (!picture) return false;
+                                                       for (const Expected& e : expected) {
+                                                           if (!Shows(picture.get(), e))
+                                                               return false;
+                                                       }
+                                                       return true;
+                                                   },
+                                                   std::min(left(), std::chrono::milliseconds(1s)));
+    }
     g_source_remove(tick);
     return shown;
 }
