@@ -15,8 +15,9 @@ extern "C" const char* __asan_default_options() { return "fast_unwind_on_malloc=
 
 int main(int argc, char** argv) {
     ::testing::InitGoogleTest(&argc, argv);
-    // WebKit under the test display: no sandbox around the many short-lived web processes
-    // the tests start (it guards nothing here and slows every start).
+    // WebKit as the application runs it (composited), but without the sandbox around the many
+    // short-lived web processes these tests start (it guards nothing here and slows every
+    // start); the application's window tests keep it, as `zul` does.
     setenv("WEBKIT_DISABLE_SANDBOX_THIS_IS_DANGEROUS", "1", 1);
     setenv(ns::desktop::GstMoviePlayer::kSilentVariable, "1", 1);
     ::testing::AddGlobalTestEnvironment(new ns::desktop::DesktopEnvironment);
