@@ -315,7 +315,9 @@ TEST_F(HeadlessMoviePlayerTest, AMoviePausedDuringAStallStaysPausedWhenTheDataCo
     player_->Pause();
     const size_t loadsBefore = Values(MoviePlayer::kLoadStateDidChange).size();
     auto videoPackets = [&] {
-        const MovieStreamStatistics* video = StreamOf(player_->Statistics(), "video");
+        // The statistics are a copy: the stream's entry lives only as long as it.
+        const std::vector<MovieStreamStatistics> stats = player_->Statistics();
+        const MovieStreamStatistics* video = StreamOf(stats, "video");
         return video != nullptr ? video->packets : 0;
     };
     // Two seconds of pictures (25 a second) read past the stall: more than ends one.
