@@ -5,6 +5,8 @@
 
 #include <boost/weak_ptr.hpp>
 
+#include <chrono>
+
 namespace SarvelonMediaKit {
 
 namespace {
@@ -16,6 +18,12 @@ uint64_t NextIdleStamp() {
     return ++stamp;
 }
 
+uint64_t SteadyMilliseconds() {
+    return static_cast<uint64_t>(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                     std::chrono::steady_clock::now().time_since_epoch())
+                                     .count());
+}
+
 }  // namespace
 
 ConnectionSlot::ConnectionSlot(const boost::shared_ptr<std::atomic<int>>& count)
@@ -24,7 +32,9 @@ ConnectionSlot::ConnectionSlot(const boost::shared_ptr<std::atomic<int>>& count)
       counted_(true),
       busy_(false),
       unread_(0),
-      idleSince_(NextIdleStamp()) {
+      idleSince_(NextIdleStamp()),
+      answered_(false),
+      openedAt_(SteadyMilliseconds()) {
     ++*count_;
 }
 
@@ -39,9 +49,14 @@ void ConnectionSlot::Attach(int fd) {
 
 void ConnectionSlot::SetBusy(bool busy) {
     std::lock_guard<std::mutex> lock(lock_);
-    if (busy_ && !busy) idleSince_ = NextIdleStamp();
+    if (busy_ && !busy) {
+        idleSince_ = NextIdleStamp();
+        answered_ = true;
+    }
     busy_ = busy;
 }
+
+uint64_t ConnectionSlot::OpenMilliseconds() const { return SteadyMilliseconds() - openedAt_; }
 
 boost::shared_ptr<void> ConnectionSlot::MarkUnread(const boost::shared_ptr<ConnectionSlot>& slot) {
     if (!slot) return boost::shared_ptr<void>();

@@ -10,8 +10,8 @@
 namespace SarvelonMediaKit {
 
 // One connection a server handed out, as that server sees it: counted while it is open,
-// whether a request is in progress on it and how long it has been without one, and a way for
-// the server to cut it from its own thread.
+// whether a request is in progress on it, whether one has ever been answered on it, how long it
+// has been without one, and a way for the server to cut it from its own thread.
 //
 // The delegate serving the connection attaches its descriptor and detaches it (under its own
 // socket lock) before it closes it, so a cut never reaches a descriptor number that has gone to
@@ -40,6 +40,10 @@ public:
     bool IsBusy() const { return busy_ || unread_ > 0; }
     // Orders connections by the start of their idle time: the smaller, the longer idle.
     uint64_t IdleSince() const { return idleSince_; }
+    // A request has been answered on the connection (its first request in progress has ended).
+    bool WasAnswered() const { return answered_; }
+    // Milliseconds since the slot was made, on a clock never set back.
+    uint64_t OpenMilliseconds() const;
 
     // Cuts the connection when it is open, has no request in progress and no received bytes
     // waiting to be read or handed to the protocol (a whole request that has arrived is never
@@ -57,6 +61,8 @@ private:
     std::atomic<bool> busy_;
     std::atomic<int> unread_;  // marks of MarkUnread alive
     std::atomic<uint64_t> idleSince_;
+    std::atomic<bool> answered_;
+    const uint64_t openedAt_;  // milliseconds of the steady clock
 };
 
 }  // namespace SarvelonMediaKit

@@ -47,11 +47,14 @@ TEST(ConnectionSlotTest,
     EXPECT_TRUE(pair.slot->IsBusy());
     EXPECT_FALSE(pair.slot->CutIfIdle());
     // Handed on and taken up as a request, then answered: idle again, and cut.
+    EXPECT_FALSE(pair.slot->WasAnswered());
     pair.slot->SetBusy(true);
     mark.reset();
     EXPECT_FALSE(pair.slot->CutIfIdle());
+    EXPECT_FALSE(pair.slot->WasAnswered());
     pair.slot->SetBusy(false);
     EXPECT_FALSE(pair.slot->IsBusy());
+    EXPECT_TRUE(pair.slot->WasAnswered());
     EXPECT_TRUE(pair.slot->CutIfIdle());
     EXPECT_TRUE(pair.PeerSeesTheEnd());
     EXPECT_EQ(0, pair.count->load());

@@ -7,6 +7,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <memory>
@@ -392,7 +393,9 @@ TEST_F(LiveHttpServerDeadlineTest, IdlePeersInEverySlotAreCutSoOthersGetServedAg
                static_cast<size_t>(MultiSocketDelegateServer::kMaxServingConnections);
     }));
     const int newcomer = Open();
-    EXPECT_TRUE(PeerCloses(idle[0]));
+    // Once it has had the first-request time to ask (the bound only keeps a fault from hanging
+    // the test).
+    EXPECT_TRUE(PeerCloses(idle[0], 10000));
     idle.push_back(newcomer);
     // Their idle time passes: each of them is cut. A server counts from its first pass, which
     // may come after a move of the clock, so the clock moves on until all are gone.
@@ -420,6 +423,30 @@ TEST_F(LiveHttpServerDeadlineTest, APeerThatNeverClosesAfterTheLastAnswerIsLetGo
     // The connection is cut and its session goes, though the peer still holds its end.
     EXPECT_TRUE(front->ReapAll());
     close(fd);
+}
+
+// Players who open their connections well before they ask, three times as many as the server
+// serves at once: each is answered, though the first ones come in while every place is taken by
+// a connection that has asked nothing yet, and the server never holds more than its places.
+TEST_F(LiveHttpServerTest, AFloodPastTheConnectionCapIsAnsweredWholeWithinTheCap) {
+    const int cap = MultiSocketDelegateServer::kMaxServingConnections;
+    MultiSocketDelegateServer& listener = front->Listener();
+    // However slow the machine, no connection here asks too late to be safe from the cut.
+    listener.SetFirstRequestMilliseconds(3600 * 1000);
+    std::vector<int> players;
+    for (int i = 0; i < 3 * cap; ++i) players.push_back(Open());
+    ASSERT_TRUE(WaitUntil([&]() { return listener.GetServingConnections() == cap; }));
+    for (int fd : players) ASSERT_TRUE(SendAll(fd, "GET /a.bin HTTP/1.1\r\n\r\n"));
+    int most = 0;
+    for (size_t i = 0; i < players.size(); ++i) {
+        const std::string response = ReadOneResponse(players[i], data.size());
+        most = std::max(most, listener.GetServingConnections());
+        ASSERT_EQ(0u, response.find("HTTP/1.1 200 OK\r\n")) << i << ": " << response;
+        EXPECT_EQ(data, response.substr(response.find("\r\n\r\n") + 4)) << i;
+    }
+    EXPECT_LE(most, cap);
+    EXPECT_LE(listener.GetTrackedSlots(), static_cast<size_t>(2 * cap));
+    for (int fd : players) close(fd);
 }
 
 // A source that answers nothing at once: it keeps each request until the test answers it from

@@ -60,6 +60,7 @@ public:
     }
 
     uint16_t Port() const { return server_.GetListeningPort(); }
+    MultiSocketDelegateServer& Listener() { return server_; }
 
     // Lets the stopped sessions go; true once none is left within the time.
     bool ReapAll(int timeoutMs = 5000) {
@@ -119,6 +120,27 @@ private:
     std::vector<boost::shared_ptr<Session>> sessions_;
     MultiSocketDelegateServer server_;
 };
+
+// One response to a request whose body has BODY bytes: its head and body, or what came before
+// the peer closed or the time was up.
+inline std::string ReadOneResponse(int fd, size_t body, int timeoutMs = 10000) {
+    std::string all;
+    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    for (;;) {
+        const size_t head = all.find("\r\n\r\n");
+        if (head != std::string::npos && all.size() >= head + 4 + body) return all;
+        const int left = static_cast<int>(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                              end - std::chrono::steady_clock::now())
+                                              .count());
+        if (left <= 0) return all;
+        pollfd p = {fd, POLLIN, 0};
+        if (poll(&p, 1, left) <= 0) continue;
+        char buffer[65536];
+        const ssize_t n = recv(fd, buffer, sizeof buffer, 0);
+        if (n <= 0) return all;
+        all.append(buffer, static_cast<size_t>(n));
+    }
+}
 
 // Everything the peer sends until it closes or the time is up.
 inline std::string ReadUntilClosed(int fd, int timeoutMs = 5000) {

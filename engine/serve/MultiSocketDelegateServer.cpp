@@ -13,6 +13,7 @@ namespace SarvelonMediaKit {
 
 const int MultiSocketDelegateServer::kMaxServingConnections;
 const int MultiSocketDelegateServer::kFullLookMilliseconds;
+const uint32_t MultiSocketDelegateServer::kDefaultFirstRequestMilliseconds;
 
 MultiSocketDelegateServer::MultiSocketDelegateServer(SocketMaster* master, Component* component,
                                                      const SocketFactory& factory)
@@ -43,7 +44,7 @@ uint16_t MultiSocketDelegateServer::GetListeningPort() const {
 
 void MultiSocketDelegateServer::DoSocketReadable(int /*fd*/) {
     if (*serving_ >= kMaxServingConnections && !CutLongestIdle()) {
-        // Every place has a request in progress: the newcomer waits in the backlog, and the
+        // No place may be given up: the newcomer waits in the backlog, and the
         // socket, still readable, brings us back here after a pause (the master dispatches
         // nothing else of ours meanwhile, and a stop waits for the pause at most).
         std::this_thread::sleep_for(std::chrono::milliseconds(kFullLookMilliseconds));
@@ -79,10 +80,15 @@ bool MultiSocketDelegateServer::CutLongestIdle() {
     // Each idle time is read once: the connections' own threads move them while we look, and a
     // sort whose keys change under it may step outside the list.
     ForgetEndedSlots();
+    const uint64_t firstRequest = firstRequestMilliseconds_;
     std::vector<std::pair<uint64_t, boost::shared_ptr<ConnectionSlot>>> idle;
     for (const boost::weak_ptr<ConnectionSlot>& entry : slots_) {
         boost::shared_ptr<ConnectionSlot> slot = entry.lock();
-        if (slot && !slot->IsBusy()) idle.emplace_back(slot->IdleSince(), slot);
+        if (!slot || slot->IsBusy()) continue;
+        // Both only ever turn true, so a connection found here stays one that may be cut.
+        if (slot->WasAnswered() || slot->OpenMilliseconds() >= firstRequest) {
+            idle.emplace_back(slot->IdleSince(), slot);
+        }
     }
     std::sort(idle.begin(), idle.end(),
               [](const std::pair<uint64_t, boost::shared_ptr<ConnectionSlot>>& a,

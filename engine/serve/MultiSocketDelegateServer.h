@@ -31,13 +31,17 @@ public:
     // Connections served at the same time. Each one costs a session and two threads. At the
     // cap, a new connection takes the place of the one that has been longest without a request
     // in progress (that one is cut; a whole request that has arrived counts as in progress,
-    // read from its socket or not, a head still coming in part by part does not); when every
-    // connection has a request in progress, the new one stays queued on the listening socket
-    // (looked at again every kFullLookMilliseconds) until one of them ends or goes idle. Idle
-    // peers thus never lock a player out, and players beyond the cap are served in their turn
-    // instead of being cut off.
+    // read from its socket or not, a head still coming in part by part does not). Only a
+    // connection that has had an answer may be cut, or one that has asked nothing whole for
+    // the first-request time since it was taken: a player's request follows its connection at
+    // once but may still be on its way, and a connection cut before its first answer is a
+    // player refused. When no connection may be cut, the new one stays queued on the listening
+    // socket (looked at again every kFullLookMilliseconds) until one of them ends or may be
+    // cut. Idle peers thus never lock a player out for long, and players beyond the cap are
+    // served in their turn instead of being cut off.
     static const int kMaxServingConnections = 32;
     static const int kFullLookMilliseconds = 10;
+    static const uint32_t kDefaultFirstRequestMilliseconds = 1000;
 
     MultiSocketDelegateServer(SocketMaster* master, Component* component,
                               const SocketFactory& factory);
@@ -53,12 +57,17 @@ public:
     int GetServingConnections() const { return *serving_; }
     // Entries kept to find the longest-idle connection, ended ones included until swept.
     size_t GetTrackedSlots() const { return trackedSlots_; }
+    // How long a connection without an answer is safe from the cut; any thread.
+    void SetFirstRequestMilliseconds(uint32_t milliseconds) {
+        firstRequestMilliseconds_ = milliseconds;
+    }
 
     // Accepts one connection and hands it out, or leaves it queued while every place is busy.
     void DoSocketReadable(int fd) override;
 
 private:
-    // Cuts the connection longest without a request in progress; false when all are busy.
+    // Cuts the connection longest without a request in progress among those that may be cut;
+    // false when there is none.
     bool CutLongestIdle();
     // Drops the entries of connections that have ended.
     void ForgetEndedSlots();
@@ -69,6 +78,7 @@ private:
     // The slots handed out, on the master's thread only; the ones gone are dropped as found.
     std::vector<boost::weak_ptr<ConnectionSlot>> slots_;
     std::atomic<size_t> trackedSlots_{0};  // slots_.size(), for any thread
+    std::atomic<uint32_t> firstRequestMilliseconds_{kDefaultFirstRequestMilliseconds};
 };
 
 }  // namespace SarvelonMediaKit

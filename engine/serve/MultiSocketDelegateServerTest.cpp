@@ -258,6 +258,9 @@ TEST(MultiSocketDelegateServerTest, AtTheCapANewcomerTakesTheLongestIdlePlaceOrW
     Factory factory(&front);
     {
         MultiSocketDelegateServer server(front.master.get(), nullptr, factory.Function());
+        // A connection that has asked nothing may be cut at once: the order of the cut is what
+        // is looked at here.
+        server.SetFirstRequestMilliseconds(0);
         server.Listen(0, kLoopback);
         const uint16_t port = server.GetListeningPort();
         const int cap = MultiSocketDelegateServer::kMaxServingConnections;
@@ -367,8 +370,10 @@ TEST(MultiSocketDelegateServerTest, AtTheCapAConnectionWhoseRequestHasArrivedIsN
         }
         std::vector<RecordingDelegate*> delegates = factory.SharedDelegates();
         ASSERT_EQ(static_cast<size_t>(cap), delegates.size());
-        // Every connection but 0 and 1 has a request in progress.
-        for (int i = 2; i < cap; ++i) delegates[i]->SetRequestInProgress(true);
+        // 0 and 1 have been answered, 0 first; every other connection has a request in progress.
+        for (int i = 0; i < cap; ++i) delegates[i]->SetRequestInProgress(true);
+        delegates[0]->SetRequestInProgress(false);
+        delegates[1]->SetRequestInProgress(false);
 
         // The queue that hands received bytes to the protocol is held: 0's request is read from
         // its socket but not yet handed on. 0 has been idle longest, but not since its request.
@@ -389,6 +394,74 @@ TEST(MultiSocketDelegateServerTest, AtTheCapAConnectionWhoseRequestHasArrivedIsN
 
         for (int fd : clients) close(fd);
         close(first);
+        front.Halt();
+    }
+    factory.Clear();
+}
+
+TEST(MultiSocketDelegateServerTest, AtTheCapNoConnectionIsCutBeforeItsFirstAnswer) {
+    Station front;
+    Factory factory(&front);
+    {
+        MultiSocketDelegateServer server(front.master.get(), nullptr, factory.Function());
+        // However slow the machine, no connection here asks too late to be safe from the cut.
+        server.SetFirstRequestMilliseconds(3600 * 1000);
+        server.Listen(0, kLoopback);
+        const uint16_t port = server.GetListeningPort();
+        const int cap = MultiSocketDelegateServer::kMaxServingConnections;
+        std::vector<int> clients;
+        for (int i = 0; i < cap; ++i) {
+            clients.push_back(Connect(port));
+            ASSERT_GE(clients.back(), 0);
+            ASSERT_TRUE(WaitUntil([&]() { return server.GetServingConnections() == i + 1; }));
+        }
+        std::vector<RecordingDelegate*> delegates = factory.SharedDelegates();
+        ASSERT_EQ(static_cast<size_t>(cap), delegates.size());
+
+        // Nobody has been answered yet (their requests are still on their way): a newcomer
+        // waits in the queue rather than cut one of them.
+        const int extra = Connect(port);
+        ASSERT_GE(extra, 0);
+        EXPECT_FALSE(PeerCloses(extra, 200));
+        for (int i = 0; i < cap; ++i) EXPECT_FALSE(PeerCloses(clients[i], 1)) << i;
+        EXPECT_EQ(cap, factory.Calls());
+        EXPECT_EQ(cap, server.GetServingConnections());
+
+        // 20 has its answer and goes idle: it alone may go, and the newcomer takes its place.
+        delegates[20]->SetRequestInProgress(true);
+        delegates[20]->SetRequestInProgress(false);
+        EXPECT_TRUE(PeerCloses(clients[20]));
+        ASSERT_TRUE(WaitUntil([&]() { return factory.Calls() == cap + 1; }));
+
+        // The newcomer has not asked anything yet either: the next one waits for it too...
+        const int late = Connect(port);
+        ASSERT_GE(late, 0);
+        EXPECT_FALSE(PeerCloses(extra, 200));
+        EXPECT_FALSE(PeerCloses(late, 1));
+        EXPECT_EQ(cap + 1, factory.Calls());
+        // ...until another answer ends.
+        delegates[4]->SetRequestInProgress(true);
+        delegates[4]->SetRequestInProgress(false);
+        EXPECT_TRUE(PeerCloses(clients[4]));
+        ASSERT_TRUE(WaitUntil([&]() { return factory.Calls() == cap + 2; }));
+        // Both newcomers are served.
+        ASSERT_TRUE(SendAll(extra, "extra"));
+        ASSERT_TRUE(SendAll(late, "late"));
+        ASSERT_TRUE(WaitUntil([&]() {
+            std::vector<RecordingDelegate*> all = factory.SharedDelegates();
+            return all.size() == static_cast<size_t>(cap + 2) && all[cap]->Data() == "extra" &&
+                   all[cap + 1]->Data() == "late";
+        }));
+        for (int i = 0; i < cap; ++i) {
+            if (i != 4 && i != 20) {
+                EXPECT_FALSE(PeerCloses(clients[i], 1)) << i;
+            }
+        }
+        EXPECT_EQ(cap, server.GetServingConnections());
+
+        for (int fd : clients) close(fd);
+        close(extra);
+        close(late);
         front.Halt();
     }
     factory.Clear();
