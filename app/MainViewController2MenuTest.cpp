@@ -222,6 +222,16 @@ TEST_F(MainViewController2PadMenuTest, TheMenuUncoversThreeHundredTwentyPoints) 
     driver_.Advance(0.5);
     EXPECT_EQ(ui::Rect(320, 0, 768, 1024), pane_->Frame());
     EXPECT_TRUE(portal_screen_->isMenuVisible());
+
+    // The rows run on under the pane: a tap on the part that shows chooses Movies, its page
+    // loads and the menu closes.
+    driver_.SelectRow(table_, ui::IndexPath(0, 2));
+    EXPECT_EQ(ui::IndexPath(0, 2),
+              portal_screen_->menuContentProvider()->lastSelectedMenuIndexPath());
+    ASSERT_TRUE(WaitForPage("/movies"));
+    driver_.Advance(0.5);
+    EXPECT_FALSE(portal_screen_->isMenuVisible());
+    EXPECT_EQ(ui::Rect(0, 0, 768, 1024), pane_->Frame());
 }
 
 }  // namespace

@@ -31,6 +31,8 @@ constexpr std::chrono::milliseconds kTransferStep(10);
 // The longest time Advance moves and WaitFor waits (a year): beyond it a loop duration
 // overflows.
 constexpr double kMaxSeconds = 365.0 * 24 * 3600;
+// The points across a covered row that SelectRow tries, one in the middle of each slice.
+constexpr int kRowSlices = 16;
 
 void Collect(const View::Ptr& view, const std::function<bool(const View&)>& match,
              std::vector<View::Ptr>& out) {
@@ -208,6 +210,19 @@ bool Driver::SelectRow(const std::shared_ptr<TableView>& table, const IndexPath&
     std::optional<Touch> touch = Locate(table, shown.Center());
     if (!touch) {
         return false;
+    }
+    // A pane over part of the row (a side menu's table runs on under the page beside it): a
+    // person taps the row where it shows, so the first point across it that reaches the table
+    // takes the tap. A row covered all along gives its centre's touch to what covers it.
+    const auto reachesTable = [&table](const Touch& t) {
+        return t.target == table || t.target->IsDescendantOf(table.get());
+    };
+    for (int slice = 0; slice < kRowSlices && !reachesTable(*touch); ++slice) {
+        const Point point(shown.MinX() + (slice + 0.5) * shown.Width() / kRowSlices, shown.MidY());
+        std::optional<Touch> across = Locate(table, point);
+        if (across && reachesTable(*across)) {
+            touch = across;
+        }
     }
     const View::Ptr target = touch->target;
     target->TouchesBegan(touch->point);

@@ -88,7 +88,8 @@ public:
     // (0: held still, no deceleration; a deceleration then runs on the loop's clock). False
     // when the scroll view cannot be reached at its centre or refuses the drag.
     bool ScrollTable(const std::shared_ptr<ScrollView>& scrollView, double dy, double velocity = 0);
-    // A tap on the row's cell, at the centre of the part of the row on screen, through the
+    // A tap on the row's cell, at the centre of the part of the row on screen (or, when a view
+    // covers that centre, at the first point across the row that is not covered), through the
     // table's touches; true when the row is selected then. False for a row not on screen.
     bool SelectRow(const std::shared_ptr<TableView>& table, const IndexPath& indexPath);
     // A finger takes the thumb and slides it to `value` (clamped to the range) and lets go:

@@ -253,6 +253,16 @@ TEST_F(DriverTest, ScrollsATableAndSelectsARowOnScreen) {
     // A tap on a cell reaches it through the table, which takes its cells' touches.
     EXPECT_TRUE(driver.Tap(table->CellForRow(IndexPath(0, 13))));
     EXPECT_EQ(rows->calls.back(), "select 13");
+    // A pane over the rows' right part (as a page beside a side menu): the row is tapped where
+    // it shows; covered all along, the pane takes the touch and no row is selected.
+    auto pane = std::make_shared<View>(Rect(100, 20, 220, 440));
+    root->AddSubview(pane);
+    EXPECT_TRUE(driver.SelectRow(table, IndexPath(0, 14)));
+    EXPECT_EQ(rows->calls.back(), "select 14");
+    pane->SetFrame(Rect(0, 20, 320, 440));
+    EXPECT_FALSE(driver.SelectRow(table, IndexPath(0, 15)));
+    EXPECT_EQ(rows->calls.back(), "select 14");
+    pane->RemoveFromSuperview();
 
     // A release at 1000 points per second glides 250 points in 0.5 s on the loop's clock.
     rows->calls.clear();
