@@ -325,8 +325,8 @@ TEST(KvJsonParser, TreesOutliveTheirParserThroughCopiesAndMoves) {
     moved.reset();
     EXPECT_EQ("a title long enough to be apart 2999", (*copy)[2999]["title"].StringValue());
 
-    // 5,000 levels of arrays and of objects, each holding one long string at the bottom.
-    const int kDepth = 5000;
+    // 2,000 levels of arrays and of objects, each holding one long string at the bottom.
+    const int kDepth = 2000;
     const std::string bottom = "\"" + std::string(30, 'z') + "\"";
     const std::string arrays = std::string(kDepth, '[') + bottom + std::string(kDepth, ']');
     std::string objects;
