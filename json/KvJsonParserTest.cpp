@@ -277,6 +277,104 @@ TEST(KvJsonParser, MembersKeepDocumentOrderAndARepeatedKeyItsFirstPlace) {
     EXPECT_EQ(20, (*indexed)["k20"].IntValue());
 }
 
+// Trees in the shapes a parse builds and frees most: thousands of records of 13 members with
+// strings too long to be stored inline, nesting thousands deep, and objects at and just past the
+// 16 members a dictionary holds without an index. Each tree outlives the parser that made it,
+// is copied and moved, and the copy stays whole after the original is gone.
+TEST(KvJsonParser, TreesOutliveTheirParserThroughCopiesAndMoves) {
+    const int kRecords = 3000;
+    std::string text = "[";
+    for (int i = 0; i < kRecords; ++i) {
+        text += i == 0 ? "{" : ",{";
+        text += "\"id\":" + std::to_string(i) + ",\"title\":\"a title long enough to be apart " +
+                std::to_string(i) + "\",\"url\":\"/t/" + std::to_string(i) +
+                "\",\"a\":1,\"b\":2,\"c\":3,\"d\":4,\"e\":5,\"f\":6,\"g\":null,\"h\":true,"
+                "\"tags\":[\"x\",\"" +
+                std::string(40, 'y') + "\"],\"meta\":{\"w\":" + std::to_string(2 * i) +
+                ",\"lang\":{\"sub\":[\"en\"]}}}";
+    }
+    text += "]";
+    std::optional<Value> copy;
+    std::optional<Value> moved;
+    {
+        std::optional<Value> parsed;
+        {
+            KvJsonParser parser;
+            parsed = parser.objectWithString(text);
+        }
+        ASSERT_TRUE(parsed);
+        copy = *parsed;
+        moved = std::move(*parsed);
+    }
+    for (const std::optional<Value>* tree : {&copy, &moved}) {
+        const Value& records = **tree;
+        ASSERT_EQ(size_t(kRecords), records.Count());
+        for (int i = 0; i < kRecords; ++i) {
+            const Value& record = records[size_t(i)];
+            ASSERT_EQ(13u, record.Count()) << i;
+            EXPECT_EQ(i, record["id"].IntValue());
+            EXPECT_EQ("a title long enough to be apart " + std::to_string(i),
+                      record["title"].StringValue());
+            EXPECT_EQ("/t/" + std::to_string(i), record["url"].StringValue());
+            EXPECT_EQ(std::string(40, 'y'), record["tags"][1].StringValue());
+            EXPECT_EQ(2 * i, record["meta"]["w"].IntValue());
+            EXPECT_EQ("en", record["meta"]["lang"]["sub"][0].StringValue());
+            EXPECT_TRUE(record.Find("g") != nullptr && record["g"].IsNull());
+        }
+    }
+    moved.reset();
+    EXPECT_EQ("a title long enough to be apart 2999", (*copy)[2999]["title"].StringValue());
+
+    // 2,000 levels of arrays and of objects, each holding one long string at the bottom.
+    const int kDepth = 2000;
+    const std::string bottom = "\"" + std::string(30, 'z') + "\"";
+    const std::string arrays = std::string(kDepth, '[') + bottom + std::string(kDepth, ']');
+    std::string objects;
+    for (int i = 0; i < kDepth; ++i) {
+        objects += "{\"n\":";
+    }
+    objects += bottom + std::string(kDepth, '}');
+    for (const std::string& deep : std::vector<std::string>{arrays, objects}) {
+        std::optional<Value> kept;
+        {
+            KvJsonParser parser;
+            parser.setMaxDepth(kDepth);
+            kept = parser.objectWithString(deep);
+            ASSERT_TRUE(kept) << parser.error();
+        }
+        const Value* at = &*kept;
+        for (int level = 0; level < kDepth; ++level) {
+            ASSERT_EQ(1u, at->Count()) << level;
+            at = at->IsArray() ? &(*at)[0] : at->Find("n");
+        }
+        EXPECT_EQ(std::string(30, 'z'), at->StringValue());
+    }
+
+    // Objects of 15, 16 and 17 members, then one more set and one replaced: every key is
+    // still found, the new one last.
+    for (int members : {15, 16, 17}) {
+        std::string object = "{";
+        for (int i = 0; i < members; ++i) {
+            object += (i == 0 ? "\"k" : ",\"k") + std::to_string(i) + "\":" + std::to_string(i);
+        }
+        object += "}";
+        KvJsonParser parser;
+        std::optional<Value> value = parser.objectWithString(object);
+        ASSERT_TRUE(value);
+        ns::Dictionary* dictionary = value->AsDictionary();
+        ASSERT_NE(nullptr, dictionary);
+        dictionary->Set("extra", "last");
+        dictionary->Set("k0", -1);
+        ASSERT_EQ(size_t(members) + 1, dictionary->size());
+        EXPECT_EQ("extra", dictionary->Keys().back());
+        EXPECT_EQ(-1, (*value)["k0"].IntValue());
+        for (int i = 1; i < members; ++i) {
+            EXPECT_EQ(i, (*value)["k" + std::to_string(i)].IntValue()) << members;
+        }
+        EXPECT_EQ("last", (*value)["extra"].StringValue());
+    }
+}
+
 std::vector<std::string> gLogLines;
 void CaptureLog(const std::string& line) { gLogLines.push_back(line); }
 
