@@ -112,8 +112,7 @@ int main(int argc, char** argv) {
         }
         if (got == 0) break;
         for (size_t at = 0; at < size_t(got) && ok; at += kPayloadBytes) {
-            uint8_t* packet =
-                &ring[(segment * kSegmentPackets + packets) * kPacketBytes];
+            uint8_t* packet = &ring[(segment * kSegmentPackets + packets) * kPacketBytes];
             const size_t take = std::min(kPayloadBytes, size_t(got) - at);
             packet[0] = 0x47;
             packet[1] = 0x01;

@@ -36,9 +36,8 @@ void RunSession(const std::shared_ptr<Demo>& demo) {
     DemoSession session(
         DemoSession::Options(), wait,
         [folder](const std::string& name, DemoPicture& picture, std::string& error) {
-            return ns::desktop::SaveApplicationWindowPicture(folder + "/" + name + ".png", error,
-                                                             &picture.rgb, &picture.width,
-                                                             &picture.height);
+            return ns::desktop::SaveApplicationWindowPicture(
+                folder + "/" + name + ".png", error, &picture.rgb, &picture.width, &picture.height);
         },
         [&output](const std::string& line) { output.report(line); });
     session.Runner().SetLogForward(output.logSink());

@@ -205,8 +205,8 @@ void ExpectNetworkLostWhilePlaying(SvTestSupport::TestOrigin& origin, GstMoviePl
     origin.SetFault(segment, gone);
     player.SetContentUrl(origin.Url("/v0/index.m3u8"));
     player.Play();
-    ASSERT_TRUE(IterateUntil(
-        [&] { return player.PlaybackState() == MoviePlaybackState::Playing; }, 20s));
+    ASSERT_TRUE(
+        IterateUntil([&] { return player.PlaybackState() == MoviePlaybackState::Playing; }, 20s));
     origin.Release(segment);
     ASSERT_TRUE(IterateUntil([&] { return log.Finished(); }, 30s));
     ExpectFinishedWithError(log, player);

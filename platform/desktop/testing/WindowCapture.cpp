@@ -40,7 +40,8 @@ std::vector<uint8_t> RgbBytes(const GdkPixbuf* picture) {
     bytes.reserve(static_cast<size_t>(width) * height * 3);
     for (int y = 0; y < height; ++y) {
         const guchar* row = pixels + static_cast<size_t>(y) * stride;
-        for (int x = 0; x < width; ++x) bytes.insert(bytes.end(), row + x * channels, row + x * channels + 3);
+        for (int x = 0; x < width; ++x)
+            bytes.insert(bytes.end(), row + x * channels, row + x * channels + 3);
     }
     return bytes;
 }
