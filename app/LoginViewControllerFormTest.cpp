@@ -113,7 +113,7 @@ TEST_F(LoginViewControllerFormTest, ReturnInTheEmailFieldMovesToThePasswordAndTh
     EXPECT_EQ(1.0, login->loadingView()->Alpha());
     EXPECT_TRUE(login->loadingView()->isSpinning());
     ASSERT_TRUE(
-        driver_.WaitFor([this] { return ui::AlertView::TopVisibleAlert() != nullptr; }, kTimeout));
+        driver_.WaitFor([] { return ui::AlertView::TopVisibleAlert() != nullptr; }, kTimeout));
     EXPECT_EQ("Device added", TopAlertTitle());
 }
 

@@ -20,17 +20,27 @@
 #include <type_traits>
 #include <utility>
 
+namespace weak_callback_detail {
+// A function template rather than a branch inside the generic lambda: there clang checks the
+// call without the arguments as soon as the lambda is made, because it does not depend on them,
+// and refuses a `function` that needs them.
+template <typename Controller, typename Function, typename... Args>
+void Call(const Function& function, Controller& target, Args&&... args) {
+    if constexpr (std::is_invocable_v<const Function&, Controller&, Args&&...>) {
+        std::invoke(function, target, std::forward<Args>(args)...);
+    } else {
+        std::invoke(function, target);
+    }
+}
+}  // namespace weak_callback_detail
+
 template <typename Controller, typename Function>
 auto WeakCallback(Controller& controller, Function function) {
     return [weak = controller.weak_from_this(), function = std::move(function)](auto&&... args) {
         const auto locked = weak.lock();
         if (!locked) return;
-        Controller& target = static_cast<Controller&>(*locked);
-        if constexpr (std::is_invocable_v<const Function&, Controller&, decltype(args)...>) {
-            std::invoke(function, target, std::forward<decltype(args)>(args)...);
-        } else {
-            std::invoke(function, target);
-        }
+        weak_callback_detail::Call(function, static_cast<Controller&>(*locked),
+                                   std::forward<decltype(args)>(args)...);
     };
 }
 

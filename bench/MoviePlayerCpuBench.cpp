@@ -225,11 +225,8 @@ private:
                 self->failed_ = true;
                 break;
             }
-            case GST_MESSAGE_EOS:
-                self->failed_ = true;
-                break;
-            default:
-                break;
+            case GST_MESSAGE_EOS: self->failed_ = true; break;
+            default: break;
         }
         return G_SOURCE_CONTINUE;
     }

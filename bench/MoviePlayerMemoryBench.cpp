@@ -58,12 +58,11 @@ void PrintLiveObjects() {
         if (g_signal_lookup("get-live-objects", G_OBJECT_TYPE(tracer)) == 0) continue;
         GstStructure* live = nullptr;
         g_signal_emit_by_name(tracer, "get-live-objects", &live);
-        const GValue* list = live != nullptr ? gst_structure_get_value(live, "live-objects-list")
-                                             : nullptr;
+        const GValue* list =
+            live != nullptr ? gst_structure_get_value(live, "live-objects-list") : nullptr;
         std::map<std::string, int> byType;
         for (guint i = 0; list != nullptr && i < gst_value_list_get_size(list); ++i) {
-            const GstStructure* object =
-                gst_value_get_structure(gst_value_list_get_value(list, i));
+            const GstStructure* object = gst_value_get_structure(gst_value_list_get_value(list, i));
             const GValue* value = gst_structure_get_value(object, "object");
             ++byType[value != nullptr ? G_VALUE_TYPE_NAME(value) : "?"];
         }
@@ -137,8 +136,8 @@ int main(int argc, char** argv) {
                 ok = false;
             }
             last = ResidentMiB();
-            std::printf("after play %2d: %.1f MiB (%+.1f); heap in use %.2f MiB\n", play + 1,
-                        last, last - first, HeapInUseMiB());
+            std::printf("after play %2d: %.1f MiB (%+.1f); heap in use %.2f MiB\n", play + 1, last,
+                        last - first, HeapInUseMiB());
         }
         const double goal = 2.0;
         const bool met = last - first < goal;

@@ -51,7 +51,7 @@ void AddNoise(DemoPicture& picture, int amount) {
 constexpr DemoPictureArea kVideo{0, 25, 480, 270};
 void DrawControls(DemoPicture& picture) {
     FillRect(picture, 0, 0, 480, 45, {40, 40, 40});
-    FillRect(picture, 10, 10, 60, 30, {230, 230, 230});    // Done
+    FillRect(picture, 10, 10, 60, 30, {230, 230, 230});  // Done
     FillRect(picture, 0, 270, 480, 320, {40, 40, 40});
     FillRect(picture, 100, 285, 290, 290, {200, 200, 200});  // the progress line
     FillRect(picture, 180, 240, 300, 270, {180, 180, 180});  // the subtitle line

@@ -150,9 +150,9 @@ std::string MovieShownIn(const DemoPicture& picture) {
     const double scale = picture.width / window->Bounds().size.width;
     const ui::Rect area = movie->ConvertRectTo(movie->Bounds(), nullptr);
     return UniformPictureReason(
-        picture, {static_cast<int>(area.origin.x * scale), static_cast<int>(area.origin.y * scale),
-                  static_cast<int>(area.size.width * scale),
-                  static_cast<int>(area.size.height * scale)});
+        picture,
+        {static_cast<int>(area.origin.x * scale), static_cast<int>(area.origin.y * scale),
+         static_cast<int>(area.size.width * scale), static_cast<int>(area.size.height * scale)});
 }
 
 }  // namespace

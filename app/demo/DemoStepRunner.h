@@ -6,8 +6,9 @@
 // A step runs its action once (a person's input), then waits, for at most its time-out, until
 // its condition holds and every one of its log tags was logged since the step began (a tag
 // matches a message that begins with it; lines logged before the step do not count). Then the
-// picture named by the step is taken, and checked when the step says what it must show. The first step that fails ends the run: its line names
-// the step and what was missing, and no later step runs.
+// picture named by the step is taken, and checked when the step says what it must show. The first
+// step that fails ends the run: its line names the step and what was missing, and no later step
+// runs.
 //
 // While Run() goes on, every ns::Log line goes to the runner (and to the forward sink, when one
 // is set), not to standard error; afterwards the log writes to standard error again.

@@ -348,7 +348,7 @@ TEST(MemoryChunkBuffersDeathTest, ABufferLetGoOnAThreadThatEndsServesAnotherThre
         {
             const uint32_t size = 3000000;
             const unsigned char* made = nullptr;
-            std::thread maker([&made, size] {
+            std::thread maker([&] {
                 MemoryChunk chunk = MemoryChunk::Unset(size, 0, 0);
                 std::memset(chunk.Data(0), 0xA5, size);
                 made = chunk.Data(0);

@@ -61,9 +61,8 @@ Mpeg2TsMux::Mpeg2TsMux(Session* session)
       firstDts_(0),
       trickPlay_(false),
       // The writer lays out every byte of every packet, so its chunks are not cleared first.
-      writer_(
-          [this](uint32_t size) { return MakeOutputChunk(size); },
-          [this](const MemoryChunk& chunk) { DoSend(chunk); }),
+      writer_([this](uint32_t size) { return MakeOutputChunk(size); },
+              [this](const MemoryChunk& chunk) { DoSend(chunk); }),
       pmtVersion_(0),
       mergeCount_(0),
       heldPts_(0),

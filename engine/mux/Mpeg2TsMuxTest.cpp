@@ -578,7 +578,7 @@ TEST_F(Mpeg2TsMuxTest, ChunksSharingBuffersKeepTheirBytesOnceTheyLeft) {
                 EXPECT_EQ(front - room, same.Data(0));
             }
         }
-        EXPECT_GT(bytes, 3u << 20);  // more than three of the shared buffers
+        EXPECT_GT(bytes, 3u << 20);       // more than three of the shared buffers
         EXPECT_EQ(data, buffers.size());  // no two chunks show the same bytes
         // The whole output still reads as the program it was.
         SvTools::TsReader reader;

@@ -62,6 +62,11 @@ void TestOrigin::SetFault(const std::string& path, const Fault& fault) {
     faults_[path] = fault;
 }
 
+void TestOrigin::Release(const std::string& path) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    released_.insert(path);
+}
+
 int TestOrigin::AnswersBegun(const std::string& path) const {
     std::lock_guard<std::mutex> lock(mutex_);
     const std::map<std::string, int>::const_iterator count = requestCounts_.find(path);
@@ -91,6 +96,11 @@ bool TestOrigin::Answer(HttpConnection& connection, const Request& request, bool
         return false;
     }
     if (fault.headDelayMs > 0 && !connection.Pause(fault.headDelayMs)) return false;
+    for (bool held = fault.held; held;) {
+        if (!connection.Pause(10)) return false;  // the origin stops
+        std::lock_guard<std::mutex> lock(mutex_);
+        held = released_.count(request.path) == 0;
+    }
     if (!fault.rawAnswer.empty()) {
         connection.SendAll(fault.rawAnswer);
         connection.CloseWrite();

@@ -34,6 +34,10 @@ public:
         bool totalUnknown = false;     // Content-Range total "*"
         bool noContentLength = false;  // body ended by closing the connection
         int headDelayMs = 0;           // wait before the response head
+        // The answer waits before its head until Release(path) (or the origin stops): a test
+        // lets it go once the client has reached the state the test is about, however long
+        // a busy machine takes to get there.
+        bool held = false;
         uint64_t stallAfter = kNever;  // body bytes sent before a stall ...
         int stallMs = 0;               // ... of this long
         uint64_t dropAfter = kNever;   // body bytes sent before the connection is reset
@@ -94,6 +98,8 @@ public:
     void Serve(const std::string& path, const std::string& bytes);
     void ServeFile(const std::string& path, const std::string& filePath);
     void SetFault(const std::string& path, const Fault& fault);
+    // Lets the answers for path that its fault holds go on, and those to come pass.
+    void Release(const std::string& path);
 
     std::vector<Request> Requests() const { return server_.Requests(); }
     // The requests for path whose answer has begun, its fault taken as it stood then: a test
@@ -119,6 +125,7 @@ private:
     std::map<std::string, int> requestCounts_;  // requests per path
     std::map<std::string, int> shiftCounts_;    // shifted answers per path
     std::set<std::string> gone_;                // paths whose origin never comes back
+    std::set<std::string> released_;            // paths whose held answers go on
     // Last, so that it stops (and its threads stop using the maps) before they go.
     ZulPortal::HttpServer server_;
 };

@@ -8,11 +8,6 @@
 #include "platform/desktop/GstMoviePlayer.h"
 #include "platform/desktop/testing/DesktopEnvironment.h"
 
-// GLib and GStreamer are built without frame pointers: AddressSanitizer's fast unwinder stops
-// at g_malloc, and the suppressions of their process-long allocations (lsan.supp) could name
-// no function of theirs. The full unwinder sees the whole stack (a sanitized build only).
-extern "C" const char* __asan_default_options() { return "fast_unwind_on_malloc=0"; }
-
 int main(int argc, char** argv) {
     ::testing::InitGoogleTest(&argc, argv);
     // WebKit as the application runs it (composited), but without the sandbox around the many
