@@ -121,14 +121,13 @@ private:
     MultiSocketDelegateServer server_;
 };
 
-// One response to a request whose body has BODY bytes: its head and body, or what came before
-// the peer closed or the time was up.
-inline std::string ReadOneResponse(int fd, size_t body, int timeoutMs = 10000) {
+// What the peer sends until DONE holds for it, the peer closes or the time is up.
+template <typename Done>
+std::string ReadUntil(int fd, int timeoutMs, Done done) {
     std::string all;
     const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
     for (;;) {
-        const size_t head = all.find("\r\n\r\n");
-        if (head != std::string::npos && all.size() >= head + 4 + body) return all;
+        if (done(all)) return all;
         const int left = static_cast<int>(std::chrono::duration_cast<std::chrono::milliseconds>(
                                               end - std::chrono::steady_clock::now())
                                               .count());
@@ -142,22 +141,18 @@ inline std::string ReadOneResponse(int fd, size_t body, int timeoutMs = 10000) {
     }
 }
 
+// One response to a request whose body has BODY bytes: its head and body, or what came before
+// the peer closed or the time was up.
+inline std::string ReadOneResponse(int fd, size_t body, int timeoutMs = 10000) {
+    return ReadUntil(fd, timeoutMs, [body](const std::string& all) {
+        const size_t head = all.find("\r\n\r\n");
+        return head != std::string::npos && all.size() >= head + 4 + body;
+    });
+}
+
 // Everything the peer sends until it closes or the time is up.
 inline std::string ReadUntilClosed(int fd, int timeoutMs = 5000) {
-    std::string all;
-    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-    for (;;) {
-        const int left = static_cast<int>(std::chrono::duration_cast<std::chrono::milliseconds>(
-                                              end - std::chrono::steady_clock::now())
-                                              .count());
-        if (left <= 0) return all;
-        pollfd p = {fd, POLLIN, 0};
-        if (poll(&p, 1, left) <= 0) continue;
-        char buffer[65536];
-        const ssize_t n = recv(fd, buffer, sizeof buffer, 0);
-        if (n <= 0) return all;
-        all.append(buffer, static_cast<size_t>(n));
-    }
+    return ReadUntil(fd, timeoutMs, [](const std::string&) { return false; });
 }
 
 // Reads until at least count bytes are there (or the peer closes, or the time is up).
