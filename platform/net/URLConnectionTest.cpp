@@ -17,6 +17,7 @@
 #include "platform/core/RunLoop.h"
 #include "platform/net/CookieStorage.h"
 #include "platform/net/URLConnection.h"
+#include "platform/net/URLConnectionTestFixture.h"
 #include "tests/support/ChildDescriptors.h"
 #include "tests/support/TestOrigin.h"
 
@@ -24,96 +25,10 @@ namespace {
 
 using ns::URLConnection;
 using SvTestSupport::TestOrigin;
-using Events = std::vector<std::string>;
-
-// Records every delegate call as a short event ("response 200", "data", "finish", ...);
-// consecutive data calls count as one "data" event, since the pieces depend on the network.
-struct Recorder : ns::URLConnectionDelegate {
-    Events events;
-    std::vector<ns::URLResponse> redirectResponses;
-    std::vector<ns::URLRequest> redirectRequests;
-    std::vector<ns::AuthenticationChallenge> challenges;
-    std::optional<ns::URLResponse> response;
-    std::string body;
-    std::optional<ns::Error> error;
-    bool ended = false;
-
-    std::function<std::optional<ns::URLRequest>(URLConnection&, const ns::URLRequest&)> onRedirect;
-    std::function<void(URLConnection&, const ns::AuthenticationChallenge&)> onChallenge;
-    std::function<void(URLConnection&)> onResponse;
-    std::function<void(URLConnection&)> onData;
-
-    std::optional<ns::URLRequest> WillSendRequest(URLConnection& c, const ns::URLRequest& request,
-                                                  const ns::URLResponse& redirect) override {
-        events.push_back("redirect " + std::to_string(redirect.StatusCode()));
-        redirectResponses.push_back(redirect);
-        redirectRequests.push_back(request);
-        return onRedirect ? onRedirect(c, request) : std::optional<ns::URLRequest>(request);
-    }
-    void WillSendRequestForAuthenticationChallenge(
-        URLConnection& c, const ns::AuthenticationChallenge& challenge) override {
-        events.push_back("challenge");
-        challenges.push_back(challenge);
-        if (onChallenge) {
-            onChallenge(c, challenge);
-        } else {
-            ns::URLConnectionDelegate::WillSendRequestForAuthenticationChallenge(c, challenge);
-        }
-    }
-    void DidReceiveResponse(URLConnection& c, const ns::URLResponse& r) override {
-        events.push_back("response " + std::to_string(r.StatusCode()));
-        response = r;
-        if (onResponse) onResponse(c);
-    }
-    void DidReceiveData(URLConnection& c, const std::string& data) override {
-        if (events.empty() || events.back() != "data") events.push_back("data");
-        body += data;
-        if (onData) onData(c);
-    }
-    void DidFinishLoading(URLConnection&) override {
-        events.push_back("finish");
-        ended = true;
-    }
-    void DidFailWithError(URLConnection&, const ns::Error& e) override {
-        events.push_back("fail " + std::to_string(e.GetCode()));
-        error = e;
-        ended = true;
-    }
-};
-
-class URLConnectionTest : public ::testing::Test {
-protected:
-    ns::URLRequest Request(const std::string& path) {
-        return ns::URLRequest(ns::URL::Parse(origin_.Url(path)).value());
-    }
-    std::shared_ptr<URLConnection> Start(const ns::URLRequest& request) {
-        return URLConnection::Start(request, &recorder_, loop_, jar_);
-    }
-    // Runs the loop until the load ends, then a little longer so that a callback that should
-    // not come has its chance to.
-    void RunToEnd() {
-        ASSERT_TRUE(loop_.RunUntil([this] { return recorder_.ended; }, std::chrono::seconds(10)));
-        Settle();
-    }
-    void Settle() {
-        loop_.RunUntil([] { return false; }, std::chrono::milliseconds(200));
-    }
-
-    TestOrigin origin_;
-    ns::RunLoop loop_;
-    ns::CookieStorage jar_;
-    Recorder recorder_;
-};
-
-std::string Pattern(size_t size) {
-    std::string bytes(size, '\0');
-    uint32_t x = 12345;
-    for (char& c : bytes) {
-        x = x * 1103515245u + 12345u;
-        c = static_cast<char>(x >> 24);
-    }
-    return bytes;
-}
+using URLConnectionTesting::Events;
+using URLConnectionTesting::Pattern;
+using URLConnectionTesting::Recorder;
+using URLConnectionTesting::URLConnectionTest;
 
 TEST_F(URLConnectionTest, HeadersGoOnTheWireInInsertionOrder) {
     origin_.Serve("/page", "hello");
@@ -317,88 +232,6 @@ TEST_F(URLConnectionTest, HeadDelayedPastTheTimeoutFailsAsTimedOut) {
     EXPECT_EQ(recorder_.events, (Events{"fail -1001"}));
     EXPECT_EQ(recorder_.error->Domain(), "NSURLErrorDomain");
     EXPECT_EQ(recorder_.error->FailingURL(), origin_.Url("/slow"));
-}
-
-// A load on a loop whose clock moves only when the test moves it; what comes over the loopback
-// still comes in real time.
-struct ManualLoad {
-    explicit ManualLoad(ns::CookieStorage& jar) : jar_(jar) {}
-    void Start(const std::string& url, double timeoutSeconds) {
-        ns::URLRequest request(ns::URL::Parse(url).value());
-        request.SetTimeoutInterval(timeoutSeconds);
-        URLConnection::Start(request, &recorder, loop, jar_);
-    }
-    void Start(const ns::URLRequest& request) {
-        URLConnection::Start(request, &recorder, loop, jar_);
-    }
-    // Steps the loop (the clock standing still) until pred holds; false after 10 s.
-    bool RunUntil(const std::function<bool()>& pred) {
-        return loop.RunUntil(pred, std::chrono::seconds(10));
-    }
-    void Advance(double seconds) {
-        clock->Advance(std::chrono::duration_cast<std::chrono::steady_clock::duration>(
-            std::chrono::duration<double>(seconds)));
-        loop.RunOnce(std::chrono::milliseconds(0));
-    }
-    // The load has ended by itself within a moment (true), or not (false).
-    bool EndsNow() {
-        return loop.RunUntil([this] { return recorder.ended; }, std::chrono::seconds(2));
-    }
-
-    std::shared_ptr<ns::ManualClock> clock = std::make_shared<ns::ManualClock>();
-    ns::RunLoop loop{clock};
-    Recorder recorder;
-
-private:
-    ns::CookieStorage& jar_;
-};
-
-// An answer that trickles in (a byte every 50 ms here) keeps the connection busy, but the whole
-// load fails once the time-out has passed since it started: the bytes that came are handed
-// over first.
-TEST_F(URLConnectionTest, TricklingBodyFailsAtTheTimeoutThoughBytesKeepComing) {
-    TestOrigin::Fault trickle;
-    trickle.bytesPerSecond = 20;
-    origin_.SetFault("/trickle", trickle);
-    origin_.Serve("/trickle", std::string(4000, 'x'));
-    ManualLoad load(jar_);
-    load.Start(origin_.Url("/trickle"), 10);
-    ASSERT_TRUE(load.RunUntil([&] { return !load.recorder.body.empty(); }));
-    load.Advance(6);
-    const size_t received = load.recorder.body.size();
-    ASSERT_TRUE(load.RunUntil([&] { return load.recorder.body.size() > received; }));
-    load.Advance(3.9);
-    EXPECT_FALSE(load.EndsNow());
-    load.Advance(0.1);
-    ASSERT_TRUE(load.EndsNow());
-    EXPECT_EQ(load.recorder.events, (Events{"response 200", "data", "fail -1001"}));
-    EXPECT_EQ(load.recorder.error->FailingURL(), origin_.Url("/trickle"));
-    EXPECT_LT(load.recorder.body.size(), 4000u);
-}
-
-// The time-out counts from the start of the load, not of its last hop: a redirect does not
-// earn the next hop a time-out of its own.
-TEST_F(URLConnectionTest, TimeoutSpansEveryHopOfTheLoad) {
-    TestOrigin::Fault first;
-    first.headDelayMs = 100;
-    first.status = 302;
-    first.location = "/silent";
-    origin_.SetFault("/first", first);
-    TestOrigin::Fault silent;
-    silent.headDelayMs = 600000;
-    origin_.SetFault("/silent", silent);
-    origin_.Serve("/silent", "never sent");
-    ManualLoad load(jar_);
-    load.Start(origin_.Url("/first"), 10);
-    ASSERT_TRUE(load.RunUntil([&] { return origin_.Requests().size() == 1; }));
-    load.Advance(6);
-    ASSERT_TRUE(load.RunUntil([&] { return origin_.Requests().size() == 2; }));
-    load.Advance(3.9);
-    EXPECT_FALSE(load.EndsNow());
-    load.Advance(0.1);
-    ASSERT_TRUE(load.EndsNow());
-    EXPECT_EQ(load.recorder.events, (Events{"redirect 302", "fail -1001"}));
-    EXPECT_EQ(load.recorder.error->FailingURL(), origin_.Url("/silent"));
 }
 
 // What this process held before any test ran, passed on by whoever started it.
@@ -749,89 +582,6 @@ TEST_F(URLConnectionTest, LoopDestroyedBeforeAReleasedHandleIsFreed) {
     ASSERT_FALSE(recorder.events.empty());
     EXPECT_EQ(recorder.events.front(), "response 200");
     EXPECT_FALSE(recorder.ended);  // nothing after the cancel
-}
-
-// A one-request origin that reads a request body slowly, like a server behind a slow link.
-class SlowReader {
-public:
-    SlowReader() {
-        listener_ = socket(AF_INET, SOCK_STREAM, 0);
-        int small = 256 * 1024;  // a fixed window: the kernel does not take in the body for us
-        setsockopt(listener_, SOL_SOCKET, SO_RCVBUF, &small, sizeof small);
-        sockaddr_in address = {};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        socklen_t length = sizeof address;
-        bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof address);
-        getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &length);
-        port_ = ntohs(address.sin_port);
-        listen(listener_, 1);
-        thread_ = std::thread([this] { Serve(); });
-    }
-    ~SlowReader() {
-        stop_ = true;
-        shutdown(listener_, SHUT_RDWR);
-        thread_.join();
-        close(listener_);
-    }
-    std::string Url() const { return "http://127.0.0.1:" + std::to_string(port_) + "/upload"; }
-    size_t BodyBytes() const { return bodyBytes_; }
-
-private:
-    void Serve() {
-        const int fd = accept(listener_, nullptr, nullptr);
-        if (fd < 0) return;
-        std::string head;
-        std::vector<char> buffer(256 * 1024);
-        char* chunk = buffer.data();
-        size_t end;
-        while ((end = head.find("\r\n\r\n")) == std::string::npos && head.size() < 65536) {
-            const ssize_t n = recv(fd, chunk, 1024, 0);
-            if (n <= 0) break;
-            head.append(chunk, static_cast<size_t>(n));
-        }
-        bodyBytes_ = end == std::string::npos ? 0 : head.size() - end - 4;
-        const size_t at = head.find("Content-Length: ");
-        const size_t expected = at == std::string::npos ? 0 : std::stoul(head.substr(at + 16));
-        // At most 256 KiB each 20 ms: several megabytes take a second or so to go up.
-        while (bodyBytes_ < expected && !stop_) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(20));
-            const ssize_t n = recv(fd, chunk, buffer.size(), 0);
-            if (n <= 0) break;
-            bodyBytes_ += static_cast<size_t>(n);
-        }
-        const std::string answer =
-            "HTTP/1.1 200 OK\r\nContent-Length: 2\r\nConnection: close\r\n\r\nok";
-        send(fd, answer.data(), answer.size(), MSG_NOSIGNAL);
-        close(fd);
-    }
-
-    int listener_;
-    uint16_t port_;
-    std::atomic<bool> stop_{false};
-    std::atomic<size_t> bodyBytes_{0};
-    std::thread thread_;
-};
-
-// A body that goes up slowly keeps the connection busy, but does not hold the load past its
-// time-out either.
-TEST_F(URLConnectionTest, SlowUploadFailsAtTheTimeoutThoughItKeepsGoing) {
-    const std::string body = Pattern(20 << 20);
-    SlowReader server;
-    ns::URLRequest request(ns::URL::Parse(server.Url()).value());
-    request.SetHTTPMethod("POST");
-    request.SetHTTPBody(body);
-    request.SetTimeoutInterval(10);
-    ManualLoad load(jar_);
-    load.Start(request);
-    ASSERT_TRUE(load.RunUntil([&] { return server.BodyBytes() > 0; }));
-    load.Advance(6);
-    const size_t sent = server.BodyBytes();
-    ASSERT_TRUE(load.RunUntil([&] { return server.BodyBytes() > sent; }));
-    load.Advance(4);
-    ASSERT_TRUE(load.EndsNow());
-    EXPECT_EQ(load.recorder.events, (Events{"fail -1001"}));
-    EXPECT_LT(server.BodyBytes(), body.size());
 }
 
 TEST_F(URLConnectionTest, NeverPolicyStoresNoCookieAndSendsNone) {
