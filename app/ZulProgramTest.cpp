@@ -1,14 +1,13 @@
 // The `zul` program as a script runs it: options, the headless start against a running demo
 // portal, and where it stores things.
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <spawn.h>
 #include <sys/wait.h>
-#include <unistd.h>
 
+#include <chrono>
 #include <cstring>
 #include <fstream>
 #include <iterator>
+#include <optional>
 #include <set>
 #include <string>
 #include <vector>
@@ -25,42 +24,19 @@ struct ZulRun {
     std::string out;
 };
 
-// Runs zul with the arguments in ZulEnvironment(home), without a display; standard error goes
-// to /dev/null.
+// Runs zul with the arguments in ZulEnvironment(home), without a display, to its end (a
+// minute at most); standard error goes to /dev/null.
 ZulRun RunZul(const std::vector<std::string>& arguments, const std::string& home,
               const std::string& program = SV_ZUL_PATH) {
-    std::vector<std::string> environment = AppTestSupport::ZulEnvironment(home);
-    std::vector<std::string> args = {program};
-    args.insert(args.end(), arguments.begin(), arguments.end());
-
-    std::vector<char*> argv;
-    for (std::string& a : args) argv.push_back(a.data());
-    argv.push_back(nullptr);
-    std::vector<char*> envp;
-    for (std::string& e : environment) envp.push_back(e.data());
-    envp.push_back(nullptr);
-
+    // Its output goes beside home, not in it: the tests look at what the program stores there.
+    SvTestSupport::TemporaryDirectory output("zul-out-");
+    AppTestSupport::ZulProcess zul(program, arguments, AppTestSupport::ZulEnvironment(home),
+                                   output.File("stdout"), "/dev/null");
     ZulRun run;
-    int fds[2];
-    if (pipe(fds) != 0) return run;
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_adddup2(&actions, fds[1], 1);
-    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
-    posix_spawn_file_actions_addclose(&actions, fds[0]);
-    pid_t pid = 0;
-    const int rc = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), envp.data());
-    posix_spawn_file_actions_destroy(&actions);
-    close(fds[1]);
-    char buffer[4096];
-    ssize_t n;
-    while ((n = read(fds[0], buffer, sizeof buffer)) > 0) run.out.append(buffer, n);
-    close(fds[0]);
-    if (rc != 0) return run;
-    int status = 0;
-    waitpid(pid, &status, 0);
-    run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    const std::optional<int> status = zul.WaitForExit(std::chrono::minutes(1));
+    if (status && WIFEXITED(*status)) run.status = WEXITSTATUS(*status);
+    std::ifstream in(output.File("stdout"), std::ios::binary);
+    run.out.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
     return run;
 }
 

@@ -4,17 +4,10 @@
 // and the program started in the background so that a test can act on it while it runs (its
 // window, a signal) and then see how it ended.
 
-#include <fcntl.h>
-#include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <time.h>
-#include <unistd.h>
-
-#include <chrono>
-#include <optional>
 #include <string>
 #include <vector>
+
+#include "tests/support/ChildProcess.h"
 
 extern char** environ;
 
@@ -49,67 +42,8 @@ inline std::vector<std::string> ZulEnvironment(const std::string& home,
     return environment;
 }
 
-// The program running in the background, its standard output and error into files. A process
-// still running when the object goes is killed and reaped.
-class ZulProcess {
-public:
-    ZulProcess(const std::string& program, const std::vector<std::string>& arguments,
-               std::vector<std::string> environment, const std::string& outFile,
-               const std::string& errFile) {
-        std::vector<std::string> args = {program};
-        args.insert(args.end(), arguments.begin(), arguments.end());
-        std::vector<char*> argv;
-        for (std::string& a : args) argv.push_back(a.data());
-        argv.push_back(nullptr);
-        std::vector<char*> envp;
-        for (std::string& e : environment) envp.push_back(e.data());
-        envp.push_back(nullptr);
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-        posix_spawn_file_actions_addopen(&actions, 1, outFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
-                                         0600);
-        posix_spawn_file_actions_addopen(&actions, 2, errFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
-                                         0600);
-        if (posix_spawn(&pid_, argv[0], &actions, nullptr, argv.data(), envp.data()) != 0) {
-            pid_ = -1;
-        }
-        posix_spawn_file_actions_destroy(&actions);
-    }
-    ~ZulProcess() {
-        if (pid_ > 0) {
-            kill(pid_, SIGKILL);
-            waitpid(pid_, nullptr, 0);
-        }
-    }
-    ZulProcess(const ZulProcess&) = delete;
-    ZulProcess& operator=(const ZulProcess&) = delete;
-
-    // -1 when it could not be started.
-    pid_t Pid() const { return pid_; }
-    bool Running() const { return pid_ > 0; }
-
-    // How it ended (waitpid's status), once it has; nothing when it still runs after `timeout`
-    // (only bounds a test that fails).
-    std::optional<int> WaitForExit(std::chrono::milliseconds timeout) {
-        if (pid_ <= 0) return std::nullopt;
-        const auto end = std::chrono::steady_clock::now() + timeout;
-        for (;;) {
-            int status = 0;
-            const pid_t done = waitpid(pid_, &status, WNOHANG);
-            if (done == pid_) {
-                pid_ = -1;
-                return status;
-            }
-            if (done < 0 || std::chrono::steady_clock::now() >= end) return std::nullopt;
-            const timespec step{0, 20 * 1000 * 1000};
-            nanosleep(&step, nullptr);
-        }
-    }
-
-private:
-    pid_t pid_ = -1;
-};
+// The program running in the background, its standard output and error into files.
+using ZulProcess = SvTestSupport::ChildProcess;
 
 }  // namespace AppTestSupport
 

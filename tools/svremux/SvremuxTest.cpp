@@ -3,21 +3,23 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
-#include <spawn.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <csignal>
 #include <fstream>
 #include <thread>
 #include <iterator>
+#include <optional>
 #include <random>
 #include <regex>
 #include <set>
 #include <string>
 #include <vector>
 
+#include "tests/support/ChildProcess.h"
 #include "tests/support/DamagedTitle.h"
 #include "tests/support/Fixtures.h"
 #include "tests/support/TemporaryDirectory.h"
@@ -27,6 +29,7 @@
 
 namespace {
 
+using SvTestSupport::ChildProcess;
 using SvTestSupport::DirectoryEntries;
 using SvTestSupport::PathKind;
 
@@ -45,34 +48,14 @@ mode_t Mode(const std::string& path) {
     return stat(path.c_str(), &info) == 0 ? (info.st_mode & 07777) : 0;
 }
 
-// The names in a directory.
-// Starts svremux with standard output and standard error going to the file report.
-pid_t Start(const std::vector<std::string>& args, const std::string& report) {
-    std::vector<char*> argv{const_cast<char*>(SV_SVREMUX_PATH)};
-    for (const std::string& a : args) {
-        argv.push_back(const_cast<char*>(a.c_str()));
-    }
-    argv.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 1, report.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
-                                     0644);
-    posix_spawn_file_actions_adddup2(&actions, 1, 2);
-    pid_t pid = -1;
-    if (posix_spawn(&pid, SV_SVREMUX_PATH, &actions, nullptr, argv.data(), environ) != 0) {
-        pid = -1;
-    }
-    posix_spawn_file_actions_destroy(&actions);
-    return pid;
+// Starts svremux in the background with standard output and standard error going to the file
+// report.
+ChildProcess Start(const std::vector<std::string>& args, const std::string& report) {
+    return ChildProcess(SV_SVREMUX_PATH, args, std::nullopt, report, report);
 }
 
-int Wait(pid_t pid) {
-    int status = 0;
-    while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-    }
-    return status;
-}
+// How long a run that should end by itself is given before the test calls it hung.
+constexpr std::chrono::seconds kRunEnds(60);
 
 // Waits (a bounded while) until the process has the file open: its file descriptors name it.
 bool WaitUntilOpen(pid_t pid, const std::string& path) {
@@ -404,21 +387,22 @@ TEST_F(SvremuxTest, ATitleCutShortWhileReadFails) {
     const std::string fifo = dir.File("out.fifo");
     ASSERT_EQ(0, mkfifo(fifo.c_str(), 0644));
     const std::string report = dir.File("report.txt");
-    const pid_t pid = Start({input, "-o", fifo}, report);
-    ASSERT_GT(pid, 0);
+    ChildProcess run = Start({input, "-o", fifo}, report);
+    ASSERT_TRUE(run.Running());
     // Waiting on the FIFO means the title has been opened for reading (a first check of the
     // title opens and closes it before that, and must not be taken for the reading).
     bool waiting = false;
-    for (int attempt = 0; attempt < 2000 && !(waiting = WaitsForFifoPartner(pid)); ++attempt) {
+    for (int attempt = 0; attempt < 2000 && !(waiting = WaitsForFifoPartner(run.Pid()));
+         ++attempt) {
         usleep(5000);
     }
     EXPECT_TRUE(waiting);
-    EXPECT_TRUE(WaitUntilOpen(pid, input));
+    EXPECT_TRUE(WaitUntilOpen(run.Pid(), input));
     ASSERT_EQ(0, truncate(input.c_str(), off_t(title.size() / 2)));
     const std::vector<char> got = ReadAll(fifo);
-    const int status = Wait(pid);
-    ASSERT_TRUE(WIFEXITED(status));
-    EXPECT_EQ(1, WEXITSTATUS(status));
+    const std::optional<int> status = run.WaitForExit(kRunEnds);
+    ASSERT_TRUE(status && WIFEXITED(*status));
+    EXPECT_EQ(1, WEXITSTATUS(*status));
     const std::vector<char> text = ReadAll(report);
     const std::string message(text.begin(), text.end());
     EXPECT_NE(std::string::npos, message.find(": the media ended early: ")) << message;
@@ -439,10 +423,10 @@ TEST_F(SvremuxTest, AnInterruptedRunRemovesItsOutput) {
         if (existed) {
             WriteFile("out.ts", keep);
         }
-        const pid_t pid = Start({input, "-o", out}, dir.File("report.txt"));
-        ASSERT_GT(pid, 0);
+        ChildProcess run = Start({input, "-o", out}, dir.File("report.txt"));
+        ASSERT_TRUE(run.Running());
         // Wait until the run waits for the title's writer.
-        for (int attempt = 0; attempt < 2000 && !WaitsForFifoPartner(pid); ++attempt) {
+        for (int attempt = 0; attempt < 2000 && !WaitsForFifoPartner(run.Pid()); ++attempt) {
             usleep(5000);
         }
         EXPECT_TRUE(SvTestSupport::PathExists(out));
@@ -450,12 +434,12 @@ TEST_F(SvremuxTest, AnInterruptedRunRemovesItsOutput) {
             // The old file, and the new stream's file beside it.
             EXPECT_EQ(4u, DirectoryEntries(dir.Path()).size());
         }
-        ASSERT_EQ(0, kill(pid, signal));
+        ASSERT_EQ(0, kill(run.Pid(), signal));
         // The signal interrupts the opening of the FIFO; should it come just before, a writer of
         // ours lets the opening finish.
-        int status = 0;
+        std::optional<int> status;
         for (int attempt = 0; attempt < 2000; ++attempt) {
-            if (waitpid(pid, &status, WNOHANG) == pid) {
+            if ((status = run.WaitForExit(std::chrono::milliseconds(0)))) {
                 break;
             }
             const int writer = open(input.c_str(), O_WRONLY | O_NONBLOCK);
@@ -464,8 +448,9 @@ TEST_F(SvremuxTest, AnInterruptedRunRemovesItsOutput) {
             }
             usleep(5000);
         }
-        ASSERT_TRUE(WIFSIGNALED(status)) << status;
-        EXPECT_EQ(signal, WTERMSIG(status));
+        ASSERT_TRUE(status) << "the run did not end";
+        ASSERT_TRUE(WIFSIGNALED(*status)) << *status;
+        EXPECT_EQ(signal, WTERMSIG(*status));
         if (existed) {
             EXPECT_TRUE(ReadAll(out) == keep);
             EXPECT_EQ(std::set<std::string>({"in.svm", "out.ts", "report.txt"}),
@@ -504,18 +489,6 @@ bool ComesToWaitIn(pid_t pid, const std::string& where) {
     return false;
 }
 
-// A bounded wait for the process's end: true with its status when it ended within 10 s; a run
-// that does not end is killed so that the test can go on.
-bool EndsWithin10s(pid_t pid, int* status) {
-    for (int attempt = 0; attempt < 1000; ++attempt) {
-        if (waitpid(pid, status, WNOHANG) == pid) return true;
-        usleep(10000);
-    }
-    kill(pid, SIGKILL);
-    *status = Wait(pid);
-    return false;
-}
-
 // A supervisor's single SIGTERM (or a SIGINT) stops a run whose output is a FIFO that a reader
 // holds open but never reads, with the run's thread blocked in the write.
 TEST_F(SvremuxTest, AStopSignalEndsARunBlockedOnAReaderThatDoesNotRead) {
@@ -527,13 +500,16 @@ TEST_F(SvremuxTest, AStopSignalEndsARunBlockedOnAReaderThatDoesNotRead) {
     ASSERT_GT(ReadAll(title).size(), size_t(fcntl(reader, F_GETPIPE_SZ)) * 2);
     for (const int signal : {SIGTERM, SIGINT}) {
         SCOPED_TRACE(signal);
-        const pid_t pid = Start({title, "-o", fifo}, dir.File("report.txt"));
-        ASSERT_GT(pid, 0);
-        EXPECT_TRUE(ComesToWaitIn(pid, "pipe_write"));  // "anon_pipe_write" lately
-        ASSERT_EQ(0, kill(pid, signal));
-        int status = 0;
-        EXPECT_TRUE(EndsWithin10s(pid, &status)) << "the run did not end on one signal";
-        EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == signal) << status;
+        {
+            ChildProcess run = Start({title, "-o", fifo}, dir.File("report.txt"));
+            ASSERT_TRUE(run.Running());
+            EXPECT_TRUE(ComesToWaitIn(run.Pid(), "pipe_write"));  // "anon_pipe_write" lately
+            ASSERT_EQ(0, kill(run.Pid(), signal));
+            const std::optional<int> status = run.WaitForExit(std::chrono::seconds(10));
+            EXPECT_TRUE(status) << "the run did not end on one signal";
+            EXPECT_TRUE(status && WIFSIGNALED(*status) && WTERMSIG(*status) == signal)
+                << status.value_or(-1);
+        }  // a run that did not end is killed here, so that the test can go on
         EXPECT_EQ(S_IFIFO, PathKind(fifo));  // not the run's to remove
         // Empty the pipe for the next run.
         char buffer[65536];
@@ -549,13 +525,14 @@ TEST_F(SvremuxTest, AStopSignalEndsARunWaitingForItsOutputsReader) {
     const std::string title = Fixtures::ShortTitle();
     const std::string fifo = dir.File("unread.fifo");
     ASSERT_EQ(0, mkfifo(fifo.c_str(), 0644));
-    const pid_t pid = Start({title, "-o", fifo}, dir.File("report.txt"));
-    ASSERT_GT(pid, 0);
-    EXPECT_TRUE(ComesToWaitIn(pid, "wait_for_partner"));
-    ASSERT_EQ(0, kill(pid, SIGTERM));
-    int status = 0;
-    EXPECT_TRUE(EndsWithin10s(pid, &status)) << "the run did not end on one signal";
-    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGTERM) << status;
+    ChildProcess run = Start({title, "-o", fifo}, dir.File("report.txt"));
+    ASSERT_TRUE(run.Running());
+    EXPECT_TRUE(ComesToWaitIn(run.Pid(), "wait_for_partner"));
+    ASSERT_EQ(0, kill(run.Pid(), SIGTERM));
+    const std::optional<int> status = run.WaitForExit(std::chrono::seconds(10));
+    EXPECT_TRUE(status) << "the run did not end on one signal";
+    EXPECT_TRUE(status && WIFSIGNALED(*status) && WTERMSIG(*status) == SIGTERM)
+        << status.value_or(-1);
     EXPECT_EQ(S_IFIFO, PathKind(fifo));
 }
 
@@ -569,8 +546,8 @@ TEST_F(SvremuxTest, TheProgressLineOfAWholeRunEndsAt100PerCent) {
         ASSERT_EQ(0, grantpt(master));
         ASSERT_EQ(0, unlockpt(master));
         const std::string terminal = ptsname(master);
-        const pid_t pid = Start({title, "-o", out}, terminal);
-        ASSERT_GT(pid, 0);
+        ChildProcess run = Start({title, "-o", out}, terminal);
+        ASSERT_TRUE(run.Running());
         std::string text;
         char buffer[4096];
         for (;;) {
@@ -582,9 +559,9 @@ TEST_F(SvremuxTest, TheProgressLineOfAWholeRunEndsAt100PerCent) {
             }
         }
         close(master);
-        const int status = Wait(pid);
-        ASSERT_TRUE(WIFEXITED(status));
-        EXPECT_EQ(0, WEXITSTATUS(status)) << text;
+        const std::optional<int> status = run.WaitForExit(kRunEnds);
+        ASSERT_TRUE(status && WIFEXITED(*status)) << text;
+        EXPECT_EQ(0, WEXITSTATUS(*status)) << text;
         // The terminal writes each line end as "\r\n": back to "\n".
         for (size_t at = text.find("\r\n"); at != std::string::npos; at = text.find("\r\n", at)) {
             text.erase(at, 1);
