@@ -13,7 +13,6 @@
 
 #include "app/QplayerTestFixture.h"
 #include "app/testing/EngineTestSupport.h"
-#include "engine/api/SViOsApi.h"
 #include "engine/api/SViOsApiState.h"
 
 namespace {
@@ -99,13 +98,7 @@ TEST_F(QplayerEngineTest, APortalTitlePlaysThroughTheEngineToItsEnd) {
 // once instead of behind the first one's preload (given a minute here, past every wait of the
 // test); nothing of the title left reaches either screen or its delegate.
 TEST_F(QplayerEngineTest, ATitleLeftWhileItTricklesInIsStoppedAndTheNextOnePlays) {
-    origin_.ServeFile("/slow.svm", std::string(SV_PORTAL_DATA_DIR) + "/media/bars.svm");
-    SvTestSupport::TestOrigin::Fault trickle;
-    trickle.bytesPerSecond = 8;  // the title's head alone takes most of a minute
-    origin_.SetFault("/slow.svm", trickle);
-    ns::Dictionary settings;
-    settings.Set("SVPreloadTimeoutKey", ns::Value(60000000));
-    SV_CredentialsFromSettings(settings);  // kept by the screens' own initialisations
+    AppTestSupport::ServeTricklingTitle(origin_, "/slow.svm");
 
     Open(Info(InfoJson(0, origin_.Url("/slow.svm"))));
     ASSERT_TRUE(RunRealTime([&] { return origin_.AnswersBegun("/slow.svm") > 0; }, 20));

@@ -178,6 +178,16 @@ protected:
         ASSERT_NE(nullptr, Portal()) << "back at the sign-in screen";
     }
 
+    // Signs in and waits for the portal's first page to load in WebKit: that page's view and
+    // its WebKit backend.
+    void SignInToTheLoadedPage(std::shared_ptr<ui::WebView>* web, WebKitWebViewBackend** backend) {
+        ASSERT_NO_FATAL_FAILURE(SignIn());
+        *web = Portal()->contentViewWebView();
+        *backend = dynamic_cast<WebKitWebViewBackend*>(&(*web)->Backend());
+        ASSERT_NE(nullptr, *backend);
+        ASSERT_TRUE(IterateUntil([&] { return !(*web)->IsLoading(); }, 10s));
+    }
+
     // The pane shows the error page, its load over, and the portal screen keeps the failure.
     bool ShowsErrorPage(ui::WebView& web) {
         return !web.IsLoading() && web.Request().GetURL().LastPathComponent() == "WebError.html" &&
@@ -186,7 +196,6 @@ protected:
                    ns::Error::kNetworkConnectionLost;
     }
 
-    // Home from the menu shows the portal again, in a new process.
     // Home from the side menu, chosen as a person chooses it; returns once the page has loaded.
     void ChooseHomeFromTheMenu() {
         auto portal = Portal();
@@ -299,12 +308,9 @@ TEST_F(PortalWindowTest, SignedInThePortalShowsInWebKitWithTheMenuOpen) {
 }
 
 TEST_F(PortalWindowTest, AWebProcessThatEndsShowsTheErrorPageAndAMenuChoiceBringsThePortalBack) {
-    ASSERT_NO_FATAL_FAILURE(SignIn());
-    auto portal = Portal();
-    auto web = portal->contentViewWebView();
-    auto* backend = dynamic_cast<WebKitWebViewBackend*>(&web->Backend());
-    ASSERT_NE(nullptr, backend);
-    ASSERT_TRUE(IterateUntil([&] { return !web->IsLoading(); }, 10s));
+    std::shared_ptr<ui::WebView> web;
+    WebKitWebViewBackend* backend = nullptr;
+    ASSERT_NO_FATAL_FAILURE(SignInToTheLoadedPage(&web, &backend));
     ASSERT_EQ("/home", Eval(*web, "document.location.pathname"));
 
     // The page's process goes; the pane shows the error page with the reason in its text.
@@ -334,12 +340,9 @@ TEST_F(PortalWindowTest, APageThatTakesTooMuchMemoryEndsItsProcessAndTheMenuBrin
     html.headers = {{"Content-Type", "text/html"}};
     origin.SetFault("/thumbs.html", html);
 
-    ASSERT_NO_FATAL_FAILURE(SignIn());
-    auto portal = Portal();
-    auto web = portal->contentViewWebView();
-    auto* backend = dynamic_cast<WebKitWebViewBackend*>(&web->Backend());
-    ASSERT_NE(nullptr, backend);
-    ASSERT_TRUE(IterateUntil([&] { return !web->IsLoading(); }, 10s));
+    std::shared_ptr<ui::WebView> web;
+    WebKitWebViewBackend* backend = nullptr;
+    ASSERT_NO_FATAL_FAILURE(SignInToTheLoadedPage(&web, &backend));
     const uint64_t ownBefore = ResidentBytes(getpid());
 
     web->LoadRequest(ns::URLRequest(ns::URL::Parse(origin.Url("/thumbs.html")).value()));
@@ -465,12 +468,9 @@ SV_SUITE_LABEL(PortalPlaybackWindowTest, slow);  // two titles played at real sp
 // it: had it the engine's listening socket, the port would stay taken after the engine closed
 // it, and no title would start again ("Could not listen", 210).
 TEST_F(PortalPlaybackWindowTest, AWebProcessThatEndsDuringAPlaybackLeavesTheNextTitlePlaying) {
-    ASSERT_NO_FATAL_FAILURE(SignIn());
-    auto portal = Portal();
-    auto web = portal->contentViewWebView();
-    auto* backend = dynamic_cast<WebKitWebViewBackend*>(&web->Backend());
-    ASSERT_NE(nullptr, backend);
-    ASSERT_TRUE(IterateUntil([&] { return !web->IsLoading(); }, 10s));
+    std::shared_ptr<ui::WebView> web;
+    WebKitWebViewBackend* backend = nullptr;
+    ASSERT_NO_FATAL_FAILURE(SignInToTheLoadedPage(&web, &backend));
     ASSERT_TRUE(Settle());
     ASSERT_NO_FATAL_FAILURE(PlayTitle("101"));
 

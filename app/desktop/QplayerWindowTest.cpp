@@ -27,7 +27,6 @@
 #include "app/testing/AnimationWatch.h"
 #include "app/testing/DemoPortal.h"
 #include "app/testing/EngineTestSupport.h"
-#include "engine/api/SViOsApi.h"
 #include "engine/api/SViOsApiState.h"
 #include "platform/core/RunLoop.h"
 #include "platform/desktop/GstMoviePlayer.h"
@@ -655,13 +654,7 @@ TEST_F(QplayerWindowTest, AStartOverASlowOriginLeavesTheWindowAnsweringAndClosin
 // every wait of the test), and nothing of the title left reaches the next screen.
 TEST_F(QplayerWindowTest, ATitleLeftDuringItsStartLetsTheNextOnePlayAndTellsItNothing) {
     SvTestSupport::TestOrigin origin;
-    origin.ServeFile("/bars.svm", std::string(SV_PORTAL_DATA_DIR) + "/media/bars.svm");
-    SvTestSupport::TestOrigin::Fault trickle;
-    trickle.bytesPerSecond = 8;  // the title's head alone takes most of a minute
-    origin.SetFault("/bars.svm", trickle);
-    ns::Dictionary settings;
-    settings.Set("SVPreloadTimeoutKey", ns::Value(60000000));
-    SV_CredentialsFromSettings(settings);  // kept by the screen's own initialisation
+    AppTestSupport::ServeTricklingTitle(origin, "/bars.svm");
 
     ASSERT_NO_FATAL_FAILURE(PresentFromOrigin(origin, "/bars.svm"));
     ASSERT_TRUE(AppTestSupport::IterateUntilTicking(

@@ -3,7 +3,7 @@
 // Header-only, for tests that play through the real engine: the engine as a fresh process has
 // it on a loopback port of the test's own, the relay that writes down what the movie player
 // asked the engine's server for, and a loop whose manual clock follows real time (the engine
-// works in real time).
+// works in real time), and a title that trickles in.
 
 #include <gtest/gtest.h>
 
@@ -11,16 +11,19 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <string>
 #include <utility>
 
 #include "app/SarvelonBridge.h"
 #include "app/SarvelonQueue.h"
 #include "app/testing/RecordingRelay.h"
+#include "engine/api/SViOsApi.h"
 #include "engine/api/SViOsApiState.h"
 #include "engine/serve/ListeningPort.h"
 #include "platform/core/RunLoop.h"
 #include "platform/media/MoviePlayer.h"
 #include "platform/ui/TestLoop.h"
+#include "tests/support/TestOrigin.h"
 #include "tests/support/UnusedPort.h"
 
 namespace AppTestSupport {
@@ -53,6 +56,19 @@ inline bool RunRealTime(ui::TestLoop& loop, const std::function<bool()>& cond, d
         if (cond()) return true;
     }
     return cond();
+}
+
+// The demo portal's bars title served at `path` at 8 bytes a second, so that its head alone
+// takes most of a minute, with the engine's preload given a minute (a setting the screens' own
+// initialisations keep): a start of it is still waiting for the title at every step of a test.
+inline void ServeTricklingTitle(SvTestSupport::TestOrigin& origin, const std::string& path) {
+    origin.ServeFile(path, std::string(SV_PORTAL_DATA_DIR) + "/media/bars.svm");
+    SvTestSupport::TestOrigin::Fault trickle;
+    trickle.bytesPerSecond = 8;
+    origin.SetFault(path, trickle);
+    ns::Dictionary settings;
+    settings.Set("SVPreloadTimeoutKey", ns::Value(60000000));
+    SV_CredentialsFromSettings(settings);
 }
 
 // The engine reset on a port of its own with a recording relay in front of its server; every

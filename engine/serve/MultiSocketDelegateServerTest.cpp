@@ -125,6 +125,21 @@ public:
     std::atomic<int> dataBeforeOpen{0};
 };
 
+// Starts the server listening on the loopback and fills it to its cap one connection at a time,
+// so that client i is served by shared delegate i and the earlier ones have been idle longer.
+void ListenAndFillToTheCap(MultiSocketDelegateServer& server, Factory& factory,
+                           std::vector<int>* clients, std::vector<RecordingDelegate*>* delegates) {
+    server.Listen(0, kLoopback);
+    const int cap = MultiSocketDelegateServer::kMaxServingConnections;
+    for (int i = 0; i < cap; ++i) {
+        clients->push_back(Connect(server.GetListeningPort()));
+        ASSERT_GE(clients->back(), 0);
+        ASSERT_TRUE(WaitUntil([&]() { return server.GetServingConnections() == i + 1; }));
+    }
+    *delegates = factory.SharedDelegates();
+    ASSERT_EQ(static_cast<size_t>(cap), delegates->size());
+}
+
 // A factory hands a connection over (SwapSocket, SetSocketMaster) before it has set up the
 // chain behind it; the server announces it (SessionSocketOpen) only once the factory returns.
 // A request the peer sent at once must wait for that, or it races the set-up and its data task
@@ -358,18 +373,11 @@ TEST(MultiSocketDelegateServerTest, AtTheCapAConnectionWhoseRequestHasArrivedIsN
     Factory factory(&front);
     {
         MultiSocketDelegateServer server(front.master.get(), nullptr, factory.Function());
-        server.Listen(0, kLoopback);
+        std::vector<int> clients;
+        std::vector<RecordingDelegate*> delegates;
+        ASSERT_NO_FATAL_FAILURE(ListenAndFillToTheCap(server, factory, &clients, &delegates));
         const uint16_t port = server.GetListeningPort();
         const int cap = MultiSocketDelegateServer::kMaxServingConnections;
-        std::vector<int> clients;
-        for (int i = 0; i < cap; ++i) {
-            clients.push_back(Connect(port));
-            ASSERT_GE(clients.back(), 0);
-            // One at a time, so client i is delegate i and the earlier ones have been idle longer.
-            ASSERT_TRUE(WaitUntil([&]() { return server.GetServingConnections() == i + 1; }));
-        }
-        std::vector<RecordingDelegate*> delegates = factory.SharedDelegates();
-        ASSERT_EQ(static_cast<size_t>(cap), delegates.size());
         // 0 and 1 have been answered, 0 first; every other connection has a request in progress.
         for (int i = 0; i < cap; ++i) delegates[i]->SetRequestInProgress(true);
         delegates[0]->SetRequestInProgress(false);
@@ -406,17 +414,11 @@ TEST(MultiSocketDelegateServerTest, AtTheCapNoConnectionIsCutBeforeItsFirstAnswe
         MultiSocketDelegateServer server(front.master.get(), nullptr, factory.Function());
         // However slow the machine, no connection here asks too late to be safe from the cut.
         server.SetFirstRequestMilliseconds(3600 * 1000);
-        server.Listen(0, kLoopback);
+        std::vector<int> clients;
+        std::vector<RecordingDelegate*> delegates;
+        ASSERT_NO_FATAL_FAILURE(ListenAndFillToTheCap(server, factory, &clients, &delegates));
         const uint16_t port = server.GetListeningPort();
         const int cap = MultiSocketDelegateServer::kMaxServingConnections;
-        std::vector<int> clients;
-        for (int i = 0; i < cap; ++i) {
-            clients.push_back(Connect(port));
-            ASSERT_GE(clients.back(), 0);
-            ASSERT_TRUE(WaitUntil([&]() { return server.GetServingConnections() == i + 1; }));
-        }
-        std::vector<RecordingDelegate*> delegates = factory.SharedDelegates();
-        ASSERT_EQ(static_cast<size_t>(cap), delegates.size());
 
         // Nobody has been answered yet (their requests are still on their way): a newcomer
         // waits in the queue rather than cut one of them.

@@ -108,6 +108,17 @@ protected:
     }
 
     std::vector<int> Values(const char* name) const { return log_->Values(name); }
+    // Plays the first variant at four times the speed, its last segment (8 to 12 s) a second
+    // late: the playback stalls there. Not the second segment: probing the streams at the open
+    // may read into it before anything plays.
+    void PlayWithTheLastSegmentLate() {
+        SvTestSupport::TestOrigin::Fault slow;
+        slow.headDelayMs = 1000;
+        origin_.SetFault("/v0/seg2.ts", slow);
+        player_->SetRate(4);
+        player_->SetContentUrl(origin_.Url("/v0/index.m3u8"));
+        player_->Play();
+    }
     bool Saw(const char* name, int value) const { return log_->Saw(name, value); }
     bool Finished() const { return log_->Finished(); }
 
@@ -282,14 +293,7 @@ TEST_F(HeadlessMoviePlayerTest, ScreenStartsAtItsStartPositionFromInsideTheNotif
 }
 
 TEST_F(HeadlessMoviePlayerTest, StallPostsPlayableStalledThenPlayableAgain) {
-    SvTestSupport::TestOrigin::Fault slow;
-    // The last segment (8 to 12 s) comes late. Not the second one: probing the streams at the
-    // open may read into it before anything plays.
-    slow.headDelayMs = 1000;
-    origin_.SetFault("/v0/seg2.ts", slow);
-    player_->SetRate(4);
-    player_->SetContentUrl(origin_.Url("/v0/index.m3u8"));
-    player_->Play();
+    PlayWithTheLastSegmentLate();
     ASSERT_TRUE(Drive([&] { return Finished(); }, 0.05));
 
     const std::vector<int> loads = Values(MoviePlayer::kLoadStateDidChange);
@@ -305,12 +309,7 @@ TEST_F(HeadlessMoviePlayerTest, StallPostsPlayableStalledThenPlayableAgain) {
 // Paused while it waits for data: the data coming does not make it playable again (the screen
 // would play it), only Play() does.
 TEST_F(HeadlessMoviePlayerTest, AMoviePausedDuringAStallStaysPausedWhenTheDataCome) {
-    SvTestSupport::TestOrigin::Fault slow;
-    slow.headDelayMs = 1000;
-    origin_.SetFault("/v0/seg2.ts", slow);
-    player_->SetRate(4);
-    player_->SetContentUrl(origin_.Url("/v0/index.m3u8"));
-    player_->Play();
+    PlayWithTheLastSegmentLate();
     ASSERT_TRUE(Drive([&] { return Saw(MoviePlayer::kLoadStateDidChange, 5); }, 0.05));
     player_->Pause();
     const size_t loadsBefore = Values(MoviePlayer::kLoadStateDidChange).size();

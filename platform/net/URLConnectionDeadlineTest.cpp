@@ -23,12 +23,7 @@
 
 namespace {
 
-using ns::URLConnection;
-using SvTestSupport::TestOrigin;
-using URLConnectionTesting::Events;
-using URLConnectionTesting::Pattern;
-using URLConnectionTesting::Recorder;
-using URLConnectionTesting::URLConnectionTest;
+using namespace URLConnectionTesting;
 
 // A load on a loop whose clock moves only when the test moves it; what comes over the loopback
 // still comes in real time.

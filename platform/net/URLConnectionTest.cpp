@@ -23,12 +23,7 @@
 
 namespace {
 
-using ns::URLConnection;
-using SvTestSupport::TestOrigin;
-using URLConnectionTesting::Events;
-using URLConnectionTesting::Pattern;
-using URLConnectionTesting::Recorder;
-using URLConnectionTesting::URLConnectionTest;
+using namespace URLConnectionTesting;
 
 TEST_F(URLConnectionTest, HeadersGoOnTheWireInInsertionOrder) {
     origin_.Serve("/page", "hello");

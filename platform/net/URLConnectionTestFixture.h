@@ -1,5 +1,6 @@
 // What the URL loading tests share: a delegate that records every call, the fixture with its
-// loopback origin, loop and cookie jar, and a repeatable byte pattern.
+// loopback origin, loop and cookie jar, and a repeatable byte pattern. A test file takes them,
+// and the names they use, with `using namespace URLConnectionTesting`.
 #ifndef PLATFORM_NET_URLCONNECTIONTESTFIXTURE_H
 #define PLATFORM_NET_URLCONNECTIONTESTFIXTURE_H
 

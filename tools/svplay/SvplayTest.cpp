@@ -37,7 +37,19 @@ using namespace SvplayTestSupport;
 
 class SvplayTest : public ::testing::Test {
 protected:
+    // svplay serving the title on a free port, from its playback URL to the playlist a player
+    // gets first.
+    void StartServing(const std::string& title, std::string& playlist) {
+        svplay_ = std::make_unique<Svplay>(
+            std::vector<std::string>{title, "--port", std::to_string(FreePort())},
+            dir.File("stderr"));
+        ASSERT_NO_FATAL_FAILURE(ReadPlaybackUrl(*svplay_, url_));
+        ASSERT_EQ("200", HttpCode(url_, &playlist));
+    }
+
     TemporaryDirectory dir{"svplay"};
+    std::unique_ptr<Svplay> svplay_;
+    std::string url_;
 };
 
 SV_SUITE_LABEL(SvplayTest, e2e);  // checked with outside clients
@@ -52,12 +64,9 @@ TEST_F(SvplayTest, DamagedDataAreToldOnStandardErrorAndServingGoesOn) {
     std::ofstream(title, std::ios::binary)
         .write(reinterpret_cast<const char*>(damaged.bytes.data()),
                std::streamsize(damaged.bytes.size()));
-    const uint16_t port = FreePort();
-    Svplay svplay({title, "--port", std::to_string(port)}, dir.File("stderr"));
-    std::string url;
-    ASSERT_NO_FATAL_FAILURE(ReadPlaybackUrl(svplay, url));
     std::string playlist;
-    ASSERT_EQ("200", HttpCode(url, &playlist));
+    ASSERT_NO_FATAL_FAILURE(StartServing(title, playlist));
+    Svplay& svplay = *svplay_;
     std::vector<std::string> segments;
     std::istringstream lines(playlist);
     for (std::string line; std::getline(lines, line);) {
@@ -66,7 +75,7 @@ TEST_F(SvplayTest, DamagedDataAreToldOnStandardErrorAndServingGoesOn) {
     ASSERT_GE(segments.size(), 3u) << playlist;
     // The segments in order until the engine has read past the damage. (The segment that
     // lacks the damaged pictures may never complete: each request gives up after 5 s.)
-    const std::string base = url.substr(0, url.rfind('/') + 1);
+    const std::string base = url_.substr(0, url_.rfind('/') + 1);
     const std::string line = title + ": Damaged data: " + std::to_string(damaged.count) +
                              " bytes skipped at byte " + std::to_string(damaged.position) +
                              " (1003)\n";
@@ -92,18 +101,15 @@ TEST_F(SvplayTest, ATitleCutShortWhileServedEndsThePlaybackWithTheTruncation) {
     const std::string whole = ReadFile(Fixtures::HlsTitle());
     ASSERT_GT(whole.size(), 4u << 20);
     std::ofstream(title, std::ios::binary) << whole;
-    const uint16_t port = FreePort();
-    Svplay svplay({title, "--port", std::to_string(port)}, dir.File("stderr"));
-    std::string url;
-    ASSERT_NO_FATAL_FAILURE(ReadPlaybackUrl(svplay, url));
     // Playing: the player has its list. Then the file loses its last three quarters.
     std::string playlist;
-    ASSERT_EQ("200", HttpCode(url, &playlist));
+    ASSERT_NO_FATAL_FAILURE(StartServing(title, playlist));
+    Svplay& svplay = *svplay_;
     ASSERT_NE(std::string::npos, playlist.find("#EXT-X-ENDLIST")) << playlist;
     ASSERT_EQ(0, truncate(title.c_str(), off_t(whole.size() / 4)));
 
     std::string read;
-    RunProgram({"ffmpeg", "-nostdin", "-v", "quiet", "-rw_timeout", "20000000", "-i", url, "-map",
+    RunProgram({"ffmpeg", "-nostdin", "-v", "quiet", "-rw_timeout", "20000000", "-i", url_, "-map",
                 "0:v", "-f", "framemd5", "-"},
                &read);
     EXPECT_EQ(1, svplay.Wait(kStop)) << svplay.Errors();
