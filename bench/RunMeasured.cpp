@@ -42,11 +42,13 @@ int main(int argc, char** argv) {
     }
     timespec end{};
     clock_gettime(CLOCK_MONOTONIC, &end);
-    const double wall = double(end.tv_sec - start.tv_sec) + double(end.tv_nsec - start.tv_nsec) / 1e9;
+    const double wall =
+        double(end.tv_sec - start.tv_sec) + double(end.tv_nsec - start.tv_nsec) / 1e9;
     auto seconds = [](const timeval& t) { return double(t.tv_sec) + double(t.tv_usec) / 1e6; };
     FILE* out = std::fopen(argv[1], "a");
-    if (out == nullptr || std::fprintf(out, "%.6f %.6f %ld\n", seconds(usage.ru_utime) + seconds(usage.ru_stime),
-                                       wall, usage.ru_maxrss) < 0 ||
+    if (out == nullptr ||
+        std::fprintf(out, "%.6f %.6f %ld\n", seconds(usage.ru_utime) + seconds(usage.ru_stime),
+                     wall, usage.ru_maxrss) < 0 ||
         std::fclose(out) != 0) {
         std::fprintf(stderr, "cannot append to %s\n", argv[1]);
         return 1;
