@@ -27,7 +27,7 @@ build=build
 rate=50000000
 port=""
 mp4=""
-usage() { sed -n '2,20p' "$0" | sed 's/^# \{0,1\}//'; }
+usage() { sed -n '2,19p' "$0" | sed 's/^# \{0,1\}//'; }
 while getopts "n:b:r:p:m:h" opt; do
   case "$opt" in
     n) runs="$OPTARG" ;;

@@ -28,7 +28,7 @@ runs=5
 build=build
 digests=
 mp4=
-usage() { sed -n '2,22p' "$0" | sed 's/^# \{0,1\}//'; }
+usage() { sed -n '2,21p' "$0" | sed 's/^# \{0,1\}//'; }
 while getopts "n:b:d:m:h" opt; do
   case "$opt" in
     n) runs="$OPTARG" ;;
@@ -122,7 +122,20 @@ awk -v title="$title" -v size="$size" -v mp4="$mp4" -v mp4size="$mp4_size" -v ru
   printf "title    %s (%.1f MB)\n", title, size / 1e6
   printf "MP4      %s (%.1f MB), the same media, read by ffmpeg\n", mp4, mp4size / 1e6
   printf "%d runs each, medians; CPU: user + system, all threads\n", runs }'
+# What is measured makes the right thing, checked before anything is measured: ffmpeg's output
+# holds the MP4's packets, and svremux's the same number (the title and the MP4 hold the same
+# media).
 mp4_counts=$(packet_counts "$mp4")
+dest="$shm"
+for f in run_ffmpeg run_svremux; do
+  "$f" || { echo "$f failed:" >&2; cat "$work"/*.err >&2; exit 1; }
+  counts=$(packet_counts "$(output_of "$f")")
+  if [[ "$counts" != "$mp4_counts" ]]; then
+    echo "packets per stream of $f's output ($(tr '\n' ' ' <<<"$counts")) differ from the MP4's ($(tr '\n' ' ' <<<"$mp4_counts"))" >&2
+    exit 1
+  fi
+  clear_output "$f"
+done
 status=0
 for place in null shm disk; do
   case "$place" in
@@ -136,15 +149,6 @@ for place in null shm disk; do
     : >"$work/$f.runs"
   done
   if [[ "$place" == shm ]]; then
-    # What was measured made the right thing: ffmpeg's output holds the MP4's packets, and
-    # svremux's the same number (the title and the MP4 hold the same media).
-    for out in ff.ts sv.ts; do
-      counts=$(packet_counts "$(target "$out")")
-      if [[ "$counts" != "$mp4_counts" ]]; then
-        echo "packets per stream of $out ($(tr '\n' ' ' <<<"$counts")) differ from the MP4's ($(tr '\n' ' ' <<<"$mp4_counts"))" >&2
-        exit 1
-      fi
-    done
     sv_digest=$(sha256sum "$(target sv.ts)" | cut -c1-64)
     ps_digest=$(sha256sum "$(target sv.mpg)" | cut -c1-64)
   fi
