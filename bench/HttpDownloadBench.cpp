@@ -51,6 +51,6 @@ int main(int argc, char** argv) {
                      static_cast<unsigned long long>(bytes));
         return 1;
     }
-    std::printf("%.1f\n", static_cast<double>(bytes) / seconds / 1e6);
+    std::printf("%.3f\n", static_cast<double>(bytes) / seconds / 1e6);
     return 0;
 }

@@ -1,9 +1,12 @@
 #!/usr/bin/env bash
 # One engine transport downloading a 1 GB file from nginx on loopback, beside curl -o /dev/null
 # of the same URL in the same run: RUNS rounds (5 by default), each the transport then curl,
-# after one warm-up of each. Prints every round, then the medians of the two rates and CPU
-# times and of the round-by-round ratios (a round's ratio compares two downloads made a moment
-# apart, so it holds when the machine's speed drifts), and the goal: at least 0.95x curl.
+# after one warm-up of each. Each download runs under build/bench/RunMeasured, which takes its
+# CPU (user + system of the process and all its threads, to the microsecond) and its wall time
+# from start to end; the rate is what each side reports for its transfer. Prints every round,
+# then the medians of the rates, CPU and wall times and of the round-by-round ratios (a round's
+# ratio compares two downloads made a moment apart, so it holds when the machine's speed
+# drifts), and the goal: at least 0.95x curl's rate.
 # Usage: bench/HttpDownloadBench.sh [build-folder] [RUNS]
 set -euo pipefail
 # shellcheck source=bench/bench_lib.sh
@@ -14,6 +17,7 @@ runs=${2:-5}
 [[ "$runs" =~ ^[1-9][0-9]*$ ]] || { echo "RUNS must be a positive whole number" >&2; exit 2; }
 program="$build/bench/HttpDownloadBench"
 [ -x "$program" ] || { echo "build $program first (ninja -C $build HttpDownloadBench)" >&2; exit 2; }
+bench_use_build "$build" || exit 2
 nginx=/usr/sbin/nginx
 [ -x "$nginx" ] || { echo "nginx missing: run scripts/deps" >&2; exit 2; }
 
@@ -53,17 +57,20 @@ for _ in $(seq 100); do
 done
 url="http://127.0.0.1:$port/title.bin"
 
-# Each prints "MB/s CPU_SECONDS" of one download (CPU: user + system of the whole process).
+# Each prints "MB/s CPU_SECONDS WALL_SECONDS" of one download, the rate as the downloader
+# reports it.
 transport_rate() {
   local rate
-  rate=$(/usr/bin/time -f "%U %S" -o "$folder/transport.time" "$program" "$url" | tail -n 1)
-  echo "$rate $(awk '{ print $1 + $2 }' "$folder/transport.time")"
+  : >"$folder/transport.measure"
+  rate=$(bench_measure "$folder/transport.measure" "$program" "$url" | tail -n 1) || return 1
+  echo "$rate $(cut -d ' ' -f 1,2 "$folder/transport.measure")"
 }
 curl_rate() {
   local rate
-  rate=$(/usr/bin/time -f "%U %S" -o "$folder/curl.time" curl -s -o /dev/null -w '%{speed_download}' "$url" |
-    awk '{ printf "%.1f\n", $1 / 1e6 }')
-  echo "$rate $(awk '{ print $1 + $2 }' "$folder/curl.time")"
+  : >"$folder/curl.measure"
+  rate=$(bench_measure "$folder/curl.measure" curl -s -o /dev/null -w '%{speed_download}' "$url" |
+    awk '{ printf "%.3f\n", $1 / 1e6 }') || return 1
+  echo "$rate $(cut -d ' ' -f 1,2 "$folder/curl.measure")"
 }
 
 # The warm-up also puts the file in the page cache, so neither side pays for the disk.
@@ -71,14 +78,22 @@ transport_rate >/dev/null
 curl_rate >/dev/null
 : > "$folder/rounds"
 for ((i = 1; i <= runs; ++i)); do
-  read -r a ac <<<"$(transport_rate)"
-  read -r b bc <<<"$(curl_rate)"
-  echo "$a $b $ac $bc" >> "$folder/rounds"
-  awk -v i="$i" -v a="$a" -v b="$b" -v ac="$ac" -v bc="$bc" \
-    'BEGIN { printf "round %d  transport: %7.1f MB/s %6.2f s CPU   curl: %7.1f MB/s %6.2f s CPU\n", i, a, ac, b, bc }'
+  # Through variables, so that a failed download stops the script.
+  t=$(transport_rate)
+  c=$(curl_rate)
+  read -r a ac aw <<<"$t"
+  read -r b bc bw <<<"$c"
+  echo "$a $b $ac $bc $aw $bw" >> "$folder/rounds"
+  awk -v i="$i" -v a="$a" -v b="$b" -v ac="$ac" -v bc="$bc" -v aw="$aw" -v bw="$bw" 'BEGIN {
+    printf "round %d  transport: %8.1f MB/s %7.3f s CPU %7.3f s wall   curl: %8.1f MB/s %7.3f s CPU %7.3f s wall\n",
+      i, a, ac, aw, b, bc, bw }'
 done
 echo "medians of $runs rounds (ratios: the median of the round-by-round ratios)"
+status=0
 bench_line "download rate, MB/s (peer curl)" "$(bench_column_median "$folder/rounds" 1)" \
-  "$(bench_column_median "$folder/rounds" 2)" "$(bench_paired_ratio "$folder/rounds" 1 2)" MB/s "ratio>=" 0.95
+  "$(bench_column_median "$folder/rounds" 2)" "$(bench_paired_ratio "$folder/rounds" 1 2)" MB/s "ratio>=" 0.95 || status=1
 bench_line "CPU per GB, s (peer curl)" "$(bench_column_median "$folder/rounds" 3)" \
-  "$(bench_column_median "$folder/rounds" 4)" "$(bench_paired_ratio "$folder/rounds" 3 4)" s - -
+  "$(bench_column_median "$folder/rounds" 4)" "$(bench_paired_ratio "$folder/rounds" 3 4)" s - - || status=1
+bench_line "wall per GB, s (peer curl)" "$(bench_column_median "$folder/rounds" 5)" \
+  "$(bench_column_median "$folder/rounds" 6)" "$(bench_paired_ratio "$folder/rounds" 5 6)" s - - || status=1
+exit "$status"

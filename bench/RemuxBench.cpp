@@ -23,57 +23,70 @@
 namespace SarvelonMediaKit {
 namespace {
 
-// Made once with ffmpeg and the title maker, cached with the test fixtures.
-std::string TenMinuteTitle() {
+// The source: made once with ffmpeg, cached with the test fixtures.
+std::string TenMinuteClip() {
     using SvTestSupport::Fixtures;
-    const std::string clip =
-        Fixtures::Make("bench10min.ts", {"ffmpeg",
-                                         "-nostdin",
-                                         "-v",
-                                         "error",
-                                         "-y",
-                                         "-f",
-                                         "lavfi",
-                                         "-i",
-                                         "testsrc2=size=1280x720:rate=25",
-                                         "-f",
-                                         "lavfi",
-                                         "-i",
-                                         "sine=frequency=440:sample_rate=48000",
-                                         "-t",
-                                         "600",
-                                         "-c:v",
-                                         "libx264",
-                                         "-preset",
-                                         "veryfast",
-                                         "-g",
-                                         "50",
-                                         "-keyint_min",
-                                         "50",
-                                         "-sc_threshold",
-                                         "0",
-                                         "-b:v",
-                                         "4800k",
-                                         "-maxrate",
-                                         "4800k",
-                                         "-bufsize",
-                                         "4800k",
-                                         "-pix_fmt",
-                                         "yuv420p",
-                                         "-c:a",
-                                         "aac",
-                                         "-b:a",
-                                         "128k",
-                                         "-ac",
-                                         "2",
-                                         "-f",
-                                         "mpegts",
-                                         "{out}"});
-    return Fixtures::MakeTitle("bench10min.svm", {clip, "{out}"});
+    return Fixtures::Make("bench10min.ts", {"ffmpeg",
+                                            "-nostdin",
+                                            "-v",
+                                            "error",
+                                            "-y",
+                                            "-f",
+                                            "lavfi",
+                                            "-i",
+                                            "testsrc2=size=1280x720:rate=25",
+                                            "-f",
+                                            "lavfi",
+                                            "-i",
+                                            "sine=frequency=440:sample_rate=48000",
+                                            "-t",
+                                            "600",
+                                            "-c:v",
+                                            "libx264",
+                                            "-preset",
+                                            "veryfast",
+                                            "-g",
+                                            "50",
+                                            "-keyint_min",
+                                            "50",
+                                            "-sc_threshold",
+                                            "0",
+                                            "-b:v",
+                                            "4800k",
+                                            "-maxrate",
+                                            "4800k",
+                                            "-bufsize",
+                                            "4800k",
+                                            "-pix_fmt",
+                                            "yuv420p",
+                                            "-c:a",
+                                            "aac",
+                                            "-b:a",
+                                            "128k",
+                                            "-ac",
+                                            "2",
+                                            "-f",
+                                            "mpegts",
+                                            "{out}"});
+}
+
+// The title the scripts remux, made by the title maker from the clip.
+std::string TenMinuteTitle() {
+    return SvTestSupport::Fixtures::MakeTitle("bench10min.svm", {TenMinuteClip(), "{out}"});
+}
+
+// The same media as an MP4 (the clip's packets copied, index first), as a user would hold it:
+// the file the scripts' ffmpeg peer reads (bench/remux_vs_ffmpeg.sh,
+// bench/remux_http_vs_ffmpeg.sh), cached beside the title.
+std::string TenMinuteMp4() {
+    return SvTestSupport::Fixtures::Make(
+        "bench10min.mp4", {"ffmpeg", "-nostdin", "-v", "error", "-y", "-i", TenMinuteClip(), "-map",
+                           "0", "-c", "copy", "-movflags", "+faststart", "-f", "mp4", "{out}"});
 }
 
 const std::vector<unsigned char>& TitleBytes() {
     static const std::vector<unsigned char> bytes = [] {
+        TenMinuteMp4();
         std::ifstream in(TenMinuteTitle(), std::ios::binary);
         return std::vector<unsigned char>(std::istreambuf_iterator<char>(in),
                                           std::istreambuf_iterator<char>());

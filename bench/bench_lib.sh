@@ -4,41 +4,81 @@
 # one ratio, and the figure quoted is the median of those ratios, so a drift in the machine's
 # speed during the run touches both sides of every ratio alike.
 
-# The median of the numbers on standard input, one per line.
+# The median of the numbers on standard input, one per line, to ten significant digits.
 bench_median() {
   sort -g | awk '{ a[NR] = $1 } END {
     if (NR == 0) { print "nan"; exit }
-    print (NR % 2) ? a[(NR + 1) / 2] : (a[NR / 2] + a[NR / 2 + 1]) / 2 }'
+    printf "%.10g\n", (NR % 2) ? a[(NR + 1) / 2] : (a[NR / 2] + a[NR / 2 + 1]) / 2 }'
 }
 
-# The median of column A over column B, line by line, of FILE (columns counted from 1).
+# The median of column A over column B, line by line, of FILE (columns counted from 1). Every
+# line counts: a line whose column B is not above 0 (the peer measured nothing, so the measure
+# is too coarse for the ratio) makes it say so on standard error, print "error" and fail, and
+# bench_line turns that "error" into a failed verdict.
 bench_paired_ratio() {
-  awk -v a="$2" -v b="$3" '$b > 0 { printf "%.6f\n", $a / $b }' "$1" | bench_median
+  local ratios
+  if ! ratios=$(awk -v a="$2" -v b="$3" -v file="$1" '
+    !($b + 0 > 0) {
+      printf "%s, line %d: the peer (column %d) read %s, so the measure is too coarse for a ratio\n",
+        file, NR, b, $b > "/dev/stderr"
+      bad = 1
+      next
+    }
+    { printf "%.9g\n", $a / $b }
+    END { exit bad }' "$1"); then
+    echo error
+    return 1
+  fi
+  if [[ -z "$ratios" ]]; then echo nan; else bench_median <<<"$ratios"; fi
 }
 
 # The median of column C of FILE.
 bench_column_median() { awk -v c="$2" '{ print $c }' "$1" | bench_median; }
 
-# Runs the command under GNU time and appends "CPU_SECONDS WALL_SECONDS PEAK_KB" to FILE; its
-# output goes to nowhere, and a failed run stops the script with what it printed.
+# The program bench_measure runs commands under (bench/RunMeasured.cpp): build/bench/RunMeasured
+# unless bench_use_build names another build folder.
+bench_run_measured=build/bench/RunMeasured
+# Takes the build folder BUILD's RunMeasured; says so and fails (status 2) when it is not built.
+bench_use_build() {
+  bench_run_measured="$1/bench/RunMeasured"
+  [[ -x "$bench_run_measured" ]] ||
+    { echo "$bench_run_measured is not built (cmake --build $1 --target RunMeasured)" >&2; return 2; }
+}
+
+# Runs COMMAND (its standard streams as the caller's) and appends "CPU_SECONDS WALL_SECONDS
+# PEAK_KB" to FILE; returns COMMAND's status. CPU is user plus system time of COMMAND and every
+# descendant it waited for, all threads included, as the kernel counts it for the reaped
+# process (to the microsecond, not the 10 ms of a tick or of GNU time's two decimals); wall
+# runs from the spawn to the reaping; PEAK_KB is the largest resident size among them.
+#   bench_measure FILE COMMAND [ARGUMENTS...]
+bench_measure() { "$bench_run_measured" "$@"; }
+
+# Runs the command as bench_measure does and appends its "CPU_SECONDS WALL_SECONDS PEAK_KB" to
+# FILE; its output goes to nowhere, and a failed run stops the script with what it printed.
 bench_time_to() {
   local file="$1"
   shift
   local log
   log=$(mktemp)
-  if ! /usr/bin/time -f "%U %S %e %M" -o "$log.time" "$@" >/dev/null 2>"$log"; then
+  if ! bench_measure "$file" "$@" >/dev/null 2>"$log"; then
     echo "failed: $*" >&2
     tail -c 2000 "$log" >&2
-    rm -f "$log" "$log.time"
+    rm -f "$log"
     exit 1
   fi
-  awk '{ printf "%.3f %.3f %d\n", $1 + $2, $3, $4 }' "$log.time" >>"$file"
-  rm -f "$log" "$log.time"
+  rm -f "$log"
 }
 
-# CPU seconds (user and system, its ended threads included) that process PID has used so far.
+# CPU seconds (user and system, its ended threads included) that process PID has used so far,
+# to the nanosecond: the process's CPU clock, which the kernel keeps exact where /proc/PID/stat
+# rounds to 10 ms ticks.
 bench_cpu_seconds() {
-  awk -v hz="$(getconf CLK_TCK)" '{ printf "%.3f\n", ($14 + $15) / hz }' "/proc/$1/stat"
+  python3 -c '
+import sys, time
+pid = int(sys.argv[1])
+print(f"{time.clock_gettime(((~pid) << 3) | 2):.9f}")  # the clock id clock_getcpuclockid gives
+' "$1" 2>/dev/null ||
+    awk -v hz="$(getconf CLK_TCK)" '{ printf "%.3f\n", ($14 + $15) / hz }' "/proc/$1/stat"
 }
 
 # Run seconds, to the nanosecond, of the threads process PID has now (the ticks of
@@ -49,18 +89,25 @@ bench_thread_seconds() {
 }
 
 # One line: the figure, its peer's, their paired ratio and the goal the ratio (or the figure,
-# when the goal names a unit) is held to, with the verdict.
+# when the goal names a unit) is held to, with the verdict. Figures and ratio are printed to
+# three decimals and the verdict judges the printed numbers, so the two never disagree. A ratio
+# of "error" (bench_paired_ratio found a peer that read 0) prints an ERROR verdict and fails.
 #   bench_line LABEL FIGURE PEER RATIO UNIT GOAL_KIND GOAL
 # GOAL_KIND is "ratio<=", "ratio>=", "figure<", "figure<=" or "-" (for information).
 bench_line() {
   awk -v l="$1" -v f="$2" -v p="$3" -v r="$4" -v u="$5" -v k="$6" -v g="$7" 'BEGIN {
+    if (r == "error") {
+      printf "%-44s %10.3f %-4s peer %10.3f %-4s ratio  error   ERROR: a peer read 0, the measure is too coarse\n", l, f, u, p, u
+      exit 1
+    }
+    fs = sprintf("%.3f", f); rs = sprintf("%.3f", r)
     verdict = ""
-    if (k == "ratio<=") verdict = sprintf("goal ratio <= %s: %s", g, (r + 0 <= g + 0) ? "ok" : "OVER")
-    else if (k == "ratio>=") verdict = sprintf("goal ratio >= %s: %s", g, (r + 0 >= g + 0) ? "ok" : "UNDER")
-    else if (k == "figure<") verdict = sprintf("goal < %s %s: %s", g, u, (f + 0 < g + 0) ? "ok" : "OVER")
-    else if (k == "figure<=") verdict = sprintf("goal <= %s %s: %s", g, u, (f + 0 <= g + 0) ? "ok" : "OVER")
+    if (k == "ratio<=") verdict = sprintf("goal ratio <= %s: %s", g, (rs + 0 <= g + 0) ? "ok" : "OVER")
+    else if (k == "ratio>=") verdict = sprintf("goal ratio >= %s: %s", g, (rs + 0 >= g + 0) ? "ok" : "UNDER")
+    else if (k == "figure<") verdict = sprintf("goal < %s %s: %s", g, u, (fs + 0 < g + 0) ? "ok" : "OVER")
+    else if (k == "figure<=") verdict = sprintf("goal <= %s %s: %s", g, u, (fs + 0 <= g + 0) ? "ok" : "OVER")
     else verdict = "(for information)"
-    printf "%-44s %10.3f %-4s peer %10.3f %-4s ratio %6.2f   %s\n", l, f, u, p, u, r, verdict
+    printf "%-44s %10s %-4s peer %10.3f %-4s ratio %7s   %s\n", l, fs, u, p, u, rs, verdict
   }'
 }
 
@@ -117,6 +164,23 @@ bench_title() {
   fi
   [[ -f "$title" ]] || { echo "$title: no such file" >&2; return 2; }
   echo "$(cd "$(dirname "$title")" && pwd)/$(basename "$title")"
+}
+
+# The MP4 of the same media as the title, the file a user would hand ffmpeg, as an absolute
+# path: MP4 when given; else, when no title was named either, the newest 10-minute MP4
+# build/bench/RemuxBench caches beside its title in BUILD/fixtures. Says why and fails (status
+# 2) when there is none.
+#   mp4=$(bench_title_mp4 BUILD [TITLE] [MP4]) || exit 2
+bench_title_mp4() {
+  local build="$1" title="${2:-}" mp4="${3:-}"
+  if [[ -z "$mp4" ]]; then
+    [[ -z "$title" ]] || { echo "$title: name the MP4 of the same media with -m" >&2; return 2; }
+    mp4=$(ls -t "$build"/fixtures/bench10min-*.mp4 2>/dev/null | head -n 1 || true)
+    [[ -n "$mp4" ]] ||
+      { echo "no MP4 given and none cached: run $build/bench/RemuxBench once, or name one" >&2; return 2; }
+  fi
+  [[ -f "$mp4" ]] || { echo "$mp4: no such file" >&2; return 2; }
+  echo "$(cd "$(dirname "$mp4")" && pwd)/$(basename "$mp4")"
 }
 
 # A free TCP port on 127.0.0.1.

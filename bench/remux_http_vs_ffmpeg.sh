@@ -1,17 +1,22 @@
 #!/usr/bin/env bash
-# Measures svremux reading a title from nginx against ffmpeg's stream copy to MPEG-TS from nginx,
-# unthrottled and under a rate limit, and svremux reading the same title from its file, in one
-# run:
-#   bench/remux_http_vs_ffmpeg.sh [-n RUNS] [-b BUILD_DIR] [-r BYTES_PER_SECOND] [-p PORT] [TITLE]
+# Measures svremux reading a title from nginx against ffmpeg stream-copying the MP4 of the same
+# media from the same nginx to MPEG-TS (what a user holding the media would run), unthrottled
+# and under a rate limit, and svremux reading the same title from its file, in one run:
+#   bench/remux_http_vs_ffmpeg.sh [-n RUNS] [-b BUILD_DIR] [-r BYTES_PER_SECOND] [-p PORT]
+#                                 [-m MP4] [TITLE]
 # nginx is started on a free loopback port (-p: that port) with its own configuration in a
-# temporary folder and serves the title's folder twice: as it is, and under /limited/ with
-# limit_rate per response (-r, 50000000 by default). It counts as started once its pid file
-# names it, never on a mere answer. Both write to /dev/null. Each pair runs in turn (svremux,
-# ffmpeg, svremux, ...) under GNU time: RUNS runs each (5 by default) after a warm-up. Prints the
-# medians of CPU seconds (user + system), wall seconds and peak resident memory, and the median
-# of svremux's CPU over ffmpeg's taken pair by pair (goal: at most 1.00 in both modes; svremux
+# temporary folder and serves the title and the MP4 twice: as they are, and under /limited/
+# with limit_rate per response (-r, 50000000 by default). It counts as started once its pid
+# file names it, never on a mere answer. Both write to /dev/null, after one checked run each:
+# svremux's output over HTTP is the same bytes as from the file, and ffmpeg's holds the MP4's
+# packets per stream (counted by ffprobe), as svremux's does. Each pair runs in turn (svremux,
+# ffmpeg, svremux, ...) under build/bench/RunMeasured: RUNS runs each (5 by default) after a
+# warm-up. Prints the medians of CPU seconds (user + system, all threads, to the microsecond),
+# wall seconds and peak resident memory, and svremux's CPU and wall over ffmpeg's, each the
+# median of the ratios taken pair by pair (goal: at most 1.00 in both modes, for each; svremux
 # over HTTP's peak: under 32 MB). Without TITLE it takes the 10-minute title that
-# build/bench/RemuxBench makes and caches (run that once first).
+# build/bench/RemuxBench makes and caches, and the MP4 it caches beside it (run that once
+# first); with TITLE, -m names the MP4 of the same media.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 # shellcheck source=bench/bench_lib.sh
@@ -21,13 +26,15 @@ runs=5
 build=build
 rate=50000000
 port=""
-usage() { sed -n '2,16p' "$0" | sed 's/^# \{0,1\}//'; }
-while getopts "n:b:r:p:h" opt; do
+mp4=""
+usage() { sed -n '2,19p' "$0" | sed 's/^# \{0,1\}//'; }
+while getopts "n:b:r:p:m:h" opt; do
   case "$opt" in
     n) runs="$OPTARG" ;;
     b) build="$OPTARG" ;;
     r) rate="$OPTARG" ;;
     p) port="$OPTARG" ;;
+    m) mp4="$OPTARG" ;;
     h) usage; exit 0 ;;
     *) usage >&2; exit 2 ;;
   esac
@@ -43,7 +50,7 @@ svremux="$build/tools/svremux/svremux"
 [[ -x "$svremux" ]] || { echo "$svremux is not built" >&2; exit 2; }
 nginx=/usr/sbin/nginx
 [[ -x "$nginx" ]] || { echo "$nginx is missing: run scripts/deps" >&2; exit 2; }
-for tool in ffmpeg awk curl; do
+for tool in ffmpeg ffprobe awk curl; do
   command -v "$tool" >/dev/null || { echo "$tool is not installed" >&2; exit 2; }
 done
 
@@ -86,9 +93,17 @@ for _ in $(seq 1000); do
   sleep 0.01
 done
 started || { echo "nginx did not start:" >&2; cat "$work/error.log" >&2; exit 1; }
+# The MP4 and the clock are looked for only once nginx runs: a stranger on the port is the
+# first thing reported.
+mp4=$(bench_title_mp4 "$build" "${1:-}" "$mp4") || exit 2
+bench_use_build "$build" || exit 2
+ln -s "$mp4" "$work/www/title.mp4"
 url="http://127.0.0.1:$port/title.svm"
 limited="http://127.0.0.1:$port/limited/title.svm"
+mp4_url="http://127.0.0.1:$port/title.mp4"
+mp4_limited="http://127.0.0.1:$port/limited/title.mp4"
 size=$(stat -L -c %s "$title")
+mp4_size=$(stat -L -c %s "$mp4")
 
 # The measured runs write to /dev/null on both sides: a file that already exists would be
 # replaced by svremux (written beside, flushed, renamed) but truncated by ffmpeg, and the disk's
@@ -97,19 +112,39 @@ remux_http() { echo "$svremux $1 -o /dev/null"; }
 cmd_file="$svremux $title -o /dev/null"
 ffmpeg_http() { echo "ffmpeg -nostdin -v error -y -i $1 -map 0 -c copy -f mpegts /dev/null"; }
 
-# One check first: svremux writes the same bytes over HTTP (both ways) as from the file.
+# "TYPE COUNT" per stream of a media file, its packets as ffprobe reads them (a transport
+# stream's programs list their streams again: each stream counts once); ffprobe's complaints
+# fail the check.
+packet_counts() {
+  local counts
+  counts=$(ffprobe -v error -count_packets -show_entries stream=index,codec_type,nb_read_packets \
+    -of csv=p=0 "$1" 2>"$work/probe.err") && [[ ! -s "$work/probe.err" ]] ||
+    { echo "ffprobe on $1:" >&2; cat "$work/probe.err" >&2; exit 1; }
+  awk -F, 'NF == 3 && !seen[$1]++ { print $2, $3 }' <<<"$counts" | sort
+}
+
+# One check first: svremux writes the same bytes over HTTP (both ways) as from the file, and
+# its output and ffmpeg's (over HTTP, both ways) hold the MP4's packets.
+mp4_counts=$(packet_counts "$mp4")
 $svremux "$title" -o "$work/file.ts"
+[[ "$(packet_counts "$work/file.ts")" == "$mp4_counts" ]] ||
+  { echo "svremux's output and the MP4 hold different packets: not the same media" >&2; exit 1; }
 for u in "$url" "$limited"; do
   $svremux "$u" -o "$work/http.ts"
   cmp -s "$work/http.ts" "$work/file.ts" || { echo "svremux over HTTP ($u) and from the file differ" >&2; exit 1; }
   rm -f "$work/http.ts"
 done
 rm -f "$work/file.ts"
-ffmpeg -nostdin -v error -y -i "$url" -map 0 -c copy -f mpegts /dev/null
+for u in "$mp4_url" "$mp4_limited"; do
+  ffmpeg -nostdin -v error -y -i "$u" -map 0 -c copy -f mpegts "$work/ff.ts"
+  [[ "$(packet_counts "$work/ff.ts")" == "$mp4_counts" ]] ||
+    { echo "ffmpeg's copy of $u does not hold the MP4's packets" >&2; exit 1; }
+  rm -f "$work/ff.ts"
+done
 
 # Measures command A (and B, when given) RUNS times each, in turn after a warm-up of each, and
-# prints the medians as "A_CPU A_WALL A_PEAK_MIB B_CPU B_WALL B_PEAK_MIB RATIO_CPU" (B's and the
-# ratio "-" without B); the ratio is the median of the pairs' ratios.
+# prints the medians as "A_CPU A_WALL A_PEAK_MIB B_CPU B_WALL B_PEAK_MIB RATIO_CPU RATIO_WALL"
+# (B's and the ratios "-" without B); each ratio is the median of the pairs' ratios.
 measure() {
   local a="$1" b="${2:-}" i
   : >"$work/a.runs"
@@ -121,7 +156,7 @@ measure() {
     [[ -z "$b" ]] || bench_time_to "$work/b.runs" $b
     if ((i == 0)); then : >"$work/a.runs"; : >"$work/b.runs"; fi
   done
-  local ac aw ap bc bw bp r
+  local ac aw ap bc bw bp rc rw
   ac=$(bench_column_median "$work/a.runs" 1)
   aw=$(bench_column_median "$work/a.runs" 2)
   ap=$(awk '{ print $3 / 1024 }' "$work/a.runs" | bench_median)
@@ -130,33 +165,46 @@ measure() {
     bw=$(bench_column_median "$work/b.runs" 2)
     bp=$(awk '{ print $3 / 1024 }' "$work/b.runs" | bench_median)
     paste -d ' ' "$work/a.runs" "$work/b.runs" >"$work/pairs"
-    r=$(bench_paired_ratio "$work/pairs" 1 4)
+    # "error" when a peer read 0: bench_line reports it.
+    rc=$(bench_paired_ratio "$work/pairs" 1 4) || true
+    rw=$(bench_paired_ratio "$work/pairs" 2 5) || true
   else
-    bc=- bw=- bp=- r=-
+    bc=- bw=- bp=- rc=- rw=-
   fi
-  echo "$ac $aw $ap $bc $bw $bp $r"
+  echo "$ac $aw $ap $bc $bw $bp $rc $rw"
 }
 
-[[ -x /usr/bin/time ]] || { echo "GNU time (/usr/bin/time) is not installed" >&2; exit 2; }
-read -r hc hw hp fc fw fp hr <<<"$(measure "$(remux_http "$url")" "$(ffmpeg_http "$url")")"
-read -r lc lw lp gc gw gp lr <<<"$(measure "$(remux_http "$limited")" "$(ffmpeg_http "$limited")")"
-read -r xc xw xp _ <<<"$(measure "$cmd_file")"
+# Each through a variable, so that a failed run stops the script.
+m=$(measure "$(remux_http "$url")" "$(ffmpeg_http "$mp4_url")")
+read -r hc hw hp fc fw fp hr hwr <<<"$m"
+m=$(measure "$(remux_http "$limited")" "$(ffmpeg_http "$mp4_limited")")
+read -r lc lw lp gc gw gp lr lwr <<<"$m"
+m=$(measure "$cmd_file")
+read -r xc xw xp _ <<<"$m"
 
-awk -v title="$title" -v size="$size" -v runs="$runs" -v rate="$rate" 'BEGIN {
-  printf "title    %s (%.1f MB), %d runs each, medians; limited: %d B/s per response\n", title, size / 1e6, runs, rate
-  printf "%-34s %9s %9s %10s\n", "", "CPU s", "wall s", "peak MiB"
+awk -v title="$title" -v size="$size" -v mp4="$mp4" -v mp4size="$mp4_size" -v runs="$runs" -v rate="$rate" 'BEGIN {
+  printf "title    %s (%.1f MB)\n", title, size / 1e6
+  printf "MP4      %s (%.1f MB), the same media, read by ffmpeg\n", mp4, mp4size / 1e6
+  printf "%d runs each, medians; CPU: user + system, all threads; limited: %d B/s per response\n", runs, rate
+  printf "%-38s %9s %9s %10s\n", "", "CPU s", "wall s", "peak MiB"
 }'
-row() { awk -v n="$1" -v c="$2" -v w="$3" -v p="$4" 'BEGIN { printf "%-34s %9.3f %9.3f %10.1f\n", n, c, w, p }'; }
+row() { awk -v n="$1" -v c="$2" -v w="$3" -v p="$4" 'BEGIN { printf "%-38s %9.3f %9.3f %10.1f\n", n, c, w, p }'; }
 row "svremux from nginx" "$hc" "$hw" "$hp"
-row "ffmpeg -c copy from nginx" "$fc" "$fw" "$fp"
+row "ffmpeg -c copy of the MP4 from nginx" "$fc" "$fw" "$fp"
 row "svremux from nginx, limited" "$lc" "$lw" "$lp"
-row "ffmpeg -c copy from nginx, limited" "$gc" "$gw" "$gp"
+row "ffmpeg -c copy of the MP4, limited" "$gc" "$gw" "$gp"
 row "svremux from the file" "$xc" "$xw" "$xp"
-bench_line "svremux over HTTP, CPU s (peer ffmpeg)" "$hc" "$fc" "$hr" s "ratio<=" 1.00
-bench_line "same, limited, CPU s (peer ffmpeg)" "$lc" "$gc" "$lr" s "ratio<=" 1.00
+status=0
+bench_line "svremux over HTTP, CPU s (peer ffmpeg)" "$hc" "$fc" "$hr" s "ratio<=" 1.00 || status=1
+bench_line "svremux over HTTP, wall s (peer ffmpeg)" "$hw" "$fw" "$hwr" s "ratio<=" 1.00 || status=1
+bench_line "same, limited, CPU s (peer ffmpeg)" "$lc" "$gc" "$lr" s "ratio<=" 1.00 || status=1
+bench_line "same, limited, wall s (peer ffmpeg)" "$lw" "$gw" "$lwr" s "ratio<=" 1.00 || status=1
 peak=$(awk -v a="$hp" -v b="$lp" 'BEGIN { m = (a > b) ? a : b; printf "%.3f", m * 1.048576 }')
 peer_peak=$(awk -v a="$fp" -v b="$gp" 'BEGIN { m = (a > b) ? a : b; printf "%.3f", m * 1.048576 }')
 bench_line "svremux over HTTP, peak MB (peer ffmpeg)" "$peak" "$peer_peak" \
   "$(awk -v a="$peak" -v b="$peer_peak" 'BEGIN { printf "%.3f", a / b }')" MB "figure<" 32
 bench_line "svremux over HTTP / from the file, CPU s" "$hc" "$xc" \
   "$(awk -v a="$hc" -v b="$xc" 'BEGIN { printf "%.3f", a / b }')" s - -
+bench_line "svremux over HTTP / from the file, wall s" "$hw" "$xw" \
+  "$(awk -v a="$hw" -v b="$xw" 'BEGIN { printf "%.3f", a / b }')" s - -
+exit "$status"

@@ -1,18 +1,24 @@
 #!/usr/bin/env bash
-# Times svremux against a plain copy of the title with dd and against ffmpeg's stream copy, on
-# the same title, in one run, to three places: /dev/null, a new file on tmpfs (/dev/shm) and a
-# new file on the disk (beside the build folder; for information). svremux --ps (the program
-# stream) runs beside them to the same places; ffmpeg's program-stream muxer takes no AAC, so
-# its transport-stream copy is the peer printed beside it.
-#   bench/remux_vs_ffmpeg.sh [-n RUNS] [-b BUILD_DIR] [-d DIGESTS] [TITLE]
+# Measures svremux against a plain copy of the title with dd and against ffmpeg stream-copying
+# the MP4 of the same media (what a user holding the media would run), in one run, to three
+# places: /dev/null, a new file on tmpfs (/dev/shm) and a new file on the disk (beside the build
+# folder; for information). svremux --ps (the program stream) runs beside them to the same
+# places; ffmpeg's program-stream muxer takes no AAC, so its transport-stream copy is the peer
+# printed beside it.
+#   bench/remux_vs_ffmpeg.sh [-n RUNS] [-b BUILD_DIR] [-d DIGESTS] [-m MP4] [TITLE]
 # The commands of one place run in turn (svremux, svremux --ps, ffmpeg, dd, svremux, ...) after
 # one warm-up each, so a drift in the machine's speed touches all alike. Before each run the
 # last output is removed and written data flushed, so that neither truncating nor writing back
-# an earlier file is timed. Prints the median wall time of each, its throughput in MB/s of title
-# read (1 MB = 10^6 bytes), svremux's time over dd's beside the goal (2.00 to /dev/null, 1.30 to
-# tmpfs) and over ffmpeg's, each the median of the run-by-run ratios, and the SHA-256 of svremux's two outputs; with -d, a file of
+# an earlier file is timed. Each run's CPU (user + system of the process and all its threads,
+# to the microsecond) and wall time are taken by build/bench/RunMeasured. Prints, per place,
+# the median wall and CPU seconds of each command and its rate in MB/s of wall time over the
+# file it reads (1 MB = 10^6 bytes); then svremux's wall and CPU over dd's beside the goal
+# (2.00 to /dev/null, 1.30 to tmpfs) and over ffmpeg's, each ratio the median of the run-by-run
+# ratios. ffmpeg's output is checked (its packets per stream, counted by ffprobe, are the MP4's),
+# and so is svremux's (the same count, and the SHA-256 of its two outputs); with -d, a file of
 # "DIGEST  ts" and "DIGEST  ps" lines, a digest that differs fails the run. Without TITLE it
-# takes the 10-minute title that build/bench/RemuxBench makes and caches (run that once first).
+# takes the 10-minute title that build/bench/RemuxBench makes and caches, and the MP4 it caches
+# beside it (run that once first); with TITLE, -m names the MP4 of the same media.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 # shellcheck source=bench/bench_lib.sh
@@ -21,22 +27,27 @@ source bench/bench_lib.sh
 runs=5
 build=build
 digests=
-while getopts "n:b:d:h" opt; do
+mp4=
+usage() { sed -n '2,21p' "$0" | sed 's/^# \{0,1\}//'; }
+while getopts "n:b:d:m:h" opt; do
   case "$opt" in
     n) runs="$OPTARG" ;;
     b) build="$OPTARG" ;;
     d) digests="$OPTARG" ;;
-    h) sed -n '2,16p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
-    *) sed -n '2,16p' "$0" | sed 's/^# \{0,1\}//' >&2; exit 2 ;;
+    m) mp4="$OPTARG" ;;
+    h) usage; exit 0 ;;
+    *) usage >&2; exit 2 ;;
   esac
 done
 shift $((OPTIND - 1))
 [[ "$runs" =~ ^[1-9][0-9]*$ ]] || { echo "RUNS must be a positive whole number" >&2; exit 2; }
 
 title=$(bench_title "$build" "${1:-}") || exit 2
+mp4=$(bench_title_mp4 "$build" "${1:-}" "$mp4") || exit 2
 svremux="$build/tools/svremux/svremux"
 [[ -x "$svremux" ]] || { echo "$svremux is not built" >&2; exit 2; }
-for tool in ffmpeg dd awk; do
+bench_use_build "$build" || exit 2
+for tool in ffmpeg ffprobe dd awk; do
   command -v "$tool" >/dev/null || { echo "$tool is not installed" >&2; exit 2; }
 done
 
@@ -44,6 +55,7 @@ done
 [[ -d /dev/shm && -w /dev/shm ]] || { echo "/dev/shm is not a writable tmpfs" >&2; exit 2; }
 
 size=$(stat -c %s "$title")
+mp4_size=$(stat -c %s "$mp4")
 # Outputs go to one folder per place; /dev/null is written as a device, never removed.
 work=$(mktemp -d)            # on the disk, in $TMPDIR
 shm=$(mktemp -d -p /dev/shm)  # tmpfs
@@ -51,14 +63,16 @@ disk=$(mktemp -d -p "$build")
 trap 'rm -rf "$work" "$shm" "$disk"' EXIT
 dest=
 
+# Each command, run as it is or, with arguments, under them (bench_measure FILE).
 target() { [[ "$dest" == null ]] && echo /dev/null || echo "$dest/$1"; }
-run_svremux() { "$svremux" "$title" -o "$(target sv.ts)" 2>"$work/sv.err"; }
-run_svremux_ps() { "$svremux" --ps "$title" -o "$(target sv.mpg)" 2>"$work/svps.err"; }
+run_svremux() { "$@" "$svremux" "$title" -o "$(target sv.ts)" 2>"$work/sv.err"; }
+run_svremux_ps() { "$@" "$svremux" --ps "$title" -o "$(target sv.mpg)" 2>"$work/svps.err"; }
 run_ffmpeg() {
-  ffmpeg -nostdin -v error -y -i "$title" -map 0 -c copy -f mpegts "$(target ff.ts)" \
+  "$@" ffmpeg -nostdin -v error -y -i "$mp4" -map 0 -c copy -f mpegts "$(target ff.ts)" \
     2>"$work/ff.err"
 }
-run_dd() { dd if="$title" of="$(target dd.ts)" bs=1M 2>"$work/dd.err"; }
+run_dd() { "$@" dd if="$title" of="$(target dd.ts)" bs=1M 2>"$work/dd.err"; }
+commands=(run_svremux run_svremux_ps run_ffmpeg run_dd)
 output_of() {
   case "$1" in
     run_svremux) target sv.ts ;;
@@ -73,33 +87,55 @@ clear_output() {
   [[ "$out" == /dev/null ]] || rm -f "$out"
 }
 
-# Wall seconds of one run of the function; a failed run stops the script. The output of the
-# previous run goes first and the written data is flushed, both outside the timed span, so no
-# run pays for truncating or writing back what an earlier one wrote.
-time_one() {
-  local start end
+# Appends "CPU_SECONDS WALL_SECONDS PEAK_KB" of one run of the command to $work/COMMAND.runs; a
+# failed run stops the script. The output of the previous run goes first and the written data
+# is flushed, both outside the measured span, so no run pays for truncating or writing back
+# what an earlier one wrote.
+measure_one() {
   clear_output "$1"
   sync
-  start=$(date +%s.%N)
-  if ! "$1"; then
+  if ! "$1" bench_measure "$work/$1.runs"; then
     echo "$1 failed:" >&2
     cat "$work"/*.err >&2
     exit 1
   fi
-  end=$(date +%s.%N)
-  awk -v s="$start" -v e="$end" 'BEGIN { printf "%.6f\n", e - s }'
 }
 
-median() { bench_median; }
+# "TYPE COUNT" per stream of a media file, its packets as ffprobe reads them (a transport
+# stream's programs list their streams again: each stream counts once); ffprobe's complaints
+# fail the check.
+packet_counts() {
+  local counts
+  counts=$(ffprobe -v error -count_packets -show_entries stream=index,codec_type,nb_read_packets \
+    -of csv=p=0 "$1" 2>"$work/probe.err") && [[ ! -s "$work/probe.err" ]] ||
+    { echo "ffprobe on $1:" >&2; cat "$work/probe.err" >&2; exit 1; }
+  awk -F, 'NF == 3 && !seen[$1]++ { print $2, $3 }' <<<"$counts" | sort
+}
 
-# One line of the table: name, seconds.
+# One line of the table: name, wall seconds, CPU seconds, bytes read.
 report() {
-  awk -v name="$1" -v t="$2" -v size="$size" \
-    'BEGIN { printf "  %-13s %7.3f s  %8.1f MB/s\n", name, t, size / t / 1e6 }'
+  awk -v name="$1" -v w="$2" -v c="$3" -v size="$4" \
+    'BEGIN { printf "  %-13s %9.3f %9.3f %11.1f\n", name, w, c, size / w / 1e6 }'
 }
 
-awk -v title="$title" -v size="$size" -v runs="$runs" \
-  'BEGIN { printf "title    %s (%.1f MB), %d runs each, medians\n", title, size / 1e6, runs }'
+awk -v title="$title" -v size="$size" -v mp4="$mp4" -v mp4size="$mp4_size" -v runs="$runs" 'BEGIN {
+  printf "title    %s (%.1f MB)\n", title, size / 1e6
+  printf "MP4      %s (%.1f MB), the same media, read by ffmpeg\n", mp4, mp4size / 1e6
+  printf "%d runs each, medians; CPU: user + system, all threads\n", runs }'
+# What is measured makes the right thing, checked before anything is measured: ffmpeg's output
+# holds the MP4's packets, and svremux's the same number (the title and the MP4 hold the same
+# media).
+mp4_counts=$(packet_counts "$mp4")
+dest="$shm"
+for f in run_ffmpeg run_svremux; do
+  "$f" || { echo "$f failed:" >&2; cat "$work"/*.err >&2; exit 1; }
+  counts=$(packet_counts "$(output_of "$f")")
+  if [[ "$counts" != "$mp4_counts" ]]; then
+    echo "packets per stream of $f's output ($(tr '\n' ' ' <<<"$counts")) differ from the MP4's ($(tr '\n' ' ' <<<"$mp4_counts"))" >&2
+    exit 1
+  fi
+  clear_output "$f"
+done
 status=0
 for place in null shm disk; do
   case "$place" in
@@ -107,42 +143,39 @@ for place in null shm disk; do
     shm) dest="$shm"; label="a new file on tmpfs"; goal=1.30 ;;
     disk) dest="$disk"; label="a new file on the disk"; goal= ;;
   esac
-  for f in run_svremux run_svremux_ps run_ffmpeg run_dd; do  # warm-up: the title in the cache
+  for f in "${commands[@]}"; do  # warm-up: the inputs in the cache
     clear_output "$f"
-    "$f" >/dev/null || { echo "$f failed:" >&2; cat "$work"/*.err >&2; exit 1; }
+    "$f" || { echo "$f failed:" >&2; cat "$work"/*.err >&2; exit 1; }
+    : >"$work/$f.runs"
   done
   if [[ "$place" == shm ]]; then
     sv_digest=$(sha256sum "$(target sv.ts)" | cut -c1-64)
     ps_digest=$(sha256sum "$(target sv.mpg)" | cut -c1-64)
   fi
-  sv_times=() ps_times=() ff_times=() dd_times=()
   for ((i = 0; i < runs; ++i)); do
-    sv_times+=("$(time_one run_svremux)")
-    ps_times+=("$(time_one run_svremux_ps)")
-    ff_times+=("$(time_one run_ffmpeg)")
-    dd_times+=("$(time_one run_dd)")
+    for f in "${commands[@]}"; do measure_one "$f"; done
   done
-  sv=$(printf '%s\n' "${sv_times[@]}" | median)
-  ps=$(printf '%s\n' "${ps_times[@]}" | median)
-  ff=$(printf '%s\n' "${ff_times[@]}" | median)
-  dd=$(printf '%s\n' "${dd_times[@]}" | median)
+  # Columns: CPU and wall of svremux (1, 2), svremux --ps (4, 5), ffmpeg (7, 8) and dd (10, 11).
+  paste -d ' ' "$work/run_svremux.runs" "$work/run_svremux_ps.runs" "$work/run_ffmpeg.runs" \
+    "$work/run_dd.runs" >"$work/pairs"
+  col() { bench_column_median "$work/pairs" "$1"; }
   echo "to $label:"
-  report svremux "$sv"
-  report "svremux --ps" "$ps"
-  report ffmpeg "$ff"
-  report dd "$dd"
+  printf "  %-13s %9s %9s %11s\n" "" "wall s" "CPU s" "MB/s (wall)"
+  report svremux "$(col 2)" "$(col 1)" "$size"
+  report "svremux --ps" "$(col 5)" "$(col 4)" "$size"
+  report "ffmpeg (MP4)" "$(col 8)" "$(col 7)" "$mp4_size"
+  report dd "$(col 11)" "$(col 10)" "$size"
   # Each ratio is the median of the ratios of runs made a moment apart, not of the medians.
-  for ((i = 0; i < runs; ++i)); do
-    echo "${sv_times[i]} ${ps_times[i]} ${ff_times[i]} ${dd_times[i]}"
-  done >"$work/pairs"
-  if [[ -n "$goal" ]]; then
-    bench_line "svremux, s (peer dd)" "$sv" "$dd" "$(bench_paired_ratio "$work/pairs" 1 4)" s "ratio<=" "$goal"
-  else
-    bench_line "svremux, s (peer dd)" "$sv" "$dd" "$(bench_paired_ratio "$work/pairs" 1 4)" s - -
-  fi
-  bench_line "svremux, s (peer ffmpeg)" "$sv" "$ff" "$(bench_paired_ratio "$work/pairs" 1 3)" s - -
-  bench_line "svremux --ps, s (peer ffmpeg)" "$ps" "$ff" "$(bench_paired_ratio "$work/pairs" 2 3)" s - -
+  kind=-
+  [[ -z "$goal" ]] || kind="ratio<="
+  bench_line "svremux, wall s (peer dd)" "$(col 2)" "$(col 11)" "$(bench_paired_ratio "$work/pairs" 2 11)" s "$kind" "${goal:--}" || status=1
+  bench_line "svremux, CPU s (peer dd)" "$(col 1)" "$(col 10)" "$(bench_paired_ratio "$work/pairs" 1 10)" s "$kind" "${goal:--}" || status=1
+  bench_line "svremux, wall s (peer ffmpeg, MP4)" "$(col 2)" "$(col 8)" "$(bench_paired_ratio "$work/pairs" 2 8)" s - - || status=1
+  bench_line "svremux, CPU s (peer ffmpeg, MP4)" "$(col 1)" "$(col 7)" "$(bench_paired_ratio "$work/pairs" 1 7)" s - - || status=1
+  bench_line "svremux --ps, wall s (peer ffmpeg, MP4)" "$(col 5)" "$(col 8)" "$(bench_paired_ratio "$work/pairs" 5 8)" s - - || status=1
+  bench_line "svremux --ps, CPU s (peer ffmpeg, MP4)" "$(col 4)" "$(col 7)" "$(bench_paired_ratio "$work/pairs" 4 7)" s - - || status=1
 done
+echo "packets $(tr '\n' ' ' <<<"$mp4_counts")in the MP4, ffmpeg's output and svremux's"
 echo "sha256 $sv_digest  svremux"
 echo "sha256 $ps_digest  svremux --ps"
 if [[ -n "$digests" ]]; then
