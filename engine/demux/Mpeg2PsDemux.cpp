@@ -16,7 +16,6 @@
 #include "engine/core/MemoryCache.h"
 #include "engine/core/Session.h"
 #include "engine/core/Task.h"
-#include "engine/container/MediaTrackFilter.h"
 #include "engine/container/Mpeg2PsIndexEntryReader.h"
 #include "engine/container/Mpeg2PsFormat.h"
 #include "engine/container/TrackInfoKeys.h"
@@ -102,7 +101,7 @@ void Mpeg2PsDemux::DoLinked(bool firstTime) {
         RemoveAllSampleStreams();
         MakeParser(demultiplexing);
     }
-    if (!tracks_.empty()) {
+    if (!tracks_.IsEmpty()) {
         if (mux_ != previousMux) {
             RemoveAllSampleStreams();
         } else {
@@ -145,24 +144,8 @@ void Mpeg2PsDemux::ReparseHeldBytes() {
     }
 }
 
-std::set<uint8_t> Mpeg2PsDemux::TrackStreamIds() const {
-    std::set<uint8_t> used;
-    for (TrackMap::const_iterator it = tracks_.begin(); it != tracks_.end(); ++it) {
-        const SV::SVDictionary& info = it->second->GetInfo();
-        if (it->second->HasAudio()) {
-            used.insert(static_cast<uint8_t>(
-                info.GetUnsignedIntOrDefault(TrackInfoKey_AudioMpegStreamId, 0)));
-        }
-        if (it->second->HasVideo()) {
-            used.insert(static_cast<uint8_t>(
-                info.GetUnsignedIntOrDefault(TrackInfoKey_VideoMpegStreamId, 0)));
-        }
-    }
-    return used;
-}
-
 void Mpeg2PsDemux::RemoveStreamsWithoutTrack() {
-    const std::set<uint8_t> used = TrackStreamIds();
+    const std::set<uint8_t> used = tracks_.StreamIds();
     std::vector<StreamReference> unused;
     for (SampleStreamMap::const_iterator it = sampleStreams_.begin(); it != sampleStreams_.end();
          ++it) {
@@ -350,8 +333,8 @@ bool Mpeg2PsDemux::DoProcessMemoryMarker(const boost::shared_ptr<MemoryMarker>& 
         select = true;
     }
     if (named.Get() != 0) {
-        TrackMap::const_iterator found = tracks_.find(named);
-        if (found != tracks_.end() && found->second != parser_->GetSelectedTrack()) {
+        TrackMap::const_iterator found = tracks_.Get().find(named);
+        if (found != tracks_.Get().end() && found->second != parser_->GetSelectedTrack()) {
             if (select) {
                 parser_->SetSelectedTrack(found->second);
                 PublishCurrentTrack(found->second);
@@ -457,7 +440,8 @@ bool Mpeg2PsDemux::GetDecoderConfig(uint32_t kind, const uint8_t** data, uint32_
     }
     if (kind == StreamInfoKindAudioSpecificConfig && data && size) {
         std::vector<uint8_t> config;
-        const boost::shared_ptr<MediaTrack> track = TrackOfAudioStream(audioId);
+        const boost::shared_ptr<MediaTrack> track =
+            tracks_.TrackOfAudioStream(audioId, parser_->GetSelectedTrack());
         if (parser_->GetAudioDecoderConfig(audioId, config, track.get()) && !config.empty()) {
             decoderConfig_.swap(config);
             *data = decoderConfig_.data();
@@ -466,22 +450,6 @@ bool Mpeg2PsDemux::GetDecoderConfig(uint32_t kind, const uint8_t** data, uint32_
         }
     }
     return Demux::GetDecoderConfig(kind, data, size);
-}
-
-boost::shared_ptr<MediaTrack> Mpeg2PsDemux::TrackOfAudioStream(uint8_t audioId) const {
-    // The selected track when it carries the stream; else the first that does: a chain
-    // without a seeker selects none, and a selected track with another audio stream (an
-    // audio rendition read beside the pictures) describes another sound.
-    const boost::shared_ptr<MediaTrack> selected = parser_->GetSelectedTrack();
-    const auto carries = [audioId](const MediaTrack& track) {
-        return track.HasAudio() && track.GetInfo().GetUnsignedIntOrDefault(
-                                       TrackInfoKey_AudioMpegStreamId, 0) == audioId;
-    };
-    if (selected && carries(*selected)) return selected;
-    for (TrackMap::const_iterator it = tracks_.begin(); it != tracks_.end(); ++it) {
-        if (it->second && carries(*it->second)) return it->second;
-    }
-    return selected;
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -494,16 +462,10 @@ void Mpeg2PsDemux::DoAddInTask(const MemoryChunk& chunk) {
     }
     Mpeg2PsResult result;
     {
-        // Cleared however the parse ends (the pump drops what a pass throws), so that times met
-        // later are not held for a parse that is over.
-        struct Parsing {
-            explicit Parsing(bool& flag) : flag_(flag) { flag_ = true; }
-            ~Parsing() { flag_ = false; }
-            bool& flag_;
-        } parsing(parsing_);
+        const Mpeg2PsTimestampBatch::Parse parse(timestamps_);
         result = parser_->Parse(chunk, false);
     }
-    PublishHeldTimestamps();
+    timestamps_.Publish();
     switch (result) {
         case Mpeg2PsResult::Ok: break;
         case Mpeg2PsResult::NoPackFirst:
@@ -541,20 +503,12 @@ Mpeg2PsResult Mpeg2PsDemux::OnNewTrack(const boost::shared_ptr<MediaTrack>& trac
     if (metadataComplete_ || tracksInstalled_ || !track) {
         return Mpeg2PsResult::Ok;
     }
-    const uint32_t version = track->GetInfo().GetUnsignedIntOrDefault(TrackInfoKey_Version, 0);
-    if (version > 2 || !MediaTrackFilter::Instance().Accept(track)) {
-        DebugPrint("Track rejected by filter\n");
-        return Mpeg2PsResult::Ok;
-    }
-    track->SetSource(sourceName_);
-    const TrackId id(static_cast<uint32_t>(tracks_.size() + 1));
-    track->SetId(id);
-    tracks_[id] = track;
+    tracks_.Take(track, sourceName_);
     return Mpeg2PsResult::Ok;
 }
 
 Mpeg2PsResult Mpeg2PsDemux::MetadataComplete() {
-    PublishHeldTimestamps();
+    timestamps_.Publish();
     if (!metadataComplete_ && !tracksInstalled_) {
         PublishMetadata();
     }
@@ -563,31 +517,15 @@ Mpeg2PsResult Mpeg2PsDemux::MetadataComplete() {
 
 void Mpeg2PsDemux::PublishMetadata() {
     DebugPrint("Mpeg2PsDemux::MetadataComplete\n");
-    uint64_t duration = 0;
-    uint64_t end = 0;
-    bool trickPlay = false;
-    for (TrackMap::const_iterator it = tracks_.begin(); it != tracks_.end(); ++it) {
-        const MediaTrack& track = *it->second;
-        if (!track.HasAudio() && !track.HasVideo()) {
-            continue;
-        }
-        const MediaTrackIndex& index = track.GetIndex();
-        if (track.GetTrickPlayRate().Get() != 0) {
-            trickPlay = true;
-        } else {
-            // A timescale of 0 gives 0 rather than a division by zero.
-            const uint64_t trackDuration = index.TicksToMicroseconds(index.GetDuration());
-            duration = std::max(duration, trackDuration);
-        }
-        const uint64_t trackEnd = index.GetOffset() + index.GetSize();
-        end = std::max(end, trackEnd < index.GetOffset() ? kAllBits : trackEnd);
-    }
-    PublishTracks(tracks_, true);
-    PublishTrickPlayAvailable(trickPlay);
-    PublishDuration(MediaTime(duration));
+    const Mpeg2PsTrackTable::Extent extent = tracks_.Measure();
+    const uint64_t end = extent.end;
+    PublishTracks(tracks_.Get(), true);
+    PublishTrickPlayAvailable(extent.trickPlay);
+    PublishDuration(MediaTime(extent.duration));
     PublishEndPosition(BytePosition(end));
     // Media packets with no index before them: a program stream, but not a title to play.
-    if (!metadataComplete_ && tracks_.empty() && !parser_->GetHeaderSection().IsIndexMagicSeen()) {
+    if (!metadataComplete_ && tracks_.IsEmpty() &&
+        !parser_->GetHeaderSection().IsIndexMagicSeen()) {
         Refuse(SVStatusInvalidDataFormat, "The title has no index");
     }
     if (!metadataComplete_) {
@@ -604,7 +542,8 @@ void Mpeg2PsDemux::PublishMetadata() {
 }
 
 void Mpeg2PsDemux::ConfigureStreams() {
-    for (TrackMap::const_iterator it = tracks_.begin(); it != tracks_.end(); ++it) {
+    const TrackMap& tracks = tracks_.Get();
+    for (TrackMap::const_iterator it = tracks.begin(); it != tracks.end(); ++it) {
         const MediaTrack& track = *it->second;
         const SV::SVDictionary& info = track.GetInfo();
         // The parser learns the ids too, so it classes the timestamps and samples of a title
@@ -673,9 +612,9 @@ void Mpeg2PsDemux::OnStreamMap(const Mpeg2PsPsm& map) {
     // With a track map the tracks decide which streams this chain carries: a stream that only
     // the map names belongs to tracks removed from this chain (an audio rendition that another
     // chain reads), and carried here as well it would reach the output twice.
-    const std::set<uint8_t> used = TrackStreamIds();
+    const std::set<uint8_t> used = tracks_.StreamIds();
     for (const Mpeg2PsPsm::EsMapEntry& entry : map.GetEsMap()) {
-        if (tracks_.empty() || used.count(entry.elementary_stream_id) != 0) {
+        if (tracks_.IsEmpty() || used.count(entry.elementary_stream_id) != 0) {
             AddElementaryStream(entry.elementary_stream_id, entry.stream_type);
         }
     }
@@ -717,66 +656,39 @@ Sample Mpeg2PsDemux::CreateSample(uint8_t streamId, uint32_t payloadLength, Samp
 }
 
 void Mpeg2PsDemux::OnDataSkipped(uint64_t position, uint64_t count) {
-    PublishHeldTimestamps();
+    timestamps_.Publish();
     const std::string skipped = "Damaged data: " + std::to_string(count) + " bytes skipped";
     PublishWarning(SVStatusParserError,
                    positionKnown_ ? skipped + " at byte " + std::to_string(position) : skipped);
 }
 
 void Mpeg2PsDemux::OnTimestamp(SampleMediaType kind, uint32_t timestamp, uint32_t scrBase) {
-    heldTimestamps_.push_back({static_cast<uint32_t>(kind),
-                               MediaTime(TicksToMicrosecondsTruncated(timestamp)),
-                               MediaTime(TicksToMicrosecondsTruncated(scrBase))});
-    // Trick play also writes (and times) pictures its stream hands on outside a parse: when
-    // the stream drains at the end, for one. Nothing would publish those later.
-    if (!parsing_ || heldTimestamps_.size() >= kHeldTimestamps) PublishHeldTimestamps();
-}
-
-void Mpeg2PsDemux::PublishHeldTimestamps() {
-    PublishTimestamps(heldTimestamps_.data(), heldTimestamps_.size());
-    heldTimestamps_.clear();
+    timestamps_.Add(kind, timestamp, scrBase);
 }
 
 void Mpeg2PsDemux::SetTracks(const TrackMap& tracks) {
-    tracks_ = tracks;
+    tracks_.Assign(tracks);
     tracksInstalled_ = true;
     metadataComplete_ = true;
     PublishMetadata();
     SeekFilePosition(BytePosition(0), BytePosition(0), false);
 }
 
-bool Mpeg2PsDemux::HasAudioOnlyTracks() const {
-    bool video = false;
-    bool audioOnly = false;
-    for (TrackMap::const_iterator it = tracks_.begin(); it != tracks_.end(); ++it) {
-        video = video || it->second->HasVideo();
-        audioOnly = audioOnly || (it->second->HasAudio() && !it->second->HasVideo());
-    }
-    return video && audioOnly;
-}
-
-template <typename Predicate>
-void Mpeg2PsDemux::RemoveTracks(Predicate matches) {
-    for (TrackMap::iterator it = tracks_.begin(); it != tracks_.end();) {
-        if (matches(*it->second)) {
-            it = tracks_.erase(it);
-        } else {
-            ++it;
-        }
-    }
-    PublishTracks(tracks_, false);
-}
+bool Mpeg2PsDemux::HasAudioOnlyTracks() const { return tracks_.HasAudioOnlyTracks(); }
 
 void Mpeg2PsDemux::RemoveAudioOnlyTracks() {
-    RemoveTracks([](const MediaTrack& t) { return t.HasAudio() && !t.HasVideo(); });
+    tracks_.RemoveAudioOnlyTracks();
+    PublishTracks(tracks_.Get(), false);
 }
 
 void Mpeg2PsDemux::RemoveVideoTracks() {
-    RemoveTracks([](const MediaTrack& t) { return t.HasVideo(); });
+    tracks_.RemoveVideoTracks();
+    PublishTracks(tracks_.Get(), false);
 }
 
 void Mpeg2PsDemux::RemoveTextStreamTracks() {
-    RemoveTracks([](const MediaTrack& t) { return t.HasText(); });
+    tracks_.RemoveTextStreamTracks();
+    PublishTracks(tracks_.Get(), false);
 }
 
 MediaTime Mpeg2PsDemux::GetTimeBufferedAhead() {

@@ -20,6 +20,8 @@
 #include "engine/demux/Mpeg2PsParser.h"
 #include "engine/demux/Mpeg2PsOutOfBandParser.h"
 #include "engine/demux/Mpeg2PsParserListener.h"
+#include "engine/demux/Mpeg2PsTimestampBatch.h"
+#include "engine/demux/Mpeg2PsTrackTable.h"
 
 namespace SarvelonMediaKit {
 
@@ -101,7 +103,7 @@ public:
     // Media time between the last parsed timestamp and how far the source has data.
     MediaTime GetTimeBufferedAhead();
 
-    const TrackMap& GetTracks() const { return tracks_; }
+    const TrackMap& GetTracks() const { return tracks_.Get(); }
     boost::shared_ptr<MediaTrack> GetCurrentTrack() const { return currentTrack_; }
     boost::shared_ptr<MediaTrack> GetSelectedTrack() const;
     const std::vector<Mpeg2PsParser::Chapter>& GetChapters() const;
@@ -147,25 +149,16 @@ private:
     void ConfigureStreams();
     // Removes the streams of elementary streams that no track of the map carries.
     void RemoveStreamsWithoutTrack();
-    // The elementary stream ids the tracks of the map carry.
-    std::set<uint8_t> TrackStreamIds() const;
     // Hands what the preload cache holds to a parser made anew for a changed mode.
     void ReparseHeldBytes();
     void AddElementaryStream(uint8_t streamId, uint8_t streamType);
-    // The track whose ES descriptor describes the audio stream: the selected track when it
-    // carries that stream, else the first track that does, else the selected track.
-    boost::shared_ptr<MediaTrack> TrackOfAudioStream(uint8_t audioId) const;
     void PostPreloadStep(const char* name, const MediaTime& timeout, const SV::PilTime& start,
                          void (Mpeg2PsDemux::*step)(const MediaTime&, const SV::PilTime&));
-    template <typename Predicate>
-    void RemoveTracks(Predicate matches);
     SV::PilTime Now() const;
-    // Publishes the media times met and not yet published.
-    void PublishHeldTimestamps();
 
     std::unique_ptr<Mpeg2PsParser> parser_;
     std::string sourceName_;  // given to every accepted track as its source
-    TrackMap tracks_;
+    Mpeg2PsTrackTable tracks_;
     boost::shared_ptr<MediaTrack> currentTrack_;
     bool endOfMedia_;
     // Why the title cannot be played has been told (its format refused, or the end before its
@@ -184,10 +177,8 @@ private:
     bool positionKnown_ = true;
     std::vector<uint8_t> decoderConfig_;
     TaskManager::Clock clock_;
-    // Media times met by the parse under way, not yet published (at most kHeldTimestamps).
-    std::vector<StreamInfoSource::Timestamp> heldTimestamps_;
-    static constexpr size_t kHeldTimestamps = 64;
-    bool parsing_ = false;  // within parser_->Parse: media times are held
+    // Media times met by the parse under way, not yet published.
+    Mpeg2PsTimestampBatch timestamps_{*this};
 };
 
 }  // namespace SarvelonMediaKit
