@@ -237,3 +237,15 @@ bench_start_hls() {
     sleep 0.01
   done
 }
+
+# "TYPE COUNT" per stream of media FILE, its packets as ffprobe reads them (a transport stream's
+# programs list their streams again: each stream counts once); ffprobe's complaints, kept in
+# WORK, fail the check and stop the script.
+#   bench_packet_counts FILE WORK
+bench_packet_counts() {
+  local counts
+  counts=$(ffprobe -v error -count_packets -show_entries stream=index,codec_type,nb_read_packets \
+    -of csv=p=0 "$1" 2>"$2/probe.err") && [[ ! -s "$2/probe.err" ]] ||
+    { echo "ffprobe on $1:" >&2; cat "$2/probe.err" >&2; exit 1; }
+  awk -F, 'NF == 3 && !seen[$1]++ { print $2, $3 }' <<<"$counts" | sort
+}

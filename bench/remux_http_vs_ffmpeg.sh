@@ -112,22 +112,11 @@ remux_http() { echo "$svremux $1 -o /dev/null"; }
 cmd_file="$svremux $title -o /dev/null"
 ffmpeg_http() { echo "ffmpeg -nostdin -v error -y -i $1 -map 0 -c copy -f mpegts /dev/null"; }
 
-# "TYPE COUNT" per stream of a media file, its packets as ffprobe reads them (a transport
-# stream's programs list their streams again: each stream counts once); ffprobe's complaints
-# fail the check.
-packet_counts() {
-  local counts
-  counts=$(ffprobe -v error -count_packets -show_entries stream=index,codec_type,nb_read_packets \
-    -of csv=p=0 "$1" 2>"$work/probe.err") && [[ ! -s "$work/probe.err" ]] ||
-    { echo "ffprobe on $1:" >&2; cat "$work/probe.err" >&2; exit 1; }
-  awk -F, 'NF == 3 && !seen[$1]++ { print $2, $3 }' <<<"$counts" | sort
-}
-
 # One check first: svremux writes the same bytes over HTTP (both ways) as from the file, and
 # its output and ffmpeg's (over HTTP, both ways) hold the MP4's packets.
-mp4_counts=$(packet_counts "$mp4")
+mp4_counts=$(bench_packet_counts "$mp4" "$work")
 $svremux "$title" -o "$work/file.ts"
-[[ "$(packet_counts "$work/file.ts")" == "$mp4_counts" ]] ||
+[[ "$(bench_packet_counts "$work/file.ts" "$work")" == "$mp4_counts" ]] ||
   { echo "svremux's output and the MP4 hold different packets: not the same media" >&2; exit 1; }
 for u in "$url" "$limited"; do
   $svremux "$u" -o "$work/http.ts"
@@ -137,7 +126,7 @@ done
 rm -f "$work/file.ts"
 for u in "$mp4_url" "$mp4_limited"; do
   ffmpeg -nostdin -v error -y -i "$u" -map 0 -c copy -f mpegts "$work/ff.ts"
-  [[ "$(packet_counts "$work/ff.ts")" == "$mp4_counts" ]] ||
+  [[ "$(bench_packet_counts "$work/ff.ts" "$work")" == "$mp4_counts" ]] ||
     { echo "ffmpeg's copy of $u does not hold the MP4's packets" >&2; exit 1; }
   rm -f "$work/ff.ts"
 done

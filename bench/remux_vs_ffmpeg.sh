@@ -101,17 +101,6 @@ measure_one() {
   fi
 }
 
-# "TYPE COUNT" per stream of a media file, its packets as ffprobe reads them (a transport
-# stream's programs list their streams again: each stream counts once); ffprobe's complaints
-# fail the check.
-packet_counts() {
-  local counts
-  counts=$(ffprobe -v error -count_packets -show_entries stream=index,codec_type,nb_read_packets \
-    -of csv=p=0 "$1" 2>"$work/probe.err") && [[ ! -s "$work/probe.err" ]] ||
-    { echo "ffprobe on $1:" >&2; cat "$work/probe.err" >&2; exit 1; }
-  awk -F, 'NF == 3 && !seen[$1]++ { print $2, $3 }' <<<"$counts" | sort
-}
-
 # One line of the table: name, wall seconds, CPU seconds, bytes read.
 report() {
   awk -v name="$1" -v w="$2" -v c="$3" -v size="$4" \
@@ -125,11 +114,11 @@ awk -v title="$title" -v size="$size" -v mp4="$mp4" -v mp4size="$mp4_size" -v ru
 # What is measured makes the right thing, checked before anything is measured: ffmpeg's output
 # holds the MP4's packets, and svremux's the same number (the title and the MP4 hold the same
 # media).
-mp4_counts=$(packet_counts "$mp4")
+mp4_counts=$(bench_packet_counts "$mp4" "$work")
 dest="$shm"
 for f in run_ffmpeg run_svremux; do
   "$f" || { echo "$f failed:" >&2; cat "$work"/*.err >&2; exit 1; }
-  counts=$(packet_counts "$(output_of "$f")")
+  counts=$(bench_packet_counts "$(output_of "$f")" "$work")
   if [[ "$counts" != "$mp4_counts" ]]; then
     echo "packets per stream of $f's output ($(tr '\n' ' ' <<<"$counts")) differ from the MP4's ($(tr '\n' ' ' <<<"$mp4_counts"))" >&2
     exit 1
