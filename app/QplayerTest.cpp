@@ -342,6 +342,13 @@ TEST_F(QplayerEngineStartTest, AnEngineErrorWhileTheScreenClosesIsNotReported) {
     ASSERT_TRUE(RunUntil([&] { return Playing(); }, 10));
     player_->closeView();
     bridge_->PostEvent(SViOsApiEvent_StoppingOnError, ns::Dictionary());
+    // The event does reach the screen's callback: what follows is its being dropped, not its
+    // never arriving.
+    ASSERT_TRUE(RunUntil(
+        [&] {
+            return LogCount("[Q] callback event:SViOsApiEvent_StoppingOnError attributes:{}") == 1;
+        },
+        1));
     RunFor(3.1);
     EXPECT_EQ((std::vector<std::string>{"dispose"}), delegate_->calls);
     EXPECT_EQ(0, LogsContaining("[Q] sarvelonStoppingOnError"));

@@ -1,20 +1,10 @@
 #include "SVLibrary/Path/PercentDecoder.h"
 
+#include "SVLibrary/Util/Hex.h"
+
 namespace SV {
 
-namespace {
-
-unsigned HexValue(char c) {
-    if (c >= '0' && c <= '9') return static_cast<unsigned>(c - '0');
-    if (c >= 'a' && c <= 'f') return static_cast<unsigned>(c - 'a' + 10);
-    return static_cast<unsigned>(c - 'A' + 10);
-}
-
-}  // namespace
-
-bool PercentDecoder::IsHexDigit(char c) {
-    return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
-}
+bool PercentDecoder::IsHexDigit(char c) { return HexDigitValue(c) >= 0; }
 
 bool PercentDecoder::Decode(const std::string& text, std::string& out) const {
     std::string result;
@@ -33,7 +23,8 @@ bool PercentDecoder::Decode(const std::string& text, std::string& out) const {
             }
             continue;
         }
-        const unsigned value = (HexValue(text[i + 1]) << 4) | HexValue(text[i + 2]);
+        const unsigned value =
+            static_cast<unsigned>(HexDigitValue(text[i + 1]) << 4 | HexDigitValue(text[i + 2]));
         if (value == 0) {
             switch (policy_.zero) {
                 case Zero::Reject: return false;

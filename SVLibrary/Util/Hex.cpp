@@ -2,25 +2,20 @@
 
 namespace SV {
 
-namespace {
-
-// The digit's value, or -1 when it is not a hexadecimal digit.
-int DigitValue(char c) {
+int HexDigitValue(char c) {
     if (c >= '0' && c <= '9') return c - '0';
     if (c >= 'a' && c <= 'f') return c - 'a' + 10;
     if (c >= 'A' && c <= 'F') return c - 'A' + 10;
     return -1;
 }
 
-}  // namespace
-
 std::vector<unsigned char> HexToBytes(const std::string& text) {
     std::vector<unsigned char> bytes;
     if (text.size() % 2 != 0) return bytes;
     bytes.reserve(text.size() / 2);
     for (size_t i = 0; i < text.size(); i += 2) {
-        int high = DigitValue(text[i]);
-        int low = DigitValue(text[i + 1]);
+        int high = HexDigitValue(text[i]);
+        int low = HexDigitValue(text[i + 1]);
         if (high < 0 || low < 0) return {};
         bytes.push_back(static_cast<unsigned char>(high << 4 | low));
     }

@@ -6,6 +6,9 @@
 
 namespace SV {
 
+// The value of one hexadecimal digit (either case), or -1 when c is not one.
+int HexDigitValue(char c);
+
 // Two hexadecimal digits per byte, high half first, either case. An empty or odd-length text,
 // or one with any other character, gives an empty vector: never a partial result.
 std::vector<unsigned char> HexToBytes(const std::string& text);

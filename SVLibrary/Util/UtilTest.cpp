@@ -50,6 +50,18 @@ TEST(Hex, BothWaysAndMalformedInput) {
     std::string text = SV::BytesToHex(all);
     EXPECT_EQ(text.size(), 512u);
     EXPECT_EQ(SV::HexToBytes(text), all);
+
+    // Every character, the neighbours of each digit range included, against the digits spelled out.
+    const std::string lower = "0123456789abcdef";
+    const std::string upper = "0123456789ABCDEF";
+    for (int c = 0; c < 256; ++c) {
+        const size_t inLower = lower.find(static_cast<char>(c));
+        const size_t inUpper = upper.find(static_cast<char>(c));
+        const int expected = inLower != std::string::npos   ? static_cast<int>(inLower)
+                             : inUpper != std::string::npos ? static_cast<int>(inUpper)
+                                                            : -1;
+        EXPECT_EQ(expected, SV::HexDigitValue(static_cast<char>(c))) << c;
+    }
 }
 
 TEST(Random, BoundsAndFill) {

@@ -5,7 +5,6 @@
 
 #include <cstdint>
 #include <limits>
-#include <set>
 
 #include "SVLibrary/TypedValue/SVDictionary.h"
 #include "engine/container/TrackInfoKeys.h"
@@ -71,14 +70,6 @@ TEST(Mpeg2PsTrackTable, AnEndPastTheLargestPositionIsAllBits) {
     const uint64_t max = std::numeric_limits<uint64_t>::max();
     const Mpeg2PsTrackTable table = TableOf({TrackAt(0xC0, 0xE0, 900000, max - 10, 11)});
     EXPECT_EQ(max, table.Measure().end) << "not the wrapped-around 0";
-}
-
-TEST(Mpeg2PsTrackTable, StreamIdsAreThoseOfTheTracksSoundAndPictures) {
-    boost::shared_ptr<MediaTrack> text = TrackAt(0, 0, 900000, 0, 10);
-    text->SetText(true);
-    const Mpeg2PsTrackTable table =
-        TableOf({TrackAt(0xC0, 0xE0, 900000, 0, 10), TrackAt(0xC1, 0, 900000, 0, 10), text});
-    EXPECT_EQ((std::set<uint8_t>{0xC0, 0xC1, 0xE0}), table.StreamIds());
 }
 
 // The selected track describes the audio stream when it carries it; an audio rendition read

@@ -9,6 +9,7 @@
 #include <boost/make_shared.hpp>
 
 #include <atomic>
+#include <chrono>
 #include <memory>
 #include <mutex>
 #include <set>
@@ -125,16 +126,22 @@ public:
     std::atomic<int> dataBeforeOpen{0};
 };
 
+using Clock = std::chrono::steady_clock;
+
 // Starts the server listening on the loopback and fills it to its cap one connection at a time,
 // so that client i is served by shared delegate i and the earlier ones have been idle longer.
+// madeBy (optional) gets, for each, a time by which its place had been made: its age on the
+// server is at least the time since then.
 void ListenAndFillToTheCap(MultiSocketDelegateServer& server, Factory& factory,
-                           std::vector<int>* clients, std::vector<RecordingDelegate*>* delegates) {
+                           std::vector<int>* clients, std::vector<RecordingDelegate*>* delegates,
+                           std::vector<Clock::time_point>* madeBy = nullptr) {
     server.Listen(0, kLoopback);
     const int cap = MultiSocketDelegateServer::kMaxServingConnections;
     for (int i = 0; i < cap; ++i) {
         clients->push_back(Connect(server.GetListeningPort()));
         ASSERT_GE(clients->back(), 0);
         ASSERT_TRUE(WaitUntil([&]() { return server.GetServingConnections() == i + 1; }));
+        if (madeBy != nullptr) madeBy->push_back(Clock::now());
     }
     *delegates = factory.SharedDelegates();
     ASSERT_EQ(static_cast<size_t>(cap), delegates->size());
@@ -464,6 +471,71 @@ TEST(MultiSocketDelegateServerTest, AtTheCapNoConnectionIsCutBeforeItsFirstAnswe
         for (int fd : clients) close(fd);
         close(extra);
         close(late);
+        front.Halt();
+    }
+    factory.Clear();
+}
+
+// A connection that has asked nothing within the first-request time gives its place up to a
+// newcomer at the cap, before one that has been answered since it came; one that has not had
+// that time yet keeps its place until it has.
+TEST(MultiSocketDelegateServerTest, AtTheCapAConnectionSilentForTheFirstRequestTimeGivesWay) {
+    // The slots count whole milliseconds: a millisecond either way on our side of each bound.
+    const std::chrono::milliseconds firstRequest(50);
+    const std::chrono::milliseconds tick(1);
+    Station front;
+    Factory factory(&front);
+    {
+        MultiSocketDelegateServer server(front.master.get(), nullptr, factory.Function());
+        server.SetFirstRequestMilliseconds(static_cast<uint32_t>(firstRequest.count()));
+        std::vector<int> clients;
+        std::vector<RecordingDelegate*> delegates;
+        std::vector<Clock::time_point> madeBy;
+        ASSERT_NO_FATAL_FAILURE(
+            ListenAndFillToTheCap(server, factory, &clients, &delegates, &madeBy));
+        const uint16_t port = server.GetListeningPort();
+        const int cap = MultiSocketDelegateServer::kMaxServingConnections;
+        // 1 never asks anything; every other connection has a request in progress, and then 0
+        // has its answer: 0 may go, but 1 has been idle longer (since it came).
+        for (int i = 0; i < cap; ++i) {
+            if (i != 1) delegates[i]->SetRequestInProgress(true);
+        }
+        delegates[0]->SetRequestInProgress(false);
+
+        // Once 1 has been silent for the whole time, a newcomer takes its place, not 0's.
+        ASSERT_TRUE(WaitUntil([&]() { return Clock::now() - madeBy[1] >= firstRequest + tick; }));
+        const Clock::time_point youngFrom = Clock::now();
+        const int young = Connect(port);
+        ASSERT_GE(young, 0);
+        EXPECT_TRUE(PeerCloses(clients[1]));
+        ASSERT_TRUE(WaitUntil([&]() { return factory.Calls() == cap + 1; }));
+
+        // The newcomer asks nothing either and is now the only one without a request in
+        // progress: the next newcomer waits until the first has been silent for the whole
+        // time, and then takes its place.
+        delegates[0]->SetRequestInProgress(true);
+        const int next = Connect(port);
+        ASSERT_GE(next, 0);
+        EXPECT_TRUE(PeerCloses(young));
+        EXPECT_GE(
+            std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - youngFrom).count(),
+            (firstRequest - tick).count());
+        ASSERT_TRUE(SendAll(next, "next"));
+        ASSERT_TRUE(WaitUntil([&]() {
+            return factory.SharedDelegates().size() == static_cast<size_t>(cap + 2) &&
+                   factory.SharedDelegates().back()->Data() == "next";
+        }));
+        // 0, answered but idle for less long than 1, was left alone, as were the busy ones.
+        for (int i = 0; i < cap; ++i) {
+            if (i != 1) {
+                EXPECT_FALSE(PeerCloses(clients[i], 1)) << i;
+            }
+        }
+        EXPECT_EQ(cap, server.GetServingConnections());
+
+        for (int fd : clients) close(fd);
+        close(young);
+        close(next);
         front.Halt();
     }
     factory.Clear();

@@ -9,6 +9,8 @@
 
 #include <atomic>
 #include <chrono>
+#include <cerrno>
+#include <cstring>
 #include <functional>
 #include <memory>
 #include <string>
@@ -110,32 +112,37 @@ TEST_F(URLConnectionTest, TimeoutSpansEveryHopOfTheLoad) {
 // A one-request origin that reads a request body slowly, like a server behind a slow link.
 class SlowReader {
 public:
-    SlowReader() {
-        listener_ = socket(AF_INET, SOCK_STREAM, 0);
+    // Listens on the loopback and serves one request on a thread of its own.
+    void Start() {
+        listener_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        ASSERT_GE(listener_, 0) << strerror(errno);
         int small = 256 * 1024;  // a fixed window: the kernel does not take in the body for us
-        setsockopt(listener_, SOL_SOCKET, SO_RCVBUF, &small, sizeof small);
+        ASSERT_EQ(0, setsockopt(listener_, SOL_SOCKET, SO_RCVBUF, &small, sizeof small))
+            << strerror(errno);
         sockaddr_in address = {};
         address.sin_family = AF_INET;
         address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
         socklen_t length = sizeof address;
-        bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof address);
-        getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &length);
+        ASSERT_EQ(0, bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof address))
+            << strerror(errno);
+        ASSERT_EQ(0, getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &length))
+            << strerror(errno);
         port_ = ntohs(address.sin_port);
-        listen(listener_, 1);
+        ASSERT_EQ(0, listen(listener_, 1)) << strerror(errno);
         thread_ = std::thread([this] { Serve(); });
     }
     ~SlowReader() {
         stop_ = true;
-        shutdown(listener_, SHUT_RDWR);
-        thread_.join();
-        close(listener_);
+        if (listener_ >= 0) shutdown(listener_, SHUT_RDWR);
+        if (thread_.joinable()) thread_.join();
+        if (listener_ >= 0) close(listener_);
     }
     std::string Url() const { return "http://127.0.0.1:" + std::to_string(port_) + "/upload"; }
     size_t BodyBytes() const { return bodyBytes_; }
 
 private:
     void Serve() {
-        const int fd = accept(listener_, nullptr, nullptr);
+        const int fd = accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC);
         if (fd < 0) return;
         std::string head;
         std::vector<char> buffer(256 * 1024);
@@ -162,8 +169,8 @@ private:
         close(fd);
     }
 
-    int listener_;
-    uint16_t port_;
+    int listener_ = -1;
+    uint16_t port_ = 0;
     std::atomic<bool> stop_{false};
     std::atomic<size_t> bodyBytes_{0};
     std::thread thread_;
@@ -174,6 +181,7 @@ private:
 TEST_F(URLConnectionTest, SlowUploadFailsAtTheTimeoutThoughItKeepsGoing) {
     const std::string body = Pattern(20 << 20);
     SlowReader server;
+    ASSERT_NO_FATAL_FAILURE(server.Start());
     ns::URLRequest request(ns::URL::Parse(server.Url()).value());
     request.SetHTTPMethod("POST");
     request.SetHTTPBody(body);

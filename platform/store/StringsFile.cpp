@@ -1,6 +1,7 @@
 #include "platform/store/StringsFile.h"
 
 #include "SVLibrary/File/InputFileStream.h"
+#include "SVLibrary/Util/Hex.h"
 #include "platform/Utf8.h"
 
 #include <cerrno>
@@ -68,13 +69,6 @@ bool IsUnquotedChar(char c) {
            std::strchr("_$.:/-", c) != nullptr;
 }
 
-int HexValue(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    return -1;
-}
-
 // Reads the decoded text token by token.
 struct StringsReader {
     std::string_view text;
@@ -116,7 +110,7 @@ struct StringsReader {
         if (text.size() - pos < 4) return -1;
         long v = 0;
         for (int i = 0; i < 4; ++i) {
-            const int d = HexValue(text[pos + i]);
+            const int d = SV::HexDigitValue(text[pos + i]);
             if (d < 0) return -1;
             v = v * 16 + d;
         }

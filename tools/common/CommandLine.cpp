@@ -8,6 +8,7 @@
 #include <cstring>
 #include <algorithm>
 
+#include "SVLibrary/Util/Hex.h"
 #include "SVLibrary/Util/LibraryVersion.h"
 
 namespace SvTools {
@@ -240,13 +241,6 @@ namespace {
 const char kFileScheme[] = "file://";
 const size_t kFileSchemeLength = sizeof(kFileScheme) - 1;
 
-int FromHex(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    return -1;
-}
-
 }  // namespace
 
 bool IsFileUrl(const std::string& title) {
@@ -262,9 +256,10 @@ bool FileUrlPath(const std::string& url, std::string& path, std::string& reason)
     }
     std::string decoded;
     for (size_t i = 0; i < rest.size(); ++i) {
-        if (rest[i] == '%' && i + 2 < rest.size() && FromHex(rest[i + 1]) >= 0 &&
-            FromHex(rest[i + 2]) >= 0) {
-            const char byte = char(FromHex(rest[i + 1]) * 16 + FromHex(rest[i + 2]));
+        if (rest[i] == '%' && i + 2 < rest.size() && SV::HexDigitValue(rest[i + 1]) >= 0 &&
+            SV::HexDigitValue(rest[i + 2]) >= 0) {
+            const char byte =
+                char(SV::HexDigitValue(rest[i + 1]) * 16 + SV::HexDigitValue(rest[i + 2]));
             if (byte == '\0') {
                 reason = "the URL's path holds a NUL byte";
                 return false;

@@ -396,7 +396,7 @@ TEST_F(SvremuxTest, ATitleCutShortWhileReadFails) {
          ++attempt) {
         usleep(5000);
     }
-    EXPECT_TRUE(waiting);
+    ASSERT_TRUE(waiting);
     EXPECT_TRUE(WaitUntilOpen(run.Pid(), input));
     ASSERT_EQ(0, truncate(input.c_str(), off_t(title.size() / 2)));
     const std::vector<char> got = ReadAll(fifo);
@@ -426,9 +426,12 @@ TEST_F(SvremuxTest, AnInterruptedRunRemovesItsOutput) {
         ChildProcess run = Start({input, "-o", out}, dir.File("report.txt"));
         ASSERT_TRUE(run.Running());
         // Wait until the run waits for the title's writer.
-        for (int attempt = 0; attempt < 2000 && !WaitsForFifoPartner(run.Pid()); ++attempt) {
+        bool waiting = false;
+        for (int attempt = 0; attempt < 2000 && !(waiting = WaitsForFifoPartner(run.Pid()));
+             ++attempt) {
             usleep(5000);
         }
+        ASSERT_TRUE(waiting);
         EXPECT_TRUE(SvTestSupport::PathExists(out));
         if (existed) {
             // The old file, and the new stream's file beside it.
