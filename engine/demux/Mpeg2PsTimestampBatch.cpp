@@ -5,7 +5,8 @@
 namespace SarvelonMediaKit {
 
 void Mpeg2PsTimestampBatch::Add(SampleMediaType kind, uint32_t timestamp, uint32_t scrBase) {
-    held_.push_back({static_cast<uint32_t>(kind), MediaTime(TicksToMicrosecondsTruncated(timestamp)),
+    held_.push_back({static_cast<uint32_t>(kind),
+                     MediaTime(TicksToMicrosecondsTruncated(timestamp)),
                      MediaTime(TicksToMicrosecondsTruncated(scrBase))});
     if (!parsing_ || held_.size() >= kHeld) Publish();
 }

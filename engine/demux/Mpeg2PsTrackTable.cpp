@@ -66,9 +66,9 @@ Mpeg2PsTrackTable::Extent Mpeg2PsTrackTable::Measure() const {
             extent.duration = std::max(extent.duration, trackDuration);
         }
         const uint64_t trackEnd = index.GetOffset() + index.GetSize();
-        extent.end = std::max(extent.end, trackEnd < index.GetOffset()
-                                              ? std::numeric_limits<uint64_t>::max()
-                                              : trackEnd);
+        extent.end =
+            std::max(extent.end, trackEnd < index.GetOffset() ? std::numeric_limits<uint64_t>::max()
+                                                              : trackEnd);
     }
     return extent;
 }
