@@ -55,6 +55,28 @@ function(sv_discover_tests target)
   endif()
 endfunction()
 
+# sv_run_serial(<target> <test>...)
+# Tests of the program, named as ctest names them ("Suite.Test"), that ctest runs with no other
+# test beside them: those that take a large share of the machine (a process grown toward a
+# memory bound). Call after sv_discover_tests; a name the program does not have is reported
+# when ctest reads the tests.
+function(sv_run_serial target)
+  set(script "${CMAKE_CURRENT_BINARY_DIR}/${target}_serial.cmake")
+  set(text "")
+  foreach(test ${ARGN})
+    # ctest reads the script without the project's policies: list(FIND), not IN_LIST.
+    string(APPEND text
+      "list(FIND ${target}_list \"${test}\" at)\n"
+      "if(NOT at EQUAL -1)\n"
+      "  set_tests_properties(\"${test}\" PROPERTIES RUN_SERIAL TRUE)\n"
+      "elseif(${target}_list)\n"
+      "  message(WARNING \"${target} has no test ${test} to run alone\")\n"
+      "endif()\n")
+  endforeach()
+  file(WRITE "${script}" "${text}")
+  set_property(DIRECTORY APPEND PROPERTY TEST_INCLUDE_FILES "${script}")
+endfunction()
+
 # sv_tests(<target> LABEL <label> [FIXTURES] [DEPS <targets>...] SOURCES <files>...)
 # Builds the listed test files into one program with the shared test main and registers each
 # test with ctest (see sv_discover_tests).

@@ -5,6 +5,7 @@
 #include <signal.h>
 
 #include <chrono>
+#include <cstdio>
 #include <fstream>
 #include <functional>
 #include <iterator>
@@ -419,6 +420,22 @@ TEST_F(ZulProgramWindowTest, ADemoSessionCutShortBySigtermExitsOne) {
     ASSERT_TRUE(status) << "still running\n" << steps();
     ASSERT_TRUE(WIFEXITED(*status)) << "signal " << WTERMSIG(*status);
     EXPECT_EQ(1, WEXITSTATUS(*status)) << steps();
+}
+
+// Settings that cannot be written at the end make the run a failure (exit 1), said in the log.
+// The folder they go to is taken by a file while the program runs (the tests run as root, whom
+// permissions do not stop).
+TEST_F(ZulProgramWindowTest, SettingsThatCannotBeWrittenAtTheEndExitOne) {
+    ASSERT_NO_FATAL_FAILURE(Start());
+    ASSERT_EQ(0, std::rename(Preferences().c_str(), (Preferences() + ".aside").c_str()));
+    std::ofstream(Preferences()) << "not a folder";
+    ASSERT_EQ(0, kill(zul_->Pid(), SIGTERM));
+    const std::optional<int> status = zul_->WaitForExit(60s);
+    ASSERT_TRUE(status) << "still running\n" << Log();
+    ASSERT_TRUE(WIFEXITED(*status)) << "signal " << WTERMSIG(*status) << "\n" << Log();
+    EXPECT_EQ(1, WEXITSTATUS(*status)) << Log();
+    EXPECT_NE(std::string::npos, Log().find("] [DEL] the settings could not be written: "))
+        << Log();
 }
 
 TEST_F(ZulProgramWindowTest, SigintWhileAnAlertShowsEndsIt) {

@@ -498,12 +498,10 @@ TEST_F(PortalPlaybackWindowTest, AWebProcessThatEndsDuringAPlaybackLeavesTheNext
         [&] {
             Pixbuf shot = CaptureWindow(renderer_->Window());
             if (!shot) return false;
-            coloured = 0;
-            for (int i = 0; i < 7; ++i) {
-                const Rgb c = ColourAt(shot.get(), *movie,
-                                       ui::Point(area.Width() * (i + 0.5) / 7, area.Height() / 2));
-                coloured += std::max({c.r, c.g, c.b}) - std::min({c.r, c.g, c.b}) > 100;
-            }
+            coloured = ColouredBars([&](double fraction) {
+                return ColourAt(shot.get(), *movie,
+                                ui::Point(area.Width() * fraction, area.Height() / 2));
+            });
             return coloured >= 4;
         },
         20s))

@@ -202,12 +202,9 @@ protected:
     // each bar, are clearly coloured (none in a black picture).
     int ColouredBars(const GdkPixbuf* shot) const {
         const ui::Rect screen = window_->Bounds();
-        int coloured = 0;
-        for (int i = 0; i < 7; ++i) {
-            const Rgb c = At(shot, screen.Width() * (i + 0.5) / 7, screen.Height() * 0.35);
-            coloured += std::max({c.r, c.g, c.b}) - std::min({c.r, c.g, c.b}) > 100;
-        }
-        return coloured;
+        return ns::desktop::ColouredBars([&](double fraction) {
+            return At(shot, screen.Width() * fraction, screen.Height() * 0.35);
+        });
     }
     std::shared_ptr<ui::Label> SubtitleLabel() const {
         return std::dynamic_pointer_cast<ui::Label>(window_->FindByIdentifier("subtitleView"));

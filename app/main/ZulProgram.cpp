@@ -138,11 +138,13 @@ int RunZulProgram(int argc, char** argv, const DemoStarter& startDemo) {
     const int status = ns::desktop::RunApplication(
         gtkArgc, argv, [address] { return std::make_shared<ZULAppDelegate>(address); });
     // However the application ended (its window closed, SIGINT, SIGTERM, the demo's end), what
-    // it changed in its settings and has not written yet is written now.
-    if (!ns::UserDefaults::Standard().Synchronize()) {
+    // it changed in its settings and has not written yet is written now; settings lost are a
+    // failed run, whatever the window's end said.
+    const bool settingsWritten = ns::UserDefaults::Standard().Synchronize();
+    if (!settingsWritten) {
         ns::Log("[DEL] the settings could not be written: %@",
                 ns::UserDefaults::Standard().LastError());
     }
     if (demoHeld && !demoHeld()) return SvTools::CommandLine::kExitFailure;
-    return status;
+    return settingsWritten ? status : SvTools::CommandLine::kExitFailure;
 }

@@ -1,7 +1,9 @@
 #include "platform/desktop/GstMoviePlayer.h"
 
+#include <fcntl.h>
 #include <malloc.h>
 #include <pthread.h>
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <atomic>
@@ -152,7 +154,7 @@ GstMoviePlayer::GstMoviePlayer(RunLoop& loop, NotificationCenter& center)
     : MoviePlayerBase(center), loop_(loop), link_(std::make_shared<Link>()) {
     link_->loop = &loop;
     link_->player = this;
-    descriptorsBefore_ = SV::OpenDescriptorNumbers();
+    descriptorsBefore_ = OpenDescriptors();
     GtkWidget* widget = nullptr;
     if (GstReady()) {
         pipeline_ = gst_element_factory_make("playbin", nullptr);
@@ -458,11 +460,16 @@ void GstMoviePlayer::SetCurrentPlaybackTime(double seconds) {
 
 bool GstMoviePlayer::StartSeek(double seconds) {
     const auto flags = static_cast<GstSeekFlags>(GST_SEEK_FLAG_FLUSH | GST_SEEK_FLAG_KEY_UNIT);
-    if (!gst_element_seek_simple(pipeline_, GST_FORMAT_TIME, flags,
-                                 static_cast<gint64>(std::llround(seconds * GST_SECOND)))) {
+    GstEvent* seek =
+        gst_event_new_seek(1.0, GST_FORMAT_TIME, flags, GST_SEEK_TYPE_SET,
+                           static_cast<gint64>(std::llround(seconds * GST_SECOND)),
+                           GST_SEEK_TYPE_NONE, static_cast<gint64>(GST_CLOCK_TIME_NONE));
+    const guint32 seqnum = gst_event_get_seqnum(seek);
+    if (!gst_element_send_event(pipeline_, seek)) {
         ns::Log("[GST] seek to %.3f s refused", seconds);
         return false;
     }
+    seekSeqnum_ = seqnum;
     lastPosition_ = seconds;
     return true;
 }
@@ -475,8 +482,30 @@ void GstMoviePlayer::SetPipelineState(GstState state) {
     KeepDescriptorsFromChildren();
 }
 
+std::vector<GstMoviePlayer::OpenDescriptor> GstMoviePlayer::OpenDescriptors() {
+    std::vector<OpenDescriptor> open;
+    for (const int fd : SV::OpenDescriptorNumbers()) {
+        struct stat file;
+        if (fstat(fd, &file) != 0) continue;  // closed meanwhile
+        open.push_back(OpenDescriptor{fd, static_cast<uint64_t>(file.st_dev),
+                                      static_cast<uint64_t>(file.st_ino)});
+    }
+    return open;  // in order of number, as the numbers came
+}
+
 void GstMoviePlayer::KeepDescriptorsFromChildren() {
-    SV::MarkOpenedSinceCloseOnExec(descriptorsBefore_);
+    // Another thread's descriptor opened meanwhile is close-on-exec already: marking it again
+    // changes nothing. A socket or pipe has an inode of its own; only the same file opened
+    // again under the same number would pass for the one that was there before.
+    for (const OpenDescriptor& descriptor : OpenDescriptors()) {
+        if (std::binary_search(descriptorsBefore_.begin(), descriptorsBefore_.end(), descriptor)) {
+            continue;
+        }
+        const int flags = fcntl(descriptor.number, F_GETFD);
+        if (flags >= 0 && (flags & FD_CLOEXEC) == 0) {
+            fcntl(descriptor.number, F_SETFD, flags | FD_CLOEXEC);
+        }
+    }
 }
 
 // --- the bus
@@ -531,6 +560,13 @@ void GstMoviePlayer::OnMessage(uint64_t generation, GstMessage* message) {
         case GST_MESSAGE_EOS: OnEndOfStream(); break;
         case GST_MESSAGE_ASYNC_DONE:
             KeepDescriptorsFromChildren();
+            // One made before the seek (a pause's preroll, an earlier seek's landing) that reached
+            // the loop after the seek began does not say the seek landed. Sequence numbers come
+            // from one counter: such a message's is below the seek event's.
+            if (seeking_ &&
+                static_cast<gint32>(gst_message_get_seqnum(message) - seekSeqnum_) < 0) {
+                break;
+            }
             OnAsyncDone();
             break;
         case GST_MESSAGE_STATE_CHANGED: {

@@ -41,6 +41,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "platform/core/NotificationCenter.h"
@@ -132,8 +133,20 @@ private:
     uint64_t volumeObserver_ = 0;     // on NotificationCenter::Default(), where SystemVolume posts
     GtkWidget* holder_ = nullptr;     // offscreen window for a picture not shown yet
     std::string audioSinkName_;       // of the sink in our audio output; empty: playbin's
-    std::vector<int> descriptorsBefore_;  // open before the pipeline was made
+    // A descriptor with the open file it stands for: a number closed since and taken again (by
+    // a GStreamer socket) names another file, not the one that was open before.
+    struct OpenDescriptor {
+        int number;
+        uint64_t device;
+        uint64_t inode;
+        bool operator<(const OpenDescriptor& o) const {
+            return std::tie(number, device, inode) < std::tie(o.number, o.device, o.inode);
+        }
+    };
+    static std::vector<OpenDescriptor> OpenDescriptors();
+    std::vector<OpenDescriptor> descriptorsBefore_;  // open before the pipeline was made, in order
 
+    guint32 seekSeqnum_ = GST_SEQNUM_INVALID;  // of the last seek sent; its async-done ends it
     uint64_t generation_ = 0;  // of the loading; messages of an earlier one are dropped
     bool loading_ = false;     // the pipeline is out of NULL
     bool playable_ = false;

@@ -4,7 +4,10 @@
 // seek near the end rather than play the whole movie.
 #include "platform/desktop/GstMoviePlayer.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <cctype>
 #include <chrono>
@@ -123,8 +126,21 @@ TEST_F(GstMoviePlayerTest, SeekWhilePlayingLandsThenPlaysToTheEnd) {
 const std::map<int, std::string> kDescriptorsGivenAtStart = SvTestSupport::OpenDescriptors();
 
 // The application starts programs (a web view's processes) while a movie plays: none of them
-// keeps the pipeline's descriptors (GStreamer's own are made without close-on-exec).
+// keeps the pipeline's descriptors (GStreamer's own are made without close-on-exec), not even
+// one under the number of a descriptor that was open when the player was made and closed since.
 TEST_F(GstMoviePlayerTest, AChildStartedWhileAMoviePlaysHoldsNoneOfThePipelinesDescriptors) {
+    log_.reset();
+    player_.reset();
+    const int early = open("/dev/null", O_RDONLY | O_CLOEXEC);
+    ASSERT_GE(early, 0);
+    player_ = std::make_unique<GstMoviePlayer>(RunLoop::Main(), NotificationCenter::Default());
+    log_ = std::make_unique<MoviePlayerLog>(*player_);
+    // Its number goes to a socket made without close-on-exec, as GStreamer makes its own.
+    const int socketMade = socket(AF_INET, SOCK_STREAM, 0);
+    ASSERT_GE(socketMade, 0);
+    ASSERT_EQ(early, dup2(socketMade, early));
+    close(socketMade);
+
     player_->SetContentUrl(origin_.Url("/master.m3u8"));
     player_->Play();
     ASSERT_TRUE(Wait([&] { return Playing(); }));
@@ -133,6 +149,7 @@ TEST_F(GstMoviePlayerTest, AChildStartedWhileAMoviePlaysHoldsNoneOfThePipelinesD
     const std::vector<std::string> passed =
         SvTestSupport::DescriptorsPassedToAChild(kDescriptorsGivenAtStart);
     EXPECT_TRUE(passed.empty()) << ::testing::PrintToString(passed);
+    close(early);
 }
 
 TEST_F(GstMoviePlayerTest, PauseHoldsThePositionAndASeekBackKeepsItPaused) {
@@ -161,6 +178,7 @@ TEST_F(GstMoviePlayerTest, ASeekWhilePausedStaysPaused) {
     player_->SetContentUrl(origin_.Url("/master.m3u8"));
     contract::ExpectPausedSeekStaysPaused(
         *player_, *log_, [](const std::function<bool()>& done) { return Wait(done); },
+        // Time only: the paused movie must stay as it is through it.
         [] { IterateFor(1s); });
 }
 

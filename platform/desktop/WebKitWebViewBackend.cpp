@@ -503,7 +503,7 @@ void WebKitWebViewBackend::OnWebProcessTerminated(WebKitWebView* view,
     auto* self = static_cast<WebKitWebViewBackend*>(data);
     const char* uri = webkit_web_view_get_uri(view);
     // The guard's end of a process that took too much memory reaches WebKit as a crash.
-    if (reason == WEBKIT_WEB_PROCESS_CRASHED && WebProcessMemoryGuard::EndedOneRecently()) {
+    if (reason == WEBKIT_WEB_PROCESS_CRASHED && WebProcessMemoryGuard::EndedTheCrashedProcess()) {
         reason = WEBKIT_WEB_PROCESS_EXCEEDED_MEMORY_LIMIT;
     }
     Report report;

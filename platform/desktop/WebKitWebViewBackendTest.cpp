@@ -25,6 +25,7 @@
 #include "platform/desktop/Renderer.h"
 #include "platform/desktop/RunLoopSource.h"
 #include "platform/desktop/WebKitWebViewBackend.h"
+#include "platform/desktop/WebProcessMemoryGuard.h"
 #include "platform/desktop/testing/DrawWatch.h"
 #include "platform/desktop/testing/LoggedLines.h"
 #include "platform/desktop/testing/MainContextWait.h"
@@ -442,6 +443,51 @@ TEST(WebKitProcesses, NoWebProcessOutlivesItsWebView) {
     views.clear();
     EXPECT_TRUE(IterateUntil([] { return ChildrenNamed("WebKitWebProcess") == 0; }, kWait))
         << ChildrenNamed("WebKitWebProcess") << " web processes left";
+    ui::WebView::SetBackendFactory(nullptr);
+}
+
+// The guard ends a web process past its bound and that view says so; another view's process
+// that crashes right after is a crash all the same. The bound is lowered here (the guard takes
+// the first one it is given) so that a page reaches it with a few hundred megabytes; the
+// shipped one is the portal window test's.
+TEST(WebKitProcesses, AfterTheGuardEndedOneProcessAnotherViewsCrashIsACrash) {
+    WebProcessMemoryGuard::Start(uint64_t{512} << 20);
+    RunLoop loop;
+    ui::ScopedLoop scope(loop);
+    RunLoopSource source(loop);
+    ui::WebView::SetBackendFactory(WebKitWebViewBackend::Factory());
+    auto quiet = std::make_shared<RecordingWebViewDelegate>();
+    auto greedy = std::make_shared<RecordingWebViewDelegate>();
+    auto quietView = std::make_shared<ui::WebView>(ui::Rect(0, 0, 100, 100));
+    auto greedyView = std::make_shared<ui::WebView>(ui::Rect(0, 0, 100, 100));
+    quietView->SetDelegate(quiet);
+    greedyView->SetDelegate(greedy);
+    quietView->LoadHtmlString(kBluePage, *URL::Parse("http://127.0.0.1/"));
+    greedyView->LoadHtmlString(kBluePage, *URL::Parse("http://127.0.0.1/"));
+    ASSERT_TRUE(
+        IterateUntil([&] { return quiet->Count("finish") + greedy->Count("finish") == 2; }, kWait));
+    ASSERT_GE(ChildrenNamed("WebKitWebProcess"), 2) << "the views share a process";
+
+    // One page takes a gigabyte at most, 64 MB at a time: its process is ended on the way.
+    greedyView->LoadHtmlString(
+        "<html><body><script>var held = []; for (var i = 0; i < 16; ++i) {"
+        " var a = new Uint8Array(64 << 20); a.fill(1); held.push(a); }</script></body></html>",
+        *URL::Parse("http://127.0.0.1/"));
+    ASSERT_TRUE(IterateUntil([&] { return !greedy->errors.empty(); }, kWait));
+    EXPECT_EQ(greedy->errors[0].LocalizedDescription(),
+              "The web page's process ended: it exceeded its memory limit.");
+
+    // The other view's process (with any WebKit keeps ready beside it), ended by the test as by
+    // the kernel, at once.
+    const std::vector<pid_t> left = ChildPidsNamed("WebKitWebProcess");
+    ASSERT_FALSE(left.empty());
+    for (const pid_t pid : left) ASSERT_EQ(kill(pid, SIGKILL), 0);
+    ASSERT_TRUE(IterateUntil([&] { return !quiet->errors.empty(); }, kWait));
+    EXPECT_EQ(quiet->errors[0].LocalizedDescription(), "The web page's process ended: it crashed.");
+    EXPECT_EQ(greedy->errors.size(), 1u);
+
+    quietView.reset();
+    greedyView.reset();
     ui::WebView::SetBackendFactory(nullptr);
 }
 

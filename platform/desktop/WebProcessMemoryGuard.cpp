@@ -4,10 +4,12 @@
 #include <fcntl.h>
 #include <glib.h>
 #include <signal.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cstdlib>
+#include <set>
 
 #include "platform/core/LogWriter.h"
 
@@ -21,12 +23,28 @@ namespace {
 constexpr int64_t kFullScanMs = 2000;
 constexpr int64_t kCloseWatchMs = 3000;
 
+// A helper found, with a pidfd that stands for that very process: once WebKit has reaped it,
+// its pid may be another program's, but the pidfd then only says it is gone. (A pidfd is
+// close-on-exec from the start.)
+struct Tracked {
+    WebProcessMemoryGuard::Helper helper;
+    int pidfd;
+};
+
+// A web process the guard ended, and when.
+struct End {
+    pid_t pid;
+    int64_t at;  // g_get_monotonic_time()
+};
+
 struct State {
     uint64_t limitBytes = 0;
-    int64_t lastEnd = -1;  // g_get_monotonic_time() of the last end; -1: none yet
     int64_t nextFullScan = 0;
     int64_t closeWatchUntil = 0;
-    std::vector<WebProcessMemoryGuard::Helper> helpers;  // as last found
+    std::vector<Tracked> helpers;  // as last found
+    std::vector<End> ends;         // within kRecentMicroseconds
+    // Every web process of ours seen since the earliest of `ends` (other than those ended).
+    std::set<pid_t> watched;
 };
 
 State& Guard() {
@@ -76,36 +94,124 @@ bool ParseStat(const std::string& stat, std::string* name, pid_t* parent, uint64
 
 uint64_t PageBytes() { return static_cast<uint64_t>(sysconf(_SC_PAGESIZE)); }
 
-// The helpers found before, read again ("size resident ..." in pages); those gone are left out.
-std::vector<WebProcessMemoryGuard::Helper> ReadKnown(
-    const std::vector<WebProcessMemoryGuard::Helper>& known) {
-    std::vector<WebProcessMemoryGuard::Helper> helpers;
-    for (const WebProcessMemoryGuard::Helper& helper : known) {
-        const std::string statm = ReadSmallFile("/proc/" + std::to_string(helper.pid) + "/statm");
-        const char* resident = Field(statm, 0, 1);
-        if (resident == nullptr) continue;
-        helpers.push_back(helper);
-        helpers.back().residentBytes = std::strtoull(resident, nullptr, 10) * PageBytes();
+// Through syscall(): this C library's <sys/pidfd.h> declares them without C linkage.
+int OpenPidfd(pid_t pid) { return static_cast<int>(syscall(SYS_pidfd_open, pid, 0)); }
+int SignalPidfd(int pidfd, int signal) {
+    return static_cast<int>(syscall(SYS_pidfd_send_signal, pidfd, signal, nullptr, 0));
+}
+
+// "WebKitWebProcess" as the kernel keeps it (15 bytes).
+bool IsWebProcess(const WebProcessMemoryGuard::Helper& helper) {
+    return helper.name == "WebKitWebProces";
+}
+
+// Whether the process a pidfd stands for is still there (a zombie not reaped yet counts).
+bool Alive(int pidfd) { return SignalPidfd(pidfd, 0) == 0; }
+
+// /proc/<pid>/stat of a child of this process named as WebKit's helpers are, now.
+bool IsOurHelper(pid_t pid) {
+    std::string name;
+    pid_t parent = 0;
+    uint64_t pages = 0;
+    return ParseStat(ReadSmallFile("/proc/" + std::to_string(pid) + "/stat"), &name, &parent,
+                     &pages) &&
+           parent == getpid() && name.compare(0, 6, "WebKit") == 0;
+}
+
+void Forget(std::vector<Tracked>& helpers) {
+    for (const Tracked& tracked : helpers) close(tracked.pidfd);
+    helpers.clear();
+}
+
+// The helpers found by a full look, each held by a pidfd taken before its name and parent were
+// read again (so the pidfd is that helper's); those held already keep theirs.
+std::vector<Tracked> Find(std::vector<Tracked>& known) {
+    std::vector<Tracked> found;
+    for (const WebProcessMemoryGuard::Helper& helper : WebProcessMemoryGuard::Helpers()) {
+        auto held = std::find_if(known.begin(), known.end(), [&](const Tracked& t) {
+            return t.helper.pid == helper.pid && Alive(t.pidfd);
+        });
+        if (held != known.end()) {
+            found.push_back(Tracked{helper, held->pidfd});
+            known.erase(held);
+            continue;
+        }
+        const int pidfd = OpenPidfd(helper.pid);
+        if (pidfd < 0) continue;  // gone already
+        if (!IsOurHelper(helper.pid)) {
+            close(pidfd);
+            continue;
+        }
+        found.push_back(Tracked{helper, pidfd});
     }
+    Forget(known);
+    return found;
+}
+
+// The helpers found before, read again ("size resident ..." in pages); those gone are left out.
+// A pid is another process's only after the helper was reaped, which its pidfd tells: read
+// first, then asked whether the helper is still there.
+std::vector<Tracked> ReadKnown(std::vector<Tracked>& known) {
+    std::vector<Tracked> helpers;
+    for (const Tracked& tracked : known) {
+        const std::string statm =
+            ReadSmallFile("/proc/" + std::to_string(tracked.helper.pid) + "/statm");
+        const char* resident = Field(statm, 0, 1);
+        if (resident == nullptr || !Alive(tracked.pidfd)) {
+            close(tracked.pidfd);
+            continue;
+        }
+        helpers.push_back(tracked);
+        helpers.back().helper.residentBytes = std::strtoull(resident, nullptr, 10) * PageBytes();
+    }
+    known.clear();
     return helpers;
+}
+
+// Drops the ends of more than kRecentMicroseconds ago, and what was watched for them.
+void DropOldEnds(State& guard, int64_t now) {
+    guard.ends.erase(std::remove_if(guard.ends.begin(), guard.ends.end(),
+                                    [&](const End& end) {
+                                        return now - end.at >
+                                               WebProcessMemoryGuard::kRecentMicroseconds;
+                                    }),
+                     guard.ends.end());
+    if (guard.ends.empty()) guard.watched.clear();
+}
+
+// While an end is recent, every web process found is one whose end would make a crash report
+// ambiguous.
+void Watch(State& guard) {
+    if (guard.ends.empty()) return;
+    for (const Tracked& tracked : guard.helpers) {
+        if (IsWebProcess(tracked.helper)) guard.watched.insert(tracked.helper.pid);
+    }
 }
 
 gboolean Check(gpointer) {
     State& guard = Guard();
     const int64_t now = g_get_monotonic_time();
     if (now >= guard.nextFullScan || now < guard.closeWatchUntil) {
-        guard.helpers = WebProcessMemoryGuard::Helpers();
+        guard.helpers = Find(guard.helpers);
         guard.nextFullScan = now + kFullScanMs * 1000;
     } else {
         guard.helpers = ReadKnown(guard.helpers);
     }
-    for (const WebProcessMemoryGuard::Helper& helper : guard.helpers) {
+    DropOldEnds(guard, now);
+    Watch(guard);
+    for (const Tracked& tracked : guard.helpers) {
+        const WebProcessMemoryGuard::Helper& helper = tracked.helper;
         if (helper.residentBytes <= guard.limitBytes) continue;
         ns::Log("[WEB] %s %d uses %llu MB, past the %llu MB its pages may use: ended",
                 helper.name.c_str(), static_cast<int>(helper.pid),
                 static_cast<unsigned long long>(helper.residentBytes >> 20),
                 static_cast<unsigned long long>(guard.limitBytes >> 20));
-        if (kill(helper.pid, SIGKILL) == 0) guard.lastEnd = g_get_monotonic_time();
+        if (SignalPidfd(tracked.pidfd, SIGKILL) != 0) continue;
+        if (!IsWebProcess(helper)) continue;  // no web view was shown by it
+        // The others there now are watched from here on; so is this one's pid no more.
+        guard.ends.push_back(End{helper.pid, g_get_monotonic_time()});
+        Watch(guard);
+        guard.watched.erase(helper.pid);
     }
     return G_SOURCE_CONTINUE;
 }
@@ -123,9 +229,23 @@ void WebProcessMemoryGuard::WatchClosely() {
     Guard().closeWatchUntil = g_get_monotonic_time() + kCloseWatchMs * 1000;
 }
 
-bool WebProcessMemoryGuard::EndedOneRecently() {
-    const int64_t lastEnd = Guard().lastEnd;
-    return lastEnd >= 0 && g_get_monotonic_time() - lastEnd <= kRecentMicroseconds;
+bool WebProcessMemoryGuard::EndedTheCrashedProcess() {
+    State& guard = Guard();
+    DropOldEnds(guard, g_get_monotonic_time());
+    if (guard.ends.empty()) return false;
+    // A web process of ours that was there beside the one ended and has ended too (or is
+    // ending: a zombie) may be the one that crashed: the crash is then not known to be ours.
+    std::set<pid_t> running;
+    for (const Helper& helper : Helpers()) {
+        if (IsWebProcess(helper) && helper.residentBytes > 0) running.insert(helper.pid);
+    }
+    for (const pid_t pid : guard.watched) {
+        const bool endedToo = running.count(pid) == 0;
+        const bool ours = std::any_of(guard.ends.begin(), guard.ends.end(),
+                                      [pid](const End& end) { return end.pid == pid; });
+        if (endedToo && !ours) return false;
+    }
+    return true;
 }
 
 std::vector<WebProcessMemoryGuard::Helper> WebProcessMemoryGuard::Helpers() {

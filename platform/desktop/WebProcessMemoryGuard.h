@@ -9,10 +9,12 @@
 // painting) grew for 6 to 23 s before WebKit ended it, to 5 GB and more. The guard reads the
 // resident size of each helper from /proc every kPollMs on the GTK thread and ends one past its
 // limit at once with SIGKILL. WebKit then tells each web view on that process that it crashed;
-// EndedOneRecently says it was the guard, so the view can give the real reason.
+// EndedTheCrashedProcess says it was the guard, so the view can give the real reason.
 //
 // The helpers are found as children of this process whose name begins with "WebKit" (WebKit's
-// sandbox, which would put them under a launcher, is not used). GTK thread only.
+// sandbox, which would put them under a launcher, is not used), each held by a pidfd from then
+// on: once WebKit has reaped a helper its pid may be another program's, which the guard must
+// neither read nor end. GTK thread only.
 
 #include <sys/types.h>
 
@@ -44,8 +46,11 @@ public:
     // WebKit is about to start a web process: look for new helpers on every poll for a while
     // (otherwise a full look through /proc comes every two seconds).
     static void WatchClosely();
-    // Whether the guard ended a helper for its memory within the last kRecentMicroseconds.
-    static bool EndedOneRecently();
+    // Asked as WebKit says a web view's process crashed: whether that process is one the guard
+    // ended for its memory. WebKit names no process of a view, so the answer is yes only when
+    // the guard ended a web process within the last kRecentMicroseconds and no other web
+    // process of this one that was there since has ended (any of them may be the view's).
+    static bool EndedTheCrashedProcess();
     // WebKit's helper processes of this process now, with their resident sizes.
     static std::vector<Helper> Helpers();
 };

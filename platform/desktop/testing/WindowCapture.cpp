@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <climits>
 #include <cstdlib>
 
@@ -42,6 +43,18 @@ Rgb ScreenPixel(GtkWidget* window, int x, int y) {
     GdkWindow* root = gdk_screen_get_root_window(gdk_window_get_screen(gdkWindow));
     Pixbuf pixel(gdk_pixbuf_get_from_window(root, ox + x, oy + y, 1, 1));
     return PixelAt(pixel.get(), 0, 0);
+}
+
+int ColouredBars(const std::function<Rgb(double fraction)>& at) {
+    constexpr int kBars = 7;
+    // A bar's channels lie far apart; black, white and grey have them together.
+    constexpr int kColoured = 100;
+    int coloured = 0;
+    for (int i = 0; i < kBars; ++i) {
+        const Rgb c = at((i + 0.5) / kBars);
+        coloured += std::max({c.r, c.g, c.b}) - std::min({c.r, c.g, c.b}) > kColoured;
+    }
+    return coloured;
 }
 
 bool NearColour(const Rgb& a, const Rgb& b) {

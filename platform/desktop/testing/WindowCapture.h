@@ -7,6 +7,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <ostream>
 #include <string>
@@ -45,6 +46,10 @@ bool WaitForPixel(GtkWidget* window, int x, int y, const Rgb& colour,
 // Whether two colours are the same give or take a few levels per channel (rounding in a page's
 // and the server's colour paths).
 bool NearColour(const Rgb& a, const Rgb& b);
+// How many of a test movie's seven colour bars are clearly coloured (none in a black or grey
+// picture): one sample in the middle of each bar, `at(fraction)` giving the colour at that
+// fraction (0 to 1) of the row across the bars.
+int ColouredBars(const std::function<Rgb(double fraction)>& at);
 // The picture's red, green and blue bytes per pixel, rows from the top, without padding.
 std::vector<uint8_t> RgbBytes(const GdkPixbuf* picture);
 // Where a test keeps a picture named `name`: beside the running program (in the build folder).
