@@ -109,6 +109,9 @@ verdict() { awk -v v="$1" -v g="$2" 'BEGIN { print (v < g) ? "ok" : "OVER" }'; }
 # Starts svplay on the title; sets pid and url.
 start_svplay() {
   stop_all
+  # The new svplay's output file is made by its own process: the last one's lines must be gone
+  # before its URL is looked for.
+  rm -f "$work/svplay.out"
   bench_start_svplay "$svplay" "$title" "$(free_port)" "$work/svplay"
   pid=$bench_svplay_pid
   url=$bench_svplay_url
@@ -123,7 +126,11 @@ echo
 for _ in $(seq "$runs"); do
   start=$(now)
   start_svplay
-  until curl -s -m 5 -o /dev/null --fail "$url"; do sleep 0.001; done
+  tries=0
+  until curl -s -m 5 -o /dev/null --fail "$url"; do
+    ((++tries < 20000)) || { echo "svplay never answered at $url" >&2; exit 1; }
+    sleep 0.001
+  done
   end=$(now)
   awk -v s="$start" -v e="$end" 'BEGIN { printf "%.1f\n", (e - s) * 1000 }' >>"$work/start.ms"
   # The segment that holds 60 s, asked for cold: nothing after the playlist has been read yet.
