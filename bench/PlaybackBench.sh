@@ -104,7 +104,7 @@ free_port() {
   echo "$p"
 }
 median() { bench_median; }
-verdict() { awk -v v="$1" -v g="$2" 'BEGIN { print (v < g) ? "ok" : "OVER" }'; }
+verdict() { awk -v v="$1" -v g="$2" 'BEGIN { print (sprintf("%.3f", v) + 0 < g) ? "ok" : "OVER" }'; }
 
 # Starts svplay on the title; sets pid and url.
 start_svplay() {
@@ -122,33 +122,72 @@ status_kb() { bench_status_kb "$@"; }
 echo "title: $title ($(ffprobe -v error -show_entries format=duration -of csv=p=0 "$clip" 2>/dev/null || echo '?') s)"
 echo
 
-# 1. Start -> first playlist byte.
+# The task-clock milliseconds in perf's CSV output FILE; zero or none stops the script.
+perf_ms() {
+  local ms
+  ms=$(awk -F, '$3 == "task-clock" { print $1 }' "$1")
+  awk -v v="$ms" 'BEGIN { exit (v + 0 > 0) ? 0 : 1 }' ||
+    { echo "error: svplay read '$ms' ms of CPU" >&2; cat "$1" >&2; exit 1; }
+  echo "$ms"
+}
+# Starts svplay on the title under perf, which counts it (every thread, and what it starts)
+# from its start until "disable" is written to $work/start.ctl; sets pid, url and start_perf.
+start_counted_svplay() {
+  stop_all
+  rm -f "$work/svplay.out" "$work/start.ctl" "$work/start.ack" "$work/start.perf"
+  mkfifo "$work/start.ctl" "$work/start.ack"
+  : >"$work/svplay.out"
+  perf stat -x, -e task-clock --control "fifo:$work/start.ctl,$work/start.ack" -o "$work/start.perf" -- \
+    "$svplay" "$title" --port "$(free_port)" >"$work/svplay.out" 2>"$work/svplay.err" &
+  start_perf=$!
+  local tries=0
+  url=""
+  until [[ -n "$url" ]]; do
+    url=$(head -n 1 "$work/svplay.out")
+    [[ -n "$url" ]] && break
+    if ! kill -0 "$start_perf" 2>/dev/null || ((++tries > 20000)); then
+      echo "svplay did not start:" >&2
+      cat "$work/svplay.err" >&2
+      exit 1
+    fi
+    sleep 0.001
+  done
+  pid=$(pgrep -P "$start_perf" -x svplay)
+}
+
+# 1. Start -> first playlist byte, and its CPU; then the cold seek on the same svplay.
 for _ in $(seq "$runs"); do
   start=$(now)
-  start_svplay
+  start_counted_svplay
   tries=0
   until curl -s -m 5 -o /dev/null --fail "$url"; do
     ((++tries < 20000)) || { echo "svplay never answered at $url" >&2; exit 1; }
     sleep 0.001
   done
   end=$(now)
-  awk -v s="$start" -v e="$end" 'BEGIN { printf "%.1f\n", (e - s) * 1000 }' >>"$work/start.ms"
+  echo disable >"$work/start.ctl"
+  read -r -t 30 _ <"$work/start.ack" || { echo "perf did not answer" >&2; exit 1; }
+  awk -v s="$start" -v e="$end" 'BEGIN { printf "%.3f\n", (e - s) * 1000 }' >>"$work/start.ms"
   # The segment that holds 60 s, asked for cold: nothing after the playlist has been read yet.
   curl -s -m 10 -o "$work/playlist.m3u8" "$url"
   segment=$(awk '/^#EXTINF:/ { split(substr($0, 9), d, ","); next_d = d[1]; next }
                  /^[^#]/ && NF { if (t + next_d > 60) { print; exit } t += next_d }' "$work/playlist.m3u8")
   [[ -n "$segment" ]] || { echo "the playlist holds no segment at 60 s" >&2; exit 1; }
   [[ "$segment" == http://* ]] || segment="${url%/*}/$segment"
-  curl -s -m 10 -o /dev/null --fail -w '%{time_starttransfer}\n' "$segment" |
-    awk '{ printf "%.1f\n", $1 * 1000 }' >>"$work/seek.ms"
+  perf stat -x, -e task-clock -p "$pid" -o "$work/seek.perf" -- \
+    curl -s -m 10 -o /dev/null --fail -w '%{time_starttransfer}\n' "$segment" |
+    awk '{ printf "%.3f\n", $1 * 1000 }' >>"$work/seek.ms"
+  perf_ms "$work/seek.perf" >>"$work/seek.cpu"
+  stop_all
+  wait "$start_perf" 2>/dev/null || true
+  perf_ms "$work/start.perf" >>"$work/start.cpu"
 done
-stop_all
 start_ms=$(median <"$work/start.ms")
-printf "%-52s %10s ms   goal < 300 ms    %s\n" "svplay start -> first playlist byte (median of $runs)" \
-  "$start_ms" "$(verdict "$start_ms" 300)"
+printf "%-52s %10.3f ms, CPU %8.3f ms   goal < 300 ms    %s\n" "svplay start -> first playlist byte (median of $runs)" \
+  "$start_ms" "$(median <"$work/start.cpu")" "$(verdict "$start_ms" 300)"
 seek_ms=$(median <"$work/seek.ms")
-printf "%-52s %10s ms   goal < 1500 ms   %s\n" "cold seek: first byte of the segment at 60 s" \
-  "$seek_ms" "$(verdict "$seek_ms" 1500)"
+printf "%-52s %10.3f ms, CPU %8.3f ms   goal < 1500 ms   %s\n" "cold seek: first byte of the segment at 60 s" \
+  "$seek_ms" "$(median <"$work/seek.cpu")" "$(verdict "$seek_ms" 1500)"
 
 # The peer: nginx serving ffmpeg-made static HLS of the same clip (2 s segments, cut once and
 # kept beside the title), read by the same player at the same pace.
