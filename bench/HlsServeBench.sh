@@ -102,9 +102,8 @@ count_from_start() {
   counted_pid=$!
 }
 perf_stop_counting() {
-  local ack
   echo disable >"$1.ctl"
-  read -r -t 30 ack <"$1.ack" || { echo "perf did not answer on $1.ack" >&2; exit 1; }
+  read -r -t 30 _ <"$1.ack" || { echo "perf did not answer on $1.ack" >&2; exit 1; }
 }
 # Fails the script on a CPU reading of zero: such a pair has nothing to compare.
 nonzero() {
@@ -192,7 +191,7 @@ PY
 # OUT, counted by perf into OUT.perf.
 cut_hls() {
   local dir="$1" type="$2" count=()
-  [[ -n "${3:-}" ]] && count=(perf stat -x, -e task-clock -o "$3.perf" --)
+  [[ -n "${3:-}" ]] && count=(perf stat "-x," -e task-clock -o "$3.perf" --)
   rm -rf "$dir" && mkdir -p "$dir"
   "${count[@]}" ffmpeg -nostdin -v error -y -i "$mp4" -map 0 -c copy -f hls -hls_time 2 -hls_playlist_type "$type" \
     -hls_segment_filename "$dir/%d.ts" "$dir/index.m3u8"
@@ -210,7 +209,8 @@ nginx_port=$(bench_free_port)
 bench_start_nginx "$work/nginx" "$work/www" "$nginx_port"
 nginx_base="http://127.0.0.1:$nginx_port"
 ng=$bench_nginx_pid
-[[ "$(ls /proc/"$ng"/task | wc -l)" == 1 ]] || { echo "nginx runs more than one thread" >&2; exit 1; }
+threads=(/proc/"$ng"/task/*)
+((${#threads[@]} == 1)) || { echo "nginx runs more than one thread" >&2; exit 1; }
 
 # The bytes each side sends for the whole title.
 cut_hls "$work/www/hls" vod

@@ -204,22 +204,22 @@ nginx_url="http://127.0.0.1:$nginx_port/index.m3u8"
 # Counts the CPU of process PID (all its threads, those started and ended meanwhile included)
 # from now on, under perf in the background; cpu_end NAME ends the count.
 cpu_begin() {
-  local name="$1" p="$2" ack
+  local name="$1" p="$2"
   rm -f "$work/$name.ctl" "$work/$name.ack"
   mkfifo "$work/$name.ctl" "$work/$name.ack"
   perf stat -x, -e task-clock -D -1 --control "fifo:$work/$name.ctl,$work/$name.ack" \
     -o "$work/$name.perf" -p "$p" 2>/dev/null &
   eval "perf_$name=\$!"
   echo enable >"$work/$name.ctl"
-  read -r -t 30 ack <"$work/$name.ack" || { echo "perf did not start counting $p" >&2; exit 1; }
+  read -r -t 30 _ <"$work/$name.ack" || { echo "perf did not start counting $p" >&2; exit 1; }
   eval "began_$name=\$(now)"
 }
 # Sets cpu_counted to "CPU_MS WALL_S" counted since cpu_begin NAME (not in a subshell: perf is
 # this shell's child, reaped here once it has written its count).
 cpu_end() {
-  local name="$1" ack perf began ended ms
+  local name="$1" perf began ended ms
   echo disable >"$work/$name.ctl"
-  read -r -t 30 ack <"$work/$name.ack" || { echo "perf did not stop counting" >&2; exit 1; }
+  read -r -t 30 _ <"$work/$name.ack" || { echo "perf did not stop counting" >&2; exit 1; }
   ended=$(now)
   eval "perf=\$perf_$name; began=\$began_$name"
   kill -INT "$perf" 2>/dev/null || true

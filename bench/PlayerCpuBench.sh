@@ -152,9 +152,8 @@ count_start() {
   counted_perf=$!
 }
 count_say() {
-  local ack
   echo "$2" >"$work/$1.ctl"
-  read -r -t 30 ack <"$work/$1.ack" || { echo "perf did not answer for $1" >&2; exit 1; }
+  read -r -t 30 _ <"$work/$1.ack" || { echo "perf did not answer for $1" >&2; exit 1; }
 }
 # The milliseconds perf counted for NAME once it has ended; zero or none is an error.
 count_ms() {
@@ -211,7 +210,8 @@ start_display() {
     ((++tries < 1000)) || { echo "Xvfb did not start:" >&2; cat "$work/xvfb.err" >&2; exit 1; }
     sleep 0.01
   done
-  export DISPLAY=":$(head -n 1 "$work/display")"
+  DISPLAY=":$(head -n 1 "$work/display")"
+  export DISPLAY
 }
 stop_display() { bench_end "$xvfb_pid"; xvfb_pid=""; }
 
@@ -301,9 +301,8 @@ play_app() {
   poster() { click "${points[5]}"; }
   wait_for_line "$work/zul.log" "webViewDidFinishLoad:$portal_url/-/-/101" 60 poster
   play_button() {
-    local i
     xdotool mousemove --window "$window" "${points[6]%,*}" "${points[6]#*,}"
-    for i in $(seq 15); do xdotool click 5; done
+    for _ in $(seq 15); do xdotool click 5; done
     sleep 0.5
     click "${points[7]}"
   }
