@@ -311,7 +311,8 @@ bench_stop_nginx
 echo
 echo "medians of $runs runs, svplay beside nginx serving static HLS of the same title (ratio: median of the run-by-run ratios)"
 col() { bench_column_median "$work/runs" "$1"; }
-# The ratio of columns A and B run by run; "none" when the peer read zero in a run.
+# The ratio of columns A and B run by run; "none" when the peer read zero in a run (printed as
+# an error beside the figures: that pair has no ratio).
 ratio() {
   awk -v a="$1" -v b="$2" '$b + 0 <= 0 { zero = 1 } { print $a / ($b + 0 > 0 ? $b : 1) }
     END { exit zero }' "$work/runs" >"$work/ratios" || { echo none; return; }
@@ -323,7 +324,7 @@ line() {
     shown = sprintf("%.3f", f) + 0
     if (k == "figure<") v = sprintf("goal < %s %s: %s", g, u, (shown < g + 0) ? "ok" : "OVER")
     else v = "(for information)"
-    rs = (r == "none") ? "  none (the peer read 0 ms in a run)" : sprintf("%7.3f", r)
+    rs = (r == "none") ? "  ERROR: the peer read 0 ms in a run, no ratio" : sprintf("%7.3f", r)
     printf "%-48s %10.3f %-3s peer %10.3f %-3s ratio %s   %s\n", l, f, u, p, u, rs, v }'
 }
 line "CPU idle for ${idle_seconds} s, % of a core" % "$(col 1)" "$(col 2)" "$(ratio 1 2)" "figure<" 0.1

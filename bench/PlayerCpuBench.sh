@@ -26,7 +26,8 @@
 #     fakeaudiosink) playing svplay's URL;
 #   - once playing, WARMUP seconds, then the CPU of the whole process tree over SECONDS: perf's
 #     task-clock of every thread of zul and of the processes it started (WebKit's among them),
-#     beside the sum of svplay's and gst-launch's. A zero reading stops the script as an error.
+#     beside the sum of svplay's and gst-launch's, and the X server's CPU meanwhile (for
+#     information). A zero reading stops the script as an error.
 # -a player or -a app runs one part only (both by default).
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -200,6 +201,13 @@ main_window() {
   echo "$best"
 }
 
+# SECONDS of waiting, with the private X server's CPU meanwhile (for information: it draws for
+# both sides) to OUT.ms.
+x_server_during() {
+  perf stat -x, -e task-clock -p "$xvfb_pid" -o "$1.perf" -- sleep "$seconds"
+  awk -F, '$3 == "task-clock" { print $1 }' "$1.perf" >"$1.ms"
+}
+
 xvfb_pid=""
 start_display() {
   : >"$work/display"
@@ -311,7 +319,7 @@ play_app() {
   count_say app enable
   local began
   began=$(date +%s.%N)
-  sleep "$seconds"
+  x_server_during "$work/x-app"
   count_say app disable
   awk -v s="$began" -v e="$(date +%s.%N)" 'BEGIN { printf "%.6f\n", e - s }' >"$work/app.wall"
   kill -0 "$zul_pid" 2>/dev/null || { echo "zul ended while it was measured" >&2; exit 1; }
@@ -344,13 +352,16 @@ play_peer() {
   gst_window=$(main_window "$gst_pid") ||
     { echo "gst-launch-1.0 showed no window" >&2; cat "$work/gst.err" >&2; exit 1; }
   xdotool windowsize --sync "$gst_window" "${size%x*}" "${size#*x}"
+  local got
+  got=$(xdotool getwindowgeometry --shell "$gst_window" | awk -F= '$1 == "WIDTH" { w = $2 } $1 == "HEIGHT" { h = $2 } END { print w "x" h }')
+  [[ "$got" == "$size" ]] || { echo "gst-launch-1.0's window is $got, not $size" >&2; exit 1; }
   wait_for_line "$work/gst.out" "Setting pipeline to PLAYING" 60
   sleep "$warmup"
   count_say sv enable
   count_say gst enable
   local began
   began=$(date +%s.%N)
-  sleep "$seconds"
+  x_server_during "$work/x-peer"
   count_say sv disable
   count_say gst disable
   awk -v s="$began" -v e="$(date +%s.%N)" 'BEGIN { printf "%.6f\n", e - s }' >"$work/peer.wall"
@@ -371,10 +382,10 @@ for idiom in phone pad; do
     play_app "$idiom" "$r"
     play_peer "$(cat "$work/app.size")"
     read -r peer sv gst <"$work/peer.ms"
-    echo "$(cat "$work/app.ms") $peer $sv $gst $(cat "$work/app.wall") $(cat "$work/peer.wall")" >>"$work/app-runs"
+    echo "$(cat "$work/app.ms") $peer $sv $gst $(cat "$work/app.wall") $(cat "$work/peer.wall") $(cat "$work/x-app.ms") $(cat "$work/x-peer.ms")" >>"$work/app-runs"
     awk -v r="$r" -v i="$idiom" -v s="$(cat "$work/app.size")" '{
-      printf "run %d %-5s window %s: zul %.3f ms CPU in %.3f s (%.3f %% of a core); svplay %.3f + gst-launch %.3f = %.3f ms CPU in %.3f s (%.3f %%)\n",
-        r, i, s, $1, $5, $1 / 10 / $5, $3, $4, $2, $6, $2 / 10 / $6 }' <<<"$(tail -n 1 "$work/app-runs")"
+      printf "run %d %-5s window %s: zul %.3f ms CPU in %.3f s (%.3f %% of a core); svplay %.3f + gst-launch %.3f = %.3f ms CPU in %.3f s (%.3f %%); X server %.3f / %.3f ms\n",
+        r, i, s, $1, $5, $1 / 10 / $5, $3, $4, $2, $6, $2 / 10 / $6, $7, $8 }' <<<"$(tail -n 1 "$work/app-runs")"
   done
   awk -v l="whole zul, $idiom window $(cat "$work/app.size"), CPU ms over ${seconds} s" \
     -v f="$(bench_column_median "$work/app-runs" 1)" -v p="$(bench_column_median "$work/app-runs" 2)" \
