@@ -32,7 +32,7 @@ source bench/bench_lib.sh
 
 runs=5
 build=build
-usage() { sed -n '2,28p' "$0" | sed 's/^# \{0,1\}//'; }
+usage() { sed -n '2,27p' "$0" | sed 's/^# \{0,1\}//'; }
 while getopts "n:b:h" opt; do
   case "$opt" in
     n) runs="$OPTARG" ;;

@@ -3,9 +3,9 @@
 # same title (ffmpeg-made, 2 s segments) read by the same player at the same pace:
 #   bench/PlaybackBench.sh [-b BUILD_DIR] [-n RUNS] [-t SECONDS] [-i SECONDS] [-k SEEKS] [TITLE]
 #   - start -> first playlist byte: svplay started, its URL read, the playlist asked for until
-#     its first byte arrives (goal < 300 ms);
+#     its first byte arrives (goal < 300 ms), and svplay's CPU from its start until then;
 #   - cold seek to 60 s: on a freshly started svplay, after the playlist, the first byte of the
-#     segment that holds 60 s as curl sees it (goal < 1.5 s);
+#     segment that holds 60 s as curl sees it (goal < 1.5 s), and svplay's CPU meanwhile;
 #   - idle CPU: svplay and nginx asked nothing for -i SECONDS (10 by default; svplay after 3 s
 #     to settle), over the wall time (goal < 0.1 % of one core);
 #   - CPU while `ffmpeg -re` reads at real-time speed for SECONDS (30 by default), over the
@@ -33,7 +33,7 @@ runs=3
 cpu_seconds=30
 seeks=100
 idle_seconds=10
-usage() { sed -n '2,28p' "$0" | sed 's/^# \{0,1\}//'; }
+usage() { sed -n '2,25p' "$0" | sed 's/^# \{0,1\}//'; }
 while getopts "b:n:t:i:k:h" opt; do
   case "$opt" in
     b) build="$OPTARG" ;;
@@ -78,11 +78,6 @@ fi
 title=$(cd "$(dirname "$title")" && pwd)/$(basename "$title")
 
 work=$(mktemp -d /tmp/svplaybench.XXXXXX)
-if [[ -n "${1:-}" ]]; then
-  clip="$work/source.ts"
-  static="$work/static-hls"
-  "$build/tools/svremux/svremux" "$title" -o "$clip"
-fi
 pid=""
 sampler=""
 stop_all() {
@@ -95,6 +90,12 @@ stop_all() {
   pid=""
 }
 trap 'stop_all; bench_stop_nginx; rm -rf "$work"' EXIT
+if [[ -n "${1:-}" ]]; then
+  clip="$work/source.ts"
+  static="$work/static-hls"
+  [[ -x "$build/tools/svremux/svremux" ]] || { echo "build $build/tools/svremux/svremux first" >&2; exit 2; }
+  "$build/tools/svremux/svremux" "$title" -o "$clip"
+fi
 
 now() { date +%s.%N; }
 listening() { (exec 3<>"/dev/tcp/127.0.0.1/$1") 2>/dev/null; }
