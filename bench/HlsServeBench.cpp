@@ -1,7 +1,8 @@
 // Serves a title as HLS on the loopback interface through the engine's chain (file client,
 // seeker, demultiplexer, transport-stream multiplexer, segmenter, live server), or the files of
-// a folder through the same live server, until it is stopped. bench/HlsServeBench.sh times
-// players against both. A test and demo program: playback proper builds the same chain itself.
+// a folder through the same live server, until it is stopped. bench/PlayerCpuBench.sh serves
+// the movie its player components play with it. A test and demo program: playback proper
+// builds the same chain itself (bench/HlsServeBench.sh measures that, the svplay program).
 
 #include <arpa/inet.h>
 #include <netinet/in.h>

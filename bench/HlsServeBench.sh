@@ -1,22 +1,30 @@
 #!/usr/bin/env bash
-# The HLS chain on loopback against its goals, on the two-minute test title (2 s GOPs):
+# svplay serving a title as HLS on loopback, beside what a user would run instead: ffmpeg cutting
+# HLS segments from an MP4 of the same media (`-c copy -f hls`, 2 s segments) and nginx serving
+# them (sendfile, one single-threaded process), and beside that nginx alone serving the
+# segments once they are made:
 #   bench/HlsServeBench.sh [-n RUNS] [-b BUILD_DIR] [TITLE]
-# (TITLE: another title to serve, for example the 10-minute one build/bench/RemuxBench caches;
-# its static HLS is then cut from svremux's transport stream of it.)
-# Each run starts a fresh chain (build/bench/HlsServeBench: file client, seeker, demultiplexer,
-# multiplexer, segmenter and live server, as playback builds them) and measures:
-#   - chain start -> first byte of the main playlist, asked for at once (goal < 300 ms);
-#   - segment 30 (60 s in) asked for cold after the playlist and segment 0 -> its first byte,
-#     as curl sees it (goal < 1.5 s);
-#   - `ffmpeg -c copy` reading the whole title from the chain, beside the same read of
-#     ffmpeg-made static HLS of the title's source (2 s segments) served by nginx (sendfile, one
-#     process): the wall time (goal: at least 20 times real time) and the serving process's CPU
-#     per 1.2 MB of segments it sent (goal <= 1 ms);
-#   - beside them, build/bench/ServeFloorBench on the title's transport stream: the CPU per
-#     1.2 MB of the least any chain does (read the file, lay it into packets, send 128 KiB per
-#     send to a loopback reader), the part of the figure no chain can save.
-# The chain and nginx run in turn; each ratio is the median of the run-by-run ratios, each
-# figure the median over RUNS runs (5 by default).
+# TITLE: by default the 10-minute 1280x720 title (4.8 Mbit/s) build/bench/RemuxBench caches in
+# BUILD_DIR/fixtures (made by running it when missing). The MP4 is svremux's transport stream
+# of the title put into MP4 by ffmpeg, once, untimed.
+# Each run measures, svplay and its peer in turn:
+#   - start -> first playlist byte: svplay started until its playlist's first byte, beside
+#     ffmpeg started on the MP4 (an event playlist) until nginx hands out its first playlist
+#     byte (goal for svplay < 300 ms);
+#   - cold seek: on a fresh svplay, after the playlist and the first segment, the first byte
+#     of the segment that holds 60 s as curl sees it, beside nginx's first byte of the same
+#     ffmpeg-made segment (goal for svplay < 1500 ms);
+#   - `ffmpeg -c copy` reading the whole title from a fresh svplay, beside ffmpeg cutting the
+#     MP4 into HLS and then the same read from nginx (the wall time of both steps, the CPU of
+#     the cutting ffmpeg and of nginx), and beside nginx's part alone; goal for svplay: at
+#     least 20 times real time, and at most 1 ms of CPU per 1.2 MB of segments it sent;
+#   - svplay's whole life (start, the whole read, stop) beside the cutting plus nginx's read.
+# CPU is perf's task-clock (10 us resolution) of every thread of the process, those that ended
+# included, and of the processes it started: for a command the whole of its run, for a server
+# the span of what it was asked (`perf stat -p PID -- COMMAND`), or the span up to a moment
+# (perf's control fifo). A CPU reading of zero stops the script as an error.
+# Each figure is the median of RUNS runs (5 by default), each ratio the median of the
+# run-by-run ratios, printed to 3 decimals; a goal is judged on the printed figure.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 # shellcheck source=bench/bench_lib.sh
@@ -24,7 +32,7 @@ source bench/bench_lib.sh
 
 runs=5
 build=build
-usage() { sed -n '2,16p' "$0" | sed 's/^# \{0,1\}//'; }
+usage() { sed -n '2,27p' "$0" | sed 's/^# \{0,1\}//'; }
 while getopts "n:b:h" opt; do
   case "$opt" in
     n) runs="$OPTARG" ;;
@@ -35,54 +43,127 @@ while getopts "n:b:h" opt; do
 done
 shift $((OPTIND - 1))
 [[ "$runs" =~ ^[1-9][0-9]*$ ]] || { echo "RUNS must be a positive whole number" >&2; exit 2; }
-title=()
-if [[ -n "${1:-}" ]]; then
-  [[ -f "$1" ]] || { echo "$1: no such file" >&2; exit 2; }
-  title=("$(cd "$(dirname "$1")" && pwd)/$(basename "$1")")
-fi
-program="$build/bench/HlsServeBench"
-floor="$build/bench/ServeFloorBench"
-for p in "$program" "$floor"; do
-  [[ -x "$p" ]] || { echo "build $p first (ninja -C $build HlsServeBench ServeFloorBench)" >&2; exit 2; }
+svplay="$build/tools/svplay/svplay"
+svremux="$build/tools/svremux/svremux"
+for p in "$svplay" "$svremux"; do
+  [[ -x "$p" ]] || { echo "build $p first (ninja -C $build svplay svremux)" >&2; exit 2; }
 done
-for tool in ffmpeg ffprobe curl awk python3 getconf; do
+for tool in ffmpeg ffprobe curl awk python3 perf; do
   command -v "$tool" >/dev/null || { echo "$tool is not installed" >&2; exit 2; }
 done
+if [[ -z "${1:-}" ]] && ! ls "$build"/fixtures/bench10min-*.svm >/dev/null 2>&1 &&
+  [[ -x "$build/bench/RemuxBench" ]]; then
+  echo "making the 10-minute 720p title (once, with $build/bench/RemuxBench) ..."
+  "$build/bench/RemuxBench" >/dev/null
+fi
+title=$(bench_title "$build" "${1:-}") || exit 2
 
 work=$(mktemp -d /tmp/svhlsbench.XXXXXX)
-stop_server() { bench_stop_hls; pid=""; }
-trap 'stop_server; bench_stop_nginx; rm -rf "$work"' EXIT
-
-# Starts the program with the given arguments; waits for its "url" line (and for the line
-# named in WANT) and leaves the lines in $work/server.out.
-start_server() {
-  bench_start_hls "$program" "$work/server" "$@" "${title[@]}"
-  pid=$bench_hls_pid
+sv_pid=""
+sv_perf=""
+stop_svplay() {
+  if [[ -n "$sv_pid" ]]; then
+    kill -TERM "$sv_pid" 2>/dev/null || true
+  fi
+  if [[ -n "$sv_perf" ]]; then
+    wait "$sv_perf" 2>/dev/null || true
+  fi
+  sv_pid=""
+  sv_perf=""
 }
-line() { awk -v k="$1" '$1 == k { print $2; exit }' "$work/server.out"; }
+trap 'stop_svplay; bench_stop_nginx; rm -rf "$work"' EXIT
 
-# Wall seconds of ffmpeg copying every stream of the URL to nowhere.
+now() { date +%s.%N; }
+ms_between() { awk -v s="$1" -v e="$2" 'BEGIN { printf "%.3f\n", (e - s) * 1000 }'; }
+# The milliseconds of task-clock in perf's CSV output FILE; an error when there are none.
+perf_ms() {
+  local ms
+  ms=$(awk -F, '$3 == "task-clock" { print $1 }' "$1")
+  [[ -n "$ms" ]] || { echo "perf counted nothing in $1:" >&2; cat "$1" >&2; exit 1; }
+  echo "$ms"
+}
+# Runs COMMAND under perf counting processes PIDS (comma-separated) meanwhile; the milliseconds
+# go to OUT.ms, the command's output where it goes.
+cpu_of_during() {
+  local pids="$1" out="$2"
+  shift 2
+  perf stat -x, -e task-clock -p "$pids" -o "$out.perf" -- "$@"
+  perf_ms "$out.perf" >"$out.ms"
+}
+# Starts COMMAND in the background under perf, counting it and all it starts from its start on;
+# `perf_stop_counting OUT` ends the count (the command runs on), and OUT.perf holds the count
+# once perf has ended with the command. Sets counted_pid (perf's pid).
+count_from_start() {
+  local out="$1"
+  shift
+  rm -f "$out.ctl" "$out.ack"
+  mkfifo "$out.ctl" "$out.ack"
+  perf stat -x, -e task-clock --control "fifo:$out.ctl,$out.ack" -o "$out.perf" -- "$@" &
+  counted_pid=$!
+}
+perf_stop_counting() {
+  echo disable >"$1.ctl"
+  read -r -t 30 _ <"$1.ack" || { echo "perf did not answer on $1.ack" >&2; exit 1; }
+}
+# Fails the script on a CPU reading of zero: such a pair has nothing to compare.
+nonzero() {
+  awk -v v="$2" 'BEGIN { exit (v + 0 > 0) ? 0 : 1 }' ||
+    { echo "error: $1 read $2 ms of CPU; the pair cannot be compared" >&2; exit 1; }
+}
+
+# svplay on the title under perf from its start, its output in $work/sv.out; sets sv_pid, sv_url
+# and sv_started (the moment before the start).
+start_svplay() {
+  stop_svplay
+  local port tries=0
+  port=$(bench_free_port)
+  : >"$work/sv.out"
+  sv_started=$(now)
+  count_from_start "$work/sv" "$svplay" "$title" --port "$port" >"$work/sv.out" 2>"$work/sv.err"
+  sv_perf=$counted_pid
+  sv_url=""
+  until [[ -n "$sv_url" ]]; do
+    sv_url=$(head -n 1 "$work/sv.out")
+    [[ -n "$sv_url" ]] && break
+    if ! kill -0 "$sv_perf" 2>/dev/null || ((++tries > 20000)); then
+      echo "svplay did not start:" >&2
+      cat "$work/sv.err" >&2
+      exit 1
+    fi
+    sleep 0.001
+  done
+  sv_pid=$(pgrep -P "$sv_perf" -x svplay)
+  [[ -n "$sv_pid" ]] || { echo "svplay's process not found under perf" >&2; exit 1; }
+}
+# Asks for URL until an answer arrives (the playlist may not exist yet).
+first_answer() {
+  local tries=0
+  until curl -s -m 5 -o /dev/null --fail "$1"; do
+    ((++tries < 20000)) || { echo "no answer from $1" >&2; exit 1; }
+    sleep 0.001
+  done
+}
+# The URL of the segment that holds 60 s in the media playlist at URL.
+segment_at_60() {
+  local segment
+  segment=$(curl -s -m 10 --fail "$1" | awk '/^#EXTINF:/ { split(substr($0, 9), d, ","); next_d = d[1]; next }
+      /^[^#]/ && NF { if (t + next_d > 60) { print; exit } t += next_d }')
+  [[ -n "$segment" ]] || { echo "the playlist at $1 holds no segment at 60 s" >&2; exit 1; }
+  [[ "$segment" == http://* ]] && echo "$segment" || echo "${1%/*}/$segment"
+}
+# Wall seconds of ffmpeg copying every stream of URL to nowhere, to OUT.s; the CPU of PIDS
+# meanwhile to OUT.ms.
 read_all() {
-  local start end
-  start=$(date +%s.%N)
-  if ! ffmpeg -nostdin -v error -xerror -i "$1" -map 0 -c copy -f null - 2>"$work/ffmpeg.err"; then
-    echo "ffmpeg failed on $1:" >&2
+  local pids="$1" url="$2" out="$3" start end
+  start=$(now)
+  if ! cpu_of_during "$pids" "$out" ffmpeg -nostdin -v error -xerror -i "$url" -map 0 -c copy \
+    -f null - 2>"$work/ffmpeg.err"; then
+    echo "ffmpeg failed on $url:" >&2
     cat "$work/ffmpeg.err" >&2
     exit 1
   fi
-  end=$(date +%s.%N)
-  awk -v s="$start" -v e="$end" 'BEGIN { printf "%.6f\n", e - s }'
-}
-# "WALL_SECONDS CPU_MS" of ffmpeg reading the whole URL, CPU_MS being the milliseconds of CPU
-# process PID spent meanwhile. The process's own count, which keeps the time of threads that
-# ended: the chain serves each connection on threads of its own, gone once the player leaves
-# (the run seconds of the threads alive at the end missed about half of the chain's work).
-read_all_cpu() {
-  local before after wall
-  before=$(bench_cpu_seconds "$1")
-  wall=$(read_all "$2")
-  after=$(bench_cpu_seconds "$1")
-  awk -v w="$wall" -v a="$after" -v b="$before" 'BEGIN { printf "%.6f %.3f\n", w, (a - b) * 1000 }'
+  end=$(now)
+  awk -v s="$start" -v e="$end" 'BEGIN { printf "%.6f\n", e - s }' >"$out.s"
 }
 # The bytes of every media segment an HLS URL lists (its variants' too), read once.
 segment_bytes() {
@@ -106,71 +187,141 @@ def total(url):
 print(total(sys.argv[1]))
 PY
 }
+# ffmpeg cutting the MP4 into 2 s HLS segments in DIR (made afresh) with playlist TYPE; with
+# OUT, counted by perf into OUT.perf.
+cut_hls() {
+  local dir="$1" type="$2" count=()
+  [[ -n "${3:-}" ]] && count=(perf stat "-x," -e task-clock -o "$3.perf" --)
+  rm -rf "$dir" && mkdir -p "$dir"
+  "${count[@]}" ffmpeg -nostdin -v error -y -i "$mp4" -map 0 -c copy -f hls -hls_time 2 -hls_playlist_type "$type" \
+    -hls_segment_filename "$dir/%d.ts" "$dir/index.m3u8"
+}
 
-# The first start makes (or finds) the test title and names its source.
-WANT=playlist_ms start_server --probe
-if ((${#title[@]})); then
-  source="$work/source.ts"
-  "$build/tools/svremux/svremux" "${title[0]}" -o "$source"
-else
-  source=$(line source)
-fi
-[[ -f "$source" ]] || { echo "the program named no source transport stream" >&2; exit 1; }
-duration=$(ffprobe -v error -show_entries format=duration -of csv=p=0 "$source")
+# The MP4 of the same media, once.
+"$svremux" "$title" -o "$work/source.ts"
+mp4="$work/source.mp4"
+ffmpeg -nostdin -v error -y -i "$work/source.ts" -map 0 -c copy "$mp4"
+rm -f "$work/source.ts"
+duration=$(ffprobe -v error -show_entries format=duration -of csv=p=0 "$mp4")
 
-mkdir "$work/static"
-ffmpeg -nostdin -v error -y -i "$source" -map 0 -c copy -f hls -hls_time 2 \
-  -hls_playlist_type vod -hls_segment_filename "$work/static/%d.ts" "$work/static/index.m3u8"
-
+mkdir -p "$work/www"
 nginx_port=$(bench_free_port)
-bench_start_nginx "$work/nginx" "$work/static" "$nginx_port"
-static_url="http://127.0.0.1:$nginx_port/index.m3u8"
-static_bytes=$(segment_bytes "$static_url")
-start_server
-chain_bytes=$(segment_bytes "$(line url)")
+bench_start_nginx "$work/nginx" "$work/www" "$nginx_port"
+nginx_base="http://127.0.0.1:$nginx_port"
+ng=$bench_nginx_pid
+threads=(/proc/"$ng"/task/*)
+((${#threads[@]} == 1)) || { echo "nginx runs more than one thread" >&2; exit 1; }
 
-: >"$work/playlist" ; : >"$work/far" ; : >"$work/pairs"
-for ((i = 0; i < runs; i++)); do
-  # A fresh chain for each measure: a read of the whole title leaves the chain at its end.
-  WANT=playlist_ms start_server --probe
-  line playlist_ms >>"$work/playlist"
-  url=$(line url)
-  base=${url%/*}
-  curl -sS --fail -o "$work/main.m3u8" -o /dev/null "$url" "$base/0.ts"
-  if grep -q '^30\.ts' "$work/main.m3u8"; then
-    curl -sS --fail -o /dev/null -w '%{time_starttransfer}\n' "$base/30.ts" >>"$work/far"
-  fi
+# The bytes each side sends for the whole title.
+cut_hls "$work/www/hls" vod
+ng_bytes=$(segment_bytes "$nginx_base/hls/index.m3u8")
+start_svplay
+sv_bytes=$(segment_bytes "$sv_url")
+stop_svplay
 
-  start_server
-  read -r chain_wall chain_ms <<<"$(read_all_cpu "$pid" "$(line url)")"
-  stop_server
-  read -r static_wall static_ms <<<"$(read_all_cpu "$bench_nginx_pid" "$static_url")"
-  floor_ms=$("$floor" "$source" | awk '$1 == "floor_ms" { print $2 }')
-  [[ -n "$floor_ms" ]] || { echo "$floor failed on $source" >&2; exit 1; }
-  # Columns: wall and CPU ms per 1.2 MB, the chain's then nginx's; the floor's CPU ms.
-  awk -v cw="$chain_wall" -v cm="$chain_ms" -v cb="$chain_bytes" -v sw="$static_wall" \
-    -v sm="$static_ms" -v sb="$static_bytes" -v fm="$floor_ms" \
-    'BEGIN { printf "%.6f %.6f %.6f %.6f %.6f\n", cw, cm * 1.2e6 / cb, sw, sm * 1.2e6 / sb, fm }' >>"$work/pairs"
+echo "title: $title ($(printf '%.1f' "$duration") s; $(awk -v b="$sv_bytes" 'BEGIN { printf "%.1f", b / 1e6 }') MB of segments from svplay, $(awk -v b="$ng_bytes" 'BEGIN { printf "%.1f", b / 1e6 }') MB from ffmpeg's cut)"
+echo "$runs runs; CPU: perf task-clock, ms"
+
+# Columns of each run, 1-21:
+#  1 svplay start wall ms, 2 its CPU ms; 3 peer start wall ms (ffmpeg + nginx), 4 its CPU ms;
+#  5 svplay seek wall ms, 6 its CPU ms; 7 nginx seek wall ms, 8 its CPU ms;
+#  9 svplay read wall s, 10 its CPU ms; 11 cut wall s, 12 cut CPU ms; 13 nginx read wall s,
+#  14 nginx CPU ms; 15 cut + nginx wall s, 16 cut + nginx CPU ms; 17 svplay whole-life CPU ms;
+#  18 svplay CPU ms per 1.2 MB; 19 cut + nginx per 1.2 MB; 20 nginx per 1.2 MB.
+: >"$work/runs"
+for ((r = 1; r <= runs; ++r)); do
+  # svplay: start, then the cold seek on the same fresh process.
+  start_svplay
+  first_answer "$sv_url"
+  sv_start_ms=$(ms_between "$sv_started" "$(now)")
+  perf_stop_counting "$work/sv"
+  seg=$(segment_at_60 "$sv_url")
+  curl -s -m 10 --fail -o /dev/null "${sv_url%/*}/0.ts"
+  sv_seek_ms=$(cpu_of_during "$sv_pid" "$work/svseek" curl -s -m 10 --fail -o /dev/null \
+    -w '%{time_starttransfer}' "$seg" | awk '{ printf "%.3f", $1 * 1000 }')
+  stop_svplay
+  sv_start_cpu=$(perf_ms "$work/sv.perf")
+
+  # The peer's start: ffmpeg cuts an event playlist; nginx answers once the playlist is there.
+  rm -rf "$work/www/live" && mkdir -p "$work/www/live"
+  ng_before=$(bench_thread_seconds "$ng")
+  peer_started=$(now)
+  count_from_start "$work/cut" ffmpeg -nostdin -v error -y -i "$mp4" -map 0 -c copy -f hls \
+    -hls_time 2 -hls_playlist_type event -hls_segment_filename "$work/www/live/%d.ts" \
+    "$work/www/live/index.m3u8" 2>"$work/cut.err"
+  cut_perf=$counted_pid
+  first_answer "$nginx_base/live/index.m3u8"
+  peer_start_ms=$(ms_between "$peer_started" "$(now)")
+  perf_stop_counting "$work/cut"
+  ng_after=$(bench_thread_seconds "$ng")
+  wait "$cut_perf" || { echo "ffmpeg's cut failed:" >&2; cat "$work/cut.err" >&2; exit 1; }
+  peer_start_cpu=$(awk -v c="$(perf_ms "$work/cut.perf")" -v a="$ng_after" -v b="$ng_before" \
+    'BEGIN { printf "%.3f", c + (a - b) * 1000 }')
+  # nginx's cold seek: the same segment of the cut, made and in the page cache.
+  seg=$(segment_at_60 "$nginx_base/live/index.m3u8")
+  curl -s -m 10 --fail -o /dev/null "$nginx_base/live/0.ts"
+  ng_seek_ms=$(cpu_of_during "$ng" "$work/ngseek" curl -s -m 10 --fail -o /dev/null \
+    -w '%{time_starttransfer}' "$seg" | awk '{ printf "%.3f", $1 * 1000 }')
+
+  # The whole read from a fresh svplay, counted from its start to its end as well.
+  start_svplay
+  read_all "$sv_pid" "$sv_url" "$work/svread"
+  stop_svplay
+  sv_life=$(perf_ms "$work/sv.perf")
+
+  # The peer: the cut into a fresh folder, then nginx serving it to the same read.
+  cut_start=$(now)
+  cut_hls "$work/www/vod" vod "$work/vod"
+  cut_wall=$(awk -v s="$cut_start" -v e="$(now)" 'BEGIN { printf "%.6f", e - s }')
+  cut_cpu=$(perf_ms "$work/vod.perf")
+  read_all "$ng" "$nginx_base/vod/index.m3u8" "$work/ngread"
+
+  for v in "svplay start:$sv_start_cpu" "ffmpeg + nginx start:$peer_start_cpu" \
+    "svplay seek:$(cat "$work/svseek.ms")" "nginx seek:$(cat "$work/ngseek.ms")" \
+    "svplay read:$(cat "$work/svread.ms")" "ffmpeg cut:$cut_cpu" "nginx read:$(cat "$work/ngread.ms")" \
+    "svplay life:$sv_life"; do
+    nonzero "${v%%:*}" "${v##*:}"
+  done
+  awk -v svs="$sv_start_ms" -v svsc="$sv_start_cpu" -v ps="$peer_start_ms" -v psc="$peer_start_cpu" \
+    -v svk="$sv_seek_ms" -v svkc="$(cat "$work/svseek.ms")" -v nk="$ng_seek_ms" -v nkc="$(cat "$work/ngseek.ms")" \
+    -v svr="$(cat "$work/svread.s")" -v svrc="$(cat "$work/svread.ms")" -v cw="$cut_wall" -v cc="$cut_cpu" \
+    -v nr="$(cat "$work/ngread.s")" -v nrc="$(cat "$work/ngread.ms")" -v life="$sv_life" \
+    -v sb="$sv_bytes" -v nb="$ng_bytes" 'BEGIN {
+    printf "%.3f %.3f %.3f %.3f %.3f %.3f %.3f %.3f %.6f %.3f %.6f %.3f %.6f %.3f %.6f %.3f %.3f %.6f %.6f %.6f\n",
+      svs, svsc, ps, psc, svk, svkc, nk, nkc, svr, svrc, cw, cc, nr, nrc, cw + nr, cc + nrc, life,
+      svrc * 1.2e6 / sb, (cc + nrc) * 1.2e6 / nb, nrc * 1.2e6 / nb }' >>"$work/runs"
+  tail -n 1 "$work/runs" | awk -v r="$r" '{
+    printf "run %d: start %.1f ms / %.3f ms CPU (ffmpeg + nginx %.1f / %.3f); seek %.1f / %.3f (nginx %.1f / %.3f);", r, $1, $2, $3, $4, $5, $6, $7, $8
+    printf " read %.3f s / %.3f ms CPU (cut %.3f s / %.3f ms + nginx %.3f s / %.3f ms); svplay life %.3f ms\n", $9, $10, $11, $12, $13, $14, $17 }'
 done
-stop_server
-bench_stop_nginx
 
-playlist=$(bench_median <"$work/playlist")
-far=$(awk '{ print $1 * 1000 }' "$work/far" | bench_median)  # nan: the title has no segment 30
-chain=$(bench_column_median "$work/pairs" 1)
-static=$(bench_column_median "$work/pairs" 3)
-awk -v runs="$runs" -v d="$duration" -v p="$playlist" -v f="$far" -v c="$chain" -v s="$static" \
-  -v cb="$chain_bytes" -v sb="$static_bytes" 'BEGIN {
-  printf "HLS over loopback, %.1f s title with 2 s GOPs, median of %d runs\n", d, runs
-  printf "  chain start -> first playlist byte   %8.1f ms   goal < 300 ms\n", p
-  printf "  cold segment 30 -> first byte        %8.1f ms   goal < 1500 ms\n", f
-  printf "  ffmpeg -c copy, chain                %8.3f s    %6.1fx real time   goal >= 20x\n", c, d / c
-  printf "  ffmpeg -c copy, nginx static HLS     %8.3f s    %6.1fx real time\n", s, d / s
-  printf "  segments sent per read: chain %.1f MB, nginx %.1f MB\n", cb / 1e6, sb / 1e6
-}'
-bench_line "whole-title read, wall s (peer nginx)" "$chain" "$static" \
-  "$(bench_paired_ratio "$work/pairs" 1 3)" s - -
-bench_line "serving CPU per 1.2 MB, ms (peer nginx)" "$(bench_column_median "$work/pairs" 2)" \
-  "$(bench_column_median "$work/pairs" 4)" "$(bench_paired_ratio "$work/pairs" 2 4)" ms "figure<=" 1
-bench_line "serving CPU per 1.2 MB, ms (peer: the floor)" "$(bench_column_median "$work/pairs" 2)" \
-  "$(bench_column_median "$work/pairs" 5)" "$(bench_paired_ratio "$work/pairs" 2 5)" ms - -
+col() { bench_column_median "$work/runs" "$1"; }
+ratio() { awk -v a="$2" -v b="$3" '$b > 0 { printf "%.6f\n", $a / $b }' "$1" | bench_median; }
+# LABEL UNIT FIGURE PEER RATIO [KIND GOAL]: KIND "figure<", "figure<=" or "figure>=", judged on the
+# figure as printed (3 decimals).
+line() {
+  awk -v l="$1" -v u="$2" -v f="$3" -v p="$4" -v r="$5" -v k="${6:--}" -v g="${7:-}" 'BEGIN {
+    shown = sprintf("%.3f", f) + 0
+    if (k == "figure<") v = sprintf("goal < %s %s: %s", g, u, (shown < g + 0) ? "ok" : "OVER")
+    else if (k == "figure<=") v = sprintf("goal <= %s %s: %s", g, u, (shown <= g + 0) ? "ok" : "OVER")
+    else if (k == "figure>=") v = sprintf("goal >= %s %s: %s", g, u, (shown >= g + 0) ? "ok" : "UNDER")
+    else v = "(for information)"
+    printf "  %-64s %11.3f %-2s peer %11.3f %-2s ratio %7.3f   %s\n", l, f, u, p, u, r, v }'
+}
+echo
+echo "medians of $runs runs (figure: svplay; peer as named; ratio: median of the run-by-run ratios)"
+line "start -> first playlist byte, wall (ffmpeg -f hls + nginx)" ms "$(col 1)" "$(col 3)" "$(ratio "$work/runs" 1 3)" "figure<" 300
+line "start -> first playlist byte, CPU (ffmpeg -f hls + nginx)" ms "$(col 2)" "$(col 4)" "$(ratio "$work/runs" 2 4)"
+line "cold seek to 60 s -> first byte, wall (nginx, segments made)" ms "$(col 5)" "$(col 7)" "$(ratio "$work/runs" 5 7)" "figure<" 1500
+line "cold seek to 60 s -> first byte, CPU (nginx, segments made)" ms "$(col 6)" "$(col 8)" "$(ratio "$work/runs" 6 8)"
+line "whole-title read, wall (ffmpeg -f hls, then nginx)" s "$(col 9)" "$(col 15)" "$(ratio "$work/runs" 9 15)"
+line "whole-title read, wall (nginx, segments made)" s "$(col 9)" "$(col 13)" "$(ratio "$work/runs" 9 13)"
+awk -v d="$duration" -v w="$(col 9)" 'BEGIN { printf "%.3f\n", d / w }' >"$work/speed"
+awk -v d="$duration" '{ printf "%.6f %.6f %.6f\n", d / $9, d / $15, d / $13 }' "$work/runs" >"$work/speeds"
+line "whole-title read, times real time (ffmpeg -f hls, then nginx)" x "$(bench_column_median "$work/speeds" 1)" \
+  "$(bench_column_median "$work/speeds" 2)" "$(ratio "$work/speeds" 1 2)" "figure>=" 20
+line "whole-title read, CPU (ffmpeg -f hls + nginx)" ms "$(col 10)" "$(col 16)" "$(ratio "$work/runs" 10 16)"
+line "whole-title read, CPU (nginx, segments made)" ms "$(col 10)" "$(col 14)" "$(ratio "$work/runs" 10 14)"
+line "serving CPU per 1.2 MB sent (ffmpeg -f hls + nginx)" ms "$(col 18)" "$(col 19)" "$(ratio "$work/runs" 18 19)" "figure<=" 1
+line "serving CPU per 1.2 MB sent (nginx, segments made)" ms "$(col 18)" "$(col 20)" "$(ratio "$work/runs" 18 20)" "figure<=" 1
+line "svplay's life (start, read, stop), CPU (ffmpeg -f hls + nginx)" ms "$(col 17)" "$(col 16)" "$(ratio "$work/runs" 17 16)"

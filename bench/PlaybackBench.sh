@@ -1,23 +1,28 @@
 #!/usr/bin/env bash
 # svplay against its goals, with ffmpeg as the player, beside nginx serving static HLS of the
 # same title (ffmpeg-made, 2 s segments) read by the same player at the same pace:
-#   bench/PlaybackBench.sh [-b BUILD_DIR] [-n RUNS] [-t SECONDS] [-i SECONDS] [-k SEEKS]
+#   bench/PlaybackBench.sh [-b BUILD_DIR] [-n RUNS] [-t SECONDS] [-i SECONDS] [-k SEEKS] [TITLE]
 #   - start -> first playlist byte: svplay started, its URL read, the playlist asked for until
-#     its first byte arrives (goal < 300 ms);
+#     its first byte arrives (goal < 300 ms), and svplay's CPU from its start until then;
 #   - cold seek to 60 s: on a freshly started svplay, after the playlist, the first byte of the
-#     segment that holds 60 s as curl sees it (goal < 1.5 s);
+#     segment that holds 60 s as curl sees it (goal < 1.5 s), and svplay's CPU meanwhile;
 #   - idle CPU: svplay and nginx asked nothing for -i SECONDS (10 by default; svplay after 3 s
-#     to settle): the run time of their threads from /proc/PID/task/*/schedstat over the wall
-#     time (goal < 0.1 % of one core);
-#   - CPU while `ffmpeg -re` reads at real-time speed for SECONDS (30 by default): the process's
-#     user + system time from /proc/PID/stat, which keeps the threads that ended, over the wall
-#     time (goal < 1 % of one core), with the ratio to nginx's taken run by run;
+#     to settle), over the wall time (goal < 0.1 % of one core);
+#   - CPU while `ffmpeg -re` reads at real-time speed for SECONDS (30 by default), over the
+#     wall time (goal < 1 % of one core), with the ratio to nginx's taken run by run;
 #   - memory: a 10-minute title read through, then SEEKS (100 by default) cold seeks to random
 #     places (the same on both sides): the peak resident size (VmHWM; goal under 64 MB), and
-#     svplay's resident size after the read-through beside the one after the seeks (flat).
-# Every figure is the median of RUNS runs (3 by default).
+#     svplay's resident size after the read-through beside the one after the seeks (flat), and
+#     the CPU and wall time each side spent on the read and the seeks.
+# CPU is perf's task-clock (10 us resolution) of every thread of the server, those that ended
+# included (a connection's thread ends when its player leaves), over the span measured; a
+# reading of zero where the server had work to do stops the script as an error.
+# Every figure is the median of RUNS runs (3 by default), each ratio the median of the
+# run-by-run ratios, printed to 3 decimals; goals are judged on the printed figure.
 # The 10-minute title (640x360, 2 s GOPs, AAC) is made once with ffmpeg and mktitle and kept in
-# BUILD_DIR/bench. Not part of the test suite: it takes several minutes.
+# BUILD_DIR/bench; TITLE plays another (for example the 10-minute 720p title build/bench/RemuxBench
+# caches in BUILD_DIR/fixtures), its static HLS cut from svremux's transport stream of it. Not
+# part of the test suite: it takes several minutes.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 # shellcheck source=bench/bench_lib.sh
@@ -28,7 +33,7 @@ runs=3
 cpu_seconds=30
 seeks=100
 idle_seconds=10
-usage() { sed -n '2,21p' "$0" | sed 's/^# \{0,1\}//'; }
+usage() { sed -n '2,25p' "$0" | sed 's/^# \{0,1\}//'; }
 while getopts "b:n:t:i:k:h" opt; do
   case "$opt" in
     b) build="$OPTARG" ;;
@@ -40,6 +45,7 @@ while getopts "b:n:t:i:k:h" opt; do
     *) usage >&2; exit 2 ;;
   esac
 done
+shift $((OPTIND - 1))
 for n in "$runs" "$cpu_seconds" "$idle_seconds" "$seeks"; do
   [[ "$n" =~ ^[1-9][0-9]*$ ]] || { echo "RUNS, SECONDS and SEEKS are positive whole numbers" >&2; exit 2; }
 done
@@ -48,15 +54,19 @@ mktitle="$build/tools/mktitle/mktitle"
 for program in "$svplay" "$mktitle"; do
   [[ -x "$program" ]] || { echo "build $program first (ninja -C $build svplay mktitle)" >&2; exit 2; }
 done
-for tool in ffmpeg ffprobe curl awk; do
+for tool in ffmpeg ffprobe curl awk perf; do
   command -v "$tool" >/dev/null || { echo "$tool is not installed" >&2; exit 2; }
 done
 
 mkdir -p "$build/bench"
 title="$build/bench/playback-10min.svm"
-if [[ ! -s "$title" ]]; then
+clip="$build/bench/playback-10min.ts"
+static="$build/bench/playback-10min-hls"
+if [[ -n "${1:-}" ]]; then
+  [[ -f "$1" ]] || { echo "$1: no such file" >&2; exit 2; }
+  title="$1"
+elif [[ ! -s "$title" ]]; then
   echo "making the 10-minute title (once) ..."
-  clip="$build/bench/playback-10min.ts"
   ffmpeg -nostdin -v error -y -f lavfi -i "testsrc2=size=640x360:rate=25" \
     -f lavfi -i "sine=frequency=440:sample_rate=48000" -t 600 \
     -c:v libx264 -preset veryfast -g 50 -keyint_min 50 -sc_threshold 0 -b:v 1000k \
@@ -80,6 +90,12 @@ stop_all() {
   pid=""
 }
 trap 'stop_all; bench_stop_nginx; rm -rf "$work"' EXIT
+if [[ -n "${1:-}" ]]; then
+  clip="$work/source.ts"
+  static="$work/static-hls"
+  [[ -x "$build/tools/svremux/svremux" ]] || { echo "build $build/tools/svremux/svremux first" >&2; exit 2; }
+  "$build/tools/svremux/svremux" "$title" -o "$clip"
+fi
 
 now() { date +%s.%N; }
 listening() { (exec 3<>"/dev/tcp/127.0.0.1/$1") 2>/dev/null; }
@@ -89,11 +105,14 @@ free_port() {
   echo "$p"
 }
 median() { bench_median; }
-verdict() { awk -v v="$1" -v g="$2" 'BEGIN { print (v < g) ? "ok" : "OVER" }'; }
+verdict() { awk -v v="$1" -v g="$2" 'BEGIN { print (sprintf("%.3f", v) + 0 < g) ? "ok" : "OVER" }'; }
 
 # Starts svplay on the title; sets pid and url.
 start_svplay() {
   stop_all
+  # The new svplay's output file is made by its own process: the last one's lines must be gone
+  # before its URL is looked for.
+  rm -f "$work/svplay.out"
   bench_start_svplay "$svplay" "$title" "$(free_port)" "$work/svplay"
   pid=$bench_svplay_pid
   url=$bench_svplay_url
@@ -101,39 +120,81 @@ start_svplay() {
 ticks() { awk '{ print $14 + $15 }' "/proc/$1/stat"; }
 status_kb() { bench_status_kb "$@"; }
 
-echo "title: $title ($(ffprobe -v error -show_entries format=duration -of csv=p=0 "$build/bench/playback-10min.ts" 2>/dev/null || echo '?') s)"
+echo "title: $title ($(ffprobe -v error -show_entries format=duration -of csv=p=0 "$clip" 2>/dev/null || echo '?') s)"
 echo
 
-# 1. Start -> first playlist byte.
+# The task-clock milliseconds in perf's CSV output FILE; zero or none stops the script.
+perf_ms() {
+  local ms
+  ms=$(awk -F, '$3 == "task-clock" { print $1 }' "$1")
+  awk -v v="$ms" 'BEGIN { exit (v + 0 > 0) ? 0 : 1 }' ||
+    { echo "error: svplay read '$ms' ms of CPU" >&2; cat "$1" >&2; exit 1; }
+  echo "$ms"
+}
+# Starts svplay on the title under perf, which counts it (every thread, and what it starts)
+# from its start until "disable" is written to $work/start.ctl; sets pid, url and start_perf.
+start_counted_svplay() {
+  stop_all
+  rm -f "$work/svplay.out" "$work/start.ctl" "$work/start.ack" "$work/start.perf"
+  mkfifo "$work/start.ctl" "$work/start.ack"
+  : >"$work/svplay.out"
+  perf stat -x, -e task-clock --control "fifo:$work/start.ctl,$work/start.ack" -o "$work/start.perf" -- \
+    "$svplay" "$title" --port "$(free_port)" >"$work/svplay.out" 2>"$work/svplay.err" &
+  start_perf=$!
+  local tries=0
+  url=""
+  until [[ -n "$url" ]]; do
+    url=$(head -n 1 "$work/svplay.out")
+    [[ -n "$url" ]] && break
+    if ! kill -0 "$start_perf" 2>/dev/null || ((++tries > 20000)); then
+      echo "svplay did not start:" >&2
+      cat "$work/svplay.err" >&2
+      exit 1
+    fi
+    sleep 0.001
+  done
+  pid=$(pgrep -P "$start_perf" -x svplay)
+}
+
+# 1. Start -> first playlist byte, and its CPU; then the cold seek on the same svplay.
 for _ in $(seq "$runs"); do
   start=$(now)
-  start_svplay
-  until curl -s -m 5 -o /dev/null --fail "$url"; do sleep 0.001; done
+  start_counted_svplay
+  tries=0
+  until curl -s -m 5 -o /dev/null --fail "$url"; do
+    ((++tries < 20000)) || { echo "svplay never answered at $url" >&2; exit 1; }
+    sleep 0.001
+  done
   end=$(now)
-  awk -v s="$start" -v e="$end" 'BEGIN { printf "%.1f\n", (e - s) * 1000 }' >>"$work/start.ms"
+  echo disable >"$work/start.ctl"
+  read -r -t 30 _ <"$work/start.ack" || { echo "perf did not answer" >&2; exit 1; }
+  awk -v s="$start" -v e="$end" 'BEGIN { printf "%.3f\n", (e - s) * 1000 }' >>"$work/start.ms"
   # The segment that holds 60 s, asked for cold: nothing after the playlist has been read yet.
   curl -s -m 10 -o "$work/playlist.m3u8" "$url"
   segment=$(awk '/^#EXTINF:/ { split(substr($0, 9), d, ","); next_d = d[1]; next }
                  /^[^#]/ && NF { if (t + next_d > 60) { print; exit } t += next_d }' "$work/playlist.m3u8")
   [[ -n "$segment" ]] || { echo "the playlist holds no segment at 60 s" >&2; exit 1; }
   [[ "$segment" == http://* ]] || segment="${url%/*}/$segment"
-  curl -s -m 10 -o /dev/null --fail -w '%{time_starttransfer}\n' "$segment" |
-    awk '{ printf "%.1f\n", $1 * 1000 }' >>"$work/seek.ms"
+  perf stat -x, -e task-clock -p "$pid" -o "$work/seek.perf" -- \
+    curl -s -m 10 -o /dev/null --fail -w '%{time_starttransfer}\n' "$segment" |
+    awk '{ printf "%.3f\n", $1 * 1000 }' >>"$work/seek.ms"
+  perf_ms "$work/seek.perf" >>"$work/seek.cpu"
+  stop_all
+  wait "$start_perf" 2>/dev/null || true
+  perf_ms "$work/start.perf" >>"$work/start.cpu"
 done
-stop_all
 start_ms=$(median <"$work/start.ms")
-printf "%-52s %10s ms   goal < 300 ms    %s\n" "svplay start -> first playlist byte (median of $runs)" \
-  "$start_ms" "$(verdict "$start_ms" 300)"
+printf "%-52s %10.3f ms, CPU %8.3f ms   goal < 300 ms    %s\n" "svplay start -> first playlist byte (median of $runs)" \
+  "$start_ms" "$(median <"$work/start.cpu")" "$(verdict "$start_ms" 300)"
 seek_ms=$(median <"$work/seek.ms")
-printf "%-52s %10s ms   goal < 1500 ms   %s\n" "cold seek: first byte of the segment at 60 s" \
-  "$seek_ms" "$(verdict "$seek_ms" 1500)"
+printf "%-52s %10.3f ms, CPU %8.3f ms   goal < 1500 ms   %s\n" "cold seek: first byte of the segment at 60 s" \
+  "$seek_ms" "$(median <"$work/seek.cpu")" "$(verdict "$seek_ms" 1500)"
 
 # The peer: nginx serving ffmpeg-made static HLS of the same clip (2 s segments, cut once and
 # kept beside the title), read by the same player at the same pace.
-static="$build/bench/playback-10min-hls"
 if [[ ! -s "$static/index.m3u8" ]]; then
   rm -rf "$static.part" && mkdir -p "$static.part"
-  ffmpeg -nostdin -v error -y -i "$build/bench/playback-10min.ts" -map 0 -c copy -f hls -hls_time 2 \
+  ffmpeg -nostdin -v error -y -i "$clip" -map 0 -c copy -f hls -hls_time 2 \
     -hls_playlist_type vod -hls_segment_filename "$static.part/%d.ts" "$static.part/index.m3u8"
   rm -rf "$static" && mv "$static.part" "$static"
 fi
@@ -141,19 +202,40 @@ nginx_port=$(bench_free_port)
 bench_start_nginx "$work/nginx" "$(cd "$static" && pwd)" "$nginx_port"
 nginx_url="http://127.0.0.1:$nginx_port/index.m3u8"
 
-# CPU time of process PID over the wall time, in % of one core, while COMMAND runs: the
-# process's own count, which keeps the time of threads that ended meanwhile (a connection's
-# thread ends when its player leaves), at the kernel's tick.
-cpu_percent_during() {
-  local p="$1" before start after end
-  shift
-  before=$(bench_cpu_seconds "$p")
-  start=$(now)
-  "$@"
-  after=$(bench_cpu_seconds "$p")
-  end=$(now)
-  awk -v a="$after" -v b="$before" -v s="$start" -v e="$end" 'BEGIN { printf "%.4f\n", (a - b) / (e - s) * 100 }'
+# Counts the CPU of process PID (all its threads, those started and ended meanwhile included)
+# from now on, under perf in the background; cpu_end NAME ends the count.
+cpu_begin() {
+  local name="$1" p="$2"
+  rm -f "$work/$name.ctl" "$work/$name.ack"
+  mkfifo "$work/$name.ctl" "$work/$name.ack"
+  perf stat -x, -e task-clock -D -1 --control "fifo:$work/$name.ctl,$work/$name.ack" \
+    -o "$work/$name.perf" -p "$p" 2>/dev/null &
+  eval "perf_$name=\$!"
+  echo enable >"$work/$name.ctl"
+  read -r -t 30 _ <"$work/$name.ack" || { echo "perf did not start counting $p" >&2; exit 1; }
+  eval "began_$name=\$(now)"
 }
+# Sets cpu_counted to "CPU_MS WALL_S" counted since cpu_begin NAME (not in a subshell: perf is
+# this shell's child, reaped here once it has written its count).
+cpu_end() {
+  local name="$1" perf began ended ms
+  echo disable >"$work/$name.ctl"
+  read -r -t 30 _ <"$work/$name.ack" || { echo "perf did not stop counting" >&2; exit 1; }
+  ended=$(now)
+  eval "perf=\$perf_$name; began=\$began_$name"
+  kill -INT "$perf" 2>/dev/null || true
+  wait "$perf" 2>/dev/null || true
+  ms=$(awk -F, '$3 == "task-clock" { print $1 }' "$work/$name.perf")
+  [[ -n "$ms" ]] || { echo "perf counted nothing:" >&2; cat "$work/$name.perf" >&2; exit 1; }
+  cpu_counted=$(awk -v m="$ms" -v s="$began" -v e="$ended" 'BEGIN { printf "%.3f %.6f\n", m, e - s }')
+}
+# Fails the script on a CPU reading of zero: that pair has nothing to compare.
+nonzero() {
+  awk -v v="$2" 'BEGIN { exit (v + 0 > 0) ? 0 : 1 }' ||
+    { echo "error: $1 read $2 ms of CPU; the pair cannot be compared" >&2; exit 1; }
+}
+# "% of a core" from "CPU_MS WALL_S".
+percent() { awk '{ printf "%.6f", $1 / 1000 / $2 * 100 }' <<<"$1"; }
 play_realtime() {
   ffmpeg -nostdin -v error -re -i "$1" -t "$cpu_seconds" -map 0 -c copy -f null - 2>"$work/cpu.err" ||
     { echo "ffmpeg -re failed on $1: $(head -c 300 "$work/cpu.err")" >&2; exit 1; }
@@ -169,7 +251,7 @@ read_and_seek() {
   done
 }
 
-duration=$(ffprobe -v error -show_entries format=duration -of csv=p=0 "$build/bench/playback-10min.ts" | cut -d. -f1)
+duration=$(ffprobe -v error -show_entries format=duration -of csv=p=0 "$clip" | cut -d. -f1)
 # Columns of each run: svplay idle %, nginx idle %, svplay real-time %, nginx real-time %,
 # svplay VmHWM kB, nginx VmHWM kB, svplay resident kB after the read-through, after the seeks.
 : >"$work/runs"
@@ -179,23 +261,32 @@ for ((r = 1; r <= runs; ++r)); do
   # Idle: nothing asked of either, measured over the same span after 3 s to settle.
   start_svplay
   sleep 3
-  sv_before=$(bench_thread_seconds "$pid")
-  ng_before=$(bench_thread_seconds "$bench_nginx_pid")
-  start=$(now)
+  cpu_begin svidle "$pid"
+  cpu_begin ngidle "$bench_nginx_pid"
   sleep "$idle_seconds"
-  sv_after=$(bench_thread_seconds "$pid")
-  ng_after=$(bench_thread_seconds "$bench_nginx_pid")
-  end=$(now)
-  idle_sv=$(awk -v a="$sv_after" -v b="$sv_before" -v s="$start" -v e="$end" 'BEGIN { printf "%.4f", (a - b) / (e - s) * 100 }')
-  idle_ng=$(awk -v a="$ng_after" -v b="$ng_before" -v s="$start" -v e="$end" 'BEGIN { printf "%.4f", (a - b) / (e - s) * 100 }')
-  # Real-time play: the engine's run time over the wall time, then nginx's for the same read.
-  rt_sv=$(cpu_percent_during "$pid" play_realtime "$url")
-  rt_ng=$(cpu_percent_during "$bench_nginx_pid" play_realtime "$nginx_url")
+  cpu_end svidle
+  idle_sv=$cpu_counted
+  cpu_end ngidle
+  idle_ng=$cpu_counted
+  # Real-time play: the engine's CPU over the wall time, then nginx's for the same read.
+  cpu_begin svrt "$pid"
+  play_realtime "$url"
+  cpu_end svrt
+  rt_sv=$cpu_counted
+  cpu_begin ngrt "$bench_nginx_pid"
+  play_realtime "$nginx_url"
+  cpu_end ngrt
+  rt_ng=$cpu_counted
+  nonzero "svplay at real time" "${rt_sv% *}"
+  nonzero "nginx at real time" "${rt_ng% *}"
   # Memory: a fresh svplay through the read and the seeks; nginx's peak over the same reads.
   start_svplay
   ( while kill -0 "$pid" 2>/dev/null; do status_kb "$pid" VmRSS; sleep 0.5; done ) >"$work/rss.kb" &
   sampler=$!
+  cpu_begin svseek "$pid"
   read_and_seek "$url"
+  cpu_end svseek
+  rs_sv=$cpu_counted
   rss_seeks=$(status_kb "$pid" VmRSS)
   hwm_sv=$(status_kb "$pid" VmHWM)
   kill "$sampler" 2>/dev/null || true
@@ -203,23 +294,49 @@ for ((r = 1; r <= runs; ++r)); do
   sampler=""
   # The sample nearest the read-through's end stands for the resident size after it.
   rss_read=$(awk 'NR > 0 { v = $1 } END { print v + 0 }' "$work/rss.kb")
+  cpu_begin ngseek "$bench_nginx_pid"
   read_and_seek "$nginx_url"
+  cpu_end ngseek
+  rs_ng=$cpu_counted
+  nonzero "svplay over the read and seeks" "${rs_sv% *}"
+  nonzero "nginx over the read and seeks" "${rs_ng% *}"
   hwm_ng=$(status_kb "$bench_nginx_pid" VmHWM)
-  echo "$idle_sv $idle_ng $rt_sv $rt_ng $hwm_sv $hwm_ng $rss_read $rss_seeks" | tee -a "$work/runs" |
-    awk -v r="$r" '{ printf "run %d: idle %.3f%% / %.3f%%, real-time %.2f%% / %.2f%%, peak %.1f MB / %.1f MB (svplay / nginx)\n", r, $1, $2, $3, $4, $5 / 1024, $6 / 1024 }'
+  # Columns 9-20: CPU ms and wall s of svplay idle, nginx idle, svplay real time, nginx real
+  # time, svplay read + seeks, nginx read + seeks.
+  echo "$(percent "$idle_sv") $(percent "$idle_ng") $(percent "$rt_sv") $(percent "$rt_ng") $hwm_sv $hwm_ng $rss_read $rss_seeks $idle_sv $idle_ng $rt_sv $rt_ng $rs_sv $rs_ng" | tee -a "$work/runs" |
+    awk -v r="$r" '{ printf "run %d (svplay / nginx): idle %.3f / %.3f ms CPU in %.3f / %.3f s; real time %.3f / %.3f ms CPU in %.3f / %.3f s; read + seeks %.3f / %.3f ms CPU in %.3f / %.3f s, peak %.1f / %.1f MB\n", r, $9, $11, $10, $12, $13, $15, $14, $16, $17, $19, $18, $20, $5 / 1024, $6 / 1024 }'
   stop_all
 done
 bench_stop_nginx
 
 echo
-echo "medians of $runs runs, svplay beside nginx serving static HLS of the same title"
+echo "medians of $runs runs, svplay beside nginx serving static HLS of the same title (ratio: median of the run-by-run ratios)"
 col() { bench_column_median "$work/runs" "$1"; }
-bench_line "CPU idle for ${idle_seconds} s, % of a core" "$(col 1)" "$(col 2)" nan % "figure<" 0.1
-bench_line "CPU, ${cpu_seconds} s of real-time play, %" "$(col 3)" "$(col 4)" \
-  "$(bench_paired_ratio "$work/runs" 3 4)" % "figure<" 1
+# The ratio of columns A and B run by run; "none" when the peer read zero in a run (printed as
+# an error beside the figures: that pair has no ratio).
+ratio() {
+  awk -v a="$1" -v b="$2" '$b + 0 <= 0 { zero = 1 } { print $a / ($b + 0 > 0 ? $b : 1) }
+    END { exit zero }' "$work/runs" >"$work/ratios" || { echo none; return; }
+  bench_median <"$work/ratios"
+}
+# LABEL UNIT FIGURE PEER RATIO [KIND GOAL]: the goal judged on the figure as printed (3 decimals).
+line() {
+  awk -v l="$1" -v u="$2" -v f="$3" -v p="$4" -v r="$5" -v k="${6:--}" -v g="${7:-}" 'BEGIN {
+    shown = sprintf("%.3f", f) + 0
+    if (k == "figure<") v = sprintf("goal < %s %s: %s", g, u, (shown < g + 0) ? "ok" : "OVER")
+    else v = "(for information)"
+    rs = (r == "none") ? "  ERROR: the peer read 0 ms in a run, no ratio" : sprintf("%7.3f", r)
+    printf "%-48s %10.3f %-3s peer %10.3f %-3s ratio %s   %s\n", l, f, u, p, u, rs, v }'
+}
+line "CPU idle for ${idle_seconds} s, % of a core" % "$(col 1)" "$(col 2)" "$(ratio 1 2)" "figure<" 0.1
+line "  its CPU, ms" ms "$(col 9)" "$(col 11)" "$(ratio 9 11)"
+line "CPU, ${cpu_seconds} s of real-time play, % of a core" % "$(col 3)" "$(col 4)" "$(ratio 3 4)" "figure<" 1
+line "  its CPU, ms" ms "$(col 13)" "$(col 15)" "$(ratio 13 15)"
+line "  its wall time, s" s "$(col 14)" "$(col 16)" "$(ratio 14 16)"
+line "read-through + $seeks seeks, CPU ms" ms "$(col 17)" "$(col 19)" "$(ratio 17 19)"
+line "  its wall time, s" s "$(col 18)" "$(col 20)" "$(ratio 18 20)"
 mb() { awk -v k="$1" 'BEGIN { printf "%.3f", k / 1024 }'; }
-bench_line "peak resident, read + $seeks seeks, MB" "$(mb "$(col 5)")" "$(mb "$(col 6)")" \
-  "$(bench_paired_ratio "$work/runs" 5 6)" MB "figure<" 64
+line "peak resident, read + $seeks seeks, MB" MB "$(mb "$(col 5)")" "$(mb "$(col 6)")" "$(ratio 5 6)" "figure<" 64
 awk -v a="$(col 7)" -v b="$(col 8)" 'BEGIN {
   printf "svplay resident after the read-through %.1f MB, after the seeks %.1f MB: flat (within 8 MB): %s\n",
          a / 1024, b / 1024, (b - a < 8192) ? "yes" : "NO" }'

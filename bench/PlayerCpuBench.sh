@@ -16,6 +16,19 @@
 # median of the run-by-run ratios, goal <= 1.05. Each run's line also shows how much of the
 # movie was played and how many pictures were drawn and dropped over the span (about SECONDS
 # and 25 a second for both, or the sides did not do the same work), and the X server's CPU.
+# Then the whole application, at both window sizes (phone: 480 x 320, pad: --idiom pad):
+#   - build/app/zul on a private Xvfb, against a fresh build/portal/zul-portal whose movie
+#     "Test Pattern" (101) is the title, signed in, opened and played as a person would (xdotool
+#     clicks and typing, each step waiting for the application's log line that it is done);
+#     the sound to fakeaudiosink (ZUL_SILENT=1);
+#   - beside svplay playing the same title from the same portal URL and serving it on loopback,
+#     with `gst-launch-1.0 playbin` (gtksink, its window set to the application's size,
+#     fakeaudiosink) playing svplay's URL;
+#   - once playing, WARMUP seconds, then the CPU of the whole process tree over SECONDS: perf's
+#     task-clock of every thread of zul and of the processes it started (WebKit's among them),
+#     beside the sum of svplay's and gst-launch's, and the X server's CPU meanwhile (for
+#     information). A zero reading stops the script as an error.
+# -a player or -a app runs one part only (both by default).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 # shellcheck source=bench/bench_lib.sh
@@ -25,9 +38,11 @@ build=build
 runs=3
 seconds=30
 warmup=5
-usage() { sed -n '2,19p' "$0" | sed 's/^# \{0,1\}//'; }
-while getopts "b:n:t:w:h" opt; do
+usage() { sed -n '2,31p' "$0" | sed 's/^# \{0,1\}//'; }
+parts=both
+while getopts "b:n:t:w:a:h" opt; do
   case "$opt" in
+    a) parts="$OPTARG" ;;
     b) build="$OPTARG" ;;
     n) runs="$OPTARG" ;;
     t) seconds="$OPTARG" ;;
@@ -41,12 +56,18 @@ for n in "$runs" "$seconds"; do
   [[ "$n" =~ ^[1-9][0-9]*$ ]] || { echo "RUNS and SECONDS are positive whole numbers" >&2; exit 2; }
 done
 [[ "$warmup" =~ ^[0-9]+$ ]] || { echo "WARMUP is a whole number of seconds" >&2; exit 2; }
+[[ "$parts" =~ ^(both|player|app)$ ]] || { echo "-a takes player, app or both" >&2; exit 2; }
 player="$build/bench/MoviePlayerCpuBench"
 server="$build/bench/HlsServeBench"
-for program in "$player" "$server"; do
-  [[ -x "$program" ]] || { echo "build $program first (ninja -C $build MoviePlayerCpuBench HlsServeBench)" >&2; exit 2; }
+zul="$build/app/zul"
+portal="$build/portal/zul-portal"
+svplay="$build/tools/svplay/svplay"
+for program in "$player" "$server" "$zul" "$portal" "$svplay"; do
+  [[ -x "$program" ]] || { echo "build $program first (ninja -C $build MoviePlayerCpuBench HlsServeBench zul zul-portal svplay)" >&2; exit 2; }
 done
-command -v Xvfb >/dev/null || { echo "Xvfb is not installed" >&2; exit 2; }
+for tool in Xvfb xdotool perf gst-launch-1.0; do
+  command -v "$tool" >/dev/null || { echo "$tool is not installed" >&2; exit 2; }
+done
 if [[ -z "${1:-}" ]] && ! ls "$build"/fixtures/bench10min-*.svm >/dev/null 2>&1 &&
   [[ -x "$build/bench/RemuxBench" ]]; then
   echo "making the 10-minute 720p title (once, with $build/bench/RemuxBench) ..."
@@ -55,7 +76,9 @@ fi
 title=$(bench_title "$build" "${1:-}") || exit 2
 
 work=$(mktemp -d /tmp/svplayercpu.XXXXXX)
-trap 'bench_stop_hls; rm -rf "$work"' EXIT
+trap 'bench_stop_hls; stop_app_side; stop_display; rm -rf "$work"' EXIT
+stop_app_side() { :; }
+stop_display() { :; }
 
 # Starts a fresh chain on the title; sets url.
 start_server() {
@@ -79,26 +102,293 @@ play() {
 value() { awk -v k="$2" '$1 == k { print $2; exit }' "$work/$1.out"; }
 
 echo "title: $title, ${seconds} s of play after ${warmup} s, $runs runs"
+if [[ "$parts" != app ]]; then
 # Columns of each run: the player's CPU %, the peer's, then the X server's for each.
 : >"$work/runs"
 for ((r = 1; r <= runs; ++r)); do
-  play zul
+  play player
   play playbin --playbin
-  for side in zul playbin; do
-    [[ "$(value "$side" window)" == "$(value zul window)" ]] ||
-      { echo "the windows differ: $(value zul window) and $(value playbin window)" >&2; exit 1; }
+  for side in player playbin; do
+    [[ "$(value "$side" window)" == "$(value player window)" ]] ||
+      { echo "the windows differ: $(value player window) and $(value playbin window)" >&2; exit 1; }
   done
-  echo "$(value zul cpu_percent) $(value playbin cpu_percent) $(value zul xserver_cpu_percent) $(value playbin xserver_cpu_percent)" >>"$work/runs"
-  for side in zul playbin; do
-    printf "run %d %-8s %6.2f %% of a core; window %s, picture %s; played %6.2f s, %4d pictures drawn, %d dropped; X server %5.2f %%\n" \
-      "$r" "$side" "$(value "$side" cpu_percent)" "$(value "$side" window)" "$(value "$side" picture)" \
+  echo "$(value player cpu_percent) $(value playbin cpu_percent) $(value player xserver_cpu_percent) $(value playbin xserver_cpu_percent)" >>"$work/runs"
+  for side in player playbin; do
+    printf "run %d %-8s %6.2f %% of a core (%.3f s CPU in %.3f s); window %s, picture %s; played %6.2f s, %4d pictures drawn, %d dropped; X server %5.2f %%\n" \
+      "$r" "$side" "$(value "$side" cpu_percent)" "$(value "$side" cpu_s)" "$(value "$side" wall_s)" "$(value "$side" window)" "$(value "$side" picture)" \
       "$(value "$side" played_s)" "$(value "$side" frames_rendered)" "$(value "$side" frames_dropped)" \
       "$(value "$side" xserver_cpu_percent)"
   done
 done
 
+# A zero reading of either side stops the script: the pair has nothing to compare.
+awk '$1 + 0 <= 0 || $2 + 0 <= 0 { exit 1 }' "$work/runs" ||
+  { echo "error: a side read 0 % of CPU in a run; the pair cannot be compared" >&2; exit 1; }
+# LABEL FIGURE PEER RATIO [GOAL]: the ratio printed to 3 decimals and judged as printed.
+line() {
+  awk -v l="$1" -v f="$2" -v p="$3" -v r="$4" -v g="${5:-}" 'BEGIN {
+    shown = sprintf("%.3f", r) + 0
+    v = (g == "") ? "(for information)" : sprintf("goal ratio <= %s: %s", g, (shown <= g + 0) ? "ok" : "OVER")
+    printf "%-66s %8.3f %% peer %8.3f %% ratio %7.3f   %s\n", l, f, p, r, v }'
+}
 echo
-bench_line "X server CPU meanwhile, % (for information)" "$(bench_column_median "$work/runs" 3)" \
-  "$(bench_column_median "$work/runs" 4)" "$(bench_paired_ratio "$work/runs" 3 4)" % - -
-bench_line "1x playback CPU, % of a core (peer playbin+gtksink)" "$(bench_column_median "$work/runs" 1)" \
-  "$(bench_column_median "$work/runs" 2)" "$(bench_paired_ratio "$work/runs" 1 2)" % "ratio<=" 1.05
+echo "the movie player component alone (not the whole zul application), medians of $runs runs"
+line "X server CPU meanwhile, % of a core" "$(bench_column_median "$work/runs" 3)" \
+  "$(bench_column_median "$work/runs" 4)" "$(bench_paired_ratio "$work/runs" 3 4)"
+line "1x playback CPU of the player, % of a core (peer playbin+gtksink)" "$(bench_column_median "$work/runs" 1)" \
+  "$(bench_column_median "$work/runs" 2)" "$(bench_paired_ratio "$work/runs" 1 2)" 1.05
+fi
+
+[[ "$parts" == player ]] && exit 0
+
+# The whole application. Counters: perf in the background on a command from its start,
+# counting nothing until enabled through its control fifo.
+count_start() {
+  local name="$1"
+  shift
+  rm -f "$work/$name.ctl" "$work/$name.ack" "$work/$name.perf"
+  mkfifo "$work/$name.ctl" "$work/$name.ack"
+  perf stat -x, -e task-clock -D -1 --control "fifo:$work/$name.ctl,$work/$name.ack" \
+    -o "$work/$name.perf" -- "$@" &
+  counted_perf=$!
+}
+count_say() {
+  echo "$2" >"$work/$1.ctl"
+  read -r -t 30 _ <"$work/$1.ack" || { echo "perf did not answer for $1" >&2; exit 1; }
+}
+# The milliseconds perf counted for NAME once it has ended; zero or none is an error.
+count_ms() {
+  local ms
+  ms=$(awk -F, '$3 == "task-clock" { print $1 }' "$work/$1.perf")
+  awk -v v="$ms" 'BEGIN { exit (v + 0 > 0) ? 0 : 1 }' ||
+    { echo "error: $1 read '$ms' ms of CPU; the pair cannot be compared" >&2; cat "$work/$1.perf" >&2; exit 1; }
+  echo "$ms"
+}
+# The child of perf PID named NAME, the process counted.
+counted_child() {
+  local tries=0 child=""
+  until [[ -n "$child" ]]; do
+    child=$(pgrep -P "$1" -x "$2" || true)
+    ((++tries < 3000)) || { echo "$2 did not start" >&2; exit 1; }
+    [[ -n "$child" ]] || sleep 0.01
+  done
+  echo "$child"
+}
+# Waits until FILE has a line holding TEXT; runs ACTION (if any) every 3 s meanwhile; gives up
+# after SECONDS.
+wait_for_line() {
+  local file="$1" text="$2" seconds="$3" action="${4:-}" tries=0
+  until grep -qF -- "$text" "$file" 2>/dev/null; do
+    if [[ -n "$action" ]] && ((tries % 60 == 0)); then $action; fi
+    ((++tries < seconds * 20)) || { echo "no \"$text\" in $file after $seconds s" >&2; tail -n 20 "$file" >&2; exit 1; }
+    sleep 0.05
+  done
+}
+
+# The largest window process PID shows (GTK also maps tiny windows of its own), once it has
+# one larger than 10 x 10.
+main_window() {
+  local tries=0 best=""
+  until [[ -n "$best" ]]; do
+    best=$(for w in $(xdotool search --onlyvisible --pid "$1" 2>/dev/null); do
+      xdotool getwindowgeometry --shell "$w" | awk -F= -v w="$w" '$1 == "WIDTH" { x = $2 } $1 == "HEIGHT" { y = $2 }
+        END { if (x * y > 100) print x * y, w }'
+    done | sort -n | tail -n 1 | awk '{ print $2 }')
+    [[ -n "$best" ]] && break
+    ((++tries < 600)) || return 1
+    sleep 0.1
+  done
+  echo "$best"
+}
+
+# SECONDS of waiting, with the private X server's CPU meanwhile (for information: it draws for
+# both sides) to OUT.ms.
+x_server_during() {
+  perf stat -x, -e task-clock -p "$xvfb_pid" -o "$1.perf" -- sleep "$seconds"
+  awk -F, '$3 == "task-clock" { print $1 }' "$1.perf" >"$1.ms"
+}
+
+xvfb_pid=""
+start_display() {
+  : >"$work/display"
+  Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$work/display" 2>"$work/xvfb.err" &
+  xvfb_pid=$!
+  local tries=0
+  until [[ -s "$work/display" ]]; do
+    ((++tries < 1000)) || { echo "Xvfb did not start:" >&2; cat "$work/xvfb.err" >&2; exit 1; }
+    sleep 0.01
+  done
+  DISPLAY=":$(head -n 1 "$work/display")"
+  export DISPLAY
+}
+stop_display() { bench_end "$xvfb_pid"; xvfb_pid=""; }
+
+portal_pid=""
+# A fresh portal (its accounts' device slots free again) on the copy of the demo data whose
+# movie 101 is the title; sets portal_url.
+start_portal() {
+  bench_end "$portal_pid"
+  rm -f "$work/portal.out"
+  "$portal" --data "$work/portal-data" >"$work/portal.out" 2>"$work/portal.err" &
+  portal_pid=$!
+  local tries=0
+  portal_url=""
+  until [[ -n "$portal_url" ]]; do
+    portal_url=$(head -n 1 "$work/portal.out" 2>/dev/null || true)
+    [[ -n "$portal_url" ]] && break
+    if ! kill -0 "$portal_pid" 2>/dev/null || ((++tries > 6000)); then
+      echo "zul-portal did not start:" >&2
+      cat "$work/portal.err" >&2
+      exit 1
+    fi
+    sleep 0.01
+  done
+  portal_url=${portal_url%/}
+}
+# The perf processes started for a side, and the programs they count.
+app_pids=()
+app_children=()
+stop_app_side() {
+  local p
+  for p in "${app_children[@]}"; do kill -TERM "$p" 2>/dev/null || true; done
+  for p in "${app_pids[@]}"; do wait "$p" 2>/dev/null || true; done
+  app_pids=()
+  app_children=()
+  bench_end "$portal_pid"
+  portal_pid=""
+}
+
+# The demo data, made by the portal itself once (into the build's folder), copied with movie
+# 101 ("pattern") replaced by the title.
+if [[ ! -s "$build/portal-data/media/pattern.svm" ]]; then
+  echo "making the portal's demo data (once) ..."
+  "$portal" >"$work/portal.out" 2>"$work/portal.err" &
+  portal_pid=$!
+  wait_for_line "$work/portal.out" "http://" 600
+  bench_end "$portal_pid"
+fi
+cp -a "$build/portal-data" "$work/portal-data"
+ln -sf "$title" "$work/portal-data/media/pattern.svm"
+
+# Where a person clicks, in the window, for each idiom: the e-mail and password fields, Sign in,
+# the alert's OK, Movies in the portal's bar, the first movie's poster, the spot scrolled over
+# and the Play button once scrolled.
+declare -A at
+at[phone]="240,167 240,211 240,281 240,200 192,72 120,290 240,200 66,218"
+at[pad]="512,212 512,263 512,343 512,424 192,72 120,290 700,600 406,303"
+click() { xdotool mousemove --window "$window" "${1%,*}" "${1#*,}" click 1; }
+
+# zul signed in and playing movie 101 at IDIOM; its CPU over SECONDS after WARMUP to
+# $work/app.ms, its window's size to $work/app.size.
+play_app() {
+  local idiom="$1" home="$work/home-$1-$2" points args
+  read -r -a points <<<"${at[$idiom]}"
+  start_portal
+  mkdir -p "$home"
+  args=(--portal "$portal_url/")
+  [[ "$idiom" == pad ]] && args+=(--idiom pad)
+  : >"$work/zul.log"
+  HOME="$home" XDG_DATA_HOME="$home/.local/share" ZUL_SILENT=1 \
+    count_start app "$zul" "${args[@]}" >"$work/zul.out" 2>"$work/zul.log"
+  app_pids=("$counted_perf")
+  local zul_pid
+  zul_pid=$(counted_child "$counted_perf" zul)
+  app_children=("$zul_pid")
+  window=$(main_window "$zul_pid") || { echo "zul showed no window" >&2; exit 1; }
+  xdotool getwindowgeometry --shell "$window" | awk -F= '$1 == "WIDTH" { w = $2 } $1 == "HEIGHT" { h = $2 } END { print w "x" h }' >"$work/app.size"
+  sign_in() {
+    click "${points[0]}"; xdotool key ctrl+a; xdotool type --delay 20 "demo@zul.test"
+    click "${points[1]}"; xdotool key ctrl+a; xdotool type --delay 20 "demo"
+    click "${points[2]}"
+  }
+  wait_for_line "$work/zul.log" "userSignedIn:1" 60 sign_in
+  ok() { click "${points[3]}"; }
+  wait_for_line "$work/zul.log" "webViewDidFinishLoad:$portal_url/home" 60 ok
+  movies() { click "${points[4]}"; }
+  wait_for_line "$work/zul.log" "webViewDidFinishLoad:$portal_url/movies" 60 movies
+  poster() { click "${points[5]}"; }
+  wait_for_line "$work/zul.log" "webViewDidFinishLoad:$portal_url/-/-/101" 60 poster
+  play_button() {
+    xdotool mousemove --window "$window" "${points[6]%,*}" "${points[6]#*,}"
+    for _ in $(seq 15); do xdotool click 5; done
+    sleep 0.5
+    click "${points[7]}"
+  }
+  wait_for_line "$work/zul.log" "[Q] PLAYSTATE: 1" 60 play_button
+  sleep "$warmup"
+  count_say app enable
+  local began
+  began=$(date +%s.%N)
+  x_server_during "$work/x-app"
+  count_say app disable
+  awk -v s="$began" -v e="$(date +%s.%N)" 'BEGIN { printf "%.6f\n", e - s }' >"$work/app.wall"
+  kill -0 "$zul_pid" 2>/dev/null || { echo "zul ended while it was measured" >&2; exit 1; }
+  grep -q "PLAYSTATE: [02]" "$work/zul.log" && { echo "zul's playback stopped while it was measured" >&2; exit 1; }
+  stop_app_side
+  count_ms app >"$work/app.ms"
+}
+
+# svplay playing movie 101 from the portal and gst-launch-1.0 playbin playing svplay's URL in a
+# window of SIZE; their CPU together to $work/peer.ms.
+play_peer() {
+  local size="$1" sv_pid gst_pid url gst_window tries=0
+  start_portal
+  count_start sv "$svplay" "$portal_url/media/101.svm" --port "$(bench_free_port)" >"$work/sv.out" 2>"$work/sv.err"
+  app_pids=("$counted_perf")
+  sv_pid=$(counted_child "$counted_perf" svplay)
+  app_children=("$sv_pid")
+  url=""
+  until [[ -n "$url" ]]; do
+    url=$(head -n 1 "$work/sv.out" 2>/dev/null || true)
+    [[ -n "$url" ]] && break
+    kill -0 "$sv_pid" 2>/dev/null && ((++tries < 6000)) || { echo "svplay did not start:" >&2; cat "$work/sv.err" >&2; exit 1; }
+    sleep 0.01
+  done
+  count_start gst gst-launch-1.0 playbin "uri=$url" video-sink=gtksink audio-sink=fakeaudiosink \
+    >"$work/gst.out" 2>"$work/gst.err"
+  app_pids+=("$counted_perf")
+  gst_pid=$(counted_child "$counted_perf" gst-launch-1.0)
+  app_children+=("$gst_pid")
+  gst_window=$(main_window "$gst_pid") ||
+    { echo "gst-launch-1.0 showed no window" >&2; cat "$work/gst.err" >&2; exit 1; }
+  xdotool windowsize --sync "$gst_window" "${size%x*}" "${size#*x}"
+  local got
+  got=$(xdotool getwindowgeometry --shell "$gst_window" | awk -F= '$1 == "WIDTH" { w = $2 } $1 == "HEIGHT" { h = $2 } END { print w "x" h }')
+  [[ "$got" == "$size" ]] || { echo "gst-launch-1.0's window is $got, not $size" >&2; exit 1; }
+  wait_for_line "$work/gst.out" "Setting pipeline to PLAYING" 60
+  sleep "$warmup"
+  count_say sv enable
+  count_say gst enable
+  local began
+  began=$(date +%s.%N)
+  x_server_during "$work/x-peer"
+  count_say sv disable
+  count_say gst disable
+  awk -v s="$began" -v e="$(date +%s.%N)" 'BEGIN { printf "%.6f\n", e - s }' >"$work/peer.wall"
+  for p in "$sv_pid" "$gst_pid"; do
+    kill -0 "$p" 2>/dev/null || { echo "the peer's $p ended while it was measured" >&2; cat "$work/gst.out" "$work/gst.err" "$work/sv.err" >&2; exit 1; }
+  done
+  grep -q "Got EOS\|ERROR" "$work/gst.out" && { echo "playbin stopped while it was measured:" >&2; cat "$work/gst.out" >&2; exit 1; }
+  stop_app_side
+  awk -v a="$(count_ms sv)" -v b="$(count_ms gst)" 'BEGIN { printf "%.3f %.3f %.3f\n", a + b, a, b }' >"$work/peer.ms"
+}
+
+start_display
+echo
+echo "the whole zul application (its process tree) beside svplay + gst-launch-1.0 playbin, ${seconds} s after ${warmup} s, $runs runs each"
+for idiom in phone pad; do
+  : >"$work/app-runs"
+  for ((r = 1; r <= runs; ++r)); do
+    play_app "$idiom" "$r"
+    play_peer "$(cat "$work/app.size")"
+    read -r peer sv gst <"$work/peer.ms"
+    echo "$(cat "$work/app.ms") $peer $sv $gst $(cat "$work/app.wall") $(cat "$work/peer.wall") $(cat "$work/x-app.ms") $(cat "$work/x-peer.ms")" >>"$work/app-runs"
+    awk -v r="$r" -v i="$idiom" -v s="$(cat "$work/app.size")" '{
+      printf "run %d %-5s window %s: zul %.3f ms CPU in %.3f s (%.3f %% of a core); svplay %.3f + gst-launch %.3f = %.3f ms CPU in %.3f s (%.3f %%); X server %.3f / %.3f ms\n",
+        r, i, s, $1, $5, $1 / 10 / $5, $3, $4, $2, $6, $2 / 10 / $6, $7, $8 }' <<<"$(tail -n 1 "$work/app-runs")"
+  done
+  awk -v l="whole zul, $idiom window $(cat "$work/app.size"), CPU ms over ${seconds} s" \
+    -v f="$(bench_column_median "$work/app-runs" 1)" -v p="$(bench_column_median "$work/app-runs" 2)" \
+    -v r="$(bench_paired_ratio "$work/app-runs" 1 2)" 'BEGIN {
+    printf "%-58s %10.3f ms peer (svplay + gst-launch-1.0 playbin) %10.3f ms ratio %7.3f   (for information)\n", l, f, p, r }'
+done
