@@ -485,8 +485,12 @@ void GstMoviePlayer::SetPipelineState(GstState state) {
 std::vector<GstMoviePlayer::OpenDescriptor> GstMoviePlayer::OpenDescriptors() {
     std::vector<OpenDescriptor> open;
     for (const int fd : SV::OpenDescriptorNumbers()) {
+        // Through /proc rather than fstat(fd): the descriptor belongs to whichever thread opened
+        // it and may be closed by it at any moment, and a path lookup touches only the kernel's
+        // table, never the descriptor itself.
         struct stat file;
-        if (fstat(fd, &file) != 0) continue;  // closed meanwhile
+        const std::string path = "/proc/self/fd/" + std::to_string(fd);
+        if (stat(path.c_str(), &file) != 0) continue;  // closed meanwhile
         open.push_back(OpenDescriptor{fd, static_cast<uint64_t>(file.st_dev),
                                       static_cast<uint64_t>(file.st_ino)});
     }
