@@ -3,10 +3,14 @@
 // player each time, everything closed afterwards), and prints the resident size after each
 // play. The first play loads GStreamer's plug-ins and GL; the figure is the growth over the
 // plays after it, beside its goal; the heap's allocated bytes are printed too (what a leak
-// raises, while the resident size also counts what the allocator keeps). Exits 1 when the goal
-// is missed.
+// raises, while the resident size also counts what the allocator keeps). Beside it, the peer's
+// growth: the same plays of the same movie with GStreamer's playbin and gtksink's widget in a
+// plain GTK window of the same size, made and torn down each time, with no code of ours in
+// between (what a GStreamer program gives back). The peer runs after ours in a child process of
+// this program (`--playbin`, its own Xvfb and test origin) so that the two heaps do not mix.
+// Exits 1 when the goal is missed or a play (ours or the peer's) does not end by itself.
 //
-//   MoviePlayerMemoryBench [PLAYS]     (20 after the first unless told otherwise)
+//   MoviePlayerMemoryBench [--playbin] [PLAYS]     (20 after the first unless told otherwise)
 //
 // Each play seeks to 10 s once playing, so a play takes about 2 s of movie (the pipeline, its
 // decoders and sinks are made and torn down all the same). Freed heap is handed back to the
@@ -19,11 +23,17 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <exception>
 #include <map>
 #include <memory>
+#include <stdexcept>
 #include <string>
 
+#include <gst/gst.h>
+#include <gtk/gtk.h>
+
+#include "bench/PeerFigures.h"
 #include "bench/ResidentMemory.h"
 #include "platform/core/NotificationCenter.h"
 #include "platform/core/RunLoop.h"
@@ -51,7 +61,7 @@ double HeapInUseMiB() {
 }
 
 // GStreamer's objects alive now, by type, when the leaks tracer runs.
-void PrintLiveObjects() {
+void PrintLiveObjects(const char* side) {
     GList* tracers = gst_tracing_get_active_tracers();
     for (GList* item = tracers; item != nullptr; item = item->next) {
         GObject* tracer = G_OBJECT(item->data);
@@ -66,8 +76,9 @@ void PrintLiveObjects() {
             const GValue* value = gst_structure_get_value(object, "object");
             ++byType[value != nullptr ? G_VALUE_TYPE_NAME(value) : "?"];
         }
-        std::printf("GStreamer objects alive after the last play:\n");
-        for (const auto& [type, count] : byType) std::printf("  %5d %s\n", count, type.c_str());
+        std::printf("%sGStreamer objects alive after the last play:\n", side);
+        for (const auto& [type, count] : byType)
+            std::printf("%s  %5d %s\n", side, count, type.c_str());
         if (live != nullptr) gst_structure_free(live);
     }
     g_list_free_full(tracers, gst_object_unref);
@@ -103,18 +114,105 @@ bool PlayOnce(const std::string& url) {
     return playing && ended;
 }
 
+// One play the plain GStreamer way: playbin with gtksink's widget in a GTK window of the same
+// size, seeked to 10 s once playing like ours, made and torn down; false when it did not end by
+// itself. Buffering pauses it as gst-launch-1.0 does.
+bool PlaybinPlayOnce(const std::string& url) {
+    struct Play {
+        GstElement* playbin = nullptr;
+        GstState state = GST_STATE_NULL;
+        bool ended = false;
+        bool failed = false;
+    } play;
+    play.playbin = gst_element_factory_make("playbin", nullptr);
+    GstElement* sink = gst_element_factory_make("gtksink", nullptr);
+    GstElement* audio = gst_element_factory_make("fakeaudiosink", nullptr);
+    if (play.playbin == nullptr || sink == nullptr || audio == nullptr) {
+        throw std::runtime_error("playbin, gtksink or fakeaudiosink is missing");
+    }
+    gst_object_ref_sink(play.playbin);
+    g_object_set(play.playbin, "uri", url.c_str(), "video-sink", sink, "audio-sink", audio,
+                 nullptr);
+    GtkWidget* widget = nullptr;
+    g_object_get(sink, "widget", &widget, nullptr);
+    GtkWidget* window = gtk_window_new(GTK_WINDOW_TOPLEVEL);
+    gtk_window_set_default_size(GTK_WINDOW(window), 480, 320);
+    gtk_container_add(GTK_CONTAINER(window), widget);
+    g_object_unref(widget);
+    gtk_widget_show_all(window);
+    GstBus* bus = gst_element_get_bus(play.playbin);
+    const guint watch = gst_bus_add_watch(
+        bus,
+        [](GstBus*, GstMessage* message, gpointer data) -> gboolean {
+            auto* p = static_cast<Play*>(data);
+            switch (GST_MESSAGE_TYPE(message)) {
+                case GST_MESSAGE_STATE_CHANGED:
+                    if (GST_MESSAGE_SRC(message) == GST_OBJECT(p->playbin)) {
+                        gst_message_parse_state_changed(message, nullptr, &p->state, nullptr);
+                    }
+                    break;
+                case GST_MESSAGE_BUFFERING: {
+                    gint percent = 100;
+                    gst_message_parse_buffering(message, &percent);
+                    gst_element_set_state(p->playbin,
+                                          percent < 100 ? GST_STATE_PAUSED : GST_STATE_PLAYING);
+                    break;
+                }
+                case GST_MESSAGE_ERROR: {
+                    GError* error = nullptr;
+                    gst_message_parse_error(message, &error, nullptr);
+                    std::fprintf(stderr, "playbin: %s\n", error != nullptr ? error->message : "?");
+                    g_clear_error(&error);
+                    p->failed = true;
+                    break;
+                }
+                case GST_MESSAGE_EOS: p->ended = true; break;
+                default: break;
+            }
+            return G_SOURCE_CONTINUE;
+        },
+        &play);
+    gst_object_unref(bus);
+    gst_element_set_state(play.playbin, GST_STATE_PLAYING);
+    const bool playing = ns::desktop::IterateUntil(
+        [&] { return play.ended || play.failed || play.state == GST_STATE_PLAYING; }, 20s);
+    if (playing && !play.ended && !play.failed) {
+        gst_element_seek_simple(play.playbin, GST_FORMAT_TIME,
+                                static_cast<GstSeekFlags>(GST_SEEK_FLAG_FLUSH), 10 * GST_SECOND);
+    }
+    const bool ended = ns::desktop::IterateUntil([&] { return play.ended || play.failed; }, 30s);
+    // The window closes: the pipeline, its sinks and the window go.
+    gst_element_set_state(play.playbin, GST_STATE_NULL);
+    g_source_remove(watch);
+    gst_object_unref(play.playbin);
+    gtk_widget_destroy(window);
+    ns::desktop::IterateFor(300ms);
+    return playing && ended && !play.failed;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
     try {
-        const int plays = argc > 1 ? std::atoi(argv[1]) : 20;
+        const bool playbin = argc > 1 && std::strcmp(argv[1], "--playbin") == 0;
+        const int argument = playbin ? 2 : 1;
+        const int plays = argc > argument ? std::atoi(argv[argument]) : 20;
         setenv(ns::desktop::GstMoviePlayer::kSilentVariable, "1", 1);
         ns::desktop::TestDisplay display;
-        ns::RunLoop::Main().RunOnce(0ms);
-        ns::desktop::RunLoopSource source(ns::RunLoop::Main());
-        ui::UiDevice::Current().SetIdiom(ui::UserInterfaceIdiom::Phone);
-        ui::UiDevice::Current().SetOrientation(ui::DeviceOrientation::LandscapeLeft);
-        auto app = std::make_unique<ui::Application>();
+        // The plain way has none of these: GStreamer is initialised by gst_init alone.
+        std::unique_ptr<ns::desktop::RunLoopSource> source;
+        std::unique_ptr<ui::Application> app;
+        if (playbin) {
+            gst_init(nullptr, nullptr);
+        } else {
+            ns::RunLoop::Main().RunOnce(0ms);
+            source = std::make_unique<ns::desktop::RunLoopSource>(ns::RunLoop::Main());
+            ui::UiDevice::Current().SetIdiom(ui::UserInterfaceIdiom::Phone);
+            ui::UiDevice::Current().SetOrientation(ui::DeviceOrientation::LandscapeLeft);
+            app = std::make_unique<ui::Application>();
+        }
+        const char* side = playbin ? "playbin: " : "";
+        auto playOnce = playbin ? PlaybinPlayOnce : PlayOnce;
 
         SvTestSupport::TestOrigin origin;
         const std::string folder = SvTestSupport::Fixtures::PlayerHlsFolder();
@@ -125,27 +223,45 @@ int main(int argc, char** argv) {
         }
         const std::string url = origin.Url("/v0/index.m3u8");
 
-        std::printf("before any play: %.1f MiB resident\n", ResidentMiB());
-        bool ok = PlayOnce(url);
+        std::printf("%sbefore any play: %.1f MiB resident\n", side, ResidentMiB());
+        bool ok = playOnce(url);
+        if (!ok) std::printf("%splay 1 did not end by itself\n", side);
         const double first = ResidentMiB();
-        std::printf("after the first play: %.1f MiB\n", first);
+        std::printf("%safter the first play: %.1f MiB\n", side, first);
         double last = first;
         for (int play = 1; play <= plays; ++play) {
-            if (!PlayOnce(url)) {
-                std::printf("play %d did not end by itself\n", play + 1);
+            if (!playOnce(url)) {
+                std::printf("%splay %d did not end by itself\n", side, play + 1);
                 ok = false;
             }
             last = ResidentMiB();
-            std::printf("after play %2d: %.1f MiB (%+.1f); heap in use %.2f MiB\n", play + 1, last,
-                        last - first, HeapInUseMiB());
+            std::printf("%safter play %2d: %.1f MiB (%+.1f); heap in use %.2f MiB\n", side,
+                        play + 1, last, last - first, HeapInUseMiB());
         }
-        const double goal = 2.0;
-        const bool met = last - first < goal;
-        std::printf("%-44s %8.1f MiB  goal < %g MiB  %s\n",
-                    ("resident growth over " + std::to_string(plays) + " plays").c_str(),
-                    last - first, goal, met ? "ok" : "MISSED");
-        PrintLiveObjects();
+        PrintLiveObjects(side);
+        if (playbin) {
+            bench::PrintPeerFigure("growth_mib", last - first);
+            return ok ? 0 : 1;
+        }
         app.reset();
+        source.reset();
+        std::fflush(stdout);
+
+        const bench::PeerRun peer = bench::RunPeer({"--playbin", std::to_string(plays)});
+        if (!peer.exitedOk) {
+            std::printf("the playbin peer did not run to its end\n");
+            ok = false;
+        }
+        const double growth = last - first;
+        const double peerGrowth = peer.Figure("growth_mib");
+        const double goal = 2.0;
+        const bool met = growth < goal;
+        const std::string peerText =
+            peer.figures.count("growth_mib") != 0 ? bench::Fixed(peerGrowth, 0, 1) : "-";
+        std::printf("%-36s %8s MiB  playbin %6s MiB  ratio %5s  goal < %g MiB: %s\n",
+                    ("resident growth over " + std::to_string(plays) + " plays").c_str(),
+                    bench::Fixed(growth, goal, 1).c_str(), peerText.c_str(),
+                    bench::Ratio(growth, peerGrowth).c_str(), goal, met ? "ok" : "OVER");
         return ok && met ? 0 : 1;
     } catch (const std::exception& e) {
         std::fprintf(stderr, "MoviePlayerMemoryBench: %s\n", e.what());

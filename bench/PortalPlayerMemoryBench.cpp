@@ -27,6 +27,7 @@
 #include <memory>
 #include <string>
 
+#include "bench/PeerFigures.h"
 #include "bench/ResidentMemory.h"
 #include "app/LoginViewController.h"
 #include "app/MainViewController2.h"
@@ -235,9 +236,9 @@ int main(int argc, char** argv) {
                         shared.kib);
         }
         const bool met = last - first < kGoalMiB;
-        std::printf("%-44s %8.1f MiB  goal < %g MiB  %s\n",
+        std::printf("%-44s %8s MiB  goal < %g MiB: %s\n",
                     ("resident growth over " + std::to_string(plays) + " plays").c_str(),
-                    last - first, kGoalMiB, met ? "ok" : "MISSED");
+                    bench::Fixed(last - first, kGoalMiB, 1).c_str(), kGoalMiB, met ? "ok" : "OVER");
         std::printf("%-44s %8d       (%+d)\n", "WebKit shared-memory mappings", shared.mappings,
                     shared.mappings - firstShared.mappings);
 
