@@ -32,6 +32,7 @@
 #include <gtk/gtk.h>
 
 #include "bench/CpuTime.h"
+#include "bench/PlaybinWatch.h"
 #include "platform/core/NotificationCenter.h"
 #include "platform/core/RunLoop.h"
 #include "platform/desktop/GstMoviePlayer.h"
@@ -170,6 +171,7 @@ public:
         }
         gst_object_ref_sink(playbin_);
         gst_object_ref_sink(sink_);
+        bus_.playbin = playbin_;
         g_object_set(playbin_, "uri", url.c_str(), "video-sink", sink_, "audio-sink", audio,
                      nullptr);
         GtkWidget* widget = nullptr;
@@ -180,7 +182,7 @@ public:
         g_object_unref(widget);
         gtk_widget_show_all(window_);
         GstBus* bus = gst_element_get_bus(playbin_);
-        watch_ = gst_bus_add_watch(bus, &PlaybinPlayback::OnMessage, this);
+        watch_ = gst_bus_add_watch(bus, &bench::PlaybinWatch::OnMessage, &bus_);
         gst_object_unref(bus);
         gst_element_set_state(playbin_, GST_STATE_PLAYING);
     }
@@ -191,8 +193,9 @@ public:
         gst_object_unref(sink_);
         gtk_widget_destroy(window_);
     }
-    bool Playing() const override { return !failed_ && state_ == GST_STATE_PLAYING; }
-    bool Failed() const override { return failed_; }
+    bool Playing() const override { return !Failed() && bus_.state == GST_STATE_PLAYING; }
+    // The movie is longer than the measure: an end before it is a failure too.
+    bool Failed() const override { return bus_.failed || bus_.ended; }
     double Position() const override {
         gint64 position = 0;
         if (!gst_element_query_position(playbin_, GST_FORMAT_TIME, &position)) return -1;
@@ -202,41 +205,11 @@ public:
     GtkWidget* Window() const override { return window_; }
 
 private:
-    static gboolean OnMessage(GstBus*, GstMessage* message, gpointer data) {
-        auto* self = static_cast<PlaybinPlayback*>(data);
-        switch (GST_MESSAGE_TYPE(message)) {
-            case GST_MESSAGE_STATE_CHANGED:
-                if (GST_MESSAGE_SRC(message) == GST_OBJECT(self->playbin_)) {
-                    gst_message_parse_state_changed(message, nullptr, &self->state_, nullptr);
-                }
-                break;
-            case GST_MESSAGE_BUFFERING: {
-                gint percent = 100;
-                gst_message_parse_buffering(message, &percent);
-                gst_element_set_state(self->playbin_,
-                                      percent < 100 ? GST_STATE_PAUSED : GST_STATE_PLAYING);
-                break;
-            }
-            case GST_MESSAGE_ERROR: {
-                GError* error = nullptr;
-                gst_message_parse_error(message, &error, nullptr);
-                std::fprintf(stderr, "playbin: %s\n", error != nullptr ? error->message : "?");
-                g_clear_error(&error);
-                self->failed_ = true;
-                break;
-            }
-            case GST_MESSAGE_EOS: self->failed_ = true; break;
-            default: break;
-        }
-        return G_SOURCE_CONTINUE;
-    }
-
     GstElement* playbin_ = nullptr;
     GstElement* sink_ = nullptr;
     GtkWidget* window_ = nullptr;
     guint watch_ = 0;
-    GstState state_ = GST_STATE_NULL;
-    bool failed_ = false;
+    bench::PlaybinWatch bus_;
 };
 
 std::string SizeText(int width, int height) {

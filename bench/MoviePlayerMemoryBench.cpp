@@ -34,6 +34,7 @@
 #include <gtk/gtk.h>
 
 #include "bench/PeerFigures.h"
+#include "bench/PlaybinWatch.h"
 #include "bench/ResidentMemory.h"
 #include "platform/core/NotificationCenter.h"
 #include "platform/core/RunLoop.h"
@@ -118,12 +119,7 @@ bool PlayOnce(const std::string& url) {
 // size, seeked to 10 s once playing like ours, made and torn down; false when it did not end by
 // itself. Buffering pauses it as gst-launch-1.0 does.
 bool PlaybinPlayOnce(const std::string& url) {
-    struct Play {
-        GstElement* playbin = nullptr;
-        GstState state = GST_STATE_NULL;
-        bool ended = false;
-        bool failed = false;
-    } play;
+    bench::PlaybinWatch play;
     play.playbin = gst_element_factory_make("playbin", nullptr);
     GstElement* sink = gst_element_factory_make("gtksink", nullptr);
     GstElement* audio = gst_element_factory_make("fakeaudiosink", nullptr);
@@ -141,37 +137,7 @@ bool PlaybinPlayOnce(const std::string& url) {
     g_object_unref(widget);
     gtk_widget_show_all(window);
     GstBus* bus = gst_element_get_bus(play.playbin);
-    const guint watch = gst_bus_add_watch(
-        bus,
-        [](GstBus*, GstMessage* message, gpointer data) -> gboolean {
-            auto* p = static_cast<Play*>(data);
-            switch (GST_MESSAGE_TYPE(message)) {
-                case GST_MESSAGE_STATE_CHANGED:
-                    if (GST_MESSAGE_SRC(message) == GST_OBJECT(p->playbin)) {
-                        gst_message_parse_state_changed(message, nullptr, &p->state, nullptr);
-                    }
-                    break;
-                case GST_MESSAGE_BUFFERING: {
-                    gint percent = 100;
-                    gst_message_parse_buffering(message, &percent);
-                    gst_element_set_state(p->playbin,
-                                          percent < 100 ? GST_STATE_PAUSED : GST_STATE_PLAYING);
-                    break;
-                }
-                case GST_MESSAGE_ERROR: {
-                    GError* error = nullptr;
-                    gst_message_parse_error(message, &error, nullptr);
-                    std::fprintf(stderr, "playbin: %s\n", error != nullptr ? error->message : "?");
-                    g_clear_error(&error);
-                    p->failed = true;
-                    break;
-                }
-                case GST_MESSAGE_EOS: p->ended = true; break;
-                default: break;
-            }
-            return G_SOURCE_CONTINUE;
-        },
-        &play);
+    const guint watch = gst_bus_add_watch(bus, &bench::PlaybinWatch::OnMessage, &play);
     gst_object_unref(bus);
     gst_element_set_state(play.playbin, GST_STATE_PLAYING);
     const bool playing = ns::desktop::IterateUntil(
