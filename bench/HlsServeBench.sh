@@ -75,13 +75,7 @@ trap 'stop_svplay; bench_stop_nginx; rm -rf "$work"' EXIT
 
 now() { date +%s.%N; }
 ms_between() { awk -v s="$1" -v e="$2" 'BEGIN { printf "%.3f\n", (e - s) * 1000 }'; }
-# The milliseconds of task-clock in perf's CSV output FILE; an error when there are none.
-perf_ms() {
-  local ms
-  ms=$(awk -F, '$3 == "task-clock" { print $1 }' "$1")
-  [[ -n "$ms" ]] || { echo "perf counted nothing in $1:" >&2; cat "$1" >&2; exit 1; }
-  echo "$ms"
-}
+perf_ms() { bench_perf_ms "$1"; }
 # Runs COMMAND under perf counting processes PIDS (comma-separated) meanwhile; the milliseconds
 # go to OUT.ms, the command's output where it goes.
 cpu_of_during() {

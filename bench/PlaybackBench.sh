@@ -117,20 +117,12 @@ start_svplay() {
   pid=$bench_svplay_pid
   url=$bench_svplay_url
 }
-ticks() { awk '{ print $14 + $15 }' "/proc/$1/stat"; }
 status_kb() { bench_status_kb "$@"; }
 
 echo "title: $title ($(ffprobe -v error -show_entries format=duration -of csv=p=0 "$clip" 2>/dev/null || echo '?') s)"
 echo
 
-# The task-clock milliseconds in perf's CSV output FILE; zero or none stops the script.
-perf_ms() {
-  local ms
-  ms=$(awk -F, '$3 == "task-clock" { print $1 }' "$1")
-  awk -v v="$ms" 'BEGIN { exit (v + 0 > 0) ? 0 : 1 }' ||
-    { echo "error: svplay read '$ms' ms of CPU" >&2; cat "$1" >&2; exit 1; }
-  echo "$ms"
-}
+perf_ms() { bench_perf_ms "$1" nonzero; }
 # Starts svplay on the title under perf, which counts it (every thread, and what it starts)
 # from its start until "disable" is written to $work/start.ctl; sets pid, url and start_perf.
 start_counted_svplay() {
@@ -225,8 +217,7 @@ cpu_end() {
   eval "perf=\$perf_$name; began=\$began_$name"
   kill -INT "$perf" 2>/dev/null || true
   wait "$perf" 2>/dev/null || true
-  ms=$(awk -F, '$3 == "task-clock" { print $1 }' "$work/$name.perf")
-  [[ -n "$ms" ]] || { echo "perf counted nothing:" >&2; cat "$work/$name.perf" >&2; exit 1; }
+  ms=$(bench_perf_ms "$work/$name.perf")
   cpu_counted=$(awk -v m="$ms" -v s="$began" -v e="$ended" 'BEGIN { printf "%.3f %.6f\n", m, e - s }')
 }
 # Fails the script on a CPU reading of zero: that pair has nothing to compare.

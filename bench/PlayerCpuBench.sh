@@ -157,13 +157,7 @@ count_say() {
   read -r -t 30 _ <"$work/$1.ack" || { echo "perf did not answer for $1" >&2; exit 1; }
 }
 # The milliseconds perf counted for NAME once it has ended; zero or none is an error.
-count_ms() {
-  local ms
-  ms=$(awk -F, '$3 == "task-clock" { print $1 }' "$work/$1.perf")
-  awk -v v="$ms" 'BEGIN { exit (v + 0 > 0) ? 0 : 1 }' ||
-    { echo "error: $1 read '$ms' ms of CPU; the pair cannot be compared" >&2; cat "$work/$1.perf" >&2; exit 1; }
-  echo "$ms"
-}
+count_ms() { bench_perf_ms "$work/$1.perf" nonzero; }
 # The child of perf PID named NAME, the process counted.
 counted_child() {
   local tries=0 child=""

@@ -249,3 +249,18 @@ bench_packet_counts() {
     { echo "ffprobe on $1:" >&2; cat "$2/probe.err" >&2; exit 1; }
   awk -F, 'NF == 3 && !seen[$1]++ { print $2, $3 }' <<<"$counts" | sort
 }
+
+# The task-clock milliseconds in perf stat's CSV output FILE (-x,); none at all stops the
+# script with what perf wrote, and so does zero when NONZERO is given (a CPU reading of zero
+# leaves a pair nothing to compare).
+#   ms=$(bench_perf_ms FILE [nonzero])
+bench_perf_ms() {
+  local ms
+  ms=$(awk -F, '$3 == "task-clock" { print $1 }' "$1")
+  if [[ -z "$ms" ]] || { [[ "${2:-}" == nonzero ]] && ! awk -v v="$ms" 'BEGIN { exit (v + 0 > 0) ? 0 : 1 }'; }; then
+    echo "error: perf counted '$ms' ms of CPU in $1:" >&2
+    cat "$1" >&2
+    exit 1
+  fi
+  echo "$ms"
+}
