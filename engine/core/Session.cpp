@@ -104,7 +104,7 @@ Session::Session(const TaskManager::Clock& clock)
       stopRequested_(false),
       threadStarted_(false),
       shutdownStarted_(false),
-      stopEvent_(false),
+      stopEvent_(boost::make_shared<SV::Event>(false)),
       lastPeriodicCheck_(0),
       transportParameter_(0) {}
 
@@ -318,7 +318,7 @@ void Session::Stop(bool wait) {
 }
 
 bool Session::WaitForStop(uint32_t timeoutMilliseconds) {
-    return stopEvent_.Wait(timeoutMilliseconds);
+    return stopEvent_->Wait(timeoutMilliseconds);
 }
 
 void Session::Shutdown() {
@@ -336,16 +336,13 @@ void Session::Shutdown() {
     if (boost::shared_ptr<Component> front = FrontComponent()) front->Stop();
     PublishSessionStopped();
 
-    if (keep && keep.use_count() == 1) {
-        // A monitor let go of the last owner: nobody is left to wait, and the session goes
-        // here and now.
-        keep.reset();
-        return;
-    }
     // Let go before the event: an owner that lets go once it has seen the event then
-    // destroys the session on its own thread, not on this one.
+    // destroys the session on its own thread, not on this one. Any other owner may let go at
+    // any moment, so after this hold goes the session may be gone (destroyed here when ours
+    // was the last hold): only the event, held apart, is touched.
+    const boost::shared_ptr<SV::Event> stopped = stopEvent_;
     keep.reset();
-    stopEvent_.Set();
+    stopped->Set();
 }
 
 void Session::PausePump() { pump_->Pause(); }

@@ -260,7 +260,9 @@ private:
     bool stopRequested_;    // a stop has acted
     bool threadStarted_;    // Start has set a pump thread running
     bool shutdownStarted_;  // Shutdown has begun
-    SV::Event stopEvent_;   // set once the session has shut down; stays set
+    // Set once the session has shut down; stays set. Shared: the shutdown sets it after letting
+    // go of its hold, when another owner may already have destroyed the session.
+    const boost::shared_ptr<SV::Event> stopEvent_;
 
     SV::PilTime lastPeriodicCheck_;  // task thread only; 0 before the first check
     const uintptr_t transportParameter_;

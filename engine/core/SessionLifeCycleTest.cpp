@@ -378,6 +378,37 @@ TEST_F(SessionLifeCycleTest, TheLastOwnerMayLetGoOnThePumpThread) {
     EXPECT_TRUE(NoThreadNamed("Pump"));
 }
 
+// The shutdown holds the session while it tells its monitors; an owner on another thread may
+// let go at any moment of it, its end included. The race is narrow, so it runs many times:
+// under ASan a touch of the freed session is caught.
+TEST_F(SessionLifeCycleTest, AnOwnerLettingGoOnAnotherThreadDuringTheShutdownIsSafe) {
+    class Told : public SessionInfoMonitor {
+    public:
+        ~Told() override { DetachFromSources(); }
+        void SessionStopped() override { told = true; }
+        std::atomic<bool> told{false};
+    };
+    for (int round = 0; round < 200; ++round) {
+        Told told;
+        boost::shared_ptr<Session> owner = Session::Create();
+        Session* raw = owner.get();
+        raw->AddMonitor(&told);
+        boost::weak_ptr<Pump> pump = raw->GetPump();
+        raw->StartPump(1000);
+        raw->Start();
+        std::thread letGo([&told, owned = std::move(owner)]() mutable {
+            while (!told.told) std::this_thread::yield();
+            owned.reset();
+        });
+        raw->Stop(false);
+        letGo.join();
+        // Whichever thread let go last destroyed the session; the pump goes once its thread
+        // has ended.
+        ASSERT_TRUE(Eventually([&] { return pump.expired(); })) << round;
+    }
+    EXPECT_TRUE(NoThreadNamed("Pump"));
+}
+
 TEST_F(SessionLifeCycleTest, DestroyingRightAfterARequestedStopWaitsForTheShutdown) {
     session->StartPump(1000);
     session->Start();
