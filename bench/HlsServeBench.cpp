@@ -28,7 +28,7 @@
 #include "tests/support/DirectoryFileSource.h"
 #include "tests/support/Fixtures.h"
 #include "tests/support/HlsTestChain.h"
-#include "tools/common/CommandLine.h"
+#include "common/CommandLine.h"
 
 using namespace SarvelonMediaKit;
 

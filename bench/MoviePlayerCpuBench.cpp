@@ -45,7 +45,7 @@
 #include "platform/ui/Screen.h"
 #include "platform/ui/UiDevice.h"
 #include "platform/ui/Window.h"
-#include "tools/common/CommandLine.h"
+#include "common/CommandLine.h"
 
 namespace {
 

@@ -7,7 +7,7 @@
 #include <cstdlib>
 #include <vector>
 
-#include "tools/common/TsReader.h"
+#include "common/TsReader.h"
 
 namespace {
 

@@ -8,7 +8,7 @@
 #include <stdexcept>
 
 #include "portal/PortalServer.h"
-#include "tools/common/CommandLine.h"
+#include "common/CommandLine.h"
 
 int main(int argc, char** argv) {
     SvTools::CommandLine line(

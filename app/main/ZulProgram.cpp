@@ -19,7 +19,7 @@
 #include "platform/ui/Loop.h"
 #include "platform/ui/NavigationController.h"
 #include "platform/ui/Window.h"
-#include "tools/common/CommandLine.h"
+#include "common/CommandLine.h"
 
 namespace {
 

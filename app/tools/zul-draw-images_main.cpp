@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "tools/common/CommandLine.h"
+#include "common/CommandLine.h"
 
 namespace {
 

@@ -31,7 +31,7 @@
 #include "tests/support/LoopbackHttpGet.h"
 #include "tests/support/ThreadTestSupport.h"
 #include "tests/support/UnusedPort.h"
-#include "tools/common/TsReader.h"
+#include "common/TsReader.h"
 #include "tests/support/TestLabels.h"
 #include "tests/support/MediaFileTestSupport.h"
 

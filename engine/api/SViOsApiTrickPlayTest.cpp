@@ -28,7 +28,7 @@
 #include "tests/support/ProbePackets.h"
 #include "tests/support/TemporaryDirectory.h"
 #include "tests/support/UnusedPort.h"
-#include "tools/common/TsReader.h"
+#include "common/TsReader.h"
 #include "tests/support/TestLabels.h"
 
 namespace {

@@ -19,7 +19,7 @@
 #include "tests/support/Fixtures.h"
 #include "tests/support/TemporaryDirectory.h"
 #include "tests/support/ThreadTestSupport.h"
-#include "tools/common/TsReader.h"
+#include "common/TsReader.h"
 #include "tests/support/TestLabels.h"
 #include "tests/support/MediaFileTestSupport.h"
 

@@ -17,7 +17,7 @@
 #include "engine/serve/LiveHttpTestSupport.h"
 #include "tests/support/LoopbackHttpGet.h"
 #include "tests/support/UnusedPort.h"
-#include "tools/common/TsReader.h"
+#include "common/TsReader.h"
 
 namespace SarvelonMediaKit {
 namespace test {

@@ -17,7 +17,7 @@
 #include "tests/support/FakeDemux.h"
 #include "tests/support/Fixtures.h"
 #include "tests/support/TemporaryDirectory.h"
-#include "tools/common/TsReader.h"
+#include "common/TsReader.h"
 #include "tests/support/TestLabels.h"
 #include "tests/support/ChainBuilder.h"
 

@@ -18,7 +18,7 @@
 #include "engine/samples/MergeSampleFilter.h"
 #include "tests/support/RecordingSink.h"
 #include "tests/support/FakeDemux.h"
-#include "tools/common/TsReader.h"
+#include "common/TsReader.h"
 #include "tests/support/ChainBuilder.h"
 
 namespace SarvelonMediaKit {

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "engine/mux/TsContinuityCounter.h"
-#include "tools/common/TsReader.h"
+#include "common/TsReader.h"
 
 namespace SarvelonMediaKit {
 namespace {

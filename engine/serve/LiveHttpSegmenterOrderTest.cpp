@@ -15,7 +15,7 @@
 #include "tests/support/Fixtures.h"
 #include "tests/support/HlsTestChain.h"
 #include "tests/support/LoopbackHttpGet.h"
-#include "tools/common/TsReader.h"
+#include "common/TsReader.h"
 
 namespace SarvelonMediaKit {
 namespace {

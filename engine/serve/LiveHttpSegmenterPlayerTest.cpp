@@ -24,7 +24,7 @@
 #include "tests/support/HlsTestChain.h"
 #include "tests/support/LoopbackHttpGet.h"
 #include "tests/support/TemporaryDirectory.h"
-#include "tools/common/TsReader.h"
+#include "common/TsReader.h"
 #include "tests/support/ProbePackets.h"
 #include "tests/support/TestLabels.h"
 

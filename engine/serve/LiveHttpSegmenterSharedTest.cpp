@@ -20,7 +20,7 @@
 #include "tests/support/HlsTestChain.h"
 #include "tests/support/LoopbackHttpGet.h"
 #include "tests/support/TestLabels.h"
-#include "tools/common/TsReader.h"
+#include "common/TsReader.h"
 
 namespace SarvelonMediaKit {
 namespace {

@@ -16,7 +16,7 @@
 #include "tests/support/ErrorRecorder.h"
 #include "tests/support/FakeDemux.h"
 #include "tests/support/HandMadeStreams.h"
-#include "tools/common/TsReader.h"
+#include "common/TsReader.h"
 
 namespace SarvelonMediaKit {
 namespace {

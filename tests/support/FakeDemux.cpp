@@ -16,7 +16,7 @@
 #include "engine/codecs/Aac.h"
 #include "engine/codecs/H264.h"
 #include "engine/codecs/MediaTiming.h"
-#include "tools/common/TsReader.h"
+#include "common/TsReader.h"
 
 namespace SvTestSupport {
 

@@ -36,13 +36,15 @@ inline bool MarkTests(const char* suite, const char* test, const char* label) {
 
 }  // namespace SvTestSupport
 
+// __COUNTER__, not __LINE__: in a unity build two marks on the same line of different files
+// share one translation unit.
 #define SV_TEST_LABEL_JOIN2(a, b) a##b
 #define SV_TEST_LABEL_JOIN(a, b) SV_TEST_LABEL_JOIN2(a, b)
-#define SV_SUITE_LABEL(suite, label)                                                   \
-    [[maybe_unused]] static const bool SV_TEST_LABEL_JOIN(svTestLabelMark, __LINE__) = \
+#define SV_SUITE_LABEL(suite, label)                                                      \
+    [[maybe_unused]] static const bool SV_TEST_LABEL_JOIN(svTestLabelMark, __COUNTER__) = \
         ::SvTestSupport::MarkTests(#suite, "", #label)
-#define SV_TEST_LABEL(suite, test, label)                                              \
-    [[maybe_unused]] static const bool SV_TEST_LABEL_JOIN(svTestLabelMark, __LINE__) = \
+#define SV_TEST_LABEL(suite, test, label)                                                 \
+    [[maybe_unused]] static const bool SV_TEST_LABEL_JOIN(svTestLabelMark, __COUNTER__) = \
         ::SvTestSupport::MarkTests(#suite, #test, #label)
 
 #endif

@@ -11,7 +11,7 @@
 #include <map>
 #include <vector>
 
-#include "tools/common/TsReader.h"
+#include "common/TsReader.h"
 #include "tests/support/HandMadeStreams.h"
 
 namespace SvGolden {

@@ -11,7 +11,7 @@
 #include "tests/support/Fixtures.h"
 #include "tests/support/MediaFileTestSupport.h"
 #include "tests/support/TemporaryDirectory.h"
-#include "tools/common/TsReader.h"
+#include "common/TsReader.h"
 #include "tests/support/HandMadeClip.h"
 
 namespace {

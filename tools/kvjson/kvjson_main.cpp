@@ -20,8 +20,8 @@
 #include "json/KvJsonStreamParserAccumulator.h"
 #include "json/KvJsonStreamParserAdapter.h"
 #include "json/KvJsonWriter.h"
-#include "tools/common/CommandLine.h"
-#include "tools/common/OutputFile.h"
+#include "common/CommandLine.h"
+#include "common/OutputFile.h"
 
 namespace {
 

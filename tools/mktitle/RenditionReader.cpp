@@ -3,7 +3,7 @@
 #include <stdexcept>
 #include <utility>
 
-#include "tools/common/TsReader.h"
+#include "common/TsReader.h"
 #include "tools/mktitle/InputFile.h"
 #include "tools/mktitle/SampleAssembler.h"
 

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "tools/common/TsReader.h"
+#include "common/TsReader.h"
 #include "tools/mktitle/TitleInput.h"
 
 namespace SvTools {

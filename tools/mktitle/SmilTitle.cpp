@@ -10,7 +10,7 @@
 #include <stdexcept>
 
 #include "SVLibrary/File/InputFileStream.h"
-#include "tools/common/OutputFile.h"
+#include "common/OutputFile.h"
 #include "tools/mktitle/SmilManifest.h"
 #include "tools/mktitle/TitleFile.h"
 

@@ -3,7 +3,7 @@
 #include <memory>
 #include <stdexcept>
 
-#include "tools/common/OutputFile.h"
+#include "common/OutputFile.h"
 #include "tools/mktitle/ByteSink.h"
 #include "tools/mktitle/RenditionReader.h"
 

@@ -10,7 +10,7 @@
 #include "engine/codecs/H264.h"
 #include "engine/codecs/MediaFormatError.h"
 #include "engine/codecs/MediaTiming.h"
-#include "tools/common/TsReader.h"
+#include "common/TsReader.h"
 #include "tools/mktitle/InputFile.h"
 #include "tools/mktitle/SampleAssembler.h"
 

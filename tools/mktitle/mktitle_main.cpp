@@ -19,8 +19,8 @@
 
 #include "platform/store/ImageDecodeCheck.h"
 #include "platform/store/ImageSize.h"
-#include "tools/common/CommandLine.h"
-#include "tools/common/OutputFile.h"
+#include "common/CommandLine.h"
+#include "common/OutputFile.h"
 #include "tools/mktitle/ByteSink.h"
 #include "tools/mktitle/InputFile.h"
 #include "tools/mktitle/ProgressLine.h"

@@ -16,7 +16,7 @@
 #include "SVLibrary/Util/LibraryVersion.h"
 #include "SVLibrary/Util/Sha256.h"
 #include "SVLibrary/Util/StringFormat.h"
-#include "tools/common/CommandLine.h"
+#include "common/CommandLine.h"
 
 namespace {
 

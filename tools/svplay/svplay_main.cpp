@@ -30,7 +30,7 @@
 #include "engine/serve/ListeningPort.h"
 #include "platform/Value.h"
 #include "platform/core/RunLoop.h"
-#include "tools/common/CommandLine.h"
+#include "common/CommandLine.h"
 #include "tools/svplay/EventLine.h"
 #include "tools/svplay/PlayStatus.h"
 

@@ -23,7 +23,7 @@
 #include "tests/support/DamagedTitle.h"
 #include "tests/support/Fixtures.h"
 #include "tests/support/TemporaryDirectory.h"
-#include "tools/common/TsReader.h"
+#include "common/TsReader.h"
 #include "tests/support/TestLabels.h"
 #include "tests/support/MediaFileTestSupport.h"
 

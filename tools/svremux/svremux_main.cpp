@@ -40,8 +40,8 @@
 #include "engine/samples/SampleFormat.h"
 #include "engine/seek/FirstRenditionCut.h"
 #include "engine/serve/BatchedFileServer.h"
-#include "tools/common/CommandLine.h"
-#include "tools/common/OutputFile.h"
+#include "common/CommandLine.h"
+#include "common/OutputFile.h"
 #include "tools/titledump/TitleDump.h"
 
 using namespace SarvelonMediaKit;

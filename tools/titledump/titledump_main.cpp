@@ -4,8 +4,8 @@
 #include <cstring>
 #include <string>
 
-#include "tools/common/CommandLine.h"
-#include "tools/common/OutputFile.h"
+#include "common/CommandLine.h"
+#include "common/OutputFile.h"
 #include "tools/titledump/TitleDump.h"
 
 namespace {

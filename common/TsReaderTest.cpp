@@ -4,7 +4,7 @@
 #include <vector>
 
 #include "tests/support/Fixtures.h"
-#include "tools/common/TsReader.h"
+#include "common/TsReader.h"
 
 namespace SvTools {
 namespace {

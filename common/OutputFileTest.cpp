@@ -1,5 +1,5 @@
 // What a tool's output does to what its path names, on success, on failure and on a signal.
-#include "tools/common/OutputFile.h"
+#include "common/OutputFile.h"
 
 #include <dirent.h>
 #include <gtest/gtest.h>

@@ -1,4 +1,4 @@
-#include "tools/common/CommandLine.h"
+#include "common/CommandLine.h"
 
 #include <getopt.h>
 

@@ -1,4 +1,4 @@
-#include "tools/common/OutputFile.h"
+#include "common/OutputFile.h"
 
 #include <fcntl.h>
 #include <limits.h>

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "tools/common/CommandLine.h"
+#include "common/CommandLine.h"
 
 namespace {
 

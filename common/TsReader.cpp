@@ -1,4 +1,4 @@
-#include "tools/common/TsReader.h"
+#include "common/TsReader.h"
 
 #include "SVLibrary/File/InputFileStream.h"
 #include "SVLibrary/Util/ByteOrder.h"

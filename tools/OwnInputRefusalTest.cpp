@@ -15,7 +15,7 @@
 #include "tests/support/Fixtures.h"
 #include "tests/support/MediaFileTestSupport.h"
 #include "tests/support/TemporaryDirectory.h"
-#include "tools/common/OutputFile.h"
+#include "common/OutputFile.h"
 
 namespace {
 
