@@ -61,7 +61,7 @@ Qplayer::Qplayer()
     RegisterQplayerInterface();
     BindOutlet("videoDisplay", videoDisplay_);
     BindOutlet("playerHit", playerHit_);
-    controls_ = std::make_unique<QplayerControls>(*this);
+    controls_ = std::make_shared<QplayerControls>();
     controls_->bindOutlets(
         [this](const char* identifier, auto& slot) { BindOutlet(identifier, slot); });
 }
@@ -116,15 +116,6 @@ std::shared_ptr<Qplayer> Qplayer::self() {
 }
 
 std::shared_ptr<Qplayer> Qplayer::Current() { return CurrentPlayer().lock(); }
-
-std::string Qplayer::convertTime(int seconds) {
-    // A time before zero has no text of its own: it shows as the start.
-    const int s = std::max(seconds, 0);
-    const int h = s / 3600;
-    const int m = s / 60;
-    if (s >= 3600) return ns::Format("%2d:%02d:%02d", h, m % 60, s - 60 * m);
-    return ns::Format("%1d:%02d", m % 60, s - 60 * m);
-}
 
 void Qplayer::report(int code, const std::string& text) {
     if (std::shared_ptr<QPlayerDelegate> target = delegate_.lock()) {
@@ -184,8 +175,7 @@ void Qplayer::handleResponse() {
     initPlayer();
     if (!player_) return;
     initializeSarvelon();
-    // The chooser knows the screen weakly, through the screen's own lifetime.
-    controls_->initSubtitles(*dataObject_, std::shared_ptr<SubtitleChooserDelegate>(self(), this));
+    controls_->initSubtitles(*dataObject_);
     controls_->initLabel(*dataObject_);
     scaleUp();
     controls_->initControls();
@@ -245,6 +235,7 @@ void Qplayer::initPlayer() {
     }
     player_->SetShouldAutoplay(true);
     player_->SetControlStyle(ns::MovieControlStyle::None);
+    controls_->setMoviePlayer(player_.get());
     std::shared_ptr<ui::View> movieView = player_->View();
     if (!movieView) return;
     movieView->SetUserInteractionEnabled(false);
@@ -533,7 +524,7 @@ void Qplayer::timerAction() {
         lastPlayingTick_ = true;
         const int32_t t = WholeSeconds(now);
         const int32_t d = WholeSeconds(duration_);
-        controls_->showPlaybackPosition(t, d, now);
+        controls_->showPlaybackPosition(t, d - kCompletionSecondsBeforeEnd - t, now);
         // Only a known duration says where the end is.
         const bool known = d > 0;
         const bool completing = known && t > d - kCompletionSecondsBeforeEnd && !completed_;
@@ -545,7 +536,7 @@ void Qplayer::timerAction() {
         if (completing) complete();
     } else {
         lastPlayingTick_ = false;
-        controls_->showScrubberPosition();
+        controls_->showScrubberPosition(duration_);
     }
 }
 
@@ -609,6 +600,11 @@ void Qplayer::ViewDidLoad() {
     firstTime_ = true;
     ui::Application::Shared().SetStatusBarHidden(true);
     std::shared_ptr<ui::View> view = GetView();
+    if (playerHit_) {
+        playerHit_->AddTarget(this, WeakCallback(*this, &Qplayer::showHideControls),
+                              ui::ControlEvent::TouchUpInside);
+    }
+    controls_->viewDidLoad(view, WeakCallback(*this, &Qplayer::closeView));
     const ui::Rect bounds = view->Bounds();
     indicator_ = std::make_shared<ZULSpinner>(
         ui::Rect(bounds.MidX(), bounds.MidY(), kSpinnerSize, kSpinnerSize));
@@ -662,6 +658,7 @@ void Qplayer::ViewDidDisappear(bool /*animated*/) {
     if (!player_) return;
     if (std::shared_ptr<ui::View> movieView = player_->View()) movieView->RemoveFromSuperview();
     player_->Stop();
+    controls_->setMoviePlayer(nullptr);
     player_.reset();
 }
 
@@ -677,28 +674,8 @@ void Qplayer::WillRotateToInterfaceOrientation(ui::InterfaceOrientation orientat
 
 // --- actions
 
-void Qplayer::onPlay() {
-    if (player_) player_->Play();
-    controls_->hideSubtitlesAndVolumeSlider();
-}
-
-void Qplayer::onPause() {
-    if (player_) player_->Pause();
-    controls_->hideSubtitlesAndVolumeSlider();
-}
-
 void Qplayer::showHideControls() {
     // Nothing to control before the movie has played.
     if (firstTime_) return;
     controls_->showHideControls();
-}
-
-void Qplayer::showHideAudioSlider() { controls_->showHideAudioSlider(); }
-void Qplayer::showSubtitles() { controls_->showSubtitles(); }
-void Qplayer::changeScaleMode() { controls_->changeScaleMode(); }
-void Qplayer::onScrubbingBegin() { controls_->onScrubbingBegin(); }
-void Qplayer::onScrubbingDone() { controls_->onScrubbingDone(); }
-void Qplayer::onScrubberRelease() { ns::Log("[Q] release"); }
-void Qplayer::changeSubtitle(const std::string& language) {
-    controls_->changeSubtitle(language, dataObject_.get());
 }

@@ -37,7 +37,7 @@
 #include "app/PendingConnection.h"
 #include "app/PlayerDataObject.h"
 #include "app/QPlayerDelegate.h"
-#include "app/SubtitleChooser.h"
+#include "app/QplayerInterface.h"
 #include "app/ZULSpinner.h"
 #include "engine/api/SViOsApi.h"
 #include "platform/core/Notification.h"
@@ -49,11 +49,9 @@
 
 class QplayerControls;
 
-class Qplayer : public ui::ViewController,
-                public ns::URLConnectionDelegate,
-                public SubtitleChooserDelegate {
+class Qplayer : public ui::ViewController, public ns::URLConnectionDelegate {
 public:
-    static constexpr const char* kInterfaceName = "Qplayer";
+    static constexpr const char* kInterfaceName = kQplayerInterfaceName;
     static constexpr double kRequestTimeoutSeconds = 20;
     static constexpr double kTimerInterval = 0.5;
     static constexpr double kStartTimeoutSeconds = 35;
@@ -86,9 +84,6 @@ public:
     static std::shared_ptr<Qplayer> Current();
     // The bridge's event callback (any event; only 19 does something).
     static int QplayerLibraryCallback(SViOsApiEvent event, const ns::Dictionary& attributes);
-    // Seconds as the time labels show them: "m:ss" below an hour, "hh:mm:ss" (the hour two
-    // characters wide) from an hour on.
-    static std::string convertTime(int seconds);
 
     void setDelegate(std::weak_ptr<QPlayerDelegate> delegate) { delegate_ = std::move(delegate); }
     std::shared_ptr<QPlayerDelegate> delegate() const { return delegate_.lock(); }
@@ -98,8 +93,7 @@ public:
     int32_t currentProgress() const { return currentProgress_; }
     bool shouldStoreCurrentProgress() const { return shouldStoreCurrentProgress_; }
 
-    // For tests, the portal and the controls (which move their views after the movie player,
-    // its duration and the screen's view).
+    // For tests and the portal.
     const std::string& apiPath() const { return apiPath_; }
     const PlayerDataObject* dataObject() const { return dataObject_.get(); }
     ns::MoviePlayer* player() const { return player_.get(); }
@@ -107,20 +101,10 @@ public:
     bool isPlaying() const { return isPlaying_; }
     QplayerControls& controls() const { return *controls_; }
 
-    // Actions (the interface file connects the buttons to them).
+    // Actions: the close button (through the controls) and the screen-wide touch area. The
+    // controls take the rest of the buttons.
     void closeView();
-    void onPlay();
-    void onPause();
     void showHideControls();
-    void showHideAudioSlider();
-    void showSubtitles();
-    void changeScaleMode();
-    void onScrubbingBegin();
-    void onScrubbingDone();
-    void onScrubberRelease();
-
-    // SubtitleChooserDelegate
-    void changeSubtitle(const std::string& language) override;
 
     // ui::ViewController
     void ViewDidLoad() override;
@@ -242,7 +226,8 @@ private:
     const std::shared_ptr<std::atomic<bool>> startAbandoned_;
 
     std::shared_ptr<ZULSpinner> indicator_;
-    std::unique_ptr<QplayerControls> controls_;
+    // Shared: the controls' buttons and the subtitle chooser hold them weakly.
+    std::shared_ptr<QplayerControls> controls_;
 };
 
 #endif  // APP_QPLAYER_H

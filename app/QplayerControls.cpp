@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <cmath>
 
-#include "app/Qplayer.h"
 #include "app/QplayerLayout.h"
+#include "app/TtmlParser.h"
 #include "app/WeakCallback.h"
 #include "platform/core/Format.h"
 #include "platform/core/LogWriter.h"
@@ -37,7 +37,15 @@ void SetY(const std::shared_ptr<ui::View>& view, double y) {
 
 }  // namespace
 
-QplayerControls::QplayerControls(Qplayer& screen) : screen_(screen), thumbImage_(thumbImage()) {}
+namespace {
+// The subtitle label's text until the first second of playback replaces it.
+constexpr const char* kSubtitlePlaceholder = ".......";
+}  // namespace
+
+QplayerControls::QplayerControls()
+    : subtitleDownloader_(
+          [this](std::string document) { subtitleDocumentLoaded(std::move(document)); }),
+      thumbImage_(thumbImage()) {}
 
 QplayerControls::~QplayerControls() = default;
 
@@ -45,10 +53,20 @@ ui::Image::Ptr QplayerControls::thumbImage() {
     return ui::Image::Filled(ui::Size(kThumbSize, kThumbSize), ui::Color::White(), kThumbSize / 2);
 }
 
+std::string QplayerControls::convertTime(int seconds) {
+    // A time before zero has no text of its own: it shows as the start.
+    const int s = std::max(seconds, 0);
+    const int h = s / 3600;
+    const int m = s / 60;
+    if (s >= 3600) return ns::Format("%2d:%02d:%02d", h, m % 60, s - 60 * m);
+    return ns::Format("%1d:%02d", m % 60, s - 60 * m);
+}
+
 bool QplayerControls::smallLayout() const { return deviceType_ == "iPhone"; }
 
 double QplayerControls::viewHeight() const {
-    return screen_.IsViewLoaded() ? screen_.GetView()->Bounds().Height() : 0;
+    const std::shared_ptr<ui::View> view = screenView_.lock();
+    return view ? view->Bounds().Height() : 0;
 }
 
 double QplayerControls::chooserHeight() const {
@@ -56,14 +74,44 @@ double QplayerControls::chooserHeight() const {
 }
 
 bool QplayerControls::moviePlaying() const {
-    const ns::MoviePlayer* movie = screen_.player();
-    return movie != nullptr && movie->PlaybackState() == ns::MoviePlaybackState::Playing;
+    return movie_ != nullptr && movie_->PlaybackState() == ns::MoviePlaybackState::Playing;
+}
+
+void QplayerControls::viewDidLoad(const std::shared_ptr<ui::View>& screenView,
+                                  std::function<void()> close) {
+    screenView_ = screenView;
+    connectActions(std::move(close));
+}
+
+void QplayerControls::connectActions(std::function<void()> close) {
+    const auto connect = [this](const std::shared_ptr<ui::Control>& control,
+                                void (QplayerControls::*action)(), unsigned events) {
+        if (control) control->AddTarget(this, WeakCallback(*this, action), events);
+    };
+    if (closeViewButton_) {
+        closeViewButton_->AddTarget(
+            this, [close = std::move(close)](ui::Control&) { close(); },
+            ui::ControlEvent::TouchUpInside);
+    }
+    for (const std::shared_ptr<ui::Button>& button : {scaleModeButton_, scaleModeExitButton_}) {
+        connect(button, &QplayerControls::changeScaleMode, ui::ControlEvent::TouchUpInside);
+    }
+    connect(playButton_, &QplayerControls::onPlay, ui::ControlEvent::TouchUpInside);
+    connect(pauseButton_, &QplayerControls::onPause, ui::ControlEvent::TouchUpInside);
+    connect(scrubber_ui_, &QplayerControls::onScrubbingBegin, ui::ControlEvent::TouchDown);
+    connect(scrubber_ui_, &QplayerControls::onScrubbingDone,
+            ui::ControlEvent::TouchUpInside | ui::ControlEvent::TouchUpOutside);
+    connect(scrubber_ui_, &QplayerControls::onScrubberRelease, ui::ControlEvent::TouchUpOutside);
+    for (const std::shared_ptr<ui::Button>& button : {subtitleButton_, subtitleButtonON_}) {
+        connect(button, &QplayerControls::showSubtitles, ui::ControlEvent::TouchUpInside);
+    }
+    connect(audioButton_, &QplayerControls::showHideAudioSlider, ui::ControlEvent::TouchUpInside);
 }
 
 // --- set-up
 
-void QplayerControls::initSubtitles(const PlayerDataObject& data,
-                                    const std::shared_ptr<SubtitleChooserDelegate>& delegate) {
+void QplayerControls::initSubtitles(const PlayerDataObject& data) {
+    subtitles_ = data.subtitles;
     if (subtitleView_) {
         const std::shared_ptr<ui::Label>& label = subtitleView_;
         label->SetFont(
@@ -71,7 +119,7 @@ void QplayerControls::initSubtitles(const PlayerDataObject& data,
         label->SetNumberOfLines(0);
         const double height = label->Frame().Height();
         SetY(label, smallLayout() ? viewHeight() - height : viewHeight() - kLargeSubtitleOffset);
-        subtitleController_ = std::make_unique<SubtitleController>(label);
+        label->SetText(kSubtitlePlaceholder);
     }
     if (subtitleButtonON_) subtitleButtonON_->SetHidden(true);
     if (subtitleChooserView_) {
@@ -80,7 +128,7 @@ void QplayerControls::initSubtitles(const PlayerDataObject& data,
         container->SetBackgroundColor(ui::Color::Clear());
         subtitleChooser_ =
             SubtitleChooser::initWithSubtitles(data.subtitles, ui::Rect(0, 0, kChooserWidth, 0));
-        subtitleChooser_->setDelegate(delegate);
+        subtitleChooser_->setDelegate(weak_from_this());
         container->AddSubview(subtitleChooser_);
         const double height = chooserHeight();
         subtitleChooser_->SetFrame(ui::Rect(0, 0, kChooserWidth, height));
@@ -164,7 +212,7 @@ void QplayerControls::initializeScrubber(double duration) {
         scrubber_->SetMaximumValue(std::max(duration, 0.0) * kScrubberUnitsPerSecond);
         initScrubberWidth_ = kScrubberMarkerWidth;
     }
-    if (subtitleController_) subtitleController_->addDuration(duration);
+    subtitleCues_.setDuration(duration);
 }
 
 // --- the screen's appearance
@@ -207,35 +255,38 @@ void QplayerControls::viewDidUnload() {
 
 // --- labels and subtitles
 
-void QplayerControls::showPlaybackPosition(int t, int d, double now) {
-    if (progressTimeDisplay_) progressTimeDisplay_->SetText(Qplayer::convertTime(t));
-    if (remainingTimeDisplay_) {
-        remainingTimeDisplay_->SetText(
-            Qplayer::convertTime(std::max(d - Qplayer::kCompletionSecondsBeforeEnd - t, 0)));
-    }
+void QplayerControls::showPlaybackPosition(int t, int remaining, double now) {
+    if (progressTimeDisplay_) progressTimeDisplay_->SetText(convertTime(t));
+    if (remainingTimeDisplay_) remainingTimeDisplay_->SetText(convertTime(std::max(remaining, 0)));
     if (scrubber_) scrubber_->SetValue(now * kScrubberUnitsPerSecond);
 }
 
-void QplayerControls::showScrubberPosition() {
+void QplayerControls::showScrubberPosition(double duration) {
     if (!scrubber_) return;
     const double seconds = scrubber_->Value() / kScrubberUnitsPerSecond;
     const int position = static_cast<int>(seconds);
-    const int remaining = static_cast<int>(std::max(screen_.duration() - seconds, 0.0));
-    if (progressTimeDisplay_) progressTimeDisplay_->SetText(Qplayer::convertTime(position));
-    if (remainingTimeDisplay_) remainingTimeDisplay_->SetText(Qplayer::convertTime(remaining));
+    const int remaining = static_cast<int>(std::max(duration - seconds, 0.0));
+    if (progressTimeDisplay_) progressTimeDisplay_->SetText(convertTime(position));
+    if (remainingTimeDisplay_) remainingTimeDisplay_->SetText(convertTime(remaining));
     if (moviePlaying() && progressTimeDisplay_ && progressTimeDisplay_->Text() == "0:00") {
         isScrubbing_ = false;
     }
 }
 
 void QplayerControls::showSubtitle(int t) {
-    if (subtitleView_ && subtitleController_) {
-        subtitleView_->SetText(subtitleController_->getCurrentSubtitle(t));
-    }
+    if (subtitleView_) subtitleView_->SetText(subtitleCues_.textAt(t));
 }
 
 void QplayerControls::clearSubtitles() {
-    if (subtitleController_) subtitleController_->clear();
+    subtitleDownloader_.clear();
+    subtitleCues_.clear();
+    subtitles_.clear();
+}
+
+void QplayerControls::subtitleDocumentLoaded(std::string document) {
+    TtmlParser::Result parsed = TtmlParser::parse(std::move(document));
+    // A document that never began keeps the cues in use; one that broke off gives those read.
+    if (parsed.started) subtitleCues_.fill(std::move(parsed.entries));
 }
 
 // --- bars, panels and buttons
@@ -243,7 +294,7 @@ void QplayerControls::clearSubtitles() {
 void QplayerControls::setControlsShown(bool shown) {
     showingControls_ = shown;
     ui::Animate(kAnimationSeconds, [this, shown] {
-        const double height = screen_.GetView()->Bounds().Height();
+        const double height = viewHeight();
         if (shown) {
             SetY(bottomBar_, height - kBottomBarHeight);
             SetY(topBar_, 0);
@@ -292,27 +343,38 @@ void QplayerControls::showSubtitles() {
     });
 }
 
-void QplayerControls::changeSubtitle(const std::string& language, const PlayerDataObject* data) {
+void QplayerControls::changeSubtitle(const std::string& language) {
     hideSubtitlesAndVolumeSlider();
     const bool none = language == "None";
     if (subtitleView_) subtitleView_->SetAlpha(none ? 0 : 1);
     if (subtitleButton_) subtitleButton_->SetHidden(!none);
     if (subtitleButtonON_) subtitleButtonON_->SetHidden(none);
     showingSubtitles_ = !none;
-    if (none || !data || !subtitleController_) return;
+    if (none || !subtitleView_) return;
     // A language the list does not have names no document: nothing to load.
-    for (const SubtitleLanguageObject& subtitle : data->subtitles) {
+    for (const SubtitleLanguageObject& subtitle : subtitles_) {
         if (subtitle.language == language) {
-            const std::optional<std::string> uri = data->getSubtitleForLanguage(language);
-            if (uri) subtitleController_->addDFXPSubtitle(*uri);
+            if (subtitle.uri) subtitleDownloader_.download(*subtitle.uri);
             return;
         }
     }
 }
 
+void QplayerControls::onPlay() {
+    if (movie_) movie_->Play();
+    hideSubtitlesAndVolumeSlider();
+}
+
+void QplayerControls::onPause() {
+    if (movie_) movie_->Pause();
+    hideSubtitlesAndVolumeSlider();
+}
+
+void QplayerControls::onScrubberRelease() { ns::Log("[Q] release"); }
+
 void QplayerControls::changeScaleMode() {
     hideSubtitlesAndVolumeSlider();
-    ns::MoviePlayer* movie = screen_.player();
+    ns::MoviePlayer* movie = movie_;
     if (!movie) return;
     const bool toFill = movie->ScalingMode() == ns::MovieScalingMode::AspectFit;
     const ns::MovieScalingMode mode =
@@ -331,7 +393,7 @@ void QplayerControls::onScrubbingBegin() {
 }
 
 void QplayerControls::onScrubbingDone() {
-    ns::MoviePlayer* movie = screen_.player();
+    ns::MoviePlayer* movie = movie_;
     if (!scrubber_ || !movie) return;
     const double value = scrubber_->Value();
     const double maximum = scrubber_->MaximumValue();
@@ -348,7 +410,7 @@ void QplayerControls::onScrubbingDone() {
 // --- rotation
 
 void QplayerControls::willRotate(ui::InterfaceOrientation orientation) {
-    ns::MoviePlayer* movie = screen_.player();
+    ns::MoviePlayer* movie = movie_;
     if (!movie) return;
     movie->SetScalingMode(ns::MovieScalingMode::AspectFit);
     if (ui::IsLandscape(orientation)) {
@@ -362,15 +424,15 @@ void QplayerControls::willRotate(ui::InterfaceOrientation orientation) {
 void QplayerControls::reconfigurControlls() {
     const ui::DeviceOrientation orientation = ui::UiDevice::Current().Orientation();
     if (smallLayout()) {
-        if (orientation == ui::DeviceOrientation::FaceUp && !sizeCalc_ && screen_.IsViewLoaded()) {
+        const std::shared_ptr<ui::View> view = screenView_.lock();
+        if (orientation == ui::DeviceOrientation::FaceUp && !sizeCalc_ && view) {
             sizeCalc_ = true;
-            const ui::Rect bounds = screen_.GetView()->Bounds();
+            const ui::Rect bounds = view->Bounds();
             pertendOrientation_ = bounds.Width() < bounds.Height();
         }
         if (orientation == ui::DeviceOrientation::Portrait || pertendOrientation_) {
-            ui::Loop().AfterDelay(
-                ui::SecondsToDuration(kCompactDelaySeconds),
-                WeakCallback(screen_, [](Qplayer& screen) { screen.controls().resizeScrubber(); }));
+            ui::Loop().AfterDelay(ui::SecondsToDuration(kCompactDelaySeconds),
+                                  WeakCallback(*this, &QplayerControls::resizeScrubber));
         } else {
             const bool fromPortrait = prewOrientation_ == ui::DeviceOrientation::Portrait ||
                                       prewOrientation_ == ui::DeviceOrientation::FaceUp;

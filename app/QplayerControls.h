@@ -8,18 +8,24 @@
 // turns. Sizes in points (QplayerLayout).
 //
 // The controls own the views they move: the screen's interface file builds them, and the
-// screen binds them here as its outlets (bindOutlets). The screen (Qplayer) keeps the life
-// cycle, the timers and the movie player, and tells the controls what happens; the controls
-// read the screen only through its public interface (its view, movie player and duration).
-// Animation blocks run at once (ui::Animate); what runs later reaches the controls through the
-// screen, held weakly. Main thread only.
+// screen binds them here as its outlets (bindOutlets). Once the view is loaded the controls
+// connect their own buttons and scrubber to their actions; close is the screen's. The screen
+// (Qplayer) keeps the life cycle, the timers and the movie player, and tells the controls what
+// happens; the controls know only the screen's view, the movie player it lends them and the
+// close action, never the screen. They are the subtitle chooser's delegate: a pick reaches the
+// subtitle label through them. Animation blocks run at once (ui::Animate); what runs later
+// holds the controls weakly. Main thread only; made with std::make_shared.
 
+#include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "app/PlayerDataObject.h"
 #include "app/SubtitleChooser.h"
-#include "app/SubtitleController.h"
+#include "app/SubtitleCues.h"
+#include "app/SubtitleDownloader.h"
+#include "platform/media/MoviePlayer.h"
 #include "platform/ui/Button.h"
 #include "platform/ui/Image.h"
 #include "platform/ui/Label.h"
@@ -27,12 +33,11 @@
 #include "platform/ui/UiDevice.h"
 #include "platform/ui/View.h"
 
-class Qplayer;
-
-class QplayerControls {
+class QplayerControls : public SubtitleChooserDelegate,
+                        public std::enable_shared_from_this<QplayerControls> {
 public:
-    explicit QplayerControls(Qplayer& screen);
-    ~QplayerControls();
+    QplayerControls();
+    ~QplayerControls() override;
     QplayerControls(const QplayerControls&) = delete;
     QplayerControls& operator=(const QplayerControls&) = delete;
 
@@ -62,13 +67,22 @@ public:
 
     // The scrubber's thumb: a white dot.
     static ui::Image::Ptr thumbImage();
+    // Seconds as the time labels show them: "m:ss" below an hour, "hh:mm:ss" (the hour two
+    // characters wide) from an hour on.
+    static std::string convertTime(int seconds);
+
+    // The screen's view has loaded (again): the controls place their views in it and connect
+    // their buttons and scrubber; the close button runs `close`.
+    void viewDidLoad(const std::shared_ptr<ui::View>& screenView, std::function<void()> close);
+    // The movie player the controls drive (null: none). The screen owns it and outlives the
+    // controls' use of it: it passes null before letting it go.
+    void setMoviePlayer(ns::MoviePlayer* movie) { movie_ = movie; }
 
     // Set-up steps, in the order the screen runs them once the playback information is read.
     // The device's model decides the small layout ("iPhone").
     void recordDeviceType(const std::string& deviceType) { deviceType_ = deviceType; }
-    // The subtitle label and the chooser of the answer's languages, which tells `delegate`.
-    void initSubtitles(const PlayerDataObject& data,
-                       const std::shared_ptr<SubtitleChooserDelegate>& delegate);
+    // The subtitle label and the chooser of the answer's languages, which tells the controls.
+    void initSubtitles(const PlayerDataObject& data);
     void initLabel(const PlayerDataObject& data);
     // The scrubber back from its marker width (the first step of the screen's scaleUp).
     void fitScrubber();
@@ -89,13 +103,15 @@ public:
     // The views the screen lets go of when its view is unloaded.
     void viewDidUnload();
 
-    // Labels and scrubber during playback (t, d whole seconds; now the exact position), and
-    // while scrubbing or not playing (from the scrubber).
-    void showPlaybackPosition(int t, int d, double now);
-    void showScrubberPosition();
+    // Labels and scrubber during playback (t the position, remaining the seconds left, both
+    // whole; now the exact position), and while scrubbing or not playing (from the scrubber,
+    // against the movie's duration).
+    void showPlaybackPosition(int t, int remaining, double now);
+    void showScrubberPosition(double duration);
     // The subtitle of second t in the subtitle label.
     void showSubtitle(int t);
-    // Drops the cues and stops a document download (the screen is going away).
+    // Drops the cues and the languages and stops a document download (the screen is going
+    // away).
     void clearSubtitles();
 
     void setControlsShown(bool shown);
@@ -104,11 +120,14 @@ public:
     void showHideAudioSlider();
     void hideSubtitlesAndVolumeSlider();
     void showSubtitles();
-    // The chooser's choice; `data` (may be null) names the language's document.
-    void changeSubtitle(const std::string& language, const PlayerDataObject* data);
+    // SubtitleChooserDelegate: the chooser's choice; the language's document is loaded.
+    void changeSubtitle(const std::string& language) override;
     void changeScaleMode();
+    void onPlay();
+    void onPause();
     void onScrubbingBegin();
     void onScrubbingDone();
+    void onScrubberRelease();
     // The user moves the scrubber: the position labels follow it, not the movie.
     bool isScrubbing() const { return isScrubbing_; }
     void endScrubbing() { isScrubbing_ = false; }
@@ -130,8 +149,12 @@ private:
     double viewHeight() const;
     double chooserHeight() const;
     bool moviePlaying() const;
+    void connectActions(std::function<void()> close);
+    // A downloaded subtitle document: its cues replace those in use.
+    void subtitleDocumentLoaded(std::string document);
 
-    Qplayer& screen_;
+    std::weak_ptr<ui::View> screenView_;
+    ns::MoviePlayer* movie_ = nullptr;
 
     // Outlets.
     std::shared_ptr<ui::View> bottomBar_;
@@ -156,7 +179,10 @@ private:
     std::shared_ptr<ui::Slider> scrubber_;
     std::shared_ptr<ui::Slider> volumeSlider_;
     std::shared_ptr<SubtitleChooser> subtitleChooser_;
-    std::unique_ptr<SubtitleController> subtitleController_;
+    // The languages the chooser offers, with their documents.
+    std::vector<SubtitleLanguageObject> subtitles_;
+    SubtitleCues subtitleCues_;
+    SubtitleDownloader subtitleDownloader_;
     ui::Image::Ptr thumbImage_;
 
     std::string deviceType_;

@@ -3,9 +3,7 @@
 #include <memory>
 #include <string>
 
-#include "app/Qplayer.h"
 #include "app/QplayerLayout.h"
-#include "app/WeakCallback.h"
 #include "platform/ui/Button.h"
 #include "platform/ui/Font.h"
 #include "platform/ui/InterfaceBuilder.h"
@@ -39,9 +37,7 @@ std::shared_ptr<ui::Label> MakeLabel(const std::string& identifier, const ui::Re
     return label;
 }
 
-std::shared_ptr<ui::View> BuildPlayerScreen(ui::InterfaceBuilder::Context& context) {
-    // The file's owner is the player screen; the views hold it weakly.
-    Qplayer& owner = static_cast<Qplayer&>(context.Owner());
+std::shared_ptr<ui::View> BuildPlayerScreen(ui::InterfaceBuilder::Context& /*context*/) {
     const ui::Rect screen = ui::Screen::Main().Bounds();
     const double w = screen.Width();
     const double h = screen.Height();
@@ -61,8 +57,6 @@ std::shared_ptr<ui::View> BuildPlayerScreen(ui::InterfaceBuilder::Context& conte
     auto playerHit = std::make_shared<ui::Button>(ui::Rect(0, 0, w, h));
     playerHit->SetIdentifier("playerHit");
     playerHit->SetAutoresizingMask(fill);
-    playerHit->AddTarget(&owner, WeakCallback(owner, &Qplayer::showHideControls),
-                         ui::ControlEvent::TouchUpInside);
     root->AddSubview(playerHit);
 
     auto subtitleView = MakeLabel(
@@ -85,8 +79,6 @@ std::shared_ptr<ui::View> BuildPlayerScreen(ui::InterfaceBuilder::Context& conte
     const double barY = (kTopBarHeight - kButtonHeight) / 2;
     auto close = MakeButton("closeViewButton", "Done",
                             ui::Rect(kBarMargin, barY, kCloseButtonWidth, kButtonHeight));
-    close->AddTarget(&owner, WeakCallback(owner, &Qplayer::closeView),
-                     ui::ControlEvent::TouchUpInside);
     topBar->AddSubview(close);
     auto title = MakeLabel("videoTitle", ui::Rect(kTitleX, barY, w - 2 * kTitleX, kButtonHeight),
                            kTitleFontSize, "");
@@ -97,8 +89,6 @@ std::shared_ptr<ui::View> BuildPlayerScreen(ui::InterfaceBuilder::Context& conte
     auto scaleExit = MakeButton("scaleModeExitButton", "Fit", scaleFrame);
     for (const auto& button : {scale, scaleExit}) {
         button->SetAutoresizingMask(ui::Autoresizing::FlexibleLeftMargin);
-        button->AddTarget(&owner, WeakCallback(owner, &Qplayer::changeScaleMode),
-                          ui::ControlEvent::TouchUpInside);
         topBar->AddSubview(button);
     }
     root->AddSubview(topBar);
@@ -112,10 +102,7 @@ std::shared_ptr<ui::View> BuildPlayerScreen(ui::InterfaceBuilder::Context& conte
     const double rowY = (kBottomBarHeight - kButtonHeight) / 2;
     const ui::Rect playFrame(kPlayButtonX, rowY, kButtonWidth, kButtonHeight);
     auto play = MakeButton("playButton", "Play", playFrame);
-    play->AddTarget(&owner, WeakCallback(owner, &Qplayer::onPlay), ui::ControlEvent::TouchUpInside);
     auto pause = MakeButton("pauseButton", "Pause", playFrame);
-    pause->AddTarget(&owner, WeakCallback(owner, &Qplayer::onPause),
-                     ui::ControlEvent::TouchUpInside);
     controls->AddSubview(play);
     controls->AddSubview(pause);
     controls->AddSubview(MakeLabel(
@@ -127,12 +114,6 @@ std::shared_ptr<ui::View> BuildPlayerScreen(ui::InterfaceBuilder::Context& conte
         ui::Rect(kScrubberX, kScrubberY, scrubberWidth, kScrubberHeight));
     scrubber->SetIdentifier("scrubber_ui");
     scrubber->SetAutoresizingMask(ui::Autoresizing::FlexibleWidth);
-    scrubber->AddTarget(&owner, WeakCallback(owner, &Qplayer::onScrubbingBegin),
-                        ui::ControlEvent::TouchDown);
-    scrubber->AddTarget(&owner, WeakCallback(owner, &Qplayer::onScrubbingDone),
-                        ui::ControlEvent::TouchUpInside | ui::ControlEvent::TouchUpOutside);
-    scrubber->AddTarget(&owner, WeakCallback(owner, &Qplayer::onScrubberRelease),
-                        ui::ControlEvent::TouchUpOutside);
     controls->AddSubview(scrubber);
     double x = kScrubberX + scrubberWidth + kControlGap;
     auto remaining =
@@ -147,15 +128,11 @@ std::shared_ptr<ui::View> BuildPlayerScreen(ui::InterfaceBuilder::Context& conte
                                   ui::Rect(x, rowY, kButtonWidth, kButtonHeight));
     for (const auto& button : {subtitlesOff, subtitlesOn}) {
         button->SetAutoresizingMask(ui::Autoresizing::FlexibleLeftMargin);
-        button->AddTarget(&owner, WeakCallback(owner, &Qplayer::showSubtitles),
-                          ui::ControlEvent::TouchUpInside);
         controls->AddSubview(button);
     }
     x += kButtonWidth + kControlGap;
     auto audio = MakeButton("audioButton", "Vol", ui::Rect(x, rowY, kButtonWidth, kButtonHeight));
     audio->SetAutoresizingMask(ui::Autoresizing::FlexibleLeftMargin);
-    audio->AddTarget(&owner, WeakCallback(owner, &Qplayer::showHideAudioSlider),
-                     ui::ControlEvent::TouchUpInside);
     controls->AddSubview(audio);
     root->AddSubview(controls);
 
@@ -179,5 +156,5 @@ void RegisterQplayerInterface() {
     static bool registered = false;
     if (registered) return;
     registered = true;
-    ui::InterfaceBuilder::Register(Qplayer::kInterfaceName, BuildPlayerScreen);
+    ui::InterfaceBuilder::Register(kQplayerInterfaceName, BuildPlayerScreen);
 }

@@ -11,7 +11,6 @@
 #include <vector>
 
 #include "app/QplayerControls.h"
-#include "app/QplayerLayout.h"
 #include "app/QplayerTestFixture.h"
 #include "platform/core/NotificationCenter.h"
 #include "platform/ui/Label.h"
@@ -58,14 +57,14 @@ protected:
 };
 
 TEST(QplayerTimeTextTest, MinutesBelowAnHourAndATwoCharacterHourFromThen) {
-    EXPECT_EQ("0:00", Qplayer::convertTime(0));
-    EXPECT_EQ("0:59", Qplayer::convertTime(59));
-    EXPECT_EQ("1:00", Qplayer::convertTime(60));
-    EXPECT_EQ("59:59", Qplayer::convertTime(3599));
-    EXPECT_EQ(" 1:00:00", Qplayer::convertTime(3600));
-    EXPECT_EQ(" 2:03:04", Qplayer::convertTime(2 * 3600 + 3 * 60 + 4));
-    EXPECT_EQ("10:00:00", Qplayer::convertTime(36000));
-    EXPECT_EQ("0:00", Qplayer::convertTime(-5));  // never a negative time
+    EXPECT_EQ("0:00", QplayerControls::convertTime(0));
+    EXPECT_EQ("0:59", QplayerControls::convertTime(59));
+    EXPECT_EQ("1:00", QplayerControls::convertTime(60));
+    EXPECT_EQ("59:59", QplayerControls::convertTime(3599));
+    EXPECT_EQ(" 1:00:00", QplayerControls::convertTime(3600));
+    EXPECT_EQ(" 2:03:04", QplayerControls::convertTime(2 * 3600 + 3 * 60 + 4));
+    EXPECT_EQ("10:00:00", QplayerControls::convertTime(36000));
+    EXPECT_EQ("0:00", QplayerControls::convertTime(-5));  // never a negative time
 }
 
 TEST_F(QplayerPlaybackTest, PlayableStartsPlayAndShowsTheControls) {
@@ -77,12 +76,21 @@ TEST_F(QplayerPlaybackTest, PlayableStartsPlayAndShowsTheControls) {
     EXPECT_LT(playable, playing);
     EXPECT_TRUE(player_->isPlaying());
     EXPECT_TRUE(player_->controls().showingControls());
-    // The bottom bar sits at the bottom, the top bar at the top, both opaque.
+    // The bottom bar (66 points high) sits at the bottom, the top bar at the top, both opaque.
     const double height = player_->GetView()->Bounds().Height();
-    EXPECT_DOUBLE_EQ(height - QplayerLayout::kBottomBarHeight,
-                     driver_.Find("controls")->Frame().Y());
+    EXPECT_DOUBLE_EQ(height - 66, driver_.Find("controls")->Frame().Y());
     EXPECT_DOUBLE_EQ(0, driver_.Find("topBar")->Frame().Y());
     EXPECT_DOUBLE_EQ(1, driver_.Find("controls")->Alpha());
+    // A tap hides them: the bottom bar 50 points below the bottom edge, the top bar (44 points
+    // high) just above the top one; another shows them again.
+    ASSERT_TRUE(driver_.Tap("playerHit"));
+    EXPECT_FALSE(player_->controls().showingControls());
+    EXPECT_DOUBLE_EQ(height + 50, driver_.Find("controls")->Frame().Y());
+    EXPECT_DOUBLE_EQ(-44, driver_.Find("topBar")->Frame().Y());
+    ASSERT_TRUE(driver_.Tap("playerHit"));
+    EXPECT_TRUE(player_->controls().showingControls());
+    EXPECT_DOUBLE_EQ(height - 66, driver_.Find("controls")->Frame().Y());
+    EXPECT_DOUBLE_EQ(0, driver_.Find("topBar")->Frame().Y());
     // The scrubber's range is the duration in hundredths.
     auto scrubber = driver_.Find<ui::Slider>("scrubber_ui");
     EXPECT_NEAR(Movie()->Duration() * 100, scrubber->MaximumValue(), 1e-6);
@@ -211,8 +219,8 @@ TEST_F(QplayerPlaybackTest, TappingBeforePlaybackShowsNoControls) {
     OpenSilentMovie();
     ASSERT_TRUE(WaitReal([&] { return player_->dataObject() != nullptr; }, 10));
     const double hiddenY = driver_.Find("controls")->Frame().Y();
-    EXPECT_DOUBLE_EQ(player_->GetView()->Bounds().Height() + QplayerLayout::kBottomBarHiddenOffset,
-                     hiddenY);
+    // 50 points below the bottom edge.
+    EXPECT_DOUBLE_EQ(player_->GetView()->Bounds().Height() + 50, hiddenY);
     ASSERT_TRUE(driver_.Tap("playerHit"));
     RunFor(0.5);
     EXPECT_FALSE(player_->controls().showingControls());
@@ -228,6 +236,12 @@ TEST_F(QplayerPlaybackTest, PlayAndPauseCloseTheVolumeSliderAndTheChooser) {
     ASSERT_TRUE(driver_.Tap("subtitleButton"));
     ASSERT_TRUE(controls.showingVolumeSlider());
     ASSERT_TRUE(controls.isSubtitleChooser());
+    // Shown, the volume panel's top lies 246 points above the bottom edge, the chooser's
+    // bottom 52 points above it.
+    const double height = player_->GetView()->Bounds().Height();
+    EXPECT_DOUBLE_EQ(height - 246, driver_.Find("volumeView")->Frame().Y());
+    const ui::Rect chooser = driver_.Find("subtitleChooserView")->Frame();
+    EXPECT_DOUBLE_EQ(height - 52, chooser.Y() + chooser.Height());
     ASSERT_TRUE(driver_.Tap("pauseButton"));
     EXPECT_FALSE(controls.showingVolumeSlider());
     EXPECT_FALSE(controls.isSubtitleChooser());

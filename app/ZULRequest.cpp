@@ -3,10 +3,10 @@
 #include <optional>
 #include <vector>
 
-#include "app/ZULAppDelegate.h"
 #include "platform/net/Cookie.h"
 #include "platform/net/CookieStorage.h"
 #include "platform/store/UserDefaults.h"
+#include "platform/ui/WebViewBackend.h"
 
 namespace ZULRequest {
 
@@ -23,8 +23,10 @@ bool BreaksLine(const std::string& text) {
 ns::URLRequest requestWithURL(const ns::URL& url, ns::URLRequest::CachePolicy cachePolicy,
                               double timeoutInterval) {
     ns::URLRequest request(url, cachePolicy, timeoutInterval);
-    request.SetValue(ns::UserDefaults::Standard().StringForKey(ZULAppDelegate::kUserAgentKey),
-                     "User-Agent");
+    // The user agent the application sets at start-up, under the key its web views read too.
+    request.SetValue(
+        ns::UserDefaults::Standard().StringForKey(ui::WebViewEnvironment::kUserAgentKey),
+        "User-Agent");
     std::vector<ns::Cookie> cookies;
     for (const ns::Cookie& cookie : ns::CookieStorage::Shared().Cookies()) {
         if (!BreaksLine(cookie.Name()) && !BreaksLine(cookie.Value())) {

@@ -21,7 +21,6 @@
 #include "app/QPlayerDelegate.h"
 #include "app/Qplayer.h"
 #include "app/QplayerControls.h"
-#include "app/QplayerLayout.h"
 #include "app/SarvelonQueue.h"
 #include "app/desktop/TickingWait.h"
 #include "app/testing/AnimationWatch.h"
@@ -177,7 +176,7 @@ protected:
             },
             15s))
             << "position " << player_->player()->CurrentPlaybackTime();
-        player_->onPause();
+        player_->controls().onPause();
         ASSERT_TRUE(IterateUntil([&] { return !Playing(); }, kWaitTimeout));
     }
 
@@ -318,7 +317,8 @@ TEST_F(QplayerWindowTest, APortalTitlePlaysWithItsControlsAndASubtitleLine) {
     // The controls: the bottom bar is shown and darkens what lies under it.
     const ui::View& bar = *window_->FindByIdentifier("controls");
     const ui::Rect barFrame = bar.ConvertRectTo(bar.Bounds(), nullptr);
-    EXPECT_DOUBLE_EQ(screen.Height() - QplayerLayout::kBottomBarHeight, barFrame.Y());
+    // The bottom bar, 66 points high, on the bottom edge.
+    EXPECT_DOUBLE_EQ(screen.Height() - 66, barFrame.Y());
     int dark = 0;
     int samples = 0;
     for (double x = barFrame.MinX() + 4; x < barFrame.MaxX(); x += 16) {
@@ -417,7 +417,7 @@ TEST_F(QplayerWindowTest, DraggingTheScrubberOfAPausedMovieMovesItAndLeavesItPau
     EXPECT_TRUE(window_->FindByIdentifier("pauseButton")->IsHidden());
     const auto position =
         std::dynamic_pointer_cast<ui::Label>(window_->FindByIdentifier("progressTimeDisplay"));
-    EXPECT_EQ(Qplayer::convertTime(static_cast<int>(target)), position->Text());
+    EXPECT_EQ(QplayerControls::convertTime(static_cast<int>(target)), position->Text());
 
     // Play goes on from there.
     ASSERT_NO_FATAL_FAILURE(ClickOn("playButton"));
