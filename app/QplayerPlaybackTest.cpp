@@ -221,6 +221,8 @@ TEST_F(QplayerPlaybackTest, TappingBeforePlaybackShowsNoControls) {
     const double hiddenY = driver_.Find("controls")->Frame().Y();
     // 50 points below the bottom edge.
     EXPECT_DOUBLE_EQ(player_->GetView()->Bounds().Height() + 50, hiddenY);
+    // Until the first second of playback the subtitle line holds its placeholder.
+    EXPECT_EQ(".......", driver_.Find<ui::Label>("subtitleView")->Text());
     ASSERT_TRUE(driver_.Tap("playerHit"));
     RunFor(0.5);
     EXPECT_FALSE(player_->controls().showingControls());

@@ -45,7 +45,7 @@ protected:
 
 TEST_F(TtmlParserTest, CueShowsFromItsBeginUntilItsEnd) {
     Read(TtmlWithCues("<p begin=\"00:00:05.000\" end=\"00:00:07.000\">Five</p>\n"
-              "<p begin=\"0:1:2.5\" end=\"0:1:4\">Sixty-two</p>\n"),
+                      "<p begin=\"0:1:2.5\" end=\"0:1:4\">Sixty-two</p>\n"),
          120);
     EXPECT_EQ("", cues_.textAt(4));
     EXPECT_EQ("Five", cues_.textAt(5));
@@ -63,18 +63,19 @@ TEST_F(TtmlParserTest, CueShowsFromItsBeginUntilItsEnd) {
 // (every "</span>" is removed before parsing), nested ones too, and a line break is one however it
 // is written. Any other inner element ends the cue's text at its end, and the document reads on.
 TEST_F(TtmlParserTest, TextEditsKeepTheDocumentWellFormed) {
-    Read(TtmlWithCues("<!-- first - and only - comment -->\n"
-              "<p begin=\"0:0:1\" end=\"0:0:3\" xml:id=\"cue-1\">A well-known - signal</p>\n"
-              "<p begin=\"0:0:4\" end=\"0:0:6\"><span xml:space=\"preserve\" "
-              "tts:fontStyle=\"italic\">In italics</span> and upright<br/>-second line</p>\n"
-              "<p begin=\"0:0:10\" end=\"0:0:12\">One line <span tts:color=\"red\">x</span> "
-              "Subtitle.</p>\n"
-              "<p begin=\"0:0:13\" end=\"0:0:14\"><span tts:fontWeight=\"bold\">a <span "
-              "tts:color=\"red\">b</span> c</span> d</p>\n"
-              "<p begin=\"0:0:15\" end=\"0:0:16\">First<br />second<br></br>third</p>\n"
-              "<p begin=\"0:0:17\" end=\"0:0:18\">Red <b>alert</b> lost</p>\n"
-              "<p begin=\"0:0:20\" end=\"0:0:21\">Still read</p>\n"),
-         120);
+    Read(
+        TtmlWithCues("<!-- first - and only - comment -->\n"
+                     "<p begin=\"0:0:1\" end=\"0:0:3\" xml:id=\"cue-1\">A well-known - signal</p>\n"
+                     "<p begin=\"0:0:4\" end=\"0:0:6\"><span xml:space=\"preserve\" "
+                     "tts:fontStyle=\"italic\">In italics</span> and upright<br/>-second line</p>\n"
+                     "<p begin=\"0:0:10\" end=\"0:0:12\">One line <span tts:color=\"red\">x</span> "
+                     "Subtitle.</p>\n"
+                     "<p begin=\"0:0:13\" end=\"0:0:14\"><span tts:fontWeight=\"bold\">a <span "
+                     "tts:color=\"red\">b</span> c</span> d</p>\n"
+                     "<p begin=\"0:0:15\" end=\"0:0:16\">First<br />second<br></br>third</p>\n"
+                     "<p begin=\"0:0:17\" end=\"0:0:18\">Red <b>alert</b> lost</p>\n"
+                     "<p begin=\"0:0:20\" end=\"0:0:21\">Still read</p>\n"),
+        120);
     EXPECT_TRUE(log_.Messages("[Q-S] Error:").empty());
     EXPECT_EQ("A wellknown  signal", cues_.textAt(1));
     EXPECT_EQ("In italics and upright\nsecond line", cues_.textAt(4));
@@ -90,7 +91,7 @@ TEST_F(TtmlParserTest, TextEditsKeepTheDocumentWellFormed) {
 TEST_F(TtmlParserTest, EmptyCueIsNotStoredButItsEndMarkerIs) {
     const TtmlParser::Result result =
         TtmlParser::parse(TtmlWithCues("<p begin=\"0:0:20\" end=\"0:0:30\">Alpha</p>\n"
-                               "<p begin=\"0:0:22\" end=\"0:0:25\"></p>\n"));
+                                       "<p begin=\"0:0:22\" end=\"0:0:25\"></p>\n"));
     ASSERT_EQ(3u, result.entries.size());
     EXPECT_EQ(20, result.entries[0].begin);
     EXPECT_EQ("Alpha", result.entries[0].subtitleString);
@@ -113,12 +114,12 @@ TEST_F(TtmlParserTest, EmptyCueIsNotStoredButItsEndMarkerIs) {
 // and a cue a day or more in is dropped by the cue list rather than growing the table to it.
 TEST_F(TtmlParserTest, TimesOutsideTheClockFormOrRangeAreIgnored) {
     Read(TtmlWithCues("<p begin=\"00:00:20:12\" end=\"00:00:22:00\">Frames</p>\n"
-              "<p begin=\"25s\" end=\"0:0:27\">Offset</p>\n"
-              "<p begin=\"0:0:-5\" end=\"0:0:2\">Negative</p>\n"
-              "<p begin=\"0:0:40\" end=\"42\">No end</p>\n"
-              "<p begin=\"99999999999:0:0\" end=\"99999999999:0:1\">Saturated</p>\n"
-              "<p begin=\"30:0:0\" end=\"30:0:1\">Next day</p>\n"
-              "<p end=\"0:0:51\">No begin</p>\n"),
+                      "<p begin=\"25s\" end=\"0:0:27\">Offset</p>\n"
+                      "<p begin=\"0:0:-5\" end=\"0:0:2\">Negative</p>\n"
+                      "<p begin=\"0:0:40\" end=\"42\">No end</p>\n"
+                      "<p begin=\"99999999999:0:0\" end=\"99999999999:0:1\">Saturated</p>\n"
+                      "<p begin=\"30:0:0\" end=\"30:0:1\">Next day</p>\n"
+                      "<p end=\"0:0:51\">No begin</p>\n"),
          600);
     EXPECT_EQ("Frames", cues_.textAt(20));
     EXPECT_EQ("", cues_.textAt(22));
@@ -166,7 +167,7 @@ TEST_F(TtmlParserTest, LongCueTextIsKeptWholeButItsLogLinesAreCut) {
 TEST_F(TtmlParserTest, BrokenDocumentGivesTheCuesBeforeTheError) {
     const TtmlParser::Result result =
         TtmlParser::parse(TtmlWithCues("<p begin=\"0:0:5\" end=\"0:0:7\">Read</p>\n"
-                               "<p begin=\"0:0:8\" end=\"0:0:9\">Lost &bogus;</p>\n"));
+                                       "<p begin=\"0:0:8\" end=\"0:0:9\">Lost &bogus;</p>\n"));
     EXPECT_FALSE(log_.Messages("[Q-S] Error:").empty());
     EXPECT_TRUE(result.started);
     EXPECT_FALSE(result.finished);
