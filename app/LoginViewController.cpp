@@ -3,12 +3,12 @@
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
+#include <utility>
 
 #include "app/LoginUDID.h"
 #include "app/LoginViewControllerBuilders.h"
 #include "app/WeakCallback.h"
 #include "app/ZULAlert.h"
-#include "app/ZULAppDelegate.h"
 #include "app/ZULColor.h"
 #include "app/ZULCookies.h"
 #include "app/ZULFont.h"
@@ -39,10 +39,6 @@ constexpr double kFormCornerRadius = 6;
 
 std::string Localized(const char* key) { return ns::Bundle::Main().LocalizedString(key); }
 
-void ShowPortal() {
-    if (ZULAppDelegate* delegate = ZULAppDelegate::Current()) delegate->showWebViewController();
-}
-
 bool IsPhoneLayout() { return !ui::UiDevice::Current().IsPad(); }
 
 // The value of a "DEVICE_..." header as a number; none when the header is missing, empty or not
@@ -71,8 +67,10 @@ std::string FieldsText(const ns::HTTPHeaderFields& fields) {
 
 }  // namespace
 
-LoginViewController::LoginViewController(const std::string& interfaceFileName)
+LoginViewController::LoginViewController(const std::string& interfaceFileName,
+                                         std::weak_ptr<ZULScreenHost> host)
     : ui::ViewController(interfaceFileName),
+      host_(std::move(host)),
       horizontalMargin_(ui::UiDevice::Current().IsPad() ? 30 : 25) {
     RegisterLoginViewControllerBuilders();
     BindOutlet("label", label_);
@@ -93,6 +91,10 @@ LoginViewController::~LoginViewController() {
 
 std::shared_ptr<LoginViewController> LoginViewController::self() {
     return std::static_pointer_cast<LoginViewController>(shared_from_this());
+}
+
+void LoginViewController::showPortal() {
+    if (const std::shared_ptr<ZULScreenHost> host = host_.lock()) host->showWebViewController();
 }
 
 // --- screen set-up
@@ -296,7 +298,9 @@ void LoginViewController::signInAction() {
         WeakCallback(*this, [](LoginViewController& login) {
             login.resetFakeConnection();
             login.resetLoginConnection();
-            login.fakeURLConnection_ = ZULLoginConnection::initForFakeConnection(&login);
+            const std::shared_ptr<ZULScreenHost> host = login.host_.lock();
+            login.fakeURLConnection_ = ZULLoginConnection::initForFakeConnection(
+                host ? host->zulHomeURL() : std::string(), &login);
         }));
 }
 
@@ -341,12 +345,12 @@ void LoginViewController::DidReceiveResponse(ns::URLConnection& /*connection*/,
 void LoginViewController::WillSendRequestForAuthenticationChallenge(
     ns::URLConnection& connection, const ns::AuthenticationChallenge& /*challenge*/) {
     ns::Log("[LVC] connection willSendRequestForAuthenticationChallenge");
-    const ZULAppDelegate* delegate = ZULAppDelegate::Current();
-    if (!delegate) {
+    const std::shared_ptr<ZULScreenHost> host = host_.lock();
+    if (!host) {
         connection.ContinueWithoutCredential();
         return;
     }
-    connection.UseCredential(ns::URLCredential(delegate->zulUser(), delegate->zulPassword(),
+    connection.UseCredential(ns::URLCredential(host->zulUser(), host->zulPassword(),
                                                ns::URLCredential::Persistence::ForSession));
 }
 
@@ -365,7 +369,9 @@ void LoginViewController::DidFinishLoading(ns::URLConnection& connection) {
     if (&connection == fakeURLConnection_.get()) {
         ns::Log("[LVC] fake connection connectionDidFinishLoading");
         resetFakeConnection();
+        const std::shared_ptr<ZULScreenHost> host = host_.lock();
         loginURLConnection_ = ZULLoginConnection::initForLoginConnectionWithEmail(
+            host ? host->zulLoginURL() : std::string(), host ? host->zulHomeURL() : std::string(),
             emailTextField_ ? emailTextField_->Text() : std::string(),
             passwordlTextField_ ? passwordlTextField_->Text() : std::string(), this);
     } else if (&connection == loginURLConnection_.get()) {
@@ -394,7 +400,7 @@ void LoginViewController::loginConnectionDidFinishLoading() {
         alert->SetTag(kDeviceAddedAlertTag);
         alert->Show();
     } else {
-        ShowPortal();
+        showPortal();
     }
 }
 
@@ -416,6 +422,6 @@ void LoginViewController::showRefusal() {
 void LoginViewController::DidDismissWithButtonIndex(ui::AlertView& alert, int /*index*/) {
     if (alert.Tag() == kDeviceAddedAlertTag) {
         std::shared_ptr<LoginViewController> keep = self();
-        ShowPortal();
+        showPortal();
     }
 }

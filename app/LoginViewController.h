@@ -19,7 +19,9 @@
 // the next time the screen loads.
 //
 // The interface comes from "LoginViewController~iPhone" or "LoginViewController~iPad"
-// (LoginViewControllerBuilders.h). Main thread only; make it with std::make_shared.
+// (LoginViewControllerBuilders.h). Its host (ZULAppDelegate) gives the portal's addresses and
+// Basic credentials and shows the portal after a sign-in. Main thread only; make it with
+// std::make_shared.
 
 #include <cstdint>
 #include <memory>
@@ -27,6 +29,7 @@
 #include <string>
 
 #include "app/ZULLoadingView.h"
+#include "app/ZULScreenHost.h"
 #include "app/ZULSecureTextField.h"
 #include "app/ZULTextField.h"
 #include "platform/core/Notification.h"
@@ -59,7 +62,8 @@ public:
     // "DEVICE_LOGIN_STATUS_CODE" for a new device (signed in) or no free slot (refused).
     static constexpr int kStatusCodeDeviceSlot = 1;
 
-    explicit LoginViewController(const std::string& interfaceFileName);
+    // host: held weakly; without one the requests have no address and the portal never comes.
+    LoginViewController(const std::string& interfaceFileName, std::weak_ptr<ZULScreenHost> host);
     ~LoginViewController() override;
     const char* ClassName() const override { return "LoginViewController"; }
 
@@ -115,7 +119,9 @@ private:
     void stopObservingNotifications();
     void loginConnectionDidFinishLoading();
     void showRefusal();
+    void showPortal();
 
+    std::weak_ptr<ZULScreenHost> host_;
     std::shared_ptr<ui::Label> label_;
     std::shared_ptr<ui::View> emailAndPasswordView_;
     std::shared_ptr<ZULTextField> emailTextField_;

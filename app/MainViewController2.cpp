@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <sstream>
+#include <utility>
 #include <vector>
 
 #include "SVLibrary/File/InputFileStream.h"
@@ -13,7 +14,6 @@
 #include "app/WeakCallback.h"
 #include "app/WebErrorPage.h"
 #include "app/ZULAlert.h"
-#include "app/ZULAppDelegate.h"
 #include "app/ZULCookies.h"
 #include "app/ZULRequest.h"
 #include "platform/core/Format.h"
@@ -51,8 +51,9 @@ std::shared_ptr<ui::ImageView> TitleView() {
 
 }  // namespace
 
-MainViewController2::MainViewController2(const std::string& interfaceFileName)
-    : ui::ViewController(interfaceFileName) {
+MainViewController2::MainViewController2(const std::string& interfaceFileName,
+                                         std::weak_ptr<ZULScreenHost> host)
+    : ui::ViewController(interfaceFileName), host_(std::move(host)) {
     RegisterMainViewController2Interface();
     BindOutlet("contentView", contentView_);
     BindOutlet("contentViewNavigationBar", contentViewNavigationBar_);
@@ -65,19 +66,27 @@ MainViewController2::MainViewController2(const std::string& interfaceFileName)
     BindOutlet("showHideMenuButtonItem", showHideMenuButtonItem_);
 
     SetWantsFullScreenLayout(true);
-    if (ZULAppDelegate* delegate = ZULAppDelegate::Current()) {
-        zulMovieScheme_ = delegate->zulMovieScheme();
-        zulHomeRequest_ = ZULRequest::requestWithURL(delegate->zulHomeURL());
-        zulSeriesRequest_ = ZULRequest::requestWithURL(delegate->zulSeriesURL());
-        zulMoviesRequest_ = ZULRequest::requestWithURL(delegate->zulMoviesURL());
-        zulMyZULRequest_ = ZULRequest::requestWithURL(delegate->zulMyZULURL());
+    std::string baseURL;
+    std::string searchURL;
+    std::optional<ns::URLCredential> thumbnailCredential;
+    if (const std::shared_ptr<ZULScreenHost> hostNow = host_.lock()) {
+        zulMovieScheme_ = hostNow->zulMovieScheme();
+        zulHomeRequest_ = ZULRequest::requestWithURL(hostNow->zulHomeURL());
+        zulSeriesRequest_ = ZULRequest::requestWithURL(hostNow->zulSeriesURL());
+        zulMoviesRequest_ = ZULRequest::requestWithURL(hostNow->zulMoviesURL());
+        zulMyZULRequest_ = ZULRequest::requestWithURL(hostNow->zulMyZULURL());
+        baseURL = hostNow->zulBaseURL();
+        searchURL = hostNow->zulSearchURL();
+        thumbnailCredential.emplace(hostNow->zulUser(), hostNow->zulPassword(),
+                                    ns::URLCredential::Persistence::ForSession);
     } else {
         ns::Log("[MVC] there is no application delegate: no portal pages to load");
     }
     // A device that reports no idiom is taken for a phone.
     barSizeDelta_ = ui::UiDevice::Current().IsPad() ? 0 : kPhoneBarSizeDelta;
     menuContentProvider_ = std::make_shared<MenuContentProvider>();
-    searchContentProvider_ = std::make_shared<SearchContentProvider>();
+    searchContentProvider_ = std::make_shared<SearchContentProvider>(
+        std::move(baseURL), std::move(searchURL), std::move(thumbnailCredential));
 }
 
 MainViewController2::~MainViewController2() {
@@ -272,9 +281,9 @@ bool MainViewController2::ShouldStartLoad(ui::WebView& /*webView*/, const ns::UR
     }
     if (url.Path() == kLoginPath) {
         std::shared_ptr<MainViewController2> keep = self();
-        if (ZULAppDelegate* delegate = ZULAppDelegate::Current()) {
-            delegate->stopNetworkActivity();
-            delegate->showLoginViewController();
+        if (const std::shared_ptr<ZULScreenHost> host = host_.lock()) {
+            host->stopNetworkActivity();
+            host->showLoginViewController();
         }
         return false;
     }
@@ -289,17 +298,17 @@ void MainViewController2::DidStartLoad(ui::WebView& webView) {
     url.swap(startingPageURL_);
     if (url.empty()) url = webView.Request().GetURL().AbsoluteString();
     ns::Log("[MVC] webViewDidStartLoad:%@", url);
-    if (ZULAppDelegate* delegate = ZULAppDelegate::Current()) delegate->startNetworkActivity();
+    if (const std::shared_ptr<ZULScreenHost> host = host_.lock()) host->startNetworkActivity();
 }
 
 void MainViewController2::DidFinishLoad(ui::WebView& webView) {
     const std::string pageUrl = webView.Request().GetURL().AbsoluteString();
     ns::Log("[MVC] webViewDidFinishLoad:%@", pageUrl);
-    ZULAppDelegate* delegate = ZULAppDelegate::Current();
-    if (delegate) delegate->stopNetworkActivity();
+    const std::shared_ptr<ZULScreenHost> host = host_.lock();
+    if (host) host->stopNetworkActivity();
     if (!ZULCookies::hasUserSignedInCookies()) {
         std::shared_ptr<MainViewController2> keep = self();
-        if (delegate) delegate->showLoginViewController();
+        if (host) host->showLoginViewController();
         return;
     }
     if (contentLoadingView_ && !contentLoadingView_->IsHidden()) {
@@ -335,7 +344,7 @@ void MainViewController2::applyBackItemRule(const std::string& pageUrl) {
 
 void MainViewController2::DidFailLoad(ui::WebView& webView, const ns::Error& error) {
     ns::Log("[MVC] webView didFailLoadWithError:%@", error.LocalizedDescription());
-    if (ZULAppDelegate* delegate = ZULAppDelegate::Current()) delegate->stopNetworkActivity();
+    if (const std::shared_ptr<ZULScreenHost> host = host_.lock()) host->stopNetworkActivity();
     if (error.GetCode() == ns::Error::kCancelled) return;
     contentViewWebViewLastError_ = error;
     const std::string path = ns::Bundle::Main().PathForResource(WebErrorPage::kResourceName,

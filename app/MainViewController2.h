@@ -22,7 +22,9 @@
 //     the button has no action and the swipe is off.
 //
 // Made by ZULAppDelegate::showWebViewController from the interface file "MainViewController2"
-// (MainViewController2Interface.h). Main thread only; make it with std::make_shared.
+// (MainViewController2Interface.h), with the delegate as its host: the configuration (page,
+// search and thumbnail addresses, the movie scheme), the activity indicator and the way back
+// to the sign-in screen. Main thread only; make it with std::make_shared.
 
 #include <cstdint>
 #include <functional>
@@ -33,6 +35,7 @@
 #include "app/MenuContentProvider.h"
 #include "app/QPlayerDelegate.h"
 #include "app/ZULLoadingView.h"
+#include "app/ZULScreenHost.h"
 #include "platform/net/Error.h"
 #include "platform/net/URLRequest.h"
 #include "platform/ui/BarButtonItem.h"
@@ -74,7 +77,8 @@ public:
     // animateDismissQPlayerWithError's code for an ordinary end: no alert.
     static constexpr int kOrdinaryEndCode = 100;
 
-    explicit MainViewController2(const std::string& interfaceFileName);
+    // host: held weakly; without one there are no portal pages to load.
+    MainViewController2(const std::string& interfaceFileName, std::weak_ptr<ZULScreenHost> host);
     ~MainViewController2() override;
     const char* ClassName() const override { return "MainViewController2"; }
 
@@ -204,6 +208,8 @@ private:
     void menuSlideEnded(bool opened);
     void applyBackItemRule(const std::string& pageUrl);
     void stopObserving();
+
+    std::weak_ptr<ZULScreenHost> host_;
 
     // Outlets.
     std::shared_ptr<ui::View> contentView_;

@@ -1,11 +1,12 @@
 #include "app/SearchContentProvider.h"
 
+#include <utility>
+
 #include "app/ResultEmptyTableViewCell.h"
 #include "app/ResultLoadingTableViewCell.h"
 #include "app/ResultTableViewCell.h"
 #include "app/ResultTableViewSectionView.h"
 #include "app/ZULAlert.h"
-#include "app/ZULAppDelegate.h"
 #include "app/ZULColor.h"
 #include "platform/core/LogWriter.h"
 #include "platform/ui/Image.h"
@@ -42,7 +43,11 @@ std::shared_ptr<Cell> Dequeue(ui::TableView& tableView) {
 
 }  // namespace
 
-SearchContentProvider::SearchContentProvider() : zulSearch_(std::make_unique<ZULSearch>()) {
+SearchContentProvider::SearchContentProvider(std::string baseURL, std::string searchURLFormat,
+                                             std::optional<ns::URLCredential> thumbnailCredential)
+    : baseURL_(std::move(baseURL)),
+      thumbnailCredential_(std::move(thumbnailCredential)),
+      zulSearch_(std::make_unique<ZULSearch>(std::move(searchURLFormat))) {
     zulSearch_->setDelegate(this);
 }
 
@@ -129,7 +134,7 @@ std::shared_ptr<ui::TableViewCell> SearchContentProvider::CellForRow(
             thumb,
             id.empty() ? ZULImageDownload::imageNameForThumbURL(thumb)
                        : ZULImageDownload::imageNameForID(id),
-            indexPath);
+            indexPath, thumbnailCredential_);
         download->setDelegate(weak_from_this());
     }
     ui::Image::Ptr image = download->thumbnail();
@@ -197,10 +202,8 @@ void SearchContentProvider::DidSelectRow(ui::TableView& /*tableView*/,
     const ns::Value* url = item ? item->Find("url") : nullptr;
     // A null "url" (or none) is a title without a page: nothing to load.
     if (!url || !url->IsString()) return;
-    const ZULAppDelegate* appDelegate = ZULAppDelegate::Current();
-    const std::string base = appDelegate ? appDelegate->zulBaseURL() : std::string();
-    if (base.empty()) return;
-    lastSelectedURL_ = JoinURL(base, *url->AsString());
+    if (baseURL_.empty()) return;
+    lastSelectedURL_ = JoinURL(baseURL_, *url->AsString());
 }
 
 // --- scrolling

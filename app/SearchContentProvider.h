@@ -6,18 +6,22 @@
 // row when there is nothing to show, and gives each result row a thumbnail from
 // ZULImageDownload, downloaded only while the table is at rest. Selecting a result with a
 // page sets lastSelectedURL() (the base URL, "/", the result's "url"); the portal loads it.
+// The base URL, the search URL and the thumbnails' credential are the ones it is made with
+// (the portal screen passes its application's configuration).
 //
 // The portal screen forwards every table call to this provider while search mode is on.
 // Main thread only.
 
 #include <map>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "app/ZULImageDownload.h"
 #include "app/ZULSearch.h"
 #include "platform/Value.h"
+#include "platform/net/URLCredential.h"
 #include "platform/ui/IndexPath.h"
 #include "platform/ui/TableView.h"
 
@@ -27,7 +31,10 @@ class SearchContentProvider : public ui::TableViewDataSource,
                               public ZULImageDownloadDelegate,
                               public std::enable_shared_from_this<SearchContentProvider> {
 public:
-    SearchContentProvider();
+    // baseURL: what result pages are joined to (empty: a selection loads nothing);
+    // searchURLFormat: ZULSearch's; thumbnailCredential: ZULImageDownload's.
+    SearchContentProvider(std::string baseURL, std::string searchURLFormat,
+                          std::optional<ns::URLCredential> thumbnailCredential);
     ~SearchContentProvider() override;
 
     // The table it serves (held weakly).
@@ -80,6 +87,8 @@ public:
 private:
     void reloadVisibleRows();
 
+    const std::string baseURL_;
+    const std::optional<ns::URLCredential> thumbnailCredential_;
     std::weak_ptr<ui::TableView> tableView_;
     std::string lastSelectedURL_;
     std::unique_ptr<ZULSearch> zulSearch_;

@@ -17,6 +17,7 @@
 #include "app/testing/AppFixture.h"
 #include "app/testing/AppTestSupport.h"
 #include "app/testing/DemoPortal.h"
+#include "platform/net/URLCredential.h"
 #include "platform/ui/Image.h"
 #include "platform/ui/TableView.h"
 #include "platform/ui/UiDevice.h"
@@ -43,16 +44,12 @@ protected:
                                   R"({"accounts": [{"login": "demo@zul.test", "password": "demo"}],
                                       "basicAuth": {"user": "zul", "password": "zul"}})");
         portal_ = std::make_unique<ZulPortal::PortalServer>(options);
-        UseServer(portal_->Address());
 
         root_ = std::make_shared<ui::View>(ui::Rect(0, 0, 320, 480));
         table_ = std::make_shared<ui::TableView>(ui::Rect(0, 0, 320, 480));
         root_->AddSubview(table_);
-        provider_ = std::make_shared<SearchContentProvider>();
-        table_->SetDataSource(provider_);
-        table_->SetDelegate(provider_);
-        provider_->setTableView(table_);
         driver_ = ui::Driver(root_, &loop_.Clock());
+        UseServer(portal_->Address());
     }
 
     void TearDown() override {
@@ -63,9 +60,21 @@ protected:
         AppFixture::TearDown();
     }
 
-    // The application launched with "ZUL Address" = address (the bundle's URL formats).
+    // The application launched with "ZUL Address" = address (the bundle's URL formats), and
+    // the searchers made anew with its configuration.
     void UseServer(const std::string& address) {
         ASSERT_NO_FATAL_FAILURE(StartApplication(address));
+        MakeSearchers();
+    }
+    // A provider serving the table, made with the application's configuration as the portal
+    // screen makes it.
+    virtual void MakeSearchers() {
+        provider_ = std::make_shared<SearchContentProvider>(
+            appDelegate_->zulBaseURL(), appDelegate_->zulSearchURL(),
+            ns::URLCredential(appDelegate_->zulUser(), appDelegate_->zulPassword()));
+        table_->SetDataSource(provider_);
+        table_->SetDelegate(provider_);
+        provider_->setTableView(table_);
     }
     std::string OriginAddress() const { return "127.0.0.1:" + std::to_string(origin_.Port()); }
 

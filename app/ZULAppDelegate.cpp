@@ -122,7 +122,7 @@ void ZULAppDelegate::showLoginViewController() {
     }
     const char* interfaceFile =
         ui::UiDevice::Current().IsPad() ? "LoginViewController~iPad" : "LoginViewController~iPhone";
-    auto login = std::make_shared<LoginViewController>(interfaceFile);
+    auto login = std::make_shared<LoginViewController>(interfaceFile, weak_from_this());
     window_->SetRootViewController(std::make_shared<ui::NavigationController>(login));
 }
 
@@ -131,6 +131,6 @@ void ZULAppDelegate::showWebViewController() {
         ns::Log("[DEL] showWebViewController: there is no window yet");
         return;
     }
-    window_->SetRootViewController(
-        std::make_shared<MainViewController2>(MainViewController2::kInterfaceName));
+    window_->SetRootViewController(std::make_shared<MainViewController2>(
+        MainViewController2::kInterfaceName, weak_from_this()));
 }

@@ -7,7 +7,6 @@
 #include <utility>
 
 #include "SVLibrary/Util/Sha256.h"
-#include "app/ZULAppDelegate.h"
 #include "platform/core/LogWriter.h"
 #include "platform/net/URL.h"
 #include "platform/net/URLRequest.h"
@@ -40,10 +39,12 @@ std::string HexSha256(const std::string& bytes) {
 }  // namespace
 
 ZULImageDownload::ZULImageDownload(std::string imageURL, std::string imageName,
-                                   const ui::IndexPath& indexPath)
+                                   const ui::IndexPath& indexPath,
+                                   std::optional<ns::URLCredential> credential)
     : imageURL_(std::move(imageURL)),
       imageName_(std::move(imageName)),
       indexPath_(indexPath),
+      credential_(std::move(credential)),
       thumbsPath_(cachePath()) {
     createCache();
 }
@@ -114,15 +115,13 @@ void ZULImageDownload::fail(const ns::Error& error) {
 void ZULImageDownload::WillSendRequestForAuthenticationChallenge(
     ns::URLConnection& connection, const ns::AuthenticationChallenge& challenge) {
     ns::Log("[ID] connection willSendRequestForAuthenticationChallenge");
-    const ZULAppDelegate* appDelegate = ZULAppDelegate::Current();
     // The same credentials again cannot succeed: the 401 is then the answer (not stored, so
     // the row tries again later).
-    if (!appDelegate || challenge.PreviousFailureCount() > 0) {
+    if (!credential_ || challenge.PreviousFailureCount() > 0) {
         connection.ContinueWithoutCredential();
         return;
     }
-    connection.UseCredential(ns::URLCredential(appDelegate->zulUser(), appDelegate->zulPassword(),
-                                               ns::URLCredential::Persistence::ForSession));
+    connection.UseCredential(*credential_);
 }
 
 void ZULImageDownload::DidReceiveResponse(ns::URLConnection& connection,

@@ -8,8 +8,8 @@
 // written. A transport failure, or a 200 answer that is no picture (kept as a bad server
 // response), is kept (error()), so the row shows the "missing" picture and does not try again;
 // a non-200 answer writes nothing and reports nothing, so the next display of the row tries
-// again. The server's Basic challenge is answered with the configured "ZUL User" and "ZUL
-// Password".
+// again. The server's Basic challenge is answered with the credential the download was made
+// with (the configuration's "ZUL User" and "ZUL Password"); without one it goes unanswered.
 //
 // The image name must be one plain file name: imageNameForID() makes one from any id. A name
 // that is not one is never used as a path (nothing is read or written). Connection callbacks
@@ -23,6 +23,7 @@
 #include "app/PendingConnection.h"
 #include "platform/net/Error.h"
 #include "platform/net/URLConnection.h"
+#include "platform/net/URLCredential.h"
 #include "platform/net/URLConnectionDelegate.h"
 #include "platform/ui/Image.h"
 #include "platform/ui/IndexPath.h"
@@ -47,9 +48,9 @@ public:
     // A thumbnail is a small JPEG; a larger answer is not one and is dropped as a failure.
     static constexpr size_t kMaxImageBytes = 8 * 1024 * 1024;
 
-    // initWithImageURL:imageName:forIndexPath: keeps the three values and makes the cache
-    // folder.
-    ZULImageDownload(std::string imageURL, std::string imageName, const ui::IndexPath& indexPath);
+    // initWithImageURL:imageName:forIndexPath: keeps the values and makes the cache folder.
+    ZULImageDownload(std::string imageURL, std::string imageName, const ui::IndexPath& indexPath,
+                     std::optional<ns::URLCredential> credential);
     // Clears the delegate and cancels the connection.
     ~ZULImageDownload() override;
     ZULImageDownload(const ZULImageDownload&) = delete;
@@ -116,6 +117,7 @@ private:
     std::string imageURL_;
     std::string imageName_;
     ui::IndexPath indexPath_;
+    std::optional<ns::URLCredential> credential_;
     std::string thumbsPath_;
     std::weak_ptr<ZULImageDownloadDelegate> delegate_;
     // The received bytes; none unless the answer is a 200.

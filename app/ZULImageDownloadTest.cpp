@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <optional>
 #include <string>
 
 #include "app/testing/AppTestSupport.h"
@@ -106,11 +107,12 @@ TEST(ZULImageDownloadNameTest, ResultsWithoutIdAreNamedAfterTheirThumbnailURL) {
 TEST_F(ZULImageDownloadTest, NameThatIsNoPlainFileNameIsNotAPath) {
     AppTestSupport::WriteFile(folder_.File("Documents/x.jpg"), "x");
     for (const char* name : {"../x.jpg", "", "..", "sub/x.jpg"}) {
-        ZULImageDownload download("http://127.0.0.1:1/x.jpg", name, ui::IndexPath(0, 0));
+        ZULImageDownload download("http://127.0.0.1:1/x.jpg", name, ui::IndexPath(0, 0),
+                                  std::nullopt);
         EXPECT_EQ("", download.imagePath()) << name;
         EXPECT_EQ(nullptr, download.thumbnail()) << name;
     }
-    ZULImageDownload plain("http://127.0.0.1:1/x.jpg", "x.jpg", ui::IndexPath(0, 0));
+    ZULImageDownload plain("http://127.0.0.1:1/x.jpg", "x.jpg", ui::IndexPath(0, 0), std::nullopt);
     EXPECT_EQ(thumbs_ + "/x.jpg", plain.imagePath());
 }
 

@@ -1,7 +1,6 @@
 #include "app/ZULLoginConnection.h"
 
 #include "app/LoginUDID.h"
-#include "app/ZULAppDelegate.h"
 #include "app/ZULRequest.h"
 #include "platform/core/Format.h"
 #include "platform/net/PercentEscape.h"
@@ -24,17 +23,6 @@ const std::pair<const char*, const char*> kFormHeaders[] = {
 
 }  // namespace
 
-// Without the application's delegate there is no configuration: the empty URL fails to load.
-std::string fakeURL() {
-    const ZULAppDelegate* delegate = ZULAppDelegate::Current();
-    return delegate ? delegate->zulHomeURL() : std::string();
-}
-
-std::string loginURL() {
-    const ZULAppDelegate* delegate = ZULAppDelegate::Current();
-    return delegate ? delegate->zulLoginURL() : std::string();
-}
-
 std::string escapeFormValue(const std::string& text) {
     return ns::PercentEscape::EscapeComponent(text);
 }
@@ -51,15 +39,18 @@ std::string loginBodyForEmail(const std::string& email, const std::string& passw
         escapeFormValue(deviceInformation()));
 }
 
-ns::URLRequest fakeRequest() { return ZULRequest::requestWithURL(fakeURL()); }
+ns::URLRequest fakeRequest(const std::string& fakeURL) {
+    return ZULRequest::requestWithURL(fakeURL);
+}
 
-ns::URLRequest loginRequestWithEmail(const std::string& email, const std::string& password) {
-    ns::URLRequest request = ZULRequest::requestWithURL(loginURL());
+ns::URLRequest loginRequestWithEmail(const std::string& loginURL, const std::string& fakeURL,
+                                     const std::string& email, const std::string& password) {
+    ns::URLRequest request = ZULRequest::requestWithURL(loginURL);
     request.SetHTTPMethod("POST");
     for (const auto& [field, value] : kFormHeaders) {
         request.SetValue(value, field);
     }
-    request.SetValue(fakeURL(), "Referer");
+    request.SetValue(fakeURL, "Referer");
     request.SetHTTPBody(loginBodyForEmail(email, password));
     return request;
 }
@@ -76,13 +67,15 @@ std::shared_ptr<ns::URLConnection> StartCapped(const ns::URLRequest& request,
 
 }  // namespace
 
-std::shared_ptr<ns::URLConnection> initForFakeConnection(ns::URLConnectionDelegate* delegate) {
-    return StartCapped(fakeRequest(), delegate);
+std::shared_ptr<ns::URLConnection> initForFakeConnection(const std::string& fakeURL,
+                                                         ns::URLConnectionDelegate* delegate) {
+    return StartCapped(fakeRequest(fakeURL), delegate);
 }
 
 std::shared_ptr<ns::URLConnection> initForLoginConnectionWithEmail(
-    const std::string& email, const std::string& password, ns::URLConnectionDelegate* delegate) {
-    return StartCapped(loginRequestWithEmail(email, password), delegate);
+    const std::string& loginURL, const std::string& fakeURL, const std::string& email,
+    const std::string& password, ns::URLConnectionDelegate* delegate) {
+    return StartCapped(loginRequestWithEmail(loginURL, fakeURL, email, password), delegate);
 }
 
 }  // namespace ZULLoginConnection

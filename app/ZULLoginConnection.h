@@ -39,22 +39,23 @@ namespace ZULLoginConnection {
 // Far above a portal page; an answer longer than this is not one.
 constexpr size_t kMaxAnswerBytes = 4 * 1024 * 1024;
 
-// The portal's home page and its sign-in URL, from the application's configuration.
-std::string fakeURL();
-std::string loginURL();
-
 // A value of the sign-in form as it goes into the body.
 std::string escapeFormValue(const std::string& text);
 // "<device name>, <model> <system version>" of this device, not escaped.
 std::string deviceInformation();
 std::string loginBodyForEmail(const std::string& email, const std::string& password);
 
-ns::URLRequest fakeRequest();
-ns::URLRequest loginRequestWithEmail(const std::string& email, const std::string& password);
+// fakeURL and loginURL are the portal's home page and its sign-in URL, from the application's
+// configuration; an empty one fails to load.
+ns::URLRequest fakeRequest(const std::string& fakeURL);
+ns::URLRequest loginRequestWithEmail(const std::string& loginURL, const std::string& fakeURL,
+                                     const std::string& email, const std::string& password);
 
-std::shared_ptr<ns::URLConnection> initForFakeConnection(ns::URLConnectionDelegate* delegate);
+std::shared_ptr<ns::URLConnection> initForFakeConnection(const std::string& fakeURL,
+                                                         ns::URLConnectionDelegate* delegate);
 std::shared_ptr<ns::URLConnection> initForLoginConnectionWithEmail(
-    const std::string& email, const std::string& password, ns::URLConnectionDelegate* delegate);
+    const std::string& loginURL, const std::string& fakeURL, const std::string& email,
+    const std::string& password, ns::URLConnectionDelegate* delegate);
 
 }  // namespace ZULLoginConnection
 

@@ -17,6 +17,7 @@
 #include "app/ResultTableViewCell.h"
 #include "app/ZULColor.h"
 #include "app/ZULFont.h"
+#include "app/ZULScreenHost.h"
 #include "app/ZULSecureTextField.h"
 #include "app/ZULTextField.h"
 #include "platform/store/UserDefaults.h"
@@ -183,9 +184,11 @@ protected:
         ns::UserDefaults::Standard().RemoveObjectForKey(LoginViewController::kUserLoginKey);
         ns::UserDefaults::Standard().RemoveObjectForKey(LoginViewController::kUserPasswordKey);
         ui::UiDevice::Current().SetIdiom(GetParam());
+        // No application: the look needs no host.
         login_ = std::make_shared<LoginViewController>(GetParam() == ui::UserInterfaceIdiom::Pad
                                                            ? kLoginViewControllerPadInterface
-                                                           : kLoginViewControllerPhoneInterface);
+                                                           : kLoginViewControllerPhoneInterface,
+                                                       std::weak_ptr<ZULScreenHost>());
         root_ = login_->GetView();
         ASSERT_NE(nullptr, root_);
         ASSERT_NE(nullptr, login_->label());

@@ -1,13 +1,14 @@
 #include "app/ZULSearch.h"
 
-#include "app/ZULAppDelegate.h"
+#include <utility>
+
 #include "json/KvJsonParser.h"
 #include "platform/core/LogWriter.h"
 #include "platform/net/PercentEscape.h"
 #include "platform/net/URL.h"
 #include "platform/net/URLRequest.h"
 
-ZULSearch::ZULSearch() = default;
+ZULSearch::ZULSearch(std::string searchURLFormat) : searchURLFormat_(std::move(searchURLFormat)) {}
 
 ZULSearch::~ZULSearch() {
     delegate_ = nullptr;
@@ -31,9 +32,7 @@ void ZULSearch::searchForSearchText(const std::string& text) {
     if (text.empty()) return;
     isSearchInProgress_ = true;
 
-    const ZULAppDelegate* appDelegate = ZULAppDelegate::Current();
-    const std::string urlText =
-        searchURLForText(appDelegate ? appDelegate->zulSearchURL() : std::string(), text);
+    const std::string urlText = searchURLForText(searchURLFormat_, text);
     const std::optional<ns::URL> url = ns::URL::Parse(urlText);
     if (!url || !url->IsHTTP()) {
         failLater(ns::Error::URLError(ns::Error::kBadURL, urlText));

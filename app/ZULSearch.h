@@ -1,7 +1,8 @@
 #ifndef APP_ZULSEARCH_H
 #define APP_ZULSEARCH_H
-// One catalogue search at a time: the search text goes into the configured search URL, the
-// answer is read as JSON and its "results" object handed to the delegate.
+// One catalogue search at a time: the search text goes into the search URL it was made with
+// (the configuration's "ZUL Search URL"), the answer is read as JSON and its "results" object
+// handed to the delegate.
 //
 //   GET <search URL with the text in its "%@">     (no User-Agent or cookie headers added)
 //   200 {"results": {"movies": [...], "episodes": [...], "series": [...]}}
@@ -45,7 +46,9 @@ public:
     // A search answer lists a page of titles; anything near this is not one.
     static constexpr size_t kMaxAnswerBytes = 4 * 1024 * 1024;
 
-    ZULSearch();
+    // searchURLFormat: the configured search URL, one "%@" for the text; one that is empty or
+    // not http(s) fails every search with a bad-URL error.
+    explicit ZULSearch(std::string searchURLFormat);
     // Clears the delegate and cancels the search.
     ~ZULSearch() override;
     ZULSearch(const ZULSearch&) = delete;
@@ -81,6 +84,7 @@ private:
     // A URL that cannot be loaded fails as a connection would: a loop step later.
     void failLater(const ns::Error& error);
 
+    const std::string searchURLFormat_;
     ZULSearchDelegate* delegate_ = nullptr;
     bool isSearchInProgress_ = false;
     PendingConnection connection_;

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -56,9 +57,11 @@ struct Recorder : ZULSearchDelegate {
 
 class ZULSearchTest : public SearchTest::SearchTestBase {
 protected:
-    void SetUp() override {
-        SearchTestBase::SetUp();
-        search_.setDelegate(&recorder_);
+    // The search made as the portal's provider makes it: with the configured search URL.
+    void MakeSearchers() override {
+        SearchTestBase::MakeSearchers();
+        search_ = std::make_unique<ZULSearch>(appDelegate_->zulSearchURL());
+        search_->setDelegate(&recorder_);
     }
     bool Finished() {
         return driver_.WaitFor(
@@ -67,7 +70,7 @@ protected:
     }
 
     Recorder recorder_;
-    ZULSearch search_;
+    std::unique_ptr<ZULSearch> search_;
 };
 
 TEST_F(ZULSearchTest, TextReachesThePortalEscapedAndItsResultsComeBack) {
@@ -79,10 +82,10 @@ TEST_F(ZULSearchTest, TextReachesThePortalEscapedAndItsResultsComeBack) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.text);
         recorder_ = Recorder();
-        search_.searchForSearchText(c.text);
-        EXPECT_TRUE(search_.isSearchInProgress());
+        search_->searchForSearchText(c.text);
+        EXPECT_TRUE(search_->isSearchInProgress());
         ASSERT_TRUE(Finished());
-        EXPECT_FALSE(search_.isSearchInProgress());
+        EXPECT_FALSE(search_->isSearchInProgress());
         EXPECT_TRUE(recorder_.errors.empty());
     }
 
@@ -109,9 +112,9 @@ TEST_F(ZULSearchTest, TextReachesThePortalEscapedAndItsResultsComeBack) {
 }
 
 TEST_F(ZULSearchTest, NonOkAnswerEndsTheSearchWithoutResults) {
-    search_.searchForSearchText("error500");
+    search_->searchForSearchText("error500");
     ASSERT_TRUE(Finished());
-    EXPECT_FALSE(search_.isSearchInProgress());
+    EXPECT_FALSE(search_->isSearchInProgress());
     EXPECT_EQ(1, recorder_.dataCalls);
     EXPECT_FALSE(recorder_.hadResults);
     EXPECT_TRUE(recorder_.errors.empty());
@@ -128,12 +131,12 @@ TEST_F(ZULSearchTest, AnswersWithoutResultsGiveNone) {
           std::string(4 * 1024 * 1024 + 1, ' ')}) {
         origin_.Serve("/api/search", body);
         recorder_ = Recorder();
-        search_.searchForSearchText("x");
+        search_->searchForSearchText("x");
         ASSERT_TRUE(Finished());
         EXPECT_EQ(1, recorder_.dataCalls);
         EXPECT_FALSE(recorder_.hadResults);
         EXPECT_TRUE(recorder_.errors.empty());
-        EXPECT_FALSE(search_.isSearchInProgress());
+        EXPECT_FALSE(search_->isSearchInProgress());
     }
     // None of them is a transport failure.
     EXPECT_TRUE(Messages("[S] connection didFailWithError:").empty());
@@ -154,7 +157,7 @@ TEST_F(ZULSearchTest, LargeAnswerArrivesWholeButItsLogLineIsCut) {
     ASSERT_GT(answer.size(), 3000000u);
     ASSERT_LT(answer.size(), ZULSearch::kMaxAnswerBytes);
     origin_.Serve("/api/search", answer);
-    search_.searchForSearchText("x");
+    search_->searchForSearchText("x");
     ASSERT_TRUE(Finished());
     ASSERT_TRUE(recorder_.hadResults);
     ASSERT_NE(nullptr, recorder_.results["movies"].AsArray());
@@ -174,29 +177,29 @@ TEST_F(ZULSearchTest, LargeAnswerArrivesWholeButItsLogLineIsCut) {
 
 TEST_F(ZULSearchTest, TransportFailureGoesToTheDelegate) {
     portal_->Stop();
-    search_.searchForSearchText("game");
+    search_->searchForSearchText("game");
     ASSERT_TRUE(Finished());
     ASSERT_EQ(1u, recorder_.errors.size());
     EXPECT_EQ(ns::Error::kCannotConnectToHost, recorder_.errors[0].GetCode());
     EXPECT_EQ(0, recorder_.dataCalls);
-    EXPECT_FALSE(search_.isSearchInProgress());
+    EXPECT_FALSE(search_->isSearchInProgress());
     EXPECT_EQ(1u, Messages("[S] connection didFailWithError:").size());
 }
 
 // The portal holds "slow" for a minute; the search gives up 30 s after it started.
 TEST_F(ZULSearchTest, GivesUpAfterThirtySilentSeconds) {
-    search_.searchForSearchText("slow");
+    search_->searchForSearchText("slow");
     // The clock stands still until the portal holds the request.
     ASSERT_TRUE(WaitReal([this] { return !PortalRequests("/api/search").empty(); }));
     ASSERT_EQ(1u, PortalRequests("/api/search").size());
     ASSERT_TRUE(driver_.Advance(29.5));
-    EXPECT_TRUE(search_.isSearchInProgress());
+    EXPECT_TRUE(search_->isSearchInProgress());
     EXPECT_TRUE(recorder_.errors.empty());
     ASSERT_TRUE(driver_.Advance(1));
     ASSERT_TRUE(Finished());
     ASSERT_EQ(1u, recorder_.errors.size());
     EXPECT_EQ(ns::Error::kTimedOut, recorder_.errors[0].GetCode());
-    EXPECT_FALSE(search_.isSearchInProgress());
+    EXPECT_FALSE(search_->isSearchInProgress());
 }
 
 }  // namespace

@@ -12,6 +12,7 @@
 #include "app/ZULColor.h"
 #include "app/desktop/AppWindowTestBase.h"
 #include "app/testing/DemoPortal.h"
+#include "platform/net/URLCredential.h"
 #include "platform/ui/TableView.h"
 #include "platform/ui/UiDevice.h"
 #include "platform/ui/ViewController.h"
@@ -48,7 +49,9 @@ protected:
         table_->SetBackgroundColor(ZULColor::zulTableViewBackgroundColor());
         table_->SetTableFooterView(std::make_shared<ui::View>());
         view->AddSubview(table_);
-        provider_ = std::make_shared<SearchContentProvider>();
+        provider_ = std::make_shared<SearchContentProvider>(
+            delegate_->zulBaseURL(), delegate_->zulSearchURL(),
+            ns::URLCredential(delegate_->zulUser(), delegate_->zulPassword()));
         table_->SetDataSource(provider_);
         table_->SetDelegate(provider_);
         provider_->setTableView(table_);
