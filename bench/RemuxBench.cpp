@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "common/X264Recipe.h"
 #include "engine/core/Session.h"
 #include "engine/core/ComponentStack.h"
 #include "engine/core/ExternalClient.h"
@@ -25,49 +26,10 @@ namespace {
 
 // The source: made once with ffmpeg, cached with the test fixtures.
 std::string TenMinuteClip() {
-    using SvTestSupport::Fixtures;
-    return Fixtures::Make("bench10min.ts", {"ffmpeg",
-                                            "-nostdin",
-                                            "-v",
-                                            "error",
-                                            "-y",
-                                            "-f",
-                                            "lavfi",
-                                            "-i",
-                                            "testsrc2=size=1280x720:rate=25",
-                                            "-f",
-                                            "lavfi",
-                                            "-i",
-                                            "sine=frequency=440:sample_rate=48000",
-                                            "-t",
-                                            "600",
-                                            "-c:v",
-                                            "libx264",
-                                            "-preset",
-                                            "veryfast",
-                                            "-g",
-                                            "50",
-                                            "-keyint_min",
-                                            "50",
-                                            "-sc_threshold",
-                                            "0",
-                                            "-b:v",
-                                            "4800k",
-                                            "-maxrate",
-                                            "4800k",
-                                            "-bufsize",
-                                            "4800k",
-                                            "-pix_fmt",
-                                            "yuv420p",
-                                            "-c:a",
-                                            "aac",
-                                            "-b:a",
-                                            "128k",
-                                            "-ac",
-                                            "2",
-                                            "-f",
-                                            "mpegts",
-                                            "{out}"});
+    SvTools::X264Recipe recipe("1280x720", "600", "4800k");
+    recipe.capRate = true;
+    recipe.audio = SvTools::X264Recipe::Aac("128k");
+    return SvTestSupport::Fixtures::Make("bench10min.ts", recipe.TransportStream("{out}"));
 }
 
 // The title the scripts remux, made by the title maker from the clip.

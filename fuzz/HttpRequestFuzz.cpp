@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <string>
 
+#include "SVLibrary/Http/ByteRange.h"
 #include "engine/core/MemoryChunk.h"
 #include "engine/serve/HTTPRequestReader.h"
 #include "engine/serve/HTTPServerInternal.h"
@@ -118,16 +119,19 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     Require(end <= size);
     HTTPRequestReader reader;
     if (reader.Parse(text, end != 0 ? end : size)) {
-        uint64_t first = 0, last = 0, length = 0;
-        const std::string range = reader.GetHeader("Range");
-        if (HTTPRequestReader::ResolveRange(range, 1000, &first, &last) ==
-            HTTPRequestReader::RangeSatisfiable) {
-            Require(first <= last && last < 1000);
+        uint64_t length = 0;
+        const std::string value = reader.GetHeader("Range");
+        for (const SV::ByteRange::Syntax syntax :
+             {SV::ByteRange::Syntax::Lenient, SV::ByteRange::Syntax::Exact}) {
+            const SV::ByteRange range = SV::ByteRange::Resolve(value, 1000, syntax);
+            if (range.GetKind() == SV::ByteRange::Kind::Satisfiable) {
+                Require(range.First() <= range.Last() && range.Last() < 1000);
+            }
+            // Nothing is satisfiable in an empty resource.
+            Require(SV::ByteRange::Resolve(value, 0, syntax).GetKind() !=
+                    SV::ByteRange::Kind::Satisfiable);
+            SV::ByteRange::IsWholeFromStart(value, syntax);
         }
-        // Nothing is satisfiable in an empty resource.
-        Require(HTTPRequestReader::ResolveRange(range, 0, &first, &last) !=
-                HTTPRequestReader::RangeSatisfiable);
-        HTTPRequestReader::IsWholeFromStart(range);
         reader.GetContentLength(&length);
         reader.HeaderHasToken("Connection", "close");
     }

@@ -12,6 +12,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "common/X264Recipe.h"
+
 extern char** environ;
 
 namespace ZulPortal {
@@ -270,49 +272,10 @@ bool DemoData::Ensure(const std::string& folder, const std::string& mktitle, std
         }
         for (const Clip& clip : Clips()) {
             const std::string ts = folder + "/clips/" + clip.name + ".ts";
-            const std::string seconds = std::to_string(clip.seconds);
-            ok = ok &&
-                 Make(ts,
-                      {"ffmpeg",
-                       "-nostdin",
-                       "-v",
-                       "error",
-                       "-y",
-                       "-f",
-                       "lavfi",
-                       "-i",
-                       clip.source + (clip.source.find('=') == std::string::npos ? "=" : ":") +
-                           "size=320x180:rate=25",
-                       "-f",
-                       "lavfi",
-                       "-i",
-                       "sine=frequency=" + std::to_string(clip.frequency) + ":sample_rate=48000",
-                       "-t",
-                       seconds,
-                       "-c:v",
-                       "libx264",
-                       "-preset",
-                       "veryfast",
-                       "-g",
-                       "50",
-                       "-keyint_min",
-                       "50",
-                       "-sc_threshold",
-                       "0",
-                       "-b:v",
-                       "300k",
-                       "-pix_fmt",
-                       "yuv420p",
-                       "-c:a",
-                       "aac",
-                       "-b:a",
-                       "64k",
-                       "-ac",
-                       "2",
-                       "-f",
-                       "mpegts",
-                       "{out}"},
-                      error) &&
+            SvTools::X264Recipe recipe("320x180", std::to_string(clip.seconds), "300k");
+            recipe.pictures = clip.source;
+            recipe.toneFrequency = clip.frequency;
+            ok = ok && Make(ts, recipe.TransportStream("{out}"), error) &&
                  Make(TitlePath(folder, clip.name), {mktitle, ts, "{out}"}, error) &&
                  Make(ThumbnailPath(folder, clip.name),
                       {"ffmpeg", "-nostdin", "-v", "error", "-y", "-ss", "1", "-i", ts, "-frames:v",

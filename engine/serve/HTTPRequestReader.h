@@ -10,7 +10,8 @@ namespace SarvelonMediaKit {
 
 // Reads one HTTP/1.x request head (request line and header fields, up to its blank line).
 // Lines may end in CRLF or in a bare LF. Header names are matched without regard to case;
-// repeated fields are joined with ", " as HTTP lists are. Nothing here throws.
+// repeated fields are joined with ", " as HTTP lists are. Nothing here throws. A Range field's
+// value is read by SV::ByteRange.
 class HTTPRequestReader {
 public:
     enum Method : uint32_t {
@@ -19,22 +20,9 @@ public:
         MethodHead = 2,
     };
 
-    // What a Range value asks of a resource of a known size.
-    enum RangeKind {
-        RangeNone,           // no Range, or one to ignore (malformed, several ranges, not bytes)
-        RangeSatisfiable,    // [first, last] within the resource
-        RangeUnsatisfiable,  // a valid range that selects no byte of the resource
-    };
-
     // One past the blank line that ends the first head in the bytes; 0 when it is not there.
     static size_t FindHeadEnd(const char* data, size_t size);
 
-    // What value (a Range field, without its name) selects of a resource of size bytes; first
-    // and last (inclusive) are set for RangeSatisfiable, the last clamped to the size.
-    static RangeKind ResolveRange(const std::string& value, uint64_t size, uint64_t* first,
-                                  uint64_t* last);
-    // True for "bytes=0-": the whole resource, whatever its length turns out to be.
-    static bool IsWholeFromStart(const std::string& value);
     // Whether a Host value (or the authority of an absolute target) names the loopback server:
     // "localhost", "127.0.0.1" or "[::1]", each alone or with ":port". Any other name, even one
     // that resolves to 127.0.0.1, is a page reaching the server through a name of its own

@@ -71,42 +71,6 @@ TEST(HTTPRequestReaderTest, MalformedRequestLinesAreRefused) {
     EXPECT_FALSE(post.GetContentLength(&length));
 }
 
-TEST(HTTPRequestReaderTest, RangesResolveAgainstTheSize) {
-    struct Case {
-        const char* value;
-        uint64_t size;
-        HTTPRequestReader::RangeKind kind;
-        uint64_t first, last;
-    } cases[] = {
-        {"bytes=100-199", 1000, HTTPRequestReader::RangeSatisfiable, 100, 199},
-        {" bytes = 100 - ", 1000, HTTPRequestReader::RangeSatisfiable, 100, 999},
-        {"bytes=-500", 1000, HTTPRequestReader::RangeSatisfiable, 500, 999},
-        {"bytes=-5000", 1000, HTTPRequestReader::RangeSatisfiable, 0, 999},
-        {"bytes=0-99999999999", 1000, HTTPRequestReader::RangeSatisfiable, 0, 999},
-        {"BYTES=0-0", 1, HTTPRequestReader::RangeSatisfiable, 0, 0},
-        {"bytes=1000-", 1000, HTTPRequestReader::RangeUnsatisfiable, 0, 0},
-        {"bytes=-0", 1000, HTTPRequestReader::RangeUnsatisfiable, 0, 0},
-        {"bytes=0-", 0, HTTPRequestReader::RangeUnsatisfiable, 0, 0},
-        {"bytes=5-1", 1000, HTTPRequestReader::RangeNone, 0, 0},
-        {"bytes=0-1,3-4", 1000, HTTPRequestReader::RangeNone, 0, 0},
-        {"items=0-1", 1000, HTTPRequestReader::RangeNone, 0, 0},
-        {"bytes=-", 1000, HTTPRequestReader::RangeNone, 0, 0},
-        {"bytes=99999999999999999999-", 1000, HTTPRequestReader::RangeNone, 0, 0},
-    };
-    for (const Case& c : cases) {
-        uint64_t first = 0, last = 0;
-        EXPECT_EQ(c.kind, HTTPRequestReader::ResolveRange(c.value, c.size, &first, &last))
-            << c.value;
-        if (c.kind == HTTPRequestReader::RangeSatisfiable) {
-            EXPECT_EQ(c.first, first) << c.value;
-            EXPECT_EQ(c.last, last) << c.value;
-        }
-    }
-    EXPECT_TRUE(HTTPRequestReader::IsWholeFromStart("bytes=0-"));
-    EXPECT_FALSE(HTTPRequestReader::IsWholeFromStart("bytes=0-10"));
-    EXPECT_FALSE(HTTPRequestReader::IsWholeFromStart("bytes=1-"));
-}
-
 TEST(HTTPRequestReaderTest, OnlyTheLoopbackNamesWithAnOptionalPortAreLoopbackHosts) {
     const char* const loopback[] = {"localhost",   "127.0.0.1",   "[::1]",       "localhost:20001",
                                     "127.0.0.1:1", "[::1]:65535", "LocalHost:80"};

@@ -1,5 +1,6 @@
 #include "engine/serve/HTTPServerInternal.h"
 
+#include "SVLibrary/Http/ByteRange.h"
 #include "SVLibrary/Output/DebugPrint.h"
 #include "SVLibrary/Util/StringFormat.h"
 #include "engine/core/Pump.h"
@@ -153,27 +154,25 @@ int HTTPServerInternal::StartResponse() {
         head = "HTTP/1.1 200 OK\r\nCache-Control: no-store\r\n";
     } else {
         const uint64_t total = EndPosition();
-        uint64_t first = 0;
-        uint64_t last = 0;
-        const HTTPRequestReader::RangeKind kind =
-            hasRange_ ? HTTPRequestReader::ResolveRange(range_, total, &first, &last)
-                      : HTTPRequestReader::RangeNone;
-        if (kind == HTTPRequestReader::RangeUnsatisfiable) {
+        const SV::ByteRange range =
+            hasRange_ ? SV::ByteRange::Resolve(range_, total, SV::ByteRange::Syntax::Lenient)
+                      : SV::ByteRange();
+        if (range.GetKind() == SV::ByteRange::Kind::Unsatisfiable) {
             SendEmptyResponse("HTTP/1.1 416 Range Not Satisfiable",
                               (SV::StringFormat("Content-Range: bytes */%1%\r\n") % total).Str(),
                               false);
             return 416;
         }
-        if (kind == HTTPRequestReader::RangeSatisfiable) {
+        if (range.GetKind() == SV::ByteRange::Kind::Satisfiable) {
             status = 206;
-            rangeStart_ = first;
-            rangeEnd_ = last + 1;
+            rangeStart_ = range.First();
+            rangeEnd_ = range.Last() + 1;
             head = "HTTP/1.1 206 Partial Content\r\nAccept-Ranges: bytes\r\nContent-Length: ";
             head += std::to_string(rangeEnd_ - rangeStart_);
             head += "\r\nContent-Range: bytes ";
             head += std::to_string(rangeStart_);
             head += '-';
-            head += std::to_string(last);
+            head += std::to_string(range.Last());
             head += '/';
             head += std::to_string(total);
             head += "\r\nCache-Control: no-store\r\n";

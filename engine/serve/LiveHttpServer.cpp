@@ -5,6 +5,7 @@
 
 #include <vector>
 
+#include "SVLibrary/Http/ByteRange.h"
 #include "SVLibrary/Output/DebugPrint.h"
 #include "engine/core/Session.h"
 #include "engine/core/Task.h"
@@ -152,7 +153,7 @@ void LiveHttpServer::TakeAnswer(Answer answer, const boost::shared_ptr<LiveHttpF
     // while the body kept growing: it waits for the file's end, except "bytes=0-", which is
     // the whole file and is served as it grows.
     if (GetMethod() == HTTPRequestReader::MethodGet && !file->IsComplete() && HasRange() &&
-        !HTTPRequestReader::IsWholeFromStart(GetRangeValue())) {
+        !SV::ByteRange::IsWholeFromStart(GetRangeValue(), SV::ByteRange::Syntax::Lenient)) {
         waitingForComplete_ = true;
         return;  // PrePullData looks again each pass
     }

@@ -6,7 +6,7 @@
 
 #include <algorithm>
 
-#include "portal/server/HttpRange.h"
+#include "SVLibrary/Http/ByteRange.h"
 
 namespace ZulPortal {
 
@@ -75,8 +75,9 @@ bool HttpResponse::SendFile(HttpConnection& connection, const HttpRequest& reque
     std::vector<std::pair<std::string, std::string>> headers = {{"Accept-Ranges", "bytes"}};
     const auto rangeHeader = request.headers.find("range");
     if (rangeHeader != request.headers.end()) {
-        const HttpRange range = HttpRange::Parse(rangeHeader->second, size);
-        if (range.GetKind() == HttpRange::Kind::Unsatisfiable) {
+        const SV::ByteRange range =
+            SV::ByteRange::Resolve(rangeHeader->second, size, SV::ByteRange::Syntax::Exact);
+        if (range.GetKind() == SV::ByteRange::Kind::Unsatisfiable) {
             close(file);
             HttpResponse refused;
             refused.status = 416;
@@ -85,7 +86,7 @@ bool HttpResponse::SendFile(HttpConnection& connection, const HttpRequest& reque
             refused.body = "Range Not Satisfiable\n";
             return refused.Send(connection, request, keepAlive);
         }
-        if (range.GetKind() == HttpRange::Kind::Satisfiable) {
+        if (range.GetKind() == SV::ByteRange::Kind::Satisfiable) {
             status = 206;
             first = range.First();
             length = range.Length();

@@ -7,12 +7,12 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include <cctype>
 #include <cerrno>
 #include <chrono>
-#include <cstdlib>
 #include <cstring>
 #include <stdexcept>
+
+#include "SVLibrary/Http/HttpFieldText.h"
 
 namespace ZulPortal {
 
@@ -21,11 +21,6 @@ namespace {
 // Parallel clients queue here rather than being refused: a small backlog turned 20 parallel
 // requests from milliseconds into seconds.
 constexpr int kBacklog = 128;
-
-std::string Lower(std::string text) {
-    for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return text;
-}
 
 std::string TrimHeaderValue(const std::string& text) {
     const size_t begin = text.find_first_not_of(" \t");
@@ -37,7 +32,7 @@ std::string TrimHeaderValue(const std::string& text) {
 }  // namespace
 
 std::string HttpRequest::Header(const std::string& name, const std::string& fallback) const {
-    const auto found = headers.find(Lower(name));
+    const auto found = headers.find(SV::HttpFieldText::Lower(name));
     return found == headers.end() ? fallback : found->second;
 }
 
@@ -229,7 +224,7 @@ bool HttpServer::ReadRequest(int fd, std::string& buffer, HttpRequest& request) 
             const std::string name = TrimHeaderValue(line.substr(0, colon));
             const std::string value = TrimHeaderValue(line.substr(colon + 1));
             request.fields.emplace_back(name, value);
-            request.headers[Lower(name)] = value;
+            request.headers[SV::HttpFieldText::Lower(name)] = value;
         }
         at = next;
     }
@@ -245,13 +240,11 @@ bool HttpServer::ReadRequest(int fd, std::string& buffer, HttpRequest& request) 
     if (question != std::string::npos) request.query = path.substr(question + 1);
     const auto contentLength = request.headers.find("content-length");
     if (contentLength != request.headers.end()) {
-        const std::string& text = contentLength->second;
-        if (text.empty() || text.size() > 19 ||
-            text.find_first_not_of("0123456789") != std::string::npos) {
+        uint64_t length = 0;
+        if (!SV::HttpFieldText::ParseDecimal(contentLength->second, &length) ||
+            length > options_.maxBody) {
             return false;
         }
-        const uint64_t length = std::strtoull(text.c_str(), nullptr, 10);
-        if (length > options_.maxBody) return false;
         while (buffer.size() < length) {
             const ssize_t n = recv(fd, chunk, sizeof chunk, 0);
             if (n <= 0) return false;
@@ -284,7 +277,7 @@ void HttpServer::ServeRequests(HttpConnection& connection, int fd, std::string& 
             }
         }
         if (options_.observer) options_.observer(request);
-        bool keepAlive = Lower(request.Header("connection")) != "close";
+        bool keepAlive = SV::HttpFieldText::Lower(request.Header("connection")) != "close";
         if (!handler_(connection, request, &keepAlive) || !keepAlive || stop_.load()) return;
     }
 }

@@ -15,6 +15,8 @@
 #include <mutex>
 #include <stdexcept>
 
+#include "common/X264Recipe.h"
+
 extern char** environ;
 
 namespace SvTestSupport {
@@ -118,32 +120,22 @@ std::string BuildFile(const std::string& name, const std::vector<std::string>& a
 // Removes a folder this process built (a fixture's temporary or replaced folder).
 void RemoveTree(const std::string& path) { RunProgram({"rm", "-rf", "--", path}); }
 
+// A clip of the test pattern at 25 fps with a 440 Hz tone when audio is given, key frame every
+// 50 pictures.
+SvTools::X264Recipe Clip(const std::string& size, const std::string& seconds,
+                         const std::string& videoRate, const std::vector<std::string>& audio) {
+    SvTools::X264Recipe recipe(size, seconds, videoRate);
+    recipe.audio = audio;
+    return recipe;
+}
+
 std::vector<std::string> ClipCommand(const std::string& size, const std::string& seconds,
                                      const std::string& videoRate,
                                      const std::vector<std::string>& audio) {
-    std::vector<std::string> argv = {"ffmpeg", "-nostdin", "-v",
-                                     "error",  "-y",       "-f",
-                                     "lavfi",  "-i",       "testsrc2=size=" + size + ":rate=25"};
-    if (!audio.empty()) {
-        argv.insert(argv.end(), {"-f", "lavfi", "-i", "sine=frequency=440:sample_rate=48000"});
-    }
-    argv.insert(argv.end(),
-                {"-t", seconds, "-c:v", "libx264", "-preset", "veryfast", "-g", "50", "-keyint_min",
-                 "50", "-sc_threshold", "0", "-b:v", videoRate, "-pix_fmt", "yuv420p"});
-    argv.insert(argv.end(), audio.begin(), audio.end());
-    argv.insert(argv.end(), {"-f", "mpegts", "{out}"});
-    return argv;
+    return Clip(size, seconds, videoRate, audio).TransportStream("{out}");
 }
 
-const std::vector<std::string> kAac = {"-c:a", "aac", "-b:a", "64k", "-ac", "2"};
-
-// A clip command with a key frame every frames pictures instead of every 50.
-std::vector<std::string> WithKeyInterval(std::vector<std::string> argv, const std::string& frames) {
-    for (size_t i = 0; i + 1 < argv.size(); ++i) {
-        if (argv[i] == "-g" || argv[i] == "-keyint_min") argv[i + 1] = frames;
-    }
-    return argv;
-}
+const std::vector<std::string> kAac = SvTools::X264Recipe::Aac("64k");
 
 }  // namespace
 
@@ -458,10 +450,10 @@ std::string Fixtures::HlsTitle() { return MakeTitle("hls120.svm", {HlsClip(), "{
 
 std::string Fixtures::UnevenGopClip() {
     // Key frames only where forced: the fixed interval lies past the end, no scene cuts.
-    std::vector<std::string> argv =
-        WithKeyInterval(ClipCommand("320x180", "16", "300k", kAac), "1000");
-    argv.insert(argv.end() - 3, {"-force_key_frames", "0,1,4,5,11,12,15"});
-    return Make("uneven-gop.ts", argv);
+    SvTools::X264Recipe uneven = Clip("320x180", "16", "300k", kAac);
+    uneven.keyInterval = 1000;
+    uneven.forcedKeyFrames = "0,1,4,5,11,12,15";
+    return Make("uneven-gop.ts", uneven.TransportStream("{out}"));
 }
 
 std::string Fixtures::UnevenGopTitle() {
@@ -469,18 +461,15 @@ std::string Fixtures::UnevenGopTitle() {
 }
 
 std::string Fixtures::JoinedClip() {
-    const std::string a =
-        Make("joined-a.ts", WithKeyInterval(ClipCommand("320x180", "8", "300k", kAac), "25"));
-    std::vector<std::string> second =
-        WithKeyInterval(ClipCommand("320x180", "4.8", "300k", kAac), "30");
-    for (std::string& arg : second) {
-        // Pictures and a tone of its own: no picture of one clip is one of the other's.
-        if (arg == "testsrc2=size=320x180:rate=25") arg = "testsrc=size=320x180:rate=25";
-        if (arg == "sine=frequency=440:sample_rate=48000") {
-            arg = "sine=frequency=660:sample_rate=48000";
-        }
-    }
-    const std::string b = Make("joined-b.ts", second);
+    SvTools::X264Recipe first = Clip("320x180", "8", "300k", kAac);
+    first.keyInterval = 25;
+    const std::string a = Make("joined-a.ts", first.TransportStream("{out}"));
+    SvTools::X264Recipe second = Clip("320x180", "4.8", "300k", kAac);
+    second.keyInterval = 30;
+    // Pictures and a tone of its own: no picture of one clip is one of the other's.
+    second.pictures = "testsrc";
+    second.toneFrequency = 660;
+    const std::string b = Make("joined-b.ts", second.TransportStream("{out}"));
     // The concat demuxer's list names both clips.
     const std::string list = Make(
         "joined.txt", {"sh", "-c", "printf \"file '%s'\\nfile '%s'\\n\" \"$1\" \"$2\" > \"$3\"",
@@ -492,67 +481,21 @@ std::string Fixtures::JoinedClip() {
 std::string Fixtures::JoinedTitle() { return MakeTitle("joined.svm", {JoinedClip(), "{out}"}); }
 
 std::string Fixtures::PlayerHlsFolder() {
-    const std::string seconds = std::to_string(kPlayerHlsSeconds);
-    std::vector<std::string> argv = {"ffmpeg",
-                                     "-nostdin",
-                                     "-v",
-                                     "error",
-                                     "-y",
-                                     "-f",
-                                     "lavfi",
-                                     "-i",
-                                     "testsrc2=size=320x180:rate=25",
-                                     "-f",
-                                     "lavfi",
-                                     "-i",
-                                     "sine=frequency=440:sample_rate=48000",
-                                     "-t",
-                                     seconds,
-                                     "-filter_complex",
-                                     "[0:v]split=2[v0][v1];[v1]scale=160:90[small]",
-                                     "-map",
-                                     "[v0]",
-                                     "-map",
-                                     "1:a",
-                                     "-map",
-                                     "[small]",
-                                     "-map",
-                                     "1:a",
-                                     "-c:v",
-                                     "libx264",
-                                     "-preset",
-                                     "veryfast",
-                                     "-g",
-                                     "50",
-                                     "-keyint_min",
-                                     "50",
-                                     "-sc_threshold",
-                                     "0",
-                                     "-pix_fmt",
-                                     "yuv420p",
-                                     "-b:v:0",
-                                     "300k",
-                                     "-b:v:1",
-                                     "100k",
-                                     "-c:a",
-                                     "aac",
-                                     "-b:a",
-                                     "64k",
-                                     "-ac",
-                                     "2",
-                                     "-f",
-                                     "hls",
-                                     "-hls_time",
-                                     "4",
-                                     "-hls_playlist_type",
-                                     "vod",
-                                     "-hls_segment_filename",
-                                     "{out}/v%v/seg%d.ts",
-                                     "-master_pl_name",
-                                     "master.m3u8",
-                                     "-var_stream_map",
-                                     "v:0,a:0 v:1,a:1",
-                                     "{out}/v%v/index.m3u8"};
+    // Two renditions of one encoding, the second at half the size and a third of the rate.
+    const SvTools::X264Recipe recipe("320x180", std::to_string(kPlayerHlsSeconds), "300k");
+    std::vector<std::string> argv = {"ffmpeg", "-nostdin", "-v", "error", "-y"};
+    const std::vector<std::string> inputs = recipe.Inputs();
+    argv.insert(argv.end(), inputs.begin(), inputs.end());
+    argv.insert(argv.end(), {"-filter_complex", "[0:v]split=2[v0][v1];[v1]scale=160:90[small]",
+                             "-map", "[v0]", "-map", "1:a", "-map", "[small]", "-map", "1:a"});
+    const std::vector<std::string> encoder = recipe.VideoEncoder();
+    argv.insert(argv.end(), encoder.begin(), encoder.end());
+    argv.insert(argv.end(), {"-pix_fmt", "yuv420p", "-b:v:0", recipe.videoRate, "-b:v:1", "100k"});
+    argv.insert(argv.end(), recipe.audio.begin(), recipe.audio.end());
+    argv.insert(argv.end(),
+                {"-f", "hls", "-hls_time", "4", "-hls_playlist_type", "vod",
+                 "-hls_segment_filename", "{out}/v%v/seg%d.ts", "-master_pl_name", "master.m3u8",
+                 "-var_stream_map", "v:0,a:0 v:1,a:1", "{out}/v%v/index.m3u8"});
     const std::string path = Directory() + "/" + CacheName("player-hls", argv);
     const std::string master = path + "/master.m3u8";
     const std::unique_lock<std::mutex> turn = LockPath(path);

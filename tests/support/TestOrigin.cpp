@@ -10,13 +10,12 @@
 #include <strings.h>
 #include <stdexcept>
 
-#include "portal/server/HttpRange.h"
+#include "SVLibrary/Http/ByteRange.h"
 #include "portal/server/HttpResponse.h"
 
 namespace SvTestSupport {
 
 using ZulPortal::HttpConnection;
-using ZulPortal::HttpRange;
 using ZulPortal::HttpResponse;
 
 namespace {
@@ -131,12 +130,13 @@ bool TestOrigin::Answer(HttpConnection& connection, const Request& request, bool
         if (!fault.location.empty()) headers += "Location: " + fault.location + "\r\n";
         textBody = std::string(Reason(status)) + "\n";
     } else if (request.headers.count("range") != 0 && !fault.ignoreRange) {
-        const HttpRange range = HttpRange::Parse(request.headers.at("range"), resource.size);
-        if (range.GetKind() == HttpRange::Kind::Unsatisfiable) {
+        const SV::ByteRange range = SV::ByteRange::Resolve(
+            request.headers.at("range"), resource.size, SV::ByteRange::Syntax::Exact);
+        if (range.GetKind() == SV::ByteRange::Kind::Unsatisfiable) {
             status = 416;
             headers += "Content-Range: bytes */" + std::to_string(resource.size) + "\r\n";
             textBody = "Range Not Satisfiable\n";
-        } else if (range.GetKind() == HttpRange::Kind::Satisfiable) {
+        } else if (range.GetKind() == SV::ByteRange::Kind::Satisfiable) {
             status = 206;
             first = range.First();
             length = range.Length();
