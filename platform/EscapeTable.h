@@ -22,43 +22,43 @@ public:
     static constexpr unsigned kLetters = 4;       // \b and \f rather than by their number
     static constexpr unsigned kDelete = 8;        // 0x7F spelled out too
 
-    constexpr explicit EscapeTable(unsigned forms) : text_(), length_() {
+    constexpr explicit EscapeTable(unsigned forms) : entries_() {
         const char* hex = (forms & kUpperCaseHex) != 0 ? "0123456789ABCDEF" : "0123456789abcdef";
         for (unsigned b = 0; b < 0x80; ++b) {
             if (b >= 0x20 && !(b == 0x7F && (forms & kDelete) != 0)) {
                 continue;
             }
             size_t n = 0;
-            text_[b][n++] = '\\';
+            entries_[b].text[n++] = '\\';
             if ((forms & kUnicode) != 0) {
-                text_[b][n++] = 'u';
-                text_[b][n++] = '0';
-                text_[b][n++] = '0';
+                entries_[b].text[n++] = 'u';
+                entries_[b].text[n++] = '0';
+                entries_[b].text[n++] = '0';
             } else {
-                text_[b][n++] = 'x';
+                entries_[b].text[n++] = 'x';
             }
-            text_[b][n++] = hex[b >> 4];
-            text_[b][n++] = hex[b & 15];
-            length_[b] = static_cast<uint8_t>(n);
+            entries_[b].text[n++] = hex[b >> 4];
+            entries_[b].text[n++] = hex[b & 15];
+            entries_[b].length = static_cast<uint8_t>(n);
         }
         const struct {
             unsigned char byte;
             char letter;
             bool always;
-        } letters[] = {{'"', '"', true},   {'\\', '\\', true}, {'\n', 'n', true}, {'\r', 'r', true},
-                       {'\t', 't', true},  {'\b', 'b', false}, {'\f', 'f', false}};
+        } letters[] = {{'"', '"', true},  {'\\', '\\', true}, {'\n', 'n', true}, {'\r', 'r', true},
+                       {'\t', 't', true}, {'\b', 'b', false}, {'\f', 'f', false}};
         for (const auto& form : letters) {
             if (form.always || (forms & kLetters) != 0) {
-                text_[form.byte][0] = '\\';
-                text_[form.byte][1] = form.letter;
-                length_[form.byte] = 2;
+                entries_[form.byte].text[0] = '\\';
+                entries_[form.byte].text[1] = form.letter;
+                entries_[form.byte].length = 2;
             }
         }
     }
 
     // What `byte` becomes: empty when it stays as it is.
     constexpr std::string_view operator[](unsigned char byte) const {
-        return std::string_view(text_[byte], length_[byte]);
+        return std::string_view(entries_[byte].text, entries_[byte].length);
     }
 
     // `text` with each byte as the table says.
@@ -67,8 +67,11 @@ public:
     void AppendQuoted(std::string& out, std::string_view text) const;
 
 private:
-    char text_[256][6];
-    uint8_t length_[256];
+    struct Entry {  // eight bytes: one load finds the form and its length
+        char text[7] = {};
+        uint8_t length = 0;
+    };
+    Entry entries_[256];
 };
 
 }  // namespace ns
