@@ -9,39 +9,16 @@
 
 #include "json/KvJsonStreamWriterState.h"
 #include "json/KvJsonUTF8Stream.h"
+#include "platform/EscapeTable.h"
 
 namespace {
 
 constexpr size_t kInitialWriterDepth = 32;
 constexpr size_t kInitialBufferSize = 4096;
 
-// What a byte below 0x20, '"' or '\\' becomes inside a string; empty: copied as it is.
-struct EscapeTable {
-    char text[256][7];
-    constexpr EscapeTable() : text() {
-        const char hex[] = "0123456789abcdef";
-        for (int b = 0; b < 0x20; ++b) {
-            // "\u00" and two lower-case hexadecimal digits.
-            const char form[7] = {'\\', 'u', '0', '0', hex[b >> 4], hex[b & 15], '\0'};
-            for (int k = 0; k < 7; ++k) {
-                text[b][k] = form[k];
-            }
-        }
-        const struct {
-            unsigned char byte;
-            char letter;
-        } shortForms[] = {{'\b', 'b'}, {'\t', 't'}, {'\n', 'n'}, {'\f', 'f'},
-                          {'\r', 'r'}, {'"', '"'},  {'\\', '\\'}};
-        for (const auto& form : shortForms) {
-            text[form.byte][0] = '\\';
-            text[form.byte][1] = form.letter;
-            for (int k = 2; k < 7; ++k) {
-                text[form.byte][k] = '\0';
-            }
-        }
-    }
-};
-constexpr EscapeTable kEscapes;
+// What a byte below 0x20, '"' or '\\' becomes inside a string: \b \t \n \f \r \" \\, and
+// "\u00" with two lower-case hexadecimal digits for the others.
+constexpr ns::EscapeTable kEscapes(ns::EscapeTable::kUnicode | ns::EscapeTable::kLetters);
 
 // Numbers up to this long are copied as a block of this size.
 constexpr size_t kShortNumber = 32;
@@ -536,8 +513,8 @@ void KvJsonStreamWriter::appendEncodedString(std::string_view string) {
     for (size_t i = KvJsonUTF8Stream::findStringStop(bytes, 0, length); i < length;
          i = KvJsonUTF8Stream::findStringStop(bytes, i + 1, length)) {
         appendBytes(string.data() + run, i - run);
-        const char* escape = kEscapes.text[bytes[i]];
-        appendBytes(escape, escape[2] == '\0' ? 2 : 6);
+        const std::string_view escape = kEscapes[bytes[i]];
+        appendBytes(escape.data(), escape.size());
         run = i + 1;
     }
     appendBytes(string.data() + run, length - run);

@@ -9,6 +9,8 @@
 #include <limits>
 #include <new>
 
+#include "platform/EscapeTable.h"
+
 namespace ns {
 
 namespace {
@@ -154,35 +156,15 @@ std::string IntegerText(T i) {
     return std::string(buffer, result.ptr);
 }
 
-void AppendQuoted(std::string& out, const std::string& s) {
-    static const char kHex[] = "0123456789abcdef";
-    out += '"';
-    for (const char c : s) {
-        const auto byte = static_cast<unsigned char>(c);
-        switch (c) {
-            case '"': out += "\\\""; break;
-            case '\\': out += "\\\\"; break;
-            case '\n': out += "\\n"; break;
-            case '\r': out += "\\r"; break;
-            case '\t': out += "\\t"; break;
-            default:
-                if (byte < 0x20) {
-                    out += "\\u00";
-                    out += kHex[byte >> 4];
-                    out += kHex[byte & 15];
-                } else {
-                    out += c;
-                }
-        }
-    }
-    out += '"';
-}
+// Strings in a description as JSON writes them, but for \b and \f, which are spelled by
+// their number.
+constexpr EscapeTable kDescriptionEscapes(EscapeTable::kUnicode);
 
 void AppendDescription(std::string& out, const Value& value) {
     switch (value.GetKind()) {
         case Value::Kind::Null: out += "null"; break;
         case Value::Kind::Bool: out += *value.AsBool() ? "true" : "false"; break;
-        case Value::Kind::String: AppendQuoted(out, *value.AsString()); break;
+        case Value::Kind::String: kDescriptionEscapes.AppendQuoted(out, *value.AsString()); break;
         case Value::Kind::Array: {
             out += '[';
             bool first = true;
@@ -204,7 +186,7 @@ void AppendDescription(std::string& out, const Value& value) {
                     out += ", ";
                 }
                 first = false;
-                AppendQuoted(out, entry.first);
+                kDescriptionEscapes.AppendQuoted(out, entry.first);
                 out += ": ";
                 AppendDescription(out, entry.second);
             }

@@ -347,6 +347,12 @@ TEST(Value, DescriptionIsOneLineForLogs) {
     EXPECT_EQ(Value(d).Description(),
               "{\"text\": \"a\\\"b\\n\\u0001\", \"list\": [1, 0.5, null, false, 2.5], "
               "\"empty\": {}}");
+    // Backslash, carriage return and tab by letter, backspace, form feed and 0x1F by number in
+    // lower-case hex; DEL, '/' and UTF-8 as they are. Keys go the same way.
+    Dictionary more;
+    more.Set("k\\\x1F", std::string("\\\r\t\b\f\x1F\x7F/caf\xC3\xA9"));
+    EXPECT_EQ(Value(more).Description(),
+              "{\"k\\\\\\u001f\": \"\\\\\\r\\t\\u0008\\u000c\\u001f\x7F/caf\xC3\xA9\"}");
 }
 
 }  // namespace

@@ -22,137 +22,119 @@ typedef HTTPClientMemberTask<void (HTTPClient::*)(uint64_t), uint64_t> RangeRefu
 typedef HTTPClientMemberTask<void (HTTPClient::*)(SVStatus, std::string), SVStatus, std::string>
     StatusTask;
 
+// Every handler's start: the task queue for the call only (declared first, so it is let go
+// after the guard's lock: letting go of the queue's last owner releases the tasks it still
+// holds, and what they hold may be a client, whose end takes that lock), then the guard's lock
+// for the rest of the call, so the client cannot go while it is used. Calls work(queue, client)
+// and answers true, or answers false without calling it when the queue or the client is gone.
+template <typename Work>
+bool WithClient(const boost::weak_ptr<TaskManager>& weakQueue,
+                const boost::shared_ptr<HTTPClientGuard>& guard, Work work) {
+    boost::shared_ptr<TaskManager> queue = weakQueue.lock();
+    if (!queue || !guard) return false;
+    std::lock_guard<std::mutex> lock(guard->Lock());
+    HTTPClient* client = guard->ClientLocked();
+    if (client == nullptr) return false;
+    work(*queue, *client);
+    return true;
+}
+
 }  // namespace
 
-// Every handler: the task queue for the call only (declared first, so it is let go after the
-// guard's lock: letting go of the queue's last owner releases the tasks it still holds, and
-// what they hold may be a client, whose end takes that lock), then the guard's lock for the
-// rest of the call, so the client cannot go while it is used.
-
 void HTTPClientSetEndPositionHandler::operator()(unsigned long long end) const {
-    boost::shared_ptr<TaskManager> queue = queue_.lock();
-    if (!queue || !guard_) return;
-    std::lock_guard<std::mutex> lock(guard_->Lock());
-    HTTPClient* client = guard_->ClientLocked();
-    if (client == nullptr) return;
-    queue->AddTask(
-        boost::make_shared<HTTPClientSetEndPositionTask>(guard_, client->GetStackId(), end));
+    WithClient(queue_, guard_, [&](TaskManager& queue, HTTPClient& client) {
+        queue.AddTask(
+            boost::make_shared<HTTPClientSetEndPositionTask>(guard_, client.GetStackId(), end));
+    });
 }
 
 bool HTTPClientDataHandler::operator()(const signed char* data, unsigned int size) const {
-    boost::shared_ptr<TaskManager> queue = queue_.lock();
-    if (!queue || !guard_) return false;
-    std::lock_guard<std::mutex> lock(guard_->Lock());
-    HTTPClient* client = guard_->ClientLocked();
-    if (client == nullptr) return false;
-    MemoryChunk chunk;
-    try {
-        chunk = client->CreateMemoryChunk(size, 0, 0);
-    } catch (...) {
-        return false;  // margins too large to make the chunk: the bytes are refused
-    }
-    if (size != 0) std::memcpy(chunk.Data(), data, size);
-    queue->AddTask(boost::make_shared<HTTPClientDataTask>(guard_, client->GetStackId(), chunk,
-                                                          client->QueuedData()));
-    return true;
+    bool taken = false;
+    WithClient(queue_, guard_, [&](TaskManager& queue, HTTPClient& client) {
+        MemoryChunk chunk;
+        try {
+            chunk = client.CreateMemoryChunk(size, 0, 0);
+        } catch (...) {
+            return;  // margins too large to make the chunk: the bytes are refused
+        }
+        if (size != 0) std::memcpy(chunk.Data(), data, size);
+        queue.AddTask(boost::make_shared<HTTPClientDataTask>(guard_, client.GetStackId(), chunk,
+                                                             client.QueuedData()));
+        taken = true;
+    });
+    return taken;
 }
 
 bool HTTPClientMemoryChunkDataHandler::operator()(MemoryChunk chunk) const {
-    boost::shared_ptr<TaskManager> queue = queue_.lock();
-    if (!queue || !guard_) return false;
-    std::lock_guard<std::mutex> lock(guard_->Lock());
-    HTTPClient* client = guard_->ClientLocked();
-    if (client == nullptr) return false;
-    queue->AddTask(boost::make_shared<HTTPClientDataTask>(guard_, client->GetStackId(), chunk,
-                                                          client->QueuedData()));
-    return true;
+    return WithClient(queue_, guard_, [&](TaskManager& queue, HTTPClient& client) {
+        queue.AddTask(boost::make_shared<HTTPClientDataTask>(guard_, client.GetStackId(), chunk,
+                                                             client.QueuedData()));
+    });
 }
 
 void HTTPClientDoneHandler::operator()(bool failed) const {
-    boost::shared_ptr<TaskManager> queue = queue_.lock();
-    if (!queue || !guard_) return;
-    std::lock_guard<std::mutex> lock(guard_->Lock());
-    HTTPClient* client = guard_->ClientLocked();
-    if (client == nullptr) return;
-    queue->AddTask(boost::make_shared<DoneTask>(Session::TaskCategoryDownload, client->GetStackId(),
-                                                "HTTPClientDoneHandler", guard_,
-                                                &HTTPClient::DataDone, failed));
+    WithClient(queue_, guard_, [&](TaskManager& queue, HTTPClient& client) {
+        queue.AddTask(boost::make_shared<DoneTask>(Session::TaskCategoryDownload,
+                                                   client.GetStackId(), "HTTPClientDoneHandler",
+                                                   guard_, &HTTPClient::DataDone, failed));
+    });
 }
 
 void HTTPClientRangeRefusedHandler::operator()(unsigned long long total) const {
-    boost::shared_ptr<TaskManager> queue = queue_.lock();
-    if (!queue || !guard_) return;
-    std::lock_guard<std::mutex> lock(guard_->Lock());
-    HTTPClient* client = guard_->ClientLocked();
-    if (client == nullptr) return;
-    queue->AddTask(boost::make_shared<RangeRefusedTask>(
-        Session::TaskCategoryDownload, client->GetStackId(), "HTTPClient::RangeRefused", guard_,
-        &HTTPClient::RangeRefused, static_cast<uint64_t>(total)));
+    WithClient(queue_, guard_, [&](TaskManager& queue, HTTPClient& client) {
+        queue.AddTask(boost::make_shared<RangeRefusedTask>(
+            Session::TaskCategoryDownload, client.GetStackId(), "HTTPClient::RangeRefused", guard_,
+            &HTTPClient::RangeRefused, static_cast<uint64_t>(total)));
+    });
 }
 
 void HTTPClientBandwidthHandler::operator()(const SV::PilTime& time, unsigned int bytes) const {
-    boost::shared_ptr<TaskManager> queue = queue_.lock();
-    if (!queue || !guard_) return;
-    std::lock_guard<std::mutex> lock(guard_->Lock());
-    if (HTTPClient* client = guard_->ClientLocked()) client->BandwidthHandlerInTask(time, bytes);
+    WithClient(queue_, guard_, [&](TaskManager&, HTTPClient& client) {
+        client.BandwidthHandlerInTask(time, bytes);
+    });
 }
 
 void HTTPClientReadAheadHandler::operator()(unsigned int value) const {
-    boost::shared_ptr<TaskManager> queue = queue_.lock();
-    if (!queue || !guard_) return;
-    std::lock_guard<std::mutex> lock(guard_->Lock());
-    HTTPClient* client = guard_->ClientLocked();
-    if (client == nullptr) return;
-    queue->AddTask(boost::make_shared<ReadAheadTask>(
-        Session::TaskCategorySession, client->GetStackId(), "HTTPClient::SetReportedReadAhead",
-        guard_, &HTTPClient::SetReportedReadAhead, value));
+    WithClient(queue_, guard_, [&](TaskManager& queue, HTTPClient& client) {
+        queue.AddTask(boost::make_shared<ReadAheadTask>(
+            Session::TaskCategorySession, client.GetStackId(), "HTTPClient::SetReportedReadAhead",
+            guard_, &HTTPClient::SetReportedReadAhead, value));
+    });
 }
 
 bool HTTPClientOutOfBandDataHandler::operator()(const signed char* data, unsigned int size) const {
     if (size == 0) return true;
-    boost::shared_ptr<TaskManager> queue = queue_.lock();
-    if (!queue || !guard_) return true;
-    std::lock_guard<std::mutex> lock(guard_->Lock());
-    HTTPClient* client = guard_->ClientLocked();
-    if (client == nullptr) return true;
-    MemoryChunk chunk(size, kReceivedChunkRoom, kReceivedChunkRoom);
-    std::memcpy(chunk.Data(), data, size);
-    queue->AddTask(
-        boost::make_shared<HTTPClientOutOfBandDataTask>(guard_, client->GetStackId(), chunk));
+    WithClient(queue_, guard_, [&](TaskManager& queue, HTTPClient& client) {
+        MemoryChunk chunk(size, kReceivedChunkRoom, kReceivedChunkRoom);
+        std::memcpy(chunk.Data(), data, size);
+        queue.AddTask(
+            boost::make_shared<HTTPClientOutOfBandDataTask>(guard_, client.GetStackId(), chunk));
+    });
     return true;
 }
 
 void HTTPClientOutOfBandDoneHandler::operator()(bool) const {
-    boost::shared_ptr<TaskManager> queue = queue_.lock();
-    if (!queue || !guard_) return;
-    std::lock_guard<std::mutex> lock(guard_->Lock());
-    HTTPClient* client = guard_->ClientLocked();
-    if (client == nullptr) return;
-    queue->AddTask(boost::make_shared<OutOfBandDoneTask>(
-        Session::TaskCategorySession, client->GetStackId(), "HTTPClient::OutOfBandDone", guard_,
-        &HTTPClient::ReleaseOutOfBandTransportOf, request_));
+    WithClient(queue_, guard_, [&](TaskManager& queue, HTTPClient& client) {
+        queue.AddTask(boost::make_shared<OutOfBandDoneTask>(
+            Session::TaskCategorySession, client.GetStackId(), "HTTPClient::OutOfBandDone", guard_,
+            &HTTPClient::ReleaseOutOfBandTransportOf, request_));
+    });
 }
 
 void HTTPClientTransportErrors::SetError(SVStatus status, std::string text) {
-    boost::shared_ptr<TaskManager> queue = queue_.lock();
-    if (!queue || !guard_) return;
-    std::lock_guard<std::mutex> lock(guard_->Lock());
-    HTTPClient* client = guard_->ClientLocked();
-    if (client == nullptr) return;
-    queue->AddTask(boost::make_shared<StatusTask>(
-        Session::TaskCategoryDownload, client->GetStackId(), "HTTPClient::TransportError", guard_,
-        &HTTPClient::TransportError, status, text));
+    WithClient(queue_, guard_, [&](TaskManager& queue, HTTPClient& client) {
+        queue.AddTask(boost::make_shared<StatusTask>(
+            Session::TaskCategoryDownload, client.GetStackId(), "HTTPClient::TransportError",
+            guard_, &HTTPClient::TransportError, status, text));
+    });
 }
 
 void HTTPClientTransportErrors::SetWarning(SVStatus status, std::string text) {
-    boost::shared_ptr<TaskManager> queue = queue_.lock();
-    if (!queue || !guard_) return;
-    std::lock_guard<std::mutex> lock(guard_->Lock());
-    HTTPClient* client = guard_->ClientLocked();
-    if (client == nullptr) return;
-    queue->AddTask(boost::make_shared<StatusTask>(
-        Session::TaskCategorySession, client->GetStackId(), "HTTPClient::SetWarning", guard_,
-        &HTTPClient::SetWarningInTask, status, text));
+    WithClient(queue_, guard_, [&](TaskManager& queue, HTTPClient& client) {
+        queue.AddTask(boost::make_shared<StatusTask>(
+            Session::TaskCategorySession, client.GetStackId(), "HTTPClient::SetWarning", guard_,
+            &HTTPClient::SetWarningInTask, status, text));
+    });
 }
 
 HTTPClientSetEndPositionTask::HTTPClientSetEndPositionTask(

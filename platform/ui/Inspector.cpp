@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <memory>
 
+#include "platform/EscapeTable.h"
 #include "platform/Utf8.h"
 #include "platform/ui/Button.h"
 #include "platform/ui/ImageView.h"
@@ -17,45 +18,21 @@ namespace ui {
 
 namespace {
 
-constexpr const char* kHex = "0123456789ABCDEF";
-
 // The text dump's escaping: one line, every byte kept or spelled out.
-void AppendEscaped(std::string& out, const std::string& text) {
-    for (unsigned char c : text) {
-        switch (c) {
-            case '"': out += "\\\""; break;
-            case '\\': out += "\\\\"; break;
-            case '\n': out += "\\n"; break;
-            case '\r': out += "\\r"; break;
-            case '\t': out += "\\t"; break;
-            default:
-                if (c < 0x20 || c == 0x7F) {
-                    out += "\\x";
-                    out += kHex[c >> 4];
-                    out += kHex[c & 0xF];
-                } else {
-                    out += static_cast<char>(c);
-                }
-        }
-    }
-}
-
-void AppendQuotedText(std::string& out, const std::string& text) {
-    out += '"';
-    AppendEscaped(out, text);
-    out += '"';
-}
+constexpr ns::EscapeTable kTextEscapes(ns::EscapeTable::kUpperCaseHex | ns::EscapeTable::kDelete);
+// The JSON dump's.
+constexpr ns::EscapeTable kJsonEscapes(ns::EscapeTable::kUnicode | ns::EscapeTable::kUpperCaseHex |
+                                       ns::EscapeTable::kLetters);
 
 // The length of the well-formed UTF-8 sequence at text[i] (no overlong forms, no surrogates,
-// nothing past U+10FFFF), or 0 when there is none, and its code point.
-size_t Utf8SequenceAt(const std::string& text, size_t i, uint32_t* cp) {
+// nothing past U+10FFFF), or 0 when there is none.
+size_t Utf8SequenceAt(const std::string& text, size_t i) {
     const auto byte = [&](size_t k) { return static_cast<unsigned char>(text[k]); };
     const unsigned char lead = byte(i);
     size_t length;
     uint32_t value;
     uint32_t minimum;
     if (lead < 0x80) {
-        *cp = lead;
         return 1;
     } else if ((lead & 0xE0) == 0xC0) {
         length = 2, value = lead & 0x1F, minimum = 0x80;
@@ -78,40 +55,23 @@ size_t Utf8SequenceAt(const std::string& text, size_t i, uint32_t* cp) {
     if (value < minimum || value > 0x10FFFF || (value >= 0xD800 && value <= 0xDFFF)) {
         return 0;
     }
-    *cp = value;
     return length;
 }
 
 void AppendJsonString(std::string& out, const std::string& text) {
-    out += '"';
+    std::string valid;  // JSON text must be UTF-8: what is not becomes U+FFFD
+    valid.reserve(text.size());
     for (size_t i = 0; i < text.size();) {
-        uint32_t cp = 0;
-        size_t length = Utf8SequenceAt(text, i, &cp);
+        const size_t length = Utf8SequenceAt(text, i);
         if (length == 0) {
-            ns::AppendUtf8(out, 0xFFFD);  // not UTF-8: JSON text must be
+            ns::AppendUtf8(valid, 0xFFFD);
             ++i;
             continue;
         }
-        switch (cp) {
-            case '"': out += "\\\""; break;
-            case '\\': out += "\\\\"; break;
-            case '\b': out += "\\b"; break;
-            case '\f': out += "\\f"; break;
-            case '\n': out += "\\n"; break;
-            case '\r': out += "\\r"; break;
-            case '\t': out += "\\t"; break;
-            default:
-                if (cp < 0x20) {
-                    out += "\\u00";
-                    out += kHex[cp >> 4];
-                    out += kHex[cp & 0xF];
-                } else {
-                    out.append(text, i, length);
-                }
-        }
+        valid.append(text, i, length);
         i += length;
     }
-    out += '"';
+    kJsonEscapes.AppendQuoted(out, valid);
 }
 
 void AppendJsonNumber(std::string& out, double value) {
@@ -141,7 +101,7 @@ void DumpText(const View& view, int depth, std::string& out) {
     out += view.ClassName();
     if (!view.Identifier().empty()) {
         out += '#';
-        AppendEscaped(out, view.Identifier());
+        kTextEscapes.Append(out, view.Identifier());
     }
     const Rect frame = view.Frame();
     out += " frame=(" + FormatNumber(frame.X()) + "," + FormatNumber(frame.Y()) + "," +
@@ -155,11 +115,11 @@ void DumpText(const View& view, int depth, std::string& out) {
     const Shown shown = ShownBy(view);
     if (shown.text) {
         out += " text=";
-        AppendQuotedText(out, *shown.text);
+        kTextEscapes.AppendQuoted(out, *shown.text);
     }
     if (shown.image) {
         out += " image=";
-        AppendQuotedText(out, *shown.image);
+        kTextEscapes.AppendQuoted(out, *shown.image);
     }
     if (shown.background) {
         out += " background=" + shown.background->ToString();

@@ -204,6 +204,17 @@ TEST(InspectorTest, TextsAreEscapedForEachDump) {
                          "\xEF\xBF\xBD\xEF\xBF\xBD|\\u0000\""),
               std::string::npos)
         << json2;
+
+    // Carriage return by letter in both; backspace and form feed by letter in JSON, by number
+    // in the text dump, which also spells out DEL; '/' as it is. The identifier likewise.
+    label.SetText("r\rb\bf\fd\x7Fs/");
+    label.SetIdentifier("id\"\x7F");
+    EXPECT_EQ(ui::Dump(label),
+              "Label#id\\\"\\x7F frame=(0,0,10,10) text=\"r\\rb\\x08f\\x0Cd\\x7Fs/\""
+              " textColor=#000000FF\n");
+    const std::string json3 = ui::DumpJson(label);
+    EXPECT_NE(json3.find("\"identifier\":\"id\\\"\x7F\""), std::string::npos) << json3;
+    EXPECT_NE(json3.find("\"text\":\"r\\rb\\bf\\fd\x7Fs/\""), std::string::npos) << json3;
 }
 
 TEST(InspectorTest, NumbersHaveAtMostTwoDecimals) {

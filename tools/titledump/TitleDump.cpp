@@ -168,7 +168,11 @@ std::string Format(const char* format, ...) {
     return text;
 }
 
-std::string FormatValue(const SV::SVTypedValue& value) {
+// The scalar a track's info holds, handed to `visit` as its own type (uint32_t, int32_t,
+// uint64_t, float, bool, std::string or SV::SVDataBlob); `other` for the kinds track info does
+// not hold (none, arrays, dictionaries, a signed long).
+template <typename Result, typename Visit>
+Result VisitScalar(const SV::SVTypedValue& value, Visit visit, Result other) {
     uint32_t u32 = 0;
     int32_t s32 = 0;
     uint64_t u64 = 0;
@@ -177,31 +181,50 @@ std::string FormatValue(const SV::SVTypedValue& value) {
     const std::string* text = nullptr;
     const SV::SVDataBlob* blob = nullptr;
     if (value.GetUnsignedInt(u32)) {
-        return Format("%u", u32);
+        return visit(u32);
     }
     if (value.GetSignedInt(s32)) {
-        return Format("%d", s32);
+        return visit(s32);
     }
     if (value.GetUnsignedLong(u64)) {
-        return Format("%llu", static_cast<unsigned long long>(u64));
+        return visit(u64);
     }
     if (value.GetFloat(f)) {
-        return Format("%g", static_cast<double>(f));
+        return visit(f);
     }
     if (value.GetBoolean(b)) {
-        return b ? "true" : "false";
+        return visit(b);
     }
     if (value.GetString(text)) {
-        return "\"" + *text + "\"";
+        return visit(*text);
     }
     if (value.GetDataBlob(blob)) {
-        std::string out = Format("%zu bytes", blob->size());
-        for (size_t i = 0; i < blob->size() && i < 16; ++i) {
-            out += Format(i == 0 ? " %02x" : "%02x", (*blob)[i]);
-        }
-        return out + (blob->size() > 16 ? "..." : "");
+        return visit(*blob);
     }
-    return "?";
+    return other;
+}
+
+// A value as the text report writes it.
+struct ValueText {
+    std::string operator()(uint32_t u32) const { return Format("%u", u32); }
+    std::string operator()(int32_t s32) const { return Format("%d", s32); }
+    std::string operator()(uint64_t u64) const {
+        return Format("%llu", static_cast<unsigned long long>(u64));
+    }
+    std::string operator()(float f) const { return Format("%g", static_cast<double>(f)); }
+    std::string operator()(bool b) const { return b ? "true" : "false"; }
+    std::string operator()(const std::string& text) const { return "\"" + text + "\""; }
+    std::string operator()(const SV::SVDataBlob& blob) const {
+        std::string out = Format("%zu bytes", blob.size());
+        for (size_t i = 0; i < blob.size() && i < 16; ++i) {
+            out += Format(i == 0 ? " %02x" : "%02x", blob[i]);
+        }
+        return out + (blob.size() > 16 ? "..." : "");
+    }
+};
+
+std::string FormatValue(const SV::SVTypedValue& value) {
+    return VisitScalar(value, ValueText(), std::string("?"));
 }
 
 // The last sample lasts beyond its own decode time (a picture, an audio frame) and the index
@@ -308,37 +331,24 @@ std::string FormatTitle(const TitleSummary& summary) {
 
 namespace {
 
-ns::Value JsonValue(const SV::SVTypedValue& value) {
-    uint32_t u32 = 0;
-    int32_t s32 = 0;
-    uint64_t u64 = 0;
-    float f = 0;
-    bool b = false;
-    const std::string* text = nullptr;
-    const SV::SVDataBlob* blob = nullptr;
-    if (value.GetUnsignedInt(u32)) {
-        return ns::Value(u32);
-    }
-    if (value.GetSignedInt(s32)) {
-        return ns::Value(s32);
-    }
-    if (value.GetUnsignedLong(u64)) {
+// A value as the JSON report writes it.
+struct ValueJson {
+    ns::Value operator()(uint32_t u32) const { return ns::Value(u32); }
+    ns::Value operator()(int32_t s32) const { return ns::Value(s32); }
+    ns::Value operator()(uint64_t u64) const {
         return ns::Value(static_cast<unsigned long long>(u64));
     }
-    if (value.GetFloat(f)) {
-        return ns::Value(static_cast<double>(f));
-    }
-    if (value.GetBoolean(b)) {
-        return ns::Value(b);
-    }
-    if (value.GetString(text)) {
-        return ns::Value(*text);
-    }
-    if (value.GetDataBlob(blob)) {
+    ns::Value operator()(float f) const { return ns::Value(static_cast<double>(f)); }
+    ns::Value operator()(bool b) const { return ns::Value(b); }
+    ns::Value operator()(const std::string& text) const { return ns::Value(text); }
+    ns::Value operator()(const SV::SVDataBlob& blob) const {
         // All the bytes, in hex: the text report shows only the first ones.
-        return ns::Value(SV::BytesToHex(std::vector<unsigned char>(blob->begin(), blob->end())));
+        return ns::Value(SV::BytesToHex(std::vector<unsigned char>(blob.begin(), blob.end())));
     }
-    return ns::Value();
+};
+
+ns::Value JsonValue(const SV::SVTypedValue& value) {
+    return VisitScalar(value, ValueJson(), ns::Value());
 }
 
 ns::Value Seconds(uint64_t ticks) {
