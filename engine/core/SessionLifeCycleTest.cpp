@@ -240,6 +240,7 @@ TEST_F(SessionLifeCycleTest, ThePumpRunsTasksPullsAndTicksUntilStopped) {
     EXPECT_TRUE(Eventually([&] { return ran && stage->Pulls() > 2 && stage->Ticks() > 2; }));
     session->Stop(true);
     const int pulls = stage->Pulls();
+    EXPECT_TRUE(session->WaitForStop(0));  // returned after the shutdown, past the last pass
     // Nothing runs once stopped: no pull came by the time the pump thread has ended.
     EXPECT_TRUE(Eventually([&] { return SvTestSupport::ThreadState(pumpThread) == 0; }));
     EXPECT_EQ(pulls, stage->Pulls());
