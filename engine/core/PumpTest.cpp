@@ -33,14 +33,11 @@ using SvTestSupport::ThreadsNamed;
 using SvTestSupport::ThreadState;
 using SvTestSupport::WaitUntil;
 
-// A pass of a paused pump leaves no trace. The pump thread has looked at its queue since
-// `sleeps` was read (after the post, resume or pause in question) once it is asleep after
-// going to sleep twice more: the first may end the pass it was in then, the second follows a
-// pass begun after it. A post wakes an idle wait, so a sleep seen after one is never the
-// wait it found.
-bool LookedAgainSince(pid_t tid, long sleeps) {
-    return IsAsleep(tid) && SleepsOf(tid) >= sleeps + 2;
-}
+// A pass of a paused pump leaves no trace, but the pump sleeps between passes. Once its thread
+// has gone to sleep twice since `sleeps` was read (just after the post, pause or resume in
+// question), a whole pass began after that reading and has ended: the first sleep may be the
+// wait after the pass then under way, the second ends the pass that followed it.
+bool LookedAgainSince(pid_t tid, long sleeps) { return SleepsOf(tid) >= sleeps + 2; }
 
 // Sends the engine's standard-output lines to a temporary file for the test's lifetime.
 class OutputCapture {
