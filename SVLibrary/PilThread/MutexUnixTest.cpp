@@ -1,12 +1,12 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <chrono>
 #include <thread>
 #include <vector>
 
 #include "SVLibrary/Exception/Exception.h"
 #include "SVLibrary/PilThread/MutexUnix.h"
+#include "tests/support/ThreadTestSupport.h"
 
 namespace {
 
@@ -53,14 +53,18 @@ TEST(Mutex, UnlockByNonOwnerThrowsAndLeavesTheHoldIntact) {
     EXPECT_EQ(code, 0x1d);
 
     std::atomic<bool> contenderHasIt{false};
+    std::atomic<pid_t> contenderId{0};
     std::thread contender([&] {
+        contenderId = SvTestSupport::ThisThreadId();
         m.Lock();
         contenderHasIt = true;
         m.Unlock();
     });
-    // Still held twice by us: one unlock keeps the contender out, the second lets it in.
+    // Still held twice by us: one unlock keeps the contender out, the second lets it in. Kept
+    // out, it is found asleep in Lock; let in, it takes the mutex without sleeping.
     m.Unlock();
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    EXPECT_TRUE(SvTestSupport::WaitUntil(
+        [&] { return contenderHasIt || SvTestSupport::IsAsleep(contenderId); }));
     EXPECT_FALSE(contenderHasIt.load());
     m.Unlock();
     contender.join();

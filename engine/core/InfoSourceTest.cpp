@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <chrono>
 #include <memory>
 #include <string>
 #include <thread>
@@ -13,6 +12,7 @@
 #include "engine/core/ErrorInfoSource.h"
 #include "engine/core/SessionInfoSource.h"
 #include "engine/core/StreamInfoSource.h"
+#include "tests/support/ThreadTestSupport.h"
 
 namespace SarvelonMediaKit {
 
@@ -268,14 +268,19 @@ TEST(InfoSourceTest, ADetachWaitsForADeliveryRunningOnAnotherThread) {
     while (!blocker.entered) std::this_thread::yield();
 
     std::atomic<bool> detached(false);
+    std::atomic<pid_t> detacherId(0);
     bool finishedBeforeDetach = false;
     std::thread detacher([&] {
+        detacherId = SvTestSupport::ThisThreadId();
         source.RemoveMonitor(&blocker);
         finishedBeforeDetach = blocker.finished;
         detached = true;
     });
-    // The detach cannot return while the event runs.
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    // The detach cannot return while the event runs: once it has unlinked the monitor, the
+    // detaching thread is found asleep waiting for the delivery, not returned.
+    EXPECT_TRUE(SvTestSupport::WaitUntil([&] {
+        return detached || (!source.HasMonitor(&blocker) && SvTestSupport::IsAsleep(detacherId));
+    }));
     EXPECT_FALSE(detached);
     blocker.release = true;
     detacher.join();

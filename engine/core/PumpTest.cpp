@@ -26,8 +26,18 @@ namespace {
 
 using std::chrono::milliseconds;
 
+using SvTestSupport::IsAsleep;
+using SvTestSupport::SleepsOf;
+using SvTestSupport::ThisThreadId;
 using SvTestSupport::ThreadsNamed;
+using SvTestSupport::ThreadState;
 using SvTestSupport::WaitUntil;
+
+// A pass of a paused pump leaves no trace, but the pump sleeps between passes. Once its thread
+// has gone to sleep twice since `sleeps` was read (just after the post, pause or resume in
+// question), a whole pass began after that reading and has ended: the first sleep may be the
+// wait after the pass then under way, the second ends the pass that followed it.
+bool LookedAgainSince(pid_t tid, long sleeps) { return SleepsOf(tid) >= sleeps + 2; }
 
 // Sends the engine's standard-output lines to a temporary file for the test's lifetime.
 class OutputCapture {
@@ -142,17 +152,20 @@ void ExpectPassesFollowAtOnceOnlyWhileNoted(bool backToBackWhileProducing,
     const MediaTime kMinute(60000000);
     const int kFollowing = 4;
     std::atomic<int> ticks{0};
+    std::atomic<pid_t> tid{0};
     Pump pump(nullptr);
     pump.SetBackToBackWhileProducing(backToBackWhileProducing);
     pump.SetTickHandler([&]() {
+        tid = ThisThreadId();
         const int pass = ++ticks;
         note(pump, pass <= kFollowing ? pass : 0);
     });
     pump.CreateThread(kMinute);
     pump.Start();
     ASSERT_TRUE(WaitUntil([&]() { return ticks >= kFollowing + 1; }));
-    // A pump that never waited would have run thousands of passes meanwhile.
-    std::this_thread::sleep_for(milliseconds(20));
+    // The pass after the last noted one ends in the minute's wait, where the thread is found
+    // asleep; a pump that followed it at once would be found running or past it.
+    EXPECT_TRUE(WaitUntil([&]() { return IsAsleep(tid) || ticks > kFollowing + 1; }));
     EXPECT_EQ(kFollowing + 1, ticks.load());
     pump.RequestStop();
     EXPECT_TRUE(WaitUntil([&]() { return !pump.IsThreadRunning(); }));
@@ -177,7 +190,9 @@ TEST(PumpTest, APostAfterAPassThatWaitsForOneRunsAtOnceAndOtherwiseWaitsTheInter
     // work is a post.
     Pump pump(nullptr);
     std::atomic<bool> waitForPost{false};
+    std::atomic<pid_t> tid{0};
     pump.SetTickHandler([&]() {
+        tid = ThisThreadId();
         Pump::NoteDataMoved();
         if (waitForPost) Pump::NoteWaitingForPost();
     });
@@ -196,9 +211,11 @@ TEST(PumpTest, APostAfterAPassThatWaitsForOneRunsAtOnceAndOtherwiseWaitsTheInter
         waitForPost = false;
     }));
     EXPECT_TRUE(WaitUntil([&]() { return runs == 2; }));
-    // That pass noted nothing: a post waits for its minute.
+    // That pass noted nothing: it ends in the minute's wait, asleep, and a post leaves it
+    // there. A post that woke it would find the thread running when the post returns.
+    ASSERT_TRUE(WaitUntil([&]() { return IsAsleep(tid); }));
     pump.GetTaskManager()->AddTask(MakeTask("Test::Third", [&]() { ++runs; }));
-    std::this_thread::sleep_for(milliseconds(20));
+    EXPECT_TRUE(WaitUntil([&]() { return IsAsleep(tid) || runs > 2; }));
     EXPECT_EQ(2, runs.load());
     pump.RequestStop();
     EXPECT_TRUE(WaitUntil([&]() { return !pump.IsThreadRunning(); }));
@@ -253,24 +270,37 @@ TEST(PumpTest, PauseWaitsForTheRunningPassAndHoldsTasksUntilEveryResume) {
     Pump pump(nullptr);
     pump.CreateThread(MediaTime(1000));
     pump.Start();
-    std::atomic<bool> inTask{false}, taskDone{false};
+    // The task holds its pass until the pausing thread is seen waiting in Pause, or Pause has
+    // returned (which it must not while the task runs).
+    std::atomic<bool> inTask{false}, taskDone{false}, pauseReturned{false};
+    std::atomic<pid_t> tid{0}, pauser{0};
     pump.GetTaskManager()->AddTask(MakeTask("Test::Slow", [&]() {
+        tid = ThisThreadId();
         inTask = true;
-        std::this_thread::sleep_for(milliseconds(150));
+        WaitUntil([&]() { return pauseReturned || IsAsleep(pauser); });
         taskDone = true;
     }));
     ASSERT_TRUE(WaitUntil([&]() { return inTask.load(); }));
-    pump.Pause();
-    EXPECT_TRUE(taskDone.load());  // returned only once the pass had ended
+    bool doneWhenPauseReturned = false;
+    std::thread pausing([&]() {
+        pauser = ThisThreadId();
+        pump.Pause();
+        doneWhenPauseReturned = taskDone;
+        pauseReturned = true;
+    });
+    pausing.join();
+    EXPECT_TRUE(doneWhenPauseReturned);  // returned only once the pass had ended
 
     std::atomic<int> ran{0};
     auto count = [&]() { ++ran; };
     pump.GetTaskManager()->AddTask(MakeTask("Test::Count", count));
     pump.Pause();  // twice paused
-    std::this_thread::sleep_for(milliseconds(40));
+    long sleeps = SleepsOf(tid);
+    EXPECT_TRUE(WaitUntil([&]() { return ran > 0 || LookedAgainSince(tid, sleeps); }));
     EXPECT_EQ(0, ran.load());
     pump.Resume();
-    std::this_thread::sleep_for(milliseconds(40));
+    sleeps = SleepsOf(tid);
+    EXPECT_TRUE(WaitUntil([&]() { return ran > 0 || LookedAgainSince(tid, sleeps); }));
     EXPECT_EQ(0, ran.load());  // one Pause still holds it
     pump.Resume();
     ASSERT_TRUE(WaitUntil([&]() { return ran == 1; }));
@@ -279,7 +309,8 @@ TEST(PumpTest, PauseWaitsForTheRunningPassAndHoldsTasksUntilEveryResume) {
     pump.Resume();
     pump.Pause();
     pump.GetTaskManager()->AddTask(MakeTask("Test::Count", count));
-    std::this_thread::sleep_for(milliseconds(40));
+    sleeps = SleepsOf(tid);
+    EXPECT_TRUE(WaitUntil([&]() { return ran > 1 || LookedAgainSince(tid, sleeps); }));
     EXPECT_EQ(1, ran.load());
     pump.Resume();
     ASSERT_TRUE(WaitUntil([&]() { return ran == 2; }));
@@ -296,14 +327,17 @@ TEST(PumpTest, PauseOnThePumpThreadDoesNotWaitForItself) {
     pump.Start();
     std::atomic<bool> pausedInTask{false};
     std::atomic<int> after{0};
+    std::atomic<pid_t> tid{0};
     pump.GetTaskManager()->AddTask(MakeTask("Test::Pause", [&]() {
+        tid = ThisThreadId();
         pump.Pause();
         pausedInTask = true;
     }));
     ASSERT_TRUE(WaitUntil([&]() { return pausedInTask.load(); }));
     // The pause it took holds later tasks until it is resumed.
     pump.GetTaskManager()->AddTask(MakeTask("Test::After", [&]() { ++after; }));
-    std::this_thread::sleep_for(milliseconds(30));
+    const long sleeps = SleepsOf(tid);
+    EXPECT_TRUE(WaitUntil([&]() { return after > 0 || LookedAgainSince(tid, sleeps); }));
     EXPECT_EQ(0, after.load());
     pump.Resume();
     ASSERT_TRUE(WaitUntil([&]() { return after == 1; }));
@@ -472,7 +506,11 @@ TEST(PumpTest, AnIdlePumpSleepsUntilAPostAndAWorkingOneKeepsItsInterval) {
         // A minute between passes: a post that had to wait for it would not run within the test.
         Pump pump(nullptr);
         std::atomic<int> ticks{0};
-        pump.SetTickHandler([&]() { ++ticks; });
+        std::atomic<pid_t> tid{0};
+        pump.SetTickHandler([&]() {
+            tid = ThisThreadId();
+            ++ticks;
+        });
         pump.CreateThread(MediaTime(60000000));
         pump.Start();
         ASSERT_TRUE(WaitUntil([&]() { return ticks >= 1; }));  // the first pass: nothing to do
@@ -488,8 +526,10 @@ TEST(PumpTest, AnIdlePumpSleepsUntilAPostAndAWorkingOneKeepsItsInterval) {
             std::atomic<int>& runs_;
         };
         pump.GetTaskManager()->AddTask(boost::make_shared<TwiceTask>(runs));
+        // That pass ends in the minute's wait, asleep; a pump woken by the task's own post
+        // would run it again first.
         ASSERT_TRUE(WaitUntil([&]() { return runs >= 1; }));
-        std::this_thread::sleep_for(milliseconds(20));
+        EXPECT_TRUE(WaitUntil([&]() { return IsAsleep(tid) || runs > 1; }));
         EXPECT_EQ(1, runs.load());
         pump.RequestStop();
         EXPECT_TRUE(WaitUntil([&]() { return !pump.IsThreadRunning(); }));
@@ -510,8 +550,12 @@ TEST(PumpTest, AnIdlePumpSleepsUntilAPostAndAWorkingOneKeepsItsInterval) {
         pump.Start();
         ASSERT_TRUE(WaitUntil([&]() { return ticks >= 50; }));
         moving = false;
-        std::this_thread::sleep_for(milliseconds(300));  // the back-off reaches its limit
+        // Ten idle passes bring a wait doubling from a millisecond to any limit up to 512 ms.
+        const int moved = ticks;
+        ASSERT_TRUE(WaitUntil([&]() { return ticks >= moved + 10; }));
         const int idleStart = ticks;
+        // Bounded check: a pace is a count over a span of time; no event marks the passes
+        // that do not come.
         std::this_thread::sleep_for(milliseconds(300));
         EXPECT_LT(ticks - idleStart, 30);
         // A post wakes it at once and its pass runs the task.
@@ -522,27 +566,39 @@ TEST(PumpTest, AnIdlePumpSleepsUntilAPostAndAWorkingOneKeepsItsInterval) {
 }
 
 // A chain that says everything it waits for wakes the pump (NoteIdleUntil) is not looked at
-// again until a post: the old idle limit (100 ms) would make some 6 passes in 600 ms, a
+// again until a post: the old idle limit (100 ms) would make some 5 passes in 500 ms, a
 // one-millisecond interval hundreds. A time it names brings one pass when it comes; the
 // watchdog does not call the resting queue one that is not run (it checks every 500 ms and
 // reports after a second).
 TEST(PumpTest, AChainAtRestSleepsUntilWokenOrUntilTheTimeItNamed) {
     OutputCapture output;
-    Pump pump(nullptr);
+    FakeClock clock;
+    boost::shared_ptr<TaskManager> tm(new TaskManager(clock.Get()));
+    Pump pump(nullptr, tm, clock.Get());
     std::atomic<int> ticks{0};
     std::atomic<int64_t> due{-1};
+    std::atomic<pid_t> tid{0};
     pump.SetTickHandler([&]() {
+        tid = ThisThreadId();
         ++ticks;
         Pump::NoteIdleUntil(due);
     });
     pump.CreateThread(MediaTime(1000));
     pump.Start();
     ASSERT_TRUE(WaitUntil([&]() { return ticks >= 1; }));
-    std::this_thread::sleep_for(milliseconds(50));
+    // Nothing in the pass blocks: once asleep, the thread rests in its wait.
+    ASSERT_TRUE(WaitUntil([&]() { return IsAsleep(tid); }));
     const int resting = ticks;
-    std::this_thread::sleep_for(milliseconds(1300));
-    EXPECT_EQ(resting, ticks.load());
+    // To the watchdog the queue has now not run for ten seconds. Its next check is due within
+    // 500 ms; the timer manager runs its timers in the order they are due, so a sentinel due
+    // after that has fired only once such a check has spoken.
+    clock.now += 10000;
+    SentinelTimer sentinel;
+    SV::TimerSet(&sentinel, 0, 510, true);
+    ASSERT_TRUE(WaitUntil([&]() { return sentinel.fired.load(); }));
     EXPECT_EQ("", output.Text());
+    // Bounded check, over the sentinel's half second: a pass that does not come has no event.
+    EXPECT_EQ(resting, ticks.load());
     // A post wakes it; the pass after it names a time 200 ms away, which brings one more.
     due = 200;
     std::atomic<bool> ran{false};
@@ -576,13 +632,19 @@ TEST(PumpTest, ALoopThatEndsDuringAWatchdogCheckCountsAsRunningUntilTheCheckHasR
         std::atomic<bool>& release;
         ~Release() { release = true; }
     } releaseAtEnd{release};
+    std::atomic<pid_t> tid{0};
+    pump.SetTickHandler([&]() { tid = ThisThreadId(); });
     pump.CreateThread(MediaTime(1000));
     pump.Start();
+    ASSERT_TRUE(WaitUntil([&]() { return tid != 0; }));
     hold = true;
     ASSERT_TRUE(WaitUntil([&]() { return held.load(); }));  // within 500 ms
     pump.RequestStop();
-    // The loop ends within a pass; the check it raced goes on.
-    EXPECT_FALSE(WaitUntil([&]() { return !pump.IsThreadRunning(); }, 300));
+    // The stop wakes the thread, which ends its loop within a pass and then waits for the
+    // check it raced: asleep (or gone, had it not waited). Until the check returns it counts
+    // as running.
+    EXPECT_TRUE(WaitUntil([&]() { return ThreadState(tid) != 'R'; }));
+    EXPECT_TRUE(pump.IsThreadRunning());
     release = true;
     EXPECT_TRUE(WaitUntil([&]() { return !pump.IsThreadRunning(); }));
 }

@@ -232,12 +232,18 @@ TEST_F(SessionLifeCycleTest, ThePumpRunsTasksPullsAndTicksUntilStopped) {
     session->StartPump(1000);
     session->Start();
     std::atomic<bool> ran(false);
-    PostCall(*session, [&] { ran = true; });
+    std::atomic<pid_t> pumpThread(0);
+    PostCall(*session, [&] {
+        pumpThread = SvTestSupport::ThisThreadId();
+        ran = true;
+    });
     EXPECT_TRUE(Eventually([&] { return ran && stage->Pulls() > 2 && stage->Ticks() > 2; }));
     session->Stop(true);
     const int pulls = stage->Pulls();
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    EXPECT_EQ(pulls, stage->Pulls());  // nothing runs once stopped
+    EXPECT_TRUE(session->WaitForStop(0));  // returned after the shutdown, past the last pass
+    // Nothing runs once stopped: no pull came by the time the pump thread has ended.
+    EXPECT_TRUE(Eventually([&] { return SvTestSupport::ThreadState(pumpThread) == 0; }));
+    EXPECT_EQ(pulls, stage->Pulls());
 }
 
 TEST_F(SessionLifeCycleTest, ErrorsFromSeveralThreadsReachTheMonitorsOneAtATimeInOrder) {
@@ -412,8 +418,15 @@ TEST_F(SessionLifeCycleTest, AnOwnerLettingGoOnAnotherThreadDuringTheShutdownIsS
 TEST_F(SessionLifeCycleTest, DestroyingRightAfterARequestedStopWaitsForTheShutdown) {
     session->StartPump(1000);
     session->Start();
-    PostCall(*session, [] { std::this_thread::sleep_for(std::chrono::milliseconds(50)); });
-    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    // The task holds the pass until the last owner has let go, so the shutdown comes after
+    // the destructor has begun.
+    const boost::weak_ptr<Session> weak = session;
+    std::atomic<bool> running(false);
+    PostCall(*session, [weak, &running] {
+        running = true;
+        Eventually([&] { return weak.expired(); });
+    });
+    ASSERT_TRUE(Eventually([&] { return running.load(); }));
     session->Stop(false);
     session.reset();  // the shutdown still to come uses the session: its destructor waits
     stage.reset();

@@ -125,14 +125,19 @@ TEST(ManifestDownloader, NoAnswerTimesOutAndTheDestructorWaitsForTheTransport) {
     // must wait for it to end before the downloader goes.
     transport->BusyStart();
     std::atomic<bool> destroyed(false);
+    std::atomic<pid_t> ownerId(0);
     std::thread owner([&] {
+        ownerId = SvTestSupport::ThisThreadId();
         downloader.reset();
         destroyed = true;
     });
     EXPECT_TRUE(SvTestSupport::WaitUntil([&] { return transport->CloseCount() >= 1; }));
     // The transfer was aborted before it was closed.
     EXPECT_GE(transport->AbortCount(), 1);
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    // After the close the destructor is found asleep, waiting for the transport to let go of
+    // its handlers; one that did not wait returns without sleeping.
+    EXPECT_TRUE(
+        SvTestSupport::WaitUntil([&] { return destroyed || SvTestSupport::IsAsleep(ownerId); }));
     EXPECT_FALSE(destroyed) << "gone while the transport still held its handlers";
     transport->BusyDone();
     owner.join();
