@@ -56,8 +56,8 @@ TEST(ByteRangeTest, RangesResolveAgainstTheSizeUnderEitherSyntax) {
         for (const Syntax syntax : {Syntax::Lenient, Syntax::Exact}) {
             const Kind kind = syntax == Syntax::Lenient ? c.lenient : c.exact;
             const ByteRange range = ByteRange::Resolve(c.value, c.size, syntax);
-            const std::string where = std::string(c.value) +
-                                      (syntax == Syntax::Lenient ? " (lenient)" : " (exact)");
+            const std::string where =
+                std::string(c.value) + (syntax == Syntax::Lenient ? " (lenient)" : " (exact)");
             EXPECT_EQ(kind, range.GetKind()) << where;
             if (kind == Kind::Satisfiable) {
                 EXPECT_EQ(c.first, range.First()) << where;
