@@ -1,20 +1,16 @@
 #include "portal/DemoData.h"
 
 #include <fcntl.h>
-#include <spawn.h>
 #include <sys/file.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
-#include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 
+#include "common/Program.h"
 #include "common/X264Recipe.h"
-
-extern char** environ;
 
 namespace ZulPortal {
 
@@ -48,75 +44,16 @@ std::string ReadSmallFile(const std::string& path) {
     return text;
 }
 
-std::string TemporaryName(const std::string& path) {
-    static std::atomic<unsigned> counter{0};
-    return path + ".tmp." + std::to_string(getpid()) + "." + std::to_string(counter++);
-}
-
 bool WriteFileAtomically(const std::string& path, const std::string& bytes, std::string& error) {
-    const std::string temporary = TemporaryName(path);
-    FILE* file = std::fopen(temporary.c_str(), "wbe");
-    bool written = false;
-    if (file != nullptr) {
-        written = std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
-        written = std::fclose(file) == 0 && written;
-    }
-    if (!written || std::rename(temporary.c_str(), path.c_str()) != 0) {
-        std::remove(temporary.c_str());
-        error = "cannot write " + path;
-        return false;
-    }
-    return true;
-}
-
-// Runs a program (no shell) with standard input from /dev/null; its output is collected.
-int RunProgram(const std::vector<std::string>& argv, std::string& output) {
-    int pipeFds[2];
-    if (pipe2(pipeFds, O_CLOEXEC) != 0) return -1;
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_adddup2(&actions, pipeFds[1], 1);
-    posix_spawn_file_actions_adddup2(&actions, pipeFds[1], 2);
-    std::vector<char*> args;
-    for (const std::string& arg : argv) args.push_back(const_cast<char*>(arg.c_str()));
-    args.push_back(nullptr);
-    pid_t child = 0;
-    const int spawned = posix_spawnp(&child, args[0], &actions, nullptr, args.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    close(pipeFds[1]);
-    output.clear();
-    if (spawned == 0) {
-        char buffer[4096];
-        for (;;) {
-            const ssize_t got = read(pipeFds[0], buffer, sizeof buffer);
-            if (got > 0) {
-                // Only the start of a chatty program's output is kept for the message.
-                if (output.size() < 16384) output.append(buffer, static_cast<size_t>(got));
-            } else if (got < 0 && errno == EINTR) {
-                continue;
-            } else {
-                break;
-            }
-        }
-    }
-    close(pipeFds[0]);
-    if (spawned != 0) {
-        output = "cannot start " + argv[0] + ": " + strerror(spawned);
-        return -1;
-    }
-    int status = 0;
-    while (waitpid(child, &status, 0) < 0) {
-        if (errno != EINTR) return -1;
-    }
-    if (WIFEXITED(status)) return WEXITSTATUS(status);
-    return WIFSIGNALED(status) ? 128 + WTERMSIG(status) : -1;
+    if (SvTools::WriteFileAtomically(path, bytes)) return true;
+    error = "cannot write " + path;
+    return false;
 }
 
 // Runs argv with "{out}" standing for a temporary name, then renames the result to path.
 bool Make(const std::string& path, std::vector<std::string> argv, std::string& error) {
     if (Exists(path)) return true;
-    const std::string temporary = TemporaryName(path);
+    const std::string temporary = SvTools::TemporaryName(path);
     std::string command;
     for (std::string& arg : argv) {
         const size_t at = arg.find("{out}");
@@ -124,7 +61,8 @@ bool Make(const std::string& path, std::vector<std::string> argv, std::string& e
         command += (command.empty() ? "" : " ") + arg;
     }
     std::string output;
-    const int status = RunProgram(argv, output);
+    // Only the start of a chatty program's output is kept for the message.
+    const int status = SvTools::RunProgram(argv, &output, 16384);
     if (status != 0 || !Exists(temporary) || std::rename(temporary.c_str(), path.c_str()) != 0) {
         std::remove(temporary.c_str());
         error = "`" + command + "` exited with " + std::to_string(status) + ": " + output;

@@ -1,12 +1,7 @@
 #include "tests/support/Fixtures.h"
 
-#include <fcntl.h>
-#include <spawn.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
-#include <atomic>
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
@@ -15,9 +10,8 @@
 #include <mutex>
 #include <stdexcept>
 
+#include "common/Program.h"
 #include "common/X264Recipe.h"
-
-extern char** environ;
 
 namespace SvTestSupport {
 
@@ -59,10 +53,7 @@ std::unique_lock<std::mutex> LockPath(const std::string& path) {
     return std::unique_lock<std::mutex>(*lock);
 }
 
-std::string TemporaryName(const std::string& path) {
-    static std::atomic<unsigned> counter{0};
-    return path + ".tmp." + std::to_string(getpid()) + "." + std::to_string(counter++);
-}
+using SvTools::TemporaryName;
 
 // The cached file's name carries a digest of its recipe, so that a changed recipe makes a new
 // file instead of reusing one made the old way: "short.ts" becomes "short-1a2b3c4d.ts".
@@ -138,64 +129,6 @@ std::vector<std::string> ClipCommand(const std::string& size, const std::string&
 const std::vector<std::string> kAac = SvTools::X264Recipe::Aac("64k");
 
 }  // namespace
-
-int RunProgram(const std::vector<std::string>& argv, std::string* output) {
-    if (argv.empty()) {
-        return -1;
-    }
-    int pipeFds[2];
-    if (pipe2(pipeFds, O_CLOEXEC) != 0) {
-        return -1;
-    }
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_adddup2(&actions, pipeFds[1], 1);
-    posix_spawn_file_actions_adddup2(&actions, pipeFds[1], 2);
-    std::vector<char*> args;
-    for (const std::string& arg : argv) {
-        args.push_back(const_cast<char*>(arg.c_str()));
-    }
-    args.push_back(nullptr);
-    pid_t child = 0;
-    const int spawned = posix_spawnp(&child, args[0], &actions, nullptr, args.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    close(pipeFds[1]);
-    std::string collected;
-    if (spawned == 0) {
-        char buffer[4096];
-        for (;;) {
-            const ssize_t got = read(pipeFds[0], buffer, sizeof buffer);
-            if (got > 0) {
-                collected.append(buffer, static_cast<size_t>(got));
-            } else if (got < 0 && errno == EINTR) {
-                continue;
-            } else {
-                break;
-            }
-        }
-    }
-    close(pipeFds[0]);
-    if (output) {
-        *output = collected;
-    }
-    if (spawned != 0) {
-        if (output) {
-            *output = "cannot start " + argv[0];
-        }
-        return -1;
-    }
-    int status = 0;
-    while (waitpid(child, &status, 0) < 0) {
-        if (errno != EINTR) {
-            return -1;
-        }
-    }
-    if (WIFEXITED(status)) {
-        return WEXITSTATUS(status);
-    }
-    return WIFSIGNALED(status) ? 128 + WTERMSIG(status) : -1;
-}
 
 std::string Fixtures::Directory() {
     const std::string dir = SV_FIXTURE_DIR;
@@ -290,15 +223,7 @@ std::string Fixtures::SubtitleFile() {
     if (Exists(path)) {
         return path;
     }
-    const std::string temporary = TemporaryName(path);
-    FILE* file = std::fopen(temporary.c_str(), "wbe");
-    bool written = false;
-    if (file != nullptr) {
-        written = std::fwrite(text.data(), 1, text.size(), file) == text.size();
-        written = std::fclose(file) == 0 && written;
-    }
-    if (!written || std::rename(temporary.c_str(), path.c_str()) != 0) {
-        std::remove(temporary.c_str());
+    if (!SvTools::WriteFileAtomically(path, text)) {
         throw std::runtime_error("fixture subtitles.ttml: cannot write " + path);
     }
     return path;

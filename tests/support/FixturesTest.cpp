@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -19,6 +20,17 @@ TEST(Fixtures, RunProgramReportsStatusAndOutput) {
     EXPECT_EQ("out\nerr\n", output);
     EXPECT_EQ(-1, RunProgram({"/nonexistent/program"}, &output));
     EXPECT_EQ(0, RunProgram({"true"}));
+
+    // A descriptor opened without close-on-exec still stays out of the child.
+    const int stray = ::open("/dev/null", O_RDONLY);  // no O_CLOEXEC on purpose
+    ASSERT_GE(stray, 0);
+    EXPECT_NE(0, RunProgram({"sh", "-c", "true <&" + std::to_string(stray)}, &output)) << output;
+    ::close(stray);
+
+    // Past the bytes kept the output is drained and dropped: the program finishes.
+    EXPECT_EQ(0, SvTools::RunProgram({"head", "-c", "100000", "/dev/zero"}, &output, 16384));
+    EXPECT_GE(output.size(), 16384u);
+    EXPECT_LT(output.size(), 16384u + 4096u);
 }
 
 // A recipe runs once however many callers ask at the same time, and a failed one leaves no
