@@ -66,27 +66,21 @@ MainViewController2::MainViewController2(const std::string& interfaceFileName,
     BindOutlet("showHideMenuButtonItem", showHideMenuButtonItem_);
 
     SetWantsFullScreenLayout(true);
-    std::string baseURL;
-    std::string searchURL;
-    std::optional<ns::URLCredential> thumbnailCredential;
     if (const std::shared_ptr<ZULScreenHost> hostNow = host_.lock()) {
         zulMovieScheme_ = hostNow->zulMovieScheme();
         zulHomeRequest_ = ZULRequest::requestWithURL(hostNow->zulHomeURL());
         zulSeriesRequest_ = ZULRequest::requestWithURL(hostNow->zulSeriesURL());
         zulMoviesRequest_ = ZULRequest::requestWithURL(hostNow->zulMoviesURL());
         zulMyZULRequest_ = ZULRequest::requestWithURL(hostNow->zulMyZULURL());
-        baseURL = hostNow->zulBaseURL();
-        searchURL = hostNow->zulSearchURL();
-        thumbnailCredential.emplace(hostNow->zulUser(), hostNow->zulPassword(),
-                                    ns::URLCredential::Persistence::ForSession);
+        searchContentProvider_ = SearchContentProvider::For(*hostNow);
     } else {
         ns::Log("[MVC] there is no application delegate: no portal pages to load");
+        searchContentProvider_ =
+            std::make_shared<SearchContentProvider>(std::string(), std::string(), std::nullopt);
     }
     // A device that reports no idiom is taken for a phone.
     barSizeDelta_ = ui::UiDevice::Current().IsPad() ? 0 : kPhoneBarSizeDelta;
     menuContentProvider_ = std::make_shared<MenuContentProvider>();
-    searchContentProvider_ = std::make_shared<SearchContentProvider>(
-        std::move(baseURL), std::move(searchURL), std::move(thumbnailCredential));
 }
 
 MainViewController2::~MainViewController2() {

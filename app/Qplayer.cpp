@@ -235,7 +235,7 @@ void Qplayer::initPlayer() {
     }
     player_->SetShouldAutoplay(true);
     player_->SetControlStyle(ns::MovieControlStyle::None);
-    controls_->setMoviePlayer(player_.get());
+    controls_->setMoviePlayer(player_);
     std::shared_ptr<ui::View> movieView = player_->View();
     if (!movieView) return;
     movieView->SetUserInteractionEnabled(false);
@@ -658,7 +658,6 @@ void Qplayer::ViewDidDisappear(bool /*animated*/) {
     if (!player_) return;
     if (std::shared_ptr<ui::View> movieView = player_->View()) movieView->RemoveFromSuperview();
     player_->Stop();
-    controls_->setMoviePlayer(nullptr);
     player_.reset();
 }
 

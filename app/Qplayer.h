@@ -193,7 +193,8 @@ private:
     PendingConnection connection_;
     std::unique_ptr<PlayerDataObject> dataObject_;
     std::string mediaID_;
-    std::unique_ptr<ns::MoviePlayer> player_;
+    // Shared only so the controls can hold it weakly.
+    std::shared_ptr<ns::MoviePlayer> player_;
 
     uint64_t coreTimer_ = 0;
     uint64_t timeoutTimer_ = 0;

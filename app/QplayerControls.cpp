@@ -35,11 +35,9 @@ void SetY(const std::shared_ptr<ui::View>& view, double y) {
     view->SetFrame(frame);
 }
 
-}  // namespace
-
-namespace {
 // The subtitle label's text until the first second of playback replaces it.
 constexpr const char* kSubtitlePlaceholder = ".......";
+
 }  // namespace
 
 QplayerControls::QplayerControls()
@@ -74,7 +72,8 @@ double QplayerControls::chooserHeight() const {
 }
 
 bool QplayerControls::moviePlaying() const {
-    return movie_ != nullptr && movie_->PlaybackState() == ns::MoviePlaybackState::Playing;
+    const std::shared_ptr<ns::MoviePlayer> movie = movie_.lock();
+    return movie && movie->PlaybackState() == ns::MoviePlaybackState::Playing;
 }
 
 void QplayerControls::viewDidLoad(const std::shared_ptr<ui::View>& screenView,
@@ -361,12 +360,12 @@ void QplayerControls::changeSubtitle(const std::string& language) {
 }
 
 void QplayerControls::onPlay() {
-    if (movie_) movie_->Play();
+    if (const std::shared_ptr<ns::MoviePlayer> movie = movie_.lock()) movie->Play();
     hideSubtitlesAndVolumeSlider();
 }
 
 void QplayerControls::onPause() {
-    if (movie_) movie_->Pause();
+    if (const std::shared_ptr<ns::MoviePlayer> movie = movie_.lock()) movie->Pause();
     hideSubtitlesAndVolumeSlider();
 }
 
@@ -374,7 +373,7 @@ void QplayerControls::onScrubberRelease() { ns::Log("[Q] release"); }
 
 void QplayerControls::changeScaleMode() {
     hideSubtitlesAndVolumeSlider();
-    ns::MoviePlayer* movie = movie_;
+    const std::shared_ptr<ns::MoviePlayer> movie = movie_.lock();
     if (!movie) return;
     const bool toFill = movie->ScalingMode() == ns::MovieScalingMode::AspectFit;
     const ns::MovieScalingMode mode =
@@ -393,7 +392,7 @@ void QplayerControls::onScrubbingBegin() {
 }
 
 void QplayerControls::onScrubbingDone() {
-    ns::MoviePlayer* movie = movie_;
+    const std::shared_ptr<ns::MoviePlayer> movie = movie_.lock();
     if (!scrubber_ || !movie) return;
     const double value = scrubber_->Value();
     const double maximum = scrubber_->MaximumValue();
@@ -410,7 +409,7 @@ void QplayerControls::onScrubbingDone() {
 // --- rotation
 
 void QplayerControls::willRotate(ui::InterfaceOrientation orientation) {
-    ns::MoviePlayer* movie = movie_;
+    const std::shared_ptr<ns::MoviePlayer> movie = movie_.lock();
     if (!movie) return;
     movie->SetScalingMode(ns::MovieScalingMode::AspectFit);
     if (ui::IsLandscape(orientation)) {

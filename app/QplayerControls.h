@@ -74,9 +74,9 @@ public:
     // The screen's view has loaded (again): the controls place their views in it and connect
     // their buttons and scrubber; the close button runs `close`.
     void viewDidLoad(const std::shared_ptr<ui::View>& screenView, std::function<void()> close);
-    // The movie player the controls drive (null: none). The screen owns it and outlives the
-    // controls' use of it: it passes null before letting it go.
-    void setMoviePlayer(ns::MoviePlayer* movie) { movie_ = movie; }
+    // The movie player the controls drive (null: none). The screen owns it; the controls only
+    // look at it while it lives, since they may outlive it (a pending callback holds them).
+    void setMoviePlayer(const std::shared_ptr<ns::MoviePlayer>& movie) { movie_ = movie; }
 
     // Set-up steps, in the order the screen runs them once the playback information is read.
     // The device's model decides the small layout ("iPhone").
@@ -154,7 +154,7 @@ private:
     void subtitleDocumentLoaded(std::string document);
 
     std::weak_ptr<ui::View> screenView_;
-    ns::MoviePlayer* movie_ = nullptr;
+    std::weak_ptr<ns::MoviePlayer> movie_;
 
     // Outlets.
     std::shared_ptr<ui::View> bottomBar_;

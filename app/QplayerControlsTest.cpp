@@ -10,7 +10,9 @@
 #include <memory>
 #include <string>
 
+#include "app/QplayerControls.h"
 #include "app/QplayerTestFixture.h"
+#include "app/testing/ScriptedMoviePlayer.h"
 #include "platform/media/MoviePlayer.h"
 #include "platform/ui/Button.h"
 
@@ -103,6 +105,38 @@ TEST_F(QplayerControlsTest, EachPressSetsTheOtherModeAndPortraitFitsUntilLandsca
     EXPECT_TRUE(Shown("scaleModeButton"));
     EXPECT_FALSE(Shown("scaleModeExitButton"));
     RunFor(1);  // the turn ends within the test
+}
+
+// The controls can outlive their screen (a callback under way holds them). A screen let go
+// without ever being shown takes its movie player with it: the controls' buttons then drive
+// no movie at all, not the one that is gone.
+TEST_F(QplayerControlsTest, ControlsLeftBehindByTheirScreenDriveNoMovie) {
+    struct CountingMovie : AppTestSupport::ScriptedMoviePlayer {
+        explicit CountingMovie(int& plays) : plays_(plays) {}
+        void Play() override {
+            ++plays_;
+            ScriptedMoviePlayer::Play();
+        }
+        int& plays_;
+    };
+    int plays = 0;
+    bool made = false;
+    ns::MoviePlayer::SetFactory([&]() -> std::unique_ptr<ns::MoviePlayer> {
+        made = true;
+        return std::make_unique<CountingMovie>(plays);
+    });
+    std::shared_ptr<Qplayer> screen = Qplayer::initWithJSON(PlaybackUrl("103"), "device-1");
+    screen->setDelegate(delegate_);
+    ASSERT_TRUE(WaitReal([&] { return made; }, 10));
+    ASSERT_NE(nullptr, screen->player());
+    const std::shared_ptr<QplayerControls> controls = screen->controls().shared_from_this();
+    controls->onPlay();
+    ASSERT_EQ(1, plays);
+
+    screen.reset();
+    controls->onPlay();
+    controls->changeScaleMode();
+    EXPECT_EQ(1, plays);
 }
 
 class QplayerPhoneControlsTest : public QplayerControlsTest {

@@ -8,6 +8,7 @@
 #include "app/ResultTableViewSectionView.h"
 #include "app/ZULAlert.h"
 #include "app/ZULColor.h"
+#include "app/ZULScreenHost.h"
 #include "platform/core/LogWriter.h"
 #include "platform/ui/Image.h"
 
@@ -49,6 +50,13 @@ SearchContentProvider::SearchContentProvider(std::string baseURL, std::string se
       thumbnailCredential_(std::move(thumbnailCredential)),
       zulSearch_(std::make_unique<ZULSearch>(std::move(searchURLFormat))) {
     zulSearch_->setDelegate(this);
+}
+
+std::shared_ptr<SearchContentProvider> SearchContentProvider::For(const ZULScreenHost& host) {
+    return std::make_shared<SearchContentProvider>(
+        host.zulBaseURL(), host.zulSearchURL(),
+        ns::URLCredential(host.zulUser(), host.zulPassword(),
+                          ns::URLCredential::Persistence::ForSession));
 }
 
 SearchContentProvider::~SearchContentProvider() {

@@ -25,6 +25,8 @@
 #include "platform/ui/IndexPath.h"
 #include "platform/ui/TableView.h"
 
+class ZULScreenHost;
+
 class SearchContentProvider : public ui::TableViewDataSource,
                               public ui::TableViewDelegate,
                               public ZULSearchDelegate,
@@ -36,6 +38,9 @@ public:
     SearchContentProvider(std::string baseURL, std::string searchURLFormat,
                           std::optional<ns::URLCredential> thumbnailCredential);
     ~SearchContentProvider() override;
+    // The portal screen's provider: the host's base and search URLs, its user and password for
+    // the thumbnails (for the session).
+    static std::shared_ptr<SearchContentProvider> For(const ZULScreenHost& host);
 
     // The table it serves (held weakly).
     void setTableView(const std::shared_ptr<ui::TableView>& tableView);

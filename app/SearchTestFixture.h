@@ -17,7 +17,6 @@
 #include "app/testing/AppFixture.h"
 #include "app/testing/AppTestSupport.h"
 #include "app/testing/DemoPortal.h"
-#include "platform/net/URLCredential.h"
 #include "platform/ui/Image.h"
 #include "platform/ui/TableView.h"
 #include "platform/ui/UiDevice.h"
@@ -69,9 +68,7 @@ protected:
     // A provider serving the table, made with the application's configuration as the portal
     // screen makes it.
     virtual void MakeSearchers() {
-        provider_ = std::make_shared<SearchContentProvider>(
-            appDelegate_->zulBaseURL(), appDelegate_->zulSearchURL(),
-            ns::URLCredential(appDelegate_->zulUser(), appDelegate_->zulPassword()));
+        provider_ = SearchContentProvider::For(*appDelegate_);
         table_->SetDataSource(provider_);
         table_->SetDelegate(provider_);
         provider_->setTableView(table_);

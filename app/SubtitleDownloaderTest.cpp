@@ -25,14 +25,7 @@ namespace {
 // A loopback round trip; far more than it takes.
 constexpr double kTimeout = 10;
 
-// A TTML document with the given cues inside its one div.
-std::string Ttml(const std::string& cues) {
-    return "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
-           "<tt xmlns=\"http://www.w3.org/ns/ttml\" "
-           "xmlns:tts=\"http://www.w3.org/ns/ttml#styling\" xml:lang=\"en\">\n"
-           "<body><div>\n" +
-           cues + "</div></body></tt>\n";
-}
+using AppTestSupport::TtmlWithCues;
 
 class SubtitleDownloaderTest : public ::testing::Test {
 protected:
@@ -132,14 +125,14 @@ TEST_F(SubtitleDownloaderTest, DemoPortalDocumentShowsEachCueForItsSeconds) {
 
 // A failure hands nothing over and forgets the address, so the same one may be tried again.
 TEST_F(SubtitleDownloaderTest, FailedDownloadHandsNothingOverAndCanBeRetried) {
-    const std::string good = Ttml("<p begin=\"0:0:5\" end=\"0:0:7\">Good</p>\n");
+    const std::string good = TtmlWithCues("<p begin=\"0:0:5\" end=\"0:0:7\">Good</p>\n");
     ASSERT_TRUE(Load("/good.ttml", good));
 
     // An error status: its page is not handed over.
     SvTestSupport::TestOrigin::Fault status;
     status.status = 404;
     origin_.SetFault("/bad.ttml", status);
-    const std::string bad = Ttml("<p begin=\"0:0:5\" end=\"0:0:7\">Bad</p>\n");
+    const std::string bad = TtmlWithCues("<p begin=\"0:0:5\" end=\"0:0:7\">Bad</p>\n");
     ASSERT_FALSE(Load("/bad.ttml", bad));
     EXPECT_EQ(std::vector<std::string>{"[Q-S] SubtitleError:HTTP status 404"},
               Messages("[Q-S] SubtitleError:"));
@@ -165,8 +158,8 @@ TEST_F(SubtitleDownloaderTest, FailedDownloadHandsNothingOverAndCanBeRetried) {
 
 // A document larger than the downloader holds fails like any download.
 TEST_F(SubtitleDownloaderTest, OversizedDocumentIsRefused) {
-    ASSERT_TRUE(Load("/good.ttml", Ttml("<p begin=\"0:0:5\" end=\"0:0:7\">Good</p>\n")));
-    std::string huge = Ttml("<p begin=\"0:0:5\" end=\"0:0:7\">Huge</p>\n");
+    ASSERT_TRUE(Load("/good.ttml", TtmlWithCues("<p begin=\"0:0:5\" end=\"0:0:7\">Good</p>\n")));
+    std::string huge = TtmlWithCues("<p begin=\"0:0:5\" end=\"0:0:7\">Huge</p>\n");
     huge += std::string(SubtitleDownloader::kMaxDocumentBytes + 1 - huge.size(), '\n');
     EXPECT_FALSE(Load("/huge.ttml", huge));
     EXPECT_EQ(std::vector<std::string>{"[Q-S] SubtitleError:the document is larger than 8388608 "
@@ -182,13 +175,13 @@ TEST_F(SubtitleDownloaderTest, AnswerNotWholeAfterSixtySecondsTimesOut) {
     SvTestSupport::TestOrigin::Fault silent;
     silent.headDelayMs = 600000;
     origin_.SetFault("/silent.ttml", silent);
-    origin_.Serve("/silent.ttml", Ttml(""));
+    origin_.Serve("/silent.ttml", TtmlWithCues(""));
     SvTestSupport::TestOrigin::Fault trickle;
     trickle.bytesPerSecond = 20;
     origin_.SetFault("/trickle.ttml", trickle);
-    origin_.Serve("/trickle.ttml",
-                  Ttml(std::string(4000, ' ') + "<p begin=\"0:0:5\" end=\"0:0:7\">Late</p>\n"));
-    ASSERT_TRUE(Load("/a.ttml", Ttml("<p begin=\"0:0:5\" end=\"0:0:7\">Five</p>\n")));
+    origin_.Serve("/trickle.ttml", TtmlWithCues(std::string(4000, ' ') +
+                                                "<p begin=\"0:0:5\" end=\"0:0:7\">Late</p>\n"));
+    ASSERT_TRUE(Load("/a.ttml", TtmlWithCues("<p begin=\"0:0:5\" end=\"0:0:7\">Five</p>\n")));
     int errors = 0;
     for (const char* path : {"/silent.ttml", "/trickle.ttml"}) {
         SCOPED_TRACE(path);
@@ -205,12 +198,12 @@ TEST_F(SubtitleDownloaderTest, AnswerNotWholeAfterSixtySecondsTimesOut) {
 
 // A new address while another is loading: only the new document is read.
 TEST_F(SubtitleDownloaderTest, NewAddressReplacesALoadUnderWay) {
-    origin_.Serve("/first.ttml", Ttml("<p begin=\"0:0:5\" end=\"0:0:7\">First</p>\n"));
+    origin_.Serve("/first.ttml", TtmlWithCues("<p begin=\"0:0:5\" end=\"0:0:7\">First</p>\n"));
     SvTestSupport::TestOrigin::Fault slow;
     slow.headDelayMs = 200;
     origin_.SetFault("/second.ttml", slow);
     downloader_.download(origin_.Url("/first.ttml"));
-    const std::string second = Ttml("<p begin=\"0:0:5\" end=\"0:0:7\">Second</p>\n");
+    const std::string second = TtmlWithCues("<p begin=\"0:0:5\" end=\"0:0:7\">Second</p>\n");
     ASSERT_TRUE(Load("/second.ttml", second));
     EXPECT_EQ(std::vector<std::string>{second}, documents_);
     EXPECT_EQ(0, RequestsFor("/first.ttml"));
@@ -218,7 +211,7 @@ TEST_F(SubtitleDownloaderTest, NewAddressReplacesALoadUnderWay) {
 
 // Clearing forgets the address: the same document is fetched again afterwards.
 TEST_F(SubtitleDownloaderTest, ClearForgetsTheAddress) {
-    const std::string five = Ttml("<p begin=\"0:0:5\" end=\"0:0:7\">Five</p>\n");
+    const std::string five = TtmlWithCues("<p begin=\"0:0:5\" end=\"0:0:7\">Five</p>\n");
     ASSERT_TRUE(Load("/a.ttml", five));
     downloader_.clear();
     downloader_.download(origin_.Url("/a.ttml"));

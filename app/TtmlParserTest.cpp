@@ -9,19 +9,13 @@
 #include <vector>
 
 #include "app/SubtitleCues.h"
+#include "app/testing/AppTestSupport.h"
 #include "app/testing/LogCapture.h"
 #include "platform/core/LogWriter.h"
 
 namespace {
 
-// A TTML document with the given cues inside its one div.
-std::string TtmlWithCues(const std::string& cues) {
-    return "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
-           "<tt xmlns=\"http://www.w3.org/ns/ttml\" "
-           "xmlns:tts=\"http://www.w3.org/ns/ttml#styling\" xml:lang=\"en\">\n"
-           "<body><div>\n" +
-           cues + "</div></body></tt>\n";
-}
+using AppTestSupport::TtmlWithCues;
 
 class TtmlParserTest : public ::testing::Test {
 protected:

@@ -15,6 +15,7 @@
 #include "platform/ui/NavigationController.h"
 #include "platform/ui/Screen.h"
 #include "platform/ui/UiDevice.h"
+#include "platform/ui/WebViewBackend.h"
 #include "platform/ui/Window.h"
 
 ZULAppDelegate::ZULAppDelegate() : ZULAppDelegate(std::string()) {}
@@ -55,7 +56,7 @@ bool ZULAppDelegate::DidFinishLaunching(const ns::Value& /*options*/) {
     ZULImageDownload::resetCache();
 
     ns::Dictionary defaults;
-    defaults.Set(kUserAgentKey, kDefaultUserAgent);
+    defaults.Set(ui::WebViewEnvironment::kUserAgentKey, kDefaultUserAgent);
     ns::UserDefaults::Standard().RegisterDefaults(defaults);
     ns::UserDefaults::Standard().Synchronize();
 

@@ -33,9 +33,9 @@ class ZULAppDelegate : public ui::ApplicationDelegate,
                        public ZULScreenHost,
                        public std::enable_shared_from_this<ZULAppDelegate> {
 public:
-    // The text "UserAgent" holds until one is stored.
+    // The text the "UserAgent" default (ui::WebViewEnvironment::kUserAgentKey, where the web
+    // views and requests read it) holds until one is stored.
     static constexpr const char* kDefaultUserAgent = "zul-pellun-native-ios";
-    static constexpr const char* kUserAgentKey = "UserAgent";
     static constexpr const char* kConfigurationName = "ZULPropertyListRelease";
 
     // Reads the configuration from ns::Bundle::Main(). Make it with std::make_shared: the

@@ -18,6 +18,7 @@
 #include "platform/store/UserDefaults.h"
 #include "platform/ui/ControllerTestSupport.h"
 #include "platform/ui/NavigationController.h"
+#include "platform/ui/WebViewBackend.h"
 #include "platform/ui/Window.h"
 #include "portal/PortalServer.h"
 
@@ -50,11 +51,11 @@ protected:
     void SetUp() override {
         ui::ControllerTest::SetUp();
         ns::CookieStorage::Shared().DeleteAllCookies();
-        ns::UserDefaults::Standard().RemoveObjectForKey(ZULAppDelegate::kUserAgentKey);
+        ns::UserDefaults::Standard().RemoveObjectForKey(ui::WebViewEnvironment::kUserAgentKey);
     }
     void TearDown() override {
         ns::CookieStorage::Shared().DeleteAllCookies();
-        ns::UserDefaults::Standard().RemoveObjectForKey(ZULAppDelegate::kUserAgentKey);
+        ns::UserDefaults::Standard().RemoveObjectForKey(ui::WebViewEnvironment::kUserAgentKey);
         ui::UiDevice::Current().SetIdiom(ui::UserInterfaceIdiom::Phone);
         ui::ControllerTest::TearDown();
     }

@@ -49,9 +49,7 @@ protected:
         table_->SetBackgroundColor(ZULColor::zulTableViewBackgroundColor());
         table_->SetTableFooterView(std::make_shared<ui::View>());
         view->AddSubview(table_);
-        provider_ = std::make_shared<SearchContentProvider>(
-            delegate_->zulBaseURL(), delegate_->zulSearchURL(),
-            ns::URLCredential(delegate_->zulUser(), delegate_->zulPassword()));
+        provider_ = SearchContentProvider::For(*delegate_);
         table_->SetDataSource(provider_);
         table_->SetDelegate(provider_);
         provider_->setTableView(table_);

@@ -1,7 +1,8 @@
 #ifndef APP_TESTING_APPTESTSUPPORT_H
 #define APP_TESTING_APPTESTSUPPORT_H
 // Header-only helpers of the application's tests: the message part of log lines, a bundle
-// folder of a test's own, and the clock moved on while an answer trickles in.
+// folder of a test's own, property-list and subtitle documents, and the clock moved on while an
+// answer trickles in.
 
 #include <chrono>
 #include <fstream>
@@ -61,6 +62,15 @@ inline std::string PlistOfTexts(const std::vector<std::pair<std::string, std::st
                XmlEscaped(entry.second) + "</string>\n";
     }
     return xml + "</dict>\n</plist>\n";
+}
+
+// A TTML document with the given cues inside its one div.
+inline std::string TtmlWithCues(const std::string& cues) {
+    return "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+           "<tt xmlns=\"http://www.w3.org/ns/ttml\" "
+           "xmlns:tts=\"http://www.w3.org/ns/ttml#styling\" xml:lang=\"en\">\n"
+           "<body><div>\n" +
+           cues + "</div></body></tt>\n";
 }
 
 // Moves the driver's manual clock on `step` seconds at a time (timers fire at their own times)
