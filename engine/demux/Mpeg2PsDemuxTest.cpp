@@ -23,17 +23,21 @@
 #include "tests/support/RecordingSink.h"
 #include "engine/samples/SampleFormat.h"
 #include "tests/support/Fixtures.h"
-#include "tests/support/ProbePackets.h"
 #include "tests/support/TemporaryDirectory.h"
-#include "tools/titledump/TitleDump.h"
 #include "tests/support/ChainBuilder.h"
 
 namespace SarvelonMediaKit {
 namespace {
 
 using demuxtest::EventRecorder;
+using demuxtest::FileDemuxChain;
+using demuxtest::NoStreamMapTitle;
+using demuxtest::ProbedStreams;
+using demuxtest::ProbeSources;
 using demuxtest::RecordingMux;
+using demuxtest::ShortSources;
 using demuxtest::StreamRecord;
+using demuxtest::Watch;
 using SvTestSupport::Fixtures;
 using SvTestSupport::RecordingStage;
 using SvTestSupport::TemporaryDirectory;
@@ -68,11 +72,11 @@ std::map<uint32_t, StreamRecord> ParseAlone(const std::vector<uint8_t>& bytes) {
     return parser.streams;
 }
 
-// Lets the recorder hear every stream, error and chapter event of the demultiplexer.
-void Watch(Mpeg2PsDemux& demux, EventRecorder& events) {
-    demux.StreamInfoSource::AddMonitor(&events);
-    demux.ErrorInfoSource::AddMonitor(&events);
-    demux.ChapterInfoSource::AddMonitor(&events);
+// The tracks the parser alone reads from a title's index, in the order of the index.
+std::vector<boost::shared_ptr<MediaTrack>> IndexTracks(const std::vector<uint8_t>& bytes) {
+    ParserTest::RecordingParser parser(true);
+    parser.Feed(bytes, {65536});
+    return parser.tracks;
 }
 
 // file client -> [trickle] -> demux -> consumer, driven on the test thread (no pump): tasks
@@ -137,165 +141,6 @@ struct Chain {
     EventRecorder events;
 };
 
-std::string NoStreamMapTitle() {
-    return Fixtures::MakeTitle("demux-nomap.svm",
-                               {Fixtures::ShortClip(), "{out}", "--no-stream-map"});
-}
-
-// What ffprobe reads from the transport streams a title was made from, as the demultiplexer
-// should deliver it: per elementary stream kind, every packet in decode order with its size,
-// its decode time and its key flag. This reading shares no code with the engine's parser.
-struct ProbedStreams {
-    StreamRecord video;
-    StreamRecord audio;
-};
-
-// audioHeader: bytes the title adds in front of each audio frame (the four-byte header of a
-// private stream 1 payload: substream id, frame count, first access unit pointer).
-ProbedStreams ProbeSources(const std::vector<std::string>& sources, uint64_t audioHeader) {
-    ProbedStreams probed;
-    for (const std::string& source : sources) {
-        struct Packet {
-            bool video;
-            uint64_t dts;
-            uint64_t size;
-            bool key;
-        };
-        std::vector<Packet> packets;
-        for (SvTestSupport::PacketFields& fields :
-             SvTestSupport::ProbePackets(source, "codec_type,dts,size,flags")) {
-            if (fields.count("codec_type") == 0) continue;
-            packets.push_back(Packet{fields["codec_type"] == "video", std::stoull(fields["dts"]),
-                                     std::stoull(fields["size"]),
-                                     SvTestSupport::IsKeyPacket(fields)});
-        }
-        EXPECT_FALSE(packets.empty()) << source;
-        // The title maker starts every source's times at 0: its earliest decode time.
-        uint64_t base = UINT64_MAX;
-        for (const Packet& packet : packets) base = std::min(base, packet.dts);
-        for (const Packet& packet : packets) {
-            StreamRecord& record = packet.video ? probed.video : probed.audio;
-            const uint64_t size = packet.size + (packet.video ? 0 : audioHeader);
-            // 90 kHz ticks to microseconds, truncated.
-            record.samples.push_back(
-                std::make_pair((packet.dts - base) * 100 / 9, packet.video ? packet.key : true));
-            record.sizes.push_back(size);
-            record.bytes += size;
-        }
-    }
-    return probed;
-}
-
-std::vector<std::string> ShortSources() { return {Fixtures::ShortClip()}; }
-std::vector<std::string> Eac3Sources() { return {Fixtures::Eac3Clip()}; }
-
-struct TitleCase {
-    const char* name;
-    std::string (*title)();
-    std::vector<std::string> (*sources)();
-    uint64_t audioHeader;
-};
-
-std::string TitleName(const ::testing::TestParamInfo<TitleCase>& info) { return info.param.name; }
-
-// A session reading `path` through the demultiplexer into a recording multiplexer, its events
-// watched; the caller decides when to preload, pump and start.
-struct FileDemuxChain {
-    FileDemuxChain(const std::string& path, EventRecorder& events)
-        : session(Session::Create()), stack(StackIdMain) {
-        session->SetCapacity(ByteAmount(16u << 20));
-        boost::shared_ptr<Component> source = CreateFileClient(session.get(), nullptr);
-        source->SetName("file://" + path, true);
-        demux = boost::make_shared<Mpeg2PsDemux>(session.get());
-        mux = boost::make_shared<RecordingMux>(session.get());
-        stack = SvTestSupport::BuildChain(StackIdMain, {mux, demux, source});
-        session->SetComponentStack(stack);
-        Watch(*demux, events);
-    }
-    boost::shared_ptr<Session> session;
-    ComponentStack stack;
-    boost::shared_ptr<Mpeg2PsDemux> demux;
-    boost::shared_ptr<RecordingMux> mux;
-};
-
-class Mpeg2PsDemuxTitleTest : public ::testing::TestWithParam<TitleCase> {};
-
-// The whole chain on a running session: tracks, duration, size, preload, and every stream's
-// samples (size, decode time, key flag) as ffprobe reads them from the title's sources, then
-// one end of stream.
-TEST_P(Mpeg2PsDemuxTitleTest, RemuxesEverySampleOfTheTitle) {
-    const std::string path = GetParam().title();
-    SvTools::TitleSummary summary;
-    std::string error;
-    ASSERT_TRUE(SvTools::ReadTitle(path, summary, error)) << error;
-    const ProbedStreams expected = ProbeSources(GetParam().sources(), GetParam().audioHeader);
-    ASSERT_FALSE(summary.streams.empty());
-
-    EventRecorder events;
-    {
-        FileDemuxChain chain(path, events);
-        const boost::shared_ptr<Session>& session = chain.session;
-        const boost::shared_ptr<Mpeg2PsDemux>& demux = chain.demux;
-        const boost::shared_ptr<RecordingMux>& mux = chain.mux;
-        chain.stack.Link();
-        session->PreLoad(MediaTime(15000000));  // before the pump runs: on this thread
-        session->StartPump(1000);
-        session->SetPullAmount(ByteAmount(131072));
-        session->Start();
-        ASSERT_TRUE(events.WaitForPreload(20000));
-        ASSERT_TRUE(mux->WaitForMarker(MemoryMarkerTypeEndOfStream, 20000));
-        session->Stop(true);
-
-        // One tracks event with ids 1..n in the order of the index.
-        ASSERT_EQ(1u, events.trackEvents.size());
-        EXPECT_TRUE(events.trackEvents[0].second);
-        ASSERT_EQ(summary.tracks.size(), events.trackEvents[0].first.size());
-        for (size_t i = 0; i < summary.tracks.size(); ++i) {
-            EXPECT_EQ(i + 1, events.trackEvents[0].first[i]);
-        }
-        // Duration and media size from the index.
-        uint64_t duration = 0;
-        uint64_t end = 0;
-        for (size_t i = 0; i < summary.tracks.size(); ++i) {
-            const MediaTrackIndex& index = summary.tracks[i]->GetIndex();
-            duration =
-                std::max(duration, index.GetDuration() * uint64_t(1000000) / index.GetTimescale());
-            end = std::max(end, index.GetOffset() + index.GetSize());
-        }
-        EXPECT_EQ(std::vector<uint64_t>{duration}, events.durations);
-        EXPECT_EQ(std::vector<uint64_t>{end}, events.sizes);
-        EXPECT_TRUE(events.errors.empty()) << events.errors.front().second;
-        EXPECT_EQ(std::vector<std::string>({"tracks", "preload complete"}), events.events);
-        EXPECT_EQ(uint32_t(Component::PreloadStateNone), demux->GetPreloadState())
-            << "a finished preload gives its cache back once read out";
-
-        // Every sample of every stream, with its decode time and key flag.
-        const std::map<uint32_t, StreamRecord> got = mux->Streams();
-        ASSERT_EQ(summary.streams.size(), got.size());
-        for (size_t i = 0; i < summary.streams.size(); ++i) {
-            const SvTools::StreamSummary& s = summary.streams[i];
-            ASSERT_EQ(1u, got.count(s.streamId)) << "stream " << int(s.streamId);
-            const StreamRecord& record = got.at(s.streamId);
-            EXPECT_EQ(s.samples, record.samples.size());
-            EXPECT_EQ(s.bytes, record.bytes);
-            EXPECT_EQ(s.firstDecodeTime, record.samples.front().first);
-            EXPECT_EQ(s.lastDecodeTime, record.samples.back().first);
-            uint64_t keys = 0;
-            for (size_t k = 0; k < record.samples.size(); ++k) keys += record.samples[k].second;
-            EXPECT_EQ(s.keyFrames, keys);
-            const bool video = (s.streamId & 0xF0) == 0xE0;
-            const StreamRecord& probed = video ? expected.video : expected.audio;
-            EXPECT_EQ(probed.bytes, record.bytes) << "stream " << int(s.streamId);
-            EXPECT_TRUE(probed.sizes == record.sizes)
-                << "sample sizes differ in stream " << int(s.streamId);
-            EXPECT_TRUE(probed.samples == record.samples)
-                << "decode times or key flags differ in stream " << int(s.streamId);
-        }
-        EXPECT_EQ(1u, mux->CountMarkers(MemoryMarkerTypeEndOfStream));
-        EXPECT_TRUE(mux->IsEndOfStream());
-    }
-}
-
 // A preload asked on the test's thread while the pump already runs the chain: the preload cache
 // is taken on the task thread (ThreadSanitizer watches the hand-over), the index is read, and
 // every sample still arrives, then one end of stream.
@@ -320,16 +165,6 @@ TEST(Mpeg2PsDemuxRunningTest, APreloadAskedWhileThePumpRunsReadsTheWholeTitle) {
     EXPECT_TRUE(expected.audio.sizes == got.at(0xC0).sizes);
     EXPECT_EQ(1u, mux->CountMarkers(MemoryMarkerTypeEndOfStream));
 }
-
-INSTANTIATE_TEST_SUITE_P(
-    Titles, Mpeg2PsDemuxTitleTest,
-    ::testing::Values(TitleCase{"Short", &Fixtures::ShortTitle, &ShortSources, 0},
-                      // The three renditions one after the other, each from its own time 0.
-                      TitleCase{"MultiRate", &Fixtures::MultiRateTitle, &Fixtures::MultiRateClips,
-                                0},
-                      TitleCase{"Eac3", &Fixtures::Eac3Title, &Eac3Sources, 4},
-                      TitleCase{"NoStreamMap", &NoStreamMapTitle, &ShortSources, 0}),
-    TitleName);
 
 class Mpeg2PsDemuxTest : public ::testing::Test {
 protected:
@@ -376,12 +211,10 @@ TEST_F(Mpeg2PsDemuxTest, RandomBytesAreNotAContainer) {
 // held, and the preload ends with that one reason (a time-out of ten minutes is never waited
 // for: a few pump rounds are all the test gives it).
 TEST_F(Mpeg2PsDemuxTest, MediaThatEndBeforeAnIndexAreRefusedAtOnceInWords) {
-    SvTools::TitleSummary summary;
-    std::string error;
-    ASSERT_TRUE(SvTools::ReadTitle(Fixtures::ShortTitle(), summary, error)) << error;
-    ASSERT_FALSE(summary.tracks.empty());
     const std::vector<uint8_t> whole = ReadFileBytes(Fixtures::ShortTitle());
-    const size_t media = summary.tracks[0]->GetIndex().GetOffset();
+    const std::vector<boost::shared_ptr<MediaTrack>> tracks = IndexTracks(whole);
+    ASSERT_FALSE(tracks.empty());
+    const size_t media = tracks[0]->GetIndex().GetOffset();
     ASSERT_LT(media, whole.size());
     // ffmpeg's program stream of the clip's pictures: packs and media, no index.
     const std::string indexless = dir.File("indexless.svm");
@@ -424,11 +257,9 @@ TEST_F(Mpeg2PsDemuxTest, AnEndOfStreamBeforeThePreloadCompletesStillTravelsOn) {
     // The short title with its index (the bytes after the first pack header, up to the first
     // track's media) overwritten: the media behind it is intact.
     std::vector<uint8_t> destroyed = ReadFileBytes(Fixtures::ShortTitle());
-    SvTools::TitleSummary summary;
-    std::string error;
-    ASSERT_TRUE(SvTools::ReadTitle(Fixtures::ShortTitle(), summary, error)) << error;
-    ASSERT_FALSE(summary.tracks.empty());
-    const size_t media = summary.tracks[0]->GetIndex().GetOffset();
+    const std::vector<boost::shared_ptr<MediaTrack>> tracks = IndexTracks(destroyed);
+    ASSERT_FALSE(tracks.empty());
+    const size_t media = tracks[0]->GetIndex().GetOffset();
     ASSERT_LT(media, destroyed.size());
     for (size_t i = 14; i < media; ++i) destroyed[i] = static_cast<uint8_t>(generator());
     const std::string paths[] = {Write("random.svm", random), Write("destroyed.svm", destroyed)};

@@ -2,9 +2,13 @@
 #define TESTS_SUPPORT_MPEG2PSDEMUXTESTSUPPORT_H
 
 // Helpers of the demultiplexer tests (included by *Test.cpp only): a multiplexer that records
-// what it is given, monitors that record the events, and a recording stage that can slow the
-// source down.
+// what it is given, monitors that record the events, a recording stage that can slow the
+// source down, a chain that reads a title file through the demultiplexer, and ffprobe's view of
+// the sources a title was made from.
 
+#include <gtest/gtest.h>
+
+#include <boost/make_shared.hpp>
 #include <boost/shared_ptr.hpp>
 
 #include <algorithm>
@@ -20,11 +24,18 @@
 #include "SVLibrary/Util/Saturating.h"
 #include "engine/core/ChapterInfoMonitor.h"
 #include "engine/core/Component.h"
+#include "engine/core/ComponentStack.h"
 #include "engine/core/ErrorInfoMonitor.h"
+#include "engine/core/Session.h"
 #include "engine/core/StreamInfoMonitor.h"
 #include "engine/container/MediaTrack.h"
+#include "engine/demux/Mpeg2PsDemux.h"
+#include "engine/input/FileClient.h"
 #include "engine/mux/Mux.h"
 #include "engine/samples/Sample.h"
+#include "tests/support/ChainBuilder.h"
+#include "tests/support/Fixtures.h"
+#include "tests/support/ProbePackets.h"
 #include "tests/support/RecordingStage.h"
 
 namespace SarvelonMediaKit {
@@ -215,6 +226,84 @@ public:
 private:
     uint32_t limit_;
 };
+
+// Lets the recorder hear every stream, error and chapter event of the demultiplexer.
+inline void Watch(Mpeg2PsDemux& demux, EventRecorder& events) {
+    demux.StreamInfoSource::AddMonitor(&events);
+    demux.ErrorInfoSource::AddMonitor(&events);
+    demux.ChapterInfoSource::AddMonitor(&events);
+}
+
+// A session reading `path` through the demultiplexer into a recording multiplexer, its events
+// watched; the caller decides when to preload, pump and start.
+struct FileDemuxChain {
+    FileDemuxChain(const std::string& path, EventRecorder& events)
+        : session(Session::Create()), stack(StackIdMain) {
+        session->SetCapacity(ByteAmount(16u << 20));
+        boost::shared_ptr<Component> source = CreateFileClient(session.get(), nullptr);
+        source->SetName("file://" + path, true);
+        demux = boost::make_shared<Mpeg2PsDemux>(session.get());
+        mux = boost::make_shared<RecordingMux>(session.get());
+        stack = SvTestSupport::BuildChain(StackIdMain, {mux, demux, source});
+        session->SetComponentStack(stack);
+        Watch(*demux, events);
+    }
+    boost::shared_ptr<Session> session;
+    ComponentStack stack;
+    boost::shared_ptr<Mpeg2PsDemux> demux;
+    boost::shared_ptr<RecordingMux> mux;
+};
+
+inline std::string NoStreamMapTitle() {
+    return SvTestSupport::Fixtures::MakeTitle(
+        "demux-nomap.svm", {SvTestSupport::Fixtures::ShortClip(), "{out}", "--no-stream-map"});
+}
+
+// What ffprobe reads from the transport streams a title was made from, as the demultiplexer
+// should deliver it: per elementary stream kind, every packet in decode order with its size,
+// its decode time and its key flag. This reading shares no code with the engine's parser.
+struct ProbedStreams {
+    StreamRecord video;
+    StreamRecord audio;
+};
+
+// audioHeader: bytes the title adds in front of each audio frame (the four-byte header of a
+// private stream 1 payload: substream id, frame count, first access unit pointer).
+inline ProbedStreams ProbeSources(const std::vector<std::string>& sources, uint64_t audioHeader) {
+    ProbedStreams probed;
+    for (const std::string& source : sources) {
+        struct Packet {
+            bool video;
+            uint64_t dts;
+            uint64_t size;
+            bool key;
+        };
+        std::vector<Packet> packets;
+        for (SvTestSupport::PacketFields& fields :
+             SvTestSupport::ProbePackets(source, "codec_type,dts,size,flags")) {
+            if (fields.count("codec_type") == 0) continue;
+            packets.push_back(Packet{fields["codec_type"] == "video", std::stoull(fields["dts"]),
+                                     std::stoull(fields["size"]),
+                                     SvTestSupport::IsKeyPacket(fields)});
+        }
+        EXPECT_FALSE(packets.empty()) << source;
+        // The title maker starts every source's times at 0: its earliest decode time.
+        uint64_t base = UINT64_MAX;
+        for (const Packet& packet : packets) base = std::min(base, packet.dts);
+        for (const Packet& packet : packets) {
+            StreamRecord& record = packet.video ? probed.video : probed.audio;
+            const uint64_t size = packet.size + (packet.video ? 0 : audioHeader);
+            // 90 kHz ticks to microseconds, truncated.
+            record.samples.push_back(
+                std::make_pair((packet.dts - base) * 100 / 9, packet.video ? packet.key : true));
+            record.sizes.push_back(size);
+            record.bytes += size;
+        }
+    }
+    return probed;
+}
+
+inline std::vector<std::string> ShortSources() { return {SvTestSupport::Fixtures::ShortClip()}; }
 
 }  // namespace demuxtest
 }  // namespace SarvelonMediaKit
