@@ -7,14 +7,14 @@ namespace SV {
 namespace {
 
 // The range as written, before the resource's size is known.
-struct RangeSpec {
+struct RangeBounds {
     bool hasFirst = false;
     bool hasLast = false;
     uint64_t first = 0;
     uint64_t last = 0;
 };
 
-bool ParseSpec(const std::string& value, ByteRange::Syntax syntax, RangeSpec* spec) {
+bool ParseBounds(const std::string& value, ByteRange::Syntax syntax, RangeBounds* bounds) {
     const bool lenient = syntax == ByteRange::Syntax::Lenient;
     const std::string text = HttpFieldText::Trim(value);
     const size_t equals = text.find('=');
@@ -31,44 +31,45 @@ bool ParseSpec(const std::string& value, ByteRange::Syntax syntax, RangeSpec* sp
         first = HttpFieldText::Trim(first);
         last = HttpFieldText::Trim(last);
     }
-    spec->hasFirst = !first.empty();
-    spec->hasLast = !last.empty();
-    if (!spec->hasFirst && !spec->hasLast) return false;
-    if (spec->hasFirst && !HttpFieldText::ParseDecimal(first, &spec->first)) return false;
-    if (spec->hasLast && !HttpFieldText::ParseDecimal(last, &spec->last)) return false;
-    return !(spec->hasFirst && spec->hasLast && spec->last < spec->first);
+    bounds->hasFirst = !first.empty();
+    bounds->hasLast = !last.empty();
+    if (!bounds->hasFirst && !bounds->hasLast) return false;
+    if (bounds->hasFirst && !HttpFieldText::ParseDecimal(first, &bounds->first)) return false;
+    if (bounds->hasLast && !HttpFieldText::ParseDecimal(last, &bounds->last)) return false;
+    return !(bounds->hasFirst && bounds->hasLast && bounds->last < bounds->first);
 }
 
 }  // namespace
 
 ByteRange ByteRange::Resolve(const std::string& value, uint64_t size, Syntax syntax) {
     ByteRange range;
-    RangeSpec spec;
-    if (!ParseSpec(value, syntax, &spec)) return range;
-    if (!spec.hasFirst) {
-        // The last spec.last bytes.
-        if (spec.last == 0 || size == 0) {
+    RangeBounds bounds;
+    if (!ParseBounds(value, syntax, &bounds)) return range;
+    if (!bounds.hasFirst) {
+        // A suffix: the final `last` bytes.
+        if (bounds.last == 0 || size == 0) {
             range.kind_ = Kind::Unsatisfiable;
             return range;
         }
         range.kind_ = Kind::Satisfiable;
-        range.first_ = spec.last >= size ? 0 : size - spec.last;
+        range.first_ = bounds.last >= size ? 0 : size - bounds.last;
         range.last_ = size - 1;
         return range;
     }
-    if (spec.first >= size) {
+    if (bounds.first >= size) {
         range.kind_ = Kind::Unsatisfiable;
         return range;
     }
     range.kind_ = Kind::Satisfiable;
-    range.first_ = spec.first;
-    range.last_ = spec.hasLast && spec.last < size ? spec.last : size - 1;
+    range.first_ = bounds.first;
+    range.last_ = bounds.hasLast && bounds.last < size ? bounds.last : size - 1;
     return range;
 }
 
 bool ByteRange::IsWholeFromStart(const std::string& value, Syntax syntax) {
-    RangeSpec spec;
-    return ParseSpec(value, syntax, &spec) && spec.hasFirst && spec.first == 0 && !spec.hasLast;
+    RangeBounds bounds;
+    return ParseBounds(value, syntax, &bounds) && bounds.hasFirst && bounds.first == 0 &&
+           !bounds.hasLast;
 }
 
 }  // namespace SV

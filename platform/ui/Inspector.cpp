@@ -78,7 +78,7 @@ void AppendJsonNumber(std::string& out, double value) {
     out += std::isfinite(value) ? FormatNumber(value) : "null";
 }
 
-// The parts of a view a dump shows beyond its geometry.
+// What a dump shows of a view besides its geometry: its text, image and colours.
 struct Shown {
     std::optional<std::string> text;
     std::optional<std::string> image;
