@@ -76,6 +76,10 @@ TEST(ZULAlertTest, PlayerErrorShowsTheTableMessageFollowedByTheCode) {
     const ui::AlertView::Ptr alert = ZULAlert::initWithPlayerCustomErrorForDelegate(delegate, 300);
     ExpectAlertOf(alert, "Error-Player-Custom-Error", " (300)");
     EXPECT_EQ(delegate, alert->Delegate());
+    // One alert as a person reads it, so that the table the test reads is the one shown.
+    EXPECT_EQ("Playback error", alert->Title());
+    EXPECT_EQ("The title cannot be played (300)", alert->Message());
+    EXPECT_EQ("OK", alert->ButtonTitleAtIndex(0));
     ExpectAlertOf(ZULAlert::initWithPlayerCustomErrorForDelegate(nullptr, -1),
                   "Error-Player-Custom-Error", " (-1)");
 }

@@ -336,13 +336,16 @@ void Session::Shutdown() {
     if (boost::shared_ptr<Component> front = FrontComponent()) front->Stop();
     PublishSessionStopped();
 
-    // Let go before the event: an owner that lets go once it has seen the event then
-    // destroys the session on its own thread, not on this one. Any other owner may let go at
-    // any moment, so after this hold goes the session may be gone (destroyed here when ours
-    // was the last hold): only the event, held apart, is touched.
+    // On the pump thread, let go before the event: an owner that lets go once it has seen the
+    // event then destroys the session on its own thread, not on this one. Off it (a session
+    // whose pump thread never ran) the session may go right here, and its destructor waits for
+    // the event: it is set first. Any other owner may let go at any moment, so once this hold
+    // has gone the session may be gone too: only the event, held apart, is touched.
     const boost::shared_ptr<SV::Event> stopped = stopEvent_;
+    const bool onPumpThread = IsPumpThread();
+    if (!onPumpThread) stopped->Set();
     keep.reset();
-    stopped->Set();
+    if (onPumpThread) stopped->Set();
 }
 
 void Session::PausePump() { pump_->Pause(); }

@@ -415,6 +415,33 @@ TEST_F(SessionLifeCycleTest, AnOwnerLettingGoOnAnotherThreadDuringTheShutdownIsS
     EXPECT_TRUE(NoThreadNamed("Pump"));
 }
 
+// Without a pump thread the stop shuts the session down on the caller's thread; a monitor that
+// lets go of the only owner there destroys the session inside that shutdown, and its destructor
+// must not wait for a shutdown that is its own caller.
+TEST_F(SessionLifeCycleTest, TheLastOwnerMayLetGoWhereASessionWithoutAPumpThreadStops) {
+    class Releaser : public SessionInfoMonitor {
+    public:
+        ~Releaser() override { DetachFromSources(); }
+        void SessionStopped() override {
+            owner.reset();
+            released = true;
+        }
+        boost::shared_ptr<Session> owner;
+        bool released = false;
+    };
+    for (const uint64_t interval : {uint64_t(0), uint64_t(1000)}) {
+        Releaser releaser;
+        releaser.owner = Session::Create();
+        Session* raw = releaser.owner.get();
+        raw->AddMonitor(&releaser);
+        raw->StartPump(interval);  // 0: no pump thread; 1000: one made and never started
+        if (interval == 0) raw->Start();
+        raw->Stop(true);
+        EXPECT_TRUE(releaser.released) << interval;
+        EXPECT_FALSE(releaser.owner) << interval;
+    }
+}
+
 TEST_F(SessionLifeCycleTest, DestroyingRightAfterARequestedStopWaitsForTheShutdown) {
     session->StartPump(1000);
     session->Start();

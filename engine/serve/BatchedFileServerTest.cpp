@@ -7,7 +7,6 @@
 #include <gtest/gtest.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
-#include <sys/syscall.h>
 #include <unistd.h>
 
 #include <boost/make_shared.hpp>
@@ -28,6 +27,7 @@
 #include "tests/support/TemporaryDirectory.h"
 #include "tests/support/ChainBuilder.h"
 #include "tests/support/MediaFileTestSupport.h"
+#include "tests/support/ThreadTestSupport.h"
 
 namespace SarvelonMediaKit {
 namespace {
@@ -85,23 +85,13 @@ uint64_t BlockedSignals(const std::string& tid) {
 
 bool IsBlocked(uint64_t mask, int signal) { return (mask >> (signal - 1)) & 1; }
 
-// Polls, a bounded while (10 s), until the condition holds.
-template <typename Condition>
-bool Eventually(Condition condition) {
-    for (int attempt = 0; attempt < 2000; ++attempt) {
-        if (condition()) return true;
-        usleep(5000);
-    }
-    return condition();
-}
-
-// The id of the calling thread, as the system names it in /proc.
-pid_t ThreadId() { return pid_t(syscall(SYS_gettid)); }
+using SvTestSupport::ThisThreadId;
+using SvTestSupport::WaitUntil;
 
 // True once the thread sleeps on a lock or a condition (a futex), as the system reports where it
 // waits; a bounded while (10 s).
 bool ComesToWaitOnALock(const std::atomic<pid_t>& tid) {
-    return Eventually([&] {
+    return WaitUntil([&] {
         std::ifstream in("/proc/self/task/" + std::to_string(tid.load()) + "/wchan");
         std::string function;
         std::getline(in, function);
@@ -204,12 +194,12 @@ TEST_F(BatchedFileServerTest, ThePumpWaitsWhenTheQueueIsFull) {
     std::atomic<bool> done{false};
     std::atomic<pid_t> pumpId{0};
     std::thread pump([&] {
-        pumpId = ThreadId();
+        pumpId = ThisThreadId();
         uint64_t offset = 0;
         while (offset < kTotal) AddBytes(*sink, &offset, kChunk);
         done = true;
     });
-    EXPECT_TRUE(Eventually(
+    EXPECT_TRUE(WaitUntil(
         [&] { return PipeIsFull() && sink->BytesTaken() >= BatchedFileServer::kQueueBytes; }));
     EXPECT_TRUE(ComesToWaitOnALock(pumpId)) << "the pump waits for room";
     // The batch being written counts in the queue; the pump holds one more batch, waiting.
@@ -247,7 +237,7 @@ TEST_F(BatchedFileServerTest, BatchesShortOfAWakeUpStillGoOut) {
     ASSERT_LT(offset, BatchedFileServer::kWakeBytes);
     sink->Tick();  // this pass took bytes
     sink->Tick();  // this one took nothing: the stream paused
-    EXPECT_TRUE(Eventually([&] { return ReadWholeFile(path).size() >= offset - 188 * 100; }))
+    EXPECT_TRUE(WaitUntil([&] { return ReadWholeFile(path).size() >= offset - 188 * 100; }))
         << "a paused stream's batch waits for nothing";
     // A batch short of a wake-up, then one larger than the whole queue.
     while (offset < 2 * BatchedFileServer::kWriteBytes) AddBytes(*sink, &offset, 188 * 100);
@@ -308,12 +298,12 @@ TEST_F(BatchedFileServerTest, AReaderThatLeavesReleasesAWaitingPump) {
         while (offset < 4 * BatchedFileServer::kQueueBytes) AddBytes(*sink, &offset, 65536);
         done = true;
     });
-    EXPECT_TRUE(Eventually(
+    EXPECT_TRUE(WaitUntil(
         [&] { return PipeIsFull() && sink->BytesTaken() >= BatchedFileServer::kQueueBytes; }));
     EXPECT_FALSE(done.load());
     close(reader);
     reader = -1;
-    EXPECT_TRUE(Eventually([&] { return done.load(); }));
+    EXPECT_TRUE(WaitUntil([&] { return done.load(); }));
     pump.join();
     EndTheStream();
     EXPECT_FALSE(sink->IsComplete());
@@ -330,11 +320,11 @@ TEST_F(BatchedFileServerTest, AStopWhileTheWriterIsBlockedEndsWithTheWrite) {
     WriteToAFifoNobodyReads();
     uint64_t offset = 0;
     while (offset < 3 * BatchedFileServer::kWriteBytes) AddBytes(*sink, &offset, 65536);  // queued
-    EXPECT_TRUE(Eventually([&] { return PipeIsFull(); }));
+    EXPECT_TRUE(WaitUntil([&] { return PipeIsFull(); }));
     std::atomic<bool> stopped{false};
     std::atomic<pid_t> stopperId{0};
     std::thread stopper([&] {
-        stopperId = ThreadId();
+        stopperId = ThisThreadId();
         sink->Stop();
         stopped = true;
     });
@@ -342,7 +332,7 @@ TEST_F(BatchedFileServerTest, AStopWhileTheWriterIsBlockedEndsWithTheWrite) {
     EXPECT_FALSE(stopped.load());  // the write under way still holds the writer
     close(reader);
     reader = -1;
-    EXPECT_TRUE(Eventually([&] { return stopped.load(); }));
+    EXPECT_TRUE(WaitUntil([&] { return stopped.load(); }));
     stopper.join();
     EXPECT_TRUE(ThreadsNamed("BatchWriter").empty());
     EXPECT_EQ(1u, errors.Errors().size());
@@ -379,7 +369,7 @@ TEST_F(BatchedFileServerTest, CancelWritesEndsAWriteBlockedOnAReaderThatDoesNotR
     WriteToAFifoNobodyReads();
     uint64_t offset = 0;
     while (offset < 2 * BatchedFileServer::kWriteBytes) AddBytes(*sink, &offset, 65536);
-    EXPECT_TRUE(Eventually([&] { return PipeIsFull(); }));
+    EXPECT_TRUE(WaitUntil([&] { return PipeIsFull(); }));
 
     sink->CancelWrites();
     EXPECT_TRUE(sink->HasFailed());

@@ -50,6 +50,8 @@ public:
         } else {
             posix_spawn_file_actions_addopen(&actions, 2, errFile.c_str(), kMade, 0600);
         }
+        // Nothing else reaches the child, not even what a library opened without close-on-exec.
+        posix_spawn_file_actions_addclosefrom_np(&actions, 3);
         if (posix_spawn(&pid_, argv[0], &actions, nullptr, argv.data(),
                         environment ? envp.data() : environ) != 0) {
             pid_ = -1;

@@ -9,12 +9,8 @@
 
 namespace SvTestSupport {
 
-// Runs a program (looked up in PATH, no shell) with standard input from /dev/null and returns
-// its exit status (128 + signal number when a signal ended it, -1 when it could not start).
-// Standard output and standard error are collected into output when it is given.
-inline int RunProgram(const std::vector<std::string>& argv, std::string* output = nullptr) {
-    return SvTools::RunProgram(argv, output);
-}
+// Runs a program and returns its exit status (common/Program.h).
+using SvTools::RunProgram;
 
 // Test media made at test time from a fixed recipe and cached in the build folder. Every
 // function returns the path of a finished file, making it first when it is missing; a failed

@@ -106,6 +106,8 @@ public:
         posix_spawn_file_actions_adddup2(&actions, out[1], 1);
         posix_spawn_file_actions_addopen(&actions, 2, errorFile.c_str(),
                                          O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        // Nothing else reaches the child, not even what a library opened without close-on-exec.
+        posix_spawn_file_actions_addclosefrom_np(&actions, 3);
         std::vector<char*> argv{const_cast<char*>(program)};
         for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
         argv.push_back(nullptr);
