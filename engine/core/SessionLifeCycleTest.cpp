@@ -339,18 +339,19 @@ TEST_F(SessionLifeCycleTest, AWaitingStopOnThePumpThreadDoesNotWaitForItself) {
     EXPECT_TRUE(journal.Contains("SessionStopped"));
 }
 
+// Lets go of the only owner when the session tells it has stopped.
+class Releaser : public SessionInfoMonitor {
+public:
+    ~Releaser() override { DetachFromSources(); }
+    void SessionStopped() override {
+        owner.reset();
+        released = true;
+    }
+    boost::shared_ptr<Session> owner;
+    std::atomic<bool> released{false};
+};
+
 TEST_F(SessionLifeCycleTest, TheLastOwnerMayLetGoOnThePumpThread) {
-    // Lets go of the only owner when the session tells it has stopped.
-    class Releaser : public SessionInfoMonitor {
-    public:
-        ~Releaser() override { DetachFromSources(); }
-        void SessionStopped() override {
-            owner.reset();
-            released = true;
-        }
-        boost::shared_ptr<Session> owner;
-        std::atomic<bool> released{false};
-    };
     for (const bool inTask : {true, false}) {
         Journal local;
         LifeLog lifeLog(&local);
@@ -419,16 +420,6 @@ TEST_F(SessionLifeCycleTest, AnOwnerLettingGoOnAnotherThreadDuringTheShutdownIsS
 // lets go of the only owner there destroys the session inside that shutdown, and its destructor
 // must not wait for a shutdown that is its own caller.
 TEST_F(SessionLifeCycleTest, TheLastOwnerMayLetGoWhereASessionWithoutAPumpThreadStops) {
-    class Releaser : public SessionInfoMonitor {
-    public:
-        ~Releaser() override { DetachFromSources(); }
-        void SessionStopped() override {
-            owner.reset();
-            released = true;
-        }
-        boost::shared_ptr<Session> owner;
-        bool released = false;
-    };
     for (const uint64_t interval : {uint64_t(0), uint64_t(1000)}) {
         Releaser releaser;
         releaser.owner = Session::Create();
