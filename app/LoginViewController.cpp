@@ -350,8 +350,12 @@ void LoginViewController::WillSendRequestForAuthenticationChallenge(
         connection.ContinueWithoutCredential();
         return;
     }
-    connection.UseCredential(ns::URLCredential(host->zulUser(), host->zulPassword(),
-                                               ns::URLCredential::Persistence::ForSession));
+    // Both requests start at the portal's configured addresses: the credential goes to that
+    // origin only, wherever the portal's answers lead.
+    ns::URLCredential credential(host->zulUser(), host->zulPassword(),
+                                 ns::URLCredential::Persistence::ForSession);
+    credential.BindToOrigin(connection.OriginalRequest().GetURL());
+    connection.UseCredential(credential);
 }
 
 void LoginViewController::DidFailWithError(ns::URLConnection& /*connection*/,

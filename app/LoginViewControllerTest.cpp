@@ -327,5 +327,110 @@ TEST_F(LoginViewControllerTest, BasicChallengeIsAnsweredWithTheConfiguredUser) {
     EXPECT_EQ("Basic enVsOnp1bA==", posts[1].Header("authorization"));  // base64 of "zul:zul"
 }
 
+// The portal's sign-in form answered with a redirect, or a challenge, that would take the
+// e-mail, the password or the bundle's Basic credentials somewhere. A second host (127.0.0.2)
+// records what reaches it and would take the bundle's credentials. The form is posted again
+// only within the portal's origin; across it the sign-in fails as a transport failure does.
+// The bundle's credentials go only to the portal, and once per request.
+TEST_F(LoginViewControllerTest, SignInGivesNothingToAnotherHostAndAnswersAChallengeOnce) {
+    SvTestSupport::TestOrigin other("127.0.0.2");
+    const std::string kBundleCredential = "Basic enVsOnp1bA==";  // base64 of "zul:zul"
+    enum Where { kPortal, kOtherHost };
+    struct Case {
+        const char* name;
+        int status;            // of the sign-in form's answer
+        Where target;          // where it redirects
+        bool wantsCredential;  // the portal challenges the form for a credential it never takes
+        const char* alert;     // nullptr: the portal is shown
+        std::vector<std::string> otherReceived;  // "METHOD body authorization" of each request
+        int formPosts;                           // to the portal's sign-in URL
+    };
+    const Case cases[] = {
+        {"307 to another host", 307, kOtherHost, false, "No connection", {}, 1},
+        {"308 to another host", 308, kOtherHost, false, "No connection", {}, 1},
+        {"302 to another host that challenges",
+         302,
+         kOtherHost,
+         false,
+         "Sign-in failed",
+         {"GET  "},
+         1},
+        {"a challenge the credential does not meet", 0, kPortal, true, "Sign-in failed", {}, 2},
+        // Last: the portal it leads to stays.
+        {"307 within the portal", 307, kPortal, false, nullptr, {}, 1},
+    };
+    int row = 0;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string next = "/c/portal/next" + std::to_string(++row);
+        ASSERT_NO_FATAL_FAILURE(LaunchAgainstOrigin({}, next, 0));
+        SvTestSupport::TestOrigin::Fault form;
+        if (c.status != 0) {
+            form.status = c.status;
+            form.location = c.target == kPortal ? origin_.Url(next) : other.Url(next);
+            if (c.target == kPortal) {
+                form.headers = {{"DEVICE_LOGIN_STATUS", "0"},
+                                {"Set-Cookie", "ID=1; Path=/"},
+                                {"Set-Cookie", "COMPANY_ID=1; Path=/"}};
+            }
+        }
+        if (c.wantsCredential) form.authorization = "Basic bm90OnRoaXM=";  // not:this
+        origin_.SetFault("/c/portal/login", form);
+        origin_.Serve(next, "page");
+        SvTestSupport::TestOrigin::Fault steal;
+        steal.authorization = kBundleCredential;
+        other.SetFault(next, steal);
+        other.Serve(next, "stolen");
+        const int challenges =
+            LogsContaining("[LVC] connection willSendRequestForAuthenticationChallenge");
+        const size_t portalBefore = origin_.Requests().size();
+        const size_t otherBefore = other.Requests().size();
+        // The POSTs the portal received in this row.
+        const auto posts = [&] {
+            std::vector<ZulPortal::HttpRequest> out;
+            const std::vector<ZulPortal::HttpRequest> all = origin_.Requests();
+            for (size_t i = portalBefore; i < all.size(); ++i) {
+                if (all[i].method == "POST") out.push_back(all[i]);
+            }
+            return out;
+        };
+
+        ASSERT_TRUE(SignIn("demo@zul.test", "secret&1"));
+        if (c.alert != nullptr) {
+            EXPECT_EQ(c.alert, TopAlertTitle());
+            ExpectFormBack();
+            EXPECT_FALSE(LeftSignIn());
+            ASSERT_TRUE(driver_.DismissAlert(0));
+        } else {
+            EXPECT_TRUE(LeftSignIn());
+            // The form went on within the portal with its body.
+            const std::vector<ZulPortal::HttpRequest> sent = posts();
+            ASSERT_EQ(2u, sent.size());
+            EXPECT_EQ(next, sent[1].path);
+            EXPECT_EQ(sent[0].body, sent[1].body);
+            EXPECT_NE(std::string::npos, sent[1].body.find("_58_password=secret%261"));
+        }
+        std::vector<std::string> received;
+        const std::vector<ZulPortal::HttpRequest> atOther = other.Requests();
+        for (size_t i = otherBefore; i < atOther.size(); ++i) {
+            const ZulPortal::HttpRequest& r = atOther[i];
+            received.push_back(r.method + " " + r.body + " " + r.Header("authorization"));
+        }
+        EXPECT_EQ(c.otherReceived, received);
+        const std::vector<ZulPortal::HttpRequest> sent = posts();
+        const int formPosts = static_cast<int>(std::count_if(
+            sent.begin(), sent.end(),
+            [](const ZulPortal::HttpRequest& r) { return r.path == "/c/portal/login"; }));
+        EXPECT_EQ(c.formPosts, formPosts);
+        EXPECT_EQ(c.wantsCredential ? 1 : 0,
+                  LogsContaining("[LVC] connection willSendRequestForAuthenticationChallenge") -
+                      challenges);
+        if (c.wantsCredential) {
+            ASSERT_FALSE(sent.empty());
+            EXPECT_EQ(kBundleCredential, sent.back().Header("authorization"));
+        }
+    }
+}
+
 }  // namespace
 }  // namespace LoginTest

@@ -53,10 +53,13 @@ SearchContentProvider::SearchContentProvider(std::string baseURL, std::string se
 }
 
 std::shared_ptr<SearchContentProvider> SearchContentProvider::For(const ZULScreenHost& host) {
-    return std::make_shared<SearchContentProvider>(
-        host.zulBaseURL(), host.zulSearchURL(),
-        ns::URLCredential(host.zulUser(), host.zulPassword(),
-                          ns::URLCredential::Persistence::ForSession));
+    // The thumbnails' credential is the portal's: bound to its origin, so that a thumbnail on
+    // another host never gets it (no base URL: nowhere).
+    ns::URLCredential credential(host.zulUser(), host.zulPassword(),
+                                 ns::URLCredential::Persistence::ForSession);
+    credential.BindToOrigin(ns::URL::Parse(host.zulBaseURL()).value_or(ns::URL()));
+    return std::make_shared<SearchContentProvider>(host.zulBaseURL(), host.zulSearchURL(),
+                                                   std::move(credential));
 }
 
 SearchContentProvider::~SearchContentProvider() {

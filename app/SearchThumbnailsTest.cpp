@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
+#include <iterator>
 #include <set>
 #include <sstream>
 #include <string>
@@ -363,6 +364,62 @@ TEST_F(SearchThumbnailsTest, ResultsWithoutIdsKeepTheirOwnPictures) {
     EXPECT_EQ(3u, SvTestSupport::DirectoryEntries(ThumbsPath()).size());
     EXPECT_EQ((std::set<std::string>{"/api/search", "/t/0.jpg", "/t/1.jpg", "/t/2.jpg"}),
               OriginPaths());
+}
+
+// Thumbnails that want the bundle's Basic credentials ("zul"/"zul"), one on the portal (the
+// application's base URL) and one on another host (127.0.0.2) the search answer names: only
+// the portal's gets them, after its challenge; the other host's 401 is its answer and the row
+// keeps its placeholder.
+TEST_F(SearchThumbnailsTest, OnlyThePortalsThumbnailsGetTheCredentials) {
+    SvTestSupport::TestOrigin other("127.0.0.2");
+    const std::string kBundleCredential = "Basic enVsOnp1bA==";
+    struct Row {
+        SvTestSupport::TestOrigin* host;
+        std::vector<std::string> authorizations;  // of each request for its thumbnail
+        const char* shown;                        // the row's picture: a file in Thumbs, or a name
+    };
+    const Row rows[] = {
+        {&other, {""}, "Search-Placeholder"},
+        {&origin_, {"", kBundleCredential}, "1.jpg"},
+    };
+    const std::string picture = ZulPortal::DemoData::ThumbnailPath(SV_PORTAL_DATA_DIR, "bars");
+    std::string movies;
+    for (size_t i = 0; i < std::size(rows); ++i) {
+        const std::string path = "/t/" + std::to_string(i) + ".jpg";
+        rows[i].host->ServeFile(path, picture);
+        SvTestSupport::TestOrigin::Fault wants;
+        wants.authorization = kBundleCredential;
+        rows[i].host->SetFault(path, wants);
+        movies += std::string(i ? "," : "") + "{\"title\":\"M" + std::to_string(i) +
+                  "\",\"thumb\":\"" + rows[i].host->Url(path) + "\",\"id\":\"" + std::to_string(i) +
+                  "\",\"url\":null}";
+    }
+    origin_.Serve("/api/search", "{\"results\":{\"movies\":[" + movies + "]}}");
+    UseServer(OriginAddress());
+    ASSERT_TRUE(Search("x"));
+    // Each download has come to its answer.
+    ASSERT_TRUE(driver_.WaitFor(
+        [&] {
+            return ShownPath({0, 1}) == ThumbsPath() + "/1.jpg" &&
+                   Messages("[ID] connection didReceiveResponse").size() == std::size(rows);
+        },
+        kTimeout));
+    ASSERT_TRUE(Settle());
+    for (size_t i = 0; i < std::size(rows); ++i) {
+        SCOPED_TRACE(i);
+        std::vector<std::string> authorizations;
+        for (const ZulPortal::HttpRequest& request : rows[i].host->Requests()) {
+            if (request.path == "/t/" + std::to_string(i) + ".jpg") {
+                authorizations.push_back(request.Header("Authorization"));
+            }
+        }
+        EXPECT_EQ(rows[i].authorizations, authorizations);
+        const ui::IndexPath row{0, static_cast<int>(i)};
+        EXPECT_TRUE(ShownPath(row) == ThumbsPath() + "/" + rows[i].shown ||
+                    Shows(row, rows[i].shown))
+            << ShownPath(row);
+    }
+    EXPECT_EQ((std::set<std::string>{"1.jpg"}), SvTestSupport::DirectoryEntries(ThumbsPath()));
 }
 
 }  // namespace

@@ -116,8 +116,11 @@ void ZULImageDownload::WillSendRequestForAuthenticationChallenge(
     ns::URLConnection& connection, const ns::AuthenticationChallenge& challenge) {
     ns::Log("[ID] connection willSendRequestForAuthenticationChallenge");
     // The same credentials again cannot succeed: the 401 is then the answer (not stored, so
-    // the row tries again later).
-    if (!credential_ || challenge.PreviousFailureCount() > 0) {
+    // the row tries again later). A thumbnail's URL comes from the search answer and may name
+    // any host: the credential goes only to the origin it is bound to (the portal's).
+    const ns::AuthenticationChallenge::ProtectionSpace& space = challenge.GetProtectionSpace();
+    if (!credential_ || challenge.PreviousFailureCount() > 0 || !credential_->IsBound() ||
+        !credential_->MayBeSentTo(space.protocol, space.host, space.port)) {
         connection.ContinueWithoutCredential();
         return;
     }

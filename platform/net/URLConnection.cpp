@@ -45,6 +45,13 @@ bool IsRedirectStatus(int status) {
     return status == 301 || status == 302 || status == 303 || status == 307 || status == 308;
 }
 
+// Whether a 307 or 308 would send something of the request beyond its URL again: a body, or a
+// method that may carry one.
+bool ResendsContent(const URLRequest& request) {
+    const std::string& method = request.HTTPMethod();
+    return !request.HTTPBody().empty() || (method != "GET" && method != "HEAD");
+}
+
 // The realm of a Basic challenge among the WWW-Authenticate fields ("" when it names none);
 // nothing when no challenge uses the Basic scheme.
 std::optional<std::string> BasicRealm(const HTTPHeaderFields& headers) {
@@ -260,7 +267,7 @@ void URLConnection::SendHop() {
     headerList_ = curl_slist_append(headerList_, "Expect:");
     curl_easy_setopt(easy_, CURLOPT_HTTPHEADER, headerList_);
 
-    if (credential_) {
+    if (credential_ && credential_->MayBeSentTo(url)) {
         curl_easy_setopt(easy_, CURLOPT_HTTPAUTH, static_cast<long>(CURLAUTH_BASIC));
         curl_easy_setopt(easy_, CURLOPT_USERNAME, credential_->User().c_str());
         curl_easy_setopt(easy_, CURLOPT_PASSWORD, credential_->Password().c_str());
@@ -430,6 +437,11 @@ void URLConnection::DeliverHopResponseAsFinal() {
 void URLConnection::UseCredential(const URLCredential& credential) {
     if (state_ != State::WaitingForChallenge) return;
     state_ = State::Loading;
+    if (!credential.MayBeSentTo(current_.GetURL())) {
+        // Bound to another origin: it does not go here, and the 401 is the answer.
+        DeliverHopResponseAsFinal();
+        return;
+    }
     credential_ = credential;
     ++authenticationAttempts_;
     SendHop();
@@ -461,14 +473,16 @@ size_t URLConnection::WriteCallback(char* data, size_t size, size_t count, void*
 size_t URLConnection::OnHeaderLine(const char* data, size_t size) {
     switch (head_.Feed(data, size)) {
         case HTTPResponseHeadParser::Result::kBadResponse: return 0;  // ends the transfer
-        case HTTPResponseHeadParser::Result::kHeadComplete: OnHeadComplete(); break;
+        case HTTPResponseHeadParser::Result::kHeadComplete:
+            if (!OnHeadComplete()) return 0;
+            break;
         case HTTPResponseHeadParser::Result::kContinue:
         case HTTPResponseHeadParser::Result::kIgnored: break;
     }
     return size;
 }
 
-void URLConnection::OnHeadComplete() {
+bool URLConnection::OnHeadComplete() {
     const int status = head_.Status();
     const HTTPHeaderFields& headers = head_.Fields();
     const URL& url = current_.GetURL();
@@ -481,6 +495,18 @@ void URLConnection::OnHeadComplete() {
     if (IsRedirectStatus(status) && !locations.empty()) {
         std::optional<URL> target = URL::Resolve(Trim(locations.front()), url);
         if (target && target->IsHTTP() && !target->Host().empty()) {
+            if ((status == 307 || status == 308) && !SameOrigin(*target, url) &&
+                ResendsContent(current_)) {
+                // What was posted to this origin (a form with a password, say) is not posted
+                // again to another at its bidding: the load fails instead.
+                failure_ = Error(Error::kURLErrorDomain, Error::kBadServerResponse,
+                                 "bad server response: a " + std::to_string(status) +
+                                     " redirect would send the request's method and body to "
+                                     "another origin",
+                                 url.AbsoluteString());
+                ScheduleDelivery();
+                return false;
+            }
             URLRequest next = current_;
             next.SetURL(*target);
             const std::string& method = current_.HTTPMethod();
@@ -499,7 +525,9 @@ void URLConnection::OnHeadComplete() {
             redirectRequest_ = next;
             kind_ = HopKind::Redirect;
         }
-    } else if (status == 401) {
+    } else if (status == 401 && SameOrigin(url, original_.GetURL())) {
+        // Only the origin the load started at is asked for credentials: one it was redirected
+        // to gets its 401 as the answer, so no credential meant for the first reaches it.
         if (std::optional<std::string> realm = BasicRealm(headers)) {
             realm_ = *realm;
             kind_ = HopKind::Challenge;
@@ -509,6 +537,7 @@ void URLConnection::OnHeadComplete() {
         responsePending_ = true;
         ScheduleDelivery();
     }
+    return true;
 }
 
 size_t URLConnection::OnBody(const char* data, size_t size) {

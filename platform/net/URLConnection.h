@@ -5,11 +5,17 @@
 // Redirects are followed one hop at a time by the connection itself (libcurl's own following is
 // off), so the delegate sees every hop with the response that asked for it: 301 and 302 turn a
 // POST into a GET, 303 turns anything but HEAD into a GET, 307 and 308 keep method and body.
-// A 401 with a Basic challenge goes to the delegate, and a credential it gives is sent with a
-// retry of the same request. The connection stores the cookies each hop sets in its cookie
-// storage and sends the stored ones with the next hop. The original request's time-out bounds
-// the whole load, from Start to its end, every hop included: an answer that keeps trickling
-// in (one byte now and then) would otherwise never end. Past it the load fails with the
+// A 307 or 308 keeps them only within the origin (scheme, host, port): one that would send a
+// body, or a method other than GET or HEAD, to another origin fails the load with
+// Error::kBadServerResponse before anything goes there. A hop to another origin carries neither
+// the request's Cookie nor its Authorization field, nor the credential given for the first.
+// A 401 with a Basic challenge goes to the delegate only when it comes from the origin the load
+// started at (from any other the 401 is the answer), and only once per load: a credential it
+// gives is sent with one retry of the same request, unless it is bound to another origin
+// (URLCredential), and a second 401 is the answer. The connection stores the cookies each hop sets
+// in its cookie storage and sends the stored ones with the next hop. The original request's
+// time-out bounds the whole load, from Start to its end, every hop included: an answer that keeps
+// trickling in (one byte now and then) would otherwise never end. Past it the load fails with the
 // timed-out error, measured on the loop's clock. A method that is not a token, a header field name
 // that is not a token or a header value with CR, LF or NUL fails the load with the bad-URL error
 // before anything is sent. A maximum body size (SetMaximumBodyBytes) caps what the delegate is
@@ -48,8 +54,10 @@ namespace ns {
 class URLConnection : public std::enable_shared_from_this<URLConnection> {
 public:
     static constexpr int kMaxRedirects = 16;
-    // Credentials the delegate may try for one load before the 401 is taken as the answer.
-    static constexpr int kMaxAuthenticationAttempts = 5;
+    // Credentials the delegate may try for one load before the 401 is taken as the answer: a
+    // credential that failed once fails again, and a server that asks over and over must not
+    // be sent it over and over.
+    static constexpr int kMaxAuthenticationAttempts = 1;
     // Body bytes held back when the delegate has not yet taken the earlier ones; the transfer
     // pauses until it has.
     static constexpr size_t kMaxPendingBytes = 256 * 1024;
@@ -144,7 +152,8 @@ private:
     static size_t WriteCallback(char* data, size_t size, size_t count, void* target);
     size_t OnHeaderLine(const char* data, size_t size);
     size_t OnBody(const char* data, size_t size);
-    void OnHeadComplete();
+    // False ends the transfer (the load then fails).
+    bool OnHeadComplete();
 
     URLConnectionDelegate* delegate_;
     RunLoop& loop_;

@@ -25,6 +25,9 @@ namespace {
 
 using namespace URLConnectionTesting;
 
+// RFC 7617's example credential: "Aladdin" / "open sesame".
+const char kAladdin[] = "Basic QWxhZGRpbjpvcGVuIHNlc2FtZQ==";
+
 TEST_F(URLConnectionTest, HeadersGoOnTheWireInInsertionOrder) {
     origin_.Serve("/page", "hello");
     jar_.SetCookie(ns::Cookie("stored", "1", "127.0.0.1"));
@@ -100,28 +103,69 @@ TEST_F(URLConnectionTest, PostRedirectedBy302BecomesGetCarryingTheNewCookie) {
     EXPECT_EQ(jar_.Cookies()[0].Name(), "ID");
 }
 
+// Each redirect status, to the same origin, to another host (127.0.0.2) and to the same host on
+// another port: the method and body the next hop carries, or the load failing before anything
+// reaches the other origin when a 307 or 308 would post there again. A hop to another origin
+// carries neither the Cookie nor the Authorization field the request was given.
 TEST_F(URLConnectionTest, EachRedirectStatusKeepsOrChangesTheMethodAsHttpSays) {
-    origin_.Serve("/target", "t");
-    const std::vector<std::pair<int, const char*>> cases = {
-        {301, "GET"}, {302, "GET"}, {303, "GET"}, {307, "POST"}, {308, "POST"}};
-    for (const auto& c : cases) {
-        const std::string path = "/moved" + std::to_string(c.first);
+    TestOrigin otherHost("127.0.0.2");
+    TestOrigin otherPort;
+    enum Target { kSame, kOtherHost, kOtherPort };
+    struct Case {
+        int status;
+        const char* method;
+        const char* body;
+        Target target;
+        const char* sent;  // the method the target receives; null: the load fails, none does
+    };
+    const Case cases[] = {
+        {301, "POST", "k=v", kSame, "GET"},        {302, "POST", "k=v", kSame, "GET"},
+        {303, "POST", "k=v", kSame, "GET"},        {307, "POST", "k=v", kSame, "POST"},
+        {308, "POST", "k=v", kSame, "POST"},       {307, "POST", "k=v", kOtherHost, nullptr},
+        {308, "POST", "k=v", kOtherHost, nullptr}, {307, "POST", "k=v", kOtherPort, nullptr},
+        {308, "PUT", "", kOtherHost, nullptr},     {307, "GET", "", kOtherHost, "GET"},
+        {302, "POST", "k=v", kOtherHost, "GET"},   {303, "PUT", "k=v", kOtherPort, "GET"},
+    };
+    int row = 0;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.status << " " << c.method << " to " << c.target);
+        TestOrigin& target = c.target == kSame        ? origin_
+                             : c.target == kOtherHost ? otherHost
+                                                      : otherPort;
+        const std::string targetPath = "/target" + std::to_string(++row);
+        target.Serve(targetPath, "t");
+        const std::string path = "/moved" + std::to_string(row);
         TestOrigin::Fault fault;
-        fault.status = c.first;
-        fault.location = origin_.Url("/target");  // absolute this time
+        fault.status = c.status;
+        fault.location = target.Url(targetPath);  // absolute this time
         origin_.SetFault(path, fault);
         Recorder recorder;
         ns::URLRequest request = Request(path);
-        request.SetHTTPMethod("POST");
-        request.SetHTTPBody("k=v");
+        request.SetHTTPMethod(c.method);
+        request.SetHTTPBody(c.body);
+        request.SetHTTPShouldHandleCookies(false);
+        request.SetValue("ID=1", "Cookie");
+        request.SetValue(kAladdin, "Authorization");
         URLConnection::Start(request, &recorder, loop_, jar_);
         ASSERT_TRUE(loop_.RunUntil([&] { return recorder.ended; }, std::chrono::seconds(10)));
-        EXPECT_EQ(recorder.events, (Events{"redirect " + std::to_string(c.first), "response 200",
+        const std::vector<TestOrigin::Request> hops = target.Requests();
+        if (c.sent == nullptr) {
+            EXPECT_EQ(recorder.events, (Events{"fail -1011"}));
+            ASSERT_TRUE(recorder.error);
+            EXPECT_EQ(recorder.error->FailingURL(), origin_.Url(path));
+            EXPECT_TRUE(hops.empty());
+            continue;
+        }
+        EXPECT_EQ(recorder.events, (Events{"redirect " + std::to_string(c.status), "response 200",
                                            "data", "finish"}));
-        const TestOrigin::Request hop = origin_.Requests().back();
-        EXPECT_EQ(hop.path, "/target");
-        EXPECT_EQ(hop.method, c.second) << c.first;
-        EXPECT_EQ(hop.body, std::string(c.second) == "POST" ? "k=v" : "") << c.first;
+        ASSERT_FALSE(hops.empty());
+        const TestOrigin::Request& hop = hops.back();
+        EXPECT_EQ(hop.path, targetPath);
+        EXPECT_EQ(hop.method, c.sent);
+        EXPECT_EQ(hop.body, std::string(c.sent) == "GET" ? "" : c.body);
+        const bool sameOrigin = c.target == kSame;
+        EXPECT_EQ(hop.headers.count("cookie"), sameOrigin ? 1u : 0u);
+        EXPECT_EQ(hop.headers.count("authorization"), sameOrigin ? 1u : 0u);
     }
 }
 
@@ -152,9 +196,6 @@ TEST_F(URLConnectionTest, RedirectLoopFailsAfterTheLimit) {
     EXPECT_EQ(recorder_.events, expected);
 }
 
-// RFC 7617's example credential: "Aladdin" / "open sesame".
-const char kAladdin[] = "Basic QWxhZGRpbjpvcGVuIHNlc2FtZQ==";
-
 TEST_F(URLConnectionTest, BasicChallengeAnsweredWithACredentialSucceedsOnRetry) {
     TestOrigin::Fault fault;
     fault.authorization = kAladdin;
@@ -182,25 +223,128 @@ TEST_F(URLConnectionTest, BasicChallengeAnsweredWithACredentialSucceedsOnRetry) 
     EXPECT_EQ(seen[1].headers.at("authorization"), kAladdin);
 }
 
-TEST_F(URLConnectionTest, FailedCredentialIsChallengedAgainAndCancellingFails) {
+TEST_F(URLConnectionTest, CancellingTheChallengeFails) {
     TestOrigin::Fault fault;
     fault.authorization = kAladdin;
     origin_.SetFault("/private", fault);
     origin_.Serve("/private", "secret");
-    recorder_.onChallenge = [](URLConnection& c, const ns::AuthenticationChallenge& challenge) {
-        if (challenge.PreviousFailureCount() == 0) {
-            c.UseCredential(ns::URLCredential("Aladdin", "wrong"));
-        } else {
-            c.CancelAuthenticationChallenge();
-        }
+    recorder_.onChallenge = [](URLConnection& c, const ns::AuthenticationChallenge&) {
+        c.CancelAuthenticationChallenge();
     };
     Start(Request("/private"));
     RunToEnd();
-    EXPECT_EQ(recorder_.events, (Events{"challenge", "challenge", "fail -1012"}));
-    ASSERT_EQ(recorder_.challenges.size(), 2u);
-    EXPECT_EQ(recorder_.challenges[1].PreviousFailureCount(), 1);
-    EXPECT_EQ(recorder_.challenges[1].ProposedCredential()->User(), "Aladdin");
+    EXPECT_EQ(recorder_.events, (Events{"challenge", "fail -1012"}));
     EXPECT_EQ(recorder_.body, "");
+    EXPECT_EQ(origin_.Requests().size(), 1u);
+}
+
+// A delegate that answers every challenge with a credential, and a second host (127.0.0.2)
+// that wants one. The credential goes to the origin the load started at, at most once, and
+// never to the other host, whether the load is redirected there before or after the first
+// origin took it; one bound to another origin goes nowhere else.
+TEST_F(URLConnectionTest, ChallengeIsAnsweredOnlyForTheStartingOriginAndAtMostOnce) {
+    TestOrigin other("127.0.0.2");
+    const char kWrong[] = "Basic QWxhZGRpbjp3cm9uZw==";  // "Aladdin" / "wrong"
+    struct Case {
+        const char* name;
+        std::string user, password;
+        std::optional<std::string> boundTo;  // the credential's origin (a URL there)
+        bool firstWantsCredential;           // the first origin challenges /p
+        const char* redirectTo;              // /p redirects there (null: answers 200)
+        Events events;
+        std::vector<std::string> firstAuthorizations;  // of each request, in order
+        std::vector<std::string> otherAuthorizations;
+    };
+    const std::string here = origin_.Url("/");
+    const std::string there = other.Url("/");
+    const Case cases[] = {
+        {"wrong credential: one retry, then the 401",
+         "Aladdin",
+         "wrong",
+         std::nullopt,
+         true,
+         nullptr,
+         {"challenge", "response 401", "data", "finish"},
+         {"", kWrong},
+         {}},
+        {"redirected to a host that challenges",
+         "Aladdin",
+         "open sesame",
+         std::nullopt,
+         false,
+         "/steal",
+         {"redirect 302", "response 401", "data", "finish"},
+         {""},
+         {""}},
+        {"redirected there after the credential was taken",
+         "Aladdin",
+         "open sesame",
+         std::nullopt,
+         true,
+         "/steal",
+         {"challenge", "redirect 302", "response 401", "data", "finish"},
+         {"", kAladdin},
+         {""}},
+        {"bound to the other host",
+         "Aladdin",
+         "open sesame",
+         there,
+         true,
+         nullptr,
+         {"challenge", "response 401", "data", "finish"},
+         {""},
+         {}},
+        {"bound to this origin",
+         "Aladdin",
+         "open sesame",
+         here,
+         true,
+         nullptr,
+         {"challenge", "response 200", "data", "finish"},
+         {"", kAladdin},
+         {}},
+    };
+    int row = 0;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string path = "/p" + std::to_string(++row);
+        const std::string steal = "/steal" + std::to_string(row);
+        origin_.Serve(path, "page");
+        TestOrigin::Fault fault;
+        if (c.firstWantsCredential) fault.authorization = kAladdin;
+        if (c.redirectTo != nullptr) {
+            fault.status = 302;
+            fault.location = other.Url(steal);
+        }
+        origin_.SetFault(path, fault);
+        TestOrigin::Fault wants;
+        wants.authorization = kAladdin;
+        other.SetFault(steal, wants);
+        other.Serve(steal, "stolen");
+
+        Recorder recorder;
+        recorder.onChallenge = [&c](URLConnection& connection, const ns::AuthenticationChallenge&) {
+            ns::URLCredential credential(c.user, c.password);
+            if (c.boundTo) credential.BindToOrigin(ns::URL::Parse(*c.boundTo).value());
+            connection.UseCredential(credential);
+        };
+        const size_t firstBefore = origin_.Requests().size();
+        const size_t otherBefore = other.Requests().size();
+        URLConnection::Start(Request(path), &recorder, loop_, jar_);
+        ASSERT_TRUE(loop_.RunUntil([&] { return recorder.ended; }, std::chrono::seconds(10)));
+        EXPECT_EQ(recorder.events, c.events);
+        const auto authorizations = [](const std::vector<TestOrigin::Request>& requests,
+                                       size_t from) {
+            std::vector<std::string> values;
+            for (size_t i = from; i < requests.size(); ++i) {
+                const auto field = requests[i].headers.find("authorization");
+                values.push_back(field == requests[i].headers.end() ? "" : field->second);
+            }
+            return values;
+        };
+        EXPECT_EQ(authorizations(origin_.Requests(), firstBefore), c.firstAuthorizations);
+        EXPECT_EQ(authorizations(other.Requests(), otherBefore), c.otherAuthorizations);
+    }
 }
 
 TEST_F(URLConnectionTest, WithoutACredentialThe401IsTheResponse) {

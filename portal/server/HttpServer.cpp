@@ -74,16 +74,16 @@ HttpServer::HttpServer(Handler handler, Options options)
     setsockopt(listener_, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
     sockaddr_in address = {};
     address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     address.sin_port = htons(options_.port);
     socklen_t length = sizeof address;
-    if (bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+    const bool parsed = inet_pton(AF_INET, options_.address.c_str(), &address.sin_addr) == 1;
+    if (!parsed || bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
         listen(listener_, kBacklog) != 0 ||
         getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
-        const int error = errno;
+        const int error = parsed ? errno : EINVAL;
         close(listener_);
-        throw std::runtime_error("cannot listen on 127.0.0.1:" + std::to_string(options_.port) +
-                                 ": " + strerror(error));
+        throw std::runtime_error("cannot listen on " + options_.address + ":" +
+                                 std::to_string(options_.port) + ": " + strerror(error));
     }
     port_ = ntohs(address.sin_port);
     acceptThread_ = std::thread(&HttpServer::AcceptLoop, this);
@@ -109,7 +109,7 @@ void HttpServer::Stop() {
 }
 
 std::string HttpServer::Url(const std::string& path) const {
-    return "http://127.0.0.1:" + std::to_string(port_) + path;
+    return "http://" + options_.address + ":" + std::to_string(port_) + path;
 }
 
 std::vector<HttpRequest> HttpServer::Requests() const {

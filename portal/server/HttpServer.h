@@ -18,10 +18,11 @@
 
 namespace ZulPortal {
 
-// A small HTTP/1.1 server on 127.0.0.1: one thread accepts, one thread per connection reads
-// requests (keep-alive, bodies by Content-Length) and hands each to the handler. Every request
-// head is kept as received, header order included, in a request log. Started by the
-// constructor, stopped (connections cut, threads joined) by Stop or the destructor.
+// A small HTTP/1.1 server on a loopback address (127.0.0.1 unless told another): one thread
+// accepts, one thread per connection reads requests (keep-alive, bodies by Content-Length) and
+// hands each to the handler. Every request head is kept as received, header order included, in a
+// request log. Started by the constructor, stopped (connections cut, threads joined) by Stop or the
+// destructor.
 class HttpServer {
 public:
     // Answers one request on the connection. keepAlive comes in as the client asked and may be
@@ -32,6 +33,9 @@ public:
 
     struct Options {
         uint16_t port = 0;  // 0: a free port the system picks
+        // The IPv4 address listened on: a second loopback address (127.0.0.2) is a host of
+        // its own to a client, another origin than 127.0.0.1 on any port.
+        std::string address = "127.0.0.1";
         // Requests kept in the log, the oldest dropped first; 0 keeps every one (tests).
         size_t logLimit = 0;
         // Connections served at once; a connection past it is closed unanswered.
@@ -53,7 +57,7 @@ public:
     void Stop();
 
     uint16_t Port() const { return port_; }
-    // "http://127.0.0.1:<port><path>".
+    // "http://<address>:<port><path>".
     std::string Url(const std::string& path) const;
 
     std::vector<HttpRequest> Requests() const;

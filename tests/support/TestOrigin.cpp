@@ -24,10 +24,16 @@ const char* Reason(int status) { return HttpResponse::Reason(status); }
 
 }  // namespace
 
-TestOrigin::TestOrigin()
-    : server_([this](HttpConnection& connection, const Request& request, bool* keepAlive) {
-          return Answer(connection, request, keepAlive);
-      }) {}
+TestOrigin::TestOrigin() : TestOrigin("127.0.0.1") {}
+
+TestOrigin::TestOrigin(const std::string& address)
+    : server_([this](HttpConnection& connection, const Request& request,
+                     bool* keepAlive) { return Answer(connection, request, keepAlive); },
+              [&address] {
+                  ZulPortal::HttpServer::Options options;
+                  options.address = address;
+                  return options;
+              }()) {}
 
 TestOrigin::~TestOrigin() {
     // Stopped here, while the maps its handler reads are still whole.

@@ -15,14 +15,14 @@
 
 namespace SvTestSupport {
 
-// A small HTTP/1.1 origin on 127.0.0.1 and a port of its own (ephemeral), for tests of HTTP
-// clients. It serves byte buffers and files by path, keeps connections alive, answers a single
-// byte range with 206 (416 when it starts past the end), and can be told to misbehave per path.
-// Every request head it receives is logged. A request in absolute form ("GET http://host/path")
-// is served by its path, so the origin also stands in for a forward proxy. Started by the
-// constructor, stopped (connections cut, threads joined) by the destructor. The connections,
-// the request reading and the log are the portal's loopback server; this class adds the
-// resources by path and their faults.
+// A small HTTP/1.1 origin on a loopback address (127.0.0.1 unless told another) and a port of
+// its own (ephemeral), for tests of HTTP clients. It serves byte buffers and files by path, keeps
+// connections alive, answers a single byte range with 206 (416 when it starts past the end), and
+// can be told to misbehave per path. Every request head it receives is logged. A request in
+// absolute form ("GET http://host/path") is served by its path, so the origin also stands in for a
+// forward proxy. Started by the constructor, stopped (connections cut, threads joined) by the
+// destructor. The connections, the request reading and the log are the portal's loopback server;
+// this class adds the resources by path and their faults.
 class TestOrigin {
 public:
     static constexpr uint64_t kNever = std::numeric_limits<uint64_t>::max();
@@ -86,13 +86,15 @@ public:
     using Request = ZulPortal::HttpRequest;
 
     TestOrigin();
+    // On another loopback address, such as 127.0.0.2: a second host, whatever the port.
+    explicit TestOrigin(const std::string& address);
     ~TestOrigin();
 
     TestOrigin(const TestOrigin&) = delete;
     TestOrigin& operator=(const TestOrigin&) = delete;
 
     uint16_t Port() const { return server_.Port(); }
-    // "http://127.0.0.1:<port><path>".
+    // "http://<address>:<port><path>".
     std::string Url(const std::string& path) const;
 
     void Serve(const std::string& path, const std::string& bytes);
