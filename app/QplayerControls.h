@@ -143,6 +143,8 @@ public:
     bool showingSubtitles() const { return showingSubtitles_; }
     bool isSubtitleChooser() const { return isSubtitleChooser_; }
     const std::shared_ptr<ui::Slider>& volumeSlider() const { return volumeSlider_; }
+    // The chosen language's document is still being downloaded.
+    bool loadingSubtitles() const { return subtitleDownloader_.loading(); }
 
 private:
     bool smallLayout() const;

@@ -107,6 +107,88 @@ TEST_F(QplayerControlsTest, EachPressSetsTheOtherModeAndPortraitFitsUntilLandsca
     RunFor(1);  // the turn ends within the test
 }
 
+// The window made taller and shorter during a playback, with the volume panel and the
+// chooser each hidden or shown: a hidden panel lies wholly below the screen's bottom edge at
+// every size; a shown one keeps its place above that edge (the volume panel's top 246 points
+// above it, its end on the bottom bar's top, the chooser's bottom 52); and each hides and shows
+// again at the new size.
+TEST_F(QplayerControlsTest, PanelsKeepTheirPlaceFromTheBottomEdgeAtEverySize) {
+    ASSERT_NO_FATAL_FAILURE(OpenPlaying());
+    ASSERT_NO_FATAL_FAILURE(TurnToLandscape());
+    // Paused, so that the 20 s movie does not end (and close the screen) within the test.
+    ASSERT_TRUE(driver_.Tap("pauseButton"));
+    const ui::Rect start = window_->Frame();
+    const QplayerControls& controls = player_->controls();
+    const std::shared_ptr<ui::View> volume = driver_.Find("volumeView");
+    const std::shared_ptr<ui::View> chooser = driver_.Find("subtitleChooserView");
+    const auto resize = [&](double height) {
+        window_->SetFrame(ui::Rect(start.X(), start.Y(), start.Width(), height));
+        window_->LayoutControllerViews();
+        ui::RunLayoutPass();
+        RunFor(0.5);
+        ASSERT_DOUBLE_EQ(height, player_->GetView()->Bounds().Height());
+    };
+    const auto expectPlaces = [&](const std::string& when) {
+        SCOPED_TRACE(when);
+        const double h = player_->GetView()->Bounds().Height();
+        if (controls.showingVolumeSlider()) {
+            EXPECT_DOUBLE_EQ(h - 246, volume->Frame().Y());
+            // Down to the bottom bar's top (66 points up), not over the bar.
+            EXPECT_NEAR(h - 66, volume->Frame().MaxY(), 1e-9);
+            EXPECT_DOUBLE_EQ(1, volume->Alpha());
+        } else {
+            EXPECT_GE(volume->Frame().Y(), h);
+        }
+        if (controls.isSubtitleChooser()) {
+            EXPECT_DOUBLE_EQ(h - 52, chooser->Frame().MaxY());
+        } else {
+            EXPECT_GE(chooser->Frame().Y(), h);
+        }
+    };
+    struct Row {
+        bool volumeShown;
+        bool chooserShown;
+    };
+    for (const Row row : {Row{false, false}, Row{true, false}, Row{false, true}, Row{true, true}}) {
+        SCOPED_TRACE(std::string("volume ") + (row.volumeShown ? "shown" : "hidden") +
+                     ", chooser " + (row.chooserShown ? "shown" : "hidden"));
+        if (row.volumeShown) {
+            ASSERT_TRUE(driver_.Tap("audioButton"));
+        }
+        if (row.chooserShown) {
+            ASSERT_TRUE(driver_.Tap("subtitleButton"));
+        }
+        RunFor(0.5);
+        ASSERT_EQ(row.volumeShown, controls.showingVolumeSlider());
+        ASSERT_EQ(row.chooserShown, controls.isSubtitleChooser());
+        for (const double height :
+             {start.Height() + 130, start.Height() - 100, start.Height() + 300, start.Height()}) {
+            ASSERT_NO_FATAL_FAILURE(resize(height));
+            expectPlaces("at height " + std::to_string(height));
+        }
+        // Toggled at a new size, each goes to that size's place.
+        ASSERT_NO_FATAL_FAILURE(resize(start.Height() + 130));
+        ASSERT_TRUE(driver_.Tap("audioButton"));
+        ASSERT_TRUE(driver_.Tap("subtitleButton"));
+        RunFor(0.5);
+        ASSERT_NE(row.volumeShown, controls.showingVolumeSlider());
+        ASSERT_NE(row.chooserShown, controls.isSubtitleChooser());
+        expectPlaces("toggled when taller");
+        ASSERT_NO_FATAL_FAILURE(resize(start.Height()));
+        expectPlaces("toggled, back to the start");
+        // A tap on the picture hides both.
+        ASSERT_TRUE(driver_.Tap("playerHit"));
+        RunFor(0.5);
+        ASSERT_FALSE(controls.showingVolumeSlider());
+        ASSERT_FALSE(controls.isSubtitleChooser());
+        expectPlaces("after a tap");
+        if (!controls.showingControls()) {
+            ASSERT_TRUE(driver_.Tap("playerHit"));
+        }
+        RunFor(0.5);
+    }
+}
+
 // The controls can outlive their screen (a callback under way holds them). A screen let go
 // without ever being shown takes its movie player with it: the controls' buttons then drive
 // no movie at all, not the one that is gone.

@@ -59,19 +59,6 @@ std::shared_ptr<ui::View> BuildPlayerScreen(ui::InterfaceBuilder::Context& /*con
     playerHit->SetAutoresizingMask(fill);
     root->AddSubview(playerHit);
 
-    auto subtitleView = MakeLabel(
-        "subtitleView",
-        ui::Rect(kSubtitleInset, h - kLargeSubtitleOffset, w - 2 * kSubtitleInset, kSubtitleHeight),
-        kLargeSubtitleFont, "");
-    subtitleView->SetAutoresizingMask(ui::Autoresizing::FlexibleWidth |
-                                      ui::Autoresizing::FlexibleTopMargin);
-    subtitleView->SetUserInteractionEnabled(false);
-    // White text alone vanishes over a white or bright picture: a dark shadow down and to the
-    // right keeps every glyph's edge readable whatever the movie shows under it.
-    subtitleView->SetShadowColor(ui::Color::Black());
-    subtitleView->SetShadowOffset(ui::Size(kSubtitleShadowOffset, kSubtitleShadowOffset));
-    root->AddSubview(subtitleView);
-
     // The top bar.
     auto topBar = std::make_shared<ui::View>(ui::Rect(0, 0, w, kTopBarHeight));
     topBar->SetIdentifier("topBar");
@@ -136,16 +123,36 @@ std::shared_ptr<ui::View> BuildPlayerScreen(ui::InterfaceBuilder::Context& /*con
     controls->AddSubview(audio);
     root->AddSubview(controls);
 
-    // Panels that wait below the screen until shown.
+    // The subtitle line.
+    auto subtitleView = MakeLabel(
+        "subtitleView",
+        ui::Rect(kSubtitleInset, h - kLargeSubtitleOffset, w - 2 * kSubtitleInset, kSubtitleHeight),
+        kLargeSubtitleFont, "");
+    subtitleView->SetAutoresizingMask(ui::Autoresizing::FlexibleWidth |
+                                      ui::Autoresizing::FlexibleTopMargin);
+    subtitleView->SetUserInteractionEnabled(false);
+    // White text alone vanishes over a white or bright picture: a dark shadow down and to the
+    // right keeps every glyph's edge readable whatever the movie shows under it.
+    subtitleView->SetShadowColor(ui::Color::Black());
+    subtitleView->SetShadowOffset(ui::Size(kSubtitleShadowOffset, kSubtitleShadowOffset));
+    // Over the bars: on the small layout the line lies across the bottom bar, and a cue must
+    // stay readable while the controls show. Under the panels, which open over it.
+    root->AddSubview(subtitleView);
+
+    // Panels that wait below the screen until shown. Hidden or shown, each keeps its distance
+    // from the bottom edge (and from the right one) when the window changes size, so a hidden
+    // one stays below the screen and a shown one beside the buttons that open it.
+    const unsigned panelMask =
+        ui::Autoresizing::FlexibleLeftMargin | ui::Autoresizing::FlexibleTopMargin;
     auto volume = std::make_shared<ui::View>(
         ui::Rect(w - kPanelRightOffset, h, kVolumePanelWidth, kVolumePanelHeight));
     volume->SetIdentifier("volumeView");
-    volume->SetAutoresizingMask(ui::Autoresizing::FlexibleLeftMargin);
+    volume->SetAutoresizingMask(panelMask);
     root->AddSubview(volume);
     auto chooser = std::make_shared<ui::View>(
         ui::Rect(w - kPanelRightOffset, h, kChooserWidth, kChooserInitialHeight));
     chooser->SetIdentifier("subtitleChooserView");
-    chooser->SetAutoresizingMask(ui::Autoresizing::FlexibleLeftMargin);
+    chooser->SetAutoresizingMask(panelMask);
     root->AddSubview(chooser);
     return root;
 }

@@ -73,11 +73,14 @@ constexpr double kSubtitleShadowOffset = 2;
 constexpr double kPanelRightOffset = 150;
 // The volume panel: kVolumePanelWidth x kVolumePanelHeight turned upright, black at
 // kVolumeOpacity; its top kVolumeShownOffset above the screen's bottom edge when shown. The
-// slider lies kVolumeSliderInset in from the panel's ends, at kVolumeSliderY.
-constexpr double kVolumePanelWidth = 200;
+// slider lies kVolumeSliderInset in from the panel's ends, at kVolumeSliderY. Shown, the panel
+// ends where the bottom bar begins: lying over the bar, or over the black band under a movie
+// in a window taller than the movie, its translucent black could not be told from what is
+// under it, and the slider's track would seem to hang out of the panel.
+constexpr double kVolumeShownOffset = 246;
+constexpr double kVolumePanelWidth = kVolumeShownOffset - kBottomBarHeight;
 constexpr double kVolumePanelHeight = 50;
 constexpr double kVolumeOpacity = 0.4;
-constexpr double kVolumeShownOffset = 246;
 constexpr double kVolumeSliderInset = 10;
 constexpr double kVolumeSliderY = 27;
 // The subtitle chooser (SubtitleChooser): kChooserWidth wide, as high as its entries once

@@ -10,9 +10,11 @@
 
 #include "app/QplayerControls.h"
 #include "app/QplayerTestFixture.h"
+#include "app/testing/AppTestSupport.h"
 #include "platform/media/SystemVolume.h"
 #include "platform/ui/Button.h"
 #include "platform/ui/Label.h"
+#include "platform/ui/Slider.h"
 
 namespace {
 
@@ -49,8 +51,9 @@ TEST_F(QplayerSubtitlesTest, ALanguageShowsItsCuesAndNoneHidesThem) {
     EXPECT_DOUBLE_EQ(1, SubtitleLabel()->Alpha());
     EXPECT_TRUE(driver_.Find("subtitleButton")->IsHidden());
     EXPECT_FALSE(driver_.Find("subtitleButtonON")->IsHidden());
-    ASSERT_TRUE(WaitReal([&] { return DocumentRequests("en") == 1; }, 10));
-    WaitReal([] { return false; }, 0.2);  // the answer parsed
+    ASSERT_TRUE(WaitReal(
+        [&] { return DocumentRequests("en") == 1 && !player_->controls().loadingSubtitles(); },
+        10));
 
     ASSERT_TRUE(driver_.Tap("playButton"));
     // The first cue runs from 1 s to 3 s.
@@ -65,8 +68,78 @@ TEST_F(QplayerSubtitlesTest, ALanguageShowsItsCuesAndNoneHidesThem) {
     EXPECT_TRUE(driver_.Find("subtitleButtonON")->IsHidden());
     // Choosing the same language again loads nothing new.
     ASSERT_TRUE(Choose("English"));
-    WaitReal([] { return false; }, 0.2);
+    // A load would be under way until its document was handed over, after the portal took
+    // its request.
+    ASSERT_TRUE(WaitReal([&] { return !player_->controls().loadingSubtitles(); }, 10));
     EXPECT_EQ(1, DocumentRequests("en"));
+}
+
+// Subtitles from documents of the test's own origin, on the 20 s zoom held at its start: an
+// English one with a cue from 2 s to 4 s, and one whose answer is empty, a document that never
+// began.
+class QplayerOriginSubtitlesTest : public QplayerTestBase {
+protected:
+    void SetUp() override {
+        QplayerTestBase::SetUp();
+        origin_.Serve("/en.ttml",
+                      AppTestSupport::TtmlWithCues("<p begin=\"0:0:2\" end=\"0:0:4\">Kept</p>\n"));
+        origin_.Serve("/empty.ttml", "");
+        bridge_->playbackUrlToHand = ClipPath("mandelbrot");
+        Open(
+            Info("{\"subtitleLanguage\":\"en\",\"UILanguage\":\"en\",\"video\":{"
+                 "\"subtitles\":{\"en\":{\"label\":\"English\",\"assets\":{\"TTML\":{\"uri\":"
+                 "\"" +
+                 origin_.Url("/en.ttml") +
+                 "\"}}},"
+                 "\"xx\":{\"label\":\"Empty\",\"assets\":{\"TTML\":{\"uri\":\"" +
+                 origin_.Url("/empty.ttml") +
+                 "\"}}}},"
+                 "\"mediaID\":\"7\",\"startPosition\":0,\"drm\":{\"deliveryUri\":"
+                 "\"http://x/t.svm\"}}}"));
+        ASSERT_TRUE(RunUntil([&] { return Playing(); }, 10));
+        ASSERT_TRUE(driver_.Tap("pauseButton"));
+        ASSERT_LT(Movie()->CurrentPlaybackTime(), 1.5);
+    }
+    // Chooses the language in the chooser and waits until its document has been handed over
+    // (or its download failed).
+    bool ChooseAndLoad(const std::string& label, const std::string& path) {
+        const int before = Requests(path);
+        if (!driver_.Tap("subtitleButton") && !driver_.Tap("subtitleButtonON")) return false;
+        if (!driver_.Tap(driver_.FindWithText<ui::Button>(label, "Button"))) return false;
+        return WaitReal([&] {
+            return Requests(path) == before + 1 && !player_->controls().loadingSubtitles();
+        });
+    }
+    int Requests(const std::string& path) const {
+        int n = 0;
+        for (const auto& request : origin_.Requests()) n += request.path == path;
+        return n;
+    }
+    std::string Line() { return driver_.Find<ui::Label>("subtitleView")->Text(); }
+};
+
+// An empty answer is no document: the English cues stay in use and show at their second.
+TEST_F(QplayerOriginSubtitlesTest, ADocumentThatNeverBeganKeepsTheCuesInUse) {
+    ASSERT_TRUE(ChooseAndLoad("English", "/en.ttml"));
+    ASSERT_TRUE(ChooseAndLoad("Empty", "/empty.ttml"));
+    ASSERT_TRUE(driver_.Tap("playButton"));
+    EXPECT_TRUE(RunUntil([&] { return Line() == "Kept"; }, 3)) << "\"" << Line() << "\"";
+}
+
+// Taking the scrubber empties the subtitle line at once, a cue showing or not, and the line
+// stays empty while the finger moves it.
+TEST_F(QplayerOriginSubtitlesTest, ScrubbingEmptiesTheSubtitleLine) {
+    ASSERT_TRUE(ChooseAndLoad("English", "/en.ttml"));
+    ASSERT_TRUE(driver_.Tap("playButton"));
+    ASSERT_TRUE(RunUntil([&] { return Line() == "Kept"; }, 3)) << "\"" << Line() << "\"";
+    ASSERT_TRUE(driver_.Tap("pauseButton"));
+    const auto scrubber = driver_.Find<ui::Slider>("scrubber_ui");
+    ASSERT_NE(nullptr, scrubber);
+    ASSERT_TRUE(driver_.SetSlider(scrubber, 1000));  // 10 s, in hundredths
+    EXPECT_EQ("", Line());
+    EXPECT_TRUE(player_->controls().isScrubbing());
+    RunFor(1);
+    EXPECT_EQ("", Line());
 }
 
 // The player picks its layout by the device's model, which follows the idiom the application

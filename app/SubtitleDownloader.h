@@ -34,6 +34,8 @@ public:
     // Stops a download under way and forgets its address (the same address given again loads
     // it again).
     void clear();
+    // A download is under way.
+    bool loading() const { return connection_.IsActive(); }
 
 private:
     // ns::URLConnectionDelegate

@@ -110,7 +110,9 @@ TEST_F(SubtitleDownloaderTest, DemoPortalDocumentShowsEachCueForItsSeconds) {
     };
     EXPECT_EQ(1, requestsFor());
     downloader_.download(url);
-    driver_.Advance(1);
+    // A load would be under way from here until its document was handed over, after the
+    // portal took its request.
+    ASSERT_TRUE(driver_.WaitFor([&] { return !downloader_.loading(); }, kTimeout));
     EXPECT_EQ(1, requestsFor());
     EXPECT_EQ(1u, documents_.size());
     EXPECT_EQ(2, Count("[Q-S] " + url));

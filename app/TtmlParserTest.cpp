@@ -157,6 +157,24 @@ TEST_F(TtmlParserTest, LongCueTextIsKeptWholeButItsLogLinesAreCut) {
     EXPECT_FALSE(log_.Messages("[Q-S] wwwwwwww").empty());
 }
 
+// Only an element whose name, as written, is "p" is a cue: the reader takes no notice of
+// namespaces, so "tt:p", a paragraph of the same namespace under a prefix, is none (its text
+// and its end are not filed), and an unprefixed "p" after it is read as ever.
+TEST_F(TtmlParserTest, OnlyAnElementNamedPAsWrittenIsACue) {
+    Read(TtmlWithCues("<tt:p xmlns:tt=\"http://www.w3.org/ns/ttml\" begin=\"0:0:5\" "
+                      "end=\"0:0:7\">Prefixed</tt:p>\n"
+                      "<p begin=\"0:0:6\">Plain</p>\n"
+                      "<ttml:p xmlns:ttml=\"http://www.w3.org/ns/ttml\" begin=\"0:0:8\" "
+                      "end=\"0:0:9\">Also prefixed</ttml:p>\n"),
+         120);
+    EXPECT_EQ("", cues_.textAt(5));
+    EXPECT_EQ("Plain", cues_.textAt(6));
+    // No end marker of the prefixed cue at 7, nor its text at 8: the plain one stays.
+    EXPECT_EQ("Plain", cues_.textAt(7));
+    EXPECT_EQ("Plain", cues_.textAt(8));
+    EXPECT_EQ("Plain", cues_.textAt(9));
+}
+
 // A document that stops parsing gives the cues read before the error, and says it did not end.
 TEST_F(TtmlParserTest, BrokenDocumentGivesTheCuesBeforeTheError) {
     const TtmlParser::Result result =
