@@ -560,15 +560,15 @@ ns::Error WebKitWebViewBackend::ProcessEndedError(WebKitWebProcessTerminationRea
                      std::string("The web page's process ended: ") + why + ".", url);
 }
 
-bool WebKitWebViewBackend::LeavePage() {
+void WebKitWebViewBackend::LeavePage() {
     // A page whose script waits in a dialog, or never returns, would keep the load waiting
     // behind it for ever.
     const bool held = dialogs_->CloseAll();
-    if (!held && !watchdog_->IsUnresponsive()) return false;
+    if (!held && !watchdog_->IsUnresponsive()) return;
+    // WebKit tells of the end before this returns.
     leaving_ = true;
     webkit_web_view_terminate_web_process(view_);
     leaving_ = false;
-    return true;
 }
 
 void WebKitWebViewBackend::OnLoadDeadline() {

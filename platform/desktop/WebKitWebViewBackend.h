@@ -153,7 +153,7 @@ private:
     // Drops navigations that are waiting for an answer or for the cookies.
     void DropWaiting();
     // Before a load of the model's: ends the page's process when the page would hold it.
-    bool LeavePage();
+    void LeavePage();
     // The load under way has taken too long: it stops and fails as timed out.
     void OnLoadDeadline();
 

@@ -25,6 +25,7 @@
 #include "platform/desktop/AlertSheet.h"
 #include "platform/desktop/Renderer.h"
 #include "platform/desktop/RunLoopSource.h"
+#include "platform/desktop/WebKitScriptDialogs.h"
 #include "platform/desktop/WebKitWebViewBackend.h"
 #include "platform/desktop/WebProcessMemoryGuard.h"
 #include "platform/desktop/WebProcessWatchdog.h"
@@ -625,6 +626,75 @@ TEST_F(WebKitWindow, APagesDialogsAreTheApplicationsAlertsAndALoopOfThemLetsTheP
     EXPECT_EQ(Eval("document.body.textContent"), "Next");
     EXPECT_EQ(ui::AlertLog::Entries().size(), 2u);
     EXPECT_EQ(ui::AlertView::TopVisibleAlert(), nullptr);
+}
+
+// What a confirm and a prompt give the page, by the button chosen: Cancel is index 0, OK 1; the
+// alert model has no text field, so OK gives a prompt its default text.
+TEST_F(WebKitWindow, AConfirmOrPromptGivesThePageTheChosenAnswer) {
+    struct Row {
+        const char* call;
+        int button;
+        const char* answer;
+    };
+    const Row rows[] = {
+        {"confirm('Sure?')", 0, "false"},
+        {"confirm('Sure?')", 1, "true"},
+        {"prompt('Name?', 'Ann')", 0, "null"},
+        {"prompt('Name?', 'Ann')", 1, "Ann"},
+    };
+    GdkWindow* window = gtk_widget_get_window(renderer_->Window());
+    for (const Row& row : rows) {
+        SCOPED_TRACE(std::string(row.call) + " " + std::to_string(row.button));
+        const size_t before = delegate_->events.size();
+        webView_->LoadHtmlString(
+            std::string("<html><body style=\"margin:0; background:#2080E0\"><script>"
+                        "document.addEventListener('mousedown', function() {"
+                        "  setTimeout(function() { document.title = String(") +
+                row.call + "); }, 0); });</script></body></html>",
+            *URL::Parse("http://127.0.0.1/"));
+        ASSERT_TRUE(IterateUntil([&] { return FinishedAfter(before); }, kWait));
+        SettledAllocation(backend_->Widget(), 200, 120);
+        // A press in the page: the page may show its next dialog.
+        ClickAt(window, 140, 90);
+        ASSERT_TRUE(
+            IterateUntil([] { return ui::AlertView::TopVisibleAlert() != nullptr; }, kWait));
+        ui::AlertView::Ptr alert = ui::AlertView::TopVisibleAlert();
+        ASSERT_EQ(alert->NumberOfButtons(), 2);
+        EXPECT_EQ(alert->ButtonTitleAtIndex(0), "Cancel");
+        EXPECT_EQ(alert->ButtonTitleAtIndex(1), "OK");
+        ASSERT_TRUE(alert->ClickButtonAtIndex(row.button));
+        EXPECT_TRUE(IterateUntil([&] { return Eval("document.title") == row.answer; }, kWait))
+            << Eval("document.title");
+    }
+}
+
+// The page's message as its alert shows it: whole up to the bound, else cut before the character
+// that crosses it, with an ellipsis; bytes that are no UTF-8 shown as U+FFFD.
+TEST(WebKitScriptDialogsText, TheMessageIsBoundedAndValid) {
+    const size_t max = WebKitScriptDialogs::kMaxMessageBytes;
+    ASSERT_EQ(max, 1024u);
+    const std::string a1023(1023, 'a'), a1024(1024, 'a');
+    struct Row {
+        const char* what;
+        std::string message;
+        std::string shown;
+    };
+    const Row rows[] = {
+        {"short", "Hello", "Hello"},
+        {"at the bound", a1024, a1024},
+        {"one past", a1024 + "b", a1024 + "\u2026"},
+        {"a two-byte character across the bound", a1023 + "\u00e9", a1023 + "\u2026"},
+        {"a two-byte character at its end", a1023 + "\u00e9" + "x", a1023 + "\u2026"},
+        {"invalid bytes",
+         "a\xff"
+         "b",
+         "a\uFFFD"
+         "b"},
+    };
+    for (const Row& row : rows) {
+        EXPECT_EQ(WebKitScriptDialogs::ShownMessage(row.message.c_str()), row.shown) << row.what;
+    }
+    EXPECT_EQ(WebKitScriptDialogs::ShownMessage(nullptr), "");
 }
 
 TEST(WebKitProcesses, NoWebProcessOutlivesItsWebView) {
