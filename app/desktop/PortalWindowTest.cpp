@@ -441,7 +441,12 @@ TEST_F(PortalPageLockWindowTest, AnAlertLoopGivesWayToTheMenu) {
     ASSERT_TRUE(IterateUntil([] { return ui::AlertView::TopVisibleAlert() != nullptr; }, 10s));
     const ui::AlertView::Ptr alert = ui::AlertView::TopVisibleAlert();
     EXPECT_EQ("Again 1", alert->Message());
+    // Kept beside the test program; the page under the alert waits in it, so it may be blank.
     ASSERT_TRUE(Settle());
+    Pixbuf shot = CaptureWindow(renderer_->Window());
+    ASSERT_NE(nullptr, shot);
+    std::string error;
+    EXPECT_TRUE(SavePng(shot.get(), PicturePath("portal-page-alert.png"), &error)) << error;
     const ui::Rect ok = AlertSheet(*alert, delegate_->window()->Frame().size).ButtonFrames().at(0);
     ClickAtWindowPoint(renderer_->ToWindow(ok.Center()));
     ASSERT_TRUE(IterateUntil([] { return ui::AlertView::TopVisibleAlert() == nullptr; }, 10s));
@@ -467,6 +472,7 @@ TEST_F(PortalPageLockWindowTest, APageThatNeverReturnsIsEndedAndTheMenuBringsThe
         [&] { return ShowsErrorPageFor(*web, ns::Error::kNetworkConnectionLost); }, 20s));
     EXPECT_NE(std::string::npos, Eval(*web, "document.body.textContent")
                                      .find("The web page's process ended: it stopped answering."));
+    ASSERT_NE(nullptr, Shot("portal-page-stopped.png"));
     ASSERT_NO_FATAL_FAILURE(ChooseHomeByHand());
 }
 
