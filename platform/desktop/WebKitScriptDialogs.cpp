@@ -53,11 +53,12 @@ gboolean WebKitScriptDialogs::OnScriptDialog(WebKitWebView*, WebKitScriptDialog*
     // Where the person goes is the application's to say: leaving is always confirmed. A second
     // dialog while one is open (not from the same script, which waits) is dismissed.
     if (type == WEBKIT_SCRIPT_DIALOG_BEFORE_UNLOAD_CONFIRM || self->dialog_ != nullptr) {
-        if (type != WEBKIT_SCRIPT_DIALOG_ALERT) {
-            webkit_script_dialog_confirm_set_confirmed(
-                dialog, type == WEBKIT_SCRIPT_DIALOG_BEFORE_UNLOAD_CONFIRM);
+        if (type == WEBKIT_SCRIPT_DIALOG_BEFORE_UNLOAD_CONFIRM) {
+            webkit_script_dialog_confirm_set_confirmed(dialog, TRUE);
+        } else if (type == WEBKIT_SCRIPT_DIALOG_CONFIRM) {
+            webkit_script_dialog_confirm_set_confirmed(dialog, FALSE);
         }
-        return TRUE;
+        return TRUE;  // closed as the handler returns; a prompt gets no text
     }
     self->dialog_ = webkit_script_dialog_ref(dialog);
     if (self->mayShow_) {

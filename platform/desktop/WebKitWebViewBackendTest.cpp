@@ -668,6 +668,30 @@ TEST_F(WebKitWindow, AConfirmOrPromptGivesThePageTheChosenAnswer) {
     }
 }
 
+// A page that asks to confirm leaving it is left at once when the model loads another page.
+TEST_F(WebKitWindow, APageThatAsksToConfirmLeavingIsLeftAtOnce) {
+    SvTestSupport::TestOrigin origin;
+    ServeHtml(origin, "/stay",
+              "<html><body style=\"margin:0; background:#2080E0\"><script>"
+              "window.onbeforeunload = function(e) { e.preventDefault(); e.returnValue = 'Stay';"
+              " return 'Stay'; };</script></body></html>");
+    ServeHtml(origin, "/next", "<html><body>Next</body></html>");
+    ui::AlertLog::Clear();
+    const size_t before = delegate_->events.size();
+    webView_->LoadRequest(URLRequest(*URL::Parse(origin.Url("/stay"))));
+    ASSERT_TRUE(IterateUntil([&] { return FinishedAfter(before); }, kWait));
+    SettledAllocation(backend_->Widget(), 200, 120);
+    // A person's press: WebKit asks a page only once it has been used.
+    ClickAt(gtk_widget_get_window(renderer_->Window()), 140, 90);
+    ASSERT_EQ(Eval("'pressed'"), "pressed");
+    const size_t from = delegate_->events.size();
+    webView_->LoadRequest(URLRequest(*URL::Parse(origin.Url("/next"))));
+    ASSERT_TRUE(IterateUntil([&] { return FinishedAfter(from); }, kWait))
+        << ::testing::PrintToString(delegate_->events);
+    EXPECT_EQ(Eval("document.body.textContent"), "Next");
+    EXPECT_TRUE(ui::AlertLog::Entries().empty());
+}
+
 // The page's message as its alert shows it: whole up to the bound, else cut before the character
 // that crosses it, with an ellipsis; bytes that are no UTF-8 shown as U+FFFD.
 TEST(WebKitScriptDialogsText, TheMessageIsBoundedAndValid) {
