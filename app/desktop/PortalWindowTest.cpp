@@ -4,8 +4,9 @@
 // web process that dies, or is ended for taking too much memory, shows the error page, and a
 // menu choice brings the portal back; the page's own sign-out followed by a new sign-in, whose
 // cookies WebKit must send; a web process that ends during a playback, after which the next
-// title plays; and a title played from its page, after which the page draws again what another
-// window covered.
+// title plays; a title played from its page, after which the page draws again what another
+// window covered; and pages that would keep the person (alerts in a loop, a script that never
+// returns, an answer that trickles), after each of which the menu brings the portal back.
 #include <gtest/gtest.h>
 #include <png.h>
 #include <unistd.h>
@@ -31,7 +32,10 @@
 #include "app/testing/EngineTestSupport.h"
 #include "engine/api/SViOsApiState.h"
 #include "platform/desktop/GstMoviePlayer.h"
+#include "platform/desktop/AlertSheet.h"
 #include "platform/desktop/WebKitWebViewBackend.h"
+#include "platform/desktop/WebProcessWatchdog.h"
+#include "platform/desktop/testing/LoggedLines.h"
 #include "platform/desktop/testing/PointerClick.h"
 #include "platform/media/MoviePlayer.h"
 #include "platform/ui/Driver.h"
@@ -364,6 +368,131 @@ TEST_F(PortalWindowTest, APageThatTakesTooMuchMemoryEndsItsProcessAndTheMenuBrin
     // The pictures never reached this process.
     EXPECT_LT(ResidentBytes(getpid()), ownBefore + (uint64_t{200} << 20));
     ASSERT_NO_FATAL_FAILURE(ExpectMenuBringsThePortalBack());
+}
+
+// Pages that would keep the person: dialogs in a loop, a script that never returns, an answer
+// that trickles. Each ends, or gives way, and the native menu, used through the X server as a
+// person uses it, brings the portal back. The watchdog's wait is shortened here (the backend's
+// own tests keep the shipped ten seconds on a clock they move).
+class PortalPageLockWindowTest : public PortalWindowTest {
+protected:
+    void SetUp() override {
+        WebProcessWatchdog::SetUnresponsiveSeconds(0.5);
+        PortalWindowTest::SetUp();
+    }
+    void TearDown() override {
+        DismissAlerts();
+        PortalWindowTest::TearDown();
+        WebProcessWatchdog::SetUnresponsiveSeconds(WebProcessWatchdog::kUnresponsiveSeconds);
+    }
+
+    void ClickAtWindowPoint(const ui::Point& p) {
+        ClickAt(gtk_widget_get_window(renderer_->Window()), static_cast<int>(p.x),
+                static_cast<int>(p.y));
+    }
+    void ClickOn(const ui::View& view) { ClickAtWindowPoint(Pixel(view, view.Bounds().Center())); }
+
+    // The menu button, then Home, clicked; returns once the home page has loaded.
+    void ChooseHomeByHand() {
+        auto portal = Portal();
+        ASSERT_NE(nullptr, portal);
+        auto web = portal->contentViewWebView();
+        const ui::View::Ptr button = portal->contentViewNavigationBar()->LeftItemView();
+        ASSERT_NE(nullptr, button);
+        ASSERT_TRUE(Settle());
+        ClickOn(*button);
+        ASSERT_TRUE(IterateUntil([&] { return portal->isMenuVisible(); }, kRestTimeout));
+        ASSERT_TRUE(Settle());
+        auto home = portal->menuTableView()->CellForRow(ui::IndexPath(0, 0));
+        ASSERT_NE(nullptr, home);
+        ClickOn(*home);
+        ASSERT_TRUE(IterateUntil(
+            [&] { return !web->IsLoading() && web->Request().GetURL().Path() == "/home"; }, 10s));
+        EXPECT_EQ("/home", Eval(*web, "document.location.pathname"));
+        EXPECT_EQ(nullptr, ui::AlertView::TopVisibleAlert());
+    }
+
+    // The pane shows the error page for a failure with `code`.
+    bool ShowsErrorPageFor(ui::WebView& web, long code) {
+        return !web.IsLoading() && web.Request().GetURL().LastPathComponent() == "WebError.html" &&
+               Portal() != nullptr && Portal()->contentViewWebViewLastError().has_value() &&
+               Portal()->contentViewWebViewLastError()->GetCode() == code;
+    }
+
+    void ServePage(const std::string& path, const std::string& html) {
+        SvTestSupport::TestOrigin::Fault fault;
+        fault.headers = {{"Content-Type", "text/html"}};
+        origin_.SetFault(path, fault);
+        origin_.Serve(path, html);
+    }
+
+    SvTestSupport::TestOrigin origin_;
+};
+
+TEST_F(PortalPageLockWindowTest, AnAlertLoopGivesWayToTheMenu) {
+    ServePage("/alerts",
+              "<html><body><script>window.onload = function() { setTimeout(function() {"
+              "  for (var n = 1;; n++) alert('Again ' + n); }, 0); };</script></body></html>");
+    std::shared_ptr<ui::WebView> web;
+    WebKitWebViewBackend* backend = nullptr;
+    ASSERT_NO_FATAL_FAILURE(SignInToTheLoadedPage(&web, &backend));
+    LoggedLines log;
+    web->LoadRequest(ns::URLRequest(ns::URL::Parse(origin_.Url("/alerts")).value()));
+    ASSERT_TRUE(IterateUntil([] { return ui::AlertView::TopVisibleAlert() != nullptr; }, 10s));
+    const ui::AlertView::Ptr alert = ui::AlertView::TopVisibleAlert();
+    EXPECT_EQ("Again 1", alert->Message());
+    // Kept beside the test program; the page under the alert waits in it, so it may be blank.
+    ASSERT_TRUE(Settle());
+    Pixbuf shot = CaptureWindow(renderer_->Window());
+    ASSERT_NE(nullptr, shot);
+    std::string error;
+    EXPECT_TRUE(SavePng(shot.get(), PicturePath("portal-page-alert.png"), &error)) << error;
+    const ui::Rect ok = AlertSheet(*alert, delegate_->window()->Frame().size).ButtonFrames().at(0);
+    ClickAtWindowPoint(renderer_->ToWindow(ok.Center()));
+    ASSERT_TRUE(IterateUntil([] { return ui::AlertView::TopVisibleAlert() == nullptr; }, 10s));
+    // The page's next alert waits, unseen, while the person goes to the menu.
+    ASSERT_TRUE(IterateUntil([&] { return log.Containing("held until the person") == 1; }, 10s));
+    ASSERT_NO_FATAL_FAILURE(ChooseHomeByHand());
+}
+
+TEST_F(PortalPageLockWindowTest, APageThatNeverReturnsIsEndedAndTheMenuBringsThePortalBack) {
+    ServePage("/spin",
+              "<html><body style=\"height:2000px\"><script>"
+              "document.addEventListener('mousedown', function() { for (;;) {} });"
+              "</script></body></html>");
+    std::shared_ptr<ui::WebView> web;
+    WebKitWebViewBackend* backend = nullptr;
+    ASSERT_NO_FATAL_FAILURE(SignInToTheLoadedPage(&web, &backend));
+    web->LoadRequest(ns::URLRequest(ns::URL::Parse(origin_.Url("/spin")).value()));
+    ASSERT_TRUE(IterateUntil(
+        [&] { return !web->IsLoading() && web->Request().GetURL().Path() == "/spin"; }, 10s));
+    ASSERT_TRUE(Settle());
+    ClickOn(*web);
+    ASSERT_TRUE(IterateUntil(
+        [&] { return ShowsErrorPageFor(*web, ns::Error::kNetworkConnectionLost); }, 20s));
+    EXPECT_NE(std::string::npos, Eval(*web, "document.body.textContent")
+                                     .find("The web page's process ended: it stopped answering."));
+    ASSERT_NE(nullptr, Shot("portal-page-stopped.png"));
+    ASSERT_NO_FATAL_FAILURE(ChooseHomeByHand());
+}
+
+TEST_F(PortalPageLockWindowTest, ATricklingPageEndsWithTheErrorPageAtItsDeadline) {
+    SvTestSupport::TestOrigin::Fault trickle;
+    trickle.bytesPerSecond = 20;
+    trickle.headers = {{"Content-Type", "text/html"}};
+    origin_.SetFault("/movies", trickle);
+    origin_.Serve("/movies", "<html><body>" + std::string(4000, ' ') + "</body></html>");
+    std::shared_ptr<ui::WebView> web;
+    WebKitWebViewBackend* backend = nullptr;
+    ASSERT_NO_FATAL_FAILURE(SignInToTheLoadedPage(&web, &backend));
+    ns::URLRequest request(ns::URL::Parse(origin_.Url("/movies")).value());
+    request.SetTimeoutInterval(1);
+    const auto start = std::chrono::steady_clock::now();
+    web->LoadRequest(request);
+    ASSERT_TRUE(IterateUntil([&] { return ShowsErrorPageFor(*web, ns::Error::kTimedOut); }, 10s));
+    EXPECT_GE(std::chrono::steady_clock::now() - start, 1s);
+    EXPECT_EQ(origin_.Url("/movies"), Portal()->contentViewWebViewLastError()->FailingURL());
+    ASSERT_NO_FATAL_FAILURE(ChooseHomeByHand());
 }
 
 // The portal playing its titles in the GStreamer player (silently) through the engine, on a

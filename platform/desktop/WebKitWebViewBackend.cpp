@@ -167,6 +167,8 @@ WebKitWebViewBackend::WebKitWebViewBackend(ui::WebViewBackendClient& client,
     g_signal_connect(view_, "load-changed", G_CALLBACK(OnLoadChanged), this);
     g_signal_connect(view_, "load-failed", G_CALLBACK(OnLoadFailed), this);
     g_signal_connect(view_, "web-process-terminated", G_CALLBACK(OnWebProcessTerminated), this);
+    dialogs_ = WebKitScriptDialogs::Attach(view_);
+    watchdog_ = std::make_unique<WebProcessWatchdog>(view_);
     ApplyUserAgent();
 }
 
@@ -176,6 +178,9 @@ WebKitWebViewBackend::~WebKitWebViewBackend() {
     g_object_unref(cancellable_);
     if (flushSource_ != 0) g_source_remove(flushSource_);
     DropWaiting();
+    loadDeadline_.Cancel();
+    dialogs_->Detach();
+    watchdog_.reset();
     g_signal_handlers_disconnect_by_data(view_, this);
     gtk_widget_destroy(GTK_WIDGET(view_));
     g_object_unref(view_);
@@ -191,6 +196,8 @@ void WebKitWebViewBackend::ApplyUserAgent() {
 }
 
 void WebKitWebViewBackend::LoadRequest(const ns::URLRequest& request) {
+    LeavePage();
+    nextTimeout_ = request.TimeoutInterval();
     ApplyUserAgent();
     reloadAfterEnd_ = false;
     WebKitURIRequest* r = webkit_uri_request_new(request.GetURL().AbsoluteString().c_str());
@@ -216,6 +223,8 @@ void WebKitWebViewBackend::LoadHtmlString(const std::string& html, const ns::URL
 }
 
 void WebKitWebViewBackend::LoadHtml(const std::string& html, const std::string& url, Move move) {
+    LeavePage();
+    nextTimeout_ = ns::URLRequest::kDefaultTimeoutSeconds;
     ApplyUserAgent();
     move.url = url;
     htmlMove_ = std::move(move);
@@ -254,6 +263,8 @@ void WebKitWebViewBackend::Go(size_t index, ui::WebViewNavigationType type) {
         LoadHtml(*entry.html, entry.url, move);
         return;
     }
+    LeavePage();
+    nextTimeout_ = ns::URLRequest::kDefaultTimeoutSeconds;
     ApplyUserAgent();
     if (type == ui::WebViewNavigationType::Reload) {
         reloadAfterEnd_ = processEnded_;
@@ -431,6 +442,9 @@ void WebKitWebViewBackend::OnLoadChanged(WebKitWebView*, WebKitLoadEvent event, 
         case WEBKIT_LOAD_STARTED: {
             self->failed_ = false;
             self->processEnded_ = false;
+            self->timedOut_ = false;
+            self->loadDeadline_.Start(self->nextTimeout_, [self] { self->OnLoadDeadline(); });
+            self->nextTimeout_ = ns::URLRequest::kDefaultTimeoutSeconds;
             Report report;
             report.kind = Report::Kind::Start;
             self->Queue(std::move(report));
@@ -442,6 +456,7 @@ void WebKitWebViewBackend::OnLoadChanged(WebKitWebView*, WebKitLoadEvent event, 
             self->Queue(Report());
             break;
         case WEBKIT_LOAD_FINISHED: {
+            self->loadDeadline_.Cancel();
             if (self->failed_) {
                 self->failed_ = false;
                 break;
@@ -483,8 +498,9 @@ gboolean WebKitWebViewBackend::OnLoadFailed(WebKitWebView*, WebKitLoadEvent, gch
                                             GError* error, gpointer data) {
     auto* self = static_cast<WebKitWebViewBackend*>(data);
     self->failed_ = true;
-    // The process's end was the load's failure, told already.
-    if (self->processEnded_) return TRUE;
+    self->loadDeadline_.Cancel();
+    // The process's end, or the deadline, was the load's failure, told already.
+    if (self->processEnded_ || self->timedOut_) return TRUE;
     Report report;
     if (self->refusedHop_ && IsOwnRefusal(error)) {
         self->refusedHop_ = false;
@@ -502,6 +518,14 @@ void WebKitWebViewBackend::OnWebProcessTerminated(WebKitWebView* view,
                                                   gpointer data) {
     auto* self = static_cast<WebKitWebViewBackend*>(data);
     const char* uri = webkit_web_view_get_uri(view);
+    self->loadDeadline_.Cancel();
+    self->dialogs_->CloseAll();
+    if (self->leaving_) {
+        ns::Log("[WEB] web process of %s ended to leave it", uri != nullptr ? uri : "nothing");
+        self->failed_ = true;
+        self->processEnded_ = true;
+        return;
+    }
     // The guard's end of a process that took too much memory reaches WebKit as a crash.
     if (reason == WEBKIT_WEB_PROCESS_CRASHED && WebProcessMemoryGuard::EndedTheCrashedProcess()) {
         reason = WEBKIT_WEB_PROCESS_EXCEEDED_MEMORY_LIMIT;
@@ -509,6 +533,11 @@ void WebKitWebViewBackend::OnWebProcessTerminated(WebKitWebView* view,
     Report report;
     report.kind = Report::Kind::Fail;
     report.error = ProcessEndedError(reason, uri != nullptr ? uri : "");
+    if (self->watchdog_->TakeEnded()) {
+        report.error = ns::Error(ns::Error::kURLErrorDomain, ns::Error::kNetworkConnectionLost,
+                                 "The web page's process ended: it stopped answering.",
+                                 report.error.FailingURL());
+    }
     ns::Log("[WEB] web process ended while showing %s: %s", uri != nullptr ? uri : "nothing",
             report.error.LocalizedDescription().c_str());
     // The page is gone, whether a load was under way or not; whatever WebKit still says of
@@ -529,6 +558,30 @@ ns::Error WebKitWebViewBackend::ProcessEndedError(WebKitWebProcessTerminationRea
     // The page's content is lost as a connection is: the code the platform has for that.
     return ns::Error(ns::Error::kURLErrorDomain, ns::Error::kNetworkConnectionLost,
                      std::string("The web page's process ended: ") + why + ".", url);
+}
+
+void WebKitWebViewBackend::LeavePage() {
+    // A page whose script waits in a dialog, or never returns, would keep the load waiting
+    // behind it for ever.
+    const bool held = dialogs_->CloseAll();
+    if (!held && !watchdog_->IsUnresponsive()) return;
+    // WebKit tells of the end before this returns.
+    leaving_ = true;
+    webkit_web_view_terminate_web_process(view_);
+    leaving_ = false;
+}
+
+void WebKitWebViewBackend::OnLoadDeadline() {
+    // The view names a page it navigates to itself only once that commits.
+    const char* uri = loadingUrl_.empty() ? webkit_web_view_get_uri(view_) : loadingUrl_.c_str();
+    Report report;
+    report.kind = Report::Kind::Fail;
+    report.error = ns::Error::URLError(ns::Error::kTimedOut, uri != nullptr ? uri : "");
+    ns::Log("[WEB] page load of %s timed out", uri != nullptr ? uri : "nothing");
+    failed_ = true;
+    timedOut_ = true;
+    Queue(std::move(report));
+    webkit_web_view_stop_loading(view_);
 }
 
 // --- telling the delegate
@@ -571,6 +624,7 @@ bool WebKitWebViewBackend::Tell(Report& report) {
                 g_object_unref(decision);
                 return !alive.expired();
             }
+            loadingUrl_ = report.request.GetURL().AbsoluteString();
             if (report.redirect) {
                 webkit_policy_decision_use(decision);
                 g_object_unref(decision);

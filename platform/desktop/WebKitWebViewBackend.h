@@ -38,6 +38,14 @@
 // page's process ended and why, so the delegate shows its own page as for any failure. A line
 // is logged. WebKit starts a new web process for the next load or reload.
 //
+// A page cannot keep the person. Its script dialogs are the application's alerts
+// (WebKitScriptDialogs); a web process that stops answering is ended (WebProcessWatchdog) and
+// told as above. A load the model starts while the page holds a dialog open, or while its
+// process is not answering, ends that process first without a word (the page is being left):
+// the load goes in a new one. Every load has a deadline on the toolkit's loop from its start:
+// the time-out of the model's request, for a load the page starts the default request
+// time-out (60 s). Past it the load stops and fails as timed out (ns::Error::kTimedOut).
+//
 // Everything the delegate hears goes through one queue, told from a GLib idle step in the order
 // WebKit gave it (a finish waits there for its cookies), never from inside a model call; the
 // web view may be destroyed from inside any delegate call. GTK thread only.
@@ -50,7 +58,10 @@
 #include <optional>
 #include <string>
 
+#include "platform/desktop/LoopTimer.h"
 #include "platform/desktop/WebKitHistory.h"
+#include "platform/desktop/WebKitScriptDialogs.h"
+#include "platform/desktop/WebProcessWatchdog.h"
 #include "platform/ui/WebViewBackend.h"
 
 namespace ns::desktop {
@@ -141,6 +152,10 @@ private:
     ns::URLRequest Offered(WebKitURIRequest* request) const;
     // Drops navigations that are waiting for an answer or for the cookies.
     void DropWaiting();
+    // Before a load of the model's: ends the page's process when the page would hold it.
+    void LeavePage();
+    // The load under way has taken too long: it stops and fails as timed out.
+    void OnLoadDeadline();
 
     static gboolean OnDecidePolicy(WebKitWebView* view, WebKitPolicyDecision* decision,
                                    WebKitPolicyDecisionType type, gpointer self);
@@ -181,6 +196,18 @@ private:
     bool processEnded_ = false;
     // Our reload of the page whose process ended, still to be offered.
     bool reloadAfterEnd_ = false;
+    std::shared_ptr<WebKitScriptDialogs> dialogs_;
+    std::unique_ptr<WebProcessWatchdog> watchdog_;
+    // The deadline of the load under way, and the time-out of the next load to start.
+    LoopTimer loadDeadline_;
+    double nextTimeout_ = ns::URLRequest::kDefaultTimeoutSeconds;
+    // Where the navigation allowed last goes (after its redirects so far).
+    std::string loadingUrl_;
+    // The load under way passed its deadline and that was told as its failure: WebKit's own
+    // end of it is not told again. Cleared when a load starts.
+    bool timedOut_ = false;
+    // LeavePage is ending the page's process: that end is not told.
+    bool leaving_ = false;
 };
 
 }  // namespace ns::desktop

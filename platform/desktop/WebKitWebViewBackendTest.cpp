@@ -20,12 +20,15 @@
 #include <vector>
 
 #include "platform/core/LogWriter.h"
+#include "platform/core/ManualClock.h"
 #include "platform/core/RunLoop.h"
 #include "platform/desktop/AlertSheet.h"
 #include "platform/desktop/Renderer.h"
 #include "platform/desktop/RunLoopSource.h"
+#include "platform/desktop/WebKitScriptDialogs.h"
 #include "platform/desktop/WebKitWebViewBackend.h"
 #include "platform/desktop/WebProcessMemoryGuard.h"
+#include "platform/desktop/WebProcessWatchdog.h"
 #include "platform/desktop/testing/DrawWatch.h"
 #include "platform/desktop/testing/LoggedLines.h"
 #include "platform/desktop/testing/MainContextWait.h"
@@ -33,6 +36,7 @@
 #include "platform/desktop/testing/WebViewSnapshot.h"
 #include "platform/desktop/testing/WindowCapture.h"
 #include "platform/net/CookieStorage.h"
+#include "platform/ui/AlertLog.h"
 #include "platform/ui/AlertView.h"
 #include "platform/ui/Application.h"
 #include "platform/ui/Loop.h"
@@ -154,6 +158,16 @@ protected:
     std::string Eval(const std::string& script) { return EvaluateInPage(*webView_, script, kWait); }
     bool WaitFor(const std::string& event, size_t count = 1) {
         return IterateUntil([&] { return delegate_->Count(event) >= count; }, kWait);
+    }
+    // The delegate heard of a load that started and finished since event `from`.
+    bool FinishedAfter(size_t from) const {
+        const std::vector<std::string> since = delegate_->Since(from);
+        const auto start = std::find(since.begin(), since.end(), "start");
+        return start != since.end() && std::find(start, since.end(), "finish") != since.end();
+    }
+    // The last thing the delegate heard ("" before anything).
+    std::string Last() const {
+        return delegate_->events.empty() ? std::string() : delegate_->events.back();
     }
     // The widget's size once GTK has laid the window out.
     GtkAllocation SettledAllocation(GtkWidget* widget, int width, int height) {
@@ -424,6 +438,287 @@ TEST_F(WebKitWindow, AWebProcessEndedDuringALoadFailsThatLoadOnce) {
     EXPECT_EQ(delegate_->Since(from),
               (std::vector<std::string>{"should 5 " + lateUrl, "start", "fail -1005",
                                         "should 5 " + origin.Url("/next"), "start", "finish"}));
+}
+
+// The window on a loop whose clock moves only when the test moves it (the pages still come
+// over the loopback in real time): the deadlines and the watchdog run at their shipped times.
+class WebKitWindowOnLoopClock : public WebKitWindow {
+protected:
+    // Moves the loop's clock and runs what fell due, and what that told the delegate.
+    void Advance(double seconds) {
+        clock_->Advance(std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+            std::chrono::duration<double>(seconds)));
+        clockLoop_.RunOnce(std::chrono::milliseconds(0));
+        IteratePending();
+    }
+    bool Responsive() { return webkit_web_view_get_is_web_process_responsive(backend_->View()); }
+
+    std::shared_ptr<ManualClock> clock_ = std::make_shared<ManualClock>();
+    RunLoop clockLoop_{clock_};
+    ui::ScopedLoop clockScope_{clockLoop_};
+    RunLoopSource clockSource_{clockLoop_};
+};
+
+// A page that trickles in (a byte every 50 ms of 4000) fails as timed out once its deadline has
+// passed since its load started: the model's request's time-out, else the default minute.
+TEST_F(WebKitWindowOnLoopClock, ATricklingPageFailsAsTimedOutAtItsDeadline) {
+    SvTestSupport::TestOrigin origin;
+    SvTestSupport::TestOrigin::Fault trickle;
+    trickle.bytesPerSecond = 20;
+    trickle.headers.emplace_back("Content-Type", "text/html; charset=utf-8");
+    origin.SetFault("/trickle", trickle);
+    origin.Serve("/trickle", "<html><body>" + std::string(4000, ' ') + "</body></html>");
+    ServeHtml(origin, "/next", "<html><body>Next</body></html>");
+    ServeHtml(origin, "/links", "<html><body><a href=\"/trickle\">Trickle</a></body></html>");
+    const std::string url = origin.Url("/trickle");
+
+    struct Row {
+        const char* how;
+        double timeout;  // of the model's request; 0: the page follows a link
+        double deadline;
+    };
+    const Row rows[] = {
+        {"the model's load with the default time-out", URLRequest::kDefaultTimeoutSeconds, 60},
+        {"the model's load with its own time-out", 5, 5},
+        {"a link the page follows", 0, 60},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.how);
+        const int answers = origin.AnswersBegun("/trickle");
+        int type = 5;  // other
+        if (row.timeout == 0) {
+            const size_t before = delegate_->events.size();
+            webView_->LoadRequest(URLRequest(*URL::Parse(origin.Url("/links"))));
+            ASSERT_TRUE(IterateUntil([&] { return FinishedAfter(before); }, kWait));
+            ASSERT_TRUE(webView_->ClickLink("/trickle"));
+            type = 0;  // a link
+        }
+        const size_t from = delegate_->events.size();
+        if (row.timeout != 0) {
+            URLRequest request(*URL::Parse(url));
+            request.SetTimeoutInterval(row.timeout);
+            webView_->LoadRequest(request);
+        }
+        const std::vector<std::string> started{"should " + std::to_string(type) + " " + url,
+                                               "start"};
+        ASSERT_TRUE(IterateUntil(
+            [&] { return origin.AnswersBegun("/trickle") > answers && Last() == "start"; }, kWait))
+            << ::testing::PrintToString(delegate_->events);
+        Advance(row.deadline - 0.1);
+        EXPECT_TRUE(webView_->IsLoading());
+        EXPECT_EQ(delegate_->Since(from), started);
+        Advance(0.1);
+        ASSERT_TRUE(IterateUntil([&] { return Last() == "fail -1001"; }, kWait))
+            << ::testing::PrintToString(delegate_->events);
+        EXPECT_EQ(delegate_->errors.back().FailingURL(), url);
+        EXPECT_FALSE(webView_->IsLoading());
+
+        // Nothing more of that load: the next one is all that follows.
+        const size_t next = delegate_->events.size();
+        webView_->LoadRequest(URLRequest(*URL::Parse(origin.Url("/next"))));
+        ASSERT_TRUE(IterateUntil([&] { return FinishedAfter(next); }, kWait))
+            << ::testing::PrintToString(delegate_->events);
+        EXPECT_EQ(delegate_->Since(next),
+                  (std::vector<std::string>{"should 5 " + origin.Url("/next"), "start", "finish"}));
+        EXPECT_EQ(Eval("document.body.textContent"), "Next");
+    }
+}
+
+// A page that spins for ever once it is pressed: WebKit finds its process not answering a few
+// seconds later; ten more seconds and it is ended, told as its page's failure, or a load the
+// model starts before that ends it at once and shows its page.
+TEST_F(WebKitWindowOnLoopClock, AWebProcessThatStopsAnsweringIsEndedOrLeftForTheNextLoad) {
+    SvTestSupport::TestOrigin origin;
+    ServeHtml(origin, "/spin",
+              "<html><body style=\"margin:0; background:#2080E0\"><script>"
+              "document.addEventListener('mousedown', function() { for (;;) {} });"
+              "</script></body></html>");
+    ServeHtml(origin, "/next", "<html><body>Next</body></html>");
+    const std::string spin = origin.Url("/spin");
+    for (const bool waitForTheEnd : {true, false}) {
+        SCOPED_TRACE(waitForTheEnd ? "the watchdog ends it" : "a load leaves it");
+        LoggedLines log;
+        const size_t before = delegate_->events.size();
+        webView_->LoadRequest(URLRequest(*URL::Parse(spin)));
+        ASSERT_TRUE(IterateUntil([&] { return FinishedAfter(before); }, kWait));
+        SettledAllocation(backend_->Widget(), 200, 120);
+        const size_t from = delegate_->events.size();
+        ClickAt(gtk_widget_get_window(renderer_->Window()), 140, 90);
+        // WebKit's own wait for an answer is a few seconds of real time.
+        ASSERT_TRUE(IterateUntil([&] { return !Responsive(); }, kWait));
+        if (waitForTheEnd) {
+            Advance(WebProcessWatchdog::kUnresponsiveSeconds - 0.1);
+            EXPECT_EQ(delegate_->Since(from), std::vector<std::string>{});
+            Advance(0.1);
+            ASSERT_TRUE(IterateUntil([&] { return delegate_->Count("fail -1005") > 0; }, kWait));
+            EXPECT_EQ(delegate_->Since(from), std::vector<std::string>{"fail -1005"});
+            EXPECT_EQ(delegate_->errors.back().LocalizedDescription(),
+                      "The web page's process ended: it stopped answering.");
+            EXPECT_EQ(delegate_->errors.back().FailingURL(), spin);
+            EXPECT_EQ(log.Containing("[WEB] web process of " + spin + " stopped answering"), 1u);
+        }
+        const size_t next = delegate_->events.size();
+        webView_->LoadRequest(URLRequest(*URL::Parse(origin.Url("/next"))));
+        ASSERT_TRUE(IterateUntil([&] { return FinishedAfter(next); }, kWait))
+            << ::testing::PrintToString(delegate_->events);
+        EXPECT_EQ(delegate_->Since(next),
+                  (std::vector<std::string>{"should 5 " + origin.Url("/next"), "start", "finish"}));
+        EXPECT_EQ(Eval("document.body.textContent"), "Next");
+        delegate_->events.clear();
+        delegate_->errors.clear();
+    }
+}
+
+// A page that opens alerts in a loop: the first is the application's alert, titled with the
+// page's host; once the person has closed it the next waits, unseen, until the person presses
+// in the page; and a load the model starts meanwhile leaves the page without a failure.
+TEST_F(WebKitWindow, APagesDialogsAreTheApplicationsAlertsAndALoopOfThemLetsThePersonGo) {
+    SvTestSupport::TestOrigin origin;
+    ServeHtml(origin, "/alerts",
+              "<html><body style=\"margin:0; background:#2080E0\"><script>"
+              "window.onload = function() { setTimeout(function() {"
+              "  for (var n = 1;; n++) { new Image().src = '/tick' + n; alert('Again ' + n); }"
+              "}, 0); };</script></body></html>");
+    ServeHtml(origin, "/next", "<html><body>Next</body></html>");
+    for (const char* tick : {"/tick1", "/tick2", "/tick3"}) ServeHtml(origin, tick, "");
+    const std::string alerts = origin.Url("/alerts");
+    LoggedLines log;
+    GdkWindow* window = gtk_widget_get_window(renderer_->Window());
+    ui::AlertLog::Clear();
+    webView_->LoadRequest(URLRequest(*URL::Parse(alerts)));
+    ASSERT_TRUE(IterateUntil([] { return ui::AlertView::TopVisibleAlert() != nullptr; }, kWait));
+    SettledAllocation(backend_->Widget(), 200, 120);
+
+    auto closeWithOk = [&](const std::string& message) {
+        ui::AlertView::Ptr alert = ui::AlertView::TopVisibleAlert();
+        ASSERT_NE(alert, nullptr);
+        EXPECT_EQ(alert->Title(), "127.0.0.1");
+        EXPECT_EQ(alert->Message(), message);
+        ASSERT_EQ(alert->NumberOfButtons(), 1);
+        EXPECT_EQ(alert->ButtonTitleAtIndex(0), "OK");
+        renderer_->Sync();
+        const ui::Rect ok = AlertSheet(*alert, ui::Size(480, 320)).ButtonFrames()[0];
+        ClickAt(window, static_cast<int>(ok.MidX()), static_cast<int>(ok.MidY()));
+        ASSERT_TRUE(
+            IterateUntil([] { return ui::AlertView::TopVisibleAlert() == nullptr; }, kWait));
+    };
+    const std::string held = "[WEB] dialog of " + alerts + " held until the person uses the page";
+    ASSERT_NO_FATAL_FAILURE(closeWithOk("Again 1"));
+    ASSERT_TRUE(IterateUntil([&] { return log.Containing(held) == 1; }, kWait));
+    EXPECT_EQ(ui::AlertView::TopVisibleAlert(), nullptr);
+
+    // The person presses in the page: the held one shows.
+    ClickAt(window, 140, 90);
+    ASSERT_TRUE(IterateUntil([] { return ui::AlertView::TopVisibleAlert() != nullptr; }, kWait));
+    ASSERT_NO_FATAL_FAILURE(closeWithOk("Again 2"));
+    ASSERT_TRUE(IterateUntil([&] { return log.Containing(held) == 2; }, kWait));
+
+    // The model's load goes, though the page's script still waits in its third alert.
+    const size_t from = delegate_->events.size();
+    webView_->LoadRequest(URLRequest(*URL::Parse(origin.Url("/next"))));
+    ASSERT_TRUE(IterateUntil([&] { return FinishedAfter(from); }, kWait))
+        << ::testing::PrintToString(delegate_->events);
+    // The page's own load, whose end waited behind the dialog, may end first; nothing fails.
+    std::vector<std::string> since = delegate_->Since(from);
+    if (!since.empty() && since.front() == "finish") since.erase(since.begin());
+    EXPECT_EQ(since,
+              (std::vector<std::string>{"should 5 " + origin.Url("/next"), "start", "finish"}));
+    EXPECT_EQ(Eval("document.body.textContent"), "Next");
+    EXPECT_EQ(ui::AlertLog::Entries().size(), 2u);
+    EXPECT_EQ(ui::AlertView::TopVisibleAlert(), nullptr);
+}
+
+// What a confirm and a prompt give the page, by the button chosen: Cancel is index 0, OK 1; the
+// alert model has no text field, so OK gives a prompt its default text.
+TEST_F(WebKitWindow, AConfirmOrPromptGivesThePageTheChosenAnswer) {
+    struct Row {
+        const char* call;
+        int button;
+        const char* answer;
+    };
+    const Row rows[] = {
+        {"confirm('Sure?')", 0, "false"},
+        {"confirm('Sure?')", 1, "true"},
+        {"prompt('Name?', 'Ann')", 0, "null"},
+        {"prompt('Name?', 'Ann')", 1, "Ann"},
+    };
+    GdkWindow* window = gtk_widget_get_window(renderer_->Window());
+    for (const Row& row : rows) {
+        SCOPED_TRACE(std::string(row.call) + " " + std::to_string(row.button));
+        const size_t before = delegate_->events.size();
+        webView_->LoadHtmlString(
+            std::string("<html><body style=\"margin:0; background:#2080E0\"><script>"
+                        "document.addEventListener('mousedown', function() {"
+                        "  setTimeout(function() { document.title = String(") +
+                row.call + "); }, 0); });</script></body></html>",
+            *URL::Parse("http://127.0.0.1/"));
+        ASSERT_TRUE(IterateUntil([&] { return FinishedAfter(before); }, kWait));
+        SettledAllocation(backend_->Widget(), 200, 120);
+        // A press in the page: the page may show its next dialog.
+        ClickAt(window, 140, 90);
+        ASSERT_TRUE(
+            IterateUntil([] { return ui::AlertView::TopVisibleAlert() != nullptr; }, kWait));
+        ui::AlertView::Ptr alert = ui::AlertView::TopVisibleAlert();
+        ASSERT_EQ(alert->NumberOfButtons(), 2);
+        EXPECT_EQ(alert->ButtonTitleAtIndex(0), "Cancel");
+        EXPECT_EQ(alert->ButtonTitleAtIndex(1), "OK");
+        ASSERT_TRUE(alert->ClickButtonAtIndex(row.button));
+        EXPECT_TRUE(IterateUntil([&] { return Eval("document.title") == row.answer; }, kWait))
+            << Eval("document.title");
+    }
+}
+
+// A page that asks to confirm leaving it is left at once when the model loads another page.
+TEST_F(WebKitWindow, APageThatAsksToConfirmLeavingIsLeftAtOnce) {
+    SvTestSupport::TestOrigin origin;
+    ServeHtml(origin, "/stay",
+              "<html><body style=\"margin:0; background:#2080E0\"><script>"
+              "window.onbeforeunload = function(e) { e.preventDefault(); e.returnValue = 'Stay';"
+              " return 'Stay'; };</script></body></html>");
+    ServeHtml(origin, "/next", "<html><body>Next</body></html>");
+    ui::AlertLog::Clear();
+    const size_t before = delegate_->events.size();
+    webView_->LoadRequest(URLRequest(*URL::Parse(origin.Url("/stay"))));
+    ASSERT_TRUE(IterateUntil([&] { return FinishedAfter(before); }, kWait));
+    SettledAllocation(backend_->Widget(), 200, 120);
+    // A person's press: WebKit asks a page only once it has been used.
+    ClickAt(gtk_widget_get_window(renderer_->Window()), 140, 90);
+    ASSERT_EQ(Eval("'pressed'"), "pressed");
+    const size_t from = delegate_->events.size();
+    webView_->LoadRequest(URLRequest(*URL::Parse(origin.Url("/next"))));
+    ASSERT_TRUE(IterateUntil([&] { return FinishedAfter(from); }, kWait))
+        << ::testing::PrintToString(delegate_->events);
+    EXPECT_EQ(Eval("document.body.textContent"), "Next");
+    EXPECT_TRUE(ui::AlertLog::Entries().empty());
+}
+
+// The page's message as its alert shows it: whole up to the bound, else cut before the character
+// that crosses it, with an ellipsis; bytes that are no UTF-8 shown as U+FFFD.
+TEST(WebKitScriptDialogsText, TheMessageIsBoundedAndValid) {
+    const size_t max = WebKitScriptDialogs::kMaxMessageBytes;
+    ASSERT_EQ(max, 1024u);
+    const std::string a1023(1023, 'a'), a1024(1024, 'a');
+    struct Row {
+        const char* what;
+        std::string message;
+        std::string shown;
+    };
+    const Row rows[] = {
+        {"short", "Hello", "Hello"},
+        {"at the bound", a1024, a1024},
+        {"one past", a1024 + "b", a1024 + "\u2026"},
+        {"a two-byte character across the bound", a1023 + "\u00e9", a1023 + "\u2026"},
+        {"a two-byte character at its end", a1023 + "\u00e9" + "x", a1023 + "\u2026"},
+        {"invalid bytes",
+         "a\xff"
+         "b",
+         "a\uFFFD"
+         "b"},
+    };
+    for (const Row& row : rows) {
+        EXPECT_EQ(WebKitScriptDialogs::ShownMessage(row.message.c_str()), row.shown) << row.what;
+    }
+    EXPECT_EQ(WebKitScriptDialogs::ShownMessage(nullptr), "");
 }
 
 TEST(WebKitProcesses, NoWebProcessOutlivesItsWebView) {
