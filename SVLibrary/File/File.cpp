@@ -2,7 +2,12 @@
 
 #include <algorithm>
 
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <sys/types.h>
+#include <unistd.h>
+
+#include <cerrno>
 
 #include "SVLibrary/File/FileSystem.h"
 
@@ -19,6 +24,27 @@ void MakeEmptyFile(const std::string& path) {
     if (stream != nullptr) std::fclose(stream);
 }
 
+// Opens the path as a regular file only. Without O_NONBLOCK, opening a FIFO waits for a
+// writer (for ever, when none comes) and some devices wait in their open too; the flag is
+// cleared again once the file is known to be regular, so reads behave as usual.
+FILE* OpenRegularFile(const std::string& path, bool readOnly, const char* mode) {
+    int fd;
+    do {
+        fd = ::open(path.c_str(), (readOnly ? O_RDONLY : O_RDWR) | O_NONBLOCK | O_CLOEXEC);
+    } while (fd < 0 && errno == EINTR);
+    if (fd < 0) return nullptr;
+    struct stat status;
+    const int flags = fcntl(fd, F_GETFL);
+    if (fstat(fd, &status) != 0 || !S_ISREG(status.st_mode) || flags < 0 ||
+        fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0) {
+        ::close(fd);
+        return nullptr;
+    }
+    FILE* stream = fdopen(fd, mode);
+    if (stream == nullptr) ::close(fd);
+    return stream;
+}
+
 }  // namespace
 
 File::File(const std::string& path, uint32_t flags) { Open(path, flags); }
@@ -27,6 +53,7 @@ File::~File() { Close(); }
 
 bool File::Open(const std::string& path, uint32_t flags) {
     Close();
+    if (path.find('\0') != std::string::npos) return false;
     if ((flags & kTruncate) != 0 && FileExists(path)) MakeEmptyFile(path);
     if ((flags & kCreate) != 0 && !FileExists(path)) MakeEmptyFile(path);
 
@@ -37,7 +64,11 @@ bool File::Open(const std::string& path, uint32_t flags) {
         mode = binary ? "rbe" : "re";
     else
         mode = binary ? "r+be" : "r+e";
-    stream_ = std::fopen(path.c_str(), mode);
+    if ((flags & kRegularOnly) != 0) {
+        stream_ = OpenRegularFile(path, (flags & kReadOnly) != 0, mode);
+    } else {
+        stream_ = std::fopen(path.c_str(), mode);
+    }
     return IsOpen();
 }
 

@@ -18,6 +18,9 @@ public:
     static constexpr uint32_t kCreate = 2;    // create an empty file first when none exists
     static constexpr uint32_t kReadOnly = 4;  // "r"; without it the file is opened for update
     static constexpr uint32_t kTruncate = 8;  // empty an existing file first
+    // Open only a regular file: a FIFO, a device or a directory is refused, and the opening
+    // itself never waits (a FIFO with no writer would hold it until one came).
+    static constexpr uint32_t kRegularOnly = 16;
 
     File() = default;
     // Opens at once; IsOpen tells the outcome.
@@ -29,7 +32,8 @@ public:
 
     // Opens with the mode "r", "r+", "rb" or "r+b" chosen by kReadOnly and kBinary (each with
     // "e", close-on-exec), after the kTruncate and kCreate steps. A stream held before is closed
-    // first. Returns IsOpen().
+    // first. A path with a NUL in it is refused (the system would open the shorter name before
+    // it). Returns IsOpen().
     bool Open(const std::string& path, uint32_t flags);
     void Close();
     bool IsOpen() const { return stream_ != nullptr; }

@@ -197,6 +197,59 @@ TEST(File, ReopenClosesTheFirstStream) {
     EXPECT_FALSE(file.IsOpen());
 }
 
+// A title names a regular file. A FIFO, a device or a folder in its place is refused, and the
+// opening does not wait (a FIFO with no writer would hold it for ever); a NUL inside a path
+// would have the system open the shorter name before it.
+TEST(File, OnlyARegularFileOpensWhenAskedAndNoneWithANulInItsPath) {
+    TemporaryDirectory dir{"svfile-"};
+    WriteText(dir.File("a"), "aaaa");
+    const std::string fifo = dir.File("fifo");
+    ASSERT_EQ(0, mkfifo(fifo.c_str(), 0644));
+    ASSERT_EQ(0, mkdir(dir.File("folder").c_str(), 0755));
+    const uint32_t reading = SV::File::kReadOnly | SV::File::kBinary;
+    const uint32_t regular = SV::File::kRegularOnly;
+    const struct {
+        const char* what;
+        std::string path;
+        uint32_t flags;
+        bool opens;
+    } rows[] = {
+        {"a regular file", dir.File("a"), reading | regular, true},
+        {"a regular file for update", dir.File("a"), regular, true},
+        {"a FIFO", fifo, reading | regular, false},
+        {"a FIFO for update", fifo, regular, false},
+        {"a device", "/dev/null", reading | regular, false},
+        {"a folder", dir.File("folder"), reading | regular, false},
+        {"a NUL after a file's name", dir.File("a") + std::string(1, '\0') + "/x", reading, false},
+        {"a NUL after a file's name, regular only", dir.File("a") + std::string(1, '\0'),
+         reading | regular, false},
+        {"a NUL in a new file's name", dir.File("b") + std::string(1, '\0') + "c",
+         SV::File::kCreate, false},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.what);
+        SV::File file;
+        std::future<bool> opened =
+            std::async(std::launch::async, [&] { return file.Open(row.path, row.flags); });
+        if (opened.wait_for(std::chrono::seconds(20)) != std::future_status::ready) {
+            // Waiting in the FIFO's opening: a writer lets it go, and the row fails.
+            const int writer = open(fifo.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+            if (writer >= 0) close(writer);
+            ADD_FAILURE() << "the opening waited";
+        }
+        EXPECT_EQ(row.opens, opened.get());
+        EXPECT_EQ(row.opens, file.IsOpen());
+        if (row.opens) {
+            EXPECT_EQ(4, file.GetSize());
+            char bytes[8] = {};
+            EXPECT_EQ(4u, file.Read(bytes, sizeof bytes));
+            EXPECT_EQ("aaaa", std::string(bytes));
+        }
+    }
+    // Nothing was made by the refused name, nor under the name before its NUL.
+    EXPECT_FALSE(SV::FileExists(dir.File("b")));
+}
+
 // What this process held before any test ran, passed on by whoever started it.
 const std::map<int, std::string> kFileTestDescriptorsAtStart = SvTestSupport::OpenDescriptors();
 
@@ -209,7 +262,9 @@ TEST(File, AChildStartedMeanwhileHoldsNoneOfTheOpenFiles) {
     SV::File updating(dir.File("a"), 0);
     SV::File made(dir.File("new"), SV::File::kCreate);
     SV::InputFileStream stream(dir.File("a"));
-    ASSERT_TRUE(reading.IsOpen() && updating.IsOpen() && made.IsOpen() && stream);
+    SV::File regular(dir.File("a"), SV::File::kReadOnly | SV::File::kRegularOnly);
+    ASSERT_TRUE(reading.IsOpen() && updating.IsOpen() && made.IsOpen() && stream &&
+                regular.IsOpen());
     const std::vector<std::string> passed =
         SvTestSupport::DescriptorsPassedToAChild(kFileTestDescriptorsAtStart);
     EXPECT_TRUE(passed.empty()) << ::testing::PrintToString(passed);

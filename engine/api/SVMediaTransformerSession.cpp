@@ -29,23 +29,30 @@ SV::MutexedVariable<SessionMap>& Registry() {
 constexpr unsigned kModeHls = 1;
 constexpr unsigned kModeFlv = 0;
 
-// The file a plain path names under the asset root, in path; false when it leads out of the
-// root (".." steps, a symbolic link that points elsewhere): the portal that named it may not
-// have the engine open and parse any file on the machine. The path is resolved as the system
-// would open it and handed on resolved, so what is opened is what was checked. A path that
-// does not resolve (nothing there) goes on as joined: opening it fails as for any missing
-// title.
-bool AssetPathInRoot(const std::string& root, const std::string& name, std::string& path) {
+enum class AssetPlace { Inside, Outside, Missing };
+
+// Where the file a plain path names under the asset root lies; path gets the file, resolved.
+// Outside: the path leads out of the root (".." steps, a symbolic link that points elsewhere);
+// the portal that named it may not have the engine open and parse any file on the machine.
+// Missing: the path does not resolve (nothing there, or a step is not a folder); it is not
+// handed on joined, since what it would name once something appears there was never checked.
+// The path is resolved as the system would open it and handed on resolved, so what is opened
+// is what was checked.
+AssetPlace PlaceAssetPath(const std::string& root, const std::string& name, std::string& path) {
     path = root;
     if (path[path.size() - 1] != '/') path += '/';
     path += name;
     std::string resolved;
-    if (!SV::ResolvePath(path, resolved)) return true;
+    if (!SV::ResolvePath(path, resolved)) return AssetPlace::Missing;
     std::string folder;
-    if (!SV::ResolvePath(root, folder) || !SV::IsPathInside(folder, resolved)) return false;
+    if (!SV::ResolvePath(root, folder) || !SV::IsPathInside(folder, resolved)) {
+        return AssetPlace::Outside;
+    }
     path = resolved;
-    return true;
+    return AssetPlace::Inside;
 }
+
+bool HasNul(const std::string& text) { return text.find('\0') != std::string::npos; }
 
 }  // namespace
 
@@ -117,6 +124,15 @@ boost::shared_ptr<Transformer> SVMediaTransformerSession::GetTransformer() const
 }
 
 SVStatus SVMediaTransformerSession::Setup(unsigned mode, std::string* localUrl) {
+    // The system reads a path or URL only up to a NUL: what was checked would not be what is
+    // opened or fetched.
+    const std::string* root = nullptr;
+    const bool hasRoot = credentials_.GetString("CredentialsKey_AssetFsRoot", root);
+    if (HasNul(url_) || (hasRoot && HasNul(*root))) {
+        SV::WriteLine("a title's path or URL with a NUL in it is refused");
+        return SVStatusSetupRefused;
+    }
+
     MediaFormat outputFormat = MediaFormatUnknown;
     OutputKind outputKind = static_cast<OutputKind>(0);
     if (mode == kModeHls) {
@@ -138,12 +154,16 @@ SVStatus SVMediaTransformerSession::Setup(unsigned mode, std::string* localUrl) 
     // A plain path is taken relative to the asset root when the caller names one, and must
     // stay inside it. An empty root names no folder: the path is the caller's own, as given.
     std::string path = url_;
-    if (ClassifySource(url_) == SourceKindLocalPath) {
-        const std::string* root = nullptr;
-        if (credentials_.GetString("CredentialsKey_AssetFsRoot", root) && !root->empty() &&
-            !AssetPathInRoot(*root, url_, path)) {
-            SV::WriteLine(url_ + ": the title's path leads out of the titles' folder " + *root);
-            return SVStatusSetupRefused;
+    if (ClassifySource(url_) == SourceKindLocalPath && hasRoot && !root->empty()) {
+        switch (PlaceAssetPath(*root, url_, path)) {
+            case AssetPlace::Inside: break;
+            case AssetPlace::Outside:
+                SV::WriteLine(url_ + ": the title's path leads out of the titles' folder " + *root);
+                return SVStatusSetupRefused;
+            case AssetPlace::Missing:
+                // As for a title that cannot be opened.
+                SV::WriteLine(url_ + ": no title at this path in the titles' folder " + *root);
+                return SVStatusFileInput;
         }
     }
 

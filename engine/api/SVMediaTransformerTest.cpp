@@ -4,9 +4,11 @@
 #include <gtest/gtest.h>
 
 #include <arpa/inet.h>
+#include <fcntl.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include <boost/make_shared.hpp>
@@ -15,13 +17,17 @@
 #include <pthread.h>
 
 #include <atomic>
+#include <cerrno>
 #include <chrono>
+#include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <functional>
 #include <future>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -536,9 +542,12 @@ TEST_F(MediaTransformerTest, AListenFailureHandlerMayTearTheSessionDownOnTheWork
 }
 
 // A portal names titles by paths under the asset root: one that leads out of it (by ".." steps,
-// a symbolic link or a folder whose name merely begins like the root's) is refused before
-// anything is opened, and said on the engine's diagnostic line; paths that stay inside play.
-TEST_F(MediaTransformerTest, AnAssetPathThatLeadsOutOfTheRootIsRefused) {
+// a symbolic link or a folder whose name merely begins like the root's), or that holds a NUL
+// (the system would stop reading it there), is refused before anything is opened, and said on
+// the engine's diagnostic line; so is one that names nothing. A name that is there but is no
+// regular file (a FIFO, a device, a folder) cannot be played, and opening it does not wait.
+// Paths that stay inside play.
+TEST_F(MediaTransformerTest, AnAssetPathThatLeadsOutOfTheRootOrToNoTitleIsRefused) {
     const std::string title = SvTestSupport::Fixtures::ShortTitle();
     const uint16_t previousPort = GetLoopbackPort();
     ASSERT_NE(0, InitializeOnAFreePort());
@@ -560,32 +569,57 @@ TEST_F(MediaTransformerTest, AnAssetPathThatLeadsOutOfTheRootIsRefused) {
     ASSERT_EQ(0, symlink("sub/nested.svm", (root + "/inner-link.svm").c_str()));
     ASSERT_EQ(0, symlink(title.c_str(), (root + "/out-link.svm").c_str()));
     ASSERT_EQ(0, symlink(SV::GetDirectoryPart(title).c_str(), (root + "/out-dir").c_str()));
+    const std::string fifo = root + "/fifo.svm";
+    ASSERT_EQ(0, mkfifo(fifo.c_str(), 0644));
+    ASSERT_EQ(0, mkdir((root + "/folder.svm").c_str(), 0755));
+    // A device named as a title (as /dev/null; making one takes privileges a test may lack:
+    // the file layer's own test opens /dev/null itself).
+    const bool deviceMade =
+        mknod((root + "/device.svm").c_str(), S_IFCHR | 0644, makedev(1, 3)) == 0;
     const std::string titleName = title.substr(SV::GetDirectoryPart(title).size() + 1);
     // Enough steps up from the root to reach "/", where ".." stays.
     std::string toTop;
     for (char c : root) {
         if (c == '/') toTop += "../";
     }
+    const std::string escape = "the title's path leads out of the titles' folder " + root;
+    const std::string nul = "a title's path or URL with a NUL in it is refused";
+    const std::string missing = "no title at this path in the titles' folder " + root;
 
     struct Row {
         const char* what;
         std::string path;
         SVStatus status;
+        std::string said;  // on the diagnostic line, after the path and ": " unless it is nul
     };
-    const std::vector<Row> rows = {
-        {"a title in the root", "plain.svm", 200u},
-        {"a title in a folder of the root", "sub/nested.svm", 200u},
-        {"'..' steps that stay inside", "sub/../sub/nested.svm", 200u},
-        {"a link to a title inside", "inner-link.svm", 200u},
-        {"a path from '/' is read under the root", "/plain.svm", 200u},
-        {"'..' steps to the fixture folder", toTop + title.substr(1), 4201u},
-        {"a folder and then more '..' steps", "sub/../../titles2/title.svm", 4201u},
-        {"the folder beside whose name begins as the root's", "../titles2/title.svm", 4201u},
-        {"a link to a title elsewhere", "out-link.svm", 4201u},
-        {"a link to a folder elsewhere", "out-dir/" + titleName, 4201u},
+    std::vector<Row> rows = {
+        {"a title in the root", "plain.svm", 200u, ""},
+        {"a title in a folder of the root", "sub/nested.svm", 200u, ""},
+        {"'..' steps that stay inside", "sub/../sub/nested.svm", 200u, ""},
+        {"a link to a title inside", "inner-link.svm", 200u, ""},
+        {"a path from '/' is read under the root", "/plain.svm", 200u, ""},
+        {"'..' steps to the fixture folder", toTop + title.substr(1), 4201u, escape},
+        {"a folder and then more '..' steps", "sub/../../titles2/title.svm", 4201u, escape},
+        {"the folder beside whose name begins as the root's", "../titles2/title.svm", 4201u,
+         escape},
+        {"a link to a title elsewhere", "out-link.svm", 4201u, escape},
+        {"a link to a folder elsewhere", "out-dir/" + titleName, 4201u, escape},
+        // The system would open the name before the NUL, a title outside the root.
+        {"a NUL after a way out", toTop + title.substr(1) + std::string(1, '\0') + "/x.svm", 4201u,
+         nul},
+        {"a NUL after a title inside", "plain.svm" + std::string(1, '\0') + ".svm", 4201u, nul},
         // Escapes are not decoded in a path: a folder named "%2e%2e" that is not there.
-        {"percent-encoded dots", "%2e%2e/titles2/title.svm", 1013u},
+        {"percent-encoded dots", "%2e%2e/titles2/title.svm", 1013u, missing},
+        {"a folder that is not there", "gone/../plain.svm", 1013u, missing},
+        {"a FIFO", "fifo.svm", 1013u, ""},
+        {"a folder", "folder.svm", 1013u, ""},
     };
+    if (deviceMade) {
+        rows.push_back({"a device", "device.svm", 1013u, ""});
+    } else {
+        std::printf("no device made in the titles' folder (%s): that row is left out\n",
+                    std::strerror(errno));
+    }
     for (const Row& row : rows) {
         SCOPED_TRACE(std::string(row.what) + ": " + row.path);
         EngineEventLog::Clear();
@@ -596,22 +630,57 @@ TEST_F(MediaTransformerTest, AnAssetPathThatLeadsOutOfTheRootIsRefused) {
         SV::SetLineWriterStream(said);
         SVMediaTransformerSession* handle = nullptr;
         std::string url;
-        const SVStatus status = SV_MediaTransformerSetup(row.path, credentials, 1, &url, &handle);
+        SVStatus status = 0;
+        bool heldOnTheFifo = false;
+        {
+            // An engine that waits in the FIFO's opening is let go (a writer comes) after a
+            // bound no sound opening comes near, and the row fails; the test never hangs.
+            std::mutex lock;
+            std::condition_variable changed;
+            bool done = false;
+            std::thread guard([&] {
+                std::unique_lock<std::mutex> held(lock);
+                if (changed.wait_for(held, std::chrono::seconds(20), [&] { return done; })) return;
+                const int writer = open(fifo.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+                heldOnTheFifo = writer >= 0;
+                if (writer >= 0) close(writer);
+            });
+            status = SV_MediaTransformerSetup(row.path, credentials, 1, &url, &handle);
+            {
+                std::lock_guard<std::mutex> held(lock);
+                done = true;
+            }
+            changed.notify_all();
+            guard.join();
+        }
+        // Nothing of the engine holds the FIFO open either.
+        const int writer = open(fifo.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+        EXPECT_LT(writer, 0) << "the FIFO is held open";
+        if (writer >= 0) close(writer);
+        EXPECT_FALSE(heldOnTheFifo);
         SV::SetLineWriterStream(nullptr);
         std::rewind(said);
         std::string lines;
         for (int c = std::fgetc(said); c != EOF; c = std::fgetc(said)) lines += char(c);
         std::fclose(said);
         EXPECT_EQ(row.status, status);
-        const bool toldEscape = lines.find(row.path + ": the title's path leads out of the " +
-                                           "titles' folder " + root) != std::string::npos;
-        EXPECT_EQ(row.status == 4201u, toldEscape) << lines;
+        if (row.said.empty()) {
+            for (const std::string* text : {&escape, &nul, &missing}) {
+                EXPECT_EQ(std::string::npos, lines.find(*text)) << lines;
+            }
+        } else if (row.said == nul) {
+            EXPECT_NE(std::string::npos, lines.find(nul)) << lines;
+        } else {
+            EXPECT_NE(std::string::npos, lines.find(row.path + ": " + row.said)) << lines;
+        }
         if (status == 200u) {
             EXPECT_TRUE(EngineEventLog::WaitFor(SVMediaTransformEvent_VideoTrackChange, 1,
                                                 std::chrono::seconds(20)));
         }
         ASSERT_NE(nullptr, handle);
-        EXPECT_EQ(status == 4201u ? 200u : status, SV_MediaTransformerTeardown(handle));
+        const SVStatus stopped = SV_MediaTransformerTeardown(handle);
+        // A setup refused before a transformer was made has nothing to stop.
+        EXPECT_EQ(status == 4201u || !row.said.empty() ? 200u : status, stopped);
     }
     SetLoopbackPort(previousPort);
 }

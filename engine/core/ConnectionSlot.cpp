@@ -5,8 +5,6 @@
 
 #include <boost/weak_ptr.hpp>
 
-#include <chrono>
-
 namespace SarvelonMediaKit {
 
 namespace {
@@ -18,12 +16,6 @@ uint64_t NextIdleStamp() {
     return ++stamp;
 }
 
-uint64_t SteadyMilliseconds() {
-    return static_cast<uint64_t>(std::chrono::duration_cast<std::chrono::milliseconds>(
-                                     std::chrono::steady_clock::now().time_since_epoch())
-                                     .count());
-}
-
 }  // namespace
 
 ConnectionSlot::ConnectionSlot(const boost::shared_ptr<std::atomic<int>>& count)
@@ -33,8 +25,7 @@ ConnectionSlot::ConnectionSlot(const boost::shared_ptr<std::atomic<int>>& count)
       busy_(false),
       unread_(0),
       idleSince_(NextIdleStamp()),
-      answered_(false),
-      openedAt_(SteadyMilliseconds()) {
+      answered_(false) {
     ++*count_;
 }
 
@@ -55,8 +46,6 @@ void ConnectionSlot::SetBusy(bool busy) {
     }
     busy_ = busy;
 }
-
-uint64_t ConnectionSlot::OpenMilliseconds() const { return SteadyMilliseconds() - openedAt_; }
 
 boost::shared_ptr<void> ConnectionSlot::MarkUnread(const boost::shared_ptr<ConnectionSlot>& slot) {
     if (!slot) return boost::shared_ptr<void>();

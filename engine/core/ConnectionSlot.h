@@ -42,8 +42,6 @@ public:
     uint64_t IdleSince() const { return idleSince_; }
     // A request has been answered on the connection (its first request in progress has ended).
     bool WasAnswered() const { return answered_; }
-    // Milliseconds since the slot was made, on a clock never set back.
-    uint64_t OpenMilliseconds() const;
 
     // Cuts the connection when it is open, has no request in progress and no received bytes
     // waiting to be read or handed to the protocol (a whole request that has arrived is never
@@ -62,7 +60,6 @@ private:
     std::atomic<int> unread_;  // marks of MarkUnread alive
     std::atomic<uint64_t> idleSince_;
     std::atomic<bool> answered_;
-    const uint64_t openedAt_;  // milliseconds of the steady clock
 };
 
 }  // namespace SarvelonMediaKit

@@ -71,7 +71,9 @@ void FileClient::DoSetName(const std::string& name, bool) {
     endSent_ = false;
     readAhead_.Stop();
     block_ = MemoryChunk();
-    if (!file_.Open(path_, SV::File::kReadOnly | SV::File::kBinary)) {
+    // A title is a regular file: a FIFO, a device or a folder named in its place is refused
+    // without waiting on it, as a missing file is.
+    if (!file_.Open(path_, SV::File::kReadOnly | SV::File::kBinary | SV::File::kRegularOnly)) {
         mediaSize_ = 0;  // a file open before has been closed by the attempt
         PublishError(SVStatusFileInput, name);
         return;

@@ -1,7 +1,7 @@
 #include "engine/input/ManifestFetcher.h"
 
-#include "SVLibrary/File/InputFileStream.h"
 #include "SVLibrary/Exception/Exception.h"
+#include "SVLibrary/File/File.h"
 #include "SVLibrary/Path/Url.h"
 #include "engine/input/ManifestDownloader.h"
 
@@ -70,12 +70,14 @@ SVStatus ManifestFetcher::Download(const std::string& location, MediaTime timeou
 }
 
 SVStatus ManifestFetcher::ReadFile(const std::string& path) {
-    SV::InputFileStream file(path);
-    if (!file) return Fail(SVStatusManifest, "Manifest " + path + " cannot be opened");
+    // Only a regular file: a FIFO named in its place would hold the opening until a writer came.
+    SV::File file;
+    if (!file.Open(path, SV::File::kReadOnly | SV::File::kBinary | SV::File::kRegularOnly)) {
+        return Fail(SVStatusManifest, "Manifest " + path + " cannot be opened");
+    }
     // One byte past the cap tells a file that is too large from one that fits exactly.
-    std::string text(maxBytes_ + 1, '\0');
-    file.read(&text[0], static_cast<std::streamsize>(text.size()));
-    text.resize(static_cast<size_t>(file.gcount()));
+    const std::vector<unsigned char> bytes = file.ReadBytes(uint64_t(maxBytes_) + 1);
+    std::string text(bytes.begin(), bytes.end());
     if (text.size() > maxBytes_) {
         return Fail(SVStatusManifest,
                     "Manifest " + path + " is larger than " + std::to_string(maxBytes_) + " bytes");

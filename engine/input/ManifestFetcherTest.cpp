@@ -3,8 +3,14 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <atomic>
+#include <chrono>
 #include <fstream>
+#include <future>
 #include <string>
 #include <thread>
 
@@ -31,6 +37,9 @@ std::string Write(const SvTestSupport::TemporaryDirectory& dir, const std::strin
 
 TEST(ManifestFetcher, FilesUpToTheCapAndTheReasonsAFetchFails) {
     SvTestSupport::TemporaryDirectory dir("svfetch");
+    const std::string fifo = dir.File("fifo");
+    ASSERT_EQ(0, mkfifo(fifo.c_str(), 0644));
+    ASSERT_EQ(0, mkdir(dir.File("folder").c_str(), 0755));
     struct Case {
         std::string path;
         SVStatus status;
@@ -45,11 +54,23 @@ TEST(ManifestFetcher, FilesUpToTheCapAndTheReasonsAFetchFails) {
          "Manifest " + dir.File("big") + " is larger than 8 bytes"},
         {dir.File("absent"), SVStatusManifest, "",
          "Manifest " + dir.File("absent") + " cannot be opened"},
+        // Only a regular file is read, and a FIFO is refused without waiting for a writer.
+        {fifo, SVStatusManifest, "", "Manifest " + fifo + " cannot be opened"},
+        {dir.File("folder"), SVStatusManifest, "",
+         "Manifest " + dir.File("folder") + " cannot be opened"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.path);
         ManifestFetcher fetcher(8);
-        EXPECT_EQ(c.status, fetcher.Fetch(c.path, kVeryLong));
+        std::future<SVStatus> fetched =
+            std::async(std::launch::async, [&] { return fetcher.Fetch(c.path, kVeryLong); });
+        if (fetched.wait_for(std::chrono::seconds(20)) != std::future_status::ready) {
+            // Waiting in the FIFO's opening: a writer lets it go, and the case fails.
+            const int writer = open(fifo.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+            if (writer >= 0) close(writer);
+            ADD_FAILURE() << "the opening waited";
+        }
+        EXPECT_EQ(c.status, fetched.get());
         EXPECT_EQ(c.text, fetcher.GetText());
         EXPECT_EQ(c.error, fetcher.GetErrorText());
     }

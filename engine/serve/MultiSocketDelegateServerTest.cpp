@@ -126,25 +126,28 @@ public:
     std::atomic<int> dataBeforeOpen{0};
 };
 
-using Clock = std::chrono::steady_clock;
+// A whole request head naming what: only a connection that has sent one gets a delegate.
+std::string Head(const std::string& what) { return "GET /" + what + " HTTP/1.1\r\n\r\n"; }
 
 // Starts the server listening on the loopback and fills it to its cap one connection at a time,
-// so that client i is served by shared delegate i and the earlier ones have been idle longer.
-// madeBy (optional) gets, for each, a time by which its place had been made: its age on the
-// server is at least the time since then.
+// each sending the head Head(i) at once, so that client i is served by shared delegate i (which
+// has read its head) and the earlier ones have been idle longer.
 void ListenAndFillToTheCap(MultiSocketDelegateServer& server, Factory& factory,
-                           std::vector<int>* clients, std::vector<RecordingDelegate*>* delegates,
-                           std::vector<Clock::time_point>* madeBy = nullptr) {
+                           std::vector<int>* clients, std::vector<RecordingDelegate*>* delegates) {
     server.Listen(0, kLoopback);
     const int cap = MultiSocketDelegateServer::kMaxServingConnections;
     for (int i = 0; i < cap; ++i) {
         clients->push_back(Connect(server.GetListeningPort()));
         ASSERT_GE(clients->back(), 0);
-        ASSERT_TRUE(WaitUntil([&]() { return server.GetServingConnections() == i + 1; }));
-        if (madeBy != nullptr) madeBy->push_back(Clock::now());
+        ASSERT_TRUE(SendAll(clients->back(), Head(std::to_string(i))));
+        ASSERT_TRUE(WaitUntil([&]() {
+            const std::vector<RecordingDelegate*> all = factory.SharedDelegates();
+            return all.size() == static_cast<size_t>(i + 1) &&
+                   all.back()->Data() == Head(std::to_string(i));
+        }));
     }
     *delegates = factory.SharedDelegates();
-    ASSERT_EQ(static_cast<size_t>(cap), delegates->size());
+    ASSERT_EQ(cap, server.GetServingConnections());
 }
 
 // A factory hands a connection over (SwapSocket, SetSocketMaster) before it has set up the
@@ -210,7 +213,7 @@ TEST(MultiSocketDelegateServerTest, EveryConnectionGetsItsOwnDelegateAndSession)
             const int fd = Connect(port);
             ASSERT_GE(fd, 0);
             clients.push_back(fd);
-            ASSERT_TRUE(SendAll(fd, "client " + std::to_string(i)));
+            ASSERT_TRUE(SendAll(fd, Head("client" + std::to_string(i))));
         }
         ASSERT_TRUE(WaitUntil([&]() { return factory.Calls() == kClients; }));
 
@@ -222,7 +225,9 @@ TEST(MultiSocketDelegateServerTest, EveryConnectionGetsItsOwnDelegateAndSession)
             seen.insert(c->delegate->Data());
         }
         EXPECT_EQ(static_cast<size_t>(kClients), seen.size());
-        for (int i = 0; i < kClients; ++i) EXPECT_EQ(1u, seen.count("client " + std::to_string(i)));
+        for (int i = 0; i < kClients; ++i) {
+            EXPECT_EQ(1u, seen.count(Head("client" + std::to_string(i))));
+        }
         EXPECT_EQ(kClients, server.GetServingConnections());
 
         // Each peer that hangs up is reported once, to its own session.
@@ -258,15 +263,16 @@ TEST(MultiSocketDelegateServerTest, ARefusedConnectionIsClosedAndTheServerKeepsL
         factory.RefuseNext();
         const int refused = Connect(server.GetListeningPort());
         ASSERT_GE(refused, 0);
+        ASSERT_TRUE(SendAll(refused, Head("refused")));
         EXPECT_TRUE(PeerCloses(refused));
         close(refused);
 
         const int served = Connect(server.GetListeningPort());
         ASSERT_GE(served, 0);
-        ASSERT_TRUE(SendAll(served, "still here"));
+        ASSERT_TRUE(SendAll(served, Head("still-here")));
         ASSERT_TRUE(WaitUntil([&]() {
             return factory.SharedDelegates().size() == 1 &&
-                   factory.SharedDelegates()[0]->Data() == "still here";
+                   factory.SharedDelegates()[0]->Data() == Head("still-here");
         }));
         EXPECT_EQ(2, factory.Calls());
         close(served);
@@ -283,39 +289,28 @@ TEST(MultiSocketDelegateServerTest, AtTheCapANewcomerTakesTheLongestIdlePlaceOrW
         // A connection that has asked nothing may be cut at once: the order of the cut is what
         // is looked at here.
         server.SetFirstRequestMilliseconds(0);
-        server.Listen(0, kLoopback);
+        std::vector<int> clients;
+        std::vector<RecordingDelegate*> delegates;
+        ASSERT_NO_FATAL_FAILURE(ListenAndFillToTheCap(server, factory, &clients, &delegates));
         const uint16_t port = server.GetListeningPort();
         const int cap = MultiSocketDelegateServer::kMaxServingConnections;
         ASSERT_EQ(32, cap);
 
-        std::vector<int> clients;
-        for (int i = 0; i < cap; ++i) {
-            clients.push_back(Connect(port));
-            ASSERT_GE(clients.back(), 0);
-        }
-        ASSERT_TRUE(WaitUntil([&]() { return server.GetServingConnections() == cap; }));
-        // Accepted in order: delegate i serves client i.
-        std::vector<RecordingDelegate*> delegates = factory.SharedDelegates();
-        ASSERT_EQ(static_cast<size_t>(cap), delegates.size());
-        for (int i = 0; i < cap; ++i) {
-            ASSERT_TRUE(SendAll(clients[i], std::to_string(i)));
-            ASSERT_TRUE(WaitUntil([&]() { return delegates[i]->Data() == std::to_string(i); }));
-        }
-
         // Every connection has a request in progress: nobody is cut for a newcomer, which waits
-        // in the listening socket's queue, neither closed nor handed out...
+        // with its head, neither closed nor handed out...
         for (RecordingDelegate* d : delegates) d->SetRequestInProgress(true);
         const int extra = Connect(port);
         ASSERT_GE(extra, 0);
+        ASSERT_TRUE(SendAll(extra, Head("extra")));
         EXPECT_FALSE(PeerCloses(extra, 200));
         EXPECT_EQ(cap, factory.Calls());
+        EXPECT_EQ(1, server.GetWaitingConnections());
         // ...until an answer ends: it takes that connection's place, and is served.
         delegates[13]->SetRequestInProgress(false);
         EXPECT_TRUE(PeerCloses(clients[13]));
-        ASSERT_TRUE(SendAll(extra, "extra"));
         ASSERT_TRUE(WaitUntil([&]() {
             return factory.SharedDelegates().size() == static_cast<size_t>(cap + 1) &&
-                   factory.SharedDelegates().back()->Data() == "extra";
+                   factory.SharedDelegates().back()->Data() == Head("extra");
         }));
         factory.SharedDelegates().back()->SetRequestInProgress(true);
 
@@ -324,29 +319,30 @@ TEST(MultiSocketDelegateServerTest, AtTheCapANewcomerTakesTheLongestIdlePlaceOrW
         delegates[5]->SetRequestInProgress(false);
         const int first = Connect(port);
         ASSERT_GE(first, 0);
+        ASSERT_TRUE(SendAll(first, Head("first")));
         EXPECT_TRUE(PeerCloses(clients[9]));
-        ASSERT_TRUE(SendAll(first, "first"));
         ASSERT_TRUE(WaitUntil([&]() {
             return factory.SharedDelegates().size() == static_cast<size_t>(cap + 2) &&
-                   factory.SharedDelegates().back()->Data() == "first";
+                   factory.SharedDelegates().back()->Data() == Head("first");
         }));
         EXPECT_FALSE(PeerCloses(clients[5], 50));
         EXPECT_EQ(cap, server.GetServingConnections());
 
-        // The next one takes 5's place; then the newcomer that never asked anything (idle since
-        // it came, before the second) goes before the second.
+        // The next one takes 5's place; then the newcomer that has asked nothing since it was
+        // served (idle since it came, before the second) goes before the second.
         const int second = Connect(port);
         ASSERT_GE(second, 0);
+        ASSERT_TRUE(SendAll(second, Head("second")));
         EXPECT_TRUE(PeerCloses(clients[5]));
         ASSERT_TRUE(WaitUntil([&]() { return factory.Calls() == cap + 3; }));
         const int third = Connect(port);
         ASSERT_GE(third, 0);
+        ASSERT_TRUE(SendAll(third, Head("third")));
         EXPECT_TRUE(PeerCloses(first));
         EXPECT_FALSE(PeerCloses(second, 50));
-        ASSERT_TRUE(SendAll(third, "third"));
         ASSERT_TRUE(WaitUntil([&]() {
             return factory.SharedDelegates().size() == static_cast<size_t>(cap + 4) &&
-                   factory.SharedDelegates().back()->Data() == "third";
+                   factory.SharedDelegates().back()->Data() == Head("third");
         }));
         // The connections with a request in progress were all left alone.
         for (int i = 0; i < cap; ++i) {
@@ -361,10 +357,10 @@ TEST(MultiSocketDelegateServerTest, AtTheCapANewcomerTakesTheLongestIdlePlaceOrW
         ASSERT_TRUE(WaitUntil([&]() { return server.GetServingConnections() == cap - 1; }));
         const int next = Connect(port);
         ASSERT_GE(next, 0);
-        ASSERT_TRUE(SendAll(next, "made it"));
+        ASSERT_TRUE(SendAll(next, Head("made-it")));
         ASSERT_TRUE(WaitUntil([&]() {
             return factory.SharedDelegates().size() == static_cast<size_t>(cap + 5) &&
-                   factory.SharedDelegates().back()->Data() == "made it";
+                   factory.SharedDelegates().back()->Data() == Head("made-it");
         }));
         EXPECT_FALSE(PeerCloses(second, 50));
 
@@ -393,7 +389,7 @@ TEST(MultiSocketDelegateServerTest, AtTheCapAConnectionWhoseRequestHasArrivedIsN
         // The queue that hands received bytes to the protocol is held: 0's request is read from
         // its socket but not yet handed on. 0 has been idle longest, but not since its request.
         front.pump->Pause();
-        ASSERT_TRUE(SendAll(clients[0], "GET /0 HTTP/1.1\r\n\r\n"));
+        ASSERT_TRUE(SendAll(clients[0], Head("again")));
         const int fd0 = delegates[0]->GetSessionDescriptor();
         ASSERT_TRUE(WaitUntil([&]() {
             int readable = -1;
@@ -402,10 +398,11 @@ TEST(MultiSocketDelegateServerTest, AtTheCapAConnectionWhoseRequestHasArrivedIsN
         // A newcomer takes the place of 1, the longest idle with nothing arrived.
         const int first = Connect(port);
         ASSERT_GE(first, 0);
+        ASSERT_TRUE(SendAll(first, Head("first")));
         EXPECT_TRUE(PeerCloses(clients[1]));
         EXPECT_FALSE(PeerCloses(clients[0], 50));
         front.pump->Resume();
-        ASSERT_TRUE(WaitUntil([&]() { return delegates[0]->Data() == "GET /0 HTTP/1.1\r\n\r\n"; }));
+        ASSERT_TRUE(WaitUntil([&]() { return delegates[0]->Data() == Head("0") + Head("again"); }));
 
         for (int fd : clients) close(fd);
         close(first);
@@ -427,10 +424,11 @@ TEST(MultiSocketDelegateServerTest, AtTheCapNoConnectionIsCutBeforeItsFirstAnswe
         const uint16_t port = server.GetListeningPort();
         const int cap = MultiSocketDelegateServer::kMaxServingConnections;
 
-        // Nobody has been answered yet (their requests are still on their way): a newcomer
-        // waits in the queue rather than cut one of them.
+        // Nobody has been answered yet (their requests are still with the protocol): a newcomer
+        // waits rather than cut one of them.
         const int extra = Connect(port);
         ASSERT_GE(extra, 0);
+        ASSERT_TRUE(SendAll(extra, Head("extra")));
         EXPECT_FALSE(PeerCloses(extra, 200));
         for (int i = 0; i < cap; ++i) EXPECT_FALSE(PeerCloses(clients[i], 1)) << i;
         EXPECT_EQ(cap, factory.Calls());
@@ -442,9 +440,10 @@ TEST(MultiSocketDelegateServerTest, AtTheCapNoConnectionIsCutBeforeItsFirstAnswe
         EXPECT_TRUE(PeerCloses(clients[20]));
         ASSERT_TRUE(WaitUntil([&]() { return factory.Calls() == cap + 1; }));
 
-        // The newcomer has not asked anything yet either: the next one waits for it too...
+        // The newcomer has had no answer yet either: the next one waits for it too...
         const int late = Connect(port);
         ASSERT_GE(late, 0);
+        ASSERT_TRUE(SendAll(late, Head("late")));
         EXPECT_FALSE(PeerCloses(extra, 200));
         EXPECT_FALSE(PeerCloses(late, 1));
         EXPECT_EQ(cap + 1, factory.Calls());
@@ -454,12 +453,10 @@ TEST(MultiSocketDelegateServerTest, AtTheCapNoConnectionIsCutBeforeItsFirstAnswe
         EXPECT_TRUE(PeerCloses(clients[4]));
         ASSERT_TRUE(WaitUntil([&]() { return factory.Calls() == cap + 2; }));
         // Both newcomers are served.
-        ASSERT_TRUE(SendAll(extra, "extra"));
-        ASSERT_TRUE(SendAll(late, "late"));
         ASSERT_TRUE(WaitUntil([&]() {
             std::vector<RecordingDelegate*> all = factory.SharedDelegates();
-            return all.size() == static_cast<size_t>(cap + 2) && all[cap]->Data() == "extra" &&
-                   all[cap + 1]->Data() == "late";
+            return all.size() == static_cast<size_t>(cap + 2) &&
+                   all[cap]->Data() == Head("extra") && all[cap + 1]->Data() == Head("late");
         }));
         for (int i = 0; i < cap; ++i) {
             if (i != 4 && i != 20) {
@@ -476,54 +473,52 @@ TEST(MultiSocketDelegateServerTest, AtTheCapNoConnectionIsCutBeforeItsFirstAnswe
     factory.Clear();
 }
 
-// A connection that has asked nothing within the first-request time gives its place up to a
-// newcomer at the cap, before one that has been answered since it came; one that has not had
-// that time yet keeps its place until it has.
+// A connection served that has had no answer within the first-request time gives its place up
+// to a newcomer at the cap, before one that has been answered since it came; one that has not
+// had that time yet keeps its place until it has. The server's clock is the test's.
 TEST(MultiSocketDelegateServerTest, AtTheCapAConnectionSilentForTheFirstRequestTimeGivesWay) {
-    // The slots count whole milliseconds: a millisecond either way on our side of each bound.
-    const std::chrono::milliseconds firstRequest(50);
-    const std::chrono::milliseconds tick(1);
+    const uint32_t firstRequest = MultiSocketDelegateServer::kDefaultFirstRequestMilliseconds;
+    std::atomic<uint64_t> now{1000000};
     Station front;
     Factory factory(&front);
     {
         MultiSocketDelegateServer server(front.master.get(), nullptr, factory.Function());
-        server.SetFirstRequestMilliseconds(static_cast<uint32_t>(firstRequest.count()));
+        server.SetClock([&now]() { return SV::PilTime(now.load()); });
         std::vector<int> clients;
         std::vector<RecordingDelegate*> delegates;
-        std::vector<Clock::time_point> madeBy;
-        ASSERT_NO_FATAL_FAILURE(
-            ListenAndFillToTheCap(server, factory, &clients, &delegates, &madeBy));
+        ASSERT_NO_FATAL_FAILURE(ListenAndFillToTheCap(server, factory, &clients, &delegates));
         const uint16_t port = server.GetListeningPort();
         const int cap = MultiSocketDelegateServer::kMaxServingConnections;
-        // 1 never asks anything; every other connection has a request in progress, and then 0
-        // has its answer: 0 may go, but 1 has been idle longer (since it came).
+        // 1 never has a request in progress; every other connection has, and then 0 has its
+        // answer: 0 may go, but 1 has been idle longer (since it came).
         for (int i = 0; i < cap; ++i) {
             if (i != 1) delegates[i]->SetRequestInProgress(true);
         }
         delegates[0]->SetRequestInProgress(false);
 
         // Once 1 has been silent for the whole time, a newcomer takes its place, not 0's.
-        ASSERT_TRUE(WaitUntil([&]() { return Clock::now() - madeBy[1] >= firstRequest + tick; }));
-        const Clock::time_point youngFrom = Clock::now();
+        now += firstRequest;
         const int young = Connect(port);
         ASSERT_GE(young, 0);
+        ASSERT_TRUE(SendAll(young, Head("young")));
         EXPECT_TRUE(PeerCloses(clients[1]));
         ASSERT_TRUE(WaitUntil([&]() { return factory.Calls() == cap + 1; }));
 
-        // The newcomer asks nothing either and is now the only one without a request in
-        // progress: the next newcomer waits until the first has been silent for the whole
-        // time, and then takes its place.
+        // The newcomer is now the only one without a request in progress: the next newcomer
+        // waits while the first has not been silent for the whole time...
         delegates[0]->SetRequestInProgress(true);
         const int next = Connect(port);
         ASSERT_GE(next, 0);
+        ASSERT_TRUE(SendAll(next, Head("next")));
+        now += firstRequest - 1;
+        EXPECT_FALSE(PeerCloses(young, 200));
+        EXPECT_EQ(cap + 1, factory.Calls());
+        // ...and takes its place once it has.
+        now += 1;
         EXPECT_TRUE(PeerCloses(young));
-        EXPECT_GE(
-            std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - youngFrom).count(),
-            (firstRequest - tick).count());
-        ASSERT_TRUE(SendAll(next, "next"));
         ASSERT_TRUE(WaitUntil([&]() {
             return factory.SharedDelegates().size() == static_cast<size_t>(cap + 2) &&
-                   factory.SharedDelegates().back()->Data() == "next";
+                   factory.SharedDelegates().back()->Data() == Head("next");
         }));
         // 0, answered but idle for less long than 1, was left alone, as were the busy ones.
         for (int i = 0; i < cap; ++i) {
@@ -541,6 +536,86 @@ TEST(MultiSocketDelegateServerTest, AtTheCapAConnectionSilentForTheFirstRequestT
     factory.Clear();
 }
 
+// Peers that connect and ask nothing, or trickle a head that never ends, get no delegate and
+// hold no place. At the most connections that may wait, the one that has waited longest without
+// a whole head gives way to a newcomer once it has had the first-request time, however many
+// bytes it has trickled; a connection whose head has come is handed out and never cut for one.
+TEST(MultiSocketDelegateServerTest, AtTheWaitingCapTheLongestWithoutAWholeHeadGivesWayInTime) {
+    const uint32_t firstRequest = MultiSocketDelegateServer::kDefaultFirstRequestMilliseconds;
+    std::atomic<uint64_t> now{1000000};
+    Station front;
+    Factory factory(&front);
+    {
+        MultiSocketDelegateServer server(front.master.get(), nullptr, factory.Function());
+        server.SetClock([&now]() { return SV::PilTime(now.load()); });
+        server.SetMaxWaitingConnections(4);
+        server.Listen(0, kLoopback);
+        const uint16_t port = server.GetListeningPort();
+
+        // Taken one at a time, in this order: silent, trickling, silent, trickling.
+        std::vector<int> peers;
+        const char* const starts[] = {"", "GET /slow HTTP/1.1\r\n", "", "G"};
+        for (const char* start : starts) {
+            peers.push_back(Connect(port));
+            ASSERT_GE(peers.back(), 0);
+            ASSERT_TRUE(SendAll(peers.back(), start));
+            ASSERT_TRUE(WaitUntil([&]() {
+                return server.GetWaitingConnections() == static_cast<int>(peers.size());
+            }));
+        }
+        // The first trickler goes on, and a long head line from every peer; none is whole.
+        now += firstRequest / 2;
+        for (int i = 0; i < 3; ++i) ASSERT_TRUE(SendAll(peers[1], "X-Slow: 1\r\n"));
+
+        // A player at the cap: every waiting peer is younger than the first-request time, so
+        // the player waits in the listening queue...
+        const int player = Connect(port);
+        ASSERT_GE(player, 0);
+        ASSERT_TRUE(SendAll(player, Head("player")));
+        now += firstRequest / 2 - 1;
+        EXPECT_FALSE(PeerCloses(peers[0], 200));
+        EXPECT_EQ(0, factory.Calls());
+        EXPECT_EQ(4, server.GetWaitingConnections());
+        // ...until the oldest has had its time: it is cut and the player is served.
+        now += 1;
+        EXPECT_TRUE(PeerCloses(peers[0]));
+        ASSERT_TRUE(WaitUntil([&]() {
+            return factory.SharedDelegates().size() == 1 &&
+                   factory.SharedDelegates()[0]->Data() == Head("player");
+        }));
+
+        // A peer whose head comes whole is served; the next newcomer takes the place of the
+        // trickler, the longest waiting, whatever it sent.
+        ASSERT_TRUE(SendAll(peers[3], "ET /late HTTP/1.1\r\n\r\n"));
+        ASSERT_TRUE(WaitUntil([&]() {
+            return factory.SharedDelegates().size() == 2 &&
+                   factory.SharedDelegates()[1]->Data() == "GET /late HTTP/1.1\r\n\r\n";
+        }));
+        ASSERT_TRUE(WaitUntil([&]() { return server.GetWaitingConnections() == 2; }));
+        const int second = Connect(port);
+        ASSERT_GE(second, 0);
+        ASSERT_TRUE(WaitUntil([&]() { return server.GetWaitingConnections() == 3; }));
+        EXPECT_FALSE(PeerCloses(peers[1], 50));
+        // Room was left: no one was cut for it. Filled again, the next one takes the trickler's.
+        const int third = Connect(port);
+        ASSERT_GE(third, 0);
+        ASSERT_TRUE(WaitUntil([&]() { return server.GetWaitingConnections() == 4; }));
+        const int fourth = Connect(port);
+        ASSERT_GE(fourth, 0);
+        EXPECT_TRUE(PeerCloses(peers[1]));
+        EXPECT_FALSE(PeerCloses(peers[2], 50));
+        EXPECT_EQ(2, factory.Calls());
+
+        // A peer that ends while it waits gives its place back.
+        close(peers[2]);
+        ASSERT_TRUE(WaitUntil([&]() { return server.GetWaitingConnections() == 3; }));
+
+        for (int fd : {peers[0], peers[1], peers[3], player, second, third, fourth}) close(fd);
+        front.Halt();
+    }
+    factory.Clear();
+}
+
 TEST(MultiSocketDelegateServerTest, ConnectionsThatEndBelowTheCapAreNotRememberedForEver) {
     Station front;
     Factory factory(&front);
@@ -552,6 +627,7 @@ TEST(MultiSocketDelegateServerTest, ConnectionsThatEndBelowTheCapAreNotRemembere
     for (int i = 0; i < 10 * cap; ++i) {
         const int client = Connect(port);
         ASSERT_GE(client, 0);
+        ASSERT_TRUE(SendAll(client, Head(std::to_string(i))));
         ASSERT_TRUE(WaitUntil([&]() { return factory.Calls() == i + 1; }));
         close(client);
         // Its delegate has heard of the end (it is the factory's, which goes after the server).

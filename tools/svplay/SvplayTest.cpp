@@ -492,12 +492,13 @@ TEST_F(SvplayTest, EveryProgramRefusesATitleWithoutMediaAtOnceInTheSameWords) {
         std::string words;
         bool svplay;     // a name svplay takes for a title (it goes by the extension)
         bool titledump;  // a name titledump takes (a path)
+        bool svremux;    // a title svremux opens (the engine opens only a regular file)
     } files[] = {
-        {empty, "the file is empty", true, true},
-        {"/dev/null", "the file is empty", false, true},
-        {"file://" + empty, "the file is empty", true, false},
-        {headerOnly, "media was truncated", true, true},
-        {indexless, "the title has no index", true, true},
+        {empty, "the file is empty", true, true, true},
+        {"/dev/null", "the file is empty", false, true, false},
+        {"file://" + empty, "the file is empty", true, false, true},
+        {headerOnly, "media was truncated", true, true, true},
+        {indexless, "the title has no index", true, true, true},
     };
     const std::string output = dir.File("out.ts");
     const struct {
@@ -511,7 +512,8 @@ TEST_F(SvplayTest, EveryProgramRefusesATitleWithoutMediaAtOnceInTheSameWords) {
     for (const auto& program : programs) {
         for (const auto& file : files) {
             if ((!file.svplay && program.program == std::string(SV_SVPLAY_PATH)) ||
-                (!file.titledump && program.program == std::string(SV_TITLEDUMP_PATH))) {
+                (!file.titledump && program.program == std::string(SV_TITLEDUMP_PATH)) ||
+                (!file.svremux && program.program == std::string(SV_SVREMUX_PATH))) {
                 continue;
             }
             SCOPED_TRACE(std::string(program.program) + " " + file.title);

@@ -1,7 +1,11 @@
 // svremux run on fixture titles: outside tools must accept what it writes, and the pictures
 // and audio must come out byte for byte as they went into the title.
+#include <arpa/inet.h>
 #include <dirent.h>
 #include <fcntl.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -413,10 +417,21 @@ TEST_F(SvremuxTest, ATitleCutShortWhileReadFails) {
 // SIGTERM or SIGINT: the run ends as the signal asks, and removes the output it made, but not a
 // file that was there before.
 TEST_F(SvremuxTest, AnInterruptedRunRemovesItsOutput) {
-    // A FIFO as the title holds the run at its opening, with the output already made.
-    const std::string input = dir.File("in.svm");
-    ASSERT_EQ(0, mkfifo(input.c_str(), 0644));
+    // An origin that takes the connection and never answers holds the run at the title's first
+    // bytes, with the output already made.
+    const int origin = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    ASSERT_GE(origin, 0);
+    sockaddr_in address = {};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t size = sizeof address;
+    ASSERT_EQ(0, bind(origin, reinterpret_cast<sockaddr*>(&address), size));
+    ASSERT_EQ(0, listen(origin, 16));
+    ASSERT_EQ(0, getsockname(origin, reinterpret_cast<sockaddr*>(&address), &size));
+    const std::string input =
+        "http://127.0.0.1:" + std::to_string(ntohs(address.sin_port)) + "/in.svm";
     const std::vector<char> keep{'k', 'e', 'e', 'p'};
+    std::vector<int> taken;
     for (const int signal : {SIGTERM, SIGINT}) {
         SCOPED_TRACE(signal);
         const bool existed = signal == SIGINT;
@@ -425,46 +440,32 @@ TEST_F(SvremuxTest, AnInterruptedRunRemovesItsOutput) {
         }
         ChildProcess run = Start({input, "-o", out}, dir.File("report.txt"));
         ASSERT_TRUE(run.Running());
-        // Wait until the run waits for the title's writer.
-        bool waiting = false;
-        for (int attempt = 0; attempt < 2000 && !(waiting = WaitsForFifoPartner(run.Pid()));
-             ++attempt) {
-            usleep(5000);
-        }
-        ASSERT_TRUE(waiting);
+        // Wait until the run has asked the origin for the title.
+        pollfd asked = {origin, POLLIN, 0};
+        ASSERT_EQ(1, poll(&asked, 1, 20000));
+        taken.push_back(accept4(origin, nullptr, nullptr, SOCK_CLOEXEC));
         EXPECT_TRUE(SvTestSupport::PathExists(out));
         if (existed) {
             // The old file, and the new stream's file beside it.
-            EXPECT_EQ(4u, DirectoryEntries(dir.Path()).size());
+            EXPECT_EQ(3u, DirectoryEntries(dir.Path()).size());
         }
         ASSERT_EQ(0, kill(run.Pid(), signal));
-        // The signal interrupts the opening of the FIFO; should it come just before, a writer of
-        // ours lets the opening finish.
-        std::optional<int> status;
-        for (int attempt = 0; attempt < 2000; ++attempt) {
-            if ((status = run.WaitForExit(std::chrono::milliseconds(0)))) {
-                break;
-            }
-            const int writer = open(input.c_str(), O_WRONLY | O_NONBLOCK);
-            if (writer >= 0) {
-                close(writer);
-            }
-            usleep(5000);
-        }
+        const std::optional<int> status = run.WaitForExit(kRunEnds);
         ASSERT_TRUE(status) << "the run did not end";
         ASSERT_TRUE(WIFSIGNALED(*status)) << *status;
         EXPECT_EQ(signal, WTERMSIG(*status));
         if (existed) {
             EXPECT_TRUE(ReadAll(out) == keep);
-            EXPECT_EQ(std::set<std::string>({"in.svm", "out.ts", "report.txt"}),
+            EXPECT_EQ(std::set<std::string>({"out.ts", "report.txt"}),
                       DirectoryEntries(dir.Path()));
             std::remove(out.c_str());
         } else {
             EXPECT_FALSE(SvTestSupport::PathExists(out));
-            EXPECT_EQ(std::set<std::string>({"in.svm", "report.txt"}),
-                      DirectoryEntries(dir.Path()));
+            EXPECT_EQ(std::set<std::string>({"report.txt"}), DirectoryEntries(dir.Path()));
         }
     }
+    for (int fd : taken) close(fd);
+    close(origin);
 }
 
 // True while one of the process's threads sleeps in a kernel function whose name holds `where`
