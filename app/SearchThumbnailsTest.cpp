@@ -12,7 +12,7 @@
 
 #include "app/ResultTableViewCell.h"
 #include "app/SearchTestFixture.h"
-#include "app/testing/BlackPng.h"
+#include "tests/support/BlackPng.h"
 #include "platform/ui/Transition.h"
 
 namespace {
@@ -375,8 +375,8 @@ TEST_F(SearchThumbnailsTest, ResultsWithoutIdsKeepTheirOwnPictures) {
 TEST_F(SearchThumbnailsTest, HugeThumbnailsAreRefusedOrDecodedSmallWithoutHoldingUpTheLoop) {
     SvTestSupport::TemporaryDirectory pictures("zul-thumbs-png-");
     const std::string huge = pictures.File("huge.png"), wide = pictures.File("wide.png");
-    ASSERT_TRUE(AppTestSupport::WriteBlackPng(huge, 8192, 8192, true));
-    ASSERT_TRUE(AppTestSupport::WriteBlackPng(wide, 2000, 1000));
+    ASSERT_TRUE(SvTestSupport::WriteBlackPng(huge, 8192, 8192, true));
+    ASSERT_TRUE(SvTestSupport::WriteBlackPng(wide, 2000, 1000));
     constexpr int kRows = 13;
     ServeMovies(kRows);
     for (int i = 0; i < kRows; ++i) {

@@ -1,5 +1,5 @@
-#ifndef APP_TESTING_BLACKPNG_H
-#define APP_TESTING_BLACKPNG_H
+#ifndef TESTS_SUPPORT_BLACKPNG_H
+#define TESTS_SUPPORT_BLACKPNG_H
 // A PNG of width x height black 8-bit pixels (grey, or RGB), written a row at a time through
 // libpng: its rows deflate to next to nothing, so a picture of hundreds of megabytes decoded is
 // a few hundred kilobytes on disk, as a hostile thumbnail would be.
@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-namespace AppTestSupport {
+namespace SvTestSupport {
 
 inline bool WriteBlackPng(const std::string& path, uint32_t width, uint32_t height,
                           bool rgb = false) {
@@ -38,6 +38,6 @@ inline bool WriteBlackPng(const std::string& path, uint32_t width, uint32_t heig
     return std::fclose(file) == 0 && written;
 }
 
-}  // namespace AppTestSupport
+}  // namespace SvTestSupport
 
-#endif  // APP_TESTING_BLACKPNG_H
+#endif  // TESTS_SUPPORT_BLACKPNG_H
