@@ -7,7 +7,7 @@
 // read checked against what is left.
 //
 // Whoever calls setjmp keeps every object with a destructor outside the stretch the jump can
-// skip: made before the setjmp, freed after it.
+// skip: made before the setjmp, freed after it. RunUntilJump does so for work handed to it.
 
 // libjpeg's header needs FILE and size_t declared before it.
 #include <cstddef>
@@ -20,6 +20,17 @@
 #include <png.h>
 
 namespace ns::image_codec {
+
+// Runs `work`, which a fatal error of either library may end by jumping to `jump`: true when it
+// ran to its end. This frame holds nothing but its arguments across the jump, and `work` keeps
+// its state in its caller's objects (made before, read after), so nothing is clobbered and no
+// destructor is skipped.
+template <typename Work>
+bool RunUntilJump(std::jmp_buf& jump, const Work& work) {
+    if (setjmp(jump) != 0) return false;
+    work();
+    return true;
+}
 
 struct JpegFailure {
     jpeg_error_mgr manager;

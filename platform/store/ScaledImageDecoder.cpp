@@ -90,7 +90,7 @@ uint32_t JpegDenominator(uint32_t width, uint32_t height, uint32_t outWidth, uin
     return 1;
 }
 
-// Kept apart from the function that calls setjmp: nothing of it lives across the jump.
+// One row of libjpeg's RGB or CMYK output as RGBA.
 void JpegRowToRgba(const jpeg_decompress_struct& info, const uint8_t* in, uint8_t* out) {
     for (JDIMENSION x = 0; x < info.output_width; ++x, out += 4) {
         if (info.out_color_space == JCS_CMYK) {
@@ -124,23 +124,21 @@ bool JpegDecodeScaled(std::string_view bytes, const ImageSize& size, uint32_t ou
     std::vector<uint8_t> rgba(static_cast<size_t>(scaledWidth) * 4);
     RowAverager averager(scaledWidth, scaledHeight, outWidth, outHeight);
     const char* refusal = nullptr;
-    if (setjmp(failure.jump) != 0) {
-        jpeg_destroy_decompress(&info);
-        if (error) *error = std::string("the JPEG does not decode: ") + failure.message;
-        return false;
-    }
-    jpeg_mem_src(&info, reinterpret_cast<const unsigned char*>(bytes.data()),
-                 static_cast<unsigned long>(bytes.size()));
-    jpeg_read_header(&info, TRUE);
-    info.scale_num = 1;
-    info.scale_denom = denominator;
-    info.out_color_space =
-        info.jpeg_color_space == JCS_CMYK || info.jpeg_color_space == JCS_YCCK ? JCS_CMYK : JCS_RGB;
-    jpeg_start_decompress(&info);
-    // The frame header read by libjpeg is the one whose size was checked.
-    if (info.output_width != scaledWidth || info.output_height != scaledHeight) {
-        refusal = "the JPEG's frames disagree on its size";
-    } else {
+    const bool ran = image_codec::RunUntilJump(failure.jump, [&] {
+        jpeg_mem_src(&info, reinterpret_cast<const unsigned char*>(bytes.data()),
+                     static_cast<unsigned long>(bytes.size()));
+        jpeg_read_header(&info, TRUE);
+        info.scale_num = 1;
+        info.scale_denom = denominator;
+        info.out_color_space =
+            info.jpeg_color_space == JCS_CMYK || info.jpeg_color_space == JCS_YCCK ? JCS_CMYK
+                                                                                   : JCS_RGB;
+        jpeg_start_decompress(&info);
+        // The frame header read by libjpeg is the one whose size was checked.
+        if (info.output_width != scaledWidth || info.output_height != scaledHeight) {
+            refusal = "the JPEG's frames disagree on its size";
+            return;
+        }
         while (info.output_scanline < info.output_height) {
             const JDIMENSION y = info.output_scanline;
             JSAMPROW rows[1] = {row.data()};
@@ -149,8 +147,12 @@ bool JpegDecodeScaled(std::string_view bytes, const ImageSize& size, uint32_t ou
             averager.AddRow(y, rgba.data());
         }
         jpeg_finish_decompress(&info);
-    }
+    });
     jpeg_destroy_decompress(&info);
+    if (!ran) {
+        if (error) *error = std::string("the JPEG does not decode: ") + failure.message;
+        return false;
+    }
     if (refusal != nullptr) {
         if (error) *error = refusal;
         return false;
@@ -175,43 +177,45 @@ bool PngDecodeScaled(std::string_view bytes, const ImageSize& size, uint32_t out
     std::vector<png_byte> rows(rowBytes);
     RowAverager averager(size.Width(), size.Height(), outWidth, outHeight);
     const char* refusal = nullptr;
-    if (setjmp(png_jmpbuf(png)) != 0) {
-        png_destroy_read_struct(&png, &info, nullptr);
+    const bool ran = image_codec::RunUntilJump(png_jmpbuf(png), [&] {
+        png_set_user_limits(png, ScaledImageDecoder::kMaxSide, ScaledImageDecoder::kMaxSide);
+        png_read_info(png, info);
+        // Every kind of PNG as 8-bit RGBA: palettes and low bit depths expanded, transparency
+        // chunks made alpha, 16 bits cut to 8, grey made RGB, an opaque alpha added.
+        png_set_expand(png);
+        png_set_strip_16(png);
+        png_set_gray_to_rgb(png);
+        png_set_add_alpha(png, 0xFF, PNG_FILLER_AFTER);
+        const int passes = png_set_interlace_handling(png);
+        png_read_update_info(png, info);
+        const png_uint_32 width = png_get_image_width(png, info);
+        const png_uint_32 height = png_get_image_height(png, info);
+        if (width != size.Width() || height != size.Height() ||
+            png_get_rowbytes(png, info) != rowBytes) {
+            refusal = "the PNG's header disagrees with itself";
+        } else if (passes > 1 &&
+                   uint64_t{width} * height > ScaledImageDecoder::kMaxInterlacedPixels) {
+            refusal = "the interlaced PNG is too large to show";
+        } else if (passes > 1) {
+            rows.resize(rowBytes * height);
+            for (int pass = 0; pass < passes; ++pass) {
+                for (png_uint_32 y = 0; y < height; ++y) {
+                    png_read_row(png, &rows[rowBytes * y], nullptr);
+                }
+            }
+            for (png_uint_32 y = 0; y < height; ++y) averager.AddRow(y, &rows[rowBytes * y]);
+        } else {
+            for (png_uint_32 y = 0; y < height; ++y) {
+                png_read_row(png, rows.data(), nullptr);
+                averager.AddRow(y, rows.data());
+            }
+        }
+    });
+    png_destroy_read_struct(&png, &info, nullptr);
+    if (!ran) {
         if (error) *error = std::string("the PNG does not decode: ") + input.message;
         return false;
     }
-    png_set_user_limits(png, ScaledImageDecoder::kMaxSide, ScaledImageDecoder::kMaxSide);
-    png_read_info(png, info);
-    // Every kind of PNG as 8-bit RGBA: palettes and low bit depths expanded, transparency
-    // chunks made alpha, 16 bits cut to 8, grey made RGB, an opaque alpha added.
-    png_set_expand(png);
-    png_set_strip_16(png);
-    png_set_gray_to_rgb(png);
-    png_set_add_alpha(png, 0xFF, PNG_FILLER_AFTER);
-    const int passes = png_set_interlace_handling(png);
-    png_read_update_info(png, info);
-    const png_uint_32 width = png_get_image_width(png, info);
-    const png_uint_32 height = png_get_image_height(png, info);
-    if (width != size.Width() || height != size.Height() ||
-        png_get_rowbytes(png, info) != rowBytes) {
-        refusal = "the PNG's header disagrees with itself";
-    } else if (passes > 1 && uint64_t{width} * height > ScaledImageDecoder::kMaxInterlacedPixels) {
-        refusal = "the interlaced PNG is too large to show";
-    } else if (passes > 1) {
-        rows.resize(rowBytes * height);
-        for (int pass = 0; pass < passes; ++pass) {
-            for (png_uint_32 y = 0; y < height; ++y) {
-                png_read_row(png, &rows[rowBytes * y], nullptr);
-            }
-        }
-        for (png_uint_32 y = 0; y < height; ++y) averager.AddRow(y, &rows[rowBytes * y]);
-    } else {
-        for (png_uint_32 y = 0; y < height; ++y) {
-            png_read_row(png, rows.data(), nullptr);
-            averager.AddRow(y, rows.data());
-        }
-    }
-    png_destroy_read_struct(&png, &info, nullptr);
     if (refusal != nullptr) {
         if (error) *error = refusal;
         return false;

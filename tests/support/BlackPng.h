@@ -28,7 +28,7 @@ inline bool WriteBlackPng(const std::string& path, uint32_t width, uint32_t heig
         png_set_IHDR(png, info, width, height, 8, rgb ? PNG_COLOR_TYPE_RGB : PNG_COLOR_TYPE_GRAY,
                      PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
         png_set_filter(png, PNG_FILTER_TYPE_BASE, PNG_FILTER_NONE);
-        png_set_compression_level(png, 1);
+        png_set_compression_level(png, 9);
         png_write_info(png, info);
         for (uint32_t y = 0; y < height; ++y) png_write_row(png, row.data());
         png_write_end(png, nullptr);
