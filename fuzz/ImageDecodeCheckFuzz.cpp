@@ -26,10 +26,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         if (why.empty()) std::abort();
         return 0;
     }
-    ns::ImageSize size;
+    ns::ImageSize header;
     uint32_t width = 0, height = 0;
-    if (!ns::ImageSize::ReadBytes(bytes, size)) std::abort();
-    ns::ScaledImageDecoder::FillSize(size.Width(), size.Height(), 200, 160, width, height);
+    if (!ns::ImageSize::ReadBytes(bytes, header)) std::abort();
+    ns::ScaledImageDecoder::FillSize(header.Width(), header.Height(), 200, 160, width, height);
     if (picture.width != width || picture.height != height ||
         picture.rgba.size() != size_t{width} * height * 4) {
         std::abort();
