@@ -147,6 +147,8 @@ std::shared_ptr<ui::TableViewCell> SearchContentProvider::CellForRow(
                        : ZULImageDownload::imageNameForID(id),
             indexPath, thumbnailCredential_);
         download->setDelegate(weak_from_this());
+        // Decoded no larger than the row shows it.
+        download->setShownSize(ResultTableViewCell::metrics().thumbnail);
     }
     ui::Image::Ptr image = download->thumbnail();
     if (!image) {

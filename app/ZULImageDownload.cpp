@@ -2,17 +2,19 @@
 
 #include <sys/stat.h>
 
+#include <cmath>
 #include <filesystem>
 #include <system_error>
 #include <utility>
 
 #include "SVLibrary/Util/Sha256.h"
 #include "platform/core/LogWriter.h"
+#include "platform/core/WorkQueue.h"
 #include "platform/net/URL.h"
 #include "platform/net/URLRequest.h"
 #include "platform/store/AtomicFile.h"
-#include "platform/store/ImageDecodeCheck.h"
 #include "platform/store/SearchPaths.h"
+#include "platform/ui/Loop.h"
 
 namespace {
 
@@ -34,6 +36,20 @@ std::string HexSha256(const std::string& bytes) {
         hex.push_back(kHex[byte & 0xF]);
     }
     return hex;
+}
+
+// One thread decodes every thumbnail, one after the other: a page of rows never has more than
+// one picture's decoding memory in flight. Joined at exit, after the jobs not yet started are
+// dropped.
+ns::WorkQueue& DecodeQueue() {
+    static ns::WorkQueue queue("ImageDecode");
+    return queue;
+}
+
+uint32_t ShownPixels(double points) {
+    return points >= 1 && points <= ns::ScaledImageDecoder::kMaxSide
+               ? static_cast<uint32_t>(std::ceil(points))
+               : 1;
 }
 
 }  // namespace
@@ -74,16 +90,16 @@ std::string ZULImageDownload::imagePath() const {
     return thumbsPath_ + "/" + imageName_;
 }
 
-ui::Image::Ptr ZULImageDownload::thumbnail() const {
-    const std::string path = imagePath();
-    struct stat info;
-    if (path.empty() || stat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) return nullptr;
-    return ui::Image::FromFile(path);
-}
-
 void ZULImageDownload::downloadImage() {
     if (isDownloading()) return;
     cancelDownloadImage();
+    const std::string path = imagePath();
+    struct stat info;
+    // An earlier result's picture: decoded from the cache, not asked for again.
+    if (!path.empty() && lstat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode)) {
+        startDecode(std::nullopt);
+        return;
+    }
     const std::optional<ns::URL> url = ns::URL::Parse(imageURL_);
     if (!url || !url->IsHTTP()) {
         // As a connection that cannot start: the failure arrives a loop step later.
@@ -101,6 +117,98 @@ void ZULImageDownload::cancelDownloadImage() {
     data_.reset();
     urlError_.reset();
     connection_.Cancel();
+    if (decodeTicket_) {
+        decodeTicket_->cancel();
+        decodeTicket_.reset();
+    }
+}
+
+void ZULImageDownload::DecodeTicket::cancel() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    cancelled_ = true;
+}
+
+bool ZULImageDownload::DecodeTicket::cancelled() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return cancelled_;
+}
+
+void ZULImageDownload::DecodeTicket::post(std::function<void()> result) {
+    // Held while posting, so that a cancel cannot return between the check and the post.
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (!cancelled_) loop_.Post(std::move(result));
+}
+
+ZULImageDownload::Decoded ZULImageDownload::decode(std::optional<std::string> bytes,
+                                                   const std::string& path,
+                                                   const ui::Size& shownSize,
+                                                   DecodeTicket& ticket) {
+    Decoded out;
+    out.fromFile = !bytes;
+    if (!bytes) {
+        bytes.emplace();
+        if (path.empty() || !ns::AtomicFile::Read(path, kMaxImageBytes, *bytes, out.reason)) {
+            out.read = false;
+            return out;
+        }
+    }
+    out.decoded =
+        ns::ScaledImageDecoder::Decode(*bytes, ShownPixels(shownSize.width),
+                                       ShownPixels(shownSize.height), out.picture, &out.reason);
+    if (out.decoded && !out.fromFile && !path.empty() && !ticket.cancelled()) {
+        out.written = ns::AtomicFile::Write(path, *bytes, kImageFileMode, out.reason);
+    }
+    return out;
+}
+
+void ZULImageDownload::startDecode(std::optional<std::string> bytes) {
+    auto ticket = std::make_shared<DecodeTicket>(ui::Loop());
+    decodeTicket_ = ticket;
+    DecodeQueue().Add([weak = weak_from_this(), ticket, bytes = std::move(bytes),
+                       path = imagePath(), shownSize = shownSize_]() mutable {
+        // Cancelled while it waited: its row has gone or been left.
+        if (ticket->cancelled()) return;
+        auto decoded =
+            std::make_shared<Decoded>(decode(std::move(bytes), path, shownSize, *ticket));
+        ticket->post([weak, ticket, decoded] {
+            std::shared_ptr<ZULImageDownload> self = weak.lock();
+            if (self && self->decodeTicket_ == ticket) self->decodeFinished(std::move(*decoded));
+        });
+    });
+}
+
+void ZULImageDownload::decodeFinished(Decoded decoded) {
+    std::shared_ptr<ZULImageDownload> keep = weak_from_this().lock();
+    decodeTicket_.reset();
+    const std::string path = imagePath();
+    // The cache file went (or became something else) since it was seen: the next display of
+    // the row downloads it again.
+    if (!decoded.read) {
+        ns::Log("[ID] read:%@ err:%@", path, decoded.reason);
+        return;
+    }
+    // A 200 answer that is no picture the window can draw (a valid header followed by garbage,
+    // say), or one over the pixel budget, would show as an empty thumbnail, and one without even
+    // a header would be fetched again at every display: it fails like a transfer, so the row
+    // shows the "missing" picture and keeps it. So does a cache file that no longer decodes.
+    if (!decoded.decoded) {
+        ns::Log("[ID] image:%@ err:%@", decoded.fromFile ? path : imageURL_, decoded.reason);
+        fail(ns::Error(ns::Error::kURLErrorDomain, ns::Error::kBadServerResponse,
+                       "bad server response: " + decoded.reason, imageURL_));
+        return;
+    }
+    // A download not written is tried again later, as before.
+    if (!decoded.fromFile && !decoded.written) {
+        if (!path.empty()) ns::Log("[ID] write:%@ err:%@", path, decoded.reason);
+        return;
+    }
+    ns::ScaledImageDecoder::Picture& picture = decoded.picture;
+    thumbnail_ =
+        ui::Image::FromPixels(static_cast<int>(picture.width), static_cast<int>(picture.height),
+                              std::move(picture.rgba), imageName_, path);
+    if (auto target = delegate_.lock()) {
+        target->zulImageDownloadDidFinishDownloading(*this, path, indexPath_);
+    }
 }
 
 void ZULImageDownload::fail(const ns::Error& error) {
@@ -149,29 +257,12 @@ void ZULImageDownload::DidReceiveData(ns::URLConnection& /*connection*/, const s
 
 void ZULImageDownload::DidFinishLoading(ns::URLConnection& /*connection*/) {
     ns::Log("[ID] connection connectionDidFinishLoading");
-    std::shared_ptr<ZULImageDownload> keep = weak_from_this().lock();
-    const std::optional<std::string> data = std::move(data_);
+    std::optional<std::string> data = std::move(data_);
     cancelDownloadImage();
-    std::string reason;
-    // A 200 answer that is no picture the window can draw (a valid header followed by garbage,
-    // say) would show as an empty thumbnail, and one without even a header would be fetched
-    // again at every display: it fails like a transfer, so the row shows the "missing" picture
-    // and keeps it.
-    if (data && !ns::ImageDecodeCheck::Decodes(*data, &reason)) {
-        ns::Log("[ID] image:%@ err:%@", imageURL_, reason);
-        fail(ns::Error(ns::Error::kURLErrorDomain, ns::Error::kBadServerResponse,
-                       "bad server response: " + reason, imageURL_));
-        return;
-    }
-    const std::string path = imagePath();
     // Only a 200 answer has data; anything else writes nothing and is tried again later.
-    if (!data || path.empty() || !ns::AtomicFile::Write(path, *data, kImageFileMode, reason)) {
-        if (!reason.empty()) ns::Log("[ID] write:%@ err:%@", path, reason);
-        return;
-    }
-    if (auto target = delegate_.lock()) {
-        target->zulImageDownloadDidFinishDownloading(*this, path, indexPath_);
-    }
+    if (!data) return;
+    // Decoded (and written) off the main thread; decodeFinished tells the delegate.
+    startDecode(std::move(data));
 }
 
 void ZULImageDownload::DidFailWithError(ns::URLConnection& /*connection*/, const ns::Error& error) {

@@ -4,10 +4,15 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <chrono>
+#include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "app/testing/AppTestSupport.h"
+#include "platform/ui/Loop.h"
+#include "tests/support/BlackPng.h"
 #include "tests/support/ScopedEnvironment.h"
 
 namespace {
@@ -114,6 +119,52 @@ TEST_F(ZULImageDownloadTest, NameThatIsNoPlainFileNameIsNotAPath) {
     }
     ZULImageDownload plain("http://127.0.0.1:1/x.jpg", "x.jpg", ui::IndexPath(0, 0), std::nullopt);
     EXPECT_EQ(thumbs_ + "/x.jpg", plain.imagePath());
+}
+
+// What the downloads tell their delegate, by image name.
+class DownloadRecorder : public ZULImageDownloadDelegate {
+public:
+    void zulImageDownloadDidFinishDownloading(ZULImageDownload& download, const std::string&,
+                                              const ui::IndexPath&) override {
+        finished.push_back(download.imageName());
+    }
+    void zulImageDownloadDidReceiveError(ZULImageDownload& download, const ns::Error&,
+                                         const ui::IndexPath&) override {
+        failed.push_back(download.imageName());
+    }
+    std::vector<std::string> finished;
+    std::vector<std::string> failed;
+};
+
+// Pictures already in the cache are decoded from there, one after the other on the decoding
+// thread. One cancelled right after it started brings nothing, though its decode may have
+// begun: no picture, no word to its delegate. The one started after it gets its picture (64 x
+// 64 inside the default 400 x 340 box: as it is), so the cancelled one's turn has passed.
+TEST_F(ZULImageDownloadTest, ACancelledDecodeBringsNothing) {
+    ASSERT_TRUE(ZULImageDownload::createCache());
+    ASSERT_TRUE(SvTestSupport::WriteBlackPng(thumbs_ + "/a.jpg", 64, 64));
+    ASSERT_TRUE(SvTestSupport::WriteBlackPng(thumbs_ + "/b.jpg", 64, 64));
+    auto recorder = std::make_shared<DownloadRecorder>();
+    auto a = std::make_shared<ZULImageDownload>("http://127.0.0.1:1/a.jpg", "a.jpg",
+                                                ui::IndexPath(0, 0), std::nullopt);
+    auto b = std::make_shared<ZULImageDownload>("http://127.0.0.1:1/b.jpg", "b.jpg",
+                                                ui::IndexPath(0, 1), std::nullopt);
+    a->setDelegate(recorder);
+    b->setDelegate(recorder);
+
+    a->downloadImage();
+    EXPECT_TRUE(a->isDownloading());
+    a->cancelDownloadImage();
+    EXPECT_FALSE(a->isDownloading());
+    b->downloadImage();
+    ASSERT_TRUE(
+        ui::Loop().RunUntil([&] { return b->thumbnail() != nullptr; }, std::chrono::seconds(10)));
+    EXPECT_EQ(64, b->thumbnail()->PixelWidth());
+    EXPECT_EQ(64, b->thumbnail()->PixelHeight());
+    EXPECT_EQ(thumbs_ + "/b.jpg", b->thumbnail()->Path());
+    EXPECT_EQ(nullptr, a->thumbnail());
+    EXPECT_EQ((std::vector<std::string>{"b.jpg"}), recorder->finished);
+    EXPECT_TRUE(recorder->failed.empty());
 }
 
 }  // namespace

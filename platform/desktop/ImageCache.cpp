@@ -1,5 +1,7 @@
 #include "platform/desktop/ImageCache.h"
 
+#include <iterator>
+
 #include "platform/core/LogWriter.h"
 
 namespace ns::desktop {
@@ -12,7 +14,8 @@ constexpr size_t kSweepInterval = 256;
 GdkPixbuf* Decode(const ui::Image& image) {
     const std::vector<uint8_t>& bytes = image.EncodedBytes();
     const ui::Size& size = image.GetSize();
-    if (size.width > ImageCache::kMaxSide || size.height > ImageCache::kMaxSide) {
+    if (size.width > ImageCache::kMaxSide || size.height > ImageCache::kMaxSide ||
+        size.width * size.height > static_cast<double>(ImageCache::kMaxPixels)) {
         ns::Log("[UI] image '%s' is too large to show", image.Name());
         return nullptr;
     }
@@ -57,15 +60,25 @@ GdkPixbuf* ImageCache::Make(const ui::Image& image) {
     return image.GetSource() == ui::Image::Source::Pixels ? CopyPixels(image) : Decode(image);
 }
 
+void ImageCache::Erase(std::unordered_map<const ui::Image*, Entry>::iterator it) {
+    if (it->second.pixbuf != nullptr) g_object_unref(it->second.pixbuf);
+    bytes_ -= it->second.bytes;
+    recent_.erase(it->second.recent);
+    entries_.erase(it);
+}
+
 void ImageCache::DropGone() {
     for (auto it = entries_.begin(); it != entries_.end();) {
-        if (it->second.image.expired()) {
-            if (it->second.pixbuf != nullptr) g_object_unref(it->second.pixbuf);
-            it = entries_.erase(it);
-        } else {
-            ++it;
-        }
+        auto next = std::next(it);
+        if (it->second.image.expired()) Erase(it);
+        it = next;
     }
+}
+
+void ImageCache::Trim() {
+    // The picture just made (first in recent_) stays, whatever its size: it is about to be
+    // drawn.
+    while (bytes_ > maxBytes_ && recent_.size() > 1) Erase(entries_.find(recent_.back()));
 }
 
 GdkPixbuf* ImageCache::Get(const ui::Image::Ptr& image) {
@@ -78,16 +91,24 @@ GdkPixbuf* ImageCache::Get(const ui::Image::Ptr& image) {
     if (found != entries_.end()) {
         // Same address, same image: an image that went and left its address to a new one has
         // an expired handle.
-        if (found->second.image.lock() == image) return found->second.pixbuf;
-        if (found->second.pixbuf != nullptr) g_object_unref(found->second.pixbuf);
-        entries_.erase(found);
+        if (found->second.image.lock() == image) {
+            recent_.splice(recent_.begin(), recent_, found->second.recent);
+            return found->second.pixbuf;
+        }
+        Erase(found);
     }
     Entry entry;
     entry.image = image;
     entry.pixbuf = Make(*image);
+    entry.bytes = entry.pixbuf != nullptr ? gdk_pixbuf_get_byte_length(entry.pixbuf) : 0;
     ++made_;
+    recent_.push_front(image.get());
+    entry.recent = recent_.begin();
+    bytes_ += entry.bytes;
+    GdkPixbuf* pixbuf = entry.pixbuf;
     entries_.emplace(image.get(), entry);
-    return entry.pixbuf;
+    Trim();
+    return pixbuf;
 }
 
 }  // namespace ns::desktop

@@ -1,47 +1,20 @@
 #include "platform/store/ImageDecodeCheck.h"
 
-// libjpeg's header needs FILE and size_t declared before it.
-#include <cstddef>
-#include <cstdio>
-#include <csetjmp>
-#include <cstring>
+#include <string>
 #include <vector>
 
-#include <jpeglib.h>
-#include <png.h>
-
+#include "platform/store/ImageCodecErrors.h"
 #include "platform/store/ImageSize.h"
 
 namespace ns {
 
 namespace {
 
-// --- JPEG: libjpeg reports a fatal error through error_exit, which must not return; it jumps
-// back to the check with the message kept.
-
-struct JpegFailure {
-    jpeg_error_mgr manager;
-    std::jmp_buf jump;
-    char message[JMSG_LENGTH_MAX];
-};
-
-void JpegErrorExit(j_common_ptr info) {
-    auto* failure = reinterpret_cast<JpegFailure*>(info->err);
-    (*info->err->format_message)(info, failure->message);
-    std::longjmp(failure->jump, 1);
-}
-
-// Warnings (corrupt data the decoder goes on past) are not printed: stderr is the log's.
-void JpegQuiet(j_common_ptr /*info*/, int /*level*/) {}
-
 // Kept apart from the function that calls setjmp: nothing of it lives across the jump.
 bool JpegDecodes(std::string_view bytes, std::string* error) {
     jpeg_decompress_struct info;
-    JpegFailure failure;
-    info.err = jpeg_std_error(&failure.manager);
-    failure.manager.error_exit = &JpegErrorExit;
-    failure.manager.emit_message = &JpegQuiet;
-    failure.message[0] = '\0';
+    image_codec::JpegFailure failure;
+    image_codec::JpegUseFailure(info, failure);
     jpeg_create_decompress(&info);
     // Allocated before the jump point and freed after it, so the jump leaks nothing.
     std::vector<JSAMPLE> row;
@@ -76,36 +49,12 @@ bool JpegDecodes(std::string_view bytes, std::string* error) {
     return true;
 }
 
-// --- PNG: libpng reports a fatal error through png_error, which jumps back the same way.
-
-struct PngInput {
-    std::string_view bytes;
-    size_t at = 0;
-    char message[256] = "";
-};
-
-void PngRead(png_structp png, png_bytep out, png_size_t size) {
-    auto* input = static_cast<PngInput*>(png_get_io_ptr(png));
-    if (size > input->bytes.size() - input->at) png_error(png, "the data end too early");
-    std::memcpy(out, input->bytes.data() + input->at, size);
-    input->at += size;
-}
-
-void PngError(png_structp png, png_const_charp message) {
-    auto* input = static_cast<PngInput*>(png_get_error_ptr(png));
-    std::snprintf(input->message, sizeof input->message, "%s", message);
-    png_longjmp(png, 1);
-}
-
-void PngWarning(png_structp /*png*/, png_const_charp /*message*/) {}
-
 bool PngDecodes(std::string_view bytes, std::string* error) {
-    PngInput input;
+    image_codec::PngInput input;
     input.bytes = bytes;
-    png_structp png = png_create_read_struct(PNG_LIBPNG_VER_STRING, &input, &PngError, &PngWarning);
-    png_infop info = png != nullptr ? png_create_info_struct(png) : nullptr;
-    if (info == nullptr) {
-        png_destroy_read_struct(&png, nullptr, nullptr);
+    png_structp png = nullptr;
+    png_infop info = nullptr;
+    if (!image_codec::PngCreate(input, png, info)) {
         if (error) *error = "no memory to decode the PNG";
         return false;
     }
@@ -115,7 +64,6 @@ bool PngDecodes(std::string_view bytes, std::string* error) {
         if (error) *error = std::string("the PNG does not decode: ") + input.message;
         return false;
     }
-    png_set_read_fn(png, &input, &PngRead);
     png_set_user_limits(png, ImageDecodeCheck::kMaxSide, ImageDecodeCheck::kMaxSide);
     png_read_info(png, info);
     // The passes of an interlaced picture are read into the one row as well: only the decoding

@@ -4,6 +4,7 @@
 #include <cmath>
 #include <map>
 #include <mutex>
+#include <utility>
 
 #include "platform/store/AtomicFile.h"
 #include "platform/store/Bundle.h"
@@ -142,6 +143,22 @@ Image::Ptr Image::Filled(const ui::Size& size, const Color& color, double corner
     image->bytes_ = std::move(pixels);
     image->pixelWidth_ = w;
     image->pixelHeight_ = h;
+    return image;
+}
+
+Image::Ptr Image::FromPixels(int width, int height, std::vector<uint8_t> rgba,
+                             const std::string& name, const std::string& path) {
+    if (width <= 0 || height <= 0 || rgba.size() != static_cast<size_t>(width) * height * 4) {
+        return nullptr;
+    }
+    auto image = std::shared_ptr<Image>(new Image());
+    image->name_ = name;
+    image->path_ = path;
+    image->size_ = ui::Size(width, height);
+    image->source_ = Source::Pixels;
+    image->bytes_ = std::make_shared<const std::vector<uint8_t>>(std::move(rgba));
+    image->pixelWidth_ = width;
+    image->pixelHeight_ = height;
     return image;
 }
 

@@ -36,6 +36,11 @@ public:
     // ceil(width) x ceil(height) RGBA pixels, each pixel wholly inside or outside by its
     // centre. Null for an empty size or one over 4096 on a side.
     static Ptr Filled(const Size& size, const Color& color, double cornerRadius);
+    // Pixels decoded elsewhere (RGBA, 4 bytes a pixel, rows top down), shown one point a pixel;
+    // `path` is the file they were decoded from, if any. Null for an empty size or pixels that
+    // are not width x height x 4 bytes.
+    static Ptr FromPixels(int width, int height, std::vector<uint8_t> rgba,
+                          const std::string& name = {}, const std::string& path = {});
 
     const std::string& Name() const { return name_; }
     const ui::Size& GetSize() const { return size_; }
@@ -50,7 +55,8 @@ public:
     int TopCapHeight() const { return topCap_; }
     bool IsStretchable() const { return leftCap_ > 0 || topCap_ > 0; }
 
-    // Encoded images: the bytes, their format, and the file they came from (may be empty).
+    // Encoded images: the bytes and their format. The file an image came from, encoded or
+    // decoded (may be empty).
     const std::vector<uint8_t>& EncodedBytes() const;
     ns::ImageSize::Format EncodedFormat() const { return format_; }
     const std::string& Path() const { return path_; }
