@@ -8,7 +8,10 @@
 // decode to gigabytes (decoder threads adding 3 GB a second while the main thread is busy
 // painting) grew for 6 to 23 s before WebKit ended it, to 5 GB and more. The guard reads the
 // resident size of each helper from /proc every kPollMs on the GTK thread and ends one past its
-// limit at once with SIGKILL. WebKit then tells each web view on that process that it crashed;
+// limit at once with SIGKILL. A page may start growing at any time, and nothing tells of it
+// sooner than a read does, so the reads go on while nothing moves; they are kept to a few small
+// files (the helpers' sizes and the list of this process's children), tens of microseconds a
+// second. WebKit then tells each web view on that process that it crashed;
 // EndedTheCrashedProcess says it was the guard, so the view can give the real reason.
 //
 // The helpers are found as children of this process whose name begins with "WebKit" (WebKit's
@@ -43,8 +46,9 @@ public:
     // Starts watching with the given limit; later calls do nothing (the guard lives as long as
     // the process).
     static void Start(uint64_t limitBytes = kLimitBytes);
-    // WebKit is about to start a web process: look for new helpers on every poll for a while
-    // (otherwise a full look through /proc comes every two seconds).
+    // WebKit is about to start a web process: look through all of /proc for new helpers on every
+    // poll for a while (otherwise those the main thread starts are seen in its list of
+    // children).
     static void WatchClosely();
     // Asked as WebKit says a web view's process crashed: whether that process is one the guard
     // ended for its memory. WebKit names no process of a view, so the answer is yes only when
