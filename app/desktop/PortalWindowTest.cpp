@@ -376,9 +376,9 @@ TEST_F(PortalWindowTest, AWebProcessThatEndsShowsTheErrorPageAndAMenuChoiceBring
 // Signed in on the portal's home page with nothing moving, the application and WebKit's
 // processes sleep: under 1 % of a core together, where a view of WebKit's own on the same page
 // takes next to nothing. (WebKit reading each process's whole memory map every second, and a
-// look through every process on the machine every two seconds, took 2 to 3 %.) No script is
-// run in the page here: WebKit releases a script's context a few seconds after its result,
-// which costs a sanitized build milliseconds.
+// look through every process on the machine every two seconds, took 2 to 4 % in a sanitized
+// build.) The CPU is that of this process (the application's) and its WebKit children, from
+// /proc; the measure starts once the page has settled.
 SV_TEST_LABEL(PortalWindowTest, AStillPortalPageLeavesTheApplicationAndWebKitAsleep, slow);
 TEST_F(PortalWindowTest, AStillPortalPageLeavesTheApplicationAndWebKitAsleep) {
     std::shared_ptr<ui::WebView> web;

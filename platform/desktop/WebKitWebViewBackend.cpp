@@ -27,7 +27,7 @@ struct Engine {
 // limit, harder from half, and ends the process past the limit, checking every 30 s. Each check
 // reads the process's whole memory map, 5 to 12 ms of a web process's time: at one a second it
 // kept a still page's processes awake. WebProcessMemoryGuard holds the hard bound at every
-// speed; these checks only reach what creeps past the limit below it.
+// speed; WebKit's checks only end what creeps past this lower limit.
 constexpr guint kProcessMemoryLimitMb = 1024;
 constexpr double kProcessMemoryPollSeconds = 30.0;
 

@@ -245,7 +245,8 @@ void Watch(State& guard) {
     }
 }
 
-gboolean Check(gpointer) {
+// Reads the helpers and ends those past the limit; the milliseconds until the next read.
+unsigned Check() {
     State& guard = Guard();
     const int64_t now = g_get_monotonic_time();
     const bool listed = ListChildren(&guard.listing);
@@ -274,8 +275,24 @@ gboolean Check(gpointer) {
         Watch(guard);
         guard.watched.erase(helper.pid);
     }
+    uint64_t largest = 0;
+    for (const Tracked& tracked : guard.helpers) {
+        largest = std::max(largest, tracked.helper.residentBytes);
+    }
+    const uint64_t headroom = largest < guard.limitBytes ? guard.limitBytes - largest : 0;
+    const uint64_t ms = headroom * 1000 / WebProcessMemoryGuard::kFastestGrowthBytesPerSecond;
+    return static_cast<unsigned>(std::clamp<uint64_t>(ms, WebProcessMemoryGuard::kShortestPollMs,
+                                                      WebProcessMemoryGuard::kLongestPollMs));
+}
+
+// A source that is due at the time set for the next read (one allocated once, none per read).
+gboolean DispatchCheck(GSource* source, GSourceFunc, gpointer) {
+    const unsigned ms = Check();
+    g_source_set_ready_time(source, g_get_monotonic_time() + int64_t{ms} * 1000);
     return G_SOURCE_CONTINUE;
 }
+
+GSourceFuncs checkSourceFuncs = {nullptr, nullptr, DispatchCheck, nullptr, nullptr, nullptr};
 
 }  // namespace
 
@@ -283,7 +300,10 @@ void WebProcessMemoryGuard::Start(uint64_t limit) {
     State& guard = Guard();
     if (guard.limitBytes != 0) return;
     guard.limitBytes = limit;
-    g_timeout_add(kPollMs, &Check, nullptr);
+    GSource* source = g_source_new(&checkSourceFuncs, sizeof(GSource));
+    g_source_set_ready_time(source, g_get_monotonic_time());
+    g_source_attach(source, nullptr);  // the default context keeps it
+    g_source_unref(source);
 }
 
 void WebProcessMemoryGuard::WatchClosely() {
