@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <cstdlib>
 #include <set>
 
@@ -17,9 +18,11 @@ namespace ns::desktop {
 
 namespace {
 
-// A full look through /proc takes a few milliseconds with a few hundred processes: it runs every
-// kFullScanMs, and on every poll for kCloseWatchMs after WebKit says it starts a web process.
-// Between those only the helpers already found are read.
+// A full look through /proc takes a few milliseconds with a few hundred processes, so it runs
+// only on every poll for kCloseWatchMs after WebKit says it starts a web process. Otherwise new
+// helpers are told by the list of the main thread's children (WebKit starts its helpers from
+// that thread), which the kernel keeps in one small file; where it keeps none, the full look
+// runs every kFullScanMs instead.
 constexpr int64_t kFullScanMs = 2000;
 constexpr int64_t kCloseWatchMs = 3000;
 
@@ -42,6 +45,8 @@ struct State {
     int64_t nextFullScan = 0;
     int64_t closeWatchUntil = 0;
     std::vector<Tracked> helpers;  // as last found
+    std::vector<pid_t> children;   // of the main thread, as last listed
+    std::vector<pid_t> listing;    // the list being read (kept for its storage)
     std::vector<End> ends;         // within kRecentMicroseconds
     // Every web process of ours seen since the earliest of `ends` (other than those ended).
     std::set<pid_t> watched;
@@ -52,14 +57,25 @@ State& Guard() {
     return *state;
 }
 
-// The text of a small /proc file ("" when it cannot be read: the process has gone).
-std::string ReadSmallFile(const std::string& path) {
-    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return std::string();
-    char buffer[1024];
-    const ssize_t n = read(fd, buffer, sizeof buffer - 1);
+// The polls of a still page read the same few files again and again: into a buffer of the
+// caller's, with nothing allocated. The text of the small /proc file "/proc/<pid><name>" (the
+// first bytes of it that fit, ended by a NUL), its length; -1 when it cannot be read (the
+// process has gone).
+ssize_t ReadProcFile(pid_t pid, const char* name, char* buffer, size_t size) {
+    char path[64];
+    std::snprintf(path, sizeof path, "/proc/%d%s", static_cast<int>(pid), name);
+    const int fd = open(path, O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return -1;
+    const ssize_t n = read(fd, buffer, size - 1);
     close(fd);
-    return n > 0 ? std::string(buffer, static_cast<size_t>(n)) : std::string();
+    buffer[n > 0 ? n : 0] = '\0';
+    return n;
+}
+
+// The text of a small /proc file ("" when it cannot be read: the process has gone).
+std::string ReadSmallFile(pid_t pid, const char* name) {
+    char buffer[1024];
+    return ReadProcFile(pid, name, buffer, sizeof buffer) > 0 ? std::string(buffer) : std::string();
 }
 
 // The n-th space-separated field (0: the first) of text from `at` on; null past the end.
@@ -108,14 +124,54 @@ bool IsWebProcess(const WebProcessMemoryGuard::Helper& helper) {
 // Whether the process a pidfd stands for is still there (a zombie not reaped yet counts).
 bool Alive(int pidfd) { return SignalPidfd(pidfd, 0) == 0; }
 
+// The helper with this pid, from its /proc/<pid>/stat, when it is one of this process's.
+bool ReadHelper(pid_t pid, WebProcessMemoryGuard::Helper* helper) {
+    uint64_t pages = 0;
+    pid_t parent = 0;
+    if (!ParseStat(ReadSmallFile(pid, "/stat"), &helper->name, &parent, &pages) ||
+        parent != getpid() || helper->name.compare(0, 6, "WebKit") != 0) {
+        return false;
+    }
+    helper->pid = pid;
+    helper->residentBytes = pages * PageBytes();
+    return true;
+}
+
+// The children of the main thread, in ascending order; false when the kernel lists none.
+bool ListChildren(std::vector<pid_t>* children) {
+    char name[32];
+    std::snprintf(name, sizeof name, "/task/%d/children", static_cast<int>(getpid()));
+    char text[4096];
+    children->clear();
+    if (ReadProcFile(getpid(), name, text, sizeof text) < 0) return false;
+    const char* p = text;
+    for (char* end = nullptr;; p = end) {
+        const long pid = std::strtol(p, &end, 10);
+        if (end == p) break;
+        children->push_back(static_cast<pid_t>(pid));
+    }
+    std::sort(children->begin(), children->end());
+    return true;
+}
+
+// The helpers among these processes and those found before.
+std::vector<WebProcessMemoryGuard::Helper> HelpersAmong(std::vector<pid_t> pids,
+                                                        const std::vector<Tracked>& known) {
+    for (const Tracked& tracked : known) pids.push_back(tracked.helper.pid);
+    std::sort(pids.begin(), pids.end());
+    pids.erase(std::unique(pids.begin(), pids.end()), pids.end());
+    std::vector<WebProcessMemoryGuard::Helper> helpers;
+    WebProcessMemoryGuard::Helper helper;
+    for (const pid_t pid : pids) {
+        if (ReadHelper(pid, &helper)) helpers.push_back(helper);
+    }
+    return helpers;
+}
+
 // /proc/<pid>/stat of a child of this process named as WebKit's helpers are, now.
 bool IsOurHelper(pid_t pid) {
-    std::string name;
-    pid_t parent = 0;
-    uint64_t pages = 0;
-    return ParseStat(ReadSmallFile("/proc/" + std::to_string(pid) + "/stat"), &name, &parent,
-                     &pages) &&
-           parent == getpid() && name.compare(0, 6, "WebKit") == 0;
+    WebProcessMemoryGuard::Helper helper;
+    return ReadHelper(pid, &helper);
 }
 
 void Forget(std::vector<Tracked>& helpers) {
@@ -123,11 +179,12 @@ void Forget(std::vector<Tracked>& helpers) {
     helpers.clear();
 }
 
-// The helpers found by a full look, each held by a pidfd taken before its name and parent were
-// read again (so the pidfd is that helper's); those held already keep theirs.
-std::vector<Tracked> Find(std::vector<Tracked>& known) {
+// The helpers found, each held by a pidfd taken before its name and parent were read again (so
+// the pidfd is that helper's); those held already keep theirs.
+std::vector<Tracked> Find(std::vector<Tracked>& known,
+                          const std::vector<WebProcessMemoryGuard::Helper>& helpers) {
     std::vector<Tracked> found;
-    for (const WebProcessMemoryGuard::Helper& helper : WebProcessMemoryGuard::Helpers()) {
+    for (const WebProcessMemoryGuard::Helper& helper : helpers) {
         auto held = std::find_if(known.begin(), known.end(), [&](const Tracked& t) {
             return t.helper.pid == helper.pid && Alive(t.pidfd);
         });
@@ -148,24 +205,24 @@ std::vector<Tracked> Find(std::vector<Tracked>& known) {
     return found;
 }
 
-// The helpers found before, read again ("size resident ..." in pages); those gone are left out.
+// The helpers found before, read again ("size resident ..." in pages); those gone are dropped.
 // A pid is another process's only after the helper was reaped, which its pidfd tells: read
 // first, then asked whether the helper is still there.
-std::vector<Tracked> ReadKnown(std::vector<Tracked>& known) {
-    std::vector<Tracked> helpers;
-    for (const Tracked& tracked : known) {
-        const std::string statm =
-            ReadSmallFile("/proc/" + std::to_string(tracked.helper.pid) + "/statm");
-        const char* resident = Field(statm, 0, 1);
-        if (resident == nullptr || !Alive(tracked.pidfd)) {
-            close(tracked.pidfd);
+void ReadKnown(std::vector<Tracked>& known) {
+    char statm[128];
+    for (auto tracked = known.begin(); tracked != known.end();) {
+        const bool read = ReadProcFile(tracked->helper.pid, "/statm", statm, sizeof statm) > 0;
+        char* resident = nullptr;
+        const char* size = statm;
+        std::strtoull(size, &resident, 10);
+        if (!read || resident == size || !Alive(tracked->pidfd)) {
+            close(tracked->pidfd);
+            tracked = known.erase(tracked);
             continue;
         }
-        helpers.push_back(tracked);
-        helpers.back().helper.residentBytes = std::strtoull(resident, nullptr, 10) * PageBytes();
+        tracked->helper.residentBytes = std::strtoull(resident, nullptr, 10) * PageBytes();
+        ++tracked;
     }
-    known.clear();
-    return helpers;
 }
 
 // Drops the ends of more than kRecentMicroseconds ago, and what was watched for them.
@@ -188,15 +245,20 @@ void Watch(State& guard) {
     }
 }
 
-gboolean Check(gpointer) {
+// Reads the helpers and ends those past the limit; the milliseconds until the next read.
+unsigned Check() {
     State& guard = Guard();
     const int64_t now = g_get_monotonic_time();
-    if (now >= guard.nextFullScan || now < guard.closeWatchUntil) {
-        guard.helpers = Find(guard.helpers);
+    const bool listed = ListChildren(&guard.listing);
+    if (now < guard.closeWatchUntil || (!listed && now >= guard.nextFullScan)) {
+        guard.helpers = Find(guard.helpers, WebProcessMemoryGuard::Helpers());
         guard.nextFullScan = now + kFullScanMs * 1000;
+    } else if (listed && guard.listing != guard.children) {
+        guard.helpers = Find(guard.helpers, HelpersAmong(guard.listing, guard.helpers));
     } else {
-        guard.helpers = ReadKnown(guard.helpers);
+        ReadKnown(guard.helpers);
     }
+    std::swap(guard.children, guard.listing);
     DropOldEnds(guard, now);
     Watch(guard);
     for (const Tracked& tracked : guard.helpers) {
@@ -213,8 +275,24 @@ gboolean Check(gpointer) {
         Watch(guard);
         guard.watched.erase(helper.pid);
     }
+    uint64_t largest = 0;
+    for (const Tracked& tracked : guard.helpers) {
+        largest = std::max(largest, tracked.helper.residentBytes);
+    }
+    const uint64_t headroom = largest < guard.limitBytes ? guard.limitBytes - largest : 0;
+    const uint64_t ms = headroom * 1000 / WebProcessMemoryGuard::kFastestGrowthBytesPerSecond;
+    return static_cast<unsigned>(std::clamp<uint64_t>(ms, WebProcessMemoryGuard::kShortestPollMs,
+                                                      WebProcessMemoryGuard::kLongestPollMs));
+}
+
+// A source that is due at the time set for the next read (one allocated once, none per read).
+gboolean DispatchCheck(GSource* source, GSourceFunc, gpointer) {
+    const unsigned ms = Check();
+    g_source_set_ready_time(source, g_get_monotonic_time() + int64_t{ms} * 1000);
     return G_SOURCE_CONTINUE;
 }
+
+GSourceFuncs checkSourceFuncs = {nullptr, nullptr, DispatchCheck, nullptr, nullptr, nullptr};
 
 }  // namespace
 
@@ -222,7 +300,10 @@ void WebProcessMemoryGuard::Start(uint64_t limit) {
     State& guard = Guard();
     if (guard.limitBytes != 0) return;
     guard.limitBytes = limit;
-    g_timeout_add(kPollMs, &Check, nullptr);
+    GSource* source = g_source_new(&checkSourceFuncs, sizeof(GSource));
+    g_source_set_ready_time(source, g_get_monotonic_time());
+    g_source_attach(source, nullptr);  // the default context keeps it
+    g_source_unref(source);
 }
 
 void WebProcessMemoryGuard::WatchClosely() {
@@ -252,17 +333,12 @@ std::vector<WebProcessMemoryGuard::Helper> WebProcessMemoryGuard::Helpers() {
     std::vector<Helper> helpers;
     DIR* proc = opendir("/proc");
     if (proc == nullptr) return helpers;
-    const pid_t self = getpid();
+    Helper helper;
     while (const dirent* entry = readdir(proc)) {
         if (entry->d_name[0] < '1' || entry->d_name[0] > '9') continue;
-        const std::string stat = ReadSmallFile(std::string("/proc/") + entry->d_name + "/stat");
-        std::string name;
-        pid_t parent = 0;
-        uint64_t pages = 0;
-        if (!ParseStat(stat, &name, &parent, &pages)) continue;
-        if (parent != self || name.compare(0, 6, "WebKit") != 0) continue;
-        helpers.push_back(Helper{static_cast<pid_t>(std::strtol(entry->d_name, nullptr, 10)), name,
-                                 pages * PageBytes()});
+        if (ReadHelper(static_cast<pid_t>(std::strtol(entry->d_name, nullptr, 10)), &helper)) {
+            helpers.push_back(helper);
+        }
     }
     closedir(proc);
     return helpers;

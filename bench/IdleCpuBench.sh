@@ -1,0 +1,251 @@
+#!/usr/bin/env bash
+# zul's CPU with nothing moving: signed in on the portal's home page, beside a bare WebKit view
+# on the same page:
+#   bench/IdleCpuBench.sh [-b BUILD_DIR] [-n RUNS] [-t SECONDS] [-w WARMUP]
+#   - build/app/zul on a private Xvfb against a fresh build/portal/zul-portal, signed in as a
+#     person does (xdotool clicks and typing, each step waiting for the application's log line
+#     that it is done), left on the home page;
+#   - beside build/bench/IdleWebViewPeer (one WebKit view in a GTK window of zul's size, WebKit's
+#     defaults) on the same portal's home page with the sign-in's cookies, signed in as well;
+#   - once the page has loaded, WARMUP seconds (5 by default), then the CPU of the whole process
+#     tree (every thread of the program and of the processes it started, WebKit's among them:
+#     perf's task-clock) over SECONDS (20 by default), in % of one core. Each run's line also
+#     shows each process's share (from /proc, to the 10 ms tick).
+# The sides run in turn RUNS times (3 by default); the figures are the medians, the ratio the
+# median of the run-by-run ratios (for information: the peer may read next to nothing), and the
+# goal is zul's figure under 0.3 % of a core.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+# shellcheck source=bench/bench_lib.sh
+source bench/bench_lib.sh
+
+build=build
+runs=3
+seconds=20
+warmup=5
+goal=0.3
+usage() { sed -n '2,17p' "$0" | sed 's/^# \{0,1\}//'; }
+while getopts "b:n:t:w:h" opt; do
+  case "$opt" in
+    b) build="$OPTARG" ;;
+    n) runs="$OPTARG" ;;
+    t) seconds="$OPTARG" ;;
+    w) warmup="$OPTARG" ;;
+    h) usage; exit 0 ;;
+    *) usage >&2; exit 2 ;;
+  esac
+done
+shift $((OPTIND - 1))
+for n in "$runs" "$seconds"; do
+  [[ "$n" =~ ^[1-9][0-9]*$ ]] || { echo "RUNS and SECONDS are positive whole numbers" >&2; exit 2; }
+done
+[[ "$warmup" =~ ^[0-9]+$ ]] || { echo "WARMUP is a whole number of seconds" >&2; exit 2; }
+zul="$build/app/zul"
+portal="$build/portal/zul-portal"
+peer="$build/bench/IdleWebViewPeer"
+for program in "$zul" "$portal" "$peer"; do
+  [[ -x "$program" ]] || { echo "build $program first (ninja -C $build zul zul-portal IdleWebViewPeer)" >&2; exit 2; }
+done
+for tool in Xvfb xdotool perf curl; do
+  command -v "$tool" >/dev/null || { echo "$tool is not installed" >&2; exit 2; }
+done
+
+work=$(mktemp -d /tmp/svidlecpu.XXXXXX)
+counted_pids=()
+counted_children=()
+xvfb_pid=""
+portal_pid=""
+stop_side() {
+  local p
+  for p in "${counted_children[@]}"; do kill -TERM "$p" 2>/dev/null || true; done
+  for p in "${counted_pids[@]}"; do wait "$p" 2>/dev/null || true; done
+  counted_pids=()
+  counted_children=()
+  bench_end "$portal_pid"
+  portal_pid=""
+}
+trap 'stop_side; bench_end "$xvfb_pid"; rm -rf "$work"' EXIT
+
+# COMMAND under perf, counting nothing until enabled through its control fifo NAME.
+count_start() {
+  local name="$1"
+  shift
+  rm -f "$work/$name.ctl" "$work/$name.ack" "$work/$name.perf"
+  mkfifo "$work/$name.ctl" "$work/$name.ack"
+  perf stat -x, -e task-clock -D -1 --control "fifo:$work/$name.ctl,$work/$name.ack" \
+    -o "$work/$name.perf" -- "$@" &
+  counted_pids+=("$!")
+}
+count_say() {
+  echo "$2" >"$work/$1.ctl"
+  read -r -t 30 _ <"$work/$1.ack" || { echo "perf did not answer for $1" >&2; exit 1; }
+}
+# The child of perf PID named NAME (the kernel keeps 15 bytes of it), the process counted.
+counted_child() {
+  local tries=0 child=""
+  until [[ -n "$child" ]]; do
+    child=$(pgrep -P "$1" -x "${2:0:15}" || true)
+    ((++tries < 3000)) || { echo "$2 did not start" >&2; exit 1; }
+    [[ -n "$child" ]] || sleep 0.01
+  done
+  echo "$child"
+}
+# Waits until FILE has a line holding TEXT; runs ACTION (if any) every 3 s meanwhile; gives up
+# after SECONDS.
+wait_for_line() {
+  local file="$1" text="$2" seconds="$3" action="${4:-}" tries=0
+  until grep -qF -- "$text" "$file" 2>/dev/null; do
+    if [[ -n "$action" ]] && ((tries % 60 == 0)); then $action; fi
+    ((++tries < seconds * 20)) || { echo "no \"$text\" in $file after $seconds s" >&2; tail -n 20 "$file" >&2; exit 1; }
+    sleep 0.05
+  done
+}
+# The largest window process PID shows, once it has one larger than 10 x 10.
+main_window() {
+  local tries=0 best=""
+  until [[ -n "$best" ]]; do
+    best=$(for w in $(xdotool search --onlyvisible --pid "$1" 2>/dev/null); do
+      xdotool getwindowgeometry --shell "$w" | awk -F= -v w="$w" '$1 == "WIDTH" { x = $2 } $1 == "HEIGHT" { y = $2 }
+        END { if (x * y > 100) print x * y, w }'
+    done | sort -n | tail -n 1 | awk '{ print $2 }')
+    [[ -n "$best" ]] && break
+    ((++tries < 600)) || return 1
+    sleep 0.1
+  done
+  echo "$best"
+}
+# "PID NAME TICKS" of PID and every process below it, TICKS its user + system time so far.
+tree_ticks() {
+  local p
+  for p in "$1" $(pgrep -P "$1" || true); do
+    awk '{ sub(/^[^(]*\(/, ""); name = $0; sub(/\).*/, "", name); sub(/^.*\) /, "");
+           print name, $12 + $13 }' "/proc/$p/stat" 2>/dev/null | sed "s/^/$p /" || true
+  done
+}
+# Each process's share between two tree_ticks files, in % of a core over SECONDS.
+shares() {
+  awk -v s="$seconds" -v hz="$(getconf CLK_TCK)" 'NR == FNR { before[$1] = $3; next }
+    { printf "%s%s %.2f %%", sep, $2, ($3 - before[$1]) * 100 / hz / s; sep = ", " }' "$1" "$2"
+}
+
+start_display() {
+  : >"$work/display"
+  Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$work/display" 2>"$work/xvfb.err" &
+  xvfb_pid=$!
+  local tries=0
+  until [[ -s "$work/display" ]]; do
+    ((++tries < 1000)) || { echo "Xvfb did not start:" >&2; cat "$work/xvfb.err" >&2; exit 1; }
+    sleep 0.01
+  done
+  DISPLAY=":$(head -n 1 "$work/display")"
+  export DISPLAY
+}
+# A fresh portal (its accounts' device slots free again); sets portal_url.
+start_portal() {
+  bench_end "$portal_pid"
+  rm -f "$work/portal.out"
+  "$portal" --data "$work/portal-data" >"$work/portal.out" 2>"$work/portal.err" &
+  portal_pid=$!
+  local tries=0
+  portal_url=""
+  until [[ -n "$portal_url" ]]; do
+    portal_url=$(head -n 1 "$work/portal.out" 2>/dev/null || true)
+    [[ -n "$portal_url" ]] && break
+    if ! kill -0 "$portal_pid" 2>/dev/null || ((++tries > 6000)); then
+      echo "zul-portal did not start:" >&2
+      cat "$work/portal.err" >&2
+      exit 1
+    fi
+    sleep 0.01
+  done
+  portal_url=${portal_url%/}
+}
+# Counts the side NAME (its program PID) over SECONDS after WARMUP: the milliseconds to
+# $work/NAME.ms, each process's share to $work/NAME.shares.
+measure() {
+  local name="$1" pid="$2"
+  sleep "$warmup"
+  tree_ticks "$pid" >"$work/$name.before"
+  count_say "$name" enable
+  sleep "$seconds"
+  count_say "$name" disable
+  tree_ticks "$pid" >"$work/$name.after"
+  kill -0 "$pid" 2>/dev/null || { echo "$name ended while it was measured" >&2; exit 1; }
+  shares "$work/$name.before" "$work/$name.after" >"$work/$name.shares"
+  stop_side
+  bench_perf_ms "$work/$name.perf" >"$work/$name.ms"
+}
+
+# zul signed in on the portal's home page; its window's size to $work/zul.size.
+idle_zul() {
+  local home="$work/home-$1" zul_pid window
+  start_portal
+  mkdir -p "$home"
+  : >"$work/zul.log"
+  HOME="$home" XDG_DATA_HOME="$home/.local/share" ZUL_SILENT=1 \
+    count_start zul "$zul" --portal "$portal_url/" >"$work/zul.out" 2>"$work/zul.log"
+  zul_pid=$(counted_child "${counted_pids[0]}" zul)
+  counted_children=("$zul_pid")
+  window=$(main_window "$zul_pid") || { echo "zul showed no window" >&2; exit 1; }
+  xdotool getwindowgeometry --shell "$window" |
+    awk -F= '$1 == "WIDTH" { w = $2 } $1 == "HEIGHT" { h = $2 } END { print w "x" h }' >"$work/zul.size"
+  click() { xdotool mousemove --window "$window" "${1%,*}" "${1#*,}" click 1; }
+  # The e-mail and password fields, Sign in, then the alert's OK, on the phone layout.
+  sign_in() {
+    click 240,167; xdotool key ctrl+a; xdotool type --delay 20 "demo@zul.test"
+    click 240,211; xdotool key ctrl+a; xdotool type --delay 20 "demo"
+    click 240,281
+  }
+  wait_for_line "$work/zul.log" "userSignedIn:1" 60 sign_in
+  ok() { click 240,200; }
+  wait_for_line "$work/zul.log" "webViewDidFinishLoad:$portal_url/home" 60 ok
+  measure zul "$zul_pid"
+}
+
+# The bare view on the same page, with the cookies of a sign-in of its own.
+idle_peer() {
+  local peer_pid cookies
+  start_portal
+  cookies=$(curl -s -o /dev/null -D - --data-urlencode "_58_login=demo@zul.test" --data-urlencode "_58_password=demo" \
+    --data-urlencode "_58_did=idle-bench" "$portal_url/c/portal/login" |
+    awk 'tolower($1) == "set-cookie:" { sub(/;.*/, "", $2); print $2 }' | tr -d '\r')
+  [[ "$cookies" == *COMPANY_ID=* && "$cookies" == *ID=* ]] ||
+    { echo "the portal gave no sign-in cookies: $cookies" >&2; exit 1; }
+  # shellcheck disable=SC2086
+  count_start peer "$peer" "$portal_url/home" "$(cat "$work/zul.size")" $cookies \
+    >"$work/peer.out" 2>"$work/peer.err"
+  peer_pid=$(counted_child "${counted_pids[0]}" IdleWebViewPeer)
+  counted_children=("$peer_pid")
+  wait_for_line "$work/peer.out" "loaded" 60
+  measure peer "$peer_pid"
+}
+
+# The demo data, made by the portal itself once (into the build's folder).
+if [[ ! -d "$build/portal-data/thumbs" ]]; then
+  echo "making the portal's demo data (once) ..."
+  "$portal" >"$work/portal.out" 2>"$work/portal.err" &
+  portal_pid=$!
+  wait_for_line "$work/portal.out" "http://" 600
+  bench_end "$portal_pid"
+  portal_pid=""
+fi
+cp -a "$build/portal-data" "$work/portal-data"
+
+start_display
+echo "zul signed in on the portal's home page beside a bare WebKit view on it, ${seconds} s after ${warmup} s, $runs runs"
+: >"$work/runs"
+for ((r = 1; r <= runs; ++r)); do
+  idle_zul "$r"
+  idle_peer
+  echo "$(cat "$work/zul.ms") $(cat "$work/peer.ms")" >>"$work/runs"
+  printf "run %d: zul %.3f ms CPU (%s); bare view %.3f ms CPU (%s)\n" "$r" \
+    "$(cat "$work/zul.ms")" "$(cat "$work/zul.shares")" "$(cat "$work/peer.ms")" "$(cat "$work/peer.shares")"
+done
+zul_ms=$(bench_column_median "$work/runs" 1)
+peer_ms=$(bench_column_median "$work/runs" 2)
+ratio=$(bench_paired_ratio "$work/runs" 1 2 || true)
+awk -v l="idle CPU on the portal's home page, window $(cat "$work/zul.size"), % of a core" \
+  -v f="$zul_ms" -v p="$peer_ms" -v r="$ratio" -v s="$seconds" -v g="$goal" 'BEGIN {
+  fp = f / 10 / s; pp = p / 10 / s
+  printf "%-62s zul %7.3f %% bare WebKit view %7.3f %% ratio %s   goal zul < %s %%: %s\n",
+    l, fp, pp, (r == "error" || r == "nan") ? "n/a" : sprintf("%.2f", r), g, (fp < g) ? "ok" : "OVER" }'
