@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "app/PortalTestFixture.h"
@@ -151,6 +152,201 @@ TEST_F(MainViewController2Test, TitlePagesWithHistoryGetABackItemThatGoesBack) {
         starts.push_back("[MVC] webViewDidStartLoad:" + portal_->Url(path));
     }
     EXPECT_EQ(starts, Messages("[MVC] webViewDidStartLoad:"));
+}
+
+// A page of the tests' origin (loaded by the application, as a search result's page is) with
+// links, each given as text and address.
+std::string LinksPage(const std::vector<std::pair<std::string, std::string>>& links) {
+    std::string html = "<!DOCTYPE html><html><body>";
+    for (const auto& [text, href] : links) html += "<a href=\"" + href + "\">" + text + "</a> ";
+    return html + "</body></html>";
+}
+
+TEST_F(MainViewController2Test, APagesNavigationsToAnotherOriginAreNotShownNorSent) {
+    ASSERT_NO_FATAL_FAILURE(SignInToPortal());
+    auto portal = Portal();
+    auto web = portal->contentViewWebView();
+    const std::string port = std::to_string(portal_->Port());
+    const struct {
+        std::string href;
+        bool followed;
+    } cases[] = {
+        {"http://localhost:" + port + "/movies", false},   // the portal's server, another name
+        {"https://127.0.0.1:" + port + "/movies", false},  // another scheme
+        {origin_.Url("/movies"), false},                   // another port
+        {"http://127.0.0.2:" + port + "/movies", false},   // another address
+        {portal_->Url("/movies"), true},
+    };
+    int n = 0;
+    for (const auto& c : cases) {
+        // A page of its own for each case: the one before is still shown while it loads.
+        const std::string links = "/links" + std::to_string(n++);
+        SvTestSupport::TestOrigin::Fault html;
+        html.headers = {{"Content-Type", "text/html; charset=utf-8"}};
+        origin_.SetFault(links, html);
+        origin_.Serve(links, LinksPage({{"Go", c.href}}));
+        portal->loadRequestForURL(origin_.Url(links));
+        ASSERT_TRUE(WaitForPage(links));
+        const int movies = Gets("/movies", portalRequestsFrom_);
+        const size_t offered =
+            Messages("[MVC] webView shouldStartLoadWithRequest:" + c.href).size();
+        ASSERT_TRUE(driver_.ClickLink(web, "Go"));
+        ASSERT_TRUE(driver_.WaitFor(
+            [&] {
+                return Messages("[MVC] webView shouldStartLoadWithRequest:" + c.href).size() >
+                       offered;
+            },
+            kTimeout));
+        if (c.followed) {
+            ASSERT_TRUE(WaitForPage("/movies")) << c.href;
+            EXPECT_EQ(movies + 1, Gets("/movies", portalRequestsFrom_));
+            continue;
+        }
+        driver_.Advance(1);
+        EXPECT_EQ(links, web->Request().GetURL().Path()) << c.href;
+        EXPECT_FALSE(web->IsLoading()) << c.href;
+        EXPECT_EQ(movies, Gets("/movies", portalRequestsFrom_)) << c.href;
+        for (const auto& request : origin_.Requests()) EXPECT_NE("/movies", request.path);
+        EXPECT_EQ(portal, Portal());
+    }
+
+    // A redirect to another origin ends the load there: the page before stays, nothing spins.
+    SvTestSupport::TestOrigin::Fault away;
+    away.status = 302;
+    away.location = "http://localhost:" + port + "/home";
+    origin_.SetFault("/away", away);
+    origin_.Serve("/away", "");
+    const int homes = Gets("/home", portalRequestsFrom_);
+    portal->loadRequestForURL(origin_.Url("/away"));
+    ASSERT_TRUE(driver_.WaitFor(
+        [&] { return !Messages("[MVC] " + away.location + " is not the portal's").empty(); },
+        kTimeout));
+    driver_.Advance(1);
+    EXPECT_EQ("/movies", web->Request().GetURL().Path());
+    EXPECT_FALSE(web->IsLoading());
+    EXPECT_EQ(homes, Gets("/home", portalRequestsFrom_));
+    EXPECT_EQ(0, appDelegate_->networkActivityCounter());
+}
+
+TEST_F(MainViewController2Test, AnotherHostsSignInPathSignsNobodyOutNorStopsAPlayback) {
+    ASSERT_NO_FATAL_FAILURE(SignInToPortal());
+    auto portal = Portal();
+    auto web = portal->contentViewWebView();
+    const std::string elsewhere = "http://localhost:" + std::to_string(portal_->Port());
+    ServeTitle("\"1001\"", "1001");
+    for (const bool playing : {false, true}) {
+        const std::string links = playing ? "/links-playing" : "/links";
+        SvTestSupport::TestOrigin::Fault html;
+        html.headers = {{"Content-Type", "text/html; charset=utf-8"}};
+        origin_.SetFault(links, html);
+        origin_.Serve(links,
+                      LinksPage({{"Play", "zulmovie://" + OriginAddress() + "/info?id=1001"},
+                                 {"Other host", elsewhere + MainViewController2::kLoginPath},
+                                 {"Other port", origin_.Url(MainViewController2::kLoginPath)}}));
+        portal->loadRequestForURL(origin_.Url(links));
+        ASSERT_TRUE(WaitForPage(links));
+        if (playing) {
+            ASSERT_TRUE(driver_.ClickLink(web, "Play"));
+            ASSERT_TRUE(driver_.WaitFor([&] { return movie_ != nullptr; }, kTimeout));
+        }
+        const std::shared_ptr<Qplayer> player = portal->qPlayer();
+        for (const char* link : {"Other host", "Other port"}) {
+            const size_t refused = Messages("[MVC] ").size();
+            // The page's own link (the player covers it from the person).
+            ASSERT_TRUE(web->ClickLink(link));
+            ASSERT_TRUE(
+                driver_.WaitFor([&] { return Messages("[MVC] ").size() > refused; }, kTimeout));
+            driver_.Advance(1);
+            EXPECT_EQ(portal, Portal()) << link << (playing ? " playing" : "");
+            EXPECT_EQ(nullptr, Login());
+            EXPECT_EQ(player, portal->qPlayer());
+            EXPECT_EQ(player, portal->PresentedViewController());
+        }
+    }
+    EXPECT_EQ(0, Gets(MainViewController2::kLoginPath, portalRequestsFrom_));
+    for (const auto& request : origin_.Requests()) {
+        EXPECT_NE(MainViewController2::kLoginPath, request.path);
+    }
+}
+
+TEST_F(MainViewController2Test, SignInCookiesOfAnotherHostDoNotCountAsSignedIn) {
+    const struct {
+        const char* name;
+        const char* host;
+    } cases[] = {{"ID", "localhost"}, {"COMPANY_ID", "127.0.0.2"}};
+    ASSERT_NO_FATAL_FAILURE(SignInToPortal());
+    ns::CookieStorage& jar = ns::CookieStorage::Shared();
+    const std::vector<ns::Cookie> signedIn = jar.Cookies();
+    for (const auto& c : cases) {
+        // Signed in as before, on the portal's home page.
+        jar.DeleteAllCookies();
+        for (const ns::Cookie& cookie : signedIn) jar.SetCookie(cookie);
+        if (Portal() == nullptr) {
+            appDelegate_->showWebViewController();
+            ASSERT_TRUE(WaitForPage("/home"));
+        }
+        // The portal's own cookie goes; one of the same name from another host takes its place.
+        for (const ns::Cookie& cookie : jar.Cookies()) {
+            if (cookie.Name() != c.name) continue;
+            jar.DeleteCookie(cookie);
+            jar.SetCookie(ns::Cookie(c.name, cookie.Value(), c.host));
+        }
+        Portal()->loadRequestForURL(portal_->Url("/home"));
+        ASSERT_TRUE(driver_.WaitFor([this] { return Login() != nullptr; }, kTimeout)) << c.name;
+    }
+}
+
+TEST_F(MainViewController2Test, APageAskingForPlayersOnItsOwnGetsOneASecondAndDoneStaysDone) {
+    ASSERT_NO_FATAL_FAILURE(SignInToPortal());
+    ServeTitle("\"1001\"", "1001");
+    auto portal = Portal();
+    auto web = portal->contentViewWebView();
+    portal->loadRequestForURL(origin_.Url("/title"));
+    ASSERT_TRUE(WaitForPage("/title"));
+    const ns::URLRequest play(*ns::URL::Parse("zulmovie://" + OriginAddress() + "/info?id=1001"));
+    // Twenty play links in a step, followed by the page's script: no person clicked them.
+    auto flood = [&] {
+        for (int i = 0; i < 20; ++i) {
+            EXPECT_FALSE(portal->ShouldStartLoad(*web, play, {ui::WebViewNavigationType::Other}));
+        }
+    };
+    // Done: the player tells the portal screen, which lets it go and dismisses it.
+    auto done = [&] {
+        portal->qPlayer()->closeView();
+        ASSERT_TRUE(driver_.WaitFor([&] { return portal->qPlayer() == nullptr; }, kTimeout));
+    };
+
+    // The first a page asks for opens: a page may start its title itself.
+    flood();
+    ASSERT_NE(nullptr, portal->qPlayer());
+    ASSERT_NO_FATAL_FAILURE(done());
+    // For a second after Done the flood opens nothing.
+    int openedAt = 0;
+    for (int step = 1; step <= 9 && openedAt == 0; ++step) {
+        driver_.Advance(0.1);
+        flood();
+        if (portal->qPlayer() != nullptr) openedAt = step;
+    }
+    if (openedAt != 0) {
+        // The player settles before the test ends.
+        driver_.WaitFor([&] { return portal->PresentedViewController() == portal->qPlayer(); },
+                        kTimeout);
+    }
+    ASSERT_EQ(0, openedAt) << "a player opened " << openedAt * 100 << " ms after Done";
+    EXPECT_TRUE(PlayerGone());
+    driver_.Advance(0.2);
+    flood();
+    std::shared_ptr<Qplayer> second = portal->qPlayer();
+    ASSERT_NE(nullptr, second);
+    EXPECT_EQ(second, portal->PresentedViewController());
+    ASSERT_NO_FATAL_FAILURE(done());
+
+    // A person's click opens one at once, however soon after Done.
+    EXPECT_FALSE(
+        portal->ShouldStartLoad(*web, play, {ui::WebViewNavigationType::LinkClicked, true}));
+    ASSERT_NE(nullptr, portal->qPlayer());
+    EXPECT_TRUE(driver_.WaitFor(
+        [&] { return portal->PresentedViewController() == portal->qPlayer(); }, kTimeout));
 }
 
 // A port on the loopback that nobody listens on.

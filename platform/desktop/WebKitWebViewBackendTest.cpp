@@ -48,9 +48,10 @@ namespace {
 class RecordingWebViewDelegate : public ui::WebViewDelegate {
 public:
     bool ShouldStartLoad(ui::WebView&, const URLRequest& request,
-                         ui::WebViewNavigationType type) override {
-        events.push_back("should " + std::to_string(static_cast<int>(type)) + " " +
+                         const ui::WebViewNavigationAction& action) override {
+        events.push_back("should " + std::to_string(static_cast<int>(action.type)) + " " +
                          request.GetURL().AbsoluteString());
+        gestures.push_back(action.userGesture);
         return true;
     }
     void DidStartLoad(ui::WebView&) override { events.push_back("start"); }
@@ -67,6 +68,7 @@ public:
                                         events.end());
     }
     std::vector<std::string> events;
+    std::vector<bool> gestures;  // of each offer
     std::vector<Error> errors;
 };
 
@@ -241,8 +243,18 @@ TEST_F(WebKitWindow, APersonsClickOnALinkIsOfferedAsALinkClick) {
     ASSERT_TRUE(WaitFor("finish", 2)) << ::testing::PrintToString(delegate_->events);
     EXPECT_EQ(delegate_->Since(from),
               (std::vector<std::string>{"should 0 " + origin.Url("/two"), "start", "finish"}));
+    EXPECT_TRUE(delegate_->gestures.back());
     // The click went to the page, not to the models' touch handling behind it.
     EXPECT_EQ(webView_->Request().GetURL().AbsoluteString(), origin.Url("/two"));
+
+    // A page that moves on by itself does so with no person's gesture.
+    webView_->LoadHtmlString(
+        "<html><body><script>setTimeout(function () { location.href = '/two'; }, 0);"
+        "</script></body></html>",
+        *URL::Parse(base));
+    ASSERT_TRUE(WaitFor("finish", 4)) << ::testing::PrintToString(delegate_->events);
+    EXPECT_EQ(delegate_->events[delegate_->events.size() - 3], "should 5 " + origin.Url("/two"));
+    EXPECT_FALSE(delegate_->gestures.back());
 }
 
 // Hears which button chose each alert.
