@@ -299,6 +299,8 @@ bool MainViewController2::ShouldStartLoad(ui::WebView& webView, const ns::URLReq
         }
         return false;
     }
+    // The person or the application moves on: the next page may start its title itself.
+    if (own || action.userGesture) playerClosedOnThisPage_ = false;
     startingPageURL_ = url.AbsoluteString();
     return true;
 }
@@ -310,6 +312,10 @@ void MainViewController2::openPlayerForLink(const ns::URL& url, bool userGesture
         return;
     }
     if (!userGesture) {
+        if (playerClosedOnThisPage_) {
+            ns::Log("[MVC] the page asked for a player on its own after one closed: none opens");
+            return;
+        }
         const ns::RunLoop::TimePoint now = ui::Loop().Now();
         const auto interval = std::chrono::duration_cast<ns::RunLoop::Duration>(
             std::chrono::duration<double>(kUnpromptedPlayerInterval));
@@ -462,6 +468,7 @@ void MainViewController2::animateDismissQPlayerWithError(int code) {
     qPlayer_.reset();
     qPlayerLinkMediaID_.clear();
     playerQuietSince_ = ui::Loop().Now();
+    playerClosedOnThisPage_ = true;
     DismissViewController(true, [code] {
         ui::Application::Shared().SetStatusBarHidden(false);
         if (code != kOrdinaryEndCode) {

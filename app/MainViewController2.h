@@ -7,9 +7,10 @@
 //
 //   - Navigation: a link in the configured movie scheme opens the player screen (Qplayer)
 //     modally with "http:" + the link's resource specifier and the device identifier, and the
-//     web view stays where it is. A person's click opens it at once; a page asking on its own
+//     web view stays where it is. A person's click opens it at once. A page asking on its own
 //     gets at most one player a second (counted from the last player it opened so, or the last
-//     player that closed), so a page cannot keep the player in front of the person. The
+//     player that closed), and none at all once a player has closed while it was shown, until
+//     the person or the application moves to another page: a page cannot undo a Done. The
 //     portal's own sign-in page ("/c/portal/login") is never loaded: the sign-in screen comes
 //     back instead, as it does after any page that finishes without the portal's sign-in
 //     cookies. The frame shows the portal's origin (PortalOrigin, from the home URL) only: a
@@ -253,6 +254,8 @@ private:
     // When the last player a page opened without a person's click opened, or the last player
     // closed, on the loop's clock.
     std::optional<ns::RunLoop::TimePoint> playerQuietSince_;
+    // A player closed while the page shown was there: the page opens none on its own.
+    bool playerClosedOnThisPage_ = false;
     ns::URLRequest zulHomeRequest_;
     ns::URLRequest zulSeriesRequest_;
     ns::URLRequest zulMoviesRequest_;
