@@ -299,8 +299,7 @@ bool MainViewController2::ShouldStartLoad(ui::WebView& webView, const ns::URLReq
         }
         return false;
     }
-    // The person or the application moves on: the next page may start its title itself.
-    if (own || action.userGesture) playerClosedOnThisPage_ = false;
+    movingOn_ = own || action.userGesture;
     startingPageURL_ = url.AbsoluteString();
     return true;
 }
@@ -352,6 +351,9 @@ void MainViewController2::DidFinishLoad(ui::WebView& webView) {
     ns::Log("[MVC] webViewDidFinishLoad:%@", pageUrl);
     const std::shared_ptr<ZULScreenHost> host = host_.lock();
     if (host) host->stopNetworkActivity();
+    // The person or the application moved on: the new page may start its title itself.
+    if (movingOn_) playerClosedOnThisPage_ = false;
+    movingOn_ = false;
     if (!ZULCookies::hasUserSignedInCookies(portalOrigin_)) {
         std::shared_ptr<MainViewController2> keep = self();
         if (host) host->showLoginViewController();

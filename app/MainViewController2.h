@@ -10,7 +10,7 @@
 //     web view stays where it is. A person's click opens it at once. A page asking on its own
 //     gets at most one player a second (counted from the last player it opened so, or the last
 //     player that closed), and none at all once a player has closed while it was shown, until
-//     the person or the application moves to another page: a page cannot undo a Done. The
+//     the person or the application has moved to another page: a page cannot undo a Done. The
 //     portal's own sign-in page ("/c/portal/login") is never loaded: the sign-in screen comes
 //     back instead, as it does after any page that finishes without the portal's sign-in
 //     cookies. The frame shows the portal's origin (PortalOrigin, from the home URL) only: a
@@ -256,6 +256,9 @@ private:
     std::optional<ns::RunLoop::TimePoint> playerQuietSince_;
     // A player closed while the page shown was there: the page opens none on its own.
     bool playerClosedOnThisPage_ = false;
+    // The navigation allowed last was the person's or the application's: the page it finishes
+    // with is a new one (the page before keeps running until then).
+    bool movingOn_ = false;
     ns::URLRequest zulHomeRequest_;
     ns::URLRequest zulSeriesRequest_;
     ns::URLRequest zulMoviesRequest_;

@@ -356,9 +356,17 @@ TEST_F(MainViewController2Test,
         [&] { return portal->PresentedViewController() == portal->qPlayer(); }, kTimeout));
     ASSERT_NO_FATAL_FAILURE(done());
 
+    // Until the page the person goes to is there, the one before still asks in vain.
+    const ns::RunLoop::TimePoint closed = ui::Loop().Now();
+    EXPECT_TRUE(portal->ShouldStartLoad(*web,
+                                        ns::URLRequest(*ns::URL::Parse(portal_->Url("/movies"))),
+                                        {ui::WebViewNavigationType::LinkClicked, true}));
+    driver_.Advance(MainViewController2::kUnpromptedPlayerInterval);
+    flood();
+    EXPECT_EQ(nullptr, portal->qPlayer());
+
     // The next page the application shows may start its title itself again, but not within a
     // second of the last player's close.
-    const ns::RunLoop::TimePoint closed = ui::Loop().Now();
     portal->loadRequestForURL(origin_.Url("/other-title"));
     ASSERT_TRUE(WaitForPage("/other-title"));
     const int opened = floodFor(20);
