@@ -385,7 +385,12 @@ void LoginViewController::DidFinishLoading(ns::URLConnection& connection) {
 }
 
 void LoginViewController::loginConnectionDidFinishLoading() {
-    const bool userSignedIn = loginStatus_ == 0 && ZULCookies::hasUserSignedInCookies();
+    // The sign-in cookies count when they are the portal's, whose home page the first request
+    // fetched.
+    const std::shared_ptr<ZULScreenHost> host = host_.lock();
+    const bool userSignedIn =
+        loginStatus_ == 0 &&
+        ZULCookies::hasUserSignedInCookies(PortalOrigin(host ? host->zulHomeURL() : std::string()));
     ns::Log(
         "[LVC] login connection connectionDidFinishLoading userSignedIn:%d status:%d "
         "statusCode:%d freeSlots:%d maxSlots:%d",

@@ -1,5 +1,7 @@
 #include "app/MainViewController2.h"
 
+#include <algorithm>
+#include <chrono>
 #include <cmath>
 #include <sstream>
 #include <utility>
@@ -28,6 +30,7 @@
 #include "platform/ui/Button.h"
 #include "platform/ui/Image.h"
 #include "platform/ui/ImageView.h"
+#include "platform/ui/Loop.h"
 #include "platform/ui/UiDevice.h"
 
 namespace {
@@ -68,6 +71,7 @@ MainViewController2::MainViewController2(const std::string& interfaceFileName,
     SetWantsFullScreenLayout(true);
     if (const std::shared_ptr<ZULScreenHost> hostNow = host_.lock()) {
         zulMovieScheme_ = hostNow->zulMovieScheme();
+        portalOrigin_ = PortalOrigin(hostNow->zulHomeURL());
         zulHomeRequest_ = ZULRequest::requestWithURL(hostNow->zulHomeURL());
         zulSeriesRequest_ = ZULRequest::requestWithURL(hostNow->zulSeriesURL());
         zulMoviesRequest_ = ZULRequest::requestWithURL(hostNow->zulMoviesURL());
@@ -216,18 +220,10 @@ void MainViewController2::ViewDidUnload() {
 void MainViewController2::loadRequestForSelectedMenuItem() {
     if (!contentViewWebView_) return;
     switch (menuContentProvider_->lastSelectedMenuIndexPath().row) {
-        case MenuContentProvider::kHomeRow:
-            contentViewWebView_->LoadRequest(zulHomeRequest_);
-            break;
-        case MenuContentProvider::kSeriesRow:
-            contentViewWebView_->LoadRequest(zulSeriesRequest_);
-            break;
-        case MenuContentProvider::kMoviesRow:
-            contentViewWebView_->LoadRequest(zulMoviesRequest_);
-            break;
-        case MenuContentProvider::kMyZULRow:
-            contentViewWebView_->LoadRequest(zulMyZULRequest_);
-            break;
+        case MenuContentProvider::kHomeRow: loadOwn(zulHomeRequest_); break;
+        case MenuContentProvider::kSeriesRow: loadOwn(zulSeriesRequest_); break;
+        case MenuContentProvider::kMoviesRow: loadOwn(zulMoviesRequest_); break;
+        case MenuContentProvider::kMyZULRow: loadOwn(zulMyZULRequest_); break;
         default: break;
     }
 }
@@ -246,34 +242,43 @@ void MainViewController2::loadRequestForURL(const std::string& url) {
     }
     const std::string field = ns::Cookie::RequestHeaderValue(cookies);
     if (!field.empty()) request.SetValue(field, "Cookie");
+    loadOwn(request);
+}
+
+void MainViewController2::loadOwn(const ns::URLRequest& request) {
+    ownLoads_.push_back(request.GetURL().WithoutFragment().AbsoluteString());
+    if (ownLoads_.size() > kMaxOwnLoads) ownLoads_.erase(ownLoads_.begin());
     contentViewWebView_->LoadRequest(request);
+}
+
+void MainViewController2::loadOwnHtml(const std::string& html, const ns::URL& baseUrl) {
+    // A page without a base is shown as about:blank.
+    ownLoads_.push_back(baseUrl.IsAbsolute() ? baseUrl.WithoutFragment().AbsoluteString()
+                                             : std::string("about:blank"));
+    if (ownLoads_.size() > kMaxOwnLoads) ownLoads_.erase(ownLoads_.begin());
+    contentViewWebView_->LoadHtmlString(html, baseUrl);
+}
+
+bool MainViewController2::takeOwnLoad(const ns::URL& url) {
+    const auto found =
+        std::find(ownLoads_.begin(), ownLoads_.end(), url.WithoutFragment().AbsoluteString());
+    if (found == ownLoads_.end()) return false;
+    ownLoads_.erase(found);
+    return true;
 }
 
 // --- web view
 
-bool MainViewController2::ShouldStartLoad(ui::WebView& /*webView*/, const ns::URLRequest& request,
-                                          ui::WebViewNavigationType /*navigationType*/) {
+bool MainViewController2::ShouldStartLoad(ui::WebView& webView, const ns::URLRequest& request,
+                                          const ui::WebViewNavigationAction& action) {
     const ns::URL& url = request.GetURL();
     ns::Log("[MVC] webView shouldStartLoadWithRequest:%@", url.AbsoluteString());
     if (!zulMovieScheme_.empty() && url.Scheme() == zulMovieScheme_) {
-        if (qPlayer_) {
-            // One player at a time: the page behind the player cannot ask for a second one.
-            ns::Log("[MVC] a player is shown already");
-            return false;
-        }
-        const std::string infoUrl = ns::Format("http:%@", url.ResourceSpecifier());
-        qPlayerLinkMediaID_ = QueryValue(url, "id");
-        qPlayer_ = Qplayer::initWithJSON(infoUrl, LoginUDID::sharedLoginUDID().getUDID());
-        qPlayer_->SetModalTransitionStyle(ui::ModalTransitionStyle::CrossDissolve);
-        qPlayer_->setDelegate(self());
-        if (!PresentViewController(qPlayer_, true)) {
-            // A player nobody sees must not hold the place of the next one.
-            qPlayer_.reset();
-            qPlayerLinkMediaID_.clear();
-        }
+        openPlayerForLink(url, action.userGesture);
         return false;
     }
-    if (url.Path() == kLoginPath) {
+    const bool portal = portalOrigin_.Contains(url);
+    if (portal && url.Path() == kLoginPath) {
         std::shared_ptr<MainViewController2> keep = self();
         if (const std::shared_ptr<ZULScreenHost> host = host_.lock()) {
             host->stopNetworkActivity();
@@ -281,8 +286,54 @@ bool MainViewController2::ShouldStartLoad(ui::WebView& /*webView*/, const ns::UR
         }
         return false;
     }
+    const bool own = takeOwnLoad(url);
+    const bool history = action.type == ui::WebViewNavigationType::BackForward ||
+                         action.type == ui::WebViewNavigationType::Reload;
+    if (!portal && !own && !history) {
+        ns::Log("[MVC] %@ is not the portal's: not shown", url.AbsoluteString());
+        // A refused redirect hop ends its load without a word.
+        if (webView.IsLoading()) {
+            if (const std::shared_ptr<ZULScreenHost> host = host_.lock()) {
+                host->stopNetworkActivity();
+            }
+        }
+        return false;
+    }
+    movingOn_ = own || action.userGesture;
     startingPageURL_ = url.AbsoluteString();
     return true;
+}
+
+void MainViewController2::openPlayerForLink(const ns::URL& url, bool userGesture) {
+    if (qPlayer_) {
+        // One player at a time: the page behind the player cannot ask for a second one.
+        ns::Log("[MVC] a player is shown already");
+        return;
+    }
+    if (!userGesture) {
+        if (playerClosedOnThisPage_) {
+            ns::Log("[MVC] the page asked for a player on its own after one closed: none opens");
+            return;
+        }
+        const ns::RunLoop::TimePoint now = ui::Loop().Now();
+        const auto interval = std::chrono::duration_cast<ns::RunLoop::Duration>(
+            std::chrono::duration<double>(kUnpromptedPlayerInterval));
+        if (playerQuietSince_ && now - *playerQuietSince_ < interval) {
+            ns::Log("[MVC] the page asked for a player on its own too soon: none opens");
+            return;
+        }
+        playerQuietSince_ = now;
+    }
+    const std::string infoUrl = ns::Format("http:%@", url.ResourceSpecifier());
+    qPlayerLinkMediaID_ = QueryValue(url, "id");
+    qPlayer_ = Qplayer::initWithJSON(infoUrl, LoginUDID::sharedLoginUDID().getUDID());
+    qPlayer_->SetModalTransitionStyle(ui::ModalTransitionStyle::CrossDissolve);
+    qPlayer_->setDelegate(self());
+    if (!PresentViewController(qPlayer_, true)) {
+        // A player nobody sees must not hold the place of the next one.
+        qPlayer_.reset();
+        qPlayerLinkMediaID_.clear();
+    }
 }
 
 void MainViewController2::DidStartLoad(ui::WebView& webView) {
@@ -300,7 +351,10 @@ void MainViewController2::DidFinishLoad(ui::WebView& webView) {
     ns::Log("[MVC] webViewDidFinishLoad:%@", pageUrl);
     const std::shared_ptr<ZULScreenHost> host = host_.lock();
     if (host) host->stopNetworkActivity();
-    if (!ZULCookies::hasUserSignedInCookies()) {
+    // The person or the application moved on: the new page may start its title itself.
+    if (movingOn_) playerClosedOnThisPage_ = false;
+    movingOn_ = false;
+    if (!ZULCookies::hasUserSignedInCookies(portalOrigin_)) {
         std::shared_ptr<MainViewController2> keep = self();
         if (host) host->showLoginViewController();
         return;
@@ -355,8 +409,9 @@ void MainViewController2::DidFailLoad(ui::WebView& webView, const ns::Error& err
                 WebErrorPage::kResourceType);
         page = "%@";
     }
-    webView.LoadHtmlString(WebErrorPage::fill(page, error.LocalizedDescription()),
-                           path.empty() ? ns::URL() : ns::URL::FileURL(path));
+    if (&webView != contentViewWebView_.get()) return;
+    loadOwnHtml(WebErrorPage::fill(page, error.LocalizedDescription()),
+                path.empty() ? ns::URL() : ns::URL::FileURL(path));
 }
 
 // --- navigation bar
@@ -414,6 +469,8 @@ void MainViewController2::animateDismissQPlayerWithError(int code) {
     if (!qPlayer_) return;
     qPlayer_.reset();
     qPlayerLinkMediaID_.clear();
+    playerQuietSince_ = ui::Loop().Now();
+    playerClosedOnThisPage_ = true;
     DismissViewController(true, [code] {
         ui::Application::Shared().SetStatusBarHidden(false);
         if (code != kOrdinaryEndCode) {

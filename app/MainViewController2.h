@@ -7,9 +7,17 @@
 //
 //   - Navigation: a link in the configured movie scheme opens the player screen (Qplayer)
 //     modally with "http:" + the link's resource specifier and the device identifier, and the
-//     web view stays where it is; the portal's own sign-in page ("/c/portal/login") is never
-//     loaded: the sign-in screen comes back instead, as it does after any page that finishes
-//     without the sign-in cookies. A load that fails shows the bundle's "WebError" page with
+//     web view stays where it is. A person's click opens it at once. A page asking on its own
+//     gets at most one player a second (counted from the last player it opened so, or the last
+//     player that closed), and none at all once a player has closed while it was shown, until
+//     the person or the application has moved to another page: a page cannot undo a Done. The
+//     portal's own sign-in page ("/c/portal/login") is never loaded: the sign-in screen comes
+//     back instead, as it does after any page that finishes without the portal's sign-in
+//     cookies. The frame shows the portal's origin (PortalOrigin, from the home URL) only: a
+//     page's navigation or redirect to another origin is refused, and another origin's sign-in
+//     path is just such a navigation. The application's own loads (the menu's, a search
+//     result's, the error page) and moves in the history, which holds only pages allowed
+//     before, go wherever they lead. A load that fails shows the bundle's "WebError" page with
 //     the error's text (a cancelled load shows nothing).
 //   - Back item: on pages whose URL holds "/-/-/" (title pages) the bar shows a back item while
 //     the web view can go back; popping it goes back in the web view.
@@ -26,16 +34,20 @@
 // search and thumbnail addresses, the movie scheme), the activity indicator and the way back
 // to the sign-in screen. Main thread only; make it with std::make_shared.
 
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "app/MenuContentProvider.h"
+#include "app/PortalOrigin.h"
 #include "app/QPlayerDelegate.h"
 #include "app/ZULLoadingView.h"
 #include "app/ZULScreenHost.h"
+#include "platform/core/RunLoop.h"
 #include "platform/net/Error.h"
 #include "platform/net/URLRequest.h"
 #include "platform/ui/BarButtonItem.h"
@@ -76,6 +88,11 @@ public:
     static constexpr double kShadowOpacity = 0.8;
     // animateDismissQPlayerWithError's code for an ordinary end: no alert.
     static constexpr int kOrdinaryEndCode = 100;
+    // Seconds between two players a page opens without a person's click (and after a player
+    // closed).
+    static constexpr double kUnpromptedPlayerInterval = 1.0;
+    // Own loads remembered until offered; older ones go (a newer load replaced them).
+    static constexpr size_t kMaxOwnLoads = 8;
 
     // host: held weakly; without one there are no portal pages to load.
     MainViewController2(const std::string& interfaceFileName, std::weak_ptr<ZULScreenHost> host);
@@ -150,7 +167,7 @@ public:
 
     // --- ui::WebViewDelegate
     bool ShouldStartLoad(ui::WebView& webView, const ns::URLRequest& request,
-                         ui::WebViewNavigationType navigationType) override;
+                         const ui::WebViewNavigationAction& action) override;
     void DidStartLoad(ui::WebView& webView) override;
     void DidFinishLoad(ui::WebView& webView) override;
     void DidFailLoad(ui::WebView& webView, const ns::Error& error) override;
@@ -207,6 +224,13 @@ private:
     // The menu is open (or closed): the button, the swipe and the page's touches follow.
     void menuSlideEnded(bool opened);
     void applyBackItemRule(const std::string& pageUrl);
+    // The movie scheme's link: a player, unless one is shown or the page asks too often.
+    void openPlayerForLink(const ns::URL& url, bool userGesture);
+    // Loads of the application's own, remembered until the web view offers them.
+    void loadOwn(const ns::URLRequest& request);
+    void loadOwnHtml(const std::string& html, const ns::URL& baseUrl);
+    // Whether the URL is one of the application's own loads still to be offered (taken off).
+    bool takeOwnLoad(const ns::URL& url);
     void stopObserving();
 
     std::weak_ptr<ZULScreenHost> host_;
@@ -224,6 +248,17 @@ private:
     std::shared_ptr<ui::BarButtonItem> showHideMenuButtonItem_;
 
     std::string zulMovieScheme_;
+    PortalOrigin portalOrigin_;
+    // The application's own loads not yet offered, oldest first (a few at most).
+    std::vector<std::string> ownLoads_;
+    // When the last player a page opened without a person's click opened, or the last player
+    // closed, on the loop's clock.
+    std::optional<ns::RunLoop::TimePoint> playerQuietSince_;
+    // A player closed while the page shown was there: the page opens none on its own.
+    bool playerClosedOnThisPage_ = false;
+    // The navigation allowed last was the person's or the application's: the page it finishes
+    // with is a new one (the page before keeps running until then).
+    bool movingOn_ = false;
     ns::URLRequest zulHomeRequest_;
     ns::URLRequest zulSeriesRequest_;
     ns::URLRequest zulMoviesRequest_;

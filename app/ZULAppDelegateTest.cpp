@@ -84,13 +84,14 @@ TEST_F(ZULAppDelegateTest, LaunchForgetsStoredCookiesAndAcceptsCookiesAgain) {
     jar.SetCookie(ns::Cookie("COMPANY_ID", "10157", "127.0.0.1"));
     jar.SetCookie(ns::Cookie("ID", "42", "127.0.0.1"));
     jar.SetCookie(ns::Cookie("other", "x", ".example.com"));
-    ASSERT_TRUE(ZULCookies::hasUserSignedInCookies());
+    const PortalOrigin portal("http://127.0.0.1:8080/home");
+    ASSERT_TRUE(ZULCookies::hasUserSignedInCookies(portal));
     jar.SetAcceptPolicy(ns::CookieStorage::AcceptPolicy::Never);
 
     Launch(std::make_shared<ZULAppDelegate>());
 
     EXPECT_TRUE(jar.Cookies().empty());
-    EXPECT_FALSE(ZULCookies::hasUserSignedInCookies());
+    EXPECT_FALSE(ZULCookies::hasUserSignedInCookies(portal));
     EXPECT_EQ(ns::CookieStorage::AcceptPolicy::Always, jar.GetAcceptPolicy());
 
     // Becoming active puts the accept-all policy back whatever happened meanwhile.

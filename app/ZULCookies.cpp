@@ -9,10 +9,11 @@ namespace ZULCookies {
 
 void deleteAllCookies() { ns::CookieStorage::Shared().DeleteAllCookies(); }
 
-bool hasUserSignedInCookies() {
+bool hasUserSignedInCookies(const PortalOrigin& portal) {
     bool companyId = false;
     bool id = false;
     for (const ns::Cookie& cookie : ns::CookieStorage::Shared().Cookies()) {
+        if (!portal.Owns(cookie)) continue;
         companyId = companyId || cookie.Name() == kCompanyIdCookie;
         id = id || cookie.Name() == kIdCookie;
     }

@@ -115,31 +115,97 @@ TEST_F(ZULRequestTest, PortalReceivesTheAgentAndOneCookieLine) {
     EXPECT_EQ(std::vector<std::string>{"zul-pellun-native-ios"}, agents);
 }
 
-TEST(ZULCookiesTest, SignedInTakesBothCookiesByExactName) {
+TEST(ZULCookiesTest, SignedInTakesBothCookiesByExactNameAndOnlyThePortals) {
     ns::CookieStorage& jar = ns::CookieStorage::Shared();
+    const PortalOrigin portal("http://Portal.example:8080/home");
+    auto secure = [](ns::Cookie cookie) {
+        cookie.SetSecure(true);
+        return cookie;
+    };
     const struct {
         std::vector<ns::Cookie> cookies;
         bool signedIn;
     } cases[] = {
         {{}, false},
-        {{ns::Cookie("COMPANY_ID", "1", "a")}, false},
-        {{ns::Cookie("ID", "1", "a")}, false},
+        {{ns::Cookie("COMPANY_ID", "1", "portal.example")}, false},
+        {{ns::Cookie("ID", "1", "portal.example")}, false},
+        {{ns::Cookie("COMPANY_ID", "1", "portal.example"), ns::Cookie("ID", "1", "portal.example")},
+         true},
         // Names compare exactly: neither case nor a longer name counts.
-        {{ns::Cookie("company_id", "1", "a"), ns::Cookie("ID", "1", "a")}, false},
-        {{ns::Cookie("COMPANY_ID", "1", "a"), ns::Cookie("Id", "1", "a")}, false},
-        {{ns::Cookie("COMPANY_ID", "1", "a"), ns::Cookie("USER_ID", "1", "a")}, false},
-        // Any domain will do, also two different ones.
-        {{ns::Cookie("COMPANY_ID", "1", "a.example"), ns::Cookie("ID", "1", ".b.example")}, true},
+        {{ns::Cookie("company_id", "1", "portal.example"), ns::Cookie("ID", "1", "portal.example")},
+         false},
+        {{ns::Cookie("COMPANY_ID", "1", "portal.example"), ns::Cookie("Id", "1", "portal.example")},
+         false},
+        {{ns::Cookie("COMPANY_ID", "1", "portal.example"),
+          ns::Cookie("USER_ID", "1", "portal.example")},
+         false},
+        // A domain the portal's host is under counts, the host in any case too.
+        {{ns::Cookie("COMPANY_ID", "1", ".example"), ns::Cookie("ID", "1", "PORTAL.example")},
+         true},
+        // Another host's do not: a sibling, a host under the portal's, a name that only ends
+        // like it.
+        {{ns::Cookie("COMPANY_ID", "1", "portal.example"), ns::Cookie("ID", "1", "other.example")},
+         false},
+        {{ns::Cookie("COMPANY_ID", "1", "portal.example"),
+          ns::Cookie("ID", "1", "a.portal.example")},
+         false},
+        {{ns::Cookie("COMPANY_ID", "1", "evilportal.example"),
+          ns::Cookie("ID", "1", "portal.example")},
+         false},
+        // A secure cookie is never sent to a portal over http.
+        {{ns::Cookie("COMPANY_ID", "1", "portal.example"),
+          secure(ns::Cookie("ID", "1", "portal.example"))},
+         false},
     };
     int n = 0;
     for (const auto& c : cases) {
         jar.DeleteAllCookies();
         for (const ns::Cookie& cookie : c.cookies) jar.SetCookie(cookie);
-        EXPECT_EQ(c.signedIn, ZULCookies::hasUserSignedInCookies()) << "case " << n++;
+        EXPECT_EQ(c.signedIn, ZULCookies::hasUserSignedInCookies(portal)) << "case " << n++;
     }
+    // A portal at an address: only that address's.
+    jar.DeleteAllCookies();
+    jar.SetCookie(ns::Cookie("COMPANY_ID", "1", "127.0.0.1"));
+    jar.SetCookie(ns::Cookie("ID", "1", "127.0.0.2"));
+    EXPECT_FALSE(ZULCookies::hasUserSignedInCookies(PortalOrigin("http://127.0.0.1:80/")));
+    jar.SetCookie(ns::Cookie("ID", "1", "127.0.0.1"));
+    EXPECT_TRUE(ZULCookies::hasUserSignedInCookies(PortalOrigin("http://127.0.0.1:80/")));
+    // A portal URL that is none owns nothing.
+    EXPECT_FALSE(ZULCookies::hasUserSignedInCookies(PortalOrigin("")));
+    EXPECT_FALSE(ZULCookies::hasUserSignedInCookies(PortalOrigin("file:///home")));
+
     ZULCookies::deleteAllCookies();
     EXPECT_TRUE(jar.Cookies().empty());
-    EXPECT_FALSE(ZULCookies::hasUserSignedInCookies());
+    EXPECT_FALSE(ZULCookies::hasUserSignedInCookies(portal));
+}
+
+TEST(PortalOriginTest, HoldsOnlyTheSameSchemeHostAndPort) {
+    const PortalOrigin portal("http://Portal.example:8080/home");
+    const PortalOrigin implicitPort("https://portal.example/home");
+    const struct {
+        const PortalOrigin& origin;
+        const char* url;
+        bool holds;
+    } cases[] = {
+        {portal, "http://portal.example:8080/movies", true},
+        {portal, "HTTP://PORTAL.EXAMPLE:8080/c/portal/login?x=1", true},
+        {portal, "http://portal.example/movies", false},
+        {portal, "http://portal.example:8081/movies", false},
+        {portal, "https://portal.example:8080/movies", false},
+        {portal, "http://other.example:8080/movies", false},
+        {portal, "http://a.portal.example:8080/movies", false},
+        {portal, "http://127.0.0.2:8080/movies", false},
+        {portal, "file:///movies", false},
+        {portal, "about:blank", false},
+        {implicitPort, "https://portal.example:443/x", true},
+        {implicitPort, "https://portal.example/x", true},
+        {implicitPort, "http://portal.example:443/x", false},
+        {PortalOrigin(""), "http://portal.example/", false},
+        {PortalOrigin("not a url"), "http://portal.example/", false},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(c.holds, c.origin.Contains(*ns::URL::Parse(c.url))) << c.url;
+    }
 }
 
 }  // namespace

@@ -9,6 +9,7 @@
 // returns, an answer that trickles), after each of which the menu brings the portal back.
 #include <gtest/gtest.h>
 #include <png.h>
+#include <signal.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -17,9 +18,10 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
-#include <set>
+#include <iterator>
 #include <map>
 #include <memory>
+#include <set>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -68,6 +70,28 @@ std::string CookieValue(const ZulPortal::HttpRequest& request, const std::string
     if (at == std::string::npos) return "";
     const size_t from = at + name.size() + 3;
     return header.substr(from, header.find(';', from) - from);
+}
+
+// The WebKit network processes this process started (the kernel keeps 15 bytes of a name).
+std::vector<pid_t> NetworkProcesses() {
+    std::vector<pid_t> pids;
+    for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
+        const std::string pid = entry.path().filename().string();
+        if (pid.find_first_not_of("0123456789") != std::string::npos) continue;
+        std::ifstream stat(entry.path() / "stat");
+        std::string text((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
+        // "pid (comm) state ppid ..."; comm may hold spaces, so read around the parentheses.
+        const size_t open = text.find('('), close = text.rfind(')');
+        if (open == std::string::npos || close == std::string::npos) continue;
+        char state = 0;
+        long ppid = -1;
+        if (std::sscanf(text.c_str() + close + 1, " %c %ld", &state, &ppid) != 2) continue;
+        if (ppid == getpid() && state != 'Z' &&
+            text.compare(open + 1, close - open - 1, "WebKitNetworkPr") == 0) {
+            pids.push_back(static_cast<pid_t>(std::stol(pid)));
+        }
+    }
+    return pids;
 }
 
 // What WebKit's processes of this test together may reach before the test ends its page itself:
@@ -457,7 +481,7 @@ TEST_F(PortalWindowTest, APageThatTakesTooMuchMemoryEndsItsProcessAndTheMenuBrin
     ASSERT_NO_FATAL_FAILURE(SignInToTheLoadedPage(&web, &backend));
     const uint64_t ownBefore = ResidentBytes(getpid());
 
-    web->LoadRequest(ns::URLRequest(ns::URL::Parse(origin.Url("/thumbs.html")).value()));
+    Portal()->loadRequestForURL(origin.Url("/thumbs.html"));
     uint64_t peak = 0;
     const bool ended = IterateUntil(
         [&] {
@@ -745,6 +769,41 @@ TEST_F(PortalPlaybackWindowTest, AWebProcessThatEndsDuringAPlaybackLeavesTheNext
         << coloured << " of 7 bars coloured";
     Capture("portal-second-title.png");
     ASSERT_NO_FATAL_FAILURE(ClosePlayer());
+}
+
+// WebKit's network process killed during a playback: WebKit starts another with an empty cookie
+// store, which must neither sign the person out nor end the title; the next page still gets the
+// sign-in cookies.
+TEST_F(PortalPlaybackWindowTest, ANetworkProcessKilledDuringAPlaybackLeavesItPlayingAndSignedIn) {
+    ASSERT_NO_FATAL_FAILURE(SignIn());
+    auto web = Portal()->contentViewWebView();
+    ASSERT_TRUE(IterateUntil([&] { return !web->IsLoading(); }, 10s));
+    ASSERT_TRUE(Settle());
+    ASSERT_NO_FATAL_FAILURE(PlayTitle("101"));
+
+    const std::vector<pid_t> killed = NetworkProcesses();
+    ASSERT_FALSE(killed.empty());
+    for (pid_t pid : killed) ASSERT_EQ(0, kill(pid, SIGKILL));
+    const double at = Player()->player()->CurrentPlaybackTime();
+    // Three seconds more of the title play, on the portal screen.
+    ASSERT_TRUE(IterateUntil(
+        [&] { return !Playing() || Player()->player()->CurrentPlaybackTime() >= at + 3; }, 30s));
+    ASSERT_TRUE(Playing()) << "the movie stopped with WebKit's network process";
+    EXPECT_NE(nullptr, Portal());
+    ASSERT_NO_FATAL_FAILURE(ClosePlayer());
+
+    // Home from the menu carries the sign-in cookies, and the portal screen stays.
+    const size_t from = portal_->Requests().size();
+    ASSERT_NO_FATAL_FAILURE(ChooseHomeFromTheMenu());
+    const std::vector<ZulPortal::HttpRequest> requests = portal_->Requests();
+    const auto home = std::find_if(
+        requests.begin() + static_cast<std::ptrdiff_t>(from), requests.end(),
+        [](const ZulPortal::HttpRequest& r) { return r.method == "GET" && r.path == "/home"; });
+    ASSERT_NE(home, requests.end());
+    EXPECT_EQ(ZulPortal::PortalServer::kCompanyId, CookieValue(*home, "COMPANY_ID"));
+    EXPECT_NE("", CookieValue(*home, "ID"));
+    ASSERT_TRUE(WaitUntilAtRest());
+    EXPECT_NE(nullptr, Portal()) << "back at the sign-in screen";
 }
 
 // Another program's window passed over the page leaves no hole in it, before a title has

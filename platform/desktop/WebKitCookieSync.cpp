@@ -2,6 +2,8 @@
 
 #include <utility>
 
+#include "platform/core/LogWriter.h"
+
 namespace ns::desktop {
 
 WebKitCookieSync::WebKitCookieSync(WebKitCookieManager* manager)
@@ -51,6 +53,12 @@ SoupCookie* WebKitCookieSync::ToSoup(const Cookie& cookie) {
     return soup;
 }
 
+Cookie WebKitCookieSync::Marker() { return Cookie(kMarkerName, "1", kMarkerDomain); }
+
+bool WebKitCookieSync::IsMarker(const Cookie& cookie) {
+    return cookie.Name() == kMarkerName && cookie.DomainName() == kMarkerDomain;
+}
+
 std::string WebKitCookieSync::Identity(const Cookie& cookie) {
     return cookie.Name() + '\n' + cookie.Domain() + '\n' + cookie.Path();
 }
@@ -95,14 +103,38 @@ void WebKitCookieSync::OnAllCookies(GObject* source, GAsyncResult* result, gpoin
 void WebKitCookieSync::Merge(std::vector<Cookie> webkitCookies) {
     CookieStorage& jar = *queue_.front().jar;
     std::map<std::string, Cookie> webkit, ours;
-    for (Cookie& c : webkitCookies) webkit.emplace(Identity(c), std::move(c));
+    bool marked = false;
+    for (Cookie& c : webkitCookies) {
+        if (IsMarker(c)) {
+            marked = true;
+        } else {
+            webkit.emplace(Identity(c), std::move(c));
+        }
+    }
     for (Cookie& c : jar.Cookies()) ours.emplace(Identity(c), std::move(c));
     if (baselineJar_ != &jar) {
         // A jar WebKit has not seen is the truth: WebKit's store becomes a copy of it.
         baselineJar_ = &jar;
         baseline_ = ours;
         baselineTime_ = std::chrono::steady_clock::now();
-        Replace(jar, ours, webkit);
+        Replace(jar, ours);
+        return;
+    }
+    if (!marked) {
+        // Only a new store lacks the marker: WebKit started its network process again (the
+        // old one crashed or was killed) and the cookies went with it. What is missing was
+        // not deleted: the jar's cookies go back, and any the new store got since stay.
+        ns::Log("[WEB] WebKit's cookie store was started anew: the jar's %u cookies go back",
+                ours.size());
+        std::map<std::string, Cookie> merged = ours;
+        for (const auto& [key, c] : webkit) {
+            merged.insert_or_assign(key, c);
+            auto mine = ours.find(key);
+            if (mine == ours.end() || State(mine->second) != State(c)) jar.SetCookie(c);
+        }
+        baseline_ = merged;
+        baselineTime_ = std::chrono::steady_clock::now();
+        Replace(jar, merged);
         return;
     }
 
@@ -166,61 +198,32 @@ void WebKitCookieSync::Merge(std::vector<Cookie> webkitCookies) {
         Finish();
         return;
     }
-    Replace(jar, merged, webkit);
+    Replace(jar, merged);
 }
 
 void WebKitCookieSync::Replace(const CookieStorage& jar,
-                               const std::map<std::string, Cookie>& cookies,
-                               const std::map<std::string, Cookie>& webkit) {
-    if (!cookies.empty()) {
-        // In the jar's order of creation, which WebKit keeps as its own (it sends cookies of
-        // one path in that order); any the jar would not take come last.
-        GList* list = nullptr;
-        std::map<std::string, bool> listed;
-        for (const Cookie& c : jar.Cookies()) {
-            const std::string key = Identity(c);
-            auto found = cookies.find(key);
-            if (found == cookies.end() || listed[key]) continue;
-            listed[key] = true;
-            list = g_list_prepend(list, ToSoup(found->second));
-        }
-        for (const auto& [key, c] : cookies) {
-            if (!listed[key]) list = g_list_prepend(list, ToSoup(c));
-        }
-        list = g_list_reverse(list);
-        writing_ = true;
-        webkit_cookie_manager_replace_cookies(manager_, list, nullptr,
-                                              &WebKitCookieSync::OnReplaced, this);
-        g_list_free_full(list, reinterpret_cast<GDestroyNotify>(soup_cookie_free));
-        return;
+                               const std::map<std::string, Cookie>& cookies) {
+    // In the jar's order of creation, which WebKit keeps as its own (it sends cookies of one
+    // path in that order); any the jar would not take come last, and the marker after them
+    // (so the list is never empty: WebKit replaces with nothing only one cookie at a time).
+    GList* list = nullptr;
+    std::map<std::string, bool> listed;
+    for (const Cookie& c : jar.Cookies()) {
+        const std::string key = Identity(c);
+        auto found = cookies.find(key);
+        if (found == cookies.end() || listed[key]) continue;
+        listed[key] = true;
+        list = g_list_prepend(list, ToSoup(found->second));
     }
-    // WebKit replaces with nothing only one cookie at a time.
-    if (webkit.empty()) {
-        Finish();
-        return;
+    for (const auto& [key, c] : cookies) {
+        if (!listed[key]) list = g_list_prepend(list, ToSoup(c));
     }
-    deletions_ = webkit.size();
+    list = g_list_prepend(list, ToSoup(Marker()));
+    list = g_list_reverse(list);
     writing_ = true;
-    for (const auto& [key, c] : webkit) {
-        SoupCookie* soup = ToSoup(c);
-        webkit_cookie_manager_delete_cookie(manager_, soup, nullptr, &WebKitCookieSync::OnDeleted,
-                                            this);
-        soup_cookie_free(soup);
-    }
-}
-
-void WebKitCookieSync::OnDeleted(GObject* source, GAsyncResult* result, gpointer data) {
-    auto* self = static_cast<WebKitCookieSync*>(data);
-    GError* error = nullptr;
-    webkit_cookie_manager_delete_cookie_finish(WEBKIT_COOKIE_MANAGER(source), result, &error);
-    if (error != nullptr) {
-        g_error_free(error);
-        self->baselineJar_ = nullptr;
-    }
-    if (--self->deletions_ == 0) {
-        self->writing_ = false;
-        self->Finish();
-    }
+    webkit_cookie_manager_replace_cookies(manager_, list, nullptr, &WebKitCookieSync::OnReplaced,
+                                          this);
+    g_list_free_full(list, reinterpret_cast<GDestroyNotify>(soup_cookie_free));
 }
 
 void WebKitCookieSync::OnReplaced(GObject* source, GAsyncResult* result, gpointer data) {

@@ -13,6 +13,12 @@
 // a copy of it. So one WebKit store serves one jar at a time; the application has one, the
 // shared one, and tests a jar per test.
 //
+// WebKit keeps its cookies in its network process, which it starts again when it ends (a crash,
+// a kill): the new one's store is empty, and that is no deletion. So every store the sync writes
+// also holds a marker, a cookie for a host under ".invalid" (which no name resolves to, and which
+// no page can set, read or delete): a store without it is a new one, and the jar's cookies go
+// back to it, with any the new store got meanwhile. A line is logged.
+//
 // Syncs run one after another; `done` runs on the GTK loop once the sync asked for has
 // finished (after a failure of WebKit's too: the two sides are then as they were). GTK thread
 // only. Every jar synced must outlive the object, and the object its syncs (the web views
@@ -43,6 +49,12 @@ public:
     // Whether a sync is under way or waiting.
     bool Busy() const { return !queue_.empty(); }
 
+    // The marker of a store the sync wrote (see above); never in a jar.
+    static constexpr const char* kMarkerName = "store-marker";
+    static constexpr const char* kMarkerDomain = "cookie-sync.invalid";
+    static Cookie Marker();
+    static bool IsMarker(const Cookie& cookie);
+
     // A cookie as both sides can tell it: WebKit's converted, or ours.
     static Cookie FromSoup(SoupCookie* cookie);
     // A new SoupCookie (the caller frees it).
@@ -59,13 +71,11 @@ private:
 
     void StartNext();
     void Merge(std::vector<Cookie> webkit);
-    // Makes WebKit's store, which holds `webkit` now, hold exactly `cookies`.
-    void Replace(const CookieStorage& jar, const std::map<std::string, Cookie>& cookies,
-                 const std::map<std::string, Cookie>& webkit);
+    // Makes WebKit's store hold exactly `cookies` and the marker.
+    void Replace(const CookieStorage& jar, const std::map<std::string, Cookie>& cookies);
     void Finish();
     static void OnAllCookies(GObject* source, GAsyncResult* result, gpointer self);
     static void OnReplaced(GObject* source, GAsyncResult* result, gpointer self);
-    static void OnDeleted(GObject* source, GAsyncResult* result, gpointer self);
     static void OnChanged(WebKitCookieManager* manager, gpointer self);
 
     WebKitCookieManager* manager_;
@@ -74,7 +84,6 @@ private:
     std::map<std::string, Cookie> baseline_;
     CookieStorage* baselineJar_ = nullptr;
     std::chrono::steady_clock::time_point baselineTime_{};  // when the baseline was taken
-    size_t deletions_ = 0;                                  // deletions WebKit has still to confirm
     bool writing_ = false;  // our own change to WebKit's store is under way
     // When WebKit's store last changed other than by a sync's own write.
     std::chrono::steady_clock::time_point webkitChanged_{};

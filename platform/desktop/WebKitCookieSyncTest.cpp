@@ -62,7 +62,8 @@ protected:
         sync_->Sync(jar_, [&] { done = true; });
         return IterateUntil([&] { return done; }, kSyncWait);
     }
-    // "name=value" of each cookie in WebKit's store.
+    // "name=value" of each cookie in WebKit's store for a host that exists (the sync keeps a
+    // marker of its own under ".invalid").
     std::vector<std::string> WebKitCookies() {
         struct Answer {
             bool done = false;
@@ -76,6 +77,10 @@ protected:
                     WEBKIT_COOKIE_MANAGER(source), result, nullptr);
                 for (GList* item = list; item != nullptr; item = item->next) {
                     auto* c = static_cast<SoupCookie*>(item->data);
+                    const std::string domain = soup_cookie_get_domain(c);
+                    if (domain.size() >= 8 && domain.substr(domain.size() - 8) == ".invalid") {
+                        continue;
+                    }
                     a->cookies.push_back(std::string(soup_cookie_get_name(c)) + "=" +
                                          soup_cookie_get_value(c));
                 }

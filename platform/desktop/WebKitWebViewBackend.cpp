@@ -401,6 +401,7 @@ gboolean WebKitWebViewBackend::OnDecidePolicy(WebKitWebView*, WebKitPolicyDecisi
             report.kind = Report::Kind::Offer;
             report.decision = WEBKIT_POLICY_DECISION(g_object_ref(decision));
             report.redirect = webkit_navigation_action_is_redirect(action);
+            report.userGesture = webkit_navigation_action_is_user_gesture(action);
             report.type =
                 report.redirect
                     ? ui::WebViewNavigationType::Other
@@ -619,7 +620,8 @@ bool WebKitWebViewBackend::Tell(Report& report) {
     switch (report.kind) {
         case Report::Kind::Offer: {
             WebKitPolicyDecision* decision = report.decision;
-            const bool allowed = client_.BackendShouldStartLoad(report.request, report.type);
+            const bool allowed =
+                client_.BackendShouldStartLoad(report.request, {report.type, report.userGesture});
             if (alive.expired() || !allowed) {
                 if (!alive.expired() && report.redirect) refusedHop_ = true;
                 webkit_policy_decision_ignore(decision);

@@ -5,7 +5,8 @@
 // Navigations. Every main-frame navigation reaches WebKit's "decide-policy" and is offered to
 // the delegate with WebKit's navigation type (link 0, form 1, back/forward 2, reload 3, form
 // again 4, other 5); a redirect hop arrives with its navigation's type and a redirect flag and
-// is offered as other (5). A custom scheme arrives there like any link; a refusal ignores the
+// is offered as other (5). WebKit's user-gesture flag goes with each (a redirect hop keeps its
+// navigation's). A custom scheme arrives there like any link; a refusal ignores the
 // navigation, so nothing loads. An allowed new navigation waits until WebKit's cookie store
 // has the jar's cookies; a refused redirect hop ends its load without a word (WebKit fails it
 // with a policy error that is ours, not the delegate's news). The load a newer one replaces,
@@ -126,6 +127,7 @@ private:
         WebKitPolicyDecision* decision = nullptr;  // Offer: referenced until answered
         bool redirect = false;
         ui::WebViewNavigationType type = ui::WebViewNavigationType::Other;
+        bool userGesture = false;
         ns::URLRequest request;
         ns::Error error;
         uint64_t serial = 0;

@@ -52,9 +52,10 @@ namespace {
 class RecordingWebViewDelegate : public ui::WebViewDelegate {
 public:
     bool ShouldStartLoad(ui::WebView&, const URLRequest& request,
-                         ui::WebViewNavigationType type) override {
-        events.push_back("should " + std::to_string(static_cast<int>(type)) + " " +
+                         const ui::WebViewNavigationAction& action) override {
+        events.push_back("should " + std::to_string(static_cast<int>(action.type)) + " " +
                          request.GetURL().AbsoluteString());
+        gestures.push_back(action.userGesture);
         return true;
     }
     void DidStartLoad(ui::WebView&) override { events.push_back("start"); }
@@ -71,6 +72,7 @@ public:
                                         events.end());
     }
     std::vector<std::string> events;
+    std::vector<bool> gestures;  // of each offer
     std::vector<Error> errors;
 };
 
@@ -255,8 +257,18 @@ TEST_F(WebKitWindow, APersonsClickOnALinkIsOfferedAsALinkClick) {
     ASSERT_TRUE(WaitFor("finish", 2)) << ::testing::PrintToString(delegate_->events);
     EXPECT_EQ(delegate_->Since(from),
               (std::vector<std::string>{"should 0 " + origin.Url("/two"), "start", "finish"}));
+    EXPECT_TRUE(delegate_->gestures.back());
     // The click went to the page, not to the models' touch handling behind it.
     EXPECT_EQ(webView_->Request().GetURL().AbsoluteString(), origin.Url("/two"));
+
+    // A page that moves on by itself does so with no person's gesture.
+    webView_->LoadHtmlString(
+        "<html><body><script>setTimeout(function () { location.href = '/two'; }, 0);"
+        "</script></body></html>",
+        *URL::Parse(base));
+    ASSERT_TRUE(WaitFor("finish", 4)) << ::testing::PrintToString(delegate_->events);
+    EXPECT_EQ(delegate_->events[delegate_->events.size() - 3], "should 5 " + origin.Url("/two"));
+    EXPECT_FALSE(delegate_->gestures.back());
 }
 
 // Hears which button chose each alert.
@@ -364,6 +376,46 @@ TEST_F(WebKitWindow, CookiesDeletedOnEitherSideAreGoneFromTheOther) {
     EXPECT_EQ(requests[0].headers.at("cookie"), "A=1; B=2");
     const std::string sent = requests[1].headers.at("cookie");
     EXPECT_TRUE(sent == "C=3; D=4" || sent == "D=4; C=3") << sent;
+}
+
+// WebKit keeps the cookies in its network process; one that is killed is started again with an
+// empty store, which must not read as every cookie deleted.
+TEST_F(WebKitWindow, AfterTheNetworkProcessIsKilledPagesStillGetTheJarsCookies) {
+    SvTestSupport::TestOrigin origin;
+    ServeHtml(origin, "/one", "<html><body>One</body></html>");
+    ServeHtml(origin, "/two", "<html><body>Two</body></html>");
+    const URL url = *URL::Parse(origin.Url("/"));
+    jar_.SetCookie(Cookie("ID", "7", url.Host()));
+    jar_.SetCookie(Cookie("COMPANY_ID", "10157", url.Host()));
+    webView_->LoadRequest(URLRequest(*URL::Parse(origin.Url("/one"))));
+    ASSERT_TRUE(WaitFor("finish"));
+    ASSERT_EQ(origin.Requests().back().headers.at("cookie"), "ID=7; COMPANY_ID=10157");
+
+    const std::vector<pid_t> pids = ChildPidsNamed("WebKitNetworkProcess");
+    ASSERT_FALSE(pids.empty());
+    for (pid_t pid : pids) ASSERT_EQ(kill(pid, SIGKILL), 0);
+    ASSERT_TRUE(IterateUntil(
+        [&] {
+            const std::vector<pid_t> now = ChildPidsNamed("WebKitNetworkProcess");
+            return std::none_of(now.begin(), now.end(), [&](pid_t pid) {
+                return std::find(pids.begin(), pids.end(), pid) != pids.end();
+            });
+        },
+        kWait));
+    // The page shown sets a cookie of its own in the new process's store.
+    Eval("document.cookie = 'N=new; path=/'; 'set'");
+
+    LoggedLines log;
+    webView_->LoadRequest(URLRequest(*URL::Parse(origin.Url("/two"))));
+    ASSERT_TRUE(WaitFor("finish", 2)) << ::testing::PrintToString(delegate_->events);
+    const auto requests = origin.Requests();
+    ASSERT_EQ(requests.back().path, "/two");
+    EXPECT_EQ(requests.back().headers.count("cookie") ? requests.back().headers.at("cookie") : "",
+              "ID=7; COMPANY_ID=10157; N=new");
+    std::vector<std::string> names;
+    for (const Cookie& c : jar_.Cookies()) names.push_back(c.Name() + "=" + c.Value());
+    EXPECT_EQ(names, (std::vector<std::string>{"ID=7", "COMPANY_ID=10157", "N=new"}));
+    EXPECT_EQ(log.Containing("[WEB] WebKit's cookie store was started anew"), 1u);
 }
 
 TEST_F(WebKitWindow, AWebProcessThatDiesIsAFailedLoadAndTheNextLoadsShowPagesAgain) {

@@ -39,7 +39,7 @@ HeadlessWebViewBackend::Navigation HeadlessWebViewBackend::HistoryMove(int delta
     Navigation navigation;
     navigation.kind = Navigation::Kind::History;
     navigation.delta = delta;
-    navigation.type = WebViewNavigationType::BackForward;
+    navigation.action.type = WebViewNavigationType::BackForward;
     return navigation;
 }
 
@@ -59,7 +59,7 @@ void HeadlessWebViewBackend::LoadHtmlString(const std::string& html, const ns::U
 void HeadlessWebViewBackend::Reload() {
     Navigation navigation;
     navigation.kind = Navigation::Kind::Reload;
-    navigation.type = WebViewNavigationType::Reload;
+    navigation.action.type = WebViewNavigationType::Reload;
     OfferLater(std::move(navigation));
 }
 
@@ -97,7 +97,8 @@ bool HeadlessWebViewBackend::ClickLink(const std::string& match) {
         if (link.href == match || link.url.AbsoluteString() == match || link.text == match) {
             Navigation navigation;
             navigation.entry.request = ns::URLRequest(link.url);
-            navigation.type = WebViewNavigationType::LinkClicked;
+            navigation.action.type = WebViewNavigationType::LinkClicked;
+            navigation.action.userGesture = true;
             OfferLater(std::move(navigation));
             return true;
         }
@@ -124,7 +125,7 @@ void HeadlessWebViewBackend::Offer(Navigation navigation) {
     }
     std::weak_ptr<char> alive = alive_;
     const bool allowed =
-        client_.BackendShouldStartLoad(Prepared(navigation.entry.request), navigation.type);
+        client_.BackendShouldStartLoad(Prepared(navigation.entry.request), navigation.action);
     if (alive.expired() || !allowed) return;
 
     if (loading_) {
@@ -216,8 +217,10 @@ std::optional<ns::URLRequest> HeadlessWebViewBackend::WillSendRequest(
     const ns::URLResponse& /*redirectResponse*/) {
     const ns::URLRequest next = Prepared(request);
     const uint64_t serial = loading_ ? loading_->serial : 0;
+    WebViewNavigationAction hop;
+    hop.userGesture = loading_ && loading_->navigation.action.userGesture;
     std::weak_ptr<char> alive = alive_;
-    const bool allowed = client_.BackendShouldStartLoad(next, WebViewNavigationType::Other);
+    const bool allowed = client_.BackendShouldStartLoad(next, hop);
     if (alive.expired()) return std::nullopt;  // the connection was cancelled with us
     if (!loading_ || loading_->serial != serial) return std::nullopt;  // stopped meanwhile
     if (!allowed) {

@@ -4,11 +4,11 @@
 //
 // It loads the main document only, through ns::URLConnection on the toolkit loop and the
 // environment's cookie store, one redirect hop at a time, each hop offered to the delegate (as
-// Other) before it is sent. The page's request carries the environment's user agent and the
-// store's cookies for its URL (a Cookie field the request was built with is dropped: it may be
-// stale, or hold cookies of other sites). An HTML page's links are read with HtmlLinkParser;
-// ClickLink follows one as a person would. Scripts are only logged (by the web view); their
-// result is "".
+// Other, with the user gesture of the navigation it belongs to) before it is sent. The page's
+// request carries the environment's user agent and the store's cookies for its URL (a Cookie field
+// the request was built with is dropped: it may be stale, or hold cookies of other sites). An HTML
+// page's links are read with HtmlLinkParser; ClickLink follows one as a person would. Scripts are
+// only logged (by the web view); their result is "".
 //
 // A page's bytes are held in memory up to kMaxPageBytes: a larger page (announced or not)
 // fails with ns::Error::kDataLengthExceedsMaximum. History keeps the latest kMaxHistory pages;
@@ -63,7 +63,7 @@ private:
         Kind kind = Kind::New;
         Entry entry;    // New: what to load
         int delta = 0;  // History: -1 back, +1 forward
-        WebViewNavigationType type = WebViewNavigationType::Other;
+        WebViewNavigationAction action;
     };
     // A load that was allowed and is under way.
     struct Load {

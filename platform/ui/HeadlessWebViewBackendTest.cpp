@@ -28,8 +28,8 @@ namespace {
 class WebViewRecorder : public WebViewDelegate {
 public:
     bool ShouldStartLoad(WebView&, const ns::URLRequest& request,
-                         WebViewNavigationType type) override {
-        events.push_back("should " + std::to_string(static_cast<int>(type)) + " " +
+                         const WebViewNavigationAction& action) override {
+        events.push_back("should " + std::to_string(static_cast<int>(action.type)) + " " +
                          request.GetURL().AbsoluteString());
         return true;
     }

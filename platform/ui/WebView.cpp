@@ -84,9 +84,9 @@ void WebView::EvaluateJavaScript(const std::string& script, ScriptCompletion com
 bool WebView::ClickLink(const std::string& match) { return backend_->ClickLink(match); }
 
 bool WebView::BackendShouldStartLoad(const ns::URLRequest& request,
-                                     WebViewNavigationType navigationType) {
+                                     const WebViewNavigationAction& action) {
     std::shared_ptr<WebViewDelegate> delegate = delegate_.lock();
-    return delegate ? delegate->ShouldStartLoad(*this, request, navigationType) : true;
+    return delegate ? delegate->ShouldStartLoad(*this, request, action) : true;
 }
 
 void WebView::BackendDidStartLoad() {

@@ -73,7 +73,7 @@ private:
     // WebViewBackendClient. Nothing here touches the web view after the delegate's call: the
     // delegate may have destroyed it.
     bool BackendShouldStartLoad(const ns::URLRequest& request,
-                                WebViewNavigationType navigationType) override;
+                                const WebViewNavigationAction& action) override;
     void BackendDidStartLoad() override;
     void BackendDidFinishLoad() override;
     void BackendDidFailLoad(const ns::Error& error) override;

@@ -48,7 +48,7 @@ class WebViewBackendClient {
 public:
     virtual ~WebViewBackendClient() = default;
     virtual bool BackendShouldStartLoad(const ns::URLRequest& request,
-                                        WebViewNavigationType navigationType) = 0;
+                                        const WebViewNavigationAction& action) = 0;
     virtual void BackendDidStartLoad() = 0;
     virtual void BackendDidFinishLoad() = 0;
     virtual void BackendDidFailLoad(const ns::Error& error) = 0;

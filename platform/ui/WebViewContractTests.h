@@ -74,10 +74,11 @@ inline std::string WebViewContractBackendName(
 class RecordingWebViewDelegate : public WebViewDelegate {
 public:
     bool ShouldStartLoad(WebView& /*webView*/, const ns::URLRequest& request,
-                         WebViewNavigationType navigationType) override {
-        events.push_back("should " + std::to_string(static_cast<int>(navigationType)) + " " +
+                         const WebViewNavigationAction& action) override {
+        events.push_back("should " + std::to_string(static_cast<int>(action.type)) + " " +
                          request.GetURL().AbsoluteString());
         offered.push_back(request);
+        gestures.push_back(action.userGesture);
         return allow ? allow(request) : true;
     }
     void DidStartLoad(WebView& webView) override {
@@ -106,6 +107,7 @@ public:
 
     std::vector<std::string> events;
     std::vector<ns::URLRequest> offered;
+    std::vector<bool> gestures;  // of each offer
     std::vector<ns::Error> errors;
     std::function<bool(const ns::URLRequest&)> allow;
     std::function<void(WebView&)> onStart;
@@ -222,6 +224,8 @@ TEST_P(WebViewContract, LinkClickIsOfferedThenStartsAndFinishesAndBackIsBackForw
     EXPECT_EQ(delegate_->Since(from),
               (std::vector<std::string>{WEBVIEW_SHOULD(2, Url("/two")), "start", "finish"}));
     EXPECT_EQ(PageUrl(), Url("/two"));
+    // Only the click was a person's: the application's load and its history moves were not.
+    EXPECT_EQ(delegate_->gestures, (std::vector<bool>{false, true, false, false}));
 
     // A new page after going back replaces the pages that were ahead: /one, /two (again).
     Page("/three", "<html><body><a href=\"/two\">Again</a></body></html>");
@@ -269,6 +273,18 @@ TEST_P(WebViewContract, EveryRedirectHopIsOfferedAndARefusedOneNeverReachesTheSe
     EXPECT_EQ(RequestedPaths(),
               (std::vector<std::string>{"/r1", "/r2", "/landing", "/enter", "/after"}));
     EXPECT_EQ(PageUrl(), Url("/after"));
+    // The application's loads and their hops are nobody's click.
+    EXPECT_EQ(delegate_->gestures, std::vector<bool>(delegate_->offered.size(), false));
+
+    // A person's click keeps its gesture through the hops it leads to.
+    Page("/links", "<html><body><a href=\"/r1\">Via</a></body></html>");
+    LoadAndFinish("/links");
+    const size_t offers = delegate_->offered.size();
+    ASSERT_TRUE(webView_->ClickLink("Via"));
+    ASSERT_TRUE(RunUntil([&] { return PageUrl() == Url("/landing") && !webView_->IsLoading(); }));
+    EXPECT_EQ(std::vector<bool>(delegate_->gestures.begin() + static_cast<std::ptrdiff_t>(offers),
+                                delegate_->gestures.end()),
+              (std::vector<bool>{true, true, true}));
 }
 
 TEST_P(WebViewContract, RefusedCustomSchemeLinkLoadsNothingAndLeavesThePage) {

@@ -3,12 +3,15 @@
 // What a web view tells the object that steers it.
 //
 // Every navigation of the main frame is first offered to ShouldStartLoad with its request and
-// how it came about: the application's own loads (LoadRequest, LoadHtmlString with the base URL
-// as the request) as Other, a link a person clicks as LinkClicked, GoBack and GoForward as
-// BackForward, Reload as Reload, and each redirect hop (the next request as it would be sent) as
-// Other. A refusal ends that navigation without another word: a new navigation that is refused
-// leaves the page and any load under way alone; a refused redirect hop ends its load, and
-// neither DidFinishLoad nor DidFailLoad follows (the delegate that refused knows).
+// how it came about (WebViewNavigationAction): the application's own loads (LoadRequest,
+// LoadHtmlString with the base URL as the request) as Other, a link a person clicks as
+// LinkClicked, GoBack and GoForward as BackForward, Reload as Reload, and each redirect hop (the
+// next request as it would be sent) as Other. A navigation a person's click (or key) started
+// carries the user gesture, a redirect hop its navigation's; the application's own loads and a
+// page's scripts acting on their own do not. A refusal ends that navigation without another word: a
+// new navigation that is refused leaves the page and any load under way alone; a refused redirect
+// hop ends its load, and neither DidFinishLoad nor DidFailLoad follows (the delegate that refused
+// knows).
 //
 // An allowed navigation tells DidStartLoad, then exactly one of DidFinishLoad (the page is
 // there; cookies its responses set are in the cookie store already) or DidFailLoad. A load that
@@ -37,12 +40,19 @@ enum class WebViewNavigationType {
     Other = 5,
 };
 
+// How a navigation came about.
+struct WebViewNavigationAction {
+    WebViewNavigationType type = WebViewNavigationType::Other;
+    // A person's click or key started it (not the page on its own, nor the application).
+    bool userGesture = false;
+};
+
 class WebViewDelegate {
 public:
     virtual ~WebViewDelegate() = default;
     // The default allows every navigation.
     virtual bool ShouldStartLoad(WebView& /*webView*/, const ns::URLRequest& /*request*/,
-                                 WebViewNavigationType /*navigationType*/) {
+                                 const WebViewNavigationAction& /*action*/) {
         return true;
     }
     virtual void DidStartLoad(WebView& /*webView*/) {}

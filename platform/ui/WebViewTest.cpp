@@ -54,9 +54,10 @@ private:
 
 class Steering : public WebViewDelegate {
 public:
-    bool ShouldStartLoad(WebView&, const ns::URLRequest& r, WebViewNavigationType t) override {
-        heard.push_back("should " + std::to_string(static_cast<int>(t)) + " " +
-                        r.GetURL().AbsoluteString());
+    bool ShouldStartLoad(WebView&, const ns::URLRequest& r,
+                         const WebViewNavigationAction& a) override {
+        heard.push_back("should " + std::to_string(static_cast<int>(a.type)) +
+                        (a.userGesture ? " gesture " : " ") + r.GetURL().AbsoluteString());
         return r.GetURL().Scheme() == "http";
     }
     void DidStartLoad(WebView&) override { heard.push_back("start"); }
@@ -105,20 +106,20 @@ TEST_F(WebViewModel, AnInstalledFactoryMakesTheEngineThatCallsGoToAndReportsCome
     // The engine's reports reach the delegate, and its answer goes back.
     WebViewBackendClient& client = fake->client;
     EXPECT_TRUE(client.BackendShouldStartLoad(ns::URLRequest(*ns::URL::Parse("http://fake/b")),
-                                              WebViewNavigationType::LinkClicked));
+                                              {WebViewNavigationType::LinkClicked, true}));
     EXPECT_FALSE(client.BackendShouldStartLoad(ns::URLRequest(*ns::URL::Parse("zulmovie://t/1")),
-                                               WebViewNavigationType::LinkClicked));
+                                               {WebViewNavigationType::LinkClicked, false}));
     client.BackendDidStartLoad();
     client.BackendDidFailLoad(ns::Error::URLError(ns::Error::kCancelled));
     client.BackendDidFinishLoad();
     EXPECT_EQ(steering->heard,
-              (std::vector<std::string>{"should 0 http://fake/b", "should 0 zulmovie://t/1",
+              (std::vector<std::string>{"should 0 gesture http://fake/b", "should 0 zulmovie://t/1",
                                         "start", "fail -999 cancelled", "finish"}));
 
     // Without a delegate every navigation is allowed.
     webView->SetDelegate(nullptr);
     EXPECT_TRUE(client.BackendShouldStartLoad(ns::URLRequest(*ns::URL::Parse("zulmovie://t/1")),
-                                              WebViewNavigationType::Other));
+                                              {WebViewNavigationType::Other, false}));
 }
 
 TEST_F(WebViewModel, AFactoryThatCannotMakeItsEngineLeavesTheHeadlessOne) {
