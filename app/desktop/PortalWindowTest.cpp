@@ -233,6 +233,7 @@ protected:
         DismissAlerts();
         PortalWindowTest::TearDown();
         WebProcessWatchdog::SetUnresponsiveSeconds(WebProcessWatchdog::kUnresponsiveSeconds);
+        WebKitWebViewBackend::SetLongestLoadSeconds(ns::URLRequest::kDefaultTimeoutSeconds);
     }
 
     void ClickAtWindowPoint(const ui::Point& p) {
@@ -286,7 +287,8 @@ TEST_F(PortalPageLockWindowTest, AnAlertLoopGivesWayToTheMenu) {
     WebKitWebViewBackend* backend = nullptr;
     ASSERT_NO_FATAL_FAILURE(SignInToTheLoadedPage(&web, &backend));
     LoggedLines log;
-    web->LoadRequest(ns::URLRequest(ns::URL::Parse(origin_.Url("/alerts")).value()));
+    // As the application loads a search result: the frame shows no other page of another origin.
+    Portal()->loadRequestForURL(origin_.Url("/alerts"));
     ASSERT_TRUE(IterateUntil([] { return ui::AlertView::TopVisibleAlert() != nullptr; }, 10s));
     const ui::AlertView::Ptr alert = ui::AlertView::TopVisibleAlert();
     EXPECT_EQ("Again 1", alert->Message());
@@ -312,7 +314,8 @@ TEST_F(PortalPageLockWindowTest, APageThatNeverReturnsIsEndedAndTheMenuBringsThe
     std::shared_ptr<ui::WebView> web;
     WebKitWebViewBackend* backend = nullptr;
     ASSERT_NO_FATAL_FAILURE(SignInToTheLoadedPage(&web, &backend));
-    web->LoadRequest(ns::URLRequest(ns::URL::Parse(origin_.Url("/spin")).value()));
+    // As the application loads a search result: the frame shows no other page of another origin.
+    Portal()->loadRequestForURL(origin_.Url("/spin"));
     ASSERT_TRUE(IterateUntil(
         [&] { return !web->IsLoading() && web->Request().GetURL().Path() == "/spin"; }, 10s));
     ASSERT_TRUE(Settle());
@@ -334,10 +337,10 @@ TEST_F(PortalPageLockWindowTest, ATricklingPageEndsWithTheErrorPageAtItsDeadline
     std::shared_ptr<ui::WebView> web;
     WebKitWebViewBackend* backend = nullptr;
     ASSERT_NO_FATAL_FAILURE(SignInToTheLoadedPage(&web, &backend));
-    ns::URLRequest request(ns::URL::Parse(origin_.Url("/movies")).value());
-    request.SetTimeoutInterval(1);
+    // The minute of a page load, shortened for the test.
+    WebKitWebViewBackend::SetLongestLoadSeconds(1);
     const auto start = std::chrono::steady_clock::now();
-    web->LoadRequest(request);
+    Portal()->loadRequestForURL(origin_.Url("/movies"));
     ASSERT_TRUE(IterateUntil([&] { return ShowsErrorPageFor(*web, ns::Error::kTimedOut); }, 10s));
     EXPECT_GE(std::chrono::steady_clock::now() - start, 1s);
     EXPECT_EQ(origin_.Url("/movies"), Portal()->contentViewWebViewLastError()->FailingURL());

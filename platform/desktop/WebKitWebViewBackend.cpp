@@ -197,6 +197,17 @@ void WebKitWebViewBackend::ApplyUserAgent() {
                                    agent.empty() ? nullptr : agent.c_str());
 }
 
+namespace {
+double& LongestLoadSetting() {
+    static double seconds = ns::URLRequest::kDefaultTimeoutSeconds;
+    return seconds;
+}
+}  // namespace
+
+double WebKitWebViewBackend::LongestLoadSeconds() { return LongestLoadSetting(); }
+
+void WebKitWebViewBackend::SetLongestLoadSeconds(double seconds) { LongestLoadSetting() = seconds; }
+
 void WebKitWebViewBackend::LoadRequest(const ns::URLRequest& request) {
     LeavePage();
     nextTimeout_ = request.TimeoutInterval();
@@ -446,7 +457,8 @@ void WebKitWebViewBackend::OnLoadChanged(WebKitWebView*, WebKitLoadEvent event, 
             self->failed_ = false;
             self->processEnded_ = false;
             self->timedOut_ = false;
-            self->loadDeadline_.Start(self->nextTimeout_, [self] { self->OnLoadDeadline(); });
+            self->loadDeadline_.Start(std::min(self->nextTimeout_, LongestLoadSeconds()),
+                                      [self] { self->OnLoadDeadline(); });
             self->nextTimeout_ = ns::URLRequest::kDefaultTimeoutSeconds;
             Report report;
             report.kind = Report::Kind::Start;

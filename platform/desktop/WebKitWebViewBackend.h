@@ -74,6 +74,10 @@ public:
     // backend (so the web view falls back to the headless one) when there is no display.
     static void Install();
     static ui::WebViewBackendFactory Factory();
+    // The longest any page load may take before it fails as timed out, whatever its request
+    // asks (a minute, as the sign-in); for the loads that start after the call.
+    static double LongestLoadSeconds();
+    static void SetLongestLoadSeconds(double seconds);
 
     WebKitWebViewBackend(ui::WebViewBackendClient& client,
                          const ui::WebViewEnvironment& environment);
