@@ -441,6 +441,17 @@ TEST_F(SearchThumbnailsTest, HugeThumbnailsAreRefusedOrDecodedSmallWithoutHoldin
     }
     // A 24-point header and 219-point rows.
     table_->SetFrame(ui::Rect(0, 0, 320, 24 + kRows * 219));
+    // The process's peak resident size counts from here (writing 5 to clear_refs resets it).
+    const auto kilobytes = [](const std::string& field) {
+        std::ifstream status("/proc/self/status");
+        std::string line;
+        while (std::getline(status, line)) {
+            if (line.rfind(field + ":", 0) == 0) return std::stol(line.substr(field.size() + 1));
+        }
+        return -1L;
+    };
+    ASSERT_TRUE(static_cast<bool>(std::ofstream("/proc/self/clear_refs") << "5"));
+    const long residentBefore = kilobytes("VmRSS");
     ASSERT_TRUE(Search("x"));
 
     // Every row shows its picture from Thumbs or the "missing" one.
@@ -462,6 +473,9 @@ TEST_F(SearchThumbnailsTest, HugeThumbnailsAreRefusedOrDecodedSmallWithoutHoldin
         longest = std::max(longest, std::chrono::steady_clock::now() - start);
     }
     ASSERT_TRUE(arrived());
+    // One of these pictures decoded whole is 256 MB of pixels; the small one shown is 200 KB.
+    EXPECT_LT(kilobytes("VmHWM") - residentBefore, 100L * 1024)
+        << "peak " << kilobytes("VmHWM") << " kB from " << residentBefore << " kB";
     // Generous for a loaded machine; one picture of these decoded here takes far longer.
     EXPECT_LT(longest, std::chrono::milliseconds(250))
         << std::chrono::duration_cast<std::chrono::milliseconds>(longest).count() << " ms";
