@@ -18,6 +18,8 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 # shellcheck source=bench/bench_lib.sh
 source bench/bench_lib.sh
+# shellcheck source=bench/bench_desktop.sh
+source bench/bench_desktop.sh
 
 build=build
 runs=3
@@ -51,69 +53,8 @@ for tool in Xvfb xdotool perf curl; do
 done
 
 work=$(mktemp -d /tmp/svidlecpu.XXXXXX)
-counted_pids=()
-counted_children=()
-xvfb_pid=""
-portal_pid=""
-stop_side() {
-  local p
-  for p in "${counted_children[@]}"; do kill -TERM "$p" 2>/dev/null || true; done
-  for p in "${counted_pids[@]}"; do wait "$p" 2>/dev/null || true; done
-  counted_pids=()
-  counted_children=()
-  bench_end "$portal_pid"
-  portal_pid=""
-}
-trap 'stop_side; bench_end "$xvfb_pid"; rm -rf "$work"' EXIT
+trap 'stop_side; stop_display; rm -rf "$work"' EXIT
 
-# COMMAND under perf, counting nothing until enabled through its control fifo NAME.
-count_start() {
-  local name="$1"
-  shift
-  rm -f "$work/$name.ctl" "$work/$name.ack" "$work/$name.perf"
-  mkfifo "$work/$name.ctl" "$work/$name.ack"
-  perf stat -x, -e task-clock -D -1 --control "fifo:$work/$name.ctl,$work/$name.ack" \
-    -o "$work/$name.perf" -- "$@" &
-  counted_pids+=("$!")
-}
-count_say() {
-  echo "$2" >"$work/$1.ctl"
-  read -r -t 30 _ <"$work/$1.ack" || { echo "perf did not answer for $1" >&2; exit 1; }
-}
-# The child of perf PID named NAME (the kernel keeps 15 bytes of it), the process counted.
-counted_child() {
-  local tries=0 child=""
-  until [[ -n "$child" ]]; do
-    child=$(pgrep -P "$1" -x "${2:0:15}" || true)
-    ((++tries < 3000)) || { echo "$2 did not start" >&2; exit 1; }
-    [[ -n "$child" ]] || sleep 0.01
-  done
-  echo "$child"
-}
-# Waits until FILE has a line holding TEXT; runs ACTION (if any) every 3 s meanwhile; gives up
-# after SECONDS.
-wait_for_line() {
-  local file="$1" text="$2" seconds="$3" action="${4:-}" tries=0
-  until grep -qF -- "$text" "$file" 2>/dev/null; do
-    if [[ -n "$action" ]] && ((tries % 60 == 0)); then $action; fi
-    ((++tries < seconds * 20)) || { echo "no \"$text\" in $file after $seconds s" >&2; tail -n 20 "$file" >&2; exit 1; }
-    sleep 0.05
-  done
-}
-# The largest window process PID shows, once it has one larger than 10 x 10.
-main_window() {
-  local tries=0 best=""
-  until [[ -n "$best" ]]; do
-    best=$(for w in $(xdotool search --onlyvisible --pid "$1" 2>/dev/null); do
-      xdotool getwindowgeometry --shell "$w" | awk -F= -v w="$w" '$1 == "WIDTH" { x = $2 } $1 == "HEIGHT" { y = $2 }
-        END { if (x * y > 100) print x * y, w }'
-    done | sort -n | tail -n 1 | awk '{ print $2 }')
-    [[ -n "$best" ]] && break
-    ((++tries < 600)) || return 1
-    sleep 0.1
-  done
-  echo "$best"
-}
 # "PID NAME TICKS" of PID and every process below it, TICKS its user + system time so far.
 tree_ticks() {
   local p
@@ -128,38 +69,6 @@ shares() {
     { printf "%s%s %.2f %%", sep, $2, ($3 - before[$1]) * 100 / hz / s; sep = ", " }' "$1" "$2"
 }
 
-start_display() {
-  : >"$work/display"
-  Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$work/display" 2>"$work/xvfb.err" &
-  xvfb_pid=$!
-  local tries=0
-  until [[ -s "$work/display" ]]; do
-    ((++tries < 1000)) || { echo "Xvfb did not start:" >&2; cat "$work/xvfb.err" >&2; exit 1; }
-    sleep 0.01
-  done
-  DISPLAY=":$(head -n 1 "$work/display")"
-  export DISPLAY
-}
-# A fresh portal (its accounts' device slots free again); sets portal_url.
-start_portal() {
-  bench_end "$portal_pid"
-  rm -f "$work/portal.out"
-  "$portal" --data "$work/portal-data" >"$work/portal.out" 2>"$work/portal.err" &
-  portal_pid=$!
-  local tries=0
-  portal_url=""
-  until [[ -n "$portal_url" ]]; do
-    portal_url=$(head -n 1 "$work/portal.out" 2>/dev/null || true)
-    [[ -n "$portal_url" ]] && break
-    if ! kill -0 "$portal_pid" 2>/dev/null || ((++tries > 6000)); then
-      echo "zul-portal did not start:" >&2
-      cat "$work/portal.err" >&2
-      exit 1
-    fi
-    sleep 0.01
-  done
-  portal_url=${portal_url%/}
-}
 # Counts the side NAME (its program PID) over SECONDS after WARMUP: the milliseconds to
 # $work/NAME.ms, each process's share to $work/NAME.shares.
 measure() {
@@ -178,27 +87,10 @@ measure() {
 
 # zul signed in on the portal's home page; its window's size to $work/zul.size.
 idle_zul() {
-  local home="$work/home-$1" zul_pid window
-  start_portal
-  mkdir -p "$home"
-  : >"$work/zul.log"
-  HOME="$home" XDG_DATA_HOME="$home/.local/share" ZUL_SILENT=1 \
-    count_start zul "$zul" --portal "$portal_url/" >"$work/zul.out" 2>"$work/zul.log"
-  zul_pid=$(counted_child "${counted_pids[0]}" zul)
-  counted_children=("$zul_pid")
-  window=$(main_window "$zul_pid") || { echo "zul showed no window" >&2; exit 1; }
-  xdotool getwindowgeometry --shell "$window" |
-    awk -F= '$1 == "WIDTH" { w = $2 } $1 == "HEIGHT" { h = $2 } END { print w "x" h }' >"$work/zul.size"
-  click() { xdotool mousemove --window "$window" "${1%,*}" "${1#*,}" click 1; }
+  start_counted_zul zul "$work/home-$1"
+  window_size "$window" >"$work/zul.size"
   # The e-mail and password fields, Sign in, then the alert's OK, on the phone layout.
-  sign_in() {
-    click 240,167; xdotool key ctrl+a; xdotool type --delay 20 "demo@zul.test"
-    click 240,211; xdotool key ctrl+a; xdotool type --delay 20 "demo"
-    click 240,281
-  }
-  wait_for_line "$work/zul.log" "userSignedIn:1" 60 sign_in
-  ok() { click 240,200; }
-  wait_for_line "$work/zul.log" "webViewDidFinishLoad:$portal_url/home" 60 ok
+  sign_in 240,167 240,211 240,281 240,200
   measure zul "$zul_pid"
 }
 
@@ -214,22 +106,15 @@ idle_peer() {
   # shellcheck disable=SC2086
   count_start peer "$peer" "$portal_url/home" "$(cat "$work/zul.size")" $cookies \
     >"$work/peer.out" 2>"$work/peer.err"
-  peer_pid=$(counted_child "${counted_pids[0]}" IdleWebViewPeer)
+  counted_pids=("$counted_perf")
+  peer_pid=$(counted_child "$counted_perf" IdleWebViewPeer)
   counted_children=("$peer_pid")
   wait_for_line "$work/peer.out" "loaded" 60
   measure peer "$peer_pid"
 }
 
 # The demo data, made by the portal itself once (into the build's folder).
-if [[ ! -d "$build/portal-data/thumbs" ]]; then
-  echo "making the portal's demo data (once) ..."
-  "$portal" >"$work/portal.out" 2>"$work/portal.err" &
-  portal_pid=$!
-  wait_for_line "$work/portal.out" "http://" 600
-  bench_end "$portal_pid"
-  portal_pid=""
-fi
-cp -a "$build/portal-data" "$work/portal-data"
+copy_demo_data "$build" "$build/portal-data/thumbs"
 
 start_display
 echo "zul signed in on the portal's home page beside a bare WebKit view on it, ${seconds} s after ${warmup} s, $runs runs"

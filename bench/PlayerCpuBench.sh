@@ -33,6 +33,8 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 # shellcheck source=bench/bench_lib.sh
 source bench/bench_lib.sh
+# shellcheck source=bench/bench_desktop.sh
+source bench/bench_desktop.sh
 
 build=build
 runs=3
@@ -76,9 +78,7 @@ fi
 title=$(bench_title "$build" "${1:-}") || exit 2
 
 work=$(mktemp -d /tmp/svplayercpu.XXXXXX)
-trap 'bench_stop_hls; stop_app_side; stop_display; rm -rf "$work"' EXIT
-stop_app_side() { :; }
-stop_display() { :; }
+trap 'bench_stop_hls; stop_side; stop_display; rm -rf "$work"' EXIT
 
 # Starts a fresh chain on the title; sets url.
 start_server() {
@@ -141,59 +141,10 @@ fi
 
 [[ "$parts" == player ]] && exit 0
 
-# The whole application. Counters: perf in the background on a command from its start,
-# counting nothing until enabled through its control fifo.
-count_start() {
-  local name="$1"
-  shift
-  rm -f "$work/$name.ctl" "$work/$name.ack" "$work/$name.perf"
-  mkfifo "$work/$name.ctl" "$work/$name.ack"
-  perf stat -x, -e task-clock -D -1 --control "fifo:$work/$name.ctl,$work/$name.ack" \
-    -o "$work/$name.perf" -- "$@" &
-  counted_perf=$!
-}
-count_say() {
-  echo "$2" >"$work/$1.ctl"
-  read -r -t 30 _ <"$work/$1.ack" || { echo "perf did not answer for $1" >&2; exit 1; }
-}
+# The whole application.
+
 # The milliseconds perf counted for NAME once it has ended; zero or none is an error.
 count_ms() { bench_perf_ms "$work/$1.perf" nonzero; }
-# The child of perf PID named NAME, the process counted.
-counted_child() {
-  local tries=0 child=""
-  until [[ -n "$child" ]]; do
-    child=$(pgrep -P "$1" -x "$2" || true)
-    ((++tries < 3000)) || { echo "$2 did not start" >&2; exit 1; }
-    [[ -n "$child" ]] || sleep 0.01
-  done
-  echo "$child"
-}
-# Waits until FILE has a line holding TEXT; runs ACTION (if any) every 3 s meanwhile; gives up
-# after SECONDS.
-wait_for_line() {
-  local file="$1" text="$2" seconds="$3" action="${4:-}" tries=0
-  until grep -qF -- "$text" "$file" 2>/dev/null; do
-    if [[ -n "$action" ]] && ((tries % 60 == 0)); then $action; fi
-    ((++tries < seconds * 20)) || { echo "no \"$text\" in $file after $seconds s" >&2; tail -n 20 "$file" >&2; exit 1; }
-    sleep 0.05
-  done
-}
-
-# The largest window process PID shows (GTK also maps tiny windows of its own), once it has
-# one larger than 10 x 10.
-main_window() {
-  local tries=0 best=""
-  until [[ -n "$best" ]]; do
-    best=$(for w in $(xdotool search --onlyvisible --pid "$1" 2>/dev/null); do
-      xdotool getwindowgeometry --shell "$w" | awk -F= -v w="$w" '$1 == "WIDTH" { x = $2 } $1 == "HEIGHT" { y = $2 }
-        END { if (x * y > 100) print x * y, w }'
-    done | sort -n | tail -n 1 | awk '{ print $2 }')
-    [[ -n "$best" ]] && break
-    ((++tries < 600)) || return 1
-    sleep 0.1
-  done
-  echo "$best"
-}
 
 # SECONDS of waiting, with the private X server's CPU meanwhile (for information: it draws for
 # both sides) to OUT.ms.
@@ -202,66 +153,9 @@ x_server_during() {
   awk -F, '$3 == "task-clock" { print $1 }' "$1.perf" >"$1.ms"
 }
 
-xvfb_pid=""
-start_display() {
-  : >"$work/display"
-  Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$work/display" 2>"$work/xvfb.err" &
-  xvfb_pid=$!
-  local tries=0
-  until [[ -s "$work/display" ]]; do
-    ((++tries < 1000)) || { echo "Xvfb did not start:" >&2; cat "$work/xvfb.err" >&2; exit 1; }
-    sleep 0.01
-  done
-  DISPLAY=":$(head -n 1 "$work/display")"
-  export DISPLAY
-}
-stop_display() { bench_end "$xvfb_pid"; xvfb_pid=""; }
-
-portal_pid=""
-# A fresh portal (its accounts' device slots free again) on the copy of the demo data whose
-# movie 101 is the title; sets portal_url.
-start_portal() {
-  bench_end "$portal_pid"
-  rm -f "$work/portal.out"
-  "$portal" --data "$work/portal-data" >"$work/portal.out" 2>"$work/portal.err" &
-  portal_pid=$!
-  local tries=0
-  portal_url=""
-  until [[ -n "$portal_url" ]]; do
-    portal_url=$(head -n 1 "$work/portal.out" 2>/dev/null || true)
-    [[ -n "$portal_url" ]] && break
-    if ! kill -0 "$portal_pid" 2>/dev/null || ((++tries > 6000)); then
-      echo "zul-portal did not start:" >&2
-      cat "$work/portal.err" >&2
-      exit 1
-    fi
-    sleep 0.01
-  done
-  portal_url=${portal_url%/}
-}
-# The perf processes started for a side, and the programs they count.
-app_pids=()
-app_children=()
-stop_app_side() {
-  local p
-  for p in "${app_children[@]}"; do kill -TERM "$p" 2>/dev/null || true; done
-  for p in "${app_pids[@]}"; do wait "$p" 2>/dev/null || true; done
-  app_pids=()
-  app_children=()
-  bench_end "$portal_pid"
-  portal_pid=""
-}
-
 # The demo data, made by the portal itself once (into the build's folder), copied with movie
 # 101 ("pattern") replaced by the title.
-if [[ ! -s "$build/portal-data/media/pattern.svm" ]]; then
-  echo "making the portal's demo data (once) ..."
-  "$portal" >"$work/portal.out" 2>"$work/portal.err" &
-  portal_pid=$!
-  wait_for_line "$work/portal.out" "http://" 600
-  bench_end "$portal_pid"
-fi
-cp -a "$build/portal-data" "$work/portal-data"
+copy_demo_data "$build" "$build/portal-data/media/pattern.svm"
 ln -sf "$title" "$work/portal-data/media/pattern.svm"
 
 # Where a person clicks, in the window, for each idiom: the e-mail and password fields, Sign in,
@@ -270,38 +164,18 @@ ln -sf "$title" "$work/portal-data/media/pattern.svm"
 declare -A at
 at[phone]="240,167 240,211 240,281 240,200 192,72 120,290 240,200 66,218"
 at[pad]="512,212 512,263 512,343 512,424 192,72 120,290 700,600 406,303"
-click() { xdotool mousemove --window "$window" "${1%,*}" "${1#*,}" click 1; }
 
 # zul signed in and playing movie 101 at IDIOM; its CPU over SECONDS after WARMUP to
 # $work/app.ms, its window's size to $work/app.size.
 play_app() {
-  local idiom="$1" home="$work/home-$1-$2" points args
+  local idiom="$1" points args=()
   read -r -a points <<<"${at[$idiom]}"
-  start_portal
-  mkdir -p "$home"
-  args=(--portal "$portal_url/")
   [[ "$idiom" == pad ]] && args+=(--idiom pad)
-  : >"$work/zul.log"
-  HOME="$home" XDG_DATA_HOME="$home/.local/share" ZUL_SILENT=1 \
-    count_start app "$zul" "${args[@]}" >"$work/zul.out" 2>"$work/zul.log"
-  app_pids=("$counted_perf")
-  local zul_pid
-  zul_pid=$(counted_child "$counted_perf" zul)
-  app_children=("$zul_pid")
-  window=$(main_window "$zul_pid") || { echo "zul showed no window" >&2; exit 1; }
-  xdotool getwindowgeometry --shell "$window" | awk -F= '$1 == "WIDTH" { w = $2 } $1 == "HEIGHT" { h = $2 } END { print w "x" h }' >"$work/app.size"
-  sign_in() {
-    click "${points[0]}"; xdotool key ctrl+a; xdotool type --delay 20 "demo@zul.test"
-    click "${points[1]}"; xdotool key ctrl+a; xdotool type --delay 20 "demo"
-    click "${points[2]}"
-  }
-  wait_for_line "$work/zul.log" "userSignedIn:1" 60 sign_in
-  ok() { click "${points[3]}"; }
-  wait_for_line "$work/zul.log" "webViewDidFinishLoad:$portal_url/home" 60 ok
-  movies() { click "${points[4]}"; }
-  wait_for_line "$work/zul.log" "webViewDidFinishLoad:$portal_url/movies" 60 movies
-  poster() { click "${points[5]}"; }
-  wait_for_line "$work/zul.log" "webViewDidFinishLoad:$portal_url/-/-/101" 60 poster
+  start_counted_zul app "$work/home-$1-$2" "${args[@]}"
+  window_size "$window" >"$work/app.size"
+  sign_in "${points[@]:0:4}"
+  wait_for_line "$work/zul.log" "webViewDidFinishLoad:$portal_url/movies" 60 "click ${points[4]}"
+  wait_for_line "$work/zul.log" "webViewDidFinishLoad:$portal_url/-/-/101" 60 "click ${points[5]}"
   play_button() {
     xdotool mousemove --window "$window" "${points[6]%,*}" "${points[6]#*,}"
     for _ in $(seq 15); do xdotool click 5; done
@@ -318,7 +192,7 @@ play_app() {
   awk -v s="$began" -v e="$(date +%s.%N)" 'BEGIN { printf "%.6f\n", e - s }' >"$work/app.wall"
   kill -0 "$zul_pid" 2>/dev/null || { echo "zul ended while it was measured" >&2; exit 1; }
   grep -q "PLAYSTATE: [02]" "$work/zul.log" && { echo "zul's playback stopped while it was measured" >&2; exit 1; }
-  stop_app_side
+  stop_side
   count_ms app >"$work/app.ms"
 }
 
@@ -328,9 +202,9 @@ play_peer() {
   local size="$1" sv_pid gst_pid url gst_window tries=0
   start_portal
   count_start sv "$svplay" "$portal_url/media/101.svm" --port "$(bench_free_port)" >"$work/sv.out" 2>"$work/sv.err"
-  app_pids=("$counted_perf")
+  counted_pids=("$counted_perf")
   sv_pid=$(counted_child "$counted_perf" svplay)
-  app_children=("$sv_pid")
+  counted_children=("$sv_pid")
   url=""
   until [[ -n "$url" ]]; do
     url=$(head -n 1 "$work/sv.out" 2>/dev/null || true)
@@ -340,14 +214,14 @@ play_peer() {
   done
   count_start gst gst-launch-1.0 playbin "uri=$url" video-sink=gtksink audio-sink=fakeaudiosink \
     >"$work/gst.out" 2>"$work/gst.err"
-  app_pids+=("$counted_perf")
+  counted_pids+=("$counted_perf")
   gst_pid=$(counted_child "$counted_perf" gst-launch-1.0)
-  app_children+=("$gst_pid")
+  counted_children+=("$gst_pid")
   gst_window=$(main_window "$gst_pid") ||
     { echo "gst-launch-1.0 showed no window" >&2; cat "$work/gst.err" >&2; exit 1; }
   xdotool windowsize --sync "$gst_window" "${size%x*}" "${size#*x}"
   local got
-  got=$(xdotool getwindowgeometry --shell "$gst_window" | awk -F= '$1 == "WIDTH" { w = $2 } $1 == "HEIGHT" { h = $2 } END { print w "x" h }')
+  got=$(window_size "$gst_window")
   [[ "$got" == "$size" ]] || { echo "gst-launch-1.0's window is $got, not $size" >&2; exit 1; }
   wait_for_line "$work/gst.out" "Setting pipeline to PLAYING" 60
   sleep "$warmup"
@@ -363,7 +237,7 @@ play_peer() {
     kill -0 "$p" 2>/dev/null || { echo "the peer's $p ended while it was measured" >&2; cat "$work/gst.out" "$work/gst.err" "$work/sv.err" >&2; exit 1; }
   done
   grep -q "Got EOS\|ERROR" "$work/gst.out" && { echo "playbin stopped while it was measured:" >&2; cat "$work/gst.out" >&2; exit 1; }
-  stop_app_side
+  stop_side
   awk -v a="$(count_ms sv)" -v b="$(count_ms gst)" 'BEGIN { printf "%.3f %.3f %.3f\n", a + b, a, b }' >"$work/peer.ms"
 }
 

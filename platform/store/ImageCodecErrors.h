@@ -14,6 +14,7 @@
 #include <cstdio>
 #include <csetjmp>
 #include <cstring>
+#include <string>
 #include <string_view>
 
 #include <jpeglib.h>
@@ -76,16 +77,22 @@ inline void PngError(png_structp png, png_const_charp message) {
 inline void PngWarning(png_structp /*png*/, png_const_charp /*message*/) {}
 
 // A read struct whose errors and reads go through `input`, and its info struct; false (both
-// freed) when there is no memory for them.
-inline bool PngCreate(PngInput& input, png_structp& png, png_infop& info) {
+// freed, and `error`, when given, saying so) when there is no memory for them.
+inline bool PngCreate(PngInput& input, png_structp& png, png_infop& info, std::string* error) {
     png = png_create_read_struct(PNG_LIBPNG_VER_STRING, &input, &PngError, &PngWarning);
     info = png != nullptr ? png_create_info_struct(png) : nullptr;
     if (info == nullptr) {
         png_destroy_read_struct(&png, nullptr, nullptr);
+        if (error) *error = "no memory to decode the PNG";
         return false;
     }
     png_set_read_fn(png, &input, &PngRead);
     return true;
+}
+
+// The error for a picture of `format` ("JPEG", "PNG") that its library gave up on with `message`.
+inline std::string DoesNotDecode(const char* format, const char* message) {
+    return std::string("the ") + format + " does not decode: " + message;
 }
 
 }  // namespace ns::image_codec

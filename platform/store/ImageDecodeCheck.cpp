@@ -20,7 +20,7 @@ bool JpegDecodes(std::string_view bytes, std::string* error) {
     std::vector<JSAMPLE> row;
     if (setjmp(failure.jump) != 0) {
         jpeg_destroy_decompress(&info);
-        if (error) *error = std::string("the JPEG does not decode: ") + failure.message;
+        if (error) *error = image_codec::DoesNotDecode("JPEG", failure.message);
         return false;
     }
     jpeg_mem_src(&info, reinterpret_cast<const unsigned char*>(bytes.data()),
@@ -50,18 +50,14 @@ bool JpegDecodes(std::string_view bytes, std::string* error) {
 }
 
 bool PngDecodes(std::string_view bytes, std::string* error) {
-    image_codec::PngInput input;
-    input.bytes = bytes;
+    image_codec::PngInput input{bytes};
     png_structp png = nullptr;
     png_infop info = nullptr;
-    if (!image_codec::PngCreate(input, png, info)) {
-        if (error) *error = "no memory to decode the PNG";
-        return false;
-    }
+    if (!image_codec::PngCreate(input, png, info, error)) return false;
     std::vector<png_byte> row;
     if (setjmp(png_jmpbuf(png)) != 0) {
         png_destroy_read_struct(&png, &info, nullptr);
-        if (error) *error = std::string("the PNG does not decode: ") + input.message;
+        if (error) *error = image_codec::DoesNotDecode("PNG", input.message);
         return false;
     }
     png_set_user_limits(png, ImageDecodeCheck::kMaxSide, ImageDecodeCheck::kMaxSide);

@@ -110,6 +110,22 @@ void JpegRowToRgba(const jpeg_decompress_struct& info, const uint8_t* in, uint8_
     }
 }
 
+// How a scaled decode of a picture of `format` ends: the library's failure (`ran` false, its
+// `message`), the decoder's own `refusal`, or the averaged pixels.
+bool FinishScaled(bool ran, const char* format, const char* message, const char* refusal,
+                  RowAverager& averager, std::vector<uint8_t>& pixels, std::string* error) {
+    if (!ran) {
+        if (error) *error = image_codec::DoesNotDecode(format, message);
+        return false;
+    }
+    if (refusal != nullptr) {
+        if (error) *error = refusal;
+        return false;
+    }
+    pixels = averager.Finish();
+    return true;
+}
+
 bool JpegDecodeScaled(std::string_view bytes, const ImageSize& size, uint32_t outWidth,
                       uint32_t outHeight, std::vector<uint8_t>& pixels, std::string* error) {
     const uint32_t denominator = JpegDenominator(size.Width(), size.Height(), outWidth, outHeight);
@@ -149,28 +165,15 @@ bool JpegDecodeScaled(std::string_view bytes, const ImageSize& size, uint32_t ou
         jpeg_finish_decompress(&info);
     });
     jpeg_destroy_decompress(&info);
-    if (!ran) {
-        if (error) *error = std::string("the JPEG does not decode: ") + failure.message;
-        return false;
-    }
-    if (refusal != nullptr) {
-        if (error) *error = refusal;
-        return false;
-    }
-    pixels = averager.Finish();
-    return true;
+    return FinishScaled(ran, "JPEG", failure.message, refusal, averager, pixels, error);
 }
 
 bool PngDecodeScaled(std::string_view bytes, const ImageSize& size, uint32_t outWidth,
                      uint32_t outHeight, std::vector<uint8_t>& pixels, std::string* error) {
-    image_codec::PngInput input;
-    input.bytes = bytes;
+    image_codec::PngInput input{bytes};
     png_structp png = nullptr;
     png_infop info = nullptr;
-    if (!image_codec::PngCreate(input, png, info)) {
-        if (error) *error = "no memory to decode the PNG";
-        return false;
-    }
+    if (!image_codec::PngCreate(input, png, info, error)) return false;
     const size_t rowBytes = static_cast<size_t>(size.Width()) * 4;
     // Made before the jump point and freed after it. An interlaced picture gets the whole
     // picture's rows once its header says so.
@@ -212,16 +215,7 @@ bool PngDecodeScaled(std::string_view bytes, const ImageSize& size, uint32_t out
         }
     });
     png_destroy_read_struct(&png, &info, nullptr);
-    if (!ran) {
-        if (error) *error = std::string("the PNG does not decode: ") + input.message;
-        return false;
-    }
-    if (refusal != nullptr) {
-        if (error) *error = refusal;
-        return false;
-    }
-    pixels = averager.Finish();
-    return true;
+    return FinishScaled(ran, "PNG", input.message, refusal, averager, pixels, error);
 }
 
 }  // namespace
