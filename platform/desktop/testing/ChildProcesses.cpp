@@ -39,5 +39,4 @@ std::vector<pid_t> ChildPidsNamed(const std::string& name) {
 
 int ChildrenNamed(const std::string& name) { return static_cast<int>(ChildPidsNamed(name).size()); }
 
-
 }  // namespace ns::desktop
