@@ -179,6 +179,7 @@ WebKitWebViewBackend::~WebKitWebViewBackend() {
     g_cancellable_cancel(cancellable_);
     g_object_unref(cancellable_);
     if (flushSource_ != 0) g_source_remove(flushSource_);
+    if (endSource_ != 0) g_source_remove(endSource_);
     DropWaiting();
     loadDeadline_.Cancel();
     dialogs_->Detach();
@@ -213,6 +214,7 @@ void WebKitWebViewBackend::LoadRequest(const ns::URLRequest& request) {
     nextTimeout_ = request.TimeoutInterval();
     ApplyUserAgent();
     reloadAfterEnd_ = false;
+    ownUrl_ = request.GetURL().AbsoluteString();
     WebKitURIRequest* r = webkit_uri_request_new(request.GetURL().AbsoluteString().c_str());
     if (SoupMessageHeaders* headers = webkit_uri_request_get_http_headers(r)) {
         for (const auto& [name, value] : request.AllHTTPHeaderFields().Fields()) {
@@ -279,6 +281,7 @@ void WebKitWebViewBackend::Go(size_t index, ui::WebViewNavigationType type) {
     LeavePage();
     nextTimeout_ = ns::URLRequest::kDefaultTimeoutSeconds;
     ApplyUserAgent();
+    ownHistoryMove_ = true;
     if (type == ui::WebViewNavigationType::Reload) {
         reloadAfterEnd_ = processEnded_;
         webkit_web_view_reload(view_);
@@ -424,12 +427,21 @@ gboolean WebKitWebViewBackend::OnDecidePolicy(WebKitWebView*, WebKitPolicyDecisi
                 report.type = self->htmlMove_->type;
                 report.move = std::move(self->htmlMove_);
                 self->htmlMove_.reset();
+                report.ours = true;
             }
             // A reload after the web process ended: WebKit loads the page anew in a new
             // process and offers it as "other"; it is still our reload.
             if (self->reloadAfterEnd_ && !report.redirect) {
                 report.type = ui::WebViewNavigationType::Reload;
                 self->reloadAfterEnd_ = false;
+                report.ours = true;
+            }
+            if (!report.redirect && !report.ours) report.ours = self->TakeOwnOffer(report);
+            report.pageStarted = !report.redirect && !report.ours && !report.userGesture;
+            if (report.pageStarted && !self->AdmitPageStarted()) {
+                webkit_policy_decision_ignore(report.decision);
+                g_object_unref(report.decision);
+                return TRUE;
             }
             self->Queue(std::move(report));
             return TRUE;
@@ -552,7 +564,13 @@ void WebKitWebViewBackend::OnWebProcessTerminated(WebKitWebView* view,
         report.error = ns::Error(ns::Error::kURLErrorDomain, ns::Error::kNetworkConnectionLost,
                                  "The web page's process ended: it stopped answering.",
                                  report.error.FailingURL());
+    } else if (self->floodEnded_) {
+        report.error = ns::Error(ns::Error::kURLErrorDomain, ns::Error::kNetworkConnectionLost,
+                                 "The web page's process ended: it started navigations without "
+                                 "end.",
+                                 report.error.FailingURL());
     }
+    self->floodEnded_ = false;
     ns::Log("[WEB] web process ended while showing %s: %s", uri != nullptr ? uri : "nothing",
             report.error.LocalizedDescription().c_str());
     // The page is gone, whether a load was under way or not; whatever WebKit still says of
@@ -597,6 +615,50 @@ void WebKitWebViewBackend::OnLoadDeadline() {
     timedOut_ = true;
     Queue(std::move(report));
     webkit_web_view_stop_loading(view_);
+}
+
+bool WebKitWebViewBackend::TakeOwnOffer(const Report& report) {
+    if (ownUrl_ && report.request.GetURL().AbsoluteString() == *ownUrl_) {
+        ownUrl_.reset();
+        return true;
+    }
+    if (ownHistoryMove_ && (report.type == ui::WebViewNavigationType::Reload ||
+                            report.type == ui::WebViewNavigationType::BackForward)) {
+        ownHistoryMove_ = false;
+        return true;
+    }
+    return false;
+}
+
+bool WebKitWebViewBackend::AdmitPageStarted() {
+    // A page's script can follow thousands of links a second. One of its offers waits for the
+    // delegate's answer at a time; the rest are ignored at once.
+    const gint64 now = g_get_monotonic_time();
+    if (now - pageOfferWindow_ >= G_USEC_PER_SEC) {
+        pageOfferWindow_ = now;
+        pageOffers_ = 0;
+    }
+    // Even ignored at once, WebKit's messages for them keep the loop from drawing the window
+    // (they come at a higher priority than drawing): past a rate no page needs, its process
+    // is ended as one that stops answering is, and the failure shows.
+    if (++pageOffers_ > kMaxPageOffersPerSecond && endSource_ == 0 && !floodEnded_) {
+        ns::Log("[WEB] the page started more than %d navigations within a second: ending it",
+                kMaxPageOffersPerSecond);
+        endSource_ = g_idle_add_full(G_PRIORITY_HIGH, &OnFlood, this, nullptr);
+    }
+    if (pageOffers_ > kMaxPageOffersPerSecond) return false;
+    for (const Report& r : queue_) {
+        if (r.kind == Report::Kind::Offer && r.pageStarted) return false;
+    }
+    return true;
+}
+
+gboolean WebKitWebViewBackend::OnFlood(gpointer data) {
+    auto* self = static_cast<WebKitWebViewBackend*>(data);
+    self->endSource_ = 0;
+    self->floodEnded_ = true;
+    webkit_web_view_terminate_web_process(self->view_);
+    return G_SOURCE_REMOVE;
 }
 
 // --- telling the delegate

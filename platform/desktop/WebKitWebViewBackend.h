@@ -43,9 +43,13 @@
 // (WebKitScriptDialogs); a web process that stops answering is ended (WebProcessWatchdog) and
 // told as above. A load the model starts while the page holds a dialog open, or while its
 // process is not answering, ends that process first without a word (the page is being left):
-// the load goes in a new one. Every load has a deadline on the toolkit's loop from its start:
-// the time-out of the model's request, for a load the page starts the default request
-// time-out (60 s). Past it the load stops and fails as timed out (ns::Error::kTimedOut).
+// the load goes in a new one. A navigation the page starts on its own (no person's gesture,
+// not a redirect, not the model's) is ignored at once while another such waits for the
+// delegate's answer; past 50 of them within a second the page's process is ended (WebKit's
+// messages for them alone kept the window from drawing) and told as above. Every load has a
+// deadline on the toolkit's loop from its start: the time-out of the model's request, for a load
+// the page starts the default request time-out (60 s). Past it the load stops and fails as timed
+// out (ns::Error::kTimedOut).
 //
 // Everything the delegate hears goes through one queue, told from a GLib idle step in the order
 // WebKit gave it (a finish waits there for its cookies), never from inside a model call; the
@@ -136,7 +140,10 @@ private:
         ns::Error error;
         uint64_t serial = 0;
         std::optional<Move> move;  // Offer: an HTML string load of ours
+        bool ours = false;         // Offer: a load the model started
+        bool pageStarted = false;  // Offer: the page's own, with no person's gesture
     };
+    static constexpr int kMaxPageOffersPerSecond = 50;
 
     // Shows the history entry at `index` again, with the navigation type given.
     void Go(size_t index, ui::WebViewNavigationType type);
@@ -156,6 +163,10 @@ private:
     // Lets an allowed navigation go once WebKit has the jar's cookies.
     void Allow(WebKitPolicyDecision* decision);
     ns::URLRequest Offered(WebKitURIRequest* request) const;
+    // Whether the offer is the load the model started last (taken once).
+    bool TakeOwnOffer(const Report& report);
+    // Whether a navigation the page started on its own is offered; else it is ignored at once.
+    bool AdmitPageStarted();
     // Drops navigations that are waiting for an answer or for the cookies.
     void DropWaiting();
     // Before a load of the model's: ends the page's process when the page would hold it.
@@ -171,6 +182,8 @@ private:
     static void OnWebProcessTerminated(WebKitWebView* view,
                                        WebKitWebProcessTerminationReason reason, gpointer self);
     static gboolean OnFlush(gpointer self);
+    // The page started navigations past the rate: its process is ended.
+    static gboolean OnFlood(gpointer self);
     static void OnScriptDone(GObject* source, GAsyncResult* result, gpointer call);
 
     ui::WebViewBackendClient& client_;
@@ -214,6 +227,15 @@ private:
     bool timedOut_ = false;
     // LeavePage is ending the page's process: that end is not told.
     bool leaving_ = false;
+    // The model's load still to be offered: its URL, or a history move (reload, back, forward).
+    std::optional<std::string> ownUrl_;
+    bool ownHistoryMove_ = false;
+    // The page's own navigations offered in the second from pageOfferWindow_ (microseconds).
+    gint64 pageOfferWindow_ = 0;
+    int pageOffers_ = 0;
+    guint endSource_ = 0;
+    // The process was ended for that: its end is told so.
+    bool floodEnded_ = false;
 };
 
 }  // namespace ns::desktop

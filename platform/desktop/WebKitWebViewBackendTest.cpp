@@ -1,10 +1,9 @@
 // The WebKit web view in the window: its widget lives in the web view's box and follows its
 // frame, WebKit's own snapshot shows the page, a person's click on a link is offered as a link
 // click, cookies deleted on either side go from the other, a web process that dies is a failed
-// load and the next load brings a page back, and no web process outlives its web view. (The
-// delegate contract itself runs in WebKitWebViewContractTest.cpp.)
+// load and the next load brings a page back. (The delegate contract itself runs in
+// WebKitWebViewContractTest.cpp.)
 
-#include <dirent.h>
 #include <signal.h>
 #include <sys/types.h>
 #include <unistd.h>
@@ -29,6 +28,7 @@
 #include "platform/desktop/WebKitWebViewBackend.h"
 #include "platform/desktop/WebProcessMemoryGuard.h"
 #include "platform/desktop/WebProcessWatchdog.h"
+#include "platform/desktop/testing/ChildProcesses.h"
 #include "platform/desktop/testing/DrawWatch.h"
 #include "platform/desktop/testing/LoggedLines.h"
 #include "platform/desktop/testing/MainContextWait.h"
@@ -81,40 +81,6 @@ constexpr std::chrono::seconds kWait(10);  // a passing step takes milliseconds
 constexpr Rgb kPageBlue{0x20, 0x80, 0xE0};
 constexpr const char* kBluePage =
     "<html><body style=\"margin:0; background:#2080E0\"></body></html>";
-
-// The live processes this one started whose name begins with `name` (the kernel keeps 15
-// bytes).
-std::vector<pid_t> ChildPidsNamed(const std::string& name) {
-    std::vector<pid_t> pids;
-    DIR* proc = opendir("/proc");
-    if (proc == nullptr) return pids;
-    while (dirent* entry = readdir(proc)) {
-        const std::string pid = entry->d_name;
-        if (pid.find_first_not_of("0123456789") != std::string::npos) continue;
-        // A process may end between the listing and the read: its stat then reads as empty
-        // (a stream would throw, leaving the listing open).
-        std::string text;
-        if (FILE* stat = std::fopen(("/proc/" + pid + "/stat").c_str(), "r")) {
-            char buffer[1024];
-            text.assign(buffer, std::fread(buffer, 1, sizeof buffer, stat));
-            std::fclose(stat);
-        }
-        // "pid (comm) state ppid ..."; comm may hold spaces, so read around the parentheses.
-        const size_t open = text.find('('), close = text.rfind(')');
-        if (open == std::string::npos || close == std::string::npos) continue;
-        const std::string comm = text.substr(open + 1, close - open - 1);
-        long ppid = -1;
-        char state = 0;
-        if (std::sscanf(text.c_str() + close + 1, " %c %ld", &state, &ppid) != 2) continue;
-        if (ppid == getpid() && state != 'Z' && comm.rfind(name.substr(0, 15), 0) == 0) {
-            pids.push_back(static_cast<pid_t>(std::stol(pid)));
-        }
-    }
-    closedir(proc);
-    return pids;
-}
-
-int ChildrenNamed(const std::string& name) { return static_cast<int>(ChildPidsNamed(name).size()); }
 
 // Serves an HTML page (the origin's default type is not one a web view shows).
 void ServeHtml(SvTestSupport::TestOrigin& origin, const std::string& path, const std::string& html,
@@ -754,100 +720,6 @@ TEST_F(WebKitWindow, APageThatAsksToConfirmLeavingIsLeftAtOnce) {
         << ::testing::PrintToString(delegate_->events);
     EXPECT_EQ(Eval("document.body.textContent"), "Next");
     EXPECT_TRUE(ui::AlertLog::Entries().empty());
-}
-
-// The page's message as its alert shows it: whole up to the bound, else cut before the character
-// that crosses it, with an ellipsis; bytes that are no UTF-8 shown as U+FFFD.
-TEST(WebKitScriptDialogsText, TheMessageIsBoundedAndValid) {
-    const size_t max = WebKitScriptDialogs::kMaxMessageBytes;
-    ASSERT_EQ(max, 1024u);
-    const std::string a1023(1023, 'a'), a1024(1024, 'a');
-    struct Row {
-        const char* what;
-        std::string message;
-        std::string shown;
-    };
-    const Row rows[] = {
-        {"short", "Hello", "Hello"},
-        {"at the bound", a1024, a1024},
-        {"one past", a1024 + "b", a1024 + "\u2026"},
-        {"a two-byte character across the bound", a1023 + "\u00e9", a1023 + "\u2026"},
-        {"a two-byte character at its end", a1023 + "\u00e9" + "x", a1023 + "\u2026"},
-        {"invalid bytes",
-         "a\xff"
-         "b",
-         "a\uFFFD"
-         "b"},
-    };
-    for (const Row& row : rows) {
-        EXPECT_EQ(WebKitScriptDialogs::ShownMessage(row.message.c_str()), row.shown) << row.what;
-    }
-    EXPECT_EQ(WebKitScriptDialogs::ShownMessage(nullptr), "");
-}
-
-TEST(WebKitProcesses, NoWebProcessOutlivesItsWebView) {
-    RunLoop loop;
-    ui::ScopedLoop scope(loop);
-    RunLoopSource source(loop);
-    ui::WebView::SetBackendFactory(WebKitWebViewBackend::Factory());
-    auto delegate = std::make_shared<RecordingWebViewDelegate>();
-    std::vector<std::shared_ptr<ui::WebView>> views;
-    for (int i = 0; i < 2; ++i) {
-        views.push_back(std::make_shared<ui::WebView>(ui::Rect(0, 0, 100, 100)));
-        views.back()->SetDelegate(delegate);
-        views.back()->LoadHtmlString(kBluePage, *URL::Parse("http://127.0.0.1/"));
-    }
-    ASSERT_TRUE(IterateUntil([&] { return delegate->Count("finish") == 2; }, kWait));
-    EXPECT_GE(ChildrenNamed("WebKitWebProcess"), 1);
-    views.clear();
-    EXPECT_TRUE(IterateUntil([] { return ChildrenNamed("WebKitWebProcess") == 0; }, kWait))
-        << ChildrenNamed("WebKitWebProcess") << " web processes left";
-    ui::WebView::SetBackendFactory(nullptr);
-}
-
-// The guard ends a web process past its bound and that view says so; another view's process
-// that crashes right after is a crash all the same. The bound is lowered here (the guard takes
-// the first one it is given) so that a page reaches it with a few hundred megabytes; the
-// shipped one is the portal window test's.
-TEST(WebKitProcesses, AfterTheGuardEndedOneProcessAnotherViewsCrashIsACrash) {
-    WebProcessMemoryGuard::Start(uint64_t{512} << 20);
-    RunLoop loop;
-    ui::ScopedLoop scope(loop);
-    RunLoopSource source(loop);
-    ui::WebView::SetBackendFactory(WebKitWebViewBackend::Factory());
-    auto quiet = std::make_shared<RecordingWebViewDelegate>();
-    auto greedy = std::make_shared<RecordingWebViewDelegate>();
-    auto quietView = std::make_shared<ui::WebView>(ui::Rect(0, 0, 100, 100));
-    auto greedyView = std::make_shared<ui::WebView>(ui::Rect(0, 0, 100, 100));
-    quietView->SetDelegate(quiet);
-    greedyView->SetDelegate(greedy);
-    quietView->LoadHtmlString(kBluePage, *URL::Parse("http://127.0.0.1/"));
-    greedyView->LoadHtmlString(kBluePage, *URL::Parse("http://127.0.0.1/"));
-    ASSERT_TRUE(
-        IterateUntil([&] { return quiet->Count("finish") + greedy->Count("finish") == 2; }, kWait));
-    ASSERT_GE(ChildrenNamed("WebKitWebProcess"), 2) << "the views share a process";
-
-    // One page takes a gigabyte at most, 64 MB at a time: its process is ended on the way.
-    greedyView->LoadHtmlString(
-        "<html><body><script>var held = []; for (var i = 0; i < 16; ++i) {"
-        " var a = new Uint8Array(64 << 20); a.fill(1); held.push(a); }</script></body></html>",
-        *URL::Parse("http://127.0.0.1/"));
-    ASSERT_TRUE(IterateUntil([&] { return !greedy->errors.empty(); }, kWait));
-    EXPECT_EQ(greedy->errors[0].LocalizedDescription(),
-              "The web page's process ended: it exceeded its memory limit.");
-
-    // The other view's process (with any WebKit keeps ready beside it), ended by the test as by
-    // the kernel, at once.
-    const std::vector<pid_t> left = ChildPidsNamed("WebKitWebProcess");
-    ASSERT_FALSE(left.empty());
-    for (const pid_t pid : left) ASSERT_EQ(kill(pid, SIGKILL), 0);
-    ASSERT_TRUE(IterateUntil([&] { return !quiet->errors.empty(); }, kWait));
-    EXPECT_EQ(quiet->errors[0].LocalizedDescription(), "The web page's process ended: it crashed.");
-    EXPECT_EQ(greedy->errors.size(), 1u);
-
-    quietView.reset();
-    greedyView.reset();
-    ui::WebView::SetBackendFactory(nullptr);
 }
 
 }  // namespace
