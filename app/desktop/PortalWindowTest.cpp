@@ -158,18 +158,28 @@ TEST_F(PortalWindowTest, AStillPortalPageLeavesTheApplicationAndWebKitAsleep) {
 
     // Five seconds, a second at a time. What runs once is not what keeps the processes awake:
     // the busiest second is left out (WebKit releases the context of the page's last script
-    // result ten seconds after it came back, tens of milliseconds in a sanitized build); a poll
-    // of a second or less shows in every one of the others.
-    std::vector<double> seconds;
+    // result ten seconds after it came back, tens of milliseconds in a sanitized build), and a
+    // burst that outlasts it (a first run's caches, a loaded machine) is waited out, up to half a
+    // minute of seconds; a poll of a second or less shows in every one of them.
+    std::vector<std::pair<double, std::string>> seconds;
+    double used = 1;
     std::string slices;
-    for (int i = 0; i < 5; ++i) {
-        seconds.push_back(share(1s));
-        slices += "\n " + each;
+    for (int i = 0; i < 30 && used >= 0.01; ++i) {
+        const double second = share(1s);
+        seconds.emplace_back(second, each);
+        if (seconds.size() > 5) seconds.erase(seconds.begin());
+        if (seconds.size() < 5) continue;
+        std::vector<double> sorted;
+        slices.clear();
+        for (const auto& [cpu, words] : seconds) {
+            sorted.push_back(cpu);
+            slices += "\n " + words;
+        }
+        std::sort(sorted.begin(), sorted.end());
+        used = (sorted[0] + sorted[1] + sorted[2] + sorted[3]) / 4;
     }
-    std::sort(seconds.begin(), seconds.end());
-    const double used = (seconds[0] + seconds[1] + seconds[2] + seconds[3]) / 4;
     EXPECT_LT(used, 0.01) << "the application and WebKit's processes used " << used * 100
-                          << " % of a core; each second:" << slices;
+                          << " % of a core; each of the last seconds:" << slices;
     // Measured were all of them.
     EXPECT_EQ(processes, ApplicationProcesses());
     EXPECT_FALSE(web->IsLoading());
