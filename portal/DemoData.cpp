@@ -1,6 +1,8 @@
 #include "portal/DemoData.h"
 
+#include <dirent.h>
 #include <fcntl.h>
+#include <poll.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -19,6 +21,10 @@ namespace {
 // Written into the folder once everything is made; a changed recipe changes it, and the folder
 // is made again.
 const char kRecipeStamp[] = "zul-portal demo data, recipe 1\n";
+// The same text under another name while the folder is being made: a run stopped half way
+// leaves it, and the next run goes on from the whole files the stopped one made.
+const char kMakingName[] = "/making";
+const char kStoppedText[] = "stopped before they were all made";
 
 bool Exists(const std::string& path) {
     struct stat info;
@@ -50,9 +56,21 @@ bool WriteFileAtomically(const std::string& path, const std::string& bytes, std:
     return false;
 }
 
-// Runs argv with "{out}" standing for a temporary name, then renames the result to path.
-bool Make(const std::string& path, std::vector<std::string> argv, std::string& error) {
+// Whether stopFd (when there is one) has become readable: the making must end.
+bool Stopping(int stopFd) {
+    if (stopFd < 0) return false;
+    pollfd watched = {stopFd, POLLIN, 0};
+    return poll(&watched, 1, 0) > 0;
+}
+
+// Runs argv with "{out}" standing for a temporary name, then renames the result to path. A stop
+// kills the program and removes what it had written.
+bool Make(const std::string& path, std::vector<std::string> argv, int stopFd, std::string& error) {
     if (Exists(path)) return true;
+    if (Stopping(stopFd)) {
+        error = kStoppedText;
+        return false;
+    }
     const std::string temporary = SvTools::TemporaryName(path);
     std::string command;
     for (std::string& arg : argv) {
@@ -62,13 +80,75 @@ bool Make(const std::string& path, std::vector<std::string> argv, std::string& e
     }
     std::string output;
     // Only the start of a chatty program's output is kept for the message.
-    const int status = SvTools::RunProgram(argv, &output, 16384);
+    const int status = SvTools::RunProgram(argv, &output, 16384, stopFd);
+    if (Stopping(stopFd)) {
+        std::remove(temporary.c_str());
+        error = kStoppedText;
+        return false;
+    }
     if (status != 0 || !Exists(temporary) || std::rename(temporary.c_str(), path.c_str()) != 0) {
         std::remove(temporary.c_str());
         error = "`" + command + "` exited with " + std::to_string(status) + ": " + output;
         return false;
     }
     return true;
+}
+
+// Removes what a run killed outright left half-written: "NAME.tmp.PID.N" beside the files.
+// Called with the folder's lock held, when no other maker can be writing one.
+void RemoveTemporaries(const std::string& folder) {
+    for (const char* sub : {"/clips", "/media", "/thumbs", "/posters", "/subtitles", ""}) {
+        const std::string path = folder + sub;
+        DIR* dir = opendir(path.c_str());
+        if (dir == nullptr) continue;
+        std::vector<std::string> names;
+        while (const dirent* entry = readdir(dir)) {
+            const std::string name = entry->d_name;
+            const size_t at = name.find(".tmp.");
+            if (at != std::string::npos && at > 0 &&
+                name.find_first_not_of("0123456789.", at + 5) == std::string::npos) {
+                names.push_back(name);
+            }
+        }
+        closedir(dir);
+        for (const std::string& name : names) std::remove((path + "/" + name).c_str());
+    }
+}
+
+// Why the folder must be made, or "" when it is whole and made by this recipe and title maker.
+// resume tells that an earlier run of the same recipe and title maker stopped half way.
+std::string WhyMake(const std::string& folder, const std::string& mktitle, bool& resume) {
+    resume = false;
+    struct stat tool;
+    const bool haveTool = stat(mktitle.c_str(), &tool) == 0;
+    // A title maker built after the data were made may write titles differently.
+    auto newer = [&](const std::string& path) {
+        struct stat made;
+        return haveTool && stat(path.c_str(), &made) == 0 && tool.st_mtime > made.st_mtime;
+    };
+    const std::string stamp = folder + "/recipe";
+    const std::string making = folder + kMakingName;
+    const std::string stampText = ReadSmallFile(stamp);
+    const std::string makingText = ReadSmallFile(making);
+    std::string why;
+    if (stampText == kRecipeStamp && !newer(stamp)) return "";
+    if (!stampText.empty()) {
+        why = stampText != kRecipeStamp ? "they were made by another recipe"
+                                        : mktitle + " is newer than they are";
+    } else if (!makingText.empty()) {
+        why = "an earlier run stopped before they were all made";
+        if (makingText != kRecipeStamp) {
+            why += ", by another recipe";
+        } else if (newer(making)) {
+            why += ", and " + mktitle + " is newer than they are";
+        } else {
+            resume = true;
+            return "finishing the demo data in " + folder + " (" + why + ")";
+        }
+    } else {
+        return "making the demo data in " + folder + " (there are none yet)";
+    }
+    return "remaking the demo data in " + folder + " (" + why + ")";
 }
 
 std::string Clock(int seconds) {
@@ -176,59 +256,81 @@ std::string DemoData::SubtitlePath(const std::string& folder, const std::string&
     return folder + "/subtitles/" + clip + "." + language + ".ttml";
 }
 
-bool DemoData::Ensure(const std::string& folder, const std::string& mktitle, std::string& error) {
-    const std::string stamp = folder + "/recipe";
-    // A title maker built after the data were made may write titles differently.
-    auto current = [&] {
-        struct stat made;
-        struct stat tool;
-        if (ReadSmallFile(stamp) != kRecipeStamp || stat(stamp.c_str(), &made) != 0) return false;
-        return stat(mktitle.c_str(), &tool) != 0 || tool.st_mtime <= made.st_mtime;
-    };
-    if (current()) return true;
+bool DemoData::Ensure(const std::string& folder, const std::string& mktitle, std::string& error,
+                      int stopFd, const std::function<void(const std::string&)>& announce) {
+    bool resume = false;
+    if (WhyMake(folder, mktitle, resume).empty()) return true;
     if (!MakeFolder(folder, error)) return false;
     for (const char* sub : {"/clips", "/media", "/thumbs", "/posters", "/subtitles"}) {
         if (!MakeFolder(folder + sub, error)) return false;
     }
-    // One maker at a time; the others wait and then find the files made.
+    // One maker at a time; the others wait (and stay stoppable) and then find the files made.
     const std::string lockPath = folder + "/.lock";
     const int lock = open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
-    if (lock < 0 || flock(lock, LOCK_EX) != 0) {
-        error = "cannot lock " + lockPath + ": " + strerror(errno);
-        if (lock >= 0) close(lock);
+    if (lock < 0) {
+        error = "cannot open " + lockPath + ": " + strerror(errno);
         return false;
     }
-    bool ok = true;
-    if (!current()) {
-        // Made by another recipe or title maker (or half made): start again.
-        std::remove(stamp.c_str());
-        for (const Clip& clip : Clips()) {
-            std::remove((folder + "/clips/" + clip.name + ".ts").c_str());
-            std::remove(TitlePath(folder, clip.name).c_str());
-            std::remove(ThumbnailPath(folder, clip.name).c_str());
-            std::remove(PosterPath(folder, clip.name).c_str());
+    bool waiting = false;
+    while (flock(lock, LOCK_EX | LOCK_NB) != 0) {
+        if (errno != EWOULDBLOCK && errno != EINTR) {
+            error = "cannot lock " + lockPath + ": " + strerror(errno);
+            close(lock);
+            return false;
         }
+        if (!waiting && announce) {
+            announce("waiting for another program that is making the demo data in " + folder);
+        }
+        waiting = true;
+        // flock tells no one when it is free: look again a few times a second.
+        pollfd watched = {stopFd, POLLIN, 0};
+        if (poll(&watched, stopFd >= 0 ? 1 : 0, 200) > 0) {
+            error = kStoppedText;
+            close(lock);
+            return false;
+        }
+    }
+    bool ok = true;
+    const std::string stamp = folder + "/recipe";
+    const std::string making = folder + kMakingName;
+    const std::string why = WhyMake(folder, mktitle, resume);
+    if (!why.empty()) {
+        if (announce) announce(why);
+        if (!resume) {
+            // Made by another recipe or title maker: start again.
+            std::remove(stamp.c_str());
+            std::remove(making.c_str());
+            for (const Clip& clip : Clips()) {
+                std::remove((folder + "/clips/" + clip.name + ".ts").c_str());
+                std::remove(TitlePath(folder, clip.name).c_str());
+                std::remove(ThumbnailPath(folder, clip.name).c_str());
+                std::remove(PosterPath(folder, clip.name).c_str());
+            }
+        }
+        RemoveTemporaries(folder);
+        ok = resume || WriteFileAtomically(making, kRecipeStamp, error);
         for (const Clip& clip : Clips()) {
             const std::string ts = folder + "/clips/" + clip.name + ".ts";
             SvTools::X264Recipe recipe("320x180", std::to_string(clip.seconds), "300k");
             recipe.pictures = clip.source;
             recipe.toneFrequency = clip.frequency;
-            ok = ok && Make(ts, recipe.TransportStream("{out}"), error) &&
-                 Make(TitlePath(folder, clip.name), {mktitle, ts, "{out}"}, error) &&
+            ok = ok && Make(ts, recipe.TransportStream("{out}"), stopFd, error) &&
+                 Make(TitlePath(folder, clip.name), {mktitle, ts, "{out}"}, stopFd, error) &&
                  Make(ThumbnailPath(folder, clip.name),
                       {"ffmpeg", "-nostdin", "-v", "error", "-y", "-ss", "1", "-i", ts, "-frames:v",
                        "1", "-vf", "scale=200:112", "-c:v", "mjpeg", "-f", "mjpeg", "{out}"},
-                      error) &&
+                      stopFd, error) &&
                  Make(PosterPath(folder, clip.name),
                       {"ffmpeg", "-nostdin", "-v", "error", "-y", "-ss", "2", "-i", ts, "-frames:v",
                        "1", "-c:v", "mjpeg", "-f", "mjpeg", "{out}"},
-                      error);
+                      stopFd, error);
             for (const std::string& language : Languages()) {
                 ok = ok && WriteFileAtomically(SubtitlePath(folder, clip.name, language),
                                                Subtitles(clip, language), error);
             }
         }
         ok = ok && WriteFileAtomically(stamp, kRecipeStamp, error);
+        if (ok) std::remove(making.c_str());
     }
     flock(lock, LOCK_UN);
     close(lock);

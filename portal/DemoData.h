@@ -1,6 +1,7 @@
 #ifndef PORTAL_DEMODATA_H
 #define PORTAL_DEMODATA_H
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -11,7 +12,7 @@ namespace ZulPortal {
 // title maker), a thumbnail and a poster JPEG taken from its pictures, and TTML subtitles in
 // two languages. Nothing made here is committed. Several processes may make the same folder at
 // once: they take turns on a lock file, and every file is written under a temporary name and
-// renamed into place.
+// renamed into place, so that a file under its own name is always whole.
 //
 // Layout of the folder:
 //   media/CLIP.svm      the title
@@ -19,6 +20,8 @@ namespace ZulPortal {
 //   posters/CLIP.jpg    320x180 poster (two seconds in)
 //   subtitles/CLIP.LANG.ttml
 //   clips/CLIP.ts       the intermediate transport stream
+//   recipe              the recipe's text, once everything is made
+//   making              the same text while it is being made
 class DemoData {
 public:
     struct Clip {
@@ -38,8 +41,14 @@ public:
     static std::string Subtitles(const Clip& clip, const std::string& language);
 
     // Makes whatever is missing in folder (made when missing). mktitle is the title maker's
-    // path. False with the command and its output in error when a step fails.
-    static bool Ensure(const std::string& folder, const std::string& mktitle, std::string& error);
+    // path. False with the command and its output in error when a step fails. Before it makes
+    // anything it tells announce (when given) in one line what it makes and why. When stopFd
+    // (a signalfd, a pipe; -1 for none) becomes readable, the program it runs is killed, what
+    // that was making removed, and it returns false at once: a later call goes on from the
+    // whole files made so far.
+    static bool Ensure(const std::string& folder, const std::string& mktitle, std::string& error,
+                       int stopFd = -1,
+                       const std::function<void(const std::string&)>& announce = nullptr);
 
     static std::string TitlePath(const std::string& folder, const std::string& clip);
     static std::string ThumbnailPath(const std::string& folder, const std::string& clip);

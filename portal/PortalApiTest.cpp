@@ -39,10 +39,66 @@ TEST_F(ApiPortal, SearchAnswersTheThreeListsWithTheirItems) {
     EXPECT_EQ("/-/-/211", episode["url"].StringValue());
 }
 
-TEST_F(ApiPortal, SearchTakesUtf8TextAndGivesANullUrlForATitleWithoutPage) {
-    // "Żół" percent-escaped as UTF-8.
-    EXPECT_EQ(std::vector<std::string>({"104"}),
-              Ids(ParseJson(Get(Port(), "/api/search?q=%C5%BB%C3%B3%C5%82"))["results"]["movies"]));
+// The search text as the application sends it (UTF-8, percent-escaped) finds titles whatever the
+// case of its letters; the ids are those of the catalogue's titles "Żółw i zając" (104), "Game of
+// Life" (201) and its episodes (211, 212).
+TEST_F(ApiPortal, SearchFoldsTheCaseOfEveryLetter) {
+    struct Row {
+        const char* query;
+        std::vector<std::string> movies;
+        std::vector<std::string> series;
+        std::vector<std::string> episodes;
+    };
+    const Row rows[] = {
+        {"%C5%BB%C3%B3%C5%82", {"104"}, {}, {}},                    // "Żół" as the title has it
+        {"%C5%BC%C3%B3%C5%82w", {"104"}, {}, {}},                   // "żółw"
+        {"%C5%BB%C3%93%C5%81W%20I%20ZAJ%C4%84C", {"104"}, {}, {}},  // "ŻÓŁW I ZAJĄC"
+        {"%C4%84", {"104"}, {}, {}},                                // "Ą"
+        {"zolw", {}, {}, {}},                                       // the marks still count
+        {"GAME%20OF%20LIFE", {}, {"201"}, {"211", "212"}},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.query);
+        const ns::Value results =
+            ParseJson(Get(Port(), std::string("/api/search?q=") + row.query))["results"];
+        EXPECT_EQ(row.movies, Ids(results["movies"]));
+        EXPECT_EQ(row.series, Ids(results["series"]));
+        EXPECT_EQ(row.episodes, Ids(results["episodes"]));
+    }
+}
+
+// Names in the three scripts whose letters fold, against texts typed in another case; half a
+// character or a byte that is not UTF-8 matches nothing, although its bytes are in the name.
+TEST(PortalCatalogSearch, MatchesLettersInAnyCaseAndNothingThatIsNotUtf8) {
+    struct Row {
+        const char* name;
+        const char* text;
+        bool matches;
+    };
+    const Row rows[] = {
+        {"Żółw i zając", "ŻÓŁW I ZAJĄC", true},
+        {"ŻÓŁW I ZAJĄC", "żółw i zając", true},
+        {"Ελλάδα", "ΕΛΛΆΔΑ", true},
+        {"Σοφός", "ΣΟΦΌΣ", true},  // a capital sigma finds the final one
+        {"Москва", "МОСКВА", true},
+        {"Ёлка", "ЁЛКА", true},
+        {"Ђорђе", "ЂОРЂЕ", true},
+        {"Việt Nam", "VIỆT NAM", true},
+        {"Straße", "STRAẞE", true},
+        {"Żółw i zając", "zolw", false},
+        {"Żółw i zając", "\xC5", false},          // the first byte of "Ż"
+        {"Żółw i zając", "\xBB", false},          // its second byte alone
+        {"Żółw i zając", "\xC5\xBB\xC3", false},  // cut inside "ó"
+        {"Test Pattern", "\xC1\xB4", false},      // an overlong "t"
+        {"Test Pattern", "", false},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(std::string(row.name) + " / " + row.text);
+        EXPECT_EQ(row.matches, PortalCatalog::Matches(row.name, row.text));
+    }
+}
+
+TEST_F(ApiPortal, SearchGivesANullUrlForATitleWithoutPage) {
     // A space reaches the portal as %20.
     const ns::Value soon = ParseJson(Get(Port(), "/api/search?q=coming%20soon"))["results"];
     ASSERT_EQ(std::vector<std::string>({"202"}), Ids(soon["series"]));

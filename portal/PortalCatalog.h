@@ -43,8 +43,11 @@ public:
     const Title* Find(const std::string& id) const;
     std::vector<const Title*> OfKind(Kind kind) const;
     std::vector<const Title*> EpisodesOf(const std::string& seriesId) const;
-    // Titles whose name holds text (ASCII letters compared without case).
+    // Titles whose name holds text, letters compared without case (see Matches).
     std::vector<const Title*> Search(const std::string& text) const;
+    // Whether name holds text, both UTF-8, with the letters of the Latin, Greek and Cyrillic
+    // scripts folded to one case. Empty text, or text that is not UTF-8, matches nothing.
+    static bool Matches(const std::string& name, const std::string& text);
 
     static std::string KindName(Kind kind);
 

@@ -118,7 +118,8 @@ PortalServer::PortalServer(Options options) : options_(std::move(options)) {
     if (!options_.accountsFile.empty() && !accounts_.Load(options_.accountsFile, error)) {
         throw std::runtime_error(error);
     }
-    if (!DemoData::Ensure(options_.dataFolder, options_.mktitle, error)) {
+    if (!DemoData::Ensure(options_.dataFolder, options_.mktitle, error, options_.stopFd,
+                          options_.announce)) {
         throw std::runtime_error("cannot make the demo data in " + options_.dataFolder + ": " +
                                  error);
     }

@@ -4,6 +4,7 @@
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -53,10 +54,15 @@ public:
         int slowSearchMs = 5000;   // how late the search "slow" answers
         size_t logLimit = 10000;   // requests kept in the log
         HttpServer::Observer observer;
+        // While the demo data are made: a descriptor that becomes readable when the making
+        // must stop (-1: none), and what is told, in one line, what is made and why.
+        int stopFd = -1;
+        std::function<void(const std::string&)> announce;
     };
 
     // Makes the demo data when missing, then listens. Throws std::runtime_error with the
-    // reason (data that cannot be made, accounts that cannot be read, a port in use).
+    // reason (data that cannot be made or whose making was stopped, accounts that cannot be
+    // read, a port in use).
     explicit PortalServer(Options options);
     ~PortalServer();
 

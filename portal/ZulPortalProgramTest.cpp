@@ -9,11 +9,16 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdio>
+#include <fstream>
+#include <sstream>
 #include <string>
 #include <vector>
 
 #include "platform/store/PropertyList.h"
+#include "tests/support/ChildProcess.h"
+#include "tests/support/TemporaryDirectory.h"
 #include "tests/support/TestLabels.h"
 
 extern char** environ;
@@ -113,6 +118,75 @@ TEST(ZulPortalProgram, RefusesABadPortAndAPortInUse) {
     close(holder);
     EXPECT_NE(std::string::npos, output.find("cannot listen on 127.0.0.1:")) << output;
     EXPECT_NE(std::string::npos, output.find("exit=1")) << output;
+}
+
+std::string ReadText(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+// Waits for condition, looking every 20 ms; false when it is still not met after bound (which
+// only ends a test that fails).
+template <typename Condition>
+bool WaitFor(Condition condition, std::chrono::seconds bound) {
+    const auto end = std::chrono::steady_clock::now() + bound;
+    while (!condition()) {
+        if (std::chrono::steady_clock::now() >= end) return false;
+        usleep(20 * 1000);
+    }
+    return true;
+}
+
+// The names in a folder of the data that a maker writes before renaming them into place.
+std::vector<std::string> Temporaries(const std::string& folder) {
+    std::vector<std::string> found;
+    for (const std::string& name : SvTestSupport::DirectoryEntries(folder)) {
+        if (name.find(".tmp.") != std::string::npos) found.push_back(name);
+    }
+    return found;
+}
+
+// A data folder that must be made: the portal says so and why, and a signal while it makes the
+// first clip ends it promptly, before it serves, with nothing half-written under any name; the
+// next start says it goes on making rather than taking the folder as made, and ends as quickly.
+TEST(ZulPortalProgram, ASignalWhileItMakesTheDataEndsItAndLeavesNothingHalfMade) {
+    SvTestSupport::TemporaryDirectory work("zul-portal-making-");
+    const std::string data = work.File("data");
+    struct Round {
+        int signal;
+        const char* says;  // what the line on standard error tells
+    };
+    const Round rounds[] = {
+        {SIGTERM, "making the demo data in "},
+        {SIGINT, "finishing the demo data in "},
+    };
+    for (const Round& round : rounds) {
+        SCOPED_TRACE(round.says);
+        SvTestSupport::ChildProcess portal(SV_ZUL_PORTAL_PATH, {"--port", "0", "--data", data},
+                                           std::nullopt, work.File("out"), work.File("err"));
+        ASSERT_TRUE(portal.Running());
+        // The first clip's stream is being written by the portal's ffmpeg.
+        ASSERT_TRUE(WaitFor([&] { return !Temporaries(data + "/clips").empty(); },
+                            std::chrono::seconds(30)))
+            << ReadText(work.File("err"));
+        ASSERT_EQ(0, kill(portal.Pid(), round.signal));
+        // It ends within a second on an idle machine; the bound is for a loaded one.
+        const std::optional<int> status = portal.WaitForExit(std::chrono::seconds(10));
+        ASSERT_TRUE(status.has_value()) << "still running 10 s after the signal";
+        EXPECT_TRUE(WIFEXITED(*status));
+        EXPECT_EQ("", ReadText(work.File("out")));  // it never served
+        const std::string said = ReadText(work.File("err"));
+        EXPECT_EQ(0u, said.find(std::string("zul-portal: ") + round.says + data + " (")) << said;
+
+        for (const char* sub : {"", "/clips", "/media", "/thumbs", "/posters", "/subtitles"}) {
+            EXPECT_EQ(std::vector<std::string>(), Temporaries(data + sub)) << sub;
+        }
+        EXPECT_FALSE(SvTestSupport::DirectoryEntries(data).count("recipe"));
+        // The clip was cut off while it was written: it is not there under its own name.
+        EXPECT_FALSE(SvTestSupport::DirectoryEntries(data + "/clips").count("pattern.ts"));
+    }
 }
 
 }  // namespace

@@ -1,9 +1,14 @@
 // zul-portal: the demo portal on a loopback port until SIGINT or SIGTERM.
 #include <pthread.h>
+#include <poll.h>
 #include <signal.h>
+#include <sys/signalfd.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <mutex>
 #include <stdexcept>
 
@@ -16,7 +21,9 @@ int main(int argc, char** argv) {
         "Serves the ZUL demo portal on 127.0.0.1: the pages, sign-in, search, thumbnails,\n"
         "playback information, titles and subtitles. The first line on standard output is\n"
         "the portal's URL; it serves until SIGINT or SIGTERM and then exits 0. The demo data\n"
-        "are made on first use (ffmpeg and mktitle) into the data folder.",
+        "are made on first use (ffmpeg and mktitle) into the data folder, and again when\n"
+        "mktitle is newer; a line on standard error says so and why. A signal stops the\n"
+        "making at once; the next start goes on from the files that were whole.",
         "Built-in accounts (without --accounts): demo@zul.test/demo (3 slots),\n"
         "full@zul.test/full (no free slot), maintenance@zul.test/maintenance (503),\n"
         "nostatus@zul.test/nostatus (no status header), emptyslots@zul.test/emptyslots\n"
@@ -35,19 +42,30 @@ int main(int argc, char** argv) {
     uint64_t port = 0;
     if (!line.UnsignedValue("port", 0, 65535, port)) return SvTools::CommandLine::kExitUsage;
 
-    // The signals are taken by sigwait below: blocked before any thread starts, so that every
-    // thread inherits the mask and none is interrupted.
+    // The signals arrive on a descriptor: blocked before any thread starts, so that every
+    // thread inherits the mask and none is interrupted. The same descriptor stops the making
+    // of the demo data, whose programs start with the signals unblocked again.
     sigset_t signals;
     sigemptyset(&signals);
     sigaddset(&signals, SIGINT);
     sigaddset(&signals, SIGTERM);
     pthread_sigmask(SIG_BLOCK, &signals, nullptr);
+    const int signalled = signalfd(-1, &signals, SFD_CLOEXEC);
+    if (signalled < 0) {
+        return line.Failure(std::string("cannot wait for signals: ") + strerror(errno));
+    }
 
     ZulPortal::PortalServer::Options options;
     options.port = static_cast<uint16_t>(port);
     options.dataFolder = line.Value("data", SV_PORTAL_DATA_DIR);
     options.mktitle = SV_MKTITLE_PATH;
     options.accountsFile = line.Value("accounts");
+    options.stopFd = signalled;
+    // Standard error: the first line on standard output is the URL that scripts wait for.
+    options.announce = [](const std::string& text) {
+        std::fprintf(stderr, "zul-portal: %s\n", text.c_str());
+        std::fflush(stderr);
+    };
     if (line.Has("log")) {
         options.observer = [](const ZulPortal::HttpRequest& request) {
             static std::mutex mutex;
@@ -59,6 +77,14 @@ int main(int argc, char** argv) {
     try {
         server.reset(new ZulPortal::PortalServer(options));
     } catch (const std::exception& error) {
+        pollfd watched = {signalled, POLLIN, 0};
+        if (poll(&watched, 1, 0) > 0) {
+            // Asked to end while the demo data were made: what was half made is gone, and the
+            // next start goes on from the whole files.
+            std::fprintf(stderr, "zul-portal: stopped before the demo data in %s were all made\n",
+                         options.dataFolder.c_str());
+            return SvTools::CommandLine::kExitSuccess;
+        }
         return line.Failure(error.what());
     }
     if (line.Has("plist")) {
@@ -75,8 +101,8 @@ int main(int argc, char** argv) {
     std::printf("%s\n", server->Url("").c_str());
     std::fflush(stdout);
 
-    int received = 0;
-    while (sigwait(&signals, &received) != 0) {
+    signalfd_siginfo received;
+    while (read(signalled, &received, sizeof received) < 0 && errno == EINTR) {
     }
     server->Stop();
     return SvTools::CommandLine::kExitSuccess;
