@@ -292,6 +292,16 @@ std::string ChainFailure(SVStatus status, const std::string& text) {
     return SvTools::StatusText(status, text);
 }
 
+// After the failure said, the hint for a file that is no title at all; returns the failure's
+// exit status.
+int NotATitleHint(const SvTools::CommandLine& cli, SVStatus status, const std::string& text,
+                  int failed) {
+    if (SvTools::IsNotATitle(status, text)) {
+        std::fputs(SvTools::NotATitleHint(cli.Program()).c_str(), stderr);
+    }
+    return failed;
+}
+
 // Sent to the thread that writes the output to interrupt a write that waits on a reader that
 // does not read; its handler does nothing, the interrupted write is then given up.
 const int kWakeSignal = SIGUSR1;
@@ -526,17 +536,18 @@ int Run(const SvTools::CommandLine& cli, const std::string& input, SvTools::Outp
         if (status == SVStatusMediaTruncated && read != 0 && read < end && end <= size) {
             return endedEarly();
         }
-        if (cut.Position() == 0) {
-            // Nothing of the title came: the file's or the origin's answer (or the reason
-            // there was none).
-            return cli.Failure("cannot open " + input + ": " + ChainFailure(status, text));
-        }
-        return cli.Failure(input + ": " + ChainFailure(status, text));
+        // "cannot open" when nothing of the title came: the file's or the origin's answer (or
+        // the reason there was none).
+        const int failed = cli.Failure((cut.Position() == 0 ? "cannot open " : "") + input + ": " +
+                                       ChainFailure(status, text));
+        return NotATitleHint(cli, status, text, failed);
     }
     if (transformer.GetStatus() != SVStatusSuccess) {
         // A step of the run that failed without an error event.
-        return cli.Failure(input + ": " +
-                           ChainFailure(transformer.GetStatus(), transformer.GetErrorText()));
+        status = transformer.GetStatus();
+        text = transformer.GetErrorText();
+        return NotATitleHint(cli, status, text,
+                             cli.Failure(input + ": " + ChainFailure(status, text)));
     }
     if (!sink->IsComplete()) {
         return cli.Failure(input + ": the stream ended before its end was reached");
