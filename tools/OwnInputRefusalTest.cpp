@@ -198,6 +198,9 @@ TEST(InputRefusal, AFolderIsADirectoryAndAStreamThatIsNoTitleGetsTheHint) {
         std::string end;  // how the report ends (svplay's event lines come before)
     } cases[] = {
         {{Fixtures::MktitlePath(), folder, out}, "mktitle: cannot read " + folder + isDirectory},
+        {{Fixtures::MktitlePath(), "--smil", out, "--textstream", "en:" + folder,
+          Fixtures::ShortClip()},
+         "mktitle: cannot read " + folder + isDirectory},
         {{SV_TITLEDUMP_PATH, folder}, "titledump: cannot read " + folder + isDirectory},
         {{SV_KVJSON_PATH, folder}, "kvjson: cannot read " + folder + isDirectory},
         {{SV_SVREMUX_PATH, folder, "-o", out}, "svremux: cannot open " + folder + isDirectory},
