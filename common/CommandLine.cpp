@@ -8,6 +8,7 @@
 #include <cstring>
 #include <algorithm>
 
+#include "SVLibrary/Types/SVStatus.h"
 #include "SVLibrary/Util/Hex.h"
 #include "SVLibrary/Util/LibraryVersion.h"
 
@@ -234,6 +235,19 @@ std::string SystemReason(int error) { return std::strerror(error); }
 std::string StatusText(int status, const std::string& text) {
     const std::string number = "(" + std::to_string(status) + ")";
     return text.empty() ? "error " + number : text + " " + number;
+}
+
+std::string NotATitleHint(const std::string& program) {
+    return program +
+           ": hint: a title is a file of the engine's own container (.svm); mktitle makes one\n"
+           "from MPEG-TS files as ffmpeg writes them (an .mp4 becomes one with:\n"
+           "ffmpeg -i IN.mp4 -c copy IN.ts, then mktitle IN.ts OUT.svm)\n";
+}
+
+bool IsNotATitle(int status, const std::string& text) {
+    // The demultiplexer's two refusals of such data; its third of this status is the empty file.
+    return status == SVStatusInvalidDataFormat &&
+           (text == "Invalid data format" || text == "The title has no index");
 }
 
 namespace {

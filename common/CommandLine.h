@@ -102,6 +102,14 @@ private:
 std::string SystemReason(int error);
 // The engine's status text with its number in parentheses: "Media was truncated (1005)".
 std::string StatusText(int status, const std::string& text);
+// What every program that reads titles adds after refusing a file that is no title at all
+// (another kind of media renamed, a program stream without an index): what a title is and that
+// mktitle makes one. "program: hint: ..." on lines of their own, each ending in a line end.
+std::string NotATitleHint(const std::string& program);
+// Whether the engine's refusal of a title (its status and text) says that the bytes are no
+// title at all: data that do not begin as a program stream, or a program stream without an
+// index. An empty file is not among them: it is told as such.
+bool IsNotATitle(int status, const std::string& text);
 
 // Whether a title is named by a "file://" URL.
 bool IsFileUrl(const std::string& title);

@@ -1,7 +1,8 @@
 // Every tool that reads a file and writes another refuses to write over what it reads: the
 // output named as the input itself, through a symbolic link or a hard link, or the file that
 // standard input comes from. Each refusal exits 1 with the reason and leaves the input as it was
-// and nothing else behind.
+// and nothing else behind. A folder, or a stream that is no title, given as the input is refused
+// by every tool in the same words.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -15,6 +16,7 @@
 #include "tests/support/Fixtures.h"
 #include "tests/support/MediaFileTestSupport.h"
 #include "tests/support/TemporaryDirectory.h"
+#include "tests/support/UnusedPort.h"
 #include "common/OutputFile.h"
 
 namespace {
@@ -170,6 +172,58 @@ TEST_F(OwnInputRefusal, Svremux) {
     tool_ = "svremux", reason_ = " is the title itself\n";
     ExpectRefused({SV_SVREMUX_PATH, in, "-o", dir_.File("link")}, dir_.File("link"));
     ExpectRefused({SV_SVREMUX_PATH, dir_.File("hard"), "-o", in}, in);
+}
+
+// A folder given where a tool reads its title or input is refused as the system words it, by
+// every tool; a stream that is no title (ffmpeg's MPEG-TS named as a title) is refused with the
+// reason and, in every tool that reads titles, the same hint how titles are made. Exit 1 and no
+// output either way.
+TEST(InputRefusal, AFolderIsADirectoryAndAStreamThatIsNoTitleGetsTheHint) {
+    TemporaryDirectory dir("inputrefusal");
+    const std::string folder = dir.File("folder");
+    ASSERT_EQ(0, mkdir(folder.c_str(), 0755));
+    const std::string stream = dir.File("clip.svm");
+    WriteWholeFile(stream, ReadWholeFile(Fixtures::ShortClip()));
+    const std::string out = dir.File("out");
+    const std::string port = std::to_string(SvTestSupport::UnusedLoopbackPort());
+    const auto hint = [](const std::string& tool) {
+        return tool +
+               ": hint: a title is a file of the engine's own container (.svm); mktitle makes "
+               "one\nfrom MPEG-TS files as ffmpeg writes them (an .mp4 becomes one with:\n"
+               "ffmpeg -i IN.mp4 -c copy IN.ts, then mktitle IN.ts OUT.svm)\n";
+    };
+    const std::string isDirectory = ": Is a directory\n";
+    const struct {
+        std::vector<std::string> argv;
+        std::string end;  // how the report ends (svplay's event lines come before)
+    } cases[] = {
+        {{Fixtures::MktitlePath(), folder, out}, "mktitle: cannot read " + folder + isDirectory},
+        {{Fixtures::MktitlePath(), "--smil", out, "--textstream", "en:" + folder,
+          Fixtures::ShortClip()},
+         "mktitle: cannot read " + folder + isDirectory},
+        {{SV_TITLEDUMP_PATH, folder}, "titledump: cannot read " + folder + isDirectory},
+        {{SV_KVJSON_PATH, folder}, "kvjson: cannot read " + folder + isDirectory},
+        {{SV_SVREMUX_PATH, folder, "-o", out}, "svremux: cannot open " + folder + isDirectory},
+        {{SV_SVPLAY_PATH, "--port", port, folder}, "svplay: cannot play " + folder + isDirectory},
+        {{SV_SVPLAY_PATH, "--port", port, "file://" + folder},
+         "svplay: cannot play file://" + folder + isDirectory},
+        {{SV_SVREMUX_PATH, stream, "-o", out},
+         "svremux: " + stream + ": Invalid data format (1001)\n" + hint("svremux")},
+        {{SV_SVPLAY_PATH, "--port", port, stream},
+         "svplay: cannot play " + stream + ": Invalid data format (1001)\n" + hint("svplay")},
+        {{SV_TITLEDUMP_PATH, stream},
+         "titledump: " + stream + ": the title has no tracks\n" + hint("titledump")},
+    };
+    for (const auto& c : cases) {
+        std::string command;
+        for (const std::string& arg : c.argv) command += arg + " ";
+        SCOPED_TRACE(command);
+        std::string report;
+        EXPECT_EQ(1, RunProgram(c.argv, &report)) << report;
+        ASSERT_GE(report.size(), c.end.size()) << report;
+        EXPECT_EQ(c.end, report.substr(report.size() - c.end.size())) << report;
+        EXPECT_NE(0, access(out.c_str(), F_OK)) << "no output is made";
+    }
 }
 
 }  // namespace

@@ -224,6 +224,32 @@ std::string ChapterTitle() {
                                                 "5:Two:" + Fixtures::Thumbnail(1)});
 }
 
+// The chapter titles of a title in order, as its chapter table holds them.
+std::vector<std::string> ChapterTitles(const std::string& path) {
+    using namespace SarvelonMediaKit::Mpeg2PsFormat;
+    const Header h = ReadHeader(SvTestSupport::ReadFileBytes(path));
+    std::vector<std::string> titles;
+    SarvelonMediaKit::Mpeg2PsMetadata table(1);
+    size_t consumed = 0;
+    Bytes nested;
+    if (!table.Read(h.metadata.data(), h.metadata.size(), consumed) ||
+        !table.GetBytes(TagTableBlocks, nested)) {
+        ADD_FAILURE() << path << " has no chapter table";
+        return titles;
+    }
+    for (size_t p = 0; p < nested.size(); p += consumed) {
+        SarvelonMediaKit::Mpeg2PsMetadata chapter(1);
+        std::string name;
+        if (!chapter.Read(nested.data() + p, nested.size() - p, consumed) || consumed == 0 ||
+            !chapter.GetString(TagChapterTitle, name)) {
+            ADD_FAILURE() << "a chapter of " << path << " does not read";
+            break;
+        }
+        titles.push_back(name);
+    }
+    return titles;
+}
+
 SV_TEST_LABEL(Mktitle, TitleWithChaptersPlaysInFfmpeg, e2e);  // checked with outside clients
 TEST(Mktitle, TitleWithChaptersPlaysInFfmpeg) {
     const std::string source = Fixtures::LongClip();
@@ -479,6 +505,7 @@ TEST(Mktitle, BadInputGetsAClearErrorAndNoOutput) {
         return pictures.File(name);
     };
     const std::string text = write("not-a-picture.jpg", Bytes{'h', 'e', 'l', 'l', 'o', '\n'});
+    const std::string notes = write("notes", Bytes{'h', 'e', 'l', 'l', 'o', '\n'});
     const std::string jpegAsPng = write("jpeg-named.png", jpeg);
     // The start of the picture: its markers and tables, cut before the frame header.
     const std::string headless = write("headless.jpg", Bytes(jpeg.begin(), jpeg.begin() + 20));
@@ -517,6 +544,19 @@ TEST(Mktitle, BadInputGetsAClearErrorAndNoOutput) {
              1,
              "chapter image " + cutPng + " does not decode as a PNG picture"},
             {{clip, out, "--truncate", "999999999"}, 1, "cannot truncate"},
+            // A last part meant as the image: of a kind the title cannot carry, whether there
+            // or not, or naming a file or a folder.
+            {{clip, out, "--chapter", "2:Chap:/path/pic.gif"},
+             2,
+             "--chapter: the image \"/path/pic.gif\" is a .gif picture"},
+            {{clip, out, "--chapter",
+              "2:Chap:" + jpegAsPng.substr(0, jpegAsPng.size() - 3) + "WebP"},
+             2,
+             "is a .webp picture"},
+            {{clip, out, "--chapter", "2:Chap:" + notes},
+             2,
+             "--chapter: the image \"" + notes + "\" names a file"},
+            {{clip, out, "--chapter", "2:Chap:" + pictures.Path()}, 2, "names a directory"},
         },
         out);
     // The whole PNG is a picture as its name says.
@@ -524,6 +564,15 @@ TEST(Mktitle, BadInputGetsAClearErrorAndNoOutput) {
     const std::string made = dir + "/png-chapter.svm";
     EXPECT_EQ(0, MktitleTestSupport::Mktitle({clip, made, "--chapter", "0:Pic:" + pngPath}, &said))
         << said;
+    std::remove(made.c_str());
+    // Colons within a title are the title's own, with an image after them or none.
+    EXPECT_EQ(0, MktitleTestSupport::Mktitle(
+                     {clip, made, "--chapter", "0:Part: two", "--chapter", "1:Ratio 16:9",
+                      "--chapter", "2:Note:", "--chapter", "3:A: b:" + Fixtures::Thumbnail(0)},
+                     &said))
+        << said;
+    EXPECT_EQ(std::vector<std::string>({"Part: two", "Ratio 16:9", "Note:", "A: b"}),
+              ChapterTitles(made));
     std::remove(made.c_str());
 }
 

@@ -6,11 +6,10 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <iterator>
 #include <stdexcept>
 
-#include "SVLibrary/File/InputFileStream.h"
 #include "common/OutputFile.h"
+#include "tools/mktitle/InputFile.h"
 #include "tools/mktitle/SmilManifest.h"
 #include "tools/mktitle/TitleFile.h"
 
@@ -23,15 +22,14 @@ bool Exists(const std::string& path) {
     return lstat(path.c_str(), &status) == 0;
 }
 
+// A folder is refused with the system's reason, as every input is.
 std::vector<uint8_t> ReadTextFile(const std::string& path) {
-    SV::InputFileStream in(path);
-    if (!in) {
-        throw std::runtime_error("cannot read " + path + ": " + std::strerror(errno));
-    }
-    std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(in)),
-                               std::istreambuf_iterator<char>());
-    if (in.bad()) {
-        throw std::runtime_error("cannot read " + path);
+    InputFile file(path);
+    std::vector<uint8_t> bytes;
+    uint8_t buffer[65536];
+    for (size_t n = file.Read(buffer, sizeof buffer); n != 0;
+         n = file.Read(buffer, sizeof buffer)) {
+        bytes.insert(bytes.end(), buffer, buffer + n);
     }
     return bytes;
 }

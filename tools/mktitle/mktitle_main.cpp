@@ -92,6 +92,21 @@ bool HasImageExtension(const std::string& path) {
     return extension == "jpg" || extension == "jpeg" || extension == "png";
 }
 
+// The extensions of other kinds of pictures: a last part of --chapter that ends in one was meant
+// as a thumbnail, which the title cannot carry, rather than as the end of the chapter's title.
+bool HasOtherImageExtension(const std::string& path) {
+    static const char* const kOthers[] = {"gif",  "bmp", "webp", "tif", "tiff", "heic", "heif",
+                                          "avif", "svg", "ico",  "jxl", "jp2",  "jfif", "apng",
+                                          "pnm",  "ppm", "pgm",  "pbm", "tga",  "psd"};
+    const std::string extension = LowerExtension(path);
+    for (const char* other : kOthers) {
+        if (extension == other) {
+            return true;
+        }
+    }
+    return false;
+}
+
 // A thumbnail goes into the title as it is, and every player shows it as the picture its name
 // says: bytes that are not that picture, or that do not decode, are refused here rather than
 // reaching a player as a broken picture.
@@ -118,7 +133,9 @@ void CheckThumbnail(const std::string& path, const std::vector<uint8_t>& bytes) 
 }
 
 // SECONDS:TITLE[:IMAGE]; the part after the last colon is the image when it names an image
-// file, so a title may hold colons when it has no image.
+// file, so a title may hold colons when it has no image. A last part that names an existing
+// file, or ends in the extension of a kind of picture the title cannot carry, was meant as an
+// image all the same: refused, rather than made the end of the title without a word.
 SvTools::ChapterSpec ParseChapter(const std::string& text) {
     const size_t colon = text.find(':');
     if (colon == std::string::npos) {
@@ -135,12 +152,26 @@ SvTools::ChapterSpec ParseChapter(const std::string& text) {
     }
     std::string rest = text.substr(colon + 1);
     const size_t last = rest.rfind(':');
-    if (last != std::string::npos && HasImageExtension(rest.substr(last + 1))) {
-        chapter.image = ReadWholeFile(rest.substr(last + 1));
-        if (chapter.image.empty()) {
-            throw std::runtime_error("chapter image " + rest.substr(last + 1) + " is empty");
+    const std::string image = last != std::string::npos ? rest.substr(last + 1) : std::string();
+    struct stat status;
+    if (!image.empty() && !HasImageExtension(image)) {
+        if (HasOtherImageExtension(image)) {
+            throw UsageError("--chapter: the image \"" + image + "\" is a ." +
+                             LowerExtension(image) +
+                             " picture: a chapter's image is a .jpg, .jpeg or .png file");
         }
-        CheckThumbnail(rest.substr(last + 1), chapter.image);
+        if (stat(image.c_str(), &status) == 0) {
+            throw UsageError("--chapter: the image \"" + image + "\" names " +
+                             (S_ISDIR(status.st_mode) ? "a directory" : "a file") +
+                             ", not a .jpg, .jpeg or .png picture");
+        }
+    }
+    if (HasImageExtension(image)) {
+        chapter.image = ReadWholeFile(image);
+        if (chapter.image.empty()) {
+            throw std::runtime_error("chapter image " + image + " is empty");
+        }
+        CheckThumbnail(image, chapter.image);
         rest = rest.substr(0, last);
     }
     chapter.title = rest;
@@ -193,7 +224,9 @@ int Run(int argc, char** argv) {
                    "as text-LANG.ttml; may be repeated");
     line.AddOption("chapter", 0, "SECONDS:TITLE[:IMAGE]",
                    "a chapter starting at SECONDS; IMAGE (.jpg, .jpeg or .png) is its "
-                   "thumbnail; may be repeated");
+                   "thumbnail; TITLE may hold colons, but a last part after one that names a "
+                   "file or another kind of picture (.gif, .webp, ...) is refused; may be "
+                   "repeated");
     line.AddOption("lang", 0, "CODE",
                    "language of the audio: given once, of every input; else once per input, "
                    "in order");

@@ -9,6 +9,7 @@
 #include <poll.h>
 #include <pthread.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <sys/eventfd.h>
 #include <sys/signalfd.h>
 #include <unistd.h>
@@ -47,12 +48,6 @@ const char kEpilogue[] =
     "Exits 1 with the reason on standard error, and nothing on standard output, when the title\n"
     "cannot be played (the port taken by another program, for one), and after an error during\n"
     "playback (the StoppingOnError event). The engine's diagnostic lines go to standard error.\n";
-
-// What to do about a file the engine does not play.
-const char kTitleHint[] =
-    "svplay: hint: the engine plays titles of its own container (.svm) and SMIL manifests of\n"
-    "them; mktitle makes one from MPEG-TS files as ffmpeg writes them (an .mp4 becomes one\n"
-    "with: ffmpeg -i IN.mp4 -c copy IN.ts)\n";
 
 // The preload timeout travels in microseconds as a signed 32-bit number.
 const uint64_t kMostPreloadMilliseconds = 2147483;
@@ -178,8 +173,10 @@ EventOutput gOutput;
 
 // What the events have told, read on the main thread only (every callback runs there).
 struct PlaybackState {
-    bool failed = false;      // StoppingOnError arrived
-    std::string failure;      // what it said
+    bool failed = false;  // StoppingOnError arrived
+    std::string failure;  // what it said
+    int status = 0;       // its status and text as the engine gave them
+    std::string text;
     bool stopped = false;     // Stopped arrived
     bool terminated = false;  // Terminated arrived
 };
@@ -193,8 +190,9 @@ int OnEvent(SViOsApiEvent event, const ns::Dictionary& attributes) {
                 gState.failed = true;
                 const ns::Value* text = attributes.Find("SVDescriptionKey");
                 const ns::Value* status = attributes.Find("SVErrorKey");
-                gState.failure = SvTools::StatusText(status ? int(status->Int64Value()) : 0,
-                                                     text ? text->StringValue() : "");
+                gState.status = status ? int(status->Int64Value()) : 0;
+                gState.text = text ? text->StringValue() : "";
+                gState.failure = SvTools::StatusText(gState.status, gState.text);
             }
             break;
         case SViOsApiEvent_Stopped: gState.stopped = true; break;
@@ -279,6 +277,11 @@ int Run(const SvTools::CommandLine& cli) {
     if (local && access(asset.c_str(), R_OK) != 0) {
         return cli.Failure(asset + ": " + SvTools::SystemReason(errno));
     }
+    // The engine would take a folder for a kind of title it does not play.
+    struct stat info;
+    if (local && stat(asset.c_str(), &info) == 0 && S_ISDIR(info.st_mode)) {
+        return cli.Failure("cannot play " + title + ": " + SvTools::SystemReason(EISDIR));
+    }
     if (cli.Has("port")) {
         SarvelonMediaKit::SetLoopbackPort(uint16_t(port));
     }
@@ -320,8 +323,10 @@ int Run(const SvTools::CommandLine& cli) {
                                    : gState.failed ? gState.failure
                                                    : SvTools::PlayStatus::Text(played);
         std::fprintf(stderr, "svplay: cannot play %s: %s\n", title.c_str(), reason.c_str());
-        if (played == 0 || played == SVStatusUnsupported || played == SVStatusSetupRefused) {
-            std::fputs(kTitleHint, stderr);
+        // A kind of file the engine does not play, or one that it opened and found no title.
+        if (played == 0 || played == SVStatusUnsupported || played == SVStatusSetupRefused ||
+            (gState.failed && SvTools::IsNotATitle(gState.status, gState.text))) {
+            std::fputs(SvTools::NotATitleHint(cli.Program()).c_str(), stderr);
         }
         return SvTools::CommandLine::kExitFailure;
     }

@@ -1,9 +1,14 @@
 // svremux on titles that nginx serves: what it writes equals, byte for byte, what it writes from
 // the same title's file (that run is checked against the sources by SvremuxTest), also through
-// a throttled origin; an origin's refusal is told with its status and leaves no output.
+// a throttled origin; an origin's refusal is told with its status and leaves no output. The
+// progress line of a download, from the test origin that can hold back half a title.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
+
+#include <chrono>
+#include <csignal>
 
 #include <fstream>
 #include <iterator>
@@ -13,10 +18,12 @@
 
 #include "tests/support/Fixtures.h"
 #include "tests/support/NginxOrigin.h"
+#include "tests/support/TestOrigin.h"
 #include "tests/support/TemporaryDirectory.h"
 #include "tests/support/UnusedPort.h"
 #include "tests/support/TestLabels.h"
 #include "tests/support/MediaFileTestSupport.h"
+#include "tools/svremux/SvremuxTerminalRun.h"
 
 namespace {
 
@@ -128,6 +135,69 @@ TEST_F(SvremuxHttpTest, ATitleCutShortOnTheOriginFails) {
     EXPECT_EQ(1, Remux(root + "/cut.svm", output, &local));
     ASSERT_EQ(0u, local.find("svremux: " + root + "/cut.svm: ")) << local;
     EXPECT_EQ("svremux: " + url + ": " + local.substr(local.find(": ", 9) + 2), report);
+}
+
+// On a terminal the progress line counts a download as it counts a file: against the size the
+// response tells, or, from an origin that never tells it, against the end of the rendition its
+// index gives. While the origin holds back the second half of the title the line shows about
+// half; a whole run ends at 100 %.
+TEST(SvremuxDownloadProgress, CountsAgainstTheSizeOnceTheDownloadKnowsIt) {
+    using SvremuxTestSupport::TerminalRun;
+    // Bounds a run that fails, nothing more.
+    constexpr std::chrono::seconds kBound(30);
+    const TemporaryDirectory dir("svremuxprogress");
+    const std::string title = SvTestSupport::ReadWholeFile(Fixtures::ShortTitle());
+    ASSERT_GT(title.size(), 100000u);
+    const struct {
+        const char* name;
+        bool sizeUntold;  // chunked, and a Content-Range total of "*"
+    } cases[] = {{"size told", false}, {"size never told", true}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        SvTestSupport::TestOrigin origin;
+        origin.Serve("/title.svm", title);
+        SvTestSupport::TestOrigin::Fault fault;
+        fault.chunked = c.sizeUntold;
+        fault.totalUnknown = c.sizeUntold;
+        fault.stallAfter = title.size() / 2;
+        fault.stallMs = 3600 * 1000;  // until the run is stopped
+        origin.SetFault("/title.svm", fault);
+        const std::string output = dir.File("out.ts");
+        {
+            TerminalRun run({origin.Url("/title.svm"), "-o", output});
+            ASSERT_TRUE(run.Started());
+            // Half the title has come: the line reaches near 50 % and no further.
+            int shown = 0;
+            EXPECT_TRUE(run.ReadUntil(
+                [&shown](const std::string& text) {
+                    const std::vector<int> percentages = TerminalRun::Percentages(text);
+                    shown = percentages.empty() ? 0 : percentages.back();
+                    return shown >= 45;
+                },
+                kBound))
+                << run.Text();
+            EXPECT_LE(shown, 50) << run.Text();
+            run.Signal(SIGINT);
+            const std::optional<int> status = run.Finish(kBound);
+            EXPECT_TRUE(status && WIFSIGNALED(*status)) << run.Text();
+        }
+        EXPECT_FALSE(SvTestSupport::PathExists(output));
+
+        fault.stallAfter = SvTestSupport::TestOrigin::kNever;
+        origin.SetFault("/title.svm", fault);
+        TerminalRun run({origin.Url("/title.svm"), "-o", output});
+        ASSERT_TRUE(run.Started());
+        const std::optional<int> status = run.Finish(kBound);
+        ASSERT_TRUE(status && WIFEXITED(*status)) << run.Text();
+        EXPECT_EQ(0, WEXITSTATUS(*status)) << run.Text();
+        EXPECT_EQ(0u, TerminalRun::LastState(run.Text()).find("svremux: 100%")) << run.Text();
+        // Never back, never past the end.
+        const std::vector<int> percentages = TerminalRun::Percentages(run.Text());
+        for (size_t i = 1; i < percentages.size(); ++i) {
+            EXPECT_LE(percentages[i - 1], percentages[i]) << run.Text();
+        }
+        EXPECT_EQ(0, unlink(output.c_str()));
+    }
 }
 
 }  // namespace

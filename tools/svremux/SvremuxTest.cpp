@@ -30,6 +30,7 @@
 #include "common/TsReader.h"
 #include "tests/support/TestLabels.h"
 #include "tests/support/MediaFileTestSupport.h"
+#include "tools/svremux/SvremuxTerminalRun.h"
 
 namespace {
 
@@ -543,37 +544,15 @@ TEST_F(SvremuxTest, AStopSignalEndsARunWaitingForItsOutputsReader) {
 // On a terminal the progress line counts to the end of the rendition written, not of the file:
 // a whole run ends at 100 %.
 TEST_F(SvremuxTest, TheProgressLineOfAWholeRunEndsAt100PerCent) {
+    using SvremuxTestSupport::TerminalRun;
     for (const std::string& title : {Fixtures::ShortTitle(), Fixtures::MultiRateTitle()}) {
         SCOPED_TRACE(title);
-        const int master = posix_openpt(O_RDWR | O_NOCTTY);
-        ASSERT_GE(master, 0);
-        ASSERT_EQ(0, grantpt(master));
-        ASSERT_EQ(0, unlockpt(master));
-        const std::string terminal = ptsname(master);
-        ChildProcess run = Start({title, "-o", out}, terminal);
-        ASSERT_TRUE(run.Running());
-        std::string text;
-        char buffer[4096];
-        for (;;) {
-            const ssize_t n = read(master, buffer, sizeof buffer);
-            if (n > 0) {
-                text.append(buffer, size_t(n));
-            } else if (!(n < 0 && errno == EINTR)) {
-                break;  // EIO once the last holder of the terminal has closed it
-            }
-        }
-        close(master);
-        const std::optional<int> status = run.WaitForExit(kRunEnds);
-        ASSERT_TRUE(status && WIFEXITED(*status)) << text;
-        EXPECT_EQ(0, WEXITSTATUS(*status)) << text;
-        // The terminal writes each line end as "\r\n": back to "\n".
-        for (size_t at = text.find("\r\n"); at != std::string::npos; at = text.find("\r\n", at)) {
-            text.erase(at, 1);
-        }
-        // The last state of the line: after its last carriage return, before the line end.
-        const size_t last = text.rfind('\r');
-        ASSERT_NE(std::string::npos, last) << text;
-        EXPECT_EQ(last + 1, text.find("svremux: 100%", last + 1)) << text.substr(last + 1);
+        TerminalRun run({title, "-o", out});
+        ASSERT_TRUE(run.Started());
+        const std::optional<int> status = run.Finish(kRunEnds);
+        ASSERT_TRUE(status && WIFEXITED(*status)) << run.Text();
+        EXPECT_EQ(0, WEXITSTATUS(*status)) << run.Text();
+        EXPECT_EQ(0u, TerminalRun::LastState(run.Text()).find("svremux: 100%")) << run.Text();
     }
 }
 

@@ -12,6 +12,9 @@
 
 #include <csignal>
 
+#include <boost/make_shared.hpp>
+#include <boost/weak_ptr.hpp>
+
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
@@ -34,6 +37,7 @@
 #include "engine/core/ErrorInfoMonitor.h"
 #include "engine/core/Session.h"
 #include "engine/core/StreamInfoMonitor.h"
+#include "engine/core/Task.h"
 #include "engine/input/CurlHTTPClientInterface.h"
 #include "engine/input/HTTPClientInterfaceFactory.h"
 #include "engine/input/HTTPThread.h"
@@ -240,6 +244,30 @@ private:
     size_t nextSeekPoint_ = 0;
 };
 
+// Asks the chain, on the session's task thread where its stages run, for the size of the title
+// as its source knows it (a download's once its response has told the length) and keeps it for
+// the thread that shows the progress. Holds the stage weakly: a task left over when the chain
+// has gone does nothing.
+class SourceSizeTask : public Task {
+public:
+    SourceSizeTask(const boost::weak_ptr<Component>& stage,
+                   const boost::shared_ptr<std::atomic<uint64_t>>& size)
+        : Task(Session::TaskCategorySession, StackIdMain, "svremux::SourceSize"),
+          stage_(stage),
+          size_(size) {}
+
+    bool Execute() override {
+        if (const boost::shared_ptr<Component> stage = stage_.lock()) {
+            size_->store(stage->EndPosition().Get());
+        }
+        return false;
+    }
+
+private:
+    boost::weak_ptr<Component> stage_;
+    boost::shared_ptr<std::atomic<uint64_t>> size_;
+};
+
 // The last sample lasts beyond its own time (a picture, an audio frame), and the index counts
 // to its end: media that reach this close to the index's duration are whole.
 const uint64_t kDurationSlack = 1000000;
@@ -290,6 +318,16 @@ std::string ChainFailure(SVStatus status, const std::string& text) {
                " (" + number + ", status " + std::to_string(status) + ")";
     }
     return SvTools::StatusText(status, text);
+}
+
+// After the failure said, the hint for a file that is no title at all; returns the failure's
+// exit status.
+int NotATitleHint(const SvTools::CommandLine& cli, SVStatus status, const std::string& text,
+                  int failed) {
+    if (SvTools::IsNotATitle(status, text)) {
+        std::fputs(SvTools::NotATitleHint(cli.Program()).c_str(), stderr);
+    }
+    return failed;
 }
 
 // Sent to the thread that writes the output to interrupt a write that waits on a reader that
@@ -439,17 +477,26 @@ int Run(const SvTools::CommandLine& cli, const std::string& input, SvTools::Outp
     transformer.Transform(MediaTime(~uint64_t(0)), TrickPlayRate(0), true);
 
     const bool progress = isatty(STDERR_FILENO) != 0;
+    // The title's size as the source knows it: a file's from the start, a download's once its
+    // response has told it (asked of the chain until then).
+    const boost::shared_ptr<std::atomic<uint64_t>> sourceSize =
+        boost::make_shared<std::atomic<uint64_t>>(knownSize);
     uint64_t lastRead = 0;
     uint64_t lastWritten = 0;
     std::chrono::steady_clock::time_point lastChange = std::chrono::steady_clock::now();
     bool stalled = false;
-    // Counted against the end of the first rendition once the index has told it.
+    // Counted against the title's size, or the end of the first rendition once the index has
+    // told it when that comes first; 0 % while neither is known.
     const auto showProgress = [&](uint64_t read, uint64_t written) {
         if (progress) {
-            const uint64_t size = knownSize;
-            const uint64_t end = cutStage->End() < size ? cutStage->End() : size;
+            const uint64_t size = sourceSize->load();
+            uint64_t end = cutStage->End();
+            if (size != 0 && size < end) {
+                end = size;
+            }
+            const bool known = end != 0 && end != FirstRenditionCut::kUnknown;
             std::fprintf(stderr, "\rsvremux: %3d%%  %s read, %s written ",
-                         end ? int(std::min(read, end) * 100 / end) : 0, Megabytes(read).c_str(),
+                         known ? int(std::min(read, end) * 100 / end) : 0, Megabytes(read).c_str(),
                          Megabytes(written).c_str());
         }
     };
@@ -459,6 +506,10 @@ int Run(const SvTools::CommandLine& cli, const std::string& input, SvTools::Outp
             // stopping the session (the audio branch) ends the run all the same.
             if (transformer.GetStatus() != SVStatusSuccess) break;
             continue;
+        }
+        if (progress && sourceSize->load() == 0) {
+            session->AddTask(
+                boost::make_shared<SourceSizeTask>(cutStage->weak_from_this(), sourceSize));
         }
         const uint64_t read = cutStage->Position();
         const uint64_t written = sink->BytesTaken();
@@ -526,17 +577,18 @@ int Run(const SvTools::CommandLine& cli, const std::string& input, SvTools::Outp
         if (status == SVStatusMediaTruncated && read != 0 && read < end && end <= size) {
             return endedEarly();
         }
-        if (cut.Position() == 0) {
-            // Nothing of the title came: the file's or the origin's answer (or the reason
-            // there was none).
-            return cli.Failure("cannot open " + input + ": " + ChainFailure(status, text));
-        }
-        return cli.Failure(input + ": " + ChainFailure(status, text));
+        // "cannot open" when nothing of the title came: the file's or the origin's answer (or
+        // the reason there was none).
+        const int failed = cli.Failure((cut.Position() == 0 ? "cannot open " : "") + input + ": " +
+                                       ChainFailure(status, text));
+        return NotATitleHint(cli, status, text, failed);
     }
     if (transformer.GetStatus() != SVStatusSuccess) {
         // A step of the run that failed without an error event.
-        return cli.Failure(input + ": " +
-                           ChainFailure(transformer.GetStatus(), transformer.GetErrorText()));
+        status = transformer.GetStatus();
+        text = transformer.GetErrorText();
+        return NotATitleHint(cli, status, text,
+                             cli.Failure(input + ": " + ChainFailure(status, text)));
     }
     if (!sink->IsComplete()) {
         return cli.Failure(input + ": the stream ended before its end was reached");

@@ -427,6 +427,13 @@ bool FormatTitleJson(const TitleSummary& summary, std::string& text, std::string
     return true;
 }
 
+bool IsNotATitle(const TitleSummary& summary) {
+    const bool parsedToEnd =
+        summary.result == Mpeg2PsResult::Ok || summary.result == Mpeg2PsResult::ProgramEnd;
+    return summary.fileSize != 0 && !summary.indexSeen &&
+           (summary.result == Mpeg2PsResult::NoPackFirst || parsedToEnd);
+}
+
 std::vector<std::string> TitleProblems(const TitleSummary& summary) {
     std::vector<std::string> problems;
     if (summary.fileSize == 0) {

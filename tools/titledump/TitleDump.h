@@ -79,6 +79,10 @@ std::string ResultName(SarvelonMediaKit::Mpeg2PsResult result);
 // for stuffing). Empty when whole.
 std::vector<std::string> TitleProblems(const TitleSummary& summary);
 
+// Whether the bytes are no title at all, as the engine would refuse them: they do not begin
+// as a program stream, or they make one without an index. An empty file is not among them.
+bool IsNotATitle(const TitleSummary& summary);
+
 }  // namespace SvTools
 
 #endif

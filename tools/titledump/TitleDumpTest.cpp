@@ -78,9 +78,13 @@ TEST_F(TitleDumpTest, ProblemsGoToStandardErrorAndFailTheRun) {
     } cases[] = {
         {missing, "titledump: cannot open " + missing + ": No such file or directory\n", ""},
         {empty, "titledump: " + empty + ": the file is empty\n", ""},
+        // A program stream, but no title: with the hint how titles are made.
         {noTrackTitle,
          "titledump: " + noTrackTitle + ": the title has no index\n" +
-             "titledump: " + noTrackTitle + ": the title has no tracks\n",
+             "titledump: " + noTrackTitle + ": the title has no tracks\n" +
+             "titledump: hint: a title is a file of the engine's own container (.svm); mktitle "
+             "makes one\nfrom MPEG-TS files as ffmpeg writes them (an .mp4 becomes one with:\n"
+             "ffmpeg -i IN.mp4 -c copy IN.ts, then mktitle IN.ts OUT.svm)\n",
          "tracks: 0\n"},
         {cutTitle,
          "titledump: " + cutTitle + ": the media end without the program end code\n" +

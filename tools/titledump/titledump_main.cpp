@@ -105,6 +105,9 @@ int main(int argc, char** argv) {
     for (const std::string& problem : problems) {
         cli.Failure(name + ": " + problem);
     }
+    if (SvTools::IsNotATitle(summary)) {
+        std::fputs(SvTools::NotATitleHint(cli.Program()).c_str(), stderr);
+    }
     return problems.empty() ? SvTools::CommandLine::kExitSuccess
                             : SvTools::CommandLine::kExitFailure;
 }
