@@ -323,7 +323,7 @@ bench_need_title() {
   [[ -z "${2:-}" ]] || return 0
   ls "$build"/fixtures/bench10min-*.svm "$build"/fixtures/bench10min-*.mp4 >/dev/null 2>&1 && return 0
   bench_build RemuxBench || return 2
-  echo "making the 10-minute 720p title once: $build/bench/RemuxBench (about 3 minutes; 1.1 GB in $build/fixtures)"
+  echo "making the 10-minute 720p title once: $build/bench/RemuxBench (about 2.5 minutes; 1.1 GB in $build/fixtures)"
   local log
   log=$(mktemp)
   if ! "$build/bench/RemuxBench" >"$log" 2>&1; then
