@@ -15,12 +15,13 @@
 using namespace SarvelonMediaKit;
 
 int main(int argc, char** argv) {
-    if (bench::PrintUsageIfAsked(argc, argv,
-                                 "usage: HttpDownloadBench URL\n"
-                                 "\n"
-                                 "Downloads URL with one engine transport, the bytes handed on as\n"
-                                 "memory chunks, and prints the rate in MB/s on its last line.\n"
-                                 "bench/HttpDownloadBench.sh runs it beside curl against nginx.\n")) {
+    if (bench::PrintUsageIfAsked(
+            argc, argv,
+            "usage: HttpDownloadBench URL\n"
+            "\n"
+            "Downloads URL with one engine transport, the bytes handed on as\n"
+            "memory chunks, and prints the rate in MB/s on its last line.\n"
+            "bench/HttpDownloadBench.sh runs it beside curl against nginx.\n")) {
         return 0;
     }
     if (argc != 2) {

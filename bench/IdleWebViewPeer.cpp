@@ -47,8 +47,10 @@ int main(int argc, char** argv) {
             argc, argv,
             "usage: IdleWebViewPeer URL WIDTHxHEIGHT [NAME=VALUE ...]\n"
             "\n"
-            "Shows URL in one WebKit view (WebKit's defaults) in a GTK window of WIDTHxHEIGHT, the\n"
-            "cookies NAME=VALUE stored before the load; prints \"loaded\" once the page has loaded\n"
+            "Shows URL in one WebKit view (WebKit's defaults) in a GTK window of WIDTHxHEIGHT, "
+            "the\n"
+            "cookies NAME=VALUE stored before the load; prints \"loaded\" once the page has "
+            "loaded\n"
             "and runs until it is ended. bench/IdleCpuBench.sh measures it beside zul.\n")) {
         return 0;
     }

@@ -27,7 +27,8 @@ int main(int argc, char** argv) {
             argc, argv,
             "usage: RunMeasured FILE COMMAND [ARGUMENTS...]\n"
             "\n"
-            "Runs COMMAND and appends \"CPU_SECONDS WALL_SECONDS PEAK_KB\" of it to FILE: user and\n"
+            "Runs COMMAND and appends \"CPU_SECONDS WALL_SECONDS PEAK_KB\" of it to FILE: user "
+            "and\n"
             "system time of the command and the descendants it waited for, to the microsecond,\n"
             "the wall time from spawn to reaping and the largest resident size. Exits with the\n"
             "command's status (128 + a signal that ended it, 127 when it could not start).\n",
