@@ -237,7 +237,9 @@ bench_finish() {
   local goals="goals"
   ((bench_goals == 1)) && goals="goal"
   local line
-  if ((bench_missed == 0)); then
+  if ((bench_goals == 0)); then
+    line="no goals judged"
+  elif ((bench_missed == 0)); then
     line="all $bench_goals $goals met"
   else
     line="$bench_missed of $bench_goals $goals missed"

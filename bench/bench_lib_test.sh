@@ -59,6 +59,7 @@ done <<'ROWS'
 ratio<= 1 1.05 1;figure< 10 300 1;- 1 - 2|all 2 goals met|0
 ratio<= 1 1.05 2;figure< 10 300 1;figure< 400 300 1|2 of 3 goals missed|1
 figure< 10 300 1|all 1 goal met|0
+- 1 - 2|no goals judged|0
 - 1 - error;figure< 10 300 1|all 1 goal met; 1 error (ERROR above)|1
 ROWS
 
