@@ -3,9 +3,11 @@
 # HLS segments from an MP4 of the same media (`-c copy -f hls`, 2 s segments) and nginx serving
 # them (sendfile, one single-threaded process), and beside that nginx alone serving the
 # segments once they are made:
-#   bench/HlsServeBench.sh [-n RUNS] [-b BUILD_DIR] [TITLE]
+#   bench/HlsServeBench.sh [-h] [-b BUILD] [-n RUNS] [TITLE]
+# -b: the build folder (build by default); -n: the runs (5 by default). It builds what it runs
+# (cmake --build BUILD --target svplay svremux).
 # TITLE: by default the 10-minute 1280x720 title (4.8 Mbit/s) build/bench/RemuxBench caches in
-# BUILD_DIR/fixtures (made by running it when missing). The MP4 is svremux's transport stream
+# BUILD/fixtures (made by running it once when missing: a few minutes). The MP4 is svremux's transport stream
 # of the title put into MP4 by ffmpeg, once, untimed.
 # Each run measures, svplay and its peer in turn:
 #   - start -> first playlist byte: svplay started until its playlist's first byte, beside
@@ -24,38 +26,24 @@
 # the span of what it was asked (`perf stat -p PID -- COMMAND`), or the span up to a moment
 # (perf's control fifo). A CPU reading of zero stops the script as an error.
 # Each figure is the median of RUNS runs (5 by default), each ratio the median of the
-# run-by-run ratios, printed to 3 decimals; a goal is judged on the printed figure.
+# run-by-run ratios, printed to 3 decimals; a goal is judged on the printed figure. Exits 1
+# when a goal is missed, its last line saying how many of them.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 # shellcheck source=bench/bench_lib.sh
 source bench/bench_lib.sh
 
 runs=5
-build=build
-usage() { sed -n '2,27p' "$0" | sed 's/^# \{0,1\}//'; }
-while getopts "n:b:h" opt; do
-  case "$opt" in
-    n) runs="$OPTARG" ;;
-    b) build="$OPTARG" ;;
-    h) usage; exit 0 ;;
-    *) usage >&2; exit 2 ;;
-  esac
-done
-shift $((OPTIND - 1))
-[[ "$runs" =~ ^[1-9][0-9]*$ ]] || { echo "RUNS must be a positive whole number" >&2; exit 2; }
-svplay="$build/tools/svplay/svplay"
-svremux="$build/tools/svremux/svremux"
-for p in "$svplay" "$svremux"; do
-  [[ -x "$p" ]] || { echo "build $p first (ninja -C $build svplay svremux)" >&2; exit 2; }
-done
+bench_options "$@"
+set -- "${bench_arguments[@]}"
+(($# <= 1)) || bench_usage_error "one TITLE at most"
 for tool in ffmpeg ffprobe curl awk python3 perf; do
   command -v "$tool" >/dev/null || { echo "$tool is not installed" >&2; exit 2; }
 done
-if [[ -z "${1:-}" ]] && ! ls "$build"/fixtures/bench10min-*.svm >/dev/null 2>&1 &&
-  [[ -x "$build/bench/RemuxBench" ]]; then
-  echo "making the 10-minute 720p title (once, with $build/bench/RemuxBench) ..."
-  "$build/bench/RemuxBench" >/dev/null
-fi
+bench_build svplay svremux || exit 2
+svplay="$build/tools/svplay/svplay"
+svremux="$build/tools/svremux/svremux"
+bench_need_title "$build" "${1:-}" || exit 2
 title=$(bench_title "$build" "${1:-}") || exit 2
 
 work=$(mktemp -d /tmp/svhlsbench.XXXXXX)
@@ -294,12 +282,8 @@ ratio() { awk -v a="$2" -v b="$3" '$b > 0 { printf "%.6f\n", $a / $b }' "$1" | b
 # LABEL UNIT FIGURE PEER RATIO [KIND GOAL]: KIND "figure<", "figure<=" or "figure>=", judged on the
 # figure as printed (3 decimals).
 line() {
-  awk -v l="$1" -v u="$2" -v f="$3" -v p="$4" -v r="$5" -v k="${6:--}" -v g="${7:-}" 'BEGIN {
-    shown = sprintf("%.3f", f) + 0
-    if (k == "figure<") v = sprintf("goal < %s %s: %s", g, u, (shown < g + 0) ? "ok" : "OVER")
-    else if (k == "figure<=") v = sprintf("goal <= %s %s: %s", g, u, (shown <= g + 0) ? "ok" : "OVER")
-    else if (k == "figure>=") v = sprintf("goal >= %s %s: %s", g, u, (shown >= g + 0) ? "ok" : "UNDER")
-    else v = "(for information)"
+  bench_judge "${6:--}" "$3" "${7:-}" "$2"
+  awk -v l="$1" -v u="$2" -v f="$3" -v p="$4" -v r="$5" -v v="$bench_verdict" 'BEGIN {
     printf "  %-64s %11.3f %-2s peer %11.3f %-2s ratio %7.3f   %s\n", l, f, u, p, u, r, v }'
 }
 echo
@@ -319,3 +303,4 @@ line "whole-title read, CPU (nginx, segments made)" ms "$(col 10)" "$(col 14)" "
 line "serving CPU per 1.2 MB sent (ffmpeg -f hls + nginx)" ms "$(col 18)" "$(col 19)" "$(ratio "$work/runs" 18 19)" "figure<=" 1
 line "serving CPU per 1.2 MB sent (nginx, segments made)" ms "$(col 18)" "$(col 20)" "$(ratio "$work/runs" 18 20)" "figure<=" 1
 line "svplay's life (start, read, stop), CPU (ffmpeg -f hls + nginx)" ms "$(col 17)" "$(col 16)" "$(ratio "$work/runs" 17 16)"
+bench_finish

@@ -10,10 +10,20 @@
 
 #include "engine/input/CurlHTTPClientInterface.h"
 #include "engine/input/HTTPThread.h"
+#include "bench/Usage.h"
 
 using namespace SarvelonMediaKit;
 
 int main(int argc, char** argv) {
+    if (bench::PrintUsageIfAsked(
+            argc, argv,
+            "usage: HttpDownloadBench URL\n"
+            "\n"
+            "Downloads URL with one engine transport, the bytes handed on as\n"
+            "memory chunks, and prints the rate in MB/s on its last line.\n"
+            "bench/HttpDownloadBench.sh runs it beside curl against nginx.\n")) {
+        return 0;
+    }
     if (argc != 2) {
         std::fprintf(stderr, "usage: %s URL\n", argv[0]);
         return 2;

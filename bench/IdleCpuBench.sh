@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # zul's CPU with nothing moving: signed in on the portal's home page, beside a bare WebKit view
 # on the same page:
-#   bench/IdleCpuBench.sh [-b BUILD_DIR] [-n RUNS] [-t SECONDS] [-w WARMUP]
+#   bench/IdleCpuBench.sh [-h] [-b BUILD] [-n RUNS] [-t SECONDS] [-w WARMUP]
+# -b: the build folder (build by default); -n: the runs (3 by default). It builds what it runs
+# (cmake --build BUILD --target zul zul-portal IdleWebViewPeer).
 #   - build/app/zul on a private Xvfb against a fresh build/portal/zul-portal, signed in as a
 #     person does (xdotool clicks and typing, each step waiting for the application's log line
 #     that it is done), left on the home page;
@@ -13,7 +15,8 @@
 #     shows each process's share (from /proc, to the 10 ms tick).
 # The sides run in turn RUNS times (3 by default); the figures are the medians, the ratio the
 # median of the run-by-run ratios (for information: the peer may read next to nothing), and the
-# goal is zul's figure under 0.3 % of a core.
+# goal is zul's figure under 0.3 % of a core. Exits 1 when the goal is missed, its last line
+# saying so.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 # shellcheck source=bench/bench_lib.sh
@@ -21,36 +24,27 @@ source bench/bench_lib.sh
 # shellcheck source=bench/bench_desktop.sh
 source bench/bench_desktop.sh
 
-build=build
 runs=3
 seconds=20
 warmup=5
 goal=0.3
-usage() { sed -n '2,17p' "$0" | sed 's/^# \{0,1\}//'; }
-while getopts "b:n:t:w:h" opt; do
-  case "$opt" in
-    b) build="$OPTARG" ;;
-    n) runs="$OPTARG" ;;
-    t) seconds="$OPTARG" ;;
-    w) warmup="$OPTARG" ;;
-    h) usage; exit 0 ;;
-    *) usage >&2; exit 2 ;;
+bench_own_options="t:w:"
+bench_own_option() {
+  case "$1" in
+    t) [[ "$2" =~ ^[1-9][0-9]*$ ]] && seconds="$2" ;;
+    w) [[ "$2" =~ ^[0-9]+$ ]] && warmup="$2" ;;
   esac
-done
-shift $((OPTIND - 1))
-for n in "$runs" "$seconds"; do
-  [[ "$n" =~ ^[1-9][0-9]*$ ]] || { echo "RUNS and SECONDS are positive whole numbers" >&2; exit 2; }
-done
-[[ "$warmup" =~ ^[0-9]+$ ]] || { echo "WARMUP is a whole number of seconds" >&2; exit 2; }
-zul="$build/app/zul"
-portal="$build/portal/zul-portal"
-peer="$build/bench/IdleWebViewPeer"
-for program in "$zul" "$portal" "$peer"; do
-  [[ -x "$program" ]] || { echo "build $program first (ninja -C $build zul zul-portal IdleWebViewPeer)" >&2; exit 2; }
-done
+}
+bench_options "$@"
+set -- "${bench_arguments[@]}"
+(($# == 0)) || bench_usage_error "no arguments besides the options"
 for tool in Xvfb xdotool perf curl; do
   command -v "$tool" >/dev/null || { echo "$tool is not installed" >&2; exit 2; }
 done
+bench_build zul zul-portal IdleWebViewPeer || exit 2
+zul="$build/app/zul"
+portal="$build/portal/zul-portal"
+peer="$build/bench/IdleWebViewPeer"
 
 work=$(mktemp -d /tmp/svidlecpu.XXXXXX)
 trap 'stop_side; stop_display; rm -rf "$work"' EXIT
@@ -129,8 +123,11 @@ done
 zul_ms=$(bench_column_median "$work/runs" 1)
 peer_ms=$(bench_column_median "$work/runs" 2)
 ratio=$(bench_paired_ratio "$work/runs" 1 2 || true)
+zul_percent=$(awk -v f="$zul_ms" -v s="$seconds" 'BEGIN { printf "%.6f", f / 10 / s }')
+bench_judge "figure<" "$zul_percent" "$goal" %
 awk -v l="idle CPU on the portal's home page, window $(cat "$work/zul.size"), % of a core" \
-  -v f="$zul_ms" -v p="$peer_ms" -v r="$ratio" -v s="$seconds" -v g="$goal" 'BEGIN {
-  fp = f / 10 / s; pp = p / 10 / s
-  printf "%-62s zul %7.3f %% bare WebKit view %7.3f %% ratio %s   goal zul < %s %%: %s\n",
-    l, fp, pp, (r == "error" || r == "nan") ? "n/a" : sprintf("%.2f", r), g, (fp < g) ? "ok" : "OVER" }'
+  -v fp="$zul_percent" -v p="$peer_ms" -v r="$ratio" -v s="$seconds" -v v="$bench_verdict" 'BEGIN {
+  pp = p / 10 / s
+  printf "%-62s zul %7.3f %% bare WebKit view %7.3f %% ratio %s   %s\n",
+    l, fp, pp, (r == "error" || r == "nan") ? "n/a" : sprintf("%.2f", r), v }'
+bench_finish

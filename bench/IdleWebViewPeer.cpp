@@ -9,6 +9,8 @@
 #include <cstdio>
 #include <string>
 
+#include "bench/Usage.h"
+
 namespace {
 
 struct Peer {
@@ -41,6 +43,17 @@ void LoadChanged(WebKitWebView*, WebKitLoadEvent event, gpointer) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    if (bench::PrintUsageIfAsked(
+            argc, argv,
+            "usage: IdleWebViewPeer URL WIDTHxHEIGHT [NAME=VALUE ...]\n"
+            "\n"
+            "Shows URL in one WebKit view (WebKit's defaults) in a GTK window of WIDTHxHEIGHT, "
+            "the\n"
+            "cookies NAME=VALUE stored before the load; prints \"loaded\" once the page has "
+            "loaded\n"
+            "and runs until it is ended. bench/IdleCpuBench.sh measures it beside zul.\n")) {
+        return 0;
+    }
     int width = 0, height = 0;
     if (argc < 3 || std::sscanf(argv[2], "%dx%d", &width, &height) != 2 || width <= 0 ||
         height <= 0) {

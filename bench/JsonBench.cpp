@@ -44,6 +44,7 @@
 #include "json/KvJsonStreamParserAccumulator.h"
 #include "json/KvJsonStreamParserAdapter.h"
 #include "json/KvJsonWriter.h"
+#include "bench/Usage.h"
 
 namespace {
 
@@ -576,7 +577,26 @@ void Register() {
 
 }  // namespace
 
+constexpr char kUsage[] =
+    "usage: JsonBench [--json_mb=N] [BENCHMARK OPTIONS]\n"
+    "\n"
+    "Measures the JSON library's streaming parser (events and tree, whole and in pieces) and its\n"
+    "writer on one generated document of about 20 MB (--json_mb=N: N MB, 1 to 1024), beside\n"
+    "yajl, RapidJSON and simdjson, and prints a table of MB/s per case and library with our\n"
+    "speed as a ratio of RapidJSON's and simdjson's and each goal judged (ok / UNDER). On a busy\n"
+    "machine add --benchmark_repetitions=5 --benchmark_enable_random_interleaving=true.\n"
+    "\n";
+
+void PrintUsage() {
+    std::fputs(kUsage, stdout);
+    benchmark::PrintDefaultHelp();
+}
+
 int main(int argc, char** argv) {
+    if (bench::PrintUsageIfAsked(argc, argv, "")) {
+        PrintUsage();
+        return 0;
+    }
     // Our own flag first: --json_mb=N sets the document size.
     std::vector<char*> rest;
     for (int i = 0; i < argc; ++i) {
@@ -591,7 +611,7 @@ int main(int argc, char** argv) {
         }
     }
     int restCount = static_cast<int>(rest.size());
-    benchmark::Initialize(&restCount, rest.data());
+    benchmark::Initialize(&restCount, rest.data(), PrintUsage);
     Register();
     SummaryReporter reporter;
     benchmark::RunSpecifiedBenchmarks(&reporter);

@@ -2,9 +2,11 @@
 # svplay with a title fed over HTTP and many players at different places, beside nginx serving
 # static HLS of the same title to the same players: peak memory, CPU per delivered segment and
 # failed requests.
-#   bench/ManyPlayersBench.sh [-b BUILD_DIR] [-n RUNS] [-p PLAYERS] [-s SPACING] [-t SECONDS] [TITLE]
+#   bench/ManyPlayersBench.sh [-h] [-b BUILD] [-n RUNS] [-p PLAYERS] [-s SPACING] [-t SECONDS] [TITLE]
+# -b: the build folder (build by default); -n: the runs (5 by default). It builds what it runs
+# (cmake --build BUILD --target svplay svremux).
 #   - an origin nginx serves TITLE (by default the 10-minute 720p title build/bench/RemuxBench
-#     caches in BUILD_DIR/fixtures) on loopback; a fresh svplay plays its URL;
+#     caches in BUILD/fixtures, made by running it once when missing: a few minutes) on loopback; a fresh svplay plays its URL;
 #   - PLAYERS (50 by default) `ffmpeg -re -ss i*SPACING` players (SPACING 11 s by default) read
 #     svplay's playlist at real-time speed for SECONDS (20 by default), all at once;
 #   - then a fresh nginx serving ffmpeg-made static HLS of the same title (2 s segments, cut
@@ -16,43 +18,36 @@
 #     ended in error), goal 0.
 # Each run pairs the two sides; the figures are the medians of RUNS runs (5 by default), the
 # ratios the medians of the run-by-run ratios (a pair whose peer is 0 counts as infinite).
-# The failures are the sums over all runs; the script ends in error when svplay's are not 0.
+# The failures are the sums over all runs. Exits 1 when a goal is missed, its last line saying
+# how many.
 # `-p 1` measures one player from the start.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 # shellcheck source=bench/bench_lib.sh
 source bench/bench_lib.sh
 
-build=build
 runs=5
 players=50
 spacing=11
 seconds=20
-usage() { sed -n '2,21p' "$0" | sed 's/^# \{0,1\}//'; }
-while getopts "b:n:p:s:t:h" opt; do
-  case "$opt" in
-    b) build="$OPTARG" ;;
-    n) runs="$OPTARG" ;;
-    p) players="$OPTARG" ;;
-    s) spacing="$OPTARG" ;;
-    t) seconds="$OPTARG" ;;
-    h) usage; exit 0 ;;
-    *) usage >&2; exit 2 ;;
+bench_own_options="p:s:t:"
+bench_own_option() {
+  case "$1" in
+    p) [[ "$2" =~ ^[1-9][0-9]*$ ]] && players="$2" ;;
+    s) [[ "$2" =~ ^[0-9]+$ ]] && spacing="$2" ;;
+    t) [[ "$2" =~ ^[1-9][0-9]*$ ]] && seconds="$2" ;;
   esac
-done
-shift $((OPTIND - 1))
-for n in "$runs" "$players" "$seconds"; do
-  [[ "$n" =~ ^[1-9][0-9]*$ ]] || { echo "RUNS, PLAYERS and SECONDS are positive whole numbers" >&2; exit 2; }
-done
-[[ "$spacing" =~ ^[0-9]+$ ]] || { echo "SPACING is a whole number of seconds" >&2; exit 2; }
-svplay="$build/tools/svplay/svplay"
-svremux="$build/tools/svremux/svremux"
-for program in "$svplay" "$svremux"; do
-  [[ -x "$program" ]] || { echo "build $program first (ninja -C $build svplay svremux)" >&2; exit 2; }
-done
+}
+bench_options "$@"
+set -- "${bench_arguments[@]}"
+(($# <= 1)) || bench_usage_error "one TITLE at most"
 for tool in ffmpeg ffprobe awk python3; do
   command -v "$tool" >/dev/null || { echo "$tool is not installed" >&2; exit 2; }
 done
+bench_build svplay svremux || exit 2
+svplay="$build/tools/svplay/svplay"
+svremux="$build/tools/svremux/svremux"
+bench_need_title "$build" "${1:-}" || exit 2
 title=$(bench_title "$build" "${1:-}") || exit 2
 
 work=$(mktemp -d /tmp/svmanyplayers.XXXXXX)
@@ -60,6 +55,7 @@ watcher_pid=""
 pid=""
 origin_pid=""
 player_pids=()
+# shellcheck disable=SC2317 # called from the EXIT trap
 stop_players() {
   local p
   for p in "${player_pids[@]}"; do kill "$p" 2>/dev/null || true; done
@@ -68,6 +64,7 @@ stop_players() {
 }
 # The watcher passes the TERM on and writes svplay's CPU once svplay has ended.
 stop_svplay() { bench_end "$watcher_pid"; watcher_pid=""; pid=""; }
+# shellcheck disable=SC2317 # called from the EXIT trap
 stop_origin() { bench_end "$origin_pid"; origin_pid=""; }
 trap 'stop_players; stop_svplay; bench_stop_nginx; stop_origin; rm -rf "$work"' EXIT
 
@@ -219,7 +216,7 @@ bench_line "svplay CPU per delivered segment, ms" "$(bench_column_median "$work/
   "$(bench_column_median "$work/runs" 10)" "$(paired_ratio_all "$work/runs" 9 10)" ms - -
 failed_sv=$(sum "$work/runs" 7)
 failed_ng=$(sum "$work/runs" 8)
-awk -v f="$failed_sv" -v p="$failed_ng" -v s="$(sum "$work/runs" 5)" -v t="$(sum "$work/runs" 6)" 'BEGIN {
-  printf "%-44s %10d of %d segments, peer %d of %d   goal 0: %s\n", "failed requests, all runs", f, s, p, t,
-         f == 0 ? "ok" : "FAILED" }'
-((failed_sv == 0))
+bench_judge "figure<=" "$failed_sv" 0
+awk -v f="$failed_sv" -v p="$failed_ng" -v s="$(sum "$work/runs" 5)" -v t="$(sum "$work/runs" 6)" -v v="$bench_verdict" 'BEGIN {
+  printf "%-44s %10d of %d segments, peer %d of %d   %s\n", "failed requests, all runs", f, s, p, t, v }'
+bench_finish

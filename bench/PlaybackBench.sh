@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # svplay against its goals, with ffmpeg as the player, beside nginx serving static HLS of the
 # same title (ffmpeg-made, 2 s segments) read by the same player at the same pace:
-#   bench/PlaybackBench.sh [-b BUILD_DIR] [-n RUNS] [-t SECONDS] [-i SECONDS] [-k SEEKS] [TITLE]
+#   bench/PlaybackBench.sh [-h] [-b BUILD] [-n RUNS] [-t SECONDS] [-i SECONDS] [-k SEEKS] [TITLE]
+# -b: the build folder (build by default); -n: the runs (3 by default). It builds what it runs
+# (cmake --build BUILD --target svplay mktitle svremux).
 #   - start -> first playlist byte: svplay started, its URL read, the playlist asked for until
 #     its first byte arrives (goal < 300 ms), and svplay's CPU from its start until then;
 #   - cold seek to 60 s: on a freshly started svplay, after the playlist, the first byte of the
@@ -20,43 +22,37 @@
 # Every figure is the median of RUNS runs (3 by default), each ratio the median of the
 # run-by-run ratios, printed to 3 decimals; goals are judged on the printed figure.
 # The 10-minute title (640x360, 2 s GOPs, AAC) is made once with ffmpeg and mktitle and kept in
-# BUILD_DIR/bench; TITLE plays another (for example the 10-minute 720p title build/bench/RemuxBench
-# caches in BUILD_DIR/fixtures), its static HLS cut from svremux's transport stream of it. Not
-# part of the test suite: it takes several minutes.
+# BUILD/bench; TITLE plays another (for example the 10-minute 720p title build/bench/RemuxBench
+# caches in BUILD/fixtures), its static HLS cut from svremux's transport stream of it. Not
+# part of the test suite: it takes several minutes. Exits 1 when a goal is missed or a figure
+# cannot be taken, its last line saying how many goals were missed.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 # shellcheck source=bench/bench_lib.sh
 source bench/bench_lib.sh
 
-build=build
 runs=3
 cpu_seconds=30
 seeks=100
 idle_seconds=10
-usage() { sed -n '2,25p' "$0" | sed 's/^# \{0,1\}//'; }
-while getopts "b:n:t:i:k:h" opt; do
-  case "$opt" in
-    b) build="$OPTARG" ;;
-    n) runs="$OPTARG" ;;
-    t) cpu_seconds="$OPTARG" ;;
-    i) idle_seconds="$OPTARG" ;;
-    k) seeks="$OPTARG" ;;
-    h) usage; exit 0 ;;
-    *) usage >&2; exit 2 ;;
+bench_own_options="t:i:k:"
+bench_own_option() {
+  [[ "$2" =~ ^[1-9][0-9]*$ ]] || return 1
+  case "$1" in
+    t) cpu_seconds="$2" ;;
+    i) idle_seconds="$2" ;;
+    k) seeks="$2" ;;
   esac
-done
-shift $((OPTIND - 1))
-for n in "$runs" "$cpu_seconds" "$idle_seconds" "$seeks"; do
-  [[ "$n" =~ ^[1-9][0-9]*$ ]] || { echo "RUNS, SECONDS and SEEKS are positive whole numbers" >&2; exit 2; }
-done
-svplay="$build/tools/svplay/svplay"
-mktitle="$build/tools/mktitle/mktitle"
-for program in "$svplay" "$mktitle"; do
-  [[ -x "$program" ]] || { echo "build $program first (ninja -C $build svplay mktitle)" >&2; exit 2; }
-done
+}
+bench_options "$@"
+set -- "${bench_arguments[@]}"
+(($# <= 1)) || bench_usage_error "one TITLE at most"
 for tool in ffmpeg ffprobe curl awk perf; do
   command -v "$tool" >/dev/null || { echo "$tool is not installed" >&2; exit 2; }
 done
+bench_build svplay mktitle svremux || exit 2
+svplay="$build/tools/svplay/svplay"
+mktitle="$build/tools/mktitle/mktitle"
 
 mkdir -p "$build/bench"
 title="$build/bench/playback-10min.svm"
@@ -66,7 +62,7 @@ if [[ -n "${1:-}" ]]; then
   [[ -f "$1" ]] || { echo "$1: no such file" >&2; exit 2; }
   title="$1"
 elif [[ ! -s "$title" ]]; then
-  echo "making the 10-minute title (once) ..."
+  echo "making the 10-minute 640x360 title once, with ffmpeg and $mktitle, into $build/bench"
   ffmpeg -nostdin -v error -y -f lavfi -i "testsrc2=size=640x360:rate=25" \
     -f lavfi -i "sine=frequency=440:sample_rate=48000" -t 600 \
     -c:v libx264 -preset veryfast -g 50 -keyint_min 50 -sc_threshold 0 -b:v 1000k \
@@ -93,7 +89,6 @@ trap 'stop_all; bench_stop_nginx; rm -rf "$work"' EXIT
 if [[ -n "${1:-}" ]]; then
   clip="$work/source.ts"
   static="$work/static-hls"
-  [[ -x "$build/tools/svremux/svremux" ]] || { echo "build $build/tools/svremux/svremux first" >&2; exit 2; }
   "$build/tools/svremux/svremux" "$title" -o "$clip"
 fi
 
@@ -105,7 +100,6 @@ free_port() {
   echo "$p"
 }
 median() { bench_median; }
-verdict() { awk -v v="$1" -v g="$2" 'BEGIN { print (sprintf("%.3f", v) + 0 < g) ? "ok" : "OVER" }'; }
 
 # Starts svplay on the title; sets pid and url.
 start_svplay() {
@@ -176,11 +170,13 @@ for _ in $(seq "$runs"); do
   perf_ms "$work/start.perf" >>"$work/start.cpu"
 done
 start_ms=$(median <"$work/start.ms")
-printf "%-52s %10.3f ms, CPU %8.3f ms   goal < 300 ms    %s\n" "svplay start -> first playlist byte (median of $runs)" \
-  "$start_ms" "$(median <"$work/start.cpu")" "$(verdict "$start_ms" 300)"
+bench_judge "figure<" "$start_ms" 300 ms
+printf "%-52s %10.3f ms, CPU %8.3f ms   %s\n" "svplay start -> first playlist byte (median of $runs)" \
+  "$start_ms" "$(median <"$work/start.cpu")" "$bench_verdict"
 seek_ms=$(median <"$work/seek.ms")
-printf "%-52s %10.3f ms, CPU %8.3f ms   goal < 1500 ms   %s\n" "cold seek: first byte of the segment at 60 s" \
-  "$seek_ms" "$(median <"$work/seek.cpu")" "$(verdict "$seek_ms" 1500)"
+bench_judge "figure<" "$seek_ms" 1500 ms
+printf "%-52s %10.3f ms, CPU %8.3f ms   %s\n" "cold seek: first byte of the segment at 60 s" \
+  "$seek_ms" "$(median <"$work/seek.cpu")" "$bench_verdict"
 
 # The peer: nginx serving ffmpeg-made static HLS of the same clip (2 s segments, cut once and
 # kept beside the title), read by the same player at the same pace.
@@ -311,11 +307,11 @@ ratio() {
   bench_median <"$work/ratios"
 }
 # LABEL UNIT FIGURE PEER RATIO [KIND GOAL]: the goal judged on the figure as printed (3 decimals).
+# A ratio of "none" is an error, counted as one.
 line() {
-  awk -v l="$1" -v u="$2" -v f="$3" -v p="$4" -v r="$5" -v k="${6:--}" -v g="${7:-}" 'BEGIN {
-    shown = sprintf("%.3f", f) + 0
-    if (k == "figure<") v = sprintf("goal < %s %s: %s", g, u, (shown < g + 0) ? "ok" : "OVER")
-    else v = "(for information)"
+  bench_judge "${6:--}" "$3" "${7:-}" "$2"
+  [[ "$5" != none ]] || bench_tally error
+  awk -v l="$1" -v u="$2" -v f="$3" -v p="$4" -v r="$5" -v v="$bench_verdict" 'BEGIN {
     rs = (r == "none") ? "  ERROR: the peer read 0 ms in a run, no ratio" : sprintf("%7.3f", r)
     printf "%-48s %10.3f %-3s peer %10.3f %-3s ratio %s   %s\n", l, f, u, p, u, rs, v }'
 }
@@ -328,6 +324,8 @@ line "read-through + $seeks seeks, CPU ms" ms "$(col 17)" "$(col 19)" "$(ratio 1
 line "  its wall time, s" s "$(col 18)" "$(col 20)" "$(ratio 18 20)"
 mb() { awk -v k="$1" 'BEGIN { printf "%.3f", k / 1024 }'; }
 line "peak resident, read + $seeks seeks, MB" MB "$(mb "$(col 5)")" "$(mb "$(col 6)")" "$(ratio 5 6)" "figure<" 64
-awk -v a="$(col 7)" -v b="$(col 8)" 'BEGIN {
-  printf "svplay resident after the read-through %.1f MB, after the seeks %.1f MB: flat (within 8 MB): %s\n",
-         a / 1024, b / 1024, (b - a < 8192) ? "yes" : "NO" }'
+flat=$(awk -v a="$(col 7)" -v b="$(col 8)" 'BEGIN { print (b - a < 8192) ? "yes" : "no" }')
+bench_judge_that "flat (within 8 MB)" "$flat"
+awk -v a="$(col 7)" -v b="$(col 8)" -v v="$bench_verdict" 'BEGIN {
+  printf "svplay resident after the read-through %.1f MB, after the seeks %.1f MB   %s\n", a / 1024, b / 1024, v }'
+bench_finish

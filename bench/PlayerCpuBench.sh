@@ -1,10 +1,12 @@
 #!/usr/bin/env bash
 # The desktop movie player's CPU playing the 720p test title at normal speed, beside GStreamer's
 # own playbin with gtksink playing the same HLS URL:
-#   bench/PlayerCpuBench.sh [-b BUILD_DIR] [-n RUNS] [-t SECONDS] [-w WARMUP] [TITLE]
+#   bench/PlayerCpuBench.sh [-h] [-b BUILD] [-n RUNS] [-t SECONDS] [-w WARMUP] [-a PART] [TITLE]
+# -b: the build folder (build by default); -n: the runs (3 by default). It builds what it runs
+# (cmake --build BUILD --target MoviePlayerCpuBench HlsServeBench zul zul-portal svplay).
 #   - the title (by default the 10-minute 1280x720 title, 25 fps, H.264 at 4.8 Mbit/s and AAC,
-#     that build/bench/RemuxBench caches in BUILD_DIR/fixtures; made by running it when it is
-#     missing) is served as HLS on 127.0.0.1 by build/bench/HlsServeBench (the engine's chain),
+#     that build/bench/RemuxBench caches in BUILD/fixtures; made by running it once when it is
+#     missing: a few minutes) is served as HLS on 127.0.0.1 by build/bench/HlsServeBench (the engine's chain),
 #     a fresh one for each play; its CPU is counted for neither side;
 #   - build/bench/MoviePlayerCpuBench plays the URL with the application's movie player in a
 #     window of the application's size (480 x 320) on a private Xvfb, the sound to
@@ -28,7 +30,9 @@
 #     task-clock of every thread of zul and of the processes it started (WebKit's among them),
 #     beside the sum of svplay's and gst-launch's, and the X server's CPU meanwhile (for
 #     information). A zero reading stops the script as an error.
-# -a player or -a app runs one part only (both by default).
+# -a player or -a app runs one part only (both by default). A peer that fails to start or
+# play (gtksink now and then fails to start) is tried again once before the run is given up.
+# Exits 1 when the goal is missed or a figure cannot be taken, its last line saying so.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 # shellcheck source=bench/bench_lib.sh
@@ -36,45 +40,31 @@ source bench/bench_lib.sh
 # shellcheck source=bench/bench_desktop.sh
 source bench/bench_desktop.sh
 
-build=build
 runs=3
 seconds=30
 warmup=5
-usage() { sed -n '2,31p' "$0" | sed 's/^# \{0,1\}//'; }
 parts=both
-while getopts "b:n:t:w:a:h" opt; do
-  case "$opt" in
-    a) parts="$OPTARG" ;;
-    b) build="$OPTARG" ;;
-    n) runs="$OPTARG" ;;
-    t) seconds="$OPTARG" ;;
-    w) warmup="$OPTARG" ;;
-    h) usage; exit 0 ;;
-    *) usage >&2; exit 2 ;;
+bench_own_options="t:w:a:"
+bench_own_option() {
+  case "$1" in
+    a) [[ "$2" =~ ^(both|player|app)$ ]] && parts="$2" ;;
+    t) [[ "$2" =~ ^[1-9][0-9]*$ ]] && seconds="$2" ;;
+    w) [[ "$2" =~ ^[0-9]+$ ]] && warmup="$2" ;;
   esac
+}
+bench_options "$@"
+set -- "${bench_arguments[@]}"
+(($# <= 1)) || bench_usage_error "one TITLE at most"
+for tool in Xvfb xdotool perf gst-launch-1.0; do
+  command -v "$tool" >/dev/null || { echo "$tool is not installed" >&2; exit 2; }
 done
-shift $((OPTIND - 1))
-for n in "$runs" "$seconds"; do
-  [[ "$n" =~ ^[1-9][0-9]*$ ]] || { echo "RUNS and SECONDS are positive whole numbers" >&2; exit 2; }
-done
-[[ "$warmup" =~ ^[0-9]+$ ]] || { echo "WARMUP is a whole number of seconds" >&2; exit 2; }
-[[ "$parts" =~ ^(both|player|app)$ ]] || { echo "-a takes player, app or both" >&2; exit 2; }
+bench_build MoviePlayerCpuBench HlsServeBench zul zul-portal svplay || exit 2
 player="$build/bench/MoviePlayerCpuBench"
 server="$build/bench/HlsServeBench"
 zul="$build/app/zul"
 portal="$build/portal/zul-portal"
 svplay="$build/tools/svplay/svplay"
-for program in "$player" "$server" "$zul" "$portal" "$svplay"; do
-  [[ -x "$program" ]] || { echo "build $program first (ninja -C $build MoviePlayerCpuBench HlsServeBench zul zul-portal svplay)" >&2; exit 2; }
-done
-for tool in Xvfb xdotool perf gst-launch-1.0; do
-  command -v "$tool" >/dev/null || { echo "$tool is not installed" >&2; exit 2; }
-done
-if [[ -z "${1:-}" ]] && ! ls "$build"/fixtures/bench10min-*.svm >/dev/null 2>&1 &&
-  [[ -x "$build/bench/RemuxBench" ]]; then
-  echo "making the 10-minute 720p title (once, with $build/bench/RemuxBench) ..."
-  "$build/bench/RemuxBench" >/dev/null
-fi
+bench_need_title "$build" "${1:-}" || exit 2
 title=$(bench_title "$build" "${1:-}") || exit 2
 
 work=$(mktemp -d /tmp/svplayercpu.XXXXXX)
@@ -87,16 +77,24 @@ start_server() {
 }
 
 # Plays the URL of a fresh chain with the player (extra arguments: --playbin); leaves its
-# "key value" lines in $work/$1.out.
+# "key value" lines in $work/$1.out. The peer (playbin) that fails is tried once more.
 play() {
-  local side="$1"
+  local side="$1" tries=1
   shift
-  start_server
-  if ! "$player" "$@" --warmup "$warmup" "$url" "$seconds" >"$work/$side.out" 2>"$work/$side.err"; then
-    echo "$player $* failed:" >&2
-    cat "$work/$side.out" "$work/$side.err" >&2
-    exit 1
-  fi
+  [[ "$side" == player ]] || tries=2
+  while true; do
+    start_server
+    if "$player" "$@" --warmup "$warmup" "$url" "$seconds" >"$work/$side.out" 2>"$work/$side.err"; then
+      break
+    fi
+    bench_stop_hls
+    if ((--tries == 0)); then
+      echo "$player $* failed:" >&2
+      cat "$work/$side.out" "$work/$side.err" >&2
+      exit 1
+    fi
+    echo "$side failed, trying it once more: $(tail -n 1 "$work/$side.err")"
+  done
   bench_stop_hls
 }
 value() { awk -v k="$2" '$1 == k { print $2; exit }' "$work/$1.out"; }
@@ -126,9 +124,8 @@ awk '$1 + 0 <= 0 || $2 + 0 <= 0 { exit 1 }' "$work/runs" ||
   { echo "error: a side read 0 % of CPU in a run; the pair cannot be compared" >&2; exit 1; }
 # LABEL FIGURE PEER RATIO [GOAL]: the ratio printed to 3 decimals and judged as printed.
 line() {
-  awk -v l="$1" -v f="$2" -v p="$3" -v r="$4" -v g="${5:-}" 'BEGIN {
-    shown = sprintf("%.3f", r) + 0
-    v = (g == "") ? "(for information)" : sprintf("goal ratio <= %s: %s", g, (shown <= g + 0) ? "ok" : "OVER")
+  if [[ -n "${5:-}" ]]; then bench_judge "ratio<=" "$4" "$5"; else bench_judge - "$4"; fi
+  awk -v l="$1" -v f="$2" -v p="$3" -v r="$4" -v v="$bench_verdict" 'BEGIN {
     printf "%-66s %8.3f %% peer %8.3f %% ratio %7.3f   %s\n", l, f, p, r, v }'
 }
 echo
@@ -139,7 +136,7 @@ line "1x playback CPU of the player, % of a core (peer playbin+gtksink)" "$(benc
   "$(bench_column_median "$work/runs" 2)" "$(bench_paired_ratio "$work/runs" 1 2)" 1.05
 fi
 
-[[ "$parts" == player ]] && exit 0
+[[ "$parts" != player ]] || bench_finish
 
 # The whole application.
 
@@ -176,6 +173,7 @@ play_app() {
   sign_in "${points[@]:0:4}"
   wait_for_line "$work/zul.log" "webViewDidFinishLoad:$portal_url/movies" 60 "click ${points[4]}"
   wait_for_line "$work/zul.log" "webViewDidFinishLoad:$portal_url/-/-/101" 60 "click ${points[5]}"
+  # shellcheck disable=SC2317 # called by wait_for_line
   play_button() {
     xdotool mousemove --window "$window" "${points[6]%,*}" "${points[6]#*,}"
     for _ in $(seq 15); do xdotool click 5; done
@@ -241,6 +239,17 @@ play_peer() {
   awk -v a="$(count_ms sv)" -v b="$(count_ms gst)" 'BEGIN { printf "%.3f %.3f %.3f\n", a + b, a, b }' >"$work/peer.ms"
 }
 
+# play_peer tried once more when it fails (gtksink now and then fails to start), each try in a
+# subshell that ends what it started.
+play_peer_retried() {
+  local try
+  for try in 1 2; do
+    if (trap stop_side EXIT; play_peer "$1"); then return 0; fi
+    ((try == 1)) || { echo "the peer failed twice" >&2; exit 1; }
+    echo "the peer (svplay + gst-launch-1.0) failed, trying it once more"
+  done
+}
+
 start_display
 echo
 echo "the whole zul application (its process tree) beside svplay + gst-launch-1.0 playbin, ${seconds} s after ${warmup} s, $runs runs each"
@@ -248,7 +257,7 @@ for idiom in phone pad; do
   : >"$work/app-runs"
   for ((r = 1; r <= runs; ++r)); do
     play_app "$idiom" "$r"
-    play_peer "$(cat "$work/app.size")"
+    play_peer_retried "$(cat "$work/app.size")"
     read -r peer sv gst <"$work/peer.ms"
     echo "$(cat "$work/app.ms") $peer $sv $gst $(cat "$work/app.wall") $(cat "$work/peer.wall") $(cat "$work/x-app.ms") $(cat "$work/x-peer.ms")" >>"$work/app-runs"
     awk -v r="$r" -v i="$idiom" -v s="$(cat "$work/app.size")" '{
@@ -260,3 +269,4 @@ for idiom in phone pad; do
     -v r="$(bench_paired_ratio "$work/app-runs" 1 2)" 'BEGIN {
     printf "%-58s %10.3f ms peer (svplay + gst-launch-1.0 playbin) %10.3f ms ratio %7.3f   (for information)\n", l, f, p, r }'
 done
+bench_finish

@@ -29,6 +29,7 @@
 
 #include "bench/PeerFigures.h"
 #include "bench/ResidentMemory.h"
+#include "bench/Usage.h"
 #include "app/LoginViewController.h"
 #include "app/MainViewController2.h"
 #include "app/Qplayer.h"
@@ -170,7 +171,17 @@ bool PlayAndClose(std::chrono::milliseconds watched) {
 
 }  // namespace
 
+constexpr char kUsage[] =
+    "usage: PortalPlayerMemoryBench [PLAYS [SECONDS]]\n"
+    "\n"
+    "Signs in to the demo portal in this process on a private Xvfb, opens a title's page in the\n"
+    "portal's WebKit view, then plays the title SECONDS (4 by default) and closes the player\n"
+    "screen PLAYS times (20 by default) after two warm-up plays, printing the resident size and\n"
+    "WebKit's shared-memory mappings after each close and the growth beside its goal. Exits 1\n"
+    "when a play fails or the goal is missed.\n";
+
 int main(int argc, char** argv) {
+    if (bench::PrintUsageIfAsked(argc, argv, kUsage)) return 0;
     try {
         const int plays = argc > 1 ? std::atoi(argv[1]) : 20;
         const std::chrono::milliseconds watched(

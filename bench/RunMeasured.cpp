@@ -17,9 +17,24 @@
 #include <cstring>
 #include <ctime>
 
+#include "bench/Usage.h"
+
 extern char** environ;
 
 int main(int argc, char** argv) {
+    // Only the first argument: the ones after FILE are the command's own.
+    if (bench::PrintUsageIfAsked(
+            argc, argv,
+            "usage: RunMeasured FILE COMMAND [ARGUMENTS...]\n"
+            "\n"
+            "Runs COMMAND and appends \"CPU_SECONDS WALL_SECONDS PEAK_KB\" of it to FILE: user "
+            "and\n"
+            "system time of the command and the descendants it waited for, to the microsecond,\n"
+            "the wall time from spawn to reaping and the largest resident size. Exits with the\n"
+            "command's status (128 + a signal that ended it, 127 when it could not start).\n",
+            1)) {
+        return 0;
+    }
     if (argc < 3) {
         std::fprintf(stderr, "usage: %s FILE COMMAND [ARGUMENTS...]\n", argv[0]);
         return 2;

@@ -1,8 +1,79 @@
+# shellcheck shell=bash
 # Shared pieces of the benchmark scripts (sourced, not run).
 #
 # Every comparison here is paired: the two sides run in turn (A, B, A, B, ...), each pair gives
 # one ratio, and the figure quoted is the median of those ratios, so a drift in the machine's
 # speed during the run touches both sides of every ratio alike.
+#
+# Every script takes -h/--help, -b BUILD and -n RUNS (bench_options), judges its goals through
+# bench_judge (or bench_line) and ends with bench_finish: a missed goal or an error makes it
+# exit 1 once everything is printed.
+
+# The usage: the script's leading comment, without its "#" marks.
+bench_usage() { awk 'NR > 1 && !/^#/ { exit } NR > 1 { sub(/^# ?/, ""); print }' "$0"; }
+
+# Reads the options every script takes, and the script's own: -h or --help prints the usage and
+# exits 0 before anything else; -b BUILD sets build (the build folder, "build" unless the script
+# set another default), -n RUNS sets runs (a positive whole number; the script's default
+# otherwise). The script's own options are the getopts letters in bench_own_options, each
+# handed to the function bench_own_option LETTER VALUE, which fails for a bad one. A usage
+# error prints the reason and the usage on standard error and exits 2. What is left after the
+# options goes to bench_arguments.
+#   bench_options "$@"; set -- "${bench_arguments[@]}"
+bench_options() {
+  local a
+  for a in "$@"; do
+    [[ "$a" == -- ]] && break
+    if [[ "$a" == -h || "$a" == --help ]]; then
+      bench_usage
+      exit 0
+    fi
+  done
+  build=${build:-build}
+  local opt OPTIND=1 OPTARG
+  while getopts ":b:n:${bench_own_options:-}" opt; do
+    case "$opt" in
+      b) build="$OPTARG" ;;
+      n) runs="$OPTARG" ;;
+      :) bench_usage_error "-$OPTARG needs a value" ;;
+      \?) bench_usage_error "unknown option -$OPTARG" ;;
+      *) bench_own_option "$opt" "${OPTARG:-}" || bench_usage_error "bad value for -$opt: ${OPTARG:-}" ;;
+    esac
+  done
+  shift $((OPTIND - 1))
+  [[ -z "${runs+set}" || "$runs" =~ ^[1-9][0-9]*$ ]] ||
+    bench_usage_error "RUNS (-n) must be a positive whole number, not '$runs'"
+  [[ -n "$build" ]] || bench_usage_error "BUILD (-b) must name a folder"
+  # shellcheck disable=SC2034 # read by the script that sourced this file
+  bench_arguments=("$@")
+}
+bench_usage_error() {
+  echo "$(basename "$0"): $1" >&2
+  bench_usage >&2
+  exit 2
+}
+
+# Builds the TARGETS in BUILD (cmake --build, ninja's output kept unless it fails), saying so on
+# one line first; fails (status 2), naming the command that configures BUILD, when BUILD is
+# not configured.
+#   bench_build TARGET...
+bench_build() {
+  if [[ ! -f "$build/CMakeCache.txt" ]]; then
+    echo "$build is not a configured build folder; make it with:" >&2
+    echo "  cmake -S . -B $build -G Ninja -DSV_WERROR=ON" >&2
+    return 2
+  fi
+  echo "building $* (cmake --build $build --target $*)"
+  local log
+  log=$(mktemp)
+  if ! cmake --build "$build" --target "$@" >"$log" 2>&1; then
+    tail -n 40 "$log" >&2
+    rm -f "$log"
+    echo "cmake --build $build --target $* failed" >&2
+    return 2
+  fi
+  rm -f "$log"
+}
 
 # The median of the numbers on standard input, one per line, to ten significant digits.
 bench_median() {
@@ -88,27 +159,121 @@ bench_thread_seconds() {
   cat /proc/"$1"/task/*/schedstat 2>/dev/null | awk '{ s += $1 } END { printf "%.6f\n", s / 1e9 }'
 }
 
+# The goals judged so far, how many of them were missed, and the errors met (a figure that
+# could not be taken); bench_finish reports them on the script's last line.
+bench_goals=0
+bench_missed=0
+bench_errors=0
+
+# Counts one verdict: ok (a goal met), missed (a goal missed) or error.
+bench_tally() {
+  case "$1" in
+    ok) bench_goals=$((bench_goals + 1)) ;;
+    missed) bench_goals=$((bench_goals + 1)) bench_missed=$((bench_missed + 1)) ;;
+    error) bench_errors=$((bench_errors + 1)) ;;
+  esac
+}
+
+# Judges VALUE against GOAL and sets bench_verdict to the words that say so ("goal ratio <=
+# 1.05: ok", "goal < 300 ms: OVER", "goal >= 20 x: UNDER", "(for information)"), counting the
+# verdict. VALUE is judged as it is printed, to three decimals, so the verdict and the printed
+# number never disagree. A VALUE that is no number (a ratio of "error" when a peer read 0) is a
+# goal missed and an error. Not in a subshell ($(...)): the counts would be lost.
+#   bench_judge KIND VALUE GOAL [UNIT]
+# KIND is "ratio<=", "ratio>=", "figure<", "figure<=", "figure>=" or "-" (no goal).
+bench_judge() {
+  local kind="$1" value="$2" goal="${3:-}" unit="${4:-}" met what
+  if [[ "$kind" == - ]]; then
+    bench_verdict="(for information)"
+    return 0
+  fi
+  met=$(awk -v k="$kind" -v v="$value" -v g="$goal" 'BEGIN {
+    if (v !~ /^[-+]?([0-9]+[.]?[0-9]*|[.][0-9]+)([eE][-+]?[0-9]+)?$/) { print "error"; exit }
+    s = sprintf("%.3f", v) + 0
+    if (k == "ratio<=" || k == "figure<=") print (s <= g + 0) ? "ok" : "OVER"
+    else if (k == "ratio>=" || k == "figure>=") print (s >= g + 0) ? "ok" : "UNDER"
+    else if (k == "figure<") print (s < g + 0) ? "ok" : "OVER"
+    else print "kind" }')
+  case "$kind" in
+    ratio*) what="goal ratio ${kind#ratio} $goal" ;;
+    *) what="goal ${kind#figure} $goal${unit:+ $unit}" ;;
+  esac
+  case "$met" in
+    ok) bench_tally ok ;;
+    OVER | UNDER) bench_tally missed ;;
+    error)
+      bench_tally missed
+      bench_tally error
+      met="ERROR, no figure to judge ($value)"
+      ;;
+    *) echo "bench_judge: unknown goal kind '$kind'" >&2; exit 2 ;;
+  esac
+  bench_verdict="$what: $met"
+}
+
+# A yes-or-no goal: bench_verdict is "goal WHAT: ok" when MET is "yes", else "goal WHAT: MISSED";
+# counted as bench_judge counts.
+#   bench_judge_that WHAT yes|no
+bench_judge_that() {
+  if [[ "$2" == yes ]]; then
+    bench_tally ok
+    bench_verdict="goal $1: ok"
+  else
+    bench_tally missed
+    bench_verdict="goal $1: MISSED"
+  fi
+}
+
+# An error line in the report (a figure that could not be taken, an output that differs from
+# what it must be): printed on standard output with the figures, and counted.
+bench_error() {
+  echo "ERROR: $*"
+  bench_tally error
+}
+
+# The report's last line: how many goals were missed of how many, and the errors; then exits,
+# 1 when a goal was missed or an error met, else 0.
+bench_finish() {
+  local goals="goals"
+  ((bench_goals == 1)) && goals="goal"
+  local line
+  if ((bench_goals == 0)); then
+    line="no goals judged"
+  elif ((bench_missed == 0)); then
+    line="all $bench_goals $goals met"
+  else
+    line="$bench_missed of $bench_goals $goals missed"
+  fi
+  ((bench_errors == 0)) || line="$line; $bench_errors error$( ((bench_errors == 1)) || echo s) (ERROR above)"
+  echo "$line"
+  ((bench_missed == 0 && bench_errors == 0)) && exit 0
+  exit 1
+}
+
 # One line: the figure, its peer's, their paired ratio and the goal the ratio (or the figure,
-# when the goal names a unit) is held to, with the verdict. Figures and ratio are printed to
-# three decimals and the verdict judges the printed numbers, so the two never disagree. A ratio
-# of "error" (bench_paired_ratio found a peer that read 0) prints an ERROR verdict and fails.
+# when the goal names a unit) is held to, with the verdict (bench_judge, which counts it).
+# Figures and ratio are printed to three decimals. A ratio of "error" (bench_paired_ratio found
+# a peer that read 0) prints an ERROR and counts as one.
 #   bench_line LABEL FIGURE PEER RATIO UNIT GOAL_KIND GOAL
 # GOAL_KIND is "ratio<=", "ratio>=", "figure<", "figure<=" or "-" (for information).
 bench_line() {
-  awk -v l="$1" -v f="$2" -v p="$3" -v r="$4" -v u="$5" -v k="$6" -v g="$7" 'BEGIN {
-    if (r == "error") {
-      printf "%-44s %10.3f %-4s peer %10.3f %-4s ratio  error   ERROR: a peer read 0, the measure is too coarse\n", l, f, u, p, u
-      exit 1
-    }
-    fs = sprintf("%.3f", f); rs = sprintf("%.3f", r)
-    verdict = ""
-    if (k == "ratio<=") verdict = sprintf("goal ratio <= %s: %s", g, (rs + 0 <= g + 0) ? "ok" : "OVER")
-    else if (k == "ratio>=") verdict = sprintf("goal ratio >= %s: %s", g, (rs + 0 >= g + 0) ? "ok" : "UNDER")
-    else if (k == "figure<") verdict = sprintf("goal < %s %s: %s", g, u, (fs + 0 < g + 0) ? "ok" : "OVER")
-    else if (k == "figure<=") verdict = sprintf("goal <= %s %s: %s", g, u, (fs + 0 <= g + 0) ? "ok" : "OVER")
-    else verdict = "(for information)"
-    printf "%-44s %10s %-4s peer %10.3f %-4s ratio %7s   %s\n", l, fs, u, p, u, rs, verdict
-  }'
+  local label="$1" figure="$2" peer="$3" ratio="$4" unit="$5" kind="$6" goal="$7"
+  local coarse="ERROR: a peer read 0, the measure is too coarse"
+  if [[ "$kind" == figure* ]]; then
+    bench_judge "$kind" "$figure" "$goal" "$unit"
+  elif [[ "$ratio" == error ]]; then
+    [[ "$kind" == - ]] || bench_tally missed
+    bench_verdict=""
+  else
+    bench_judge "$kind" "$ratio" "$goal" "$unit"
+  fi
+  if [[ "$ratio" == error ]]; then
+    bench_tally error
+    bench_verdict="${bench_verdict:+$bench_verdict; }$coarse"
+  fi
+  awk -v l="$label" -v f="$figure" -v p="$peer" -v r="$ratio" -v u="$unit" -v v="$bench_verdict" 'BEGIN {
+    rs = (r == "error") ? "error" : sprintf("%.3f", r)
+    printf "%-44s %10.3f %-4s peer %10.3f %-4s ratio %7s   %s\n", l, f, u, p, u, rs, v }'
 }
 
 # Starts nginx serving ROOT on 127.0.0.1:PORT from its own folder WORK (made if missing), with
@@ -151,9 +316,30 @@ bench_end() {
 
 bench_stop_nginx() { bench_end "${bench_nginx_pid:-}"; bench_nginx_pid=""; }
 
+# Makes the 10-minute 720p title (and the MP4 of the same media) that build/bench/RemuxBench
+# caches in BUILD/fixtures, when no TITLE is given and none is cached yet: builds RemuxBench and
+# runs it once, saying so first. Not in a subshell: its lines are the report's.
+#   bench_need_title BUILD [TITLE]
+bench_need_title() {
+  local build="$1"
+  [[ -z "${2:-}" ]] || return 0
+  ls "$build"/fixtures/bench10min-*.svm "$build"/fixtures/bench10min-*.mp4 >/dev/null 2>&1 && return 0
+  bench_build RemuxBench || return 2
+  echo "making the 10-minute 720p title once: $build/bench/RemuxBench (about 2.5 minutes; 1.1 GB in $build/fixtures)"
+  local log
+  log=$(mktemp)
+  if ! "$build/bench/RemuxBench" >"$log" 2>&1; then
+    tail -n 20 "$log" >&2
+    rm -f "$log"
+    echo "$build/bench/RemuxBench failed" >&2
+    return 2
+  fi
+  rm -f "$log"
+}
+
 # The title a benchmark works on, as an absolute path: TITLE when given, else the newest
-# 10-minute 720p title build/bench/RemuxBench caches in BUILD/fixtures. Says why and fails
-# (status 2) when there is none.
+# 10-minute 720p title build/bench/RemuxBench caches in BUILD/fixtures (bench_need_title makes
+# it). Says why and fails (status 2) when there is none.
 #   title=$(bench_title BUILD [TITLE]) || exit 2
 bench_title() {
   local build="$1" title="${2:-}"

@@ -2,8 +2,10 @@
 # Measures svremux reading a title from nginx against ffmpeg stream-copying the MP4 of the same
 # media from the same nginx to MPEG-TS (what a user holding the media would run), unthrottled
 # and under a rate limit, and svremux reading the same title from its file, in one run:
-#   bench/remux_http_vs_ffmpeg.sh [-n RUNS] [-b BUILD_DIR] [-r BYTES_PER_SECOND] [-p PORT]
+#   bench/remux_http_vs_ffmpeg.sh [-h] [-b BUILD] [-n RUNS] [-r BYTES_PER_SECOND] [-p PORT]
 #                                 [-m MP4] [TITLE]
+# -b: the build folder (build by default); -n: the runs (5 by default). It builds what it runs
+# (cmake --build BUILD --target svremux RunMeasured).
 # nginx is started on a free loopback port (-p: that port) with its own configuration in a
 # temporary folder and serves the title and the MP4 twice: as they are, and under /limited/
 # with limit_rate per response (-r, 50000000 by default). It counts as started once its pid
@@ -15,39 +17,37 @@
 # wall seconds and peak resident memory, and svremux's CPU and wall over ffmpeg's, each the
 # median of the ratios taken pair by pair (goal: at most 1.00 in both modes, for each; svremux
 # over HTTP's peak: under 32 MB). Without TITLE it takes the 10-minute title that
-# build/bench/RemuxBench makes and caches, and the MP4 it caches beside it (run that once
-# first); with TITLE, -m names the MP4 of the same media.
+# build/bench/RemuxBench makes and caches, and the MP4 it caches beside it (made by running it
+# once when missing: a few minutes); with TITLE, -m names the MP4 of the same media. Exits 1
+# when a goal is missed or a figure cannot be taken, its last line saying how many.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 # shellcheck source=bench/bench_lib.sh
 source bench/bench_lib.sh
 
 runs=5
-build=build
 rate=50000000
 port=""
 mp4=""
-usage() { sed -n '2,19p' "$0" | sed 's/^# \{0,1\}//'; }
-while getopts "n:b:r:p:m:h" opt; do
-  case "$opt" in
-    n) runs="$OPTARG" ;;
-    b) build="$OPTARG" ;;
-    r) rate="$OPTARG" ;;
-    p) port="$OPTARG" ;;
-    m) mp4="$OPTARG" ;;
-    h) usage; exit 0 ;;
-    *) usage >&2; exit 2 ;;
+bench_own_options="r:p:m:"
+bench_own_option() {
+  case "$1" in
+    r) rate="$2" ;;
+    p) port="$2" ;;
+    m) mp4="$2" ;;
   esac
-done
-shift $((OPTIND - 1))
-[[ "$runs" =~ ^[1-9][0-9]*$ ]] || { echo "RUNS must be a positive whole number" >&2; exit 2; }
+}
+bench_options "$@"
+set -- "${bench_arguments[@]}"
+(($# <= 1)) || bench_usage_error "one TITLE at most"
 [[ "$rate" =~ ^[1-9][0-9]*$ ]] || { echo "BYTES_PER_SECOND must be a positive whole number" >&2; exit 2; }
 [[ -z "$port" || ( "$port" =~ ^[1-9][0-9]{0,4}$ && "$port" -le 65535 ) ]] || { echo "PORT must be 1 to 65535" >&2; exit 2; }
 [[ "$build" == /* ]] || build="$(pwd)/$build"
 
+bench_build svremux RunMeasured || exit 2
+bench_need_title "$build" "${1:-}" || exit 2
 title=$(bench_title "$build" "${1:-}") || exit 2
 svremux="$build/tools/svremux/svremux"
-[[ -x "$svremux" ]] || { echo "$svremux is not built" >&2; exit 2; }
 nginx=/usr/sbin/nginx
 [[ -x "$nginx" ]] || { echo "$nginx is missing: run scripts/deps" >&2; exit 2; }
 for tool in ffmpeg ffprobe awk curl; do
@@ -183,11 +183,10 @@ row "ffmpeg -c copy of the MP4 from nginx" "$fc" "$fw" "$fp"
 row "svremux from nginx, limited" "$lc" "$lw" "$lp"
 row "ffmpeg -c copy of the MP4, limited" "$gc" "$gw" "$gp"
 row "svremux from the file" "$xc" "$xw" "$xp"
-status=0
-bench_line "svremux over HTTP, CPU s (peer ffmpeg)" "$hc" "$fc" "$hr" s "ratio<=" 1.00 || status=1
-bench_line "svremux over HTTP, wall s (peer ffmpeg)" "$hw" "$fw" "$hwr" s "ratio<=" 1.00 || status=1
-bench_line "same, limited, CPU s (peer ffmpeg)" "$lc" "$gc" "$lr" s "ratio<=" 1.00 || status=1
-bench_line "same, limited, wall s (peer ffmpeg)" "$lw" "$gw" "$lwr" s "ratio<=" 1.00 || status=1
+bench_line "svremux over HTTP, CPU s (peer ffmpeg)" "$hc" "$fc" "$hr" s "ratio<=" 1.00
+bench_line "svremux over HTTP, wall s (peer ffmpeg)" "$hw" "$fw" "$hwr" s "ratio<=" 1.00
+bench_line "same, limited, CPU s (peer ffmpeg)" "$lc" "$gc" "$lr" s "ratio<=" 1.00
+bench_line "same, limited, wall s (peer ffmpeg)" "$lw" "$gw" "$lwr" s "ratio<=" 1.00
 peak=$(awk -v a="$hp" -v b="$lp" 'BEGIN { m = (a > b) ? a : b; printf "%.3f", m * 1.048576 }')
 peer_peak=$(awk -v a="$fp" -v b="$gp" 'BEGIN { m = (a > b) ? a : b; printf "%.3f", m * 1.048576 }')
 bench_line "svremux over HTTP, peak MB (peer ffmpeg)" "$peak" "$peer_peak" \
@@ -196,4 +195,4 @@ bench_line "svremux over HTTP / from the file, CPU s" "$hc" "$xc" \
   "$(awk -v a="$hc" -v b="$xc" 'BEGIN { printf "%.3f", a / b }')" s - -
 bench_line "svremux over HTTP / from the file, wall s" "$hw" "$xw" \
   "$(awk -v a="$hw" -v b="$xw" 'BEGIN { printf "%.3f", a / b }')" s - -
-exit "$status"
+bench_finish

@@ -5,7 +5,8 @@
 # folder; for information). svremux --ps (the program stream) runs beside them to the same
 # places; ffmpeg's program-stream muxer takes no AAC, so its transport-stream copy is the peer
 # printed beside it.
-#   bench/remux_vs_ffmpeg.sh [-n RUNS] [-b BUILD_DIR] [-d DIGESTS] [-m MP4] [TITLE]
+#   bench/remux_vs_ffmpeg.sh [-h] [-b BUILD] [-n RUNS] [-d DIGESTS] [-m MP4] [TITLE]
+# -b: the build folder (build by default); -n: the runs of each command (5 by default).
 # The commands of one place run in turn (svremux, svremux --ps, ffmpeg, dd, svremux, ...) after
 # one warm-up each, so a drift in the machine's speed touches all alike. Before each run the
 # last output is removed and written data flushed, so that neither truncating nor writing back
@@ -18,34 +19,33 @@
 # and so is svremux's (the same count, and the SHA-256 of its two outputs); with -d, a file of
 # "DIGEST  ts" and "DIGEST  ps" lines, a digest that differs fails the run. Without TITLE it
 # takes the 10-minute title that build/bench/RemuxBench makes and caches, and the MP4 it caches
-# beside it (run that once first); with TITLE, -m names the MP4 of the same media.
+# beside it (made by running it once when missing: a few minutes); with TITLE, -m names the MP4
+# of the same media. It builds what it runs (cmake --build BUILD --target svremux RunMeasured).
+# Exits 1 when a goal is missed or a figure cannot be taken, its last line saying how many.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 # shellcheck source=bench/bench_lib.sh
 source bench/bench_lib.sh
 
 runs=5
-build=build
 digests=
 mp4=
-usage() { sed -n '2,21p' "$0" | sed 's/^# \{0,1\}//'; }
-while getopts "n:b:d:m:h" opt; do
-  case "$opt" in
-    n) runs="$OPTARG" ;;
-    b) build="$OPTARG" ;;
-    d) digests="$OPTARG" ;;
-    m) mp4="$OPTARG" ;;
-    h) usage; exit 0 ;;
-    *) usage >&2; exit 2 ;;
+bench_own_options="d:m:"
+bench_own_option() {
+  case "$1" in
+    d) digests="$2" ;;
+    m) mp4="$2" ;;
   esac
-done
-shift $((OPTIND - 1))
-[[ "$runs" =~ ^[1-9][0-9]*$ ]] || { echo "RUNS must be a positive whole number" >&2; exit 2; }
+}
+bench_options "$@"
+set -- "${bench_arguments[@]}"
+(($# <= 1)) || bench_usage_error "one TITLE at most"
 
+bench_build svremux RunMeasured || exit 2
+bench_need_title "$build" "${1:-}" || exit 2
 title=$(bench_title "$build" "${1:-}") || exit 2
 mp4=$(bench_title_mp4 "$build" "${1:-}" "$mp4") || exit 2
 svremux="$build/tools/svremux/svremux"
-[[ -x "$svremux" ]] || { echo "$svremux is not built" >&2; exit 2; }
 bench_use_build "$build" || exit 2
 for tool in ffmpeg ffprobe dd awk; do
   command -v "$tool" >/dev/null || { echo "$tool is not installed" >&2; exit 2; }
@@ -125,7 +125,6 @@ for f in run_ffmpeg run_svremux; do
   fi
   clear_output "$f"
 done
-status=0
 for place in null shm disk; do
   case "$place" in
     null) dest=null; label="/dev/null"; goal=2.00 ;;
@@ -157,12 +156,12 @@ for place in null shm disk; do
   # Each ratio is the median of the ratios of runs made a moment apart, not of the medians.
   kind=-
   [[ -z "$goal" ]] || kind="ratio<="
-  bench_line "svremux, wall s (peer dd)" "$(col 2)" "$(col 11)" "$(bench_paired_ratio "$work/pairs" 2 11)" s "$kind" "${goal:--}" || status=1
-  bench_line "svremux, CPU s (peer dd)" "$(col 1)" "$(col 10)" "$(bench_paired_ratio "$work/pairs" 1 10)" s "$kind" "${goal:--}" || status=1
-  bench_line "svremux, wall s (peer ffmpeg, MP4)" "$(col 2)" "$(col 8)" "$(bench_paired_ratio "$work/pairs" 2 8)" s - - || status=1
-  bench_line "svremux, CPU s (peer ffmpeg, MP4)" "$(col 1)" "$(col 7)" "$(bench_paired_ratio "$work/pairs" 1 7)" s - - || status=1
-  bench_line "svremux --ps, wall s (peer ffmpeg, MP4)" "$(col 5)" "$(col 8)" "$(bench_paired_ratio "$work/pairs" 5 8)" s - - || status=1
-  bench_line "svremux --ps, CPU s (peer ffmpeg, MP4)" "$(col 4)" "$(col 7)" "$(bench_paired_ratio "$work/pairs" 4 7)" s - - || status=1
+  bench_line "svremux, wall s (peer dd)" "$(col 2)" "$(col 11)" "$(bench_paired_ratio "$work/pairs" 2 11)" s "$kind" "${goal:--}"
+  bench_line "svremux, CPU s (peer dd)" "$(col 1)" "$(col 10)" "$(bench_paired_ratio "$work/pairs" 1 10)" s "$kind" "${goal:--}"
+  bench_line "svremux, wall s (peer ffmpeg, MP4)" "$(col 2)" "$(col 8)" "$(bench_paired_ratio "$work/pairs" 2 8)" s - -
+  bench_line "svremux, CPU s (peer ffmpeg, MP4)" "$(col 1)" "$(col 7)" "$(bench_paired_ratio "$work/pairs" 1 7)" s - -
+  bench_line "svremux --ps, wall s (peer ffmpeg, MP4)" "$(col 5)" "$(col 8)" "$(bench_paired_ratio "$work/pairs" 5 8)" s - -
+  bench_line "svremux --ps, CPU s (peer ffmpeg, MP4)" "$(col 4)" "$(col 7)" "$(bench_paired_ratio "$work/pairs" 4 7)" s - -
 done
 echo "packets $(tr '\n' ' ' <<<"$mp4_counts")in the MP4, ffmpeg's output and svremux's"
 echo "sha256 $sv_digest  svremux"
@@ -171,10 +170,9 @@ if [[ -n "$digests" ]]; then
   want_ts=$(awk '$2 == "ts" { print $1 }' "$digests")
   want_ps=$(awk '$2 == "ps" { print $1 }' "$digests")
   if [[ "$sv_digest" != "$want_ts" || "$ps_digest" != "$want_ps" ]]; then
-    echo "outputs differ from the digests in $digests" >&2
-    status=1
+    bench_error "outputs differ from the digests in $digests"
   else
     echo "outputs match the digests in $digests"
   fi
 fi
-exit "$status"
+bench_finish
