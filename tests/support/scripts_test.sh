@@ -70,7 +70,10 @@ scripts=()
 for path in "$root"/scripts/*; do
   [ -f "$path" ] && [ -x "$path" ] && scripts+=("$(basename "$path")")
 done
-[ ${#scripts[@]} -ge 7 ] || { echo "FAIL: only ${#scripts[@]} scripts found in $root/scripts"; exit 1; }
+if [ ${#scripts[@]} -lt 7 ]; then
+  echo "FAIL: only ${#scripts[@]} scripts found in $root/scripts"
+  exit 1
+fi
 
 for script in "${scripts[@]}"; do
   expect 0 help "" "$script" -h
