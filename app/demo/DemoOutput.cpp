@@ -35,8 +35,9 @@ ns::LogWriter::Sink DemoOutput::logSink() const {
     };
 }
 
-bool DemoOutput::separateStandardOutput(const std::string& path, std::string& error) {
+bool DemoOutput::separateReport(const std::string& path, std::string& error) {
     std::fflush(stdout);
+    std::fflush(stderr);
     const int kept = fcntl(STDOUT_FILENO, F_DUPFD_CLOEXEC, 3);
     if (kept < 0) {
         error = std::string("cannot keep standard output: ") + strerror(errno);
@@ -54,12 +55,22 @@ bool DemoOutput::separateStandardOutput(const std::string& path, std::string& er
         std::fclose(report);
         return false;
     }
-    // Descriptor 1 becomes the file; the descriptor made for it is not needed any more.
-    const bool moved = dup2(file, STDOUT_FILENO) == STDOUT_FILENO;
-    const int reason = errno;
+    // Descriptors 1 and 2 become the file, sharing one offset, so that neither overwrites the
+    // other's lines; the descriptor made for it is not needed any more.
+    const char* failed = nullptr;
+    int reason = 0;
+    if (dup2(file, STDOUT_FILENO) != STDOUT_FILENO) {
+        failed = "standard output";
+        reason = errno;
+    } else if (dup2(file, STDERR_FILENO) != STDERR_FILENO) {
+        failed = "standard error";
+        reason = errno;
+        // Standard output goes back where it was: the report's copy of it.
+        dup2(kept, STDOUT_FILENO);
+    }
     close(file);
-    if (!moved) {
-        error = "cannot send standard output to " + path + ": " + strerror(reason);
+    if (failed) {
+        error = std::string("cannot send ") + failed + " to " + path + ": " + strerror(reason);
         std::fclose(report);
         return false;
     }

@@ -3,15 +3,16 @@
 // Where the scripted session of `zul-demo --demo DIR` writes:
 //
 //   - the step report goes to the standard output the program was started with, and nothing
-//     else does: whatever else the process prints there (the engine's own lines such as
-//     "SessionSetupCompleted" or "~Transformer", a library's chatter) goes to a file instead
-//     (separateStandardOutput), so that it cannot land in the middle of the report;
+//     else does: whatever else the process prints on standard output or standard error (the
+//     engine's own lines such as "SessionSetupCompleted" or "~Transformer", a sound library
+//     without a card) goes to a file instead (separateReport), so that it cannot land in the
+//     middle of the report, whether the report is read on a terminal or in a file;
 //   - every log line goes to the log file (openLog, logSink). A sink and each of its copies
 //     keep that file open, so a line that another thread logs late, after the session let go
 //     of the log, is still written, never into a file that was closed already.
 //
-// Both streams are written whole lines at a time and flushed. openLog and
-// separateStandardOutput run once, before the application starts; logSink's sinks may be
+// Both streams are written whole lines at a time and flushed. openLog and separateReport run
+// once, before the application starts; logSink's sinks may be
 // called from any thread; report from the main thread.
 
 #include <cstdio>
@@ -28,11 +29,12 @@ public:
     ns::LogWriter::Sink logSink() const;
 
     // Keeps the current standard output for the report and sends the process's standard
-    // output from now on to the file at `path` (made or emptied). False with the reason in
-    // `error`; standard output is then left where it was.
-    bool separateStandardOutput(const std::string& path, std::string& error);
+    // output and standard error from now on to the file at `path` (made or emptied), the two
+    // in the order they are written. False with the reason in `error`; both are then left
+    // where they were.
+    bool separateReport(const std::string& path, std::string& error);
     // One line of the report (a line break is added): to the kept standard output once
-    // separateStandardOutput succeeded, else to standard output.
+    // separateReport succeeded, else to standard output.
     void report(const std::string& line);
 
 private:

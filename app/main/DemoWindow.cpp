@@ -60,8 +60,9 @@ bool StartDemoSession(const std::string& folder, std::string& error, std::functi
     auto demo = std::make_shared<Demo>();
     demo->folder = folder;
     if (!demo->output.openLog(folder + "/zul.log", error)) return false;
-    // Standard output carries the step report alone; the engine's own lines go to zul.out.
-    if (!demo->output.separateStandardOutput(folder + "/zul.out", error)) return false;
+    // Standard output carries the step report alone; the engine's own lines and whatever the
+    // libraries print on either stream go to zul.out.
+    if (!demo->output.separateReport(folder + "/zul.out", error)) return false;
     // The application's start is logged there too, before the session takes the log over.
     ns::LogWriter::Shared().SetSink(demo->output.logSink());
     ns::desktop::RunWhenLoopRuns([demo] { RunSession(demo); });

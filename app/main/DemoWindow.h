@@ -4,8 +4,8 @@
 // session starts once GTK's loop runs (the window is up), waits by iterating GLib, and keeps a
 // PNG of the window for each screen in DIR (refusing a blank one) and every log line in
 // DIR/zul.log (from the start on). Each step is printed on standard output, and only the
-// steps: whatever else the process prints there goes to DIR/zul.out. At the end the
-// application terminates with 0 when every step held, else 1.
+// steps: whatever else the process prints there or on standard error goes to DIR/zul.out. At
+// the end the application terminates with 0 when every step held, else 1.
 
 #include <functional>
 #include <string>
