@@ -228,13 +228,23 @@ TEST(NginxOriginServer, TheBenchScriptDoesNotTakeAStrangerForNginx) {
     const std::string fake = build + "/tools/svremux/svremux";
     std::ofstream(fake) << "#!/bin/sh\necho \"$@\" >> " << ran << "\nexit 1\n";
     ASSERT_EQ(0, chmod(fake.c_str(), 0755));
+    // The script builds what it runs first: the folder reads as configured, and a stand-in
+    // cmake on the path builds nothing.
+    std::ofstream(build + "/CMakeCache.txt") << "# stand-in\n";
+    const std::string tools = dir.File("bin");
+    ASSERT_EQ(0, mkdir(tools.c_str(), 0755));
+    std::ofstream(tools + "/cmake") << "#!/bin/sh\nexit 0\n";
+    ASSERT_EQ(0, chmod((tools + "/cmake").c_str(), 0755));
+    const char* path = getenv("PATH");
 
     Stranger stranger;
     ASSERT_NE(0, stranger.Port());
     std::string output;
-    const int status = RunProgram(
-        {"bash", script, "-n", "1", "-b", build, "-p", std::to_string(stranger.Port()), title},
-        &output);
+    const int status =
+        RunProgram({"env", "PATH=" + tools + ":" + (path != nullptr ? path : "/usr/bin:/bin"),
+                    "bash", script, "-n", "1", "-b", build, "-p", std::to_string(stranger.Port()),
+                    title},
+                   &output);
     EXPECT_NE(0, status) << output;
     EXPECT_NE(std::string::npos, output.find("nginx did not start")) << output;
     EXPECT_NE(0, access(ran.c_str(), F_OK)) << "svremux ran against the stranger";
