@@ -240,11 +240,10 @@ TEST(NginxOriginServer, TheBenchScriptDoesNotTakeAStrangerForNginx) {
     Stranger stranger;
     ASSERT_NE(0, stranger.Port());
     std::string output;
-    const int status =
-        RunProgram({"env", "PATH=" + tools + ":" + (path != nullptr ? path : "/usr/bin:/bin"),
-                    "bash", script, "-n", "1", "-b", build, "-p", std::to_string(stranger.Port()),
-                    title},
-                   &output);
+    const int status = RunProgram(
+        {"env", "PATH=" + tools + ":" + (path != nullptr ? path : "/usr/bin:/bin"), "bash", script,
+         "-n", "1", "-b", build, "-p", std::to_string(stranger.Port()), title},
+        &output);
     EXPECT_NE(0, status) << output;
     EXPECT_NE(std::string::npos, output.find("nginx did not start")) << output;
     EXPECT_NE(0, access(ran.c_str(), F_OK)) << "svremux ran against the stranger";
