@@ -1,12 +1,13 @@
 #!/usr/bin/env bash
-# One engine transport downloading a 1 GB file from nginx on loopback, beside curl -o /dev/null
-# of the same URL in the same run: RUNS rounds (5 by default), each the transport then curl,
-# after one warm-up of each. Each download runs under build/bench/RunMeasured, which takes its
-# CPU (user + system of the process and all its threads, to the microsecond) and its wall time
-# from start to end; the rate is what each side reports for its transfer. Prints every round,
-# then the medians of the rates, CPU and wall times and of the round-by-round ratios (a round's
-# ratio compares two downloads made a moment apart, so it holds when the machine's speed
-# drifts), and the goal: at least 0.95x curl's rate.
+# One engine transport downloading a 1 GB file (10^9 bytes) from nginx on loopback, beside
+# curl -o /dev/null of the same URL in the same run: RUNS rounds (5 by default), each the
+# transport then curl, after one warm-up of each. Each download runs under
+# build/bench/RunMeasured, which takes its CPU (user + system of the process and all its threads,
+# to the microsecond) and its wall time from start to end; the rate is what each side reports for
+# its transfer. Prints every round, then the medians of the rates, CPU and wall times and of the
+# round-by-round ratios (a round's ratio compares two downloads made a moment apart, so it holds
+# when the machine's speed drifts), and the goal: at least 0.95x curl's rate. MB are 10^6 bytes, a
+# GB 10^9: the CPU and wall per GB are those of the whole file.
 #   bench/HttpDownloadBench.sh [-h] [-b BUILD] [-n RUNS]
 # -b: the build folder (build by default); -n: the rounds (5 by default). It builds what it runs
 # (cmake --build BUILD --target HttpDownloadBench RunMeasured) and makes the 1 GB file in /tmp
@@ -36,7 +37,7 @@ cleanup() {
 trap cleanup EXIT
 
 mkdir "$folder/www"
-head -c 1073741824 /dev/urandom > "$folder/www/title.bin"
+head -c 1000000000 /dev/urandom > "$folder/www/title.bin"
 port=$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])')
 cat > "$folder/nginx.conf" <<CONF
 daemon off;

@@ -89,7 +89,7 @@ std::string MakeDocument(size_t bytes) {
 
 const std::string& Document() {
     static const std::string* const document =
-        new std::string(MakeDocument(gDocumentMegabytes << 20));
+        new std::string(MakeDocument(gDocumentMegabytes * 1000000));
     return *document;
 }
 

@@ -11,7 +11,8 @@
 #     svplay's playlist at real-time speed for SECONDS (20 by default), all at once;
 #   - then a fresh nginx serving ffmpeg-made static HLS of the same title (2 s segments, cut
 #     from svremux's transport stream of it) is read by the same players the same way;
-#   - figures: svplay's peak resident size (VmHWM) beside nginx's, goal under 64 MB; CPU
+#   - figures: svplay's peak resident size (VmHWM) beside nginx's, goal under 64 MB (10^6
+#     bytes each); CPU
 #     (user and system, to the microsecond, every thread of the process's whole life, its start
 #     included) per segment the players got, beside nginx's (the origin's CPU is left out);
 #     requests that failed (a segment or playlist a player could not open, or a player that
@@ -204,14 +205,13 @@ for ((r = 1; r <= runs; ++r)); do
            print $1, $2, $3, $4, $5, $6, $7, $8, per_sv, per_ng }' |
     tee -a "$work/runs" |
     awk -v r="$r" '{ printf "run %d: peak %.1f / %.1f MB, CPU %.3f / %.3f s for %d / %d segments, failed %d / %d (svplay / nginx)\n",
-                     r, $1 / 1024, $2 / 1024, $3, $4, $5, $6, $7, $8 }'
+                     r, $1 * 1024 / 1e6, $2 * 1024 / 1e6, $3, $4, $5, $6, $7, $8 }'
 done
 
-mb() { awk -v k="$1" 'BEGIN { printf "%.3f", k / 1024 }'; }
 sum() { awk -v c="$2" '{ s += $c } END { print s + 0 }' "$1"; }
 echo "medians of $runs runs: $players players ${spacing} s apart for $seconds s, title over HTTP ($(basename "$title"))"
-bench_line "svplay peak resident, $players players, MB" "$(mb "$(bench_column_median "$work/runs" 1)")" \
-  "$(mb "$(bench_column_median "$work/runs" 2)")" "$(paired_ratio_all "$work/runs" 1 2)" MB "figure<" 64
+bench_line "svplay peak resident, $players players, MB" "$(bench_kb_mb "$(bench_column_median "$work/runs" 1)")" \
+  "$(bench_kb_mb "$(bench_column_median "$work/runs" 2)")" "$(paired_ratio_all "$work/runs" 1 2)" MB "figure<" 64
 bench_line "svplay CPU per delivered segment, ms" "$(bench_column_median "$work/runs" 9)" \
   "$(bench_column_median "$work/runs" 10)" "$(paired_ratio_all "$work/runs" 9 10)" ms - -
 failed_sv=$(sum "$work/runs" 7)

@@ -377,6 +377,32 @@ bench_free_port() {
 # The kB value of field KEY (VmHWM, VmRSS, ...) of /proc/PID/status.
 bench_status_kb() { awk -v k="$2:" '$1 == k { print $2 }' "/proc/$1/status"; }
 
+# KB kilobytes as the kernel counts them (/proc's "kB" are 1024 bytes) in the MB every figure
+# is printed in (10^6 bytes), to three decimals. A reading that is no number (the process was
+# gone, the field missing) prints "error" and fails: a figure of 0 would pass any "under" goal.
+#   mb=$(bench_kb_mb KB)
+bench_kb_mb() {
+  awk -v k="$1" 'BEGIN {
+    if (k !~ /^[0-9]+([.][0-9]*)?$/) { print "error"; exit 1 }
+    printf "%.3f\n", k * 1024 / 1e6 }'
+}
+
+# How far the readings on standard input (one number a line, the first the baseline: the one
+# after the warm-up) rose above the first at their highest, to ten significant digits; 0 when
+# none rose. A rise that falls back before the end still counts: the memory was taken. No
+# reading, or one that is no number, prints "error" and fails.
+#   growth=$(printf '%s\n' FIRST LATER... | bench_peak_growth)
+bench_peak_growth() {
+  awk '
+    $0 !~ /^[-+]?[0-9]+([.][0-9]*)?$/ { bad = 1; exit }
+    NR == 1 { first = $1; peak = $1; next }
+    $1 + 0 > peak + 0 { peak = $1 }
+    END {
+      if (bad || NR == 0) { print "error"; exit 1 }
+      printf "%.10g\n", peak - first
+    }'
+}
+
 # Starts SVPLAY on TITLE serving on PORT, its output in OUT.out and OUT.err, and waits for its
 # playback URL (its first line); sets bench_svplay_pid and bench_svplay_url. A svplay that ends
 # first, or names no URL within about 20 s, stops the script with what it printed.

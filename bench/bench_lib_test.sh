@@ -98,5 +98,37 @@ done <<'ROWS'
 -b|-b needs a value|2
 ROWS
 
+# Memory figures: the kernel's kB (1024 bytes) in MB of 10^6 bytes, and the peak growth over
+# the first reading. Rows: the function, its input (";" between lines), what it prints and its
+# exit status.
+while IFS='|' read -r function input want status; do
+  out=$(
+    # shellcheck source=bench/bench_lib.sh
+    source "$lib"
+    if [[ "$function" == bench_kb_mb ]]; then
+      bench_kb_mb "$input"
+    else
+      tr ';' '\n' <<<"$input" | "$function"
+    fi
+  ) && got=0 || got=$?
+  [[ "$out" == "$want" ]] || fail "$function '$input': '$out', not '$want'"
+  ((got == status)) || fail "$function '$input': exit $got, not $status"
+done <<'ROWS'
+bench_kb_mb|63180|64.696|0
+bench_kb_mb|62500|64.000|0
+bench_kb_mb|1|0.001|0
+bench_kb_mb|0|0.000|0
+bench_kb_mb||error|1
+bench_kb_mb|12 kB|error|1
+bench_peak_growth|100;102.5;100.2|2.5|0
+bench_peak_growth|100;99;98|0|0
+bench_peak_growth|100|0|0
+bench_peak_growth|64000;63000;64500;63900|500|0
+bench_peak_growth|9;10;100|91|0
+bench_peak_growth||error|1
+bench_peak_growth|100;;101|error|1
+bench_peak_growth|100;gone|error|1
+ROWS
+
 ((failures == 0)) || { echo "$failures failed"; exit 1; }
 echo "all passed"
