@@ -2,6 +2,11 @@
 # The benchmark scripts' shared verdicts and options (bench_lib.sh), fed fixed figures:
 #   bench_lib_test.sh BENCH_LIB
 set -euo pipefail
+if [[ $# -ne 1 || "$1" == -h || "$1" == --help ]]; then
+  echo "usage: bench/bench_lib_test.sh bench/bench_lib.sh"
+  [[ $# -eq 1 && ( "$1" == -h || "$1" == --help ) ]]
+  exit
+fi
 lib="$1"
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
