@@ -102,7 +102,9 @@ targets=$'TypedValueFuzz\nJsonParseFuzz\nTsReaderFuzz'
 expect 2 told "NoSuchFuzz"$'\n'"$targets" fuzz 10 NoSuchFuzz
 expect 2 told "NoSuchFuzz"$'\n'"$targets" fuzz --runs 10 JsonParseFuzz NoSuchFuzz
 expect 2 refused "" fuzz --runs many
-expect 2 refused "" fuzz 1m
+# SECONDS may be left out: a first word that is no number is a target's name.
+expect 2 told "NoSuchFuzz"$'\n'"$targets" fuzz NoSuchFuzz
+expect 2 told "1m"$'\n'"$targets" fuzz 1m JsonParseFuzz
 expect 2 refused "--bogus" fuzz 10 JsonParseFuzz --bogus
 expect 2 refused "" demo-engine 5
 expect 2 refused "" demo-engine 20 port
