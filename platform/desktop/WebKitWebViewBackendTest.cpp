@@ -127,6 +127,17 @@ protected:
     bool WaitFor(const std::string& event, size_t count = 1) {
         return IterateUntil([&] { return delegate_->Count(event) >= count; }, kWait);
     }
+    // A load of the origin's "/next" (which reads "Next") is all the delegate hears of after
+    // it, nothing of an earlier load mixed in.
+    void ExpectTheNextLoadAlone(const SvTestSupport::TestOrigin& origin) {
+        const size_t next = delegate_->events.size();
+        webView_->LoadRequest(URLRequest(*URL::Parse(origin.Url("/next"))));
+        ASSERT_TRUE(IterateUntil([&] { return FinishedAfter(next); }, kWait))
+            << ::testing::PrintToString(delegate_->events);
+        EXPECT_EQ(delegate_->Since(next),
+                  (std::vector<std::string>{"should 5 " + origin.Url("/next"), "start", "finish"}));
+        EXPECT_EQ(Eval("document.body.textContent"), "Next");
+    }
     // The delegate heard of a load that started and finished since event `from`.
     bool FinishedAfter(size_t from) const {
         const std::vector<std::string> since = delegate_->Since(from);
@@ -558,13 +569,7 @@ TEST_F(WebKitWindowOnLoopClock, ATricklingPageFailsAsTimedOutAtItsDeadline) {
         EXPECT_FALSE(webView_->IsLoading());
 
         // Nothing more of that load: the next one is all that follows.
-        const size_t next = delegate_->events.size();
-        webView_->LoadRequest(URLRequest(*URL::Parse(origin.Url("/next"))));
-        ASSERT_TRUE(IterateUntil([&] { return FinishedAfter(next); }, kWait))
-            << ::testing::PrintToString(delegate_->events);
-        EXPECT_EQ(delegate_->Since(next),
-                  (std::vector<std::string>{"should 5 " + origin.Url("/next"), "start", "finish"}));
-        EXPECT_EQ(Eval("document.body.textContent"), "Next");
+        ASSERT_NO_FATAL_FAILURE(ExpectTheNextLoadAlone(origin));
     }
 }
 
@@ -601,13 +606,7 @@ TEST_F(WebKitWindowOnLoopClock, AWebProcessThatStopsAnsweringIsEndedOrLeftForThe
             EXPECT_EQ(delegate_->errors.back().FailingURL(), spin);
             EXPECT_EQ(log.Containing("[WEB] web process of " + spin + " stopped answering"), 1u);
         }
-        const size_t next = delegate_->events.size();
-        webView_->LoadRequest(URLRequest(*URL::Parse(origin.Url("/next"))));
-        ASSERT_TRUE(IterateUntil([&] { return FinishedAfter(next); }, kWait))
-            << ::testing::PrintToString(delegate_->events);
-        EXPECT_EQ(delegate_->Since(next),
-                  (std::vector<std::string>{"should 5 " + origin.Url("/next"), "start", "finish"}));
-        EXPECT_EQ(Eval("document.body.textContent"), "Next");
+        ASSERT_NO_FATAL_FAILURE(ExpectTheNextLoadAlone(origin));
         delegate_->events.clear();
         delegate_->errors.clear();
     }
