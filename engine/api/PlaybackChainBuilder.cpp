@@ -236,9 +236,6 @@ bool PlaybackChainBuilder::BuildSource(ComponentStack& stack, bool sparse) {
     switch (kind) {
         case SourceKindLocalPath: {
             boost::shared_ptr<Component> client = CreateFileClient(session, &fileClient_);
-            // A title written to a file is read as fast as the disk gives it: the next blocks
-            // are read while this one is worked on. Players pace every other output.
-            fileClient_->SetReadAhead(outputKind_ == OutputKindFile);
             stack.AddComponent(client);
             MonitorErrors(*fileClient_);
             if (fileOptions_.sourceMonitor != nullptr) {

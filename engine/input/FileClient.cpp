@@ -21,8 +21,6 @@ const uint32_t kReadChunkRoom = 0x40;
 // pulls' worth, so that one system call serves several while the bytes are still in the
 // core's cache when the multiplexer copies them out.
 const uint32_t kReadBlockBytes = 1u << 18;
-// Blocks read ahead on the reading thread at most (2 MiB, as a download reads ahead).
-const size_t kReadAheadBlocks = 8;
 
 }  // namespace
 
@@ -30,34 +28,14 @@ FileClient::FileClient(Session* session)
     : ExternalClient(session),
       mediaSize_(0),
       rangeEnd_(0),
-      readAhead_(kReadBlockBytes, kReadAheadBlocks),
-      readAheadWanted_(false),
-      takenEnd_(0),
       truncationTold_(false),
       endSent_(false) {}
 
-FileClient::~FileClient() {
-    readAhead_.Stop();  // the reader goes before the file it reads
-    file_.Close();
-}
+FileClient::~FileClient() { file_.Close(); }
 
-void FileClient::StopReadAhead() {
-    if (!readAhead_.IsRunning()) return;
-    const uint64_t dropped = readAhead_.Stop();
-    // Back to just past the bytes taken, as if the dropped blocks had never been read.
-    if (dropped != 0) file_.Seek(int64_t(takenEnd_), 0);
-}
-
-void FileClient::SetReadAhead(bool readAhead) {
-    readAheadWanted_ = readAhead;
-    // A running reader stops; the blocks it read that were not taken yet are read again here.
-    if (!readAhead && readAhead_.IsRunning()) StopReadAhead();
-}
-
-void FileClient::DropBytesReadAhead() {
-    if (!readAhead_.IsRunning() && block_.IsEmpty()) return;
+void FileClient::DropBlock() {
+    if (block_.IsEmpty()) return;
     const uint64_t position = GetReadPosition().Get();  // the first byte not handed on
-    readAhead_.Stop();
     block_ = MemoryChunk();
     file_.Seek(int64_t(position), 0);
 }
@@ -69,7 +47,6 @@ void FileClient::DoSetName(const std::string& name, bool) {
     rangeEnd_ = 0;  // a file opened again is read from its start to its end
     truncationTold_ = false;
     endSent_ = false;
-    readAhead_.Stop();
     block_ = MemoryChunk();
     // A title is a regular file: a FIFO, a device or a folder named in its place is refused
     // without waiting on it, as a missing file is.
@@ -104,8 +81,8 @@ void FileClient::PrePullData(ByteAmount& amount) {
             PullFromBlock(*consumer, size, std::max<uint64_t>(left, least));
         } else if (size != 0) {
             // Bytes wanted with room around them are read straight into their chunk, from the
-            // first byte not yet handed on: a block read ahead is dropped (read again here).
-            DropBytesReadAhead();
+            // first byte not yet handed on: the rest of a block read is dropped (read again).
+            DropBlock();
             // Not cleared: the read overwrites the payload and the chunk is cut to what it
             // read (or dropped on an error), so no unwritten byte goes on.
             MemoryChunk chunk = MemoryChunk::Unset(size, GetLinkedHeadroom(), GetLinkedTailroom());
@@ -123,12 +100,9 @@ void FileClient::PrePullData(ByteAmount& amount) {
     // The end also counts once the read position has reached the end of the range (the size
     // taken at opening without a bound): a pull that takes exactly the bytes left does not
     // raise the end-of-file indicator, and a chain that stops pulling when nothing is left
-    // would otherwise never see the end. Bytes read ahead and not yet handed on come first.
-    if (file_.IsOpen() && block_.IsEmpty() && readAhead_.IsRunning() && readAhead_.IsDrained()) {
-        StopReadAhead();  // every block read has gone on: the file's state is readable again
-    }
+    // would otherwise never see the end. Bytes of a block read and not yet handed on come first.
     if (file_.IsOpen() && block_.IsEmpty() &&
-        (GetReadPosition() >= GetRangeEnd() || (!readAhead_.IsRunning() && file_.IsEof()))) {
+        (GetReadPosition() >= GetRangeEnd() || file_.IsEof())) {
         // The file ended before the size it had when it was opened: it was cut short while
         // it was read. What the index promised past here will not come, and a playback that
         // went on would hand out the rest as empty: said once, before the end is passed on.
@@ -142,24 +116,6 @@ void FileClient::PrePullData(ByteAmount& amount) {
 }
 
 void FileClient::PullFromBlock(Component& consumer, uint32_t size, uint64_t readable) {
-    if (readAheadWanted_ && block_.IsEmpty() && !readAhead_.IsRunning() &&
-        readable > kReadBlockBytes && size <= kReadBlockBytes) {
-        // More than a block to go: the next blocks are read on the reading thread while this
-        // one's bytes are worked on.
-        takenEnd_ = uint64_t(std::max<int64_t>(file_.Tell(), 0));
-        readAhead_.Start(file_, readable);
-    }
-    if (block_.IsEmpty() && readAhead_.IsRunning()) {
-        block_ = readAhead_.Take();
-        if (block_.IsEmpty()) {
-            const bool failed = readAhead_.Failed();
-            StopReadAhead();
-            block_ = MemoryChunk();
-            if (failed) PublishError(SVStatusFileInput, "Could not read bytes");
-            return;
-        }
-        takenEnd_ += block_.Size();
-    }
     if (block_.IsEmpty()) {
         // One read for many pulls. The block's bytes go on as slices of it, so they are not
         // copied again, and a payload the consumer cuts from them may stay a slice too.
@@ -210,7 +166,6 @@ ByteAmount FileClient::DoGetBufferedBytes() {
 std::string FileClient::GetTypeName() const { return "SarvelonMediaKit::FileClient"; }
 
 void FileClient::DoSeek(BytePosition start, BytePosition end, bool) {
-    StopReadAhead();
     if (start.Get() > uint64_t(INT64_MAX) || !file_.Seek(int64_t(start.Get()), 0)) {
         PublishError(SVStatusFileInput, "Bad Seek Range");
         return;
@@ -222,7 +177,6 @@ void FileClient::DoSeek(BytePosition start, BytePosition end, bool) {
 }
 
 bool FileClient::DoOutOfBandRequest(BytePosition start, BytePosition end) {
-    StopReadAhead();
     const int64_t resume = file_.Tell();
     if (start.Get() <= uint64_t(INT64_MAX) && file_.Seek(int64_t(start.Get()), 0)) {
         uint64_t remaining = end > start ? end - start : 0;
@@ -255,10 +209,6 @@ BytePosition FileClient::DoEndPosition() { return mediaSize_; }
 BytePosition FileClient::CurrentPosition() { return GetReadPosition(); }
 
 BytePosition FileClient::GetReadPosition() {
-    if (readAhead_.IsRunning()) {
-        // The file belongs to the reading thread: count what was taken from it.
-        return BytePosition(takenEnd_ - block_.Size());
-    }
     // The file's offset lies past the bytes read ahead and not yet handed on.
     const int64_t position = file_.Tell();
     const uint64_t ahead = block_.Size();

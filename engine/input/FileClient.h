@@ -8,7 +8,6 @@
 #include "SVLibrary/File/File.h"
 #include "engine/core/ErrorInfoSource.h"
 #include "engine/core/ExternalClient.h"
-#include "engine/input/FileReadAhead.h"
 
 namespace SarvelonMediaKit {
 
@@ -44,10 +43,10 @@ public:
     // the end of the range (the end of the file without a bound). For a consumer that wants no
     // room around its chunks the file is read a block (256 KiB, or the pull's size when
     // larger) at a time and the chunks are slices of it; a pull may then get fewer bytes than
-    // asked, the rest of a block. With reading ahead on (SetReadAhead) and more than a block
-    // left, the blocks are read ahead on a thread of the client's own (up to 2 MiB ahead),
-    // from the first such pull until the next seek, out-of-band request, new name or the end
-    // of the range.
+    // asked, the rest of a block. Every read is made on the pulling thread, so the bytes are
+    // still in its core's cache when the next stage works on them (a read on another thread
+    // would overlap the kernel's copy with that work, but costs more CPU than it hides); the
+    // kernel reads the disk ahead of sequential reads by itself.
     void PrePullData(ByteAmount& amount) override;
     // The base body: the data has already gone on in PrePullData.
     void DoPullData(ByteAmount& amount) override;
@@ -70,16 +69,7 @@ public:
     BytePosition DoEndPosition() override;
     BytePosition CurrentPosition() override;
 
-    // Reads the blocks ahead on a thread of the client's own, so that the kernel's copy of the
-    // next blocks overlaps the work on this one: for a chain that runs as fast as it can (a
-    // title written to a file). Off by default: a chain paced by its readers (players) gains
-    // nothing from the overlap and pays for it, since each block then reaches the pump's
-    // thread from another core's cache and the threads wake each other for it (about a tenth
-    // more CPU serving a title). Takes effect from the next block read.
-    void SetReadAhead(bool readAhead);
-    bool GetReadAhead() const { return readAheadWanted_; }
-
-    // Where the next byte handed on lies in the file (the bytes read ahead not counted); 0
+    // Where the next byte handed on lies in the file (the rest of the block not counted); 0
     // without an open file.
     virtual BytePosition GetReadPosition();
     // Where reading stops: the bound of the last seek when it lies within the file, otherwise
@@ -87,25 +77,18 @@ public:
     BytePosition GetRangeEnd() const;
 
 private:
-    // Hands on the next size bytes (fewer at the end of a block) from the block read ahead,
+    // Hands on the next size bytes (fewer at the end of a block) from the block read,
     // reading a new block of up to readable bytes when it is used up.
     void PullFromBlock(Component& consumer, uint32_t size, uint64_t readable);
-    // Ends the reading ahead, if any: the file is this thread's again, positioned just past
-    // block_ as when the blocks are read here.
-    void StopReadAhead();
-    // Ends a read-ahead and drops the bytes read and not handed on; the file stands at the
-    // first of them.
-    void DropBytesReadAhead();
+    // Drops the bytes of the block read and not handed on; the file stands at the first of
+    // them.
+    void DropBlock();
 
     std::string path_;
     SV::File file_;
     BytePosition mediaSize_;
     BytePosition rangeEnd_;  // 0: no bound, the file's end
-    MemoryChunk block_;      // read ahead, not yet handed on
-    FileReadAhead readAhead_;
-    bool readAheadWanted_;
-    // While reading ahead: where in the file the blocks taken so far end.
-    uint64_t takenEnd_;
+    MemoryChunk block_;      // read, not yet handed on
     // The file has been found shorter than when it was opened (told once per opening).
     bool truncationTold_;
     // The end of the range has been handed on (since the last opening or seek).

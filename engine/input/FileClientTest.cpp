@@ -19,7 +19,6 @@
 #include "tests/support/ChainTestComponents.h"
 #include "tests/support/ErrorRecorder.h"
 #include "tests/support/TemporaryDirectory.h"
-#include "tests/support/ThreadTestSupport.h"
 #include "tests/support/ChainBuilder.h"
 
 #if defined(__GNUC__) && !defined(__clang__)
@@ -61,9 +60,7 @@ typedef SvTestSupport::RecordingSink Sink;
 // it has left.
 typedef SvTestSupport::RecordingStage Middle;
 
-// Every case runs with the blocks read on the pulling thread and read ahead on the client's
-// own: what goes on must not depend on where the bytes were read.
-class FileClientTest : public ::testing::TestWithParam<bool> {
+class FileClientTest : public ::testing::Test {
 protected:
     void TearDown() override { ExpectEndsCleanly(); }
 
@@ -96,7 +93,6 @@ protected:
         sink->TakeOutOfBand(true);
         middle = boost::make_shared<Middle>(nullptr, "Middle");
         client = boost::make_shared<FileClient>(nullptr);
-        client->SetReadAhead(GetParam());
         client->AddMonitor(&errors);
         stack = SvTestSupport::BuildLinkedChain(StackIdMain, {sink, middle, client});
         client->SetName(name, true);
@@ -114,7 +110,7 @@ protected:
 // "file://" URL. The end comes with the pull that takes the last bytes: the stage in between
 // pulls no further once the client has nothing left. An empty file has no such pull: it counts
 // one byte left until its end has gone out, so the stage's first pull brings the end.
-TEST_P(FileClientTest, AChainReadsTheFileExactlyThenEndsOnce) {
+TEST_F(FileClientTest, AChainReadsTheFileExactlyThenEndsOnce) {
     const uint64_t sizes[] = {0, 1, 65536, 65537, 300001, FileClient::kMaxPullBytes + 5};
     for (uint64_t size : sizes) {
         for (bool url : {false, true}) {
@@ -143,7 +139,7 @@ TEST_P(FileClientTest, AChainReadsTheFileExactlyThenEndsOnce) {
     }
 }
 
-TEST_P(FileClientTest, PullsAtTheEndOfTheFile) {
+TEST_F(FileClientTest, PullsAtTheEndOfTheFile) {
     Build(MakeFile("empty", 0));
     client->PullData(1000);  // an empty file ends at the first pull
     EXPECT_TRUE(sink->ChunkSizes().empty());
@@ -160,7 +156,7 @@ TEST_P(FileClientTest, PullsAtTheEndOfTheFile) {
     EXPECT_EQ(300u, sink->Bytes().size());
 }
 
-TEST_P(FileClientTest, SeekMovesTheNextReadToTheFilePosition) {
+TEST_F(FileClientTest, SeekMovesTheNextReadToTheFilePosition) {
     Build(MakeFile("seek", 5000));
     client->SeekFilePosition(4000, 4500, true);
     EXPECT_EQ(4000u, client->GetReadPosition());
@@ -184,7 +180,7 @@ TEST_P(FileClientTest, SeekMovesTheNextReadToTheFilePosition) {
 
 // A seek with an end reads [start, end) and ends there as at the end of the file: the marker
 // with the pull that takes the last byte of the range, the bytes after it never.
-TEST_P(FileClientTest, ABoundedSeekReadsItsRangeExactlyAndEndsAtItsEnd) {
+TEST_F(FileClientTest, ABoundedSeekReadsItsRangeExactlyAndEndsAtItsEnd) {
     const uint64_t size = 300000;
     const struct {
         uint64_t start;
@@ -222,7 +218,7 @@ TEST_P(FileClientTest, ABoundedSeekReadsItsRangeExactlyAndEndsAtItsEnd) {
 
 // The bound belongs to one seek: the next seek sets its own, a refused seek keeps the last,
 // and naming the file again reads it whole.
-TEST_P(FileClientTest, EachSeekSetsItsOwnBound) {
+TEST_F(FileClientTest, EachSeekSetsItsOwnBound) {
     Build(MakeFile("rebound", 10000));
     client->SeekFilePosition(2000, 3000, false);
     client->PullData(ByteAmount(0xFFFFFFFFu));
@@ -259,7 +255,7 @@ TEST_P(FileClientTest, EachSeekSetsItsOwnBound) {
     EXPECT_EQ(2u, EndMarkers());
 }
 
-TEST_P(FileClientTest, OutOfBandRangesComeInPiecesAndLeaveTheReadPosition) {
+TEST_F(FileClientTest, OutOfBandRangesComeInPiecesAndLeaveTheReadPosition) {
     const uint64_t size = 0x30000;
     Build(MakeFile("oob", size));
     client->SeekFilePosition(123, 0, false);
@@ -293,7 +289,7 @@ TEST_P(FileClientTest, OutOfBandRangesComeInPiecesAndLeaveTheReadPosition) {
 // The file is read a block at a time and handed on over several pulls: the position, the bytes
 // left and an out-of-band range between two pulls count only what was handed on, never the
 // bytes read ahead, and a seek drops them.
-TEST_P(FileClientTest, BytesReadAheadAreNotCountedAsHandedOn) {
+TEST_F(FileClientTest, BytesReadAheadAreNotCountedAsHandedOn) {
     const uint64_t size = 0x30000;
     Build(MakeFile("ahead", size));
     client->PullData(100);
@@ -316,14 +312,14 @@ TEST_P(FileClientTest, BytesReadAheadAreNotCountedAsHandedOn) {
     EXPECT_TRUE(Errors().empty());
 }
 
-// A file of many blocks is read ahead on the client's reading thread: what goes on is still
-// the file in order, the position counts only what was handed on, and an out-of-band range
-// and a seek in the middle of it leave nothing of the blocks read ahead behind.
-TEST_P(FileClientTest, AFileReadAheadComesOnWholeAndInOrderAcrossOutOfBandRangesAndSeeks) {
+// A file of many blocks: what goes on is the file in order, the position counts only what was
+// handed on, and an out-of-band range and a seek in the middle of it leave nothing of the
+// blocks read behind.
+TEST_F(FileClientTest, AFileOfManyBlocksComesOnWholeAndInOrderAcrossOutOfBandRangesAndSeeks) {
     const uint64_t size = (5u << 20) + 12345;  // 20 blocks of 256 KiB and a bit
     Build(MakeFile("many", size));
     uint64_t handed = 0;
-    while (handed < (3u << 20) + 7) {  // well past the 2 MiB the thread may read ahead
+    while (handed < (3u << 20) + 7) {
         const uint64_t want = std::min<uint64_t>(65536, (3u << 20) + 7 - handed);
         client->PullData(ByteAmount(uint32_t(want)));
         handed += want;
@@ -335,7 +331,7 @@ TEST_P(FileClientTest, AFileReadAheadComesOnWholeAndInOrderAcrossOutOfBandRanges
     ASSERT_EQ(1u, sink->outOfBand.size());
     EXPECT_TRUE(Pattern(100, 200) == sink->outOfBand[0]);
     EXPECT_EQ(handed, client->GetReadPosition());
-    // Past the bytes the reader had queued before the request: they come from the file again.
+    // Past the rest of the block read before the request: it comes from the file again.
     for (int pulls = 0; handed < (4u << 20) && pulls < 100; ++pulls) {
         client->PullData(65536);
         handed = sink->Bytes().size();
@@ -359,13 +355,13 @@ TEST_P(FileClientTest, AFileReadAheadComesOnWholeAndInOrderAcrossOutOfBandRanges
     EXPECT_TRUE(Errors().empty());
 }
 
-TEST_P(FileClientTest, RoomAskedForMidFileReadsOnFromTheFirstByteNotHandedOn) {
+TEST_F(FileClientTest, RoomAskedForMidFileReadsOnFromTheFirstByteNotHandedOn) {
     const uint64_t size = 3u << 20;
     Build(MakeFile("room", size));
-    for (int i = 0; i < 3; ++i) client->PullData(65536);  // a block taken, more read ahead
+    for (int i = 0; i < 3; ++i) client->PullData(65536);  // a block read, part of it handed on
     ASSERT_EQ(3u * 65536, sink->Bytes().size());
     // From now on the chain wants room in front of each chunk: those are read straight into
-    // their chunk, while the bytes read ahead wait unused.
+    // their chunk, while the rest of the block read waits unused.
     client->SetHeadroom(16);
     for (int pulls = 0; EndMarkers() == 0 && pulls < 100; ++pulls) client->PullData(65536);
     ASSERT_EQ(size, sink->Bytes().size());
@@ -375,10 +371,10 @@ TEST_P(FileClientTest, RoomAskedForMidFileReadsOnFromTheFirstByteNotHandedOn) {
 }
 
 // A file cut short while it is read: what goes on is a stretch of the file from its start
-// (however much was read before the cut, at most a pull and the blocks read ahead, far less
+// (however much was read before the cut, at most a pull and the rest of a block, far less
 // than the file), then the truncation is told, once however often the end is pulled at, and
 // the end of the stream follows.
-TEST_P(FileClientTest, AFileCutShortWhileReadEndsAfterTheBytesThatWereThereAndSaysSo) {
+TEST_F(FileClientTest, AFileCutShortWhileReadEndsAfterTheBytesThatWereThereAndSaysSo) {
     const uint64_t size = 4u << 20;
     const std::string path = MakeFile("cut", size);
     Build(path);
@@ -400,7 +396,7 @@ TEST_P(FileClientTest, AFileCutShortWhileReadEndsAfterTheBytesThatWereThereAndSa
     EXPECT_EQ(told, Errors());
 }
 
-TEST_P(FileClientTest, AMissingFileIsReportedWithItsNameAndLeavesTheBandwidth) {
+TEST_F(FileClientTest, AMissingFileIsReportedWithItsNameAndLeavesTheBandwidth) {
     SetDefaultBandwidth(ByteAmount(1234));
     const std::string name = "file://" + dir.File("missing.svm");
     Build(name);
@@ -425,7 +421,7 @@ TEST_P(FileClientTest, AMissingFileIsReportedWithItsNameAndLeavesTheBandwidth) {
     EXPECT_EQ(10u, sink->EndPosition());
 }
 
-TEST_P(FileClientTest, AHugePullAllocatesNoMoreThanTheBytesLeftOrOnePullsMaximum) {
+TEST_F(FileClientTest, AHugePullAllocatesNoMoreThanTheBytesLeftOrOnePullsMaximum) {
     const struct {
         uint64_t size;
         uint64_t from;
@@ -452,7 +448,7 @@ TEST_P(FileClientTest, AHugePullAllocatesNoMoreThanTheBytesLeftOrOnePullsMaximum
 
 // Bytes left past 4 GiB do not fit the 32-bit count: it saturates (a sparse file costs no
 // disk).
-TEST_P(FileClientTest, BytesLeftSaturateAt32Bits) {
+TEST_F(FileClientTest, BytesLeftSaturateAt32Bits) {
     const std::string path = dir.File("sparse");
     const uint64_t size = 6ull << 30;
     { std::ofstream out(path, std::ios::binary); }
@@ -465,40 +461,6 @@ TEST_P(FileClientTest, BytesLeftSaturateAt32Bits) {
     client->SeekFilePosition(size + 10, 0, false);  // past the end: the difference is negative
     EXPECT_EQ(0xFFFFFFFFu, client->GetBufferedBytes());
 }
-
-// The reading thread runs only when asked for, and goes once the range is read.
-TEST_P(FileClientTest, ReadsAheadOnAThreadOfItsOwnOnlyWhenAskedTo) {
-    EXPECT_FALSE(FileClient(nullptr).GetReadAhead());
-    const uint64_t size = 3u << 20;
-    Build(MakeFile("thread", size));
-    const int before = SvTestSupport::ThreadsNamed("FileReadAhead");
-    client->PullData(65536);
-    EXPECT_EQ(before + (GetParam() ? 1 : 0), SvTestSupport::ThreadsNamed("FileReadAhead"));
-    for (int pulls = 0; EndMarkers() == 0 && pulls < 100; ++pulls) client->PullData(65536);
-    ASSERT_EQ(1u, EndMarkers());
-    EXPECT_TRUE(Pattern(0, size) == sink->Bytes());
-    EXPECT_EQ(before, SvTestSupport::ThreadsNamed("FileReadAhead"));
-}
-
-// Turned off while the thread reads: the bytes it read and nobody took are read again from the
-// file, so the stream goes on whole.
-TEST_P(FileClientTest, ReadingAheadTurnedOffMidFileLosesNothing) {
-    const uint64_t size = (3u << 20) + 777;
-    Build(MakeFile("off", size));
-    client->SetReadAhead(true);
-    for (int i = 0; i < 5; ++i) client->PullData(65536);
-    client->SetReadAhead(false);
-    for (int pulls = 0; EndMarkers() == 0 && pulls < 100; ++pulls) client->PullData(65536);
-    ASSERT_EQ(1u, EndMarkers());
-    EXPECT_TRUE(Pattern(0, size) == sink->Bytes());
-    EXPECT_EQ(size, client->GetReadPosition());
-    EXPECT_TRUE(Errors().empty());
-}
-
-INSTANTIATE_TEST_SUITE_P(ReadingAheadOrNot, FileClientTest, ::testing::Bool(),
-                         [](const ::testing::TestParamInfo<bool>& info) {
-                             return std::string(info.param ? "ReadAhead" : "ReadHere");
-                         });
 
 TEST(FileClientFactory, MakesANamedFileClient) {
     FileClient* raw = nullptr;
