@@ -25,7 +25,9 @@ Mux::Mux(Session* session)
       passingEnd_(false),
       endOfStreamHeld_(false),
       sendingEndOfStream_(false),
-      bytesSent_(0) {}
+      bytesSent_(0),
+      pulling_(false),
+      producedInPull_(false) {}
 
 Mux::~Mux() {}
 
@@ -35,6 +37,20 @@ void Mux::DoPullData(ByteAmount& amount) {
     if (amount == 0) {
         return;
     }
+    // The pump's watchdog hears of the output once per pull, after it: a pull sends many
+    // chunks, and each would take the pump's clock and lock.
+    struct PullScope {
+        explicit PullScope(Mux& mux) : mux_(mux) {
+            mux_.pulling_ = true;
+            mux_.producedInPull_ = false;
+        }
+        ~PullScope() {
+            mux_.pulling_ = false;
+            if (!mux_.producedInPull_) return;
+            if (boost::shared_ptr<Pump> pump = mux_.GetSessionPump()) pump->NoteMuxOutput(true);
+        }
+        Mux& mux_;
+    } scope(*this);
     bytesSent_ = 0;
     bool goOn = true;
     if (streams_.empty()) {
@@ -180,7 +196,12 @@ void Mux::DoSend(const MemoryChunk& chunk) {
     Component::DoSend(chunk);
     const uint32_t size = chunk.Size();
     bytesSent_ = SV::SaturatingAdd<uint32_t>(bytesSent_, size);
-    if (boost::shared_ptr<Pump> pump = GetSessionPump()) pump->NoteMuxOutput(size != 0);
+    if (size == 0) return;
+    if (pulling_) {
+        producedInPull_ = true;
+    } else if (boost::shared_ptr<Pump> pump = GetSessionPump()) {
+        pump->NoteMuxOutput(true);
+    }
 }
 
 void Mux::DoTick() {

@@ -34,7 +34,8 @@ public:
     // ---- Component operations ----
     std::string DoGetName() override;
     void DoPullData(ByteAmount& amount) override;
-    // Hands the chunk on, counts it into the running pull and tells the pump's watchdog.
+    // Hands the chunk on, counts it into the running pull and tells the pump's watchdog of
+    // data (at the end of the pull, during one).
     void DoSend(const MemoryChunk& chunk) override;
     void DoTick() override;
     // The own cache and the main source, the side branches and the queued sample bytes.
@@ -168,6 +169,8 @@ protected:
     bool endOfStreamHeld_;     // an end of stream arrived while another source still runs
     bool sendingEndOfStream_;  // the held end of stream is on its way out
     ByteAmount bytesSent_;     // during the current pull
+    bool pulling_;             // DoPullData runs
+    bool producedInPull_;      // data went on during the current pull
 };
 
 }  // namespace SarvelonMediaKit
