@@ -7,6 +7,7 @@
 
 #include "SVLibrary/Http/ByteRange.h"
 #include "SVLibrary/Output/DebugPrint.h"
+#include "engine/core/Pump.h"
 #include "engine/core/Session.h"
 #include "engine/core/Task.h"
 #include "engine/serve/HTTPRequestReader.h"
@@ -242,6 +243,16 @@ void LiveHttpServer::DoPullData(ByteAmount& amount) {
     pieces.clear();
     // A response without length ends with the file.
     if (atEnd && GetNoContentLength()) FinishResponse();
+}
+
+void LiveHttpServer::DoTick() {
+    HTTPServer::DoTick();
+    // The source's answer comes as a task (GiveAnswer). A range of a growing file is different:
+    // nothing tells when the file is complete, so PrePullData keeps looking each pass.
+    if (GetResponseState() == ResponseWaiting && !currentFile_ && !waitingForComplete_ &&
+        GetSessionDescriptor() >= 0) {
+        Pump::NoteIdleUntil(-1);
+    }
 }
 
 void LiveHttpServer::DoSeek(BytePosition start, BytePosition end, bool flag) {

@@ -53,6 +53,9 @@ public:
     std::string GetTypeName() const override;
     void PrePullData(ByteAmount& amount) override;
     void DoPullData(ByteAmount& amount) override;
+    // A request waiting for its file is answered with a post: the pump need not look again
+    // until then.
+    void DoTick() override;
     using HTTPServerInternal::DoSeek;
     void DoSeek(BytePosition start, BytePosition end, bool flag) override;
     bool KnowEndPosition() override;
