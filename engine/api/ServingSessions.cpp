@@ -20,8 +20,9 @@ namespace SarvelonMediaKit {
 
 namespace {
 
-// Every pump pass moves this much through a serving chain.
-const uint32_t kPullAmount = 131072;
+// Every pump pass moves this much through a serving chain at most: about a segment, so that a
+// segment ready in memory goes out in one or two passes and sends rather than ten.
+const uint32_t kPullAmount = 1048576;
 // A serving session's pump pass interval (microseconds).
 const uint64_t kServingPumpInterval = 5000;
 // How often stopped serving sessions are let go.

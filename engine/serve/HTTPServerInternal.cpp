@@ -1,5 +1,7 @@
 #include "engine/serve/HTTPServerInternal.h"
 
+#include <limits.h>
+
 #include "SVLibrary/Http/ByteRange.h"
 #include "SVLibrary/Output/DebugPrint.h"
 #include "SVLibrary/Util/StringFormat.h"
@@ -16,9 +18,10 @@ namespace {
 
 // The download client's data tasks: a new range makes the queued ones stale.
 const uint32_t kDownloadTaskCategory = 1;
-// Body pieces held back at most before they are sent anyway (well under the system's limit of
-// pieces per send).
-const size_t kMaxHeldPieces = 64;
+// Body pieces held back at most before they are sent anyway: the system's limit of pieces per
+// send, so that a pass's pull of many small chunks (a segment's packets) goes out in as few
+// sends as it can.
+const size_t kMaxHeldPieces = IOV_MAX;
 
 }  // namespace
 
