@@ -22,6 +22,8 @@ const uint32_t kDownloadTaskCategory = 1;
 // send, so that a pass's pull of many small chunks (a segment's packets) goes out in as few
 // sends as it can.
 const size_t kMaxHeldPieces = IOV_MAX;
+// The room for held pieces kept from one send to the next.
+const size_t kKeptPieceRoom = 64;
 
 }  // namespace
 
@@ -272,12 +274,15 @@ bool HTTPServerInternal::SendHeldBody() {
     chunks.swap(heldChunks_);
     pieces.swap(heldPieces_);
     const bool sent = SendPiecesToPeer(pieces.data(), pieces.size());
-    // The vectors keep their room for the next pass.
+    // The vectors keep their room for the next pass, unless a large pull grew them: a
+    // connection that waits for its player holds no more than a small pass's room.
     chunks.clear();
     pieces.clear();
     heldHead_.clear();
-    heldChunks_.swap(chunks);
-    heldPieces_.swap(pieces);
+    if (pieces.capacity() <= kKeptPieceRoom) {
+        heldChunks_.swap(chunks);
+        heldPieces_.swap(pieces);
+    }
     if (!sent) Close();
     return sent;
 }

@@ -213,8 +213,9 @@ void LiveHttpServer::DoPullData(ByteAmount& amount) {
     if (!currentFile_ || amount == 0 || GetResponseState() != ResponseSending) return;
     boost::shared_ptr<LiveHttpFile> file = currentFile_;
     const uint64_t serial = GetResponseSerial();
-    std::vector<MemoryChunk>& pieces = pieces_;
-    pieces.clear();
+    // The pass's pieces (up to a segment's worth), let go at its end: a connection that waits
+    // for its player keeps no room for them.
+    std::vector<MemoryChunk> pieces;
     bool atEnd = false;
     {
         // The pieces are taken under the file's lock and sent outside it, so a slow peer never
@@ -234,10 +235,7 @@ void LiveHttpServer::DoPullData(ByteAmount& amount) {
     for (size_t i = 0; i < pieces.size(); ++i) {
         Add(pieces[i]);
         // The response may have ended (its length reached, or the connection gone).
-        if (GetResponseSerial() != serial || GetResponseState() != ResponseSending) {
-            pieces.clear();
-            return;
-        }
+        if (GetResponseSerial() != serial || GetResponseState() != ResponseSending) return;
     }
     // The held body keeps its own references until it is sent.
     pieces.clear();

@@ -86,8 +86,6 @@ private:
     // An answer given inside GetFile (see ProcessRequest); session thread only.
     Answer answer_;
     boost::shared_ptr<LiveHttpFile> answerFile_;
-    // The pieces one pass reads from the current file; kept for their room.
-    std::vector<MemoryChunk> pieces_;
     // FileReady posts here; the session may be gone by the time a source answers.
     boost::weak_ptr<TaskManager> taskManager_;
 };
