@@ -38,7 +38,8 @@ class Session;
 //
 // The pump is also its own watchdog (the timer): every 500 ms, on the timer-manager thread, it
 // looks for what is stuck: a task running for more than a second, a queue that has not been
-// run for more than a second (with the last traces components left here), a player that has
+// run for more than a second (with the last traces components left here; a pump resting as its
+// chain said, NoteIdleUntil, with nothing posted is not stuck), a player that has
 // not been fed and a multiplexer that has stopped producing for more than two seconds. Each
 // goes to the engine's line writer once, when it is first seen; a stall is said again only
 // after output resumed and stopped anew. The watchdog is armed while the pump thread runs,
