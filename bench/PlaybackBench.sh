@@ -19,7 +19,9 @@
 #     side spent on the read and the seeks. MB are 10^6 bytes.
 # CPU is perf's task-clock (10 us resolution) of every thread of the server, those that ended
 # included (a connection's thread ends when its player leaves), over the span measured; a
-# reading of zero where the server had work to do stops the script as an error.
+# reading of zero where the server had work to do stops the script as an error. Idle, a server
+# that did not run at all reads a true 0 (nginx asleep in its wait): its ratio is then none,
+# said beside the figure, which is judged against its goal alone.
 # Every figure is the median of RUNS runs (3 by default), each ratio the median of the
 # run-by-run ratios, printed to 3 decimals; goals are judged on the printed figure.
 # The 10-minute title (640x360, 2 s GOPs, AAC) is made once with ffmpeg and mktitle and kept in
@@ -211,8 +213,24 @@ cpu_end() {
   eval "perf=\$perf_$name; began=\$began_$name"
   kill -INT "$perf" 2>/dev/null || true
   wait "$perf" 2>/dev/null || true
-  ms=$(bench_perf_ms "$work/$name.perf")
+  ms=$(cpu_ms "$work/$name.perf")
   cpu_counted=$(awk -v m="$ms" -v s="$began" -v e="$ended" 'BEGIN { printf "%.3f %.6f\n", m, e - s }')
+}
+# The task-clock milliseconds in perf's output FILE. perf counts a process only while it runs:
+# one that never ran in the span reads "<not counted>" with a running time of 0, which is a
+# true 0 ms (an idle server asleep in its wait the whole time). Anything else that is not a
+# number (a count that failed) stops the script.
+cpu_ms() {
+  local line
+  line=$(awk -F, '$3 == "task-clock"' "$1")
+  if awk -F, '$1 ~ /^[0-9.]+$/ { exit 0 } $1 == "<not counted>" && $4 == "0" { exit 0 } { exit 1 }' \
+    <<<"$line"; then
+    awk -F, '{ print ($1 ~ /^[0-9.]+$/) ? $1 : 0 }' <<<"$line"
+  else
+    echo "error: perf counted '${line%%,*}' ms of CPU in $1:" >&2
+    cat "$1" >&2
+    exit 1
+  fi
 }
 # Fails the script on a CPU reading of zero: that pair has nothing to compare.
 nonzero() {
@@ -304,23 +322,27 @@ echo
 echo "medians of $runs runs, svplay beside nginx serving static HLS of the same title (ratio: median of the run-by-run ratios)"
 col() { bench_column_median "$work/runs" "$1"; }
 # The ratio of columns A and B run by run; "none" when the peer read zero in a run (printed as
-# an error beside the figures: that pair has no ratio).
+# an error beside the figures: that pair has no ratio), or, with "idle" as the third argument,
+# "idle": a peer that did not run at all while it was asked nothing has no ratio to give, which
+# is no fault of the measure.
 ratio() {
   awk -v a="$1" -v b="$2" '$b + 0 <= 0 { zero = 1 } { print $a / ($b + 0 > 0 ? $b : 1) }
-    END { exit zero }' "$work/runs" >"$work/ratios" || { echo none; return; }
+    END { exit zero }' "$work/runs" >"$work/ratios" || { echo "${3:-none}"; return; }
   bench_median <"$work/ratios"
 }
 # LABEL UNIT FIGURE PEER RATIO [KIND GOAL]: the goal judged on the figure as printed (3 decimals).
-# A ratio of "none" is an error, counted as one.
+# A ratio of "none" is an error, counted as one; "idle" is said, the figure judged alone.
 line() {
   bench_judge "${6:--}" "$3" "${7:-}" "$2"
   [[ "$5" != none ]] || bench_tally error
   awk -v l="$1" -v u="$2" -v f="$3" -v p="$4" -v r="$5" -v v="$bench_verdict" 'BEGIN {
-    rs = (r == "none") ? "  ERROR: the peer read 0 ms in a run, no ratio" : sprintf("%7.3f", r)
+    if (r == "none") rs = "  ERROR: the peer read 0 ms in a run, no ratio"
+    else if (r == "idle") rs = "  none: the peer did not run at all in a run"
+    else rs = sprintf("%7.3f", r)
     printf "%-48s %10.3f %-3s peer %10.3f %-3s ratio %s   %s\n", l, f, u, p, u, rs, v }'
 }
-line "CPU idle for ${idle_seconds} s, % of a core" % "$(col 1)" "$(col 2)" "$(ratio 1 2)" "figure<" 0.1
-line "  its CPU, ms" ms "$(col 9)" "$(col 11)" "$(ratio 9 11)"
+line "CPU idle for ${idle_seconds} s, % of a core" % "$(col 1)" "$(col 2)" "$(ratio 1 2 idle)" "figure<" 0.1
+line "  its CPU, ms" ms "$(col 9)" "$(col 11)" "$(ratio 9 11 idle)"
 line "CPU, ${cpu_seconds} s of real-time play, % of a core" % "$(col 3)" "$(col 4)" "$(ratio 3 4)" "figure<" 1
 line "  its CPU, ms" ms "$(col 13)" "$(col 15)" "$(ratio 13 15)"
 line "  its wall time, s" s "$(col 14)" "$(col 16)" "$(ratio 14 16)"

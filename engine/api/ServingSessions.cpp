@@ -20,8 +20,11 @@ namespace SarvelonMediaKit {
 
 namespace {
 
-// Every pump pass moves this much through a serving chain.
-const uint32_t kPullAmount = 131072;
+// Every pump pass moves this much through a serving chain at most: a segment ready in memory
+// goes out in a few passes and sends. A pass that waits on a slow player holds this much of
+// references (with fifty players at the connection cap, a whole segment per pass cost some
+// 2 MB more at the peak).
+const uint32_t kPullAmount = 262144;
 // A serving session's pump pass interval (microseconds).
 const uint64_t kServingPumpInterval = 5000;
 // How often stopped serving sessions are let go.

@@ -258,7 +258,7 @@ bool Pump::Pass() {
 }
 
 void Pump::WaitForNextPass(std::chrono::steady_clock::time_point deadline, bool idle,
-                           bool untilWoken) {
+                           bool untilWoken, bool resting) {
     std::unique_lock<std::mutex> lock(waitMutex_);
     // The stop flag is set before the post handler runs, which takes this lock: either it is
     // seen here or its notification comes after the wait began.
@@ -270,12 +270,16 @@ void Pump::WaitForNextPass(std::chrono::steady_clock::time_point deadline, bool 
         bool& flag;
         ~ClearWaiting() { flag = false; }
     } clearWaiting{waitingIdle_};
+    // Asleep with nothing queued, until a post or a time of the chain's own, is not a queue
+    // left unrun: the watchdog keeps quiet until a post wakes us (one that does not is still
+    // reported).
+    resting_ = resting || untilWoken;
+    struct ClearResting {
+        std::atomic<bool>& flag;
+        ~ClearResting() { flag = false; }
+    } clearResting{resting_};
     if (untilWoken) {
-        // Asleep with nothing queued is not a queue left unrun: the watchdog keeps quiet
-        // until a post wakes us (one that does not is still reported).
-        restingUntilWoken_ = true;
         waitCondition_.wait(lock, woken);
-        restingUntilWoken_ = false;
     } else {
         waitCondition_.wait_until(lock, deadline, woken);
     }
@@ -332,7 +336,7 @@ int Pump::Run() {
             // A pass that answered everything asked waits for the next request as an idle
             // one does: a post ends the wait.
             WaitForNextPass(t0 + std::chrono::milliseconds(wait), !foundWork || tWaitingForPost,
-                            untilWoken);
+                            untilWoken, !foundWork && tIdleNoted);
         } catch (...) {
             // A failed wait only brings the next pass sooner.
         }
@@ -373,9 +377,9 @@ void Pump::TimerExpired() {
     }
     hungReported_ = hung;
     bool notRunning = taskManager_->IsNotRunning(name);
-    if (notRunning && restingUntilWoken_) {
+    if (notRunning && resting_) {
         std::lock_guard<std::mutex> lock(waitMutex_);
-        if (restingUntilWoken_ && !posted_) notRunning = false;
+        if (resting_ && !posted_) notRunning = false;
     }
     if (notRunning && !notRunningReported_) {
         std::vector<std::string> traces;

@@ -38,7 +38,8 @@ class Session;
 //
 // The pump is also its own watchdog (the timer): every 500 ms, on the timer-manager thread, it
 // looks for what is stuck: a task running for more than a second, a queue that has not been
-// run for more than a second (with the last traces components left here), a player that has
+// run for more than a second (with the last traces components left here; a pump resting as its
+// chain said, NoteIdleUntil, with nothing posted is not stuck), a player that has
 // not been fed and a multiplexer that has stopped producing for more than two seconds. Each
 // goes to the engine's line writer once, when it is first seen; a stall is said again only
 // after output resumed and stopped anew. The watchdog is armed while the pump thread runs,
@@ -158,9 +159,10 @@ private:
     // True when the pass found work.
     bool Pass();
     // Between two passes: until the deadline (untilWoken: with none), or sooner on a stop, and,
-    // when idle, on a post.
-    void WaitForNextPass(std::chrono::steady_clock::time_point deadline, bool idle,
-                         bool untilWoken);
+    // when idle, on a post. resting: the chain said all it waits for is announced but its own
+    // time (NoteIdleUntil), so the queue left unrun meanwhile is no stall.
+    void WaitForNextPass(std::chrono::steady_clock::time_point deadline, bool idle, bool untilWoken,
+                         bool resting);
     void StopThread();
     SV::PilTime Now() const;
 
@@ -186,8 +188,9 @@ private:
     std::condition_variable waitCondition_;
     bool posted_ = false;       // something was posted or resumed since the pass began
     bool waitingIdle_ = false;  // waiting after an idle pass: a post ends the wait
-    // The thread sleeps until woken (a chain at rest); under waitMutex_, read unlocked first.
-    std::atomic<bool> restingUntilWoken_{false};
+    // The thread sleeps until woken or until the time its chain named (a chain at rest);
+    // under waitMutex_, read unlocked first.
+    std::atomic<bool> resting_{false};
     std::deque<std::string> traces_;  // under the task manager's state mutex, oldest first
     Clock clock_;
     // Written before the thread starts, read on it.

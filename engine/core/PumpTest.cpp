@@ -569,14 +569,24 @@ TEST(PumpTest, AnIdlePumpSleepsUntilAPostAndAWorkingOneKeepsItsInterval) {
 // again until a post: the old idle limit (100 ms) would make some 5 passes in 500 ms, a
 // one-millisecond interval hundreds. A time it names brings one pass when it comes; the
 // watchdog does not call the resting queue one that is not run (it checks every 500 ms and
-// reports after a second).
+// reports after a second), whether the chain named no time or one far away (a connection
+// that may wait a minute for its player's next request).
+void ExpectARestingChainQuiet(int64_t rest);
+
 TEST(PumpTest, AChainAtRestSleepsUntilWokenOrUntilTheTimeItNamed) {
+    for (const int64_t rest : {int64_t(-1), int64_t(60000)}) {
+        SCOPED_TRACE(rest);
+        ASSERT_NO_FATAL_FAILURE(ExpectARestingChainQuiet(rest));
+    }
+}
+
+void ExpectARestingChainQuiet(int64_t rest) {
     OutputCapture output;
     FakeClock clock;
     boost::shared_ptr<TaskManager> tm(new TaskManager(clock.Get()));
     Pump pump(nullptr, tm, clock.Get());
     std::atomic<int> ticks{0};
-    std::atomic<int64_t> due{-1};
+    std::atomic<int64_t> due{rest};
     std::atomic<pid_t> tid{0};
     pump.SetTickHandler([&]() {
         tid = ThisThreadId();
@@ -605,7 +615,7 @@ TEST(PumpTest, AChainAtRestSleepsUntilWokenOrUntilTheTimeItNamed) {
     pump.GetTaskManager()->AddTask(MakeTask("Test::Wake", [&]() { ran = true; }));
     ASSERT_TRUE(WaitUntil([&]() { return ran.load(); }));
     const int woken = ticks;
-    due = -1;
+    due = rest;
     EXPECT_TRUE(WaitUntil([&]() { return ticks > woken; }));
     pump.RequestStop();
     EXPECT_TRUE(WaitUntil([&]() { return !pump.IsThreadRunning(); }));

@@ -5,6 +5,7 @@
 #include <sys/time.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <vector>
 
@@ -91,7 +92,11 @@ void HTTPServer::DoTick() {
         } else if (waited >= static_cast<int64_t>(drainMilliseconds_)) {
             // The peer has had its last response and its time to close: the slot is needed.
             CloseSessionSocket();
+            return;
         }
+        // What the peer still sends or its close comes as a post: only the end of the drain
+        // time needs a pass of its own.
+        Pump::NoteIdleUntil(static_cast<int64_t>(drainMilliseconds_) - (now - drainSince_));
         return;
     }
     // A request in progress (waiting for its resource, or sending) is never idle; its sends
@@ -119,13 +124,19 @@ void HTTPServer::DoTick() {
         idle_ = true;
         idleSerial_ = GetResponseSerial();
         idleSince_ = now;
-        return;
-    }
-    if (now - idleSince_ >= static_cast<int64_t>(idleMilliseconds_)) {
+    } else if (now - idleSince_ >= static_cast<int64_t>(idleMilliseconds_)) {
         // Nothing is owed to the peer: the connection is cut outright.
         Close();
         CloseSessionSocket();
+        return;
     }
+    // The next request (or the rest of its head) comes as a post: until then the pump need
+    // only come round when the idle or the head time runs out, not every interval.
+    int64_t due = static_cast<int64_t>(idleMilliseconds_) - (now - idleSince_);
+    if (heading_) {
+        due = std::min(due, static_cast<int64_t>(headMilliseconds_) - (now - headSince_));
+    }
+    Pump::NoteIdleUntil(due);
 }
 
 bool HTTPServer::SendToPeer(const void* bytes, size_t size) {

@@ -32,6 +32,9 @@ class Session;
 // after the idle time, and one that has sent part of a request head and not the rest within the
 // head time is cut too (a peer that trickles a head holds its slot no longer). All are checked on
 // every pump pass (DoTick), so they hold only for a server that is its session's front component.
+// While it waits for its peer, the server names the end of the time it may wait to its pump
+// (Pump::NoteIdleUntil): what the peer sends wakes the pump as a post, and the pump sleeps until
+// then instead of looking again every interval.
 class HTTPServer : public HTTPServerInternal, public SingleSocketDelegateServer {
 public:
     // The longest a send may wait for the peer to take bytes.

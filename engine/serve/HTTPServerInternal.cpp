@@ -1,5 +1,7 @@
 #include "engine/serve/HTTPServerInternal.h"
 
+#include <limits.h>
+
 #include "SVLibrary/Http/ByteRange.h"
 #include "SVLibrary/Output/DebugPrint.h"
 #include "SVLibrary/Util/StringFormat.h"
@@ -16,9 +18,12 @@ namespace {
 
 // The download client's data tasks: a new range makes the queued ones stale.
 const uint32_t kDownloadTaskCategory = 1;
-// Body pieces held back at most before they are sent anyway (well under the system's limit of
-// pieces per send).
-const size_t kMaxHeldPieces = 64;
+// Body pieces held back at most before they are sent anyway: the system's limit of pieces per
+// send, so that a pass's pull of many small chunks (a segment's packets) goes out in as few
+// sends as it can.
+const size_t kMaxHeldPieces = IOV_MAX;
+// The room for held pieces kept from one send to the next.
+const size_t kKeptPieceRoom = 64;
 
 }  // namespace
 
@@ -269,12 +274,15 @@ bool HTTPServerInternal::SendHeldBody() {
     chunks.swap(heldChunks_);
     pieces.swap(heldPieces_);
     const bool sent = SendPiecesToPeer(pieces.data(), pieces.size());
-    // The vectors keep their room for the next pass.
+    // The vectors keep their room for the next pass, unless a large pull grew them: a
+    // connection that waits for its player holds no more than a small pass's room.
     chunks.clear();
     pieces.clear();
     heldHead_.clear();
-    heldChunks_.swap(chunks);
-    heldPieces_.swap(pieces);
+    if (pieces.capacity() <= kKeptPieceRoom) {
+        heldChunks_.swap(chunks);
+        heldPieces_.swap(pieces);
+    }
     if (!sent) Close();
     return sent;
 }

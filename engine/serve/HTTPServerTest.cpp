@@ -364,6 +364,70 @@ TEST(HTTPServerPassTest, AHeadWhoseBodyThePassDoesNotPullStillGoesOutInThatPass)
     EXPECT_EQ("HTTP/1.1 200 OK\r", sends[0]);
 }
 
+// A PassServer whose resource is `count` transport packets (188 bytes each, a pattern), every
+// one a chunk of its own, as a segment reaches the server; a pass's pull gives as many as fit.
+class PacketsServer : public PassServer {
+public:
+    PacketsServer(Session* session, size_t count)
+        : PassServer(session), body(test::Pattern(static_cast<uint32_t>(count * 188), 7)) {}
+    BytePosition DoEndPosition() override { return BytePosition(body.size()); }
+    void DoPullData(ByteAmount& amount) override {
+        for (uint32_t taken = 0; given_ < body.size() && taken + 188 <= amount.Get();
+             taken += 188, given_ += 188) {
+            Add(MemoryChunk::CopyOf(reinterpret_cast<const uint8_t*>(body.data() + given_), 188));
+        }
+    }
+    const std::string body;
+
+private:
+    size_t given_ = 0;
+};
+
+// What one pass pulls goes out in as few sends as the system allows (1024 pieces at most each,
+// the head among them), whole and in order.
+TEST(HTTPServerPassTest, APassSendsWhatItPulledInOneSendPerThousandPieces) {
+    const struct {
+        size_t packets;
+        size_t sends;
+    } rows[] = {{1, 1}, {1000, 1}, {1023, 1}, {1024, 2}, {1500, 2}, {3000, 3}};
+    for (const auto& row : rows) {
+        boost::shared_ptr<Session> session = Session::Create();
+        boost::shared_ptr<PacketsServer> server =
+            boost::make_shared<PacketsServer>(session.get(), row.packets);
+        ComponentStack stack;
+        stack.AddComponent(server);
+        session->SetComponentStack(stack);
+        session->StartPump(MediaTime(60000000));
+        session->SetPullAmount(ByteAmount(1 << 20));
+        session->Start();
+        session->GetTaskManager()->AddTask(SvTestSupport::MakeTask("Test::Request", [server]() {
+            const std::string text = "GET /x HTTP/1.1\r\nHost: localhost\r\n\r\n";
+            server->DeliverRequestData(MemoryChunk::CopyOf(
+                reinterpret_cast<const uint8_t*>(text.data()), static_cast<uint32_t>(text.size())));
+        }));
+        const std::string head =
+            "HTTP/1.1 200 OK\r\nContent-Length: " + std::to_string(server->body.size()) +
+            "\r\nAccept-Ranges: bytes\r\nCache-Control: no-store\r\n"
+            "Connection: Keep-Alive\r\n\r\n";
+        std::string received;
+        EXPECT_TRUE(WaitUntil([&]() {
+            char buffer[65536];
+            ssize_t n;
+            while ((n = recv(server->peer, buffer, sizeof buffer, MSG_DONTWAIT)) > 0) {
+                received.append(buffer, static_cast<size_t>(n));
+            }
+            return received.size() >= head.size() + server->body.size();
+        })) << row.packets;
+        session->Stop(true);
+        EXPECT_TRUE(received == head + server->body) << row.packets;
+        const std::vector<std::string> sends = server->SendStarts();
+        EXPECT_EQ(row.sends, sends.size()) << row.packets;
+        if (!sends.empty()) {
+            EXPECT_EQ("HTTP/1.1 200 OK\r", sends[0]) << row.packets;
+        }
+    }
+}
+
 // A Probe whose pull delivers the body's bytes (a pattern), or nothing while starved.
 class PulledProbe : public Probe {
 public:

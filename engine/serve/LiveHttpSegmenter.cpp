@@ -92,7 +92,13 @@ LiveHttpSegmenter::Locked::Locked(LiveHttpSegmenter& owner) : owner_(owner) {
 
 LiveHttpSegmenter::Locked::~Locked() {
     std::vector<Answer> answers;
-    if (--owner_.lockDepth_ == 0) answers.swap(owner_.answers_);
+    // Let go after the answers, outside the lock: a segment's hundreds of chunks are freed
+    // while the main pump goes on cutting the next one.
+    std::vector<boost::shared_ptr<LiveHttpFile>> dropped;
+    if (--owner_.lockDepth_ == 0) {
+        answers.swap(owner_.answers_);
+        dropped.swap(owner_.dropped_);
+    }
     owner_.lock_.Unlock();
     for (size_t i = 0; i < answers.size(); ++i) {
         answers[i].requester->GiveAnswer(answers[i].answer, answers[i].file);
@@ -397,6 +403,7 @@ void LiveHttpSegmenter::Keep(const boost::shared_ptr<LiveHttpFile>& file) {
     keptBytes_ += file->Size();
     while (keptBytes_ > kKeptBytes) {
         keptBytes_ -= kept_.front()->Size();
+        dropped_.push_back(std::move(kept_.front()));
         kept_.pop_front();
     }
 }

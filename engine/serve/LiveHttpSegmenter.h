@@ -323,6 +323,8 @@ private:
     uint64_t bytesAdded_;  // every byte the chain has handed down, kept or dropped
     // Whole segments that left files_, oldest first, and their bytes.
     std::deque<boost::shared_ptr<LiveHttpFile>> kept_;
+    // Kept segments let go, destroyed once the outermost Locked has released the lock.
+    std::vector<boost::shared_ptr<LiveHttpFile>> dropped_;
     uint64_t keptBytes_;
     // The chain has ended (until the next seek): nothing past the newest segment will come.
     bool endOfStream_;

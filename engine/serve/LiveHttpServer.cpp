@@ -7,6 +7,7 @@
 
 #include "SVLibrary/Http/ByteRange.h"
 #include "SVLibrary/Output/DebugPrint.h"
+#include "engine/core/Pump.h"
 #include "engine/core/Session.h"
 #include "engine/core/Task.h"
 #include "engine/serve/HTTPRequestReader.h"
@@ -212,8 +213,9 @@ void LiveHttpServer::DoPullData(ByteAmount& amount) {
     if (!currentFile_ || amount == 0 || GetResponseState() != ResponseSending) return;
     boost::shared_ptr<LiveHttpFile> file = currentFile_;
     const uint64_t serial = GetResponseSerial();
-    std::vector<MemoryChunk>& pieces = pieces_;
-    pieces.clear();
+    // The pass's pieces (up to a segment's worth), let go at its end: a connection that waits
+    // for its player keeps no room for them.
+    std::vector<MemoryChunk> pieces;
     bool atEnd = false;
     {
         // The pieces are taken under the file's lock and sent outside it, so a slow peer never
@@ -233,15 +235,22 @@ void LiveHttpServer::DoPullData(ByteAmount& amount) {
     for (size_t i = 0; i < pieces.size(); ++i) {
         Add(pieces[i]);
         // The response may have ended (its length reached, or the connection gone).
-        if (GetResponseSerial() != serial || GetResponseState() != ResponseSending) {
-            pieces.clear();
-            return;
-        }
+        if (GetResponseSerial() != serial || GetResponseState() != ResponseSending) return;
     }
     // The held body keeps its own references until it is sent.
     pieces.clear();
     // A response without length ends with the file.
     if (atEnd && GetNoContentLength()) FinishResponse();
+}
+
+void LiveHttpServer::DoTick() {
+    HTTPServer::DoTick();
+    // The source's answer comes as a task (GiveAnswer). A range of a growing file is different:
+    // nothing tells when the file is complete, so PrePullData keeps looking each pass.
+    if (GetResponseState() == ResponseWaiting && !currentFile_ && !waitingForComplete_ &&
+        GetSessionDescriptor() >= 0) {
+        Pump::NoteIdleUntil(-1);
+    }
 }
 
 void LiveHttpServer::DoSeek(BytePosition start, BytePosition end, bool flag) {

@@ -53,6 +53,9 @@ public:
     std::string GetTypeName() const override;
     void PrePullData(ByteAmount& amount) override;
     void DoPullData(ByteAmount& amount) override;
+    // A request waiting for its file is answered with a post: the pump need not look again
+    // until then.
+    void DoTick() override;
     using HTTPServerInternal::DoSeek;
     void DoSeek(BytePosition start, BytePosition end, bool flag) override;
     bool KnowEndPosition() override;
@@ -83,8 +86,6 @@ private:
     // An answer given inside GetFile (see ProcessRequest); session thread only.
     Answer answer_;
     boost::shared_ptr<LiveHttpFile> answerFile_;
-    // The pieces one pass reads from the current file; kept for their room.
-    std::vector<MemoryChunk> pieces_;
     // FileReady posts here; the session may be gone by the time a source answers.
     boost::weak_ptr<TaskManager> taskManager_;
 };

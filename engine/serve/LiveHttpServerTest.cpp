@@ -409,6 +409,7 @@ TEST_F(LiveHttpServerDeadlineTest, IdlePeersInEverySlotAreCutSoOthersGetServedAg
     for (int fd : idle) {
         EXPECT_TRUE(WaitUntil([&]() {
             now += HTTPServer::kDefaultIdleMilliseconds;
+            front->WakeAll();
             return PeerCloses(fd, 50);
         }));
         close(fd);
@@ -427,6 +428,7 @@ TEST_F(LiveHttpServerDeadlineTest, APeerThatNeverClosesAfterTheLastAnswerIsLetGo
     EXPECT_EQ(1000u, response.size() - response.find("\r\n\r\n") - 4);
     EXPECT_EQ(1u, front->Sessions());
     now += HTTPServer::kDefaultDrainMilliseconds;
+    front->WakeAll();
     // The connection is cut and its session goes, though the peer still holds its end.
     EXPECT_TRUE(front->ReapAll());
     close(fd);
@@ -627,6 +629,95 @@ TEST(LiveHttpServerLaterAnswerTest, AnAnswerThatComesLaterGoesOutAsSoonAsItComes
     // Far less than the interval, which a missed wake-up would cost.
     EXPECT_LT(waited, 1500);
     EXPECT_TRUE(front->ReapAll(10000));
+}
+
+// Real time on a clock that counts its readings: the server reads it once on every tick, so
+// the count is the number of passes its pump made.
+struct CountingClock {
+    std::atomic<int> readings{0};
+    TaskManager::Clock Clock() {
+        return [this]() {
+            ++readings;
+            return SV::PilTime(
+                static_cast<uint64_t>(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                          std::chrono::steady_clock::now().time_since_epoch())
+                                          .count()));
+        };
+    }
+};
+
+// A connection that waits for its player (the next request, the rest of a head, the close
+// after the last answer) costs no pump passes meanwhile, though its pump's interval is 5 ms:
+// only the end of the time it may wait brings one, and the connection is cut then.
+TEST(LiveHttpServerRestTest, AConnectionThatWaitsForItsPeerIsCutOnTimeWithoutPassesMeanwhile) {
+    TemporaryDirectory dir{"liverest"};
+    WriteFile(dir.File("a.bin"), Pattern(1000, 5));
+    DirectoryFileSource files{dir.Path()};
+    struct Row {
+        const char* what;
+        const char* request;  // answered whole; then the peer sends `after`
+        const char* after;
+    };
+    const Row rows[] = {
+        {"idle after an answer", "GET /a.bin HTTP/1.1\r\n\r\n", ""},
+        {"a head that stops", "GET /a.bin HTTP/1.1\r\n\r\n", "GET /a.bin HT"},
+        {"half-closed, the peer stays", "GET /a.bin HTTP/1.1\r\nConnection: close\r\n\r\n", ""},
+    };
+    const uint32_t kWait = 500;
+    for (const Row& row : rows) {
+        CountingClock clock;
+        LiveFront front(&files, [&](LiveHttpServer& server) {
+            server.SetClock(clock.Clock());
+            server.SetIdleMilliseconds(kWait);
+            server.SetHeadMilliseconds(kWait);
+            server.SetDrainMilliseconds(kWait);
+        });
+        const int fd = Connect(front.Port());
+        ASSERT_GE(fd, 0) << row.what;
+        ASSERT_TRUE(SendAll(fd, row.request)) << row.what;
+        ASSERT_EQ(0u, ReadOneResponse(fd, 1000).find("HTTP/1.1 200 OK\r\n")) << row.what;
+        ASSERT_TRUE(SendAll(fd, row.after)) << row.what;
+        const int before = clock.readings;
+        const auto start = std::chrono::steady_clock::now();
+        // Cut: the session stops with its connection (the half-closed peer has read its end
+        // already, so the session's end is what shows the cut).
+        EXPECT_TRUE(front.ReapAll(10000)) << row.what;
+        const int readings = clock.readings - before;
+        close(fd);
+        EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(kWait / 2))
+            << row.what;
+        // At 5 ms a pass, looking again at most every 100 ms while idle, the wait would have
+        // cost a dozen passes: here the end of the answer's pass, the pass of what the peer
+        // sent and one after it, and the one at the end, whose cut reads the clock once more.
+        EXPECT_LE(readings, 6) << row.what;
+    }
+}
+
+// A request the source answers later (a segment still being cut) costs no passes while it
+// waits: the answer comes as a post.
+TEST(LiveHttpServerRestTest, ARequestWaitingForItsAnswerCostsNoPassesMeanwhile) {
+    TemporaryDirectory dir{"livewait"};
+    const std::string data = Pattern(1000, 6);
+    WriteFile(dir.File("a.bin"), data);
+    DirectoryFileSource files{dir.Path()};
+    LaterSource source{&files};
+    CountingClock clock;
+    LiveFront front(&source, [&](LiveHttpServer& server) { server.SetClock(clock.Clock()); });
+    const int fd = Connect(front.Port());
+    ASSERT_GE(fd, 0);
+    ASSERT_TRUE(SendAll(fd, "GET /a.bin HTTP/1.1\r\nConnection: close\r\n\r\n"));
+    ASSERT_TRUE(WaitUntil([&]() { return source.KeptCount() == 1; }, 10000));
+    // Sixty intervals: the end of the request's pass and one more at most, where looking
+    // again every 5 ms, then less often up to every 100 ms, would cost seven.
+    const int before = clock.readings;
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    EXPECT_LE(clock.readings - before, 2);
+    source.AnswerOldest();
+    const std::string response = ReadUntilClosed(fd, 10000);
+    close(fd);
+    ASSERT_EQ(0u, response.find("HTTP/1.1 200 OK\r\n"));
+    EXPECT_EQ(data, response.substr(response.find("\r\n\r\n") + 4));
+    EXPECT_TRUE(front.ReapAll(10000));
 }
 
 }  // namespace

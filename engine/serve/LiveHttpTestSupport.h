@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "engine/core/ComponentStack.h"
+#include "engine/core/Pump.h"
 #include "engine/core/Session.h"
 #include "engine/serve/LiveHttpServer.h"
 #include "engine/serve/MultiSocketDelegateServer.h"
@@ -75,6 +76,14 @@ public:
     size_t Sessions() {
         std::lock_guard<std::mutex> lock(mutex_);
         return sessions_.size();
+    }
+    // Every session's pump comes round now: an idle server sleeps until the deadline it named
+    // on the real clock, so a test that moves its servers' clock tells them.
+    void WakeAll() {
+        std::lock_guard<std::mutex> lock(mutex_);
+        for (const boost::shared_ptr<Session>& session : sessions_) {
+            if (const boost::shared_ptr<Pump> pump = session->GetPump()) pump->Wake();
+        }
     }
 
 private:

@@ -204,6 +204,10 @@ void MultiSocketDelegateServer::Examine(int fd) {
         // A head too large for any request is handed out too: the server refuses it in words.
         entry->whole = true;
         ++wholeWaiting_;
+        // Its bytes stay unread until it is handed out: still watched, the socket would be
+        // ready at every look and keep the master spinning while the connection waits for a
+        // place. The look timer brings it back instead.
+        if (SocketMaster* master = GetSocketMaster()) master->RemoveSocket(fd);
         return;
     }
     // Nothing to do until more has come: one byte more, or the end.

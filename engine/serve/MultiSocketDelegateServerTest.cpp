@@ -411,6 +411,52 @@ TEST(MultiSocketDelegateServerTest, AtTheCapAConnectionWhoseRequestHasArrivedIsN
     factory.Clear();
 }
 
+// A newcomer whose whole head has come waits at the cap for a place without keeping the
+// master busy: the server looks again every kFullLookMilliseconds (reading its clock once per
+// look for the cut), not as fast as the master can poll its ready socket.
+TEST(MultiSocketDelegateServerTest, AWholeHeadWaitingAtTheCapIsLookedAtOnlyByTheLookTimer) {
+    Station front;
+    Factory factory(&front);
+    {
+        MultiSocketDelegateServer server(front.master.get(), nullptr, factory.Function());
+        server.SetFirstRequestMilliseconds(3600 * 1000);
+        std::atomic<int> readings{0};
+        server.SetClock([&readings]() {
+            ++readings;
+            return SV::PilTime(
+                static_cast<uint64_t>(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                          std::chrono::steady_clock::now().time_since_epoch())
+                                          .count()));
+        });
+        std::vector<int> clients;
+        std::vector<RecordingDelegate*> delegates;
+        ASSERT_NO_FATAL_FAILURE(ListenAndFillToTheCap(server, factory, &clients, &delegates));
+        const int cap = MultiSocketDelegateServer::kMaxServingConnections;
+        const int extra = Connect(server.GetListeningPort());
+        ASSERT_GE(extra, 0);
+        ASSERT_TRUE(SendAll(extra, Head("extra")));
+        ASSERT_TRUE(WaitUntil([&]() { return server.GetWaitingConnections() == 1; }));
+        // 300 ms of waiting: some 30 looks, where a spinning master makes thousands.
+        const int before = readings;
+        EXPECT_FALSE(PeerCloses(extra, 300));
+        EXPECT_LT(readings - before, 150);
+        EXPECT_EQ(cap, factory.Calls());
+        // It still gets the first place that frees.
+        delegates[7]->SetRequestInProgress(true);
+        delegates[7]->SetRequestInProgress(false);
+        EXPECT_TRUE(PeerCloses(clients[7]));
+        ASSERT_TRUE(WaitUntil([&]() {
+            const std::vector<RecordingDelegate*> all = factory.SharedDelegates();
+            return all.size() == static_cast<size_t>(cap + 1) &&
+                   all.back()->Data() == Head("extra");
+        }));
+        for (int fd : clients) close(fd);
+        close(extra);
+        front.Halt();
+    }
+    factory.Clear();
+}
+
 TEST(MultiSocketDelegateServerTest, AtTheCapNoConnectionIsCutBeforeItsFirstAnswer) {
     Station front;
     Factory factory(&front);
