@@ -625,6 +625,8 @@ void Renderer::Sync() {
     SyncWindowSize();
     if (fullResync_) {
         fullResync_ = false;
+        // What views draw may depend on more than their own models (the screen's turn).
+        ++drawEpoch_;
         dirty_.clear();
         UpdateScale();
         if (rootNode_ != nullptr) PlaceAll(*rootNode_);
@@ -657,15 +659,29 @@ void Renderer::Sync() {
 
 // --- drawing
 
-gboolean Renderer::OnDraw(GtkWidget*, cairo_t* cr, gpointer data) {
+gboolean Renderer::OnDraw(GtkWidget* widget, cairo_t* cr, gpointer data) {
     auto* node = static_cast<Node*>(data);
     std::shared_ptr<ui::View> view = node->view.lock();
     if (!view) return FALSE;
-    const double s = node->owner->scale_;
-    cairo_save(cr);
-    cairo_scale(cr, s, s);
-    node->owner->painter_.PaintContent(cr, *view, ui::LoopNow());
-    cairo_restore(cr);
+    Renderer* r = node->owner;
+    const double s = r->scale_;
+    // The widget's clip is all it may draw (GTK clips it there): a label's glyphs reach out.
+    GtkAllocation own, clip;
+    gtk_widget_get_allocation(widget, &own);
+    gtk_widget_get_clip(widget, &clip);
+    const cairo_rectangle_int_t area{clip.x - own.x, clip.y - own.y, clip.width, clip.height};
+    auto* image = dynamic_cast<const ui::ImageView*>(view.get());
+    // An animation changes the drawing without a change of the model; a fill alone costs no
+    // more than a copy of its pixels would.
+    const bool keep =
+        !(image != nullptr && image->IsAnimating()) && !ViewPainter::DrawsBackgroundOnly(*view);
+    node->content.Draw(cr, {view->Revision(), s, r->drawEpoch_}, area, keep, [&](cairo_t* c) {
+        ++r->paints_;
+        cairo_save(c);
+        cairo_scale(c, s, s);
+        r->painter_.PaintContent(c, *view, ui::LoopNow());
+        cairo_restore(c);
+    });
     if (view->ClipsToBounds()) {
         // Left on the context for the subviews that GTK draws next.
         ViewPainter::RoundedRect(cr, ui::Rect(0, 0, node->width, node->height),

@@ -120,6 +120,9 @@ public:
     ImageCache& Images() { return images_; }
     // How many times Sync brought widgets up to date (tests tell a frame from none).
     uint64_t Syncs() const { return syncs_; }
+    // How many times a view's own content was painted from its model; a view redrawn without
+    // a change (under a native widget's redraw) shows the pixels it painted last.
+    uint64_t Paints() const { return paints_; }
 
 private:
     struct Node;
@@ -211,6 +214,8 @@ private:
     guint animationTimer_ = 0;
     std::vector<std::weak_ptr<ui::View>> animating_;
     uint64_t syncs_ = 0;
+    uint64_t paints_ = 0;
+    uint64_t drawEpoch_ = 0;  // bumped when every view is placed anew
 };
 
 }  // namespace ns::desktop

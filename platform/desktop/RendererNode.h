@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/desktop/DrawnContent.h"
 #include "platform/desktop/Renderer.h"
 #include "platform/desktop/ViewBox.h"
 
@@ -26,6 +27,7 @@ struct Renderer::Node {
     GtkCssProvider* css = nullptr;
     std::string cssText;
     RendererDrawnView drawn;
+    DrawnContent content;      // the view's own drawing, kept while it does not change
     bool transformed = false;  // drawn under a transform at the last update
     Node* parent = nullptr;
     std::vector<Node*> children;
