@@ -31,6 +31,38 @@ void DrawnContent::Drop() {
     made_ = false;
 }
 
+bool DrawnContent::Make(cairo_t* cr, const cairo_rectangle_int_t& area, const Paint& paint) {
+    // Recorded first, so that only the pixels it covers are kept (none for a view that draws
+    // nothing of its own). The recording measures only: text laid out for it may take other
+    // hints than for the target, so the kept pixels are painted afresh, with the target's.
+    cairo_surface_t* recording = cairo_recording_surface_create(CAIRO_CONTENT_COLOR_ALPHA, nullptr);
+    cairo_t* rc = cairo_create(recording);
+    paint(rc);
+    cairo_destroy(rc);
+    double x = 0, y = 0, w = 0, h = 0;
+    cairo_recording_surface_ink_extents(recording, &x, &y, &w, &h);
+    cairo_surface_destroy(recording);
+    made_ = true;
+    if (w <= 0 || h <= 0) return true;  // draws nothing
+    // A pixel more on each side for glyphs that the target's hints move.
+    const int x0 = std::max(area.x, static_cast<int>(std::floor(x)) - 1);
+    const int y0 = std::max(area.y, static_cast<int>(std::floor(y)) - 1);
+    const int x1 = std::min(area.x + area.width, static_cast<int>(std::ceil(x + w)) + 1);
+    const int y1 = std::min(area.y + area.height, static_cast<int>(std::ceil(y + h)) + 1);
+    if (x1 <= x0 || y1 <= y0) return true;  // draws nothing where it shows
+    surface_ = cairo_surface_create_similar(cairo_get_group_target(cr), CAIRO_CONTENT_COLOR_ALPHA,
+                                            x1 - x0, y1 - y0);
+    if (cairo_surface_status(surface_) != CAIRO_STATUS_SUCCESS) {
+        Drop();
+        return false;
+    }
+    cairo_surface_set_device_offset(surface_, -x0, -y0);
+    cairo_t* sc = cairo_create(surface_);
+    paint(sc);
+    cairo_destroy(sc);
+    return true;
+}
+
 void DrawnContent::Draw(cairo_t* cr, const Key& key, const cairo_rectangle_int_t& area, bool keep,
                         const Paint& paint) {
     const bool same = drawn_ && key == key_ && SameArea(area, area_);
@@ -47,44 +79,9 @@ void DrawnContent::Draw(cairo_t* cr, const Key& key, const cairo_rectangle_int_t
         paint(cr);
         return;
     }
-    if (!made_) {
-        made_ = true;
-        // Recorded first, so that only the pixels it covers are kept (none for a view that
-        // draws nothing of its own).
-        cairo_surface_t* recording =
-            cairo_recording_surface_create(CAIRO_CONTENT_COLOR_ALPHA, nullptr);
-        cairo_t* rc = cairo_create(recording);
-        paint(rc);
-        cairo_destroy(rc);
-        double x = 0, y = 0, w = 0, h = 0;
-        cairo_recording_surface_ink_extents(recording, &x, &y, &w, &h);
-        const int x0 = std::max(area.x, static_cast<int>(std::floor(x)));
-        const int y0 = std::max(area.y, static_cast<int>(std::floor(y)));
-        const int x1 = std::min(area.x + area.width, static_cast<int>(std::ceil(x + w)));
-        const int y1 = std::min(area.y + area.height, static_cast<int>(std::ceil(y + h)));
-        if (w > 0 && h > 0 && x1 > x0 && y1 > y0) {
-            surface_ = cairo_surface_create_similar(target, CAIRO_CONTENT_COLOR_ALPHA, x1 - x0,
-                                                    y1 - y0);
-            if (cairo_surface_status(surface_) == CAIRO_STATUS_SUCCESS) {
-                cairo_surface_set_device_offset(surface_, -x0, -y0);
-                cairo_t* sc = cairo_create(surface_);
-                cairo_set_source_surface(sc, recording, 0, 0);
-                cairo_paint(sc);
-                cairo_destroy(sc);
-            } else {
-                cairo_surface_destroy(surface_);
-                surface_ = nullptr;
-                made_ = false;
-            }
-        }
-        const bool failed = !made_;
-        if (failed) {
-            // No surface to be had: painted as it is each time.
-            cairo_surface_destroy(recording);
-            paint(cr);
-            return;
-        }
-        cairo_surface_destroy(recording);
+    if (!made_ && !Make(cr, area, paint)) {
+        paint(cr);  // no surface to be had: painted as it is each time
+        return;
     }
     if (surface_ == nullptr) return;  // draws nothing
     cairo_save(cr);

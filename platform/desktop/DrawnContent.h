@@ -8,7 +8,8 @@
 // pictures converted and stretched, paths filled, text laid out, for pixels that have not
 // changed. Here a view is painted from its model when it has changed since its last draw (its
 // revision, size or scale is another); drawn again unchanged, its pixels are painted once
-// into a surface of the target's kind, and from then on that surface is copied into place.
+// into a surface of the target's kind (as large as what it covers: none for a view that draws
+// nothing), and from then on that surface is copied into place.
 // A view that changes at every draw so never keeps a surface it would not use.
 //
 // The pixels are the target's own (one pixel, one device pixel): drawn under a transform other
@@ -53,6 +54,9 @@ public:
     bool Kept() const { return made_; }
 
 private:
+    // Paints the content into a surface like cr's target; false when none can be had.
+    bool Make(cairo_t* cr, const cairo_rectangle_int_t& area, const Paint& paint);
+
     cairo_surface_t* surface_ = nullptr;  // null when made_ and nothing is drawn
     bool made_ = false;                   // surface_ holds the content of key_
     Key key_;

@@ -31,6 +31,7 @@ std::vector<Renderer*>& Renderers() {
 struct RendererNativeHost {
     Renderer::NativeWidgetHost host;
     Renderer::NativeWidgetScaler scaler;
+    bool partly = false;
 };
 
 std::vector<RendererNativeHost>& NativeWidgetHosts() {
@@ -190,7 +191,9 @@ void Renderer::OnWindowInvalidate(GdkWindow* window, cairo_region_t* region) {
     if (r == nullptr) return;
     for (const auto& entry : r->nodes_) {
         GtkWidget* native = entry.second->native;
-        if (native == nullptr || !gtk_widget_is_drawable(native)) continue;
+        if (native == nullptr || entry.second->nativePartly || !gtk_widget_is_drawable(native)) {
+            continue;
+        }
         int x = 0, y = 0;
         if (!gtk_widget_translate_coordinates(native, r->window_, 0, 0, &x, &y)) continue;
         const cairo_rectangle_int_t whole{x, y, gtk_widget_get_allocated_width(native),
@@ -261,6 +264,7 @@ Renderer::Node* Renderer::CreateNode(const ui::View::Ptr& view, Node* parent) {
         }
         node->native = GTK_WIDGET(g_object_ref(native));
         node->nativeScaler = host.scaler;
+        node->nativePartly = host.partly;
         gtk_fixed_put(GTK_FIXED(node->fixed), native, 0, 0);  // first: under the subviews
         gtk_widget_show(native);
         break;
@@ -673,10 +677,10 @@ gboolean Renderer::OnDraw(GtkWidget* widget, cairo_t* cr, gpointer data) {
     auto* image = dynamic_cast<const ui::ImageView*>(view.get());
     // An animation changes the drawing without a change of the model; a fill alone costs no
     // more than a copy of its pixels would.
-    const bool keep =
-        !(image != nullptr && image->IsAnimating()) && !ViewPainter::DrawsBackgroundOnly(*view);
+    const bool fillOnly = ViewPainter::DrawsBackgroundOnly(*view);
+    const bool keep = !(image != nullptr && image->IsAnimating()) && !fillOnly;
     node->content.Draw(cr, {view->Revision(), s, r->drawEpoch_}, area, keep, [&](cairo_t* c) {
-        ++r->paints_;
+        if (!fillOnly) ++r->paints_;
         cairo_save(c);
         cairo_scale(c, s, s);
         r->painter_.PaintContent(c, *view, ui::LoopNow());
@@ -741,8 +745,8 @@ GtkWidget* Renderer::WidgetFor(const ui::View& view) const {
     return node != nullptr ? node->fixed : nullptr;
 }
 
-void Renderer::AddNativeWidgetHost(NativeWidgetHost host, NativeWidgetScaler scaler) {
-    NativeWidgetHosts().push_back(RendererNativeHost{std::move(host), std::move(scaler)});
+void Renderer::AddNativeWidgetHost(NativeWidgetHost host, NativeWidgetScaler scaler, bool partly) {
+    NativeWidgetHosts().push_back(RendererNativeHost{std::move(host), std::move(scaler), partly});
 }
 
 GtkWidget* Renderer::NativeWidgetFor(const ui::View& view) const {

@@ -23,7 +23,8 @@ struct Renderer::Node {
     GtkWidget* entry = nullptr;
     GtkWidget* native = nullptr;  // referenced while shown
     Renderer::NativeWidgetScaler nativeScaler;
-    double nativeScale = 0;  // last given to nativeScaler
+    bool nativePartly = false;  // the native widget may be redrawn in part
+    double nativeScale = 0;     // last given to nativeScaler
     GtkCssProvider* css = nullptr;
     std::string cssText;
     RendererDrawnView drawn;
