@@ -50,14 +50,23 @@ bool DrawnContent::Make(cairo_t* cr, const cairo_rectangle_int_t& area, const Pa
     const int x1 = std::min(area.x + area.width, static_cast<int>(std::ceil(x + w)) + 1);
     const int y1 = std::min(area.y + area.height, static_cast<int>(std::ceil(y + h)) + 1);
     if (x1 <= x0 || y1 <= y0) return true;  // draws nothing where it shows
-    surface_ = cairo_surface_create_similar(cairo_get_group_target(cr), CAIRO_CONTENT_COLOR_ALPHA,
-                                            x1 - x0, y1 - y0);
+    // Pixels in memory the target's kind can read at once (shared with the X server for a
+    // window): the target may itself be pixels in memory for the moment, which a server-side
+    // surface would have to be fetched into with every frame.
+    cairo_surface_t* target = cairo_get_group_target(cr);
+    surface_ = cairo_surface_create_similar_image(target, CAIRO_FORMAT_ARGB32, x1 - x0, y1 - y0);
+    targetType_ = cairo_surface_get_type(target);
     if (cairo_surface_status(surface_) != CAIRO_STATUS_SUCCESS) {
         Drop();
         return false;
     }
     cairo_surface_set_device_offset(surface_, -x0, -y0);
     cairo_t* sc = cairo_create(surface_);
+    // Text hinted and smoothed as on the target.
+    cairo_font_options_t* options = cairo_font_options_create();
+    cairo_surface_get_font_options(target, options);
+    cairo_set_font_options(sc, options);
+    cairo_font_options_destroy(options);
     paint(sc);
     cairo_destroy(sc);
     return true;
@@ -70,8 +79,7 @@ void DrawnContent::Draw(cairo_t* cr, const Key& key, const cairo_rectangle_int_t
     key_ = key;
     area_ = area;
     cairo_surface_t* target = cairo_get_group_target(cr);
-    if (made_ && surface_ != nullptr &&
-        cairo_surface_get_type(surface_) != cairo_surface_get_type(target)) {
+    if (made_ && surface_ != nullptr && targetType_ != cairo_surface_get_type(target)) {
         Drop();  // kept for a target of another kind (a picture of the window taken by hand)
     }
     if (!same || !keep || area.width <= 0 || area.height <= 0 || !MovesByWholePixels(cr)) {

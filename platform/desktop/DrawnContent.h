@@ -8,8 +8,8 @@
 // pictures converted and stretched, paths filled, text laid out, for pixels that have not
 // changed. Here a view is painted from its model when it has changed since its last draw (its
 // revision, size or scale is another); drawn again unchanged, its pixels are painted once
-// into a surface of the target's kind (as large as what it covers: none for a view that draws
-// nothing), and from then on that surface is copied into place.
+// into pixels in memory that the target reads directly (as large as what it covers: none for
+// a view that draws nothing), and from then on they are copied into place.
 // A view that changes at every draw so never keeps a surface it would not use.
 //
 // The pixels are the target's own (one pixel, one device pixel): drawn under a transform other
@@ -59,6 +59,7 @@ private:
 
     cairo_surface_t* surface_ = nullptr;  // null when made_ and nothing is drawn
     bool made_ = false;                   // surface_ holds the content of key_
+    cairo_surface_type_t targetType_ = CAIRO_SURFACE_TYPE_IMAGE;  // surface_ was made for
     Key key_;
     bool drawn_ = false;  // key_ is that of the last draw
     cairo_rectangle_int_t area_{0, 0, 0, 0};

@@ -194,13 +194,14 @@ protected:
     }
 
     // The pixels of `r` (window pixels) that differ between two pictures by more than the
-    // rounding of a translucent edge blended in one step or two (2 in 255 a channel).
+    // rounding of an antialiased edge, rasterized in memory or by the X server and blended in
+    // one step or two (4 in 255 a channel).
     static int Differing(const GdkPixbuf* a, const GdkPixbuf* b, const ui::Rect& r) {
         int n = 0;
         for (int y = static_cast<int>(r.MinY()); y < static_cast<int>(r.MaxY()); ++y) {
             for (int x = static_cast<int>(r.MinX()); x < static_cast<int>(r.MaxX()); ++x) {
                 const Rgb p = PixelAt(a, x, y), q = PixelAt(b, x, y);
-                n += std::abs(p.r - q.r) > 2 || std::abs(p.g - q.g) > 2 || std::abs(p.b - q.b) > 2;
+                n += std::abs(p.r - q.r) > 4 || std::abs(p.g - q.g) > 4 || std::abs(p.b - q.b) > 4;
             }
         }
         return n;
