@@ -322,18 +322,27 @@ bool GstMoviePlayer::PictureSize(double* width, double* height) const {
 }
 
 GdkRectangle GstMoviePlayer::PictureRect(const GdkRectangle& frame) const {
-    // gtksink only fits (or stretches) the picture into its widget. To fill the view and keep
-    // the picture's shape, the widget is made larger than the view, about the view's middle,
-    // so the fitted picture's shorter side reaches the view's edges; the frame cuts off the
-    // rest.
+    // gtksink only fits (or stretches) the picture into its widget, and draws the whole widget
+    // again for every frame of the movie. A fitted picture's widget is the picture's own
+    // rectangle, so that a frame redraws neither the bars (the view's black) nor the views
+    // over them. To fill the view and keep the picture's shape, the widget is made larger than
+    // the view, about the view's middle, so the fitted picture's shorter side reaches the
+    // view's edges; the frame cuts off the rest.
     double vw = 0, vh = 0;
-    if (ScalingMode() != MovieScalingMode::AspectFill || frame.width <= 0 || frame.height <= 0 ||
+    if (ScalingMode() == MovieScalingMode::Fill || frame.width <= 0 || frame.height <= 0 ||
         !PictureSize(&vw, &vh)) {
         return frame;
     }
-    const double scale = std::max(frame.width / vw, frame.height / vh);
-    const int width = static_cast<int>(std::ceil(vw * scale));
-    const int height = static_cast<int>(std::ceil(vh * scale));
+    int width = 0, height = 0;
+    if (ScalingMode() == MovieScalingMode::AspectFill) {
+        const double scale = std::max(frame.width / vw, frame.height / vh);
+        width = static_cast<int>(std::ceil(vw * scale));
+        height = static_cast<int>(std::ceil(vh * scale));
+    } else {
+        const double scale = std::min(frame.width / vw, frame.height / vh);
+        width = std::clamp(static_cast<int>(std::lround(vw * scale)), 1, frame.width);
+        height = std::clamp(static_cast<int>(std::lround(vh * scale)), 1, frame.height);
+    }
     return GdkRectangle{frame.x + (frame.width - width) / 2, frame.y + (frame.height - height) / 2,
                         width, height};
 }
