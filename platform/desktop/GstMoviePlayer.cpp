@@ -333,18 +333,31 @@ GdkRectangle GstMoviePlayer::PictureRect(const GdkRectangle& frame) const {
         !PictureSize(&vw, &vh)) {
         return frame;
     }
-    int width = 0, height = 0;
     if (ScalingMode() == MovieScalingMode::AspectFill) {
         const double scale = std::max(frame.width / vw, frame.height / vh);
-        width = static_cast<int>(std::ceil(vw * scale));
-        height = static_cast<int>(std::ceil(vh * scale));
-    } else {
-        const double scale = std::min(frame.width / vw, frame.height / vh);
-        width = std::clamp(static_cast<int>(std::lround(vw * scale)), 1, frame.width);
-        height = std::clamp(static_cast<int>(std::lround(vh * scale)), 1, frame.height);
+        const int width = static_cast<int>(std::ceil(vw * scale));
+        const int height = static_cast<int>(std::ceil(vh * scale));
+        return GdkRectangle{frame.x + (frame.width - width) / 2,
+                            frame.y + (frame.height - height) / 2, width, height};
     }
-    return GdkRectangle{frame.x + (frame.width - width) / 2, frame.y + (frame.height - height) / 2,
-                        width, height};
+    // Fitted where gtksink would put it in the whole frame (GStreamer's centring of a video in
+    // a rectangle: the side that fits whole, the other cut to whole pixels, centred), with
+    // kMargin pixels more on each side across: gtksink fits the picture into its widget again
+    // and finds the same rectangle only if the widget is not narrower than the picture's
+    // shape, and its scaling filter blends the picture's edges a pixel or two beyond it.
+    constexpr int kMargin = 2;
+    const double ratio = vw / vh, frameRatio = static_cast<double>(frame.width) / frame.height;
+    if (ratio > frameRatio) {
+        const int height = static_cast<int>(frame.width / ratio);
+        const int y = frame.y + (frame.height - height) / 2;
+        return GdkRectangle{frame.x, y - kMargin, frame.width, height + 2 * kMargin};
+    }
+    if (ratio < frameRatio) {
+        const int width = static_cast<int>(frame.height * ratio);
+        const int x = frame.x + (frame.width - width) / 2;
+        return GdkRectangle{x - kMargin, frame.y, width + 2 * kMargin, frame.height};
+    }
+    return frame;
 }
 
 void GstMoviePlayer::OnFrameAllocate(GtkWidget*, GdkRectangle* allocation, gpointer self) {
