@@ -292,6 +292,7 @@ void QplayerControls::subtitleDocumentLoaded(std::string document) {
 
 void QplayerControls::setControlsShown(bool shown) {
     showingControls_ = shown;
+    ns::Log("[Q] controls %s", shown ? "shown" : "hidden");
     ui::Animate(kAnimationSeconds, [this, shown] {
         const double height = viewHeight();
         if (shown) {

@@ -18,18 +18,25 @@
 # median of the run-by-run ratios, goal <= 1.05. Each run's line also shows how much of the
 # movie was played and how many pictures were drawn and dropped over the span (about SECONDS
 # and 25 a second for both, or the sides did not do the same work), and the X server's CPU.
-# Then the whole application, at both window sizes (phone: 480 x 320, pad: --idiom pad):
+# Then the whole application, at both window sizes (phone: 480 x 320, pad: --idiom pad), with
+# the player's controls shown and with them hidden:
 #   - build/app/zul on a private Xvfb, against a fresh build/portal/zul-portal whose movie
 #     "Test Pattern" (101) is the title, signed in, opened and played as a person would (xdotool
 #     clicks and typing, each step waiting for the application's log line that it is done);
-#     the sound to fakeaudiosink (ZUL_SILENT=1);
+#     the sound to fakeaudiosink (ZUL_SILENT=1); the controls show when the movie starts
+#     playing and stay until a tap on the picture hides them: for the hidden figure a fresh zul
+#     is tapped once playing (the tap tried again until its log says the controls hid);
 #   - beside svplay playing the same title from the same portal URL and serving it on loopback,
 #     with `gst-launch-1.0 playbin` (gtksink, its window set to the application's size,
 #     fakeaudiosink) playing svplay's URL;
 #   - once playing, WARMUP seconds, then the CPU of the whole process tree over SECONDS: perf's
 #     task-clock of every thread of zul and of the processes it started (WebKit's among them),
 #     beside the sum of svplay's and gst-launch's, and the X server's CPU meanwhile (for
-#     information). A zero reading stops the script as an error.
+#     information). A zero reading stops the script as an error; so do controls that were
+#     not in their state all along.
+#   - each run plays zul with the controls shown, the peer, then zul with them hidden; each
+#     state's ratio is the median of the run-by-run ratios to the peer of its run, goal <= 1.05
+#     (four lines judged: phone and pad, controls shown and hidden).
 # -a player or -a app runs one part only (both by default). A peer that fails to start or
 # play (gtksink now and then fails to start) is tried again once before the run is given up.
 # Exits 1 when the goal is missed or a figure cannot be taken, its last line saying so.
@@ -156,19 +163,26 @@ copy_demo_data "$build" "$build/portal-data/media/pattern.svm"
 ln -sf "$title" "$work/portal-data/media/pattern.svm"
 
 # Where a person clicks, in the window, for each idiom: the e-mail and password fields, Sign in,
-# the alert's OK, Movies in the portal's bar, the first movie's poster, the spot scrolled over
-# and the Play button once scrolled.
+# the alert's OK, Movies in the portal's bar, the first movie's poster, the spot scrolled over,
+# the Play button once scrolled, and the middle of the picture (a tap there shows or hides the
+# player's controls).
 declare -A at
-at[phone]="240,167 240,211 240,281 240,200 192,72 120,290 240,200 66,218"
-at[pad]="512,212 512,263 512,343 512,424 192,72 120,290 700,600 406,303"
+at[phone]="240,167 240,211 240,281 240,200 192,72 120,290 240,200 66,218 240,160"
+at[pad]="512,212 512,263 512,343 512,424 192,72 120,290 700,600 406,303 512,384"
 
-# zul signed in and playing movie 101 at IDIOM; its CPU over SECONDS after WARMUP to
-# $work/app.ms, its window's size to $work/app.size.
+# Whether the player's controls were last said to be STATE (shown or hidden) in zul's log.
+controls_are() {
+  [[ "$(grep -o '\[Q\] controls [a-z]*' "$work/zul.log" | tail -n 1)" == "[Q] controls $1" ]]
+}
+
+# zul signed in and playing movie 101 at IDIOM with its controls in STATE (shown or hidden);
+# its CPU over SECONDS after WARMUP to $work/app.ms, its window's size to $work/app.size.
+#   play_app IDIOM RUN STATE
 play_app() {
-  local idiom="$1" points args=()
+  local idiom="$1" state="$3" points args=()
   read -r -a points <<<"${at[$idiom]}"
   [[ "$idiom" == pad ]] && args+=(--idiom pad)
-  start_counted_zul app "$work/home-$1-$2" "${args[@]}"
+  start_counted_zul app "$work/home-$1-$2-$3" "${args[@]}"
   window_size "$window" >"$work/app.size"
   sign_in "${points[@]:0:4}"
   wait_for_line "$work/zul.log" "webViewDidFinishLoad:$portal_url/movies" 60 "click ${points[4]}"
@@ -181,6 +195,12 @@ play_app() {
     click "${points[7]}"
   }
   wait_for_line "$work/zul.log" "[Q] PLAYSTATE: 1" 60 play_button
+  wait_for_line "$work/zul.log" "[Q] controls shown" 30
+  if [[ "$state" == hidden ]]; then
+    # shellcheck disable=SC2317 # called by wait_for_line
+    tap_picture() { controls_are hidden || click "${points[8]}"; }
+    wait_for_line "$work/zul.log" "[Q] controls hidden" 30 tap_picture
+  fi
   sleep "$warmup"
   count_say app enable
   local began
@@ -190,6 +210,7 @@ play_app() {
   awk -v s="$began" -v e="$(date +%s.%N)" 'BEGIN { printf "%.6f\n", e - s }' >"$work/app.wall"
   kill -0 "$zul_pid" 2>/dev/null || { echo "zul ended while it was measured" >&2; exit 1; }
   grep -q "PLAYSTATE: [02]" "$work/zul.log" && { echo "zul's playback stopped while it was measured" >&2; exit 1; }
+  controls_are "$state" || { echo "zul's controls were not $state all along" >&2; exit 1; }
   stop_side
   count_ms app >"$work/app.ms"
 }
@@ -252,21 +273,32 @@ play_peer_retried() {
 
 start_display
 echo
-echo "the whole zul application (its process tree) beside svplay + gst-launch-1.0 playbin, ${seconds} s after ${warmup} s, $runs runs each"
+echo "the whole zul application (its process tree) with the player's controls shown and hidden, beside svplay + gst-launch-1.0 playbin, ${seconds} s after ${warmup} s, $runs runs each"
 for idiom in phone pad; do
+  # Columns of each run: zul's CPU ms with the controls shown, with them hidden, the peer's
+  # (svplay + gst-launch, and each), the three spans' wall seconds, the X server's CPU ms
+  # during each.
   : >"$work/app-runs"
   for ((r = 1; r <= runs; ++r)); do
-    play_app "$idiom" "$r"
+    play_app "$idiom" "$r" shown
+    shown_ms=$(cat "$work/app.ms") shown_wall=$(cat "$work/app.wall") x_shown=$(cat "$work/x-app.ms")
     play_peer_retried "$(cat "$work/app.size")"
+    play_app "$idiom" "$r" hidden
     read -r peer sv gst <"$work/peer.ms"
-    echo "$(cat "$work/app.ms") $peer $sv $gst $(cat "$work/app.wall") $(cat "$work/peer.wall") $(cat "$work/x-app.ms") $(cat "$work/x-peer.ms")" >>"$work/app-runs"
+    echo "$shown_ms $(cat "$work/app.ms") $peer $sv $gst $shown_wall $(cat "$work/app.wall") $(cat "$work/peer.wall") $x_shown $(cat "$work/x-app.ms") $(cat "$work/x-peer.ms")" >>"$work/app-runs"
     awk -v r="$r" -v i="$idiom" -v s="$(cat "$work/app.size")" '{
-      printf "run %d %-5s window %s: zul %.3f ms CPU in %.3f s (%.3f %% of a core); svplay %.3f + gst-launch %.3f = %.3f ms CPU in %.3f s (%.3f %%); X server %.3f / %.3f ms\n",
-        r, i, s, $1, $5, $1 / 10 / $5, $3, $4, $2, $6, $2 / 10 / $6, $7, $8 }' <<<"$(tail -n 1 "$work/app-runs")"
+      printf "run %d %-5s window %s: zul controls shown %.3f ms CPU in %.3f s (%.3f %% of a core), hidden %.3f ms in %.3f s (%.3f %%); svplay %.3f + gst-launch %.3f = %.3f ms CPU in %.3f s (%.3f %%); X server %.3f / %.3f / %.3f ms\n",
+        r, i, s, $1, $6, $1 / 10 / $6, $2, $7, $2 / 10 / $7, $4, $5, $3, $8, $3 / 10 / $8, $9, $10, $11 }' <<<"$(tail -n 1 "$work/app-runs")"
   done
-  awk -v l="whole zul, $idiom window $(cat "$work/app.size"), CPU ms over ${seconds} s" \
-    -v f="$(bench_column_median "$work/app-runs" 1)" -v p="$(bench_column_median "$work/app-runs" 2)" \
-    -v r="$(bench_paired_ratio "$work/app-runs" 1 2)" 'BEGIN {
-    printf "%-58s %10.3f ms peer (svplay + gst-launch-1.0 playbin) %10.3f ms ratio %7.3f   (for information)\n", l, f, p, r }'
+  for state in shown hidden; do
+    column=1
+    [[ "$state" == hidden ]] && column=2
+    ratio=$(bench_paired_ratio "$work/app-runs" "$column" 3) || true
+    bench_judge "ratio<=" "$ratio" 1.05
+    awk -v l="whole zul, $idiom $(cat "$work/app.size"), controls $state, CPU ms over ${seconds} s" \
+      -v f="$(bench_column_median "$work/app-runs" "$column")" -v p="$(bench_column_median "$work/app-runs" 3)" \
+      -v r="$ratio" -v v="$bench_verdict" 'BEGIN {
+      printf "%-58s %10.3f ms peer (svplay + gst-launch-1.0 playbin) %10.3f ms ratio %7.3f   %s\n", l, f, p, r, v }'
+  done
 done
 bench_finish

@@ -322,20 +322,42 @@ bool GstMoviePlayer::PictureSize(double* width, double* height) const {
 }
 
 GdkRectangle GstMoviePlayer::PictureRect(const GdkRectangle& frame) const {
-    // gtksink only fits (or stretches) the picture into its widget. To fill the view and keep
-    // the picture's shape, the widget is made larger than the view, about the view's middle,
-    // so the fitted picture's shorter side reaches the view's edges; the frame cuts off the
-    // rest.
+    // gtksink only fits (or stretches) the picture into its widget, and draws the whole widget
+    // again for every frame of the movie. A fitted picture's widget is the picture's own
+    // rectangle, so that a frame redraws neither the bars (the view's black) nor the views
+    // over them. To fill the view and keep the picture's shape, the widget is made larger than
+    // the view, about the view's middle, so the fitted picture's shorter side reaches the
+    // view's edges; the frame cuts off the rest.
     double vw = 0, vh = 0;
-    if (ScalingMode() != MovieScalingMode::AspectFill || frame.width <= 0 || frame.height <= 0 ||
+    if (ScalingMode() == MovieScalingMode::Fill || frame.width <= 0 || frame.height <= 0 ||
         !PictureSize(&vw, &vh)) {
         return frame;
     }
-    const double scale = std::max(frame.width / vw, frame.height / vh);
-    const int width = static_cast<int>(std::ceil(vw * scale));
-    const int height = static_cast<int>(std::ceil(vh * scale));
-    return GdkRectangle{frame.x + (frame.width - width) / 2, frame.y + (frame.height - height) / 2,
-                        width, height};
+    if (ScalingMode() == MovieScalingMode::AspectFill) {
+        const double scale = std::max(frame.width / vw, frame.height / vh);
+        const int width = static_cast<int>(std::ceil(vw * scale));
+        const int height = static_cast<int>(std::ceil(vh * scale));
+        return GdkRectangle{frame.x + (frame.width - width) / 2,
+                            frame.y + (frame.height - height) / 2, width, height};
+    }
+    // Fitted where gtksink would put it in the whole frame (GStreamer's centring of a video in
+    // a rectangle: the side that fits whole, the other cut to whole pixels, centred), with
+    // kMargin pixels more on each side across: gtksink fits the picture into its widget again
+    // and finds the same rectangle only if the widget is not narrower than the picture's
+    // shape, and its scaling filter blends the picture's edges a pixel or two beyond it.
+    constexpr int kMargin = 2;
+    const double ratio = vw / vh, frameRatio = static_cast<double>(frame.width) / frame.height;
+    if (ratio > frameRatio) {
+        const int height = static_cast<int>(frame.width / ratio);
+        const int y = frame.y + (frame.height - height) / 2;
+        return GdkRectangle{frame.x, y - kMargin, frame.width, height + 2 * kMargin};
+    }
+    if (ratio < frameRatio) {
+        const int width = static_cast<int>(frame.height * ratio);
+        const int x = frame.x + (frame.width - width) / 2;
+        return GdkRectangle{x - kMargin, frame.y, width + 2 * kMargin, frame.height};
+    }
+    return frame;
 }
 
 void GstMoviePlayer::OnFrameAllocate(GtkWidget*, GdkRectangle* allocation, gpointer self) {

@@ -97,8 +97,9 @@ private:
     // The picture's frame lays the picture out (PictureRect) and cuts it off at its edges.
     static void OnFrameAllocate(GtkWidget* frame, GdkRectangle* allocation, gpointer self);
     static gboolean OnFrameDraw(GtkWidget* frame, cairo_t* cr, gpointer self);
-    // Where the picture's widget goes for a frame at `frame`: the frame itself, or for
-    // AspectFill once the picture's size is known, the picture's shape covering the frame.
+    // Where the picture's widget goes for a frame at `frame`: once the picture's size is known,
+    // the picture's shape fitted into the frame (AspectFit, None) or covering it (AspectFill);
+    // else, and for Fill, the frame itself.
     GdkRectangle PictureRect(const GdkRectangle& frame) const;
     // The negotiated picture's display size (pixel aspect applied); false before caps.
     bool PictureSize(double* width, double* height) const;

@@ -11,6 +11,7 @@
 #include "platform/core/NotificationCenter.h"
 #include "platform/core/RunLoop.h"
 #include "platform/desktop/GstMoviePlayer.h"
+#include "platform/desktop/NativeView.h"
 #include "platform/desktop/Renderer.h"
 #include "platform/desktop/RunLoopSource.h"
 #include "platform/desktop/testing/DrawWatch.h"
@@ -49,6 +50,20 @@ int LitSamples(const GdkPixbuf* shot, int y0, int y1) {
         for (int x = 4; x < 476; x += 8) lit += NearBlack(PixelAt(shot, x, y)) ? 0 : 1;
     }
     return lit;
+}
+
+// The size of the widget the movie's frames are drawn in (in the view's frame), which each
+// frame of the movie draws whole.
+GdkRectangle PictureWidgetSize(GstMoviePlayer& player) {
+    auto* view = static_cast<NativeView*>(player.View().get());
+    GList* children = gtk_container_get_children(GTK_CONTAINER(view->Widget()));
+    GdkRectangle size{0, 0, 0, 0};
+    if (children != nullptr) {
+        size.width = gtk_widget_get_allocated_width(GTK_WIDGET(children->data));
+        size.height = gtk_widget_get_allocated_height(GTK_WIDGET(children->data));
+    }
+    g_list_free(children);
+    return size;
 }
 
 // Samples every 8 pixels across the whole view that differ between two pictures.
@@ -95,11 +110,24 @@ TEST(GstMoviePlayerScaleTest, FitShowsBarsAspectFillCoversTheViewAndFillStretche
 
         player.SetScalingMode(MovieScalingMode::AspectFit);
         Pixbuf fit = ScaledPicture(*renderer, "GstMoviePlayerAspectFit.png");
+        const GdkRectangle fitWidget = PictureWidgetSize(player);
         player.SetScalingMode(MovieScalingMode::AspectFill);
         Pixbuf fill = ScaledPicture(*renderer, "GstMoviePlayerAspectFill.png");
+        const GdkRectangle fillWidget = PictureWidgetSize(player);
         player.SetScalingMode(MovieScalingMode::Fill);
         Pixbuf stretch = ScaledPicture(*renderer, "GstMoviePlayerFill.png");
+        const GdkRectangle stretchWidget = PictureWidgetSize(player);
         ASSERT_TRUE(fit && fill && stretch);
+
+        // Each frame of the movie redraws the picture's own rectangle (and two rows of pixels
+        // above and below it, where its edges blend), not the bars about it (nor what lies
+        // over them).
+        EXPECT_EQ(fitWidget.width, 480);
+        EXPECT_EQ(fitWidget.height, 270 + 4);
+        EXPECT_EQ(fillWidget.width, 569);
+        EXPECT_EQ(fillWidget.height, 320);
+        EXPECT_EQ(stretchWidget.width, 480);
+        EXPECT_EQ(stretchWidget.height, 320);
 
         // Fitted: the bars (y 0..24 and 295..319) are black, the picture between is not.
         EXPECT_EQ(LitSamples(fit.get(), 2, 20), 0);

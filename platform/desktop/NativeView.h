@@ -6,7 +6,8 @@
 // view keeps a reference to the widget for its lifetime; the renderer only borrows it.
 //
 // The widget is drawn in the view's GtkFixed among the views' own drawing, so it must have no
-// GdkWindow of its own: a child window would cover every view drawn over it.
+// GdkWindow of its own: a child window would cover every view drawn over it. It must draw
+// with cairo (not OpenGL): a change of a view over it redraws only that part of it.
 //
 // Main thread only.
 

@@ -31,6 +31,7 @@ std::vector<Renderer*>& Renderers() {
 struct RendererNativeHost {
     Renderer::NativeWidgetHost host;
     Renderer::NativeWidgetScaler scaler;
+    bool partly = false;
 };
 
 std::vector<RendererNativeHost>& NativeWidgetHosts() {
@@ -190,7 +191,9 @@ void Renderer::OnWindowInvalidate(GdkWindow* window, cairo_region_t* region) {
     if (r == nullptr) return;
     for (const auto& entry : r->nodes_) {
         GtkWidget* native = entry.second->native;
-        if (native == nullptr || !gtk_widget_is_drawable(native)) continue;
+        if (native == nullptr || entry.second->nativePartly || !gtk_widget_is_drawable(native)) {
+            continue;
+        }
         int x = 0, y = 0;
         if (!gtk_widget_translate_coordinates(native, r->window_, 0, 0, &x, &y)) continue;
         const cairo_rectangle_int_t whole{x, y, gtk_widget_get_allocated_width(native),
@@ -261,6 +264,7 @@ Renderer::Node* Renderer::CreateNode(const ui::View::Ptr& view, Node* parent) {
         }
         node->native = GTK_WIDGET(g_object_ref(native));
         node->nativeScaler = host.scaler;
+        node->nativePartly = host.partly;
         gtk_fixed_put(GTK_FIXED(node->fixed), native, 0, 0);  // first: under the subviews
         gtk_widget_show(native);
         break;
@@ -625,6 +629,8 @@ void Renderer::Sync() {
     SyncWindowSize();
     if (fullResync_) {
         fullResync_ = false;
+        // What views draw may depend on more than their own models (the screen's turn).
+        ++drawEpoch_;
         dirty_.clear();
         UpdateScale();
         if (rootNode_ != nullptr) PlaceAll(*rootNode_);
@@ -657,15 +663,29 @@ void Renderer::Sync() {
 
 // --- drawing
 
-gboolean Renderer::OnDraw(GtkWidget*, cairo_t* cr, gpointer data) {
+gboolean Renderer::OnDraw(GtkWidget* widget, cairo_t* cr, gpointer data) {
     auto* node = static_cast<Node*>(data);
     std::shared_ptr<ui::View> view = node->view.lock();
     if (!view) return FALSE;
-    const double s = node->owner->scale_;
-    cairo_save(cr);
-    cairo_scale(cr, s, s);
-    node->owner->painter_.PaintContent(cr, *view, ui::LoopNow());
-    cairo_restore(cr);
+    Renderer* r = node->owner;
+    const double s = r->scale_;
+    // The widget's clip is all it may draw (GTK clips it there): a label's glyphs reach out.
+    GtkAllocation own, clip;
+    gtk_widget_get_allocation(widget, &own);
+    gtk_widget_get_clip(widget, &clip);
+    const cairo_rectangle_int_t area{clip.x - own.x, clip.y - own.y, clip.width, clip.height};
+    auto* image = dynamic_cast<const ui::ImageView*>(view.get());
+    // An animation changes the drawing without a change of the model; a fill alone costs no
+    // more than a copy of its pixels would.
+    const bool fillOnly = ViewPainter::DrawsBackgroundOnly(*view);
+    const bool keep = !(image != nullptr && image->IsAnimating()) && !fillOnly;
+    node->content.Draw(cr, {view->Revision(), s, r->drawEpoch_}, area, keep, [&](cairo_t* c) {
+        if (!fillOnly) ++r->paints_;
+        cairo_save(c);
+        cairo_scale(c, s, s);
+        r->painter_.PaintContent(c, *view, ui::LoopNow());
+        cairo_restore(c);
+    });
     if (view->ClipsToBounds()) {
         // Left on the context for the subviews that GTK draws next.
         ViewPainter::RoundedRect(cr, ui::Rect(0, 0, node->width, node->height),
@@ -725,8 +745,8 @@ GtkWidget* Renderer::WidgetFor(const ui::View& view) const {
     return node != nullptr ? node->fixed : nullptr;
 }
 
-void Renderer::AddNativeWidgetHost(NativeWidgetHost host, NativeWidgetScaler scaler) {
-    NativeWidgetHosts().push_back(RendererNativeHost{std::move(host), std::move(scaler)});
+void Renderer::AddNativeWidgetHost(NativeWidgetHost host, NativeWidgetScaler scaler, bool partly) {
+    NativeWidgetHosts().push_back(RendererNativeHost{std::move(host), std::move(scaler), partly});
 }
 
 GtkWidget* Renderer::NativeWidgetFor(const ui::View& view) const {

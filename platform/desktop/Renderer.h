@@ -43,7 +43,9 @@
 // that paints with OpenGL (the web engine's composited page) into the redrawn part of it
 // mirrored top to bottom, so a part of the page that another window had covered stayed
 // unpainted while another part was painted over again. Every region of the window to be
-// redrawn takes in the whole of each native widget it touches.
+// redrawn takes in the whole of each such native widget it touches; a host whose widgets draw
+// with cairo (a movie's picture) says so, and a change of a view over one of them redraws
+// only that part of it.
 //
 // Parking. Taken out of its box, a native widget is unrealized, and realized again when its
 // view comes back, which costs the web engine a new backing store each time (the old one is
@@ -88,8 +90,10 @@ public:
 
     // Adds a host asked for every view a renderer made from now on shows (process-wide, GTK
     // thread; hosts are kept for the life of the process), and what scales its widgets' content
-    // when the window's scale changes (none: the content keeps one pixel per point).
-    static void AddNativeWidgetHost(NativeWidgetHost host, NativeWidgetScaler scaler = nullptr);
+    // when the window's scale changes (none: the content keeps one pixel per point). partly:
+    // its widgets draw with cairo and may be redrawn in part (Native widgets, above).
+    static void AddNativeWidgetHost(NativeWidgetHost host, NativeWidgetScaler scaler = nullptr,
+                                    bool partly = false);
 
     // root: the tree to show; null: the application's key window, followed when it changes.
     // The window is made and shown at once.
@@ -120,6 +124,10 @@ public:
     ImageCache& Images() { return images_; }
     // How many times Sync brought widgets up to date (tests tell a frame from none).
     uint64_t Syncs() const { return syncs_; }
+    // How many times a view's own content was painted from its model, a fill of its background
+    // colour alone not counted; a view redrawn without a change (over a native widget that
+    // redraws) shows the pixels it painted last (DrawnContent).
+    uint64_t Paints() const { return paints_; }
 
 private:
     struct Node;
@@ -211,6 +219,8 @@ private:
     guint animationTimer_ = 0;
     std::vector<std::weak_ptr<ui::View>> animating_;
     uint64_t syncs_ = 0;
+    uint64_t paints_ = 0;
+    uint64_t drawEpoch_ = 0;  // bumped when every view is placed anew
 };
 
 }  // namespace ns::desktop

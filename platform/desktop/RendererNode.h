@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/desktop/DrawnContent.h"
 #include "platform/desktop/Renderer.h"
 #include "platform/desktop/ViewBox.h"
 
@@ -22,10 +23,12 @@ struct Renderer::Node {
     GtkWidget* entry = nullptr;
     GtkWidget* native = nullptr;  // referenced while shown
     Renderer::NativeWidgetScaler nativeScaler;
-    double nativeScale = 0;  // last given to nativeScaler
+    bool nativePartly = false;  // the native widget may be redrawn in part
+    double nativeScale = 0;     // last given to nativeScaler
     GtkCssProvider* css = nullptr;
     std::string cssText;
     RendererDrawnView drawn;
+    DrawnContent content;      // the view's own drawing, kept while it does not change
     bool transformed = false;  // drawn under a transform at the last update
     Node* parent = nullptr;
     std::vector<Node*> children;

@@ -2,7 +2,10 @@
 // frame and the table's rows where the rows' heights put them, and follows the models' changes.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+
 #include "platform/desktop/AlertSheet.h"
+#include "platform/desktop/NativeView.h"
 #include "platform/desktop/RendererTestScene.h"
 #include "platform/ui/AlertView.h"
 
@@ -153,6 +156,113 @@ TEST_F(RendererTest, TheWindowFollowsTheInterfaceWhenItTurns) {
             return w == 320 && h == 480;
         },
         std::chrono::seconds(3)));
+}
+
+// A movie's picture as the player shows it: a widget without a window of its own that paints
+// itself in one colour, under every view of the scene, and asks to be drawn again for each of
+// its frames. It counts its draws and keeps the part of it the last one covered.
+constexpr Rgb kPictureColor{0x20, 0x30, 0x40};
+
+class PictureOverTest : public RendererScene {
+protected:
+    void SetUp() override {
+        RendererScene::SetUp();
+        GtkWidget* area = gtk_drawing_area_new();
+        gtk_widget_set_has_window(area, FALSE);
+        g_signal_connect(area, "draw", G_CALLBACK(OnPictureDraw), this);
+        picture = std::make_shared<NativeView>(area, ui::Rect(0, 0, 480, 320));
+        window->InsertSubviewAt(picture, 0);
+        ASSERT_TRUE(Settle());
+    }
+
+    static gboolean OnPictureDraw(GtkWidget*, cairo_t* cr, gpointer self) {
+        auto* test = static_cast<PictureOverTest*>(self);
+        cairo_set_source_rgb(cr, kPictureColor.r / 255.0, kPictureColor.g / 255.0,
+                             kPictureColor.b / 255.0);
+        cairo_paint(cr);
+        double x0 = 0, y0 = 0, x1 = 0, y1 = 0;
+        cairo_clip_extents(cr, &x0, &y0, &x1, &y1);
+        test->lastDrawn = ui::Rect(x0, y0, x1 - x0, y1 - y0);
+        return FALSE;
+    }
+
+    // The picture's next frame, drawn.
+    bool NextFrame() {
+        DrawWatch drawn(picture->Widget());
+        gtk_widget_queue_draw(picture->Widget());
+        return drawn.WaitForDrawAfter(0, std::chrono::seconds(3));
+    }
+
+    // The pixels of `r` (window pixels) that differ between two pictures by more than the
+    // rounding of an antialiased edge, rasterized in memory or by the X server and blended in
+    // one step or two (4 in 255 a channel).
+    static int Differing(const GdkPixbuf* a, const GdkPixbuf* b, const ui::Rect& r) {
+        int n = 0;
+        for (int y = static_cast<int>(r.MinY()); y < static_cast<int>(r.MaxY()); ++y) {
+            for (int x = static_cast<int>(r.MinX()); x < static_cast<int>(r.MaxX()); ++x) {
+                const Rgb p = PixelAt(a, x, y), q = PixelAt(b, x, y);
+                n += std::abs(p.r - q.r) > 4 || std::abs(p.g - q.g) > 4 || std::abs(p.b - q.b) > 4;
+            }
+        }
+        return n;
+    }
+
+    std::shared_ptr<NativeView> picture;
+    ui::Rect lastDrawn;
+};
+
+TEST_F(PictureOverTest, ViewsOverAPictureAreNotPaintedAgainForItsFrames) {
+    // Changed, so that the next picture of the window shows them as painted from the models.
+    label->SetText("Hello!");
+    button->SetTitle(std::string("Stop"), ui::ControlState::Normal);
+    filled->SetImage(ui::Image::Filled(kFilledFrame.size, ToColor(kFilledGreen), 0));
+    decoded->SetImage(PngImage(kDecodedBlue, 20, 20));
+    Pixbuf painted = Shot("RendererOverPicture.png");
+    ASSERT_TRUE(painted);
+    EXPECT_EQ(PixelAt(painted.get(), 240, 300), kPictureColor);  // between the views
+    ASSERT_TRUE(NextFrame());  // the views drawn unchanged for the first time: their pixels kept
+    const uint64_t paints = renderer->Paints();
+    for (int frame = 0; frame < 50; ++frame) ASSERT_TRUE(NextFrame()) << "frame " << frame;
+    // Fifty frames of the picture, and not one view of the scene painted from its model.
+    EXPECT_EQ(renderer->Paints(), paints);
+    // Yet the views still show over the picture as they were painted: the label's text, the
+    // button's title and rounded corners, both images, the field and the table's rows.
+    Pixbuf after = Shot("RendererOverPictureFrames.png");
+    ASSERT_TRUE(after);
+    for (const ui::Rect& r :
+         {kLabelFrame, kButtonFrame, kFilledFrame, kDecodedFrame, kFieldFrame, kTableFrame}) {
+        EXPECT_EQ(Differing(painted.get(), after.get(), r), 0)
+            << "at " << r.X() << "," << r.Y() << " " << r.Width() << "x" << r.Height();
+    }
+    EXPECT_EQ(PixelAt(after.get(), 240, 300), kPictureColor);
+}
+
+TEST_F(PictureOverTest, AViewThatChangesOverAPictureShowsItsChange) {
+    for (int frame = 0; frame < 3; ++frame) ASSERT_TRUE(NextFrame());
+    const uint64_t paints = renderer->Paints();
+    label->SetText("");
+    label->SetBackgroundColor(ToColor(kFilledGreen));
+    ASSERT_TRUE(Settle());
+    for (int frame = 0; frame < 3; ++frame) ASSERT_TRUE(NextFrame());
+    EXPECT_GT(renderer->Paints(), paints);
+    Pixbuf shot = Shot("RendererOverPictureChanged.png");
+    ASSERT_TRUE(shot);
+    // The label's new colour all over it (its old text gone), frames after the change.
+    EXPECT_EQ(CountColor(shot.get(), kLabelFrame, kFilledGreen),
+              static_cast<int>(kLabelFrame.Width() * kLabelFrame.Height()));
+}
+
+TEST_F(PictureOverTest, AChangeOverAPictureRedrawsOnlyThatPartOfIt) {
+    ASSERT_TRUE(NextFrame());
+    EXPECT_EQ(lastDrawn, ui::Rect(0, 0, 480, 320));  // a frame: the whole picture
+    DrawWatch drawn(picture->Widget());
+    label->SetText("Bye");
+    ASSERT_TRUE(drawn.WaitForDrawAfter(0, std::chrono::seconds(3)));
+    // Only the part the label's glyphs may cover (its frame and half a line around it) is
+    // drawn again, not the whole picture under it.
+    EXPECT_LE(lastDrawn.Width(), kLabelFrame.Width() + 40);
+    EXPECT_LE(lastDrawn.Height(), kLabelFrame.Height() + 40);
+    EXPECT_TRUE(lastDrawn.Intersects(kLabelFrame));
 }
 
 class AlertAnswer : public ui::AlertViewDelegate {

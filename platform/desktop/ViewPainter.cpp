@@ -249,6 +249,19 @@ void ViewPainter::PaintContent(cairo_t* cr, ui::View& view, RunLoop::TimePoint n
     }
 }
 
+bool ViewPainter::DrawsBackgroundOnly(const ui::View& view) {
+    // The classes PaintContent draws more of.
+    return !(view.GetLayer().ShadowOpacity() > 0 && view.BackgroundColor()) &&
+           dynamic_cast<const ui::Label*>(&view) == nullptr &&
+           dynamic_cast<const ui::ImageView*>(&view) == nullptr &&
+           dynamic_cast<const ui::Button*>(&view) == nullptr &&
+           dynamic_cast<const ui::TextField*>(&view) == nullptr &&
+           dynamic_cast<const ui::Slider*>(&view) == nullptr &&
+           dynamic_cast<const ui::TableViewCell*>(&view) == nullptr &&
+           dynamic_cast<const ui::NavigationBar*>(&view) == nullptr &&
+           dynamic_cast<const ui::SearchBar*>(&view) == nullptr;
+}
+
 void ViewPainter::PaintBorder(cairo_t* cr, const ui::View& view) {
     if (dynamic_cast<const ui::TableViewCell*>(&view) != nullptr) {
         // A row's separator lies over whatever its content draws.

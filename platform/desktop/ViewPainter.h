@@ -32,6 +32,8 @@ public:
     explicit ViewPainter(ImageCache& images) : images_(images) {}
 
     void PaintContent(cairo_t* cr, ui::View& view, RunLoop::TimePoint now);
+    // Whether PaintContent draws no more of the view than its background colour.
+    static bool DrawsBackgroundOnly(const ui::View& view);
     void PaintBorder(cairo_t* cr, const ui::View& view);
 
     // A closed path of a rectangle with rounded corners (radius clamped to half the shorter
