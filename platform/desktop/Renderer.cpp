@@ -265,6 +265,7 @@ Renderer::Node* Renderer::CreateNode(const ui::View::Ptr& view, Node* parent) {
         node->native = GTK_WIDGET(g_object_ref(native));
         node->nativeScaler = host.scaler;
         node->nativePartly = host.partly;
+        if (host.partly) partlyNatives_.push_back(node);
         gtk_fixed_put(GTK_FIXED(node->fixed), native, 0, 0);  // first: under the subviews
         gtk_widget_show(native);
         break;
@@ -287,6 +288,10 @@ void Renderer::ForgetSubtree(Node* node) {
     g_signal_handlers_disconnect_by_data(node->fixed, node);
     if (node->entry != nullptr) g_signal_handlers_disconnect_by_data(node->entry, this);
     if (node->css != nullptr) g_object_unref(node->css);
+    if (node->nativePartly) {
+        partlyNatives_.erase(std::remove(partlyNatives_.begin(), partlyNatives_.end(), node),
+                             partlyNatives_.end());
+    }
     if (node->native != nullptr) {
         // The host may have destroyed it already; otherwise it leaves the box, not the host.
         if (gtk_widget_get_parent(node->native) == node->fixed) {
@@ -678,7 +683,7 @@ gboolean Renderer::OnDraw(GtkWidget* widget, cairo_t* cr, gpointer data) {
     // An animation changes the drawing without a change of the model; a fill alone costs no
     // more than a copy of its pixels would.
     const bool fillOnly = ViewPainter::DrawsBackgroundOnly(*view);
-    const bool keep = !(image != nullptr && image->IsAnimating()) && !fillOnly;
+    const bool keep = !(image != nullptr && image->IsAnimating()) && !fillOnly && r->PictureShows();
     node->content.Draw(cr, {view->Revision(), s, r->drawEpoch_}, area, keep, [&](cairo_t* c) {
         if (!fillOnly) ++r->paints_;
         cairo_save(c);
@@ -738,6 +743,13 @@ void Renderer::OnStageAllocate(GtkWidget*, GdkRectangle* allocation, gpointer se
 const Renderer::Node* Renderer::ShownNode(const ui::View& view) const {
     auto found = nodes_.find(&view);
     return found != nodes_.end() && Shown(*found->second) ? found->second.get() : nullptr;
+}
+
+bool Renderer::PictureShows() const {
+    for (const Node* node : partlyNatives_) {
+        if (gtk_widget_is_drawable(node->native)) return true;
+    }
+    return false;
 }
 
 GtkWidget* Renderer::WidgetFor(const ui::View& view) const {

@@ -126,7 +126,9 @@ public:
     uint64_t Syncs() const { return syncs_; }
     // How many times a view's own content was painted from its model, a fill of its background
     // colour alone not counted; a view redrawn without a change (over a native widget that
-    // redraws) shows the pixels it painted last (DrawnContent).
+    // redraws) shows the pixels it painted last (DrawnContent). Pixels are kept only while
+    // such a widget shows, so a window without a movie holds no copies of its views (a list of
+    // thumbnails would otherwise hold each picture twice).
     uint64_t Paints() const { return paints_; }
 
 private:
@@ -219,8 +221,13 @@ private:
     guint animationTimer_ = 0;
     std::vector<std::weak_ptr<ui::View>> animating_;
     uint64_t syncs_ = 0;
+    // Whether a native widget that is redrawn in part (a movie's picture) shows now: only then
+    // are the views' pixels kept (DrawnContent), which bounds them to the views drawn over it.
+    bool PictureShows() const;
+
     uint64_t paints_ = 0;
-    uint64_t drawEpoch_ = 0;  // bumped when every view is placed anew
+    std::vector<Node*> partlyNatives_;  // the nodes whose native widget is redrawn in part
+    uint64_t drawEpoch_ = 0;            // bumped when every view is placed anew
 };
 
 }  // namespace ns::desktop

@@ -265,6 +265,22 @@ TEST_F(PictureOverTest, AChangeOverAPictureRedrawsOnlyThatPartOfIt) {
     EXPECT_TRUE(lastDrawn.Intersects(kLabelFrame));
 }
 
+TEST_F(PictureOverTest, OnceThePictureIsGoneTheViewsKeepNoPixels) {
+    ASSERT_TRUE(NextFrame());
+    ASSERT_TRUE(NextFrame());  // the views' pixels kept
+    picture->RemoveFromSuperview();
+    ASSERT_TRUE(Settle());
+    // With no movie in the window, a redraw of unchanged views paints them from their models:
+    // the kept pixels (a copy of every view drawn) are not held where nothing needs them.
+    for (int redraw = 0; redraw < 3; ++redraw) {
+        const uint64_t paints = renderer->Paints();
+        DrawWatch drawn(renderer->WidgetFor(*label));
+        gtk_widget_queue_draw(renderer->WidgetFor(*window));
+        ASSERT_TRUE(drawn.WaitForDrawAfter(0, std::chrono::seconds(3)));
+        EXPECT_GT(renderer->Paints(), paints) << "redraw " << redraw;
+    }
+}
+
 class AlertAnswer : public ui::AlertViewDelegate {
 public:
     void ClickedButtonAtIndex(ui::AlertView&, int index) override { clicked = index; }
