@@ -306,11 +306,11 @@ private:
     std::vector<std::string> sendStarts_;
 };
 
-// The response to one GET, sent as a post to a session whose passes pull pullAmount bytes, as
-// the peer reads it (head and body); sends: how the server's sends began.
-std::string AnswerInAPass(uint32_t pullAmount, std::vector<std::string>* sends) {
-    boost::shared_ptr<Session> session = Session::Create();
-    boost::shared_ptr<PassServer> server = boost::make_shared<PassServer>(session.get());
+// Starts a session whose front is server, its passes pulling pullAmount bytes, and posts one
+// GET to it.
+template <typename Server>
+void StartWithAGet(const boost::shared_ptr<Session>& session,
+                   const boost::shared_ptr<Server>& server, uint32_t pullAmount) {
     ComponentStack stack;
     stack.AddComponent(server);
     session->SetComponentStack(stack);
@@ -322,6 +322,14 @@ std::string AnswerInAPass(uint32_t pullAmount, std::vector<std::string>* sends) 
         server->DeliverRequestData(MemoryChunk::CopyOf(
             reinterpret_cast<const uint8_t*>(text.data()), static_cast<uint32_t>(text.size())));
     }));
+}
+
+// The response to one GET, sent as a post to a session whose passes pull pullAmount bytes, as
+// the peer reads it (head and body); sends: how the server's sends began.
+std::string AnswerInAPass(uint32_t pullAmount, std::vector<std::string>* sends) {
+    boost::shared_ptr<Session> session = Session::Create();
+    boost::shared_ptr<PassServer> server = boost::make_shared<PassServer>(session.get());
+    StartWithAGet(session, server, pullAmount);
     const std::string head =
         "HTTP/1.1 200 OK\r\nContent-Length: 1000\r\nAccept-Ranges: bytes\r\n"
         "Cache-Control: no-store\r\nConnection: Keep-Alive\r\n\r\n";
@@ -394,17 +402,7 @@ TEST(HTTPServerPassTest, APassSendsWhatItPulledInOneSendPerThousandPieces) {
         boost::shared_ptr<Session> session = Session::Create();
         boost::shared_ptr<PacketsServer> server =
             boost::make_shared<PacketsServer>(session.get(), row.packets);
-        ComponentStack stack;
-        stack.AddComponent(server);
-        session->SetComponentStack(stack);
-        session->StartPump(MediaTime(60000000));
-        session->SetPullAmount(ByteAmount(1 << 20));
-        session->Start();
-        session->GetTaskManager()->AddTask(SvTestSupport::MakeTask("Test::Request", [server]() {
-            const std::string text = "GET /x HTTP/1.1\r\nHost: localhost\r\n\r\n";
-            server->DeliverRequestData(MemoryChunk::CopyOf(
-                reinterpret_cast<const uint8_t*>(text.data()), static_cast<uint32_t>(text.size())));
-        }));
+        StartWithAGet(session, server, 1 << 20);
         const std::string head =
             "HTTP/1.1 200 OK\r\nContent-Length: " + std::to_string(server->body.size()) +
             "\r\nAccept-Ranges: bytes\r\nCache-Control: no-store\r\n"
