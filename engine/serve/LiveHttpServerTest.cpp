@@ -602,20 +602,36 @@ private:
     std::vector<KeptRequest> kept_;
 };
 
+// One file, a.bin, in a folder of its own, served by a LaterSource; Ask sends a GET for it on a
+// new connection and returns once the source keeps the request.
+struct OneFileLater {
+    OneFileLater(const char* folder, uint32_t seed)
+        : dir{folder}, data(Pattern(1000, seed)), files{dir.Path()}, source{&files} {
+        WriteFile(dir.File("a.bin"), data);
+    }
+    int Ask(uint16_t port) {
+        const int fd = Connect(port);
+        if (fd < 0) return fd;
+        EXPECT_TRUE(SendAll(fd, "GET /a.bin HTTP/1.1\r\nConnection: close\r\n\r\n"));
+        EXPECT_TRUE(WaitUntil([&]() { return source.KeptCount() == 1; }, 10000));
+        return fd;
+    }
+    TemporaryDirectory dir;
+    std::string data;
+    DirectoryFileSource files;
+    LaterSource source;
+};
+
 // Each connection's pump passes every 3 s unless woken, and a post wakes it only while it
 // waits for one (a pass that did work waits out the interval). The answer comes while the
 // pump waits after the request's pass: it must go out at once, not at the next pass.
 TEST(LiveHttpServerLaterAnswerTest, AnAnswerThatComesLaterGoesOutAsSoonAsItComes) {
-    TemporaryDirectory dir{"livelater"};
-    const std::string data = Pattern(1000, 4);
-    WriteFile(dir.File("a.bin"), data);
-    DirectoryFileSource files{dir.Path()};
-    LaterSource source{&files};
+    OneFileLater later{"livelater", 4};
+    LaterSource& source = later.source;
+    const std::string& data = later.data;
     std::unique_ptr<LiveFront> front(new LiveFront(&source, LiveFront::Configure(), 3000000));
-    const int fd = Connect(front->Port());
+    const int fd = later.Ask(front->Port());
     ASSERT_GE(fd, 0);
-    ASSERT_TRUE(SendAll(fd, "GET /a.bin HTTP/1.1\r\nConnection: close\r\n\r\n"));
-    ASSERT_TRUE(WaitUntil([&]() { return source.KeptCount() == 1; }, 10000));
     std::this_thread::sleep_for(std::chrono::milliseconds(50));  // the request's pass ends
     const auto answered = std::chrono::steady_clock::now();
     source.AnswerOldest();
@@ -696,17 +712,13 @@ TEST(LiveHttpServerRestTest, AConnectionThatWaitsForItsPeerIsCutOnTimeWithoutPas
 // A request the source answers later (a segment still being cut) costs no passes while it
 // waits: the answer comes as a post.
 TEST(LiveHttpServerRestTest, ARequestWaitingForItsAnswerCostsNoPassesMeanwhile) {
-    TemporaryDirectory dir{"livewait"};
-    const std::string data = Pattern(1000, 6);
-    WriteFile(dir.File("a.bin"), data);
-    DirectoryFileSource files{dir.Path()};
-    LaterSource source{&files};
+    OneFileLater later{"livewait", 6};
+    LaterSource& source = later.source;
+    const std::string& data = later.data;
     CountingClock clock;
     LiveFront front(&source, [&](LiveHttpServer& server) { server.SetClock(clock.Clock()); });
-    const int fd = Connect(front.Port());
+    const int fd = later.Ask(front.Port());
     ASSERT_GE(fd, 0);
-    ASSERT_TRUE(SendAll(fd, "GET /a.bin HTTP/1.1\r\nConnection: close\r\n\r\n"));
-    ASSERT_TRUE(WaitUntil([&]() { return source.KeptCount() == 1; }, 10000));
     // Sixty intervals: the end of the request's pass and one more at most, where looking
     // again every 5 ms, then less often up to every 100 ms, would cost seven.
     const int before = clock.readings;
